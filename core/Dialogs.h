@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+
+namespace quarn {
+
+// Every dialog the engine shows goes through one hook: a window back end, a recorder in tests,
+// or the default, which shows nothing and answers the first button. Nothing may block where
+// nobody can answer.
+
+// Message-box types: the button set in the low 4 bits, the icon in the next 4, the default
+// button after that. The values are the ones scripts pass (for example 0x134), so they stay.
+enum MessageBoxType : uint32_t {
+    MessageBoxOk = 0x0,
+    MessageBoxOkCancel = 0x1,
+    MessageBoxAbortRetryIgnore = 0x2,
+    MessageBoxYesNoCancel = 0x3,
+    MessageBoxYesNo = 0x4,
+    MessageBoxRetryCancel = 0x5,
+    MessageBoxButtonMask = 0xF,
+    MessageBoxIconError = 0x10,
+    MessageBoxIconQuestion = 0x20,
+    MessageBoxIconWarning = 0x30,
+    MessageBoxIconInformation = 0x40,
+    MessageBoxIconMask = 0xF0,
+    MessageBoxDefaultButton2 = 0x100,
+    MessageBoxDefaultButton3 = 0x200,
+};
+
+// What a message box answers: the id of the pressed button.
+enum DialogButtonId : int {
+    DialogOk = 1,
+    DialogCancel = 2,
+    DialogAbort = 3,
+    DialogRetry = 4,
+    DialogIgnore = 5,
+    DialogYes = 6,
+    DialogNo = 7,
+};
+
+class DialogHook {
+public:
+    virtual ~DialogHook() = default;
+    // A modal message box; returns the DialogButtonId of the pressed button.
+    virtual int ShowMessageBox(const char* text, const char* title, uint32_t type) = 0;
+    // A modal choice among buttons joined by '#' ("Yes#No#Cancel"); returns the 0-based index
+    // of the pressed one.
+    virtual int ShowChoiceBox(const char* title, const char* text, const char* buttons) = 0;
+};
+
+// Installs the hook every dialog goes through; null restores the default. The hook is not
+// owned and must outlive its installation.
+void SetDialogHook(DialogHook* hook);
+DialogHook* GetDialogHook();
+
+int ShowMessageBox(const char* text, const char* title, uint32_t type);
+int ShowChoiceBox(const char* title, const char* text, const char* buttons);
+
+// The labels of a message-box type's buttons joined by '#', and the id of the button at an
+// index: what a back end needs to show a message box as a choice.
+const char* MessageBoxButtonLabels(uint32_t type);
+int MessageBoxButtonId(uint32_t type, int index);
+
+} // namespace quarn

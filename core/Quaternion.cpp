@@ -1,0 +1,124 @@
+#include "core/Quaternion.h"
+
+#include <cmath>
+
+namespace quarn {
+
+namespace {
+
+constexpr float kPi = 3.14159265358979323846f;
+
+} // namespace
+
+Quaternion Quaternion::FromAxisAngle(float angle, const Float3& unitAxis) {
+    const float half = -angle * 0.5f;
+    const float sine = std::sin(half);
+    return {unitAxis.x * sine, unitAxis.y * sine, unitAxis.z * sine, std::cos(half)};
+}
+
+Quaternion Quaternion::operator*(const Quaternion& o) const {
+    return {w * o.x + x * o.w + y * o.z - z * o.y, w * o.y - x * o.z + y * o.w + z * o.x,
+            w * o.z + x * o.y - y * o.x + z * o.w, w * o.w - x * o.x - y * o.y - z * o.z};
+}
+
+Float3 Quaternion::RotateVector(const Float3& v) const {
+    const Quaternion conjugate(-x, -y, -z, w);
+    const Quaternion rotated = conjugate * Quaternion(v.x, v.y, v.z, 0.0f) * *this;
+    return {rotated.x, rotated.y, rotated.z};
+}
+
+void Quaternion::ToMatrix(Matrix4& matrix) const {
+    const float xx = x * x;
+    const float yy = y * y;
+    const float zz = z * z;
+    const float ww = w * w;
+    matrix.At(0, 0) = xx + ww - yy - zz;
+    matrix.At(0, 1) = 2.0f * x * y - 2.0f * w * z;
+    matrix.At(0, 2) = 2.0f * x * z + 2.0f * w * y;
+    matrix.At(1, 0) = 2.0f * x * y + 2.0f * w * z;
+    matrix.At(1, 1) = yy + ww - xx - zz;
+    matrix.At(1, 2) = 2.0f * y * z - 2.0f * w * x;
+    matrix.At(2, 0) = 2.0f * x * z - 2.0f * w * y;
+    matrix.At(2, 1) = 2.0f * y * z + 2.0f * w * x;
+    matrix.At(2, 2) = ww - xx - yy + zz;
+}
+
+Quaternion Quaternion::FromMatrix(const Matrix4& matrix) {
+    const float m00 = matrix.At(0, 0);
+    const float m01 = matrix.At(0, 1);
+    const float m02 = matrix.At(0, 2);
+    const float m10 = matrix.At(1, 0);
+    const float m11 = matrix.At(1, 1);
+    const float m12 = matrix.At(1, 2);
+    const float m20 = matrix.At(2, 0);
+    const float m21 = matrix.At(2, 1);
+    const float m22 = matrix.At(2, 2);
+
+    const float trace = m00 + m11 + m22;
+    if (trace > 0.0f) {
+        const float s = std::sqrt(trace + 1.0f);
+        const float f = 0.5f / s;
+        return {(m21 - m12) * f, (m02 - m20) * f, (m10 - m01) * f, s * 0.5f};
+    }
+    // Build from the largest diagonal element so that s stays well away from 0. A matrix that
+    // is not a rotation can still drive the root's argument negative: SafeSqrt gives s = 0 and
+    // f = 0 then keeps the result finite.
+    Quaternion q;
+    if (m00 > m11 && m00 > m22) {
+        const float s = SafeSqrt(m00 - m11 - m22 + 1.0f);
+        const float f = s == 0.0f ? 0.0f : 0.5f / s;
+        q.x = s * 0.5f;
+        q.w = (m21 - m12) * f;
+        q.y = (m10 + m01) * f;
+        q.z = (m20 + m02) * f;
+    } else if (m22 >= m11) {
+        const float s = SafeSqrt(m22 - m00 - m11 + 1.0f);
+        const float f = s == 0.0f ? 0.0f : 0.5f / s;
+        q.z = s * 0.5f;
+        q.w = (m10 - m01) * f;
+        q.x = (m20 + m02) * f;
+        q.y = (m21 + m12) * f;
+    } else {
+        const float s = SafeSqrt(m11 - m22 - m00 + 1.0f);
+        const float f = s == 0.0f ? 0.0f : 0.5f / s;
+        q.y = s * 0.5f;
+        q.w = (m02 - m20) * f;
+        q.z = (m21 + m12) * f;
+        q.x = (m10 + m01) * f;
+    }
+    return q;
+}
+
+void Quaternion::Normalize() {
+    // Summed in float on purpose: the window below is tuned to float rounding.
+    const float norm = x * x + y * y + z * z + w * w;
+    // A zero quaternion has no direction to keep; scaling it would only produce NaN.
+    if ((norm >= 0.9999f && norm <= 1.0001f) || norm == 0.0f) {
+        return;
+    }
+    const float scale = 1.0f / std::sqrt(norm);
+    x *= scale;
+    y *= scale;
+    z *= scale;
+    w *= scale;
+}
+
+Quaternion Quaternion::RotationFromZ(Float3 direction) {
+    direction.Normalize();
+    if (direction.z >= 0.999999f) {
+        return {};
+    }
+    if (direction.z < -0.99999f) {
+        // Any axis in the XY plane would do; the engine has always used Y.
+        return FromAxisAngle(kPi, Float3(0.0f, 1.0f, 0.0f));
+    }
+    Float3 axis(-direction.y, direction.x, 0.0f);
+    if (axis.LengthSquared() == 0.0f) {
+        // Only a zero direction gets here: it names no rotation.
+        return {};
+    }
+    axis.Normalize();
+    return FromAxisAngle(SafeAcos(direction.z), axis);
+}
+
+} // namespace quarn

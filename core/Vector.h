@@ -1,0 +1,135 @@
+#pragma once
+
+#include <cstdint>
+
+namespace quarn {
+
+// The square root that the engine uses wherever rounding may push an argument below zero: a
+// negative argument yields 0 instead of NaN, so one bad value cannot poison a whole transform.
+float SafeSqrt(float value);
+// Arc cosine with the argument clamped to [-1, 1]: a dot product of unit vectors may round to
+// just past 1, which must give 0 rather than NaN.
+float SafeAcos(float value);
+
+struct Int3 {
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t z = 0;
+
+    constexpr Int3() = default;
+    constexpr Int3(int32_t x, int32_t y, int32_t z) : x(x), y(y), z(z) {}
+
+    constexpr void Set(int32_t newX, int32_t newY, int32_t newZ) {
+        x = newX;
+        y = newY;
+        z = newZ;
+    }
+
+    constexpr bool Equals(const Int3& other) const {
+        return x == other.x && y == other.y && z == other.z;
+    }
+
+    // Sums wrap around like the 32-bit registers they model instead of overflowing into
+    // undefined behaviour; grid coordinates from a broken file must not crash the engine.
+    constexpr Int3 operator+(const Int3& other) const {
+        return {Wrap(Bits(x) + Bits(other.x)), Wrap(Bits(y) + Bits(other.y)),
+                Wrap(Bits(z) + Bits(other.z))};
+    }
+
+    constexpr Int3& operator-=(const Int3& other) {
+        x = Wrap(Bits(x) - Bits(other.x));
+        y = Wrap(Bits(y) - Bits(other.y));
+        z = Wrap(Bits(z) - Bits(other.z));
+        return *this;
+    }
+
+    constexpr Int3 operator-() const {
+        return {Wrap(0u - Bits(x)), Wrap(0u - Bits(y)), Wrap(0u - Bits(z))};
+    }
+
+private:
+    static constexpr uint32_t Bits(int32_t value) { return static_cast<uint32_t>(value); }
+    static constexpr int32_t Wrap(uint32_t value) { return static_cast<int32_t>(value); }
+};
+
+struct Int2 {
+    int32_t x = 0;
+    int32_t y = 0;
+
+    constexpr Int2() = default;
+    constexpr Int2(int32_t x, int32_t y) : x(x), y(y) {}
+};
+
+struct Float2 {
+    float x = 0.0f;
+    float y = 0.0f;
+
+    constexpr Float2() = default;
+    constexpr Float2(float x, float y) : x(x), y(y) {}
+
+    // A zero vector stays zero rather than turning into NaN.
+    void Normalize();
+};
+
+struct Float3 {
+    float x = 0.0f;
+    float y = 0.0f;
+    float z = 0.0f;
+
+    constexpr Float3() = default;
+    constexpr Float3(float x, float y, float z) : x(x), y(y), z(z) {}
+
+    // Exact comparison: callers use it to detect any change at all, e.g. before notifying.
+    constexpr bool operator!=(const Float3& other) const {
+        return x != other.x || y != other.y || z != other.z;
+    }
+
+    constexpr Float3 operator+(const Float3& other) const {
+        return {x + other.x, y + other.y, z + other.z};
+    }
+    constexpr Float3 operator-(const Float3& other) const {
+        return {x - other.x, y - other.y, z - other.z};
+    }
+    constexpr Float3 operator*(float scale) const { return {x * scale, y * scale, z * scale}; }
+    // Divides each component rather than multiplying by the reciprocal, which rounds differently.
+    constexpr Float3 operator/(float divisor) const {
+        return {x / divisor, y / divisor, z / divisor};
+    }
+
+    constexpr float Dot(const Float3& other) const {
+        return x * other.x + y * other.y + z * other.z;
+    }
+    constexpr Float3 Cross(const Float3& other) const {
+        return {y * other.z - z * other.y, z * other.x - x * other.z, x * other.y - y * other.x};
+    }
+
+    constexpr float LengthSquared() const { return x * x + y * y + z * z; }
+    float Length() const;
+
+    // A zero vector stays zero rather than turning into NaN.
+    void Normalize();
+    Float3 NormalizedOrSelf() const;
+};
+
+struct Float4 {
+    float x = 0.0f;
+    float y = 0.0f;
+    float z = 0.0f;
+    float w = 0.0f;
+
+    constexpr Float4() = default;
+    constexpr Float4(float x, float y, float z, float w) : x(x), y(y), z(z), w(w) {}
+
+    constexpr bool operator!=(const Float4& other) const {
+        return x != other.x || y != other.y || z != other.z || w != other.w;
+    }
+};
+
+// Stored files and script blocks see these types as packed 32-bit words.
+static_assert(sizeof(Int2) == 8);
+static_assert(sizeof(Int3) == 12);
+static_assert(sizeof(Float2) == 8);
+static_assert(sizeof(Float3) == 12);
+static_assert(sizeof(Float4) == 16);
+
+} // namespace quarn

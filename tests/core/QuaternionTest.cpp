@@ -1,0 +1,122 @@
+#include "core/Quaternion.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <numbers>
+
+namespace quarn {
+namespace {
+
+constexpr float kPi = std::numbers::pi_v<float>;
+
+void ExpectNear(const Float3& actual, const Float3& expected, float tolerance = 1e-5f) {
+    EXPECT_NEAR(actual.x, expected.x, tolerance);
+    EXPECT_NEAR(actual.y, expected.y, tolerance);
+    EXPECT_NEAR(actual.z, expected.z, tolerance);
+}
+
+// q and -q are the same rotation.
+void ExpectSameRotation(const Quaternion& actual, const Quaternion& expected) {
+    const float dot = actual.x * expected.x + actual.y * expected.y + actual.z * expected.z +
+                      actual.w * expected.w;
+    const float sign = dot < 0.0f ? -1.0f : 1.0f;
+    EXPECT_NEAR(actual.x, sign * expected.x, 1e-5f);
+    EXPECT_NEAR(actual.y, sign * expected.y, 1e-5f);
+    EXPECT_NEAR(actual.z, sign * expected.z, 1e-5f);
+    EXPECT_NEAR(actual.w, sign * expected.w, 1e-5f);
+}
+
+Float3 UnitAxis(float x, float y, float z) {
+    return Float3(x, y, z).NormalizedOrSelf();
+}
+
+TEST(Quaternion, FromAxisAngleNegatesTheAngle) {
+    const Quaternion q = Quaternion::FromAxisAngle(kPi / 2.0f, Float3(0, 0, 1));
+    EXPECT_FLOAT_EQ(q.z, -std::sqrt(0.5f));
+    EXPECT_FLOAT_EQ(q.w, std::sqrt(0.5f));
+    // The negation makes a positive angle turn +X towards +Y for row vectors.
+    ExpectNear(q.RotateVector(Float3(1, 0, 0)), Float3(0, 1, 0));
+}
+
+TEST(Quaternion, RotateVectorEqualsRowVectorTimesToMatrix) {
+    const Quaternion q = Quaternion::FromAxisAngle(1.1f, UnitAxis(1, -2, 0.5f));
+    Matrix4 m;
+    q.ToMatrix(m);
+    const Float3 v(0.3f, -1.7f, 2.2f);
+    ExpectNear(q.RotateVector(v), m.TransformNormal(v)); // v * the 3x3 part
+}
+
+TEST(Quaternion, ProductAppliesTheLeftFactorFirst) {
+    const Quaternion a = Quaternion::FromAxisAngle(0.7f, UnitAxis(0, 1, 0));
+    const Quaternion b = Quaternion::FromAxisAngle(-1.3f, UnitAxis(1, 1, 0));
+    const Float3 v(1.0f, 2.0f, 3.0f);
+    ExpectNear((a * b).RotateVector(v), b.RotateVector(a.RotateVector(v)));
+}
+
+TEST(Quaternion, ToMatrixWritesOnlyTheRotationPart) {
+    Matrix4 m;
+    for (float& element : m.m) {
+        element = 7.0f;
+    }
+    Quaternion().ToMatrix(m);
+    EXPECT_EQ(m.At(0, 0), 1.0f);
+    EXPECT_EQ(m.At(1, 0), 0.0f);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(m.At(3, i), 7.0f);
+        EXPECT_EQ(m.At(i, 3), 7.0f);
+    }
+}
+
+TEST(Quaternion, FromMatrixRoundTripsThroughAllFourBranches) {
+    const Quaternion cases[] = {
+        Quaternion::FromAxisAngle(0.5f, UnitAxis(1, 2, 3)),       // positive trace
+        Quaternion::FromAxisAngle(3.0f, UnitAxis(1, 0.2f, 0.1f)), // m00 largest
+        Quaternion::FromAxisAngle(3.0f, UnitAxis(0.1f, 0.2f, 1)), // m22 largest
+        Quaternion::FromAxisAngle(3.0f, UnitAxis(0.2f, 1, 0.1f)), // m11 largest
+        Quaternion(0.0f, 0.0f, 0.0f, -1.0f),
+    };
+    for (const Quaternion& q : cases) {
+        Matrix4 m;
+        q.ToMatrix(m);
+        ExpectSameRotation(Quaternion::FromMatrix(m), q);
+    }
+}
+
+TEST(Quaternion, NormalizeKeepsNearUnitValues) {
+    Quaternion nearUnit(0.0f, 0.0f, 0.0f, std::sqrt(1.00005f));
+    const float w = nearUnit.w;
+    nearUnit.Normalize();
+    EXPECT_EQ(nearUnit.w, w);
+
+    Quaternion scaled(0.0f, 2.0f, 0.0f, 2.0f);
+    scaled.Normalize();
+    EXPECT_FLOAT_EQ(scaled.y, std::sqrt(0.5f));
+    EXPECT_FLOAT_EQ(scaled.w, std::sqrt(0.5f));
+}
+
+TEST(Quaternion, NormalizeLeavesAZeroQuaternionFinite) {
+    Quaternion zero(0.0f, 0.0f, 0.0f, 0.0f);
+    zero.Normalize();
+    EXPECT_EQ(zero.w, 0.0f);
+}
+
+TEST(Quaternion, RotationFromZOfMinusZIsTheHalfTurnAboutY) {
+    const Quaternion q = Quaternion::RotationFromZ(Float3(0, 0, -3));
+    EXPECT_EQ(q.x, 0.0f);
+    EXPECT_FLOAT_EQ(q.y, -1.0f);
+    EXPECT_EQ(q.z, 0.0f);
+    EXPECT_NEAR(q.w, 0.0f, 1e-7f);
+}
+
+TEST(Quaternion, RotationFromZTurnsZOntoTheDirection) {
+    EXPECT_EQ(Quaternion::RotationFromZ(Float3(0, 0, 5)).w, 1.0f);
+    EXPECT_EQ(Quaternion::RotationFromZ(Float3()).w, 1.0f) << "a zero direction names no turn";
+    const Float3 direction(1.0f, -2.0f, 0.5f);
+    ExpectNear(Quaternion::RotationFromZ(direction).RotateVector(Float3(0, 0, 1)),
+               direction.NormalizedOrSelf());
+    ExpectNear(Quaternion::RotationFromZ(Float3(1, 0, 0)).RotateVector(Float3(0, 0, 1)),
+               Float3(1, 0, 0));
+}
+
+} // namespace
+} // namespace quarn
