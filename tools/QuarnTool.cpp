@@ -1,1 +1,189 @@
-int main() { return 0; }
+// quarn-tool: developer commands over the engine's own file layer, so what it prints is what
+// the engine reads. Its output is stable (tests and scripts compare it byte for byte); the
+// help text below is its documentation.
+
+#include "core/OutputStream.h"
+#include "core/SettingsFile.h"
+#include "resources/DiskFileSystem.h"
+#include "resources/FileSystem.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+
+namespace quarn {
+namespace {
+
+enum ExitStatus : int {
+    ExitDone = 0,
+    ExitFailed = 1, // one line "quarn-tool: reason" on stderr
+    ExitUsage = 2,  // the reason and the help text on stderr
+};
+
+// stdout as the engine's output stream, so commands print through the same writers that save
+// files.
+class StandardOutputStream final : public OutputStream {
+public:
+    int VPrintf(const char* format, va_list arguments) override QUARN_PRINTF(2, 0) {
+        int count = std::vfprintf(stdout, format, arguments);
+        position_ += count > 0 ? static_cast<uint32_t>(count) : 0u;
+        return count;
+    }
+    void PutChar(int byte) override {
+        if (std::fputc(byte, stdout) != EOF) {
+            ++position_;
+        }
+    }
+    uint32_t Write(const void* data, uint32_t count) override {
+        uint32_t written = static_cast<uint32_t>(std::fwrite(data, 1, count, stdout));
+        position_ += written;
+        return written;
+    }
+    void Flush() override { std::fflush(stdout); }
+    uint32_t Tell() override { return position_; }
+    // False when anything failed to reach stdout (a closed pipe, a full disk).
+    bool Close() override { return std::fflush(stdout) == 0 && !std::ferror(stdout); }
+
+private:
+    uint32_t position_ = 0;
+};
+
+int Fail(const std::string& reason) {
+    std::fprintf(stderr, "quarn-tool: %s\n", reason.c_str());
+    return ExitFailed;
+}
+
+int RunHelp(char** arguments);
+int RunCat(char** arguments);
+int RunSettings(char** arguments);
+
+struct Command {
+    const char* name;
+    const char* arguments; // as the help shows them; one word per argument
+    int argumentCount;
+    const char* summary;
+    int (*run)(char** arguments);
+};
+
+// Later commands join this table; the help text is built from it.
+constexpr Command Commands[] = {
+    {"help", "", 0, "print this text", RunHelp},
+    {"cat", "VPATH", 1, "write the bytes of the file at VPATH to stdout", RunCat},
+    {"settings", "FILE", 1, "print the settings file FILE as saving it would write it",
+     RunSettings},
+};
+
+// "name ARGUMENTS", as the help and the usage line show a command.
+std::string CommandCall(const Command& command) {
+    std::string call = command.name;
+    if (command.argumentCount > 0) {
+        call = call + " " + command.arguments;
+    }
+    return call;
+}
+
+void PrintHelp(FILE* out) {
+    std::fputs("usage: quarn-tool COMMAND [ARGUMENT...]\n\ncommands:\n", out);
+    for (const Command& command : Commands) {
+        std::fprintf(out, "  %-18s%s\n", CommandCall(command).c_str(), command.summary);
+    }
+    std::fputs("\n"
+               "Paths are the engine's virtual paths: a relative path starts at the current\n"
+               "folder, its folders and file found without case when no exact match exists,\n"
+               "and it may pass through a \".zip\" or \".zoo\" archive (some.zoo/Dir/File.txt);\n"
+               "\"user://\" is the user's data folder ($XDG_DATA_HOME, else ~/.local/share/)\n"
+               "and \"res://\" names the files built into the tool.\n"
+               "\n"
+               "exit status: 0 done; 1 the command failed, with one line on stderr saying why;\n"
+               "2 bad usage, with this text on stderr.\n",
+               out);
+}
+
+int Usage(const std::string& reason) {
+    std::fprintf(stderr, "quarn-tool: %s\n\n", reason.c_str());
+    PrintHelp(stderr);
+    return ExitUsage;
+}
+
+// The engine's disk file system over the current folder; null when that folder is gone.
+std::unique_ptr<FileSystem> MakeFileSystem() {
+    std::error_code error;
+    std::string folder = std::filesystem::current_path(error).string();
+    if (error) {
+        return nullptr;
+    }
+    auto fileSystem = std::make_unique<DiskFileSystem>();
+    fileSystem->SetBaseFolder(folder.c_str());
+    fileSystem->SetUserFolder(DefaultUserFolder().c_str());
+    return fileSystem;
+}
+
+int RunHelp(char**) {
+    PrintHelp(stdout);
+    return ExitDone;
+}
+
+int RunCat(char** arguments) {
+    const char* path = arguments[0];
+    std::unique_ptr<File> file = GetFileSystem()->Open(path, 0);
+    if (!file) {
+        return Fail(std::string("cannot open ") + path);
+    }
+    StandardOutputStream out;
+    char buffer[65536];
+    bool written = true;
+    for (uint32_t count; written && (count = file->Read(buffer, sizeof buffer)) > 0;) {
+        written = out.Write(buffer, count) == count;
+    }
+    if (!out.Close() || !written) {
+        return Fail("cannot write to stdout");
+    }
+    return ExitDone;
+}
+
+int RunSettings(char** arguments) {
+    const char* path = arguments[0];
+    SettingsFile settings;
+    if (!settings.Load(path, false)) {
+        return Fail(std::string("cannot read ") + path);
+    }
+    StandardOutputStream out;
+    bool written = settings.Write(out);
+    if (!out.Close() || !written) {
+        return Fail("cannot write to stdout");
+    }
+    return ExitDone;
+}
+
+int Run(int argc, char** argv) {
+    if (argc < 2) {
+        return Usage("no command given");
+    }
+    for (const Command& command : Commands) {
+        if (std::strcmp(argv[1], command.name) != 0) {
+            continue;
+        }
+        if (argc - 2 != command.argumentCount) {
+            return Usage("usage: quarn-tool " + CommandCall(command));
+        }
+        std::unique_ptr<FileSystem> fileSystem = MakeFileSystem();
+        if (!fileSystem) {
+            return Fail("cannot read the current folder");
+        }
+        SetFileSystem(fileSystem.get());
+        int status = command.run(argv + 2);
+        SetFileSystem(nullptr);
+        return status;
+    }
+    return Usage(std::string("unknown command \"") + argv[1] + "\"");
+}
+
+} // namespace
+} // namespace quarn
+
+int main(int argc, char** argv) {
+    return quarn::Run(argc, argv);
+}

@@ -1,0 +1,200 @@
+#include "resources/Scrambler.h"
+#include "tests/support/TempFolder.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <minizip/zip.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace quarn {
+namespace {
+
+struct ToolRun {
+    int status = -1; // the exit status; -1 when the tool did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs the built tool with `arguments` in `folder`, its user folder in a scratch folder, and
+// collects what it printed.
+ToolRun RunTool(const std::string& folder, const std::vector<std::string>& arguments) {
+    test::TempFolder scratch;
+    std::string outPath = scratch.Join("stdout");
+    std::string errPath = scratch.Join("stderr");
+    std::vector<std::string> environment = {"XDG_DATA_HOME=" + scratch.Join("data")};
+    for (char** variable = environ; *variable; ++variable) {
+        if (std::string(*variable).rfind("XDG_DATA_HOME=", 0) != 0) {
+            environment.push_back(*variable);
+        }
+    }
+    std::vector<std::string> words = {QUARN_TOOL};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    // Everything the child needs is built before fork: it may only make system calls.
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& variable : environment) {
+        envp.push_back(variable.data());
+    }
+    envp.push_back(nullptr);
+
+    pid_t child = fork();
+    if (child == 0) {
+        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out < 0 || err < 0 || chdir(folder.c_str()) != 0 || dup2(out, 1) < 0 ||
+            dup2(err, 2) < 0) {
+            _exit(127);
+        }
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    ToolRun run;
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child) {
+        ADD_FAILURE() << "cannot run " << QUARN_TOOL;
+        return run;
+    }
+    if (WIFEXITED(status)) {
+        run.status = WEXITSTATUS(status);
+    }
+    run.out = scratch.ReadFile("stdout");
+    run.err = scratch.ReadFile("stderr");
+    return run;
+}
+
+// A ".zoo": a zip of (name, content) entries stored through the scrambling pass as a whole.
+void WriteZoo(const test::TempFolder& folder, const std::string& name,
+              const std::vector<std::pair<std::string, std::string>>& entries) {
+    std::string zipPath = folder.Join(name + ".plain");
+    zipFile zip = zipOpen(zipPath.c_str(), APPEND_STATUS_CREATE);
+    ASSERT_NE(zip, nullptr);
+    for (const auto& [entry, content] : entries) {
+        ASSERT_EQ(zipOpenNewFileInZip(zip, entry.c_str(), nullptr, nullptr, 0, nullptr, 0, nullptr,
+                                      Z_DEFLATED, Z_DEFAULT_COMPRESSION),
+                  ZIP_OK);
+        ASSERT_EQ(zipWriteInFileInZip(zip, content.data(), static_cast<unsigned>(content.size())),
+                  ZIP_OK);
+        ASSERT_EQ(zipCloseFileInZip(zip), ZIP_OK);
+    }
+    ASSERT_EQ(zipClose(zip, nullptr), ZIP_OK);
+    std::string bytes = folder.ReadFile(name + ".plain");
+    Scrambler scrambler;
+    for (char& byte : bytes) {
+        byte = static_cast<char>(scrambler.Scramble(static_cast<uint8_t>(byte)));
+    }
+    folder.WriteFile(name, bytes);
+    unlink(zipPath.c_str());
+}
+
+TEST(QuarnToolCat, WritesTheBytesOfAFile) {
+    test::TempFolder folder;
+    std::string bytes("line\r\n\0\xff end", 12);
+    folder.WriteFile("plain.bin", bytes);
+    ToolRun run = RunTool(folder.Path(), {"cat", "plain.bin"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, bytes);
+    EXPECT_EQ(run.err, "");
+}
+
+TEST(QuarnToolCat, FindsAFileWhoseFoldersDifferInCase) {
+    test::TempFolder folder;
+    folder.WriteFile("Data/Sub/File.TXT", "found");
+    ToolRun run = RunTool(folder.Path(), {"cat", "data/sub/file.txt"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "found");
+}
+
+TEST(QuarnToolCat, ReadsAnEntryOfAZooArchiveWithoutCase) {
+    test::TempFolder folder;
+    std::string big(5000, 'z');
+    WriteZoo(folder, "some.zoo", {{"Dir/File.txt", "inside the zoo\n"}, {"big.txt", big}});
+    ToolRun run = RunTool(folder.Path(), {"cat", "some.zoo/Dir/File.txt"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "inside the zoo\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(RunTool(folder.Path(), {"cat", "Some.ZOO/dir/FILE.txt"}).out, "inside the zoo\n");
+    EXPECT_EQ(RunTool(folder.Path(), {"cat", "some.zoo/big.txt"}).out, big);
+}
+
+TEST(QuarnToolCat, AMissingPathFailsWithOneLine) {
+    test::TempFolder folder;
+    WriteZoo(folder, "some.zoo", {{"a.txt", "a"}});
+    for (const char* path : {"missing.txt", "some.zoo/missing.txt", "nothing.zip/a.txt"}) {
+        ToolRun run = RunTool(folder.Path(), {"cat", path});
+        EXPECT_EQ(run.status, 1) << path;
+        EXPECT_EQ(run.out, "") << path;
+        EXPECT_EQ(run.err, std::string("quarn-tool: cannot open ") + path + "\n");
+    }
+}
+
+TEST(QuarnToolCat, AFolderIsNotAFile) {
+    test::TempFolder folder;
+    folder.WriteFile("dir/a.txt", "a");
+    ToolRun run = RunTool(folder.Path(), {"cat", "dir"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "quarn-tool: cannot open dir\n");
+}
+
+TEST(QuarnToolSettings, PrintsTheFileAsSavingItWouldWriteIt) {
+    test::TempFolder folder;
+    folder.WriteFile("Config.txt", "# start\r\nwidth = 1024\r\nAlpha = \"x y\" # note\n"
+                                   "resource_path=data/\nwidth = \"800\"\n");
+    ToolRun run = RunTool(folder.Path(), {"settings", "config.txt"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "Alpha = \"x y\"\nresource_path = \"data/\"\nwidth = \"800\"\n");
+    EXPECT_EQ(run.err, "");
+}
+
+TEST(QuarnToolSettings, AnEmptyFilePrintsNothingAndAMissingOneFails) {
+    test::TempFolder folder;
+    folder.WriteFile("empty.txt", "");
+    ToolRun empty = RunTool(folder.Path(), {"settings", "empty.txt"});
+    EXPECT_EQ(empty.status, 0);
+    EXPECT_EQ(empty.out, "");
+    ToolRun missing = RunTool(folder.Path(), {"settings", "missing.txt"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.out, "");
+    EXPECT_EQ(missing.err, "quarn-tool: cannot read missing.txt\n");
+}
+
+TEST(QuarnToolUsage, HelpListsEveryCommandOnStdout) {
+    test::TempFolder folder;
+    ToolRun run = RunTool(folder.Path(), {"help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out.rfind("usage: quarn-tool COMMAND", 0), 0u) << run.out;
+    for (const char* line : {"\n  help ", "\n  cat VPATH ", "\n  settings FILE "}) {
+        EXPECT_NE(run.out.find(line), std::string::npos) << line;
+    }
+}
+
+TEST(QuarnToolUsage, ABadCallPrintsTheReasonAndTheHelpAndExitsWith2) {
+    test::TempFolder folder;
+    std::string help = RunTool(folder.Path(), {"help"}).out;
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string reason;
+    };
+    for (const Case& bad :
+         {Case{{}, "no command given"}, Case{{"frob"}, "unknown command \"frob\""},
+          Case{{"cat"}, "usage: quarn-tool cat VPATH"},
+          Case{{"settings", "a", "b"}, "usage: quarn-tool settings FILE"},
+          Case{{"help", "x"}, "usage: quarn-tool help"}}) {
+        ToolRun run = RunTool(folder.Path(), bad.arguments);
+        EXPECT_EQ(run.status, 2) << bad.reason;
+        EXPECT_EQ(run.out, "") << bad.reason;
+        EXPECT_EQ(run.err, "quarn-tool: " + bad.reason + "\n\n" + help);
+    }
+}
+
+} // namespace
+} // namespace quarn
