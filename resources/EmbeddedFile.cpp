@@ -3,7 +3,6 @@
 #include "core/Text.h"
 #include "resources/EmbeddedFiles.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace quarn {
@@ -29,9 +28,7 @@ uint32_t EmbeddedFile::Find(const char* name) {
 }
 
 bool EmbeddedFile::Open(const char* path) {
-    data_ = nullptr;
-    size_ = 0;
-    position_ = 0;
+    SetData(nullptr, 0);
     if (!path || strlen(path) < ResourceSchemeLength) {
         return false;
     }
@@ -45,38 +42,9 @@ bool EmbeddedFile::Open(const char* path) {
         return false;
     }
     const EmbeddedFileEntry& entry = EmbeddedFileTable()[id - 1];
-    data_ = entry.data;
-    size_ = entry.size;
+    SetData(entry.data, entry.size);
     SetName(path);
     return true;
-}
-
-int EmbeddedFile::ReadByte() {
-    if (position_ >= size_) {
-        return -1;
-    }
-    return data_[position_++];
-}
-
-void EmbeddedFile::UnreadByte() {
-    if (position_ > 0) {
-        --position_;
-    }
-}
-
-uint32_t EmbeddedFile::Read(void* buffer, uint32_t count) {
-    if (!buffer || position_ >= size_) {
-        return 0;
-    }
-    uint32_t copied = std::min(count, size_ - position_);
-    memcpy(buffer, data_ + position_, copied);
-    position_ += copied;
-    return copied;
-}
-
-bool EmbeddedFile::Seek(uint32_t position) {
-    position_ = position;
-    return position <= size_;
 }
 
 } // namespace quarn

@@ -3,6 +3,7 @@
 #include "resources/MemoryFile.h"
 #include "resources/Scrambler.h"
 #include "resources/ZipArchive.h"
+#include "tests/support/MemoryFileSystem.h"
 #include "tests/support/TempFolder.h"
 
 #include <cstring>
@@ -42,69 +43,6 @@ std::string FixtureConfigText() {
     }
     return text;
 }
-
-// Serves files from memory for Open, unscrambling them on request as the disk backend does,
-// and counts how often each path is opened. Everything else is inert.
-class FakeFileSystem : public FileSystem {
-public:
-    void Add(const std::string& path, Bytes bytes) { files_[path] = std::move(bytes); }
-    int OpenCount(const std::string& path) const {
-        auto found = opens_.find(path);
-        return found == opens_.end() ? 0 : found->second;
-    }
-    uint32_t LastFlags() const { return lastFlags_; }
-
-    const char* GetName() const override { return "Fake"; }
-    std::unique_ptr<File> OpenNativeFile(const char*) override {
-        return std::make_unique<MemoryFile>(Bytes());
-    }
-    std::unique_ptr<File> Open(const char* path, uint32_t flags) override {
-        ++opens_[path];
-        lastFlags_ = flags;
-        auto found = files_.find(path);
-        if (found == files_.end()) {
-            return nullptr;
-        }
-        Bytes bytes = found->second;
-        if ((flags & OpenScrambled) != 0) {
-            Scrambler scrambler;
-            for (uint8_t& byte : bytes) {
-                byte = scrambler.Unscramble(byte);
-            }
-        }
-        return std::make_unique<MemoryFile>(std::move(bytes));
-    }
-    std::unique_ptr<OutputStream> OpenForWrite(const char*, uint32_t) override { return nullptr; }
-    uint32_t GetAttributes(const char*) override { return FileMissing; }
-    bool SetReadOnly(const char*, uint32_t, uint32_t) override { return false; }
-    void SetBaseFolder(const char*) override {}
-    const char* GetBaseFolder() const override { return ""; }
-    bool IsInBaseFolder(const char*) const override { return true; }
-    bool GetNativePath(PathString& out, const char* path) const override {
-        out.Set(path);
-        return true;
-    }
-    const char* GetRelativePath(const char* path) const override { return path; }
-    void SetUserFolder(const char*) override {}
-    const char* GetUserFolder() const override { return ""; }
-    uint32_t FindEmbeddedFile(const char*) const override { return 0; }
-    bool Exists(const char*) override { return false; }
-    bool DirectoryExists(const char*) override { return false; }
-    uint64_t GetFileTime(const char*) override { return 0; }
-    bool MakeDirectory(const char*) override { return false; }
-    bool RemoveFolder(const char*, bool) override { return false; }
-    bool MakeDirectories(const char*) override { return false; }
-    bool Copy(const char*, const char*) override { return false; }
-    bool CopyCreatingFolders(const char*, const char*) override { return false; }
-    bool CreateEmptyFile(const char*) override { return false; }
-    bool RemoveFile(const char*) override { return false; }
-    PathString GetFolderPart(const char*) const override { return PathString(); }
-
-private:
-    std::map<std::string, Bytes> files_;
-    std::map<std::string, int> opens_;
-    uint32_t lastFlags_ = 0;
-};
 
 struct TestEntry {
     std::string name;
@@ -190,7 +128,7 @@ protected:
         return file ? ReadAll(*file) : "<null>";
     }
 
-    FakeFileSystem fileSystem_;
+    test::MemoryFileSystem fileSystem_;
     ArchiveSet archives_{fileSystem_};
 };
 
@@ -227,10 +165,10 @@ TEST_F(ArchiveSetTest, EmptyEntryOpensWithNothingToRead) {
 TEST_F(ArchiveSetTest, ZooArchiveIsReadThroughTheScramblingPassAsAWhole) {
     fileSystem_.Add("/game/Data.ZOO", ReadFixture("sample.zoo"));
     EXPECT_EQ(ReadEntry("/game/Data.ZOO/config.txt"), FixtureConfigText());
-    EXPECT_EQ(fileSystem_.LastFlags(), OpenText | OpenNative | OpenScrambled);
+    EXPECT_EQ(fileSystem_.LastOpenFlags(), OpenText | OpenNative | OpenScrambled);
 
     ReadEntry("/game/x.zip/config.txt");
-    EXPECT_EQ(fileSystem_.LastFlags(), OpenText | OpenNative);
+    EXPECT_EQ(fileSystem_.LastOpenFlags(), OpenText | OpenNative);
 }
 
 TEST_F(ArchiveSetTest, ScrambledFlagUnscramblesTheEntry) {
