@@ -106,6 +106,8 @@ public:
 
 private:
     ClassInfo* InstanceListOwner();
+    // Rebuilds the hierarchy id from the parent's and the sibling number, down the subtree.
+    void UpdateHierarchyId();
 
     std::vector<std::unique_ptr<Property>> properties_;
     std::vector<std::unique_ptr<MethodInfo>> methods_;

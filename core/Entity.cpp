@@ -1,0 +1,149 @@
+#include "core/Entity.h"
+
+#include "core/ClassInfo.h"
+#include "core/IdMap.h"
+#include "core/MethodInfo.h"
+#include "core/PropertyText.h"
+#include "core/TextArena.h"
+#include "core/ValueBinding.h"
+
+#include <cstring>
+#include <memory>
+
+namespace quarn {
+
+ClassInfo* Entity::classInfo = nullptr;
+
+void ValueTraits<Entity*>::Write(Entity* value, uint32_t* words) {
+    words[0] = value ? value->GetId() : 0u;
+}
+
+Entity::~Entity() {
+    // References are told while the object is still an Entity, so a listener that looks at it
+    // sees the whole object; the id goes with them.
+    ChangeId(0);
+    // Only Delete should get here with a list entry; an object destroyed otherwise still must
+    // not leave one behind for the class's instance walks to find.
+    if (instanceClass_) {
+        instanceClass_->RemoveInstance(this);
+    }
+}
+
+void Entity::Delete() {
+    // The list the object was put in, not GetClass()'s: a script node answers GetClass with its
+    // program's class, and that list never held it.
+    if (instanceClass_) {
+        instanceClass_->RemoveInstance(this);
+    }
+    delete this;
+}
+
+void Entity::GetPropertyValue(const Property&, uint32_t*) const {}
+
+void Entity::SetPropertyValue(const Property&, const uint32_t*) {}
+
+int Entity::GetPropertyState(const Property&) const {
+    return -1;
+}
+
+void Entity::UpgradeVersion(int) {}
+
+void Entity::CallMethod(const MethodInfo&, uint32_t*) {}
+
+std::string Entity::GetStatusText(int) const {
+    return std::string();
+}
+
+ClassInfo* Entity::GetClass() const {
+    return classInfo;
+}
+
+int Entity::GetPropertyCount() const {
+    ClassInfo* own = GetClass();
+    return own ? own->GetPropertyCount() : 0;
+}
+
+Property* Entity::GetProperty(int index) const {
+    ClassInfo* own = GetClass();
+    return own ? own->GetProperty(index) : nullptr;
+}
+
+Property* Entity::FindProperty(const char* name) const {
+    ClassInfo* own = GetClass();
+    return own ? own->FindProperty(name) : nullptr;
+}
+
+Property* Entity::FindCustomProperty(const char* name) const {
+    ClassInfo* custom = GetCustomClass();
+    return custom ? custom->FindProperty(name) : nullptr;
+}
+
+MethodInfo* Entity::FindMethod(const char* name) const {
+    ClassInfo* own = GetClass();
+    return own ? own->FindMethod(name, true) : nullptr;
+}
+
+Entity* Entity::CastTo(const ClassInfo* target) {
+    ClassInfo* own = GetClass();
+    return own && target && own->IsDerivedFrom(target) ? this : nullptr;
+}
+
+Entity* Entity::CastToClassName(const char* className) {
+    ClassInfo* target = FindClass(className);
+    return target ? CastTo(target) : nullptr;
+}
+
+void Entity::SetName(const char* name) {
+    if (!name) {
+        name = "";
+    }
+    // A name is one line of a scene file.
+    if (name_ == name || std::strchr(name, '\n')) {
+        return;
+    }
+    name_ = name;
+}
+
+std::string Entity::GetDisplayName() const {
+    if (!name_.empty()) {
+        return "\"" + name_ + "\"";
+    }
+    ClassInfo* own = GetClass();
+    PathString description = GetDescription();
+    if (description.Length() > 0) {
+        return std::string("<") + (own ? own->GetShortName() : "") + ">(" + description.Text() +
+               ")";
+    }
+    return std::string("<") + (own ? own->GetName() : "") + ">";
+}
+
+const char* Entity::GetDescriptionText() const {
+    return PutTempString(GetDescription().Text());
+}
+
+ClassInfo* Entity::RegisterClass() {
+    if (classInfo) {
+        return classInfo;
+    }
+    classInfo = new ClassInfo("Entity", nullptr, &classInfo);
+    classInfo->AddProperty(
+        "name", std::make_unique<PropertyString>(),
+        [](const Entity& object, uint32_t* out) {
+            ValueTraits<const char*>::Write(object.GetName().c_str(), out);
+        },
+        MakeSetter<&Entity::SetName>());
+
+    // Script-visible under generated names: the order is fixed (compiled scripts hold them).
+    constexpr uint32_t callFlags = 66;
+    classInfo->AddMethod(NextShortName(), "(string):Entity", BindMethod<&Entity::CastToClassName>(),
+                         callFlags);
+    classInfo->AddMethod(NextShortName(), "()", BindMethod<&Entity::Destroy>(), callFlags);
+    classInfo->AddMethod(NextShortName(), "():string", BindMethod<&Entity::GetDescriptionText>(),
+                         callFlags);
+    classInfo->AddMethod(NextShortName(), "():int", BindMethod<&Entity::GetId>(), callFlags);
+
+    TheIdMap().Clear();
+    return classInfo;
+}
+
+} // namespace quarn

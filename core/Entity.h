@@ -23,6 +23,7 @@ public:
 
     // The only way to destroy a registered object: it leaves its class's instance list first.
     virtual void Delete();
+    void Destroy() { Delete(); }
 
     // Detail text shown in the display name; empty by default.
     virtual PathString GetDescription() const { return PathString(); }
@@ -54,6 +55,8 @@ public:
 
     // This object when its class is `classInfo` or derives from it; else null.
     Entity* CastTo(const ClassInfo* classInfo);
+    // The same for the class of that name (exact); null when no class has it.
+    Entity* CastToClassName(const char* className);
 
     const std::string& GetName() const { return name_; }
     // Ignored when unchanged or when the text holds a line feed.

@@ -83,6 +83,9 @@ private:
     friend class EntityRef;
 
     Entity* Self();
+    // Points the references from `head` up to `end` (exclusive) at `entity` under `id`, each
+    // keeping its port, then tells their listeners in list order.
+    static void Repoint(EntityRef* head, EntityRef* end, Entity* entity, uint32_t id);
 
     EntityRef self_;
 };

@@ -73,7 +73,8 @@ MethodInfo* GetRegisteredFunction(int index);
 
 // The next generated three-letter name ("aab", "aac", ... "zzz", then "aaa"): methods and
 // named constants take one each, in registration order, and compiled scripts refer to them
-// by it, so the order of registration is part of every class's interface.
+// by it, so the order of registration is part of every class's interface. The text stays valid
+// until the next call.
 const char* NextShortName();
 
 } // namespace quarn

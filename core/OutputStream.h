@@ -1,9 +1,9 @@
 #pragma once
 
+#include "core/PrintfFormat.h"
+
 #include <cstdarg>
 #include <cstdint>
-
-#include "core/PrintfFormat.h"
 
 namespace quarn {
 

@@ -134,6 +134,9 @@ private:
         PropertyListenerFunction function;
     };
 
+    // Erases the records RemoveListenersOf marked, unless a notification is walking the list.
+    void DropRemovedListeners();
+
     ClassInfo* owner_ = nullptr;
     std::string name_;
     std::string range_;
@@ -143,6 +146,8 @@ private:
     PropertySetter setter_ = nullptr;
     uint32_t stateFlags_ = 4;
     std::vector<Listener> listeners_;
+    // Notifications in progress on this descriptor (listeners may change the list meanwhile).
+    mutable int notifyDepth_ = 0;
 };
 
 // A new descriptor of the class that fits a value type (int, float, bool, int2, float2, float3,

@@ -8,6 +8,11 @@ namespace {
 
 constexpr float kPi = 3.14159265358979323846f;
 
+// The argument of asin: rounding can carry it just past 1, where asin gives NaN.
+float ClampUnit(float value) {
+    return value > 1.0f ? 1.0f : (value < -1.0f ? -1.0f : value);
+}
+
 } // namespace
 
 Quaternion Quaternion::FromAxisAngle(float angle, const Float3& unitAxis) {
@@ -87,6 +92,33 @@ Quaternion Quaternion::FromMatrix(const Matrix4& matrix) {
         q.x = (m10 + m01) * f;
     }
     return q;
+}
+
+Quaternion Quaternion::FromEuler(Float3 radians) {
+    const float cx = std::cos(radians.x * 0.5f);
+    const float sx = std::sin(radians.x * 0.5f);
+    const float cy = std::cos(radians.y * 0.5f);
+    const float sy = std::sin(radians.y * 0.5f);
+    const float cz = std::cos(radians.z * 0.5f);
+    const float sz = std::sin(radians.z * 0.5f);
+    return {sx * cy * cz - cx * sy * sz, cx * sy * cz + sx * cy * sz, cx * cy * sz - sx * sy * cz,
+            cx * cy * cz + sx * sy * sz};
+}
+
+Float3 Quaternion::ToEuler() const {
+    // The pole constant is pi/2 rounded to a float; texts written from it depend on the value.
+    constexpr float HalfPi = 1.5707963705062866f;
+    const float t = 2.0f * (x * z - w * y);
+    if (std::fabs(t) > 0.999999f) {
+        const float pole = -t > 0.0f ? HalfPi : -HalfPi;
+        return {0.0f, pole, std::atan2(2.0f * (w * z - x * y), -2.0f * t * (w * y + x * z))};
+    }
+    const float ww = w * w;
+    const float xx = x * x;
+    const float yy = y * y;
+    const float zz = z * z;
+    return {std::atan2(2.0f * (w * x + y * z), ww - xx - yy + zz), std::asin(ClampUnit(-t)),
+            std::atan2(2.0f * (x * y + w * z), ww + xx - yy - zz)};
 }
 
 void Quaternion::Normalize() {

@@ -31,6 +31,12 @@ struct Quaternion {
     // Reads only the 3x3 part, which must be a pure rotation (normalise scaled rows first).
     static Quaternion FromMatrix(const Matrix4& matrix);
 
+    // Angles in radians about X, Y and Z, the order in which property texts give them.
+    static Quaternion FromEuler(Float3 radians);
+    // The inverse of FromEuler. Near Y = +-90 degrees (gimbal lock) X is 0 and Z carries the
+    // whole remaining turn; FromEuler of the result still gives this rotation back.
+    Float3 ToEuler() const;
+
     // Leaves near-unit values alone so that repeated normalising does not make them drift.
     void Normalize();
 

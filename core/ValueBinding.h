@@ -59,6 +59,15 @@ struct ValueTraits<float> {
     static void Write(float value, uint32_t* words) { std::memcpy(words, &value, sizeof value); }
 };
 
+inline float WordToFloat(uint32_t word) {
+    return ValueTraits<float>::Read(&word);
+}
+inline uint32_t FloatToWord(float value) {
+    uint32_t word;
+    ValueTraits<float>::Write(value, &word);
+    return word;
+}
+
 // A bool is a whole int word; any non-zero word is true.
 template <>
 struct ValueTraits<bool> {

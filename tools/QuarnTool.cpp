@@ -2,7 +2,10 @@
 // the engine reads. Its output is stable (tests and scripts compare it byte for byte); the
 // help text below is its documentation.
 
+#include "core/ClassInfo.h"
+#include "core/ClassRegistration.h"
 #include "core/OutputStream.h"
+#include "core/Property.h"
 #include "core/SettingsFile.h"
 #include "resources/DiskFileSystem.h"
 #include "resources/FileSystem.h"
@@ -59,6 +62,7 @@ int Fail(const std::string& reason) {
 int RunHelp(char** arguments);
 int RunCat(char** arguments);
 int RunSettings(char** arguments);
+int RunClasses(char** arguments);
 
 struct Command {
     const char* name;
@@ -74,6 +78,7 @@ constexpr Command Commands[] = {
     {"cat", "VPATH", 1, "write the bytes of the file at VPATH to stdout", RunCat},
     {"settings", "FILE", 1, "print the settings file FILE as saving it would write it",
      RunSettings},
+    {"classes", "", 0, "print every registered class with its properties and methods", RunClasses},
 };
 
 // "name ARGUMENTS", as the help and the usage line show a command.
@@ -96,6 +101,14 @@ void PrintHelp(FILE* out) {
                "and it may pass through a \".zip\" or \".zoo\" archive (some.zoo/Dir/File.txt);\n"
                "\"user://\" is the user's data folder ($XDG_DATA_HOME, else ~/.local/share/)\n"
                "and \"res://\" names the files built into the tool.\n"
+               "\n"
+               "\"classes\" prints the classes in registration order, one line each, followed\n"
+               "by a line per own property and per own script method:\n"
+               "  class NAME category=CATEGORY base=BASE flags=N abstract|concrete\n"
+               "    property NAME type=TYPE kind=KIND flags=N state=N range=\"RANGE\"\n"
+               "    method NAME (TYPE, ...)[:TYPE] flags=N\n"
+               "An empty category and a missing base print as \"-\"; numbers are decimal. The\n"
+               "order and the declarations are what compiled scripts depend on.\n"
                "\n"
                "exit status: 0 done; 1 the command failed, with one line on stderr saying why;\n"
                "2 bad usage, with this text on stderr.\n",
@@ -153,6 +166,33 @@ int RunSettings(char** arguments) {
     StandardOutputStream out;
     bool written = settings.Write(out);
     if (!out.Close() || !written) {
+        return Fail("cannot write to stdout");
+    }
+    return ExitDone;
+}
+
+int RunClasses(char**) {
+    RegisterAllClasses();
+    StandardOutputStream out;
+    for (int index = 0; index < GetClassCount(); ++index) {
+        const ClassInfo* classInfo = GetClassByIndex(index);
+        const char* category = classInfo->GetCategory();
+        const ClassInfo* base = classInfo->GetParent();
+        out.Printf("class %s category=%s base=%s flags=%u %s\n", classInfo->GetName(),
+                   *category ? category : "-", base ? base->GetName() : "-", classInfo->GetFlags(),
+                   classInfo->IsAbstract() ? "abstract" : "concrete");
+        for (const auto& property : classInfo->GetOwnProperties()) {
+            out.Printf("    property %s type=%s kind=%s flags=%u state=%u range=\"%s\"\n",
+                       property->GetName(), GetTypeName(property->GetValueType()),
+                       GetPropertyKindName(property->GetKind()), property->GetPropertyFlags(),
+                       property->GetStateFlags(), property->GetRange());
+        }
+        for (const auto& method : classInfo->GetOwnMethods()) {
+            out.Printf("    method %s %s flags=%u\n", method->GetName(),
+                       method->GetSignatureText().c_str(), method->GetCallFlags());
+        }
+    }
+    if (!out.Close()) {
         return Fail("cannot write to stdout");
     }
     return ExitDone;

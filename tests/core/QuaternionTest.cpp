@@ -1,5 +1,7 @@
 #include "core/Quaternion.h"
 
+#include "tests/support/MathExpectations.h"
+
 #include <cmath>
 #include <gtest/gtest.h>
 #include <numbers>
@@ -7,24 +9,10 @@
 namespace quarn {
 namespace {
 
+using test::ExpectNear;
+using test::ExpectSameRotation;
+
 constexpr float kPi = std::numbers::pi_v<float>;
-
-void ExpectNear(const Float3& actual, const Float3& expected, float tolerance = 1e-5f) {
-    EXPECT_NEAR(actual.x, expected.x, tolerance);
-    EXPECT_NEAR(actual.y, expected.y, tolerance);
-    EXPECT_NEAR(actual.z, expected.z, tolerance);
-}
-
-// q and -q are the same rotation.
-void ExpectSameRotation(const Quaternion& actual, const Quaternion& expected) {
-    const float dot = actual.x * expected.x + actual.y * expected.y + actual.z * expected.z +
-                      actual.w * expected.w;
-    const float sign = dot < 0.0f ? -1.0f : 1.0f;
-    EXPECT_NEAR(actual.x, sign * expected.x, 1e-5f);
-    EXPECT_NEAR(actual.y, sign * expected.y, 1e-5f);
-    EXPECT_NEAR(actual.z, sign * expected.z, 1e-5f);
-    EXPECT_NEAR(actual.w, sign * expected.w, 1e-5f);
-}
 
 Float3 UnitAxis(float x, float y, float z) {
     return Float3(x, y, z).NormalizedOrSelf();

@@ -2,7 +2,9 @@
 #include "tests/support/TempFolder.h"
 
 #include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <minizip/zip.h>
 #include <string>
 #include <sys/wait.h>
@@ -166,13 +168,28 @@ TEST(QuarnToolSettings, AnEmptyFilePrintsNothingAndAMissingOneFails) {
     EXPECT_EQ(missing.err, "quarn-tool: cannot read missing.txt\n");
 }
 
+// The registered classes as compiled scripts see them: names, order, properties and method
+// signatures. A failure means a registration changed. When that is meant, regenerate the copy
+//   build/<yours>/tools/quarn-tool classes > tests/data/classes.txt
+// and review the diff: every changed method name or signature breaks compiled scripts.
+TEST(QuarnToolClasses, PrintsTheRegisteredClassesAsTheGoldenCopyHasThem) {
+    std::ifstream file(QUARN_TEST_DATA "/classes.txt", std::ios::binary);
+    ASSERT_TRUE(file) << QUARN_TEST_DATA "/classes.txt";
+    std::string golden((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    test::TempFolder folder;
+    ToolRun run = RunTool(folder.Path(), {"classes"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, golden);
+}
+
 TEST(QuarnToolUsage, HelpListsEveryCommandOnStdout) {
     test::TempFolder folder;
     ToolRun run = RunTool(folder.Path(), {"help"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out.rfind("usage: quarn-tool COMMAND", 0), 0u) << run.out;
-    for (const char* line : {"\n  help ", "\n  cat VPATH ", "\n  settings FILE "}) {
+    for (const char* line : {"\n  help ", "\n  cat VPATH ", "\n  settings FILE ", "\n  classes "}) {
         EXPECT_NE(run.out.find(line), std::string::npos) << line;
     }
 }
@@ -188,7 +205,8 @@ TEST(QuarnToolUsage, ABadCallPrintsTheReasonAndTheHelpAndExitsWith2) {
          {Case{{}, "no command given"}, Case{{"frob"}, "unknown command \"frob\""},
           Case{{"cat"}, "usage: quarn-tool cat VPATH"},
           Case{{"settings", "a", "b"}, "usage: quarn-tool settings FILE"},
-          Case{{"help", "x"}, "usage: quarn-tool help"}}) {
+          Case{{"help", "x"}, "usage: quarn-tool help"},
+          Case{{"classes", "x"}, "usage: quarn-tool classes"}}) {
         ToolRun run = RunTool(folder.Path(), bad.arguments);
         EXPECT_EQ(run.status, 2) << bad.reason;
         EXPECT_EQ(run.out, "") << bad.reason;
