@@ -9,16 +9,40 @@
 
 #include <cstring>
 #include <memory>
+#include <unordered_map>
 
 namespace quarn {
 
 ClassInfo* Entity::classInfo = nullptr;
+
+namespace {
+
+// Live entities by serial. Never destroyed, so entities that outlive static destruction can
+// still leave it.
+std::unordered_map<uint64_t, Entity*>& LiveEntities() {
+    static auto* live = new std::unordered_map<uint64_t, Entity*>();
+    return *live;
+}
+
+uint64_t nextSerial = 1;
+
+} // namespace
+
+Entity::Entity() : serial_(nextSerial++) {
+    LiveEntities().emplace(serial_, this);
+}
+
+Entity* Entity::FindBySerial(uint64_t serial) {
+    auto found = LiveEntities().find(serial);
+    return found == LiveEntities().end() ? nullptr : found->second;
+}
 
 void ValueTraits<Entity*>::Write(Entity* value, uint32_t* words) {
     words[0] = value ? value->GetId() : 0u;
 }
 
 Entity::~Entity() {
+    LiveEntities().erase(serial_);
     // References are told while the object is still an Entity, so a listener that looks at it
     // sees the whole object; the id goes with them.
     ChangeId(0);
@@ -144,6 +168,34 @@ ClassInfo* Entity::RegisterClass() {
 
     TheIdMap().Clear();
     return classInfo;
+}
+
+} // namespace quarn
+
+namespace quarn {
+
+void Entity::ReceiveEvent(const EventRecord&) {}
+
+const char* Entity::GetInputName(int port) const {
+    static const char* const names[MaxPorts] = {"input0", "input1", "input2", "input3",
+                                                "input4", "input5", "input6", "input7"};
+    return port >= 0 && port < MaxPorts ? names[port] : "";
+}
+
+const char* Entity::GetOutputName(int port) const {
+    static const char* const names[MaxPorts] = {"output0", "output1", "output2", "output3",
+                                                "output4", "output5", "output6", "output7"};
+    return port >= 0 && port < MaxPorts ? names[port] : "";
+}
+
+void Entity::SetPortValue(int, const EntityRef&) {}
+
+EntityRef Entity::GetPortValue(int) const {
+    return EntityRef();
+}
+
+uint32_t Entity::GetInputRedirect(int) const {
+    return 0;
 }
 
 } // namespace quarn

@@ -12,14 +12,34 @@ class ClassInfo;
 class MethodInfo;
 class Property;
 
+// An event on its way to an input port: who sent it, the target with the port in bits 28-31,
+// an optional argument entity, and a value. It lives only while Entity::SendEvent runs; a
+// receiver copies what it keeps. Its references have no listener.
+struct EventRecord {
+    EntityRef sender;
+    EntityRef target;
+    EntityRef argument;
+    float value = 0.0f;
+};
+
+// Entities have input and output ports 0..7.
+inline constexpr int MaxPorts = 8;
+
 // The root class of everything a scene file or a script can name: nodes, resources and the
 // objects of every subsystem. It carries the id (Referable), a name, and the class record in
 // whose instance list it stands; the rest of the engine reads its properties, calls its methods
 // and sends it events through the virtual operations here.
 class Entity : public Referable {
 public:
-    Entity() = default;
+    Entity();
     ~Entity() override;
+
+    // A number no other entity of this run has had or will have. Code that calls out while
+    // walking entities (signals, events, the scene update) keeps serials instead of pointers
+    // and asks FindBySerial afterwards, since a receiver may have destroyed anything.
+    uint64_t GetSerial() const { return serial_; }
+    // The live entity with that serial, or null once it is destroyed.
+    static Entity* FindBySerial(uint64_t serial);
 
     // The only way to destroy a registered object: it leaves its class's instance list first.
     virtual void Delete();
@@ -41,6 +61,24 @@ public:
 
     // Status or debug text for the editor.
     virtual std::string GetStatusText(int selector) const;
+
+    // Ports. Events arriving at an input go to ReceiveEvent, unless the input redirects them
+    // (an id with the target's port in bits 28-31). Outputs hold a reference to what they are
+    // wired to.
+    virtual void ReceiveEvent(const EventRecord& event);
+    virtual int GetInputCount() const { return 0; }
+    virtual int GetOutputCount() const { return 0; }
+    // "input0".."input7", "output0".."output7"; "" past port 7.
+    virtual const char* GetInputName(int port) const;
+    virtual const char* GetOutputName(int port) const;
+    virtual void SetPortValue(int port, const EntityRef& reference);
+    virtual EntityRef GetPortValue(int port) const;
+    virtual uint32_t GetInputRedirect(int port) const;
+
+    // Sends an event to the target's input port: follows input redirects, sends the signal
+    // "sendevent" (forced) with the record, then calls the final target's ReceiveEvent.
+    static void SendEvent(const EntityRef& sender, const EntityRef& target, Entity* argument,
+                          float value);
 
     // The object's class record; every registered class answers its own.
     virtual ClassInfo* GetClass() const;
@@ -75,6 +113,7 @@ public:
     static ClassInfo* classInfo;
 
 private:
+    uint64_t serial_;
     ClassInfo* instanceClass_ = nullptr;
     std::string name_;
 };

@@ -90,7 +90,7 @@ MethodInfo::MethodInfo(const char* name, const char* signature) {
 }
 
 MethodInfo::MethodInfo(ClassInfo* owner, MethodBinding binding)
-    : owner_(owner), thunk_(binding.thunk) {}
+    : owner_(owner), thunk_(binding.thunk), signalThunk_(binding.signalThunk) {}
 
 void MethodInfo::AddArgument(int32_t type) {
     if (argumentCount_ >= MaxArguments) {
@@ -118,6 +118,10 @@ std::string MethodInfo::GetSignatureText() const {
 
 bool MethodInfo::Bind(const MethodBinding& binding) {
     thunk_ = nullptr;
+    signalThunk_ = binding.signalThunk;
+    if (signalThunk_) {
+        return true;
+    }
     if (!binding.thunk) {
         return false;
     }
@@ -151,6 +155,14 @@ void MethodInfo::Call(Entity* object, uint32_t* block) const {
         thunk_(object, block);
     } else if (object) {
         object->CallMethod(*this, block);
+    }
+}
+
+void MethodInfo::CallSignal(Entity* object, void* argument) const {
+    if (signalThunk_) {
+        signalThunk_(object, argument);
+    } else {
+        Call(object, nullptr);
     }
 }
 

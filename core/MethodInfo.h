@@ -37,6 +37,9 @@ public:
     // max(return words, 1) + argument words. Without a bound function the object's CallMethod
     // runs; without either nothing happens.
     void Call(Entity* object, uint32_t* block) const;
+    // Delivers a named signal: a bound signal handler gets the argument; any other method is
+    // called as by Call on a zeroed block.
+    void CallSignal(Entity* object, void* argument) const;
 
     const char* GetName() const { return name_.c_str(); }
     ClassInfo* GetOwner() const { return owner_; }
@@ -49,13 +52,14 @@ public:
     int GetReturnCount() const { return returnCount_; }
     int GetReturnWords() const { return returnWords_; }
     int32_t GetReturnType() const { return returnType_; }
-    bool IsBound() const { return thunk_ != nullptr; }
+    bool IsBound() const { return thunk_ != nullptr || signalThunk_ != nullptr; }
     // The signature as "(type, type):type", from the type ids.
     std::string GetSignatureText() const;
 
 private:
     ClassInfo* owner_ = nullptr;
     MethodThunk thunk_ = nullptr;
+    SignalThunk signalThunk_ = nullptr;
     std::string name_;
     uint32_t callFlags_ = DefaultCallFlags;
     int argumentCount_ = 0;

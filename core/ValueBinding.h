@@ -215,11 +215,18 @@ PropertySetter MakeSetter() {
 // `object` is null for free functions.
 using MethodThunk = void (*)(Entity* object, uint32_t* block);
 
+// Calls a method that receives a named signal with the signal's argument: a pointer-sized value
+// (an entity, an argument list, an event record) whose meaning the signal's name gives. It
+// never travels as words.
+using SignalThunk = void (*)(Entity* object, void* argument);
+
 // What a registration binds to a script method: the thunk, and the C++ types it was made from
 // so the registry can check them against the signature text. Untyped bindings take the block
-// as it is (methods that read their own words) and are not checked.
+// as it is (methods that read their own words) and are not checked. Signal handlers bind a
+// signal thunk instead.
 struct MethodBinding {
     MethodThunk thunk = nullptr;
+    SignalThunk signalThunk = nullptr;
     bool typed = false;
     int32_t returnType = TypeVoid;
     int argumentCount = 0;
@@ -320,6 +327,22 @@ struct BlockMethodMaker<Method, void (C::*)(uint32_t*)> {
     }
 };
 
+template <auto Handler, class C>
+struct SignalHandlerMaker;
+
+template <auto Handler, class C>
+struct SignalHandlerMaker<Handler, void (C::*)(void*)> {
+    static MethodBinding Make() {
+        MethodBinding binding;
+        binding.signalThunk = [](Entity* object, void* argument) {
+            if (auto* typed = dynamic_cast<C*>(object)) {
+                (typed->*Handler)(argument);
+            }
+        };
+        return binding;
+    }
+};
+
 } // namespace detail
 
 // BindMethod<&Pivot::GetPosition>(): a typed binding of a member or free function whose
@@ -334,6 +357,13 @@ MethodBinding BindMethod() {
 template <auto Method>
 MethodBinding BindBlockMethod() {
     return detail::BlockMethodMaker<Method, decltype(Method)>::Make();
+}
+
+// BindSignalHandler<&ClickHandler::OnNodeDeletion>(): a member `void C::F(void* argument)`
+// registered under a signal's name.
+template <auto Handler>
+MethodBinding BindSignalHandler() {
+    return detail::SignalHandlerMaker<Handler, decltype(Handler)>::Make();
 }
 
 } // namespace quarn

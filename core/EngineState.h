@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+
+namespace quarn {
+
+// What the application is doing, as the core reads it.
+enum EngineStateValue : int32_t {
+    EngineRunning = 0,
+    EngineLoading = 2,        // a scene or node tree is being read
+    EngineReplacingClass = 3, // a node is being replaced by one of another class
+    EngineLoadBranchesNow = 4,
+    EngineLoadingScene = 7,
+    EngineShuttingDown = 9, // node teardown sends no notifications or "nodedeletion"
+};
+
+// Set by the application shell; the defaults are those of a program that has not started a
+// game. Main thread only.
+inline int32_t EngineState = EngineRunning;
+inline bool GameRunning = false;
+inline bool GamePaused = false;
+// The smoothed frame time of the main loop, in seconds.
+inline float FrameTime = 0.0f;
+
+} // namespace quarn
