@@ -1,14 +1,16 @@
 #include "core/ClassRegistration.h"
 
 #include "core/ClassInfo.h"
-#include "core/Entity.h"
+#include "core/Node.h"
+#include "core/SignalReceiver.h"
 
 namespace quarn {
 
 int RegisterAllClasses() {
     int before = GetClassCount();
-    // 1. "Node", and with it its base "Entity"; until Node exists, the base alone.
-    Entity::RegisterClass();
+    // Only the classes that exist so far, each at its place in the start-up order.
+    Node::RegisterClass();           // 1. with its base "Entity"
+    SignalReceiver::RegisterClass(); // 17.
     return GetClassCount() - before;
 }
 

@@ -4,12 +4,15 @@
 #include "core/IdMap.h"
 #include "core/MethodInfo.h"
 #include "core/PropertyText.h"
+#include "core/Signals.h"
 #include "core/TextArena.h"
+#include "core/Validity.h"
 #include "core/ValueBinding.h"
 
 #include <cstring>
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace quarn {
 
@@ -46,6 +49,7 @@ Entity::~Entity() {
     // References are told while the object is still an Entity, so a listener that looks at it
     // sees the whole object; the id goes with them.
     ChangeId(0);
+    RemoveSignalListenersOf(this);
     // Only Delete should get here with a list entry; an object destroyed otherwise still must
     // not leave one behind for the class's instance walks to find.
     if (instanceClass_) {
@@ -196,6 +200,85 @@ EntityRef Entity::GetPortValue(int) const {
 
 uint32_t Entity::GetInputRedirect(int) const {
     return 0;
+}
+
+namespace {
+
+// A redirect may lead to another redirecting input; a longer chain is a loop in the wiring.
+constexpr int MaxRedirectHops = 16;
+// Events that cause events (a receiver sending on, nodes wired in a ring) nest; past this depth
+// the cascade is a loop that would otherwise exhaust the stack.
+constexpr int MaxEventDepth = 64;
+
+int eventDepth = 0;
+// Set once a cascade overran the depth: every send left in it is dropped until it unwinds, or a
+// loop that fans out would still run for 2^depth events on its way back.
+bool cascadeAbandoned = false;
+
+enum EventFault : uint64_t { RedirectLoop = 0, NestingLoop = 1 };
+
+// Once per entity, fault and run: a loop fired every frame would otherwise report every frame.
+bool FirstReportFor(const Entity* entity, EventFault fault) {
+    static auto* reported = new std::unordered_set<uint64_t>();
+    return reported->insert(entity->GetSerial() * 2 + fault).second;
+}
+
+} // namespace
+
+void Entity::SendEvent(const EntityRef& sender, const EntityRef& target, Entity* argument,
+                       float value) {
+    uint32_t targetId = target.GetId();
+    Entity* entity = targetId != 0 ? target.GetTarget() : nullptr;
+    if (!entity || cascadeAbandoned) {
+        return;
+    }
+    Entity* first = entity;
+    for (int hops = 0;; ++hops) {
+        uint32_t redirect = entity->GetInputRedirect(static_cast<int>(targetId >> PortShift));
+        if (redirect == 0) {
+            break;
+        }
+        if (hops == MaxRedirectHops) {
+            if (FirstReportFor(first, RedirectLoop)) {
+                ValidityReport("Input redirects from entity %u go on for more than %d hops; "
+                               "the event is dropped",
+                               first->GetId(), MaxRedirectHops);
+            }
+            return;
+        }
+        entity = LookupEntity(redirect);
+        if (!entity) {
+            return;
+        }
+        targetId = redirect;
+    }
+    if (eventDepth >= MaxEventDepth) {
+        cascadeAbandoned = true;
+        if (FirstReportFor(entity, NestingLoop)) {
+            ValidityReport("Events sent on by their receivers nest deeper than %d at entity %u; "
+                           "the rest of the cascade is dropped",
+                           MaxEventDepth, entity->GetId());
+        }
+        return;
+    }
+
+    EventRecord record;
+    record.sender = sender;
+    record.target.SetId(targetId);
+    record.argument.SetId(argument ? argument->GetId() : 0u);
+    record.value = value;
+
+    uint64_t serial = entity->GetSerial();
+    ++eventDepth;
+    // Forced, and its result ignored: stopping the signal does not stop the event.
+    SendSignal("sendevent", &record, true);
+    // A "sendevent" receiver may have destroyed the target.
+    if (Entity* still = FindBySerial(serial)) {
+        still->ReceiveEvent(record);
+    }
+    if (--eventDepth == 0) {
+        cascadeAbandoned = false;
+    }
 }
 
 } // namespace quarn

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Entity.h"
+#include "core/ValueBinding.h"
 
 #include <cstdint>
 
@@ -106,7 +107,32 @@ public:
     static ClassInfo* classInfo;
 
 private:
+    // Links a detached node right after `after` (first child when null); no notifications.
     void Link(Node* parent, Node* after);
+    // Takes the node out of its parent's child list; no notifications.
+    void Unlink();
+    // False, reported, when the node would become its own ancestor.
+    bool CanAttachUnder(const Node* parent, const char* operation) const;
+    enum class AttachPlace { First, Last, After };
+    // The steps AttachTo, AttachAsLast and AttachAfter share, once the move is known to be
+    // sound: id system, link, inherited bits, notifications, "nodereparent".
+    void Attach(Node* parent, Node* sibling, AttachPlace place);
+    // Calls `visit` on each child, reading the next link after each call, so a visit may
+    // delete or move children. False when this node itself was destroyed meanwhile.
+    template <class Visit>
+    bool ForEachChild(Visit visit);
+    // False when a child's deletion took this node with it.
+    bool DeleteChildrenSafely();
+
+    // Script and property accessors.
+    void SetEnabled(bool on) { SetFlag(NodeEnabled, on); }
+    uint32_t GetPersistentFlags() const { return flags_ & NodePersistentFlags; }
+    void SetPersistentFlags(uint32_t value) { SetFlags(value, NodePersistentFlags); }
+    // Scripts declare this test as returning a Node, so the 0 or 1 travels as an id word.
+    EntityId HasFlagWord(uint32_t bits) const { return {HasFlag(bits) ? 1u : 0u}; }
+
+    // The registered "flags" descriptor, whose listeners SetFlags tells.
+    static Property* flagsProperty_;
 
     Node* parent_ = nullptr;
     Node* previous_ = nullptr;
@@ -115,6 +141,20 @@ private:
     Node* firstChild_ = nullptr;
     Node* lastChild_ = nullptr;
     Node* next_ = nullptr;
+    // Set once Delete has sent "nodedeletion": a receiver that deletes the node again only
+    // finishes the teardown.
+    bool deleting_ = false;
+};
+
+// Nodes travel as entity ids, like every entity value; an id that names no node reads as null.
+template <>
+struct ValueTraits<Node*> {
+    static constexpr int32_t Type = TypeEntity;
+    static constexpr int Words = 1;
+    static Node* Read(const uint32_t* words) { return dynamic_cast<Node*>(LookupEntity(words[0])); }
+    static void Write(const Node* value, uint32_t* words) {
+        words[0] = value ? value->GetId() : 0u;
+    }
 };
 
 // The scene update, once per frame on the root: disabled subtrees are skipped; while the game

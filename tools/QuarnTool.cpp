@@ -104,11 +104,12 @@ void PrintHelp(FILE* out) {
                "\n"
                "\"classes\" prints the classes in registration order, one line each, followed\n"
                "by a line per own property and per own script method:\n"
-               "  class NAME category=CATEGORY base=BASE flags=N abstract|concrete\n"
+               "  class NAME number=N category=CATEGORY base=BASE flags=N abstract|concrete\n"
                "    property NAME type=TYPE kind=KIND flags=N state=N range=\"RANGE\"\n"
                "    method NAME (TYPE, ...)[:TYPE] flags=N\n"
                "An empty category and a missing base print as \"-\"; numbers are decimal. The\n"
-               "order and the declarations are what compiled scripts depend on.\n"
+               "order, the class numbers (a script's type of a class reference) and the\n"
+               "declarations are what compiled scripts depend on.\n"
                "\n"
                "exit status: 0 done; 1 the command failed, with one line on stderr saying why;\n"
                "2 bad usage, with this text on stderr.\n",
@@ -178,8 +179,9 @@ int RunClasses(char**) {
         const ClassInfo* classInfo = GetClassByIndex(index);
         const char* category = classInfo->GetCategory();
         const ClassInfo* base = classInfo->GetParent();
-        out.Printf("class %s category=%s base=%s flags=%u %s\n", classInfo->GetName(),
-                   *category ? category : "-", base ? base->GetName() : "-", classInfo->GetFlags(),
+        out.Printf("class %s number=%d category=%s base=%s flags=%u %s\n", classInfo->GetName(),
+                   classInfo->GetClassNumber(), *category ? category : "-",
+                   base ? base->GetName() : "-", classInfo->GetFlags(),
                    classInfo->IsAbstract() ? "abstract" : "concrete");
         for (const auto& property : classInfo->GetOwnProperties()) {
             out.Printf("    property %s type=%s kind=%s flags=%u state=%u range=\"%s\"\n",

@@ -5,6 +5,7 @@
 #include "core/MethodInfo.h"
 #include "core/Property.h"
 #include "core/TextArena.h"
+#include "tests/support/TestClass.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -13,40 +14,24 @@
 namespace quarn {
 namespace {
 
-// A concrete class registered under Self::Name below Base; registration is global, so every
-// test class has a name of its own.
-template <class Self, class Base = Entity>
-class Registered : public Base {
-public:
-    static inline ClassInfo* classInfo = nullptr;
+using test::TestClass;
 
-    static ClassInfo* RegisterClass() {
-        if (!classInfo) {
-            classInfo = new ClassInfo(
-                Self::Name, []() -> Entity* { return new Self; }, &classInfo);
-            classInfo->SetParent(Base::RegisterClass());
-        }
-        return classInfo;
-    }
-    ClassInfo* GetClass() const override { return classInfo; }
-};
-
-class EtAnimal : public Registered<EtAnimal> {
+class EtAnimal : public TestClass<EtAnimal> {
 public:
     static constexpr const char* Name = "EtAnimal";
 };
-class EtDog_old : public Registered<EtDog_old, EtAnimal> {
+class EtDog_old : public TestClass<EtDog_old, EtAnimal> {
 public:
     static constexpr const char* Name = "EtDog_old";
     PathString GetDescription() const override { return PathString(description.c_str()); }
     std::string description;
 };
-class EtStone : public Registered<EtStone> {
+class EtStone : public TestClass<EtStone> {
 public:
     static constexpr const char* Name = "EtStone";
 };
 // Answers whatever class it is told, as a script node answers its program's class.
-class EtShapeShifter : public Registered<EtShapeShifter> {
+class EtShapeShifter : public TestClass<EtShapeShifter> {
 public:
     static constexpr const char* Name = "EtShapeShifter";
     ClassInfo* GetClass() const override { return answer ? answer : classInfo; }

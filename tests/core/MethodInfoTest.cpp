@@ -5,6 +5,7 @@
 #include "core/IdMap.h"
 #include "core/TextArena.h"
 #include "tests/support/RecordingValidityHook.h"
+#include "tests/support/TestClass.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -14,19 +15,12 @@
 namespace quarn {
 namespace {
 
+using test::TestClass;
+
 // A class whose members cover every shape of word block.
-class MiCalculator : public Entity {
+class MiCalculator : public TestClass<MiCalculator> {
 public:
-    static inline ClassInfo* classInfo = nullptr;
-    static ClassInfo* RegisterClass() {
-        if (!classInfo) {
-            classInfo = new ClassInfo(
-                "MiCalculator", []() -> Entity* { return new MiCalculator; }, &classInfo);
-            classInfo->SetParent(Entity::RegisterClass());
-        }
-        return classInfo;
-    }
-    ClassInfo* GetClass() const override { return classInfo; }
+    static constexpr const char* Name = "MiCalculator";
 
     int32_t Add(int32_t a, int32_t b) { return a + b; }
     float Half(float value) const { return value * 0.5f; }

@@ -1,0 +1,242 @@
+#include "core/ClassInfo.h"
+#include "core/Entity.h"
+#include "core/IdMap.h"
+#include "core/Node.h"
+#include "core/Signals.h"
+#include "core/ValueBinding.h"
+#include "tests/support/EventLog.h"
+#include "tests/support/RecordingValidityHook.h"
+#include "tests/support/TestClass.h"
+
+#include <functional>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace quarn {
+namespace {
+
+using test::Deliveries;
+using test::Delivery;
+using test::TestClass;
+
+// Records what reaches its inputs, may redirect them, and may send every event on to its
+// outputs (which may lead back to itself).
+class EvProbe : public TestClass<EvProbe, Node> {
+public:
+    static constexpr const char* Name = "EvProbe";
+
+    uint32_t GetInputRedirect(int) const override { return redirect; }
+    void ReceiveEvent(const EventRecord& event) override {
+        test::RecordDelivery(*this, event);
+        if (!relay) {
+            return;
+        }
+        std::vector<uint32_t> targets = outputs; // this node may not survive a send
+        for (uint32_t id : targets) {
+            EntityRef target;
+            target.InitFromId(id);
+            SendEvent(event.sender, target, event.argument.GetTarget(), event.value);
+        }
+    }
+
+    uint32_t redirect = 0;
+    bool relay = false;
+    std::vector<uint32_t> outputs;
+};
+
+// Hears the "sendevent" signal.
+class EvWatcher : public TestClass<EvWatcher, Node> {
+public:
+    static constexpr const char* Name = "EvWatcher";
+    static void Declare(ClassInfo& classInfo) {
+        classInfo.AddMethod("sendevent", "()", BindSignalHandler<&EvWatcher::OnSendEvent>(), 0);
+    }
+
+    void OnSendEvent(void* argument) {
+        const auto& event = *static_cast<const EventRecord*>(argument);
+        seen.push_back(event.target.GetId());
+        if (action) {
+            action(event);
+        }
+    }
+
+    std::vector<uint32_t> seen;
+    std::function<void(const EventRecord&)> action;
+};
+
+template <class T>
+T* CreateWithId() {
+    auto* object = static_cast<T*>(T::RegisterClass()->CreateInstance());
+    object->ChangeId(TheIdMap().GetFreeLocalId(0));
+    return object;
+}
+
+EntityRef RefTo(uint32_t id) {
+    EntityRef reference;
+    reference.InitFromId(id);
+    return reference;
+}
+
+uint32_t WithPort(const Entity* entity, uint32_t port) {
+    return entity->GetId() | (port << PortShift);
+}
+
+class EntityEvents : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Deliveries().clear();
+        watcher_ = CreateWithId<EvWatcher>();
+        AddSignalListener("sendevent", watcher_);
+    }
+    void TearDown() override {
+        RemoveSignalListener("sendevent", watcher_);
+        watcher_->Delete();
+        for (uint64_t serial : serials_) {
+            if (Entity* probe = Entity::FindBySerial(serial)) {
+                probe->Delete();
+            }
+        }
+    }
+
+    EvProbe* Probe() {
+        EvProbe* probe = CreateWithId<EvProbe>();
+        serials_.push_back(probe->GetSerial());
+        return probe;
+    }
+
+    EvWatcher* watcher_ = nullptr;
+    std::vector<uint64_t> serials_;
+};
+
+TEST_F(EntityEvents, RedirectReachesOnlyTheFinalTargetWithOneSignal) {
+    EvProbe* sender = Probe();
+    EvProbe* argument = Probe();
+    EvProbe* relay = Probe();
+    EvProbe* last = Probe();
+    relay->redirect = WithPort(last, 5);
+
+    Entity::SendEvent(RefTo(sender->GetId()), RefTo(WithPort(relay, 2)), argument, 1.5f);
+
+    ASSERT_EQ(Deliveries().size(), 1u);
+    const Delivery& delivery = Deliveries()[0];
+    EXPECT_EQ(delivery.receiver, last->GetId());
+    EXPECT_EQ(delivery.target, WithPort(last, 5));
+    EXPECT_EQ(delivery.sender, sender->GetId());
+    EXPECT_EQ(delivery.argument, argument->GetId());
+    EXPECT_EQ(delivery.value, 1.5f);
+    EXPECT_EQ(watcher_->seen, std::vector<uint32_t>{WithPort(last, 5)});
+}
+
+TEST_F(EntityEvents, NothingIsSentToIdZeroOrToADeletedTarget) {
+    EvProbe* gone = CreateWithId<EvProbe>();
+    uint32_t goneId = gone->GetId();
+    gone->Delete();
+
+    Entity::SendEvent(EntityRef(), RefTo(0), nullptr, 0.0f);
+    Entity::SendEvent(EntityRef(), RefTo(goneId), nullptr, 0.0f);
+
+    EXPECT_TRUE(Deliveries().empty());
+    EXPECT_TRUE(watcher_->seen.empty());
+}
+
+TEST_F(EntityEvents, StoppingTheSignalDoesNotStopTheEvent) {
+    EvProbe* target = Probe();
+    watcher_->action = [](const EventRecord&) { StopSignal(); };
+
+    Entity::SendEvent(EntityRef(), RefTo(target->GetId()), nullptr, 0.0f);
+
+    EXPECT_EQ(watcher_->seen.size(), 1u);
+    EXPECT_EQ(Deliveries().size(), 1u);
+}
+
+TEST_F(EntityEvents, DisabledTargetAndDisabledWatcherStillTakePart) {
+    EvProbe* target = Probe();
+    target->SetFlag(NodeEnabled, false);
+    watcher_->SetFlag(NodeEnabled, false);
+
+    Entity::SendEvent(EntityRef(), RefTo(target->GetId()), nullptr, 0.0f);
+
+    EXPECT_EQ(watcher_->seen.size(), 1u);
+    EXPECT_EQ(Deliveries().size(), 1u);
+}
+
+TEST_F(EntityEvents, TargetDeletedBySignalReceiverGetsNoEvent) {
+    EvProbe* target = CreateWithId<EvProbe>();
+    watcher_->action = [target](const EventRecord&) { target->Delete(); };
+
+    Entity::SendEvent(EntityRef(), RefTo(target->GetId()), nullptr, 0.0f);
+
+    EXPECT_EQ(watcher_->seen.size(), 1u);
+    EXPECT_TRUE(Deliveries().empty());
+}
+
+TEST_F(EntityEvents, RedirectChainEndsAfterSixteenHops) {
+    test::RecordingValidityHook reports;
+    std::vector<EvProbe*> chain;
+    for (int i = 0; i < 18; ++i) {
+        chain.push_back(Probe());
+    }
+    for (size_t i = 0; i + 1 < chain.size(); ++i) {
+        chain[i]->redirect = chain[i + 1]->GetId();
+    }
+
+    // 16 hops from chain[1] to the last one arrive.
+    Entity::SendEvent(EntityRef(), RefTo(chain[1]->GetId()), nullptr, 0.0f);
+    ASSERT_EQ(Deliveries().size(), 1u);
+    EXPECT_EQ(Deliveries()[0].receiver, chain.back()->GetId());
+    EXPECT_TRUE(reports.Messages().empty());
+
+    // 17 do not.
+    Entity::SendEvent(EntityRef(), RefTo(chain[0]->GetId()), nullptr, 0.0f);
+    EXPECT_EQ(Deliveries().size(), 1u);
+    EXPECT_EQ(reports.Messages().size(), 1u);
+    EXPECT_EQ(watcher_->seen.size(), 1u);
+}
+
+TEST_F(EntityEvents, RedirectCycleIsDroppedAndReportedOnce) {
+    test::RecordingValidityHook reports;
+    EvProbe* a = Probe();
+    EvProbe* b = Probe();
+    a->redirect = b->GetId();
+    b->redirect = a->GetId();
+
+    Entity::SendEvent(EntityRef(), RefTo(a->GetId()), nullptr, 0.0f);
+    Entity::SendEvent(EntityRef(), RefTo(a->GetId()), nullptr, 0.0f);
+
+    EXPECT_TRUE(Deliveries().empty());
+    EXPECT_TRUE(watcher_->seen.empty());
+    EXPECT_EQ(reports.Messages().size(), 1u);
+}
+
+TEST_F(EntityEvents, EventLoopIsCutAtTheNestingDepth) {
+    test::RecordingValidityHook reports;
+    EvProbe* a = Probe();
+    EvProbe* b = Probe();
+    a->relay = b->relay = true;
+    a->outputs = {b->GetId()};
+    b->outputs = {a->GetId()};
+
+    Entity::SendEvent(EntityRef(), RefTo(a->GetId()), nullptr, 0.0f);
+
+    EXPECT_EQ(Deliveries().size(), 64u);
+    EXPECT_EQ(reports.Messages().size(), 1u);
+}
+
+TEST_F(EntityEvents, LoopThatFansOutEndsWithItsCascade) {
+    test::RecordingValidityHook reports;
+    EvProbe* node = Probe();
+    node->relay = true;
+    node->outputs = {node->GetId(), node->GetId()};
+
+    // Without cutting the whole cascade this would run for 2^64 events.
+    Entity::SendEvent(EntityRef(), RefTo(node->GetId()), nullptr, 0.0f);
+    EXPECT_EQ(Deliveries().size(), 64u);
+
+    // The next cascade is delivered again.
+    node->relay = false;
+    Entity::SendEvent(EntityRef(), RefTo(node->GetId()), nullptr, 0.0f);
+    EXPECT_EQ(Deliveries().size(), 65u);
+}
+
+} // namespace
+} // namespace quarn

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "core/ClassInfo.h"
+#include "core/Entity.h"
+
+namespace quarn::test {
+
+// A concrete class registered under Self::Name below Base. Registration is global to the test
+// program, so every test class needs a name of its own. Self may add properties and methods in
+// a `static void Declare(ClassInfo&)`.
+template <class Self, class Base = Entity>
+class TestClass : public Base {
+public:
+    static inline ClassInfo* classInfo = nullptr;
+
+    static ClassInfo* RegisterClass() {
+        if (!classInfo) {
+            classInfo = new ClassInfo(
+                Self::Name, []() -> Entity* { return new Self; }, &classInfo);
+            classInfo->SetParent(Base::RegisterClass());
+            if constexpr (requires { Self::Declare(*classInfo); }) {
+                Self::Declare(*classInfo);
+            }
+        }
+        return classInfo;
+    }
+    ClassInfo* GetClass() const override { return classInfo; }
+};
+
+} // namespace quarn::test
