@@ -2,6 +2,7 @@
 
 #include "core/ClassInfo.h"
 #include "core/Node.h"
+#include "core/Pivot.h"
 #include "core/SignalReceiver.h"
 
 namespace quarn {
@@ -10,6 +11,7 @@ int RegisterAllClasses() {
     int before = GetClassCount();
     // Only the classes that exist so far, each at its place in the start-up order.
     Node::RegisterClass();           // 1. with its base "Entity"
+    Pivot::RegisterClass();          // 2.
     SignalReceiver::RegisterClass(); // 17.
     return GetClassCount() - before;
 }

@@ -45,7 +45,27 @@ struct Matrix4 {
     Float3 TransformNormal(const Float3& v) const;
     // v * the transposed 3x3 part: the inverse rotation when the 3x3 part is orthonormal.
     Float3 RotateByTranspose(const Float3& v) const;
+    // (v, 1) * the whole matrix, divided by the resulting w: points through a projection. A w of
+    // 0 (a point on the eye plane, or any point through the zero matrix that Inverted gives for a
+    // singular one) skips the divide, so the result stays finite instead of NaN.
+    Float3 TransformCoord(const Float3& v) const;
+
+    void TransposeInPlace();
+
+    // Writes the adjugate divided by the determinant into out (which may be this) and answers
+    // the determinant. When it is 0, out holds the undivided adjugate and must not be used.
+    float Invert(Matrix4& out) const;
+    // The inverse, or the all-zero matrix when this one is singular: a zero-scaled transform then
+    // maps every point to the origin instead of to NaN.
+    Matrix4 Inverted() const;
 };
+
+// The row vector v times the whole matrix, all four components.
+Float4 Float4Transform(const Float4& v, const Matrix4& matrix);
+// Free-function form of Matrix4::TransformNormal, the spelling the render and physics code use.
+inline Float3 Float3TransformNormal(const Float3& v, const Matrix4& matrix) {
+    return matrix.TransformNormal(v);
+}
 
 static_assert(sizeof(Matrix4) == 64);
 

@@ -121,6 +121,33 @@ Float3 Quaternion::ToEuler() const {
             std::atan2(2.0f * (x * y + w * z), ww + xx - yy - zz)};
 }
 
+Quaternion Quaternion::Slerp(const Quaternion& a, Quaternion b, float t) {
+    float d = a.x * b.x + a.y * b.y + a.z * b.z + a.w * b.w;
+    if (d < 0.0f) {
+        b = {-b.x, -b.y, -b.z, -b.w};
+        d = -d;
+    }
+    float wa = 1.0f - t;
+    float wb = t;
+    if (d < 0.9999f) {
+        const float angle = SafeAcos(d);
+        const float sine = std::sin(angle);
+        wa = std::sin((1.0f - t) * angle) / sine;
+        wb = std::sin(t * angle) / sine;
+    }
+    return {a.x * wa + b.x * wb, a.y * wa + b.y * wb, a.z * wa + b.z * wb, a.w * wa + b.w * wb};
+}
+
+float Quaternion::ToAxisAngle(Float3& axis) const {
+    if (w >= 1.0f || w <= -1.0f) {
+        axis = {1.0f, 0.0f, 0.0f};
+        return 0.0f;
+    }
+    const float root = std::sqrt(1.0f - w * w);
+    axis = {-x / root, -y / root, -z / root};
+    return 2.0f * SafeAcos(w);
+}
+
 void Quaternion::Normalize() {
     // Summed in float on purpose: the window below is tuned to float rounding.
     const float norm = x * x + y * y + z * z + w * w;

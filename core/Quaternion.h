@@ -37,6 +37,15 @@ struct Quaternion {
     // whole remaining turn; FromEuler of the result still gives this rotation back.
     Float3 ToEuler() const;
 
+    // Spherical interpolation from a (t = 0) to b (t = 1) along the shorter arc: b is negated
+    // when the two point into opposite halves. Nearly equal rotations interpolate linearly, where
+    // the sine ratio would divide by almost zero. The result is not normalised.
+    static Quaternion Slerp(const Quaternion& a, Quaternion b, float t);
+
+    // Answers the angle 2 acos(w) and writes the axis to axis, negated to match FromAxisAngle.
+    // With |w| >= 1 there is no axis: the angle is 0 and the axis +X.
+    float ToAxisAngle(Float3& axis) const;
+
     // Leaves near-unit values alone so that repeated normalising does not make them drift.
     void Normalize();
 

@@ -11,6 +11,15 @@ float SafeSqrt(float value);
 // just past 1, which must give 0 rather than NaN.
 float SafeAcos(float value);
 
+// The larger of a and b; b when they are equal or either is NaN.
+constexpr float MaxFloat(float a, float b) {
+    return a > b ? a : b;
+}
+// The smaller of a and b; a when either is NaN.
+constexpr float MinFloat(float a, float b) {
+    return b <= a ? b : a;
+}
+
 struct Int3 {
     int32_t x = 0;
     int32_t y = 0;
@@ -69,6 +78,7 @@ struct Float2 {
 
     // A zero vector stays zero rather than turning into NaN.
     void Normalize();
+    Float2 Normalized() const;
 };
 
 struct Float3 {
@@ -109,7 +119,19 @@ struct Float3 {
     // A zero vector stays zero rather than turning into NaN.
     void Normalize();
     Float3 NormalizedOrSelf() const;
+
+    // A unit vector perpendicular to this one, chosen by fixed rules so that contact and joint
+    // frames are repeatable. A zero vector gives zero.
+    Float3 AnyPerpendicular() const;
 };
+
+constexpr Float3 Float3Scale(float scale, const Float3& v) {
+    return v * scale;
+}
+
+// Two unit vectors p and q that complete the unit normal n to an orthonormal frame (p x q = n).
+// A zero normal, which has no frame, gives the X and Y axes.
+void PlaneSpace(const Float3& n, Float3& p, Float3& q);
 
 struct Float4 {
     float x = 0.0f;
@@ -123,6 +145,9 @@ struct Float4 {
     constexpr bool operator!=(const Float4& other) const {
         return x != other.x || y != other.y || z != other.z || w != other.w;
     }
+
+    // Scales a colour's red, green and blue and keeps its alpha.
+    constexpr Float4 ScaleXyz(float scale) const { return {x * scale, y * scale, z * scale, w}; }
 };
 
 // Stored files and script blocks see these types as packed 32-bit words.

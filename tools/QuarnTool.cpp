@@ -4,18 +4,25 @@
 
 #include "core/ClassInfo.h"
 #include "core/ClassRegistration.h"
+#include "core/Log.h"
+#include "core/Node.h"
 #include "core/OutputStream.h"
 #include "core/Property.h"
+#include "core/SceneLoader.h"
+#include "core/SceneSaver.h"
 #include "core/SettingsFile.h"
+#include "core/Text.h"
 #include "resources/DiskFileSystem.h"
 #include "resources/FileSystem.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace quarn {
 namespace {
@@ -63,13 +70,16 @@ int RunHelp(char** arguments);
 int RunCat(char** arguments);
 int RunSettings(char** arguments);
 int RunClasses(char** arguments);
+int RunScene(char** arguments);
 
 struct Command {
     const char* name;
     const char* arguments; // as the help shows them; one word per argument
     int argumentCount;
     const char* summary;
+    // The arguments that follow the given ones are null.
     int (*run)(char** arguments);
+    int optionalCount = 0; // arguments that may follow the required ones
 };
 
 // Later commands join this table; the help text is built from it.
@@ -79,6 +89,7 @@ constexpr Command Commands[] = {
     {"settings", "FILE", 1, "print the settings file FILE as saving it would write it",
      RunSettings},
     {"classes", "", 0, "print every registered class with its properties and methods", RunClasses},
+    {"scene", "IN OUT [--compact]", 2, "load the scene IN and save it as OUT", RunScene, 1},
 };
 
 // "name ARGUMENTS", as the help and the usage line show a command.
@@ -92,8 +103,12 @@ std::string CommandCall(const Command& command) {
 
 void PrintHelp(FILE* out) {
     std::fputs("usage: quarn-tool COMMAND [ARGUMENT...]\n\ncommands:\n", out);
+    int width = 18;
     for (const Command& command : Commands) {
-        std::fprintf(out, "  %-18s%s\n", CommandCall(command).c_str(), command.summary);
+        width = std::max(width, static_cast<int>(CommandCall(command).size()) + 2);
+    }
+    for (const Command& command : Commands) {
+        std::fprintf(out, "  %-*s%s\n", width, CommandCall(command).c_str(), command.summary);
     }
     std::fputs("\n"
                "Paths are the engine's virtual paths: a relative path starts at the current\n"
@@ -110,6 +125,14 @@ void PrintHelp(FILE* out) {
                "An empty category and a missing base print as \"-\"; numbers are decimal. The\n"
                "order, the class numbers (a script's type of a class reference) and the\n"
                "declarations are what compiled scripts depend on.\n"
+               "\n"
+               "\"scene\" reads IN as the editor opens a scene (the compact form when its\n"
+               "extension is \"scn\", else the text form) and writes it as the editor saves\n"
+               "one: the text form, or the compact form with --compact. Saving a file the tool\n"
+               "wrote gives the same bytes again. OUT is replaced only once it is written\n"
+               "whole. A scene has one top-level node; IN with several is refused. What the\n"
+               "engine noted while loading (a class it does not know, a reference it did not\n"
+               "find, a block it dropped) is printed on stderr as \"quarn-tool: warning: ...\".\n"
                "\n"
                "exit status: 0 done; 1 the command failed, with one line on stderr saying why;\n"
                "2 bad usage, with this text on stderr.\n",
@@ -200,6 +223,84 @@ int RunClasses(char**) {
     return ExitDone;
 }
 
+// The last line the engine logged, as the reason of a failure the engine explains.
+std::string lastLogLine;
+std::vector<std::string> logLines;
+
+void KeepLastLogLine(const char*, const char* text) {
+    lastLogLine = text ? text : "";
+    logLines.push_back(lastLogLine);
+}
+
+// What the engine logged while a command still succeeded (a node of an unknown class, a
+// reference that was not found): the user should hear of it, on stderr.
+void PrintWarnings() {
+    for (const std::string& line : logLines) {
+        std::fprintf(stderr, "quarn-tool: warning: %s\n", line.c_str());
+    }
+}
+
+// The reason, with the engine's own explanation when it logged one meanwhile.
+std::string Explained(const std::string& reason) {
+    return lastLogLine.empty() ? reason : reason + ": " + lastLogLine;
+}
+
+int RunScene(char** arguments) {
+    const std::string in = arguments[0];
+    const std::string out = arguments[1];
+    bool compact = false;
+    if (arguments[2]) {
+        if (std::strcmp(arguments[2], "--compact") != 0) {
+            return Usage("usage: quarn-tool scene IN OUT [--compact]");
+        }
+        compact = true;
+    }
+    RegisterAllClasses();
+    // As the editor opens and saves scenes: ids kept when free, the root written with its tree.
+    uint32_t loadFlags = SceneKeepUnmappedIds;
+    if (CompareNoCase(GetPathExtension(in.c_str()).c_str(), "scn") == 0) {
+        loadFlags |= SceneCompact;
+    }
+    if (!GetFileSystem()->Open(in.c_str(), 0)) {
+        return Fail("cannot open " + in);
+    }
+    SetLogSink(KeepLastLogLine);
+    std::vector<Node*> loaded;
+    lastLogLine.clear();
+    if (!LoadSceneFile(in.c_str(), 0, loadFlags, nullptr, &loaded, nullptr)) {
+        return Fail(lastLogLine.empty() ? "cannot load " + in + ": it holds no node"
+                                        : Explained("cannot load " + in));
+    }
+    // A late reference may have moved a top-level node under another one.
+    std::vector<Node*> roots;
+    for (Node* node : loaded) {
+        if (!node->GetParent()) {
+            roots.push_back(node);
+        }
+    }
+    bool saved = false;
+    if (roots.size() == 1) {
+        uint32_t saveFlags = SceneKeepUnmappedIds | SceneSystemZeroPaths | SceneWriteRoot;
+        if (compact) {
+            saveFlags |= SceneCompact;
+        }
+        lastLogLine.clear();
+        saved = SaveSceneFile(out.c_str(), *roots[0], 0, saveFlags);
+    }
+    for (Node* root : roots) {
+        root->Delete();
+    }
+    if (roots.size() != 1) {
+        return Fail(in + " has " + std::to_string(roots.size()) +
+                    " top-level nodes; a scene has one");
+    }
+    if (!saved) {
+        return Fail(Explained("cannot save " + out));
+    }
+    PrintWarnings();
+    return ExitDone;
+}
+
 int Run(int argc, char** argv) {
     if (argc < 2) {
         return Usage("no command given");
@@ -208,7 +309,9 @@ int Run(int argc, char** argv) {
         if (std::strcmp(argv[1], command.name) != 0) {
             continue;
         }
-        if (argc - 2 != command.argumentCount) {
+        const int given = argc - 2;
+        if (given < command.argumentCount ||
+            given > command.argumentCount + command.optionalCount) {
             return Usage("usage: quarn-tool " + CommandCall(command));
         }
         std::unique_ptr<FileSystem> fileSystem = MakeFileSystem();

@@ -30,13 +30,17 @@ Entity* CreateAny() {
     return new CiAny;
 }
 
-// A record made for one test. The test owns it, so its parent's reset must not free it.
+// A record the test owns, so its parent's reset must not free it. With a factory by default.
 std::unique_ptr<ClassInfo> MakeClass(const char* name, ClassInfo* parent = nullptr,
-                                     EntityFactory factory = nullptr) {
+                                     EntityFactory factory = CreateAny) {
     auto record = std::make_unique<ClassInfo>(name, factory, nullptr);
     record->SetFlags(record->GetFlags() & ~ClassHeapOwned);
     record->SetParent(parent);
     return record;
+}
+
+std::unique_ptr<ClassInfo> MakeEntityClass(const char* name) {
+    return MakeClass(name, Entity::RegisterClass());
 }
 
 Entity* CreateIn(ClassInfo* record) {
@@ -44,20 +48,10 @@ Entity* CreateIn(ClassInfo* record) {
     return record->CreateInstance();
 }
 
-TEST(ClassInfoNames, ShortNameStopsAtTheFirstUnderscore) {
-    auto sprite = MakeClass("CiSprite_old");
-    EXPECT_STREQ(sprite->GetName(), "CiSprite_old");
-    EXPECT_STREQ(sprite->GetShortName(), "CiSprite");
-    auto plain = MakeClass("CiPlain");
-    EXPECT_STREQ(plain->GetShortName(), "CiPlain");
-}
-
 TEST(ClassInfoNames, ClassesJoinTheListInOrderAndAreFoundByExactName) {
-    int count = GetClassCount();
+    const int count = GetClassCount();
     auto first = MakeClass("CiListedFirst");
     auto second = MakeClass("CiListedSecond");
-    EXPECT_EQ(GetClassCount(), count + 2);
-    EXPECT_EQ(first->GetClassNumber(), count);
     EXPECT_EQ(second->GetClassNumber(), count + 1);
     EXPECT_EQ(GetClassByIndex(count + 1), second.get());
     EXPECT_EQ(FindClass("CiListedFirst"), first.get());
@@ -67,8 +61,8 @@ TEST(ClassInfoNames, ClassesJoinTheListInOrderAndAreFoundByExactName) {
 }
 
 TEST(ClassInfoNames, CustomRecordsOfAnyCaseStayOutOfTheList) {
-    auto base = MakeClass("CiCustomBase", Entity::RegisterClass());
-    int count = GetClassCount();
+    auto base = MakeEntityClass("CiCustomBase");
+    const int count = GetClassCount();
     auto custom = MakeClass("CUSTOM", base.get());
     EXPECT_EQ(custom->GetClassNumber(), -1);
     EXPECT_EQ(GetClassCount(), count);
@@ -87,21 +81,10 @@ TEST(ClassInfoNames, ADerivedClassWithoutCategoryTakesItsParentsWhenAttached) {
     EXPECT_STREQ(own->GetCategory(), "Lights");
 }
 
-TEST(ClassInfoHierarchy, AClassDerivesFromItselfAndItsAncestorsButNotFromASibling) {
-    auto shape = MakeClass("CiShape", Entity::RegisterClass());
-    auto circle = MakeClass("CiCircle", shape.get());
-    auto square = MakeClass("CiSquare", shape.get());
-    EXPECT_TRUE(circle->IsDerivedFrom(circle.get()));
-    EXPECT_TRUE(circle->IsDerivedFrom(shape.get()));
-    EXPECT_TRUE(circle->IsDerivedFrom(Entity::classInfo));
-    EXPECT_FALSE(circle->IsDerivedFrom(square.get()));
-    EXPECT_FALSE(square->IsDerivedFrom(circle.get()));
-    EXPECT_FALSE(shape->IsDerivedFrom(circle.get()));
-    EXPECT_FALSE(circle->IsDerivedFrom(nullptr));
-}
+// Hierarchy ------------------------------------------------------------------------------------
 
 TEST(ClassInfoHierarchy, AClassAddedAfterASiblingLeftIsUnrelatedToTheOthers) {
-    auto base = MakeClass("CiFamily", Entity::RegisterClass());
+    auto base = MakeEntityClass("CiFamily");
     auto first = MakeClass("CiFamilyFirst", base.get());
     auto second = MakeClass("CiFamilySecond", base.get());
     auto grandchild = MakeClass("CiFamilySecondChild", second.get());
@@ -111,23 +94,21 @@ TEST(ClassInfoHierarchy, AClassAddedAfterASiblingLeftIsUnrelatedToTheOthers) {
     EXPECT_FALSE(second->IsDerivedFrom(third.get()));
     EXPECT_FALSE(grandchild->IsDerivedFrom(third.get()));
     EXPECT_TRUE(grandchild->IsDerivedFrom(second.get()));
-    EXPECT_TRUE(third->IsDerivedFrom(base.get()));
 }
 
 TEST(ClassInfoHierarchy, CustomClassesComingAndGoingNeverRunOutOfNumbers) {
     test::RecordingValidityHook hook;
-    auto base = MakeClass("CiBranchLike", Entity::RegisterClass());
+    auto base = MakeEntityClass("CiBranchLike");
     auto resident = MakeClass("custom", base.get());
     for (int i = 0; i < 1000; ++i) {
-        auto passing = MakeClass("custom", base.get());
-        ASSERT_FALSE(passing->IsDerivedFrom(resident.get())) << i;
+        ASSERT_FALSE(MakeClass("custom", base.get())->IsDerivedFrom(resident.get())) << i;
     }
     EXPECT_TRUE(hook.Messages().empty());
 }
 
 TEST(ClassInfoHierarchy, MoreThan255LiveSiblingsAreReported) {
     test::RecordingValidityHook hook;
-    auto base = MakeClass("CiCrowded", Entity::RegisterClass());
+    auto base = MakeEntityClass("CiCrowded");
     std::vector<std::unique_ptr<ClassInfo>> children;
     for (int i = 0; i < 255; ++i) {
         children.push_back(MakeClass("custom", base.get()));
@@ -151,22 +132,23 @@ TEST(ClassInfoHierarchy, MoreThan255LiveSiblingsAreReported) {
 
 TEST(ClassInfoHierarchy, ChainsDeeperThanTheIdHoldsStillDeriveFromEveryAncestor) {
     std::vector<std::unique_ptr<ClassInfo>> chain;
-    chain.push_back(MakeClass("CiLevel0", Entity::RegisterClass()));
+    chain.push_back(MakeEntityClass("CiLevel0"));
     for (int level = 1; level < 10; ++level) {
-        std::string name = "CiLevel" + std::to_string(level);
-        chain.push_back(MakeClass(name.c_str(), chain.back().get()));
+        chain.push_back(MakeClass(("CiLevel" + std::to_string(level)).c_str(), chain.back().get()));
     }
     for (size_t i = 0; i < chain.size(); ++i) {
         for (size_t ancestor = 0; ancestor <= i; ++ancestor) {
             EXPECT_TRUE(chain[i]->IsDerivedFrom(chain[ancestor].get())) << i << " " << ancestor;
         }
     }
+    EXPECT_TRUE(chain[9]->IsDerivedFrom(Entity::classInfo));
     EXPECT_FALSE(chain[1]->IsDerivedFrom(chain[2].get()));
+    EXPECT_FALSE(chain[1]->IsDerivedFrom(nullptr));
 }
 
 TEST(ClassInfoHierarchy, MovingAClassCarriesItsDerivedClassesAlong) {
-    auto left = MakeClass("CiLeft", Entity::RegisterClass());
-    auto right = MakeClass("CiRight", Entity::RegisterClass());
+    auto left = MakeEntityClass("CiLeft");
+    auto right = MakeEntityClass("CiRight");
     auto middle = MakeClass("CiMiddle", left.get());
     auto leaf = MakeClass("CiLeaf", middle.get());
     middle->SetParent(right.get());
@@ -175,10 +157,10 @@ TEST(ClassInfoHierarchy, MovingAClassCarriesItsDerivedClassesAlong) {
     EXPECT_TRUE(left->GetDerivedClasses().empty());
 }
 
-// Properties -----------------------------------------------------------------------------------
+// Properties and methods -----------------------------------------------------------------------
 
 TEST(ClassInfoProperties, InheritedPropertiesComeFirst) {
-    auto base = MakeClass("CiPropBase", Entity::RegisterClass());
+    auto base = MakeEntityClass("CiPropBase");
     base->AddProperty("size", std::make_unique<PropertyInt>());
     auto derived = MakeClass("CiPropDerived", base.get());
     derived->AddProperty("colour", std::make_unique<PropertyInt>());
@@ -189,30 +171,26 @@ TEST(ClassInfoProperties, InheritedPropertiesComeFirst) {
     EXPECT_EQ(derived->GetProperty(3), nullptr);
     EXPECT_EQ(derived->GetProperty(-1), nullptr);
     EXPECT_EQ(derived->GetProperty(2)->GetIndex(), 2);
+    EXPECT_EQ(PropertyInt().GetIndex(), -1); // no owner
 }
 
 TEST(ClassInfoProperties, LookupIgnoresCaseAndPrefersTheOwnProperty) {
-    auto base = MakeClass("CiShadowBase", Entity::RegisterClass());
+    auto base = MakeEntityClass("CiShadowBase");
     Property* inherited = base->AddProperty("speed", std::make_unique<PropertyInt>());
     auto derived = MakeClass("CiShadowDerived", base.get());
     EXPECT_EQ(derived->FindProperty("SPEED"), inherited);
     Property* own = derived->AddProperty("Speed", std::make_unique<PropertyFloat>());
     EXPECT_EQ(derived->FindProperty("speed"), own);
-    EXPECT_EQ(derived->FindProperty("NAME"), Entity::classInfo->GetProperty(0));
     EXPECT_EQ(derived->FindProperty("missing"), nullptr);
 }
 
 TEST(ClassInfoProperties, TheDeclarationIsCutAtItsFirstColonAnd255Characters) {
     auto record = MakeClass("CiDeclarations");
-    EXPECT_TRUE(record->GetPropertiesChanged());
     Property* speed = record->AddProperty("speed:0,10,,0.5:x", std::make_unique<PropertyFloat>());
     EXPECT_STREQ(speed->GetName(), "speed");
     EXPECT_STREQ(speed->GetRange(), "0,10,,0.5:x");
     EXPECT_EQ(speed->GetOwner(), record.get());
-    EXPECT_FALSE(record->GetPropertiesChanged());
-    Property* bare = record->AddProperty("bare", std::make_unique<PropertyInt>());
-    EXPECT_STREQ(bare->GetRange(), "");
-    std::string longDeclaration = "long:" + std::string(400, 'r');
+    const std::string longDeclaration = "long:" + std::string(400, 'r');
     Property* cut =
         record->AddProperty(longDeclaration.c_str(), std::make_unique<PropertyString>());
     EXPECT_EQ(std::string(cut->GetRange()), std::string(250, 'r'));
@@ -225,12 +203,10 @@ TEST(ClassInfoProperties, DataSizeCountsTheWordsOfTheOwnProperties) {
     record->AddProperty("turn", std::make_unique<PropertyQuaternion>());
     EXPECT_EQ(record->GetDataSize(), 8);
     EXPECT_TRUE(record->RemoveProperty("POSITION"));
-    EXPECT_EQ(record->GetDataSize(), 5);
     EXPECT_FALSE(record->RemoveProperty("position"));
-    EXPECT_EQ(record->GetPropertyCount(), 2);
+    EXPECT_EQ(record->GetDataSize(), 5);
     record->ClearProperties();
     EXPECT_EQ(record->GetDataSize(), 0);
-    EXPECT_EQ(record->GetPropertyCount(), 0);
 }
 
 TEST(ClassInfoProperties, TheFirstResourcePropertyIsFoundAmongTheOwnOnly) {
@@ -244,30 +220,25 @@ TEST(ClassInfoProperties, TheFirstResourcePropertyIsFoundAmongTheOwnOnly) {
     EXPECT_EQ(derived->FindFirstResourceProperty(), mesh);
 }
 
-// Methods --------------------------------------------------------------------------------------
-
 TEST(ClassInfoMethods, MethodsOverTheChainComeInheritedFirstAndAreFoundWithoutCase) {
     auto base = MakeClass("CiMethodBase");
     MethodInfo* inherited = base->AddMethod("Jump", "()", MethodBinding(), 66);
     auto derived = MakeClass("CiMethodDerived", base.get());
     MethodInfo* own = derived->AddMethod("Run", "(float)", MethodBinding(), 3);
-    EXPECT_EQ(derived->GetMethodCount(), 2);
     EXPECT_EQ(derived->GetMethod(0), inherited);
     EXPECT_EQ(derived->GetMethod(1), own);
     EXPECT_EQ(derived->GetMethod(2), nullptr);
     EXPECT_EQ(derived->FindMethod("JUMP", true), inherited);
     EXPECT_EQ(derived->FindMethod("jump", false), nullptr);
-    EXPECT_EQ(derived->FindMethod("run", false), own);
-    EXPECT_EQ(own->GetOwner(), derived.get());
     EXPECT_EQ(own->GetCallFlags(), 3u);
 }
 
 // Instances ------------------------------------------------------------------------------------
 
 TEST(ClassInfoInstances, ObjectsOfAClassWithFlagBit1StandInTheNearestAncestorsList) {
-    auto shape = MakeClass("CiSharedShape", Entity::RegisterClass(), CreateAny);
-    auto circle = MakeClass("CiSharedCircle", shape.get(), CreateAny);
-    auto dot = MakeClass("CiSharedDot", circle.get(), CreateAny);
+    auto shape = MakeEntityClass("CiSharedShape");
+    auto circle = MakeClass("CiSharedCircle", shape.get());
+    auto dot = MakeClass("CiSharedDot", circle.get());
     dot->SetFlags(dot->GetFlags() | ClassSharesInstanceList);
     Entity* first = CreateIn(dot.get());
     EXPECT_EQ(first->GetInstanceClass(), circle.get());
@@ -288,36 +259,34 @@ TEST(ClassInfoInstances, ObjectsOfAClassWithFlagBit1StandInTheNearestAncestorsLi
 }
 
 TEST(ClassInfoInstances, RemovingAnObjectThatIsNotInTheListChangesNothing) {
-    auto record = MakeClass("CiRemoveAbsent", Entity::RegisterClass(), CreateAny);
+    auto record = MakeEntityClass("CiRemoveAbsent");
     Entity* member = CreateIn(record.get());
     CiAny stranger;
     EXPECT_FALSE(record->RemoveInstance(&stranger));
     EXPECT_FALSE(record->RemoveInstance(nullptr));
     EXPECT_EQ(record->GetInstanceCount(), 1);
-    EXPECT_EQ(record->GetInstance(0), member);
     EXPECT_EQ(member->GetInstanceClass(), record.get());
     member->Delete();
 }
 
 TEST(ClassInfoInstances, InstancesAreWalkedOwnFirstThenDerivedDepthFirst) {
-    auto root = MakeClass("CiWalkRoot", Entity::RegisterClass(), CreateAny);
-    auto left = MakeClass("CiWalkLeft", root.get(), CreateAny);
-    auto leftChild = MakeClass("CiWalkLeftChild", left.get(), CreateAny);
-    auto right = MakeClass("CiWalkRight", root.get(), CreateAny);
+    auto root = MakeEntityClass("CiWalkRoot");
+    auto left = MakeClass("CiWalkLeft", root.get());
+    auto leftChild = MakeClass("CiWalkLeftChild", left.get());
+    auto right = MakeClass("CiWalkRight", root.get());
     Entity* inRight = CreateIn(right.get());
     Entity* inLeftChild = CreateIn(leftChild.get());
     Entity* inLeft = CreateIn(left.get());
     Entity* inRoot = CreateIn(root.get());
     Entity* inRootToo = CreateIn(root.get());
 
-    std::vector<Entity*> expected = {inRoot, inRootToo, inLeft, inLeftChild, inRight};
+    const std::vector<Entity*> expected = {inRoot, inRootToo, inLeft, inLeftChild, inRight};
     ASSERT_EQ(root->GetInstanceCountRecursive(), 5);
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(root->GetInstance(i), expected[static_cast<size_t>(i)]) << i;
     }
     EXPECT_EQ(root->GetInstance(5), nullptr);
     EXPECT_EQ(root->GetInstance(-1), nullptr);
-    EXPECT_EQ(left->GetInstanceCountRecursive(), 2);
     EXPECT_EQ(left->GetInstance(1), inLeftChild);
     for (Entity* object : expected) {
         object->Delete();
@@ -329,7 +298,7 @@ TEST(ClassInfoInstances, AbstractClassesAndUnknownNamesCreateNothing) {
     EXPECT_EQ(Entity::RegisterClass()->CreateInstance(), nullptr);
     EXPECT_EQ(CreateInstanceByClassName("CiNoSuchClass"), nullptr);
     EXPECT_EQ(CreateInstanceByClassName("Entity"), nullptr);
-    auto record = MakeClass("CiByName", Entity::RegisterClass(), CreateAny);
+    auto record = MakeEntityClass("CiByName");
     nextClass = record.get();
     Entity* object = CreateInstanceByClassName("CiByName");
     ASSERT_NE(object, nullptr);
@@ -356,7 +325,7 @@ TEST(ClassInfoReset, ResetCleansUpFreesHeapOwnedDerivedClassesAndLeavesTheList) 
     kept = keptRecord.get();
     kept->SetFlags(kept->GetFlags() & ~ClassHeapOwned);
     kept->SetParent(root);
-    int count = GetClassCount();
+    const int count = GetClassCount();
 
     cleanUpCalls = 0;
     root->Reset();
@@ -377,7 +346,7 @@ TEST(ClassInfoReset, ResetCleansUpFreesHeapOwnedDerivedClassesAndLeavesTheList) 
 }
 
 TEST(ClassInfoReset, ObjectsOutlivingTheirClassCanStillBeDeleted) {
-    auto record = MakeClass("CiOutlived", Entity::RegisterClass(), CreateAny);
+    auto record = MakeEntityClass("CiOutlived");
     Entity* object = CreateIn(record.get());
     record.reset();
     EXPECT_EQ(object->GetInstanceClass(), nullptr);

@@ -7,6 +7,7 @@
 #include "tests/support/EventLog.h"
 #include "tests/support/RecordingValidityHook.h"
 #include "tests/support/TestClass.h"
+#include "tests/support/TestTree.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -64,13 +65,6 @@ public:
     std::function<void(const EventRecord&)> action;
 };
 
-template <class T>
-T* CreateWithId() {
-    auto* object = static_cast<T*>(T::RegisterClass()->CreateInstance());
-    object->ChangeId(TheIdMap().GetFreeLocalId(0));
-    return object;
-}
-
 EntityRef RefTo(uint32_t id) {
     EntityRef reference;
     reference.InitFromId(id);
@@ -81,42 +75,39 @@ uint32_t WithPort(const Entity* entity, uint32_t port) {
     return entity->GetId() | (port << PortShift);
 }
 
+void Send(uint32_t target) {
+    Entity::SendEvent(EntityRef(), RefTo(target), nullptr, 0.0f);
+}
+
 class EntityEvents : public ::testing::Test {
 protected:
     void SetUp() override {
         Deliveries().clear();
-        watcher_ = CreateWithId<EvWatcher>();
+        watcher_ = Make<EvWatcher>();
         AddSignalListener("sendevent", watcher_);
     }
-    void TearDown() override {
-        RemoveSignalListener("sendevent", watcher_);
-        watcher_->Delete();
-        for (uint64_t serial : serials_) {
-            if (Entity* probe = Entity::FindBySerial(serial)) {
-                probe->Delete();
-            }
-        }
+    void TearDown() override { RemoveSignalListener("sendevent", watcher_); }
+
+    // A node with an id in the opened scene; deleted at the end unless a test deleted it.
+    template <class T = EvProbe>
+    T* Make() {
+        T* node = tree_.Make<T>("");
+        node->ChangeId(TheIdMap().GetFreeLocalId(0));
+        return node;
     }
 
-    EvProbe* Probe() {
-        EvProbe* probe = CreateWithId<EvProbe>();
-        serials_.push_back(probe->GetSerial());
-        return probe;
-    }
-
+    test::TestTree tree_;
     EvWatcher* watcher_ = nullptr;
-    std::vector<uint64_t> serials_;
+    test::RecordingValidityHook reports_;
 };
 
 TEST_F(EntityEvents, RedirectReachesOnlyTheFinalTargetWithOneSignal) {
-    EvProbe* sender = Probe();
-    EvProbe* argument = Probe();
-    EvProbe* relay = Probe();
-    EvProbe* last = Probe();
+    EvProbe* sender = Make();
+    EvProbe* argument = Make();
+    EvProbe* relay = Make();
+    EvProbe* last = Make();
     relay->redirect = WithPort(last, 5);
-
     Entity::SendEvent(RefTo(sender->GetId()), RefTo(WithPort(relay, 2)), argument, 1.5f);
-
     ASSERT_EQ(Deliveries().size(), 1u);
     const Delivery& delivery = Deliveries()[0];
     EXPECT_EQ(delivery.receiver, last->GetId());
@@ -128,113 +119,86 @@ TEST_F(EntityEvents, RedirectReachesOnlyTheFinalTargetWithOneSignal) {
 }
 
 TEST_F(EntityEvents, NothingIsSentToIdZeroOrToADeletedTarget) {
-    EvProbe* gone = CreateWithId<EvProbe>();
-    uint32_t goneId = gone->GetId();
+    EvProbe* gone = Make();
+    const uint32_t goneId = gone->GetId();
     gone->Delete();
-
-    Entity::SendEvent(EntityRef(), RefTo(0), nullptr, 0.0f);
-    Entity::SendEvent(EntityRef(), RefTo(goneId), nullptr, 0.0f);
-
+    Send(0);
+    Send(goneId);
     EXPECT_TRUE(Deliveries().empty());
     EXPECT_TRUE(watcher_->seen.empty());
 }
 
-TEST_F(EntityEvents, StoppingTheSignalDoesNotStopTheEvent) {
-    EvProbe* target = Probe();
-    watcher_->action = [](const EventRecord&) { StopSignal(); };
-
-    Entity::SendEvent(EntityRef(), RefTo(target->GetId()), nullptr, 0.0f);
-
-    EXPECT_EQ(watcher_->seen.size(), 1u);
-    EXPECT_EQ(Deliveries().size(), 1u);
-}
-
-TEST_F(EntityEvents, DisabledTargetAndDisabledWatcherStillTakePart) {
-    EvProbe* target = Probe();
+TEST_F(EntityEvents, NeitherAStoppedSignalNorDisabledNodesStopTheEvent) {
+    EvProbe* target = Make();
     target->SetFlag(NodeEnabled, false);
     watcher_->SetFlag(NodeEnabled, false);
-
-    Entity::SendEvent(EntityRef(), RefTo(target->GetId()), nullptr, 0.0f);
-
+    watcher_->action = [](const EventRecord&) { StopSignal(); };
+    Send(target->GetId());
     EXPECT_EQ(watcher_->seen.size(), 1u);
     EXPECT_EQ(Deliveries().size(), 1u);
 }
 
 TEST_F(EntityEvents, TargetDeletedBySignalReceiverGetsNoEvent) {
-    EvProbe* target = CreateWithId<EvProbe>();
+    EvProbe* target = Make();
     watcher_->action = [target](const EventRecord&) { target->Delete(); };
-
-    Entity::SendEvent(EntityRef(), RefTo(target->GetId()), nullptr, 0.0f);
-
+    Send(target->GetId());
     EXPECT_EQ(watcher_->seen.size(), 1u);
     EXPECT_TRUE(Deliveries().empty());
 }
 
 TEST_F(EntityEvents, RedirectChainEndsAfterSixteenHops) {
-    test::RecordingValidityHook reports;
     std::vector<EvProbe*> chain;
     for (int i = 0; i < 18; ++i) {
-        chain.push_back(Probe());
+        chain.push_back(Make());
     }
     for (size_t i = 0; i + 1 < chain.size(); ++i) {
         chain[i]->redirect = chain[i + 1]->GetId();
     }
-
     // 16 hops from chain[1] to the last one arrive.
-    Entity::SendEvent(EntityRef(), RefTo(chain[1]->GetId()), nullptr, 0.0f);
+    Send(chain[1]->GetId());
     ASSERT_EQ(Deliveries().size(), 1u);
     EXPECT_EQ(Deliveries()[0].receiver, chain.back()->GetId());
-    EXPECT_TRUE(reports.Messages().empty());
-
+    EXPECT_TRUE(reports_.Messages().empty());
     // 17 do not.
-    Entity::SendEvent(EntityRef(), RefTo(chain[0]->GetId()), nullptr, 0.0f);
+    Send(chain[0]->GetId());
     EXPECT_EQ(Deliveries().size(), 1u);
-    EXPECT_EQ(reports.Messages().size(), 1u);
+    EXPECT_EQ(reports_.Messages().size(), 1u);
     EXPECT_EQ(watcher_->seen.size(), 1u);
 }
 
 TEST_F(EntityEvents, RedirectCycleIsDroppedAndReportedOnce) {
-    test::RecordingValidityHook reports;
-    EvProbe* a = Probe();
-    EvProbe* b = Probe();
+    EvProbe* a = Make();
+    EvProbe* b = Make();
     a->redirect = b->GetId();
     b->redirect = a->GetId();
-
-    Entity::SendEvent(EntityRef(), RefTo(a->GetId()), nullptr, 0.0f);
-    Entity::SendEvent(EntityRef(), RefTo(a->GetId()), nullptr, 0.0f);
-
+    Send(a->GetId());
+    Send(a->GetId());
     EXPECT_TRUE(Deliveries().empty());
     EXPECT_TRUE(watcher_->seen.empty());
-    EXPECT_EQ(reports.Messages().size(), 1u);
+    EXPECT_EQ(reports_.Messages().size(), 1u);
 }
 
 TEST_F(EntityEvents, EventLoopIsCutAtTheNestingDepth) {
-    test::RecordingValidityHook reports;
-    EvProbe* a = Probe();
-    EvProbe* b = Probe();
+    EvProbe* a = Make();
+    EvProbe* b = Make();
     a->relay = b->relay = true;
     a->outputs = {b->GetId()};
     b->outputs = {a->GetId()};
-
-    Entity::SendEvent(EntityRef(), RefTo(a->GetId()), nullptr, 0.0f);
-
+    Send(a->GetId());
     EXPECT_EQ(Deliveries().size(), 64u);
-    EXPECT_EQ(reports.Messages().size(), 1u);
+    EXPECT_EQ(reports_.Messages().size(), 1u);
 }
 
 TEST_F(EntityEvents, LoopThatFansOutEndsWithItsCascade) {
-    test::RecordingValidityHook reports;
-    EvProbe* node = Probe();
+    EvProbe* node = Make();
     node->relay = true;
     node->outputs = {node->GetId(), node->GetId()};
-
     // Without cutting the whole cascade this would run for 2^64 events.
-    Entity::SendEvent(EntityRef(), RefTo(node->GetId()), nullptr, 0.0f);
+    Send(node->GetId());
     EXPECT_EQ(Deliveries().size(), 64u);
-
     // The next cascade is delivered again.
     node->relay = false;
-    Entity::SendEvent(EntityRef(), RefTo(node->GetId()), nullptr, 0.0f);
+    Send(node->GetId());
     EXPECT_EQ(Deliveries().size(), 65u);
 }
 

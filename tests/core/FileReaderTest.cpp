@@ -6,7 +6,6 @@
 #include "tests/support/MemoryFileSystem.h"
 
 #include <gtest/gtest.h>
-#include <map>
 #include <string>
 
 namespace quarn {
@@ -20,9 +19,7 @@ protected:
     test::MemoryFileSystem fileSystem;
 };
 
-// FileReader -------------------------------------------------------------------------------
-
-TEST_F(FileReaderTest, OpenPassesTheTextAndScrambledFlags) {
+TEST_F(FileReaderTest, OpenPassesTheTextAndScrambledFlagsAndReleasesTheFileBefore) {
     fileSystem.Add("a.txt", "x");
     FileReader reader;
     EXPECT_TRUE(reader.Open("a.txt", true, true));
@@ -31,9 +28,7 @@ TEST_F(FileReaderTest, OpenPassesTheTextAndScrambledFlags) {
     EXPECT_EQ(fileSystem.LastOpenFlags(), 4u);
     EXPECT_TRUE(reader.Open("a.txt", true, false));
     EXPECT_EQ(fileSystem.LastOpenFlags(), 1u);
-    EXPECT_TRUE(reader.GetTextFlag());
-    EXPECT_EQ(reader.GetName(), "a.txt");
-    EXPECT_EQ(fileSystem.LiveFiles(), 1) << "opening again releases the file opened before";
+    EXPECT_EQ(fileSystem.LiveFiles(), 1);
     reader.Close();
     EXPECT_EQ(fileSystem.LiveFiles(), 0);
 }
@@ -61,7 +56,6 @@ TEST_F(FileReaderTest, ReadsComeFromTheOpenedFile) {
 TEST_F(FileReaderTest, ReadsWithoutAnOpenFileAreHarmless) {
     FileReader reader;
     EXPECT_FALSE(reader.Open("missing.txt", false, false));
-    EXPECT_FALSE(reader.IsOpen());
     EXPECT_EQ(reader.ReadByte(), -1);
     reader.UnreadByte();
     char buffer[4] = "xyz";
@@ -79,10 +73,8 @@ TEST_F(FileReaderTest, ReadsWithoutAnOpenFileAreHarmless) {
 
 TEST(FileReaderWithoutFileSystem, OpenFailsInsteadOfCrashing) {
     ASSERT_EQ(GetFileSystem(), nullptr);
-    FileReader reader;
-    EXPECT_FALSE(reader.Open("a.txt", false, false));
-    ForwardingOutputStream stream;
-    EXPECT_FALSE(stream.Open("a.txt", 0));
+    EXPECT_FALSE(FileReader().Open("a.txt", false, false));
+    EXPECT_FALSE(ForwardingOutputStream().Open("a.txt", 0));
 }
 
 // ForwardingOutputStream -------------------------------------------------------------------
@@ -91,7 +83,6 @@ TEST_F(FileReaderTest, ForwardedWritesArriveWhenTheStreamCloses) {
     ForwardingOutputStream stream;
     ASSERT_TRUE(stream.Open("out.txt", WriteScrambled));
     EXPECT_EQ(fileSystem.LastWriteFlags(), 32u);
-    EXPECT_EQ(stream.GetPath(), "out.txt");
     EXPECT_EQ(stream.Printf("%s = %d\n", "width", 640), 12);
     stream.PutChar('#');
     stream.PutString("ab");
@@ -101,7 +92,6 @@ TEST_F(FileReaderTest, ForwardedWritesArriveWhenTheStreamCloses) {
     EXPECT_TRUE(stream.Close());
     ASSERT_NE(fileSystem.Written("out.txt"), nullptr);
     EXPECT_EQ(*fileSystem.Written("out.txt"), "width = 640\n#abcd");
-    EXPECT_FALSE(stream.IsOpen());
 }
 
 TEST_F(FileReaderTest, ForwardedCloseReportsAFileThatDidNotArriveWhole) {
@@ -115,8 +105,8 @@ TEST_F(FileReaderTest, ForwardedCloseReportsAFileThatDidNotArriveWhole) {
 
 TEST_F(FileReaderTest, WritesWithoutAnOpenStreamAreDropped) {
     ForwardingOutputStream stream;
-    fileSystem.MarkReadOnly("readonly/out.txt");
-    EXPECT_FALSE(stream.Open("readonly/out.txt", 0));
+    fileSystem.MarkReadOnly("out.txt");
+    EXPECT_FALSE(stream.Open("out.txt", 0));
     EXPECT_EQ(stream.Printf("%d", 1), -1);
     stream.PutChar('a');
     stream.PutString("abc");

@@ -71,5 +71,54 @@ TEST(Matrix4, TransposeRotationWritesOnlyTheRotationPart) {
     EXPECT_FALSE(out.GetRow(3) != Float4(3, 3, 3, 1));
 }
 
+// A scaled, sheared, rotated and translated matrix: every cofactor path takes part.
+Matrix4 GeneralMatrix() {
+    Matrix4 m;
+    const float values[16] = {2.0f,  0.5f, -1.0f, 0.0f, 0.3f, 3.0f,  0.7f, 0.0f,
+                              -0.4f, 1.2f, 1.5f,  0.2f, 4.0f, -2.0f, 7.0f, 1.0f};
+    for (int i = 0; i < 16; ++i) {
+        m.m[i] = values[i];
+    }
+    return m;
+}
+
+TEST(Matrix4, InvertedTimesTheMatrixIsTheIdentity) {
+    const Matrix4 m = GeneralMatrix();
+    Matrix4 product;
+    m.Multiply(m.Inverted(), product);
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_NEAR(product.m[i], Matrix4().m[i], 1e-5f) << "element " << i;
+    }
+    // Inverting in place gives the same, and the determinant comes back.
+    Matrix4 inPlace = m;
+    EXPECT_NE(inPlace.Invert(inPlace), 0.0f);
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_FLOAT_EQ(inPlace.m[i], m.Inverted().m[i]);
+    }
+}
+
+TEST(Matrix4, InvertedOfASingularMatrixIsAllZero) {
+    Matrix4 flat;
+    flat.At(2, 2) = 0.0f; // squashes z
+    flat.At(3, 0) = 5.0f;
+    const Matrix4 inverse = flat.Inverted();
+    for (float value : inverse.m) {
+        EXPECT_EQ(value, 0.0f);
+    }
+    // Mapping a point back through it lands on the origin, not on NaN (w is 0 there).
+    ExpectEqual(inverse.TransformCoord(Float3(1.0f, 2.0f, 3.0f)), Float3());
+}
+
+TEST(Matrix4, TransformCoordDividesByW) {
+    Matrix4 projection; // w' = z, so a point at depth 2 halves
+    projection.At(2, 3) = 1.0f;
+    projection.At(3, 3) = 0.0f;
+    ExpectEqual(projection.TransformCoord(Float3(4.0f, -2.0f, 2.0f)), Float3(2.0f, -1.0f, 1.0f));
+    // The general matrix's last column gives w = 1 + 0.2 z.
+    const Matrix4 m = GeneralMatrix();
+    ExpectEqual(m.TransformCoord(Float3(1.0f, 2.0f, 3.0f)),
+                TransformPoint(Float3(1.0f, 2.0f, 3.0f), m) / 1.6f);
+}
+
 } // namespace
 } // namespace quarn

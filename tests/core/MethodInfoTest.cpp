@@ -7,7 +7,6 @@
 #include "tests/support/RecordingValidityHook.h"
 #include "tests/support/TestClass.h"
 
-#include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -25,7 +24,6 @@ public:
     int32_t Add(int32_t a, int32_t b) { return a + b; }
     float Half(float value) const { return value * 0.5f; }
     Float3 Scale(Float3 v, float factor) { return {v.x * factor, v.y * factor, v.z * factor}; }
-    Quaternion Conjugate(Quaternion q) { return {-q.x, -q.y, -q.z, q.w}; }
     const char* Greet(const char* name) {
         greeting_ = std::string("hello ") + name;
         return greeting_.c_str();
@@ -57,10 +55,8 @@ std::unique_ptr<MethodInfo> MakeMethod(const char* signature, const MethodBindin
     return method;
 }
 
-// Short names --------------------------------------------------------------------------------
-
-// The names already handed out depend on what ran before in this process, so the sequence is
-// checked from the wrap on: after "zzz" the counter stands where it starts, at "aaa".
+// The names already handed out depend on what ran before, so the sequence is checked from the
+// wrap on: after "zzz" the counter stands where it starts.
 TEST(NextShortName, CarriesLetterByLetterAndWrapsAfterZzz) {
     std::string name = NextShortName();
     for (int i = 0; i < 26 * 26 * 26 && name != "aaz"; ++i) {
@@ -72,54 +68,39 @@ TEST(NextShortName, CarriesLetterByLetterAndWrapsAfterZzz) {
         name = NextShortName();
     }
     ASSERT_EQ(name, "zzz");
-    // Back where the counter starts, so the sequence begins again as on the first call.
     EXPECT_STREQ(NextShortName(), "aaa");
     EXPECT_STREQ(NextShortName(), "aab");
-    EXPECT_STREQ(NextShortName(), "aac");
-    EXPECT_STREQ(NextShortName(), "aad");
 }
-
-// Signatures ---------------------------------------------------------------------------------
 
 TEST(MethodInfoSignature, ArgumentsAndResultAreReadAsTypesWithWordCounts) {
     MethodInfo method("Move", "(float3, string):float3");
-    EXPECT_STREQ(method.GetName(), "Move");
     ASSERT_EQ(method.GetArgumentCount(), 2);
     EXPECT_EQ(method.GetArgumentType(0), TypeFloat3);
     EXPECT_EQ(method.GetArgumentType(1), TypeString);
     EXPECT_EQ(method.GetArgumentType(2), TypeVoid);
     EXPECT_EQ(method.GetArgumentWords(), 4);
-    EXPECT_EQ(method.GetReturnCount(), 1);
     EXPECT_EQ(method.GetReturnType(), TypeFloat3);
     EXPECT_EQ(method.GetReturnWords(), 3);
     EXPECT_EQ(method.GetSignatureText(), "(float3, string):float3");
-    EXPECT_EQ(method.GetCallFlags(), 71u);
 }
 
-TEST(MethodInfoSignature, AResultWithoutParenthesesAndNoResultAtAll) {
+TEST(MethodInfoSignature, ArgumentsOrResultMayBeMissingAndAnOpenListEndsAtTheText) {
     MethodInfo getter("GetPosition", ":float3");
     EXPECT_EQ(getter.GetArgumentCount(), 0);
-    EXPECT_EQ(getter.GetReturnType(), TypeFloat3);
     EXPECT_EQ(getter.GetSignatureText(), "():float3");
     MethodInfo setter("SetEnabled", "(bool)");
-    EXPECT_EQ(setter.GetArgumentCount(), 1);
-    EXPECT_EQ(setter.GetReturnCount(), 0);
     EXPECT_EQ(setter.GetReturnWords(), 0);
     EXPECT_EQ(setter.GetSignatureText(), "(bool)");
-    MethodInfo empty("Stop", "()");
-    EXPECT_EQ(empty.GetArgumentCount(), 0);
-    EXPECT_EQ(empty.GetReturnCount(), 0);
-    EXPECT_EQ(empty.GetSignatureText(), "()");
+    MethodInfo broken("Broken", "(int, float");
+    EXPECT_EQ(broken.GetArgumentCount(), 2);
+    EXPECT_EQ(broken.GetReturnCount(), 0);
 }
 
 TEST(MethodInfoSignature, ClassNamesAreReferenceTypesAndUnknownNamesVoid) {
     ClassInfo* calculator = MiCalculator::RegisterClass();
     MethodInfo method("Find", "(string, int, Banana):MiCalculator");
-    ASSERT_EQ(method.GetArgumentCount(), 3);
-    EXPECT_EQ(method.GetArgumentType(2), TypeVoid);
     EXPECT_EQ(method.GetArgumentWords(), 2);
     EXPECT_EQ(method.GetReturnType(), ClassTypeBase + calculator->GetClassNumber());
-    EXPECT_EQ(method.GetReturnWords(), 1);
     EXPECT_EQ(method.GetSignatureText(), "(string, int, void):MiCalculator");
 }
 
@@ -131,28 +112,18 @@ TEST(MethodInfoSignature, ANameIsKeptAsGivenEvenWithPercentSigns) {
 
 TEST(MethodInfoSignature, ArgumentsPastSixteenAreReportedAndIgnored) {
     test::RecordingValidityHook hook;
-    std::string signature = "(";
-    for (int i = 0; i < 18; ++i) {
-        signature += i == 0 ? "int" : ", float";
+    std::string signature = "(int";
+    for (int i = 1; i < 18; ++i) {
+        signature += ", float";
     }
-    signature += "):int";
-    MethodInfo method("Many", signature.c_str());
+    MethodInfo method("Many", (signature + "):int").c_str());
     EXPECT_EQ(method.GetArgumentCount(), 16);
-    EXPECT_EQ(method.GetArgumentWords(), 16);
     EXPECT_EQ(method.GetReturnType(), TypeInt);
     ASSERT_EQ(hook.Messages().size(), 1u);
     EXPECT_NE(hook.Messages()[0].find("Many"), std::string::npos);
 }
 
-TEST(MethodInfoSignature, UnclosedParenthesesEndAtTheText) {
-    MethodInfo method("Broken", "(int, float");
-    EXPECT_EQ(method.GetArgumentCount(), 2);
-    EXPECT_EQ(method.GetReturnCount(), 0);
-}
-
-// Calls ---------------------------------------------------------------------------------------
-
-TEST(MethodInfoCall, SingleWordResultsGoToWordZero) {
+TEST(MethodInfoCall, ResultsFillTheBlockFromWordZeroAfterTheArgumentWords) {
     MiCalculator calculator;
     auto add = MakeMethod("(int, int):int", BindMethod<&MiCalculator::Add>());
     uint32_t sum[3] = {0, 40, static_cast<uint32_t>(-2)};
@@ -162,10 +133,6 @@ TEST(MethodInfoCall, SingleWordResultsGoToWordZero) {
     uint32_t halved[2] = {0, FloatToWord(3.0f)};
     half->Call(&calculator, halved);
     EXPECT_EQ(WordToFloat(halved[0]), 1.5f);
-}
-
-TEST(MethodInfoCall, MultiWordResultsFillTheBlockFromWordZero) {
-    MiCalculator calculator;
     auto scale = MakeMethod("(float3, float):float3", BindMethod<&MiCalculator::Scale>());
     uint32_t block[5] = {0, FloatToWord(1.0f), FloatToWord(-2.0f), FloatToWord(3.0f),
                          FloatToWord(2.0f)};
@@ -173,15 +140,6 @@ TEST(MethodInfoCall, MultiWordResultsFillTheBlockFromWordZero) {
     EXPECT_EQ(WordToFloat(block[0]), 2.0f);
     EXPECT_EQ(WordToFloat(block[1]), -4.0f);
     EXPECT_EQ(WordToFloat(block[2]), 6.0f);
-
-    auto conjugate = MakeMethod("(quaternion):quaternion", BindMethod<&MiCalculator::Conjugate>());
-    uint32_t turn[5] = {0, FloatToWord(0.5f), FloatToWord(0.25f), FloatToWord(-1.0f),
-                        FloatToWord(0.75f)};
-    conjugate->Call(&calculator, turn);
-    EXPECT_EQ(WordToFloat(turn[0]), -0.5f);
-    EXPECT_EQ(WordToFloat(turn[1]), -0.25f);
-    EXPECT_EQ(WordToFloat(turn[2]), 1.0f);
-    EXPECT_EQ(WordToFloat(turn[3]), 0.75f);
 }
 
 TEST(MethodInfoCall, StringsTravelAsArenaWords) {
@@ -189,19 +147,14 @@ TEST(MethodInfoCall, StringsTravelAsArenaWords) {
     auto method = MakeMethod("(string):string", BindMethod<&MiCalculator::Greet>());
     uint32_t block[2] = {0, StoreText("Ada")};
     method->Call(&calculator, block);
-    ASSERT_NE(block[0], 0u);
     EXPECT_STREQ(LookupText(block[0]), "hello Ada");
 }
 
 TEST(MethodInfoCall, EntityArgumentsResolveTheirIdsAndResultsAreIds) {
-    ClassInfo* calculatorClass = MiCalculator::RegisterClass();
     MiCalculator calculator;
-    MiCalculator* other = static_cast<MiCalculator*>(calculatorClass->CreateInstance());
+    auto* other = static_cast<MiCalculator*>(MiCalculator::RegisterClass()->CreateInstance());
     calculator.ChangeId(TheIdMap().GetFreeLocalId(0));
     other->ChangeId(TheIdMap().GetFreeLocalId(0));
-    ASSERT_NE(other->GetId(), 0u);
-    ASSERT_NE(calculator.GetId(), 0u);
-
     auto method = MakeMethod("(MiCalculator):Entity", BindMethod<&MiCalculator::Other>());
     uint32_t block[2] = {0, other->GetId()};
     method->Call(&calculator, block);
@@ -209,9 +162,8 @@ TEST(MethodInfoCall, EntityArgumentsResolveTheirIdsAndResultsAreIds) {
     EXPECT_EQ(block[0], calculator.GetId());
 
     // A destroyed object's id resolves to nothing: the method sees null, not freed memory.
-    uint32_t staleId = other->GetId();
+    uint32_t stale[2] = {123, other->GetId()};
     other->Delete();
-    uint32_t stale[2] = {123, staleId};
     method->Call(&calculator, stale);
     EXPECT_EQ(calculator.seen_, nullptr);
     EXPECT_EQ(stale[0], 0u);
@@ -222,11 +174,10 @@ int32_t Square(int32_t value) {
 }
 
 TEST(MethodInfoCall, FreeFunctionsRunWithoutAnObject) {
-    int count = GetRegisteredFunctionCount();
+    const int count = GetRegisteredFunctionCount();
     auto function = std::make_unique<MethodInfo>("square", "(int):int");
     ASSERT_TRUE(function->Bind(BindMethod<&Square>()));
     MethodInfo* registered = RegisterFunction(std::move(function));
-    EXPECT_EQ(GetRegisteredFunctionCount(), count + 1);
     EXPECT_EQ(GetRegisteredFunction(count), registered);
     EXPECT_EQ(GetRegisteredFunction(count + 1), nullptr);
     uint32_t block[2] = {0, 12};
@@ -238,14 +189,12 @@ TEST(MethodInfoCall, AnUnboundMethodFallsBackToTheObjectsCallMethod) {
     MiCalculator calculator;
     MethodInfo* method =
         MiCalculator::RegisterClass()->AddMethod("MiUnbound", "(int):int", MethodBinding(), 2);
-    EXPECT_FALSE(method->IsBound());
     uint32_t block[2] = {0, 5};
     method->Call(&calculator, block);
     EXPECT_EQ(calculator.called_, method);
     EXPECT_EQ(block[0], 77u);
-    // Without an object there is nobody to ask.
     block[0] = 0;
-    method->Call(nullptr, block);
+    method->Call(nullptr, block); // nobody to ask
     EXPECT_EQ(block[0], 0u);
 }
 
@@ -296,10 +245,8 @@ TEST(MethodInfoCall, BlockMethodsAreNotCheckedAndReadTheirOwnWords) {
 
 TEST(MethodInfoCall, ACallWithoutABlockStillRuns) {
     MiCalculator calculator;
-    auto touch = MakeMethod("()", BindMethod<&MiCalculator::Touch>());
-    touch->Call(&calculator, nullptr);
-    auto add = MakeMethod("(int, int):int", BindMethod<&MiCalculator::Add>());
-    add->Call(&calculator, nullptr);
+    MakeMethod("()", BindMethod<&MiCalculator::Touch>())->Call(&calculator, nullptr);
+    MakeMethod("(int, int):int", BindMethod<&MiCalculator::Add>())->Call(&calculator, nullptr);
     EXPECT_EQ(calculator.touches_, 1);
 }
 

@@ -11,8 +11,10 @@
 #include "tests/support/TestClass.h"
 #include "tests/support/TestTree.h"
 
+#include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -20,10 +22,14 @@ namespace quarn {
 namespace {
 
 using test::TestClass;
+using Events = std::vector<std::string>;
 
 // What happened, in order: signals as "deletion:a", tree notices as "descendant:root:a:0".
-std::vector<std::string> events;
-using Events = std::vector<std::string>;
+Events events;
+
+void Log(const std::string& text, bool attached) {
+    events.push_back(text + (attached ? ":1" : ":0"));
+}
 
 // Logs its tree notices; its description is a derived member, gone from a half-destroyed node.
 class NtProbe : public TestClass<NtProbe, Node> {
@@ -39,11 +45,6 @@ public:
     }
     PathString GetDescription() const override { return PathString(description.c_str()); }
     std::string description;
-
-private:
-    static void Log(const std::string& text, bool attached) {
-        events.push_back(text + (attached ? ":1" : ":0"));
-    }
 };
 
 // Keeps an id system of its own, as a branch does.
@@ -57,6 +58,11 @@ public:
 class NtWatcher : public TestClass<NtWatcher, Node> {
 public:
     static constexpr const char* Name = "NtWatcher";
+    static void Declare(ClassInfo& classInfo) {
+        classInfo.AddMethod("nodedeletion", "()", BindSignalHandler<&NtWatcher::OnDeletion>(), 0);
+        classInfo.AddMethod("nodereparent", "()", BindSignalHandler<&NtWatcher::OnReparent>(), 0);
+        classInfo.AddMethod("nodereorder", "()", BindSignalHandler<&NtWatcher::OnReorder>(), 0);
+    }
     void OnDeletion(void* argument) { Record("deletion:", argument); }
     void OnReparent(void* argument) { Record("reparent:", argument); }
     void OnReorder(void* argument) { Record("reorder:", argument); }
@@ -73,19 +79,9 @@ private:
     }
 };
 
-class NodeTestBase : public ::testing::Test {
+class NodeTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        RegisterAllClasses();
-        if (!NtWatcher::classInfo) {
-            ClassInfo* watcher = NtWatcher::RegisterClass();
-            watcher->AddMethod("nodedeletion", "()", BindSignalHandler<&NtWatcher::OnDeletion>(),
-                               0);
-            watcher->AddMethod("nodereparent", "()", BindSignalHandler<&NtWatcher::OnReparent>(),
-                               0);
-            watcher->AddMethod("nodereorder", "()", BindSignalHandler<&NtWatcher::OnReorder>(), 0);
-        }
-    }
+    void SetUp() override { RegisterAllClasses(); }
     void TearDown() override { EngineState = EngineRunning; }
 
     // The last child of `parent` when one is given.
@@ -106,11 +102,8 @@ protected:
     // The events that start with `prefix`.
     static Events Only(const char* prefix) {
         Events kept;
-        for (const std::string& event : events) {
-            if (event.rfind(prefix, 0) == 0) {
-                kept.push_back(event);
-            }
-        }
+        std::copy_if(events.begin(), events.end(), std::back_inserter(kept),
+                     [prefix](const std::string& event) { return event.rfind(prefix, 0) == 0; });
         return kept;
     }
 
@@ -133,9 +126,7 @@ private:
 
 // Flags ----------------------------------------------------------------------------------------
 
-class NodeFlags : public NodeTestBase {};
-
-TEST_F(NodeFlags, EnabledAndLockedStatesReachEveryDescendant) {
+TEST_F(NodeTest, EnabledAndLockedStatesReachEveryDescendant) {
     NtProbe* root = Make("root");
     NtProbe* a = Make("a", root);
     NtProbe* b = Make("b", a);
@@ -156,7 +147,7 @@ TEST_F(NodeFlags, EnabledAndLockedStatesReachEveryDescendant) {
     EXPECT_EQ(b->GetFlags(), NodeEnabled | NodeEnabledAll);
 }
 
-TEST_F(NodeFlags, AttachingUnderADisabledLockedParentReachesTheWholeAttachedSubtree) {
+TEST_F(NodeTest, AttachingUnderADisabledLockedParentReachesTheWholeAttachedSubtree) {
     const std::function<void(Node*, Node*)> attaches[] = {
         [](Node* node, Node* parent) { node->AttachTo(parent); },
         [](Node* node, Node* parent) { node->AttachAsLast(parent); },
@@ -175,7 +166,7 @@ TEST_F(NodeFlags, AttachingUnderADisabledLockedParentReachesTheWholeAttachedSubt
     }
 }
 
-TEST_F(NodeFlags, ThePropertyHidesInheritedSelectionAndKindBitsAndLeavesThemAlone) {
+TEST_F(NodeTest, TheFlagsPropertyHidesInheritedSelectionAndKindBitsAndLeavesThemAlone) {
     NtProbe* node = Make("node");
     Property* flags = node->FindProperty("flags");
     node->SetFlags(0x2004B, 0xFFFFFFFFu);
@@ -187,15 +178,16 @@ TEST_F(NodeFlags, ThePropertyHidesInheritedSelectionAndKindBitsAndLeavesThemAlon
     EXPECT_EQ(node->GetFlags(), 0x2005Eu);
 }
 
-void RecordFlagChange(Entity*, Entity& object, const uint32_t* oldValue, const uint32_t* newValue) {
-    events.push_back(static_cast<Node&>(object).GetName() + ":" + std::to_string(oldValue[0]) +
-                     ">" + std::to_string(newValue[0]));
-}
-
-TEST_F(NodeFlags, ListenersHearChildrenFirstAndValuesThatDifferOnlyOutsideTheMask) {
+TEST_F(NodeTest, FlagListenersHearChildrenFirstAndValuesThatDifferOnlyOutsideTheMask) {
     NtWatcher* owner = Make<NtWatcher>("owner");
     Property* flags = Node::classInfo->FindProperty("flags");
-    flags->AddListener(Property::ListenerOfGiven, owner, nullptr, &RecordFlagChange, 0);
+    flags->AddListener(
+        Property::ListenerOfGiven, owner, nullptr,
+        [](Entity*, Entity& object, const uint32_t* oldValue, const uint32_t* newValue) {
+            events.push_back(static_cast<Node&>(object).GetName() + ":" +
+                             std::to_string(oldValue[0]) + ">" + std::to_string(newValue[0]));
+        },
+        0);
     NtProbe* root = Make("root");
     Make("child", root);
     events.clear();
@@ -210,23 +202,21 @@ TEST_F(NodeFlags, ListenersHearChildrenFirstAndValuesThatDifferOnlyOutsideTheMas
 
 // Tree operations ------------------------------------------------------------------------------
 
-class NodeTree : public NodeTestBase {};
-
-TEST_F(NodeTree, AttachPlacesFirstLastOrAfterASiblingAndMovesAnAttachedNodeWhole) {
+TEST_F(NodeTest, AttachPlacesFirstLastOrAfterASiblingAndMovesAnAttachedNodeWhole) {
     NtProbe* root = Make("root");
     NtProbe* other = Make("other");
     NtProbe* b = Make("b", other);
-    Make<NtProbe>("a")->AttachTo(root);
-    Make<NtProbe>("d")->AttachAsLast(root);
+    Make("a")->AttachTo(root);
+    Make("d")->AttachAsLast(root);
     b->AttachAfter(root, root->GetFirstChild());
-    Make<NtProbe>("c")->AttachAfter(root, b);
+    Make("c")->AttachAfter(root, b);
     EXPECT_EQ(ChildNames(root), "abcd|dcba");
     EXPECT_EQ(ChildNames(other), "|");
     EXPECT_EQ(root->GetChild(3)->GetName(), "d");
     EXPECT_EQ(root->GetChild(4), nullptr);
 }
 
-TEST_F(NodeTree, AttachingBelowItselfIsRefusedAndReportedByEveryPath) {
+TEST_F(NodeTest, AttachingBelowItselfIsRefusedAndReportedByEveryPath) {
     NtProbe* root = Make("root");
     NtProbe* node = Make("node", root);
     NtProbe* grandchild = Make("grandchild", Make("child", node));
@@ -244,9 +234,8 @@ TEST_F(NodeTree, AttachingBelowItselfIsRefusedAndReportedByEveryPath) {
     EXPECT_EQ(grandchild->GetFirstChild(), nullptr);
 }
 
-TEST_F(NodeTree, DetachTellsAncestorsThenTheSubtreeWhileStillLinked) {
-    NtProbe* root = Make("root");
-    NtProbe* mid = Make("mid", root);
+TEST_F(NodeTest, DetachTellsAncestorsThenTheSubtreeWhileStillLinked) {
+    NtProbe* mid = Make("mid", Make("root"));
     NtProbe* node = Make("node", mid);
     Make("leaf", node);
     Watch();
@@ -256,7 +245,7 @@ TEST_F(NodeTree, DetachTellsAncestorsThenTheSubtreeWhileStillLinked) {
     EXPECT_EQ(ChildNames(mid), "|");
 }
 
-TEST_F(NodeTree, WhileShuttingDownDetachAndDeleteStaySilent) {
+TEST_F(NodeTest, WhileShuttingDownDetachAndDeleteStaySilent) {
     NtProbe* root = Make("root");
     NtProbe* node = Make("node", root);
     Make("leaf", node);
@@ -270,7 +259,7 @@ TEST_F(NodeTree, WhileShuttingDownDetachAndDeleteStaySilent) {
     EXPECT_TRUE(events.empty());
 }
 
-TEST_F(NodeTree, MoveAfterReordersOnceAndIgnoresMovesThatChangeNothingOrBreakTheTree) {
+TEST_F(NodeTest, MoveAfterReordersOnceAndIgnoresMovesThatChangeNothingOrBreakTheTree) {
     NtProbe* root = Make("root");
     NtProbe* a = Make("a", root);
     NtProbe* b = Make("b", root);
@@ -291,7 +280,7 @@ TEST_F(NodeTree, MoveAfterReordersOnceAndIgnoresMovesThatChangeNothingOrBreakThe
     EXPECT_EQ(events, (Events{"reorder:a", "reorder:a"}));
 }
 
-TEST_F(NodeTree, MoveAfterASiblingElsewhereReparentsAndTheIdPropertiesMoveLikeIt) {
+TEST_F(NodeTest, MoveAfterASiblingElsewhereReparentsAndTheIdPropertiesMoveLikeIt) {
     NtProbe* root = Make("root");
     root->SetIdSystem(0);
     NtProbe* locked = Make("locked", root);
@@ -306,14 +295,15 @@ TEST_F(NodeTree, MoveAfterASiblingElsewhereReparentsAndTheIdPropertiesMoveLikeIt
     EXPECT_EQ(Only("reparent:"), Events{"reparent:node"});
 
     const uint32_t rootId = root->GetId();
-    node->FindProperty("parent")->WriteValue(*node, &rootId);
+    Property* parent = node->FindProperty("parent");
+    parent->WriteValue(*node, &rootId);
     uint32_t value = 0;
-    node->FindProperty("parent")->ReadValue(*node, &value);
+    parent->ReadValue(*node, &value);
     EXPECT_EQ(value, rootId);
     EXPECT_EQ(root->GetFirstChild(), node);
 }
 
-TEST_F(NodeTree, AttachingMovesIdsIntoTheParentsSystemExceptBelowANodeWithItsOwn) {
+TEST_F(NodeTest, AttachingMovesIdsIntoTheParentsSystemExceptBelowANodeWithItsOwn) {
     NtProbe* root = Make("root");
     root->SetIdSystem(5);
     NtProbe* node = Make("node");
@@ -325,8 +315,7 @@ TEST_F(NodeTree, AttachingMovesIdsIntoTheParentsSystemExceptBelowANodeWithItsOwn
     EntityRef reference(node);
     reference.SetId(child->GetId());
     node->AttachTo(root);
-    for (Node* moved :
-         {static_cast<Node*>(node), static_cast<Node*>(child), static_cast<Node*>(own)}) {
+    for (Node* moved : std::initializer_list<Node*>{node, child, own}) {
         EXPECT_EQ(moved->GetId() >> IdSystemShift, 5u) << moved->GetName();
         EXPECT_EQ(LookupEntity(moved->GetId()), moved);
     }
@@ -334,7 +323,7 @@ TEST_F(NodeTree, AttachingMovesIdsIntoTheParentsSystemExceptBelowANodeWithItsOwn
     EXPECT_EQ(reference.GetTarget(), child);
 }
 
-TEST_F(NodeTree, GetNextInTreeLeavesASubtreeForTheNextOne) {
+TEST_F(NodeTest, GetNextInTreeLeavesASubtreeForTheNextOne) {
     NtProbe* root = Make("root");
     NtProbe* a = Make("a", root);
     NtProbe* leaf = Make("leaf", Make("a1", a));
@@ -344,11 +333,7 @@ TEST_F(NodeTree, GetNextInTreeLeavesASubtreeForTheNextOne) {
     EXPECT_EQ(b->GetNextInTree(true), nullptr);
 }
 
-// Finds ----------------------------------------------------------------------------------------
-
-class NodeFind : public NodeTestBase {};
-
-TEST_F(NodeFind, FindNodeTestsTheLevelsAndTextsItsOptionsName) {
+TEST_F(NodeTest, FindNodeTestsTheLevelsAndTextsItsOptionsName) {
     NtProbe* top = Make("Top");
     NtProbe* self = Make("Self", top);
     NtProbe* child = Make("Child", self);
@@ -364,7 +349,6 @@ TEST_F(NodeFind, FindNodeTestsTheLevelsAndTextsItsOptionsName) {
     EXPECT_EQ(self->FindNode("top", FindUpward), top);
     EXPECT_EQ(child->FindNode("top", FindUpward), nullptr);
     EXPECT_EQ(child->FindNode("top", FindUpward | FindAllLevels), top);
-
     EXPECT_EQ(self->FindNode("GRANDCHILD", FindAllLevels | FindCaseSensitive), nullptr);
     // Each child before its subtree, and that before the next child.
     EXPECT_EQ(self->FindNode("CHILD", FindAllLevels | FindContains), child);
@@ -380,15 +364,12 @@ TEST_F(NodeFind, FindNodeTestsTheLevelsAndTextsItsOptionsName) {
 
 // Deletion -------------------------------------------------------------------------------------
 
-class NodeDelete : public NodeTestBase {};
-
-TEST_F(NodeDelete, TheParentSignalsFirstAndSeesItsChildrenGoWhileItIsWhole) {
+TEST_F(NodeTest, DeletionSignalsTheParentFirstWhichSeesItsChildrenGoWhileItIsWhole) {
     NtWatcher* watcher = Watch();
     NtProbe* root = Make("root");
     root->description = "whole";
     root->SetIdSystem(0);
-    NtProbe* a = Make("a", root);
-    Make("a1", a);
+    Make("a1", Make("a", root));
     Make("b", root);
     const uint32_t rootId = root->GetId();
     std::string seen;
@@ -404,19 +385,18 @@ TEST_F(NodeDelete, TheParentSignalsFirstAndSeesItsChildrenGoWhileItIsWhole) {
     EXPECT_EQ(LookupEntity(rootId), nullptr);
 }
 
-TEST_F(NodeDelete, AHandlerMayDeleteTheNodeItsParentOrItsNextSibling) {
-    struct Case {
+TEST_F(NodeTest, ADeletionHandlerMayDeleteTheNodeItsParentOrItsNextSibling) {
+    const struct {
         const char* victim;
         const char* first; // where the deletion starts
         Events expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"a", "root", {"deletion:root", "deletion:a", "deletion:a1", "deletion:b"}},
         {"root", "root", {"deletion:root", "deletion:a", "deletion:a1", "deletion:b"}},
         {"root", "a", {"deletion:a", "deletion:root", "deletion:a1", "deletion:b"}},
         {"b", "root", {"deletion:root", "deletion:a", "deletion:b", "deletion:a1"}},
     };
-    for (const Case& test : cases) {
+    for (const auto& test : cases) {
         NtWatcher* watcher = Watch();
         NtProbe* root = Make("root");
         NtProbe* a = Make("a", root);
@@ -424,7 +404,7 @@ TEST_F(NodeDelete, AHandlerMayDeleteTheNodeItsParentOrItsNextSibling) {
         NtProbe* b = Make("b", root);
         const uint64_t rootSerial = root->GetSerial();
         auto pick = [&](const std::string& name) -> Node* {
-            return name == "a" ? a : name == "b" ? static_cast<Node*>(b) : root;
+            return name == "a" ? a : name == "b" ? b : root;
         };
         const uint64_t victim = pick(test.victim)->GetSerial();
         watcher->action = [victim](Node* node) {

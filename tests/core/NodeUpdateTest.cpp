@@ -2,6 +2,7 @@
 #include "core/ClassRegistration.h"
 #include "core/EngineState.h"
 #include "core/Node.h"
+#include "tests/support/TestClass.h"
 #include "tests/support/TestTree.h"
 
 #include <functional>
@@ -13,31 +14,25 @@
 namespace quarn {
 namespace {
 
+using test::TestClass;
+
 // Who was updated, as "name:mode", in order.
 std::vector<std::string> updates;
 float lastFrameTime = 0.0f;
 
-// A node that logs its updates and may run an action in one; its class has the given class
-// flags, so each instantiation is a class of its own.
-template <uint32_t ClassFlags>
-class NuTicker : public Node {
+// Logs its updates and may run an action in one; each instantiation is a class of its own
+// with the given class flags.
+template <uint32_t Flags>
+class NuTicker : public TestClass<NuTicker<Flags>, Node> {
 public:
-    static inline ClassInfo* classInfo = nullptr;
-    static ClassInfo* RegisterClass() {
-        if (!classInfo) {
-            ClassInfo* base = Node::RegisterClass();
-            const std::string name = "NuTicker" + std::to_string(ClassFlags);
-            classInfo = new ClassInfo(
-                name.c_str(), []() -> Entity* { return new NuTicker; }, &classInfo);
-            classInfo->SetParent(base);
-            classInfo->SetFlags(ClassFlags);
-        }
-        return classInfo;
-    }
-    ClassInfo* GetClass() const override { return classInfo; }
+    static constexpr const char* Name = Flags == ClassUpdateWhileRunning   ? "NuRunning"
+                                        : Flags == ClassUpdateWhileStopped ? "NuStopped"
+                                        : Flags == ClassNative             ? "NuNeither"
+                                                                           : "NuBoth";
+    static void Declare(ClassInfo& classInfo) { classInfo.SetFlags(Flags); }
 
     void Update(float frameTime, int mode) override {
-        updates.push_back(GetName() + ":" + std::to_string(mode));
+        updates.push_back(this->GetName() + ":" + std::to_string(mode));
         lastFrameTime = frameTime;
         std::function<void()> run = action; // the action may delete this node
         if (run) {

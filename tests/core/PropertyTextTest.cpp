@@ -27,43 +27,28 @@ public:
     }
     void SetPropertyValue(const Property&, const uint32_t* value) override {
         std::memcpy(words, value, sizeof words);
-        ++writes;
     }
 
     uint32_t words[16] = {};
-    int writes = 0;
 };
 
-std::unique_ptr<PropertyString> LabelProperty() {
-    auto property = std::make_unique<PropertyString>();
-    property->Setup("text", "", MakeGetter<&Label::GetText>(), MakeSetter<&Label::SetText>());
-    return property;
-}
-
-// PropertyString ----------------------------------------------------------------------------
-
 TEST(PropertyStringTest, TextReachesTheObjectAndBack) {
-    auto text = LabelProperty();
+    PropertyString text;
+    text.Setup("text", "", MakeGetter<&Label::GetText>(), MakeSetter<&Label::SetText>());
     Label label;
-    EXPECT_EQ(text->SetFromText(label, "hello world"), 4);
+    EXPECT_EQ(text.SetFromText(label, "hello world"), 4);
     EXPECT_STREQ(label.GetText(), "hello world");
-    EXPECT_EQ(text->GetAsText(label), "hello world");
+    EXPECT_EQ(text.GetAsText(label), "hello world");
 }
 
-TEST(PropertyStringTest, ArenaTextKeepsItsOwnWord) {
+TEST(PropertyStringTest, ParseKeepsAnArenaWordAndCopiesAnyOtherText) {
     PropertyString text;
     const TextWord word = StoreText("kept");
     uint32_t value = 0;
     text.Parse(LookupText(word), &value);
     EXPECT_EQ(value, word);
-}
-
-TEST(PropertyStringTest, OutsideTextBecomesAnArenaCopy) {
-    PropertyString text;
     const std::string outside = "outside";
-    uint32_t value = 0;
     text.Parse(outside.c_str(), &value);
-    EXPECT_NE(value, 0u);
     EXPECT_NE(LookupText(value), outside.c_str());
     EXPECT_EQ(text.Print(&value), "outside");
 }
@@ -71,12 +56,12 @@ TEST(PropertyStringTest, OutsideTextBecomesAnArenaCopy) {
 TEST(PropertyStringTest, StorageSizeIsLengthPlusOne) {
     PropertyString text;
     const uint32_t word = StoreText("abc");
+    const uint32_t none = 0;
     EXPECT_EQ(text.GetStorageSize(&word), 4);
+    EXPECT_EQ(text.GetStorageSize(&none), 1);
     char buffer[8] = "xxxxxxx";
     EXPECT_EQ(text.StoreText(&word, buffer), 4);
     EXPECT_STREQ(buffer, "abc");
-    const uint32_t none = 0;
-    EXPECT_EQ(text.GetStorageSize(&none), 1);
 }
 
 TEST(PropertyStringTest, ValuesDifferGivesTheTextOrdering) {
@@ -92,34 +77,29 @@ TEST(PropertyStringTest, ValuesDifferGivesTheTextOrdering) {
     EXPECT_EQ(copy, pear);
 }
 
-// PropertyString64 --------------------------------------------------------------------------
-
 TEST(PropertyString64Test, TextLivesInTheValue) {
     PropertyString64 name;
     Slot slot;
     EXPECT_EQ(name.SetFromText(slot, "short"), 64);
-    EXPECT_EQ(slot.writes, 1);
     EXPECT_STREQ(reinterpret_cast<const char*>(slot.words), "short");
     EXPECT_EQ(name.GetAsText(slot), "short");
     EXPECT_EQ(name.GetStorageSize(slot.words), 0);
-    EXPECT_EQ(name.CopyValue(slot.words, slot.words), 64);
+    EXPECT_EQ(name.CopyValue(slot.words, slot.words), 64); // no overlapping copy onto itself
 }
 
-TEST(PropertyString64Test, LongTextIsCutTo63Characters) {
+TEST(PropertyString64Test, LongTextIsCutTo63CharactersAndTerminated) {
     PropertyString64 name;
-    const std::string longText(100, 'x');
     uint32_t words[16];
     std::memset(words, 0xAB, sizeof words);
-    name.Parse(longText.c_str(), words);
+    name.Parse(std::string(100, 'x').c_str(), words);
     EXPECT_EQ(name.Print(words), std::string(63, 'x'));
     EXPECT_EQ(reinterpret_cast<const char*>(words)[63], '\0');
 }
 
 TEST(PropertyString64Test, UnterminatedValuePrintsAtMost63Characters) {
-    PropertyString64 name;
     uint32_t words[16];
     std::memset(words, 'y', sizeof words);
-    EXPECT_EQ(name.Print(words), std::string(63, 'y'));
+    EXPECT_EQ(PropertyString64().Print(words), std::string(63, 'y'));
 }
 
 } // namespace

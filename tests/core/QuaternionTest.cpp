@@ -106,5 +106,43 @@ TEST(Quaternion, RotationFromZTurnsZOntoTheDirection) {
                Float3(1, 0, 0));
 }
 
+TEST(Quaternion, SlerpHitsBothEndsAndHalvesTheAngle) {
+    const Quaternion from;
+    const Quaternion to = Quaternion::FromAxisAngle(kPi / 2.0f, UnitAxis(0, 0, 1));
+    ExpectSameRotation(Quaternion::Slerp(from, to, 0.0f), from);
+    ExpectSameRotation(Quaternion::Slerp(from, to, 1.0f), to);
+    ExpectSameRotation(Quaternion::Slerp(from, to, 0.5f),
+                       Quaternion::FromAxisAngle(kPi / 4.0f, UnitAxis(0, 0, 1)));
+}
+
+TEST(Quaternion, SlerpTakesTheShorterArc) {
+    const Quaternion from;
+    const Quaternion to = Quaternion::FromAxisAngle(kPi / 2.0f, UnitAxis(1, 0, 0));
+    const Quaternion negated(-to.x, -to.y, -to.z, -to.w);
+    const Quaternion half = Quaternion::Slerp(from, negated, 0.5f);
+    ExpectSameRotation(half, Quaternion::FromAxisAngle(kPi / 4.0f, UnitAxis(1, 0, 0)));
+    EXPECT_GT(half.w, 0.0f); // stayed on the side of the start
+}
+
+TEST(Quaternion, SlerpOfNearlyEqualRotationsUsesLinearWeights) {
+    const Quaternion a(0.0f, 0.0f, 0.0f, 1.0f);
+    const Quaternion b(0.01f, 0.0f, 0.0f, 0.99995f); // dot just above 0.9999
+    const Quaternion mid = Quaternion::Slerp(a, b, 0.25f);
+    EXPECT_FLOAT_EQ(mid.x, 0.0025f);
+    EXPECT_FLOAT_EQ(mid.w, 0.75f + 0.25f * 0.99995f);
+}
+
+TEST(Quaternion, ToAxisAngleInvertsFromAxisAngle) {
+    const Float3 axis = UnitAxis(1, 2, -2);
+    Float3 readAxis;
+    EXPECT_NEAR(Quaternion::FromAxisAngle(1.2f, axis).ToAxisAngle(readAxis), 1.2f, 1e-5f);
+    ExpectNear(readAxis, axis);
+    // No axis at all: the identity, and a w nudged past 1 by rounding, give 0 about +X.
+    for (const Quaternion& q : {Quaternion(), Quaternion(0.0f, 0.0f, 0.0f, 1.0000001f)}) {
+        EXPECT_EQ(q.ToAxisAngle(readAxis), 0.0f);
+        EXPECT_FALSE(readAxis != Float3(1, 0, 0));
+    }
+}
+
 } // namespace
 } // namespace quarn

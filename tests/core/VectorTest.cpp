@@ -1,5 +1,7 @@
 #include "core/Vector.h"
 
+#include "tests/support/MathExpectations.h"
+
 #include <cmath>
 #include <cstdint>
 #include <gtest/gtest.h>
@@ -50,6 +52,49 @@ TEST(Vector, NormalizeLeavesAZeroVectorUnchanged) {
     EXPECT_EQ(flat.y, 0.0f);
     // Tiny is not zero.
     EXPECT_FLOAT_EQ(Float3(0.0f, 1e-15f, 0.0f).NormalizedOrSelf().y, 1.0f);
+}
+
+TEST(Vector, MinAndMaxFloatPickTheSecondArgumentOnTies) {
+    EXPECT_EQ(MaxFloat(1.0f, 2.0f), 2.0f);
+    EXPECT_EQ(MinFloat(1.0f, 2.0f), 1.0f);
+    // Signed zeros compare equal, so the tie rule shows which one comes back.
+    EXPECT_TRUE(std::signbit(MaxFloat(0.0f, -0.0f)));
+    EXPECT_TRUE(std::signbit(MinFloat(0.0f, -0.0f)));
+    EXPECT_TRUE(std::isnan(MaxFloat(1.0f, NAN)));
+    EXPECT_EQ(MinFloat(1.0f, NAN), 1.0f);
+}
+
+void ExpectUnitPerpendicular(const Float3& v, const Float3& p) {
+    EXPECT_NEAR(p.Length(), 1.0f, 1e-6f);
+    EXPECT_NEAR(p.Dot(v), 0.0f, 1e-6f);
+}
+
+TEST(Vector, AnyPerpendicularIsAUnitVectorAtRightAngles) {
+    for (const Float3& v : {Float3(1, 0, 0), Float3(0, 1, 0), Float3(0, 0, 1),
+                            Float3(0.6f, 0.0f, 0.8f), Float3(0.95f, 0.1f, 0.0f)}) {
+        ExpectUnitPerpendicular(v, v.AnyPerpendicular());
+    }
+    // Short vectors along x have no y or z to build from and still get an answer.
+    ExpectUnitPerpendicular(Float3(0.5f, 0, 0), Float3(0.5f, 0, 0).AnyPerpendicular());
+    EXPECT_FALSE(Float3().AnyPerpendicular() != Float3());
+}
+
+TEST(Vector, PlaneSpaceCompletesARightHandedFrame) {
+    for (const Float3& n : {Float3(0, 0, 1), Float3(0, 0, -1), Float3(1, 0, 0),
+                            Float3(0.48f, 0.6f, 0.64f), Float3(0.6f, 0.0f, -0.8f)}) {
+        Float3 p;
+        Float3 q;
+        PlaneSpace(n, p, q);
+        ExpectUnitPerpendicular(n, p);
+        ExpectUnitPerpendicular(n, q);
+        EXPECT_NEAR(p.Dot(q), 0.0f, 1e-6f);
+        test::ExpectNear(p.Cross(q), n, 1e-6f);
+    }
+    // A zero normal has no frame but still gets a finite one.
+    Float3 p;
+    Float3 q;
+    PlaneSpace(Float3(), p, q);
+    EXPECT_FALSE(p != Float3(1, 0, 0) || q != Float3(0, 1, 0));
 }
 
 } // namespace

@@ -26,24 +26,15 @@ std::string ReadAll(File& file) {
     return text;
 }
 
-bool IsFolder(const std::string& path) {
-    struct stat info;
-    return lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-bool IsLink(const std::string& path) {
-    struct stat info;
-    return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
-}
-
 bool PathExists(const std::string& path) {
-    struct stat info;
-    return lstat(path.c_str(), &info) == 0;
+    return fs::exists(fs::symlink_status(path));
 }
 
-// A zip archive at `path` holding the given (name, content) entries, deflated.
+// A zip archive at `path` holding the given (name, content) entries, deflated; scrambled as a
+// whole when it is to be a ".zoo".
 void WriteZip(const std::string& path,
-              const std::vector<std::pair<std::string, std::string>>& entries) {
+              const std::vector<std::pair<std::string, std::string>>& entries,
+              bool scrambled = false) {
     zipFile zip = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
     ASSERT_NE(zip, nullptr);
     for (const auto& [name, content] : entries) {
@@ -55,18 +46,17 @@ void WriteZip(const std::string& path,
         ASSERT_EQ(zipCloseFileInZip(zip), ZIP_OK);
     }
     ASSERT_EQ(zipClose(zip, nullptr), ZIP_OK);
-}
-
-// The archive at `path` passed through the scrambling pass as a whole: a ".zoo".
-void ScrambleFile(const std::string& path) {
-    std::ifstream input(path, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(input)), std::istreambuf_iterator<char>());
-    input.close();
-    Scrambler scrambler;
-    for (char& byte : bytes) {
-        byte = static_cast<char>(scrambler.Scramble(static_cast<uint8_t>(byte)));
+    if (scrambled) {
+        std::ifstream input(path, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(input)),
+                          std::istreambuf_iterator<char>());
+        input.close();
+        Scrambler scrambler;
+        for (char& byte : bytes) {
+            byte = static_cast<char>(scrambler.Scramble(static_cast<uint8_t>(byte)));
+        }
+        std::ofstream(path, std::ios::binary) << bytes;
     }
-    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 class DiskFileSystemTest : public ::testing::Test {
@@ -86,6 +76,12 @@ protected:
                stream->Close();
     }
 
+    std::string Locked(const char* name) {
+        const std::string path = temp_.WriteFile(name, "old");
+        chmod(path.c_str(), 0444);
+        return path;
+    }
+
     test::TempFolder temp_;
     DiskFileSystem files_;
 };
@@ -93,48 +89,40 @@ protected:
 // Paths --------------------------------------------------------------------------------------
 
 TEST_F(DiskFileSystemTest, NativePathFollowsSchemesBaseFolderAndLeadingSlash) {
-    files_.SetBaseFolder("/game");
+    files_.SetBaseFolder("D:\\game");
+    EXPECT_STREQ(files_.GetBaseFolder(), "D:/game/");
     files_.SetUserFolder("D:/Users/u/AppData/Roaming/");
-    PathString native;
-    EXPECT_TRUE(files_.GetNativePath(native, "user://Quarn/init.txt"));
-    EXPECT_STREQ(native.Text(), "D:/Users/u/AppData/Roaming/Quarn/init.txt");
-    files_.GetNativePath(native, "res://arial_8.png");
-    EXPECT_STREQ(native.Text(), "res://arial_8.png");
-    files_.GetNativePath(native, "D:/x.txt");
-    EXPECT_STREQ(native.Text(), "D:/x.txt");
-    files_.GetNativePath(native, "/home/u/x.txt");
-    EXPECT_STREQ(native.Text(), "/home/u/x.txt");
-    files_.GetNativePath(native, "a\\b.png");
-    EXPECT_STREQ(native.Text(), "/game/a/b.png");
+    const std::pair<const char*, const char*> cases[] = {
+        {"user://Quarn/init.txt", "D:/Users/u/AppData/Roaming/Quarn/init.txt"},
+        {"res://arial_8.png", "res://arial_8.png"},
+        {"D:/x.txt", "D:/x.txt"},
+        {"/home/u/x.txt", "/home/u/x.txt"},
+        {"a\\b.png", "D:/game/a/b.png"},
+    };
+    for (const auto& [path, expected] : cases) {
+        PathString native;
+        EXPECT_TRUE(files_.GetNativePath(native, path));
+        EXPECT_STREQ(native.Text(), expected);
+    }
+    files_.SetBaseFolder("");
+    EXPECT_STREQ(files_.GetBaseFolder(), "");
 }
 
 TEST_F(DiskFileSystemTest, NativePathTooLongForAPathStringFailsInsteadOfBeingCut) {
-    std::string base = temp_.Join(std::string(150, 'd')) + "/";
-    std::string name(300 - base.size(), 'f');
+    const std::string base = temp_.Join(std::string(150, 'd')) + "/";
+    const std::string name(300 - base.size(), 'f');
     ASSERT_LT(base.size(), 259u);
     // The file a cut path would name.
-    std::string cut = base + std::string(259 - base.size(), 'f');
-    fs::create_directories(base);
-    std::ofstream(cut) << "other";
+    temp_.WriteFile(std::string(150, 'd') + "/" + std::string(259 - base.size(), 'f'), "other");
     files_.SetBaseFolder(base.c_str());
-
     PathString native;
     EXPECT_FALSE(files_.GetNativePath(native, name.c_str()));
     EXPECT_STREQ(native.Text(), "");
     EXPECT_EQ(files_.Open(name.c_str(), 0), nullptr);
     EXPECT_FALSE(files_.Exists(name.c_str()));
     EXPECT_EQ(files_.OpenForWrite(name.c_str(), WriteCreateFolders), nullptr);
-    std::ifstream check(cut);
-    std::string content;
-    check >> content;
-    EXPECT_EQ(content, "other");
-}
-
-TEST_F(DiskFileSystemTest, BaseFolderTakesSlashesAndEndsInOne) {
-    files_.SetBaseFolder("D:\\game");
-    EXPECT_STREQ(files_.GetBaseFolder(), "D:/game/");
-    files_.SetBaseFolder("");
-    EXPECT_STREQ(files_.GetBaseFolder(), "");
+    EXPECT_EQ(temp_.ReadFile(std::string(150, 'd') + "/" + std::string(259 - base.size(), 'f')),
+              "other");
 }
 
 TEST_F(DiskFileSystemTest, BaseFolderPrefixIgnoresCase) {
@@ -154,28 +142,40 @@ TEST_F(DiskFileSystemTest, FolderPartIgnoresATrailingSlash) {
 }
 
 TEST_F(DiskFileSystemTest, DefaultUserFolderFollowsXdgDataHomeThenHome) {
-    std::string savedData = getenv("XDG_DATA_HOME") ? getenv("XDG_DATA_HOME") : "";
-    std::string savedHome = getenv("HOME") ? getenv("HOME") : "";
+    const char* data = getenv("XDG_DATA_HOME");
+    const char* home = getenv("HOME");
+    const std::string savedData = data ? data : "", savedHome = home ? home : "";
     setenv("XDG_DATA_HOME", "/xdg/data", 1);
     EXPECT_EQ(DefaultUserFolder(), "/xdg/data/");
     unsetenv("XDG_DATA_HOME");
     setenv("HOME", "/home/u", 1);
     EXPECT_EQ(DefaultUserFolder(), "/home/u/.local/share/");
-    if (!savedData.empty()) {
+    if (data) {
         setenv("XDG_DATA_HOME", savedData.c_str(), 1);
     }
-    if (savedHome.empty()) {
-        unsetenv("HOME");
-    } else {
+    if (home) {
         setenv("HOME", savedHome.c_str(), 1);
+    } else {
+        unsetenv("HOME");
     }
 }
 
 // Attributes and times -------------------------------------------------------------------------
 
-TEST_F(DiskFileSystemTest, EmptyOrNullPathDoesNotExist) {
+TEST_F(DiskFileSystemTest, AttributesTellFoldersReadOnlyAndMissing) {
+    temp_.WriteFile("plain.txt", "x");
+    Locked("locked.txt");
+    fs::create_directory(temp_.Join("folder"));
+    EXPECT_EQ(files_.GetAttributes("plain.txt"), 0u);
+    EXPECT_EQ(files_.GetAttributes("locked.txt"), FileReadOnly);
+    EXPECT_EQ(files_.GetAttributes("folder"), FileDirectory);
+    EXPECT_EQ(files_.GetAttributes("missing.txt"), FileMissing);
     EXPECT_FALSE(files_.Exists(""));
     EXPECT_FALSE(files_.Exists(nullptr));
+    // Anything that exists counts as a folder.
+    EXPECT_TRUE(files_.DirectoryExists("plain.txt"));
+    EXPECT_TRUE(files_.DirectoryExists("folder/"));
+    EXPECT_FALSE(files_.DirectoryExists("missing/"));
 }
 
 TEST_F(DiskFileSystemTest, EmbeddedNamesExistWithoutCaseAndReadOnly) {
@@ -192,26 +192,8 @@ TEST_F(DiskFileSystemTest, HttpPathsAreReadOnlyAndNeverOpen) {
     EXPECT_EQ(files_.OpenForWrite("http://h/x", WriteCreateFolders), nullptr);
 }
 
-TEST_F(DiskFileSystemTest, AttributesTellFoldersReadOnlyAndMissing) {
-    temp_.WriteFile("plain.txt", "x");
-    chmod(temp_.WriteFile("locked.txt", "x").c_str(), 0444);
-    fs::create_directory(temp_.Join("folder"));
-    EXPECT_EQ(files_.GetAttributes("plain.txt"), 0u);
-    EXPECT_EQ(files_.GetAttributes("locked.txt"), FileReadOnly);
-    EXPECT_EQ(files_.GetAttributes("folder"), FileDirectory);
-    EXPECT_EQ(files_.GetAttributes("missing.txt"), FileMissing);
-}
-
-TEST_F(DiskFileSystemTest, DirectoryExistsIsTrueForAPlainFile) {
-    temp_.WriteFile("plain.txt", "x");
-    fs::create_directory(temp_.Join("folder"));
-    EXPECT_TRUE(files_.DirectoryExists("plain.txt"));
-    EXPECT_TRUE(files_.DirectoryExists("folder/"));
-    EXPECT_FALSE(files_.DirectoryExists("missing/"));
-}
-
 TEST_F(DiskFileSystemTest, FileTimeIsNanosecondsOfTheLastWrite) {
-    std::string path = temp_.WriteFile("timed.txt", "x");
+    const std::string path = temp_.WriteFile("timed.txt", "x");
     timespec times[2] = {{1000000000, 5}, {1000000000, 5}};
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     EXPECT_EQ(files_.GetFileTime("timed.txt"), 1000000000000000005u);
@@ -227,7 +209,7 @@ TEST_F(DiskFileSystemTest, OpeningAFolderForReadingFails) {
 // Names made on Windows -------------------------------------------------------------------------
 
 TEST_F(DiskFileSystemTest, MixedCaseNamesOnDiskAreFoundWithoutCase) {
-    std::string path = temp_.WriteFile("Textures/Wall.PNG", "wall");
+    const std::string path = temp_.WriteFile("Textures/Wall.PNG", "wall");
     timespec times[2] = {{2000, 0}, {2000, 0}};
     utimensat(AT_FDCWD, path.c_str(), times, 0);
     EXPECT_EQ(Read("textures/wall.png"), "wall");
@@ -253,14 +235,10 @@ TEST_F(DiskFileSystemTest, WritesGoIntoAnExistingFolderWhoseCaseDiffers) {
 
 // Writing -----------------------------------------------------------------------------------
 
-TEST_F(DiskFileSystemTest, ReadOnlyFileIsNotWrittenWithoutTheClearFlag) {
-    chmod(temp_.WriteFile("locked.txt", "old").c_str(), 0444);
+TEST_F(DiskFileSystemTest, ReadOnlyFileIsWrittenOnlyWithTheClearFlag) {
+    Locked("locked.txt");
     EXPECT_EQ(files_.OpenForWrite("locked.txt", WriteCreateFolders), nullptr);
     EXPECT_EQ(temp_.ReadFile("locked.txt"), "old");
-}
-
-TEST_F(DiskFileSystemTest, ClearFlagMakesAReadOnlyFileWritable) {
-    chmod(temp_.WriteFile("locked.txt", "old").c_str(), 0444);
     EXPECT_TRUE(Write("locked.txt", WriteClearReadOnly, "new"));
     EXPECT_EQ(temp_.ReadFile("locked.txt"), "new");
     EXPECT_EQ(files_.GetAttributes("locked.txt"), 0u);
@@ -284,7 +262,7 @@ TEST_F(DiskFileSystemTest, ArchivesAndEmbeddedFilesAreNeverWritten) {
 TEST_F(DiskFileSystemTest, MakeDirectoriesDoesNotCreateTheLeaf) {
     files_.SetUserFolder((temp_.Path() + "/").c_str());
     EXPECT_TRUE(files_.MakeDirectories("user://Quarn/saves/slot1.txt"));
-    EXPECT_TRUE(IsFolder(temp_.Join("Quarn/saves")));
+    EXPECT_TRUE(fs::is_directory(temp_.Join("Quarn/saves")));
     EXPECT_FALSE(PathExists(temp_.Join("Quarn/saves/slot1.txt")));
     EXPECT_TRUE(files_.MakeDirectory("user://Quarn"));
 }
@@ -306,13 +284,11 @@ TEST_F(DiskFileSystemTest, CopyPutsAFileIntoAFolderUnderItsOwnName) {
 
 TEST_F(DiskFileSystemTest, CopyOfAFolderCopiesLinksAsLinks) {
     temp_.WriteFile("outside/kept.txt", "kept");
-    temp_.WriteFile("src/f.txt", "f");
     temp_.WriteFile("src/sub/g.txt", "g");
     fs::create_directory_symlink(temp_.Join("outside"), temp_.Join("src/link"));
     EXPECT_TRUE(files_.Copy("src", "dst"));
-    EXPECT_EQ(temp_.ReadFile("dst/f.txt"), "f");
     EXPECT_EQ(temp_.ReadFile("dst/sub/g.txt"), "g");
-    EXPECT_TRUE(IsLink(temp_.Join("dst/link")));
+    EXPECT_TRUE(fs::is_symlink(temp_.Join("dst/link")));
 }
 
 TEST_F(DiskFileSystemTest, CopyRefusesAFolderIntoItselfOrItsSubfolder) {
@@ -322,48 +298,36 @@ TEST_F(DiskFileSystemTest, CopyRefusesAFolderIntoItselfOrItsSubfolder) {
     EXPECT_FALSE(PathExists(temp_.Join("src/sub/copy")));
 }
 
-TEST_F(DiskFileSystemTest, RecursiveRemoveLeavesWhatLinksPointAt) {
+TEST_F(DiskFileSystemTest, RemovingATreeLeavesWhatLinksPointAtAndRefusesALinkAsTheTree) {
     temp_.WriteFile("outside/kept.txt", "kept");
-    std::string outsideFile = temp_.WriteFile("lone.txt", "lone");
+    const std::string outsideFile = temp_.WriteFile("lone.txt", "lone");
     temp_.WriteFile("tree/sub/f.txt", "f");
     fs::create_directory_symlink(temp_.Join("outside"), temp_.Join("tree/sub/folderLink"));
     fs::create_symlink(outsideFile, temp_.Join("tree/fileLink"));
+    fs::create_directory_symlink(temp_.Join("outside"), temp_.Join("link"));
+    EXPECT_FALSE(DiskFileSystem::DeleteTree(temp_.Join("link").c_str()));
     EXPECT_TRUE(files_.RemoveFolder("tree", true));
     EXPECT_FALSE(PathExists(temp_.Join("tree")));
     EXPECT_EQ(temp_.ReadFile("outside/kept.txt"), "kept");
     EXPECT_EQ(temp_.ReadFile("lone.txt"), "lone");
 }
 
-TEST_F(DiskFileSystemTest, DeleteTreeRefusesALinkGivenAsTheFolder) {
-    temp_.WriteFile("outside/kept.txt", "kept");
-    fs::create_directory_symlink(temp_.Join("outside"), temp_.Join("link"));
-    EXPECT_FALSE(DiskFileSystem::DeleteTree(temp_.Join("link").c_str()));
-    EXPECT_EQ(temp_.ReadFile("outside/kept.txt"), "kept");
-}
-
 // Archives ------------------------------------------------------------------------------------
 
-TEST_F(DiskFileSystemTest, BaseFolderInsideAnArchiveReadsItsEntries) {
-    WriteZip(temp_.Join("data.zoo"), {{"config.txt", "from archive"}});
-    ScrambleFile(temp_.Join("data.zoo"));
+TEST_F(DiskFileSystemTest, BaseFolderInsideAnArchiveReadsItsEntriesUnlessNative) {
+    WriteZip(temp_.Join("data.zoo"), {{"config.txt", "from archive"}}, true);
+    temp_.WriteFile("config.txt", "from disk");
     files_.SetBaseFolder(temp_.Join("data.zoo").c_str());
     EXPECT_EQ(Read("Config.TXT"), "from archive");
     EXPECT_TRUE(files_.Exists("config.txt"));
     EXPECT_FALSE(files_.Exists("other.txt"));
     EXPECT_EQ(files_.GetFileTime("config.txt"), 0u);
     EXPECT_EQ(files_.OpenForWrite("config.txt", WriteCreateFolders), nullptr);
-}
-
-TEST_F(DiskFileSystemTest, NativeFlagBypassesAnArchiveBaseFolder) {
-    WriteZip(temp_.Join("data.zoo"), {{"config.txt", "from archive"}});
-    ScrambleFile(temp_.Join("data.zoo"));
-    temp_.WriteFile("config.txt", "from disk");
-    files_.SetBaseFolder(temp_.Join("data.zoo").c_str());
-    std::string saved = fs::current_path().string();
+    const fs::path saved = fs::current_path();
     fs::current_path(temp_.Path());
-    std::string read = Read("config.txt", OpenNative);
+    const std::string native = Read("config.txt", OpenNative);
     fs::current_path(saved);
-    EXPECT_EQ(read, "from disk");
+    EXPECT_EQ(native, "from disk");
 }
 
 TEST_F(DiskFileSystemTest, ArchiveSegmentIsFoundWithoutCase) {

@@ -183,13 +183,70 @@ TEST(QuarnToolClasses, PrintsTheRegisteredClassesAsTheGoldenCopyHasThem) {
     EXPECT_EQ(run.out, golden);
 }
 
+// A scene as a developer writes it by hand: loose spacing, values that are defaults, an unknown
+// property.
+const char* const HandWrittenScene = "version = 44\nnum_nodes = 3\n"
+                                     "obj1 {\n  class = \"Node\"\n  name = \"root\"\n}\n"
+                                     "obj2 {\n  class = \"Node\"\n  parent = 1\n  flags = 0\n"
+                                     "  colour = 5\n}\n"
+                                     "obj3 {\n  class = \"SignalReceiver\"\n  parent = 1\n"
+                                     "  prev = 2\n  signalname = \"go\"\n  witness0 = 2\n}\n";
+
+TEST(QuarnToolScene, ASavedSceneSavesToTheSameBytesInEitherForm) {
+    test::TempFolder folder;
+    folder.WriteFile("a.scene", HandWrittenScene);
+    ToolRun first = RunTool(folder.Path(), {"scene", "a.scene", "b.scene"});
+    EXPECT_EQ(first.status, 0);
+    EXPECT_EQ(first.out, "");
+    EXPECT_EQ(first.err, "");
+    EXPECT_EQ(RunTool(folder.Path(), {"scene", "b.scene", "c.scene"}).status, 0);
+    const std::string saved = folder.ReadFile("b.scene");
+    EXPECT_EQ(saved.rfind("version = 44\nidsystem = 0\nnum_nodes = 3\nobj1 {\n", 0), 0u) << saved;
+    EXPECT_NE(saved.find("\tsignalname = \"go\"\n\twitness0 = 2\n"), std::string::npos) << saved;
+    EXPECT_EQ(folder.ReadFile("c.scene"), saved);
+
+    EXPECT_EQ(RunTool(folder.Path(), {"scene", "b.scene", "d.scn", "--compact"}).status, 0);
+    EXPECT_EQ(RunTool(folder.Path(), {"scene", "d.scn", "e.scene"}).status, 0);
+    EXPECT_EQ(folder.ReadFile("e.scene"), saved);
+}
+
+TEST(QuarnToolScene, AFileThatCannotBeLoadedOrSavedFailsWithOneLine) {
+    test::TempFolder folder;
+    folder.WriteFile("a.scene", HandWrittenScene);
+    folder.WriteFile("old.scene", "version = 14\nobj1 {\n\tclass = \"Node\"\n}\n");
+    folder.WriteFile("empty.scene", "version = 44\n");
+    folder.WriteFile("two.scene", "version = 44\nobj1 {\n\tclass = \"Node\"\n}\n"
+                                  "obj2 {\n\tclass = \"Node\"\n}\n");
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string error;
+    };
+    for (const Case& bad :
+         {Case{{"scene", "missing.scene", "out.scene"}, "cannot open missing.scene"},
+          Case{{"scene", "old.scene", "out.scene"},
+               "cannot load old.scene: Scene old.scene has version 14; versions below 15 are not "
+               "read"},
+          Case{{"scene", "empty.scene", "out.scene"}, "cannot load empty.scene: it holds no node"},
+          Case{{"scene", "two.scene", "out.scene"},
+               "two.scene has 2 top-level nodes; a scene has one"},
+          Case{{"scene", "a.scene", "no/such/folder/out.scene"},
+               "cannot save no/such/folder/out.scene: Scene no/such/folder/out.scene cannot be "
+               "written"}}) {
+        ToolRun run = RunTool(folder.Path(), bad.arguments);
+        EXPECT_EQ(run.status, 1) << bad.error;
+        EXPECT_EQ(run.err, "quarn-tool: " + bad.error + "\n");
+    }
+    EXPECT_NE(access(folder.Join("out.scene").c_str(), F_OK), 0);
+}
+
 TEST(QuarnToolUsage, HelpListsEveryCommandOnStdout) {
     test::TempFolder folder;
     ToolRun run = RunTool(folder.Path(), {"help"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out.rfind("usage: quarn-tool COMMAND", 0), 0u) << run.out;
-    for (const char* line : {"\n  help ", "\n  cat VPATH ", "\n  settings FILE ", "\n  classes "}) {
+    for (const char* line : {"\n  help ", "\n  cat VPATH ", "\n  settings FILE ", "\n  classes ",
+                             "\n  scene IN OUT [--compact] "}) {
         EXPECT_NE(run.out.find(line), std::string::npos) << line;
     }
 }
@@ -206,7 +263,9 @@ TEST(QuarnToolUsage, ABadCallPrintsTheReasonAndTheHelpAndExitsWith2) {
           Case{{"cat"}, "usage: quarn-tool cat VPATH"},
           Case{{"settings", "a", "b"}, "usage: quarn-tool settings FILE"},
           Case{{"help", "x"}, "usage: quarn-tool help"},
-          Case{{"classes", "x"}, "usage: quarn-tool classes"}}) {
+          Case{{"classes", "x"}, "usage: quarn-tool classes"},
+          Case{{"scene", "a.scene"}, "usage: quarn-tool scene IN OUT [--compact]"},
+          Case{{"scene", "a", "b", "--fast"}, "usage: quarn-tool scene IN OUT [--compact]"}}) {
         ToolRun run = RunTool(folder.Path(), bad.arguments);
         EXPECT_EQ(run.status, 2) << bad.reason;
         EXPECT_EQ(run.out, "") << bad.reason;
