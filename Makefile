@@ -2,7 +2,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps test clean
+.PHONY: deps test bench clean
 
 deps:
 	scripts/install-deps
@@ -11,6 +11,11 @@ test: deps
 	cmake -S . -B $(BUILD_DIR)/debug -DCMAKE_BUILD_TYPE=Debug -DQUARN_SANITIZE=ON
 	cmake --build $(BUILD_DIR)/debug -j $(JOBS)
 	ctest --test-dir $(BUILD_DIR)/debug --output-on-failure -j $(JOBS)
+
+bench: deps
+	cmake -S . -B $(BUILD_DIR)/release -DCMAKE_BUILD_TYPE=Release -DQUARN_TESTS=OFF -DQUARN_BENCH=ON
+	cmake --build $(BUILD_DIR)/release -j $(JOBS) --target quarn_raster_bench
+	$(BUILD_DIR)/release/bench/quarn_raster_bench
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -4,6 +4,8 @@
 #include "core/Node.h"
 #include "core/Pivot.h"
 #include "core/SignalReceiver.h"
+#include "resources/RawData.h"
+#include "resources/Resource.h"
 
 namespace quarn {
 
@@ -12,6 +14,8 @@ int RegisterAllClasses() {
     // Only the classes that exist so far, each at its place in the start-up order.
     Node::RegisterClass();           // 1. with its base "Entity"
     Pivot::RegisterClass();          // 2.
+    Resource::RegisterClass();       // 9. "ResourceRef"
+    RawData::RegisterClass();        // 11.
     SignalReceiver::RegisterClass(); // 17.
     return GetClassCount() - before;
 }

@@ -6,6 +6,7 @@ namespace quarn {
 
 class Entity;
 class Referable;
+class Resource;
 
 // Bits of an entity id: the local id inside its id system, the id-system number, and (in
 // reference values only) the input port an event goes to.
@@ -72,6 +73,8 @@ public:
     virtual uint32_t GetIdSystem() const { return (GetId() & IdSystemMask) >> IdSystemShift; }
     // A reference held by this object lost its target (newId 0) or the target moved.
     virtual void OnReferenceChanged(Entity* target, uint32_t newId);
+    // A resource this object uses (it is in the resource's user list) changed its data.
+    virtual void OnResourceChanged(Resource*, const char* /*argument*/) {}
 
     uint32_t GetId() const { return self_.id_; }
     // Moves the entity to another id; references to it follow. 0 takes its id away.

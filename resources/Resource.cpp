@@ -1,0 +1,132 @@
+#include "resources/Resource.h"
+
+#include "core/ClassInfo.h"
+#include "core/EntityRef.h"
+#include "core/Log.h"
+#include "core/MethodInfo.h"
+#include "core/ValueBinding.h"
+#include "resources/FileSystem.h"
+#include "resources/ResourceRegistry.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace quarn {
+
+ClassInfo* Resource::classInfo = nullptr;
+
+Resource::Resource(const char* path, const char* options) {
+    SetNames(path, options);
+    // Without a path the key is only the option text: registering that would displace the
+    // resource of a file named like the options.
+    if (fullPath_.Length() > 0) {
+        detail::RegisterResource(key_.Text(), this);
+    }
+    fileTime_ = GetFileTime();
+}
+
+Resource::~Resource() {
+    // Deleted other than by Release (a class reset): the registry must not keep the address.
+    detail::UnregisterResource(key_.Text(), this);
+}
+
+ClassInfo* Resource::GetClass() const {
+    return classInfo;
+}
+
+void Resource::SetNames(const char* path, const char* options) {
+    fullPath_ = NormalizeResourcePath(path ? path : "");
+    const char* text = fullPath_.Text();
+    const char* slash = std::strrchr(text, '/');
+    const char* name = slash ? slash + 1 : text;
+    // A dot in a folder name is not an extension.
+    const char* dot = std::strrchr(name, '.');
+    extension_.Set(dot ? dot + 1 : "");
+    baseName_.Set(name);
+    if (dot) {
+        baseName_.length = static_cast<int32_t>(dot - name);
+        baseName_.text[baseName_.length] = '\0';
+    }
+    options_.Set(options ? options : "");
+    key_ = fullPath_ + options_.Text();
+}
+
+uint64_t Resource::GetFileTime() const {
+    FileSystem* files = GetFileSystem();
+    return files && fullPath_.Length() > 0 ? files->GetFileTime(fullPath_.Text()) : 0;
+}
+
+void Resource::Release() {
+    if (referenceCount_ > 1) {
+        --referenceCount_;
+        return;
+    }
+    referenceCount_ = 0;
+    detail::UnregisterResource(key_.Text(), this);
+    Delete();
+}
+
+void Resource::SetFileName(const char* path, const char* options, bool save) {
+    detail::UnregisterResource(key_.Text(), this);
+    SetNames(path, options);
+    if (!path || !*path) {
+        return;
+    }
+    // The count stays: resetting it would let the other holders' Releases reach a deleted
+    // object.
+    detail::RegisterResource(key_.Text(), this);
+    if (save && (state_ & ResourcePlaceholder) == 0) {
+        SaveToFile(path);
+    }
+}
+
+bool Resource::ReloadIfChanged() {
+    const uint64_t time = GetFileTime();
+    if (time == fileTime_) {
+        return false;
+    }
+    Load();
+    fileTime_ = time;
+    LogMessage("Resource '%s' reloaded", fullPath_.Text());
+    return true;
+}
+
+void Resource::RemoveUser(uint32_t entityId) {
+    auto found = std::find(users_.begin(), users_.end(), entityId);
+    if (found != users_.end()) {
+        users_.erase(found);
+    }
+}
+
+void Resource::NotifyUsers(const char* argument) {
+    // A user may add or remove users, or release this resource's other references, while it is
+    // told: walk a copy.
+    const std::vector<uint32_t> users = users_;
+    for (uint32_t id : users) {
+        if (Entity* user = LookupEntity(id)) {
+            user->OnResourceChanged(this, argument);
+        }
+    }
+}
+
+ClassInfo* Resource::RegisterClass() {
+    if (classInfo) {
+        return classInfo;
+    }
+    classInfo = new ClassInfo("ResourceRef", nullptr, &classInfo);
+    classInfo->SetParent(Entity::RegisterClass());
+    classInfo->SetCategory("Resource");
+
+    // Reload, Rename, SaveAs and GetFileName, under generated names in this order.
+    constexpr uint32_t callFlags = 66;
+    classInfo->AddMethod(NextShortName(), "()", BindMethod<&Resource::ScriptReload>(), callFlags);
+    classInfo->AddMethod(NextShortName(), "(string)", BindMethod<&Resource::ScriptRename>(),
+                         callFlags);
+    classInfo->AddMethod(NextShortName(), "(string)", BindMethod<&Resource::ScriptSaveAs>(),
+                         callFlags);
+    classInfo->AddMethod(NextShortName(), "():string", BindMethod<&Resource::ScriptGetFileName>(),
+                         callFlags);
+    return classInfo;
+}
+
+} // namespace quarn

@@ -1,0 +1,257 @@
+#include "resources/ResourceRegistry.h"
+
+#include "core/Log.h"
+#include "core/Signals.h"
+#include "core/Text.h"
+#include "resources/FileSystem.h"
+#include "resources/Resource.h"
+
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace quarn {
+
+namespace {
+
+struct KeyLess {
+    bool operator()(const std::string& a, const std::string& b) const {
+        return CompareNoCase(a.c_str(), b.c_str()) < 0;
+    }
+};
+
+// Never destroyed: resources that outlive static destruction may still release themselves.
+std::map<std::string, Resource*, KeyLess>& Registry() {
+    static auto* registry = new std::map<std::string, Resource*, KeyLess>();
+    return *registry;
+}
+
+std::vector<std::string>& ExtensionList() {
+    static auto* extensions = new std::vector<std::string>();
+    return *extensions;
+}
+
+// Link files of a path: its extension replaced by "lnk", or ".lnk" appended.
+PathString LinkFileName(const char* path) {
+    PathString link(path);
+    const char* slash = std::strrchr(link.Text(), '/');
+    char* dot = std::strrchr(link.text, '.');
+    if (dot && (!slash || dot > slash)) {
+        link.length = static_cast<int32_t>(dot - link.text);
+        link.text[link.length] = '\0';
+    }
+    link.Append(".lnk");
+    return link;
+}
+
+// The path a link file points to: its first line without surrounding blanks. Binary shell links
+// (they start with the header size 0x4C) hold Windows paths that mean nothing here and read as
+// empty. Returns false when the file does not open.
+bool ReadLinkTarget(FileSystem& files, const char* link, PathString& target) {
+    target = PathString();
+    std::unique_ptr<File> file = files.Open(link, 0);
+    if (!file) {
+        return false;
+    }
+    char text[251] = {};
+    const uint32_t count = file->Read(text, 250);
+    text[count] = '\0';
+    if (count >= 4 && text[0] == 0x4C && text[1] == 0 && text[2] == 0 && text[3] == 0) {
+        return true;
+    }
+    size_t end = std::strcspn(text, "\r\n");
+    size_t begin = 0;
+    while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) {
+        ++begin;
+    }
+    while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t')) {
+        --end;
+    }
+    text[end] = '\0';
+    target = NormalizeResourcePath(text + begin);
+    return true;
+}
+
+bool HasListedExtension(const char* name) {
+    const char* slash = std::strrchr(name, '/');
+    const char* dot = std::strrchr(name, '.');
+    if (!dot || (slash && dot < slash)) {
+        return false;
+    }
+    for (const std::string& extension : ExtensionList()) {
+        if (CompareNoCase(dot + 1, extension.c_str()) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Calls `visit` on every resource registered when the walk starts, in key order. A visit may
+// load, acquire and release resources: the walk follows serials, so a resource deleted on the
+// way is skipped, and each one visited is held for the call.
+template <class Visit>
+void ForEachRegisteredResource(Visit visit) {
+    std::vector<uint64_t> serials;
+    serials.reserve(Registry().size());
+    for (const auto& entry : Registry()) {
+        serials.push_back(entry.second->GetSerial());
+    }
+    for (uint64_t serial : serials) {
+        auto* resource = static_cast<Resource*>(Entity::FindBySerial(serial));
+        if (!resource || FindResourceByKey(resource->GetKey()) != resource) {
+            continue;
+        }
+        resource->AddReference();
+        visit(*resource);
+        resource->Release();
+    }
+}
+
+} // namespace
+
+PathString NormalizeResourcePath(const char* path) {
+    PathString result(path ? path : "");
+    ReplaceChar(result.text, '\\', '/');
+    if (FileSystem* files = GetFileSystem()) {
+        const char* relative = files->GetRelativePath(result.Text());
+        if (relative != result.Text()) {
+            PathString stripped(relative);
+            result = stripped;
+        }
+    }
+    ToLowerAscii(result.text);
+    return result;
+}
+
+Resource* FindResourceByKey(const char* key) {
+    auto found = Registry().find(key ? key : "");
+    return found == Registry().end() ? nullptr : found->second;
+}
+
+Resource* FindLoadedResource(const char* name, const char* options) {
+    PathString key = PathString(name) + (options ? options : "");
+    Resource* resource = FindResourceByKey(key.Text());
+    if (resource) {
+        resource->AddReference();
+    }
+    return resource;
+}
+
+PathString ResolveResourceFile(const char* name) {
+    FileSystem* files = GetFileSystem();
+    if (!files || !name || !*name) {
+        return PathString();
+    }
+    const bool embedded =
+        std::strlen(name) >= 6 && CompareNoCase(std::string(name, 6).c_str(), "res://") == 0;
+    if (embedded) {
+        if (files->FindEmbeddedFile(name + 6) != 0) {
+            return PathString(name);
+        }
+    } else {
+        // Links may point at links; a chain that comes back to a path it passed is cut.
+        std::set<std::string> visited;
+        PathString current(name);
+        while (visited.insert(current.Text()).second) {
+            if (files->Exists(current.Text())) {
+                return current;
+            }
+            const PathString link = LinkFileName(current.Text());
+            if (!files->Exists(link.Text())) {
+                break;
+            }
+            PathString target;
+            if (!ReadLinkTarget(*files, link.Text(), target)) {
+                return PathString();
+            }
+            if (target.Length() == 0) {
+                return PathString();
+            }
+            current = target;
+        }
+    }
+    return HasListedExtension(name) ? PathString(name) : PathString();
+}
+
+void ReportMissingResource(const char* name) {
+    if (name && *name) {
+        LogMessage("Missing resource: \"%s\"", name);
+    }
+}
+
+void RegisterResourceExtension(const char* extension) {
+    ExtensionList().emplace_back(extension ? extension : "");
+}
+
+Resource* AcquireResource(const char* path, const char* options, ResourceMaker maker) {
+    if (!path || !*path) {
+        return nullptr;
+    }
+    const PathString name = NormalizeResourcePath(path);
+    if (Resource* loaded = FindLoadedResource(name.Text(), options)) {
+        return loaded;
+    }
+    const PathString file = ResolveResourceFile(name.Text());
+    if (file.Length() > 0) {
+        if (std::strcmp(file.Text(), name.Text()) != 0) {
+            if (Resource* loaded = FindLoadedResource(file.Text(), options)) {
+                return loaded;
+            }
+        }
+        return maker(file.Text(), options);
+    }
+    Resource* placeholder = maker("", options);
+    placeholder->Unload();
+    placeholder->SetFileName(name.Text(), options, false);
+    placeholder->SetState(placeholder->GetState() | ResourcePlaceholder);
+    ReportMissingResource(name.Text());
+    return placeholder;
+}
+
+void ReloadAllChangedResources() {
+    LogMessage("---------- Reloading resources...");
+    ForEachRegisteredResource([](Resource& resource) { resource.ReloadIfChanged(); });
+    SendSignal("reload_resources", nullptr, true);
+}
+
+bool ReloadResourceByName(const char* key) {
+    Resource* resource = FindResourceByKey(key);
+    if (!resource) {
+        return false;
+    }
+    resource->AddReference();
+    const bool reloaded = resource->ReloadIfChanged();
+    resource->Release();
+    return reloaded;
+}
+
+void ReleaseAllVideoMemory() {
+    ForEachRegisteredResource([](Resource& resource) { resource.ReleaseVideoMemory(); });
+}
+
+void RestoreAllVideoMemory() {
+    ForEachRegisteredResource([](Resource& resource) { resource.RestoreVideoMemory(); });
+}
+
+int GetRegisteredResourceCount() {
+    return static_cast<int>(Registry().size());
+}
+
+namespace detail {
+
+void RegisterResource(const char* key, Resource* resource) {
+    Registry()[key] = resource;
+}
+
+void UnregisterResource(const char* key, const Resource* resource) {
+    auto found = Registry().find(key);
+    if (found != Registry().end() && found->second == resource) {
+        Registry().erase(found);
+    }
+}
+
+} // namespace detail
+
+} // namespace quarn

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "core/FixedString.h"
+
+namespace quarn {
+
+class Resource;
+
+// The program-wide table of live resources by key (normalised path + option text), compared
+// without ASCII case. It does not own the resources: their reference counts decide their life.
+// File times and existence go through GetFileSystem().
+
+// '\\' becomes '/', the base folder is stripped when the path starts with it, and A-Z are
+// lower-cased; other bytes stay.
+PathString NormalizeResourcePath(const char* path);
+
+// The registered resource under name + options with its count raised, or null.
+Resource* FindLoadedResource(const char* name, const char* options);
+// The registered resource under a whole key, count unchanged; null when there is none.
+Resource* FindResourceByKey(const char* key);
+
+// The file to load for a normalised name: the name when it exists, else what its link files
+// point to (a text file "name.lnk" holding a path on its first line), else the name itself when
+// its extension is a registered resource extension; empty when nothing resolves.
+PathString ResolveResourceFile(const char* name);
+
+// Logs the missing-resource line for a non-empty name.
+void ReportMissingResource(const char* name);
+
+// Names with these extensions (no dot) always resolve to themselves, even without a file.
+void RegisterResourceExtension(const char* extension);
+
+// Makes a resource of one class for a resolved path, or a placeholder for an empty one.
+using ResourceMaker = Resource* (*)(const char* path, const char* options);
+
+// Acquisition: the loaded resource with its count raised, else a new one made from the resolved
+// file, else a registered placeholder (state ResourcePlaceholder) that is reported once. Null
+// only for an empty path. Every caller gives its reference back with Resource::Release.
+Resource* AcquireResource(const char* path, const char* options, ResourceMaker maker);
+
+template <class T>
+T* AcquireResource(const char* path, const char* options) {
+    return static_cast<T*>(
+        AcquireResource(path, options, [](const char* file, const char* opts) -> Resource* {
+            return new T(file, opts);
+        }));
+}
+
+// Reloads every registered resource whose file time changed, in key order, then sends the
+// signal "reload_resources".
+void ReloadAllChangedResources();
+// ReloadIfChanged on the resource registered under `key`; false when there is none or it did
+// not change.
+bool ReloadResourceByName(const char* key);
+
+// Around a lost render device: every registered resource in key order.
+void ReleaseAllVideoMemory();
+void RestoreAllVideoMemory();
+
+int GetRegisteredResourceCount();
+
+namespace detail {
+// Used by Resource only.
+void RegisterResource(const char* key, Resource* resource);
+void UnregisterResource(const char* key, const Resource* resource);
+} // namespace detail
+
+} // namespace quarn
