@@ -1,6 +1,8 @@
 #include "render/SoftwareDevice.h"
 
+#include "core/Log.h"
 #include "render/SoftwareRasterizer.h"
+#include "render/WindowPresent.h"
 
 #include <algorithm>
 #include <bit>
@@ -365,6 +367,13 @@ GpuResult SoftwareDevice::Present(const GpuRect* source, const GpuRect* dest) {
     }
     if (presentSink_) {
         presentSink_(*backBuffer_, source, dest);
+    }
+    // A window that cannot show the frame (minimised, its surface gone) is no device fault: the
+    // frame is dropped and drawing goes on.
+    if (window_ != nullptr && !PresentToWindow(window_, *backBuffer_, source, dest) &&
+        !presentFailureLogged_) {
+        presentFailureLogged_ = true;
+        LogChannelMessage("render", "Present: the window cannot show the frame");
     }
     return GpuResult::Ok;
 }

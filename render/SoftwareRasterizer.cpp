@@ -360,6 +360,7 @@ void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVerte
         anyFootprint = anyFootprint || footprint[s];
     }
 
+    const bool texturedSpans = pixels_.HasTexturedSpan();
     float values[kRasterMaxAttributes];
     float attr[kRasterMaxAttributes];
     TexelFootprint footprints[kGpuStageCount];
@@ -391,6 +392,26 @@ void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVerte
         float qv = qPlane.base + qPlane.dx * fx + qPlane.dy * fy;
         for (uint32_t i = 0; i < attributes; ++i) {
             values[i] = planes[i].base + planes[i].dx * fx + planes[i].dy * fy;
+        }
+        if (texturedSpans) {
+            TexturedSpan span;
+            span.y = py;
+            span.left = left;
+            span.right = right;
+            span.z = z;
+            span.dz = zPlane.dx;
+            span.q = qv;
+            span.dq = qPlane.dx;
+            for (uint32_t c = 0; c < 4; ++c) {
+                span.diffuse[c] = values[kAttrDiffuse + c];
+                span.dDiffuse[c] = planes[kAttrDiffuse + c].dx;
+            }
+            span.u = values[kAttrTexture];
+            span.du = planes[kAttrTexture].dx;
+            span.v = values[kAttrTexture + 1];
+            span.dv = planes[kAttrTexture + 1].dx;
+            pixels_.ShadeTexturedSpan(span);
+            continue;
         }
         for (int32_t px = left; px <= right; ++px) {
             const float w = 1.0f / qv;

@@ -4,6 +4,7 @@
 
 #include "core/ClassInfo.h"
 #include "core/ClassRegistration.h"
+#include "core/FileReader.h"
 #include "core/Log.h"
 #include "core/Node.h"
 #include "core/OutputStream.h"
@@ -14,6 +15,9 @@
 #include "core/Text.h"
 #include "resources/DiskFileSystem.h"
 #include "resources/FileSystem.h"
+#include "resources/ImageCodec.h"
+#include "resources/PngCodec.h"
+#include "resources/PngEncoder.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -71,6 +75,7 @@ int RunCat(char** arguments);
 int RunSettings(char** arguments);
 int RunClasses(char** arguments);
 int RunScene(char** arguments);
+int RunImage(char** arguments);
 
 struct Command {
     const char* name;
@@ -90,6 +95,8 @@ constexpr Command Commands[] = {
      RunSettings},
     {"classes", "", 0, "print every registered class with its properties and methods", RunClasses},
     {"scene", "IN OUT [--compact]", 2, "load the scene IN and save it as OUT", RunScene, 1},
+    {"image", "IN OUT.png", 2, "decode the PNG, BMP or JPEG image IN and save it as OUT.png",
+     RunImage},
 };
 
 // "name ARGUMENTS", as the help and the usage line show a command.
@@ -133,6 +140,14 @@ void PrintHelp(FILE* out) {
                "whole. A scene has one top-level node; IN with several is refused. What the\n"
                "engine noted while loading (a class it does not know, a reference it did not\n"
                "find, a block it dropped) is printed on stderr as \"quarn-tool: warning: ...\".\n"
+               "\n"
+               "\"image\" decodes IN with the engine's image codecs, chosen by its extension\n"
+               "(png, bmp, jpg; without case), as a texture loads it, and writes the pixels\n"
+               "to OUT with the engine's PNG encoder, whatever OUT's extension. A JPEG larger\n"
+               "than 2048 pixels either way is halved until it fits, as for a texture. When\n"
+               "IN cannot be decoded the reason is the texture loader's (\"Unknown format\",\n"
+               "\"Invalid texture\", \"Load error\"), with the PNG decoder's error number for\n"
+               "a PNG. OUT is replaced only once it is written whole.\n"
                "\n"
                "exit status: 0 done; 1 the command failed, with one line on stderr saying why;\n"
                "2 bad usage, with this text on stderr.\n",
@@ -298,6 +313,75 @@ int RunScene(char** arguments) {
         return Fail(Explained("cannot save " + out));
     }
     PrintWarnings();
+    return ExitDone;
+}
+
+// Decoded pixels as 8-bit RGBA rows, the PNG encoder's input.
+struct RgbaImage {
+    uint32_t width;
+    uint32_t height;
+    std::vector<uint8_t> bytes;
+};
+
+void StoreRgba(int32_t x, int32_t y, ImagePixel pixel, void* context) {
+    auto* image = static_cast<RgbaImage*>(context);
+    if (x < 0 || y < 0 || static_cast<uint32_t>(x) >= image->width ||
+        static_cast<uint32_t>(y) >= image->height) {
+        return;
+    }
+    uint8_t* at = &image->bytes[(static_cast<size_t>(y) * image->width + x) * 4];
+    at[0] = static_cast<uint8_t>(pixel >> 16);
+    at[1] = static_cast<uint8_t>(pixel >> 8);
+    at[2] = static_cast<uint8_t>(pixel);
+    at[3] = static_cast<uint8_t>(pixel >> 24);
+}
+
+int RunImage(char** arguments) {
+    const std::string in = arguments[0];
+    const std::string out = arguments[1];
+    InitImageCodecs();
+    ImageCodec* codec = FindImageCodec(GetPathExtension(in.c_str()).c_str());
+    if (!codec) {
+        return Fail("cannot decode " + in + ": Unknown format");
+    }
+    auto decodeFailure = [&](const char* reason) {
+        std::string text = "cannot decode " + in + ": " + reason;
+        if (auto* png = dynamic_cast<PngCodec*>(codec)) {
+            text += " (PNG error " + std::to_string(png->GetDecodeError()) + ")";
+        }
+        codec->ReleaseData();
+        return Fail(text);
+    };
+    FileReader reader;
+    if (!reader.Open(in.c_str(), true, false)) {
+        return Fail("cannot decode " + in + ": Invalid texture");
+    }
+    std::vector<uint8_t> data(reader.GetSize());
+    data.resize(reader.Read(data.data(), static_cast<uint32_t>(data.size())));
+    reader.Close();
+    ImageInfo info;
+    codec->GetTextureFormat(info, data.data(), static_cast<uint32_t>(data.size()));
+    if (info.width == 0 || info.height == 0 || info.bitsPerPixel == 0) {
+        return decodeFailure("Invalid texture");
+    }
+    RgbaImage image{info.width, info.height, {}};
+    image.bytes.assign(static_cast<size_t>(info.width) * info.height * 4, 0);
+    bool loaded = codec->Load(data.data(), static_cast<uint32_t>(data.size()), &image, StoreRgba);
+    codec->ReleaseData();
+    if (!loaded) {
+        return decodeFailure("Load error");
+    }
+    std::vector<uint8_t> file;
+    PngEncoder encoder;
+    if (uint32_t error = encoder.Encode(file, image.bytes.data(), info.width, info.height)) {
+        return Fail("cannot encode " + out + ": PNG error " + std::to_string(error));
+    }
+    ForwardingOutputStream stream;
+    bool written = stream.Open(out.c_str(), WriteCreateFolders) &&
+                   stream.Write(file.data(), static_cast<uint32_t>(file.size())) == file.size();
+    if (!stream.Close() || !written) {
+        return Fail("cannot write " + out);
+    }
     return ExitDone;
 }
 

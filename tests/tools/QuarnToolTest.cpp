@@ -239,6 +239,38 @@ TEST(QuarnToolScene, AFileThatCannotBeLoadedOrSavedFailsWithOneLine) {
     EXPECT_NE(access(folder.Join("out.scene").c_str(), F_OK), 0);
 }
 
+TEST(QuarnToolImage, ConvertsImagesToPngAndNamesWhyOneCannotBeDecoded) {
+    test::TempFolder folder;
+    std::ifstream bitmap(QUARN_TEST_DATA "/images/bits24.bmp", std::ios::binary);
+    folder.WriteFile("Pic.BMP", std::string(std::istreambuf_iterator<char>(bitmap), {}));
+    folder.WriteFile("broken.png", "not a png at all, but long enough to hold a header");
+    folder.WriteFile("short.bmp", "BM");
+    folder.WriteFile("notes.txt", "text");
+    ToolRun run = RunTool(folder.Path(), {"image", "Pic.BMP", "out/a.png"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const std::string png = folder.ReadFile("out/a.png");
+    EXPECT_EQ(png.rfind("\x89PNG\r\n\x1a\n", 0), 0u);
+    // The PNG decodes to the same pixels, so it encodes to the same bytes again.
+    EXPECT_EQ(RunTool(folder.Path(), {"image", "out/a.png", "b.png"}).status, 0);
+    EXPECT_EQ(folder.ReadFile("b.png"), png);
+
+    struct Case {
+        std::string in;
+        std::string error;
+    };
+    for (const Case& bad : {Case{"notes.txt", "cannot decode notes.txt: Unknown format"},
+                            Case{"missing.png", "cannot decode missing.png: Invalid texture"},
+                            Case{"broken.png", "cannot decode broken.png: Invalid texture (PNG "
+                                               "error 28)"},
+                            Case{"short.bmp", "cannot decode short.bmp: Invalid texture"}}) {
+        ToolRun failed = RunTool(folder.Path(), {"image", bad.in, "c.png"});
+        EXPECT_EQ(failed.status, 1) << bad.in;
+        EXPECT_EQ(failed.err, "quarn-tool: " + bad.error + "\n");
+    }
+    EXPECT_NE(access(folder.Join("c.png").c_str(), F_OK), 0);
+}
+
 TEST(QuarnToolUsage, HelpListsEveryCommandOnStdout) {
     test::TempFolder folder;
     ToolRun run = RunTool(folder.Path(), {"help"});
@@ -246,7 +278,7 @@ TEST(QuarnToolUsage, HelpListsEveryCommandOnStdout) {
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out.rfind("usage: quarn-tool COMMAND", 0), 0u) << run.out;
     for (const char* line : {"\n  help ", "\n  cat VPATH ", "\n  settings FILE ", "\n  classes ",
-                             "\n  scene IN OUT [--compact] "}) {
+                             "\n  scene IN OUT [--compact] ", "\n  image IN OUT.png "}) {
         EXPECT_NE(run.out.find(line), std::string::npos) << line;
     }
 }
