@@ -14,8 +14,9 @@ test: deps
 
 bench: deps
 	cmake -S . -B $(BUILD_DIR)/release -DCMAKE_BUILD_TYPE=Release -DQUARN_TESTS=OFF -DQUARN_BENCH=ON
-	cmake --build $(BUILD_DIR)/release -j $(JOBS) --target quarn_raster_bench
+	cmake --build $(BUILD_DIR)/release -j $(JOBS) --target quarn_raster_bench quarn_png_decode_bench
 	$(BUILD_DIR)/release/bench/quarn_raster_bench
+	$(BUILD_DIR)/release/bench/quarn_png_decode_bench
 
 clean:
 	rm -rf $(BUILD_DIR)
