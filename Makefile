@@ -2,7 +2,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps test bench clean
+.PHONY: deps test bench fuzz clean
 
 deps:
 	scripts/install-deps
@@ -17,6 +17,16 @@ bench: deps
 	cmake --build $(BUILD_DIR)/release -j $(JOBS) --target quarn_raster_bench quarn_png_decode_bench
 	$(BUILD_DIR)/release/bench/quarn_raster_bench
 	$(BUILD_DIR)/release/bench/quarn_png_decode_bench
+
+# Each fuzz target runs for FUZZ_TIME seconds (FUZZ_TARGETS picks some: "png inflate").
+FUZZ_TIME ?= 20
+FUZZ_TARGETS ?=
+fuzz:
+	scripts/install-deps fuzz
+	cmake -S . -B $(BUILD_DIR)/fuzz -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
+		-DQUARN_TESTS=OFF -DQUARN_FUZZ=ON
+	cmake --build $(BUILD_DIR)/fuzz -j $(JOBS) --target quarn_fuzzers
+	fuzz/run $(BUILD_DIR)/fuzz $(FUZZ_TIME) $(FUZZ_TARGETS)
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -18,6 +18,7 @@ constexpr size_t NumberPartChars = 1023;
 int lastFormatBuffer = 0;
 
 // vsnprintf into a fixed buffer; a failed format leaves the empty text.
+QUARN_PRINTF(3, 0)
 void FormatInto(char* buffer, size_t capacity, const char* format, va_list arguments) {
     if (vsnprintf(buffer, capacity, format, arguments) < 0) {
         buffer[0] = '\0';

@@ -13,7 +13,7 @@ constexpr int MessageCapacity = 4096;
 
 ValidityHook currentHook = nullptr;
 
-void Report(const char* format, va_list arguments) {
+QUARN_PRINTF(1, 0) void Report(const char* format, va_list arguments) {
     // Its own buffer, not FormatTemp's: a report may come from code that still holds a
     // FormatTemp result.
     char message[MessageCapacity];

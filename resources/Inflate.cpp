@@ -367,7 +367,10 @@ uint32_t InflateStoredBlock(BitReader& bits, uint8_t*& out, uint8_t* outEnd) {
     const size_t room = size_t(outEnd - out);
     // Copy what fits so `written` reflects it, then report the first limit reached.
     const size_t amount = std::min({size_t(length), available, room});
-    std::memcpy(out, header + 4, amount);
+    // A caller without room may pass a null buffer, which memcpy must not see even for 0 bytes.
+    if (amount != 0) {
+        std::memcpy(out, header + 4, amount);
+    }
     out += amount;
     bits.JumpToByte(position + 4 + amount);
     if (amount < length) {

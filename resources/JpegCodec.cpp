@@ -11,6 +11,10 @@ namespace {
 // libjpeg's allocations for one image; a progressive file of huge declared size fails with a
 // libjpeg error instead of exhausting memory.
 constexpr int32_t kMaxDecoderMemory = 256 * 1024 * 1024;
+// The largest side read, as for the other image formats: libjpeg decodes every declared row,
+// also after the data has run out, so a few hundred bytes declaring 65000 x 65000 pixels would
+// hold loading for seconds.
+constexpr JDIMENSION kMaxJpegSide = 16384;
 
 // Everything the decode touches, in plain memory: libjpeg reports fatal errors by a long jump
 // back into DecodeJpeg, which must therefore hold no object with a destructor.
@@ -87,6 +91,10 @@ bool DecodeJpeg(JpegJob* job) {
     decoder.mem->max_memory_to_use = kMaxDecoderMemory;
     jpeg_mem_src(&decoder, job->data, job->size);
     jpeg_read_header(&decoder, TRUE);
+    if (decoder.image_width > kMaxJpegSide || decoder.image_height > kMaxJpegSide) {
+        jpeg_destroy_decompress(&decoder);
+        return false;
+    }
     // Greyscale and colour arrive as RGB; CMYK has no conversion in libjpeg and is converted
     // per pixel. One byte per sample whatever the file's precision.
     J_COLOR_SPACE space = decoder.jpeg_color_space;

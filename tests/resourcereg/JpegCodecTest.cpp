@@ -140,6 +140,22 @@ TEST_F(JpegCodecTest, PixelsOfAnotherFileThanTheHeaderAreRefused) {
               std::string::npos);
 }
 
+TEST_F(JpegCodecTest, HeadersDeclaringSidesBeyondTheLimitAreRefused) {
+    // A small file whose frame header claims 63553 x 65285 pixels: libjpeg would decode every
+    // declared row, so it is refused from the header.
+    std::vector<uint8_t> bytes = EncodeJpeg(8, 8, 3, JCS_RGB, BlockColour);
+    for (size_t i = 0; i + 8 < bytes.size(); ++i) {
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) {
+            bytes[i + 5] = 0xF8, bytes[i + 6] = 0x41; // height 63553
+            bytes[i + 7] = 0xFF, bytes[i + 8] = 0x05; // width 65285
+            break;
+        }
+    }
+    DecodedImage image = DecodeWith(codec_, bytes);
+    EXPECT_FALSE(image.loaded);
+    EXPECT_EQ(image.info.width, 0u);
+}
+
 TEST_F(JpegCodecTest, CorruptFilesFailOrDecodeWithoutCrashing) {
     std::vector<uint8_t> good = EncodeJpeg(24, 16, 3, JCS_RGB, BlockColour);
     std::vector<uint8_t> garbage(good.size(), 0x5A);

@@ -415,6 +415,9 @@ TEST(Inflate, ReportsStoredBlockFaults) {
     EXPECT_EQ(InflateError({0x01, 5, 0, 0xFA, 0xFF, 1, 2, 3, 4, 5}, 3), 22u);
     EXPECT_EQ(InflateError({0x01, 5, 0, 0xFA, 0xFF, 1, 2}, 8), 23u);
     EXPECT_EQ(InflateError({0x01, 5, 0}, 8), 52u);
+    // No room at all: an empty vector's null buffer is taken as no bytes, not touched.
+    EXPECT_EQ(InflateError({0x01, 0, 0, 0xFF, 0xFF}, 0), 0u);
+    EXPECT_EQ(InflateError({0x01, 1, 0, 0xFE, 0xFF, 7}, 0), 22u);
 }
 
 TEST(Inflate, ReportsFixedBlockFaults) {

@@ -1,0 +1,144 @@
+// Writes the seeds that no committed fixture provides into <folder>/<target>/: scenes in both
+// forms (saved by the engine, so they follow its current format), deflate streams made by the
+// engine's compressor, JPEG files made by libjpeg, and small texts for the text parsers.
+#include "core/BufferFile.h"
+#include "core/ClassRegistration.h"
+#include "core/IdMap.h"
+#include "core/Node.h"
+#include "core/SceneLoader.h"
+#include "core/SceneSaver.h"
+#include "resources/Deflate.h"
+#include "resources/FileSystem.h"
+#include "tests/support/MemoryFileSystem.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+// After <cstdio>: the library's header needs FILE and size_t declared.
+#include <jpeglib.h>
+
+namespace {
+
+void Write(const std::filesystem::path& folder, const char* target, const char* name,
+           const std::string& bytes) {
+    std::filesystem::create_directories(folder / target);
+    std::ofstream(folder / target / name, std::ios::binary) << bytes;
+}
+
+// A small tree of every node class there is, with names, texts and a reference.
+const char* const kScene =
+    "version = 44\nidsystem = 0\nnum_nodes = 4\n"
+    "obj1 {\n\tclass = \"Node\"\n\tname = \"root\"\n\tparent = 0\n\tflags = 17\n}\n"
+    "obj2 {\n\tclass = \"Pivot\"\n\tname = \"two\nlines\"\n\tparent = 1\n\tflags = 1\n}\n"
+    "obj3 {\n\tclass = \"SignalReceiver\"\n\tname = \"r\"\n\tparent = 2\n\tflags = 1\n}\n"
+    "obj4 {\n\tclass = \"Pivot\"\n\tname = \"last\"\n\tparent = 1\n\tprev = 2\n}\n";
+
+// A small gradient through libjpeg: colour or grey, baseline or progressive.
+std::string EncodeJpeg(bool grey, bool progressive) {
+    constexpr int Side = 24;
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = Side;
+    info.image_height = Side;
+    info.input_components = grey ? 1 : 3;
+    info.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 60, TRUE);
+    if (progressive) {
+        jpeg_simple_progression(&info);
+    }
+    jpeg_start_compress(&info, TRUE);
+    std::vector<unsigned char> row(Side * 3);
+    for (int y = 0; y < Side; ++y) {
+        for (size_t x = 0; x < row.size(); ++x) {
+            row[x] = static_cast<unsigned char>(x * 7 + y * 11);
+        }
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::string bytes(reinterpret_cast<const char*>(buffer), size);
+    std::free(buffer);
+    return bytes;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <corpus folder>\n", argv[0]);
+        return 2;
+    }
+    const std::filesystem::path folder = argv[1];
+    quarn::RegisterAllClasses();
+    quarn::test::MemoryFileSystem files;
+    quarn::SetFileSystem(&files);
+
+    // Loaded and saved again, so the seeds carry every property the classes write.
+    std::vector<quarn::Node*> roots;
+    quarn::BufferFile source(kScene, static_cast<uint32_t>(std::char_traits<char>::length(kScene)));
+    quarn::SceneLoader loader("seed.scene", 0, quarn::SceneKeepUnmappedIds, nullptr, &roots);
+    quarn::Node* root = loader.Load(source);
+    if (!root) {
+        std::fprintf(stderr, "the seed scene did not load\n");
+        return 1;
+    }
+    const uint32_t save = quarn::SceneKeepUnmappedIds | quarn::SceneWriteRoot;
+    if (!quarn::SaveSceneFile("text.scene", *root, 0, save) ||
+        !quarn::SaveSceneFile("compact.scene", *root, 0, save | quarn::SceneCompact)) {
+        std::fprintf(stderr, "the seed scene did not save\n");
+        return 1;
+    }
+    Write(folder, "scene_text", "tree.scene", *files.Written("text.scene"));
+    Write(folder, "scene_compact", "tree.scene", *files.Written("compact.scene"));
+    for (quarn::Node* node : roots) {
+        node->Delete();
+    }
+
+    // Mode byte, room in 64-byte units, then the stream (see inflate.cpp).
+    const std::string text = std::string(kScene) + kScene;
+    int count = 0;
+    for (uint32_t blockType : {0u, 1u, 2u}) {
+        for (bool wrapped : {false, true}) {
+            quarn::DeflateSettings settings;
+            settings.blockType = blockType;
+            std::vector<uint8_t> stream;
+            const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+            if (wrapped) {
+                quarn::ZlibCompress(stream, bytes, text.size(), settings);
+            } else {
+                quarn::DeflateCompress(stream, bytes, text.size(), settings);
+            }
+            const size_t room = (text.size() + 63) / 64;
+            std::string seed = {char(wrapped ? 1 : 0), char(room & 0xFF), char(room >> 8)};
+            seed.append(stream.begin(), stream.end());
+            Write(folder, "inflate", ("stream" + std::to_string(count++)).c_str(), seed);
+        }
+    }
+
+    Write(folder, "jpeg", "colour.jpg", EncodeJpeg(false, false));
+    Write(folder, "jpeg", "grey.jpg", EncodeJpeg(true, false));
+    Write(folder, "jpeg", "progressive.jpg", EncodeJpeg(false, true));
+
+    Write(folder, "settings", "config.txt",
+          "# comment\nwidth = \"640\"\nfull_screen = true\nsize = \"3,4\"\ncolour = 0x80808080\n"
+          "_name = unquoted value  \r\n");
+    Write(folder, "tokenizer", "scene.txt", kScene);
+    Write(folder, "tokenizer", "operators.txt", "a <<= b == c -> d { 0x1F 2.5 } # x\n\"s\" \xff z");
+    Write(folder, "id_path", "nested", "7.5.3-2");
+    Write(folder, "id_path", "global", "0x0123456789ABCDEF0123456789abcdef.4");
+    Write(folder, "id_path", "system", "0.12");
+    Write(folder, "raw_data", "text", std::string("\x00hello", 6));
+    Write(folder, "raw_data", "scrambled", std::string("\x06\x01\x02\x03", 4));
+    quarn::SetFileSystem(nullptr);
+    return 0;
+}
