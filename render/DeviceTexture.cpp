@@ -415,7 +415,7 @@ bool DeviceTexture::Lock(uint32_t mode, uint32_t index) {
         result = texture_->LockRect(index, GpuCubeFace::PositiveX, locked, nullptr, lockFlags);
     }
     if (result != GpuResult::Ok) {
-        lastError_ = StringFormat("Texture lock failed. D3D error code is %X",
+        lastError_ = StringFormat("Texture lock failed. GPU error code is %X",
                                   static_cast<uint32_t>(result));
         return false;
     }

@@ -134,7 +134,7 @@ TEST_F(DeviceTextureTest, LockTwiceInTheSameModeSucceedsAndAnotherModeWaitsForUn
     EXPECT_FALSE(texture->Lock(kTextureLockWrite, 0));
     EXPECT_TRUE(texture->Lock(kTextureUnlocked, 0));
     EXPECT_FALSE(texture->Lock(kTextureLockWrite, 5)); // no such level
-    EXPECT_EQ(texture->GetLastError().rfind("Texture lock failed. D3D error code is ", 0), 0u);
+    EXPECT_EQ(texture->GetLastError().rfind("Texture lock failed. GPU error code is ", 0), 0u);
 }
 
 TEST_F(DeviceTextureTest, ReadLockIgnoresWrites) {
