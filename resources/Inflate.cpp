@@ -1,5 +1,6 @@
 #include "resources/Inflate.h"
 
+#include "resources/DeflateTables.h"
 #include "resources/ImageChecksums.h"
 
 #include <algorithm>
@@ -171,18 +172,6 @@ inline int DecodeSymbol(BitReader& bits, const HuffmanTable& table, uint32_t& er
     return -1;
 }
 
-constexpr std::array<uint16_t, 29> kLengthBase = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
-                                                  15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
-                                                  67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr std::array<uint8_t, 29> kLengthExtra = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                                  2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr std::array<uint16_t, 30> kDistanceBase = {
-    1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
-    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr std::array<uint8_t, 30> kDistanceExtra = {0, 0, 0,  0,  1,  1,  2,  2,  3,  3,
-                                                    4, 4, 5,  5,  6,  6,  7,  7,  8,  8,
-                                                    9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-
 struct FixedTables {
     HuffmanTable literals;
     HuffmanTable distances;
@@ -216,12 +205,10 @@ uint32_t ReadDynamicTables(BitReader& bits, HuffmanTable& literals, HuffmanTable
     if (bits.Remaining() < uint64_t(codeLengthCount) * 3) {
         return kInflateDynamicHeaderTruncated;
     }
-    static constexpr std::array<uint8_t, 19> kOrder = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                                       11, 4,  12, 3, 13, 2, 14, 1, 15};
     std::array<uint8_t, 19> codeLengths{};
     for (int i = 0; i < codeLengthCount; ++i) {
         bits.Refill();
-        codeLengths[kOrder[size_t(i)]] = uint8_t(bits.Take(3));
+        codeLengths[kCodeLengthOrder[size_t(i)]] = uint8_t(bits.Take(3));
     }
     HuffmanTable codeLengthTable;
     if (uint32_t error = BuildTable(codeLengthTable, codeLengths.data(), 19)) {
