@@ -6,7 +6,7 @@ namespace quarn {
 
 namespace {
 
-constexpr float kPi = 3.14159265358979323846f;
+constexpr float PiFloat = 3.14159265358979323846f;
 
 // The argument of asin: rounding can carry it just past 1, where asin gives NaN.
 float ClampUnit(float value) {
@@ -169,7 +169,7 @@ Quaternion Quaternion::RotationFromZ(Float3 direction) {
     }
     if (direction.z < -0.99999f) {
         // Any axis in the XY plane would do; the engine has always used Y.
-        return FromAxisAngle(kPi, Float3(0.0f, 1.0f, 0.0f));
+        return FromAxisAngle(PiFloat, Float3(0.0f, 1.0f, 0.0f));
     }
     Float3 axis(-direction.y, direction.x, 0.0f);
     if (axis.LengthSquared() == 0.0f) {

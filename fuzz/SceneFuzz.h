@@ -23,7 +23,7 @@ inline void LoadScene(const uint8_t* data, size_t size, uint32_t formatFlags) {
         return;
     }
     RegisterAllClasses();
-    static const uint32_t kFlagChoices[] = {
+    static const uint32_t FlagChoices[] = {
         SceneKeepUnmappedIds,
         SceneKeepUnmappedIds | SceneReuseNodes,
         SceneKeepUnmappedIds | SceneForceFileIds,
@@ -31,7 +31,7 @@ inline void LoadScene(const uint8_t* data, size_t size, uint32_t formatFlags) {
         SceneKeepUnmappedIds | SceneRawIds,
         SceneKeepUnmappedIds | SceneTransientProperties | SceneIncludeBranches,
     };
-    const uint32_t flags = kFlagChoices[size % std::size(kFlagChoices)] | formatFlags;
+    const uint32_t flags = FlagChoices[size % std::size(FlagChoices)] | formatFlags;
     const int baseline = Node::classInfo->GetInstanceCountRecursive();
 
     Node* holder = static_cast<Node*>(Node::classInfo->CreateInstance());

@@ -19,16 +19,17 @@ namespace {
 // archive reader decides what is real. A few made-up names test the misses.
 std::vector<std::string> CandidateNames(std::string_view plain) {
     std::vector<std::string> names = {"", "missing.txt", "/"};
-    constexpr std::string_view kRecord("PK\x01\x02", 4);
-    constexpr size_t kNameOffset = 46;
-    for (size_t at = plain.find(kRecord); at != std::string_view::npos && names.size() < 24;
-         at = plain.find(kRecord, at + 1)) {
-        if (at + kNameOffset > plain.size()) {
+    constexpr std::string_view CentralRecordSignature("PK\x01\x02", 4);
+    constexpr size_t NameOffset = 46;
+    for (size_t at = plain.find(CentralRecordSignature);
+         at != std::string_view::npos && names.size() < 24;
+         at = plain.find(CentralRecordSignature, at + 1)) {
+        if (at + NameOffset > plain.size()) {
             break;
         }
         const size_t length = uint8_t(plain[at + 28]) | size_t(uint8_t(plain[at + 29])) << 8;
-        const size_t available = plain.size() - at - kNameOffset;
-        names.emplace_back(plain.substr(at + kNameOffset, std::min(length, available)));
+        const size_t available = plain.size() - at - NameOffset;
+        names.emplace_back(plain.substr(at + NameOffset, std::min(length, available)));
     }
     return names;
 }

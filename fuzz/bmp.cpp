@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     quarn::ImageCodec* codec = quarn::FindImageCodec("bmp");
     quarn::ImageInfo info;
     codec->GetTextureFormat(info, data, uint32_t(size));
-    if (info.width > quarn::kMaxBmpDimension || info.height > quarn::kMaxBmpDimension) {
+    if (info.width > quarn::MaxBmpDimension || info.height > quarn::MaxBmpDimension) {
         std::abort(); // the header check promises this
     }
     uint64_t delivered = 0;

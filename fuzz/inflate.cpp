@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::vector<uint8_t> reference(capacity);
     if (ZlibReference(stream, streamSize, wrapped, reference)) {
-        if (error != quarn::kInflateOk || written != reference.size() ||
+        if (error != quarn::InflateOk || written != reference.size() ||
             (written != 0 && std::memcmp(out.data(), reference.data(), written) != 0)) {
             std::abort();
         }

@@ -22,15 +22,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Every declared row is decoded, also after the data has run out; the codec refuses sides
     // beyond 16384, but even that many rows make each run slow, so large headers are left out
     // here and the runs look for other faults. Limit 0 reports the declared size.
-    constexpr uint64_t kMaxDeclaredPixels = uint64_t(1) << 24;
+    constexpr uint64_t MaxDeclaredPixels = uint64_t(1) << 24;
     quarn::SetImageMaxTextureSize(0);
     quarn::ImageInfo declared;
     codec->GetTextureFormat(declared, data, uint32_t(size));
-    if (uint64_t(declared.width) * declared.height > kMaxDeclaredPixels) {
-        quarn::SetImageMaxTextureSize(quarn::kDefaultMaxTextureSize);
+    if (uint64_t(declared.width) * declared.height > MaxDeclaredPixels) {
+        quarn::SetImageMaxTextureSize(quarn::DefaultMaxTextureSize);
         return 0;
     }
-    for (uint32_t limit : {quarn::kDefaultMaxTextureSize, 16u}) {
+    for (uint32_t limit : {quarn::DefaultMaxTextureSize, 16u}) {
         quarn::SetImageMaxTextureSize(limit);
         quarn::ImageInfo info;
         codec->GetTextureFormat(info, data, uint32_t(size));
@@ -47,6 +47,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         codec->ReleaseData();
     }
-    quarn::SetImageMaxTextureSize(quarn::kDefaultMaxTextureSize);
+    quarn::SetImageMaxTextureSize(quarn::DefaultMaxTextureSize);
     return 0;
 }

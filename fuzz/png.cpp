@@ -21,11 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     // The last byte picks a second output format, so every conversion path is reached while the
     // file itself stays a valid seed.
-    static constexpr uint8_t kTypes[] = {0, 2, 3, 4, 6};
+    static constexpr uint8_t Types[] = {0, 2, 3, 4, 6};
     const uint8_t pick = size > 0 ? data[size - 1] : 0;
     PngDecoder::Settings settings[3];
     settings[1].convert = false;
-    settings[2].colourType = kTypes[pick % 5];
+    settings[2].colourType = Types[pick % 5];
     settings[2].bitDepth = (pick & 0x10) != 0 ? 16 : 8;
     settings[2].ignoreCrc = (pick & 0x20) != 0;
     settings[2].ignoreChecksum = (pick & 0x40) != 0;

@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) {
         return 0;
     }
-    static const char* const kPaths[] = {"data.txt", "data.xml", "data.raw", "data.flt"};
-    const char* path = kPaths[data[0] & 3];
+    static const char* const PathChoices[] = {"data.txt", "data.xml", "data.raw", "data.flt"};
+    const char* path = PathChoices[data[0] & 3];
     const bool scrambled = (data[0] & 4) != 0;
     const std::string content(reinterpret_cast<const char*>(data + 1), size - 1);
 

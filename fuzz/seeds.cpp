@@ -29,7 +29,7 @@ void Write(const std::filesystem::path& folder, const char* target, const char* 
 }
 
 // A small tree of every node class there is, with names, texts and a reference.
-const char* const kScene =
+const char* const SeedScene =
     "version = 44\nidsystem = 0\nnum_nodes = 4\n"
     "obj1 {\n\tclass = \"Node\"\n\tname = \"root\"\n\tparent = 0\n\tflags = 17\n}\n"
     "obj2 {\n\tclass = \"Pivot\"\n\tname = \"two\nlines\"\n\tparent = 1\n\tflags = 1\n}\n"
@@ -85,7 +85,8 @@ int main(int argc, char** argv) {
 
     // Loaded and saved again, so the seeds carry every property the classes write.
     std::vector<quarn::Node*> roots;
-    quarn::BufferFile source(kScene, static_cast<uint32_t>(std::char_traits<char>::length(kScene)));
+    quarn::BufferFile source(SeedScene,
+                             static_cast<uint32_t>(std::char_traits<char>::length(SeedScene)));
     quarn::SceneLoader loader("seed.scene", 0, quarn::SceneKeepUnmappedIds, nullptr, &roots);
     quarn::Node* root = loader.Load(source);
     if (!root) {
@@ -105,7 +106,7 @@ int main(int argc, char** argv) {
     }
 
     // Mode byte, room in 64-byte units, then the stream (see inflate.cpp).
-    const std::string text = std::string(kScene) + kScene;
+    const std::string text = std::string(SeedScene) + SeedScene;
     int count = 0;
     for (uint32_t blockType : {0u, 1u, 2u}) {
         for (bool wrapped : {false, true}) {
@@ -132,7 +133,7 @@ int main(int argc, char** argv) {
     Write(folder, "settings", "config.txt",
           "# comment\nwidth = \"640\"\nfull_screen = true\nsize = \"3,4\"\ncolour = 0x80808080\n"
           "_name = unquoted value  \r\n");
-    Write(folder, "tokenizer", "scene.txt", kScene);
+    Write(folder, "tokenizer", "scene.txt", SeedScene);
     Write(folder, "tokenizer", "operators.txt", "a <<= b == c -> d { 0x1F 2.5 } # x\n\"s\" \xff z");
     Write(folder, "id_path", "nested", "7.5.3-2");
     Write(folder, "id_path", "global", "0x0123456789ABCDEF0123456789abcdef.4");

@@ -23,13 +23,13 @@ constexpr uint32_t FourCC(char a, char b, char c, char d) {
 }
 
 // Header offsets counted from the end of the magic.
-constexpr uint32_t kHeightOffset = 8;
-constexpr uint32_t kWidthOffset = 12;
-constexpr uint32_t kMipMapCountOffset = 24;
-constexpr uint32_t kFourCCOffset = 80;
-constexpr uint32_t kBitCountOffset = 84;
-constexpr uint32_t kCaps1Offset = 104;
-constexpr uint32_t kCaps2Offset = 108;
+constexpr uint32_t HeightOffset = 8;
+constexpr uint32_t WidthOffset = 12;
+constexpr uint32_t MipMapCountOffset = 24;
+constexpr uint32_t FourCCOffset = 80;
+constexpr uint32_t BitCountOffset = 84;
+constexpr uint32_t Caps1Offset = 104;
+constexpr uint32_t Caps2Offset = 108;
 
 // Rows of one image: (bytes a row takes in the file, number of rows).
 void ImageRows(GpuFormat format, uint32_t width, uint32_t height, uint64_t& rowBytes,
@@ -45,15 +45,15 @@ void ImageRows(GpuFormat format, uint32_t width, uint32_t height, uint64_t& rowB
 
 } // namespace
 
-DdsHeader ParseDdsHeader(std::span<const uint8_t, kDdsHeaderSize> bytes) {
+DdsHeader ParseDdsHeader(std::span<const uint8_t, DdsHeaderSize> bytes) {
     DdsHeader header;
-    header.height = Read32(bytes.data() + kHeightOffset);
-    header.width = Read32(bytes.data() + kWidthOffset);
-    header.mipMapCount = Read32(bytes.data() + kMipMapCountOffset);
-    header.fourCC = Read32(bytes.data() + kFourCCOffset);
-    header.rgbBitCount = Read32(bytes.data() + kBitCountOffset);
-    header.caps1 = Read32(bytes.data() + kCaps1Offset);
-    header.caps2 = Read32(bytes.data() + kCaps2Offset);
+    header.height = Read32(bytes.data() + HeightOffset);
+    header.width = Read32(bytes.data() + WidthOffset);
+    header.mipMapCount = Read32(bytes.data() + MipMapCountOffset);
+    header.fourCC = Read32(bytes.data() + FourCCOffset);
+    header.rgbBitCount = Read32(bytes.data() + BitCountOffset);
+    header.caps1 = Read32(bytes.data() + Caps1Offset);
+    header.caps2 = Read32(bytes.data() + Caps2Offset);
     return header;
 }
 
@@ -99,15 +99,15 @@ bool DeviceTexture::LoadDDS(TextureReadFunction read, void* userData) {
         lastError_ = "Not a DDS file";
         return false;
     }
-    uint8_t headerBytes[kDdsHeaderSize] = {};
-    if (!readBytes(headerBytes, kDdsHeaderSize)) {
+    uint8_t headerBytes[DdsHeaderSize] = {};
+    if (!readBytes(headerBytes, DdsHeaderSize)) {
         lastError_ = "Unexpected end of file.";
         return false;
     }
-    DdsHeader header = ParseDdsHeader(std::span<const uint8_t, kDdsHeaderSize>(headerBytes));
+    DdsHeader header = ParseDdsHeader(std::span<const uint8_t, DdsHeaderSize>(headerBytes));
 
-    bool mipMapped = (header.caps1 & kDdsCapsMipMap) != 0;
-    bool cubeMap = (header.caps2 & kDdsCaps2CubeMap) != 0;
+    bool mipMapped = (header.caps1 & DdsCapsMipMap) != 0;
+    bool cubeMap = (header.caps2 & DdsCaps2CubeMap) != 0;
     // Some writers leave the count at 0 on a single-level file.
     uint32_t imageCount = mipMapped ? std::max(header.mipMapCount, 1u) : 1;
     if (cubeMap && mipMapped) {
@@ -148,7 +148,7 @@ bool DeviceTexture::LoadDDS(TextureReadFunction read, void* userData) {
     size_ = {static_cast<int32_t>(header.width), static_cast<int32_t>(header.height)};
     SetUVRange(size_.x, size_.y);
 
-    uint32_t images = cubeMap ? kGpuCubeFaceCount : imageCount;
+    uint32_t images = cubeMap ? GpuCubeFaceCount : imageCount;
     std::vector<uint8_t> buffer;
     for (uint32_t i = 0; i < images; ++i) {
         uint32_t level = cubeMap ? 0 : i;
@@ -163,20 +163,20 @@ bool DeviceTexture::LoadDDS(TextureReadFunction read, void* userData) {
             return false;
         }
         // Levels are written, so the lock must be a writing one.
-        if (!Lock(kTextureLockWrite, i)) {
+        if (!Lock(TextureLockWrite, i)) {
             ReleaseObject();
             return false;
         }
         buffer.resize(static_cast<size_t>(bytes));
         if (!readBytes(buffer.data(), static_cast<uint32_t>(bytes))) {
             lastError_ = "Unexpected end of file.";
-            Lock(kTextureUnlocked, i);
+            Lock(TextureUnlocked, i);
             ReleaseObject();
             return false;
         }
         if (static_cast<uint64_t>(pitch_ < 0 ? 0 : pitch_) < rowBytes) {
             lastError_ = "Failed to create texture";
-            Lock(kTextureUnlocked, i);
+            Lock(TextureUnlocked, i);
             ReleaseObject();
             return false;
         }
@@ -186,7 +186,7 @@ bool DeviceTexture::LoadDDS(TextureReadFunction read, void* userData) {
                         buffer.data() + static_cast<size_t>(row * rowBytes),
                         static_cast<size_t>(rowBytes));
         }
-        Lock(kTextureUnlocked, i);
+        Lock(TextureUnlocked, i);
     }
     return true;
 }

@@ -10,9 +10,9 @@
 
 namespace quarn {
 
-inline constexpr uint32_t kDdsHeaderSize = 124;
-inline constexpr uint32_t kDdsCapsMipMap = 0x400000;
-inline constexpr uint32_t kDdsCaps2CubeMap = 0x200;
+inline constexpr uint32_t DdsHeaderSize = 124;
+inline constexpr uint32_t DdsCapsMipMap = 0x400000;
+inline constexpr uint32_t DdsCaps2CubeMap = 0x200;
 
 struct DdsHeader {
     uint32_t height = 0;
@@ -25,7 +25,7 @@ struct DdsHeader {
 };
 
 // The fields the loader uses, taken from the header bytes that follow the magic.
-DdsHeader ParseDdsHeader(std::span<const uint8_t, kDdsHeaderSize> bytes);
+DdsHeader ParseDdsHeader(std::span<const uint8_t, DdsHeaderSize> bytes);
 // Dxt1..Dxt5 for a "DXTn" code, Unknown for anything else.
 GpuFormat DdsBlockFormat(uint32_t fourCC);
 // Bytes one image of this size takes in the file: packed rows, or rows of 4x4 blocks.

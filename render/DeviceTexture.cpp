@@ -13,7 +13,7 @@ namespace quarn {
 
 namespace {
 
-constexpr PixelFormatRecord kRecords[kPixelFormatCount] = {
+constexpr PixelFormatRecord FormatRecords[PixelFormatCount] = {
     {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, GpuFormat::Unknown},
     {24, 0xFF0000, 0xFF00, 0xFF, 8, 8, 8, 16, 8, 0, 0, 0, GpuFormat::R8G8B8},
     {32, 0xFF0000, 0xFF00, 0xFF, 8, 8, 8, 16, 8, 0, 8, 0, GpuFormat::A8R8G8B8},
@@ -37,7 +37,7 @@ constexpr PixelFormatRecord kRecords[kPixelFormatCount] = {
 };
 
 using Fallbacks = std::array<int32_t, 8>;
-const Fallbacks kFallbacks[kPixelFormatCount] = {
+const Fallbacks FormatFallbacks[PixelFormatCount] = {
     {},
     {1, 3, 2, 4, 6, 5, 8, 7},
     {2, 7, 5},
@@ -63,10 +63,10 @@ std::vector<DeviceTexture*>& LiveTextures() {
     return list;
 }
 
-constexpr char kCreateFailed[] = "Failed to create texture";
+constexpr char CreateFailed[] = "Failed to create texture";
 
 GpuCubeFace FaceOf(uint32_t index) {
-    return static_cast<GpuCubeFace>(index < kGpuCubeFaceCount ? index : 0);
+    return static_cast<GpuCubeFace>(index < GpuCubeFaceCount ? index : 0);
 }
 
 uint32_t Load16(const uint8_t* p) {
@@ -124,15 +124,15 @@ uint8_t ChannelToByte(float c) {
 } // namespace
 
 const PixelFormatRecord& GetPixelFormatRecord(int32_t code) {
-    if (code < 0 || code >= kPixelFormatCount) {
+    if (code < 0 || code >= PixelFormatCount) {
         code = static_cast<int32_t>(PixelFormat::Unknown);
     }
-    return kRecords[code];
+    return FormatRecords[code];
 }
 
 int32_t PixelFormatFromGpu(GpuFormat format) {
-    for (int32_t code = 1; code < kPixelFormatCount; ++code) {
-        if (format != GpuFormat::Unknown && kRecords[code].gpuFormat == format) {
+    for (int32_t code = 1; code < PixelFormatCount; ++code) {
+        if (format != GpuFormat::Unknown && FormatRecords[code].gpuFormat == format) {
             return code;
         }
     }
@@ -144,10 +144,10 @@ GpuFormat PixelFormatToGpu(int32_t code) {
 }
 
 const Fallbacks& GetPixelFormatFallbacks(int32_t code) {
-    if (code < 0 || code >= kPixelFormatCount) {
+    if (code < 0 || code >= PixelFormatCount) {
         code = static_cast<int32_t>(PixelFormat::Unknown);
     }
-    return kFallbacks[code];
+    return FormatFallbacks[code];
 }
 
 const char* GetNativeTextureExtension(int32_t index) {
@@ -160,10 +160,10 @@ size_t GetDeviceTextureCount() {
 
 void ReleaseDeviceTextures() {
     for (DeviceTexture* texture : LiveTextures()) {
-        if (texture->flags_ & kTextureFlagRenderTarget) {
+        if (texture->flags_ & TextureFlagRenderTarget) {
             // A lock cannot outlive its object; the staging copy lives in the default pool too.
             texture->staging_.reset();
-            texture->lockMode_ = kTextureUnlocked;
+            texture->lockMode_ = TextureUnlocked;
             texture->bits_ = nullptr;
             texture->texture_.reset();
             texture->ownedSurface_.reset();
@@ -175,7 +175,7 @@ void ReleaseDeviceTextures() {
 bool RestoreDeviceTextures() {
     bool result = true;
     for (DeviceTexture* texture : LiveTextures()) {
-        if (texture->flags_ & kTextureFlagRenderTarget) {
+        if (texture->flags_ & TextureFlagRenderTarget) {
             TextureInt2 size = texture->size_;
             result = texture->Create(size.x, size.y, texture->format_, texture->kind_,
                                      texture->flags_, texture->levelCount_);
@@ -211,7 +211,7 @@ void DeviceTexture::ReleaseObject() {
     ownedSurface_.reset();
     surface_ = nullptr;
     kind_ = TextureKind::None;
-    lockMode_ = kTextureUnlocked;
+    lockMode_ = TextureUnlocked;
     pitch_ = 0;
     bits_ = nullptr;
 }
@@ -225,7 +225,7 @@ void DeviceTexture::SetUVRange(int32_t width, int32_t height) {
 
 bool DeviceTexture::Create(int32_t width, int32_t height, int32_t format, TextureKind kind,
                            uint32_t flags, int32_t depth) {
-    bool renderTarget = (flags & kTextureFlagRenderTarget) != 0;
+    bool renderTarget = (flags & TextureFlagRenderTarget) != 0;
     uint32_t allocatedWidth = width > 0 ? NextPowerOfTwo(static_cast<uint32_t>(width)) : 0;
     uint32_t allocatedHeight = height > 0 ? NextPowerOfTwo(static_cast<uint32_t>(height)) : 0;
 
@@ -233,7 +233,7 @@ bool DeviceTexture::Create(int32_t width, int32_t height, int32_t format, Textur
     if (kind == TextureKind::Surface) {
         pool = GpuPool::SystemMem;
     }
-    uint32_t usage = renderTarget ? kGpuUsageRenderTarget : 0;
+    uint32_t usage = renderTarget ? GpuUsageRenderTarget : 0;
     int32_t chosen = 0;
     for (int32_t code : GetPixelFormatFallbacks(format)) {
         if (code == 0) {
@@ -250,7 +250,7 @@ bool DeviceTexture::Create(int32_t width, int32_t height, int32_t format, Textur
 
     ReleaseObject();
     kind_ = kind;
-    levelCount_ = (flags & kTextureFlagMipChain) ? 0 : 1;
+    levelCount_ = (flags & TextureFlagMipChain) ? 0 : 1;
 
     bool made = false;
     if (allocatedWidth != 0 && allocatedHeight != 0 && chosen != 0) {
@@ -288,7 +288,7 @@ bool DeviceTexture::Create(int32_t width, int32_t height, int32_t format, Textur
         return false;
     }
     if (!made) {
-        Report(kCreateFailed);
+        Report(CreateFailed);
         ReleaseObject();
         size_ = {};
         format_ = 0;
@@ -347,13 +347,13 @@ bool DeviceTexture::Lock(uint32_t mode, uint32_t index) {
     if (mode == lockMode_) {
         return true;
     }
-    bool renderTarget = (flags_ & kTextureFlagRenderTarget) != 0;
-    if (mode == kTextureUnlocked) {
+    bool renderTarget = (flags_ & TextureFlagRenderTarget) != 0;
+    if (mode == TextureUnlocked) {
         GpuResult result = GpuResult::InvalidCall;
         if (renderTarget && staging_) {
             result = staging_->UnlockRect();
             // Read-write locks are written back too, or their changes would be lost.
-            if (result == GpuResult::Ok && (lockMode_ & kTextureLockWrite)) {
+            if (result == GpuResult::Ok && (lockMode_ & TextureLockWrite)) {
                 GpuSurface* target = GetSurface(0);
                 result = target ? device_.StretchRect(staging_.get(), nullptr, target, nullptr)
                                 : GpuResult::InvalidCall;
@@ -371,15 +371,15 @@ bool DeviceTexture::Lock(uint32_t mode, uint32_t index) {
         if (result != GpuResult::Ok) {
             return false;
         }
-        lockMode_ = kTextureUnlocked;
+        lockMode_ = TextureUnlocked;
         bits_ = nullptr;
         pitch_ = 0;
         return true;
     }
-    if (mode > kTextureLockReadWrite || lockMode_ != kTextureUnlocked) {
+    if (mode > TextureLockReadWrite || lockMode_ != TextureUnlocked) {
         return false;
     }
-    uint32_t lockFlags = mode == kTextureLockRead ? kGpuLockReadOnly : 0;
+    uint32_t lockFlags = mode == TextureLockRead ? GpuLockReadOnly : 0;
     GpuLockedRect locked;
     GpuResult result = GpuResult::InvalidCall;
     if (renderTarget) {
@@ -391,8 +391,8 @@ bool DeviceTexture::Lock(uint32_t mode, uint32_t index) {
                                                                 desc.format, GpuPool::SystemMem)
                           : nullptr;
         if (staging_) {
-            result = (mode & kTextureLockRead) ? device_.GetRenderTargetData(target, staging_.get())
-                                               : GpuResult::Ok;
+            result = (mode & TextureLockRead) ? device_.GetRenderTargetData(target, staging_.get())
+                                              : GpuResult::Ok;
             if (result == GpuResult::Ok) {
                 result = staging_->LockRect(locked, nullptr, lockFlags);
             }
@@ -403,7 +403,7 @@ bool DeviceTexture::Lock(uint32_t mode, uint32_t index) {
     } else if (kind_ == TextureKind::Surface && surface_) {
         result = surface_->LockRect(locked, nullptr, lockFlags);
     } else if (kind_ == TextureKind::CubeTexture && texture_) {
-        result = index < kGpuCubeFaceCount
+        result = index < GpuCubeFaceCount
                      ? texture_->LockRect(0, FaceOf(index), locked, nullptr, lockFlags)
                      : GpuResult::InvalidCall;
     } else if (kind_ == TextureKind::VolumeTexture && texture_) {
@@ -435,7 +435,7 @@ uint8_t* DeviceTexture::TexelAddress(int32_t x, int32_t y, uint32_t bytesPerTexe
 }
 
 void DeviceTexture::SetPixel(int32_t x, int32_t y, uint32_t color) {
-    if (!InImage(x, y) || lockMode_ == kTextureLockRead) {
+    if (!InImage(x, y) || lockMode_ == TextureLockRead) {
         return;
     }
     const PixelFormatRecord& r = GetPixelFormatRecord(format_);
@@ -468,7 +468,7 @@ void DeviceTexture::SetPixel(int32_t x, int32_t y, uint32_t color) {
             }
         }
         uint8_t* colorBlock = r.blockCompression == 1 ? block : block + 8;
-        Store16(colorBlock, PackChannels(kRecords[4], color));
+        Store16(colorBlock, PackChannels(FormatRecords[4], color));
         uint8_t& row = colorBlock[4 + (y & 3)];
         row = static_cast<uint8_t>(row & ~(3 << (2 * (x & 3))));
         return;
@@ -524,7 +524,7 @@ uint32_t DeviceTexture::GetPixel(int32_t x, int32_t y) const {
 }
 
 void DeviceTexture::SetPixelFloat4(int32_t x, int32_t y, float c0, float c1, float c2, float c3) {
-    if (!InImage(x, y) || lockMode_ == kTextureLockRead) {
+    if (!InImage(x, y) || lockMode_ == TextureLockRead) {
         return;
     }
     if (format_ == static_cast<int32_t>(PixelFormat::A16B16G16R16F) ||
@@ -629,7 +629,7 @@ bool DeviceTexture::CopyTo(DeviceTexture& destination) {
     if (source == nullptr || target == nullptr) {
         return false;
     }
-    if (flags_ & kTextureFlagRenderTarget) {
+    if (flags_ & TextureFlagRenderTarget) {
         return device_.GetRenderTargetData(source, target) == GpuResult::Ok;
     }
     return device_.StretchRect(source, nullptr, target, nullptr) == GpuResult::Ok;

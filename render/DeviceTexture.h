@@ -38,7 +38,7 @@ enum class PixelFormat : int32_t {
     A16B16G16R16,
     Unknown,
 };
-inline constexpr int32_t kPixelFormatCount = 18;
+inline constexpr int32_t PixelFormatCount = 18;
 
 struct PixelFormatRecord {
     uint32_t bitsPerPixel;
@@ -59,14 +59,14 @@ GpuFormat PixelFormatToGpu(int32_t code);
 const std::array<int32_t, 8>& GetPixelFormatFallbacks(int32_t code);
 
 // Creation flags.
-inline constexpr uint32_t kTextureFlagMipChain = 0x3; // either bit builds the full chain
-inline constexpr uint32_t kTextureFlagRenderTarget = 0x4;
+inline constexpr uint32_t TextureFlagMipChain = 0x3; // either bit builds the full chain
+inline constexpr uint32_t TextureFlagRenderTarget = 0x4;
 
 // Lock modes.
-inline constexpr uint32_t kTextureUnlocked = 0;
-inline constexpr uint32_t kTextureLockRead = 1;
-inline constexpr uint32_t kTextureLockWrite = 2;
-inline constexpr uint32_t kTextureLockReadWrite = 3;
+inline constexpr uint32_t TextureUnlocked = 0;
+inline constexpr uint32_t TextureLockRead = 1;
+inline constexpr uint32_t TextureLockWrite = 2;
+inline constexpr uint32_t TextureLockReadWrite = 3;
 
 struct TextureInt2 {
     int32_t x = 0;
@@ -162,7 +162,7 @@ private:
     TextureFloat2 maxUV_;
     uint32_t flags_ = 0;
     int32_t format_ = 0;
-    uint32_t lockMode_ = kTextureUnlocked;
+    uint32_t lockMode_ = TextureUnlocked;
     uint32_t lockIndex_ = 0;
     int32_t pitch_ = 0;
     uint8_t* bits_ = nullptr;

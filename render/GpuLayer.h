@@ -52,20 +52,20 @@ enum class GpuFormat : uint32_t {
 enum class GpuPool : uint32_t { Default, Managed, SystemMem };
 
 // Usage bits for resources.
-inline constexpr uint32_t kGpuUsageRenderTarget = 0x1;
-inline constexpr uint32_t kGpuUsageDepthStencil = 0x2;
-inline constexpr uint32_t kGpuUsageDynamic = 0x200;
-inline constexpr uint32_t kGpuUsageWriteOnly = 0x8;
+inline constexpr uint32_t GpuUsageRenderTarget = 0x1;
+inline constexpr uint32_t GpuUsageDepthStencil = 0x2;
+inline constexpr uint32_t GpuUsageDynamic = 0x200;
+inline constexpr uint32_t GpuUsageWriteOnly = 0x8;
 
 // Lock bits.
-inline constexpr uint32_t kGpuLockReadOnly = 0x10;
-inline constexpr uint32_t kGpuLockDiscard = 0x2000;
-inline constexpr uint32_t kGpuLockNoOverwrite = 0x1000;
+inline constexpr uint32_t GpuLockReadOnly = 0x10;
+inline constexpr uint32_t GpuLockDiscard = 0x2000;
+inline constexpr uint32_t GpuLockNoOverwrite = 0x1000;
 
 // Clear bits.
-inline constexpr uint32_t kGpuClearTarget = 0x1;
-inline constexpr uint32_t kGpuClearZBuffer = 0x2;
-inline constexpr uint32_t kGpuClearStencil = 0x4;
+inline constexpr uint32_t GpuClearTarget = 0x1;
+inline constexpr uint32_t GpuClearZBuffer = 0x2;
+inline constexpr uint32_t GpuClearStencil = 0x4;
 
 enum class GpuResourceType : uint32_t { Surface, Texture, CubeTexture, VolumeTexture };
 
@@ -77,7 +77,7 @@ enum class GpuCubeFace : uint32_t {
     PositiveZ,
     NegativeZ
 };
-inline constexpr uint32_t kGpuCubeFaceCount = 6;
+inline constexpr uint32_t GpuCubeFaceCount = 6;
 
 struct GpuRect {
     int32_t left = 0;
@@ -221,7 +221,7 @@ enum class GpuTransform : uint32_t {
     Texture6,
     Texture7,
 };
-inline constexpr uint32_t kGpuTransformCount = 11;
+inline constexpr uint32_t GpuTransformCount = 11;
 
 // Render states. Values are uint32_t words; float states hold the float's bits (std::bit_cast).
 enum class GpuRenderState : uint32_t {
@@ -270,7 +270,7 @@ enum class GpuRenderState : uint32_t {
     DepthBias,              // float, default 0
     SlopeScaleDepthBias,    // float, default 0
 };
-inline constexpr uint32_t kGpuRenderStateCount = 44;
+inline constexpr uint32_t GpuRenderStateCount = 44;
 
 enum class GpuFillMode : uint32_t { Point = 1, Wireframe = 2, Solid = 3 };
 enum class GpuCull : uint32_t { None = 1, Cw = 2, Ccw = 3 };
@@ -312,10 +312,10 @@ enum class GpuStencilOp : uint32_t {
 enum class GpuFogMode : uint32_t { None, Exp, Exp2, Linear };
 enum class GpuMaterialSource : uint32_t { Material, Color1, Color2 };
 
-inline constexpr uint32_t kGpuColorWriteRed = 0x1;
-inline constexpr uint32_t kGpuColorWriteGreen = 0x2;
-inline constexpr uint32_t kGpuColorWriteBlue = 0x4;
-inline constexpr uint32_t kGpuColorWriteAlpha = 0x8;
+inline constexpr uint32_t GpuColorWriteRed = 0x1;
+inline constexpr uint32_t GpuColorWriteGreen = 0x2;
+inline constexpr uint32_t GpuColorWriteBlue = 0x4;
+inline constexpr uint32_t GpuColorWriteAlpha = 0x8;
 
 // Texture-stage states.
 enum class GpuStageState : uint32_t {
@@ -325,12 +325,12 @@ enum class GpuStageState : uint32_t {
     AlphaOp,               // GpuTextureOp; stage 0 SelectArg1, others Disable
     AlphaArg1,             // GpuTextureArg, default Texture
     AlphaArg2,             // GpuTextureArg, default Current
-    TexCoordIndex,         // index in the low 16 bits, optionally | kGpuTexGenCameraSpaceReflection
+    TexCoordIndex,         // index in the low 16 bits, optionally | GpuTexGenCameraSpaceReflection
     TextureTransformFlags, // GpuTextureTransformFlags, default Disable
 };
-inline constexpr uint32_t kGpuStageStateCount = 8;
+inline constexpr uint32_t GpuStageStateCount = 8;
 // At least five: the device mesh disables the stage after its fourth layer.
-inline constexpr uint32_t kGpuStageCount = 8;
+inline constexpr uint32_t GpuStageCount = 8;
 
 enum class GpuTextureOp : uint32_t {
     Disable = 1,
@@ -342,7 +342,7 @@ enum class GpuTextureOp : uint32_t {
     Subtract,
 };
 enum class GpuTextureArg : uint32_t { Diffuse, Current, Texture, TFactor, Specular };
-inline constexpr uint32_t kGpuTexGenCameraSpaceReflection = 0x30000;
+inline constexpr uint32_t GpuTexGenCameraSpaceReflection = 0x30000;
 enum class GpuTextureTransformFlags : uint32_t { Disable, Count1, Count2, Count3, Count4 };
 
 // Sampler states.
@@ -354,8 +354,8 @@ enum class GpuSamplerState : uint32_t {
     MinFilter, // GpuFilter, default Point
     MipFilter, // GpuFilter, default None
 };
-inline constexpr uint32_t kGpuSamplerStateCount = 6;
-inline constexpr uint32_t kGpuSamplerCount = 8;
+inline constexpr uint32_t GpuSamplerStateCount = 6;
+inline constexpr uint32_t GpuSamplerCount = 8;
 
 enum class GpuAddress : uint32_t { Wrap = 1, Clamp = 3 };
 enum class GpuFilter : uint32_t { None, Point, Linear };
@@ -378,9 +378,9 @@ struct GpuVertexElement {
     GpuDeclUsage usage = GpuDeclUsage::Position;
     uint32_t usageIndex = 0;
 };
-inline constexpr uint32_t kGpuStreamCount = 2;
-inline constexpr uint32_t kGpuMaxVertexElements = 16;
-inline constexpr uint32_t kGpuMaxLights = 8;
+inline constexpr uint32_t GpuStreamCount = 2;
+inline constexpr uint32_t GpuMaxVertexElements = 16;
+inline constexpr uint32_t GpuMaxLights = 8;
 
 class GpuDevice;
 

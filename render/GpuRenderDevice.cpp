@@ -18,11 +18,11 @@ namespace {
 
 RenderDevice* gRenderDevice = nullptr;
 
-// Tried in this order; without kDeviceDepthSearchAll the search starts at D32, skipping the
+// Tried in this order; without DeviceDepthSearchAll the search starts at D32, skipping the
 // formats that carry stencil.
-constexpr GpuFormat kDepthFormats[] = {GpuFormat::D24S8, GpuFormat::D24X4S4, GpuFormat::D15S1,
-                                       GpuFormat::D32,   GpuFormat::D24X8,   GpuFormat::D16};
-constexpr uint32_t kDepthSearchSkip = 3;
+constexpr GpuFormat DepthFormats[] = {GpuFormat::D24S8, GpuFormat::D24X4S4, GpuFormat::D15S1,
+                                      GpuFormat::D32,   GpuFormat::D24X8,   GpuFormat::D16};
+constexpr uint32_t DepthSearchSkip = 3;
 
 struct DepthFormatBits {
     GpuFormat format;
@@ -30,7 +30,7 @@ struct DepthFormatBits {
     uint32_t stencil;
 };
 
-constexpr DepthFormatBits kDepthFormatBits[] = {
+constexpr DepthFormatBits DepthFormatTable[] = {
     {GpuFormat::D16, 16, 0},   {GpuFormat::D32, 32, 0},   {GpuFormat::D15S1, 15, 1},
     {GpuFormat::D24S8, 24, 8}, {GpuFormat::D24X8, 24, 0}, {GpuFormat::D24X4S4, 24, 4},
 };
@@ -38,7 +38,7 @@ constexpr DepthFormatBits kDepthFormatBits[] = {
 void DepthStencilBits(GpuFormat format, uint32_t& depth, uint32_t& stencil) {
     depth = 0;
     stencil = 0;
-    for (const DepthFormatBits& entry : kDepthFormatBits) {
+    for (const DepthFormatBits& entry : DepthFormatTable) {
         if (entry.format == format) {
             depth = entry.depth;
             stencil = entry.stencil;
@@ -60,7 +60,7 @@ uint32_t ShaderVersion(uint32_t major, uint32_t minor) {
 
 } // namespace
 
-const char* const kRenderStatisticNames[kRenderStatisticCount] = {
+const char* const RenderStatisticNames[RenderStatisticCount] = {
     "iNumStateBlocksCreated",     "iNumStateBlocksApplied",       "iNumModelsRendered",
     "iNumPrimitivesRendered",     "iNumShadedModelsRendered",     "iNumStaticBatchesRendered",
     "iNumDynamicBatchesRendered", "iNumModelsInHighlightedBatch", "iNumDeclarationUpdates",
@@ -125,23 +125,23 @@ bool GpuRenderDevice::Create(uint32_t flags, SDL_Window* window, int32_t width, 
     parameters.backBufferWidth = width > 0 ? static_cast<uint32_t>(width) : 0;
     parameters.backBufferHeight = height > 0 ? static_cast<uint32_t>(height) : 0;
     uint32_t backBufferCount = 1;
-    if (flags & kDeviceFullScreen) {
+    if (flags & DeviceFullScreen) {
         parameters.windowed = false;
         parameters.backBufferFormat = displayFormat_;
-        backBufferCount = (flags & kDeviceTwoBackBuffers) ? 2 : 1;
+        backBufferCount = (flags & DeviceTwoBackBuffers) ? 2 : 1;
     } else {
         parameters.windowed = true;
         // The windowed default follows the display, as an unknown format does.
         parameters.backBufferFormat = displayFormat_;
-        if ((flags & kDeviceArgbBackBuffer) &&
-            (!gpu_ || gpu_->CheckDeviceFormat(kGpuUsageRenderTarget, GpuResourceType::Surface,
+        if ((flags & DeviceArgbBackBuffer) &&
+            (!gpu_ || gpu_->CheckDeviceFormat(GpuUsageRenderTarget, GpuResourceType::Surface,
                                               GpuFormat::A8R8G8B8))) {
             parameters.backBufferFormat = GpuFormat::A8R8G8B8;
         }
         parameters.presentationInterval =
-            ((flags & kDeviceVerticalSync) && (caps.presentationIntervals & 0x2)) ? 1 : 0;
+            ((flags & DeviceVerticalSync) && (caps.presentationIntervals & 0x2)) ? 1 : 0;
     }
-    parameters.lockableBackBuffer = (flags & kDeviceLockableBackBuffer) != 0;
+    parameters.lockableBackBuffer = (flags & DeviceLockableBackBuffer) != 0;
     parameters.enableAutoDepthStencil = false;
 
     GpuResult result = GpuResult::Ok;
@@ -168,7 +168,7 @@ bool GpuRenderDevice::Create(uint32_t flags, SDL_Window* window, int32_t width, 
     backBufferCount_ = backBufferCount;
 
     GpuSurfaceDesc back = gpu_->GetBackBuffer()->GetDesc();
-    if ((flags & (kDevicePow2DepthAndSceneTargets | kDeviceWideSceneTargets)) && !sceneTarget_) {
+    if ((flags & (DevicePow2DepthAndSceneTargets | DeviceWideSceneTargets)) && !sceneTarget_) {
         CreateSceneTargets(static_cast<int32_t>(back.width), static_cast<int32_t>(back.height));
     }
     viewportX_ = 0;
@@ -183,8 +183,7 @@ bool GpuRenderDevice::Create(uint32_t flags, SDL_Window* window, int32_t width, 
 }
 
 void GpuRenderDevice::CreateSceneTargets(int32_t width, int32_t height) {
-    int32_t format =
-        (flags_ & kDeviceWideSceneTargets) ? 16 : PixelFormatFromGpu(backBufferFormat_);
+    int32_t format = (flags_ & DeviceWideSceneTargets) ? 16 : PixelFormatFromGpu(backBufferFormat_);
     sceneTarget_ = CreateTexture();
     previousSceneTarget_ = CreateTexture();
     // Without them the scene is drawn straight into the back buffer, so failure stays quiet.
@@ -198,22 +197,22 @@ void GpuRenderDevice::CreateSceneTargets(int32_t width, int32_t height) {
 void GpuRenderDevice::CreateDepthStencil() {
     depthBits_ = 0;
     stencilBits_ = 0;
-    if (flags_ & kDeviceDepthStencil) {
-        uint32_t first = (flags_ & kDeviceDepthSearchAll) ? 0 : kDepthSearchSkip;
-        for (uint32_t i = first; i < std::size(kDepthFormats); ++i) {
-            if (!gpu_->CheckDepthStencilMatch(displayFormat_, kDepthFormats[i])) {
+    if (flags_ & DeviceDepthStencil) {
+        uint32_t first = (flags_ & DeviceDepthSearchAll) ? 0 : DepthSearchSkip;
+        for (uint32_t i = first; i < std::size(DepthFormats); ++i) {
+            if (!gpu_->CheckDepthStencilMatch(displayFormat_, DepthFormats[i])) {
                 continue;
             }
             // As large as the display, so a window resized up to it needs no new surface.
             uint32_t w = mode_.width;
             uint32_t h = mode_.height;
-            if (flags_ & kDevicePow2DepthAndSceneTargets) {
+            if (flags_ & DevicePow2DepthAndSceneTargets) {
                 w = NextPowerOfTwo(w);
                 h = NextPowerOfTwo(h);
             }
-            depthStencil_ = gpu_->CreateDepthStencilSurface(w, h, kDepthFormats[i]);
+            depthStencil_ = gpu_->CreateDepthStencilSurface(w, h, DepthFormats[i]);
             if (depthStencil_) {
-                DepthStencilBits(kDepthFormats[i], depthBits_, stencilBits_);
+                DepthStencilBits(DepthFormats[i], depthBits_, stencilBits_);
             }
             break;
         }
@@ -390,7 +389,7 @@ void GpuRenderDevice::Present() {
         return;
     }
     GpuResult result;
-    if (flags_ & kDeviceFullScreen) {
+    if (flags_ & DeviceFullScreen) {
         result = gpu_->Present(nullptr, nullptr);
     } else {
         GpuRect source{0, 0, viewportWidth_, viewportHeight_};
@@ -405,16 +404,16 @@ void GpuRenderDevice::Present() {
 bool GpuRenderDevice::Clear(uint32_t flags, uint32_t color) {
     if (gpu_) {
         uint32_t gpuFlags = 0;
-        gpuFlags |= (flags & kDeviceClearTarget) ? kGpuClearTarget : 0;
-        gpuFlags |= (flags & kDeviceClearDepth) ? kGpuClearZBuffer : 0;
-        gpuFlags |= (flags & kDeviceClearStencil) ? kGpuClearStencil : 0;
+        gpuFlags |= (flags & DeviceClearTarget) ? GpuClearTarget : 0;
+        gpuFlags |= (flags & DeviceClearDepth) ? GpuClearZBuffer : 0;
+        gpuFlags |= (flags & DeviceClearStencil) ? GpuClearStencil : 0;
         // The layer refuses the whole clear when the depth surface lacks a plane asked for; the
         // planes that exist must still be cleared.
         if (!depthStencil_) {
-            gpuFlags &= kGpuClearTarget;
+            gpuFlags &= GpuClearTarget;
         }
         if (stencilBits_ == 0) {
-            gpuFlags &= ~kGpuClearStencil;
+            gpuFlags &= ~GpuClearStencil;
         }
         if (gpuFlags != 0) {
             gpu_->Clear({}, gpuFlags, color, 1.0f, 0);
@@ -553,7 +552,7 @@ void GpuRenderDevice::SetExp2Fog(uint32_t color, float density) {
 
 void GpuRenderDevice::EnableLight(uint32_t index, bool enable) {
     // Only eight records exist; a larger index would write past them.
-    if (index >= kLightCount) {
+    if (index >= LightCount) {
         return;
     }
     bool ambient = static_cast<int32_t>(index) == ambientLight_;
@@ -573,7 +572,7 @@ void GpuRenderDevice::SetLightingEnabled(bool enabled) {
 }
 
 void GpuRenderDevice::SetLight(uint32_t index, const LightRecord& light) {
-    if (index >= kLightCount) {
+    if (index >= LightCount) {
         return;
     }
     lights_[index] = light;
@@ -606,10 +605,10 @@ void GpuRenderDevice::SetLight(uint32_t index, const LightRecord& light) {
     GpuColor color{static_cast<float>((light.color >> 16) & 0xFF) / 255.0f * scale,
                    static_cast<float>((light.color >> 8) & 0xFF) / 255.0f * scale,
                    static_cast<float>(light.color & 0xFF) / 255.0f * scale, 0.0f};
-    if (light.flags & kLightDiffuse) {
+    if (light.flags & LightDiffuse) {
         out.diffuse = color;
     }
-    if (light.flags & kLightSpecular) {
+    if (light.flags & LightSpecular) {
         out.specular = color;
     }
     out.position = {light.position.x, light.position.y, light.position.z};
@@ -636,7 +635,7 @@ void GpuRenderDevice::SetLight(uint32_t index, const LightRecord& light) {
 }
 
 void GpuRenderDevice::GetLight(uint32_t index, LightRecord& out) {
-    if (index < kLightCount) {
+    if (index < LightCount) {
         out = lights_[index];
     }
 }

@@ -141,7 +141,7 @@ private:
     uint32_t stencilBits_ = 0;
     GpuMaterial defaultMaterial_;
     uint32_t frameCount_ = 0;
-    LightRecord lights_[kLightCount];
+    LightRecord lights_[LightCount];
     // Bit 0 world, bit 1 view, bit 2 projection: a set bit makes the setter reach the device.
     uint32_t applyFlags_ = 7;
     RenderStatistics statistics_;

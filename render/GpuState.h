@@ -24,16 +24,16 @@ struct GpuStreamBinding {
 };
 
 struct GpuState {
-    std::array<uint32_t, kGpuRenderStateCount> renderStates{};
-    std::array<std::array<uint32_t, kGpuStageStateCount>, kGpuStageCount> stageStates{};
-    std::array<std::array<uint32_t, kGpuSamplerStateCount>, kGpuSamplerCount> samplerStates{};
-    std::array<Matrix4, kGpuTransformCount> transforms{};
-    std::array<GpuLight, kGpuMaxLights> lights{};
-    std::array<bool, kGpuMaxLights> lightEnabled{};
+    std::array<uint32_t, GpuRenderStateCount> renderStates{};
+    std::array<std::array<uint32_t, GpuStageStateCount>, GpuStageCount> stageStates{};
+    std::array<std::array<uint32_t, GpuSamplerStateCount>, GpuSamplerCount> samplerStates{};
+    std::array<Matrix4, GpuTransformCount> transforms{};
+    std::array<GpuLight, GpuMaxLights> lights{};
+    std::array<bool, GpuMaxLights> lightEnabled{};
     GpuMaterial material;
     GpuViewport viewport;
-    std::array<GpuTexture*, kGpuSamplerCount> textures{};
-    std::array<GpuStreamBinding, kGpuStreamCount> streams{};
+    std::array<GpuTexture*, GpuSamplerCount> textures{};
+    std::array<GpuStreamBinding, GpuStreamCount> streams{};
     GpuIndexBuffer* indices = nullptr;
     GpuVertexDeclaration* declaration = nullptr;
     GpuSurface* renderTarget = nullptr; // never null while the device is usable
@@ -65,8 +65,8 @@ struct GpuDrawCall {
     uint32_t startIndex = 0;
     uint32_t vertexCount = 0; // vertices addressable from stream 0 after the base
     // Resolved memory: stream data (already offset by the binding's offset), index data.
-    std::array<const uint8_t*, kGpuStreamCount> streamData{};
-    std::array<uint32_t, kGpuStreamCount> streamStride{};
+    std::array<const uint8_t*, GpuStreamCount> streamData{};
+    std::array<uint32_t, GpuStreamCount> streamStride{};
     const void* indexData = nullptr;
     bool index32 = false;
 };

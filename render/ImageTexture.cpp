@@ -143,10 +143,10 @@ std::unique_ptr<DeviceTexture> LoadImageTexture(const char* path, int32_t format
         return nullptr;
     }
     // Without a write lock no texel would arrive, which is a failed load like any other.
-    bool loaded = texture->Lock(kTextureLockWrite, 0);
+    bool loaded = texture->Lock(TextureLockWrite, 0);
     if (loaded) {
         loaded = codec->Load(data.data(), size, texture.get(), WriteTexel);
-        texture->Lock(kTextureUnlocked, 0);
+        texture->Lock(TextureUnlocked, 0);
     }
     codec->ReleaseData();
     if (!loaded) {
@@ -169,14 +169,14 @@ bool SaveImageFileWith(ImageCodec& codec, const char* path, DeviceTexture* textu
     if (!path || !texture || width <= 0 || height <= 0) {
         return false;
     }
-    if (!texture->Lock(kTextureLockRead, 0)) {
+    if (!texture->Lock(TextureLockRead, 0)) {
         return false;
     }
     StagedImageStream stream;
     TextureRegion region{texture, left, top};
     const uint32_t written =
         codec.Save(stream, uint32_t(width), uint32_t(height), 24, false, &region, ReadTexel);
-    texture->Lock(kTextureUnlocked, 0);
+    texture->Lock(TextureUnlocked, 0);
     if (written == 0 || stream.IsEmpty()) {
         return false;
     }

@@ -56,11 +56,11 @@ void IndexBuffer::UnlockBuffer() {
 }
 
 void IndexBuffer::UpdatePrimitiveCount() {
-    static constexpr uint32_t kBase[4] = {0, 0, 2, 1};
-    static constexpr uint32_t kDivisor[4] = {3, 2, 1, 1};
-    const uint32_t kind = flags_ & kIndexKindMask;
+    static constexpr uint32_t BaseCount[4] = {0, 0, 2, 1};
+    static constexpr uint32_t Divisor[4] = {3, 2, 1, 1};
+    const uint32_t kind = flags_ & IndexKindMask;
     // Strips shorter than one primitive have none (rather than a wrapped-around count).
-    primitiveCount_ = count_ > kBase[kind] ? (count_ - kBase[kind]) / kDivisor[kind] : 0;
+    primitiveCount_ = count_ > BaseCount[kind] ? (count_ - BaseCount[kind]) / Divisor[kind] : 0;
 }
 
 bool IndexBuffer::Create(uint32_t count, uint32_t flags) {
@@ -69,7 +69,7 @@ bool IndexBuffer::Create(uint32_t count, uint32_t flags) {
     lockMode_ = 0;
     writePointer_ = nullptr;
     count_ = count;
-    const bool system = (flags & kIndexSystemMemory) != 0;
+    const bool system = (flags & IndexSystemMemory) != 0;
     const bool keep = created_ && capacity_ >= count && (flags & 0xFFFF) == (flags_ & 0xFFFF) &&
                       (buffer_ || (system && !system_.empty()));
     bool ok = true;
@@ -80,9 +80,9 @@ bool IndexBuffer::Create(uint32_t count, uint32_t flags) {
         if (system) {
             system_.assign(static_cast<size_t>(capacity) * indexSize_, 0);
         } else {
-            const bool dynamic = (flags & (kIndexDiscard | kIndexStartEmpty)) != 0;
+            const bool dynamic = (flags & (IndexDiscard | IndexStartEmpty)) != 0;
             buffer_ = device_.CreateIndexBuffer(
-                capacity * indexSize_, dynamic ? (kGpuUsageDynamic | kGpuUsageWriteOnly) : 0,
+                capacity * indexSize_, dynamic ? (GpuUsageDynamic | GpuUsageWriteOnly) : 0,
                 indexSize_ == 4 ? GpuFormat::Index32 : GpuFormat::Index16,
                 dynamic ? GpuPool::Default : GpuPool::Managed);
             ok = buffer_ != nullptr;
@@ -94,13 +94,13 @@ bool IndexBuffer::Create(uint32_t count, uint32_t flags) {
     if (system) {
         MarkChanged();
     }
-    if (flags_ & kIndexStartEmpty) {
+    if (flags_ & IndexStartEmpty) {
         count_ = 0;
     }
-    static constexpr GpuPrimitiveType kTypes[4] = {
+    static constexpr GpuPrimitiveType Types[4] = {
         GpuPrimitiveType::TriangleList, GpuPrimitiveType::LineList, GpuPrimitiveType::TriangleStrip,
         GpuPrimitiveType::LineStrip};
-    primitiveType_ = kTypes[flags_ & kIndexKindMask];
+    primitiveType_ = Types[flags_ & IndexKindMask];
     UpdatePrimitiveCount();
     return ok;
 }
@@ -137,9 +137,9 @@ bool IndexBuffer::Lock(uint32_t mode) {
     UnlockBuffer();
     writePointer_ = nullptr;
     lockMode_ = 0;
-    uint32_t lockFlags = kGpuLockReadOnly;
+    uint32_t lockFlags = GpuLockReadOnly;
     if (mode == 2) {
-        lockFlags = (flags_ & kIndexDiscard) ? kGpuLockDiscard : 0;
+        lockFlags = (flags_ & IndexDiscard) ? GpuLockDiscard : 0;
     }
     void* memory = nullptr;
     if (buffer_->Lock(0, 0, memory, lockFlags) != GpuResult::Ok) {
@@ -255,7 +255,7 @@ uint32_t IndexBuffer::AddIndices(uint32_t n) {
         UnlockBuffer();
         uint32_t lockFlags = 0;
         if (IsDynamic()) {
-            lockFlags = count_ == 0 ? kGpuLockDiscard : kGpuLockNoOverwrite;
+            lockFlags = count_ == 0 ? GpuLockDiscard : GpuLockNoOverwrite;
         }
         void* memory = nullptr;
         if (buffer_->Lock(0, 0, memory, lockFlags) != GpuResult::Ok) {
@@ -301,7 +301,7 @@ uint32_t IndexBuffer::AppendRange(uint32_t n, const IndexRange& source, uint32_t
         lockMode_ = 0;
         uint32_t lockFlags = 0;
         if (IsDynamic()) {
-            lockFlags = count_ == 0 ? kGpuLockDiscard : kGpuLockNoOverwrite;
+            lockFlags = count_ == 0 ? GpuLockDiscard : GpuLockNoOverwrite;
         }
         void* memory = nullptr;
         if (buffer_->Lock(count_ * indexSize_, n * indexSize_, memory, lockFlags) !=
@@ -371,9 +371,9 @@ void IndexBuffer::FillQuadIndices(uint32_t start, uint32_t quads, uint32_t first
     if (quads == 0) {
         return;
     }
-    static constexpr uint32_t kFront[6] = {0, 1, 2, 0, 2, 3};
-    static constexpr uint32_t kBack[6] = {0, 2, 1, 0, 3, 2};
-    const uint32_t* pattern = front ? kFront : kBack;
+    static constexpr uint32_t FrontPattern[6] = {0, 1, 2, 0, 2, 3};
+    static constexpr uint32_t BackPattern[6] = {0, 2, 1, 0, 3, 2};
+    const uint32_t* pattern = front ? FrontPattern : BackPattern;
     Writing([&] {
         for (uint32_t q = 0; q < quads; ++q) {
             const uint32_t v = firstVertex + 4 * q;
@@ -410,24 +410,24 @@ GpuIndexBuffer* IndexBuffer::Upload() {
     if (!buffer_) {
         const bool dynamic = IsDynamic();
         buffer_ = device_.CreateIndexBuffer(
-            capacity_ * indexSize_, dynamic ? (kGpuUsageDynamic | kGpuUsageWriteOnly) : 0,
+            capacity_ * indexSize_, dynamic ? (GpuUsageDynamic | GpuUsageWriteOnly) : 0,
             indexSize_ == 4 ? GpuFormat::Index32 : GpuFormat::Index16,
             dynamic ? GpuPool::Default : GpuPool::Managed);
         if (!buffer_) {
             return nullptr;
         }
     }
-    if (IsSystem() && (flags_ & kIndexNeedsUpload)) {
+    if (IsSystem() && (flags_ & IndexNeedsUpload)) {
         if (count_ > 0) {
             void* memory = nullptr;
-            const uint32_t lockFlags = (flags_ & kIndexDiscard) ? kGpuLockDiscard : 0;
+            const uint32_t lockFlags = (flags_ & IndexDiscard) ? GpuLockDiscard : 0;
             if (buffer_->Lock(0, 0, memory, lockFlags) != GpuResult::Ok) {
                 return nullptr;
             }
             std::memcpy(memory, system_.data(), static_cast<size_t>(count_) * indexSize_);
             buffer_->Unlock();
         }
-        flags_ &= ~kIndexNeedsUpload;
+        flags_ &= ~IndexNeedsUpload;
     }
     return buffer_.get();
 }

@@ -13,12 +13,12 @@ namespace quarn {
 
 // Flag bits; bits 0-1 hold the primitive kind (0 triangle list, 1 line list, 2 triangle strip,
 // 3 line strip).
-inline constexpr uint32_t kIndexKindMask = 0x3;
-inline constexpr uint32_t kIndexDiscard = 0x4;    // dynamic, discarded at each whole lock
-inline constexpr uint32_t kIndexStartEmpty = 0x8; // dynamic, Create leaves the count at 0
-inline constexpr uint32_t kIndexSystemMemory = 0x10;
-inline constexpr uint32_t kIndexNeedsUpload = 0x10000;
-inline constexpr uint32_t kIndexChangedSinceDraw = 0x20000;
+inline constexpr uint32_t IndexKindMask = 0x3;
+inline constexpr uint32_t IndexDiscard = 0x4;    // dynamic, discarded at each whole lock
+inline constexpr uint32_t IndexStartEmpty = 0x8; // dynamic, Create leaves the count at 0
+inline constexpr uint32_t IndexSystemMemory = 0x10;
+inline constexpr uint32_t IndexNeedsUpload = 0x10000;
+inline constexpr uint32_t IndexChangedSinceDraw = 0x20000;
 
 // Indices as GetRange hands them out, for AppendRange.
 struct IndexRange {
@@ -96,9 +96,9 @@ public:
     static bool RestoreDynamic(GpuDevice& device);
 
 private:
-    bool IsSystem() const { return (flags_ & kIndexSystemMemory) != 0; }
-    bool IsDynamic() const { return (flags_ & (kIndexDiscard | kIndexStartEmpty)) != 0; }
-    void MarkChanged() { flags_ |= kIndexNeedsUpload | kIndexChangedSinceDraw; }
+    bool IsSystem() const { return (flags_ & IndexSystemMemory) != 0; }
+    bool IsDynamic() const { return (flags_ & (IndexDiscard | IndexStartEmpty)) != 0; }
+    void MarkChanged() { flags_ |= IndexNeedsUpload | IndexChangedSinceDraw; }
     void UpdatePrimitiveCount();
     void UnlockBuffer();
     void Put(uint32_t position, uint32_t value);

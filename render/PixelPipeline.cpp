@@ -11,7 +11,7 @@ namespace quarn {
 
 namespace {
 
-constexpr float kByte = 1.0f / 255.0f;
+constexpr float ByteScale = 1.0f / 255.0f;
 
 float Clamp01(float v) {
     return v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f;
@@ -22,10 +22,10 @@ uint32_t ToByte(float v) {
 }
 
 void Unpack(uint32_t argb, float out[4]) {
-    out[0] = static_cast<float>((argb >> 16) & 0xFF) * kByte;
-    out[1] = static_cast<float>((argb >> 8) & 0xFF) * kByte;
-    out[2] = static_cast<float>(argb & 0xFF) * kByte;
-    out[3] = static_cast<float>(argb >> 24) * kByte;
+    out[0] = static_cast<float>((argb >> 16) & 0xFF) * ByteScale;
+    out[1] = static_cast<float>((argb >> 8) & 0xFF) * ByteScale;
+    out[2] = static_cast<float>(argb & 0xFF) * ByteScale;
+    out[3] = static_cast<float>(argb >> 24) * ByteScale;
 }
 
 // Forced inline: called once or twice per pixel, where a call costs more than the body.
@@ -241,7 +241,7 @@ bool PixelPipeline::Setup(const GpuState& state) {
         target_->Format() == GpuFormat::A8R8G8B8 || target_->Format() == GpuFormat::X8R8G8B8;
 
     stageCount_ = ActiveStageCount(state);
-    attributeCount_ = kAttrTexture + 4 * stageCount_;
+    attributeCount_ = AttrTexture + 4 * stageCount_;
     for (uint32_t s = 0; s < stageCount_; ++s) {
         StageSetup& st = stages_[s];
         st.colorOp = static_cast<GpuTextureOp>(state.Get(s, GpuStageState::ColorOp));
@@ -565,16 +565,15 @@ void PixelPipeline::ShadePixel(int32_t x, int32_t y, float z, const float* attr,
                                const TexelFootprint* footprints) const {
     // Texture stages.
     float current[4];
-    const float* diffuse = attr + kAttrDiffuse;
+    const float* diffuse = attr + AttrDiffuse;
     std::copy(diffuse, diffuse + 4, current);
-    float specular[4] = {attr[kAttrSpecular], attr[kAttrSpecular + 1], attr[kAttrSpecular + 2],
-                         0.0f};
+    float specular[4] = {attr[AttrSpecular], attr[AttrSpecular + 1], attr[AttrSpecular + 2], 0.0f};
     for (uint32_t s = 0; s < stageCount_; ++s) {
         const StageSetup& st = stages_[s];
         // An unbound texture reads as opaque white, so an untextured draw keeps its colours.
         float texel[4] = {1.0f, 1.0f, 1.0f, 1.0f};
         if (st.samples) {
-            Sample(samplers_[s], attr + kAttrTexture + 4 * s, footprints[s], texel);
+            Sample(samplers_[s], attr + AttrTexture + 4 * s, footprints[s], texel);
         }
         auto pick = [&](GpuTextureArg arg) -> const float* {
             switch (arg) {
@@ -603,7 +602,7 @@ void PixelPipeline::ShadePixel(int32_t x, int32_t y, float z, const float* attr,
         }
     }
     if (fog_) {
-        const float f = Clamp01(attr[kAttrFog]);
+        const float f = Clamp01(attr[AttrFog]);
         for (int c = 0; c < 3; ++c) {
             current[c] = current[c] * f + fogColor_[c] * (1.0f - f);
         }
@@ -663,10 +662,10 @@ void PixelPipeline::ShadePixel(int32_t x, int32_t y, float z, const float* attr,
             }
         }
     }
-    static constexpr uint32_t kChannelBit[4] = {kGpuColorWriteRed, kGpuColorWriteGreen,
-                                                kGpuColorWriteBlue, kGpuColorWriteAlpha};
+    static constexpr uint32_t ChannelBit[4] = {GpuColorWriteRed, GpuColorWriteGreen,
+                                               GpuColorWriteBlue, GpuColorWriteAlpha};
     for (int c = 0; c < 4; ++c) {
-        if ((writeMask_ & kChannelBit[c]) == 0) {
+        if ((writeMask_ & ChannelBit[c]) == 0) {
             out[c] = dst[c];
         }
     }

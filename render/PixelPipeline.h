@@ -114,8 +114,8 @@ private:
 
     FastPath fast_;
 
-    StageSetup stages_[kGpuStageCount];
-    SamplerSetup samplers_[kGpuStageCount];
+    StageSetup stages_[GpuStageCount];
+    SamplerSetup samplers_[GpuStageCount];
     uint32_t stageCount_ = 0;
     uint32_t attributeCount_ = 0;
     float textureFactor_[4] = {};

@@ -21,37 +21,37 @@ class IndexBuffer;
 class VertexBuffer;
 
 // Creation flags given to RenderDevice::Create.
-inline constexpr uint32_t kDeviceFullScreen = 0x1;
-inline constexpr uint32_t kDeviceDepthStencil = 0x2;
-// With kDeviceDepthStencil: also try the formats with stencil; otherwise the search skips them.
-inline constexpr uint32_t kDeviceDepthSearchAll = 0x4;
-inline constexpr uint32_t kDeviceTwoBackBuffers = 0x8;
-inline constexpr uint32_t kDevicePow2DepthAndSceneTargets = 0x20;
+inline constexpr uint32_t DeviceFullScreen = 0x1;
+inline constexpr uint32_t DeviceDepthStencil = 0x2;
+// With DeviceDepthStencil: also try the formats with stencil; otherwise the search skips them.
+inline constexpr uint32_t DeviceDepthSearchAll = 0x4;
+inline constexpr uint32_t DeviceTwoBackBuffers = 0x8;
+inline constexpr uint32_t DevicePow2DepthAndSceneTargets = 0x20;
 // Screenshots read the back buffer, so it must be lockable.
-inline constexpr uint32_t kDeviceLockableBackBuffer = 0x40;
-inline constexpr uint32_t kDeviceVerticalSync = 0x80;
-inline constexpr uint32_t kDeviceArgbBackBuffer = 0x100;
-inline constexpr uint32_t kDeviceFpuPreserve = 0x200;
-inline constexpr uint32_t kDeviceWideSceneTargets = 0x400;
+inline constexpr uint32_t DeviceLockableBackBuffer = 0x40;
+inline constexpr uint32_t DeviceVerticalSync = 0x80;
+inline constexpr uint32_t DeviceArgbBackBuffer = 0x100;
+inline constexpr uint32_t DeviceFpuPreserve = 0x200;
+inline constexpr uint32_t DeviceWideSceneTargets = 0x400;
 
 // Clear bits, as RenderDevice::Clear takes them.
-inline constexpr uint32_t kDeviceClearTarget = 0x1;
-inline constexpr uint32_t kDeviceClearDepth = 0x2;
-inline constexpr uint32_t kDeviceClearStencil = 0x4;
+inline constexpr uint32_t DeviceClearTarget = 0x1;
+inline constexpr uint32_t DeviceClearDepth = 0x2;
+inline constexpr uint32_t DeviceClearStencil = 0x4;
 
 enum class DeviceState : uint32_t { NotCreated = 0, Ready = 1, Lost = 2 };
 
-inline constexpr uint32_t kLightCount = 8;
+inline constexpr uint32_t LightCount = 8;
 
 enum class LightType : uint32_t { Point = 0, Spot = 1, Directional = 2, Ambient = 3 };
 
-inline constexpr uint32_t kLightDiffuse = 0x1;
-inline constexpr uint32_t kLightSpecular = 0x2;
+inline constexpr uint32_t LightDiffuse = 0x1;
+inline constexpr uint32_t LightSpecular = 0x2;
 
 struct LightRecord {
     uint32_t type = 0;  // LightType
     uint32_t color = 0; // 0xAARRGGBB; alpha is ignored
-    uint32_t flags = 0; // kLightDiffuse | kLightSpecular
+    uint32_t flags = 0; // LightDiffuse | LightSpecular
     float strength = 0; // point and spot: distance scale of the attenuation; directional: intensity
     float coneAngle = 0; // spot: full cone angle in degrees
     Float3 position;
@@ -71,9 +71,9 @@ struct RenderStatistics {
     uint32_t numDeclarationUpdates = 0;
     uint32_t numSubmeshUpdates = 0;
 };
-inline constexpr uint32_t kRenderStatisticCount = 10;
+inline constexpr uint32_t RenderStatisticCount = 10;
 // Display names of the counters, in member order.
-extern const char* const kRenderStatisticNames[kRenderStatisticCount];
+extern const char* const RenderStatisticNames[RenderStatisticCount];
 
 using RenderErrorCallback = void (*)(const char* text);
 

@@ -13,7 +13,7 @@ GpuResult SoftwareBufferStorage::Lock(uint32_t offset, uint32_t size, void*& out
     }
     // Discard and no-overwrite promise the caller will not read what the device still draws
     // from; only dynamic buffers may make that promise.
-    if ((flags & (kGpuLockDiscard | kGpuLockNoOverwrite)) && !(usage_ & kGpuUsageDynamic)) {
+    if ((flags & (GpuLockDiscard | GpuLockNoOverwrite)) && !(usage_ & GpuUsageDynamic)) {
         return GpuResult::InvalidCall;
     }
     locked_ = true;
@@ -98,12 +98,12 @@ const GpuVertexElement* SoftwareVertexDeclaration::Find(GpuDeclUsage usage,
 }
 
 bool SoftwareVertexDeclaration::IsValid(std::span<const GpuVertexElement> elements) {
-    if (elements.empty() || elements.size() > kGpuMaxVertexElements) {
+    if (elements.empty() || elements.size() > GpuMaxVertexElements) {
         return false;
     }
     for (size_t i = 0; i < elements.size(); ++i) {
         const GpuVertexElement& e = elements[i];
-        if (e.stream >= kGpuStreamCount || e.type > GpuDeclType::Unused ||
+        if (e.stream >= GpuStreamCount || e.type > GpuDeclType::Unused ||
             e.type == GpuDeclType::Unused || e.usage > GpuDeclUsage::Color || e.offset > 0xFFFF ||
             (e.offset & 3)) {
             return false;

@@ -103,7 +103,7 @@ GpuState GpuState::Defaults() {
     set(GpuRenderState::BlendOp, static_cast<uint32_t>(GpuBlendOp::Add));
     set(GpuRenderState::DepthBias, FloatWord(0.0f));
     set(GpuRenderState::SlopeScaleDepthBias, FloatWord(0.0f));
-    for (uint32_t stage = 0; stage < kGpuStageCount; ++stage) {
+    for (uint32_t stage = 0; stage < GpuStageCount; ++stage) {
         auto& st = s.stageStates[stage];
         bool first = stage == 0;
         st[static_cast<uint32_t>(GpuStageState::ColorOp)] =
@@ -179,13 +179,13 @@ bool SoftwareDevice::Setup(const GpuPresentParameters& parameters) {
         return false;
     }
     // Back buffer and automatic depth surface belong to the device, so they never block Reset.
-    GpuSurfaceDesc desc{p.backBufferFormat, GpuResourceType::Surface, kGpuUsageRenderTarget,
+    GpuSurfaceDesc desc{p.backBufferFormat, GpuResourceType::Surface, GpuUsageRenderTarget,
                         GpuPool::Default,   p.backBufferWidth,        p.backBufferHeight};
     std::unique_ptr<SoftwareSurface> back =
         std::make_unique<SoftwareSurface>(nullptr, desc, p.lockableBackBuffer, nullptr);
     std::unique_ptr<SoftwareSurface> depth;
     if (p.enableAutoDepthStencil) {
-        GpuSurfaceDesc d{p.autoDepthStencilFormat, GpuResourceType::Surface, kGpuUsageDepthStencil,
+        GpuSurfaceDesc d{p.autoDepthStencilFormat, GpuResourceType::Surface, GpuUsageDepthStencil,
                          GpuPool::Default,         p.backBufferWidth,        p.backBufferHeight};
         depth = std::make_unique<SoftwareSurface>(nullptr, d, false, nullptr);
     }
@@ -249,12 +249,12 @@ bool SoftwareDevice::CheckDeviceFormat(uint32_t usage, GpuResourceType type,
         return false;
     }
     if (GpuIsDepthFormat(format)) {
-        return (usage & kGpuUsageDepthStencil) && StencilBits(format) <= caps_.maxStencilBits;
+        return (usage & GpuUsageDepthStencil) && StencilBits(format) <= caps_.maxStencilBits;
     }
-    if (usage & kGpuUsageDepthStencil) {
+    if (usage & GpuUsageDepthStencil) {
         return false;
     }
-    if ((usage & kGpuUsageRenderTarget) && !IsColorFormat(format)) {
+    if ((usage & GpuUsageRenderTarget) && !IsColorFormat(format)) {
         return false;
     }
     return true;
@@ -380,12 +380,12 @@ GpuResult SoftwareDevice::Present(const GpuRect* source, const GpuRect* dest) {
 
 GpuResult SoftwareDevice::Clear(std::span<const GpuRect> rects, uint32_t flags, uint32_t color,
                                 float z, uint32_t stencil) {
-    bool depthClear = (flags & (kGpuClearZBuffer | kGpuClearStencil)) != 0;
+    bool depthClear = (flags & (GpuClearZBuffer | GpuClearStencil)) != 0;
     if (depthClear && state_.depthStencil == nullptr) {
         return GpuResult::InvalidCall;
     }
     auto* depth = static_cast<SoftwareSurface*>(state_.depthStencil);
-    if ((flags & kGpuClearStencil) && depth->StencilMask() == 0) {
+    if ((flags & GpuClearStencil) && depth->StencilMask() == 0) {
         return GpuResult::InvalidCall;
     }
     if (lost_) {
@@ -396,7 +396,7 @@ GpuResult SoftwareDevice::Clear(std::span<const GpuRect> rects, uint32_t flags, 
                  static_cast<int32_t>(v.x + v.width), static_cast<int32_t>(v.y + v.height)};
     auto* target = static_cast<SoftwareSurface*>(state_.renderTarget);
     auto clearRect = [&](const GpuRect& r) {
-        if (flags & kGpuClearTarget) {
+        if (flags & GpuClearTarget) {
             GpuRect t = Intersect(r, {0, 0, static_cast<int32_t>(target->Width()),
                                       static_cast<int32_t>(target->Height())});
             target->FillColor(t, color);
@@ -404,8 +404,8 @@ GpuResult SoftwareDevice::Clear(std::span<const GpuRect> rects, uint32_t flags, 
         if (depthClear) {
             GpuRect d = Intersect(r, {0, 0, static_cast<int32_t>(depth->Width()),
                                       static_cast<int32_t>(depth->Height())});
-            depth->FillDepthStencil(d, (flags & kGpuClearZBuffer) != 0, z,
-                                    (flags & kGpuClearStencil) != 0, stencil);
+            depth->FillDepthStencil(d, (flags & GpuClearZBuffer) != 0, z,
+                                    (flags & GpuClearStencil) != 0, stencil);
         }
     };
     if (rects.empty()) {
@@ -447,7 +447,7 @@ GpuResult SoftwareDevice::SetRenderTarget(uint32_t index, GpuSurface* surface) {
         return GpuResult::InvalidCall;
     }
     GpuSurfaceDesc desc = surface->GetDesc();
-    if (!(desc.usage & kGpuUsageRenderTarget) || !IsColorFormat(desc.format)) {
+    if (!(desc.usage & GpuUsageRenderTarget) || !IsColorFormat(desc.format)) {
         return GpuResult::InvalidCall;
     }
     state_.renderTarget = surface;
@@ -458,11 +458,11 @@ GpuResult SoftwareDevice::SetRenderTarget(uint32_t index, GpuSurface* surface) {
 std::unique_ptr<GpuSurface>
 SoftwareDevice::CreateDepthStencilSurface(uint32_t width, uint32_t height, GpuFormat format) {
     if (width == 0 || height == 0 || width > 16384 || height > 16384 ||
-        !CheckDeviceFormat(kGpuUsageDepthStencil, GpuResourceType::Surface, format)) {
+        !CheckDeviceFormat(GpuUsageDepthStencil, GpuResourceType::Surface, format)) {
         return nullptr;
     }
     GpuSurfaceDesc desc{
-        format, GpuResourceType::Surface, kGpuUsageDepthStencil, GpuPool::Default, width, height};
+        format, GpuResourceType::Surface, GpuUsageDepthStencil, GpuPool::Default, width, height};
     Created(GpuPool::Default);
     return std::make_unique<SoftwareSurface>(link_, desc, false, nullptr);
 }
@@ -549,7 +549,7 @@ GpuResult SoftwareDevice::GetRenderTargetData(GpuSurface* renderTarget, GpuSurfa
     auto* dst = static_cast<SoftwareSurface*>(dest);
     GpuSurfaceDesc sd = src->GetDesc();
     GpuSurfaceDesc dd = dst->GetDesc();
-    if (!(sd.usage & kGpuUsageRenderTarget) || dd.pool != GpuPool::SystemMem ||
+    if (!(sd.usage & GpuUsageRenderTarget) || dd.pool != GpuPool::SystemMem ||
         sd.format != dd.format || sd.width != dd.width || sd.height != dd.height ||
         dst->IsLocked()) {
         return GpuResult::InvalidCall;
@@ -569,7 +569,7 @@ std::unique_ptr<GpuTexture> SoftwareDevice::CreateTexture(uint32_t width, uint32
         return nullptr;
     }
     // Render targets live in video memory only.
-    if ((usage & kGpuUsageRenderTarget) && pool != GpuPool::Default) {
+    if ((usage & GpuUsageRenderTarget) && pool != GpuPool::Default) {
         return nullptr;
     }
     uint32_t full = GpuFullLevelCount(width, height);
@@ -586,7 +586,7 @@ std::unique_ptr<GpuTexture> SoftwareDevice::CreateCubeTexture(uint32_t edge, uin
                                                               GpuPool pool) {
     if (!TextureSizeAllowed(edge, edge, format) ||
         !CheckDeviceFormat(usage, GpuResourceType::CubeTexture, format) ||
-        GpuIsDepthFormat(format) || ((usage & kGpuUsageRenderTarget) && pool != GpuPool::Default)) {
+        GpuIsDepthFormat(format) || ((usage & GpuUsageRenderTarget) && pool != GpuPool::Default)) {
         return nullptr;
     }
     uint32_t full = GpuFullLevelCount(edge, edge);
@@ -604,7 +604,7 @@ std::unique_ptr<GpuTexture> SoftwareDevice::CreateVolumeTexture(uint32_t width, 
                                                                 GpuPool pool) {
     uint32_t limit = caps_.maxVolumeExtent;
     if (width == 0 || height == 0 || depth == 0 || width > limit || height > limit ||
-        depth > limit || (usage & (kGpuUsageRenderTarget | kGpuUsageDepthStencil)) ||
+        depth > limit || (usage & (GpuUsageRenderTarget | GpuUsageDepthStencil)) ||
         !CheckDeviceFormat(usage, GpuResourceType::VolumeTexture, format)) {
         return nullptr;
     }
@@ -618,7 +618,7 @@ std::unique_ptr<GpuTexture> SoftwareDevice::CreateVolumeTexture(uint32_t width, 
 }
 
 GpuResult SoftwareDevice::SetTexture(uint32_t stage, GpuTexture* texture) {
-    if (stage >= kGpuSamplerCount) {
+    if (stage >= GpuSamplerCount) {
         return GpuResult::InvalidCall;
     }
     if (recording_) {
@@ -631,7 +631,7 @@ GpuResult SoftwareDevice::SetTexture(uint32_t stage, GpuTexture* texture) {
 }
 
 GpuTexture* SoftwareDevice::GetTexture(uint32_t stage) const {
-    return stage < kGpuSamplerCount ? state_.textures[stage] : nullptr;
+    return stage < GpuSamplerCount ? state_.textures[stage] : nullptr;
 }
 
 // ---- geometry
@@ -678,7 +678,7 @@ GpuResult SoftwareDevice::SetVertexDeclaration(GpuVertexDeclaration* declaration
 
 GpuResult SoftwareDevice::SetStreamSource(uint32_t stream, GpuVertexBuffer* buffer, uint32_t offset,
                                           uint32_t stride) {
-    if (stream >= kGpuStreamCount || stream >= caps_.maxStreams) {
+    if (stream >= GpuStreamCount || stream >= caps_.maxStreams) {
         return GpuResult::InvalidCall;
     }
     GpuStreamBinding binding{buffer, offset, stride};
@@ -716,7 +716,7 @@ GpuResult SoftwareDevice::Draw(GpuDrawCall& call, const uint8_t* userVertices,
 
     // Vertices addressable in each stream the declaration reads.
     uint64_t available = UINT64_MAX;
-    for (uint32_t s = 0; s < kGpuStreamCount; ++s) {
+    for (uint32_t s = 0; s < GpuStreamCount; ++s) {
         uint32_t extent = declaration->StreamExtent(s);
         if (extent == 0) {
             continue;
@@ -826,7 +826,7 @@ GpuResult SoftwareDevice::DrawPrimitiveUP(GpuPrimitiveType type, uint32_t primit
 
 GpuResult SoftwareDevice::SetRenderState(GpuRenderState state, uint32_t value) {
     uint32_t i = static_cast<uint32_t>(state);
-    if (i >= kGpuRenderStateCount) {
+    if (i >= GpuRenderStateCount) {
         return GpuResult::InvalidCall;
     }
     if (recording_) {
@@ -840,13 +840,13 @@ GpuResult SoftwareDevice::SetRenderState(GpuRenderState state, uint32_t value) {
 
 uint32_t SoftwareDevice::GetRenderState(GpuRenderState state) const {
     uint32_t i = static_cast<uint32_t>(state);
-    return i < kGpuRenderStateCount ? state_.renderStates[i] : 0;
+    return i < GpuRenderStateCount ? state_.renderStates[i] : 0;
 }
 
 GpuResult SoftwareDevice::SetTextureStageState(uint32_t stage, GpuStageState state,
                                                uint32_t value) {
     uint32_t i = static_cast<uint32_t>(state);
-    if (stage >= kGpuStageCount || i >= kGpuStageStateCount) {
+    if (stage >= GpuStageCount || i >= GpuStageStateCount) {
         return GpuResult::InvalidCall;
     }
     if (recording_) {
@@ -860,12 +860,12 @@ GpuResult SoftwareDevice::SetTextureStageState(uint32_t stage, GpuStageState sta
 
 uint32_t SoftwareDevice::GetTextureStageState(uint32_t stage, GpuStageState state) const {
     uint32_t i = static_cast<uint32_t>(state);
-    return stage < kGpuStageCount && i < kGpuStageStateCount ? state_.stageStates[stage][i] : 0;
+    return stage < GpuStageCount && i < GpuStageStateCount ? state_.stageStates[stage][i] : 0;
 }
 
 GpuResult SoftwareDevice::SetSamplerState(uint32_t sampler, GpuSamplerState state, uint32_t value) {
     uint32_t i = static_cast<uint32_t>(state);
-    if (sampler >= kGpuSamplerCount || i >= kGpuSamplerStateCount) {
+    if (sampler >= GpuSamplerCount || i >= GpuSamplerStateCount) {
         return GpuResult::InvalidCall;
     }
     if (recording_) {
@@ -879,14 +879,13 @@ GpuResult SoftwareDevice::SetSamplerState(uint32_t sampler, GpuSamplerState stat
 
 uint32_t SoftwareDevice::GetSamplerState(uint32_t sampler, GpuSamplerState state) const {
     uint32_t i = static_cast<uint32_t>(state);
-    return sampler < kGpuSamplerCount && i < kGpuSamplerStateCount
-               ? state_.samplerStates[sampler][i]
-               : 0;
+    return sampler < GpuSamplerCount && i < GpuSamplerStateCount ? state_.samplerStates[sampler][i]
+                                                                 : 0;
 }
 
 GpuResult SoftwareDevice::SetTransform(GpuTransform which, const Matrix4& matrix) {
     uint32_t i = static_cast<uint32_t>(which);
-    if (i >= kGpuTransformCount) {
+    if (i >= GpuTransformCount) {
         return GpuResult::InvalidCall;
     }
     if (recording_) {
@@ -900,7 +899,7 @@ GpuResult SoftwareDevice::SetTransform(GpuTransform which, const Matrix4& matrix
 
 Matrix4 SoftwareDevice::GetTransform(GpuTransform which) const {
     uint32_t i = static_cast<uint32_t>(which);
-    return i < kGpuTransformCount ? state_.transforms[i] : Matrix4{};
+    return i < GpuTransformCount ? state_.transforms[i] : Matrix4{};
 }
 
 GpuResult SoftwareDevice::SetMaterial(const GpuMaterial& material) {
@@ -914,7 +913,7 @@ GpuResult SoftwareDevice::SetMaterial(const GpuMaterial& material) {
 }
 
 GpuResult SoftwareDevice::SetLight(uint32_t index, const GpuLight& light) {
-    if (index >= kGpuMaxLights || light.type < GpuLightType::Point ||
+    if (index >= GpuMaxLights || light.type < GpuLightType::Point ||
         light.type > GpuLightType::Directional) {
         return GpuResult::InvalidCall;
     }
@@ -928,7 +927,7 @@ GpuResult SoftwareDevice::SetLight(uint32_t index, const GpuLight& light) {
 }
 
 GpuResult SoftwareDevice::GetLight(uint32_t index, GpuLight& out) const {
-    if (index >= kGpuMaxLights) {
+    if (index >= GpuMaxLights) {
         return GpuResult::InvalidCall;
     }
     out = state_.lights[index];
@@ -936,7 +935,7 @@ GpuResult SoftwareDevice::GetLight(uint32_t index, GpuLight& out) const {
 }
 
 GpuResult SoftwareDevice::LightEnable(uint32_t index, bool enable) {
-    if (index >= kGpuMaxLights || index >= caps_.maxActiveLights) {
+    if (index >= GpuMaxLights || index >= caps_.maxActiveLights) {
         return GpuResult::InvalidCall;
     }
     if (recording_) {
@@ -949,7 +948,7 @@ GpuResult SoftwareDevice::LightEnable(uint32_t index, bool enable) {
 }
 
 bool SoftwareDevice::GetLightEnable(uint32_t index) const {
-    return index < kGpuMaxLights && state_.lightEnabled[index];
+    return index < GpuMaxLights && state_.lightEnabled[index];
 }
 
 GpuResult SoftwareDevice::BeginStateBlock() {

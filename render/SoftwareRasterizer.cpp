@@ -9,12 +9,12 @@ namespace quarn {
 namespace {
 
 // Sub-pixel precision of the edge functions: 8 fraction bits.
-constexpr int64_t kSubPixel = 256;
+constexpr int64_t SubPixel = 256;
 // Screen coordinates beyond this many pixels are clipped away (clip-space vertices) or refused
 // (pre-transformed ones), so the fixed-point edge products stay inside 64 bits.
-constexpr float kGuardBand = 16384.0f;
+constexpr float GuardBand = 16384.0f;
 // Clipping keeps w above this, so the perspective divide stays finite.
-constexpr float kMinW = 1.0e-6f;
+constexpr float MinW = 1.0e-6f;
 
 int64_t FloorDiv(int64_t a, int64_t b) {
     int64_t q = a / b;
@@ -59,10 +59,10 @@ float PlaneDistance(const RasterVertex& v, int p, float gx, float gy) {
     case 5:
         return gy * c[3] + c[1];
     default:
-        return c[3] - kMinW;
+        return c[3] - MinW;
     }
 }
-constexpr int kPlaneCount = 7;
+constexpr int PlaneCount = 7;
 
 void Lerp(const RasterVertex& a, const RasterVertex& b, float t, uint32_t attributes,
           RasterVertex& out) {
@@ -161,8 +161,8 @@ void SoftwareRasterizer::Draw(const GpuState& state, const GpuDrawCall& call) {
     viewport_.height = static_cast<float>(vp.height);
     viewport_.minZ = vp.minZ;
     viewport_.maxZ = vp.maxZ;
-    guardX_ = kGuardBand / std::max(viewport_.width * 0.5f, 1.0f);
-    guardY_ = kGuardBand / std::max(viewport_.height * 0.5f, 1.0f);
+    guardX_ = GuardBand / std::max(viewport_.width * 0.5f, 1.0f);
+    guardY_ = GuardBand / std::max(viewport_.height * 0.5f, 1.0f);
 
     attributes_ = pixels_.AttributeCount();
     wireframe_ = state.Get(GpuRenderState::FillMode) != static_cast<uint32_t>(GpuFillMode::Solid);
@@ -219,13 +219,13 @@ void SoftwareRasterizer::Triangle(const RasterVertex& a, const RasterVertex& b,
         return;
     }
     // Sutherland-Hodgman against each plane; a triangle grows to at most 3 + 7 vertices.
-    RasterVertex buffers[2][3 + kPlaneCount];
+    RasterVertex buffers[2][3 + PlaneCount];
     int n = 3;
     buffers[0][0] = a;
     buffers[0][1] = b;
     buffers[0][2] = c;
     int from = 0;
-    for (int p = 0; p < kPlaneCount && n >= 3; ++p) {
+    for (int p = 0; p < PlaneCount && n >= 3; ++p) {
         const RasterVertex* in = buffers[from];
         RasterVertex* out = buffers[1 - from];
         bool allInside = true;
@@ -267,15 +267,15 @@ void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVerte
                                         const RasterVertex& c) {
     const RasterVertex* v[3] = {&a, &b, &c};
     for (const RasterVertex* p : v) {
-        if (!(std::fabs(p->pos[0]) < kGuardBand * 2.0f) ||
-            !(std::fabs(p->pos[1]) < kGuardBand * 2.0f)) {
+        if (!(std::fabs(p->pos[0]) < GuardBand * 2.0f) ||
+            !(std::fabs(p->pos[1]) < GuardBand * 2.0f)) {
             return;
         }
     }
     int64_t X[3], Y[3];
     for (int i = 0; i < 3; ++i) {
-        X[i] = std::llround(v[i]->pos[0] * static_cast<float>(kSubPixel));
-        Y[i] = std::llround(v[i]->pos[1] * static_cast<float>(kSubPixel));
+        X[i] = std::llround(v[i]->pos[0] * static_cast<float>(SubPixel));
+        Y[i] = std::llround(v[i]->pos[1] * static_cast<float>(SubPixel));
     }
     int64_t area = (X[1] - X[0]) * (Y[2] - Y[0]) - (X[2] - X[0]) * (Y[1] - Y[0]);
     if (area == 0) {
@@ -313,25 +313,24 @@ void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVerte
     const int64_t minY = std::min({Y[0], Y[1], Y[2]});
     const int64_t maxY = std::max({Y[0], Y[1], Y[2]});
     const auto x0 =
-        static_cast<int32_t>(std::max<int64_t>(CeilDiv(minX, kSubPixel), viewport_.left));
+        static_cast<int32_t>(std::max<int64_t>(CeilDiv(minX, SubPixel), viewport_.left));
     const auto x1 =
-        static_cast<int32_t>(std::min<int64_t>(FloorDiv(maxX, kSubPixel), viewport_.right - 1));
-    const auto y0 =
-        static_cast<int32_t>(std::max<int64_t>(CeilDiv(minY, kSubPixel), viewport_.top));
+        static_cast<int32_t>(std::min<int64_t>(FloorDiv(maxX, SubPixel), viewport_.right - 1));
+    const auto y0 = static_cast<int32_t>(std::max<int64_t>(CeilDiv(minY, SubPixel), viewport_.top));
     const auto y1 =
-        static_cast<int32_t>(std::min<int64_t>(FloorDiv(maxY, kSubPixel), viewport_.bottom - 1));
+        static_cast<int32_t>(std::min<int64_t>(FloorDiv(maxY, SubPixel), viewport_.bottom - 1));
     if (x0 > x1 || y0 > y1) {
         return;
     }
 
     // Attribute planes from the snapped positions, perspective-correct: attributes times 1/w
     // and 1/w itself are linear on screen; depth is linear as it is.
-    const float fx0 = static_cast<float>(X[0]) / kSubPixel;
-    const float fy0 = static_cast<float>(Y[0]) / kSubPixel;
-    const float dx1 = static_cast<float>(X[1] - X[0]) / kSubPixel;
-    const float dy1 = static_cast<float>(Y[1] - Y[0]) / kSubPixel;
-    const float dx2 = static_cast<float>(X[2] - X[0]) / kSubPixel;
-    const float dy2 = static_cast<float>(Y[2] - Y[0]) / kSubPixel;
+    const float fx0 = static_cast<float>(X[0]) / SubPixel;
+    const float fy0 = static_cast<float>(Y[0]) / SubPixel;
+    const float dx1 = static_cast<float>(X[1] - X[0]) / SubPixel;
+    const float dy1 = static_cast<float>(Y[1] - Y[0]) / SubPixel;
+    const float dx2 = static_cast<float>(X[2] - X[0]) / SubPixel;
+    const float dy2 = static_cast<float>(Y[2] - Y[0]) / SubPixel;
     const float inverseArea = 1.0f / (dx1 * dy2 - dx2 * dy1);
     auto makePlane = [&](float f0, float f1, float f2) {
         Plane p;
@@ -347,13 +346,13 @@ void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVerte
     }
     const Plane zPlane = makePlane(v[0]->pos[2], v[1]->pos[2], v[2]->pos[2]);
     const Plane qPlane = makePlane(q[0], q[1], q[2]);
-    Plane planes[kRasterMaxAttributes];
+    Plane planes[RasterMaxAttributes];
     const uint32_t attributes = attributes_;
     for (uint32_t i = 0; i < attributes; ++i) {
         planes[i] = makePlane(v[0]->attr[i] * q[0], v[1]->attr[i] * q[1], v[2]->attr[i] * q[2]);
     }
     const uint32_t stages = pixels_.StageCount();
-    bool footprint[kGpuStageCount] = {};
+    bool footprint[GpuStageCount] = {};
     bool anyFootprint = false;
     for (uint32_t s = 0; s < stages; ++s) {
         footprint[s] = pixels_.NeedsFootprint(s);
@@ -361,31 +360,31 @@ void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVerte
     }
 
     const bool texturedSpans = pixels_.HasTexturedSpan();
-    float values[kRasterMaxAttributes];
-    float attr[kRasterMaxAttributes];
-    TexelFootprint footprints[kGpuStageCount];
+    float values[RasterMaxAttributes];
+    float attr[RasterMaxAttributes];
+    TexelFootprint footprints[GpuStageCount];
     for (int32_t py = y0; py <= y1; ++py) {
         // Span of this row: solve each edge for the pixels where it holds.
-        int64_t kLow = 0;
-        int64_t kHigh = x1 - x0;
-        const int64_t sampleY = static_cast<int64_t>(py) * kSubPixel;
-        const int64_t sampleX = static_cast<int64_t>(x0) * kSubPixel;
-        for (int i = 0; i < 3 && kLow <= kHigh; ++i) {
+        int64_t spanLow = 0;
+        int64_t spanHigh = x1 - x0;
+        const int64_t sampleY = static_cast<int64_t>(py) * SubPixel;
+        const int64_t sampleX = static_cast<int64_t>(x0) * SubPixel;
+        for (int i = 0; i < 3 && spanLow <= spanHigh; ++i) {
             const int64_t e = edgeDx[i] * (sampleY - Y[i]) - edgeDy[i] * (sampleX - X[i]);
-            const int64_t step = -edgeDy[i] * kSubPixel;
+            const int64_t step = -edgeDy[i] * SubPixel;
             if (step > 0) {
-                kLow = std::max(kLow, CeilDiv(threshold[i] - e, step));
+                spanLow = std::max(spanLow, CeilDiv(threshold[i] - e, step));
             } else if (step < 0) {
-                kHigh = std::min(kHigh, FloorDiv(e - threshold[i], -step));
+                spanHigh = std::min(spanHigh, FloorDiv(e - threshold[i], -step));
             } else if (e < threshold[i]) {
-                kHigh = -1;
+                spanHigh = -1;
             }
         }
-        if (kLow > kHigh) {
+        if (spanLow > spanHigh) {
             continue;
         }
-        const auto left = static_cast<int32_t>(x0 + kLow);
-        const auto right = static_cast<int32_t>(x0 + kHigh);
+        const auto left = static_cast<int32_t>(x0 + spanLow);
+        const auto right = static_cast<int32_t>(x0 + spanHigh);
         const float fx = static_cast<float>(left);
         const float fy = static_cast<float>(py);
         float z = zPlane.base + zPlane.dx * fx + zPlane.dy * fy;
@@ -403,13 +402,13 @@ void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVerte
             span.q = qv;
             span.dq = qPlane.dx;
             for (uint32_t c = 0; c < 4; ++c) {
-                span.diffuse[c] = values[kAttrDiffuse + c];
-                span.dDiffuse[c] = planes[kAttrDiffuse + c].dx;
+                span.diffuse[c] = values[AttrDiffuse + c];
+                span.dDiffuse[c] = planes[AttrDiffuse + c].dx;
             }
-            span.u = values[kAttrTexture];
-            span.du = planes[kAttrTexture].dx;
-            span.v = values[kAttrTexture + 1];
-            span.dv = planes[kAttrTexture + 1].dx;
+            span.u = values[AttrTexture];
+            span.du = planes[AttrTexture].dx;
+            span.v = values[AttrTexture + 1];
+            span.dv = planes[AttrTexture + 1].dx;
             pixels_.ShadeTexturedSpan(span);
             continue;
         }
@@ -424,7 +423,7 @@ void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVerte
                     if (!footprint[s]) {
                         continue;
                     }
-                    const uint32_t u = kAttrTexture + 4 * s;
+                    const uint32_t u = AttrTexture + 4 * s;
                     footprints[s].dudx = (planes[u].dx - attr[u] * qPlane.dx) * w;
                     footprints[s].dudy = (planes[u].dy - attr[u] * qPlane.dy) * w;
                     footprints[s].dvdx = (planes[u + 1].dx - attr[u + 1] * qPlane.dx) * w;
@@ -451,7 +450,7 @@ void SoftwareRasterizer::Line(const RasterVertex& a, const RasterVertex& b) {
     }
     RasterVertex s = a;
     RasterVertex e = b;
-    for (int p = 0; p < kPlaneCount; ++p) {
+    for (int p = 0; p < PlaneCount; ++p) {
         const float ds = PlaneDistance(s, p, guardX_, guardY_);
         const float de = PlaneDistance(e, p, guardX_, guardY_);
         if (ds < 0.0f && de < 0.0f) {
@@ -474,8 +473,8 @@ void SoftwareRasterizer::Line(const RasterVertex& a, const RasterVertex& b) {
 
 void SoftwareRasterizer::ScreenLine(const RasterVertex& a, const RasterVertex& b) {
     for (const RasterVertex* p : {&a, &b}) {
-        if (!(std::fabs(p->pos[0]) < kGuardBand * 2.0f) ||
-            !(std::fabs(p->pos[1]) < kGuardBand * 2.0f)) {
+        if (!(std::fabs(p->pos[0]) < GuardBand * 2.0f) ||
+            !(std::fabs(p->pos[1]) < GuardBand * 2.0f)) {
             return;
         }
     }
@@ -502,8 +501,8 @@ void SoftwareRasterizer::ScreenLine(const RasterVertex& a, const RasterVertex& b
     }
     const float qa = a.pos[3] > 0.0f && b.pos[3] > 0.0f ? a.pos[3] : 1.0f;
     const float qb = a.pos[3] > 0.0f && b.pos[3] > 0.0f ? b.pos[3] : 1.0f;
-    float attr[kRasterMaxAttributes];
-    const TexelFootprint footprints[kGpuStageCount] = {};
+    float attr[RasterMaxAttributes];
+    const TexelFootprint footprints[GpuStageCount] = {};
     for (int32_t m = from; m <= to; ++m) {
         const float t = std::clamp((static_cast<float>(m) - major0) / length, 0.0f, 1.0f);
         const auto n = static_cast<int32_t>(

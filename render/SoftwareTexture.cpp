@@ -494,8 +494,8 @@ SoftwareTexture::SoftwareTexture(std::shared_ptr<SoftwareDeviceLink> link, GpuRe
                                  uint32_t usage, GpuFormat format, GpuPool pool)
     : link_(std::move(link)), type_(type), format_(format), pool_(pool), usage_(usage),
       levels_(levels) {
-    bool lockable = pool != GpuPool::Default || (usage & kGpuUsageDynamic) != 0;
-    if (usage & (kGpuUsageRenderTarget | kGpuUsageDepthStencil)) {
+    bool lockable = pool != GpuPool::Default || (usage & GpuUsageDynamic) != 0;
+    if (usage & (GpuUsageRenderTarget | GpuUsageDepthStencil)) {
         lockable = false;
     }
     uint32_t faces = FaceCount();

@@ -38,21 +38,21 @@ GpuResult StateBlock::Apply() {
         return GpuResult::InvalidCall;
     }
     const GpuState& v = record_.values;
-    for (uint32_t i = 0; i < kGpuRenderStateCount; ++i) {
+    for (uint32_t i = 0; i < GpuRenderStateCount; ++i) {
         if (record_.renderStates[i]) {
             device->SetRenderState(static_cast<GpuRenderState>(i), v.renderStates[i]);
         }
     }
-    for (uint32_t stage = 0; stage < kGpuStageCount; ++stage) {
-        for (uint32_t i = 0; i < kGpuStageStateCount; ++i) {
+    for (uint32_t stage = 0; stage < GpuStageCount; ++stage) {
+        for (uint32_t i = 0; i < GpuStageStateCount; ++i) {
             if (record_.stageStates[stage][i]) {
                 device->SetTextureStageState(stage, static_cast<GpuStageState>(i),
                                              v.stageStates[stage][i]);
             }
         }
     }
-    for (uint32_t sampler = 0; sampler < kGpuSamplerCount; ++sampler) {
-        for (uint32_t i = 0; i < kGpuSamplerStateCount; ++i) {
+    for (uint32_t sampler = 0; sampler < GpuSamplerCount; ++sampler) {
+        for (uint32_t i = 0; i < GpuSamplerStateCount; ++i) {
             if (record_.samplerStates[sampler][i]) {
                 device->SetSamplerState(sampler, static_cast<GpuSamplerState>(i),
                                         v.samplerStates[sampler][i]);
@@ -62,12 +62,12 @@ GpuResult StateBlock::Apply() {
             device->SetTexture(sampler, v.textures[sampler]);
         }
     }
-    for (uint32_t i = 0; i < kGpuTransformCount; ++i) {
+    for (uint32_t i = 0; i < GpuTransformCount; ++i) {
         if (record_.transforms[i]) {
             device->SetTransform(static_cast<GpuTransform>(i), v.transforms[i]);
         }
     }
-    for (uint32_t i = 0; i < kGpuMaxLights; ++i) {
+    for (uint32_t i = 0; i < GpuMaxLights; ++i) {
         if (record_.lights[i]) {
             device->SetLight(i, v.lights[i]);
         }
@@ -84,7 +84,7 @@ GpuResult StateBlock::Apply() {
     if (record_.declaration) {
         device->SetVertexDeclaration(v.declaration);
     }
-    for (uint32_t i = 0; i < kGpuStreamCount; ++i) {
+    for (uint32_t i = 0; i < GpuStreamCount; ++i) {
         if (record_.streams[i]) {
             device->SetStreamSource(i, v.streams[i].buffer, v.streams[i].offset,
                                     v.streams[i].stride);

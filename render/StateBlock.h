@@ -15,14 +15,14 @@ struct SoftwareDeviceLink;
 
 struct StateBlockRecord {
     GpuState values;
-    std::bitset<kGpuRenderStateCount> renderStates;
-    std::array<std::bitset<kGpuStageStateCount>, kGpuStageCount> stageStates;
-    std::array<std::bitset<kGpuSamplerStateCount>, kGpuSamplerCount> samplerStates;
-    std::bitset<kGpuTransformCount> transforms;
-    std::bitset<kGpuMaxLights> lights;
-    std::bitset<kGpuMaxLights> lightEnables;
-    std::bitset<kGpuSamplerCount> textures;
-    std::bitset<kGpuStreamCount> streams;
+    std::bitset<GpuRenderStateCount> renderStates;
+    std::array<std::bitset<GpuStageStateCount>, GpuStageCount> stageStates;
+    std::array<std::bitset<GpuSamplerStateCount>, GpuSamplerCount> samplerStates;
+    std::bitset<GpuTransformCount> transforms;
+    std::bitset<GpuMaxLights> lights;
+    std::bitset<GpuMaxLights> lightEnables;
+    std::bitset<GpuSamplerCount> textures;
+    std::bitset<GpuStreamCount> streams;
     bool material = false;
     bool viewport = false;
     bool indices = false;

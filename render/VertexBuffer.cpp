@@ -16,7 +16,7 @@ std::vector<VertexBuffer*>& LiveBuffers() {
 }
 
 // A fresh array reads back this value until written, so unwritten vertices stand out.
-constexpr float kUnwrittenWord = 1234.0f;
+constexpr float UnwrittenWord = 1234.0f;
 
 void AddElement(VertexLayout& layout, uint32_t wordOffset, GpuDeclType type, GpuDeclUsage usage,
                 uint32_t usageIndex) {
@@ -28,29 +28,29 @@ void AddElement(VertexLayout& layout, uint32_t wordOffset, GpuDeclType type, Gpu
 VertexLayout VertexLayout::FromFormat(uint32_t format) {
     VertexLayout layout;
     uint32_t words = 0;
-    const bool screen = (format & kVertexScreenPosition) != 0;
-    if (screen || (format & kVertexPosition)) {
+    const bool screen = (format & VertexScreenPosition) != 0;
+    if (screen || (format & VertexPosition)) {
         layout.position = 0;
         words = screen ? 4 : 3;
         layout.fixedFormat |= screen ? 0x4u : 0x2u;
     }
-    if (format & kVertexNormal) {
+    if (format & VertexNormal) {
         layout.normal = words;
         words += 3;
         layout.fixedFormat |= 0x10;
     }
     layout.color = words;
-    if (format & kVertexDiffuse) {
+    if (format & VertexDiffuse) {
         words += 1;
         layout.fixedFormat |= 0x40;
     }
-    if (format & kVertexSpecular) {
+    if (format & VertexSpecular) {
         words += 1;
         layout.fixedFormat |= 0x80;
     }
     // Sets are contiguous from set 0: only the highest bit counts.
     for (uint32_t set = 4; set > 0; --set) {
-        if (format & (kVertexTexCoord0 << (set - 1))) {
+        if (format & (VertexTexCoord0 << (set - 1))) {
             layout.texCoordSets = set;
             break;
         }
@@ -58,45 +58,45 @@ VertexLayout VertexLayout::FromFormat(uint32_t format) {
     layout.texCoord = words;
     words += 2 * layout.texCoordSets;
     layout.extra = words;
-    if (format & kVertexExtraFloat) {
+    if (format & VertexExtraFloat) {
         words += 1;
     }
     layout.weight = words;
-    words += ((format & kVertexWeight0) ? 1 : 0) + ((format & kVertexWeight1) ? 1 : 0);
+    words += ((format & VertexWeight0) ? 1 : 0) + ((format & VertexWeight1) ? 1 : 0);
     layout.stride = words;
-    const uint32_t fixedSets = layout.texCoordSets + ((format & kVertexExtraFloat) ? 1 : 0);
+    const uint32_t fixedSets = layout.texCoordSets + ((format & VertexExtraFloat) ? 1 : 0);
     layout.fixedFormat |= fixedSets << 8;
 
     // Elements in bit order, each at its place in the layout above.
     if (screen) {
         AddElement(layout, 0, GpuDeclType::Float4, GpuDeclUsage::PositionT, 0);
-    } else if (format & kVertexPosition) {
+    } else if (format & VertexPosition) {
         AddElement(layout, 0, GpuDeclType::Float3, GpuDeclUsage::Position, 0);
     }
-    if (format & kVertexNormal) {
+    if (format & VertexNormal) {
         AddElement(layout, layout.normal, GpuDeclType::Float3, GpuDeclUsage::Normal, 0);
     }
-    if (format & kVertexDiffuse) {
+    if (format & VertexDiffuse) {
         AddElement(layout, layout.color, GpuDeclType::Color, GpuDeclUsage::Color, 0);
     }
-    if (format & kVertexSpecular) {
-        const uint32_t at = layout.color + ((format & kVertexDiffuse) ? 1 : 0);
+    if (format & VertexSpecular) {
+        const uint32_t at = layout.color + ((format & VertexDiffuse) ? 1 : 0);
         AddElement(layout, at, GpuDeclType::Color, GpuDeclUsage::Color, 1);
     }
     for (uint32_t set = 0; set < layout.texCoordSets; ++set) {
         AddElement(layout, layout.texCoord + 2 * set, GpuDeclType::Float2, GpuDeclUsage::TexCoord,
                    set);
     }
-    if (format & kVertexWeight0) {
+    if (format & VertexWeight0) {
         AddElement(layout, layout.weight, GpuDeclType::Float1, GpuDeclUsage::BlendWeight, 0);
     }
-    if (format & kVertexWeight1) {
-        const uint32_t at = layout.weight + ((format & kVertexWeight0) ? 1 : 0);
+    if (format & VertexWeight1) {
+        const uint32_t at = layout.weight + ((format & VertexWeight0) ? 1 : 0);
         AddElement(layout, at, GpuDeclType::Float1, GpuDeclUsage::BlendWeight, 1);
     }
     // The extra float travels as the next coordinate set, as its fixed-function code says;
     // as a colour it would collide with the diffuse colour.
-    if ((format & kVertexExtraFloat) && layout.texCoordSets < 4) {
+    if ((format & VertexExtraFloat) && layout.texCoordSets < 4) {
         AddElement(layout, layout.extra, GpuDeclType::Float1, GpuDeclUsage::TexCoord,
                    layout.texCoordSets);
     }
@@ -137,10 +137,10 @@ bool VertexBuffer::Create(uint32_t count, uint32_t format, uint32_t flags) {
     MarkChanged();
     if (vertices_.empty() || capacity_ < count || formatChanged) {
         vertices_.assign(static_cast<size_t>(layout_.stride) * std::max(count, 1u),
-                         std::bit_cast<uint32_t>(kUnwrittenWord));
+                         std::bit_cast<uint32_t>(UnwrittenWord));
         capacity_ = count;
     }
-    if (flags_ & kVertexStartEmpty) {
+    if (flags_ & VertexStartEmpty) {
         count_ = 0;
         ok = Upload() != nullptr && ok;
     }
@@ -148,7 +148,7 @@ bool VertexBuffer::Create(uint32_t count, uint32_t format, uint32_t flags) {
 }
 
 void VertexBuffer::SetFlags(uint32_t mask, uint32_t value) {
-    const uint32_t m = mask & ~0xFFFFu & ~kVertexNeedsUpload;
+    const uint32_t m = mask & ~0xFFFFu & ~VertexNeedsUpload;
     flags_ = (flags_ & ~m) | (value & m);
 }
 
@@ -185,21 +185,21 @@ const uint32_t* VertexBuffer::Word(uint32_t i, uint32_t offset) const {
 
 void VertexBuffer::SetPosition(uint32_t i, const Float3& p) {
     const uint32_t format = GetFormat();
-    uint32_t* w = (format & (kVertexPosition | kVertexScreenPosition)) ? Word(i, 0) : nullptr;
+    uint32_t* w = (format & (VertexPosition | VertexScreenPosition)) ? Word(i, 0) : nullptr;
     if (!w) {
         return;
     }
     w[0] = std::bit_cast<uint32_t>(p.x);
     w[1] = std::bit_cast<uint32_t>(p.y);
     w[2] = std::bit_cast<uint32_t>(p.z);
-    if (format & kVertexScreenPosition) {
+    if (format & VertexScreenPosition) {
         w[3] = std::bit_cast<uint32_t>(1.0f);
     }
     MarkChanged();
 }
 
 void VertexBuffer::SetNormal(uint32_t i, const Float3& n) {
-    uint32_t* w = (GetFormat() & kVertexNormal) ? Word(i, layout_.normal) : nullptr;
+    uint32_t* w = (GetFormat() & VertexNormal) ? Word(i, layout_.normal) : nullptr;
     if (!w) {
         return;
     }
@@ -224,10 +224,10 @@ namespace {
 // Word offset of colour channel 0 (diffuse) or 1 (specular), or -1 when the format lacks it.
 int32_t ColorWord(uint32_t format, const VertexLayout& layout, uint32_t channel) {
     if (channel == 0) {
-        return (format & kVertexDiffuse) ? static_cast<int32_t>(layout.color) : -1;
+        return (format & VertexDiffuse) ? static_cast<int32_t>(layout.color) : -1;
     }
-    if (channel == 1 && (format & kVertexSpecular)) {
-        return static_cast<int32_t>(layout.color + ((format & kVertexDiffuse) ? 1 : 0));
+    if (channel == 1 && (format & VertexSpecular)) {
+        return static_cast<int32_t>(layout.color + ((format & VertexDiffuse) ? 1 : 0));
     }
     return -1;
 }
@@ -244,7 +244,7 @@ void VertexBuffer::SetColor(uint32_t i, uint32_t channel, uint32_t argb) {
 }
 
 Float3 VertexBuffer::GetPosition(uint32_t i) const {
-    const bool has = (GetFormat() & (kVertexPosition | kVertexScreenPosition)) != 0;
+    const bool has = (GetFormat() & (VertexPosition | VertexScreenPosition)) != 0;
     const uint32_t* w = has ? Word(i, 0) : nullptr;
     if (!w) {
         return {};
@@ -253,7 +253,7 @@ Float3 VertexBuffer::GetPosition(uint32_t i) const {
 }
 
 Float3 VertexBuffer::GetNormal(uint32_t i) const {
-    const uint32_t* w = (GetFormat() & kVertexNormal) ? Word(i, layout_.normal) : nullptr;
+    const uint32_t* w = (GetFormat() & VertexNormal) ? Word(i, layout_.normal) : nullptr;
     if (!w) {
         return {};
     }
@@ -276,7 +276,7 @@ uint32_t VertexBuffer::GetColor(uint32_t i, uint32_t channel) const {
 
 uint32_t VertexBuffer::AddVertices(uint32_t n) {
     if (n > capacity_ - count_) {
-        return kNoVertex;
+        return NoVertex;
     }
     const uint32_t first = count_;
     count_ += n;
@@ -289,7 +289,7 @@ uint32_t VertexBuffer::AddVertices(uint32_t n) {
 uint32_t VertexBuffer::Append(uint32_t n, const uint32_t* source) {
     n = std::min(n, capacity_ - count_);
     if (n == 0 || !source) {
-        return kNoVertex;
+        return NoVertex;
     }
     const size_t stride = layout_.stride;
     std::memcpy(vertices_.data() + count_ * stride, source, n * stride * sizeof(uint32_t));
@@ -305,18 +305,18 @@ void VertexBuffer::Clear() {
 }
 
 GpuVertexBuffer* VertexBuffer::Upload() {
-    if (!(flags_ & kVertexNeedsUpload) && buffer_) {
+    if (!(flags_ & VertexNeedsUpload) && buffer_) {
         return buffer_.get();
     }
     if (!hasLayout_ || layout_.stride == 0) {
         return nullptr;
     }
-    const bool dynamic = (flags_ & kVertexDynamic) != 0;
+    const bool dynamic = (flags_ & VertexDynamic) != 0;
     const uint32_t needed = layout_.stride * std::max(capacity_, 1u) * 4;
     if (!buffer_ || buffer_->GetLength() < needed) {
         buffer_.reset();
         buffer_ = device_.CreateVertexBuffer(
-            needed, dynamic ? (kGpuUsageDynamic | kGpuUsageWriteOnly) : kGpuUsageWriteOnly,
+            needed, dynamic ? (GpuUsageDynamic | GpuUsageWriteOnly) : GpuUsageWriteOnly,
             layout_.fixedFormat, dynamic ? GpuPool::Default : GpuPool::Managed);
         if (!buffer_) {
             return nullptr;
@@ -325,7 +325,7 @@ GpuVertexBuffer* VertexBuffer::Upload() {
     if (count_ > 0) {
         const uint32_t used = layout_.stride * count_ * 4;
         void* target = nullptr;
-        const GpuResult locked = dynamic ? buffer_->Lock(0, used, target, kGpuLockDiscard)
+        const GpuResult locked = dynamic ? buffer_->Lock(0, used, target, GpuLockDiscard)
                                          : buffer_->Lock(0, 0, target, 0);
         if (locked != GpuResult::Ok) {
             // Keeps the upload pending: drawing stale vertices would be worse than not drawing.
@@ -334,13 +334,13 @@ GpuVertexBuffer* VertexBuffer::Upload() {
         std::memcpy(target, vertices_.data(), used);
         buffer_->Unlock();
     }
-    flags_ &= ~kVertexNeedsUpload;
+    flags_ &= ~VertexNeedsUpload;
     return buffer_.get();
 }
 
 void VertexBuffer::ReleaseDynamic(GpuDevice& device) {
     for (VertexBuffer* v : LiveBuffers()) {
-        if (&v->device_ == &device && (v->flags_ & kVertexDynamic)) {
+        if (&v->device_ == &device && (v->flags_ & VertexDynamic)) {
             v->buffer_.reset();
             v->declaration_.reset();
         }
@@ -350,7 +350,7 @@ void VertexBuffer::ReleaseDynamic(GpuDevice& device) {
 bool VertexBuffer::RestoreDynamic(GpuDevice& device) {
     bool ok = true;
     for (VertexBuffer* v : LiveBuffers()) {
-        if (&v->device_ == &device && (v->flags_ & kVertexDynamic) && !v->buffer_) {
+        if (&v->device_ == &device && (v->flags_ & VertexDynamic) && !v->buffer_) {
             ok = v->Create(v->capacity_, v->flags_ & 0xFFFF, v->flags_ & 0xFFFF0000u) && ok;
             v->count_ = 0;
         }

@@ -16,23 +16,23 @@
 namespace quarn {
 
 // Format bits (low 16 bits of the format word).
-inline constexpr uint32_t kVertexPosition = 0x1;
-inline constexpr uint32_t kVertexScreenPosition = 0x2; // x, y, z, rhw; replaces kVertexPosition
-inline constexpr uint32_t kVertexNormal = 0x4;
-inline constexpr uint32_t kVertexDiffuse = 0x8;
-inline constexpr uint32_t kVertexSpecular = 0x10;
-inline constexpr uint32_t kVertexTexCoord0 = 0x20; // 0x40, 0x80, 0x100: sets 1 to 3
-inline constexpr uint32_t kVertexWeight0 = 0x200;
-inline constexpr uint32_t kVertexWeight1 = 0x400;
-inline constexpr uint32_t kVertexExtraFloat = 0x800;
+inline constexpr uint32_t VertexPosition = 0x1;
+inline constexpr uint32_t VertexScreenPosition = 0x2; // x, y, z, rhw; replaces VertexPosition
+inline constexpr uint32_t VertexNormal = 0x4;
+inline constexpr uint32_t VertexDiffuse = 0x8;
+inline constexpr uint32_t VertexSpecular = 0x10;
+inline constexpr uint32_t VertexTexCoord0 = 0x20; // 0x40, 0x80, 0x100: sets 1 to 3
+inline constexpr uint32_t VertexWeight0 = 0x200;
+inline constexpr uint32_t VertexWeight1 = 0x400;
+inline constexpr uint32_t VertexExtraFloat = 0x800;
 
 // Flag bits (high 16 bits).
-inline constexpr uint32_t kVertexDynamic = 0x40000;
-inline constexpr uint32_t kVertexStartEmpty = 0x80000;
-inline constexpr uint32_t kVertexClampU0 = 0x100000; // stage k: bit 20 + 2k for u, 21 + 2k for v
-inline constexpr uint32_t kVertexClampV0 = 0x200000;
-inline constexpr uint32_t kVertexNeedsUpload = 0x1000000;
-inline constexpr uint32_t kVertexChangedSinceDraw = 0x2000000;
+inline constexpr uint32_t VertexDynamic = 0x40000;
+inline constexpr uint32_t VertexStartEmpty = 0x80000;
+inline constexpr uint32_t VertexClampU0 = 0x100000; // stage k: bit 20 + 2k for u, 21 + 2k for v
+inline constexpr uint32_t VertexClampV0 = 0x200000;
+inline constexpr uint32_t VertexNeedsUpload = 0x1000000;
+inline constexpr uint32_t VertexChangedSinceDraw = 0x2000000;
 
 // Handed the message of a misuse the caller should hear about (the render device's error hook).
 using RenderErrorReporter = std::function<void(std::string_view message)>;
@@ -56,7 +56,7 @@ struct VertexLayout {
 
 class VertexBuffer {
 public:
-    static constexpr uint32_t kNoVertex = 0xFFFFFFFF;
+    static constexpr uint32_t NoVertex = 0xFFFFFFFF;
 
     explicit VertexBuffer(GpuDevice& device, RenderErrorReporter reporter = {});
     virtual ~VertexBuffer();
@@ -103,7 +103,7 @@ public:
     Float2 GetTexCoord(uint32_t i, uint32_t set) const;
     uint32_t GetColor(uint32_t i, uint32_t channel) const;
 
-    // Index of the first new vertex, or kNoVertex with nothing changed when it would not fit.
+    // Index of the first new vertex, or NoVertex with nothing changed when it would not fit.
     uint32_t AddVertices(uint32_t n);
     // Copies up to the free capacity from source (stride words per vertex).
     uint32_t Append(uint32_t n, const uint32_t* source);
@@ -120,7 +120,7 @@ public:
     static bool RestoreDynamic(GpuDevice& device);
 
 private:
-    void MarkChanged() { flags_ |= kVertexNeedsUpload | kVertexChangedSinceDraw; }
+    void MarkChanged() { flags_ |= VertexNeedsUpload | VertexChangedSinceDraw; }
     uint32_t* Word(uint32_t i, uint32_t offset);
     const uint32_t* Word(uint32_t i, uint32_t offset) const;
 

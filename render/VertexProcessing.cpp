@@ -178,7 +178,7 @@ void Light(const GpuState& state, const LightingSetup& setup, const Float3& posi
 
 uint32_t ActiveStageCount(const GpuState& state) {
     uint32_t n = 0;
-    while (n < kGpuStageCount &&
+    while (n < GpuStageCount &&
            state.Get(n, GpuStageState::ColorOp) != static_cast<uint32_t>(GpuTextureOp::Disable)) {
         ++n;
     }
@@ -222,8 +222,8 @@ bool ProcessVertices(const GpuState& state, const GpuDrawCall& call, uint32_t fi
     const GpuVertexElement* color1E = declaration->Find(GpuDeclUsage::Color, 0);
     const GpuVertexElement* color2E = declaration->Find(GpuDeclUsage::Color, 1);
     const uint32_t stages = ActiveStageCount(state);
-    const GpuVertexElement* texE[kGpuStageCount] = {};
-    uint32_t texGen[kGpuStageCount] = {};
+    const GpuVertexElement* texE[GpuStageCount] = {};
+    uint32_t texGen[GpuStageCount] = {};
     for (uint32_t s = 0; s < stages; ++s) {
         const uint32_t word = state.Get(s, GpuStageState::TexCoordIndex);
         texE[s] = declaration->Find(GpuDeclUsage::TexCoord, word & 0xFFFF);
@@ -257,7 +257,7 @@ bool ProcessVertices(const GpuState& state, const GpuDrawCall& call, uint32_t fi
         setup.emissiveSource =
             static_cast<GpuMaterialSource>(state.Get(GpuRenderState::EmissiveMaterialSource));
         const Matrix4& view = state.Get(GpuTransform::View);
-        for (uint32_t i = 0; i < kGpuMaxLights; ++i) {
+        for (uint32_t i = 0; i < GpuMaxLights; ++i) {
             if (!state.lightEnabled[i]) {
                 continue;
             }
@@ -288,14 +288,14 @@ bool ProcessVertices(const GpuState& state, const GpuDrawCall& call, uint32_t fi
     out.resize(count);
     for (uint32_t i = 0; i < count; ++i) {
         const uint64_t v = static_cast<uint64_t>(first) + i;
-        const uint8_t* streams[kGpuStreamCount];
-        for (uint32_t s = 0; s < kGpuStreamCount; ++s) {
+        const uint8_t* streams[GpuStreamCount];
+        for (uint32_t s = 0; s < GpuStreamCount; ++s) {
             streams[s] = call.streamData[s] != nullptr
                              ? call.streamData[s] + v * call.streamStride[s]
                              : nullptr;
         }
         auto read = [&](const GpuVertexElement* e, float values[4]) -> uint32_t {
-            if (e == nullptr || e->stream >= kGpuStreamCount || streams[e->stream] == nullptr) {
+            if (e == nullptr || e->stream >= GpuStreamCount || streams[e->stream] == nullptr) {
                 return 0;
             }
             return ReadElement(*e, streams[e->stream], values);
@@ -332,21 +332,21 @@ bool ProcessVertices(const GpuState& state, const GpuDrawCall& call, uint32_t fi
 
         if (lighting) {
             Light(state, setup, cameraPosition, cameraNormal, hasC1 ? c1 : nullptr,
-                  hasC2 ? c2 : nullptr, a + kAttrDiffuse, a + kAttrSpecular);
+                  hasC2 ? c2 : nullptr, a + AttrDiffuse, a + AttrSpecular);
         } else {
-            std::copy(c1, c1 + 4, a + kAttrDiffuse);
-            std::copy(c2, c2 + 3, a + kAttrSpecular);
+            std::copy(c1, c1 + 4, a + AttrDiffuse);
+            std::copy(c2, c2 + 3, a + AttrSpecular);
         }
-        a[kAttrFog] = 1.0f;
+        a[AttrFog] = 1.0f;
         if (fog) {
             const float distance = rangeFog ? cameraPosition.Length() : std::fabs(cameraPosition.z);
-            a[kAttrFog] = VertexFogFactor(fogMode, distance, fogStart, fogEnd, fogDensity);
+            a[AttrFog] = VertexFogFactor(fogMode, distance, fogStart, fogEnd, fogDensity);
         }
 
         for (uint32_t s = 0; s < stages; ++s) {
             float t[4] = {0.0f, 0.0f, 0.0f, 0.0f};
             uint32_t n = 0;
-            if (texGen[s] == kGpuTexGenCameraSpaceReflection && !pretransformed) {
+            if (texGen[s] == GpuTexGenCameraSpaceReflection && !pretransformed) {
                 const Float3 e = setup.localViewer || !lighting
                                      ? (cameraPosition * -1.0f).NormalizedOrSelf()
                                      : Float3{0.0f, 0.0f, -1.0f};
@@ -375,7 +375,7 @@ bool ProcessVertices(const GpuState& state, const GpuDrawCall& call, uint32_t fi
                 t[2] = r.z;
                 t[3] = r.w;
             }
-            std::copy(t, t + 4, a + kAttrTexture + 4 * s);
+            std::copy(t, t + 4, a + AttrTexture + 4 * s);
         }
     }
     return true;

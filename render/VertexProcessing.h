@@ -11,16 +11,16 @@
 namespace quarn {
 
 // Attribute slots every processed vertex carries, interpolated alike.
-inline constexpr uint32_t kAttrDiffuse = 0;  // r, g, b, a
-inline constexpr uint32_t kAttrSpecular = 4; // r, g, b
-inline constexpr uint32_t kAttrFog = 7;      // 1 = no fog, 0 = fog colour
-inline constexpr uint32_t kAttrTexture = 8;  // 4 per stage
-inline constexpr uint32_t kRasterMaxAttributes = kAttrTexture + 4 * kGpuStageCount;
+inline constexpr uint32_t AttrDiffuse = 0;  // r, g, b, a
+inline constexpr uint32_t AttrSpecular = 4; // r, g, b
+inline constexpr uint32_t AttrFog = 7;      // 1 = no fog, 0 = fog colour
+inline constexpr uint32_t AttrTexture = 8;  // 4 per stage
+inline constexpr uint32_t RasterMaxAttributes = AttrTexture + 4 * GpuStageCount;
 
 struct RasterVertex {
     // Homogeneous clip position; for pre-transformed vertices screen x, y, z and 1/w.
     float pos[4] = {0.0f, 0.0f, 0.0f, 1.0f};
-    float attr[kRasterMaxAttributes] = {};
+    float attr[RasterMaxAttributes] = {};
 };
 
 // Stages the pixel pipeline evaluates: up to the first whose colour operation is Disable.

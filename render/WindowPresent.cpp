@@ -67,11 +67,12 @@ bool PresentToWindow(SDL_Window* window, const SoftwareSurface& backBuffer, cons
     SDL_Rect destRect{0, 0, target->w, target->h};
     if (dest != nullptr) {
         // Bounded so the extents cannot overflow; SDL clips to the surface.
-        constexpr int32_t kLimit = 1 << 20;
-        const int32_t left = std::clamp(dest->left, -kLimit, kLimit);
-        const int32_t top = std::clamp(dest->top, -kLimit, kLimit);
-        destRect = SDL_Rect{left, top, std::clamp(dest->right, -kLimit, kLimit) - left,
-                            std::clamp(dest->bottom, -kLimit, kLimit) - top};
+        constexpr int32_t CoordinateLimit = 1 << 20;
+        const int32_t left = std::clamp(dest->left, -CoordinateLimit, CoordinateLimit);
+        const int32_t top = std::clamp(dest->top, -CoordinateLimit, CoordinateLimit);
+        destRect =
+            SDL_Rect{left, top, std::clamp(dest->right, -CoordinateLimit, CoordinateLimit) - left,
+                     std::clamp(dest->bottom, -CoordinateLimit, CoordinateLimit) - top};
         if (destRect.w <= 0 || destRect.h <= 0) {
             return true;
         }

@@ -8,12 +8,12 @@
 namespace quarn {
 namespace {
 
-constexpr uint32_t kFileHeaderSize = 14;
-constexpr uint32_t kInfoHeaderSize = 40;
-constexpr uint32_t kHeadersSize = kFileHeaderSize + kInfoHeaderSize;
-constexpr ImagePixel kOpaque = 0xFF000000u;
+constexpr uint32_t FileHeaderSize = 14;
+constexpr uint32_t InfoHeaderSize = 40;
+constexpr uint32_t HeadersSize = FileHeaderSize + InfoHeaderSize;
+constexpr ImagePixel Opaque = 0xFF000000u;
 
-enum Compression : uint32_t { kRgb = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3 };
+enum Compression : uint32_t { Rgb = 0, Rle8 = 1, Rle4 = 2, BitFields = 3 };
 
 uint16_t U16At(const uint8_t* data, uint32_t offset) {
     return static_cast<uint16_t>(data[offset] | data[offset + 1] << 8);
@@ -40,7 +40,7 @@ struct BmpHeader {
 };
 
 bool ReadHeader(BmpHeader& header, const uint8_t* data, uint32_t size) {
-    if (data == nullptr || size < kHeadersSize || data[0] != 'B' || data[1] != 'M') {
+    if (data == nullptr || size < HeadersSize || data[0] != 'B' || data[1] != 'M') {
         return false;
     }
     header.dataOffset = U32At(data, 10);
@@ -50,7 +50,7 @@ bool ReadHeader(BmpHeader& header, const uint8_t* data, uint32_t size) {
     header.bitCount = U16At(data, 28);
     header.compression = U32At(data, 30);
     header.colorsUsed = U32At(data, 46);
-    header.paletteOffset = kFileHeaderSize + std::max(header.infoSize, kInfoHeaderSize);
+    header.paletteOffset = FileHeaderSize + std::max(header.infoSize, InfoHeaderSize);
     if (header.bitCount < 9) {
         // More entries than the indices can reach would only be read past.
         uint32_t reachable = 1u << header.bitCount;
@@ -62,8 +62,7 @@ bool ReadHeader(BmpHeader& header, const uint8_t* data, uint32_t size) {
     int64_t rows = header.height;
     header.rows = static_cast<uint32_t>(std::abs(rows) & 0xFFFFFFFF);
     return header.width > 0 && header.rows > 0 &&
-           static_cast<uint32_t>(header.width) <= kMaxBmpDimension &&
-           header.rows <= kMaxBmpDimension;
+           static_cast<uint32_t>(header.width) <= MaxBmpDimension && header.rows <= MaxBmpDimension;
 }
 
 // Sequential reads that stop at the end of the data.
@@ -92,7 +91,7 @@ struct Target {
 
 ImagePixel PaletteEntry(const std::vector<ImagePixel>& palette, uint32_t index) {
     // An index past the palette reads opaque black rather than whatever follows it.
-    return index < palette.size() ? palette[index] : kOpaque;
+    return index < palette.size() ? palette[index] : Opaque;
 }
 
 // One colour channel given by a mask, scaled to 8 bits.
@@ -121,7 +120,7 @@ struct Channel {
 
 bool DecodeRle(Reader& in, const BmpHeader& header, const std::vector<ImagePixel>& palette,
                const Target& target) {
-    const bool four = header.compression == kRle4;
+    const bool four = header.compression == Rle4;
     int64_t x = 0;
     int64_t y = static_cast<int64_t>(header.rows) - 1;
     auto emit = [&](uint32_t index) { target.Put(x++, y, PaletteEntry(palette, index)); };
@@ -210,14 +209,14 @@ bool DecodeRows(Reader& in, const BmpHeader& header, const std::vector<ImagePixe
     for (uint32_t y = 0; y < header.rows; ++y) {
         const uint8_t* row = rowAt(y);
         for (uint32_t x = 0; x < target.width; ++x) {
-            ImagePixel pixel = kOpaque;
+            ImagePixel pixel = Opaque;
             if (bits <= 8) {
                 uint32_t bit = x * bits;
                 uint32_t index = (row[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
                 pixel = PaletteEntry(palette, index);
             } else if (bits == 24) {
                 const uint8_t* p = row + x * 3;
-                pixel = kOpaque | static_cast<uint32_t>(p[2]) << 16 |
+                pixel = Opaque | static_cast<uint32_t>(p[2]) << 16 |
                         static_cast<uint32_t>(p[1]) << 8 | p[0];
             } else {
                 uint32_t value = bits == 32 ? U32At(row, x * 4) : U16At(row, x * 2);
@@ -259,14 +258,14 @@ bool BmpCodec::Load(const uint8_t* data, uint32_t size, void* context, ImagePixe
             break;
         }
         if (palette.size() < 256) {
-            palette.push_back(kOpaque | (U32At(data, in.position) & 0xFFFFFF));
+            palette.push_back(Opaque | (U32At(data, in.position) & 0xFFFFFF));
         }
         in.position += 4;
     }
     const Target target{static_cast<uint32_t>(header.width), header.rows, context, sink};
     const uint32_t bits = header.bitCount;
     switch (header.compression) {
-    case kRgb:
+    case Rgb:
         if (bits == 16) {
             return DecodeRows(in, header, palette, target, 0x7C00, 0x03E0, 0x001F, 0);
         }
@@ -277,31 +276,31 @@ bool BmpCodec::Load(const uint8_t* data, uint32_t size, void* context, ImagePixe
             return DecodeRows(in, header, palette, target, 0, 0, 0, 0);
         }
         return false;
-    case kRle8:
-    case kRle4:
+    case Rle8:
+    case Rle4:
         // Run-length data is stored bottom-up only.
-        if (header.topDown || bits != (header.compression == kRle8 ? 8 : 4)) {
+        if (header.topDown || bits != (header.compression == Rle8 ? 8 : 4)) {
             return false;
         }
         return DecodeRle(in, header, palette, target);
-    case kBitFields: {
+    case BitFields: {
         if (bits != 16 && bits != 32) {
             return false;
         }
         // The masks follow the 40-byte info header (inside it for the longer versions); the
         // alpha mask exists only in headers of 56 bytes or more.
-        constexpr uint32_t kMasks = kHeadersSize;
-        if (size < kMasks + 12) {
+        constexpr uint32_t Masks = HeadersSize;
+        if (size < Masks + 12) {
             return false;
         }
         uint32_t alphaMask =
-            header.infoSize >= 56 && size >= kMasks + 16 ? U32At(data, kMasks + 12) : 0;
-        uint32_t start = header.dataOffset >= kMasks + 12 && header.dataOffset <= size
+            header.infoSize >= 56 && size >= Masks + 16 ? U32At(data, Masks + 12) : 0;
+        uint32_t start = header.dataOffset >= Masks + 12 && header.dataOffset <= size
                              ? header.dataOffset
-                             : std::max(in.position, kMasks + 12);
+                             : std::max(in.position, Masks + 12);
         Reader pixels{data, size, start};
-        return DecodeRows(pixels, header, palette, target, U32At(data, kMasks),
-                          U32At(data, kMasks + 4), U32At(data, kMasks + 8), alphaMask);
+        return DecodeRows(pixels, header, palette, target, U32At(data, Masks),
+                          U32At(data, Masks + 4), U32At(data, Masks + 8), alphaMask);
     }
     default:
         return false;
@@ -314,7 +313,7 @@ uint32_t BmpCodec::Save(ImageOutputStream& stream, uint32_t width, uint32_t heig
     const uint32_t padding = width == 0 ? 0 : 3 - ((width * 3 - 1) % 4);
     const uint32_t rowSize = width * 3 + padding;
     const uint32_t imageSize = rowSize * height;
-    std::array<uint8_t, kHeadersSize> headers{};
+    std::array<uint8_t, HeadersSize> headers{};
     auto put16 = [&](uint32_t offset, uint32_t value) {
         headers[offset] = static_cast<uint8_t>(value);
         headers[offset + 1] = static_cast<uint8_t>(value >> 8);
@@ -325,15 +324,15 @@ uint32_t BmpCodec::Save(ImageOutputStream& stream, uint32_t width, uint32_t heig
     };
     headers[0] = 'B';
     headers[1] = 'M';
-    put32(2, imageSize + kHeadersSize);
-    put32(10, kHeadersSize);
-    put32(14, kInfoHeaderSize);
+    put32(2, imageSize + HeadersSize);
+    put32(10, HeadersSize);
+    put32(14, InfoHeaderSize);
     put32(18, width);
     put32(22, height);
     put16(26, 1);
     put16(28, 24);
     put32(34, imageSize);
-    uint32_t written = stream.Write(headers.data(), kHeadersSize);
+    uint32_t written = stream.Write(headers.data(), HeadersSize);
     std::vector<uint8_t> row(rowSize, 0);
     if (padding > 0) {
         row[width * 3] = static_cast<uint8_t>(padding);

@@ -12,7 +12,7 @@ class BmpCodec final : public ImageCodec {
 public:
     const char* GetExtension() const override { return "bmp"; }
     // Reports 24 bits whatever the file holds; an unreadable or implausible header (dimensions
-    // above kMaxBmpDimension, data too short for the headers) reports zeros.
+    // above MaxBmpDimension, data too short for the headers) reports zeros.
     void GetTextureFormat(ImageInfo& info, const uint8_t* data, uint32_t size) override;
     // False for a layout it cannot decode or pixel data cut short; a run-length stream cut
     // short ends the image where the data ends.
@@ -28,6 +28,6 @@ private:
     std::string error_;
 };
 
-constexpr uint32_t kMaxBmpDimension = 16384;
+constexpr uint32_t MaxBmpDimension = 16384;
 
 } // namespace quarn

@@ -10,13 +10,13 @@
 namespace quarn {
 namespace {
 
-constexpr uint32_t kMaxMatch = 258;
-constexpr uint32_t kMinMatch = 3;
-constexpr uint32_t kHashBits = 16;
-constexpr uint32_t kHashBytes = 6;
-constexpr uint32_t kLiteralSymbols = 286;
-constexpr uint32_t kDistanceSymbols = 30;
-constexpr uint32_t kEndCode = 256;
+constexpr uint32_t MaxMatch = 258;
+constexpr uint32_t MinMatch = 3;
+constexpr uint32_t HashBits = 16;
+constexpr uint32_t HashBytes = 6;
+constexpr uint32_t LiteralSymbols = 286;
+constexpr uint32_t DistanceSymbols = 30;
+constexpr uint32_t EndCode = 256;
 
 // LSB-first bit packing as deflate stores it.
 class BitWriter {
@@ -59,7 +59,7 @@ struct Token {
 
 uint32_t LengthSymbol(uint32_t length) {
     uint32_t index = 0;
-    while (index + 1 < kLengthBase.size() && kLengthBase[index + 1] <= length) {
+    while (index + 1 < LengthBase.size() && LengthBase[index + 1] <= length) {
         ++index;
     }
     return index;
@@ -67,19 +67,19 @@ uint32_t LengthSymbol(uint32_t length) {
 
 uint32_t DistanceSymbol(uint32_t distance) {
     uint32_t index = 0;
-    while (index + 1 < kDistanceBase.size() && kDistanceBase[index + 1] <= distance) {
+    while (index + 1 < DistanceBase.size() && DistanceBase[index + 1] <= distance) {
         ++index;
     }
     return index;
 }
 
 uint32_t HashAt(const uint8_t* data, size_t size, size_t position) {
-    size_t count = std::min<size_t>(kHashBytes, size - position);
+    size_t count = std::min<size_t>(HashBytes, size - position);
     uint32_t hash = 0;
     for (size_t k = 0; k < count; ++k) {
         hash ^= static_cast<uint32_t>(data[position + k]) << (2 * k);
     }
-    return hash & ((1u << kHashBits) - 1);
+    return hash & ((1u << HashBits) - 1);
 }
 
 // Greedy matching over hash chains: each chain lists the positions of one hash value, newest
@@ -93,9 +93,9 @@ std::vector<Token> FindMatches(const uint8_t* data, size_t size, const DeflateSe
         }
         return tokens;
     }
-    constexpr int64_t kNone = -1;
-    std::vector<int64_t> heads(size_t{1} << kHashBits, kNone);
-    std::vector<int64_t> previous(size, kNone);
+    constexpr int64_t NoPosition = -1;
+    std::vector<int64_t> heads(size_t{1} << HashBits, NoPosition);
+    std::vector<int64_t> previous(size, NoPosition);
     auto insert = [&](size_t position) {
         uint32_t hash = HashAt(data, size, position);
         previous[position] = heads[hash];
@@ -105,11 +105,11 @@ std::vector<Token> FindMatches(const uint8_t* data, size_t size, const DeflateSe
     size_t p = 0;
     while (p < size) {
         const int64_t oldest = static_cast<int64_t>(p - std::min(p, window));
-        const size_t limit = std::min<size_t>(kMaxMatch, size - p);
+        const size_t limit = std::min<size_t>(MaxMatch, size - p);
         uint32_t bestLength = 0;
         size_t bestDistance = 0;
         for (int64_t candidate = heads[HashAt(data, size, p)];
-             candidate != kNone && candidate >= oldest;
+             candidate != NoPosition && candidate >= oldest;
              candidate = previous[static_cast<size_t>(candidate)]) {
             const uint8_t* from = data + candidate;
             uint32_t length = 0;
@@ -119,13 +119,13 @@ std::vector<Token> FindMatches(const uint8_t* data, size_t size, const DeflateSe
             if (length > bestLength) {
                 bestLength = length;
                 bestDistance = p - static_cast<size_t>(candidate);
-                if (length == kMaxMatch) {
+                if (length == MaxMatch) {
                     break;
                 }
             }
         }
         insert(p);
-        if (bestLength >= kMinMatch) {
+        if (bestLength >= MinMatch) {
             tokens.push_back(
                 {static_cast<uint16_t>(bestLength), static_cast<uint16_t>(bestDistance)});
             for (size_t i = 1; i < bestLength; ++i) {
@@ -175,12 +175,12 @@ void WriteTokens(BitWriter& bits, const std::vector<Token>& tokens,
         }
         uint32_t lengthSymbol = LengthSymbol(token.lengthOrLiteral);
         bits.PutCode(literalCodes[257 + lengthSymbol], literalLengths[257 + lengthSymbol]);
-        bits.Put(token.lengthOrLiteral - kLengthBase[lengthSymbol], kLengthExtra[lengthSymbol]);
+        bits.Put(token.lengthOrLiteral - LengthBase[lengthSymbol], LengthExtra[lengthSymbol]);
         uint32_t distanceSymbol = DistanceSymbol(token.distance);
         bits.PutCode(distanceCodes[distanceSymbol], distanceLengths[distanceSymbol]);
-        bits.Put(token.distance - kDistanceBase[distanceSymbol], kDistanceExtra[distanceSymbol]);
+        bits.Put(token.distance - DistanceBase[distanceSymbol], DistanceExtra[distanceSymbol]);
     }
-    bits.PutCode(literalCodes[kEndCode], literalLengths[kEndCode]);
+    bits.PutCode(literalCodes[EndCode], literalLengths[EndCode]);
 }
 
 void WriteStored(std::vector<uint8_t>& out, const uint8_t* data, size_t size) {
@@ -259,8 +259,8 @@ std::vector<LengthCode> RunLengthCodes(const std::vector<uint8_t>& lengths) {
 }
 
 void WriteDynamic(std::vector<uint8_t>& out, const std::vector<Token>& tokens) {
-    std::vector<uint32_t> literalFrequencies(kLiteralSymbols, 0);
-    std::vector<uint32_t> distanceFrequencies(kDistanceSymbols, 0);
+    std::vector<uint32_t> literalFrequencies(LiteralSymbols, 0);
+    std::vector<uint32_t> distanceFrequencies(DistanceSymbols, 0);
     for (const Token& token : tokens) {
         if (token.distance == 0) {
             ++literalFrequencies[token.lengthOrLiteral];
@@ -269,7 +269,7 @@ void WriteDynamic(std::vector<uint8_t>& out, const std::vector<Token>& tokens) {
             ++distanceFrequencies[DistanceSymbol(token.distance)];
         }
     }
-    literalFrequencies[kEndCode] = 1;
+    literalFrequencies[EndCode] = 1;
     std::vector<uint8_t> literalLengths = LimitedCodeLengths(literalFrequencies, 15);
     std::vector<uint8_t> distanceLengths = LimitedCodeLengths(distanceFrequencies, 15);
     // A block of literals only still needs one distance code: some decoders refuse a distance
@@ -289,18 +289,18 @@ void WriteDynamic(std::vector<uint8_t>& out, const std::vector<Token>& tokens) {
     std::vector<uint8_t> runLengths = LimitedCodeLengths(runFrequencies, 7);
     std::vector<uint32_t> runCodes = CanonicalCodes(runLengths);
     uint32_t storedCount = 19;
-    while (storedCount > 4 && runLengths[kCodeLengthOrder[storedCount - 1]] == 0) {
+    while (storedCount > 4 && runLengths[CodeLengthOrder[storedCount - 1]] == 0) {
         --storedCount;
     }
 
     BitWriter bits(out);
     bits.Put(1, 1);
     bits.Put(2, 2);
-    bits.Put(kLiteralSymbols - 257, 5);
-    bits.Put(kDistanceSymbols - 1, 5);
+    bits.Put(LiteralSymbols - 257, 5);
+    bits.Put(DistanceSymbols - 1, 5);
     bits.Put(storedCount - 4, 4);
     for (uint32_t i = 0; i < storedCount; ++i) {
-        bits.Put(runLengths[kCodeLengthOrder[i]], 3);
+        bits.Put(runLengths[CodeLengthOrder[i]], 3);
     }
     for (const LengthCode& run : runs) {
         bits.PutCode(runCodes[run.symbol], runLengths[run.symbol]);

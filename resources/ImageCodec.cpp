@@ -12,7 +12,7 @@ std::vector<std::unique_ptr<ImageCodec>>& Codecs() {
     return codecs;
 }
 
-uint32_t maxTextureSize = kDefaultMaxTextureSize;
+uint32_t maxTextureSize = DefaultMaxTextureSize;
 
 } // namespace
 

@@ -77,7 +77,7 @@ ImageCodec* FindImageCodec(const char* extension, bool forSaving = false);
 
 // Large images are decoded at a fraction of their size so that no texture exceeds this. The
 // render device sets it from its own limit; 2048 until it does.
-constexpr uint32_t kDefaultMaxTextureSize = 2048;
+constexpr uint32_t DefaultMaxTextureSize = 2048;
 uint32_t GetImageMaxTextureSize();
 void SetImageMaxTextureSize(uint32_t size);
 

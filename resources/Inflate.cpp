@@ -11,16 +11,16 @@
 namespace quarn {
 namespace {
 
-constexpr int kMaxCodeLength = 15;
+constexpr int MaxCodeLength = 15;
 // Codes up to this length resolve with one table look-up; longer ones walk the canonical code.
-constexpr int kFastBits = 10;
-constexpr uint32_t kFastMask = (1u << kFastBits) - 1;
+constexpr int FastBits = 10;
+constexpr uint32_t FastMask = (1u << FastBits) - 1;
 
 // A canonical Huffman code (the deflate flavour) with a direct look-up table for short codes.
 struct HuffmanTable {
-    // symbol << 4 | length; 0 where no code of kFastBits bits or fewer starts with the index.
-    std::array<uint16_t, 1u << kFastBits> fast;
-    std::array<uint16_t, kMaxCodeLength + 1> count;
+    // symbol << 4 | length; 0 where no code of FastBits bits or fewer starts with the index.
+    std::array<uint16_t, 1u << FastBits> fast;
+    std::array<uint16_t, MaxCodeLength + 1> count;
     // Symbols in canonical order: by length, then by value.
     std::array<uint16_t, 288> symbols;
 };
@@ -35,19 +35,19 @@ uint32_t BuildTable(HuffmanTable& table, const uint8_t* lengths, int symbolCount
     // Over-subscribed lengths would give two symbols one code. Incomplete codes are legal
     // (a lone distance code, or none); their missing paths decode as errors.
     int left = 1;
-    for (int len = 1; len <= kMaxCodeLength; ++len) {
+    for (int len = 1; len <= MaxCodeLength; ++len) {
         left = left * 2 - table.count[len];
         if (left < 0) {
-            return kInflateBadCodeLengths;
+            return InflateBadCodeLengths;
         }
     }
-    std::array<uint16_t, kMaxCodeLength + 2> offset{};
-    for (int len = 1; len <= kMaxCodeLength; ++len) {
+    std::array<uint16_t, MaxCodeLength + 2> offset{};
+    for (int len = 1; len <= MaxCodeLength; ++len) {
         offset[len + 1] = uint16_t(offset[len] + table.count[len]);
     }
-    std::array<uint32_t, kMaxCodeLength + 1> nextCode{};
+    std::array<uint32_t, MaxCodeLength + 1> nextCode{};
     uint32_t code = 0;
-    for (int len = 1; len <= kMaxCodeLength; ++len) {
+    for (int len = 1; len <= MaxCodeLength; ++len) {
         nextCode[len] = code;
         code = (code + table.count[len]) << 1;
     }
@@ -57,7 +57,7 @@ uint32_t BuildTable(HuffmanTable& table, const uint8_t* lengths, int symbolCount
             continue;
         }
         table.symbols[offset[len]++] = uint16_t(s);
-        if (len > kFastBits) {
+        if (len > FastBits) {
             continue;
         }
         // The stream sends codes most significant bit first into a least-significant-first
@@ -67,11 +67,11 @@ uint32_t BuildTable(HuffmanTable& table, const uint8_t* lengths, int symbolCount
         for (int i = 0; i < len; ++i) {
             reversed |= ((c >> i) & 1u) << (len - 1 - i);
         }
-        for (uint32_t i = reversed; i <= kFastMask; i += 1u << len) {
+        for (uint32_t i = reversed; i <= FastMask; i += 1u << len) {
             table.fast[i] = uint16_t(s << 4 | len);
         }
     }
-    return kInflateOk;
+    return InflateOk;
 }
 
 // Reads bits least significant first. Past the end of the input it supplies zero bits and
@@ -140,11 +140,11 @@ private:
 // Decodes one symbol; the caller has refilled. Returns the symbol or -1 with `error` set.
 inline int DecodeSymbol(BitReader& bits, const HuffmanTable& table, uint32_t& error) {
     const uint32_t peek = bits.Peek();
-    const uint32_t entry = table.fast[peek & kFastMask];
+    const uint32_t entry = table.fast[peek & FastMask];
     if (entry != 0) {
         bits.Drop(entry & 15);
         if (bits.Overrun()) {
-            error = kInflateSymbolTruncated;
+            error = InflateSymbolTruncated;
             return -1;
         }
         return int(entry >> 4);
@@ -153,13 +153,13 @@ inline int DecodeSymbol(BitReader& bits, const HuffmanTable& table, uint32_t& er
     int code = 0;
     int first = 0;
     int index = 0;
-    for (int len = 1; len <= kMaxCodeLength; ++len) {
+    for (int len = 1; len <= MaxCodeLength; ++len) {
         code |= int((peek >> (len - 1)) & 1);
         const int count = table.count[len];
         if (code - first < count) {
             bits.Drop(unsigned(len));
             if (bits.Overrun()) {
-                error = kInflateSymbolTruncated;
+                error = InflateSymbolTruncated;
                 return -1;
             }
             return table.symbols[size_t(index + code - first)];
@@ -168,7 +168,7 @@ inline int DecodeSymbol(BitReader& bits, const HuffmanTable& table, uint32_t& er
         first = (first + count) << 1;
         code <<= 1;
     }
-    error = bits.Remaining() < kMaxCodeLength ? kInflateSymbolTruncated : kInflateBadSymbol;
+    error = bits.Remaining() < MaxCodeLength ? InflateSymbolTruncated : InflateBadSymbol;
     return -1;
 }
 
@@ -197,18 +197,18 @@ const FixedTables& GetFixedTables() {
 uint32_t ReadDynamicTables(BitReader& bits, HuffmanTable& literals, HuffmanTable& distances) {
     bits.Refill();
     if (bits.Remaining() < 14) {
-        return kInflateDynamicHeaderTruncated;
+        return InflateDynamicHeaderTruncated;
     }
     const int literalCount = int(bits.Take(5)) + 257;
     const int distanceCount = int(bits.Take(5)) + 1;
     const int codeLengthCount = int(bits.Take(4)) + 4;
     if (bits.Remaining() < uint64_t(codeLengthCount) * 3) {
-        return kInflateDynamicHeaderTruncated;
+        return InflateDynamicHeaderTruncated;
     }
     std::array<uint8_t, 19> codeLengths{};
     for (int i = 0; i < codeLengthCount; ++i) {
         bits.Refill();
-        codeLengths[kCodeLengthOrder[size_t(i)]] = uint8_t(bits.Take(3));
+        codeLengths[CodeLengthOrder[size_t(i)]] = uint8_t(bits.Take(3));
     }
     HuffmanTable codeLengthTable;
     if (uint32_t error = BuildTable(codeLengthTable, codeLengths.data(), 19)) {
@@ -222,44 +222,44 @@ uint32_t ReadDynamicTables(BitReader& bits, HuffmanTable& literals, HuffmanTable
     while (i < total) {
         bits.Refill();
         if (bits.AtEnd()) {
-            return kInflateDynamicHeaderTruncated;
+            return InflateDynamicHeaderTruncated;
         }
         uint32_t error = 0;
         const int symbol = DecodeSymbol(bits, codeLengthTable, error);
         if (symbol < 0) {
-            return error == kInflateSymbolTruncated ? kInflateDynamicHeaderTruncated : error;
+            return error == InflateSymbolTruncated ? InflateDynamicHeaderTruncated : error;
         }
         if (symbol < 16) {
             lengths[size_t(i++)] = uint8_t(symbol);
             continue;
         }
         if (symbol > 18) {
-            return kInflateBadCodeLengthSymbol;
+            return InflateBadCodeLengthSymbol;
         }
-        static constexpr std::array<uint8_t, 3> kRepeatBits = {2, 3, 7};
-        static constexpr std::array<uint8_t, 3> kRepeatBase = {3, 3, 11};
-        static constexpr std::array<uint32_t, 3> kPastEnd = {
-            kInflateRepeat16PastEnd, kInflateRepeat17PastEnd, kInflateRepeat18PastEnd};
+        static constexpr std::array<uint8_t, 3> RepeatBits = {2, 3, 7};
+        static constexpr std::array<uint8_t, 3> RepeatBase = {3, 3, 11};
+        static constexpr std::array<uint32_t, 3> PastEnd = {
+            InflateRepeat16PastEnd, InflateRepeat17PastEnd, InflateRepeat18PastEnd};
         const size_t kind = size_t(symbol - 16);
-        const int repeat = int(kRepeatBase[kind] + bits.Take(kRepeatBits[kind]));
+        const int repeat = int(RepeatBase[kind] + bits.Take(RepeatBits[kind]));
         if (bits.Overrun()) {
-            return kInflateRepeatBitsTruncated;
+            return InflateRepeatBitsTruncated;
         }
         uint8_t value = 0;
         if (symbol == 16) {
             if (i == 0) {
-                return kInflateRepeatWithoutPrevious;
+                return InflateRepeatWithoutPrevious;
             }
             value = lengths[size_t(i - 1)];
         }
         if (i + repeat > total) {
-            return kPastEnd[kind];
+            return PastEnd[kind];
         }
         std::memset(&lengths[size_t(i)], value, size_t(repeat));
         i += repeat;
     }
     if (lengths[256] == 0) {
-        return kInflateNoEndCode;
+        return InflateNoEndCode;
     }
     // The literal and distance lengths are split at the declared literal count.
     std::array<uint8_t, 32> distanceLengths{};
@@ -277,7 +277,7 @@ uint32_t InflateHuffmanBlock(BitReader& bits, const HuffmanTable& literals,
     for (;;) {
         bits.Refill();
         if (bits.AtEnd()) {
-            return kInflateBlockTruncated;
+            return InflateBlockTruncated;
         }
         uint32_t error = 0;
         int symbol = DecodeSymbol(bits, literals, error);
@@ -286,40 +286,40 @@ uint32_t InflateHuffmanBlock(BitReader& bits, const HuffmanTable& literals,
         }
         if (symbol < 256) {
             if (out == outEnd) {
-                return kInflateLiteralPastOutput;
+                return InflateLiteralPastOutput;
             }
             *out++ = uint8_t(symbol);
             continue;
         }
         if (symbol == 256) {
-            return kInflateOk;
+            return InflateOk;
         }
         const size_t lengthIndex = size_t(symbol - 257);
-        if (lengthIndex >= kLengthBase.size()) {
+        if (lengthIndex >= LengthBase.size()) {
             // 286 and 287 take part in the fixed code but stand for no length.
-            return kInflateBadSymbol;
+            return InflateBadSymbol;
         }
-        const size_t length = kLengthBase[lengthIndex] + bits.Take(kLengthExtra[lengthIndex]);
+        const size_t length = LengthBase[lengthIndex] + bits.Take(LengthExtra[lengthIndex]);
         if (bits.Overrun()) {
-            return kInflateBlockTruncated;
+            return InflateBlockTruncated;
         }
         symbol = DecodeSymbol(bits, distances, error);
         if (symbol < 0) {
             return error;
         }
         if (symbol > 29) {
-            return kInflateBadDistanceCode;
+            return InflateBadDistanceCode;
         }
         const size_t distance =
-            kDistanceBase[size_t(symbol)] + bits.Take(kDistanceExtra[size_t(symbol)]);
+            DistanceBase[size_t(symbol)] + bits.Take(DistanceExtra[size_t(symbol)]);
         if (bits.Overrun()) {
-            return kInflateBlockTruncated;
+            return InflateBlockTruncated;
         }
         if (distance > size_t(out - outBegin)) {
-            return kInflateBackReferenceBeforeStart;
+            return InflateBackReferenceBeforeStart;
         }
         if (length > size_t(outEnd - out)) {
-            return kInflateCopyPastOutput;
+            return InflateCopyPastOutput;
         }
         const uint8_t* from = out - distance;
         if (distance >= length) {
@@ -342,13 +342,13 @@ uint32_t InflateStoredBlock(BitReader& bits, uint8_t*& out, uint8_t* outEnd) {
     const size_t position = bits.AlignedBytePosition();
     const size_t size = bits.Size();
     if (position > size || size - position < 4) {
-        return kInflateHeaderTruncated;
+        return InflateHeaderTruncated;
     }
     const uint8_t* header = bits.Begin() + position;
     const uint32_t length = uint32_t(header[0]) | uint32_t(header[1]) << 8;
     const uint32_t inverse = uint32_t(header[2]) | uint32_t(header[3]) << 8;
     if (length + inverse != 65535) {
-        return kInflateStoredLengthMismatch;
+        return InflateStoredLengthMismatch;
     }
     const size_t available = size - position - 4;
     const size_t room = size_t(outEnd - out);
@@ -361,9 +361,9 @@ uint32_t InflateStoredBlock(BitReader& bits, uint8_t*& out, uint8_t* outEnd) {
     out += amount;
     bits.JumpToByte(position + 4 + amount);
     if (amount < length) {
-        return amount == room ? kInflateStoredPastOutput : kInflateStoredPastInput;
+        return amount == room ? InflateStoredPastOutput : InflateStoredPastInput;
     }
-    return kInflateOk;
+    return InflateOk;
 }
 
 } // namespace
@@ -374,14 +374,14 @@ uint32_t Inflate(const uint8_t* input, size_t inputSize, uint8_t* out, size_t ca
     uint8_t* const outEnd = out + capacity;
     uint8_t* cursor = out;
     BitReader bits(input, inputSize);
-    uint32_t error = kInflateOk;
+    uint32_t error = InflateOk;
     bool final = false;
     HuffmanTable literals;
     HuffmanTable distances;
-    while (!final && error == kInflateOk) {
+    while (!final && error == InflateOk) {
         bits.Refill();
         if (bits.Remaining() < 3) {
-            error = kInflateHeaderTruncated;
+            error = InflateHeaderTruncated;
             break;
         }
         final = bits.Take(1) != 0;
@@ -394,11 +394,11 @@ uint32_t Inflate(const uint8_t* input, size_t inputSize, uint8_t* out, size_t ca
                                         outEnd);
         } else if (type == 2) {
             error = ReadDynamicTables(bits, literals, distances);
-            if (error == kInflateOk) {
+            if (error == InflateOk) {
                 error = InflateHuffmanBlock(bits, literals, distances, outBegin, cursor, outEnd);
             }
         } else {
-            error = kInflateBlockType3;
+            error = InflateBlockType3;
         }
     }
     written = size_t(cursor - outBegin);
@@ -409,32 +409,32 @@ uint32_t ZlibDecompress(const uint8_t* input, size_t inputSize, uint8_t* out, si
                         size_t& written, bool ignoreChecksum) {
     written = 0;
     if (inputSize < 2) {
-        return kInflateZlibTooShort;
+        return InflateZlibTooShort;
     }
     const uint32_t cmf = input[0];
     const uint32_t flg = input[1];
     if ((cmf * 256 + flg) % 31 != 0) {
-        return kInflateZlibHeaderCheck;
+        return InflateZlibHeaderCheck;
     }
     if ((cmf & 15) != 8 || (cmf >> 4) > 7) {
-        return kInflateZlibMethod;
+        return InflateZlibMethod;
     }
     if ((flg >> 5) & 1) {
-        return kInflateZlibDictionary;
+        return InflateZlibDictionary;
     }
     if (uint32_t error = Inflate(input + 2, inputSize - 2, out, capacity, written)) {
         return error;
     }
     if (ignoreChecksum) {
-        return kInflateOk;
+        return InflateOk;
     }
     if (inputSize < 6) {
-        return kInflateZlibChecksum;
+        return InflateZlibChecksum;
     }
     const uint8_t* trailer = input + inputSize - 4;
     const uint32_t stored = uint32_t(trailer[0]) << 24 | uint32_t(trailer[1]) << 16 |
                             uint32_t(trailer[2]) << 8 | uint32_t(trailer[3]);
-    return ZlibChecksum(1, out, written) == stored ? kInflateOk : kInflateZlibChecksum;
+    return ZlibChecksum(1, out, written) == stored ? InflateOk : InflateZlibChecksum;
 }
 
 } // namespace quarn

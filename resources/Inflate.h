@@ -7,33 +7,33 @@ namespace quarn {
 
 // Error codes of the decompressor; they share one numbering with the image decoder's.
 enum InflateError : uint32_t {
-    kInflateOk = 0,
-    kInflateSymbolTruncated = 10, // input ended inside a Huffman symbol
-    kInflateBadSymbol = 11,       // a bit path that is no code of the table
-    kInflateBackReferenceBeforeStart = 12,
-    kInflateRepeat16PastEnd = 13, // code-length repeats running past the length list
-    kInflateRepeat17PastEnd = 14,
-    kInflateRepeat18PastEnd = 15,
-    kInflateBadCodeLengthSymbol = 16,
-    kInflateLiteralPastOutput = 17,
-    kInflateBadDistanceCode = 18,
-    kInflateCopyPastOutput = 19,
-    kInflateBlockType3 = 20,
-    kInflateStoredLengthMismatch = 21,
-    kInflateStoredPastOutput = 22,
-    kInflateStoredPastInput = 23,
-    kInflateZlibHeaderCheck = 24,
-    kInflateZlibMethod = 25, // method not 8 or window above 32 KB
-    kInflateZlibDictionary = 26,
-    kInflateDynamicHeaderTruncated = 49,
-    kInflateRepeatBitsTruncated = 50,
-    kInflateBlockTruncated = 51,  // input ended inside a compressed block
-    kInflateHeaderTruncated = 52, // input ended before a block or stored header
-    kInflateZlibTooShort = 53,
-    kInflateRepeatWithoutPrevious = 54, // code-length repeat 16 as the first length
-    kInflateBadCodeLengths = 55,        // lengths that over-subscribe the code space
-    kInflateZlibChecksum = 58,
-    kInflateNoEndCode = 64, // a dynamic block whose end code has length 0
+    InflateOk = 0,
+    InflateSymbolTruncated = 10, // input ended inside a Huffman symbol
+    InflateBadSymbol = 11,       // a bit path that is no code of the table
+    InflateBackReferenceBeforeStart = 12,
+    InflateRepeat16PastEnd = 13, // code-length repeats running past the length list
+    InflateRepeat17PastEnd = 14,
+    InflateRepeat18PastEnd = 15,
+    InflateBadCodeLengthSymbol = 16,
+    InflateLiteralPastOutput = 17,
+    InflateBadDistanceCode = 18,
+    InflateCopyPastOutput = 19,
+    InflateBlockType3 = 20,
+    InflateStoredLengthMismatch = 21,
+    InflateStoredPastOutput = 22,
+    InflateStoredPastInput = 23,
+    InflateZlibHeaderCheck = 24,
+    InflateZlibMethod = 25, // method not 8 or window above 32 KB
+    InflateZlibDictionary = 26,
+    InflateDynamicHeaderTruncated = 49,
+    InflateRepeatBitsTruncated = 50,
+    InflateBlockTruncated = 51,  // input ended inside a compressed block
+    InflateHeaderTruncated = 52, // input ended before a block or stored header
+    InflateZlibTooShort = 53,
+    InflateRepeatWithoutPrevious = 54, // code-length repeat 16 as the first length
+    InflateBadCodeLengths = 55,        // lengths that over-subscribe the code space
+    InflateZlibChecksum = 58,
+    InflateNoEndCode = 64, // a dynamic block whose end code has length 0
 };
 
 // Decompresses a raw deflate stream into out[0, capacity). Never reads outside the input nor

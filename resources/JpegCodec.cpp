@@ -10,11 +10,11 @@ namespace {
 
 // libjpeg's allocations for one image; a progressive file of huge declared size fails with a
 // libjpeg error instead of exhausting memory.
-constexpr int32_t kMaxDecoderMemory = 256 * 1024 * 1024;
+constexpr int32_t MaxDecoderMemory = 256 * 1024 * 1024;
 // The largest side read, as for the other image formats: libjpeg decodes every declared row,
 // also after the data has run out, so a few hundred bytes declaring 65000 x 65000 pixels would
 // hold loading for seconds.
-constexpr JDIMENSION kMaxJpegSide = 16384;
+constexpr JDIMENSION MaxJpegSide = 16384;
 
 // Everything the decode touches, in plain memory: libjpeg reports fatal errors by a long jump
 // back into DecodeJpeg, which must therefore hold no object with a destructor.
@@ -88,10 +88,10 @@ bool DecodeJpeg(JpegJob* job) {
         return false;
     }
     jpeg_create_decompress(&decoder);
-    decoder.mem->max_memory_to_use = kMaxDecoderMemory;
+    decoder.mem->max_memory_to_use = MaxDecoderMemory;
     jpeg_mem_src(&decoder, job->data, job->size);
     jpeg_read_header(&decoder, TRUE);
-    if (decoder.image_width > kMaxJpegSide || decoder.image_height > kMaxJpegSide) {
+    if (decoder.image_width > MaxJpegSide || decoder.image_height > MaxJpegSide) {
         jpeg_destroy_decompress(&decoder);
         return false;
     }

@@ -21,10 +21,10 @@ bool ChunkTypeIs(const uint8_t* type, const char* name) {
 }
 
 // The seven interlace passes: first column, first row, column step, row step.
-constexpr uint32_t kPassX[7] = {0, 4, 0, 2, 0, 1, 0};
-constexpr uint32_t kPassY[7] = {0, 0, 4, 0, 2, 0, 1};
-constexpr uint32_t kPassDx[7] = {8, 8, 4, 4, 2, 2, 1};
-constexpr uint32_t kPassDy[7] = {8, 8, 8, 4, 4, 2, 2};
+constexpr uint32_t PassX[7] = {0, 4, 0, 2, 0, 1, 0};
+constexpr uint32_t PassY[7] = {0, 0, 4, 0, 2, 0, 1};
+constexpr uint32_t PassDx[7] = {8, 8, 4, 4, 2, 2, 1};
+constexpr uint32_t PassDy[7] = {8, 8, 8, 4, 4, 2, 2};
 
 uint32_t PassExtent(uint32_t size, uint32_t start, uint32_t step) {
     return size > start ? (size - start + step - 1) / step : 0;
@@ -245,11 +245,11 @@ uint32_t PngChannelCount(uint32_t colourType) {
 }
 
 uint32_t PngDecoder::ReadHeader(const uint8_t* data, size_t size) {
-    static constexpr uint8_t kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+    static constexpr uint8_t Signature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
     if (size < 29) {
         return ErrorTooShort;
     }
-    if (std::memcmp(data, kSignature, 8) != 0) {
+    if (std::memcmp(data, Signature, 8) != 0) {
         return ErrorSignature;
     }
     if (!ChunkTypeIs(data + 12, "IHDR")) {
@@ -297,8 +297,7 @@ uint32_t PngDecoder::ReadHeader(const uint8_t* data, size_t size) {
     default:
         return ErrorColourType;
     }
-    if (info_.width == 0 || info_.height == 0 ||
-        uint64_t(info_.width) * info_.height > kMaxPixels) {
+    if (info_.width == 0 || info_.height == 0 || uint64_t(info_.width) * info_.height > MaxPixels) {
         return ErrorImageSize;
     }
     return ErrorNone;
@@ -419,8 +418,8 @@ uint32_t PngDecoder::DecodeImage(std::vector<uint8_t>& pixels, const uint8_t* co
     uint64_t expected = 0;
     if (interlaced) {
         for (int pass = 0; pass < 7; ++pass) {
-            const uint32_t pw = PassExtent(info.width, kPassX[pass], kPassDx[pass]);
-            const uint32_t ph = PassExtent(info.height, kPassY[pass], kPassDy[pass]);
+            const uint32_t pw = PassExtent(info.width, PassX[pass], PassDx[pass]);
+            const uint32_t ph = PassExtent(info.height, PassY[pass], PassDy[pass]);
             if (pw != 0 && ph != 0) {
                 expected += uint64_t(ph) * (RowBytes(pw, bpp) + 1);
             }
@@ -452,8 +451,8 @@ uint32_t PngDecoder::DecodeImage(std::vector<uint8_t>& pixels, const uint8_t* co
         image.assign(rowBytes * info.height, 0);
         size_t offset = 0;
         for (int pass = 0; pass < 7; ++pass) {
-            const uint32_t pw = PassExtent(info.width, kPassX[pass], kPassDx[pass]);
-            const uint32_t ph = PassExtent(info.height, kPassY[pass], kPassDy[pass]);
+            const uint32_t pw = PassExtent(info.width, PassX[pass], PassDx[pass]);
+            const uint32_t ph = PassExtent(info.height, PassY[pass], PassDy[pass]);
             if (pw == 0 || ph == 0) {
                 continue;
             }
@@ -464,9 +463,9 @@ uint32_t PngDecoder::DecodeImage(std::vector<uint8_t>& pixels, const uint8_t* co
             }
             for (uint32_t py = 0; py < ph; ++py) {
                 const uint8_t* in = passData + size_t(py) * (passRowBytes + 1) + 1;
-                uint8_t* out = image.data() + size_t(kPassY[pass] + py * kPassDy[pass]) * rowBytes;
+                uint8_t* out = image.data() + size_t(PassY[pass] + py * PassDy[pass]) * rowBytes;
                 for (uint32_t px = 0; px < pw; ++px) {
-                    const size_t x = kPassX[pass] + size_t(px) * kPassDx[pass];
+                    const size_t x = PassX[pass] + size_t(px) * PassDx[pass];
                     if (bpp >= 8) {
                         std::memcpy(out + x * distance, in + size_t(px) * distance, distance);
                     } else {

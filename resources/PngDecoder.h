@@ -52,7 +52,7 @@ public:
     };
 
     // Largest width x height accepted (one 16384 x 16384 texture).
-    static constexpr uint64_t kMaxPixels = uint64_t(16384) * 16384;
+    static constexpr uint64_t MaxPixels = uint64_t(16384) * 16384;
 
     struct Settings {
         uint8_t colourType = 6;

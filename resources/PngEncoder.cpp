@@ -123,8 +123,8 @@ uint32_t PngEncoder::Encode(std::vector<uint8_t>& out, const uint8_t* rgba, uint
         return error;
     }
 
-    static constexpr std::array<uint8_t, 8> kSignature = {137, 80, 78, 71, 13, 10, 26, 10};
-    out.insert(out.end(), kSignature.begin(), kSignature.end());
+    static constexpr std::array<uint8_t, 8> Signature = {137, 80, 78, 71, 13, 10, 26, 10};
+    out.insert(out.end(), Signature.begin(), Signature.end());
     std::vector<uint8_t> header;
     PutU32(header, width);
     PutU32(header, height);

@@ -8,53 +8,50 @@
 namespace quarn {
 namespace {
 
-constexpr float kPi = std::numbers::pi_v<float>;
+constexpr float PiFloat = std::numbers::pi_v<float>;
 
 TEST(Intersection, SignedAngleIsPositiveCounterClockwise) {
-    EXPECT_FLOAT_EQ(SignedAngle2D(Float2(2, 0), Float2(0, 3)), kPi / 2.0f);
-    EXPECT_FLOAT_EQ(SignedAngle2D(Float2(0, 3), Float2(2, 0)), -kPi / 2.0f);
-    EXPECT_FLOAT_EQ(SignedAngle2D(Float2(1, 0), Float2(-1, 0)), kPi);
+    EXPECT_FLOAT_EQ(SignedAngle2D(Float2(2, 0), Float2(0, 3)), PiFloat / 2.0f);
+    EXPECT_FLOAT_EQ(SignedAngle2D(Float2(0, 3), Float2(2, 0)), -PiFloat / 2.0f);
+    EXPECT_FLOAT_EQ(SignedAngle2D(Float2(1, 0), Float2(-1, 0)), PiFloat);
 }
 
 TEST(Intersection, SignedAngleSurvivesRoundingAndZeroVectors) {
     // Normalised, (2.5, 0.7) dotted with itself rounds to just above 1.
     EXPECT_EQ(SignedAngle2D(Float2(2.5f, 0.7f), Float2(2.5f, 0.7f)), 0.0f);
-    EXPECT_FLOAT_EQ(SignedAngle2D(Float2(), Float2(1, 1)), kPi / 2.0f);
+    EXPECT_FLOAT_EQ(SignedAngle2D(Float2(), Float2(1, 1)), PiFloat / 2.0f);
 }
 
 // A triangle in the plane z = 0 whose right-handed normal is +Z.
-const Float3 kC0(0, 0, 0);
-const Float3 kC1(1, 0, 0);
-const Float3 kC2(0, 1, 0);
+const Float3 C0(0, 0, 0);
+const Float3 C1(1, 0, 0);
+const Float3 C2(0, 1, 0);
 
 TEST(Intersection, OneSidedRayTriangleHitsOnlyAlongTheNormal) {
-    EXPECT_FLOAT_EQ(
-        RayTriangleIntersect(Float3(0.25f, 0.25f, -2), Float3(0, 0, 0.5f), kC0, kC1, kC2), 4.0f);
-    EXPECT_EQ(RayTriangleIntersect(Float3(0.25f, 0.25f, 2), Float3(0, 0, -1), kC0, kC1, kC2),
-              NoHit);
-    EXPECT_EQ(RayTriangleIntersect(Float3(0.75f, 0.75f, -2), Float3(0, 0, 1), kC0, kC1, kC2),
-              NoHit);
+    EXPECT_FLOAT_EQ(RayTriangleIntersect(Float3(0.25f, 0.25f, -2), Float3(0, 0, 0.5f), C0, C1, C2),
+                    4.0f);
+    EXPECT_EQ(RayTriangleIntersect(Float3(0.25f, 0.25f, 2), Float3(0, 0, -1), C0, C1, C2), NoHit);
+    EXPECT_EQ(RayTriangleIntersect(Float3(0.75f, 0.75f, -2), Float3(0, 0, 1), C0, C1, C2), NoHit);
     // A line test: the triangle behind the origin still answers, with t < 0.
-    EXPECT_FLOAT_EQ(RayTriangleIntersect(Float3(0.25f, 0.25f, 2), Float3(0, 0, 1), kC0, kC1, kC2),
+    EXPECT_FLOAT_EQ(RayTriangleIntersect(Float3(0.25f, 0.25f, 2), Float3(0, 0, 1), C0, C1, C2),
                     -2.0f);
 }
 
 TEST(Intersection, TwoSidedRayTriangleReportsTheSide) {
     bool side = false;
-    EXPECT_FLOAT_EQ(RayTriangleHit(Float3(0.25f, 0.25f, 2), Float3(0, 0, -1), kC0, kC1, kC2, &side),
+    EXPECT_FLOAT_EQ(RayTriangleHit(Float3(0.25f, 0.25f, 2), Float3(0, 0, -1), C0, C1, C2, &side),
                     2.0f);
     EXPECT_TRUE(side);
-    EXPECT_FLOAT_EQ(RayTriangleHit(Float3(0.25f, 0.25f, -1), Float3(0, 0, 1), kC0, kC1, kC2, &side),
+    EXPECT_FLOAT_EQ(RayTriangleHit(Float3(0.25f, 0.25f, -1), Float3(0, 0, 1), C0, C1, C2, &side),
                     1.0f);
     EXPECT_FALSE(side);
-    EXPECT_FLOAT_EQ(RayTriangleHit(Float3(0.1f, 0.1f, -1), Float3(0, 0, 1), kC0, kC1, kC2), 1.0f);
+    EXPECT_FLOAT_EQ(RayTriangleHit(Float3(0.1f, 0.1f, -1), Float3(0, 0, 1), C0, C1, C2), 1.0f);
 }
 
 TEST(Intersection, TwoSidedRayTriangleMissLeavesTheSideAlone) {
     bool side = true;
-    EXPECT_EQ(RayTriangleHit(Float3(-1, 0.5f, 0), Float3(1, 0, 1e-7f), kC0, kC1, kC2, &side),
-              NoHit);
-    EXPECT_EQ(RayTriangleHit(Float3(2, 2, 1), Float3(0, 0, -1), kC0, kC1, kC2, &side), NoHit);
+    EXPECT_EQ(RayTriangleHit(Float3(-1, 0.5f, 0), Float3(1, 0, 1e-7f), C0, C1, C2, &side), NoHit);
+    EXPECT_EQ(RayTriangleHit(Float3(2, 2, 1), Float3(0, 0, -1), C0, C1, C2, &side), NoHit);
     EXPECT_TRUE(side);
 }
 

@@ -12,14 +12,14 @@ namespace {
 using test::ExpectNear;
 using test::ExpectSameRotation;
 
-constexpr float kPi = std::numbers::pi_v<float>;
+constexpr float PiFloat = std::numbers::pi_v<float>;
 
 Float3 UnitAxis(float x, float y, float z) {
     return Float3(x, y, z).NormalizedOrSelf();
 }
 
 TEST(Quaternion, FromAxisAngleNegatesTheAngle) {
-    const Quaternion q = Quaternion::FromAxisAngle(kPi / 2.0f, Float3(0, 0, 1));
+    const Quaternion q = Quaternion::FromAxisAngle(PiFloat / 2.0f, Float3(0, 0, 1));
     EXPECT_FLOAT_EQ(q.z, -std::sqrt(0.5f));
     EXPECT_FLOAT_EQ(q.w, std::sqrt(0.5f));
     // The negation makes a positive angle turn +X towards +Y for row vectors.
@@ -108,19 +108,19 @@ TEST(Quaternion, RotationFromZTurnsZOntoTheDirection) {
 
 TEST(Quaternion, SlerpHitsBothEndsAndHalvesTheAngle) {
     const Quaternion from;
-    const Quaternion to = Quaternion::FromAxisAngle(kPi / 2.0f, UnitAxis(0, 0, 1));
+    const Quaternion to = Quaternion::FromAxisAngle(PiFloat / 2.0f, UnitAxis(0, 0, 1));
     ExpectSameRotation(Quaternion::Slerp(from, to, 0.0f), from);
     ExpectSameRotation(Quaternion::Slerp(from, to, 1.0f), to);
     ExpectSameRotation(Quaternion::Slerp(from, to, 0.5f),
-                       Quaternion::FromAxisAngle(kPi / 4.0f, UnitAxis(0, 0, 1)));
+                       Quaternion::FromAxisAngle(PiFloat / 4.0f, UnitAxis(0, 0, 1)));
 }
 
 TEST(Quaternion, SlerpTakesTheShorterArc) {
     const Quaternion from;
-    const Quaternion to = Quaternion::FromAxisAngle(kPi / 2.0f, UnitAxis(1, 0, 0));
+    const Quaternion to = Quaternion::FromAxisAngle(PiFloat / 2.0f, UnitAxis(1, 0, 0));
     const Quaternion negated(-to.x, -to.y, -to.z, -to.w);
     const Quaternion half = Quaternion::Slerp(from, negated, 0.5f);
-    ExpectSameRotation(half, Quaternion::FromAxisAngle(kPi / 4.0f, UnitAxis(1, 0, 0)));
+    ExpectSameRotation(half, Quaternion::FromAxisAngle(PiFloat / 4.0f, UnitAxis(1, 0, 0)));
     EXPECT_GT(half.w, 0.0f); // stayed on the side of the start
 }
 

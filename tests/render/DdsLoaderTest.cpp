@@ -45,20 +45,20 @@ void Put32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
 }
 
 // File offsets of the header fields a lying header changes.
-constexpr size_t kHeight = 12;
-constexpr size_t kWidth = 16;
-constexpr size_t kMipCount = 28;
-constexpr size_t kFourCC = 84;
-constexpr size_t kBitCount = 88;
-constexpr size_t kCaps1 = 108;
-constexpr size_t kCaps2 = 112;
+constexpr size_t HeightField = 12;
+constexpr size_t WidthField = 16;
+constexpr size_t MipCount = 28;
+constexpr size_t FourCCField = 84;
+constexpr size_t BitCount = 88;
+constexpr size_t Caps1 = 108;
+constexpr size_t Caps2 = 112;
 
 std::vector<uint8_t> Header(uint32_t width, uint32_t height) {
     std::vector<uint8_t> bytes(128, 0);
     std::memcpy(bytes.data(), "DDS ", 4);
     Put32(bytes, 4, 124);
-    Put32(bytes, kHeight, height);
-    Put32(bytes, kWidth, width);
+    Put32(bytes, HeightField, height);
+    Put32(bytes, WidthField, width);
     Put32(bytes, 76, 32);
     return bytes;
 }
@@ -101,21 +101,21 @@ TEST_F(DdsLoaderTest, MipmappedBlockFileReadsEachLevelAtItsOwnSize) {
     EXPECT_EQ(texture_->GetSize(), (TextureInt2{16, 8}));
     EXPECT_EQ(texture_->GetAllocatedSize(), (TextureInt2{16, 8}));
 
-    ASSERT_TRUE(texture_->Lock(kTextureLockRead, 0));
+    ASSERT_TRUE(texture_->Lock(TextureLockRead, 0));
     EXPECT_EQ(texture_->GetPixel(1, 1), 0xFFFF0000u);
     EXPECT_EQ(texture_->GetPixel(5, 2), 0xFF00FF00u);
     EXPECT_EQ(texture_->GetPixel(15, 7), 0xFFFFFFFFu);
-    ASSERT_TRUE(texture_->Lock(kTextureUnlocked, 0));
-    ASSERT_TRUE(texture_->Lock(kTextureLockRead, 1));
+    ASSERT_TRUE(texture_->Lock(TextureUnlocked, 0));
+    ASSERT_TRUE(texture_->Lock(TextureLockRead, 1));
     EXPECT_EQ(texture_->GetPixel(0, 0), 0xFF00FF00u);
-    EXPECT_TRUE(texture_->Lock(kTextureUnlocked, 1));
+    EXPECT_TRUE(texture_->Lock(TextureUnlocked, 1));
 }
 
 TEST_F(DdsLoaderTest, SquareBlockFileReadsQuarterSizedLevelsDownToOneBlock) {
     std::vector<uint8_t> bytes = Header(256, 256);
-    std::memcpy(bytes.data() + kFourCC, "DXT1", 4);
-    Put32(bytes, kMipCount, 9);
-    Put32(bytes, kCaps1, kDdsCapsMipMap);
+    std::memcpy(bytes.data() + FourCCField, "DXT1", 4);
+    Put32(bytes, MipCount, 9);
+    Put32(bytes, Caps1, DdsCapsMipMap);
     bytes.resize(bytes.size() + 32768 + 8192 + 2048 + 512 + 128 + 32 + 8 + 8 + 8);
     MemoryStream stream{bytes};
     ASSERT_TRUE(Load(stream));
@@ -133,9 +133,9 @@ TEST_F(DdsLoaderTest, CubeMapFillsTheSixFacesInOrder) {
     const uint32_t faces[6] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF,
                                0xFFFFFF00, 0xFF00FFFF, 0x80FFFFFF};
     for (uint32_t face = 0; face < 6; ++face) {
-        ASSERT_TRUE(texture_->Lock(kTextureLockRead, face));
+        ASSERT_TRUE(texture_->Lock(TextureLockRead, face));
         EXPECT_EQ(texture_->GetPixel(3, 3), faces[face]) << face;
-        ASSERT_TRUE(texture_->Lock(kTextureUnlocked, face));
+        ASSERT_TRUE(texture_->Lock(TextureUnlocked, face));
     }
 }
 
@@ -143,7 +143,7 @@ TEST_F(DdsLoaderTest, TwentyFourBitFileLoadsAsRgb) {
     MemoryStream stream{Fixture("rgb24.dds")};
     ASSERT_TRUE(Load(stream));
     EXPECT_EQ(texture_->GetFormat(), 1);
-    ASSERT_TRUE(texture_->Lock(kTextureLockRead, 0));
+    ASSERT_TRUE(texture_->Lock(TextureLockRead, 0));
     EXPECT_EQ(texture_->GetPixel(0, 0), 0xFF0A0000u);
     EXPECT_EQ(texture_->GetPixel(3, 1), 0xFF0DC8B4u);
 }
@@ -156,12 +156,12 @@ TEST_F(DdsLoaderTest, BrokenFilesFailWithTheirTexts) {
     ExpectFailure({'D', 'D'}, "Not a DDS file");
 
     bytes = good;
-    Put32(bytes, kCaps1, kDdsCapsMipMap);
+    Put32(bytes, Caps1, DdsCapsMipMap);
     ExpectFailure(bytes, "Mipmapped cubemaps are currently not supported");
 
     bytes = good;
-    Put32(bytes, kCaps2, 0);
-    Put32(bytes, kBitCount, 16);
+    Put32(bytes, Caps2, 0);
+    Put32(bytes, BitCount, 16);
     ExpectFailure(bytes, "Unimplemented DDS format");
 
     ExpectFailure(std::vector<uint8_t>(good.begin(), good.begin() + 60), "Unexpected end of file.");
@@ -172,26 +172,26 @@ TEST_F(DdsLoaderTest, BrokenFilesFailWithTheirTexts) {
 TEST_F(DdsLoaderTest, HeadersThatLieAboutSizesFailBeforeAnyWrite) {
     std::vector<uint8_t> good = Fixture("dxt1_mips.dds");
     std::vector<uint8_t> bytes = good;
-    Put32(bytes, kMipCount, 40); // more levels than 16 x 8 has
+    Put32(bytes, MipCount, 40); // more levels than 16 x 8 has
     ExpectFailure(bytes, "Failed to create texture");
 
     bytes = good;
-    Put32(bytes, kWidth, 0);
+    Put32(bytes, WidthField, 0);
     ExpectFailure(bytes, "Failed to create texture");
 
     bytes = good;
-    Put32(bytes, kWidth, 0x80000000u);
-    Put32(bytes, kHeight, 0x80000000u);
-    Put32(bytes, kCaps1, 0);
+    Put32(bytes, WidthField, 0x80000000u);
+    Put32(bytes, HeightField, 0x80000000u);
+    Put32(bytes, Caps1, 0);
     ExpectFailure(bytes, "Failed to create texture");
 
     bytes = Fixture("argb_cube.dds");
-    Put32(bytes, kHeight, 8); // cube faces must be square
+    Put32(bytes, HeightField, 8); // cube faces must be square
     ExpectFailure(bytes, "Failed to create texture");
 
     // A mip count of 0 on a mip-mapped file still means one level.
     bytes = Fixture("rgb24.dds");
-    Put32(bytes, kCaps1, kDdsCapsMipMap);
+    Put32(bytes, Caps1, DdsCapsMipMap);
     MemoryStream stream{bytes};
     EXPECT_TRUE(Load(stream));
     EXPECT_EQ(texture_->GetLevelCount(), 1);

@@ -52,16 +52,16 @@ TEST_F(DeviceTextureTest, EveryAcceptedFormatReadsBackTheTexelsWritten) {
         auto texture = Make();
         ASSERT_TRUE(texture->Create(8, 8, code, TextureKind::Texture2D, 0, 1)) << code;
         EXPECT_EQ(texture->GetFormat(), code);
-        ASSERT_TRUE(texture->Lock(kTextureLockWrite, 0));
+        ASSERT_TRUE(texture->Lock(TextureLockWrite, 0));
         for (int i = 0; i < 4; ++i) {
             texture->SetPixel(xs[i], ys[i], colours[i]);
         }
-        ASSERT_TRUE(texture->Lock(kTextureUnlocked, 0));
-        ASSERT_TRUE(texture->Lock(kTextureLockRead, 0));
+        ASSERT_TRUE(texture->Lock(TextureUnlocked, 0));
+        ASSERT_TRUE(texture->Lock(TextureLockRead, 0));
         for (int i = 0; i < 4; ++i) {
             EXPECT_EQ(texture->GetPixel(xs[i], ys[i]), colours[i]) << "format " << code;
         }
-        EXPECT_TRUE(texture->Lock(kTextureUnlocked, 0));
+        EXPECT_TRUE(texture->Lock(TextureUnlocked, 0));
     }
     EXPECT_TRUE(reported_.empty());
 }
@@ -79,7 +79,7 @@ TEST_F(DeviceTextureTest, AlphaChannelsKeepTheirPrecision) {
     for (const Case& c : cases) {
         auto texture = Make();
         ASSERT_TRUE(texture->Create(4, 4, c.code, TextureKind::Texture2D, 0, 1));
-        ASSERT_TRUE(texture->Lock(kTextureLockReadWrite, 0));
+        ASSERT_TRUE(texture->Lock(TextureLockReadWrite, 0));
         texture->SetPixel(1, 2, c.written);
         EXPECT_EQ(texture->GetPixel(1, 2), c.expected) << "format " << c.code;
     }
@@ -88,7 +88,7 @@ TEST_F(DeviceTextureTest, AlphaChannelsKeepTheirPrecision) {
 TEST_F(DeviceTextureTest, FloatTexelsKeepValuesAboveOneInHalfFloats) {
     auto texture = Make();
     ASSERT_TRUE(texture->Create(4, 4, 15, TextureKind::Texture2D, 0, 1));
-    ASSERT_TRUE(texture->Lock(kTextureLockReadWrite, 0));
+    ASSERT_TRUE(texture->Lock(TextureLockReadWrite, 0));
     texture->SetPixelFloat4(3, 3, 4.0f, 0.5f, -2.0f, 1.0f);
     TextureFloat4 back = texture->GetPixelFloat4(3, 3);
     EXPECT_EQ(back.c0, 4.0f);
@@ -114,14 +114,14 @@ TEST_F(DeviceTextureTest, FailedCreateLeavesAnEmptyTexture) {
 TEST_F(DeviceTextureTest, TexelsOutsideTheImageSizeAreIgnored) {
     auto texture = Make();
     ASSERT_TRUE(texture->Create(5, 3, 2, TextureKind::Texture2D, 0, 1));
-    ASSERT_TRUE(texture->Lock(kTextureLockReadWrite, 0));
+    ASSERT_TRUE(texture->Lock(TextureLockReadWrite, 0));
     texture->SetPixel(5, 0, 0xFFFFFFFF); // inside the allocation, outside the image
     texture->SetPixel(-1, 0, 0xFFFFFFFF);
     EXPECT_EQ(texture->GetPixel(5, 0), 0u);
     EXPECT_EQ(texture->GetPixel(0, 3), 0u);
     TextureFloat4 outside = texture->GetPixelFloat4(9, 9);
     EXPECT_EQ(outside.c0 + outside.c1 + outside.c2 + outside.c3, 0.0f);
-    ASSERT_TRUE(texture->Lock(kTextureUnlocked, 0));
+    ASSERT_TRUE(texture->Lock(TextureUnlocked, 0));
     texture->SetPixel(0, 0, 0xFFFFFFFF); // unlocked: nothing to write to
     EXPECT_EQ(texture->GetPixel(0, 0), 0u);
 }
@@ -129,40 +129,40 @@ TEST_F(DeviceTextureTest, TexelsOutsideTheImageSizeAreIgnored) {
 TEST_F(DeviceTextureTest, LockTwiceInTheSameModeSucceedsAndAnotherModeWaitsForUnlock) {
     auto texture = Make();
     ASSERT_TRUE(texture->Create(4, 4, 2, TextureKind::Texture2D, 0, 1));
-    EXPECT_TRUE(texture->Lock(kTextureLockRead, 0));
-    EXPECT_TRUE(texture->Lock(kTextureLockRead, 0));
-    EXPECT_FALSE(texture->Lock(kTextureLockWrite, 0));
-    EXPECT_TRUE(texture->Lock(kTextureUnlocked, 0));
-    EXPECT_FALSE(texture->Lock(kTextureLockWrite, 5)); // no such level
+    EXPECT_TRUE(texture->Lock(TextureLockRead, 0));
+    EXPECT_TRUE(texture->Lock(TextureLockRead, 0));
+    EXPECT_FALSE(texture->Lock(TextureLockWrite, 0));
+    EXPECT_TRUE(texture->Lock(TextureUnlocked, 0));
+    EXPECT_FALSE(texture->Lock(TextureLockWrite, 5)); // no such level
     EXPECT_EQ(texture->GetLastError().rfind("Texture lock failed. GPU error code is ", 0), 0u);
 }
 
 TEST_F(DeviceTextureTest, ReadLockIgnoresWrites) {
     auto texture = Make();
     ASSERT_TRUE(texture->Create(4, 4, 2, TextureKind::Texture2D, 0, 1));
-    ASSERT_TRUE(texture->Lock(kTextureLockRead, 0));
+    ASSERT_TRUE(texture->Lock(TextureLockRead, 0));
     texture->SetPixel(0, 0, 0xFFFFFFFF);
     EXPECT_EQ(texture->GetPixel(0, 0), 0u);
 }
 
 TEST_F(DeviceTextureTest, RenderTargetLocksReadTheTargetAndWriteBack) {
     auto texture = Make();
-    ASSERT_TRUE(texture->Create(8, 8, 2, TextureKind::Texture2D, kTextureFlagRenderTarget, 1));
+    ASSERT_TRUE(texture->Create(8, 8, 2, TextureKind::Texture2D, TextureFlagRenderTarget, 1));
     ASSERT_EQ(device_->SetRenderTarget(0, texture->GetSurface(0)), GpuResult::Ok);
-    ASSERT_EQ(device_->Clear({}, kGpuClearTarget, 0xFF336699, 1.0f, 0), GpuResult::Ok);
-    ASSERT_TRUE(texture->Lock(kTextureLockRead, 0));
+    ASSERT_EQ(device_->Clear({}, GpuClearTarget, 0xFF336699, 1.0f, 0), GpuResult::Ok);
+    ASSERT_TRUE(texture->Lock(TextureLockRead, 0));
     EXPECT_EQ(texture->GetPixel(2, 2), 0xFF336699u);
-    ASSERT_TRUE(texture->Lock(kTextureUnlocked, 0));
+    ASSERT_TRUE(texture->Lock(TextureUnlocked, 0));
 
     // Read-write locks are written back as well as write locks.
-    for (uint32_t mode : {kTextureLockWrite, kTextureLockReadWrite}) {
+    for (uint32_t mode : {TextureLockWrite, TextureLockReadWrite}) {
         uint32_t colour = 0xFF000000 | mode;
         ASSERT_TRUE(texture->Lock(mode, 0));
         texture->SetPixel(5, 6, colour);
-        ASSERT_TRUE(texture->Lock(kTextureUnlocked, 0));
-        ASSERT_TRUE(texture->Lock(kTextureLockRead, 0));
+        ASSERT_TRUE(texture->Lock(TextureUnlocked, 0));
+        ASSERT_TRUE(texture->Lock(TextureLockRead, 0));
         EXPECT_EQ(texture->GetPixel(5, 6), colour);
-        ASSERT_TRUE(texture->Lock(kTextureUnlocked, 0));
+        ASSERT_TRUE(texture->Lock(TextureUnlocked, 0));
     }
     device_->SetRenderTarget(0, device_->GetBackBuffer());
 }
@@ -171,7 +171,7 @@ TEST_F(DeviceTextureTest, DeviceResetRecreatesOnlyRenderTargets) {
     auto first = Make();
     auto target = Make();
     auto managed = Make();
-    ASSERT_TRUE(target->Create(30, 20, 2, TextureKind::Texture2D, kTextureFlagRenderTarget, 1));
+    ASSERT_TRUE(target->Create(30, 20, 2, TextureKind::Texture2D, TextureFlagRenderTarget, 1));
     ASSERT_TRUE(managed->Create(4, 4, 2, TextureKind::Texture2D, 0, 1));
     GpuTexture* managedObject = managed->GetGpuTexture();
     first.reset(); // the list must stay whole when an object in its middle dies
@@ -187,7 +187,7 @@ TEST_F(DeviceTextureTest, DeviceResetRecreatesOnlyRenderTargets) {
     EXPECT_EQ(target->GetSize(), (TextureInt2{30, 20}));
     EXPECT_EQ(target->GetAllocatedSize(), (TextureInt2{32, 32}));
     EXPECT_EQ(target->GetFormat(), 2);
-    EXPECT_TRUE(target->HasFlags(kTextureFlagRenderTarget));
+    EXPECT_TRUE(target->HasFlags(TextureFlagRenderTarget));
 }
 
 TEST_F(DeviceTextureTest, UVHelpersPutTexelCentresAtWholeNumbers) {
@@ -212,13 +212,13 @@ TEST_F(DeviceTextureTest, MemorySizeSumsTheMipChain) {
 TEST_F(DeviceTextureTest, DrawToScreenCopiesTheSourceRectangle) {
     auto texture = Make();
     ASSERT_TRUE(texture->Create(4, 4, 2, TextureKind::Texture2D, 0, 1));
-    ASSERT_TRUE(texture->Lock(kTextureLockWrite, 0));
+    ASSERT_TRUE(texture->Lock(TextureLockWrite, 0));
     for (int32_t y = 0; y < 4; ++y) {
         for (int32_t x = 0; x < 4; ++x) {
             texture->SetPixel(x, y, x < 2 ? 0xFF00FF00 : 0xFF0000FF);
         }
     }
-    ASSERT_TRUE(texture->Lock(kTextureUnlocked, 0));
+    ASSERT_TRUE(texture->Lock(TextureUnlocked, 0));
     // Leftover state from an earlier draw must not leak into the copy.
     device_->SetRenderState(GpuRenderState::FillMode,
                             static_cast<uint32_t>(GpuFillMode::Wireframe));
@@ -230,10 +230,10 @@ TEST_F(DeviceTextureTest, DrawToScreenCopiesTheSourceRectangle) {
     screen.WrapSurface(device_->GetBackBuffer());
     EXPECT_EQ(screen.GetKind(), TextureKind::Surface);
     EXPECT_EQ(screen.GetSize(), (TextureInt2{8, 8}));
-    ASSERT_TRUE(screen.Lock(kTextureLockRead, 0));
+    ASSERT_TRUE(screen.Lock(TextureLockRead, 0));
     EXPECT_EQ(screen.GetPixel(3, 3) & 0xFFFFFF, 0x0000FFu);
     EXPECT_EQ(screen.GetPixel(7, 7) & 0xFFFFFF, 0x0000FFu);
-    ASSERT_TRUE(screen.Lock(kTextureUnlocked, 0));
+    ASSERT_TRUE(screen.Lock(TextureUnlocked, 0));
 
     auto cube = Make();
     ASSERT_TRUE(cube->Create(4, 4, 2, TextureKind::CubeTexture, 0, 1));
@@ -245,20 +245,20 @@ TEST_F(DeviceTextureTest, CopyToReachesTargetsAndSystemMemory) {
     auto target = Make();
     auto readBack = Make();
     ASSERT_TRUE(source->Create(4, 4, 2, TextureKind::Texture2D, 0, 1));
-    ASSERT_TRUE(target->Create(4, 4, 2, TextureKind::Texture2D, kTextureFlagRenderTarget, 1));
+    ASSERT_TRUE(target->Create(4, 4, 2, TextureKind::Texture2D, TextureFlagRenderTarget, 1));
     ASSERT_TRUE(readBack->Create(4, 4, 2, TextureKind::Surface, 0, 1));
-    ASSERT_TRUE(source->Lock(kTextureLockWrite, 0));
+    ASSERT_TRUE(source->Lock(TextureLockWrite, 0));
     source->SetPixel(1, 1, 0xFF123456);
-    ASSERT_TRUE(source->Lock(kTextureUnlocked, 0));
+    ASSERT_TRUE(source->Lock(TextureUnlocked, 0));
 
     EXPECT_TRUE(source->CopyTo(*target));
     EXPECT_TRUE(target->CopyTo(*readBack));
-    ASSERT_TRUE(readBack->Lock(kTextureLockRead, 0));
+    ASSERT_TRUE(readBack->Lock(TextureLockRead, 0));
     EXPECT_EQ(readBack->GetPixel(1, 1), 0xFF123456u);
 }
 
 TEST(DeviceTextureFormats, AlphaFormatsFallBackOnlyToAlphaFormats) {
-    for (int32_t code = 1; code < kPixelFormatCount; ++code) {
+    for (int32_t code = 1; code < PixelFormatCount; ++code) {
         bool hasAlpha = GetPixelFormatRecord(code).alphaBits != 0;
         for (int32_t fallback : GetPixelFormatFallbacks(code)) {
             if (fallback != 0 && hasAlpha) {

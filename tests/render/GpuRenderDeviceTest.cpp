@@ -22,8 +22,8 @@ GpuDisplayMode SmallDisplay() {
 }
 
 // Headless, windowed, with depth and stencil: what start-up asks for.
-std::unique_ptr<GpuRenderDevice> MakeDevice(uint32_t flags = kDeviceDepthStencil |
-                                                             kDeviceDepthSearchAll,
+std::unique_ptr<GpuRenderDevice> MakeDevice(uint32_t flags = DeviceDepthStencil |
+                                                             DeviceDepthSearchAll,
                                             const GpuCaps& caps = GpuCaps{}) {
     auto device = std::make_unique<GpuRenderDevice>(caps, SmallDisplay());
     EXPECT_TRUE(device->Create(flags, nullptr, 64, 48)) << device->GetErrorText();
@@ -51,8 +51,7 @@ TEST(GpuRenderDevice, CreatesHeadlessWithADepthSurfaceAsLargeAsTheDisplay) {
     EXPECT_EQ(device->GetViewportSize().x, 64);
     EXPECT_EQ(device->GetViewportSize().y, 48);
     EXPECT_EQ(device->GetBackBufferFormat(), 3); // the display's X8R8G8B8
-    EXPECT_EQ(device->TestCreationFlags(kDeviceDepthStencil | kDeviceFullScreen),
-              kDeviceDepthStencil);
+    EXPECT_EQ(device->TestCreationFlags(DeviceDepthStencil | DeviceFullScreen), DeviceDepthStencil);
     EXPECT_EQ(device->Gpu()->GetRenderState(GpuRenderState::AlphaFunc),
               static_cast<uint32_t>(GpuCompare::Greater));
     EXPECT_EQ(device->Gpu()->GetMaterial().power, 10.0f);
@@ -64,16 +63,16 @@ TEST(GpuRenderDevice, DepthFormatSearchFollowsTheFlagsAndTheAdapter) {
     EXPECT_EQ(noDepth->GetDepthBits(), 0u);
     EXPECT_EQ(noDepth->GetStencilBits(), 0u);
 
-    auto skipStencil = MakeDevice(kDeviceDepthStencil);
+    auto skipStencil = MakeDevice(DeviceDepthStencil);
     EXPECT_EQ(skipStencil->Gpu()->GetDepthStencilSurface()->GetDesc().format, GpuFormat::D32);
 
     GpuCaps fewStencilBits;
     fewStencilBits.maxStencilBits = 1;
-    auto d15 = MakeDevice(kDeviceDepthStencil | kDeviceDepthSearchAll, fewStencilBits);
+    auto d15 = MakeDevice(DeviceDepthStencil | DeviceDepthSearchAll, fewStencilBits);
     EXPECT_EQ(d15->GetDepthBits(), 15u);
     EXPECT_EQ(d15->GetStencilBits(), 1u);
 
-    auto pow2 = MakeDevice(kDeviceDepthStencil | kDevicePow2DepthAndSceneTargets);
+    auto pow2 = MakeDevice(DeviceDepthStencil | DevicePow2DepthAndSceneTargets);
     GpuSurfaceDesc desc = pow2->Gpu()->GetDepthStencilSurface()->GetDesc();
     EXPECT_EQ(desc.width, 128u);
     EXPECT_EQ(desc.height, 128u);
@@ -92,7 +91,7 @@ TEST(GpuRenderDevice, ClearAndPresentShowTheViewportInThePresentRectangle) {
         });
     ASSERT_TRUE(device->BeginScene());
     EXPECT_TRUE(
-        device->Clear(kDeviceClearTarget | kDeviceClearDepth | kDeviceClearStencil, 0xFF336699));
+        device->Clear(DeviceClearTarget | DeviceClearDepth | DeviceClearStencil, 0xFF336699));
     EXPECT_TRUE(device->EndScene());
     device->SetPresentRectangle(10, 20, 64, 48);
     device->Present();
@@ -108,11 +107,11 @@ TEST(GpuRenderDevice, ClearAndPresentShowTheViewportInThePresentRectangle) {
 }
 
 TEST(GpuRenderDevice, ClearAskingForAMissingStencilPlaneStillClearsColourAndDepth) {
-    auto device = MakeDevice(kDeviceDepthStencil); // D32: no stencil
-    device->Clear(kDeviceClearTarget | kDeviceClearDepth | kDeviceClearStencil, 0xFF00FF00);
+    auto device = MakeDevice(DeviceDepthStencil); // D32: no stencil
+    device->Clear(DeviceClearTarget | DeviceClearDepth | DeviceClearStencil, 0xFF00FF00);
     EXPECT_EQ(BackPixel(*device, 5, 5), 0xFF00FF00u);
     auto noDepth = MakeDevice(0);
-    noDepth->Clear(kDeviceClearTarget | kDeviceClearDepth, 0xFF0000FF);
+    noDepth->Clear(DeviceClearTarget | DeviceClearDepth, 0xFF0000FF);
     EXPECT_EQ(BackPixel(*noDepth, 5, 5), 0xFF0000FFu);
 }
 
@@ -157,7 +156,7 @@ TEST(GpuRenderDevice, StatisticsAreZeroedAtEveryBeginScene) {
     device->GetRenderStatistics().numModelsRendered = 5;
     device->BeginScene();
     EXPECT_EQ(device->GetRenderStatistics().numModelsRendered, 0u);
-    EXPECT_STREQ(kRenderStatisticNames[2], "iNumModelsRendered");
+    EXPECT_STREQ(RenderStatisticNames[2], "iNumModelsRendered");
 }
 
 uint32_t TexturePixel(DeviceTexture& texture, int32_t x, int32_t y) {
@@ -168,7 +167,7 @@ uint32_t TexturePixel(DeviceTexture& texture, int32_t x, int32_t y) {
 }
 
 TEST(GpuRenderDevice, SceneTargetsCatchTheSceneAndReachTheBackBufferAtItsEnd) {
-    auto device = MakeDevice(kDeviceDepthStencil | kDevicePow2DepthAndSceneTargets);
+    auto device = MakeDevice(DeviceDepthStencil | DevicePow2DepthAndSceneTargets);
     DeviceTexture* first = device->GetSceneTarget();
     ASSERT_NE(first, nullptr);
     ASSERT_NE(device->GetPreviousSceneTarget(), nullptr);
@@ -177,7 +176,7 @@ TEST(GpuRenderDevice, SceneTargetsCatchTheSceneAndReachTheBackBufferAtItsEnd) {
     EXPECT_EQ(first->GetAllocatedSize().y, 64);
 
     ASSERT_TRUE(device->BeginScene());
-    device->Clear(kDeviceClearTarget | kDeviceClearDepth, 0xFFC08040);
+    device->Clear(DeviceClearTarget | DeviceClearDepth, 0xFFC08040);
     EXPECT_EQ(BackPixel(*device, 3, 3), 0xFF000000u); // the back buffer is not drawn into yet
     ASSERT_TRUE(device->EndScene());
     EXPECT_EQ(BackPixel(*device, 3, 3), 0xFFC08040u);
@@ -187,7 +186,7 @@ TEST(GpuRenderDevice, SceneTargetsCatchTheSceneAndReachTheBackBufferAtItsEnd) {
 }
 
 TEST(GpuRenderDevice, WideSceneTargetsUseFourSixteenBitChannels) {
-    auto device = MakeDevice(kDeviceWideSceneTargets);
+    auto device = MakeDevice(DeviceWideSceneTargets);
     ASSERT_NE(device->GetSceneTarget(), nullptr);
     EXPECT_EQ(device->GetSceneTarget()->GetFormat(), 16);
 }
@@ -206,10 +205,10 @@ TEST(GpuRenderDevice, RenderTargetTexturesKeepTheViewport) {
 }
 
 TEST(GpuRenderDevice, BackBufferCopiesAndWrapsReadBackTheFrame) {
-    auto device = MakeDevice(kDeviceLockableBackBuffer);
-    device->Clear(kDeviceClearTarget, 0xFF0000FF);
+    auto device = MakeDevice(DeviceLockableBackBuffer);
+    device->Clear(DeviceClearTarget, 0xFF0000FF);
     device->SetViewport(16, 8, 16, 8);
-    device->Clear(kDeviceClearTarget, 0xFFFF0000);
+    device->Clear(DeviceClearTarget, 0xFFFF0000);
     auto copy = device->CreateTexture();
     ASSERT_TRUE(copy->Create(16, 8, 2, TextureKind::Texture2D, 4, 1));
     device->CopyBackBufferToTexture(copy.get());
@@ -247,7 +246,7 @@ struct DefaultPoolOwner {
     bool restoreFails = false;
 
     void Make() {
-        buffer = device->Gpu()->CreateVertexBuffer(64, kGpuUsageDynamic, 0, GpuPool::Default);
+        buffer = device->Gpu()->CreateVertexBuffer(64, GpuUsageDynamic, 0, GpuPool::Default);
     }
     void Release(const char* name) {
         calls->push_back(std::string("release ") + name);
@@ -306,12 +305,12 @@ TEST_F(GpuRenderDeviceLoss, ResetReleasesAndRestoresDefaultPoolDataInOrder) {
     EXPECT_NE(vertices.buffer, nullptr);
     EXPECT_EQ(device->Gpu()->GetDepthStencilSurface()->GetDesc().format, GpuFormat::D24S8);
     EXPECT_EQ(Transform(*device, GpuTransform::World, 12), 7.0f);
-    ASSERT_EQ(managed->LockRect(0, GpuCubeFace::PositiveX, locked, nullptr, kGpuLockReadOnly),
+    ASSERT_EQ(managed->LockRect(0, GpuCubeFace::PositiveX, locked, nullptr, GpuLockReadOnly),
               GpuResult::Ok);
     EXPECT_EQ(static_cast<uint32_t*>(locked.bits)[0], 0x12345678u);
     managed->UnlockRect(0, GpuCubeFace::PositiveX);
 
-    device->Clear(kDeviceClearTarget, 0xFFABCDEF);
+    device->Clear(DeviceClearTarget, 0xFFABCDEF);
     device->Present();
     EXPECT_EQ(BackPixel(*device, 1, 1), 0xFFABCDEFu);
     EXPECT_EQ(device->GetDeviceState(), DeviceState::Ready);
@@ -319,7 +318,7 @@ TEST_F(GpuRenderDeviceLoss, ResetReleasesAndRestoresDefaultPoolDataInOrder) {
 
 TEST(GpuRenderDeviceLossWithDeviceObjects,
      RenderTargetsAndDynamicDataComeBackAndLoadedTexturesStay) {
-    auto device = MakeDevice(kDeviceDepthStencil | kDevicePow2DepthAndSceneTargets);
+    auto device = MakeDevice(DeviceDepthStencil | DevicePow2DepthAndSceneTargets);
     auto vertices = device->CreateVertexData();
     ASSERT_TRUE(vertices->Create(4, 1 | 8, 0x40000));
     vertices->SetPosition(0, {1.0f, 2.0f, 3.0f});
@@ -350,7 +349,7 @@ TEST(GpuRenderDeviceLossWithDeviceObjects,
     EXPECT_EQ(vertices->GetPosition(0).y, 2.0f);
 
     ASSERT_TRUE(device->BeginScene());
-    device->Clear(kDeviceClearTarget, 0xFF102030);
+    device->Clear(DeviceClearTarget, 0xFF102030);
     ASSERT_TRUE(device->EndScene());
     EXPECT_EQ(BackPixel(*device, 2, 2), 0xFF102030u);
 }
@@ -476,7 +475,7 @@ LightRecord Light(LightType type, uint32_t color, float strength) {
     LightRecord light;
     light.type = static_cast<uint32_t>(type);
     light.color = color;
-    light.flags = kLightDiffuse;
+    light.flags = LightDiffuse;
     light.strength = strength;
     light.coneAngle = 90.0f;
     light.direction = {0.0f, 0.0f, 1.0f};

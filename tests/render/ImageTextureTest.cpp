@@ -14,8 +14,8 @@
 namespace quarn {
 namespace {
 
-constexpr int32_t kArgb = 2;
-constexpr int32_t kRgb = 1;
+constexpr int32_t ArgbFormat = 2;
+constexpr int32_t Rgb = 1;
 
 std::string Fixture(const std::string& name) {
     return std::string(QUARN_TEST_DATA) + "/images/" + name;
@@ -45,7 +45,7 @@ protected:
     }
     void TearDown() override { SetFileSystem(previous_); }
 
-    std::unique_ptr<DeviceTexture> Load(const std::string& path, int32_t format = kArgb) {
+    std::unique_ptr<DeviceTexture> Load(const std::string& path, int32_t format = ArgbFormat) {
         error_.clear();
         return LoadImageTexture(path.c_str(), format, TextureKind::Texture2D, 0, error_);
     }
@@ -61,14 +61,14 @@ protected:
     // 8 x 6 texels, every channel varying, alpha included.
     std::unique_ptr<DeviceTexture> MakePattern() {
         auto texture = device_.CreateTexture();
-        EXPECT_TRUE(texture->Create(8, 6, kArgb, TextureKind::Texture2D, 0, 1));
-        EXPECT_TRUE(texture->Lock(kTextureLockWrite, 0));
+        EXPECT_TRUE(texture->Create(8, 6, ArgbFormat, TextureKind::Texture2D, 0, 1));
+        EXPECT_TRUE(texture->Lock(TextureLockWrite, 0));
         for (int32_t y = 0; y < 6; ++y) {
             for (int32_t x = 0; x < 8; ++x) {
                 texture->SetPixel(x, y, Pattern(x, y));
             }
         }
-        texture->Lock(kTextureUnlocked, 0);
+        texture->Lock(TextureUnlocked, 0);
         return texture;
     }
     static uint32_t Pattern(int32_t x, int32_t y) {
@@ -87,32 +87,32 @@ TEST_F(ImageTextureTest, CodecFilesArriveInTheTexture) {
     auto png = Load(Fixture("png/c6_d08_plain.png"));
     ASSERT_NE(png, nullptr) << error_;
     EXPECT_EQ(png->GetSize(), (TextureInt2{13, 11}));
-    ASSERT_TRUE(png->Lock(kTextureLockRead, 0));
+    ASSERT_TRUE(png->Lock(TextureLockRead, 0));
     for (auto [x, y] : {TextureInt2{0, 0}, TextureInt2{12, 10}, TextureInt2{5, 7}}) {
         EXPECT_EQ(png->GetPixel(x, y), PngPixel(x, y)) << x << "," << y;
     }
-    png->Lock(kTextureUnlocked, 0);
+    png->Lock(TextureUnlocked, 0);
 
     // A 24-bit texture reads back opaque; the extension is compared without case.
-    auto bmp = Load(CopyFixture("bits24.bmp", "Photo.BMP"), kRgb);
+    auto bmp = Load(CopyFixture("bits24.bmp", "Photo.BMP"), Rgb);
     ASSERT_NE(bmp, nullptr) << error_;
     EXPECT_EQ(bmp->GetSize(), (TextureInt2{5, 3}));
-    EXPECT_EQ(bmp->GetFormat(), kRgb);
-    ASSERT_TRUE(bmp->Lock(kTextureLockRead, 0));
+    EXPECT_EQ(bmp->GetFormat(), Rgb);
+    ASSERT_TRUE(bmp->Lock(TextureLockRead, 0));
     for (auto [x, y] : {TextureInt2{0, 0}, TextureInt2{4, 2}, TextureInt2{2, 1}}) {
         EXPECT_EQ(bmp->GetPixel(x, y), BmpPixel(x, y)) << x << "," << y;
     }
-    bmp->Lock(kTextureUnlocked, 0);
+    bmp->Lock(TextureUnlocked, 0);
 }
 
 TEST_F(ImageTextureTest, DdsFilesAreReadByTheDevice) {
     auto dds = Load(CopyFixture("dds/rgb24.dds", "Sky.DDS"));
     ASSERT_NE(dds, nullptr) << error_;
     EXPECT_EQ(dds->GetSize(), (TextureInt2{4, 2}));
-    ASSERT_TRUE(dds->Lock(kTextureLockRead, 0));
+    ASSERT_TRUE(dds->Lock(TextureLockRead, 0));
     EXPECT_EQ(dds->GetPixel(0, 0), 0xFF0A0000u);
     EXPECT_EQ(dds->GetPixel(3, 1), 0xFF0DC8B4u);
-    dds->Lock(kTextureUnlocked, 0);
+    dds->Lock(TextureUnlocked, 0);
 
     // A bitmap named .dds never reaches the bitmap codec: the device's own text comes back.
     EXPECT_EQ(LoadError(CopyFixture("bits24.bmp", "fake.dds")), "Not a DDS file");
@@ -149,22 +149,22 @@ TEST_F(ImageTextureTest, SavedRegionsLoadBackIdentical) {
     auto loaded = Load(png);
     ASSERT_NE(loaded, nullptr) << error_;
     EXPECT_EQ(loaded->GetSize(), (TextureInt2{5, 4}));
-    ASSERT_TRUE(loaded->Lock(kTextureLockRead, 0));
+    ASSERT_TRUE(loaded->Lock(TextureLockRead, 0));
     for (int32_t y = 0; y < 4; ++y) {
         for (int32_t x = 0; x < 5; ++x) {
             ASSERT_EQ(loaded->GetPixel(x, y), Pattern(x + 2, y + 1)) << x << "," << y;
         }
     }
-    loaded->Lock(kTextureUnlocked, 0);
+    loaded->Lock(TextureUnlocked, 0);
 
     // Bitmaps are written with 24 bits: the colours come back opaque.
     const std::string bmp = temp_.Join("region.bmp");
     ASSERT_TRUE(SaveImageFile(bmp.c_str(), texture.get(), 0, 0, 8, 6));
     loaded = Load(bmp);
     ASSERT_NE(loaded, nullptr) << error_;
-    ASSERT_TRUE(loaded->Lock(kTextureLockRead, 0));
+    ASSERT_TRUE(loaded->Lock(TextureLockRead, 0));
     EXPECT_EQ(loaded->GetPixel(7, 5), Pattern(7, 5) | 0xFF000000u);
-    loaded->Lock(kTextureUnlocked, 0);
+    loaded->Lock(TextureUnlocked, 0);
 
     // No codec saves JPEG or an unknown format; an empty region has no valid file.
     EXPECT_FALSE(SaveImageFile(temp_.Join("region.jpg").c_str(), texture.get(), 0, 0, 8, 6));

@@ -58,7 +58,7 @@ TEST_F(IndexBufferTest, PrimitiveCountsFollowTheKindAndNeverWrap) {
 
 TEST_F(IndexBufferTest, FillHelpersWriteTheirPatterns) {
     IndexBuffer b(*device_);
-    ASSERT_TRUE(b.Create(12, kIndexSystemMemory));
+    ASSERT_TRUE(b.Create(12, IndexSystemMemory));
     b.FillQuadIndices(0, 1, 8, true);
     b.FillQuadIndices(6, 1, 0, false);
     EXPECT_EQ(Read(b), (std::vector<uint32_t>{8, 9, 10, 8, 10, 11, 0, 2, 1, 0, 3, 2}));
@@ -75,7 +75,7 @@ TEST_F(IndexBufferTest, FillHelpersWriteTheirPatterns) {
 
 TEST_F(IndexBufferTest, AdditionsBeyondTheCapacityChangeNothing) {
     IndexBuffer b(*device_);
-    ASSERT_TRUE(b.Create(6, kIndexStartEmpty));
+    ASSERT_TRUE(b.Create(6, IndexStartEmpty));
     EXPECT_EQ(b.GetIndexCount(), 0u);
     EXPECT_EQ(b.AddIndices(3), 0u);
     EXPECT_EQ(b.AddIndices(3), 3u);
@@ -86,7 +86,7 @@ TEST_F(IndexBufferTest, AdditionsBeyondTheCapacityChangeNothing) {
 
 TEST_F(IndexBufferTest, DynamicFillingSpansSeveralAdditionsUntilUnlocked) {
     IndexBuffer b(*device_);
-    ASSERT_TRUE(b.Create(12, kIndexStartEmpty));
+    ASSERT_TRUE(b.Create(12, IndexStartEmpty));
     b.FillQuadIndices(b.AddIndices(6), 1, 0, true);
     b.FillQuadIndices(b.AddIndices(6), 1, 4, true);
     EXPECT_EQ(b.GetLockMode(), 2u);
@@ -113,12 +113,12 @@ TEST_F(IndexBufferTest, AppendedRangesAreOffsetAndConvertedBetweenSizes) {
     caps.maxVertexIndex = 0xFFFF;
     auto small = MakeDevice(caps);
     IndexBuffer source(*small);
-    ASSERT_TRUE(source.Create(3, kIndexSystemMemory));
+    ASSERT_TRUE(source.Create(3, IndexSystemMemory));
     source.FillTriangles(0, 1, 1);
     ASSERT_TRUE(source.Lock(1));
 
     IndexBuffer target(*device_);
-    ASSERT_TRUE(target.Create(6, kIndexStartEmpty));
+    ASSERT_TRUE(target.Create(6, IndexStartEmpty));
     EXPECT_EQ(target.AppendRange(3, source.GetRange(0), 100), 0u);
     EXPECT_EQ(target.AppendRange(2, source.GetRange(1), 0), 3u);
     EXPECT_EQ(target.AppendRange(2, source.GetRange(0), 0), 0u); // no room left

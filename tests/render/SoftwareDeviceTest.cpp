@@ -31,11 +31,11 @@ private:
 
 TEST(SoftwareDevice, ClearFillsOnlyTheViewport) {
     auto device = MakeDevice();
-    ASSERT_EQ(device->Clear({}, kGpuClearTarget | kGpuClearZBuffer | kGpuClearStencil, 0xFF102030,
-                            1.0f, 0),
-              GpuResult::Ok);
+    ASSERT_EQ(
+        device->Clear({}, GpuClearTarget | GpuClearZBuffer | GpuClearStencil, 0xFF102030, 1.0f, 0),
+        GpuResult::Ok);
     ASSERT_EQ(device->SetViewport({2, 1, 3, 2, 0.0f, 1.0f}), GpuResult::Ok);
-    ASSERT_EQ(device->Clear({}, kGpuClearTarget | kGpuClearZBuffer | kGpuClearStencil, 0xFFFF0000,
+    ASSERT_EQ(device->Clear({}, GpuClearTarget | GpuClearZBuffer | GpuClearStencil, 0xFFFF0000,
                             0.25f, 0x1FF),
               GpuResult::Ok);
     EXPECT_EQ(BackPixel(*device, 2, 1), 0xFFFF0000u);
@@ -51,10 +51,10 @@ TEST(SoftwareDevice, ClearFillsOnlyTheViewport) {
 
 TEST(SoftwareDevice, ClearRectsAreClippedToTheViewport) {
     auto device = MakeDevice();
-    device->Clear({}, kGpuClearTarget, 0, 1.0f, 0);
+    device->Clear({}, GpuClearTarget, 0, 1.0f, 0);
     device->SetViewport({0, 0, 4, 4, 0.0f, 1.0f});
     GpuRect rects[] = {{3, 3, 100, 100}, {-5, -5, 1, 1}};
-    ASSERT_EQ(device->Clear(rects, kGpuClearTarget, 0xFFFFFFFF, 1.0f, 0), GpuResult::Ok);
+    ASSERT_EQ(device->Clear(rects, GpuClearTarget, 0xFFFFFFFF, 1.0f, 0), GpuResult::Ok);
     EXPECT_EQ(BackPixel(*device, 3, 3), 0xFFFFFFFFu);
     EXPECT_EQ(BackPixel(*device, 0, 0), 0xFFFFFFFFu);
     EXPECT_EQ(BackPixel(*device, 4, 4), 0xFF000000u);
@@ -66,9 +66,9 @@ TEST(SoftwareDevice, StencilClearWithoutStencilBitsIsRefused) {
     auto depth = device->CreateDepthStencilSurface(8, 6, GpuFormat::D24X8);
     ASSERT_NE(depth, nullptr);
     device->SetDepthStencilSurface(depth.get());
-    EXPECT_EQ(device->Clear({}, kGpuClearStencil, 0, 1.0f, 0), GpuResult::InvalidCall);
+    EXPECT_EQ(device->Clear({}, GpuClearStencil, 0, 1.0f, 0), GpuResult::InvalidCall);
     device->SetDepthStencilSurface(nullptr);
-    EXPECT_EQ(device->Clear({}, kGpuClearZBuffer, 0, 1.0f, 0), GpuResult::InvalidCall);
+    EXPECT_EQ(device->Clear({}, GpuClearZBuffer, 0, 1.0f, 0), GpuResult::InvalidCall);
 }
 
 TEST(SoftwareDevice, LoweredCapabilitiesRefuseWhatTheyExclude) {
@@ -100,10 +100,10 @@ TEST(SoftwareDevice, ResetIsRefusedWhileDefaultPoolObjectsOrStateBlocksLive) {
     EXPECT_EQ(device->Present(nullptr, nullptr), GpuResult::DeviceLost);
     EXPECT_EQ(device->TestCooperativeLevel(), GpuResult::DeviceNotReset);
 
-    auto target = device->CreateTexture(4, 4, 1, kGpuUsageRenderTarget, GpuFormat::A8R8G8B8,
-                                        GpuPool::Default);
+    auto target =
+        device->CreateTexture(4, 4, 1, GpuUsageRenderTarget, GpuFormat::A8R8G8B8, GpuPool::Default);
     auto managed = device->CreateTexture(4, 4, 1, 0, GpuFormat::A8R8G8B8, GpuPool::Managed);
-    auto vertices = device->CreateVertexBuffer(64, kGpuUsageDynamic, 0, GpuPool::Default);
+    auto vertices = device->CreateVertexBuffer(64, GpuUsageDynamic, 0, GpuPool::Default);
     device->BeginStateBlock();
     auto block = device->EndStateBlock();
     GpuPresentParameters p;
@@ -155,8 +155,8 @@ TEST(SoftwareDevice, StateBlockRecordsWithoutExecutingAndReplaysOnApply) {
 
 TEST(SoftwareDevice, DestroyedObjectsLeaveNoBindingBehind) {
     auto device = MakeDevice();
-    auto texture = device->CreateTexture(4, 4, 1, kGpuUsageRenderTarget, GpuFormat::A8R8G8B8,
-                                         GpuPool::Default);
+    auto texture =
+        device->CreateTexture(4, 4, 1, GpuUsageRenderTarget, GpuFormat::A8R8G8B8, GpuPool::Default);
     device->BeginStateBlock();
     device->SetTexture(0, texture.get());
     auto block = device->EndStateBlock();
@@ -229,21 +229,21 @@ TEST(SoftwareDevice, UserMemoryDrawsUnbindStreamZero) {
 
 TEST(SoftwareDevice, BufferLocksHonourDynamicUsageAndBounds) {
     auto device = MakeDevice();
-    auto fixed = device->CreateVertexBuffer(32, kGpuUsageWriteOnly, 0, GpuPool::Managed);
+    auto fixed = device->CreateVertexBuffer(32, GpuUsageWriteOnly, 0, GpuPool::Managed);
     auto dynamic =
-        device->CreateVertexBuffer(32, kGpuUsageDynamic | kGpuUsageWriteOnly, 0, GpuPool::Default);
+        device->CreateVertexBuffer(32, GpuUsageDynamic | GpuUsageWriteOnly, 0, GpuPool::Default);
     void* data = nullptr;
-    EXPECT_EQ(fixed->Lock(0, 0, data, kGpuLockDiscard), GpuResult::InvalidCall);
+    EXPECT_EQ(fixed->Lock(0, 0, data, GpuLockDiscard), GpuResult::InvalidCall);
     EXPECT_EQ(fixed->Lock(16, 17, data, 0), GpuResult::InvalidCall);
-    EXPECT_EQ(dynamic->Lock(0, 0, data, kGpuLockDiscard), GpuResult::Ok);
-    EXPECT_EQ(dynamic->Lock(0, 0, data, kGpuLockNoOverwrite), GpuResult::InvalidCall);
+    EXPECT_EQ(dynamic->Lock(0, 0, data, GpuLockDiscard), GpuResult::Ok);
+    EXPECT_EQ(dynamic->Lock(0, 0, data, GpuLockNoOverwrite), GpuResult::InvalidCall);
     EXPECT_EQ(dynamic->Unlock(), GpuResult::Ok);
-    EXPECT_EQ(dynamic->Lock(8, 8, data, kGpuLockNoOverwrite), GpuResult::Ok);
+    EXPECT_EQ(dynamic->Lock(8, 8, data, GpuLockNoOverwrite), GpuResult::Ok);
 }
 
 TEST(SoftwareDevice, TargetsCopyBackThroughSystemMemoryAndStretch) {
     auto device = MakeDevice();
-    device->Clear({}, kGpuClearTarget, 0xFF00FF00, 1.0f, 0);
+    device->Clear({}, GpuClearTarget, 0xFF00FF00, 1.0f, 0);
     auto copy = device->CreateOffscreenPlainSurface(8, 6, GpuFormat::X8R8G8B8, GpuPool::SystemMem);
     auto video = device->CreateOffscreenPlainSurface(8, 6, GpuFormat::X8R8G8B8, GpuPool::Default);
     // Reading a target back needs system memory.
@@ -252,8 +252,8 @@ TEST(SoftwareDevice, TargetsCopyBackThroughSystemMemoryAndStretch) {
     ASSERT_EQ(device->GetRenderTargetData(device->GetBackBuffer(), copy.get()), GpuResult::Ok);
     EXPECT_EQ(static_cast<SoftwareSurface*>(copy.get())->ReadArgb(7, 5), 0xFF00FF00u);
 
-    auto small = device->CreateTexture(2, 2, 1, kGpuUsageRenderTarget, GpuFormat::A8R8G8B8,
-                                       GpuPool::Default);
+    auto small =
+        device->CreateTexture(2, 2, 1, GpuUsageRenderTarget, GpuFormat::A8R8G8B8, GpuPool::Default);
     GpuRect corner{0, 0, 4, 3};
     ASSERT_EQ(device->StretchRect(device->GetBackBuffer(), &corner,
                                   small->GetSurface(0, GpuCubeFace::PositiveX), nullptr),
@@ -267,7 +267,7 @@ TEST(SoftwareDevice, PresentHandsTheBackBufferToTheSink) {
     device->SetPresentSink([&seen](const SoftwareSurface& back, const GpuRect*, const GpuRect*) {
         seen = back.ReadArgb(0, 0);
     });
-    device->Clear({}, kGpuClearTarget, 0xFF123456, 1.0f, 0);
+    device->Clear({}, GpuClearTarget, 0xFF123456, 1.0f, 0);
     ASSERT_EQ(device->Present(nullptr, nullptr), GpuResult::Ok);
     EXPECT_EQ(seen, 0xFF123456u);
     // The back buffer keeps its pixels across Present.

@@ -55,14 +55,14 @@ protected:
         Clear(0);
     }
 
-    void Clear(uint32_t color) { device_->Clear({}, kGpuClearTarget, color, 1.0f, 0); }
+    void Clear(uint32_t color) { device_->Clear({}, GpuClearTarget, color, 1.0f, 0); }
 
     void UseDepthStencil() {
         depth_ = device_->CreateDepthStencilSurface(16, 16, GpuFormat::D24S8);
         ASSERT_NE(depth_, nullptr);
         device_->SetDepthStencilSurface(depth_.get());
         device_->SetRenderState(GpuRenderState::ZEnable, 1);
-        device_->Clear({}, kGpuClearZBuffer | kGpuClearStencil, 0, 1.0f, 0);
+        device_->Clear({}, GpuClearZBuffer | GpuClearStencil, 0, 1.0f, 0);
     }
 
     // An axis-aligned rectangle of two triangles sharing the diagonal.
@@ -378,7 +378,7 @@ TEST_F(RasterizerTest, CameraSpaceReflectionLooksUpTheFacingCubeFace) {
     }
     device_->SetTexture(0, cube.get());
     Set(GpuRenderState::Lighting, 0u);
-    device_->SetTextureStageState(0, GpuStageState::TexCoordIndex, kGpuTexGenCameraSpaceReflection);
+    device_->SetTextureStageState(0, GpuStageState::TexCoordIndex, GpuTexGenCameraSpaceReflection);
     device_->SetTextureStageState(0, GpuStageState::ColorOp,
                                   static_cast<uint32_t>(GpuTextureOp::SelectArg1));
     SceneQuad();

@@ -124,7 +124,7 @@ TEST(SoftwareTexture, CubeFacesAreSeparateImages) {
     auto cube = device->CreateCubeTexture(4, 0, 0, GpuFormat::X8R8G8B8, GpuPool::Managed);
     ASSERT_NE(cube, nullptr);
     EXPECT_EQ(cube->GetLevelCount(), 3u);
-    for (uint32_t face = 0; face < kGpuCubeFaceCount; ++face) {
+    for (uint32_t face = 0; face < GpuCubeFaceCount; ++face) {
         GpuLockedRect locked;
         ASSERT_EQ(cube->LockRect(1, static_cast<GpuCubeFace>(face), locked, nullptr, 0),
                   GpuResult::Ok);
@@ -132,7 +132,7 @@ TEST(SoftwareTexture, CubeFacesAreSeparateImages) {
         cube->UnlockRect(1, static_cast<GpuCubeFace>(face));
     }
     auto* software = static_cast<SoftwareTexture*>(cube.get());
-    for (uint32_t face = 0; face < kGpuCubeFaceCount; ++face) {
+    for (uint32_t face = 0; face < GpuCubeFaceCount; ++face) {
         EXPECT_EQ(software->SampleTexelArgb(1, face, 0, 0), 0xFF000000u | (face * 10));
     }
 }
@@ -161,13 +161,13 @@ TEST(SoftwareTexture, LocksFollowPoolUsageAndNesting) {
     EXPECT_EQ(managed->UnlockRect(0, GpuCubeFace::PositiveX), GpuResult::Ok);
     EXPECT_EQ(managed->UnlockRect(0, GpuCubeFace::PositiveX), GpuResult::InvalidCall);
 
-    auto target = device->CreateTexture(4, 4, 1, kGpuUsageRenderTarget, GpuFormat::A8R8G8B8,
-                                        GpuPool::Default);
+    auto target =
+        device->CreateTexture(4, 4, 1, GpuUsageRenderTarget, GpuFormat::A8R8G8B8, GpuPool::Default);
     ASSERT_NE(target, nullptr);
     EXPECT_EQ(target->LockRect(0, GpuCubeFace::PositiveX, locked, nullptr, 0),
               GpuResult::InvalidCall);
     auto dynamic =
-        device->CreateTexture(4, 4, 1, kGpuUsageDynamic, GpuFormat::A8R8G8B8, GpuPool::Default);
+        device->CreateTexture(4, 4, 1, GpuUsageDynamic, GpuFormat::A8R8G8B8, GpuPool::Default);
     EXPECT_EQ(dynamic->LockRect(0, GpuCubeFace::PositiveX, locked, nullptr, 0), GpuResult::Ok);
     GpuRect outside{0, 0, 5, 4};
     EXPECT_EQ(managed->LockRect(0, GpuCubeFace::PositiveX, locked, &outside, 0),

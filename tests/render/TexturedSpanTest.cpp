@@ -64,7 +64,7 @@ protected:
             std::memcpy(static_cast<uint8_t*>(locked.bits) + i * 4, &value, 4);
         }
         back->UnlockRect();
-        device->Clear({}, kGpuClearZBuffer, 0, 1.0f, 0);
+        device->Clear({}, GpuClearZBuffer, 0, 1.0f, 0);
 
         auto texture = device->CreateTexture(c.size, c.size, 1, 0, c.format, GpuPool::Managed);
         texture->LockRect(0, GpuCubeFace::PositiveX, locked, nullptr, 0);

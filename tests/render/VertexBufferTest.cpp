@@ -76,7 +76,7 @@ TEST_F(VertexBufferTest, AnEmptyCreationHoldsOneUnwrittenVertexButNoCapacity) {
     EXPECT_EQ(buffer.GetCapacity(), 0u);
     EXPECT_EQ(buffer.GetStride(), 4u);
     EXPECT_EQ(buffer.GetPosition(0).y, 1234.0f);
-    EXPECT_EQ(buffer.AddVertices(1), VertexBuffer::kNoVertex);
+    EXPECT_EQ(buffer.AddVertices(1), VertexBuffer::NoVertex);
 }
 
 TEST_F(VertexBufferTest, ComponentsRoundTripAndMissingOnesReadAsZero) {
@@ -125,14 +125,14 @@ TEST_F(VertexBufferTest, CapacityRefusesAdditionsAndCutsAppends) {
     buffer.Clear();
     EXPECT_EQ(buffer.AddVertices(4), 0u);
     EXPECT_EQ(buffer.GetWriteState(), 2u);
-    EXPECT_EQ(buffer.AddVertices(3), VertexBuffer::kNoVertex);
+    EXPECT_EQ(buffer.AddVertices(3), VertexBuffer::NoVertex);
     EXPECT_EQ(buffer.GetCount(), 4u);
 
     const uint32_t source[12] = {0, 0, 0, 0xAA, 0, 0, 0, 0xBB, 0, 0, 0, 0xCC};
     EXPECT_EQ(buffer.Append(3, source), 4u);
     EXPECT_EQ(buffer.GetCount(), 6u);
     EXPECT_EQ(buffer.GetColor(5, 0), 0xBBu);
-    EXPECT_EQ(buffer.Append(1, source), VertexBuffer::kNoVertex);
+    EXPECT_EQ(buffer.Append(1, source), VertexBuffer::NoVertex);
 }
 
 TEST_F(VertexBufferTest, OpenVertexReportsAnIndexBeyondTheCapacity) {
@@ -148,11 +148,11 @@ TEST_F(VertexBufferTest, OpenVertexReportsAnIndexBeyondTheCapacity) {
 TEST_F(VertexBufferTest, FlagsNeverTouchTheFormat) {
     VertexBuffer buffer(*device_);
     ASSERT_TRUE(buffer.Create(1, 0x9, 0));
-    buffer.SetFlags(0xFFFFFFFF, kVertexClampU0 | 0x2);
+    buffer.SetFlags(0xFFFFFFFF, VertexClampU0 | 0x2);
     EXPECT_EQ(buffer.GetFormat(), 0x9u);
-    EXPECT_EQ(buffer.TestFlags(kVertexClampU0 | kVertexClampV0), kVertexClampU0);
-    buffer.SetFlags(kVertexClampU0, 0);
-    EXPECT_EQ(buffer.TestFlags(kVertexClampU0), 0u);
+    EXPECT_EQ(buffer.TestFlags(VertexClampU0 | VertexClampV0), VertexClampU0);
+    buffer.SetFlags(VertexClampU0, 0);
+    EXPECT_EQ(buffer.TestFlags(VertexClampU0), 0u);
 }
 
 // Two quads side by side in screen space, drawn through the buffers' own GPU copies.
@@ -160,7 +160,7 @@ class BufferDrawTest : public VertexBufferTest {
 protected:
     void Quad(VertexBuffer& vertices, float left, float right, uint32_t color) {
         const uint32_t first = vertices.AddVertices(4);
-        ASSERT_NE(first, VertexBuffer::kNoVertex);
+        ASSERT_NE(first, VertexBuffer::NoVertex);
         const float xs[4] = {left, right, right, left};
         const float ys[4] = {0, 0, 8, 8};
         for (uint32_t k = 0; k < 4; ++k) {
@@ -172,7 +172,7 @@ protected:
     void Draw(VertexBuffer& vertices, IndexBuffer& indices) {
         device_->SetRenderState(GpuRenderState::CullMode, static_cast<uint32_t>(GpuCull::None));
         device_->SetRenderState(GpuRenderState::ZEnable, 0);
-        device_->Clear({}, kGpuClearTarget, 0, 1.0f, 0);
+        device_->Clear({}, GpuClearTarget, 0, 1.0f, 0);
         GpuVertexBuffer* stream = vertices.Upload();
         ASSERT_NE(stream, nullptr);
         device_->SetVertexDeclaration(vertices.GetDeclaration());
@@ -198,7 +198,7 @@ TEST_F(BufferDrawTest, UploadedChangesAppearInTheNextDraw) {
     Quad(vertices, 0, 4, 0xFF0000FF);
     Quad(vertices, 4, 8, 0xFF00FF00);
     IndexBuffer indices(*device_);
-    ASSERT_TRUE(indices.Create(12, kIndexSystemMemory));
+    ASSERT_TRUE(indices.Create(12, IndexSystemMemory));
     indices.FillQuadIndices(0, 2, 0, true);
     Draw(vertices, indices);
     EXPECT_EQ(Pixel(1, 4), 0x0000FFu);
@@ -227,7 +227,7 @@ TEST_F(BufferDrawTest, DynamicBuffersComeBackAfterAnInjectedLossWithTheirContent
     Quad(fixed, 4, 8, 0xFF00FF00);
     ASSERT_NE(fixed.Upload(), nullptr);
     IndexBuffer indices(*device_);
-    ASSERT_TRUE(indices.Create(6, kIndexStartEmpty));
+    ASSERT_TRUE(indices.Create(6, IndexStartEmpty));
     int restored = 0;
     indices.SetRestoreCallback([&](IndexBuffer& b) {
         ++restored;

@@ -59,7 +59,7 @@ protected:
 
 TEST_F(WindowPresent, ShowsTheClearedBackBufferInTheWindow) {
     auto device = MakeDevice();
-    device->Clear({}, kGpuClearTarget, 0xFF3060C0, 1.0f, 0);
+    device->Clear({}, GpuClearTarget, 0xFF3060C0, 1.0f, 0);
     ASSERT_EQ(device->Present(nullptr, nullptr), GpuResult::Ok);
     EXPECT_EQ(WindowPixel(0, 0), 0x3060C0u);
     EXPECT_EQ(WindowPixel(7, 5), 0x3060C0u);
@@ -67,26 +67,26 @@ TEST_F(WindowPresent, ShowsTheClearedBackBufferInTheWindow) {
 
 TEST_F(WindowPresent, TranslucentBackBufferAlphaIsCopiedNotBlended) {
     auto device = MakeDevice(GpuFormat::A8R8G8B8);
-    device->Clear({}, kGpuClearTarget, 0xFFFFFFFF, 1.0f, 0);
+    device->Clear({}, GpuClearTarget, 0xFFFFFFFF, 1.0f, 0);
     device->Present(nullptr, nullptr);
-    device->Clear({}, kGpuClearTarget, 0x00204080, 1.0f, 0);
+    device->Clear({}, GpuClearTarget, 0x00204080, 1.0f, 0);
     device->Present(nullptr, nullptr);
     EXPECT_EQ(WindowPixel(3, 3), 0x204080u);
 }
 
 TEST_F(WindowPresent, SixteenBitBackBuffersAreConverted) {
     auto device = MakeDevice(GpuFormat::R5G6B5);
-    device->Clear({}, kGpuClearTarget, 0xFFFF0000, 1.0f, 0);
+    device->Clear({}, GpuClearTarget, 0xFFFF0000, 1.0f, 0);
     device->Present(nullptr, nullptr);
     EXPECT_EQ(WindowPixel(4, 2), 0xFF0000u);
 }
 
 TEST_F(WindowPresent, SourceAndDestRectsPlaceAPartOfTheFrame) {
     auto device = MakeDevice();
-    device->Clear({}, kGpuClearTarget, 0xFF000000, 1.0f, 0);
+    device->Clear({}, GpuClearTarget, 0xFF000000, 1.0f, 0);
     device->Present(nullptr, nullptr);
     const GpuRect left{0, 0, 4, 6};
-    device->Clear(std::span(&left, 1), kGpuClearTarget, 0xFF00FF00, 1.0f, 0);
+    device->Clear(std::span(&left, 1), GpuClearTarget, 0xFF00FF00, 1.0f, 0);
     const GpuRect source{0, 0, 2, 2};
     const GpuRect dest{6, 4, 8, 6};
     device->Present(&source, &dest);
@@ -103,8 +103,8 @@ TEST_F(WindowPresent, SourceAndDestRectsPlaceAPartOfTheFrame) {
 TEST_F(WindowPresent, AResizedWindowShowsTheWholeFrameStretched) {
     auto device = MakeDevice();
     const GpuRect corner{7, 5, 8, 6};
-    device->Clear({}, kGpuClearTarget, 0xFF000080, 1.0f, 0);
-    device->Clear(std::span(&corner, 1), kGpuClearTarget, 0xFFFFFF00, 1.0f, 0);
+    device->Clear({}, GpuClearTarget, 0xFF000080, 1.0f, 0);
+    device->Clear(std::span(&corner, 1), GpuClearTarget, 0xFFFFFF00, 1.0f, 0);
     SDL_SetWindowSize(window_, 16, 12);
     SDL_PumpEvents();
     device->Present(nullptr, nullptr);
@@ -115,9 +115,9 @@ TEST_F(WindowPresent, AResizedWindowShowsTheWholeFrameStretched) {
 
 TEST_F(WindowPresent, ALostDeviceShowsNothing) {
     auto device = MakeDevice();
-    device->Clear({}, kGpuClearTarget, 0xFF000000, 1.0f, 0);
+    device->Clear({}, GpuClearTarget, 0xFF000000, 1.0f, 0);
     device->Present(nullptr, nullptr);
-    device->Clear({}, kGpuClearTarget, 0xFFFFFFFF, 1.0f, 0);
+    device->Clear({}, GpuClearTarget, 0xFFFFFFFF, 1.0f, 0);
     device->LoseDevice();
     EXPECT_EQ(device->Present(nullptr, nullptr), GpuResult::DeviceLost);
     EXPECT_EQ(WindowPixel(0, 0), 0x000000u);

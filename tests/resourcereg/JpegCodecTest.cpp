@@ -66,7 +66,7 @@ void ExpectNear(ImagePixel actual, uint32_t red, uint32_t green, uint32_t blue) 
 
 class JpegCodecTest : public ::testing::Test {
 protected:
-    void TearDown() override { SetImageMaxTextureSize(kDefaultMaxTextureSize); }
+    void TearDown() override { SetImageMaxTextureSize(DefaultMaxTextureSize); }
     JpegCodec codec_;
 };
 

@@ -468,7 +468,7 @@ BitWriter DynamicHeader() {
     return w;
 }
 
-constexpr uint32_t kCodeZero = 0, kCode16 = 1, kCode17 = 2, kCode18 = 3;
+constexpr uint32_t CodeZero = 0, Code16 = 1, Code17 = 2, Code18 = 3;
 
 TEST(Inflate, ReportsDynamicHeaderFaults) {
     EXPECT_EQ(InflateError({0x05}, 8), 49u);
@@ -482,39 +482,39 @@ TEST(Inflate, ReportsDynamicHeaderFaults) {
     EXPECT_EQ(InflateError(oversubscribed.bytes, 8), 55u);
 
     BitWriter noPrevious = DynamicHeader();
-    noPrevious.Code(kCode16, 2);
+    noPrevious.Code(Code16, 2);
     noPrevious.Bits(0, 2);
-    EXPECT_EQ(InflateError(noPrevious.bytes, 8), uint32_t(kInflateRepeatWithoutPrevious));
+    EXPECT_EQ(InflateError(noPrevious.bytes, 8), uint32_t(InflateRepeatWithoutPrevious));
 
     BitWriter noEndCode = DynamicHeader(); // 138 + 120 zero lengths: all 258
-    noEndCode.Code(kCode18, 2);
+    noEndCode.Code(Code18, 2);
     noEndCode.Bits(127, 7);
-    noEndCode.Code(kCode18, 2);
+    noEndCode.Code(Code18, 2);
     noEndCode.Bits(109, 7);
     EXPECT_EQ(InflateError(noEndCode.bytes, 8), 64u);
 
     BitWriter past18 = DynamicHeader();
-    past18.Code(kCode18, 2);
+    past18.Code(Code18, 2);
     past18.Bits(127, 7);
-    past18.Code(kCode18, 2);
+    past18.Code(Code18, 2);
     past18.Bits(127, 7);
     EXPECT_EQ(InflateError(past18.bytes, 8), 15u);
 
     BitWriter past17 = DynamicHeader(); // 256 zeros, then 3 more
-    past17.Code(kCode18, 2);
+    past17.Code(Code18, 2);
     past17.Bits(127, 7);
-    past17.Code(kCode18, 2);
+    past17.Code(Code18, 2);
     past17.Bits(107, 7);
-    past17.Code(kCode17, 2);
+    past17.Code(Code17, 2);
     past17.Bits(0, 3);
     EXPECT_EQ(InflateError(past17.bytes, 8), 14u);
 
     BitWriter past16 = DynamicHeader(); // 257 zeros, then 3 repeats
-    past16.Code(kCode18, 2);
+    past16.Code(Code18, 2);
     past16.Bits(127, 7);
-    past16.Code(kCode18, 2);
+    past16.Code(Code18, 2);
     past16.Bits(108, 7);
-    past16.Code(kCode16, 2);
+    past16.Code(Code16, 2);
     past16.Bits(0, 2);
     EXPECT_EQ(InflateError(past16.bytes, 8), 13u);
 
@@ -526,9 +526,9 @@ TEST(Inflate, ReportsDynamicHeaderFaults) {
     repeatBits.Bits(0x492, 12); // 2, 2, 2, 2
     repeatBits.Bits(0, 3);
     for (int i = 0; i < 3; ++i) {
-        repeatBits.Code(kCodeZero, 2);
+        repeatBits.Code(CodeZero, 2);
     }
-    repeatBits.Code(kCode18, 2);
+    repeatBits.Code(Code18, 2);
     ASSERT_EQ(repeatBits.bytes.size(), 5u);
     EXPECT_EQ(InflateError(repeatBits.bytes, 8), 50u);
 }
