@@ -76,6 +76,19 @@ int Property::StoreText(const uint32_t*, char*) const {
     return 0;
 }
 
+int Property::SetFromText(Entity& object, const char* text) const {
+    PropertyValue value;
+    Parse(text, value.words);
+    WriteValue(object, value.words);
+    return GetSize();
+}
+
+std::string Property::GetAsText(const Entity& object) const {
+    PropertyValue value;
+    ReadValue(object, value.words);
+    return Print(value.words);
+}
+
 void Property::ReadValue(const Entity& object, uint32_t* out) const {
     if (getter_) {
         GetValue(object, out);

@@ -77,9 +77,9 @@ public:
     virtual std::string Print(const uint32_t* value) const = 0;
     virtual void Parse(const char* text, uint32_t* value) const = 0;
     // Parses and writes into the object; returns the value's byte size.
-    virtual int SetFromText(Entity& object, const char* text) const = 0;
+    virtual int SetFromText(Entity& object, const char* text) const;
     // Reads from the object and prints.
-    virtual std::string GetAsText(const Entity& object) const = 0;
+    virtual std::string GetAsText(const Entity& object) const;
     virtual int32_t GetKind() const = 0;
 
     // Through the accessor when there is one, else the object's Get/SetPropertyValue.

@@ -104,19 +104,6 @@ int PropertyWord::CopyValue(const uint32_t* source, uint32_t* destination) const
     return 4;
 }
 
-int PropertyWord::SetFromText(Entity& object, const char* text) const {
-    PropertyValue value;
-    Parse(text, value.words);
-    WriteValue(object, value.words);
-    return 4;
-}
-
-std::string PropertyWord::GetAsText(const Entity& object) const {
-    PropertyValue value;
-    ReadValue(object, value.words);
-    return Print(value.words);
-}
-
 // PropertyInt -------------------------------------------------------------------------------
 
 std::string PropertyInt::Print(const uint32_t* value) const {
@@ -243,19 +230,6 @@ std::string PropertyFloat::Print(const uint32_t* value) const {
 
 void PropertyFloat::Parse(const char* text, uint32_t* value) const {
     value[0] = FloatToWord(ParseFloat(text));
-}
-
-int PropertyFloat::SetFromText(Entity& object, const char* text) const {
-    PropertyValue value;
-    Parse(text, value.words);
-    WriteValue(object, value.words);
-    return 4;
-}
-
-std::string PropertyFloat::GetAsText(const Entity& object) const {
-    PropertyValue value;
-    ReadValue(object, value.words);
-    return Print(value.words);
 }
 
 void PropertyFloat::ParseRange() {

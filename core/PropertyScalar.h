@@ -16,8 +16,6 @@ public:
     bool IsDefault(const Entity& object) const override;
     int ValuesDiffer(const uint32_t* a, const uint32_t* b) const override;
     int CopyValue(const uint32_t* source, uint32_t* destination) const override;
-    int SetFromText(Entity& object, const char* text) const override;
-    std::string GetAsText(const Entity& object) const override;
 
     uint32_t GetDefault() const { return default_; }
 
@@ -113,8 +111,6 @@ public:
     int CopyValue(const uint32_t* source, uint32_t* destination) const override;
     std::string Print(const uint32_t* value) const override;
     void Parse(const char* text, uint32_t* value) const override;
-    int SetFromText(Entity& object, const char* text) const override;
-    std::string GetAsText(const Entity& object) const override;
     int32_t GetKind() const override { return KindFloat; }
     void ParseRange() override;
 

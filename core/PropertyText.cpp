@@ -56,19 +56,6 @@ void PropertyString::Parse(const char* text, uint32_t* value) const {
     ValueTraits<const char*>::Write(text, value);
 }
 
-int PropertyString::SetFromText(Entity& object, const char* text) const {
-    PropertyValue value;
-    Parse(text, value.words);
-    WriteValue(object, value.words);
-    return 4;
-}
-
-std::string PropertyString::GetAsText(const Entity& object) const {
-    PropertyValue value;
-    ReadValue(object, value.words);
-    return Print(value.words);
-}
-
 // PropertyString64 --------------------------------------------------------------------------
 
 int PropertyString64::ValuesDiffer(const uint32_t* a, const uint32_t* b) const {
@@ -88,19 +75,6 @@ void PropertyString64::Parse(const char* text, uint32_t* value) const {
         std::memcpy(bytes, text, strnlen(text, Capacity - 1));
     }
     std::memcpy(value, bytes, Capacity);
-}
-
-int PropertyString64::SetFromText(Entity& object, const char* text) const {
-    PropertyValue value;
-    Parse(text, value.words);
-    WriteValue(object, value.words);
-    return static_cast<int>(Capacity);
-}
-
-std::string PropertyString64::GetAsText(const Entity& object) const {
-    PropertyValue value;
-    ReadValue(object, value.words);
-    return Print(value.words);
 }
 
 } // namespace quarn

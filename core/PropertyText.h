@@ -22,8 +22,6 @@ public:
     // The word of the text itself when it lies in the arena; else of a copy in the temporary
     // ring, which lasts until the ring wraps (keep it with ::StoreText to hold it longer).
     void Parse(const char* text, uint32_t* value) const override;
-    int SetFromText(Entity& object, const char* text) const override;
-    std::string GetAsText(const Entity& object) const override;
     int32_t GetKind() const override { return KindString; }
 };
 
@@ -44,8 +42,6 @@ public:
     std::string Print(const uint32_t* value) const override;
     // Fills all 64 bytes: the text, cut to 63 characters, then zeros.
     void Parse(const char* text, uint32_t* value) const override;
-    int SetFromText(Entity& object, const char* text) const override;
-    std::string GetAsText(const Entity& object) const override;
     int32_t GetKind() const override { return KindString64; }
 };
 

@@ -108,12 +108,6 @@ int PropertyVector::SetFromText(Entity& object, const char* text) const {
     return GetSize();
 }
 
-std::string PropertyVector::GetAsText(const Entity& object) const {
-    PropertyValue value;
-    ReadValue(object, value.words);
-    return Print(value.words);
-}
-
 // PropertyQuaternion ------------------------------------------------------------------------
 
 void PropertyQuaternion::Parse(const char* text, uint32_t* value) const {

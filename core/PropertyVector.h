@@ -21,7 +21,6 @@ public:
     void Parse(const char* text, uint32_t* value) const override;
     // Does nothing (and returns 0) when the text has fewer ','-separated parts than needed.
     int SetFromText(Entity& object, const char* text) const override;
-    std::string GetAsText(const Entity& object) const override;
 
     int GetComponentCount() const { return count_; }
 
