@@ -1,7 +1,6 @@
 // Fill rate and sprite throughput of the software rasteriser.
 
 #include "render/SoftwareDevice.h"
-#include "render/SoftwareRasterizer.h"
 
 #include <benchmark/benchmark.h>
 #include <vector>
@@ -25,7 +24,6 @@ struct Scene {
         p.backBufferWidth = width;
         p.backBufferHeight = height;
         device = SoftwareDevice::Create(p);
-        device->SetRasterizer(std::make_unique<SoftwareRasterizer>());
         const GpuVertexElement elements[] = {
             {0, 0, GpuDeclType::Float4, GpuDeclUsage::PositionT, 0},
             {0, 16, GpuDeclType::Color, GpuDeclUsage::Color, 0},

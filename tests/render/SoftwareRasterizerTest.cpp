@@ -1,6 +1,5 @@
-#include "render/SoftwareRasterizer.h"
-
 #include "render/SoftwareDevice.h"
+#include "render/VertexProcessing.h"
 
 #include <bit>
 #include <cmath>
@@ -34,7 +33,6 @@ protected:
         p.backBufferHeight = 16;
         device_ = SoftwareDevice::Create(p);
         ASSERT_NE(device_, nullptr);
-        device_->SetRasterizer(std::make_unique<SoftwareRasterizer>());
         const GpuVertexElement screen[] = {
             {0, 0, GpuDeclType::Float4, GpuDeclUsage::PositionT, 0},
             {0, 16, GpuDeclType::Color, GpuDeclUsage::Color, 0},
