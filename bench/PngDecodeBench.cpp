@@ -1,7 +1,7 @@
 // The engine's PNG decoder and inflate against the reference libraries on one image set. Run
 // it from a release build; it ends with the engine-to-reference time ratios.
-#include "resources/Inflate.h"
-#include "resources/PngDecoder.h"
+#include "codecs/Inflate.h"
+#include "codecs/PngDecoder.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>

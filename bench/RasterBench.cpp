@@ -1,6 +1,6 @@
 // Fill rate and sprite throughput of the software rasteriser.
 
-#include "render/SoftwareDevice.h"
+#include "gpu/software/SoftwareDevice.h"
 
 #include <benchmark/benchmark.h>
 #include <vector>

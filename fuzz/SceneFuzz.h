@@ -1,13 +1,13 @@
 #pragma once
 
-#include "core/BufferFile.h"
-#include "core/ClassInfo.h"
-#include "core/ClassRegistration.h"
-#include "core/IdMap.h"
-#include "core/Node.h"
-#include "core/SceneLoader.h"
-#include "core/SceneSaver.h"
-#include "core/SceneTextFormat.h"
+#include "app/ClassRegistration.h"
+#include "core/io/BufferFile.h"
+#include "core/object/ClassInfo.h"
+#include "core/object/IdMap.h"
+#include "core/scene/Node.h"
+#include "core/scenefile/SceneLoader.h"
+#include "core/scenefile/SceneSaver.h"
+#include "core/scenefile/SceneTextFormat.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,11 +1,11 @@
 // Zip archives, and ".zoo" archives (a zip through the scrambling pass), mounted from a file
 // system and read entry by entry. Bytes that begin with "PK" are served as a .zip, others as a
 // .zoo, so both committed sample archives are seeds as they are.
-#include "core/File.h"
-#include "resources/ArchiveSet.h"
-#include "resources/FileSystem.h"
-#include "resources/Scrambler.h"
-#include "tests/support/MemoryFileSystem.h"
+#include "core/filesystem/ArchiveSet.h"
+#include "core/filesystem/FileSystem.h"
+#include "core/filesystem/MemoryFileSystem.h"
+#include "core/io/File.h"
+#include "core/io/Scrambler.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::string archive = scrambled ? "game.zoo" : "game.zip";
 
-    quarn::test::MemoryFileSystem files;
+    quarn::MemoryFileSystem files;
     files.Add(archive, bytes);
     quarn::ArchiveSet set(files);
     uint32_t flags = 0;

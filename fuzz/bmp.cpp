@@ -1,6 +1,6 @@
 // Windows bitmaps through the codec interface: header, then every pixel.
-#include "resources/BmpCodec.h"
-#include "resources/ImageCodec.h"
+#include "codecs/BmpCodec.h"
+#include "codecs/ImageCodec.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Id paths and global ids as scene files write them: whatever parses formats to a text that
 // parses to the same path.
-#include "core/IdPath.h"
+#include "core/object/IdPath.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -3,7 +3,7 @@
 //
 // Input: one mode byte (bit 0: zlib stream; bit 1: ignore the checksum), two bytes of output
 // room in units of 64 bytes (little-endian), then the stream.
-#include "resources/Inflate.h"
+#include "codecs/Inflate.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // JPEG files through the codec interface, at the default texture limit and at a small one that
 // forces the halving path.
-#include "resources/ImageCodec.h"
+#include "codecs/ImageCodec.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // PNG files through the decoder (several output settings) and through the codec interface.
-#include "resources/ImageCodec.h"
-#include "resources/PngDecoder.h"
+#include "codecs/ImageCodec.h"
+#include "codecs/PngDecoder.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,9 +1,9 @@
 // Raw data resources read from a file system. The first byte picks the extension (bits 0-1:
 // txt, xml, raw, flt) and the scrambling option (bit 2); the rest is the file.
-#include "core/ClassRegistration.h"
-#include "resources/FileSystem.h"
+#include "app/ClassRegistration.h"
+#include "core/filesystem/FileSystem.h"
+#include "core/filesystem/MemoryFileSystem.h"
 #include "resources/RawData.h"
-#include "tests/support/MemoryFileSystem.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string content(reinterpret_cast<const char*>(data + 1), size - 1);
 
     quarn::RegisterAllClasses();
-    quarn::test::MemoryFileSystem files;
+    quarn::MemoryFileSystem files;
     quarn::FileSystem* previous = quarn::GetFileSystem();
     quarn::SetFileSystem(&files);
     files.Add(path, content);

@@ -1,15 +1,15 @@
 // Writes the seeds that no committed fixture provides into <folder>/<target>/: scenes in both
 // forms (saved by the engine, so they follow its current format), deflate streams made by the
 // engine's compressor, JPEG files made by libjpeg, and small texts for the text parsers.
-#include "core/BufferFile.h"
-#include "core/ClassRegistration.h"
-#include "core/IdMap.h"
-#include "core/Node.h"
-#include "core/SceneLoader.h"
-#include "core/SceneSaver.h"
-#include "resources/Deflate.h"
-#include "resources/FileSystem.h"
-#include "tests/support/MemoryFileSystem.h"
+#include "app/ClassRegistration.h"
+#include "codecs/Deflate.h"
+#include "core/filesystem/FileSystem.h"
+#include "core/filesystem/MemoryFileSystem.h"
+#include "core/io/BufferFile.h"
+#include "core/object/IdMap.h"
+#include "core/scene/Node.h"
+#include "core/scenefile/SceneLoader.h"
+#include "core/scenefile/SceneSaver.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
     }
     const std::filesystem::path folder = argv[1];
     quarn::RegisterAllClasses();
-    quarn::test::MemoryFileSystem files;
+    quarn::MemoryFileSystem files;
     quarn::SetFileSystem(&files);
 
     // Loaded and saved again, so the seeds carry every property the classes write.

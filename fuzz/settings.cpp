@@ -1,6 +1,6 @@
 // Settings files: parsed, written back, and parsed again to the same entries.
-#include "core/SceneSaver.h"
-#include "core/SettingsFile.h"
+#include "core/filesystem/SettingsFile.h"
+#include "core/scenefile/SceneSaver.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,8 +1,8 @@
 // The tokenizer over memory (bytes as they are) and over a text (bytes sign-extended), with a
 // table of keywords and operators, then the line and skipping reads.
-#include "core/Tokenizer.h"
+#include "core/io/Tokenizer.h"
 
-#include "core/BufferFile.h"
+#include "core/io/BufferFile.h"
 
 #include <cstdint>
 #include <cstdlib>

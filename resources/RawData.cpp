@@ -1,10 +1,10 @@
 #include "resources/RawData.h"
 
-#include "core/ClassInfo.h"
-#include "core/Log.h"
-#include "core/OutputStream.h"
-#include "core/Text.h"
-#include "resources/FileSystem.h"
+#include "core/debug/Log.h"
+#include "core/filesystem/FileSystem.h"
+#include "core/io/OutputStream.h"
+#include "core/object/ClassInfo.h"
+#include "core/string/Text.h"
 #include "resources/ResourceRegistry.h"
 
 #include <algorithm>

@@ -1,11 +1,11 @@
 #include "resources/Resource.h"
 
-#include "core/ClassInfo.h"
-#include "core/EntityRef.h"
-#include "core/Log.h"
-#include "core/MethodInfo.h"
-#include "core/ValueBinding.h"
-#include "resources/FileSystem.h"
+#include "core/debug/Log.h"
+#include "core/filesystem/FileSystem.h"
+#include "core/object/ClassInfo.h"
+#include "core/object/EntityRef.h"
+#include "core/object/MethodInfo.h"
+#include "core/object/ValueBinding.h"
 #include "resources/ResourceRegistry.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/Entity.h"
-#include "core/FixedString.h"
+#include "core/object/Entity.h"
+#include "core/string/FixedString.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,9 +1,9 @@
 #include "resources/ResourceRegistry.h"
 
-#include "core/Log.h"
-#include "core/Signals.h"
-#include "core/Text.h"
-#include "resources/FileSystem.h"
+#include "core/debug/Log.h"
+#include "core/filesystem/FileSystem.h"
+#include "core/object/Signals.h"
+#include "core/string/Text.h"
 #include "resources/Resource.h"
 
 #include <cstring>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/FixedString.h"
+#include "core/string/FixedString.h"
 
 namespace quarn {
 

@@ -2,22 +2,22 @@
 // the engine reads. Its output is stable (tests and scripts compare it byte for byte); the
 // help text below is its documentation.
 
-#include "core/ClassInfo.h"
-#include "core/ClassRegistration.h"
-#include "core/FileReader.h"
-#include "core/Log.h"
-#include "core/Node.h"
-#include "core/OutputStream.h"
-#include "core/Property.h"
-#include "core/SceneLoader.h"
-#include "core/SceneSaver.h"
-#include "core/SettingsFile.h"
-#include "core/Text.h"
-#include "resources/DiskFileSystem.h"
-#include "resources/FileSystem.h"
-#include "resources/ImageCodec.h"
-#include "resources/PngCodec.h"
-#include "resources/PngEncoder.h"
+#include "app/ClassRegistration.h"
+#include "codecs/ImageCodec.h"
+#include "codecs/PngCodec.h"
+#include "codecs/PngEncoder.h"
+#include "core/debug/Log.h"
+#include "core/filesystem/DiskFileSystem.h"
+#include "core/filesystem/FileReader.h"
+#include "core/filesystem/FileSystem.h"
+#include "core/filesystem/SettingsFile.h"
+#include "core/io/OutputStream.h"
+#include "core/object/ClassInfo.h"
+#include "core/object/Property.h"
+#include "core/scene/Node.h"
+#include "core/scenefile/SceneLoader.h"
+#include "core/scenefile/SceneSaver.h"
+#include "core/string/Text.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes the bitmap fixtures in images/: one per depth and coding, all with the pixel
-patterns that tests/resourcereg/BmpCodecTest.cpp expects. Run from this folder."""
+patterns that tests/codecs/BmpCodecTest.cpp expects. Run from this folder."""
 
 import struct
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/Log.h"
+#include "core/debug/Log.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/Entity.h"
+#include "core/object/Entity.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/Quaternion.h"
-#include "core/Vector.h"
+#include "core/math/Quaternion.h"
+#include "core/math/Vector.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/Dialogs.h"
+#include "core/os/Dialogs.h"
 
 #include <cstdint>
 #include <deque>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/Validity.h"
+#include "core/debug/Validity.h"
 
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/ClassInfo.h"
-#include "core/Entity.h"
+#include "core/object/ClassInfo.h"
+#include "core/object/Entity.h"
 
 namespace quarn::test {
 

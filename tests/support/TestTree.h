@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/ClassInfo.h"
-#include "core/Node.h"
+#include "core/object/ClassInfo.h"
+#include "core/scene/Node.h"
 
 #include <cstdint>
 #include <vector>

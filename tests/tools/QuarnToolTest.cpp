@@ -1,4 +1,4 @@
-#include "resources/Scrambler.h"
+#include "core/io/Scrambler.h"
 #include "tests/support/TempFolder.h"
 
 #include <fcntl.h>

@@ -1,0 +1,23 @@
+#include "app/ClassRegistration.h"
+
+#include "core/object/ClassInfo.h"
+#include "core/scene/Node.h"
+#include "core/scene/Pivot.h"
+#include "core/scene/SignalReceiver.h"
+#include "resources/RawData.h"
+#include "resources/Resource.h"
+
+namespace quarn {
+
+int RegisterAllClasses() {
+    int before = GetClassCount();
+    // Only the classes that exist so far, each at its place in the start-up order.
+    Node::RegisterClass();           // 1. with its base "Entity"
+    Pivot::RegisterClass();          // 2.
+    Resource::RegisterClass();       // 9. "ResourceRef"
+    RawData::RegisterClass();        // 11.
+    SignalReceiver::RegisterClass(); // 17.
+    return GetClassCount() - before;
+}
+
+} // namespace quarn

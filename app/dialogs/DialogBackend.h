@@ -1,0 +1,119 @@
+#pragma once
+
+#include "core/os/Dialogs.h"
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct SDL_Window;
+
+namespace quarn {
+
+// Everything modal the platform shows. The engine's dialog hook is one part of it, so message and
+// choice boxes from the core and from the platform take the same road.
+class DialogBackend : public DialogHook {
+public:
+    // The chosen path, or "" when cancelled. The filter is a list of name and pattern texts,
+    // each ended by a zero byte, the list by an empty text.
+    virtual std::string FileDialog(const char* filter, bool open, const char* initialFolder) = 0;
+    // The chosen folder without a trailing '/', or "" when cancelled.
+    virtual std::string BrowseForFolder(const char* title, const char* initialFolder) = 0;
+    // The about box's result: DialogOk, DialogCancel, or anything else for none.
+    virtual int ShowAboutDialog() = 0;
+    // The window the boxes belong to; null for none.
+    virtual void SetParentWindow(SDL_Window*) {}
+};
+
+// Window-system boxes where a display can answer them; where none can (the offscreen and dummy
+// video drivers), a scripted back end with nothing queued, so no dialog ever blocks.
+std::unique_ptr<DialogBackend> CreateDialogBackend();
+
+// At most this many buttons and characters of their '#'-joined list are shown.
+constexpr int MaxChoiceButtons = 8;
+constexpr size_t MaxChoiceButtonText = 259;
+
+// The labels of a '#'-joined button list, one per button index; an empty label is a hidden button.
+std::vector<std::string> SplitChoiceButtons(const char* buttons);
+
+// (name, patterns) pairs of a file-dialog filter list; patterns stay ';'-separated.
+std::vector<std::pair<std::string, std::string>> ParseFileFilter(const char* filter);
+
+// File and folder dialogs run by an outside chooser program as a child process with an argument
+// vector, never through a shell, so no path or title can be read as a command. When the program
+// cannot be started the dialog counts as cancelled.
+class ZenityDialogs {
+public:
+    explicit ZenityDialogs(std::string program = "zenity") : program_(std::move(program)) {}
+
+    std::string FileDialog(const char* filter, bool open, const char* initialFolder);
+    std::string BrowseForFolder(const char* title, const char* initialFolder);
+
+    static std::vector<std::string> FileDialogArguments(const char* filter, bool open,
+                                                        const char* initialFolder);
+    static std::vector<std::string> FolderArguments(const char* title, const char* initialFolder);
+
+private:
+    // The chooser's first output line when it ends with success, else "".
+    std::string Run(std::vector<std::string> arguments);
+
+    std::string program_;
+};
+
+// Message, choice and about boxes as window-system message boxes; files and folders through
+// the chooser program.
+class SdlDialogs : public DialogBackend {
+public:
+    void SetParentWindow(SDL_Window* window) override { parent_ = window; }
+
+    int ShowMessageBox(const char* text, const char* title, uint32_t type) override;
+    int ShowChoiceBox(const char* title, const char* text, const char* buttons) override;
+    std::string FileDialog(const char* filter, bool open, const char* initialFolder) override;
+    std::string BrowseForFolder(const char* title, const char* initialFolder) override;
+    int ShowAboutDialog() override;
+
+private:
+    SDL_Window* parent_ = nullptr;
+    ZenityDialogs chooser_;
+};
+
+// Answers from a queue and records what was asked, for runs where nobody can answer: button
+// answers are indices into the shown buttons (the first button once the queue is empty), path
+// answers are the chosen texts ("" once the queue is empty).
+class ScriptedDialogs : public DialogBackend {
+public:
+    enum Kind { MessageBoxKind, ChoiceKind, FileKind, FolderKind, AboutKind };
+
+    struct Request {
+        Kind kind = MessageBoxKind;
+        std::string title;
+        std::string text;
+        std::vector<std::string> buttons; // labels per button index; file and folder: none
+        uint32_t type = 0;                // message-box type
+        std::string filter;               // file dialogs: "name|patterns" pairs joined by '\n'
+        bool open = false;
+        std::string initialFolder;
+    };
+
+    void AnswerButton(int index) { buttons_.push_back(index); }
+    void AnswerPath(std::string path) { paths_.push_back(std::move(path)); }
+    const std::vector<Request>& Requests() const { return requests_; }
+
+    int ShowMessageBox(const char* text, const char* title, uint32_t type) override;
+    int ShowChoiceBox(const char* title, const char* text, const char* buttons) override;
+    std::string FileDialog(const char* filter, bool open, const char* initialFolder) override;
+    std::string BrowseForFolder(const char* title, const char* initialFolder) override;
+    int ShowAboutDialog() override;
+
+private:
+    int NextButton();
+    std::string NextPath();
+
+    std::deque<int> buttons_;
+    std::deque<std::string> paths_;
+    std::vector<Request> requests_;
+};
+
+} // namespace quarn

@@ -1,0 +1,113 @@
+#include "app/dialogs/DialogBackend.h"
+
+namespace quarn {
+
+std::vector<std::string> SplitChoiceButtons(const char* buttons) {
+    std::string list(buttons ? buttons : "");
+    if (list.size() > MaxChoiceButtonText) {
+        list.resize(MaxChoiceButtonText);
+    }
+    std::vector<std::string> labels;
+    size_t start = 0;
+    while (labels.size() < MaxChoiceButtons) {
+        size_t end = list.find('#', start);
+        labels.push_back(list.substr(start, end == std::string::npos ? end : end - start));
+        if (end == std::string::npos) {
+            break;
+        }
+        start = end + 1;
+    }
+    return labels;
+}
+
+std::vector<std::pair<std::string, std::string>> ParseFileFilter(const char* filter) {
+    std::vector<std::pair<std::string, std::string>> pairs;
+    if (!filter) {
+        return pairs;
+    }
+    const char* at = filter;
+    while (*at) {
+        std::string name = at;
+        at += name.size() + 1;
+        std::string patterns = at;
+        if (patterns.empty()) {
+            break; // a name without patterns ends the list
+        }
+        at += patterns.size() + 1;
+        pairs.emplace_back(std::move(name), std::move(patterns));
+    }
+    return pairs;
+}
+
+namespace {
+
+ScriptedDialogs::Request MakeRequest(ScriptedDialogs::Kind kind, const char* title,
+                                     const char* text) {
+    ScriptedDialogs::Request request;
+    request.kind = kind;
+    request.title = title ? title : "";
+    request.text = text ? text : "";
+    return request;
+}
+
+} // namespace
+
+int ScriptedDialogs::NextButton() {
+    if (buttons_.empty()) {
+        return 0;
+    }
+    int index = buttons_.front();
+    buttons_.pop_front();
+    return index;
+}
+
+std::string ScriptedDialogs::NextPath() {
+    if (paths_.empty()) {
+        return {};
+    }
+    std::string path = std::move(paths_.front());
+    paths_.pop_front();
+    return path;
+}
+
+int ScriptedDialogs::ShowMessageBox(const char* text, const char* title, uint32_t type) {
+    Request request = MakeRequest(MessageBoxKind, title, text);
+    request.buttons = SplitChoiceButtons(MessageBoxButtonLabels(type));
+    request.type = type;
+    requests_.push_back(std::move(request));
+    return MessageBoxButtonId(type, NextButton());
+}
+
+int ScriptedDialogs::ShowChoiceBox(const char* title, const char* text, const char* buttons) {
+    Request request = MakeRequest(ChoiceKind, title, text);
+    request.buttons = SplitChoiceButtons(buttons);
+    requests_.push_back(std::move(request));
+    return NextButton();
+}
+
+std::string ScriptedDialogs::FileDialog(const char* filter, bool open, const char* initialFolder) {
+    Request request = MakeRequest(FileKind, nullptr, nullptr);
+    for (const auto& [name, patterns] : ParseFileFilter(filter)) {
+        request.filter += (request.filter.empty() ? "" : "\n") + name + "|" + patterns;
+    }
+    request.open = open;
+    request.initialFolder = initialFolder ? initialFolder : "";
+    requests_.push_back(std::move(request));
+    return NextPath();
+}
+
+std::string ScriptedDialogs::BrowseForFolder(const char* title, const char* initialFolder) {
+    Request request = MakeRequest(FolderKind, title, nullptr);
+    request.initialFolder = initialFolder ? initialFolder : "";
+    requests_.push_back(std::move(request));
+    return NextPath();
+}
+
+int ScriptedDialogs::ShowAboutDialog() {
+    Request request = MakeRequest(AboutKind, "About", nullptr);
+    request.buttons = {"OK"};
+    requests_.push_back(std::move(request));
+    return NextButton() == 0 ? DialogOk : DialogCancel;
+}
+
+} // namespace quarn

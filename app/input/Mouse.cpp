@@ -1,0 +1,155 @@
+#include "app/input/Mouse.h"
+
+#include "app/platform/WindowMessage.h"
+
+namespace quarn {
+
+namespace {
+
+bool IsButton(int32_t button) {
+    return button >= 0 && button < MouseButtonCount;
+}
+
+} // namespace
+
+Mouse::Mouse(PointerSource& source) : source_(source) {
+    instance_ = this;
+}
+
+Mouse::~Mouse() {
+    if (instance_ == this) {
+        instance_ = nullptr;
+    }
+}
+
+void Mouse::Poll() {
+    previous_ = position_;
+    position_ = source_.GetCursorPosition();
+}
+
+void Mouse::EndFrame() {
+    for (int32_t button = 0; button < MouseButtonCount; ++button) {
+        if (flags_[button] & MouseFlagReleased) {
+            owners_[button].clear();
+        }
+        flags_[button] &= MouseFlagDown | MouseFlagClick;
+    }
+    wheel_ = 0;
+}
+
+void Mouse::SetPosition(int32_t x, int32_t y) {
+    previous_.x += position_.x - x;
+    previous_.y += position_.y - y;
+    position_ = {x, y};
+    source_.SetCursorPosition(x, y);
+}
+
+void Mouse::SetOwner(int32_t button, const char* name) {
+    if (IsButton(button)) {
+        owners_[button] = name ? name : "";
+    }
+}
+
+void Mouse::ClearOwner(int32_t button) {
+    if (IsButton(button)) {
+        owners_[button].clear();
+    }
+}
+
+bool Mouse::HasOwner(int32_t button) const {
+    return IsButton(button) && !owners_[button].empty();
+}
+
+const char* Mouse::GetOwner(int32_t button) const {
+    return IsButton(button) ? owners_[button].c_str() : "";
+}
+
+bool Mouse::Answers(int32_t button, const char* name, uint32_t flag) const {
+    return IsButton(button) && owners_[button] == (name ? name : "") && (flags_[button] & flag);
+}
+
+bool Mouse::WentDown(int32_t button, const char* name) const {
+    return Answers(button, name, MouseFlagPressed);
+}
+
+bool Mouse::WentUp(int32_t button, const char* name) const {
+    return Answers(button, name, MouseFlagReleased);
+}
+
+bool Mouse::IsDown(int32_t button, const char* name) const {
+    return Answers(button, name, MouseFlagDown);
+}
+
+bool Mouse::WasClicked(int32_t button) const {
+    uint32_t clicked = MouseFlagReleased | MouseFlagClick;
+    return IsButton(button) && (flags_[button] & clicked) == clicked;
+}
+
+void Mouse::ConsumePress(int32_t button) {
+    if (IsButton(button) && owners_[button].empty()) {
+        flags_[button] &= ~MouseFlagPressed;
+    }
+}
+
+void Mouse::HandleMessage(uint32_t message, uintptr_t wParam, intptr_t) {
+    uint32_t now = static_cast<uint32_t>(static_cast<int64_t>(source_.GetTime() * 1000.0));
+    bool takeCapture = false;
+    bool releaseCapture = false;
+    auto press = [&](int32_t button) {
+        flags_[button] |= MouseFlagDown | MouseFlagPressed | MouseFlagClick;
+        pressPosition_[button] = position_;
+        pressTime_[button] = now;
+        takeCapture = true;
+    };
+    auto release = [&](int32_t button) {
+        flags_[button] = (flags_[button] & (MouseFlagPressed | MouseFlagClick)) | MouseFlagReleased;
+        if (button == MouseLeft &&
+            (flags_[MouseDoubleClick] & (MouseFlagDown | MouseFlagPressed))) {
+            flags_[MouseDoubleClick] = MouseFlagReleased;
+        }
+        float dx = static_cast<float>(position_.x - pressPosition_[button].x);
+        float dy = static_cast<float>(position_.y - pressPosition_[button].y);
+        if (dx * dx + dy * dy > ClickDistanceSquared ||
+            now - pressTime_[button] > ClickMilliseconds) {
+            flags_[button] &= ~MouseFlagClick;
+        }
+        releaseCapture = true;
+    };
+    switch (message) {
+    case MessageLeftButtonDown:
+        press(MouseLeft);
+        break;
+    case MessageMiddleButtonDown:
+        press(MouseMiddle);
+        break;
+    case MessageRightButtonDown:
+        press(MouseRight);
+        break;
+    case MessageLeftButtonUp:
+        release(MouseLeft);
+        break;
+    case MessageMiddleButtonUp:
+        release(MouseMiddle);
+        break;
+    case MessageRightButtonUp:
+        release(MouseRight);
+        break;
+    case MessageLeftButtonDoubleClick:
+        flags_[MouseDoubleClick] |= MouseFlagDown | MouseFlagPressed | MouseFlagClick;
+        flags_[MouseLeft] &= ~MouseFlagClick;
+        break;
+    case MessageMouseWheel:
+        wheel_ += HighWord(static_cast<intptr_t>(wParam));
+        break;
+    default:
+        break;
+    }
+    if (capture_ && releaseCapture) {
+        source_.SetCapture(false);
+    }
+    if (capture_ && takeCapture) {
+        source_.SetCapture(true);
+    }
+}
+
+} // namespace quarn

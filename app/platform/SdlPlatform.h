@@ -1,0 +1,160 @@
+#pragma once
+
+#include "app/dialogs/DialogBackend.h"
+#include "app/input/Keyboard.h"
+#include "app/input/Mouse.h"
+#include "app/platform/FrameClock.h"
+#include "app/platform/Platform.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+struct SDL_Cursor;
+struct SDL_Window;
+union SDL_Event;
+
+namespace quarn {
+
+// The platform on SDL2: one window that is also the view window, SDL events translated into the
+// engine's window messages and hooks, and the frame time measured on a monotonic clock.
+class SdlPlatform : public Platform, private KeyStateSource, private PointerSource {
+public:
+    // The command line decides the start folder; a null clock means the steady clock, null
+    // dialogs the back end CreateDialogBackend picks. The dialogs become the engine's dialog hook.
+    explicit SdlPlatform(const char* commandLine, std::unique_ptr<MonotonicClock> clock = nullptr,
+                         std::unique_ptr<DialogBackend> dialogs = nullptr);
+    ~SdlPlatform() override;
+    SdlPlatform(const SdlPlatform&) = delete;
+    SdlPlatform& operator=(const SdlPlatform&) = delete;
+
+    DialogBackend& Dialogs() { return *dialogs_; }
+
+    bool StartTimer(uint32_t startFlags) override;
+    void SetFrameCallback(FrameCallback callback) override { frameCallback_ = std::move(callback); }
+    const char* GetPlatformName() override { return "SDL2"; }
+    const char* GetLastErrorText() override { return lastError_.c_str(); }
+    uint32_t GetCapabilities() override { return 31; }
+    bool IsAvailable() override { return true; }
+    uint32_t GetFrameCount() override { return frameClock_.FrameCount(); }
+    float GetFrameTime() override { return frameClock_.SmoothedTime(); }
+    float GetRawFrameTime() override { return frameClock_.RawTime(); }
+    int64_t GetCounterFrequency() override { return frequency_; }
+    double GetTime() override;
+    uint32_t GetVolumeSerial() override;
+    bool IsWindowClassRunning() override;
+    WindowHandle CreateMainWindow(const char* title, int32_t x, int32_t y, int32_t width,
+                                  int32_t height, uint32_t styleFlags, int32_t iconId) override;
+    bool SetWindowTitle(const char* title) override;
+    bool SetWindowMode(uint32_t mask, uint32_t value) override;
+    uint32_t TestWindowState(uint32_t mask) override { return windowState_ & mask; }
+    bool SetWindowPosition(int32_t x, int32_t y) override;
+    bool SetClientSize(int32_t width, int32_t height) override;
+    Int2 GetWindowPosition() override;
+    Int2 GetWindowSize() override;
+    void CreateMainFrame() override {}
+    EditorPanel* GetMainFramePanel() override { return nullptr; }
+    WindowHandle GetViewWindow() override { return window_; }
+    Int2 GetViewOrigin() override { return {}; }
+    Int2 GetViewSize() override;
+    bool QueryActivePanel() override { return false; }
+    void SetEditorView(bool) override {}
+    void LayoutMainFrame(int32_t) override {}
+    Int2 GetScreenSize() override;
+    Int2 GetWorkAreaOrigin() override;
+    Int2 GetWorkAreaSize() override;
+    void CreateToolbar(int32_t, const ToolbarButton*, int32_t) override {}
+    int32_t GetToolbarHeight() override { return 0; }
+    WindowHandle GetToolbarWindow() override { return nullptr; }
+    int32_t EnumerateJoysticks() override { return 0; }
+    int32_t GetJoystickCount() override { return 0; }
+    Joystick* CreateJoystick(int32_t) override { return nullptr; }
+    Mouse* CreateMouse() override;
+    Keyboard* CreateKeyboard() override;
+    OnlineService* GetOnlineService() override { return nullptr; }
+    void SetMessageHook(MessageHook hook) override { messageHook_ = std::move(hook); }
+    void SetDropHook(DropHook hook) override { dropHook_ = std::move(hook); }
+    void SetMouseHook(MouseHook hook) override { mouseHook_ = std::move(hook); }
+    void SetResizeHook(ResizeHook hook) override { resizeHook_ = std::move(hook); }
+    const char* GetDesktopFolder() override;
+    const char* GetAppDataFolder() override;
+    const char* GetStartFolder() override { return startFolder_.c_str(); }
+    const char* FileDialog(const char* filter, bool open, const char* initialFolder) override;
+    const char* BrowseForFolder(const char* title, const char* initialFolder) override;
+    int32_t ShowChoiceDialog(const char* title, const char* text, const char* buttons) override;
+    const char* ShowAboutDialog() override;
+    PrintContext BeginPrint() override { return nullptr; }
+    Int2 GetPrinterCaps(PrintContext) override { return {}; }
+    bool PrintWindow(PrintContext, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
+                     int32_t) override {
+        return false;
+    }
+    bool EndPrint(PrintContext) override { return true; }
+    void FlashWindow() override;
+    void SetBusyCursor(float progress) override;
+    WindowHandle GetWindowHandle() override { return window_; }
+    WindowHandle GetInstanceHandle() override { return nullptr; }
+    const char* GetProgramPath() override { return programPath_.c_str(); }
+    bool RunMainLoop() override;
+
+    // Handles every queued event; false once the program is asked to quit.
+    bool PumpMessages();
+
+protected:
+    // Blocks until an event is queued; the idle wait of an inactive window.
+    virtual void WaitForMessage();
+
+private:
+    bool HandleEvent(const SDL_Event& event);
+    void HandleWindowEvent(const SDL_Event& event);
+    // Offers a message to the message hook; true when the hook handled it.
+    bool Hooked(uint32_t message, uintptr_t wParam, intptr_t lParam);
+    void SendSize(uintptr_t kind);
+    void FinishDrop();
+    void BordersOf(int32_t& top, int32_t& left, int32_t& bottom, int32_t& right);
+
+    bool ReadKeyState(uint8_t state[256]) override;
+    bool WaitForInput() override;
+    Int2 GetCursorPosition() override { return cursor_; }
+    void SetCursorPosition(int32_t x, int32_t y) override;
+    void SetCapture(bool capture) override;
+
+    std::unique_ptr<MonotonicClock> clock_;
+    std::unique_ptr<DialogBackend> dialogs_;
+    bool sdlStarted_ = false;
+    std::string title_;
+    std::string lastError_;
+    std::string startFolder_;
+    std::string programPath_;
+    SDL_Window* window_ = nullptr;
+    uint32_t styleFlags_ = 0;
+    uint32_t startFlags_ = 0;
+    uint32_t windowState_ = WindowInitialState;
+    MessageHook messageHook_;
+    DropHook dropHook_;
+    MouseHook mouseHook_;
+    ResizeHook resizeHook_;
+    FrameCallback frameCallback_;
+    std::unique_ptr<Mouse> mouse_;
+    std::unique_ptr<Keyboard> keyboard_;
+    FrameClock frameClock_;
+    int64_t frequency_ = 0;
+    int64_t processStart_ = 0;
+    uint8_t keyState_[256] = {};
+    Int2 cursor_;
+    bool dropping_ = false;
+    std::vector<std::string> droppedPaths_;
+    bool quitRequested_ = false;
+    bool ignoreNextQuit_ = false;
+    bool busy_ = false;
+    SDL_Cursor* savedCursor_ = nullptr;
+    SDL_Cursor* waitCursor_ = nullptr;
+    int lockFile_ = -1;
+    // Paths handed out stay valid until the same operation runs again.
+    std::string desktopFolder_;
+    std::string appDataFolder_;
+    std::string fileDialogResult_;
+    std::string folderResult_;
+};
+
+} // namespace quarn

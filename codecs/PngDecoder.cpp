@@ -1,0 +1,566 @@
+#include "codecs/PngDecoder.h"
+
+#include "codecs/ImageChecksums.h"
+
+#include <cstring>
+#include <memory>
+
+namespace quarn {
+namespace {
+
+uint32_t ReadBigEndian32(const uint8_t* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+
+uint16_t ReadBigEndian16(const uint8_t* p) {
+    return uint16_t(p[0] << 8 | p[1]);
+}
+
+bool ChunkTypeIs(const uint8_t* type, const char* name) {
+    return std::memcmp(type, name, 4) == 0;
+}
+
+// The seven interlace passes: first column, first row, column step, row step.
+constexpr uint32_t PassX[7] = {0, 4, 0, 2, 0, 1, 0};
+constexpr uint32_t PassY[7] = {0, 0, 4, 0, 2, 0, 1};
+constexpr uint32_t PassDx[7] = {8, 8, 4, 4, 2, 2, 1};
+constexpr uint32_t PassDy[7] = {8, 8, 8, 4, 4, 2, 2};
+
+uint32_t PassExtent(uint32_t size, uint32_t start, uint32_t step) {
+    return size > start ? (size - start + step - 1) / step : 0;
+}
+
+size_t RowBytes(uint32_t width, uint32_t bitsPerPixel) {
+    return size_t((uint64_t(width) * bitsPerPixel + 7) / 8);
+}
+
+uint8_t Paeth(int a, int b, int c) {
+    const int p = a + b - c;
+    const int pa = p > a ? p - a : a - p;
+    const int pb = p > b ? p - b : b - p;
+    const int pc = p > c ? p - c : c - p;
+    if (pa <= pb && pa <= pc) {
+        return uint8_t(a);
+    }
+    return uint8_t(pb <= pc ? b : c);
+}
+
+// Undoes one row's filter in place; `previous` is the row above, already unfiltered, or null
+// for the first row (which then counts as zeros).
+bool UnfilterRow(uint8_t* row, const uint8_t* previous, size_t length, size_t distance,
+                 uint8_t type) {
+    switch (type) {
+    case 0:
+        return true;
+    case 1:
+        for (size_t i = distance; i < length; ++i) {
+            row[i] = uint8_t(row[i] + row[i - distance]);
+        }
+        return true;
+    case 2:
+        if (previous != nullptr) {
+            for (size_t i = 0; i < length; ++i) {
+                row[i] = uint8_t(row[i] + previous[i]);
+            }
+        }
+        return true;
+    case 3:
+        if (previous != nullptr) {
+            for (size_t i = 0; i < distance && i < length; ++i) {
+                row[i] = uint8_t(row[i] + (previous[i] >> 1));
+            }
+            for (size_t i = distance; i < length; ++i) {
+                row[i] = uint8_t(row[i] + ((row[i - distance] + previous[i]) >> 1));
+            }
+        } else {
+            for (size_t i = distance; i < length; ++i) {
+                row[i] = uint8_t(row[i] + (row[i - distance] >> 1));
+            }
+        }
+        return true;
+    case 4:
+        if (previous != nullptr) {
+            for (size_t i = 0; i < distance && i < length; ++i) {
+                row[i] = uint8_t(row[i] + previous[i]);
+            }
+            for (size_t i = distance; i < length; ++i) {
+                row[i] =
+                    uint8_t(row[i] + Paeth(row[i - distance], previous[i], previous[i - distance]));
+            }
+        } else {
+            for (size_t i = distance; i < length; ++i) {
+                row[i] = uint8_t(row[i] + row[i - distance]);
+            }
+        }
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Unfilters `height` rows of (1 filter byte + rowBytes) in place.
+bool UnfilterRows(uint8_t* data, uint32_t height, size_t rowBytes, size_t distance) {
+    const uint8_t* previous = nullptr;
+    for (uint32_t y = 0; y < height; ++y) {
+        uint8_t* row = data + size_t(y) * (rowBytes + 1);
+        if (!UnfilterRow(row + 1, previous, rowBytes, distance, row[0])) {
+            return false;
+        }
+        previous = row + 1;
+    }
+    return true;
+}
+
+uint32_t ReadBits(const uint8_t* row, size_t bitPosition, uint32_t bits) {
+    const uint32_t shift = 8 - bits - uint32_t(bitPosition & 7);
+    return (row[bitPosition >> 3] >> shift) & ((1u << bits) - 1);
+}
+
+void WriteBits(uint8_t* row, size_t bitPosition, uint32_t bits, uint32_t value) {
+    const uint32_t shift = 8 - bits - uint32_t(bitPosition & 7);
+    const uint32_t mask = ((1u << bits) - 1) << shift;
+    row[bitPosition >> 3] = uint8_t((row[bitPosition >> 3] & ~mask) | (value << shift));
+}
+
+// Rows of unfiltered samples, possibly with gaps between rows.
+struct RowView {
+    const uint8_t* base;
+    size_t stride;
+    const uint8_t* Row(uint32_t y) const { return base + size_t(y) * stride; }
+};
+
+uint32_t ConvertToRgba(uint8_t* out, const RowView& view, const PngDecoder::Info& info) {
+    const uint32_t w = info.width;
+    const uint32_t h = info.height;
+    const uint32_t depth = info.bitDepth;
+    for (uint32_t y = 0; y < h; ++y) {
+        const uint8_t* in = view.Row(y);
+        uint8_t* o = out + size_t(y) * w * 4;
+        switch (info.colourType) {
+        case 0:
+            if (depth == 8) {
+                for (uint32_t x = 0; x < w; ++x, o += 4) {
+                    const uint8_t v = in[x];
+                    o[0] = o[1] = o[2] = v;
+                    o[3] = info.keyDefined && v == info.keyRed ? 0 : 255;
+                }
+            } else if (depth == 16) {
+                for (uint32_t x = 0; x < w; ++x, o += 4) {
+                    const uint16_t v = ReadBigEndian16(in + size_t(x) * 2);
+                    o[0] = o[1] = o[2] = uint8_t(v >> 8);
+                    o[3] = info.keyDefined && v == info.keyRed ? 0 : 255;
+                }
+            } else {
+                const uint32_t maximum = (1u << depth) - 1;
+                for (uint32_t x = 0; x < w; ++x, o += 4) {
+                    const uint32_t v = ReadBits(in, size_t(x) * depth, depth);
+                    o[0] = o[1] = o[2] = uint8_t(v * 255 / maximum);
+                    o[3] = info.keyDefined && v == info.keyRed ? 0 : 255;
+                }
+            }
+            break;
+        case 2:
+            if (depth == 8) {
+                for (uint32_t x = 0; x < w; ++x, o += 4, in += 3) {
+                    o[0] = in[0];
+                    o[1] = in[1];
+                    o[2] = in[2];
+                    o[3] = info.keyDefined && in[0] == info.keyRed && in[1] == info.keyGreen &&
+                                   in[2] == info.keyBlue
+                               ? 0
+                               : 255;
+                }
+            } else {
+                for (uint32_t x = 0; x < w; ++x, o += 4, in += 6) {
+                    o[0] = in[0];
+                    o[1] = in[2];
+                    o[2] = in[4];
+                    o[3] = info.keyDefined && ReadBigEndian16(in) == info.keyRed &&
+                                   ReadBigEndian16(in + 2) == info.keyGreen &&
+                                   ReadBigEndian16(in + 4) == info.keyBlue
+                               ? 0
+                               : 255;
+                }
+            }
+            break;
+        case 3:
+            for (uint32_t x = 0; x < w; ++x, o += 4) {
+                const uint32_t index = depth == 8 ? in[x] : ReadBits(in, size_t(x) * depth, depth);
+                if (index >= info.paletteSize) {
+                    return depth == 8 ? PngDecoder::ErrorPaletteIndex
+                                      : PngDecoder::ErrorLowBitPaletteIndex;
+                }
+                std::memcpy(o, &info.palette[size_t(index) * 4], 4);
+            }
+            break;
+        case 4:
+            if (depth == 8) {
+                for (uint32_t x = 0; x < w; ++x, o += 4, in += 2) {
+                    o[0] = o[1] = o[2] = in[0];
+                    o[3] = in[1];
+                }
+            } else {
+                for (uint32_t x = 0; x < w; ++x, o += 4, in += 4) {
+                    o[0] = o[1] = o[2] = in[0];
+                    o[3] = in[2];
+                }
+            }
+            break;
+        case 6:
+            if (depth == 8) {
+                std::memcpy(o, in, size_t(w) * 4);
+            } else {
+                for (uint32_t x = 0; x < w; ++x, o += 4, in += 8) {
+                    o[0] = in[0];
+                    o[1] = in[2];
+                    o[2] = in[4];
+                    o[3] = in[6];
+                }
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    return PngDecoder::ErrorNone;
+}
+
+} // namespace
+
+uint32_t PngChannelCount(uint32_t colourType) {
+    switch (colourType) {
+    case 0:
+        return 1;
+    case 2:
+        return 3;
+    case 3:
+        return 1;
+    case 4:
+        return 2;
+    case 6:
+        return 4;
+    default:
+        return 0;
+    }
+}
+
+uint32_t PngDecoder::ReadHeader(const uint8_t* data, size_t size) {
+    static constexpr uint8_t Signature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+    if (size < 29) {
+        return ErrorTooShort;
+    }
+    if (std::memcmp(data, Signature, 8) != 0) {
+        return ErrorSignature;
+    }
+    if (!ChunkTypeIs(data + 12, "IHDR")) {
+        return ErrorFirstChunkNotHeader;
+    }
+    info_.width = ReadBigEndian32(data + 16);
+    info_.height = ReadBigEndian32(data + 20);
+    info_.bitDepth = data[24];
+    info_.colourType = data[25];
+    info_.compressionMethod = data[26];
+    info_.filterMethod = data[27];
+    info_.interlaceMethod = data[28];
+    if (!settings.ignoreCrc &&
+        (size < 33 || ChunkCrc(data + 12, 17) != ReadBigEndian32(data + 29))) {
+        return ErrorChunkCrc;
+    }
+    if (info_.compressionMethod != 0) {
+        return ErrorCompressionMethod;
+    }
+    if (info_.filterMethod != 0) {
+        return ErrorFilterMethod;
+    }
+    if (info_.interlaceMethod > 1) {
+        return ErrorInterlaceMethod;
+    }
+    const uint32_t depth = info_.bitDepth;
+    switch (info_.colourType) {
+    case 0:
+        if (depth != 1 && depth != 2 && depth != 4 && depth != 8 && depth != 16) {
+            return ErrorBitDepth;
+        }
+        break;
+    case 3:
+        if (depth != 1 && depth != 2 && depth != 4 && depth != 8) {
+            return ErrorBitDepth;
+        }
+        break;
+    case 2:
+    case 4:
+    case 6:
+        if (depth != 8 && depth != 16) {
+            return ErrorBitDepth;
+        }
+        break;
+    default:
+        return ErrorColourType;
+    }
+    if (info_.width == 0 || info_.height == 0 || uint64_t(info_.width) * info_.height > MaxPixels) {
+        return ErrorImageSize;
+    }
+    return ErrorNone;
+}
+
+uint32_t PngDecoder::ReadChunks(const uint8_t* data, size_t size, std::vector<uint8_t>& compressed,
+                                const uint8_t*& single, size_t& singleSize) {
+    size_t position = 33;
+    uint32_t idatCount = 0;
+    for (;;) {
+        if (position > size || size - position < 9) {
+            return ErrorChunkHeaderPastEnd;
+        }
+        const uint32_t length = ReadBigEndian32(data + position);
+        if (length > 2147483647u) {
+            return ErrorChunkLength;
+        }
+        if (size - position < size_t(length) + 12) {
+            return ErrorChunkPastEnd;
+        }
+        const uint8_t* type = data + position + 4;
+        const uint8_t* body = type + 4;
+        const bool end = ChunkTypeIs(type, "IEND");
+        if (ChunkTypeIs(type, "IDAT")) {
+            // One IDAT (the common case) is decompressed where it lies.
+            if (++idatCount == 1) {
+                single = body;
+                singleSize = length;
+            } else {
+                if (idatCount == 2) {
+                    compressed.assign(single, single + singleSize);
+                }
+                compressed.insert(compressed.end(), body, body + length);
+            }
+        } else if (ChunkTypeIs(type, "PLTE")) {
+            if (length / 3 > 256) {
+                return ErrorPaletteTooLarge;
+            }
+            info_.paletteSize = length / 3;
+            for (uint32_t i = 0; i < info_.paletteSize; ++i) {
+                std::memcpy(&info_.palette[size_t(i) * 4], body + size_t(i) * 3, 3);
+                info_.palette[size_t(i) * 4 + 3] = 255;
+            }
+        } else if (ChunkTypeIs(type, "tRNS")) {
+            if (info_.colourType == 3) {
+                if (length > info_.paletteSize) {
+                    return ErrorTransparencyPastPalette;
+                }
+                for (uint32_t i = 0; i < length; ++i) {
+                    info_.palette[size_t(i) * 4 + 3] = body[i];
+                }
+            } else if (info_.colourType == 0) {
+                if (length != 2) {
+                    return ErrorGreyTransparencySize;
+                }
+                info_.keyDefined = true;
+                info_.keyRed = info_.keyGreen = info_.keyBlue = ReadBigEndian16(body);
+            } else if (info_.colourType == 2) {
+                if (length != 6) {
+                    return ErrorColourTransparencySize;
+                }
+                info_.keyDefined = true;
+                info_.keyRed = ReadBigEndian16(body);
+                info_.keyGreen = ReadBigEndian16(body + 2);
+                info_.keyBlue = ReadBigEndian16(body + 4);
+            } else {
+                return ErrorTransparencyWithAlpha;
+            }
+        } else if (ChunkTypeIs(type, "bKGD")) {
+            if (info_.colourType == 3) {
+                if (length != 1) {
+                    return ErrorPaletteBackgroundSize;
+                }
+                info_.backgroundDefined = true;
+                info_.backgroundRed = info_.backgroundGreen = info_.backgroundBlue = body[0];
+            } else if (info_.colourType == 0 || info_.colourType == 4) {
+                if (length != 2) {
+                    return ErrorGreyBackgroundSize;
+                }
+                info_.backgroundDefined = true;
+                info_.backgroundRed = info_.backgroundGreen = info_.backgroundBlue =
+                    ReadBigEndian16(body);
+            } else {
+                if (length != 6) {
+                    return ErrorColourBackgroundSize;
+                }
+                info_.backgroundDefined = true;
+                info_.backgroundRed = ReadBigEndian16(body);
+                info_.backgroundGreen = ReadBigEndian16(body + 2);
+                info_.backgroundBlue = ReadBigEndian16(body + 4);
+            }
+        } else if (ChunkTypeIs(type, "tEXt") && settings.readText) {
+            const uint8_t* zero = static_cast<const uint8_t*>(std::memchr(body, 0, length));
+            const uint8_t* bodyEnd = body + length;
+            const uint8_t* keywordEnd = zero != nullptr ? zero : bodyEnd;
+            const uint8_t* text = zero != nullptr ? zero + 1 : bodyEnd;
+            info_.texts.emplace_back(std::string(body, keywordEnd), std::string(text, bodyEnd));
+        }
+        if (!settings.ignoreCrc &&
+            ChunkCrc(type, size_t(length) + 4) != ReadBigEndian32(body + length)) {
+            return ErrorChunkCrc;
+        }
+        position += size_t(length) + 12;
+        if (end) {
+            return ErrorNone;
+        }
+    }
+}
+
+uint32_t PngDecoder::DecodeImage(std::vector<uint8_t>& pixels, const uint8_t* compressed,
+                                 size_t compressedSize) {
+    const Info& info = info_;
+    const uint32_t bpp = PngChannelCount(info.colourType) * info.bitDepth;
+    const size_t distance = (bpp + 7) / 8;
+    const bool interlaced = info.interlaceMethod == 1;
+
+    // The exact size of the filtered rows, so valid images always fit and nothing more does.
+    uint64_t expected = 0;
+    if (interlaced) {
+        for (int pass = 0; pass < 7; ++pass) {
+            const uint32_t pw = PassExtent(info.width, PassX[pass], PassDx[pass]);
+            const uint32_t ph = PassExtent(info.height, PassY[pass], PassDy[pass]);
+            if (pw != 0 && ph != 0) {
+                expected += uint64_t(ph) * (RowBytes(pw, bpp) + 1);
+            }
+        }
+    } else {
+        expected = uint64_t(info.height) * (RowBytes(info.width, bpp) + 1);
+    }
+    // Every byte is written by the decompressor before it is read, so no zero fill.
+    const size_t filteredSize = static_cast<size_t>(expected);
+    const auto filtered = std::make_unique_for_overwrite<uint8_t[]>(filteredSize);
+    size_t written = 0;
+    if (uint32_t error = ZlibDecompress(compressed, compressedSize, filtered.get(), filteredSize,
+                                        written, settings.ignoreChecksum)) {
+        return error;
+    }
+    if (written < filteredSize) {
+        return ErrorImageDataShort;
+    }
+
+    const size_t rowBytes = RowBytes(info.width, bpp);
+    std::vector<uint8_t> image;
+    RowView view{};
+    if (!interlaced) {
+        if (!UnfilterRows(filtered.get(), info.height, rowBytes, distance)) {
+            return ErrorFilterType;
+        }
+        view = RowView{filtered.get() + 1, rowBytes + 1};
+    } else {
+        image.assign(rowBytes * info.height, 0);
+        size_t offset = 0;
+        for (int pass = 0; pass < 7; ++pass) {
+            const uint32_t pw = PassExtent(info.width, PassX[pass], PassDx[pass]);
+            const uint32_t ph = PassExtent(info.height, PassY[pass], PassDy[pass]);
+            if (pw == 0 || ph == 0) {
+                continue;
+            }
+            const size_t passRowBytes = RowBytes(pw, bpp);
+            uint8_t* passData = filtered.get() + offset;
+            if (!UnfilterRows(passData, ph, passRowBytes, distance)) {
+                return ErrorFilterType;
+            }
+            for (uint32_t py = 0; py < ph; ++py) {
+                const uint8_t* in = passData + size_t(py) * (passRowBytes + 1) + 1;
+                uint8_t* out = image.data() + size_t(PassY[pass] + py * PassDy[pass]) * rowBytes;
+                for (uint32_t px = 0; px < pw; ++px) {
+                    const size_t x = PassX[pass] + size_t(px) * PassDx[pass];
+                    if (bpp >= 8) {
+                        std::memcpy(out + x * distance, in + size_t(px) * distance, distance);
+                    } else {
+                        WriteBits(out, x * bpp, bpp, ReadBits(in, size_t(px) * bpp, bpp));
+                    }
+                }
+            }
+            offset += size_t(ph) * (passRowBytes + 1);
+        }
+        view = RowView{image.data(), rowBytes};
+    }
+
+    const bool sameFormat =
+        settings.colourType == info.colourType && settings.bitDepth == info.bitDepth;
+    if (!settings.convert || sameFormat) {
+        // The file's own samples, rows packed bit by bit without padding between them.
+        const uint64_t bits = uint64_t(info.width) * info.height * bpp;
+        pixels.assign(size_t((bits + 7) / 8), 0);
+        for (uint32_t y = 0; y < info.height; ++y) {
+            if (bpp >= 8 || (uint64_t(info.width) * bpp) % 8 == 0) {
+                std::memcpy(pixels.data() + size_t(y) * rowBytes, view.Row(y), rowBytes);
+            } else {
+                const size_t rowStart = size_t(y) * info.width * bpp;
+                for (uint32_t x = 0; x < info.width; ++x) {
+                    WriteBits(pixels.data(), rowStart + size_t(x) * bpp, bpp,
+                              ReadBits(view.Row(y), size_t(x) * bpp, bpp));
+                }
+            }
+        }
+        return ErrorNone;
+    }
+
+    const uint8_t outType = settings.colourType;
+    const bool colourOut = outType == 2 || outType == 6;
+    if (!colourOut && settings.bitDepth != 8) {
+        return ErrorOutputNotConvertible;
+    }
+    const bool greyOut = (outType == 0 || outType == 4) && settings.bitDepth == 8;
+    if (!(colourOut && settings.bitDepth == 8) && !greyOut) {
+        return ErrorConversionUnsupported;
+    }
+    if (greyOut && info.colourType != 0 && info.colourType != 4) {
+        return ErrorGreyFromColour;
+    }
+    const size_t pixelCount = size_t(info.width) * info.height;
+    pixels.resize(pixelCount * 4);
+    if (uint32_t error = ConvertToRgba(pixels.data(), view, info)) {
+        return error;
+    }
+    if (outType == 6) {
+        return ErrorNone;
+    }
+    // Narrower outputs keep some channels of each RGBA pixel, in place.
+    const size_t outChannels = PngChannelCount(outType);
+    for (size_t i = 0; i < pixelCount; ++i) {
+        const uint8_t* rgba = &pixels[i * 4];
+        uint8_t* out = &pixels[i * outChannels];
+        if (outType == 2) {
+            std::memmove(out, rgba, 3);
+        } else if (outType == 0) {
+            out[0] = rgba[0];
+        } else {
+            const uint8_t alpha = rgba[3];
+            out[0] = rgba[0];
+            out[1] = alpha;
+        }
+    }
+    pixels.resize(pixelCount * outChannels);
+    return ErrorNone;
+}
+
+void PngDecoder::Decode(std::vector<uint8_t>& pixels, const uint8_t* data, size_t size) {
+    pixels.clear();
+    info_ = Info{};
+    if (data == nullptr || size == 0) {
+        error_ = ErrorEmpty;
+        return;
+    }
+    error_ = ReadHeader(data, size);
+    if (error_ != ErrorNone) {
+        return;
+    }
+    std::vector<uint8_t> joined;
+    const uint8_t* single = nullptr;
+    size_t singleSize = 0;
+    error_ = ReadChunks(data, size, joined, single, singleSize);
+    if (error_ != ErrorNone) {
+        return;
+    }
+    const uint8_t* compressed = joined.empty() ? single : joined.data();
+    const size_t compressedSize = joined.empty() ? singleSize : joined.size();
+    error_ = DecodeImage(pixels, compressed, compressedSize);
+    if (error_ != ErrorNone) {
+        pixels.clear();
+    }
+}
+
+} // namespace quarn

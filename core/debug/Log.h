@@ -1,0 +1,25 @@
+#pragma once
+
+#include "core/string/PrintfFormat.h"
+
+#include <cstdint>
+
+namespace quarn {
+
+// Where log lines go: (channel, text). The channel is "" for plain messages. The default sink
+// discards everything; a log window, a file or a test installs its own.
+using LogSink = void (*)(const char* channel, const char* text);
+
+void SetLogSink(LogSink sink); // null restores the default
+LogSink GetLogSink();
+
+// Messages are formatted through FormatTemp, so at most 4095 characters reach the sink.
+void LogMessage(const char* format, ...) QUARN_PRINTF(1, 2);
+void LogChannelMessage(const char* channel, const char* format, ...) QUARN_PRINTF(2, 3);
+
+// A message about a place in a text: position packs the line in its high 16 bits and the column
+// in its low 16 bits; the sink receives "line.column: message".
+void LogAtPosition(const char* channel, uint32_t position, const char* format, ...)
+    QUARN_PRINTF(3, 4);
+
+} // namespace quarn

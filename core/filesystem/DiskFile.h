@@ -1,0 +1,67 @@
+#pragma once
+
+#include "core/io/File.h"
+#include "core/io/Scrambler.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quarn {
+
+// A file on disk, read as bytes, or a folder whose entries can be listed and walked. Paths are
+// native: the file system has already applied its schemes, base folder and case lookup.
+class DiskFile : public File {
+public:
+    DiskFile() = default;
+    // A folder or file object for walking (GetParent, ListFolder, GetChild); not opened.
+    explicit DiskFile(std::string nativePath);
+    ~DiskFile() override;
+    DiskFile(const DiskFile&) = delete;
+    DiskFile& operator=(const DiskFile&) = delete;
+
+    // Opens a native path for reading. With OpenScrambled in flags the bytes are unscrambled as
+    // they are read. False for a missing file and for a folder.
+    bool Open(const char* nativePath, uint32_t flags);
+
+    const std::string& GetNativePath() const { return nativePath_; }
+
+    std::unique_ptr<File> GetParent() override;
+    // Entries sorted by name, "." and ".." left out; 0 when the folder cannot be listed.
+    int ListFolder() override;
+    std::unique_ptr<File> GetChild(int index) override;
+    bool IsDirectory() const override { return isFolder_; }
+    int GetKind() const override { return 2; }
+
+    int ReadByte() override;
+    // One byte of push-back only: a second call before the next read does nothing.
+    void UnreadByte() override;
+    uint32_t Read(void* buffer, uint32_t count) override;
+    uint32_t GetSize() override;
+    // A scrambled file is rewound and read forward, since each byte's key depends on all the
+    // bytes before it.
+    bool Seek(uint32_t position) override;
+    uint32_t Tell() override;
+    bool IsEof() override;
+
+private:
+    struct Entry {
+        std::string name;
+        bool isFolder;
+    };
+
+    void CloseHandle();
+
+    std::string nativePath_;
+    FILE* handle_ = nullptr;
+    std::vector<Entry> entries_;
+    bool isFolder_ = false;
+    bool scrambled_ = false;
+    Scrambler scrambler_;
+    // The raw byte UnreadByte gives back; -1 when there is none.
+    int lastRawByte_ = -1;
+};
+
+} // namespace quarn

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "core/filesystem/ArchiveSet.h"
+#include "core/filesystem/FileSystem.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace quarn {
+
+// The file system on the disk of a Linux machine, with ".zip"/".zoo" archives and the files
+// built into the program.
+//
+// Games made on Windows run unchanged: '\\' in any path is taken as '/', and when a native path
+// does not exist exactly, each of its names is matched without case (A-Z only) in its folder,
+// the first match in byte order winning. Native paths are never cut: one that does not fit a
+// PathString fails.
+class DiskFileSystem : public FileSystem {
+public:
+    DiskFileSystem();
+    ~DiskFileSystem() override;
+    DiskFileSystem(const DiskFileSystem&) = delete;
+    DiskFileSystem& operator=(const DiskFileSystem&) = delete;
+
+    const char* GetName() const override { return "Linux"; }
+
+    std::unique_ptr<File> OpenNativeFile(const char* path) override;
+    std::unique_ptr<File> Open(const char* path, uint32_t flags) override;
+    std::unique_ptr<OutputStream> OpenForWrite(const char* path, uint32_t flags) override;
+
+    uint32_t GetAttributes(const char* path) override;
+    bool SetReadOnly(const char* path, uint32_t mask, uint32_t value) override;
+
+    void SetBaseFolder(const char* path) override;
+    const char* GetBaseFolder() const override { return baseFolder_.c_str(); }
+    bool IsInBaseFolder(const char* path) const override;
+    bool GetNativePath(PathString& out, const char* path) const override;
+    const char* GetRelativePath(const char* path) const override;
+    void SetUserFolder(const char* path) override;
+    const char* GetUserFolder() const override { return userFolder_.c_str(); }
+    uint32_t FindEmbeddedFile(const char* name) const override;
+
+    bool Exists(const char* path) override;
+    bool DirectoryExists(const char* path) override;
+    // Nanoseconds of the last write since 1970; 0 when missing (a real time of 0 reads as 1).
+    uint64_t GetFileTime(const char* path) override;
+    bool MakeDirectory(const char* path) override;
+    bool RemoveFolder(const char* path, bool recursive) override;
+    bool MakeDirectories(const char* path) override;
+    // A folder is never copied into itself or a folder below it. Links inside a copied folder
+    // are copied as links, never followed.
+    bool Copy(const char* source, const char* destination) override;
+    bool CopyCreatingFolders(const char* source, const char* destination) override;
+    bool CreateEmptyFile(const char* path) override;
+    bool RemoveFile(const char* path) override;
+    PathString GetFolderPart(const char* path) const override;
+
+    // Removes a native folder with everything in it. Links are removed, never followed, so
+    // nothing outside the folder is touched; a link given as the folder itself is refused.
+    static bool DeleteTree(const char* nativeFolder);
+
+    // The native path as it exists on disk: exact when it exists, else with each name matched
+    // without case; names that match nothing are kept as given.
+    static std::string ResolveCase(const std::string& nativePath);
+
+private:
+    // The native path of a virtual one with '\\' taken as '/'; false when it does not fit.
+    bool ToNative(const char* path, std::string& out) const;
+    // The native path as it lies on disk; false for paths the disk cannot serve (too long,
+    // inside an archive, or under a scheme such as "res://").
+    bool ToDiskPath(const char* path, std::string& out) const;
+
+    bool CopyNative(const std::string& source, const std::string& destination);
+    bool CopyFolderNative(const std::string& source, const std::string& destination);
+    bool CopyFileNative(const std::string& source, const std::string& destination);
+
+    std::string baseFolder_;
+    std::string userFolder_;
+    ArchiveSet archives_;
+};
+
+// Where "user://" points unless start-up says otherwise: $XDG_DATA_HOME, else
+// $HOME/.local/share; always ending in '/'.
+std::string DefaultUserFolder();
+
+} // namespace quarn

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "core/io/OutputStream.h"
+#include "core/io/Scrambler.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace quarn {
+
+// Writes a disk file whole or not at all: the bytes go to a temporary file in the target's
+// folder, which replaces the target only when Close (or the destructor) finds every write,
+// the flush and the rename succeeded. The target keeps its permission bits.
+class FileOutputStream : public OutputStream {
+public:
+    FileOutputStream() = default;
+    ~FileOutputStream() override;
+    FileOutputStream(const FileOutputStream&) = delete;
+    FileOutputStream& operator=(const FileOutputStream&) = delete;
+
+    // One attempt at a native path; the file system makes the retries. False when the target
+    // is read-only (owner-write bit clear, whoever runs the program) or a folder, or when its
+    // folder is missing or refuses a new file. WriteScrambled in flags scrambles every byte.
+    bool Open(const char* nativePath, uint32_t flags);
+
+    int VPrintf(const char* format, va_list arguments) override QUARN_PRINTF(2, 0);
+    void PutChar(int byte) override;
+    uint32_t Write(const void* data, uint32_t count) override;
+    void Flush() override;
+    uint32_t Tell() override;
+    bool Close() override;
+    // Ends the stream leaving the target as it was; Close answers false afterwards.
+    void Abandon();
+
+private:
+    void WriteScrambledBytes(const uint8_t* data, size_t count);
+
+    FILE* handle_ = nullptr;
+    std::string targetPath_;
+    std::string temporaryPath_;
+    bool scrambled_ = false;
+    Scrambler scrambler_;
+    bool failed_ = false;
+    bool closeResult_ = false;
+};
+
+} // namespace quarn

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "core/io/File.h"
+#include "core/io/OutputStream.h"
+#include "core/string/FixedString.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace quarn {
+
+// Bits of GetAttributes; 0 is an existing, writable file.
+enum FileAttributes : uint32_t {
+    FileMissing = 1,
+    FileReadOnly = 2,
+    FileDirectory = 4,
+};
+
+// Flags of FileSystem::Open.
+enum OpenFlags : uint32_t {
+    OpenText = 1,      // recorded by readers only; the bytes are the same
+    OpenScrambled = 4, // the bytes are stored through the scrambling pass
+    OpenNative = 8,    // the path is native already: no scheme, base folder or archive base
+};
+
+// Flags of FileSystem::OpenForWrite.
+enum WriteFlags : uint32_t {
+    WriteCreateFolders = 4, // create missing folders and retry
+    WriteClearReadOnly = 8, // clear a read-only attribute and retry
+    WriteScrambled = 32,    // store the bytes through the scrambling pass
+};
+
+// Every file the engine reads or writes is named by a virtual path and reached through the
+// program's one FileSystem. The path decides where the bytes come from: a folder relative to
+// the base folder, "user://" (the user's data folder), "res://" (files built into the program)
+// or an entry of a ".zip"/".zoo" archive anywhere along the path. Paths use '/'; a path is
+// absolute when it starts with '/' or holds ':'.
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+
+    virtual const char* GetName() const = 0;
+
+    // A file object for a native path, not opened; never null.
+    virtual std::unique_ptr<File> OpenNativeFile(const char* path) = 0;
+    // Null when the file cannot be opened.
+    virtual std::unique_ptr<File> Open(const char* path, uint32_t flags) = 0;
+    // Null when the file cannot be written. What is written reaches the path whole when the
+    // stream closes, or not at all.
+    virtual std::unique_ptr<OutputStream> OpenForWrite(const char* path, uint32_t flags) = 0;
+
+    virtual uint32_t GetAttributes(const char* path) = 0;
+    // Only FileReadOnly is meaningful in mask and value.
+    virtual bool SetReadOnly(const char* path, uint32_t mask, uint32_t value) = 0;
+
+    virtual void SetBaseFolder(const char* path) = 0;
+    virtual const char* GetBaseFolder() const = 0;
+    virtual bool IsInBaseFolder(const char* path) const = 0;
+    // False when the native path would not fit a PathString; `out` is then empty.
+    virtual bool GetNativePath(PathString& out, const char* path) const = 0;
+    // A position inside `path`: the text after the base folder, or the path itself.
+    virtual const char* GetRelativePath(const char* path) const = 0;
+    virtual void SetUserFolder(const char* path) = 0;
+    virtual const char* GetUserFolder() const = 0;
+    // Id of a file built into the program, 0 when there is none of that name.
+    virtual uint32_t FindEmbeddedFile(const char* name) const = 0;
+
+    virtual bool Exists(const char* path) = 0;
+    virtual bool DirectoryExists(const char* path) = 0;
+    // Last-write time; 0 when missing, and for archive entries and embedded files.
+    virtual uint64_t GetFileTime(const char* path) = 0;
+    virtual bool MakeDirectory(const char* path) = 0;
+    virtual bool RemoveFolder(const char* path, bool recursive) = 0;
+    virtual bool MakeDirectories(const char* path) = 0;
+    virtual bool Copy(const char* source, const char* destination) = 0;
+    virtual bool CopyCreatingFolders(const char* source, const char* destination) = 0;
+    virtual bool CreateEmptyFile(const char* path) = 0;
+    virtual bool RemoveFile(const char* path) = 0;
+    // The text up to and including the last '/', a trailing '/' ignored.
+    virtual PathString GetFolderPart(const char* path) const = 0;
+};
+
+// The program's file system: made once by the start-up and kept for the whole run; null until
+// then. Not owned here.
+FileSystem* GetFileSystem();
+void SetFileSystem(FileSystem* fileSystem);
+
+} // namespace quarn

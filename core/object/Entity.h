@@ -1,0 +1,124 @@
+#pragma once
+
+#include "core/object/EntityRef.h"
+#include "core/string/FixedString.h"
+
+#include <cstdint>
+#include <string>
+
+namespace quarn {
+
+class ClassInfo;
+class MethodInfo;
+class Property;
+
+// An event on its way to an input port: who sent it, the target with the port in bits 28-31,
+// an optional argument entity, and a value. It lives only while Entity::SendEvent runs; a
+// receiver copies what it keeps. Its references have no listener.
+struct EventRecord {
+    EntityRef sender;
+    EntityRef target;
+    EntityRef argument;
+    float value = 0.0f;
+};
+
+// Entities have input and output ports 0..7.
+inline constexpr int MaxPorts = 8;
+
+// The root class of everything a scene file or a script can name: nodes, resources and the
+// objects of every subsystem. It carries the id (Referable), a name, and the class record in
+// whose instance list it stands; the rest of the engine reads its properties, calls its methods
+// and sends it events through the virtual operations here.
+class Entity : public Referable {
+public:
+    Entity();
+    ~Entity() override;
+
+    // A number no other entity of this run has had or will have. Code that calls out while
+    // walking entities (signals, events, the scene update) keeps serials instead of pointers
+    // and asks FindBySerial afterwards, since a receiver may have destroyed anything.
+    uint64_t GetSerial() const { return serial_; }
+    // The live entity with that serial, or null once it is destroyed.
+    static Entity* FindBySerial(uint64_t serial);
+
+    // The only way to destroy a registered object: it leaves its class's instance list first.
+    virtual void Delete();
+    void Destroy() { Delete(); }
+
+    // Detail text shown in the display name; empty by default.
+    virtual PathString GetDescription() const { return PathString(); }
+
+    // Values of properties whose descriptor has no accessor (custom properties). `out` and
+    // `value` hold the property's words.
+    virtual void GetPropertyValue(const Property& property, uint32_t* out) const;
+    virtual void SetPropertyValue(const Property& property, const uint32_t* value);
+    virtual int GetPropertyState(const Property& property) const;
+
+    // Adapts stored values after loading from an older file.
+    virtual void UpgradeVersion(int fileVersion);
+    // Runs a registered method that has no bound function.
+    virtual void CallMethod(const MethodInfo& method, uint32_t* block);
+
+    // Status or debug text for the editor.
+    virtual std::string GetStatusText(int selector) const;
+
+    // Whether unforced signals reach it; entities without an enabled state always receive.
+    virtual bool IsEnabledForSignals() const { return true; }
+
+    // Ports. Events arriving at an input go to ReceiveEvent, unless the input redirects them
+    // (an id with the target's port in bits 28-31). Outputs hold a reference to what they are
+    // wired to.
+    virtual void ReceiveEvent(const EventRecord& event);
+    virtual int GetInputCount() const { return 0; }
+    virtual int GetOutputCount() const { return 0; }
+    // "input0".."input7", "output0".."output7"; "" past port 7.
+    virtual const char* GetInputName(int port) const;
+    virtual const char* GetOutputName(int port) const;
+    virtual void SetPortValue(int port, const EntityRef& reference);
+    virtual EntityRef GetPortValue(int port) const;
+    virtual uint32_t GetInputRedirect(int port) const;
+
+    // Sends an event to the target's input port: follows input redirects, sends the signal
+    // "sendevent" (forced) with the record, then calls the final target's ReceiveEvent.
+    static void SendEvent(const EntityRef& sender, const EntityRef& target, Entity* argument,
+                          float value);
+
+    // The object's class record; every registered class answers its own.
+    virtual ClassInfo* GetClass() const;
+    // A script-declared extension of the class, or null.
+    virtual ClassInfo* GetCustomClass() const { return nullptr; }
+
+    int GetPropertyCount() const;
+    Property* GetProperty(int index) const;
+    Property* FindProperty(const char* name) const;
+    Property* FindCustomProperty(const char* name) const;
+    MethodInfo* FindMethod(const char* name) const;
+
+    // This object when its class is `classInfo` or derives from it; else null.
+    Entity* CastTo(const ClassInfo* classInfo);
+    // The same for the class of that name (exact); null when no class has it.
+    Entity* CastToClassName(const char* className);
+
+    const std::string& GetName() const { return name_; }
+    // Ignored when unchanged or when the text holds a line feed.
+    void SetName(const char* name);
+    // "name" in quotes; else "<Short>(description)"; else "<Class>".
+    std::string GetDisplayName() const;
+    // The description copied into the temporary-string ring (a text for scripts).
+    const char* GetDescriptionText() const;
+
+    // The class in whose instance list the object stands (set by ClassInfo::CreateInstance).
+    ClassInfo* GetInstanceClass() const { return instanceClass_; }
+    void SetInstanceClass(ClassInfo* classInfo) { instanceClass_ = classInfo; }
+
+    // Registers the "Entity" class (abstract) and clears the id map; returns its record.
+    static ClassInfo* RegisterClass();
+    static ClassInfo* classInfo;
+
+private:
+    uint64_t serial_;
+    ClassInfo* instanceClass_ = nullptr;
+    std::string name_;
+};
+
+} // namespace quarn

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "core/object/ValueBinding.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace quarn {
+
+class ClassInfo;
+class Entity;
+
+// A script-callable method (or free engine function): its name, signature as type ids, call
+// flags and binding. Compiled scripts call it with a word block: the result in the first
+// words, the arguments from word 1 on.
+class MethodInfo {
+public:
+    static constexpr int MaxArguments = 16;
+    static constexpr uint32_t DefaultCallFlags = 71;
+
+    // Parses "name" + signature, e.g. ("GetPosition", ":float3") or ("Add", "(int, int):int").
+    // A type name that is neither a value type nor a registered class reads as void.
+    MethodInfo(const char* name, const char* signature);
+    // A record without signature.
+    MethodInfo(ClassInfo* owner, MethodBinding binding);
+
+    void AddArgument(int32_t type);
+    void SetReturnType(int32_t type);
+
+    // Binds the function; a typed binding whose C++ types do not fit the signature is reported
+    // through the validity report and not bound (the method then falls back to the object's
+    // CallMethod).
+    bool Bind(const MethodBinding& binding);
+
+    // Runs the method on `object` (null for free functions) with `block`, which holds at least
+    // max(return words, 1) + argument words. Without a bound function the object's CallMethod
+    // runs; without either nothing happens.
+    void Call(Entity* object, uint32_t* block) const;
+    // Delivers a named signal: a bound signal handler gets the argument; any other method is
+    // called as by Call on a zeroed block.
+    void CallSignal(Entity* object, void* argument) const;
+
+    const char* GetName() const { return name_.c_str(); }
+    ClassInfo* GetOwner() const { return owner_; }
+    void SetOwner(ClassInfo* owner) { owner_ = owner; }
+    uint32_t GetCallFlags() const { return callFlags_; }
+    void SetCallFlags(uint32_t flags) { callFlags_ = flags; }
+    int GetArgumentCount() const { return argumentCount_; }
+    int GetArgumentWords() const { return argumentWords_; }
+    int32_t GetArgumentType(int index) const;
+    int GetReturnCount() const { return returnCount_; }
+    int GetReturnWords() const { return returnWords_; }
+    int32_t GetReturnType() const { return returnType_; }
+    bool IsBound() const { return thunk_ != nullptr || signalThunk_ != nullptr; }
+    // The signature as "(type, type):type", from the type ids.
+    std::string GetSignatureText() const;
+
+private:
+    ClassInfo* owner_ = nullptr;
+    MethodThunk thunk_ = nullptr;
+    SignalThunk signalThunk_ = nullptr;
+    std::string name_;
+    uint32_t callFlags_ = DefaultCallFlags;
+    int argumentCount_ = 0;
+    int argumentWords_ = 0;
+    int returnCount_ = 0;
+    int returnWords_ = 0;
+    int32_t argumentTypes_[MaxArguments] = {};
+    int32_t returnType_ = TypeVoid;
+};
+
+// The global list of free engine functions of the script language.
+MethodInfo* RegisterFunction(std::unique_ptr<MethodInfo> function);
+int GetRegisteredFunctionCount();
+MethodInfo* GetRegisteredFunction(int index);
+
+// The next generated three-letter name ("aab", "aac", ... "zzz", then "aaa"): methods and
+// named constants take one each, in registration order, and compiled scripts refer to them
+// by it, so the order of registration is part of every class's interface. The text stays valid
+// until the next call.
+const char* NextShortName();
+
+} // namespace quarn

@@ -1,0 +1,66 @@
+#include "core/os/Dialogs.h"
+
+namespace quarn {
+
+namespace {
+
+struct ButtonSet {
+    const char* labels;
+    int ids[3];
+    int count;
+};
+
+// Indexed by the button bits of a message-box type; unknown sets fall back to OK.
+const ButtonSet ButtonSets[] = {
+    {"OK", {DialogOk}, 1},
+    {"OK#Cancel", {DialogOk, DialogCancel}, 2},
+    {"Abort#Retry#Ignore", {DialogAbort, DialogRetry, DialogIgnore}, 3},
+    {"Yes#No#Cancel", {DialogYes, DialogNo, DialogCancel}, 3},
+    {"Yes#No", {DialogYes, DialogNo}, 2},
+    {"Retry#Cancel", {DialogRetry, DialogCancel}, 2},
+};
+
+const ButtonSet& ButtonsOf(uint32_t type) {
+    uint32_t set = type & MessageBoxButtonMask;
+    return set < sizeof(ButtonSets) / sizeof(ButtonSets[0]) ? ButtonSets[set] : ButtonSets[0];
+}
+
+class SilentDialogHook : public DialogHook {
+public:
+    int ShowMessageBox(const char*, const char*, uint32_t type) override {
+        return MessageBoxButtonId(type, 0);
+    }
+    int ShowChoiceBox(const char*, const char*, const char*) override { return 0; }
+};
+
+SilentDialogHook silentHook;
+DialogHook* currentHook = &silentHook;
+
+} // namespace
+
+void SetDialogHook(DialogHook* hook) {
+    currentHook = hook ? hook : &silentHook;
+}
+
+DialogHook* GetDialogHook() {
+    return currentHook;
+}
+
+int ShowMessageBox(const char* text, const char* title, uint32_t type) {
+    return currentHook->ShowMessageBox(text ? text : "", title ? title : "", type);
+}
+
+int ShowChoiceBox(const char* title, const char* text, const char* buttons) {
+    return currentHook->ShowChoiceBox(title ? title : "", text ? text : "", buttons ? buttons : "");
+}
+
+const char* MessageBoxButtonLabels(uint32_t type) {
+    return ButtonsOf(type).labels;
+}
+
+int MessageBoxButtonId(uint32_t type, int index) {
+    const ButtonSet& set = ButtonsOf(type);
+    return set.ids[index >= 0 && index < set.count ? index : 0];
+}
+
+} // namespace quarn

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "core/scenefile/SceneFormat.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace quarn {
+
+// The packed form of scene files: a binary header, one block of property records per entity
+// (properties by number, values as stored), and a table of block lengths at the end.
+class SceneCompactWriter : public SceneWriter {
+public:
+    bool Begin(OutputStream& stream, const char* fileName, uint32_t flags) override;
+    // Writes the block table. False, with the error text set, when something could not be
+    // stored: a property numbered beyond 254, a reference into another id system that the text
+    // form would keep, a block longer than a table entry holds (no table is written then), or
+    // a block count other than the header's node count (the table would not be found).
+    bool Finish() override;
+    void WriteHeader(const SceneHeader& header) override;
+    void BeginObject(Entity& entity, const char* idText, const char* className) override;
+    void WriteProperty(Entity& entity, const Property& property, uint32_t flags) override;
+    void EndObject() override;
+    const std::string& GetError() const override { return error_; }
+
+    static constexpr int MaxPropertyNumber = 254;
+    static constexpr uint32_t MaxBlockLength = 65535;
+
+private:
+    // Keeps the first loss; later ones add nothing a caller could act on.
+    void Fail(std::string error);
+
+    OutputStream* stream_ = nullptr;
+    std::string fileName_;
+    uint32_t flags_ = 0;
+    std::string error_;
+    int32_t idSystem_ = 0;
+    int32_t nodeCount_ = 0;
+    std::vector<uint32_t> positions_;
+};
+
+class SceneCompactReader : public SceneReader {
+public:
+    SceneCompactReader();
+    ~SceneCompactReader() override;
+
+    bool IsCompact() const override { return true; }
+    bool Begin(File& stream, const char* fileName, SceneErrorCallback onError) override;
+    // False for a header cut short, a broken declaration block, or a block table that does not
+    // fit the file.
+    bool ReadHeader(SceneHeader& header) override;
+    bool ReadObject(std::string& idText, std::string* className) override;
+    void MapId(uint32_t storedId, uint32_t assignedId) override;
+    // Applies the next stored value to the entity; key and value are untouched.
+    bool ReadProperty(Entity& entity, std::string& key, std::string& value) override;
+    bool NextObject() override;
+    void Rewind() override;
+    const std::string& GetError() const override { return error_; }
+
+private:
+    void Report(std::string error);
+    // Leaves the current block: the stream moves to the next block's start.
+    void EndBlock();
+    // Reads up to a zero byte, within the current block.
+    bool ReadText(std::string& text);
+    // Where the current block ends (0 before the table is read).
+    uint32_t BlockEnd() const;
+
+    File* stream_ = nullptr;
+    std::string fileName_;
+    SceneErrorCallback onError_ = nullptr;
+    std::string error_;
+    std::unique_ptr<Tokenizer> tokenizer_;
+    std::vector<uint32_t> positions_;
+    size_t blockIndex_ = 0;
+    std::unordered_map<uint16_t, uint32_t> idMap_;
+};
+
+} // namespace quarn

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "core/object/IdPath.h"
+
+#include <cstdint>
+#include <string>
+
+namespace quarn {
+
+class ClassInfo;
+class Entity;
+class File;
+class OutputStream;
+class Property;
+class Tokenizer;
+
+// The current scene format version; files below 15 are refused and newer ones load after a
+// warning.
+inline constexpr int32_t SceneFormatVersion = 44;
+inline constexpr int32_t OldestSceneFormatVersion = 15;
+
+// The header of a scene or branch file.
+struct SceneHeader {
+    int32_t version = 1;
+    Guid globalId;
+    int32_t idSystem = 0;
+    bool includeBranches = false;
+    int32_t nodeCount = 1;
+    // Writers: the class whose properties are declared in the header, or null. Readers: a slot
+    // to parse the declarations into (a null slot receives a new "custom" record), or null to
+    // skip them.
+    ClassInfo* customClass = nullptr;
+    ClassInfo** customClassSlot = nullptr;
+};
+
+// Called with the text of each error a reader meets.
+using SceneErrorCallback = void (*)(const char* error);
+
+// Writes a scene: Begin, WriteHeader, per entity BeginObject, WriteProperty for each property,
+// EndObject, then Finish. Two forms: text and compact.
+class SceneWriter {
+public:
+    virtual ~SceneWriter() = default;
+    // The stream is not owned.
+    virtual bool Begin(OutputStream& stream, const char* fileName, uint32_t flags) = 0;
+    // False when the file could not be completed (the compact form's tables could not hold it).
+    virtual bool Finish() = 0;
+    virtual void WriteHeader(const SceneHeader& header) = 0;
+    // `className` is what appears in the file.
+    virtual void BeginObject(Entity& entity, const char* idText, const char* className) = 0;
+    virtual void WriteProperty(Entity& entity, const Property& property, uint32_t flags) = 0;
+    virtual void EndObject() = 0;
+    virtual const std::string& GetError() const = 0;
+};
+
+// Reads a scene: Begin, ReadHeader; first pass: while NextObject, ReadObject and MapId; then
+// Rewind; second pass, once per entity of the first pass: ReadObject and ReadProperty until
+// false. Every read is bounded and stops at the end of the input.
+class SceneReader {
+public:
+    virtual ~SceneReader() = default;
+    virtual bool IsCompact() const = 0;
+    // The stream is not owned; the file name is used in error texts only.
+    virtual bool Begin(File& stream, const char* fileName, SceneErrorCallback onError) = 0;
+    virtual bool ReadHeader(SceneHeader& header) = 0;
+    // `className` may be null; an entity block without a class line leaves it unchanged.
+    virtual bool ReadObject(std::string& idText, std::string* className) = 0;
+    // Compact form: the id given to the entity stored under `storedId` (for its references).
+    virtual void MapId(uint32_t storedId, uint32_t assignedId) = 0;
+    // Text form: the next property's key and value text, for the caller to apply. Compact form:
+    // applies the next stored value to the entity itself. False ends the entity's properties.
+    virtual bool ReadProperty(Entity& entity, std::string& key, std::string& value) = 0;
+    virtual bool NextObject() = 0;
+    virtual void Rewind() = 0;
+    virtual const std::string& GetError() const = 0;
+};
+
+// Parses the declaration lines of a "customdeclarations" block into the class record the slot
+// holds (a null slot receives a new record named "custom"). Reads tokens from `tokenizer`, or
+// from a temporary one when it is null, and stops at the first token that fits no declaration,
+// leaving it current (the block's '}' in a well-formed file). Implemented with the loader.
+bool ReadCustomDeclarations(Tokenizer* tokenizer, File& stream, ClassInfo** slot);
+// Writes one declaration line per own property of the custom class, in the record's order: the
+// lines between "customdeclarations {" and "}". Implemented with the saver.
+void WriteCustomDeclarations(OutputStream& stream, const ClassInfo& customClass);
+
+} // namespace quarn

@@ -1,0 +1,244 @@
+#include "core/scenefile/SceneSaver.h"
+
+#include "core/debug/Log.h"
+#include "core/filesystem/FileReader.h"
+#include "core/filesystem/FileSystem.h"
+#include "core/object/ClassInfo.h"
+#include "core/object/IdMap.h"
+#include "core/object/Property.h"
+#include "core/scene/Node.h"
+#include "core/scenefile/SceneCompactFormat.h"
+#include "core/scenefile/SceneFormat.h"
+#include "core/scenefile/SceneTextFormat.h"
+#include "core/scenefile/VersionControl.h"
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace quarn {
+
+namespace {
+
+// Class flag of closed classes (a branch): their children come from their own file.
+constexpr uint32_t ClassClosed = 32;
+
+bool IsClosed(const Node& node) {
+    const ClassInfo* classInfo = node.GetClass();
+    return classInfo && (classInfo->GetFlags() & ClassClosed) != 0;
+}
+
+// The class a node is written as: with SceneNativeClasses the nearest class on its base chain
+// that a load can make again.
+const ClassInfo* WrittenClass(const Node& node, uint32_t flags) {
+    const ClassInfo* own = node.GetClass();
+    if (!(flags & SceneNativeClasses)) {
+        return own;
+    }
+    for (const ClassInfo* each = own; each; each = each->GetParent()) {
+        if ((each->GetFlags() & ClassNative) &&
+            (!each->IsAbstract() || (each->GetFlags() & ClassSharesInstanceList))) {
+            return each;
+        }
+    }
+    return own;
+}
+
+// The nodes WriteNodeTree writes, in the order it writes them. Iterative, so a deep tree cannot
+// exhaust the stack.
+template <class Visit>
+void WalkSavedNodes(Node& top, uint32_t flags, Visit visit) {
+    struct Step {
+        Node* node;
+        uint32_t flags;
+    };
+    std::vector<Step> stack{{&top, flags}};
+    while (!stack.empty()) {
+        Step step = stack.back();
+        stack.pop_back();
+        if (step.flags & SceneWriteRoot) {
+            visit(*step.node);
+            if (!(step.flags & SceneIncludeBranches) && IsClosed(*step.node)) {
+                continue;
+            }
+        }
+        // Pushed last child first, so the first child comes out next.
+        for (Node* child = step.node->GetLastChild(); child; child = child->GetPrevious()) {
+            stack.push_back({child, step.flags | SceneWriteRoot});
+        }
+    }
+}
+
+void WriteProperties(SceneWriter& writer, Node& node, const ClassInfo& classInfo, bool ownOnly,
+                     uint32_t flags) {
+    const int count = ownOnly ? static_cast<int>(classInfo.GetOwnProperties().size())
+                              : classInfo.GetPropertyCount();
+    for (int index = 0; index < count; ++index) {
+        const Property* property =
+            ownOnly ? classInfo.GetOwnProperties()[index].get() : classInfo.GetProperty(index);
+        if (!property) {
+            continue;
+        }
+        if ((property->GetStateFlags() & PropertyTransient) &&
+            !(flags & SceneTransientProperties)) {
+            continue;
+        }
+        writer.WriteProperty(node, *property, flags);
+    }
+}
+
+} // namespace
+
+int GrowingOutputStream::VPrintf(const char* format, va_list arguments) {
+    va_list measuring;
+    va_copy(measuring, arguments);
+    int length = std::vsnprintf(nullptr, 0, format, measuring);
+    va_end(measuring);
+    if (length < 0) {
+        return length;
+    }
+    const size_t start = text_.size();
+    // vsnprintf writes a terminator after the text; it is cut off again.
+    text_.resize(start + static_cast<size_t>(length) + 1);
+    std::vsnprintf(text_.data() + start, static_cast<size_t>(length) + 1, format, arguments);
+    text_.resize(start + static_cast<size_t>(length));
+    return length;
+}
+
+uint32_t GrowingOutputStream::Write(const void* data, uint32_t count) {
+    if (!data) {
+        return 0;
+    }
+    text_.append(static_cast<const char*>(data), count);
+    return count;
+}
+
+int CountSavedNodes(const Node& node) {
+    int count = 1;
+    std::vector<const Node*> stack{&node};
+    while (!stack.empty()) {
+        const Node* each = stack.back();
+        stack.pop_back();
+        for (const Node* child = each->GetFirstChild(); child; child = child->GetNext()) {
+            ++count;
+            if (!IsClosed(*child)) {
+                stack.push_back(child);
+            }
+        }
+    }
+    return count;
+}
+
+void WriteNodeTree(SceneWriter& writer, Node& node, uint32_t idSystem, uint32_t flags) {
+    WalkSavedNodes(node, flags,
+                   [&](Node& each) { WriteNodeObject(writer, each, idSystem, flags); });
+}
+
+void WriteNodeObject(SceneWriter& writer, Node& node, uint32_t idSystem, uint32_t flags) {
+    const ClassInfo* classInfo = WrittenClass(node, flags);
+    if (!classInfo) {
+        return;
+    }
+    const uint32_t id = node.GetId() & ~PortMask;
+    std::string idText;
+    if (flags & SceneRawIds) {
+        idText = std::to_string(id);
+    } else {
+        idText = IdPath::FromId(id, idSystem).Format();
+    }
+    writer.BeginObject(node, idText.c_str(), classInfo->GetShortName());
+    WriteProperties(writer, node, *classInfo, false, flags);
+    if (const ClassInfo* custom = node.GetCustomClass()) {
+        const ClassInfo* base =
+            custom->GetCustomBase() ? custom->GetCustomBase() : custom->GetParent();
+        if (base && classInfo->IsDerivedFrom(base)) {
+            WriteProperties(writer, node, *custom, true, flags);
+        }
+    }
+    writer.EndObject();
+}
+
+bool SaveSceneFile(const char* path, Node& root, uint32_t idSystem, uint32_t flags) {
+    Guid guid;
+    if (const IdSystem* record = TheIdMap().GetIdSystem(idSystem); record && record->HasGuid()) {
+        guid = record->GetGuid();
+    }
+    return SaveSceneFileWithIds(path, root, guid, idSystem, nullptr, flags);
+}
+
+bool SaveSceneFileWithIds(const char* path, Node& root, const Guid& guid, uint32_t idSystem,
+                          const ClassInfo* customClass, uint32_t flags) {
+    if (!path || !VersionControlCheckSave(path, VersionControlSaveMode)) {
+        return false;
+    }
+    const bool compact = (flags & SceneCompact) != 0;
+    std::unique_ptr<SceneWriter> writer;
+    if (compact) {
+        writer = std::make_unique<SceneCompactWriter>();
+    } else {
+        writer = std::make_unique<SceneTextWriter>();
+    }
+    // The whole file is made in memory first: a writer that cannot hold the tree then leaves
+    // the file on disk as it was.
+    GrowingOutputStream buffer;
+    writer->Begin(buffer, path, 0);
+
+    SceneHeader header;
+    header.version = SceneFormatVersion;
+    header.globalId = guid;
+    header.idSystem = static_cast<int32_t>(idSystem);
+    header.includeBranches = (flags & SceneIncludeBranches) != 0;
+    if (compact) {
+        // The reader finds its block table through this count, so it must be the number of
+        // blocks written, a branch's children included when they are written.
+        int written = 0;
+        WalkSavedNodes(root, flags, [&](Node&) { ++written; });
+        header.nodeCount = written;
+    } else {
+        header.nodeCount = CountSavedNodes(root) - ((flags & SceneWriteRoot) ? 0 : 1);
+    }
+    header.customClass = const_cast<ClassInfo*>(customClass);
+    writer->WriteHeader(header);
+    WriteNodeTree(*writer, root, idSystem, flags);
+    if (!writer->Finish()) {
+        LogMessage("Scene %s is not saved: %s", path, writer->GetError().c_str());
+        return false;
+    }
+
+    uint32_t openFlags = 0;
+    if (flags & SceneScrambled) {
+        openFlags |= WriteScrambled;
+    }
+    ForwardingOutputStream out;
+    if (!out.Open(path, openFlags)) {
+        LogMessage("Scene %s cannot be written", path);
+        return false;
+    }
+    const std::string& text = buffer.GetText();
+    const uint32_t size = static_cast<uint32_t>(text.size());
+    bool written = out.Write(text.data(), size) == size;
+    // The file system puts the file in place only when everything arrived.
+    written = out.Close() && written;
+    if (!written) {
+        LogMessage("Scene %s could not be written whole; the file is left as it was", path);
+    }
+    return written;
+}
+
+uint32_t EstimateSceneTextSize() {
+    const ClassInfo* node = Node::RegisterClass();
+    return static_cast<uint32_t>(node->GetInstanceCountRecursive() + 5004) * 1024u;
+}
+
+void WriteCustomDeclarations(OutputStream& stream, const ClassInfo& customClass) {
+    for (const auto& property : customClass.GetOwnProperties()) {
+        const char* type = GetTypeName(property->GetValueType());
+        if (*property->GetRange()) {
+            stream.Printf("%s %s <\"%s\">\n", type, property->GetName(), property->GetRange());
+        } else {
+            stream.Printf("%s %s\n", type, property->GetName());
+        }
+    }
+}
+
+} // namespace quarn

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "core/io/OutputStream.h"
+#include "core/object/IdPath.h"
+#include "core/scenefile/SceneLoader.h"
+
+#include <cstdint>
+#include <string>
+
+namespace quarn {
+
+class ClassInfo;
+class Node;
+class SceneWriter;
+
+// Writes a node tree as a scene file: the header with the id system's values, then the nodes in
+// pre-order (parent before children), the root itself only with SceneWriteRoot. `flags` are
+// SceneFlags. The file is written whole or not at all: false, with the old file untouched, when
+// version control refuses, the file cannot be written, or the compact form cannot hold the
+// tree.
+bool SaveSceneFile(const char* path, Node& root, uint32_t idSystem, uint32_t flags);
+// The same with the header's global id, id system and custom class given (branch files).
+bool SaveSceneFileWithIds(const char* path, Node& root, const Guid& guid, uint32_t idSystem,
+                          const ClassInfo* customClass, uint32_t flags);
+
+// The header's node count: the node, plus each child's count, a closed child (a branch)
+// counting 1 whatever it holds.
+int CountSavedNodes(const Node& node);
+// The node (with SceneWriteRoot) and its descendants, a closed node's children only with
+// SceneIncludeBranches; descendants are always written as with SceneWriteRoot.
+void WriteNodeTree(SceneWriter& writer, Node& node, uint32_t idSystem, uint32_t flags);
+// One object: its class (as its native base with SceneNativeClasses), its id relative to
+// `idSystem`, its saved properties and those of its custom class.
+void WriteNodeObject(SceneWriter& writer, Node& node, uint32_t idSystem, uint32_t flags);
+
+// The size of memory the editor sets aside to write a whole scene, from the live node count.
+uint32_t EstimateSceneTextSize();
+
+// Collects what is written in memory, growing as needed: nothing is ever cut.
+class GrowingOutputStream final : public OutputStream {
+public:
+    int VPrintf(const char* format, va_list arguments) override QUARN_PRINTF(2, 0);
+    void PutChar(int byte) override { text_.push_back(static_cast<char>(byte)); }
+    uint32_t Write(const void* data, uint32_t count) override;
+    void Flush() override {}
+    uint32_t Tell() override { return static_cast<uint32_t>(text_.size()); }
+
+    const std::string& GetText() const { return text_; }
+
+private:
+    std::string text_;
+};
+
+} // namespace quarn

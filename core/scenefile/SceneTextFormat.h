@@ -1,0 +1,70 @@
+#pragma once
+
+#include "core/scenefile/SceneFormat.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace quarn {
+
+// The readable form of scene and branch files: keyword header lines, then one
+// "obj<id> { class = "<name>" <property lines> }" block per entity. Values are written
+// unescaped; a string value is quoted and may span lines.
+class SceneTextWriter : public SceneWriter {
+public:
+    bool Begin(OutputStream& stream, const char* fileName, uint32_t flags) override;
+    bool Finish() override;
+    void WriteHeader(const SceneHeader& header) override;
+    void BeginObject(Entity& entity, const char* idText, const char* className) override;
+    // Reads flag bits 0x2 (references counted from id system 0 keep their path) and 0x20
+    // (references as the raw id in decimal).
+    void WriteProperty(Entity& entity, const Property& property, uint32_t flags) override;
+    void EndObject() override;
+    const std::string& GetError() const override { return error_; }
+
+private:
+    OutputStream* stream_ = nullptr;
+    std::string fileName_;
+    uint32_t flags_ = 0;
+    std::string error_;
+    int32_t idSystem_ = 0;
+};
+
+class SceneTextReader : public SceneReader {
+public:
+    SceneTextReader();
+    ~SceneTextReader() override;
+
+    bool IsCompact() const override { return false; }
+    bool Begin(File& stream, const char* fileName, SceneErrorCallback onError) override;
+    bool ReadHeader(SceneHeader& header) override;
+    bool ReadObject(std::string& idText, std::string* className) override;
+    void MapId(uint32_t, uint32_t) override {}
+    // Fills key and value; the entity is not read.
+    bool ReadProperty(Entity& entity, std::string& key, std::string& value) override;
+    bool NextObject() override;
+    void Rewind() override;
+    const std::string& GetError() const override { return error_; }
+
+    // The longest id text after "obj" that is taken; longer ones fail the block.
+    static constexpr size_t MaxIdTextLength = 255;
+
+private:
+    // Advances; true when the token before was of `kind`, else reports it.
+    bool Expect(int32_t kind);
+    void ReportUnexpected();
+    void Report(std::string error);
+    bool IsObjectToken() const;
+    // The rest of a property line after '=' into `value`, by the quoted-value rule.
+    void ReadValue(std::string& value);
+
+    File* stream_ = nullptr;
+    std::string fileName_;
+    SceneErrorCallback onError_ = nullptr;
+    std::string error_;
+    std::unique_ptr<Tokenizer> tokenizer_;
+    uint32_t firstBlock_ = 0;
+};
+
+} // namespace quarn

@@ -1,0 +1,150 @@
+#pragma once
+
+// The render device on the engine's GPU layer (its software implementation).
+
+#include "device/RenderDevice.h"
+#include "gpu/GpuLayer.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quarn {
+
+class SoftwareDevice;
+
+class GpuRenderDevice final : public RenderDevice {
+public:
+    // caps and mode describe the adapter the device is made on; tests lower them.
+    explicit GpuRenderDevice(const GpuCaps& caps = GpuCaps{},
+                             const GpuDisplayMode& mode = GpuDisplayMode{});
+    ~GpuRenderDevice() override;
+
+    // Further owners of default-pool objects (device-mesh state, batches). ResetDevice calls
+    // their releases in the order added before the dynamic vertex and index data and the
+    // render-target textures let go of theirs, and their restores, in the same order, after
+    // those came back; it stops at the first failed restore.
+    void AddDeviceMemoryClient(std::function<void()> release, std::function<bool()> restore);
+
+    // The GPU layer beneath, for the device objects made on it; null before the first Create.
+    GpuDevice* Gpu();
+    SoftwareDevice* Software() { return gpu_.get(); }
+
+    bool Create(uint32_t flags, SDL_Window* window, int32_t width, int32_t height) override;
+    bool IsAvailable() override { return true; }
+    const char* GetName() override { return "GpuLayer"; }
+    const std::string& GetErrorText() override { return errorText_; }
+    void SetErrorCallback(RenderErrorCallback callback) override { errorCallback_ = callback; }
+    int32_t GetExtraInfo() override { return 0; }
+    int32_t GetMaxTextureSize() override { return 2048; }
+    DeviceState GetDeviceState() override { return state_; }
+    uint32_t TestCreationFlags(uint32_t mask) override { return flags_ & mask; }
+    bool ResetDevice() override;
+    void SetViewport(int32_t x, int32_t y, int32_t width, int32_t height) override;
+    Int2 GetViewportOrigin() override { return {viewportX_, viewportY_}; }
+    Int2 GetViewportSize() override { return {viewportWidth_, viewportHeight_}; }
+    bool BeginScene() override;
+    bool EndScene() override;
+    void SetPresentRectangle(int32_t x, int32_t y, int32_t width, int32_t height) override;
+    void Present() override;
+    uint32_t GetFrameCount() override { return frameCount_; }
+    bool Clear(uint32_t flags, uint32_t color) override;
+    void SetRenderTarget(DeviceTexture* texture, bool useBackBuffer) override;
+    std::unique_ptr<DeviceTexture> GetBackBuffer() override;
+    void CopyBackBufferToTexture(DeviceTexture* texture) override;
+    DeviceTexture* GetSceneTarget() override { return sceneTarget_.get(); }
+    DeviceTexture* GetPreviousSceneTarget() override { return previousSceneTarget_.get(); }
+    std::unique_ptr<DeviceTexture> CreateTexture() override;
+    std::unique_ptr<VertexBuffer> CreateVertexData() override;
+    std::unique_ptr<IndexBuffer> CreateIndexData() override;
+    bool SetTexture(DeviceTexture* texture, uint32_t stage) override;
+    bool AcceptValue(uint32_t) override { return true; }
+    int32_t GetDisplayFormat() override;
+    int32_t GetBackBufferFormat() override;
+    uint32_t GetDepthBits() override { return depthBits_; }
+    uint32_t GetStencilBits() override { return stencilBits_; }
+    uint32_t GetAvailableTextureMemory() override;
+    bool SupportsVertexShader(uint32_t major, uint32_t minor) override;
+    bool SupportsPixelShader(uint32_t major, uint32_t minor) override;
+    bool SupportsCubeMaps() override;
+    void SetFogEnabled(bool enabled) override;
+    bool IsFogEnabled() override;
+    void SetLinearFog(uint32_t color, float start, float end) override;
+    void SetExpFog(uint32_t color, float density) override;
+    void SetExp2Fog(uint32_t color, float density) override;
+    void EnableLight(uint32_t index, bool enable) override;
+    void SetLightingEnabled(bool enabled) override;
+    void SetLight(uint32_t index, const LightRecord& light) override;
+    void GetLight(uint32_t index, LightRecord& out) override;
+    uint32_t GetMaxActiveLights() override;
+    void SetWorldMatrix(const Matrix4& matrix) override;
+    void GetWorldMatrix(Matrix4& out) override { out = world_; }
+    void SetCameraMatrix(const Matrix4& matrix) override;
+    void GetCameraMatrix(Matrix4& out) override { out = camera_; }
+    void GetViewMatrix(Matrix4& out) override { out = view_; }
+    void SetPerspective(float fov, float aspect, float nearZ, float farZ) override;
+    void SetProjectionMatrix(const Matrix4& matrix) override;
+    void GetProjectionMatrix(Matrix4& out) override { out = projection_; }
+    void GetViewProjectionMatrix(Matrix4& out) override { out = viewProjection_; }
+    void GetCameraRotationMatrix(Matrix4& out) override { out = cameraRotation_; }
+    void OverrideViewProjection(const Matrix4& view, const Matrix4& projection) override;
+    void RestoreViewProjection() override;
+    void SetDepthBias(int32_t bias) override;
+    int32_t GetDepthBias() override { return depthBias_; }
+    RenderStatistics& GetRenderStatistics() override { return statistics_; }
+
+private:
+    struct DeviceMemoryClient {
+        std::function<void()> release;
+        std::function<bool()> restore;
+    };
+
+    const GpuCaps& Caps() const;
+    void CreateSceneTargets(int32_t width, int32_t height);
+    void CreateDepthStencil();
+    void DropDepthStencil();
+    void ApplyDefaultStates();
+    void SetRender(GpuRenderState state, uint32_t value);
+    void SetFog(uint32_t color, GpuFogMode mode);
+    void ApplyTransform(uint32_t applyBit, GpuTransform which, const Matrix4& matrix);
+
+    GpuCaps requestedCaps_;
+    GpuDisplayMode mode_;
+    std::unique_ptr<SoftwareDevice> gpu_;
+    std::unique_ptr<GpuSurface> depthStencil_;
+    std::unique_ptr<DeviceTexture> sceneTarget_;
+    std::unique_ptr<DeviceTexture> previousSceneTarget_;
+    std::vector<DeviceMemoryClient> memoryClients_;
+    std::string errorText_;
+    SDL_Window* window_ = nullptr;
+    GpuFormat displayFormat_ = GpuFormat::Unknown;
+    GpuFormat backBufferFormat_ = GpuFormat::Unknown;
+    uint32_t flags_ = 0;
+    DeviceState state_ = DeviceState::NotCreated;
+    uint32_t backBufferCount_ = 0;
+    Matrix4 world_;
+    Matrix4 camera_;
+    Matrix4 view_;
+    Matrix4 projection_;
+    Matrix4 viewProjection_;
+    Matrix4 cameraRotation_;
+    float unbiasedDepth_ = 0.0f;
+    int32_t depthBias_ = 0;
+    int32_t viewportX_ = 0;
+    int32_t viewportY_ = 0;
+    int32_t viewportWidth_ = 0;
+    int32_t viewportHeight_ = 0;
+    GpuRect presentRect_; // left, top, right, bottom of the window area Present fills
+    int32_t ambientLight_ = -1;
+    uint32_t depthBits_ = 0;
+    uint32_t stencilBits_ = 0;
+    GpuMaterial defaultMaterial_;
+    uint32_t frameCount_ = 0;
+    LightRecord lights_[LightCount];
+    // Bit 0 world, bit 1 view, bit 2 projection: a set bit makes the setter reach the device.
+    uint32_t applyFlags_ = 7;
+    RenderStatistics statistics_;
+};
+
+} // namespace quarn

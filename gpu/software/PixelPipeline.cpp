@@ -1,0 +1,706 @@
+#include "gpu/software/PixelPipeline.h"
+
+#include "gpu/software/SoftwareTexture.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+namespace quarn {
+
+namespace {
+
+constexpr float ByteScale = 1.0f / 255.0f;
+
+float Clamp01(float v) {
+    return v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f;
+}
+
+uint32_t ToByte(float v) {
+    return static_cast<uint32_t>(Clamp01(v) * 255.0f + 0.5f);
+}
+
+void Unpack(uint32_t argb, float out[4]) {
+    out[0] = static_cast<float>((argb >> 16) & 0xFF) * ByteScale;
+    out[1] = static_cast<float>((argb >> 8) & 0xFF) * ByteScale;
+    out[2] = static_cast<float>(argb & 0xFF) * ByteScale;
+    out[3] = static_cast<float>(argb >> 24) * ByteScale;
+}
+
+// Forced inline: called once or twice per pixel, where a call costs more than the body.
+[[gnu::always_inline]] inline uint32_t Pack(const float c[4]) {
+    return (ToByte(c[3]) << 24) | (ToByte(c[0]) << 16) | (ToByte(c[1]) << 8) | ToByte(c[2]);
+}
+
+int32_t Address(int32_t i, int32_t size, bool wrap) {
+    if (wrap) {
+        i %= size;
+        return i < 0 ? i + size : i;
+    }
+    return i < 0 ? 0 : (i >= size ? size - 1 : i);
+}
+
+// Float-to-int for texel indices that cannot overflow on huge or broken coordinates.
+int32_t FloorToInt(float v) {
+    const float f = std::floor(v);
+    if (!(f > -1.0e9f)) {
+        return -1000000000;
+    }
+    return f < 1.0e9f ? static_cast<int32_t>(f) : 1000000000;
+}
+
+uint32_t FetchArgb(const SoftwareTexture& texture, uint32_t level, uint32_t face, int32_t x,
+                   int32_t y, uint32_t z) {
+    const SoftwareSurface& surface = texture.Level(level, face);
+    const GpuFormat format = surface.Format();
+    if (z == 0 && (format == GpuFormat::A8R8G8B8 || format == GpuFormat::X8R8G8B8)) {
+        uint32_t argb = 0;
+        std::memcpy(&argb, surface.Bits() + static_cast<size_t>(y) * surface.Pitch() + x * 4u, 4);
+        return format == GpuFormat::X8R8G8B8 ? argb | 0xFF000000u : argb;
+    }
+    return texture.SampleTexelArgb(level, face, static_cast<uint32_t>(x), static_cast<uint32_t>(y),
+                                   z);
+}
+
+void SampleLevel(const SamplerSetup& s, uint32_t level, uint32_t face, float u, float v,
+                 uint32_t slice, GpuFilter filter, bool wrapU, bool wrapV, float out[4]) {
+    const SoftwareTexture& t = *s.texture;
+    const auto w = static_cast<int32_t>(t.LevelWidth(level));
+    const auto h = static_cast<int32_t>(t.LevelHeight(level));
+    if (filter != GpuFilter::Linear) {
+        const int32_t x = Address(FloorToInt(u * static_cast<float>(w)), w, wrapU);
+        const int32_t y = Address(FloorToInt(v * static_cast<float>(h)), h, wrapV);
+        Unpack(FetchArgb(t, level, face, x, y, slice), out);
+        return;
+    }
+    const float fu = u * static_cast<float>(w) - 0.5f;
+    const float fv = v * static_cast<float>(h) - 0.5f;
+    const int32_t x0 = FloorToInt(fu);
+    const int32_t y0 = FloorToInt(fv);
+    const float ax = fu - std::floor(fu);
+    const float ay = fv - std::floor(fv);
+    const int32_t xa = Address(x0, w, wrapU);
+    const int32_t xb = Address(x0 + 1, w, wrapU);
+    const int32_t ya = Address(y0, h, wrapV);
+    const int32_t yb = Address(y0 + 1, h, wrapV);
+    float c00[4], c10[4], c01[4], c11[4];
+    Unpack(FetchArgb(t, level, face, xa, ya, slice), c00);
+    Unpack(FetchArgb(t, level, face, xb, ya, slice), c10);
+    Unpack(FetchArgb(t, level, face, xa, yb, slice), c01);
+    Unpack(FetchArgb(t, level, face, xb, yb, slice), c11);
+    for (int c = 0; c < 4; ++c) {
+        const float top = c00[c] + (c10[c] - c00[c]) * ax;
+        const float bottom = c01[c] + (c11[c] - c01[c]) * ax;
+        out[c] = top + (bottom - top) * ay;
+    }
+}
+
+// Picks the cube face by the major axis and maps the direction onto it.
+uint32_t CubeFace(const float* d, float& u, float& v) {
+    const float ax = std::fabs(d[0]);
+    const float ay = std::fabs(d[1]);
+    const float az = std::fabs(d[2]);
+    float sc, tc, ma;
+    uint32_t face;
+    if (ax >= ay && ax >= az) {
+        face = d[0] >= 0.0f ? 0u : 1u;
+        sc = d[0] >= 0.0f ? -d[2] : d[2];
+        tc = -d[1];
+        ma = ax;
+    } else if (ay >= az) {
+        face = d[1] >= 0.0f ? 2u : 3u;
+        sc = d[0];
+        tc = d[1] >= 0.0f ? d[2] : -d[2];
+        ma = ay;
+    } else {
+        face = d[2] >= 0.0f ? 4u : 5u;
+        sc = d[2] >= 0.0f ? d[0] : -d[0];
+        tc = -d[1];
+        ma = az;
+    }
+    if (!(ma > 0.0f)) {
+        u = v = 0.5f;
+        return face;
+    }
+    u = (sc / ma + 1.0f) * 0.5f;
+    v = (tc / ma + 1.0f) * 0.5f;
+    return face;
+}
+
+void Operate(GpuTextureOp op, const float* a, const float* b, float* out, int first, int last) {
+    for (int c = first; c < last; ++c) {
+        switch (op) {
+        case GpuTextureOp::SelectArg1:
+            out[c] = a[c];
+            break;
+        case GpuTextureOp::SelectArg2:
+            out[c] = b[c];
+            break;
+        case GpuTextureOp::Modulate:
+            out[c] = a[c] * b[c];
+            break;
+        case GpuTextureOp::Add:
+            out[c] = Clamp01(a[c] + b[c]);
+            break;
+        case GpuTextureOp::AddSigned:
+            out[c] = Clamp01(a[c] + b[c] - 0.5f);
+            break;
+        case GpuTextureOp::Subtract:
+            out[c] = Clamp01(a[c] - b[c]);
+            break;
+        case GpuTextureOp::Disable:
+            break;
+        }
+    }
+}
+
+void BlendFactor(GpuBlend f, const float* src, const float* dst, float out[4]) {
+    for (int c = 0; c < 4; ++c) {
+        switch (f) {
+        case GpuBlend::Zero:
+            out[c] = 0.0f;
+            break;
+        case GpuBlend::One:
+            out[c] = 1.0f;
+            break;
+        case GpuBlend::SrcColor:
+            out[c] = src[c];
+            break;
+        case GpuBlend::InvSrcColor:
+            out[c] = 1.0f - src[c];
+            break;
+        case GpuBlend::SrcAlpha:
+            out[c] = src[3];
+            break;
+        case GpuBlend::InvSrcAlpha:
+            out[c] = 1.0f - src[3];
+            break;
+        case GpuBlend::DestAlpha:
+            out[c] = dst[3];
+            break;
+        case GpuBlend::InvDestAlpha:
+            out[c] = 1.0f - dst[3];
+            break;
+        case GpuBlend::DestColor:
+            out[c] = dst[c];
+            break;
+        case GpuBlend::InvDestColor:
+            out[c] = 1.0f - dst[c];
+            break;
+        }
+    }
+}
+
+uint32_t StencilOp(GpuStencilOp op, uint32_t value, uint32_t reference, uint32_t bits) {
+    switch (op) {
+    case GpuStencilOp::Keep:
+        return value;
+    case GpuStencilOp::Zero:
+        return 0;
+    case GpuStencilOp::Replace:
+        return reference & bits;
+    case GpuStencilOp::IncrSat:
+        return value < bits ? value + 1 : value;
+    case GpuStencilOp::DecrSat:
+        return value > 0 ? value - 1 : 0;
+    case GpuStencilOp::Invert:
+        return ~value & bits;
+    case GpuStencilOp::Incr:
+        return (value + 1) & bits;
+    case GpuStencilOp::Decr:
+        return (value - 1) & bits;
+    }
+    return value;
+}
+
+bool ReadsTexture(GpuTextureOp op, GpuTextureArg arg1, GpuTextureArg arg2) {
+    if (op == GpuTextureOp::Disable) {
+        return false;
+    }
+    if (op == GpuTextureOp::SelectArg1) {
+        return arg1 == GpuTextureArg::Texture;
+    }
+    if (op == GpuTextureOp::SelectArg2) {
+        return arg2 == GpuTextureArg::Texture;
+    }
+    return arg1 == GpuTextureArg::Texture || arg2 == GpuTextureArg::Texture;
+}
+
+} // namespace
+
+bool PixelPipeline::Setup(const GpuState& state) {
+    target_ = static_cast<SoftwareSurface*>(state.renderTarget);
+    if (target_ == nullptr || GpuIsBlockFormat(target_->Format()) ||
+        GpuIsDepthFormat(target_->Format())) {
+        return false;
+    }
+    targetWidth_ = target_->Width();
+    targetHeight_ = target_->Height();
+    targetArgb32_ =
+        target_->Format() == GpuFormat::A8R8G8B8 || target_->Format() == GpuFormat::X8R8G8B8;
+
+    stageCount_ = ActiveStageCount(state);
+    attributeCount_ = AttrTexture + 4 * stageCount_;
+    for (uint32_t s = 0; s < stageCount_; ++s) {
+        StageSetup& st = stages_[s];
+        st.colorOp = static_cast<GpuTextureOp>(state.Get(s, GpuStageState::ColorOp));
+        st.colorArg1 = static_cast<GpuTextureArg>(state.Get(s, GpuStageState::ColorArg1));
+        st.colorArg2 = static_cast<GpuTextureArg>(state.Get(s, GpuStageState::ColorArg2));
+        st.alphaOp = static_cast<GpuTextureOp>(state.Get(s, GpuStageState::AlphaOp));
+        st.alphaArg1 = static_cast<GpuTextureArg>(state.Get(s, GpuStageState::AlphaArg1));
+        st.alphaArg2 = static_cast<GpuTextureArg>(state.Get(s, GpuStageState::AlphaArg2));
+        const auto* texture = static_cast<const SoftwareTexture*>(state.textures[s]);
+        st.samples = texture != nullptr && (ReadsTexture(st.colorOp, st.colorArg1, st.colorArg2) ||
+                                            ReadsTexture(st.alphaOp, st.alphaArg1, st.alphaArg2));
+        SamplerSetup& sm = samplers_[s];
+        sm.texture = st.samples ? texture : nullptr;
+        if (sm.texture != nullptr) {
+            sm.cube = texture->GetType() == GpuResourceType::CubeTexture;
+            sm.wrapU =
+                state.Get(s, GpuSamplerState::AddressU) != static_cast<uint32_t>(GpuAddress::Clamp);
+            sm.wrapV =
+                state.Get(s, GpuSamplerState::AddressV) != static_cast<uint32_t>(GpuAddress::Clamp);
+            sm.mag = static_cast<GpuFilter>(state.Get(s, GpuSamplerState::MagFilter));
+            sm.min = static_cast<GpuFilter>(state.Get(s, GpuSamplerState::MinFilter));
+            sm.mip = static_cast<GpuFilter>(state.Get(s, GpuSamplerState::MipFilter));
+            sm.levels = texture->GetLevelCount();
+        }
+    }
+    Unpack(state.Get(GpuRenderState::TextureFactor), textureFactor_);
+    float fog[4];
+    Unpack(state.Get(GpuRenderState::FogColor), fog);
+    std::copy(fog, fog + 3, fogColor_);
+    fog_ = state.Get(GpuRenderState::FogEnable) != 0;
+    specular_ = state.Get(GpuRenderState::SpecularEnable) != 0;
+
+    alphaTest_ = state.Get(GpuRenderState::AlphaTestEnable) != 0;
+    alphaFunc_ = static_cast<GpuCompare>(state.Get(GpuRenderState::AlphaFunc));
+    alphaRef_ = state.Get(GpuRenderState::AlphaRef) & 0xFF;
+
+    auto* ds = static_cast<SoftwareSurface*>(state.depthStencil);
+    // A depth surface smaller than the target covers only its own area; pixels outside it are
+    // drawn without depth or stencil rather than read out of bounds.
+    depth_ = nullptr;
+    stencil_ = nullptr;
+    depthTest_ = depthWrite_ = stencilTest_ = false;
+    if (ds != nullptr && ds->Width() >= targetWidth_ && ds->Height() >= targetHeight_) {
+        depth_ = ds->DepthPlane();
+        stencil_ = ds->StencilPlane();
+        depthWidth_ = ds->Width();
+        depthTest_ = state.Get(GpuRenderState::ZEnable) != 0;
+        depthWrite_ = depthTest_ && state.Get(GpuRenderState::ZWriteEnable) != 0;
+        depthFunc_ = static_cast<GpuCompare>(state.Get(GpuRenderState::ZFunc));
+        stencilBits_ = ds->StencilMask();
+        stencilTest_ = stencilBits_ != 0 && state.Get(GpuRenderState::StencilEnable) != 0;
+        stencilFunc_ = static_cast<GpuCompare>(state.Get(GpuRenderState::StencilFunc));
+        stencilRef_ = state.Get(GpuRenderState::StencilRef) & stencilBits_;
+        stencilMask_ = state.Get(GpuRenderState::StencilMask) & stencilBits_;
+        stencilWriteMask_ = state.Get(GpuRenderState::StencilWriteMask) & stencilBits_;
+        stencilFail_ = static_cast<GpuStencilOp>(state.Get(GpuRenderState::StencilFail));
+        stencilZFail_ = static_cast<GpuStencilOp>(state.Get(GpuRenderState::StencilZFail));
+        stencilPass_ = static_cast<GpuStencilOp>(state.Get(GpuRenderState::StencilPass));
+    }
+
+    blend_ = state.Get(GpuRenderState::AlphaBlendEnable) != 0;
+    srcBlend_ = static_cast<GpuBlend>(state.Get(GpuRenderState::SrcBlend));
+    destBlend_ = static_cast<GpuBlend>(state.Get(GpuRenderState::DestBlend));
+    blendOp_ = static_cast<GpuBlendOp>(state.Get(GpuRenderState::BlendOp));
+    writeMask_ = state.Get(GpuRenderState::ColorWriteEnable) & 0xF;
+    SetupFastPath();
+    return true;
+}
+
+namespace {
+
+// Maps one combiner operation of stage 0 onto a source of the textured case (at stage 0 the
+// current colour is the diffuse one); false when the operation needs the general path.
+template <typename Source>
+bool FastSourceOf(GpuTextureOp op, GpuTextureArg arg1, GpuTextureArg arg2, Source& out) {
+    auto kind = [](GpuTextureArg arg) {
+        return arg == GpuTextureArg::Texture                                    ? 1
+               : arg == GpuTextureArg::Diffuse || arg == GpuTextureArg::Current ? 2
+                                                                                : 0;
+    };
+    const int a = kind(arg1);
+    const int b = kind(arg2);
+    if (op == GpuTextureOp::SelectArg1 || op == GpuTextureOp::SelectArg2) {
+        const int k = op == GpuTextureOp::SelectArg1 ? a : b;
+        if (k == 0) {
+            return false;
+        }
+        out = k == 1 ? Source::Texture : Source::Diffuse;
+        return true;
+    }
+    // The product is the same whichever argument comes first.
+    if (op == GpuTextureOp::Modulate && a + b == 3 && a != 0 && b != 0) {
+        out = Source::Product;
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+void PixelPipeline::SetupFastPath() {
+    fast_.enabled = false;
+    const SamplerSetup& sm = samplers_[0];
+    if (stageCount_ != 1 || sm.texture == nullptr || sm.cube ||
+        sm.texture->GetType() != GpuResourceType::Texture || specular_ || fog_ || stencilTest_ ||
+        !targetArgb32_ || writeMask_ != 0xF) {
+        return;
+    }
+    const GpuFormat format = sm.texture->Format();
+    if (format != GpuFormat::A8R8G8B8 && format != GpuFormat::X8R8G8B8) {
+        return;
+    }
+    // Without mip selection and with one filter for both, the footprint changes nothing.
+    if (sm.mag != sm.min || (sm.mip != GpuFilter::None && sm.levels != 1)) {
+        return;
+    }
+    if (blend_ && (srcBlend_ != GpuBlend::SrcAlpha || destBlend_ != GpuBlend::InvSrcAlpha ||
+                   blendOp_ != GpuBlendOp::Add)) {
+        return;
+    }
+    const StageSetup& st = stages_[0];
+    if (!FastSourceOf(st.colorOp, st.colorArg1, st.colorArg2, fast_.color) ||
+        !FastSourceOf(st.alphaOp, st.alphaArg1, st.alphaArg2, fast_.alpha)) {
+        return;
+    }
+    const SoftwareSurface& level = sm.texture->Level(0);
+    fast_.texels = level.Bits();
+    fast_.pitch = level.Pitch();
+    fast_.width = static_cast<int32_t>(level.Width());
+    fast_.height = static_cast<int32_t>(level.Height());
+    fast_.alphaFill = format == GpuFormat::X8R8G8B8 ? 0xFF000000u : 0u;
+    fast_.linear = sm.mag == GpuFilter::Linear;
+    fast_.wrapU = sm.wrapU;
+    fast_.wrapV = sm.wrapV;
+    fast_.enabled = true;
+}
+
+void PixelPipeline::ShadeTexturedSpan(const TexturedSpan& span) const {
+    if (fast_.linear) {
+        blend_ ? TexturedSpanLoop<true, true>(span) : TexturedSpanLoop<true, false>(span);
+    } else {
+        blend_ ? TexturedSpanLoop<false, true>(span) : TexturedSpanLoop<false, false>(span);
+    }
+}
+
+// Every float operation here is the one ShadePixel does, in the same order, so both paths
+// write the same bytes; the gain is in what is resolved before the loop.
+template <bool Linear, bool Blend>
+void PixelPipeline::TexturedSpanLoop(const TexturedSpan& span) const {
+    const FastPath& f = fast_;
+    const int32_t w = f.width;
+    const int32_t h = f.height;
+    const float fw = static_cast<float>(w);
+    const float fh = static_cast<float>(h);
+    // Power-of-two sizes wrap with a mask, which gives what the modulo does.
+    const bool maskU = f.wrapU && (w & (w - 1)) == 0;
+    const bool maskV = f.wrapV && (h & (h - 1)) == 0;
+    auto addressU = [&](int32_t i) { return maskU ? (i & (w - 1)) : Address(i, w, f.wrapU); };
+    auto addressV = [&](int32_t i) { return maskV ? (i & (h - 1)) : Address(i, h, f.wrapV); };
+    auto fetch = [&](int32_t x, int32_t y) {
+        uint32_t argb = 0;
+        std::memcpy(&argb, f.texels + static_cast<size_t>(y) * f.pitch + static_cast<size_t>(x) * 4,
+                    4);
+        return argb | f.alphaFill;
+    };
+
+    uint8_t* row = target_->Bits() + static_cast<size_t>(span.y) * target_->Pitch();
+    const size_t depthRow = static_cast<size_t>(span.y) * depthWidth_;
+    float z = span.z;
+    float q = span.q;
+    float diffuseValues[4] = {span.diffuse[0], span.diffuse[1], span.diffuse[2], span.diffuse[3]};
+    float uValue = span.u;
+    float vValue = span.v;
+    const uint32_t targetAlphaFill = target_->Format() == GpuFormat::X8R8G8B8 ? 0xFF000000u : 0u;
+    // Constant 1/w (screen-space sprites, orthographic views): one division per span.
+    const bool flat = span.dq == 0.0f;
+    const float flatRw = 1.0f / q;
+    for (int32_t px = span.left; px <= span.right; ++px) {
+        const float rw = flat ? flatRw : 1.0f / q;
+        float diffuse[4];
+        for (int c = 0; c < 4; ++c) {
+            diffuse[c] = diffuseValues[c] * rw;
+        }
+        const float u = uValue * rw;
+        const float v = vValue * rw;
+
+        float texel[4];
+        if constexpr (Linear) {
+            const float fu = u * fw - 0.5f;
+            const float fv = v * fh - 0.5f;
+            const int32_t x0 = FloorToInt(fu);
+            const int32_t y0 = FloorToInt(fv);
+            const float ax = fu - std::floor(fu);
+            const float ay = fv - std::floor(fv);
+            const int32_t xa = addressU(x0);
+            const int32_t xb = addressU(x0 + 1);
+            const int32_t ya = addressV(y0);
+            const int32_t yb = addressV(y0 + 1);
+            float c00[4], c10[4], c01[4], c11[4];
+            Unpack(fetch(xa, ya), c00);
+            Unpack(fetch(xb, ya), c10);
+            Unpack(fetch(xa, yb), c01);
+            Unpack(fetch(xb, yb), c11);
+            for (int c = 0; c < 4; ++c) {
+                const float top = c00[c] + (c10[c] - c00[c]) * ax;
+                const float bottom = c01[c] + (c11[c] - c01[c]) * ax;
+                texel[c] = top + (bottom - top) * ay;
+            }
+        } else {
+            Unpack(fetch(addressU(FloorToInt(u * fw)), addressV(FloorToInt(v * fh))), texel);
+        }
+
+        float current[4];
+        for (int c = 0; c < 4; ++c) {
+            const FastSource source = c < 3 ? f.color : f.alpha;
+            const float value = source == FastSource::Texture   ? texel[c]
+                                : source == FastSource::Diffuse ? diffuse[c]
+                                                                : texel[c] * diffuse[c];
+            current[c] = Clamp01(value);
+        }
+
+        const auto x = static_cast<uint32_t>(px);
+        bool visible =
+            !alphaTest_ || PassesCompare(alphaFunc_, static_cast<float>(ToByte(current[3])),
+                                         static_cast<float>(alphaRef_));
+        if (visible && depth_ != nullptr) {
+            const float depth = std::clamp(z, 0.0f, 1.0f);
+            float& stored = depth_[depthRow + x];
+            visible = !depthTest_ || PassesCompare(depthFunc_, depth, stored);
+            if (visible && depthWrite_) {
+                stored = depth;
+            }
+        }
+        if (visible) {
+            uint8_t* pixel = row + static_cast<size_t>(x) * 4;
+            if constexpr (Blend) {
+                uint32_t stored = 0;
+                std::memcpy(&stored, pixel, 4);
+                stored |= targetAlphaFill;
+                float dst[4];
+                Unpack(stored, dst);
+                const float sf = current[3];
+                const float df = 1.0f - current[3];
+                float out[4];
+                for (int c = 0; c < 4; ++c) {
+                    out[c] = Clamp01(current[c] * sf + dst[c] * df);
+                }
+                const uint32_t argb = Pack(out);
+                std::memcpy(pixel, &argb, 4);
+            } else {
+                const uint32_t argb = Pack(current);
+                std::memcpy(pixel, &argb, 4);
+            }
+        }
+
+        z += span.dz;
+        q += span.dq;
+        for (int c = 0; c < 4; ++c) {
+            diffuseValues[c] += span.dDiffuse[c];
+        }
+        uValue += span.du;
+        vValue += span.dv;
+    }
+}
+
+bool PixelPipeline::NeedsFootprint(uint32_t stage) const {
+    const SamplerSetup& s = samplers_[stage];
+    return s.texture != nullptr && !s.cube && (s.mip != GpuFilter::None || s.mag != s.min);
+}
+
+void PixelPipeline::Sample(const SamplerSetup& s, const float* coord,
+                           const TexelFootprint& footprint, float out[4]) {
+    const SoftwareTexture& t = *s.texture;
+    if (s.cube) {
+        float u, v;
+        const uint32_t face = CubeFace(coord, u, v);
+        SampleLevel(s, 0, face, u, v, 0, s.mag, false, false, out);
+        return;
+    }
+    uint32_t slice = 0;
+    if (t.GetType() == GpuResourceType::VolumeTexture) {
+        const auto depth = static_cast<int32_t>(t.GetLevelDepth(0));
+        slice = static_cast<uint32_t>(
+            Address(FloorToInt(coord[2] * static_cast<float>(depth)), depth, s.wrapU));
+    }
+    const float w = static_cast<float>(t.LevelWidth(0));
+    const float h = static_cast<float>(t.LevelHeight(0));
+    const float x2 =
+        footprint.dudx * w * footprint.dudx * w + footprint.dvdx * h * footprint.dvdx * h;
+    const float y2 =
+        footprint.dudy * w * footprint.dudy * w + footprint.dvdy * h * footprint.dvdy * h;
+    // log2 of the larger footprint edge, computed on the squares: 0.5 * log2(x^2).
+    const float rho2 = std::max(x2, y2);
+    const float lod = rho2 > 0.0f ? 0.5f * std::log2(rho2) : -1.0f;
+    if (!(lod > 0.0f) || s.levels == 1 || s.mip == GpuFilter::None ||
+        t.GetType() == GpuResourceType::VolumeTexture) {
+        SampleLevel(s, 0, 0, coord[0], coord[1], slice, lod > 0.0f ? s.min : s.mag, s.wrapU,
+                    s.wrapV, out);
+        return;
+    }
+    const float maxLevel = static_cast<float>(s.levels - 1);
+    if (s.mip == GpuFilter::Point) {
+        const auto level = static_cast<uint32_t>(std::min(std::floor(lod + 0.5f), maxLevel));
+        SampleLevel(s, level, 0, coord[0], coord[1], 0, s.min, s.wrapU, s.wrapV, out);
+        return;
+    }
+    const float clamped = std::min(lod, maxLevel);
+    const auto level = static_cast<uint32_t>(clamped);
+    const float fraction = clamped - static_cast<float>(level);
+    SampleLevel(s, level, 0, coord[0], coord[1], 0, s.min, s.wrapU, s.wrapV, out);
+    if (fraction > 0.0f && level + 1 < s.levels) {
+        float next[4];
+        SampleLevel(s, level + 1, 0, coord[0], coord[1], 0, s.min, s.wrapU, s.wrapV, next);
+        for (int c = 0; c < 4; ++c) {
+            out[c] += (next[c] - out[c]) * fraction;
+        }
+    }
+}
+
+void PixelPipeline::ShadePixel(int32_t x, int32_t y, float z, const float* attr,
+                               const TexelFootprint* footprints) const {
+    // Texture stages.
+    float current[4];
+    const float* diffuse = attr + AttrDiffuse;
+    std::copy(diffuse, diffuse + 4, current);
+    float specular[4] = {attr[AttrSpecular], attr[AttrSpecular + 1], attr[AttrSpecular + 2], 0.0f};
+    for (uint32_t s = 0; s < stageCount_; ++s) {
+        const StageSetup& st = stages_[s];
+        // An unbound texture reads as opaque white, so an untextured draw keeps its colours.
+        float texel[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+        if (st.samples) {
+            Sample(samplers_[s], attr + AttrTexture + 4 * s, footprints[s], texel);
+        }
+        auto pick = [&](GpuTextureArg arg) -> const float* {
+            switch (arg) {
+            case GpuTextureArg::Diffuse:
+                return diffuse;
+            case GpuTextureArg::Current:
+                return current;
+            case GpuTextureArg::Texture:
+                return texel;
+            case GpuTextureArg::TFactor:
+                return textureFactor_;
+            case GpuTextureArg::Specular:
+                return specular;
+            }
+            return current;
+        };
+        float result[4];
+        std::copy(current, current + 4, result);
+        Operate(st.colorOp, pick(st.colorArg1), pick(st.colorArg2), result, 0, 3);
+        Operate(st.alphaOp, pick(st.alphaArg1), pick(st.alphaArg2), result, 3, 4);
+        std::copy(result, result + 4, current);
+    }
+    if (specular_) {
+        for (int c = 0; c < 3; ++c) {
+            current[c] = Clamp01(current[c] + specular[c]);
+        }
+    }
+    if (fog_) {
+        const float f = Clamp01(attr[AttrFog]);
+        for (int c = 0; c < 3; ++c) {
+            current[c] = current[c] * f + fogColor_[c] * (1.0f - f);
+        }
+    }
+    for (float& c : current) {
+        c = Clamp01(c);
+    }
+
+    if (alphaTest_ && !PassesCompare(alphaFunc_, static_cast<float>(ToByte(current[3])),
+                                     static_cast<float>(alphaRef_))) {
+        return;
+    }
+    if (depth_ != nullptr &&
+        !DepthStencil(static_cast<uint32_t>(y) * depthWidth_ + static_cast<uint32_t>(x), z)) {
+        return;
+    }
+    if (writeMask_ == 0) {
+        return;
+    }
+
+    const auto ux = static_cast<uint32_t>(x);
+    const auto uy = static_cast<uint32_t>(y);
+    if (!blend_ && writeMask_ == 0xF && targetArgb32_) {
+        const uint32_t argb = Pack(current);
+        std::memcpy(target_->Bits() + static_cast<size_t>(uy) * target_->Pitch() + ux * 4u, &argb,
+                    4);
+        return;
+    }
+    float dst[4];
+    if (targetArgb32_) {
+        Unpack(target_->ReadArgb(ux, uy), dst);
+    } else {
+        const GpuColor c = target_->ReadTexel(ux, uy);
+        dst[0] = c.r;
+        dst[1] = c.g;
+        dst[2] = c.b;
+        dst[3] = c.a;
+    }
+    float out[4];
+    std::copy(current, current + 4, out);
+    if (blend_) {
+        if (blendOp_ == GpuBlendOp::Min || blendOp_ == GpuBlendOp::Max) {
+            for (int c = 0; c < 4; ++c) {
+                out[c] = blendOp_ == GpuBlendOp::Min ? std::min(current[c], dst[c])
+                                                     : std::max(current[c], dst[c]);
+            }
+        } else {
+            float sf[4], df[4];
+            BlendFactor(srcBlend_, current, dst, sf);
+            BlendFactor(destBlend_, current, dst, df);
+            for (int c = 0; c < 4; ++c) {
+                const float s = current[c] * sf[c];
+                const float d = dst[c] * df[c];
+                out[c] = Clamp01(blendOp_ == GpuBlendOp::Subtract      ? s - d
+                                 : blendOp_ == GpuBlendOp::RevSubtract ? d - s
+                                                                       : s + d);
+            }
+        }
+    }
+    static constexpr uint32_t ChannelBit[4] = {GpuColorWriteRed, GpuColorWriteGreen,
+                                               GpuColorWriteBlue, GpuColorWriteAlpha};
+    for (int c = 0; c < 4; ++c) {
+        if ((writeMask_ & ChannelBit[c]) == 0) {
+            out[c] = dst[c];
+        }
+    }
+    if (targetArgb32_) {
+        target_->WriteArgb(ux, uy, Pack(out));
+    } else {
+        target_->WriteTexel(ux, uy, GpuColor{out[0], out[1], out[2], out[3]});
+    }
+}
+
+bool PixelPipeline::DepthStencil(uint32_t index, float z) const {
+    bool stencilPassed = true;
+    uint32_t stored = 0;
+    if (stencilTest_) {
+        stored = stencil_[index] & stencilBits_;
+        stencilPassed = PassesCompare(stencilFunc_, static_cast<float>(stencilRef_ & stencilMask_),
+                                      static_cast<float>(stored & stencilMask_));
+    }
+    const bool depthPassed =
+        !stencilPassed || !depthTest_ || PassesCompare(depthFunc_, z, depth_[index]);
+    if (stencilTest_) {
+        const GpuStencilOp op = !stencilPassed ? stencilFail_
+                                : !depthPassed ? stencilZFail_
+                                               : stencilPass_;
+        const uint32_t next = StencilOp(op, stored, stencilRef_, stencilBits_);
+        stencil_[index] =
+            static_cast<uint8_t>((stored & ~stencilWriteMask_) | (next & stencilWriteMask_));
+    }
+    if (!stencilPassed || !depthPassed) {
+        return false;
+    }
+    if (depthWrite_) {
+        depth_[index] = z;
+    }
+    return true;
+}
+
+} // namespace quarn

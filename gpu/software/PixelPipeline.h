@@ -1,0 +1,181 @@
+#pragma once
+
+// Per-pixel work of the software rasteriser: texture sampling, the texture-stage combiner, fog,
+// alpha test, stencil and depth, blending and the colour write. A PixelPipeline is set up once
+// per draw from the state, so the per-pixel path only reads resolved plain data.
+
+#include "gpu/GpuState.h"
+#include "gpu/software/VertexProcessing.h"
+
+namespace quarn {
+
+class SoftwareSurface;
+class SoftwareTexture;
+
+struct SamplerSetup {
+    const SoftwareTexture* texture = nullptr;
+    bool cube = false;
+    bool wrapU = true;
+    bool wrapV = true;
+    GpuFilter mag = GpuFilter::Point;
+    GpuFilter min = GpuFilter::Point;
+    GpuFilter mip = GpuFilter::None;
+    uint32_t levels = 1;
+};
+
+struct StageSetup {
+    GpuTextureOp colorOp = GpuTextureOp::Disable;
+    GpuTextureArg colorArg1 = GpuTextureArg::Texture;
+    GpuTextureArg colorArg2 = GpuTextureArg::Current;
+    GpuTextureOp alphaOp = GpuTextureOp::Disable;
+    GpuTextureArg alphaArg1 = GpuTextureArg::Texture;
+    GpuTextureArg alphaArg2 = GpuTextureArg::Current;
+    bool samples = false; // some argument reads the texture
+};
+
+// Texture coordinate derivatives per pixel, for mip selection.
+struct TexelFootprint {
+    float dudx = 0.0f;
+    float dvdx = 0.0f;
+    float dudy = 0.0f;
+    float dvdy = 0.0f;
+};
+
+// One span of the common textured case: the start values at its left pixel and their steps per
+// pixel, as the rasteriser interpolates them (attributes still multiplied by 1/w).
+struct TexturedSpan {
+    int32_t y = 0;
+    int32_t left = 0;
+    int32_t right = 0; // inclusive
+    float z = 0.0f;
+    float dz = 0.0f;
+    float q = 1.0f;
+    float dq = 0.0f;
+    float diffuse[4] = {};
+    float dDiffuse[4] = {};
+    float u = 0.0f;
+    float du = 0.0f;
+    float v = 0.0f;
+    float dv = 0.0f;
+};
+
+class PixelPipeline {
+public:
+    // Answers false when nothing can be drawn (no colour target).
+    bool Setup(const GpuState& state);
+
+    uint32_t StageCount() const { return stageCount_; }
+    // Attributes the rasteriser must interpolate (a prefix of the vertex's).
+    uint32_t AttributeCount() const { return attributeCount_; }
+    const SamplerSetup& Sampler(uint32_t stage) const { return samplers_[stage]; }
+    bool NeedsFootprint(uint32_t stage) const;
+    uint32_t TargetWidth() const { return targetWidth_; }
+    uint32_t TargetHeight() const { return targetHeight_; }
+
+    // Shades and writes pixel (x, y) of the target. attr holds the interpolated attributes, z the
+    // depth (0..1), footprints one per stage.
+    void ShadePixel(int32_t x, int32_t y, float z, const float* attr,
+                    const TexelFootprint* footprints) const;
+
+    // Whether the draw is the common textured case (one 32-bit texture without mip selection,
+    // combined only with the diffuse colour, no fog, specular or stencil, written straight or
+    // blended by source alpha into a 32-bit target). Its spans then go to ShadeTexturedSpan,
+    // which writes exactly the pixels ShadePixel would.
+    bool HasTexturedSpan() const { return fast_.enabled; }
+    void ShadeTexturedSpan(const TexturedSpan& span) const;
+
+    // Samples a sampler's texture at (u, v[, w]) with the given footprint in level-0 texels;
+    // answers r, g, b, a in 0..1.
+    static void Sample(const SamplerSetup& sampler, const float* coord,
+                       const TexelFootprint& footprint, float out[4]);
+
+private:
+    // Where a combiner output comes from in the textured case.
+    enum class FastSource : uint8_t { Texture, Diffuse, Product };
+    // The textured case resolved once per draw, so its loop reads plain data only.
+    struct FastPath {
+        bool enabled = false;
+        const uint8_t* texels = nullptr;
+        uint32_t pitch = 0;
+        int32_t width = 0;
+        int32_t height = 0;
+        uint32_t alphaFill = 0; // ORed into texels: opaque alpha for X8R8G8B8
+        bool linear = false;
+        bool wrapU = true;
+        bool wrapV = true;
+        FastSource color = FastSource::Product;
+        FastSource alpha = FastSource::Texture;
+    };
+
+    bool DepthStencil(uint32_t index, float z) const;
+    void SetupFastPath();
+    template <bool Linear, bool Blend>
+    void TexturedSpanLoop(const TexturedSpan& span) const;
+
+    FastPath fast_;
+
+    StageSetup stages_[GpuStageCount];
+    SamplerSetup samplers_[GpuStageCount];
+    uint32_t stageCount_ = 0;
+    uint32_t attributeCount_ = 0;
+    float textureFactor_[4] = {};
+    float fogColor_[3] = {};
+    bool fog_ = false;
+    bool specular_ = false;
+
+    bool alphaTest_ = false;
+    GpuCompare alphaFunc_ = GpuCompare::Always;
+    uint32_t alphaRef_ = 0;
+
+    SoftwareSurface* target_ = nullptr;
+    bool targetArgb32_ = false;
+    uint32_t targetWidth_ = 0;
+    uint32_t targetHeight_ = 0;
+
+    float* depth_ = nullptr;
+    uint8_t* stencil_ = nullptr;
+    uint32_t depthWidth_ = 0;
+    bool depthTest_ = false;
+    bool depthWrite_ = false;
+    GpuCompare depthFunc_ = GpuCompare::LessEqual;
+    bool stencilTest_ = false;
+    GpuCompare stencilFunc_ = GpuCompare::Always;
+    uint32_t stencilRef_ = 0;
+    uint32_t stencilMask_ = 0xFF;
+    uint32_t stencilWriteMask_ = 0xFF;
+    uint32_t stencilBits_ = 0;
+    GpuStencilOp stencilFail_ = GpuStencilOp::Keep;
+    GpuStencilOp stencilZFail_ = GpuStencilOp::Keep;
+    GpuStencilOp stencilPass_ = GpuStencilOp::Keep;
+
+    bool blend_ = false;
+    GpuBlend srcBlend_ = GpuBlend::One;
+    GpuBlend destBlend_ = GpuBlend::Zero;
+    GpuBlendOp blendOp_ = GpuBlendOp::Add;
+    uint32_t writeMask_ = 0xF;
+};
+
+// Compare functions of the alpha, depth and stencil tests: "value func reference".
+inline bool PassesCompare(GpuCompare func, float value, float reference) {
+    switch (func) {
+    case GpuCompare::Never:
+        return false;
+    case GpuCompare::Less:
+        return value < reference;
+    case GpuCompare::Equal:
+        return value == reference;
+    case GpuCompare::LessEqual:
+        return value <= reference;
+    case GpuCompare::Greater:
+        return value > reference;
+    case GpuCompare::NotEqual:
+        return value != reference;
+    case GpuCompare::GreaterEqual:
+        return value >= reference;
+    case GpuCompare::Always:
+        return true;
+    }
+    return true;
+}
+
+} // namespace quarn

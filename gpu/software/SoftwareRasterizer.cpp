@@ -1,0 +1,526 @@
+#include "gpu/software/SoftwareRasterizer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace quarn {
+
+namespace {
+
+// Sub-pixel precision of the edge functions: 8 fraction bits.
+constexpr int64_t SubPixel = 256;
+// Screen coordinates beyond this many pixels are clipped away (clip-space vertices) or refused
+// (pre-transformed ones), so the fixed-point edge products stay inside 64 bits.
+constexpr float GuardBand = 16384.0f;
+// Clipping keeps w above this, so the perspective divide stays finite.
+constexpr float MinW = 1.0e-6f;
+
+int64_t FloorDiv(int64_t a, int64_t b) {
+    int64_t q = a / b;
+    if ((a % b != 0) && ((a < 0) != (b < 0))) {
+        --q;
+    }
+    return q;
+}
+
+int64_t CeilDiv(int64_t a, int64_t b) {
+    return -FloorDiv(-a, b);
+}
+
+uint32_t VerticesOf(GpuPrimitiveType type, uint32_t primitives) {
+    switch (type) {
+    case GpuPrimitiveType::LineList:
+        return primitives * 2;
+    case GpuPrimitiveType::LineStrip:
+        return primitives + 1;
+    case GpuPrimitiveType::TriangleList:
+        return primitives * 3;
+    case GpuPrimitiveType::TriangleStrip:
+        return primitives + 2;
+    }
+    return 0;
+}
+
+// Signed distance of a clip-space vertex to plane p (inside when >= 0).
+float PlaneDistance(const RasterVertex& v, int p, float gx, float gy) {
+    const float* c = v.pos;
+    switch (p) {
+    case 0:
+        return c[2]; // near: z >= 0
+    case 1:
+        return c[3] - c[2]; // far: z <= w
+    case 2:
+        return gx * c[3] - c[0];
+    case 3:
+        return gx * c[3] + c[0];
+    case 4:
+        return gy * c[3] - c[1];
+    case 5:
+        return gy * c[3] + c[1];
+    default:
+        return c[3] - MinW;
+    }
+}
+constexpr int PlaneCount = 7;
+
+void Lerp(const RasterVertex& a, const RasterVertex& b, float t, uint32_t attributes,
+          RasterVertex& out) {
+    for (int i = 0; i < 4; ++i) {
+        out.pos[i] = a.pos[i] + (b.pos[i] - a.pos[i]) * t;
+    }
+    for (uint32_t i = 0; i < attributes; ++i) {
+        out.attr[i] = a.attr[i] + (b.attr[i] - a.attr[i]) * t;
+    }
+}
+
+bool Finite(const RasterVertex& v) {
+    return std::isfinite(v.pos[0]) && std::isfinite(v.pos[1]) && std::isfinite(v.pos[2]) &&
+           std::isfinite(v.pos[3]);
+}
+
+// One attribute plane over the screen: value at (x0, y0) and its gradients.
+struct Plane {
+    float base = 0.0f;
+    float dx = 0.0f;
+    float dy = 0.0f;
+};
+
+} // namespace
+
+void SoftwareRasterizer::Draw(const GpuState& state, const GpuDrawCall& call) {
+    if (call.primitiveCount == 0 || !pixels_.Setup(state)) {
+        return;
+    }
+    const uint32_t count = VerticesOf(call.type, call.primitiveCount);
+    if (count == 0) {
+        return;
+    }
+
+    // Which vertices the draw touches: process each once, however often the indices repeat it.
+    indices_.resize(count);
+    int64_t first = 0;
+    if (call.indexed) {
+        int64_t low = INT64_MAX;
+        int64_t high = INT64_MIN;
+        for (uint32_t i = 0; i < count; ++i) {
+            uint32_t index = 0;
+            if (call.index32) {
+                std::memcpy(&index,
+                            static_cast<const uint8_t*>(call.indexData) +
+                                (static_cast<size_t>(call.startIndex) + i) * 4,
+                            4);
+            } else {
+                uint16_t short_index = 0;
+                std::memcpy(&short_index,
+                            static_cast<const uint8_t*>(call.indexData) +
+                                (static_cast<size_t>(call.startIndex) + i) * 2,
+                            2);
+                index = short_index;
+            }
+            const int64_t v = static_cast<int64_t>(index) + call.baseVertex;
+            low = std::min(low, v);
+            high = std::max(high, v);
+            indices_[i] = index;
+        }
+        if (low < 0) {
+            return;
+        }
+        first = low;
+        for (uint32_t& index : indices_) {
+            index = static_cast<uint32_t>(static_cast<int64_t>(index) + call.baseVertex - low);
+        }
+        if (!ProcessVertices(state, call, static_cast<uint32_t>(low),
+                             static_cast<uint32_t>(high - low + 1), vertices_, pretransformed_)) {
+            return;
+        }
+    } else {
+        for (uint32_t i = 0; i < count; ++i) {
+            indices_[i] = i;
+        }
+        first = call.startVertex;
+        if (!ProcessVertices(state, call, static_cast<uint32_t>(first), count, vertices_,
+                             pretransformed_)) {
+            return;
+        }
+    }
+
+    const GpuViewport& vp = state.viewport;
+    viewport_.left = static_cast<int32_t>(std::min(vp.x, pixels_.TargetWidth()));
+    viewport_.top = static_cast<int32_t>(std::min(vp.y, pixels_.TargetHeight()));
+    viewport_.right = static_cast<int32_t>(
+        std::min<uint64_t>(static_cast<uint64_t>(vp.x) + vp.width, pixels_.TargetWidth()));
+    viewport_.bottom = static_cast<int32_t>(
+        std::min<uint64_t>(static_cast<uint64_t>(vp.y) + vp.height, pixels_.TargetHeight()));
+    if (viewport_.left >= viewport_.right || viewport_.top >= viewport_.bottom) {
+        return;
+    }
+    viewport_.x = static_cast<float>(vp.x);
+    viewport_.y = static_cast<float>(vp.y);
+    viewport_.width = static_cast<float>(vp.width);
+    viewport_.height = static_cast<float>(vp.height);
+    viewport_.minZ = vp.minZ;
+    viewport_.maxZ = vp.maxZ;
+    guardX_ = GuardBand / std::max(viewport_.width * 0.5f, 1.0f);
+    guardY_ = GuardBand / std::max(viewport_.height * 0.5f, 1.0f);
+
+    attributes_ = pixels_.AttributeCount();
+    wireframe_ = state.Get(GpuRenderState::FillMode) != static_cast<uint32_t>(GpuFillMode::Solid);
+    lastPixel_ = state.Get(GpuRenderState::LastPixel) != 0;
+    cull_ = static_cast<GpuCull>(state.Get(GpuRenderState::CullMode));
+
+    const std::vector<RasterVertex>& v = vertices_;
+    const std::vector<uint32_t>& ix = indices_;
+    switch (call.type) {
+    case GpuPrimitiveType::TriangleList:
+        for (uint32_t p = 0; p < call.primitiveCount; ++p) {
+            Triangle(v[ix[3 * p]], v[ix[3 * p + 1]], v[ix[3 * p + 2]]);
+        }
+        break;
+    case GpuPrimitiveType::TriangleStrip:
+        // Every second triangle of a strip is listed in reverse order; swap two of its vertices
+        // so that all of them keep the first one's winding.
+        for (uint32_t p = 0; p < call.primitiveCount; ++p) {
+            if ((p & 1) == 0) {
+                Triangle(v[ix[p]], v[ix[p + 1]], v[ix[p + 2]]);
+            } else {
+                Triangle(v[ix[p + 1]], v[ix[p]], v[ix[p + 2]]);
+            }
+        }
+        break;
+    case GpuPrimitiveType::LineList:
+        for (uint32_t p = 0; p < call.primitiveCount; ++p) {
+            Line(v[ix[2 * p]], v[ix[2 * p + 1]]);
+        }
+        break;
+    case GpuPrimitiveType::LineStrip:
+        for (uint32_t p = 0; p < call.primitiveCount; ++p) {
+            Line(v[ix[p]], v[ix[p + 1]]);
+        }
+        break;
+    }
+}
+
+void SoftwareRasterizer::ToScreen(RasterVertex& v) const {
+    const float rhw = 1.0f / v.pos[3];
+    v.pos[0] = viewport_.x + (v.pos[0] * rhw + 1.0f) * viewport_.width * 0.5f;
+    v.pos[1] = viewport_.y + (1.0f - v.pos[1] * rhw) * viewport_.height * 0.5f;
+    v.pos[2] = viewport_.minZ + v.pos[2] * rhw * (viewport_.maxZ - viewport_.minZ);
+    v.pos[3] = rhw;
+}
+
+void SoftwareRasterizer::Triangle(const RasterVertex& a, const RasterVertex& b,
+                                  const RasterVertex& c) {
+    if (!Finite(a) || !Finite(b) || !Finite(c)) {
+        return;
+    }
+    if (pretransformed_) {
+        ScreenTriangle(a, b, c);
+        return;
+    }
+    // Sutherland-Hodgman against each plane; a triangle grows to at most 3 + 7 vertices.
+    RasterVertex buffers[2][3 + PlaneCount];
+    int n = 3;
+    buffers[0][0] = a;
+    buffers[0][1] = b;
+    buffers[0][2] = c;
+    int from = 0;
+    for (int p = 0; p < PlaneCount && n >= 3; ++p) {
+        const RasterVertex* in = buffers[from];
+        RasterVertex* out = buffers[1 - from];
+        bool allInside = true;
+        for (int i = 0; i < n && allInside; ++i) {
+            allInside = PlaneDistance(in[i], p, guardX_, guardY_) >= 0.0f;
+        }
+        if (allInside) {
+            continue;
+        }
+        int m = 0;
+        for (int i = 0; i < n; ++i) {
+            const RasterVertex& s = in[i];
+            const RasterVertex& e = in[(i + 1) % n];
+            const float ds = PlaneDistance(s, p, guardX_, guardY_);
+            const float de = PlaneDistance(e, p, guardX_, guardY_);
+            if (ds >= 0.0f) {
+                out[m++] = s;
+            }
+            if ((ds >= 0.0f) != (de >= 0.0f)) {
+                Lerp(s, e, ds / (ds - de), attributes_, out[m++]);
+            }
+        }
+        n = m;
+        from = 1 - from;
+    }
+    if (n < 3) {
+        return;
+    }
+    RasterVertex* poly = buffers[from];
+    for (int i = 0; i < n; ++i) {
+        ToScreen(poly[i]);
+    }
+    for (int i = 1; i + 1 < n; ++i) {
+        ScreenTriangle(poly[0], poly[i], poly[i + 1]);
+    }
+}
+
+void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVertex& b,
+                                        const RasterVertex& c) {
+    const RasterVertex* v[3] = {&a, &b, &c};
+    for (const RasterVertex* p : v) {
+        if (!(std::fabs(p->pos[0]) < GuardBand * 2.0f) ||
+            !(std::fabs(p->pos[1]) < GuardBand * 2.0f)) {
+            return;
+        }
+    }
+    int64_t X[3], Y[3];
+    for (int i = 0; i < 3; ++i) {
+        X[i] = std::llround(v[i]->pos[0] * static_cast<float>(SubPixel));
+        Y[i] = std::llround(v[i]->pos[1] * static_cast<float>(SubPixel));
+    }
+    int64_t area = (X[1] - X[0]) * (Y[2] - Y[0]) - (X[2] - X[0]) * (Y[1] - Y[0]);
+    if (area == 0) {
+        return;
+    }
+    // Positive area is clockwise on screen (y grows downwards).
+    if ((cull_ == GpuCull::Cw && area > 0) || (cull_ == GpuCull::Ccw && area < 0)) {
+        return;
+    }
+    if (wireframe_) {
+        ScreenLine(a, b);
+        ScreenLine(b, c);
+        ScreenLine(c, a);
+        return;
+    }
+    if (area < 0) {
+        std::swap(v[1], v[2]);
+        std::swap(X[1], X[2]);
+        std::swap(Y[1], Y[2]);
+        area = -area;
+    }
+
+    // Edge i runs from vertex i to vertex i + 1; inside is E >= threshold, where top and left
+    // edges own their pixels (threshold 0) and the others do not (threshold 1).
+    int64_t edgeDx[3], edgeDy[3], threshold[3];
+    for (int i = 0; i < 3; ++i) {
+        const int j = (i + 1) % 3;
+        edgeDx[i] = X[j] - X[i];
+        edgeDy[i] = Y[j] - Y[i];
+        const bool topLeft = edgeDy[i] < 0 || (edgeDy[i] == 0 && edgeDx[i] > 0);
+        threshold[i] = topLeft ? 0 : 1;
+    }
+    const int64_t minX = std::min({X[0], X[1], X[2]});
+    const int64_t maxX = std::max({X[0], X[1], X[2]});
+    const int64_t minY = std::min({Y[0], Y[1], Y[2]});
+    const int64_t maxY = std::max({Y[0], Y[1], Y[2]});
+    const auto x0 =
+        static_cast<int32_t>(std::max<int64_t>(CeilDiv(minX, SubPixel), viewport_.left));
+    const auto x1 =
+        static_cast<int32_t>(std::min<int64_t>(FloorDiv(maxX, SubPixel), viewport_.right - 1));
+    const auto y0 = static_cast<int32_t>(std::max<int64_t>(CeilDiv(minY, SubPixel), viewport_.top));
+    const auto y1 =
+        static_cast<int32_t>(std::min<int64_t>(FloorDiv(maxY, SubPixel), viewport_.bottom - 1));
+    if (x0 > x1 || y0 > y1) {
+        return;
+    }
+
+    // Attribute planes from the snapped positions, perspective-correct: attributes times 1/w
+    // and 1/w itself are linear on screen; depth is linear as it is.
+    const float fx0 = static_cast<float>(X[0]) / SubPixel;
+    const float fy0 = static_cast<float>(Y[0]) / SubPixel;
+    const float dx1 = static_cast<float>(X[1] - X[0]) / SubPixel;
+    const float dy1 = static_cast<float>(Y[1] - Y[0]) / SubPixel;
+    const float dx2 = static_cast<float>(X[2] - X[0]) / SubPixel;
+    const float dy2 = static_cast<float>(Y[2] - Y[0]) / SubPixel;
+    const float inverseArea = 1.0f / (dx1 * dy2 - dx2 * dy1);
+    auto makePlane = [&](float f0, float f1, float f2) {
+        Plane p;
+        p.dx = ((f1 - f0) * dy2 - (f2 - f0) * dy1) * inverseArea;
+        p.dy = ((f2 - f0) * dx1 - (f1 - f0) * dx2) * inverseArea;
+        p.base = f0 - p.dx * fx0 - p.dy * fy0;
+        return p;
+    };
+    float q[3];
+    const bool perspective = v[0]->pos[3] > 0.0f && v[1]->pos[3] > 0.0f && v[2]->pos[3] > 0.0f;
+    for (int i = 0; i < 3; ++i) {
+        q[i] = perspective ? v[i]->pos[3] : 1.0f;
+    }
+    const Plane zPlane = makePlane(v[0]->pos[2], v[1]->pos[2], v[2]->pos[2]);
+    const Plane qPlane = makePlane(q[0], q[1], q[2]);
+    Plane planes[RasterMaxAttributes];
+    const uint32_t attributes = attributes_;
+    for (uint32_t i = 0; i < attributes; ++i) {
+        planes[i] = makePlane(v[0]->attr[i] * q[0], v[1]->attr[i] * q[1], v[2]->attr[i] * q[2]);
+    }
+    const uint32_t stages = pixels_.StageCount();
+    bool footprint[GpuStageCount] = {};
+    bool anyFootprint = false;
+    for (uint32_t s = 0; s < stages; ++s) {
+        footprint[s] = pixels_.NeedsFootprint(s);
+        anyFootprint = anyFootprint || footprint[s];
+    }
+
+    const bool texturedSpans = pixels_.HasTexturedSpan();
+    float values[RasterMaxAttributes];
+    float attr[RasterMaxAttributes];
+    TexelFootprint footprints[GpuStageCount];
+    for (int32_t py = y0; py <= y1; ++py) {
+        // Span of this row: solve each edge for the pixels where it holds.
+        int64_t spanLow = 0;
+        int64_t spanHigh = x1 - x0;
+        const int64_t sampleY = static_cast<int64_t>(py) * SubPixel;
+        const int64_t sampleX = static_cast<int64_t>(x0) * SubPixel;
+        for (int i = 0; i < 3 && spanLow <= spanHigh; ++i) {
+            const int64_t e = edgeDx[i] * (sampleY - Y[i]) - edgeDy[i] * (sampleX - X[i]);
+            const int64_t step = -edgeDy[i] * SubPixel;
+            if (step > 0) {
+                spanLow = std::max(spanLow, CeilDiv(threshold[i] - e, step));
+            } else if (step < 0) {
+                spanHigh = std::min(spanHigh, FloorDiv(e - threshold[i], -step));
+            } else if (e < threshold[i]) {
+                spanHigh = -1;
+            }
+        }
+        if (spanLow > spanHigh) {
+            continue;
+        }
+        const auto left = static_cast<int32_t>(x0 + spanLow);
+        const auto right = static_cast<int32_t>(x0 + spanHigh);
+        const float fx = static_cast<float>(left);
+        const float fy = static_cast<float>(py);
+        float z = zPlane.base + zPlane.dx * fx + zPlane.dy * fy;
+        float qv = qPlane.base + qPlane.dx * fx + qPlane.dy * fy;
+        for (uint32_t i = 0; i < attributes; ++i) {
+            values[i] = planes[i].base + planes[i].dx * fx + planes[i].dy * fy;
+        }
+        if (texturedSpans) {
+            TexturedSpan span;
+            span.y = py;
+            span.left = left;
+            span.right = right;
+            span.z = z;
+            span.dz = zPlane.dx;
+            span.q = qv;
+            span.dq = qPlane.dx;
+            for (uint32_t c = 0; c < 4; ++c) {
+                span.diffuse[c] = values[AttrDiffuse + c];
+                span.dDiffuse[c] = planes[AttrDiffuse + c].dx;
+            }
+            span.u = values[AttrTexture];
+            span.du = planes[AttrTexture].dx;
+            span.v = values[AttrTexture + 1];
+            span.dv = planes[AttrTexture + 1].dx;
+            pixels_.ShadeTexturedSpan(span);
+            continue;
+        }
+        for (int32_t px = left; px <= right; ++px) {
+            const float w = 1.0f / qv;
+            for (uint32_t i = 0; i < attributes; ++i) {
+                attr[i] = values[i] * w;
+            }
+            if (anyFootprint) {
+                // d(U/Q) = (dU - u dQ) / Q for the texture's u and v.
+                for (uint32_t s = 0; s < stages; ++s) {
+                    if (!footprint[s]) {
+                        continue;
+                    }
+                    const uint32_t u = AttrTexture + 4 * s;
+                    footprints[s].dudx = (planes[u].dx - attr[u] * qPlane.dx) * w;
+                    footprints[s].dudy = (planes[u].dy - attr[u] * qPlane.dy) * w;
+                    footprints[s].dvdx = (planes[u + 1].dx - attr[u + 1] * qPlane.dx) * w;
+                    footprints[s].dvdy = (planes[u + 1].dy - attr[u + 1] * qPlane.dy) * w;
+                }
+            }
+            pixels_.ShadePixel(px, py, std::clamp(z, 0.0f, 1.0f), attr, footprints);
+            z += zPlane.dx;
+            qv += qPlane.dx;
+            for (uint32_t i = 0; i < attributes; ++i) {
+                values[i] += planes[i].dx;
+            }
+        }
+    }
+}
+
+void SoftwareRasterizer::Line(const RasterVertex& a, const RasterVertex& b) {
+    if (!Finite(a) || !Finite(b)) {
+        return;
+    }
+    if (pretransformed_) {
+        ScreenLine(a, b);
+        return;
+    }
+    RasterVertex s = a;
+    RasterVertex e = b;
+    for (int p = 0; p < PlaneCount; ++p) {
+        const float ds = PlaneDistance(s, p, guardX_, guardY_);
+        const float de = PlaneDistance(e, p, guardX_, guardY_);
+        if (ds < 0.0f && de < 0.0f) {
+            return;
+        }
+        if (ds < 0.0f) {
+            RasterVertex cut;
+            Lerp(s, e, ds / (ds - de), attributes_, cut);
+            s = cut;
+        } else if (de < 0.0f) {
+            RasterVertex cut;
+            Lerp(s, e, ds / (ds - de), attributes_, cut);
+            e = cut;
+        }
+    }
+    ToScreen(s);
+    ToScreen(e);
+    ScreenLine(s, e);
+}
+
+void SoftwareRasterizer::ScreenLine(const RasterVertex& a, const RasterVertex& b) {
+    for (const RasterVertex* p : {&a, &b}) {
+        if (!(std::fabs(p->pos[0]) < GuardBand * 2.0f) ||
+            !(std::fabs(p->pos[1]) < GuardBand * 2.0f)) {
+            return;
+        }
+    }
+    const float dx = b.pos[0] - a.pos[0];
+    const float dy = b.pos[1] - a.pos[1];
+    const bool xMajor = std::fabs(dx) >= std::fabs(dy);
+    const float major0 = xMajor ? a.pos[0] : a.pos[1];
+    const float major1 = xMajor ? b.pos[0] : b.pos[1];
+    const float minor0 = xMajor ? a.pos[1] : a.pos[0];
+    const float length = major1 - major0;
+    if (length == 0.0f) {
+        return;
+    }
+    const float slope = (xMajor ? dy : dx) / length;
+    // A pixel is lit when the line leaves its diamond: the span along the major axis is
+    // half-open at the end vertex unless the last pixel is asked for.
+    int32_t from, to;
+    if (length > 0.0f) {
+        from = static_cast<int32_t>(std::ceil(major0 - 0.5f));
+        to = static_cast<int32_t>(std::ceil(major1 - 0.5f)) - (lastPixel_ ? 0 : 1);
+    } else {
+        from = static_cast<int32_t>(std::floor(major1 + 0.5f)) + (lastPixel_ ? 0 : 1);
+        to = static_cast<int32_t>(std::floor(major0 + 0.5f));
+    }
+    const float qa = a.pos[3] > 0.0f && b.pos[3] > 0.0f ? a.pos[3] : 1.0f;
+    const float qb = a.pos[3] > 0.0f && b.pos[3] > 0.0f ? b.pos[3] : 1.0f;
+    float attr[RasterMaxAttributes];
+    const TexelFootprint footprints[GpuStageCount] = {};
+    for (int32_t m = from; m <= to; ++m) {
+        const float t = std::clamp((static_cast<float>(m) - major0) / length, 0.0f, 1.0f);
+        const auto n = static_cast<int32_t>(
+            std::floor(minor0 + slope * (static_cast<float>(m) - major0) + 0.5f));
+        const int32_t px = xMajor ? m : n;
+        const int32_t py = xMajor ? n : m;
+        if (px < viewport_.left || px >= viewport_.right || py < viewport_.top ||
+            py >= viewport_.bottom) {
+            continue;
+        }
+        const float q = qa + (qb - qa) * t;
+        const float w = 1.0f / q;
+        for (uint32_t i = 0; i < attributes_; ++i) {
+            attr[i] = (a.attr[i] * qa + (b.attr[i] * qb - a.attr[i] * qa) * t) * w;
+        }
+        const float z = a.pos[2] + (b.pos[2] - a.pos[2]) * t;
+        pixels_.ShadePixel(px, py, std::clamp(z, 0.0f, 1.0f), attr, footprints);
+    }
+}
+
+} // namespace quarn

@@ -1,0 +1,45 @@
+#pragma once
+
+// The software device's rasteriser: primitive assembly, clipping against the near and far
+// planes and a guard band, fixed-point triangle setup with the top-left fill rule and pixel
+// centres at integer coordinates, perspective-correct spans, and lines.
+
+#include "gpu/GpuState.h"
+#include "gpu/software/PixelPipeline.h"
+#include "gpu/software/VertexProcessing.h"
+
+#include <vector>
+
+namespace quarn {
+
+class SoftwareRasterizer final : public GpuRasterizer {
+public:
+    void Draw(const GpuState& state, const GpuDrawCall& call) override;
+
+private:
+    struct Viewport {
+        int32_t left = 0, top = 0, right = 0, bottom = 0; // pixel rect, right/bottom exclusive
+        float x = 0.0f, y = 0.0f, width = 0.0f, height = 0.0f, minZ = 0.0f, maxZ = 1.0f;
+    };
+
+    void Triangle(const RasterVertex& a, const RasterVertex& b, const RasterVertex& c);
+    void Line(const RasterVertex& a, const RasterVertex& b);
+    // Projects clip-space vertices to the screen in place.
+    void ToScreen(RasterVertex& v) const;
+    void ScreenTriangle(const RasterVertex& a, const RasterVertex& b, const RasterVertex& c);
+    void ScreenLine(const RasterVertex& a, const RasterVertex& b);
+
+    PixelPipeline pixels_;
+    Viewport viewport_;
+    std::vector<RasterVertex> vertices_;
+    std::vector<uint32_t> indices_;
+    uint32_t attributes_ = 0;
+    bool pretransformed_ = false;
+    bool wireframe_ = false;
+    bool lastPixel_ = false;
+    GpuCull cull_ = GpuCull::Ccw;
+    float guardX_ = 1.0f;
+    float guardY_ = 1.0f;
+};
+
+} // namespace quarn

@@ -1,0 +1,384 @@
+#include "gpu/software/VertexProcessing.h"
+
+#include "gpu/software/SoftwareBuffers.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+namespace quarn {
+
+namespace {
+
+// Reads an element as up to four floats; answers the component count. Packed colours come out
+// as r, g, b, a in 0..1.
+uint32_t ReadElement(const GpuVertexElement& e, const uint8_t* vertex, float out[4]) {
+    const uint8_t* p = vertex + e.offset;
+    switch (e.type) {
+    case GpuDeclType::Float1:
+    case GpuDeclType::Float2:
+    case GpuDeclType::Float3:
+    case GpuDeclType::Float4: {
+        const uint32_t n = static_cast<uint32_t>(e.type) + 1;
+        std::memcpy(out, p, n * sizeof(float));
+        return n;
+    }
+    case GpuDeclType::Color: {
+        uint32_t argb = 0;
+        std::memcpy(&argb, p, 4);
+        constexpr float k = 1.0f / 255.0f;
+        out[0] = static_cast<float>((argb >> 16) & 0xFF) * k;
+        out[1] = static_cast<float>((argb >> 8) & 0xFF) * k;
+        out[2] = static_cast<float>(argb & 0xFF) * k;
+        out[3] = static_cast<float>(argb >> 24) * k;
+        return 4;
+    }
+    case GpuDeclType::Unused:
+        break;
+    }
+    return 0;
+}
+
+float StateFloat(const GpuState& state, GpuRenderState s) {
+    return std::bit_cast<float>(state.Get(s));
+}
+
+void ArgbTo(uint32_t argb, float out[4]) {
+    constexpr float k = 1.0f / 255.0f;
+    out[0] = static_cast<float>((argb >> 16) & 0xFF) * k;
+    out[1] = static_cast<float>((argb >> 8) & 0xFF) * k;
+    out[2] = static_cast<float>(argb & 0xFF) * k;
+    out[3] = static_cast<float>(argb >> 24) * k;
+}
+
+float Clamp01(float v) {
+    // NaN becomes 0 so a broken vertex cannot poison the colour arithmetic downstream.
+    return v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f;
+}
+
+Float3 Point(const Float3& v, const Matrix4& m) {
+    return {v.x * m.m[0] + v.y * m.m[4] + v.z * m.m[8] + m.m[12],
+            v.x * m.m[1] + v.y * m.m[5] + v.z * m.m[9] + m.m[13],
+            v.x * m.m[2] + v.y * m.m[6] + v.z * m.m[10] + m.m[14]};
+}
+
+struct LightInCamera {
+    const GpuLight* light = nullptr;
+    Float3 position;
+    Float3 toLight; // directional lights: unit vector towards the light
+    Float3 spotAxis;
+    float cosHalfTheta = 1.0f;
+    float cosHalfPhi = 1.0f;
+};
+
+struct LightingSetup {
+    std::vector<LightInCamera> lights;
+    float ambient[3] = {};
+    bool specular = false;
+    bool localViewer = true;
+    bool colorVertex = true;
+    GpuMaterialSource diffuseSource = GpuMaterialSource::Color1;
+    GpuMaterialSource specularSource = GpuMaterialSource::Color2;
+    GpuMaterialSource ambientSource = GpuMaterialSource::Material;
+    GpuMaterialSource emissiveSource = GpuMaterialSource::Material;
+};
+
+// A material colour from its source: a vertex colour the vertex lacks falls back to the
+// material, as it does on the hardware this layer imitates.
+void Source(GpuMaterialSource source, const GpuColor& material, const float* color1,
+            const float* color2, bool colorVertex, float out[4]) {
+    const float* vertex = nullptr;
+    if (colorVertex) {
+        vertex = source == GpuMaterialSource::Color1   ? color1
+                 : source == GpuMaterialSource::Color2 ? color2
+                                                       : nullptr;
+    }
+    if (vertex != nullptr) {
+        std::copy(vertex, vertex + 4, out);
+    } else {
+        out[0] = material.r;
+        out[1] = material.g;
+        out[2] = material.b;
+        out[3] = material.a;
+    }
+}
+
+void Light(const GpuState& state, const LightingSetup& setup, const Float3& position,
+           const Float3& normal, const float* color1, const float* color2, float diffuseOut[4],
+           float specularOut[3]) {
+    const GpuMaterial& m = state.material;
+    float cd[4], ca[4], cs[4], ce[4];
+    Source(setup.diffuseSource, m.diffuse, color1, color2, setup.colorVertex, cd);
+    Source(setup.ambientSource, m.ambient, color1, color2, setup.colorVertex, ca);
+    Source(setup.specularSource, m.specular, color1, color2, setup.colorVertex, cs);
+    Source(setup.emissiveSource, m.emissive, color1, color2, setup.colorVertex, ce);
+
+    float amb[3] = {setup.ambient[0], setup.ambient[1], setup.ambient[2]};
+    float dif[3] = {};
+    float spe[3] = {};
+    const Float3 toEye =
+        setup.localViewer ? (position * -1.0f).NormalizedOrSelf() : Float3{0.0f, 0.0f, -1.0f};
+    for (const LightInCamera& lc : setup.lights) {
+        const GpuLight& l = *lc.light;
+        Float3 toLight = lc.toLight;
+        float attenuation = 1.0f;
+        if (l.type != GpuLightType::Directional) {
+            const Float3 d = lc.position - position;
+            const float distance = d.Length();
+            if (distance > l.range) {
+                continue;
+            }
+            toLight = distance > 0.0f ? d / distance : Float3{};
+            const float denominator =
+                l.attenuation0 + l.attenuation1 * distance + l.attenuation2 * distance * distance;
+            attenuation = denominator > 0.0f ? 1.0f / denominator : 1.0f;
+            if (l.type == GpuLightType::Spot) {
+                const float rho = (toLight * -1.0f).Dot(lc.spotAxis);
+                if (rho <= lc.cosHalfPhi) {
+                    attenuation = 0.0f;
+                } else if (rho <= lc.cosHalfTheta) {
+                    const float t = (rho - lc.cosHalfPhi) / (lc.cosHalfTheta - lc.cosHalfPhi);
+                    attenuation *= l.falloff == 1.0f ? t : std::pow(t, l.falloff);
+                }
+            }
+        }
+        if (attenuation <= 0.0f) {
+            continue;
+        }
+        amb[0] += l.ambient.r * attenuation;
+        amb[1] += l.ambient.g * attenuation;
+        amb[2] += l.ambient.b * attenuation;
+        const float nDotL = normal.Dot(toLight);
+        if (nDotL > 0.0f) {
+            const float f = nDotL * attenuation;
+            dif[0] += l.diffuse.r * f;
+            dif[1] += l.diffuse.g * f;
+            dif[2] += l.diffuse.b * f;
+            if (setup.specular) {
+                const Float3 half = (toEye + toLight).NormalizedOrSelf();
+                const float nDotH = normal.Dot(half);
+                if (nDotH > 0.0f && m.power > 0.0f) {
+                    const float s = std::pow(nDotH, m.power) * attenuation;
+                    spe[0] += l.specular.r * s;
+                    spe[1] += l.specular.g * s;
+                    spe[2] += l.specular.b * s;
+                }
+            }
+        }
+    }
+    for (int c = 0; c < 3; ++c) {
+        diffuseOut[c] = Clamp01(ce[c] + ca[c] * amb[c] + cd[c] * dif[c]);
+        specularOut[c] = setup.specular ? Clamp01(cs[c] * spe[c]) : 0.0f;
+    }
+    diffuseOut[3] = Clamp01(cd[3]);
+}
+
+} // namespace
+
+uint32_t ActiveStageCount(const GpuState& state) {
+    uint32_t n = 0;
+    while (n < GpuStageCount &&
+           state.Get(n, GpuStageState::ColorOp) != static_cast<uint32_t>(GpuTextureOp::Disable)) {
+        ++n;
+    }
+    return n;
+}
+
+float VertexFogFactor(GpuFogMode mode, float distance, float start, float end, float density) {
+    float f = 1.0f;
+    switch (mode) {
+    case GpuFogMode::Linear:
+        // A zero-length fog range would divide by zero: everything past it is fogged.
+        f = end != start ? (end - distance) / (end - start) : (distance < end ? 1.0f : 0.0f);
+        break;
+    case GpuFogMode::Exp:
+        f = std::exp(-(distance * density));
+        break;
+    case GpuFogMode::Exp2: {
+        const float d = distance * density;
+        f = std::exp(-(d * d));
+        break;
+    }
+    case GpuFogMode::None:
+        break;
+    }
+    return Clamp01(f);
+}
+
+bool ProcessVertices(const GpuState& state, const GpuDrawCall& call, uint32_t first, uint32_t count,
+                     std::vector<RasterVertex>& out, bool& pretransformed) {
+    const auto* declaration = static_cast<const SoftwareVertexDeclaration*>(state.declaration);
+    if (declaration == nullptr) {
+        return false;
+    }
+    const GpuVertexElement* position = declaration->Find(GpuDeclUsage::Position, 0);
+    const GpuVertexElement* positionT = declaration->Find(GpuDeclUsage::PositionT, 0);
+    if (position == nullptr && positionT == nullptr) {
+        return false;
+    }
+    pretransformed = positionT != nullptr;
+    const GpuVertexElement* normalE = declaration->Find(GpuDeclUsage::Normal, 0);
+    const GpuVertexElement* color1E = declaration->Find(GpuDeclUsage::Color, 0);
+    const GpuVertexElement* color2E = declaration->Find(GpuDeclUsage::Color, 1);
+    const uint32_t stages = ActiveStageCount(state);
+    const GpuVertexElement* texE[GpuStageCount] = {};
+    uint32_t texGen[GpuStageCount] = {};
+    for (uint32_t s = 0; s < stages; ++s) {
+        const uint32_t word = state.Get(s, GpuStageState::TexCoordIndex);
+        texE[s] = declaration->Find(GpuDeclUsage::TexCoord, word & 0xFFFF);
+        texGen[s] = word & 0xFFFF0000u;
+    }
+
+    Matrix4 worldView;
+    state.Get(GpuTransform::World).Multiply(state.Get(GpuTransform::View), worldView);
+    Matrix4 worldViewProjection;
+    worldView.Multiply(state.Get(GpuTransform::Projection), worldViewProjection);
+    // Normals go through the inverse transpose, so non-uniform scales keep them perpendicular.
+    Matrix4 normalMatrix = worldView.Inverted();
+    normalMatrix.TransposeInPlace();
+
+    const bool lighting = !pretransformed && state.Get(GpuRenderState::Lighting) != 0;
+    const bool normalize = state.Get(GpuRenderState::NormalizeNormals) != 0;
+    LightingSetup setup;
+    if (lighting) {
+        float ambient[4];
+        ArgbTo(state.Get(GpuRenderState::Ambient), ambient);
+        std::copy(ambient, ambient + 3, setup.ambient);
+        setup.specular = state.Get(GpuRenderState::SpecularEnable) != 0;
+        setup.localViewer = state.Get(GpuRenderState::LocalViewer) != 0;
+        setup.colorVertex = state.Get(GpuRenderState::ColorVertex) != 0;
+        setup.diffuseSource =
+            static_cast<GpuMaterialSource>(state.Get(GpuRenderState::DiffuseMaterialSource));
+        setup.specularSource =
+            static_cast<GpuMaterialSource>(state.Get(GpuRenderState::SpecularMaterialSource));
+        setup.ambientSource =
+            static_cast<GpuMaterialSource>(state.Get(GpuRenderState::AmbientMaterialSource));
+        setup.emissiveSource =
+            static_cast<GpuMaterialSource>(state.Get(GpuRenderState::EmissiveMaterialSource));
+        const Matrix4& view = state.Get(GpuTransform::View);
+        for (uint32_t i = 0; i < GpuMaxLights; ++i) {
+            if (!state.lightEnabled[i]) {
+                continue;
+            }
+            const GpuLight& l = state.lights[i];
+            LightInCamera lc;
+            lc.light = &l;
+            lc.position = Point({l.position.x, l.position.y, l.position.z}, view);
+            const Float3 direction =
+                view.TransformNormal({l.direction.x, l.direction.y, l.direction.z})
+                    .NormalizedOrSelf();
+            lc.spotAxis = direction;
+            lc.toLight = direction * -1.0f;
+            lc.cosHalfTheta = std::cos(l.theta * 0.5f);
+            lc.cosHalfPhi = std::cos(l.phi * 0.5f);
+            setup.lights.push_back(lc);
+        }
+    }
+
+    const bool fog =
+        !pretransformed && state.Get(GpuRenderState::FogEnable) != 0 &&
+        state.Get(GpuRenderState::FogTableMode) == static_cast<uint32_t>(GpuFogMode::None);
+    const auto fogMode = static_cast<GpuFogMode>(state.Get(GpuRenderState::FogVertexMode));
+    const float fogStart = StateFloat(state, GpuRenderState::FogStart);
+    const float fogEnd = StateFloat(state, GpuRenderState::FogEnd);
+    const float fogDensity = StateFloat(state, GpuRenderState::FogDensity);
+    const bool rangeFog = state.Get(GpuRenderState::RangeFogEnable) != 0;
+
+    out.resize(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint64_t v = static_cast<uint64_t>(first) + i;
+        const uint8_t* streams[GpuStreamCount];
+        for (uint32_t s = 0; s < GpuStreamCount; ++s) {
+            streams[s] = call.streamData[s] != nullptr
+                             ? call.streamData[s] + v * call.streamStride[s]
+                             : nullptr;
+        }
+        auto read = [&](const GpuVertexElement* e, float values[4]) -> uint32_t {
+            if (e == nullptr || e->stream >= GpuStreamCount || streams[e->stream] == nullptr) {
+                return 0;
+            }
+            return ReadElement(*e, streams[e->stream], values);
+        };
+        RasterVertex& rv = out[i];
+        float* a = rv.attr;
+        float c1[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+        float c2[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        const bool hasC1 = read(color1E, c1) != 0;
+        const bool hasC2 = read(color2E, c2) != 0;
+
+        float p[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+        Float3 cameraPosition;
+        Float3 cameraNormal;
+        if (pretransformed) {
+            read(positionT, p);
+            std::copy(p, p + 4, rv.pos);
+        } else {
+            read(position, p);
+            const Float4 clip = Float4Transform({p[0], p[1], p[2], 1.0f}, worldViewProjection);
+            rv.pos[0] = clip.x;
+            rv.pos[1] = clip.y;
+            rv.pos[2] = clip.z;
+            rv.pos[3] = clip.w;
+            cameraPosition = Point({p[0], p[1], p[2]}, worldView);
+            float n[4] = {};
+            if (read(normalE, n) != 0) {
+                cameraNormal = normalMatrix.TransformNormal({n[0], n[1], n[2]});
+                if (normalize) {
+                    cameraNormal.Normalize();
+                }
+            }
+        }
+
+        if (lighting) {
+            Light(state, setup, cameraPosition, cameraNormal, hasC1 ? c1 : nullptr,
+                  hasC2 ? c2 : nullptr, a + AttrDiffuse, a + AttrSpecular);
+        } else {
+            std::copy(c1, c1 + 4, a + AttrDiffuse);
+            std::copy(c2, c2 + 3, a + AttrSpecular);
+        }
+        a[AttrFog] = 1.0f;
+        if (fog) {
+            const float distance = rangeFog ? cameraPosition.Length() : std::fabs(cameraPosition.z);
+            a[AttrFog] = VertexFogFactor(fogMode, distance, fogStart, fogEnd, fogDensity);
+        }
+
+        for (uint32_t s = 0; s < stages; ++s) {
+            float t[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+            uint32_t n = 0;
+            if (texGen[s] == GpuTexGenCameraSpaceReflection && !pretransformed) {
+                const Float3 e = setup.localViewer || !lighting
+                                     ? (cameraPosition * -1.0f).NormalizedOrSelf()
+                                     : Float3{0.0f, 0.0f, -1.0f};
+                const Float3 r = cameraNormal * (2.0f * e.Dot(cameraNormal)) - e;
+                t[0] = r.x;
+                t[1] = r.y;
+                t[2] = r.z;
+                n = 3;
+            } else {
+                n = read(texE[s], t);
+            }
+            const auto flags = static_cast<GpuTextureTransformFlags>(
+                state.Get(s, GpuStageState::TextureTransformFlags));
+            if (flags != GpuTextureTransformFlags::Disable) {
+                // The component after the last present one reads 1, so a 2D coordinate picks up
+                // the matrix's third row as its translation.
+                if (n < 4) {
+                    t[n] = 1.0f;
+                }
+                const Float4 r =
+                    Float4Transform({t[0], t[1], t[2], t[3]},
+                                    state.Get(static_cast<GpuTransform>(
+                                        static_cast<uint32_t>(GpuTransform::Texture0) + s)));
+                t[0] = r.x;
+                t[1] = r.y;
+                t[2] = r.z;
+                t[3] = r.w;
+            }
+            std::copy(t, t + 4, a + AttrTexture + 4 * s);
+        }
+    }
+    return true;
+}
+
+} // namespace quarn

@@ -1,0 +1,82 @@
+#include "app/dialogs/DialogBackend.h"
+#include "tests/support/TempFolder.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace quarn {
+namespace {
+
+using Labels = std::vector<std::string>;
+
+TEST(ChoiceButtons, ListIsCutAtEveryHashIntoAtMostEightLabels) {
+    EXPECT_EQ(SplitChoiceButtons("Yes#No#Cancel"), (Labels{"Yes", "No", "Cancel"}));
+    EXPECT_EQ(SplitChoiceButtons("1#2#3#4#5#6#7#8#9#10").size(), 8u);
+    EXPECT_EQ(SplitChoiceButtons("A##B"), (Labels{"A", "", "B"}));
+    EXPECT_EQ(SplitChoiceButtons(std::string(300, 'x').c_str())[0].size(), 259u);
+}
+
+TEST(FileFilter, PairsEndAtTheEmptyText) {
+    const char filter[] = "Scene\0*.scene;*.scn\0All\0*.*\0";
+    auto pairs = ParseFileFilter(filter);
+    ASSERT_EQ(pairs.size(), 2u);
+    EXPECT_EQ(pairs[1].first, "All");
+    EXPECT_EQ(pairs[0].second, "*.scene;*.scn");
+}
+
+TEST(ZenityDialogs, SaveDialogAsksBeforeOverwritingAndStartsInTheFolder) {
+    const char filter[] = "Scene|file\0*.scene;*.scn\0";
+    auto arguments = ZenityDialogs::FileDialogArguments(filter, false, "/home/u/games");
+    EXPECT_EQ(arguments,
+              (Labels{"--file-selection", "--save", "--confirm-overwrite",
+                      "--filename=/home/u/games/", "--file-filter=Scene file | *.scene *.scn"}));
+}
+
+TEST(ZenityDialogs, FolderBrowserWithoutInitialFolderOpensAtItsDefaultPlace) {
+    EXPECT_EQ(ZenityDialogs::FolderArguments("Pick; rm -rf /", ""),
+              (Labels{"--file-selection", "--directory", "--title=Pick; rm -rf /"}));
+}
+
+TEST(ZenityDialogs, MissingChooserCountsAsCancelled) {
+    ZenityDialogs dialogs("quarn-no-such-chooser");
+    EXPECT_EQ(dialogs.FileDialog("", true, ""), "");
+}
+
+class FakeChooser : public ::testing::Test {
+protected:
+    // A stand-in chooser that answers with its last argument, or fails when told to.
+    std::string Make(const char* body) {
+        std::string path = folder.WriteFile("chooser", std::string("#!/bin/sh\n") + body);
+        chmod(path.c_str(), 0755);
+        return path;
+    }
+    test::TempFolder folder;
+};
+
+TEST_F(FakeChooser, ChosenPathIsTheFirstOutputLine) {
+    ZenityDialogs dialogs(Make("for a; do last=\"$a\"; done; echo \"${last#--filename=}\"x\n"));
+    EXPECT_EQ(dialogs.FileDialog("", true, "/it's $(here)"), "/it's $(here)/x");
+}
+
+TEST_F(FakeChooser, FolderLosesItsTrailingSlashAndCancelGivesNothing) {
+    ZenityDialogs chosen(Make("echo /tmp/chosen/\n"));
+    EXPECT_EQ(chosen.BrowseForFolder("Folder", ""), "/tmp/chosen");
+    ZenityDialogs cancelled(Make("echo /tmp/x; exit 1\n"));
+    EXPECT_EQ(cancelled.BrowseForFolder("Folder", ""), "");
+}
+
+TEST(ScriptedDialogs, AnswersFromItsQueueThenTheFirstButton) {
+    ScriptedDialogs dialogs;
+    dialogs.AnswerButton(2);
+    EXPECT_EQ(dialogs.ShowChoiceBox("Save?", "Keep changes?", "Yes#No#Cancel"), 2);
+    EXPECT_EQ(dialogs.ShowMessageBox("Gone", "Error", MessageBoxYesNo), DialogYes);
+    dialogs.AnswerPath("/a/b.scene");
+    EXPECT_EQ(dialogs.FileDialog("", true, ""), "/a/b.scene");
+    EXPECT_EQ(dialogs.BrowseForFolder("Where", ""), "");
+    ASSERT_EQ(dialogs.Requests().size(), 4u);
+    EXPECT_EQ(dialogs.Requests()[1].buttons, (Labels{"Yes", "No"}));
+    EXPECT_EQ(dialogs.Requests()[1].title, "Error");
+}
+
+} // namespace
+} // namespace quarn

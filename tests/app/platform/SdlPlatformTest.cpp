@@ -1,0 +1,278 @@
+#include "app/platform/SdlPlatform.h"
+
+#include "app/platform/WindowMessage.h"
+#include "core/scene/EngineState.h"
+
+#include <SDL.h>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+namespace quarn {
+namespace {
+
+// Counts in milliseconds; each frame end reads the next step.
+class SteppedClock : public MonotonicClock {
+public:
+    int64_t Counter() override { return now; }
+    int64_t Frequency() override { return 1000; }
+    int64_t now = 0;
+};
+
+// Instead of blocking, the idle wait lets a test push what the user would do.
+class TestPlatform : public SdlPlatform {
+public:
+    TestPlatform(std::unique_ptr<MonotonicClock> clock, std::unique_ptr<DialogBackend> dialogs)
+        : SdlPlatform("", std::move(clock), std::move(dialogs)) {}
+    std::function<void()> onWait;
+    int waits = 0;
+
+protected:
+    void WaitForMessage() override {
+        ++waits;
+        if (onWait) {
+            onWait();
+        }
+    }
+};
+
+class SdlPlatformTest : public ::testing::Test {
+protected:
+    SdlPlatformTest() {
+        // No display is needed or wanted.
+        setenv("SDL_VIDEODRIVER", "offscreen", 1);
+        auto clockOwned = std::make_unique<SteppedClock>();
+        clock = clockOwned.get();
+        auto dialogsOwned = std::make_unique<ScriptedDialogs>();
+        dialogs = dialogsOwned.get();
+        platform = std::make_unique<TestPlatform>(std::move(clockOwned), std::move(dialogsOwned));
+        platform->StartTimer(0);
+        window = static_cast<SDL_Window*>(platform->CreateMainWindow(
+            "Pelgrath", 0, 0, 1024, 768, WindowStyleResizable | WindowStyleAcceptFiles, 0));
+        SDL_PumpEvents();
+        SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
+    }
+
+    void PushWindowEvent(uint8_t kind) {
+        SDL_Event event = {};
+        event.type = SDL_WINDOWEVENT;
+        event.window.event = kind;
+        event.window.windowID = SDL_GetWindowID(window);
+        SDL_PushEvent(&event);
+    }
+    void PushKey(SDL_Scancode scancode, bool down) {
+        SDL_Event event = {};
+        event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+        event.key.keysym.scancode = scancode;
+        SDL_PushEvent(&event);
+    }
+    void PushButton(bool down, uint8_t clicks, int32_t x = 0, int32_t y = 0) {
+        SDL_Event event = {};
+        event.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
+        event.button.button = SDL_BUTTON_LEFT;
+        event.button.clicks = clicks;
+        event.button.x = x;
+        event.button.y = y;
+        SDL_PushEvent(&event);
+    }
+    void PushDrop(std::initializer_list<const char*> files) {
+        SDL_Event event = {};
+        event.type = SDL_DROPBEGIN;
+        SDL_PushEvent(&event);
+        for (const char* file : files) {
+            event.type = SDL_DROPFILE;
+            event.drop.file = SDL_strdup(file);
+            SDL_PushEvent(&event);
+        }
+        event.type = SDL_DROPCOMPLETE;
+        event.drop.file = nullptr;
+        SDL_PushEvent(&event);
+    }
+    // Runs the main loop for the given number of frames; returns the loop's result.
+    bool RunFrames(int frames, int64_t millisecondsPerFrame) {
+        int left = frames;
+        platform->SetFrameCallback([&] {
+            clock->now += millisecondsPerFrame;
+            return --left > 0;
+        });
+        return platform->RunMainLoop();
+    }
+
+    SteppedClock* clock = nullptr;
+    ScriptedDialogs* dialogs = nullptr;
+    std::unique_ptr<TestPlatform> platform;
+    SDL_Window* window = nullptr;
+};
+
+TEST_F(SdlPlatformTest, CreatesItsWindowWithoutADisplay) {
+    ASSERT_NE(window, nullptr) << platform->GetLastErrorText();
+    EXPECT_STREQ(SDL_GetWindowTitle(window), "Pelgrath");
+    EXPECT_EQ(platform->GetViewSize().x, 1024);
+    EXPECT_EQ(platform->GetViewSize().y, 768);
+    EXPECT_EQ(GetPlatform(), platform.get());
+    EXPECT_EQ(platform->TestWindowState(~0u), static_cast<uint32_t>(WindowInitialState));
+}
+
+TEST_F(SdlPlatformTest, MainLoopMeasuresFramesAndPublishesTheSmoothedTime) {
+    EXPECT_TRUE(RunFrames(2, 300));
+    EXPECT_EQ(platform->GetFrameCount(), 2u);
+    EXPECT_FLOAT_EQ(platform->GetRawFrameTime(), 0.3f);
+    EXPECT_NEAR(platform->GetFrameTime(), (3 * 0.01f + 2 * 0.1f) / 5, 1e-6f);
+    EXPECT_FLOAT_EQ(FrameTime, platform->GetFrameTime());
+}
+
+TEST_F(SdlPlatformTest, InactiveWindowRunsNoFrameUntilActiveAgain) {
+    PushWindowEvent(SDL_WINDOWEVENT_FOCUS_LOST);
+    bool ranInactive = false;
+    platform->onWait = [&] { PushWindowEvent(SDL_WINDOWEVENT_FOCUS_GAINED); };
+    platform->SetFrameCallback([&] {
+        ranInactive |= platform->TestWindowState(WindowActive) == 0;
+        return false;
+    });
+    EXPECT_TRUE(platform->RunMainLoop());
+    EXPECT_EQ(platform->waits, 1);
+    EXPECT_FALSE(ranInactive);
+}
+
+TEST_F(SdlPlatformTest, SettingsLetFramesRunInTheBackgroundAndMinimised) {
+    platform->StartTimer(StartContinueInBackground | StartContinueMinimized);
+    PushWindowEvent(SDL_WINDOWEVENT_FOCUS_LOST);
+    PushWindowEvent(SDL_WINDOWEVENT_MINIMIZED);
+    EXPECT_TRUE(RunFrames(1, 10));
+    EXPECT_EQ(platform->waits, 0);
+    EXPECT_EQ(platform->TestWindowState(WindowActive | WindowMinimized),
+              static_cast<uint32_t>(WindowMinimized));
+}
+
+TEST(IdleRule, MinimisedWaitsUnlessAllowedEvenWhenActive) {
+    EXPECT_FALSE(ShouldRunFrame(WindowActive | WindowMinimized, StartContinueInBackground));
+    EXPECT_TRUE(ShouldRunFrame(WindowActive | WindowMinimized, StartContinueMinimized));
+    EXPECT_FALSE(ShouldRunFrame(0, StartContinueMinimized));
+}
+
+TEST_F(SdlPlatformTest, ClosingEndsTheLoopUnlessTheMessageHookKeepsTheWindow) {
+    bool keep = true;
+    platform->SetMessageHook([&](uint32_t message, uintptr_t, intptr_t) -> intptr_t {
+        return message == MessageClose && keep;
+    });
+    PushWindowEvent(SDL_WINDOWEVENT_CLOSE);
+    SDL_Event quit = {};
+    quit.type = SDL_QUIT;
+    SDL_PushEvent(&quit);
+    EXPECT_TRUE(platform->PumpMessages());
+    keep = false;
+    PushWindowEvent(SDL_WINDOWEVENT_CLOSE);
+    EXPECT_FALSE(RunFrames(1, 10));
+}
+
+TEST_F(SdlPlatformTest, KeyEventsReachTheKeyboardAtItsNextPoll) {
+    Keyboard* keyboard = platform->CreateKeyboard();
+    EXPECT_EQ(platform->CreateKeyboard(), keyboard);
+    PushKey(SDL_SCANCODE_RALT, true);
+    PushKey(SDL_SCANCODE_Q, true);
+    PushKey(SDL_SCANCODE_Q, false);
+    platform->PumpMessages();
+    keyboard->Poll();
+    EXPECT_TRUE(keyboard->WentDown(KeyAlt));
+    EXPECT_TRUE(keyboard->IsKeyDown(KeyRightAlt));
+    EXPECT_FALSE(keyboard->IsKeyDown(KeyA + 16)); // Q came and went between polls
+}
+
+TEST_F(SdlPlatformTest, MouseHookGetsButtonsAndTheSecondClickAsADoubleClick) {
+    Mouse* mouse = platform->CreateMouse();
+    platform->SetMouseHook([mouse](uint32_t message, uintptr_t wParam, intptr_t lParam) {
+        mouse->HandleMessage(message, wParam, lParam);
+    });
+    PushButton(true, 1, 40, 30);
+    PushButton(false, 1, 40, 30);
+    PushButton(true, 2, 40, 30);
+    platform->PumpMessages();
+    mouse->Poll();
+    EXPECT_EQ(mouse->GetPosition().x, 40);
+    EXPECT_TRUE(mouse->WentDown(MouseDoubleClick, ""));
+    EXPECT_FALSE(mouse->IsDown(MouseLeft, ""));
+    EXPECT_FALSE(mouse->WasClicked(MouseLeft));
+}
+
+TEST_F(SdlPlatformTest, WheelNotchesArriveAsDeltasOfOneHundredTwenty) {
+    Mouse* mouse = platform->CreateMouse();
+    platform->SetMouseHook([mouse](uint32_t message, uintptr_t wParam, intptr_t lParam) {
+        mouse->HandleMessage(message, wParam, lParam);
+    });
+    SDL_Event event = {};
+    event.type = SDL_MOUSEWHEEL;
+    event.wheel.y = -2;
+    SDL_PushEvent(&event);
+    platform->PumpMessages();
+    EXPECT_EQ(mouse->GetWheel(), -240);
+}
+
+TEST_F(SdlPlatformTest, OneDroppedFileReachesTheDropHookAndSeveralDoNot) {
+    std::vector<std::string> dropped;
+    platform->SetDropHook([&](const char* path, int32_t, int32_t) {
+        dropped.push_back(path);
+        return true;
+    });
+    PushDrop({"/tmp/one.png"});
+    PushDrop({"/tmp/a.png", "/tmp/b.png"});
+    platform->PumpMessages();
+    EXPECT_EQ(dropped, std::vector<std::string>{"/tmp/one.png"});
+}
+
+TEST_F(SdlPlatformTest, ResizeHookGetsTheClientSize) {
+    Int2 size;
+    platform->SetResizeHook([&](int32_t, int32_t, int32_t width, int32_t height) {
+        size = {width, height};
+    });
+    SDL_SetWindowSize(window, 640, 480);
+    PushWindowEvent(SDL_WINDOWEVENT_SIZE_CHANGED);
+    platform->PumpMessages();
+    EXPECT_EQ(size.x, 640);
+    EXPECT_EQ(size.y, 480);
+}
+
+TEST_F(SdlPlatformTest, DialogsGoThroughTheInstalledBackEnd) {
+    dialogs->AnswerButton(2);
+    EXPECT_EQ(platform->ShowChoiceDialog("Save", "Save changes?", "Yes#No#Cancel"), 2);
+    EXPECT_EQ(ShowMessageBox("Device lost", "Graphics error", MessageBoxOk), DialogOk);
+    dialogs->AnswerButton(1);
+    EXPECT_STREQ(platform->ShowAboutDialog(), "CANCEL");
+    dialogs->AnswerPath("/games/level.scene");
+    const char filter[] = "Scene\0*.scene\0";
+    EXPECT_STREQ(platform->FileDialog(filter, false, "/games"), "/games/level.scene");
+    EXPECT_STREQ(platform->BrowseForFolder("Resource folder", "/games"), "");
+
+    const auto& asked = dialogs->Requests();
+    ASSERT_EQ(asked.size(), 5u);
+    EXPECT_EQ(asked[0].title, "Save");
+    EXPECT_EQ(asked[0].text, "Save changes?");
+    EXPECT_EQ(asked[0].buttons, (std::vector<std::string>{"Yes", "No", "Cancel"}));
+    EXPECT_EQ(asked[1].title, "Graphics error");
+    EXPECT_EQ(asked[1].text, "Device lost");
+    EXPECT_EQ(asked[1].buttons, std::vector<std::string>{"OK"});
+    EXPECT_EQ(asked[2].kind, ScriptedDialogs::AboutKind);
+    EXPECT_EQ(asked[3].filter, "Scene|*.scene");
+    EXPECT_FALSE(asked[3].open);
+    EXPECT_EQ(asked[3].initialFolder, "/games");
+    EXPECT_EQ(asked[4].title, "Resource folder");
+}
+
+TEST_F(SdlPlatformTest, PrintingIsReportedAsCancelled) {
+    EXPECT_EQ(platform->BeginPrint(), nullptr);
+    EXPECT_FALSE(platform->PrintWindow(nullptr, 0, 0, 1, 1, 0, 0, 1, 1));
+}
+
+TEST_F(SdlPlatformTest, FoldersFollowTheXdgVariablesAndEndInASlash) {
+    setenv("XDG_DATA_HOME", "/tmp/quarn-data", 1);
+    EXPECT_STREQ(platform->GetAppDataFolder(), "/tmp/quarn-data/");
+    std::string desktop = platform->GetDesktopFolder();
+    EXPECT_TRUE(desktop.empty() || desktop.back() == '/');
+    std::string start = platform->GetStartFolder();
+    EXPECT_EQ(start.back(), '/');
+}
+
+TEST_F(SdlPlatformTest, OnlyTheRunningWindowHoldsTheProgramLock) {
+    EXPECT_TRUE(platform->IsWindowClassRunning());
+}
+
+} // namespace
+} // namespace quarn

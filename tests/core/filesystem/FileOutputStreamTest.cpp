@@ -1,0 +1,102 @@
+#include "core/filesystem/FileOutputStream.h"
+
+#include "core/filesystem/DiskFileSystem.h"
+#include "tests/support/TempFolder.h"
+
+#include <csignal>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace quarn {
+namespace {
+
+class FileOutputStreamTest : public ::testing::Test {
+protected:
+    void SetUp() override { files_.SetBaseFolder(temp_.Path().c_str()); }
+
+    // Only the target: no temporary file left beside it.
+    size_t CountEntries() const {
+        auto entries = std::filesystem::directory_iterator(temp_.Path());
+        return static_cast<size_t>(std::distance(begin(entries), end(entries)));
+    }
+
+    test::TempFolder temp_;
+    DiskFileSystem files_;
+};
+
+TEST_F(FileOutputStreamTest, ScrambledTextOfAnyLengthIsStoredScrambledAndReadsBack) {
+    const std::string line(3000, 'q');
+    std::unique_ptr<OutputStream> stream = files_.OpenForWrite("s.bin", WriteScrambled);
+    ASSERT_NE(stream, nullptr);
+    stream->PutString("AB");
+    EXPECT_EQ(stream->Printf("<%s>", line.c_str()), 3002);
+    ASSERT_TRUE(stream->Close());
+    EXPECT_EQ(temp_.ReadFile("s.bin").substr(0, 2), "\x41\x18");
+    std::unique_ptr<File> file = files_.Open("s.bin", OpenScrambled);
+    ASSERT_NE(file, nullptr);
+    std::string text(file->GetSize(), '\0');
+    file->Read(text.data(), static_cast<uint32_t>(text.size()));
+    EXPECT_EQ(text, "AB<" + line + ">");
+}
+
+TEST_F(FileOutputStreamTest, TargetKeepsItsOldContentUntilClose) {
+    const std::string path = temp_.WriteFile("t.txt", "old");
+    FileOutputStream stream;
+    ASSERT_TRUE(stream.Open(path.c_str(), 0));
+    stream.Printf("%d%s", 42, "new");
+    EXPECT_EQ(stream.Tell(), 5u);
+    stream.Flush();
+    EXPECT_EQ(temp_.ReadFile("t.txt"), "old");
+    EXPECT_TRUE(stream.Close());
+    EXPECT_EQ(temp_.ReadFile("t.txt"), "42new");
+    EXPECT_EQ(CountEntries(), 1u);
+}
+
+TEST_F(FileOutputStreamTest, DestroyingAnOpenStreamWritesTheFile) {
+    {
+        FileOutputStream stream;
+        ASSERT_TRUE(stream.Open(temp_.Join("t.txt").c_str(), 0));
+        stream.PutChar('x');
+    }
+    EXPECT_EQ(temp_.ReadFile("t.txt"), "x");
+}
+
+TEST_F(FileOutputStreamTest, ReplacedFileKeepsItsPermissionBits) {
+    const std::string path = temp_.WriteFile("t.txt", "old");
+    chmod(path.c_str(), 0640);
+    FileOutputStream stream;
+    ASSERT_TRUE(stream.Open(path.c_str(), 0));
+    stream.PutString("new");
+    ASSERT_TRUE(stream.Close());
+    struct stat info;
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
+// The file-size limit makes the disk refuse bytes for root too, like a full disk.
+TEST_F(FileOutputStreamTest, FailedWriteLeavesTheOldFileWhole) {
+    const std::string path = temp_.WriteFile("t.txt", "old content");
+    FileOutputStream stream;
+    ASSERT_TRUE(stream.Open(path.c_str(), 0));
+    const std::string big(200000, 'z');
+    rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto previousHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    stream.Write(big.data(), static_cast<uint32_t>(big.size()));
+    const bool closed = stream.Close();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previousHandler);
+    EXPECT_FALSE(closed);
+    EXPECT_EQ(temp_.ReadFile("t.txt"), "old content");
+    EXPECT_EQ(CountEntries(), 1u);
+}
+
+} // namespace
+} // namespace quarn

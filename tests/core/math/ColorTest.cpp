@@ -1,0 +1,60 @@
+#include "core/math/Color.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+
+namespace quarn {
+namespace {
+
+TEST(Color, PackColorTruncatesAndClampsEachChannel) {
+    EXPECT_EQ(PackColor(1.5f, -0.2f, 0.5f, 2.0f), 0xFFFF007Fu);
+    // 0.999 * 255 = 254.7 truncates rather than rounds.
+    EXPECT_EQ(PackColor(0.999f, 0.0f, 0.0f, -1.0f), 0x00FE0000u);
+    // A huge channel is full, not wrapped into a negative integer; NaN is empty.
+    EXPECT_EQ(PackColor(1e20f, -1e20f, NAN, INFINITY), 0xFFFF0000u);
+}
+
+TEST(Color, UnpackColorRoundTripsThroughPackColor) {
+    const uint32_t argb = 0x80FF4001u;
+    const Float4 c = UnpackColor(argb);
+    EXPECT_FLOAT_EQ(c.y, 64.0f / 255.0f);
+    EXPECT_FLOAT_EQ(c.w, 128.0f / 255.0f);
+    // byte / 255 * 255 must not land a hair below the byte, where truncation would lose one.
+    for (uint32_t byte = 0; byte < 256; ++byte) {
+        const Float4 v = UnpackColor(byte << 16);
+        EXPECT_EQ(PackColor(v.x, 0, 0, 0) >> 16, byte) << byte;
+    }
+}
+
+TEST(Color, SixteenBitFormatsKeepTheTopBits) {
+    EXPECT_EQ(ArgbToRgb565(0xFFFF8040u), (31u << 11) | (32u << 5) | 8u);
+    EXPECT_EQ(Rgb565ToArgb(0xFFFF), 0xFFF8FCF8u);
+    EXPECT_EQ(Rgb565ToArgb(ArgbToRgb565(0x12F87C18u)), 0xFFF87C18u);
+    EXPECT_EQ(Xrgb1555ToArgb(0x7FFF), 0xFFF8F8F8u);
+    // The spare top bit is ignored, and alpha is always opaque.
+    EXPECT_EQ(Xrgb1555ToArgb(0x8000 | (1u << 10) | (2u << 5) | 3u), 0xFF081018u);
+    EXPECT_EQ(Argb4444ToArgb(0xF0A1), 0xFF00AA11u);
+}
+
+TEST(Color, BlendColorWeighsTheFirstColour) {
+    const uint32_t a = 0x00102030u;
+    const uint32_t b = 0x80F0E0D0u;
+    EXPECT_EQ(BlendColor(a, b, 256), 0xFF102030u);
+    EXPECT_EQ(BlendColor(a, b, 0), 0xFFF0E0D0u);
+    EXPECT_EQ(BlendColor(a, b, 128), 0xFF808080u);
+    // Weights past the ends are clamped rather than carried into the neighbouring channel.
+    EXPECT_EQ(BlendColor(0x00FFFFFFu, 0, 1000), 0xFFFFFFFFu);
+    EXPECT_EQ(BlendColor(0x00FFFFFFu, 0, -5), 0xFF000000u);
+}
+
+TEST(Color, ModulateColorDividesTheProductBy255) {
+    EXPECT_EQ(ModulateColor(0x00FF8001u, 0x0080FF01u), 0xFF808000u);
+}
+
+TEST(Color, Float4LerpWeighsTheFirstArgumentByT) {
+    const Float4 r = Float4Lerp(Float4(1, 0, 0, 1), Float4(0, 1, 0, 0), 0.25f);
+    EXPECT_FALSE(r != Float4(0.25f, 0.75f, 0.0f, 0.25f));
+}
+
+} // namespace
+} // namespace quarn

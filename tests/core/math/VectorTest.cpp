@@ -1,0 +1,101 @@
+#include "core/math/Vector.h"
+
+#include "tests/support/MathExpectations.h"
+
+#include <cmath>
+#include <cstdint>
+#include <gtest/gtest.h>
+#include <numbers>
+
+namespace quarn {
+namespace {
+
+TEST(Vector, SafeSqrtOfANegativeNumberIsZero) {
+    EXPECT_EQ(SafeSqrt(-1.0f), 0.0f);
+    EXPECT_EQ(SafeSqrt(4.0f), 2.0f);
+}
+
+TEST(Vector, SafeAcosClampsRoundingOvershoot) {
+    EXPECT_EQ(SafeAcos(1.0000001f), 0.0f);
+    EXPECT_FLOAT_EQ(SafeAcos(-1.0000001f), std::numbers::pi_v<float>);
+}
+
+TEST(Vector, Int3ArithmeticWrapsInsteadOfOverflowing) {
+    const Int3 big(INT32_MAX, INT32_MIN, 5);
+    EXPECT_TRUE((big + Int3(1, -1, 2)).Equals(Int3(INT32_MIN, INT32_MAX, 7)));
+    EXPECT_TRUE((-big).Equals(Int3(-INT32_MAX, INT32_MIN, -5)));
+    Int3 value(INT32_MIN, 0, 3);
+    value -= Int3(1, 1, 3);
+    EXPECT_TRUE(value.Equals(Int3(INT32_MAX, -1, 0)));
+}
+
+TEST(Vector, Float3InequalityIsExact) {
+    const Float3 a(1.0f, 2.0f, 3.0f);
+    EXPECT_FALSE(a != Float3(1.0f, 2.0f, 3.0f));
+    EXPECT_TRUE(a != Float3(1.0f, 2.0f, std::nextafter(3.0f, 4.0f)));
+}
+
+TEST(Vector, CrossFollowsTheRightHandRule) {
+    const Float3 c = Float3(1, 2, 3).Cross(Float3(4, 5, 6));
+    EXPECT_FALSE(c != Float3(-3, 6, -3));
+    EXPECT_FALSE(Float3(1, 0, 0).Cross(Float3(0, 1, 0)) != Float3(0, 0, 1));
+}
+
+TEST(Vector, NormalizeLeavesAZeroVectorUnchanged) {
+    Float3 zero;
+    zero.Normalize();
+    EXPECT_FALSE(zero != Float3());
+    EXPECT_FALSE(Float3().NormalizedOrSelf() != Float3());
+    Float2 flat;
+    flat.Normalize();
+    EXPECT_EQ(flat.x, 0.0f);
+    EXPECT_EQ(flat.y, 0.0f);
+    // Tiny is not zero.
+    EXPECT_FLOAT_EQ(Float3(0.0f, 1e-15f, 0.0f).NormalizedOrSelf().y, 1.0f);
+}
+
+TEST(Vector, MinAndMaxFloatPickTheSecondArgumentOnTies) {
+    EXPECT_EQ(MaxFloat(1.0f, 2.0f), 2.0f);
+    EXPECT_EQ(MinFloat(1.0f, 2.0f), 1.0f);
+    // Signed zeros compare equal, so the tie rule shows which one comes back.
+    EXPECT_TRUE(std::signbit(MaxFloat(0.0f, -0.0f)));
+    EXPECT_TRUE(std::signbit(MinFloat(0.0f, -0.0f)));
+    EXPECT_TRUE(std::isnan(MaxFloat(1.0f, NAN)));
+    EXPECT_EQ(MinFloat(1.0f, NAN), 1.0f);
+}
+
+void ExpectUnitPerpendicular(const Float3& v, const Float3& p) {
+    EXPECT_NEAR(p.Length(), 1.0f, 1e-6f);
+    EXPECT_NEAR(p.Dot(v), 0.0f, 1e-6f);
+}
+
+TEST(Vector, AnyPerpendicularIsAUnitVectorAtRightAngles) {
+    for (const Float3& v : {Float3(1, 0, 0), Float3(0, 1, 0), Float3(0, 0, 1),
+                            Float3(0.6f, 0.0f, 0.8f), Float3(0.95f, 0.1f, 0.0f)}) {
+        ExpectUnitPerpendicular(v, v.AnyPerpendicular());
+    }
+    // Short vectors along x have no y or z to build from and still get an answer.
+    ExpectUnitPerpendicular(Float3(0.5f, 0, 0), Float3(0.5f, 0, 0).AnyPerpendicular());
+    EXPECT_FALSE(Float3().AnyPerpendicular() != Float3());
+}
+
+TEST(Vector, PlaneSpaceCompletesARightHandedFrame) {
+    for (const Float3& n : {Float3(0, 0, 1), Float3(0, 0, -1), Float3(1, 0, 0),
+                            Float3(0.48f, 0.6f, 0.64f), Float3(0.6f, 0.0f, -0.8f)}) {
+        Float3 p;
+        Float3 q;
+        PlaneSpace(n, p, q);
+        ExpectUnitPerpendicular(n, p);
+        ExpectUnitPerpendicular(n, q);
+        EXPECT_NEAR(p.Dot(q), 0.0f, 1e-6f);
+        test::ExpectNear(p.Cross(q), n, 1e-6f);
+    }
+    // A zero normal has no frame but still gets a finite one.
+    Float3 p;
+    Float3 q;
+    PlaneSpace(Float3(), p, q);
+    EXPECT_FALSE(p != Float3(1, 0, 0) || q != Float3(0, 1, 0));
+}
+
+} // namespace
+} // namespace quarn

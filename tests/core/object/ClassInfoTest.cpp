@@ -1,0 +1,357 @@
+#include "core/object/ClassInfo.h"
+
+#include "core/object/Entity.h"
+#include "core/object/PropertyScalar.h"
+#include "core/object/PropertyText.h"
+#include "core/object/PropertyVector.h"
+#include "tests/support/RecordingValidityHook.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quarn {
+namespace {
+
+// The class the next CiAny made by a factory answers.
+ClassInfo* nextClass = nullptr;
+
+// An object whose class is whatever record made it, so one C++ class serves every record.
+class CiAny : public Entity {
+public:
+    ClassInfo* GetClass() const override { return class_; }
+
+private:
+    ClassInfo* class_ = nextClass;
+};
+
+Entity* CreateAny() {
+    return new CiAny;
+}
+
+// A record the test owns, so its parent's reset must not free it. With a factory by default.
+std::unique_ptr<ClassInfo> MakeClass(const char* name, ClassInfo* parent = nullptr,
+                                     EntityFactory factory = CreateAny) {
+    auto record = std::make_unique<ClassInfo>(name, factory, nullptr);
+    record->SetFlags(record->GetFlags() & ~ClassHeapOwned);
+    record->SetParent(parent);
+    return record;
+}
+
+std::unique_ptr<ClassInfo> MakeEntityClass(const char* name) {
+    return MakeClass(name, Entity::RegisterClass());
+}
+
+Entity* CreateIn(ClassInfo* record) {
+    nextClass = record;
+    return record->CreateInstance();
+}
+
+TEST(ClassInfoNames, ClassesJoinTheListInOrderAndAreFoundByExactName) {
+    const int count = GetClassCount();
+    auto first = MakeClass("CiListedFirst");
+    auto second = MakeClass("CiListedSecond");
+    EXPECT_EQ(second->GetClassNumber(), count + 1);
+    EXPECT_EQ(GetClassByIndex(count + 1), second.get());
+    EXPECT_EQ(FindClass("CiListedFirst"), first.get());
+    EXPECT_EQ(FindClass("cilistedfirst"), nullptr);
+    EXPECT_EQ(GetClassByIndex(-1), nullptr);
+    EXPECT_EQ(GetClassByIndex(GetClassCount()), nullptr);
+}
+
+TEST(ClassInfoNames, CustomRecordsOfAnyCaseStayOutOfTheList) {
+    auto base = MakeEntityClass("CiCustomBase");
+    const int count = GetClassCount();
+    auto custom = MakeClass("CUSTOM", base.get());
+    EXPECT_EQ(custom->GetClassNumber(), -1);
+    EXPECT_EQ(GetClassCount(), count);
+    EXPECT_EQ(FindClass("CUSTOM"), nullptr);
+    EXPECT_TRUE(custom->IsDerivedFrom(base.get()));
+}
+
+TEST(ClassInfoNames, ADerivedClassWithoutCategoryTakesItsParentsWhenAttached) {
+    auto base = MakeClass("CiCategoryBase");
+    base->SetCategory("Behaviour");
+    auto plain = MakeClass("CiCategoryPlain", base.get());
+    auto own = MakeClass("CiCategoryOwn");
+    own->SetCategory("Lights");
+    own->SetParent(base.get());
+    EXPECT_STREQ(plain->GetCategory(), "Behaviour");
+    EXPECT_STREQ(own->GetCategory(), "Lights");
+}
+
+// Hierarchy ------------------------------------------------------------------------------------
+
+TEST(ClassInfoHierarchy, AClassAddedAfterASiblingLeftIsUnrelatedToTheOthers) {
+    auto base = MakeEntityClass("CiFamily");
+    auto first = MakeClass("CiFamilyFirst", base.get());
+    auto second = MakeClass("CiFamilySecond", base.get());
+    auto grandchild = MakeClass("CiFamilySecondChild", second.get());
+    first.reset();
+    auto third = MakeClass("CiFamilyThird", base.get());
+    EXPECT_FALSE(third->IsDerivedFrom(second.get()));
+    EXPECT_FALSE(second->IsDerivedFrom(third.get()));
+    EXPECT_FALSE(grandchild->IsDerivedFrom(third.get()));
+    EXPECT_TRUE(grandchild->IsDerivedFrom(second.get()));
+}
+
+TEST(ClassInfoHierarchy, CustomClassesComingAndGoingNeverRunOutOfNumbers) {
+    test::RecordingValidityHook hook;
+    auto base = MakeEntityClass("CiBranchLike");
+    auto resident = MakeClass("custom", base.get());
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_FALSE(MakeClass("custom", base.get())->IsDerivedFrom(resident.get())) << i;
+    }
+    EXPECT_TRUE(hook.Messages().empty());
+}
+
+TEST(ClassInfoHierarchy, MoreThan255LiveSiblingsAreReported) {
+    test::RecordingValidityHook hook;
+    auto base = MakeEntityClass("CiCrowded");
+    std::vector<std::unique_ptr<ClassInfo>> children;
+    for (int i = 0; i < 255; ++i) {
+        children.push_back(MakeClass("custom", base.get()));
+        if (i > 0) {
+            ASSERT_FALSE(children[i]->IsDerivedFrom(children[i - 1].get())) << i;
+        }
+    }
+    EXPECT_TRUE(hook.Messages().empty());
+    auto extra = MakeClass("CiCrowdedExtra", base.get());
+    ASSERT_EQ(hook.Messages().size(), 1u);
+    EXPECT_NE(hook.Messages()[0].find("CiCrowdedExtra"), std::string::npos);
+    EXPECT_TRUE(extra->IsDerivedFrom(base.get()));
+
+    // Once one leaves, the next class has a number again.
+    children[100].reset();
+    auto late = MakeClass("CiCrowdedLate", base.get());
+    EXPECT_EQ(hook.Messages().size(), 1u);
+    EXPECT_FALSE(late->IsDerivedFrom(children[99].get()));
+    EXPECT_FALSE(children[101]->IsDerivedFrom(late.get()));
+}
+
+TEST(ClassInfoHierarchy, ChainsDeeperThanTheIdHoldsStillDeriveFromEveryAncestor) {
+    std::vector<std::unique_ptr<ClassInfo>> chain;
+    chain.push_back(MakeEntityClass("CiLevel0"));
+    for (int level = 1; level < 10; ++level) {
+        chain.push_back(MakeClass(("CiLevel" + std::to_string(level)).c_str(), chain.back().get()));
+    }
+    for (size_t i = 0; i < chain.size(); ++i) {
+        for (size_t ancestor = 0; ancestor <= i; ++ancestor) {
+            EXPECT_TRUE(chain[i]->IsDerivedFrom(chain[ancestor].get())) << i << " " << ancestor;
+        }
+    }
+    EXPECT_TRUE(chain[9]->IsDerivedFrom(Entity::classInfo));
+    EXPECT_FALSE(chain[1]->IsDerivedFrom(chain[2].get()));
+    EXPECT_FALSE(chain[1]->IsDerivedFrom(nullptr));
+}
+
+TEST(ClassInfoHierarchy, MovingAClassCarriesItsDerivedClassesAlong) {
+    auto left = MakeEntityClass("CiLeft");
+    auto right = MakeEntityClass("CiRight");
+    auto middle = MakeClass("CiMiddle", left.get());
+    auto leaf = MakeClass("CiLeaf", middle.get());
+    middle->SetParent(right.get());
+    EXPECT_TRUE(leaf->IsDerivedFrom(right.get()));
+    EXPECT_FALSE(leaf->IsDerivedFrom(left.get()));
+    EXPECT_TRUE(left->GetDerivedClasses().empty());
+}
+
+// Properties and methods -----------------------------------------------------------------------
+
+TEST(ClassInfoProperties, InheritedPropertiesComeFirst) {
+    auto base = MakeEntityClass("CiPropBase");
+    base->AddProperty("size", std::make_unique<PropertyInt>());
+    auto derived = MakeClass("CiPropDerived", base.get());
+    derived->AddProperty("colour", std::make_unique<PropertyInt>());
+    ASSERT_EQ(derived->GetPropertyCount(), 3);
+    EXPECT_STREQ(derived->GetProperty(0)->GetName(), "name");
+    EXPECT_STREQ(derived->GetProperty(1)->GetName(), "size");
+    EXPECT_STREQ(derived->GetProperty(2)->GetName(), "colour");
+    EXPECT_EQ(derived->GetProperty(3), nullptr);
+    EXPECT_EQ(derived->GetProperty(-1), nullptr);
+    EXPECT_EQ(derived->GetProperty(2)->GetIndex(), 2);
+    EXPECT_EQ(PropertyInt().GetIndex(), -1); // no owner
+}
+
+TEST(ClassInfoProperties, LookupIgnoresCaseAndPrefersTheOwnProperty) {
+    auto base = MakeEntityClass("CiShadowBase");
+    Property* inherited = base->AddProperty("speed", std::make_unique<PropertyInt>());
+    auto derived = MakeClass("CiShadowDerived", base.get());
+    EXPECT_EQ(derived->FindProperty("SPEED"), inherited);
+    Property* own = derived->AddProperty("Speed", std::make_unique<PropertyFloat>());
+    EXPECT_EQ(derived->FindProperty("speed"), own);
+    EXPECT_EQ(derived->FindProperty("missing"), nullptr);
+}
+
+TEST(ClassInfoProperties, TheDeclarationIsCutAtItsFirstColonAnd255Characters) {
+    auto record = MakeClass("CiDeclarations");
+    Property* speed = record->AddProperty("speed:0,10,,0.5:x", std::make_unique<PropertyFloat>());
+    EXPECT_STREQ(speed->GetName(), "speed");
+    EXPECT_STREQ(speed->GetRange(), "0,10,,0.5:x");
+    EXPECT_EQ(speed->GetOwner(), record.get());
+    const std::string longDeclaration = "long:" + std::string(400, 'r');
+    Property* cut =
+        record->AddProperty(longDeclaration.c_str(), std::make_unique<PropertyString>());
+    EXPECT_EQ(std::string(cut->GetRange()), std::string(250, 'r'));
+}
+
+TEST(ClassInfoProperties, DataSizeCountsTheWordsOfTheOwnProperties) {
+    auto record = MakeClass("CiDataSize");
+    record->AddProperty("position", std::make_unique<PropertyFloat3>());
+    record->AddProperty("count", std::make_unique<PropertyInt>());
+    record->AddProperty("turn", std::make_unique<PropertyQuaternion>());
+    EXPECT_EQ(record->GetDataSize(), 8);
+    EXPECT_TRUE(record->RemoveProperty("POSITION"));
+    EXPECT_FALSE(record->RemoveProperty("position"));
+    EXPECT_EQ(record->GetDataSize(), 5);
+    record->ClearProperties();
+    EXPECT_EQ(record->GetDataSize(), 0);
+}
+
+TEST(ClassInfoProperties, TheFirstResourcePropertyIsFoundAmongTheOwnOnly) {
+    auto base = MakeClass("CiResourceBase");
+    base->AddProperty("texture:texture:bmp", std::make_unique<PropertyResource>());
+    auto derived = MakeClass("CiResourceDerived", base.get());
+    derived->AddProperty("label", std::make_unique<PropertyString>());
+    EXPECT_EQ(derived->FindFirstResourceProperty(), nullptr);
+    Property* mesh = derived->AddProperty("mesh:mesh:mesh", std::make_unique<PropertyResource>());
+    derived->AddProperty("shader:shader:fx", std::make_unique<PropertyResource>());
+    EXPECT_EQ(derived->FindFirstResourceProperty(), mesh);
+}
+
+TEST(ClassInfoMethods, MethodsOverTheChainComeInheritedFirstAndAreFoundWithoutCase) {
+    auto base = MakeClass("CiMethodBase");
+    MethodInfo* inherited = base->AddMethod("Jump", "()", MethodBinding(), 66);
+    auto derived = MakeClass("CiMethodDerived", base.get());
+    MethodInfo* own = derived->AddMethod("Run", "(float)", MethodBinding(), 3);
+    EXPECT_EQ(derived->GetMethod(0), inherited);
+    EXPECT_EQ(derived->GetMethod(1), own);
+    EXPECT_EQ(derived->GetMethod(2), nullptr);
+    EXPECT_EQ(derived->FindMethod("JUMP", true), inherited);
+    EXPECT_EQ(derived->FindMethod("jump", false), nullptr);
+    EXPECT_EQ(own->GetCallFlags(), 3u);
+}
+
+// Instances ------------------------------------------------------------------------------------
+
+TEST(ClassInfoInstances, ObjectsOfAClassWithFlagBit1StandInTheNearestAncestorsList) {
+    auto shape = MakeEntityClass("CiSharedShape");
+    auto circle = MakeClass("CiSharedCircle", shape.get());
+    auto dot = MakeClass("CiSharedDot", circle.get());
+    dot->SetFlags(dot->GetFlags() | ClassSharesInstanceList);
+    Entity* first = CreateIn(dot.get());
+    EXPECT_EQ(first->GetInstanceClass(), circle.get());
+    circle->SetFlags(circle->GetFlags() | ClassSharesInstanceList);
+    Entity* second = CreateIn(dot.get());
+    EXPECT_EQ(second->GetInstanceClass(), shape.get());
+    EXPECT_EQ(dot->GetInstanceCount(), 0);
+    EXPECT_EQ(circle->GetInstanceCount(), 1);
+    EXPECT_EQ(shape->GetInstanceCount(), 1);
+
+    // Removal goes up the same way from the class it is asked of.
+    EXPECT_TRUE(dot->RemoveInstance(second));
+    EXPECT_EQ(shape->GetInstanceCount(), 0);
+    delete second;
+    circle->SetFlags(circle->GetFlags() & ~ClassSharesInstanceList);
+    first->Delete();
+    EXPECT_EQ(circle->GetInstanceCount(), 0);
+}
+
+TEST(ClassInfoInstances, RemovingAnObjectThatIsNotInTheListChangesNothing) {
+    auto record = MakeEntityClass("CiRemoveAbsent");
+    Entity* member = CreateIn(record.get());
+    CiAny stranger;
+    EXPECT_FALSE(record->RemoveInstance(&stranger));
+    EXPECT_FALSE(record->RemoveInstance(nullptr));
+    EXPECT_EQ(record->GetInstanceCount(), 1);
+    EXPECT_EQ(member->GetInstanceClass(), record.get());
+    member->Delete();
+}
+
+TEST(ClassInfoInstances, InstancesAreWalkedOwnFirstThenDerivedDepthFirst) {
+    auto root = MakeEntityClass("CiWalkRoot");
+    auto left = MakeClass("CiWalkLeft", root.get());
+    auto leftChild = MakeClass("CiWalkLeftChild", left.get());
+    auto right = MakeClass("CiWalkRight", root.get());
+    Entity* inRight = CreateIn(right.get());
+    Entity* inLeftChild = CreateIn(leftChild.get());
+    Entity* inLeft = CreateIn(left.get());
+    Entity* inRoot = CreateIn(root.get());
+    Entity* inRootToo = CreateIn(root.get());
+
+    const std::vector<Entity*> expected = {inRoot, inRootToo, inLeft, inLeftChild, inRight};
+    ASSERT_EQ(root->GetInstanceCountRecursive(), 5);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(root->GetInstance(i), expected[static_cast<size_t>(i)]) << i;
+    }
+    EXPECT_EQ(root->GetInstance(5), nullptr);
+    EXPECT_EQ(root->GetInstance(-1), nullptr);
+    EXPECT_EQ(left->GetInstance(1), inLeftChild);
+    for (Entity* object : expected) {
+        object->Delete();
+    }
+    EXPECT_EQ(root->GetInstanceCountRecursive(), 0);
+}
+
+TEST(ClassInfoInstances, AbstractClassesAndUnknownNamesCreateNothing) {
+    EXPECT_EQ(Entity::RegisterClass()->CreateInstance(), nullptr);
+    EXPECT_EQ(CreateInstanceByClassName("CiNoSuchClass"), nullptr);
+    EXPECT_EQ(CreateInstanceByClassName("Entity"), nullptr);
+    auto record = MakeEntityClass("CiByName");
+    nextClass = record.get();
+    Entity* object = CreateInstanceByClassName("CiByName");
+    ASSERT_NE(object, nullptr);
+    EXPECT_EQ(object->GetInstanceClass(), record.get());
+    object->Delete();
+}
+
+// Teardown -------------------------------------------------------------------------------------
+
+int cleanUpCalls = 0;
+
+TEST(ClassInfoReset, ResetCleansUpFreesHeapOwnedDerivedClassesAndLeavesTheList) {
+    ClassInfo* root = nullptr;
+    ClassInfo* heapOwned = nullptr;
+    ClassInfo* kept = nullptr;
+    auto rootRecord = std::make_unique<ClassInfo>("CiResetRoot", nullptr, &root);
+    root = rootRecord.get();
+    root->SetCleanUp([] { ++cleanUpCalls; });
+    root->AddProperty("value", std::make_unique<PropertyInt>());
+    root->AddMethod("Go", "()", MethodBinding(), 66);
+    heapOwned = new ClassInfo("CiResetHeap", nullptr, &heapOwned);
+    heapOwned->SetParent(root);
+    auto keptRecord = std::make_unique<ClassInfo>("CiResetKept", nullptr, &kept);
+    kept = keptRecord.get();
+    kept->SetFlags(kept->GetFlags() & ~ClassHeapOwned);
+    kept->SetParent(root);
+    const int count = GetClassCount();
+
+    cleanUpCalls = 0;
+    root->Reset();
+    EXPECT_EQ(cleanUpCalls, 1);
+    EXPECT_EQ(root, nullptr);
+    EXPECT_EQ(heapOwned, nullptr);
+    EXPECT_EQ(kept, nullptr);
+    EXPECT_EQ(keptRecord->GetParent(), nullptr);
+    EXPECT_TRUE(rootRecord->GetDerivedClasses().empty());
+    EXPECT_EQ(rootRecord->GetPropertyCount(), 0);
+    EXPECT_EQ(rootRecord->GetMethodCount(), 0);
+    EXPECT_EQ(GetClassCount(), count - 3);
+    EXPECT_EQ(FindClass("CiResetKept"), nullptr);
+
+    // Destroying the record afterwards does not clean up a second time.
+    rootRecord.reset();
+    EXPECT_EQ(cleanUpCalls, 1);
+}
+
+TEST(ClassInfoReset, ObjectsOutlivingTheirClassCanStillBeDeleted) {
+    auto record = MakeEntityClass("CiOutlived");
+    Entity* object = CreateIn(record.get());
+    record.reset();
+    EXPECT_EQ(object->GetInstanceClass(), nullptr);
+    object->Delete();
+}
+
+} // namespace
+} // namespace quarn

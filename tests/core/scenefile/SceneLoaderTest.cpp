@@ -1,0 +1,302 @@
+#include "core/scenefile/SceneLoader.h"
+
+#include "core/filesystem/MemoryFileSystem.h"
+#include "core/object/ClassInfo.h"
+#include "core/object/IdMap.h"
+#include "core/scene/EngineState.h"
+#include "core/scene/Node.h"
+#include "tests/core/scenefile/SceneLoadingTestSupport.h"
+#include "tests/support/CapturingLogSink.h"
+#include "tests/support/RecordingDialogHook.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace quarn {
+namespace {
+
+using test::SlItem;
+using test::SlNamed;
+
+// Replaces an SlItem in the class-replacement tests: it shares SlItem's properties.
+class SlItemMore : public test::TestClass<SlItemMore, SlItem> {
+public:
+    static constexpr const char* Name = "SlItemMore";
+    static void Declare(ClassInfo&) {} // SlItem's properties are inherited, not declared again
+};
+
+class SceneLoading : public test::SceneTestBase {
+protected:
+    static std::string Scene(int version, const std::string& objects) {
+        return "version = " + std::to_string(version) + "\nidsystem = 0\nnum_nodes = 1\n" + objects;
+    }
+    static std::string Object(const std::string& id, const std::string& className,
+                              const std::string& lines = "") {
+        return "obj" + id + " {\n\tclass = \"" + className + "\"\n" + lines + "}\n";
+    }
+    static SlItem* Item(uint32_t id) { return dynamic_cast<SlItem*>(LookupEntity(id)); }
+    static int LiveNodes() { return Node::classInfo->GetInstanceCountRecursive(); }
+};
+
+TEST_F(SceneLoading, AHandWrittenSceneBecomesItsTreeWithTypedValues) {
+    Node* root = Load(Scene(44, Object("1", "Node", "\tparent = 0\n") +
+                                    Object("2", "SlItem",
+                                           "\tparent = 1\n\tcount = 7\n\tspeed = 2.50\n"
+                                           "\ton = 1\n\tlabel = \"two\nlines\"\n"
+                                           "\toffset = 1.000000,-2.500000,3.000000\n"
+                                           "\ttarget = 3\n\tunknown = 5\n") +
+                                    Object("3", "SlItem",
+                                           "\tparent = 1\n\tprev = 2\n"
+                                           "\ttarget = 1-2\n") +
+                                    Object("4", "Node", "\tparent = 3\n")));
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(root->GetId(), 1u);
+    ASSERT_EQ(root->GetChildCount(), 2);
+    SlItem* two = Item(2);
+    SlItem* three = Item(3);
+    ASSERT_TRUE(two && three);
+    EXPECT_EQ(root->GetChild(0), two);
+    EXPECT_EQ(root->GetChild(1), three);
+    EXPECT_EQ(LookupEntity(4), three->GetFirstChild());
+    EXPECT_EQ(two->count, 7);
+    EXPECT_FLOAT_EQ(two->speed, 2.5f);
+    EXPECT_TRUE(two->on);
+    EXPECT_EQ(two->label, "two\nlines");
+    EXPECT_FLOAT_EQ(two->offset.y, -2.5f);
+    // A forward reference, and one with a port.
+    EXPECT_EQ(two->target.value, 3u);
+    EXPECT_EQ(three->target.value, 1u | 2u << PortShift);
+}
+
+TEST_F(SceneLoading, OldVersionsAreRefusedAndNewerOnesLoadAfterAWarning) {
+    test::RecordingDialogHook dialogs;
+    const int before = LiveNodes();
+    EXPECT_EQ(Load(Scene(14, Object("1", "SlItem"))), nullptr);
+    EXPECT_EQ(LiveNodes(), before);
+    EXPECT_TRUE(dialogs.Dialogs().empty());
+
+    EXPECT_NE(Load(Scene(15, Object("1", "SlItem"))), nullptr);
+    EXPECT_TRUE(dialogs.Dialogs().empty());
+    EXPECT_NE(Load(Scene(45, Object("1", "SlItem"))), nullptr);
+    ASSERT_EQ(dialogs.Dialogs().size(), 1u);
+    EXPECT_EQ(dialogs.Dialogs()[0].title, "Warning");
+    EXPECT_EQ(dialogs.Dialogs()[0].text,
+              "Scene is made with a newer version of this editor, errors may occur.");
+}
+
+TEST_F(SceneLoading, ClassNamesAreMappedByTheFileVersion) {
+    EXPECT_STREQ(MapLegacyClassName("SoundSource", 43), "SoundEmitter");
+    EXPECT_STREQ(MapLegacyClassName("SoundSource", 44), "SoundSource");
+    EXPECT_STREQ(MapLegacyClassName("Joint2D", 15), "JointPin2D");
+    EXPECT_STREQ(MapLegacyClassName("Profiler", 43), "OnlineProfiler");
+    EXPECT_STREQ(MapLegacyClassName("Layer", 24), "ContainerBox");
+    EXPECT_STREQ(MapLegacyClassName("Layer", 25), "Layer");
+    EXPECT_STREQ(MapLegacyClassName("layer", 24), "layer");
+
+    ClassInfo* container = SlNamed<1>::Ensure("ContainerBox");
+    ClassInfo* layer = SlNamed<2>::Ensure("Layer");
+    EXPECT_EQ(Load(Scene(24, Object("1", "Layer")))->GetClass(), container);
+    EXPECT_EQ(Load(Scene(30, Object("1", "Layer")))->GetClass(), layer);
+    if (!FindClass("EditorCamera")) {
+        ClassInfo* camera = SlNamed<3>::Ensure("Camera");
+        EXPECT_EQ(Load(Scene(44, Object("1", "EditorCamera")))->GetClass(), camera);
+    }
+}
+
+TEST_F(SceneLoading, AnUnknownClassMakesAPlainNodeAndIsLogged) {
+    test::CapturingLogSink log;
+    Node* node = Load(Scene(44, Object("1", "NoSuchClass", "\tcount = 3\n")));
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(node->GetClass(), Node::classInfo);
+    EXPECT_TRUE(log.Contains("Unknown classtype: NoSuchClass"));
+}
+
+TEST_F(SceneLoading, ATakenIdGivesTheNextFreeOneAndReferencesFollowTheRemap) {
+    Node* holder = Make();
+    ASSERT_EQ(holder->GetId(), 1u);
+    Node* root = Load(Scene(44, Object("1", "SlItem", "\ttarget = 2\n") +
+                                    Object("2", "SlItem", "\tparent = 1\n\ttarget = 1\n")));
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(LookupEntity(1), holder);
+    EXPECT_EQ(root->GetId(), 2u);
+    Node* second = root->GetFirstChild();
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->GetId(), 3u);
+    EXPECT_EQ(static_cast<SlItem*>(root)->target.value, 3u);
+    EXPECT_EQ(static_cast<SlItem*>(second)->target.value, 2u);
+}
+
+TEST_F(SceneLoading, ForcedFileIdsAreTakenFromTheirHolder) {
+    SlItem* holder = Make<SlItem>();
+    ASSERT_EQ(holder->GetId(), 1u);
+    Node* loaded = Load(Scene(44, Object("1", "SlItem", "\tcount = 2\n")),
+                        SceneKeepUnmappedIds | SceneForceFileIds);
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(loaded->GetId(), 1u);
+    EXPECT_EQ(LookupEntity(1), loaded);
+    EXPECT_EQ(holder->GetId(), 0u);
+}
+
+TEST_F(SceneLoading, AReferenceOfZeroIsNoneAndNothingIsLeftPending) {
+    SlItem* item = static_cast<SlItem*>(Load(Scene(44, Object("1", "SlItem", "\ttarget = 0\n"))));
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->target.value, 0u);
+    EXPECT_EQ(GetPendingReferenceCount(), 0);
+}
+
+TEST_F(SceneLoading, NodesWithoutAParentHangUnderTheLoadParentInFileOrder) {
+    Node* parent = Make();
+    std::vector<Node*> roots;
+    Load(Scene(44, Object("5", "SlItem", "\tparent = 0\n") + Object("6", "SlItem") +
+                       Object("7", "SlItem", "\tparent = 6\n")),
+         SceneKeepUnmappedIds, 0, parent, &roots);
+    ASSERT_EQ(roots.size(), 2u);
+    EXPECT_EQ(roots[0]->GetParent(), parent);
+    EXPECT_EQ(roots[1]->GetParent(), parent);
+    EXPECT_EQ(roots[1]->GetFirstChild(), LookupEntity(7));
+}
+
+TEST_F(SceneLoading, ReusingNodesKeepsOnesOfTheSameClassButNeverTouchesTheLoadParent) {
+    const uint32_t flags = SceneKeepUnmappedIds | SceneReuseNodes;
+    Node* holder = Make();
+    SlItem* parent = Make<SlItem>(holder);
+    SlItem* same = Make<SlItem>();
+    Node* other = Make();
+    ASSERT_EQ(parent->GetId(), 2u);
+    ASSERT_EQ(same->GetId(), 3u);
+    const uint64_t otherSerial = other->GetSerial();
+    std::vector<Node*> roots;
+    // The parent and its holder are neither reused (and moved) nor deleted.
+    Load(Scene(44, Object("2", "SlItem", "\tparent = 4\n") +
+                       Object("3", "SlItem", "\tcount = 5\n") + Object("1", "SlItem") +
+                       Object("4", "SlItem")),
+         flags, 0, parent, &roots);
+    ASSERT_EQ(roots.size(), 3u);
+    EXPECT_EQ(LookupEntity(2), parent);
+    EXPECT_EQ(parent->GetParent(), holder);
+    EXPECT_EQ(LookupEntity(1), holder);
+    EXPECT_EQ(roots[0], same);
+    EXPECT_EQ(same->count, 5);
+    // Object 2 got a node of its own, placed as the file says.
+    Node* second = roots[2]->GetFirstChild();
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(second, parent);
+    EXPECT_EQ(second->GetClass(), SlItem::classInfo);
+    EXPECT_EQ(Entity::FindBySerial(otherSerial), nullptr);
+    for (Node* root : roots) {
+        EXPECT_EQ(root->GetParent(), parent);
+    }
+}
+
+TEST_F(SceneLoading, AnObjectThatCannotBeFoundAgainIsDeletedAndTheNextOneStillLoads) {
+    test::CapturingLogSink log;
+    const int before = LiveNodes();
+    std::vector<Node*> roots;
+    Load(Scene(44, Object("0x0123456789ABCDEF0123456789ABCDEF.5", "SlItem", "\tcount = 1\n") +
+                       Object("6", "SlItem", "\tcount = 6\n")),
+         SceneKeepUnmappedIds, 0, nullptr, &roots);
+    ASSERT_EQ(roots.size(), 1u);
+    EXPECT_EQ(static_cast<SlItem*>(roots[0])->count, 6);
+    EXPECT_EQ(LiveNodes(), before + 1);
+    EXPECT_TRUE(log.Contains("could not be found again"));
+}
+
+TEST_F(SceneLoading, APendingReferenceOfANodeDeletedDuringTheLoadIsDropped) {
+    // Node 1's reference stays pending; node 2 deletes node 1 before the pending pass.
+    SlItem::onInitSelf = [](SlItem& item) {
+        if (item.count == 2) {
+            LookupEntity(1)->Delete();
+        }
+    };
+    std::vector<Node*> roots;
+    Load(Scene(44,
+               Object("1", "SlItem", "\ttarget = 40\n") + Object("2", "SlItem", "\tcount = 2\n")),
+         SceneKeepUnmappedIds, 0, nullptr, &roots);
+    EXPECT_EQ(roots.size(), 1u);
+    EXPECT_EQ(GetPendingReferenceCount(), 0);
+}
+
+TEST_F(SceneLoading, TransientPropertiesAreReadOnlyWhenAsked) {
+    const std::string scene = Scene(44, Object("1", "SlItem", "\tcache = 9\n"));
+    EXPECT_EQ(static_cast<SlItem*>(Load(scene))->cache, 0);
+    EXPECT_EQ(
+        static_cast<SlItem*>(Load(scene, SceneKeepUnmappedIds | SceneTransientProperties))->cache,
+        9);
+}
+
+TEST_F(SceneLoading, OlderNodesAreUpgradedStepByStepWhileTheStateSaysLoading) {
+    auto* item = static_cast<SlItem*>(Load(Scene(40, Object("1", "SlItem", "\tcount = 1\n"))));
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->upgrades, (std::vector<int>{40, 41, 42, 43}));
+    EXPECT_EQ(item->initCalls, 1);
+    EXPECT_EQ(item->stateWhileLoading, EngineLoading);
+    EXPECT_EQ(EngineState, EngineRunning);
+}
+
+TEST_F(SceneLoading, LoadSceneFileReadsThroughTheFileSystem) {
+    MemoryFileSystem files;
+    files.Add("level.scene", Scene(44, Object("1", "SlItem", "\tcount = 4\n")));
+    SetFileSystem(&files);
+    auto* item = static_cast<SlItem*>(
+        LoadSceneFile("level.scene", 0, SceneKeepUnmappedIds, nullptr, nullptr, nullptr));
+    EXPECT_EQ(LoadSceneFile("missing.scene", 0, 1, nullptr, nullptr, nullptr), nullptr);
+    SetFileSystem(nullptr);
+    ASSERT_NE(item, nullptr);
+    Keep(item);
+    EXPECT_EQ(item->count, 4);
+    EXPECT_EQ(files.LiveFiles(), 0);
+}
+
+TEST_F(SceneLoading, MissingReferencesAreReportedOnceWithEachId) {
+    test::RecordingDialogHook dialogs;
+    test::CapturingLogSink log;
+    Load(Scene(44, Object("1", "SlItem", "\ttarget = 9\n") +
+                       Object("2", "SlItem", "\tparent = 1\n\ttarget = 12.5\n")));
+    EXPECT_EQ(ReportMissingReferences(), 2);
+    ASSERT_EQ(dialogs.Dialogs().size(), 1u);
+    EXPECT_EQ(dialogs.Dialogs()[0].title, "Warning");
+    EXPECT_EQ(dialogs.Dialogs()[0].text,
+              "Some references were not found. This usually happens when a branch is used in "
+              "different scenes.\nIf you save the scene without rectifying this, the references "
+              "may be lost.\nCheck the log panel for details.");
+    ASSERT_EQ(log.Lines().size(), 2u);
+    EXPECT_EQ(log.Lines()[0].channel, "system");
+    EXPECT_EQ(log.Lines()[0].text, "0.1: Id 9 not found, referenced by 1 (branch: none)");
+    EXPECT_EQ(log.Lines()[1].text, "0.2: Id 12.5 not found, referenced by 2 (branch: none)");
+}
+
+class ReplacingClass : public test::SceneTestBase {};
+
+TEST_F(ReplacingClass, TheNewNodeTakesIdPlaceChildrenAndValuesAndTheOldOneGoes) {
+    Node* parent = Make();
+    Node* before = Make(parent);
+    auto* old = Make<SlItem>(parent);
+    Node* after = Make(parent);
+    Node* first = Make(old);
+    Node* second = Make(old);
+    old->count = 4;
+    old->label = "kept";
+    auto* referrer = Make<SlItem>(parent);
+    referrer->target.value = old->GetId();
+    const uint32_t id = old->GetId();
+    const uint64_t oldSerial = old->GetSerial();
+
+    Node* made = ReplaceNodeClass(*old, *SlItemMore::RegisterClass(), false);
+    ASSERT_NE(made, nullptr);
+    EXPECT_EQ(Entity::FindBySerial(oldSerial), nullptr);
+    EXPECT_EQ(SlItem::deletedInState, EngineReplacingClass);
+    EXPECT_EQ(EngineState, EngineRunning);
+    EXPECT_EQ(made->GetClass(), SlItemMore::classInfo);
+    EXPECT_EQ(made->GetId(), id);
+    EXPECT_EQ(LookupEntity(referrer->target.value), made);
+    EXPECT_EQ(before->GetNext(), made);
+    EXPECT_EQ(made->GetNext(), after);
+    EXPECT_EQ(made->GetFirstChild(), first);
+    EXPECT_EQ(first->GetNext(), second);
+    EXPECT_EQ(static_cast<SlItem*>(made)->count, 4);
+    EXPECT_EQ(static_cast<SlItem*>(made)->label, "kept");
+}
+
+} // namespace
+} // namespace quarn

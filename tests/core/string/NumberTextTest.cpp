@@ -1,0 +1,68 @@
+#include "core/string/NumberText.h"
+
+#include <clocale>
+#include <cstdint>
+#include <gtest/gtest.h>
+
+namespace quarn {
+namespace {
+
+TEST(NumberText, SignedDecimalClampsToThe32BitLimits) {
+    EXPECT_EQ(ParseInt32("2147483647"), INT32_MAX);
+    EXPECT_EQ(ParseInt32("2147483648"), INT32_MAX);
+    EXPECT_EQ(ParseInt32("99999999999999999999999"), INT32_MAX);
+    EXPECT_EQ(ParseInt32("-2147483648"), INT32_MIN);
+    EXPECT_EQ(ParseInt32("-2147483649"), INT32_MIN);
+    EXPECT_EQ(ParseInt32("  \t-17xyz"), -17);
+    EXPECT_EQ(ParseInt32("+5"), 5);
+    EXPECT_EQ(ParseInt32("abc"), 0);
+    EXPECT_EQ(ParseInt32(""), 0);
+    EXPECT_EQ(ParseInt32(nullptr), 0);
+}
+
+TEST(NumberText, ParsersReportWhereTheyStopped) {
+    const char* text = " 12abc";
+    const char* end = nullptr;
+    ParseInt32(text, &end);
+    EXPECT_EQ(end, text + 3);
+    ParseInt32("-", &end);
+    EXPECT_STREQ(end, "-");
+    ParseHex32("0xZ", &end);
+    EXPECT_STREQ(end, "xZ") << "the 0 is a number, the x is not";
+    ParseDouble("2.5e3,", &end);
+    EXPECT_STREQ(end, ",");
+}
+
+TEST(NumberText, UnsignedDecimalKeepsAll32Bits) {
+    EXPECT_EQ(ParseUInt32("4294967295"), 0xFFFFFFFFu);
+    EXPECT_EQ(ParseUInt32("2684420100"), 0xA0010004u); // an id with port 10
+    EXPECT_EQ(ParseUInt32("4294967296"), 0xFFFFFFFFu);
+    // The same id once written signed reads back as itself.
+    EXPECT_EQ(ParseUInt32("-1610547196"), 0xA0010004u);
+}
+
+TEST(NumberText, HexadecimalKeepsAll32Bits) {
+    EXPECT_EQ(ParseHex32("80808080"), 0x80808080u);
+    EXPECT_EQ(ParseHex32("0x80808080"), 0x80808080u);
+    EXPECT_EQ(ParseHex32("0XffFFffFF"), 0xFFFFFFFFu);
+    EXPECT_EQ(ParseHex32("1FFFFFFFF"), 0xFFFFFFFFu);
+    EXPECT_EQ(ParseHex32(" 00FF00 trailing"), 0x00FF00u);
+    EXPECT_EQ(ParseHex32("g"), 0u);
+}
+
+TEST(NumberText, FloatsReadTheSameInEveryLocale) {
+    const char* previous = std::setlocale(LC_NUMERIC, nullptr);
+    std::string saved = previous ? previous : "C";
+    // A locale with a decimal comma, where one is installed; the C locale otherwise.
+    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) {
+        std::setlocale(LC_NUMERIC, "C");
+    }
+    EXPECT_FLOAT_EQ(ParseFloat("2.5"), 2.5f);
+    EXPECT_FLOAT_EQ(ParseFloat("-1e-3"), -0.001f);
+    EXPECT_FLOAT_EQ(ParseFloat("  7"), 7.0f);
+    EXPECT_FLOAT_EQ(ParseFloat("x"), 0.0f);
+    std::setlocale(LC_NUMERIC, saved.c_str());
+}
+
+} // namespace
+} // namespace quarn

@@ -1,0 +1,85 @@
+#include "core/string/TextArena.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+
+namespace quarn {
+namespace {
+
+TEST(TextArena, WordsNameTheirTextsAndBadWordsNameNothing) {
+    TextWord word = StoreText("long-lived");
+    ASSERT_NE(word, 0u);
+    EXPECT_STREQ(LookupText(word), "long-lived");
+    EXPECT_EQ(TextWordOf(LookupText(word)), word);
+
+    EXPECT_STREQ(LookupText(0), "");
+    EXPECT_STREQ(LookupText(0xFFFFFFFFu), "");
+    EXPECT_STREQ(LookupText(word + 1000000), "");
+
+    std::string outside = "elsewhere";
+    EXPECT_EQ(TextWordOf(outside.c_str()), 0u);
+    EXPECT_EQ(TextWordOf(nullptr), 0u);
+}
+
+TEST(TextArena, StoredTextsStayPutWhileMoreAreStored) {
+    TextWord first = StoreText("first");
+    const char* where = LookupText(first);
+    for (int i = 0; i < 10000; ++i) {
+        StoreText(std::string(100, 'x'));
+    }
+    EXPECT_EQ(LookupText(first), where);
+    EXPECT_STREQ(where, "first");
+}
+
+TEST(TextArena, RingTextStaysValidUntilTheRingWrapsOverIt) {
+    const char* kept = PutTempString("keep me");
+    TextWord keptWord = TextWordOf(kept);
+    ASSERT_NE(keptWord, 0u);
+    // Fill most of the ring without reaching the wrap point again.
+    for (int i = 0; i < 300; ++i) {
+        PutTempString(std::string(100, 'a' + i % 26));
+    }
+    EXPECT_STREQ(LookupText(keptWord), "keep me");
+}
+
+TEST(TextArena, RingWrapsToItsStartAfterTheWrapPoint) {
+    const std::string hundred(100, 'r');
+    int wraps = 0;
+    char* previous = TempStringWritePosition();
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_GE(GetTempStringSpace(), TempRingSize - TempRingWrapPoint);
+        std::memcpy(TempStringWritePosition(), hundred.c_str(), hundred.size() + 1);
+        CommitTempString();
+        char* position = TempStringWritePosition();
+        if (position < previous) {
+            ++wraps;
+            // The ring is the first thing in the arena: its start is word 1.
+            EXPECT_EQ(TextWordOf(position), 1u);
+        }
+        previous = position;
+    }
+    EXPECT_GE(wraps, 1) << "1000 texts of 101 bytes pass the 63 KB point";
+}
+
+TEST(TextArena, CommitNeverRunsPastTheRingForAnUnterminatedText) {
+    // Move the write position close to the end of the ring.
+    while (GetTempStringSpace() > TempRingSize - TempRingWrapPoint + 200) {
+        PutTempString(std::string(150, 'p'));
+    }
+    size_t space = GetTempStringSpace();
+    char* position = TempStringWritePosition();
+    std::memset(position, 'z', space);
+    CommitTempString();
+    EXPECT_EQ(std::strlen(position), space - 1);
+    EXPECT_EQ(GetTempStringSpace(), TempRingSize);
+}
+
+TEST(TextArena, PutTempStringCutsTextsThatDoNotFit) {
+    const char* text = PutTempString(std::string(70000, 'c'));
+    EXPECT_LT(std::strlen(text), TempRingSize);
+    EXPECT_GE(std::strlen(text), TempRingSize - TempRingWrapPoint - 1);
+}
+
+} // namespace
+} // namespace quarn

@@ -1,0 +1,207 @@
+#include "device/DdsLoader.h"
+
+#include "device/DeviceTexture.h"
+#include "gpu/software/SoftwareDevice.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace quarn {
+namespace {
+
+// A file in memory that remembers how many bytes each read asked for.
+struct MemoryStream {
+    explicit MemoryStream(std::vector<uint8_t> content) : bytes(std::move(content)) {}
+
+    std::vector<uint8_t> bytes;
+    size_t position = 0;
+    std::vector<uint32_t> requests;
+
+    static uint32_t Read(void* destination, uint32_t count, void* userData) {
+        auto* self = static_cast<MemoryStream*>(userData);
+        self->requests.push_back(count);
+        size_t n = std::min<size_t>(count, self->bytes.size() - self->position);
+        std::memcpy(destination, self->bytes.data() + self->position, n);
+        self->position += n;
+        return static_cast<uint32_t>(n);
+    }
+};
+
+// The fixtures tests/data/make_dds_fixtures.py writes.
+std::vector<uint8_t> Fixture(const char* name) {
+    std::ifstream file(std::string(QUARN_TEST_DATA) + "/images/dds/" + name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+void Put32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+}
+
+// File offsets of the header fields a lying header changes.
+constexpr size_t HeightField = 12;
+constexpr size_t WidthField = 16;
+constexpr size_t MipCount = 28;
+constexpr size_t FourCCField = 84;
+constexpr size_t BitCount = 88;
+constexpr size_t Caps1 = 108;
+constexpr size_t Caps2 = 112;
+
+std::vector<uint8_t> Header(uint32_t width, uint32_t height) {
+    std::vector<uint8_t> bytes(128, 0);
+    std::memcpy(bytes.data(), "DDS ", 4);
+    Put32(bytes, 4, 124);
+    Put32(bytes, HeightField, height);
+    Put32(bytes, WidthField, width);
+    Put32(bytes, 76, 32);
+    return bytes;
+}
+
+class DdsLoaderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        GpuPresentParameters p;
+        p.backBufferWidth = 8;
+        p.backBufferHeight = 8;
+        device_ = SoftwareDevice::Create(p);
+        ASSERT_NE(device_, nullptr);
+        texture_ = std::make_unique<DeviceTexture>(*device_);
+    }
+
+    bool Load(MemoryStream& stream) { return texture_->LoadDDS(&MemoryStream::Read, &stream); }
+
+    // Loads the bytes and expects failure with the given text and no device object left.
+    void ExpectFailure(std::vector<uint8_t> bytes, const char* text) {
+        MemoryStream stream{std::move(bytes)};
+        EXPECT_FALSE(Load(stream));
+        EXPECT_EQ(texture_->GetLastError(), text);
+        EXPECT_EQ(texture_->GetKind(), TextureKind::None);
+        EXPECT_EQ(texture_->GetGpuTexture(), nullptr);
+    }
+
+    std::unique_ptr<SoftwareDevice> device_;
+    std::unique_ptr<DeviceTexture> texture_;
+};
+
+TEST_F(DdsLoaderTest, MipmappedBlockFileReadsEachLevelAtItsOwnSize) {
+    MemoryStream stream{Fixture("dxt1_mips.dds")};
+    ASSERT_EQ(stream.bytes.size(), 232u);
+    ASSERT_TRUE(Load(stream));
+    // 16 x 8 is not square: the levels are 4x2, 2x1 and then single blocks.
+    EXPECT_EQ(stream.requests, (std::vector<uint32_t>{4, 124, 64, 16, 8, 8, 8}));
+    EXPECT_EQ(texture_->GetKind(), TextureKind::Texture2D);
+    EXPECT_EQ(texture_->GetFormat(), 10);
+    EXPECT_EQ(texture_->GetLevelCount(), 5);
+    EXPECT_EQ(texture_->GetSize(), (TextureInt2{16, 8}));
+    EXPECT_EQ(texture_->GetAllocatedSize(), (TextureInt2{16, 8}));
+
+    ASSERT_TRUE(texture_->Lock(TextureLockRead, 0));
+    EXPECT_EQ(texture_->GetPixel(1, 1), 0xFFFF0000u);
+    EXPECT_EQ(texture_->GetPixel(5, 2), 0xFF00FF00u);
+    EXPECT_EQ(texture_->GetPixel(15, 7), 0xFFFFFFFFu);
+    ASSERT_TRUE(texture_->Lock(TextureUnlocked, 0));
+    ASSERT_TRUE(texture_->Lock(TextureLockRead, 1));
+    EXPECT_EQ(texture_->GetPixel(0, 0), 0xFF00FF00u);
+    EXPECT_TRUE(texture_->Lock(TextureUnlocked, 1));
+}
+
+TEST_F(DdsLoaderTest, SquareBlockFileReadsQuarterSizedLevelsDownToOneBlock) {
+    std::vector<uint8_t> bytes = Header(256, 256);
+    std::memcpy(bytes.data() + FourCCField, "DXT1", 4);
+    Put32(bytes, MipCount, 9);
+    Put32(bytes, Caps1, DdsCapsMipMap);
+    bytes.resize(bytes.size() + 32768 + 8192 + 2048 + 512 + 128 + 32 + 8 + 8 + 8);
+    MemoryStream stream{bytes};
+    ASSERT_TRUE(Load(stream));
+    EXPECT_EQ(stream.requests,
+              (std::vector<uint32_t>{4, 124, 32768, 8192, 2048, 512, 128, 32, 8, 8, 8}));
+    EXPECT_EQ(texture_->GetLevelCount(), 9);
+}
+
+TEST_F(DdsLoaderTest, CubeMapFillsTheSixFacesInOrder) {
+    MemoryStream stream{Fixture("argb_cube.dds")};
+    ASSERT_TRUE(Load(stream));
+    EXPECT_EQ(texture_->GetKind(), TextureKind::CubeTexture);
+    EXPECT_EQ(texture_->GetFormat(), 2);
+    EXPECT_EQ(texture_->GetLevelCount(), 1);
+    const uint32_t faces[6] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF,
+                               0xFFFFFF00, 0xFF00FFFF, 0x80FFFFFF};
+    for (uint32_t face = 0; face < 6; ++face) {
+        ASSERT_TRUE(texture_->Lock(TextureLockRead, face));
+        EXPECT_EQ(texture_->GetPixel(3, 3), faces[face]) << face;
+        ASSERT_TRUE(texture_->Lock(TextureUnlocked, face));
+    }
+}
+
+TEST_F(DdsLoaderTest, TwentyFourBitFileLoadsAsRgb) {
+    MemoryStream stream{Fixture("rgb24.dds")};
+    ASSERT_TRUE(Load(stream));
+    EXPECT_EQ(texture_->GetFormat(), 1);
+    ASSERT_TRUE(texture_->Lock(TextureLockRead, 0));
+    EXPECT_EQ(texture_->GetPixel(0, 0), 0xFF0A0000u);
+    EXPECT_EQ(texture_->GetPixel(3, 1), 0xFF0DC8B4u);
+}
+
+TEST_F(DdsLoaderTest, BrokenFilesFailWithTheirTexts) {
+    std::vector<uint8_t> good = Fixture("argb_cube.dds");
+    std::vector<uint8_t> bytes = good;
+    bytes[3] = 'X';
+    ExpectFailure(bytes, "Not a DDS file");
+    ExpectFailure({'D', 'D'}, "Not a DDS file");
+
+    bytes = good;
+    Put32(bytes, Caps1, DdsCapsMipMap);
+    ExpectFailure(bytes, "Mipmapped cubemaps are currently not supported");
+
+    bytes = good;
+    Put32(bytes, Caps2, 0);
+    Put32(bytes, BitCount, 16);
+    ExpectFailure(bytes, "Unimplemented DDS format");
+
+    ExpectFailure(std::vector<uint8_t>(good.begin(), good.begin() + 60), "Unexpected end of file.");
+    // The fifth face is cut short.
+    ExpectFailure(std::vector<uint8_t>(good.begin(), good.end() - 80), "Unexpected end of file.");
+}
+
+TEST_F(DdsLoaderTest, HeadersThatLieAboutSizesFailBeforeAnyWrite) {
+    std::vector<uint8_t> good = Fixture("dxt1_mips.dds");
+    std::vector<uint8_t> bytes = good;
+    Put32(bytes, MipCount, 40); // more levels than 16 x 8 has
+    ExpectFailure(bytes, "Failed to create texture");
+
+    bytes = good;
+    Put32(bytes, WidthField, 0);
+    ExpectFailure(bytes, "Failed to create texture");
+
+    bytes = good;
+    Put32(bytes, WidthField, 0x80000000u);
+    Put32(bytes, HeightField, 0x80000000u);
+    Put32(bytes, Caps1, 0);
+    ExpectFailure(bytes, "Failed to create texture");
+
+    bytes = Fixture("argb_cube.dds");
+    Put32(bytes, HeightField, 8); // cube faces must be square
+    ExpectFailure(bytes, "Failed to create texture");
+
+    // A mip count of 0 on a mip-mapped file still means one level.
+    bytes = Fixture("rgb24.dds");
+    Put32(bytes, Caps1, DdsCapsMipMap);
+    MemoryStream stream{bytes};
+    EXPECT_TRUE(Load(stream));
+    EXPECT_EQ(texture_->GetLevelCount(), 1);
+}
+
+TEST_F(DdsLoaderTest, FailedLoadReplacesAnEarlierTexture) {
+    ASSERT_TRUE(texture_->Create(8, 8, 2, TextureKind::Texture2D, 0, 1));
+    ExpectFailure({'n', 'o', 'p', 'e'}, "Not a DDS file");
+    EXPECT_EQ(texture_->GetSize(), (TextureInt2{0, 0}));
+}
+
+} // namespace
+} // namespace quarn

@@ -1,0 +1,276 @@
+#include "device/DeviceTexture.h"
+
+#include "gpu/software/SoftwareDevice.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace quarn {
+namespace {
+
+class DeviceTextureTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        GpuPresentParameters p;
+        p.backBufferWidth = 8;
+        p.backBufferHeight = 8;
+        p.lockableBackBuffer = true;
+        device_ = SoftwareDevice::Create(p);
+        ASSERT_NE(device_, nullptr);
+    }
+
+    std::unique_ptr<DeviceTexture> Make() {
+        return std::make_unique<DeviceTexture>(
+            *device_, [this](std::string_view text) { reported_.emplace_back(text); });
+    }
+
+    std::unique_ptr<SoftwareDevice> device_;
+    std::vector<std::string> reported_;
+};
+
+TEST_F(DeviceTextureTest, CreateAllocatesPowersOfTwoAndKeepsTheImageSize) {
+    auto texture = Make();
+    ASSERT_TRUE(texture->Create(100, 60, 2, TextureKind::Texture2D, 0, 1));
+    EXPECT_EQ(texture->GetSize(), (TextureInt2{100, 60}));
+    EXPECT_EQ(texture->GetAllocatedSize(), (TextureInt2{128, 64}));
+    EXPECT_FLOAT_EQ(texture->GetTexelSize().x, 1.0f / 128.0f);
+    EXPECT_FLOAT_EQ(texture->GetTexelSize().y, 1.0f / 64.0f);
+    EXPECT_FLOAT_EQ(texture->GetMaxUV().x, 100.0f / 128.0f);
+    EXPECT_FLOAT_EQ(texture->GetMaxUV().y, 60.0f / 64.0f);
+    EXPECT_EQ(texture->GetLevelCount(), 1);
+    EXPECT_EQ(texture->GetFormat(), 2);
+}
+
+TEST_F(DeviceTextureTest, EveryAcceptedFormatReadsBackTheTexelsWritten) {
+    // Channels at 0 or 255 and opaque alpha survive every format, block ones included; one
+    // texel per 4x4 block since a block keeps one written colour.
+    const uint32_t colours[4] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF};
+    const int32_t xs[4] = {0, 4, 0, 7};
+    const int32_t ys[4] = {0, 0, 4, 6};
+    for (int32_t code : {1, 2, 3, 4, 5, 6, 7, 8, 10, 11, 12, 13, 14, 15, 16}) {
+        auto texture = Make();
+        ASSERT_TRUE(texture->Create(8, 8, code, TextureKind::Texture2D, 0, 1)) << code;
+        EXPECT_EQ(texture->GetFormat(), code);
+        ASSERT_TRUE(texture->Lock(TextureLockWrite, 0));
+        for (int i = 0; i < 4; ++i) {
+            texture->SetPixel(xs[i], ys[i], colours[i]);
+        }
+        ASSERT_TRUE(texture->Lock(TextureUnlocked, 0));
+        ASSERT_TRUE(texture->Lock(TextureLockRead, 0));
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(texture->GetPixel(xs[i], ys[i]), colours[i]) << "format " << code;
+        }
+        EXPECT_TRUE(texture->Lock(TextureUnlocked, 0));
+    }
+    EXPECT_TRUE(reported_.empty());
+}
+
+TEST_F(DeviceTextureTest, AlphaChannelsKeepTheirPrecision) {
+    struct Case {
+        int32_t code;
+        uint32_t written;
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {2, 0x80123456, 0x80123456},  {7, 0x8811EEFF, 0x8811EEFF},  {5, 0x7FFF0000, 0x00FF0000},
+        {12, 0x80FF0000, 0x88FF0000}, {14, 0x80FF0000, 0x80FF0000},
+    };
+    for (const Case& c : cases) {
+        auto texture = Make();
+        ASSERT_TRUE(texture->Create(4, 4, c.code, TextureKind::Texture2D, 0, 1));
+        ASSERT_TRUE(texture->Lock(TextureLockReadWrite, 0));
+        texture->SetPixel(1, 2, c.written);
+        EXPECT_EQ(texture->GetPixel(1, 2), c.expected) << "format " << c.code;
+    }
+}
+
+TEST_F(DeviceTextureTest, FloatTexelsKeepValuesAboveOneInHalfFloats) {
+    auto texture = Make();
+    ASSERT_TRUE(texture->Create(4, 4, 15, TextureKind::Texture2D, 0, 1));
+    ASSERT_TRUE(texture->Lock(TextureLockReadWrite, 0));
+    texture->SetPixelFloat4(3, 3, 4.0f, 0.5f, -2.0f, 1.0f);
+    TextureFloat4 back = texture->GetPixelFloat4(3, 3);
+    EXPECT_EQ(back.c0, 4.0f);
+    EXPECT_EQ(back.c1, 0.5f);
+    EXPECT_EQ(back.c2, -2.0f);
+    EXPECT_EQ(back.c3, 1.0f);
+    // Packed reads clamp what does not fit a byte.
+    EXPECT_EQ(texture->GetPixel(3, 3), 0xFFFF7F00u);
+}
+
+TEST_F(DeviceTextureTest, FailedCreateLeavesAnEmptyTexture) {
+    auto texture = Make();
+    EXPECT_FALSE(texture->Create(8, 8, 2, TextureKind::None, 0, 1));
+    EXPECT_TRUE(reported_.empty()); // kind 0 is no device failure
+    // The GPU layer has no palettes.
+    EXPECT_FALSE(texture->Create(8, 8, 9, TextureKind::Texture2D, 0, 1));
+    EXPECT_EQ(reported_, std::vector<std::string>{"Failed to create texture"});
+    EXPECT_EQ(texture->GetKind(), TextureKind::None);
+    EXPECT_EQ(texture->GetFormat(), 0);
+    EXPECT_EQ(texture->GetSize(), (TextureInt2{0, 0}));
+}
+
+TEST_F(DeviceTextureTest, TexelsOutsideTheImageSizeAreIgnored) {
+    auto texture = Make();
+    ASSERT_TRUE(texture->Create(5, 3, 2, TextureKind::Texture2D, 0, 1));
+    ASSERT_TRUE(texture->Lock(TextureLockReadWrite, 0));
+    texture->SetPixel(5, 0, 0xFFFFFFFF); // inside the allocation, outside the image
+    texture->SetPixel(-1, 0, 0xFFFFFFFF);
+    EXPECT_EQ(texture->GetPixel(5, 0), 0u);
+    EXPECT_EQ(texture->GetPixel(0, 3), 0u);
+    TextureFloat4 outside = texture->GetPixelFloat4(9, 9);
+    EXPECT_EQ(outside.c0 + outside.c1 + outside.c2 + outside.c3, 0.0f);
+    ASSERT_TRUE(texture->Lock(TextureUnlocked, 0));
+    texture->SetPixel(0, 0, 0xFFFFFFFF); // unlocked: nothing to write to
+    EXPECT_EQ(texture->GetPixel(0, 0), 0u);
+}
+
+TEST_F(DeviceTextureTest, LockTwiceInTheSameModeSucceedsAndAnotherModeWaitsForUnlock) {
+    auto texture = Make();
+    ASSERT_TRUE(texture->Create(4, 4, 2, TextureKind::Texture2D, 0, 1));
+    EXPECT_TRUE(texture->Lock(TextureLockRead, 0));
+    EXPECT_TRUE(texture->Lock(TextureLockRead, 0));
+    EXPECT_FALSE(texture->Lock(TextureLockWrite, 0));
+    EXPECT_TRUE(texture->Lock(TextureUnlocked, 0));
+    EXPECT_FALSE(texture->Lock(TextureLockWrite, 5)); // no such level
+    EXPECT_EQ(texture->GetLastError().rfind("Texture lock failed. GPU error code is ", 0), 0u);
+}
+
+TEST_F(DeviceTextureTest, ReadLockIgnoresWrites) {
+    auto texture = Make();
+    ASSERT_TRUE(texture->Create(4, 4, 2, TextureKind::Texture2D, 0, 1));
+    ASSERT_TRUE(texture->Lock(TextureLockRead, 0));
+    texture->SetPixel(0, 0, 0xFFFFFFFF);
+    EXPECT_EQ(texture->GetPixel(0, 0), 0u);
+}
+
+TEST_F(DeviceTextureTest, RenderTargetLocksReadTheTargetAndWriteBack) {
+    auto texture = Make();
+    ASSERT_TRUE(texture->Create(8, 8, 2, TextureKind::Texture2D, TextureFlagRenderTarget, 1));
+    ASSERT_EQ(device_->SetRenderTarget(0, texture->GetSurface(0)), GpuResult::Ok);
+    ASSERT_EQ(device_->Clear({}, GpuClearTarget, 0xFF336699, 1.0f, 0), GpuResult::Ok);
+    ASSERT_TRUE(texture->Lock(TextureLockRead, 0));
+    EXPECT_EQ(texture->GetPixel(2, 2), 0xFF336699u);
+    ASSERT_TRUE(texture->Lock(TextureUnlocked, 0));
+
+    // Read-write locks are written back as well as write locks.
+    for (uint32_t mode : {TextureLockWrite, TextureLockReadWrite}) {
+        uint32_t colour = 0xFF000000 | mode;
+        ASSERT_TRUE(texture->Lock(mode, 0));
+        texture->SetPixel(5, 6, colour);
+        ASSERT_TRUE(texture->Lock(TextureUnlocked, 0));
+        ASSERT_TRUE(texture->Lock(TextureLockRead, 0));
+        EXPECT_EQ(texture->GetPixel(5, 6), colour);
+        ASSERT_TRUE(texture->Lock(TextureUnlocked, 0));
+    }
+    device_->SetRenderTarget(0, device_->GetBackBuffer());
+}
+
+TEST_F(DeviceTextureTest, DeviceResetRecreatesOnlyRenderTargets) {
+    auto first = Make();
+    auto target = Make();
+    auto managed = Make();
+    ASSERT_TRUE(target->Create(30, 20, 2, TextureKind::Texture2D, TextureFlagRenderTarget, 1));
+    ASSERT_TRUE(managed->Create(4, 4, 2, TextureKind::Texture2D, 0, 1));
+    GpuTexture* managedObject = managed->GetGpuTexture();
+    first.reset(); // the list must stay whole when an object in its middle dies
+    EXPECT_EQ(GetDeviceTextureCount(), 2u);
+
+    ReleaseDeviceTextures();
+    EXPECT_EQ(target->GetGpuTexture(), nullptr);
+    EXPECT_EQ(device_->ResetBlockers(), 0u);
+    EXPECT_EQ(managed->GetGpuTexture(), managedObject);
+
+    EXPECT_TRUE(RestoreDeviceTextures());
+    ASSERT_NE(target->GetGpuTexture(), nullptr);
+    EXPECT_EQ(target->GetSize(), (TextureInt2{30, 20}));
+    EXPECT_EQ(target->GetAllocatedSize(), (TextureInt2{32, 32}));
+    EXPECT_EQ(target->GetFormat(), 2);
+    EXPECT_TRUE(target->HasFlags(TextureFlagRenderTarget));
+}
+
+TEST_F(DeviceTextureTest, UVHelpersPutTexelCentresAtWholeNumbers) {
+    auto texture = Make();
+    ASSERT_TRUE(texture->Create(64, 64, 2, TextureKind::Texture2D, 0, 1));
+    EXPECT_EQ(texture->UVToTexel(1.25f, 0.5f), (TextureInt2{16, 32}));
+    TextureFloat2 coord = texture->UVToTexelCoord(1.25f, 0.5f);
+    EXPECT_FLOAT_EQ(coord.x, 15.5f);
+    EXPECT_FLOAT_EQ(coord.y, 31.5f);
+    TextureFloat2 uv = texture->TexelToUV(16.0f, 48.0f);
+    EXPECT_FLOAT_EQ(uv.x, 0.25f);
+    EXPECT_FLOAT_EQ(uv.y, 0.75f);
+}
+
+TEST_F(DeviceTextureTest, MemorySizeSumsTheMipChain) {
+    auto texture = Make();
+    ASSERT_TRUE(texture->Create(64, 64, 2, TextureKind::Texture2D, 1, 1));
+    EXPECT_EQ(texture->GetLevelCount(), 7);
+    EXPECT_EQ(texture->GetMemorySize(), 16384u + 4096u + 1024u + 256u + 64u + 16u + 4u);
+}
+
+TEST_F(DeviceTextureTest, DrawToScreenCopiesTheSourceRectangle) {
+    auto texture = Make();
+    ASSERT_TRUE(texture->Create(4, 4, 2, TextureKind::Texture2D, 0, 1));
+    ASSERT_TRUE(texture->Lock(TextureLockWrite, 0));
+    for (int32_t y = 0; y < 4; ++y) {
+        for (int32_t x = 0; x < 4; ++x) {
+            texture->SetPixel(x, y, x < 2 ? 0xFF00FF00 : 0xFF0000FF);
+        }
+    }
+    ASSERT_TRUE(texture->Lock(TextureUnlocked, 0));
+    // Leftover state from an earlier draw must not leak into the copy.
+    device_->SetRenderState(GpuRenderState::FillMode,
+                            static_cast<uint32_t>(GpuFillMode::Wireframe));
+    ASSERT_EQ(device_->BeginScene(), GpuResult::Ok);
+    EXPECT_TRUE(texture->DrawToScreen(2, 0, 4, 4, 0, 0, 8, 8));
+    ASSERT_EQ(device_->EndScene(), GpuResult::Ok);
+
+    DeviceTexture screen(*device_);
+    screen.WrapSurface(device_->GetBackBuffer());
+    EXPECT_EQ(screen.GetKind(), TextureKind::Surface);
+    EXPECT_EQ(screen.GetSize(), (TextureInt2{8, 8}));
+    ASSERT_TRUE(screen.Lock(TextureLockRead, 0));
+    EXPECT_EQ(screen.GetPixel(3, 3) & 0xFFFFFF, 0x0000FFu);
+    EXPECT_EQ(screen.GetPixel(7, 7) & 0xFFFFFF, 0x0000FFu);
+    ASSERT_TRUE(screen.Lock(TextureUnlocked, 0));
+
+    auto cube = Make();
+    ASSERT_TRUE(cube->Create(4, 4, 2, TextureKind::CubeTexture, 0, 1));
+    EXPECT_FALSE(cube->DrawToScreen(0, 0, 4, 4, 0, 0, 4, 4));
+}
+
+TEST_F(DeviceTextureTest, CopyToReachesTargetsAndSystemMemory) {
+    auto source = Make();
+    auto target = Make();
+    auto readBack = Make();
+    ASSERT_TRUE(source->Create(4, 4, 2, TextureKind::Texture2D, 0, 1));
+    ASSERT_TRUE(target->Create(4, 4, 2, TextureKind::Texture2D, TextureFlagRenderTarget, 1));
+    ASSERT_TRUE(readBack->Create(4, 4, 2, TextureKind::Surface, 0, 1));
+    ASSERT_TRUE(source->Lock(TextureLockWrite, 0));
+    source->SetPixel(1, 1, 0xFF123456);
+    ASSERT_TRUE(source->Lock(TextureUnlocked, 0));
+
+    EXPECT_TRUE(source->CopyTo(*target));
+    EXPECT_TRUE(target->CopyTo(*readBack));
+    ASSERT_TRUE(readBack->Lock(TextureLockRead, 0));
+    EXPECT_EQ(readBack->GetPixel(1, 1), 0xFF123456u);
+}
+
+TEST(DeviceTextureFormats, AlphaFormatsFallBackOnlyToAlphaFormats) {
+    for (int32_t code = 1; code < PixelFormatCount; ++code) {
+        bool hasAlpha = GetPixelFormatRecord(code).alphaBits != 0;
+        for (int32_t fallback : GetPixelFormatFallbacks(code)) {
+            if (fallback != 0 && hasAlpha) {
+                EXPECT_NE(GetPixelFormatRecord(fallback).alphaBits, 0u) << code;
+            }
+        }
+    }
+    EXPECT_EQ(PixelFormatFromGpu(GpuFormat::D24S8), 17);
+    EXPECT_EQ(PixelFormatFromGpu(GpuFormat::Dxt3), 12);
+    EXPECT_STREQ(GetNativeTextureExtension(0), "dds");
+    EXPECT_STREQ(GetNativeTextureExtension(1), "");
+}
+
+} // namespace
+} // namespace quarn

@@ -1,0 +1,147 @@
+#include "device/IndexBuffer.h"
+
+#include "gpu/software/SoftwareDevice.h"
+
+#include <gtest/gtest.h>
+
+namespace quarn {
+namespace {
+
+class IndexBufferTest : public ::testing::Test {
+protected:
+    void SetUp() override { device_ = MakeDevice(GpuCaps{}); }
+
+    static std::unique_ptr<SoftwareDevice> MakeDevice(const GpuCaps& caps) {
+        GpuPresentParameters p;
+        p.backBufferWidth = 4;
+        p.backBufferHeight = 4;
+        return SoftwareDevice::Create(p, caps);
+    }
+
+    std::vector<uint32_t> Read(IndexBuffer& b) {
+        std::vector<uint32_t> values;
+        for (uint32_t i = 0; i < b.GetIndexCount(); ++i) {
+            values.push_back(b.GetIndex(i));
+        }
+        return values;
+    }
+
+    std::unique_ptr<SoftwareDevice> device_;
+};
+
+TEST_F(IndexBufferTest, IndexSizeFollowsTheDevicesLargestVertexIndex) {
+    IndexBuffer wide(*device_);
+    EXPECT_EQ(wide.GetIndexSize(), 4u);
+    GpuCaps caps;
+    caps.maxVertexIndex = 0xFFFF;
+    auto small = MakeDevice(caps);
+    IndexBuffer narrow(*small);
+    ASSERT_TRUE(narrow.Create(6, 0));
+    EXPECT_EQ(narrow.GetIndexSize(), 2u);
+    EXPECT_EQ(narrow.GetMemorySize(), 12u); // two bytes per index, not four
+    narrow.SetIndex(0, 0x12345);
+    EXPECT_EQ(narrow.GetIndex(0), 0x2345u);
+}
+
+TEST_F(IndexBufferTest, PrimitiveCountsFollowTheKindAndNeverWrap) {
+    IndexBuffer b(*device_);
+    ASSERT_TRUE(b.Create(7, 1));
+    EXPECT_EQ(b.GetPrimitiveCount(), 3u);
+    EXPECT_EQ(b.GetPrimitiveType(), GpuPrimitiveType::LineList);
+    ASSERT_TRUE(b.Create(2, 2));
+    EXPECT_EQ(b.GetPrimitiveCount(), 0u);
+    b.SetCount(1);
+    EXPECT_EQ(b.GetPrimitiveCount(), 0u);
+    ASSERT_TRUE(b.Create(5, 3));
+    EXPECT_EQ(b.GetPrimitiveCount(), 4u);
+}
+
+TEST_F(IndexBufferTest, FillHelpersWriteTheirPatterns) {
+    IndexBuffer b(*device_);
+    ASSERT_TRUE(b.Create(12, IndexSystemMemory));
+    b.FillQuadIndices(0, 1, 8, true);
+    b.FillQuadIndices(6, 1, 0, false);
+    EXPECT_EQ(Read(b), (std::vector<uint32_t>{8, 9, 10, 8, 10, 11, 0, 2, 1, 0, 3, 2}));
+    b.FillStrip(0, 2, 5);
+    b.FillLines(3, 1, 7);
+    b.FillTriangles(5, 0, 99); // nothing for no triangles
+    uint32_t x = 0, y = 0, z = 0;
+    b.GetTriangle(1, x, y, z);
+    EXPECT_EQ((std::vector<uint32_t>{x, y, z}), (std::vector<uint32_t>{7, 8, 11}));
+    b.SetTriangle(4, 1, 2, 3); // beyond the capacity: ignored
+    b.GetTriangle(4, x, y, z);
+    EXPECT_EQ(x + y + z, 0u);
+}
+
+TEST_F(IndexBufferTest, AdditionsBeyondTheCapacityChangeNothing) {
+    IndexBuffer b(*device_);
+    ASSERT_TRUE(b.Create(6, IndexStartEmpty));
+    EXPECT_EQ(b.GetIndexCount(), 0u);
+    EXPECT_EQ(b.AddIndices(3), 0u);
+    EXPECT_EQ(b.AddIndices(3), 3u);
+    EXPECT_EQ(b.AddIndices(1), 0u);
+    EXPECT_EQ(b.GetIndexCount(), 6u);
+    EXPECT_EQ(b.GetPrimitiveCount(), 2u);
+}
+
+TEST_F(IndexBufferTest, DynamicFillingSpansSeveralAdditionsUntilUnlocked) {
+    IndexBuffer b(*device_);
+    ASSERT_TRUE(b.Create(12, IndexStartEmpty));
+    b.FillQuadIndices(b.AddIndices(6), 1, 0, true);
+    b.FillQuadIndices(b.AddIndices(6), 1, 4, true);
+    EXPECT_EQ(b.GetLockMode(), 2u);
+    ASSERT_TRUE(b.Lock(0));
+    EXPECT_EQ(Read(b)[7], 5u);
+    // Later in the frame, after an unlock: the write pointer must come from a fresh lock.
+    b.Clear();
+    ASSERT_EQ(b.AddIndices(6), 0u);
+    b.FillQuadIndices(0, 1, 20, true);
+    ASSERT_TRUE(b.Lock(0));
+    EXPECT_EQ(Read(b)[5], 23u);
+}
+
+TEST_F(IndexBufferTest, ClearingALockedBufferReleasesTheLock) {
+    IndexBuffer b(*device_);
+    ASSERT_TRUE(b.Create(6, 0));
+    ASSERT_TRUE(b.Lock(2));
+    b.Clear();
+    EXPECT_TRUE(b.Lock(1));
+}
+
+TEST_F(IndexBufferTest, AppendedRangesAreOffsetAndConvertedBetweenSizes) {
+    GpuCaps caps;
+    caps.maxVertexIndex = 0xFFFF;
+    auto small = MakeDevice(caps);
+    IndexBuffer source(*small);
+    ASSERT_TRUE(source.Create(3, IndexSystemMemory));
+    source.FillTriangles(0, 1, 1);
+    ASSERT_TRUE(source.Lock(1));
+
+    IndexBuffer target(*device_);
+    ASSERT_TRUE(target.Create(6, IndexStartEmpty));
+    EXPECT_EQ(target.AppendRange(3, source.GetRange(0), 100), 0u);
+    EXPECT_EQ(target.AppendRange(2, source.GetRange(1), 0), 3u);
+    EXPECT_EQ(target.AppendRange(2, source.GetRange(0), 0), 0u); // no room left
+    IndexRange lying = source.GetRange(3);                       // holds no index at all
+    EXPECT_EQ(target.AppendRange(1, lying, 0), 0u);
+    EXPECT_EQ(Read(target), (std::vector<uint32_t>{101, 102, 103, 2, 3}));
+}
+
+TEST_F(IndexBufferTest, GroupStartsRoundTripAndGrowingForgetsThem) {
+    IndexBuffer b(*device_);
+    b.SetGroupCount(2);
+    b.SetGroupStart(0, 0);
+    b.SetGroupStart(1, 6);
+    b.SetGroupStart(2, 12);
+    b.SetGroupStart(3, 99); // beyond the end marker: ignored
+    EXPECT_EQ(b.GetGroupCount(), 2u);
+    EXPECT_EQ(b.GetGroupStart(2), 12u);
+    EXPECT_EQ(b.GetGroupStart(3), 0u);
+    b.SetGroupCount(1);
+    EXPECT_EQ(b.GetGroupStart(1), 6u);
+    b.SetGroupCount(3);
+    EXPECT_EQ(b.GetGroupStart(1), 0u);
+}
+
+} // namespace
+} // namespace quarn

@@ -1,0 +1,278 @@
+#include "gpu/software/SoftwareDevice.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace quarn {
+namespace {
+
+std::unique_ptr<SoftwareDevice> MakeDevice(const GpuCaps& caps = GpuCaps{}) {
+    GpuPresentParameters p;
+    p.backBufferWidth = 8;
+    p.backBufferHeight = 6;
+    p.lockableBackBuffer = true;
+    p.enableAutoDepthStencil = true;
+    return SoftwareDevice::Create(p, caps);
+}
+
+uint32_t BackPixel(SoftwareDevice& device, uint32_t x, uint32_t y) {
+    return static_cast<SoftwareSurface*>(device.GetBackBuffer())->ReadArgb(x, y);
+}
+
+class CountingRasterizer : public GpuRasterizer {
+public:
+    explicit CountingRasterizer(std::vector<GpuDrawCall>* calls) : calls_(calls) {}
+    void Draw(const GpuState&, const GpuDrawCall& call) override { calls_->push_back(call); }
+
+private:
+    std::vector<GpuDrawCall>* calls_;
+};
+
+TEST(SoftwareDevice, ClearFillsOnlyTheViewport) {
+    auto device = MakeDevice();
+    ASSERT_EQ(
+        device->Clear({}, GpuClearTarget | GpuClearZBuffer | GpuClearStencil, 0xFF102030, 1.0f, 0),
+        GpuResult::Ok);
+    ASSERT_EQ(device->SetViewport({2, 1, 3, 2, 0.0f, 1.0f}), GpuResult::Ok);
+    ASSERT_EQ(device->Clear({}, GpuClearTarget | GpuClearZBuffer | GpuClearStencil, 0xFFFF0000,
+                            0.25f, 0x1FF),
+              GpuResult::Ok);
+    EXPECT_EQ(BackPixel(*device, 2, 1), 0xFFFF0000u);
+    EXPECT_EQ(BackPixel(*device, 4, 2), 0xFFFF0000u);
+    EXPECT_EQ(BackPixel(*device, 5, 2), 0xFF102030u);
+    EXPECT_EQ(BackPixel(*device, 2, 3), 0xFF102030u);
+    auto* depth = static_cast<SoftwareSurface*>(device->GetDepthStencilSurface());
+    EXPECT_EQ(depth->DepthPlane()[1 * 8 + 2], 0.25f);
+    EXPECT_EQ(depth->DepthPlane()[0], 1.0f);
+    EXPECT_EQ(depth->StencilPlane()[1 * 8 + 2], 0xFF); // masked to the format's eight bits
+    EXPECT_EQ(depth->StencilPlane()[0], 0);
+}
+
+TEST(SoftwareDevice, ClearRectsAreClippedToTheViewport) {
+    auto device = MakeDevice();
+    device->Clear({}, GpuClearTarget, 0, 1.0f, 0);
+    device->SetViewport({0, 0, 4, 4, 0.0f, 1.0f});
+    GpuRect rects[] = {{3, 3, 100, 100}, {-5, -5, 1, 1}};
+    ASSERT_EQ(device->Clear(rects, GpuClearTarget, 0xFFFFFFFF, 1.0f, 0), GpuResult::Ok);
+    EXPECT_EQ(BackPixel(*device, 3, 3), 0xFFFFFFFFu);
+    EXPECT_EQ(BackPixel(*device, 0, 0), 0xFFFFFFFFu);
+    EXPECT_EQ(BackPixel(*device, 4, 4), 0xFF000000u);
+    EXPECT_EQ(BackPixel(*device, 1, 1), 0xFF000000u);
+}
+
+TEST(SoftwareDevice, StencilClearWithoutStencilBitsIsRefused) {
+    auto device = MakeDevice();
+    auto depth = device->CreateDepthStencilSurface(8, 6, GpuFormat::D24X8);
+    ASSERT_NE(depth, nullptr);
+    device->SetDepthStencilSurface(depth.get());
+    EXPECT_EQ(device->Clear({}, GpuClearStencil, 0, 1.0f, 0), GpuResult::InvalidCall);
+    device->SetDepthStencilSurface(nullptr);
+    EXPECT_EQ(device->Clear({}, GpuClearZBuffer, 0, 1.0f, 0), GpuResult::InvalidCall);
+}
+
+TEST(SoftwareDevice, LoweredCapabilitiesRefuseWhatTheyExclude) {
+    GpuCaps caps;
+    caps.maxStencilBits = 4;
+    // The automatic D24S8 surface needs eight stencil bits.
+    EXPECT_EQ(MakeDevice(caps), nullptr);
+    auto device = MakeDevice();
+    GpuCaps& lowered = device->MutableCaps();
+    lowered.maxTextureWidth = 256;
+    lowered.maxStencilBits = 4;
+    lowered.maxVertexIndex = 0xFFFF;
+    lowered.cubeMaps = false;
+    lowered.maxActiveLights = 2;
+    EXPECT_EQ(device->CreateTexture(512, 4, 1, 0, GpuFormat::A8R8G8B8, GpuPool::Managed), nullptr);
+    EXPECT_NE(device->CreateTexture(256, 4, 1, 0, GpuFormat::A8R8G8B8, GpuPool::Managed), nullptr);
+    EXPECT_FALSE(device->CheckDepthStencilMatch(GpuFormat::X8R8G8B8, GpuFormat::D24S8));
+    EXPECT_TRUE(device->CheckDepthStencilMatch(GpuFormat::X8R8G8B8, GpuFormat::D24X4S4));
+    EXPECT_EQ(device->CreateIndexBuffer(64, 0, GpuFormat::Index32, GpuPool::Managed), nullptr);
+    EXPECT_NE(device->CreateIndexBuffer(64, 0, GpuFormat::Index16, GpuPool::Managed), nullptr);
+    EXPECT_EQ(device->CreateCubeTexture(4, 1, 0, GpuFormat::A8R8G8B8, GpuPool::Managed), nullptr);
+    EXPECT_EQ(device->LightEnable(2, true), GpuResult::InvalidCall);
+    EXPECT_EQ(device->LightEnable(1, true), GpuResult::Ok);
+}
+
+TEST(SoftwareDevice, ResetIsRefusedWhileDefaultPoolObjectsOrStateBlocksLive) {
+    auto device = MakeDevice();
+    device->LoseDevice();
+    EXPECT_EQ(device->Present(nullptr, nullptr), GpuResult::DeviceLost);
+    EXPECT_EQ(device->TestCooperativeLevel(), GpuResult::DeviceNotReset);
+
+    auto target =
+        device->CreateTexture(4, 4, 1, GpuUsageRenderTarget, GpuFormat::A8R8G8B8, GpuPool::Default);
+    auto managed = device->CreateTexture(4, 4, 1, 0, GpuFormat::A8R8G8B8, GpuPool::Managed);
+    auto vertices = device->CreateVertexBuffer(64, GpuUsageDynamic, 0, GpuPool::Default);
+    device->BeginStateBlock();
+    auto block = device->EndStateBlock();
+    GpuPresentParameters p;
+    p.backBufferWidth = 16;
+    p.backBufferHeight = 12;
+    EXPECT_EQ(device->Reset(p), GpuResult::InvalidCall);
+    target.reset();
+    vertices.reset();
+    EXPECT_EQ(device->Reset(p), GpuResult::InvalidCall); // the state block still lives
+    block.reset();
+    ASSERT_EQ(device->Reset(p), GpuResult::Ok); // managed objects survive a reset
+    EXPECT_EQ(device->TestCooperativeLevel(), GpuResult::Ok);
+    EXPECT_EQ(device->Present(nullptr, nullptr), GpuResult::Ok);
+    EXPECT_EQ(device->GetBackBuffer()->GetDesc().width, 16u);
+    EXPECT_EQ(device->GetViewport().height, 12u);
+}
+
+TEST(SoftwareDevice, StateBlockRecordsWithoutExecutingAndReplaysOnApply) {
+    auto device = MakeDevice();
+    auto texture = device->CreateTexture(4, 4, 1, 0, GpuFormat::A8R8G8B8, GpuPool::Managed);
+    Matrix4 world;
+    world.At(3, 0) = 5.0f;
+    ASSERT_EQ(device->BeginStateBlock(), GpuResult::Ok);
+    device->SetRenderState(GpuRenderState::AlphaBlendEnable, 1);
+    device->SetRenderState(GpuRenderState::SrcBlend, static_cast<uint32_t>(GpuBlend::SrcAlpha));
+    device->SetRenderState(GpuRenderState::SrcBlend, static_cast<uint32_t>(GpuBlend::DestColor));
+    device->SetTexture(1, texture.get());
+    device->SetTransform(GpuTransform::World, world);
+    device->SetTextureStageState(2, GpuStageState::ColorOp,
+                                 static_cast<uint32_t>(GpuTextureOp::Add));
+    EXPECT_EQ(device->GetRenderState(GpuRenderState::AlphaBlendEnable), 0u);
+    EXPECT_EQ(device->GetTexture(1), nullptr);
+    auto block = device->EndStateBlock();
+    ASSERT_NE(block, nullptr);
+
+    device->SetRenderState(GpuRenderState::CullMode, static_cast<uint32_t>(GpuCull::None));
+    ASSERT_EQ(block->Apply(), GpuResult::Ok);
+    EXPECT_EQ(device->GetRenderState(GpuRenderState::AlphaBlendEnable), 1u);
+    EXPECT_EQ(device->GetRenderState(GpuRenderState::SrcBlend),
+              static_cast<uint32_t>(GpuBlend::DestColor));
+    EXPECT_EQ(device->GetTexture(1), texture.get());
+    EXPECT_EQ(device->GetTransform(GpuTransform::World).At(3, 0), 5.0f);
+    EXPECT_EQ(device->GetTextureStageState(2, GpuStageState::ColorOp),
+              static_cast<uint32_t>(GpuTextureOp::Add));
+    // States the block never set stay as they were.
+    EXPECT_EQ(device->GetRenderState(GpuRenderState::CullMode),
+              static_cast<uint32_t>(GpuCull::None));
+}
+
+TEST(SoftwareDevice, DestroyedObjectsLeaveNoBindingBehind) {
+    auto device = MakeDevice();
+    auto texture =
+        device->CreateTexture(4, 4, 1, GpuUsageRenderTarget, GpuFormat::A8R8G8B8, GpuPool::Default);
+    device->BeginStateBlock();
+    device->SetTexture(0, texture.get());
+    auto block = device->EndStateBlock();
+    device->SetTexture(0, texture.get());
+    ASSERT_EQ(device->SetRenderTarget(0, texture->GetSurface(0, GpuCubeFace::PositiveX)),
+              GpuResult::Ok);
+    EXPECT_EQ(device->GetViewport().width, 4u);
+    texture.reset();
+    EXPECT_EQ(device->GetTexture(0), nullptr);
+    EXPECT_EQ(device->GetRenderTarget(0), device->GetBackBuffer());
+    device->SetTexture(0, nullptr);
+    block->Apply();
+    EXPECT_EQ(device->GetTexture(0), nullptr);
+}
+
+TEST(SoftwareDevice, DrawsReachTheRasterizerOnlyWithinTheBuffers) {
+    auto device = MakeDevice();
+    std::vector<GpuDrawCall> calls;
+    device->SetRasterizer(std::make_unique<CountingRasterizer>(&calls));
+    GpuVertexElement elements[] = {{0, 0, GpuDeclType::Float3, GpuDeclUsage::Position, 0},
+                                   {1, 0, GpuDeclType::Color, GpuDeclUsage::Color, 0}};
+    auto declaration = device->CreateVertexDeclaration(elements);
+    ASSERT_NE(declaration, nullptr);
+    auto positions = device->CreateVertexBuffer(4 * 12, 0, 0, GpuPool::Managed);
+    auto colours = device->CreateVertexBuffer(3 * 4, 0, 0, GpuPool::Managed);
+    auto indices = device->CreateIndexBuffer(6 * 2, 0, GpuFormat::Index16, GpuPool::Managed);
+    void* data = nullptr;
+    ASSERT_EQ(indices->Lock(0, 0, data, 0), GpuResult::Ok);
+    const uint16_t values[] = {0, 1, 2, 0, 2, 3};
+    std::memcpy(data, values, sizeof(values));
+    indices->Unlock();
+    device->SetVertexDeclaration(declaration.get());
+    device->SetStreamSource(0, positions.get(), 0, 12);
+    device->SetStreamSource(1, colours.get(), 0, 4);
+    device->SetIndices(indices.get());
+
+    EXPECT_EQ(device->DrawIndexedPrimitive(GpuPrimitiveType::TriangleList, 0, 0, 3, 0, 1),
+              GpuResult::Ok);
+    // Index 3 lies past the colour stream's three vertices.
+    EXPECT_EQ(device->DrawIndexedPrimitive(GpuPrimitiveType::TriangleList, 0, 0, 4, 0, 2),
+              GpuResult::InvalidCall);
+    EXPECT_EQ(device->DrawIndexedPrimitive(GpuPrimitiveType::TriangleList, -1, 0, 3, 0, 1),
+              GpuResult::InvalidCall);
+    EXPECT_EQ(device->DrawPrimitive(GpuPrimitiveType::TriangleStrip, 1, 1), GpuResult::InvalidCall);
+    EXPECT_EQ(device->DrawPrimitive(GpuPrimitiveType::LineStrip, 0, 2), GpuResult::Ok);
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_TRUE(calls[0].indexed);
+    EXPECT_EQ(calls[0].streamData[1], static_cast<SoftwareVertexBuffer*>(colours.get())->Data());
+    EXPECT_EQ(calls[1].type, GpuPrimitiveType::LineStrip);
+}
+
+TEST(SoftwareDevice, UserMemoryDrawsUnbindStreamZero) {
+    auto device = MakeDevice();
+    std::vector<GpuDrawCall> calls;
+    device->SetRasterizer(std::make_unique<CountingRasterizer>(&calls));
+    GpuVertexElement elements[] = {{0, 0, GpuDeclType::Float4, GpuDeclUsage::PositionT, 0}};
+    auto declaration = device->CreateVertexDeclaration(elements);
+    auto buffer = device->CreateVertexBuffer(64, 0, 0, GpuPool::Managed);
+    device->SetVertexDeclaration(declaration.get());
+    device->SetStreamSource(0, buffer.get(), 0, 16);
+    float vertices[3 * 4] = {};
+    EXPECT_EQ(device->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 1, vertices, 8),
+              GpuResult::InvalidCall); // stride shorter than the vertex
+    ASSERT_EQ(device->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 1, vertices, 16),
+              GpuResult::Ok);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].streamData[0], reinterpret_cast<const uint8_t*>(vertices));
+    EXPECT_EQ(device->State().streams[0].buffer, nullptr);
+}
+
+TEST(SoftwareDevice, BufferLocksHonourDynamicUsageAndBounds) {
+    auto device = MakeDevice();
+    auto fixed = device->CreateVertexBuffer(32, GpuUsageWriteOnly, 0, GpuPool::Managed);
+    auto dynamic =
+        device->CreateVertexBuffer(32, GpuUsageDynamic | GpuUsageWriteOnly, 0, GpuPool::Default);
+    void* data = nullptr;
+    EXPECT_EQ(fixed->Lock(0, 0, data, GpuLockDiscard), GpuResult::InvalidCall);
+    EXPECT_EQ(fixed->Lock(16, 17, data, 0), GpuResult::InvalidCall);
+    EXPECT_EQ(dynamic->Lock(0, 0, data, GpuLockDiscard), GpuResult::Ok);
+    EXPECT_EQ(dynamic->Lock(0, 0, data, GpuLockNoOverwrite), GpuResult::InvalidCall);
+    EXPECT_EQ(dynamic->Unlock(), GpuResult::Ok);
+    EXPECT_EQ(dynamic->Lock(8, 8, data, GpuLockNoOverwrite), GpuResult::Ok);
+}
+
+TEST(SoftwareDevice, TargetsCopyBackThroughSystemMemoryAndStretch) {
+    auto device = MakeDevice();
+    device->Clear({}, GpuClearTarget, 0xFF00FF00, 1.0f, 0);
+    auto copy = device->CreateOffscreenPlainSurface(8, 6, GpuFormat::X8R8G8B8, GpuPool::SystemMem);
+    auto video = device->CreateOffscreenPlainSurface(8, 6, GpuFormat::X8R8G8B8, GpuPool::Default);
+    // Reading a target back needs system memory.
+    EXPECT_EQ(device->GetRenderTargetData(device->GetBackBuffer(), video.get()),
+              GpuResult::InvalidCall);
+    ASSERT_EQ(device->GetRenderTargetData(device->GetBackBuffer(), copy.get()), GpuResult::Ok);
+    EXPECT_EQ(static_cast<SoftwareSurface*>(copy.get())->ReadArgb(7, 5), 0xFF00FF00u);
+
+    auto small =
+        device->CreateTexture(2, 2, 1, GpuUsageRenderTarget, GpuFormat::A8R8G8B8, GpuPool::Default);
+    GpuRect corner{0, 0, 4, 3};
+    ASSERT_EQ(device->StretchRect(device->GetBackBuffer(), &corner,
+                                  small->GetSurface(0, GpuCubeFace::PositiveX), nullptr),
+              GpuResult::Ok);
+    EXPECT_EQ(static_cast<SoftwareTexture*>(small.get())->SampleTexelArgb(0, 0, 1, 1), 0xFF00FF00u);
+}
+
+TEST(SoftwareDevice, PresentHandsTheBackBufferToTheSink) {
+    auto device = MakeDevice();
+    uint32_t seen = 0;
+    device->SetPresentSink([&seen](const SoftwareSurface& back, const GpuRect*, const GpuRect*) {
+        seen = back.ReadArgb(0, 0);
+    });
+    device->Clear({}, GpuClearTarget, 0xFF123456, 1.0f, 0);
+    ASSERT_EQ(device->Present(nullptr, nullptr), GpuResult::Ok);
+    EXPECT_EQ(seen, 0xFF123456u);
+    // The back buffer keeps its pixels across Present.
+    EXPECT_EQ(BackPixel(*device, 3, 3), 0xFF123456u);
+}
+
+} // namespace
+} // namespace quarn

@@ -1,0 +1,388 @@
+#include "gpu/software/SoftwareDevice.h"
+#include "gpu/software/VertexProcessing.h"
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace quarn {
+namespace {
+
+struct ScreenVertex {
+    float x, y, z, rhw;
+    uint32_t color;
+    float u, v;
+};
+
+struct SceneVertex {
+    float x, y, z;
+    float nx, ny, nz;
+};
+
+uint32_t Word(float f) {
+    return std::bit_cast<uint32_t>(f);
+}
+
+class RasterizerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        GpuPresentParameters p;
+        p.backBufferWidth = 16;
+        p.backBufferHeight = 16;
+        device_ = SoftwareDevice::Create(p);
+        ASSERT_NE(device_, nullptr);
+        const GpuVertexElement screen[] = {
+            {0, 0, GpuDeclType::Float4, GpuDeclUsage::PositionT, 0},
+            {0, 16, GpuDeclType::Color, GpuDeclUsage::Color, 0},
+            {0, 20, GpuDeclType::Float2, GpuDeclUsage::TexCoord, 0},
+        };
+        screenDecl_ = device_->CreateVertexDeclaration(screen);
+        const GpuVertexElement scene[] = {
+            {0, 0, GpuDeclType::Float3, GpuDeclUsage::Position, 0},
+            {0, 12, GpuDeclType::Float3, GpuDeclUsage::Normal, 0},
+        };
+        sceneDecl_ = device_->CreateVertexDeclaration(scene);
+        device_->SetVertexDeclaration(screenDecl_.get());
+        device_->SetRenderState(GpuRenderState::CullMode, static_cast<uint32_t>(GpuCull::None));
+        // Vertex alpha, not the (absent) texture's, so blends see the colour's alpha.
+        device_->SetTextureStageState(0, GpuStageState::AlphaArg1,
+                                      static_cast<uint32_t>(GpuTextureArg::Diffuse));
+        device_->BeginScene();
+        Clear(0);
+    }
+
+    void Clear(uint32_t color) { device_->Clear({}, GpuClearTarget, color, 1.0f, 0); }
+
+    void UseDepthStencil() {
+        depth_ = device_->CreateDepthStencilSurface(16, 16, GpuFormat::D24S8);
+        ASSERT_NE(depth_, nullptr);
+        device_->SetDepthStencilSurface(depth_.get());
+        device_->SetRenderState(GpuRenderState::ZEnable, 1);
+        device_->Clear({}, GpuClearZBuffer | GpuClearStencil, 0, 1.0f, 0);
+    }
+
+    // An axis-aligned rectangle of two triangles sharing the diagonal.
+    void Rect(float left, float top, float right, float bottom, uint32_t color, float z = 0.5f,
+              float u1 = 1.0f, float v1 = 1.0f) {
+        const ScreenVertex v[6] = {
+            {left, top, z, 1, color, 0, 0},       {right, top, z, 1, color, u1, 0},
+            {right, bottom, z, 1, color, u1, v1}, {left, top, z, 1, color, 0, 0},
+            {right, bottom, z, 1, color, u1, v1}, {left, bottom, z, 1, color, 0, v1},
+        };
+        ASSERT_EQ(device_->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 2, v, sizeof(v[0])),
+                  GpuResult::Ok);
+    }
+
+    uint32_t Pixel(uint32_t x, uint32_t y) {
+        auto* surface = static_cast<SoftwareSurface*>(device_->GetBackBuffer());
+        return surface->ReadArgb(x, y) & 0xFFFFFF;
+    }
+
+    void Blend(GpuBlendOp op, GpuBlend source, GpuBlend dest) {
+        device_->SetRenderState(GpuRenderState::AlphaBlendEnable, 1);
+        device_->SetRenderState(GpuRenderState::BlendOp, static_cast<uint32_t>(op));
+        device_->SetRenderState(GpuRenderState::SrcBlend, static_cast<uint32_t>(source));
+        device_->SetRenderState(GpuRenderState::DestBlend, static_cast<uint32_t>(dest));
+    }
+
+    void Set(GpuRenderState state, uint32_t value) { device_->SetRenderState(state, value); }
+    template <typename E>
+    void Set(GpuRenderState state, E value) {
+        device_->SetRenderState(state, static_cast<uint32_t>(value));
+    }
+
+    std::unique_ptr<GpuTexture> SolidLevels(std::initializer_list<uint32_t> colors, uint32_t size) {
+        auto texture = device_->CreateTexture(size, size, static_cast<uint32_t>(colors.size()), 0,
+                                              GpuFormat::A8R8G8B8, GpuPool::Managed);
+        uint32_t level = 0;
+        for (uint32_t color : colors) {
+            FillLevel(*texture, level++, GpuCubeFace::PositiveX,
+                      [color](uint32_t, uint32_t) { return color; });
+        }
+        return texture;
+    }
+
+    template <typename F>
+    void FillLevel(GpuTexture& texture, uint32_t level, GpuCubeFace face, F texel) {
+        const GpuSurfaceDesc desc = texture.GetLevelDesc(level);
+        GpuLockedRect locked;
+        ASSERT_EQ(texture.LockRect(level, face, locked, nullptr, 0), GpuResult::Ok);
+        for (uint32_t y = 0; y < desc.height; ++y) {
+            for (uint32_t x = 0; x < desc.width; ++x) {
+                const uint32_t value = texel(x, y);
+                std::memcpy(static_cast<uint8_t*>(locked.bits) + y * locked.pitch + x * 4, &value,
+                            4);
+            }
+        }
+        texture.UnlockRect(level, face);
+    }
+
+    // A full-viewport quad at camera-space depth 0.5 facing the camera, drawn through the
+    // fixed-function transform with identity matrices.
+    void SceneQuad() {
+        device_->SetVertexDeclaration(sceneDecl_.get());
+        const SceneVertex v[6] = {
+            {-1, 1, 0.5f, 0, 0, -1}, {1, 1, 0.5f, 0, 0, -1},  {1, -1, 0.5f, 0, 0, -1},
+            {-1, 1, 0.5f, 0, 0, -1}, {1, -1, 0.5f, 0, 0, -1}, {-1, -1, 0.5f, 0, 0, -1},
+        };
+        ASSERT_EQ(device_->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 2, v, sizeof(v[0])),
+                  GpuResult::Ok);
+    }
+
+    std::unique_ptr<SoftwareDevice> device_;
+    std::unique_ptr<GpuVertexDeclaration> screenDecl_;
+    std::unique_ptr<GpuVertexDeclaration> sceneDecl_;
+    std::unique_ptr<GpuSurface> depth_;
+};
+
+TEST_F(RasterizerTest, SharedEdgesCoverEveryPixelOnceAndOnlyTopLeftEdgesOwnTheirPixels) {
+    Blend(GpuBlendOp::Add, GpuBlend::One, GpuBlend::One);
+    Rect(2, 2, 6, 5, 0xFF202020);
+    for (uint32_t y = 0; y < 8; ++y) {
+        for (uint32_t x = 0; x < 8; ++x) {
+            const bool inside = x >= 2 && x < 6 && y >= 2 && y < 5;
+            EXPECT_EQ(Pixel(x, y), inside ? 0x202020u : 0u) << x << "," << y;
+        }
+    }
+    // A neighbour sharing the right edge takes column 6 without touching column 5 again.
+    Rect(6, 2, 8, 5, 0xFF202020);
+    EXPECT_EQ(Pixel(5, 3), 0x202020u);
+    EXPECT_EQ(Pixel(6, 3), 0x202020u);
+}
+
+TEST_F(RasterizerTest, DefaultCullingDropsClockwiseTrianglesOnly) {
+    Set(GpuRenderState::CullMode, GpuCull::Cw);
+    const ScreenVertex clockwise[3] = {{0, 0, 0.5f, 1, 0xFFFF0000, 0, 0},
+                                       {8, 0, 0.5f, 1, 0xFFFF0000, 0, 0},
+                                       {0, 8, 0.5f, 1, 0xFFFF0000, 0, 0}};
+    device_->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 1, clockwise, sizeof(ScreenVertex));
+    EXPECT_EQ(Pixel(1, 1), 0u);
+    const ScreenVertex counter[3] = {clockwise[0], clockwise[2], clockwise[1]};
+    device_->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 1, counter, sizeof(ScreenVertex));
+    EXPECT_EQ(Pixel(1, 1), 0xFF0000u);
+}
+
+TEST_F(RasterizerTest, DepthTestKeepsTheNearerSurfaceWhicheverComesFirst) {
+    UseDepthStencil();
+    Rect(0, 0, 8, 8, 0xFF00FF00, 0.25f);
+    Rect(0, 0, 8, 8, 0xFFFF0000, 0.75f);
+    EXPECT_EQ(Pixel(3, 3), 0x00FF00u);
+    Rect(0, 0, 8, 8, 0xFF0000FF, 0.25f); // equal depth passes less-equal
+    EXPECT_EQ(Pixel(3, 3), 0x0000FFu);
+    Set(GpuRenderState::ZWriteEnable, 0u);
+    Rect(0, 0, 8, 8, 0xFFFFFFFF, 0.1f);
+    Set(GpuRenderState::ZWriteEnable, 1u);
+    Rect(0, 0, 8, 8, 0xFF00FF00, 0.2f);
+    EXPECT_EQ(Pixel(3, 3), 0x00FF00u) << "a draw without depth write must leave depth alone";
+}
+
+TEST_F(RasterizerTest, StencilDecrementAndIncrementWrapAround) {
+    UseDepthStencil();
+    Set(GpuRenderState::StencilEnable, 1u);
+    Set(GpuRenderState::StencilFunc, GpuCompare::Always);
+    Set(GpuRenderState::StencilPass, GpuStencilOp::Decr);
+    Set(GpuRenderState::ColorWriteEnable, 0u);
+    Rect(0, 0, 4, 4, 0xFFFFFFFF);
+    auto* ds = static_cast<SoftwareSurface*>(depth_.get());
+    EXPECT_EQ(ds->StencilPlane()[1 * 16 + 1], 255);
+    Set(GpuRenderState::StencilPass, GpuStencilOp::Incr);
+    Rect(0, 0, 2, 2, 0xFFFFFFFF);
+    EXPECT_EQ(ds->StencilPlane()[1 * 16 + 1], 0);
+
+    // Shadow-volume style read: draw only where the count is not zero.
+    Set(GpuRenderState::ColorWriteEnable, 0xFu);
+    Set(GpuRenderState::StencilPass, GpuStencilOp::Keep);
+    Set(GpuRenderState::StencilFunc, GpuCompare::NotEqual);
+    Set(GpuRenderState::StencilRef, 0u);
+    Rect(0, 0, 8, 8, 0xFFFF0000);
+    EXPECT_EQ(Pixel(1, 1), 0u);
+    EXPECT_EQ(Pixel(3, 3), 0xFF0000u);
+    EXPECT_EQ(Pixel(5, 5), 0u);
+}
+
+TEST_F(RasterizerTest, TwoPassStencilWithFlippedCullingCountsFrontAndBackFaces) {
+    UseDepthStencil();
+    Set(GpuRenderState::StencilEnable, 1u);
+    Set(GpuRenderState::ColorWriteEnable, 0u);
+    const ScreenVertex front[3] = {
+        {0, 0, 0.5f, 1, 0, 0, 0}, {0, 8, 0.5f, 1, 0, 0, 0}, {8, 0, 0.5f, 1, 0, 0, 0}};
+    const ScreenVertex back[3] = {front[0], front[2], front[1]};
+    for (const ScreenVertex* triangle : {front, back}) {
+        Set(GpuRenderState::CullMode, GpuCull::Cw);
+        Set(GpuRenderState::StencilPass, GpuStencilOp::Incr);
+        device_->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 1, triangle, sizeof(ScreenVertex));
+        Set(GpuRenderState::CullMode, GpuCull::Ccw);
+        Set(GpuRenderState::StencilPass, GpuStencilOp::Decr);
+        device_->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 1, triangle, sizeof(ScreenVertex));
+    }
+    auto* ds = static_cast<SoftwareSurface*>(depth_.get());
+    EXPECT_EQ(ds->StencilPlane()[1 * 16 + 1], 0) << "one front and one back face cancel";
+}
+
+TEST_F(RasterizerTest, BlendModePairsGiveTheirHandComputedColours) {
+    struct Case {
+        const char* name;
+        GpuBlendOp op;
+        GpuBlend source;
+        GpuBlend dest;
+        uint32_t expected;
+    };
+    using B = GpuBlend;
+    using O = GpuBlendOp;
+    const Case cases[] = {
+        {"normal", O::Add, B::SrcAlpha, B::InvSrcAlpha, 0x507098},
+        {"add", O::Add, B::SrcAlpha, B::One, 0x6090C8},
+        {"filter", O::RevSubtract, B::SrcAlpha, B::One, 0x2070B8},
+        {"multiply", O::Add, B::DestColor, B::Zero, 0x202018},
+        {"lighten", O::Max, B::SrcAlpha, B::InvSrcAlpha, 0x8080C0},
+        {"darken", O::Min, B::SrcAlpha, B::InvSrcAlpha, 0x404020},
+        {"invert", O::Subtract, B::SrcAlpha, B::SrcAlpha, 0x100000},
+        {"opaque", O::Add, B::One, B::Zero, 0x804020},
+        {"invisible", O::Add, B::Zero, B::One, 0x4080C0},
+        {"negative", O::Add, B::InvSrcColor, B::InvSrcAlpha, 0x7090AC},
+        {"colour as alpha", O::Add, B::SrcColor, B::InvSrcColor, 0x6070AC},
+        {"add signed", O::Add, B::DestColor, B::SrcColor, 0x404030},
+        {"normal, inverted alpha", O::Add, B::InvSrcAlpha, B::SrcAlpha, 0x705048},
+    };
+    for (const Case& c : cases) {
+        Clear(0xFF4080C0);
+        Blend(c.op, c.source, c.dest);
+        Rect(0, 0, 4, 4, 0x40804020);
+        EXPECT_EQ(Pixel(1, 1), c.expected) << c.name;
+    }
+}
+
+TEST_F(RasterizerTest, AlphaTestComparesTheByteAlphaWithTheReference) {
+    Set(GpuRenderState::AlphaTestEnable, 1u);
+    Set(GpuRenderState::AlphaFunc, GpuCompare::Greater);
+    Set(GpuRenderState::AlphaRef, 128u);
+    Rect(0, 0, 2, 2, 0x80FF0000);
+    Rect(2, 0, 4, 2, 0x81FF0000);
+    EXPECT_EQ(Pixel(0, 0), 0u);
+    EXPECT_EQ(Pixel(2, 0), 0xFF0000u);
+}
+
+TEST_F(RasterizerTest, MipFilterPicksTheLevelMatchingTheFootprint) {
+    auto texture = SolidLevels({0xFFFF0000, 0xFF00FF00, 0xFF0000FF}, 4);
+    device_->SetTexture(0, texture.get());
+    device_->SetSamplerState(0, GpuSamplerState::MipFilter,
+                             static_cast<uint32_t>(GpuFilter::Point));
+    Rect(0, 0, 4, 4, 0xFFFFFFFF); // one texel per pixel
+    Rect(4, 0, 6, 2, 0xFFFFFFFF); // two texels per pixel
+    Rect(6, 0, 7, 1, 0xFFFFFFFF); // four texels per pixel
+    EXPECT_EQ(Pixel(1, 1), 0xFF0000u);
+    EXPECT_EQ(Pixel(4, 0), 0x00FF00u);
+    EXPECT_EQ(Pixel(6, 0), 0x0000FFu);
+}
+
+TEST_F(RasterizerTest, WrapRepeatsTheTextureAndClampStretchesItsEdge) {
+    auto texture = device_->CreateTexture(2, 1, 1, 0, GpuFormat::A8R8G8B8, GpuPool::Managed);
+    FillLevel(*texture, 0, GpuCubeFace::PositiveX,
+              [](uint32_t x, uint32_t) { return x == 0 ? 0xFF000000u : 0xFFFFFFFFu; });
+    device_->SetTexture(0, texture.get());
+    Rect(0, 0, 8, 1, 0xFFFFFFFF, 0.5f, 2.0f, 1.0f); // u from 0 to 2 over 8 pixels
+    EXPECT_EQ(Pixel(0, 0), 0x000000u);
+    EXPECT_EQ(Pixel(2, 0), 0xFFFFFFu);
+    EXPECT_EQ(Pixel(4, 0), 0x000000u);
+    EXPECT_EQ(Pixel(6, 0), 0xFFFFFFu);
+    device_->SetSamplerState(0, GpuSamplerState::AddressU,
+                             static_cast<uint32_t>(GpuAddress::Clamp));
+    Rect(0, 1, 8, 2, 0xFFFFFFFF, 0.5f, 2.0f, 1.0f);
+    EXPECT_EQ(Pixel(4, 1), 0xFFFFFFu);
+    EXPECT_EQ(Pixel(7, 1), 0xFFFFFFu);
+}
+
+TEST_F(RasterizerTest, LineListsLeaveOutTheLastPixelWhenAsked) {
+    Set(GpuRenderState::LastPixel, 0u);
+    const ScreenVertex line[2] = {{1, 1, 0.5f, 1, 0xFFFFFFFF, 0, 0},
+                                  {5, 1, 0.5f, 1, 0xFFFFFFFF, 0, 0}};
+    device_->DrawPrimitiveUP(GpuPrimitiveType::LineList, 1, line, sizeof(ScreenVertex));
+    EXPECT_EQ(Pixel(0, 1), 0u);
+    EXPECT_EQ(Pixel(1, 1), 0xFFFFFFu);
+    EXPECT_EQ(Pixel(4, 1), 0xFFFFFFu);
+    EXPECT_EQ(Pixel(5, 1), 0u);
+}
+
+TEST(VertexFog, FactorsFollowTheLinearAndExponentialFormulas) {
+    EXPECT_FLOAT_EQ(VertexFogFactor(GpuFogMode::Linear, 15.0f, 10.0f, 20.0f, 0.0f), 0.5f);
+    EXPECT_FLOAT_EQ(VertexFogFactor(GpuFogMode::Linear, 25.0f, 10.0f, 20.0f, 0.0f), 0.0f);
+    EXPECT_FLOAT_EQ(VertexFogFactor(GpuFogMode::Exp, 10.0f, 0.0f, 0.0f, 0.1f), std::exp(-1.0f));
+    EXPECT_FLOAT_EQ(VertexFogFactor(GpuFogMode::Exp2, 10.0f, 0.0f, 0.0f, 0.2f), std::exp(-4.0f));
+    EXPECT_FLOAT_EQ(VertexFogFactor(GpuFogMode::Linear, 5.0f, 5.0f, 5.0f, 0.0f), 0.0f)
+        << "an empty fog range fogs without dividing by zero";
+}
+
+TEST_F(RasterizerTest, LinearVertexFogMixesTowardsTheFogColour) {
+    Set(GpuRenderState::Lighting, 0u);
+    Set(GpuRenderState::FogEnable, 1u);
+    Set(GpuRenderState::FogColor, 0xFFFFFFFFu);
+    Set(GpuRenderState::FogVertexMode, GpuFogMode::Linear);
+    Set(GpuRenderState::FogStart, Word(0.0f));
+    Set(GpuRenderState::FogEnd, Word(1.0f));
+    device_->SetTextureStageState(0, GpuStageState::ColorArg1,
+                                  static_cast<uint32_t>(GpuTextureArg::TFactor));
+    Set(GpuRenderState::TextureFactor, 0xFF000000u);
+    SceneQuad(); // depth 0.5: half fog
+    EXPECT_EQ(Pixel(8, 8), 0x808080u);
+}
+
+TEST_F(RasterizerTest, DirectionalLightAndAmbientGiveTheHandComputedColour) {
+    GpuMaterial material;
+    material.diffuse = {0.4f, 0.2f, 1.0f, 1.0f};
+    material.ambient = {1.0f, 1.0f, 1.0f, 1.0f};
+    device_->SetMaterial(material);
+    Set(GpuRenderState::Ambient, 0x00202020u);
+    GpuLight light;
+    light.type = GpuLightType::Directional;
+    light.direction = {0.0f, 0.0f, 1.0f};
+    device_->SetLight(0, light);
+    device_->LightEnable(0, true);
+    SceneQuad();
+    // 0.4 + 32/255 and 0.2 + 32/255; blue saturates.
+    EXPECT_EQ(Pixel(8, 8), (134u << 16) | (83u << 8) | 255u);
+}
+
+TEST_F(RasterizerTest, PointLightAttenuatesWithDistanceAndStopsAtItsRange) {
+    GpuMaterial material;
+    material.diffuse = {1.0f, 1.0f, 1.0f, 1.0f};
+    device_->SetMaterial(material);
+    GpuLight light;
+    light.type = GpuLightType::Point;
+    light.position = {0.0f, 0.0f, -1.5f}; // sqrt(6) from every corner of the quad
+    light.attenuation2 = 1.0f;
+    light.range = 3.0f;
+    device_->SetLight(0, light);
+    device_->LightEnable(0, true);
+    SceneQuad();
+    // (2 / sqrt 6) / 6 of full white.
+    EXPECT_EQ(Pixel(8, 8), 0x232323u);
+    light.range = 2.0f;
+    device_->SetLight(0, light);
+    Clear(0);
+    SceneQuad();
+    EXPECT_EQ(Pixel(8, 8), 0u);
+}
+
+TEST_F(RasterizerTest, CameraSpaceReflectionLooksUpTheFacingCubeFace) {
+    auto cube = device_->CreateCubeTexture(1, 1, 0, GpuFormat::A8R8G8B8, GpuPool::Managed);
+    ASSERT_NE(cube, nullptr);
+    const uint32_t colours[6] = {0xFF110000, 0xFF220000, 0xFF330000,
+                                 0xFF440000, 0xFF550000, 0xFF660000};
+    for (uint32_t face = 0; face < 6; ++face) {
+        FillLevel(*cube, 0, static_cast<GpuCubeFace>(face),
+                  [&](uint32_t, uint32_t) { return colours[face]; });
+    }
+    device_->SetTexture(0, cube.get());
+    Set(GpuRenderState::Lighting, 0u);
+    device_->SetTextureStageState(0, GpuStageState::TexCoordIndex, GpuTexGenCameraSpaceReflection);
+    device_->SetTextureStageState(0, GpuStageState::ColorOp,
+                                  static_cast<uint32_t>(GpuTextureOp::SelectArg1));
+    SceneQuad();
+    // A surface facing the camera reflects the view back towards it: the negative-Z face.
+    EXPECT_EQ(Pixel(8, 8), 0x660000u);
+}
+
+} // namespace
+} // namespace quarn

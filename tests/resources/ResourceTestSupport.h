@@ -1,0 +1,43 @@
+#pragma once
+
+#include "core/filesystem/DiskFileSystem.h"
+#include "resources/ResourceRegistry.h"
+#include "tests/support/CapturingLogSink.h"
+#include "tests/support/TempFolder.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
+
+namespace quarn::test {
+
+// Resources read from a temporary folder that is the base folder. Every test must give back
+// what it acquired: the registry is checked to be as it was.
+class ResourceDiskTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = GetFileSystem();
+        files_.SetBaseFolder(temp_.Path().c_str());
+        SetFileSystem(&files_);
+        registered_ = GetRegisteredResourceCount();
+    }
+    void TearDown() override {
+        EXPECT_EQ(GetRegisteredResourceCount(), registered_) << "a resource was not released";
+        SetFileSystem(previous_);
+    }
+
+    // Sets a file's last-write time to whole seconds.
+    void SetFileTime(const std::string& relative, time_t seconds) {
+        timespec times[2] = {{seconds, 0}, {seconds, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, temp_.Join(relative).c_str(), times, 0), 0);
+    }
+
+    TempFolder temp_;
+    DiskFileSystem files_;
+    CapturingLogSink log_;
+    FileSystem* previous_ = nullptr;
+    int registered_ = 0;
+};
+
+} // namespace quarn::test
