@@ -7,6 +7,7 @@
 #include <iterator>
 #include <string>
 #include <vector>
+#include <zlib.h>
 
 namespace quarn::test {
 
@@ -51,6 +52,15 @@ inline std::vector<uint8_t> ReadTestImage(const std::string& name) {
 
 inline ImagePixel Argb(uint32_t alpha, uint32_t red, uint32_t green, uint32_t blue) {
     return alpha << 24 | (red & 255) << 16 | (green & 255) << 8 | (blue & 255);
+}
+
+// A zlib stream from the reference compressor.
+inline std::vector<uint8_t> ZlibCompressed(const std::vector<uint8_t>& data) {
+    uLongf size = compressBound(uLong(data.size()));
+    std::vector<uint8_t> out(size);
+    compress(out.data(), &size, data.data(), uLong(data.size()));
+    out.resize(size);
+    return out;
 }
 
 } // namespace quarn::test
