@@ -1,6 +1,7 @@
 #include "device/DdsLoader.h"
 
 #include "device/DeviceTexture.h"
+#include "gpu/GpuFormats.h"
 
 #include <algorithm>
 #include <cstring>

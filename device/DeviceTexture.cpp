@@ -2,7 +2,7 @@
 
 #include "core/math/Geometry.h"
 #include "core/string/Text.h"
-#include "gpu/software/SoftwareTexture.h"
+#include "gpu/GpuFormats.h"
 
 #include <cassert>
 #include <cmath>

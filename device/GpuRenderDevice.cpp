@@ -3,7 +3,6 @@
 #include "device/DeviceTexture.h"
 #include "device/IndexBuffer.h"
 #include "device/VertexBuffer.h"
-#include "gpu/software/SoftwareDevice.h"
 
 #include <bit>
 #include <cmath>
@@ -87,8 +86,9 @@ RenderDevice* TheRenderDevice() {
     return gRenderDevice;
 }
 
-GpuRenderDevice::GpuRenderDevice(const GpuCaps& caps, const GpuDisplayMode& mode)
-    : requestedCaps_(caps), mode_(mode) {}
+GpuRenderDevice::GpuRenderDevice(GpuDeviceFactory factory, const GpuCaps& caps,
+                                 const GpuDisplayMode& mode)
+    : factory_(std::move(factory)), requestedCaps_(caps), mode_(mode) {}
 
 GpuRenderDevice::~GpuRenderDevice() {
     sceneTarget_.reset();
@@ -143,6 +143,7 @@ bool GpuRenderDevice::Create(uint32_t flags, SDL_Window* window, int32_t width, 
     }
     parameters.lockableBackBuffer = (flags & DeviceLockableBackBuffer) != 0;
     parameters.enableAutoDepthStencil = false;
+    parameters.window = window;
 
     GpuResult result = GpuResult::Ok;
     if (gpu_) {
@@ -151,7 +152,7 @@ bool GpuRenderDevice::Create(uint32_t flags, SDL_Window* window, int32_t width, 
         DropDepthStencil();
         result = gpu_->Reset(parameters);
     } else {
-        gpu_ = SoftwareDevice::Create(parameters, requestedCaps_, mode_);
+        gpu_ = factory_ ? factory_(parameters, requestedCaps_, mode_) : nullptr;
         if (!gpu_) {
             result = GpuResult::InvalidCall;
         }
@@ -163,7 +164,6 @@ bool GpuRenderDevice::Create(uint32_t flags, SDL_Window* window, int32_t width, 
         errorText_ = text;
         return false;
     }
-    gpu_->SetWindow(window);
     backBufferFormat_ = parameters.backBufferFormat;
     backBufferCount_ = backBufferCount;
 

@@ -1,6 +1,7 @@
 #pragma once
 
-// The render device on the engine's GPU layer (its software implementation).
+// The render device on the engine's GPU-layer interface; the implementation beneath is whichever
+// the factory it is given makes.
 
 #include "device/RenderDevice.h"
 #include "gpu/GpuLayer.h"
@@ -12,12 +13,11 @@
 
 namespace quarn {
 
-class SoftwareDevice;
-
 class GpuRenderDevice final : public RenderDevice {
 public:
-    // caps and mode describe the adapter the device is made on; tests lower them.
-    explicit GpuRenderDevice(const GpuCaps& caps = GpuCaps{},
+    // factory makes the layer device at the first Create; caps and mode describe the adapter it
+    // is made on, and tests lower them.
+    explicit GpuRenderDevice(GpuDeviceFactory factory, const GpuCaps& caps = GpuCaps{},
                              const GpuDisplayMode& mode = GpuDisplayMode{});
     ~GpuRenderDevice() override;
 
@@ -29,7 +29,6 @@ public:
 
     // The GPU layer beneath, for the device objects made on it; null before the first Create.
     GpuDevice* Gpu();
-    SoftwareDevice* Software() { return gpu_.get(); }
 
     bool Create(uint32_t flags, SDL_Window* window, int32_t width, int32_t height) override;
     bool IsAvailable() override { return true; }
@@ -109,9 +108,10 @@ private:
     void SetFog(uint32_t color, GpuFogMode mode);
     void ApplyTransform(uint32_t applyBit, GpuTransform which, const Matrix4& matrix);
 
+    GpuDeviceFactory factory_;
     GpuCaps requestedCaps_;
     GpuDisplayMode mode_;
-    std::unique_ptr<SoftwareDevice> gpu_;
+    std::unique_ptr<GpuDevice> gpu_;
     std::unique_ptr<GpuSurface> depthStencil_;
     std::unique_ptr<DeviceTexture> sceneTarget_;
     std::unique_ptr<DeviceTexture> previousSceneTarget_;

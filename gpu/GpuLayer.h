@@ -8,8 +8,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
+
+struct SDL_Window;
 
 namespace quarn {
 
@@ -147,6 +150,9 @@ struct GpuPresentParameters {
     bool enableAutoDepthStencil = false;
     GpuFormat autoDepthStencilFormat = GpuFormat::D24S8;
     uint32_t presentationInterval = 0;
+    // Where Present shows the back buffer; nullptr = nowhere, as when headless. It must outlive
+    // the device or be replaced by a Reset first.
+    SDL_Window* window = nullptr;
 };
 
 struct GpuSurfaceDesc {
@@ -549,12 +555,10 @@ public:
     virtual std::unique_ptr<GpuStateBlock> EndStateBlock() = 0;
 };
 
-// Number of levels of a full chain for the given size (at least 1).
-uint32_t GpuFullLevelCount(uint32_t width, uint32_t height, uint32_t depth = 1);
-// True for Dxt1..Dxt5.
-bool GpuIsBlockFormat(GpuFormat format);
-bool GpuIsDepthFormat(GpuFormat format);
-// Bytes per texel for plain formats; for block formats, bytes per 4x4 block; 0 for Unknown.
-uint32_t GpuFormatSize(GpuFormat format);
+// Makes a device of one implementation on an adapter with these capabilities and display mode;
+// nullptr when it refuses the parameters. Whoever builds the render device chooses the
+// implementation by the factory it passes.
+using GpuDeviceFactory = std::function<std::unique_ptr<GpuDevice>(
+    const GpuPresentParameters& parameters, const GpuCaps& caps, const GpuDisplayMode& mode)>;
 
 } // namespace quarn

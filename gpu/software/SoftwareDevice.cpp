@@ -370,7 +370,8 @@ GpuResult SoftwareDevice::Present(const GpuRect* source, const GpuRect* dest) {
     }
     // A window that cannot show the frame (minimised, its surface gone) is no device fault: the
     // frame is dropped and drawing goes on.
-    if (window_ != nullptr && !PresentToWindow(window_, *backBuffer_, source, dest) &&
+    if (parameters_.window != nullptr &&
+        !PresentToWindow(parameters_.window, *backBuffer_, source, dest) &&
         !presentFailureLogged_) {
         presentFailureLogged_ = true;
         LogChannelMessage("render", "Present: the window cannot show the frame");

@@ -12,8 +12,6 @@
 #include <memory>
 #include <vector>
 
-struct SDL_Window;
-
 namespace quarn {
 
 class SoftwareDevice;
@@ -38,9 +36,6 @@ public:
     // Draws go to the rasteriser: the software one, unless a test puts another in its place.
     void SetRasterizer(std::unique_ptr<GpuRasterizer> rasterizer);
     void SetPresentSink(PresentSink sink) { presentSink_ = std::move(sink); }
-    // Present shows the back buffer in this window (nullptr = nowhere, as when headless). The
-    // window must outlive the device or be unset first.
-    void SetWindow(SDL_Window* window) { window_ = window; }
     // Tests lower capabilities before creating the objects that depend on them.
     GpuCaps& MutableCaps() { return caps_; }
     // Loses the device as a mode switch would: Present answers DeviceLost until Reset succeeds.
@@ -156,7 +151,6 @@ private:
     std::unique_ptr<StateBlockRecord> recording_;
     std::vector<StateBlock*> stateBlocks_;
     PresentSink presentSink_;
-    SDL_Window* window_ = nullptr;
     bool presentFailureLogged_ = false;
     uint32_t defaultPoolObjects_ = 0;
     bool lost_ = false;

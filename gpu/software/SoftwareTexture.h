@@ -4,7 +4,7 @@
 // format. Sampling decodes straight from the stored bytes (block formats included), so a texture
 // drawn into as a render target never needs a refresh.
 
-#include "gpu/GpuLayer.h"
+#include "gpu/GpuFormats.h"
 
 #include <memory>
 #include <vector>
@@ -13,27 +13,6 @@ namespace quarn {
 
 class SoftwareTexture;
 struct SoftwareDeviceLink;
-
-// Decodes one texel of a plain (non-block) colour format to 0xAARRGGBB; formats without alpha
-// give alpha 255.
-uint32_t DecodeTexelArgb(GpuFormat format, const uint8_t* texel);
-// Decodes to floats; half-float texels keep their range, everything else is 0..1.
-GpuColor DecodeTexel(GpuFormat format, const uint8_t* texel);
-// Encodes a colour into a plain format (rounded to nearest, clamped to 0..1 except half floats).
-void EncodeTexel(GpuFormat format, const GpuColor& color, uint8_t* texel);
-void EncodeTexelArgb(GpuFormat format, uint32_t argb, uint8_t* texel);
-// Decodes texel (x, y) (0..3 each) of one 4x4 block of a block format to 0xAARRGGBB.
-uint32_t DecodeBlockTexelArgb(GpuFormat format, const uint8_t* block, uint32_t x, uint32_t y);
-
-float HalfToFloat(uint16_t half);
-uint16_t FloatToHalf(float value);
-
-inline GpuColor ArgbToColor(uint32_t argb) {
-    constexpr float k = 1.0f / 255.0f;
-    return {static_cast<float>((argb >> 16) & 0xFF) * k, static_cast<float>((argb >> 8) & 0xFF) * k,
-            static_cast<float>(argb & 0xFF) * k, static_cast<float>(argb >> 24) * k};
-}
-uint32_t ColorToArgb(const GpuColor& color); // clamped, rounded to nearest
 
 // One image: a back buffer, depth-stencil or offscreen surface, or one level (and face) of a
 // texture. Colour surfaces store their texels packed with the locked pitch; depth-stencil

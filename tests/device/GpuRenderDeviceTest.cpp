@@ -21,11 +21,25 @@ GpuDisplayMode SmallDisplay() {
     return mode;
 }
 
+// The software device's factory, noting the device it made in *made (when given) so that the test
+// reaches what the render device does not offer: loss injection and the present sink.
+GpuDeviceFactory SoftwareFactory(SoftwareDevice** made = nullptr) {
+    return [made](const GpuPresentParameters& parameters, const GpuCaps& caps,
+                  const GpuDisplayMode& mode) -> std::unique_ptr<GpuDevice> {
+        std::unique_ptr<SoftwareDevice> device = SoftwareDevice::Create(parameters, caps, mode);
+        if (made != nullptr) {
+            *made = device.get();
+        }
+        return device;
+    };
+}
+
 // Headless, windowed, with depth and stencil: what start-up asks for.
-std::unique_ptr<GpuRenderDevice> MakeDevice(uint32_t flags = DeviceDepthStencil |
-                                                             DeviceDepthSearchAll,
-                                            const GpuCaps& caps = GpuCaps{}) {
-    auto device = std::make_unique<GpuRenderDevice>(caps, SmallDisplay());
+std::unique_ptr<GpuRenderDevice>
+MakeDevice(uint32_t flags = DeviceDepthStencil | DeviceDepthSearchAll,
+           const GpuCaps& caps = GpuCaps{}, SoftwareDevice** software = nullptr) {
+    auto device =
+        std::make_unique<GpuRenderDevice>(SoftwareFactory(software), caps, SmallDisplay());
     EXPECT_TRUE(device->Create(flags, nullptr, 64, 48)) << device->GetErrorText();
     return device;
 }
@@ -79,16 +93,16 @@ TEST(GpuRenderDevice, DepthFormatSearchFollowsTheFlagsAndTheAdapter) {
 }
 
 TEST(GpuRenderDevice, ClearAndPresentShowTheViewportInThePresentRectangle) {
-    auto device = MakeDevice();
+    SoftwareDevice* software = nullptr;
+    auto device = MakeDevice(DeviceDepthStencil | DeviceDepthSearchAll, GpuCaps{}, &software);
     GpuRect source{-1, -1, -1, -1};
     GpuRect dest{-1, -1, -1, -1};
-    device->Software()->SetPresentSink(
-        [&](const SoftwareSurface&, const GpuRect* s, const GpuRect* d) {
-            ASSERT_NE(s, nullptr);
-            ASSERT_NE(d, nullptr);
-            source = *s;
-            dest = *d;
-        });
+    software->SetPresentSink([&](const SoftwareSurface&, const GpuRect* s, const GpuRect* d) {
+        ASSERT_NE(s, nullptr);
+        ASSERT_NE(d, nullptr);
+        source = *s;
+        dest = *d;
+    });
     ASSERT_TRUE(device->BeginScene());
     EXPECT_TRUE(
         device->Clear(DeviceClearTarget | DeviceClearDepth | DeviceClearStencil, 0xFF336699));
@@ -129,7 +143,7 @@ TEST(GpuRenderDevice, ViewportsTheTargetCannotHoldAreIgnored) {
 }
 
 TEST(GpuRenderDevice, WithoutADeviceEveryOperationIsHarmless) {
-    GpuRenderDevice device(GpuCaps{}, SmallDisplay());
+    GpuRenderDevice device(SoftwareFactory(), GpuCaps{}, SmallDisplay());
     EXPECT_EQ(device.GetDeviceState(), DeviceState::NotCreated);
     EXPECT_FALSE(device.BeginScene());
     device.Present();
@@ -145,7 +159,7 @@ TEST(GpuRenderDevice, WithoutADeviceEveryOperationIsHarmless) {
 }
 
 TEST(GpuRenderDevice, FailedCreationExplainsItself) {
-    GpuRenderDevice device(GpuCaps{}, SmallDisplay());
+    GpuRenderDevice device(SoftwareFactory(), GpuCaps{}, SmallDisplay());
     EXPECT_FALSE(device.Create(0, nullptr, 100000, 48));
     EXPECT_EQ(device.GetErrorText(), "Failed to create the render device. Error code is 1.");
     EXPECT_EQ(device.GetDeviceState(), DeviceState::NotCreated);
@@ -223,7 +237,7 @@ TEST(GpuRenderDevice, BackBufferCopiesAndWrapsReadBackTheFrame) {
 }
 
 TEST(GpuRenderDevice, FactoriesNeedACreatedDevice) {
-    GpuRenderDevice device(GpuCaps{}, SmallDisplay());
+    GpuRenderDevice device(SoftwareFactory(), GpuCaps{}, SmallDisplay());
     EXPECT_EQ(device.CreateTexture(), nullptr);
     EXPECT_EQ(device.CreateVertexData(), nullptr);
     EXPECT_EQ(device.GetBackBuffer(), nullptr);
@@ -262,7 +276,7 @@ struct DefaultPoolOwner {
 class GpuRenderDeviceLoss : public ::testing::Test {
 protected:
     void SetUp() override {
-        device = MakeDevice();
+        device = MakeDevice(DeviceDepthStencil | DeviceDepthSearchAll, GpuCaps{}, &software);
         for (auto* owner : {&vertices, &textures}) {
             owner->device = device.get();
             owner->calls = &calls;
@@ -275,11 +289,12 @@ protected:
     }
 
     void Lose() {
-        device->Software()->LoseDevice();
+        software->LoseDevice();
         device->Present();
         ASSERT_EQ(device->GetDeviceState(), DeviceState::Lost);
     }
 
+    SoftwareDevice* software = nullptr;
     std::unique_ptr<GpuRenderDevice> device;
     DefaultPoolOwner vertices;
     DefaultPoolOwner textures;
@@ -318,7 +333,9 @@ TEST_F(GpuRenderDeviceLoss, ResetReleasesAndRestoresDefaultPoolDataInOrder) {
 
 TEST(GpuRenderDeviceLossWithDeviceObjects,
      RenderTargetsAndDynamicDataComeBackAndLoadedTexturesStay) {
-    auto device = MakeDevice(DeviceDepthStencil | DevicePow2DepthAndSceneTargets);
+    SoftwareDevice* software = nullptr;
+    auto device =
+        MakeDevice(DeviceDepthStencil | DevicePow2DepthAndSceneTargets, GpuCaps{}, &software);
     auto vertices = device->CreateVertexData();
     ASSERT_TRUE(vertices->Create(4, 1 | 8, 0x40000));
     vertices->SetPosition(0, {1.0f, 2.0f, 3.0f});
@@ -334,7 +351,7 @@ TEST(GpuRenderDeviceLossWithDeviceObjects,
     loaded->Lock(0, 0);
     GpuTexture* loadedObject = loaded->GetGpuTexture();
 
-    device->Software()->LoseDevice();
+    software->LoseDevice();
     device->Present();
     ASSERT_EQ(device->GetDeviceState(), DeviceState::Lost);
     // The layer refuses to reset while any default-pool object lives, so success shows that
@@ -372,7 +389,7 @@ TEST_F(GpuRenderDeviceLoss, DefaultPoolDataKeptAliveMakesTheResetFailAndTheDevic
 }
 
 TEST(DeviceTransforms, PerspectiveFollowsTheViewportShape) {
-    auto device = std::make_unique<GpuRenderDevice>(GpuCaps{}, SmallDisplay());
+    auto device = std::make_unique<GpuRenderDevice>(SoftwareFactory(), GpuCaps{}, SmallDisplay());
     ASSERT_TRUE(device->Create(0, nullptr, 800, 600));
     device->SetPerspective(90.0f, 1.0f, 1.0f, 101.0f);
     Matrix4 p;

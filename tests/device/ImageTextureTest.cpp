@@ -4,6 +4,7 @@
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/filesystem/MemoryFileSystem.h"
 #include "device/GpuRenderDevice.h"
+#include "gpu/software/SoftwareDevice.h"
 #include "tests/support/TempFolder.h"
 
 #include <filesystem>
@@ -76,7 +77,7 @@ protected:
                uint32_t(x * y * 5);
     }
 
-    GpuRenderDevice device_;
+    GpuRenderDevice device_{&SoftwareDevice::Create};
     test::TempFolder temp_;
     DiskFileSystem files_;
     FileSystem* previous_ = nullptr;
@@ -136,7 +137,7 @@ TEST_F(ImageTextureTest, FailuresGiveTheLoaderTexts) {
     // The device refuses a texture larger than it can hold.
     GpuCaps small;
     small.maxTextureWidth = small.maxTextureHeight = 8;
-    GpuRenderDevice tiny(small);
+    GpuRenderDevice tiny(&SoftwareDevice::Create, small);
     ASSERT_TRUE(tiny.Create(0, nullptr, 8, 8));
     EXPECT_EQ(LoadError(Fixture("png/c6_d08_plain.png")), "Failed to create texture");
 }

@@ -32,9 +32,8 @@ protected:
         p.backBufferWidth = 8;
         p.backBufferHeight = 6;
         p.backBufferFormat = format;
-        auto device = SoftwareDevice::Create(p);
-        device->SetWindow(window_);
-        return device;
+        p.window = window_;
+        return SoftwareDevice::Create(p);
     }
 
     // The window's pixel at (x, y) as 0xRRGGBB, whatever its surface format.
