@@ -38,9 +38,10 @@ std::vector<uint8_t> Fixture(const char* name) {
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
+// at(): a missing fixture fails the test instead of writing past an empty vector.
 void Put32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
     for (int i = 0; i < 4; ++i) {
-        bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+        bytes.at(offset + i) = static_cast<uint8_t>(value >> (8 * i));
     }
 }
 

@@ -23,7 +23,9 @@ public:
     static constexpr const char* Name = "ScWide";
     static void Declare(ClassInfo& info) {
         for (int i = 0; i < 300; ++i) {
-            info.AddProperty(("p" + std::to_string(i)).c_str(), std::make_unique<PropertyInt>());
+            std::string name = "p";
+            name += std::to_string(i);
+            info.AddProperty(name.c_str(), std::make_unique<PropertyInt>());
         }
     }
 };

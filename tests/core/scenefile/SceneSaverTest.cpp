@@ -26,8 +26,9 @@ public:
     static constexpr const char* Name = "SlMany";
     static void Declare(ClassInfo& info) {
         for (int index = 0; index < 255; ++index) {
-            info.AddProperty(("p" + std::to_string(index)).c_str(),
-                             std::make_unique<PropertyInt>());
+            std::string name = "p";
+            name += std::to_string(index);
+            info.AddProperty(name.c_str(), std::make_unique<PropertyInt>());
         }
     }
 };
