@@ -118,14 +118,14 @@ ClassInfo* Resource::RegisterClass() {
     classInfo->SetCategory("Resource");
 
     // Reload, Rename, SaveAs and GetFileName, under generated names in this order.
-    constexpr uint32_t callFlags = 66;
-    classInfo->AddMethod(NextShortName(), "()", BindMethod<&Resource::ScriptReload>(), callFlags);
+    classInfo->AddMethod(NextShortName(), "()", BindMethod<&Resource::ScriptReload>(),
+                         MethodScript);
     classInfo->AddMethod(NextShortName(), "(string)", BindMethod<&Resource::ScriptRename>(),
-                         callFlags);
+                         MethodScript);
     classInfo->AddMethod(NextShortName(), "(string)", BindMethod<&Resource::ScriptSaveAs>(),
-                         callFlags);
+                         MethodScript);
     classInfo->AddMethod(NextShortName(), "():string", BindMethod<&Resource::ScriptGetFileName>(),
-                         callFlags);
+                         MethodScript);
     return classInfo;
 }
 

@@ -19,9 +19,10 @@ enum ClassFlags : uint32_t {
     ClassNative = 1,
     ClassSharesInstanceList = 2, // objects stand in the nearest ancestor's list without this bit
     ClassHeapOwned = 8,          // destroyed by its parent's reset
+    ClassClosed = 32,            // a branch: its children come from its own file
     ClassUpdateWhileRunning = 64,
     ClassUpdateWhileStopped = 128,
-    ClassDefaultFlags = 73,
+    ClassDefaultFlags = ClassNative | ClassHeapOwned | ClassUpdateWhileRunning,
 };
 
 // The record of one registered class: names, category, base, factory, flags, properties,

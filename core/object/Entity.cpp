@@ -71,7 +71,7 @@ void Entity::GetPropertyValue(const Property&, uint32_t*) const {}
 void Entity::SetPropertyValue(const Property&, const uint32_t*) {}
 
 int Entity::GetPropertyState(const Property&) const {
-    return -1;
+    return PropertyEditAny;
 }
 
 void Entity::UpgradeVersion(int) {}
@@ -162,13 +162,12 @@ ClassInfo* Entity::RegisterClass() {
         MakeSetter<&Entity::SetName>());
 
     // Script-visible under generated names: the order is fixed (compiled scripts hold them).
-    constexpr uint32_t callFlags = 66;
     classInfo->AddMethod(NextShortName(), "(string):Entity", BindMethod<&Entity::CastToClassName>(),
-                         callFlags);
-    classInfo->AddMethod(NextShortName(), "()", BindMethod<&Entity::Destroy>(), callFlags);
+                         MethodScript);
+    classInfo->AddMethod(NextShortName(), "()", BindMethod<&Entity::Destroy>(), MethodScript);
     classInfo->AddMethod(NextShortName(), "():string", BindMethod<&Entity::GetDescriptionText>(),
-                         callFlags);
-    classInfo->AddMethod(NextShortName(), "():int", BindMethod<&Entity::GetId>(), callFlags);
+                         MethodScript);
+    classInfo->AddMethod(NextShortName(), "():int", BindMethod<&Entity::GetId>(), MethodScript);
 
     TheIdMap().Clear();
     return classInfo;

@@ -22,6 +22,13 @@ struct EventRecord {
     float value = 0.0f;
 };
 
+// Answers of Entity::GetPropertyState: the parts of a property that the editor's pane lets the
+// user change, as a mask of a bitfield's bits or of a vector's components (x 1, y 2, z 4).
+enum PropertyEditMask : int {
+    PropertyEditAny = -1, // the object adds no restriction
+    PropertyEditZOnly = 4,
+};
+
 // Entities have input and output ports 0..7.
 inline constexpr int MaxPorts = 8;
 

@@ -11,13 +11,27 @@ namespace quarn {
 class ClassInfo;
 class Entity;
 
+// Bits of MethodInfo::GetCallFlags. The engine only stores them; the script machine and the
+// editor read them.
+enum MethodCallFlags : uint32_t {
+    MethodNoResult = 1,       // called for its effect: the editor may offer it as a command
+    MethodScriptCallable = 2, // compiled scripts call it
+    MethodSignalHandler = 4,  // answers a named signal
+    MethodTakesBlock = 64,    // the binding takes the whole argument block
+    // What script methods of engine classes are registered with.
+    MethodScript = MethodTakesBlock | MethodScriptCallable,
+    // A script method that the editor also offers as a command (no arguments, no result).
+    MethodEditorCommand = MethodScript | MethodNoResult,
+    MethodDefaultFlags =
+        MethodTakesBlock | MethodNoResult | MethodScriptCallable | MethodSignalHandler,
+};
+
 // A script-callable method (or free engine function): its name, signature as type ids, call
 // flags and binding. Compiled scripts call it with a word block: the result in the first
 // words, the arguments from word 1 on.
 class MethodInfo {
 public:
     static constexpr int MaxArguments = 16;
-    static constexpr uint32_t DefaultCallFlags = 71;
 
     // Parses "name" + signature, e.g. ("GetPosition", ":float3") or ("Add", "(int, int):int").
     // A type name that is neither a value type nor a registered class reads as void.
@@ -61,7 +75,7 @@ private:
     MethodThunk thunk_ = nullptr;
     SignalThunk signalThunk_ = nullptr;
     std::string name_;
-    uint32_t callFlags_ = DefaultCallFlags;
+    uint32_t callFlags_ = MethodDefaultFlags;
     int argumentCount_ = 0;
     int argumentWords_ = 0;
     int returnCount_ = 0;

@@ -35,9 +35,15 @@ enum PropertyKind : int32_t {
 
 // Bits of Property::GetStateFlags.
 enum PropertyStateFlags : uint32_t {
-    PropertyStale = 1,     // set while a custom class's declarations are reread
-    PropertyTransient = 2, // not written to or read from scene files (unless asked)
+    PropertyStale = 1,        // set while a custom class's declarations are reread
+    PropertyTransient = 2,    // not written to or read from scene files (unless asked)
+    PropertyInitialState = 4, // every descriptor starts with it; nothing here reads it
     PropertyHasDefault = 8,
+};
+
+// Bits of Property::GetPropertyFlags.
+enum PropertyFlags : uint32_t {
+    PropertyTreeLink = 4, // "parent" and "prev": the node's place in its tree
 };
 
 // Told when a property changes: (the object whose property changed, old words, new words).
@@ -144,7 +150,7 @@ private:
     uint32_t propertyFlags_ = 0;
     PropertyGetter getter_ = nullptr;
     PropertySetter setter_ = nullptr;
-    uint32_t stateFlags_ = 4;
+    uint32_t stateFlags_ = PropertyInitialState;
     std::vector<Listener> listeners_;
     // Notifications in progress on this descriptor (listeners may change the list meanwhile).
     mutable int notifyDepth_ = 0;

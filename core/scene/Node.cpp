@@ -118,7 +118,7 @@ void Node::OnDescendantChanged(Node* node, bool attached) {
 void Node::ParentFlagsChanged(Node* parent, bool attached) {
     if (parent && parent == parent_) {
         const uint64_t self = GetSerial();
-        const bool enabledAll = (parent->flags_ & 3) == 3;
+        const bool enabledAll = parent->IsFullyEnabled();
         if (HasFlag(NodeEnabledAll) != enabledAll) {
             SetFlag(NodeEnabledAll, enabledAll);
             if (!IsAlive(self)) {
@@ -127,7 +127,7 @@ void Node::ParentFlagsChanged(Node* parent, bool attached) {
         }
         // A flags listener may have moved the node; the parent is only read while it is ours.
         if (parent == parent_) {
-            const bool lockedAll = (parent->flags_ & 12) != 0;
+            const bool lockedAll = (parent->flags_ & NodeLockedMask) != 0;
             if (HasFlag(NodeLockedAll) != lockedAll) {
                 SetFlag(NodeLockedAll, lockedAll);
                 if (!IsAlive(self)) {
@@ -198,8 +198,9 @@ void Node::Delete() {
 }
 
 int Node::GetPropertyState(const Property& property) const {
-    // 5 is what the editor's property pane expects of the flags word.
-    return classInfo && &property == flagsProperty_ ? 5 : -1;
+    // The bits of the flags word the editor's property pane lets the user change.
+    return classInfo && &property == flagsProperty_ ? static_cast<int>(NodeEnabled | NodeLocked)
+                                                    : PropertyEditAny;
 }
 
 void Node::UpgradeVersion(int fileVersion) {
@@ -296,10 +297,10 @@ void Node::Attach(Node* parent, Node* sibling, AttachPlace place) {
     }
     if (place != AttachPlace::After) {
         uint32_t inherited = flags_ & ~(NodeEnabledAll | NodeLockedAll);
-        if ((parent->flags_ & 3) == 3) {
+        if (parent->IsFullyEnabled()) {
             inherited |= NodeEnabledAll;
         }
-        if (parent->flags_ & 12) {
+        if (parent->flags_ & NodeLockedMask) {
             inherited |= NodeLockedAll;
         }
         SetFlags(inherited, 0xFFFFFFFFu);
@@ -464,15 +465,15 @@ void Node::SetFlags(uint32_t value, uint32_t mask) {
     }
     const uint32_t updated = (old & ~mask) | (value & mask);
     flags_ = updated;
-    if ((old & 3) != (value & 3)) {
-        const bool enabledAll = (updated & 3) == 3;
+    if ((old & NodeEnabledMask) != (value & NodeEnabledMask)) {
+        const bool enabledAll = (updated & NodeEnabledMask) == NodeEnabledMask;
         if (!ForEachChild(
                 [enabledAll](Node* child) { child->SetFlag(NodeEnabledAll, enabledAll); })) {
             return;
         }
     }
-    if ((old & 12) != (value & 12)) {
-        const bool lockedAll = (updated & 12) != 0;
+    if ((old & NodeLockedMask) != (value & NodeLockedMask)) {
+        const bool lockedAll = (updated & NodeLockedMask) != 0;
         if (!ForEachChild([lockedAll](Node* child) { child->SetFlag(NodeLockedAll, lockedAll); })) {
             return;
         }
@@ -648,11 +649,11 @@ ClassInfo* Node::RegisterClass() {
     Property* parent =
         classInfo->AddProperty("parent", std::make_unique<PropertyEntity>(nodeType),
                                MakeGetter<&Node::GetParent>(), MakeSetter<&Node::SetParent>());
-    parent->SetPropertyFlags(4);
+    parent->SetPropertyFlags(PropertyTreeLink);
     Property* previous =
         classInfo->AddProperty("prev", std::make_unique<PropertyEntity>(nodeType),
                                MakeGetter<&Node::GetPrevious>(), MakeSetter<&Node::MoveAfter>());
-    previous->SetPropertyFlags(4);
+    previous->SetPropertyFlags(PropertyTreeLink);
     const uint32_t noNode = 0;
     previous->SetDefault(&noNode);
     flagsProperty_ =
@@ -661,36 +662,41 @@ ClassInfo* Node::RegisterClass() {
                 "flags:enabled,enabled_all,locked,locked_all,expanded");
 
     // Script-visible under generated names: the order is fixed (compiled scripts hold them).
-    constexpr uint32_t callFlags = 66;
-    classInfo->AddMethod(NextShortName(), "(bool)", BindMethod<&Node::SetEnabled>(), callFlags);
-    classInfo->AddMethod(NextShortName(), "():bool", BindMethod<&Node::IsFullyEnabled>(), 2);
+    classInfo->AddMethod(NextShortName(), "(bool)", BindMethod<&Node::SetEnabled>(), MethodScript);
+    classInfo->AddMethod(NextShortName(), "():bool", BindMethod<&Node::IsFullyEnabled>(),
+                         MethodScriptCallable);
     classInfo->AddMethod(NextShortName(), "(string, int):Node", BindMethod<&Node::FindNode>(),
-                         callFlags);
+                         MethodScript);
     classInfo->AddMethod(NextShortName(), "(string):Node", BindMethod<&Node::FindByName>(),
-                         callFlags);
+                         MethodScript);
     classInfo->AddMethod(NextShortName(), "(string):Node", BindMethod<&Node::FindByClassName>(),
-                         callFlags);
+                         MethodScript);
     classInfo->AddMethod(NextShortName(), "(string):Node", BindMethod<&Node::FindByDescription>(),
-                         callFlags);
+                         MethodScript);
     classInfo->AddMethod(NextShortName(), "(string):Node", BindMethod<&Node::FindChildByName>(),
-                         callFlags);
+                         MethodScript);
     classInfo->AddMethod(NextShortName(), "(string):Node",
-                         BindMethod<&Node::FindChildByDescription>(), callFlags);
-    classInfo->AddMethod(NextShortName(), "():Node", BindMethod<&Node::GetFirstChild>(), callFlags);
-    classInfo->AddMethod(NextShortName(), "():Node", BindMethod<&Node::GetLastChild>(), callFlags);
-    classInfo->AddMethod(NextShortName(), "():Node", BindMethod<&Node::GetPrevious>(), callFlags);
-    classInfo->AddMethod(NextShortName(), "():Node", BindMethod<&Node::GetNext>(), callFlags);
+                         BindMethod<&Node::FindChildByDescription>(), MethodScript);
+    classInfo->AddMethod(NextShortName(), "():Node", BindMethod<&Node::GetFirstChild>(),
+                         MethodScript);
+    classInfo->AddMethod(NextShortName(), "():Node", BindMethod<&Node::GetLastChild>(),
+                         MethodScript);
+    classInfo->AddMethod(NextShortName(), "():Node", BindMethod<&Node::GetPrevious>(),
+                         MethodScript);
+    classInfo->AddMethod(NextShortName(), "():Node", BindMethod<&Node::GetNext>(), MethodScript);
     classInfo->AddMethod(NextShortName(), "(bool):Node", BindMethod<&Node::GetNextInTree>(),
-                         callFlags);
-    classInfo->AddMethod(NextShortName(), "()", BindMethod<&Node::Stamp>(), callFlags);
-    classInfo->AddMethod(NextShortName(), "()", BindMethod<&Node::Unstamp>(), callFlags);
-    classInfo->AddMethod(NextShortName(), "():bool", BindMethod<&Node::IsStamped>(), callFlags);
-    classInfo->AddMethod(NextShortName(), "()", BindMethod<&Node::NewVisit>(), callFlags);
-    classInfo->AddMethod(NextShortName(), "()", BindMethod<&Node::DeleteChildren>(), callFlags);
-    classInfo->AddMethod(NextShortName(), "():int", BindMethod<&Node::GetChildCount>(), callFlags);
-    classInfo->AddMethod(NextShortName(), "(int):Node", BindMethod<&Node::GetChild>(), callFlags);
+                         MethodScript);
+    classInfo->AddMethod(NextShortName(), "()", BindMethod<&Node::Stamp>(), MethodScript);
+    classInfo->AddMethod(NextShortName(), "()", BindMethod<&Node::Unstamp>(), MethodScript);
+    classInfo->AddMethod(NextShortName(), "():bool", BindMethod<&Node::IsStamped>(), MethodScript);
+    classInfo->AddMethod(NextShortName(), "()", BindMethod<&Node::NewVisit>(), MethodScript);
+    classInfo->AddMethod(NextShortName(), "()", BindMethod<&Node::DeleteChildren>(), MethodScript);
+    classInfo->AddMethod(NextShortName(), "():int", BindMethod<&Node::GetChildCount>(),
+                         MethodScript);
+    classInfo->AddMethod(NextShortName(), "(int):Node", BindMethod<&Node::GetChild>(),
+                         MethodScript);
     classInfo->AddMethod(NextShortName(), "(int):Node", BindMethod<&Node::HasFlagWord>(),
-                         callFlags);
+                         MethodScript);
 
     // Flag bits, FindNode options and update modes as scripts name them.
     for (int32_t value :

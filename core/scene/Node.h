@@ -15,8 +15,13 @@ enum NodeFlags : uint32_t {
     NodeLockedAll = 8, // some ancestor is locked (inherited)
     NodeExpanded = 16, // editor tree state
     NodeSelected = 64, // in the editor's selection set
+    // Both bits set: the node is fully enabled (reached by unforced signals, pickable).
+    NodeEnabledMask = NodeEnabled | NodeEnabledAll,
+    // Either bit set: the node or an ancestor is locked.
+    NodeLockedMask = NodeLocked | NodeLockedAll,
     // Persistent bits: what the "flags" property reads and writes.
     NodePersistentFlags = 0xFFB5,
+    NodeMarkedForDeletion = 0x10000, // for DeleteFlaggedNodes
     // Kind bits set once by constructors of derived classes.
     NodeKindPivot = 0x20000,
     NodeKindRenderObject = 0x40000,
@@ -75,7 +80,7 @@ public:
     void SetFlags(uint32_t value, uint32_t mask);
     void SetFlag(uint32_t bits, bool on);
     bool HasFlag(uint32_t bits) const { return (flags_ & bits) != 0; }
-    bool IsFullyEnabled() const { return (flags_ & 3) == 3; }
+    bool IsFullyEnabled() const { return (flags_ & NodeEnabledMask) == NodeEnabledMask; }
     bool IsEnabledForSignals() const override { return IsFullyEnabled(); }
 
     Node* GetParent() const { return parent_; }

@@ -9,13 +9,22 @@ namespace quarn {
 class Node;
 class PickQuery;
 
-// Query flag bits.
+// Query flag bits. The walk reads the high ones; the low ones are for the objects' ray tests.
 enum PickFlags : uint32_t {
+    PickCollisionVolumes = 0x1, // collision volumes answer the ray
+    PickSolids = 0x2,           // drawables placed in 3D answer the ray
+    PickScreenObjects = 0x8,    // drawables placed on the screen answer the screen point
+    PickGizmos = 0x10,          // editor gizmos answer the screen point
+    PickAnyObject = 0x1F,       // every kind of object the low five bits select
+    PickNormal = 0x40,          // ray tests report the hit normal
     PickVisibleOnly = 0x100,    // skip objects that are not visible
+    PickFaceMasks = 0x200,      // shapes let rays through their hidden faces
     PickRecordHits = 0x800,     // list every hit, up to PickQuery::MaxHits
     PickClickableOnly = 0x1000, // skip objects without RenderClickable
-    // What a screen pick asks for; the low bits tell the ray tests what to test against.
-    PickScreenFlags = 7007,
+    PickDefaultFlags = PickCollisionVolumes | PickNormal,
+    // A screen pick: what lies under the mouse pointer, as the user sees it.
+    PickScreenFlags = PickAnyObject | PickNormal | PickVisibleOnly | PickFaceMasks |
+                      PickRecordHits | PickClickableOnly,
 };
 
 // Render-flag bits and the render type that picking reads of a drawable.
@@ -68,7 +77,7 @@ public:
     // listed hit names a part, the world hit point is set.
     bool PickFromScreen(float x, float y);
 
-    uint32_t flags = 65;
+    uint32_t flags = PickDefaultFlags;
     uint32_t mask0 = 0;
     uint32_t mask1 = 0;
     Float2 screenPoint;

@@ -223,7 +223,7 @@ Pivot::~Pivot() = default;
 
 int Pivot::GetPropertyState(const Property& property) const {
     if (&property == orientationProperty_ && (pivotFlags_ & Pivot2D)) {
-        return 4;
+        return PropertyEditZOnly; // Pivot2D keeps only the turn about Z
     }
     return Node::GetPropertyState(property);
 }
@@ -799,40 +799,45 @@ ClassInfo* Pivot::RegisterClass() {
     scale->SetDefault(&one);
 
     // Script-visible under generated names: the order is fixed (compiled scripts hold them).
-    constexpr uint32_t callFlags = 66;
-    constexpr uint32_t editorFlags = 67;
-    classInfo->AddMethod(NextShortName(), "(float)", BindMethod<&Pivot::TurnLocalX>(), callFlags);
-    classInfo->AddMethod(NextShortName(), "(float)", BindMethod<&Pivot::TurnLocalY>(), callFlags);
-    classInfo->AddMethod(NextShortName(), "(float)", BindMethod<&Pivot::TurnLocalZ>(), callFlags);
-    classInfo->AddMethod(NextShortName(), "(float)", BindMethod<&Pivot::TurnX>(), callFlags);
-    classInfo->AddMethod(NextShortName(), "(float)", BindMethod<&Pivot::TurnY>(), callFlags);
-    classInfo->AddMethod(NextShortName(), "(float)", BindMethod<&Pivot::TurnZ>(), callFlags);
-    classInfo->AddMethod(NextShortName(), ":float3", BindMethod<&Pivot::GetWorldPosition>(), 2);
-    classInfo->AddMethod(NextShortName(), "(float3)", BindMethod<&Pivot::SetWorldPosition>(), 2);
+    classInfo->AddMethod(NextShortName(), "(float)", BindMethod<&Pivot::TurnLocalX>(),
+                         MethodScript);
+    classInfo->AddMethod(NextShortName(), "(float)", BindMethod<&Pivot::TurnLocalY>(),
+                         MethodScript);
+    classInfo->AddMethod(NextShortName(), "(float)", BindMethod<&Pivot::TurnLocalZ>(),
+                         MethodScript);
+    classInfo->AddMethod(NextShortName(), "(float)", BindMethod<&Pivot::TurnX>(), MethodScript);
+    classInfo->AddMethod(NextShortName(), "(float)", BindMethod<&Pivot::TurnY>(), MethodScript);
+    classInfo->AddMethod(NextShortName(), "(float)", BindMethod<&Pivot::TurnZ>(), MethodScript);
+    classInfo->AddMethod(NextShortName(), ":float3", BindMethod<&Pivot::GetWorldPosition>(),
+                         MethodScriptCallable);
+    classInfo->AddMethod(NextShortName(), "(float3)", BindMethod<&Pivot::SetWorldPosition>(),
+                         MethodScriptCallable);
     classInfo->AddMethod(NextShortName(), ":quaternion", BindMethod<&Pivot::GetWorldOrientation>(),
-                         callFlags);
+                         MethodScript);
     classInfo->AddMethod(NextShortName(), "(quaternion)", BindMethod<&Pivot::SetWorldOrientation>(),
-                         callFlags);
-    classInfo->AddMethod(NextShortName(), "(float3)", BindMethod<&Pivot::MoveLocal>(), callFlags);
+                         MethodScript);
+    classInfo->AddMethod(NextShortName(), "(float3)", BindMethod<&Pivot::MoveLocal>(),
+                         MethodScript);
     classInfo->AddMethod(NextShortName(), "(quaternion)", BindMethod<&Pivot::TurnLocal>(),
-                         callFlags);
+                         MethodScript);
     classInfo->AddMethod(NextShortName(), "(float3):float3", BindMethod<&Pivot::LocalToWorld>(),
-                         callFlags);
+                         MethodScript);
     classInfo->AddMethod(NextShortName(), "(float3):float3", BindMethod<&Pivot::WorldToLocal>(),
-                         callFlags);
+                         MethodScript);
     classInfo->AddMethod(NextShortName(), "(float3):float3",
-                         BindMethod<&Pivot::LocalToWorldDirection>(), callFlags);
+                         BindMethod<&Pivot::LocalToWorldDirection>(), MethodScript);
     classInfo->AddMethod(NextShortName(), "(float3):float3",
-                         BindMethod<&Pivot::WorldToLocalDirection>(), callFlags);
+                         BindMethod<&Pivot::WorldToLocalDirection>(), MethodScript);
     classInfo->AddMethod(NextShortName(), "(int):float3", BindMethod<&Pivot::GetWorldAxis>(),
-                         callFlags);
+                         MethodScript);
     classInfo->AddMethod(NextShortName(), "(int,float3)", BindMethod<&Pivot::SetWorldAxis>(),
-                         callFlags);
+                         MethodScript);
     classInfo->AddMethod(NextShortName(), "(Pivot,Pivot)", BindMethod<&Pivot::TransformByDelta>(),
-                         callFlags);
+                         MethodScript);
     classInfo->AddMethod(NextShortName(), "()", BindMethod<&Pivot::CenterOnChildren>(),
-                         editorFlags);
-    classInfo->AddMethod(NextShortName(), "()", BindMethod<&Pivot::MoveToCamera>(), editorFlags);
+                         MethodEditorCommand);
+    classInfo->AddMethod(NextShortName(), "()", BindMethod<&Pivot::MoveToCamera>(),
+                         MethodEditorCommand);
 
     // The pivot flags and the matrix modes as scripts name them.
     for (int32_t value : {1, 2, 0, 1, 2, 3, 4, 5, 6, 7, 8}) {

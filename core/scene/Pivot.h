@@ -30,9 +30,6 @@ enum MatrixMode : int32_t {
     MatrixCameraShear = 8,  // at a depth in front of the camera, shifted in projected space
 };
 
-// Node flag bit that marks a node for DeleteFlaggedNodes.
-inline constexpr uint32_t NodeMarkedForDeletion = 0x10000;
-
 // The node that places things in space: a position, an orientation and a uniform scale,
 // combined with the enclosing pivots' transforms into a cached world matrix (row vectors:
 // world = local x parent world). Every drawable, camera, light and body derives from it.

@@ -17,9 +17,6 @@ namespace quarn {
 
 namespace {
 
-constexpr uint32_t SaveZeroPaths = 0x2;
-constexpr uint32_t SaveRawIds = 0x20;
-
 constexpr uint8_t HeaderIncludeBranches = 1;
 constexpr uint8_t HeaderCustomDeclarations = 2;
 constexpr uint8_t EndOfBlock = 0xFF;
@@ -137,8 +134,8 @@ void SceneCompactWriter::WriteProperty(Entity& entity, const Property& property,
             bool kept = false;
             if ((id & ~PortMask) != 0) {
                 IdPath path = IdPath::FromId(id, static_cast<uint32_t>(idSystem_));
-                kept = (flags & SaveRawIds) ||
-                       (path.count > 0 && (path.ids[0] != 0 || (flags & SaveZeroPaths)));
+                kept = (flags & SceneRawIds) ||
+                       (path.count > 0 && (path.ids[0] != 0 || (flags & SceneSystemZeroPaths)));
             }
             if (kept) {
                 Fail(StringFormat("Property %s refers into another id system, which the compact "

@@ -14,6 +14,40 @@ class OutputStream;
 class Property;
 class Tokenizer;
 
+// One flag word is shared by loading, saving and cloning; each side reads the bits it knows.
+enum SceneFlags : uint32_t {
+    // Resolution: an id that the remap table does not hold is used unchanged.
+    SceneKeepUnmappedIds = 0x1,
+    // Resolution: a path counted from id system 0 ("0.5") is accepted while loading into
+    // another id system. Saving: such a reference is written as its path instead of "0".
+    SceneSystemZeroPaths = 0x2,
+    // Resolution: the remap table is not consulted.
+    SceneNoRemap = 0x4,
+    // Every node takes the id from the file, even from the entity that holds it.
+    SceneForceFileIds = 0x10,
+    // Ids are plain decimal numbers, in objects and references alike.
+    SceneRawIds = 0x20,
+    // A live node with the object's id and class is reused instead of created.
+    SceneReuseNodes = 0x40,
+    // A node that already has an id keeps it.
+    SceneKeepNodeIds = 0x80,
+    // Closed classes (branches) are written with their children; the load default of the
+    // header's "include_branches".
+    SceneIncludeBranches = 0x100,
+    // Classes are read and written as their nearest native base.
+    SceneNativeClasses = 0x400,
+    // The save's root node is written itself, not only its descendants.
+    SceneWriteRoot = 0x800,
+    // Transient properties are read and written too.
+    SceneTransientProperties = 0x2000,
+    // A branch without a custom class becomes a ContainerBox keeping its children.
+    SceneDissolveBranches = 0x4000,
+    // The file goes through the file system's scrambling pass.
+    SceneScrambled = 0x8000,
+    // The compact form instead of the text form.
+    SceneCompact = 0x10000,
+};
+
 // The current scene format version; files below 15 are refused and newer ones load after a
 // warning.
 inline constexpr int32_t SceneFormatVersion = 44;

@@ -20,9 +20,6 @@ namespace quarn {
 
 namespace {
 
-// Class flag of closed classes (a branch): their children come from their own file.
-constexpr uint32_t ClassClosed = 32;
-
 bool IsClosed(const Node& node) {
     const ClassInfo* classInfo = node.GetClass();
     return classInfo && (classInfo->GetFlags() & ClassClosed) != 0;

@@ -20,9 +20,6 @@ namespace quarn {
 
 namespace {
 
-constexpr uint32_t SaveZeroPaths = 0x2;
-constexpr uint32_t SaveRawIds = 0x20;
-
 constexpr const char* EndOfFileError = "Error loading scene: unexpected end of file";
 
 void WriteText(OutputStream& stream, std::string_view text) {
@@ -100,14 +97,15 @@ void SceneTextWriter::WriteProperty(Entity& entity, const Property& property, ui
         uint32_t words[MaxValueWords] = {};
         property.ReadValue(entity, words);
         uint32_t id = words[0];
-        if (flags & SaveRawIds) {
+        if (flags & SceneRawIds) {
             // Unsigned: a port of 8 and up sets the top bit.
             text = std::to_string(id);
         } else {
             IdPath path = IdPath::FromId(id, static_cast<uint32_t>(idSystem_));
             bool fromSceneRoot = path.count == 0 || path.ids[0] == 0;
-            text = fromSceneRoot && (!(flags & SaveZeroPaths) || path.count == 0) ? "0"
-                                                                                  : path.Format();
+            text = fromSceneRoot && (!(flags & SceneSystemZeroPaths) || path.count == 0)
+                       ? "0"
+                       : path.Format();
         }
     } else {
         text = property.GetAsText(entity);

@@ -222,15 +222,16 @@ TEST(ClassInfoProperties, TheFirstResourcePropertyIsFoundAmongTheOwnOnly) {
 
 TEST(ClassInfoMethods, MethodsOverTheChainComeInheritedFirstAndAreFoundWithoutCase) {
     auto base = MakeClass("CiMethodBase");
-    MethodInfo* inherited = base->AddMethod("Jump", "()", MethodBinding(), 66);
+    MethodInfo* inherited = base->AddMethod("Jump", "()", MethodBinding(), MethodScript);
     auto derived = MakeClass("CiMethodDerived", base.get());
-    MethodInfo* own = derived->AddMethod("Run", "(float)", MethodBinding(), 3);
+    MethodInfo* own = derived->AddMethod("Run", "(float)", MethodBinding(),
+                                         MethodNoResult | MethodScriptCallable);
     EXPECT_EQ(derived->GetMethod(0), inherited);
     EXPECT_EQ(derived->GetMethod(1), own);
     EXPECT_EQ(derived->GetMethod(2), nullptr);
     EXPECT_EQ(derived->FindMethod("JUMP", true), inherited);
     EXPECT_EQ(derived->FindMethod("jump", false), nullptr);
-    EXPECT_EQ(own->GetCallFlags(), 3u);
+    EXPECT_EQ(own->GetCallFlags(), MethodNoResult | MethodScriptCallable);
 }
 
 // Instances ------------------------------------------------------------------------------------
@@ -318,7 +319,7 @@ TEST(ClassInfoReset, ResetCleansUpFreesHeapOwnedDerivedClassesAndLeavesTheList) 
     root = rootRecord.get();
     root->SetCleanUp([] { ++cleanUpCalls; });
     root->AddProperty("value", std::make_unique<PropertyInt>());
-    root->AddMethod("Go", "()", MethodBinding(), 66);
+    root->AddMethod("Go", "()", MethodBinding(), MethodScript);
     heapOwned = new ClassInfo("CiResetHeap", nullptr, &heapOwned);
     heapOwned->SetParent(root);
     auto keptRecord = std::make_unique<ClassInfo>("CiResetKept", nullptr, &kept);

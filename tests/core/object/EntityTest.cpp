@@ -75,7 +75,7 @@ TEST(EntityRegistration, FourMethodsTakeConsecutiveGeneratedNamesInOrder) {
     for (int i = 0; i < 4; ++i) {
         MethodInfo* method = entity->GetMethod(i);
         EXPECT_EQ(method->GetSignatureText(), signatures[i]) << i;
-        EXPECT_EQ(method->GetCallFlags(), 66u) << i;
+        EXPECT_EQ(method->GetCallFlags(), MethodScript) << i;
         EXPECT_TRUE(method->IsBound()) << i;
         if (i > 0) {
             EXPECT_EQ(method->GetName(), Successor(entity->GetMethod(i - 1)->GetName())) << i;

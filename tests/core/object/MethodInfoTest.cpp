@@ -187,8 +187,8 @@ TEST(MethodInfoCall, FreeFunctionsRunWithoutAnObject) {
 
 TEST(MethodInfoCall, AnUnboundMethodFallsBackToTheObjectsCallMethod) {
     MiCalculator calculator;
-    MethodInfo* method =
-        MiCalculator::RegisterClass()->AddMethod("MiUnbound", "(int):int", MethodBinding(), 2);
+    MethodInfo* method = MiCalculator::RegisterClass()->AddMethod(
+        "MiUnbound", "(int):int", MethodBinding(), MethodScriptCallable);
     uint32_t block[2] = {0, 5};
     method->Call(&calculator, block);
     EXPECT_EQ(calculator.called_, method);
@@ -202,9 +202,9 @@ TEST(MethodInfoCall, ABindingThatDoesNotFitItsSignatureIsReportedAndLeftUnbound)
     test::RecordingValidityHook hook;
     MiCalculator calculator;
     MethodInfo* method = MiCalculator::RegisterClass()->AddMethod(
-        "MiMismatch", "(int):int", BindMethod<&MiCalculator::Half>(), 66);
+        "MiMismatch", "(int):int", BindMethod<&MiCalculator::Half>(), MethodScript);
     EXPECT_FALSE(method->IsBound());
-    EXPECT_EQ(method->GetCallFlags(), 66u);
+    EXPECT_EQ(method->GetCallFlags(), MethodScript);
     ASSERT_EQ(hook.Messages().size(), 1u);
     const std::string& message = hook.Messages()[0];
     for (const char* part : {"MiCalculator", "MiMismatch", "(float):float", "(int):int"}) {

@@ -169,13 +169,15 @@ TEST_F(NodeTest, AttachingUnderADisabledLockedParentReachesTheWholeAttachedSubtr
 TEST_F(NodeTest, TheFlagsPropertyHidesInheritedSelectionAndKindBitsAndLeavesThemAlone) {
     NtProbe* node = Make("node");
     Property* flags = node->FindProperty("flags");
-    node->SetFlags(0x2004B, 0xFFFFFFFFu);
+    node->SetFlags(NodeKindPivot | NodeSelected | NodeLockedAll | NodeEnabledAll | NodeEnabled,
+                   0xFFFFFFFFu);
     uint32_t value = 0;
     flags->ReadValue(*node, &value);
-    EXPECT_EQ(value, 0x01u);
+    EXPECT_EQ(value, NodeEnabled);
     const uint32_t written = NodeLocked | NodeExpanded;
     flags->WriteValue(*node, &written);
-    EXPECT_EQ(node->GetFlags(), 0x2005Eu);
+    EXPECT_EQ(node->GetFlags(), NodeKindPivot | NodeSelected | NodeExpanded | NodeLockedAll |
+                                    NodeLocked | NodeEnabledAll);
 }
 
 TEST_F(NodeTest, FlagListenersHearChildrenFirstAndValuesThatDifferOnlyOutsideTheMask) {
@@ -192,10 +194,10 @@ TEST_F(NodeTest, FlagListenersHearChildrenFirstAndValuesThatDifferOnlyOutsideThe
     Make("child", root);
     events.clear();
     root->SetFlag(NodeEnabled, false);
-    // Bit 2 lies outside the mask: nothing changes, yet the whole value is told.
-    root->SetFlags(6, NodeEnabled);
-    root->SetFlags(2, NodeEnabled);
-    EXPECT_EQ(root->GetFlags(), 2u);
+    // NodeLocked lies outside the mask: nothing changes, yet the whole value is told.
+    root->SetFlags(NodeLocked | NodeEnabledAll, NodeEnabled);
+    root->SetFlags(NodeEnabledAll, NodeEnabled);
+    EXPECT_EQ(root->GetFlags(), NodeEnabledAll);
     EXPECT_EQ(events, (Events{"child:3>1", "root:3>2", "root:2>6"}));
     flags->RemoveListenersOf(owner);
 }

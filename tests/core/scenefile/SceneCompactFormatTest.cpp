@@ -246,11 +246,11 @@ TEST_F(SceneCompact, OnlyReferencesTheTextFormWouldKeepAreReportedLost) {
     SfThing inner;
     inner.ChangeId(system << 16 | 3);
 
-    // From inside the branch, a node of the opened scene is "0" in text unless 0x2 is given.
+    // Inside the branch, a node of the opened scene is "0" in text without SceneSystemZeroPaths.
     inner.target.value = 5;
     int32_t branchSystem = static_cast<int32_t>(system);
     EXPECT_TRUE(Write({&inner}, branchSystem, 0).finished);
-    EXPECT_FALSE(Write({&inner}, branchSystem, 0x2).finished);
+    EXPECT_FALSE(Write({&inner}, branchSystem, SceneSystemZeroPaths).finished);
     // From the opened scene, a node inside the branch is "7.3" in text.
     sceneNode.target.value = system << 16 | 3;
     Written written = Write({&sceneNode}, 0, 0);

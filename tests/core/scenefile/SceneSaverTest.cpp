@@ -96,7 +96,7 @@ TEST_F(SceneSaving, AClassIsWrittenUnderItsShortNameOrItsNativeBase) {
 
 TEST_F(SceneSaving, AClosedNodeCountsOneAndKeepsItsChildrenUnlessBranchesAreIncluded) {
     ClassInfo* closed = SlNamed<12>::Ensure("SlClosed");
-    closed->SetFlags(closed->GetFlags() | 32);
+    closed->SetFlags(closed->GetFlags() | ClassClosed);
     Node* root = Make();
     auto* branch = static_cast<Node*>(closed->CreateInstance());
     branch->AttachAsLast(root);

@@ -328,13 +328,13 @@ protected:
 
 TEST_F(SceneTextReferences, ANodeOfTheOpenedSceneIsZeroUnlessFullPathsAreAsked) {
     EXPECT_EQ(WrittenTarget(5, 0), "0");
-    EXPECT_EQ(WrittenTarget(5, 0x2), "0.5");
-    EXPECT_EQ(WrittenTarget(0, 0x2), "0");
+    EXPECT_EQ(WrittenTarget(5, SceneSystemZeroPaths), "0.5");
+    EXPECT_EQ(WrittenTarget(0, SceneSystemZeroPaths), "0");
     EXPECT_EQ(WrittenTarget(system_ << 16 | 3, 0), "3");
 }
 
 TEST_F(SceneTextReferences, RawIdsAreUnsignedDecimalWithTheirPort) {
-    EXPECT_EQ(WrittenTarget(9u << 28 | 5, 0x20), "2415919109");
+    EXPECT_EQ(WrittenTarget(9u << 28 | 5, SceneRawIds), "2415919109");
 }
 
 } // namespace
