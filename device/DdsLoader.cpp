@@ -87,7 +87,7 @@ bool DeviceTexture::LoadDDS(TextureReadFunction read, void* userData) {
     size_ = {};
     allocatedSize_ = {};
     flags_ = 0;
-    format_ = 0;
+    format_ = PixelFormat::None;
     levelCount_ = 0;
 
     // Never trust the reader's count beyond what was asked.

@@ -36,27 +36,38 @@ constexpr PixelFormatRecord FormatRecords[PixelFormatCount] = {
     {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, GpuFormat::Unknown},
 };
 
-using Fallbacks = std::array<int32_t, 8>;
-const Fallbacks FormatFallbacks[PixelFormatCount] = {
-    {},
-    {1, 3, 2, 4, 6, 5, 8, 7},
-    {2, 7, 5},
-    {3, 1, 2, 4, 6, 5, 8, 7},
-    {4, 6, 5, 1, 3, 2, 8, 7},
-    {5, 2, 7},
-    {6, 5, 4, 1, 3, 2, 8, 7},
-    {7, 2, 5},
-    {8, 7, 6, 4, 5, 1, 3, 2},
-    {9},
-    {10},
-    {11},
-    {12},
-    {13},
-    {14},
-    {15},
-    {16, 2, 7, 5},
-    {},
-};
+using Fallbacks = std::array<PixelFormat, 8>;
+constexpr std::array<Fallbacks, PixelFormatCount> MakeFormatFallbacks() {
+    using enum PixelFormat;
+    return {{
+        {},
+        {R8G8B8, X8R8G8B8, A8R8G8B8, R5G6B5, X1R5G5B5, A1R5G5B5, X4R4G4B4, A4R4G4B4},
+        {A8R8G8B8, A4R4G4B4, A1R5G5B5},
+        {X8R8G8B8, R8G8B8, A8R8G8B8, R5G6B5, X1R5G5B5, A1R5G5B5, X4R4G4B4, A4R4G4B4},
+        {R5G6B5, X1R5G5B5, A1R5G5B5, R8G8B8, X8R8G8B8, A8R8G8B8, X4R4G4B4, A4R4G4B4},
+        {A1R5G5B5, A8R8G8B8, A4R4G4B4},
+        {X1R5G5B5, A1R5G5B5, R5G6B5, R8G8B8, X8R8G8B8, A8R8G8B8, X4R4G4B4, A4R4G4B4},
+        {A4R4G4B4, A8R8G8B8, A1R5G5B5},
+        {X4R4G4B4, A4R4G4B4, X1R5G5B5, R5G6B5, A1R5G5B5, R8G8B8, X8R8G8B8, A8R8G8B8},
+        {P8},
+        {Dxt1},
+        {Dxt2},
+        {Dxt3},
+        {Dxt4},
+        {Dxt5},
+        {A16B16G16R16F},
+        {A16B16G16R16, A8R8G8B8, A4R4G4B4, A1R5G5B5},
+        {},
+    }};
+}
+constexpr std::array<Fallbacks, PixelFormatCount> FormatFallbacks = MakeFormatFallbacks();
+
+// Index into the tables; formats outside the list (a stored number) read as Unknown.
+size_t FormatIndex(PixelFormat format) {
+    const auto code = static_cast<int32_t>(format);
+    return static_cast<size_t>(
+        code >= 0 && code < PixelFormatCount ? code : static_cast<int32_t>(PixelFormat::Unknown));
+}
 
 std::vector<DeviceTexture*>& LiveTextures() {
     static std::vector<DeviceTexture*> list;
@@ -123,31 +134,25 @@ uint8_t ChannelToByte(float c) {
 
 } // namespace
 
-const PixelFormatRecord& GetPixelFormatRecord(int32_t code) {
-    if (code < 0 || code >= PixelFormatCount) {
-        code = static_cast<int32_t>(PixelFormat::Unknown);
-    }
-    return FormatRecords[code];
+const PixelFormatRecord& GetPixelFormatRecord(PixelFormat format) {
+    return FormatRecords[FormatIndex(format)];
 }
 
-int32_t PixelFormatFromGpu(GpuFormat format) {
+PixelFormat PixelFormatFromGpu(GpuFormat format) {
     for (int32_t code = 1; code < PixelFormatCount; ++code) {
         if (format != GpuFormat::Unknown && FormatRecords[code].gpuFormat == format) {
-            return code;
+            return static_cast<PixelFormat>(code);
         }
     }
-    return static_cast<int32_t>(PixelFormat::Unknown);
+    return PixelFormat::Unknown;
 }
 
-GpuFormat PixelFormatToGpu(int32_t code) {
-    return GetPixelFormatRecord(code).gpuFormat;
+GpuFormat PixelFormatToGpu(PixelFormat format) {
+    return GetPixelFormatRecord(format).gpuFormat;
 }
 
-const Fallbacks& GetPixelFormatFallbacks(int32_t code) {
-    if (code < 0 || code >= PixelFormatCount) {
-        code = static_cast<int32_t>(PixelFormat::Unknown);
-    }
-    return FormatFallbacks[code];
+const Fallbacks& GetPixelFormatFallbacks(PixelFormat format) {
+    return FormatFallbacks[FormatIndex(format)];
 }
 
 const char* GetNativeTextureExtension(int32_t index) {
@@ -223,7 +228,7 @@ void DeviceTexture::SetUVRange(int32_t width, int32_t height) {
     maxUV_ = {static_cast<float>(width) * texelSize_.x, static_cast<float>(height) * texelSize_.y};
 }
 
-bool DeviceTexture::Create(int32_t width, int32_t height, int32_t format, TextureKind kind,
+bool DeviceTexture::Create(int32_t width, int32_t height, PixelFormat format, TextureKind kind,
                            uint32_t flags, int32_t depth) {
     bool renderTarget = (flags & TextureFlagRenderTarget) != 0;
     uint32_t allocatedWidth = width > 0 ? NextPowerOfTwo(static_cast<uint32_t>(width)) : 0;
@@ -234,15 +239,15 @@ bool DeviceTexture::Create(int32_t width, int32_t height, int32_t format, Textur
         pool = GpuPool::SystemMem;
     }
     uint32_t usage = renderTarget ? GpuUsageRenderTarget : 0;
-    int32_t chosen = 0;
-    for (int32_t code : GetPixelFormatFallbacks(format)) {
-        if (code == 0) {
+    PixelFormat chosen = PixelFormat::None;
+    for (PixelFormat candidate : GetPixelFormatFallbacks(format)) {
+        if (candidate == PixelFormat::None) {
             break;
         }
-        GpuFormat candidate = PixelFormatToGpu(code);
-        if (candidate != GpuFormat::Unknown &&
-            device_.CheckDeviceFormat(usage, GpuResourceType::Texture, candidate)) {
-            chosen = code;
+        GpuFormat candidateGpu = PixelFormatToGpu(candidate);
+        if (candidateGpu != GpuFormat::Unknown &&
+            device_.CheckDeviceFormat(usage, GpuResourceType::Texture, candidateGpu)) {
+            chosen = candidate;
             break;
         }
     }
@@ -253,7 +258,7 @@ bool DeviceTexture::Create(int32_t width, int32_t height, int32_t format, Textur
     levelCount_ = (flags & TextureFlagMipChain) ? 0 : 1;
 
     bool made = false;
-    if (allocatedWidth != 0 && allocatedHeight != 0 && chosen != 0) {
+    if (allocatedWidth != 0 && allocatedHeight != 0 && chosen != PixelFormat::None) {
         switch (kind) {
         case TextureKind::Surface:
             ownedSurface_ = device_.CreateOffscreenPlainSurface(allocatedWidth, allocatedHeight,
@@ -291,7 +296,7 @@ bool DeviceTexture::Create(int32_t width, int32_t height, int32_t format, Textur
         Report(CreateFailed);
         ReleaseObject();
         size_ = {};
-        format_ = 0;
+        format_ = PixelFormat::None;
         return false;
     }
     flags_ = flags;
@@ -439,8 +444,7 @@ void DeviceTexture::SetPixel(int32_t x, int32_t y, uint32_t color) {
         return;
     }
     const PixelFormatRecord& r = GetPixelFormatRecord(format_);
-    if (format_ == static_cast<int32_t>(PixelFormat::A16B16G16R16F) ||
-        format_ == static_cast<int32_t>(PixelFormat::A16B16G16R16)) {
+    if (format_ == PixelFormat::A16B16G16R16F || format_ == PixelFormat::A16B16G16R16) {
         GpuColor c = ArgbToColor(color);
         SetPixelFloat4(x, y, c.r, c.g, c.b, c.a);
         return;
@@ -494,8 +498,7 @@ uint32_t DeviceTexture::GetPixel(int32_t x, int32_t y) const {
         return 0;
     }
     const PixelFormatRecord& r = GetPixelFormatRecord(format_);
-    if (format_ == static_cast<int32_t>(PixelFormat::A16B16G16R16F) ||
-        format_ == static_cast<int32_t>(PixelFormat::A16B16G16R16)) {
+    if (format_ == PixelFormat::A16B16G16R16F || format_ == PixelFormat::A16B16G16R16) {
         TextureFloat4 c = GetPixelFloat4(x, y);
         return GpuArgb(ChannelToByte(c.c3), ChannelToByte(c.c0), ChannelToByte(c.c1),
                        ChannelToByte(c.c2));
@@ -527,8 +530,7 @@ void DeviceTexture::SetPixelFloat4(int32_t x, int32_t y, float c0, float c1, flo
     if (!InImage(x, y) || lockMode_ == TextureLockRead) {
         return;
     }
-    if (format_ == static_cast<int32_t>(PixelFormat::A16B16G16R16F) ||
-        format_ == static_cast<int32_t>(PixelFormat::A16B16G16R16)) {
+    if (format_ == PixelFormat::A16B16G16R16F || format_ == PixelFormat::A16B16G16R16) {
         // 16-bit integer channels use their whole range, as the sampler reads them.
         EncodeTexel(PixelFormatToGpu(format_), GpuColor{c0, c1, c2, c3}, TexelAddress(x, y, 8));
         return;
@@ -541,8 +543,7 @@ TextureFloat4 DeviceTexture::GetPixelFloat4(int32_t x, int32_t y) const {
     if (!InImage(x, y)) {
         return {};
     }
-    if (format_ == static_cast<int32_t>(PixelFormat::A16B16G16R16F) ||
-        format_ == static_cast<int32_t>(PixelFormat::A16B16G16R16)) {
+    if (format_ == PixelFormat::A16B16G16R16F || format_ == PixelFormat::A16B16G16R16) {
         GpuColor c = DecodeTexel(PixelFormatToGpu(format_), TexelAddress(x, y, 8));
         return {c.r, c.g, c.b, c.a};
     }

@@ -38,7 +38,7 @@ enum class PixelFormat : int32_t {
     A16B16G16R16,
     Unknown,
 };
-inline constexpr int32_t PixelFormatCount = 18;
+inline constexpr int32_t PixelFormatCount = static_cast<int32_t>(PixelFormat::Unknown) + 1;
 
 struct PixelFormatRecord {
     uint32_t bitsPerPixel;
@@ -50,13 +50,13 @@ struct PixelFormatRecord {
     GpuFormat gpuFormat;       // Unknown where the GPU layer has no such format
 };
 
-// Out-of-range codes answer the record of Unknown.
-const PixelFormatRecord& GetPixelFormatRecord(int32_t code);
-int32_t PixelFormatFromGpu(GpuFormat format); // 17 for formats without a code
-GpuFormat PixelFormatToGpu(int32_t code);
-// The codes tried in order when `code` is requested; formats with alpha fall back only to
-// formats with alpha. Ends at the first 0.
-const std::array<int32_t, 8>& GetPixelFormatFallbacks(int32_t code);
+// Codes outside the list (a stored number) answer the record of Unknown.
+const PixelFormatRecord& GetPixelFormatRecord(PixelFormat format);
+PixelFormat PixelFormatFromGpu(GpuFormat format); // Unknown for formats without a code
+GpuFormat PixelFormatToGpu(PixelFormat format);
+// The formats tried in order when `format` is requested; formats with alpha fall back only to
+// formats with alpha. Ends at the first None.
+const std::array<PixelFormat, 8>& GetPixelFormatFallbacks(PixelFormat format);
 
 // Creation flags.
 inline constexpr uint32_t TextureFlagMipChain = 0x3; // either bit builds the full chain
@@ -95,7 +95,7 @@ public:
 
     // The object is width x height rounded up to powers of two; the image keeps the asked size.
     // `depth` is the level count of a surface and the slice count of a volume.
-    bool Create(int32_t width, int32_t height, int32_t format, TextureKind kind, uint32_t flags,
+    bool Create(int32_t width, int32_t height, PixelFormat format, TextureKind kind, uint32_t flags,
                 int32_t depth);
     // index is the mip level, or the face of a cube texture. Mode 0 unlocks.
     bool Lock(uint32_t mode, uint32_t index);
@@ -118,7 +118,7 @@ public:
     // The image size only: the device object and the uv range stay.
     void SetSize(int32_t width, int32_t height) { size_ = {width, height}; }
     TextureInt2 GetAllocatedSize() const { return allocatedSize_; }
-    int32_t GetFormat() const { return format_; }
+    PixelFormat GetFormat() const { return format_; }
     TextureKind GetKind() const { return kind_; }
     uint32_t HasFlags(uint32_t mask) const { return flags_ & mask; }
     TextureFloat2 GetMinUV() const { return minUV_; }
@@ -161,7 +161,7 @@ private:
     TextureFloat2 minUV_;
     TextureFloat2 maxUV_;
     uint32_t flags_ = 0;
-    int32_t format_ = 0;
+    PixelFormat format_ = PixelFormat::None;
     uint32_t lockMode_ = TextureUnlocked;
     uint32_t lockIndex_ = 0;
     int32_t pitch_ = 0;

@@ -183,12 +183,15 @@ bool GpuRenderDevice::Create(uint32_t flags, SDL_Window* window, int32_t width, 
 }
 
 void GpuRenderDevice::CreateSceneTargets(int32_t width, int32_t height) {
-    int32_t format = (flags_ & DeviceWideSceneTargets) ? 16 : PixelFormatFromGpu(backBufferFormat_);
+    PixelFormat format = (flags_ & DeviceWideSceneTargets) ? PixelFormat::A16B16G16R16
+                                                           : PixelFormatFromGpu(backBufferFormat_);
     sceneTarget_ = CreateTexture();
     previousSceneTarget_ = CreateTexture();
     // Without them the scene is drawn straight into the back buffer, so failure stays quiet.
-    if (!sceneTarget_->Create(width, height, format, TextureKind::Texture2D, 4, 1) ||
-        !previousSceneTarget_->Create(width, height, format, TextureKind::Texture2D, 4, 1)) {
+    if (!sceneTarget_->Create(width, height, format, TextureKind::Texture2D,
+                              TextureFlagRenderTarget, 1) ||
+        !previousSceneTarget_->Create(width, height, format, TextureKind::Texture2D,
+                                      TextureFlagRenderTarget, 1)) {
         sceneTarget_.reset();
         previousSceneTarget_.reset();
     }
@@ -491,11 +494,11 @@ bool GpuRenderDevice::SetTexture(DeviceTexture* texture, uint32_t stage) {
     return true;
 }
 
-int32_t GpuRenderDevice::GetDisplayFormat() {
+PixelFormat GpuRenderDevice::GetDisplayFormat() {
     return PixelFormatFromGpu(displayFormat_);
 }
 
-int32_t GpuRenderDevice::GetBackBufferFormat() {
+PixelFormat GpuRenderDevice::GetBackBufferFormat() {
     return PixelFormatFromGpu(backBufferFormat_);
 }
 

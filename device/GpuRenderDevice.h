@@ -59,8 +59,8 @@ public:
     std::unique_ptr<IndexBuffer> CreateIndexData() override;
     bool SetTexture(DeviceTexture* texture, uint32_t stage) override;
     bool AcceptValue(uint32_t) override { return true; }
-    int32_t GetDisplayFormat() override;
-    int32_t GetBackBufferFormat() override;
+    PixelFormat GetDisplayFormat() override;
+    PixelFormat GetBackBufferFormat() override;
     uint32_t GetDepthBits() override { return depthBits_; }
     uint32_t GetStencilBits() override { return stencilBits_; }
     uint32_t GetAvailableTextureMemory() override;

@@ -100,8 +100,9 @@ std::unique_ptr<DeviceTexture> LoadDeviceFile(const char* path, std::string& err
 
 } // namespace
 
-std::unique_ptr<DeviceTexture> LoadImageTexture(const char* path, int32_t format, TextureKind kind,
-                                                uint32_t flags, std::string& error) {
+std::unique_ptr<DeviceTexture> LoadImageTexture(const char* path, PixelFormat format,
+                                                TextureKind kind, uint32_t flags,
+                                                std::string& error) {
     InitImageCodecs();
     const std::string extension = GetPathExtension(path);
     if (IsDeviceLoadable(extension)) {

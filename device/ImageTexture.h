@@ -17,8 +17,9 @@ class ImageCodec;
 // and creation `flags`; null on failure with `error` set to "Unknown format", "Invalid
 // texture", "Failed to create texture", "Load error" or, for a DDS file, the device's own text.
 // Large JPEG images are decoded at a fraction of their size to fit the device's limit.
-std::unique_ptr<DeviceTexture> LoadImageTexture(const char* path, int32_t format, TextureKind kind,
-                                                uint32_t flags, std::string& error);
+std::unique_ptr<DeviceTexture> LoadImageTexture(const char* path, PixelFormat format,
+                                                TextureKind kind, uint32_t flags,
+                                                std::string& error);
 
 // Writes the texture's rectangle at (left, top) of width x height to `path` with the first
 // codec that can save the path's extension, creating missing folders. True only when the file

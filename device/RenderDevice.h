@@ -19,6 +19,7 @@ namespace quarn {
 class DeviceTexture;
 class IndexBuffer;
 class VertexBuffer;
+enum class PixelFormat : int32_t;
 
 // Creation flags given to RenderDevice::Create.
 inline constexpr uint32_t DeviceFullScreen = 0x1;
@@ -121,9 +122,9 @@ public:
     virtual std::unique_ptr<IndexBuffer> CreateIndexData() = 0;
     virtual bool SetTexture(DeviceTexture* texture, uint32_t stage) = 0;
     virtual bool AcceptValue(uint32_t value) = 0;
-    // Engine pixel-format codes; 17 (unknown) when there is none.
-    virtual int32_t GetDisplayFormat() = 0;
-    virtual int32_t GetBackBufferFormat() = 0;
+    // PixelFormat::Unknown when there is none.
+    virtual PixelFormat GetDisplayFormat() = 0;
+    virtual PixelFormat GetBackBufferFormat() = 0;
     virtual uint32_t GetDepthBits() = 0;
     virtual uint32_t GetStencilBits() = 0;
     virtual uint32_t GetAvailableTextureMemory() = 0;

@@ -97,7 +97,7 @@ TEST_F(DdsLoaderTest, MipmappedBlockFileReadsEachLevelAtItsOwnSize) {
     // 16 x 8 is not square: the levels are 4x2, 2x1 and then single blocks.
     EXPECT_EQ(stream.requests, (std::vector<uint32_t>{4, 124, 64, 16, 8, 8, 8}));
     EXPECT_EQ(texture_->GetKind(), TextureKind::Texture2D);
-    EXPECT_EQ(texture_->GetFormat(), 10);
+    EXPECT_EQ(texture_->GetFormat(), PixelFormat::Dxt1);
     EXPECT_EQ(texture_->GetLevelCount(), 5);
     EXPECT_EQ(texture_->GetSize(), (TextureInt2{16, 8}));
     EXPECT_EQ(texture_->GetAllocatedSize(), (TextureInt2{16, 8}));
@@ -129,7 +129,7 @@ TEST_F(DdsLoaderTest, CubeMapFillsTheSixFacesInOrder) {
     MemoryStream stream{Fixture("argb_cube.dds")};
     ASSERT_TRUE(Load(stream));
     EXPECT_EQ(texture_->GetKind(), TextureKind::CubeTexture);
-    EXPECT_EQ(texture_->GetFormat(), 2);
+    EXPECT_EQ(texture_->GetFormat(), PixelFormat::A8R8G8B8);
     EXPECT_EQ(texture_->GetLevelCount(), 1);
     const uint32_t faces[6] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF,
                                0xFFFFFF00, 0xFF00FFFF, 0x80FFFFFF};
@@ -143,7 +143,7 @@ TEST_F(DdsLoaderTest, CubeMapFillsTheSixFacesInOrder) {
 TEST_F(DdsLoaderTest, TwentyFourBitFileLoadsAsRgb) {
     MemoryStream stream{Fixture("rgb24.dds")};
     ASSERT_TRUE(Load(stream));
-    EXPECT_EQ(texture_->GetFormat(), 1);
+    EXPECT_EQ(texture_->GetFormat(), PixelFormat::R8G8B8);
     ASSERT_TRUE(texture_->Lock(TextureLockRead, 0));
     EXPECT_EQ(texture_->GetPixel(0, 0), 0xFF0A0000u);
     EXPECT_EQ(texture_->GetPixel(3, 1), 0xFF0DC8B4u);
@@ -199,7 +199,7 @@ TEST_F(DdsLoaderTest, HeadersThatLieAboutSizesFailBeforeAnyWrite) {
 }
 
 TEST_F(DdsLoaderTest, FailedLoadReplacesAnEarlierTexture) {
-    ASSERT_TRUE(texture_->Create(8, 8, 2, TextureKind::Texture2D, 0, 1));
+    ASSERT_TRUE(texture_->Create(8, 8, PixelFormat::A8R8G8B8, TextureKind::Texture2D, 0, 1));
     ExpectFailure({'n', 'o', 'p', 'e'}, "Not a DDS file");
     EXPECT_EQ(texture_->GetSize(), (TextureInt2{0, 0}));
 }

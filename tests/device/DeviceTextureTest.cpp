@@ -31,7 +31,7 @@ protected:
 
 TEST_F(DeviceTextureTest, CreateAllocatesPowersOfTwoAndKeepsTheImageSize) {
     auto texture = Make();
-    ASSERT_TRUE(texture->Create(100, 60, 2, TextureKind::Texture2D, 0, 1));
+    ASSERT_TRUE(texture->Create(100, 60, PixelFormat::A8R8G8B8, TextureKind::Texture2D, 0, 1));
     EXPECT_EQ(texture->GetSize(), (TextureInt2{100, 60}));
     EXPECT_EQ(texture->GetAllocatedSize(), (TextureInt2{128, 64}));
     EXPECT_FLOAT_EQ(texture->GetTexelSize().x, 1.0f / 128.0f);
@@ -39,7 +39,7 @@ TEST_F(DeviceTextureTest, CreateAllocatesPowersOfTwoAndKeepsTheImageSize) {
     EXPECT_FLOAT_EQ(texture->GetMaxUV().x, 100.0f / 128.0f);
     EXPECT_FLOAT_EQ(texture->GetMaxUV().y, 60.0f / 64.0f);
     EXPECT_EQ(texture->GetLevelCount(), 1);
-    EXPECT_EQ(texture->GetFormat(), 2);
+    EXPECT_EQ(texture->GetFormat(), PixelFormat::A8R8G8B8);
 }
 
 TEST_F(DeviceTextureTest, EveryAcceptedFormatReadsBackTheTexelsWritten) {
@@ -48,10 +48,14 @@ TEST_F(DeviceTextureTest, EveryAcceptedFormatReadsBackTheTexelsWritten) {
     const uint32_t colours[4] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF};
     const int32_t xs[4] = {0, 4, 0, 7};
     const int32_t ys[4] = {0, 0, 4, 6};
-    for (int32_t code : {1, 2, 3, 4, 5, 6, 7, 8, 10, 11, 12, 13, 14, 15, 16}) {
+    for (int32_t code = 1; code < static_cast<int32_t>(PixelFormat::Unknown); ++code) {
+        const auto format = static_cast<PixelFormat>(code);
+        if (format == PixelFormat::P8) {
+            continue; // the GPU layer has no palettes
+        }
         auto texture = Make();
-        ASSERT_TRUE(texture->Create(8, 8, code, TextureKind::Texture2D, 0, 1)) << code;
-        EXPECT_EQ(texture->GetFormat(), code);
+        ASSERT_TRUE(texture->Create(8, 8, format, TextureKind::Texture2D, 0, 1)) << code;
+        EXPECT_EQ(texture->GetFormat(), format);
         ASSERT_TRUE(texture->Lock(TextureLockWrite, 0));
         for (int i = 0; i < 4; ++i) {
             texture->SetPixel(xs[i], ys[i], colours[i]);
@@ -68,26 +72,28 @@ TEST_F(DeviceTextureTest, EveryAcceptedFormatReadsBackTheTexelsWritten) {
 
 TEST_F(DeviceTextureTest, AlphaChannelsKeepTheirPrecision) {
     struct Case {
-        int32_t code;
+        PixelFormat format;
         uint32_t written;
         uint32_t expected;
     };
+    using enum PixelFormat;
     const Case cases[] = {
-        {2, 0x80123456, 0x80123456},  {7, 0x8811EEFF, 0x8811EEFF},  {5, 0x7FFF0000, 0x00FF0000},
-        {12, 0x80FF0000, 0x88FF0000}, {14, 0x80FF0000, 0x80FF0000},
+        {A8R8G8B8, 0x80123456, 0x80123456}, {A4R4G4B4, 0x8811EEFF, 0x8811EEFF},
+        {A1R5G5B5, 0x7FFF0000, 0x00FF0000}, {Dxt3, 0x80FF0000, 0x88FF0000},
+        {Dxt5, 0x80FF0000, 0x80FF0000},
     };
     for (const Case& c : cases) {
         auto texture = Make();
-        ASSERT_TRUE(texture->Create(4, 4, c.code, TextureKind::Texture2D, 0, 1));
+        ASSERT_TRUE(texture->Create(4, 4, c.format, TextureKind::Texture2D, 0, 1));
         ASSERT_TRUE(texture->Lock(TextureLockReadWrite, 0));
         texture->SetPixel(1, 2, c.written);
-        EXPECT_EQ(texture->GetPixel(1, 2), c.expected) << "format " << c.code;
+        EXPECT_EQ(texture->GetPixel(1, 2), c.expected) << "format " << static_cast<int>(c.format);
     }
 }
 
 TEST_F(DeviceTextureTest, FloatTexelsKeepValuesAboveOneInHalfFloats) {
     auto texture = Make();
-    ASSERT_TRUE(texture->Create(4, 4, 15, TextureKind::Texture2D, 0, 1));
+    ASSERT_TRUE(texture->Create(4, 4, PixelFormat::A16B16G16R16F, TextureKind::Texture2D, 0, 1));
     ASSERT_TRUE(texture->Lock(TextureLockReadWrite, 0));
     texture->SetPixelFloat4(3, 3, 4.0f, 0.5f, -2.0f, 1.0f);
     TextureFloat4 back = texture->GetPixelFloat4(3, 3);
@@ -101,19 +107,19 @@ TEST_F(DeviceTextureTest, FloatTexelsKeepValuesAboveOneInHalfFloats) {
 
 TEST_F(DeviceTextureTest, FailedCreateLeavesAnEmptyTexture) {
     auto texture = Make();
-    EXPECT_FALSE(texture->Create(8, 8, 2, TextureKind::None, 0, 1));
+    EXPECT_FALSE(texture->Create(8, 8, PixelFormat::A8R8G8B8, TextureKind::None, 0, 1));
     EXPECT_TRUE(reported_.empty()); // kind 0 is no device failure
     // The GPU layer has no palettes.
-    EXPECT_FALSE(texture->Create(8, 8, 9, TextureKind::Texture2D, 0, 1));
+    EXPECT_FALSE(texture->Create(8, 8, PixelFormat::P8, TextureKind::Texture2D, 0, 1));
     EXPECT_EQ(reported_, std::vector<std::string>{"Failed to create texture"});
     EXPECT_EQ(texture->GetKind(), TextureKind::None);
-    EXPECT_EQ(texture->GetFormat(), 0);
+    EXPECT_EQ(texture->GetFormat(), PixelFormat::None);
     EXPECT_EQ(texture->GetSize(), (TextureInt2{0, 0}));
 }
 
 TEST_F(DeviceTextureTest, TexelsOutsideTheImageSizeAreIgnored) {
     auto texture = Make();
-    ASSERT_TRUE(texture->Create(5, 3, 2, TextureKind::Texture2D, 0, 1));
+    ASSERT_TRUE(texture->Create(5, 3, PixelFormat::A8R8G8B8, TextureKind::Texture2D, 0, 1));
     ASSERT_TRUE(texture->Lock(TextureLockReadWrite, 0));
     texture->SetPixel(5, 0, 0xFFFFFFFF); // inside the allocation, outside the image
     texture->SetPixel(-1, 0, 0xFFFFFFFF);
@@ -128,7 +134,7 @@ TEST_F(DeviceTextureTest, TexelsOutsideTheImageSizeAreIgnored) {
 
 TEST_F(DeviceTextureTest, LockTwiceInTheSameModeSucceedsAndAnotherModeWaitsForUnlock) {
     auto texture = Make();
-    ASSERT_TRUE(texture->Create(4, 4, 2, TextureKind::Texture2D, 0, 1));
+    ASSERT_TRUE(texture->Create(4, 4, PixelFormat::A8R8G8B8, TextureKind::Texture2D, 0, 1));
     EXPECT_TRUE(texture->Lock(TextureLockRead, 0));
     EXPECT_TRUE(texture->Lock(TextureLockRead, 0));
     EXPECT_FALSE(texture->Lock(TextureLockWrite, 0));
@@ -139,7 +145,7 @@ TEST_F(DeviceTextureTest, LockTwiceInTheSameModeSucceedsAndAnotherModeWaitsForUn
 
 TEST_F(DeviceTextureTest, ReadLockIgnoresWrites) {
     auto texture = Make();
-    ASSERT_TRUE(texture->Create(4, 4, 2, TextureKind::Texture2D, 0, 1));
+    ASSERT_TRUE(texture->Create(4, 4, PixelFormat::A8R8G8B8, TextureKind::Texture2D, 0, 1));
     ASSERT_TRUE(texture->Lock(TextureLockRead, 0));
     texture->SetPixel(0, 0, 0xFFFFFFFF);
     EXPECT_EQ(texture->GetPixel(0, 0), 0u);
@@ -147,7 +153,8 @@ TEST_F(DeviceTextureTest, ReadLockIgnoresWrites) {
 
 TEST_F(DeviceTextureTest, RenderTargetLocksReadTheTargetAndWriteBack) {
     auto texture = Make();
-    ASSERT_TRUE(texture->Create(8, 8, 2, TextureKind::Texture2D, TextureFlagRenderTarget, 1));
+    ASSERT_TRUE(texture->Create(8, 8, PixelFormat::A8R8G8B8, TextureKind::Texture2D,
+                                TextureFlagRenderTarget, 1));
     ASSERT_EQ(device_->SetRenderTarget(0, texture->GetSurface(0)), GpuResult::Ok);
     ASSERT_EQ(device_->Clear({}, GpuClearTarget, 0xFF336699, 1.0f, 0), GpuResult::Ok);
     ASSERT_TRUE(texture->Lock(TextureLockRead, 0));
@@ -171,8 +178,9 @@ TEST_F(DeviceTextureTest, DeviceResetRecreatesOnlyRenderTargets) {
     auto first = Make();
     auto target = Make();
     auto managed = Make();
-    ASSERT_TRUE(target->Create(30, 20, 2, TextureKind::Texture2D, TextureFlagRenderTarget, 1));
-    ASSERT_TRUE(managed->Create(4, 4, 2, TextureKind::Texture2D, 0, 1));
+    ASSERT_TRUE(target->Create(30, 20, PixelFormat::A8R8G8B8, TextureKind::Texture2D,
+                               TextureFlagRenderTarget, 1));
+    ASSERT_TRUE(managed->Create(4, 4, PixelFormat::A8R8G8B8, TextureKind::Texture2D, 0, 1));
     GpuTexture* managedObject = managed->GetGpuTexture();
     first.reset(); // the list must stay whole when an object in its middle dies
     EXPECT_EQ(GetDeviceTextureCount(), 2u);
@@ -186,13 +194,13 @@ TEST_F(DeviceTextureTest, DeviceResetRecreatesOnlyRenderTargets) {
     ASSERT_NE(target->GetGpuTexture(), nullptr);
     EXPECT_EQ(target->GetSize(), (TextureInt2{30, 20}));
     EXPECT_EQ(target->GetAllocatedSize(), (TextureInt2{32, 32}));
-    EXPECT_EQ(target->GetFormat(), 2);
+    EXPECT_EQ(target->GetFormat(), PixelFormat::A8R8G8B8);
     EXPECT_TRUE(target->HasFlags(TextureFlagRenderTarget));
 }
 
 TEST_F(DeviceTextureTest, UVHelpersPutTexelCentresAtWholeNumbers) {
     auto texture = Make();
-    ASSERT_TRUE(texture->Create(64, 64, 2, TextureKind::Texture2D, 0, 1));
+    ASSERT_TRUE(texture->Create(64, 64, PixelFormat::A8R8G8B8, TextureKind::Texture2D, 0, 1));
     EXPECT_EQ(texture->UVToTexel(1.25f, 0.5f), (TextureInt2{16, 32}));
     TextureFloat2 coord = texture->UVToTexelCoord(1.25f, 0.5f);
     EXPECT_FLOAT_EQ(coord.x, 15.5f);
@@ -204,14 +212,14 @@ TEST_F(DeviceTextureTest, UVHelpersPutTexelCentresAtWholeNumbers) {
 
 TEST_F(DeviceTextureTest, MemorySizeSumsTheMipChain) {
     auto texture = Make();
-    ASSERT_TRUE(texture->Create(64, 64, 2, TextureKind::Texture2D, 1, 1));
+    ASSERT_TRUE(texture->Create(64, 64, PixelFormat::A8R8G8B8, TextureKind::Texture2D, 1, 1));
     EXPECT_EQ(texture->GetLevelCount(), 7);
     EXPECT_EQ(texture->GetMemorySize(), 16384u + 4096u + 1024u + 256u + 64u + 16u + 4u);
 }
 
 TEST_F(DeviceTextureTest, DrawToScreenCopiesTheSourceRectangle) {
     auto texture = Make();
-    ASSERT_TRUE(texture->Create(4, 4, 2, TextureKind::Texture2D, 0, 1));
+    ASSERT_TRUE(texture->Create(4, 4, PixelFormat::A8R8G8B8, TextureKind::Texture2D, 0, 1));
     ASSERT_TRUE(texture->Lock(TextureLockWrite, 0));
     for (int32_t y = 0; y < 4; ++y) {
         for (int32_t x = 0; x < 4; ++x) {
@@ -236,7 +244,7 @@ TEST_F(DeviceTextureTest, DrawToScreenCopiesTheSourceRectangle) {
     ASSERT_TRUE(screen.Lock(TextureUnlocked, 0));
 
     auto cube = Make();
-    ASSERT_TRUE(cube->Create(4, 4, 2, TextureKind::CubeTexture, 0, 1));
+    ASSERT_TRUE(cube->Create(4, 4, PixelFormat::A8R8G8B8, TextureKind::CubeTexture, 0, 1));
     EXPECT_FALSE(cube->DrawToScreen(0, 0, 4, 4, 0, 0, 4, 4));
 }
 
@@ -244,9 +252,10 @@ TEST_F(DeviceTextureTest, CopyToReachesTargetsAndSystemMemory) {
     auto source = Make();
     auto target = Make();
     auto readBack = Make();
-    ASSERT_TRUE(source->Create(4, 4, 2, TextureKind::Texture2D, 0, 1));
-    ASSERT_TRUE(target->Create(4, 4, 2, TextureKind::Texture2D, TextureFlagRenderTarget, 1));
-    ASSERT_TRUE(readBack->Create(4, 4, 2, TextureKind::Surface, 0, 1));
+    ASSERT_TRUE(source->Create(4, 4, PixelFormat::A8R8G8B8, TextureKind::Texture2D, 0, 1));
+    ASSERT_TRUE(target->Create(4, 4, PixelFormat::A8R8G8B8, TextureKind::Texture2D,
+                               TextureFlagRenderTarget, 1));
+    ASSERT_TRUE(readBack->Create(4, 4, PixelFormat::A8R8G8B8, TextureKind::Surface, 0, 1));
     ASSERT_TRUE(source->Lock(TextureLockWrite, 0));
     source->SetPixel(1, 1, 0xFF123456);
     ASSERT_TRUE(source->Lock(TextureUnlocked, 0));
@@ -259,15 +268,16 @@ TEST_F(DeviceTextureTest, CopyToReachesTargetsAndSystemMemory) {
 
 TEST(DeviceTextureFormats, AlphaFormatsFallBackOnlyToAlphaFormats) {
     for (int32_t code = 1; code < PixelFormatCount; ++code) {
-        bool hasAlpha = GetPixelFormatRecord(code).alphaBits != 0;
-        for (int32_t fallback : GetPixelFormatFallbacks(code)) {
-            if (fallback != 0 && hasAlpha) {
+        const auto format = static_cast<PixelFormat>(code);
+        bool hasAlpha = GetPixelFormatRecord(format).alphaBits != 0;
+        for (PixelFormat fallback : GetPixelFormatFallbacks(format)) {
+            if (fallback != PixelFormat::None && hasAlpha) {
                 EXPECT_NE(GetPixelFormatRecord(fallback).alphaBits, 0u) << code;
             }
         }
     }
-    EXPECT_EQ(PixelFormatFromGpu(GpuFormat::D24S8), 17);
-    EXPECT_EQ(PixelFormatFromGpu(GpuFormat::Dxt3), 12);
+    EXPECT_EQ(PixelFormatFromGpu(GpuFormat::D24S8), PixelFormat::Unknown);
+    EXPECT_EQ(PixelFormatFromGpu(GpuFormat::Dxt3), PixelFormat::Dxt3);
     EXPECT_STREQ(GetNativeTextureExtension(0), "dds");
     EXPECT_STREQ(GetNativeTextureExtension(1), "");
 }

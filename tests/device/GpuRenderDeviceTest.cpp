@@ -64,7 +64,7 @@ TEST(GpuRenderDevice, CreatesHeadlessWithADepthSurfaceAsLargeAsTheDisplay) {
     EXPECT_EQ(depth.height, 80u);
     EXPECT_EQ(device->GetViewportSize().x, 64);
     EXPECT_EQ(device->GetViewportSize().y, 48);
-    EXPECT_EQ(device->GetBackBufferFormat(), 3); // the display's X8R8G8B8
+    EXPECT_EQ(device->GetBackBufferFormat(), PixelFormat::X8R8G8B8); // as the display
     EXPECT_EQ(device->TestCreationFlags(DeviceDepthStencil | DeviceFullScreen), DeviceDepthStencil);
     EXPECT_EQ(device->Gpu()->GetRenderState(GpuRenderState::AlphaFunc),
               static_cast<uint32_t>(GpuCompare::Greater));
@@ -185,7 +185,7 @@ TEST(GpuRenderDevice, SceneTargetsCatchTheSceneAndReachTheBackBufferAtItsEnd) {
     DeviceTexture* first = device->GetSceneTarget();
     ASSERT_NE(first, nullptr);
     ASSERT_NE(device->GetPreviousSceneTarget(), nullptr);
-    EXPECT_EQ(first->GetFormat(), 3);
+    EXPECT_EQ(first->GetFormat(), PixelFormat::X8R8G8B8);
     EXPECT_EQ(first->GetSize().x, 64);
     EXPECT_EQ(first->GetAllocatedSize().y, 64);
 
@@ -202,13 +202,14 @@ TEST(GpuRenderDevice, SceneTargetsCatchTheSceneAndReachTheBackBufferAtItsEnd) {
 TEST(GpuRenderDevice, WideSceneTargetsUseFourSixteenBitChannels) {
     auto device = MakeDevice(DeviceWideSceneTargets);
     ASSERT_NE(device->GetSceneTarget(), nullptr);
-    EXPECT_EQ(device->GetSceneTarget()->GetFormat(), 16);
+    EXPECT_EQ(device->GetSceneTarget()->GetFormat(), PixelFormat::A16B16G16R16);
 }
 
 TEST(GpuRenderDevice, RenderTargetTexturesKeepTheViewport) {
     auto device = MakeDevice();
     auto target = device->CreateTexture();
-    ASSERT_TRUE(target->Create(64, 64, 2, TextureKind::Texture2D, 4, 1));
+    ASSERT_TRUE(target->Create(64, 64, PixelFormat::A8R8G8B8, TextureKind::Texture2D,
+                               TextureFlagRenderTarget, 1));
     device->SetViewport(8, 4, 32, 16);
     device->SetRenderTarget(target.get(), false);
     EXPECT_EQ(device->Gpu()->GetRenderTarget(0), target->GetSurface(0));
@@ -224,7 +225,8 @@ TEST(GpuRenderDevice, BackBufferCopiesAndWrapsReadBackTheFrame) {
     device->SetViewport(16, 8, 16, 8);
     device->Clear(DeviceClearTarget, 0xFFFF0000);
     auto copy = device->CreateTexture();
-    ASSERT_TRUE(copy->Create(16, 8, 2, TextureKind::Texture2D, 4, 1));
+    ASSERT_TRUE(copy->Create(16, 8, PixelFormat::A8R8G8B8, TextureKind::Texture2D,
+                             TextureFlagRenderTarget, 1));
     device->CopyBackBufferToTexture(copy.get());
     EXPECT_EQ(TexturePixel(*copy, 0, 0), 0xFFFF0000u);
     EXPECT_EQ(TexturePixel(*copy, 15, 7), 0xFFFF0000u);
@@ -245,7 +247,7 @@ TEST(GpuRenderDevice, FactoriesNeedACreatedDevice) {
     EXPECT_NE(device.CreateVertexData(), nullptr);
     EXPECT_NE(device.CreateIndexData(), nullptr);
     auto texture = device.CreateTexture();
-    ASSERT_TRUE(texture->Create(4, 4, 2, TextureKind::Texture2D, 0, 1));
+    ASSERT_TRUE(texture->Create(4, 4, PixelFormat::A8R8G8B8, TextureKind::Texture2D, 0, 1));
     EXPECT_TRUE(device.SetTexture(texture.get(), 1));
     EXPECT_EQ(device.Gpu()->GetTexture(1), texture->GetGpuTexture());
     EXPECT_TRUE(device.SetTexture(nullptr, 1));
@@ -343,9 +345,10 @@ TEST(GpuRenderDeviceLossWithDeviceObjects,
     auto indices = device->CreateIndexData();
     ASSERT_TRUE(indices->Create(6, 8));
     auto target = device->CreateTexture();
-    ASSERT_TRUE(target->Create(32, 32, 2, TextureKind::Texture2D, 4, 1));
+    ASSERT_TRUE(target->Create(32, 32, PixelFormat::A8R8G8B8, TextureKind::Texture2D,
+                               TextureFlagRenderTarget, 1));
     auto loaded = device->CreateTexture();
-    ASSERT_TRUE(loaded->Create(4, 4, 2, TextureKind::Texture2D, 0, 1));
+    ASSERT_TRUE(loaded->Create(4, 4, PixelFormat::A8R8G8B8, TextureKind::Texture2D, 0, 1));
     ASSERT_TRUE(loaded->Lock(2, 0));
     loaded->SetPixel(1, 1, 0xFF445566);
     loaded->Lock(0, 0);

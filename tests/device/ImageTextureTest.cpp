@@ -15,9 +15,6 @@
 namespace quarn {
 namespace {
 
-constexpr int32_t ArgbFormat = 2;
-constexpr int32_t Rgb = 1;
-
 std::string Fixture(const std::string& name) {
     return std::string(QUARN_TEST_DATA) + "/images/" + name;
 }
@@ -46,7 +43,8 @@ protected:
     }
     void TearDown() override { SetFileSystem(previous_); }
 
-    std::unique_ptr<DeviceTexture> Load(const std::string& path, int32_t format = ArgbFormat) {
+    std::unique_ptr<DeviceTexture> Load(const std::string& path,
+                                        PixelFormat format = PixelFormat::A8R8G8B8) {
         error_.clear();
         return LoadImageTexture(path.c_str(), format, TextureKind::Texture2D, 0, error_);
     }
@@ -62,7 +60,7 @@ protected:
     // 8 x 6 texels, every channel varying, alpha included.
     std::unique_ptr<DeviceTexture> MakePattern() {
         auto texture = device_.CreateTexture();
-        EXPECT_TRUE(texture->Create(8, 6, ArgbFormat, TextureKind::Texture2D, 0, 1));
+        EXPECT_TRUE(texture->Create(8, 6, PixelFormat::A8R8G8B8, TextureKind::Texture2D, 0, 1));
         EXPECT_TRUE(texture->Lock(TextureLockWrite, 0));
         for (int32_t y = 0; y < 6; ++y) {
             for (int32_t x = 0; x < 8; ++x) {
@@ -95,10 +93,10 @@ TEST_F(ImageTextureTest, CodecFilesArriveInTheTexture) {
     png->Lock(TextureUnlocked, 0);
 
     // A 24-bit texture reads back opaque; the extension is compared without case.
-    auto bmp = Load(CopyFixture("bits24.bmp", "Photo.BMP"), Rgb);
+    auto bmp = Load(CopyFixture("bits24.bmp", "Photo.BMP"), PixelFormat::R8G8B8);
     ASSERT_NE(bmp, nullptr) << error_;
     EXPECT_EQ(bmp->GetSize(), (TextureInt2{5, 3}));
-    EXPECT_EQ(bmp->GetFormat(), Rgb);
+    EXPECT_EQ(bmp->GetFormat(), PixelFormat::R8G8B8);
     ASSERT_TRUE(bmp->Lock(TextureLockRead, 0));
     for (auto [x, y] : {TextureInt2{0, 0}, TextureInt2{4, 2}, TextureInt2{2, 1}}) {
         EXPECT_EQ(bmp->GetPixel(x, y), BmpPixel(x, y)) << x << "," << y;
