@@ -21,8 +21,8 @@ enum KeyCode : int32_t {
     KeyRightAlt = 56,
     KeyLeftCtrl = 57,
     KeyRightCtrl = 58,
-    KeyLeftWin = 59,
-    KeyRightWin = 60,
+    KeyLeftSuper = 59, // the system key; its names keep the texts games know ("Left Win")
+    KeyRightSuper = 60,
     KeyLeft = 61,
     KeyRight = 62,
     KeyUp = 63,
@@ -36,7 +36,7 @@ enum KeyCode : int32_t {
     KeyShift = 71,
     KeyAlt = 72,
     KeyCtrl = 73,
-    KeyWin = 74,
+    KeySuper = 74,
     KeyCount = 75, // also "no key"
 };
 

@@ -91,7 +91,7 @@ void Mouse::ConsumePress(int32_t button) {
     }
 }
 
-void Mouse::HandleMessage(uint32_t message, uintptr_t wParam, intptr_t) {
+void Mouse::HandleMessage(uint32_t message, uintptr_t detail, intptr_t) {
     uint32_t now = static_cast<uint32_t>(static_cast<int64_t>(source_.GetTime() * 1000.0));
     bool takeCapture = false;
     bool releaseCapture = false;
@@ -139,7 +139,7 @@ void Mouse::HandleMessage(uint32_t message, uintptr_t wParam, intptr_t) {
         flags_[MouseLeft] &= ~MouseFlagClick;
         break;
     case MessageMouseWheel:
-        wheel_ += HighWord(static_cast<intptr_t>(wParam));
+        wheel_ += HighWord(static_cast<intptr_t>(detail));
         break;
     default:
         break;

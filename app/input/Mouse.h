@@ -70,7 +70,7 @@ public:
     bool WasClicked(int32_t button) const;
     // Hides this frame's press of an unowned button from later queries.
     void ConsumePress(int32_t button);
-    void HandleMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
+    void HandleMessage(uint32_t message, uintptr_t detail, intptr_t packed);
 
     // Whether the mouse takes and releases the capture around a press.
     void SetCaptureEnabled(bool enabled) { capture_ = enabled; }

@@ -43,9 +43,12 @@ enum WindowStyleFlag : uint32_t {
     WindowStyleAcceptFiles = 8,
 };
 
-using MessageHook = std::function<intptr_t(uint32_t message, uintptr_t wParam, intptr_t lParam)>;
+// A window message's two values: `detail` is the key symbol, the character, the wheel delta (in
+// its high word), the size kind or the activation; `packed` holds two 16-bit words (LowWord,
+// HighWord): the cursor position or the new size, or a key's scan code in the high word.
+using MessageHook = std::function<intptr_t(uint32_t message, uintptr_t detail, intptr_t packed)>;
 using DropHook = std::function<bool(const char* path, int32_t screenX, int32_t screenY)>;
-using MouseHook = std::function<void(uint32_t message, uintptr_t wParam, intptr_t lParam)>;
+using MouseHook = std::function<void(uint32_t message, uintptr_t detail, intptr_t packed)>;
 using ResizeHook = std::function<void(int32_t x, int32_t y, int32_t width, int32_t height)>;
 using FrameCallback = std::function<bool()>;
 

@@ -504,8 +504,8 @@ bool SdlPlatform::PumpMessages() {
     return !quitRequested_;
 }
 
-bool SdlPlatform::Hooked(uint32_t message, uintptr_t wParam, intptr_t lParam) {
-    return messageHook_ && messageHook_(message, wParam, lParam) != 0;
+bool SdlPlatform::Hooked(uint32_t message, uintptr_t detail, intptr_t packed) {
+    return messageHook_ && messageHook_(message, detail, packed) != 0;
 }
 
 bool SdlPlatform::HandleEvent(const SDL_Event& event) {
@@ -562,10 +562,10 @@ bool SdlPlatform::HandleEvent(const SDL_Event& event) {
     case SDL_MOUSEWHEEL: {
         int32_t notches =
             event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -event.wheel.y : event.wheel.y;
-        uintptr_t wParam = static_cast<uintptr_t>(PackWords(0, notches * WheelDelta));
+        uintptr_t detail = static_cast<uintptr_t>(PackWords(0, notches * WheelDelta));
         intptr_t position = PackWords(cursor_.x, cursor_.y);
-        if (!Hooked(MessageMouseWheel, wParam, position) && mouseHook_) {
-            mouseHook_(MessageMouseWheel, wParam, position);
+        if (!Hooked(MessageMouseWheel, detail, position) && mouseHook_) {
+            mouseHook_(MessageMouseWheel, detail, position);
         }
         return true;
     }

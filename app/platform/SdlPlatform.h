@@ -108,7 +108,7 @@ private:
     bool HandleEvent(const SDL_Event& event);
     void HandleWindowEvent(const SDL_Event& event);
     // Offers a message to the message hook; true when the hook handled it.
-    bool Hooked(uint32_t message, uintptr_t wParam, intptr_t lParam);
+    bool Hooked(uint32_t message, uintptr_t detail, intptr_t packed);
     void SendSize(uintptr_t kind);
     void FinishDrop();
     void BordersOf(int32_t& top, int32_t& left, int32_t& bottom, int32_t& right);

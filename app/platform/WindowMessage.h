@@ -28,14 +28,13 @@ enum WindowMessage : uint32_t {
     MessageMouseWheel = 0x020A,
 };
 
-// Size kinds in the first parameter of MessageSize.
+// Size kinds in the detail of MessageSize.
 enum : uintptr_t { SizeRestored = 0, SizeMinimized = 1, SizeMaximized = 2 };
 
-// One wheel notch; MessageMouseWheel carries the signed delta in bits 16-31 of its first
-// parameter.
+// One wheel notch; MessageMouseWheel carries the signed delta in bits 16-31 of its detail.
 constexpr int WheelDelta = 120;
 
-// Two 16-bit values in one parameter, low word first: positions and sizes.
+// Two 16-bit values in one message value, low word first: positions and sizes.
 constexpr intptr_t PackWords(int32_t low, int32_t high) {
     return static_cast<intptr_t>((static_cast<uint32_t>(low) & 0xFFFFu) |
                                  ((static_cast<uint32_t>(high) & 0xFFFFu) << 16));

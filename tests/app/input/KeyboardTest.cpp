@@ -56,7 +56,7 @@ TEST_F(KeyboardTest, PairCodesAnswerForEitherKey) {
     EXPECT_TRUE(keyboard.IsShiftDown());
     EXPECT_TRUE(keyboard.IsAltDown());
     EXPECT_FALSE(keyboard.IsCtrlDown());
-    EXPECT_FALSE(keyboard.IsKeyDown(KeyWin));
+    EXPECT_FALSE(keyboard.IsKeyDown(KeySuper));
 }
 
 TEST_F(KeyboardTest, CodesOutsideTheTableAnswerFalse) {
@@ -130,7 +130,7 @@ TEST(KeyNames, NamesAndCharactersFollowTheKeyCodes) {
     EXPECT_STREQ(GetKeyName(21), "F12");
     EXPECT_STREQ(GetKeyName(47), "Z");
     EXPECT_STREQ(GetKeyName(70), "Page Down");
-    EXPECT_STREQ(GetKeyName(KeyWin), "Win");
+    EXPECT_STREQ(GetKeyName(KeySuper), "Win");
     EXPECT_STREQ(GetKeyName(KeyCount), "Unknown");
     EXPECT_STREQ(GetKeyName(-3), "Unknown");
     EXPECT_EQ(KeyCodeToChar(9), '9');

@@ -25,7 +25,7 @@ protected:
         pointer.cursor = {x, y};
         mouse.Poll();
     }
-    void Send(uint32_t message, uintptr_t wParam = 0) { mouse.HandleMessage(message, wParam, 0); }
+    void Send(uint32_t message, uintptr_t detail = 0) { mouse.HandleMessage(message, detail, 0); }
 
     FakePointer pointer;
     Mouse mouse{pointer};

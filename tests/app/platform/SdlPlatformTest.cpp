@@ -179,8 +179,8 @@ TEST_F(SdlPlatformTest, KeyEventsReachTheKeyboardAtItsNextPoll) {
 
 TEST_F(SdlPlatformTest, MouseHookGetsButtonsAndTheSecondClickAsADoubleClick) {
     Mouse* mouse = platform->CreateMouse();
-    platform->SetMouseHook([mouse](uint32_t message, uintptr_t wParam, intptr_t lParam) {
-        mouse->HandleMessage(message, wParam, lParam);
+    platform->SetMouseHook([mouse](uint32_t message, uintptr_t detail, intptr_t packed) {
+        mouse->HandleMessage(message, detail, packed);
     });
     PushButton(true, 1, 40, 30);
     PushButton(false, 1, 40, 30);
@@ -195,8 +195,8 @@ TEST_F(SdlPlatformTest, MouseHookGetsButtonsAndTheSecondClickAsADoubleClick) {
 
 TEST_F(SdlPlatformTest, WheelNotchesArriveAsDeltasOfOneHundredTwenty) {
     Mouse* mouse = platform->CreateMouse();
-    platform->SetMouseHook([mouse](uint32_t message, uintptr_t wParam, intptr_t lParam) {
-        mouse->HandleMessage(message, wParam, lParam);
+    platform->SetMouseHook([mouse](uint32_t message, uintptr_t detail, intptr_t packed) {
+        mouse->HandleMessage(message, detail, packed);
     });
     SDL_Event event = {};
     event.type = SDL_MOUSEWHEEL;
