@@ -776,9 +776,9 @@ ClassInfo* Pivot::RegisterClass() {
     classInfo->SetParent(Node::RegisterClass());
     classInfo->SetCategory("SceneTree");
 
-    // The flag names are editor texts, in the engine's single-byte code page.
+    // The flag names are editor texts, in UTF-8 like every text the engine writes (U+00BD).
     classInfo->AddProperty<PropertyBitfield, &Pivot::GetPivotFlags, &Pivot::SetPivotFlags>(
-        "pivotflags:bitfield:absolute,2\xBD"
+        "pivotflags:bitfield:absolute,2\xC2\xBD"
         "d");
     positionProperty_ =
         classInfo->AddProperty<PropertyFloat3, &Pivot::GetPosition, &Pivot::SetPosition>("pos");
