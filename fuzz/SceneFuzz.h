@@ -6,6 +6,7 @@
 #include "core/object/IdMap.h"
 #include "core/scene/Node.h"
 #include "core/scenefile/SceneLoader.h"
+#include "core/scenefile/SceneReferences.h"
 #include "core/scenefile/SceneSaver.h"
 #include "core/scenefile/SceneTextFormat.h"
 

@@ -106,6 +106,11 @@ Property* Entity::FindCustomProperty(const char* name) const {
     return custom ? custom->FindProperty(name) : nullptr;
 }
 
+Property* Entity::FindAnyProperty(const char* name) const {
+    Property* property = FindProperty(name);
+    return property ? property : FindCustomProperty(name);
+}
+
 MethodInfo* Entity::FindMethod(const char* name) const {
     ClassInfo* own = GetClass();
     return own ? own->FindMethod(name, true) : nullptr;

@@ -99,6 +99,8 @@ public:
     Property* GetProperty(int index) const;
     Property* FindProperty(const char* name) const;
     Property* FindCustomProperty(const char* name) const;
+    // Its class's property of that name, else its custom class's.
+    Property* FindAnyProperty(const char* name) const;
     MethodInfo* FindMethod(const char* name) const;
 
     // This object when its class is `classInfo` or derives from it; else null.

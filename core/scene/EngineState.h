@@ -22,4 +22,17 @@ inline bool GamePaused = false;
 // The smoothed frame time of the main loop, in seconds.
 inline float FrameTime = 0.0f;
 
+// Sets the engine state word for a scope (a load, a class replacement) and restores it however
+// the scope ends.
+class EngineStateScope {
+public:
+    explicit EngineStateScope(int32_t state) : saved_(EngineState) { EngineState = state; }
+    ~EngineStateScope() { EngineState = saved_; }
+    EngineStateScope(const EngineStateScope&) = delete;
+    EngineStateScope& operator=(const EngineStateScope&) = delete;
+
+private:
+    int32_t saved_;
+};
+
 } // namespace quarn

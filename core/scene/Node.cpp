@@ -24,15 +24,6 @@ namespace {
 // Signed in the stored layout; advanced with wrap-around so a long session never overflows it.
 int32_t visitCounter = 1;
 
-// Only nodes are ever looked up by these serials, so the cast is exact.
-Node* LiveNode(uint64_t serial) {
-    return static_cast<Node*>(Entity::FindBySerial(serial));
-}
-
-bool IsAlive(uint64_t serial) {
-    return Entity::FindBySerial(serial) != nullptr;
-}
-
 uint64_t SerialOf(const Node* node) {
     return node ? node->GetSerial() : 0;
 }
@@ -154,11 +145,11 @@ bool Node::ForEachChild(Visit visit) {
         }
         // Continue from the child when it is still ours, else from the sibling that followed
         // it; when both are gone or moved, the rest of the list cannot be trusted.
-        Node* current = LiveNode(childSerial);
+        Node* current = FindLiveNode(childSerial);
         if (current && current->parent_ == this) {
             child = current->next_;
         } else {
-            Node* next = LiveNode(nextSerial);
+            Node* next = FindLiveNode(nextSerial);
             child = next && next->parent_ == this ? next : nullptr;
         }
     }
@@ -732,16 +723,16 @@ struct WalkFrame {
 // The next child to visit after the current child's subtree, read as the links stand now;
 // null when the parent's list is done or can no longer be followed.
 Node* NextChild(WalkFrame& frame) {
-    Node* parent = LiveNode(frame.parent);
+    Node* parent = FindLiveNode(frame.parent);
     if (!parent) {
         return nullptr;
     }
     Node* next = nullptr;
-    Node* child = LiveNode(frame.child);
+    Node* child = FindLiveNode(frame.child);
     if (child && child->GetParent() == parent) {
         next = child->GetNext();
     } else {
-        Node* fallback = LiveNode(frame.fallback);
+        Node* fallback = FindLiveNode(frame.fallback);
         if (fallback && fallback->GetParent() == parent) {
             next = fallback;
         }
@@ -755,6 +746,18 @@ Node* NextChild(WalkFrame& frame) {
 
 } // namespace
 
+Node* FindLiveNode(uint64_t serial) {
+    return serial != 0 ? dynamic_cast<Node*>(Entity::FindBySerial(serial)) : nullptr;
+}
+
+bool IsAlive(uint64_t serial) {
+    return serial != 0 && Entity::FindBySerial(serial) != nullptr;
+}
+
+bool IsNodePlacement(const Property& property) {
+    return property.GetOwner() != nullptr && property.GetOwner() == Node::classInfo;
+}
+
 void UpdateNodeTree(Node* root) {
     std::vector<WalkFrame> frames;
     Node* node = root;
@@ -763,7 +766,7 @@ void UpdateNodeTree(Node* root) {
             const uint64_t serial = node->GetSerial();
             UpdateOne(node);
             // The first child is read after the update, which may have added or removed it.
-            node = LiveNode(serial);
+            node = FindLiveNode(serial);
             if (node && node->GetFirstChild()) {
                 Node* first = node->GetFirstChild();
                 frames.push_back({serial, first->GetSerial(), SerialOf(first->GetNext())});

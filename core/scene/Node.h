@@ -163,6 +163,16 @@ struct ValueTraits<Node*> {
     }
 };
 
+// Nodes are held across calls by serial, since whatever runs in between (a setter, a script, a
+// signal) may delete them: the live node with that serial, or null (also for 0).
+Node* FindLiveNode(uint64_t serial);
+// Whether the entity with that serial still lives.
+bool IsAlive(uint64_t serial);
+
+// A property of the node class itself ("parent", "prev", "flags"): it places the node in its
+// tree rather than describing it or pointing at another node.
+bool IsNodePlacement(const Property& property);
+
 // The scene update, once per frame on the root: disabled subtrees are skipped; while the game
 // runs unpaused nodes whose class has ClassUpdateWhileRunning get Update(FrameTime, 1),
 // otherwise those with ClassUpdateWhileStopped get mode 2. An update may delete or move any

@@ -109,13 +109,4 @@ public:
     virtual const std::string& GetError() const = 0;
 };
 
-// Parses the declaration lines of a "customdeclarations" block into the class record the slot
-// holds (a null slot receives a new record named "custom"). Reads tokens from `tokenizer`, or
-// from a temporary one when it is null, and stops at the first token that fits no declaration,
-// leaving it current (the block's '}' in a well-formed file). Implemented with the loader.
-bool ReadCustomDeclarations(Tokenizer* tokenizer, File& stream, ClassInfo** slot);
-// Writes one declaration line per own property of the custom class, in the record's order: the
-// lines between "customdeclarations {" and "}". Implemented with the saver.
-void WriteCustomDeclarations(OutputStream& stream, const ClassInfo& customClass);
-
 } // namespace quarn

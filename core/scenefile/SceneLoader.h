@@ -4,13 +4,12 @@
 #include "core/scenefile/SceneFormat.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace quarn {
 
-class ClassInfo;
-class Entity;
 class File;
 class Node;
 class Property;
@@ -24,10 +23,9 @@ using SceneProgressCallback = void (*)(int32_t depth, float fraction, const char
 // properties are applied.
 inline bool SceneLoadIncludesBranches = false;
 
-// Reads a scene or branch file into new nodes. The outermost load (no other load running)
-// starts with an empty remap table and pending list; loads nested in it (a branch loading its
-// file while its properties are set) share them, so references between an outer scene and
-// its branch instances resolve at the latest when the outermost load ends.
+// Reads a scene or branch file into new nodes in two passes over its blocks: the first reads the
+// header and creates one node per object with its id, the second applies each object's
+// properties. References that do not resolve yet stay pending (SceneReferences.h).
 class SceneLoader {
 public:
     // idSystem -1 takes the header's "idsystem". Top-level nodes are hung under `parent`
@@ -43,8 +41,7 @@ public:
     // file could not be read or held no object.
     Node* Load(File& stream);
 
-    // The id a path in the file names: through the remap table, the loader's id system and
-    // the branch instances along the path; 0 when it names nothing.
+    // The id a path in the file names (ResolveSceneIdPath in the loader's id system).
     uint32_t ResolveIdPath(const IdPath& path, uint32_t flags) const;
 
     int32_t GetFileVersion() const { return fileVersion_; }
@@ -52,17 +49,18 @@ public:
     int32_t GetIdSystem() const { return idSystem_; }
 
 private:
-    // First pass: the header, then one node per object with its id. Returns the object count.
-    int CreateNodes(File& stream);
+    // Both passes over the file's blocks. Returns the object count.
+    int ReadFile(File& stream);
+    // A reader standing after a header this loader can use (the id system taken); null when
+    // the file has none.
+    std::unique_ptr<SceneReader> BeginReading(File& stream);
+    // First pass: one node per object, with its id.
+    void CreateNodes(SceneReader& reader);
     // Second pass, one object: its properties, its place in the tree, version upgrades.
     bool LoadObjectProperties(SceneReader& reader);
     void ApplyProperty(Node& node, const Property& property, const char* text);
     Node* CreateNode(const IdPath& path, const std::string& className, bool& reused);
-    void AssignId(Node& node, uint32_t wanted);
     void MakeTopLevel(Node& node);
-    void AddPendingReference(const Entity& entity, const Property& property, uint32_t id,
-                             const IdPath& path);
-    void ResolvePendingReferences();
     // Nodes of the first pass that the second pass never reached: deleted, since nothing owns
     // them.
     void DeleteOrphans();
@@ -85,29 +83,5 @@ private:
 // opened or read, or holds no object.
 Node* LoadSceneFile(const char* path, int32_t idSystem, uint32_t flags, Node* parent,
                     std::vector<Node*>* roots, SceneProgressCallback progress);
-
-// After the outermost load: when references stayed unresolved, shows one warning and logs a
-// line per reference on the channel "system". Returns how many were reported.
-int ReportMissingReferences();
-// References still unresolved since the last outermost load began.
-int GetPendingReferenceCount();
-
-// Adapts a node written by an older file version, one version step at a time up to the
-// current one.
-void UpgradeNodeVersion(int32_t fileVersion, Node& node);
-
-// A copy of the node (alone, or with its subtree) through the scene text form, with new ids.
-// References inside the copy reach the copies; references to nodes outside it keep their
-// targets only with `keepOutsideReferences`. The copy has no parent; null on failure.
-Node* CloneNode(Node& node, bool keepOutsideReferences, bool alone, bool dissolveBranches);
-
-// Replaces a node by a new one of another class: shared properties are copied, the new node
-// takes the old one's id (so references follow), its place and its children; the old node is
-// deleted. With `announce` the editor hears of it ("nodecreation", "loaded"). Null when the
-// class makes no node.
-Node* ReplaceNodeClass(Node& node, ClassInfo& classInfo, bool announce);
-
-// The class a file's class name means in a file of that version (renamed classes).
-const char* MapLegacyClassName(const char* className, int32_t fileVersion);
 
 } // namespace quarn

@@ -227,15 +227,4 @@ uint32_t EstimateSceneTextSize() {
     return static_cast<uint32_t>(node->GetInstanceCountRecursive() + 5004) * 1024u;
 }
 
-void WriteCustomDeclarations(OutputStream& stream, const ClassInfo& customClass) {
-    for (const auto& property : customClass.GetOwnProperties()) {
-        const char* type = GetTypeName(property->GetValueType());
-        if (*property->GetRange()) {
-            stream.Printf("%s %s <\"%s\">\n", type, property->GetName(), property->GetRange());
-        } else {
-            stream.Printf("%s %s\n", type, property->GetName());
-        }
-    }
-}
-
 } // namespace quarn

@@ -9,6 +9,7 @@
 #include "core/object/EntityRef.h"
 #include "core/object/Property.h"
 #include "core/object/ValueType.h"
+#include "core/scenefile/CustomDeclarations.h"
 #include "core/string/NumberText.h"
 #include "core/string/Text.h"
 

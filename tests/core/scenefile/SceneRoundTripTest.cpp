@@ -3,6 +3,8 @@
 #include "core/object/IdMap.h"
 #include "core/object/Property.h"
 #include "core/scene/Node.h"
+#include "core/scenefile/CustomDeclarations.h"
+#include "core/scenefile/NodeCloning.h"
 #include "core/scenefile/SceneFormat.h"
 #include "core/scenefile/SceneLoader.h"
 #include "core/scenefile/SceneSaver.h"

@@ -1,0 +1,12 @@
+#pragma once
+
+namespace quarn {
+
+class Node;
+
+// A copy of the node (alone, or with its subtree) through the scene text form, with new ids.
+// References inside the copy reach the copies; references to nodes outside it keep their
+// targets only with `keepOutsideReferences`. The copy has no parent; null on failure.
+Node* CloneNode(Node& node, bool keepOutsideReferences, bool alone, bool dissolveBranches);
+
+} // namespace quarn
