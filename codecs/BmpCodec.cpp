@@ -1,5 +1,7 @@
 #include "codecs/BmpCodec.h"
 
+#include "core/io/ByteOrder.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -14,16 +16,6 @@ constexpr uint32_t HeadersSize = FileHeaderSize + InfoHeaderSize;
 constexpr ImagePixel Opaque = 0xFF000000u;
 
 enum Compression : uint32_t { Rgb = 0, Rle8 = 1, Rle4 = 2, BitFields = 3 };
-
-uint16_t U16At(const uint8_t* data, uint32_t offset) {
-    return static_cast<uint16_t>(data[offset] | data[offset + 1] << 8);
-}
-
-uint32_t U32At(const uint8_t* data, uint32_t offset) {
-    return static_cast<uint32_t>(data[offset]) | static_cast<uint32_t>(data[offset + 1]) << 8 |
-           static_cast<uint32_t>(data[offset + 2]) << 16 |
-           static_cast<uint32_t>(data[offset + 3]) << 24;
-}
 
 // The two headers, read field by field (the file header's u32 at offset 2 rules out a struct).
 struct BmpHeader {
@@ -43,13 +35,13 @@ bool ReadHeader(BmpHeader& header, const uint8_t* data, uint32_t size) {
     if (data == nullptr || size < HeadersSize || data[0] != 'B' || data[1] != 'M') {
         return false;
     }
-    header.dataOffset = U32At(data, 10);
-    header.infoSize = U32At(data, 14);
-    header.width = static_cast<int32_t>(U32At(data, 18));
-    header.height = static_cast<int32_t>(U32At(data, 22));
-    header.bitCount = U16At(data, 28);
-    header.compression = U32At(data, 30);
-    header.colorsUsed = U32At(data, 46);
+    header.dataOffset = ReadLittleEndian32(data + 10);
+    header.infoSize = ReadLittleEndian32(data + 14);
+    header.width = static_cast<int32_t>(ReadLittleEndian32(data + 18));
+    header.height = static_cast<int32_t>(ReadLittleEndian32(data + 22));
+    header.bitCount = ReadLittleEndian16(data + 28);
+    header.compression = ReadLittleEndian32(data + 30);
+    header.colorsUsed = ReadLittleEndian32(data + 46);
     header.paletteOffset = FileHeaderSize + std::max(header.infoSize, InfoHeaderSize);
     if (header.bitCount < 9) {
         // More entries than the indices can reach would only be read past.
@@ -201,7 +193,8 @@ bool DecodeRows(Reader& in, const BmpHeader& header, const std::vector<ImagePixe
         for (uint32_t y = 0; y < header.rows && !useAlpha; ++y) {
             const uint8_t* row = rowAt(y);
             for (uint32_t x = 0; x < target.width && !useAlpha; ++x) {
-                uint32_t value = bits == 32 ? U32At(row, x * 4) : U16At(row, x * 2);
+                uint32_t value =
+                    bits == 32 ? ReadLittleEndian32(row + x * 4) : ReadLittleEndian16(row + x * 2);
                 useAlpha = (value & alphaMask) != 0;
             }
         }
@@ -219,7 +212,8 @@ bool DecodeRows(Reader& in, const BmpHeader& header, const std::vector<ImagePixe
                 pixel = Opaque | static_cast<uint32_t>(p[2]) << 16 |
                         static_cast<uint32_t>(p[1]) << 8 | p[0];
             } else {
-                uint32_t value = bits == 32 ? U32At(row, x * 4) : U16At(row, x * 2);
+                uint32_t value =
+                    bits == 32 ? ReadLittleEndian32(row + x * 4) : ReadLittleEndian16(row + x * 2);
                 uint32_t a = useAlpha ? alpha.Get(value) : 255;
                 pixel = a << 24 | red.Get(value) << 16 | green.Get(value) << 8 | blue.Get(value);
             }
@@ -258,7 +252,7 @@ bool BmpCodec::Load(const uint8_t* data, uint32_t size, void* context, ImagePixe
             break;
         }
         if (palette.size() < 256) {
-            palette.push_back(Opaque | (U32At(data, in.position) & 0xFFFFFF));
+            palette.push_back(Opaque | (ReadLittleEndian32(data + in.position) & 0xFFFFFF));
         }
         in.position += 4;
     }
@@ -294,13 +288,14 @@ bool BmpCodec::Load(const uint8_t* data, uint32_t size, void* context, ImagePixe
             return false;
         }
         uint32_t alphaMask =
-            header.infoSize >= 56 && size >= Masks + 16 ? U32At(data, Masks + 12) : 0;
+            header.infoSize >= 56 && size >= Masks + 16 ? ReadLittleEndian32(data + Masks + 12) : 0;
         uint32_t start = header.dataOffset >= Masks + 12 && header.dataOffset <= size
                              ? header.dataOffset
                              : std::max(in.position, Masks + 12);
         Reader pixels{data, size, start};
-        return DecodeRows(pixels, header, palette, target, U32At(data, Masks),
-                          U32At(data, Masks + 4), U32At(data, Masks + 8), alphaMask);
+        return DecodeRows(pixels, header, palette, target, ReadLittleEndian32(data + Masks),
+                          ReadLittleEndian32(data + Masks + 4),
+                          ReadLittleEndian32(data + Masks + 8), alphaMask);
     }
     default:
         return false;
@@ -314,24 +309,16 @@ uint32_t BmpCodec::Save(ImageOutputStream& stream, uint32_t width, uint32_t heig
     const uint32_t rowSize = width * 3 + padding;
     const uint32_t imageSize = rowSize * height;
     std::array<uint8_t, HeadersSize> headers{};
-    auto put16 = [&](uint32_t offset, uint32_t value) {
-        headers[offset] = static_cast<uint8_t>(value);
-        headers[offset + 1] = static_cast<uint8_t>(value >> 8);
-    };
-    auto put32 = [&](uint32_t offset, uint32_t value) {
-        put16(offset, value & 0xFFFF);
-        put16(offset + 2, value >> 16);
-    };
     headers[0] = 'B';
     headers[1] = 'M';
-    put32(2, imageSize + HeadersSize);
-    put32(10, HeadersSize);
-    put32(14, InfoHeaderSize);
-    put32(18, width);
-    put32(22, height);
-    put16(26, 1);
-    put16(28, 24);
-    put32(34, imageSize);
+    WriteLittleEndian32(&headers[2], imageSize + HeadersSize);
+    WriteLittleEndian32(&headers[10], HeadersSize);
+    WriteLittleEndian32(&headers[14], InfoHeaderSize);
+    WriteLittleEndian32(&headers[18], width);
+    WriteLittleEndian32(&headers[22], height);
+    WriteLittleEndian16(&headers[26], 1);
+    WriteLittleEndian16(&headers[28], 24);
+    WriteLittleEndian32(&headers[34], imageSize);
     uint32_t written = stream.Write(headers.data(), HeadersSize);
     std::vector<uint8_t> row(rowSize, 0);
     if (padding > 0) {

@@ -1,5 +1,7 @@
 #include "codecs/ImageChecksums.h"
 
+#include "core/io/ByteOrder.h"
+
 #include <array>
 
 namespace quarn {
@@ -36,8 +38,7 @@ uint32_t Crc32(uint32_t running, const uint8_t* data, size_t length) {
     const CrcTables& t = GetCrcTables();
     uint32_t c = running;
     while (length >= 8) {
-        const uint32_t low = c ^ (uint32_t(data[0]) | uint32_t(data[1]) << 8 |
-                                  uint32_t(data[2]) << 16 | uint32_t(data[3]) << 24);
+        const uint32_t low = c ^ ReadLittleEndian32(data);
         c = t[7][low & 0xFF] ^ t[6][(low >> 8) & 0xFF] ^ t[5][(low >> 16) & 0xFF] ^
             t[4][low >> 24] ^ t[3][data[4]] ^ t[2][data[5]] ^ t[1][data[6]] ^ t[0][data[7]];
         data += 8;

@@ -2,6 +2,7 @@
 
 #include "codecs/DeflateTables.h"
 #include "codecs/ImageChecksums.h"
+#include "core/io/ByteOrder.h"
 
 #include <algorithm>
 #include <array>
@@ -345,8 +346,8 @@ uint32_t InflateStoredBlock(BitReader& bits, uint8_t*& out, uint8_t* outEnd) {
         return InflateHeaderTruncated;
     }
     const uint8_t* header = bits.Begin() + position;
-    const uint32_t length = uint32_t(header[0]) | uint32_t(header[1]) << 8;
-    const uint32_t inverse = uint32_t(header[2]) | uint32_t(header[3]) << 8;
+    const uint32_t length = ReadLittleEndian16(header);
+    const uint32_t inverse = ReadLittleEndian16(header + 2);
     if (length + inverse != 65535) {
         return InflateStoredLengthMismatch;
     }
@@ -432,8 +433,7 @@ uint32_t ZlibDecompress(const uint8_t* input, size_t inputSize, uint8_t* out, si
         return InflateZlibChecksum;
     }
     const uint8_t* trailer = input + inputSize - 4;
-    const uint32_t stored = uint32_t(trailer[0]) << 24 | uint32_t(trailer[1]) << 16 |
-                            uint32_t(trailer[2]) << 8 | uint32_t(trailer[3]);
+    const uint32_t stored = ReadBigEndian32(trailer);
     return ZlibChecksum(1, out, written) == stored ? InflateOk : InflateZlibChecksum;
 }
 

@@ -1,20 +1,13 @@
 #include "codecs/PngDecoder.h"
 
 #include "codecs/ImageChecksums.h"
+#include "core/io/ByteOrder.h"
 
 #include <cstring>
 #include <memory>
 
 namespace quarn {
 namespace {
-
-uint32_t ReadBigEndian32(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
-
-uint16_t ReadBigEndian16(const uint8_t* p) {
-    return uint16_t(p[0] << 8 | p[1]);
-}
 
 bool ChunkTypeIs(const uint8_t* type, const char* name) {
     return std::memcmp(type, name, 4) == 0;

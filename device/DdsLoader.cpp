@@ -1,5 +1,6 @@
 #include "device/DdsLoader.h"
 
+#include "core/io/ByteOrder.h"
 #include "device/DeviceTexture.h"
 #include "gpu/GpuFormats.h"
 
@@ -10,11 +11,6 @@
 namespace quarn {
 
 namespace {
-
-uint32_t Read32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 constexpr uint32_t FourCC(char a, char b, char c, char d) {
     return static_cast<uint32_t>(static_cast<uint8_t>(a)) |
@@ -48,13 +44,13 @@ void ImageRows(GpuFormat format, uint32_t width, uint32_t height, uint64_t& rowB
 
 DdsHeader ParseDdsHeader(std::span<const uint8_t, DdsHeaderSize> bytes) {
     DdsHeader header;
-    header.height = Read32(bytes.data() + HeightOffset);
-    header.width = Read32(bytes.data() + WidthOffset);
-    header.mipMapCount = Read32(bytes.data() + MipMapCountOffset);
-    header.fourCC = Read32(bytes.data() + FourCCOffset);
-    header.rgbBitCount = Read32(bytes.data() + BitCountOffset);
-    header.caps1 = Read32(bytes.data() + Caps1Offset);
-    header.caps2 = Read32(bytes.data() + Caps2Offset);
+    header.height = ReadLittleEndian32(bytes.data() + HeightOffset);
+    header.width = ReadLittleEndian32(bytes.data() + WidthOffset);
+    header.mipMapCount = ReadLittleEndian32(bytes.data() + MipMapCountOffset);
+    header.fourCC = ReadLittleEndian32(bytes.data() + FourCCOffset);
+    header.rgbBitCount = ReadLittleEndian32(bytes.data() + BitCountOffset);
+    header.caps1 = ReadLittleEndian32(bytes.data() + Caps1Offset);
+    header.caps2 = ReadLittleEndian32(bytes.data() + Caps2Offset);
     return header;
 }
 

@@ -1,5 +1,6 @@
 #include "device/DeviceTexture.h"
 
+#include "core/io/ByteOrder.h"
 #include "core/math/Geometry.h"
 #include "core/string/Text.h"
 #include "gpu/GpuFormats.h"
@@ -78,14 +79,6 @@ constexpr char CreateFailed[] = "Failed to create texture";
 
 GpuCubeFace FaceOf(uint32_t index) {
     return static_cast<GpuCubeFace>(index < GpuCubeFaceCount ? index : 0);
-}
-
-uint32_t Load16(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0] | (p[1] << 8));
-}
-void Store16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
 }
 
 // Keeps the top bits of each channel, as the format record lays them out.
@@ -472,7 +465,7 @@ void DeviceTexture::SetPixel(int32_t x, int32_t y, uint32_t color) {
             }
         }
         uint8_t* colorBlock = r.blockCompression == 1 ? block : block + 8;
-        Store16(colorBlock, PackChannels(FormatRecords[4], color));
+        WriteLittleEndian16(colorBlock, PackChannels(FormatRecords[4], color));
         uint8_t& row = colorBlock[4 + (y & 3)];
         row = static_cast<uint8_t>(row & ~(3 << (2 * (x & 3))));
         return;
@@ -480,7 +473,7 @@ void DeviceTexture::SetPixel(int32_t x, int32_t y, uint32_t color) {
     uint8_t* texel = TexelAddress(x, y, r.bitsPerPixel / 8);
     switch (r.bitsPerPixel) {
     case 16:
-        Store16(texel, PackChannels(r, color));
+        WriteLittleEndian16(texel, PackChannels(r, color));
         break;
     case 24:
         EncodeTexelArgb(GpuFormat::R8G8B8, color, texel);
@@ -513,7 +506,7 @@ uint32_t DeviceTexture::GetPixel(int32_t x, int32_t y) const {
     const uint8_t* texel = TexelAddress(x, y, r.bitsPerPixel / 8);
     switch (r.bitsPerPixel) {
     case 16:
-        return UnpackChannels(r, Load16(texel));
+        return UnpackChannels(r, ReadLittleEndian16(texel));
     case 24:
         return DecodeTexelArgb(GpuFormat::R8G8B8, texel);
     case 32: {

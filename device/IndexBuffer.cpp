@@ -1,5 +1,7 @@
 #include "device/IndexBuffer.h"
 
+#include "core/io/ByteOrder.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -13,22 +15,14 @@ std::vector<IndexBuffer*>& LiveBuffers() {
 }
 
 uint32_t ReadIndex(const uint8_t* at, uint32_t size) {
-    if (size == 4) {
-        uint32_t v = 0;
-        std::memcpy(&v, at, 4);
-        return v;
-    }
-    uint16_t v = 0;
-    std::memcpy(&v, at, 2);
-    return v;
+    return size == 4 ? ReadLittleEndian32(at) : ReadLittleEndian16(at);
 }
 
 void WriteIndex(uint8_t* at, uint32_t size, uint32_t value) {
     if (size == 4) {
-        std::memcpy(at, &value, 4);
+        WriteLittleEndian32(at, value);
     } else {
-        const uint16_t v = static_cast<uint16_t>(value);
-        std::memcpy(at, &v, 2);
+        WriteLittleEndian16(at, value);
     }
 }
 

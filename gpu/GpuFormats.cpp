@@ -1,5 +1,7 @@
 #include "gpu/GpuFormats.h"
 
+#include "core/io/ByteOrder.h"
+
 #include <algorithm>
 #include <bit>
 
@@ -139,28 +141,13 @@ uint16_t ToWord(float v) {
     }
     return static_cast<uint16_t>(v * 65535.0f + 0.5f);
 }
-uint16_t Load16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-void Store16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-uint32_t Load32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void Store32(uint8_t* p, uint32_t v) {
-    Store16(p, v);
-    Store16(p + 2, v >> 16);
-}
 
 // The colour half of a block: endpoints and 2-bit indices. Three-colour mode (with transparent
 // black) exists only in DXT1 blocks whose first endpoint is not greater.
 uint32_t DecodeColorBlock(const uint8_t* block, uint32_t index, bool allowThreeColor) {
-    uint32_t c0 = Load16(block);
-    uint32_t c1 = Load16(block + 2);
-    uint32_t selector = (Load32(block + 4) >> (2 * index)) & 3;
+    uint32_t c0 = ReadLittleEndian16(block);
+    uint32_t c1 = ReadLittleEndian16(block + 2);
+    uint32_t selector = (ReadLittleEndian32(block + 4) >> (2 * index)) & 3;
     uint32_t r0 = Expand5(c0 >> 11), g0 = Expand6((c0 >> 5) & 63), b0 = Expand5(c0 & 31);
     uint32_t r1 = Expand5(c1 >> 11), g1 = Expand6((c1 >> 5) & 63), b1 = Expand5(c1 & 31);
     switch (selector) {
@@ -235,24 +222,24 @@ uint32_t ColorToArgb(const GpuColor& color) {
 uint32_t DecodeTexelArgb(GpuFormat format, const uint8_t* t) {
     switch (format) {
     case GpuFormat::A8R8G8B8:
-        return Load32(t);
+        return ReadLittleEndian32(t);
     case GpuFormat::X8R8G8B8:
-        return Load32(t) | 0xFF000000u;
+        return ReadLittleEndian32(t) | 0xFF000000u;
     case GpuFormat::R8G8B8:
         return GpuArgb(255, t[2], t[1], t[0]);
     case GpuFormat::R5G6B5: {
-        uint32_t v = Load16(t);
+        uint32_t v = ReadLittleEndian16(t);
         return GpuArgb(255, Expand5(v >> 11), Expand6((v >> 5) & 63), Expand5(v & 31));
     }
     case GpuFormat::X1R5G5B5:
     case GpuFormat::A1R5G5B5: {
-        uint32_t v = Load16(t);
+        uint32_t v = ReadLittleEndian16(t);
         uint32_t a = (format == GpuFormat::X1R5G5B5 || (v & 0x8000)) ? 255 : 0;
         return GpuArgb(a, Expand5((v >> 10) & 31), Expand5((v >> 5) & 31), Expand5(v & 31));
     }
     case GpuFormat::A4R4G4B4:
     case GpuFormat::X4R4G4B4: {
-        uint32_t v = Load16(t);
+        uint32_t v = ReadLittleEndian16(t);
         uint32_t a = format == GpuFormat::X4R4G4B4 ? 255 : (v >> 12) * 17;
         return GpuArgb(a, ((v >> 8) & 15) * 17, ((v >> 4) & 15) * 17, (v & 15) * 17);
     }
@@ -267,12 +254,14 @@ uint32_t DecodeTexelArgb(GpuFormat format, const uint8_t* t) {
 GpuColor DecodeTexel(GpuFormat format, const uint8_t* t) {
     switch (format) {
     case GpuFormat::A16B16G16R16F:
-        return {HalfToFloat(Load16(t)), HalfToFloat(Load16(t + 2)), HalfToFloat(Load16(t + 4)),
-                HalfToFloat(Load16(t + 6))};
+        return {HalfToFloat(ReadLittleEndian16(t)), HalfToFloat(ReadLittleEndian16(t + 2)),
+                HalfToFloat(ReadLittleEndian16(t + 4)), HalfToFloat(ReadLittleEndian16(t + 6))};
     case GpuFormat::A16B16G16R16: {
         constexpr float k = 1.0f / 65535.0f;
-        return {static_cast<float>(Load16(t)) * k, static_cast<float>(Load16(t + 2)) * k,
-                static_cast<float>(Load16(t + 4)) * k, static_cast<float>(Load16(t + 6)) * k};
+        return {static_cast<float>(ReadLittleEndian16(t)) * k,
+                static_cast<float>(ReadLittleEndian16(t + 2)) * k,
+                static_cast<float>(ReadLittleEndian16(t + 4)) * k,
+                static_cast<float>(ReadLittleEndian16(t + 6)) * k};
     }
     default:
         return ArgbToColor(DecodeTexelArgb(format, t));
@@ -284,7 +273,7 @@ void EncodeTexelArgb(GpuFormat format, uint32_t argb, uint8_t* t) {
     switch (format) {
     case GpuFormat::A8R8G8B8:
     case GpuFormat::X8R8G8B8:
-        Store32(t, argb);
+        WriteLittleEndian32(t, argb);
         return;
     case GpuFormat::R8G8B8:
         t[0] = static_cast<uint8_t>(b);
@@ -292,19 +281,20 @@ void EncodeTexelArgb(GpuFormat format, uint32_t argb, uint8_t* t) {
         t[2] = static_cast<uint8_t>(r);
         return;
     case GpuFormat::R5G6B5:
-        Store16(t, (Quantize(r, 31) << 11) | (Quantize(g, 63) << 5) | Quantize(b, 31));
+        WriteLittleEndian16(t, (Quantize(r, 31) << 11) | (Quantize(g, 63) << 5) | Quantize(b, 31));
         return;
     case GpuFormat::X1R5G5B5:
     case GpuFormat::A1R5G5B5: {
         uint32_t alpha = (format == GpuFormat::X1R5G5B5 || a >= 128) ? 0x8000 : 0;
-        Store16(t, alpha | (Quantize(r, 31) << 10) | (Quantize(g, 31) << 5) | Quantize(b, 31));
+        WriteLittleEndian16(t, alpha | (Quantize(r, 31) << 10) | (Quantize(g, 31) << 5) |
+                                   Quantize(b, 31));
         return;
     }
     case GpuFormat::A4R4G4B4:
     case GpuFormat::X4R4G4B4: {
         uint32_t alpha = format == GpuFormat::X4R4G4B4 ? 15 : Quantize(a, 15);
-        Store16(t,
-                (alpha << 12) | (Quantize(r, 15) << 8) | (Quantize(g, 15) << 4) | Quantize(b, 15));
+        WriteLittleEndian16(t, (alpha << 12) | (Quantize(r, 15) << 8) | (Quantize(g, 15) << 4) |
+                                   Quantize(b, 15));
         return;
     }
     case GpuFormat::A16B16G16R16F:
@@ -319,16 +309,16 @@ void EncodeTexelArgb(GpuFormat format, uint32_t argb, uint8_t* t) {
 void EncodeTexel(GpuFormat format, const GpuColor& c, uint8_t* t) {
     switch (format) {
     case GpuFormat::A16B16G16R16F:
-        Store16(t, FloatToHalf(c.r));
-        Store16(t + 2, FloatToHalf(c.g));
-        Store16(t + 4, FloatToHalf(c.b));
-        Store16(t + 6, FloatToHalf(c.a));
+        WriteLittleEndian16(t, FloatToHalf(c.r));
+        WriteLittleEndian16(t + 2, FloatToHalf(c.g));
+        WriteLittleEndian16(t + 4, FloatToHalf(c.b));
+        WriteLittleEndian16(t + 6, FloatToHalf(c.a));
         return;
     case GpuFormat::A16B16G16R16:
-        Store16(t, ToWord(c.r));
-        Store16(t + 2, ToWord(c.g));
-        Store16(t + 4, ToWord(c.b));
-        Store16(t + 6, ToWord(c.a));
+        WriteLittleEndian16(t, ToWord(c.r));
+        WriteLittleEndian16(t + 2, ToWord(c.g));
+        WriteLittleEndian16(t + 4, ToWord(c.b));
+        WriteLittleEndian16(t + 6, ToWord(c.a));
         return;
     default:
         EncodeTexelArgb(format, ColorToArgb(c), t);

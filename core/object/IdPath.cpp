@@ -1,6 +1,7 @@
 #include "core/object/IdPath.h"
 
 #include "core/debug/Validity.h"
+#include "core/io/ByteOrder.h"
 #include "core/object/Entity.h"
 #include "core/object/IdMap.h"
 #include "core/string/NumberText.h"
@@ -55,9 +56,7 @@ Guid Guid::Create() {
     // little-endian words: word 1 is Data3 << 16 | Data2 and word 2 starts with Data4[0].
     Guid guid;
     for (int word = 0; word < 4; ++word) {
-        const unsigned char* b = bytes + word * 4;
-        guid.words[word] = static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
-                           static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24;
+        guid.words[word] = ReadLittleEndian32(bytes + word * 4);
     }
     // Version 4 (random) lives in the top nibble of Data3, the variant in the top two bits of
     // Data4[0].

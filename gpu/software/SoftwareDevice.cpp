@@ -1,6 +1,7 @@
 #include "gpu/software/SoftwareDevice.h"
 
 #include "core/debug/Log.h"
+#include "core/io/ByteOrder.h"
 #include "gpu/software/SoftwareRasterizer.h"
 #include "gpu/software/WindowPresent.h"
 
@@ -759,15 +760,8 @@ GpuResult SoftwareDevice::Draw(GpuDrawCall& call, const uint8_t* userVertices,
             indices->Data() + static_cast<size_t>(call.startIndex) * indices->IndexSize();
         // One pass over the indices keeps every vertex read inside the streams.
         for (uint64_t i = 0; i < needed; ++i) {
-            int64_t index;
-            if (call.index32) {
-                const uint8_t* p = indices->Data() + (call.startIndex + i) * 4;
-                index = static_cast<int64_t>(p[0] | (p[1] << 8) | (p[2] << 16) |
-                                             (static_cast<uint32_t>(p[3]) << 24));
-            } else {
-                const uint8_t* p = indices->Data() + (call.startIndex + i) * 2;
-                index = p[0] | (p[1] << 8);
-            }
+            const uint8_t* p = indices->Data() + (call.startIndex + i) * (call.index32 ? 4 : 2);
+            const int64_t index = call.index32 ? ReadLittleEndian32(p) : ReadLittleEndian16(p);
             int64_t vertex = index + call.baseVertex;
             if (vertex < 0 || static_cast<uint64_t>(vertex) >= available) {
                 return GpuResult::InvalidCall;

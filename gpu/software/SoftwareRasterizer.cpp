@@ -1,8 +1,9 @@
 #include "gpu/software/SoftwareRasterizer.h"
 
+#include "core/io/ByteOrder.h"
+
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace quarn {
 
@@ -104,20 +105,9 @@ void SoftwareRasterizer::Draw(const GpuState& state, const GpuDrawCall& call) {
         int64_t low = INT64_MAX;
         int64_t high = INT64_MIN;
         for (uint32_t i = 0; i < count; ++i) {
-            uint32_t index = 0;
-            if (call.index32) {
-                std::memcpy(&index,
-                            static_cast<const uint8_t*>(call.indexData) +
-                                (static_cast<size_t>(call.startIndex) + i) * 4,
-                            4);
-            } else {
-                uint16_t short_index = 0;
-                std::memcpy(&short_index,
-                            static_cast<const uint8_t*>(call.indexData) +
-                                (static_cast<size_t>(call.startIndex) + i) * 2,
-                            2);
-                index = short_index;
-            }
+            const uint8_t* at = static_cast<const uint8_t*>(call.indexData) +
+                                (static_cast<size_t>(call.startIndex) + i) * (call.index32 ? 4 : 2);
+            const uint32_t index = call.index32 ? ReadLittleEndian32(at) : ReadLittleEndian16(at);
             const int64_t v = static_cast<int64_t>(index) + call.baseVertex;
             low = std::min(low, v);
             high = std::max(high, v);
