@@ -8,7 +8,6 @@
 #include "resources/ResourceRegistry.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace quarn {
 
@@ -96,8 +95,7 @@ bool RawData::Load() {
         return false;
     }
     const uint32_t flags = scrambled_ ? OpenScrambled : 0u;
-    const char* extension = FindExtension(GetFullPath());
-    extension = *extension == '.' ? extension + 1 : extension;
+    const char* extension = GetExtension();
     bool loaded = false;
     if (CompareNoCase(extension, "txt") == 0 || CompareNoCase(extension, "xml") == 0) {
         if (std::unique_ptr<File> file = files->Open(GetFullPath(), flags)) {
@@ -162,10 +160,8 @@ void RawData::SaveToFile(const char* path) {
     if (!files || !path) {
         return;
     }
-    const char* extension = FindExtension(path);
-    extension = *extension == '.' ? extension + 1 : extension;
     uint32_t flags = scrambled_ ? WriteScrambled : 0u;
-    if (CompareNoCase(extension, "txt") != 0) {
+    if (CompareNoCase(GetPathExtension(path).c_str(), "txt") != 0) {
         flags |= 1;
     }
     std::unique_ptr<OutputStream> stream = files->OpenForWrite(path, flags);

@@ -6,10 +6,10 @@
 #include "core/object/EntityRef.h"
 #include "core/object/MethodInfo.h"
 #include "core/object/ValueBinding.h"
+#include "core/string/Text.h"
 #include "resources/ResourceRegistry.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace quarn {
 
@@ -36,17 +36,11 @@ ClassInfo* Resource::GetClass() const {
 
 void Resource::SetNames(const char* path, const char* options) {
     fullPath_ = NormalizeResourcePath(path ? path : "");
-    const char* text = fullPath_.Text();
-    const char* slash = std::strrchr(text, '/');
-    const char* name = slash ? slash + 1 : text;
-    // A dot in a folder name is not an extension.
-    const char* dot = std::strrchr(name, '.');
-    extension_.Set(dot ? dot + 1 : "");
+    const char* name = FindFileName(fullPath_.Text());
+    const char* dot = FindExtension(name);
+    extension_.Set(*dot ? dot + 1 : dot);
     baseName_.Set(name);
-    if (dot) {
-        baseName_.length = static_cast<int32_t>(dot - name);
-        baseName_.text[baseName_.length] = '\0';
-    }
+    baseName_.Truncate(static_cast<int32_t>(dot - name));
     options_.Set(options ? options : "");
     key_ = fullPath_ + options_.Text();
 }

@@ -36,12 +36,7 @@ std::vector<std::string>& ExtensionList() {
 // Link files of a path: its extension replaced by "lnk", or ".lnk" appended.
 PathString LinkFileName(const char* path) {
     PathString link(path);
-    const char* slash = std::strrchr(link.Text(), '/');
-    char* dot = std::strrchr(link.text, '.');
-    if (dot && (!slash || dot > slash)) {
-        link.length = static_cast<int32_t>(dot - link.text);
-        link.text[link.length] = '\0';
-    }
+    link.Truncate(static_cast<int32_t>(FindExtension(link.Text()) - link.Text()));
     link.Append(".lnk");
     return link;
 }
@@ -75,9 +70,8 @@ bool ReadLinkTarget(FileSystem& files, const char* link, PathString& target) {
 }
 
 bool HasListedExtension(const char* name) {
-    const char* slash = std::strrchr(name, '/');
-    const char* dot = std::strrchr(name, '.');
-    if (!dot || (slash && dot < slash)) {
+    const char* dot = FindExtension(name);
+    if (!*dot) {
         return false;
     }
     for (const std::string& extension : ExtensionList()) {

@@ -169,8 +169,7 @@ SdlPlatform::SdlPlatform(const char* commandLine, std::unique_ptr<MonotonicClock
     startFolder_ = CurrentFolder();
     // A scene given on the command line (a double-click on a scene file) runs from the
     // program's own folder.
-    const char* extension = commandLine ? strrchr(commandLine, '.') : nullptr;
-    if (extension && CompareNoCase(extension + 1, "scene") == 0) {
+    if (commandLine && CompareNoCase(GetPathExtension(commandLine).c_str(), "scene") == 0) {
         size_t cut = programPath_.rfind('/');
         if (cut != std::string::npos) {
             startFolder_ = programPath_.substr(0, cut + 1);

@@ -42,6 +42,15 @@ struct FixedString {
         length = static_cast<int32_t>(position);
     }
 
+    // Keeps the first `count` characters; a count at or past the length changes nothing.
+    void Truncate(int32_t count) {
+        const size_t kept = count > 0 ? static_cast<size_t>(count) : 0;
+        if (kept < static_cast<size_t>(length) && kept < Capacity) {
+            length = static_cast<int32_t>(kept);
+            text[kept] = '\0';
+        }
+    }
+
     // A new text holding this one followed by `value`, cut at the capacity.
     FixedString operator+(const char* value) const {
         FixedString result = *this;

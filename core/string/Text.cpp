@@ -275,7 +275,16 @@ uint32_t StringWordSum(const char* text) {
     return sum;
 }
 
-const char* FindExtension(const char* name) {
+const char* FindFileName(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    if (!slash) {
+        slash = std::strrchr(path, '\\');
+    }
+    return slash ? slash + 1 : path;
+}
+
+const char* FindExtension(const char* path) {
+    const char* name = FindFileName(path);
     const char* dot = std::strrchr(name, '.');
     return dot ? dot : name + std::strlen(name);
 }
@@ -284,27 +293,16 @@ void SplitPath(const char* path, std::string* folder, std::string* name, std::st
     if (!path || !*path) {
         return;
     }
-    std::string rest = path;
-    size_t slash = rest.rfind('/');
-    if (slash == std::string::npos) {
-        slash = rest.rfind('\\');
-    }
-    size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    // Only a dot in the file name starts an extension: "x.dir/file" has none.
-    size_t dot = rest.rfind('.');
-    std::string ext;
-    if (dot != std::string::npos && dot >= nameStart) {
-        ext = rest.substr(dot + 1);
-        rest.resize(dot);
-    }
+    const char* fileName = FindFileName(path);
+    const char* dot = FindExtension(fileName);
     if (folder) {
-        *folder = rest.substr(0, nameStart);
+        folder->assign(path, fileName);
     }
     if (name) {
-        *name = rest.substr(nameStart);
+        name->assign(fileName, dot);
     }
     if (extension) {
-        *extension = ext;
+        extension->assign(*dot ? dot + 1 : dot);
     }
 }
 

@@ -76,11 +76,14 @@ uint32_t StringWordSum(const char* text);
 
 // Paths -------------------------------------------------------------------------------------
 
-// The last '.', or the empty text at the end when there is none.
-const char* FindExtension(const char* name);
+// The file name of a path: what follows its last '/', or its last '\\' when it has no '/'.
+const char* FindFileName(const char* path);
+// The '.' that starts the extension of the path's file name (its last dot), or the empty text
+// at the end when the name has none: a dot in a folder name ("x.dir/file") starts nothing.
+const char* FindExtension(const char* path);
 
 // Splits a path into folder (up to and including the last '/', else the last '\\'), name and
-// extension (after the last '.'). Nothing is written for an empty path.
+// extension (after the file name's last '.'). Nothing is written for an empty path.
 void SplitPath(const char* path, std::string* folder, std::string* name, std::string* extension);
 std::string GetPathFolder(const char* path);
 std::string GetPathName(const char* path);

@@ -41,6 +41,11 @@ TEST(FixedString, AppendingStopsAtTheCapacity) {
     small.Append("abcdefgh");
     EXPECT_STREQ(small.Text(), "0123456789012345678901234567abc");
     EXPECT_EQ(small.Length(), 31);
+    small.Truncate(40);
+    EXPECT_EQ(small.Length(), 31) << "a cut past the end changes nothing";
+    small.Truncate(3);
+    EXPECT_STREQ(small.Text(), "012");
+    EXPECT_EQ(small.Length(), 3);
     small.Set(nullptr);
     EXPECT_EQ(small.Length(), 0);
 }

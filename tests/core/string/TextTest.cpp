@@ -184,6 +184,8 @@ TEST(SplitPath, ADotInAFolderNameIsNoExtension) {
     EXPECT_EQ(name, "file");
     EXPECT_EQ(extension, "");
     EXPECT_EQ(ReplaceExtension("x.dir/file", "png"), "x.dir/file.png");
+    EXPECT_STREQ(FindExtension("x.dir/file"), "");
+    EXPECT_STREQ(FindExtension("x.dir\\file.raw"), ".raw");
 }
 
 TEST(PathHelpers, BuildTheirTexts) {
