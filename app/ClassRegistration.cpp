@@ -4,8 +4,10 @@
 #include "core/scene/Node.h"
 #include "core/scene/Pivot.h"
 #include "core/scene/SignalReceiver.h"
+#include "resources/FontNew.h"
 #include "resources/RawData.h"
 #include "resources/Resource.h"
+#include "resources/Texture.h"
 
 namespace quarn {
 
@@ -16,6 +18,8 @@ int RegisterAllClasses() {
     Pivot::RegisterClass();          // 2.
     Resource::RegisterClass();       // 9. "ResourceRef"
     RawData::RegisterClass();        // 11.
+    Texture::RegisterClass();        // 12.
+    FontNew::RegisterClass();        // 14.
     SignalReceiver::RegisterClass(); // 17.
     return GetClassCount() - before;
 }

@@ -184,6 +184,8 @@ bool RestoreDeviceTextures() {
 
 DeviceTexture::DeviceTexture(GpuDevice& device, TextureErrorReporter reporter)
     : device_(device), reporter_(std::move(reporter)) {
+    static uint64_t lastId = 0;
+    id_ = ++lastId;
     listIndex_ = LiveTextures().size();
     LiveTextures().push_back(this);
 }

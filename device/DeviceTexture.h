@@ -90,6 +90,10 @@ class DeviceTexture {
 public:
     DeviceTexture(GpuDevice& device, TextureErrorReporter reporter = {});
     virtual ~DeviceTexture();
+
+    // A number no other texture object of this run has had: what holders of texture
+    // references key on, since a deleted object's address may come back for a new one.
+    uint64_t GetId() const { return id_; }
     DeviceTexture(const DeviceTexture&) = delete;
     DeviceTexture& operator=(const DeviceTexture&) = delete;
 
@@ -150,6 +154,7 @@ private:
 
     GpuDevice& device_;
     TextureErrorReporter reporter_;
+    uint64_t id_;
     TextureKind kind_ = TextureKind::None;
     std::unique_ptr<GpuTexture> texture_;
     std::unique_ptr<GpuSurface> ownedSurface_;

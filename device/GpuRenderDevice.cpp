@@ -82,6 +82,16 @@ void RenderDevice::ReportError(const char* text) const {
     }
 }
 
+void RenderDevice::AddTextureReplaceListener(TextureReplaceListener listener) {
+    textureReplaceListeners_.push_back(std::move(listener));
+}
+
+void RenderDevice::ReplaceTexture(uint64_t oldId, DeviceTexture* replacement) {
+    for (const TextureReplaceListener& listener : textureReplaceListeners_) {
+        listener(oldId, replacement);
+    }
+}
+
 RenderDevice* TheRenderDevice() {
     return gRenderDevice;
 }

@@ -9,8 +9,10 @@
 #include "core/math/Vector.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct SDL_Window;
 
@@ -77,6 +79,9 @@ inline constexpr uint32_t RenderStatisticCount = 10;
 extern const char* const RenderStatisticNames[RenderStatisticCount];
 
 using RenderErrorCallback = void (*)(const char* text);
+
+// Told that every reference to the texture object with id `oldId` must now name `replacement`.
+using TextureReplaceListener = std::function<void(uint64_t oldId, DeviceTexture* replacement)>;
 
 class RenderDevice {
 public:
@@ -165,8 +170,16 @@ public:
     // Hands text to the installed error callback; without one the text is dropped.
     void ReportError(const char* text) const;
 
+    // Holders of texture references (draw batches) listen here; a reloaded texture resource
+    // re-points them from its old object, usually deleted by then, to its new one.
+    void AddTextureReplaceListener(TextureReplaceListener listener);
+    void ReplaceTexture(uint64_t oldId, DeviceTexture* replacement);
+
 protected:
     RenderErrorCallback errorCallback_ = nullptr;
+
+private:
+    std::vector<TextureReplaceListener> textureReplaceListeners_;
 };
 
 // The device of the run, or null before one is made and after it is gone.

@@ -135,6 +135,8 @@ int main(int argc, char** argv) {
           "_name = unquoted value  \r\n");
     Write(folder, "tokenizer", "scene.txt", SeedScene);
     Write(folder, "tokenizer", "operators.txt", "a <<= b == c -> d { 0x1F 2.5 } # x\n\"s\" \xff z");
+    Write(folder, "atlas_list", "two",
+          std::string("\"atlas.png\"\n\0", 13) + "0 0 64 64 0 \"a.png\"\n64 0 32 32 1 b\n");
     Write(folder, "id_path", "nested", "7.5.3-2");
     Write(folder, "id_path", "global", "0x0123456789ABCDEF0123456789abcdef.4");
     Write(folder, "id_path", "system", "0.12");

@@ -15,23 +15,6 @@ ClassInfo* RawData::classInfo = nullptr;
 
 namespace {
 
-// The whole content of a file. The buffer grows with what actually arrives: a size the source
-// claims is only a hint, capped, so a lying size never decides an allocation.
-std::vector<uint8_t> ReadWhole(File& file) {
-    constexpr uint32_t HintCap = 16u << 20;
-    std::vector<uint8_t> bytes;
-    bytes.reserve(std::min(file.GetSize(), HintCap));
-    uint8_t chunk[65536];
-    for (;;) {
-        const uint32_t got = file.Read(chunk, sizeof chunk);
-        if (got == 0) {
-            break;
-        }
-        bytes.insert(bytes.end(), chunk, chunk + got);
-    }
-    return bytes;
-}
-
 // Moves forward to `position`. Seeking a scrambled file restarts its pass from the beginning,
 // so there the bytes are read and dropped instead.
 bool SkipTo(File& file, uint32_t position, bool scrambled) {
@@ -99,14 +82,14 @@ bool RawData::Load() {
     bool loaded = false;
     if (CompareNoCase(extension, "txt") == 0 || CompareNoCase(extension, "xml") == 0) {
         if (std::unique_ptr<File> file = files->Open(GetFullPath(), flags)) {
-            buffer_ = ReadWhole(*file);
+            buffer_ = file->ReadRemaining();
             size_ = static_cast<uint32_t>(buffer_.size());
             buffer_.push_back(0);
             loaded = true;
         }
     } else if (CompareNoCase(extension, "raw") == 0) {
         if (std::unique_ptr<File> file = files->Open(GetFullPath(), flags | OpenText)) {
-            buffer_ = ReadWhole(*file);
+            buffer_ = file->ReadRemaining();
             size_ = static_cast<uint32_t>(buffer_.size());
             loaded = true;
         }

@@ -16,15 +16,9 @@ namespace quarn {
 
 namespace {
 
-struct KeyLess {
-    bool operator()(const std::string& a, const std::string& b) const {
-        return CompareNoCase(a.c_str(), b.c_str()) < 0;
-    }
-};
-
 // Never destroyed: resources that outlive static destruction may still release themselves.
-std::map<std::string, Resource*, KeyLess>& Registry() {
-    static auto* registry = new std::map<std::string, Resource*, KeyLess>();
+std::map<std::string, Resource*, NoCaseLess>& Registry() {
+    static auto* registry = new std::map<std::string, Resource*, NoCaseLess>();
     return *registry;
 }
 

@@ -18,8 +18,12 @@
 #include "core/scenefile/SceneLoader.h"
 #include "core/scenefile/SceneSaver.h"
 #include "core/string/Text.h"
+#include "device/GpuRenderDevice.h"
+#include "gpu/software/SoftwareDevice.h"
+#include "resources/FontNew.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -76,6 +80,7 @@ int RunSettings(char** arguments);
 int RunClasses(char** arguments);
 int RunScene(char** arguments);
 int RunImage(char** arguments);
+int RunGlyphCache(char** arguments);
 
 struct Command {
     const char* name;
@@ -97,6 +102,9 @@ constexpr Command Commands[] = {
     {"scene", "IN OUT [--compact]", 2, "load the scene IN and save it as OUT", RunScene, 1},
     {"image", "IN OUT.png", 2, "decode the PNG, BMP or JPEG image IN and save it as OUT.png",
      RunImage},
+    {"glyphcache", "FACE SIZE OUT", 3,
+     "rasterise the font FACE at SIZE points into the glyph cache OUT.png and OUT.dat",
+     RunGlyphCache},
 };
 
 // "name ARGUMENTS", as the help and the usage line show a command.
@@ -148,6 +156,14 @@ void PrintHelp(FILE* out) {
                "IN cannot be decoded the reason is the texture loader's (\"Unknown format\",\n"
                "\"Invalid texture\", \"Load error\"), with the PNG decoder's error number for\n"
                "a PNG. OUT is replaced only once it is written whole.\n"
+               "\n"
+               "\"glyphcache\" builds a font's glyph cache as the engine would rasterise the font\n"
+               "\"res://FACE.ttf\" at SIZE points (regular style): the face found by that name\n"
+               "(fontconfig; \"arial\" is Liberation Sans where that is installed), the\n"
+               "characters of \"char_set.txt\" in the current folder, else the default set.\n"
+               "The engine's own cache of its default font is made with\n"
+               "  quarn-tool glyphcache arial 8 res/arial_8\n"
+               "Each file is replaced only once it is written whole.\n"
                "\n"
                "exit status: 0 done; 1 the command failed, with one line on stderr saying why;\n"
                "2 bad usage, with this text on stderr.\n",
@@ -381,6 +397,42 @@ int RunImage(char** arguments) {
                    stream.Write(file.data(), static_cast<uint32_t>(file.size())) == file.size();
     if (!stream.Close() || !written) {
         return Fail("cannot write " + out);
+    }
+    return ExitDone;
+}
+
+int RunGlyphCache(char** arguments) {
+    const std::string face = arguments[0];
+    const std::string out = arguments[2];
+    int32_t size = 0;
+    const char* sizeText = arguments[1];
+    const auto parsed = std::from_chars(sizeText, sizeText + std::strlen(sizeText), size);
+    if (parsed.ec != std::errc() || *parsed.ptr != '\0' || size <= 0) {
+        return Usage(std::string("SIZE must be a whole number of points above 0, not \"") +
+                     sizeText + "\"");
+    }
+    GpuRenderDevice device(&SoftwareDevice::Create);
+    if (!device.Create(0, nullptr, 16, 16)) {
+        return Fail("cannot create the render device: " + device.GetErrorText());
+    }
+    const std::string path = "res://" + face + ".ttf";
+    // Whatever the font was built from at first (the tool's own copy of the engine's cache, for
+    // one), the characters are rasterised afresh.
+    FontNew font(path.c_str(), size, 0);
+    uint64_t stamp = 0;
+    std::string characters = ReadCharacterSet(stamp);
+    if (characters.empty()) {
+        characters = GetDefaultCharacterSet();
+    }
+    if (!font.RasterizeGlyphs(path.c_str(), DecodeUtf8(characters).codes, 0, false)) {
+        return Fail("cannot rasterise " + face + " at " + sizeText + " points");
+    }
+    if (font.GetCursor().y == FontNew::FullTexture) {
+        return Fail("the characters do not fit one texture at " + std::string(sizeText) +
+                    " points");
+    }
+    if (!font.SaveGlyphCache(out.c_str())) {
+        return Fail("cannot write " + out + ".png and " + out + ".dat");
     }
     return ExitDone;
 }

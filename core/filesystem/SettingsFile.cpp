@@ -214,4 +214,9 @@ SettingsFile::EntryMap::const_iterator SettingsFile::Find(const char* key) const
     return entries_.find(String64(key));
 }
 
+SettingsFile& GetMainSettings() {
+    static SettingsFile settings;
+    return settings;
+}
+
 } // namespace quarn

@@ -96,4 +96,7 @@ private:
     EntryMap entries_;
 };
 
+// The main settings, "config.txt": read at start-up, consulted across the engine for the run.
+SettingsFile& GetMainSettings();
+
 } // namespace quarn

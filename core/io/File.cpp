@@ -1,6 +1,23 @@
 #include "core/io/File.h"
 
+#include <algorithm>
+
 namespace quarn {
+
+std::vector<uint8_t> File::ReadRemaining() {
+    constexpr uint32_t HintCap = 16u << 20;
+    std::vector<uint8_t> bytes;
+    bytes.reserve(std::min(GetSize(), HintCap));
+    uint8_t chunk[65536];
+    for (;;) {
+        const uint32_t got = Read(chunk, sizeof chunk);
+        if (got == 0) {
+            break;
+        }
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+    return bytes;
+}
 
 namespace {
 

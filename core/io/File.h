@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quarn {
 
@@ -36,6 +37,9 @@ public:
     virtual uint32_t ReadUntil(char* buffer, uint32_t capacity, int delimiter);
     // The same into a string, bounded by what the source holds.
     void ReadStringUntil(std::string& text, int delimiter);
+    // Everything from the position to the end. The buffer grows with what actually arrives: the
+    // size the source claims is only a capped hint, so a lying size never decides an allocation.
+    std::vector<uint8_t> ReadRemaining();
     // ReadUntil(LF) with a trailing CR removed.
     uint32_t ReadLine(char* buffer, uint32_t capacity);
     void ReadLineString(std::string& text);

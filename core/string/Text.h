@@ -55,6 +55,12 @@ inline char ToLowerAscii(char c) {
 }
 // -1, 0 or 1 as strcmp after folding A-Z; 1 when either text is null.
 int CompareNoCase(const char* a, const char* b);
+// Orders keys as CompareNoCase compares them: maps whose keys ignore ASCII case.
+struct NoCaseLess {
+    bool operator()(const std::string& a, const std::string& b) const {
+        return CompareNoCase(a.c_str(), b.c_str()) < 0;
+    }
+};
 void ToLowerAscii(char* text);
 // The first occurrence of pattern compared without case; null when none or the text is empty.
 const char* FindNoCase(const char* text, const char* pattern);

@@ -1,6 +1,7 @@
 #include "core/io/Scrambler.h"
 #include "tests/support/TempFolder.h"
 
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -271,6 +272,26 @@ TEST(QuarnToolImage, ConvertsImagesToPngAndNamesWhyOneCannotBeDecoded) {
     EXPECT_NE(access(folder.Join("c.png").c_str(), F_OK), 0);
 }
 
+TEST(QuarnToolGlyphCache, WritesACacheTheFontReadsAndRefusesABadSize) {
+    test::TempFolder folder;
+    folder.WriteFile("char_set.txt", "AB\xC3\x86");
+    ToolRun run = RunTool(folder.Path(), {"glyphcache", "arial", "10", "out/arial_10"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(folder.ReadFile("out/arial_10.png").rfind("\x89PNG\r\n\x1a\n", 0), 0u);
+    const std::string table = folder.ReadFile("out/arial_10.dat");
+    ASSERT_EQ(table.size(), 4112u); // no code from 256 up in the set
+    float a[4];
+    std::memcpy(a, &table[16 * 'A'], sizeof a);
+    EXPECT_GT(a[2], a[0]);
+    float c[4];
+    std::memcpy(c, &table[16 * 'C'], sizeof c);
+    EXPECT_EQ(c[2], 0.0f);
+
+    ToolRun bad = RunTool(folder.Path(), {"glyphcache", "arial", "8pt", "x"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.err.rfind("quarn-tool: SIZE must be a whole number of points above 0", 0), 0u);
+}
+
 TEST(QuarnToolUsage, HelpListsEveryCommandOnStdout) {
     test::TempFolder folder;
     ToolRun run = RunTool(folder.Path(), {"help"});
@@ -278,7 +299,8 @@ TEST(QuarnToolUsage, HelpListsEveryCommandOnStdout) {
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out.rfind("usage: quarn-tool COMMAND", 0), 0u) << run.out;
     for (const char* line : {"\n  help ", "\n  cat VPATH ", "\n  settings FILE ", "\n  classes ",
-                             "\n  scene IN OUT [--compact] ", "\n  image IN OUT.png "}) {
+                             "\n  scene IN OUT [--compact] ", "\n  image IN OUT.png ",
+                             "\n  glyphcache FACE SIZE OUT "}) {
         EXPECT_NE(run.out.find(line), std::string::npos) << line;
     }
 }

@@ -1,0 +1,285 @@
+#include "core/filesystem/SettingsFile.h"
+#include "core/object/ClassInfo.h"
+#include "device/GpuRenderDevice.h"
+#include "device/ImageTexture.h"
+#include "gpu/software/SoftwareDevice.h"
+#include "resources/FontNew.h"
+#include "resources/Texture.h"
+#include "tests/resources/ResourceTestSupport.h"
+
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <string>
+
+namespace quarn {
+namespace {
+
+constexpr const char* LiberationSans = "/usr/share/fonts/truetype/liberation2/"
+                                       "LiberationSans-Regular.ttf";
+
+bool IsZero(const GlyphRect& rect) {
+    return rect.left == 0 && rect.top == 0 && rect.right == 0 && rect.bottom == 0;
+}
+
+bool SameRect(const GlyphRect& a, const GlyphRect& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+class FontTest : public test::ResourceDiskTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(device_.Create(0, nullptr, 64, 48)) << device_.GetErrorText();
+        ResourceDiskTest::SetUp();
+    }
+    void TearDown() override {
+        GetMainSettings().Clear();
+        ResourceDiskTest::TearDown();
+    }
+
+    // The default font lives for the run: counted as registered from the start.
+    FontNew* DefaultFont() {
+        FontNew* font = CreateDefaultFont();
+        registered_ = GetRegisteredResourceCount();
+        return font;
+    }
+
+    // "fonts/liberation sans.ttf" (the face's file under its family name) at 10 points with the
+    // characters "AB", written as a glyph cache; the font file is kept when asked.
+    void WriteCache(bool keepFontFile) {
+        temp_.WriteFile("char_set.txt", "AB");
+        std::filesystem::create_directories(temp_.Join("fonts"));
+        std::filesystem::copy_file(LiberationSans, temp_.Join("fonts/liberation sans.ttf"));
+        FontNew* font = new FontNew("fonts/liberation sans.ttf", "_10");
+        ASSERT_FALSE(font->IsFromCache());
+        ASSERT_TRUE(font->SaveGlyphCache("fonts/liberation sans_10"));
+        font->Release();
+        if (!keepFontFile) {
+            std::filesystem::remove(temp_.Join("fonts/liberation sans.ttf"));
+        }
+    }
+
+    GpuRenderDevice device_{&SoftwareDevice::Create};
+};
+
+// Start-up order ------------------------------------------------------------------------------
+
+// Whether the cache or the rasteriser makes the default font, "Texture" is registered before
+// start-up registers anything else.
+void ExpectTextureRegisteredFirst() {
+    ASSERT_GE(GetClassCount(), 3);
+    EXPECT_STREQ(GetClassByIndex(0)->GetName(), "Texture");
+    EXPECT_STREQ(GetClassByIndex(1)->GetName(), "ResourceRef");
+    EXPECT_STREQ(GetClassByIndex(2)->GetName(), "Entity");
+}
+
+TEST_F(FontTest, DefaultFontLoadsFromTheEmbeddedCache) {
+    FontNew* font = DefaultFont();
+    EXPECT_TRUE(font->IsFromCache());
+    EXPECT_FALSE(log_.Contains("added new letter"));
+    EXPECT_EQ(font->GetLineHeight(), 12);
+    EXPECT_FALSE(IsZero(font->GetGlyphRect('A')));
+    EXPECT_FALSE(IsZero(font->GetGlyphRect(0xE6))); // æ, from the default set
+    ExpectTextureRegisteredFirst();
+
+    FontNew* shared = AcquireResource<FontNew>("res://arial.ttf", "_8");
+    EXPECT_EQ(shared, font);
+    EXPECT_EQ(font->GetReferenceCount(), 2u);
+    shared->Release();
+}
+
+TEST_F(FontTest, DefaultFontRasterisedForALanguageRegistersTextureFirstToo) {
+    GetMainSettings().SetString("lang_code", "xx");
+    FontNew* font = DefaultFont();
+    EXPECT_FALSE(font->IsFromCache());
+    EXPECT_GT(font->GetLineHeight(), 0);
+    EXPECT_FALSE(IsZero(font->GetGlyphRect('A')));
+    ExpectTextureRegisteredFirst();
+}
+
+// Glyphs ----------------------------------------------------------------------------------------
+
+TEST_F(FontTest, CodeOutsideTheCacheIsAddedOnDemand) {
+    FontNew* font = DefaultFont();
+    const GlyphRect a = font->GetGlyphRect('A');
+    const Int2 before = font->GetCursor();
+    const GlyphRect omega = font->GetGlyphRect(0x3A9);
+    EXPECT_FALSE(IsZero(omega));
+    EXPECT_TRUE(log_.Contains("added new letter to font: 937"));
+    EXPECT_NE(font->GetCursor().x, before.x);
+    log_.Clear();
+    EXPECT_TRUE(SameRect(font->GetGlyphRect(0x3A9), omega));
+    EXPECT_TRUE(IsZero(font->GetGlyphRect(0xFFFD)));
+    EXPECT_TRUE(log_.Lines().empty());
+    EXPECT_TRUE(SameRect(font->GetGlyphRect('A'), a));
+}
+
+TEST_F(FontTest, FullTextureShowsQuestionMarks) {
+    FontNew* font = DefaultFont();
+    uint32_t code = 0x410;
+    for (; code < 0x700 && font->GetCursor().y != FontNew::FullTexture; ++code) {
+        font->GetGlyphRect(code);
+    }
+    ASSERT_EQ(font->GetCursor().y, FontNew::FullTexture);
+    log_.Clear();
+    EXPECT_TRUE(SameRect(font->GetGlyphRect(code + 1), font->GetGlyphRect('?')));
+    EXPECT_TRUE(log_.Contains("did not find letter in font (and could not add)"));
+}
+
+TEST_F(FontTest, ReloadKeepsTheGlyphTableWithItsTexture) {
+    FontNew* font = DefaultFont();
+    font->GetGlyphRect(0x3A9);
+    font->Load();
+    ASSERT_NE(font->GetGlyphTexture(), nullptr);
+    EXPECT_FALSE(IsZero(font->GetGlyphRect('A')));
+    EXPECT_EQ(font->GetDataSize(),
+              16 * (256 + font->GetExtraGlyphCount()) + font->GetGlyphTexture()->GetMemorySize());
+    // Dropped device data: an added glyph brings the whole set back rather than wiping it.
+    font->DropDeviceData();
+    EXPECT_EQ(font->GetDataSize(), 16 * (256 + font->GetExtraGlyphCount()));
+    EXPECT_FALSE(IsZero(font->GetGlyphRect(0x3A3)));
+    EXPECT_FALSE(IsZero(font->GetGlyphRect('A')));
+}
+
+TEST_F(FontTest, OptionTextGivesSizeAndStyle) {
+    struct Case {
+        const char* options;
+        int32_t size;
+        uint32_t style;
+    };
+    for (const Case& c : {Case{"_12bi", 12, FontBold | FontItalic}, Case{"_12B", 12, FontHeavy},
+                          Case{"_12bB", 12, FontBold | FontHeavy}, Case{"_9", 9, 0u}}) {
+        FontNew* font = new FontNew("res://arial.ttf", c.options);
+        EXPECT_EQ(font->GetPointSize(), c.size) << c.options;
+        EXPECT_EQ(font->GetStyle(), c.style) << c.options;
+        EXPECT_FALSE(IsZero(font->GetGlyphRect('W'))) << c.options;
+        font->Release();
+    }
+}
+
+TEST_F(FontTest, CharacterSetFileChoosesTheGlyphs) {
+    struct Case {
+        const char* language;
+        const char* file;
+        const char* text;
+        int32_t cursorX; // -1: any
+        int32_t height;
+    };
+    const Case cases[] = {
+        {"", "char_set.txt", "\n\t\r\n", 1, 1},
+        {"", "char_set.txt", "AB", -1, 32},
+        {"", "char_set.txt", "AABBA", -1, 32},
+        // A Chinese set reserves rows for glyphs added later.
+        {"cn", "char_set_cn.txt", "AB", -1, 256},
+    };
+    int32_t cursorOfAB = 0;
+    for (const Case& c : cases) {
+        GetMainSettings().SetString("lang_code", c.language);
+        temp_.WriteFile(c.file, c.text);
+        FontNew* font = new FontNew("res://arial.ttf", "_9");
+        EXPECT_EQ(font->GetGlyphTexture()->GetSize().y, c.height) << c.text;
+        if (c.cursorX >= 0) {
+            EXPECT_EQ(font->GetCursor().x, c.cursorX) << c.text;
+            EXPECT_TRUE(IsZero(font->GetGlyphRect(' '))) << c.text;
+        } else if (cursorOfAB == 0) {
+            cursorOfAB = font->GetCursor().x;
+        } else {
+            EXPECT_EQ(font->GetCursor().x, cursorOfAB) << c.text;
+        }
+        font->Release();
+        std::filesystem::remove(temp_.Join(c.file));
+    }
+}
+
+// Glyph caches ----------------------------------------------------------------------------------
+
+TEST_F(FontTest, CacheIsUsedWhenNewerThanTheCharacterSetOrWithoutTheFontFile) {
+    struct Case {
+        time_t cacheTime;
+        bool fontFile;
+        bool fromCache;
+    };
+    for (const Case& c :
+         {Case{1000, true, false}, Case{3000, true, true}, Case{1000, false, true}}) {
+        WriteCache(c.fontFile);
+        SetFileTime("char_set.txt", 2000);
+        SetFileTime("fonts/liberation sans_10.png", c.cacheTime);
+        FontNew* font = new FontNew("fonts/liberation sans.ttf", "_10");
+        EXPECT_EQ(font->IsFromCache(), c.fromCache) << c.cacheTime << " " << c.fontFile;
+        font->Release();
+        std::filesystem::remove_all(temp_.Join("fonts"));
+    }
+}
+
+TEST_F(FontTest, CacheRoundTripKeepsRectanglesMetricsAndPixels) {
+    WriteCache(true);
+    SetFileTime("char_set.txt", 2000);
+    SetFileTime("fonts/liberation sans_10.png", 1000);
+    FontNew* rasterised = new FontNew("fonts/liberation sans.ttf", "_10");
+    ASSERT_FALSE(rasterised->IsFromCache());
+    SetFileTime("fonts/liberation sans_10.png", 3000);
+    FontNew* cached = new FontNew("fonts/liberation sans.ttf", "_10");
+    ASSERT_TRUE(cached->IsFromCache());
+    EXPECT_EQ(cached->GetLineHeight(), rasterised->GetLineHeight());
+    EXPECT_EQ(cached->GetAscent(), rasterised->GetAscent());
+    for (uint32_t code : {uint32_t('A'), uint32_t('B'), uint32_t('C')}) {
+        EXPECT_TRUE(SameRect(cached->GetGlyphRect(code), rasterised->GetGlyphRect(code))) << code;
+    }
+    DeviceTexture* a = cached->GetGlyphTexture();
+    DeviceTexture* b = rasterised->GetGlyphTexture();
+    ASSERT_TRUE(a->GetSize() == b->GetSize());
+    a->Lock(TextureLockRead, 0);
+    b->Lock(TextureLockRead, 0);
+    int differing = 0;
+    for (int32_t y = 0; y < a->GetSize().y; ++y) {
+        for (int32_t x = 0; x < a->GetSize().x; ++x) {
+            differing += a->GetPixel(x, y) != b->GetPixel(x, y);
+        }
+    }
+    EXPECT_EQ(differing, 0);
+    cached->Release();
+    rasterised->Release();
+}
+
+TEST_F(FontTest, DamagedCacheTableIsRasterisedInstead) {
+    struct Case {
+        const char* damage;
+        size_t offset; // where the four bytes go; 0 cuts the file to 4000 bytes
+        uint32_t word;
+    };
+    const Case cases[] = {
+        {"short", 0, 0},
+        {"count past the end", 4108, 1000},
+        {"NaN rectangle", 16 * 'A', 0x7FC00000},
+        {"rectangle outside", 16 * 'A' + 8, 0x40000000}, // 2.0
+        {"negative line height", 4096, 0xFFFFFFFB},
+    };
+    for (const Case& c : cases) {
+        WriteCache(false);
+        std::string table = temp_.ReadFile("fonts/liberation sans_10.dat");
+        if (c.offset == 0) {
+            table.resize(4000);
+        } else {
+            std::memcpy(&table[c.offset], &c.word, 4);
+        }
+        temp_.WriteFile("fonts/liberation sans_10.dat", table);
+        log_.Clear();
+        FontNew* font = new FontNew("fonts/liberation sans.ttf", "_10");
+        EXPECT_FALSE(font->IsFromCache()) << c.damage;
+        EXPECT_TRUE(log_.Contains("Glyph cache 'fonts/liberation sans_10.dat'")) << c.damage;
+        EXPECT_FALSE(IsZero(font->GetGlyphRect('A'))) << c.damage;
+        font->Release();
+        std::filesystem::remove_all(temp_.Join("fonts"));
+    }
+}
+
+TEST(FontFaceName, CutsAfterTheLastSlashAndBeforeTheLastDot) {
+    EXPECT_EQ(GetFontFaceName("fonts/my.old.ttf"), "my.old");
+    EXPECT_EQ(GetFontFaceName("C:\\fonts\\Face.ttf"), "Face");
+    EXPECT_EQ(GetFontFaceName("fonts\\x/Face.ttf"), "Face");
+    EXPECT_EQ(GetFontFaceName("fonts/x\\Face.ttf"), "x\\Face");
+    EXPECT_EQ(GetFontFaceName("plain"), "plain");
+}
+
+} // namespace
+} // namespace quarn
