@@ -6,23 +6,18 @@
 namespace quarn {
 namespace {
 
-TEST(Color, PackColorTruncatesAndClampsEachChannel) {
+TEST(Color, PackColorTruncatesAndClampsEachChannelAndUndoesUnpackColor) {
     EXPECT_EQ(PackColor(1.5f, -0.2f, 0.5f, 2.0f), 0xFFFF007Fu);
     // 0.999 * 255 = 254.7 truncates rather than rounds.
     EXPECT_EQ(PackColor(0.999f, 0.0f, 0.0f, -1.0f), 0x00FE0000u);
     // A huge channel is full, not wrapped into a negative integer; NaN is empty.
     EXPECT_EQ(PackColor(1e20f, -1e20f, NAN, INFINITY), 0xFFFF0000u);
-}
-
-TEST(Color, UnpackColorRoundTripsThroughPackColor) {
-    const uint32_t argb = 0x80FF4001u;
-    const Float4 c = UnpackColor(argb);
+    const Float4 c = UnpackColor(0x80FF4001u);
     EXPECT_FLOAT_EQ(c.y, 64.0f / 255.0f);
     EXPECT_FLOAT_EQ(c.w, 128.0f / 255.0f);
     // byte / 255 * 255 must not land a hair below the byte, where truncation would lose one.
     for (uint32_t byte = 0; byte < 256; ++byte) {
-        const Float4 v = UnpackColor(byte << 16);
-        EXPECT_EQ(PackColor(v.x, 0, 0, 0) >> 16, byte) << byte;
+        EXPECT_EQ(PackColor(UnpackColor(byte << 16).x, 0, 0, 0) >> 16, byte) << byte;
     }
 }
 
@@ -36,22 +31,15 @@ TEST(Color, SixteenBitFormatsKeepTheTopBits) {
     EXPECT_EQ(Argb4444ToArgb(0xF0A1), 0xFF00AA11u);
 }
 
-TEST(Color, BlendColorWeighsTheFirstColour) {
-    const uint32_t a = 0x00102030u;
-    const uint32_t b = 0x80F0E0D0u;
-    EXPECT_EQ(BlendColor(a, b, 256), 0xFF102030u);
-    EXPECT_EQ(BlendColor(a, b, 0), 0xFFF0E0D0u);
-    EXPECT_EQ(BlendColor(a, b, 128), 0xFF808080u);
+TEST(Color, BlendsWeighTheFirstColour) {
+    EXPECT_EQ(BlendColor(0x00102030u, 0x80F0E0D0u, 256), 0xFF102030u);
+    EXPECT_EQ(BlendColor(0x00102030u, 0x80F0E0D0u, 0), 0xFFF0E0D0u);
+    EXPECT_EQ(BlendColor(0x00102030u, 0x80F0E0D0u, 128), 0xFF808080u);
     // Weights past the ends are clamped rather than carried into the neighbouring channel.
     EXPECT_EQ(BlendColor(0x00FFFFFFu, 0, 1000), 0xFFFFFFFFu);
     EXPECT_EQ(BlendColor(0x00FFFFFFu, 0, -5), 0xFF000000u);
-}
-
-TEST(Color, ModulateColorDividesTheProductBy255) {
+    // Modulation divides the product by 255.
     EXPECT_EQ(ModulateColor(0x00FF8001u, 0x0080FF01u), 0xFF808000u);
-}
-
-TEST(Color, Float4LerpWeighsTheFirstArgumentByT) {
     const Float4 r = Float4Lerp(Float4(1, 0, 0, 1), Float4(0, 1, 0, 0), 0.25f);
     EXPECT_FALSE(r != Float4(0.25f, 0.75f, 0.0f, 0.25f));
 }

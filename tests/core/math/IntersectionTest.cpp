@@ -1,5 +1,7 @@
 #include "core/math/Intersection.h"
 
+#include "tests/support/MathExpectations.h"
+
 #include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -10,13 +12,10 @@ namespace {
 
 constexpr float PiFloat = std::numbers::pi_v<float>;
 
-TEST(Intersection, SignedAngleIsPositiveCounterClockwise) {
+TEST(Intersection, SignedAngleIsCounterClockwiseAndSurvivesRoundingAndZeroVectors) {
     EXPECT_FLOAT_EQ(SignedAngle2D(Float2(2, 0), Float2(0, 3)), PiFloat / 2.0f);
     EXPECT_FLOAT_EQ(SignedAngle2D(Float2(0, 3), Float2(2, 0)), -PiFloat / 2.0f);
     EXPECT_FLOAT_EQ(SignedAngle2D(Float2(1, 0), Float2(-1, 0)), PiFloat);
-}
-
-TEST(Intersection, SignedAngleSurvivesRoundingAndZeroVectors) {
     // Normalised, (2.5, 0.7) dotted with itself rounds to just above 1.
     EXPECT_EQ(SignedAngle2D(Float2(2.5f, 0.7f), Float2(2.5f, 0.7f)), 0.0f);
     EXPECT_FLOAT_EQ(SignedAngle2D(Float2(), Float2(1, 1)), PiFloat / 2.0f);
@@ -37,7 +36,7 @@ TEST(Intersection, OneSidedRayTriangleHitsOnlyAlongTheNormal) {
                     -2.0f);
 }
 
-TEST(Intersection, TwoSidedRayTriangleReportsTheSide) {
+TEST(Intersection, TwoSidedRayTriangleReportsTheSideAndAMissLeavesItAlone) {
     bool side = false;
     EXPECT_FLOAT_EQ(RayTriangleHit(Float3(0.25f, 0.25f, 2), Float3(0, 0, -1), C0, C1, C2, &side),
                     2.0f);
@@ -46,16 +45,13 @@ TEST(Intersection, TwoSidedRayTriangleReportsTheSide) {
                     1.0f);
     EXPECT_FALSE(side);
     EXPECT_FLOAT_EQ(RayTriangleHit(Float3(0.1f, 0.1f, -1), Float3(0, 0, 1), C0, C1, C2), 1.0f);
-}
-
-TEST(Intersection, TwoSidedRayTriangleMissLeavesTheSideAlone) {
-    bool side = true;
+    side = true;
     EXPECT_EQ(RayTriangleHit(Float3(-1, 0.5f, 0), Float3(1, 0, 1e-7f), C0, C1, C2, &side), NoHit);
     EXPECT_EQ(RayTriangleHit(Float3(2, 2, 1), Float3(0, 0, -1), C0, C1, C2, &side), NoHit);
     EXPECT_TRUE(side);
 }
 
-TEST(Intersection, CrossingSegmentsGiveBothParameters) {
+TEST(Intersection, SegmentsGiveBothParametersAndParallelOnesWriteNothing) {
     float t = -1.0f;
     float s = -1.0f;
     EXPECT_TRUE(
@@ -67,11 +63,7 @@ TEST(Intersection, CrossingSegmentsGiveBothParameters) {
         SegmentIntersect2D(Float2(0, 0), Float2(2, 0), Float2(1, 1), Float2(0, 0.5f), t, s));
     EXPECT_FLOAT_EQ(t, 0.5f);
     EXPECT_FLOAT_EQ(s, -2.0f);
-}
-
-TEST(Intersection, ParallelSegmentsWriteNothing) {
-    float t = 42.0f;
-    float s = 42.0f;
+    t = s = 42.0f;
     EXPECT_FALSE(
         SegmentIntersect2D(Float2(0, 0), Float2(1, 1), Float2(0, 0), Float2(-2, -2), t, s));
     EXPECT_EQ(t, 42.0f);
@@ -89,32 +81,28 @@ double BruteForceEllipseDistance(double a, double b, double x, double y) {
     return best;
 }
 
-TEST(Intersection, EllipseWithAZeroAxisIsASegment) {
-    Float2 closest;
-    EXPECT_FLOAT_EQ(DistancePointEllipse2D(0, 2, 3, 5, closest), std::hypot(3.0f, 3.0f));
-    EXPECT_EQ(closest.x, 0.0f);
-    EXPECT_EQ(closest.y, 2.0f);
-    EXPECT_FLOAT_EQ(DistancePointEllipse2D(2, 0, 1, -4, closest), 4.0f);
-    EXPECT_EQ(closest.x, 1.0f);
-    EXPECT_EQ(closest.y, 0.0f);
-    // 20000 times thinner than long counts as flat.
-    DistancePointEllipse2D(1e-4f, -2, 0.5f, -3, closest);
-    EXPECT_EQ(closest.x, 0.0f);
-    EXPECT_EQ(closest.y, -2.0f);
-}
-
-TEST(Intersection, EllipsePointOnAnAxisUsesTheClosedForm) {
-    Float2 closest;
-    // Inside a tall ellipse the nearest point leaves the axis: (sqrt(8/9), 2/3).
-    const float d = DistancePointEllipse2D(1, 2, 0, 0.5f, closest);
-    EXPECT_FLOAT_EQ(closest.x, std::sqrt(8.0f / 9.0f));
-    EXPECT_FLOAT_EQ(closest.y, 2.0f / 3.0f);
-    EXPECT_NEAR(d, BruteForceEllipseDistance(1, 2, 0, 0.5), 1e-6);
-    EXPECT_NEAR(DistancePointEllipse2D(1, 2, 0, -1.8f, closest), 0.2f, 1e-6f);
-    EXPECT_EQ(closest.y, -2.0f);
-    EXPECT_FLOAT_EQ(DistancePointEllipse2D(1, 2, 0.5f, 0, closest), 0.5f);
-    EXPECT_EQ(closest.x, 1.0f);
-    EXPECT_EQ(closest.y, 0.0f);
+TEST(Intersection, EllipseWithAZeroAxisIsASegmentAndPointsOnAnAxisUseTheClosedForm) {
+    const struct {
+        float a, b, x, y, distance, closestX, closestY;
+    } cases[] = {
+        {0, 2, 3, 5, std::hypot(3.0f, 3.0f), 0, 2},
+        {2, 0, 1, -4, 4, 1, 0},
+        {1e-4f, -2, 0.5f, -3, NAN, 0, -2}, // 20000 times thinner than long counts as flat
+        // Inside a tall ellipse the nearest point leaves the axis.
+        {1, 2, 0, 0.5f, float(BruteForceEllipseDistance(1, 2, 0, 0.5)), std::sqrt(8.0f / 9.0f),
+         2.0f / 3.0f},
+        {1, 2, 0, -1.8f, 0.2f, 0, -2},
+        {1, 2, 0.5f, 0, 0.5f, 1, 0},
+    };
+    for (const auto& c : cases) {
+        Float2 closest;
+        const float d = DistancePointEllipse2D(c.a, c.b, c.x, c.y, closest);
+        if (!std::isnan(c.distance)) {
+            EXPECT_NEAR(d, c.distance, 2e-6f) << c.a << " " << c.b << " " << c.x << " " << c.y;
+        }
+        EXPECT_FLOAT_EQ(closest.x, c.closestX) << c.a << " " << c.b << " " << c.x << " " << c.y;
+        EXPECT_FLOAT_EQ(closest.y, c.closestY) << c.a << " " << c.b << " " << c.x << " " << c.y;
+    }
 }
 
 TEST(Intersection, EllipseDistanceMatchesAnIndependentSearch) {
@@ -138,28 +126,25 @@ TEST(Intersection, EllipseDistanceMatchesAnIndependentSearch) {
     }
 }
 
-TEST(Intersection, RayFromInsideASphereHitsAtZero) {
-    Float3 normal;
-    EXPECT_EQ(RaySphereIntersect(Float3(1, 2, 2.5f), Float3(0, 0, 1), Float3(1, 2, 3), 1, &normal),
-              0.0f);
-    EXPECT_FLOAT_EQ(normal.z, -1.0f);
-    EXPECT_EQ(RaySphereIntersect(Float3(), Float3(1, 0, 0), Float3(), 1, &normal), 0.0f);
-    EXPECT_EQ(normal.LengthSquared(), 0.0f);
-}
-
-TEST(Intersection, RayFromOutsideASphereHitsTheNearSide) {
-    Float3 normal;
-    EXPECT_FLOAT_EQ(RaySphereIntersect(Float3(0, 0, -5), Float3(0, 0, 2), Float3(), 1, &normal),
-                    2.0f);
-    EXPECT_FLOAT_EQ(normal.z, -1.0f);
-    EXPECT_EQ(normal.x, 0.0f);
-}
-
-TEST(Intersection, RayPastASphereMisses) {
-    Float3 normal(9, 9, 9);
-    EXPECT_EQ(RaySphereIntersect(Float3(0, 0, -5), Float3(0, 1, 0), Float3(), 1, &normal), NoHit);
-    EXPECT_EQ(RaySphereIntersect(Float3(0, 0, -5), Float3(), Float3(), 1, &normal), NoHit);
-    EXPECT_EQ(normal.x, 9.0f);
+TEST(Intersection, RaySphereHitsTheNearSideAtZeroFromInsideOrMisses) {
+    const struct {
+        const char* name;
+        Float3 origin, direction, centre;
+        float t;
+        Float3 normal;
+    } cases[] = {
+        {"inside", {1, 2, 2.5f}, {0, 0, 1}, {1, 2, 3}, 0.0f, {0, 0, -1}},
+        {"at the centre: no normal", {}, {1, 0, 0}, {}, 0.0f, {}},
+        {"outside", {0, 0, -5}, {0, 0, 2}, {}, 2.0f, {0, 0, -1}},
+        {"past it", {0, 0, -5}, {0, 1, 0}, {}, NoHit, {9, 9, 9}},
+        {"no direction", {0, 0, -5}, {}, {}, NoHit, {9, 9, 9}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Float3 normal(9, 9, 9);
+        EXPECT_FLOAT_EQ(RaySphereIntersect(c.origin, c.direction, c.centre, 1, &normal), c.t);
+        test::ExpectNear(normal, c.normal, 1e-6f);
+    }
 }
 
 } // namespace

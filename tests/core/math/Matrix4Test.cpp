@@ -1,5 +1,6 @@
 #include "core/math/Matrix4.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace quarn {
@@ -14,10 +15,9 @@ Float3 TransformPoint(const Float3& p, const Matrix4& m) {
 // 90 degrees about Z for row vectors: +X goes to +Y.
 Matrix4 QuarterTurnAboutZ() {
     Matrix4 m;
-    m.At(0, 0) = 0.0f;
+    m.At(0, 0) = m.At(1, 1) = 0.0f;
     m.At(0, 1) = 1.0f;
     m.At(1, 0) = -1.0f;
-    m.At(1, 1) = 0.0f;
     return m;
 }
 
@@ -31,44 +31,33 @@ TEST(Matrix4, ProductAppliesTheLeftMatrixFirst) {
     Matrix4 translate;
     translate.SetTranslation(Float3(10.0f, 0.0f, 0.0f));
     const Matrix4 rotate = QuarterTurnAboutZ();
-
     Matrix4 translateThenRotate;
     translate.Multiply(rotate, translateThenRotate);
     ExpectEqual(TransformPoint(Float3(1, 0, 0), translateThenRotate), Float3(0, 11, 0));
-
     Matrix4 rotateThenTranslate = rotate;
     rotateThenTranslate *= translate; // writes into its own left operand
     ExpectEqual(TransformPoint(Float3(1, 0, 0), rotateThenTranslate), Float3(10, 1, 0));
 }
 
-TEST(Matrix4, FromMatrix3x4IgnoresThePaddingColumn) {
+TEST(Matrix4, ThreeByThreeHelpersTouchOnlyTheRotationPart) {
     const float rows[3][4] = {{1, 2, 3, 99}, {4, 5, 6, 99}, {7, 8, 9, 99}};
     Matrix4 m;
     m.SetTranslation(Float3(5.0f, 5.0f, 5.0f));
-    m.FromMatrix3x4(rows);
+    m.FromMatrix3x4(rows); // ignores the padding column and resets the translation
     EXPECT_FALSE(m.GetRow(1) != Float4(4, 5, 6, 0));
     EXPECT_FALSE(m.GetRow(3) != Float4(0, 0, 0, 1));
-}
-
-TEST(Matrix4, RotateByTransposeUndoesTransformNormal) {
-    Matrix4 m = QuarterTurnAboutZ();
-    m.At(3, 0) = 7.0f;
-    m.At(3, 1) = 7.0f;
-    const Float3 turned = m.TransformNormal(Float3(1.0f, 2.0f, 3.0f));
-    ExpectEqual(turned, Float3(-2, 1, 3)); // no translation
-    ExpectEqual(m.RotateByTranspose(turned), Float3(1, 2, 3));
-}
-
-TEST(Matrix4, TransposeRotationWritesOnlyTheRotationPart) {
-    const float rows[3][4] = {{1, 2, 3, 0}, {4, 5, 6, 0}, {7, 8, 9, 0}};
-    Matrix4 source;
-    source.FromMatrix3x4(rows);
     Matrix4 out;
     out.SetTranslation(Float3(3.0f, 3.0f, 3.0f));
-    source.TransposeRotation(out);
+    m.TransposeRotation(out);
     EXPECT_FALSE(out.GetRow(0) != Float4(1, 4, 7, 0));
     EXPECT_FALSE(out.GetRow(2) != Float4(3, 6, 9, 0));
     EXPECT_FALSE(out.GetRow(3) != Float4(3, 3, 3, 1));
+
+    Matrix4 turn = QuarterTurnAboutZ();
+    turn.At(3, 0) = turn.At(3, 1) = 7.0f;
+    const Float3 turned = turn.TransformNormal(Float3(1.0f, 2.0f, 3.0f));
+    ExpectEqual(turned, Float3(-2, 1, 3)); // no translation
+    ExpectEqual(turn.RotateByTranspose(turned), Float3(1, 2, 3));
 }
 
 // A scaled, sheared, rotated and translated matrix: every cofactor path takes part.
@@ -76,28 +65,21 @@ Matrix4 GeneralMatrix() {
     Matrix4 m;
     const float values[16] = {2.0f,  0.5f, -1.0f, 0.0f, 0.3f, 3.0f,  0.7f, 0.0f,
                               -0.4f, 1.2f, 1.5f,  0.2f, 4.0f, -2.0f, 7.0f, 1.0f};
-    for (int i = 0; i < 16; ++i) {
-        m.m[i] = values[i];
-    }
+    std::copy(values, values + 16, m.m);
     return m;
 }
 
-TEST(Matrix4, InvertedTimesTheMatrixIsTheIdentity) {
+TEST(Matrix4, InverseUndoesTheMatrixAndIsAllZeroForASingularOne) {
     const Matrix4 m = GeneralMatrix();
     Matrix4 product;
     m.Multiply(m.Inverted(), product);
+    Matrix4 inPlace = m;
+    EXPECT_NE(inPlace.Invert(inPlace), 0.0f); // the determinant comes back
     for (int i = 0; i < 16; ++i) {
         EXPECT_NEAR(product.m[i], Matrix4().m[i], 1e-5f) << "element " << i;
+        EXPECT_FLOAT_EQ(inPlace.m[i], m.Inverted().m[i]) << "element " << i;
     }
-    // Inverting in place gives the same, and the determinant comes back.
-    Matrix4 inPlace = m;
-    EXPECT_NE(inPlace.Invert(inPlace), 0.0f);
-    for (int i = 0; i < 16; ++i) {
-        EXPECT_FLOAT_EQ(inPlace.m[i], m.Inverted().m[i]);
-    }
-}
 
-TEST(Matrix4, InvertedOfASingularMatrixIsAllZero) {
     Matrix4 flat;
     flat.At(2, 2) = 0.0f; // squashes z
     flat.At(3, 0) = 5.0f;

@@ -2,6 +2,7 @@
 
 #include "tests/support/MathExpectations.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <numbers>
@@ -18,34 +19,25 @@ Float3 UnitAxis(float x, float y, float z) {
     return Float3(x, y, z).NormalizedOrSelf();
 }
 
-TEST(Quaternion, FromAxisAngleNegatesTheAngle) {
-    const Quaternion q = Quaternion::FromAxisAngle(PiFloat / 2.0f, Float3(0, 0, 1));
-    EXPECT_FLOAT_EQ(q.z, -std::sqrt(0.5f));
-    EXPECT_FLOAT_EQ(q.w, std::sqrt(0.5f));
-    // The negation makes a positive angle turn +X towards +Y for row vectors.
-    ExpectNear(q.RotateVector(Float3(1, 0, 0)), Float3(0, 1, 0));
-}
+TEST(Quaternion, RotationsFollowRowVectorsAndTheLeftFactorFirst) {
+    // FromAxisAngle negates the angle, so a positive angle turns +X towards +Y.
+    const Quaternion quarter = Quaternion::FromAxisAngle(PiFloat / 2.0f, Float3(0, 0, 1));
+    EXPECT_FLOAT_EQ(quarter.z, -std::sqrt(0.5f));
+    EXPECT_FLOAT_EQ(quarter.w, std::sqrt(0.5f));
+    ExpectNear(quarter.RotateVector(Float3(1, 0, 0)), Float3(0, 1, 0));
 
-TEST(Quaternion, RotateVectorEqualsRowVectorTimesToMatrix) {
-    const Quaternion q = Quaternion::FromAxisAngle(1.1f, UnitAxis(1, -2, 0.5f));
-    Matrix4 m;
-    q.ToMatrix(m);
-    const Float3 v(0.3f, -1.7f, 2.2f);
-    ExpectNear(q.RotateVector(v), m.TransformNormal(v)); // v * the 3x3 part
-}
-
-TEST(Quaternion, ProductAppliesTheLeftFactorFirst) {
     const Quaternion a = Quaternion::FromAxisAngle(0.7f, UnitAxis(0, 1, 0));
     const Quaternion b = Quaternion::FromAxisAngle(-1.3f, UnitAxis(1, 1, 0));
     const Float3 v(1.0f, 2.0f, 3.0f);
     ExpectNear((a * b).RotateVector(v), b.RotateVector(a.RotateVector(v)));
+    Matrix4 m;
+    b.ToMatrix(m);
+    ExpectNear(b.RotateVector(v), m.TransformNormal(v)); // v * the 3x3 part
 }
 
-TEST(Quaternion, ToMatrixWritesOnlyTheRotationPart) {
+TEST(Quaternion, ToMatrixWritesOnlyTheRotationPartAndFromMatrixReadsItBack) {
     Matrix4 m;
-    for (float& element : m.m) {
-        element = 7.0f;
-    }
+    std::fill(m.m, m.m + 16, 7.0f);
     Quaternion().ToMatrix(m);
     EXPECT_EQ(m.At(0, 0), 1.0f);
     EXPECT_EQ(m.At(1, 0), 0.0f);
@@ -53,47 +45,31 @@ TEST(Quaternion, ToMatrixWritesOnlyTheRotationPart) {
         EXPECT_EQ(m.At(3, i), 7.0f);
         EXPECT_EQ(m.At(i, 3), 7.0f);
     }
-}
-
-TEST(Quaternion, FromMatrixRoundTripsThroughAllFourBranches) {
-    const Quaternion cases[] = {
-        Quaternion::FromAxisAngle(0.5f, UnitAxis(1, 2, 3)),       // positive trace
-        Quaternion::FromAxisAngle(3.0f, UnitAxis(1, 0.2f, 0.1f)), // m00 largest
-        Quaternion::FromAxisAngle(3.0f, UnitAxis(0.1f, 0.2f, 1)), // m22 largest
-        Quaternion::FromAxisAngle(3.0f, UnitAxis(0.2f, 1, 0.1f)), // m11 largest
-        Quaternion(0.0f, 0.0f, 0.0f, -1.0f),
-    };
-    for (const Quaternion& q : cases) {
-        Matrix4 m;
+    // Each of the four branches of the matrix conversion.
+    for (const Quaternion& q : {
+             Quaternion::FromAxisAngle(0.5f, UnitAxis(1, 2, 3)),       // positive trace
+             Quaternion::FromAxisAngle(3.0f, UnitAxis(1, 0.2f, 0.1f)), // m00 largest
+             Quaternion::FromAxisAngle(3.0f, UnitAxis(0.1f, 0.2f, 1)), // m22 largest
+             Quaternion::FromAxisAngle(3.0f, UnitAxis(0.2f, 1, 0.1f)), // m11 largest
+             Quaternion(0.0f, 0.0f, 0.0f, -1.0f),
+         }) {
         q.ToMatrix(m);
         ExpectSameRotation(Quaternion::FromMatrix(m), q);
     }
 }
 
-TEST(Quaternion, NormalizeKeepsNearUnitValues) {
+TEST(Quaternion, NormalizeKeepsNearUnitValuesAndLeavesZeroFinite) {
     Quaternion nearUnit(0.0f, 0.0f, 0.0f, std::sqrt(1.00005f));
     const float w = nearUnit.w;
     nearUnit.Normalize();
     EXPECT_EQ(nearUnit.w, w);
-
     Quaternion scaled(0.0f, 2.0f, 0.0f, 2.0f);
     scaled.Normalize();
     EXPECT_FLOAT_EQ(scaled.y, std::sqrt(0.5f));
     EXPECT_FLOAT_EQ(scaled.w, std::sqrt(0.5f));
-}
-
-TEST(Quaternion, NormalizeLeavesAZeroQuaternionFinite) {
     Quaternion zero(0.0f, 0.0f, 0.0f, 0.0f);
     zero.Normalize();
     EXPECT_EQ(zero.w, 0.0f);
-}
-
-TEST(Quaternion, RotationFromZOfMinusZIsTheHalfTurnAboutY) {
-    const Quaternion q = Quaternion::RotationFromZ(Float3(0, 0, -3));
-    EXPECT_EQ(q.x, 0.0f);
-    EXPECT_FLOAT_EQ(q.y, -1.0f);
-    EXPECT_EQ(q.z, 0.0f);
-    EXPECT_NEAR(q.w, 0.0f, 1e-7f);
 }
 
 TEST(Quaternion, RotationFromZTurnsZOntoTheDirection) {
@@ -104,30 +80,30 @@ TEST(Quaternion, RotationFromZTurnsZOntoTheDirection) {
                direction.NormalizedOrSelf());
     ExpectNear(Quaternion::RotationFromZ(Float3(1, 0, 0)).RotateVector(Float3(0, 0, 1)),
                Float3(1, 0, 0));
+    // -Z is the half turn about Y.
+    const Quaternion q = Quaternion::RotationFromZ(Float3(0, 0, -3));
+    EXPECT_EQ(q.x, 0.0f);
+    EXPECT_FLOAT_EQ(q.y, -1.0f);
+    EXPECT_EQ(q.z, 0.0f);
+    EXPECT_NEAR(q.w, 0.0f, 1e-7f);
 }
 
-TEST(Quaternion, SlerpHitsBothEndsAndHalvesTheAngle) {
+TEST(Quaternion, SlerpHitsBothEndsAndTakesTheShorterArc) {
     const Quaternion from;
     const Quaternion to = Quaternion::FromAxisAngle(PiFloat / 2.0f, UnitAxis(0, 0, 1));
     ExpectSameRotation(Quaternion::Slerp(from, to, 0.0f), from);
     ExpectSameRotation(Quaternion::Slerp(from, to, 1.0f), to);
     ExpectSameRotation(Quaternion::Slerp(from, to, 0.5f),
                        Quaternion::FromAxisAngle(PiFloat / 4.0f, UnitAxis(0, 0, 1)));
-}
 
-TEST(Quaternion, SlerpTakesTheShorterArc) {
-    const Quaternion from;
-    const Quaternion to = Quaternion::FromAxisAngle(PiFloat / 2.0f, UnitAxis(1, 0, 0));
-    const Quaternion negated(-to.x, -to.y, -to.z, -to.w);
+    const Quaternion aboutX = Quaternion::FromAxisAngle(PiFloat / 2.0f, UnitAxis(1, 0, 0));
+    const Quaternion negated(-aboutX.x, -aboutX.y, -aboutX.z, -aboutX.w);
     const Quaternion half = Quaternion::Slerp(from, negated, 0.5f);
     ExpectSameRotation(half, Quaternion::FromAxisAngle(PiFloat / 4.0f, UnitAxis(1, 0, 0)));
     EXPECT_GT(half.w, 0.0f); // stayed on the side of the start
-}
 
-TEST(Quaternion, SlerpOfNearlyEqualRotationsUsesLinearWeights) {
-    const Quaternion a(0.0f, 0.0f, 0.0f, 1.0f);
-    const Quaternion b(0.01f, 0.0f, 0.0f, 0.99995f); // dot just above 0.9999
-    const Quaternion mid = Quaternion::Slerp(a, b, 0.25f);
+    // Nearly equal rotations (dot just above 0.9999) use linear weights.
+    const Quaternion mid = Quaternion::Slerp(from, Quaternion(0.01f, 0.0f, 0.0f, 0.99995f), 0.25f);
     EXPECT_FLOAT_EQ(mid.x, 0.0025f);
     EXPECT_FLOAT_EQ(mid.w, 0.75f + 0.25f * 0.99995f);
 }

@@ -10,12 +10,10 @@
 namespace quarn {
 namespace {
 
-TEST(Vector, SafeSqrtOfANegativeNumberIsZero) {
+TEST(Vector, SafeSqrtAndSafeAcosClampTheirArguments) {
     EXPECT_EQ(SafeSqrt(-1.0f), 0.0f);
     EXPECT_EQ(SafeSqrt(4.0f), 2.0f);
-}
-
-TEST(Vector, SafeAcosClampsRoundingOvershoot) {
+    // Rounding overshoot past +-1.
     EXPECT_EQ(SafeAcos(1.0000001f), 0.0f);
     EXPECT_FLOAT_EQ(SafeAcos(-1.0000001f), std::numbers::pi_v<float>);
 }
@@ -29,19 +27,13 @@ TEST(Vector, Int3ArithmeticWrapsInsteadOfOverflowing) {
     EXPECT_TRUE(value.Equals(Int3(INT32_MAX, -1, 0)));
 }
 
-TEST(Vector, Float3InequalityIsExact) {
+TEST(Vector, Float3ComparesExactlyCrossesRightHandedAndLeavesZeroUnnormalised) {
     const Float3 a(1.0f, 2.0f, 3.0f);
     EXPECT_FALSE(a != Float3(1.0f, 2.0f, 3.0f));
     EXPECT_TRUE(a != Float3(1.0f, 2.0f, std::nextafter(3.0f, 4.0f)));
-}
-
-TEST(Vector, CrossFollowsTheRightHandRule) {
-    const Float3 c = Float3(1, 2, 3).Cross(Float3(4, 5, 6));
-    EXPECT_FALSE(c != Float3(-3, 6, -3));
+    EXPECT_FALSE(a.Cross(Float3(4, 5, 6)) != Float3(-3, 6, -3));
     EXPECT_FALSE(Float3(1, 0, 0).Cross(Float3(0, 1, 0)) != Float3(0, 0, 1));
-}
 
-TEST(Vector, NormalizeLeavesAZeroVectorUnchanged) {
     Float3 zero;
     zero.Normalize();
     EXPECT_FALSE(zero != Float3());
@@ -69,21 +61,19 @@ void ExpectUnitPerpendicular(const Float3& v, const Float3& p) {
     EXPECT_NEAR(p.Dot(v), 0.0f, 1e-6f);
 }
 
-TEST(Vector, AnyPerpendicularIsAUnitVectorAtRightAngles) {
-    for (const Float3& v : {Float3(1, 0, 0), Float3(0, 1, 0), Float3(0, 0, 1),
-                            Float3(0.6f, 0.0f, 0.8f), Float3(0.95f, 0.1f, 0.0f)}) {
+TEST(Vector, PerpendicularsAndPlaneFramesAreUnitAndRightAngledEvenForDegenerateInput) {
+    // Short vectors along x have no y or z to build from and still get an answer.
+    for (const Float3& v :
+         {Float3(1, 0, 0), Float3(0, 1, 0), Float3(0, 0, 1), Float3(0.6f, 0.0f, 0.8f),
+          Float3(0.95f, 0.1f, 0.0f), Float3(0.5f, 0, 0)}) {
         ExpectUnitPerpendicular(v, v.AnyPerpendicular());
     }
-    // Short vectors along x have no y or z to build from and still get an answer.
-    ExpectUnitPerpendicular(Float3(0.5f, 0, 0), Float3(0.5f, 0, 0).AnyPerpendicular());
     EXPECT_FALSE(Float3().AnyPerpendicular() != Float3());
-}
 
-TEST(Vector, PlaneSpaceCompletesARightHandedFrame) {
+    Float3 p;
+    Float3 q;
     for (const Float3& n : {Float3(0, 0, 1), Float3(0, 0, -1), Float3(1, 0, 0),
                             Float3(0.48f, 0.6f, 0.64f), Float3(0.6f, 0.0f, -0.8f)}) {
-        Float3 p;
-        Float3 q;
         PlaneSpace(n, p, q);
         ExpectUnitPerpendicular(n, p);
         ExpectUnitPerpendicular(n, q);
@@ -91,8 +81,6 @@ TEST(Vector, PlaneSpaceCompletesARightHandedFrame) {
         test::ExpectNear(p.Cross(q), n, 1e-6f);
     }
     // A zero normal has no frame but still gets a finite one.
-    Float3 p;
-    Float3 q;
     PlaneSpace(Float3(), p, q);
     EXPECT_FALSE(p != Float3(1, 0, 0) || q != Float3(0, 1, 0));
 }
