@@ -33,15 +33,12 @@ TEST(NumberText, ParsersReportWhereTheyStopped) {
     EXPECT_STREQ(end, ",");
 }
 
-TEST(NumberText, UnsignedDecimalKeepsAll32Bits) {
+TEST(NumberText, UnsignedDecimalAndHexadecimalKeepAll32Bits) {
     EXPECT_EQ(ParseUInt32("4294967295"), 0xFFFFFFFFu);
     EXPECT_EQ(ParseUInt32("2684420100"), 0xA0010004u); // an id with port 10
     EXPECT_EQ(ParseUInt32("4294967296"), 0xFFFFFFFFu);
     // The same id once written signed reads back as itself.
     EXPECT_EQ(ParseUInt32("-1610547196"), 0xA0010004u);
-}
-
-TEST(NumberText, HexadecimalKeepsAll32Bits) {
     EXPECT_EQ(ParseHex32("80808080"), 0x80808080u);
     EXPECT_EQ(ParseHex32("0x80808080"), 0x80808080u);
     EXPECT_EQ(ParseHex32("0XffFFffFF"), 0xFFFFFFFFu);

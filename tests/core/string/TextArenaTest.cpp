@@ -7,7 +7,7 @@
 namespace quarn {
 namespace {
 
-TEST(TextArena, WordsNameTheirTextsAndBadWordsNameNothing) {
+TEST(TextArena, WordsNameTheirTextsThatStayPutAndBadWordsNameNothing) {
     TextWord word = StoreText("long-lived");
     ASSERT_NE(word, 0u);
     EXPECT_STREQ(LookupText(word), "long-lived");
@@ -20,16 +20,14 @@ TEST(TextArena, WordsNameTheirTextsAndBadWordsNameNothing) {
     std::string outside = "elsewhere";
     EXPECT_EQ(TextWordOf(outside.c_str()), 0u);
     EXPECT_EQ(TextWordOf(nullptr), 0u);
-}
 
-TEST(TextArena, StoredTextsStayPutWhileMoreAreStored) {
-    TextWord first = StoreText("first");
-    const char* where = LookupText(first);
+    // Stored texts stay put while more are stored.
+    const char* where = LookupText(word);
     for (int i = 0; i < 10000; ++i) {
         StoreText(std::string(100, 'x'));
     }
-    EXPECT_EQ(LookupText(first), where);
-    EXPECT_STREQ(where, "first");
+    EXPECT_EQ(LookupText(word), where);
+    EXPECT_STREQ(where, "long-lived");
 }
 
 TEST(TextArena, RingTextStaysValidUntilTheRingWrapsOverIt) {
@@ -62,8 +60,11 @@ TEST(TextArena, RingWrapsToItsStartAfterTheWrapPoint) {
     EXPECT_GE(wraps, 1) << "1000 texts of 101 bytes pass the 63 KB point";
 }
 
-TEST(TextArena, CommitNeverRunsPastTheRingForAnUnterminatedText) {
-    // Move the write position close to the end of the ring.
+TEST(TextArena, TextsThatDoNotFitAreCutAndCommitNeverRunsPastTheRing) {
+    const char* text = PutTempString(std::string(70000, 'c'));
+    EXPECT_LT(std::strlen(text), TempRingSize);
+    EXPECT_GE(std::strlen(text), TempRingSize - TempRingWrapPoint - 1);
+    // An unterminated text close to the end of the ring.
     while (GetTempStringSpace() > TempRingSize - TempRingWrapPoint + 200) {
         PutTempString(std::string(150, 'p'));
     }
@@ -73,12 +74,6 @@ TEST(TextArena, CommitNeverRunsPastTheRingForAnUnterminatedText) {
     CommitTempString();
     EXPECT_EQ(std::strlen(position), space - 1);
     EXPECT_EQ(GetTempStringSpace(), TempRingSize);
-}
-
-TEST(TextArena, PutTempStringCutsTextsThatDoNotFit) {
-    const char* text = PutTempString(std::string(70000, 'c'));
-    EXPECT_LT(std::strlen(text), TempRingSize);
-    EXPECT_GE(std::strlen(text), TempRingSize - TempRingWrapPoint - 1);
 }
 
 } // namespace
