@@ -7,12 +7,9 @@
 namespace quarn::test {
 namespace {
 
-// The patterns tests/data/make_bmps.py draws.
+// The palette pattern tests/data/make_bmps.py draws.
 ImagePixel PaletteColour(uint32_t i) {
     return Argb(255, i * 53, i * 97 + 31, i * 29 + 7);
-}
-ImagePixel TrueColour(uint32_t x, uint32_t y) {
-    return Argb(255, x * 40 + 10, y * 60 + 20, (x + y) * 25 + 5);
 }
 uint32_t RleIndex(uint32_t x, uint32_t y, uint32_t colours) {
     if ((y == 1 && x >= 6) || (y == 2 && x < 2) || (y == 3 && x >= 2 && x <= 5)) {
@@ -80,7 +77,7 @@ TEST_F(BmpCodecTest, TrueColourLayoutsDecodeToTheSamePixels) {
         bool sixteen = std::string(name) == "bits16.bmp";
         for (uint32_t y = 0; y < 3; ++y) {
             for (uint32_t x = 0; x < 5; ++x) {
-                ImagePixel expected = TrueColour(x, y);
+                ImagePixel expected = BitmapFixturePixel(x, y);
                 ImagePixel actual = image.At(x, y);
                 EXPECT_EQ(actual >> 24, 255u);
                 for (int shift = 0; shift < 24; shift += 8) {
@@ -98,8 +95,8 @@ TEST_F(BmpCodecTest, ChannelMasksCarryAlpha) {
     ASSERT_TRUE(image.loaded);
     for (uint32_t y = 0; y < 3; ++y) {
         for (uint32_t x = 0; x < 5; ++x) {
-            EXPECT_EQ(image.At(x, y), (TrueColour(x, y) & 0xFFFFFF) | ((x * 60 + y * 7 + 15) & 255)
-                                                                          << 24);
+            EXPECT_EQ(image.At(x, y),
+                      (BitmapFixturePixel(x, y) & 0xFFFFFF) | ((x * 60 + y * 7 + 15) & 255) << 24);
         }
     }
 }
@@ -187,7 +184,7 @@ public:
 };
 
 ImagePixel SourceOf(uint32_t x, uint32_t y, void*) {
-    return 0x7F000000u | TrueColour(x, y);
+    return 0x7F000000u | BitmapFixturePixel(x, y);
 }
 
 TEST_F(BmpCodecTest, SavedBitmapsArePaddedAndReadBackOpaque) {
@@ -201,7 +198,7 @@ TEST_F(BmpCodecTest, SavedBitmapsArePaddedAndReadBackOpaque) {
     ASSERT_TRUE(image.loaded);
     for (uint32_t y = 0; y < 2; ++y) {
         for (uint32_t x = 0; x < 3; ++x) {
-            EXPECT_EQ(image.At(x, y), TrueColour(x, y));
+            EXPECT_EQ(image.At(x, y), BitmapFixturePixel(x, y));
         }
     }
 }

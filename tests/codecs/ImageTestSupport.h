@@ -63,4 +63,9 @@ inline std::vector<uint8_t> ZlibCompressed(const std::vector<uint8_t>& data) {
     return out;
 }
 
+// The true-colour pattern tests/data/make_bmps.py draws.
+inline ImagePixel BitmapFixturePixel(uint32_t x, uint32_t y) {
+    return Argb(255, x * 40 + 10, y * 60 + 20, (x + y) * 25 + 5);
+}
+
 } // namespace quarn::test

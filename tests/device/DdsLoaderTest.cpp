@@ -2,6 +2,7 @@
 
 #include "device/DeviceTexture.h"
 #include "gpu/software/SoftwareDevice.h"
+#include "tests/device/DeviceTestSupport.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,6 +14,8 @@
 
 namespace quarn {
 namespace {
+
+using test::ReadTexel;
 
 // A file in memory that remembers how many bytes each read asked for.
 struct MemoryStream {
@@ -67,10 +70,7 @@ std::vector<uint8_t> Header(uint32_t width, uint32_t height) {
 class DdsLoaderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        GpuPresentParameters p;
-        p.backBufferWidth = 8;
-        p.backBufferHeight = 8;
-        device_ = SoftwareDevice::Create(p);
+        device_ = SoftwareDevice::Create({.backBufferWidth = 8, .backBufferHeight = 8});
         ASSERT_NE(device_, nullptr);
         texture_ = std::make_unique<DeviceTexture>(*device_);
     }
@@ -90,7 +90,7 @@ protected:
     std::unique_ptr<DeviceTexture> texture_;
 };
 
-TEST_F(DdsLoaderTest, MipmappedBlockFileReadsEachLevelAtItsOwnSize) {
+TEST_F(DdsLoaderTest, MipmappedBlockFilesReadEachLevelAtItsOwnSize) {
     MemoryStream stream{Fixture("dxt1_mips.dds")};
     ASSERT_EQ(stream.bytes.size(), 232u);
     ASSERT_TRUE(Load(stream));
@@ -102,30 +102,25 @@ TEST_F(DdsLoaderTest, MipmappedBlockFileReadsEachLevelAtItsOwnSize) {
     EXPECT_EQ(texture_->GetSize(), (TextureInt2{16, 8}));
     EXPECT_EQ(texture_->GetAllocatedSize(), (TextureInt2{16, 8}));
 
-    ASSERT_TRUE(texture_->Lock(TextureLockRead, 0));
-    EXPECT_EQ(texture_->GetPixel(1, 1), 0xFFFF0000u);
-    EXPECT_EQ(texture_->GetPixel(5, 2), 0xFF00FF00u);
-    EXPECT_EQ(texture_->GetPixel(15, 7), 0xFFFFFFFFu);
-    ASSERT_TRUE(texture_->Lock(TextureUnlocked, 0));
-    ASSERT_TRUE(texture_->Lock(TextureLockRead, 1));
-    EXPECT_EQ(texture_->GetPixel(0, 0), 0xFF00FF00u);
-    EXPECT_TRUE(texture_->Lock(TextureUnlocked, 1));
-}
+    EXPECT_EQ(ReadTexel(*texture_, 1, 1), 0xFFFF0000u);
+    EXPECT_EQ(ReadTexel(*texture_, 5, 2), 0xFF00FF00u);
+    EXPECT_EQ(ReadTexel(*texture_, 15, 7), 0xFFFFFFFFu);
+    EXPECT_EQ(ReadTexel(*texture_, 0, 0, 1), 0xFF00FF00u);
 
-TEST_F(DdsLoaderTest, SquareBlockFileReadsQuarterSizedLevelsDownToOneBlock) {
+    // A square file reads quarter-sized levels down to one block.
     std::vector<uint8_t> bytes = Header(256, 256);
     std::memcpy(bytes.data() + FourCCField, "DXT1", 4);
     Put32(bytes, MipCount, 9);
     Put32(bytes, Caps1, DdsCapsMipMap);
     bytes.resize(bytes.size() + 32768 + 8192 + 2048 + 512 + 128 + 32 + 8 + 8 + 8);
-    MemoryStream stream{bytes};
-    ASSERT_TRUE(Load(stream));
-    EXPECT_EQ(stream.requests,
+    MemoryStream square{bytes};
+    ASSERT_TRUE(Load(square));
+    EXPECT_EQ(square.requests,
               (std::vector<uint32_t>{4, 124, 32768, 8192, 2048, 512, 128, 32, 8, 8, 8}));
     EXPECT_EQ(texture_->GetLevelCount(), 9);
 }
 
-TEST_F(DdsLoaderTest, CubeMapFillsTheSixFacesInOrder) {
+TEST_F(DdsLoaderTest, CubeMapsFillTheSixFacesInOrderAndTwentyFourBitFilesLoadAsRgb) {
     MemoryStream stream{Fixture("argb_cube.dds")};
     ASSERT_TRUE(Load(stream));
     EXPECT_EQ(texture_->GetKind(), TextureKind::CubeTexture);
@@ -134,22 +129,19 @@ TEST_F(DdsLoaderTest, CubeMapFillsTheSixFacesInOrder) {
     const uint32_t faces[6] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF,
                                0xFFFFFF00, 0xFF00FFFF, 0x80FFFFFF};
     for (uint32_t face = 0; face < 6; ++face) {
-        ASSERT_TRUE(texture_->Lock(TextureLockRead, face));
-        EXPECT_EQ(texture_->GetPixel(3, 3), faces[face]) << face;
-        ASSERT_TRUE(texture_->Lock(TextureUnlocked, face));
+        EXPECT_EQ(ReadTexel(*texture_, 3, 3, face), faces[face]) << face;
     }
-}
-
-TEST_F(DdsLoaderTest, TwentyFourBitFileLoadsAsRgb) {
-    MemoryStream stream{Fixture("rgb24.dds")};
-    ASSERT_TRUE(Load(stream));
+    MemoryStream rgb{Fixture("rgb24.dds")};
+    ASSERT_TRUE(Load(rgb));
     EXPECT_EQ(texture_->GetFormat(), PixelFormat::R8G8B8);
-    ASSERT_TRUE(texture_->Lock(TextureLockRead, 0));
-    EXPECT_EQ(texture_->GetPixel(0, 0), 0xFF0A0000u);
-    EXPECT_EQ(texture_->GetPixel(3, 1), 0xFF0DC8B4u);
+    EXPECT_EQ(ReadTexel(*texture_, 0, 0), 0xFF0A0000u);
+    EXPECT_EQ(ReadTexel(*texture_, 3, 1), 0xFF0DC8B4u);
 }
 
-TEST_F(DdsLoaderTest, BrokenFilesFailWithTheirTexts) {
+TEST_F(DdsLoaderTest, BrokenFilesFailWithTheirTextsAndReplaceAnEarlierTexture) {
+    ASSERT_TRUE(texture_->Create(8, 8, PixelFormat::A8R8G8B8, TextureKind::Texture2D, 0, 1));
+    ExpectFailure({'n', 'o', 'p', 'e'}, "Not a DDS file");
+    EXPECT_EQ(texture_->GetSize(), (TextureInt2{0, 0}));
     std::vector<uint8_t> good = Fixture("argb_cube.dds");
     std::vector<uint8_t> bytes = good;
     bytes[3] = 'X';
@@ -196,12 +188,6 @@ TEST_F(DdsLoaderTest, HeadersThatLieAboutSizesFailBeforeAnyWrite) {
     MemoryStream stream{bytes};
     EXPECT_TRUE(Load(stream));
     EXPECT_EQ(texture_->GetLevelCount(), 1);
-}
-
-TEST_F(DdsLoaderTest, FailedLoadReplacesAnEarlierTexture) {
-    ASSERT_TRUE(texture_->Create(8, 8, PixelFormat::A8R8G8B8, TextureKind::Texture2D, 0, 1));
-    ExpectFailure({'n', 'o', 'p', 'e'}, "Not a DDS file");
-    EXPECT_EQ(texture_->GetSize(), (TextureInt2{0, 0}));
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "device/IndexBuffer.h"
 #include "device/VertexBuffer.h"
 #include "gpu/software/SoftwareDevice.h"
+#include "tests/device/DeviceTestSupport.h"
 
 #include <bit>
 #include <cmath>
@@ -14,12 +15,7 @@
 namespace quarn {
 namespace {
 
-GpuDisplayMode SmallDisplay() {
-    GpuDisplayMode mode;
-    mode.width = 96;
-    mode.height = 80;
-    return mode;
-}
+constexpr GpuDisplayMode SmallDisplay{.width = 96, .height = 80};
 
 // The software device's factory, noting the device it made in *made (when given) so that the test
 // reaches what the render device does not offer: loss injection and the present sink.
@@ -38,8 +34,7 @@ GpuDeviceFactory SoftwareFactory(SoftwareDevice** made = nullptr) {
 std::unique_ptr<GpuRenderDevice>
 MakeDevice(uint32_t flags = DeviceDepthStencil | DeviceDepthSearchAll,
            const GpuCaps& caps = GpuCaps{}, SoftwareDevice** software = nullptr) {
-    auto device =
-        std::make_unique<GpuRenderDevice>(SoftwareFactory(software), caps, SmallDisplay());
+    auto device = std::make_unique<GpuRenderDevice>(SoftwareFactory(software), caps, SmallDisplay);
     EXPECT_TRUE(device->Create(flags, nullptr, 64, 48)) << device->GetErrorText();
     return device;
 }
@@ -52,16 +47,16 @@ float Transform(GpuRenderDevice& device, GpuTransform which, int element) {
     return device.Gpu()->GetTransform(which).m[element];
 }
 
-TEST(GpuRenderDevice, CreatesHeadlessWithADepthSurfaceAsLargeAsTheDisplay) {
+void ExpectSameMatrix(const Matrix4& actual, const Matrix4& expected) {
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_FLOAT_EQ(actual.m[i], expected.m[i]) << "element " << i;
+    }
+}
+
+TEST(GpuRenderDevice, CreatesHeadlessWithTheStartUpStates) {
     auto device = MakeDevice();
     EXPECT_EQ(TheRenderDevice(), device.get());
     EXPECT_EQ(device->GetDeviceState(), DeviceState::Ready);
-    EXPECT_EQ(device->GetDepthBits(), 24u);
-    EXPECT_EQ(device->GetStencilBits(), 8u);
-    GpuSurfaceDesc depth = device->Gpu()->GetDepthStencilSurface()->GetDesc();
-    EXPECT_EQ(depth.format, GpuFormat::D24S8);
-    EXPECT_EQ(depth.width, 96u);
-    EXPECT_EQ(depth.height, 80u);
     EXPECT_EQ(device->GetViewportSize().x, 64);
     EXPECT_EQ(device->GetViewportSize().y, 48);
     EXPECT_EQ(device->GetBackBufferFormat(), PixelFormat::X8R8G8B8); // as the display
@@ -69,27 +64,42 @@ TEST(GpuRenderDevice, CreatesHeadlessWithADepthSurfaceAsLargeAsTheDisplay) {
     EXPECT_EQ(device->Gpu()->GetRenderState(GpuRenderState::AlphaFunc),
               static_cast<uint32_t>(GpuCompare::Greater));
     EXPECT_EQ(device->Gpu()->GetMaterial().power, 10.0f);
+    // Statistics are zeroed at every BeginScene.
+    device->GetRenderStatistics().numModelsRendered = 5;
+    device->BeginScene();
+    EXPECT_EQ(device->GetRenderStatistics().numModelsRendered, 0u);
+    EXPECT_STREQ(RenderStatisticNames[2], "iNumModelsRendered");
 }
 
 TEST(GpuRenderDevice, DepthFormatSearchFollowsTheFlagsAndTheAdapter) {
-    auto noDepth = MakeDevice(0);
-    EXPECT_EQ(noDepth->Gpu()->GetDepthStencilSurface(), nullptr);
-    EXPECT_EQ(noDepth->GetDepthBits(), 0u);
-    EXPECT_EQ(noDepth->GetStencilBits(), 0u);
-
-    auto skipStencil = MakeDevice(DeviceDepthStencil);
-    EXPECT_EQ(skipStencil->Gpu()->GetDepthStencilSurface()->GetDesc().format, GpuFormat::D32);
-
-    GpuCaps fewStencilBits;
-    fewStencilBits.maxStencilBits = 1;
-    auto d15 = MakeDevice(DeviceDepthStencil | DeviceDepthSearchAll, fewStencilBits);
-    EXPECT_EQ(d15->GetDepthBits(), 15u);
-    EXPECT_EQ(d15->GetStencilBits(), 1u);
-
-    auto pow2 = MakeDevice(DeviceDepthStencil | DevicePow2DepthAndSceneTargets);
-    GpuSurfaceDesc desc = pow2->Gpu()->GetDepthStencilSurface()->GetDesc();
-    EXPECT_EQ(desc.width, 128u);
-    EXPECT_EQ(desc.height, 128u);
+    const struct {
+        uint32_t flags;
+        uint32_t maxStencilBits;
+        GpuFormat format; // Unknown: no depth surface
+        uint32_t depthBits, stencilBits, side;
+    } cases[] = {
+        // As large as the display.
+        {DeviceDepthStencil | DeviceDepthSearchAll, 8, GpuFormat::D24S8, 24, 8, 96},
+        {0, 8, GpuFormat::Unknown, 0, 0, 0},
+        {DeviceDepthStencil, 8, GpuFormat::D32, 32, 0, 96},
+        {DeviceDepthStencil | DeviceDepthSearchAll, 1, GpuFormat::D15S1, 15, 1, 96},
+        {DeviceDepthStencil | DevicePow2DepthAndSceneTargets, 8, GpuFormat::D32, 32, 0, 128},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.flags);
+        GpuCaps caps;
+        caps.maxStencilBits = c.maxStencilBits;
+        auto device = MakeDevice(c.flags, caps);
+        EXPECT_EQ(device->GetDepthBits(), c.depthBits);
+        EXPECT_EQ(device->GetStencilBits(), c.stencilBits);
+        GpuSurface* depth = device->Gpu()->GetDepthStencilSurface();
+        ASSERT_EQ(depth != nullptr, c.format != GpuFormat::Unknown);
+        if (depth != nullptr) {
+            EXPECT_EQ(depth->GetDesc().format, c.format);
+            EXPECT_EQ(depth->GetDesc().width, c.side);
+            EXPECT_EQ(depth->GetDesc().height, c.side == 96 ? 80u : c.side);
+        }
+    }
 }
 
 TEST(GpuRenderDevice, ClearAndPresentShowTheViewportInThePresentRectangle) {
@@ -118,12 +128,11 @@ TEST(GpuRenderDevice, ClearAndPresentShowTheViewportInThePresentRectangle) {
     EXPECT_EQ(dest.right, 74);
     EXPECT_EQ(dest.bottom, 68);
     EXPECT_EQ(device->GetFrameCount(), 1u);
-}
 
-TEST(GpuRenderDevice, ClearAskingForAMissingStencilPlaneStillClearsColourAndDepth) {
-    auto device = MakeDevice(DeviceDepthStencil); // D32: no stencil
-    device->Clear(DeviceClearTarget | DeviceClearDepth | DeviceClearStencil, 0xFF00FF00);
-    EXPECT_EQ(BackPixel(*device, 5, 5), 0xFF00FF00u);
+    // Asking for a plane the device lacks still clears colour and depth.
+    auto noStencil = MakeDevice(DeviceDepthStencil); // D32
+    noStencil->Clear(DeviceClearTarget | DeviceClearDepth | DeviceClearStencil, 0xFF00FF00);
+    EXPECT_EQ(BackPixel(*noStencil, 5, 5), 0xFF00FF00u);
     auto noDepth = MakeDevice(0);
     noDepth->Clear(DeviceClearTarget | DeviceClearDepth, 0xFF0000FF);
     EXPECT_EQ(BackPixel(*noDepth, 5, 5), 0xFF0000FFu);
@@ -142,8 +151,8 @@ TEST(GpuRenderDevice, ViewportsTheTargetCannotHoldAreIgnored) {
     EXPECT_EQ(device->Gpu()->GetViewport().width, 16u);
 }
 
-TEST(GpuRenderDevice, WithoutADeviceEveryOperationIsHarmless) {
-    GpuRenderDevice device(SoftwareFactory(), GpuCaps{}, SmallDisplay());
+TEST(GpuRenderDevice, WithoutADeviceEveryOperationIsHarmlessAndFailedCreationExplainsItself) {
+    GpuRenderDevice device(SoftwareFactory(), GpuCaps{}, SmallDisplay);
     EXPECT_EQ(device.GetDeviceState(), DeviceState::NotCreated);
     EXPECT_FALSE(device.BeginScene());
     device.Present();
@@ -156,28 +165,23 @@ TEST(GpuRenderDevice, WithoutADeviceEveryOperationIsHarmless) {
     EXPECT_TRUE(std::isfinite(projection.m[5]));
     EXPECT_TRUE(device.ResetDevice());
     EXPECT_TRUE(device.GetErrorText().empty());
-}
+    EXPECT_EQ(device.CreateTexture(), nullptr);
+    EXPECT_EQ(device.CreateVertexData(), nullptr);
+    EXPECT_EQ(device.GetBackBuffer(), nullptr);
 
-TEST(GpuRenderDevice, FailedCreationExplainsItself) {
-    GpuRenderDevice device(SoftwareFactory(), GpuCaps{}, SmallDisplay());
     EXPECT_FALSE(device.Create(0, nullptr, 100000, 48));
     EXPECT_EQ(device.GetErrorText(), "Failed to create the render device. Error code is 1.");
     EXPECT_EQ(device.GetDeviceState(), DeviceState::NotCreated);
-}
 
-TEST(GpuRenderDevice, StatisticsAreZeroedAtEveryBeginScene) {
-    auto device = MakeDevice();
-    device->GetRenderStatistics().numModelsRendered = 5;
-    device->BeginScene();
-    EXPECT_EQ(device->GetRenderStatistics().numModelsRendered, 0u);
-    EXPECT_STREQ(RenderStatisticNames[2], "iNumModelsRendered");
-}
-
-uint32_t TexturePixel(DeviceTexture& texture, int32_t x, int32_t y) {
-    EXPECT_TRUE(texture.Lock(1, 0));
-    uint32_t pixel = texture.GetPixel(x, y);
-    texture.Lock(0, 0);
-    return pixel;
+    ASSERT_TRUE(device.Create(0, nullptr, 16, 16));
+    EXPECT_NE(device.CreateVertexData(), nullptr);
+    EXPECT_NE(device.CreateIndexData(), nullptr);
+    auto texture = device.CreateTexture();
+    ASSERT_TRUE(texture->Create(4, 4, PixelFormat::A8R8G8B8, TextureKind::Texture2D, 0, 1));
+    EXPECT_TRUE(device.SetTexture(texture.get(), 1));
+    EXPECT_EQ(device.Gpu()->GetTexture(1), texture->GetGpuTexture());
+    EXPECT_TRUE(device.SetTexture(nullptr, 1));
+    EXPECT_EQ(device.Gpu()->GetTexture(1), nullptr);
 }
 
 TEST(GpuRenderDevice, SceneTargetsCatchTheSceneAndReachTheBackBufferAtItsEnd) {
@@ -197,16 +201,15 @@ TEST(GpuRenderDevice, SceneTargetsCatchTheSceneAndReachTheBackBufferAtItsEnd) {
     EXPECT_EQ(BackPixel(*device, 63, 47), 0xFFC08040u);
     EXPECT_EQ(device->GetPreviousSceneTarget(), first);
     EXPECT_EQ(device->Gpu()->GetRenderTarget(0), device->Gpu()->GetBackBuffer());
+
+    // Wide targets use four 16-bit channels.
+    auto wide = MakeDevice(DeviceWideSceneTargets);
+    ASSERT_NE(wide->GetSceneTarget(), nullptr);
+    EXPECT_EQ(wide->GetSceneTarget()->GetFormat(), PixelFormat::A16B16G16R16);
 }
 
-TEST(GpuRenderDevice, WideSceneTargetsUseFourSixteenBitChannels) {
-    auto device = MakeDevice(DeviceWideSceneTargets);
-    ASSERT_NE(device->GetSceneTarget(), nullptr);
-    EXPECT_EQ(device->GetSceneTarget()->GetFormat(), PixelFormat::A16B16G16R16);
-}
-
-TEST(GpuRenderDevice, RenderTargetTexturesKeepTheViewport) {
-    auto device = MakeDevice();
+TEST(GpuRenderDevice, RenderTargetsKeepTheViewportAndTheBackBufferReadsBack) {
+    auto device = MakeDevice(DeviceLockableBackBuffer);
     auto target = device->CreateTexture();
     ASSERT_TRUE(target->Create(64, 64, PixelFormat::A8R8G8B8, TextureKind::Texture2D,
                                TextureFlagRenderTarget, 1));
@@ -217,10 +220,8 @@ TEST(GpuRenderDevice, RenderTargetTexturesKeepTheViewport) {
     EXPECT_EQ(device->Gpu()->GetViewport().width, 32u);
     device->SetRenderTarget(nullptr, false);
     EXPECT_EQ(device->Gpu()->GetRenderTarget(0), device->Gpu()->GetBackBuffer());
-}
 
-TEST(GpuRenderDevice, BackBufferCopiesAndWrapsReadBackTheFrame) {
-    auto device = MakeDevice(DeviceLockableBackBuffer);
+    device->SetViewport(0, 0, 64, 48);
     device->Clear(DeviceClearTarget, 0xFF0000FF);
     device->SetViewport(16, 8, 16, 8);
     device->Clear(DeviceClearTarget, 0xFFFF0000);
@@ -228,68 +229,37 @@ TEST(GpuRenderDevice, BackBufferCopiesAndWrapsReadBackTheFrame) {
     ASSERT_TRUE(copy->Create(16, 8, PixelFormat::A8R8G8B8, TextureKind::Texture2D,
                              TextureFlagRenderTarget, 1));
     device->CopyBackBufferToTexture(copy.get());
-    EXPECT_EQ(TexturePixel(*copy, 0, 0), 0xFFFF0000u);
-    EXPECT_EQ(TexturePixel(*copy, 15, 7), 0xFFFF0000u);
-
+    EXPECT_EQ(test::ReadTexel(*copy, 0, 0), 0xFFFF0000u);
+    EXPECT_EQ(test::ReadTexel(*copy, 15, 7), 0xFFFF0000u);
     auto back = device->GetBackBuffer();
     ASSERT_NE(back, nullptr);
     EXPECT_EQ(back->GetKind(), TextureKind::Surface);
-    EXPECT_EQ(TexturePixel(*back, 0, 0) & 0xFFFFFF, 0x0000FFu);
-    EXPECT_EQ(TexturePixel(*back, 16, 8) & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(test::ReadTexel(*back, 0, 0) & 0xFFFFFF, 0x0000FFu);
+    EXPECT_EQ(test::ReadTexel(*back, 16, 8) & 0xFFFFFF, 0xFF0000u);
 }
 
-TEST(GpuRenderDevice, FactoriesNeedACreatedDevice) {
-    GpuRenderDevice device(SoftwareFactory(), GpuCaps{}, SmallDisplay());
-    EXPECT_EQ(device.CreateTexture(), nullptr);
-    EXPECT_EQ(device.CreateVertexData(), nullptr);
-    EXPECT_EQ(device.GetBackBuffer(), nullptr);
-    ASSERT_TRUE(device.Create(0, nullptr, 16, 16));
-    EXPECT_NE(device.CreateVertexData(), nullptr);
-    EXPECT_NE(device.CreateIndexData(), nullptr);
-    auto texture = device.CreateTexture();
-    ASSERT_TRUE(texture->Create(4, 4, PixelFormat::A8R8G8B8, TextureKind::Texture2D, 0, 1));
-    EXPECT_TRUE(device.SetTexture(texture.get(), 1));
-    EXPECT_EQ(device.Gpu()->GetTexture(1), texture->GetGpuTexture());
-    EXPECT_TRUE(device.SetTexture(nullptr, 1));
-    EXPECT_EQ(device.Gpu()->GetTexture(1), nullptr);
-}
-
-// A stand-in owner of default-pool data, as dynamic vertex data and render targets are.
-struct DefaultPoolOwner {
-    GpuRenderDevice* device = nullptr;
-    std::unique_ptr<GpuVertexBuffer> buffer;
-    std::vector<std::string>* calls = nullptr;
-    bool restoreFails = false;
-
-    void Make() {
-        buffer = device->Gpu()->CreateVertexBuffer(64, GpuUsageDynamic, 0, GpuPool::Default);
-    }
-    void Release(const char* name) {
-        calls->push_back(std::string("release ") + name);
-        buffer.reset();
-    }
-    bool Restore(const char* name) {
-        calls->push_back(std::string("restore ") + name);
-        Make();
-        return !restoreFails;
-    }
-};
-
+// Two stand-in owners of default-pool data, as dynamic vertex data and render targets are.
 class GpuRenderDeviceLoss : public ::testing::Test {
 protected:
     void SetUp() override {
         device = MakeDevice(DeviceDepthStencil | DeviceDepthSearchAll, GpuCaps{}, &software);
-        for (auto* owner : {&vertices, &textures}) {
-            owner->device = device.get();
-            owner->calls = &calls;
-            owner->Make();
+        for (int i = 0; i < 2; ++i) {
+            buffers[i] = MakeBuffer();
+            device->AddDeviceMemoryClient(
+                [this, i] {
+                    calls.push_back("release " + std::to_string(i));
+                    buffers[i].reset();
+                },
+                [this, i] {
+                    calls.push_back("restore " + std::to_string(i));
+                    buffers[i] = MakeBuffer();
+                    return i != failingRestore;
+                });
         }
-        device->AddDeviceMemoryClient([this] { vertices.Release("vertices"); },
-                                      [this] { return vertices.Restore("vertices"); });
-        device->AddDeviceMemoryClient([this] { textures.Release("textures"); },
-                                      [this] { return textures.Restore("textures"); });
     }
-
+    std::unique_ptr<GpuVertexBuffer> MakeBuffer() {
+        return device->Gpu()->CreateVertexBuffer(64, GpuUsageDynamic, 0, GpuPool::Default);
+    }
     void Lose() {
         software->LoseDevice();
         device->Present();
@@ -298,9 +268,9 @@ protected:
 
     SoftwareDevice* software = nullptr;
     std::unique_ptr<GpuRenderDevice> device;
-    DefaultPoolOwner vertices;
-    DefaultPoolOwner textures;
+    std::unique_ptr<GpuVertexBuffer> buffers[2];
     std::vector<std::string> calls;
+    int failingRestore = -1;
 };
 
 TEST_F(GpuRenderDeviceLoss, ResetReleasesAndRestoresDefaultPoolDataInOrder) {
@@ -317,19 +287,32 @@ TEST_F(GpuRenderDeviceLoss, ResetReleasesAndRestoresDefaultPoolDataInOrder) {
 
     ASSERT_TRUE(device->ResetDevice()) << device->GetErrorText();
     EXPECT_EQ(device->GetDeviceState(), DeviceState::Ready);
-    EXPECT_EQ(calls, (std::vector<std::string>{"release vertices", "release textures",
-                                               "restore vertices", "restore textures"}));
-    EXPECT_NE(vertices.buffer, nullptr);
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{"release 0", "release 1", "restore 0", "restore 1"}));
+    EXPECT_NE(buffers[0], nullptr);
     EXPECT_EQ(device->Gpu()->GetDepthStencilSurface()->GetDesc().format, GpuFormat::D24S8);
     EXPECT_EQ(Transform(*device, GpuTransform::World, 12), 7.0f);
     ASSERT_EQ(managed->LockRect(0, GpuCubeFace::PositiveX, locked, nullptr, GpuLockReadOnly),
               GpuResult::Ok);
     EXPECT_EQ(static_cast<uint32_t*>(locked.bits)[0], 0x12345678u);
     managed->UnlockRect(0, GpuCubeFace::PositiveX);
-
     device->Clear(DeviceClearTarget, 0xFFABCDEF);
     device->Present();
     EXPECT_EQ(BackPixel(*device, 1, 1), 0xFFABCDEFu);
+    EXPECT_EQ(device->GetDeviceState(), DeviceState::Ready);
+}
+
+TEST_F(GpuRenderDeviceLoss, ResetFailsAtTheFirstFailedRestoreOrWhileDefaultPoolDataLives) {
+    auto forgotten = device->Gpu()->CreateIndexBuffer(12, 0, GpuFormat::Index16, GpuPool::Default);
+    Lose();
+    EXPECT_FALSE(device->ResetDevice());
+    EXPECT_EQ(device->GetDeviceState(), DeviceState::Lost);
+    forgotten.reset();
+    failingRestore = 0;
+    EXPECT_FALSE(device->ResetDevice());
+    EXPECT_EQ(calls.back(), "restore 0");
+    failingRestore = -1;
+    EXPECT_TRUE(device->ResetDevice());
     EXPECT_EQ(device->GetDeviceState(), DeviceState::Ready);
 }
 
@@ -349,9 +332,9 @@ TEST(GpuRenderDeviceLossWithDeviceObjects,
                                TextureFlagRenderTarget, 1));
     auto loaded = device->CreateTexture();
     ASSERT_TRUE(loaded->Create(4, 4, PixelFormat::A8R8G8B8, TextureKind::Texture2D, 0, 1));
-    ASSERT_TRUE(loaded->Lock(2, 0));
+    ASSERT_TRUE(loaded->Lock(TextureLockWrite, 0));
     loaded->SetPixel(1, 1, 0xFF445566);
-    loaded->Lock(0, 0);
+    loaded->Lock(TextureUnlocked, 0);
     GpuTexture* loadedObject = loaded->GetGpuTexture();
 
     software->LoseDevice();
@@ -365,38 +348,20 @@ TEST(GpuRenderDeviceLossWithDeviceObjects,
     EXPECT_NE(device->GetSceneTarget()->GetGpuTexture(), nullptr);
     EXPECT_NE(target->GetGpuTexture(), nullptr);
     EXPECT_EQ(loaded->GetGpuTexture(), loadedObject);
-    EXPECT_EQ(TexturePixel(*loaded, 1, 1), 0xFF445566u);
+    EXPECT_EQ(test::ReadTexel(*loaded, 1, 1), 0xFF445566u);
     EXPECT_EQ(vertices->GetPosition(0).y, 2.0f);
-
     ASSERT_TRUE(device->BeginScene());
     device->Clear(DeviceClearTarget, 0xFF102030);
     ASSERT_TRUE(device->EndScene());
     EXPECT_EQ(BackPixel(*device, 2, 2), 0xFF102030u);
 }
 
-TEST_F(GpuRenderDeviceLoss, ResetStopsAtTheFirstFailedRestore) {
-    Lose();
-    vertices.restoreFails = true;
-    EXPECT_FALSE(device->ResetDevice());
-    EXPECT_EQ(calls.back(), "restore vertices");
-}
-
-TEST_F(GpuRenderDeviceLoss, DefaultPoolDataKeptAliveMakesTheResetFailAndTheDeviceStayLost) {
-    auto forgotten = device->Gpu()->CreateIndexBuffer(12, 0, GpuFormat::Index16, GpuPool::Default);
-    Lose();
-    EXPECT_FALSE(device->ResetDevice());
-    EXPECT_EQ(device->GetDeviceState(), DeviceState::Lost);
-    forgotten.reset();
-    EXPECT_TRUE(device->ResetDevice());
-    EXPECT_EQ(device->GetDeviceState(), DeviceState::Ready);
-}
-
-TEST(DeviceTransforms, PerspectiveFollowsTheViewportShape) {
-    auto device = std::make_unique<GpuRenderDevice>(SoftwareFactory(), GpuCaps{}, SmallDisplay());
-    ASSERT_TRUE(device->Create(0, nullptr, 800, 600));
-    device->SetPerspective(90.0f, 1.0f, 1.0f, 101.0f);
+TEST(DeviceTransforms, PerspectiveFollowsTheViewportShapeAndDepthBiasScalesItsDepthTerm) {
+    GpuRenderDevice device(SoftwareFactory(), GpuCaps{}, SmallDisplay);
+    ASSERT_TRUE(device.Create(0, nullptr, 800, 600));
+    device.SetPerspective(90.0f, 1.0f, 1.0f, 101.0f);
     Matrix4 p;
-    device->GetProjectionMatrix(p);
+    device.GetProjectionMatrix(p);
     float c = 1.0f / std::tan(90.0f * 0.5f * 0.0174533333f);
     EXPECT_FLOAT_EQ(p.m[0], c);
     EXPECT_LT(p.m[0], 1.0f);
@@ -405,7 +370,21 @@ TEST(DeviceTransforms, PerspectiveFollowsTheViewportShape) {
     EXPECT_FLOAT_EQ(p.m[11], 1.0f);
     EXPECT_FLOAT_EQ(p.m[14], -1.01f);
     EXPECT_EQ(p.m[15], 0.0f);
-    EXPECT_FLOAT_EQ(Transform(*device, GpuTransform::Projection, 14), -1.01f);
+    EXPECT_FLOAT_EQ(Transform(device, GpuTransform::Projection, 14), -1.01f);
+
+    Matrix4 projection;
+    projection.m[14] = -0.5f;
+    device.SetProjectionMatrix(projection);
+    device.SetDepthBias(1);
+    device.GetProjectionMatrix(p);
+    EXPECT_FLOAT_EQ(p.m[14], -0.5f * 1.002f);
+    EXPECT_EQ(device.GetDepthBias(), 1);
+    device.SetDepthBias(1);
+    device.SetDepthBias(0);
+    device.GetProjectionMatrix(p);
+    EXPECT_EQ(p.m[14], -0.5f);
+    EXPECT_EQ(device.GetDepthBias(), 0);
+    EXPECT_EQ(Transform(device, GpuTransform::Projection, 14), -0.5f);
 }
 
 TEST(DeviceTransforms, CameraGivesViewViewProjectionAndRotation) {
@@ -416,26 +395,19 @@ TEST(DeviceTransforms, CameraGivesViewViewProjectionAndRotation) {
     camera.m[14] = 3.0f;
     camera.m[3] = 0.5f;
     device->SetCameraMatrix(camera);
-    Matrix4 view;
+    Matrix4 view, rotation, projection, viewProjection, expected;
     device->GetViewMatrix(view);
-    Matrix4 inverse = camera.Inverted();
-    for (int i = 0; i < 16; ++i) {
-        EXPECT_FLOAT_EQ(view.m[i], inverse.m[i]) << i;
-    }
+    ExpectSameMatrix(view, camera.Inverted());
     EXPECT_FLOAT_EQ(Transform(*device, GpuTransform::View, 13), view.m[13]);
-    Matrix4 rotation;
     device->GetCameraRotationMatrix(rotation);
     for (int i : {3, 7, 11, 12, 13, 14}) {
         EXPECT_EQ(rotation.m[i], 0.0f) << i;
     }
     EXPECT_EQ(rotation.m[15], 1.0f);
-    Matrix4 projection, viewProjection, expected;
     device->GetProjectionMatrix(projection);
     device->GetViewProjectionMatrix(viewProjection);
     view.Multiply(projection, expected);
-    for (int i = 0; i < 16; ++i) {
-        EXPECT_FLOAT_EQ(viewProjection.m[i], expected.m[i]) << i;
-    }
+    ExpectSameMatrix(viewProjection, expected);
 }
 
 TEST(DeviceTransforms, OverriddenViewProjectionHoldsUntilRestored) {
@@ -454,24 +426,6 @@ TEST(DeviceTransforms, OverriddenViewProjectionHoldsUntilRestored) {
     device->RestoreViewProjection();
     EXPECT_EQ(Transform(*device, GpuTransform::View, 12), -4.0f);
     EXPECT_EQ(Transform(*device, GpuTransform::Projection, 14), 2.0f);
-}
-
-TEST(DeviceTransforms, DepthBiasScalesTheUnbiasedDepthTerm) {
-    auto device = MakeDevice();
-    Matrix4 projection;
-    projection.m[14] = -0.5f;
-    device->SetProjectionMatrix(projection);
-    device->SetDepthBias(1);
-    Matrix4 biased;
-    device->GetProjectionMatrix(biased);
-    EXPECT_FLOAT_EQ(biased.m[14], -0.5f * 1.002f);
-    EXPECT_EQ(device->GetDepthBias(), 1);
-    device->SetDepthBias(1);
-    device->SetDepthBias(0);
-    device->GetProjectionMatrix(biased);
-    EXPECT_EQ(biased.m[14], -0.5f);
-    EXPECT_EQ(device->GetDepthBias(), 0);
-    EXPECT_EQ(Transform(*device, GpuTransform::Projection, 14), -0.5f);
 }
 
 TEST(DeviceFog, FogModesSetTheirStatesWithoutEnablingFog) {
@@ -502,7 +456,7 @@ LightRecord Light(LightType type, uint32_t color, float strength) {
     return light;
 }
 
-TEST(DeviceLights, SpotLightAttenuationFollowsItsStrength) {
+TEST(DeviceLights, AttenuationFollowsTheStrengthAndNoPositiveStrengthReachesNothing) {
     auto device = MakeDevice();
     device->SetLight(2, Light(LightType::Spot, 0xFFFF8000, 0.025f));
     device->EnableLight(2, true);
@@ -521,12 +475,8 @@ TEST(DeviceLights, SpotLightAttenuationFollowsItsStrength) {
     device->SetLight(3, Light(LightType::Directional, 0xFF808080, 2.0f));
     ASSERT_EQ(device->Gpu()->GetLight(3, out), GpuResult::Ok);
     EXPECT_FLOAT_EQ(out.diffuse.b, 2.0f * 128.0f / 255.0f);
-}
 
-TEST(DeviceLights, LightsWithoutPositiveStrengthReachNothing) {
-    auto device = MakeDevice();
     device->SetLight(0, Light(LightType::Point, 0xFFFFFFFF, -4.0f));
-    GpuLight out;
     ASSERT_EQ(device->Gpu()->GetLight(0, out), GpuResult::Ok);
     EXPECT_EQ(out.range, 0.0f);
     EXPECT_TRUE(std::isfinite(out.attenuation0));
@@ -543,20 +493,16 @@ TEST(DeviceLights, AmbientRecordDrivesTheAmbientStateUntilReplacedOrDisabled) {
     LightRecord stored;
     device->GetLight(6, stored);
     EXPECT_EQ(stored.color, 0xFF202020u);
-
     device->EnableLight(6, false);
     EXPECT_EQ(gpu.GetRenderState(GpuRenderState::Ambient), 0u);
     device->GetLight(6, stored);
     EXPECT_EQ(stored.color, 0u);
-
     device->SetLight(6, Light(LightType::Ambient, 0xFF101010, 1.0f));
     device->SetLight(6, Light(LightType::Point, 0xFFFFFFFF, 1.0f));
     device->EnableLight(6, true);
     EXPECT_TRUE(gpu.GetLightEnable(6));
-}
 
-TEST(DeviceLights, IndexesPastTheEighthRecordChangeNothing) {
-    auto device = MakeDevice();
+    // Indexes past the eighth record change nothing.
     LightRecord record = Light(LightType::Point, 0x123456, 3.0f);
     device->GetLight(8, record);
     EXPECT_EQ(record.color, 0x123456u);

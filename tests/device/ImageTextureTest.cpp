@@ -5,6 +5,8 @@
 #include "core/filesystem/MemoryFileSystem.h"
 #include "device/GpuRenderDevice.h"
 #include "gpu/software/SoftwareDevice.h"
+#include "tests/codecs/ImageTestSupport.h"
+#include "tests/device/DeviceTestSupport.h"
 #include "tests/support/TempFolder.h"
 
 #include <filesystem>
@@ -15,22 +17,15 @@
 namespace quarn {
 namespace {
 
+using test::ReadTexel;
+
 std::string Fixture(const std::string& name) {
     return std::string(QUARN_TEST_DATA) + "/images/" + name;
 }
 
 // The pattern of the RGBA PNG fixtures: channel c of (x, y).
-uint32_t PngSample(uint32_t x, uint32_t y, uint32_t c) {
-    return (x * 37 + y * 91 + c * 53 + x * y * 7) % 256;
-}
-uint32_t PngPixel(uint32_t x, uint32_t y) {
-    return PngSample(x, y, 3) << 24 | PngSample(x, y, 0) << 16 | PngSample(x, y, 1) << 8 |
-           PngSample(x, y, 2);
-}
-// The pattern of the true-colour bitmap fixtures.
-uint32_t BmpPixel(uint32_t x, uint32_t y) {
-    return 0xFF000000u | ((x * 40 + 10) & 255) << 16 | ((y * 60 + 20) & 255) << 8 |
-           (((x + y) * 25 + 5) & 255);
+uint32_t PngSample(int32_t x, int32_t y, int32_t c) {
+    return static_cast<uint32_t>(x * 37 + y * 91 + c * 53 + x * y * 7) % 256;
 }
 
 class ImageTextureTest : public ::testing::Test {
@@ -82,56 +77,48 @@ protected:
     std::string error_;
 };
 
-TEST_F(ImageTextureTest, CodecFilesArriveInTheTexture) {
+TEST_F(ImageTextureTest, CodecAndDdsFilesArriveInTheTexture) {
     auto png = Load(Fixture("png/c6_d08_plain.png"));
     ASSERT_NE(png, nullptr) << error_;
     EXPECT_EQ(png->GetSize(), (TextureInt2{13, 11}));
-    ASSERT_TRUE(png->Lock(TextureLockRead, 0));
     for (auto [x, y] : {TextureInt2{0, 0}, TextureInt2{12, 10}, TextureInt2{5, 7}}) {
-        EXPECT_EQ(png->GetPixel(x, y), PngPixel(x, y)) << x << "," << y;
+        EXPECT_EQ(ReadTexel(*png, x, y), test::Argb(PngSample(x, y, 3), PngSample(x, y, 0),
+                                                    PngSample(x, y, 1), PngSample(x, y, 2)))
+            << x << "," << y;
     }
-    png->Lock(TextureUnlocked, 0);
-
     // A 24-bit texture reads back opaque; the extension is compared without case.
     auto bmp = Load(CopyFixture("bits24.bmp", "Photo.BMP"), PixelFormat::R8G8B8);
     ASSERT_NE(bmp, nullptr) << error_;
     EXPECT_EQ(bmp->GetSize(), (TextureInt2{5, 3}));
     EXPECT_EQ(bmp->GetFormat(), PixelFormat::R8G8B8);
-    ASSERT_TRUE(bmp->Lock(TextureLockRead, 0));
     for (auto [x, y] : {TextureInt2{0, 0}, TextureInt2{4, 2}, TextureInt2{2, 1}}) {
-        EXPECT_EQ(bmp->GetPixel(x, y), BmpPixel(x, y)) << x << "," << y;
+        EXPECT_EQ(ReadTexel(*bmp, x, y), test::BitmapFixturePixel(x, y)) << x << "," << y;
     }
-    bmp->Lock(TextureUnlocked, 0);
-}
-
-TEST_F(ImageTextureTest, DdsFilesAreReadByTheDevice) {
+    // DDS files are read by the device.
     auto dds = Load(CopyFixture("dds/rgb24.dds", "Sky.DDS"));
     ASSERT_NE(dds, nullptr) << error_;
     EXPECT_EQ(dds->GetSize(), (TextureInt2{4, 2}));
-    ASSERT_TRUE(dds->Lock(TextureLockRead, 0));
-    EXPECT_EQ(dds->GetPixel(0, 0), 0xFF0A0000u);
-    EXPECT_EQ(dds->GetPixel(3, 1), 0xFF0DC8B4u);
-    dds->Lock(TextureUnlocked, 0);
-
-    // A bitmap named .dds never reaches the bitmap codec: the device's own text comes back.
-    EXPECT_EQ(LoadError(CopyFixture("bits24.bmp", "fake.dds")), "Not a DDS file");
-    EXPECT_EQ(LoadError(temp_.Join("missing.dds")), "Invalid texture");
+    EXPECT_EQ(ReadTexel(*dds, 0, 0), 0xFF0A0000u);
+    EXPECT_EQ(ReadTexel(*dds, 3, 1), 0xFF0DC8B4u);
 }
 
 TEST_F(ImageTextureTest, FailuresGiveTheLoaderTexts) {
-    EXPECT_EQ(LoadError(temp_.Join("picture.tga")), "Unknown format");
-    EXPECT_EQ(LoadError(temp_.Join("noextension")), "Unknown format");
-    EXPECT_EQ(LoadError(temp_.Join("missing.png")), "Invalid texture");
     temp_.WriteFile("garbage.png", "this is not an image at all");
-    EXPECT_EQ(LoadError(temp_.Join("garbage.png")), "Invalid texture");
     temp_.WriteFile("empty.bmp", "");
-    EXPECT_EQ(LoadError(temp_.Join("empty.bmp")), "Invalid texture");
-
     // A readable header over pixel data cut short.
     CopyFixture("bits24.bmp", "whole.bmp");
     temp_.WriteFile("short.bmp", temp_.ReadFile("whole.bmp").substr(0, 60));
-    EXPECT_EQ(LoadError(temp_.Join("short.bmp")), "Load error");
-
+    // A bitmap named .dds never reaches the bitmap codec: the device's own text comes back.
+    CopyFixture("bits24.bmp", "fake.dds");
+    const std::pair<const char*, const char*> cases[] = {
+        {"picture.tga", "Unknown format"},  {"noextension", "Unknown format"},
+        {"missing.png", "Invalid texture"}, {"garbage.png", "Invalid texture"},
+        {"empty.bmp", "Invalid texture"},   {"short.bmp", "Load error"},
+        {"fake.dds", "Not a DDS file"},     {"missing.dds", "Invalid texture"},
+    };
+    for (const auto& [name, error] : cases) {
+        EXPECT_EQ(LoadError(temp_.Join(name)), error) << name;
+    }
     // The device refuses a texture larger than it can hold.
     GpuCaps small;
     small.maxTextureWidth = small.maxTextureHeight = 8;
@@ -161,9 +148,7 @@ TEST_F(ImageTextureTest, SavedRegionsLoadBackIdentical) {
     ASSERT_TRUE(SaveImageFile(bmp.c_str(), texture.get(), 0, 0, 8, 6));
     loaded = Load(bmp);
     ASSERT_NE(loaded, nullptr) << error_;
-    ASSERT_TRUE(loaded->Lock(TextureLockRead, 0));
-    EXPECT_EQ(loaded->GetPixel(7, 5), Pattern(7, 5) | 0xFF000000u);
-    loaded->Lock(TextureUnlocked, 0);
+    EXPECT_EQ(ReadTexel(*loaded, 7, 5), Pattern(7, 5) | 0xFF000000u);
 
     // No codec saves JPEG or an unknown format; an empty region has no valid file.
     EXPECT_FALSE(SaveImageFile(temp_.Join("region.jpg").c_str(), texture.get(), 0, 0, 8, 6));
@@ -199,24 +184,20 @@ private:
 TEST_F(ImageTextureTest, FailedSavesLeaveTheEarlierFile) {
     auto texture = MakePattern();
     const std::string target = temp_.WriteFile("old.png", "earlier file");
-
     // A codec that fails, with or without writing first.
     for (bool writeSome : {false, true}) {
         FailingCodec codec(writeSome);
         EXPECT_FALSE(SaveImageFileWith(codec, target.c_str(), texture.get(), 0, 0, 8, 6));
         EXPECT_EQ(temp_.ReadFile("old.png"), "earlier file");
+        EXPECT_FALSE(
+            SaveImageFileWith(codec, temp_.Join("new.png").c_str(), texture.get(), 0, 0, 8, 6));
+        EXPECT_FALSE(std::filesystem::exists(temp_.Join("new.png")));
     }
-    FailingCodec failing(true);
-    EXPECT_FALSE(
-        SaveImageFileWith(failing, temp_.Join("new.png").c_str(), texture.get(), 0, 0, 8, 6));
-    EXPECT_FALSE(std::filesystem::exists(temp_.Join("new.png")));
-
     // A read-only target.
     ASSERT_EQ(chmod(target.c_str(), 0444), 0);
     EXPECT_FALSE(SaveImageFile(target.c_str(), texture.get(), 0, 0, 8, 6));
     EXPECT_EQ(temp_.ReadFile("old.png"), "earlier file");
     chmod(target.c_str(), 0644);
-
     // A file that did not arrive whole.
     MemoryFileSystem memory;
     SetFileSystem(&memory);

@@ -12,10 +12,7 @@ protected:
     void SetUp() override { device_ = MakeDevice(GpuCaps{}); }
 
     static std::unique_ptr<SoftwareDevice> MakeDevice(const GpuCaps& caps) {
-        GpuPresentParameters p;
-        p.backBufferWidth = 4;
-        p.backBufferHeight = 4;
-        return SoftwareDevice::Create(p, caps);
+        return SoftwareDevice::Create({.backBufferWidth = 4, .backBufferHeight = 4}, caps);
     }
 
     std::vector<uint32_t> Read(IndexBuffer& b) {
@@ -73,8 +70,9 @@ TEST_F(IndexBufferTest, FillHelpersWriteTheirPatterns) {
     EXPECT_EQ(x + y + z, 0u);
 }
 
-TEST_F(IndexBufferTest, AdditionsBeyondTheCapacityChangeNothing) {
+TEST_F(IndexBufferTest, DynamicFillingSpansSeveralAdditionsUntilUnlocked) {
     IndexBuffer b(*device_);
+    // Additions beyond the capacity change nothing.
     ASSERT_TRUE(b.Create(6, IndexStartEmpty));
     EXPECT_EQ(b.GetIndexCount(), 0u);
     EXPECT_EQ(b.AddIndices(3), 0u);
@@ -82,10 +80,7 @@ TEST_F(IndexBufferTest, AdditionsBeyondTheCapacityChangeNothing) {
     EXPECT_EQ(b.AddIndices(1), 0u);
     EXPECT_EQ(b.GetIndexCount(), 6u);
     EXPECT_EQ(b.GetPrimitiveCount(), 2u);
-}
 
-TEST_F(IndexBufferTest, DynamicFillingSpansSeveralAdditionsUntilUnlocked) {
-    IndexBuffer b(*device_);
     ASSERT_TRUE(b.Create(12, IndexStartEmpty));
     b.FillQuadIndices(b.AddIndices(6), 1, 0, true);
     b.FillQuadIndices(b.AddIndices(6), 1, 4, true);
@@ -98,10 +93,7 @@ TEST_F(IndexBufferTest, DynamicFillingSpansSeveralAdditionsUntilUnlocked) {
     b.FillQuadIndices(0, 1, 20, true);
     ASSERT_TRUE(b.Lock(0));
     EXPECT_EQ(Read(b)[5], 23u);
-}
-
-TEST_F(IndexBufferTest, ClearingALockedBufferReleasesTheLock) {
-    IndexBuffer b(*device_);
+    // Clearing a locked buffer releases the lock.
     ASSERT_TRUE(b.Create(6, 0));
     ASSERT_TRUE(b.Lock(2));
     b.Clear();

@@ -11,13 +11,8 @@
 namespace quarn {
 namespace {
 
-std::unique_ptr<SoftwareDevice> MakeDevice() {
-    GpuPresentParameters p;
-    p.backBufferWidth = 8;
-    p.backBufferHeight = 8;
-    p.lockableBackBuffer = true;
-    return SoftwareDevice::Create(p);
-}
+constexpr GpuPresentParameters Screen{
+    .backBufferWidth = 8, .backBufferHeight = 8, .lockableBackBuffer = true};
 
 float AsFloat(uint32_t word) {
     return std::bit_cast<float>(word);
@@ -43,7 +38,7 @@ TEST(VertexLayout, FormatBitsGiveTheStrideAndOrderOfComponents) {
 }
 
 TEST(VertexLayout, DeclarationElementsPointAtTheLayoutAndNeverCollide) {
-    auto device = MakeDevice();
+    auto device = SoftwareDevice::Create(Screen);
     const VertexLayout layout = VertexLayout::FromFormat(0xE1D);
     ASSERT_EQ(layout.elements.size(), 7u);
     EXPECT_EQ(layout.elements[0].usage, GpuDeclUsage::Position);
@@ -64,20 +59,11 @@ TEST(VertexLayout, DeclarationElementsPointAtTheLayoutAndNeverCollide) {
 class VertexBufferTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        device_ = MakeDevice();
+        device_ = SoftwareDevice::Create(Screen);
         ASSERT_NE(device_, nullptr);
     }
     std::unique_ptr<SoftwareDevice> device_;
 };
-
-TEST_F(VertexBufferTest, AnEmptyCreationHoldsOneUnwrittenVertexButNoCapacity) {
-    VertexBuffer buffer(*device_);
-    ASSERT_TRUE(buffer.Create(0, 0x9, 0));
-    EXPECT_EQ(buffer.GetCapacity(), 0u);
-    EXPECT_EQ(buffer.GetStride(), 4u);
-    EXPECT_EQ(buffer.GetPosition(0).y, 1234.0f);
-    EXPECT_EQ(buffer.AddVertices(1), VertexBuffer::NoVertex);
-}
 
 TEST_F(VertexBufferTest, ComponentsRoundTripAndMissingOnesReadAsZero) {
     VertexBuffer buffer(*device_);
@@ -109,6 +95,12 @@ TEST_F(VertexBufferTest, ComponentsRoundTripAndMissingOnesReadAsZero) {
 
 TEST_F(VertexBufferTest, RecreationKeepsContentsOnlyForTheSameFormatAndEnoughRoom) {
     VertexBuffer buffer(*device_);
+    // An empty creation holds one unwritten vertex but no capacity.
+    ASSERT_TRUE(buffer.Create(0, 0x9, 0));
+    EXPECT_EQ(buffer.GetCapacity(), 0u);
+    EXPECT_EQ(buffer.GetStride(), 4u);
+    EXPECT_EQ(buffer.GetPosition(0).y, 1234.0f);
+    EXPECT_EQ(buffer.AddVertices(1), VertexBuffer::NoVertex);
     ASSERT_TRUE(buffer.Create(4, 0x9, 0));
     buffer.SetColor(3, 0, 0xFF00FF00);
     ASSERT_TRUE(buffer.Create(2, 0x9, 0));
@@ -135,7 +127,7 @@ TEST_F(VertexBufferTest, CapacityRefusesAdditionsAndCutsAppends) {
     EXPECT_EQ(buffer.Append(1, source), VertexBuffer::NoVertex);
 }
 
-TEST_F(VertexBufferTest, OpenVertexReportsAnIndexBeyondTheCapacity) {
+TEST_F(VertexBufferTest, OpenVertexReportsAnIndexBeyondTheCapacityAndFlagsKeepTheFormat) {
     std::vector<std::string> reports;
     VertexBuffer buffer(*device_, [&](std::string_view m) { reports.emplace_back(m); });
     ASSERT_TRUE(buffer.Create(4, 0x9, 0));
@@ -143,11 +135,6 @@ TEST_F(VertexBufferTest, OpenVertexReportsAnIndexBeyondTheCapacity) {
     EXPECT_TRUE(buffer.OpenVertex(4).empty());
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0], "open vertex error: invalid index");
-}
-
-TEST_F(VertexBufferTest, FlagsNeverTouchTheFormat) {
-    VertexBuffer buffer(*device_);
-    ASSERT_TRUE(buffer.Create(1, 0x9, 0));
     buffer.SetFlags(0xFFFFFFFF, VertexClampU0 | 0x2);
     EXPECT_EQ(buffer.GetFormat(), 0x9u);
     EXPECT_EQ(buffer.TestFlags(VertexClampU0 | VertexClampV0), VertexClampU0);
@@ -240,11 +227,7 @@ TEST_F(BufferDrawTest, DynamicBuffersComeBackAfterAnInjectedLossWithTheirContent
     device_->LoseDevice();
     VertexBuffer::ReleaseDynamic(*device_);
     IndexBuffer::ReleaseDynamic(*device_);
-    GpuPresentParameters p;
-    p.backBufferWidth = 8;
-    p.backBufferHeight = 8;
-    p.lockableBackBuffer = true;
-    ASSERT_EQ(device_->Reset(p), GpuResult::Ok); // nothing of the default pool was left alive
+    ASSERT_EQ(device_->Reset(Screen), GpuResult::Ok); // nothing of the default pool was left alive
     ASSERT_TRUE(VertexBuffer::RestoreDynamic(*device_));
     ASSERT_TRUE(IndexBuffer::RestoreDynamic(*device_));
 
