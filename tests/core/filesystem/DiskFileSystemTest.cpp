@@ -1,62 +1,24 @@
 #include "core/filesystem/DiskFileSystem.h"
 
-#include "core/io/Scrambler.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/ZipArchives.h"
 
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <minizip/zip.h>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
-#include <vector>
 
 namespace quarn {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(File& file) {
-    std::string text(file.GetSize(), '\0');
-    text.resize(file.Read(text.data(), static_cast<uint32_t>(text.size())));
-    return text;
-}
-
 bool PathExists(const std::string& path) {
     return fs::exists(fs::symlink_status(path));
-}
-
-// A zip archive at `path` holding the given (name, content) entries, deflated; scrambled as a
-// whole when it is to be a ".zoo".
-void WriteZip(const std::string& path,
-              const std::vector<std::pair<std::string, std::string>>& entries,
-              bool scrambled = false) {
-    zipFile zip = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
-    ASSERT_NE(zip, nullptr);
-    for (const auto& [name, content] : entries) {
-        ASSERT_EQ(zipOpenNewFileInZip64(zip, name.c_str(), nullptr, nullptr, 0, nullptr, 0, nullptr,
-                                        Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0),
-                  ZIP_OK);
-        ASSERT_EQ(zipWriteInFileInZip(zip, content.data(), static_cast<unsigned>(content.size())),
-                  ZIP_OK);
-        ASSERT_EQ(zipCloseFileInZip(zip), ZIP_OK);
-    }
-    ASSERT_EQ(zipClose(zip, nullptr), ZIP_OK);
-    if (scrambled) {
-        std::ifstream input(path, std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(input)),
-                          std::istreambuf_iterator<char>());
-        input.close();
-        Scrambler scrambler;
-        for (char& byte : bytes) {
-            byte = static_cast<char>(scrambler.Scramble(static_cast<uint8_t>(byte)));
-        }
-        std::ofstream(path, std::ios::binary) << bytes;
-    }
 }
 
 class DiskFileSystemTest : public ::testing::Test {
@@ -65,7 +27,12 @@ protected:
 
     std::string Read(const char* path, uint32_t flags = 0) {
         std::unique_ptr<File> file = files_.Open(path, flags);
-        return file ? ReadAll(*file) : std::string("<null>");
+        if (!file) {
+            return "<null>";
+        }
+        std::string text(file->GetSize(), '\0');
+        text.resize(file->Read(text.data(), static_cast<uint32_t>(text.size())));
+        return text;
     }
 
     bool Write(const char* path, uint32_t flags, const std::string& content) {
@@ -76,17 +43,14 @@ protected:
                stream->Close();
     }
 
-    std::string Locked(const char* name) {
-        const std::string path = temp_.WriteFile(name, "old");
-        chmod(path.c_str(), 0444);
-        return path;
+    void SetTime(const std::string& path, time_t seconds, long nanoseconds = 0) {
+        timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
+        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     }
 
     test::TempFolder temp_;
     DiskFileSystem files_;
 };
-
-// Paths --------------------------------------------------------------------------------------
 
 TEST_F(DiskFileSystemTest, NativePathFollowsSchemesBaseFolderAndLeadingSlash) {
     files_.SetBaseFolder("D:\\game");
@@ -109,11 +73,13 @@ TEST_F(DiskFileSystemTest, NativePathFollowsSchemesBaseFolderAndLeadingSlash) {
 }
 
 TEST_F(DiskFileSystemTest, NativePathTooLongForAPathStringFailsInsteadOfBeingCut) {
-    const std::string base = temp_.Join(std::string(150, 'd')) + "/";
+    const std::string folder(150, 'd');
+    const std::string base = temp_.Join(folder) + "/";
     const std::string name(300 - base.size(), 'f');
     ASSERT_LT(base.size(), 259u);
     // The file a cut path would name.
-    temp_.WriteFile(std::string(150, 'd') + "/" + std::string(259 - base.size(), 'f'), "other");
+    const std::string cut = folder + "/" + std::string(259 - base.size(), 'f');
+    temp_.WriteFile(cut, "other");
     files_.SetBaseFolder(base.c_str());
     PathString native;
     EXPECT_FALSE(files_.GetNativePath(native, name.c_str()));
@@ -121,11 +87,10 @@ TEST_F(DiskFileSystemTest, NativePathTooLongForAPathStringFailsInsteadOfBeingCut
     EXPECT_EQ(files_.Open(name.c_str(), 0), nullptr);
     EXPECT_FALSE(files_.Exists(name.c_str()));
     EXPECT_EQ(files_.OpenForWrite(name.c_str(), WriteCreateFolders), nullptr);
-    EXPECT_EQ(temp_.ReadFile(std::string(150, 'd') + "/" + std::string(259 - base.size(), 'f')),
-              "other");
+    EXPECT_EQ(temp_.ReadFile(cut), "other");
 }
 
-TEST_F(DiskFileSystemTest, BaseFolderPrefixIgnoresCase) {
+TEST_F(DiskFileSystemTest, BaseFolderPrefixIgnoresCaseAndFolderPartATrailingSlash) {
     EXPECT_TRUE(DiskFileSystem().IsInBaseFolder("anything"));
     files_.SetBaseFolder("/Game/Data/");
     const char* path = "/game/DATA\\models/tree.mesh";
@@ -133,166 +98,127 @@ TEST_F(DiskFileSystemTest, BaseFolderPrefixIgnoresCase) {
     EXPECT_STREQ(files_.GetRelativePath(path), "models/tree.mesh");
     EXPECT_FALSE(files_.IsInBaseFolder("/game/"));
     EXPECT_STREQ(files_.GetRelativePath("/other/x"), "/other/x");
-}
-
-TEST_F(DiskFileSystemTest, FolderPartIgnoresATrailingSlash) {
     EXPECT_STREQ(files_.GetFolderPart("a/b/c.txt").Text(), "a/b/");
     EXPECT_STREQ(files_.GetFolderPart("a/b/").Text(), "a/");
     EXPECT_STREQ(files_.GetFolderPart("c.txt").Text(), "");
 }
 
 TEST_F(DiskFileSystemTest, DefaultUserFolderFollowsXdgDataHomeThenHome) {
-    const char* data = getenv("XDG_DATA_HOME");
-    const char* home = getenv("HOME");
-    const std::string savedData = data ? data : "", savedHome = home ? home : "";
+    std::pair<const char*, std::optional<std::string>> saved[] = {{"XDG_DATA_HOME", {}},
+                                                                  {"HOME", {}}};
+    for (auto& [name, value] : saved) {
+        if (const char* text = getenv(name)) {
+            value = text;
+        }
+    }
     setenv("XDG_DATA_HOME", "/xdg/data", 1);
     EXPECT_EQ(DefaultUserFolder(), "/xdg/data/");
     unsetenv("XDG_DATA_HOME");
     setenv("HOME", "/home/u", 1);
     EXPECT_EQ(DefaultUserFolder(), "/home/u/.local/share/");
-    if (data) {
-        setenv("XDG_DATA_HOME", savedData.c_str(), 1);
-    }
-    if (home) {
-        setenv("HOME", savedHome.c_str(), 1);
-    } else {
-        unsetenv("HOME");
+    for (const auto& [name, value] : saved) {
+        value ? setenv(name, value->c_str(), 1) : unsetenv(name);
     }
 }
 
-// Attributes and times -------------------------------------------------------------------------
-
-TEST_F(DiskFileSystemTest, AttributesTellFoldersReadOnlyAndMissing) {
+TEST_F(DiskFileSystemTest, AttributesAndTimesTellFoldersReadOnlyEmbeddedAndMissing) {
     temp_.WriteFile("plain.txt", "x");
-    Locked("locked.txt");
+    chmod(temp_.WriteFile("locked.txt", "old").c_str(), 0444);
     fs::create_directory(temp_.Join("folder"));
-    EXPECT_EQ(files_.GetAttributes("plain.txt"), 0u);
-    EXPECT_EQ(files_.GetAttributes("locked.txt"), FileReadOnly);
-    EXPECT_EQ(files_.GetAttributes("folder"), FileDirectory);
-    EXPECT_EQ(files_.GetAttributes("missing.txt"), FileMissing);
+    const std::pair<const char*, uint32_t> cases[] = {
+        {"plain.txt", 0},
+        {"locked.txt", FileReadOnly},
+        {"folder", FileDirectory},
+        {"missing.txt", FileMissing},
+        {"res://Hello.txt", FileReadOnly},
+        {"http://h/x", FileReadOnly},
+    };
+    for (const auto& [path, attributes] : cases) {
+        EXPECT_EQ(files_.GetAttributes(path), attributes) << path;
+    }
     EXPECT_FALSE(files_.Exists(""));
     EXPECT_FALSE(files_.Exists(nullptr));
     // Anything that exists counts as a folder.
     EXPECT_TRUE(files_.DirectoryExists("plain.txt"));
     EXPECT_TRUE(files_.DirectoryExists("folder/"));
     EXPECT_FALSE(files_.DirectoryExists("missing/"));
-}
-
-TEST_F(DiskFileSystemTest, EmbeddedNamesExistWithoutCaseAndReadOnly) {
+    // A folder does not open for reading.
+    EXPECT_EQ(files_.Open("folder", 0), nullptr);
+    EXPECT_TRUE(files_.OpenNativeFile(temp_.Join("folder").c_str())->IsDirectory());
+    // Embedded names are found without case; http paths never open.
     EXPECT_TRUE(files_.Exists("res://hello.TXT"));
     EXPECT_FALSE(files_.Exists("res://nothing.png"));
-    EXPECT_EQ(files_.GetAttributes("res://Hello.txt"), FileReadOnly);
     EXPECT_EQ(Read("RES://HELLO.txt"), "embedded hello\n");
     EXPECT_EQ(files_.GetFileTime("res://Hello.txt"), 0u);
-}
-
-TEST_F(DiskFileSystemTest, HttpPathsAreReadOnlyAndNeverOpen) {
-    EXPECT_EQ(files_.GetAttributes("http://h/x"), FileReadOnly);
     EXPECT_EQ(files_.Open("http://h/x", 0), nullptr);
     EXPECT_EQ(files_.OpenForWrite("http://h/x", WriteCreateFolders), nullptr);
-}
-
-TEST_F(DiskFileSystemTest, FileTimeIsNanosecondsOfTheLastWrite) {
-    const std::string path = temp_.WriteFile("timed.txt", "x");
-    timespec times[2] = {{1000000000, 5}, {1000000000, 5}};
-    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-    EXPECT_EQ(files_.GetFileTime("timed.txt"), 1000000000000000005u);
+    // The file time is the nanoseconds of the last write.
+    SetTime(temp_.Join("plain.txt"), 1000000000, 5);
+    EXPECT_EQ(files_.GetFileTime("plain.txt"), 1000000000000000005u);
     EXPECT_EQ(files_.GetFileTime("missing.txt"), 0u);
 }
 
-TEST_F(DiskFileSystemTest, OpeningAFolderForReadingFails) {
-    fs::create_directory(temp_.Join("folder"));
-    EXPECT_EQ(files_.Open("folder", 0), nullptr);
-    EXPECT_TRUE(files_.OpenNativeFile(temp_.Join("folder").c_str())->IsDirectory());
-}
-
-// Names made on Windows -------------------------------------------------------------------------
-
-TEST_F(DiskFileSystemTest, MixedCaseNamesOnDiskAreFoundWithoutCase) {
-    const std::string path = temp_.WriteFile("Textures/Wall.PNG", "wall");
-    timespec times[2] = {{2000, 0}, {2000, 0}};
-    utimensat(AT_FDCWD, path.c_str(), times, 0);
+TEST_F(DiskFileSystemTest, MixedCaseNamesOnDiskAreFoundWithoutCaseTheFirstInByteOrderWinning) {
+    SetTime(temp_.WriteFile("Textures/Wall.PNG", "wall"), 2000);
     EXPECT_EQ(Read("textures/wall.png"), "wall");
     EXPECT_EQ(Read("TEXTURES\\wall.png"), "wall");
     EXPECT_TRUE(files_.Exists("textures/WALL.png"));
     EXPECT_EQ(files_.GetFileTime("textures/wall.png"), 2000000000000u);
     EXPECT_EQ(Read((temp_.Path() + "/textures/wall.png").c_str(), OpenNative), "wall");
-}
-
-TEST_F(DiskFileSystemTest, CaseFallbackPicksTheFirstNameInByteOrder) {
     temp_.WriteFile("b.txt", "lower");
     temp_.WriteFile("B.txt", "upper");
     EXPECT_EQ(Read("b.TXT"), "upper");
     EXPECT_EQ(Read("b.txt"), "lower");
-}
-
-TEST_F(DiskFileSystemTest, WritesGoIntoAnExistingFolderWhoseCaseDiffers) {
+    // Writes go into an existing folder whose case differs.
     fs::create_directory(temp_.Join("Saves"));
     EXPECT_TRUE(Write("saves/slot.txt", WriteCreateFolders, "data"));
     EXPECT_EQ(temp_.ReadFile("Saves/slot.txt"), "data");
     EXPECT_FALSE(PathExists(temp_.Join("saves")));
 }
 
-// Writing -----------------------------------------------------------------------------------
-
-TEST_F(DiskFileSystemTest, ReadOnlyFileIsWrittenOnlyWithTheClearFlag) {
-    Locked("locked.txt");
+TEST_F(DiskFileSystemTest, WritesNeedTheirFlagsAndNeverReachArchivesOrEmbeddedFiles) {
+    // A read-only file is written only with the clear flag.
+    chmod(temp_.WriteFile("locked.txt", "old").c_str(), 0444);
     EXPECT_EQ(files_.OpenForWrite("locked.txt", WriteCreateFolders), nullptr);
     EXPECT_EQ(temp_.ReadFile("locked.txt"), "old");
     EXPECT_TRUE(Write("locked.txt", WriteClearReadOnly, "new"));
     EXPECT_EQ(temp_.ReadFile("locked.txt"), "new");
     EXPECT_EQ(files_.GetAttributes("locked.txt"), 0u);
-}
-
-TEST_F(DiskFileSystemTest, MissingFolderIsMadeOnlyWithTheCreateFlag) {
+    // A missing folder is made only with the create flag.
     EXPECT_EQ(files_.OpenForWrite("new/deep/file.txt", WriteClearReadOnly), nullptr);
     EXPECT_FALSE(PathExists(temp_.Join("new")));
     EXPECT_TRUE(Write("new/deep/file.txt", WriteCreateFolders, "made"));
     EXPECT_EQ(temp_.ReadFile("new/deep/file.txt"), "made");
-}
-
-TEST_F(DiskFileSystemTest, ArchivesAndEmbeddedFilesAreNeverWritten) {
     EXPECT_EQ(files_.OpenForWrite("res://Hello.txt", WriteCreateFolders), nullptr);
     EXPECT_EQ(files_.OpenForWrite("pack.zip/a.txt", WriteCreateFolders), nullptr);
     EXPECT_FALSE(PathExists(temp_.Join("pack.zip")));
 }
 
-// Folder helpers --------------------------------------------------------------------------------
-
-TEST_F(DiskFileSystemTest, MakeDirectoriesDoesNotCreateTheLeaf) {
+TEST_F(DiskFileSystemTest, FolderHelpersMakeCreateAndRemove) {
     files_.SetUserFolder((temp_.Path() + "/").c_str());
     EXPECT_TRUE(files_.MakeDirectories("user://Quarn/saves/slot1.txt"));
     EXPECT_TRUE(fs::is_directory(temp_.Join("Quarn/saves")));
-    EXPECT_FALSE(PathExists(temp_.Join("Quarn/saves/slot1.txt")));
+    EXPECT_FALSE(PathExists(temp_.Join("Quarn/saves/slot1.txt"))) << "not the leaf";
     EXPECT_TRUE(files_.MakeDirectory("user://Quarn"));
-}
-
-TEST_F(DiskFileSystemTest, CreateEmptyFileFailsWhenTheFileExists) {
     EXPECT_TRUE(files_.CreateEmptyFile("empty.txt"));
     EXPECT_FALSE(files_.CreateEmptyFile("empty.txt"));
     EXPECT_TRUE(files_.RemoveFile("EMPTY.txt"));
     EXPECT_FALSE(PathExists(temp_.Join("empty.txt")));
 }
 
-TEST_F(DiskFileSystemTest, CopyPutsAFileIntoAFolderUnderItsOwnName) {
+TEST_F(DiskFileSystemTest, CopyTakesFilesIntoFoldersAndLinksAsLinksButNeverAFolderIntoItself) {
     temp_.WriteFile("a.txt", "content");
     fs::create_directory(temp_.Join("dst"));
     EXPECT_TRUE(files_.Copy("a.txt", "dst/"));
     EXPECT_EQ(temp_.ReadFile("dst/a.txt"), "content");
     EXPECT_FALSE(files_.Copy("missing.txt", "dst/"));
-}
 
-TEST_F(DiskFileSystemTest, CopyOfAFolderCopiesLinksAsLinks) {
     temp_.WriteFile("outside/kept.txt", "kept");
     temp_.WriteFile("src/sub/g.txt", "g");
     fs::create_directory_symlink(temp_.Join("outside"), temp_.Join("src/link"));
-    EXPECT_TRUE(files_.Copy("src", "dst"));
-    EXPECT_EQ(temp_.ReadFile("dst/sub/g.txt"), "g");
-    EXPECT_TRUE(fs::is_symlink(temp_.Join("dst/link")));
-}
-
-TEST_F(DiskFileSystemTest, CopyRefusesAFolderIntoItselfOrItsSubfolder) {
-    temp_.WriteFile("src/sub/g.txt", "g");
+    EXPECT_TRUE(files_.Copy("src", "copy"));
+    EXPECT_EQ(temp_.ReadFile("copy/sub/g.txt"), "g");
+    EXPECT_TRUE(fs::is_symlink(temp_.Join("copy/link")));
     EXPECT_FALSE(files_.Copy("src", "src/sub/copy"));
     EXPECT_FALSE(files_.Copy("src", "SRC/"));
     EXPECT_FALSE(PathExists(temp_.Join("src/sub/copy")));
@@ -312,10 +238,13 @@ TEST_F(DiskFileSystemTest, RemovingATreeLeavesWhatLinksPointAtAndRefusesALinkAsT
     EXPECT_EQ(temp_.ReadFile("lone.txt"), "lone");
 }
 
-// Archives ------------------------------------------------------------------------------------
+TEST_F(DiskFileSystemTest, ArchivesAreFoundWithoutCaseAndABaseFolderInsideOneReadsItsEntries) {
+    temp_.WriteFile("textures/a.zip", test::MakeZip({{"X.png", "pixels"}}));
+    EXPECT_EQ(Read("textures/A.ZIP/X.png"), "pixels");
+    EXPECT_EQ(files_.GetAttributes("textures/A.ZIP/x.PNG"), 0u);
+    EXPECT_EQ(files_.GetAttributes("textures/A.ZIP/y.png"), FileMissing);
 
-TEST_F(DiskFileSystemTest, BaseFolderInsideAnArchiveReadsItsEntriesUnlessNative) {
-    WriteZip(temp_.Join("data.zoo"), {{"config.txt", "from archive"}}, true);
+    temp_.WriteFile("data.zoo", test::Scrambled(test::MakeZip({{"config.txt", "from archive"}})));
     temp_.WriteFile("config.txt", "from disk");
     files_.SetBaseFolder(temp_.Join("data.zoo").c_str());
     EXPECT_EQ(Read("Config.TXT"), "from archive");
@@ -323,19 +252,12 @@ TEST_F(DiskFileSystemTest, BaseFolderInsideAnArchiveReadsItsEntriesUnlessNative)
     EXPECT_FALSE(files_.Exists("other.txt"));
     EXPECT_EQ(files_.GetFileTime("config.txt"), 0u);
     EXPECT_EQ(files_.OpenForWrite("config.txt", WriteCreateFolders), nullptr);
+    // Unless the path is native.
     const fs::path saved = fs::current_path();
     fs::current_path(temp_.Path());
     const std::string native = Read("config.txt", OpenNative);
     fs::current_path(saved);
     EXPECT_EQ(native, "from disk");
-}
-
-TEST_F(DiskFileSystemTest, ArchiveSegmentIsFoundWithoutCase) {
-    fs::create_directory(temp_.Join("textures"));
-    WriteZip(temp_.Join("textures/a.zip"), {{"X.png", "pixels"}});
-    EXPECT_EQ(Read("textures/A.ZIP/X.png"), "pixels");
-    EXPECT_EQ(files_.GetAttributes("textures/A.ZIP/x.PNG"), 0u);
-    EXPECT_EQ(files_.GetAttributes("textures/A.ZIP/y.png"), FileMissing);
 }
 
 } // namespace

@@ -1,8 +1,10 @@
 #include "core/filesystem/DiskFile.h"
 
+#include "core/filesystem/EmbeddedFile.h"
+#include "core/filesystem/EmbeddedFiles.h"
 #include "core/filesystem/FileSystem.h"
-#include "core/io/Scrambler.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/ZipArchives.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -11,61 +13,34 @@
 namespace quarn {
 namespace {
 
-class DiskFileTest : public ::testing::Test {
-protected:
-    // A file holding `plain` stored through the scrambling pass.
-    std::string WriteScrambled(const std::string& name, const std::string& plain) {
-        Scrambler scrambler;
-        std::string stored;
-        for (char c : plain) {
-            stored += static_cast<char>(scrambler.Scramble(static_cast<uint8_t>(c)));
-        }
-        return temp_.WriteFile(name, stored);
-    }
-
-    test::TempFolder temp_;
-};
-
-TEST_F(DiskFileTest, ReadsBytesThenMinusOneAtTheEnd) {
+TEST(DiskFileTest, ReadsBytesThenMinusOneAndUnreadsOneByteAtMostNotBeforeTheStart) {
+    test::TempFolder temp;
     DiskFile file;
-    ASSERT_TRUE(file.Open(temp_.WriteFile("a.bin", "A\xff").c_str(), 0));
+    ASSERT_TRUE(file.Open(temp.WriteFile("a.bin", "A\xff").c_str(), 0));
     EXPECT_EQ(file.GetSize(), 2u);
+    file.UnreadByte();
+    EXPECT_EQ(file.Tell(), 0u);
     EXPECT_EQ(file.ReadByte(), 'A');
     EXPECT_EQ(file.Tell(), 1u);
+    EXPECT_EQ(file.ReadByte(), 0xff);
+    file.UnreadByte();
+    file.UnreadByte();
     EXPECT_EQ(file.ReadByte(), 0xff);
     EXPECT_EQ(file.ReadByte(), -1);
     EXPECT_TRUE(file.IsEof());
 }
 
-TEST_F(DiskFileTest, UnreadByteStepsBackOneByteAtMostAndNotBeforeTheStart) {
+TEST(DiskFileTest, ScrambledFilesUnreadAndSeekThroughTheScrambleState) {
+    test::TempFolder temp;
     DiskFile file;
-    ASSERT_TRUE(file.Open(temp_.WriteFile("a.txt", "abc").c_str(), 0));
+    ASSERT_TRUE(
+        file.Open(temp.WriteFile("s.bin", test::Scrambled("hello")).c_str(), OpenScrambled));
+    EXPECT_EQ(file.ReadByte(), 'h');
+    EXPECT_EQ(file.ReadByte(), 'e');
     file.UnreadByte();
-    EXPECT_EQ(file.Tell(), 0u);
-    file.ReadByte();
-    file.ReadByte();
-    file.UnreadByte();
-    file.UnreadByte();
-    EXPECT_EQ(file.ReadByte(), 'b');
-    EXPECT_EQ(file.ReadByte(), 'c');
-}
-
-TEST_F(DiskFileTest, UnreadByteStepsTheScrambleStateBack) {
-    DiskFile file;
-    ASSERT_TRUE(file.Open(WriteScrambled("s.bin", "xyz").c_str(), OpenScrambled));
-    EXPECT_EQ(file.ReadByte(), 'x');
-    EXPECT_EQ(file.ReadByte(), 'y');
-    file.UnreadByte();
-    EXPECT_EQ(file.ReadByte(), 'y');
-    EXPECT_EQ(file.ReadByte(), 'z');
-}
-
-TEST_F(DiskFileTest, SeekOnAScrambledFileRewindsAndReadsForward) {
-    DiskFile file;
-    ASSERT_TRUE(file.Open(WriteScrambled("s.bin", "hello").c_str(), OpenScrambled));
-    for (int i = 0; i < 3; ++i) {
-        file.ReadByte();
-    }
+    EXPECT_EQ(file.ReadByte(), 'e');
+    EXPECT_EQ(file.ReadByte(), 'l');
+    // Seeking rewinds and reads forward.
     EXPECT_TRUE(file.Seek(1));
     EXPECT_EQ(file.ReadByte(), 'e');
     EXPECT_TRUE(file.Seek(4));
@@ -73,27 +48,46 @@ TEST_F(DiskFileTest, SeekOnAScrambledFileRewindsAndReadsForward) {
     EXPECT_FALSE(file.Seek(9));
 }
 
-TEST_F(DiskFileTest, FolderListingIsSortedWithoutDotEntries) {
-    temp_.WriteFile("dir/b.txt", "b");
-    temp_.WriteFile("dir/A.txt", "a");
-    std::filesystem::create_directory(temp_.Join("dir/c"));
-    DiskFile folder(temp_.Join("dir"));
+TEST(DiskFileTest, FolderListingIsSortedWithoutDotEntriesAndTheParentIsTheFolderPart) {
+    test::TempFolder temp;
+    temp.WriteFile("dir/b.txt", "b");
+    temp.WriteFile("dir/A.txt", "a");
+    std::filesystem::create_directory(temp.Join("dir/c"));
+    DiskFile folder(temp.Join("dir"));
     EXPECT_TRUE(folder.IsDirectory());
     ASSERT_EQ(folder.ListFolder(), 3);
-    EXPECT_EQ(folder.GetChild(0)->GetName(), temp_.Join("dir/A.txt"));
-    EXPECT_EQ(folder.GetChild(1)->GetName(), temp_.Join("dir/b.txt"));
+    EXPECT_EQ(folder.GetChild(0)->GetName(), temp.Join("dir/A.txt"));
+    EXPECT_EQ(folder.GetChild(1)->GetName(), temp.Join("dir/b.txt"));
     EXPECT_FALSE(folder.GetChild(1)->IsDirectory());
     EXPECT_TRUE(folder.GetChild(2)->IsDirectory());
     EXPECT_EQ(folder.GetChild(3), nullptr);
     EXPECT_EQ(folder.GetChild(-1), nullptr);
-}
 
-TEST_F(DiskFileTest, ParentIsTheFolderPart) {
-    std::unique_ptr<File> parent = DiskFile(temp_.Join("dir/")).GetParent();
-    EXPECT_EQ(parent->GetName(), temp_.Path());
+    std::unique_ptr<File> parent = DiskFile(temp.Join("dir/")).GetParent();
+    EXPECT_EQ(parent->GetName(), temp.Path());
     EXPECT_TRUE(parent->IsDirectory());
     EXPECT_EQ(DiskFile("/tmp").GetParent()->GetName(), "/");
     EXPECT_EQ(DiskFile("name").GetParent()->GetName(), "");
+}
+
+TEST(EmbeddedFileTest, FoundWithoutCaseAsIndexPlusOneAndReadOnlyUnderTheScheme) {
+    const uint32_t id = EmbeddedFile::Find("HELLO.txt");
+    ASSERT_NE(id, 0u);
+    EXPECT_STREQ(EmbeddedFileTable()[id - 1].name, "Hello.txt");
+    EXPECT_EQ(EmbeddedFile::Find("nothing.png"), 0u);
+    EXPECT_EQ(EmbeddedFile::Find(""), 0u);
+    EXPECT_EQ(EmbeddedFile::Find(nullptr), 0u);
+    EmbeddedFile file;
+    EXPECT_FALSE(file.Open("res://nothing.png"));
+    EXPECT_FALSE(file.Open("Hello.txt"));
+    EXPECT_FALSE(file.Open("res:/"));
+    EXPECT_EQ(file.ReadByte(), -1);
+    ASSERT_TRUE(file.Open("Res://hello.txt"));
+    char text[32] = {};
+    EXPECT_EQ(file.Read(text, sizeof(text)), 15u);
+    EXPECT_STREQ(text, "embedded hello\n");
+    EXPECT_EQ(file.ReadByte(), -1);
+    EXPECT_TRUE(file.IsEof());
 }
 
 } // namespace

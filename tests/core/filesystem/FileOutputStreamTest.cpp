@@ -43,38 +43,30 @@ TEST_F(FileOutputStreamTest, ScrambledTextOfAnyLengthIsStoredScrambledAndReadsBa
     EXPECT_EQ(text, "AB<" + line + ">");
 }
 
-TEST_F(FileOutputStreamTest, TargetKeepsItsOldContentUntilClose) {
-    const std::string path = temp_.WriteFile("t.txt", "old");
-    FileOutputStream stream;
-    ASSERT_TRUE(stream.Open(path.c_str(), 0));
-    stream.Printf("%d%s", 42, "new");
-    EXPECT_EQ(stream.Tell(), 5u);
-    stream.Flush();
-    EXPECT_EQ(temp_.ReadFile("t.txt"), "old");
-    EXPECT_TRUE(stream.Close());
-    EXPECT_EQ(temp_.ReadFile("t.txt"), "42new");
-    EXPECT_EQ(CountEntries(), 1u);
-}
-
-TEST_F(FileOutputStreamTest, DestroyingAnOpenStreamWritesTheFile) {
-    {
-        FileOutputStream stream;
-        ASSERT_TRUE(stream.Open(temp_.Join("t.txt").c_str(), 0));
-        stream.PutChar('x');
-    }
-    EXPECT_EQ(temp_.ReadFile("t.txt"), "x");
-}
-
-TEST_F(FileOutputStreamTest, ReplacedFileKeepsItsPermissionBits) {
+TEST_F(FileOutputStreamTest, TargetKeepsItsOldContentUntilCloseAndItsPermissionBits) {
     const std::string path = temp_.WriteFile("t.txt", "old");
     chmod(path.c_str(), 0640);
-    FileOutputStream stream;
-    ASSERT_TRUE(stream.Open(path.c_str(), 0));
-    stream.PutString("new");
-    ASSERT_TRUE(stream.Close());
+    {
+        FileOutputStream stream;
+        ASSERT_TRUE(stream.Open(path.c_str(), 0));
+        stream.Printf("%d%s", 42, "new");
+        EXPECT_EQ(stream.Tell(), 5u);
+        stream.Flush();
+        EXPECT_EQ(temp_.ReadFile("t.txt"), "old");
+        EXPECT_TRUE(stream.Close());
+    }
+    EXPECT_EQ(temp_.ReadFile("t.txt"), "42new");
+    EXPECT_EQ(CountEntries(), 1u);
     struct stat info;
     ASSERT_EQ(stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
+    // Destroying an open stream writes the file.
+    {
+        FileOutputStream stream;
+        ASSERT_TRUE(stream.Open(path.c_str(), 0));
+        stream.PutChar('x');
+    }
+    EXPECT_EQ(temp_.ReadFile("t.txt"), "x");
 }
 
 // The file-size limit makes the disk refuse bytes for root too, like a full disk.

@@ -19,7 +19,7 @@ protected:
     MemoryFileSystem fileSystem;
 };
 
-TEST_F(FileReaderTest, OpenPassesTheTextAndScrambledFlagsAndReleasesTheFileBefore) {
+TEST_F(FileReaderTest, OpenPassesTheFlagsReleasesTheFileBeforeAndReadsComeFromIt) {
     fileSystem.Add("a.txt", "x");
     FileReader reader;
     EXPECT_TRUE(reader.Open("a.txt", true, true));
@@ -31,11 +31,8 @@ TEST_F(FileReaderTest, OpenPassesTheTextAndScrambledFlagsAndReleasesTheFileBefor
     EXPECT_EQ(fileSystem.LiveFiles(), 1);
     reader.Close();
     EXPECT_EQ(fileSystem.LiveFiles(), 0);
-}
 
-TEST_F(FileReaderTest, ReadsComeFromTheOpenedFile) {
     fileSystem.Add("data.bin", std::string("one\0two\r\nthree\x34\x12", 16));
-    FileReader reader;
     ASSERT_TRUE(reader.Open("data.bin", false, false));
     EXPECT_EQ(reader.GetSize(), 16u);
     std::string text;
@@ -94,16 +91,15 @@ TEST_F(FileReaderTest, ForwardedWritesArriveWhenTheStreamCloses) {
     EXPECT_EQ(*fileSystem.Written("out.txt"), "width = 640\n#abcd");
 }
 
-TEST_F(FileReaderTest, ForwardedCloseReportsAFileThatDidNotArriveWhole) {
+TEST_F(FileReaderTest, ForwardedCloseReportsAFileThatDidNotArriveWholeOrWasNeverOpened) {
     fileSystem.FailCloses();
-    ForwardingOutputStream stream;
-    ASSERT_TRUE(stream.Open("out.txt", 0));
-    stream.PutString("text");
-    EXPECT_FALSE(stream.Close());
-    EXPECT_EQ(fileSystem.Written("out.txt"), nullptr);
-}
+    ForwardingOutputStream cut;
+    ASSERT_TRUE(cut.Open("cut.txt", 0));
+    cut.PutString("text");
+    EXPECT_FALSE(cut.Close());
+    EXPECT_EQ(fileSystem.Written("cut.txt"), nullptr);
 
-TEST_F(FileReaderTest, WritesWithoutAnOpenStreamAreDropped) {
+    // Writes without an open stream are dropped.
     ForwardingOutputStream stream;
     fileSystem.MarkReadOnly("out.txt");
     EXPECT_FALSE(stream.Open("out.txt", 0));
