@@ -66,37 +66,29 @@ TEST_F(BmpCodecTest, PalettedDepthsDecodeToTheirPaletteColours) {
 
 TEST_F(BmpCodecTest, TrueColourLayoutsDecodeToTheSamePixels) {
     // 32-bit files with an all-zero fourth byte are opaque, not invisible; top-down rows and
-    // 16-bit channel masks give the same picture (16 bits within its precision).
-    for (const char* name : {"bits24.bmp", "topdown24.bmp", "bits32.bmp", "bits16.bmp"}) {
+    // 16-bit channel masks give the same picture (16 bits within its precision); channel masks
+    // carry alpha.
+    for (const char* name :
+         {"bits24.bmp", "topdown24.bmp", "bits32.bmp", "bits16.bmp", "alpha32.bmp"}) {
         SCOPED_TRACE(name);
         DecodedImage image = DecodeFixture(name);
         ASSERT_TRUE(image.loaded);
         ASSERT_EQ(image.info.width, 5u);
         ASSERT_EQ(image.info.height, 3u);
         EXPECT_EQ(image.info.paletted, 0);
-        bool sixteen = std::string(name) == "bits16.bmp";
+        const bool sixteen = std::string(name) == "bits16.bmp";
+        const bool alpha = std::string(name) == "alpha32.bmp";
         for (uint32_t y = 0; y < 3; ++y) {
             for (uint32_t x = 0; x < 5; ++x) {
                 ImagePixel expected = BitmapFixturePixel(x, y);
                 ImagePixel actual = image.At(x, y);
-                EXPECT_EQ(actual >> 24, 255u);
+                EXPECT_EQ(actual >> 24, alpha ? (x * 60 + y * 7 + 15) & 255 : 255u);
                 for (int shift = 0; shift < 24; shift += 8) {
                     int difference = static_cast<int>((actual >> shift) & 255) -
                                      static_cast<int>((expected >> shift) & 255);
                     EXPECT_LE(std::abs(difference), sixteen ? 8 : 0) << x << "," << y;
                 }
             }
-        }
-    }
-}
-
-TEST_F(BmpCodecTest, ChannelMasksCarryAlpha) {
-    DecodedImage image = DecodeFixture("alpha32.bmp");
-    ASSERT_TRUE(image.loaded);
-    for (uint32_t y = 0; y < 3; ++y) {
-        for (uint32_t x = 0; x < 5; ++x) {
-            EXPECT_EQ(image.At(x, y),
-                      (BitmapFixturePixel(x, y) & 0xFFFFFF) | ((x * 60 + y * 7 + 15) & 255) << 24);
         }
     }
 }
@@ -117,43 +109,30 @@ TEST_F(BmpCodecTest, RunLengthCodedBitmapsDecodeRunsStretchesAndSkips) {
     }
 }
 
-TEST_F(BmpCodecTest, UnreadableHeadersReportNoImage) {
-    std::vector<uint8_t> good = ReadTestImage("bits24.bmp");
-    ImageInfo info;
-    std::vector<uint8_t> shortHeader(good.begin(), good.begin() + 53);
-    codec_.GetTextureFormat(info, shortHeader.data(), static_cast<uint32_t>(shortHeader.size()));
-    EXPECT_EQ(info.width, 0u);
-
-    std::vector<uint8_t> notBitmap = good;
-    notBitmap[1] = 'X';
-    codec_.GetTextureFormat(info, notBitmap.data(), static_cast<uint32_t>(notBitmap.size()));
-    EXPECT_EQ(info.width, 0u);
-
-    std::vector<uint8_t> huge = good;
-    huge[20] = 1; // width 65541
-    codec_.GetTextureFormat(info, huge.data(), static_cast<uint32_t>(huge.size()));
-    EXPECT_EQ(info.width, 0u);
-}
-
-TEST_F(BmpCodecTest, CorruptPixelDataFailsWithoutReadingPastTheFile) {
-    std::vector<uint8_t> truncated = ReadTestImage("bits24.bmp");
-    truncated.resize(truncated.size() - 1);
-    EXPECT_FALSE(Decode(truncated).loaded);
-
-    // Embedded JPEG data and masks on a 24-bit file are not decoded.
-    std::vector<uint8_t> jpegInside = ReadTestImage("bits24.bmp");
-    jpegInside[30] = 4;
-    EXPECT_FALSE(Decode(jpegInside).loaded);
-    std::vector<uint8_t> masks24 = ReadTestImage("bits24.bmp");
-    masks24[30] = 3;
-    EXPECT_FALSE(Decode(masks24).loaded);
-
+TEST_F(BmpCodecTest, UnreadableHeadersReportNoImageAndCorruptPixelDataFails) {
+    const std::vector<uint8_t> good = ReadTestImage("bits24.bmp");
+    const auto with = [&](size_t at, uint8_t value) {
+        std::vector<uint8_t> bytes = good;
+        bytes[at] = value;
+        return bytes;
+    };
+    // A short header, no "BM", a width of 65541.
+    for (const auto& bytes :
+         {std::vector<uint8_t>(good.begin(), good.begin() + 53), with(1, 'X'), with(20, 1)}) {
+        ImageInfo info;
+        codec_.GetTextureFormat(info, bytes.data(), static_cast<uint32_t>(bytes.size()));
+        EXPECT_EQ(info.width, 0u);
+    }
+    // Pixel data cut short, embedded JPEG data and masks on a 24-bit file are not decoded.
+    for (const auto& bytes :
+         {std::vector<uint8_t>(good.begin(), good.end() - 1), with(30, 4), with(30, 3)}) {
+        EXPECT_FALSE(Decode(bytes).loaded);
+    }
     // A run-length stream cut anywhere ends the image where the data ends.
     std::vector<uint8_t> rle = ReadTestImage("rle8.bmp");
     for (size_t size = 54; size < rle.size(); size += 3) {
         std::vector<uint8_t> cut(rle.begin(), rle.begin() + static_cast<ptrdiff_t>(size));
-        DecodedImage image = Decode(cut);
-        EXPECT_EQ(image.outside, 0);
+        EXPECT_EQ(Decode(cut).outside, 0);
     }
 }
 

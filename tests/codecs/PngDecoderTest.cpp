@@ -1,14 +1,13 @@
 #include "codecs/PngDecoder.h"
 
 #include "ImageTestSupport.h"
+#include "LibpngReference.h"
 #include "codecs/ImageChecksums.h"
 #include "codecs/PngCodec.h"
 
-#include <csetjmp>
-#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
-#include <png.h>
 
 namespace quarn {
 namespace {
@@ -17,52 +16,6 @@ using test::DecodedImage;
 using test::DecodeWith;
 using test::ReadTestImage;
 using test::ZlibCompressed;
-
-struct PngReadSource {
-    const std::vector<uint8_t>* bytes;
-    size_t position;
-};
-
-void ReadFromMemory(png_structp png, png_bytep out, png_size_t count) {
-    auto* source = static_cast<PngReadSource*>(png_get_io_ptr(png));
-    if (source->position + count > source->bytes->size()) {
-        png_error(png, "read past the end");
-    }
-    std::memcpy(out, source->bytes->data() + source->position, count);
-    source->position += count;
-}
-
-// The reference decoder's 8-bit RGBA. Everything that outlives a long jump belongs to the
-// caller, and this frame holds nothing that needs destroying.
-bool ReferenceDecode(const std::vector<uint8_t>& bytes, std::vector<uint8_t>& rgba,
-                     std::vector<png_bytep>& rows, uint32_t& width, uint32_t& height) {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    PngReadSource source{&bytes, 0};
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        return false;
-    }
-    png_set_read_fn(png, &source, ReadFromMemory);
-    png_read_info(png, info);
-    width = png_get_image_width(png, info);
-    height = png_get_image_height(png, info);
-    png_set_expand(png);
-    png_set_strip_16(png);
-    png_set_gray_to_rgb(png);
-    png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
-    png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    rgba.resize(size_t(width) * height * 4);
-    rows.resize(height);
-    for (uint32_t y = 0; y < height; ++y) {
-        rows[y] = rgba.data() + size_t(y) * width * 4;
-    }
-    png_read_image(png, rows.data());
-    png_read_end(png, nullptr);
-    png_destroy_read_struct(&png, &info, nullptr);
-    return true;
-}
 
 std::vector<std::string> FixtureNames() {
     std::vector<std::string> names;
@@ -79,10 +32,9 @@ class PngFixtureTest : public testing::TestWithParam<std::string> {};
 TEST_P(PngFixtureTest, DecodesEveryPixelAsTheReferenceDecoderDoes) {
     const std::vector<uint8_t> bytes = ReadTestImage("png/" + GetParam());
     ASSERT_FALSE(bytes.empty());
-    std::vector<uint8_t> expected;
-    std::vector<png_bytep> rows;
-    uint32_t width = 0, height = 0;
-    ASSERT_TRUE(ReferenceDecode(bytes, expected, rows, width, height));
+    test::ReferenceImage expected;
+    ASSERT_TRUE(test::ReferenceDecode(bytes, expected));
+    const uint32_t width = expected.width, height = expected.height;
 
     PngCodec codec;
     const DecodedImage image = DecodeWith(codec, bytes);
@@ -94,7 +46,7 @@ TEST_P(PngFixtureTest, DecodesEveryPixelAsTheReferenceDecoderDoes) {
     EXPECT_EQ(image.outside, 0);
     for (uint32_t y = 0; y < height; ++y) {
         for (uint32_t x = 0; x < width; ++x) {
-            const uint8_t* p = &expected[(size_t(y) * width + x) * 4];
+            const uint8_t* p = &expected.rgba[(size_t(y) * width + x) * 4];
             ASSERT_EQ(image.At(x, y), test::Argb(p[3], p[0], p[1], p[2]))
                 << "at " << x << ", " << y;
         }
@@ -158,95 +110,94 @@ uint32_t DecodeError(const std::vector<uint8_t>& bytes) {
     return decoder.GetError();
 }
 
-PngParts GreyTwoByTwo() {
+// A 2 x 2 grey file, changed.
+std::vector<uint8_t> MakePng(const std::function<void(PngParts&)>& change) {
     PngParts parts;
     parts.filtered = {0, 10, 20, 0, 30, 40};
-    return parts;
+    change(parts);
+    return MakePng(parts);
 }
 
-TEST(PngDecoder, ReportsTheCodeOfEachDamagedHeader) {
-    const std::vector<uint8_t> good = MakePng(GreyTwoByTwo());
-    ASSERT_EQ(DecodeError(good), 0u);
-    EXPECT_EQ(DecodeError({}), 48u);
-    EXPECT_EQ(DecodeError(std::vector<uint8_t>(good.begin(), good.begin() + 28)), 27u);
-    std::vector<uint8_t> bytes = good;
-    bytes[3] ^= 1;
-    EXPECT_EQ(DecodeError(bytes), 28u);
-    bytes = good;
-    bytes[12] = 'X';
-    EXPECT_EQ(DecodeError(bytes), 29u);
-    bytes = good;
-    bytes[29] ^= 1;
-    EXPECT_EQ(DecodeError(bytes), 57u);
-    // A truncated file loses its chunk ends.
-    EXPECT_EQ(DecodeError(std::vector<uint8_t>(good.begin(), good.end() - 2)), 35u);
-    EXPECT_EQ(DecodeError(std::vector<uint8_t>(good.begin(), good.end() - 12)), 30u);
+void Palette(PngParts& p) {
+    p.colour = 3;
+    p.before = {{"PLTE", {1, 2, 3, 4, 5, 6}}};
 }
 
-TEST(PngDecoder, RefusesInvalidHeaderFields) {
-    PngParts parts = GreyTwoByTwo();
-    parts.colour = 5;
-    EXPECT_EQ(DecodeError(MakePng(parts)), 31u);
-    parts.colour = 2;
-    parts.depth = 4;
-    EXPECT_EQ(DecodeError(MakePng(parts)), 37u);
-    parts.colour = 3;
-    parts.depth = 16;
-    EXPECT_EQ(DecodeError(MakePng(parts)), 37u);
-}
-
-TEST(PngDecoder, RefusesHugeOrEmptyDimensionsBeforeAllocating) {
-    PngParts parts = GreyTwoByTwo();
-    parts.width = 0x7FFFFFFF;
-    parts.height = 0x7FFFFFFF;
-    EXPECT_EQ(DecodeError(MakePng(parts)), uint32_t(PngDecoder::ErrorImageSize));
-    parts.width = 0;
-    parts.height = 2;
-    EXPECT_EQ(DecodeError(MakePng(parts)), uint32_t(PngDecoder::ErrorImageSize));
-}
-
-TEST(PngDecoder, ReportsBadAncillaryChunks) {
-    PngParts parts = GreyTwoByTwo();
-    parts.colour = 3;
-    parts.before = {{"PLTE", {1, 2, 3, 4, 5, 6}}, {"tRNS", {1, 2, 3}}};
-    EXPECT_EQ(DecodeError(MakePng(parts)), 39u);
-    parts.before = {{"PLTE", std::vector<uint8_t>(257 * 3)}};
-    EXPECT_EQ(DecodeError(MakePng(parts)), 38u);
-    parts.colour = 0;
-    parts.before = {{"tRNS", {0, 1, 2}}};
-    EXPECT_EQ(DecodeError(MakePng(parts)), 40u);
-    parts.before = {{"bKGD", {0}}};
-    EXPECT_EQ(DecodeError(MakePng(parts)), 44u);
-    parts.colour = 4;
-    parts.filtered = {0, 1, 2, 3, 4, 0, 5, 6, 7, 8};
-    parts.before = {{"tRNS", {0, 1}}};
-    EXPECT_EQ(DecodeError(MakePng(parts)), 42u);
-}
-
-TEST(PngDecoder, ReportsPaletteIndicesOutsideThePalette) {
-    PngParts parts = GreyTwoByTwo();
-    parts.colour = 3;
-    parts.before = {{"PLTE", {1, 2, 3, 4, 5, 6}}};
-    parts.filtered = {0, 0, 1, 0, 1, 2};
-    EXPECT_EQ(DecodeError(MakePng(parts)), 46u);
-    // Without a palette chunk every index is outside it.
-    parts.depth = 1;
-    parts.before.clear();
-    parts.filtered = {0, 0x40, 0, 0x80};
-    EXPECT_EQ(DecodeError(MakePng(parts)), 47u);
-}
-
-TEST(PngDecoder, RefusesUnknownFilterTypesAndShortImageData) {
-    PngParts parts = GreyTwoByTwo();
-    parts.filtered[3] = 5;
-    EXPECT_EQ(DecodeError(MakePng(parts)), 36u);
-    parts = GreyTwoByTwo();
-    parts.filtered.pop_back();
-    EXPECT_EQ(DecodeError(MakePng(parts)), uint32_t(PngDecoder::ErrorImageDataShort));
+TEST(PngDecoder, ReportsTheCodeOfEachFault) {
+    const std::vector<uint8_t> good = MakePng([](PngParts&) {});
+    const auto with = [&](size_t at, uint8_t value) {
+        std::vector<uint8_t> bytes = good;
+        bytes[at] = value;
+        return bytes;
+    };
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        uint32_t error;
+    } cases[] = {
+        {"whole", good, 0},
+        {"empty", {}, 48},
+        {"header cut", {good.begin(), good.begin() + 28}, 27},
+        {"signature", with(3, good[3] ^ 1), 28},
+        {"first chunk not the header", with(12, 'X'), 29},
+        {"header checksum", with(29, good[29] ^ 1), 57},
+        // A truncated file loses its chunk ends.
+        {"last chunk cut", {good.begin(), good.end() - 2}, 35},
+        {"end chunk lost", {good.begin(), good.end() - 12}, 30},
+        {"colour type 5", MakePng([](PngParts& p) { p.colour = 5; }), 31},
+        {"4-bit colour", MakePng([](PngParts& p) { p.colour = 2, p.depth = 4; }), 37},
+        {"16-bit palette", MakePng([](PngParts& p) { p.colour = 3, p.depth = 16; }), 37},
+        // Refused before anything is allocated.
+        {"huge", MakePng([](PngParts& p) { p.width = p.height = 0x7FFFFFFF; }),
+         PngDecoder::ErrorImageSize},
+        {"no width", MakePng([](PngParts& p) { p.width = 0; }), PngDecoder::ErrorImageSize},
+        {"transparency past the palette", MakePng([](PngParts& p) {
+             Palette(p);
+             p.before.push_back({"tRNS", {1, 2, 3}});
+         }),
+         39},
+        {"257 palette entries", MakePng([](PngParts& p) {
+             p.colour = 3, p.before = {{"PLTE", std::vector<uint8_t>(771)}};
+         }),
+         38},
+        {"grey transparency of 3 bytes", MakePng([](PngParts& p) {
+             p.before = {{"tRNS", {0, 1, 2}}};
+         }),
+         40},
+        {"grey background of 1 byte", MakePng([](PngParts& p) {
+             p.before = {{"bKGD", {0}}};
+         }),
+         44},
+        {"transparency with an alpha channel", MakePng([](PngParts& p) {
+             p.colour = 4;
+             p.filtered = {0, 1, 2, 3, 4, 0, 5, 6, 7, 8};
+             p.before = {{"tRNS", {0, 1}}};
+         }),
+         42},
+        {"index past the palette", MakePng([](PngParts& p) {
+             Palette(p);
+             p.filtered = {0, 0, 1, 0, 1, 2};
+         }),
+         46},
+        // Without a palette chunk every index is outside it.
+        {"no palette", MakePng([](PngParts& p) {
+             p.colour = 3, p.depth = 1;
+             p.filtered = {0, 0x40, 0, 0x80};
+         }),
+         47},
+        {"filter type 5", MakePng([](PngParts& p) { p.filtered[3] = 5; }), 36},
+        {"short image data", MakePng([](PngParts& p) { p.filtered.pop_back(); }),
+         PngDecoder::ErrorImageDataShort},
+        {"unknown chunks, critical or not", MakePng([](PngParts& p) {
+             p.before = {{"CRIT", {1, 2, 3}}, {"teST", {4}}};
+         }),
+         0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DecodeError(c.bytes), c.error) << c.name;
+    }
     // Data beyond what the header implies does not fit the output.
-    parts = GreyTwoByTwo();
-    parts.filtered.push_back(7);
-    EXPECT_NE(DecodeError(MakePng(parts)), 0u);
+    EXPECT_NE(DecodeError(MakePng([](PngParts& p) { p.filtered.push_back(7); })), 0u);
 }
 
 TEST(PngDecoder, AcceptsATallOneBitStripWhoseRowsArePaddedToBytes) {
@@ -267,16 +218,21 @@ TEST(PngDecoder, AcceptsATallOneBitStripWhoseRowsArePaddedToBytes) {
     EXPECT_EQ(pixels[4], 255);
 }
 
-TEST(PngDecoder, ConvertsToTheRequestedOutputOrRefuses) {
-    PngParts parts = GreyTwoByTwo();
-    parts.colour = 2;
-    parts.filtered = {0, 1, 2, 3, 4, 5, 6, 0, 7, 8, 9, 10, 11, 12};
-    const std::vector<uint8_t> bytes = MakePng(parts);
+TEST(PngDecoder, ConvertsToTheRequestedOutputOrRefusesAndKeepsTextChunks) {
+    const std::string text = std::string("Author") + '\0' + "someone";
+    const std::vector<uint8_t> bytes = MakePng([&](PngParts& p) {
+        p.colour = 2;
+        p.filtered = {0, 1, 2, 3, 4, 5, 6, 0, 7, 8, 9, 10, 11, 12};
+        p.before = {{"tEXt", std::vector<uint8_t>(text.begin(), text.end())}};
+    });
     PngDecoder decoder;
     std::vector<uint8_t> pixels;
     decoder.settings.colourType = 2;
     decoder.Decode(pixels, bytes.data(), bytes.size());
     EXPECT_EQ(pixels, std::vector<uint8_t>({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    ASSERT_EQ(decoder.GetInfo().texts.size(), 1u);
+    EXPECT_EQ(decoder.GetInfo().texts[0].first, "Author");
+    EXPECT_EQ(decoder.GetInfo().texts[0].second, "someone");
     decoder.settings.colourType = 0;
     decoder.Decode(pixels, bytes.data(), bytes.size());
     EXPECT_EQ(decoder.GetError(), 62u);
@@ -290,27 +246,8 @@ TEST(PngDecoder, ConvertsToTheRequestedOutputOrRefuses) {
     EXPECT_EQ(decoder.GetError(), 56u);
 }
 
-TEST(PngDecoder, SkipsUnknownChunksCriticalOrNot) {
-    PngParts parts = GreyTwoByTwo();
-    parts.before = {{"CRIT", {1, 2, 3}}, {"teST", {4}}};
-    EXPECT_EQ(DecodeError(MakePng(parts)), 0u);
-}
-
-TEST(PngDecoder, KeepsTextChunks) {
-    PngParts parts = GreyTwoByTwo();
-    const std::string text = std::string("Author") + '\0' + "someone";
-    parts.before = {{"tEXt", std::vector<uint8_t>(text.begin(), text.end())}};
-    const std::vector<uint8_t> bytes = MakePng(parts);
-    PngDecoder decoder;
-    std::vector<uint8_t> pixels;
-    decoder.Decode(pixels, bytes.data(), bytes.size());
-    ASSERT_EQ(decoder.GetInfo().texts.size(), 1u);
-    EXPECT_EQ(decoder.GetInfo().texts[0].first, "Author");
-    EXPECT_EQ(decoder.GetInfo().texts[0].second, "someone");
-}
-
-TEST(PngCodec, ReportsAZeroHeaderAndLoadsNothingForABrokenFile) {
-    std::vector<uint8_t> bytes = MakePng(GreyTwoByTwo());
+TEST(PngCodec, ReportsAZeroHeaderForABrokenFileAndDecodesAgainForAnotherOne) {
+    std::vector<uint8_t> bytes = MakePng([](PngParts&) {});
     bytes[40] ^= 0xFF;
     PngCodec codec;
     ImageInfo info;
@@ -320,15 +257,12 @@ TEST(PngCodec, ReportsAZeroHeaderAndLoadsNothingForABrokenFile) {
     DecodedImage image;
     EXPECT_FALSE(codec.Load(bytes.data(), uint32_t(bytes.size()), &image, test::CollectPixel));
     EXPECT_NE(codec.GetDecodeError(), 0u);
-}
 
-TEST(PngCodec, DecodesAgainWhenLoadIsGivenAnotherFile) {
-    PngParts parts = GreyTwoByTwo();
-    const std::vector<uint8_t> first = MakePng(parts);
-    parts.filtered = {0, 200, 201, 0, 202, 203};
-    const std::vector<uint8_t> second = MakePng(parts);
-    PngCodec codec;
-    DecodedImage image;
+    // Load given another file than the header decodes that file.
+    const std::vector<uint8_t> first = MakePng([](PngParts&) {});
+    const std::vector<uint8_t> second =
+        MakePng([](PngParts& p) { p.filtered = {0, 200, 201, 0, 202, 203}; });
+    image = {};
     codec.GetTextureFormat(image.info, first.data(), uint32_t(first.size()));
     image.pixels.assign(4, 0);
     ASSERT_TRUE(codec.Load(second.data(), uint32_t(second.size()), &image, test::CollectPixel));
