@@ -9,14 +9,11 @@ namespace {
 
 using Labels = std::vector<std::string>;
 
-TEST(ChoiceButtons, ListIsCutAtEveryHashIntoAtMostEightLabels) {
+TEST(ChoiceButtons, ListIsCutAtEveryHashIntoAtMostEightLabelsAndFilterPairsEndAtAnEmptyText) {
     EXPECT_EQ(SplitChoiceButtons("Yes#No#Cancel"), (Labels{"Yes", "No", "Cancel"}));
     EXPECT_EQ(SplitChoiceButtons("1#2#3#4#5#6#7#8#9#10").size(), 8u);
     EXPECT_EQ(SplitChoiceButtons("A##B"), (Labels{"A", "", "B"}));
     EXPECT_EQ(SplitChoiceButtons(std::string(300, 'x').c_str())[0].size(), 259u);
-}
-
-TEST(FileFilter, PairsEndAtTheEmptyText) {
     const char filter[] = "Scene\0*.scene;*.scn\0All\0*.*\0";
     auto pairs = ParseFileFilter(filter);
     ASSERT_EQ(pairs.size(), 2u);
@@ -24,22 +21,17 @@ TEST(FileFilter, PairsEndAtTheEmptyText) {
     EXPECT_EQ(pairs[0].second, "*.scene;*.scn");
 }
 
-TEST(ZenityDialogs, SaveDialogAsksBeforeOverwritingAndStartsInTheFolder) {
+TEST(ZenityDialogs, ArgumentsAskBeforeOverwritingStartInTheFolderAndAreNeverRun) {
     const char filter[] = "Scene|file\0*.scene;*.scn\0";
     auto arguments = ZenityDialogs::FileDialogArguments(filter, false, "/home/u/games");
     EXPECT_EQ(arguments,
               (Labels{"--file-selection", "--save", "--confirm-overwrite",
                       "--filename=/home/u/games/", "--file-filter=Scene file | *.scene *.scn"}));
-}
-
-TEST(ZenityDialogs, FolderBrowserWithoutInitialFolderOpensAtItsDefaultPlace) {
+    // Without an initial folder the browser opens at its default place.
     EXPECT_EQ(ZenityDialogs::FolderArguments("Pick; rm -rf /", ""),
               (Labels{"--file-selection", "--directory", "--title=Pick; rm -rf /"}));
-}
-
-TEST(ZenityDialogs, MissingChooserCountsAsCancelled) {
-    ZenityDialogs dialogs("quarn-no-such-chooser");
-    EXPECT_EQ(dialogs.FileDialog("", true, ""), "");
+    // A missing chooser counts as cancelled.
+    EXPECT_EQ(ZenityDialogs("quarn-no-such-chooser").FileDialog("", true, ""), "");
 }
 
 class FakeChooser : public ::testing::Test {
@@ -53,12 +45,9 @@ protected:
     test::TempFolder folder;
 };
 
-TEST_F(FakeChooser, ChosenPathIsTheFirstOutputLine) {
+TEST_F(FakeChooser, ChosenPathIsTheFirstOutputLineAndAFolderLosesItsTrailingSlash) {
     ZenityDialogs dialogs(Make("for a; do last=\"$a\"; done; echo \"${last#--filename=}\"x\n"));
     EXPECT_EQ(dialogs.FileDialog("", true, "/it's $(here)"), "/it's $(here)/x");
-}
-
-TEST_F(FakeChooser, FolderLosesItsTrailingSlashAndCancelGivesNothing) {
     ZenityDialogs chosen(Make("echo /tmp/chosen/\n"));
     EXPECT_EQ(chosen.BrowseForFolder("Folder", ""), "/tmp/chosen");
     ZenityDialogs cancelled(Make("echo /tmp/x; exit 1\n"));

@@ -3,6 +3,7 @@
 #include "app/platform/WindowMessage.h"
 
 #include <gtest/gtest.h>
+#include <string>
 
 namespace quarn {
 namespace {
@@ -26,12 +27,22 @@ protected:
         mouse.Poll();
     }
     void Send(uint32_t message, uintptr_t detail = 0) { mouse.HandleMessage(message, detail, 0); }
+    void Wheel(int32_t delta) {
+        Send(MessageMouseWheel, static_cast<uintptr_t>(PackWords(0, delta)));
+    }
+    // What the mouse says of a button this frame, for an owner: "d" down, "+" went down, "-"
+    // went up, "c" clicked.
+    std::string Seen(int32_t button, const char* owner = "") const {
+        return std::string(mouse.IsDown(button, owner) ? "d" : "") +
+               (mouse.WentDown(button, owner) ? "+" : "") +
+               (mouse.WentUp(button, owner) ? "-" : "") + (mouse.WasClicked(button) ? "c" : "");
+    }
 
     FakePointer pointer;
     Mouse mouse{pointer};
 };
 
-TEST_F(MouseTest, QuickStillReleaseIsAClickForOneFrame) {
+TEST_F(MouseTest, QuickStillReleaseIsAClickForOneFrameAndASlowOrMovedOneIsNot) {
     MoveTo(10, 10);
     Send(MessageLeftButtonDown);
     EXPECT_TRUE(pointer.captured);
@@ -39,21 +50,16 @@ TEST_F(MouseTest, QuickStillReleaseIsAClickForOneFrame) {
     MoveTo(14, 10);
     Send(MessageLeftButtonUp);
     EXPECT_FALSE(pointer.captured);
-    EXPECT_TRUE(mouse.WasClicked(MouseLeft));
-    EXPECT_TRUE(mouse.WentUp(MouseLeft, ""));
+    EXPECT_EQ(Seen(MouseLeft), "+-c");
     mouse.EndFrame();
-    EXPECT_FALSE(mouse.WasClicked(MouseLeft));
-}
+    EXPECT_EQ(Seen(MouseLeft), "");
 
-TEST_F(MouseTest, SlowOrMovedReleaseIsNoClick) {
-    MoveTo(0, 0);
     Send(MessageRightButtonDown);
     pointer.seconds += 0.203125; // 203 ms
     Send(MessageRightButtonUp);
     EXPECT_FALSE(mouse.WasClicked(MouseRight));
-
     Send(MessageMiddleButtonDown);
-    MoveTo(3, 4); // five pixels
+    MoveTo(17, 14); // five pixels
     Send(MessageMiddleButtonUp);
     EXPECT_FALSE(mouse.WasClicked(MouseMiddle));
 }
@@ -63,66 +69,48 @@ TEST_F(MouseTest, DoubleClickSetsItsOwnButtonAndNotTheLeftDownBit) {
     Send(MessageLeftButtonUp);
     mouse.EndFrame();
     Send(MessageLeftButtonDoubleClick);
-    EXPECT_TRUE(mouse.WentDown(MouseDoubleClick, ""));
-    EXPECT_TRUE(mouse.IsDown(MouseDoubleClick, ""));
-    EXPECT_FALSE(mouse.IsDown(MouseLeft, ""));
+    EXPECT_EQ(Seen(MouseDoubleClick), "d+");
+    EXPECT_EQ(Seen(MouseLeft), "");
     Send(MessageLeftButtonUp);
-    EXPECT_FALSE(mouse.IsDown(MouseDoubleClick, ""));
-    EXPECT_TRUE(mouse.WentUp(MouseDoubleClick, ""));
+    EXPECT_EQ(Seen(MouseDoubleClick), "-");
     EXPECT_FALSE(mouse.WasClicked(MouseLeft));
 }
 
-TEST_F(MouseTest, WheelSumsTheFrameAndEndFrameResetsIt) {
-    Send(MessageMouseWheel, static_cast<uintptr_t>(PackWords(0, 120)));
-    Send(MessageMouseWheel, static_cast<uintptr_t>(PackWords(0, 240)));
-    Send(MessageMouseWheel, static_cast<uintptr_t>(PackWords(0, -120)));
-    EXPECT_EQ(mouse.GetWheel(), 240);
-    mouse.EndFrame();
-    EXPECT_EQ(mouse.GetWheel(), 0);
-}
-
-TEST_F(MouseTest, FrameWithoutEndFrameKeepsPressAndWheel) {
+TEST_F(MouseTest, WheelAndPressesLastUntilEndFrameAndTheDeltaIsTheMoveSinceTheLastPoll) {
     Send(MessageLeftButtonDown);
-    Send(MessageMouseWheel, static_cast<uintptr_t>(PackWords(0, 120)));
-    mouse.Poll();
-    EXPECT_TRUE(mouse.WentDown(MouseLeft, ""));
-    EXPECT_EQ(mouse.GetWheel(), 120);
-}
-
-TEST_F(MouseTest, OwnedButtonAnswersOnlyItsOwnerUntilReleased) {
-    Send(MessageLeftButtonDown);
-    mouse.SetOwner(MouseLeft, "gizmo");
-    EXPECT_FALSE(mouse.IsDown(MouseLeft, ""));
-    EXPECT_TRUE(mouse.IsDown(MouseLeft, "gizmo"));
-    mouse.ConsumePress(MouseLeft); // owned presses stay
-    EXPECT_TRUE(mouse.WentDown(MouseLeft, "gizmo"));
-    Send(MessageLeftButtonUp);
-    mouse.EndFrame();
-    EXPECT_FALSE(mouse.HasOwner(MouseLeft));
-}
-
-TEST_F(MouseTest, ConsumedPressIsHiddenButTheButtonStaysDown) {
-    Send(MessageLeftButtonDown);
-    mouse.ConsumePress(MouseLeft);
-    EXPECT_FALSE(mouse.WentDown(MouseLeft, ""));
-    EXPECT_TRUE(mouse.IsDown(MouseLeft, ""));
-}
-
-TEST_F(MouseTest, ButtonsOutsideTheFourAreIgnored) {
-    mouse.SetOwner(7, "x");
-    EXPECT_FALSE(mouse.HasOwner(7));
-    EXPECT_STREQ(mouse.GetOwner(-1), "");
-    EXPECT_FALSE(mouse.IsDown(4, ""));
-}
-
-TEST_F(MouseTest, DeltaIsTheMoveSinceTheLastPoll) {
+    Wheel(120);
+    Wheel(240);
+    Wheel(-120);
     MoveTo(5, 5);
     MoveTo(8, 1);
     EXPECT_EQ(mouse.GetDelta().x, 3);
     EXPECT_EQ(mouse.GetDelta().y, -4);
+    EXPECT_EQ(Seen(MouseLeft), "d+");
+    EXPECT_EQ(mouse.GetWheel(), 240);
+    mouse.EndFrame();
+    EXPECT_EQ(mouse.GetWheel(), 0);
     mouse.SetPosition(0, 0);
     EXPECT_EQ(pointer.cursor.x, 0);
     EXPECT_EQ(mouse.GetPosition().y, 0);
+}
+
+TEST_F(MouseTest, OwnedButtonsAnswerOnlyTheirOwnerAndConsumedPressesStayDown) {
+    Send(MessageLeftButtonDown);
+    Send(MessageRightButtonDown);
+    mouse.SetOwner(MouseLeft, "gizmo");
+    EXPECT_EQ(Seen(MouseLeft), "");
+    mouse.ConsumePress(MouseLeft); // owned presses stay
+    mouse.ConsumePress(MouseRight);
+    EXPECT_EQ(Seen(MouseLeft, "gizmo"), "d+");
+    EXPECT_EQ(Seen(MouseRight), "d");
+    Send(MessageLeftButtonUp);
+    mouse.EndFrame();
+    EXPECT_FALSE(mouse.HasOwner(MouseLeft));
+    // Buttons outside the four are ignored.
+    mouse.SetOwner(7, "x");
+    EXPECT_FALSE(mouse.HasOwner(7));
+    EXPECT_STREQ(mouse.GetOwner(-1), "");
+    EXPECT_FALSE(mouse.IsDown(4, ""));
 }
 
 } // namespace

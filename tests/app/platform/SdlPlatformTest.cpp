@@ -103,13 +103,23 @@ protected:
     SDL_Window* window = nullptr;
 };
 
-TEST_F(SdlPlatformTest, CreatesItsWindowWithoutADisplay) {
+TEST_F(SdlPlatformTest, CreatesItsWindowWithoutADisplayAndAnswersForTheSystem) {
     ASSERT_NE(window, nullptr) << platform->GetLastErrorText();
     EXPECT_STREQ(SDL_GetWindowTitle(window), "Pelgrath");
     EXPECT_EQ(platform->GetViewSize().x, 1024);
     EXPECT_EQ(platform->GetViewSize().y, 768);
     EXPECT_EQ(GetPlatform(), platform.get());
     EXPECT_EQ(platform->TestWindowState(~0u), static_cast<uint32_t>(WindowInitialState));
+    // Only the running window holds the program lock; printing is reported as cancelled.
+    EXPECT_TRUE(platform->IsWindowClassRunning());
+    EXPECT_EQ(platform->BeginPrint(), nullptr);
+    EXPECT_FALSE(platform->PrintWindow(nullptr, 0, 0, 1, 1, 0, 0, 1, 1));
+    // Folders follow the XDG variables and end in a slash.
+    setenv("XDG_DATA_HOME", "/tmp/quarn-data", 1);
+    EXPECT_STREQ(platform->GetAppDataFolder(), "/tmp/quarn-data/");
+    std::string desktop = platform->GetDesktopFolder();
+    EXPECT_TRUE(desktop.empty() || desktop.back() == '/');
+    EXPECT_EQ(std::string(platform->GetStartFolder()).back(), '/');
 }
 
 TEST_F(SdlPlatformTest, MainLoopMeasuresFramesAndPublishesTheSmoothedTime) {
@@ -134,6 +144,10 @@ TEST_F(SdlPlatformTest, InactiveWindowRunsNoFrameUntilActiveAgain) {
 }
 
 TEST_F(SdlPlatformTest, SettingsLetFramesRunInTheBackgroundAndMinimised) {
+    // Minimised waits unless allowed, even when active.
+    EXPECT_FALSE(ShouldRunFrame(WindowActive | WindowMinimized, StartContinueInBackground));
+    EXPECT_TRUE(ShouldRunFrame(WindowActive | WindowMinimized, StartContinueMinimized));
+    EXPECT_FALSE(ShouldRunFrame(0, StartContinueMinimized));
     platform->StartTimer(StartContinueInBackground | StartContinueMinimized);
     PushWindowEvent(SDL_WINDOWEVENT_FOCUS_LOST);
     PushWindowEvent(SDL_WINDOWEVENT_MINIMIZED);
@@ -141,12 +155,6 @@ TEST_F(SdlPlatformTest, SettingsLetFramesRunInTheBackgroundAndMinimised) {
     EXPECT_EQ(platform->waits, 0);
     EXPECT_EQ(platform->TestWindowState(WindowActive | WindowMinimized),
               static_cast<uint32_t>(WindowMinimized));
-}
-
-TEST(IdleRule, MinimisedWaitsUnlessAllowedEvenWhenActive) {
-    EXPECT_FALSE(ShouldRunFrame(WindowActive | WindowMinimized, StartContinueInBackground));
-    EXPECT_TRUE(ShouldRunFrame(WindowActive | WindowMinimized, StartContinueMinimized));
-    EXPECT_FALSE(ShouldRunFrame(0, StartContinueMinimized));
 }
 
 TEST_F(SdlPlatformTest, ClosingEndsTheLoopUnlessTheMessageHookKeepsTheWindow) {
@@ -177,7 +185,7 @@ TEST_F(SdlPlatformTest, KeyEventsReachTheKeyboardAtItsNextPoll) {
     EXPECT_FALSE(keyboard->IsKeyDown(KeyA + 16)); // Q came and went between polls
 }
 
-TEST_F(SdlPlatformTest, MouseHookGetsButtonsAndTheSecondClickAsADoubleClick) {
+TEST_F(SdlPlatformTest, MouseHookGetsButtonsTheSecondClickAsADoubleClickAndWheelNotches) {
     Mouse* mouse = platform->CreateMouse();
     platform->SetMouseHook([mouse](uint32_t message, uintptr_t detail, intptr_t packed) {
         mouse->HandleMessage(message, detail, packed);
@@ -191,13 +199,7 @@ TEST_F(SdlPlatformTest, MouseHookGetsButtonsAndTheSecondClickAsADoubleClick) {
     EXPECT_TRUE(mouse->WentDown(MouseDoubleClick, ""));
     EXPECT_FALSE(mouse->IsDown(MouseLeft, ""));
     EXPECT_FALSE(mouse->WasClicked(MouseLeft));
-}
-
-TEST_F(SdlPlatformTest, WheelNotchesArriveAsDeltasOfOneHundredTwenty) {
-    Mouse* mouse = platform->CreateMouse();
-    platform->SetMouseHook([mouse](uint32_t message, uintptr_t detail, intptr_t packed) {
-        mouse->HandleMessage(message, detail, packed);
-    });
+    // Wheel notches arrive as deltas of 120.
     SDL_Event event = {};
     event.type = SDL_MOUSEWHEEL;
     event.wheel.y = -2;
@@ -206,7 +208,7 @@ TEST_F(SdlPlatformTest, WheelNotchesArriveAsDeltasOfOneHundredTwenty) {
     EXPECT_EQ(mouse->GetWheel(), -240);
 }
 
-TEST_F(SdlPlatformTest, OneDroppedFileReachesTheDropHookAndSeveralDoNot) {
+TEST_F(SdlPlatformTest, OneDroppedFileReachesTheDropHookAndTheResizeHookGetsTheClientSize) {
     std::vector<std::string> dropped;
     platform->SetDropHook([&](const char* path, int32_t, int32_t) {
         dropped.push_back(path);
@@ -216,9 +218,6 @@ TEST_F(SdlPlatformTest, OneDroppedFileReachesTheDropHookAndSeveralDoNot) {
     PushDrop({"/tmp/a.png", "/tmp/b.png"});
     platform->PumpMessages();
     EXPECT_EQ(dropped, std::vector<std::string>{"/tmp/one.png"});
-}
-
-TEST_F(SdlPlatformTest, ResizeHookGetsTheClientSize) {
     Int2 size;
     platform->SetResizeHook([&](int32_t, int32_t, int32_t width, int32_t height) {
         size = {width, height};
@@ -243,35 +242,15 @@ TEST_F(SdlPlatformTest, DialogsGoThroughTheInstalledBackEnd) {
 
     const auto& asked = dialogs->Requests();
     ASSERT_EQ(asked.size(), 5u);
-    EXPECT_EQ(asked[0].title, "Save");
-    EXPECT_EQ(asked[0].text, "Save changes?");
-    EXPECT_EQ(asked[0].buttons, (std::vector<std::string>{"Yes", "No", "Cancel"}));
-    EXPECT_EQ(asked[1].title, "Graphics error");
-    EXPECT_EQ(asked[1].text, "Device lost");
-    EXPECT_EQ(asked[1].buttons, std::vector<std::string>{"OK"});
+    using Texts = std::vector<std::string>;
+    EXPECT_EQ((Texts{asked[0].title, asked[0].text}), (Texts{"Save", "Save changes?"}));
+    EXPECT_EQ(asked[0].buttons, (Texts{"Yes", "No", "Cancel"}));
+    EXPECT_EQ((Texts{asked[1].title, asked[1].text}), (Texts{"Graphics error", "Device lost"}));
+    EXPECT_EQ(asked[1].buttons, Texts{"OK"});
     EXPECT_EQ(asked[2].kind, ScriptedDialogs::AboutKind);
-    EXPECT_EQ(asked[3].filter, "Scene|*.scene");
+    EXPECT_EQ((Texts{asked[3].filter, asked[3].initialFolder}), (Texts{"Scene|*.scene", "/games"}));
     EXPECT_FALSE(asked[3].open);
-    EXPECT_EQ(asked[3].initialFolder, "/games");
     EXPECT_EQ(asked[4].title, "Resource folder");
-}
-
-TEST_F(SdlPlatformTest, PrintingIsReportedAsCancelled) {
-    EXPECT_EQ(platform->BeginPrint(), nullptr);
-    EXPECT_FALSE(platform->PrintWindow(nullptr, 0, 0, 1, 1, 0, 0, 1, 1));
-}
-
-TEST_F(SdlPlatformTest, FoldersFollowTheXdgVariablesAndEndInASlash) {
-    setenv("XDG_DATA_HOME", "/tmp/quarn-data", 1);
-    EXPECT_STREQ(platform->GetAppDataFolder(), "/tmp/quarn-data/");
-    std::string desktop = platform->GetDesktopFolder();
-    EXPECT_TRUE(desktop.empty() || desktop.back() == '/');
-    std::string start = platform->GetStartFolder();
-    EXPECT_EQ(start.back(), '/');
-}
-
-TEST_F(SdlPlatformTest, OnlyTheRunningWindowHoldsTheProgramLock) {
-    EXPECT_TRUE(platform->IsWindowClassRunning());
 }
 
 } // namespace

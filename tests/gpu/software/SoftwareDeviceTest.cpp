@@ -7,14 +7,10 @@
 namespace quarn {
 namespace {
 
-std::unique_ptr<SoftwareDevice> MakeDevice(const GpuCaps& caps = GpuCaps{}) {
-    GpuPresentParameters p;
-    p.backBufferWidth = 8;
-    p.backBufferHeight = 6;
-    p.lockableBackBuffer = true;
-    p.enableAutoDepthStencil = true;
-    return SoftwareDevice::Create(p, caps);
-}
+constexpr GpuPresentParameters Screen{.backBufferWidth = 8,
+                                      .backBufferHeight = 6,
+                                      .lockableBackBuffer = true,
+                                      .enableAutoDepthStencil = true};
 
 uint32_t BackPixel(SoftwareDevice& device, uint32_t x, uint32_t y) {
     return static_cast<SoftwareSurface*>(device.GetBackBuffer())->ReadArgb(x, y);
@@ -29,15 +25,12 @@ private:
     std::vector<GpuDrawCall>* calls_;
 };
 
-TEST(SoftwareDevice, ClearFillsOnlyTheViewport) {
-    auto device = MakeDevice();
-    ASSERT_EQ(
-        device->Clear({}, GpuClearTarget | GpuClearZBuffer | GpuClearStencil, 0xFF102030, 1.0f, 0),
-        GpuResult::Ok);
+TEST(SoftwareDevice, ClearFillsOnlyTheViewportAndTheRectsWithinIt) {
+    auto device = SoftwareDevice::Create(Screen);
+    const uint32_t all = GpuClearTarget | GpuClearZBuffer | GpuClearStencil;
+    ASSERT_EQ(device->Clear({}, all, 0xFF102030, 1.0f, 0), GpuResult::Ok);
     ASSERT_EQ(device->SetViewport({2, 1, 3, 2, 0.0f, 1.0f}), GpuResult::Ok);
-    ASSERT_EQ(device->Clear({}, GpuClearTarget | GpuClearZBuffer | GpuClearStencil, 0xFFFF0000,
-                            0.25f, 0x1FF),
-              GpuResult::Ok);
+    ASSERT_EQ(device->Clear({}, all, 0xFFFF0000, 0.25f, 0x1FF), GpuResult::Ok);
     EXPECT_EQ(BackPixel(*device, 2, 1), 0xFFFF0000u);
     EXPECT_EQ(BackPixel(*device, 4, 2), 0xFFFF0000u);
     EXPECT_EQ(BackPixel(*device, 5, 2), 0xFF102030u);
@@ -47,10 +40,8 @@ TEST(SoftwareDevice, ClearFillsOnlyTheViewport) {
     EXPECT_EQ(depth->DepthPlane()[0], 1.0f);
     EXPECT_EQ(depth->StencilPlane()[1 * 8 + 2], 0xFF); // masked to the format's eight bits
     EXPECT_EQ(depth->StencilPlane()[0], 0);
-}
 
-TEST(SoftwareDevice, ClearRectsAreClippedToTheViewport) {
-    auto device = MakeDevice();
+    device->SetViewport({0, 0, 8, 6, 0.0f, 1.0f});
     device->Clear({}, GpuClearTarget, 0, 1.0f, 0);
     device->SetViewport({0, 0, 4, 4, 0.0f, 1.0f});
     GpuRect rects[] = {{3, 3, 100, 100}, {-5, -5, 1, 1}};
@@ -59,13 +50,11 @@ TEST(SoftwareDevice, ClearRectsAreClippedToTheViewport) {
     EXPECT_EQ(BackPixel(*device, 0, 0), 0xFFFFFFFFu);
     EXPECT_EQ(BackPixel(*device, 4, 4), 0xFF000000u);
     EXPECT_EQ(BackPixel(*device, 1, 1), 0xFF000000u);
-}
 
-TEST(SoftwareDevice, StencilClearWithoutStencilBitsIsRefused) {
-    auto device = MakeDevice();
-    auto depth = device->CreateDepthStencilSurface(8, 6, GpuFormat::D24X8);
-    ASSERT_NE(depth, nullptr);
-    device->SetDepthStencilSurface(depth.get());
+    // Planes the surface lacks are refused.
+    auto noStencil = device->CreateDepthStencilSurface(8, 6, GpuFormat::D24X8);
+    ASSERT_NE(noStencil, nullptr);
+    device->SetDepthStencilSurface(noStencil.get());
     EXPECT_EQ(device->Clear({}, GpuClearStencil, 0, 1.0f, 0), GpuResult::InvalidCall);
     device->SetDepthStencilSurface(nullptr);
     EXPECT_EQ(device->Clear({}, GpuClearZBuffer, 0, 1.0f, 0), GpuResult::InvalidCall);
@@ -75,8 +64,8 @@ TEST(SoftwareDevice, LoweredCapabilitiesRefuseWhatTheyExclude) {
     GpuCaps caps;
     caps.maxStencilBits = 4;
     // The automatic D24S8 surface needs eight stencil bits.
-    EXPECT_EQ(MakeDevice(caps), nullptr);
-    auto device = MakeDevice();
+    EXPECT_EQ(SoftwareDevice::Create(Screen, caps), nullptr);
+    auto device = SoftwareDevice::Create(Screen);
     GpuCaps& lowered = device->MutableCaps();
     lowered.maxTextureWidth = 256;
     lowered.maxStencilBits = 4;
@@ -95,26 +84,23 @@ TEST(SoftwareDevice, LoweredCapabilitiesRefuseWhatTheyExclude) {
 }
 
 TEST(SoftwareDevice, ResetIsRefusedWhileDefaultPoolObjectsOrStateBlocksLive) {
-    auto device = MakeDevice();
+    auto device = SoftwareDevice::Create(Screen);
     device->LoseDevice();
     EXPECT_EQ(device->Present(nullptr, nullptr), GpuResult::DeviceLost);
     EXPECT_EQ(device->TestCooperativeLevel(), GpuResult::DeviceNotReset);
-
     auto target =
         device->CreateTexture(4, 4, 1, GpuUsageRenderTarget, GpuFormat::A8R8G8B8, GpuPool::Default);
     auto managed = device->CreateTexture(4, 4, 1, 0, GpuFormat::A8R8G8B8, GpuPool::Managed);
     auto vertices = device->CreateVertexBuffer(64, GpuUsageDynamic, 0, GpuPool::Default);
     device->BeginStateBlock();
     auto block = device->EndStateBlock();
-    GpuPresentParameters p;
-    p.backBufferWidth = 16;
-    p.backBufferHeight = 12;
-    EXPECT_EQ(device->Reset(p), GpuResult::InvalidCall);
+    const GpuPresentParameters larger{.backBufferWidth = 16, .backBufferHeight = 12};
+    EXPECT_EQ(device->Reset(larger), GpuResult::InvalidCall);
     target.reset();
     vertices.reset();
-    EXPECT_EQ(device->Reset(p), GpuResult::InvalidCall); // the state block still lives
+    EXPECT_EQ(device->Reset(larger), GpuResult::InvalidCall); // the state block still lives
     block.reset();
-    ASSERT_EQ(device->Reset(p), GpuResult::Ok); // managed objects survive a reset
+    ASSERT_EQ(device->Reset(larger), GpuResult::Ok); // managed objects survive a reset
     EXPECT_EQ(device->TestCooperativeLevel(), GpuResult::Ok);
     EXPECT_EQ(device->Present(nullptr, nullptr), GpuResult::Ok);
     EXPECT_EQ(device->GetBackBuffer()->GetDesc().width, 16u);
@@ -122,7 +108,7 @@ TEST(SoftwareDevice, ResetIsRefusedWhileDefaultPoolObjectsOrStateBlocksLive) {
 }
 
 TEST(SoftwareDevice, StateBlockRecordsWithoutExecutingAndReplaysOnApply) {
-    auto device = MakeDevice();
+    auto device = SoftwareDevice::Create(Screen);
     auto texture = device->CreateTexture(4, 4, 1, 0, GpuFormat::A8R8G8B8, GpuPool::Managed);
     Matrix4 world;
     world.At(3, 0) = 5.0f;
@@ -151,29 +137,26 @@ TEST(SoftwareDevice, StateBlockRecordsWithoutExecutingAndReplaysOnApply) {
     // States the block never set stay as they were.
     EXPECT_EQ(device->GetRenderState(GpuRenderState::CullMode),
               static_cast<uint32_t>(GpuCull::None));
-}
 
-TEST(SoftwareDevice, DestroyedObjectsLeaveNoBindingBehind) {
-    auto device = MakeDevice();
-    auto texture =
+    // A destroyed object leaves no binding behind, in the device or the block.
+    auto target =
         device->CreateTexture(4, 4, 1, GpuUsageRenderTarget, GpuFormat::A8R8G8B8, GpuPool::Default);
     device->BeginStateBlock();
-    device->SetTexture(0, texture.get());
-    auto block = device->EndStateBlock();
-    device->SetTexture(0, texture.get());
-    ASSERT_EQ(device->SetRenderTarget(0, texture->GetSurface(0, GpuCubeFace::PositiveX)),
+    device->SetTexture(0, target.get());
+    auto binding = device->EndStateBlock();
+    device->SetTexture(0, target.get());
+    ASSERT_EQ(device->SetRenderTarget(0, target->GetSurface(0, GpuCubeFace::PositiveX)),
               GpuResult::Ok);
     EXPECT_EQ(device->GetViewport().width, 4u);
-    texture.reset();
+    target.reset();
     EXPECT_EQ(device->GetTexture(0), nullptr);
     EXPECT_EQ(device->GetRenderTarget(0), device->GetBackBuffer());
-    device->SetTexture(0, nullptr);
-    block->Apply();
+    binding->Apply();
     EXPECT_EQ(device->GetTexture(0), nullptr);
 }
 
 TEST(SoftwareDevice, DrawsReachTheRasterizerOnlyWithinTheBuffers) {
-    auto device = MakeDevice();
+    auto device = SoftwareDevice::Create(Screen);
     std::vector<GpuDrawCall> calls;
     device->SetRasterizer(std::make_unique<CountingRasterizer>(&calls));
     GpuVertexElement elements[] = {{0, 0, GpuDeclType::Float3, GpuDeclUsage::Position, 0},
@@ -206,29 +189,23 @@ TEST(SoftwareDevice, DrawsReachTheRasterizerOnlyWithinTheBuffers) {
     EXPECT_TRUE(calls[0].indexed);
     EXPECT_EQ(calls[0].streamData[1], static_cast<SoftwareVertexBuffer*>(colours.get())->Data());
     EXPECT_EQ(calls[1].type, GpuPrimitiveType::LineStrip);
-}
 
-TEST(SoftwareDevice, UserMemoryDrawsUnbindStreamZero) {
-    auto device = MakeDevice();
-    std::vector<GpuDrawCall> calls;
-    device->SetRasterizer(std::make_unique<CountingRasterizer>(&calls));
-    GpuVertexElement elements[] = {{0, 0, GpuDeclType::Float4, GpuDeclUsage::PositionT, 0}};
-    auto declaration = device->CreateVertexDeclaration(elements);
-    auto buffer = device->CreateVertexBuffer(64, 0, 0, GpuPool::Managed);
-    device->SetVertexDeclaration(declaration.get());
-    device->SetStreamSource(0, buffer.get(), 0, 16);
+    // User-memory draws unbind stream 0 and need a whole vertex per stride.
     float vertices[3 * 4] = {};
+    GpuVertexElement screen[] = {{0, 0, GpuDeclType::Float4, GpuDeclUsage::PositionT, 0}};
+    auto screenDeclaration = device->CreateVertexDeclaration(screen);
+    device->SetVertexDeclaration(screenDeclaration.get());
     EXPECT_EQ(device->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 1, vertices, 8),
-              GpuResult::InvalidCall); // stride shorter than the vertex
+              GpuResult::InvalidCall);
     ASSERT_EQ(device->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 1, vertices, 16),
               GpuResult::Ok);
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].streamData[0], reinterpret_cast<const uint8_t*>(vertices));
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[2].streamData[0], reinterpret_cast<const uint8_t*>(vertices));
     EXPECT_EQ(device->State().streams[0].buffer, nullptr);
 }
 
 TEST(SoftwareDevice, BufferLocksHonourDynamicUsageAndBounds) {
-    auto device = MakeDevice();
+    auto device = SoftwareDevice::Create(Screen);
     auto fixed = device->CreateVertexBuffer(32, GpuUsageWriteOnly, 0, GpuPool::Managed);
     auto dynamic =
         device->CreateVertexBuffer(32, GpuUsageDynamic | GpuUsageWriteOnly, 0, GpuPool::Default);
@@ -241,8 +218,8 @@ TEST(SoftwareDevice, BufferLocksHonourDynamicUsageAndBounds) {
     EXPECT_EQ(dynamic->Lock(8, 8, data, GpuLockNoOverwrite), GpuResult::Ok);
 }
 
-TEST(SoftwareDevice, TargetsCopyBackThroughSystemMemoryAndStretch) {
-    auto device = MakeDevice();
+TEST(SoftwareDevice, TargetsCopyBackThroughSystemMemoryStretchAndReachThePresentSink) {
+    auto device = SoftwareDevice::Create(Screen);
     device->Clear({}, GpuClearTarget, 0xFF00FF00, 1.0f, 0);
     auto copy = device->CreateOffscreenPlainSurface(8, 6, GpuFormat::X8R8G8B8, GpuPool::SystemMem);
     auto video = device->CreateOffscreenPlainSurface(8, 6, GpuFormat::X8R8G8B8, GpuPool::Default);
@@ -251,7 +228,6 @@ TEST(SoftwareDevice, TargetsCopyBackThroughSystemMemoryAndStretch) {
               GpuResult::InvalidCall);
     ASSERT_EQ(device->GetRenderTargetData(device->GetBackBuffer(), copy.get()), GpuResult::Ok);
     EXPECT_EQ(static_cast<SoftwareSurface*>(copy.get())->ReadArgb(7, 5), 0xFF00FF00u);
-
     auto small =
         device->CreateTexture(2, 2, 1, GpuUsageRenderTarget, GpuFormat::A8R8G8B8, GpuPool::Default);
     GpuRect corner{0, 0, 4, 3};
@@ -259,10 +235,7 @@ TEST(SoftwareDevice, TargetsCopyBackThroughSystemMemoryAndStretch) {
                                   small->GetSurface(0, GpuCubeFace::PositiveX), nullptr),
               GpuResult::Ok);
     EXPECT_EQ(static_cast<SoftwareTexture*>(small.get())->SampleTexelArgb(0, 0, 1, 1), 0xFF00FF00u);
-}
 
-TEST(SoftwareDevice, PresentHandsTheBackBufferToTheSink) {
-    auto device = MakeDevice();
     uint32_t seen = 0;
     device->SetPresentSink([&seen](const SoftwareSurface& back, const GpuRect*, const GpuRect*) {
         seen = back.ReadArgb(0, 0);
@@ -270,8 +243,7 @@ TEST(SoftwareDevice, PresentHandsTheBackBufferToTheSink) {
     device->Clear({}, GpuClearTarget, 0xFF123456, 1.0f, 0);
     ASSERT_EQ(device->Present(nullptr, nullptr), GpuResult::Ok);
     EXPECT_EQ(seen, 0xFF123456u);
-    // The back buffer keeps its pixels across Present.
-    EXPECT_EQ(BackPixel(*device, 3, 3), 0xFF123456u);
+    EXPECT_EQ(BackPixel(*device, 3, 3), 0xFF123456u) << "the back buffer keeps its pixels";
 }
 
 } // namespace

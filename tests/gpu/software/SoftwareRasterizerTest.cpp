@@ -28,10 +28,7 @@ uint32_t Word(float f) {
 class RasterizerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        GpuPresentParameters p;
-        p.backBufferWidth = 16;
-        p.backBufferHeight = 16;
-        device_ = SoftwareDevice::Create(p);
+        device_ = SoftwareDevice::Create({.backBufferWidth = 16, .backBufferHeight = 16});
         ASSERT_NE(device_, nullptr);
         const GpuVertexElement screen[] = {
             {0, 0, GpuDeclType::Float4, GpuDeclUsage::PositionT, 0},
@@ -152,7 +149,7 @@ TEST_F(RasterizerTest, SharedEdgesCoverEveryPixelOnceAndOnlyTopLeftEdgesOwnTheir
     EXPECT_EQ(Pixel(6, 3), 0x202020u);
 }
 
-TEST_F(RasterizerTest, DefaultCullingDropsClockwiseTrianglesOnly) {
+TEST_F(RasterizerTest, CullingDropsClockwiseTrianglesAndDepthKeepsTheNearerSurface) {
     Set(GpuRenderState::CullMode, GpuCull::Cw);
     const ScreenVertex clockwise[3] = {{0, 0, 0.5f, 1, 0xFFFF0000, 0, 0},
                                        {8, 0, 0.5f, 1, 0xFFFF0000, 0, 0},
@@ -162,9 +159,9 @@ TEST_F(RasterizerTest, DefaultCullingDropsClockwiseTrianglesOnly) {
     const ScreenVertex counter[3] = {clockwise[0], clockwise[2], clockwise[1]};
     device_->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 1, counter, sizeof(ScreenVertex));
     EXPECT_EQ(Pixel(1, 1), 0xFF0000u);
-}
 
-TEST_F(RasterizerTest, DepthTestKeepsTheNearerSurfaceWhicheverComesFirst) {
+    // Whichever comes first.
+    Set(GpuRenderState::CullMode, GpuCull::None);
     UseDepthStencil();
     Rect(0, 0, 8, 8, 0xFF00FF00, 0.25f);
     Rect(0, 0, 8, 8, 0xFFFF0000, 0.75f);
@@ -178,7 +175,7 @@ TEST_F(RasterizerTest, DepthTestKeepsTheNearerSurfaceWhicheverComesFirst) {
     EXPECT_EQ(Pixel(3, 3), 0x00FF00u) << "a draw without depth write must leave depth alone";
 }
 
-TEST_F(RasterizerTest, StencilDecrementAndIncrementWrapAround) {
+TEST_F(RasterizerTest, StencilWrapsAroundAndTwoSidedCountsCancel) {
     UseDepthStencil();
     Set(GpuRenderState::StencilEnable, 1u);
     Set(GpuRenderState::StencilFunc, GpuCompare::Always);
@@ -200,11 +197,10 @@ TEST_F(RasterizerTest, StencilDecrementAndIncrementWrapAround) {
     EXPECT_EQ(Pixel(1, 1), 0u);
     EXPECT_EQ(Pixel(3, 3), 0xFF0000u);
     EXPECT_EQ(Pixel(5, 5), 0u);
-}
 
-TEST_F(RasterizerTest, TwoPassStencilWithFlippedCullingCountsFrontAndBackFaces) {
-    UseDepthStencil();
-    Set(GpuRenderState::StencilEnable, 1u);
+    // Two passes with flipped culling count front and back faces.
+    device_->Clear({}, GpuClearStencil, 0, 1.0f, 0);
+    Set(GpuRenderState::StencilFunc, GpuCompare::Always);
     Set(GpuRenderState::ColorWriteEnable, 0u);
     const ScreenVertex front[3] = {
         {0, 0, 0.5f, 1, 0, 0, 0}, {0, 8, 0.5f, 1, 0, 0, 0}, {8, 0, 0.5f, 1, 0, 0, 0}};
@@ -217,7 +213,6 @@ TEST_F(RasterizerTest, TwoPassStencilWithFlippedCullingCountsFrontAndBackFaces) 
         Set(GpuRenderState::StencilPass, GpuStencilOp::Decr);
         device_->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 1, triangle, sizeof(ScreenVertex));
     }
-    auto* ds = static_cast<SoftwareSurface*>(depth_.get());
     EXPECT_EQ(ds->StencilPlane()[1 * 16 + 1], 0) << "one front and one back face cancel";
 }
 
@@ -254,7 +249,7 @@ TEST_F(RasterizerTest, BlendModePairsGiveTheirHandComputedColours) {
     }
 }
 
-TEST_F(RasterizerTest, AlphaTestComparesTheByteAlphaWithTheReference) {
+TEST_F(RasterizerTest, AlphaTestComparesTheByteAlphaAndLinesLeaveOutTheLastPixelWhenAsked) {
     Set(GpuRenderState::AlphaTestEnable, 1u);
     Set(GpuRenderState::AlphaFunc, GpuCompare::Greater);
     Set(GpuRenderState::AlphaRef, 128u);
@@ -262,39 +257,7 @@ TEST_F(RasterizerTest, AlphaTestComparesTheByteAlphaWithTheReference) {
     Rect(2, 0, 4, 2, 0x81FF0000);
     EXPECT_EQ(Pixel(0, 0), 0u);
     EXPECT_EQ(Pixel(2, 0), 0xFF0000u);
-}
 
-TEST_F(RasterizerTest, MipFilterPicksTheLevelMatchingTheFootprint) {
-    auto texture = SolidLevels({0xFFFF0000, 0xFF00FF00, 0xFF0000FF}, 4);
-    device_->SetTexture(0, texture.get());
-    device_->SetSamplerState(0, GpuSamplerState::MipFilter,
-                             static_cast<uint32_t>(GpuFilter::Point));
-    Rect(0, 0, 4, 4, 0xFFFFFFFF); // one texel per pixel
-    Rect(4, 0, 6, 2, 0xFFFFFFFF); // two texels per pixel
-    Rect(6, 0, 7, 1, 0xFFFFFFFF); // four texels per pixel
-    EXPECT_EQ(Pixel(1, 1), 0xFF0000u);
-    EXPECT_EQ(Pixel(4, 0), 0x00FF00u);
-    EXPECT_EQ(Pixel(6, 0), 0x0000FFu);
-}
-
-TEST_F(RasterizerTest, WrapRepeatsTheTextureAndClampStretchesItsEdge) {
-    auto texture = device_->CreateTexture(2, 1, 1, 0, GpuFormat::A8R8G8B8, GpuPool::Managed);
-    FillLevel(*texture, 0, GpuCubeFace::PositiveX,
-              [](uint32_t x, uint32_t) { return x == 0 ? 0xFF000000u : 0xFFFFFFFFu; });
-    device_->SetTexture(0, texture.get());
-    Rect(0, 0, 8, 1, 0xFFFFFFFF, 0.5f, 2.0f, 1.0f); // u from 0 to 2 over 8 pixels
-    EXPECT_EQ(Pixel(0, 0), 0x000000u);
-    EXPECT_EQ(Pixel(2, 0), 0xFFFFFFu);
-    EXPECT_EQ(Pixel(4, 0), 0x000000u);
-    EXPECT_EQ(Pixel(6, 0), 0xFFFFFFu);
-    device_->SetSamplerState(0, GpuSamplerState::AddressU,
-                             static_cast<uint32_t>(GpuAddress::Clamp));
-    Rect(0, 1, 8, 2, 0xFFFFFFFF, 0.5f, 2.0f, 1.0f);
-    EXPECT_EQ(Pixel(4, 1), 0xFFFFFFu);
-    EXPECT_EQ(Pixel(7, 1), 0xFFFFFFu);
-}
-
-TEST_F(RasterizerTest, LineListsLeaveOutTheLastPixelWhenAsked) {
     Set(GpuRenderState::LastPixel, 0u);
     const ScreenVertex line[2] = {{1, 1, 0.5f, 1, 0xFFFFFFFF, 0, 0},
                                   {5, 1, 0.5f, 1, 0xFFFFFFFF, 0, 0}};
@@ -305,16 +268,43 @@ TEST_F(RasterizerTest, LineListsLeaveOutTheLastPixelWhenAsked) {
     EXPECT_EQ(Pixel(5, 1), 0u);
 }
 
-TEST(VertexFog, FactorsFollowTheLinearAndExponentialFormulas) {
+TEST_F(RasterizerTest, SamplersPickTheMipLevelOfTheFootprintAndWrapOrClamp) {
+    auto texture = SolidLevels({0xFFFF0000, 0xFF00FF00, 0xFF0000FF}, 4);
+    device_->SetTexture(0, texture.get());
+    device_->SetSamplerState(0, GpuSamplerState::MipFilter,
+                             static_cast<uint32_t>(GpuFilter::Point));
+    Rect(0, 0, 4, 4, 0xFFFFFFFF); // one texel per pixel
+    Rect(4, 0, 6, 2, 0xFFFFFFFF); // two texels per pixel
+    Rect(6, 0, 7, 1, 0xFFFFFFFF); // four texels per pixel
+    EXPECT_EQ(Pixel(1, 1), 0xFF0000u);
+    EXPECT_EQ(Pixel(4, 0), 0x00FF00u);
+    EXPECT_EQ(Pixel(6, 0), 0x0000FFu);
+
+    // A black and a white texel: wrap repeats the texture, clamp stretches its edge.
+    auto stripe = device_->CreateTexture(2, 1, 1, 0, GpuFormat::A8R8G8B8, GpuPool::Managed);
+    FillLevel(*stripe, 0, GpuCubeFace::PositiveX,
+              [](uint32_t x, uint32_t) { return x == 0 ? 0xFF000000u : 0xFFFFFFFFu; });
+    device_->SetTexture(0, stripe.get());
+    device_->SetSamplerState(0, GpuSamplerState::MipFilter, static_cast<uint32_t>(GpuFilter::None));
+    Rect(0, 4, 8, 5, 0xFFFFFFFF, 0.5f, 2.0f, 1.0f); // u from 0 to 2 over 8 pixels
+    EXPECT_EQ(Pixel(0, 4), 0x000000u);
+    EXPECT_EQ(Pixel(2, 4), 0xFFFFFFu);
+    EXPECT_EQ(Pixel(4, 4), 0x000000u);
+    EXPECT_EQ(Pixel(6, 4), 0xFFFFFFu);
+    device_->SetSamplerState(0, GpuSamplerState::AddressU,
+                             static_cast<uint32_t>(GpuAddress::Clamp));
+    Rect(0, 5, 8, 6, 0xFFFFFFFF, 0.5f, 2.0f, 1.0f);
+    EXPECT_EQ(Pixel(4, 5), 0xFFFFFFu);
+    EXPECT_EQ(Pixel(7, 5), 0xFFFFFFu);
+}
+
+TEST_F(RasterizerTest, VertexFogFollowsItsFormulasAndMixesTowardsTheFogColour) {
     EXPECT_FLOAT_EQ(VertexFogFactor(GpuFogMode::Linear, 15.0f, 10.0f, 20.0f, 0.0f), 0.5f);
     EXPECT_FLOAT_EQ(VertexFogFactor(GpuFogMode::Linear, 25.0f, 10.0f, 20.0f, 0.0f), 0.0f);
     EXPECT_FLOAT_EQ(VertexFogFactor(GpuFogMode::Exp, 10.0f, 0.0f, 0.0f, 0.1f), std::exp(-1.0f));
     EXPECT_FLOAT_EQ(VertexFogFactor(GpuFogMode::Exp2, 10.0f, 0.0f, 0.0f, 0.2f), std::exp(-4.0f));
     EXPECT_FLOAT_EQ(VertexFogFactor(GpuFogMode::Linear, 5.0f, 5.0f, 5.0f, 0.0f), 0.0f)
         << "an empty fog range fogs without dividing by zero";
-}
-
-TEST_F(RasterizerTest, LinearVertexFogMixesTowardsTheFogColour) {
     Set(GpuRenderState::Lighting, 0u);
     Set(GpuRenderState::FogEnable, 1u);
     Set(GpuRenderState::FogColor, 0xFFFFFFFFu);
@@ -328,7 +318,7 @@ TEST_F(RasterizerTest, LinearVertexFogMixesTowardsTheFogColour) {
     EXPECT_EQ(Pixel(8, 8), 0x808080u);
 }
 
-TEST_F(RasterizerTest, DirectionalLightAndAmbientGiveTheHandComputedColour) {
+TEST_F(RasterizerTest, LightsGiveTheHandComputedColours) {
     GpuMaterial material;
     material.diffuse = {0.4f, 0.2f, 1.0f, 1.0f};
     material.ambient = {1.0f, 1.0f, 1.0f, 1.0f};
@@ -342,13 +332,12 @@ TEST_F(RasterizerTest, DirectionalLightAndAmbientGiveTheHandComputedColour) {
     SceneQuad();
     // 0.4 + 32/255 and 0.2 + 32/255; blue saturates.
     EXPECT_EQ(Pixel(8, 8), (134u << 16) | (83u << 8) | 255u);
-}
 
-TEST_F(RasterizerTest, PointLightAttenuatesWithDistanceAndStopsAtItsRange) {
-    GpuMaterial material;
+    // A point light attenuates with distance and stops at its range.
     material.diffuse = {1.0f, 1.0f, 1.0f, 1.0f};
+    material.ambient = {};
     device_->SetMaterial(material);
-    GpuLight light;
+    light = {};
     light.type = GpuLightType::Point;
     light.position = {0.0f, 0.0f, -1.5f}; // sqrt(6) from every corner of the quad
     light.attenuation2 = 1.0f;
