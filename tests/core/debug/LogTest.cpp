@@ -8,37 +8,23 @@
 namespace quarn {
 namespace {
 
-TEST(Log, MessagesReachTheSinkWithTheirChannel) {
+TEST(Log, MessagesReachTheSinkWithTheirChannelAndPosition) {
     test::CapturingLogSink log;
     LogMessage("plain %d", 1);
     LogChannelMessage("audio", "buffer %s", "lost");
-    ASSERT_EQ(log.Lines().size(), 2u);
-    EXPECT_EQ(log.Lines()[0].channel, "");
-    EXPECT_EQ(log.Lines()[0].text, "plain 1");
-    EXPECT_EQ(log.Lines()[1].channel, "audio");
-    EXPECT_EQ(log.Lines()[1].text, "buffer lost");
-}
-
-TEST(Log, PositionsArePrintedAsLineDotColumn) {
-    test::CapturingLogSink log;
-    LogAtPosition("script", (12u << 16) | 5u, "bad %s", "x");
+    LogAtPosition("script", (12u << 16) | 5u, "bad %s", "x"); // line.column
     LogAtPosition("script", 0xFFFFFFFFu, "%s", "end");
-    ASSERT_EQ(log.Lines().size(), 2u);
-    EXPECT_EQ(log.Lines()[0].channel, "script");
-    EXPECT_EQ(log.Lines()[0].text, "12.5: bad x");
-    EXPECT_EQ(log.Lines()[1].text, "65535.65535: end");
-}
-
-TEST(Log, UserTextIsNeverReadAsAFormat) {
-    test::CapturingLogSink log;
+    // User text is never read as a format.
     LogChannelMessage("scene", "%s", "100%s %n done");
-    EXPECT_EQ(log.Lines().at(0).text, "100%s %n done");
-}
-
-TEST(Log, LongMessagesAreCutAt4095Characters) {
-    test::CapturingLogSink log;
     LogMessage("%s", std::string(10000, 'l').c_str());
-    EXPECT_EQ(log.Lines().at(0).text.size(), 4095u);
+    ASSERT_EQ(log.Lines().size(), 6u);
+    std::string lines;
+    for (size_t i = 0; i < 5; ++i) {
+        lines += log.Lines()[i].channel + "|" + log.Lines()[i].text + "\n";
+    }
+    EXPECT_EQ(lines, "|plain 1\naudio|buffer lost\nscript|12.5: bad x\nscript|65535.65535: end\n"
+                     "scene|100%s %n done\n");
+    EXPECT_EQ(log.Lines()[5].text.size(), 4095u) << "long messages are cut";
 }
 
 TEST(Log, TheDefaultSinkDiscardsAndComesBack) {

@@ -18,7 +18,7 @@ protected:
     SectionProfiler profiler{FakeClock};
 };
 
-TEST_F(ProfilerTest, TimeGoesToTheCurrentSectionOfEveryLevel) {
+TEST_F(ProfilerTest, TimeGoesToTheCurrentSectionOfEveryLevelAndDeeperLevelsAreLeft) {
     int32_t load = profiler.AddSection(0, "load", 0);
     profiler.EnterSection(0, load);
     int32_t parse = profiler.AddSection(1, "parse", 42);
@@ -41,21 +41,17 @@ TEST_F(ProfilerTest, TimeGoesToTheCurrentSectionOfEveryLevel) {
     EXPECT_EQ(inner[parse].userWord, 42u);
     EXPECT_EQ(top[load].parent, -1);
     EXPECT_STREQ(inner[link].name.Text(), "link");
-}
 
-TEST_F(ProfilerTest, EnteringASectionLeavesEveryDeeperLevel) {
-    int32_t outer = profiler.AddSection(0, "outer", 0);
-    profiler.EnterSection(0, outer);
-    int32_t middle = profiler.AddSection(1, "middle", 0);
-    profiler.EnterSection(1, middle);
+    // Entering a section leaves every deeper level.
+    profiler.EnterSection(1, parse);
     profiler.EnterSection(2, profiler.AddSection(2, "deep", 0));
-    profiler.EnterSection(0, outer);
-    EXPECT_EQ(profiler.CurrentSection(0), outer);
+    profiler.EnterSection(0, load);
+    EXPECT_EQ(profiler.CurrentSection(0), load);
     EXPECT_EQ(profiler.CurrentSection(1), -1);
     EXPECT_EQ(profiler.CurrentSection(2), -1);
     fakeNow += 7;
-    profiler.EnterSection(0, outer);
-    EXPECT_EQ(profiler.Sections(1)[middle].ticks, 0u);
+    profiler.EnterSection(0, load);
+    EXPECT_EQ(profiler.Sections(1)[parse].ticks, 5u);
 }
 
 TEST_F(ProfilerTest, BadLevelsAndIndicesAreReportedAndIgnored) {

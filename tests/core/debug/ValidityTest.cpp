@@ -6,20 +6,16 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace quarn {
 namespace {
 
-TEST(ValidityCheck, AHoldingConditionReportsNothing) {
+TEST(ValidityCheck, AFailureGoesToTheHookAndShowsTheBoxUnlessTheHookHandlesIt) {
     test::RecordingDialogHook dialogs;
-    test::RecordingValidityHook hook;
     EXPECT_TRUE(ValidityCheck(true, "never %d", 1));
-    EXPECT_TRUE(hook.Messages().empty());
     EXPECT_TRUE(dialogs.Dialogs().empty());
-}
-
-TEST(ValidityCheck, WithoutAHookAFailureShowsTheValidityBox) {
-    test::RecordingDialogHook dialogs;
+    // Without a hook a failure shows the validity box.
     EXPECT_FALSE(ValidityCheck(false, "node %d has no parent", 7));
     ASSERT_EQ(dialogs.Dialogs().size(), 1u);
     const auto& box = dialogs.Dialogs()[0];
@@ -27,42 +23,29 @@ TEST(ValidityCheck, WithoutAHookAFailureShowsTheValidityBox) {
     EXPECT_EQ(box.title, "Validity check");
     EXPECT_EQ(box.text, "node 7 has no parent");
     EXPECT_EQ(box.type, MessageBoxOk | MessageBoxIconError);
+    {
+        test::RecordingValidityHook handling(true);
+        EXPECT_FALSE(ValidityCheck(false, "bad %s", "value"));
+        EXPECT_EQ(handling.Messages(), std::vector<std::string>{"bad value"});
+        EXPECT_EQ(dialogs.Dialogs().size(), 1u);
+    }
+    {
+        test::RecordingValidityHook declining(false);
+        EXPECT_FALSE(ValidityCheck(false, "declined"));
+        EXPECT_EQ(declining.Messages().size(), 1u);
+        EXPECT_EQ(dialogs.Dialogs().size(), 2u);
+    }
+    // Removing the hook brings the box back.
+    EXPECT_EQ(GetValidityHook(), nullptr);
+    ValidityReport("to the box");
+    EXPECT_EQ(dialogs.Dialogs().back().text, "to the box");
 }
 
-TEST(ValidityCheck, AHookThatHandlesTheMessageSuppressesTheBox) {
-    test::RecordingDialogHook dialogs;
-    test::RecordingValidityHook hook(true);
-    EXPECT_FALSE(ValidityCheck(false, "bad %s", "value"));
-    ASSERT_EQ(hook.Messages().size(), 1u);
-    EXPECT_EQ(hook.Messages()[0], "bad value");
-    EXPECT_TRUE(dialogs.Dialogs().empty());
-}
-
-TEST(ValidityCheck, AHookThatDeclinesStillLetsTheBoxShow) {
-    test::RecordingDialogHook dialogs;
-    test::RecordingValidityHook hook(false);
-    EXPECT_FALSE(ValidityCheck(false, "declined"));
-    EXPECT_EQ(hook.Messages().size(), 1u);
-    EXPECT_EQ(dialogs.Dialogs().size(), 1u);
-}
-
-TEST(ValidityReport, ReportsUnconditionallyAndAnswersTrue) {
+TEST(ValidityReport, ReportsUnconditionallyCutAt4095CharactersAndAnswersTrue) {
     test::RecordingDialogHook dialogs;
     EXPECT_TRUE(ValidityReport("%s", std::string(6000, 'v').c_str()));
     ASSERT_EQ(dialogs.Dialogs().size(), 1u);
     EXPECT_EQ(dialogs.Dialogs()[0].text.size(), 4095u);
-}
-
-TEST(ValidityHook, RemovingTheHookBringsTheBoxBack) {
-    test::RecordingDialogHook dialogs;
-    {
-        test::RecordingValidityHook hook;
-        ValidityReport("to the hook");
-    }
-    EXPECT_EQ(GetValidityHook(), nullptr);
-    ValidityReport("to the box");
-    ASSERT_EQ(dialogs.Dialogs().size(), 1u);
-    EXPECT_EQ(dialogs.Dialogs()[0].text, "to the box");
 }
 
 } // namespace

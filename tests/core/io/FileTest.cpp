@@ -1,4 +1,5 @@
 #include "core/io/BufferFile.h"
+#include "core/io/MemoryOutputStream.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -7,7 +8,7 @@
 namespace quarn {
 namespace {
 
-TEST(TextFile, BytesComeOutSignExtendedAnd0xFFReadsAsTheEnd) {
+TEST(TextFile, BytesComeOutSignExtended0xFFReadsAsTheEndAndWordsAreLittleEndian) {
     TextFile file("A\xE9\xFF"
                   "B");
     EXPECT_EQ(file.ReadByte(), 'A');
@@ -17,38 +18,30 @@ TEST(TextFile, BytesComeOutSignExtendedAnd0xFFReadsAsTheEnd) {
     EXPECT_EQ(file.ReadByte(), 'B');
     EXPECT_EQ(file.ReadByte(), -1);
     EXPECT_TRUE(file.IsEof());
+    // Every byte is data to the word reads.
+    TextFile words("\x81\xFE\x7F\xFF\x01\x80\xC3");
+    EXPECT_EQ(words.ReadUInt32(), 0xFF7FFE81u);
+    EXPECT_EQ(words.ReadUInt16(), 0x8001u);
+    EXPECT_EQ(words.ReadUInt8(), 0xC3u);
+    EXPECT_EQ(words.ReadUInt16(), 0xFFFFu) << "past the end every byte reads as 0xFF";
 }
 
-TEST(TextFile, LittleEndianReadsSeeEveryByteAsData) {
-    TextFile file("\x81\xFE\x7F\xFF\x01\x80\xC3");
-    EXPECT_EQ(file.ReadUInt32(), 0xFF7FFE81u);
-    EXPECT_EQ(file.ReadUInt16(), 0x8001u);
-    EXPECT_EQ(file.ReadUInt8(), 0xC3u);
-    EXPECT_EQ(file.ReadUInt16(), 0xFFFFu) << "past the end every byte reads as 0xFF";
-}
-
-TEST(BufferFile, BytesComeOutZeroExtendedIncludingNul) {
+TEST(BufferFile, BytesComeOutZeroExtendedAndReadsStopAtTheEndsOfTheBuffer) {
     const unsigned char data[] = {0xFF, 0x00, 0x80};
-    BufferFile file(data, sizeof data);
-    EXPECT_EQ(file.ReadByte(), 0xFF);
-    EXPECT_EQ(file.ReadByte(), 0);
-    EXPECT_EQ(file.ReadByte(), 0x80);
-    EXPECT_EQ(file.ReadByte(), -1);
-}
+    BufferFile bytes(data, sizeof data);
+    EXPECT_EQ(bytes.ReadByte(), 0xFF);
+    EXPECT_EQ(bytes.ReadByte(), 0);
+    EXPECT_EQ(bytes.ReadByte(), 0x80);
+    EXPECT_EQ(bytes.ReadByte(), -1);
 
-TEST(BufferFile, UnreadAtTheStartStaysAtTheStart) {
-    BufferFile file("xy", 2);
-    file.UnreadByte();
-    EXPECT_EQ(file.Tell(), 0u);
-    EXPECT_EQ(file.ReadByte(), 'x');
-    file.UnreadByte();
-    EXPECT_EQ(file.ReadByte(), 'x');
-}
-
-TEST(BufferFile, ReadCopiesWhatIsLeftAndNothingPastTheEnd) {
     BufferFile file("abcdef", 6);
+    file.UnreadByte(); // at the start: stays there
+    EXPECT_EQ(file.Tell(), 0u);
+    EXPECT_EQ(file.ReadByte(), 'a');
+    file.UnreadByte();
     char buffer[8] = {};
     EXPECT_EQ(file.Read(buffer, 4), 4u);
+    EXPECT_EQ(std::string(buffer, 4), "abcd");
     EXPECT_EQ(file.Read(buffer, 8), 2u);
     EXPECT_EQ(std::string(buffer, 2), "ef");
     EXPECT_FALSE(file.Seek(10));
@@ -60,15 +53,20 @@ TEST(BufferFile, ReadCopiesWhatIsLeftAndNothingPastTheEnd) {
 
 // Reads every source shares ----------------------------------------------------------------
 
-TEST(FileLineReads, CrlfLinesLoseTheirCr) {
-    TextFile file("ab\r\ncd");
-    char line[16];
+TEST(FileLineReads, LinesLoseTheCrThatEndsThemAndKeepOneThatDoesNot) {
+    TextFile file("ab\r\ncd\nab\rX\nab\r\n");
+    char line[4];
     EXPECT_EQ(file.ReadLine(line, sizeof line), 2u);
     EXPECT_STREQ(line, "ab");
     EXPECT_EQ(file.ReadLine(line, sizeof line), 2u);
+    EXPECT_STREQ(line, "cd");
+    // A line cut at the capacity keeps a CR that did not end it.
+    EXPECT_EQ(file.ReadLine(line, sizeof line), 3u);
+    EXPECT_STREQ(line, "ab\r");
+    EXPECT_EQ(file.ReadLine(line, sizeof line), 2u) << "a line of exactly the room";
+    EXPECT_STREQ(line, "ab");
     EXPECT_EQ(file.ReadLine(line, sizeof line), 0u);
     EXPECT_STREQ(line, "");
-
     TextFile again("ab\r\ncd\r");
     std::string text;
     again.ReadLineString(text);
@@ -76,27 +74,15 @@ TEST(FileLineReads, CrlfLinesLoseTheirCr) {
     EXPECT_EQ(text, "cd");
 }
 
-TEST(FileLineReads, OverlongRunIsCutAtTheCapacityAndItsRestDropped) {
-    TextFile file("abcdef,gh");
+TEST(FileLineReads, OverlongRunsAreCutAtTheCapacityAndTheirRestDropped) {
+    TextFile file("abcdef,gh\nabc\n# comment\nd");
     char buffer[4];
     std::memset(buffer, '#', sizeof buffer);
     EXPECT_EQ(file.ReadUntil(buffer, sizeof buffer, ','), 3u);
     EXPECT_STREQ(buffer, "abc");
-    EXPECT_EQ(file.ReadUntil(buffer, sizeof buffer, ','), 2u);
+    EXPECT_EQ(file.ReadUntil(buffer, sizeof buffer, '\n'), 2u);
     EXPECT_STREQ(buffer, "gh");
-}
-
-TEST(FileLineReads, CutLineKeepsACrThatDidNotEndIt) {
-    TextFile file("ab\rX\nab\r\n");
-    char buffer[4];
-    EXPECT_EQ(file.ReadLine(buffer, sizeof buffer), 3u);
-    EXPECT_STREQ(buffer, "ab\r");
-    EXPECT_EQ(file.ReadLine(buffer, sizeof buffer), 2u) << "a line of exactly the room";
-    EXPECT_STREQ(buffer, "ab");
-}
-
-TEST(FileLineReads, NoRoomOrNoBufferStoresNothingButConsumesTheRun) {
-    TextFile file("abc\n# comment\nd");
+    // No room or no buffer stores nothing but consumes the run.
     char untouched = '#';
     EXPECT_EQ(file.ReadLine(&untouched, 0), 0u);
     EXPECT_EQ(untouched, '#');
@@ -115,6 +101,25 @@ TEST(FileLineReads, DelimiterMatchesWhetherPassedSignedOrNot) {
     TextFile signedSource("x\xE9y");
     signedSource.ReadStringUntil(text, 0xE9);
     EXPECT_EQ(text, "x");
+}
+
+TEST(MemoryOutputStream, WritesStopAtTheCapacityAndAPrintfThatDoesNotFitAddsNothing) {
+    MemoryOutputStream stream(8);
+    EXPECT_EQ(stream.Printf("%s", "abc"), 3);
+    EXPECT_EQ(stream.Printf("%d", 123456), 0);
+    EXPECT_EQ(std::string(stream.GetData(), 8), std::string("abc\0\0\0\0\0", 8))
+        << "a text that does not fit must not be written in part";
+    EXPECT_EQ(stream.Printf("%d", 12345), 5) << "one that fills the room exactly is kept";
+    EXPECT_EQ(stream.Printf("x"), 0);
+    EXPECT_EQ(std::string(stream.GetData(), stream.GetPosition()), "abc12345");
+
+    MemoryOutputStream bytes(7);
+    bytes.PutChar('a');
+    bytes.PutString("bcd");
+    EXPECT_EQ(bytes.Write("efgh", 4), 3u);
+    bytes.PutChar('z');
+    bytes.PutString("x");
+    EXPECT_EQ(std::string(bytes.GetData(), bytes.GetPosition()), "abcdefg");
 }
 
 } // namespace

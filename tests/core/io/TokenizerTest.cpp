@@ -48,6 +48,11 @@ TokenTable OperatorTable() {
 }
 
 TEST(Tokenizer, PlainTokensEndWhereTheirKindEnds) {
+    TextFile lines("a\r\n\nb");
+    Tokenizer newlines;
+    newlines.SetDelimiters(" \t\r");
+    EXPECT_EQ(TokensOf(lines, newlines), "id:a nl:\n nl:\n id:b end")
+        << "a line feed not delimiting";
     EXPECT_EQ(TokensOf("obj12 {"), "id:obj12 123:{ end");
     EXPECT_EQ(TokensOf("_a1=2"), "id:_a1 61:= num:2 end");
     // Numbers take hex letters but never a sign.
@@ -58,13 +63,6 @@ TEST(Tokenizer, PlainTokensEndWhereTheirKindEnds) {
     EXPECT_EQ(TokensOf("caf\xE9"), "id:caf 233:\xE9 end");
     const unsigned char nul[] = {'a', '\0', 'b'};
     EXPECT_EQ(TokensOfBytes(nul), "id:a id:b end");
-}
-
-TEST(Tokenizer, LineFeedIsATokenWhenNotADelimiter) {
-    TextFile file("a\r\n\nb");
-    Tokenizer tokenizer;
-    tokenizer.SetDelimiters(" \t\r");
-    EXPECT_EQ(TokensOf(file, tokenizer), "id:a nl:\n nl:\n id:b end");
 }
 
 TEST(Tokenizer, A0xFFByteEndsTheInputForGoodWhereverItIs) {
@@ -85,17 +83,15 @@ TEST(Tokenizer, A0xFFByteEndsTheInputForGoodWhereverItIs) {
     EXPECT_EQ(TokensOf("=\xFF=", &table), "61:= end");
 }
 
-TEST(Tokenizer, TableKeywordsMatchWholeIdentifiersAndLongerOperatorsWin) {
+TEST(Tokenizer, TableKeywordsMatchWholeIdentifiersLongerOperatorsWinAndFailuresStepBack) {
     const TokenTable table = OperatorTable();
     EXPECT_EQ(TokensOf("if iffy IF", &table), "310:if id:iffy id:IF end");
     EXPECT_EQ(TokensOf("== =x << <= <", &table), "300:== 61:= id:x 302:<< 303:<= 60:< end");
-}
-
-TEST(Tokenizer, FailedOperatorMatchStepsBackEveryByteReadAhead) {
-    TokenTable table;
-    table.Add(400, "<<=");
-    table.Add(401, "<<>");
-    EXPECT_EQ(TokensOf("<<= <<x <<", &table), "400:<<= 60:< 60:< id:x 60:< 60:< end");
+    // A failed match steps back every byte read ahead.
+    TokenTable longer;
+    longer.Add(400, "<<=");
+    longer.Add(401, "<<>");
+    EXPECT_EQ(TokensOf("<<= <<x <<", &longer), "400:<<= 60:< 60:< id:x 60:< 60:< end");
 }
 
 TEST(Tokenizer, SkipToStopsAtAGivenByteNulOrTheEnd) {

@@ -28,25 +28,20 @@ TEST(Dialogs, MessageBoxTypesNameTheirButtons) {
     EXPECT_EQ(MessageBoxButtonId(MessageBoxYesNo, 5), DialogYes);
 }
 
-TEST(Dialogs, ARecordingHookAnswersFromItsScriptAndRecords) {
+TEST(Dialogs, ARecordingHookAnswersFromItsScriptAndRecordsNullTextsAsEmpty) {
     test::RecordingDialogHook dialogs;
     dialogs.Answer(2);
     dialogs.Answer(1);
     EXPECT_EQ(ShowChoiceBox("Branch", "Save changes?", "Yes#No#Cancel"), 2);
     EXPECT_EQ(ShowMessageBox("Overwrite?", "Write alert", MessageBoxYesNo), DialogNo);
     EXPECT_EQ(ShowMessageBox("Done", "Info", MessageBoxOk), DialogOk);
-    ASSERT_EQ(dialogs.Dialogs().size(), 3u);
+    ShowChoiceBox(nullptr, nullptr, nullptr);
+    ASSERT_EQ(dialogs.Dialogs().size(), 4u);
     EXPECT_FALSE(dialogs.Dialogs()[0].isMessageBox);
     EXPECT_EQ(dialogs.Dialogs()[0].buttons, "Yes#No#Cancel");
     EXPECT_EQ(dialogs.Dialogs()[1].title, "Write alert");
     EXPECT_EQ(dialogs.Dialogs()[1].buttons, "Yes#No");
-}
-
-TEST(Dialogs, NullTextsReachTheHookAsEmptyTexts) {
-    test::RecordingDialogHook dialogs;
-    ShowChoiceBox(nullptr, nullptr, nullptr);
-    ASSERT_EQ(dialogs.Dialogs().size(), 1u);
-    EXPECT_EQ(dialogs.Dialogs()[0].title, "");
+    EXPECT_EQ(dialogs.Dialogs()[3].title, "");
 }
 
 } // namespace
