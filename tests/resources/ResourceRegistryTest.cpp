@@ -65,7 +65,7 @@ bool IsAlive(uint64_t serial) {
 
 using ResourceAcquisition = ResourceDiskTest;
 
-TEST_F(ResourceAcquisition, SpellingsOfOnePathShareOneObject) {
+TEST_F(ResourceAcquisition, SpellingsOfOnePathShareOneObjectAndOptionsMakeDistinctOnes) {
     temp_.WriteFile("Data/Notes.txt", "hello");
     RawData* first = GetRawData("Data\\Notes.TXT", nullptr);
     RawData* second = GetRawData((temp_.Path() + "/data/notes.txt").c_str(), "");
@@ -73,21 +73,13 @@ TEST_F(ResourceAcquisition, SpellingsOfOnePathShareOneObject) {
     EXPECT_EQ(first->GetReferenceCount(), 2u);
     EXPECT_STREQ(first->GetKey(), "data/notes.txt");
     EXPECT_STREQ(reinterpret_cast<const char*>(first->GetData()), "hello");
-    first->Release();
-    second->Release();
-}
-
-TEST_F(ResourceAcquisition, OptionTextsMakeDistinctResources) {
-    temp_.WriteFile("a.txt", "x");
-    RawData* plain = GetRawData("a.txt", "");
-    RawData* optioned = GetRawData("a.txt", "a");
-    EXPECT_NE(plain, optioned);
-    EXPECT_STREQ(optioned->GetKey(), "a.txta");
-    plain->Release();
-    optioned->Release();
-}
-
-TEST_F(ResourceAcquisition, PlaceholderWithOptionsLeavesTheResourceNamedLikeThemAlone) {
+    RawData* optioned = GetRawData("Data/Notes.txt", "a");
+    EXPECT_NE(optioned, first);
+    EXPECT_STREQ(optioned->GetKey(), "data/notes.txta");
+    for (RawData* data : {first, second, optioned}) {
+        data->Release();
+    }
+    // A placeholder with options leaves the resource named like them alone.
     temp_.WriteFile("opt", "");
     RawData* named = GetRawData("opt", nullptr);
     RawData* missing = GetRawData("missing.txt", "opt");
@@ -114,7 +106,7 @@ TEST_F(ResourceAcquisition, LastReleaseDeletesAndTheNextAcquisitionLoadsAgain) {
     again->Release();
 }
 
-TEST_F(ResourceAcquisition, MissingFileGivesOnePlaceholderReportedOnce) {
+TEST_F(ResourceAcquisition, MissingFileGivesOnePlaceholderReportedOnceUnlessItsExtensionIsListed) {
     RawData* first = GetRawData("Missing.TXT", nullptr);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->GetState() & ResourcePlaceholder, ResourcePlaceholder);
@@ -129,9 +121,6 @@ TEST_F(ResourceAcquisition, MissingFileGivesOnePlaceholderReportedOnce) {
     EXPECT_EQ(GetRawData("", nullptr), nullptr);
     first->Release();
     second->Release();
-}
-
-TEST_F(ResourceAcquisition, ListedExtensionsResolveToThemselvesWithoutAFile) {
     RegisterResourceExtension("bmp");
     EXPECT_STREQ(ResolveResourceFile("x.bmp").Text(), "x.bmp");
     EXPECT_STREQ(ResolveResourceFile("x.txt").Text(), "");
@@ -142,7 +131,7 @@ TEST_F(ResourceAcquisition, ListedExtensionsResolveToThemselvesWithoutAFile) {
 
 using ResourceLinks = ResourceDiskTest;
 
-TEST_F(ResourceLinks, TextLinkOnItsFirstLineLoadsAndSharesTheTarget) {
+TEST_F(ResourceLinks, TextLinkOnItsFirstLineLoadsAndSharesTheTargetAndCyclesResolveToNothing) {
     temp_.WriteFile("c/d.txt", "target");
     temp_.WriteFile("a/b.lnk", "  C\\D.txt \r\nnot part of the path");
     RawData* linked = GetRawData("a/b.txt", nullptr);
@@ -152,9 +141,7 @@ TEST_F(ResourceLinks, TextLinkOnItsFirstLineLoadsAndSharesTheTarget) {
     EXPECT_EQ(direct, linked);
     linked->Release();
     direct->Release();
-}
-
-TEST_F(ResourceLinks, CyclesAndShellLinksResolveToNothing) {
+    // Shell links are not followed.
     temp_.WriteFile("a.lnk", "b.txt");
     temp_.WriteFile("b.lnk", "a.txt");
     EXPECT_STREQ(ResolveResourceFile("a.txt").Text(), "");
@@ -166,7 +153,7 @@ TEST_F(ResourceLinks, CyclesAndShellLinksResolveToNothing) {
 
 using ResourceNames = ResourceDiskTest;
 
-TEST_F(ResourceNames, PathIsSplitIntoExtensionBaseNameAndKey) {
+TEST_F(ResourceNames, PathIsSplitIntoExtensionBaseNameAndKeyAndRenamingKeepsTheCount) {
     auto* probe = new Probe((temp_.Path() + "/Models\\Tree.MESH").c_str(), "0123456789abcdefTAIL");
     EXPECT_STREQ(probe->GetFullPath(), "models/tree.mesh");
     EXPECT_STREQ(probe->GetExtension(), "mesh");
@@ -175,6 +162,21 @@ TEST_F(ResourceNames, PathIsSplitIntoExtensionBaseNameAndKey) {
     EXPECT_STREQ(probe->GetOptions(), "0123456789abcdef");
     EXPECT_STREQ(probe->GetKey(), "models/tree.mesh0123456789abcdef");
     probe->Release();
+
+    temp_.WriteFile("old.txt", "x");
+    RawData* data = GetRawData("old.txt", nullptr);
+    GetRawData("old.txt", nullptr);
+    GetRawData("old.txt", nullptr);
+    data->SetFileName("New.txt", "", false);
+    EXPECT_EQ(data->GetReferenceCount(), 3u);
+    EXPECT_EQ(FindResourceByKey("old.txt"), nullptr);
+    EXPECT_EQ(FindResourceByKey("new.txt"), data);
+    // Each holder gives its reference back; none may reach a deleted object.
+    data->Release();
+    data->Release();
+    EXPECT_EQ(FindResourceByKey("new.txt"), data);
+    data->Release();
+    EXPECT_EQ(FindResourceByKey("new.txt"), nullptr);
 }
 
 TEST_F(ResourceNames, UnnamedResourceLivesUntilItsLastHolderReleasesIt) {
@@ -195,24 +197,7 @@ TEST_F(ResourceNames, UnnamedResourceLivesUntilItsLastHolderReleasesIt) {
     EXPECT_FALSE(IsAlive(held));
 }
 
-TEST_F(ResourceNames, RenameKeepsTheCountOfEveryHolder) {
-    temp_.WriteFile("old.txt", "x");
-    RawData* data = GetRawData("old.txt", nullptr);
-    GetRawData("old.txt", nullptr);
-    GetRawData("old.txt", nullptr);
-    data->SetFileName("New.txt", "", false);
-    EXPECT_EQ(data->GetReferenceCount(), 3u);
-    EXPECT_EQ(FindResourceByKey("old.txt"), nullptr);
-    EXPECT_EQ(FindResourceByKey("new.txt"), data);
-    // Each holder gives its reference back; none may reach a deleted object.
-    data->Release();
-    data->Release();
-    EXPECT_EQ(FindResourceByKey("new.txt"), data);
-    data->Release();
-    EXPECT_EQ(FindResourceByKey("new.txt"), nullptr);
-}
-
-TEST_F(ResourceNames, SavingOnRenameSkipsPlaceholders) {
+TEST_F(ResourceNames, SavingOnRenameSkipsPlaceholdersAndScriptMethodsRename) {
     Journal().clear();
     Resource* missing = AcquireResource<Probe>("gone.dat", nullptr);
     missing->SetFileName("elsewhere.dat", nullptr, true);
@@ -222,9 +207,7 @@ TEST_F(ResourceNames, SavingOnRenameSkipsPlaceholders) {
     EXPECT_EQ(Journal(), std::vector<std::string>{"save Copy.DAT"});
     missing->Release();
     real->Release();
-}
 
-TEST_F(ResourceNames, ScriptMethodsRenameAndAnswerTheFileName) {
     Resource::RegisterClass();
     auto* probe = new Probe("first.dat", nullptr);
     const auto& methods = Resource::classInfo->GetOwnMethods();
