@@ -21,9 +21,7 @@ struct SceneVertex {
     float nx, ny, nz;
 };
 
-uint32_t Word(float f) {
-    return std::bit_cast<uint32_t>(f);
-}
+using Pixels = std::vector<uint32_t>;
 
 class RasterizerTest : public ::testing::Test {
 protected:
@@ -42,7 +40,7 @@ protected:
         };
         sceneDecl_ = device_->CreateVertexDeclaration(scene);
         device_->SetVertexDeclaration(screenDecl_.get());
-        device_->SetRenderState(GpuRenderState::CullMode, static_cast<uint32_t>(GpuCull::None));
+        Set(GpuRenderState::CullMode, GpuCull::None);
         // Vertex alpha, not the (absent) texture's, so blends see the colour's alpha.
         device_->SetTextureStageState(0, GpuStageState::AlphaArg1,
                                       static_cast<uint32_t>(GpuTextureArg::Diffuse));
@@ -52,12 +50,17 @@ protected:
 
     void Clear(uint32_t color) { device_->Clear({}, GpuClearTarget, color, 1.0f, 0); }
 
-    void UseDepthStencil() {
+    uint8_t* UseDepthStencil() {
         depth_ = device_->CreateDepthStencilSurface(16, 16, GpuFormat::D24S8);
-        ASSERT_NE(depth_, nullptr);
         device_->SetDepthStencilSurface(depth_.get());
-        device_->SetRenderState(GpuRenderState::ZEnable, 1);
+        Set(GpuRenderState::ZEnable, 1u);
         device_->Clear({}, GpuClearZBuffer | GpuClearStencil, 0, 1.0f, 0);
+        return static_cast<SoftwareSurface*>(depth_.get())->StencilPlane();
+    }
+
+    void Draw(GpuPrimitiveType type, uint32_t count, const ScreenVertex* vertices) {
+        ASSERT_EQ(device_->DrawPrimitiveUP(type, count, vertices, sizeof(ScreenVertex)),
+                  GpuResult::Ok);
     }
 
     // An axis-aligned rectangle of two triangles sharing the diagonal.
@@ -68,20 +71,17 @@ protected:
             {right, bottom, z, 1, color, u1, v1}, {left, top, z, 1, color, 0, 0},
             {right, bottom, z, 1, color, u1, v1}, {left, bottom, z, 1, color, 0, v1},
         };
-        ASSERT_EQ(device_->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 2, v, sizeof(v[0])),
-                  GpuResult::Ok);
+        Draw(GpuPrimitiveType::TriangleList, 2, v);
     }
 
-    uint32_t Pixel(uint32_t x, uint32_t y) {
+    // The colours (without alpha) at the points.
+    Pixels At(std::initializer_list<std::pair<uint32_t, uint32_t>> points) {
         auto* surface = static_cast<SoftwareSurface*>(device_->GetBackBuffer());
-        return surface->ReadArgb(x, y) & 0xFFFFFF;
-    }
-
-    void Blend(GpuBlendOp op, GpuBlend source, GpuBlend dest) {
-        device_->SetRenderState(GpuRenderState::AlphaBlendEnable, 1);
-        device_->SetRenderState(GpuRenderState::BlendOp, static_cast<uint32_t>(op));
-        device_->SetRenderState(GpuRenderState::SrcBlend, static_cast<uint32_t>(source));
-        device_->SetRenderState(GpuRenderState::DestBlend, static_cast<uint32_t>(dest));
+        Pixels pixels;
+        for (auto [x, y] : points) {
+            pixels.push_back(surface->ReadArgb(x, y) & 0xFFFFFF);
+        }
+        return pixels;
     }
 
     void Set(GpuRenderState state, uint32_t value) { device_->SetRenderState(state, value); }
@@ -90,15 +90,11 @@ protected:
         device_->SetRenderState(state, static_cast<uint32_t>(value));
     }
 
-    std::unique_ptr<GpuTexture> SolidLevels(std::initializer_list<uint32_t> colors, uint32_t size) {
-        auto texture = device_->CreateTexture(size, size, static_cast<uint32_t>(colors.size()), 0,
-                                              GpuFormat::A8R8G8B8, GpuPool::Managed);
-        uint32_t level = 0;
-        for (uint32_t color : colors) {
-            FillLevel(*texture, level++, GpuCubeFace::PositiveX,
-                      [color](uint32_t, uint32_t) { return color; });
-        }
-        return texture;
+    void Blend(GpuBlendOp op, GpuBlend source, GpuBlend dest) {
+        Set(GpuRenderState::AlphaBlendEnable, 1u);
+        Set(GpuRenderState::BlendOp, op);
+        Set(GpuRenderState::SrcBlend, source);
+        Set(GpuRenderState::DestBlend, dest);
     }
 
     template <typename F>
@@ -118,14 +114,15 @@ protected:
 
     // A full-viewport quad at camera-space depth 0.5 facing the camera, drawn through the
     // fixed-function transform with identity matrices.
-    void SceneQuad() {
+    uint32_t SceneQuadCentre() {
         device_->SetVertexDeclaration(sceneDecl_.get());
         const SceneVertex v[6] = {
             {-1, 1, 0.5f, 0, 0, -1}, {1, 1, 0.5f, 0, 0, -1},  {1, -1, 0.5f, 0, 0, -1},
             {-1, 1, 0.5f, 0, 0, -1}, {1, -1, 0.5f, 0, 0, -1}, {-1, -1, 0.5f, 0, 0, -1},
         };
-        ASSERT_EQ(device_->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 2, v, sizeof(v[0])),
+        EXPECT_EQ(device_->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 2, v, sizeof(v[0])),
                   GpuResult::Ok);
+        return At({{8, 8}})[0];
     }
 
     std::unique_ptr<SoftwareDevice> device_;
@@ -140,13 +137,12 @@ TEST_F(RasterizerTest, SharedEdgesCoverEveryPixelOnceAndOnlyTopLeftEdgesOwnTheir
     for (uint32_t y = 0; y < 8; ++y) {
         for (uint32_t x = 0; x < 8; ++x) {
             const bool inside = x >= 2 && x < 6 && y >= 2 && y < 5;
-            EXPECT_EQ(Pixel(x, y), inside ? 0x202020u : 0u) << x << "," << y;
+            EXPECT_EQ(At({{x, y}})[0], inside ? 0x202020u : 0u) << x << "," << y;
         }
     }
     // A neighbour sharing the right edge takes column 6 without touching column 5 again.
     Rect(6, 2, 8, 5, 0xFF202020);
-    EXPECT_EQ(Pixel(5, 3), 0x202020u);
-    EXPECT_EQ(Pixel(6, 3), 0x202020u);
+    EXPECT_EQ(At({{5, 3}, {6, 3}}), (Pixels{0x202020, 0x202020}));
 }
 
 TEST_F(RasterizerTest, CullingDropsClockwiseTrianglesAndDepthKeepsTheNearerSurface) {
@@ -154,79 +150,72 @@ TEST_F(RasterizerTest, CullingDropsClockwiseTrianglesAndDepthKeepsTheNearerSurfa
     const ScreenVertex clockwise[3] = {{0, 0, 0.5f, 1, 0xFFFF0000, 0, 0},
                                        {8, 0, 0.5f, 1, 0xFFFF0000, 0, 0},
                                        {0, 8, 0.5f, 1, 0xFFFF0000, 0, 0}};
-    device_->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 1, clockwise, sizeof(ScreenVertex));
-    EXPECT_EQ(Pixel(1, 1), 0u);
+    Draw(GpuPrimitiveType::TriangleList, 1, clockwise);
+    EXPECT_EQ(At({{1, 1}}), Pixels{0});
     const ScreenVertex counter[3] = {clockwise[0], clockwise[2], clockwise[1]};
-    device_->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 1, counter, sizeof(ScreenVertex));
-    EXPECT_EQ(Pixel(1, 1), 0xFF0000u);
+    Draw(GpuPrimitiveType::TriangleList, 1, counter);
+    EXPECT_EQ(At({{1, 1}}), Pixels{0xFF0000});
 
-    // Whichever comes first.
+    // Whichever comes first; equal depth passes less-equal.
     Set(GpuRenderState::CullMode, GpuCull::None);
     UseDepthStencil();
     Rect(0, 0, 8, 8, 0xFF00FF00, 0.25f);
     Rect(0, 0, 8, 8, 0xFFFF0000, 0.75f);
-    EXPECT_EQ(Pixel(3, 3), 0x00FF00u);
-    Rect(0, 0, 8, 8, 0xFF0000FF, 0.25f); // equal depth passes less-equal
-    EXPECT_EQ(Pixel(3, 3), 0x0000FFu);
+    EXPECT_EQ(At({{3, 3}}), Pixels{0x00FF00});
+    Rect(0, 0, 8, 8, 0xFF0000FF, 0.25f);
+    EXPECT_EQ(At({{3, 3}}), Pixels{0x0000FF});
     Set(GpuRenderState::ZWriteEnable, 0u);
     Rect(0, 0, 8, 8, 0xFFFFFFFF, 0.1f);
     Set(GpuRenderState::ZWriteEnable, 1u);
     Rect(0, 0, 8, 8, 0xFF00FF00, 0.2f);
-    EXPECT_EQ(Pixel(3, 3), 0x00FF00u) << "a draw without depth write must leave depth alone";
+    EXPECT_EQ(At({{3, 3}}), Pixels{0x00FF00}) << "a draw without depth write leaves depth alone";
 }
 
 TEST_F(RasterizerTest, StencilWrapsAroundAndTwoSidedCountsCancel) {
-    UseDepthStencil();
+    const uint8_t* stencil = UseDepthStencil();
     Set(GpuRenderState::StencilEnable, 1u);
     Set(GpuRenderState::StencilFunc, GpuCompare::Always);
     Set(GpuRenderState::StencilPass, GpuStencilOp::Decr);
     Set(GpuRenderState::ColorWriteEnable, 0u);
     Rect(0, 0, 4, 4, 0xFFFFFFFF);
-    auto* ds = static_cast<SoftwareSurface*>(depth_.get());
-    EXPECT_EQ(ds->StencilPlane()[1 * 16 + 1], 255);
+    EXPECT_EQ(stencil[1 * 16 + 1], 255);
     Set(GpuRenderState::StencilPass, GpuStencilOp::Incr);
     Rect(0, 0, 2, 2, 0xFFFFFFFF);
-    EXPECT_EQ(ds->StencilPlane()[1 * 16 + 1], 0);
-
+    EXPECT_EQ(stencil[1 * 16 + 1], 0);
     // Shadow-volume style read: draw only where the count is not zero.
     Set(GpuRenderState::ColorWriteEnable, 0xFu);
     Set(GpuRenderState::StencilPass, GpuStencilOp::Keep);
     Set(GpuRenderState::StencilFunc, GpuCompare::NotEqual);
     Set(GpuRenderState::StencilRef, 0u);
     Rect(0, 0, 8, 8, 0xFFFF0000);
-    EXPECT_EQ(Pixel(1, 1), 0u);
-    EXPECT_EQ(Pixel(3, 3), 0xFF0000u);
-    EXPECT_EQ(Pixel(5, 5), 0u);
+    EXPECT_EQ(At({{1, 1}, {3, 3}, {5, 5}}), (Pixels{0, 0xFF0000, 0}));
 
-    // Two passes with flipped culling count front and back faces.
+    // Two passes with flipped culling count front and back faces: one of each cancels.
     device_->Clear({}, GpuClearStencil, 0, 1.0f, 0);
     Set(GpuRenderState::StencilFunc, GpuCompare::Always);
-    Set(GpuRenderState::ColorWriteEnable, 0u);
     const ScreenVertex front[3] = {
         {0, 0, 0.5f, 1, 0, 0, 0}, {0, 8, 0.5f, 1, 0, 0, 0}, {8, 0, 0.5f, 1, 0, 0, 0}};
     const ScreenVertex back[3] = {front[0], front[2], front[1]};
     for (const ScreenVertex* triangle : {front, back}) {
         Set(GpuRenderState::CullMode, GpuCull::Cw);
         Set(GpuRenderState::StencilPass, GpuStencilOp::Incr);
-        device_->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 1, triangle, sizeof(ScreenVertex));
+        Draw(GpuPrimitiveType::TriangleList, 1, triangle);
         Set(GpuRenderState::CullMode, GpuCull::Ccw);
         Set(GpuRenderState::StencilPass, GpuStencilOp::Decr);
-        device_->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 1, triangle, sizeof(ScreenVertex));
+        Draw(GpuPrimitiveType::TriangleList, 1, triangle);
     }
-    EXPECT_EQ(ds->StencilPlane()[1 * 16 + 1], 0) << "one front and one back face cancel";
+    EXPECT_EQ(stencil[1 * 16 + 1], 0);
 }
 
 TEST_F(RasterizerTest, BlendModePairsGiveTheirHandComputedColours) {
-    struct Case {
-        const char* name;
-        GpuBlendOp op;
-        GpuBlend source;
-        GpuBlend dest;
-        uint32_t expected;
-    };
     using B = GpuBlend;
     using O = GpuBlendOp;
-    const Case cases[] = {
+    const struct {
+        const char* name;
+        GpuBlendOp op;
+        GpuBlend source, dest;
+        uint32_t expected;
+    } cases[] = {
         {"normal", O::Add, B::SrcAlpha, B::InvSrcAlpha, 0x507098},
         {"add", O::Add, B::SrcAlpha, B::One, 0x6090C8},
         {"filter", O::RevSubtract, B::SrcAlpha, B::One, 0x2070B8},
@@ -241,11 +230,11 @@ TEST_F(RasterizerTest, BlendModePairsGiveTheirHandComputedColours) {
         {"add signed", O::Add, B::DestColor, B::SrcColor, 0x404030},
         {"normal, inverted alpha", O::Add, B::InvSrcAlpha, B::SrcAlpha, 0x705048},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         Clear(0xFF4080C0);
         Blend(c.op, c.source, c.dest);
         Rect(0, 0, 4, 4, 0x40804020);
-        EXPECT_EQ(Pixel(1, 1), c.expected) << c.name;
+        EXPECT_EQ(At({{1, 1}}), Pixels{c.expected}) << c.name;
     }
 }
 
@@ -255,47 +244,42 @@ TEST_F(RasterizerTest, AlphaTestComparesTheByteAlphaAndLinesLeaveOutTheLastPixel
     Set(GpuRenderState::AlphaRef, 128u);
     Rect(0, 0, 2, 2, 0x80FF0000);
     Rect(2, 0, 4, 2, 0x81FF0000);
-    EXPECT_EQ(Pixel(0, 0), 0u);
-    EXPECT_EQ(Pixel(2, 0), 0xFF0000u);
-
+    EXPECT_EQ(At({{0, 0}, {2, 0}}), (Pixels{0, 0xFF0000}));
     Set(GpuRenderState::LastPixel, 0u);
-    const ScreenVertex line[2] = {{1, 1, 0.5f, 1, 0xFFFFFFFF, 0, 0},
-                                  {5, 1, 0.5f, 1, 0xFFFFFFFF, 0, 0}};
-    device_->DrawPrimitiveUP(GpuPrimitiveType::LineList, 1, line, sizeof(ScreenVertex));
-    EXPECT_EQ(Pixel(0, 1), 0u);
-    EXPECT_EQ(Pixel(1, 1), 0xFFFFFFu);
-    EXPECT_EQ(Pixel(4, 1), 0xFFFFFFu);
-    EXPECT_EQ(Pixel(5, 1), 0u);
+    const ScreenVertex line[2] = {{1, 4, 0.5f, 1, 0xFFFFFFFF, 0, 0},
+                                  {5, 4, 0.5f, 1, 0xFFFFFFFF, 0, 0}};
+    Draw(GpuPrimitiveType::LineList, 1, line);
+    EXPECT_EQ(At({{0, 4}, {1, 4}, {4, 4}, {5, 4}}), (Pixels{0, 0xFFFFFF, 0xFFFFFF, 0}));
 }
 
 TEST_F(RasterizerTest, SamplersPickTheMipLevelOfTheFootprintAndWrapOrClamp) {
-    auto texture = SolidLevels({0xFFFF0000, 0xFF00FF00, 0xFF0000FF}, 4);
-    device_->SetTexture(0, texture.get());
+    auto levels = device_->CreateTexture(4, 4, 3, 0, GpuFormat::A8R8G8B8, GpuPool::Managed);
+    const uint32_t colours[3] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF};
+    for (uint32_t level = 0; level < 3; ++level) {
+        FillLevel(*levels, level, GpuCubeFace::PositiveX,
+                  [&](uint32_t, uint32_t) { return colours[level]; });
+    }
+    device_->SetTexture(0, levels.get());
     device_->SetSamplerState(0, GpuSamplerState::MipFilter,
                              static_cast<uint32_t>(GpuFilter::Point));
     Rect(0, 0, 4, 4, 0xFFFFFFFF); // one texel per pixel
     Rect(4, 0, 6, 2, 0xFFFFFFFF); // two texels per pixel
     Rect(6, 0, 7, 1, 0xFFFFFFFF); // four texels per pixel
-    EXPECT_EQ(Pixel(1, 1), 0xFF0000u);
-    EXPECT_EQ(Pixel(4, 0), 0x00FF00u);
-    EXPECT_EQ(Pixel(6, 0), 0x0000FFu);
+    EXPECT_EQ(At({{1, 1}, {4, 0}, {6, 0}}), (Pixels{0xFF0000, 0x00FF00, 0x0000FF}));
 
-    // A black and a white texel: wrap repeats the texture, clamp stretches its edge.
+    // A black and a white texel, u from 0 to 2 over 8 pixels: wrap repeats the texture, clamp
+    // stretches its edge.
     auto stripe = device_->CreateTexture(2, 1, 1, 0, GpuFormat::A8R8G8B8, GpuPool::Managed);
     FillLevel(*stripe, 0, GpuCubeFace::PositiveX,
               [](uint32_t x, uint32_t) { return x == 0 ? 0xFF000000u : 0xFFFFFFFFu; });
     device_->SetTexture(0, stripe.get());
     device_->SetSamplerState(0, GpuSamplerState::MipFilter, static_cast<uint32_t>(GpuFilter::None));
-    Rect(0, 4, 8, 5, 0xFFFFFFFF, 0.5f, 2.0f, 1.0f); // u from 0 to 2 over 8 pixels
-    EXPECT_EQ(Pixel(0, 4), 0x000000u);
-    EXPECT_EQ(Pixel(2, 4), 0xFFFFFFu);
-    EXPECT_EQ(Pixel(4, 4), 0x000000u);
-    EXPECT_EQ(Pixel(6, 4), 0xFFFFFFu);
+    Rect(0, 4, 8, 5, 0xFFFFFFFF, 0.5f, 2.0f, 1.0f);
+    EXPECT_EQ(At({{0, 4}, {2, 4}, {4, 4}, {6, 4}}), (Pixels{0, 0xFFFFFF, 0, 0xFFFFFF}));
     device_->SetSamplerState(0, GpuSamplerState::AddressU,
                              static_cast<uint32_t>(GpuAddress::Clamp));
     Rect(0, 5, 8, 6, 0xFFFFFFFF, 0.5f, 2.0f, 1.0f);
-    EXPECT_EQ(Pixel(4, 5), 0xFFFFFFu);
-    EXPECT_EQ(Pixel(7, 5), 0xFFFFFFu);
+    EXPECT_EQ(At({{4, 5}, {7, 5}}), (Pixels{0xFFFFFF, 0xFFFFFF}));
 }
 
 TEST_F(RasterizerTest, VertexFogFollowsItsFormulasAndMixesTowardsTheFogColour) {
@@ -309,13 +293,12 @@ TEST_F(RasterizerTest, VertexFogFollowsItsFormulasAndMixesTowardsTheFogColour) {
     Set(GpuRenderState::FogEnable, 1u);
     Set(GpuRenderState::FogColor, 0xFFFFFFFFu);
     Set(GpuRenderState::FogVertexMode, GpuFogMode::Linear);
-    Set(GpuRenderState::FogStart, Word(0.0f));
-    Set(GpuRenderState::FogEnd, Word(1.0f));
+    Set(GpuRenderState::FogStart, std::bit_cast<uint32_t>(0.0f));
+    Set(GpuRenderState::FogEnd, std::bit_cast<uint32_t>(1.0f));
     device_->SetTextureStageState(0, GpuStageState::ColorArg1,
                                   static_cast<uint32_t>(GpuTextureArg::TFactor));
     Set(GpuRenderState::TextureFactor, 0xFF000000u);
-    SceneQuad(); // depth 0.5: half fog
-    EXPECT_EQ(Pixel(8, 8), 0x808080u);
+    EXPECT_EQ(SceneQuadCentre(), 0x808080u); // depth 0.5: half fog
 }
 
 TEST_F(RasterizerTest, LightsGiveTheHandComputedColours) {
@@ -329,9 +312,8 @@ TEST_F(RasterizerTest, LightsGiveTheHandComputedColours) {
     light.direction = {0.0f, 0.0f, 1.0f};
     device_->SetLight(0, light);
     device_->LightEnable(0, true);
-    SceneQuad();
     // 0.4 + 32/255 and 0.2 + 32/255; blue saturates.
-    EXPECT_EQ(Pixel(8, 8), (134u << 16) | (83u << 8) | 255u);
+    EXPECT_EQ(SceneQuadCentre(), (134u << 16) | (83u << 8) | 255u);
 
     // A point light attenuates with distance and stops at its range.
     material.diffuse = {1.0f, 1.0f, 1.0f, 1.0f};
@@ -343,34 +325,27 @@ TEST_F(RasterizerTest, LightsGiveTheHandComputedColours) {
     light.attenuation2 = 1.0f;
     light.range = 3.0f;
     device_->SetLight(0, light);
-    device_->LightEnable(0, true);
-    SceneQuad();
-    // (2 / sqrt 6) / 6 of full white.
-    EXPECT_EQ(Pixel(8, 8), 0x232323u);
+    EXPECT_EQ(SceneQuadCentre(), 0x232323u); // (2 / sqrt 6) / 6 of full white
     light.range = 2.0f;
     device_->SetLight(0, light);
     Clear(0);
-    SceneQuad();
-    EXPECT_EQ(Pixel(8, 8), 0u);
+    EXPECT_EQ(SceneQuadCentre(), 0u);
 }
 
 TEST_F(RasterizerTest, CameraSpaceReflectionLooksUpTheFacingCubeFace) {
     auto cube = device_->CreateCubeTexture(1, 1, 0, GpuFormat::A8R8G8B8, GpuPool::Managed);
     ASSERT_NE(cube, nullptr);
-    const uint32_t colours[6] = {0xFF110000, 0xFF220000, 0xFF330000,
-                                 0xFF440000, 0xFF550000, 0xFF660000};
     for (uint32_t face = 0; face < 6; ++face) {
         FillLevel(*cube, 0, static_cast<GpuCubeFace>(face),
-                  [&](uint32_t, uint32_t) { return colours[face]; });
+                  [&](uint32_t, uint32_t) { return 0xFF000000u | (face + 1) * 0x110000u; });
     }
     device_->SetTexture(0, cube.get());
     Set(GpuRenderState::Lighting, 0u);
     device_->SetTextureStageState(0, GpuStageState::TexCoordIndex, GpuTexGenCameraSpaceReflection);
     device_->SetTextureStageState(0, GpuStageState::ColorOp,
                                   static_cast<uint32_t>(GpuTextureOp::SelectArg1));
-    SceneQuad();
     // A surface facing the camera reflects the view back towards it: the negative-Z face.
-    EXPECT_EQ(Pixel(8, 8), 0x660000u);
+    EXPECT_EQ(SceneQuadCentre(), 0x660000u);
 }
 
 } // namespace
