@@ -48,34 +48,25 @@ class TexturedSpan : public ::testing::TestWithParam<Case> {
 protected:
     Frame Render(bool general, bool* fast) {
         const Case& c = GetParam();
-        GpuPresentParameters p;
-        p.backBufferWidth = 40;
-        p.backBufferHeight = 30;
-        p.backBufferFormat = GpuFormat::A8R8G8B8;
-        p.lockableBackBuffer = true;
-        p.enableAutoDepthStencil = true;
-        auto device = SoftwareDevice::Create(p);
+        auto device = SoftwareDevice::Create({.backBufferWidth = 40,
+                                              .backBufferHeight = 30,
+                                              .backBufferFormat = GpuFormat::A8R8G8B8,
+                                              .lockableBackBuffer = true,
+                                              .enableAutoDepthStencil = true});
         Noise noise;
-        GpuLockedRect locked;
         auto* back = static_cast<SoftwareSurface*>(device->GetBackBuffer());
-        EXPECT_EQ(back->LockRect(locked, nullptr, 0), GpuResult::Ok);
-        for (uint32_t i = 0; i < 40 * 30; ++i) {
-            const uint32_t value = noise.Next();
-            std::memcpy(static_cast<uint8_t*>(locked.bits) + i * 4, &value, 4);
-        }
-        back->UnlockRect();
-        device->Clear({}, GpuClearZBuffer, 0, 1.0f, 0);
-
         auto texture = device->CreateTexture(c.size, c.size, 1, 0, c.format, GpuPool::Managed);
-        texture->LockRect(0, GpuCubeFace::PositiveX, locked, nullptr, 0);
-        for (uint32_t y = 0; y < c.size; ++y) {
-            for (uint32_t x = 0; x < c.size; ++x) {
-                const uint32_t value = noise.Next();
-                std::memcpy(static_cast<uint8_t*>(locked.bits) + y * locked.pitch + x * 4, &value,
-                            4);
+        // Noise in the back buffer and the texture.
+        for (SoftwareSurface* surface :
+             {back, &static_cast<SoftwareTexture*>(texture.get())->Level(0)}) {
+            for (uint32_t y = 0; y < surface->Height(); ++y) {
+                for (uint32_t x = 0; x < surface->Width(); ++x) {
+                    const uint32_t value = noise.Next();
+                    std::memcpy(surface->Bits() + y * surface->Pitch() + x * 4, &value, 4);
+                }
             }
         }
-        texture->UnlockRect(0, GpuCubeFace::PositiveX);
+        device->Clear({}, GpuClearZBuffer, 0, 1.0f, 0);
 
         const GpuVertexElement elements[] = {
             {0, 0, GpuDeclType::Float4, GpuDeclUsage::PositionT, 0},
@@ -85,29 +76,29 @@ protected:
         auto declaration = device->CreateVertexDeclaration(elements);
         device->SetVertexDeclaration(declaration.get());
         device->SetTexture(0, texture.get());
-        device->SetRenderState(GpuRenderState::CullMode, static_cast<uint32_t>(GpuCull::None));
-        device->SetRenderState(GpuRenderState::AlphaBlendEnable, c.blend ? 1 : 0);
-        device->SetRenderState(GpuRenderState::SrcBlend, static_cast<uint32_t>(GpuBlend::SrcAlpha));
-        device->SetRenderState(GpuRenderState::DestBlend,
-                               static_cast<uint32_t>(GpuBlend::InvSrcAlpha));
-        for (GpuSamplerState s : {GpuSamplerState::MagFilter, GpuSamplerState::MinFilter}) {
-            device->SetSamplerState(0, s, static_cast<uint32_t>(c.filter));
+        using enum GpuRenderState;
+        device->SetRenderState(CullMode, static_cast<uint32_t>(GpuCull::None));
+        device->SetRenderState(AlphaBlendEnable, c.blend ? 1 : 0);
+        device->SetRenderState(SrcBlend, static_cast<uint32_t>(GpuBlend::SrcAlpha));
+        device->SetRenderState(DestBlend, static_cast<uint32_t>(GpuBlend::InvSrcAlpha));
+        for (auto [state, value] : {std::pair{GpuSamplerState::MagFilter, uint32_t(c.filter)},
+                                    {GpuSamplerState::MinFilter, uint32_t(c.filter)},
+                                    {GpuSamplerState::AddressU, uint32_t(c.address)},
+                                    {GpuSamplerState::AddressV, uint32_t(c.address)}}) {
+            device->SetSamplerState(0, state, value);
         }
-        for (GpuSamplerState s : {GpuSamplerState::AddressU, GpuSamplerState::AddressV}) {
-            device->SetSamplerState(0, s, static_cast<uint32_t>(c.address));
-        }
-        device->SetTextureStageState(0, GpuStageState::ColorOp, static_cast<uint32_t>(c.colorOp));
-        device->SetTextureStageState(0, GpuStageState::ColorArg2,
-                                     static_cast<uint32_t>(GpuTextureArg::Diffuse));
-        device->SetTextureStageState(0, GpuStageState::AlphaOp, static_cast<uint32_t>(c.alphaOp));
-        device->SetTextureStageState(0, GpuStageState::AlphaArg2,
-                                     static_cast<uint32_t>(GpuTextureArg::Current));
+        using enum GpuStageState;
+        device->SetTextureStageState(0, ColorOp, static_cast<uint32_t>(c.colorOp));
+        device->SetTextureStageState(0, ColorArg2, static_cast<uint32_t>(GpuTextureArg::Diffuse));
+        device->SetTextureStageState(0, AlphaOp, static_cast<uint32_t>(c.alphaOp));
+        device->SetTextureStageState(0, AlphaArg2, static_cast<uint32_t>(GpuTextureArg::Current));
         if (general) {
-            for (GpuStageState s : {GpuStageState::ColorOp, GpuStageState::AlphaOp}) {
-                device->SetTextureStageState(1, s, static_cast<uint32_t>(GpuTextureOp::SelectArg1));
+            for (GpuStageState op : {ColorOp, AlphaOp}) {
+                device->SetTextureStageState(1, op,
+                                             static_cast<uint32_t>(GpuTextureOp::SelectArg1));
             }
-            for (GpuStageState s : {GpuStageState::ColorArg1, GpuStageState::AlphaArg1}) {
-                device->SetTextureStageState(1, s, static_cast<uint32_t>(GpuTextureArg::Current));
+            for (GpuStageState arg : {ColorArg1, AlphaArg1}) {
+                device->SetTextureStageState(1, arg, static_cast<uint32_t>(GpuTextureArg::Current));
             }
         }
         PixelPipeline pipeline;
