@@ -145,7 +145,6 @@ TEST_F(BmpCodecTest, ShortPaletteIsReportedAndIndicesPastItReadOpaqueBlack) {
     EXPECT_EQ(image.At(0, 0), 0xFF000000u);
     EXPECT_EQ(image.At(1, 0), 0xFF000000u);
     EXPECT_STREQ(codec_.GetLastError(), "");
-
     bytes.resize(54 + 6);
     Decode(bytes);
     EXPECT_STREQ(codec_.GetLastError(), "Bad palette");

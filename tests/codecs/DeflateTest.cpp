@@ -57,14 +57,12 @@ TEST(DeflateTest, WholeWindowAndLongRunsCompressAndSettingsOutsideTheFormatAreRe
     std::vector<uint8_t> stream;
     ASSERT_EQ(ZlibCompress(stream, data.data(), data.size(), settings), 0u);
     EXPECT_EQ(Inflated(stream, data.size()), data);
-
     // One literal, then back-references of distance 1.
     std::vector<uint8_t> run(100000, 42);
     std::vector<uint8_t> small;
     ASSERT_EQ(ZlibCompress(small, run.data(), run.size(), DeflateSettings{}), 0u);
     EXPECT_LT(small.size(), 200u);
     EXPECT_EQ(Inflated(small, run.size()), run);
-
     uint8_t byte = 1;
     stream.clear();
     DeflateSettings wideWindow;
@@ -94,7 +92,6 @@ TEST(DeflateTest, CodeLengthsStayWithinTheLimitAndFormACode) {
         kraft += lengths[i] ? std::ldexp(1.0, -lengths[i]) : 0;
     }
     EXPECT_DOUBLE_EQ(kraft, 1.0);
-
     std::vector<uint32_t> lone(30, 0);
     lone[4] = 9;
     EXPECT_EQ(LimitedCodeLengths(lone, 15)[4], 1);

@@ -73,7 +73,6 @@ TEST_F(JpegCodecTest, ImagesLargerThanTheTextureLimitAreHalvedUntilTheyFit) {
     uint8_t rgb[3];
     BlockColour(4 * 5, 4 * 2 + 3, rgb);
     ExpectNear(quarter.At(5, 2), rgb[0], rgb[1], rgb[2]);
-
     std::vector<uint8_t> fits = EncodeJpeg(32, 16, 3, JCS_RGB, BlockColour);
     DecodedImage half = DecodeWith(codec_, fits);
     EXPECT_EQ(half.info.width, 16u);
@@ -92,7 +91,6 @@ TEST_F(JpegCodecTest, PixelsOfAnotherFileThanTheHeaderAndSidesBeyondTheLimitAreR
         codec_.Load(second.data(), static_cast<uint32_t>(second.size()), &image, CollectPixel));
     EXPECT_NE(std::string(codec_.GetLastError()).find("did not match header info"),
               std::string::npos);
-
     // A small file whose frame header claims 63553 x 65285 pixels: libjpeg would decode every
     // declared row, so it is refused from the header.
     std::vector<uint8_t> bytes = second;
@@ -114,7 +112,6 @@ TEST_F(JpegCodecTest, CorruptFilesFailOrDecodeWithoutCrashing) {
     EXPECT_EQ(DecodeWith(codec_, garbage).info.width, 0u);
     std::vector<uint8_t> headerOnly(good.begin(), good.begin() + 20);
     EXPECT_EQ(DecodeWith(codec_, headerOnly).info.width, 0u);
-
     // Cut or damaged anywhere: either no image, a refused Load or an image within bounds.
     for (size_t at = 2; at < good.size(); at += 7) {
         std::vector<uint8_t> cut(good.begin(), good.begin() + static_cast<ptrdiff_t>(at));

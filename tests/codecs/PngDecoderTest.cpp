@@ -35,7 +35,6 @@ TEST_P(PngFixtureTest, DecodesEveryPixelAsTheReferenceDecoderDoes) {
     test::ReferenceImage expected;
     ASSERT_TRUE(test::ReferenceDecode(bytes, expected));
     const uint32_t width = expected.width, height = expected.height;
-
     PngCodec codec;
     const DecodedImage image = DecodeWith(codec, bytes);
     ASSERT_TRUE(image.loaded) << "decoder error " << codec.GetDecodeError();
@@ -257,7 +256,6 @@ TEST(PngCodec, ReportsAZeroHeaderForABrokenFileAndDecodesAgainForAnotherOne) {
     DecodedImage image;
     EXPECT_FALSE(codec.Load(bytes.data(), uint32_t(bytes.size()), &image, test::CollectPixel));
     EXPECT_NE(codec.GetDecodeError(), 0u);
-
     // Load given another file than the header decodes that file.
     const std::vector<uint8_t> first = MakePng([](PngParts&) {});
     const std::vector<uint8_t> second =

@@ -50,7 +50,6 @@ TEST(PngEncoderTest, ImagesDecodeIdenticallyWithLibpngAndTheEngineDecoder) {
             ASSERT_EQ(encoder.Encode(file, rgba.data(), width, height), 0u);
             EXPECT_EQ(file[25], alpha == 0 ? 2 : 6); // colour type
             EXPECT_EQ(file[28], 0);                  // never interlaced
-
             ReferenceImage reference;
             ASSERT_TRUE(ReferenceDecode(file, reference));
             EXPECT_EQ(reference.width, width);
@@ -77,7 +76,6 @@ TEST(PngEncoderTest, TextPairsBecomeTextChunksBeforeTheData) {
     decoder.Decode(ours, file.data(), file.size());
     ASSERT_EQ(decoder.GetInfo().texts.size(), 1u);
     EXPECT_EQ(decoder.GetInfo().texts[0].second, "quarn");
-
     PngEncoder badKeywords;
     badKeywords.AddText("", "empty");
     EXPECT_EQ(badKeywords.Encode(file, rgba.data(), 2, 2), 67u);

@@ -101,12 +101,10 @@ TEST_F(DdsLoaderTest, MipmappedBlockFilesReadEachLevelAtItsOwnSize) {
     EXPECT_EQ(texture_->GetLevelCount(), 5);
     EXPECT_EQ(texture_->GetSize(), (TextureInt2{16, 8}));
     EXPECT_EQ(texture_->GetAllocatedSize(), (TextureInt2{16, 8}));
-
     EXPECT_EQ(ReadTexel(*texture_, 1, 1), 0xFFFF0000u);
     EXPECT_EQ(ReadTexel(*texture_, 5, 2), 0xFF00FF00u);
     EXPECT_EQ(ReadTexel(*texture_, 15, 7), 0xFFFFFFFFu);
     EXPECT_EQ(ReadTexel(*texture_, 0, 0, 1), 0xFF00FF00u);
-
     // A square file reads quarter-sized levels down to one block.
     std::vector<uint8_t> bytes = Header(256, 256);
     std::memcpy(bytes.data() + FourCCField, "DXT1", 4);
@@ -147,16 +145,13 @@ TEST_F(DdsLoaderTest, BrokenFilesFailWithTheirTextsAndReplaceAnEarlierTexture) {
     bytes[3] = 'X';
     ExpectFailure(bytes, "Not a DDS file");
     ExpectFailure({'D', 'D'}, "Not a DDS file");
-
     bytes = good;
     Put32(bytes, Caps1, DdsCapsMipMap);
     ExpectFailure(bytes, "Mipmapped cubemaps are currently not supported");
-
     bytes = good;
     Put32(bytes, Caps2, 0);
     Put32(bytes, BitCount, 16);
     ExpectFailure(bytes, "Unimplemented DDS format");
-
     ExpectFailure(std::vector<uint8_t>(good.begin(), good.begin() + 60), "Unexpected end of file.");
     // The fifth face is cut short.
     ExpectFailure(std::vector<uint8_t>(good.begin(), good.end() - 80), "Unexpected end of file.");
@@ -167,21 +162,17 @@ TEST_F(DdsLoaderTest, HeadersThatLieAboutSizesFailBeforeAnyWrite) {
     std::vector<uint8_t> bytes = good;
     Put32(bytes, MipCount, 40); // more levels than 16 x 8 has
     ExpectFailure(bytes, "Failed to create texture");
-
     bytes = good;
     Put32(bytes, WidthField, 0);
     ExpectFailure(bytes, "Failed to create texture");
-
     bytes = good;
     Put32(bytes, WidthField, 0x80000000u);
     Put32(bytes, HeightField, 0x80000000u);
     Put32(bytes, Caps1, 0);
     ExpectFailure(bytes, "Failed to create texture");
-
     bytes = Fixture("argb_cube.dds");
     Put32(bytes, HeightField, 8); // cube faces must be square
     ExpectFailure(bytes, "Failed to create texture");
-
     // A mip count of 0 on a mip-mapped file still means one level.
     bytes = Fixture("rgb24.dds");
     Put32(bytes, Caps1, DdsCapsMipMap);

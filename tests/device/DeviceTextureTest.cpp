@@ -49,7 +49,6 @@ TEST_F(DeviceTextureTest, CreateAllocatesPowersOfTwoKeepsTheImageSizeAndMapsTexe
     EXPECT_FLOAT_EQ(texture->GetMaxUV().y, 60.0f / 64.0f);
     EXPECT_EQ(texture->GetLevelCount(), 1);
     EXPECT_EQ(texture->GetFormat(), PixelFormat::A8R8G8B8);
-
     // Texel centres sit at whole numbers; the mip chain adds up.
     auto square = Make(64, 64, PixelFormat::A8R8G8B8, 1);
     EXPECT_EQ(square->UVToTexel(1.25f, 0.5f), (TextureInt2{16, 32}));
@@ -141,7 +140,6 @@ TEST_F(DeviceTextureTest, TexelsAreWrittenOnlyInsideTheImageThroughAWritingLock)
     ASSERT_TRUE(texture->Lock(TextureUnlocked, 0));
     texture->SetPixel(0, 0, 0xFFFFFFFF); // unlocked: nothing to write to
     EXPECT_EQ(texture->GetPixel(0, 0), 0u);
-
     // A read lock ignores writes; it may be taken twice, and another mode waits for the unlock.
     EXPECT_TRUE(texture->Lock(TextureLockRead, 0));
     EXPECT_TRUE(texture->Lock(TextureLockRead, 0));
@@ -176,7 +174,6 @@ TEST_F(DeviceTextureTest, DeviceResetRecreatesOnlyRenderTargets) {
     GpuTexture* managedObject = managed->GetGpuTexture();
     first.reset(); // the list must stay whole when an object in its middle dies
     EXPECT_EQ(GetDeviceTextureCount(), 2u);
-
     ReleaseDeviceTextures();
     EXPECT_EQ(target->GetGpuTexture(), nullptr);
     EXPECT_EQ(device_->ResetBlockers(), 0u);
@@ -212,7 +209,6 @@ TEST_F(DeviceTextureTest, DrawToScreenAndCopyToReachTheirTargets) {
     EXPECT_EQ(ReadTexel(screen, 7, 7) & 0xFFFFFF, 0x0000FFu);
     EXPECT_FALSE(Make(4, 4, PixelFormat::A8R8G8B8, 0, TextureKind::CubeTexture)
                      ->DrawToScreen(0, 0, 4, 4, 0, 0, 4, 4));
-
     // Copies reach render targets and, from there, system memory.
     auto target = Make(4, 4, PixelFormat::A8R8G8B8, TextureFlagRenderTarget);
     auto readBack = Make(4, 4, PixelFormat::A8R8G8B8, 0, TextureKind::Surface);

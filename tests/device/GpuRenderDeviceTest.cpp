@@ -117,7 +117,6 @@ TEST(GpuRenderDevice, ClearAndPresentShowTheViewportInThePresentRectangle) {
               (Values{0xFF336699, 0xFF336699}));
     EXPECT_EQ(rects, (Values{0, 0, 64, 48, 10, 20, 74, 68}));
     EXPECT_EQ(device->GetFrameCount(), 1u);
-
     // Asking for a plane the device lacks still clears colour and depth.
     auto noStencil = MakeDevice(DeviceDepthStencil); // D32
     noStencil->Clear(DeviceClearTarget | DeviceClearDepth | DeviceClearStencil, 0xFF00FF00);
@@ -125,7 +124,6 @@ TEST(GpuRenderDevice, ClearAndPresentShowTheViewportInThePresentRectangle) {
     auto noDepth = MakeDevice(0);
     noDepth->Clear(DeviceClearTarget | DeviceClearDepth, 0xFF0000FF);
     EXPECT_EQ(BackPixel(*noDepth, 5, 5), 0xFF0000FFu);
-
     // Viewports the target cannot hold are ignored.
     for (auto [x, width] : {std::pair{4, 0}, {4, 100}, {-1, 8}}) {
         device->SetViewport(x, 2, width, 10);
@@ -155,11 +153,9 @@ TEST(GpuRenderDevice, WithoutADeviceEveryOperationIsHarmlessAndFailedCreationExp
     EXPECT_EQ(device.CreateTexture(), nullptr);
     EXPECT_EQ(device.CreateVertexData(), nullptr);
     EXPECT_EQ(device.GetBackBuffer(), nullptr);
-
     EXPECT_FALSE(device.Create(0, nullptr, 100000, 48));
     EXPECT_EQ(device.GetErrorText(), "Failed to create the render device. Error code is 1.");
     EXPECT_EQ(device.GetDeviceState(), DeviceState::NotCreated);
-
     ASSERT_TRUE(device.Create(0, nullptr, 16, 16));
     EXPECT_NE(device.CreateVertexData(), nullptr);
     EXPECT_NE(device.CreateIndexData(), nullptr);
@@ -201,7 +197,6 @@ TEST(GpuRenderDevice, RenderTargetsKeepTheViewportAndTheBackBufferReadsBack) {
               (Values{8, 32}));
     device->SetRenderTarget(nullptr, false);
     EXPECT_EQ(device->Gpu()->GetRenderTarget(0), device->Gpu()->GetBackBuffer());
-
     device->SetViewport(0, 0, 64, 48);
     device->Clear(DeviceClearTarget, 0xFF0000FF);
     device->SetViewport(16, 8, 16, 8);
@@ -343,7 +338,6 @@ TEST(DeviceTransforms, PerspectiveFollowsTheViewportShapeAndDepthBiasScalesItsDe
     EXPECT_FLOAT_EQ(p.m[10], 1.01f);
     EXPECT_FLOAT_EQ(p.m[14], -1.01f);
     EXPECT_FLOAT_EQ(Transform(device, GpuTransform::Projection, 14), -1.01f);
-
     Matrix4 projection;
     projection.m[14] = -0.5f;
     device.SetProjectionMatrix(projection);
@@ -382,7 +376,6 @@ TEST(DeviceTransforms, CameraGivesViewViewProjectionAndRotationUntilOverridden) 
                                   rotation.m[13], rotation.m[14], rotation.m[15]}),
               (std::vector<float>{0, 0, 0, 0, 0, 0, 1}));
     EXPECT_FLOAT_EQ(Transform(*device, GpuTransform::View, 13), view.m[13]);
-
     // An overridden view and projection hold until restored.
     Matrix4 screen;
     screen.m[0] = 9.0f;

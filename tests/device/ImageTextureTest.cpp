@@ -142,14 +142,12 @@ TEST_F(ImageTextureTest, SavedRegionsLoadBackIdentical) {
         }
     }
     loaded->Lock(TextureUnlocked, 0);
-
     // Bitmaps are written with 24 bits: the colours come back opaque.
     const std::string bmp = temp_.Join("region.bmp");
     ASSERT_TRUE(SaveImageFile(bmp.c_str(), texture.get(), 0, 0, 8, 6));
     loaded = Load(bmp);
     ASSERT_NE(loaded, nullptr) << error_;
     EXPECT_EQ(ReadTexel(*loaded, 7, 5), Pattern(7, 5) | 0xFF000000u);
-
     // No codec saves JPEG or an unknown format; an empty region has no valid file.
     EXPECT_FALSE(SaveImageFile(temp_.Join("region.jpg").c_str(), texture.get(), 0, 0, 8, 6));
     EXPECT_FALSE(SaveImageFile(temp_.Join("region.tga").c_str(), texture.get(), 0, 0, 8, 6));

@@ -80,7 +80,6 @@ TEST_F(IndexBufferTest, DynamicFillingSpansSeveralAdditionsUntilUnlocked) {
     EXPECT_EQ(b.AddIndices(1), 0u);
     EXPECT_EQ(b.GetIndexCount(), 6u);
     EXPECT_EQ(b.GetPrimitiveCount(), 2u);
-
     ASSERT_TRUE(b.Create(12, IndexStartEmpty));
     b.FillQuadIndices(b.AddIndices(6), 1, 0, true);
     b.FillQuadIndices(b.AddIndices(6), 1, 4, true);
@@ -108,7 +107,6 @@ TEST_F(IndexBufferTest, AppendedRangesAreOffsetAndConvertedBetweenSizes) {
     ASSERT_TRUE(source.Create(3, IndexSystemMemory));
     source.FillTriangles(0, 1, 1);
     ASSERT_TRUE(source.Lock(1));
-
     IndexBuffer target(*device_);
     ASSERT_TRUE(target.Create(6, IndexStartEmpty));
     EXPECT_EQ(target.AppendRange(3, source.GetRange(0), 100), 0u);

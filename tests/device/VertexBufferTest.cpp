@@ -27,7 +27,6 @@ TEST(VertexLayout, FormatBitsGiveTheStrideAndOrderOfComponents) {
     const VertexLayout sets = VertexLayout::FromFormat(0x81);
     EXPECT_EQ(sets.texCoordSets, 3u);
     EXPECT_EQ(sets.stride, 9u);
-
     const VertexLayout all = VertexLayout::FromFormat(0xE3D);
     EXPECT_EQ(all.normal, 3u);
     EXPECT_EQ(all.color, 6u);
@@ -50,7 +49,6 @@ TEST(VertexLayout, DeclarationElementsPointAtTheLayoutAndNeverCollide) {
     EXPECT_EQ(layout.elements[4].offset, 36u);
     EXPECT_EQ(layout.elements[6].offset, 32u);
     EXPECT_NE(device->CreateVertexDeclaration(layout.elements), nullptr);
-
     const VertexLayout screen = VertexLayout::FromFormat(0x3);
     ASSERT_EQ(screen.elements.size(), 1u);
     EXPECT_EQ(screen.elements[0].usage, GpuDeclUsage::PositionT);
@@ -79,7 +77,6 @@ TEST_F(VertexBufferTest, ComponentsRoundTripAndMissingOnesReadAsZero) {
     EXPECT_EQ(buffer.GetTexCoord(1, 1).y, 0.75f);
     EXPECT_EQ(buffer.GetColor(1, 0), 0xFF102030u);
     EXPECT_EQ(buffer.GetColor(1, 1), 0x80405060u);
-
     VertexBuffer plain(*device_);
     ASSERT_TRUE(plain.Create(1, 0x21, 0));
     plain.SetTexCoord(0, 0, 5, 6);
@@ -119,7 +116,6 @@ TEST_F(VertexBufferTest, CapacityRefusesAdditionsAndCutsAppends) {
     EXPECT_EQ(buffer.GetWriteState(), 2u);
     EXPECT_EQ(buffer.AddVertices(3), VertexBuffer::NoVertex);
     EXPECT_EQ(buffer.GetCount(), 4u);
-
     const uint32_t source[12] = {0, 0, 0, 0xAA, 0, 0, 0, 0xBB, 0, 0, 0, 0xCC};
     EXPECT_EQ(buffer.Append(3, source), 4u);
     EXPECT_EQ(buffer.GetCount(), 6u);
@@ -190,7 +186,6 @@ TEST_F(BufferDrawTest, UploadedChangesAppearInTheNextDraw) {
     Draw(vertices, indices);
     EXPECT_EQ(Pixel(1, 4), 0x0000FFu);
     EXPECT_EQ(Pixel(6, 4), 0x00FF00u);
-
     for (uint32_t k = 4; k < 8; ++k) {
         vertices.SetColor(k, 0, 0xFFFF0000);
     }
@@ -223,14 +218,12 @@ TEST_F(BufferDrawTest, DynamicBuffersComeBackAfterAnInjectedLossWithTheirContent
     });
     indices.FillQuadIndices(indices.AddIndices(6), 1, 0, true);
     ASSERT_TRUE(indices.Lock(0));
-
     device_->LoseDevice();
     VertexBuffer::ReleaseDynamic(*device_);
     IndexBuffer::ReleaseDynamic(*device_);
     ASSERT_EQ(device_->Reset(Screen), GpuResult::Ok); // nothing of the default pool was left alive
     ASSERT_TRUE(VertexBuffer::RestoreDynamic(*device_));
     ASSERT_TRUE(IndexBuffer::RestoreDynamic(*device_));
-
     EXPECT_EQ(restored, 1);
     EXPECT_EQ(dynamic.GetCount(), 0u);
     EXPECT_EQ(dynamic.GetColor(0, 0), 0xFF0000FFu);

@@ -81,7 +81,6 @@ TEST_F(FontTest, DefaultFontLoadsFromTheEmbeddedCache) {
     EXPECT_FALSE(IsZero(font->GetGlyphRect('A')));
     EXPECT_FALSE(IsZero(font->GetGlyphRect(0xE6))); // æ, from the default set
     ExpectTextureRegisteredFirst();
-
     FontNew* shared = AcquireResource<FontNew>("res://arial.ttf", "_8");
     EXPECT_EQ(shared, font);
     EXPECT_EQ(font->GetReferenceCount(), 2u);

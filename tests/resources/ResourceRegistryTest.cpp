@@ -99,7 +99,6 @@ TEST_F(ResourceAcquisition, LastReleaseDeletesAndTheNextAcquisitionLoadsAgain) {
     first->Release();
     EXPECT_FALSE(IsAlive(serial));
     EXPECT_EQ(FindResourceByKey("a.txt"), nullptr);
-
     temp_.WriteFile("a.txt", "two");
     RawData* again = GetRawData("a.txt", nullptr);
     EXPECT_STREQ(reinterpret_cast<const char*>(again->GetData()), "two");
@@ -114,7 +113,6 @@ TEST_F(ResourceAcquisition, MissingFileGivesOnePlaceholderReportedOnceUnlessItsE
     EXPECT_STREQ(first->GetKey(), "missing.txt");
     ASSERT_EQ(log_.Lines().size(), 1u);
     EXPECT_EQ(log_.Lines()[0].text, "Missing resource: \"missing.txt\"");
-
     RawData* second = GetRawData("missing.txt", nullptr);
     EXPECT_EQ(second, first);
     EXPECT_EQ(log_.Lines().size(), 1u);
@@ -162,7 +160,6 @@ TEST_F(ResourceNames, PathIsSplitIntoExtensionBaseNameAndKeyAndRenamingKeepsTheC
     EXPECT_STREQ(probe->GetOptions(), "0123456789abcdef");
     EXPECT_STREQ(probe->GetKey(), "models/tree.mesh0123456789abcdef");
     probe->Release();
-
     temp_.WriteFile("old.txt", "x");
     RawData* data = GetRawData("old.txt", nullptr);
     GetRawData("old.txt", nullptr);
@@ -184,7 +181,6 @@ TEST_F(ResourceNames, UnnamedResourceLivesUntilItsLastHolderReleasesIt) {
     const uint64_t unnamed = probe->GetSerial();
     probe->Release();
     EXPECT_FALSE(IsAlive(unnamed));
-
     // Renamed to nothing while two hold it: out of the registry, still counted.
     probe = new Probe("held.dat", nullptr);
     probe->AddReference();
@@ -207,7 +203,6 @@ TEST_F(ResourceNames, SavingOnRenameSkipsPlaceholdersAndScriptMethodsRename) {
     EXPECT_EQ(Journal(), std::vector<std::string>{"save Copy.DAT"});
     missing->Release();
     real->Release();
-
     Resource::RegisterClass();
     auto* probe = new Probe("first.dat", nullptr);
     const auto& methods = Resource::classInfo->GetOwnMethods();
@@ -232,7 +227,6 @@ TEST_F(ResourceReload, ReloadsOnlyWhenTheFileTimeChanged) {
     SetFileTime("r.txt", 1000);
     RawData* data = GetRawData("r.txt", nullptr);
     EXPECT_FALSE(data->ReloadIfChanged());
-
     temp_.WriteFile("r.txt", "new!");
     SetFileTime("r.txt", 1000);
     EXPECT_FALSE(data->ReloadIfChanged());

@@ -53,7 +53,6 @@ TEST_F(MouseTest, QuickStillReleaseIsAClickForOneFrameAndASlowOrMovedOneIsNot) {
     EXPECT_EQ(Seen(MouseLeft), "+-c");
     mouse.EndFrame();
     EXPECT_EQ(Seen(MouseLeft), "");
-
     Send(MessageRightButtonDown);
     pointer.seconds += 0.203125; // 203 ms
     Send(MessageRightButtonUp);

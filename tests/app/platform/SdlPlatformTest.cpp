@@ -239,7 +239,6 @@ TEST_F(SdlPlatformTest, DialogsGoThroughTheInstalledBackEnd) {
     const char filter[] = "Scene\0*.scene\0";
     EXPECT_STREQ(platform->FileDialog(filter, false, "/games"), "/games/level.scene");
     EXPECT_STREQ(platform->BrowseForFolder("Resource folder", "/games"), "");
-
     const auto& asked = dialogs->Requests();
     ASSERT_EQ(asked.size(), 5u);
     using Texts = std::vector<std::string>;

@@ -23,14 +23,12 @@ TEST_F(ProfilerTest, TimeGoesToTheCurrentSectionOfEveryLevelAndDeeperLevelsAreLe
     profiler.EnterSection(0, load);
     int32_t parse = profiler.AddSection(1, "parse", 42);
     int32_t link = profiler.AddSection(1, "link", 0);
-
     fakeNow += 10; // load alone
     profiler.EnterSection(1, parse);
     fakeNow += 5; // load and parse
     profiler.EnterSection(1, link);
     fakeNow += 3; // load and link
     profiler.EnterSection(0, load);
-
     const auto& top = profiler.Sections(0);
     const auto& inner = profiler.Sections(1);
     EXPECT_EQ(top[load].ticks, 18u);
@@ -41,7 +39,6 @@ TEST_F(ProfilerTest, TimeGoesToTheCurrentSectionOfEveryLevelAndDeeperLevelsAreLe
     EXPECT_EQ(inner[parse].userWord, 42u);
     EXPECT_EQ(top[load].parent, -1);
     EXPECT_STREQ(inner[link].name.Text(), "link");
-
     // Entering a section leaves every deeper level.
     profiler.EnterSection(1, parse);
     profiler.EnterSection(2, profiler.AddSection(2, "deep", 0));

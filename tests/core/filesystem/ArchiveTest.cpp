@@ -174,7 +174,6 @@ TEST(ZipArchive, SizesTheDataCannotGiveAreRefusedBeforeAllocating) {
     EXPECT_FALSE(zip.CanRead(declared));
     EXPECT_EQ(declared, 64u << 20);
     EXPECT_EQ(zip.Read(), "<refused>");
-
     // Bytes that do not compress, so the deflate ratio alone would allow over a gigabyte.
     std::string noise(1200000, '\0');
     uint32_t state = 12345;
@@ -210,7 +209,6 @@ TEST(ZipArchive, LyingSizesDamagedDataUnknownMethodsAndPasswordsAreRefused) {
         damaged.bytes[i] ^= 0x5A;
     }
     EXPECT_EQ(damaged.Read(), "<refused>");
-
     OneEntryZip bzip2("stored text", 0);
     ASSERT_EQ(bzip2.Read(), "stored text");
     bzip2.SetMethod(12);

@@ -212,7 +212,6 @@ TEST_F(DiskFileSystemTest, CopyTakesFilesIntoFoldersAndLinksAsLinksButNeverAFold
     EXPECT_TRUE(files_.Copy("a.txt", "dst/"));
     EXPECT_EQ(temp_.ReadFile("dst/a.txt"), "content");
     EXPECT_FALSE(files_.Copy("missing.txt", "dst/"));
-
     temp_.WriteFile("outside/kept.txt", "kept");
     temp_.WriteFile("src/sub/g.txt", "g");
     fs::create_directory_symlink(temp_.Join("outside"), temp_.Join("src/link"));
@@ -243,7 +242,6 @@ TEST_F(DiskFileSystemTest, ArchivesAreFoundWithoutCaseAndABaseFolderInsideOneRea
     EXPECT_EQ(Read("textures/A.ZIP/X.png"), "pixels");
     EXPECT_EQ(files_.GetAttributes("textures/A.ZIP/x.PNG"), 0u);
     EXPECT_EQ(files_.GetAttributes("textures/A.ZIP/y.png"), FileMissing);
-
     temp_.WriteFile("data.zoo", test::Scrambled(test::MakeZip({{"config.txt", "from archive"}})));
     temp_.WriteFile("config.txt", "from disk");
     files_.SetBaseFolder(temp_.Join("data.zoo").c_str());

@@ -62,7 +62,6 @@ TEST(DiskFileTest, FolderListingIsSortedWithoutDotEntriesAndTheParentIsTheFolder
     EXPECT_TRUE(folder.GetChild(2)->IsDirectory());
     EXPECT_EQ(folder.GetChild(3), nullptr);
     EXPECT_EQ(folder.GetChild(-1), nullptr);
-
     std::unique_ptr<File> parent = DiskFile(temp.Join("dir/")).GetParent();
     EXPECT_EQ(parent->GetName(), temp.Path());
     EXPECT_TRUE(parent->IsDirectory());

@@ -31,7 +31,6 @@ TEST_F(FileReaderTest, OpenPassesTheFlagsReleasesTheFileBeforeAndReadsComeFromIt
     EXPECT_EQ(fileSystem.LiveFiles(), 1);
     reader.Close();
     EXPECT_EQ(fileSystem.LiveFiles(), 0);
-
     fileSystem.Add("data.bin", std::string("one\0two\r\nthree\x34\x12", 16));
     ASSERT_TRUE(reader.Open("data.bin", false, false));
     EXPECT_EQ(reader.GetSize(), 16u);
@@ -98,7 +97,6 @@ TEST_F(FileReaderTest, ForwardedCloseReportsAFileThatDidNotArriveWholeOrWasNever
     cut.PutString("text");
     EXPECT_FALSE(cut.Close());
     EXPECT_EQ(fileSystem.Written("cut.txt"), nullptr);
-
     // Writes without an open stream are dropped.
     ForwardingOutputStream stream;
     fileSystem.MarkReadOnly("out.txt");

@@ -83,7 +83,6 @@ TEST(SettingsFileParse, KeysKeep63CharactersValues255AndTextEndsAtItsLengthOrANu
     EXPECT_EQ(settings.GetString(key63.c_str()), value255);
     EXPECT_EQ(settings.GetString(std::string(70, 'k').c_str()), value255)
         << "a lookup sees only the first 63 characters too";
-
     // Parsing adds to the entries present.
     settings = Parsed("a = 1\nb = 2");
     settings.Parse("c = 1\0d = 2", 11);
@@ -144,7 +143,6 @@ TEST(SettingsFileSetters, SettersWriteTextFormsReplaceAnEntryOfAnyCaseAndKeepLon
     typed.SetInt("n", -7);
     typed.SetInt2("pair", 3, -4);
     EXPECT_EQ(Entries(typed), "n=-7;off=false;on=true;pair=3,-4;");
-
     SettingsFile settings = Parsed("a = 1\nB = 2");
     settings.SetString("Name", "a");
     settings.Add("NAME", std::string(1000, 'x').c_str());

@@ -33,7 +33,6 @@ TEST(BufferFile, BytesComeOutZeroExtendedAndReadsStopAtTheEndsOfTheBuffer) {
     EXPECT_EQ(bytes.ReadByte(), 0);
     EXPECT_EQ(bytes.ReadByte(), 0x80);
     EXPECT_EQ(bytes.ReadByte(), -1);
-
     BufferFile file("abcdef", 6);
     file.UnreadByte(); // at the start: stays there
     EXPECT_EQ(file.Tell(), 0u);
@@ -112,7 +111,6 @@ TEST(MemoryOutputStream, WritesStopAtTheCapacityAndAPrintfThatDoesNotFitAddsNoth
     EXPECT_EQ(stream.Printf("%d", 12345), 5) << "one that fills the room exactly is kept";
     EXPECT_EQ(stream.Printf("x"), 0);
     EXPECT_EQ(std::string(stream.GetData(), stream.GetPosition()), "abc12345");
-
     MemoryOutputStream bytes(7);
     bytes.PutChar('a');
     bytes.PutString("bcd");

@@ -18,7 +18,6 @@ TEST(ViewPlanes, PointAndSphereTestsNameWhatLiesOutside) {
     EXPECT_EQ(PlaneSideMask(planes, Float3(-2, 3, 1)), 1u | 4u);
     // Behind the eye the point is outside every plane.
     EXPECT_EQ(PlaneSideMask(planes, Float3(0, 0, -1)), 15u);
-
     EXPECT_EQ(SphereAgainstPlanes(planes, Float3(0, 0, 10), 1.0f), SphereInside);
     EXPECT_EQ(SphereAgainstPlanes(planes, Float3(11, 0, 10), 0.5f), SphereOutside);
     EXPECT_EQ(SphereAgainstPlanes(planes, Float3(11, 0, 10), 1.0f), SphereStraddlingCentreOutside);
@@ -38,12 +37,10 @@ TEST(Aabb, GrowsHoldsAndMeasures) {
     box.AddBox(Aabb{Float3(0, -4, 0), Float3(0, 0, 5)});
     ExpectNear(box.min, Float3(-2, -4, 0));
     ExpectNear(box.max, Float3(1, 1, 5));
-
     // Faces and corners are inside.
     EXPECT_TRUE(UnitCube.Contains(Float3(1, 0, 0)));
     EXPECT_TRUE(UnitCube.Contains(Float3(-1, 1, -1)));
     EXPECT_FALSE(UnitCube.Contains(Float3(0, 1.0001f, 0)));
-
     Float3 centre;
     float radius = 0.0f;
     Aabb{Float3(0, 0, 0), Float3(2, 2, 2)}.GetCenter(centre, &radius);

@@ -52,7 +52,6 @@ TEST(Matrix4, ThreeByThreeHelpersTouchOnlyTheRotationPart) {
     EXPECT_FALSE(out.GetRow(0) != Float4(1, 4, 7, 0));
     EXPECT_FALSE(out.GetRow(2) != Float4(3, 6, 9, 0));
     EXPECT_FALSE(out.GetRow(3) != Float4(3, 3, 3, 1));
-
     Matrix4 turn = QuarterTurnAboutZ();
     turn.At(3, 0) = turn.At(3, 1) = 7.0f;
     const Float3 turned = turn.TransformNormal(Float3(1.0f, 2.0f, 3.0f));
@@ -79,7 +78,6 @@ TEST(Matrix4, InverseUndoesTheMatrixAndIsAllZeroForASingularOne) {
         EXPECT_NEAR(product.m[i], Matrix4().m[i], 1e-5f) << "element " << i;
         EXPECT_FLOAT_EQ(inPlace.m[i], m.Inverted().m[i]) << "element " << i;
     }
-
     Matrix4 flat;
     flat.At(2, 2) = 0.0f; // squashes z
     flat.At(3, 0) = 5.0f;

@@ -33,7 +33,6 @@ TEST(Vector, Float3ComparesExactlyCrossesRightHandedAndLeavesZeroUnnormalised) {
     EXPECT_TRUE(a != Float3(1.0f, 2.0f, std::nextafter(3.0f, 4.0f)));
     EXPECT_FALSE(a.Cross(Float3(4, 5, 6)) != Float3(-3, 6, -3));
     EXPECT_FALSE(Float3(1, 0, 0).Cross(Float3(0, 1, 0)) != Float3(0, 0, 1));
-
     Float3 zero;
     zero.Normalize();
     EXPECT_FALSE(zero != Float3());
@@ -69,7 +68,6 @@ TEST(Vector, PerpendicularsAndPlaneFramesAreUnitAndRightAngledEvenForDegenerateI
         ExpectUnitPerpendicular(v, v.AnyPerpendicular());
     }
     EXPECT_FALSE(Float3().AnyPerpendicular() != Float3());
-
     Float3 p;
     Float3 q;
     for (const Float3& n : {Float3(0, 0, 1), Float3(0, 0, -1), Float3(1, 0, 0),

@@ -25,7 +25,6 @@ TEST(FixedString, FormatAndAppendCutToTheCapacityAndKeepTheLength) {
     exact.Format("%d-%d", 1, 2);
     EXPECT_STREQ(exact.Text(), "1-2");
     EXPECT_EQ(exact.Length(), 3);
-
     PathString folder("textures/");
     PathString file = folder + "wall.png";
     EXPECT_STREQ(file.Text(), "textures/wall.png");

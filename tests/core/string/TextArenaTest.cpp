@@ -12,15 +12,12 @@ TEST(TextArena, WordsNameTheirTextsThatStayPutAndBadWordsNameNothing) {
     ASSERT_NE(word, 0u);
     EXPECT_STREQ(LookupText(word), "long-lived");
     EXPECT_EQ(TextWordOf(LookupText(word)), word);
-
     EXPECT_STREQ(LookupText(0), "");
     EXPECT_STREQ(LookupText(0xFFFFFFFFu), "");
     EXPECT_STREQ(LookupText(word + 1000000), "");
-
     std::string outside = "elsewhere";
     EXPECT_EQ(TextWordOf(outside.c_str()), 0u);
     EXPECT_EQ(TextWordOf(nullptr), 0u);
-
     // Stored texts stay put while more are stored.
     const char* where = LookupText(word);
     for (int i = 0; i < 10000; ++i) {

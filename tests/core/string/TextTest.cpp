@@ -17,7 +17,6 @@ TEST(FormatTemp, ResultLivesUntilTheNextButOneCallAndIsAnArenaTextCutAt4095) {
     const char* third = FormatTemp("third");
     EXPECT_EQ(third, first) << "the next-but-one call reuses the buffer";
     EXPECT_STREQ(second, "first 1 and second");
-
     const char* text = FormatTemp("%s", std::string(5000, 'x').c_str());
     EXPECT_EQ(std::strlen(text), 4095u);
     EXPECT_NE(TextWordOf(text), 0u);
@@ -100,7 +99,6 @@ TEST(CaseAndSearch, FoldOnlyAsciiLetters) {
     char text[] = "MiXeD \xC4 Case";
     ToLowerAscii(text);
     EXPECT_STREQ(text, "mixed \xC4 case");
-
     const char* path = "Data.ZOO/x";
     EXPECT_EQ(FindNoCase(path, ".zoo/"), path + 4);
     EXPECT_EQ(FindNoCase(path, ".zip/"), nullptr);
@@ -119,11 +117,9 @@ TEST(CharacterEdits, RemoveReplaceUnescapeAndNewlines) {
     std::string s = "x.y.z";
     RemoveCharFromString(s, '.');
     EXPECT_EQ(s, "xyz");
-
     EXPECT_EQ(RemoveCarriageReturns("l1\r\nl2\r\n"), "l1\nl2\n");
     EXPECT_EQ(ExpandNewlines("l1\nl2\n"), "l1\r\nl2\r\n");
     EXPECT_EQ(RemoveCarriageReturns(ExpandNewlines("a\nb").c_str()), "a\nb");
-
     // The four escape pairs turn; every other backslash stays.
     EXPECT_EQ(UnescapeString(R"(say \"hi\"\n\tC:\\dir)"), "say \"hi\"\n\tC:\\dir");
     EXPECT_EQ(UnescapeString(R"(a\qb)"), R"(a\qb)");

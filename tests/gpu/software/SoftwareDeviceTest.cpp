@@ -40,7 +40,6 @@ TEST(SoftwareDevice, ClearFillsOnlyTheViewportAndTheRectsWithinIt) {
     EXPECT_EQ(depth->DepthPlane()[0], 1.0f);
     EXPECT_EQ(depth->StencilPlane()[1 * 8 + 2], 0xFF); // masked to the format's eight bits
     EXPECT_EQ(depth->StencilPlane()[0], 0);
-
     device->SetViewport({0, 0, 8, 6, 0.0f, 1.0f});
     device->Clear({}, GpuClearTarget, 0, 1.0f, 0);
     device->SetViewport({0, 0, 4, 4, 0.0f, 1.0f});
@@ -50,7 +49,6 @@ TEST(SoftwareDevice, ClearFillsOnlyTheViewportAndTheRectsWithinIt) {
     EXPECT_EQ(BackPixel(*device, 0, 0), 0xFFFFFFFFu);
     EXPECT_EQ(BackPixel(*device, 4, 4), 0xFF000000u);
     EXPECT_EQ(BackPixel(*device, 1, 1), 0xFF000000u);
-
     // Planes the surface lacks are refused.
     auto noStencil = device->CreateDepthStencilSurface(8, 6, GpuFormat::D24X8);
     ASSERT_NE(noStencil, nullptr);
@@ -124,7 +122,6 @@ TEST(SoftwareDevice, StateBlockRecordsWithoutExecutingAndReplaysOnApply) {
     EXPECT_EQ(device->GetTexture(1), nullptr);
     auto block = device->EndStateBlock();
     ASSERT_NE(block, nullptr);
-
     device->SetRenderState(GpuRenderState::CullMode, static_cast<uint32_t>(GpuCull::None));
     ASSERT_EQ(block->Apply(), GpuResult::Ok);
     EXPECT_EQ(device->GetRenderState(GpuRenderState::AlphaBlendEnable), 1u);
@@ -137,7 +134,6 @@ TEST(SoftwareDevice, StateBlockRecordsWithoutExecutingAndReplaysOnApply) {
     // States the block never set stay as they were.
     EXPECT_EQ(device->GetRenderState(GpuRenderState::CullMode),
               static_cast<uint32_t>(GpuCull::None));
-
     // A destroyed object leaves no binding behind, in the device or the block.
     auto target =
         device->CreateTexture(4, 4, 1, GpuUsageRenderTarget, GpuFormat::A8R8G8B8, GpuPool::Default);
@@ -175,7 +171,6 @@ TEST(SoftwareDevice, DrawsReachTheRasterizerOnlyWithinTheBuffers) {
     device->SetStreamSource(0, positions.get(), 0, 12);
     device->SetStreamSource(1, colours.get(), 0, 4);
     device->SetIndices(indices.get());
-
     EXPECT_EQ(device->DrawIndexedPrimitive(GpuPrimitiveType::TriangleList, 0, 0, 3, 0, 1),
               GpuResult::Ok);
     // Index 3 lies past the colour stream's three vertices.
@@ -189,7 +184,6 @@ TEST(SoftwareDevice, DrawsReachTheRasterizerOnlyWithinTheBuffers) {
     EXPECT_TRUE(calls[0].indexed);
     EXPECT_EQ(calls[0].streamData[1], static_cast<SoftwareVertexBuffer*>(colours.get())->Data());
     EXPECT_EQ(calls[1].type, GpuPrimitiveType::LineStrip);
-
     // User-memory draws unbind stream 0 and need a whole vertex per stride.
     float vertices[3 * 4] = {};
     GpuVertexElement screen[] = {{0, 0, GpuDeclType::Float4, GpuDeclUsage::PositionT, 0}};
@@ -235,7 +229,6 @@ TEST(SoftwareDevice, TargetsCopyBackThroughSystemMemoryStretchAndReachThePresent
                                   small->GetSurface(0, GpuCubeFace::PositiveX), nullptr),
               GpuResult::Ok);
     EXPECT_EQ(static_cast<SoftwareTexture*>(small.get())->SampleTexelArgb(0, 0, 1, 1), 0xFF00FF00u);
-
     uint32_t seen = 0;
     device->SetPresentSink([&seen](const SoftwareSurface& back, const GpuRect*, const GpuRect*) {
         seen = back.ReadArgb(0, 0);

@@ -155,7 +155,6 @@ TEST_F(RasterizerTest, CullingDropsClockwiseTrianglesAndDepthKeepsTheNearerSurfa
     const ScreenVertex counter[3] = {clockwise[0], clockwise[2], clockwise[1]};
     Draw(GpuPrimitiveType::TriangleList, 1, counter);
     EXPECT_EQ(At({{1, 1}}), Pixels{0xFF0000});
-
     // Whichever comes first; equal depth passes less-equal.
     Set(GpuRenderState::CullMode, GpuCull::None);
     UseDepthStencil();
@@ -189,7 +188,6 @@ TEST_F(RasterizerTest, StencilWrapsAroundAndTwoSidedCountsCancel) {
     Set(GpuRenderState::StencilRef, 0u);
     Rect(0, 0, 8, 8, 0xFFFF0000);
     EXPECT_EQ(At({{1, 1}, {3, 3}, {5, 5}}), (Pixels{0, 0xFF0000, 0}));
-
     // Two passes with flipped culling count front and back faces: one of each cancels.
     device_->Clear({}, GpuClearStencil, 0, 1.0f, 0);
     Set(GpuRenderState::StencilFunc, GpuCompare::Always);
@@ -266,7 +264,6 @@ TEST_F(RasterizerTest, SamplersPickTheMipLevelOfTheFootprintAndWrapOrClamp) {
     Rect(4, 0, 6, 2, 0xFFFFFFFF); // two texels per pixel
     Rect(6, 0, 7, 1, 0xFFFFFFFF); // four texels per pixel
     EXPECT_EQ(At({{1, 1}, {4, 0}, {6, 0}}), (Pixels{0xFF0000, 0x00FF00, 0x0000FF}));
-
     // A black and a white texel, u from 0 to 2 over 8 pixels: wrap repeats the texture, clamp
     // stretches its edge.
     auto stripe = device_->CreateTexture(2, 1, 1, 0, GpuFormat::A8R8G8B8, GpuPool::Managed);
@@ -314,7 +311,6 @@ TEST_F(RasterizerTest, LightsGiveTheHandComputedColours) {
     device_->LightEnable(0, true);
     // 0.4 + 32/255 and 0.2 + 32/255; blue saturates.
     EXPECT_EQ(SceneQuadCentre(), (134u << 16) | (83u << 8) | 255u);
-
     // A point light attenuates with distance and stops at its range.
     material.diffuse = {1.0f, 1.0f, 1.0f, 1.0f};
     material.ambient = {};

@@ -74,7 +74,6 @@ TEST_F(SoftwareTextureTest, ChainsHalveEachSideAndCubeFacesAndVolumeSlicesAreSep
     EXPECT_EQ(chain->GetLevelDesc(2).height, 1u);
     EXPECT_EQ(chain->GetLevelDesc(4).width, 1u);
     EXPECT_EQ(chain->GetSurface(5, GpuCubeFace::PositiveX), nullptr);
-
     auto cube = device_->CreateCubeTexture(4, 0, 0, GpuFormat::X8R8G8B8, GpuPool::Managed);
     ASSERT_NE(cube, nullptr);
     EXPECT_EQ(cube->GetLevelCount(), 3u);
@@ -87,7 +86,6 @@ TEST_F(SoftwareTextureTest, ChainsHalveEachSideAndCubeFacesAndVolumeSlicesAreSep
     for (uint32_t face = 0; face < GpuCubeFaceCount; ++face) {
         EXPECT_EQ(Sample(*cube, 0, 0, 1, face), 0xFF000000u | (face * 10));
     }
-
     auto volume =
         device_->CreateVolumeTexture(2, 2, 4, 1, 0, GpuFormat::A8R8G8B8, GpuPool::Managed);
     ASSERT_NE(volume, nullptr);

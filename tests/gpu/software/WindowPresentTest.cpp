@@ -67,7 +67,6 @@ TEST_F(WindowPresent, ShowsTheBackBufferInTheWindowCopyingAlphaAndConvertingSixt
     device->Clear({}, GpuClearTarget, 0xFF3060C0, 1.0f, 0);
     ASSERT_EQ(device->Present(nullptr, nullptr), GpuResult::Ok);
     EXPECT_EQ(WindowPixels({{0, 0}, {7, 5}}), (Pixels{0x3060C0, 0x3060C0}));
-
     // Translucent back-buffer alpha is copied, not blended over the earlier frame.
     auto translucent = MakeDevice(GpuFormat::A8R8G8B8);
     translucent->Clear({}, GpuClearTarget, 0xFFFFFFFF, 1.0f, 0);
@@ -75,7 +74,6 @@ TEST_F(WindowPresent, ShowsTheBackBufferInTheWindowCopyingAlphaAndConvertingSixt
     translucent->Clear({}, GpuClearTarget, 0x00204080, 1.0f, 0);
     translucent->Present(nullptr, nullptr);
     EXPECT_EQ(WindowPixels({{3, 3}}), Pixels{0x204080});
-
     auto sixteen = MakeDevice(GpuFormat::R5G6B5);
     sixteen->Clear({}, GpuClearTarget, 0xFFFF0000, 1.0f, 0);
     sixteen->Present(nullptr, nullptr);
@@ -109,7 +107,6 @@ TEST_F(WindowPresent, AResizedWindowShowsTheWholeFrameStretchedAndALostDeviceNot
     SDL_PumpEvents();
     device->Present(nullptr, nullptr);
     EXPECT_EQ(WindowPixels({{15, 11}, {14, 10}, {13, 9}}), (Pixels{0xFFFF00, 0xFFFF00, 0x000080}));
-
     device->Clear({}, GpuClearTarget, 0xFFFFFFFF, 1.0f, 0);
     device->LoseDevice();
     EXPECT_EQ(device->Present(nullptr, nullptr), GpuResult::DeviceLost);
