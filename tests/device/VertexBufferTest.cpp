@@ -18,36 +18,30 @@ float AsFloat(uint32_t word) {
     return std::bit_cast<float>(word);
 }
 
-TEST(VertexLayout, FormatBitsGiveTheStrideAndOrderOfComponents) {
-    EXPECT_EQ(VertexLayout::FromFormat(0x9).stride, 4u);
-    EXPECT_EQ(VertexLayout::FromFormat(0xA).stride, 5u);
-    EXPECT_EQ(VertexLayout::FromFormat(0x29).stride, 6u);
-    EXPECT_EQ(VertexLayout::FromFormat(0x2A).stride, 7u);
+TEST(VertexLayout, FormatBitsGiveTheStrideOrderAndDeclarationOfComponents) {
+    using Words = std::vector<uint32_t>;
+    for (auto [format, stride] : {std::pair{0x9u, 4u}, {0xAu, 5u}, {0x29u, 6u}, {0x2Au, 7u}}) {
+        EXPECT_EQ(VertexLayout::FromFormat(format).stride, stride) << format;
+    }
     // Only the highest coordinate bit counts: three sets, stored from set 0.
     const VertexLayout sets = VertexLayout::FromFormat(0x81);
-    EXPECT_EQ(sets.texCoordSets, 3u);
-    EXPECT_EQ(sets.stride, 9u);
+    EXPECT_EQ((Words{sets.texCoordSets, sets.stride}), (Words{3, 9}));
     const VertexLayout all = VertexLayout::FromFormat(0xE3D);
-    EXPECT_EQ(all.normal, 3u);
-    EXPECT_EQ(all.color, 6u);
-    EXPECT_EQ(all.texCoord, 8u);
-    EXPECT_EQ(all.extra, 10u);
-    EXPECT_EQ(all.weight, 11u);
-    EXPECT_EQ(all.stride, 13u);
-}
+    EXPECT_EQ((Words{all.normal, all.color, all.texCoord, all.extra, all.weight, all.stride}),
+              (Words{3, 6, 8, 10, 11, 13}));
 
-TEST(VertexLayout, DeclarationElementsPointAtTheLayoutAndNeverCollide) {
+    // Declaration elements point at the layout and never collide.
     auto device = SoftwareDevice::Create(Screen);
     const VertexLayout layout = VertexLayout::FromFormat(0xE1D);
     ASSERT_EQ(layout.elements.size(), 7u);
     EXPECT_EQ(layout.elements[0].usage, GpuDeclUsage::Position);
     EXPECT_EQ(layout.elements[2].usage, GpuDeclUsage::Color);
     EXPECT_EQ(layout.elements[3].usageIndex, 1u); // specular right after diffuse
-    EXPECT_EQ(layout.elements[3].offset, 28u);
     // The weights follow the extra float in memory although they come first by bit.
     EXPECT_EQ(layout.elements[4].usage, GpuDeclUsage::BlendWeight);
-    EXPECT_EQ(layout.elements[4].offset, 36u);
-    EXPECT_EQ(layout.elements[6].offset, 32u);
+    EXPECT_EQ(
+        (Words{layout.elements[3].offset, layout.elements[4].offset, layout.elements[6].offset}),
+        (Words{28, 36, 32}));
     EXPECT_NE(device->CreateVertexDeclaration(layout.elements), nullptr);
     const VertexLayout screen = VertexLayout::FromFormat(0x3);
     ASSERT_EQ(screen.elements.size(), 1u);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace quarn {
 namespace {
@@ -43,7 +44,7 @@ private:
 
 using RawDataFormats = ResourceDiskTest;
 
-TEST_F(RawDataFormats, TextGetsAZeroByteAfterItsBytes) {
+TEST_F(RawDataFormats, TextGetsAZeroByteAfterItsBytesRawBytesAreKeptAndOtherFilesReadNothing) {
     temp_.WriteFile("t.txt", "abc");
     temp_.WriteFile("e.xml", "");
     RawData* text = GetRawData("t.txt", nullptr);
@@ -55,9 +56,6 @@ TEST_F(RawDataFormats, TextGetsAZeroByteAfterItsBytes) {
     EXPECT_EQ(empty->GetData()[0], 0);
     text->Release();
     empty->Release();
-}
-
-TEST_F(RawDataFormats, RawBytesAreKeptAsTheyAreAndOtherExtensionsReadNothing) {
     const std::string bytes("\x00\x01\xFF\x00z", 5);
     temp_.WriteFile("b.raw", bytes);
     temp_.WriteFile("i.png", "not read");
@@ -90,25 +88,21 @@ TEST_F(RawDataFormats, FloatGridIsSampledDownToThirtyTwoSquare) {
     float samples[32 * 32];
     std::memcpy(header, grid->GetData(), sizeof header);
     std::memcpy(samples, grid->GetData() + 8, sizeof samples);
-    EXPECT_EQ(header[0], 32u);
-    EXPECT_EQ(header[1], 32u);
-    EXPECT_EQ(samples[0], 1.5f);
-    EXPECT_EQ(samples[1 * 32 + 2], 2.5f);
-    EXPECT_EQ(samples[31 * 32 + 31], 3.5f);
-    EXPECT_EQ(samples[5], 0.0f);
+    EXPECT_EQ((std::vector<uint32_t>{header[0], header[1]}), (std::vector<uint32_t>{32, 32}));
+    EXPECT_EQ(
+        (std::vector<float>{samples[0], samples[1 * 32 + 2], samples[31 * 32 + 31], samples[5]}),
+        (std::vector<float>{1.5f, 2.5f, 3.5f, 0.0f}));
     grid->Release();
-}
-
-TEST_F(RawDataFormats, FloatGridTooShortIsRefusedWithAReason) {
+    // A grid too short is refused with a reason.
     temp_.WriteFile("short.flt", std::string(4104, '\x01'));
-    RawData* grid = GetRawData("short.flt", nullptr);
+    grid = GetRawData("short.flt", nullptr);
     EXPECT_EQ(grid->GetDataSize(), 0u);
     EXPECT_EQ(grid->GetState(), ResourceFailed);
     EXPECT_TRUE(log_.Contains("too few for a 7201 x 7201 float grid"));
     grid->Release();
 }
 
-TEST_F(RawDataFormats, ScrambledDataRoundTripsThroughTheDisk) {
+TEST_F(RawDataFormats, ScrambledDataRoundTripsThroughTheDiskAndWriteFlagsFollowTheOption) {
     RawData* data = GetRawData("s.raw", "scramble");
     data->Allocate(4);
     std::memcpy(data->GetData(), "AB\0C", 4);
@@ -117,11 +111,7 @@ TEST_F(RawDataFormats, ScrambledDataRoundTripsThroughTheDisk) {
     data->Load();
     EXPECT_EQ(Bytes(*data), std::string("AB\0C", 4));
     data->Release();
-}
-
-TEST(RawDataSaving, WriteFlagsFollowTheOptionAndTheExtension) {
     MemoryFileSystem files;
-    FileSystem* previous = GetFileSystem();
     SetFileSystem(&files);
     RawData scrambled("", "scramble");
     scrambled.Allocate(2);
@@ -132,7 +122,7 @@ TEST(RawDataSaving, WriteFlagsFollowTheOptionAndTheExtension) {
     EXPECT_EQ(files.LastWriteFlags(), 1u);
     ASSERT_NE(files.Written("out.raw"), nullptr);
     EXPECT_EQ(*files.Written("out.raw"), std::string(3, '\0'));
-    SetFileSystem(previous);
+    SetFileSystem(&files_);
 }
 
 // Sizes a file claims decide no allocation: what arrives does.
@@ -146,15 +136,12 @@ protected:
     LyingDisk liar_;
 };
 
-TEST_F(RawDataLyingFiles, TextIsSizedByTheBytesThatArrive) {
+TEST_F(RawDataLyingFiles, TextIsSizedByTheBytesThatArriveAndAGridThatEndsEarlyIsRefused) {
     temp_.WriteFile("l.txt", "short");
     RawData* text = GetRawData("l.txt", nullptr);
     EXPECT_EQ(text->GetDataSize(), 5u);
     EXPECT_STREQ(reinterpret_cast<const char*>(text->GetData()), "short");
     text->Release();
-}
-
-TEST_F(RawDataLyingFiles, FloatGridThatEndsEarlyIsRefused) {
     temp_.WriteFile("l.flt", std::string(64, '\0'));
     RawData* grid = GetRawData("l.flt", nullptr);
     EXPECT_EQ(grid->GetDataSize(), 0u);

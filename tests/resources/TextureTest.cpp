@@ -6,12 +6,14 @@
 #include "device/GpuRenderDevice.h"
 #include "gpu/software/SoftwareDevice.h"
 #include "resources/TextureAtlas.h"
+#include "tests/device/DeviceTestSupport.h"
 #include "tests/resources/ResourceTestSupport.h"
 #include "tests/support/JpegFixture.h"
 
 #include <cmath>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace quarn {
@@ -64,31 +66,24 @@ protected:
     }
 
     static uint32_t PixelOf(Texture* texture, int32_t x, int32_t y) {
-        DeviceTexture* device = texture->GetDeviceTexture();
-        device->Lock(TextureLockRead, 0);
-        const uint32_t pixel = device->GetPixel(x, y);
-        device->Lock(TextureUnlocked, 0);
-        return pixel;
+        return test::ReadTexel(*texture->GetDeviceTexture(), x, y);
     }
 
     GpuRenderDevice device_{&SoftwareDevice::Create};
 };
 
 TEST_F(TextureTest, ImageFilesLoadAtTheirSize) {
-    struct Case {
-        const char* fixture;
-        const char* as;
-        int32_t width, height;
-    };
-    const Case cases[] = {{"png/c6_d08_plain.png", "t.png", 13, 11},
-                          {"bits24.bmp", "t.bmp", 5, 3},
-                          {"dds/rgb24.dds", "t.dds", 4, 2}};
-    for (const Case& c : cases) {
-        CopyFixture(c.fixture, c.as);
-        Texture* texture = GetTexture(c.as, nullptr);
-        EXPECT_EQ(texture->GetState(), ResourceLoaded) << c.as;
-        EXPECT_EQ(texture->GetWidth(), c.width) << c.as;
-        EXPECT_EQ(texture->GetHeight(), c.height) << c.as;
+    const std::tuple<const char*, const char*, int32_t, int32_t> cases[] = {
+        {"png/c6_d08_plain.png", "t.png", 13, 11},
+        {"bits24.bmp", "t.bmp", 5, 3},
+        {"dds/rgb24.dds", "t.dds", 4, 2}};
+    for (const auto& [fixture, as, width, height] : cases) {
+        CopyFixture(fixture, as);
+        Texture* texture = GetTexture(as, nullptr);
+        EXPECT_EQ(
+            (std::vector<int64_t>{texture->GetState(), texture->GetWidth(), texture->GetHeight()}),
+            (std::vector<int64_t>{ResourceLoaded, width, height}))
+            << as;
         texture->Release();
     }
     const std::vector<uint8_t> jpeg =
@@ -126,9 +121,10 @@ TEST_F(TextureTest, MissingAndUnreadableFilesShowTheChecker) {
         EXPECT_TRUE(texture->GetState() & state) << path;
         EXPECT_TRUE(log_.Contains(logged)) << path;
         EXPECT_EQ(texture->GetWidth(), 16);
-        EXPECT_EQ(PixelOf(texture, 0, 0), 0xFFFFFF00u) << path;
-        EXPECT_EQ(PixelOf(texture, 2, 0), 0xFFFF00FFu) << path;
-        EXPECT_EQ(PixelOf(texture, 2, 2), 0xFFFFFF00u) << path;
+        EXPECT_EQ((std::vector<uint32_t>{PixelOf(texture, 0, 0), PixelOf(texture, 2, 0),
+                                         PixelOf(texture, 2, 2)}),
+                  (std::vector<uint32_t>{0xFFFFFF00u, 0xFFFF00FFu, 0xFFFFFF00u}))
+            << path;
         texture->Release();
     }
 }
@@ -157,9 +153,8 @@ TEST_F(TextureTest, ReloadRepointsReferencesByTheOldObjectsId) {
         [&](uint64_t id, DeviceTexture* replacement) { replaced.emplace_back(id, replacement); });
     WriteHalves("t.png", 4, 4, Green, Green);
     texture->Load();
-    ASSERT_EQ(replaced.size(), 1u);
-    EXPECT_EQ(replaced[0].first, oldId);
-    EXPECT_EQ(replaced[0].second, texture->GetDeviceTexture());
+    EXPECT_EQ(replaced, (std::vector<std::pair<uint64_t, DeviceTexture*>>{
+                            {oldId, texture->GetDeviceTexture()}}));
     EXPECT_NE(texture->GetDeviceTexture()->GetId(), oldId);
     EXPECT_EQ(PixelOf(texture, 0, 0), Green);
     texture->Release();
@@ -177,11 +172,10 @@ TEST_F(TextureTest, AtlasMembersShareTheOwnersImage) {
     EXPECT_EQ(b->GetAtlasTexture(), a);
     EXPECT_EQ(b->GetDeviceTexture(), a->GetDeviceTexture());
     EXPECT_TRUE(b->GetTextureFlags() & TextureInAtlas);
-    EXPECT_EQ(b->GetLeft(), 4);
-    EXPECT_EQ(b->GetWidth(), 4);
+    EXPECT_EQ((std::vector<int32_t>{b->GetLeft(), b->GetWidth()}), (std::vector<int32_t>{4, 4}));
     // Each member's average is its own rectangle's.
-    EXPECT_EQ(a->GetAverageColor(), Red);
-    EXPECT_EQ(b->GetAverageColor(), Blue);
+    EXPECT_EQ((std::vector<uint32_t>{a->GetAverageColor(), b->GetAverageColor()}),
+              (std::vector<uint32_t>{Red, Blue}));
     b->Release();
     a->Release();
 }
@@ -212,8 +206,8 @@ TEST_F(TextureTest, MemberPlaceholderAndFillLeaveTheAtlasAlone) {
     // Script method 2 fills the texture.
     uint32_t block[2] = {0, Green};
     Texture::classInfo->GetOwnMethods()[1]->Call(b, block);
-    EXPECT_EQ(PixelOf(a, 1, 1), Red);
-    EXPECT_EQ(PixelOf(a, 5, 1), Green);
+    EXPECT_EQ((std::vector<uint32_t>{PixelOf(a, 1, 1), PixelOf(a, 5, 1)}),
+              (std::vector<uint32_t>{Red, Green}));
     b->Unload();
     EXPECT_EQ(a->GetReferenceCount(), 1u);
     EXPECT_EQ(PixelOf(a, 1, 1), Red);
@@ -222,23 +216,18 @@ TEST_F(TextureTest, MemberPlaceholderAndFillLeaveTheAtlasAlone) {
 }
 
 TEST_F(TextureTest, AtlasDefinitionsReadRecordsUntilTheFirstMisfit) {
-    struct Case {
-        const char* list;
-        const char* definition;
-        int entries;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, const char*, int> cases[] = {
         {"\"atlas.png\"", "0 0 64 64 0 \"textures/a.png\" 1 2 3 4 5 b", 2},
         {"atlas.png", "0 0 64 64 0 \"textures/a.png\"", 0},
         {"\"atlas.png\" \"atlas.png\"", "x 0 0 1 1 0 \"a\"", 0},
         {"\"atlas.png\"", "0 0 64 64 0 \"a\" 1 2 3", 1},
         {"\"atlas.png\"", "0 0 99999999999 64 0 \"a\"", 0},
     };
-    for (const Case& c : cases) {
-        temp_.WriteFile("atlases.txt", c.list);
-        temp_.WriteFile("atlas.txt", c.definition);
+    for (const auto& [list, definition, entries] : cases) {
+        temp_.WriteFile("atlases.txt", list);
+        temp_.WriteFile("atlas.txt", definition);
         LoadTextureAtlasList("atlases.txt");
-        EXPECT_EQ(GetTextureAtlasEntryCount(), c.entries) << c.definition;
+        EXPECT_EQ(GetTextureAtlasEntryCount(), entries) << definition;
     }
     temp_.WriteFile("atlas.txt", "1 2 64 32 9 \"Textures/A.png\"");
     temp_.WriteFile("atlases.txt", "\"atlas.png\"");
