@@ -66,6 +66,7 @@ TEST(GpuRenderDevice, CreatesHeadlessAndZeroesItsStatisticsAtEveryScene) {
     EXPECT_EQ(device->TestCreationFlags(DeviceDepthStencil | DeviceFullScreen), DeviceDepthStencil);
     EXPECT_EQ(device->Gpu()->GetRenderState(GpuRenderState::AlphaFunc),
               static_cast<uint32_t>(GpuCompare::Greater));
+    EXPECT_EQ(device->Gpu()->GetMaterial().power, 10.0f);
     device->GetRenderStatistics().numModelsRendered = 5;
     device->BeginScene();
     EXPECT_EQ(device->GetRenderStatistics().numModelsRendered, 0u);
@@ -333,8 +334,10 @@ TEST(DeviceTransforms, PerspectiveFollowsTheViewportShapeAndDepthBiasScalesItsDe
     device.SetPerspective(90.0f, 1.0f, 1.0f, 101.0f);
     Matrix4 p;
     device.GetProjectionMatrix(p);
+    EXPECT_FLOAT_EQ(p.m[0], 1.0f / std::tan(90.0f * 0.5f * 0.0174533333f));
     EXPECT_LT(p.m[0], 1.0f);
     EXPECT_FLOAT_EQ(p.m[5], p.m[0] * 800.0f / 600.0f);
+    EXPECT_EQ((std::vector<float>{p.m[11], p.m[15]}), (std::vector<float>{1, 0}));
     EXPECT_FLOAT_EQ(p.m[10], 1.01f);
     EXPECT_FLOAT_EQ(p.m[14], -1.01f);
     EXPECT_FLOAT_EQ(Transform(device, GpuTransform::Projection, 14), -1.01f);
@@ -396,6 +399,7 @@ TEST(DeviceFog, FogModesSetTheirStatesWithoutEnablingFog) {
     auto device = MakeDevice();
     device->SetLinearFog(0xFF808080, 10.0f, 50.0f);
     EXPECT_FALSE(device->IsFogEnabled());
+    EXPECT_EQ(device->Gpu()->GetRenderState(GpuRenderState::FogColor), 0xFF808080u);
     EXPECT_EQ(std::bit_cast<float>(device->Gpu()->GetRenderState(GpuRenderState::FogEnd)), 50.0f);
     device->SetExp2Fog(0xFF000000, 0.25f);
     EXPECT_EQ(device->Gpu()->GetRenderState(GpuRenderState::FogVertexMode),
