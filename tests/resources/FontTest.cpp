@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <limits>
 #include <string>
+#include <tuple>
 
 namespace quarn {
 namespace {
@@ -141,17 +142,14 @@ TEST_F(FontTest, ReloadKeepsTheGlyphTableWithItsTexture) {
 }
 
 TEST_F(FontTest, OptionTextGivesSizeAndStyle) {
-    struct Case {
-        const char* options;
-        int32_t size;
-        uint32_t style;
-    };
-    for (const Case& c : {Case{"_12bi", 12, FontBold | FontItalic}, Case{"_12B", 12, FontHeavy},
-                          Case{"_12bB", 12, FontBold | FontHeavy}, Case{"_9", 9, 0u}}) {
-        FontNew* font = new FontNew("res://arial.ttf", c.options);
-        EXPECT_EQ(font->GetPointSize(), c.size) << c.options;
-        EXPECT_EQ(font->GetStyle(), c.style) << c.options;
-        EXPECT_FALSE(IsZero(font->GetGlyphRect('W'))) << c.options;
+    for (auto [options, size, style] : {std::tuple{"_12bi", 12, FontBold | FontItalic},
+                                        {"_12B", 12, FontHeavy},
+                                        {"_12bB", 12, FontBold | FontHeavy},
+                                        {"_9", 9, 0u}}) {
+        FontNew* font = new FontNew("res://arial.ttf", options);
+        EXPECT_EQ(font->GetPointSize(), size) << options;
+        EXPECT_EQ(font->GetStyle(), style) << options;
+        EXPECT_FALSE(IsZero(font->GetGlyphRect('W'))) << options;
         font->Release();
     }
 }
@@ -193,18 +191,13 @@ TEST_F(FontTest, CharacterSetFileChoosesTheGlyphs) {
 // Glyph caches ----------------------------------------------------------------------------------
 
 TEST_F(FontTest, CacheIsUsedWhenNewerThanTheCharacterSetOrWithoutTheFontFile) {
-    struct Case {
-        time_t cacheTime;
-        bool fontFile;
-        bool fromCache;
-    };
-    for (const Case& c :
-         {Case{1000, true, false}, Case{3000, true, true}, Case{1000, false, true}}) {
-        WriteCache(c.fontFile);
+    for (auto [cacheTime, fontFile, fromCache] :
+         {std::tuple{1000, true, false}, {3000, true, true}, {1000, false, true}}) {
+        WriteCache(fontFile);
         SetFileTime("char_set.txt", 2000);
-        SetFileTime("fonts/liberation sans_10.png", c.cacheTime);
+        SetFileTime("fonts/liberation sans_10.png", cacheTime);
         FontNew* font = new FontNew("fonts/liberation sans.ttf", "_10");
-        EXPECT_EQ(font->IsFromCache(), c.fromCache) << c.cacheTime << " " << c.fontFile;
+        EXPECT_EQ(font->IsFromCache(), fromCache) << cacheTime << " " << fontFile;
         font->Release();
         std::filesystem::remove_all(temp_.Join("fonts"));
     }
@@ -219,8 +212,8 @@ TEST_F(FontTest, CacheRoundTripKeepsRectanglesMetricsAndPixels) {
     SetFileTime("fonts/liberation sans_10.png", 3000);
     FontNew* cached = new FontNew("fonts/liberation sans.ttf", "_10");
     ASSERT_TRUE(cached->IsFromCache());
-    EXPECT_EQ(cached->GetLineHeight(), rasterised->GetLineHeight());
-    EXPECT_EQ(cached->GetAscent(), rasterised->GetAscent());
+    EXPECT_EQ((std::pair{cached->GetLineHeight(), cached->GetAscent()}),
+              (std::pair{rasterised->GetLineHeight(), rasterised->GetAscent()}));
     for (uint32_t code : {uint32_t('A'), uint32_t('B'), uint32_t('C')}) {
         EXPECT_TRUE(SameRect(cached->GetGlyphRect(code), rasterised->GetGlyphRect(code))) << code;
     }
@@ -241,32 +234,28 @@ TEST_F(FontTest, CacheRoundTripKeepsRectanglesMetricsAndPixels) {
 }
 
 TEST_F(FontTest, DamagedCacheTableIsRasterisedInstead) {
-    struct Case {
-        const char* damage;
-        size_t offset; // where the four bytes go; 0 cuts the file to 4000 bytes
-        uint32_t word;
-    };
-    const Case cases[] = {
+    // Where four bytes go (0 cuts the file to 4000 bytes), and what.
+    const std::tuple<const char*, size_t, uint32_t> cases[] = {
         {"short", 0, 0},
         {"count past the end", 4108, 1000},
         {"NaN rectangle", 16 * 'A', 0x7FC00000},
         {"rectangle outside", 16 * 'A' + 8, 0x40000000}, // 2.0
         {"negative line height", 4096, 0xFFFFFFFB},
     };
-    for (const Case& c : cases) {
+    for (const auto& [damage, offset, word] : cases) {
         WriteCache(false);
         std::string table = temp_.ReadFile("fonts/liberation sans_10.dat");
-        if (c.offset == 0) {
+        if (offset == 0) {
             table.resize(4000);
         } else {
-            std::memcpy(&table[c.offset], &c.word, 4);
+            std::memcpy(&table[offset], &word, 4);
         }
         temp_.WriteFile("fonts/liberation sans_10.dat", table);
         log_.Clear();
         FontNew* font = new FontNew("fonts/liberation sans.ttf", "_10");
-        EXPECT_FALSE(font->IsFromCache()) << c.damage;
-        EXPECT_TRUE(log_.Contains("Glyph cache 'fonts/liberation sans_10.dat'")) << c.damage;
-        EXPECT_FALSE(IsZero(font->GetGlyphRect('A'))) << c.damage;
+        EXPECT_FALSE(font->IsFromCache()) << damage;
+        EXPECT_TRUE(log_.Contains("Glyph cache 'fonts/liberation sans_10.dat'")) << damage;
+        EXPECT_FALSE(IsZero(font->GetGlyphRect('A'))) << damage;
         font->Release();
         std::filesystem::remove_all(temp_.Join("fonts"));
     }
