@@ -1,5 +1,5 @@
+#include "tests/support/StoredBytes.h"
 #include "tests/support/TempFolder.h"
-#include "tests/support/ZipArchives.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -2,7 +2,7 @@
 #include "core/filesystem/FileSystem.h"
 #include "core/filesystem/MemoryFileSystem.h"
 #include "core/filesystem/ZipArchive.h"
-#include "tests/support/ZipArchives.h"
+#include "tests/support/StoredBytes.h"
 
 #include <cstring>
 #include <fstream>

@@ -1,7 +1,7 @@
 #include "core/filesystem/DiskFileSystem.h"
 
+#include "tests/support/StoredBytes.h"
 #include "tests/support/TempFolder.h"
-#include "tests/support/ZipArchives.h"
 
 #include <cstdlib>
 #include <fcntl.h>

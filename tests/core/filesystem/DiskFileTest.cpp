@@ -3,8 +3,8 @@
 #include "core/filesystem/EmbeddedFile.h"
 #include "core/filesystem/EmbeddedFiles.h"
 #include "core/filesystem/FileSystem.h"
+#include "tests/support/StoredBytes.h"
 #include "tests/support/TempFolder.h"
-#include "tests/support/ZipArchives.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

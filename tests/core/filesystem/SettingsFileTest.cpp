@@ -4,8 +4,8 @@
 #include "core/io/MemoryOutputStream.h"
 #include "core/string/Text.h"
 #include "tests/support/RecordingValidityHook.h"
+#include "tests/support/StoredBytes.h"
 #include "tests/support/TempFolder.h"
-#include "tests/support/ZipArchives.h"
 
 #include <cstdint>
 #include <cstring>
