@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 // After <cstdio>: the library's header needs FILE and size_t declared.
 #include <jpeglib.h>
@@ -28,13 +29,23 @@ void Write(const std::filesystem::path& folder, const char* target, const char* 
     std::ofstream(folder / target / name, std::ios::binary) << bytes;
 }
 
-// A small tree of every node class there is, with names, texts and a reference.
+// Small trees of every node class there is, with names, texts and references: quoted values
+// that span lines or hold braces, forward references, ports up to 15.
 const char* const SeedScene =
     "version = 44\nidsystem = 0\nnum_nodes = 4\n"
     "obj1 {\n\tclass = \"Node\"\n\tname = \"root\"\n\tparent = 0\n\tflags = 17\n}\n"
     "obj2 {\n\tclass = \"Pivot\"\n\tname = \"two\nlines\"\n\tparent = 1\n\tflags = 1\n}\n"
     "obj3 {\n\tclass = \"SignalReceiver\"\n\tname = \"r\"\n\tparent = 2\n\tflags = 1\n}\n"
     "obj4 {\n\tclass = \"Pivot\"\n\tname = \"last\"\n\tparent = 1\n\tprev = 2\n}\n";
+const char* const ChainScene =
+    "version = 44\nidsystem = 0\nnum_nodes = 4\n"
+    "obj3 {\n\tclass = \"SignalReceiver\"\n\tname = \"a\"\n\tparent = 0\n\tflags = 1\n"
+    "\tsignalname = \"\nstarts with a line feed\"\n\twitness0 = 3\n}\n"
+    "obj9 {\n\tclass = \"SignalReceiver\"\n\tname = \"b\"\n\tparent = 3\n\tflags = 1\n"
+    "\tsignalname = \"two\nlines with } and obj9 {\"\n\twitness5 = 10-15\n}\n"
+    "obj10 {\n\tclass = \"Pivot\"\n\tname = \"c\"\n\tparent = 9\n\tflags = 1\n"
+    "\tpos = 1.000000,-2.500000,3.000000\n\tscale = 2.50\n}\n"
+    "obj2 {\n\tclass = \"Node\"\n\tname = \"d\"\n\tparent = 3\n\tprev = 9\n\tflags = 17\n}\n";
 
 // A small gradient through libjpeg: colour or grey, baseline or progressive.
 std::string EncodeJpeg(bool grey, bool progressive) {
@@ -84,25 +95,29 @@ int main(int argc, char** argv) {
     quarn::SetFileSystem(&files);
 
     // Loaded and saved again, so the seeds carry every property the classes write.
-    std::vector<quarn::Node*> roots;
-    quarn::BufferFile source(SeedScene,
-                             static_cast<uint32_t>(std::char_traits<char>::length(SeedScene)));
-    quarn::SceneLoader loader("seed.scene", 0, quarn::SceneKeepUnmappedIds, nullptr, &roots);
-    quarn::Node* root = loader.Load(source);
-    if (!root) {
-        std::fprintf(stderr, "the seed scene did not load\n");
-        return 1;
-    }
-    const uint32_t save = quarn::SceneKeepUnmappedIds | quarn::SceneWriteRoot;
-    if (!quarn::SaveSceneFile("text.scene", *root, 0, save) ||
-        !quarn::SaveSceneFile("compact.scene", *root, 0, save | quarn::SceneCompact)) {
-        std::fprintf(stderr, "the seed scene did not save\n");
-        return 1;
-    }
-    Write(folder, "scene_text", "tree.scene", *files.Written("text.scene"));
-    Write(folder, "scene_compact", "tree.scene", *files.Written("compact.scene"));
-    for (quarn::Node* node : roots) {
-        node->Delete();
+    for (const auto& [name, scene] :
+         {std::pair{"tree.scene", SeedScene}, std::pair{"chain.scene", ChainScene}}) {
+        std::vector<quarn::Node*> roots;
+        quarn::BufferFile source(scene,
+                                 static_cast<uint32_t>(std::char_traits<char>::length(scene)));
+        quarn::SceneLoader loader(name, 0, quarn::SceneKeepUnmappedIds, nullptr, &roots);
+        quarn::Node* root = loader.Load(source);
+        if (!root) {
+            std::fprintf(stderr, "the seed scene %s did not load\n", name);
+            return 1;
+        }
+        const uint32_t save = quarn::SceneKeepUnmappedIds | quarn::SceneWriteRoot;
+        if (!quarn::SaveSceneFile("text.scene", *root, 0, save) ||
+            !quarn::SaveSceneFile("compact.scene", *root, 0, save | quarn::SceneCompact)) {
+            std::fprintf(stderr, "the seed scene %s did not save\n", name);
+            return 1;
+        }
+        Write(folder, "scene_text", name, *files.Written("text.scene"));
+        Write(folder, "scene_compact", name, *files.Written("compact.scene"));
+        for (quarn::Node* node : roots) {
+            node->Delete();
+        }
+        quarn::TheIdMap().Clear();
     }
 
     // Mode byte, room in 64-byte units, then the stream (see inflate.cpp).

@@ -15,18 +15,38 @@ public:
         std::string text;
     };
 
-    CapturingLogSink();
-    ~CapturingLogSink();
+    CapturingLogSink() : previous_(GetLogSink()), outer_(active) {
+        active = this;
+        SetLogSink(Capture);
+    }
+    ~CapturingLogSink() {
+        active = outer_;
+        SetLogSink(previous_);
+    }
     CapturingLogSink(const CapturingLogSink&) = delete;
     CapturingLogSink& operator=(const CapturingLogSink&) = delete;
 
     const std::vector<Line>& Lines() const { return lines_; }
     // True when some line's text contains `fragment`.
-    bool Contains(const std::string& fragment) const;
+    bool Contains(const std::string& fragment) const {
+        for (const Line& line : lines_) {
+            if (line.text.find(fragment) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
     void Clear() { lines_.clear(); }
 
 private:
-    static void Capture(const char* channel, const char* text);
+    // The sink is a plain function, so it finds the innermost capture through this.
+    static inline CapturingLogSink* active = nullptr;
+
+    static void Capture(const char* channel, const char* text) {
+        if (active) {
+            active->lines_.push_back({channel, text});
+        }
+    }
 
     std::vector<Line> lines_;
     LogSink previous_;

@@ -1,8 +1,12 @@
 #pragma once
 
 #include "core/object/Entity.h"
+#include "core/object/EntityRef.h"
+#include "core/scene/Node.h"
+#include "tests/support/TestClass.h"
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace quarn::test {
@@ -16,15 +20,36 @@ struct Delivery {
     float value;
 };
 
-// Every delivery recorded by a test's receivers, in order; tests clear it themselves.
+// Every delivery an EventProbe recorded, in order; tests clear it themselves.
 inline std::vector<Delivery>& Deliveries() {
     static std::vector<Delivery> deliveries;
     return deliveries;
 }
 
-inline void RecordDelivery(const Entity& receiver, const EventRecord& event) {
-    Deliveries().push_back({receiver.GetId(), event.sender.GetId(), event.target.GetId(),
-                            event.argument.GetId(), event.value});
-}
+// Records the events that reach its inputs, may redirect them, runs its action, and sends every
+// event on to its outputs (which may lead back to itself).
+class EventProbe : public TestClass<EventProbe, Node> {
+public:
+    static constexpr const char* Name = "EventProbe";
+
+    uint32_t GetInputRedirect(int) const override { return redirect; }
+    void ReceiveEvent(const EventRecord& event) override {
+        Deliveries().push_back({GetId(), event.sender.GetId(), event.target.GetId(),
+                                event.argument.GetId(), event.value});
+        const std::vector<uint32_t> targets = outputs; // the action or a send may delete this
+        if (std::function<void()> run = action) {
+            run();
+        }
+        for (uint32_t id : targets) {
+            EntityRef target;
+            target.InitFromId(id);
+            SendEvent(event.sender, target, event.argument.GetTarget(), event.value);
+        }
+    }
+
+    uint32_t redirect = 0;
+    std::vector<uint32_t> outputs;
+    std::function<void()> action;
+};
 
 } // namespace quarn::test

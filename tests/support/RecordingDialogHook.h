@@ -21,8 +21,8 @@ public:
         uint32_t type;       // message-box type; 0 for a choice box
     };
 
-    RecordingDialogHook();
-    ~RecordingDialogHook() override;
+    RecordingDialogHook() : previous_(GetDialogHook()) { SetDialogHook(this); }
+    ~RecordingDialogHook() override { SetDialogHook(previous_); }
 
     // The next dialogs press these 0-based button indices in turn; once the script runs out,
     // every dialog answers its first button.
@@ -30,11 +30,24 @@ public:
 
     const std::vector<Dialog>& Dialogs() const { return dialogs_; }
 
-    int ShowMessageBox(const char* text, const char* title, uint32_t type) override;
-    int ShowChoiceBox(const char* title, const char* text, const char* buttons) override;
+    int ShowMessageBox(const char* text, const char* title, uint32_t type) override {
+        dialogs_.push_back({true, title, text, MessageBoxButtonLabels(type), type});
+        return MessageBoxButtonId(type, NextAnswer());
+    }
+    int ShowChoiceBox(const char* title, const char* text, const char* buttons) override {
+        dialogs_.push_back({false, title, text, buttons, 0});
+        return NextAnswer();
+    }
 
 private:
-    int NextAnswer();
+    int NextAnswer() {
+        if (answers_.empty()) {
+            return 0;
+        }
+        int answer = answers_.front();
+        answers_.pop_front();
+        return answer;
+    }
 
     std::deque<int> answers_;
     std::vector<Dialog> dialogs_;

@@ -11,8 +11,15 @@ namespace quarn::test {
 // box follows). The hook it replaced comes back afterwards.
 class RecordingValidityHook {
 public:
-    explicit RecordingValidityHook(bool handled = true);
-    ~RecordingValidityHook();
+    explicit RecordingValidityHook(bool handled = true)
+        : handled_(handled), previous_(GetValidityHook()), outer_(active) {
+        active = this;
+        SetValidityHook(Receive);
+    }
+    ~RecordingValidityHook() {
+        active = outer_;
+        SetValidityHook(previous_);
+    }
     RecordingValidityHook(const RecordingValidityHook&) = delete;
     RecordingValidityHook& operator=(const RecordingValidityHook&) = delete;
 
@@ -20,7 +27,15 @@ public:
     void Clear() { messages_.clear(); }
 
 private:
-    static bool Receive(const char* message);
+    static inline RecordingValidityHook* active = nullptr;
+
+    static bool Receive(const char* message) {
+        if (!active) {
+            return false;
+        }
+        active->messages_.push_back(message);
+        return active->handled_;
+    }
 
     bool handled_;
     std::vector<std::string> messages_;

@@ -26,14 +26,10 @@ private:
     ClassInfo* class_ = nextClass;
 };
 
-Entity* CreateAny() {
-    return new CiAny;
-}
-
-// A record the test owns, so its parent's reset must not free it. With a factory by default.
-std::unique_ptr<ClassInfo> MakeClass(const char* name, ClassInfo* parent = nullptr,
-                                     EntityFactory factory = CreateAny) {
-    auto record = std::make_unique<ClassInfo>(name, factory, nullptr);
+// A record the test owns, so its parent's reset must not free it.
+std::unique_ptr<ClassInfo> MakeClass(const char* name, ClassInfo* parent = nullptr) {
+    auto record = std::make_unique<ClassInfo>(
+        name, []() -> Entity* { return new CiAny; }, nullptr);
     record->SetFlags(record->GetFlags() & ~ClassHeapOwned);
     record->SetParent(parent);
     return record;
@@ -48,9 +44,10 @@ Entity* CreateIn(ClassInfo* record) {
     return record->CreateInstance();
 }
 
-TEST(ClassInfoNames, ClassesJoinTheListInOrderAndAreFoundByExactName) {
+TEST(ClassInfoNames, ClassesAreListedInOrderFoundByExactNameAndTakeTheirParentsCategory) {
     const int count = GetClassCount();
     auto first = MakeClass("CiListedFirst");
+    first->SetCategory("Behaviour");
     auto second = MakeClass("CiListedSecond");
     EXPECT_EQ(second->GetClassNumber(), count + 1);
     EXPECT_EQ(GetClassByIndex(count + 1), second.get());
@@ -58,27 +55,18 @@ TEST(ClassInfoNames, ClassesJoinTheListInOrderAndAreFoundByExactName) {
     EXPECT_EQ(FindClass("cilistedfirst"), nullptr);
     EXPECT_EQ(GetClassByIndex(-1), nullptr);
     EXPECT_EQ(GetClassByIndex(GetClassCount()), nullptr);
-}
 
-TEST(ClassInfoNames, CustomRecordsOfAnyCaseStayOutOfTheList) {
-    auto base = MakeEntityClass("CiCustomBase");
-    const int count = GetClassCount();
-    auto custom = MakeClass("CUSTOM", base.get());
+    auto custom = MakeClass("CUSTOM", first.get()); // "custom" in any case
     EXPECT_EQ(custom->GetClassNumber(), -1);
-    EXPECT_EQ(GetClassCount(), count);
+    EXPECT_EQ(GetClassCount(), count + 2);
     EXPECT_EQ(FindClass("CUSTOM"), nullptr);
-    EXPECT_TRUE(custom->IsDerivedFrom(base.get()));
-}
+    EXPECT_TRUE(custom->IsDerivedFrom(first.get()));
 
-TEST(ClassInfoNames, ADerivedClassWithoutCategoryTakesItsParentsWhenAttached) {
-    auto base = MakeClass("CiCategoryBase");
-    base->SetCategory("Behaviour");
-    auto plain = MakeClass("CiCategoryPlain", base.get());
-    auto own = MakeClass("CiCategoryOwn");
-    own->SetCategory("Lights");
-    own->SetParent(base.get());
-    EXPECT_STREQ(plain->GetCategory(), "Behaviour");
-    EXPECT_STREQ(own->GetCategory(), "Lights");
+    // Without a category of its own a class takes its parent's when attached.
+    second->SetCategory("Lights");
+    second->SetParent(first.get());
+    EXPECT_STREQ(custom->GetCategory(), "Behaviour");
+    EXPECT_STREQ(second->GetCategory(), "Lights");
 }
 
 // Hierarchy ------------------------------------------------------------------------------------
@@ -94,14 +82,11 @@ TEST(ClassInfoHierarchy, AClassAddedAfterASiblingLeftIsUnrelatedToTheOthers) {
     EXPECT_FALSE(second->IsDerivedFrom(third.get()));
     EXPECT_FALSE(grandchild->IsDerivedFrom(third.get()));
     EXPECT_TRUE(grandchild->IsDerivedFrom(second.get()));
-}
 
-TEST(ClassInfoHierarchy, CustomClassesComingAndGoingNeverRunOutOfNumbers) {
+    // Custom classes coming and going never run out of numbers.
     test::RecordingValidityHook hook;
-    auto base = MakeEntityClass("CiBranchLike");
-    auto resident = MakeClass("custom", base.get());
     for (int i = 0; i < 1000; ++i) {
-        ASSERT_FALSE(MakeClass("custom", base.get())->IsDerivedFrom(resident.get())) << i;
+        ASSERT_FALSE(MakeClass("custom", base.get())->IsDerivedFrom(third.get())) << i;
     }
     EXPECT_TRUE(hook.Messages().empty());
 }
@@ -130,10 +115,11 @@ TEST(ClassInfoHierarchy, MoreThan255LiveSiblingsAreReported) {
     EXPECT_FALSE(children[101]->IsDerivedFrom(late.get()));
 }
 
-TEST(ClassInfoHierarchy, ChainsDeeperThanTheIdHoldsStillDeriveFromEveryAncestor) {
+TEST(ClassInfoHierarchy, DeepChainsDeriveFromEveryAncestorAndMoveWithTheirBase) {
+    auto other = MakeEntityClass("CiOtherBase");
     std::vector<std::unique_ptr<ClassInfo>> chain;
     chain.push_back(MakeEntityClass("CiLevel0"));
-    for (int level = 1; level < 10; ++level) {
+    for (int level = 1; level < 10; ++level) { // deeper than the hierarchy id holds
         chain.push_back(MakeClass(("CiLevel" + std::to_string(level)).c_str(), chain.back().get()));
     }
     for (size_t i = 0; i < chain.size(); ++i) {
@@ -144,47 +130,47 @@ TEST(ClassInfoHierarchy, ChainsDeeperThanTheIdHoldsStillDeriveFromEveryAncestor)
     EXPECT_TRUE(chain[9]->IsDerivedFrom(Entity::classInfo));
     EXPECT_FALSE(chain[1]->IsDerivedFrom(chain[2].get()));
     EXPECT_FALSE(chain[1]->IsDerivedFrom(nullptr));
-}
 
-TEST(ClassInfoHierarchy, MovingAClassCarriesItsDerivedClassesAlong) {
-    auto left = MakeEntityClass("CiLeft");
-    auto right = MakeEntityClass("CiRight");
-    auto middle = MakeClass("CiMiddle", left.get());
-    auto leaf = MakeClass("CiLeaf", middle.get());
-    middle->SetParent(right.get());
-    EXPECT_TRUE(leaf->IsDerivedFrom(right.get()));
-    EXPECT_FALSE(leaf->IsDerivedFrom(left.get()));
-    EXPECT_TRUE(left->GetDerivedClasses().empty());
+    chain[1]->SetParent(other.get());
+    EXPECT_TRUE(chain[9]->IsDerivedFrom(other.get()));
+    EXPECT_FALSE(chain[9]->IsDerivedFrom(chain[0].get()));
+    EXPECT_TRUE(chain[0]->GetDerivedClasses().empty());
 }
 
 // Properties and methods -----------------------------------------------------------------------
 
-TEST(ClassInfoProperties, InheritedPropertiesComeFirst) {
+TEST(ClassInfoMembers, InheritedMembersComeFirstAndAreFoundWithoutCaseTheOwnPreferred) {
     auto base = MakeEntityClass("CiPropBase");
-    base->AddProperty("size", std::make_unique<PropertyInt>());
+    Property* size = base->AddProperty("size", std::make_unique<PropertyInt>());
     auto derived = MakeClass("CiPropDerived", base.get());
     derived->AddProperty("colour", std::make_unique<PropertyInt>());
     ASSERT_EQ(derived->GetPropertyCount(), 3);
     EXPECT_STREQ(derived->GetProperty(0)->GetName(), "name");
-    EXPECT_STREQ(derived->GetProperty(1)->GetName(), "size");
+    EXPECT_EQ(derived->GetProperty(1), size);
     EXPECT_STREQ(derived->GetProperty(2)->GetName(), "colour");
     EXPECT_EQ(derived->GetProperty(3), nullptr);
     EXPECT_EQ(derived->GetProperty(-1), nullptr);
     EXPECT_EQ(derived->GetProperty(2)->GetIndex(), 2);
     EXPECT_EQ(PropertyInt().GetIndex(), -1); // no owner
-}
-
-TEST(ClassInfoProperties, LookupIgnoresCaseAndPrefersTheOwnProperty) {
-    auto base = MakeEntityClass("CiShadowBase");
-    Property* inherited = base->AddProperty("speed", std::make_unique<PropertyInt>());
-    auto derived = MakeClass("CiShadowDerived", base.get());
-    EXPECT_EQ(derived->FindProperty("SPEED"), inherited);
-    Property* own = derived->AddProperty("Speed", std::make_unique<PropertyFloat>());
-    EXPECT_EQ(derived->FindProperty("speed"), own);
+    EXPECT_EQ(derived->FindProperty("SIZE"), size);
+    Property* own = derived->AddProperty("Size", std::make_unique<PropertyFloat>());
+    EXPECT_EQ(derived->FindProperty("size"), own);
     EXPECT_EQ(derived->FindProperty("missing"), nullptr);
+
+    auto methodBase = MakeClass("CiMethodBase");
+    MethodInfo* inherited = methodBase->AddMethod("Jump", "()", MethodBinding(), MethodScript);
+    auto methodDerived = MakeClass("CiMethodDerived", methodBase.get());
+    MethodInfo* run = methodDerived->AddMethod("Run", "(float)", MethodBinding(),
+                                               MethodNoResult | MethodScriptCallable);
+    EXPECT_EQ(methodDerived->GetMethod(0), inherited);
+    EXPECT_EQ(methodDerived->GetMethod(1), run);
+    EXPECT_EQ(methodDerived->GetMethod(2), nullptr);
+    EXPECT_EQ(methodDerived->FindMethod("JUMP", true), inherited);
+    EXPECT_EQ(methodDerived->FindMethod("jump", false), nullptr);
+    EXPECT_EQ(run->GetCallFlags(), MethodNoResult | MethodScriptCallable);
 }
 
-TEST(ClassInfoProperties, TheDeclarationIsCutAtItsFirstColonAnd255Characters) {
+TEST(ClassInfoMembers, TheDeclarationIsCutAtItsFirstColonAnd255Characters) {
     auto record = MakeClass("CiDeclarations");
     Property* speed = record->AddProperty("speed:0,10,,0.5:x", std::make_unique<PropertyFloat>());
     EXPECT_STREQ(speed->GetName(), "speed");
@@ -196,8 +182,10 @@ TEST(ClassInfoProperties, TheDeclarationIsCutAtItsFirstColonAnd255Characters) {
     EXPECT_EQ(std::string(cut->GetRange()), std::string(250, 'r'));
 }
 
-TEST(ClassInfoProperties, DataSizeCountsTheWordsOfTheOwnProperties) {
-    auto record = MakeClass("CiDataSize");
+TEST(ClassInfoMembers, DataSizeAndTheFirstResourceCountTheOwnPropertiesOnly) {
+    auto base = MakeClass("CiResourceBase");
+    base->AddProperty("texture:texture:bmp", std::make_unique<PropertyResource>());
+    auto record = MakeClass("CiDataSize", base.get());
     record->AddProperty("position", std::make_unique<PropertyFloat3>());
     record->AddProperty("count", std::make_unique<PropertyInt>());
     record->AddProperty("turn", std::make_unique<PropertyQuaternion>());
@@ -205,33 +193,12 @@ TEST(ClassInfoProperties, DataSizeCountsTheWordsOfTheOwnProperties) {
     EXPECT_TRUE(record->RemoveProperty("POSITION"));
     EXPECT_FALSE(record->RemoveProperty("position"));
     EXPECT_EQ(record->GetDataSize(), 5);
+    EXPECT_EQ(record->FindFirstResourceProperty(), nullptr);
+    Property* mesh = record->AddProperty("mesh:mesh:mesh", std::make_unique<PropertyResource>());
+    record->AddProperty("shader:shader:fx", std::make_unique<PropertyResource>());
+    EXPECT_EQ(record->FindFirstResourceProperty(), mesh);
     record->ClearProperties();
     EXPECT_EQ(record->GetDataSize(), 0);
-}
-
-TEST(ClassInfoProperties, TheFirstResourcePropertyIsFoundAmongTheOwnOnly) {
-    auto base = MakeClass("CiResourceBase");
-    base->AddProperty("texture:texture:bmp", std::make_unique<PropertyResource>());
-    auto derived = MakeClass("CiResourceDerived", base.get());
-    derived->AddProperty("label", std::make_unique<PropertyString>());
-    EXPECT_EQ(derived->FindFirstResourceProperty(), nullptr);
-    Property* mesh = derived->AddProperty("mesh:mesh:mesh", std::make_unique<PropertyResource>());
-    derived->AddProperty("shader:shader:fx", std::make_unique<PropertyResource>());
-    EXPECT_EQ(derived->FindFirstResourceProperty(), mesh);
-}
-
-TEST(ClassInfoMethods, MethodsOverTheChainComeInheritedFirstAndAreFoundWithoutCase) {
-    auto base = MakeClass("CiMethodBase");
-    MethodInfo* inherited = base->AddMethod("Jump", "()", MethodBinding(), MethodScript);
-    auto derived = MakeClass("CiMethodDerived", base.get());
-    MethodInfo* own = derived->AddMethod("Run", "(float)", MethodBinding(),
-                                         MethodNoResult | MethodScriptCallable);
-    EXPECT_EQ(derived->GetMethod(0), inherited);
-    EXPECT_EQ(derived->GetMethod(1), own);
-    EXPECT_EQ(derived->GetMethod(2), nullptr);
-    EXPECT_EQ(derived->FindMethod("JUMP", true), inherited);
-    EXPECT_EQ(derived->FindMethod("jump", false), nullptr);
-    EXPECT_EQ(own->GetCallFlags(), MethodNoResult | MethodScriptCallable);
 }
 
 // Instances ------------------------------------------------------------------------------------
@@ -250,24 +217,17 @@ TEST(ClassInfoInstances, ObjectsOfAClassWithFlagBit1StandInTheNearestAncestorsLi
     EXPECT_EQ(circle->GetInstanceCount(), 1);
     EXPECT_EQ(shape->GetInstanceCount(), 1);
 
-    // Removal goes up the same way from the class it is asked of.
+    // Removal goes up the same way from the class it is asked of; strangers change nothing.
+    CiAny stranger;
+    EXPECT_FALSE(dot->RemoveInstance(&stranger));
+    EXPECT_FALSE(dot->RemoveInstance(nullptr));
+    EXPECT_EQ(shape->GetInstanceCount(), 1);
     EXPECT_TRUE(dot->RemoveInstance(second));
     EXPECT_EQ(shape->GetInstanceCount(), 0);
     delete second;
     circle->SetFlags(circle->GetFlags() & ~ClassSharesInstanceList);
     first->Delete();
     EXPECT_EQ(circle->GetInstanceCount(), 0);
-}
-
-TEST(ClassInfoInstances, RemovingAnObjectThatIsNotInTheListChangesNothing) {
-    auto record = MakeEntityClass("CiRemoveAbsent");
-    Entity* member = CreateIn(record.get());
-    CiAny stranger;
-    EXPECT_FALSE(record->RemoveInstance(&stranger));
-    EXPECT_FALSE(record->RemoveInstance(nullptr));
-    EXPECT_EQ(record->GetInstanceCount(), 1);
-    EXPECT_EQ(member->GetInstanceClass(), record.get());
-    member->Delete();
 }
 
 TEST(ClassInfoInstances, InstancesAreWalkedOwnFirstThenDerivedDepthFirst) {
@@ -295,7 +255,7 @@ TEST(ClassInfoInstances, InstancesAreWalkedOwnFirstThenDerivedDepthFirst) {
     EXPECT_EQ(root->GetInstanceCountRecursive(), 0);
 }
 
-TEST(ClassInfoInstances, AbstractClassesAndUnknownNamesCreateNothing) {
+TEST(ClassInfoInstances, OnlyConcreteClassesCreateByNameAndObjectsMayOutliveTheirClass) {
     EXPECT_EQ(Entity::RegisterClass()->CreateInstance(), nullptr);
     EXPECT_EQ(CreateInstanceByClassName("CiNoSuchClass"), nullptr);
     EXPECT_EQ(CreateInstanceByClassName("Entity"), nullptr);
@@ -304,10 +264,10 @@ TEST(ClassInfoInstances, AbstractClassesAndUnknownNamesCreateNothing) {
     Entity* object = CreateInstanceByClassName("CiByName");
     ASSERT_NE(object, nullptr);
     EXPECT_EQ(object->GetInstanceClass(), record.get());
+    record.reset();
+    EXPECT_EQ(object->GetInstanceClass(), nullptr);
     object->Delete();
 }
-
-// Teardown -------------------------------------------------------------------------------------
 
 int cleanUpCalls = 0;
 
@@ -328,7 +288,6 @@ TEST(ClassInfoReset, ResetCleansUpFreesHeapOwnedDerivedClassesAndLeavesTheList) 
     kept->SetParent(root);
     const int count = GetClassCount();
 
-    cleanUpCalls = 0;
     root->Reset();
     EXPECT_EQ(cleanUpCalls, 1);
     EXPECT_EQ(root, nullptr);
@@ -344,14 +303,6 @@ TEST(ClassInfoReset, ResetCleansUpFreesHeapOwnedDerivedClassesAndLeavesTheList) 
     // Destroying the record afterwards does not clean up a second time.
     rootRecord.reset();
     EXPECT_EQ(cleanUpCalls, 1);
-}
-
-TEST(ClassInfoReset, ObjectsOutlivingTheirClassCanStillBeDeleted) {
-    auto record = MakeEntityClass("CiOutlived");
-    Entity* object = CreateIn(record.get());
-    record.reset();
-    EXPECT_EQ(object->GetInstanceClass(), nullptr);
-    object->Delete();
 }
 
 } // namespace

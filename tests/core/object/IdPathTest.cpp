@@ -21,36 +21,19 @@ public:
     uint32_t ownSystem = 0;
 };
 
-TEST(Guid, HexIsUpperCaseWordZeroFirstAndReadsEitherCase) {
-    Guid guid;
-    guid.words[0] = 0x01234567;
-    guid.words[1] = 0x89abcdef;
-    guid.words[3] = 0xa;
-    EXPECT_EQ(guid.ToHex(), "0123456789ABCDEF000000000000000A");
-    EXPECT_EQ(Guid::FromHex("0123456789abcdef000000000000000a"), guid);
-}
-
-TEST(Guid, FromHexStopsAtTheFirstOtherCharacterKeepingWhatItRead) {
-    const char* text = "12g";
-    const char* end = nullptr;
-    EXPECT_EQ(Guid::FromHex(text, &end).words[0], 0x12000000u);
-    EXPECT_EQ(end, text + 2);
-}
-
-TEST(Guid, CreatedGuidsAreRandomVersionFour) {
-    const Guid first = Guid::Create();
-    EXPECT_NE(first, Guid::Create());
-    EXPECT_EQ(first.words[1] >> 28, 4u);      // top nibble of Data3
-    EXPECT_EQ(first.words[2] & 0xC0u, 0x80u); // top bits of Data4[0]
-}
-
-TEST(IdPathParse, ReadsUnsignedIdsAndTheWholePortAndFormatsThemBack) {
-    for (const char* text : {"12", "0.7.5-3", "3000000000", "4294967295", "1.2.3.4.5.6.7-15"}) {
+TEST(IdPathParse, ReadsUnsignedIdsTheWholePortAndGuidsAndFormatsThemBack) {
+    const std::string guidPath = std::string("0x") + GuidText + ".4";
+    for (const std::string& text :
+         {std::string("12"), std::string("0.7.5-3"), std::string("4294967295"),
+          std::string("1.2.3.4.5.6.7-15"), guidPath}) {
         IdPath path;
-        ASSERT_TRUE(path.Parse(text)) << text;
+        ASSERT_TRUE(path.Parse(text.c_str())) << text;
         EXPECT_EQ(path.Format(), text);
     }
     IdPath path;
+    ASSERT_TRUE(path.Parse(guidPath.c_str()));
+    EXPECT_EQ(path.guid, Guid::FromHex(GuidText));
+    EXPECT_EQ(path.count, 1);
     ASSERT_TRUE(path.Parse("0.7.5-12  \"name\""));
     EXPECT_EQ(path.count, 3);
     EXPECT_EQ(path.port, 12u);
@@ -58,18 +41,17 @@ TEST(IdPathParse, ReadsUnsignedIdsAndTheWholePortAndFormatsThemBack) {
     EXPECT_EQ(path.port, 1u) << "masked to the four port bits";
     ASSERT_TRUE(path.Parse("5..")); // dots without digits add ids of 0
     EXPECT_EQ(path.count, 3);
-}
-
-TEST(IdPathParse, ReadsAndWritesAGuidPath) {
-    const std::string text = std::string("0x") + GuidText + ".4";
-    IdPath path;
-    ASSERT_TRUE(path.Parse(text.c_str()));
+    ASSERT_TRUE(path.Parse("0x0123456789abcdef00112233aabbccdd.4")); // either case
     EXPECT_EQ(path.guid, Guid::FromHex(GuidText));
-    EXPECT_EQ(path.count, 1);
-    EXPECT_EQ(path.Format(), text);
+
+    const Guid created = Guid::Create(); // random, version 4
+    EXPECT_NE(created, Guid::Create());
+    EXPECT_EQ(created.words[1] >> 28, 4u);      // top nibble of Data3
+    EXPECT_EQ(created.words[2] & 0xC0u, 0x80u); // top bits of Data4[0]
 }
 
-TEST(IdPathParse, RefusesACutOffGuidWithoutReadingPastTheText) {
+TEST(IdPathParse, RefusesCutOffGuidsEightIdsAndTextsWithoutANumber) {
+    test::RecordingValidityHook reports;
     IdPath path;
     // Exactly as long as it looks, so reading past its end is caught.
     auto text = std::make_unique<char[]>(5);
@@ -77,11 +59,7 @@ TEST(IdPathParse, RefusesACutOffGuidWithoutReadingPastTheText) {
     EXPECT_FALSE(path.Parse(text.get()));
     EXPECT_EQ(path.count, 0);
     EXPECT_FALSE(path.Parse("0x12.5"));
-}
-
-TEST(IdPathParse, RefusesEightIdsAndTextsWithoutANumber) {
-    test::RecordingValidityHook reports;
-    IdPath path;
+    EXPECT_TRUE(reports.Messages().empty());
     EXPECT_FALSE(path.Parse("1.2.3.4.5.6.7.8"));
     EXPECT_EQ(path.count, 0);
     EXPECT_EQ(reports.Messages().size(), 1u);
@@ -124,37 +102,26 @@ TEST_F(IdPathChainTest, PathClimbsThroughTheBranchesToTheStopSystem) {
     EXPECT_EQ(Path(id, systemB_), "5");
     // From a file of another id system the path starts at system 0.
     EXPECT_EQ(Path(id | 0x40000000, 99), "0.7.3.5-4");
-}
-
-TEST_F(IdPathChainTest, PathThroughAGlobalInstanceStartsAtItsGuid) {
-    TheIdMap().SetSceneGuid(systemA_, Guid::FromHex(GuidText));
-    const IdPath path = IdPath::FromId(target_.GetId(), 0);
-    EXPECT_EQ(path.Format(), std::string("0x") + GuidText + ".3.5");
-    EXPECT_EQ(path.ToId(), target_.GetId());
-}
-
-TEST_F(IdPathChainTest, PathOfAnIdSystemWithoutRootCountsFromZero) {
-    TheIdMap().ResetScene(systemB_, nullptr);
-    EXPECT_EQ(Path(systemB_ << 16 | 5, 0), "5");
-    EXPECT_EQ(Path(systemB_ << 16 | 5, 99), "0.5");
-}
-
-TEST_F(IdPathChainTest, ToIdWalksBackDownTheChain) {
     for (uint32_t stop : {0u, 99u}) {
-        const uint32_t id = target_.GetId() | 0x30000000;
-        EXPECT_EQ(IdPath::FromId(id, stop).ToId(), id) << stop;
+        EXPECT_EQ(IdPath::FromId(id | 0x30000000, stop).ToId(), id | 0x30000000) << stop;
     }
     IdPath path;
     ASSERT_TRUE(path.Parse("7.3.5-1"));
-    EXPECT_EQ(path.ToId(), target_.GetId() | 0x10000000);
-}
-
-TEST_F(IdPathChainTest, ToIdOfAPathThatNamesNothingIsZero) {
-    IdPath path;
+    EXPECT_EQ(path.ToId(), id | 0x10000000);
     ASSERT_TRUE(path.Parse("8.3.5"));
     EXPECT_EQ(path.ToId(), 0u) << "no branch 8";
+
+    // Through a global instance the path starts at its GUID, and ToId walks the whole chain.
+    TheIdMap().SetSceneGuid(systemA_, Guid::FromHex(GuidText));
+    path = IdPath::FromId(id, 0);
+    EXPECT_EQ(path.Format(), std::string("0x") + GuidText + ".3.5");
+    EXPECT_EQ(path.ToId(), id);
     path.guid = Guid::Create();
     EXPECT_EQ(path.ToId(), 0u) << "no instance with that GUID";
+
+    TheIdMap().ResetScene(systemB_, nullptr); // a system without root counts from 0
+    EXPECT_EQ(Path(systemB_ << 16 | 5, 0), "5");
+    EXPECT_EQ(Path(systemB_ << 16 | 5, 99), "0.5");
 }
 
 TEST_F(IdPathChainTest, ChainDeeperThanAPathHoldsIsReportedNotOverrun) {

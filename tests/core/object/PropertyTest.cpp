@@ -1,13 +1,14 @@
 #include "core/object/Property.h"
 
-#include "core/object/ClassInfo.h"
-#include "core/object/Entity.h"
 #include "core/object/IdMap.h"
 #include "core/object/PropertyScalar.h"
 #include "core/object/PropertyText.h"
 #include "core/object/PropertyVector.h"
+#include "core/string/TextArena.h"
+#include "tests/support/MathExpectations.h"
+#include "tests/support/TestClass.h"
 
-#include <climits>
+#include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <map>
@@ -17,41 +18,63 @@
 namespace quarn {
 namespace {
 
-// Its properties are members reached through bound accessors; its class may be any record.
-class Gadget : public Entity {
+using test::ExpectSameRotation;
+
+const float half = std::sqrt(0.5f);
+
+// A property of every kind, most reached through bound accessors; "tag" and "plain" have none,
+// so their values go through Get/SetPropertyValue. Its class may be any record.
+class Gadget : public test::TestClass<Gadget> {
 public:
-    explicit Gadget(ClassInfo* classInfo = nullptr) : class_(classInfo) {}
-    ClassInfo* GetClass() const override { return class_ ? class_ : Entity::GetClass(); }
+    static constexpr const char* Name = "PtGadget";
+    static void Declare(ClassInfo& info) {
+        info.AddProperty<PropertyInt, &Gadget::GetCount, &Gadget::SetCount>("count");
+        // A script may hand a bool any word.
+        info.AddProperty<PropertyBool, &Gadget::GetCount, &Gadget::SetCount>("visible");
+        info.AddProperty<PropertyColor, &Gadget::GetColor, &Gadget::SetColor>("color:colorpick");
+        info.AddProperty<PropertyInt2, &Gadget::GetCell, &Gadget::SetCell>("cell");
+        info.AddProperty<PropertyFloat3, &Gadget::GetPosition, &Gadget::SetPosition>("position");
+        info.AddProperty<PropertyQuaternion, &Gadget::GetRotation, &Gadget::SetRotation>("turn");
+        info.AddProperty<PropertyString, &Gadget::GetText, &Gadget::SetText>("text");
+        info.AddProperty<PropertyEntity, &Gadget::GetTarget, &Gadget::SetTarget>("target");
+        info.AddProperty("tag", std::make_unique<PropertyString64>());
+        info.AddProperty("plain", std::make_unique<PropertyInt>());
+    }
+    ClassInfo* GetClass() const override { return answer ? answer : classInfo; }
 
-    int32_t GetCount() const { return count_; }
-    void SetCount(int32_t count) { count_ = count; }
-    uint32_t GetFlags() const { return flags_; }
-    void SetFlags(uint32_t flags) { flags_ = flags; }
-    EntityId GetTarget() const { return target_; }
-    void SetTarget(EntityId target) { target_ = target; }
-
-private:
-    ClassInfo* class_;
-    int32_t count_ = 0;
-    uint32_t flags_ = 0;
-    EntityId target_;
-};
-
-// Without accessors every value goes through Get/SetPropertyValue; unset values read as zeros.
-class Bag : public Entity {
-public:
+    int32_t GetCount() const { return count; }
+    void SetCount(int32_t value) { count = value; }
+    uint32_t GetColor() const { return color; }
+    void SetColor(uint32_t value) { color = value; }
+    Int2 GetCell() const { return cell; }
+    void SetCell(Int2 value) { cell = value; }
+    Float3 GetPosition() const { return position; }
+    void SetPosition(const Float3& value) { position = value; }
+    Quaternion GetRotation() const { return rotation; }
+    void SetRotation(const Quaternion& value) { rotation = value; }
+    const char* GetText() const { return text.c_str(); }
+    void SetText(const char* value) { text = value; }
+    EntityId GetTarget() const { return target; }
+    void SetTarget(EntityId value) { target = value; }
+    // Unset values read as zeros.
     void GetPropertyValue(const Property& property, uint32_t* out) const override {
-        if (auto it = values_.find(&property); it != values_.end()) {
+        if (auto it = values.find(&property); it != values.end()) {
             std::memcpy(out, it->second.words, static_cast<size_t>(property.GetSize()));
         }
     }
     void SetPropertyValue(const Property& property, const uint32_t* value) override {
-        std::memcpy(values_[&property].words, value, static_cast<size_t>(property.GetSize()));
+        std::memcpy(values[&property].words, value, static_cast<size_t>(property.GetSize()));
     }
-    uint32_t Word(const Property& property) { return values_[&property].words[0]; }
 
-private:
-    std::map<const Property*, PropertyValue> values_;
+    ClassInfo* answer = nullptr;
+    int32_t count = 0;
+    uint32_t color = 0;
+    Int2 cell;
+    Float3 position;
+    Quaternion rotation;
+    std::string text;
+    EntityId target;
+    std::map<const Property*, PropertyValue> values;
 };
 
 // The entities below a branch count their local ids in an id system of its own.
@@ -64,41 +87,108 @@ private:
     uint32_t idSystem_;
 };
 
-template <class Descriptor>
-std::unique_ptr<Descriptor> MakeProperty(const char* name, const char* range = "",
-                                         PropertyGetter getter = nullptr,
-                                         PropertySetter setter = nullptr) {
-    auto property = std::make_unique<Descriptor>();
-    property->Setup(name, range, getter, setter);
-    return property;
-}
-
-TEST(PropertyTest, WithoutAccessorsValuesGoThroughTheObject) {
-    auto count = MakeProperty<PropertyInt>("count");
-    Bag bag;
-    EXPECT_EQ(count->SetFromText(bag, "42"), 4);
-    EXPECT_EQ(bag.Word(*count), 42u);
-    EXPECT_EQ(count->GetAsText(bag), "42");
-}
-
-TEST(PropertyTest, IsDefaultIsFalseUntilADefaultIsSetAndNeverForTexts) {
-    Bag bag; // every value reads as zero words, which equals a zero default
-    std::vector<std::unique_ptr<Property>> all;
-    for (int32_t kind = 0; kind <= KindString64; ++kind) {
-        if (auto property = CreatePropertyByKind(kind)) {
-            EXPECT_FALSE(property->IsDefault(bag)) << kind;
-            all.push_back(std::move(property));
-        }
+class PropertyTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Gadget::RegisterClass();
+        TheIdMap().Clear();
     }
-    const PropertyValue zero;
-    for (const auto& property : all) {
-        property->SetDefault(zero.words);
-        const bool keepsDefault = !property->IsString() && property->GetKind() != KindString64;
-        EXPECT_EQ(property->IsDefault(bag), keepsDefault) << property->GetKind();
+    void TearDown() override { TheIdMap().Clear(); }
+
+    static Property& Find(const char* name) { return *Gadget::classInfo->FindProperty(name); }
+    // The id the target property holds after reading `text` over a value of 99.
+    uint32_t SetTarget(const char* text) {
+        gadget_.target = {99};
+        Find("target").SetFromText(gadget_, text);
+        return gadget_.target.value;
+    }
+
+    Gadget gadget_;
+};
+
+TEST_F(PropertyTest, TextsReachTheObjectClampedOrCutAndTextsThatDoNotFitChangeNothing) {
+    const std::string longTag(100, 'x');
+    const struct {
+        const char* property;
+        const char* text;
+        int written; // bytes, 0 when refused
+        std::string readBack;
+    } cases[] = {
+        {"count", "42", 4, "42"},
+        {"count", "99999999999", 4, "2147483647"},
+        {"count", " -99999999999", 4, "-2147483648"},
+        {"count", "abc", 4, "0"},
+        {"visible", "-1", 4, "1"},
+        {"color", "ff00", 4, "00FF00"},
+        {"color", "80808080", 4, "80808080"}, // all 32 bits
+        {"cell", "3,-4", 8, "3,-4"},
+        {"cell", "5 6", 0, "3,-4"}, // split at commas only
+        {"cell", "8, 9", 8, "8,9"},
+        {"position", "1,2", 0, "0.000000,0.000000,0.000000"},
+        {"position", "1 2 3", 0, "0.000000,0.000000,0.000000"},
+        {"position", "1,2,3", 12, "1.000000,2.000000,3.000000"},
+        {"turn", "0,90,0", 16, "0.000000,90.000000,0.000000"}, // quarter turns: whole degrees
+        {"turn", "0,0,-90", 16, "0.000000,0.000000,-90.000000"},
+        {"turn", "90,0,0", 16, "90.000000,0.000000,0.000000"},
+        {"turn", "10,20,30", 16, "10.000000,20.000000,30.000000"},
+        {"turn", "90,0", 0, "10.000000,20.000000,30.000000"},
+        {"turn", "90 0 0", 0, "10.000000,20.000000,30.000000"},
+        {"text", "hello world", 4, "hello world"},
+        {"tag", "short", 64, "short"},
+        {"tag", longTag.c_str(), 64, std::string(63, 'x')},
+        {"plain", "7", 4, "7"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Find(c.property).SetFromText(gadget_, c.text), c.written) << c.text;
+        EXPECT_EQ(Find(c.property).GetAsText(gadget_), c.readBack) << c.text;
+    }
+    EXPECT_EQ(gadget_.count, -1);
+    EXPECT_EQ(gadget_.color, 0x80808080u);
+    EXPECT_EQ(gadget_.values[&Find("plain")].words[0], 7u);
+
+    // A bool prints its whole word but reads only its low byte as text.
+    gadget_.count = 256;
+    const uint32_t word = 256;
+    EXPECT_EQ(Find("visible").Print(&word), "256");
+    EXPECT_EQ(Find("visible").GetAsText(gadget_), "0");
+    // Four parts are the components; Euler text of any turn names it again, gimbal lock too.
+    Property& turn = Find("turn");
+    turn.SetFromText(gadget_, "0,0.6,0,0.8");
+    EXPECT_EQ(gadget_.rotation.y, 0.6f);
+    EXPECT_EQ(gadget_.rotation.w, 0.8f);
+    const uint32_t words[4] = {0, FloatToWord(0.6f), 0, FloatToWord(0.8f)};
+    EXPECT_EQ(turn.Print(words), "0.000000,0.600000,0.000000,0.800000");
+    turn.SetFromText(gadget_, "90,0,0");
+    ExpectSameRotation(gadget_.rotation, {half, 0.0f, 0.0f, half});
+    turn.SetFromText(gadget_, "30,90,0");
+    const Quaternion original = gadget_.rotation;
+    turn.SetFromText(gadget_, turn.GetAsText(gadget_).c_str());
+    ExpectSameRotation(gadget_.rotation, original);
+}
+
+TEST_F(PropertyTest, TheRangesStepSetsTheDecimalsOfAFloat) {
+    const struct {
+        const char* range;
+        float value;
+        const char* printed;
+    } cases[] = {
+        {"0,1,,0.001", 0.5f, "0.500"}, // -log10 rounds before it is truncated
+        {"0,1,,0.5", 0.3f, "0.3"},           {"0,100,,5", 42.0f, "42.0"},
+        {"0.01,,,0.01", 0.3f, "0.30"},       {"]-1,1[,,0.01", 0.5f, "0.50"},
+        {"[-10,-1],x,0.001", 0.5f, "0.500"}, {"", 1.5f, "1.500000"},
+        {"0,180", 1.5f, "1.500000"},         {"0,1,,0.0000001", 1.5f, "1.500000"},
+    };
+    for (const auto& c : cases) {
+        PropertyFloat property;
+        property.Setup("f", c.range, nullptr, nullptr);
+        const uint32_t word = FloatToWord(c.value);
+        EXPECT_EQ(property.Print(&word), c.printed) << c.range;
     }
 }
 
-TEST(PropertyTest, EveryValueTypeMakesItsKindWhoseTextReadsBack) {
+// Kinds -----------------------------------------------------------------------------------------
+
+TEST(PropertyKinds, EveryValueTypeMakesItsKindWhoseTextReadsBack) {
     const struct {
         int32_t type;
         int32_t kind;
@@ -127,14 +217,81 @@ TEST(PropertyTest, EveryValueTypeMakesItsKindWhoseTextReadsBack) {
         EXPECT_EQ(property->ValuesDiffer(value.words, back.words), 0) << c.text;
     }
     EXPECT_EQ(CreateProperty(ClassTypeBase + 5)->GetValueType(), ClassTypeBase + 5);
-    const int32_t unmade[] = {TypeVoid,  TypeChar, TypeInt3,          TypeClass,
-                              TypeArray, TypeVref, TypeString64Alias, 19};
-    for (int32_t type : unmade) {
+    for (int32_t type : std::initializer_list<int32_t>{
+             TypeVoid, TypeChar, TypeInt3, TypeClass, TypeArray, TypeVref, TypeString64Alias, 19}) {
         EXPECT_FALSE(CreateProperty(type)) << type;
     }
 }
 
-// Listeners ---------------------------------------------------------------------------------
+TEST(PropertyKinds, EveryKindWithADescriptorIsMadeAndIsDefaultOnlyOnceADefaultIsSet) {
+    Gadget object; // every value without accessors reads as zero words, as a zero default
+    for (int32_t kind = -1; kind <= 16; ++kind) {
+        auto property = CreatePropertyByKind(kind);
+        const bool made =
+            kind >= 0 && kind <= KindString64 && kind != KindVector3I && kind != KindVref;
+        ASSERT_EQ(property != nullptr, made) << kind;
+        if (!made) {
+            continue;
+        }
+        EXPECT_EQ(property->GetKind(), kind);
+        EXPECT_FALSE(property->IsDefault(object)) << kind;
+        const PropertyValue zero;
+        property->SetDefault(zero.words);
+        const bool text = property->IsString() || kind == KindString64; // never default
+        EXPECT_EQ(property->IsDefault(object), !text) << kind;
+    }
+    // Defaults compare bit patterns: -0 is not 0.
+    PropertyFloat3 position;
+    position.Setup("p", "", MakeGetter<&Gadget::GetPosition>(), MakeSetter<&Gadget::SetPosition>());
+    const uint32_t zero[3] = {};
+    position.SetDefault(zero);
+    EXPECT_TRUE(position.IsDefault(object));
+    object.position = {-0.0f, 0.0f, 0.0f};
+    EXPECT_FALSE(position.IsDefault(object));
+}
+
+// Texts -----------------------------------------------------------------------------------------
+
+TEST(PropertyTexts, StringsKeepArenaWordsCopyOtherTextsAndCompareAsText) {
+    PropertyString text;
+    const TextWord word = StoreText("kept");
+    uint32_t value = 0;
+    text.Parse(LookupText(word), &value);
+    EXPECT_EQ(value, word);
+    const std::string outside = "outside";
+    text.Parse(outside.c_str(), &value);
+    EXPECT_NE(LookupText(value), outside.c_str());
+    EXPECT_EQ(text.Print(&value), "outside");
+
+    const uint32_t apple = StoreText("apple"), pear = StoreText("pear");
+    const uint32_t apple2 = StoreText("apple"), none = 0;
+    EXPECT_EQ(text.ValuesDiffer(&apple, &pear), -1);
+    EXPECT_EQ(text.ValuesDiffer(&pear, &apple), 1);
+    EXPECT_EQ(text.ValuesDiffer(&apple, &apple2), 0);
+    uint32_t copy = 0;
+    EXPECT_EQ(text.CopyValue(&pear, &copy), 4);
+    EXPECT_EQ(copy, pear);
+    EXPECT_EQ(text.GetStorageSize(&pear), 5); // length plus one
+    EXPECT_EQ(text.GetStorageSize(&none), 1);
+    char buffer[8] = "xxxxxxx";
+    EXPECT_EQ(text.StoreText(&pear, buffer), 5);
+    EXPECT_STREQ(buffer, "pear");
+}
+
+TEST(PropertyTexts, AString64LivesInItsValueAndPrintsAtMost63Characters) {
+    PropertyString64 name;
+    uint32_t words[16];
+    std::memset(words, 0xAB, sizeof words);
+    name.Parse(std::string(100, 'x').c_str(), words);
+    EXPECT_EQ(reinterpret_cast<const char*>(words)[63], '\0');
+    EXPECT_EQ(name.GetStorageSize(words), 0);
+    EXPECT_EQ(name.CopyValue(words, words), 64); // no overlapping copy onto itself
+    EXPECT_EQ(name.Print(words), std::string(63, 'x'));
+    std::memset(words, 'y', sizeof words); // unterminated, as a value from outside may be
+    EXPECT_EQ(name.Print(words), std::string(63, 'y'));
+}
+
+// Listeners -------------------------------------------------------------------------------------
 
 using Calls = std::vector<std::string>;
 Calls calls; // "tag:target:object:old>new"
@@ -148,33 +305,27 @@ void Record(Entity* target, Entity& object, const uint32_t* oldValue, const uint
 
 class PropertyListenerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override { object_.SetName("object"); }
+    Calls Notify(Entity& object, uint32_t oldWord, uint32_t newWord, int told) {
         calls.clear();
-        object_.SetName("object");
-    }
-    int Notify(Entity& object, uint32_t oldWord, uint32_t newWord) {
-        return flags_.NotifyListeners(object, &oldWord, &newWord);
+        EXPECT_EQ(flags_.NotifyListeners(object, &oldWord, &newWord), told);
+        return calls;
     }
 
     PropertyBitfield flags_;
     Gadget object_;
 };
 
-TEST_F(PropertyListenerTest, KindsAreCalledInOrderWithTheirTargets) {
+TEST_F(PropertyListenerTest, KindsAreCalledInOrderWithTheirTargetsAndMasksFilterTheBits) {
     Gadget watcher;
     watcher.SetName("watcher");
     flags_.AddListener(Property::ListenerOfGiven, &watcher, nullptr, Record<1>, 0);
     flags_.AddListener(Property::ListenerFree, nullptr, nullptr, Record<2>, 0);
     flags_.AddListener(Property::ListenerOfObject, nullptr, nullptr, Record<3>, 0);
-    EXPECT_EQ(Notify(object_, 1, 2), 3);
-    EXPECT_EQ(calls, (Calls{"1:watcher:object:1>2", "2:-:object:1>2", "3:object:object:1>2"}));
-}
-
-TEST_F(PropertyListenerTest, MaskedListenerIgnoresChangesOfOtherBits) {
-    flags_.AddListener(Property::ListenerFree, nullptr, nullptr, Record<1>, 4);
-    EXPECT_EQ(Notify(object_, 0x3, 0x2), 1);
-    Notify(object_, 0x3, 0x7);
-    EXPECT_EQ(calls, Calls{"1:-:object:3>7"});
+    flags_.AddListener(Property::ListenerFree, nullptr, nullptr, Record<4>, 4);
+    EXPECT_EQ(Notify(object_, 1, 2, 4),
+              (Calls{"1:watcher:object:1>2", "2:-:object:1>2", "3:object:object:1>2"}));
+    EXPECT_EQ(Notify(object_, 3, 7, 4).back(), "4:-:object:3>7");
 }
 
 TEST_F(PropertyListenerTest, ClassFilterPassesTheClassAndItsDescendantsOnly) {
@@ -185,12 +336,13 @@ TEST_F(PropertyListenerTest, ClassFilterPassesTheClassAndItsDescendantsOnly) {
     right.SetParent(&base);
     flags_.AddListener(Property::ListenerFree, nullptr, &base, Record<1>, 0);
     flags_.AddListener(Property::ListenerFree, nullptr, &left, Record<2>, 0);
-    Gadget leftObject(&left), rightObject(&right);
+    Gadget leftObject, rightObject;
+    leftObject.answer = &left;
+    rightObject.answer = &right;
     leftObject.SetName("left");
     rightObject.SetName("right");
-    Notify(leftObject, 0, 1);
-    Notify(rightObject, 0, 1);
-    EXPECT_EQ(calls, (Calls{"1:-:left:0>1", "2:-:left:0>1", "1:-:right:0>1"}));
+    EXPECT_EQ(Notify(leftObject, 0, 1, 2), (Calls{"1:-:left:0>1", "2:-:left:0>1"}));
+    EXPECT_EQ(Notify(rightObject, 0, 1, 2), (Calls{"1:-:right:0>1"}));
 }
 
 PropertyBitfield* notifying = nullptr;
@@ -208,120 +360,12 @@ TEST_F(PropertyListenerTest, ListenerRemovedDuringANotificationIsNotCalled) {
         0);
     flags_.AddListener(Property::ListenerOfGiven, &victim, nullptr, Record<1>, 0);
     flags_.AddListener(Property::ListenerFree, nullptr, nullptr, Record<2>, 0);
-    EXPECT_EQ(Notify(object_, 0, 1), 2);
-    EXPECT_EQ(calls, Calls{"2:-:object:0>1"});
+    EXPECT_EQ(Notify(object_, 0, 1, 2), Calls{"2:-:object:0>1"});
 }
 
-// Kinds and their names ------------------------------------------------------------------
+// Entity references ----------------------------------------------------------------------------
 
-TEST(PropertyFactoryTest, EveryKindWithADescriptorClassMakesThatKind) {
-    for (int32_t kind = -1; kind <= 16; ++kind) {
-        auto property = CreatePropertyByKind(kind);
-        const bool made =
-            kind >= 0 && kind <= KindString64 && kind != KindVector3I && kind != KindVref;
-        ASSERT_EQ(property != nullptr, made) << kind;
-        if (made) {
-            EXPECT_EQ(property->GetKind(), kind);
-        }
-    }
-}
-
-TEST(PropertyFactoryTest, KindNamesIgnoreCaseThenClassesThenAliases) {
-    ClassInfo record("KindTestClass", nullptr, nullptr);
-    EXPECT_EQ(GetPropertyKindByName("quaternion"), KindQuaternion);
-    EXPECT_EQ(GetPropertyKindByName("INT3"), KindVector3I);
-    EXPECT_EQ(GetPropertyKindByName("float2"), KindVector2F);
-    EXPECT_EQ(GetPropertyKindByName("KindTestClass"), ClassTypeBase + record.GetClassNumber());
-    EXPECT_EQ(GetPropertyKindByName("kindtestclass"), -1);
-    EXPECT_EQ(GetPropertyKindByName("INT4"), -1);
-    EXPECT_EQ(GetPropertyKindByName(nullptr), -1);
-    EXPECT_STREQ(GetPropertyKindName(KindVref), "VREF");
-}
-
-// Scalar kinds ------------------------------------------------------------------------------
-
-TEST(PropertyIntTest, TextClampsToThe32BitLimits) {
-    auto count = MakeProperty<PropertyInt>("count", "", MakeGetter<&Gadget::GetCount>(),
-                                           MakeSetter<&Gadget::SetCount>());
-    Gadget gadget;
-    count->SetFromText(gadget, "99999999999");
-    EXPECT_EQ(gadget.GetCount(), INT32_MAX);
-    count->SetFromText(gadget, " -99999999999");
-    EXPECT_EQ(count->GetAsText(gadget), "-2147483648");
-    count->SetFromText(gadget, "abc");
-    EXPECT_EQ(gadget.GetCount(), 0);
-}
-
-TEST(PropertyBoolTest, PrintShowsTheWordButTextOnlyTheLowByte) {
-    auto visible = MakeProperty<PropertyBool>("visible", "", MakeGetter<&Gadget::GetCount>(),
-                                              MakeSetter<&Gadget::SetCount>());
-    Gadget gadget;
-    gadget.SetCount(256);
-    const uint32_t word = 256;
-    EXPECT_EQ(visible->Print(&word), "256");
-    EXPECT_EQ(visible->GetAsText(gadget), "0");
-    visible->SetFromText(gadget, "-1");
-    EXPECT_EQ(gadget.GetCount(), -1);
-    EXPECT_EQ(visible->GetAsText(gadget), "1");
-}
-
-TEST(PropertyColorTest, PrintsSixHexDigitsAndKeepsAllThirtyTwoBits) {
-    auto color = MakeProperty<PropertyColor>("color", "colorpick", MakeGetter<&Gadget::GetFlags>(),
-                                             MakeSetter<&Gadget::SetFlags>());
-    Gadget gadget;
-    color->SetFromText(gadget, "ff00");
-    EXPECT_EQ(gadget.GetFlags(), 0xFF00u);
-    EXPECT_EQ(color->GetAsText(gadget), "00FF00");
-    color->SetFromText(gadget, "80808080");
-    EXPECT_EQ(gadget.GetFlags(), 0x80808080u);
-    EXPECT_EQ(color->GetAsText(gadget), "80808080");
-}
-
-TEST(PropertyFloatTest, TheRangesStepSetsTheDecimals) {
-    const struct {
-        const char* range;
-        float value;
-        const char* printed;
-    } cases[] = {
-        {"0,1,,0.001", 0.5f, "0.500"}, // -log10 rounds before it is truncated
-        {"0,1,,0.5", 0.3f, "0.3"},
-        {"0,100,,5", 42.0f, "42.0"},
-        {"0.01,,,0.01", 0.3f, "0.30"},
-        {"]-1,1[,,0.01", 0.5f, "0.50"},
-        {"[-10,-1],x,0.001", 0.5f, "0.500"},
-        {"", 1.5f, "1.500000"},
-        {"0,1,,0.0000001", 1.5f, "1.500000"},
-    };
-    for (const auto& c : cases) {
-        const uint32_t word = FloatToWord(c.value);
-        EXPECT_EQ(MakeProperty<PropertyFloat>("f", c.range)->Print(&word), c.printed) << c.range;
-    }
-    EXPECT_EQ(MakeProperty<PropertyFloat>("f", "0,1,,0.001")->GetPrintFormat(), "%0.3f");
-    EXPECT_EQ(MakeProperty<PropertyFloat>("f", "0,180")->GetPrintFormat(), "%f");
-}
-
-// Entity references -------------------------------------------------------------------------
-
-class PropertyEntityTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        TheIdMap().Clear();
-        target_.Setup("target", "", MakeGetter<&Gadget::GetTarget>(),
-                      MakeSetter<&Gadget::SetTarget>());
-    }
-    void TearDown() override { TheIdMap().Clear(); }
-
-    uint32_t SetText(const char* text) {
-        gadget_.SetTarget({99});
-        target_.SetFromText(gadget_, text);
-        return gadget_.GetTarget().value;
-    }
-
-    PropertyEntity target_;
-    Gadget gadget_;
-};
-
-TEST_F(PropertyEntityTest, TextReadsTheIdOrBranchPathAndThePortRightAfterIt) {
+TEST_F(PropertyTest, ReferenceTextIsTheIdOrBranchPathWithThePortRightAfterIt) {
     BranchRoot branch(3);
     branch.ChangeId(7);
     const std::pair<const char*, uint32_t> cases[] = {
@@ -335,38 +379,34 @@ TEST_F(PropertyEntityTest, TextReadsTheIdOrBranchPathAndThePortRightAfterIt) {
         {"", 0},
     };
     for (const auto& [text, id] : cases) {
-        EXPECT_EQ(SetText(text), id) << text;
+        EXPECT_EQ(SetTarget(text), id) << text;
     }
+    // Parse reads any number as the unsigned id and keeps the value otherwise.
+    uint32_t back = 0;
+    Find("target").Parse("-1073741812", &back);
+    EXPECT_EQ(back, 12u | 12u << 28);
+    Find("target").Parse("none", &back);
+    EXPECT_EQ(back, 12u | 12u << 28);
 }
 
-TEST_F(PropertyEntityTest, TextIsThePathAndDisplayName) {
+TEST_F(PropertyTest, ReferenceTextIsThePathAndDisplayNameAndReadsBackWhateverTheNameHolds) {
     Gadget lamp;
     lamp.SetName("lamp");
     lamp.ChangeId(12);
-    gadget_.SetTarget({12u | 2u << 28});
-    EXPECT_EQ(target_.GetAsText(gadget_), "12-2  \"lamp\"");
-    gadget_.SetTarget({13});
-    EXPECT_EQ(target_.GetAsText(gadget_), "0");
-}
+    gadget_.target = {12u | 2u << 28};
+    EXPECT_EQ(Find("target").GetAsText(gadget_), "12-2  \"lamp\"");
+    gadget_.target = {13};
+    EXPECT_EQ(Find("target").GetAsText(gadget_), "0");
 
-TEST_F(PropertyEntityTest, WrittenTextReadsBackWhateverTheNameHolds) {
     BranchRoot branch(2);
     branch.ChangeId(4);
     TheIdMap().SetSceneRoot(2, &branch);
     Gadget inner;
     inner.ChangeId(2u * 65536u + 9u);
     inner.SetName("left-3"); // a '-' in the display name is not a port
-    gadget_.SetTarget({inner.GetId()});
-    const std::string text = target_.GetAsText(gadget_);
-    EXPECT_EQ(SetText(text.c_str()), inner.GetId()) << text;
-}
-
-TEST_F(PropertyEntityTest, ParseReadsAnyNumberAsTheUnsignedIdAndKeepsTheValueOtherwise) {
-    uint32_t back = 0;
-    target_.Parse("-1073741812", &back);
-    EXPECT_EQ(back, 12u | 12u << 28);
-    target_.Parse("none", &back);
-    EXPECT_EQ(back, 12u | 12u << 28);
+    gadget_.target = {inner.GetId()};
+    const std::string text = Find("target").GetAsText(gadget_);
+    EXPECT_EQ(SetTarget(text.c_str()), inner.GetId()) << text;
 }
 
 } // namespace

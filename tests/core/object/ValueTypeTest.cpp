@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <climits>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace quarn {
 namespace {
@@ -39,89 +41,71 @@ TEST(ValueTypeTest, TableNamesAndWordsRoundTrip) {
         EXPECT_EQ(GetTypeWordCount(id), table[id].words) << id;
         EXPECT_EQ(GetTypeScalarKind(id), table[id].scalarKind) << id;
     }
-}
-
-TEST(ValueTypeTest, String64HasASecondIdAndOtherIdsNameNothing) {
+    // string64 has a second id; other ids name nothing.
     EXPECT_STREQ(GetTypeName(TypeString64Alias), "string64");
     EXPECT_EQ(GetTypeWordCount(TypeString64Alias), 16);
     EXPECT_STREQ(GetTypeName(19), "Unknown");
     EXPECT_STREQ(GetTypeName(0xFFFF), "Unknown");
     EXPECT_EQ(GetTypeWordCount(19), 0);
+}
+
+TEST(ValueTypeTest, ExactClassNamesGiveClassTypesThatSurviveAnEarlierClassGoing) {
+    auto first = std::make_unique<ClassInfo>("ValueTypeTestFirst", nullptr, nullptr);
+    ClassInfo record("ValueTypeTestClass", nullptr, nullptr);
+    const int32_t type = GetTypeByName("ValueTypeTestClass");
+    EXPECT_EQ(type, ClassTypeBase + record.GetClassNumber());
+    first.reset();
+    EXPECT_STREQ(GetTypeName(type), "ValueTypeTestClass");
+    EXPECT_EQ(GetTypeByName("valuetypetestclass"), TypeVoid);
+    EXPECT_EQ(GetTypeByName("Int"), TypeVoid);
+    EXPECT_EQ(GetTypeByName(nullptr), TypeVoid);
     // A class number that names no class still has a class type's one word.
     const int32_t noClass = ClassTypeBase + GetClassCount() + 100;
     EXPECT_STREQ(GetTypeName(noClass), "Unknown");
     EXPECT_EQ(GetTypeWordCount(noClass), 1);
 }
 
-TEST(ValueTypeTest, ExactClassNamesGiveClassTypes) {
-    ClassInfo record("ValueTypeTestClass", nullptr, nullptr);
-    const int32_t type = GetTypeByName("ValueTypeTestClass");
-    EXPECT_EQ(type, ClassTypeBase + record.GetClassNumber());
-    EXPECT_STREQ(GetTypeName(type), "ValueTypeTestClass");
-    EXPECT_EQ(GetTypeByName("valuetypetestclass"), TypeVoid);
-    EXPECT_EQ(GetTypeByName("Int"), TypeVoid);
-    EXPECT_EQ(GetTypeByName(nullptr), TypeVoid);
-}
-
-TEST(ValueTypeTest, ClassTypeNamesSurviveAnEarlierClassGoing) {
-    auto first = std::make_unique<ClassInfo>("ValueTypeTestFirst", nullptr, nullptr);
-    ClassInfo second("ValueTypeTestSecond", nullptr, nullptr);
-    const int32_t type = ClassTypeBase + second.GetClassNumber();
-    first.reset();
-    EXPECT_STREQ(GetTypeName(type), "ValueTypeTestSecond");
-}
-
-TEST(ParseTypedValueTest, ScalarsReadTheirNumberClamped) {
-    Words out;
-    EXPECT_TRUE(ParseTypedValue(TypeInt, " -42xyz", out.w));
-    EXPECT_EQ(static_cast<int32_t>(out.w[0]), -42);
-    EXPECT_EQ(out.w[1], Untouched);
-    EXPECT_TRUE(ParseTypedValue(TypeFloat, "2.5", out.w));
-    EXPECT_EQ(WordToFloat(out.w[0]), 2.5f);
-    EXPECT_TRUE(ParseTypedValue(ClassTypeBase + 4, "9", out.w));
-    EXPECT_EQ(out.w[0], 9u);
-    ParseTypedValue(TypeInt, "4294967296", out.w);
-    EXPECT_EQ(static_cast<int32_t>(out.w[0]), INT32_MAX);
-    ParseTypedValue(TypeEntity, "-2147483649", out.w);
-    EXPECT_EQ(static_cast<int32_t>(out.w[0]), INT32_MIN);
-}
-
-TEST(ParseTypedValueTest, CharIsTheFirstByteSignExtended) {
-    Words out;
-    ParseTypedValue(TypeChar, "\xE9t\xE9", out.w);
-    EXPECT_EQ(static_cast<int32_t>(out.w[0]), -23);
-    ParseTypedValue(TypeChar, "", out.w);
-    EXPECT_EQ(out.w[0], 0u);
-}
-
-TEST(ParseTypedValueTest, VectorsSplitAtBlanksAndCommasAndNeedEveryPart) {
-    Words out;
-    EXPECT_TRUE(ParseTypedValue(TypeInt2, "5,6", out.w));
-    EXPECT_EQ(out.w[1], 6u);
-    EXPECT_TRUE(ParseTypedValue(TypeInt3, "1 -2 3", out.w));
-    EXPECT_EQ(static_cast<int32_t>(out.w[1]), -2);
-    EXPECT_TRUE(ParseTypedValue(TypeQuaternion, "0 0 0 1", out.w));
-    EXPECT_EQ(WordToFloat(out.w[3]), 1.0f);
-    // The blank after the comma ends an empty second part.
-    EXPECT_TRUE(ParseTypedValue(TypeInt2, "3, 4", out.w));
-    EXPECT_EQ(out.w[1], 0u);
-
+TEST(ParseTypedValueTest, EachTypeReadsItsPartsClampedAndWritesNoMoreWords) {
+    const auto f = [](float value) { return FloatToWord(value); };
+    const auto i = [](int32_t value) { return static_cast<uint32_t>(value); };
+    const struct {
+        int32_t type;
+        const char* text;
+        bool parsed;
+        std::vector<uint32_t> words; // the words after them are left alone
+    } cases[] = {
+        {TypeInt, " -42xyz", true, {i(-42)}},
+        {TypeFloat, "2.5", true, {f(2.5f)}},
+        {ClassTypeBase + 4, "9", true, {9}},
+        {TypeInt, "4294967296", true, {i(INT32_MAX)}},
+        {TypeEntity, "-2147483649", true, {i(INT32_MIN)}},
+        {TypeChar, "\xE9t\xE9", true, {i(-23)}}, // the first byte, sign-extended
+        {TypeChar, "", true, {0}},
+        {TypeInt2, "5,6", true, {5, 6}},
+        {TypeInt3, "1 -2 3", true, {1, i(-2), 3}},
+        {TypeQuaternion, "0 0 0 1", true, {0, 0, 0, f(1.0f)}},
+        {TypeInt2, "3, 4", true, {3, 0}}, // the blank after the comma ends an empty part
+        {TypeFloat3, "(1,2,3)", true, {0, f(2.0f), f(3.0f)}}, // '(' spoils the first part
+        {TypeInt2, "7", false, {7}},
+        {TypeFloat3, "", false, {}},
+    };
+    for (const auto& c : cases) {
+        Words out;
+        EXPECT_EQ(ParseTypedValue(c.type, c.text, out.w), c.parsed) << c.text;
+        for (size_t word = 0; word < 4; ++word) {
+            const uint32_t expected = word < c.words.size() ? c.words[word] : Untouched;
+            EXPECT_EQ(out.w[word], expected) << c.text << " word " << word;
+        }
+    }
     Words few;
-    EXPECT_FALSE(ParseTypedValue(TypeInt2, "7", few.w));
-    EXPECT_EQ(few.w[0], 7u);
-    EXPECT_EQ(few.w[1], Untouched);
     EXPECT_FALSE(ParseTypedValue(TypeQuaternion, "0 0 1", few.w));
-    Words empty;
-    EXPECT_FALSE(ParseTypedValue(TypeFloat3, "", empty.w));
-    EXPECT_EQ(empty.w[0], Untouched);
-}
-
-TEST(ParseTypedValueTest, OpeningParenthesisSpoilsTheFirstPart) {
-    Words out;
-    EXPECT_TRUE(ParseTypedValue(TypeFloat3, "(1,2,3)", out.w));
-    EXPECT_EQ(WordToFloat(out.w[0]), 0.0f);
-    EXPECT_EQ(WordToFloat(out.w[2]), 3.0f);
-    EXPECT_EQ(out.w[3], Untouched);
+    for (int32_t type :
+         std::initializer_list<int32_t>{TypeVoid, TypeArray, TypeString64, TypeString64Alias,
+                                        TypeClass, TypeFunction, TypeVref, 19}) {
+        Words out;
+        EXPECT_TRUE(ParseTypedValue(type, "12 text", out.w)) << type;
+        EXPECT_EQ(out.w[0], Untouched) << type;
+    }
 }
 
 TEST(ParseTypedValueTest, ListPartsAreCutTo63Characters) {
@@ -148,16 +132,6 @@ TEST(ParseTypedValueTest, StringKeepsAnArenaWordAndCopiesOtherTextsForGood) {
         PutTempString(filler);
     }
     EXPECT_STREQ(LookupText(out.w[0]), "script default");
-}
-
-TEST(ParseTypedValueTest, TypesWithoutTextFormWriteNothing) {
-    for (int32_t type :
-         std::initializer_list<int32_t>{TypeVoid, TypeArray, TypeString64, TypeString64Alias,
-                                        TypeClass, TypeFunction, TypeVref, 19}) {
-        Words out;
-        EXPECT_TRUE(ParseTypedValue(type, "12 text", out.w)) << type;
-        EXPECT_EQ(out.w[0], Untouched) << type;
-    }
 }
 
 } // namespace

@@ -1,20 +1,19 @@
 #include "core/scene/Node.h"
 
-#include "core/scene/SceneClasses.h"
-#include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
 #include "core/object/NamedConstants.h"
 #include "core/object/Property.h"
 #include "core/object/Signals.h"
 #include "core/scene/EngineState.h"
+#include "core/scene/Pivot.h"
+#include "core/scene/SceneClasses.h"
 #include "tests/support/RecordingValidityHook.h"
 #include "tests/support/TestClass.h"
 #include "tests/support/TestTree.h"
 
-#include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
-#include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -27,20 +26,18 @@ using Events = std::vector<std::string>;
 // What happened, in order: signals as "deletion:a", tree notices as "descendant:root:a:0".
 Events events;
 
-void Log(const std::string& text, bool attached) {
-    events.push_back(text + (attached ? ":1" : ":0"));
-}
-
 // Logs its tree notices; its description is a derived member, gone from a half-destroyed node.
 class NtProbe : public TestClass<NtProbe, Node> {
 public:
     static constexpr const char* Name = "NtProbe";
     void OnDescendantChanged(Node* node, bool attached) override {
-        Log("descendant:" + GetName() + ":" + node->GetName(), attached);
+        events.push_back("descendant:" + GetName() + ":" + node->GetName() +
+                         (attached ? ":1" : ":0"));
         Node::OnDescendantChanged(node, attached);
     }
     void ParentFlagsChanged(Node* parent, bool attached) override {
-        Log("parentflags:" + GetName() + ":" + parent->GetName(), attached);
+        events.push_back("parentflags:" + GetName() + ":" + parent->GetName() +
+                         (attached ? ":1" : ":0"));
         Node::ParentFlagsChanged(parent, attached);
     }
     PathString GetDescription() const override { return PathString(description.c_str()); }
@@ -54,29 +51,26 @@ public:
     uint32_t GetIdSystem() const override { return 77; }
 };
 
+const char* const TreeSignals[] = {"nodedeletion", "nodereparent", "nodereorder"};
+
 // Hears the tree signals from outside the tree and may act on each.
 class NtWatcher : public TestClass<NtWatcher, Node> {
 public:
     static constexpr const char* Name = "NtWatcher";
     static void Declare(ClassInfo& classInfo) {
-        classInfo.AddMethod("nodedeletion", "()", BindSignalHandler<&NtWatcher::OnDeletion>(), 0);
-        classInfo.AddMethod("nodereparent", "()", BindSignalHandler<&NtWatcher::OnReparent>(), 0);
-        classInfo.AddMethod("nodereorder", "()", BindSignalHandler<&NtWatcher::OnReorder>(), 0);
+        classInfo.AddMethod(TreeSignals[0], "()", BindSignalHandler<&NtWatcher::On<0>>(), 0);
+        classInfo.AddMethod(TreeSignals[1], "()", BindSignalHandler<&NtWatcher::On<1>>(), 0);
+        classInfo.AddMethod(TreeSignals[2], "()", BindSignalHandler<&NtWatcher::On<2>>(), 0);
     }
-    void OnDeletion(void* argument) { Record("deletion:", argument); }
-    void OnReparent(void* argument) { Record("reparent:", argument); }
-    void OnReorder(void* argument) { Record("reorder:", argument); }
-    std::function<void(Node*)> action;
-
-private:
-    void Record(const char* what, void* argument) {
+    template <int Signal>
+    void On(void* argument) {
         auto* node = dynamic_cast<Node*>(static_cast<Entity*>(argument));
-        events.push_back(what + node->GetName());
-        std::function<void(Node*)> run = action; // may delete this watcher
-        if (run) {
+        events.push_back(std::string(TreeSignals[Signal] + 4) + ":" + node->GetName());
+        if (std::function<void(Node*)> run = action) { // may delete this watcher
             run(node);
         }
     }
+    std::function<void(Node*)> action;
 };
 
 class NodeTest : public ::testing::Test {
@@ -89,10 +83,11 @@ protected:
     T* Make(const char* name, Node* parent = nullptr) {
         return tree_.Make<T>(name, parent);
     }
+    std::map<std::string, NtProbe*> Build(const char* shape) { return tree_.Build<NtProbe>(shape); }
 
     NtWatcher* Watch() {
         NtWatcher* watcher = Make<NtWatcher>("watcher");
-        for (const char* name : {"nodedeletion", "nodereparent", "nodereorder"}) {
+        for (const char* name : TreeSignals) {
             AddSignalListener(name, watcher);
         }
         events.clear();
@@ -100,10 +95,13 @@ protected:
     }
 
     // The events that start with `prefix`.
-    static Events Only(const char* prefix) {
+    static Events Only(const std::string& prefix) {
         Events kept;
-        std::copy_if(events.begin(), events.end(), std::back_inserter(kept),
-                     [prefix](const std::string& event) { return event.rfind(prefix, 0) == 0; });
+        for (const std::string& event : events) {
+            if (event.rfind(prefix, 0) == 0) {
+                kept.push_back(event);
+            }
+        }
         return kept;
     }
 
@@ -120,53 +118,45 @@ protected:
         return names;
     }
 
-private:
     test::TestTree tree_;
 };
 
 // Flags ----------------------------------------------------------------------------------------
 
-TEST_F(NodeTest, EnabledAndLockedStatesReachEveryDescendant) {
-    NtProbe* root = Make("root");
-    NtProbe* a = Make("a", root);
-    NtProbe* b = Make("b", a);
-    a->SetFlag(NodeEnabled, false);
-    EXPECT_FALSE(b->HasFlag(NodeEnabledAll));
-    EXPECT_TRUE(a->HasFlag(NodeEnabledAll));
+TEST_F(NodeTest, EnabledAndLockedStatesReachEveryDescendantHoweverItIsAttached) {
+    auto n = Build("root(a(b))");
+    n["a"]->SetFlag(NodeEnabled, false);
+    EXPECT_FALSE(n["b"]->HasFlag(NodeEnabledAll));
+    EXPECT_TRUE(n["a"]->HasFlag(NodeEnabledAll));
     // Enabled again, but below a disabled root: still not fully enabled.
-    root->SetFlag(NodeEnabled, false);
-    a->SetFlag(NodeEnabled, true);
-    EXPECT_FALSE(b->HasFlag(NodeEnabledAll));
-    root->SetFlag(NodeEnabled, true);
-    EXPECT_TRUE(b->IsFullyEnabled());
+    n["root"]->SetFlag(NodeEnabled, false);
+    n["a"]->SetFlag(NodeEnabled, true);
+    EXPECT_FALSE(n["b"]->HasFlag(NodeEnabledAll));
+    n["root"]->SetFlag(NodeEnabled, true);
+    EXPECT_TRUE(n["b"]->IsFullyEnabled());
+    n["root"]->SetFlag(NodeLocked, true);
+    EXPECT_TRUE(n["b"]->HasFlag(NodeLockedAll));
+    n["root"]->SetFlag(NodeEnabled, false);
+    n["a"]->Detach();
+    EXPECT_EQ(n["b"]->GetFlags(), NodeEnabled | NodeEnabledAll);
 
-    root->SetFlag(NodeLocked, true);
-    EXPECT_TRUE(b->HasFlag(NodeLockedAll));
-    root->SetFlag(NodeEnabled, false);
-    a->Detach();
-    EXPECT_EQ(b->GetFlags(), NodeEnabled | NodeEnabledAll);
-}
-
-TEST_F(NodeTest, AttachingUnderADisabledLockedParentReachesTheWholeAttachedSubtree) {
     const std::function<void(Node*, Node*)> attaches[] = {
         [](Node* node, Node* parent) { node->AttachTo(parent); },
         [](Node* node, Node* parent) { node->AttachAsLast(parent); },
         [](Node* node, Node* parent) { node->AttachAfter(parent, parent->GetFirstChild()); },
     };
-    NtProbe* parent = Make("parent");
-    Make("first", parent);
-    parent->SetFlags(NodeLocked | NodeEnabledAll, 0xFFFFFFFFu);
+    n["root"]->SetFlags(NodeLocked | NodeEnabledAll, 0xFFFFFFFFu); // disabled and locked
     for (const auto& attach : attaches) {
         NtProbe* x = Make("x");
         NtProbe* y = Make("y", x);
-        attach(x, parent);
+        attach(x, n["root"]);
         EXPECT_EQ(x->GetFlags(), NodeEnabled | NodeLockedAll);
         EXPECT_EQ(y->GetFlags(), NodeEnabled | NodeLockedAll);
         x->Delete();
     }
 }
 
-TEST_F(NodeTest, TheFlagsPropertyHidesInheritedSelectionAndKindBitsAndLeavesThemAlone) {
+TEST_F(NodeTest, TheFlagsPropertyHidesDerivedBitsAndItsListenersHearEveryValueChildrenFirst) {
     NtProbe* node = Make("node");
     Property* flags = node->FindProperty("flags");
     node->SetFlags(NodeKindPivot | NodeSelected | NodeLockedAll | NodeEnabledAll | NodeEnabled,
@@ -178,11 +168,8 @@ TEST_F(NodeTest, TheFlagsPropertyHidesInheritedSelectionAndKindBitsAndLeavesThem
     flags->WriteValue(*node, &written);
     EXPECT_EQ(node->GetFlags(), NodeKindPivot | NodeSelected | NodeExpanded | NodeLockedAll |
                                     NodeLocked | NodeEnabledAll);
-}
 
-TEST_F(NodeTest, FlagListenersHearChildrenFirstAndValuesThatDifferOnlyOutsideTheMask) {
     NtWatcher* owner = Make<NtWatcher>("owner");
-    Property* flags = Node::classInfo->FindProperty("flags");
     flags->AddListener(
         Property::ListenerOfGiven, owner, nullptr,
         [](Entity*, Entity& object, const uint32_t* oldValue, const uint32_t* newValue) {
@@ -204,105 +191,86 @@ TEST_F(NodeTest, FlagListenersHearChildrenFirstAndValuesThatDifferOnlyOutsideThe
 
 // Tree operations ------------------------------------------------------------------------------
 
-TEST_F(NodeTest, AttachPlacesFirstLastOrAfterASiblingAndMovesAnAttachedNodeWhole) {
+TEST_F(NodeTest, AttachPlacesFirstLastOrAfterASiblingButNeverBelowItself) {
     NtProbe* root = Make("root");
     NtProbe* other = Make("other");
     NtProbe* b = Make("b", other);
     Make("a")->AttachTo(root);
     Make("d")->AttachAsLast(root);
-    b->AttachAfter(root, root->GetFirstChild());
-    Make("c")->AttachAfter(root, b);
+    b->AttachAfter(root, root->GetFirstChild()); // an attached node moves whole
+    NtProbe* c = Make("c");
+    c->AttachAfter(root, b);
     EXPECT_EQ(ChildNames(root), "abcd|dcba");
     EXPECT_EQ(ChildNames(other), "|");
     EXPECT_EQ(root->GetChild(3)->GetName(), "d");
     EXPECT_EQ(root->GetChild(4), nullptr);
-}
 
-TEST_F(NodeTest, AttachingBelowItselfIsRefusedAndReportedByEveryPath) {
-    NtProbe* root = Make("root");
-    NtProbe* node = Make("node", root);
-    NtProbe* grandchild = Make("grandchild", Make("child", node));
+    NtProbe* grandchild = Make("grandchild", Make("child", c));
     const uint32_t grandchildId = grandchild->GetId();
     test::RecordingValidityHook hook;
-    for (Node* under : {static_cast<Node*>(grandchild), static_cast<Node*>(node)}) {
-        node->AttachTo(under);
-        node->AttachAsLast(under);
-        node->AttachAfter(under, nullptr);
-        node->SetParent(under);
+    for (Node* under : {static_cast<Node*>(grandchild), static_cast<Node*>(c)}) {
+        c->AttachTo(under);
+        c->AttachAsLast(under);
+        c->AttachAfter(under, nullptr);
+        c->SetParent(under);
     }
-    node->FindProperty("parent")->WriteValue(*node, &grandchildId);
+    c->FindProperty("parent")->WriteValue(*c, &grandchildId);
     EXPECT_EQ(hook.Messages().size(), 9u);
-    EXPECT_EQ(ChildNames(root), "node|node");
+    EXPECT_EQ(ChildNames(root), "abcd|dcba");
     EXPECT_EQ(grandchild->GetFirstChild(), nullptr);
 }
 
-TEST_F(NodeTest, DetachTellsAncestorsThenTheSubtreeWhileStillLinked) {
-    NtProbe* mid = Make("mid", Make("root"));
-    NtProbe* node = Make("node", mid);
-    Make("leaf", node);
+TEST_F(NodeTest, DetachTellsAncestorsThenTheSubtreeWhileStillLinkedExceptWhenShuttingDown) {
+    auto n = Build("root(mid(node(leaf)))");
     Watch();
-    node->Detach();
+    n["node"]->Detach();
     EXPECT_EQ(events, (Events{"descendant:mid:node:0", "descendant:root:node:0",
                               "parentflags:node:mid:0", "parentflags:leaf:mid:0"}));
-    EXPECT_EQ(ChildNames(mid), "|");
-}
+    EXPECT_EQ(ChildNames(n["mid"]), "|");
 
-TEST_F(NodeTest, WhileShuttingDownDetachAndDeleteStaySilent) {
-    NtProbe* root = Make("root");
-    NtProbe* node = Make("node", root);
-    Make("leaf", node);
-    root->SetFlag(NodeEnabled, false);
-    Watch();
+    n["node"]->AttachTo(n["mid"]);
+    n["root"]->SetFlag(NodeEnabled, false);
+    events.clear();
     EngineState = EngineShuttingDown;
-    node->Detach();
-    EXPECT_EQ(node->GetFlags(), NodeEnabled);
-    node->Delete();
-    root->Delete();
+    n["node"]->Detach();
+    EXPECT_EQ(n["node"]->GetFlags(), NodeEnabled);
+    n["node"]->Delete();
+    n["root"]->Delete();
     EXPECT_TRUE(events.empty());
 }
 
-TEST_F(NodeTest, MoveAfterReordersOnceAndIgnoresMovesThatChangeNothingOrBreakTheTree) {
-    NtProbe* root = Make("root");
-    NtProbe* a = Make("a", root);
-    NtProbe* b = Make("b", root);
-    NtProbe* c = Make("c", root);
-    NtProbe* inner = Make("inner", a);
-    NtProbe* loose = Make("loose");
+TEST_F(NodeTest, MoveAfterReordersOrReparentsOnceAndIgnoresMovesThatChangeNothingOrBreakTheTree) {
+    auto n = Build("root(a(inner) b c) loose");
+    n["root"]->SetIdSystem(0);
     Watch();
-    b->MoveAfter(a);     // already there
-    b->MoveAfter(b);     // after itself
-    a->MoveAfter(inner); // into its own subtree
-    a->MoveAfter(loose); // after a node outside any tree
+    n["b"]->MoveAfter(n["a"]);     // already there
+    n["b"]->MoveAfter(n["b"]);     // after itself
+    n["a"]->MoveAfter(n["inner"]); // into its own subtree
+    n["a"]->MoveAfter(n["loose"]); // after a node outside any tree
     EXPECT_TRUE(events.empty());
-    EXPECT_EQ(loose->GetNext(), nullptr);
-    a->MoveAfter(c);
-    EXPECT_EQ(ChildNames(root), "bca|acb");
-    a->MoveAfter(nullptr);
-    EXPECT_EQ(ChildNames(root), "abc|cba");
+    EXPECT_EQ(n["loose"]->GetNext(), nullptr);
+    n["a"]->MoveAfter(n["c"]);
+    EXPECT_EQ(ChildNames(n["root"]), "bca|acb");
+    n["a"]->MoveAfter(nullptr);
+    EXPECT_EQ(ChildNames(n["root"]), "abc|cba");
     EXPECT_EQ(events, (Events{"reorder:a", "reorder:a"}));
-}
 
-TEST_F(NodeTest, MoveAfterASiblingElsewhereReparentsAndTheIdPropertiesMoveLikeIt) {
-    NtProbe* root = Make("root");
-    root->SetIdSystem(0);
-    NtProbe* locked = Make("locked", root);
-    NtProbe* target = Make("target", locked);
-    NtProbe* node = Make("node", root);
-    locked->SetFlag(NodeLocked, true);
-    Watch();
-    const uint32_t targetId = target->GetId();
-    node->FindProperty("prev")->WriteValue(*node, &targetId);
-    EXPECT_EQ(ChildNames(locked), "targetnode|nodetarget");
-    EXPECT_TRUE(node->HasFlag(NodeLockedAll));
-    EXPECT_EQ(Only("reparent:"), Events{"reparent:node"});
-
-    const uint32_t rootId = root->GetId();
-    Property* parent = node->FindProperty("parent");
-    parent->WriteValue(*node, &rootId);
+    // After a sibling elsewhere, through the "prev" property: a move under its parent.
+    n["c"]->SetFlag(NodeLocked, true);
+    const uint32_t innerId = n["inner"]->GetId();
+    n["inner"]->AttachTo(n["c"]);
+    events.clear();
+    n["b"]->FindProperty("prev")->WriteValue(*n["b"], &innerId);
+    EXPECT_EQ(ChildNames(n["c"]), "innerb|binner");
+    EXPECT_TRUE(n["b"]->HasFlag(NodeLockedAll));
+    EXPECT_EQ(Only("reparent:"), Events{"reparent:b"});
+    const uint32_t rootId = n["root"]->GetId();
+    Property* parent = n["b"]->FindProperty("parent");
+    parent->WriteValue(*n["b"], &rootId);
     uint32_t value = 0;
-    parent->ReadValue(*node, &value);
+    parent->ReadValue(*n["b"], &value);
     EXPECT_EQ(value, rootId);
-    EXPECT_EQ(root->GetFirstChild(), node);
+    EXPECT_EQ(n["root"]->GetFirstChild(), n["b"]);
 }
 
 TEST_F(NodeTest, AttachingMovesIdsIntoTheParentsSystemExceptBelowANodeWithItsOwn) {
@@ -325,99 +293,71 @@ TEST_F(NodeTest, AttachingMovesIdsIntoTheParentsSystemExceptBelowANodeWithItsOwn
     EXPECT_EQ(reference.GetTarget(), child);
 }
 
-TEST_F(NodeTest, GetNextInTreeLeavesASubtreeForTheNextOne) {
-    NtProbe* root = Make("root");
-    NtProbe* a = Make("a", root);
-    NtProbe* leaf = Make("leaf", Make("a1", a));
-    NtProbe* b = Make("b", root);
-    EXPECT_EQ(leaf->GetNextInTree(true), b);
-    EXPECT_EQ(a->GetNextInTree(false), b);
-    EXPECT_EQ(b->GetNextInTree(true), nullptr);
-}
+TEST_F(NodeTest, FindsTestTheLevelsAndTextsTheirOptionsName) {
+    auto n = Build("Top(Self(Child(Grandchild) Later))");
+    n["Grandchild"]->description = "deep one";
 
-TEST_F(NodeTest, FindNodeTestsTheLevelsAndTextsItsOptionsName) {
-    NtProbe* top = Make("Top");
-    NtProbe* self = Make("Self", top);
-    NtProbe* child = Make("Child", self);
-    NtProbe* grandchild = Make("Grandchild", child);
-    grandchild->description = "deep one";
-    NtProbe* later = Make("Later", self);
-
-    EXPECT_EQ(self->FindNode("grandchild", FindAllLevels), grandchild);
-    EXPECT_EQ(self->FindNode("grandchild", 0), nullptr);
-    EXPECT_EQ(self->FindNode("self", 0), nullptr);
-    EXPECT_EQ(self->FindNode("self", FindSelfFirst), self);
-    EXPECT_EQ(self->FindNode("later", FindSelfFirst), later);
-    EXPECT_EQ(self->FindNode("top", FindUpward), top);
-    EXPECT_EQ(child->FindNode("top", FindUpward), nullptr);
-    EXPECT_EQ(child->FindNode("top", FindUpward | FindAllLevels), top);
-    EXPECT_EQ(self->FindNode("GRANDCHILD", FindAllLevels | FindCaseSensitive), nullptr);
+    EXPECT_EQ(n["Self"]->FindNode("grandchild", FindAllLevels), n["Grandchild"]);
+    EXPECT_EQ(n["Self"]->FindNode("grandchild", 0), nullptr);
+    EXPECT_EQ(n["Self"]->FindNode("self", 0), nullptr);
+    EXPECT_EQ(n["Self"]->FindNode("self", FindSelfFirst), n["Self"]);
+    EXPECT_EQ(n["Self"]->FindNode("later", FindSelfFirst), n["Later"]);
+    EXPECT_EQ(n["Self"]->FindNode("top", FindUpward), n["Top"]);
+    EXPECT_EQ(n["Child"]->FindNode("top", FindUpward), nullptr);
+    EXPECT_EQ(n["Child"]->FindNode("top", FindUpward | FindAllLevels), n["Top"]);
+    EXPECT_EQ(n["Self"]->FindNode("GRANDCHILD", FindAllLevels | FindCaseSensitive), nullptr);
     // Each child before its subtree, and that before the next child.
-    EXPECT_EQ(self->FindNode("CHILD", FindAllLevels | FindContains), child);
-    EXPECT_EQ(self->FindNode("ntprobe", FindByClassNameText), child);
-    EXPECT_EQ(self->FindNode("DEEP", FindAllLevels | FindByDescriptionText | FindContains),
-              grandchild);
+    EXPECT_EQ(n["Self"]->FindNode("CHILD", FindAllLevels | FindContains), n["Child"]);
+    EXPECT_EQ(n["Self"]->FindNode("ntprobe", FindByClassNameText), n["Child"]);
+    EXPECT_EQ(n["Self"]->FindNode("DEEP", FindAllLevels | FindByDescriptionText | FindContains),
+              n["Grandchild"]);
 
-    EXPECT_EQ(self->FindByName("grandchild"), nullptr);
-    EXPECT_EQ(self->FindByName("Grandchild"), grandchild);
-    EXPECT_EQ(self->FindChildByName("LATER"), later);
-    EXPECT_EQ(self->FindChildByName("Grandchild"), nullptr);
+    EXPECT_EQ(n["Self"]->FindByName("grandchild"), nullptr);
+    EXPECT_EQ(n["Self"]->FindByName("Grandchild"), n["Grandchild"]);
+    EXPECT_EQ(n["Self"]->FindChildByName("LATER"), n["Later"]);
+    EXPECT_EQ(n["Self"]->FindChildByName("Grandchild"), nullptr);
+    EXPECT_EQ(n["Grandchild"]->GetNextInTree(true), n["Later"]);
+    EXPECT_EQ(n["Child"]->GetNextInTree(false), n["Later"]);
+    EXPECT_EQ(n["Later"]->GetNextInTree(true), nullptr);
 }
 
 // Deletion -------------------------------------------------------------------------------------
 
-TEST_F(NodeTest, DeletionSignalsTheParentFirstWhichSeesItsChildrenGoWhileItIsWhole) {
-    NtWatcher* watcher = Watch();
-    NtProbe* root = Make("root");
-    root->description = "whole";
-    root->SetIdSystem(0);
-    Make("a1", Make("a", root));
-    Make("b", root);
-    const uint32_t rootId = root->GetId();
-    std::string seen;
-    watcher->action = [&seen](Node* node) {
-        if (node->GetName() == "a") {
-            seen = node->GetParent()->GetDescription().Text();
-        }
-    };
-    root->Delete();
-    EXPECT_EQ(Only("deletion:"),
-              (Events{"deletion:root", "deletion:a", "deletion:a1", "deletion:b"}));
-    EXPECT_EQ(seen, "whole");
-    EXPECT_EQ(LookupEntity(rootId), nullptr);
-}
-
-TEST_F(NodeTest, ADeletionHandlerMayDeleteTheNodeItsParentOrItsNextSibling) {
+TEST_F(NodeTest, DeletionSignalsParentsFirstWhileWholeAndHandlersMayDeleteAnyOfTheNodes) {
+    const Events order = {"deletion:root", "deletion:a", "deletion:a1", "deletion:b"};
     const struct {
-        const char* victim;
-        const char* first; // where the deletion starts
+        const char* victim; // deleted by the handler of "a"
+        const char* first;  // where the deletion starts
         Events expected;
     } cases[] = {
-        {"a", "root", {"deletion:root", "deletion:a", "deletion:a1", "deletion:b"}},
-        {"root", "root", {"deletion:root", "deletion:a", "deletion:a1", "deletion:b"}},
+        {"", "root", order},
+        {"a", "root", order},
+        {"root", "root", order},
         {"root", "a", {"deletion:a", "deletion:root", "deletion:a1", "deletion:b"}},
         {"b", "root", {"deletion:root", "deletion:a", "deletion:b", "deletion:a1"}},
     };
     for (const auto& test : cases) {
         NtWatcher* watcher = Watch();
-        NtProbe* root = Make("root");
-        NtProbe* a = Make("a", root);
-        Make("a1", a);
-        NtProbe* b = Make("b", root);
-        const uint64_t rootSerial = root->GetSerial();
-        auto pick = [&](const std::string& name) -> Node* {
-            return name == "a" ? a : name == "b" ? b : root;
-        };
-        const uint64_t victim = pick(test.victim)->GetSerial();
-        watcher->action = [victim](Node* node) {
-            Entity* entity = Entity::FindBySerial(victim);
-            if (node->GetName() == "a" && entity) {
-                entity->Delete();
+        auto n = Build("root(a(a1) b)");
+        n["root"]->description = "whole";
+        n["root"]->SetIdSystem(0);
+        const uint32_t rootId = n["root"]->GetId();
+        const uint64_t rootSerial = n["root"]->GetSerial();
+        const uint64_t victim = *test.victim ? n[test.victim]->GetSerial() : 0;
+        std::string seen;
+        watcher->action = [victim, &seen](Node* node) {
+            if (node->GetName() == "a") {
+                seen = node->GetParent()->GetDescription().Text();
+                if (Entity* entity = Entity::FindBySerial(victim)) {
+                    entity->Delete();
+                }
             }
         };
-        pick(test.first)->Delete();
+        n[test.first]->Delete();
         EXPECT_EQ(Only("deletion:"), test.expected) << test.victim << " from " << test.first;
+        EXPECT_EQ(seen, "whole") << test.victim << " from " << test.first;
         EXPECT_EQ(Entity::FindBySerial(rootSerial), nullptr);
+        EXPECT_EQ(LookupEntity(rootId), nullptr);
         watcher->Delete();
     }
 }
@@ -431,25 +371,36 @@ std::string Successor(std::string name) {
     return name;
 }
 
-TEST(NodeRegistration, MethodsAndThenConstantsTakeTheNamesAfterEntitys) {
+// Scripts name the constants by the short names after their class's methods (the methods are
+// in the golden class dump).
+TEST(SceneRegistration, ConstantsTakeTheNamesAfterTheirClasssMethodsAndTheFirstNameWins) {
     RegisterSceneClasses();
-    ASSERT_EQ(Node::classInfo->GetOwnMethods().size(), 21u);
-    std::string name = Entity::classInfo->GetOwnMethods().back()->GetName();
-    for (const auto& method : Node::classInfo->GetOwnMethods()) {
-        name = Successor(name);
-        EXPECT_EQ(method->GetName(), name);
-    }
-    for (int32_t expected :
-         {1, 32, 64, 16, 4, 8, 2, 0, 1, 2, 256, 512, 1024, 2048, 4096, 8192, 0, 1, 2, 3}) {
-        name = Successor(name);
-        int32_t value = -1;
-        EXPECT_TRUE(FindNamedConstant(name.c_str(), &value)) << name;
-        EXPECT_EQ(value, expected) << name;
-    }
     EXPECT_EQ(RegisterSceneClasses(), 0);
+    const std::pair<ClassInfo*, std::vector<int32_t>> classes[] = {
+        {Node::classInfo,
+         {1, 32, 64, 16, 4, 8, 2, 0, 1, 2, 256, 512, 1024, 2048, 4096, 8192, 0, 1, 2, 3}},
+        {Pivot::classInfo, {1, 2, 0, 1, 2, 3, 4, 5, 6, 7, 8}},
+    };
+    // The first registration of a name wins; names compare exactly.
+    RegisterNamedConstant("TEST_NORMAL", 0);
+    RegisterNamedConstant("TEST_NORMAL", 5);
+    int32_t value = -1;
+    EXPECT_TRUE(FindNamedConstant("TEST_NORMAL", &value));
+    EXPECT_EQ(value, 0);
+    EXPECT_FALSE(FindNamedConstant("test_normal", &value));
+    EXPECT_FALSE(FindNamedConstant(nullptr, &value));
+    for (const auto& [info, values] : classes) {
+        std::string name = info->GetOwnMethods().back()->GetName();
+        for (int32_t expected : values) {
+            name = Successor(name);
+            value = -1;
+            EXPECT_TRUE(FindNamedConstant(name.c_str(), &value)) << name;
+            EXPECT_EQ(value, expected) << name;
+        }
+    }
 }
 
-TEST(NodeRegistration, ScriptMethodsAnswerWithIdsAndFlagWords) {
+TEST(SceneRegistration, NodeScriptMethodsAnswerWithIdsAndFlagWords) {
     RegisterSceneClasses();
     auto* root = static_cast<Node*>(Node::classInfo->CreateInstance());
     auto* child = static_cast<Node*>(Node::classInfo->CreateInstance());

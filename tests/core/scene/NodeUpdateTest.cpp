@@ -1,7 +1,6 @@
-#include "core/scene/SceneClasses.h"
 #include "core/object/ClassInfo.h"
 #include "core/scene/EngineState.h"
-#include "core/scene/Node.h"
+#include "core/scene/SceneClasses.h"
 #include "tests/support/TestClass.h"
 #include "tests/support/TestTree.h"
 
@@ -67,6 +66,7 @@ protected:
     T* Make(const char* name, Node* parent = nullptr) {
         return tree_.Make<T>(name, parent);
     }
+    std::map<std::string, Both*> Build(const char* shape) { return tree_.Build<Both>(shape); }
 
     Updates Walk(Node* root) {
         updates.clear();
@@ -78,44 +78,38 @@ private:
     test::TestTree tree_;
 };
 
-TEST_F(NodeUpdate, TheGameStateAndClassFlagsChooseTheMode) {
-    Both* root = Make("root");
-    Make<Running>("running", root);
-    Make<Stopped>("stopped", root);
-    Make<Neither>("neither", root);
-    EXPECT_EQ(Walk(root), (Updates{"root:1", "running:1"}));
+TEST_F(NodeUpdate, TheGameStateClassFlagsAndOwnEnabledBitsChooseWhatIsUpdated) {
+    auto n = Build("root(a(a1))");
+    Make<Running>("running", n["root"]);
+    Make<Stopped>("stopped", n["root"]);
+    Make<Neither>("neither", n["root"]);
+    n["a"]->SetFlag(NodeEnabled, false); // skips its subtree
+    EXPECT_EQ(Walk(n["root"]), (Updates{"root:1", "running:1"}));
     EXPECT_EQ(lastFrameTime, 0.25f);
     GamePaused = true;
-    EXPECT_EQ(Walk(root), (Updates{"root:2", "stopped:2"}));
+    EXPECT_EQ(Walk(n["root"]), (Updates{"root:2", "stopped:2"}));
     GameRunning = false;
     GamePaused = false;
-    EXPECT_EQ(Walk(root), (Updates{"root:2", "stopped:2"}));
-}
-
-TEST_F(NodeUpdate, ADisabledNodeSkipsItsSubtreeButOnlyItsOwnEnabledBitCounts) {
-    Both* root = Make("root");
-    Both* a = Make("a", root);
-    Make("a1", a);
-    Make("b", root);
-    a->SetFlag(NodeEnabled, false);
-    EXPECT_EQ(Walk(root), (Updates{"root:1", "b:1"}));
-    root->SetFlag(NodeEnabled, false);
-    EXPECT_TRUE(Walk(root).empty());
+    EXPECT_EQ(Walk(n["root"]), (Updates{"root:2", "stopped:2"}));
+    n["root"]->SetFlag(NodeEnabled, false);
+    EXPECT_TRUE(Walk(n["root"]).empty());
     // Below a disabled root, yet enabled itself: a walk that starts there runs.
-    a->SetFlag(NodeEnabled, true);
-    EXPECT_EQ(Walk(a), (Updates{"a:1", "a1:1"}));
+    n["a"]->SetFlag(NodeEnabled, true);
+    EXPECT_EQ(Walk(n["a"]), (Updates{"a:2", "a1:2"}));
 }
 
-TEST_F(NodeUpdate, NodesAttachedDuringAnUpdateAreVisitedInTheSameWalk) {
-    Both* root = Make("root");
-    Both* a = Make("a", root);
-    Make("b", root);
-    a->action = [this, a, root]() {
+TEST_F(NodeUpdate, NodesAttachedOrMovedDuringAnUpdateAreVisitedWhereTheyNowAre) {
+    auto n = Build("root(p(a(a1) b) q)");
+    Both* a = n["a"];
+    a->action = [this, a, &n]() {
         a->action = nullptr;
         Make("child", a);
-        Make("last", root);
+        Make("last", n["root"]);
+        a->AttachTo(n["q"]);
     };
-    EXPECT_EQ(Walk(root), (Updates{"root:1", "a:1", "child:1", "b:1", "last:1"}));
+    // The walk goes on from the sibling that followed a, and meets a again under q.
+    EXPECT_EQ(Walk(n["root"]), (Updates{"root:1", "p:1", "a:1", "a1:1", "child:1", "b:1", "q:1",
+                                        "a:1", "a1:1", "child:1", "last:1"}));
 }
 
 TEST_F(NodeUpdate, AnUpdateMayDeleteItselfItsParentItsNextSiblingOrTheRoot) {
@@ -126,37 +120,11 @@ TEST_F(NodeUpdate, AnUpdateMayDeleteItselfItsParentItsNextSiblingOrTheRoot) {
         {"root", {"root:1", "p:1", "a:1"}},
     };
     for (const auto& [victimName, expected] : cases) {
-        Both* root = Make("root");
-        Both* p = Make("p", root);
-        Both* a = Make("a", p);
-        Make("a1", a);
-        Both* b = Make("b", p);
-        Make("c", p);
-        Make("q", root);
-        const std::map<std::string, Node*> nodes{{"a", a}, {"p", p}, {"b", b}, {"root", root}};
-        const uint64_t victim = nodes.at(victimName)->GetSerial();
-        const uint64_t rootSerial = root->GetSerial();
-        a->action = [victim]() { Entity::FindBySerial(victim)->Delete(); };
-        EXPECT_EQ(Walk(root), expected) << victimName;
-        if (Entity* left = Entity::FindBySerial(rootSerial)) {
-            left->Delete();
-        }
+        auto n = Build("root(p(a(a1) b c) q)");
+        const uint64_t victim = n[victimName]->GetSerial();
+        n["a"]->action = [victim]() { Entity::FindBySerial(victim)->Delete(); };
+        EXPECT_EQ(Walk(n["root"]), expected) << victimName;
     }
-}
-
-TEST_F(NodeUpdate, AnUpdateMayMoveItsNodeAheadInTheWalk) {
-    Both* root = Make("root");
-    Both* p = Make("p", root);
-    Both* a = Make("a", p);
-    Make("a1", a);
-    Make("b", p);
-    Both* q = Make("q", root);
-    a->action = [a, q]() {
-        a->action = nullptr;
-        a->AttachTo(q);
-    };
-    // The walk goes on from the sibling that followed a, and meets a again under q.
-    EXPECT_EQ(Walk(root), (Updates{"root:1", "p:1", "a:1", "a1:1", "b:1", "q:1", "a:1", "a1:1"}));
 }
 
 } // namespace

@@ -1,8 +1,6 @@
 #include "core/scene/Picking.h"
 
-#include "core/object/IdMap.h"
-#include "core/scene/CameraView.h"
-#include "core/scene/Node.h"
+#include "tests/support/FakeCamera.h"
 #include "tests/support/MathExpectations.h"
 #include "tests/support/TestClass.h"
 #include "tests/support/TestTree.h"
@@ -44,24 +42,13 @@ public:
     int tests = 0;
 };
 
-class FakeCamera final : public CameraView {
-public:
-    Matrix4 GetCameraWorldMatrix() override { return {}; }
-    Quaternion GetCameraWorldOrientation() override { return {}; }
-    float GetFarDistance() override { return 500.0f; }
-    Matrix4 GetProjectionMatrix() override { return {}; }
-    void GetScreenRay(float x, float y, Float3& eye, Float3& farPoint) override {
-        eye = Float3(0.0f, 0.0f, -2.0f);
-        farPoint = Float3(x, y, 8.0f);
-    }
-};
-
 class PickingTest : public ::testing::Test {
 protected:
     void SetUp() override {
         TheIdMap().Clear();
         root_ = tree_.Make<Node>("root");
         TheIdMap().SetSceneRoot(0, root_);
+        camera_.SetPose({0.0f, 0.0f, -2.0f}, Quaternion());
     }
     void TearDown() override {
         CurrentCamera = nullptr;
@@ -76,6 +63,7 @@ protected:
     bool Pick() { return query_.PickNode(root_, Float3(), Float3(0.0f, 0.0f, 1.0f)); }
 
     test::TestTree tree_;
+    test::FakeCamera camera_;
     Node* root_ = nullptr;
     PickQuery query_;
 };
@@ -96,31 +84,24 @@ TEST_F(PickingTest, NearestHitWinsAndAHitAtDistanceZeroIsIgnored) {
     EXPECT_FALSE(nothing.PickNode(touching, Float3(), Float3(0.0f, 0.0f, 1.0f)));
 }
 
-TEST_F(PickingTest, DisabledGroupHidesItsWholeSubtree) {
-    Node* group = tree_.Make<Node>("group", root_);
-    FakeDrawable* inside = Drawable(1.0f, Drawable(2.0f, group));
-    FakeDrawable* outside = Drawable(4.0f);
-    group->SetFlag(NodeEnabled, false);
-    EXPECT_TRUE(Pick());
-    EXPECT_EQ(query_.best.node, outside);
-    EXPECT_EQ(inside->tests, 0);
-}
-
-TEST_F(PickingTest, InvisibleOrUnclickableObjectIsSkippedButItsChildrenAreNot) {
+TEST_F(PickingTest, DisabledGroupsHideTheirSubtreeAndHiddenOrInertObjectsOnlyThemselves) {
     query_.Init(1e24f, PickVisibleOnly | PickClickableOnly, 0, 0);
+    Node* group = tree_.Make<Node>("group", root_);
+    FakeDrawable* inside = Drawable(0.5f, Drawable(0.5f, group));
+    group->SetFlag(NodeEnabled, false);
     FakeDrawable* hidden = Drawable(1.0f);
     hidden->visible = false;
     FakeDrawable* inert = Drawable(1.0f);
     inert->renderFlags = 0;
     FakeDrawable* child = Drawable(3.0f, hidden);
+    Drawable(4.0f);
     EXPECT_TRUE(Pick());
     EXPECT_EQ(query_.best.node, child);
-    EXPECT_EQ(hidden->tests + inert->tests, 0);
+    EXPECT_EQ(hidden->tests + inert->tests + inside->tests, 0);
 }
 
 TEST_F(PickingTest, BackdropNeverBeatsASpriteAndZBiasWinsATie) {
-    FakeCamera camera;
-    CurrentCamera = &camera;
+    CurrentCamera = &camera_;
     FakeDrawable* backdrop = Drawable(0.001f);
     backdrop->renderType = RenderTypeBackdrop;
     FakeDrawable* sprite = Drawable(400.0f);
@@ -152,13 +133,14 @@ TEST_F(PickingTest, FortyHitsListTheFirstThirtyTwoWhileTheBestIsTheNearestOfAll)
     EXPECT_EQ(query_.best.distance, 61.0f);
 }
 
-TEST_F(PickingTest, ScreenPickSortsTheHitsAndPlacesTheHitPointAtTheNearestPart) {
-    FakeCamera camera;
+TEST_F(PickingTest, ScreenPickSortsTheHitsAndPlacesTheHitPointAtTheNearestPartOrNowhere) {
     EXPECT_FALSE(query_.PickFromScreen(0.0f, 0.0f)); // no camera
-    CurrentCamera = &camera;
-    Drawable(7.0f)->part = 4;
+    CurrentCamera = &camera_;
+    FakeDrawable* far = Drawable(7.0f);
+    far->part = 4;
     Drawable(2.0f); // nearest, but names no part
-    Drawable(5.0f)->part = 9;
+    FakeDrawable* middle = Drawable(5.0f);
+    middle->part = 9;
     EXPECT_TRUE(query_.PickFromScreen(0.0f, 0.0f));
     ASSERT_EQ(query_.hitCount, 3);
     EXPECT_EQ(query_.hits[0].distance, 2.0f);
@@ -168,16 +150,8 @@ TEST_F(PickingTest, ScreenPickSortsTheHitsAndPlacesTheHitPointAtTheNearestPart) 
     EXPECT_EQ(query_.best.part, 9);
     EXPECT_TRUE(query_.hasWorldHitPoint);
     ExpectNear(query_.worldHitPoint, {0.0f, 0.0f, 3.0f});
-}
-
-TEST_F(PickingTest, ScreenPickWithoutAPartLeavesNoStaleHitPoint) {
-    FakeCamera camera;
-    CurrentCamera = &camera;
-    FakeDrawable* drawable = Drawable(5.0f);
-    drawable->part = 1;
-    ASSERT_TRUE(query_.PickFromScreen(0.0f, 0.0f));
-    ASSERT_TRUE(query_.hasWorldHitPoint);
-    drawable->part = -1;
+    // Without a part among the hits no stale hit point is left.
+    far->part = middle->part = -1;
     EXPECT_TRUE(query_.PickFromScreen(0.0f, 0.0f));
     EXPECT_FALSE(query_.hasWorldHitPoint);
     ExpectNear(query_.worldHitPoint, {0.0f, 0.0f, 0.0f});

@@ -1,9 +1,7 @@
 #include "core/object/Signals.h"
 
-#include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
 #include "core/object/ValueBinding.h"
-#include "core/scene/Node.h"
 #include "core/scene/NodeSignals.h"
 #include "tests/support/RecordingValidityHook.h"
 #include "tests/support/TestClass.h"
@@ -25,9 +23,9 @@ Calls calls;
 
 // The class table keeps its entries for the whole run, so each class-delivery test has a
 // signal name of its own.
-const char* const handledSignals[] = {"ping",        "inner",        "Start",     "disabled",
-                                      "classorder",  "derivedorder", "classstop", "viabase",
-                                      "classdelete", "classcreate",  "subtree"};
+const char* const handledSignals[] = {"ping",     "inner",       "Start",
+                                      "disabled", "classorder",  "classstop",
+                                      "viabase",  "classdelete", "subtree"};
 
 // Records its label and runs its action for every signal it handles.
 class SgReceiver : public TestClass<SgReceiver, Node> {
@@ -93,57 +91,45 @@ protected:
     }
 
     bool result_ = true;
-
-private:
     test::TestTree tree_;
 };
 
-// Tables ---------------------------------------------------------------------------------------
-
-TEST_F(Signals, ListenersAreCalledInOrderOfAdditionAndRemovingOneKeepsTheOther) {
+TEST_F(Signals, ListenersHearTheirExactNameInOrderOfAdditionUntilRemovedOrDestroyed) {
+    EXPECT_TRUE(SendSignal("nobody listens", nullptr, false));
     SgReceiver* a = Listener("a");
+    AddSignalListener("ping", Make<SgPlain>("plain")); // without a handler: skipped
     Listener("b");
     EXPECT_EQ(Send("ping"), (Calls{"a", "b"}));
+    EXPECT_TRUE(result_);
     RemoveSignalListener("ping", a);
     EXPECT_EQ(Send("ping"), (Calls{"b"}));
-}
 
-TEST_F(Signals, SignalNamesAreExactWhileTheMethodIsFoundIgnoringCase) {
     // The method is "Start": both entries find it, but each name hears only itself.
     SgReceiver* r = Listener("r", "Start");
     AddSignalListener("start", r);
     EXPECT_EQ(Send("start"), (Calls{"r"}));
     EXPECT_EQ(Send("Start"), (Calls{"r"}));
     EXPECT_EQ(Send("START"), Calls{});
-}
-
-TEST_F(Signals, ADestroyedEntityLeavesNoEntryUnderAnyName) {
-    SgReceiver* gone = Listener("gone");
-    AddSignalListener("start", gone);
-    Listener("kept");
-    gone->Delete();
-    EXPECT_EQ(GetSignalListenerCount("ping"), 1);
+    AddSignalListener("ping", r);
+    r->Delete();
+    EXPECT_EQ(GetSignalListenerCount("ping"), 2);
     EXPECT_EQ(GetSignalListenerCount("start"), 0);
-    EXPECT_EQ(Send("ping"), (Calls{"kept"}));
+    EXPECT_EQ(Send("ping"), (Calls{"b"}));
 }
 
-TEST_F(Signals, ARegistrationThroughABaseMethodReachesTheBaseAndEveryDerivedClass) {
-    Make("base");
-    Make<SgDerived>("derived");
+TEST_F(Signals, ListenersComeFirstThenClassInstancesOwnBeforeDerivedInRegistrationOrder) {
     Make<SgCousin>("cousin");
+    Make<SgDerived>("derived");
+    Make("first");
+    Make("second");
     Make<SgPlain>("plain");
+    Listener("listener", "classorder");
+    RegisterClassSignal("classorder", SgReceiver::classInfo);
+    EXPECT_EQ(Send("classorder"),
+              (Calls{"listener", "first", "second", "listener", "derived", "cousin"}));
+    // Registered through a derived class's inherited method: the base and every derived class.
     RegisterClassSignal("viabase", SgDerived::classInfo);
-    EXPECT_EQ(Send("viabase"), (Calls{"base", "derived", "cousin"}));
-}
-
-// Delivery -------------------------------------------------------------------------------------
-
-TEST_F(Signals, AListenerWithoutAMethodIsSkippedAndASignalNobodyHearsSucceeds) {
-    EXPECT_TRUE(SendSignal("nobody listens", nullptr, false));
-    AddSignalListener("ping", Make<SgPlain>("plain"));
-    Listener("r");
-    EXPECT_EQ(Send("ping"), (Calls{"r"}));
-    EXPECT_TRUE(result_);
+    EXPECT_EQ(Send("viabase"), (Calls{"first", "second", "listener", "derived", "cousin"}));
 }
 
 TEST_F(Signals, NodesThatAreNotFullyEnabledReceiveOnlyWhenForced) {
@@ -157,23 +143,7 @@ TEST_F(Signals, NodesThatAreNotFullyEnabledReceiveOnlyWhenForced) {
     EXPECT_EQ(Send("disabled", true), (Calls{"off", "on", "off", "under"}));
 }
 
-TEST_F(Signals, ListenersAreServedBeforeClassInstances) {
-    Make("instance");
-    Listener("listener", "classorder");
-    RegisterClassSignal("classorder", SgReceiver::classInfo);
-    EXPECT_EQ(Send("classorder"), (Calls{"listener", "instance", "listener"}));
-}
-
-TEST_F(Signals, DerivedInstancesReceiveAfterAllOfTheOwnersOwn) {
-    Make<SgCousin>("cousin");
-    Make<SgDerived>("derived");
-    Make("first");
-    Make("second");
-    RegisterClassSignal("derivedorder", SgReceiver::classInfo);
-    EXPECT_EQ(Send("derivedorder"), (Calls{"first", "second", "derived", "cousin"}));
-}
-
-TEST_F(Signals, AListenerStopKeepsClassesFromReceivingAndLeavesTheFlagClear) {
+TEST_F(Signals, AStopEndsTheDeliveryAndOnlyANestedSendSeesItOrLosesIt) {
     RegisterClassSignal("classstop", SgReceiver::classInfo);
     SgReceiver* stopper = Listener("stopper", "classstop");
     stopper->action = [](void*) { StopSignal(); };
@@ -186,35 +156,34 @@ TEST_F(Signals, AListenerStopKeepsClassesFromReceivingAndLeavesTheFlagClear) {
     CallSignalOnClassInstances(SgReceiver::classInfo,
                                SgReceiver::classInfo->FindMethod("ping", false), nullptr, false);
     EXPECT_EQ(calls, (Calls{"stopper", "instance"}));
-}
 
-TEST_F(Signals, AStopBeforeANestedSendIsSeenAfterItReturns) {
-    Listener("outer")->action = [](void*) {
-        StopSignal();
-        SendSignal("inner", nullptr, false);
-    };
-    Listener("next");
-    Listener("inner", "inner");
-    EXPECT_EQ(Send("ping"), (Calls{"outer", "inner"}));
-    EXPECT_FALSE(result_);
-}
-
-TEST_F(Signals, AStoppedNestedSendLosesTheOuterStop) {
-    bool nested = true;
-    Listener("outer")->action = [&nested](void*) {
-        StopSignal();
-        nested = SendSignal("inner", nullptr, false);
-    };
-    Listener("next");
-    Listener("inner", "inner")->action = [](void*) { StopSignal(); };
-    EXPECT_EQ(Send("ping"), (Calls{"outer", "inner", "next"}));
-    EXPECT_FALSE(nested);
-    EXPECT_TRUE(result_);
+    // A stop before a nested send is seen after it returns; a stopped nested send loses it.
+    for (bool innerStops : {false, true}) {
+        bool nested = true;
+        SgReceiver* outer = Listener("outer");
+        outer->action = [&nested](void*) {
+            StopSignal();
+            nested = SendSignal("inner", nullptr, false);
+        };
+        SgReceiver* next = Listener("next");
+        SgReceiver* inner = Listener("inner", "inner");
+        if (innerStops) {
+            inner->action = [](void*) { StopSignal(); };
+        }
+        const Calls expected =
+            innerStops ? Calls{"outer", "inner", "next"} : Calls{"outer", "inner"};
+        EXPECT_EQ(Send("ping"), expected) << innerStops;
+        EXPECT_EQ(nested, !innerStops);
+        EXPECT_EQ(result_, innerStops);
+        for (Node* node : {outer, next, inner}) {
+            node->Delete();
+        }
+    }
 }
 
 // Receivers that change what is being walked ---------------------------------------------------
 
-TEST_F(Signals, AListenerMayDeleteItselfOrTheNextListener) {
+TEST_F(Signals, ListenersMayDeleteThemselvesOrTheNextAndThoseAddedWaitForTheNextSignal) {
     SgReceiver* a = Listener("a");
     AddSignalListener("ping", a);
     SgReceiver* b = Listener("b");
@@ -224,73 +193,47 @@ TEST_F(Signals, AListenerMayDeleteItselfOrTheNextListener) {
         a->Delete();
     };
     EXPECT_EQ(Send("ping"), (Calls{"a", "c"}));
-}
 
-TEST_F(Signals, ListenersAddedDuringDeliveryWaitForTheNextSignal) {
-    SgReceiver* a = Listener("a");
+    SgReceiver* d = Listener("d");
     SgReceiver* late = Make("late");
-    a->action = [a, late](void*) {
+    d->action = [d, late](void*) {
         AddSignalListener("ping", late);
-        AddSignalListener("ping", a);
-        a->action = nullptr;
+        AddSignalListener("ping", d);
+        d->action = nullptr;
     };
-    Listener("b");
-    EXPECT_EQ(Send("ping"), (Calls{"a", "b"}));
-    EXPECT_EQ(Send("ping"), (Calls{"a", "b", "late", "a"}));
+    EXPECT_EQ(Send("ping"), (Calls{"c", "d"}));
+    EXPECT_EQ(Send("ping"), (Calls{"c", "d", "late", "d"}));
 }
 
-TEST_F(Signals, AnInstanceMayDeleteOthersOfTheClassBeingWalked) {
+TEST_F(Signals, InstancesMayDeleteOthersOfTheClassAndThoseCreatedWaitForTheNextSignal) {
     SgReceiver* first = Make("first");
     SgReceiver* second = Make("second");
     Make("third");
     SgDerived* doomed = Make<SgDerived>("doomed");
     Make<SgDerived>("derived");
-    // One already called, one still to come: neither may shift the walk.
-    second->action = [first, doomed](void*) {
+    // One already called, one still to come: neither may shift the walk. Then enough new ones to
+    // move the instance list.
+    second->action = [this, first, second, doomed](void*) {
         first->Delete();
         doomed->Delete();
+        for (int i = 0; i < 32; ++i) {
+            Make("new");
+        }
+        second->action = nullptr;
     };
     RegisterClassSignal("classdelete", SgReceiver::classInfo);
     EXPECT_EQ(Send("classdelete"), (Calls{"first", "second", "third", "derived"}));
 }
 
-TEST_F(Signals, InstancesCreatedDuringDeliveryWaitForTheNextSignal) {
-    SgReceiver* first = Make("first");
-    first->action = [this, first](void*) {
-        for (int i = 0; i < 32; ++i) { // enough to move the instance list
-            Make("new");
-        }
-        first->action = nullptr;
-    };
-    Make("second");
-    RegisterClassSignal("classcreate", SgReceiver::classInfo);
-    EXPECT_EQ(Send("classcreate"), (Calls{"first", "second"}));
-}
-
-// Subtree calls --------------------------------------------------------------------------------
-
-TEST_F(Signals, SubtreeCallsGoDepthFirstAndSkipSubtreesThatAreNotEnabled) {
-    SgReceiver* root = Make("root");
-    Make("a1", Make("a", root));
-    SgReceiver* b = Make("b", root);
-    Make("b1", b);
-    Make("c", root);
-    b->SetFlag(NodeEnabled, false);
-    EXPECT_EQ(Subtree(root, false), (Calls{"root", "a", "a1", "c"}));
-    EXPECT_EQ(Subtree(root, true), (Calls{"root", "a", "a1", "b", "b1", "c"}));
-}
-
-TEST_F(Signals, ASubtreeHandlerMayDeleteALaterSiblingOrItsOwnNode) {
-    SgReceiver* root = Make("root");
-    SgReceiver* a = Make("a", root);
-    SgReceiver* b = Make("b", root);
-    Make("b1", b);
-    SgReceiver* c = Make("c", root);
-    Make("c1", c);
-    Make("d", root);
-    a->action = [b](void*) { b->Delete(); };
-    c->action = [c](void*) { c->Delete(); };
-    EXPECT_EQ(Subtree(root, false), (Calls{"root", "a", "c", "d"}));
+TEST_F(Signals, SubtreeCallsGoDepthFirstSkipDisabledSubtreesAndSurviveDeletions) {
+    auto n = tree_.Build<SgReceiver>("root(a(a1) b(b1) c(c1) d)");
+    n["b"]->SetFlag(NodeEnabled, false);
+    EXPECT_EQ(Subtree(n["root"], false), (Calls{"root", "a", "a1", "c", "c1", "d"}));
+    EXPECT_EQ(Subtree(n["root"], true), (Calls{"root", "a", "a1", "b", "b1", "c", "c1", "d"}));
+    // A handler may delete a later sibling or its own node.
+    n["a"]->action = [&n](void*) { n["b"]->Delete(); };
+    n["c"]->action = [&n](void*) { n["c"]->Delete(); };
+    EXPECT_EQ(Subtree(n["root"], true), (Calls{"root", "a", "a1", "c", "d"}));
 }
 
 TEST(SignalArgs, HoldsSixteenValuesAndDropsTheRestWithOneReport) {

@@ -1,20 +1,13 @@
 #include "core/scenefile/SceneLoader.h"
 
-#include "core/filesystem/MemoryFileSystem.h"
-#include "core/object/ClassInfo.h"
-#include "core/object/IdMap.h"
-#include "core/scene/EngineState.h"
-#include "core/scene/Node.h"
 #include "core/scenefile/ClassReplacement.h"
 #include "core/scenefile/SceneReferences.h"
 #include "core/scenefile/SceneVersionUpgrade.h"
-#include "tests/core/scenefile/SceneLoadingTestSupport.h"
+#include "tests/core/scenefile/SceneTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/RecordingDialogHook.h"
 
 #include <gtest/gtest.h>
-#include <string>
-#include <vector>
 
 namespace quarn {
 namespace {
@@ -38,47 +31,53 @@ protected:
                               const std::string& lines = "") {
         return "obj" + id + " {\n\tclass = \"" + className + "\"\n" + lines + "}\n";
     }
-    static SlItem* Item(uint32_t id) { return dynamic_cast<SlItem*>(LookupEntity(id)); }
+    static SlItem* Item(uint32_t id) { return static_cast<SlItem*>(LookupEntity(id)); }
     static int LiveNodes() { return Node::classInfo->GetInstanceCountRecursive(); }
 };
 
 TEST_F(SceneLoading, AHandWrittenSceneBecomesItsTreeWithTypedValues) {
-    Node* root = Load(Scene(44, Object("1", "Node", "\tparent = 0\n") +
-                                    Object("2", "SlItem",
-                                           "\tparent = 1\n\tcount = 7\n\tspeed = 2.50\n"
-                                           "\ton = 1\n\tlabel = \"two\nlines\"\n"
-                                           "\toffset = 1.000000,-2.500000,3.000000\n"
-                                           "\ttarget = 3\n\tunknown = 5\n") +
-                                    Object("3", "SlItem",
-                                           "\tparent = 1\n\tprev = 2\n"
-                                           "\ttarget = 1-2\n") +
-                                    Object("4", "Node", "\tparent = 3\n")));
+    test::CapturingLogSink log;
+    Node* root =
+        Load(Scene(44, Object("1", "Node", "\tparent = 0\n") +
+                           Object("2", "SlItem",
+                                  "\tparent = 1\n\tcount = 7\n\tspeed = 2.50\n"
+                                  "\ton = 1\n\tlabel = \"two\nlines\"\n"
+                                  "\toffset = 1.000000,-2.500000,3.000000\n"
+                                  "\ttarget = 3\n\tunknown = 5\n") +
+                           Object("3", "SlItem",
+                                  "\tparent = 1\n\tprev = 2\n"
+                                  "\ttarget = 1-2\n") +
+                           Object("4", "NoSuchClass", "\tparent = 3\n\tcount = 3\n") +
+                           Object("5", "SlItem", "\tparent = 1\n\tprev = 3\n\ttarget = 0\n")));
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(root->GetId(), 1u);
-    ASSERT_EQ(root->GetChildCount(), 2);
+    ASSERT_EQ(root->GetChildCount(), 3);
     SlItem* two = Item(2);
     SlItem* three = Item(3);
     ASSERT_TRUE(two && three);
     EXPECT_EQ(root->GetChild(0), two);
     EXPECT_EQ(root->GetChild(1), three);
-    EXPECT_EQ(LookupEntity(4), three->GetFirstChild());
     EXPECT_EQ(two->count, 7);
     EXPECT_FLOAT_EQ(two->speed, 2.5f);
     EXPECT_TRUE(two->on);
     EXPECT_EQ(two->label, "two\nlines");
     EXPECT_FLOAT_EQ(two->offset.y, -2.5f);
-    // A forward reference, and one with a port.
+    // A forward reference, one with a port, and none.
     EXPECT_EQ(two->target.value, 3u);
     EXPECT_EQ(three->target.value, 1u | 2u << PortShift);
+    EXPECT_EQ(Item(5)->target.value, 0u);
+    EXPECT_EQ(GetPendingReferenceCount(), 0);
+    // An unknown class makes a plain node and is logged.
+    ASSERT_EQ(LookupEntity(4), three->GetFirstChild());
+    EXPECT_EQ(three->GetFirstChild()->GetClass(), Node::classInfo);
+    EXPECT_TRUE(log.Contains("Unknown classtype: NoSuchClass"));
 }
 
-TEST_F(SceneLoading, OldVersionsAreRefusedAndNewerOnesLoadAfterAWarning) {
+TEST_F(SceneLoading, OldVersionsAreRefusedNewerOnesWarnedAndClassNamesMappedByVersion) {
     test::RecordingDialogHook dialogs;
     const int before = LiveNodes();
     EXPECT_EQ(Load(Scene(14, Object("1", "SlItem"))), nullptr);
     EXPECT_EQ(LiveNodes(), before);
-    EXPECT_TRUE(dialogs.Dialogs().empty());
-
     EXPECT_NE(Load(Scene(15, Object("1", "SlItem"))), nullptr);
     EXPECT_TRUE(dialogs.Dialogs().empty());
     EXPECT_NE(Load(Scene(45, Object("1", "SlItem"))), nullptr);
@@ -86,17 +85,11 @@ TEST_F(SceneLoading, OldVersionsAreRefusedAndNewerOnesLoadAfterAWarning) {
     EXPECT_EQ(dialogs.Dialogs()[0].title, "Warning");
     EXPECT_EQ(dialogs.Dialogs()[0].text,
               "Scene is made with a newer version of this editor, errors may occur.");
-}
 
-TEST_F(SceneLoading, ClassNamesAreMappedByTheFileVersion) {
+    // Class names are mapped by the file version, exactly.
     EXPECT_STREQ(MapLegacyClassName("SoundSource", 43), "SoundEmitter");
     EXPECT_STREQ(MapLegacyClassName("SoundSource", 44), "SoundSource");
-    EXPECT_STREQ(MapLegacyClassName("Joint2D", 15), "JointPin2D");
-    EXPECT_STREQ(MapLegacyClassName("Profiler", 43), "OnlineProfiler");
-    EXPECT_STREQ(MapLegacyClassName("Layer", 24), "ContainerBox");
-    EXPECT_STREQ(MapLegacyClassName("Layer", 25), "Layer");
     EXPECT_STREQ(MapLegacyClassName("layer", 24), "layer");
-
     ClassInfo* container = SlNamed<1>::Ensure("ContainerBox");
     ClassInfo* layer = SlNamed<2>::Ensure("Layer");
     EXPECT_EQ(Load(Scene(24, Object("1", "Layer")))->GetClass(), container);
@@ -107,45 +100,28 @@ TEST_F(SceneLoading, ClassNamesAreMappedByTheFileVersion) {
     }
 }
 
-TEST_F(SceneLoading, AnUnknownClassMakesAPlainNodeAndIsLogged) {
-    test::CapturingLogSink log;
-    Node* node = Load(Scene(44, Object("1", "NoSuchClass", "\tcount = 3\n")));
-    ASSERT_NE(node, nullptr);
-    EXPECT_EQ(node->GetClass(), Node::classInfo);
-    EXPECT_TRUE(log.Contains("Unknown classtype: NoSuchClass"));
-}
-
-TEST_F(SceneLoading, ATakenIdGivesTheNextFreeOneAndReferencesFollowTheRemap) {
-    Node* holder = Make();
+TEST_F(SceneLoading, ATakenIdGivesTheNextFreeOneUnlessFileIdsAreForcedAndReferencesFollow) {
+    SlItem* holder = Make<SlItem>();
     ASSERT_EQ(holder->GetId(), 1u);
-    Node* root = Load(Scene(44, Object("1", "SlItem", "\ttarget = 2\n") +
-                                    Object("2", "SlItem", "\tparent = 1\n\ttarget = 1\n")));
+    const std::string scene = Scene(44, Object("1", "SlItem", "\ttarget = 2\n") +
+                                            Object("2", "SlItem", "\tparent = 1\n\ttarget = 1\n"));
+    auto* root = static_cast<SlItem*>(Load(scene));
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(LookupEntity(1), holder);
     EXPECT_EQ(root->GetId(), 2u);
-    Node* second = root->GetFirstChild();
+    auto* second = static_cast<SlItem*>(root->GetFirstChild());
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(second->GetId(), 3u);
-    EXPECT_EQ(static_cast<SlItem*>(root)->target.value, 3u);
-    EXPECT_EQ(static_cast<SlItem*>(second)->target.value, 2u);
-}
+    EXPECT_EQ(root->target.value, 3u);
+    EXPECT_EQ(second->target.value, 2u);
 
-TEST_F(SceneLoading, ForcedFileIdsAreTakenFromTheirHolder) {
-    SlItem* holder = Make<SlItem>();
-    ASSERT_EQ(holder->GetId(), 1u);
-    Node* loaded = Load(Scene(44, Object("1", "SlItem", "\tcount = 2\n")),
-                        SceneKeepUnmappedIds | SceneForceFileIds);
-    ASSERT_NE(loaded, nullptr);
-    EXPECT_EQ(loaded->GetId(), 1u);
-    EXPECT_EQ(LookupEntity(1), loaded);
+    // Forced: the ids are taken from their holders.
+    root = static_cast<SlItem*>(Load(scene, SceneKeepUnmappedIds | SceneForceFileIds));
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(LookupEntity(1), root);
     EXPECT_EQ(holder->GetId(), 0u);
-}
-
-TEST_F(SceneLoading, AReferenceOfZeroIsNoneAndNothingIsLeftPending) {
-    SlItem* item = static_cast<SlItem*>(Load(Scene(44, Object("1", "SlItem", "\ttarget = 0\n"))));
-    ASSERT_NE(item, nullptr);
-    EXPECT_EQ(item->target.value, 0u);
-    EXPECT_EQ(GetPendingReferenceCount(), 0);
+    EXPECT_EQ(LookupEntity(2), root->GetFirstChild());
+    EXPECT_EQ(root->target.value, 2u);
 }
 
 TEST_F(SceneLoading, NodesWithoutAParentHangUnderTheLoadParentInFileOrder) {
@@ -220,35 +196,19 @@ TEST_F(SceneLoading, APendingReferenceOfANodeDeletedDuringTheLoadIsDropped) {
     EXPECT_EQ(GetPendingReferenceCount(), 0);
 }
 
-TEST_F(SceneLoading, TransientPropertiesAreReadOnlyWhenAsked) {
-    const std::string scene = Scene(44, Object("1", "SlItem", "\tcache = 9\n"));
-    EXPECT_EQ(static_cast<SlItem*>(Load(scene))->cache, 0);
-    EXPECT_EQ(
-        static_cast<SlItem*>(Load(scene, SceneKeepUnmappedIds | SceneTransientProperties))->cache,
-        9);
-}
-
 TEST_F(SceneLoading, OlderNodesAreUpgradedStepByStepWhileTheStateSaysLoading) {
-    auto* item = static_cast<SlItem*>(Load(Scene(40, Object("1", "SlItem", "\tcount = 1\n"))));
+    const std::string scene = Scene(40, Object("1", "SlItem", "\tcount = 1\n\tcache = 9\n"));
+    auto* item = static_cast<SlItem*>(Load(scene));
     ASSERT_NE(item, nullptr);
     EXPECT_EQ(item->upgrades, (std::vector<int>{40, 41, 42, 43}));
     EXPECT_EQ(item->initCalls, 1);
     EXPECT_EQ(item->stateWhileLoading, EngineLoading);
     EXPECT_EQ(EngineState, EngineRunning);
-}
-
-TEST_F(SceneLoading, LoadSceneFileReadsThroughTheFileSystem) {
-    MemoryFileSystem files;
-    files.Add("level.scene", Scene(44, Object("1", "SlItem", "\tcount = 4\n")));
-    SetFileSystem(&files);
-    auto* item = static_cast<SlItem*>(
-        LoadSceneFile("level.scene", 0, SceneKeepUnmappedIds, nullptr, nullptr, nullptr));
-    EXPECT_EQ(LoadSceneFile("missing.scene", 0, 1, nullptr, nullptr, nullptr), nullptr);
-    SetFileSystem(nullptr);
-    ASSERT_NE(item, nullptr);
-    Keep(item);
-    EXPECT_EQ(item->count, 4);
-    EXPECT_EQ(files.LiveFiles(), 0);
+    // Transient properties are read only when asked.
+    EXPECT_EQ(item->cache, 0);
+    EXPECT_EQ(
+        static_cast<SlItem*>(Load(scene, SceneKeepUnmappedIds | SceneTransientProperties))->cache,
+        9);
 }
 
 TEST_F(SceneLoading, MissingReferencesAreReportedOnceWithEachId) {

@@ -1,37 +1,16 @@
 #include "core/scenefile/SceneSaver.h"
 
-#include "core/filesystem/FileSystem.h"
-#include "core/filesystem/MemoryFileSystem.h"
-#include "core/object/ClassInfo.h"
-#include "core/object/IdMap.h"
-#include "core/object/PropertyScalar.h"
-#include "core/scene/Node.h"
 #include "core/scenefile/VersionControl.h"
-#include "tests/core/scenefile/SceneLoadingTestSupport.h"
+#include "tests/core/scenefile/SceneTestSupport.h"
 
 #include <gtest/gtest.h>
-#include <string>
 
 namespace quarn {
 namespace {
 
+using test::EditorSave;
 using test::SlItem;
 using test::SlNamed;
-
-constexpr uint32_t EditorSave = SceneKeepUnmappedIds | SceneSystemZeroPaths | SceneWriteRoot;
-
-// More properties than the compact form can number.
-class SlMany : public test::TestClass<SlMany, Node> {
-public:
-    static constexpr const char* Name = "SlMany";
-    static void Declare(ClassInfo& info) {
-        for (int index = 0; index < 255; ++index) {
-            std::string name = "p";
-            name += std::to_string(index);
-            info.AddProperty(name.c_str(), std::make_unique<PropertyInt>());
-        }
-    }
-};
 
 class SceneSaving : public test::SceneTestBase {
 protected:
@@ -61,21 +40,19 @@ TEST_F(SceneSaving, TheRootIsWrittenOnlyWhenAskedAndChildrenFollowTheirParent) {
     EXPECT_EQ(WriteScene(*root, EditorSave & ~SceneWriteRoot),
               "version = 44\nidsystem = 0\nnum_nodes = 3\n"
               "obj2 {\n\tclass = \"SlItem\"\n\tname = \"\"\n\tparent = 1\n\tflags = 1\n"
-              "\tcount = 3\n\tlabel = \"a b\"\n\toffset = 0.000000,0.000000,0.000000\n}\n"
+              "\tcount = 3\n\tlabel = \"a b\"\n\toffset = 0.000000,0.000000,0.000000\n"
+              "\ttag = \n\ttarget = 0\n}\n"
               "obj3 {\n\tclass = \"Node\"\n\tname = \"\"\n\tparent = 2\n\tflags = 1\n}\n"
               "obj4 {\n\tclass = \"SlItem\"\n\tname = \"\"\n\tparent = 1\n\tprev = 2\n"
               "\tflags = 1\n\tlabel = \"\"\n\toffset = 0.000000,0.000000,0.000000\n"
-              "\ttarget = 2-1\n}\n");
+              "\ttag = \n\ttarget = 2-1\n}\n");
     const std::string withRoot = WriteScene(*root, EditorSave);
     EXPECT_EQ(withRoot.rfind("version = 44\nidsystem = 0\nnum_nodes = 4\nobj1 {\n", 0), 0u);
     EXPECT_EQ(Count(withRoot, "\nobj"), 4u);
-}
-
-TEST_F(SceneSaving, TransientPropertiesAreWrittenOnlyWhenAsked) {
-    auto* item = Make<SlItem>();
-    item->cache = 5;
-    EXPECT_EQ(WriteScene(*item, EditorSave).find("cache"), std::string::npos);
-    EXPECT_NE(WriteScene(*item, EditorSave | SceneTransientProperties).find("\tcache = 5\n"),
+    // Transient properties only when asked.
+    static_cast<SlItem*>(root->GetFirstChild())->cache = 5;
+    EXPECT_EQ(WriteScene(*root, EditorSave).find("cache"), std::string::npos);
+    EXPECT_NE(WriteScene(*root, EditorSave | SceneTransientProperties).find("\tcache = 5\n"),
               std::string::npos);
 }
 
@@ -127,6 +104,10 @@ bool refuseSaves(const char*, int mode) {
     return mode != VersionControlSaveMode;
 }
 
+bool refuseAll(const char*, int) {
+    return false;
+}
+
 TEST_F(SceneSaving, AFailedSaveLeavesTheOldFileAsItWas) {
     Node* root = MakeTree();
     MemoryFileSystem files;
@@ -134,12 +115,17 @@ TEST_F(SceneSaving, AFailedSaveLeavesTheOldFileAsItWas) {
     files.MarkReadOnly("locked.scene");
     EXPECT_FALSE(SaveSceneFile("locked.scene", *root, 0, EditorSave));
 
-    SetVersionControlHooks(refuseSaves, nullptr);
+    // Every file may be saved and edited unless the version-control hooks refuse.
+    EXPECT_TRUE(VersionControlOpenForEdit("a.branch", 1));
+    EXPECT_EQ(GetVersionControl(), nullptr);
+    SetVersionControlHooks(refuseSaves, refuseAll);
     EXPECT_FALSE(SaveSceneFile("refused.scene", *root, 0, EditorSave));
+    EXPECT_FALSE(VersionControlOpenForEdit("a.branch", 1));
     SetVersionControlHooks(nullptr, nullptr);
+    EXPECT_TRUE(VersionControlCheckSave(nullptr, VersionControlSaveMode));
 
     // Numbers past what one byte of the compact form holds would be lost.
-    Make<SlMany>(root);
+    Make<test::SlMany>(root);
     EXPECT_FALSE(SaveSceneFile("lossy.scn", *root, 0, EditorSave | SceneCompact));
     EXPECT_TRUE(SaveSceneFile("fine.scene", *root, 0, EditorSave));
 

@@ -1,20 +1,21 @@
 #include "core/scenefile/SceneTextFormat.h"
 
-#include "core/io/BufferFile.h"
-#include "core/io/MemoryOutputStream.h"
-#include "core/object/IdMap.h"
-#include "tests/core/scenefile/SceneFormatTestSupport.h"
+#include "tests/core/scenefile/SceneTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
 
 #include <gtest/gtest.h>
+#include <iterator>
+#include <map>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quarn {
 namespace {
 
-using test::OwnedBufferFile;
-using test::SfThing;
+using test::SlItem;
+using Lines = std::vector<std::pair<std::string, std::string>>;
 
 std::vector<std::string> reportedErrors;
 
@@ -22,53 +23,39 @@ void RecordError(const char* error) {
     reportedErrors.push_back(error);
 }
 
-class SceneText : public ::testing::Test {
+class SceneText : public test::SceneTestBase {
 protected:
-    void SetUp() override {
-        SfThing::RegisterClass();
-        TheIdMap().Clear();
-        reportedErrors.clear();
-    }
-    void TearDown() override { TheIdMap().Clear(); }
-
-    // Writes a header and one block per object, each property with `flags`.
-    std::string Write(const std::vector<SfThing*>& objects, int32_t idSystem = 0,
-                      uint32_t flags = 0, Guid guid = Guid()) {
-        MemoryOutputStream stream(1 << 20);
-        SceneTextWriter writer;
-        writer.Begin(stream, "test.scene", 0);
-        SceneHeader header;
-        header.version = SceneFormatVersion;
+    std::string Write(const std::vector<Entity*>& objects, int32_t idSystem = 0, uint32_t flags = 0,
+                      const Guid& guid = Guid()) {
+        SceneHeader header = test::BlockHeader(idSystem);
         header.globalId = guid;
-        header.idSystem = idSystem;
-        header.nodeCount = static_cast<int32_t>(objects.size());
-        writer.WriteHeader(header);
-        for (size_t i = 0; i < objects.size(); ++i) {
-            SfThing& object = *objects[i];
-            writer.BeginObject(object, std::to_string(i + 1).c_str(), "SfThing");
-            for (int p = 0; p < object.GetPropertyCount(); ++p) {
-                writer.WriteProperty(object, *object.GetProperty(p), flags);
-            }
-            writer.EndObject();
-        }
-        EXPECT_TRUE(writer.Finish());
-        return std::string(stream.GetData(), stream.GetPosition());
+        test::Written written = test::WriteBlocks<SceneTextWriter>(objects, flags, header);
+        EXPECT_TRUE(written.finished);
+        return written.bytes;
+    }
+
+    // A reader over `text` (kept here while it reads), its header read unless a test reads blocks
+    // on their own.
+    void Open(const std::string& text, bool readHeader = true) {
+        text_ = text;
+        file_ = std::make_unique<BufferFile>(text_.data(), static_cast<uint32_t>(text_.size()));
+        reader_.Begin(*file_, "a.scene", &RecordError);
+        header_ = SceneHeader();
+        headerRead_ = readHeader && reader_.ReadHeader(header_);
     }
 
     // The key/value pairs of the next block, in file order, read by the loader's second pass.
-    std::vector<std::pair<std::string, std::string>> ReadBlock(SceneTextReader& reader,
-                                                               std::string* id = nullptr) {
+    Lines ReadBlock(std::string* id = nullptr, std::string* className = nullptr) {
         std::string idText;
-        std::string className;
-        EXPECT_TRUE(reader.ReadObject(idText, &className));
+        std::string classText;
+        EXPECT_TRUE(reader_.ReadObject(idText, className ? className : &classText));
         if (id) {
             *id = idText;
         }
-        std::vector<std::pair<std::string, std::string>> lines;
+        Lines lines;
         std::string key;
         std::string value;
-        SfThing scratch;
-        while (reader.ReadProperty(scratch, key, value)) {
+        while (reader_.ReadProperty(*scratch_, key, value)) {
             lines.emplace_back(key, value);
         }
         return lines;
@@ -76,12 +63,8 @@ protected:
 
     // The value of `key` in the only block of `text`; "<absent>" when the block lacks it.
     std::string ReadValueOf(const std::string& text, const char* key) {
-        TextFile file(text.c_str());
-        SceneTextReader reader;
-        reader.Begin(file, "test.scene", nullptr);
-        SceneHeader header;
-        EXPECT_TRUE(reader.ReadHeader(header));
-        for (const auto& [name, value] : ReadBlock(reader)) {
+        Open(text);
+        for (const auto& [name, value] : ReadBlock()) {
             if (name == key) {
                 return value;
             }
@@ -89,252 +72,177 @@ protected:
         return "<absent>";
     }
 
-    // Runs the loader's first pass: the id texts of every block found.
-    static std::vector<std::string> CountBlocks(SceneTextReader& reader) {
+    // The loader's first pass: the id texts of every block found.
+    std::vector<std::string> FirstPass() {
         std::vector<std::string> ids;
         std::string id;
         std::string className;
-        while (reader.NextObject()) {
-            if (!reader.ReadObject(id, &className)) {
-                break;
-            }
+        while (reader_.NextObject() && reader_.ReadObject(id, &className)) {
             ids.push_back(id);
         }
         return ids;
     }
+
+    void SetUp() override {
+        SceneTestBase::SetUp();
+        reportedErrors.clear();
+        scratch_ = Make<SlItem>();
+    }
+
+    std::string text_;
+    std::unique_ptr<BufferFile> file_;
+    SceneTextReader reader_;
+    SceneHeader header_;
+    bool headerRead_ = false;
+    SlItem* scratch_ = nullptr;
 };
 
-// Header --------------------------------------------------------------------------------------
+// Header and blocks -----------------------------------------------------------------------------
 
 TEST_F(SceneText, HeaderLinesComeInTheirFixedOrderAndReadBack) {
     Guid guid = Guid::FromHex("0123456789ABCDEF00112233AABBCCDD");
-    std::string text = Write({}, 3, 0, guid);
+    const std::string text = Write({}, 3, 0, guid);
     EXPECT_EQ(text, "version = 44\nglobalid = 0123456789ABCDEF00112233AABBCCDD\nidsystem = 3\n"
                     "num_nodes = 0\n");
-
-    OwnedBufferFile file(text + "include_branches\n");
-    SceneTextReader reader;
-    reader.Begin(file, "", nullptr);
-    SceneHeader header;
-    ASSERT_TRUE(reader.ReadHeader(header));
-    EXPECT_EQ(header.version, 44);
-    EXPECT_EQ(header.globalId, guid);
-    EXPECT_EQ(header.idSystem, 3);
-    EXPECT_EQ(header.nodeCount, 0);
-    // Out of its place the keyword is not recognised.
-    EXPECT_FALSE(header.includeBranches);
-
+    Open(text + "include_branches\n");
+    ASSERT_TRUE(headerRead_);
+    EXPECT_EQ(header_.version, 44);
+    EXPECT_EQ(header_.globalId, guid);
+    EXPECT_EQ(header_.idSystem, 3);
+    EXPECT_EQ(header_.nodeCount, 0);
+    EXPECT_FALSE(header_.includeBranches) << "out of its place the keyword is not recognised";
     EXPECT_EQ(Write({}).find("globalid"), std::string::npos);
-    TextFile withoutGuid("version = 44\n");
-    reader.Begin(withoutGuid, "", nullptr);
-    ASSERT_TRUE(reader.ReadHeader(header));
-    EXPECT_TRUE(header.globalId.IsZero());
+    Open("version = 44\n");
+    EXPECT_TRUE(header_.globalId.IsZero());
+    EXPECT_TRUE(reportedErrors.empty());
 }
 
-TEST_F(SceneText, AHeaderWithoutVersionAndNoBlocksYieldsVersionOneAndNoObjects) {
-    TextFile file("num_nodes = 2\n");
-    SceneTextReader reader;
-    reader.Begin(file, "a.scene", &RecordError);
-    SceneHeader header;
-    header.version = 44;
-    ASSERT_TRUE(reader.ReadHeader(header));
-    EXPECT_EQ(header.version, 1);
-    EXPECT_EQ(header.nodeCount, 2);
-    EXPECT_FALSE(reader.NextObject());
-    EXPECT_EQ(reader.GetError(), "Error loading scene: unexpected end of file");
+TEST_F(SceneText, BrokenHeadersAndBlocksFailWithTheirErrorAndReadNothingPastTheInput) {
+    Open("num_nodes = 2\n"); // without version and blocks
+    ASSERT_TRUE(headerRead_);
+    EXPECT_EQ(header_.version, 1);
+    EXPECT_EQ(header_.nodeCount, 2);
+    EXPECT_FALSE(reader_.NextObject());
+    EXPECT_EQ(reader_.GetError(), "Error loading scene: unexpected end of file");
     EXPECT_EQ(reportedErrors.size(), 1u);
+
+    Open("version 44\n");
+    EXPECT_FALSE(headerRead_);
+    EXPECT_EQ(reader_.GetError(), "Unexpected token '44' in scene file a.scene (pos 10)");
+    EXPECT_EQ(reportedErrors.size(), 2u);
+
+    std::string id;
+    Open("obj12.7", false);
+    EXPECT_FALSE(reader_.ReadObject(id, nullptr));
+    EXPECT_EQ(id, "12.7");
+    Open("obj1." + std::string(5000, '7') + " {\n}\n", false);
+    EXPECT_FALSE(reader_.ReadObject(id, nullptr));
+    EXPECT_LE(id.size(), SceneTextReader::MaxIdTextLength);
+
+    reportedErrors.clear();
+    Open("obj1 {\n\tlabel = \"open\nstill open", false);
+    EXPECT_EQ(ReadBlock(), (Lines{{"label", "open\nstill open"}}));
+    ASSERT_FALSE(reportedErrors.empty());
+    EXPECT_EQ(reportedErrors[0], "Error loading scene: unexpected end of file");
 }
 
-TEST_F(SceneText, AMissingEqualsSignFailsTheHeaderWithTheTokenAndPosition) {
-    TextFile file("version 44\n");
-    SceneTextReader reader;
-    reader.Begin(file, "a.scene", &RecordError);
-    SceneHeader header;
-    EXPECT_FALSE(reader.ReadHeader(header));
-    EXPECT_EQ(reader.GetError(), "Unexpected token '44' in scene file a.scene (pos 10)");
-    ASSERT_EQ(reportedErrors.size(), 1u);
-}
-
-// Blocks ------------------------------------------------------------------------------------
-
-TEST_F(SceneText, AnIdPathWithGuidDotsAndPortIsReadWhole) {
-    TextFile file("obj0x0123456789ABCDEF00112233AABBCCDD.4-3 {\n\tclass = \"Node\"\n}\n");
-    SceneTextReader reader;
-    reader.Begin(file, "", nullptr);
-    SceneHeader header;
-    ASSERT_TRUE(reader.ReadHeader(header));
+TEST_F(SceneText, BothPassesReadEveryBlockWholeWhateverItsValuesHold) {
+    // An id path with GUID, dots and port; a block without class line keeps the caller's.
+    Open("obj0x0123456789ABCDEF00112233AABBCCDD.4-3 {\n\tclass = \"Node\"\n}\n"
+         "obj1 {\n\tcount = 5\n}\n");
     std::string id;
     std::string className;
-    ASSERT_TRUE(reader.ReadObject(id, &className));
+    EXPECT_TRUE(ReadBlock(&id, &className).empty());
     EXPECT_EQ(id, "0x0123456789ABCDEF00112233AABBCCDD.4-3");
     EXPECT_EQ(className, "Node");
-}
-
-TEST_F(SceneText, AnIdTextRunningToTheEndOrPastItsLimitFailsCleanly) {
-    TextFile atEnd("obj12.7");
-    SceneTextReader reader;
-    reader.Begin(atEnd, "", nullptr);
-    std::string id;
-    EXPECT_FALSE(reader.ReadObject(id, nullptr));
-    EXPECT_EQ(id, "12.7");
-
-    std::string longId = "obj1." + std::string(5000, '7') + " {\n}\n";
-    TextFile overlong(longId.c_str());
-    reader.Begin(overlong, "", nullptr);
-    EXPECT_FALSE(reader.ReadObject(id, nullptr));
-    EXPECT_LE(id.size(), SceneTextReader::MaxIdTextLength);
-}
-
-TEST_F(SceneText, ABlockWithoutClassLineKeepsTheCallersClassNameAndReadsItsProperties) {
-    TextFile file("obj1 {\n\tcount = 5\n}\n");
-    SceneTextReader reader;
-    reader.Begin(file, "", nullptr);
-    std::string id;
-    std::string className = "Previous";
-    ASSERT_TRUE(reader.ReadObject(id, &className));
+    className = "Previous";
+    EXPECT_EQ(ReadBlock(&id, &className), (Lines{{"count", "5"}}));
     EXPECT_EQ(className, "Previous");
-    std::string key;
-    std::string value;
-    SfThing scratch;
-    ASSERT_TRUE(reader.ReadProperty(scratch, key, value));
-    EXPECT_EQ(key, "count");
-    EXPECT_EQ(value, "5");
-    EXPECT_FALSE(reader.ReadProperty(scratch, key, value));
-}
 
-TEST_F(SceneText, BothPassesVisitEveryBlockAndThePropertyLoopEndsAtTheNextBlock) {
-    SfThing first;
-    first.count = 3;
-    first.label = "one";
-    SfThing second;
-    second.label = "two";
-    OwnedBufferFile file(Write({&first, &second}));
-    SceneTextReader reader;
-    reader.Begin(file, "", nullptr);
-    SceneHeader header;
-    ASSERT_TRUE(reader.ReadHeader(header));
-    EXPECT_EQ(CountBlocks(reader), (std::vector<std::string>{"1", "2"}));
-
-    reader.Rewind();
-    std::string id;
-    auto lines = ReadBlock(reader, &id);
-    EXPECT_EQ(id, "1");
-    EXPECT_EQ(lines.size(), 5u); // name, count, label, tag, target
-    lines = ReadBlock(reader, &id);
+    // The first pass skips values by their quotes, so braces inside keep every block.
+    SlItem* first = Make<SlItem>();
+    SlItem* second = Make<SlItem>();
+    first->count = 3;
+    first->label = "a }\n} obj9 {\n}";
+    second->label = "two";
+    Open(Write({first, second}));
+    EXPECT_EQ(FirstPass(), (std::vector<std::string>{"2", "3"}));
+    reader_.Rewind();
+    const Lines lines = ReadBlock(&id);
     EXPECT_EQ(id, "2");
-    ASSERT_EQ(lines.size(), 4u); // the count is at its default
-    EXPECT_EQ(lines[1], (std::pair<std::string, std::string>{"label", "two"}));
+    std::map<std::string, std::string> values(lines.begin(), lines.end());
+    EXPECT_EQ(values["count"], "3");
+    EXPECT_EQ(values["label"], first->label);
+    const Lines next = ReadBlock(&id);
+    EXPECT_EQ(id, "3");
+    EXPECT_EQ(next.size(), lines.size() - 1); // the count is at its default
+    values = std::map<std::string, std::string>(next.begin(), next.end());
+    EXPECT_EQ(values["label"], "two");
 }
 
-TEST_F(SceneText, TheFirstPassSkipsValuesByTheirQuotesSoBracesInsideKeepEveryBlock) {
-    SfThing braced;
-    braced.label = "a }\n} obj9 {\n}";
-    SfThing after;
-    OwnedBufferFile file(Write({&braced, &after}));
-    SceneTextReader reader;
-    reader.Begin(file, "", nullptr);
-    SceneHeader header;
-    ASSERT_TRUE(reader.ReadHeader(header));
-    EXPECT_EQ(CountBlocks(reader), (std::vector<std::string>{"1", "2"}));
-}
+// Values ----------------------------------------------------------------------------------------
 
-// Values ------------------------------------------------------------------------------------
-
-TEST_F(SceneText, OneByteAfterTheEqualsSignIsDropped) {
+TEST_F(SceneText, OneByteAfterTheEqualsSignIsDroppedAndQuotedValuesSpanLines) {
     EXPECT_EQ(ReadValueOf("obj1 {\n\tcount =12\n}\n", "count"), "2");
     EXPECT_EQ(ReadValueOf("obj1 {\n\tcount = 12\n}\n", "count"), "12");
     EXPECT_EQ(ReadValueOf("obj1 {\n\tcount =  12\r\n}\n", "count"), " 12");
-}
 
-TEST_F(SceneText, QuotedValuesSpanLinesUntilALineEndsWithAQuote) {
-    const std::string cases[] = {
-        "first\nsecond",
-        "\nstarts with a line feed",
-        "ends with a \"quote\"",
-        "an inner line ends with a \"quote\" \nand goes on",
-        "",
-        "\"",
-        "longer than any fixed buffer: " + std::string(20000, 'x') + "\n" + std::string(9000, 'y'),
-    };
-    for (const std::string& label : cases) {
-        SfThing object;
-        object.label = label;
-        EXPECT_EQ(ReadValueOf(Write({&object}), "label"), label);
+    // Until a line ends with a quote.
+    SlItem* object = Make<SlItem>();
+    for (const std::string& label : {
+             std::string("first\nsecond"),
+             std::string("\nstarts with a line feed"),
+             std::string("ends with a \"quote\""),
+             std::string("an inner line ends with a \"quote\" \nand goes on"),
+             std::string(),
+             std::string("\""),
+             "longer than any fixed buffer: " + std::string(20000, 'x') + "\n" +
+                 std::string(9000, 'y'),
+         }) {
+        object->label = label;
+        EXPECT_EQ(ReadValueOf(Write({object}), "label"), label);
     }
-    SfThing lineFeedFirst;
-    lineFeedFirst.label = "\nx";
-    EXPECT_NE(Write({&lineFeedFirst}).find("\tlabel = \"\nx\"\n"), std::string::npos);
+    object->label = "\nx";
+    EXPECT_NE(Write({object}).find("\tlabel = \"\nx\"\n"), std::string::npos);
 }
 
-TEST_F(SceneText, AQuotedValueThatNeverEndsStopsAtTheEndOfInput) {
-    TextFile file("obj1 {\n\tlabel = \"open\nstill open");
-    SceneTextReader reader;
-    reader.Begin(file, "", &RecordError);
-    std::string id;
-    ASSERT_TRUE(reader.ReadObject(id, nullptr));
-    std::string key;
-    std::string value;
-    SfThing scratch;
-    ASSERT_TRUE(reader.ReadProperty(scratch, key, value));
-    EXPECT_EQ(value, "open\nstill open");
-    EXPECT_EQ(reader.GetError(), "Error loading scene: unexpected end of file");
-    EXPECT_FALSE(reader.ReadProperty(scratch, key, value));
-}
-
-TEST_F(SceneText, OnlyTheStringTypeIsQuotedAndDefaultsAreLeftOut) {
-    SfThing object;
-    object.tag = String64("\"quoted\" tag");
-    std::string text = Write({&object});
+TEST_F(SceneText, OnlyStringsAreQuotedDefaultsAreLeftOutAndValuesThatCannotReadBackAreLogged) {
+    SlItem* object = Make<SlItem>();
+    object->tag = String64("\"quoted\" tag");
+    std::string text = Write({object});
     EXPECT_EQ(text.find("count"), std::string::npos);
     EXPECT_NE(text.find("\ttag = \"quoted\" tag\n"), std::string::npos);
     // A bare value that starts with a quote is read by the quoted rules.
     EXPECT_EQ(ReadValueOf(text, "tag"), "quoted\" tag\n\ttarget = 0\n}");
-}
 
-TEST_F(SceneText, ValuesThatCannotReadBackAsWrittenAreLogged) {
     test::CapturingLogSink log;
-    SfThing object;
-    object.label = "ends \"early\"\nrest";
-    Write({&object});
+    object->tag = String64();
+    object->label = "ends \"early\"\nrest";
+    Write({object});
     EXPECT_TRUE(log.Contains("label"));
     log.Clear();
-    object.label = "a \"fine\" \nvalue";
-    Write({&object});
+    object->label = "a \"fine\" \nvalue";
+    Write({object});
     EXPECT_TRUE(log.Lines().empty());
 }
 
-// References ----------------------------------------------------------------------------------
-
-class SceneTextReferences : public SceneText {
-protected:
-    void SetUp() override {
-        SceneText::SetUp();
-        branch_.ChangeId(7);
-        system_ = static_cast<uint32_t>(TheIdMap().AllocateScene(&branch_));
-        sceneNode_.ChangeId(5);
-        inner_.ChangeId(system_ << 16 | 3);
+TEST_F(SceneText, ReferencesArePathsFromTheFilesIdSystemOrUnsignedRawIds) {
+    SlItem* branch = Make<SlItem>();
+    branch->ChangeId(7);
+    const uint32_t system = static_cast<uint32_t>(TheIdMap().AllocateScene(branch));
+    Make<SlItem>()->ChangeId(5);
+    SlItem* inner = Make<SlItem>();
+    inner->ChangeId(system << 16 | 3);
+    const std::pair<uint32_t, uint32_t> targets[] = {
+        {5, 0}, {5, SceneSystemZeroPaths}, {0, SceneSystemZeroPaths},
+        {0, 0}, {system << 16 | 3, 0},     {9u << 28 | 5, SceneRawIds}};
+    // A node of the opened scene is "0" unless full paths are asked.
+    const char* const written[] = {"0", "0.5", "0", "0", "3", "2415919109"};
+    for (size_t i = 0; i < std::size(targets); ++i) {
+        inner->target.value = targets[i].first;
+        const std::string text = Write({inner}, static_cast<int32_t>(system), targets[i].second);
+        EXPECT_EQ(ReadValueOf(text, "target"), written[i]) << i;
     }
-
-    std::string WrittenTarget(uint32_t target, uint32_t flags) {
-        inner_.target.value = target;
-        return ReadValueOf(Write({&inner_}, static_cast<int32_t>(system_), flags), "target");
-    }
-
-    SfThing branch_;
-    SfThing sceneNode_;
-    SfThing inner_;
-    uint32_t system_ = 0;
-};
-
-TEST_F(SceneTextReferences, ANodeOfTheOpenedSceneIsZeroUnlessFullPathsAreAsked) {
-    EXPECT_EQ(WrittenTarget(5, 0), "0");
-    EXPECT_EQ(WrittenTarget(5, SceneSystemZeroPaths), "0.5");
-    EXPECT_EQ(WrittenTarget(0, SceneSystemZeroPaths), "0");
-    EXPECT_EQ(WrittenTarget(system_ << 16 | 3, 0), "3");
-}
-
-TEST_F(SceneTextReferences, RawIdsAreUnsignedDecimalWithTheirPort) {
-    EXPECT_EQ(WrittenTarget(9u << 28 | 5, SceneRawIds), "2415919109");
 }
 
 } // namespace
