@@ -316,7 +316,7 @@ protected:
     Gadget object_;
 };
 
-TEST_F(PropertyListenerTest, KindsAreCalledInOrderWithTheirTargetsAndMasksFilterTheBits) {
+TEST_F(PropertyListenerTest, KindsAreCalledInOrderWithTheirTargetsFilteredByMaskAndClass) {
     Gadget watcher;
     watcher.SetName("watcher");
     flags_.AddListener(Property::ListenerOfGiven, &watcher, nullptr, Record<1>, 0);
@@ -326,23 +326,23 @@ TEST_F(PropertyListenerTest, KindsAreCalledInOrderWithTheirTargetsAndMasksFilter
     EXPECT_EQ(Notify(object_, 1, 2, 4),
               (Calls{"1:watcher:object:1>2", "2:-:object:1>2", "3:object:object:1>2"}));
     EXPECT_EQ(Notify(object_, 3, 7, 4).back(), "4:-:object:3>7");
-}
 
-TEST_F(PropertyListenerTest, ClassFilterPassesTheClassAndItsDescendantsOnly) {
+    // A class filter passes the class and its descendants only.
     ClassInfo base("ListenerTestBase", nullptr, nullptr);
     ClassInfo left("ListenerTestLeft", nullptr, nullptr);
     ClassInfo right("ListenerTestRight", nullptr, nullptr);
     left.SetParent(&base);
     right.SetParent(&base);
-    flags_.AddListener(Property::ListenerFree, nullptr, &base, Record<1>, 0);
-    flags_.AddListener(Property::ListenerFree, nullptr, &left, Record<2>, 0);
-    Gadget leftObject, rightObject;
-    leftObject.answer = &left;
-    rightObject.answer = &right;
-    leftObject.SetName("left");
-    rightObject.SetName("right");
-    EXPECT_EQ(Notify(leftObject, 0, 1, 2), (Calls{"1:-:left:0>1", "2:-:left:0>1"}));
-    EXPECT_EQ(Notify(rightObject, 0, 1, 2), (Calls{"1:-:right:0>1"}));
+    PropertyBitfield filtered;
+    filtered.AddListener(Property::ListenerFree, nullptr, &base, Record<1>, 0);
+    filtered.AddListener(Property::ListenerFree, nullptr, &left, Record<2>, 0);
+    const uint32_t before = 0, after = 1;
+    calls.clear();
+    object_.answer = &left;
+    filtered.NotifyListeners(object_, &before, &after);
+    object_.answer = &right;
+    filtered.NotifyListeners(object_, &before, &after);
+    EXPECT_EQ(calls, (Calls{"1:-:object:0>1", "2:-:object:0>1", "1:-:object:0>1"}));
 }
 
 PropertyBitfield* notifying = nullptr;
