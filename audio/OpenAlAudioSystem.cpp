@@ -1,0 +1,178 @@
+#include "audio/OpenAlAudioSystem.h"
+
+#include "audio/OpenAlCaptureBuffer.h"
+#include "audio/OpenAlSoundBuffer.h"
+#include "audio/OpenAlVoice.h"
+
+#define AL_ALEXT_PROTOTYPES
+#include <AL/al.h>
+#include <AL/alc.h>
+#include <AL/alext.h>
+
+namespace quarn {
+
+namespace {
+
+// The platform's own text, naming the library the sound goes through here.
+constexpr const char* NoDeviceText = "Couldn't create OpenAL device. This application requires an "
+                                     "OpenAL compatible sound card to run.";
+constexpr const char* InitFailedText = "Failed to init audio system.";
+
+} // namespace
+
+OpenAlAudioSystem::OpenAlAudioSystem(AudioOutput output) : output_(output) {}
+
+OpenAlAudioSystem::~OpenAlAudioSystem() {
+    DestroyAllBuffers();
+    if (context_) {
+        if (alcGetCurrentContext() == context_) {
+            alcMakeContextCurrent(nullptr);
+        }
+        alcDestroyContext(context_);
+    }
+    if (device_) {
+        alcCloseDevice(device_);
+    }
+}
+
+bool OpenAlAudioSystem::Init(uint32_t flags, uint32_t bits, uint32_t rate, uint32_t channels) {
+    stateFlags_ = 0;
+    if (!device_) {
+        device_ = output_ == AudioOutput::Loopback ? alcLoopbackOpenDeviceSOFT(nullptr)
+                                                   : alcOpenDevice(nullptr);
+        if (!device_) {
+            lastError_ = NoDeviceText;
+            return false;
+        }
+    }
+    stateFlags_ = AudioDeviceCreated | AudioSoftwareMixing;
+    bool opened = SoundBuffer::IsFormatSupported(bits, channels) && rate <= INT32_MAX;
+    if (opened) {
+        // Head-related filtering would make the mix depend on the machine's configuration.
+        ALCint attributes[] = {ALC_FREQUENCY,
+                               static_cast<ALCint>(rate),
+                               ALC_HRTF_SOFT,
+                               ALC_FALSE,
+                               ALC_FORMAT_CHANNELS_SOFT,
+                               channels == 1 ? ALC_MONO_SOFT : ALC_STEREO_SOFT,
+                               ALC_FORMAT_TYPE_SOFT,
+                               ALC_FLOAT_SOFT,
+                               0};
+        // Only a loopback device takes a sample format.
+        if (output_ != AudioOutput::Loopback) {
+            attributes[4] = 0;
+        }
+        if (context_) {
+            opened = alcResetDeviceSOFT(device_, attributes) == ALC_TRUE;
+        } else {
+            context_ = alcCreateContext(device_, attributes);
+            opened = context_ != nullptr && alcMakeContextCurrent(context_) == ALC_TRUE;
+        }
+    }
+    if (!opened) {
+        lastError_ = InitFailedText;
+        stateFlags_ = 0;
+        return false;
+    }
+    bits_ = bits;
+    rate_ = rate;
+    channels_ = channels;
+    alDistanceModel(AL_INVERSE_DISTANCE_CLAMPED);
+    alListenerf(AL_GAIN, 1.0f);
+    has3DListener_ = (flags & AudioInit3D) != 0;
+    return true;
+}
+
+void OpenAlAudioSystem::SetListenerPosition(const Float3& position) {
+    if (has3DListener_) {
+        listenerPosition_ = position;
+        deferred_ = true;
+    }
+}
+
+void OpenAlAudioSystem::SetListenerOrientation(const Quaternion& rotation) {
+    if (has3DListener_) {
+        listenerFront_ = rotation.RotateVector({0.0f, 0.0f, 1.0f});
+        listenerTop_ = rotation.RotateVector({0.0f, 1.0f, 0.0f});
+        deferred_ = true;
+    }
+}
+
+Quaternion OpenAlAudioSystem::GetListenerOrientation() const {
+    if (!has3DListener_) {
+        return {};
+    }
+    const Float3 right = listenerTop_.Cross(listenerFront_);
+    Matrix4 rows;
+    const Float3 axes[3] = {right, listenerTop_, listenerFront_};
+    for (int row = 0; row < 3; ++row) {
+        rows.At(row, 0) = axes[row].x;
+        rows.At(row, 1) = axes[row].y;
+        rows.At(row, 2) = axes[row].z;
+    }
+    return Quaternion::FromMatrix(rows);
+}
+
+void OpenAlAudioSystem::SetMasterVolume(float factor) {
+    const int32_t hundredths = VolumeToHundredths(factor);
+    if (hundredths <= 0 && context_) {
+        alListenerf(AL_GAIN, HundredthsToGain(hundredths));
+    }
+}
+
+bool OpenAlAudioSystem::Update() {
+    if (!deferred_) {
+        return true;
+    }
+    // Finished callbacks may delete voices or buffers, so both lists are indexed afresh.
+    bool playing = false;
+    for (size_t b = 0; b < buffers_.size(); ++b) {
+        for (int v = 0; b < buffers_.size() && v < buffers_[b]->GetVoiceCount(); ++v) {
+            if (buffers_[b]->GetVoice(v)->UpdateState() == VoicePlaying) {
+                playing = true;
+                break;
+            }
+        }
+    }
+    if (!playing) {
+        return true;
+    }
+    deferred_ = false;
+    return CommitDeferred();
+}
+
+bool OpenAlAudioSystem::CommitDeferred() {
+    alGetError();
+    if (has3DListener_) {
+        alListener3f(AL_POSITION, listenerPosition_.x, listenerPosition_.y, -listenerPosition_.z);
+        const ALfloat orientation[6] = {listenerFront_.x, listenerFront_.y, -listenerFront_.z,
+                                        listenerTop_.x,   listenerTop_.y,   -listenerTop_.z};
+        alListenerfv(AL_ORIENTATION, orientation);
+    }
+    for (SoundBuffer* buffer : buffers_) {
+        for (int v = 0; v < buffer->GetVoiceCount(); ++v) {
+            static_cast<OpenAlVoice*>(buffer->GetVoice(v))->CommitDeferred(listenerPosition_);
+        }
+    }
+    return alGetError() == AL_NO_ERROR;
+}
+
+SoundBuffer* OpenAlAudioSystem::CreateSoundBuffer() {
+    buffers_.push_back(new OpenAlSoundBuffer(*this));
+    return buffers_.back();
+}
+
+SoundCaptureBuffer* OpenAlAudioSystem::CreateCaptureBuffer() {
+    captureBuffers_.push_back(new OpenAlCaptureBuffer());
+    return captureBuffers_.back();
+}
+
+bool OpenAlAudioSystem::RenderLoopback(float* out, uint32_t frames) {
+    if (output_ != AudioOutput::Loopback || !context_) {
+        return false;
+    }
+    alcRenderSamplesSOFT(device_, out, static_cast<ALCsizei>(frames));
+    return true;
+}
+
+} // namespace quarn

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "resources/Resource.h"
+
+#include <cstdint>
+
+namespace quarn {
+
+class AudioSystem;
+class SoundBuffer;
+
+// A sound file ("wav" or "ogg") decoded whole into one sound buffer of the current audio system,
+// from which the sound nodes play voices. A missing or broken file gets a short generated
+// placeholder sound instead, so there is always something to play while there is an audio
+// system; without one the resource holds no buffer. Scripts see it as a "ResourceRef".
+class SoundResource : public Resource {
+public:
+    // Loads when the path is not empty.
+    SoundResource(const char* path, const char* options);
+    ~SoundResource() override;
+
+    bool Load() override;
+    // The placeholder: 1024 frames of 8-bit mono at 8192 Hz, a short buzz after 33 frames of
+    // silence.
+    void Unload() override;
+    uint32_t GetDataSize() const override;
+
+    // Null without an audio system, or when even the placeholder could not be made.
+    SoundBuffer* GetSoundBuffer() const { return buffer_; }
+
+private:
+    bool LoadWav(AudioSystem& audio);
+    bool LoadOgg(AudioSystem& audio);
+    void DestroyBuffer();
+
+    SoundBuffer* buffer_ = nullptr;
+};
+
+// Acquires a sound by path and options (see AcquireResource); null for an empty path.
+SoundResource* GetSoundResource(const char* path, const char* options);
+
+} // namespace quarn

@@ -1,0 +1,62 @@
+#include "codecs/OggVorbis.h"
+
+#include "tests/support/SoundFixtures.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <string>
+
+namespace quarn {
+namespace {
+
+OggSound Decode(const std::string& bytes, int& result) {
+    OggSound sound;
+    result = DecodeOggVorbis(reinterpret_cast<const uint8_t*>(bytes.data()),
+                             static_cast<uint32_t>(bytes.size()), sound);
+    return sound;
+}
+
+// The fixture is half a second of a 441 Hz sine at half of full scale (16384); a lossy encoding
+// keeps its pitch exactly and its level within a few percent.
+TEST(OggVorbis, SineFixtureDecodesToItsFrequencyAndAmplitude) {
+    int result = -2;
+    const OggSound sound = Decode(test::ReadSoundFixture("sine441.ogg"), result);
+    ASSERT_EQ(result, 0);
+    EXPECT_EQ(sound.channels, 1u);
+    EXPECT_EQ(sound.sampleRate, 22050u);
+    EXPECT_EQ(sound.frameCount, 11025u);
+    ASSERT_EQ(sound.samples.size(), 11025u);
+    EXPECT_NEAR(test::CountRisingCrossings(sound.samples.data(), 11025, 1, 0), 220, 1);
+    double sum = 0.0;
+    for (int16_t sample : sound.samples) {
+        sum += double(sample) * sample;
+    }
+    EXPECT_NEAR(std::sqrt(sum / 11025.0), 16384.0 / std::sqrt(2.0), 16384.0 * 0.03);
+}
+
+TEST(OggVorbis, BrokenStreamsGiveAnErrorAndNoSamples) {
+    const std::string good = test::ReadSoundFixture("sine441.ogg");
+    std::string garbled = good;
+    for (size_t i = 200; i < garbled.size(); i += 7) {
+        garbled[i] = static_cast<char>(garbled[i] ^ 0x5A);
+    }
+    const struct {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"empty", ""},
+        {"not ogg", std::string(4000, 'x')},
+        {"cut in its headers", good.substr(0, 100)},
+        {"garbled", garbled},
+    };
+    for (const auto& c : cases) {
+        int result = 0;
+        const OggSound sound = Decode(c.bytes, result);
+        EXPECT_NE(result, 0) << c.name;
+        EXPECT_TRUE(sound.samples.empty()) << c.name;
+        EXPECT_EQ(sound.frameCount, 0u) << c.name;
+    }
+}
+
+} // namespace
+} // namespace quarn

@@ -1,0 +1,166 @@
+#include "resources/SoundResource.h"
+
+#include "audio/SoundBuffer.h"
+#include "audio/SoundVoice.h"
+#include "tests/resources/ResourceTestSupport.h"
+#include "tests/support/LoopbackAudio.h"
+#include "tests/support/SoundFixtures.h"
+
+#include <string>
+
+namespace quarn {
+namespace {
+
+using test::ResourceDiskTest;
+using test::WavChunk;
+using test::WavFile;
+using test::WavFormat;
+
+// The buffer's bytes, read through a lock.
+std::string Samples(SoundBuffer& buffer) {
+    EXPECT_TRUE(buffer.SetLockState(SoundLockedForReading));
+    const std::string bytes(reinterpret_cast<const char*>(buffer.GetData()), buffer.GetByteSize());
+    buffer.SetLockState(SoundUnlocked);
+    return bytes;
+}
+
+// The placeholder: 1024 frames of 8-bit mono at 8192 Hz.
+void ExpectPlaceholder(const SoundResource& sound, const char* name) {
+    SoundBuffer* buffer = sound.GetSoundBuffer();
+    ASSERT_NE(buffer, nullptr) << name;
+    EXPECT_EQ(buffer->GetLength(), 1024u) << name;
+    EXPECT_EQ(buffer->GetBitsPerSample(), 8u) << name;
+    EXPECT_EQ(buffer->GetSampleRate(), 8192u) << name;
+    EXPECT_EQ(sound.GetDataSize(), 1024u) << name;
+}
+
+class SoundResources : public ResourceDiskTest {
+protected:
+    void TearDown() override {
+        ResourceDiskTest::TearDown();
+        EXPECT_EQ(audio_.system.GetSoundBufferCount(), 0) << "a sound buffer outlived its sound";
+    }
+
+    test::LoopbackAudio audio_;
+};
+
+TEST_F(SoundResources, WavAndOggFilesLoadIntoBuffersAndPlay) {
+    const std::string wav = test::ReadSoundFixture("pcm16_stereo.wav");
+    temp_.WriteFile("Sounds/Stereo.WAV", wav);
+    temp_.WriteFile("sine.ogg", test::ReadSoundFixture("sine441.ogg"));
+    SoundResource* stereo = GetSoundResource("sounds/stereo.wav", nullptr);
+    SoundResource* sine = GetSoundResource("sine.ogg", nullptr);
+    EXPECT_EQ(stereo->GetState(), ResourceShared);
+    EXPECT_EQ(sine->GetState(), ResourceShared);
+
+    SoundBuffer& pcm = *stereo->GetSoundBuffer();
+    EXPECT_EQ(pcm.GetChannels(), 2u);
+    EXPECT_EQ(pcm.GetSampleRate(), 11025u);
+    EXPECT_EQ(pcm.GetLength(), 50u);
+    EXPECT_EQ(Samples(pcm), wav.substr(wav.size() - 200));
+    EXPECT_FALSE(pcm.Is3D());
+
+    SoundBuffer& tone = *sine->GetSoundBuffer();
+    EXPECT_EQ(tone.GetLength(), 11025u);
+    EXPECT_EQ(tone.GetBitsPerSample(), 16u);
+    EXPECT_TRUE(tone.Is3D()); // mono files play in 3D
+    EXPECT_EQ(sine->GetDataSize(), 22050u);
+    SoundVoice* voice = tone.Play(false);
+    audio_.Render(1024);
+    EXPECT_GT(test::LoopbackAudio::Level(audio_.Render(4096)).left, 0.05);
+    delete voice;
+
+    // A reload replaces the buffer rather than adding one.
+    EXPECT_TRUE(stereo->Load());
+    EXPECT_EQ(audio_.system.GetSoundBufferCount(), 2);
+    stereo->Release();
+    sine->Release();
+}
+
+TEST_F(SoundResources, BrokenSoundsGetThePlaceholderAndSayWhy) {
+    const std::string data = WavChunk("data", std::string(64, '\x10'));
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* log;
+    } cases[] = {
+        {"12bit.wav", WavFile(WavFormat(1, 1, 8000, 2, 12) + data),
+         "Invalid wav file: '12bit.wav'"},
+        {"24bit.wav", WavFile(WavFormat(1, 1, 8000, 3, 24) + data),
+         "Invalid wav file: '24bit.wav'"},
+        {"float.wav", WavFile(WavFormat(3, 1, 8000, 4, 32) + data),
+         "Invalid wav file: 'float.wav'"},
+        {"slow.wav", WavFile(WavFormat(1, 1, 50, 1, 8) + data), "Failed to create audio buffer"},
+        {"noise.ogg", std::string(500, 'x'),
+         "Error while loading ogg file 'noise.ogg': error code"},
+        {"song.mp3", "ID3", "Mp3 files are not supported in this version"},
+        {"song.flac", "fLaC", "Unknown sound format: 'song.flac'"},
+    };
+    for (const auto& c : cases) {
+        temp_.WriteFile(c.name, c.bytes);
+        log_.Clear();
+        SoundResource* sound = GetSoundResource(c.name, nullptr);
+        EXPECT_EQ(sound->GetState(), ResourceFailed) << c.name;
+        EXPECT_TRUE(log_.Contains(c.log)) << c.name;
+        ExpectPlaceholder(*sound, c.name);
+        sound->Release();
+    }
+}
+
+TEST_F(SoundResources, ThePlaceholderIsAShortBuzzAfterSilence) {
+    SoundResource* sound = GetSoundResource("missing.wav", nullptr);
+    const std::string bytes = Samples(*sound->GetSoundBuffer());
+    for (uint32_t i = 0; i < 1024; ++i) {
+        const uint32_t expected = i >= 33 && i <= 255 ? (i + 8) % 16 * 8 + 64 : 128;
+        ASSERT_EQ(uint8_t(bytes[i]), expected) << i;
+    }
+    sound->Release();
+}
+
+TEST_F(SoundResources, AMissingFileIsReportedOnceAndReloadKeepsThePlaceholder) {
+    SoundResource* sound = GetSoundResource("gone.ogg", nullptr);
+    EXPECT_EQ(sound->GetState(), ResourcePlaceholder);
+    EXPECT_EQ(log_.Lines().size(), 1u);
+    EXPECT_TRUE(log_.Contains("gone.ogg"));
+    EXPECT_FALSE(sound->Load());
+    EXPECT_EQ(log_.Lines().size(), 1u);
+    EXPECT_EQ(sound->GetState(), ResourcePlaceholder);
+    ExpectPlaceholder(*sound, "gone.ogg");
+    EXPECT_EQ(audio_.system.GetSoundBufferCount(), 1);
+    sound->Release();
+}
+
+TEST_F(ResourceDiskTest, SoundsWithoutAnAudioSystemHoldNoBuffer) {
+    ASSERT_EQ(GetAudioSystem(), nullptr);
+    temp_.WriteFile("a.wav", test::ReadSoundFixture("pcm8_mono.wav"));
+    SoundResource* sound = GetSoundResource("a.wav", nullptr);
+    SoundResource* missing = GetSoundResource("b.wav", nullptr);
+    EXPECT_EQ(sound->GetState(), ResourceLoaded);
+    EXPECT_EQ(missing->GetState(), ResourcePlaceholder);
+    EXPECT_EQ(sound->GetSoundBuffer(), nullptr);
+    EXPECT_EQ(missing->GetSoundBuffer(), nullptr);
+    EXPECT_EQ(sound->GetDataSize(), 0u);
+    sound->Release();
+    missing->Release();
+}
+
+// ALSOFT_DRIVERS names no back end: the audio system fails to start, as on a machine without
+// sound, and the game runs on silently.
+TEST_F(ResourceDiskTest, SoundsLoadWithoutEffectWhenNoDeviceOpens) {
+    test::UseNoAudioBackEnd();
+    OpenAlAudioSystem audio;
+    ASSERT_FALSE(audio.Init(AudioInit3D | 4, 16, 22050, 2));
+    temp_.WriteFile("a.wav", test::ReadSoundFixture("pcm8_mono.wav"));
+    temp_.WriteFile("b.ogg", test::ReadSoundFixture("sine441.ogg"));
+    for (const char* name : {"a.wav", "b.ogg"}) {
+        SoundResource* sound = GetSoundResource(name, nullptr);
+        EXPECT_EQ(sound->GetState(), ResourceFailed) << name;
+        EXPECT_EQ(sound->GetSoundBuffer(), nullptr) << name;
+        sound->Release();
+    }
+    EXPECT_TRUE(log_.Contains("Failed to create audio buffer"));
+    EXPECT_EQ(audio.GetSoundBufferCount(), 0);
+}
+
+} // namespace
+} // namespace quarn
