@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <memory>
 #include <stb_vorbis.h>
 
@@ -17,6 +18,73 @@ size_t ArenaSize(uint32_t fileSize) {
     return std::min(Base + size_t(fileSize) * 64, Cap);
 }
 
+// The decoder trusts the lengths inside the comment header and writes past its buffers when they
+// run beyond the packet. So the comment packet is read here first, page by page as the decoder
+// reads it, and checked; a stream whose comment packet the decoder could read differently is
+// refused too.
+bool CommentPacketFits(const uint8_t* data, size_t size) {
+    std::vector<uint8_t> packet;
+    size_t at = 0;
+    bool complete = false;
+    for (int page = 0; !complete; ++page) {
+        if (size - at < 27 || std::memcmp(data + at, "OggS", 4) != 0 || data[at + 4] != 0) {
+            return false;
+        }
+        const bool continued = (data[at + 5] & 1) != 0;
+        const uint32_t segments = data[at + 26];
+        at += 27;
+        if (size - at < segments || segments == 0 || continued != (page > 1)) {
+            return false;
+        }
+        const uint8_t* lacing = data + at;
+        at += segments;
+        for (uint32_t i = 0; i < segments && !complete; ++i) {
+            if (size - at < lacing[i]) {
+                return false;
+            }
+            // The first page holds the identification header alone.
+            if (page > 0) {
+                packet.insert(packet.end(), data + at, data + at + lacing[i]);
+                complete = lacing[i] < 255;
+            }
+            at += lacing[i];
+        }
+    }
+    // Type and "vorbis", the vendor text, the comment count, the comments, the framing byte.
+    size_t read = 7;
+    const auto fits = [&](size_t count) {
+        return read <= packet.size() && packet.size() - read >= count;
+    };
+    const auto takeText = [&] {
+        if (!fits(4)) {
+            return false;
+        }
+        uint32_t length;
+        std::memcpy(&length, &packet[read], 4);
+        read += 4;
+        if (!fits(length)) {
+            return false;
+        }
+        read += length;
+        return true;
+    };
+    if (!takeText() || !fits(4)) {
+        return false;
+    }
+    uint32_t comments;
+    std::memcpy(&comments, &packet[read], 4);
+    read += 4;
+    if (comments > (packet.size() - read) / 4) {
+        return false;
+    }
+    for (uint32_t i = 0; i < comments; ++i) {
+        if (!takeText()) {
+            return false;
+        }
+    }
+    return fits(1);
+}
+
 // A Vorbis frame holds at most half the largest block, 8192 samples, per channel.
 constexpr size_t MaxFrameSamples = 4096;
 
@@ -26,6 +94,9 @@ int DecodeOggVorbis(const uint8_t* data, uint32_t size, OggSound& out) {
     out = OggSound();
     if (size == 0 || size > INT_MAX) {
         return OggNoSamples;
+    }
+    if (!CommentPacketFits(data, size)) {
+        return OggBadComments;
     }
     const size_t arenaSize = ArenaSize(size);
     std::unique_ptr<char[]> arena(new char[arenaSize]);

@@ -13,8 +13,10 @@ struct OggSound {
     std::vector<int16_t> samples;
 };
 
-// What DecodeOggVorbis answers when the stream opened but gave no samples.
+// What DecodeOggVorbis answers, besides 0 and the decoder's own (positive) error codes: the
+// stream gave no samples, or its comment header holds lengths that run past it.
 inline constexpr int OggNoSamples = -1;
+inline constexpr int OggBadComments = -2;
 
 // 0 on success; otherwise the decoder's error code, or OggNoSamples. The decoder's memory is
 // bounded by the file's size, so a header cannot make it allocate more than the file justifies.

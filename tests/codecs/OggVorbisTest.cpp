@@ -34,6 +34,31 @@ TEST(OggVorbis, SineFixtureDecodesToItsFrequencyAndAmplitude) {
     EXPECT_NEAR(std::sqrt(sum / 11025.0), 16384.0 / std::sqrt(2.0), 16384.0 * 0.03);
 }
 
+// The stream up to its first page of sound: pages of the headers have granule position 0.
+std::string HeadersOnly(const std::string& stream) {
+    for (size_t page = stream.find("OggS"); page != std::string::npos;
+         page = stream.find("OggS", page + 4)) {
+        if (stream.compare(page + 6, 8, std::string(8, '\0')) != 0) {
+            return stream.substr(0, page);
+        }
+    }
+    return stream;
+}
+
+// The stream with a length of its comment header replaced: the vendor text's, or (with
+// `commentCount`) the number of comments that follow the vendor text.
+std::string WithCommentLength(std::string stream, bool commentCount, uint32_t value) {
+    const size_t page = stream.find("OggS", 4);
+    size_t at = page + 27 + uint8_t(stream[page + 26]) + 7; // past the type and "vorbis"
+    if (commentCount) {
+        at += 4 + (uint8_t(stream[at]) | uint8_t(stream[at + 1]) << 8);
+    }
+    for (int i = 0; i < 4; ++i) {
+        stream[at + i] = char(value >> (8 * i));
+    }
+    return stream;
+}
+
 TEST(OggVorbis, BrokenStreamsGiveAnErrorAndNoSamples) {
     const std::string good = test::ReadSoundFixture("sine441.ogg");
     std::string garbled = good;
@@ -48,6 +73,8 @@ TEST(OggVorbis, BrokenStreamsGiveAnErrorAndNoSamples) {
         {"not ogg", std::string(4000, 'x')},
         {"cut in its headers", good.substr(0, 100)},
         {"garbled", garbled},
+        {"a vendor text past its header", WithCommentLength(good, false, 0xFFFFFFFF)},
+        {"more comments than its header holds", WithCommentLength(good, true, 0x40000000)},
     };
     for (const auto& c : cases) {
         int result = 0;
@@ -56,6 +83,10 @@ TEST(OggVorbis, BrokenStreamsGiveAnErrorAndNoSamples) {
         EXPECT_TRUE(sound.samples.empty()) << c.name;
         EXPECT_EQ(sound.frameCount, 0u) << c.name;
     }
+    // The decoder opens a stream of headers alone; that it gives nothing is an error too.
+    int result = 0;
+    EXPECT_TRUE(Decode(HeadersOnly(good), result).samples.empty());
+    EXPECT_EQ(result, OggNoSamples);
 }
 
 } // namespace

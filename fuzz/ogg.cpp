@@ -1,0 +1,18 @@
+// Ogg Vorbis files through the decoder.
+#include "codecs/OggVorbis.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > UINT32_MAX) {
+        return 0;
+    }
+    quarn::OggSound sound;
+    const int result = quarn::DecodeOggVorbis(data, uint32_t(size), sound);
+    const bool whole = sound.samples.size() == uint64_t(sound.frameCount) * sound.channels;
+    if (!whole || (result == 0) != (sound.frameCount > 0)) {
+        std::abort();
+    }
+    return 0;
+}
