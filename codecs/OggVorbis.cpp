@@ -2,9 +2,23 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstring>
+#include <math.h>
 #include <memory>
+
+// The decoder casts floor's result to int when it sizes a codebook's lookup table; from a hostile
+// header that value lies beyond int (or is NaN), where the cast is undefined. Inside the decoder
+// floor saturates instead, and such a codebook then fails the decoder's own checks.
+static double SaturatingFloor(double value) {
+    if (std::isnan(value)) {
+        return 0.0;
+    }
+    return std::clamp(std::floor(value), double(INT_MIN), double(INT_MAX));
+}
+#define floor(x) SaturatingFloor(x)
 #include <stb_vorbis.h>
+#undef floor
 
 namespace quarn {
 
@@ -85,8 +99,13 @@ bool CommentPacketFits(const uint8_t* data, size_t size) {
     return fits(1);
 }
 
-// A Vorbis frame holds at most half the largest block, 8192 samples, per channel.
-constexpr size_t MaxFrameSamples = 4096;
+// Full scale is 1.0; the decoder's own 16-bit conversion overflows on wild values.
+int16_t ToSample(float value) {
+    if (!(value > -1.0f)) {
+        return value <= -1.0f ? INT16_MIN : 0;
+    }
+    return static_cast<int16_t>(std::lrint(std::min(value * 32768.0f, 32767.0f)));
+}
 
 } // namespace
 
@@ -110,16 +129,17 @@ int DecodeOggVorbis(const uint8_t* data, uint32_t size, OggSound& out) {
     const auto channels = static_cast<uint32_t>(info.channels);
     std::vector<int16_t>& samples = out.samples;
     for (;;) {
-        const size_t at = samples.size();
-        samples.resize(at + channels * MaxFrameSamples);
-        const int frames =
-            stb_vorbis_get_frame_short_interleaved(vorbis, info.channels, samples.data() + at,
-                                                   static_cast<int>(channels * MaxFrameSamples));
-        if (frames <= 0) {
-            samples.resize(at);
+        int frameChannels = 0;
+        float** frame = nullptr;
+        const int frames = stb_vorbis_get_frame_float(vorbis, &frameChannels, &frame);
+        if (frames <= 0 || uint32_t(frameChannels) != channels) {
             break;
         }
-        samples.resize(at + size_t(frames) * channels);
+        for (int i = 0; i < frames; ++i) {
+            for (uint32_t channel = 0; channel < channels; ++channel) {
+                samples.push_back(ToSample(frame[channel][i]));
+            }
+        }
     }
     stb_vorbis_close(vorbis);
     if (samples.empty() || samples.size() / channels > UINT32_MAX) {
