@@ -80,31 +80,6 @@ TEST(AudioSystemUpdate, CommitsWaitingSettingsOnlyWhileAVoicePlays) {
     EXPECT_TRUE(audio.Update());
     EXPECT_FALSE(audio.HasDeferredSettings());
     delete voice;
-
-    // Without the 3D listener its settings are dropped.
-    OpenAlAudioSystem flat(AudioOutput::Loopback);
-    ASSERT_TRUE(flat.Init(0, 16, 22050, 2));
-    flat.SetListenerPosition({5.0f, 0.0f, 0.0f});
-    flat.SetListenerOrientation(Quaternion::FromAxisAngle(1.0f, {0.0f, 1.0f, 0.0f}));
-    EXPECT_EQ(flat.GetListenerPosition().x, 0.0f);
-    EXPECT_EQ(flat.GetListenerOrientation().w, 1.0f);
-    EXPECT_FALSE(flat.HasDeferredSettings());
-}
-
-TEST(CapturedFrames, PackLittleEndianIntoOneWordEach) {
-    const uint8_t bytes[] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0xF9};
-    const std::pair<uint32_t, std::vector<uint32_t>> cases[] = {
-        {1, {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0xF9}},
-        {2, {0x0201, 0x0403, 0x0605, 0x0807}}, // the odd byte is no frame
-        {3, {0x030201, 0x060504, 0xF90807}},
-        {4, {0x04030201, 0x08070605}},
-        {5, {}},
-    };
-    for (const auto& [width, expected] : cases) {
-        std::vector<uint32_t> words;
-        PackCapturedFrames(bytes, sizeof bytes, width, words);
-        EXPECT_EQ(words, expected) << width << " bytes a frame";
-    }
 }
 
 } // namespace

@@ -45,26 +45,15 @@ std::string HeadersOnly(const std::string& stream) {
     return stream;
 }
 
-// The stream with a length of its comment header replaced: the vendor text's, or (with
-// `commentCount`) the number of comments that follow the vendor text.
-std::string WithCommentLength(std::string stream, bool commentCount, uint32_t value) {
+// The stream with the length of its comment header's vendor text set to 2^32 - 1.
+std::string WithEndlessVendor(std::string stream) {
     const size_t page = stream.find("OggS", 4);
-    size_t at = page + 27 + uint8_t(stream[page + 26]) + 7; // past the type and "vorbis"
-    if (commentCount) {
-        at += 4 + (uint8_t(stream[at]) | uint8_t(stream[at + 1]) << 8);
-    }
-    for (int i = 0; i < 4; ++i) {
-        stream[at + i] = char(value >> (8 * i));
-    }
-    return stream;
+    const size_t at = page + 27 + uint8_t(stream[page + 26]) + 7; // past the type and "vorbis"
+    return stream.replace(at, 4, "\xFF\xFF\xFF\xFF");
 }
 
 TEST(OggVorbis, BrokenStreamsGiveAnErrorAndNoSamples) {
     const std::string good = test::ReadSoundFixture("sine441.ogg");
-    std::string garbled = good;
-    for (size_t i = 200; i < garbled.size(); i += 7) {
-        garbled[i] = static_cast<char>(garbled[i] ^ 0x5A);
-    }
     const struct {
         const char* name;
         std::string bytes;
@@ -72,9 +61,7 @@ TEST(OggVorbis, BrokenStreamsGiveAnErrorAndNoSamples) {
         {"empty", ""},
         {"not ogg", std::string(4000, 'x')},
         {"cut in its headers", good.substr(0, 100)},
-        {"garbled", garbled},
-        {"a vendor text past its header", WithCommentLength(good, false, 0xFFFFFFFF)},
-        {"more comments than its header holds", WithCommentLength(good, true, 0x40000000)},
+        {"a vendor text past its header", WithEndlessVendor(good)},
     };
     for (const auto& c : cases) {
         int result = 0;

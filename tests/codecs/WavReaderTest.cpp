@@ -65,8 +65,6 @@ TEST(WavReader, AnswersEachKindOfFileWithItsResult) {
         {"24 bits, for the caller to judge",
          WavFile(Format(1, 1, 3, 24) + WavChunk("data", "abcdef")), WavOk, 2},
         {"not riff", "RIFX" + WavFile(mono16 + data).substr(4), WavNotRiff, 0},
-        {"not wave", WavFile(mono16 + data).replace(8, 4, "AVI "), WavNotRiff, 0},
-        {"empty", "", WavNotRiff, 0},
         {"12 bits", WavFile(Format(1, 1, 2, 12) + data), WavBadFormat, 0},
         {"0 bits", WavFile(Format(1, 1, 0, 0) + data), WavBadFormat, 0},
         {"0 channels", WavFile(Format(1, 0, 2, 16) + data), WavBadFormat, 0},

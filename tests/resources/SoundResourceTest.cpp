@@ -1,11 +1,11 @@
 #include "resources/SoundResource.h"
 
 #include "audio/SoundBuffer.h"
-#include "audio/SoundVoice.h"
 #include "tests/resources/ResourceTestSupport.h"
 #include "tests/support/LoopbackAudio.h"
 #include "tests/support/SoundFixtures.h"
 
+#include <memory>
 #include <string>
 
 namespace quarn {
@@ -56,11 +56,6 @@ TEST_F(SoundResources, WavAndOggFilesLoadIntoBuffersThatPlay) {
     SoundBuffer& tone = *sine->GetSoundBuffer();
     EXPECT_EQ(sine->GetDataSize(), 22050u);
     EXPECT_TRUE(tone.Is3D()); // mono files play in 3D
-
-    SoundVoice* voice = tone.Play(false);
-    audio_.Render(1024);
-    EXPECT_GT(test::LoopbackAudio::Level(audio_.Render(4096)).left, 0.05);
-    delete voice;
     // A reload replaces the buffer rather than adding one.
     EXPECT_TRUE(stereo->Load());
     EXPECT_EQ(audio_.system.GetSoundBufferCount(), 2);
@@ -79,8 +74,6 @@ TEST_F(SoundResources, BrokenSoundsGetThePlaceholderAndSayWhy) {
          "Invalid wav file: '12bit.wav'"},
         {"24bit.wav", WavFile(WavFormat(1, 1, 8000, 3, 24) + data),
          "Invalid wav file: '24bit.wav'"},
-        {"float.wav", WavFile(WavFormat(3, 1, 8000, 4, 32) + data),
-         "Invalid wav file: 'float.wav'"},
         {"slow.wav", WavFile(WavFormat(1, 1, 50, 1, 8) + data), "Failed to create audio buffer"},
         {"noise.ogg", std::string(500, 'x'),
          "Error while loading ogg file 'noise.ogg': error code"},
@@ -115,33 +108,29 @@ TEST_F(SoundResources, AMissingFileGetsAShortBuzzAndIsReportedOnce) {
     sound->Release();
 }
 
-TEST_F(ResourceDiskTest, SoundsWithoutAnAudioSystemHoldNoBuffer) {
-    ASSERT_EQ(GetAudioSystem(), nullptr);
-    temp_.WriteFile("a.wav", test::ReadSoundFixture("pcm8_mono.wav"));
-    for (const char* name : {"a.wav", "b.wav"}) {
-        SoundResource* sound = GetSoundResource(name, nullptr);
-        EXPECT_EQ(sound->GetState(), *name == 'a' ? ResourceLoaded : ResourcePlaceholder);
-        EXPECT_EQ(sound->GetSoundBuffer(), nullptr) << name;
-        sound->Release();
-    }
-}
-
-// ALSOFT_DRIVERS names no back end: the audio system fails to start, as on a machine without
-// sound, and the game runs on silently.
-TEST_F(ResourceDiskTest, SoundsLoadWithoutEffectWhenNoDeviceOpens) {
-    test::UseNoAudioBackEnd();
-    OpenAlAudioSystem audio;
-    ASSERT_FALSE(audio.Init(AudioInit3D | 4, 16, 22050, 2));
+// Without an audio system no buffer is made. With one that found no device (ALSOFT_DRIVERS names
+// no back end, as on a machine without sound) sounds fail quietly, and the game runs on.
+TEST_F(ResourceDiskTest, SoundsLoadWithoutEffectWhenThereIsNoSound) {
     temp_.WriteFile("a.wav", test::ReadSoundFixture("pcm8_mono.wav"));
     temp_.WriteFile("b.ogg", test::ReadSoundFixture("sine441.ogg"));
-    for (const char* name : {"a.wav", "b.ogg"}) {
-        SoundResource* sound = GetSoundResource(name, nullptr);
-        EXPECT_EQ(sound->GetState(), ResourceFailed) << name;
-        EXPECT_EQ(sound->GetSoundBuffer(), nullptr) << name;
-        sound->Release();
+    const uint32_t withoutSystem[] = {ResourceLoaded, ResourceLoaded, ResourcePlaceholder};
+    const uint32_t withoutDevice[] = {ResourceFailed, ResourceFailed, ResourcePlaceholder};
+    test::UseNoAudioBackEnd();
+    for (const uint32_t* states : {withoutSystem, withoutDevice}) {
+        std::unique_ptr<OpenAlAudioSystem> audio;
+        if (states == withoutDevice) {
+            audio = std::make_unique<OpenAlAudioSystem>();
+            ASSERT_FALSE(audio->Init(AudioInit3D | 4, 16, 22050, 2));
+        }
+        int i = 0;
+        for (const char* name : {"a.wav", "b.ogg", "c.wav"}) {
+            SoundResource* sound = GetSoundResource(name, nullptr);
+            EXPECT_EQ(sound->GetState(), states[i++]) << name;
+            EXPECT_EQ(sound->GetSoundBuffer(), nullptr) << name;
+            sound->Release();
+        }
     }
     EXPECT_TRUE(log_.Contains("Failed to create audio buffer"));
-    EXPECT_EQ(audio.GetSoundBufferCount(), 0);
 }
 
 } // namespace

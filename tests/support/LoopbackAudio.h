@@ -10,21 +10,19 @@
 
 namespace quarn::test {
 
-// Makes OpenAL find no output back end, so no test ever opens a sound card and the default
-// device fails to open. Must run before the first OpenAL call of the process.
+// OpenAL then finds no output back end: no test opens a sound card, and the default device
+// fails to open. Must run before the process's first OpenAL call.
 inline void UseNoAudioBackEnd() {
     setenv("ALSOFT_DRIVERS", "none", 1);
 }
 
-// Root mean square of each channel of a stereo mix.
 struct StereoLevel {
-    double left = 0.0;
+    double left = 0.0; // root mean square
     double right = 0.0;
 };
 
-// The audio system on OpenAL's loopback device, initialised as start-up does (3D listener,
-// 16 bits, stereo): nothing plays until the test mixes frames, so every result is exact and
-// repeatable.
+// The audio system as start-up makes it (3D listener, 16 bits, stereo) on OpenAL's loopback
+// device: nothing plays until the test mixes frames, so every result is exact and repeatable.
 class LoopbackAudio {
 public:
     static constexpr uint32_t Rate = 22050;
@@ -42,27 +40,22 @@ public:
     }
 
     static StereoLevel Level(const std::vector<float>& mix) {
-        StereoLevel level;
-        const size_t frames = mix.size() / 2;
-        for (size_t i = 0; i < frames; ++i) {
-            level.left += double(mix[2 * i]) * mix[2 * i];
-            level.right += double(mix[2 * i + 1]) * mix[2 * i + 1];
+        double sums[2] = {0.0, 0.0};
+        for (size_t i = 0; i < mix.size(); ++i) {
+            sums[i % 2] += double(mix[i]) * mix[i];
         }
-        level.left = std::sqrt(level.left / double(frames));
-        level.right = std::sqrt(level.right / double(frames));
-        return level;
+        return {std::sqrt(sums[0] * 2 / mix.size()), std::sqrt(sums[1] * 2 / mix.size())};
     }
 
-    // A buffer of `frames` frames of a sine at half of full scale, the same in every channel.
+    // A buffer of a sine at half of full scale, the same in every channel.
     SoundBuffer* MakeTone(float hertz, uint32_t frames, uint32_t channels = 1,
                           uint32_t flags = SoundBuffer3D) {
-        SoundBuffer* buffer = system.CreateSoundBuffer();
         std::vector<int16_t> samples(size_t(frames) * channels);
         for (size_t i = 0; i < samples.size(); ++i) {
-            const double t = double(i / channels) / Rate;
             samples[i] =
-                int16_t(std::lround(16384.0 * std::sin(2.0 * 3.14159265358979 * hertz * t)));
+                int16_t(16384.0 * std::sin(2.0 * M_PI * hertz * double(i / channels) / Rate));
         }
+        SoundBuffer* buffer = system.CreateSoundBuffer();
         if (buffer->Create(flags, frames, 16, Rate, channels)) {
             buffer->SetData(samples.data());
         }

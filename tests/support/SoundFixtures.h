@@ -14,7 +14,7 @@ inline std::string ReadSoundFixture(const std::string& name) {
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-// Pieces of WAV files, for files no outside tool writes.
+// Pieces of WAV files that no outside tool writes.
 inline std::string LittleEndian(uint32_t value, int bytes) {
     std::string text;
     for (int i = 0; i < bytes; ++i) {
@@ -24,7 +24,7 @@ inline std::string LittleEndian(uint32_t value, int bytes) {
 }
 
 inline std::string WavChunk(const char* id, const std::string& content) {
-    return std::string(id, 4) + LittleEndian(static_cast<uint32_t>(content.size()), 4) + content;
+    return std::string(id, 4) + LittleEndian(uint32_t(content.size()), 4) + content;
 }
 
 inline std::string WavFormat(uint32_t tag, uint32_t channels, uint32_t rate, uint32_t align,
@@ -35,18 +35,17 @@ inline std::string WavFormat(uint32_t tag, uint32_t channels, uint32_t rate, uin
 }
 
 inline std::string WavFile(const std::string& chunks) {
-    return "RIFF" + LittleEndian(static_cast<uint32_t>(chunks.size() + 4), 4) + "WAVE" + chunks;
+    return "RIFF" + LittleEndian(uint32_t(chunks.size() + 4), 4) + "WAVE" + chunks;
 }
 
-// How often one channel of interleaved samples crosses zero upwards: its frequency times the
-// duration, for a clean tone.
+// How often one channel of interleaved samples crosses zero upwards: a clean tone's frequency
+// times its duration.
 template <class Sample>
 int CountRisingCrossings(const Sample* samples, size_t frames, size_t channels, size_t channel) {
     int crossings = 0;
     for (size_t i = 1; i < frames; ++i) {
-        if (samples[(i - 1) * channels + channel] < 0 && samples[i * channels + channel] >= 0) {
-            ++crossings;
-        }
+        crossings +=
+            samples[(i - 1) * channels + channel] < 0 && samples[i * channels + channel] >= 0;
     }
     return crossings;
 }
