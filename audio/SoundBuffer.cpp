@@ -87,6 +87,7 @@ void SoundBuffer::SetSample(uint32_t index, int32_t value) {
     if (bits_ == 8) {
         samples_[index] = static_cast<uint8_t>((value >> 24) + 128);
     } else {
+        // In the host's order, as the device takes 16-bit samples.
         const auto sample = static_cast<int16_t>(value >> 16);
         std::memcpy(&samples_[size_t(index) * 2], &sample, 2);
     }

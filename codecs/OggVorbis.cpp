@@ -1,5 +1,7 @@
 #include "codecs/OggVorbis.h"
 
+#include "core/io/ByteOrder.h"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -73,8 +75,7 @@ bool CommentPacketFits(const uint8_t* data, size_t size) {
         if (!fits(4)) {
             return false;
         }
-        uint32_t length;
-        std::memcpy(&length, &packet[read], 4);
+        const uint32_t length = ReadLittleEndian32(&packet[read]);
         read += 4;
         if (!fits(length)) {
             return false;
@@ -85,8 +86,7 @@ bool CommentPacketFits(const uint8_t* data, size_t size) {
     if (!takeText() || !fits(4)) {
         return false;
     }
-    uint32_t comments;
-    std::memcpy(&comments, &packet[read], 4);
+    const uint32_t comments = ReadLittleEndian32(&packet[read]);
     read += 4;
     if (comments > (packet.size() - read) / 4) {
         return false;
