@@ -8,6 +8,7 @@
 #include <AL/al.h>
 #include <AL/alc.h>
 #include <AL/alext.h>
+#include <vector>
 
 namespace quarn {
 
@@ -49,24 +50,24 @@ bool OpenAlAudioSystem::Init(uint32_t flags, uint32_t bits, uint32_t rate, uint3
     bool opened = SoundBuffer::IsFormatSupported(bits, channels) && rate <= INT32_MAX;
     if (opened) {
         // Head-related filtering would make the mix depend on the machine's configuration.
-        ALCint attributes[] = {ALC_FREQUENCY,
-                               static_cast<ALCint>(rate),
-                               ALC_HRTF_SOFT,
-                               ALC_FALSE,
-                               ALC_FORMAT_CHANNELS_SOFT,
-                               channels == 1 ? ALC_MONO_SOFT : ALC_STEREO_SOFT,
-                               ALC_FORMAT_TYPE_SOFT,
-                               ALC_FLOAT_SOFT,
-                               0};
-        // Only a loopback device takes a sample format.
-        if (output_ != AudioOutput::Loopback) {
-            attributes[4] = 0;
+        std::vector<ALCint> attributes = {ALC_FREQUENCY, static_cast<ALCint>(rate), ALC_HRTF_SOFT,
+                                          ALC_FALSE};
+        // A loopback device also takes the sample format RenderLoopback hands out.
+        if (output_ == AudioOutput::Loopback) {
+            attributes.insert(attributes.end(), {ALC_FORMAT_CHANNELS_SOFT,
+                                                 channels == 1 ? ALC_MONO_SOFT : ALC_STEREO_SOFT,
+                                                 ALC_FORMAT_TYPE_SOFT, ALC_FLOAT_SOFT});
         }
+        attributes.push_back(0);
         if (context_) {
-            opened = alcResetDeviceSOFT(device_, attributes) == ALC_TRUE;
+            opened = alcResetDeviceSOFT(device_, attributes.data()) == ALC_TRUE;
         } else {
-            context_ = alcCreateContext(device_, attributes);
+            context_ = alcCreateContext(device_, attributes.data());
             opened = context_ != nullptr && alcMakeContextCurrent(context_) == ALC_TRUE;
+            if (!opened && context_) {
+                alcDestroyContext(context_);
+                context_ = nullptr;
+            }
         }
     }
     if (!opened) {

@@ -8,12 +8,13 @@
 #include <AL/al.h>
 #include <AL/alext.h>
 #include <cmath>
+#include <numbers>
 
 namespace quarn {
 
 namespace {
 
-constexpr float Pi = 3.14159265f;
+constexpr float Pi = std::numbers::pi_v<float>;
 
 ALint SourceState(ALuint source) {
     ALint state = AL_INITIAL;
@@ -147,9 +148,9 @@ void OpenAlVoice::ApplyPan() {
     }
     // Both channels swing toward the panned side, from +-30 degrees to 90 degrees on that side.
     // Angles turn counter-clockwise, so left is positive.
-    const float near = pan > 0.0f ? Pi / 3.0f : 2.0f * Pi / 3.0f;
-    const float far = pan > 0.0f ? 2.0f * Pi / 3.0f : Pi / 3.0f;
-    const ALfloat angles[2] = {Pi / 6.0f - pan * far, -Pi / 6.0f - pan * near};
+    const float leftSwing = pan > 0.0f ? 2.0f * Pi / 3.0f : Pi / 3.0f;
+    const float rightSwing = pan > 0.0f ? Pi / 3.0f : 2.0f * Pi / 3.0f;
+    const ALfloat angles[2] = {Pi / 6.0f - pan * leftSwing, -Pi / 6.0f - pan * rightSwing};
     alSourcefv(sourceId_, AL_STEREO_ANGLES, angles);
 }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <numbers>
 #include <vector>
 
 namespace quarn::test {
@@ -52,8 +53,8 @@ public:
                           uint32_t flags = SoundBuffer3D) {
         std::vector<int16_t> samples(size_t(frames) * channels);
         for (size_t i = 0; i < samples.size(); ++i) {
-            samples[i] =
-                int16_t(16384.0 * std::sin(2.0 * M_PI * hertz * double(i / channels) / Rate));
+            samples[i] = int16_t(
+                16384.0 * std::sin(2.0 * std::numbers::pi * hertz * double(i / channels) / Rate));
         }
         SoundBuffer* buffer = system.CreateSoundBuffer();
         if (buffer->Create(flags, frames, 16, Rate, channels)) {
