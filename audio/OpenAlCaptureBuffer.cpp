@@ -1,6 +1,6 @@
 #include "audio/OpenAlCaptureBuffer.h"
 
-#include "audio/SoundBuffer.h"
+#include "audio/OpenAlSoundBuffer.h"
 
 #include <AL/al.h>
 #include <AL/alc.h>
@@ -19,8 +19,7 @@ bool OpenAlCaptureBuffer::Create(uint32_t /*flags*/, uint32_t length, uint32_t b
     bits_ = bits;
     rate_ = rate;
     channels_ = channels;
-    const ALCenum format = channels == 1 ? (bits == 8 ? AL_FORMAT_MONO8 : AL_FORMAT_MONO16)
-                                         : (bits == 8 ? AL_FORMAT_STEREO8 : AL_FORMAT_STEREO16);
+    const ALCenum format = OpenAlSoundBuffer::FormatOf(bits, channels);
     device_ = alcCaptureOpenDevice(nullptr, rate, format, static_cast<ALCsizei>(length));
     return device_ != nullptr;
 }

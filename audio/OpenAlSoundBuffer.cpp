@@ -7,6 +7,13 @@
 
 namespace quarn {
 
+int OpenAlSoundBuffer::FormatOf(uint32_t bits, uint32_t channels) {
+    if (channels == 1) {
+        return bits == 8 ? AL_FORMAT_MONO8 : AL_FORMAT_MONO16;
+    }
+    return bits == 8 ? AL_FORMAT_STEREO8 : AL_FORMAT_STEREO16;
+}
+
 OpenAlSoundBuffer::~OpenAlSoundBuffer() {
     DeleteVoices();
     if (bufferId_ != 0) {
@@ -46,9 +53,7 @@ bool OpenAlSoundBuffer::UploadSamples() {
         alSourcei(hold.source, AL_BUFFER, 0);
         held.push_back(hold);
     }
-    const ALenum format = GetChannels() == 1
-                              ? (GetBitsPerSample() == 8 ? AL_FORMAT_MONO8 : AL_FORMAT_MONO16)
-                              : (GetBitsPerSample() == 8 ? AL_FORMAT_STEREO8 : AL_FORMAT_STEREO16);
+    const ALenum format = FormatOf(GetBitsPerSample(), GetChannels());
     alGetError();
     alBufferData(bufferId_, format, samples_.data(), static_cast<ALsizei>(samples_.size()),
                  static_cast<ALsizei>(GetSampleRate()));

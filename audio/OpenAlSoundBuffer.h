@@ -15,6 +15,9 @@ public:
     explicit OpenAlSoundBuffer(OpenAlAudioSystem& system) : system_(system) {}
     ~OpenAlSoundBuffer() override;
 
+    // OpenAL's name for a supported PCM format (8 or 16 bits, mono or stereo).
+    static int FormatOf(uint32_t bits, uint32_t channels);
+
     OpenAlAudioSystem& GetSystem() const { return system_; }
     uint32_t GetBufferId() const { return bufferId_; }
 
