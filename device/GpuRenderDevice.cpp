@@ -1,5 +1,7 @@
 #include "device/GpuRenderDevice.h"
 
+#include "device/BatchStore.h"
+#include "device/DeviceMesh.h"
 #include "device/DeviceTexture.h"
 #include "device/IndexBuffer.h"
 #include "device/VertexBuffer.h"
@@ -101,6 +103,7 @@ GpuRenderDevice::GpuRenderDevice(GpuDeviceFactory factory, const GpuCaps& caps,
     : factory_(std::move(factory)), requestedCaps_(caps), mode_(mode) {}
 
 GpuRenderDevice::~GpuRenderDevice() {
+    TheBatchStore().ClearStore();
     sceneTarget_.reset();
     previousSceneTarget_.reset();
     DropDepthStencil();
@@ -282,6 +285,8 @@ void GpuRenderDevice::ApplyDefaultStates() {
     d.SetRenderState(GpuRenderState::ZFunc, static_cast<uint32_t>(GpuCompare::LessEqual));
     d.SetRenderState(GpuRenderState::ZEnable, 1);
 
+    // A fresh or reset device shows no screen-space override: whoever needs one sets it again.
+    applyFlags_ = 7;
     SetPerspective(70.0f, 1.0f, 0.1f, 1000.0f);
 
     d.SetRenderState(GpuRenderState::AlphaBlendEnable, 1);
@@ -321,6 +326,7 @@ bool GpuRenderDevice::ResetDevice() {
         return false;
     }
     DropDepthStencil();
+    DeviceMesh::DropAllRecordedState();
     for (DeviceMemoryClient& client : memoryClients_) {
         if (client.release) {
             client.release();
@@ -334,6 +340,8 @@ bool GpuRenderDevice::ResetDevice() {
     if (!Create(flags_, window_, viewportWidth_, viewportHeight_)) {
         return false;
     }
+    // Batches are rebuilt on demand, whatever the restores below give.
+    TheBatchStore().ClearStore();
     if (!VertexBuffer::RestoreDynamic(*gpu_) || !IndexBuffer::RestoreDynamic(*gpu_) ||
         !RestoreDeviceTextures()) {
         return false;
@@ -495,6 +503,28 @@ std::unique_ptr<IndexBuffer> GpuRenderDevice::CreateIndexData() {
         return nullptr;
     }
     return std::make_unique<IndexBuffer>(*gpu_);
+}
+
+std::unique_ptr<DeviceMesh> GpuRenderDevice::CreateDeviceMesh() {
+    if (!gpu_) {
+        return nullptr;
+    }
+    return std::make_unique<DeviceMesh>(*this, *gpu_);
+}
+
+void GpuRenderDevice::SetDefaultShader(Shader* shader) {
+    defaultShader_ = shader;
+    DeviceMesh::DropAllRecordedState();
+}
+
+void GpuRenderDevice::SetDefaultShaderParameter(const Float4& parameter) {
+    defaultShaderParameter_ = parameter;
+    DeviceMesh::DropAllRecordedState();
+}
+
+void GpuRenderDevice::SetDefaultColor(uint32_t argb) {
+    defaultColor_ = argb;
+    DeviceMesh::DropAllRecordedState();
 }
 
 bool GpuRenderDevice::SetTexture(DeviceTexture* texture, uint32_t stage) {
@@ -684,6 +714,12 @@ void GpuRenderDevice::SetProjectionMatrix(const Matrix4& matrix) {
     projection_ = matrix;
     unbiasedDepth_ = projection_.m[14];
     view_.Multiply(projection_, viewProjection_);
+    ApplyDepthBias();
+}
+
+void GpuRenderDevice::ApplyDepthBias() {
+    // The view-projection matrix stays unbiased, as SetDepthBias leaves it.
+    projection_.m[14] = (static_cast<float>(depthBias_) * 0.002f + 1.0f) * unbiasedDepth_;
     ApplyTransform(0x4, GpuTransform::Projection, projection_);
 }
 
@@ -705,8 +741,8 @@ void GpuRenderDevice::SetPerspective(float fov, float aspect, float nearZ, float
     p.m[14] = -nearZ * f;
     projection_ = p;
     unbiasedDepth_ = p.m[14];
-    ApplyTransform(0x4, GpuTransform::Projection, projection_);
     view_.Multiply(projection_, viewProjection_);
+    ApplyDepthBias();
 }
 
 void GpuRenderDevice::OverrideViewProjection(const Matrix4& view, const Matrix4& projection) {
@@ -727,8 +763,7 @@ void GpuRenderDevice::RestoreViewProjection() {
 
 void GpuRenderDevice::SetDepthBias(int32_t bias) {
     depthBias_ = bias;
-    projection_.m[14] = (static_cast<float>(bias) * 0.002f + 1.0f) * unbiasedDepth_;
-    ApplyTransform(0x4, GpuTransform::Projection, projection_);
+    ApplyDepthBias();
 }
 
 } // namespace quarn

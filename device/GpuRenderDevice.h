@@ -21,10 +21,11 @@ public:
                              const GpuDisplayMode& mode = GpuDisplayMode{});
     ~GpuRenderDevice() override;
 
-    // Further owners of default-pool objects (device-mesh state, batches). ResetDevice calls
-    // their releases in the order added before the dynamic vertex and index data and the
-    // render-target textures let go of theirs, and their restores, in the same order, after
-    // those came back; it stops at the first failed restore.
+    // Further owners of default-pool objects. ResetDevice calls their releases in the order
+    // added after the device meshes dropped their recorded state and before the dynamic vertex
+    // and index data and the render-target textures let go of theirs, and their restores, in
+    // the same order, after those came back; it stops at the first failed restore. The batch
+    // store is emptied after any reset that re-made the device.
     void AddDeviceMemoryClient(std::function<void()> release, std::function<bool()> restore);
 
     // The GPU layer beneath, for the device objects made on it; null before the first Create.
@@ -57,6 +58,13 @@ public:
     std::unique_ptr<DeviceTexture> CreateTexture() override;
     std::unique_ptr<VertexBuffer> CreateVertexData() override;
     std::unique_ptr<IndexBuffer> CreateIndexData() override;
+    std::unique_ptr<DeviceMesh> CreateDeviceMesh() override;
+    void SetDefaultShader(Shader* shader) override;
+    Shader* GetDefaultShader() override { return defaultShader_; }
+    void SetDefaultShaderParameter(const Float4& parameter) override;
+    Float4 GetDefaultShaderParameter() override { return defaultShaderParameter_; }
+    void SetDefaultColor(uint32_t argb) override;
+    uint32_t GetDefaultColor() override { return defaultColor_; }
     bool SetTexture(DeviceTexture* texture, uint32_t stage) override;
     bool AcceptValue(uint32_t) override { return true; }
     PixelFormat GetDisplayFormat() override;
@@ -89,6 +97,7 @@ public:
     void GetCameraRotationMatrix(Matrix4& out) override { out = cameraRotation_; }
     void OverrideViewProjection(const Matrix4& view, const Matrix4& projection) override;
     void RestoreViewProjection() override;
+    bool IsViewProjectionOverridden() override { return (applyFlags_ & 0x6) != 0x6; }
     void SetDepthBias(int32_t bias) override;
     int32_t GetDepthBias() override { return depthBias_; }
     RenderStatistics& GetRenderStatistics() override { return statistics_; }
@@ -107,6 +116,8 @@ private:
     void SetRender(GpuRenderState state, uint32_t value);
     void SetFog(uint32_t color, GpuFogMode mode);
     void ApplyTransform(uint32_t applyBit, GpuTransform which, const Matrix4& matrix);
+    // Sets the projection's depth term from the unbiased one and the bias in force.
+    void ApplyDepthBias();
 
     GpuDeviceFactory factory_;
     GpuCaps requestedCaps_;
@@ -140,6 +151,9 @@ private:
     uint32_t depthBits_ = 0;
     uint32_t stencilBits_ = 0;
     GpuMaterial defaultMaterial_;
+    Shader* defaultShader_ = nullptr;
+    Float4 defaultShaderParameter_;
+    uint32_t defaultColor_ = 0xFFFFFFFF;
     uint32_t frameCount_ = 0;
     LightRecord lights_[LightCount];
     // Bit 0 world, bit 1 view, bit 2 projection: a set bit makes the setter reach the device.

@@ -10,8 +10,9 @@ namespace quarn {
 namespace {
 
 std::vector<IndexBuffer*>& LiveBuffers() {
-    static std::vector<IndexBuffer*> list;
-    return list;
+    // Never destroyed: buffers held by static objects may outlive every other static.
+    static auto* list = new std::vector<IndexBuffer*>;
+    return *list;
 }
 
 uint32_t ReadIndex(const uint8_t* at, uint32_t size) {
@@ -235,7 +236,7 @@ void IndexBuffer::SetCount(uint32_t n) {
 
 uint32_t IndexBuffer::AddIndices(uint32_t n) {
     if (!created_ || n > capacity_ - count_) {
-        return 0;
+        return NoIndex;
     }
     if (IsSystem()) {
         writePointer_ = system_.data();
@@ -244,7 +245,7 @@ uint32_t IndexBuffer::AddIndices(uint32_t n) {
         // One lock spans the whole frame's filling: the first discards, later ones promise not
         // to touch what was already written.
         if (!buffer_) {
-            return 0;
+            return NoIndex;
         }
         UnlockBuffer();
         uint32_t lockFlags = 0;
@@ -255,7 +256,7 @@ uint32_t IndexBuffer::AddIndices(uint32_t n) {
         if (buffer_->Lock(0, 0, memory, lockFlags) != GpuResult::Ok) {
             writePointer_ = nullptr;
             lockMode_ = 0;
-            return 0;
+            return NoIndex;
         }
         bufferLocked_ = true;
         writePointer_ = static_cast<uint8_t*>(memory);

@@ -31,6 +31,7 @@ class IndexBuffer {
 public:
     // Called after the GPU buffer was re-made following a device reset, to refill it.
     using RestoreCallback = std::function<bool(IndexBuffer&)>;
+    static constexpr uint32_t NoIndex = 0xFFFFFFFF;
 
     // Index size follows the device: 32-bit when it can address more than 65535 vertices.
     explicit IndexBuffer(GpuDevice& device);
@@ -60,11 +61,14 @@ public:
     uint32_t GetPrimitiveCount() const { return primitiveCount_; }
     GpuPrimitiveType GetPrimitiveType() const { return primitiveType_; }
     uint32_t GetFlags() const { return flags_; }
+    // The drawer has seen the present indices.
+    void ClearChangedSinceDraw() { flags_ &= ~IndexChangedSinceDraw; }
     uint32_t GetIndexSize() const { return indexSize_; }
     uint32_t GetMemorySize() const { return count_ * indexSize_; }
     void SetCount(uint32_t n);
 
-    // Position of the first new index, or 0 with nothing changed when it would not fit.
+    // Position of the first new index, or NoIndex with nothing changed when it would not fit
+    // (never 0, which is a position like any other).
     uint32_t AddIndices(uint32_t n);
     // Appends n indices from source with vertexOffset added, converting the index size.
     uint32_t AppendRange(uint32_t n, const IndexRange& source, uint32_t vertexOffset);

@@ -18,8 +18,10 @@ struct SDL_Window;
 
 namespace quarn {
 
+class DeviceMesh;
 class DeviceTexture;
 class IndexBuffer;
+class Shader;
 class VertexBuffer;
 enum class PixelFormat : int32_t;
 
@@ -125,6 +127,15 @@ public:
     virtual std::unique_ptr<DeviceTexture> CreateTexture() = 0;
     virtual std::unique_ptr<VertexBuffer> CreateVertexData() = 0;
     virtual std::unique_ptr<IndexBuffer> CreateIndexData() = 0;
+    virtual std::unique_ptr<DeviceMesh> CreateDeviceMesh() = 0;
+    // Device meshes without a shader of their own draw with this one, its parameter and colour;
+    // each setter makes every mesh record its state afresh.
+    virtual void SetDefaultShader(Shader* shader) = 0;
+    virtual Shader* GetDefaultShader() = 0;
+    virtual void SetDefaultShaderParameter(const Float4& parameter) = 0;
+    virtual Float4 GetDefaultShaderParameter() = 0;
+    virtual void SetDefaultColor(uint32_t argb) = 0;
+    virtual uint32_t GetDefaultColor() = 0;
     virtual bool SetTexture(DeviceTexture* texture, uint32_t stage) = 0;
     virtual bool AcceptValue(uint32_t value) = 0;
     // PixelFormat::Unknown when there is none.
@@ -163,6 +174,10 @@ public:
     // Hands the device other matrices without touching the stored ones, for screen-space draws.
     virtual void OverrideViewProjection(const Matrix4& view, const Matrix4& projection) = 0;
     virtual void RestoreViewProjection() = 0;
+    // Between OverrideViewProjection and RestoreViewProjection.
+    virtual bool IsViewProjectionOverridden() = 0;
+    // Scales the projection's depth term by 1 + 0.002 x bias. A new projection keeps the bias in
+    // force, so GetDepthBias always describes the projection the device uses.
     virtual void SetDepthBias(int32_t bias) = 0;
     virtual int32_t GetDepthBias() = 0;
     virtual RenderStatistics& GetRenderStatistics() = 0;

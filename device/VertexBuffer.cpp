@@ -11,8 +11,9 @@ namespace quarn {
 namespace {
 
 std::vector<VertexBuffer*>& LiveBuffers() {
-    static std::vector<VertexBuffer*> list;
-    return list;
+    // Never destroyed: buffers held by static objects may outlive every other static.
+    static auto* list = new std::vector<VertexBuffer*>;
+    return *list;
 }
 
 // A fresh array reads back this value until written, so unwritten vertices stand out.

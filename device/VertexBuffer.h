@@ -81,6 +81,10 @@ public:
 
     // Whole used range; marks it changed when the write state says the caller writes.
     std::span<uint32_t> GetVertices();
+    // The used range for reading; nothing is marked changed.
+    std::span<const uint32_t> ReadVertices() const {
+        return {vertices_.data(), static_cast<size_t>(count_) * layout_.stride};
+    }
     // From vertex `first` to past the last used one; empty (and reported) at or beyond the
     // capacity.
     std::span<uint32_t> OpenVertex(uint32_t first);

@@ -77,7 +77,7 @@ TEST_F(IndexBufferTest, DynamicFillingSpansSeveralAdditionsUntilUnlocked) {
     EXPECT_EQ(b.GetIndexCount(), 0u);
     EXPECT_EQ(b.AddIndices(3), 0u);
     EXPECT_EQ(b.AddIndices(3), 3u);
-    EXPECT_EQ(b.AddIndices(1), 0u);
+    EXPECT_EQ(b.AddIndices(1), IndexBuffer::NoIndex);
     EXPECT_EQ(b.GetIndexCount(), 6u);
     EXPECT_EQ(b.GetPrimitiveCount(), 2u);
     ASSERT_TRUE(b.Create(12, IndexStartEmpty));

@@ -1,0 +1,445 @@
+#include "device/DeviceMesh.h"
+
+#include "device/DeviceTexture.h"
+#include "device/IndexBuffer.h"
+#include "device/VertexBuffer.h"
+#include "tests/support/SoftwareRenderDevice.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace quarn {
+namespace {
+
+// A rectangle of pixels [x0, x1) x [y0, y1) at depth z; facing quads are counter-clockwise on
+// screen, so the default culling keeps them.
+struct Rect {
+    float x0, y0, x1, y1;
+    float z = 0.5f;
+    uint32_t color = 0xFFFFFFFF;
+    bool facing = true;
+};
+
+// Geometry and the mesh that draws it.
+struct TestMesh {
+    std::unique_ptr<VertexBuffer> vertices;
+    std::unique_ptr<IndexBuffer> indices;
+    std::unique_ptr<DeviceMesh> mesh;
+    DeviceMesh* operator->() { return mesh.get(); }
+};
+
+class DeviceMeshTest : public ::testing::Test {
+protected:
+    // Pre-transformed quads, with texture coordinates 0..1 when `textured`.
+    TestMesh Quads(const std::vector<Rect>& rects, bool textured = false) {
+        TestMesh m;
+        const auto count = static_cast<uint32_t>(rects.size());
+        m.vertices = device_->CreateVertexData();
+        const uint32_t format =
+            VertexScreenPosition | VertexDiffuse | (textured ? VertexTexCoord0 : 0);
+        EXPECT_TRUE(m.vertices->Create(4 * count, format, 0));
+        m.indices = device_->CreateIndexData();
+        EXPECT_TRUE(m.indices->Create(6 * count, 0));
+        for (uint32_t q = 0; q < count; ++q) {
+            const Rect& r = rects[q];
+            const float xs[4] = {r.x0, r.x1, r.x1, r.x0};
+            const float ys[4] = {r.y0, r.y0, r.y1, r.y1};
+            for (uint32_t k = 0; k < 4; ++k) {
+                m.vertices->SetPosition(4 * q + k, {xs[k], ys[k], r.z});
+                m.vertices->SetColor(4 * q + k, 0, r.color);
+                m.vertices->SetTexCoord(4 * q + k, 0, k == 1 || k == 2 ? 1.0f : 0.0f,
+                                        k >= 2 ? 1.0f : 0.0f);
+            }
+            m.indices->FillQuadIndices(6 * q, 1, 4 * q, !r.facing);
+        }
+        m.mesh = device_->CreateDeviceMesh();
+        m.mesh->SetVertexStream(m.vertices.get(), 0);
+        m.mesh->SetIndexData(m.indices.get());
+        m.mesh->SetLayerCount(1);
+        m.mesh->SetRenderFlagsWord(MeshAlphaBlend);
+        return m;
+    }
+
+    TestMesh FullScreen(uint32_t color) { return Quads({{0, 0, 64, 48, 0.5f, color}}); }
+
+    std::unique_ptr<DeviceTexture> SolidTexture(uint32_t color) {
+        auto texture = device_->CreateTexture();
+        EXPECT_TRUE(texture->Create(2, 2, PixelFormat::A8R8G8B8, TextureKind::Texture2D, 0, 1));
+        EXPECT_TRUE(texture->Lock(TextureLockWrite, 0));
+        for (int32_t y = 0; y < 2; ++y) {
+            for (int32_t x = 0; x < 2; ++x) {
+                texture->SetPixel(x, y, color);
+            }
+        }
+        EXPECT_TRUE(texture->Lock(TextureUnlocked, 0));
+        return texture;
+    }
+
+    void BeginFrame(uint32_t background) {
+        ASSERT_TRUE(device_->BeginScene());
+        device_->Clear(DeviceClearTarget | DeviceClearDepth | DeviceClearStencil, background);
+    }
+
+    void EndFrame() {
+        device_->EndScene();
+        device_->Present();
+    }
+
+    uint32_t Pixel(uint32_t x, uint32_t y) { return test::BackBufferPixel(*device_, x, y); }
+
+    std::vector<uint32_t> Frame() {
+        std::vector<uint32_t> pixels;
+        for (uint32_t y = 0; y < 48; ++y) {
+            for (uint32_t x = 0; x < 64; ++x) {
+                pixels.push_back(Pixel(x, y));
+            }
+        }
+        return pixels;
+    }
+
+    uint32_t State(GpuRenderState state) { return device_->Gpu()->GetRenderState(state); }
+
+    std::unique_ptr<GpuRenderDevice> device_ = test::MakeSoftwareRenderDevice();
+};
+
+TEST_F(DeviceMeshTest, EachBlendModeCombinesWithTheFrameBufferAsNamed) {
+    // Source 0x80C04020 (half alpha) over background 0xFF306090.
+    struct Case {
+        BlendMode mode;
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {BlendMode::Normal, 0xFF785058},         {BlendMode::Add, 0xFF9080A0},
+        {BlendMode::Filter, 0xFF004080},         {BlendMode::Multiply, 0xFF241812},
+        {BlendMode::Lighten, 0xFFC06090},        {BlendMode::Darken, 0xFF304020},
+        {BlendMode::Invert, 0xFF480000},         {BlendMode::Opaque, 0xFFC04020},
+        {BlendMode::Invisible, 0xFF306090},      {BlendMode::Negative, 0xFF476064},
+        {BlendMode::ColorAsAlpha, 0xFF9C5882},   {BlendMode::AddSigned, 0xFF483024},
+        {BlendMode::Power2, 0xFF911004},         {BlendMode::Subtract, 0xFF004080},
+        {BlendMode::NormalInvAlpha, 0xFF785058}, {BlendMode::AddInvAlpha, 0xFF9080A0},
+        {BlendMode::SubInvAlpha, 0xFF004080},    {BlendMode::FilterInvAlpha, 0xFF004080},
+    };
+    TestMesh source = FullScreen(0x80C04020);
+    for (const Case& c : cases) {
+        BeginFrame(0xFF306090);
+        source->SetLayer(0, nullptr, c.mode);
+        EXPECT_TRUE(source->Draw());
+        EndFrame();
+        EXPECT_EQ(Pixel(10, 10) | 0xFF000000, c.expected) << "mode " << static_cast<int>(c.mode);
+    }
+}
+
+TEST_F(DeviceMeshTest, LayersAboveTheFirstCombineThroughTheirStageOperation) {
+    // Layer 0 passes the diffuse colour 0xFF806040; layer 1 combines it with the colour
+    // 0xFF402010 as its blend mode says; no frame-buffer blending.
+    struct Case {
+        BlendMode mode;
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {BlendMode::Normal, 0x200C04},    {BlendMode::Add, 0xC08050},
+        {BlendMode::Filter, 0x404030},    {BlendMode::Opaque, 0x402010},
+        {BlendMode::Invisible, 0x806040}, {BlendMode::AddSigned, 0x410100},
+    };
+    auto white = SolidTexture(0xFFFFFFFF);
+    TestMesh mesh = Quads({{0, 0, 64, 48, 0.5f, 0xFF806040}}, true);
+    mesh->SetRenderFlagsWord(0);
+    mesh->SetLayerCount(2);
+    mesh->SetLayer(0, white.get(), BlendMode::Opaque);
+    mesh->SetColor(0xFF402010);
+    for (const Case& c : cases) {
+        BeginFrame(0xFF000000);
+        mesh->SetLayer(1, nullptr, c.mode);
+        EXPECT_TRUE(mesh->Draw());
+        EndFrame();
+        EXPECT_EQ(Pixel(10, 10) & 0xFFFFFF, c.expected) << "mode " << static_cast<int>(c.mode);
+    }
+}
+
+TEST_F(DeviceMeshTest, InvertedAlphaModesInvertTheAlphaTest) {
+    struct Case {
+        BlendMode mode;
+        uint32_t flags;
+        uint32_t alpha;
+        bool drawn;
+    };
+    const Case cases[] = {
+        {BlendMode::Normal, 0, 0x01, false},
+        {BlendMode::Normal, 0, 0x02, true},
+        {BlendMode::Normal, MeshAlphaRef128, 0x80, false},
+        {BlendMode::Normal, MeshAlphaRef128, 0x81, true},
+        {BlendMode::NormalInvAlpha, 0, 0xFE, false},
+        {BlendMode::NormalInvAlpha, 0, 0xFD, true},
+        {BlendMode::NormalInvAlpha, MeshAlphaRef128, 0x7F, true},
+        {BlendMode::NormalInvAlpha, MeshAlphaRef128, 0x80, false},
+    };
+    for (const Case& c : cases) {
+        // Without blending a drawn pixel takes the source colour whole.
+        TestMesh mesh = FullScreen((c.alpha << 24) | 0xFFFFFF);
+        mesh->SetRenderFlagsWord(c.flags);
+        mesh->SetLayer(0, nullptr, c.mode);
+        BeginFrame(0xFF000000);
+        mesh->Draw();
+        EndFrame();
+        EXPECT_EQ((Pixel(5, 5) & 0xFFFFFF) != 0, c.drawn)
+            << "mode " << static_cast<int>(c.mode) << " alpha " << c.alpha;
+    }
+}
+
+TEST_F(DeviceMeshTest, StencilModesCountFacesAndReadTheCount) {
+    // An occluder writes depth 0.5 left of x = 32. The volume is a front-facing band at the top
+    // and a back-facing band in the middle columns, both at depth 0.8; a dark screen in
+    // stencil-read mode then shows where the count is not 0.
+    struct Probe {
+        uint32_t x, y;
+    };
+    const Probe frontOccluded{8, 8}, frontOpen{56, 8}, backOccluded{24, 40}, backOpen{40, 40},
+        bothOccluded{24, 8}, bothOpen{40, 8};
+    const Probe probes[] = {frontOccluded, frontOpen,    backOccluded,
+                            backOpen,      bothOccluded, bothOpen};
+    struct Case {
+        StencilMode mode;
+        bool dark[6]; // in the order of the probes
+    };
+    const Case cases[] = {
+        {StencilMode::VolumeZPass, {false, true, false, true, false, false}},
+        {StencilMode::VolumeZFail, {true, false, true, false, false, false}},
+        {StencilMode::Write, {false, true, false, false, false, true}},
+    };
+    TestMesh occluder = Quads({{0, 0, 32, 48, 0.5f, 0xFF808080}});
+    occluder->SetRenderFlagsWord(MeshZEnable | MeshZWrite);
+    TestMesh volume =
+        Quads({{0, 0, 64, 16, 0.8f, 0xFFFF0000}, {16, 0, 48, 48, 0.8f, 0xFFFF0000, false}});
+    volume->SetRenderFlagsWord(MeshZEnable);
+    TestMesh shade = FullScreen(0xFF000010);
+    shade->SetRenderFlagsWord(0);
+    shade->SetStencilMode(StencilMode::Read);
+    for (const Case& c : cases) {
+        BeginFrame(0xFF808080);
+        occluder->Draw();
+        volume->SetStencilMode(c.mode);
+        const uint32_t before = device_->GetRenderStatistics().numPrimitivesRendered;
+        EXPECT_TRUE(volume->Draw());
+        const uint32_t draws = (device_->GetRenderStatistics().numPrimitivesRendered - before) / 4;
+        EXPECT_EQ(draws, c.mode == StencilMode::Write ? 1u : 2u);
+        // Every mode leaves stencil off and the usual blending behind.
+        EXPECT_EQ(State(GpuRenderState::StencilEnable), 0u);
+        EXPECT_EQ(State(GpuRenderState::SrcBlend), static_cast<uint32_t>(GpuBlend::SrcAlpha));
+        EXPECT_EQ(State(GpuRenderState::DestBlend), static_cast<uint32_t>(GpuBlend::InvSrcAlpha));
+        EXPECT_EQ(Pixel(frontOpen.x, frontOpen.y), 0xFF808080u) << "volumes leave colour alone";
+        shade->Draw();
+        EndFrame();
+        for (size_t i = 0; i < std::size(probes); ++i) {
+            EXPECT_EQ(Pixel(probes[i].x, probes[i].y) == 0xFF000010, c.dark[i])
+                << "mode " << static_cast<int>(c.mode) << " probe " << i;
+        }
+    }
+}
+
+TEST_F(DeviceMeshTest, ReplayedStateBlocksDrawWhatADirectDrawDraws) {
+    // Two recorded meshes around one that never records and leaves other states behind.
+    auto red = SolidTexture(0xFFFF0000);
+    auto green = SolidTexture(0x8000FF00);
+    TestMesh first = Quads({{4, 4, 40, 30, 0.3f, 0xFFFFFFFF}}, true);
+    first->SetRenderFlagsWord(MeshAlphaBlend | MeshZEnable | MeshZWrite);
+    first->SetLayer(0, red.get(), BlendMode::Normal);
+    TestMesh disturber = Quads({{0, 20, 64, 24, 0.9f, 0xFF0000FF}, {30, 0, 34, 48, 0.9f}});
+    disturber->SetRenderFlagsWord(MeshNeverRecord | MeshWireframe | MeshNoCulling);
+    disturber->SetLayer(0, nullptr, BlendMode::Add);
+    TestMesh second = Quads({{20, 10, 60, 44, 0.6f, 0xFFFFFFFF}}, true);
+    second->SetRenderFlagsWord(MeshAlphaBlend | MeshZEnable);
+    second->SetLayerCount(2);
+    second->SetLayer(0, green.get(), BlendMode::Normal);
+    second->SetLayer(1, nullptr, BlendMode::Multiply);
+    second->SetColor(0xFFFFFF80);
+
+    std::vector<uint32_t> direct;
+    for (uint32_t frame = 1; frame <= 7; ++frame) {
+        BeginFrame(0xFF202020);
+        first->Draw();
+        disturber->Draw();
+        second->Draw();
+        const RenderStatistics statistics = device_->GetRenderStatistics();
+        EndFrame();
+        if (frame == 1) {
+            direct = Frame();
+            continue;
+        }
+        EXPECT_EQ(Frame(), direct) << "frame " << frame;
+        // The fifth unchanged draw records, one mesh a frame; recorded meshes replay.
+        const uint32_t created[8] = {0, 0, 0, 0, 0, 1, 1, 0};
+        const uint32_t applied[8] = {0, 0, 0, 0, 0, 1, 2, 2};
+        EXPECT_EQ(statistics.numStateBlocksCreated, created[frame]) << "frame " << frame;
+        EXPECT_EQ(statistics.numStateBlocksApplied, applied[frame]) << "frame " << frame;
+    }
+}
+
+TEST_F(DeviceMeshTest, ADepthBiasedDecalStaysInFrontFrameAfterFrame) {
+    // A floor at depth 5 and a decal on it drawn first; another biased mesh draws last, so the
+    // next frame starts with the bias still set while the target sets a fresh projection.
+    auto plane = [&](float x0, float y0, float x1, float y1, uint32_t color) {
+        TestMesh m;
+        m.vertices = device_->CreateVertexData();
+        EXPECT_TRUE(m.vertices->Create(4, VertexPosition | VertexDiffuse, 0));
+        const float xs[4] = {x0, x1, x1, x0};
+        const float ys[4] = {y1, y1, y0, y0};
+        for (uint32_t k = 0; k < 4; ++k) {
+            m.vertices->SetPosition(k, {xs[k], ys[k], 5.0f});
+            m.vertices->SetColor(k, 0, color);
+        }
+        m.indices = device_->CreateIndexData();
+        EXPECT_TRUE(m.indices->Create(6, 0));
+        m.indices->FillQuadIndices(0, 1, 0, false);
+        m.mesh = device_->CreateDeviceMesh();
+        m.mesh->SetVertexStream(m.vertices.get(), 0);
+        m.mesh->SetIndexData(m.indices.get());
+        m.mesh->SetLayerCount(1);
+        m.mesh->SetRenderFlagsWord(MeshZEnable | MeshZWrite | MeshNoCulling);
+        return m;
+    };
+    TestMesh decal = plane(-1, -1, 1, 1, 0xFFFF0000);
+    decal->SetRenderFlags(MeshDepthBias, MeshDepthBias);
+    TestMesh floor = plane(-4, -4, 4, 4, 0xFF00FF00);
+    TestMesh last = plane(3, 3, 4, 4, 0xFF0000FF);
+    last->SetRenderFlags(MeshDepthBias, MeshDepthBias);
+    device_->SetPerspective(90.0f, 1.0f, 1.0f, 101.0f);
+    Matrix4 projection;
+    device_->GetProjectionMatrix(projection);
+    for (int frame = 0; frame < 2; ++frame) {
+        BeginFrame(0xFF000000);
+        device_->SetProjectionMatrix(projection);
+        decal->Draw();
+        floor->Draw();
+        last->Draw();
+        EndFrame();
+        EXPECT_EQ(Pixel(32, 24), 0xFFFF0000u) << "frame " << frame;
+        EXPECT_EQ(Pixel(12, 24), 0xFF00FF00u) << "frame " << frame;
+    }
+    EXPECT_EQ(device_->GetDepthBias(), 1);
+    Matrix4 biased;
+    device_->GetProjectionMatrix(biased);
+    EXPECT_FLOAT_EQ(biased.m[14], projection.m[14] * 1.002f);
+}
+
+TEST_F(DeviceMeshTest, TheSubmeshMaskDrawsTheSelectedGroups) {
+    TestMesh mesh = Quads({{0, 0, 32, 48, 0.5f, 0xFFFF0000}, {32, 0, 64, 48, 0.5f, 0xFF00FF00}});
+    mesh.indices->SetGroupCount(2);
+    mesh.indices->SetGroupStart(0, 0);
+    mesh.indices->SetGroupStart(1, 6);
+    mesh.indices->SetGroupStart(2, 12);
+    struct Case {
+        uint32_t mask;
+        uint32_t left, right;
+    };
+    const Case cases[] = {{0x2, 0xFF000000, 0xFF00FF00},
+                          {0x1, 0xFFFF0000, 0xFF000000},
+                          {0xFFFFFFFF, 0xFFFF0000, 0xFF00FF00},
+                          {0x4, 0xFF000000, 0xFF000000}}; // no such group
+    for (const Case& c : cases) {
+        mesh->SetSubmeshMask(c.mask);
+        BeginFrame(0xFF000000);
+        mesh->Draw();
+        EndFrame();
+        EXPECT_EQ(Pixel(10, 10), c.left) << std::hex << c.mask;
+        EXPECT_EQ(Pixel(50, 10), c.right) << std::hex << c.mask;
+    }
+    // The same mask again records afresh but selects nothing anew.
+    BeginFrame(0xFF000000);
+    mesh->SetSubmeshMask(0x4);
+    mesh->Draw();
+    EXPECT_EQ(device_->GetRenderStatistics().numSubmeshUpdates, 0u);
+    // A group reaching past the indices is cut at their end.
+    mesh.indices->SetGroupStart(2, 1000);
+    mesh->SetSubmeshMask(0x2);
+    mesh->Draw();
+    EXPECT_EQ(device_->GetRenderStatistics().numSubmeshUpdates, 1u);
+    EndFrame();
+    EXPECT_EQ(Pixel(50, 10), 0xFF00FF00u);
+}
+
+TEST_F(DeviceMeshTest, OnlyWhatDrawsDifferentlyChangesTheStateBlockAndHash) {
+    auto texture = SolidTexture(0xFFFFFFFF);
+    struct Case {
+        const char* change;
+        void (*apply)(DeviceMesh&, DeviceTexture*);
+        bool differs;
+    };
+    const Case cases[] = {
+        {"shader parameter",
+         [](DeviceMesh& m, DeviceTexture*) {
+             m.SetShaderParameter({1, 2, 3, 4});
+         },
+         false},
+        {"world matrix",
+         [](DeviceMesh& m, DeviceTexture*) {
+             Matrix4 w;
+             w.m[12] = 3.0f;
+             m.SetWorldMatrix(w);
+         },
+         false},
+        {"layer beyond the count",
+         [](DeviceMesh& m, DeviceTexture* t) { m.SetLayer(2, t, BlendMode::Add); }, false},
+        {"owner bits", [](DeviceMesh& m, DeviceTexture*) { m.SetOptions(0x41, 0x41); }, false},
+        {"stencil mode", [](DeviceMesh& m, DeviceTexture*) { m.SetStencilMode(StencilMode::Read); },
+         true},
+        {"screen space",
+         [](DeviceMesh& m, DeviceTexture*) { m.SetOptions(MeshScreenSpace, MeshScreenSpace); },
+         true},
+        {"colour", [](DeviceMesh& m, DeviceTexture*) { m.SetColor(0xFF000000); }, true},
+        {"texture", [](DeviceMesh& m, DeviceTexture* t) { m.SetLayer(0, t, BlendMode::Normal); },
+         true},
+        {"blend mode",
+         [](DeviceMesh& m, DeviceTexture*) { m.SetLayer(0, nullptr, BlendMode::Add); }, true},
+        {"render flags", [](DeviceMesh& m, DeviceTexture*) { m.SetRenderFlags(MeshFog, MeshFog); },
+         true},
+    };
+    for (const Case& c : cases) {
+        TestMesh base = FullScreen(0xFFFFFFFF);
+        TestMesh changed = FullScreen(0xFFFFFFFF);
+        ASSERT_TRUE(changed->HasSameState(*base.mesh));
+        c.apply(*changed.mesh, texture.get());
+        EXPECT_EQ(!changed->HasSameState(*base.mesh), c.differs) << c.change;
+        EXPECT_EQ(changed->GetStateHash() != base->GetStateHash(), c.differs) << c.change;
+    }
+}
+
+TEST_F(DeviceMeshTest, AReloadedTextureIsRepointedInEveryLayerThatHeldIt) {
+    auto old = SolidTexture(0xFFFF0000);
+    auto other = SolidTexture(0xFF00FF00);
+    TestMesh mesh = Quads({{0, 0, 64, 48}}, true);
+    mesh->SetLayerCount(2);
+    mesh->SetLayer(0, old.get(), BlendMode::Add);
+    mesh->SetLayer(1, other.get(), BlendMode::Multiply);
+    const uint32_t before = mesh->GetStateHash();
+    const uint64_t oldId = old->GetId();
+    old = SolidTexture(0xFF0000FF); // the reload: a new object, the old one gone
+    DeviceMesh::ReplaceTexture(oldId, old.get());
+    EXPECT_EQ(mesh->GetLayerTexture(0), old.get());
+    EXPECT_EQ(mesh->GetLayerOp(0), BlendMode::Add);
+    EXPECT_EQ(mesh->GetLayerTexture(1), other.get());
+    EXPECT_NE(mesh->GetStateHash(), before);
+    BeginFrame(0xFF000000);
+    mesh->SetRenderFlagsWord(0);
+    mesh->SetLayer(0, old.get(), BlendMode::Opaque);
+    mesh->SetLayer(1, nullptr, BlendMode::Invisible);
+    EXPECT_TRUE(mesh->Draw());
+    EndFrame();
+    EXPECT_EQ(Pixel(5, 5), 0xFF0000FFu);
+}
+
+TEST_F(DeviceMeshTest, AnEmptyIndexRangeDrawsNothingButCountsAsDrawn) {
+    TestMesh mesh = FullScreen(0xFFFFFFFF);
+    mesh.indices->SetCount(0);
+    BeginFrame(0xFF000000);
+    EXPECT_TRUE(mesh->Draw());
+    EXPECT_EQ(device_->GetRenderStatistics().numModelsRendered, 1u);
+    EXPECT_EQ(device_->GetRenderStatistics().numPrimitivesRendered, 0u);
+    TestMesh incomplete;
+    incomplete.mesh = device_->CreateDeviceMesh();
+    EXPECT_FALSE(incomplete->Draw());
+    EndFrame();
+    EXPECT_EQ(Pixel(5, 5), 0xFF000000u);
+}
+
+} // namespace
+} // namespace quarn
