@@ -1,0 +1,226 @@
+#include "resources/DynamicMesh.h"
+
+#include "device/DeviceMesh.h"
+#include "device/IndexBuffer.h"
+#include "device/VertexBuffer.h"
+#include "tests/support/SoftwareRenderDevice.h"
+
+#include <array>
+#include <functional>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace quarn {
+namespace {
+
+constexpr uint32_t Background = 0xFF000000;
+
+using Builder = std::function<void(DynamicMesh&)>;
+using Point = std::array<float, 3>;
+
+class DynamicMeshTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(CreateDebugMeshes()); }
+    void TearDown() override { DestroyDebugMeshes(); }
+
+    void BeginFrame() {
+        ASSERT_TRUE(device_->BeginScene());
+        device_->Clear(DeviceClearTarget | DeviceClearDepth, Background);
+    }
+
+    void EndFrame() {
+        device_->EndScene();
+        device_->Present();
+    }
+
+    uint32_t Pixel(uint32_t x, uint32_t y) { return test::BackBufferPixel(*device_, x, y); }
+
+    static std::vector<Point> Positions(DynamicMesh& mesh) {
+        std::vector<Point> positions;
+        for (uint32_t i = 0; i < mesh.GetVertexBuffer()->GetCount(); ++i) {
+            const Float3 p = mesh.GetVertexBuffer()->GetPosition(i);
+            positions.push_back({p.x, p.y, p.z});
+        }
+        return positions;
+    }
+
+    static std::vector<uint32_t> Indices(DynamicMesh& mesh) {
+        std::vector<uint32_t> indices;
+        for (uint32_t i = 0; i < mesh.GetIndexBuffer()->GetIndexCount(); ++i) {
+            indices.push_back(mesh.GetIndexBuffer()->GetIndex(i));
+        }
+        return indices;
+    }
+
+    std::unique_ptr<GpuRenderDevice> device_ = test::MakeSoftwareRenderDevice();
+};
+
+TEST_F(DynamicMeshTest, FlushDrawsWhatWasAddedOnceAndEmptiesTheMesh) {
+    BeginFrame();
+    const RenderStatistics& statistics = device_->GetRenderStatistics();
+    GetDebugLineMesh().AddLine({0, 0, 1}, {1, 0, 1}, 0xFFFFFFFF);
+    GetDebugLineMesh().Clear();
+    EXPECT_TRUE(DrawDebugLines());
+    EXPECT_EQ(statistics.numModelsRendered, 0u);
+
+    DrawDebugLine({0, 0, 1}, {1, 0, 1}, 0xFFFFFFFF);
+    DrawDebugLine({0, 1, 1}, {1, 1, 1}, 0xFFFFFFFF);
+    EXPECT_EQ(statistics.numModelsRendered, 2u);
+    EXPECT_EQ(statistics.numPrimitivesRendered, 2u);
+
+    // The whole capacity in one flush, then nothing left to draw.
+    for (int i = 0; i < 8192; ++i) {
+        GetDebugLineMesh().AddLine({0, 0, 1}, {1, 0, 1}, 0xFFFFFFFF);
+    }
+    GetDebugLineMesh().AddLine({0, 0, 1}, {1, 0, 1}, 0xFFFFFFFF); // no room: dropped whole
+    EXPECT_TRUE(FlushDebugLines(DynamicDepthTested));
+    EXPECT_EQ(statistics.numModelsRendered, 3u);
+    EXPECT_EQ(statistics.numPrimitivesRendered, 2u + 8192u);
+    EXPECT_TRUE(DrawDebugLines());
+    EXPECT_EQ(statistics.numModelsRendered, 3u);
+    EndFrame();
+}
+
+TEST_F(DynamicMeshTest, BuildersAddTheirShapesWholeOrNotAtAll) {
+    const Float3 o{0, 0, 0};
+    const Float3 size{1, 2, 3};
+    struct Case {
+        const char* name;
+        Builder build;
+        uint32_t vertices;
+        uint32_t indices;
+    };
+    const Case cases[] = {
+        {"line", [&](DynamicMesh& m) { m.AddLine(o, size, 1); }, 2, 2},
+        {"triangle", [&](DynamicMesh& m) { m.AddTriangle(o, size, o, 1); }, 3, 3},
+        {"rect 2D", [](DynamicMesh& m) { m.AddRect2D(0, 0, 10, 5, 1); }, 6, 6},
+        {"quad outline 2D", [](DynamicMesh& m) { m.AddQuadOutline2D({}, {}, {}, {}, 1); }, 8, 8},
+        {"quad outline", [&](DynamicMesh& m) { m.AddQuadOutline(o, o, o, o, 1); }, 8, 8},
+        {"box outline", [&](DynamicMesh& m) { m.AddBoxOutline(o, size, {}, 1); }, 8, 24},
+        {"wire box", [&](DynamicMesh& m) { m.AddWireBox(size, 1); }, 24, 24},
+        {"solid box", [&](DynamicMesh& m) { m.AddSolidBox(size, 1); }, 36, 36},
+        {"wire sphere", [&](DynamicMesh& m) { m.AddWireSphere(o, 1, 1, 16); }, 48, 96},
+        // Eight bands of 16 steps; the last reaches the north pole.
+        {"solid sphere", [&](DynamicMesh& m) { m.AddSolidSphere(o, 1, 1, 16); }, 768, 768},
+        {"circle", [&](DynamicMesh& m) { m.AddCircle(o, 1, false, 1); }, 32, 32},
+        {"disc", [&](DynamicMesh& m) { m.AddCircle(o, 1, true, 1); }, 42, 42},
+        {"wire cylinder", [&](DynamicMesh& m) { m.AddWireCylinder(o, 1, 2, 1, 12); }, 72, 72},
+        {"wire arc", [&](DynamicMesh& m) { m.AddWireCylinder(o, 1, 2, 0, 3, 1, 12); }, 82, 82},
+        {"solid cylinder", [&](DynamicMesh& m) { m.AddSolidCylinder(o, 1, 2, 1, 12); }, 144, 144},
+        {"solid arc", [&](DynamicMesh& m) { m.AddSolidCylinder(o, 1, 2, 0, 3, 1, 12); }, 156, 156},
+        {"wire capsule", [&](DynamicMesh& m) { m.AddWireCapsule(1, 2, 1, 12); }, 124, 124},
+        // The side and two caps of three bands each.
+        {"solid capsule", [&](DynamicMesh& m) { m.AddSolidCapsule(1, 2, 1, 12); }, 504, 504},
+        {"octahedron", [&](DynamicMesh& m) { m.AddOctahedronOutline(o, 1, 1); }, 24, 24},
+    };
+    for (const Case& c : cases) {
+        // An exact fit is taken after what is already there; one vertex or one index short
+        // leaves everything as it was.
+        struct Room {
+            uint32_t vertices, indices;
+            bool fits;
+        };
+        for (const Room room :
+             {Room{c.vertices, c.indices, true}, Room{c.vertices - 1, c.indices, false},
+              Room{c.vertices, c.indices - 1, false}}) {
+            DynamicMesh mesh;
+            ASSERT_TRUE(mesh.Create(room.vertices + 2, room.indices + 2,
+                                    DynamicShapeBuffer | DynamicWorldFormat, DynamicLines));
+            mesh.AddLine({5, 5, 5}, {6, 6, 6}, 2);
+            c.build(mesh);
+            const uint32_t added = room.fits ? c.vertices : 0;
+            EXPECT_EQ(mesh.GetVertexBuffer()->GetCount(), 2 + added) << c.name;
+            EXPECT_EQ(mesh.GetIndexBuffer()->GetIndexCount(), 2 + (room.fits ? c.indices : 0))
+                << c.name;
+            EXPECT_EQ(Indices(mesh)[0], 0u) << c.name;
+            EXPECT_EQ(Indices(mesh)[1], 1u) << c.name;
+            EXPECT_EQ(Positions(mesh)[1], (Point{6, 6, 6})) << c.name;
+            EXPECT_EQ(mesh.GetIndexBuffer()->GetLockMode(), 0u) << c.name;
+        }
+    }
+}
+
+TEST_F(DynamicMeshTest, BuildersPlaceTheirPointsAsDocumented) {
+    DynamicMesh& screen = GetScreenTriangleMesh();
+    screen.AddRect2D(0, 0, 10, 5, 0xFFFFFFFF);
+    EXPECT_EQ(
+        Positions(screen),
+        (std::vector<Point>{{0, 0, 0}, {10, 0, 0}, {10, 5, 0}, {0, 0, 0}, {10, 5, 0}, {0, 5, 0}}));
+    EXPECT_EQ(Indices(screen), (std::vector<uint32_t>{0, 2, 1, 3, 5, 4}));
+
+    DynamicMesh& lines = GetDebugLineMesh();
+    lines.AddBoxOutline({1, 0, 0}, {2, 2, 2}, {}, 0xFFFFFFFF);
+    EXPECT_EQ(Positions(lines)[0], (Point{0, -1, -1}));
+    EXPECT_EQ(Positions(lines)[6], (Point{2, 1, 1}));
+    lines.Clear();
+
+    lines.AddCircle({0, 0, 0}, 1, false, 0xFFFFFFFF);
+    const std::vector<Point> ring = Positions(lines);
+    EXPECT_EQ(ring.back(), ring.front());
+    lines.Clear();
+    DynamicMesh& triangles = GetDebugTriangleMesh();
+    triangles.AddCircle({0, 0, 0}, 1, true, 0xFFFFFFFF);
+    const std::vector<Point> fan = Positions(triangles);
+    for (size_t t = 0; t < 14; ++t) {
+        EXPECT_EQ(fan[3 * t], (Point{1, 0, 0})) << t;
+    }
+}
+
+TEST_F(DynamicMeshTest, DebugAndScreenShapesShowWhereAddedAndOnlyOnce) {
+    BeginFrame();
+    DrawScreenQuadNow(10, 10, 20, 20, 0xFFFF0000);
+    DrawScreenLineNow(0, 30, 64, 30, 0xFF00FF00);
+    DrawDebugLine({-1, -0.25f, 5}, {1, -0.25f, 5}, 0xFF0000FF); // a row below the centre
+    EndFrame();
+    EXPECT_EQ(Pixel(15, 15), 0xFFFF0000u);
+    EXPECT_EQ(Pixel(20, 15), Background);
+    EXPECT_EQ(Pixel(40, 30), 0xFF00FF00u);
+    uint32_t lineRow = 0;
+    for (uint32_t y = 24; y < 48 && lineRow == 0; ++y) {
+        lineRow = Pixel(32, y) == 0xFF0000FF ? y : 0;
+    }
+    EXPECT_GT(lineRow, 24u);
+
+    // Nothing is left over for the next frame.
+    BeginFrame();
+    DrawScreenTriangles();
+    DrawScreenLines();
+    DrawDebugLines();
+    EndFrame();
+    EXPECT_EQ(Pixel(15, 15), Background);
+    EXPECT_EQ(Pixel(40, 30), Background);
+    EXPECT_EQ(Pixel(32, lineRow), Background);
+}
+
+TEST_F(DynamicMeshTest, SolidShapesFaceOutwards) {
+    // A wall at depth 5 through each shape's centre: only a near face, drawn as a front face,
+    // shows in front of it.
+    const Builder shapes[] = {
+        [](DynamicMesh& m) {
+            m.AddSolidBox({1, 1, 1}, 0xFFFF0000);
+        },
+        [](DynamicMesh& m) { m.AddSolidSphere({}, 0.5f, 0xFFFF0000, 12); },
+        [](DynamicMesh& m) { m.AddSolidCylinder({}, 0.5f, 1, 0xFFFF0000, 12); },
+        [](DynamicMesh& m) { m.AddSolidCylinder({}, 0.5f, 1, -1, 4, 0xFFFF0000, 12); },
+        [](DynamicMesh& m) { m.AddSolidCapsule(0.5f, 1, 0xFFFF0000, 12); },
+    };
+    for (size_t i = 0; i < std::size(shapes); ++i) {
+        BeginFrame();
+        SetRenderWorldMatrix(Matrix4{});
+        DynamicMesh& mesh = GetDebugTriangleMesh();
+        mesh.AddTriangle({-9, -9, 5}, {9, 9, 5}, {-9, 9, 5}, 0xFF808080);
+        mesh.AddTriangle({-9, -9, 5}, {9, -9, 5}, {9, 9, 5}, 0xFF808080);
+        DrawDebugTriangles();
+        Matrix4 world;
+        world.m[14] = 5.0f;
+        SetRenderWorldMatrix(world);
+        shapes[i](mesh);
+        DrawDebugTriangles();
+        EndFrame();
+        EXPECT_EQ(Pixel(32, 24), 0xFFFF0000u) << "shape " << i;
+        EXPECT_EQ(Pixel(2, 2), 0xFF808080u) << "shape " << i;
+    }
+}
+
+} // namespace
+} // namespace quarn
