@@ -89,6 +89,7 @@ void RenderDevice::AddTextureReplaceListener(TextureReplaceListener listener) {
 }
 
 void RenderDevice::ReplaceTexture(uint64_t oldId, DeviceTexture* replacement) {
+    DeviceMesh::ReplaceTexture(oldId, replacement);
     for (const TextureReplaceListener& listener : textureReplaceListeners_) {
         listener(oldId, replacement);
     }

@@ -185,8 +185,8 @@ public:
     // Hands text to the installed error callback; without one the text is dropped.
     void ReportError(const char* text) const;
 
-    // Holders of texture references (draw batches) listen here; a reloaded texture resource
-    // re-points them from its old object, usually deleted by then, to its new one.
+    // A reloaded texture resource re-points every device mesh layer and every listener from its
+    // old object, usually deleted by then, to its new one.
     void AddTextureReplaceListener(TextureReplaceListener listener);
     void ReplaceTexture(uint64_t oldId, DeviceTexture* replacement);
 

@@ -4,6 +4,11 @@
 #include "device/IndexBuffer.h"
 #include "device/RenderDevice.h"
 #include "device/VertexBuffer.h"
+#include "resources/FontNew.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
 
 namespace quarn {
 
@@ -14,6 +19,9 @@ DynamicMesh gDebugLines;
 DynamicMesh gScreenTriangles;
 DynamicMesh gScreenLines;
 DynamicMesh gScreenText;
+// DrawScreenText's own, made on first use.
+DynamicMesh gScreenTextNow;
+constexpr uint32_t ScreenTextQuads = 1024;
 
 // The text mesh's indices are written once: every glyph is a quad of four vertices.
 constexpr uint32_t PrefilledQuads = 512;
@@ -76,6 +84,22 @@ bool DynamicMesh::Flush(uint32_t renderFlags) {
     return drawn;
 }
 
+void DynamicMesh::AddText(float x, float y, const char* text, uint32_t color, uint32_t flags) {
+    FontNew* font = GetDefaultFont();
+    if (!font || !text || !vertices_) {
+        return;
+    }
+    // Lines break only at newlines.
+    font->LayoutText(text, x, y, 0.0f, std::numeric_limits<float>::max(), color, 0, 0, flags, 0.0f,
+                     *vertices_);
+    // The font's texture of the moment: a reloaded font has deleted the one it had before.
+    if (batch_->GetLayerTexture(0) != font->GetGlyphTexture()) {
+        batch_->SetLayer(0, font->GetGlyphTexture(), batch_->GetLayerOp(0));
+    }
+    const uint64_t indices = uint64_t{vertices_->GetCount()} / 4 * 6;
+    indices_->SetCount(static_cast<uint32_t>(std::min<uint64_t>(indices, indices_->GetCapacity())));
+}
+
 void DynamicMesh::Destroy() {
     batch_.reset();
     indices_.reset();
@@ -109,8 +133,8 @@ bool CreateDebugMeshes() {
 }
 
 void DestroyDebugMeshes() {
-    for (DynamicMesh* mesh :
-         {&gDebugTriangles, &gDebugLines, &gScreenTriangles, &gScreenLines, &gScreenText}) {
+    for (DynamicMesh* mesh : {&gDebugTriangles, &gDebugLines, &gScreenTriangles, &gScreenLines,
+                              &gScreenText, &gScreenTextNow}) {
         mesh->Destroy();
     }
 }
@@ -177,6 +201,24 @@ void DrawScreenLineNow(float x1, float y1, float x2, float y2, uint32_t color) {
 void DrawScreenQuadNow(float x1, float y1, float x2, float y2, uint32_t color) {
     gScreenTriangles.AddRect2D(x1, y1, x2, y2, color);
     DrawScreenTriangles();
+}
+
+void DrawScreenText(float x, float y, const char* text, uint32_t color) {
+    if (!GetDefaultFont() || !text) {
+        return;
+    }
+    if (!gScreenTextNow.GetVertexBuffer()) {
+        // Static indices, written once: they outlive a device reset.
+        if (!gScreenTextNow.Create(4 * ScreenTextQuads, 6 * ScreenTextQuads,
+                                   DynamicShapeBuffer | DynamicTextFormat, 0) ||
+            !PrefillQuads(*gScreenTextNow.GetIndexBuffer(), ScreenTextQuads)) {
+            gScreenTextNow.Destroy();
+            return;
+        }
+    }
+    gScreenTextNow.AddText(std::floor(x), std::floor(y), text, color, LayoutDownward);
+    // Flushing empties the buffers, so every call shows its own text only.
+    gScreenTextNow.Flush(DynamicText);
 }
 
 void SetRenderWorldMatrix(const Matrix4& world) {

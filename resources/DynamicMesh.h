@@ -94,6 +94,9 @@ public:
     void AddSolidCapsule(float radius, float length, uint32_t color, uint32_t segments);
     // The six points centre +- size along each axis, joined by 12 lines.
     void AddOctahedronOutline(const Float3& centre, float size, uint32_t color);
+    // Glyph quads of the default font at (x, y) in pixels; `flags` are the font's layout flags.
+    // The indices must be written beforehand, six per quad of four vertices.
+    void AddText(float x, float y, const char* text, uint32_t color, uint32_t flags);
 
 private:
     std::unique_ptr<VertexBuffer> vertices_;
@@ -103,7 +106,7 @@ private:
 
 // The five meshes of the engine, made at start-up right after the render device.
 bool CreateDebugMeshes();
-// Gives their device objects back, before the render device goes.
+// Gives their device objects back (and those of DrawScreenText), before the render device goes.
 void DestroyDebugMeshes();
 DynamicMesh& GetDebugTriangleMesh();
 DynamicMesh& GetDebugLineMesh();
@@ -123,6 +126,9 @@ void DrawDebugLine(const Float3& a, const Float3& b, uint32_t color);
 void DrawDebugPointMarker(const Float3& centre, float size, uint32_t color);
 void DrawScreenLineNow(float x1, float y1, float x2, float y2, uint32_t color);
 void DrawScreenQuadNow(float x1, float y1, float x2, float y2, uint32_t color);
+// A text in the default font with its top left at (x, y), floored to whole pixels; nothing
+// before the default font exists.
+void DrawScreenText(float x, float y, const char* text, uint32_t color);
 
 // The world matrix of shapes built in local space.
 void SetRenderWorldMatrix(const Matrix4& world);

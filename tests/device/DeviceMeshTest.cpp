@@ -413,7 +413,7 @@ TEST_F(DeviceMeshTest, AReloadedTextureIsRepointedInEveryLayerThatHeldIt) {
     const uint32_t before = mesh->GetStateHash();
     const uint64_t oldId = old->GetId();
     old = SolidTexture(0xFF0000FF); // the reload: a new object, the old one gone
-    DeviceMesh::ReplaceTexture(oldId, old.get());
+    device_->ReplaceTexture(oldId, old.get());
     EXPECT_EQ(mesh->GetLayerTexture(0), old.get());
     EXPECT_EQ(mesh->GetLayerOp(0), BlendMode::Add);
     EXPECT_EQ(mesh->GetLayerTexture(1), other.get());

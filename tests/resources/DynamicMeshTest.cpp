@@ -3,6 +3,8 @@
 #include "device/DeviceMesh.h"
 #include "device/IndexBuffer.h"
 #include "device/VertexBuffer.h"
+#include "resources/FontNew.h"
+#include "tests/resources/ResourceTestSupport.h"
 #include "tests/support/SoftwareRenderDevice.h"
 
 #include <array>
@@ -18,10 +20,34 @@ constexpr uint32_t Background = 0xFF000000;
 using Builder = std::function<void(DynamicMesh&)>;
 using Point = std::array<float, 3>;
 
-class DynamicMeshTest : public ::testing::Test {
+// The default font reads the engine's embedded glyph cache through the file system.
+class DynamicMeshTest : public test::ResourceDiskTest {
 protected:
-    void SetUp() override { ASSERT_TRUE(CreateDebugMeshes()); }
-    void TearDown() override { DestroyDebugMeshes(); }
+    void SetUp() override {
+        ResourceDiskTest::SetUp();
+        ASSERT_TRUE(CreateDebugMeshes());
+    }
+    void TearDown() override {
+        DestroyDebugMeshes();
+        ResourceDiskTest::TearDown();
+    }
+
+    FontNew* DefaultFont() {
+        FontNew* font = CreateDefaultFont();
+        registered_ = GetRegisteredResourceCount();
+        return font;
+    }
+
+    // Pixels other than the background in [x0, x1) x [y0, y1).
+    uint32_t Drawn(uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1) {
+        uint32_t count = 0;
+        for (uint32_t y = y0; y < y1; ++y) {
+            for (uint32_t x = x0; x < x1; ++x) {
+                count += Pixel(x, y) != Background ? 1 : 0;
+            }
+        }
+        return count;
+    }
 
     void BeginFrame() {
         ASSERT_TRUE(device_->BeginScene());
@@ -220,6 +246,52 @@ TEST_F(DynamicMeshTest, SolidShapesFaceOutwards) {
         EXPECT_EQ(Pixel(32, 24), 0xFFFF0000u) << "shape " << i;
         EXPECT_EQ(Pixel(2, 2), 0xFF808080u) << "shape " << i;
     }
+}
+
+TEST_F(DynamicMeshTest, ScreenTextShowsWhereDrawnAndOnlyOnce) {
+    BeginFrame();
+    DrawScreenText(10, 10, "Hi", 0xFFFFFFFF);
+    EXPECT_EQ(device_->GetRenderStatistics().numModelsRendered, 0u) << "no default font yet";
+    EndFrame();
+
+    FontNew* font = DefaultFont();
+    const auto width = static_cast<uint32_t>(font->MeasureText("Hi", false));
+    const auto height = static_cast<uint32_t>(font->GetLineHeight());
+    BeginFrame();
+    DrawScreenText(10.7f, 10.2f, "Hi", 0xFFFFFFFF); // floored to (10, 10)
+    EndFrame();
+    EXPECT_GT(Drawn(10, 10, 10 + width, 10 + height), 0u);
+    EXPECT_EQ(Drawn(0, 0, 64, 10) + Drawn(0, 10, 10, 48) + Drawn(10 + width, 10, 64, 48) +
+                  Drawn(10, 10 + height, 10 + width, 48),
+              0u);
+
+    // The next text comes alone: the first is not drawn again.
+    BeginFrame();
+    DrawScreenText(30, 30, "Hi", 0xFFFFFFFF);
+    EXPECT_EQ(device_->GetRenderStatistics().numPrimitivesRendered, 4u);
+    EndFrame();
+    EXPECT_EQ(Drawn(10, 10, 10 + width, 10 + height), 0u);
+    EXPECT_GT(Drawn(30, 30, 30 + width, 30 + height), 0u);
+
+    // A reloaded font has a new glyph texture; the text draws with it.
+    ASSERT_TRUE(font->Load());
+    BeginFrame();
+    DrawScreenText(10, 10, "Hi", 0xFFFFFFFF);
+    EndFrame();
+    EXPECT_GT(Drawn(10, 10, 10 + width, 10 + height), 0u);
+}
+
+TEST_F(DynamicMeshTest, TheTextMeshKeepsItsQuadIndicesThroughADeviceReset) {
+    DefaultFont();
+    static_cast<SoftwareDevice*>(device_->Gpu())->LoseDevice();
+    device_->Present();
+    ASSERT_TRUE(device_->ResetDevice());
+    BeginFrame();
+    GetScreenTextMesh().AddText(20, 20, "Hi", 0xFFFFFFFF, LayoutDownward);
+    EXPECT_TRUE(GetScreenTextMesh().Flush(DynamicText));
+    EndFrame();
+    EXPECT_GT(Drawn(20, 20, 40, 40), 0u);
+    EXPECT_EQ(Drawn(0, 0, 64, 20), 0u);
 }
 
 } // namespace
