@@ -110,15 +110,25 @@ private:
     bool ok_ = false;
 };
 
-// Points of an arc about the z axis: count + 1 angles from start, `arc` in all.
-std::vector<Float2> ArcPoints(float radius, float start, float arc, uint32_t count) {
-    std::vector<Float2> points(count + 1);
-    for (uint32_t i = 0; i <= count; ++i) {
-        const float a = start + static_cast<float>(i) * arc / static_cast<float>(count);
-        points[i] = {radius * std::cos(a), radius * std::sin(a)};
+// The rims of an arc of a cylinder about the z axis, count + 1 points each from the start
+// angle, and the ends of its axis.
+struct CylinderArc {
+    CylinderArc(const Float3& centre, float radius, float height, float start, float arc,
+                uint32_t count)
+        : axisBottom(centre + Float3{0, 0, -height / 2.0f}),
+          axisTop(centre + Float3{0, 0, height / 2.0f}) {
+        for (uint32_t i = 0; i <= count; ++i) {
+            const float a = start + static_cast<float>(i) * arc / static_cast<float>(count);
+            const Float3 rim{radius * std::cos(a), radius * std::sin(a), 0.0f};
+            bottom.push_back(axisBottom + rim);
+            top.push_back(axisTop + rim);
+        }
     }
-    return points;
-}
+    Float3 axisBottom;
+    Float3 axisTop;
+    std::vector<Float3> bottom;
+    std::vector<Float3> top;
+};
 
 // The latitude of a sphere's band k (from 1): one step above the south pole, then upwards.
 float SphereLatitude(uint32_t k, float step) {
@@ -336,23 +346,18 @@ void DynamicMesh::AddWireCylinder(const Float3& centre, float radius, float heig
     if (!w.Ok()) {
         return;
     }
-    const std::vector<Float2> arc = ArcPoints(radius, startAngle, arcAngle, segments);
-    const float half = height / 2.0f;
-    auto bottom = [&](uint32_t i) { return centre + Float3{arc[i].x, arc[i].y, -half}; };
-    auto top = [&](uint32_t i) { return centre + Float3{arc[i].x, arc[i].y, half}; };
+    const CylinderArc c(centre, radius, height, startAngle, arcAngle, segments);
     for (uint32_t i = 1; i <= segments; ++i) {
-        w.Line(bottom(i - 1), bottom(i), color);
-        w.Line(bottom(i - 1), top(i - 1), color);
-        w.Line(top(i - 1), top(i), color);
+        w.Line(c.bottom[i - 1], c.bottom[i], color);
+        w.Line(c.bottom[i - 1], c.top[i - 1], color);
+        w.Line(c.top[i - 1], c.top[i], color);
     }
     if (open) {
-        const Float3 axisBottom = centre + Float3{0, 0, -half};
-        const Float3 axisTop = centre + Float3{0, 0, half};
-        w.Line(axisBottom, bottom(0), color);
-        w.Line(axisTop, top(0), color);
-        w.Line(axisBottom, bottom(segments), color);
-        w.Line(axisTop, top(segments), color);
-        w.Line(bottom(segments), top(segments), color);
+        w.Line(c.axisBottom, c.bottom[0], color);
+        w.Line(c.axisTop, c.top[0], color);
+        w.Line(c.axisBottom, c.bottom[segments], color);
+        w.Line(c.axisTop, c.top[segments], color);
+        w.Line(c.bottom[segments], c.top[segments], color);
     }
 }
 
@@ -368,26 +373,21 @@ void DynamicMesh::AddSolidCylinder(const Float3& centre, float radius, float hei
     if (!w.Ok()) {
         return;
     }
-    const std::vector<Float2> arc = ArcPoints(radius, startAngle, arcAngle, segments);
-    const float half = height / 2.0f;
-    auto bottom = [&](uint32_t i) { return centre + Float3{arc[i].x, arc[i].y, -half}; };
-    auto top = [&](uint32_t i) { return centre + Float3{arc[i].x, arc[i].y, half}; };
-    const Float3 axisBottom = centre + Float3{0, 0, -half};
-    const Float3 axisTop = centre + Float3{0, 0, half};
+    const CylinderArc c(centre, radius, height, startAngle, arcAngle, segments);
     // Inside the arc's wedge, so every face of an open arc is wound outwards too.
     const Float3 middle = centre + Float3{0.5f * radius * std::cos(startAngle + arcAngle / 2),
                                           0.5f * radius * std::sin(startAngle + arcAngle / 2), 0};
     const Float3 inside = open ? middle : centre;
     for (uint32_t i = 1; i <= segments; ++i) {
-        w.Facing(bottom(i - 1), top(i - 1), bottom(i), inside, color);
-        w.Facing(bottom(i), top(i - 1), top(i), inside, color);
-        w.Facing(axisBottom, bottom(i - 1), bottom(i), inside, color);
-        w.Facing(axisTop, top(i), top(i - 1), inside, color);
+        w.Facing(c.bottom[i - 1], c.top[i - 1], c.bottom[i], inside, color);
+        w.Facing(c.bottom[i], c.top[i - 1], c.top[i], inside, color);
+        w.Facing(c.axisBottom, c.bottom[i - 1], c.bottom[i], inside, color);
+        w.Facing(c.axisTop, c.top[i], c.top[i - 1], inside, color);
     }
     if (open) {
         for (uint32_t end : {0u, segments}) {
-            w.Facing(axisBottom, bottom(end), top(end), inside, color);
-            w.Facing(axisBottom, top(end), axisTop, inside, color);
+            w.Facing(c.axisBottom, c.bottom[end], c.top[end], inside, color);
+            w.Facing(c.axisBottom, c.top[end], c.axisTop, inside, color);
         }
     }
 }
