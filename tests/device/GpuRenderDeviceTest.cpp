@@ -5,6 +5,7 @@
 #include "device/VertexBuffer.h"
 #include "gpu/software/SoftwareDevice.h"
 #include "tests/device/DeviceTestSupport.h"
+#include "tests/support/SoftwareRenderDevice.h"
 
 #include <bit>
 #include <cmath>
@@ -40,10 +41,6 @@ MakeDevice(uint32_t flags = DeviceDepthStencil | DeviceDepthSearchAll,
     auto device = std::make_unique<GpuRenderDevice>(SoftwareFactory(software), caps, SmallDisplay);
     EXPECT_TRUE(device->Create(flags, nullptr, 64, 48)) << device->GetErrorText();
     return device;
-}
-
-uint32_t BackPixel(GpuRenderDevice& device, uint32_t x, uint32_t y) {
-    return static_cast<SoftwareSurface*>(device.Gpu()->GetBackBuffer())->ReadArgb(x, y);
 }
 
 float Transform(GpuRenderDevice& device, GpuTransform which, int element) {
@@ -114,17 +111,18 @@ TEST(GpuRenderDevice, ClearAndPresentShowTheViewportInThePresentRectangle) {
     EXPECT_TRUE(device->EndScene());
     device->SetPresentRectangle(10, 20, 64, 48);
     device->Present();
-    EXPECT_EQ((Values{BackPixel(*device, 0, 0), BackPixel(*device, 63, 47)}),
-              (Values{0xFF336699, 0xFF336699}));
+    EXPECT_EQ(
+        (Values{test::BackBufferPixel(*device, 0, 0), test::BackBufferPixel(*device, 63, 47)}),
+        (Values{0xFF336699, 0xFF336699}));
     EXPECT_EQ(rects, (Values{0, 0, 64, 48, 10, 20, 74, 68}));
     EXPECT_EQ(device->GetFrameCount(), 1u);
     // Asking for a plane the device lacks still clears colour and depth.
     auto noStencil = MakeDevice(DeviceDepthStencil); // D32
     noStencil->Clear(DeviceClearTarget | DeviceClearDepth | DeviceClearStencil, 0xFF00FF00);
-    EXPECT_EQ(BackPixel(*noStencil, 5, 5), 0xFF00FF00u);
+    EXPECT_EQ(test::BackBufferPixel(*noStencil, 5, 5), 0xFF00FF00u);
     auto noDepth = MakeDevice(0);
     noDepth->Clear(DeviceClearTarget | DeviceClearDepth, 0xFF0000FF);
-    EXPECT_EQ(BackPixel(*noDepth, 5, 5), 0xFF0000FFu);
+    EXPECT_EQ(test::BackBufferPixel(*noDepth, 5, 5), 0xFF0000FFu);
     // Viewports the target cannot hold are ignored.
     for (auto [x, width] : {std::pair{4, 0}, {4, 100}, {-1, 8}}) {
         device->SetViewport(x, 2, width, 10);
@@ -176,10 +174,12 @@ TEST(GpuRenderDevice, SceneTargetsCatchTheSceneAndReachTheBackBufferAtItsEnd) {
     EXPECT_EQ((Values{first->GetSize().x, first->GetAllocatedSize().y}), (Values{64, 64}));
     ASSERT_TRUE(device->BeginScene());
     device->Clear(DeviceClearTarget | DeviceClearDepth, 0xFFC08040);
-    EXPECT_EQ(BackPixel(*device, 3, 3), 0xFF000000u); // the back buffer is not drawn into yet
+    EXPECT_EQ(test::BackBufferPixel(*device, 3, 3),
+              0xFF000000u); // the back buffer is not drawn into yet
     ASSERT_TRUE(device->EndScene());
-    EXPECT_EQ((Values{BackPixel(*device, 3, 3), BackPixel(*device, 63, 47)}),
-              (Values{0xFFC08040, 0xFFC08040}));
+    EXPECT_EQ(
+        (Values{test::BackBufferPixel(*device, 3, 3), test::BackBufferPixel(*device, 63, 47)}),
+        (Values{0xFFC08040, 0xFFC08040}));
     EXPECT_EQ(device->GetPreviousSceneTarget(), first);
     EXPECT_EQ(device->Gpu()->GetRenderTarget(0), device->Gpu()->GetBackBuffer());
     // Wide targets use four 16-bit channels.
@@ -274,7 +274,7 @@ TEST_F(GpuRenderDeviceLoss, ResetReleasesAndRestoresDefaultPoolDataInOrder) {
     managed->UnlockRect(0, GpuCubeFace::PositiveX);
     device->Clear(DeviceClearTarget, 0xFFABCDEF);
     device->Present();
-    EXPECT_EQ(BackPixel(*device, 1, 1), 0xFFABCDEFu);
+    EXPECT_EQ(test::BackBufferPixel(*device, 1, 1), 0xFFABCDEFu);
     EXPECT_EQ(device->GetDeviceState(), DeviceState::Ready);
 }
 
@@ -325,7 +325,7 @@ TEST(GpuRenderDeviceLossWithDeviceObjects,
     ASSERT_TRUE(device->BeginScene());
     device->Clear(DeviceClearTarget, 0xFF102030);
     ASSERT_TRUE(device->EndScene());
-    EXPECT_EQ(BackPixel(*device, 2, 2), 0xFF102030u);
+    EXPECT_EQ(test::BackBufferPixel(*device, 2, 2), 0xFF102030u);
 }
 
 TEST(DeviceTransforms, PerspectiveFollowsTheViewportShapeAndDepthBiasScalesItsDepthTerm) {
