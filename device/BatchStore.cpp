@@ -323,7 +323,7 @@ void BatchStore::AppendMember(Batch::Merged& merged, DeviceMesh& member) {
             merged.indices->AppendRange(r.end - r.begin, indices->GetRange(r.begin), first);
         }
     }
-    indices->Lock(previous);
+    indices->Lock(previous == 1 ? 1 : 0);
 }
 
 void BatchStore::FlushPassBatches(uint32_t passId) {
@@ -436,10 +436,10 @@ void BatchStore::HighlightMeshBatch(DeviceMesh* mesh, uint32_t half) {
 
 void BatchStore::ClearStore() {
     highlighted_ = nullptr;
-    for (auto& map : batches_) {
-        map.clear();
-    }
     pendingSubmissions_ = 0;
+    // The batches die outside the store: their merged meshes' destructors look into it.
+    auto batches = std::move(batches_);
+    batches_ = {};
     DeviceMesh::ClearAllOwners();
 }
 

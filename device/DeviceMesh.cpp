@@ -375,7 +375,8 @@ void DeviceMesh::RebuildSubmeshes() {
             submeshes_->AppendRange(r.end - r.begin, indices_->GetRange(r.begin), 0);
         }
     }
-    indices_->Lock(previous);
+    // A read lock is given back; any other ends here (writing while drawing is the caller's fault).
+    indices_->Lock(previous == 1 ? 1 : 0);
 }
 
 void DeviceMesh::ApplyGeometry() {

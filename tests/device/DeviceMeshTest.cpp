@@ -188,6 +188,12 @@ TEST_F(DeviceMeshTest, StencilModesCountFacesAndReadTheCount) {
                 << "mode " << static_cast<int>(c.mode) << " probe " << i;
         }
     }
+    // A failed draw still ends the passes, leaving the stencil off.
+    volume.indices->SetIndex(0, 1000);
+    BeginFrame();
+    EXPECT_FALSE(volume->Draw());
+    EXPECT_EQ(State(GpuRenderState::StencilEnable), 0u);
+    EndFrame();
 }
 
 TEST_F(DeviceMeshTest, ReplayedStateBlocksDrawWhatADirectDrawDraws) {
