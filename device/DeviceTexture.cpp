@@ -174,7 +174,7 @@ bool RestoreDeviceTextures() {
     bool result = true;
     for (DeviceTexture* texture : LiveTextures()) {
         if (texture->flags_ & TextureFlagRenderTarget) {
-            TextureInt2 size = texture->size_;
+            Int2 size = texture->size_;
             result = texture->Create(size.x, size.y, texture->format_, texture->kind_,
                                      texture->flags_, texture->levelCount_);
         }
@@ -494,9 +494,9 @@ uint32_t DeviceTexture::GetPixel(int32_t x, int32_t y) const {
     }
     const PixelFormatRecord& r = GetPixelFormatRecord(format_);
     if (format_ == PixelFormat::A16B16G16R16F || format_ == PixelFormat::A16B16G16R16) {
-        TextureFloat4 c = GetPixelFloat4(x, y);
-        return GpuArgb(ChannelToByte(c.c3), ChannelToByte(c.c0), ChannelToByte(c.c1),
-                       ChannelToByte(c.c2));
+        Float4 c = GetPixelFloat4(x, y);
+        return GpuArgb(ChannelToByte(c.w), ChannelToByte(c.x), ChannelToByte(c.y),
+                       ChannelToByte(c.z));
     }
     if (r.blockCompression != 0) {
         uint32_t blockBytes = r.blockCompression == 1 ? 8 : 16;
@@ -534,7 +534,7 @@ void DeviceTexture::SetPixelFloat4(int32_t x, int32_t y, float c0, float c1, flo
              GpuArgb(ChannelToByte(c3), ChannelToByte(c0), ChannelToByte(c1), ChannelToByte(c2)));
 }
 
-TextureFloat4 DeviceTexture::GetPixelFloat4(int32_t x, int32_t y) const {
+Float4 DeviceTexture::GetPixelFloat4(int32_t x, int32_t y) const {
     if (!InImage(x, y)) {
         return {};
     }
@@ -546,12 +546,12 @@ TextureFloat4 DeviceTexture::GetPixelFloat4(int32_t x, int32_t y) const {
     return {c.r, c.g, c.b, c.a};
 }
 
-TextureFloat2 DeviceTexture::UVToTexelCoord(float u, float v) const {
+Float2 DeviceTexture::UVToTexelCoord(float u, float v) const {
     return {std::fmod(u, 1.0f) * static_cast<float>(allocatedSize_.x) - 0.5f,
             std::fmod(v, 1.0f) * static_cast<float>(allocatedSize_.y) - 0.5f};
 }
 
-TextureInt2 DeviceTexture::UVToTexel(float u, float v) const {
+Int2 DeviceTexture::UVToTexel(float u, float v) const {
     float x = std::fmod(u, 1.0f) * static_cast<float>(allocatedSize_.x);
     float y = std::fmod(v, 1.0f) * static_cast<float>(allocatedSize_.y);
     // NaN and infinities have no texel; fmod already keeps finite values inside the object.
@@ -559,7 +559,7 @@ TextureInt2 DeviceTexture::UVToTexel(float u, float v) const {
             std::isfinite(y) ? static_cast<int32_t>(y) : 0};
 }
 
-TextureFloat2 DeviceTexture::TexelToUV(float x, float y) const {
+Float2 DeviceTexture::TexelToUV(float x, float y) const {
     return {x / static_cast<float>(allocatedSize_.x), y / static_cast<float>(allocatedSize_.y)};
 }
 

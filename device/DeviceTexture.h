@@ -4,6 +4,7 @@
 // texel access for tools that build images on the processor. Every live texture is kept in one
 // list so render targets can be released and re-created around a device reset.
 
+#include "core/math/Vector.h"
 #include "gpu/GpuLayer.h"
 
 #include <array>
@@ -68,19 +69,6 @@ inline constexpr uint32_t TextureLockRead = 1;
 inline constexpr uint32_t TextureLockWrite = 2;
 inline constexpr uint32_t TextureLockReadWrite = 3;
 
-struct TextureInt2 {
-    int32_t x = 0;
-    int32_t y = 0;
-    bool operator==(const TextureInt2&) const = default;
-};
-struct TextureFloat2 {
-    float x = 0.0f;
-    float y = 0.0f;
-};
-struct TextureFloat4 {
-    float c0 = 0.0f, c1 = 0.0f, c2 = 0.0f, c3 = 0.0f;
-};
-
 // Delivers up to `count` bytes into `destination`; answers how many it delivered.
 using TextureReadFunction = uint32_t (*)(void* destination, uint32_t count, void* userData);
 // Receives "Failed to create texture" and the like: the render device's error reporter.
@@ -111,23 +99,23 @@ public:
     void SetPixel(int32_t x, int32_t y, uint32_t color);
     uint32_t GetPixel(int32_t x, int32_t y) const;
     void SetPixelFloat4(int32_t x, int32_t y, float c0, float c1, float c2, float c3);
-    TextureFloat4 GetPixelFloat4(int32_t x, int32_t y) const;
+    Float4 GetPixelFloat4(int32_t x, int32_t y) const;
 
     // Texel centres at whole numbers.
-    TextureFloat2 UVToTexelCoord(float u, float v) const;
-    TextureInt2 UVToTexel(float u, float v) const;
-    TextureFloat2 TexelToUV(float x, float y) const;
+    Float2 UVToTexelCoord(float u, float v) const;
+    Int2 UVToTexel(float u, float v) const;
+    Float2 TexelToUV(float x, float y) const;
 
-    TextureInt2 GetSize() const { return size_; }
+    Int2 GetSize() const { return size_; }
     // The image size only: the device object and the uv range stay.
     void SetSize(int32_t width, int32_t height) { size_ = {width, height}; }
-    TextureInt2 GetAllocatedSize() const { return allocatedSize_; }
+    Int2 GetAllocatedSize() const { return allocatedSize_; }
     PixelFormat GetFormat() const { return format_; }
     TextureKind GetKind() const { return kind_; }
     uint32_t HasFlags(uint32_t mask) const { return flags_ & mask; }
-    TextureFloat2 GetMinUV() const { return minUV_; }
-    TextureFloat2 GetMaxUV() const { return maxUV_; }
-    TextureFloat2 GetTexelSize() const { return texelSize_; }
+    Float2 GetMinUV() const { return minUV_; }
+    Float2 GetMaxUV() const { return maxUV_; }
+    Float2 GetTexelSize() const { return texelSize_; }
 
     // Draws the source texel rectangle onto the destination pixel rectangle; 2D textures only.
     bool DrawToScreen(float sx0, float sy0, float sx1, float sy1, float dx0, float dy0, float dx1,
@@ -160,11 +148,11 @@ private:
     std::unique_ptr<GpuSurface> ownedSurface_;
     GpuSurface* surface_ = nullptr; // kind 1: owned above or wrapped
     int32_t levelCount_ = 0;
-    TextureInt2 size_;
-    TextureInt2 allocatedSize_;
-    TextureFloat2 texelSize_;
-    TextureFloat2 minUV_;
-    TextureFloat2 maxUV_;
+    Int2 size_;
+    Int2 allocatedSize_;
+    Float2 texelSize_;
+    Float2 minUV_;
+    Float2 maxUV_;
     uint32_t flags_ = 0;
     PixelFormat format_ = PixelFormat::None;
     uint32_t lockMode_ = TextureUnlocked;

@@ -514,7 +514,7 @@ bool FontNew::SaveGlyphCache(const char* base) const {
         PutWord(table, code);
         PutRect(table, rect);
     }
-    const TextureInt2 size = glyphTexture_->GetSize();
+    const Int2 size = glyphTexture_->GetSize();
     if (!SaveImageFile((std::string(base) + ".png").c_str(), glyphTexture_.get(), 0, 0, size.x,
                        size.y)) {
         return false;

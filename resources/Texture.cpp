@@ -102,7 +102,7 @@ Texture::Texture(int32_t width, int32_t height, PixelFormat format, TextureKind 
         SetState(ResourceFailed);
         return;
     }
-    if (ownTexture_->GetAllocatedSize() == TextureInt2{width, height}) {
+    if (ownTexture_->GetAllocatedSize() == Int2{width, height}) {
         textureFlags_ |= TextureUnpadded;
     }
 }
@@ -225,7 +225,7 @@ bool Texture::LoadFile(const char* path, uint32_t creationFlags) {
             width_ = ownTexture_->GetSize().x;
             height_ = ownTexture_->GetSize().y;
         }
-        if (ownTexture_->GetAllocatedSize() == TextureInt2{width_, height_}) {
+        if (ownTexture_->GetAllocatedSize() == Int2{width_, height_}) {
             textureFlags_ |= TextureUnpadded;
         } else {
             textureFlags_ &= ~TextureUnpadded;

@@ -27,7 +27,7 @@ float BoundedCoordinate(float value, int32_t size) {
 }
 
 BilinearCell CellAt(const DeviceTexture& texture, float u, float v) {
-    const TextureFloat2 position =
+    const Float2 position =
         texture.UVToTexelCoord(std::isfinite(u) ? u : 0.0f, std::isfinite(v) ? v : 0.0f);
     const float x = BoundedCoordinate(position.x, texture.GetSize().x);
     const float y = BoundedCoordinate(position.y, texture.GetSize().y);
@@ -44,7 +44,7 @@ uint32_t ClampedTexel(const DeviceTexture& texture, int32_t x, int32_t y) {
 } // namespace
 
 bool ClampTexelCoord(const DeviceTexture& texture, int32_t& x, int32_t& y) {
-    const TextureInt2 size = texture.GetSize();
+    const Int2 size = texture.GetSize();
     bool clamped = false;
     if (x < 0 || x >= size.x) {
         x = x < 0 ? 0 : size.x - 1;
@@ -63,8 +63,7 @@ Float4 SampleTexelFloat4(const DeviceTexture& texture, const TexelSample& sample
     if (ClampTexelCoord(texture, x, y) && !sample.clamp) {
         return {};
     }
-    const TextureFloat4 c = texture.GetPixelFloat4(x, y);
-    return {c.c0, c.c1, c.c2, c.c3};
+    return texture.GetPixelFloat4(x, y);
 }
 
 uint32_t SampleTextureBilinear(const DeviceTexture& texture, float u, float v) {

@@ -67,6 +67,8 @@ struct Int2 {
 
     constexpr Int2() = default;
     constexpr Int2(int32_t x, int32_t y) : x(x), y(y) {}
+
+    constexpr bool operator==(const Int2&) const = default;
 };
 
 struct Float2 {

@@ -99,8 +99,8 @@ TEST_F(DdsLoaderTest, MipmappedBlockFilesReadEachLevelAtItsOwnSize) {
     EXPECT_EQ(texture_->GetKind(), TextureKind::Texture2D);
     EXPECT_EQ(texture_->GetFormat(), PixelFormat::Dxt1);
     EXPECT_EQ(texture_->GetLevelCount(), 5);
-    EXPECT_EQ(texture_->GetSize(), (TextureInt2{16, 8}));
-    EXPECT_EQ(texture_->GetAllocatedSize(), (TextureInt2{16, 8}));
+    EXPECT_EQ(texture_->GetSize(), (Int2{16, 8}));
+    EXPECT_EQ(texture_->GetAllocatedSize(), (Int2{16, 8}));
     EXPECT_EQ(ReadTexel(*texture_, 1, 1), 0xFFFF0000u);
     EXPECT_EQ(ReadTexel(*texture_, 5, 2), 0xFF00FF00u);
     EXPECT_EQ(ReadTexel(*texture_, 15, 7), 0xFFFFFFFFu);
@@ -139,7 +139,7 @@ TEST_F(DdsLoaderTest, CubeMapsFillTheSixFacesInOrderAndTwentyFourBitFilesLoadAsR
 TEST_F(DdsLoaderTest, BrokenFilesFailWithTheirTextsAndReplaceAnEarlierTexture) {
     ASSERT_TRUE(texture_->Create(8, 8, PixelFormat::A8R8G8B8, TextureKind::Texture2D, 0, 1));
     ExpectFailure({'n', 'o', 'p', 'e'}, "Not a DDS file");
-    EXPECT_EQ(texture_->GetSize(), (TextureInt2{0, 0}));
+    EXPECT_EQ(texture_->GetSize(), (Int2{0, 0}));
     std::vector<uint8_t> good = Fixture("argb_cube.dds");
     std::vector<uint8_t> bytes = good;
     bytes[3] = 'X';

@@ -41,8 +41,8 @@ protected:
 
 TEST_F(DeviceTextureTest, CreateAllocatesPowersOfTwoKeepsTheImageSizeAndMapsTexels) {
     auto texture = Make(100, 60);
-    EXPECT_EQ(texture->GetSize(), (TextureInt2{100, 60}));
-    EXPECT_EQ(texture->GetAllocatedSize(), (TextureInt2{128, 64}));
+    EXPECT_EQ(texture->GetSize(), (Int2{100, 60}));
+    EXPECT_EQ(texture->GetAllocatedSize(), (Int2{128, 64}));
     EXPECT_FLOAT_EQ(texture->GetTexelSize().x, 1.0f / 128.0f);
     EXPECT_FLOAT_EQ(texture->GetTexelSize().y, 1.0f / 64.0f);
     EXPECT_FLOAT_EQ(texture->GetMaxUV().x, 100.0f / 128.0f);
@@ -51,11 +51,11 @@ TEST_F(DeviceTextureTest, CreateAllocatesPowersOfTwoKeepsTheImageSizeAndMapsTexe
     EXPECT_EQ(texture->GetFormat(), PixelFormat::A8R8G8B8);
     // Texel centres sit at whole numbers; the mip chain adds up.
     auto square = Make(64, 64, PixelFormat::A8R8G8B8, 1);
-    EXPECT_EQ(square->UVToTexel(1.25f, 0.5f), (TextureInt2{16, 32}));
-    TextureFloat2 coord = square->UVToTexelCoord(1.25f, 0.5f);
+    EXPECT_EQ(square->UVToTexel(1.25f, 0.5f), (Int2{16, 32}));
+    Float2 coord = square->UVToTexelCoord(1.25f, 0.5f);
     EXPECT_FLOAT_EQ(coord.x, 15.5f);
     EXPECT_FLOAT_EQ(coord.y, 31.5f);
-    TextureFloat2 uv = square->TexelToUV(16.0f, 48.0f);
+    Float2 uv = square->TexelToUV(16.0f, 48.0f);
     EXPECT_FLOAT_EQ(uv.x, 0.25f);
     EXPECT_FLOAT_EQ(uv.y, 0.75f);
     EXPECT_EQ(square->GetLevelCount(), 7);
@@ -107,11 +107,11 @@ TEST_F(DeviceTextureTest, FloatTexelsKeepValuesAboveOneInHalfFloats) {
     auto texture = Make(4, 4, PixelFormat::A16B16G16R16F);
     ASSERT_TRUE(texture->Lock(TextureLockReadWrite, 0));
     texture->SetPixelFloat4(3, 3, 4.0f, 0.5f, -2.0f, 1.0f);
-    TextureFloat4 back = texture->GetPixelFloat4(3, 3);
-    EXPECT_EQ(back.c0, 4.0f);
-    EXPECT_EQ(back.c1, 0.5f);
-    EXPECT_EQ(back.c2, -2.0f);
-    EXPECT_EQ(back.c3, 1.0f);
+    Float4 back = texture->GetPixelFloat4(3, 3);
+    EXPECT_EQ(back.x, 4.0f);
+    EXPECT_EQ(back.y, 0.5f);
+    EXPECT_EQ(back.z, -2.0f);
+    EXPECT_EQ(back.w, 1.0f);
     // Packed reads clamp what does not fit a byte.
     EXPECT_EQ(texture->GetPixel(3, 3), 0xFFFF7F00u);
 }
@@ -125,7 +125,7 @@ TEST_F(DeviceTextureTest, FailedCreateLeavesAnEmptyTexture) {
     EXPECT_EQ(reported_, std::vector<std::string>{"Failed to create texture"});
     EXPECT_EQ(texture->GetKind(), TextureKind::None);
     EXPECT_EQ(texture->GetFormat(), PixelFormat::None);
-    EXPECT_EQ(texture->GetSize(), (TextureInt2{0, 0}));
+    EXPECT_EQ(texture->GetSize(), (Int2{0, 0}));
 }
 
 TEST_F(DeviceTextureTest, TexelsAreWrittenOnlyInsideTheImageThroughAWritingLock) {
@@ -135,8 +135,8 @@ TEST_F(DeviceTextureTest, TexelsAreWrittenOnlyInsideTheImageThroughAWritingLock)
     texture->SetPixel(-1, 0, 0xFFFFFFFF);
     EXPECT_EQ(texture->GetPixel(5, 0), 0u);
     EXPECT_EQ(texture->GetPixel(0, 3), 0u);
-    TextureFloat4 outside = texture->GetPixelFloat4(9, 9);
-    EXPECT_EQ(outside.c0 + outside.c1 + outside.c2 + outside.c3, 0.0f);
+    Float4 outside = texture->GetPixelFloat4(9, 9);
+    EXPECT_EQ(outside.x + outside.y + outside.z + outside.w, 0.0f);
     ASSERT_TRUE(texture->Lock(TextureUnlocked, 0));
     texture->SetPixel(0, 0, 0xFFFFFFFF); // unlocked: nothing to write to
     EXPECT_EQ(texture->GetPixel(0, 0), 0u);
@@ -180,8 +180,8 @@ TEST_F(DeviceTextureTest, DeviceResetRecreatesOnlyRenderTargets) {
     EXPECT_EQ(managed->GetGpuTexture(), managedObject);
     EXPECT_TRUE(RestoreDeviceTextures());
     ASSERT_NE(target->GetGpuTexture(), nullptr);
-    EXPECT_EQ(target->GetSize(), (TextureInt2{30, 20}));
-    EXPECT_EQ(target->GetAllocatedSize(), (TextureInt2{32, 32}));
+    EXPECT_EQ(target->GetSize(), (Int2{30, 20}));
+    EXPECT_EQ(target->GetAllocatedSize(), (Int2{32, 32}));
     EXPECT_EQ(target->GetFormat(), PixelFormat::A8R8G8B8);
     EXPECT_TRUE(target->HasFlags(TextureFlagRenderTarget));
 }
@@ -204,7 +204,7 @@ TEST_F(DeviceTextureTest, DrawToScreenAndCopyToReachTheirTargets) {
     DeviceTexture screen(*device_);
     screen.WrapSurface(device_->GetBackBuffer());
     EXPECT_EQ(screen.GetKind(), TextureKind::Surface);
-    EXPECT_EQ(screen.GetSize(), (TextureInt2{8, 8}));
+    EXPECT_EQ(screen.GetSize(), (Int2{8, 8}));
     EXPECT_EQ(ReadTexel(screen, 3, 3) & 0xFFFFFF, 0x0000FFu);
     EXPECT_EQ(ReadTexel(screen, 7, 7) & 0xFFFFFF, 0x0000FFu);
     EXPECT_FALSE(Make(4, 4, PixelFormat::A8R8G8B8, 0, TextureKind::CubeTexture)

@@ -80,8 +80,8 @@ protected:
 TEST_F(ImageTextureTest, CodecAndDdsFilesArriveInTheTexture) {
     auto png = Load(Fixture("png/c6_d08_plain.png"));
     ASSERT_NE(png, nullptr) << error_;
-    EXPECT_EQ(png->GetSize(), (TextureInt2{13, 11}));
-    for (auto [x, y] : {TextureInt2{0, 0}, TextureInt2{12, 10}, TextureInt2{5, 7}}) {
+    EXPECT_EQ(png->GetSize(), (Int2{13, 11}));
+    for (auto [x, y] : {Int2{0, 0}, Int2{12, 10}, Int2{5, 7}}) {
         EXPECT_EQ(ReadTexel(*png, x, y), test::Argb(PngSample(x, y, 3), PngSample(x, y, 0),
                                                     PngSample(x, y, 1), PngSample(x, y, 2)))
             << x << "," << y;
@@ -89,15 +89,15 @@ TEST_F(ImageTextureTest, CodecAndDdsFilesArriveInTheTexture) {
     // A 24-bit texture reads back opaque; the extension is compared without case.
     auto bmp = Load(CopyFixture("bits24.bmp", "Photo.BMP"), PixelFormat::R8G8B8);
     ASSERT_NE(bmp, nullptr) << error_;
-    EXPECT_EQ(bmp->GetSize(), (TextureInt2{5, 3}));
+    EXPECT_EQ(bmp->GetSize(), (Int2{5, 3}));
     EXPECT_EQ(bmp->GetFormat(), PixelFormat::R8G8B8);
-    for (auto [x, y] : {TextureInt2{0, 0}, TextureInt2{4, 2}, TextureInt2{2, 1}}) {
+    for (auto [x, y] : {Int2{0, 0}, Int2{4, 2}, Int2{2, 1}}) {
         EXPECT_EQ(ReadTexel(*bmp, x, y), test::BitmapFixturePixel(x, y)) << x << "," << y;
     }
     // DDS files are read by the device.
     auto dds = Load(CopyFixture("dds/rgb24.dds", "Sky.DDS"));
     ASSERT_NE(dds, nullptr) << error_;
-    EXPECT_EQ(dds->GetSize(), (TextureInt2{4, 2}));
+    EXPECT_EQ(dds->GetSize(), (Int2{4, 2}));
     EXPECT_EQ(ReadTexel(*dds, 0, 0), 0xFF0A0000u);
     EXPECT_EQ(ReadTexel(*dds, 3, 1), 0xFF0DC8B4u);
 }
@@ -134,7 +134,7 @@ TEST_F(ImageTextureTest, SavedRegionsLoadBackIdentical) {
     ASSERT_TRUE(SaveImageFile(png.c_str(), texture.get(), 2, 1, 5, 4));
     auto loaded = Load(png);
     ASSERT_NE(loaded, nullptr) << error_;
-    EXPECT_EQ(loaded->GetSize(), (TextureInt2{5, 4}));
+    EXPECT_EQ(loaded->GetSize(), (Int2{5, 4}));
     ASSERT_TRUE(loaded->Lock(TextureLockRead, 0));
     for (int32_t y = 0; y < 4; ++y) {
         for (int32_t x = 0; x < 5; ++x) {
