@@ -87,7 +87,7 @@ void EngineDecode(benchmark::State& state) {
         for (const Sample& sample : Samples()) {
             quarn::PngDecoder decoder;
             decoder.Decode(pixels, sample.file.data(), sample.file.size());
-            if (decoder.GetError() != 0) {
+            if (decoder.GetLastErrorCode() != 0) {
                 state.SkipWithError("decode failed");
                 return;
             }

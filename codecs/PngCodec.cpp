@@ -16,7 +16,7 @@ void PngCodec::DecodeFile(const uint8_t* data, uint32_t size) {
     pixels_.clear();
     PngDecoder decoder;
     decoder.Decode(pixels_, data, size);
-    decodeError_ = decoder.GetError();
+    decodeError_ = decoder.GetLastErrorCode();
     if (decodeError_ != 0) {
         return;
     }

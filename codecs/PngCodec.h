@@ -19,7 +19,7 @@ public:
     void ReleaseData() override;
 
     // The decoder's error word of the last decode (0 after a success), for tools and logs.
-    uint32_t GetDecodeError() const { return decodeError_; }
+    uint32_t GetLastErrorCode() const { return decodeError_; }
 
 private:
     void DecodeFile(const uint8_t* data, uint32_t size);

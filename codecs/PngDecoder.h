@@ -82,10 +82,10 @@ public:
         std::vector<std::pair<std::string, std::string>> texts;
     };
 
-    // Replaces `pixels` with the image (empty on an error); the result is in `GetError`.
+    // Replaces `pixels` with the image (empty on an error); the result is in `GetLastErrorCode`.
     void Decode(std::vector<uint8_t>& pixels, const uint8_t* data, size_t size);
 
-    uint32_t GetError() const { return error_; }
+    uint32_t GetLastErrorCode() const { return error_; }
     const Info& GetInfo() const { return info_; }
 
     Settings settings;

@@ -182,7 +182,7 @@ bool RestoreDeviceTextures() {
     return result;
 }
 
-DeviceTexture::DeviceTexture(GpuDevice& device, TextureErrorReporter reporter)
+DeviceTexture::DeviceTexture(GpuDevice& device, ErrorCallback reporter)
     : device_(device), reporter_(std::move(reporter)) {
     static uint64_t lastId = 0;
     id_ = ++lastId;
@@ -199,7 +199,7 @@ DeviceTexture::~DeviceTexture() {
     ReleaseObject();
 }
 
-void DeviceTexture::Report(std::string_view text) {
+void DeviceTexture::Report(const char* text) {
     if (reporter_) {
         reporter_(text);
     }

@@ -4,15 +4,14 @@
 // texel access for tools that build images on the processor. Every live texture is kept in one
 // list so render targets can be released and re-created around a device reset.
 
+#include "core/debug/ErrorCallback.h"
 #include "core/math/Vector.h"
 #include "gpu/GpuLayer.h"
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
-#include <string_view>
 
 namespace quarn {
 
@@ -71,12 +70,11 @@ inline constexpr uint32_t TextureLockReadWrite = 3;
 
 // Delivers up to `count` bytes into `destination`; answers how many it delivered.
 using TextureReadFunction = uint32_t (*)(void* destination, uint32_t count, void* userData);
-// Receives "Failed to create texture" and the like: the render device's error reporter.
-using TextureErrorReporter = std::function<void(std::string_view text)>;
 
 class DeviceTexture {
 public:
-    DeviceTexture(GpuDevice& device, TextureErrorReporter reporter = {});
+    // `reporter` hears "Failed to create texture" and the like (the render device's error hook).
+    DeviceTexture(GpuDevice& device, ErrorCallback reporter = {});
     virtual ~DeviceTexture();
 
     // A number no other texture object of this run has had: what holders of texture
@@ -136,12 +134,12 @@ private:
     void ReleaseObject();
     void RefreshInfo();
     void SetUVRange(int32_t width, int32_t height);
-    void Report(std::string_view text);
+    void Report(const char* text);
     uint8_t* TexelAddress(int32_t x, int32_t y, uint32_t bytesPerTexel) const;
     bool InImage(int32_t x, int32_t y) const;
 
     GpuDevice& device_;
-    TextureErrorReporter reporter_;
+    ErrorCallback reporter_;
     uint64_t id_;
     TextureKind kind_ = TextureKind::None;
     std::unique_ptr<GpuTexture> texture_;

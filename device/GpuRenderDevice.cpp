@@ -79,7 +79,7 @@ RenderDevice::~RenderDevice() {
 }
 
 void RenderDevice::ReportError(const char* text) const {
-    if (errorCallback_ != nullptr) {
+    if (errorCallback_) {
         errorCallback_(text);
     }
 }
@@ -487,16 +487,14 @@ std::unique_ptr<DeviceTexture> GpuRenderDevice::CreateTexture() {
     if (!gpu_) {
         return nullptr;
     }
-    return std::make_unique<DeviceTexture>(
-        *gpu_, [this](std::string_view text) { ReportError(std::string(text).c_str()); });
+    return std::make_unique<DeviceTexture>(*gpu_, [this](const char* text) { ReportError(text); });
 }
 
 std::unique_ptr<VertexBuffer> GpuRenderDevice::CreateVertexData() {
     if (!gpu_) {
         return nullptr;
     }
-    return std::make_unique<VertexBuffer>(
-        *gpu_, [this](std::string_view text) { ReportError(std::string(text).c_str()); });
+    return std::make_unique<VertexBuffer>(*gpu_, [this](const char* text) { ReportError(text); });
 }
 
 std::unique_ptr<IndexBuffer> GpuRenderDevice::CreateIndexData() {

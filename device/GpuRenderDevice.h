@@ -35,7 +35,7 @@ public:
     bool IsAvailable() override { return true; }
     const char* GetName() override { return "GpuLayer"; }
     const std::string& GetErrorText() override { return errorText_; }
-    void SetErrorCallback(RenderErrorCallback callback) override { errorCallback_ = callback; }
+    void SetErrorCallback(ErrorCallback callback) override { errorCallback_ = std::move(callback); }
     int32_t GetExtraInfo() override { return 0; }
     int32_t GetMaxTextureSize() override { return 2048; }
     DeviceState GetDeviceState() override { return state_; }

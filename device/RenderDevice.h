@@ -5,6 +5,7 @@
 // light state, capability queries and the per-frame statistics. One instance lives for the run
 // and is reached through TheRenderDevice().
 
+#include "core/debug/ErrorCallback.h"
 #include "core/math/Matrix4.h"
 #include "core/math/Vector.h"
 
@@ -80,8 +81,6 @@ inline constexpr uint32_t RenderStatisticCount = 10;
 // Display names of the counters, in member order.
 extern const char* const RenderStatisticNames[RenderStatisticCount];
 
-using RenderErrorCallback = void (*)(const char* text);
-
 // Told that every reference to the texture object with id `oldId` must now name `replacement`.
 using TextureReplaceListener = std::function<void(uint64_t oldId, DeviceTexture* replacement)>;
 
@@ -98,7 +97,7 @@ public:
     virtual const char* GetName() = 0;
     // Why the last Create failed; empty before any failure.
     virtual const std::string& GetErrorText() = 0;
-    virtual void SetErrorCallback(RenderErrorCallback callback) = 0;
+    virtual void SetErrorCallback(ErrorCallback callback) = 0;
     virtual int32_t GetExtraInfo() = 0;
     virtual int32_t GetMaxTextureSize() = 0;
     virtual DeviceState GetDeviceState() = 0;
@@ -191,7 +190,7 @@ public:
     void ReplaceTexture(uint64_t oldId, DeviceTexture* replacement);
 
 protected:
-    RenderErrorCallback errorCallback_ = nullptr;
+    ErrorCallback errorCallback_;
 
 private:
     std::vector<TextureReplaceListener> textureReplaceListeners_;

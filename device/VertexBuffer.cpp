@@ -104,7 +104,7 @@ VertexLayout VertexLayout::FromFormat(uint32_t format) {
     return layout;
 }
 
-VertexBuffer::VertexBuffer(GpuDevice& device, RenderErrorReporter reporter)
+VertexBuffer::VertexBuffer(GpuDevice& device, ErrorCallback reporter)
     : device_(device), reporter_(std::move(reporter)) {
     listIndex_ = LiveBuffers().size();
     LiveBuffers().push_back(this);

@@ -4,13 +4,12 @@
 // writes freely; the GPU buffer is only a copy made by Upload, so dynamic buffers can be dropped
 // before a device reset and re-made after it without losing what was written.
 
+#include "core/debug/ErrorCallback.h"
 #include "core/math/Vector.h"
 #include "gpu/GpuLayer.h"
 
-#include <functional>
 #include <memory>
 #include <span>
-#include <string_view>
 #include <vector>
 
 namespace quarn {
@@ -34,9 +33,6 @@ inline constexpr uint32_t VertexClampV0 = 0x200000;
 inline constexpr uint32_t VertexNeedsUpload = 0x1000000;
 inline constexpr uint32_t VertexChangedSinceDraw = 0x2000000;
 
-// Handed the message of a misuse the caller should hear about (the render device's error hook).
-using RenderErrorReporter = std::function<void(std::string_view message)>;
-
 // Memory layout of one vertex, in 32-bit words, and what the GPU layer is told about it.
 struct VertexLayout {
     uint32_t stride = 0;
@@ -58,7 +54,8 @@ class VertexBuffer {
 public:
     static constexpr uint32_t NoVertex = 0xFFFFFFFF;
 
-    explicit VertexBuffer(GpuDevice& device, RenderErrorReporter reporter = {});
+    // `reporter` hears of misuse the caller should know about (the render device's error hook).
+    explicit VertexBuffer(GpuDevice& device, ErrorCallback reporter = {});
     virtual ~VertexBuffer();
     VertexBuffer(const VertexBuffer&) = delete;
     VertexBuffer& operator=(const VertexBuffer&) = delete;
@@ -129,7 +126,7 @@ private:
     const uint32_t* Word(uint32_t i, uint32_t offset) const;
 
     GpuDevice& device_;
-    RenderErrorReporter reporter_;
+    ErrorCallback reporter_;
     uint32_t count_ = 0;
     uint32_t capacity_ = 0;
     uint32_t byteSize_ = 0;

@@ -34,10 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         decoder.settings = chosen;
         std::vector<uint8_t> pixels;
         decoder.Decode(pixels, data, size);
-        if (decoder.GetError() != 0 && !pixels.empty()) {
+        if (decoder.GetLastErrorCode() != 0 && !pixels.empty()) {
             std::abort(); // an error leaves no image
         }
-        if (decoder.GetError() == 0 && chosen.convert && chosen.colourType == 6 &&
+        if (decoder.GetLastErrorCode() == 0 && chosen.convert && chosen.colourType == 6 &&
             chosen.bitDepth == 8) {
             const PngDecoder::Info& info = decoder.GetInfo();
             if (pixels.size() != size_t(info.width) * info.height * 4) {

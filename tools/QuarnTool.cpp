@@ -363,7 +363,7 @@ int RunImage(char** arguments) {
     auto decodeFailure = [&](const char* reason) {
         std::string text = "cannot decode " + in + ": " + reason;
         if (auto* png = dynamic_cast<PngCodec*>(codec)) {
-            text += " (PNG error " + std::to_string(png->GetDecodeError()) + ")";
+            text += " (PNG error " + std::to_string(png->GetLastErrorCode()) + ")";
         }
         codec->ReleaseData();
         return Fail(text);

@@ -189,10 +189,10 @@ bool SceneCompactWriter::Finish() {
 SceneCompactReader::SceneCompactReader() = default;
 SceneCompactReader::~SceneCompactReader() = default;
 
-bool SceneCompactReader::Begin(File& stream, const char* fileName, SceneErrorCallback onError) {
+bool SceneCompactReader::Begin(File& stream, const char* fileName, ErrorCallback onError) {
     stream_ = &stream;
     fileName_ = fileName ? fileName : "";
-    onError_ = onError;
+    onError_ = std::move(onError);
     error_.clear();
     tokenizer_ = std::make_unique<Tokenizer>();
     positions_.clear();

@@ -48,7 +48,7 @@ public:
     ~SceneCompactReader() override;
 
     bool IsCompact() const override { return true; }
-    bool Begin(File& stream, const char* fileName, SceneErrorCallback onError) override;
+    bool Begin(File& stream, const char* fileName, ErrorCallback onError) override;
     // False for a header cut short, a broken declaration block, or a block table that does not
     // fit the file.
     bool ReadHeader(SceneHeader& header) override;
@@ -71,7 +71,7 @@ private:
 
     File* stream_ = nullptr;
     std::string fileName_;
-    SceneErrorCallback onError_ = nullptr;
+    ErrorCallback onError_;
     std::string error_;
     std::unique_ptr<Tokenizer> tokenizer_;
     std::vector<uint32_t> positions_;

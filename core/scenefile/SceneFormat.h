@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/debug/ErrorCallback.h"
 #include "core/object/IdPath.h"
 
 #include <cstdint>
@@ -67,9 +68,6 @@ struct SceneHeader {
     ClassInfo** customClassSlot = nullptr;
 };
 
-// Called with the text of each error a reader meets.
-using SceneErrorCallback = void (*)(const char* error);
-
 // Writes a scene: Begin, WriteHeader, per entity BeginObject, WriteProperty for each property,
 // EndObject, then Finish. Two forms: text and compact.
 class SceneWriter {
@@ -95,7 +93,7 @@ public:
     virtual ~SceneReader() = default;
     virtual bool IsCompact() const = 0;
     // The stream is not owned; the file name is used in error texts only.
-    virtual bool Begin(File& stream, const char* fileName, SceneErrorCallback onError) = 0;
+    virtual bool Begin(File& stream, const char* fileName, ErrorCallback onError) = 0;
     virtual bool ReadHeader(SceneHeader& header) = 0;
     // `className` may be null; an entity block without a class line leaves it unchanged.
     virtual bool ReadObject(std::string& idText, std::string* className) = 0;

@@ -132,10 +132,10 @@ void SceneTextWriter::EndObject() {
 SceneTextReader::SceneTextReader() = default;
 SceneTextReader::~SceneTextReader() = default;
 
-bool SceneTextReader::Begin(File& stream, const char* fileName, SceneErrorCallback onError) {
+bool SceneTextReader::Begin(File& stream, const char* fileName, ErrorCallback onError) {
     stream_ = &stream;
     fileName_ = fileName ? fileName : "";
-    onError_ = onError;
+    onError_ = std::move(onError);
     error_.clear();
     tokenizer_ = std::make_unique<Tokenizer>();
     tokenizer_->SetDelimiters(" \t\n\r");

@@ -37,7 +37,7 @@ public:
     ~SceneTextReader() override;
 
     bool IsCompact() const override { return false; }
-    bool Begin(File& stream, const char* fileName, SceneErrorCallback onError) override;
+    bool Begin(File& stream, const char* fileName, ErrorCallback onError) override;
     bool ReadHeader(SceneHeader& header) override;
     bool ReadObject(std::string& idText, std::string* className) override;
     void MapId(uint32_t, uint32_t) override {}
@@ -61,7 +61,7 @@ private:
 
     File* stream_ = nullptr;
     std::string fileName_;
-    SceneErrorCallback onError_ = nullptr;
+    ErrorCallback onError_;
     std::string error_;
     std::unique_ptr<Tokenizer> tokenizer_;
     uint32_t firstBlock_ = 0;

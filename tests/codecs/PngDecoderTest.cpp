@@ -37,7 +37,7 @@ TEST_P(PngFixtureTest, DecodesEveryPixelAsTheReferenceDecoderDoes) {
     const uint32_t width = expected.width, height = expected.height;
     PngCodec codec;
     const DecodedImage image = DecodeWith(codec, bytes);
-    ASSERT_TRUE(image.loaded) << "decoder error " << codec.GetDecodeError();
+    ASSERT_TRUE(image.loaded) << "decoder error " << codec.GetLastErrorCode();
     ASSERT_EQ(image.info.width, width);
     ASSERT_EQ(image.info.height, height);
     const uint8_t colourType = bytes[25];
@@ -106,7 +106,7 @@ uint32_t DecodeError(const std::vector<uint8_t>& bytes) {
     PngDecoder decoder;
     std::vector<uint8_t> pixels;
     decoder.Decode(pixels, bytes.data(), bytes.size());
-    return decoder.GetError();
+    return decoder.GetLastErrorCode();
 }
 
 // A 2 x 2 grey file, changed.
@@ -211,7 +211,7 @@ TEST(PngDecoder, AcceptsATallOneBitStripWhoseRowsArePaddedToBytes) {
     std::vector<uint8_t> pixels;
     const std::vector<uint8_t> bytes = MakePng(parts);
     decoder.Decode(pixels, bytes.data(), bytes.size());
-    ASSERT_EQ(decoder.GetError(), 0u);
+    ASSERT_EQ(decoder.GetLastErrorCode(), 0u);
     ASSERT_EQ(pixels.size(), 400u);
     EXPECT_EQ(pixels[0], 0);
     EXPECT_EQ(pixels[4], 255);
@@ -234,15 +234,15 @@ TEST(PngDecoder, ConvertsToTheRequestedOutputOrRefusesAndKeepsTextChunks) {
     EXPECT_EQ(decoder.GetInfo().texts[0].second, "someone");
     decoder.settings.colourType = 0;
     decoder.Decode(pixels, bytes.data(), bytes.size());
-    EXPECT_EQ(decoder.GetError(), 62u);
+    EXPECT_EQ(decoder.GetLastErrorCode(), 62u);
     decoder.settings.colourType = 6;
     decoder.settings.bitDepth = 16;
     decoder.Decode(pixels, bytes.data(), bytes.size());
-    EXPECT_EQ(decoder.GetError(), 59u);
+    EXPECT_EQ(decoder.GetLastErrorCode(), 59u);
     decoder.settings.colourType = 0;
     decoder.settings.bitDepth = 4;
     decoder.Decode(pixels, bytes.data(), bytes.size());
-    EXPECT_EQ(decoder.GetError(), 56u);
+    EXPECT_EQ(decoder.GetLastErrorCode(), 56u);
 }
 
 TEST(PngCodec, ReportsAZeroHeaderForABrokenFileAndDecodesAgainForAnotherOne) {
@@ -255,7 +255,7 @@ TEST(PngCodec, ReportsAZeroHeaderForABrokenFileAndDecodesAgainForAnotherOne) {
     EXPECT_EQ(info.bitsPerPixel, 0u);
     DecodedImage image;
     EXPECT_FALSE(codec.Load(bytes.data(), uint32_t(bytes.size()), &image, test::CollectPixel));
-    EXPECT_NE(codec.GetDecodeError(), 0u);
+    EXPECT_NE(codec.GetLastErrorCode(), 0u);
     // Load given another file than the header decodes that file.
     const std::vector<uint8_t> first = MakePng([](PngParts&) {});
     const std::vector<uint8_t> second =

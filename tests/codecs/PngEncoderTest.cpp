@@ -58,7 +58,7 @@ TEST(PngEncoderTest, ImagesDecodeIdenticallyWithLibpngAndTheEngineDecoder) {
             PngDecoder decoder;
             std::vector<uint8_t> ours;
             decoder.Decode(ours, file.data(), file.size());
-            EXPECT_EQ(decoder.GetError(), 0u);
+            EXPECT_EQ(decoder.GetLastErrorCode(), 0u);
             EXPECT_EQ(ours, rgba);
         }
     }

@@ -27,7 +27,7 @@ protected:
                                         uint32_t flags = 0,
                                         TextureKind kind = TextureKind::Texture2D) {
         auto texture = std::make_unique<DeviceTexture>(
-            *device_, [this](std::string_view text) { reported_.emplace_back(text); });
+            *device_, [this](const char* text) { reported_.emplace_back(text); });
         if (width > 0) {
             EXPECT_TRUE(texture->Create(width, height, format, kind, flags, 1))
                 << static_cast<int>(format);

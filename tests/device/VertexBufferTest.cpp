@@ -119,7 +119,7 @@ TEST_F(VertexBufferTest, CapacityRefusesAdditionsAndCutsAppends) {
 
 TEST_F(VertexBufferTest, OpenVertexReportsAnIndexBeyondTheCapacityAndFlagsKeepTheFormat) {
     std::vector<std::string> reports;
-    VertexBuffer buffer(*device_, [&](std::string_view m) { reports.emplace_back(m); });
+    VertexBuffer buffer(*device_, [&](const char* m) { reports.emplace_back(m); });
     ASSERT_TRUE(buffer.Create(4, 0x9, 0));
     EXPECT_EQ(buffer.OpenVertex(1).size(), 12u);
     EXPECT_TRUE(buffer.OpenVertex(4).empty());
