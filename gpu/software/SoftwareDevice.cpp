@@ -421,20 +421,18 @@ GpuResult SoftwareDevice::Clear(std::span<const GpuRect> rects, uint32_t flags, 
 }
 
 GpuResult SoftwareDevice::SetViewport(const GpuViewport& viewport) {
-    if (recording_) {
-        recording_->values.viewport = viewport;
-        recording_->viewport = true;
-        return GpuResult::Ok;
+    // A recorded viewport is checked against the target in force when the block is applied.
+    if (!recording_) {
+        auto* target = static_cast<SoftwareSurface*>(state_.renderTarget);
+        uint64_t right = static_cast<uint64_t>(viewport.x) + viewport.width;
+        uint64_t bottom = static_cast<uint64_t>(viewport.y) + viewport.height;
+        if (viewport.width == 0 || viewport.height == 0 || right > target->Width() ||
+            bottom > target->Height() || !(viewport.minZ >= 0.0f && viewport.minZ <= 1.0f) ||
+            !(viewport.maxZ >= 0.0f && viewport.maxZ <= 1.0f)) {
+            return GpuResult::InvalidCall;
+        }
     }
-    auto* target = static_cast<SoftwareSurface*>(state_.renderTarget);
-    uint64_t right = static_cast<uint64_t>(viewport.x) + viewport.width;
-    uint64_t bottom = static_cast<uint64_t>(viewport.y) + viewport.height;
-    if (viewport.width == 0 || viewport.height == 0 || right > target->Width() ||
-        bottom > target->Height() || !(viewport.minZ >= 0.0f && viewport.minZ <= 1.0f) ||
-        !(viewport.maxZ >= 0.0f && viewport.maxZ <= 1.0f)) {
-        return GpuResult::InvalidCall;
-    }
-    state_.viewport = viewport;
+    RecordOrApply([](StateBlockRecord& r) { r.viewport = true; }).viewport = viewport;
     return GpuResult::Ok;
 }
 
@@ -623,12 +621,8 @@ GpuResult SoftwareDevice::SetTexture(uint32_t stage, GpuTexture* texture) {
     if (stage >= GpuSamplerCount) {
         return GpuResult::InvalidCall;
     }
-    if (recording_) {
-        recording_->values.textures[stage] = texture;
-        recording_->textures.set(stage);
-        return GpuResult::Ok;
-    }
-    state_.textures[stage] = texture;
+    RecordOrApply([stage](StateBlockRecord& r) { r.textures.set(stage); }).textures[stage] =
+        texture;
     return GpuResult::Ok;
 }
 
@@ -669,12 +663,7 @@ SoftwareDevice::CreateVertexDeclaration(std::span<const GpuVertexElement> elemen
 }
 
 GpuResult SoftwareDevice::SetVertexDeclaration(GpuVertexDeclaration* declaration) {
-    if (recording_) {
-        recording_->values.declaration = declaration;
-        recording_->declaration = true;
-        return GpuResult::Ok;
-    }
-    state_.declaration = declaration;
+    RecordOrApply([](StateBlockRecord& r) { r.declaration = true; }).declaration = declaration;
     return GpuResult::Ok;
 }
 
@@ -683,23 +672,13 @@ GpuResult SoftwareDevice::SetStreamSource(uint32_t stream, GpuVertexBuffer* buff
     if (stream >= GpuStreamCount || stream >= caps_.maxStreams) {
         return GpuResult::InvalidCall;
     }
-    GpuStreamBinding binding{buffer, offset, stride};
-    if (recording_) {
-        recording_->values.streams[stream] = binding;
-        recording_->streams.set(stream);
-        return GpuResult::Ok;
-    }
-    state_.streams[stream] = binding;
+    RecordOrApply([stream](StateBlockRecord& r) { r.streams.set(stream); }).streams[stream] = {
+        buffer, offset, stride};
     return GpuResult::Ok;
 }
 
 GpuResult SoftwareDevice::SetIndices(GpuIndexBuffer* buffer) {
-    if (recording_) {
-        recording_->values.indices = buffer;
-        recording_->indices = true;
-        return GpuResult::Ok;
-    }
-    state_.indices = buffer;
+    RecordOrApply([](StateBlockRecord& r) { r.indices = true; }).indices = buffer;
     return GpuResult::Ok;
 }
 
@@ -824,12 +803,7 @@ GpuResult SoftwareDevice::SetRenderState(GpuRenderState state, uint32_t value) {
     if (i >= GpuRenderStateCount) {
         return GpuResult::InvalidCall;
     }
-    if (recording_) {
-        recording_->values.renderStates[i] = value;
-        recording_->renderStates.set(i);
-        return GpuResult::Ok;
-    }
-    state_.renderStates[i] = value;
+    RecordOrApply([i](StateBlockRecord& r) { r.renderStates.set(i); }).renderStates[i] = value;
     return GpuResult::Ok;
 }
 
@@ -844,12 +818,9 @@ GpuResult SoftwareDevice::SetTextureStageState(uint32_t stage, GpuStageState sta
     if (stage >= GpuStageCount || i >= GpuStageStateCount) {
         return GpuResult::InvalidCall;
     }
-    if (recording_) {
-        recording_->values.stageStates[stage][i] = value;
-        recording_->stageStates[stage].set(i);
-        return GpuResult::Ok;
-    }
-    state_.stageStates[stage][i] = value;
+    RecordOrApply([stage, i](StateBlockRecord& r) {
+        r.stageStates[stage].set(i);
+    }).stageStates[stage][i] = value;
     return GpuResult::Ok;
 }
 
@@ -863,12 +834,9 @@ GpuResult SoftwareDevice::SetSamplerState(uint32_t sampler, GpuSamplerState stat
     if (sampler >= GpuSamplerCount || i >= GpuSamplerStateCount) {
         return GpuResult::InvalidCall;
     }
-    if (recording_) {
-        recording_->values.samplerStates[sampler][i] = value;
-        recording_->samplerStates[sampler].set(i);
-        return GpuResult::Ok;
-    }
-    state_.samplerStates[sampler][i] = value;
+    RecordOrApply([sampler, i](StateBlockRecord& r) {
+        r.samplerStates[sampler].set(i);
+    }).samplerStates[sampler][i] = value;
     return GpuResult::Ok;
 }
 
@@ -883,12 +851,7 @@ GpuResult SoftwareDevice::SetTransform(GpuTransform which, const Matrix4& matrix
     if (i >= GpuTransformCount) {
         return GpuResult::InvalidCall;
     }
-    if (recording_) {
-        recording_->values.transforms[i] = matrix;
-        recording_->transforms.set(i);
-        return GpuResult::Ok;
-    }
-    state_.transforms[i] = matrix;
+    RecordOrApply([i](StateBlockRecord& r) { r.transforms.set(i); }).transforms[i] = matrix;
     return GpuResult::Ok;
 }
 
@@ -898,12 +861,7 @@ Matrix4 SoftwareDevice::GetTransform(GpuTransform which) const {
 }
 
 GpuResult SoftwareDevice::SetMaterial(const GpuMaterial& material) {
-    if (recording_) {
-        recording_->values.material = material;
-        recording_->material = true;
-        return GpuResult::Ok;
-    }
-    state_.material = material;
+    RecordOrApply([](StateBlockRecord& r) { r.material = true; }).material = material;
     return GpuResult::Ok;
 }
 
@@ -912,12 +870,7 @@ GpuResult SoftwareDevice::SetLight(uint32_t index, const GpuLight& light) {
         light.type > GpuLightType::Directional) {
         return GpuResult::InvalidCall;
     }
-    if (recording_) {
-        recording_->values.lights[index] = light;
-        recording_->lights.set(index);
-        return GpuResult::Ok;
-    }
-    state_.lights[index] = light;
+    RecordOrApply([index](StateBlockRecord& r) { r.lights.set(index); }).lights[index] = light;
     return GpuResult::Ok;
 }
 
@@ -933,12 +886,8 @@ GpuResult SoftwareDevice::LightEnable(uint32_t index, bool enable) {
     if (index >= GpuMaxLights || index >= caps_.maxActiveLights) {
         return GpuResult::InvalidCall;
     }
-    if (recording_) {
-        recording_->values.lightEnabled[index] = enable;
-        recording_->lightEnables.set(index);
-        return GpuResult::Ok;
-    }
-    state_.lightEnabled[index] = enable;
+    RecordOrApply([index](StateBlockRecord& r) { r.lightEnables.set(index); }).lightEnabled[index] =
+        enable;
     return GpuResult::Ok;
 }
 

@@ -139,6 +139,16 @@ private:
     bool TextureSizeAllowed(uint32_t width, uint32_t height, GpuFormat format) const;
     GpuResult Draw(GpuDrawCall& call, const uint8_t* userVertices, uint32_t userStride);
     void ForgetObject(const void* object);
+    // The state a setter writes: while a state block records, the block's (and `mark` flags the
+    // state as recorded there), otherwise the device's own.
+    template <class Mark>
+    GpuState& RecordOrApply(Mark mark) {
+        if (!recording_) {
+            return state_;
+        }
+        mark(*recording_);
+        return recording_->values;
+    }
 
     std::shared_ptr<SoftwareDeviceLink> link_;
     GpuCaps caps_;
