@@ -1,18 +1,13 @@
 // Fill rate and sprite throughput of the software rasteriser.
 
 #include "gpu/software/SoftwareDevice.h"
+#include "gpu/software/SoftwareRasterizer.h"
 
 #include <benchmark/benchmark.h>
 #include <vector>
 
 namespace quarn {
 namespace {
-
-struct ScreenVertex {
-    float x, y, z, rhw;
-    uint32_t color;
-    float u, v;
-};
 
 struct Scene {
     std::unique_ptr<SoftwareDevice> device;
@@ -24,12 +19,7 @@ struct Scene {
         p.backBufferWidth = width;
         p.backBufferHeight = height;
         device = SoftwareDevice::Create(p);
-        const GpuVertexElement elements[] = {
-            {0, 0, GpuDeclType::Float4, GpuDeclUsage::PositionT, 0},
-            {0, 16, GpuDeclType::Color, GpuDeclUsage::Color, 0},
-            {0, 20, GpuDeclType::Float2, GpuDeclUsage::TexCoord, 0},
-        };
-        declaration = device->CreateVertexDeclaration(elements);
+        declaration = device->CreateVertexDeclaration(ScreenVertexElements);
         device->SetVertexDeclaration(declaration.get());
         texture = device->CreateTexture(64, 64, 1, 0, GpuFormat::A8R8G8B8, GpuPool::Managed);
         GpuLockedRect locked;

@@ -12,6 +12,20 @@
 
 namespace quarn {
 
+// A vertex already in screen space (pixels, depth, 1/w) with a diffuse colour and one texture
+// coordinate pair: the layout of sprites and screen quads, declared by ScreenVertexElements.
+struct ScreenVertex {
+    float x, y, z, rhw;
+    uint32_t color;
+    float u, v;
+};
+
+inline constexpr GpuVertexElement ScreenVertexElements[] = {
+    {0, 0, GpuDeclType::Float4, GpuDeclUsage::PositionT, 0},
+    {0, 16, GpuDeclType::Color, GpuDeclUsage::Color, 0},
+    {0, 20, GpuDeclType::Float2, GpuDeclUsage::TexCoord, 0},
+};
+
 class SoftwareRasterizer final : public GpuRasterizer {
 public:
     void Draw(const GpuState& state, const GpuDrawCall& call) override;

@@ -1,3 +1,5 @@
+#include "gpu/software/SoftwareRasterizer.h"
+
 #include "gpu/software/SoftwareDevice.h"
 #include "gpu/software/VertexProcessing.h"
 
@@ -9,12 +11,6 @@
 
 namespace quarn {
 namespace {
-
-struct ScreenVertex {
-    float x, y, z, rhw;
-    uint32_t color;
-    float u, v;
-};
 
 struct SceneVertex {
     float x, y, z;
@@ -28,12 +24,7 @@ protected:
     void SetUp() override {
         device_ = SoftwareDevice::Create({.backBufferWidth = 16, .backBufferHeight = 16});
         ASSERT_NE(device_, nullptr);
-        const GpuVertexElement screen[] = {
-            {0, 0, GpuDeclType::Float4, GpuDeclUsage::PositionT, 0},
-            {0, 16, GpuDeclType::Color, GpuDeclUsage::Color, 0},
-            {0, 20, GpuDeclType::Float2, GpuDeclUsage::TexCoord, 0},
-        };
-        screenDecl_ = device_->CreateVertexDeclaration(screen);
+        screenDecl_ = device_->CreateVertexDeclaration(ScreenVertexElements);
         const GpuVertexElement scene[] = {
             {0, 0, GpuDeclType::Float3, GpuDeclUsage::Position, 0},
             {0, 12, GpuDeclType::Float3, GpuDeclUsage::Normal, 0},

@@ -1,6 +1,7 @@
 #include "core/math/Random.h"
 #include "gpu/software/PixelPipeline.h"
 #include "gpu/software/SoftwareDevice.h"
+#include "gpu/software/SoftwareRasterizer.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -9,12 +10,6 @@
 
 namespace quarn {
 namespace {
-
-struct ScreenVertex {
-    float x, y, z, rhw;
-    uint32_t color;
-    float u, v;
-};
 
 // 32 random bits from the engine's seeded 15-bit generator, so the scenes are the same on
 // every run.
@@ -68,12 +63,7 @@ protected:
         }
         device->Clear({}, GpuClearZBuffer, 0, 1.0f, 0);
 
-        const GpuVertexElement elements[] = {
-            {0, 0, GpuDeclType::Float4, GpuDeclUsage::PositionT, 0},
-            {0, 16, GpuDeclType::Color, GpuDeclUsage::Color, 0},
-            {0, 20, GpuDeclType::Float2, GpuDeclUsage::TexCoord, 0},
-        };
-        auto declaration = device->CreateVertexDeclaration(elements);
+        auto declaration = device->CreateVertexDeclaration(ScreenVertexElements);
         device->SetVertexDeclaration(declaration.get());
         device->SetTexture(0, texture.get());
         using enum GpuRenderState;
