@@ -89,6 +89,17 @@ struct Plane {
 
 } // namespace
 
+// A triangle ready for the span walk: corners snapped to SubPixel units, in clockwise order.
+// Edge i runs from corner i to corner i + 1; inside is E >= threshold, where top and left edges
+// own their pixels (threshold 0) and the others do not (threshold 1).
+struct SoftwareRasterizer::TriangleSetup {
+    int64_t X[3], Y[3];
+    int64_t edgeDx[3], edgeDy[3], threshold[3];
+    int32_t x0, x1, y0, y1; // pixel bounds inside the viewport, inclusive
+    Plane zPlane, qPlane;
+    Plane planes[RasterMaxAttributes];
+};
+
 void SoftwareRasterizer::Draw(const GpuState& state, const GpuDrawCall& call) {
     if (call.primitiveCount == 0 || !pixels_.Setup(state)) {
         return;
@@ -262,7 +273,9 @@ void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVerte
             return;
         }
     }
-    int64_t X[3], Y[3];
+    TriangleSetup t;
+    int64_t* X = t.X;
+    int64_t* Y = t.Y;
     for (int i = 0; i < 3; ++i) {
         X[i] = std::llround(v[i]->pos[0] * static_cast<float>(SubPixel));
         Y[i] = std::llround(v[i]->pos[1] * static_cast<float>(SubPixel));
@@ -288,28 +301,22 @@ void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVerte
         area = -area;
     }
 
-    // Edge i runs from vertex i to vertex i + 1; inside is E >= threshold, where top and left
-    // edges own their pixels (threshold 0) and the others do not (threshold 1).
-    int64_t edgeDx[3], edgeDy[3], threshold[3];
     for (int i = 0; i < 3; ++i) {
         const int j = (i + 1) % 3;
-        edgeDx[i] = X[j] - X[i];
-        edgeDy[i] = Y[j] - Y[i];
-        const bool topLeft = edgeDy[i] < 0 || (edgeDy[i] == 0 && edgeDx[i] > 0);
-        threshold[i] = topLeft ? 0 : 1;
+        t.edgeDx[i] = X[j] - X[i];
+        t.edgeDy[i] = Y[j] - Y[i];
+        const bool topLeft = t.edgeDy[i] < 0 || (t.edgeDy[i] == 0 && t.edgeDx[i] > 0);
+        t.threshold[i] = topLeft ? 0 : 1;
     }
     const int64_t minX = std::min({X[0], X[1], X[2]});
     const int64_t maxX = std::max({X[0], X[1], X[2]});
     const int64_t minY = std::min({Y[0], Y[1], Y[2]});
     const int64_t maxY = std::max({Y[0], Y[1], Y[2]});
-    const auto x0 =
-        static_cast<int32_t>(std::max<int64_t>(CeilDiv(minX, SubPixel), viewport_.left));
-    const auto x1 =
-        static_cast<int32_t>(std::min<int64_t>(FloorDiv(maxX, SubPixel), viewport_.right - 1));
-    const auto y0 = static_cast<int32_t>(std::max<int64_t>(CeilDiv(minY, SubPixel), viewport_.top));
-    const auto y1 =
-        static_cast<int32_t>(std::min<int64_t>(FloorDiv(maxY, SubPixel), viewport_.bottom - 1));
-    if (x0 > x1 || y0 > y1) {
+    t.x0 = static_cast<int32_t>(std::max<int64_t>(CeilDiv(minX, SubPixel), viewport_.left));
+    t.x1 = static_cast<int32_t>(std::min<int64_t>(FloorDiv(maxX, SubPixel), viewport_.right - 1));
+    t.y0 = static_cast<int32_t>(std::max<int64_t>(CeilDiv(minY, SubPixel), viewport_.top));
+    t.y1 = static_cast<int32_t>(std::min<int64_t>(FloorDiv(maxY, SubPixel), viewport_.bottom - 1));
+    if (t.x0 > t.x1 || t.y0 > t.y1) {
         return;
     }
 
@@ -334,13 +341,16 @@ void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVerte
     for (int i = 0; i < 3; ++i) {
         q[i] = perspective ? v[i]->pos[3] : 1.0f;
     }
-    const Plane zPlane = makePlane(v[0]->pos[2], v[1]->pos[2], v[2]->pos[2]);
-    const Plane qPlane = makePlane(q[0], q[1], q[2]);
-    Plane planes[RasterMaxAttributes];
-    const uint32_t attributes = attributes_;
-    for (uint32_t i = 0; i < attributes; ++i) {
-        planes[i] = makePlane(v[0]->attr[i] * q[0], v[1]->attr[i] * q[1], v[2]->attr[i] * q[2]);
+    t.zPlane = makePlane(v[0]->pos[2], v[1]->pos[2], v[2]->pos[2]);
+    t.qPlane = makePlane(q[0], q[1], q[2]);
+    for (uint32_t i = 0; i < attributes_; ++i) {
+        t.planes[i] = makePlane(v[0]->attr[i] * q[0], v[1]->attr[i] * q[1], v[2]->attr[i] * q[2]);
     }
+    WalkSpans(t);
+}
+
+void SoftwareRasterizer::WalkSpans(const TriangleSetup& t) {
+    const uint32_t attributes = attributes_;
     const uint32_t stages = pixels_.StageCount();
     bool footprint[GpuStageCount] = {};
     bool anyFootprint = false;
@@ -353,34 +363,34 @@ void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVerte
     float values[RasterMaxAttributes];
     float attr[RasterMaxAttributes];
     TexelFootprint footprints[GpuStageCount];
-    for (int32_t py = y0; py <= y1; ++py) {
+    for (int32_t py = t.y0; py <= t.y1; ++py) {
         // Span of this row: solve each edge for the pixels where it holds.
         int64_t spanLow = 0;
-        int64_t spanHigh = x1 - x0;
+        int64_t spanHigh = t.x1 - t.x0;
         const int64_t sampleY = static_cast<int64_t>(py) * SubPixel;
-        const int64_t sampleX = static_cast<int64_t>(x0) * SubPixel;
+        const int64_t sampleX = static_cast<int64_t>(t.x0) * SubPixel;
         for (int i = 0; i < 3 && spanLow <= spanHigh; ++i) {
-            const int64_t e = edgeDx[i] * (sampleY - Y[i]) - edgeDy[i] * (sampleX - X[i]);
-            const int64_t step = -edgeDy[i] * SubPixel;
+            const int64_t e = t.edgeDx[i] * (sampleY - t.Y[i]) - t.edgeDy[i] * (sampleX - t.X[i]);
+            const int64_t step = -t.edgeDy[i] * SubPixel;
             if (step > 0) {
-                spanLow = std::max(spanLow, CeilDiv(threshold[i] - e, step));
+                spanLow = std::max(spanLow, CeilDiv(t.threshold[i] - e, step));
             } else if (step < 0) {
-                spanHigh = std::min(spanHigh, FloorDiv(e - threshold[i], -step));
-            } else if (e < threshold[i]) {
+                spanHigh = std::min(spanHigh, FloorDiv(e - t.threshold[i], -step));
+            } else if (e < t.threshold[i]) {
                 spanHigh = -1;
             }
         }
         if (spanLow > spanHigh) {
             continue;
         }
-        const auto left = static_cast<int32_t>(x0 + spanLow);
-        const auto right = static_cast<int32_t>(x0 + spanHigh);
+        const auto left = static_cast<int32_t>(t.x0 + spanLow);
+        const auto right = static_cast<int32_t>(t.x0 + spanHigh);
         const float fx = static_cast<float>(left);
         const float fy = static_cast<float>(py);
-        float z = zPlane.base + zPlane.dx * fx + zPlane.dy * fy;
-        float qv = qPlane.base + qPlane.dx * fx + qPlane.dy * fy;
+        float z = t.zPlane.base + t.zPlane.dx * fx + t.zPlane.dy * fy;
+        float qv = t.qPlane.base + t.qPlane.dx * fx + t.qPlane.dy * fy;
         for (uint32_t i = 0; i < attributes; ++i) {
-            values[i] = planes[i].base + planes[i].dx * fx + planes[i].dy * fy;
+            values[i] = t.planes[i].base + t.planes[i].dx * fx + t.planes[i].dy * fy;
         }
         if (texturedSpans) {
             TexturedSpan span;
@@ -388,17 +398,17 @@ void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVerte
             span.left = left;
             span.right = right;
             span.z = z;
-            span.dz = zPlane.dx;
+            span.dz = t.zPlane.dx;
             span.q = qv;
-            span.dq = qPlane.dx;
+            span.dq = t.qPlane.dx;
             for (uint32_t c = 0; c < 4; ++c) {
                 span.diffuse[c] = values[AttrDiffuse + c];
-                span.dDiffuse[c] = planes[AttrDiffuse + c].dx;
+                span.dDiffuse[c] = t.planes[AttrDiffuse + c].dx;
             }
             span.u = values[AttrTexture];
-            span.du = planes[AttrTexture].dx;
+            span.du = t.planes[AttrTexture].dx;
             span.v = values[AttrTexture + 1];
-            span.dv = planes[AttrTexture + 1].dx;
+            span.dv = t.planes[AttrTexture + 1].dx;
             pixels_.ShadeTexturedSpan(span);
             continue;
         }
@@ -414,17 +424,17 @@ void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVerte
                         continue;
                     }
                     const uint32_t u = AttrTexture + 4 * s;
-                    footprints[s].dudx = (planes[u].dx - attr[u] * qPlane.dx) * w;
-                    footprints[s].dudy = (planes[u].dy - attr[u] * qPlane.dy) * w;
-                    footprints[s].dvdx = (planes[u + 1].dx - attr[u + 1] * qPlane.dx) * w;
-                    footprints[s].dvdy = (planes[u + 1].dy - attr[u + 1] * qPlane.dy) * w;
+                    footprints[s].dudx = (t.planes[u].dx - attr[u] * t.qPlane.dx) * w;
+                    footprints[s].dudy = (t.planes[u].dy - attr[u] * t.qPlane.dy) * w;
+                    footprints[s].dvdx = (t.planes[u + 1].dx - attr[u + 1] * t.qPlane.dx) * w;
+                    footprints[s].dvdy = (t.planes[u + 1].dy - attr[u + 1] * t.qPlane.dy) * w;
                 }
             }
             pixels_.ShadePixel(px, py, std::clamp(z, 0.0f, 1.0f), attr, footprints);
-            z += zPlane.dx;
-            qv += qPlane.dx;
+            z += t.zPlane.dx;
+            qv += t.qPlane.dx;
             for (uint32_t i = 0; i < attributes; ++i) {
-                values[i] += planes[i].dx;
+                values[i] += t.planes[i].dx;
             }
         }
     }

@@ -40,7 +40,10 @@ private:
     void Line(const RasterVertex& a, const RasterVertex& b);
     // Projects clip-space vertices to the screen in place.
     void ToScreen(RasterVertex& v) const;
+    struct TriangleSetup;
+    // Set-up: culling, snapping, edge equations and attribute planes; then the span walk.
     void ScreenTriangle(const RasterVertex& a, const RasterVertex& b, const RasterVertex& c);
+    void WalkSpans(const TriangleSetup& t);
     void ScreenLine(const RasterVertex& a, const RasterVertex& b);
 
     PixelPipeline pixels_;

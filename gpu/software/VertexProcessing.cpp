@@ -206,85 +206,212 @@ float VertexFogFactor(GpuFogMode mode, float distance, float start, float end, f
     return Clamp01(f);
 }
 
-bool ProcessVertices(const GpuState& state, const GpuDrawCall& call, uint32_t first, uint32_t count,
-                     std::vector<RasterVertex>& out, bool& pretransformed) {
+namespace {
+
+// What every vertex of a draw shares: the declaration's elements, the transforms, the lights and
+// the fog.
+struct VertexSetup {
+    const GpuVertexElement* position = nullptr;
+    const GpuVertexElement* positionT = nullptr;
+    const GpuVertexElement* normal = nullptr;
+    const GpuVertexElement* color1 = nullptr;
+    const GpuVertexElement* color2 = nullptr;
+    const GpuVertexElement* texCoords[GpuStageCount] = {};
+    uint32_t texGen[GpuStageCount] = {};
+    uint32_t stages = 0;
+    bool pretransformed = false;
+
+    Matrix4 worldView;
+    Matrix4 worldViewProjection;
+    Matrix4 normalMatrix;
+    bool normalize = false;
+
+    bool lighting = false;
+    LightingSetup lights;
+
+    bool fog = false;
+    GpuFogMode fogMode = GpuFogMode::None;
+    float fogStart = 0.0f;
+    float fogEnd = 0.0f;
+    float fogDensity = 0.0f;
+    bool rangeFog = false;
+};
+
+void SetUpLighting(const GpuState& state, LightingSetup& setup) {
+    float ambient[4];
+    ArgbTo(state.Get(GpuRenderState::Ambient), ambient);
+    std::copy(ambient, ambient + 3, setup.ambient);
+    setup.specular = state.Get(GpuRenderState::SpecularEnable) != 0;
+    setup.localViewer = state.Get(GpuRenderState::LocalViewer) != 0;
+    setup.colorVertex = state.Get(GpuRenderState::ColorVertex) != 0;
+    setup.diffuseSource =
+        static_cast<GpuMaterialSource>(state.Get(GpuRenderState::DiffuseMaterialSource));
+    setup.specularSource =
+        static_cast<GpuMaterialSource>(state.Get(GpuRenderState::SpecularMaterialSource));
+    setup.ambientSource =
+        static_cast<GpuMaterialSource>(state.Get(GpuRenderState::AmbientMaterialSource));
+    setup.emissiveSource =
+        static_cast<GpuMaterialSource>(state.Get(GpuRenderState::EmissiveMaterialSource));
+    const Matrix4& view = state.Get(GpuTransform::View);
+    for (uint32_t i = 0; i < GpuMaxLights; ++i) {
+        if (!state.lightEnabled[i]) {
+            continue;
+        }
+        const GpuLight& l = state.lights[i];
+        LightInCamera lc;
+        lc.light = &l;
+        lc.position = Point({l.position.x, l.position.y, l.position.z}, view);
+        const Float3 direction =
+            view.TransformNormal({l.direction.x, l.direction.y, l.direction.z}).NormalizedOrSelf();
+        lc.spotAxis = direction;
+        lc.toLight = direction * -1.0f;
+        lc.cosHalfTheta = std::cos(l.theta * 0.5f);
+        lc.cosHalfPhi = std::cos(l.phi * 0.5f);
+        setup.lights.push_back(lc);
+    }
+}
+
+// False when the declaration is missing or has no position.
+bool SetUpVertices(const GpuState& state, VertexSetup& setup) {
     const auto* declaration = static_cast<const SoftwareVertexDeclaration*>(state.declaration);
     if (declaration == nullptr) {
         return false;
     }
-    const GpuVertexElement* position = declaration->Find(GpuDeclUsage::Position, 0);
-    const GpuVertexElement* positionT = declaration->Find(GpuDeclUsage::PositionT, 0);
-    if (position == nullptr && positionT == nullptr) {
+    setup.position = declaration->Find(GpuDeclUsage::Position, 0);
+    setup.positionT = declaration->Find(GpuDeclUsage::PositionT, 0);
+    if (setup.position == nullptr && setup.positionT == nullptr) {
         return false;
     }
-    pretransformed = positionT != nullptr;
-    const GpuVertexElement* normalE = declaration->Find(GpuDeclUsage::Normal, 0);
-    const GpuVertexElement* color1E = declaration->Find(GpuDeclUsage::Color, 0);
-    const GpuVertexElement* color2E = declaration->Find(GpuDeclUsage::Color, 1);
-    const uint32_t stages = ActiveStageCount(state);
-    const GpuVertexElement* texE[GpuStageCount] = {};
-    uint32_t texGen[GpuStageCount] = {};
-    for (uint32_t s = 0; s < stages; ++s) {
+    setup.pretransformed = setup.positionT != nullptr;
+    setup.normal = declaration->Find(GpuDeclUsage::Normal, 0);
+    setup.color1 = declaration->Find(GpuDeclUsage::Color, 0);
+    setup.color2 = declaration->Find(GpuDeclUsage::Color, 1);
+    setup.stages = ActiveStageCount(state);
+    for (uint32_t s = 0; s < setup.stages; ++s) {
         const uint32_t word = state.Get(s, GpuStageState::TexCoordIndex);
-        texE[s] = declaration->Find(GpuDeclUsage::TexCoord, word & 0xFFFF);
-        texGen[s] = word & 0xFFFF0000u;
+        setup.texCoords[s] = declaration->Find(GpuDeclUsage::TexCoord, word & 0xFFFF);
+        setup.texGen[s] = word & 0xFFFF0000u;
     }
 
-    Matrix4 worldView;
-    state.Get(GpuTransform::World).Multiply(state.Get(GpuTransform::View), worldView);
-    Matrix4 worldViewProjection;
-    worldView.Multiply(state.Get(GpuTransform::Projection), worldViewProjection);
+    state.Get(GpuTransform::World).Multiply(state.Get(GpuTransform::View), setup.worldView);
+    setup.worldView.Multiply(state.Get(GpuTransform::Projection), setup.worldViewProjection);
     // Normals go through the inverse transpose, so non-uniform scales keep them perpendicular.
-    Matrix4 normalMatrix = worldView.Inverted();
-    normalMatrix.TransposeInPlace();
+    setup.normalMatrix = setup.worldView.Inverted();
+    setup.normalMatrix.TransposeInPlace();
+    setup.normalize = state.Get(GpuRenderState::NormalizeNormals) != 0;
 
-    const bool lighting = !pretransformed && state.Get(GpuRenderState::Lighting) != 0;
-    const bool normalize = state.Get(GpuRenderState::NormalizeNormals) != 0;
-    LightingSetup setup;
-    if (lighting) {
-        float ambient[4];
-        ArgbTo(state.Get(GpuRenderState::Ambient), ambient);
-        std::copy(ambient, ambient + 3, setup.ambient);
-        setup.specular = state.Get(GpuRenderState::SpecularEnable) != 0;
-        setup.localViewer = state.Get(GpuRenderState::LocalViewer) != 0;
-        setup.colorVertex = state.Get(GpuRenderState::ColorVertex) != 0;
-        setup.diffuseSource =
-            static_cast<GpuMaterialSource>(state.Get(GpuRenderState::DiffuseMaterialSource));
-        setup.specularSource =
-            static_cast<GpuMaterialSource>(state.Get(GpuRenderState::SpecularMaterialSource));
-        setup.ambientSource =
-            static_cast<GpuMaterialSource>(state.Get(GpuRenderState::AmbientMaterialSource));
-        setup.emissiveSource =
-            static_cast<GpuMaterialSource>(state.Get(GpuRenderState::EmissiveMaterialSource));
-        const Matrix4& view = state.Get(GpuTransform::View);
-        for (uint32_t i = 0; i < GpuMaxLights; ++i) {
-            if (!state.lightEnabled[i]) {
-                continue;
+    setup.lighting = !setup.pretransformed && state.Get(GpuRenderState::Lighting) != 0;
+    if (setup.lighting) {
+        SetUpLighting(state, setup.lights);
+    }
+
+    setup.fog = !setup.pretransformed && state.Get(GpuRenderState::FogEnable) != 0 &&
+                state.Get(GpuRenderState::FogTableMode) == static_cast<uint32_t>(GpuFogMode::None);
+    setup.fogMode = static_cast<GpuFogMode>(state.Get(GpuRenderState::FogVertexMode));
+    setup.fogStart = StateFloat(state, GpuRenderState::FogStart);
+    setup.fogEnd = StateFloat(state, GpuRenderState::FogEnd);
+    setup.fogDensity = StateFloat(state, GpuRenderState::FogDensity);
+    setup.rangeFog = state.Get(GpuRenderState::RangeFogEnable) != 0;
+    return true;
+}
+
+// One vertex, read from its place in each stream (null for a stream without data).
+void ProcessVertex(const GpuState& state, const VertexSetup& setup,
+                   const uint8_t* const streams[GpuStreamCount], RasterVertex& rv) {
+    auto read = [&](const GpuVertexElement* e, float values[4]) -> uint32_t {
+        if (e == nullptr || e->stream >= GpuStreamCount || streams[e->stream] == nullptr) {
+            return 0;
+        }
+        return ReadElement(*e, streams[e->stream], values);
+    };
+    float* a = rv.attr;
+    float c1[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+    float c2[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    const bool hasC1 = read(setup.color1, c1) != 0;
+    const bool hasC2 = read(setup.color2, c2) != 0;
+
+    float p[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+    Float3 cameraPosition;
+    Float3 cameraNormal;
+    if (setup.pretransformed) {
+        read(setup.positionT, p);
+        std::copy(p, p + 4, rv.pos);
+    } else {
+        read(setup.position, p);
+        const Float4 clip = Float4Transform({p[0], p[1], p[2], 1.0f}, setup.worldViewProjection);
+        rv.pos[0] = clip.x;
+        rv.pos[1] = clip.y;
+        rv.pos[2] = clip.z;
+        rv.pos[3] = clip.w;
+        cameraPosition = Point({p[0], p[1], p[2]}, setup.worldView);
+        float n[4] = {};
+        if (read(setup.normal, n) != 0) {
+            cameraNormal = setup.normalMatrix.TransformNormal({n[0], n[1], n[2]});
+            if (setup.normalize) {
+                cameraNormal.Normalize();
             }
-            const GpuLight& l = state.lights[i];
-            LightInCamera lc;
-            lc.light = &l;
-            lc.position = Point({l.position.x, l.position.y, l.position.z}, view);
-            const Float3 direction =
-                view.TransformNormal({l.direction.x, l.direction.y, l.direction.z})
-                    .NormalizedOrSelf();
-            lc.spotAxis = direction;
-            lc.toLight = direction * -1.0f;
-            lc.cosHalfTheta = std::cos(l.theta * 0.5f);
-            lc.cosHalfPhi = std::cos(l.phi * 0.5f);
-            setup.lights.push_back(lc);
         }
     }
 
-    const bool fog =
-        !pretransformed && state.Get(GpuRenderState::FogEnable) != 0 &&
-        state.Get(GpuRenderState::FogTableMode) == static_cast<uint32_t>(GpuFogMode::None);
-    const auto fogMode = static_cast<GpuFogMode>(state.Get(GpuRenderState::FogVertexMode));
-    const float fogStart = StateFloat(state, GpuRenderState::FogStart);
-    const float fogEnd = StateFloat(state, GpuRenderState::FogEnd);
-    const float fogDensity = StateFloat(state, GpuRenderState::FogDensity);
-    const bool rangeFog = state.Get(GpuRenderState::RangeFogEnable) != 0;
+    if (setup.lighting) {
+        Light(state, setup.lights, cameraPosition, cameraNormal, hasC1 ? c1 : nullptr,
+              hasC2 ? c2 : nullptr, a + AttrDiffuse, a + AttrSpecular);
+    } else {
+        std::copy(c1, c1 + 4, a + AttrDiffuse);
+        std::copy(c2, c2 + 3, a + AttrSpecular);
+    }
+    a[AttrFog] = 1.0f;
+    if (setup.fog) {
+        const float distance =
+            setup.rangeFog ? cameraPosition.Length() : std::fabs(cameraPosition.z);
+        a[AttrFog] = VertexFogFactor(setup.fogMode, distance, setup.fogStart, setup.fogEnd,
+                                     setup.fogDensity);
+    }
 
+    for (uint32_t s = 0; s < setup.stages; ++s) {
+        float t[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        uint32_t n = 0;
+        if (setup.texGen[s] == GpuTexGenCameraSpaceReflection && !setup.pretransformed) {
+            const Float3 e = setup.lights.localViewer || !setup.lighting
+                                 ? (cameraPosition * -1.0f).NormalizedOrSelf()
+                                 : Float3{0.0f, 0.0f, -1.0f};
+            const Float3 r = cameraNormal * (2.0f * e.Dot(cameraNormal)) - e;
+            t[0] = r.x;
+            t[1] = r.y;
+            t[2] = r.z;
+            n = 3;
+        } else {
+            n = read(setup.texCoords[s], t);
+        }
+        const auto flags = static_cast<GpuTextureTransformFlags>(
+            state.Get(s, GpuStageState::TextureTransformFlags));
+        if (flags != GpuTextureTransformFlags::Disable) {
+            // The component after the last present one reads 1, so a 2D coordinate picks up
+            // the matrix's third row as its translation.
+            if (n < 4) {
+                t[n] = 1.0f;
+            }
+            const Float4 r = Float4Transform(
+                {t[0], t[1], t[2], t[3]}, state.Get(static_cast<GpuTransform>(
+                                              static_cast<uint32_t>(GpuTransform::Texture0) + s)));
+            t[0] = r.x;
+            t[1] = r.y;
+            t[2] = r.z;
+            t[3] = r.w;
+        }
+        std::copy(t, t + 4, a + AttrTexture + 4 * s);
+    }
+}
+
+} // namespace
+
+bool ProcessVertices(const GpuState& state, const GpuDrawCall& call, uint32_t first, uint32_t count,
+                     std::vector<RasterVertex>& out, bool& pretransformed) {
+    VertexSetup setup;
+    if (!SetUpVertices(state, setup)) {
+        return false;
+    }
+    pretransformed = setup.pretransformed;
     out.resize(count);
     for (uint32_t i = 0; i < count; ++i) {
         const uint64_t v = static_cast<uint64_t>(first) + i;
@@ -294,89 +421,7 @@ bool ProcessVertices(const GpuState& state, const GpuDrawCall& call, uint32_t fi
                              ? call.streamData[s] + v * call.streamStride[s]
                              : nullptr;
         }
-        auto read = [&](const GpuVertexElement* e, float values[4]) -> uint32_t {
-            if (e == nullptr || e->stream >= GpuStreamCount || streams[e->stream] == nullptr) {
-                return 0;
-            }
-            return ReadElement(*e, streams[e->stream], values);
-        };
-        RasterVertex& rv = out[i];
-        float* a = rv.attr;
-        float c1[4] = {1.0f, 1.0f, 1.0f, 1.0f};
-        float c2[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-        const bool hasC1 = read(color1E, c1) != 0;
-        const bool hasC2 = read(color2E, c2) != 0;
-
-        float p[4] = {0.0f, 0.0f, 0.0f, 1.0f};
-        Float3 cameraPosition;
-        Float3 cameraNormal;
-        if (pretransformed) {
-            read(positionT, p);
-            std::copy(p, p + 4, rv.pos);
-        } else {
-            read(position, p);
-            const Float4 clip = Float4Transform({p[0], p[1], p[2], 1.0f}, worldViewProjection);
-            rv.pos[0] = clip.x;
-            rv.pos[1] = clip.y;
-            rv.pos[2] = clip.z;
-            rv.pos[3] = clip.w;
-            cameraPosition = Point({p[0], p[1], p[2]}, worldView);
-            float n[4] = {};
-            if (read(normalE, n) != 0) {
-                cameraNormal = normalMatrix.TransformNormal({n[0], n[1], n[2]});
-                if (normalize) {
-                    cameraNormal.Normalize();
-                }
-            }
-        }
-
-        if (lighting) {
-            Light(state, setup, cameraPosition, cameraNormal, hasC1 ? c1 : nullptr,
-                  hasC2 ? c2 : nullptr, a + AttrDiffuse, a + AttrSpecular);
-        } else {
-            std::copy(c1, c1 + 4, a + AttrDiffuse);
-            std::copy(c2, c2 + 3, a + AttrSpecular);
-        }
-        a[AttrFog] = 1.0f;
-        if (fog) {
-            const float distance = rangeFog ? cameraPosition.Length() : std::fabs(cameraPosition.z);
-            a[AttrFog] = VertexFogFactor(fogMode, distance, fogStart, fogEnd, fogDensity);
-        }
-
-        for (uint32_t s = 0; s < stages; ++s) {
-            float t[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-            uint32_t n = 0;
-            if (texGen[s] == GpuTexGenCameraSpaceReflection && !pretransformed) {
-                const Float3 e = setup.localViewer || !lighting
-                                     ? (cameraPosition * -1.0f).NormalizedOrSelf()
-                                     : Float3{0.0f, 0.0f, -1.0f};
-                const Float3 r = cameraNormal * (2.0f * e.Dot(cameraNormal)) - e;
-                t[0] = r.x;
-                t[1] = r.y;
-                t[2] = r.z;
-                n = 3;
-            } else {
-                n = read(texE[s], t);
-            }
-            const auto flags = static_cast<GpuTextureTransformFlags>(
-                state.Get(s, GpuStageState::TextureTransformFlags));
-            if (flags != GpuTextureTransformFlags::Disable) {
-                // The component after the last present one reads 1, so a 2D coordinate picks up
-                // the matrix's third row as its translation.
-                if (n < 4) {
-                    t[n] = 1.0f;
-                }
-                const Float4 r =
-                    Float4Transform({t[0], t[1], t[2], t[3]},
-                                    state.Get(static_cast<GpuTransform>(
-                                        static_cast<uint32_t>(GpuTransform::Texture0) + s)));
-                t[0] = r.x;
-                t[1] = r.y;
-                t[2] = r.z;
-                t[3] = r.w;
-            }
-            std::copy(t, t + 4, a + AttrTexture + 4 * s);
-        }
+        ProcessVertex(state, setup, streams, out[i]);
     }
     return true;
 }
