@@ -400,9 +400,18 @@ uint32_t PngDecoder::ReadChunks(const uint8_t* data, size_t size, std::vector<ui
     }
 }
 
-uint32_t PngDecoder::DecodeImage(std::vector<uint8_t>& pixels, const uint8_t* compressed,
-                                 size_t compressedSize) {
-    const Info& info = info_;
+namespace {
+
+// The image's rows after inflating, unfiltering and de-interlacing: they stay in the filtered
+// data of a plain image (behind their filter bytes) or move to `image` for an interlaced one.
+struct ImageRows {
+    std::unique_ptr<uint8_t[]> filtered;
+    std::vector<uint8_t> image;
+    RowView view{};
+};
+
+uint32_t ReadImageRows(const PngDecoder::Info& info, bool ignoreChecksum, const uint8_t* compressed,
+                       size_t compressedSize, ImageRows& rows) {
     const uint32_t bpp = PngChannelCount(info.colourType) * info.bitDepth;
     const size_t distance = (bpp + 7) / 8;
     const bool interlaced = info.interlaceMethod == 1;
@@ -422,26 +431,25 @@ uint32_t PngDecoder::DecodeImage(std::vector<uint8_t>& pixels, const uint8_t* co
     }
     // Every byte is written by the decompressor before it is read, so no zero fill.
     const size_t filteredSize = static_cast<size_t>(expected);
-    const auto filtered = std::make_unique_for_overwrite<uint8_t[]>(filteredSize);
+    rows.filtered = std::make_unique_for_overwrite<uint8_t[]>(filteredSize);
+    uint8_t* filtered = rows.filtered.get();
     size_t written = 0;
-    if (uint32_t error = ZlibDecompress(compressed, compressedSize, filtered.get(), filteredSize,
-                                        written, settings.ignoreChecksum)) {
+    if (uint32_t error = ZlibDecompress(compressed, compressedSize, filtered, filteredSize, written,
+                                        ignoreChecksum)) {
         return error;
     }
     if (written < filteredSize) {
-        return ErrorImageDataShort;
+        return PngDecoder::ErrorImageDataShort;
     }
 
     const size_t rowBytes = RowBytes(info.width, bpp);
-    std::vector<uint8_t> image;
-    RowView view{};
     if (!interlaced) {
-        if (!UnfilterRows(filtered.get(), info.height, rowBytes, distance)) {
-            return ErrorFilterType;
+        if (!UnfilterRows(filtered, info.height, rowBytes, distance)) {
+            return PngDecoder::ErrorFilterType;
         }
-        view = RowView{filtered.get() + 1, rowBytes + 1};
+        rows.view = RowView{filtered + 1, rowBytes + 1};
     } else {
-        image.assign(rowBytes * info.height, 0);
+        rows.image.assign(rowBytes * info.height, 0);
         size_t offset = 0;
         for (int pass = 0; pass < 7; ++pass) {
             const uint32_t pw = PassExtent(info.width, PassX[pass], PassDx[pass]);
@@ -450,13 +458,14 @@ uint32_t PngDecoder::DecodeImage(std::vector<uint8_t>& pixels, const uint8_t* co
                 continue;
             }
             const size_t passRowBytes = RowBytes(pw, bpp);
-            uint8_t* passData = filtered.get() + offset;
+            uint8_t* passData = filtered + offset;
             if (!UnfilterRows(passData, ph, passRowBytes, distance)) {
-                return ErrorFilterType;
+                return PngDecoder::ErrorFilterType;
             }
             for (uint32_t py = 0; py < ph; ++py) {
                 const uint8_t* in = passData + size_t(py) * (passRowBytes + 1) + 1;
-                uint8_t* out = image.data() + size_t(PassY[pass] + py * PassDy[pass]) * rowBytes;
+                uint8_t* out =
+                    rows.image.data() + size_t(PassY[pass] + py * PassDy[pass]) * rowBytes;
                 for (uint32_t px = 0; px < pw; ++px) {
                     const size_t x = PassX[pass] + size_t(px) * PassDx[pass];
                     if (bpp >= 8) {
@@ -468,9 +477,16 @@ uint32_t PngDecoder::DecodeImage(std::vector<uint8_t>& pixels, const uint8_t* co
             }
             offset += size_t(ph) * (passRowBytes + 1);
         }
-        view = RowView{image.data(), rowBytes};
+        rows.view = RowView{rows.image.data(), rowBytes};
     }
+    return PngDecoder::ErrorNone;
+}
 
+// The rows in the form the settings ask for: the file's own samples, or converted.
+uint32_t StorePixels(std::vector<uint8_t>& pixels, const RowView& view,
+                     const PngDecoder::Info& info, const PngDecoder::Settings& settings) {
+    const uint32_t bpp = PngChannelCount(info.colourType) * info.bitDepth;
+    const size_t rowBytes = RowBytes(info.width, bpp);
     const bool sameFormat =
         settings.colourType == info.colourType && settings.bitDepth == info.bitDepth;
     if (!settings.convert || sameFormat) {
@@ -488,20 +504,20 @@ uint32_t PngDecoder::DecodeImage(std::vector<uint8_t>& pixels, const uint8_t* co
                 }
             }
         }
-        return ErrorNone;
+        return PngDecoder::ErrorNone;
     }
 
     const uint8_t outType = settings.colourType;
     const bool colourOut = outType == 2 || outType == 6;
     if (!colourOut && settings.bitDepth != 8) {
-        return ErrorOutputNotConvertible;
+        return PngDecoder::ErrorOutputNotConvertible;
     }
     const bool greyOut = (outType == 0 || outType == 4) && settings.bitDepth == 8;
     if (!(colourOut && settings.bitDepth == 8) && !greyOut) {
-        return ErrorConversionUnsupported;
+        return PngDecoder::ErrorConversionUnsupported;
     }
     if (greyOut && info.colourType != 0 && info.colourType != 4) {
-        return ErrorGreyFromColour;
+        return PngDecoder::ErrorGreyFromColour;
     }
     const size_t pixelCount = size_t(info.width) * info.height;
     pixels.resize(pixelCount * 4);
@@ -509,7 +525,7 @@ uint32_t PngDecoder::DecodeImage(std::vector<uint8_t>& pixels, const uint8_t* co
         return error;
     }
     if (outType == 6) {
-        return ErrorNone;
+        return PngDecoder::ErrorNone;
     }
     // Narrower outputs keep some channels of each RGBA pixel, in place.
     const size_t outChannels = PngChannelCount(outType);
@@ -527,7 +543,19 @@ uint32_t PngDecoder::DecodeImage(std::vector<uint8_t>& pixels, const uint8_t* co
         }
     }
     pixels.resize(pixelCount * outChannels);
-    return ErrorNone;
+    return PngDecoder::ErrorNone;
+}
+
+} // namespace
+
+uint32_t PngDecoder::DecodeImage(std::vector<uint8_t>& pixels, const uint8_t* compressed,
+                                 size_t compressedSize) {
+    ImageRows rows;
+    if (uint32_t error =
+            ReadImageRows(info_, settings.ignoreChecksum, compressed, compressedSize, rows)) {
+        return error;
+    }
+    return StorePixels(pixels, rows.view, info_, settings);
 }
 
 void PngDecoder::Decode(std::vector<uint8_t>& pixels, const uint8_t* data, size_t size) {
