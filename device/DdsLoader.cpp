@@ -40,6 +40,11 @@ void ImageRows(GpuFormat format, uint32_t width, uint32_t height, uint64_t& rowB
     }
 }
 
+// Never trusts the reader's count beyond what was asked.
+bool ReadExactly(TextureReadFunction read, void* userData, void* destination, uint32_t count) {
+    return read != nullptr && read(destination, count, userData) >= count;
+}
+
 } // namespace
 
 DdsHeader ParseDdsHeader(std::span<const uint8_t, DdsHeaderSize> bytes) {
@@ -86,18 +91,13 @@ bool DeviceTexture::LoadDDS(TextureReadFunction read, void* userData) {
     format_ = PixelFormat::None;
     levelCount_ = 0;
 
-    // Never trust the reader's count beyond what was asked.
-    auto readBytes = [&](void* destination, uint32_t count) {
-        return read != nullptr && read(destination, count, userData) >= count;
-    };
-
     uint8_t magic[4] = {};
-    if (!readBytes(magic, 4) || std::memcmp(magic, "DDS ", 4) != 0) {
+    if (!ReadExactly(read, userData, magic, 4) || std::memcmp(magic, "DDS ", 4) != 0) {
         lastError_ = "Not a DDS file";
         return false;
     }
     uint8_t headerBytes[DdsHeaderSize] = {};
-    if (!readBytes(headerBytes, DdsHeaderSize)) {
+    if (!ReadExactly(read, userData, headerBytes, DdsHeaderSize)) {
         lastError_ = "Unexpected end of file.";
         return false;
     }
@@ -144,8 +144,12 @@ bool DeviceTexture::LoadDDS(TextureReadFunction read, void* userData) {
     RefreshInfo();
     size_ = {static_cast<int32_t>(header.width), static_cast<int32_t>(header.height)};
     SetUVRange(size_.x, size_.y);
+    return ReadDdsImages(read, userData, format, cubeMap ? GpuCubeFaceCount : imageCount);
+}
 
-    uint32_t images = cubeMap ? GpuCubeFaceCount : imageCount;
+bool DeviceTexture::ReadDdsImages(TextureReadFunction read, void* userData, GpuFormat format,
+                                  uint32_t images) {
+    const bool cubeMap = kind_ == TextureKind::CubeTexture;
     std::vector<uint8_t> buffer;
     for (uint32_t i = 0; i < images; ++i) {
         uint32_t level = cubeMap ? 0 : i;
@@ -165,7 +169,7 @@ bool DeviceTexture::LoadDDS(TextureReadFunction read, void* userData) {
             return false;
         }
         buffer.resize(static_cast<size_t>(bytes));
-        if (!readBytes(buffer.data(), static_cast<uint32_t>(bytes))) {
+        if (!ReadExactly(read, userData, buffer.data(), static_cast<uint32_t>(bytes))) {
             lastError_ = "Unexpected end of file.";
             Lock(TextureUnlocked, i);
             ReleaseObject();
