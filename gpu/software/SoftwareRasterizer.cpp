@@ -108,42 +108,8 @@ void SoftwareRasterizer::Draw(const GpuState& state, const GpuDrawCall& call) {
     if (count == 0) {
         return;
     }
-
-    // Which vertices the draw touches: process each once, however often the indices repeat it.
-    indices_.resize(count);
-    int64_t first = 0;
-    if (call.indexed) {
-        int64_t low = INT64_MAX;
-        int64_t high = INT64_MIN;
-        for (uint32_t i = 0; i < count; ++i) {
-            const uint8_t* at = static_cast<const uint8_t*>(call.indexData) +
-                                (static_cast<size_t>(call.startIndex) + i) * (call.index32 ? 4 : 2);
-            const uint32_t index = call.index32 ? ReadLittleEndian32(at) : ReadLittleEndian16(at);
-            const int64_t v = static_cast<int64_t>(index) + call.baseVertex;
-            low = std::min(low, v);
-            high = std::max(high, v);
-            indices_[i] = index;
-        }
-        if (low < 0) {
-            return;
-        }
-        first = low;
-        for (uint32_t& index : indices_) {
-            index = static_cast<uint32_t>(static_cast<int64_t>(index) + call.baseVertex - low);
-        }
-        if (!ProcessVertices(state, call, static_cast<uint32_t>(low),
-                             static_cast<uint32_t>(high - low + 1), vertices_, pretransformed_)) {
-            return;
-        }
-    } else {
-        for (uint32_t i = 0; i < count; ++i) {
-            indices_[i] = i;
-        }
-        first = call.startVertex;
-        if (!ProcessVertices(state, call, static_cast<uint32_t>(first), count, vertices_,
-                             pretransformed_)) {
-            return;
-        }
+    if (!FetchVertices(state, call, count)) {
+        return;
     }
 
     const GpuViewport& vp = state.viewport;
@@ -170,6 +136,50 @@ void SoftwareRasterizer::Draw(const GpuState& state, const GpuDrawCall& call) {
     lastPixel_ = state.Get(GpuRenderState::LastPixel) != 0;
     cull_ = static_cast<GpuCull>(state.Get(GpuRenderState::CullMode));
 
+    AssemblePrimitives(call);
+}
+
+bool SoftwareRasterizer::FetchVertices(const GpuState& state, const GpuDrawCall& call,
+                                       uint32_t count) {
+    indices_.resize(count);
+    int64_t first = 0;
+    if (call.indexed) {
+        int64_t low = INT64_MAX;
+        int64_t high = INT64_MIN;
+        for (uint32_t i = 0; i < count; ++i) {
+            const uint8_t* at = static_cast<const uint8_t*>(call.indexData) +
+                                (static_cast<size_t>(call.startIndex) + i) * (call.index32 ? 4 : 2);
+            const uint32_t index = call.index32 ? ReadLittleEndian32(at) : ReadLittleEndian16(at);
+            const int64_t v = static_cast<int64_t>(index) + call.baseVertex;
+            low = std::min(low, v);
+            high = std::max(high, v);
+            indices_[i] = index;
+        }
+        if (low < 0) {
+            return false;
+        }
+        first = low;
+        for (uint32_t& index : indices_) {
+            index = static_cast<uint32_t>(static_cast<int64_t>(index) + call.baseVertex - low);
+        }
+        if (!ProcessVertices(state, call, static_cast<uint32_t>(low),
+                             static_cast<uint32_t>(high - low + 1), vertices_, pretransformed_)) {
+            return false;
+        }
+    } else {
+        for (uint32_t i = 0; i < count; ++i) {
+            indices_[i] = i;
+        }
+        first = call.startVertex;
+        if (!ProcessVertices(state, call, static_cast<uint32_t>(first), count, vertices_,
+                             pretransformed_)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void SoftwareRasterizer::AssemblePrimitives(const GpuDrawCall& call) {
     const std::vector<RasterVertex>& v = vertices_;
     const std::vector<uint32_t>& ix = indices_;
     switch (call.type) {

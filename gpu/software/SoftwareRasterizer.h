@@ -36,6 +36,10 @@ private:
         float x = 0.0f, y = 0.0f, width = 0.0f, height = 0.0f, minZ = 0.0f, maxZ = 1.0f;
     };
 
+    // The vertices the draw touches, each processed once however often the indices repeat it;
+    // indices_ then index vertices_. False when there is nothing to draw.
+    bool FetchVertices(const GpuState& state, const GpuDrawCall& call, uint32_t count);
+    void AssemblePrimitives(const GpuDrawCall& call);
     void Triangle(const RasterVertex& a, const RasterVertex& b, const RasterVertex& c);
     void Line(const RasterVertex& a, const RasterVertex& b);
     // Projects clip-space vertices to the screen in place.
