@@ -563,8 +563,24 @@ void PixelPipeline::Sample(const SamplerSetup& s, const float* coord,
 
 void PixelPipeline::ShadePixel(int32_t x, int32_t y, float z, const float* attr,
                                const TexelFootprint* footprints) const {
-    // Texture stages.
     float current[4];
+    ShadeColor(attr, footprints, current);
+    if (alphaTest_ && !PassesCompare(alphaFunc_, static_cast<float>(ToByte(current[3])),
+                                     static_cast<float>(alphaRef_))) {
+        return;
+    }
+    if (depth_ != nullptr &&
+        !DepthStencil(static_cast<uint32_t>(y) * depthWidth_ + static_cast<uint32_t>(x), z)) {
+        return;
+    }
+    if (writeMask_ == 0) {
+        return;
+    }
+    WritePixel(static_cast<uint32_t>(x), static_cast<uint32_t>(y), current);
+}
+
+void PixelPipeline::ShadeColor(const float* attr, const TexelFootprint* footprints,
+                               float current[4]) const {
     const float* diffuse = attr + AttrDiffuse;
     std::copy(diffuse, diffuse + 4, current);
     float specular[4] = {attr[AttrSpecular], attr[AttrSpecular + 1], attr[AttrSpecular + 2], 0.0f};
@@ -607,24 +623,12 @@ void PixelPipeline::ShadePixel(int32_t x, int32_t y, float z, const float* attr,
             current[c] = current[c] * f + fogColor_[c] * (1.0f - f);
         }
     }
-    for (float& c : current) {
-        c = Clamp01(c);
+    for (int c = 0; c < 4; ++c) {
+        current[c] = Clamp01(current[c]);
     }
+}
 
-    if (alphaTest_ && !PassesCompare(alphaFunc_, static_cast<float>(ToByte(current[3])),
-                                     static_cast<float>(alphaRef_))) {
-        return;
-    }
-    if (depth_ != nullptr &&
-        !DepthStencil(static_cast<uint32_t>(y) * depthWidth_ + static_cast<uint32_t>(x), z)) {
-        return;
-    }
-    if (writeMask_ == 0) {
-        return;
-    }
-
-    const auto ux = static_cast<uint32_t>(x);
-    const auto uy = static_cast<uint32_t>(y);
+void PixelPipeline::WritePixel(uint32_t ux, uint32_t uy, const float current[4]) const {
     if (!blend_ && writeMask_ == 0xF && targetArgb32_) {
         const uint32_t argb = Pack(current);
         std::memcpy(target_->Bits() + static_cast<size_t>(uy) * target_->Pitch() + ux * 4u, &argb,

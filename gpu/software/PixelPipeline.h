@@ -107,6 +107,10 @@ private:
         FastSource alpha = FastSource::Texture;
     };
 
+    // The fragment's colour: texture stages, specular and fog, clamped.
+    void ShadeColor(const float* attr, const TexelFootprint* footprints, float current[4]) const;
+    // Blends the colour into the target through the write mask.
+    void WritePixel(uint32_t x, uint32_t y, const float current[4]) const;
     bool DepthStencil(uint32_t index, float z) const;
     void SetupFastPath();
     template <bool Linear, bool Blend>
