@@ -296,6 +296,74 @@ uint32_t PngDecoder::ReadHeader(const uint8_t* data, size_t size) {
     return ErrorNone;
 }
 
+uint32_t PngDecoder::ReadInfoChunk(const uint8_t* type, const uint8_t* body, uint32_t length) {
+    if (ChunkTypeIs(type, "PLTE")) {
+        if (length / 3 > 256) {
+            return ErrorPaletteTooLarge;
+        }
+        info_.paletteSize = length / 3;
+        for (uint32_t i = 0; i < info_.paletteSize; ++i) {
+            std::memcpy(&info_.palette[size_t(i) * 4], body + size_t(i) * 3, 3);
+            info_.palette[size_t(i) * 4 + 3] = 255;
+        }
+    } else if (ChunkTypeIs(type, "tRNS")) {
+        if (info_.colourType == 3) {
+            if (length > info_.paletteSize) {
+                return ErrorTransparencyPastPalette;
+            }
+            for (uint32_t i = 0; i < length; ++i) {
+                info_.palette[size_t(i) * 4 + 3] = body[i];
+            }
+        } else if (info_.colourType == 0) {
+            if (length != 2) {
+                return ErrorGreyTransparencySize;
+            }
+            info_.keyDefined = true;
+            info_.keyRed = info_.keyGreen = info_.keyBlue = ReadBigEndian16(body);
+        } else if (info_.colourType == 2) {
+            if (length != 6) {
+                return ErrorColourTransparencySize;
+            }
+            info_.keyDefined = true;
+            info_.keyRed = ReadBigEndian16(body);
+            info_.keyGreen = ReadBigEndian16(body + 2);
+            info_.keyBlue = ReadBigEndian16(body + 4);
+        } else {
+            return ErrorTransparencyWithAlpha;
+        }
+    } else if (ChunkTypeIs(type, "bKGD")) {
+        if (info_.colourType == 3) {
+            if (length != 1) {
+                return ErrorPaletteBackgroundSize;
+            }
+            info_.backgroundDefined = true;
+            info_.backgroundRed = info_.backgroundGreen = info_.backgroundBlue = body[0];
+        } else if (info_.colourType == 0 || info_.colourType == 4) {
+            if (length != 2) {
+                return ErrorGreyBackgroundSize;
+            }
+            info_.backgroundDefined = true;
+            info_.backgroundRed = info_.backgroundGreen = info_.backgroundBlue =
+                ReadBigEndian16(body);
+        } else {
+            if (length != 6) {
+                return ErrorColourBackgroundSize;
+            }
+            info_.backgroundDefined = true;
+            info_.backgroundRed = ReadBigEndian16(body);
+            info_.backgroundGreen = ReadBigEndian16(body + 2);
+            info_.backgroundBlue = ReadBigEndian16(body + 4);
+        }
+    } else if (ChunkTypeIs(type, "tEXt") && settings.readText) {
+        const uint8_t* zero = static_cast<const uint8_t*>(std::memchr(body, 0, length));
+        const uint8_t* bodyEnd = body + length;
+        const uint8_t* keywordEnd = zero != nullptr ? zero : bodyEnd;
+        const uint8_t* text = zero != nullptr ? zero + 1 : bodyEnd;
+        info_.texts.emplace_back(std::string(body, keywordEnd), std::string(text, bodyEnd));
+    }
+    return ErrorNone;
+}
+
 uint32_t PngDecoder::ReadChunks(const uint8_t* data, size_t size, std::vector<uint8_t>& compressed,
                                 const uint8_t*& single, size_t& singleSize) {
     size_t position = 33;
@@ -325,69 +393,8 @@ uint32_t PngDecoder::ReadChunks(const uint8_t* data, size_t size, std::vector<ui
                 }
                 compressed.insert(compressed.end(), body, body + length);
             }
-        } else if (ChunkTypeIs(type, "PLTE")) {
-            if (length / 3 > 256) {
-                return ErrorPaletteTooLarge;
-            }
-            info_.paletteSize = length / 3;
-            for (uint32_t i = 0; i < info_.paletteSize; ++i) {
-                std::memcpy(&info_.palette[size_t(i) * 4], body + size_t(i) * 3, 3);
-                info_.palette[size_t(i) * 4 + 3] = 255;
-            }
-        } else if (ChunkTypeIs(type, "tRNS")) {
-            if (info_.colourType == 3) {
-                if (length > info_.paletteSize) {
-                    return ErrorTransparencyPastPalette;
-                }
-                for (uint32_t i = 0; i < length; ++i) {
-                    info_.palette[size_t(i) * 4 + 3] = body[i];
-                }
-            } else if (info_.colourType == 0) {
-                if (length != 2) {
-                    return ErrorGreyTransparencySize;
-                }
-                info_.keyDefined = true;
-                info_.keyRed = info_.keyGreen = info_.keyBlue = ReadBigEndian16(body);
-            } else if (info_.colourType == 2) {
-                if (length != 6) {
-                    return ErrorColourTransparencySize;
-                }
-                info_.keyDefined = true;
-                info_.keyRed = ReadBigEndian16(body);
-                info_.keyGreen = ReadBigEndian16(body + 2);
-                info_.keyBlue = ReadBigEndian16(body + 4);
-            } else {
-                return ErrorTransparencyWithAlpha;
-            }
-        } else if (ChunkTypeIs(type, "bKGD")) {
-            if (info_.colourType == 3) {
-                if (length != 1) {
-                    return ErrorPaletteBackgroundSize;
-                }
-                info_.backgroundDefined = true;
-                info_.backgroundRed = info_.backgroundGreen = info_.backgroundBlue = body[0];
-            } else if (info_.colourType == 0 || info_.colourType == 4) {
-                if (length != 2) {
-                    return ErrorGreyBackgroundSize;
-                }
-                info_.backgroundDefined = true;
-                info_.backgroundRed = info_.backgroundGreen = info_.backgroundBlue =
-                    ReadBigEndian16(body);
-            } else {
-                if (length != 6) {
-                    return ErrorColourBackgroundSize;
-                }
-                info_.backgroundDefined = true;
-                info_.backgroundRed = ReadBigEndian16(body);
-                info_.backgroundGreen = ReadBigEndian16(body + 2);
-                info_.backgroundBlue = ReadBigEndian16(body + 4);
-            }
-        } else if (ChunkTypeIs(type, "tEXt") && settings.readText) {
-            const uint8_t* zero = static_cast<const uint8_t*>(std::memchr(body, 0, length));
-            const uint8_t* bodyEnd = body + length;
-            const uint8_t* keywordEnd = zero != nullptr ? zero : bodyEnd;
-            const uint8_t* text = zero != nullptr ? zero + 1 : bodyEnd;
-            info_.texts.emplace_back(std::string(body, keywordEnd), std::string(text, bodyEnd));
+        } else if (uint32_t error = ReadInfoChunk(type, body, length)) {
+            return error;
         }
         if (!settings.ignoreCrc &&
             ChunkCrc(type, size_t(length) + 4) != ReadBigEndian32(body + length)) {

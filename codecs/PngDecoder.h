@@ -92,6 +92,8 @@ public:
 
 private:
     uint32_t ReadHeader(const uint8_t* data, size_t size);
+    // The palette, transparency, background and text chunks, into the info.
+    uint32_t ReadInfoChunk(const uint8_t* type, const uint8_t* body, uint32_t length);
     uint32_t ReadChunks(const uint8_t* data, size_t size, std::vector<uint8_t>& compressed,
                         const uint8_t*& single, size_t& singleSize);
     uint32_t DecodeImage(std::vector<uint8_t>& pixels, const uint8_t* compressed,
