@@ -128,16 +128,7 @@ std::unique_ptr<GlyphFont> MakeGlyphFont(const std::string& face, int32_t pointS
 } // namespace
 
 std::string GetFontFaceName(const char* path) {
-    const char* slash = std::strrchr(path, '/');
-    if (!slash) {
-        slash = std::strrchr(path, '\\');
-    }
-    std::string name = slash ? slash + 1 : path;
-    const size_t dot = name.rfind('.');
-    if (dot != std::string::npos) {
-        name.erase(dot);
-    }
-    return name;
+    return GetPathName(path);
 }
 
 FontNew::FontNew(const char* path, const char* options) : Resource(path, options) {
@@ -217,11 +208,8 @@ bool FontNew::BuildGlyphs(const char* path, const std::vector<uint32_t>& charact
         add = false;
     }
     if (!add) {
-        std::string base = path;
-        const size_t dot = base.rfind('.');
-        if (dot != std::string::npos) {
-            base.erase(dot);
-        }
+        // The font's path without its extension (a dot in a folder name is kept).
+        std::string base(path, FindExtension(path));
         base += GetOptions() + LanguageSuffix();
         const PathString texturePath(PathString(base.c_str()) + ".png");
         const PathString tablePath(PathString(base.c_str()) + ".dat");
