@@ -1,8 +1,12 @@
 #include "app/ClassRegistration.h"
 
 #include "core/object/ClassInfo.h"
+#include "core/scene/EventMultiplier.h"
 #include "core/scene/Node.h"
 #include "core/scene/Pivot.h"
+#include "core/scene/PropertyController.h"
+#include "core/scene/SignalEmitter.h"
+#include "core/scene/SignalFilter.h"
 #include "core/scene/SignalReceiver.h"
 #include "resources/FontNew.h"
 #include "resources/RawData.h"
@@ -14,13 +18,17 @@ namespace quarn {
 int RegisterAllClasses() {
     int before = GetClassCount();
     // Only the classes that exist so far, each at its place in the start-up order.
-    Node::RegisterClass();           // 1. with its base "Entity"
-    Pivot::RegisterClass();          // 2.
-    Resource::RegisterClass();       // 9. "ResourceRef"
-    RawData::RegisterClass();        // 11.
-    Texture::RegisterClass();        // 12.
-    FontNew::RegisterClass();        // 14.
-    SignalReceiver::RegisterClass(); // 17.
+    Node::RegisterClass();               // 1. with its base "Entity"
+    Pivot::RegisterClass();              // 2.
+    Resource::RegisterClass();           // 9. "ResourceRef"
+    RawData::RegisterClass();            // 11.
+    Texture::RegisterClass();            // 12.
+    FontNew::RegisterClass();            // 14.
+    SignalEmitter::RegisterClass();      // 16.
+    SignalReceiver::RegisterClass();     // 17.
+    SignalFilter::RegisterClass();       // 18.
+    EventMultiplier::RegisterClass();    // 19.
+    PropertyController::RegisterClass(); // 34.
     return GetClassCount() - before;
 }
 

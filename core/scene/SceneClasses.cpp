@@ -1,8 +1,12 @@
 #include "core/scene/SceneClasses.h"
 
 #include "core/object/ClassInfo.h"
+#include "core/scene/EventMultiplier.h"
 #include "core/scene/Node.h"
 #include "core/scene/Pivot.h"
+#include "core/scene/PropertyController.h"
+#include "core/scene/SignalEmitter.h"
+#include "core/scene/SignalFilter.h"
 #include "core/scene/SignalReceiver.h"
 
 namespace quarn {
@@ -11,7 +15,11 @@ int RegisterSceneClasses() {
     int before = GetClassCount();
     Node::RegisterClass();
     Pivot::RegisterClass();
+    SignalEmitter::RegisterClass();
     SignalReceiver::RegisterClass();
+    SignalFilter::RegisterClass();
+    EventMultiplier::RegisterClass();
+    PropertyController::RegisterClass();
     return GetClassCount() - before;
 }
 

@@ -1,14 +1,12 @@
 #include "core/scene/SignalReceiver.h"
 
 #include "core/object/ClassInfo.h"
-#include "core/object/PropertyScalar.h"
 #include "core/object/PropertyText.h"
-#include "core/object/ValueBinding.h"
+#include "core/scene/WitnessProperty.h"
 #include "core/string/Text.h"
 
 #include <algorithm>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -55,22 +53,6 @@ bool IsListed(const SignalReceiver* receiver, const char* name) {
 
 void ClearRegistry() {
     Registry().clear();
-}
-
-template <int Index>
-void GetWitness(const Entity& object, uint32_t* out) {
-    if (auto* receiver = dynamic_cast<const SignalReceiver*>(&object)) {
-        out[0] = receiver->GetPortValue(Index).GetId();
-    }
-}
-
-template <int Index>
-void SetWitness(Entity& object, const uint32_t* value) {
-    if (auto* receiver = dynamic_cast<SignalReceiver*>(&object)) {
-        EntityRef reference;
-        reference.InitFromId(value[0]);
-        receiver->SetPortValue(Index, reference);
-    }
 }
 
 } // namespace
@@ -154,25 +136,7 @@ ClassInfo* SignalReceiver::RegisterClass() {
 
     classInfo->AddProperty<PropertyString, &SignalReceiver::GetSignalName,
                            &SignalReceiver::SetSignalName>("signalname");
-    // Witnesses name nodes only.
-    const int32_t nodeType = ClassTypeBase + base->GetClassNumber();
-    struct Witness {
-        const char* declaration;
-        PropertyGetter getter;
-        PropertySetter setter;
-    };
-    const Witness witnesses[WitnessCount] = {
-        {"witness0:signal", &GetWitness<0>, &SetWitness<0>},
-        {"witness1:signal", &GetWitness<1>, &SetWitness<1>},
-        {"witness2:signal", &GetWitness<2>, &SetWitness<2>},
-        {"witness3:signal", &GetWitness<3>, &SetWitness<3>},
-        {"witness4:signal", &GetWitness<4>, &SetWitness<4>},
-        {"witness5:signal", &GetWitness<5>, &SetWitness<5>},
-    };
-    for (const Witness& witness : witnesses) {
-        classInfo->AddProperty(witness.declaration, std::make_unique<PropertyEntity>(nodeType),
-                               witness.getter, witness.setter);
-    }
+    AddWitnessProperties(classInfo, WitnessCount);
     return classInfo;
 }
 
