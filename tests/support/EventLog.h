@@ -20,6 +20,17 @@ struct Delivery {
     float value;
 };
 
+// An unlinked reference, as events carry them: an id with its port bits, or an entity's id
+// with the port added (no entity: id 0).
+inline EntityRef RefTo(uint32_t id) {
+    EntityRef reference;
+    reference.InitFromId(id);
+    return reference;
+}
+inline EntityRef RefTo(const Entity* entity, uint32_t port = 0) {
+    return RefTo(entity ? entity->GetId() | port << PortShift : 0u);
+}
+
 // Every delivery an EventProbe recorded, in order; tests clear it themselves.
 inline std::vector<Delivery>& Deliveries() {
     static std::vector<Delivery> deliveries;
@@ -41,9 +52,7 @@ public:
             run();
         }
         for (uint32_t id : targets) {
-            EntityRef target;
-            target.InitFromId(id);
-            SendEvent(event.sender, target, event.argument.GetTarget(), event.value);
+            SendEvent(event.sender, RefTo(id), event.argument.GetTarget(), event.value);
         }
     }
 

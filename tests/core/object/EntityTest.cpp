@@ -140,6 +140,7 @@ TEST_F(EntityTest, TheInstanceListStaysExactHoweverAnObjectGoes) {
 
 using test::Deliveries;
 using test::EventProbe;
+using test::RefTo;
 
 // Hears the "sendevent" signal.
 class EvWatcher : public test::TestClass<EvWatcher, Node> {
@@ -159,12 +160,6 @@ public:
     std::vector<uint32_t> seen;
     std::function<void()> action;
 };
-
-EntityRef RefTo(uint32_t id) {
-    EntityRef reference;
-    reference.InitFromId(id);
-    return reference;
-}
 
 void Send(uint32_t target) {
     Entity::SendEvent(EntityRef(), RefTo(target), nullptr, 0.0f);

@@ -18,12 +18,7 @@ namespace {
 
 using test::Deliveries;
 using test::EventProbe;
-
-EntityRef RefTo(const Entity* entity, uint32_t port = 0) {
-    EntityRef reference;
-    reference.InitFromId(entity ? entity->GetId() | port << PortShift : 0u);
-    return reference;
-}
+using test::RefTo;
 
 class BehaviourNodes : public ::testing::Test {
 protected:

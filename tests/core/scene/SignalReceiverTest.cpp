@@ -30,9 +30,7 @@ protected:
     }
 
     static void Wire(SignalReceiver* receiver, int witness, const Entity* target, uint32_t port) {
-        EntityRef reference;
-        reference.InitFromId(target->GetId() | (port << PortShift));
-        receiver->SetPortValue(witness, reference);
+        receiver->SetPortValue(witness, test::RefTo(target, port));
     }
 
     static int Trigger(const char* name, const Entity* sender = nullptr,
