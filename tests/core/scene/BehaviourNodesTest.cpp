@@ -1,3 +1,4 @@
+#include "core/object/Property.h"
 #include "core/scene/EventMultiplier.h"
 #include "core/scene/Pivot.h"
 #include "core/scene/PropertyController.h"
@@ -9,6 +10,7 @@
 #include "tests/support/TestTree.h"
 
 #include <gtest/gtest.h>
+#include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -23,6 +25,7 @@ using test::RefTo;
 // Target (port included), sender, argument and value of one delivery.
 using Seen = std::tuple<uint32_t, uint32_t, uint32_t, float>;
 
+// The signal receiver and the nodes that route events and signals without a script.
 class BehaviourNodes : public ::testing::Test {
 protected:
     void SetUp() override { Deliveries().clear(); }
@@ -32,9 +35,28 @@ protected:
         return tree_.MakeWithId<T>(name);
     }
 
+    SignalReceiver* Receiver(const char* name) {
+        auto* receiver = Make<SignalReceiver>();
+        receiver->SetSignalName(name);
+        return receiver;
+    }
+
+    static void Wire(SignalReceiver* receiver, int witness, const Entity* target, uint32_t port) {
+        receiver->SetPortValue(witness, RefTo(target, port));
+    }
+
     static void Send(const Entity* target, const Entity* sender = nullptr,
                      Entity* argument = nullptr, float value = 0.0f) {
         Entity::SendEvent(RefTo(sender), RefTo(target), argument, value);
+    }
+
+    static int Trigger(const char* name, const Entity* sender = nullptr,
+                       const Entity* argument = nullptr, float value = 0.0f) {
+        EventRecord event;
+        event.sender = RefTo(sender);
+        event.argument = RefTo(argument);
+        event.value = value;
+        return SignalReceiver::Trigger(name, event);
     }
 
     static std::vector<Seen> Log() {
@@ -48,6 +70,79 @@ protected:
     test::TestTree tree_;
     test::RecordingValidityHook reports_;
 };
+
+TEST_F(BehaviourNodes, NamesIgnoreCaseKeep31CharactersAndListEachLiveReceiverOnce) {
+    const std::string name31(31, 'x');
+    SignalReceiver* receiver = Receiver("open");
+    receiver->SetSignalName("close");
+    receiver->SetSignalName(receiver->GetSignalName()); // its own name: kept
+    EXPECT_EQ(receiver->GetDisplayName(), "<SignalReceiver>(close)");
+    Receiver("Close")->Delete();
+    Receiver((name31 + "tail").c_str());
+    EXPECT_EQ(Trigger("open"), 0);
+    EXPECT_EQ(Trigger("CLOSE"), 1);
+    EXPECT_EQ(Trigger((name31 + "other").c_str()), 1);
+    EXPECT_EQ(Trigger(name31.substr(0, 30).c_str()), 0);
+}
+
+TEST_F(BehaviourNodes, TriggerSendsToEveryWitnessInOrderEvenWhenDisabled) {
+    EventProbe* sender = Make();
+    EventProbe* argument = Make();
+    EventProbe* a = Make();
+    EventProbe* b = Make();
+    SignalReceiver* first = Receiver("gate");
+    SignalReceiver* second = Receiver("Gate");
+    first->SetFlag(NodeEnabled, false);
+    Wire(first, 5, a, 3);
+    Wire(second, 0, a, 1);
+    // Through the property, as a scene sets it: the port stays.
+    Property* witness = first->FindProperty("witness1");
+    const uint32_t id = b->GetId() | 2u << PortShift;
+    witness->WriteValue(*first, &id);
+    uint32_t read = 1;
+    witness->ReadValue(*first, &read);
+    EXPECT_EQ(read, id);
+    EXPECT_EQ(Trigger("gate", sender, argument, 2.5f), 2);
+    const uint32_t s = sender->GetId(), g = argument->GetId();
+    EXPECT_EQ(Log(), (std::vector<Seen>{{id, s, g, 2.5f},
+                                        {a->GetId() | 3u << PortShift, s, g, 2.5f},
+                                        {a->GetId() | 1u << PortShift, s, g, 2.5f}}));
+    // A witness empties when its target goes.
+    a->Delete();
+    EXPECT_EQ(first->GetPortValue(5).GetId(), 0u);
+}
+
+// Receivers of earlier events may delete a later witness, the receiver or the argument.
+TEST_F(BehaviourNodes, WhatAnEarlierEventDeletesIsNotReachedLater) {
+    for (const char* victim : {"witness", "receiver", "argument"}) {
+        Deliveries().clear();
+        EventProbe* a = Make();
+        EventProbe* b = Make();
+        EventProbe* c = Make();
+        EventProbe* argument = Make();
+        SignalReceiver* receiver = Receiver(victim);
+        Wire(receiver, 0, a, 0);
+        Wire(receiver, 1, b, 0);
+        Wire(Receiver(victim), 0, c, 0);
+        const std::string what = victim;
+        a->action = [=] {
+            Entity* doomed = what == "receiver" ? static_cast<Entity*>(receiver) : argument;
+            (what == "witness" ? b : doomed)->Delete();
+        };
+        EXPECT_EQ(Trigger(victim, nullptr, argument), 2) << victim;
+        const std::vector<uint32_t> expected =
+            what == "argument" ? std::vector<uint32_t>{a->GetId(), b->GetId(), c->GetId()}
+                               : std::vector<uint32_t>{a->GetId(), c->GetId()};
+        std::vector<uint32_t> receivers, arguments;
+        for (const test::Delivery& delivery : Deliveries()) {
+            receivers.push_back(delivery.receiver);
+            arguments.push_back(delivery.argument);
+        }
+        EXPECT_EQ(receivers, expected) << victim;
+        EXPECT_NE(arguments.front(), 0u) << victim;
+        EXPECT_EQ(arguments.back(), what == "argument" ? 0u : argument->GetId()) << victim;
+    }
+}
 
 // Witness 5's receiver deletes the argument, witness 6's the multiplier: the argument is looked
 // up for each send, and witness 7 is never reached.
