@@ -20,9 +20,12 @@ release: deps
 
 bench: deps
 	cmake -S . -B $(BUILD_DIR)/release -DCMAKE_BUILD_TYPE=Release -DQUARN_TESTS=OFF -DQUARN_BENCH=ON
-	cmake --build $(BUILD_DIR)/release -j $(JOBS) --target quarn_raster_bench quarn_png_decode_bench
+	cmake --build $(BUILD_DIR)/release -j $(JOBS) --target quarn_raster_bench quarn_png_decode_bench \
+		quarn_png_encode_bench quarn_scene_bench
 	$(BUILD_DIR)/release/bench/quarn_raster_bench
 	$(BUILD_DIR)/release/bench/quarn_png_decode_bench
+	$(BUILD_DIR)/release/bench/quarn_png_encode_bench
+	$(BUILD_DIR)/release/bench/quarn_scene_bench
 
 # Each fuzz target runs for FUZZ_TIME seconds (FUZZ_TARGETS picks some: "png inflate").
 FUZZ_TIME ?= 20

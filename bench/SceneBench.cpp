@@ -1,0 +1,120 @@
+// Scene loading and saving at scale, reported as time per node: a linear loader shows the same
+// figure at every size. Three shapes: a flat scene (one root, many children), a deep parent
+// chain, and many top-level nodes. Objects past one id system's 65,535 ids are left out by the
+// loader, and the figure is still per object in the file.
+#include "app/ClassRegistration.h"
+#include "core/debug/Log.h"
+#include "core/debug/Validity.h"
+#include "core/io/BufferFile.h"
+#include "core/object/IdMap.h"
+#include "core/scene/Node.h"
+#include "core/scenefile/SceneLoader.h"
+#include "core/scenefile/SceneSaver.h"
+#include "core/scenefile/SceneTextFormat.h"
+
+#include <benchmark/benchmark.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace quarn;
+
+enum class Shape { Flat, Chain, TopLevel };
+
+// Object n (from 1) hangs under object n - 1 (chain), under object 1 (flat) or nowhere.
+std::string MakeScene(Shape shape, int count) {
+    std::string text = "version = 44\nidsystem = 0\nnum_nodes = " + std::to_string(count) + "\n";
+    for (int n = 1; n <= count; ++n) {
+        int parent = shape == Shape::Chain ? n - 1 : shape == Shape::Flat && n > 1 ? 1 : 0;
+        text += "obj" + std::to_string(n) + " {\n\tclass = \"Node\"\n\tname = \"node" +
+                std::to_string(n) + "\"\n\tparent = " + std::to_string(parent) + "\n}\n";
+    }
+    return text;
+}
+
+void Quiet() {
+    RegisterAllClasses();
+    SetLogSink([](const char*, const char*) {});
+    SetValidityHook([](const char*) { return false; });
+}
+
+std::vector<Node*> Load(const std::string& text) {
+    std::vector<Node*> roots;
+    BufferFile file(text.data(), static_cast<uint32_t>(text.size()));
+    SceneLoader loader("bench.scene", 0, SceneKeepUnmappedIds, nullptr, &roots);
+    loader.Load(file);
+    return roots;
+}
+
+void Unload(std::vector<Node*>& roots) {
+    for (Node* root : roots) {
+        root->Delete();
+    }
+    roots.clear();
+    TheIdMap().Clear();
+}
+
+void PerNode(benchmark::State& state, int count) {
+    state.counters["per_node"] = benchmark::Counter(
+        count, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void BM_SceneLoad(benchmark::State& state, Shape shape) {
+    Quiet();
+    const int count = static_cast<int>(state.range(0));
+    const std::string text = MakeScene(shape, count);
+    for (auto _ : state) {
+        std::vector<Node*> roots = Load(text);
+        state.PauseTiming();
+        Unload(roots);
+        state.ResumeTiming();
+    }
+    PerNode(state, count);
+}
+
+void BM_SceneSave(benchmark::State& state, Shape shape) {
+    Quiet();
+    const int count = static_cast<int>(state.range(0));
+    std::vector<Node*> roots = Load(MakeScene(shape, count));
+    for (auto _ : state) {
+        GrowingOutputStream out;
+        SceneTextWriter writer;
+        writer.Begin(out, "", 0);
+        for (Node* root : roots) {
+            WriteNodeTree(writer, *root, 0, SceneWriteRoot);
+        }
+        benchmark::DoNotOptimize(out.GetText().size());
+    }
+    Unload(roots);
+    PerNode(state, count);
+}
+
+BENCHMARK_CAPTURE(BM_SceneLoad, flat, Shape::Flat)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SceneLoad, chain, Shape::Chain)
+    ->Arg(3000)
+    ->Arg(30000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SceneLoad, top_level, Shape::TopLevel)
+    ->Arg(20000)
+    ->Arg(200000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SceneSave, flat, Shape::Flat)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SceneSave, chain, Shape::Chain)
+    ->Arg(3000)
+    ->Arg(30000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SceneSave, top_level, Shape::TopLevel)
+    ->Arg(20000)
+    ->Arg(200000)
+    ->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
