@@ -1,7 +1,7 @@
 #include "core/filesystem/MemoryFileSystem.h"
 
 #include "core/io/BufferFile.h"
-#include "core/io/MemoryOutputStream.h"
+#include "core/io/GrowingOutputStream.h"
 #include "core/io/Scrambler.h"
 
 namespace quarn {
@@ -36,7 +36,7 @@ public:
     uint32_t Tell() override { return memory_.Tell(); }
     bool Close() override {
         if (owner_.closeSucceeds_) {
-            owner_.written_[path_] = std::string(memory_.GetData(), memory_.GetPosition());
+            owner_.written_[path_] = memory_.GetText();
         }
         return owner_.closeSucceeds_;
     }
@@ -44,7 +44,7 @@ public:
 private:
     MemoryFileSystem& owner_;
     std::string path_;
-    MemoryOutputStream memory_{1 << 20};
+    GrowingOutputStream memory_;
 };
 
 void MemoryFileSystem::Add(const std::string& path, std::string_view bytes) {

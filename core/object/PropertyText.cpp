@@ -1,5 +1,6 @@
 #include "core/object/PropertyText.h"
 
+#include "core/debug/Validity.h"
 #include "core/object/Entity.h"
 #include "core/object/ValueBinding.h"
 #include "core/string/TextArena.h"
@@ -22,6 +23,18 @@ std::string_view String64Text(const uint32_t* value) {
 }
 
 } // namespace
+
+void ValueTraits<const char*>::Write(const char* value, uint32_t* words) {
+    TextWord word = TextWordOf(value);
+    if (word != 0 || !value) {
+        words[0] = word;
+        return;
+    }
+    const char* copy = PutTempString(value);
+    ValidityCheck(copy != nullptr, "A text of %zu bytes is too long to pass on as a value",
+                  std::strlen(value));
+    words[0] = TextWordOf(copy);
+}
 
 // PropertyString ----------------------------------------------------------------------------
 

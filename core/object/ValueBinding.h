@@ -102,16 +102,13 @@ template <>
 struct ValueTraits<Quaternion> : PackedValueTraits<Quaternion, TypeQuaternion> {};
 
 // A string word names an arena text. A C++ text that is not in the arena is copied into the
-// temporary ring, where it lives long enough to be read from the word (until the ring wraps).
+// temporary ring (or a long-text slot), where it lives long enough to be read from the word.
 template <>
 struct ValueTraits<const char*> {
     static constexpr int32_t Type = TypeString;
     static constexpr int Words = 1;
     static const char* Read(const uint32_t* words) { return LookupText(words[0]); }
-    static void Write(const char* value, uint32_t* words) {
-        TextWord word = TextWordOf(value);
-        words[0] = word != 0 || !value ? word : TextWordOf(PutTempString(value));
-    }
+    static void Write(const char* value, uint32_t* words);
 };
 
 // 64 bytes of text in place; the length word of String64 is not part of the value.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/io/OutputStream.h"
+#include "core/io/GrowingOutputStream.h"
 #include "core/object/IdPath.h"
 #include "core/scenefile/SceneLoader.h"
 
@@ -35,20 +35,5 @@ void WriteNodeObject(SceneWriter& writer, Node& node, uint32_t idSystem, uint32_
 
 // The size of memory the editor sets aside to write a whole scene, from the live node count.
 uint32_t EstimateSceneTextSize();
-
-// Collects what is written in memory, growing as needed: nothing is ever cut.
-class GrowingOutputStream final : public OutputStream {
-public:
-    int VPrintf(const char* format, va_list arguments) override QUARN_PRINTF(2, 0);
-    void PutChar(int byte) override { text_.push_back(static_cast<char>(byte)); }
-    uint32_t Write(const void* data, uint32_t count) override;
-    void Flush() override {}
-    uint32_t Tell() override { return static_cast<uint32_t>(text_.size()); }
-
-    const std::string& GetText() const { return text_; }
-
-private:
-    std::string text_;
-};
 
 } // namespace quarn

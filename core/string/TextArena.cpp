@@ -1,6 +1,5 @@
 #include "core/string/TextArena.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <sys/mman.h>
@@ -9,21 +8,28 @@ namespace quarn {
 
 namespace {
 
-// Address space only: pages are backed when first written, so the size costs nothing until
-// texts fill it. It must stay below 4 GB for offsets to fit a word.
-constexpr size_t ArenaReserve = size_t{256} << 20;
-
 // Layout: the ring, one guard byte that stays 0 (so even a text a producer forgot to terminate
-// ends inside the ring), the two scratch buffers, then long-lived texts growing upwards.
+// ends inside the ring), the two scratch buffers, the slots of texts too long for the ring, then
+// long-lived texts growing upwards. Address space only: pages are backed when first written.
+// Everything must stay below 4 GB for offsets to fit a word.
 constexpr size_t RingStart = 0;
 constexpr size_t GuardByte = RingStart + TempRingSize;
 constexpr size_t ScratchStart = GuardByte + 1;
-constexpr size_t LongLivedStart = ScratchStart + 2 * FormatBufferSize;
+constexpr size_t PageSize = 4096;
+// Page-aligned, so the pages a shorter text no longer needs can be given back.
+constexpr size_t LongSlotsStart =
+    (ScratchStart + 2 * FormatBufferSize + PageSize - 1) / PageSize * PageSize;
+constexpr size_t LongLivedStart = LongSlotsStart + LongTempSlotCount * LongTempSlotSize;
+constexpr size_t ArenaReserve = LongLivedStart + (size_t{256} << 20);
+static_assert(ArenaReserve < (uint64_t{1} << 32), "arena offsets must fit a word");
 
 struct Arena {
     char* base = nullptr;
     size_t used = LongLivedStart; // end of the long-lived texts
     size_t ringWrite = RingStart;
+    // Bytes of each long slot's text, its terminator included; 0 while empty.
+    size_t slotLength[LongTempSlotCount] = {};
+    size_t nextSlot = 0;
 
     Arena() {
         void* region = mmap(nullptr, ArenaReserve, PROT_READ | PROT_WRITE,
@@ -41,21 +47,55 @@ Arena& TheArena() {
     return arena;
 }
 
+// Whether an offset lies on a text in use: the ring and scratch area (always terminated), a
+// slot up to its text's terminator, or the long-lived texts.
+bool IsTextOffset(const Arena& arena, size_t offset) {
+    if (offset < LongSlotsStart) {
+        return true;
+    }
+    if (offset < LongLivedStart) {
+        const size_t slot = (offset - LongSlotsStart) / LongTempSlotSize;
+        return offset - LongSlotsStart - slot * LongTempSlotSize < arena.slotLength[slot];
+    }
+    return offset < arena.used;
+}
+
+const char* PutLongTempString(std::string_view text) {
+    Arena& arena = TheArena();
+    if (text.size() >= LongTempSlotSize) {
+        return nullptr;
+    }
+    const size_t slot = arena.nextSlot;
+    arena.nextSlot = (slot + 1) % LongTempSlotCount;
+    char* destination = arena.base + LongSlotsStart + slot * LongTempSlotSize;
+    std::memmove(destination, text.data(), text.size());
+    destination[text.size()] = '\0';
+    const size_t length = text.size() + 1;
+    const size_t kept = (length + PageSize - 1) / PageSize * PageSize;
+    if (arena.slotLength[slot] > kept) {
+        // Zero pages again: a stale word into them reads as no text.
+        madvise(destination + kept, arena.slotLength[slot] - kept, MADV_DONTNEED);
+    }
+    arena.slotLength[slot] = length;
+    return destination;
+}
+
 } // namespace
 
 const char* LookupText(TextWord word) {
     Arena& arena = TheArena();
-    if (word == 0 || word - 1 >= arena.used) {
+    if (word == 0 || !IsTextOffset(arena, word - 1)) {
         return "";
     }
-    // Every byte below `used` belongs to a NUL-terminated text (or the zeroed gaps between the
-    // areas), so the text found here always ends inside the arena.
+    // Every such byte belongs to a NUL-terminated text (or the zeroed gaps between the areas),
+    // so the text found here always ends inside the arena.
     return arena.base + (word - 1);
 }
 
 TextWord TextWordOf(const char* text) {
     Arena& arena = TheArena();
-    if (text < arena.base || text >= arena.base + arena.used) {
+    if (text < arena.base || text >= arena.base + arena.used ||
+        !IsTextOffset(arena, static_cast<size_t>(text - arena.base))) {
         return 0;
     }
     return static_cast<TextWord>(text - arena.base) + 1;
@@ -98,10 +138,17 @@ void CommitTempString() {
 }
 
 const char* PutTempString(std::string_view text) {
+    if (text.size() >= TempRingSize) {
+        return PutLongTempString(text);
+    }
+    Arena& arena = TheArena();
+    if (text.size() >= GetTempStringSpace()) {
+        arena.ringWrite = RingStart;
+    }
     char* destination = TempStringWritePosition();
-    size_t length = std::min(text.size(), GetTempStringSpace() - 1);
-    std::memcpy(destination, text.data(), length);
-    destination[length] = '\0';
+    // The text may itself lie in the ring.
+    std::memmove(destination, text.data(), text.size());
+    destination[text.size()] = '\0';
     CommitTempString();
     return destination;
 }

@@ -38,8 +38,15 @@ char* TempStringWritePosition();
 size_t GetTempStringSpace();
 void CommitTempString();
 
-// Writes and commits one text, cut to the space at the write position; returns where it lives.
+// Writes and commits one text whole; returns where it lives. A text that does not fit the space
+// left starts again at the ring's beginning. A text as long as the ring or longer never goes
+// through it: it takes the oldest of the long-text slots instead, where it lives until
+// LongTempSlotCount more such texts have been made.
 const char* PutTempString(std::string_view text);
+inline constexpr size_t LongTempSlotCount = 4;
+// A slot holds a text one byte shorter (its terminator); PutTempString gives null for a longer
+// one, which no word can name.
+inline constexpr size_t LongTempSlotSize = size_t{256} << 20;
 
 // The two 4 KB scratch buffers that FormatTemp alternates between.
 inline constexpr size_t FormatBufferSize = 4096;

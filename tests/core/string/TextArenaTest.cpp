@@ -3,6 +3,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace quarn {
 namespace {
@@ -57,11 +58,8 @@ TEST(TextArena, RingWrapsToItsStartAfterTheWrapPoint) {
     EXPECT_GE(wraps, 1) << "1000 texts of 101 bytes pass the 63 KB point";
 }
 
-TEST(TextArena, TextsThatDoNotFitAreCutAndCommitNeverRunsPastTheRing) {
-    const char* text = PutTempString(std::string(70000, 'c'));
-    EXPECT_LT(std::strlen(text), TempRingSize);
-    EXPECT_GE(std::strlen(text), TempRingSize - TempRingWrapPoint - 1);
-    // An unterminated text close to the end of the ring.
+TEST(TextArena, CommitNeverRunsPastTheRingForAnUnterminatedText) {
+    // Close to the end of the ring.
     while (GetTempStringSpace() > TempRingSize - TempRingWrapPoint + 200) {
         PutTempString(std::string(150, 'p'));
     }
@@ -71,6 +69,39 @@ TEST(TextArena, TextsThatDoNotFitAreCutAndCommitNeverRunsPastTheRing) {
     CommitTempString();
     EXPECT_EQ(std::strlen(position), space - 1);
     EXPECT_EQ(GetTempStringSpace(), TempRingSize);
+}
+
+// Texts of every size come back whole, whatever the ring held before: one that does not fit
+// the space left starts at the ring's beginning, one longer than the ring takes a long slot.
+TEST(TextArena, PutTempStringKeepsTextsWhole) {
+    for (size_t length :
+         {size_t{10000}, size_t{60000}, TempRingSize - 1, TempRingSize, size_t{100000}}) {
+        // Leave a little over 1 KB of space at the write position.
+        while (GetTempStringSpace() > TempRingSize - TempRingWrapPoint + 200) {
+            PutTempString(std::string(150, 'p'));
+        }
+        const std::string text(length, static_cast<char>('a' + length % 26));
+        const char* kept = PutTempString(text);
+        ASSERT_NE(kept, nullptr);
+        EXPECT_EQ(std::strlen(kept), length);
+        EXPECT_EQ(LookupText(TextWordOf(kept)), text) << length;
+    }
+}
+
+TEST(TextArena, LongTextsLiveUntilTheirSlotIsTakenAgain) {
+    std::vector<TextWord> words;
+    for (size_t i = 0; i < LongTempSlotCount; ++i) {
+        words.push_back(TextWordOf(PutTempString(std::string(200000 - i, 'x'))));
+    }
+    for (size_t i = 0; i < LongTempSlotCount; ++i) {
+        EXPECT_EQ(std::strlen(LookupText(words[i])), 200000 - i);
+    }
+    // The first slot takes a shorter text: the old word names it, and a word past its end
+    // names no text.
+    PutTempString(std::string(70000, 'y'));
+    EXPECT_EQ(std::strlen(LookupText(words[0])), 70000u);
+    EXPECT_STREQ(LookupText(words[0] + 150000), "");
+    EXPECT_EQ(TextWordOf(LookupText(words[0]) + 150000), 0u);
 }
 
 } // namespace
