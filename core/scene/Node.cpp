@@ -12,6 +12,8 @@
 
 #include <cstring>
 #include <memory>
+#include <string>
+#include <typeinfo>
 #include <vector>
 
 namespace quarn {
@@ -101,9 +103,14 @@ Node::~Node() {
 }
 
 void Node::OnDescendantChanged(Node* node, bool attached) {
-    if (parent_) {
-        parent_->OnDescendantChanged(node, attached);
+    // The ancestors in between would only pass it on.
+    if (hearingAncestor_) {
+        hearingAncestor_->OnDescendantChanged(node, attached);
     }
+}
+
+bool Node::HearsDescendantChanges() const {
+    return typeid(*this) != typeid(Node);
 }
 
 void Node::ParentFlagsChanged(Node* parent, bool attached) {
@@ -222,10 +229,42 @@ bool Node::IsInSubtreeOf(const Node* ancestor) const {
 }
 
 bool Node::CanAttachUnder(const Node* parent, const char* operation) const {
+    // A node without children is nobody's ancestor, so only the parent itself can be a cycle.
+    if (parent != this && (!firstChild_ || !parent->IsInSubtreeOf(this))) {
+        return true;
+    }
     // Linked under itself, every walk of the tree would loop for ever.
-    return ValidityCheck(!parent->IsInSubtreeOf(this),
-                         "%s: %s cannot be attached below itself or its own descendant %s",
-                         operation, GetDisplayName().c_str(), parent->GetDisplayName().c_str());
+    std::vector<const Node*> above;
+    for (const Node* node = parent; node != this; node = node->parent_) {
+        above.push_back(node);
+    }
+    std::string cycle = GetDisplayName();
+    for (auto node = above.rbegin(); node != above.rend(); ++node) {
+        cycle += " > " + (*node)->GetDisplayName();
+    }
+    cycle += " > " + GetDisplayName();
+    return ValidityCheck(
+        false, "%s: %s cannot be attached below itself or its own descendant %s: %s", operation,
+        GetDisplayName().c_str(), parent->GetDisplayName().c_str(), cycle.c_str());
+}
+
+void Node::RefreshHearingAncestors() {
+    Node* node = this;
+    while (node) {
+        Node* parent = node->parent_;
+        node->hearingAncestor_ = !parent                            ? nullptr
+                                 : parent->HearsDescendantChanges() ? parent
+                                                                    : parent->hearingAncestor_;
+        // Below a node that hears, the nearest one stays what it was.
+        if (node->firstChild_ && !node->HearsDescendantChanges()) {
+            node = node->firstChild_;
+            continue;
+        }
+        while (node != this && !node->next_) {
+            node = node->parent_;
+        }
+        node = node == this ? nullptr : node->next_;
+    }
 }
 
 void Node::Link(Node* parent, Node* after) {
@@ -286,6 +325,7 @@ void Node::Attach(Node* parent, Node* sibling, AttachPlace place) {
         const bool siblingThere = sibling && IsAlive(siblingSerial) && sibling->parent_ == parent;
         Link(parent, siblingThere ? sibling : nullptr);
     }
+    RefreshHearingAncestors();
     if (place != AttachPlace::After) {
         uint32_t inherited = flags_ & ~(NodeEnabledAll | NodeLockedAll);
         if (parent->IsFullyEnabled()) {
@@ -358,6 +398,7 @@ void Node::Detach() {
         }
     }
     Unlink();
+    RefreshHearingAncestors();
     if (!shuttingDown) {
         SetFlag(NodeEnabledAll, true);
         if (!IsAlive(self)) {

@@ -52,8 +52,13 @@ public:
     Node();
     ~Node() override;
 
-    // A node below this one was attached (true) or detached; climbs to the root by default.
+    // A node below this one was attached (true) or detached; climbs to the root by default,
+    // passing over the ancestors that do not hear it (HearsDescendantChanges).
     virtual void OnDescendantChanged(Node* node, bool attached);
+    // Whether OnDescendantChanged must reach this node. True for every class derived from Node,
+    // so an override is always told; a class that leaves the operation alone answers false for
+    // objects of exactly its own class, and a deep chain of them then costs nothing per attach.
+    virtual bool HearsDescendantChanges() const;
     // An ancestor (`parent`, the one attached or detached) changed; carried to every child.
     virtual void ParentFlagsChanged(Node* parent, bool attached);
     virtual int GetIconIndex() const { return 0; }
@@ -117,8 +122,11 @@ private:
     void Link(Node* parent, Node* after);
     // Takes the node out of its parent's child list; no notifications.
     void Unlink();
-    // False, reported, when the node would become its own ancestor.
+    // False, reported with the nodes of the cycle, when the node would become its own ancestor.
     bool CanAttachUnder(const Node* parent, const char* operation) const;
+    // Sets the nearest hearing ancestor of this node and of the descendants that take theirs
+    // from above it; called whenever the node gets or loses its parent.
+    void RefreshHearingAncestors();
     enum class AttachPlace { First, Last, After };
     // The steps AttachTo, AttachAsLast and AttachAfter share, once the move is known to be
     // sound: id system, link, inherited bits, notifications, "nodereparent".
@@ -147,6 +155,8 @@ private:
     Node* firstChild_ = nullptr;
     Node* lastChild_ = nullptr;
     Node* next_ = nullptr;
+    // The nearest ancestor whose HearsDescendantChanges is true; null when none is.
+    Node* hearingAncestor_ = nullptr;
     // Set once Delete has sent "nodedeletion": a receiver that deletes the node again only
     // finishes the teardown.
     bool deleting_ = false;

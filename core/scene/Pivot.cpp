@@ -11,6 +11,7 @@
 #include "core/scene/EngineState.h"
 
 #include <cmath>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -226,6 +227,10 @@ int Pivot::GetPropertyState(const Property& property) const {
         return PropertyEditZOnly; // Pivot2D keeps only the turn about Z
     }
     return Node::GetPropertyState(property);
+}
+
+bool Pivot::HearsDescendantChanges() const {
+    return typeid(*this) != typeid(Pivot);
 }
 
 void Pivot::ParentFlagsChanged(Node* parent, bool attached) {

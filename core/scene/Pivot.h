@@ -48,6 +48,7 @@ public:
     virtual void SetOrientation(Quaternion orientation);
 
     int GetIconIndex() const override { return 1; }
+    bool HearsDescendantChanges() const override;
     int GetPropertyState(const Property& property) const override;
     void ParentFlagsChanged(Node* parent, bool attached) override;
     ClassInfo* GetClass() const override { return classInfo; }

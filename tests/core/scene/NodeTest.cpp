@@ -215,9 +215,33 @@ TEST_F(NodeTest, AttachPlacesFirstLastOrAfterASiblingButNeverBelowItself) {
         c->SetParent(under);
     }
     c->FindProperty("parent")->WriteValue(*c, &grandchildId);
-    EXPECT_EQ(hook.Messages().size(), 9u);
+    ASSERT_EQ(hook.Messages().size(), 9u);
+    EXPECT_NE(hook.Messages()[0].find("\"c\" > \"child\" > \"grandchild\" > \"c\""),
+              std::string::npos)
+        << hook.Messages()[0];
     EXPECT_EQ(ChildNames(root), "abcd|dcba");
     EXPECT_EQ(grandchild->GetFirstChild(), nullptr);
+}
+
+// Plain nodes and pivots only pass the notice on, so it goes straight to the ancestors that hear
+// it, also after the nodes in between moved.
+TEST_F(NodeTest, DescendantNoticesReachEveryHearingAncestorPastPlainOnes) {
+    NtProbe* root = Make("root");
+    Node* plain = Make<Node>("plain", Make<Pivot>("pivot", root));
+    NtProbe* mid = Make("mid", Make<Node>("between", plain));
+    Pivot* inner = Make<Pivot>("inner", mid);
+    NtProbe* other = Make("other");
+    events.clear();
+    Make("leaf", inner);
+    EXPECT_EQ(Only("descendant"), (Events{"descendant:mid:leaf:1", "descendant:root:leaf:1"}));
+    plain->AttachTo(other);
+    events.clear();
+    Make("late", mid);
+    EXPECT_EQ(Only("descendant"), (Events{"descendant:mid:late:1", "descendant:other:late:1"}));
+    plain->Detach();
+    events.clear();
+    Make("last", mid);
+    EXPECT_EQ(Only("descendant"), (Events{"descendant:mid:last:1"}));
 }
 
 TEST_F(NodeTest, DetachTellsAncestorsThenTheSubtreeWhileStillLinkedExceptWhenShuttingDown) {
