@@ -44,7 +44,7 @@ ClassInfo::~ClassInfo() {
     Reset();
     // Objects that outlive their class (teardown) must not reach the freed record on Delete.
     for (Entity* instance : instances_) {
-        if (instance->GetInstanceClass() == this) {
+        if (instance && instance->GetInstanceClass() == this) {
             instance->SetInstanceClass(nullptr);
         }
     }
@@ -286,22 +286,52 @@ Entity* ClassInfo::CreateInstance() {
     ClassInfo* own = object->GetClass();
     ClassInfo* owner = (own ? own : this)->InstanceListOwner();
     object->SetInstanceClass(owner);
+    object->SetInstanceIndex(owner->instances_.size());
     owner->instances_.push_back(object);
     return object;
 }
 
 bool ClassInfo::RemoveInstance(Entity* object) {
-    ClassInfo* owner = InstanceListOwner();
-    auto& instances = owner->instances_;
-    auto it = std::find(instances.begin(), instances.end(), object);
-    if (it == instances.end()) {
+    if (!object) {
         return false;
     }
-    instances.erase(it);
+    ClassInfo* owner = InstanceListOwner();
+    auto& instances = owner->instances_;
+    size_t index = object->GetInstanceIndex();
+    if (object->GetInstanceClass() != owner || index >= instances.size() ||
+        instances[index] != object) {
+        // Asked of a list the object does not stand in by its own record.
+        auto it = std::find(instances.begin(), instances.end(), object);
+        if (it == instances.end()) {
+            return false;
+        }
+        index = static_cast<size_t>(it - instances.begin());
+    }
+    instances[index] = nullptr;
+    ++owner->removed_;
     if (object->GetInstanceClass() == owner) {
         object->SetInstanceClass(nullptr);
     }
+    // Closing the gaps once half the list is gaps keeps removals constant time on average.
+    if (owner->removed_ * 2 > instances.size()) {
+        owner->CloseInstanceGaps();
+    }
     return true;
+}
+
+void ClassInfo::CloseInstanceGaps() const {
+    if (removed_ == 0) {
+        return;
+    }
+    size_t kept = 0;
+    for (Entity* instance : instances_) {
+        if (instance) {
+            instance->SetInstanceIndex(kept);
+            instances_[kept++] = instance;
+        }
+    }
+    instances_.resize(kept);
+    removed_ = 0;
 }
 
 int ClassInfo::GetInstanceCountRecursive() const {
@@ -316,6 +346,7 @@ Entity* ClassInfo::GetInstance(int index) const {
     if (index < 0) {
         return nullptr;
     }
+    CloseInstanceGaps();
     if (static_cast<size_t>(index) < instances_.size()) {
         return instances_[static_cast<size_t>(index)];
     }

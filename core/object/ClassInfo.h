@@ -76,8 +76,9 @@ public:
     // A new object of the class standing in its instance list; null for abstract classes.
     Entity* CreateInstance();
     // Takes the object out of the instance list it stands in; false when it was not there.
+    // Constant time for an object the list holds (it knows its place in the list).
     bool RemoveInstance(Entity* object);
-    int GetInstanceCount() const { return static_cast<int>(instances_.size()); }
+    int GetInstanceCount() const { return static_cast<int>(instances_.size() - removed_); }
     int GetInstanceCountRecursive() const;
     // This class's instances first, then each derived class's, depth first.
     Entity* GetInstance(int index) const;
@@ -107,6 +108,8 @@ public:
 
 private:
     ClassInfo* InstanceListOwner();
+    // Closes the gaps that removals left, keeping the order.
+    void CloseInstanceGaps() const;
     // Rebuilds the hierarchy id from the parent's and the sibling number, down the subtree.
     void UpdateHierarchyId();
 
@@ -118,7 +121,10 @@ private:
     ClassInfo* customBase_ = nullptr;
     ClassInfo* customExtension_ = nullptr;
     std::vector<ClassInfo*> derived_;
-    std::vector<Entity*> instances_;
+    // In creation order; a removed object leaves a null until the gaps are closed, so removal
+    // never shifts the list.
+    mutable std::vector<Entity*> instances_;
+    mutable size_t removed_ = 0;
     uint32_t flags_ = ClassDefaultFlags;
     std::string name_;
     std::string shortName_;

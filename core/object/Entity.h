@@ -119,6 +119,9 @@ public:
     // The class in whose instance list the object stands (set by ClassInfo::CreateInstance).
     ClassInfo* GetInstanceClass() const { return instanceClass_; }
     void SetInstanceClass(ClassInfo* classInfo) { instanceClass_ = classInfo; }
+    // The object's place in that list, kept by the list.
+    size_t GetInstanceIndex() const { return instanceIndex_; }
+    void SetInstanceIndex(size_t index) { instanceIndex_ = index; }
 
     // Registers the "Entity" class (abstract) and clears the id map; returns its record.
     static ClassInfo* RegisterClass();
@@ -127,6 +130,7 @@ public:
 private:
     uint64_t serial_;
     ClassInfo* instanceClass_ = nullptr;
+    size_t instanceIndex_ = 0;
     std::string name_;
 };
 

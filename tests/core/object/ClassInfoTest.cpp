@@ -230,6 +230,29 @@ TEST(ClassInfoInstances, ObjectsOfAClassWithFlagBit1StandInTheNearestAncestorsLi
     EXPECT_EQ(circle->GetInstanceCount(), 0);
 }
 
+TEST(ClassInfoInstances, RemovalsKeepTheOrderOfTheRest) {
+    auto record = MakeEntityClass("CiRemoveOrder");
+    std::vector<Entity*> kept;
+    for (int i = 0; i < 10; ++i) {
+        kept.push_back(CreateIn(record.get()));
+    }
+    // A read between removals closes the gaps; the next removals must still find their places.
+    for (size_t index : {9u, 0u, 3u, 2u, 5u}) {
+        kept[index]->Delete();
+        kept[index] = nullptr;
+        EXPECT_NE(record->GetInstance(0), nullptr);
+    }
+    std::erase(kept, nullptr);
+    ASSERT_EQ(record->GetInstanceCount(), 5);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(record->GetInstance(i), kept[static_cast<size_t>(i)]) << i;
+    }
+    for (Entity* object : kept) {
+        object->Delete();
+    }
+    EXPECT_EQ(record->GetInstanceCount(), 0);
+}
+
 TEST(ClassInfoInstances, InstancesAreWalkedOwnFirstThenDerivedDepthFirst) {
     auto root = MakeEntityClass("CiWalkRoot");
     auto left = MakeClass("CiWalkLeft", root.get());
