@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
+#include <cstring>
 
 namespace quarn {
 namespace {
@@ -17,6 +18,18 @@ constexpr uint32_t HashBytes = 6;
 constexpr uint32_t LiteralSymbols = 286;
 constexpr uint32_t DistanceSymbols = 30;
 constexpr uint32_t EndCode = 256;
+constexpr size_t MaxWindow = 32768;
+constexpr size_t WindowMask = MaxWindow - 1;
+// A position is matched only once this much input follows it (unless the stream ends), so
+// neither the match nor the hashes of the positions it covers see a partial buffer.
+constexpr size_t Lookahead = MaxMatch + HashBytes;
+// Twice the window: sliding keeps the last window's bytes and frees the rest.
+constexpr size_t BufferSize = 2 * MaxWindow;
+// Tokens of one block: the codes are fitted to each block, and its tokens are all the state a
+// block needs.
+constexpr size_t BlockTokens = 32768;
+constexpr size_t MaxStoredBlock = 65535;
+constexpr int64_t NoPosition = -1;
 
 // LSB-first bit packing as deflate stores it.
 class BitWriter {
@@ -73,73 +86,6 @@ uint32_t DistanceSymbol(uint32_t distance) {
     return index;
 }
 
-uint32_t HashAt(const uint8_t* data, size_t size, size_t position) {
-    size_t count = std::min<size_t>(HashBytes, size - position);
-    uint32_t hash = 0;
-    for (size_t k = 0; k < count; ++k) {
-        hash ^= static_cast<uint32_t>(data[position + k]) << (2 * k);
-    }
-    return hash & ((1u << HashBits) - 1);
-}
-
-// Greedy matching over hash chains: each chain lists the positions of one hash value, newest
-// first, and the search walks it only while the candidates stay inside the window.
-std::vector<Token> FindMatches(const uint8_t* data, size_t size, const DeflateSettings& settings) {
-    std::vector<Token> tokens;
-    tokens.reserve(size / 2 + 1);
-    if (!settings.useLz77) {
-        for (size_t i = 0; i < size; ++i) {
-            tokens.push_back({data[i], 0});
-        }
-        return tokens;
-    }
-    constexpr int64_t NoPosition = -1;
-    std::vector<int64_t> heads(size_t{1} << HashBits, NoPosition);
-    std::vector<int64_t> previous(size, NoPosition);
-    auto insert = [&](size_t position) {
-        uint32_t hash = HashAt(data, size, position);
-        previous[position] = heads[hash];
-        heads[hash] = static_cast<int64_t>(position);
-    };
-    const size_t window = settings.windowSize;
-    size_t p = 0;
-    while (p < size) {
-        const int64_t oldest = static_cast<int64_t>(p - std::min(p, window));
-        const size_t limit = std::min<size_t>(MaxMatch, size - p);
-        uint32_t bestLength = 0;
-        size_t bestDistance = 0;
-        for (int64_t candidate = heads[HashAt(data, size, p)];
-             candidate != NoPosition && candidate >= oldest;
-             candidate = previous[static_cast<size_t>(candidate)]) {
-            const uint8_t* from = data + candidate;
-            uint32_t length = 0;
-            while (length < limit && from[length] == data[p + length]) {
-                ++length;
-            }
-            if (length > bestLength) {
-                bestLength = length;
-                bestDistance = p - static_cast<size_t>(candidate);
-                if (length == MaxMatch) {
-                    break;
-                }
-            }
-        }
-        insert(p);
-        if (bestLength >= MinMatch) {
-            tokens.push_back(
-                {static_cast<uint16_t>(bestLength), static_cast<uint16_t>(bestDistance)});
-            for (size_t i = 1; i < bestLength; ++i) {
-                insert(p + i);
-            }
-            p += bestLength;
-        } else {
-            tokens.push_back({data[p], 0});
-            ++p;
-        }
-    }
-    return tokens;
-}
-
 // Canonical codes from code lengths.
 std::vector<uint32_t> CanonicalCodes(const std::vector<uint8_t>& lengths) {
     std::array<uint32_t, 16> counts{};
@@ -183,33 +129,28 @@ void WriteTokens(BitWriter& bits, const std::vector<Token>& tokens,
     bits.PutCode(literalCodes[EndCode], literalLengths[EndCode]);
 }
 
-void WriteStored(std::vector<uint8_t>& out, const uint8_t* data, size_t size) {
-    size_t position = 0;
-    do {
-        size_t count = std::min<size_t>(65535, size - position);
-        bool last = position + count == size;
-        out.push_back(last ? 1 : 0); // BFINAL, BTYPE 00, then padding to the byte
-        out.push_back(static_cast<uint8_t>(count));
-        out.push_back(static_cast<uint8_t>(count >> 8));
-        out.push_back(static_cast<uint8_t>(~count));
-        out.push_back(static_cast<uint8_t>(~count >> 8));
-        out.insert(out.end(), data + position, data + position + count);
-        position += count;
-    } while (position < size);
+void WriteStored(BitWriter& bits, std::vector<uint8_t>& out, const uint8_t* data, size_t size,
+                 bool final) {
+    bits.Put(final ? 1 : 0, 1);
+    bits.Put(0, 2);
+    bits.AlignToByte();
+    out.push_back(static_cast<uint8_t>(size));
+    out.push_back(static_cast<uint8_t>(size >> 8));
+    out.push_back(static_cast<uint8_t>(~size));
+    out.push_back(static_cast<uint8_t>(~size >> 8));
+    out.insert(out.end(), data, data + size);
 }
 
-void WriteFixed(std::vector<uint8_t>& out, const std::vector<Token>& tokens) {
+void WriteFixed(BitWriter& bits, const std::vector<Token>& tokens, bool final) {
     std::vector<uint8_t> literalLengths(288);
     for (uint32_t i = 0; i < 288; ++i) {
         literalLengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
     }
     std::vector<uint8_t> distanceLengths(32, 5);
-    BitWriter bits(out);
-    bits.Put(1, 1);
+    bits.Put(final ? 1 : 0, 1);
     bits.Put(1, 2);
     WriteTokens(bits, tokens, literalLengths, CanonicalCodes(literalLengths), distanceLengths,
                 CanonicalCodes(distanceLengths));
-    bits.AlignToByte();
 }
 
 struct LengthCode {
@@ -258,7 +199,7 @@ std::vector<LengthCode> RunLengthCodes(const std::vector<uint8_t>& lengths) {
     return codes;
 }
 
-void WriteDynamic(std::vector<uint8_t>& out, const std::vector<Token>& tokens) {
+void WriteDynamic(BitWriter& bits, const std::vector<Token>& tokens, bool final) {
     std::vector<uint32_t> literalFrequencies(LiteralSymbols, 0);
     std::vector<uint32_t> distanceFrequencies(DistanceSymbols, 0);
     for (const Token& token : tokens) {
@@ -293,8 +234,7 @@ void WriteDynamic(std::vector<uint8_t>& out, const std::vector<Token>& tokens) {
         --storedCount;
     }
 
-    BitWriter bits(out);
-    bits.Put(1, 1);
+    bits.Put(final ? 1 : 0, 1);
     bits.Put(2, 2);
     bits.Put(LiteralSymbols - 257, 5);
     bits.Put(DistanceSymbols - 1, 5);
@@ -314,17 +254,6 @@ void WriteDynamic(std::vector<uint8_t>& out, const std::vector<Token>& tokens) {
     }
     WriteTokens(bits, tokens, literalLengths, CanonicalCodes(literalLengths), distanceLengths,
                 CanonicalCodes(distanceLengths));
-    bits.AlignToByte();
-}
-
-uint32_t CheckSettings(const DeflateSettings& settings) {
-    if (settings.windowSize > 32768) {
-        return DeflateWindowTooLarge;
-    }
-    if (settings.blockType > 2) {
-        return DeflateBadBlockType;
-    }
-    return 0;
 }
 
 } // namespace
@@ -404,36 +333,232 @@ std::vector<uint8_t> LimitedCodeLengths(const std::vector<uint32_t>& frequencies
     return lengths;
 }
 
-uint32_t DeflateCompress(std::vector<uint8_t>& out, const uint8_t* data, size_t size,
-                         const DeflateSettings& settings) {
-    if (uint32_t error = CheckSettings(settings)) {
+uint32_t CheckDeflateSettings(const DeflateSettings& settings) {
+    if (settings.windowSize > MaxWindow) {
+        return DeflateWindowTooLarge;
+    }
+    if (settings.blockType > 2) {
+        return DeflateBadBlockType;
+    }
+    return 0;
+}
+
+struct Deflater::State {
+    State(std::vector<uint8_t>& out, const DeflateSettings& settings, bool zlib)
+        : out(out), bits(out), settings(settings), zlib(zlib), buffer(BufferSize),
+          heads(size_t{1} << HashBits, NoPosition), links(MaxWindow, NoPosition) {
+        tokens.reserve(BlockTokens);
+    }
+
+    std::vector<uint8_t>& out;
+    BitWriter bits;
+    DeflateSettings settings;
+    bool zlib;
+    uint32_t checksum = 1;
+    // Input from stream position `base` to `end`; positions below `next` are coded.
+    std::vector<uint8_t> buffer;
+    uint64_t base = 0;
+    uint64_t end = 0;
+    uint64_t next = 0;
+    // Hash chains by stream position: the newest position of each hash, and for each position
+    // of the window the one before it with the same hash.
+    std::vector<int64_t> heads;
+    std::vector<int64_t> links;
+    std::vector<Token> tokens;
+
+    const uint8_t* At(uint64_t position) const { return buffer.data() + (position - base); }
+
+    uint32_t HashAt(uint64_t position) const {
+        const size_t count = static_cast<size_t>(std::min<uint64_t>(HashBytes, end - position));
+        const uint8_t* bytes = At(position);
+        uint32_t hash = 0;
+        for (size_t k = 0; k < count; ++k) {
+            hash ^= static_cast<uint32_t>(bytes[k]) << (2 * k);
+        }
+        return hash & ((1u << HashBits) - 1);
+    }
+
+    void Insert(uint64_t position) {
+        const uint32_t hash = HashAt(position);
+        links[position & WindowMask] = heads[hash];
+        heads[hash] = static_cast<int64_t>(position);
+    }
+
+    void Add(Token token) {
+        tokens.push_back(token);
+        if (tokens.size() == BlockTokens) {
+            WriteBlock(false);
+        }
+    }
+
+    void WriteBlock(bool final) {
+        if (settings.blockType == 1) {
+            WriteFixed(bits, tokens, final);
+        } else {
+            WriteDynamic(bits, tokens, final);
+        }
+        tokens.clear();
+    }
+
+    // Greedy matching over the hash chains, which are walked only while the candidates stay
+    // inside the window. Codes every position that has its lookahead, or all when finishing.
+    void Match(bool finishing) {
+        const size_t window = settings.windowSize;
+        while (next < end && (finishing || end - next >= Lookahead)) {
+            const uint64_t p = next;
+            if (!settings.useLz77) {
+                Add({*At(p), 0});
+                ++next;
+                continue;
+            }
+            const int64_t oldest = static_cast<int64_t>(p - std::min<uint64_t>(p, window));
+            const size_t limit = static_cast<size_t>(std::min<uint64_t>(MaxMatch, end - p));
+            const uint8_t* current = At(p);
+            uint32_t bestLength = 0;
+            uint64_t bestDistance = 0;
+            for (int64_t candidate = heads[HashAt(p)];
+                 candidate != NoPosition && candidate >= oldest;
+                 candidate = links[static_cast<uint64_t>(candidate) & WindowMask]) {
+                const uint8_t* from = At(static_cast<uint64_t>(candidate));
+                uint32_t length = 0;
+                while (length < limit && from[length] == current[length]) {
+                    ++length;
+                }
+                if (length > bestLength) {
+                    bestLength = length;
+                    bestDistance = p - static_cast<uint64_t>(candidate);
+                    if (length == MaxMatch) {
+                        break;
+                    }
+                }
+            }
+            Insert(p);
+            if (bestLength >= MinMatch) {
+                for (uint32_t i = 1; i < bestLength; ++i) {
+                    Insert(p + i);
+                }
+                next = p + bestLength;
+                Add({static_cast<uint16_t>(bestLength), static_cast<uint16_t>(bestDistance)});
+            } else {
+                next = p + 1;
+                Add({current[0], 0});
+            }
+        }
+    }
+
+    // Keeps what is not coded yet and, for matching, the window before it.
+    void Slide() {
+        const uint64_t keep = settings.blockType == 0
+                                  ? next
+                                  : std::max(base, next - std::min<uint64_t>(next, MaxWindow));
+        std::memmove(buffer.data(), At(keep), static_cast<size_t>(end - keep));
+        base = keep;
+    }
+
+    void WriteStoredBlocks(bool finishing) {
+        while (end - next > MaxStoredBlock || (finishing && next <= end)) {
+            const size_t size = static_cast<size_t>(std::min<uint64_t>(MaxStoredBlock, end - next));
+            const bool final = finishing && next + size == end;
+            WriteStored(bits, out, At(next), size, final);
+            next += size;
+            if (final) {
+                return;
+            }
+        }
+    }
+};
+
+Deflater::Deflater(std::vector<uint8_t>& out) : out_(out) {}
+
+Deflater::~Deflater() = default;
+
+uint32_t Deflater::Begin(const DeflateSettings& settings, bool zlib) {
+    state_.reset();
+    if (uint32_t error = CheckDeflateSettings(settings)) {
         return error;
     }
-    if (settings.blockType == 0) {
-        WriteStored(out, data, size);
+    state_ = std::make_unique<State>(out_, settings, zlib);
+    if (zlib) {
+        out_.push_back(0x78);
+        out_.push_back(0x01);
+    }
+    return 0;
+}
+
+void Deflater::Write(const uint8_t* data, size_t size) {
+    if (!state_) {
+        return;
+    }
+    State& state = *state_;
+    if (state.zlib) {
+        state.checksum = ZlibChecksum(state.checksum, data, size);
+    }
+    while (size > 0) {
+        if (state.end - state.base == BufferSize) {
+            state.Slide();
+        }
+        const size_t room = BufferSize - static_cast<size_t>(state.end - state.base);
+        const size_t taken = std::min(room, size);
+        std::memcpy(state.buffer.data() + (state.end - state.base), data, taken);
+        state.end += taken;
+        data += taken;
+        size -= taken;
+        if (state.settings.blockType == 0) {
+            state.WriteStoredBlocks(false);
+        } else {
+            state.Match(false);
+        }
+    }
+}
+
+void Deflater::Finish() {
+    if (!state_) {
+        return;
+    }
+    State& state = *state_;
+    if (state.settings.blockType == 0) {
+        state.WriteStoredBlocks(true);
+    } else {
+        state.Match(true);
+        state.WriteBlock(true);
+    }
+    state.bits.AlignToByte();
+    if (state.zlib) {
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            out_.push_back(static_cast<uint8_t>(state.checksum >> shift));
+        }
+    }
+    state_.reset();
+}
+
+size_t Deflater::GetStateBytes() const {
+    if (!state_) {
         return 0;
     }
-    std::vector<Token> tokens = FindMatches(data, size, settings);
-    if (settings.blockType == 1) {
-        WriteFixed(out, tokens);
-    } else {
-        WriteDynamic(out, tokens);
+    return sizeof(State) + state_->buffer.capacity() +
+           (state_->heads.capacity() + state_->links.capacity()) * sizeof(int64_t) +
+           state_->tokens.capacity() * sizeof(Token);
+}
+
+uint32_t DeflateCompress(std::vector<uint8_t>& out, const uint8_t* data, size_t size,
+                         const DeflateSettings& settings) {
+    Deflater deflater(out);
+    if (uint32_t error = deflater.Begin(settings, false)) {
+        return error;
     }
+    deflater.Write(data, size);
+    deflater.Finish();
     return 0;
 }
 
 uint32_t ZlibCompress(std::vector<uint8_t>& out, const uint8_t* data, size_t size,
                       const DeflateSettings& settings) {
-    if (uint32_t error = CheckSettings(settings)) {
+    Deflater deflater(out);
+    if (uint32_t error = deflater.Begin(settings, true)) {
         return error;
     }
-    out.push_back(0x78);
-    out.push_back(0x01);
-    DeflateCompress(out, data, size, settings);
-    uint32_t checksum = ZlibChecksum(1, data, size);
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        out.push_back(static_cast<uint8_t>(checksum >> shift));
-    }
+    deflater.Write(data, size);
+    deflater.Finish();
     return 0;
 }
 

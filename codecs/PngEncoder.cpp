@@ -64,31 +64,40 @@ void FilterRow(uint8_t* out, const uint8_t* row, const uint8_t* above, size_t le
 }
 
 // Each row takes the filter whose output has the smallest byte sum; ties go to the lower type.
-std::vector<uint8_t> FilterScanlines(const std::vector<uint8_t>& pixels, uint32_t width,
-                                     uint32_t height, size_t bytesPerPixel) {
-    const size_t line = width * bytesPerPixel;
-    std::vector<uint8_t> filtered((line + 1) * height);
-    std::vector<uint8_t> zeros(line, 0);
-    std::vector<uint8_t> candidate(line);
-    for (size_t y = 0; y < height; ++y) {
-        const uint8_t* row = pixels.data() + y * line;
-        const uint8_t* above = y == 0 ? zeros.data() : row - line;
-        uint8_t* target = filtered.data() + y * (line + 1);
-        uint64_t bestScore = UINT64_MAX;
-        for (uint32_t type = 0; type < 5; ++type) {
-            FilterRow(candidate.data(), row, above, line, bytesPerPixel, type);
-            uint64_t score = 0;
-            for (uint8_t byte : candidate) {
-                score += byte;
-            }
-            if (score < bestScore) {
-                bestScore = score;
-                target[0] = static_cast<uint8_t>(type);
-                std::copy(candidate.begin(), candidate.end(), target + 1);
-            }
+// `target` receives the type byte and the filtered row.
+void FilterScanline(uint8_t* target, uint8_t* candidate, const uint8_t* row, const uint8_t* above,
+                    size_t line, size_t bytesPerPixel) {
+    uint64_t bestScore = UINT64_MAX;
+    for (uint32_t type = 0; type < 5; ++type) {
+        FilterRow(candidate, row, above, line, bytesPerPixel, type);
+        uint64_t score = 0;
+        for (size_t i = 0; i < line; ++i) {
+            score += candidate[i];
+        }
+        if (score < bestScore) {
+            bestScore = score;
+            target[0] = static_cast<uint8_t>(type);
+            std::copy(candidate, candidate + line, target + 1);
         }
     }
-    return filtered;
+}
+
+// Image data goes out in chunks of about this size, so no chunk length nears its 31-bit limit
+// however large the image.
+constexpr size_t IdatChunkSize = size_t{1} << 20;
+
+// Patches the length of the chunk that starts at `start` and appends its checksum.
+void CloseChunk(std::vector<uint8_t>& out, size_t start) {
+    const size_t length = out.size() - start - 8;
+    for (int i = 0; i < 4; ++i) {
+        out[start + i] = static_cast<uint8_t>(length >> (24 - 8 * i));
+    }
+    PutU32(out, ChunkCrc(out.data() + start + 4, length + 4));
+}
+
+void OpenChunk(std::vector<uint8_t>& out, const char type[5]) {
+    PutU32(out, 0);
+    out.insert(out.end(), type, type + 4);
 }
 
 } // namespace
@@ -96,30 +105,14 @@ std::vector<uint8_t> FilterScanlines(const std::vector<uint8_t>& pixels, uint32_
 uint32_t PngEncoder::Encode(std::vector<uint8_t>& out, const uint8_t* rgba, uint32_t width,
                             uint32_t height) {
     out.clear();
+    workingBytes_ = 0;
     const size_t pixelCount = static_cast<size_t>(width) * height;
     bool opaque = true;
     for (size_t i = 0; i < pixelCount && opaque; ++i) {
         opaque = rgba[i * 4 + 3] == 255;
     }
     const bool rgb = dropOpaqueAlpha && opaque;
-    if (deflate.windowSize > 32768) {
-        return ErrorWindowTooLarge;
-    }
-    if (deflate.blockType > 2) {
-        return ErrorBadBlockType;
-    }
-
-    const size_t bytesPerPixel = rgb ? 3 : 4;
-    std::vector<uint8_t> pixels(pixelCount * bytesPerPixel);
-    for (size_t i = 0; i < pixelCount; ++i) {
-        for (size_t channel = 0; channel < bytesPerPixel; ++channel) {
-            pixels[i * bytesPerPixel + channel] = rgba[i * 4 + channel];
-        }
-    }
-    std::vector<uint8_t> filtered = FilterScanlines(pixels, width, height, bytesPerPixel);
-    pixels = {};
-    std::vector<uint8_t> compressed;
-    if (uint32_t error = ZlibCompress(compressed, filtered.data(), filtered.size(), deflate)) {
+    if (uint32_t error = CheckDeflateSettings(deflate)) {
         return error;
     }
 
@@ -144,7 +137,39 @@ uint32_t PngEncoder::Encode(std::vector<uint8_t>& out, const uint8_t* rgba, uint
         data.insert(data.end(), text.begin(), text.end());
         WriteChunk(out, "tEXt", data.data(), data.size());
     }
-    WriteChunk(out, "IDAT", compressed.data(), compressed.size());
+
+    // Row by row: two rows of pixels, the filter's trial row and the chosen one are all the
+    // encoder holds besides the compressor's bounded state.
+    const size_t bytesPerPixel = rgb ? 3 : 4;
+    const size_t line = width * bytesPerPixel;
+    std::vector<uint8_t> above(line, 0);
+    std::vector<uint8_t> row(line);
+    std::vector<uint8_t> candidate(line);
+    std::vector<uint8_t> filtered(line + 1);
+    size_t chunk = out.size();
+    OpenChunk(out, "IDAT");
+    Deflater deflater(out);
+    deflater.Begin(deflate, true);
+    workingBytes_ = deflater.GetStateBytes() + 3 * line + line + 1;
+    for (size_t y = 0; y < height; ++y) {
+        const uint8_t* source = rgba + y * width * 4;
+        for (size_t x = 0; x < width; ++x) {
+            for (size_t channel = 0; channel < bytesPerPixel; ++channel) {
+                row[x * bytesPerPixel + channel] = source[x * 4 + channel];
+            }
+        }
+        FilterScanline(filtered.data(), candidate.data(), row.data(), above.data(), line,
+                       bytesPerPixel);
+        deflater.Write(filtered.data(), filtered.size());
+        row.swap(above);
+        if (out.size() - chunk >= IdatChunkSize) {
+            CloseChunk(out, chunk);
+            chunk = out.size();
+            OpenChunk(out, "IDAT");
+        }
+    }
+    deflater.Finish();
+    CloseChunk(out, chunk);
     WriteChunk(out, "IEND", nullptr, 0);
     return 0;
 }

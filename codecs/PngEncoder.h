@@ -22,7 +22,8 @@ public:
     };
 
     // Replaces `out` with the file; `rgba` holds width x height x 4 bytes, rows top to bottom.
-    // Returns the error word; on an error `out` holds what was written before it.
+    // Returns the error word; on an error `out` holds what was written before it. The rows are
+    // filtered and compressed one at a time.
     uint32_t Encode(std::vector<uint8_t>& out, const uint8_t* rgba, uint32_t width,
                     uint32_t height);
 
@@ -31,11 +32,16 @@ public:
         texts_.emplace_back(std::move(keyword), std::move(text));
     }
 
+    // Bytes the last Encode held besides its input and output: a few rows and the compressor's
+    // state, which does not grow with the image.
+    size_t GetWorkingBytes() const { return workingBytes_; }
+
     bool dropOpaqueAlpha = true;
     DeflateSettings deflate;
 
 private:
     std::vector<std::pair<std::string, std::string>> texts_;
+    size_t workingBytes_ = 0;
 };
 
 } // namespace quarn

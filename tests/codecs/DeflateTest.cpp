@@ -1,5 +1,6 @@
 #include "codecs/Deflate.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <string>
@@ -46,6 +47,35 @@ TEST(DeflateTest, EveryBlockTypeInflatesBackWithZlib) {
                 ASSERT_EQ(ZlibCompress(stream, data.data(), data.size(), settings), 0u);
                 EXPECT_EQ(Inflated(stream, data.size()), data);
             }
+        }
+    }
+}
+
+// Pieces of every size, past many blocks and slides of the window: the stream decodes whole,
+// and the compressor holds as much state for 600 KB as for 600 bytes.
+TEST(DeflateTest, StreamedPiecesInflateBackWithStateIndependentOfTheSize) {
+    for (uint32_t blockType : {0u, 1u, 2u}) {
+        size_t stateBytes = 0;
+        for (size_t size : {size_t{600}, size_t{600000}}) {
+            SCOPED_TRACE(std::to_string(size) + " bytes, block type " + std::to_string(blockType));
+            const std::vector<uint8_t> data = MixedData(size);
+            DeflateSettings settings;
+            settings.blockType = blockType;
+            settings.windowSize = 32768;
+            std::vector<uint8_t> stream;
+            Deflater deflater(stream);
+            ASSERT_EQ(deflater.Begin(settings, true), 0u);
+            size_t piece = 1;
+            for (size_t at = 0; at < size; at += piece, piece = piece * 7 % 70001 + 1) {
+                deflater.Write(data.data() + at, std::min(piece, size - at));
+            }
+            if (stateBytes == 0) {
+                stateBytes = deflater.GetStateBytes();
+            }
+            EXPECT_EQ(deflater.GetStateBytes(), stateBytes);
+            EXPECT_LT(stateBytes, size_t{1} << 20);
+            deflater.Finish();
+            EXPECT_EQ(Inflated(stream, data.size()), data);
         }
     }
 }

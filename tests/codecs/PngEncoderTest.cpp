@@ -3,6 +3,7 @@
 #include "LibpngReference.h"
 #include "codecs/PngDecoder.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -62,6 +63,46 @@ TEST(PngEncoderTest, ImagesDecodeIdenticallyWithLibpngAndTheEngineDecoder) {
             EXPECT_EQ(ours, rgba);
         }
     }
+}
+
+// Rows are filtered and compressed one at a time: a 4096 x 4096 image takes no more working
+// memory than a strip of its rows, and data past a chunk's worth spreads over several chunks.
+TEST(PngEncoderTest, LargeImagesEncodeWithWorkingMemoryOfAFewRows) {
+    auto libpngReads = [](const std::vector<uint8_t>& file, const std::vector<uint8_t>& rgba) {
+        ReferenceImage reference;
+        return ReferenceDecode(file, reference) && reference.rgba == rgba;
+    };
+    std::vector<size_t> working;
+    for (uint32_t height : {16u, 4096u}) {
+        std::vector<uint8_t> rgba(size_t{4096} * height * 4, 255);
+        for (size_t i = 0; i < rgba.size(); i += 4) {
+            rgba[i] = static_cast<uint8_t>(i / 4);
+            rgba[i + 1] = static_cast<uint8_t>(i / 4 / 4096);
+        }
+        PngEncoder encoder;
+        std::vector<uint8_t> file;
+        ASSERT_EQ(encoder.Encode(file, rgba.data(), 4096, height), 0u);
+        working.push_back(encoder.GetWorkingBytes());
+        if (height == 16) {
+            EXPECT_TRUE(libpngReads(file, rgba));
+        }
+    }
+    EXPECT_EQ(working[0], working[1]);
+    EXPECT_LT(working[1], size_t{2} << 20);
+
+    std::vector<uint8_t> noise(700 * 700 * 4);
+    uint32_t seed = 5;
+    for (uint8_t& byte : noise) {
+        seed = seed * 1103515245u + 12345u;
+        byte = static_cast<uint8_t>(seed >> 24);
+    }
+    PngEncoder encoder;
+    std::vector<uint8_t> file;
+    ASSERT_EQ(encoder.Encode(file, noise.data(), 700, 700), 0u);
+    const std::vector<std::string> types = ChunkTypes(file);
+    EXPECT_GT(std::count(types.begin(), types.end(), "IDAT"), 1);
+    EXPECT_EQ(types.back(), "IEND");
+    EXPECT_TRUE(libpngReads(file, noise));
 }
 
 TEST(PngEncoderTest, TextPairsBecomeTextChunksBeforeTheData) {
