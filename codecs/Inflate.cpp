@@ -367,10 +367,9 @@ uint32_t InflateStoredBlock(BitReader& bits, uint8_t*& out, uint8_t* outEnd) {
     return InflateOk;
 }
 
-} // namespace
-
-uint32_t Inflate(const uint8_t* input, size_t inputSize, uint8_t* out, size_t capacity,
-                 size_t& written) {
+// Inflate, also telling how many input bytes the stream took up to its final block's end.
+uint32_t InflateStream(const uint8_t* input, size_t inputSize, uint8_t* out, size_t capacity,
+                       size_t& written, size_t& consumed) {
     uint8_t* const outBegin = out;
     uint8_t* const outEnd = out + capacity;
     uint8_t* cursor = out;
@@ -403,7 +402,16 @@ uint32_t Inflate(const uint8_t* input, size_t inputSize, uint8_t* out, size_t ca
         }
     }
     written = size_t(cursor - outBegin);
+    consumed = bits.AlignedBytePosition();
     return error;
+}
+
+} // namespace
+
+uint32_t Inflate(const uint8_t* input, size_t inputSize, uint8_t* out, size_t capacity,
+                 size_t& written) {
+    size_t consumed = 0;
+    return InflateStream(input, inputSize, out, capacity, written, consumed);
 }
 
 uint32_t ZlibDecompress(const uint8_t* input, size_t inputSize, uint8_t* out, size_t capacity,
@@ -423,16 +431,19 @@ uint32_t ZlibDecompress(const uint8_t* input, size_t inputSize, uint8_t* out, si
     if ((flg >> 5) & 1) {
         return InflateZlibDictionary;
     }
-    if (uint32_t error = Inflate(input + 2, inputSize - 2, out, capacity, written)) {
+    size_t consumed = 0;
+    if (uint32_t error =
+            InflateStream(input + 2, inputSize - 2, out, capacity, written, consumed)) {
         return error;
     }
     if (ignoreChecksum) {
         return InflateOk;
     }
-    if (inputSize < 6) {
+    // The checksum follows the final block; bytes after it are not part of the stream.
+    if (consumed > inputSize - 2 || inputSize - 2 - consumed < 4) {
         return InflateZlibChecksum;
     }
-    const uint8_t* trailer = input + inputSize - 4;
+    const uint8_t* trailer = input + 2 + consumed;
     const uint32_t stored = ReadBigEndian32(trailer);
     return ZlibChecksum(1, out, written) == stored ? InflateOk : InflateZlibChecksum;
 }

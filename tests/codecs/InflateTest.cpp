@@ -154,6 +154,14 @@ TEST(Inflate, ChecksTheZlibWrapper) {
     bad.back() ^= 1;
     EXPECT_EQ(run(bad), 58u);
     EXPECT_EQ(ZlibDecompress(bad.data(), bad.size(), out.data(), out.size(), written, true), 0u);
+
+    // The checksum is read where the stream ends, not from the input's last bytes.
+    std::vector<uint8_t> trailing = stream;
+    trailing.push_back(0);
+    EXPECT_EQ(run(trailing), 0u);
+    bad.insert(bad.end(), stream.end() - 4, stream.end());
+    EXPECT_EQ(run(bad), 58u);
+    EXPECT_EQ(run(std::vector<uint8_t>(stream.begin(), stream.end() - 1)), 58u);
 }
 
 } // namespace

@@ -85,6 +85,7 @@ struct PngParts {
     uint8_t colour = 0;
     std::vector<std::pair<std::string, std::vector<uint8_t>>> before; // chunks before IDAT
     std::vector<uint8_t> filtered;                                    // rows with filter bytes
+    std::vector<uint8_t> afterStream; // in the image data after the compressed stream
 };
 
 std::vector<uint8_t> MakePng(const PngParts& parts) {
@@ -97,7 +98,9 @@ std::vector<uint8_t> MakePng(const PngParts& parts) {
     for (const auto& [type, data] : parts.before) {
         AppendChunk(out, type.c_str(), data);
     }
-    AppendChunk(out, "IDAT", ZlibCompressed(parts.filtered));
+    std::vector<uint8_t> data = ZlibCompressed(parts.filtered);
+    data.insert(data.end(), parts.afterStream.begin(), parts.afterStream.end());
+    AppendChunk(out, "IDAT", data);
     AppendChunk(out, "IEND", {});
     return out;
 }
@@ -187,6 +190,8 @@ TEST(PngDecoder, ReportsTheCodeOfEachFault) {
         {"filter type 5", MakePng([](PngParts& p) { p.filtered[3] = 5; }), 36},
         {"short image data", MakePng([](PngParts& p) { p.filtered.pop_back(); }),
          PngDecoder::ErrorImageDataShort},
+        // Bytes after the whole stream are not image data.
+        {"a byte after the stream", MakePng([](PngParts& p) { p.afterStream = {0}; }), 0},
         {"unknown chunks, critical or not", MakePng([](PngParts& p) {
              p.before = {{"CRIT", {1, 2, 3}}, {"teST", {4}}};
          }),
