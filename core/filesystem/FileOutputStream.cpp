@@ -4,9 +4,12 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -19,6 +22,96 @@ namespace {
 constexpr size_t TemporaryNameStemLength = 200;
 
 uint32_t temporaryCounter = 0;
+
+// Link hops followed before a chain counts as a loop, as the kernel counts them.
+constexpr int MaxLinkHops = 40;
+
+std::string FolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+// The file a write to `path` must replace: the path itself, or what its chain of links points
+// at, which need not exist yet. Empty for a chain that loops.
+std::string FinalTarget(std::string path) {
+    for (int hop = 0; hop < MaxLinkHops; ++hop) {
+        struct stat info;
+        if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return path;
+        }
+        std::vector<char> target(static_cast<size_t>(info.st_size > 0 ? info.st_size : 255) + 1);
+        ssize_t length = readlink(path.c_str(), target.data(), target.size());
+        if (length <= 0 || static_cast<size_t>(length) >= target.size()) {
+            return path; // changed meanwhile or unreadable: the rename replaces the link itself
+        }
+        std::string next(target.data(), static_cast<size_t>(length));
+        path = next[0] == '/' ? next : FolderOf(path) + next;
+    }
+    return "";
+}
+
+// Whether a name is one this writer gives its temporaries (".<stem>.<pid>-<n>.tmp"); `pid`
+// receives the process that made it.
+bool IsTemporaryName(const std::string& name, pid_t& pid) {
+    constexpr std::string_view Suffix = ".tmp";
+    if (name.size() < 1 + Suffix.size() || name[0] != '.' || !name.ends_with(Suffix)) {
+        return false;
+    }
+    const std::string_view body(name.data(), name.size() - Suffix.size());
+    const size_t dot = body.rfind('.');
+    const size_t dash = body.rfind('-');
+    if (dot == 0 || dot == std::string_view::npos || dash == std::string_view::npos ||
+        dash < dot + 2 || dash + 1 == body.size()) {
+        return false;
+    }
+    const std::string_view process = body.substr(dot + 1, dash - dot - 1);
+    const std::string_view counter = body.substr(dash + 1);
+    auto digits = [](std::string_view text) {
+        return text.size() <= 9 && text.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    if (!digits(process) || !digits(counter)) {
+        return false;
+    }
+    pid = static_cast<pid_t>(std::stol(std::string(process)));
+    return pid > 0;
+}
+
+// A save that was killed leaves its temporary behind; the next save into the folder removes
+// those whose process no longer runs.
+void RemoveStaleTemporaries(const std::string& folder) {
+    DIR* entries = opendir(folder.empty() ? "." : folder.c_str());
+    if (!entries) {
+        return;
+    }
+    const pid_t self = getpid();
+    while (const dirent* entry = readdir(entries)) {
+        const std::string name = entry->d_name;
+        pid_t owner = 0;
+        if (!IsTemporaryName(name, owner) || owner == self ||
+            !(kill(owner, 0) != 0 && errno == ESRCH)) {
+            continue;
+        }
+        const std::string path = folder + name;
+        struct stat info;
+        if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            unlink(path.c_str());
+        }
+    }
+    closedir(entries);
+}
+
+// A renamed file survives a power loss only once its folder's entry is on the disk too. File
+// systems that cannot sync a folder say EINVAL; there the rename is all there is.
+bool SyncFolder(const std::string& folder) {
+    int descriptor =
+        open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0) {
+        return false;
+    }
+    bool synced = fsync(descriptor) == 0 || errno == EINVAL;
+    close(descriptor);
+    return synced;
+}
 
 } // namespace
 
@@ -37,21 +130,20 @@ bool FileOutputStream::Open(const char* nativePath, uint32_t flags) {
         return false;
     }
 
-    // Writing through a link replaces what it points at and keeps the link.
-    struct stat info;
-    if (lstat(targetPath_.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-        if (char* real = realpath(targetPath_.c_str(), nullptr)) {
-            targetPath_ = real;
-            free(real);
-        }
+    // Writing through a link replaces what it points at and keeps the link, also when the file
+    // it points at does not exist yet.
+    targetPath_ = FinalTarget(targetPath_);
+    if (targetPath_.empty()) {
+        return false;
     }
+    struct stat info;
     bool replacing = stat(targetPath_.c_str(), &info) == 0;
     if (replacing && (S_ISDIR(info.st_mode) || (info.st_mode & S_IWUSR) == 0)) {
         return false;
     }
 
-    size_t slash = targetPath_.rfind('/');
-    std::string folder = slash == std::string::npos ? "" : targetPath_.substr(0, slash + 1);
+    std::string folder = FolderOf(targetPath_);
+    RemoveStaleTemporaries(folder);
     std::string stem = targetPath_.substr(folder.size(), TemporaryNameStemLength);
     int descriptor = -1;
     for (int attempt = 0; attempt < 100 && descriptor < 0; ++attempt) {
@@ -180,6 +272,9 @@ bool FileOutputStream::Close() {
     }
     if (failed_) {
         unlink(temporaryPath_.c_str());
+    } else if (!SyncFolder(FolderOf(targetPath_))) {
+        // The new file is in place but not known to last; the caller hears of it.
+        failed_ = true;
     }
     temporaryPath_.clear();
     closeResult_ = !failed_;

@@ -11,7 +11,10 @@ namespace quarn {
 
 // Writes a disk file whole or not at all: the bytes go to a temporary file in the target's
 // folder, which replaces the target only when Close (or the destructor) finds every write,
-// the flush and the rename succeeded. The target keeps its permission bits.
+// the flush and the rename succeeded; the folder is synced after the rename. The target keeps
+// its permission bits; a link as the target keeps pointing at the file written, which is
+// created where a dangling link points. Temporaries that killed saves left in the folder are
+// removed by the next save into it.
 class FileOutputStream : public OutputStream {
 public:
     FileOutputStream() = default;

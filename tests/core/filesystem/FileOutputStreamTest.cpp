@@ -10,6 +10,8 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace quarn {
 namespace {
@@ -67,6 +69,59 @@ TEST_F(FileOutputStreamTest, TargetKeepsItsOldContentUntilCloseAndItsPermissionB
         stream.PutChar('x');
     }
     EXPECT_EQ(temp_.ReadFile("t.txt"), "x");
+}
+
+// A link stays a link and the file it names gets the bytes, created when it is not there yet;
+// a link whose folder is missing fails and stays as it was.
+TEST_F(FileOutputStreamTest, WritingThroughALinkWritesTheFileItNames) {
+    struct Case {
+        const char* link;
+        const char* target;  // as the link holds it
+        const char* written; // relative to the temporary folder
+        bool opens;
+    };
+    temp_.WriteFile("real.txt", "old");
+    std::filesystem::create_directory(temp_.Join("sub"));
+    const Case cases[] = {
+        {"existing", "real.txt", "real.txt", true},
+        {"dangling", "sub/new.txt", "sub/new.txt", true},
+        {"chained", "dangling", "sub/new.txt", true},
+        {"nowhere", "missing/x.txt", nullptr, false},
+        {"loop", "loop", nullptr, false},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.link);
+        std::filesystem::create_symlink(each.target, temp_.Join(each.link));
+        FileOutputStream stream;
+        ASSERT_EQ(stream.Open(temp_.Join(each.link).c_str(), 0), each.opens);
+        if (!each.opens) {
+            continue;
+        }
+        stream.PutString(each.link);
+        ASSERT_TRUE(stream.Close());
+        EXPECT_TRUE(std::filesystem::is_symlink(temp_.Join(each.link)));
+        EXPECT_EQ(temp_.ReadFile(each.written), each.link);
+    }
+}
+
+TEST_F(FileOutputStreamTest, TemporariesOfKilledSavesGoWithTheNextSave) {
+    pid_t child = fork();
+    if (child == 0) {
+        _exit(0);
+    }
+    ASSERT_GT(child, 0);
+    waitpid(child, nullptr, 0);
+    const std::string dead = ".t.txt." + std::to_string(child) + "-3.tmp";
+    const std::string live = ".t.txt." + std::to_string(getpid()) + "-99.tmp";
+    for (const std::string& name : {dead, live, std::string(".notes.tmp")}) {
+        temp_.WriteFile(name, "left over");
+    }
+    FileOutputStream stream;
+    ASSERT_TRUE(stream.Open(temp_.Join("t.txt").c_str(), 0));
+    ASSERT_TRUE(stream.Close());
+    EXPECT_FALSE(std::filesystem::exists(temp_.Join(dead)));
+    EXPECT_TRUE(std::filesystem::exists(temp_.Join(live)));
+    EXPECT_TRUE(std::filesystem::exists(temp_.Join(".notes.tmp")));
 }
 
 // The file-size limit makes the disk refuse bytes for root too, like a full disk.
