@@ -339,12 +339,21 @@ struct RgbaImage {
     std::vector<uint8_t> bytes;
 };
 
+// The pixels are made room for when the first one arrives: a header alone, however large the
+// image it claims, costs nothing until the codec has the data to decode.
+void AllocatePixels(RgbaImage& image) {
+    if (image.bytes.empty()) {
+        image.bytes.assign(static_cast<size_t>(image.width) * image.height * 4, 0);
+    }
+}
+
 void StoreRgba(int32_t x, int32_t y, ImagePixel pixel, void* context) {
     auto* image = static_cast<RgbaImage*>(context);
     if (x < 0 || y < 0 || static_cast<uint32_t>(x) >= image->width ||
         static_cast<uint32_t>(y) >= image->height) {
         return;
     }
+    AllocatePixels(*image);
     uint8_t* at = &image->bytes[(static_cast<size_t>(y) * image->width + x) * 4];
     at[0] = static_cast<uint8_t>(pixel >> 16);
     at[1] = static_cast<uint8_t>(pixel >> 8);
@@ -381,12 +390,12 @@ int RunImage(char** arguments) {
         return decodeFailure("Invalid texture");
     }
     RgbaImage image{info.width, info.height, {}};
-    image.bytes.assign(static_cast<size_t>(info.width) * info.height * 4, 0);
     bool loaded = codec->Load(data.data(), static_cast<uint32_t>(data.size()), &image, StoreRgba);
     codec->ReleaseData();
     if (!loaded) {
         return decodeFailure("Load error");
     }
+    AllocatePixels(image); // a run-length file may leave every pixel at its default
     std::vector<uint8_t> file;
     PngEncoder encoder;
     if (uint32_t error = encoder.Encode(file, image.bytes.data(), info.width, info.height)) {

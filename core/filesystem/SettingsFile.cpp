@@ -1,5 +1,6 @@
 #include "core/filesystem/SettingsFile.h"
 
+#include "core/debug/Log.h"
 #include "core/debug/Validity.h"
 #include "core/filesystem/FileReader.h"
 #include "core/filesystem/FileSystem.h"
@@ -14,6 +15,8 @@ namespace quarn {
 namespace {
 
 constexpr size_t MaxParsedValue = 255;
+// Settings are a few kilobytes; a file this large is no settings file and is not read whole.
+constexpr uint32_t MaxSettingsFileSize = 64u << 20;
 
 // The parser's blanks: not IsBlank's, which also takes VT and FF as blanks.
 bool IsSettingsBlank(char c) {
@@ -60,6 +63,12 @@ bool SettingsFile::Load(const char* path, bool scrambled) {
     path_.Set(path);
     FileReader reader;
     if (!reader.Open(path, false, scrambled)) {
+        return false;
+    }
+    if (reader.GetSize() > MaxSettingsFileSize) {
+        LogMessage("Settings file %s is not read: it holds %u bytes, more than the %u a settings "
+                   "file may hold",
+                   path, reader.GetSize(), MaxSettingsFileSize);
         return false;
     }
     std::string text(reader.GetSize(), '\0');

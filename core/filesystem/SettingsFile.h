@@ -39,7 +39,8 @@ public:
     explicit SettingsFile(const char* path);
 
     // Empties the store, makes `path` its own path and reads the file through the file system.
-    // False when the file does not open: the store then stays empty, the path is still set.
+    // False when the file does not open or is larger than 64 MB (logged): the store then stays
+    // empty, the path is still set.
     bool Load(const char* path, bool scrambled);
     // Adds the entries of a text to those present; always true.
     bool Parse(const char* text, size_t length);

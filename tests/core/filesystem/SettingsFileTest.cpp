@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace quarn {
 namespace {
@@ -222,6 +223,11 @@ TEST_F(SettingsFileDisk, LoadingEmptiesTheStoreFirstAndAMissingFileLeavesItEmpty
     settings.SetString("made", "later");
     ASSERT_TRUE(settings.Save(false)) << "the path of a failed load is kept";
     EXPECT_EQ(folder_.ReadFile("missing.txt"), "made = \"later\"\n");
+    // Sparse: the size counts, not the bytes on the disk.
+    ASSERT_EQ(truncate(folder_.WriteFile("huge.txt", "a = 1\n").c_str(), (64 << 20) + 1), 0);
+    ASSERT_TRUE(settings.Load("a.txt", false));
+    EXPECT_FALSE(settings.Load("huge.txt", false));
+    EXPECT_EQ(settings.GetCount(), 0);
 }
 
 TEST_F(SettingsFileDisk, AReadOnlyFileIsNotOverwrittenNoFolderIsMadeAndALeftOutEntryIsNoFailure) {
