@@ -16,7 +16,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <utility>
 #include <vector>
 // After <cstdio>: the library's header needs FILE and size_t declared.
 #include <jpeglib.h>
@@ -46,6 +45,28 @@ const char* const ChainScene =
     "obj10 {\n\tclass = \"Pivot\"\n\tname = \"c\"\n\tparent = 9\n\tflags = 1\n"
     "\tpos = 1.000000,-2.500000,3.000000\n\tscale = 2.50\n}\n"
     "obj2 {\n\tclass = \"Node\"\n\tname = \"d\"\n\tparent = 3\n\tprev = 9\n\tflags = 17\n}\n";
+
+// Objects 1..count, each under the one before: a tree as deep as it is large.
+std::string DeepChain(int count) {
+    std::string text = "version = 44\nidsystem = 0\nnum_nodes = " + std::to_string(count) + "\n";
+    for (int n = 1; n <= count; ++n) {
+        text += "obj" + std::to_string(n) +
+                " {\n\tclass = \"Node\"\n\tparent = " + std::to_string(n - 1) + "\n}\n";
+    }
+    return text;
+}
+
+// Names longer than the temporary-text ring (70,000) and shorter ones (a compact object holds
+// at most 65,535 bytes).
+std::string LongNames(size_t length) {
+    std::string text = "version = 44\nidsystem = 0\nnum_nodes = 3\n";
+    for (int n = 1; n <= 3; ++n) {
+        text += "obj" + std::to_string(n) + " {\n\tclass = \"Pivot\"\n\tname = \"" +
+                std::string(length / n, static_cast<char>('a' + n)) +
+                "\"\n\tparent = " + std::to_string(n - 1) + "\n}\n";
+    }
+    return text;
+}
 
 // A small gradient through libjpeg: colour or grey, baseline or progressive.
 std::string EncodeJpeg(bool grey, bool progressive) {
@@ -95,25 +116,37 @@ int main(int argc, char** argv) {
     quarn::SetFileSystem(&files);
 
     // Loaded and saved again, so the seeds carry every property the classes write.
-    for (const auto& [name, scene] :
-         {std::pair{"tree.scene", SeedScene}, std::pair{"chain.scene", ChainScene}}) {
+    const uint32_t save = quarn::SceneKeepUnmappedIds | quarn::SceneWriteRoot;
+    struct SceneSeed {
+        const char* name;
+        std::string text;
+        bool asText;
+        bool asCompact;
+    };
+    const SceneSeed scenes[] = {
+        {"tree.scene", SeedScene, true, true},
+        {"chain.scene", ChainScene, true, true},
+        {"deep.scene", DeepChain(12000), true, true},
+        {"long_names.scene", LongNames(70000), true, false},
+        {"long_names.scene", LongNames(60000), false, true},
+    };
+    for (const SceneSeed& scene : scenes) {
         std::vector<quarn::Node*> roots;
-        quarn::BufferFile source(scene,
-                                 static_cast<uint32_t>(std::char_traits<char>::length(scene)));
-        quarn::SceneLoader loader(name, 0, quarn::SceneKeepUnmappedIds, nullptr, &roots);
+        quarn::BufferFile source(scene.text.data(), static_cast<uint32_t>(scene.text.size()));
+        quarn::SceneLoader loader(scene.name, 0, quarn::SceneKeepUnmappedIds, nullptr, &roots);
         quarn::Node* root = loader.Load(source);
-        if (!root) {
-            std::fprintf(stderr, "the seed scene %s did not load\n", name);
+        if (!root || (scene.asText && !quarn::SaveSceneFile("text.scene", *root, 0, save)) ||
+            (scene.asCompact &&
+             !quarn::SaveSceneFile("compact.scene", *root, 0, save | quarn::SceneCompact))) {
+            std::fprintf(stderr, "the seed scene %s did not load and save\n", scene.name);
             return 1;
         }
-        const uint32_t save = quarn::SceneKeepUnmappedIds | quarn::SceneWriteRoot;
-        if (!quarn::SaveSceneFile("text.scene", *root, 0, save) ||
-            !quarn::SaveSceneFile("compact.scene", *root, 0, save | quarn::SceneCompact)) {
-            std::fprintf(stderr, "the seed scene %s did not save\n", name);
-            return 1;
+        if (scene.asText) {
+            Write(folder, "scene_text", scene.name, *files.Written("text.scene"));
         }
-        Write(folder, "scene_text", name, *files.Written("text.scene"));
-        Write(folder, "scene_compact", name, *files.Written("compact.scene"));
+        if (scene.asCompact) {
+            Write(folder, "scene_compact", scene.name, *files.Written("compact.scene"));
+        }
         for (quarn::Node* node : roots) {
             node->Delete();
         }
