@@ -7,6 +7,7 @@
 #include "codecs/PngCodec.h"
 #include "codecs/PngEncoder.h"
 #include "core/debug/Log.h"
+#include "core/debug/Validity.h"
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/filesystem/FileReader.h"
 #include "core/filesystem/FileSystem.h"
@@ -292,15 +293,32 @@ int RunScene(char** arguments) {
     if (CompareNoCase(GetPathExtension(in.c_str()).c_str(), "scn") == 0) {
         loadFlags |= SceneCompact;
     }
-    if (!GetFileSystem()->Open(in.c_str(), 0)) {
-        return Fail("cannot open " + in);
-    }
     SetLogSink(KeepLastLogLine);
+    // Refused attaches and the like are reported, not logged; the user hears of them too.
+    SetValidityHook([](const char* message) {
+        KeepLastLogLine("", message);
+        return true;
+    });
     std::vector<Node*> loaded;
     lastLogLine.clear();
-    if (!LoadSceneFile(in.c_str(), 0, loadFlags, nullptr, &loaded, nullptr)) {
+    FileReader reader;
+    if (!reader.Open(in.c_str(), (loadFlags & SceneCompact) != 0, false)) {
+        return Fail("cannot open " + in);
+    }
+    SceneLoader loader(in.c_str(), 0, loadFlags, nullptr, &loaded);
+    if (!loader.Load(reader)) {
         return Fail(lastLogLine.empty() ? "cannot load " + in + ": it holds no node"
                                         : Explained("cannot load " + in));
+    }
+    if (int leftOut = loader.GetLeftOutCount(); leftOut > 0) {
+        // Saving what was loaded would lose those objects.
+        for (Node* node : loaded) {
+            if (Entity::FindBySerial(node->GetSerial()) && !node->GetParent()) {
+                node->Delete();
+            }
+        }
+        return Fail(Explained(in + " loses " + std::to_string(leftOut) +
+                              " of its objects when loaded, so " + out + " is not written"));
     }
     // A late reference may have moved a top-level node under another one.
     std::vector<Node*> roots;

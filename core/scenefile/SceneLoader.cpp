@@ -72,13 +72,22 @@ Node* SceneLoader::Load(File& stream) {
         state.pending.clear();
     }
     topLevel_.clear();
+    topLevelIndex_.clear();
     created_.clear();
     objectCount_ = 0;
+    leftOutForIds_ = 0;
+    leftOutOrphans_ = 0;
     {
         // Loading is a state of the program only while it lasts.
         EngineStateScope loading(EngineLoading);
         ReadFile(stream);
         DeleteOrphans();
+        // One line for all of them: a file far past the limit would otherwise log thousands.
+        if (leftOutForIds_ > 0) {
+            LogMessage("Scene %s: %d of its objects are left out: no id was left for them (an id "
+                       "system holds at most %u objects)",
+                       path_.c_str(), leftOutForIds_, LocalIdMask);
+        }
         --state.depth;
         ResolvePendingReferences(idSystem_);
     }
@@ -190,9 +199,16 @@ void SceneLoader::CreateNodes(SceneReader& reader) {
         // The id actually given, so the compact form's references reach the node even when the
         // wanted id was taken.
         reader.MapId(wanted, node->GetId());
+        ++objectCount_;
+        if (node->GetId() == 0 && !reused) {
+            // The id system is full: the second pass could never find the node again.
+            ++leftOutForIds_;
+            node->Delete();
+            created_.push_back(0);
+            continue;
+        }
         // Reused nodes were there before the load; only new ones can be left without owner.
         created_.push_back(reused ? 0 : node->GetSerial());
-        ++objectCount_;
     }
 }
 
@@ -265,7 +281,6 @@ bool SceneLoader::LoadObjectProperties(SceneReader& reader) {
 
     EnterSection(1, "Apply props");
     EnterSection(2, node->GetClass()->GetName());
-    bool parentApplied = false;
     std::string key;
     std::string value;
     if (reader.IsCompact()) {
@@ -283,16 +298,15 @@ bool SceneLoader::LoadObjectProperties(SceneReader& reader) {
             if (!property) {
                 continue;
             }
-            if (IsParentProperty(*property)) {
-                parentApplied = true;
-            }
             ApplyProperty(*node, *property, value.c_str());
         }
     }
     if (!IsAlive(serial)) {
         return true;
     }
-    if (!node->GetParent() && (!parentApplied || reader.IsCompact())) {
+    // Also when its parent line could not place it (the attach was refused because it would
+    // have closed a cycle): it stays in the load rather than being lost.
+    if (!node->GetParent()) {
         MakeTopLevel(*node);
     }
 
@@ -309,8 +323,11 @@ bool SceneLoader::LoadObjectProperties(SceneReader& reader) {
         ClassInfo* container = FindClass("ContainerBox");
         if (branch && container && node->CastTo(branch) && !node->GetCustomClass()) {
             Node* replacement = ReplaceNodeClass(*node, *container, false);
-            if (replacement) {
-                std::replace(topLevel_.begin(), topLevel_.end(), serial, replacement->GetSerial());
+            auto place = topLevelIndex_.find(serial);
+            if (replacement && place != topLevelIndex_.end()) {
+                topLevel_[place->second] = replacement->GetSerial();
+                topLevelIndex_.emplace(replacement->GetSerial(), place->second);
+                topLevelIndex_.erase(place);
             }
         }
     }
@@ -359,8 +376,7 @@ void SceneLoader::MakeTopLevel(Node& node) {
     if (Node* parent = FindLiveNode(parent_)) {
         node.SetParent(parent);
     }
-    if (IsAlive(serial) &&
-        std::find(topLevel_.begin(), topLevel_.end(), serial) == topLevel_.end()) {
+    if (IsAlive(serial) && topLevelIndex_.emplace(serial, topLevel_.size()).second) {
         topLevel_.push_back(serial);
     }
 }
@@ -370,15 +386,22 @@ uint32_t SceneLoader::ResolveIdPath(const IdPath& path, uint32_t flags) const {
 }
 
 void SceneLoader::DeleteOrphans() {
+    int first = -1;
     for (size_t index = 0; index < created_.size(); ++index) {
         Node* node = FindLiveNode(created_[index]);
-        if (!node || node->GetParent() ||
-            std::find(topLevel_.begin(), topLevel_.end(), created_[index]) != topLevel_.end()) {
+        if (!node || node->GetParent() || topLevelIndex_.count(created_[index]) != 0) {
             continue;
         }
-        LogMessage("Scene %s: object %d could not be found again by its id and is left out",
-                   path_.c_str(), static_cast<int>(index));
+        if (first < 0) {
+            first = static_cast<int>(index);
+        }
+        ++leftOutOrphans_;
         node->Delete();
+    }
+    if (leftOutOrphans_ > 0) {
+        LogMessage("Scene %s: %d of its objects could not be found again by their ids and are "
+                   "left out (the first is object %d)",
+                   path_.c_str(), leftOutOrphans_, first);
     }
 }
 

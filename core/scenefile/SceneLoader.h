@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace quarn {
@@ -46,6 +47,9 @@ public:
 
     int32_t GetFileVersion() const { return fileVersion_; }
     int GetObjectCount() const { return objectCount_; }
+    // Objects of the file that the load could not keep (no id left for them, or not found
+    // again by their ids); saving the result would lose them.
+    int GetLeftOutCount() const { return leftOutForIds_ + leftOutOrphans_; }
     int32_t GetIdSystem() const { return idSystem_; }
 
 private:
@@ -76,6 +80,10 @@ private:
     // Serials, in file order: nodes may be deleted by anything a property setter runs.
     std::vector<uint64_t> created_; // 0 for a reused node
     std::vector<uint64_t> topLevel_;
+    // Where each top-level serial stands in topLevel_.
+    std::unordered_map<uint64_t, size_t> topLevelIndex_;
+    int leftOutForIds_ = 0;
+    int leftOutOrphans_ = 0;
 };
 
 // Opens the file through the program's file system and loads it (SceneLoader). `flags`:

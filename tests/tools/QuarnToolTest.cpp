@@ -146,6 +146,9 @@ TEST(QuarnToolScene, AFileThatCannotBeLoadedOrSavedFailsWithOneLine) {
     folder.WriteFile("empty.scene", "version = 44\n");
     folder.WriteFile("two.scene", "version = 44\nobj1 {\n\tclass = \"Node\"\n}\n"
                                   "obj2 {\n\tclass = \"Node\"\n}\n");
+    // Object 0 gets an id the file cannot name, so its properties never reach it.
+    folder.WriteFile("lost.scene", "version = 44\nobj1 {\n\tclass = \"Node\"\n}\n"
+                                   "obj0 {\n\tclass = \"Node\"\n\tparent = 1\n}\n");
     ExpectFailures(
         folder,
         {{{"scene", "missing.scene", "out.scene"}, "cannot open missing.scene"},
@@ -153,6 +156,10 @@ TEST(QuarnToolScene, AFileThatCannotBeLoadedOrSavedFailsWithOneLine) {
           "cannot load old.scene: Scene old.scene has version 14; versions below 15 are not read"},
          {{"scene", "empty.scene", "out.scene"}, "cannot load empty.scene: it holds no node"},
          {{"scene", "two.scene", "out.scene"}, "two.scene has 2 top-level nodes; a scene has one"},
+         {{"scene", "lost.scene", "out.scene"},
+          "lost.scene loses 1 of its objects when loaded, so out.scene is not written: Scene "
+          "lost.scene: 1 of its objects could not be found again by their ids and are left out "
+          "(the first is object 1)"},
          {{"scene", "a.scene", "no/such/folder/out.scene"},
           "cannot save no/such/folder/out.scene: Scene no/such/folder/out.scene cannot be "
           "written"}},

@@ -6,6 +6,7 @@
 #include "tests/core/scenefile/SceneTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/RecordingDialogHook.h"
+#include "tests/support/RecordingValidityHook.h"
 
 #include <gtest/gtest.h>
 
@@ -179,6 +180,44 @@ TEST_F(SceneLoading, AnObjectThatCannotBeFoundAgainIsDeletedAndTheNextOneStillLo
     EXPECT_EQ(static_cast<SlItem*>(roots[0])->count, 6);
     EXPECT_EQ(LiveNodes(), before + 1);
     EXPECT_TRUE(log.Contains("could not be found again"));
+}
+
+// The parent line that would close the cycle is refused; its node keeps the other two below it.
+TEST_F(SceneLoading, AParentCycleIsRefusedOnceNamingItsNodesAndNoNodeIsLost) {
+    test::RecordingValidityHook hook;
+    std::vector<Node*> roots;
+    Load(Scene(44, Object("1", "SlItem", "\tname = \"a\"\n\tparent = 3\n") +
+                       Object("2", "SlItem", "\tname = \"b\"\n\tparent = 1\n") +
+                       Object("3", "SlItem", "\tname = \"c\"\n\tparent = 2\n")),
+         SceneKeepUnmappedIds, 0, nullptr, &roots);
+    ASSERT_EQ(hook.Messages().size(), 1u);
+    EXPECT_NE(hook.Messages()[0].find("\"c\" > \"a\" > \"b\" > \"c\""), std::string::npos)
+        << hook.Messages()[0];
+    ASSERT_EQ(roots.size(), 1u);
+    EXPECT_EQ(roots[0], LookupEntity(3));
+    EXPECT_EQ(Item(2)->GetParent(), Item(1));
+    EXPECT_EQ(Item(1)->GetParent(), Item(3));
+}
+
+TEST_F(SceneLoading, ObjectsPastAFullIdSystemAreLeftOutWithOneLine) {
+    test::CapturingLogSink log;
+    test::RecordingValidityHook hook;
+    std::string text = Scene(44, "");
+    for (uint32_t n = 1; n <= LocalIdMask + 5; ++n) {
+        text += Object(std::to_string(n), "Node");
+    }
+    std::vector<Node*> roots;
+    BufferFile file(text.data(), static_cast<uint32_t>(text.size()));
+    SceneLoader loader("big.scene", 0, SceneKeepUnmappedIds, nullptr, &roots);
+    loader.Load(file);
+    for (Node* root : roots) {
+        Keep(root);
+    }
+    EXPECT_EQ(roots.size(), size_t{LocalIdMask});
+    EXPECT_EQ(loader.GetLeftOutCount(), 5);
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_EQ(log.Lines()[0].text, "Scene big.scene: 5 of its objects are left out: no id was "
+                                   "left for them (an id system holds at most 65535 objects)");
 }
 
 TEST_F(SceneLoading, APendingReferenceOfANodeDeletedDuringTheLoadIsDropped) {
