@@ -27,7 +27,8 @@ bench: deps
 	$(BUILD_DIR)/release/bench/quarn_png_encode_bench
 	$(BUILD_DIR)/release/bench/quarn_scene_bench
 
-# Each fuzz target runs for FUZZ_TIME seconds (FUZZ_TARGETS picks some: "png inflate").
+# Each fuzz target runs for FUZZ_TIME seconds (FUZZ_TARGETS picks some: "png inflate"); one target
+# for longer: make fuzz FUZZ_TARGETS=scene_text FUZZ_TIME=3600
 FUZZ_TIME ?= 20
 FUZZ_TARGETS ?=
 fuzz:

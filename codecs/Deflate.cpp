@@ -540,10 +540,12 @@ size_t Deflater::GetStateBytes() const {
            state_->tokens.capacity() * sizeof(Token);
 }
 
-uint32_t DeflateCompress(std::vector<uint8_t>& out, const uint8_t* data, size_t size,
-                         const DeflateSettings& settings) {
+namespace {
+
+uint32_t CompressWhole(std::vector<uint8_t>& out, const uint8_t* data, size_t size,
+                       const DeflateSettings& settings, bool zlib) {
     Deflater deflater(out);
-    if (uint32_t error = deflater.Begin(settings, false)) {
+    if (uint32_t error = deflater.Begin(settings, zlib)) {
         return error;
     }
     deflater.Write(data, size);
@@ -551,15 +553,16 @@ uint32_t DeflateCompress(std::vector<uint8_t>& out, const uint8_t* data, size_t 
     return 0;
 }
 
+} // namespace
+
+uint32_t DeflateCompress(std::vector<uint8_t>& out, const uint8_t* data, size_t size,
+                         const DeflateSettings& settings) {
+    return CompressWhole(out, data, size, settings, false);
+}
+
 uint32_t ZlibCompress(std::vector<uint8_t>& out, const uint8_t* data, size_t size,
                       const DeflateSettings& settings) {
-    Deflater deflater(out);
-    if (uint32_t error = deflater.Begin(settings, true)) {
-        return error;
-    }
-    deflater.Write(data, size);
-    deflater.Finish();
-    return 0;
+    return CompressWhole(out, data, size, settings, true);
 }
 
 } // namespace quarn
