@@ -1,6 +1,8 @@
 #include "app/ClassRegistration.h"
 
 #include "core/object/ClassInfo.h"
+#include "core/scene/ContainerBox.h"
+#include "core/scene/Folder.h"
 #include "core/scene/EventMultiplier.h"
 #include "core/scene/Node.h"
 #include "core/scene/Pivot.h"
@@ -8,6 +10,11 @@
 #include "core/scene/SignalEmitter.h"
 #include "core/scene/SignalFilter.h"
 #include "core/scene/SignalReceiver.h"
+#include "render/Camera.h"
+#include "render/Light.h"
+#include "render/LightManager.h"
+#include "render/RenderObject.h"
+#include "render/RenderTarget.h"
 #include "resources/FontNew.h"
 #include "resources/RawData.h"
 #include "resources/Resource.h"
@@ -20,6 +27,11 @@ int RegisterAllClasses() {
     // Only the classes that exist so far, each at its place in the start-up order.
     Node::RegisterClass();               // 1. with its base "Entity"
     Pivot::RegisterClass();              // 2.
+    Folder::RegisterClass();             // 3.
+    Layer::RegisterClass();              // 5. with "ContainerBox" until "Branch" (4.) registers it
+    Camera::RegisterClass();             // 6.
+    RenderObject::RegisterClass();       // 7.
+    RenderTarget::RegisterClass();       // 8.
     Resource::RegisterClass();           // 9. "ResourceRef"
     RawData::RegisterClass();            // 11.
     Texture::RegisterClass();            // 12.
@@ -29,6 +41,12 @@ int RegisterAllClasses() {
     SignalFilter::RegisterClass();       // 18.
     EventMultiplier::RegisterClass();    // 19.
     PropertyController::RegisterClass(); // 34.
+    Light::RegisterClass();              // 35.
+    OmniLight::RegisterClass();          // 36.
+    AmbientLight::RegisterClass();       // 37.
+    DirectionalLight::RegisterClass();   // 38.
+    SpotLight::RegisterClass();          // 39.
+    LightManager::RegisterClass();       // 40.
     return GetClassCount() - before;
 }
 

@@ -5,6 +5,7 @@
 #include "core/filesystem/SettingsFile.h"
 #include "core/scene/EngineState.h"
 #include "core/string/Text.h"
+#include "render/Camera.h"
 
 #include <SDL.h>
 #include <cerrno>
@@ -124,6 +125,8 @@ Platform* GetPlatform() {
 
 void SetPlatform(Platform* platform) {
     thePlatform = platform;
+    // Cameras measure pixels of the platform's view.
+    PlatformViewSize = []() { return thePlatform ? thePlatform->GetViewSize() : Int2(); };
 }
 
 uint32_t StartFlagsFromSettings(const SettingsFile& settings) {

@@ -79,6 +79,15 @@ uint32_t ModulateColor(uint32_t a, uint32_t b) {
     return result;
 }
 
+uint32_t AddColorSaturated(uint32_t a, uint32_t b) {
+    uint32_t result = 0;
+    for (int shift = 0; shift <= 24; shift += 8) {
+        const uint32_t sum = Channel(a, shift) + Channel(b, shift);
+        result |= (sum > 0xFF ? 0xFFu : sum) << shift;
+    }
+    return result;
+}
+
 Float4 Float4Lerp(const Float4& a, const Float4& b, float t) {
     const float u = 1.0f - t;
     return {a.x * t + b.x * u, a.y * t + b.y * u, a.z * t + b.z * u, a.w * t + b.w * u};

@@ -28,6 +28,8 @@ uint32_t Argb4444ToArgb(uint16_t pixel);
 uint32_t BlendColor(uint32_t a, uint32_t b, int32_t weight);
 // Per channel a * b / 255 with integer division; alpha 0xFF.
 uint32_t ModulateColor(uint32_t a, uint32_t b);
+// Per channel a + b, alpha included, capped at 0xFF: no channel carries into the next.
+uint32_t AddColorSaturated(uint32_t a, uint32_t b);
 
 // a * t + b * (1 - t): note that t weighs the first argument.
 Float4 Float4Lerp(const Float4& a, const Float4& b, float t);

@@ -22,6 +22,10 @@ enum MethodCallFlags : uint32_t {
     MethodScript = MethodTakesBlock | MethodScriptCallable,
     // A script method that the editor also offers as a command (no arguments, no result).
     MethodEditorCommand = MethodScript | MethodNoResult,
+    // An editor command that compiled scripts do not call.
+    MethodEditorOnly = MethodTakesBlock | MethodNoResult,
+    // A class's handler of a named signal, registered under the signal's name.
+    MethodClassSignal = MethodTakesBlock | MethodSignalHandler,
     MethodDefaultFlags =
         MethodTakesBlock | MethodNoResult | MethodScriptCallable | MethodSignalHandler,
 };

@@ -35,22 +35,9 @@ void* SignalArgument(Node* node) {
     return static_cast<Entity*>(node);
 }
 
-// Pre-order successor of `node` that stays inside the subtree of `root`.
-Node* NextInSubtree(Node* node, const Node* root) {
-    if (node->GetFirstChild()) {
-        return node->GetFirstChild();
-    }
-    for (; node && node != root; node = node->GetParent()) {
-        if (node->GetNext()) {
-            return node->GetNext();
-        }
-    }
-    return nullptr;
-}
-
 template <class Match>
 Node* FindInSubtree(Node* root, Match match) {
-    for (Node* node = root; node; node = NextInSubtree(node, root)) {
+    for (Node* node = root; node; node = NextInSubtree(node, root, true)) {
         if (match(node)) {
             return node;
         }
@@ -89,6 +76,18 @@ bool NodeMatches(const Node* node, const char* text, uint32_t options) {
 }
 
 } // namespace
+
+Node* NextInSubtree(Node* node, const Node* root, bool descend) {
+    if (descend && node->GetFirstChild()) {
+        return node->GetFirstChild();
+    }
+    for (; node && node != root; node = node->GetParent()) {
+        if (node->GetNext()) {
+            return node->GetNext();
+        }
+    }
+    return nullptr;
+}
 
 Node::Node() = default;
 
@@ -616,7 +615,7 @@ Node* Node::FindNode(const char* text, uint32_t options) {
         return nullptr;
     }
     if (options & FindAllLevels) {
-        for (Node* node = firstChild_; node; node = NextInSubtree(node, this)) {
+        for (Node* node = firstChild_; node; node = NextInSubtree(node, this, true)) {
             if (NodeMatches(node, text, options)) {
                 return node;
             }
@@ -793,6 +792,11 @@ Node* FindLiveNode(uint64_t serial) {
 
 bool IsAlive(uint64_t serial) {
     return serial != 0 && Entity::FindBySerial(serial) != nullptr;
+}
+
+Node* GetSceneRoot() {
+    const IdSystem* scene = TheIdMap().GetIdSystem(0);
+    return scene ? dynamic_cast<Node*>(scene->GetRoot()) : nullptr;
 }
 
 bool IsNodePlacement(const Property& property) {

@@ -176,6 +176,13 @@ struct ValueTraits<Node*> {
 // Nodes are held across calls by serial, since whatever runs in between (a setter, a script, a
 // signal) may delete them: the live node with that serial, or null (also for 0).
 Node* FindLiveNode(uint64_t serial);
+// The root node of the opened scene (the root of id system 0), or null.
+Node* GetSceneRoot();
+
+// The pre-order successor of `node` inside the subtree of `root` (null at its end); with
+// `descend` false the children of `node` are passed over. The walk only reads the tree.
+Node* NextInSubtree(Node* node, const Node* root, bool descend);
+
 // Whether the entity with that serial still lives.
 bool IsAlive(uint64_t serial);
 

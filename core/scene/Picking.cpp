@@ -1,6 +1,5 @@
 #include "core/scene/Picking.h"
 
-#include "core/object/IdMap.h"
 #include "core/scene/CameraView.h"
 #include "core/scene/Node.h"
 
@@ -8,20 +7,8 @@ namespace quarn {
 
 namespace {
 
-// Pre-order successor of `node` inside the subtree of `root`; with `descend` false the
-// children of `node` are passed over.
-Node* NextBelow(Node* node, const Node* root, bool descend) {
-    Node* next = node->GetNextInTree(descend);
-    return next && next->IsInSubtreeOf(root) ? next : nullptr;
-}
-
 Pickable* AsPickable(Node* node) {
     return node->HasFlag(NodeKindRenderObject) ? dynamic_cast<Pickable*>(node) : nullptr;
-}
-
-Node* SceneRoot() {
-    const IdSystem* scene = TheIdMap().GetIdSystem(0);
-    return scene ? dynamic_cast<Node*>(scene->GetRoot()) : nullptr;
 }
 
 } // namespace
@@ -50,13 +37,13 @@ bool PickQuery::PickNode(Node* node, const Float3& origin, const Float3& directi
     // Iterative: a deep scene must not exhaust the stack. The ray tests only read the tree.
     for (Node* walk = node; walk;) {
         if (!walk->IsFullyEnabled()) {
-            walk = NextBelow(walk, node, false);
+            walk = NextInSubtree(walk, node, false);
             continue;
         }
         if (Pickable* object = AsPickable(walk)) {
             TestObject(walk, object, origin, direction);
         }
-        walk = NextBelow(walk, node, true);
+        walk = NextInSubtree(walk, node, true);
     }
     return best.node != nullptr;
 }
@@ -112,7 +99,7 @@ bool PickQuery::PickFromScreen(float x, float y) {
     hasWorldHitPoint = false;
     worldHitPoint = Float3();
 
-    Node* root = SceneRoot();
+    Node* root = GetSceneRoot();
     if (!root || !PickNode(root, eye, direction)) {
         return false;
     }

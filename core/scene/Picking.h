@@ -28,10 +28,9 @@ enum PickFlags : uint32_t {
 };
 
 // Render-flag bits and the render type that picking reads of a drawable.
-enum PickRenderBits : uint32_t {
-    RenderZBias = 0x400, // drawn just in front of what it lies on: wins a tie in picking
-    RenderClickable = 0x10000,
-};
+// Drawn just in front of what it lies on: wins a tie in picking.
+inline constexpr uint32_t RenderZBias = 0x400;
+inline constexpr uint32_t RenderClickable = 0x10000;
 inline constexpr int32_t RenderTypeBackdrop = 1;
 
 // What picking asks of a drawable. Render objects implement it and carry NodeKindRenderObject
@@ -45,8 +44,8 @@ public:
     // fills the query's current hit (distance along the ray, part number, point or normal
     // data) and answers true.
     virtual bool IntersectRay(const Float3& origin, const Float3& direction, PickQuery& query) = 0;
-    virtual uint32_t GetRenderFlags() = 0;
-    virtual int32_t GetRenderType() = 0;
+    virtual uint32_t GetRenderFlags() const = 0;
+    virtual int32_t GetRenderType() const = 0;
 };
 
 struct PickHit {

@@ -138,13 +138,6 @@ Quaternion Conjugate(const Quaternion& q) {
     return {-q.x, -q.y, -q.z, q.w};
 }
 
-// Pre-order successor of `node` inside the subtree of `root`; with `descend` false the
-// children of `node` are passed over.
-Node* NextBelow(Node* node, const Node* root, bool descend) {
-    Node* next = node->GetNextInTree(descend);
-    return next && next->IsInSubtreeOf(root) ? next : nullptr;
-}
-
 // A pivot may be reached only while it still stands where it was found.
 Pivot* LivePivot(uint64_t serial, const Node* root) {
     auto* node = dynamic_cast<Node*>(Entity::FindBySerial(serial));
@@ -205,7 +198,7 @@ void DeleteFlaggedNodes(Node* node) {
         if (isMarked) {
             marked.push_back(current->GetSerial());
         }
-        current = NextBelow(current, node, !isMarked);
+        current = NextInSubtree(current, node, !isMarked);
     }
     for (uint64_t serial : marked) {
         if (Entity* entity = Entity::FindBySerial(serial)) {
@@ -365,9 +358,9 @@ void Pivot::InvalidateTransform() {
             if (!(pivot->pivotFlags_ & PivotAbsolute)) {
                 pivot->InvalidateTransform();
             }
-            node = NextBelow(node, this, false);
+            node = NextInSubtree(node, this, false);
         } else {
-            node = NextBelow(node, this, true);
+            node = NextInSubtree(node, this, true);
         }
     }
 }
@@ -713,7 +706,7 @@ void Pivot::CenterOnChildren() {
     bool nearZero = false;
     Float3 low;
     Float3 high;
-    for (Node* node = GetFirstChild(); node; node = NextBelow(node, this, true)) {
+    for (Node* node = GetFirstChild(); node; node = NextInSubtree(node, this, true)) {
         Pivot* pivot = AsPivot(node);
         if (!pivot) {
             continue;
@@ -747,9 +740,9 @@ void Pivot::CenterOnChildren() {
     for (Node* node = GetFirstChild(); node;) {
         if (Pivot* pivot = AsPivot(node)) {
             kept.emplace_back(pivot->GetSerial(), pivot->GetWorldPosition());
-            node = NextBelow(node, this, false);
+            node = NextInSubtree(node, this, false);
         } else {
-            node = NextBelow(node, this, true);
+            node = NextInSubtree(node, this, true);
         }
     }
     const uint64_t self = GetSerial();

@@ -1,7 +1,9 @@
 #include "core/scene/SceneClasses.h"
 
 #include "core/object/ClassInfo.h"
+#include "core/scene/ContainerBox.h"
 #include "core/scene/EventMultiplier.h"
+#include "core/scene/Folder.h"
 #include "core/scene/Node.h"
 #include "core/scene/Pivot.h"
 #include "core/scene/PropertyController.h"
@@ -15,6 +17,8 @@ int RegisterSceneClasses() {
     int before = GetClassCount();
     Node::RegisterClass();
     Pivot::RegisterClass();
+    Folder::RegisterClass();
+    Layer::RegisterClass(); // with its base "ContainerBox"
     SignalEmitter::RegisterClass();
     SignalReceiver::RegisterClass();
     SignalFilter::RegisterClass();

@@ -30,8 +30,8 @@ public:
         query.current.data = Float3(distance, 0.0f, 0.0f);
         return true;
     }
-    uint32_t GetRenderFlags() override { return renderFlags; }
-    int32_t GetRenderType() override { return renderType; }
+    uint32_t GetRenderFlags() const override { return renderFlags; }
+    int32_t GetRenderType() const override { return renderType; }
 
     bool visible = true;
     bool hit = true;

@@ -1,0 +1,188 @@
+#pragma once
+
+#include "core/math/Geometry.h"
+#include "core/scene/Picking.h"
+#include "core/scene/Pivot.h"
+#include "core/scene/RenderObjectBounds.h"
+
+#include <cstdint>
+#include <string>
+
+namespace quarn {
+
+// Render types: the render pass (1-17) a drawable is drawn in. Stored in scene files by number.
+enum RenderType : int32_t {
+    RenderInvisible = 0,
+    RenderBackdrop = RenderTypeBackdrop,
+    RenderBackdrop2,
+    RenderSolid,
+    RenderDecal,
+    RenderDecal2,
+    RenderNonSolid,
+    RenderNonSolid2,
+    RenderShadowVolume,
+    RenderStencil,
+    RenderJB2D,
+    RenderPostProcess,
+    Render2D,
+    Render3DOn2DSolid,
+    Render3DOn2DDecal,
+    Render3DOn2DDecal2,
+    Render3DOn2DNonSolid,
+    RenderOsd,
+};
+inline constexpr int32_t RenderTypeCount = 18;
+
+// The public render flags, bits 0-19 of the render-flags word (RenderZBias and RenderClickable
+// are picking's), and the private state bits above them, which the property never shows.
+enum RenderFlagBits : uint32_t {
+    RenderGeometry = 0x1,
+    RenderWireframe = 0x2,
+    RenderGizmo = 0x4,
+    RenderZWrite = 0x8,
+    RenderDoubleSided = 0x10,
+    RenderLighting = 0x20,
+    RenderSpecular = 0x40,
+    RenderFog = 0x80,
+    RenderCubeMap = 0x100,
+    RenderBilinear = 0x200,
+    RenderZTest = 0x800,
+    RenderCastShadows = 0x1000,
+    RenderHardAlpha = 0x2000,
+    RenderStencilWrite = 0x4000,
+    RenderStencilRead = 0x8000,
+    RenderSortingGroup = 0x20000,
+    RenderSortingPlane = 0x40000, // defines the plane the sorted passes group around
+    RenderSortingBias = 0x80000,  // drawn after others at the same depth
+    RenderPublicFlags = 0xFFFFF,
+    RenderDefaultFlags = RenderGeometry | RenderZWrite | RenderLighting | RenderFog |
+                         RenderBilinear | RenderZTest | RenderClickable,
+    RenderLocalBoxValid = 0x200000,
+    RenderWorldBoxValid = 0x400000,
+    // Cleared by changes of colour, brightness, opacity, blend mode, render type and flags.
+    RenderStateValid = 0x1000000,
+    // Cleared by changes of colour and opacity, and by blend-mode changes to or from FILTER.
+    RenderColorStateValid = 0x2000000,
+    // Cleared with the box bits whenever the transform changes.
+    RenderTransformStateValid = 0x4000000,
+    RenderStateBits = RenderStateValid | RenderColorStateValid | RenderTransformStateValid,
+};
+
+// Blend modes by number, as drawables store them; the device mesh names the same list.
+inline constexpr uint32_t BlendModeNormal = 0;
+inline constexpr uint32_t BlendModeFilter = 2;
+inline constexpr uint32_t BlendModeOpaque = 7;
+inline constexpr uint32_t BlendModeFilterInvAlpha = 17;
+
+// The base of every drawable node: colour, brightness, opacity, render type (its pass), blend
+// mode, render flags and effect shader, with cached bounding boxes. Render targets collect the
+// visible ones by type, call UpdateRenderState whenever a state bit is clear, then Render. The
+// class is abstract: scene files and scripts only create its subclasses.
+class RenderObject : public Pivot, public Pickable, public RenderObjectBounds {
+public:
+    RenderObject();
+    ~RenderObject() override;
+
+    // Visible while opacity > 0 (NaN is not) and the type is not INVISIBLE.
+    bool IsVisible() override;
+    // The base is hit by nothing.
+    bool IntersectRay(const Float3& origin, const Float3& direction, PickQuery& query) override;
+    // The colour of the surface at a world point; the face word names the part hit, as the
+    // subclass defines it.
+    virtual uint32_t GetColorArgb(Float3 point, uint32_t face);
+    virtual Float4 GetColorRgba(Float3 point, uint32_t face);
+    // Normal or opaque blending at an opacity of exactly 1.
+    virtual bool IsOpaque();
+    virtual int32_t GetAnchorCount() { return 1; }
+    virtual Float3 GetAnchorPoint(int32_t index);
+    // The base has no local box; its world box is its position.
+    virtual void UpdateBoundingBox() {}
+    virtual void UpdateWorldBoundingBox();
+    virtual int32_t RenderDirect() { return Render(); }
+    // Draws in the current pass; answers a later pass (up to 17) to be drawn again in, or any
+    // number not above the current pass when done.
+    virtual int32_t Render() = 0;
+    // Rebuilds cached device state; called whenever a state bit is clear.
+    virtual void UpdateRenderState() {}
+    virtual bool IsRenderable() { return true; }
+    // Around a lost device.
+    virtual void ReleaseVideoMemory() {}
+    virtual void RestoreVideoMemory() {}
+
+    void InvalidateTransform() override;
+    void UpgradeVersion(int fileVersion) override;
+    ClassInfo* GetClass() const override { return classInfo; }
+
+    Aabb GetWorldBoundingBox() override;
+    Aabb GetLocalBoundingBox();
+
+    uint32_t GetColor() const { return color_; }
+    void SetColor(uint32_t color);
+    float GetBrightness() const { return brightness_; }
+    void SetBrightness(float brightness);
+    float GetOpacity() const { return opacity_; }
+    void SetOpacity(float opacity);
+    int32_t GetRenderType() const override { return renderType_; }
+    // Drawn types set the flags that go with them (zwrite, ztest, zbias).
+    void SetRenderType(int32_t type);
+    uint32_t GetBlendMode() const { return blendMode_; }
+    void SetBlendMode(uint32_t mode);
+    // The public flags; the setter replaces bits 0-19 only.
+    uint32_t GetRenderFlags() const override { return renderFlags_ & RenderPublicFlags; }
+    void SetRenderFlags(uint32_t flags);
+    // The whole word, state bits included.
+    uint32_t GetRenderFlagsWord() const { return renderFlags_; }
+    // Sets or clears the bits; they count as set when any of them is.
+    void SetRenderFlag(uint32_t mask, bool on);
+    bool TestRenderFlags(uint32_t mask) const { return (renderFlags_ & mask) != 0; }
+    void SetStateBits() { renderFlags_ |= RenderStateBits; }
+    const char* GetShaderName() const { return shaderName_.c_str(); }
+    // Effect shaders are not loaded yet: the name is kept, and the object draws without one.
+    void SetShaderName(const char* name);
+
+    // The texture factor: alpha from the opacity, the colour inverted for the FILTER modes.
+    uint32_t GetTextureFactor() const;
+    // Alpha from the opacity over the colour, uninverted.
+    uint32_t GetColorWithOpacity() const;
+    // The distance flat drawables report for a hit, by type, so that picking prefers what is
+    // drawn in front.
+    float GetPickDistance() const;
+
+    static ClassInfo* RegisterClass();
+    static ClassInfo* classInfo;
+
+protected:
+    // Kept by UpdateBoundingBox and UpdateWorldBoundingBox.
+    Aabb worldBox_;
+    Aabb localBox_;
+
+private:
+    // Script methods.
+    float ScriptIntersectRay(Float3 origin, Float3 direction);
+    Float3 ScriptWorldBoxMin() { return GetWorldBoundingBox().min; }
+    Float3 ScriptWorldBoxMax() { return GetWorldBoundingBox().max; }
+    Float3 ScriptLocalBoxMin() { return GetLocalBoundingBox().min; }
+    Float3 ScriptLocalBoxMax() { return GetLocalBoundingBox().max; }
+    void OnReleaseVideoMemory(void*) { ReleaseVideoMemory(); }
+    void OnRestoreVideoMemory(void*) { RestoreVideoMemory(); }
+
+    static Property* colorProperty_;
+    static Property* blendModeProperty_;
+    static Property* renderFlagsProperty_;
+
+    int32_t renderType_ = RenderSolid;
+    uint32_t blendMode_ = BlendModeNormal;
+    uint32_t color_ = 0xFFFFFFFF;
+    float opacity_ = 1.0f;
+    float brightness_ = 1.0f;
+    uint32_t renderFlags_ = RenderDefaultFlags;
+    std::string shaderName_;
+};
+
+// The node as a render object, or null when it is none.
+inline RenderObject* AsRenderObject(Node* node) {
+    return node && node->HasFlag(NodeKindRenderObject) ? dynamic_cast<RenderObject*>(node)
+                                                       : nullptr;
+}
+
+} // namespace quarn
