@@ -7,7 +7,10 @@
 #include "core/object/PropertyScalar.h"
 #include "core/object/PropertyText.h"
 #include "core/object/Signals.h"
+#include "device/BatchStore.h"
+#include "device/VertexBuffer.h"
 #include "render/Camera.h"
+#include "render/RenderQueue.h"
 
 #include <cmath>
 #include <limits>
@@ -32,6 +35,17 @@ uint32_t OpacityByte(float opacity) {
     }
     return static_cast<uint32_t>(opacity * 255.0f);
 }
+
+constexpr uint32_t ModeNumber(BlendMode mode) {
+    return static_cast<uint32_t>(mode);
+}
+
+// Carried in the mesh's state word, so that it parts batches; the device filters linearly
+// whatever it says.
+constexpr uint32_t MeshBilinear = 0x200;
+
+constexpr uint32_t TexCoordBits =
+    VertexTexCoord0 | VertexTexCoord0 << 1 | VertexTexCoord0 << 2 | VertexTexCoord0 << 3;
 
 // Type arithmetic of the version upgrades, wrapping instead of overflowing on a damaged file.
 int32_t Raised(int32_t type, int32_t by) {
@@ -63,7 +77,9 @@ Float4 RenderObject::GetColorRgba(Float3, uint32_t) {
 }
 
 bool RenderObject::IsOpaque() {
-    return (blendMode_ == BlendModeNormal || blendMode_ == BlendModeOpaque) && opacity_ == 1.0f;
+    return (blendMode_ == ModeNumber(BlendMode::Normal) ||
+            blendMode_ == ModeNumber(BlendMode::Opaque)) &&
+           opacity_ == 1.0f;
 }
 
 Float3 RenderObject::GetAnchorPoint(int32_t) {
@@ -164,7 +180,8 @@ void RenderObject::SetBlendMode(uint32_t mode) {
     const uint32_t old = blendMode_;
     renderFlags_ &= ~static_cast<uint32_t>(RenderStateValid);
     blendMode_ = mode;
-    if (mode == BlendModeFilter || old == BlendModeFilter) {
+    const uint32_t filter = ModeNumber(BlendMode::Filter);
+    if (mode == filter || old == filter) {
         renderFlags_ &= ~static_cast<uint32_t>(RenderColorStateValid);
     }
     if (blendModeProperty_) {
@@ -214,7 +231,8 @@ uint32_t RenderObject::GetColorWithOpacity() const {
 
 uint32_t RenderObject::GetTextureFactor() const {
     uint32_t rgb = color_ & 0xFFFFFF;
-    if (blendMode_ == BlendModeFilter || blendMode_ == BlendModeFilterInvAlpha) {
+    if (blendMode_ == ModeNumber(BlendMode::Filter) ||
+        blendMode_ == ModeNumber(BlendMode::FilterInvAlpha)) {
         rgb = 0xFFFFFF - rgb;
     }
     return OpacityByte(opacity_) << 24 | rgb;
@@ -247,6 +265,74 @@ float RenderObject::GetPickDistance() const {
     }
 }
 
+uint32_t RenderObject::GetDeviceRenderFlags() const {
+    const uint32_t f = renderFlags_;
+    const int32_t mode = GetMatrixMode();
+    const bool lit = mode != MatrixScreen && mode != MatrixViewSpace;
+    uint32_t word = MeshAlphaBlend;
+    word |= (f & RenderWireframe) ? MeshWireframe : 0;
+    word |= (f & RenderBilinear) ? MeshBilinear : 0;
+    word |= (f & RenderZWrite) ? MeshZWrite : 0;
+    word |= (f & RenderDoubleSided) ? MeshNoCulling : 0;
+    word |= ((f & RenderLighting) && lit) ? MeshLighting : 0;
+    word |= ((f & RenderSpecular) && (f & RenderLighting) && lit) ? MeshSpecular : 0;
+    word |= ((f & RenderFog) && lit) ? MeshFog : 0;
+    word |= (f & RenderCubeMap) ? MeshNeverRecord : 0;
+    word |= (f & RenderHardAlpha) ? MeshAlphaRef128 : 0;
+    word |= (f & RenderZBias) ? MeshDepthBias : 0;
+    word |= (f & RenderZTest) ? MeshZEnable : 0;
+    return word;
+}
+
+StencilMode RenderObject::GetStencilMode() const {
+    if (renderType_ == RenderShadowVolume) {
+        return StencilMode::VolumeZFail;
+    }
+    if (renderFlags_ & RenderStencilWrite) {
+        return StencilMode::Write;
+    }
+    if (renderType_ == RenderStencil || (renderFlags_ & RenderStencilRead)) {
+        return StencilMode::Read;
+    }
+    return StencilMode::None;
+}
+
+void RenderObject::SubmitMesh(DeviceMesh& mesh) {
+    if (!GetPassRule(CurrentPass).immediate && (CurrentTargetFlags & TargetBatching)) {
+        BatchStore& store = TheBatchStore();
+        if (Batch* batch = store.SelectBatch(mesh, CurrentBatchPassId)) {
+            store.AddMesh(*batch, mesh);
+            return;
+        }
+    }
+    mesh.Draw();
+}
+
+bool RenderObject::ApplyMeshState(DeviceMesh& mesh, VertexBuffer* vertices, IndexBuffer* indices,
+                                  DeviceTexture* texture, uint32_t submeshMask) {
+    const auto blend = static_cast<BlendMode>(blendMode_);
+    mesh.SetRenderFlagsWord(GetDeviceRenderFlags());
+    mesh.SetStencilMode(GetStencilMode());
+    mesh.SetVertexStream(vertices, 0);
+    mesh.SetIndexData(indices);
+    mesh.SetWorldMatrix(GetWorldMatrix());
+    if (texture && vertices && (vertices->GetFormat() & TexCoordBits)) {
+        mesh.SetLayerCount(2);
+        mesh.SetLayer(0, texture, blend);
+        mesh.SetLayer(1, nullptr, BlendMode::Normal);
+    } else {
+        mesh.SetLayerCount(1);
+        mesh.SetLayer(0, nullptr, blend);
+    }
+    mesh.SetColor(GetColorWithOpacity());
+    // Effect shaders are not loaded yet.
+    mesh.SetShader(nullptr);
+    mesh.SetShaderParameter(Float4(brightness_, brightness_, brightness_, brightness_));
+    mesh.SetSubmeshMask(submeshMask);
+    mesh.SetOptions(MeshOwnerBit, MeshOwnerBit);
+    return true;
+}
+
 float RenderObject::ScriptIntersectRay(Float3 origin, Float3 direction) {
     PickQuery query;
     query.Init(PickQuery::DefaultMaxDistance, PickAnyObject, 0, 0);
@@ -271,17 +357,17 @@ void RenderObject::UpgradeVersion(int fileVersion) {
     case 6: {
         // Blending moved out of the flags word into the blend mode.
         const uint32_t flags = GetRenderFlags();
-        uint32_t mode = BlendModeNormal;
+        BlendMode mode = BlendMode::Normal;
         if (flags & 0x8) {
-            mode = 1;
+            mode = BlendMode::Add;
         }
         if (flags & 0x200) {
-            mode = BlendModeFilter;
+            mode = BlendMode::Filter;
         }
         if (flags & 0x400) {
-            mode = 3;
+            mode = BlendMode::Multiply;
         }
-        SetBlendMode(mode);
+        SetBlendMode(ModeNumber(mode));
         SetRenderFlags(((flags >> 1) & 0xF8) | (flags & 7));
         break;
     }

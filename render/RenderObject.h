@@ -4,11 +4,16 @@
 #include "core/scene/Picking.h"
 #include "core/scene/Pivot.h"
 #include "core/scene/RenderObjectBounds.h"
+#include "device/DeviceMesh.h"
 
 #include <cstdint>
 #include <string>
 
 namespace quarn {
+
+class DeviceTexture;
+class IndexBuffer;
+class VertexBuffer;
 
 // Render types: the render pass (1-17) a drawable is drawn in. Stored in scene files by number.
 enum RenderType : int32_t {
@@ -68,12 +73,6 @@ enum RenderFlagBits : uint32_t {
     RenderStateBits = RenderStateValid | RenderColorStateValid | RenderTransformStateValid,
 };
 
-// Blend modes by number, as drawables store them; the device mesh names the same list.
-inline constexpr uint32_t BlendModeNormal = 0;
-inline constexpr uint32_t BlendModeFilter = 2;
-inline constexpr uint32_t BlendModeOpaque = 7;
-inline constexpr uint32_t BlendModeFilterInvAlpha = 17;
-
 // The base of every drawable node: colour, brightness, opacity, render type (its pass), blend
 // mode, render flags and effect shader, with cached bounding boxes. Render targets collect the
 // visible ones by type, call UpdateRenderState whenever a state bit is clear, then Render. The
@@ -104,6 +103,8 @@ public:
     virtual int32_t Render() = 0;
     // Rebuilds cached device state; called whenever a state bit is clear.
     virtual void UpdateRenderState() {}
+    // The mesh whose state this object draws with, for batching diagnostics.
+    virtual DeviceMesh* GetRenderMesh() { return nullptr; }
     virtual bool IsRenderable() { return true; }
     // Around a lost device.
     virtual void ReleaseVideoMemory() {}
@@ -125,6 +126,7 @@ public:
     int32_t GetRenderType() const override { return renderType_; }
     // Drawn types set the flags that go with them (zwrite, ztest, zbias).
     void SetRenderType(int32_t type);
+    // A number of the BlendMode list, kept as stored: unknown ones draw as NORMAL.
     uint32_t GetBlendMode() const { return blendMode_; }
     void SetBlendMode(uint32_t mode);
     // The public flags; the setter replaces bits 0-19 only.
@@ -147,6 +149,17 @@ public:
     // The distance flat drawables report for a hit, by type, so that picking prefers what is
     // drawn in front.
     float GetPickDistance() const;
+    // The device mesh's render-state word for these flags; only objects placed in 3D (neither
+    // SCREEN nor VIEWSPACE) are lit and fogged.
+    uint32_t GetDeviceRenderFlags() const;
+    StencilMode GetStencilMode() const;
+    // Hands the mesh to the pass being drawn: drawn at once in immediate passes or without
+    // batching, else merged through the batch store.
+    void SubmitMesh(DeviceMesh& mesh);
+    // Writes this object's state, geometry, world matrix and layers (the texture on layer 0
+    // when the vertices have texture coordinates) into the mesh.
+    bool ApplyMeshState(DeviceMesh& mesh, VertexBuffer* vertices, IndexBuffer* indices,
+                        DeviceTexture* texture, uint32_t submeshMask);
 
     static ClassInfo* RegisterClass();
     static ClassInfo* classInfo;
@@ -171,7 +184,7 @@ private:
     static Property* renderFlagsProperty_;
 
     int32_t renderType_ = RenderSolid;
-    uint32_t blendMode_ = BlendModeNormal;
+    uint32_t blendMode_ = static_cast<uint32_t>(BlendMode::Normal);
     uint32_t color_ = 0xFFFFFFFF;
     float opacity_ = 1.0f;
     float brightness_ = 1.0f;

@@ -1,6 +1,10 @@
 #include "render/RenderQueue.h"
 
+#include "core/debug/Log.h"
 #include "core/object/Entity.h"
+#include "device/DeviceMesh.h"
+#include "device/IndexBuffer.h"
+#include "device/VertexBuffer.h"
 #include "render/Camera.h"
 #include "render/RenderObject.h"
 
@@ -110,6 +114,56 @@ PrePassHook GetPrePassHook(int32_t pass) {
 
 PostPassHook GetPostPassHook(int32_t pass) {
     return IsPassNumber(pass) ? Hooks()[static_cast<size_t>(pass)].post : nullptr;
+}
+
+void CompareBatches(RenderObject* highlighted, RenderObject* other) {
+    DeviceMesh* a = highlighted ? highlighted->GetRenderMesh() : nullptr;
+    DeviceMesh* b = other ? other->GetRenderMesh() : nullptr;
+    if (!a || !b) {
+        return;
+    }
+    if (a->GetRenderFlags() != b->GetRenderFlags()) {
+        LogMessage("Different render flags");
+    }
+    VertexBuffer* a0 = a->GetVertexStream(0);
+    VertexBuffer* b0 = b->GetVertexStream(0);
+    if ((a->GetVertexStream(1) != nullptr) == (b->GetVertexStream(1) != nullptr)) {
+        const uint32_t aFormat = a0 ? a0->GetFormat() : 0;
+        const uint32_t bFormat = b0 ? b0->GetFormat() : 0;
+        if (aFormat != bFormat) {
+            LogMessage("Different vertex format (%X)", aFormat ^ bFormat);
+        }
+        // The usage bits: dynamic, starting empty, and the clamp bits of the layers.
+        const uint32_t usage = 0xF30000;
+        if ((a0 ? a0->TestFlags(usage) : 0) != (b0 ? b0->TestFlags(usage) : 0)) {
+            LogMessage("Different vertex usage flags");
+        }
+    } else {
+        LogMessage("Different number of vertex buffers");
+    }
+    const uint32_t aKind = a->GetIndexData() ? a->GetIndexData()->GetFlags() & IndexKindMask : 0;
+    const uint32_t bKind = b->GetIndexData() ? b->GetIndexData()->GetFlags() & IndexKindMask : 0;
+    if (aKind != bKind) {
+        LogMessage("Different primitive type");
+    }
+    if (a->GetColor() != b->GetColor()) {
+        LogMessage("Different texture factor");
+    }
+    if (a->GetShader() != b->GetShader()) {
+        LogMessage("Different shader");
+    }
+    if (a->GetLayerCount() != b->GetLayerCount()) {
+        LogMessage("Different number of layers");
+        return;
+    }
+    for (uint32_t layer = 0; layer < a->GetLayerCount(); ++layer) {
+        if (a->GetLayerTexture(layer) != b->GetLayerTexture(layer)) {
+            LogMessage("Different texture on layer %d", static_cast<int>(layer));
+        }
+        if (a->GetLayerOp(layer) != b->GetLayerOp(layer)) {
+            LogMessage("Different blend-mode on layer %d", static_cast<int>(layer));
+        }
+    }
 }
 
 void SortPass(PassList& list, bool simple) {

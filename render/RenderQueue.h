@@ -53,6 +53,12 @@ PostPassHook GetPostPassHook(int32_t pass);
 // A pass list names render objects by serial, so one deleted meanwhile is only skipped.
 using PassList = std::vector<uint64_t>;
 
+class RenderObject;
+
+// Logs every difference of mesh state that keeps the two objects' meshes out of one batch:
+// nothing when either has no mesh.
+void CompareBatches(RenderObject* highlighted, RenderObject* other);
+
 // Orders the list back to front as the current camera sees it: by depth along its view axis
 // (world z when `simple`), the greatest first, ties by descending entity id, a sortingbias
 // object after the others of its depth. With sortingplane objects the list falls into three

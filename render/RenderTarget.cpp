@@ -8,12 +8,16 @@
 #include "core/object/Signals.h"
 #include "core/scene/ContainerBox.h"
 #include "core/scene/SignalReceiver.h"
+#include "device/BatchStore.h"
 #include "device/RenderDevice.h"
 #include "render/Camera.h"
 #include "render/RenderObject.h"
+#include "resources/DynamicMesh.h"
+#include "resources/FontNew.h"
 #include "resources/Texture.h"
 
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -72,6 +76,29 @@ Camera* RenderTarget::ResolveCamera(const EntityRef& reference) const {
 
 void RenderTarget::SetTargetFlags(uint32_t flags) {
     targetFlags_ = flags;
+    uint32_t hidden = (flags & TargetHideStatic) ? BatchHideStatic : 0;
+    hidden |= (flags & TargetHideDynamic) ? BatchHideDynamic : 0;
+    TheBatchStore().SetHideMask(BatchHideStatic | BatchHideDynamic, hidden);
+}
+
+void RenderTarget::SetHighlightedBatch(EntityId id) {
+    highlighted_.SetId(id.value);
+    auto* object = dynamic_cast<RenderObject*>(highlighted_.GetTarget());
+    DeviceMesh* mesh = object ? object->GetRenderMesh() : nullptr;
+    if (mesh) {
+        TheBatchStore().HighlightMeshBatch(mesh, (targetFlags_ & TargetSecondary) ? 1 : 0);
+    } else {
+        TheBatchStore().HighlightBatch(nullptr);
+    }
+}
+
+void RenderTarget::ClearBatchStore() {
+    TheBatchStore().ClearStore();
+}
+
+void RenderTarget::SetComparedBatch(EntityId id) {
+    CompareBatches(dynamic_cast<RenderObject*>(highlighted_.GetTarget()),
+                   dynamic_cast<RenderObject*>(LookupEntity(id.value)));
 }
 
 const char* RenderTarget::GetTextureName() const {
@@ -173,9 +200,39 @@ void RenderTarget::Update(float, int) {
         }
     }
 
+    if (targetFlags_ & TargetShowStats) {
+        ShowStatistics(*device);
+    }
     if (targetFlags_ & TargetSecondary) {
         CurrentCamera = dynamic_cast<Camera*>(Entity::FindBySerial(previousSerial));
     }
+}
+
+void RenderTarget::ShowStatistics(RenderDevice& device) {
+    const RenderStatistics& statistics = device.GetRenderStatistics();
+    const struct {
+        const char* name;
+        uint32_t value;
+    } lines[] = {
+        {"iNumModelsRendered", statistics.numModelsRendered},
+        {"iNumPrimitivesRendered", statistics.numPrimitivesRendered},
+        {"iNumShadedModelsRendered", statistics.numShadedModelsRendered},
+        {"iNumStaticBatchesRendered", statistics.numStaticBatchesRendered},
+        {"iNumDynamicBatchesRendered", statistics.numDynamicBatchesRendered},
+        {"iNumModelsInHighlightedBatch", statistics.numModelsInHighlightedBatch},
+        {"iNumStateBlocksCreated", statistics.numStateBlocksCreated},
+        {"iNumStateBlocksApplied", statistics.numStateBlocksApplied},
+        {"iNumDeclarationUpdates", statistics.numDeclarationUpdates},
+        {"iNumSubmeshUpdates", statistics.numSubmeshUpdates},
+    };
+    DynamicMesh& text = GetScreenTextMesh();
+    float y = 10.0f;
+    for (const auto& line : lines) {
+        text.AddText(400.0f, y, std::to_string(line.value).c_str(), 0xFFFFFFFF, LayoutDownward);
+        text.AddText(450.0f, y, line.name, 0xFFFFFFFF, LayoutDownward);
+        y += 20.0f;
+    }
+    text.Flush(DynamicText);
 }
 
 uint32_t RenderTarget::Collect(Node* root, Camera* cullingCamera) {
@@ -259,6 +316,10 @@ void RenderTarget::RenderPass(int32_t pass) {
             passes_[static_cast<size_t>(again)].push_back(serial);
         }
     }
+    BatchStore& store = TheBatchStore();
+    store.FlushPassBatches(CurrentBatchPassId);
+    store.DrawPassBatches(CurrentBatchPassId);
+    store.CountHighlightedModels(CurrentBatchPassId);
     if (PostPassHook post = GetPostPassHook(pass)) {
         post();
     }
@@ -305,6 +366,10 @@ ClassInfo* RenderTarget::RegisterClass() {
         "clear_stencil,batching,showstats,hidestatic,hidedynamic");
     classInfo->AddProperty<PropertyResource, &RenderTarget::GetTextureName,
                            &RenderTarget::SetTextureName>("bmp");
+    classInfo->AddProperty<PropertyEntity, &RenderTarget::GetHighlightedBatch,
+                           &RenderTarget::SetHighlightedBatch>("highlightedbatch");
+    classInfo->AddProperty<PropertyEntity, &RenderTarget::GetComparedBatch,
+                           &RenderTarget::SetComparedBatch>("comparewithbatch");
     classInfo
         ->AddProperty<PropertyResource, &RenderTarget::GetShaderName, &RenderTarget::SetShaderName>(
             "shader:fx");
@@ -312,6 +377,9 @@ ClassInfo* RenderTarget::RegisterClass() {
     // Declared for scripts that name them; a render target has nothing to release.
     classInfo->AddMethod("releasevideomemory", "(entity)", MethodBinding(), MethodClassSignal);
     classInfo->AddMethod("restorevideomemory", "(entity)", MethodBinding(), MethodClassSignal);
+    // Script-visible under a generated name: the order is fixed (compiled scripts hold them).
+    classInfo->AddMethod(NextShortName(), "()", BindMethod<&RenderTarget::ClearBatchStore>(),
+                         MethodEditorCommand);
     return classInfo;
 }
 

@@ -13,6 +13,7 @@
 namespace quarn {
 
 class Camera;
+class RenderDevice;
 class Texture;
 
 // The node that draws the scene from its update: it looks through its camera, sets the device's
@@ -49,9 +50,18 @@ public:
     // Stored and shown; drawing always goes to the device's current target.
     const char* GetTextureName() const;
     void SetTextureName(const char* name);
+    // Diagnostics: the batch holding this render object's mesh draws highlighted.
+    EntityId GetHighlightedBatch() const { return {highlighted_.GetId()}; }
+    void SetHighlightedBatch(EntityId id);
+    // An action, not a value: logs why the object's mesh is not in the highlighted batch.
+    EntityId GetComparedBatch() const { return {}; }
+    void SetComparedBatch(EntityId id);
     // Effect shaders are not loaded yet: the name is kept, and drawing goes on without one.
     const char* GetShaderName() const { return shaderName_.c_str(); }
     void SetShaderName(const char* name);
+
+    // Empties the batch store of every target.
+    void ClearBatchStore();
 
     // Draws one pass of the lists collected by the last update.
     void RenderPass(int32_t pass);
@@ -64,12 +74,15 @@ private:
     // many nodes it visited; with a camera to cull against, container boxes out of its view
     // are passed over with their subtrees.
     uint32_t Collect(Node* root, Camera* cullingCamera);
+    // The device's render statistics as text lines over the frame.
+    void ShowStatistics(RenderDevice& device);
     Camera* ResolveCamera(const EntityRef& reference) const;
 
     EntityRef currentCamera_;
     EntityRef overrideCamera_;
     EntityRef renderRoot_;
     EntityRef renderRoot2_;
+    EntityRef highlighted_;
     uint32_t backgroundColor_ = 0x80808080;
     float fogDensity_ = 0.0f;
     float fogFalloff_ = 0.5f;

@@ -29,6 +29,14 @@ Entity* SignalArgument(uint64_t serial) {
     return static_cast<Entity*>(FindLiveNode(serial));
 }
 
+// Reading a corner refreshes the box, as scripts and the scene writer expect of it.
+template <Float3 (ContainerBox::*Corner)()>
+void GetCorner(const Entity& object, uint32_t* out) {
+    if (auto* box = dynamic_cast<const ContainerBox*>(&object)) {
+        ValueTraits<Float3>::Write((const_cast<ContainerBox*>(box)->*Corner)(), out);
+    }
+}
+
 } // namespace
 
 ContainerBox::ContainerBox() {
@@ -292,23 +300,12 @@ ClassInfo* ContainerBox::RegisterClass() {
                            &ContainerBox::SetExtentFlags>(
         "extentflags:visual_cull,logical_cull,autoexpand,autoshrink,include_self,force_cull,"
         "relative");
-    // Reading a corner refreshes the box, as scripts and the scene writer expect of it.
-    classInfo->AddProperty(
-        "extentsmin", std::make_unique<PropertyFloat3>(),
-        [](const Entity& object, uint32_t* out) {
-            if (auto* box = dynamic_cast<const ContainerBox*>(&object)) {
-                ValueTraits<Float3>::Write(const_cast<ContainerBox*>(box)->GetExtentsMin(), out);
-            }
-        },
-        MakeSetter<&ContainerBox::SetExtentsMin>());
-    classInfo->AddProperty(
-        "extentsmax", std::make_unique<PropertyFloat3>(),
-        [](const Entity& object, uint32_t* out) {
-            if (auto* box = dynamic_cast<const ContainerBox*>(&object)) {
-                ValueTraits<Float3>::Write(const_cast<ContainerBox*>(box)->GetExtentsMax(), out);
-            }
-        },
-        MakeSetter<&ContainerBox::SetExtentsMax>());
+    classInfo->AddProperty("extentsmin", std::make_unique<PropertyFloat3>(),
+                           &GetCorner<&ContainerBox::GetExtentsMin>,
+                           MakeSetter<&ContainerBox::SetExtentsMin>());
+    classInfo->AddProperty("extentsmax", std::make_unique<PropertyFloat3>(),
+                           &GetCorner<&ContainerBox::GetExtentsMax>,
+                           MakeSetter<&ContainerBox::SetExtentsMax>());
 
     // Fixed names, outside the generated sequence.
     classInfo->AddMethod("SelectPeripheryNodes", "()",
