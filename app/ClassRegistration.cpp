@@ -1,9 +1,12 @@
 #include "app/ClassRegistration.h"
 
+#include "core/io/OutputStream.h"
 #include "core/object/ClassInfo.h"
+#include "core/object/MethodInfo.h"
+#include "core/object/Property.h"
 #include "core/scene/ContainerBox.h"
-#include "core/scene/Folder.h"
 #include "core/scene/EventMultiplier.h"
+#include "core/scene/Folder.h"
 #include "core/scene/Node.h"
 #include "core/scene/Pivot.h"
 #include "core/scene/PropertyController.h"
@@ -48,6 +51,28 @@ int RegisterAllClasses() {
     SpotLight::RegisterClass();          // 39.
     LightManager::RegisterClass();       // 40.
     return GetClassCount() - before;
+}
+
+void WriteClassTable(OutputStream& out) {
+    for (int index = 0; index < GetClassCount(); ++index) {
+        const ClassInfo* classInfo = GetClassByIndex(index);
+        const char* category = classInfo->GetCategory();
+        const ClassInfo* base = classInfo->GetParent();
+        out.Printf("class %s number=%d category=%s base=%s flags=%u %s\n", classInfo->GetName(),
+                   classInfo->GetClassNumber(), *category ? category : "-",
+                   base ? base->GetName() : "-", classInfo->GetFlags(),
+                   classInfo->IsAbstract() ? "abstract" : "concrete");
+        for (const auto& property : classInfo->GetOwnProperties()) {
+            out.Printf("    property %s type=%s kind=%s flags=%u state=%u range=\"%s\"\n",
+                       property->GetName(), GetTypeName(property->GetValueType()),
+                       GetPropertyKindName(property->GetKind()), property->GetPropertyFlags(),
+                       property->GetStateFlags(), property->GetRange());
+        }
+        for (const auto& method : classInfo->GetOwnMethods()) {
+            out.Printf("    method %s %s flags=%u\n", method->GetName(),
+                       method->GetSignatureText().c_str(), method->GetCallFlags());
+        }
+    }
 }
 
 } // namespace quarn

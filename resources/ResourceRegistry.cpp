@@ -198,10 +198,14 @@ Resource* AcquireResource(const char* path, const char* options, ResourceMaker m
     return placeholder;
 }
 
-void ReloadAllChangedResources() {
+bool ReloadAllChangedResources() {
     LogMessage("---------- Reloading resources...");
     ForEachRegisteredResource([](Resource& resource) { resource.ReloadIfChanged(); });
-    SendSignal("reload_resources", nullptr, true);
+    return SendSignal("reload_resources", nullptr, true);
+}
+
+void ForEachResource(const std::function<void(Resource&)>& visit) {
+    ForEachRegisteredResource(visit);
 }
 
 bool ReloadResourceByName(const char* key) {

@@ -2,6 +2,8 @@
 
 #include "core/string/FixedString.h"
 
+#include <functional>
+
 namespace quarn {
 
 class Resource;
@@ -47,11 +49,15 @@ T* AcquireResource(const char* path, const char* options) {
 }
 
 // Reloads every registered resource whose file time changed, in key order, then sends the
-// signal "reload_resources".
-void ReloadAllChangedResources();
+// signal "reload_resources"; false when a receiver stopped it.
+bool ReloadAllChangedResources();
 // ReloadIfChanged on the resource registered under `key`; false when there is none or it did
 // not change.
 bool ReloadResourceByName(const char* key);
+
+// Calls `visit` on every registered resource in key order, each held for the call; one that
+// an earlier visit deleted or unregistered is skipped.
+void ForEachResource(const std::function<void(Resource&)>& visit);
 
 // Around a lost render device: every registered resource in key order.
 void ReleaseAllVideoMemory();

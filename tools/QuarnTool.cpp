@@ -3,6 +3,9 @@
 // help text below is its documentation.
 
 #include "app/ClassRegistration.h"
+#include "app/platform/Platform.h"
+#include "app/player/Engine.h"
+#include "app/player/SceneCommands.h"
 #include "codecs/ImageCodec.h"
 #include "codecs/PngCodec.h"
 #include "codecs/PngEncoder.h"
@@ -20,8 +23,10 @@
 #include "core/scenefile/SceneSaver.h"
 #include "core/string/Text.h"
 #include "device/GpuRenderDevice.h"
+#include "device/ImageTexture.h"
 #include "gpu/software/SoftwareDevice.h"
 #include "resources/FontNew.h"
+#include "resources/Texture.h"
 
 #include <algorithm>
 #include <charconv>
@@ -82,6 +87,7 @@ int RunClasses(char** arguments);
 int RunScene(char** arguments);
 int RunImage(char** arguments);
 int RunGlyphCache(char** arguments);
+int RunRender(char** arguments);
 
 struct Command {
     const char* name;
@@ -92,6 +98,9 @@ struct Command {
     int (*run)(char** arguments);
     int optionalCount = 0; // arguments that may follow the required ones
 };
+
+constexpr const char* RenderArguments = "SCENE --frames N --out SHOT.png [--size WxH]";
+constexpr const char* RenderCall = "render SCENE --frames N --out SHOT.png [--size WxH]";
 
 // Later commands join this table; the help text is built from it.
 constexpr Command Commands[] = {
@@ -106,6 +115,9 @@ constexpr Command Commands[] = {
     {"glyphcache", "FACE SIZE OUT", 3,
      "rasterise the font FACE at SIZE points into the glyph cache OUT.png and OUT.dat",
      RunGlyphCache},
+    {"render", RenderArguments, 5,
+     "run the player headless on SCENE for N frames and save the last one as SHOT.png", RunRender,
+     2},
 };
 
 // "name ARGUMENTS", as the help and the usage line show a command.
@@ -165,6 +177,14 @@ void PrintHelp(FILE* out) {
                "The engine's own cache of its default font is made with\n"
                "  quarn-tool glyphcache arial 8 res/arial_8\n"
                "Each file is replaced only once it is written whole.\n"
+               "\n"
+               "\"render\" starts the player as quarn does (settings, window, render device,\n"
+               "classes) without a display, sound card or dialogs, opens SCENE (relative to\n"
+               "the current folder, or a res:// path) instead of the configuration's\n"
+               "\"autorun\", runs N frames (fewer when the scene's root is disabled) and saves\n"
+               "the last frame's picture with the engine's PNG encoder; --size gives the\n"
+               "window's size (1024x768 unless the configuration names another). SHOT.png is\n"
+               "replaced only once it is written whole.\n"
                "\n"
                "exit status: 0 done; 1 the command failed, with one line on stderr saying why;\n"
                "2 bad usage, with this text on stderr.\n",
@@ -228,27 +248,11 @@ int RunSettings(char** arguments) {
 }
 
 int RunClasses(char**) {
+    // As the player: its default font registers "Texture" before every other class.
+    Texture::RegisterClass();
     RegisterAllClasses();
     StandardOutputStream out;
-    for (int index = 0; index < GetClassCount(); ++index) {
-        const ClassInfo* classInfo = GetClassByIndex(index);
-        const char* category = classInfo->GetCategory();
-        const ClassInfo* base = classInfo->GetParent();
-        out.Printf("class %s number=%d category=%s base=%s flags=%u %s\n", classInfo->GetName(),
-                   classInfo->GetClassNumber(), *category ? category : "-",
-                   base ? base->GetName() : "-", classInfo->GetFlags(),
-                   classInfo->IsAbstract() ? "abstract" : "concrete");
-        for (const auto& property : classInfo->GetOwnProperties()) {
-            out.Printf("    property %s type=%s kind=%s flags=%u state=%u range=\"%s\"\n",
-                       property->GetName(), GetTypeName(property->GetValueType()),
-                       GetPropertyKindName(property->GetKind()), property->GetPropertyFlags(),
-                       property->GetStateFlags(), property->GetRange());
-        }
-        for (const auto& method : classInfo->GetOwnMethods()) {
-            out.Printf("    method %s %s flags=%u\n", method->GetName(),
-                       method->GetSignatureText().c_str(), method->GetCallFlags());
-        }
-    }
+    WriteClassTable(out);
     if (!out.Close()) {
         return Fail("cannot write to stdout");
     }
@@ -379,6 +383,22 @@ void StoreRgba(int32_t x, int32_t y, ImagePixel pixel, void* context) {
     at[3] = static_cast<uint8_t>(pixel >> 24);
 }
 
+// Encodes the pixels with the engine's PNG encoder and writes them whole to `out`.
+int WritePng(const RgbaImage& image, const std::string& out) {
+    std::vector<uint8_t> file;
+    PngEncoder encoder;
+    if (uint32_t error = encoder.Encode(file, image.bytes.data(), image.width, image.height)) {
+        return Fail("cannot encode " + out + ": PNG error " + std::to_string(error));
+    }
+    ForwardingOutputStream stream;
+    bool written = stream.Open(out.c_str(), WriteCreateFolders) &&
+                   stream.Write(file.data(), static_cast<uint32_t>(file.size())) == file.size();
+    if (!stream.Close() || !written) {
+        return Fail("cannot write " + out);
+    }
+    return ExitDone;
+}
+
 int RunImage(char** arguments) {
     const std::string in = arguments[0];
     const std::string out = arguments[1];
@@ -414,18 +434,7 @@ int RunImage(char** arguments) {
         return decodeFailure("Load error");
     }
     AllocatePixels(image); // a run-length file may leave every pixel at its default
-    std::vector<uint8_t> file;
-    PngEncoder encoder;
-    if (uint32_t error = encoder.Encode(file, image.bytes.data(), info.width, info.height)) {
-        return Fail("cannot encode " + out + ": PNG error " + std::to_string(error));
-    }
-    ForwardingOutputStream stream;
-    bool written = stream.Open(out.c_str(), WriteCreateFolders) &&
-                   stream.Write(file.data(), static_cast<uint32_t>(file.size())) == file.size();
-    if (!stream.Close() || !written) {
-        return Fail("cannot write " + out);
-    }
-    return ExitDone;
+    return WritePng(image, out);
 }
 
 int RunGlyphCache(char** arguments) {
@@ -464,6 +473,79 @@ int RunGlyphCache(char** arguments) {
     return ExitDone;
 }
 
+int RunRender(char** arguments) {
+    std::string scene = arguments[0];
+    int frames = 0;
+    std::string out;
+    std::string size;
+    for (int at = 1; at + 1 < 7 && arguments[at]; at += 2) {
+        const char* value = arguments[at + 1];
+        if (!value) {
+            return Usage("usage: quarn-tool " + std::string(RenderCall));
+        }
+        if (std::strcmp(arguments[at], "--frames") == 0) {
+            const auto parsed = std::from_chars(value, value + std::strlen(value), frames);
+            if (parsed.ec != std::errc() || *parsed.ptr != '\0') {
+                frames = 0;
+            }
+        } else if (std::strcmp(arguments[at], "--out") == 0) {
+            out = value;
+        } else if (std::strcmp(arguments[at], "--size") == 0) {
+            Int2 parsed = ParseInt2(value, "x");
+            size = parsed.x > 0 && parsed.y > 0 ? StringFormat("%d,%d", parsed.x, parsed.y) : "";
+            if (size.empty()) {
+                return Usage(std::string("--size must be WxH, not \"") + value + "\"");
+            }
+        } else {
+            return Usage("usage: quarn-tool " + std::string(RenderCall));
+        }
+    }
+    if (frames <= 0 || out.empty()) {
+        return Usage("usage: quarn-tool " + std::string(RenderCall) + " (N above 0)");
+    }
+    // The player takes relative paths from its resource root; the tool's user means here.
+    auto fromHere = [](const std::string& path) {
+        bool absolute = path[0] == '/' || path.find(':') != std::string::npos;
+        return absolute ? path : std::filesystem::current_path().string() + "/" + path;
+    };
+    // Nothing may wait for a display, a sound card or an answer.
+    setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    setenv("ALSOFT_DRIVERS", "null", 1);
+    setenv("QUARN_DIALOGS", "script", 1);
+    SetLogSink(KeepLastLogLine);
+    EngineSetup setup;
+    setup.settings = {{"autorun", fromHere(scene)}, {"screenshot", "true"}};
+    if (!size.empty()) {
+        setup.settings.emplace_back("editor_windowsize", size);
+    }
+    if (!InitEngine(setup)) {
+        return Fail(StartUpError());
+    }
+    if (!GetSceneRoot()) {
+        return Fail(Explained("cannot load " + scene));
+    }
+    int count = 0;
+    GetPlatform()->SetFrameCallback([&] { return FrameUpdate() && ++count < frames; });
+    GetPlatform()->RunMainLoop();
+
+    // The frame as the window shows it: the back buffer has no alpha to keep.
+    RenderDevice& device = *TheRenderDevice();
+    Int2 view = device.GetViewportSize();
+    std::unique_ptr<DeviceTexture> back = device.GetBackBuffer();
+    if (!back || !back->Lock(TextureLockRead, 0)) {
+        return Fail("cannot read the frame");
+    }
+    RgbaImage image{static_cast<uint32_t>(view.x), static_cast<uint32_t>(view.y), {}};
+    image.bytes.resize(static_cast<size_t>(image.width) * image.height * 4);
+    for (int32_t y = 0; y < view.y; ++y) {
+        for (int32_t x = 0; x < view.x; ++x) {
+            StoreRgba(x, y, back->GetPixel(x, y) | 0xFF000000u, &image);
+        }
+    }
+    back->Lock(TextureUnlocked, 0);
+    return WritePng(image, fromHere(out));
+}
+
 int Run(int argc, char** argv) {
     if (argc < 2) {
         return Usage("no command given");
@@ -483,7 +565,10 @@ int Run(int argc, char** argv) {
         }
         SetFileSystem(fileSystem.get());
         int status = command.run(argv + 2);
-        SetFileSystem(nullptr);
+        // A player started by the command keeps its own for the rest of the run.
+        if (GetFileSystem() == fileSystem.get()) {
+            SetFileSystem(nullptr);
+        }
         return status;
     }
     return Usage(std::string("unknown command \"") + argv[1] + "\"");

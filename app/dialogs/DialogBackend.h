@@ -81,7 +81,8 @@ private:
 
 // Answers from a queue and records what was asked, for runs where nobody can answer: button
 // answers are indices into the shown buttons (the first button once the queue is empty), path
-// answers are the chosen texts ("" once the queue is empty).
+// answers are the chosen texts ("" once the queue is empty). Each question and its answer are
+// logged on the channel "dialog", so a run without a display shows what it was asked.
 class ScriptedDialogs : public DialogBackend {
 public:
     enum Kind { MessageBoxKind, ChoiceKind, FileKind, FolderKind, AboutKind };
@@ -98,6 +99,9 @@ public:
     };
 
     void AnswerButton(int index) { buttons_.push_back(index); }
+    // Button answers from a list of decimal indices separated by commas ("1,0,2"); entries
+    // that are no number are skipped.
+    void AnswerButtons(const char* list);
     void AnswerPath(std::string path) { paths_.push_back(std::move(path)); }
     const std::vector<Request>& Requests() const { return requests_; }
 
@@ -110,6 +114,7 @@ public:
 private:
     int NextButton();
     std::string NextPath();
+    void Record(Request request, const std::string& answer);
 
     std::deque<int> buttons_;
     std::deque<std::string> paths_;

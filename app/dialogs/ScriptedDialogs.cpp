@@ -1,4 +1,8 @@
 #include "app/dialogs/DialogBackend.h"
+#include "core/debug/Log.h"
+
+#include <cerrno>
+#include <cstdlib>
 
 namespace quarn {
 
@@ -50,7 +54,42 @@ ScriptedDialogs::Request MakeRequest(ScriptedDialogs::Kind kind, const char* tit
     return request;
 }
 
+// The label of a button index, for the log; "" past the shown buttons.
+std::string LabelOf(const ScriptedDialogs::Request& request, int index) {
+    return index >= 0 && static_cast<size_t>(index) < request.buttons.size()
+               ? request.buttons[static_cast<size_t>(index)]
+               : std::string();
+}
+
 } // namespace
+
+void ScriptedDialogs::AnswerButtons(const char* list) {
+    for (const char* at = list ? list : ""; *at;) {
+        char* end = nullptr;
+        errno = 0;
+        long index = std::strtol(at, &end, 10);
+        bool number = end != at && errno == 0 && index >= 0 && index < MaxChoiceButtons;
+        at = end != at ? end : at + 1;
+        while (*at && *at != ',') {
+            number = false; // "1x" is no index
+            ++at;
+        }
+        if (number) {
+            AnswerButton(static_cast<int>(index));
+        }
+        if (*at == ',') {
+            ++at;
+        }
+    }
+}
+
+void ScriptedDialogs::Record(Request request, const std::string& answer) {
+    static const char* const KindNames[] = {"message box", "choice", "file dialog", "folder dialog",
+                                            "about box"};
+    LogChannelMessage("dialog", "%s \"%s\": \"%s\" answered \"%s\"", KindNames[request.kind],
+                      request.title.c_str(), request.text.c_str(), answer.c_str());
+    requests_.push_back(std::move(request));
+}
 
 int ScriptedDialogs::NextButton() {
     if (buttons_.empty()) {
@@ -74,15 +113,19 @@ int ScriptedDialogs::ShowMessageBox(const char* text, const char* title, uint32_
     Request request = MakeRequest(MessageBoxKind, title, text);
     request.buttons = SplitChoiceButtons(MessageBoxButtonLabels(type));
     request.type = type;
-    requests_.push_back(std::move(request));
-    return MessageBoxButtonId(type, NextButton());
+    int index = NextButton();
+    std::string label = LabelOf(request, index);
+    Record(std::move(request), label);
+    return MessageBoxButtonId(type, index);
 }
 
 int ScriptedDialogs::ShowChoiceBox(const char* title, const char* text, const char* buttons) {
     Request request = MakeRequest(ChoiceKind, title, text);
     request.buttons = SplitChoiceButtons(buttons);
-    requests_.push_back(std::move(request));
-    return NextButton();
+    int index = NextButton();
+    std::string label = LabelOf(request, index);
+    Record(std::move(request), label);
+    return index;
 }
 
 std::string ScriptedDialogs::FileDialog(const char* filter, bool open, const char* initialFolder) {
@@ -92,22 +135,26 @@ std::string ScriptedDialogs::FileDialog(const char* filter, bool open, const cha
     }
     request.open = open;
     request.initialFolder = initialFolder ? initialFolder : "";
-    requests_.push_back(std::move(request));
-    return NextPath();
+    std::string path = NextPath();
+    Record(std::move(request), path);
+    return path;
 }
 
 std::string ScriptedDialogs::BrowseForFolder(const char* title, const char* initialFolder) {
     Request request = MakeRequest(FolderKind, title, nullptr);
     request.initialFolder = initialFolder ? initialFolder : "";
-    requests_.push_back(std::move(request));
-    return NextPath();
+    std::string path = NextPath();
+    Record(std::move(request), path);
+    return path;
 }
 
 int ScriptedDialogs::ShowAboutDialog() {
     Request request = MakeRequest(AboutKind, "About", nullptr);
     request.buttons = {"OK"};
-    requests_.push_back(std::move(request));
-    return NextButton() == 0 ? DialogOk : DialogCancel;
+    int index = NextButton();
+    std::string label = LabelOf(request, index);
+    Record(std::move(request), label);
+    return index == 0 ? DialogOk : DialogCancel;
 }
 
 } // namespace quarn

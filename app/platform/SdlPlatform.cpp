@@ -147,26 +147,32 @@ bool ShouldRunFrame(uint32_t windowState, uint32_t startFlags) {
 }
 
 std::unique_ptr<DialogBackend> CreateDialogBackend() {
-    std::string driver = EnvironmentText("SDL_VIDEODRIVER");
-    if (CompareNoCase(driver.c_str(), "offscreen") == 0 ||
+    // SDL falls back to the offscreen driver by itself when there is no display.
+    const char* current = SDL_GetCurrentVideoDriver();
+    std::string driver = current ? current : EnvironmentText("SDL_VIDEODRIVER");
+    if (EnvironmentText("QUARN_DIALOGS") == "script" ||
+        CompareNoCase(driver.c_str(), "offscreen") == 0 ||
         CompareNoCase(driver.c_str(), "dummy") == 0) {
-        return std::make_unique<ScriptedDialogs>();
+        auto scripted = std::make_unique<ScriptedDialogs>();
+        scripted->AnswerButtons(EnvironmentText("QUARN_DIALOG_ANSWERS").c_str());
+        return scripted;
     }
     return std::make_unique<SdlDialogs>();
 }
 
 SdlPlatform::SdlPlatform(const char* commandLine, std::unique_ptr<MonotonicClock> clock,
                          std::unique_ptr<DialogBackend> dialogs)
-    : clock_(clock ? std::move(clock) : CreateSteadyClock()),
-      dialogs_(dialogs ? std::move(dialogs) : CreateDialogBackend()) {
+    : clock_(clock ? std::move(clock) : CreateSteadyClock()) {
     SetPlatform(this);
-    SetDialogHook(dialogs_.get());
     // Window managers group and name windows by this class.
     setenv("SDL_VIDEO_X11_WMCLASS", "Quarn", 0);
     sdlStarted_ = SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0;
     if (!sdlStarted_) {
         lastError_ = StringFormat("Failed to start SDL: %s", SDL_GetError());
     }
+    // Chosen once SDL knows which video driver it runs on.
+    dialogs_ = dialogs ? std::move(dialogs) : CreateDialogBackend();
+    SetDialogHook(dialogs_.get());
 
     programPath_ = ProgramFile();
     startFolder_ = CurrentFolder();
@@ -326,8 +332,9 @@ bool SdlPlatform::SetClientSize(int32_t width, int32_t height) {
         outerWidth = width + left + right;
         outerHeight = height + top + bottom + GetToolbarHeight();
     }
+    // Without a display the work area is unknown (0 x 0): the size is taken as asked.
     Int2 workArea = GetWorkAreaSize();
-    if (outerWidth > workArea.x && outerHeight > workArea.y) {
+    if (workArea.x > 0 && workArea.y > 0 && outerWidth > workArea.x && outerHeight > workArea.y) {
         SDL_MaximizeWindow(window_);
         return true;
     }
@@ -510,23 +517,27 @@ bool SdlPlatform::Hooked(uint32_t message, uintptr_t detail, intptr_t packed) {
     return messageHook_ && messageHook_(message, detail, packed) != 0;
 }
 
+bool SdlPlatform::HandleClose() {
+    if (Hooked(MessageClose, 0, 0)) {
+        return true; // the window stays
+    }
+    Hooked(MessageDestroy, 0, 0);
+    return false;
+}
+
 bool SdlPlatform::HandleEvent(const SDL_Event& event) {
+    // SDL follows the close of its last window with a quit of its own, right behind it.
+    bool afterRefusedClose = ignoreNextQuit_;
+    ignoreNextQuit_ = false;
     switch (event.type) {
     case SDL_QUIT:
-        // Follows the close of the last window, which the message hook may have refused.
-        if (ignoreNextQuit_) {
-            ignoreNextQuit_ = false;
-            return true;
-        }
-        return false;
+        // A quit of its own (SIGTERM, SIGINT, the session ending) closes the window the way
+        // the user would, so the program ends through the same road.
+        return afterRefusedClose || HandleClose();
     case SDL_WINDOWEVENT:
         if (event.window.event == SDL_WINDOWEVENT_CLOSE) {
-            if (Hooked(MessageClose, 0, 0)) {
-                ignoreNextQuit_ = true;
-                return true;
-            }
-            Hooked(MessageDestroy, 0, 0);
-            return false;
+            ignoreNextQuit_ = HandleClose();
+            return ignoreNextQuit_;
         }
         HandleWindowEvent(event);
         return true;

@@ -106,6 +106,8 @@ protected:
 
 private:
     bool HandleEvent(const SDL_Event& event);
+    // The window is asked to close: true while it stays (the message hook refused).
+    bool HandleClose();
     void HandleWindowEvent(const SDL_Event& event);
     // Offers a message to the message hook; true when the hook handled it.
     bool Hooked(uint32_t message, uintptr_t detail, intptr_t packed);

@@ -264,31 +264,25 @@ std::unique_ptr<File> DiskFileSystem::Open(const char* path, uint32_t flags) {
     if (!path) {
         return nullptr;
     }
-    std::string text = Normalised(path);
     std::string native;
+    if (flags & OpenNative) {
+        native = Normalised(path);
+    } else if (!ToNative(path, native)) {
+        return nullptr;
+    }
+    // The resolved path decides, so a base folder inside an archive or at "res://" serves
+    // relative paths from there.
     std::unique_ptr<File> file;
-    if (HasArchiveSegment(text)) {
-        if (ToNative(text.c_str(), native)) {
-            file = archives_.OpenEntry(native.c_str(), flags);
-        }
-    } else if (StartsWithNoCase(text, "res://")) {
+    if (HasArchiveSegment(native)) {
+        file = archives_.OpenEntry(native.c_str(), flags);
+    } else if (StartsWithNoCase(native, "res://")) {
         auto embedded = std::make_unique<EmbeddedFile>();
-        if (embedded->Open(text.c_str())) {
+        if (embedded->Open(native.c_str())) {
             file = std::move(embedded);
         }
-    } else if (StartsWithNoCase(text, "http:/")) {
+    } else if (StartsWithNoCase(native, "http:/")) {
         return nullptr;
-    } else if (!(flags & OpenNative) && !IsAbsolute(text) && HasArchiveSegment(baseFolder_)) {
-        // The resource root is an archive: every relative path is one of its entries.
-        if (ToNative(text.c_str(), native)) {
-            file = archives_.OpenEntry(native.c_str(), flags);
-        }
     } else {
-        if (flags & OpenNative) {
-            native = text;
-        } else if (!ToNative(text.c_str(), native)) {
-            return nullptr;
-        }
         auto disk = std::make_unique<DiskFile>();
         if (disk->Open(ResolveCase(native).c_str(), flags)) {
             file = std::move(disk);

@@ -228,4 +228,9 @@ SettingsFile& GetMainSettings() {
     return settings;
 }
 
+SettingsFile& GetUserSettings() {
+    static SettingsFile settings;
+    return settings;
+}
+
 } // namespace quarn

@@ -46,6 +46,7 @@ public:
     bool Parse(const char* text, size_t length);
 
     void SetPath(const char* path) { path_.Set(path); }
+    const char* GetPath() const { return path_.Text(); }
     bool Save(bool scrambled) { return SaveAs(path_.Text(), scrambled); }
     // True only when the file could be opened and arrived whole: it is written to the side and
     // put in place at the end, so a failed save leaves the old file as it was. A read-only file
@@ -99,5 +100,8 @@ private:
 
 // The main settings, "config.txt": read at start-up, consulted across the engine for the run.
 SettingsFile& GetMainSettings();
+// The user's settings, "user://Quarn/init.txt": read at start-up, written only when a script
+// saves them.
+SettingsFile& GetUserSettings();
 
 } // namespace quarn

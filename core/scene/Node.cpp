@@ -99,6 +99,11 @@ Node::~Node() {
     if (parent_) {
         Unlink();
     }
+    // The scene root is read every frame: it must not outlive its node.
+    const IdSystem* scene = TheIdMap().GetIdSystem(0);
+    if (scene && scene->GetRoot() == this) {
+        TheIdMap().SetSceneRoot(0, nullptr);
+    }
 }
 
 void Node::OnDescendantChanged(Node* node, bool attached) {

@@ -176,7 +176,8 @@ struct ValueTraits<Node*> {
 // Nodes are held across calls by serial, since whatever runs in between (a setter, a script, a
 // signal) may delete them: the live node with that serial, or null (also for 0).
 Node* FindLiveNode(uint64_t serial);
-// The root node of the opened scene (the root of id system 0), or null.
+// The root node of the opened scene (the root of id system 0), or null; null again once that
+// node is destroyed.
 Node* GetSceneRoot();
 
 // The pre-order successor of `node` inside the subtree of `root` (null at its end); with

@@ -210,15 +210,31 @@ TEST(QuarnToolGlyphCache, WritesACacheTheFontReadsAndRefusesABadSize) {
     EXPECT_EQ(bad.err.rfind("quarn-tool: SIZE must be a whole number of points above 0", 0), 0u);
 }
 
+TEST(QuarnToolRender, SavesTheLastFrameOfAHeadlessRunOrSaysWhyNot) {
+    test::TempFolder folder;
+    ToolRun run = RunTool(folder, {"render", "res://default.scene", "--frames", "2", "--out",
+                                   "shots/shot.png", "--size", "64x48"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    // The image header's big-endian width and height.
+    EXPECT_EQ(folder.ReadFile("shots/shot.png").substr(16, 8),
+              std::string("\0\0\0\x40\0\0\0\x30", 8));
+    ToolRun missing =
+        RunTool(folder, {"render", "missing.scene", "--out", "x.png", "--frames", "1"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err.rfind("quarn-tool: cannot load missing.scene: Scene '", 0), 0u)
+        << missing.err;
+}
+
 TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheHelpAndExitsWith2) {
     test::TempFolder folder;
     ToolRun help = RunTool(folder, {"help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.err, "");
     EXPECT_EQ(help.out.rfind("usage: quarn-tool COMMAND", 0), 0u) << help.out;
-    for (const char* line : {"\n  help ", "\n  cat VPATH ", "\n  settings FILE ", "\n  classes ",
-                             "\n  scene IN OUT [--compact] ", "\n  image IN OUT.png ",
-                             "\n  glyphcache FACE SIZE OUT "}) {
+    for (const char* line :
+         {"\n  help ", "\n  cat VPATH ", "\n  settings FILE ", "\n  classes ",
+          "\n  scene IN OUT [--compact] ", "\n  image IN OUT.png ", "\n  glyphcache FACE SIZE OUT ",
+          "\n  render SCENE --frames N --out SHOT.png [--size WxH] "}) {
         EXPECT_NE(help.out.find(line), std::string::npos) << line;
     }
     const std::pair<std::vector<std::string>, std::string> cases[] = {
@@ -230,6 +246,8 @@ TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheHelpAn
         {{"classes", "x"}, "usage: quarn-tool classes"},
         {{"scene", "a.scene"}, "usage: quarn-tool scene IN OUT [--compact]"},
         {{"scene", "a", "b", "--fast"}, "usage: quarn-tool scene IN OUT [--compact]"},
+        {{"render", "a", "--frames", "0", "--out", "b.png"},
+         "usage: quarn-tool render SCENE --frames N --out SHOT.png [--size WxH] (N above 0)"},
     };
     for (const auto& [arguments, reason] : cases) {
         ToolRun run = RunTool(folder, arguments);

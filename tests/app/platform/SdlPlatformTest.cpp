@@ -159,17 +159,26 @@ TEST_F(SdlPlatformTest, SettingsLetFramesRunInTheBackgroundAndMinimised) {
 
 TEST_F(SdlPlatformTest, ClosingEndsTheLoopUnlessTheMessageHookKeepsTheWindow) {
     bool keep = true;
+    std::vector<uint32_t> seen;
     platform->SetMessageHook([&](uint32_t message, uintptr_t, intptr_t) -> intptr_t {
+        seen.push_back(message);
         return message == MessageClose && keep;
     });
-    PushWindowEvent(SDL_WINDOWEVENT_CLOSE);
     SDL_Event quit = {};
     quit.type = SDL_QUIT;
+    // The window's close, and SDL's quit right behind it: one question.
+    PushWindowEvent(SDL_WINDOWEVENT_CLOSE);
     SDL_PushEvent(&quit);
     EXPECT_TRUE(platform->PumpMessages());
+    EXPECT_EQ(seen, std::vector<uint32_t>{MessageClose});
+    // A quit of its own (a signal) asks the same way.
+    SDL_PushEvent(&quit);
+    EXPECT_TRUE(platform->PumpMessages());
+    EXPECT_EQ(seen, (std::vector<uint32_t>{MessageClose, MessageClose}));
     keep = false;
-    PushWindowEvent(SDL_WINDOWEVENT_CLOSE);
+    SDL_PushEvent(&quit);
     EXPECT_FALSE(RunFrames(1, 10));
+    EXPECT_EQ(seen.back(), MessageDestroy);
 }
 
 TEST_F(SdlPlatformTest, KeyEventsReachTheKeyboardAtItsNextPoll) {

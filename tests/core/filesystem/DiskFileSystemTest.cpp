@@ -156,6 +156,9 @@ TEST_F(DiskFileSystemTest, AttributesAndTimesTellFoldersReadOnlyEmbeddedAndMissi
     SetTime(temp_.Join("plain.txt"), 1000000000, 5);
     EXPECT_EQ(files_.GetFileTime("plain.txt"), 1000000000000000005u);
     EXPECT_EQ(files_.GetFileTime("missing.txt"), 0u);
+    // The start-up's last resource root: relative paths are embedded names.
+    files_.SetBaseFolder("res://");
+    EXPECT_EQ(Read("Hello.txt"), "embedded hello\n");
 }
 
 TEST_F(DiskFileSystemTest, MixedCaseNamesOnDiskAreFoundWithoutCaseTheFirstInByteOrderWinning) {

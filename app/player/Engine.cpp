@@ -1,0 +1,386 @@
+#include "app/player/Engine.h"
+
+#include "app/ClassRegistration.h"
+#include "app/input/Joystick.h"
+#include "app/input/Keyboard.h"
+#include "app/input/Mouse.h"
+#include "app/platform/Platform.h"
+#include "app/platform/SdlPlatform.h"
+#include "app/player/EditorMessageHook.h"
+#include "app/player/EditorSettings.h"
+#include "app/player/LoadScreen.h"
+#include "app/player/SceneCommands.h"
+#include "core/debug/Log.h"
+#include "core/filesystem/DiskFileSystem.h"
+#include "core/filesystem/SettingsFile.h"
+#include "core/object/ClassInfo.h"
+#include "core/object/Property.h"
+#include "core/object/Signals.h"
+#include "core/scene/EngineState.h"
+#include "core/scene/Node.h"
+#include "core/scene/Picking.h"
+#include "core/scene/Pivot.h"
+#include "core/scene/SignalReceiver.h"
+#include "core/string/Text.h"
+#include "device/GpuRenderDevice.h"
+#include "gpu/software/SoftwareDevice.h"
+#include "resources/FontNew.h"
+#include "resources/ResourceRegistry.h"
+
+#include <SDL.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace quarn {
+
+namespace {
+
+std::string startUpError;
+float autosaveTimer = 0.0f;
+// Set when video memory was released for a lost device and not yet restored: a frame that
+// resets the device but cannot begin its scene restores in a later one.
+bool restorePending = false;
+
+void LogToStandardError(const char* channel, const char* text) {
+    if (channel && *channel) {
+        std::fprintf(stderr, "%s: %s\n", channel, text);
+    } else {
+        std::fprintf(stderr, "%s\n", text);
+    }
+}
+
+bool StartUpFailed(const char* text) {
+    GetPlatform()->ShowChoiceDialog("Graphics error", text, "OK");
+    startUpError = StringFormat("Graphics error: %s", text);
+    return false;
+}
+
+// A packaged game ("data.zoo") wins over a folder with a "config.txt", which wins over the
+// defaults built into the program.
+void ChooseResourceRoot(FileSystem& files) {
+    if (files.Exists("data.zoo")) {
+        files.SetBaseFolder((std::string(files.GetBaseFolder()) + "data.zoo/").c_str());
+    } else if (!files.Exists("config.txt") && files.Exists("res://config.txt")) {
+        files.SetBaseFolder("res://");
+    }
+}
+
+void PlaceWindow(Platform& platform, const SettingsFile& config) {
+    Int2 position(0, 0);
+    Int2 size(1024, 768);
+    if (config.GetBool("fullscreen")) {
+        size = platform.GetWorkAreaSize();
+    } else {
+        // The editor would take these from the user settings; the player has them from its game.
+        if (config.HasKey("editor_windowpos")) {
+            position = config.GetInt2("editor_windowpos");
+        }
+        if (config.HasKey("editor_windowsize")) {
+            size = config.GetInt2("editor_windowsize");
+        }
+    }
+    platform.SetWindowPosition(position.x, position.y);
+    platform.SetClientSize(size.x, size.y);
+}
+
+void ShowMainWindow(Platform& platform) {
+    if (auto* window = static_cast<SDL_Window*>(platform.GetWindowHandle())) {
+        SDL_ShowWindow(window);
+    }
+}
+
+void EnterFullMonitorWhenAsked(Platform& platform, const SettingsFile& config) {
+    if (config.GetBool("fullscreen")) {
+        platform.SetWindowMode(WindowFullMonitor, WindowFullMonitor);
+        platform.LayoutMainFrame(0);
+    }
+}
+
+void ResizeView(int32_t x, int32_t y, int32_t width, int32_t height) {
+    if (RenderDevice* device = TheRenderDevice()) {
+        device->SetPresentRectangle(x, y, width, height);
+        device->SetViewport(0, 0, width, height);
+    }
+}
+
+bool CreateRenderDevice(Platform& platform, const EngineSetup& setup) {
+    uint32_t flags = DeviceDepthStencil | DeviceDepthSearchAll;
+    if (GetMainSettings().GetBool("screenshot") || !IsStandalone()) {
+        flags |= DeviceLockableBackBuffer;
+    }
+    // The back buffer is as large as the screen, so the window can grow without a reset.
+    // Without a display the screen has no size, and the window's own is taken.
+    Int2 size = platform.GetScreenSize();
+    if (size.x <= 0 || size.y <= 0) {
+        size = platform.GetViewSize();
+    }
+    GpuDisplayMode mode;
+    if (size.x > 0 && size.y > 0) {
+        mode.width = static_cast<uint32_t>(size.x);
+        mode.height = static_cast<uint32_t>(size.y);
+    }
+    GpuDeviceFactory gpu = setup.makeGpu
+                               ? setup.makeGpu
+                               : [](const GpuPresentParameters& parameters, const GpuCaps& caps,
+                                    const GpuDisplayMode& display) -> std::unique_ptr<GpuDevice> {
+        return SoftwareDevice::Create(parameters, caps, display);
+    };
+    auto* device = new GpuRenderDevice(std::move(gpu), GpuCaps{}, mode);
+    platform.LayoutMainFrame(0);
+    if (!device->Create(flags, static_cast<SDL_Window*>(platform.GetWindowHandle()), size.x,
+                        size.y)) {
+        return StartUpFailed(device->GetErrorText().c_str());
+    }
+    Int2 view = platform.GetViewSize();
+    ResizeView(0, 0, view.x, view.y);
+    platform.LayoutMainFrame(0);
+    return true;
+}
+
+void StartGame() {
+    SettingsFile& config = GetMainSettings();
+    std::string start;
+    if (config.HasKey("autorun")) {
+        start = config.GetString("autorun");
+    } else {
+        start = GetUserSettings().GetString("recent_file1");
+        config.SetString("autorun", start.c_str());
+    }
+    if (start.empty()) {
+        return; // no scene: every frame clears to black
+    }
+    uint32_t flags = OpenStartScene | (IsStandalone() ? OpenNativeClasses : 0u);
+    OpenScene(GetFileSystem()->GetRelativePath(start.c_str()), flags);
+    // A start scene that could not be read still starts the game: its frames stay black.
+    GameRunning = true;
+    GamePaused = false;
+    SendSignal("quarn_start", nullptr, true);
+    SendSignal("start", nullptr, true);
+    RefreshMainMenu();
+    ShowLoadScreen(1.0f, "Ready");
+}
+
+// Recovers a lost device: false when the frame must be skipped.
+bool RecoverLostDevice(Platform& platform, RenderDevice& device) {
+    if (device.GetDeviceState() == DeviceState::Lost) {
+        SendSignal("releasevideomemory", nullptr, true);
+        ReleaseAllVideoMemory();
+        restorePending = true;
+        if (!device.ResetDevice()) {
+            return false;
+        }
+    }
+    if (restorePending) {
+        if (!device.BeginScene()) {
+            return false;
+        }
+        RestoreAllVideoMemory();
+        SendSignal("restorevideomemory", nullptr, true);
+        Int2 view = platform.GetViewSize();
+        device.SetViewport(0, 0, view.x, view.y);
+        device.EndScene();
+        restorePending = false;
+        LogMessage("Direct3D device lost - resources restored");
+    }
+    return true;
+}
+
+} // namespace
+
+bool IsStandalone() {
+    return GetMainSettings().GetBool("standalone");
+}
+
+void CopyLanguageCode() {
+    const SettingsFile& main = GetMainSettings();
+    if (main.HasKey("lang_code") && !GetUserSettings().HasKey("lang_code")) {
+        GetUserSettings().SetString("lang_code", main.GetString("lang_code"));
+    }
+}
+
+const std::string& StartUpError() {
+    return startUpError;
+}
+
+bool InitEngine(const EngineSetup& setup) {
+    Platform* platform =
+        setup.makePlatform ? setup.makePlatform() : new SdlPlatform(setup.commandLine.c_str());
+    SetPlatform(platform);
+
+    auto* files = new DiskFileSystem();
+    files->SetBaseFolder(platform->GetStartFolder());
+    files->SetUserFolder(platform->GetAppDataFolder());
+    SetFileSystem(files);
+    ChooseResourceRoot(*files);
+
+    SettingsFile& config = GetMainSettings();
+    config.Load("config.txt", false);
+    for (const auto& [key, value] : setup.settings) {
+        config.SetString(key.c_str(), value.c_str());
+    }
+    config.SetString("standalone", "true");
+    if (config.HasKey("resource_path")) {
+        files->SetBaseFolder(config.GetString("resource_path"));
+    }
+    if (!files->DirectoryExists("user://Quarn/")) {
+        files->MakeDirectories("user://Quarn/");
+    }
+    GetUserSettings().Load("user://Quarn/init.txt", false);
+
+    platform->StartTimer(StartFlagsFromSettings(config));
+    // The editor would add its menu bar and toolbar to the window; the player has neither.
+    if (!platform->CreateMainWindow(
+            MainWindowTitle, 0, 0, 100, 100,
+            WindowStyleResizable | WindowStyleClientArea | WindowStyleAcceptFiles, 270)) {
+        return StartUpFailed(platform->GetLastErrorText());
+    }
+    platform->SetMessageHook(EditorMessageHook);
+    platform->SetDropHook(OnFileDropped);
+    Mouse* mouse = platform->CreateMouse();
+    platform->SetMouseHook([mouse](uint32_t message, uintptr_t wParam, intptr_t lParam) {
+        mouse->HandleMessage(message, wParam, lParam);
+    });
+    platform->CreateKeyboard();
+
+    PlaceWindow(*platform, config);
+    platform->CreateMainFrame();
+    platform->SetResizeHook(ResizeView);
+    ShowMainWindow(*platform);
+    if (!CreateRenderDevice(*platform, setup)) {
+        return false;
+    }
+    EnterFullMonitorWhenAsked(*platform, config);
+
+    // The default font registers "Texture" before every other class, in every run.
+    CreateDefaultFont();
+    SetLoadProgressCallback(ShowLoadProgress);
+    ShowLoadScreen(0.0f, "Initializing sound");
+    ShowLoadScreen(0.0f, "Initiliazing scene classes");
+    LoadCustomColours();
+    RegisterAllClasses();
+    LogMessage("Quarn v%s", EngineVersion);
+    ShowLoadScreen(0.0f, "Engine initialized");
+    CopyLanguageCode();
+
+    StartGame();
+    EnterFullMonitorWhenAsked(*platform, config);
+    ShowMainWindow(*platform);
+    platform->SetFrameCallback(FrameUpdate);
+    return true;
+}
+
+bool FrameUpdate() {
+    Platform& platform = *GetPlatform();
+    if (Mouse* mouse = Mouse::Get()) {
+        mouse->Poll();
+    }
+    Keyboard* keyboard = Keyboard::Get();
+    if (keyboard && platform.TestWindowState(WindowActive)) {
+        keyboard->Poll();
+    }
+    for (int32_t index = 0; index < platform.GetJoystickCount(); ++index) {
+        Joystick* joystick = platform.CreateJoystick(index);
+        if (joystick && joystick->IsAvailable()) {
+            joystick->Poll();
+        }
+    }
+    // The game step is the frame time; the editor's fast forward would multiply it.
+    FrameTime = platform.GetFrameTime();
+    if (!IsStandalone() && !GameRunning && !GamePaused && GetSceneRoot()) {
+        autosaveTimer += FrameTime;
+        if (autosaveTimer > AutosaveInterval) {
+            AutosaveScene();
+            autosaveTimer = 0.0f;
+        }
+    }
+    Node* root = GetSceneRoot();
+    if (root && !root->HasFlag(NodeEnabled)) {
+        if (GetMainSettings().HasKey("autorun") || IsStandalone()) {
+            return false;
+        }
+        StopScene();
+    }
+
+    RenderDevice& device = *TheRenderDevice();
+    if (!RecoverLostDevice(platform, device) || !device.BeginScene()) {
+        return true; // nothing drawn or presented; the input frame goes on into the next
+    }
+    if (Node* scene = GetSceneRoot()) {
+        UpdateNodeTree(scene);
+    } else {
+        device.Clear(DeviceClearTarget | DeviceClearDepth | DeviceClearStencil, 0);
+    }
+    device.EndScene();
+    device.Present();
+    if (Mouse* mouse = Mouse::Get()) {
+        mouse->EndFrame();
+    }
+    if (keyboard) {
+        keyboard->EndFrame();
+    }
+    return true;
+}
+
+void ExitProgram() {
+    std::exit(0);
+}
+
+bool OnFileDropped(const char* path, int32_t screenX, int32_t screenY) {
+    if (!path || !*path) {
+        return false;
+    }
+    // The texture's name is a fixed path text: a longer one would name another file.
+    if (std::strlen(path) >= PathString::Size()) {
+        LogMessage("Dropped file '%s' has a path too long to use", path);
+        return false;
+    }
+    // Exactly these, with case: "X.PNG" is left alone.
+    std::string extension = GetPathExtension(path);
+    if (extension != "bmp" && extension != "dds" && extension != "png") {
+        return false;
+    }
+    // Without a scene there is nothing to attach the node to.
+    Node* root = GetSceneRoot();
+    ClassInfo* spriteClass = FindClass("Sprite");
+    if (!root || !spriteClass) {
+        return false;
+    }
+    auto* node = dynamic_cast<Node*>(spriteClass->CreateInstance());
+    if (!node) {
+        return false;
+    }
+    if (Property* texture = node->FindProperty("texture")) {
+        texture->SetFromText(*node, path);
+    }
+    Platform& platform = *GetPlatform();
+    Int2 window = platform.GetWindowPosition();
+    Int2 view = platform.GetViewOrigin();
+    PickQuery pick;
+    bool hit = pick.PickFromScreen(static_cast<float>(screenX - window.x - view.x),
+                                   static_cast<float>(screenY - window.y - view.y));
+    node->AttachTo(hit && pick.best.node ? pick.best.node : root);
+    if (auto* pivot = dynamic_cast<Pivot*>(node)) {
+        pivot->SetWorldPosition(hit && pick.hasWorldHitPoint ? pick.worldHitPoint : Float3());
+        pivot->SetWorldOrientation(hit ? Quaternion::RotationFromZ(pick.best.data) : Quaternion());
+    }
+    SendSignal("selectnode", node, true);
+    EventRecord event;
+    event.argument.SetId(node->GetId());
+    SignalReceiver::Trigger("node_dropped_in", event);
+    return true;
+}
+
+int RunPlayer(const EngineSetup& setup) {
+    if (std::getenv("QUARN_LOG")) {
+        SetLogSink(LogToStandardError);
+    }
+    if (!InitEngine(setup)) {
+        std::fprintf(stderr, "quarn: %s\n", startUpError.c_str());
+        return 1;
+    }
+    GetPlatform()->RunMainLoop();
+    ExitProgram();
+}
+
+} // namespace quarn

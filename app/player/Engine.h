@@ -1,0 +1,55 @@
+#pragma once
+
+#include "gpu/GpuLayer.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quarn {
+
+class Platform;
+
+inline constexpr const char* EngineVersion = "1.0";
+inline constexpr const char* MainWindowTitle = "Pelgrath";
+
+// What start-up builds on. The defaults are the player's: the SDL platform and the software
+// rasteriser.
+struct EngineSetup {
+    std::string commandLine;
+    std::function<Platform*()> makePlatform;
+    GpuDeviceFactory makeGpu;
+    // Set over what "config.txt" says, once it is read: (key, value) pairs.
+    std::vector<std::pair<std::string, std::string>> settings;
+};
+
+// Start-up in its fixed order: platform, file system and resource root, settings, window and
+// input, render device, load screen, class registration, the start scene and its signals.
+// Everything it makes lives until the process ends. False when the program cannot run: the
+// main window or the render device could not be made (StartUpError() says why).
+bool InitEngine(const EngineSetup& setup);
+const std::string& StartUpError();
+
+// One frame: input, the disabled-root exit, device-loss recovery, the scene update, present.
+// False ends the main loop.
+bool FrameUpdate();
+
+// Ends the process with status 0; nothing is saved.
+[[noreturn]] void ExitProgram();
+
+// A file dropped on the window: a bmp, dds or png image becomes a Sprite node placed where the
+// scene was hit under the point (screen pixels). False when nothing was made of it.
+bool OnFileDropped(const char* path, int32_t screenX, int32_t screenY);
+
+// The player from start to end: log sink, start-up, main loop, exit. Returns only when
+// start-up failed, with the exit status 1.
+int RunPlayer(const EngineSetup& setup);
+
+// The player (true) or the editor: the main settings' "standalone".
+bool IsStandalone();
+// The main settings' "lang_code" goes to the user settings when they have none.
+void CopyLanguageCode();
+
+} // namespace quarn

@@ -1,0 +1,55 @@
+#include "app/player/LoadScreen.h"
+
+#include "core/filesystem/SettingsFile.h"
+#include "device/DeviceTexture.h"
+#include "device/RenderDevice.h"
+#include "resources/Texture.h"
+
+namespace quarn {
+
+namespace {
+
+// Loaded once per run: a later "loadscreen_image" changes nothing.
+Texture* image = nullptr;
+
+// The image centred across, at its own pixel size, its lower edge 64 pixels above the middle.
+void DrawImage(const char* path, float width, float height) {
+    if (!image) {
+        image = GetTexture(path, "");
+    }
+    DeviceTexture* texture = image ? image->GetDeviceTexture() : nullptr;
+    if (!texture) {
+        return;
+    }
+    float imageWidth = static_cast<float>(texture->GetSize().x);
+    float imageHeight = static_cast<float>(texture->GetSize().y);
+    texture->DrawToScreen(0.0f, 0.0f, imageWidth, imageHeight, (width - imageWidth) / 2.0f,
+                          height / 2.0f - imageHeight - 64.0f, (width + imageWidth) / 2.0f,
+                          height / 2.0f - 64.0f);
+}
+
+} // namespace
+
+// The bar and the text wait for the draw batches' screen quads and screen text.
+void ShowLoadScreen(float progress, [[maybe_unused]] const char* text) {
+    RenderDevice* device = TheRenderDevice();
+    if (!device || !device->BeginScene()) {
+        return;
+    }
+    const SettingsFile& config = GetMainSettings();
+    Int2 view = device->GetViewportSize();
+    device->Clear(DeviceClearTarget | DeviceClearDepth | DeviceClearStencil,
+                  static_cast<uint32_t>(config.GetInt("loadscreen_color_bg")));
+    const char* imagePath = config.GetString("loadscreen_image");
+    if (progress > 0.0f && *imagePath) {
+        DrawImage(imagePath, static_cast<float>(view.x), static_cast<float>(view.y));
+    }
+    device->EndScene();
+    device->Present();
+}
+
+void ShowLoadProgress(int32_t, float progress, const char* text) {
+    ShowLoadScreen(progress, text);
+}
+
+} // namespace quarn

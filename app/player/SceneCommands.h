@@ -1,0 +1,89 @@
+#pragma once
+
+#include "core/scenefile/SceneLoader.h"
+
+#include <cstdint>
+#include <string>
+
+namespace quarn {
+
+// The one scene of the run and the commands that open, close, save, autosave, recover, play
+// and stop it. At most one scene is loaded per process: wherever a loaded scene would be torn
+// down (another open, a close, a stop while the game runs) the process ends at once
+// (ExitProgram) when a scene root exists.
+//
+// The undo history and the version-control binding that these commands would consult are
+// optional editor services that nothing installs; their steps are left out.
+
+// Bits of OpenScene's flags.
+enum OpenSceneFlags : uint32_t {
+    OpenSetsCurrentPath = 0x1, // on success: the current scene path and the recent files
+    OpenLogsLoaded = 0x4,      // on success: "Scene '%s' loaded"
+    OpenRawIds = 0x80,         // the reader takes ids as plain numbers
+    OpenNativeClasses = 0x200, // the reader takes classes as their nearest native base
+    // The words the callers pass.
+    OpenStartScene = 0x105, // start-up, Load..., a recent file, Play...
+    OpenNewScene = 0x104,
+    OpenRecovered = 0x1C4,
+    OpenStandalonePlay = 0x305,
+};
+
+// Bits of SaveScene's flags.
+enum SaveSceneFlags : uint32_t {
+    SaveSetsCurrentPath = 0x1,
+    SaveNativeClasses = 0x2,
+    SaveLogsSaved = 0x4, // on success: "Scene saved as '%s'"
+    SaveQuietly = 0x40,  // no "quarn_save" signal; closed classes are written with children
+    SaveRawIds = 0x80,
+    SaveClearsUnsaved = 0x100,
+    SaveCompact = 0x200, // the compact form, in a file whose extension becomes "scn"
+    // The words the callers pass.
+    SaveCurrent = 0x10D, // Save, Save As and Ctrl+S
+    SaveCompactCopy = 0x30C,
+    SaveAutosave = 0xD0,
+    SavePlayCopy = 0x10,
+    SaveStandaloneCopy = 0x12,
+};
+
+// Seconds of stopped editing between two autosaves.
+inline constexpr float AutosaveInterval = 300.0f;
+
+// The path the editor saves to; empty at start.
+const std::string& GetCurrentScenePath();
+// Set when the game was started by a standalone or a dialog play command.
+bool IsStandalonePlay();
+
+// Opens a scene; an empty path asks with the open dialog. False only when that dialog is
+// cancelled; true also when the file could not be read (the scene root is then null).
+bool OpenScene(const char* path, uint32_t flags);
+// Closes the scene: with a scene loaded that ends the process. The "Save?" prompt before it
+// needs the undo history.
+void CloseScene();
+// Writes the tree under the scene root; an empty path asks with the save dialog. False when
+// cancelled, vetoed by a "quarn_save" receiver, without a scene, or when the file could not be
+// written whole.
+bool SaveScene(const char* path, uint32_t flags);
+
+// "user://Quarn/autosave0.scene" .. 2 in turn.
+void AutosaveScene();
+// Opens the newest autosave (the lower slot on a tie); nothing when there is none.
+void RecoverFromAutosave();
+void SaveCurrentScene();
+void SaveSceneAs();
+void OpenSceneDialog();
+void NewScene();
+void PlayScene(bool standalone);
+void PlayWithDialog(uint32_t openFlags);
+void StopScene();
+// Reloads the resources whose files changed; false when a "reload_resources" receiver stopped
+// the signal.
+bool ReloadResources();
+
+void SetLoadProgressCallback(SceneProgressCallback callback);
+// "Pelgrath", followed by " (path)" while a scene path is current.
+void UpdateWindowTitle();
+// Brings the menu bar, the toolbar and the title up to date with the game's state. The player
+// has neither menu bar nor toolbar, so only the title remains.
+void RefreshMainMenu();
+
+} // namespace quarn

@@ -1,0 +1,176 @@
+#include "app/ClassRegistration.h"
+#include "app/input/Mouse.h"
+#include "app/platform/WindowMessage.h"
+#include "app/player/EditorMessageHook.h"
+#include "app/player/SceneCommands.h"
+#include "core/filesystem/FileSystem.h"
+#include "core/filesystem/SettingsFile.h"
+#include "core/scene/EngineState.h"
+#include "core/scenefile/SceneSaver.h"
+#include "resources/Resource.h"
+#include "tests/app/player/PlayerTestSupport.h"
+
+#include <SDL.h>
+#include <fstream>
+#include <iterator>
+
+namespace quarn {
+namespace {
+
+using test::Seen;
+using test::SignalProbe;
+
+class PlayerStart : public test::PlayerTest {};
+
+TEST_F(PlayerStart, EmptyFolderRunsTheBuiltInDefaultScene) {
+    SignalProbe::Listen();
+    ASSERT_TRUE(Start());
+    EXPECT_STREQ(GetFileSystem()->GetBaseFolder(), "res://");
+    EXPECT_TRUE(GetFileSystem()->DirectoryExists("user://Quarn/"));
+    ASSERT_NE(GetSceneRoot(), nullptr);
+    EXPECT_EQ(Seen(), (std::vector<std::string>{"loaded", "quarn_start", "start"}));
+    EXPECT_TRUE(GameRunning);
+    auto* window = static_cast<SDL_Window*>(GetPlatform()->GetWindowHandle());
+    EXPECT_STREQ(SDL_GetWindowTitle(window), "Pelgrath (res://default.scene)");
+    ASSERT_EQ(log.Lines().size(), 2u);
+    EXPECT_EQ(log.Lines()[0].text, "Quarn v1.0");
+    EXPECT_EQ(log.Lines()[1].text, "Scene 'res://default.scene' loaded");
+}
+
+TEST_F(PlayerStart, WithoutAStartSceneNothingStartsAndFramesClearToBlack) {
+    SignalProbe::Listen();
+    folder.WriteFile("config.txt", "loadscreen_color_bg = \"0xFFFF0000\"\n");
+    ASSERT_TRUE(Start());
+    EXPECT_TRUE(GetMainSettings().HasKey("autorun"));
+    EXPECT_TRUE(Seen().empty());
+    EXPECT_FALSE(GameRunning);
+    EXPECT_EQ(Pixel(10, 10), 0xFFFF0000u); // the last load screen
+    EXPECT_TRUE(FrameUpdate());
+    EXPECT_EQ(Pixel(10, 10) & 0xFFFFFFu, 0u);
+}
+
+TEST_F(PlayerStart, ARenderDeviceThatCannotBeMadeEndsStartUpWithStatusOne) {
+    EngineSetup setup;
+    setup.makeGpu = [](const GpuPresentParameters&, const GpuCaps&,
+                       const GpuDisplayMode&) -> std::unique_ptr<GpuDevice> { return nullptr; };
+    folder.WriteFile("config.txt", "");
+    EXPECT_EQ(RunPlayer(WithScriptedDialogs(setup)), 1);
+    ASSERT_EQ(dialogs->Requests().size(), 1u);
+    const ScriptedDialogs::Request& asked = dialogs->Requests()[0];
+    EXPECT_EQ(asked.title, "Graphics error");
+    EXPECT_EQ(asked.text, "Failed to create the render device. Error code is 1.");
+    EXPECT_EQ(asked.buttons, std::vector<std::string>{"OK"});
+    EXPECT_EQ(StartUpError(), "Graphics error: " + asked.text);
+}
+
+TEST_F(PlayerStart, ClassesAreRegisteredAsTheGoldenTableHasThemAndOnlyOnce) {
+    folder.WriteFile("config.txt", "");
+    ASSERT_TRUE(Start());
+    std::ifstream file(QUARN_TEST_DATA "/classes.txt", std::ios::binary);
+    std::string golden((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    GrowingOutputStream table;
+    WriteClassTable(table);
+    EXPECT_EQ(table.GetText(), golden);
+    EXPECT_EQ(RegisterAllClasses(), 0);
+}
+
+class PlayerFrame : public test::PlayerTest {
+protected:
+    bool StartOn(const std::string& scene, EngineSetup setup = {}) {
+        folder.WriteFile("config.txt", "autorun = \"level.scene\"\n");
+        folder.WriteFile("level.scene", scene);
+        return Start(std::move(setup));
+    }
+};
+
+// Notes what the device loss does to it.
+class LossProbe : public Resource {
+public:
+    LossProbe() : Resource("probe.raw", "") {}
+    bool Load() override { return true; }
+    uint32_t GetDataSize() const override { return 0; }
+    void ReleaseVideoMemory() override { Seen().push_back("release"); }
+    void RestoreVideoMemory() override { Seen().push_back("restore"); }
+};
+
+TEST_F(PlayerFrame, ALostDeviceReleasesResetsAndRestoresInOrder) {
+    SoftwareDevice* gpu = nullptr;
+    EngineSetup setup;
+    setup.makeGpu = [&gpu](const GpuPresentParameters& parameters, const GpuCaps& caps,
+                           const GpuDisplayMode& mode) -> std::unique_ptr<GpuDevice> {
+        auto device = SoftwareDevice::Create(parameters, caps, mode);
+        gpu = device.get();
+        return device;
+    };
+    ASSERT_TRUE(StartOn(test::SceneText(), setup));
+    SignalProbe::Listen();
+    new LossProbe();
+    gpu->LoseDevice();
+    EXPECT_TRUE(FrameUpdate()); // its present finds the device lost
+    EXPECT_EQ(TheRenderDevice()->GetDeviceState(), DeviceState::Lost);
+    Seen().clear();
+
+    // A reset the device refuses skips the frame; the next one releases again.
+    std::unique_ptr<GpuTexture> blocker =
+        gpu->CreateTexture(4, 4, 1, GpuUsageRenderTarget, GpuFormat::A8R8G8B8, GpuPool::Default);
+    uint32_t presented = TheRenderDevice()->GetFrameCount();
+    EXPECT_TRUE(FrameUpdate());
+    EXPECT_EQ(TheRenderDevice()->GetFrameCount(), presented);
+    blocker.reset();
+    EXPECT_TRUE(FrameUpdate());
+    EXPECT_EQ(Seen(),
+              (std::vector<std::string>{"releasevideomemory", "release", "releasevideomemory",
+                                        "release", "restore", "restorevideomemory"}));
+    EXPECT_TRUE(log.Contains("Direct3D device lost - resources restored"));
+    EXPECT_EQ(TheRenderDevice()->GetDeviceState(), DeviceState::Ready);
+    EXPECT_EQ(TheRenderDevice()->GetFrameCount(), presented + 1);
+}
+
+TEST_F(PlayerFrame, ASkippedFrameKeepsTheInputFrameAndEachMouseMessageArrivesOnce) {
+    ASSERT_TRUE(StartOn(test::SceneText()));
+    SDL_Event wheel = {};
+    wheel.type = SDL_MOUSEWHEEL;
+    wheel.wheel.y = 1;
+    SDL_PushEvent(&wheel);
+    static_cast<SdlPlatform*>(GetPlatform())->PumpMessages();
+    Mouse& mouse = *Mouse::Get();
+    EXPECT_EQ(mouse.GetWheel(), WheelDelta);
+
+    RenderDevice& device = *TheRenderDevice();
+    uint32_t presented = device.GetFrameCount();
+    ASSERT_TRUE(device.BeginScene()); // the frame's own begin fails
+    EXPECT_TRUE(FrameUpdate());
+    EXPECT_EQ(device.GetFrameCount(), presented);
+    EXPECT_EQ(mouse.GetWheel(), WheelDelta);
+    device.EndScene();
+    EXPECT_TRUE(FrameUpdate());
+    EXPECT_EQ(device.GetFrameCount(), presented + 1);
+    EXPECT_EQ(mouse.GetWheel(), 0);
+}
+
+TEST_F(PlayerFrame, CtrlSSavesOnlyInTheEditorNeverOverThePlayersGame) {
+    const std::string handWritten = test::SceneText();
+    ASSERT_TRUE(StartOn(handWritten));
+    SDL_SetModState(KMOD_LCTRL);
+    EditorMessageHook(MessageKeyDown, SDLK_s, 0);
+    EXPECT_EQ(folder.ReadFile("level.scene"), handWritten);
+    EXPECT_FALSE(log.Contains("Scene saved as"));
+    GetMainSettings().SetString("standalone", "false");
+    EditorMessageHook(MessageKeyDown, SDLK_s, 0);
+    EXPECT_TRUE(log.Contains("Scene saved as '" + folder.Join("level.scene") + "'"));
+}
+
+TEST_F(PlayerFrame, DroppedFilesThatCannotBecomeASpriteMakeNothing) {
+    ASSERT_TRUE(StartOn(test::SceneText()));
+    int children = GetSceneRoot()->GetChildCount();
+    const std::string tooLong = "/" + std::string(300, 'd') + "/x.png";
+    for (const char* path : {"", "x.PNG", "x.txt", "png", "pictures.png/x", tooLong.c_str(),
+                             "x.png" /* no Sprite class yet */}) {
+        EXPECT_FALSE(OnFileDropped(path, 0, 0)) << path;
+    }
+    EXPECT_EQ(GetSceneRoot()->GetChildCount(), children);
+    EXPECT_TRUE(log.Contains("path too long"));
+}
+
+} // namespace
+} // namespace quarn

@@ -1,0 +1,85 @@
+// The built player, run as a user runs it: in a folder of its own, without a display, sound
+// card or anyone to answer a dialog.
+
+#include "tests/app/player/PlayerTestSupport.h"
+#include "tests/support/StoredBytes.h"
+
+#include <sys/wait.h>
+
+namespace quarn {
+namespace {
+
+struct PlayerExit {
+    int status = -1; // the exit status; -1 when the player did not exit normally
+    std::string log;
+};
+
+// Runs the player in `folder`; with `endAfter` it is sent SIGTERM once its log holds that text.
+// A player still running after two minutes is stopped: a hang fails the test.
+PlayerExit RunPlayerIn(const test::TempFolder& folder, const std::string& endAfter = "") {
+    test::TempFolder scratch;
+    const std::string log = "'" + scratch.Join("log") + "'";
+    std::string script = "cd '" + folder.Path() +
+                         "' && SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=null QUARN_LOG=1 "
+                         "QUARN_DIALOGS=script XDG_DATA_HOME='" +
+                         folder.Join("data") + "' timeout 120 '" QUARN_PLAYER "' 2>" + log +
+                         " & player=$!; ";
+    if (!endAfter.empty()) {
+        script += "for i in $(seq 1200); do grep -qF '" + endAfter + "' " + log +
+                  " && break; sleep 0.1; done; kill -TERM $player; ";
+    }
+    const int status = std::system((script + "wait $player").c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, scratch.ReadFile("log")};
+}
+
+TEST(PlayerRun, EndsWithStatusZeroOnADisabledRootFromItsResourceRoot) {
+    const struct {
+        const char* scene; // where the start scene lies, below the folder
+        std::vector<std::string> log;
+    } cases[] = {
+        {"level.scene", {"Scene '%level.scene' loaded"}},
+        {"data.zoo/level.scene", {"Scene '%data.zoo/level.scene' loaded"}},
+        {"games/one/levels/level.scene",
+         {"Game settings read from 'games/one/game_cfg.txt'", "Base folder is now '%games/one/'",
+          "Scene '%games/one/levels/level.scene' loaded"}},
+    };
+    for (const auto& c : cases) {
+        test::TempFolder folder;
+        const std::string scene = c.scene;
+        if (scene.starts_with("data.zoo/")) {
+            // The packaged game wins over the folder's own settings.
+            folder.WriteFile("config.txt", "autorun = \"elsewhere.scene\"\n");
+            folder.WriteFile("data.zoo", test::Scrambled(test::MakeZip(
+                                             {{"config.txt", "autorun = \"level.scene\"\n"},
+                                              {"level.scene", test::SceneText(false)}})));
+        } else {
+            folder.WriteFile("config.txt", "autorun = \"" + scene + "\"\n");
+            folder.WriteFile(scene, test::SceneText(false));
+            folder.WriteFile("games/one/game_cfg.txt", "resource_path = \".\"\n");
+        }
+        std::string expected = "Quarn v1.0\n";
+        for (std::string line : c.log) {
+            size_t mark = line.find('%');
+            expected +=
+                (mark == std::string::npos ? line : line.replace(mark, 1, folder.Path() + "/")) +
+                "\n";
+        }
+        PlayerExit run = RunPlayerIn(folder);
+        EXPECT_EQ(run.status, 0) << c.scene;
+        EXPECT_EQ(run.log, expected);
+    }
+}
+
+TEST(PlayerRun, TerminationClosesTheWindowWithOrWithoutAScene) {
+    test::TempFolder folder;
+    folder.WriteFile("level.scene", test::SceneText());
+    for (const char* start : {"missing.scene", "level.scene"}) {
+        folder.WriteFile("config.txt", std::string("autorun = \"") + start + "\"\n");
+        // Frames run once the start scene was tried.
+        PlayerExit run = RunPlayerIn(folder, folder.Join(start));
+        EXPECT_EQ(run.status, 0) << run.log;
+    }
+}
+
+} // namespace
+} // namespace quarn
