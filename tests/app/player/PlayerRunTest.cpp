@@ -4,6 +4,7 @@
 #include "tests/app/player/PlayerTestSupport.h"
 #include "tests/support/StoredBytes.h"
 
+#include <sstream>
 #include <sys/wait.h>
 
 namespace quarn {
@@ -18,17 +19,16 @@ struct PlayerExit {
 // A player still running after two minutes is stopped: a hang fails the test.
 PlayerExit RunPlayerIn(const test::TempFolder& folder, const std::string& endAfter = "") {
     test::TempFolder scratch;
-    const std::string log = "'" + scratch.Join("log") + "'";
-    std::string script = "cd '" + folder.Path() +
-                         "' && SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=null QUARN_LOG=1 "
-                         "QUARN_DIALOGS=script XDG_DATA_HOME='" +
-                         folder.Join("data") + "' timeout 120 '" QUARN_PLAYER "' 2>" + log +
-                         " & player=$!; ";
+    std::ostringstream script;
+    script << "cd '" << folder.Path() << "' && SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=null "
+           << "QUARN_LOG=1 QUARN_DIALOGS=script XDG_DATA_HOME='" << folder.Join("data")
+           << "' timeout 120 '" QUARN_PLAYER "' 2>'" << scratch.Join("log") << "' & player=$!; ";
     if (!endAfter.empty()) {
-        script += "for i in $(seq 1200); do grep -qF '" + endAfter + "' " + log +
-                  " && break; sleep 0.1; done; kill -TERM $player; ";
+        script << "for i in $(seq 1200); do grep -qF '" << endAfter << "' '" << scratch.Join("log")
+               << "' && break; sleep 0.1; done; kill -TERM $player; ";
     }
-    const int status = std::system((script + "wait $player").c_str());
+    script << "wait $player";
+    const int status = std::system(script.str().c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
             test::Tilde(scratch.ReadFile("log"), folder)};
 }

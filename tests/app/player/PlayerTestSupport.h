@@ -60,11 +60,14 @@ public:
 };
 
 // The text with the test's folder written as "~".
-inline std::string Tilde(std::string text, const TempFolder& folder) {
-    for (size_t at; (at = text.find(folder.Path())) != std::string::npos;) {
-        text.replace(at, folder.Path().size(), "~");
+inline std::string Tilde(const std::string& text, const TempFolder& folder) {
+    std::string result;
+    size_t from = 0;
+    for (size_t at; (at = text.find(folder.Path(), from)) != std::string::npos;
+         from = at + folder.Path().size()) {
+        result.append(text, from, at - from).push_back('~');
     }
-    return text;
+    return result.append(text, from);
 }
 
 // A scene of one root node, enabled or not, with a child pivot.
@@ -102,7 +105,7 @@ protected:
     std::string LogText() const {
         std::string text;
         for (const auto& line : log.Lines()) {
-            text += line.text + "\n";
+            text.append(line.text).push_back('\n');
         }
         return Tilde(text, folder);
     }
