@@ -10,6 +10,7 @@
 #include "app/player/EditorSettings.h"
 #include "app/player/LoadScreen.h"
 #include "app/player/SceneCommands.h"
+#include "audio/OpenAlAudioSystem.h"
 #include "core/debug/Log.h"
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/filesystem/SettingsFile.h"
@@ -37,6 +38,9 @@ namespace quarn {
 namespace {
 
 std::string startUpError;
+// Lives for the run, and closes its device as the process ends (OpenAL complains of a device
+// left open).
+std::unique_ptr<AudioSystem> audioSystem;
 float autosaveTimer = 0.0f;
 // Set when video memory was released for a lost device and not yet restored: a frame that
 // resets the device but cannot begin its scene restores in a later one.
@@ -256,6 +260,10 @@ bool InitEngine(const EngineSetup& setup) {
     CreateDefaultFont();
     SetLoadProgressCallback(ShowLoadProgress);
     ShowLoadScreen(0.0f, "Initializing sound");
+    // Without a usable output the game runs on silently. Bit 2 of the flags is the engine's
+    // own; the audio system ignores it.
+    audioSystem = std::make_unique<OpenAlAudioSystem>();
+    audioSystem->Init(AudioInit3D | 0x4, 16, 22050, 2);
     ShowLoadScreen(0.0f, "Initiliazing scene classes");
     LoadCustomColours();
     RegisterAllClasses();

@@ -3,6 +3,7 @@
 #include "app/platform/WindowMessage.h"
 #include "app/player/EditorMessageHook.h"
 #include "app/player/SceneCommands.h"
+#include "audio/AudioSystem.h"
 #include "core/filesystem/FileSystem.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/scene/EngineState.h"
@@ -30,6 +31,7 @@ TEST_F(PlayerStart, EmptyFolderRunsTheBuiltInDefaultScene) {
     ASSERT_NE(GetSceneRoot(), nullptr);
     EXPECT_EQ(Seen(), (std::vector<std::string>{"loaded", "quarn_start", "start"}));
     EXPECT_TRUE(GameRunning);
+    EXPECT_EQ(GetAudioSystem()->GetSampleRate(), 22050u);
     auto* window = static_cast<SDL_Window*>(GetPlatform()->GetWindowHandle());
     EXPECT_STREQ(SDL_GetWindowTitle(window), "Pelgrath (res://default.scene)");
     EXPECT_EQ(LogText(), "Quarn v1.0\nScene 'res://default.scene' loaded\n");

@@ -80,12 +80,13 @@ inline std::string SceneText(bool rootEnabled = true) {
 }
 
 // Runs the engine in-process in a fresh folder that becomes the working folder (each test is
-// a process of its own), with the user's
-// folder below it, no display and dialogs answered from a script.
+// a process of its own), with the user's folder below it, no display or sound card, and
+// dialogs answered from a script.
 class PlayerTest : public ::testing::Test {
 protected:
     PlayerTest() {
         setenv("SDL_VIDEODRIVER", "offscreen", 1);
+        setenv("ALSOFT_DRIVERS", "null", 1);
         setenv("XDG_DATA_HOME", folder.Join("data").c_str(), 1);
         EXPECT_EQ(chdir(folder.Path().c_str()), 0);
     }
