@@ -25,7 +25,6 @@ enum OpenSceneFlags : uint32_t {
     OpenStartScene = 0x105, // start-up, Load..., a recent file, Play...
     OpenNewScene = 0x104,
     OpenRecovered = 0x1C4,
-    OpenStandalonePlay = 0x305,
 };
 
 // Bits of SaveScene's flags.
@@ -35,7 +34,6 @@ enum SaveSceneFlags : uint32_t {
     SaveLogsSaved = 0x4, // on success: "Scene saved as '%s'"
     SaveQuietly = 0x40,  // no "quarn_save" signal; closed classes are written with children
     SaveRawIds = 0x80,
-    SaveClearsUnsaved = 0x100,
     SaveCompact = 0x200, // the compact form, in a file whose extension becomes "scn"
     // The words the callers pass.
     SaveCurrent = 0x10D, // Save, Save As and Ctrl+S
