@@ -536,7 +536,6 @@ int RunRender(char** arguments) {
         return Fail("cannot read the frame");
     }
     RgbaImage image{static_cast<uint32_t>(view.x), static_cast<uint32_t>(view.y), {}};
-    image.bytes.resize(static_cast<size_t>(image.width) * image.height * 4);
     for (int32_t y = 0; y < view.y; ++y) {
         for (int32_t x = 0; x < view.x; ++x) {
             StoreRgba(x, y, back->GetPixel(x, y) | 0xFF000000u, &image);
