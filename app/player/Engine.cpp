@@ -25,6 +25,7 @@
 #include "core/string/Text.h"
 #include "device/GpuRenderDevice.h"
 #include "gpu/software/SoftwareDevice.h"
+#include "resources/DynamicMesh.h"
 #include "resources/FontNew.h"
 #include "resources/ResourceRegistry.h"
 
@@ -256,6 +257,7 @@ bool InitEngine(const EngineSetup& setup) {
     }
     EnterFullMonitorWhenAsked(*platform, config);
 
+    CreateDebugMeshes();
     // The default font registers "Texture" before every other class, in every run.
     CreateDefaultFont();
     SetLoadProgressCallback(ShowLoadProgress);

@@ -3,6 +3,7 @@
 #include "core/filesystem/SettingsFile.h"
 #include "device/DeviceTexture.h"
 #include "device/RenderDevice.h"
+#include "resources/DynamicMesh.h"
 #include "resources/Texture.h"
 
 namespace quarn {
@@ -30,8 +31,7 @@ void DrawImage(const char* path, float width, float height) {
 
 } // namespace
 
-// The bar and the text wait for the draw batches' screen quads and screen text.
-void ShowLoadScreen(float progress, [[maybe_unused]] const char* text) {
+void ShowLoadScreen(float progress, const char* text) {
     RenderDevice* device = TheRenderDevice();
     if (!device || !device->BeginScene()) {
         return;
@@ -40,9 +40,21 @@ void ShowLoadScreen(float progress, [[maybe_unused]] const char* text) {
     Int2 view = device->GetViewportSize();
     device->Clear(DeviceClearTarget | DeviceClearDepth | DeviceClearStencil,
                   static_cast<uint32_t>(config.GetInt("loadscreen_color_bg")));
+    const float width = static_cast<float>(view.x);
+    const float height = static_cast<float>(view.y);
     const char* imagePath = config.GetString("loadscreen_image");
     if (progress > 0.0f && *imagePath) {
-        DrawImage(imagePath, static_cast<float>(view.x), static_cast<float>(view.y));
+        DrawImage(imagePath, width, height);
+    }
+    // A bar 4 pixels high across the middle half; a progress above 1 fills past its end.
+    DrawScreenQuadNow(0.25f * width, 0.5f * height - 2.0f, 0.75f * width, 0.5f * height + 2.0f,
+                      static_cast<uint32_t>(config.GetInt("loadscreen_color_bar_empty")));
+    DrawScreenQuadNow(0.25f * width, 0.5f * height - 2.0f, 0.25f * width + 0.5f * width * progress,
+                      0.5f * height + 2.0f,
+                      static_cast<uint32_t>(config.GetInt("loadscreen_color_bar_full")));
+    if (config.GetBool("loadscreen_show_text")) {
+        DrawScreenText(0.25f * width + 2.0f, 0.5f * height - 20.0f, text,
+                       static_cast<uint32_t>(config.GetInt("loadscreen_color_text")));
     }
     device->EndScene();
     device->Present();

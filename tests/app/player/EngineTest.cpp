@@ -50,11 +50,17 @@ TEST_F(PlayerStart, ARenderDeviceThatCannotBeMadeEndsStartUpWithStatusOne) {
 }
 
 TEST_F(PlayerStart, WithoutAStartSceneNothingStartsFramesClearToBlackClassesAreAsGolden) {
-    folder.WriteFile("config.txt", "loadscreen_color_bg = \"0xFFFF0000\"\n");
+    folder.WriteFile("config.txt", "loadscreen_color_bg = \"0xFFFF0000\"\n"
+                                   "loadscreen_color_bar_empty = \"0xFF00FF00\"\n");
     ASSERT_TRUE(Start());
     EXPECT_TRUE(GetMainSettings().HasKey("autorun"));
     EXPECT_FALSE(GameRunning);
-    EXPECT_EQ(Pixel(10, 10), 0xFFFF0000u); // the last load screen
+    // The last load screen: its bar across the middle half, 4 pixels high.
+    EXPECT_EQ(
+        (std::vector<uint32_t>{Pixel(255, 384), Pixel(256, 384), Pixel(767, 381), Pixel(767, 382),
+                               Pixel(767, 385), Pixel(767, 386), Pixel(768, 384)}),
+        (std::vector<uint32_t>{0xFFFF0000u, 0xFF00FF00u, 0xFFFF0000u, 0xFF00FF00u, 0xFF00FF00u,
+                               0xFFFF0000u, 0xFFFF0000u}));
     EXPECT_TRUE(FrameUpdate());
     EXPECT_EQ(Pixel(10, 10) & 0xFFFFFFu, 0u);
     // The classes as start-up registered them, once.
