@@ -35,6 +35,10 @@ TEST_F(PlayerStart, EmptyFolderRunsTheBuiltInDefaultScene) {
     auto* window = static_cast<SDL_Window*>(GetPlatform()->GetWindowHandle());
     EXPECT_STREQ(SDL_GetWindowTitle(window), "Pelgrath (res://default.scene)");
     EXPECT_EQ(LogText(), "Quarn v1.0\nScene 'res://default.scene' loaded\n");
+    // A script may delete the root: the frames go on without a scene.
+    GetSceneRoot()->Delete();
+    EXPECT_EQ(GetSceneRoot(), nullptr);
+    EXPECT_TRUE(FrameUpdate());
 }
 
 TEST_F(PlayerStart, ARenderDeviceThatCannotBeMadeEndsStartUpWithStatusOne) {
