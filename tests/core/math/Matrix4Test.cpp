@@ -39,26 +39,6 @@ TEST(Matrix4, ProductAppliesTheLeftMatrixFirst) {
     ExpectEqual(TransformPoint(Float3(1, 0, 0), rotateThenTranslate), Float3(10, 1, 0));
 }
 
-TEST(Matrix4, ThreeByThreeHelpersTouchOnlyTheRotationPart) {
-    const float rows[3][4] = {{1, 2, 3, 99}, {4, 5, 6, 99}, {7, 8, 9, 99}};
-    Matrix4 m;
-    m.SetTranslation(Float3(5.0f, 5.0f, 5.0f));
-    m.FromMatrix3x4(rows); // ignores the padding column and resets the translation
-    EXPECT_FALSE(m.GetRow(1) != Float4(4, 5, 6, 0));
-    EXPECT_FALSE(m.GetRow(3) != Float4(0, 0, 0, 1));
-    Matrix4 out;
-    out.SetTranslation(Float3(3.0f, 3.0f, 3.0f));
-    m.TransposeRotation(out);
-    EXPECT_FALSE(out.GetRow(0) != Float4(1, 4, 7, 0));
-    EXPECT_FALSE(out.GetRow(2) != Float4(3, 6, 9, 0));
-    EXPECT_FALSE(out.GetRow(3) != Float4(3, 3, 3, 1));
-    Matrix4 turn = QuarterTurnAboutZ();
-    turn.At(3, 0) = turn.At(3, 1) = 7.0f;
-    const Float3 turned = turn.TransformNormal(Float3(1.0f, 2.0f, 3.0f));
-    ExpectEqual(turned, Float3(-2, 1, 3)); // no translation
-    ExpectEqual(turn.RotateByTranspose(turned), Float3(1, 2, 3));
-}
-
 // A scaled, sheared, rotated and translated matrix: every cofactor path takes part.
 Matrix4 GeneralMatrix() {
     Matrix4 m;

@@ -2,7 +2,6 @@
 
 #include "tests/support/MathExpectations.h"
 
-#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <numbers>
@@ -34,16 +33,8 @@ TEST(Quaternion, RotationsFollowRowVectorsAndTheLeftFactorFirst) {
     ExpectNear(b.RotateVector(v), m.TransformNormal(v)); // v * the 3x3 part
 }
 
-TEST(Quaternion, ToMatrixWritesOnlyTheRotationPartAndFromMatrixReadsItBack) {
+TEST(Quaternion, FromMatrixReadsBackWhatToMatrixWrote) {
     Matrix4 m;
-    std::fill(m.m, m.m + 16, 7.0f);
-    Quaternion().ToMatrix(m);
-    EXPECT_EQ(m.At(0, 0), 1.0f);
-    EXPECT_EQ(m.At(1, 0), 0.0f);
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(m.At(3, i), 7.0f);
-        EXPECT_EQ(m.At(i, 3), 7.0f);
-    }
     // Each of the four branches of the matrix conversion.
     for (const Quaternion& q : {
              Quaternion::FromAxisAngle(0.5f, UnitAxis(1, 2, 3)),       // positive trace
@@ -57,11 +48,7 @@ TEST(Quaternion, ToMatrixWritesOnlyTheRotationPartAndFromMatrixReadsItBack) {
     }
 }
 
-TEST(Quaternion, NormalizeKeepsNearUnitValuesAndLeavesZeroFinite) {
-    Quaternion nearUnit(0.0f, 0.0f, 0.0f, std::sqrt(1.00005f));
-    const float w = nearUnit.w;
-    nearUnit.Normalize();
-    EXPECT_EQ(nearUnit.w, w);
+TEST(Quaternion, NormalizeScalesToUnitAndLeavesZeroFinite) {
     Quaternion scaled(0.0f, 2.0f, 0.0f, 2.0f);
     scaled.Normalize();
     EXPECT_FLOAT_EQ(scaled.y, std::sqrt(0.5f));
@@ -77,8 +64,6 @@ TEST(Quaternion, RotationFromZTurnsZOntoTheDirection) {
     const Float3 direction(1.0f, -2.0f, 0.5f);
     ExpectNear(Quaternion::RotationFromZ(direction).RotateVector(Float3(0, 0, 1)),
                direction.NormalizedOrSelf());
-    ExpectNear(Quaternion::RotationFromZ(Float3(1, 0, 0)).RotateVector(Float3(0, 0, 1)),
-               Float3(1, 0, 0));
     // -Z is the half turn about Y.
     const Quaternion q = Quaternion::RotationFromZ(Float3(0, 0, -3));
     EXPECT_EQ(q.x, 0.0f);

@@ -125,16 +125,11 @@ TEST_F(PropertyTest, TextsReachTheObjectClampedOrCutAndTextsThatDoNotFitChangeNo
         {"cell", "5 6", 0, "3,-4"}, // split at commas only
         {"cell", "8, 9", 8, "8,9"},
         {"position", "1,2", 0, "0.000000,0.000000,0.000000"},
-        {"position", "1 2 3", 0, "0.000000,0.000000,0.000000"},
         {"position", "1,2,3", 12, "1.000000,2.000000,3.000000"},
         {"turn", "0,90,0", 16, "0.000000,90.000000,0.000000"}, // quarter turns: whole degrees
-        {"turn", "0,0,-90", 16, "0.000000,0.000000,-90.000000"},
-        {"turn", "90,0,0", 16, "90.000000,0.000000,0.000000"},
         {"turn", "10,20,30", 16, "10.000000,20.000000,30.000000"},
         {"turn", "90,0", 0, "10.000000,20.000000,30.000000"},
-        {"turn", "90 0 0", 0, "10.000000,20.000000,30.000000"},
         {"text", "hello world", 4, "hello world"},
-        {"tag", "short", 64, "short"},
         {"tag", longTag.c_str(), 64, std::string(63, 'x')},
         {"plain", "7", 4, "7"},
     };
@@ -173,10 +168,8 @@ TEST_F(PropertyTest, TheRangesStepSetsTheDecimalsOfAFloat) {
         const char* printed;
     } cases[] = {
         {"0,1,,0.001", 0.5f, "0.500"}, // -log10 rounds before it is truncated
-        {"0,1,,0.5", 0.3f, "0.3"},           {"0,100,,5", 42.0f, "42.0"},
-        {"0.01,,,0.01", 0.3f, "0.30"},       {"]-1,1[,,0.01", 0.5f, "0.50"},
-        {"[-10,-1],x,0.001", 0.5f, "0.500"}, {"", 1.5f, "1.500000"},
-        {"0,180", 1.5f, "1.500000"},         {"0,1,,0.0000001", 1.5f, "1.500000"},
+        {"0,100,,5", 42.0f, "42.0"},   {"]-1,1[,,0.01", 0.5f, "0.50"},
+        {"0,180", 1.5f, "1.500000"},   {"0,1,,0.0000001", 1.5f, "1.500000"},
     };
     for (const auto& c : cases) {
         PropertyFloat property;
@@ -196,9 +189,7 @@ TEST(PropertyKinds, EveryValueTypeMakesItsKindWhoseTextReadsBack) {
     } cases[] = {
         {TypeInt, KindInt, "-123"},
         {TypeFloat, KindFloat, "2.500000"},
-        {TypeBool, KindBool, "1"},
         {TypeInt2, KindVector2I, "-3,4"},
-        {TypeFloat2, KindVector2F, "0.250000,-8.000000"},
         {TypeFloat3, KindVector3F, "1.000000,2.000000,3.500000"},
         {TypeQuaternion, KindQuaternion, "0.000000,0.600000,0.000000,0.800000"},
         {TypeEntity, KindRef, "3221225484"},
@@ -264,18 +255,10 @@ TEST(PropertyTexts, StringsKeepArenaWordsCopyOtherTextsAndCompareAsText) {
     EXPECT_EQ(text.Print(&value), "outside");
 
     const uint32_t apple = StoreText("apple"), pear = StoreText("pear");
-    const uint32_t apple2 = StoreText("apple"), none = 0;
+    const uint32_t apple2 = StoreText("apple");
     EXPECT_EQ(text.ValuesDiffer(&apple, &pear), -1);
     EXPECT_EQ(text.ValuesDiffer(&pear, &apple), 1);
     EXPECT_EQ(text.ValuesDiffer(&apple, &apple2), 0);
-    uint32_t copy = 0;
-    EXPECT_EQ(text.CopyValue(&pear, &copy), 4);
-    EXPECT_EQ(copy, pear);
-    EXPECT_EQ(text.GetStorageSize(&pear), 5); // length plus one
-    EXPECT_EQ(text.GetStorageSize(&none), 1);
-    char buffer[8] = "xxxxxxx";
-    EXPECT_EQ(text.StoreText(&pear, buffer), 5);
-    EXPECT_STREQ(buffer, "pear");
 }
 
 TEST(PropertyTexts, AString64LivesInItsValueAndPrintsAtMost63Characters) {
@@ -284,7 +267,6 @@ TEST(PropertyTexts, AString64LivesInItsValueAndPrintsAtMost63Characters) {
     std::memset(words, 0xAB, sizeof words);
     name.Parse(std::string(100, 'x').c_str(), words);
     EXPECT_EQ(reinterpret_cast<const char*>(words)[63], '\0');
-    EXPECT_EQ(name.GetStorageSize(words), 0);
     EXPECT_EQ(name.CopyValue(words, words), 64); // no overlapping copy onto itself
     EXPECT_EQ(name.Print(words), std::string(63, 'x'));
     std::memset(words, 'y', sizeof words); // unterminated, as a value from outside may be

