@@ -150,23 +150,6 @@ TEST_F(DeviceTextureTest, RenderTargetLocksReadTheTargetAndWriteBack) {
     device_->SetRenderTarget(0, device_->GetBackBuffer());
 }
 
-TEST_F(DeviceTextureTest, DeviceResetRecreatesOnlyRenderTargets) {
-    auto first = Make(4, 4);
-    auto target = Make(30, 20, PixelFormat::A8R8G8B8, TextureFlagRenderTarget);
-    auto managed = Make(4, 4);
-    GpuTexture* managedObject = managed->GetGpuTexture();
-    first.reset(); // the list must stay whole when an object in its middle dies
-    EXPECT_EQ(GetDeviceTextureCount(), 2u);
-    ReleaseDeviceTextures();
-    EXPECT_EQ(target->GetGpuTexture(), nullptr);
-    EXPECT_EQ(device_->ResetBlockers(), 0u);
-    EXPECT_EQ(managed->GetGpuTexture(), managedObject);
-    EXPECT_TRUE(RestoreDeviceTextures());
-    ASSERT_NE(target->GetGpuTexture(), nullptr);
-    EXPECT_EQ(target->GetSize(), (Int2{30, 20}));
-    EXPECT_EQ(target->GetAllocatedSize(), (Int2{32, 32}));
-}
-
 TEST_F(DeviceTextureTest, DrawToScreenAndCopyToReachTheirTargets) {
     auto texture = Make(4, 4);
     ASSERT_TRUE(texture->Lock(TextureLockWrite, 0));

@@ -116,15 +116,5 @@ TEST_F(IndexBufferTest, AppendedRangesAreOffsetAndConvertedBetweenSizes) {
     EXPECT_EQ(Read(target), (std::vector<uint32_t>{101, 102, 103, 2, 3}));
 }
 
-TEST_F(IndexBufferTest, GroupStartsPastTheEndMarkerAreIgnoredAndGrowingForgetsThem) {
-    IndexBuffer b(*device_);
-    b.SetGroupCount(1);
-    b.SetGroupStart(1, 6);
-    b.SetGroupStart(2, 99);
-    EXPECT_EQ(b.GetGroupStart(2), 0u);
-    b.SetGroupCount(3);
-    EXPECT_EQ(b.GetGroupStart(1), 0u);
-}
-
 } // namespace
 } // namespace quarn

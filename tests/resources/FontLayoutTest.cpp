@@ -122,11 +122,6 @@ TEST_F(FontLayoutTest, GlyphQuadsCarryTheirRectangle) {
     // The buffer is full now: nothing is written.
     EXPECT_EQ(font_->DrawGlyph('W', 4, 6, 0, *screen, 0), 0.0f);
     EXPECT_EQ(screen->GetCount(), 4u);
-    auto world = QuadBuffer(1, false);
-    font_->DrawGlyph('W', 4, 6, 0.5f, *world, 0);
-    EXPECT_EQ(world->GetPosition(3).y,
-              6 - (rect.bottom - rect.top) * font_->GetGlyphTexture()->GetSize().y);
-    EXPECT_EQ(world->GetPosition(3).z, 0.5f);
 }
 
 TEST_F(FontLayoutTest, QuadBuffersAreSizedOrRefusedWhole) {

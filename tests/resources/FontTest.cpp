@@ -250,11 +250,5 @@ TEST_F(FontTest, DamagedCacheTableIsRasterisedInstead) {
     }
 }
 
-TEST(FontFaceName, CutsAfterTheLastSlashAndBeforeTheLastDot) {
-    EXPECT_EQ(GetFontFaceName("fonts/my.old.ttf"), "my.old");
-    EXPECT_EQ(GetFontFaceName("fonts/x\\Face.ttf"), "x\\Face");
-    EXPECT_EQ(GetFontFaceName("plain"), "plain");
-}
-
 } // namespace
 } // namespace quarn

@@ -40,13 +40,6 @@ protected:
     std::unique_ptr<DeviceTexture> texture_;
 };
 
-TEST_F(TextureSamplingTest, TexelOutsideIsZeroUnlessClamped) {
-    EXPECT_FLOAT_EQ(SampleTexelFloat4(*texture_, {1, 1, false}).w, 0x41 / 255.0f);
-    const Float4 outside = SampleTexelFloat4(*texture_, {9, 1, false});
-    EXPECT_EQ(outside.x + outside.y + outside.z + outside.w, 0.0f);
-    EXPECT_FLOAT_EQ(SampleTexelFloat4(*texture_, {9, 1, true}).x, 192.0f / 255.0f);
-}
-
 TEST_F(TextureSamplingTest, BilinearBlendsWithEightBitWeightsAndOpaqueAlpha) {
     // On a texel centre the texel itself comes back, alpha forced to 0xFF.
     EXPECT_EQ(SampleTextureBilinear(*texture_, U(1), V(0)), Texel(1, 0) | 0xFF000000u);

@@ -54,19 +54,6 @@ TEST_F(FakeChooser, ChosenPathIsTheFirstOutputLineAndAFolderLosesItsTrailingSlas
     EXPECT_EQ(cancelled.BrowseForFolder("Folder", ""), "");
 }
 
-TEST(ScriptedDialogs, AnswersFromItsQueueThenTheFirstButton) {
-    ScriptedDialogs dialogs;
-    dialogs.AnswerButton(2);
-    EXPECT_EQ(dialogs.ShowChoiceBox("Save?", "Keep changes?", "Yes#No#Cancel"), 2);
-    EXPECT_EQ(dialogs.ShowMessageBox("Gone", "Error", MessageBoxYesNo), DialogYes);
-    dialogs.AnswerPath("/a/b.scene");
-    EXPECT_EQ(dialogs.FileDialog("", true, ""), "/a/b.scene");
-    EXPECT_EQ(dialogs.BrowseForFolder("Where", ""), "");
-    ASSERT_EQ(dialogs.Requests().size(), 4u);
-    EXPECT_EQ(dialogs.Requests()[1].buttons, (Labels{"Yes", "No"}));
-    EXPECT_EQ(dialogs.Requests()[1].title, "Error");
-}
-
 TEST(ScriptedDialogs, AnswerListSkipsWhatIsNoIndex) {
     ScriptedDialogs dialogs;
     dialogs.AnswerButtons("2, x,1x,,-1,9,1");

@@ -27,11 +27,5 @@ TEST(Log, MessagesReachTheSinkWithTheirChannelAndPosition) {
     EXPECT_EQ(log.Lines()[5].text.size(), 4095u) << "long messages are cut";
 }
 
-TEST(Log, ANullSinkBringsBackTheDefault) {
-    SetLogSink(nullptr);
-    LogMessage("nobody listens");
-    EXPECT_NE(GetLogSink(), nullptr);
-}
-
 } // namespace
 } // namespace quarn

@@ -83,14 +83,6 @@ TEST_F(ArchiveSetTest, ZooArchiveIsUnscrambledAsAWholeAndEachArchiveReadOnce) {
     EXPECT_EQ(fileSystem_.OpenCount("/game/X.ZIP"), 0);
 }
 
-TEST_F(ArchiveSetTest, EntryAttributesComeFromTheArchive) {
-    EXPECT_EQ(archives_.GetEntryAttributes("/game/x.zip/config.txt"), 0u);
-    EXPECT_EQ(archives_.GetEntryAttributes("/game/x.zip/textures/"), FileDirectory);
-    EXPECT_EQ(archives_.GetEntryAttributes("/game/x.zip/readonly.txt"), FileReadOnly);
-    EXPECT_EQ(archives_.GetEntryAttributes("/game/x.zip/nothing.txt"), FileMissing);
-    EXPECT_EQ(archives_.OpenEntry("/game/x.zip/", 0), nullptr);
-}
-
 TEST_F(ArchiveSetTest, BrokenArchiveIsReadOnlyOnceAndAMissingOneLookedForAgain) {
     Bytes truncated = ReadFixture("sample.zip");
     truncated.resize(truncated.size() / 2);

@@ -181,17 +181,6 @@ TEST_F(DiskFileSystemTest, WritesNeedTheirFlagsAndNeverReachArchivesOrEmbeddedFi
     EXPECT_FALSE(PathExists(temp_.Join("pack.zip")));
 }
 
-TEST_F(DiskFileSystemTest, FolderHelpersMakeCreateAndRemove) {
-    files_.SetUserFolder((temp_.Path() + "/").c_str());
-    EXPECT_TRUE(files_.MakeDirectories("user://Quarn/saves/slot1.txt"));
-    EXPECT_TRUE(fs::is_directory(temp_.Join("Quarn/saves")));
-    EXPECT_FALSE(PathExists(temp_.Join("Quarn/saves/slot1.txt"))) << "not the leaf";
-    EXPECT_TRUE(files_.CreateEmptyFile("empty.txt"));
-    EXPECT_FALSE(files_.CreateEmptyFile("empty.txt"));
-    EXPECT_TRUE(files_.RemoveFile("EMPTY.txt"));
-    EXPECT_FALSE(PathExists(temp_.Join("empty.txt")));
-}
-
 TEST_F(DiskFileSystemTest, CopyTakesFilesIntoFoldersAndLinksAsLinksButNeverAFolderIntoItself) {
     temp_.WriteFile("a.txt", "content");
     fs::create_directory(temp_.Join("dst"));

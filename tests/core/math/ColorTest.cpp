@@ -21,16 +21,6 @@ TEST(Color, PackColorTruncatesAndClampsEachChannelAndUndoesUnpackColor) {
     }
 }
 
-TEST(Color, SixteenBitFormatsKeepTheTopBits) {
-    EXPECT_EQ(ArgbToRgb565(0xFFFF8040u), (31u << 11) | (32u << 5) | 8u);
-    EXPECT_EQ(Rgb565ToArgb(0xFFFF), 0xFFF8FCF8u);
-    EXPECT_EQ(Rgb565ToArgb(ArgbToRgb565(0x12F87C18u)), 0xFFF87C18u);
-    EXPECT_EQ(Xrgb1555ToArgb(0x7FFF), 0xFFF8F8F8u);
-    // The spare top bit is ignored, and alpha is always opaque.
-    EXPECT_EQ(Xrgb1555ToArgb(0x8000 | (1u << 10) | (2u << 5) | 3u), 0xFF081018u);
-    EXPECT_EQ(Argb4444ToArgb(0xF0A1), 0xFF00AA11u);
-}
-
 TEST(Color, BlendsWeighTheFirstColour) {
     EXPECT_EQ(BlendColor(0x00102030u, 0x80F0E0D0u, 256), 0xFF102030u);
     EXPECT_EQ(BlendColor(0x00102030u, 0x80F0E0D0u, 0), 0xFFF0E0D0u);

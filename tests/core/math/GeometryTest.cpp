@@ -29,14 +29,6 @@ TEST(ViewPlanes, PointAndSphereTestsNameWhatLiesOutside) {
 
 const Aabb UnitCube{Float3(-1, -1, -1), Float3(1, 1, 1)};
 
-TEST(Aabb, HoldsItsFacesAndMeasuresFromOutside) {
-    EXPECT_TRUE(UnitCube.Contains(Float3(-1, 1, -1)));
-    EXPECT_FALSE(UnitCube.Contains(Float3(0, 1.0001f, 0)));
-    EXPECT_EQ(UnitCube.DistanceToPoint(Float3(0.5f, 0, 0)), 0.0f);
-    EXPECT_FLOAT_EQ(UnitCube.DistanceToPoint(Float3(4, 5, 0)), 5.0f);
-    ExpectNear(UnitCube.ClosestPoint(Float3(4, 0.5f, -9)), Float3(1, 0.5f, -1));
-}
-
 TEST(Aabb, RayEntersThroughTheFacingSideOrMisses) {
     const struct {
         const char* name;

@@ -26,16 +26,6 @@ const Float3 C0(0, 0, 0);
 const Float3 C1(1, 0, 0);
 const Float3 C2(0, 1, 0);
 
-TEST(Intersection, OneSidedRayTriangleHitsOnlyAlongTheNormal) {
-    EXPECT_FLOAT_EQ(RayTriangleIntersect(Float3(0.25f, 0.25f, -2), Float3(0, 0, 0.5f), C0, C1, C2),
-                    4.0f);
-    EXPECT_EQ(RayTriangleIntersect(Float3(0.25f, 0.25f, 2), Float3(0, 0, -1), C0, C1, C2), NoHit);
-    EXPECT_EQ(RayTriangleIntersect(Float3(0.75f, 0.75f, -2), Float3(0, 0, 1), C0, C1, C2), NoHit);
-    // A line test: the triangle behind the origin still answers, with t < 0.
-    EXPECT_FLOAT_EQ(RayTriangleIntersect(Float3(0.25f, 0.25f, 2), Float3(0, 0, 1), C0, C1, C2),
-                    -2.0f);
-}
-
 TEST(Intersection, TwoSidedRayTriangleReportsTheSideAndAMissLeavesItAlone) {
     bool side = false;
     EXPECT_FLOAT_EQ(RayTriangleHit(Float3(0.25f, 0.25f, 2), Float3(0, 0, -1), C0, C1, C2, &side),

@@ -3,7 +3,6 @@
 #include "core/object/Entity.h"
 #include "core/object/PropertyScalar.h"
 #include "core/object/PropertyText.h"
-#include "core/object/PropertyVector.h"
 #include "tests/support/RecordingValidityHook.h"
 
 #include <gtest/gtest.h>
@@ -173,23 +172,6 @@ TEST(ClassInfoMembers, TheDeclarationIsCutAtItsFirstColonAnd255Characters) {
     Property* cut =
         record->AddProperty(longDeclaration.c_str(), std::make_unique<PropertyString>());
     EXPECT_EQ(std::string(cut->GetRange()), std::string(250, 'r'));
-}
-
-TEST(ClassInfoMembers, DataSizeAndTheFirstResourceCountTheOwnPropertiesOnly) {
-    auto base = MakeClass("CiResourceBase");
-    base->AddProperty("texture:texture:bmp", std::make_unique<PropertyResource>());
-    auto record = MakeClass("CiDataSize", base.get());
-    record->AddProperty("position", std::make_unique<PropertyFloat3>());
-    record->AddProperty("count", std::make_unique<PropertyInt>());
-    record->AddProperty("turn", std::make_unique<PropertyQuaternion>());
-    EXPECT_EQ(record->GetDataSize(), 8);
-    EXPECT_TRUE(record->RemoveProperty("POSITION"));
-    EXPECT_FALSE(record->RemoveProperty("position"));
-    EXPECT_EQ(record->GetDataSize(), 5);
-    EXPECT_EQ(record->FindFirstResourceProperty(), nullptr);
-    Property* mesh = record->AddProperty("mesh:mesh:mesh", std::make_unique<PropertyResource>());
-    record->AddProperty("shader:shader:fx", std::make_unique<PropertyResource>());
-    EXPECT_EQ(record->FindFirstResourceProperty(), mesh);
 }
 
 // Instances ------------------------------------------------------------------------------------

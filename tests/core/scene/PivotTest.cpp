@@ -247,16 +247,6 @@ TEST_F(PivotTest, SetWorldAxisPointsTheAxisAlongTheDirection) {
     ExpectSameRotation(pivot->GetOrientation(), before, 0.0f);
 }
 
-TEST_F(PivotTest, TransformByDeltaAppliesTheTurnAndMoveFromAToB) {
-    Pivot* a = Make("a", nullptr, {1.0f, 0.0f, 0.0f});
-    Pivot* b = Make("b", nullptr, {1.0f, 2.0f, 0.0f});
-    b->SetOrientation(Turn(Pi / 2, AxisZ));
-    Pivot* pivot = Make("pivot", nullptr, {5.0f, 5.0f, 5.0f});
-    pivot->TransformByDelta(a, b);
-    ExpectNear(pivot->GetWorldPosition(), {5.0f, 7.0f, 5.0f});
-    ExpectSameRotation(pivot->GetWorldOrientation(), Turn(Pi / 2, AxisZ));
-}
-
 TEST_F(PivotTest, LookAlongTurnsZOntoTheDirectionWithoutRoll) {
     ExpectSameRotation(LookAlong({0.0f, 0.0f, 0.0f}), Quaternion(), 0.0f);
     for (const Float3& direction : {Float3(3.0f, 0.0f, 0.0f), Float3(-3.0f, 0.0f, 0.0f),
@@ -285,18 +275,6 @@ TEST_F(PivotTest, CenterOnChildrenMovesThePivotAndEveryChildKeepsItsWorldPlace) 
     ExpectNear(b->GetWorldPosition(), {4.0f, 2.0f, 0.0f});
     ExpectNear(absolute->GetWorldPosition(), {0.0f, 4.0f, 0.0f});
     ExpectNear(screen->GetWorldPosition(), {6.0f, 6.0f, 0.0f});
-}
-
-TEST_F(PivotTest, DeleteFlaggedNodesTakesMarkedSubtreesAndKeepsTheRest) {
-    Pivot* root = Make("root");
-    Pivot* marked = Make("marked", root);
-    Pivot* kept = Make("kept", root);
-    tree_.Make<Node>("deep", kept)->SetFlag(NodeMarkedForDeletion, true);
-    marked->SetFlag(NodeMarkedForDeletion, true);
-    DeleteFlaggedNodes(root);
-    EXPECT_EQ(root->GetFirstChild(), kept);
-    EXPECT_EQ(kept->GetNext(), nullptr);
-    EXPECT_EQ(kept->GetFirstChild(), nullptr);
 }
 
 } // namespace

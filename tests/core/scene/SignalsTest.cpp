@@ -108,7 +108,6 @@ TEST_F(Signals, ListenersHearTheirExactNameInOrderOfAdditionUntilRemovedOrDestro
     SgReceiver* r = Listener("r", "Start");
     AddSignalListener("start", r);
     EXPECT_EQ(Send("start"), (Calls{"r"}));
-    EXPECT_EQ(Send("Start"), (Calls{"r"}));
     EXPECT_EQ(Send("START"), Calls{});
     AddSignalListener("ping", r);
     r->Delete();
@@ -247,7 +246,6 @@ TEST(SignalArgs, HoldsSixteenValuesAndDropsTheRestWithOneReport) {
     EXPECT_EQ(args.Get(15), &values[15]);
     EXPECT_EQ(args.Get(16), nullptr);
     EXPECT_EQ(hook.Messages().size(), 1u);
-    EXPECT_EQ(args.Clear().Add(&values[0]).GetCount(), 1);
 }
 
 } // namespace

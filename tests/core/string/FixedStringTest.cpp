@@ -26,12 +26,5 @@ TEST(FixedString, FormatAndAppendCutToTheCapacityAndKeepTheLength) {
     EXPECT_EQ(small.Length(), 3);
 }
 
-TEST(FixedString, PathFileNameTakesTheTextAfterTheLastSlash) {
-    EXPECT_STREQ(PathFileName("a/b/c.tga").Text(), "c.tga");
-    EXPECT_STREQ(PathFileName("c.tga").Text(), "c.tga");
-    EXPECT_STREQ(PathFileName("dir/").Text(), "");
-    EXPECT_STREQ(PathFileName(nullptr).Text(), "");
-}
-
 } // namespace
 } // namespace quarn

@@ -23,11 +23,6 @@ TEST(FormatTemp, ResultLivesUntilTheNextButOneCallAndIsAnArenaTextCutAt4095) {
     EXPECT_EQ(LookupText(TextWordOf(text)), text);
 }
 
-TEST(StringFormat, FormatsWholeTextsUpToSixtyFourKilobytes) {
-    EXPECT_EQ(StringFormat("%s-%03d", "id", 7), "id-007");
-    EXPECT_EQ(StringFormat("%s", std::string(70000, 'y').c_str()).size(), 65535u);
-}
-
 TEST(BoundedCopy, KeepsWithinTheCapacityAndAlwaysTerminates) {
     char buffer[10];
     std::memset(buffer, '#', sizeof buffer);
@@ -40,20 +35,6 @@ TEST(BoundedCopy, KeepsWithinTheCapacityAndAlwaysTerminates) {
     EXPECT_EQ(StrAppendBounded(buffer, "cdefghijkl", sizeof buffer), 9u);
     EXPECT_EQ(StrCopyBounded(buffer, nullptr, sizeof buffer), 0u);
     EXPECT_STREQ(buffer, "");
-}
-
-TEST(SplitAtDelimiters, EmptyPartsCountAndTheLimitsHold) {
-    char a[11], b[11], c[11];
-    char* outputs[] = {a, b, c};
-    ASSERT_EQ(SplitAtDelimiters("a,,b", ",", outputs, 3, 10), 3);
-    EXPECT_EQ(std::string(a) + "|" + b + "|" + c, "a||b");
-    ASSERT_EQ(SplitAtDelimiters("a,,b", ",", outputs, 2, 10), 2);
-    EXPECT_EQ(std::string(a) + "|" + b, "a|");
-    ASSERT_EQ(SplitAtDelimiters("abcdefghijklmn;x y", "; ", outputs, 3, 10), 3);
-    EXPECT_EQ(std::string(a) + "|" + b + "|" + c, "abcdefghij|x|y");
-    EXPECT_EQ(SplitAtDelimiters("a,", ",", outputs, 3, 10), 1);
-    EXPECT_EQ(SplitAtDelimiters(nullptr, ",", outputs, 3, 10), 0);
-    EXPECT_EQ(SplitAtDelimiters("a", ",", outputs, 0, 10), 0);
 }
 
 TEST(ParseNumberLists, ReadEachPartAndMissingPartsAsZero) {
@@ -96,24 +77,6 @@ TEST(CaseAndSearch, FoldOnlyAsciiLetters) {
     const char* path = "Data.ZOO/x";
     EXPECT_EQ(FindNoCase(path, ".zoo/"), path + 4);
     EXPECT_EQ(FindNoCase("ab", "abc"), nullptr);
-}
-
-TEST(UnescapeString, TurnsTheFourEscapePairsOnly) {
-    EXPECT_EQ(RemoveCarriageReturns(ExpandNewlines("a\nb").c_str()), "a\nb");
-    // The four escape pairs turn; every other backslash stays.
-    EXPECT_EQ(UnescapeString(R"(say \"hi\"\n\tC:\\dir)"), "say \"hi\"\n\tC:\\dir");
-    EXPECT_EQ(UnescapeString(R"(a\qb)"), R"(a\qb)");
-    EXPECT_EQ(UnescapeString("trailing\\"), "trailing\\");
-    EXPECT_EQ(UnescapeString(nullptr), "");
-}
-
-TEST(StringWordSum, SumsLittleEndianWordsWithTheLastOneMasked) {
-    EXPECT_EQ(StringWordSum("abc"), 6513249u);
-    EXPECT_EQ(StringWordSum("abcd"), 1684234849u);
-    EXPECT_EQ(StringWordSum("abcde"), 1684234950u);
-    EXPECT_EQ(StringWordSum(nullptr), 0u);
-    // High bytes count as unsigned and the sum wraps modulo 2^32.
-    EXPECT_EQ(StringWordSum("\xFF\xFF\xFF\xFF\x02"), 1u);
 }
 
 TEST(SplitPath, SplitsFolderNameAndExtensionTakingTheExtensionFromTheNameOnly) {

@@ -58,22 +58,6 @@ TEST(SoftwareDevice, ClearFillsOnlyTheViewportAndTheRectsWithinIt) {
     EXPECT_EQ(device->Clear({}, GpuClearZBuffer, 0, 1.0f, 0), GpuResult::InvalidCall);
 }
 
-TEST(SoftwareDevice, LoweredCapabilitiesRefuseWhatTheyExclude) {
-    GpuCaps caps;
-    caps.maxStencilBits = 4;
-    // The automatic D24S8 surface needs eight stencil bits.
-    EXPECT_EQ(SoftwareDevice::Create(Screen, caps), nullptr);
-    auto device = SoftwareDevice::Create(Screen);
-    GpuCaps& lowered = device->MutableCaps();
-    lowered.maxTextureWidth = 256;
-    lowered.maxStencilBits = 4;
-    lowered.maxVertexIndex = 0xFFFF;
-    EXPECT_EQ(device->CreateTexture(512, 4, 1, 0, GpuFormat::A8R8G8B8, GpuPool::Managed), nullptr);
-    EXPECT_NE(device->CreateTexture(256, 4, 1, 0, GpuFormat::A8R8G8B8, GpuPool::Managed), nullptr);
-    EXPECT_FALSE(device->CheckDepthStencilMatch(GpuFormat::X8R8G8B8, GpuFormat::D24S8));
-    EXPECT_EQ(device->CreateIndexBuffer(64, 0, GpuFormat::Index32, GpuPool::Managed), nullptr);
-}
-
 TEST(SoftwareDevice, ResetIsRefusedWhileDefaultPoolObjectsOrStateBlocksLive) {
     auto device = SoftwareDevice::Create(Screen);
     device->LoseDevice();
@@ -194,33 +178,6 @@ TEST(SoftwareDevice, BufferLocksHonourDynamicUsageAndBounds) {
     EXPECT_EQ(dynamic->Lock(0, 0, data, GpuLockNoOverwrite), GpuResult::InvalidCall);
     EXPECT_EQ(dynamic->Unlock(), GpuResult::Ok);
     EXPECT_EQ(dynamic->Lock(8, 8, data, GpuLockNoOverwrite), GpuResult::Ok);
-}
-
-TEST(SoftwareDevice, TargetsCopyBackThroughSystemMemoryStretchAndReachThePresentSink) {
-    auto device = SoftwareDevice::Create(Screen);
-    device->Clear({}, GpuClearTarget, 0xFF00FF00, 1.0f, 0);
-    auto copy = device->CreateOffscreenPlainSurface(8, 6, GpuFormat::X8R8G8B8, GpuPool::SystemMem);
-    auto video = device->CreateOffscreenPlainSurface(8, 6, GpuFormat::X8R8G8B8, GpuPool::Default);
-    // Reading a target back needs system memory.
-    EXPECT_EQ(device->GetRenderTargetData(device->GetBackBuffer(), video.get()),
-              GpuResult::InvalidCall);
-    ASSERT_EQ(device->GetRenderTargetData(device->GetBackBuffer(), copy.get()), GpuResult::Ok);
-    EXPECT_EQ(static_cast<SoftwareSurface*>(copy.get())->ReadArgb(7, 5), 0xFF00FF00u);
-    auto small =
-        device->CreateTexture(2, 2, 1, GpuUsageRenderTarget, GpuFormat::A8R8G8B8, GpuPool::Default);
-    GpuRect corner{0, 0, 4, 3};
-    ASSERT_EQ(device->StretchRect(device->GetBackBuffer(), &corner,
-                                  small->GetSurface(0, GpuCubeFace::PositiveX), nullptr),
-              GpuResult::Ok);
-    EXPECT_EQ(static_cast<SoftwareTexture*>(small.get())->SampleTexelArgb(0, 0, 1, 1), 0xFF00FF00u);
-    uint32_t seen = 0;
-    device->SetPresentSink([&seen](const SoftwareSurface& back, const GpuRect*, const GpuRect*) {
-        seen = back.ReadArgb(0, 0);
-    });
-    device->Clear({}, GpuClearTarget, 0xFF123456, 1.0f, 0);
-    ASSERT_EQ(device->Present(nullptr, nullptr), GpuResult::Ok);
-    EXPECT_EQ(seen, 0xFF123456u);
-    EXPECT_EQ(BackPixel(*device, 3, 3), 0xFF123456u) << "the back buffer keeps its pixels";
 }
 
 } // namespace
