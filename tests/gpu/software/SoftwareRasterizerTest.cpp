@@ -161,7 +161,7 @@ TEST_F(RasterizerTest, CullingDropsClockwiseTrianglesAndDepthKeepsTheNearerSurfa
     EXPECT_EQ(At({{3, 3}}), Pixels{0x00FF00}) << "a draw without depth write leaves depth alone";
 }
 
-TEST_F(RasterizerTest, StencilWrapsAroundAndTwoSidedCountsCancel) {
+TEST_F(RasterizerTest, StencilIncrementAndDecrementWrapAround) {
     const uint8_t* stencil = UseDepthStencil();
     Set(GpuRenderState::StencilEnable, 1u);
     Set(GpuRenderState::StencilFunc, GpuCompare::Always);
@@ -172,68 +172,9 @@ TEST_F(RasterizerTest, StencilWrapsAroundAndTwoSidedCountsCancel) {
     Set(GpuRenderState::StencilPass, GpuStencilOp::Incr);
     Rect(0, 0, 2, 2, 0xFFFFFFFF);
     EXPECT_EQ(stencil[1 * 16 + 1], 0);
-    // Shadow-volume style read: draw only where the count is not zero.
-    Set(GpuRenderState::ColorWriteEnable, 0xFu);
-    Set(GpuRenderState::StencilPass, GpuStencilOp::Keep);
-    Set(GpuRenderState::StencilFunc, GpuCompare::NotEqual);
-    Set(GpuRenderState::StencilRef, 0u);
-    Rect(0, 0, 8, 8, 0xFFFF0000);
-    EXPECT_EQ(At({{1, 1}, {3, 3}, {5, 5}}), (Pixels{0, 0xFF0000, 0}));
-    // Two passes with flipped culling count front and back faces: one of each cancels.
-    device_->Clear({}, GpuClearStencil, 0, 1.0f, 0);
-    Set(GpuRenderState::StencilFunc, GpuCompare::Always);
-    const ScreenVertex front[3] = {
-        {0, 0, 0.5f, 1, 0, 0, 0}, {0, 8, 0.5f, 1, 0, 0, 0}, {8, 0, 0.5f, 1, 0, 0, 0}};
-    const ScreenVertex back[3] = {front[0], front[2], front[1]};
-    for (const ScreenVertex* triangle : {front, back}) {
-        Set(GpuRenderState::CullMode, GpuCull::Cw);
-        Set(GpuRenderState::StencilPass, GpuStencilOp::Incr);
-        Draw(GpuPrimitiveType::TriangleList, 1, triangle);
-        Set(GpuRenderState::CullMode, GpuCull::Ccw);
-        Set(GpuRenderState::StencilPass, GpuStencilOp::Decr);
-        Draw(GpuPrimitiveType::TriangleList, 1, triangle);
-    }
-    EXPECT_EQ(stencil[1 * 16 + 1], 0);
 }
 
-TEST_F(RasterizerTest, BlendModePairsGiveTheirHandComputedColours) {
-    using B = GpuBlend;
-    using O = GpuBlendOp;
-    const struct {
-        const char* name;
-        GpuBlendOp op;
-        GpuBlend source, dest;
-        uint32_t expected;
-    } cases[] = {
-        {"normal", O::Add, B::SrcAlpha, B::InvSrcAlpha, 0x507098},
-        {"add", O::Add, B::SrcAlpha, B::One, 0x6090C8},
-        {"filter", O::RevSubtract, B::SrcAlpha, B::One, 0x2070B8},
-        {"multiply", O::Add, B::DestColor, B::Zero, 0x202018},
-        {"lighten", O::Max, B::SrcAlpha, B::InvSrcAlpha, 0x8080C0},
-        {"darken", O::Min, B::SrcAlpha, B::InvSrcAlpha, 0x404020},
-        {"invert", O::Subtract, B::SrcAlpha, B::SrcAlpha, 0x100000},
-        {"opaque", O::Add, B::One, B::Zero, 0x804020},
-        {"invisible", O::Add, B::Zero, B::One, 0x4080C0},
-        {"negative", O::Add, B::InvSrcColor, B::InvSrcAlpha, 0x7090AC},
-        {"colour as alpha", O::Add, B::SrcColor, B::InvSrcColor, 0x6070AC},
-        {"add signed", O::Add, B::DestColor, B::SrcColor, 0x404030},
-        {"normal, inverted alpha", O::Add, B::InvSrcAlpha, B::SrcAlpha, 0x705048},
-    };
-    for (const auto& c : cases) {
-        Clear(0xFF4080C0);
-        Blend(c.op, c.source, c.dest);
-        Rect(0, 0, 4, 4, 0x40804020);
-        EXPECT_EQ(At({{1, 1}}), Pixels{c.expected}) << c.name;
-    }
-}
-
-TEST_F(RasterizerTest, AlphaTestComparesTheByteAlphaAndLinesLeaveOutTheLastPixelWhenAsked) {
-    Set(GpuRenderState::AlphaTestEnable, 1u);
-    Set(GpuRenderState::AlphaFunc, GpuCompare::Greater);
-    Set(GpuRenderState::AlphaRef, 128u);
-    Rect(0, 0, 2, 2, 0x80FF0000);
-    Rect(2, 0, 4, 2, 0x81FF0000);
-    EXPECT_EQ(At({{0, 0}, {2, 0}}), (Pixels{0, 0xFF0000}));
+TEST_F(RasterizerTest, LinesLeaveOutTheLastPixelWhenAsked) {
     Set(GpuRenderState::LastPixel, 0u);
     const ScreenVertex line[2] = {{1, 4, 0.5f, 1, 0xFFFFFFFF, 0, 0},
                                   {5, 4, 0.5f, 1, 0xFFFFFFFF, 0, 0}};
