@@ -126,6 +126,9 @@ TEST_F(SceneText, BrokenHeadersAndBlocksFailWithTheirErrorAndReadNothingPastTheI
     EXPECT_EQ(reportedErrors.size(), 2u);
 
     std::string id;
+    Open("obj12.7", false);
+    EXPECT_FALSE(reader_.ReadObject(id, nullptr));
+    EXPECT_EQ(id, "12.7");
     Open("obj1." + std::string(5000, '7') + " {\n}\n", false);
     EXPECT_FALSE(reader_.ReadObject(id, nullptr));
     EXPECT_LE(id.size(), SceneTextReader::MaxIdTextLength);
