@@ -3,13 +3,12 @@
 #include "core/os/Dialogs.h"
 
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <vector>
 
 namespace quarn::test {
 
-// Stands in for the user: records every dialog and answers from a script. Installed while it
+// Stands in for the user: records every dialog and answers its first button. Installed while it
 // exists; the hook it replaced comes back afterwards.
 class RecordingDialogHook : public DialogHook {
 public:
@@ -24,32 +23,18 @@ public:
     RecordingDialogHook() : previous_(GetDialogHook()) { SetDialogHook(this); }
     ~RecordingDialogHook() override { SetDialogHook(previous_); }
 
-    // The next dialogs press these 0-based button indices in turn; once the script runs out,
-    // every dialog answers its first button.
-    void Answer(int buttonIndex) { answers_.push_back(buttonIndex); }
-
     const std::vector<Dialog>& Dialogs() const { return dialogs_; }
 
     int ShowMessageBox(const char* text, const char* title, uint32_t type) override {
         dialogs_.push_back({true, title, text, MessageBoxButtonLabels(type), type});
-        return MessageBoxButtonId(type, NextAnswer());
+        return MessageBoxButtonId(type, 0);
     }
     int ShowChoiceBox(const char* title, const char* text, const char* buttons) override {
         dialogs_.push_back({false, title, text, buttons, 0});
-        return NextAnswer();
+        return 0;
     }
 
 private:
-    int NextAnswer() {
-        if (answers_.empty()) {
-            return 0;
-        }
-        int answer = answers_.front();
-        answers_.pop_front();
-        return answer;
-    }
-
-    std::deque<int> answers_;
     std::vector<Dialog> dialogs_;
     DialogHook* previous_;
 };
