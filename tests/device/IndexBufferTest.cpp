@@ -52,23 +52,6 @@ TEST_F(IndexBufferTest, PrimitiveCountsFollowTheKindAndNeverWrap) {
     EXPECT_EQ(b.GetPrimitiveCount(), 4u);
 }
 
-TEST_F(IndexBufferTest, FillHelpersWriteTheirPatterns) {
-    IndexBuffer b(*device_);
-    ASSERT_TRUE(b.Create(12, IndexSystemMemory));
-    b.FillQuadIndices(0, 1, 8, true);
-    b.FillQuadIndices(6, 1, 0, false);
-    EXPECT_EQ(Read(b), (std::vector<uint32_t>{8, 9, 10, 8, 10, 11, 0, 2, 1, 0, 3, 2}));
-    b.FillStrip(0, 2, 5);
-    b.FillLines(3, 1, 7);
-    b.FillTriangles(5, 0, 99); // nothing for no triangles
-    uint32_t x = 0, y = 0, z = 0;
-    b.GetTriangle(1, x, y, z);
-    EXPECT_EQ((std::vector<uint32_t>{x, y, z}), (std::vector<uint32_t>{7, 8, 11}));
-    b.SetTriangle(4, 1, 2, 3); // beyond the capacity: ignored
-    b.GetTriangle(4, x, y, z);
-    EXPECT_EQ(x + y + z, 0u);
-}
-
 TEST_F(IndexBufferTest, DynamicFillingSpansSeveralAdditionsUntilUnlocked) {
     IndexBuffer b(*device_);
     // Additions beyond the capacity change nothing.

@@ -2,7 +2,6 @@
 #include "tests/support/TempFolder.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -178,11 +177,7 @@ TEST(QuarnToolGlyphCache, WritesACacheTheFontReadsAndRefusesABadSize) {
     ToolRun run = RunTool(folder, {"glyphcache", "arial", "10", "out/arial_10"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(folder.ReadFile("out/arial_10.png").rfind("\x89PNG\r\n\x1a\n", 0), 0u);
-    const std::string table = folder.ReadFile("out/arial_10.dat");
-    ASSERT_EQ(table.size(), 4112u); // no code from 256 up in the set
-    float a[4];
-    std::memcpy(a, &table[16 * 'A'], sizeof a);
-    EXPECT_GT(a[2], a[0]);
+    EXPECT_EQ(folder.ReadFile("out/arial_10.dat").size(), 4112u); // no code from 256 up
     ToolRun bad = RunTool(folder, {"glyphcache", "arial", "8pt", "x"});
     EXPECT_EQ(bad.status, 2);
     EXPECT_EQ(bad.err.rfind("quarn-tool: SIZE must be a whole number of points above 0", 0), 0u);

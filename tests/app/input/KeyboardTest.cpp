@@ -57,35 +57,6 @@ TEST_F(KeyboardTest, PressIsSeenForOneFrameThenHeldThenReleasedForOneFrame) {
     EXPECT_EQ(Seen(KeyCount) + Seen(-1) + Seen(1000), "");
 }
 
-TEST_F(KeyboardTest, PairCodesAnswerForEitherKeyAndConsumedPressesStayDown) {
-    keys.Set(KeyRightShift, true);
-    keys.Set(KeyRightAlt, true);
-    keys.Set(KeyLeftCtrl, true);
-    Poll(KeySpace, true);
-    EXPECT_EQ(Seen(KeyShift), "d+");
-    EXPECT_TRUE(keyboard.IsAltDown());
-    EXPECT_FALSE(keyboard.IsKeyDown(KeySuper));
-    keyboard.ConsumePress(KeyCtrl);
-    EXPECT_EQ(Seen(KeyLeftCtrl), "d");
-    EXPECT_EQ(Seen(KeySpace), "d+");
-    keyboard.ConsumeAllPresses();
-    EXPECT_EQ(Seen(KeySpace), "d");
-}
-
-TEST_F(KeyboardTest, UnreadableOrDisabledKeyboardCountsAsAllKeysUp) {
-    Poll(KeyA + 1, true);
-    keys.readable = false;
-    keyboard.Poll();
-    EXPECT_FALSE(keyboard.IsKeyDown(KeyA + 1));
-    keys.readable = true;
-    keyboard.Poll();
-    ASSERT_TRUE(keyboard.IsKeyDown(KeyA + 1));
-    keyboard.SetEnabled(false);
-    EXPECT_FALSE(keyboard.IsKeyDown(KeyA + 1));
-    keyboard.Poll();
-    EXPECT_FALSE(keyboard.IsKeyDown(KeyA + 1));
-}
-
 TEST_F(KeyboardTest, HeldKeyIsTheFirstPressedStillDownAndAKeyWithoutACodeIsNone) {
     Poll(KeyA + 2, true);
     Poll(KeyA + 3, true);

@@ -75,21 +75,6 @@ TEST_F(MouseTest, DoubleClickSetsItsOwnButtonAndNotTheLeftDownBit) {
     EXPECT_FALSE(mouse.WasClicked(MouseLeft));
 }
 
-TEST_F(MouseTest, WheelAndPressesLastUntilEndFrameAndTheDeltaIsTheMoveSinceTheLastPoll) {
-    Send(MessageLeftButtonDown);
-    Wheel(120);
-    Wheel(240);
-    Wheel(-120);
-    MoveTo(5, 5);
-    MoveTo(8, 1);
-    EXPECT_EQ(mouse.GetDelta().x, 3);
-    EXPECT_EQ(mouse.GetDelta().y, -4);
-    EXPECT_EQ(Seen(MouseLeft), "d+");
-    EXPECT_EQ(mouse.GetWheel(), 240);
-    mouse.EndFrame();
-    EXPECT_EQ(mouse.GetWheel(), 0);
-}
-
 TEST_F(MouseTest, OwnedButtonsAnswerOnlyTheirOwnerAndConsumedPressesStayDown) {
     Send(MessageLeftButtonDown);
     Send(MessageRightButtonDown);

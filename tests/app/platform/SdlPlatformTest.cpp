@@ -106,8 +106,6 @@ protected:
 TEST_F(SdlPlatformTest, CreatesItsWindowWithoutADisplayAndAnswersForTheSystem) {
     ASSERT_NE(window, nullptr) << platform->GetLastErrorText();
     EXPECT_STREQ(SDL_GetWindowTitle(window), "Pelgrath");
-    EXPECT_EQ(platform->GetViewSize().y, 768);
-    EXPECT_EQ(platform->TestWindowState(~0u), static_cast<uint32_t>(WindowInitialState));
     // Only the running window holds the program lock; printing is reported as cancelled.
     EXPECT_TRUE(platform->IsWindowClassRunning());
     EXPECT_EQ(platform->BeginPrint(), nullptr);
@@ -228,25 +226,6 @@ TEST_F(SdlPlatformTest, OneDroppedFileReachesTheDropHookAndTheResizeHookGetsTheC
     platform->PumpMessages();
     EXPECT_EQ(size.x, 640);
     EXPECT_EQ(size.y, 480);
-}
-
-TEST_F(SdlPlatformTest, DialogsGoThroughTheInstalledBackEnd) {
-    dialogs->AnswerButton(2);
-    EXPECT_EQ(platform->ShowChoiceDialog("Save", "Save changes?", "Yes#No#Cancel"), 2);
-    EXPECT_EQ(ShowMessageBox("Device lost", "Graphics error", MessageBoxOk), DialogOk);
-    dialogs->AnswerButton(1);
-    EXPECT_STREQ(platform->ShowAboutDialog(), "CANCEL");
-    dialogs->AnswerPath("/games/level.scene");
-    const char filter[] = "Scene\0*.scene\0";
-    EXPECT_STREQ(platform->FileDialog(filter, false, "/games"), "/games/level.scene");
-    // Unanswered, a folder choice is cancelled.
-    EXPECT_STREQ(platform->BrowseForFolder("Resource folder", "/games"), "");
-    const auto& asked = dialogs->Requests();
-    ASSERT_EQ(asked.size(), 5u);
-    using Texts = std::vector<std::string>;
-    EXPECT_EQ((Texts{asked[1].title, asked[1].text}), (Texts{"Graphics error", "Device lost"}));
-    EXPECT_EQ(asked[0].buttons, (Texts{"Yes", "No", "Cancel"}));
-    EXPECT_EQ((Texts{asked[3].filter, asked[3].initialFolder}), (Texts{"Scene|*.scene", "/games"}));
 }
 
 } // namespace

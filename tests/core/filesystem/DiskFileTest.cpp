@@ -6,7 +6,6 @@
 #include "tests/support/StoredBytes.h"
 #include "tests/support/TempFolder.h"
 
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -42,19 +41,6 @@ TEST(DiskFileTest, ScrambledFilesUnreadAndSeekThroughTheScrambleState) {
     EXPECT_TRUE(file.Seek(4));
     EXPECT_EQ(file.ReadByte(), 'o');
     EXPECT_FALSE(file.Seek(9));
-}
-
-TEST(DiskFileTest, FolderListingIsSortedWithoutDotEntriesAndTheParentIsTheFolderPart) {
-    test::TempFolder temp;
-    temp.WriteFile("dir/b.txt", "b");
-    temp.WriteFile("dir/A.txt", "a");
-    std::filesystem::create_directory(temp.Join("dir/c"));
-    DiskFile folder(temp.Join("dir"));
-    ASSERT_EQ(folder.ListFolder(), 3);
-    EXPECT_EQ(folder.GetChild(0)->GetName(), temp.Join("dir/A.txt"));
-    EXPECT_TRUE(folder.GetChild(2)->IsDirectory());
-    EXPECT_EQ(DiskFile(temp.Join("dir/")).GetParent()->GetName(), temp.Path());
-    EXPECT_EQ(DiskFile("name").GetParent()->GetName(), "");
 }
 
 TEST(EmbeddedFileTest, FoundWithoutCaseAsIndexPlusOneAndReadOnlyUnderTheScheme) {

@@ -130,19 +130,6 @@ TEST(SettingsFileGetters, AStringStaysValidWhileOtherEntriesComeAndGo) {
     EXPECT_STREQ(settings.GetString("missing"), "");
 }
 
-TEST(SettingsFileSetters, SettersWriteTextFormsReplaceAnEntryOfAnyCaseAndKeepLongValues) {
-    SettingsFile typed;
-    typed.SetBool("off", false);
-    typed.SetInt2("pair", 3, -4);
-    EXPECT_EQ(Entries(typed), "off=false;pair=3,-4;");
-    SettingsFile settings = Parsed("a = 1\nB = 2");
-    settings.SetString("Name", "a");
-    settings.Add("NAME", std::string(1000, 'x').c_str());
-    settings.Remove("b");
-    ASSERT_EQ(settings.GetCount(), 2);
-    EXPECT_EQ(std::strlen(settings.GetString("name")), 1000u);
-}
-
 TEST(SettingsFileWrite, WritesOneQuotedLinePerEntryInKeyOrderAndReportsAShortWrite) {
     SettingsFile settings = Parsed("resource_path = data/\r\nAlpha = \"x y\" # c\nempty =");
     EXPECT_EQ(Written(settings), "Alpha = \"x y\"\nempty = \"\"\nresource_path = \"data/\"\n");

@@ -10,23 +10,6 @@ namespace {
 
 using test::ExpectNear;
 
-TEST(ViewPlanes, PointAndSphereTestsNameWhatLiesOutside) {
-    ViewPlanes planes;
-    FrustumSidePlanes(planes, 90.0f, 90.0f);
-    EXPECT_EQ(PlaneSideMask(planes, Float3(0, 0, 1)), 0u);
-    EXPECT_EQ(PlaneSideMask(planes, Float3(2, 0, 1)), 2u);
-    EXPECT_EQ(PlaneSideMask(planes, Float3(-2, 3, 1)), 1u | 4u);
-    // Behind the eye the point is outside every plane.
-    EXPECT_EQ(PlaneSideMask(planes, Float3(0, 0, -1)), 15u);
-    EXPECT_EQ(SphereAgainstPlanes(planes, Float3(0, 0, 10), 1.0f), SphereInside);
-    EXPECT_EQ(SphereAgainstPlanes(planes, Float3(11, 0, 10), 0.5f), SphereOutside);
-    EXPECT_EQ(SphereAgainstPlanes(planes, Float3(11, 0, 10), 1.0f), SphereStraddlingCentreOutside);
-    // Centre just inside the right plane, the sphere across it.
-    EXPECT_EQ(SphereAgainstPlanes(planes, Float3(9.5f, 0, 10), 1.0f), SphereStraddlingCentreInside);
-    // Straddles the right plane, then lies wholly above the top plane.
-    EXPECT_EQ(SphereAgainstPlanes(planes, Float3(10, 15, 10), 1.0f), SphereOutside);
-}
-
 const Aabb UnitCube{Float3(-1, -1, -1), Float3(1, 1, 1)};
 
 TEST(Aabb, RayEntersThroughTheFacingSideOrMisses) {

@@ -39,20 +39,6 @@ TEST(Intersection, TwoSidedRayTriangleReportsTheSideAndAMissLeavesItAlone) {
     EXPECT_TRUE(side);
 }
 
-TEST(Intersection, SegmentsGiveBothParametersAndParallelOnesWriteNothing) {
-    float t = -1.0f;
-    float s = -1.0f;
-    EXPECT_TRUE(
-        SegmentIntersect2D(Float2(0, 0), Float2(2, 0), Float2(1.5f, -1), Float2(0, 4), t, s));
-    EXPECT_FLOAT_EQ(t, 0.75f);
-    EXPECT_FLOAT_EQ(s, 0.25f);
-    t = s = 42.0f;
-    EXPECT_FALSE(
-        SegmentIntersect2D(Float2(0, 0), Float2(1, 1), Float2(0, 0), Float2(-2, -2), t, s));
-    EXPECT_EQ(t, 42.0f);
-    EXPECT_EQ(s, 42.0f);
-}
-
 // An independent answer: the nearest of 200000 points spread evenly in angle around the ellipse
 // (a cos u, b sin u); near the minimum the error is quadratic in the step, far below 1e-6.
 double BruteForceEllipseDistance(double a, double b, double x, double y) {
