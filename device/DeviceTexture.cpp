@@ -125,6 +125,10 @@ uint8_t ChannelToByte(float c) {
     return scaled >= 255.0f ? 255 : static_cast<uint8_t>(scaled);
 }
 
+uint8_t ChannelToByteRounded(float c) {
+    return ChannelToByte(c + 0.5f / 255.0f);
+}
+
 } // namespace
 
 const PixelFormatRecord& GetPixelFormatRecord(PixelFormat format) {
@@ -494,9 +498,11 @@ uint32_t DeviceTexture::GetPixel(int32_t x, int32_t y) const {
     }
     const PixelFormatRecord& r = GetPixelFormatRecord(format_);
     if (format_ == PixelFormat::A16B16G16R16F || format_ == PixelFormat::A16B16G16R16) {
+        // Rounded, so a byte written through SetPixel reads back as itself: truncating the
+        // wider channel's float lost one step (0x40 came back as 0x3F).
         Float4 c = GetPixelFloat4(x, y);
-        return GpuArgb(ChannelToByte(c.w), ChannelToByte(c.x), ChannelToByte(c.y),
-                       ChannelToByte(c.z));
+        return GpuArgb(ChannelToByteRounded(c.w), ChannelToByteRounded(c.x),
+                       ChannelToByteRounded(c.y), ChannelToByteRounded(c.z));
     }
     if (r.blockCompression != 0) {
         uint32_t blockBytes = r.blockCompression == 1 ? 8 : 16;

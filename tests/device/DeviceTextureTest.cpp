@@ -85,7 +85,9 @@ TEST_F(DeviceTextureTest, EveryAcceptedFormatReadsBackTheTexelsWritten) {
         {A4R4G4B4, 0x8811EEFF, 0x8811EEFF},
         {A1R5G5B5, 0x7FFF0000, 0x00FF0000},
         {Dxt3, 0x80FF0000, 0x88FF0000},
-        {Dxt5, 0x80FF0000, 0x80FF0000}};
+        {Dxt5, 0x80FF0000, 0x80FF0000},
+        {A16B16G16R16, 0x40FF8001, 0x40FF8001},
+        {A16B16G16R16F, 0x40FF8001, 0x40FF8001}};
     for (const auto& [format, written, expected] : alphas) {
         auto texture = Make(4, 4, format);
         ASSERT_TRUE(texture->Lock(TextureLockReadWrite, 0));
