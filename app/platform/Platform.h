@@ -8,7 +8,7 @@
 namespace quarn {
 
 class EditorPanel;
-class Joystick;
+class JoystickDevice;
 class Keyboard;
 class Mouse;
 class OnlineService;
@@ -96,9 +96,12 @@ public:
     virtual void CreateToolbar(int32_t bitmapId, const ToolbarButton* buttons, int32_t count) = 0;
     virtual int32_t GetToolbarHeight() = 0;
     virtual WindowHandle GetToolbarWindow() = 0;
+    // Scans the controllers again (at most 8); their number.
     virtual int32_t EnumerateJoysticks() = 0;
+    // Scans on its first call only.
     virtual int32_t GetJoystickCount() = 0;
-    virtual Joystick* CreateJoystick(int32_t index) = 0;
+    // The device of an enumerated controller, made on first request; null outside the count.
+    virtual JoystickDevice* CreateJoystick(int32_t index) = 0;
     // Created on the first call and kept.
     virtual Mouse* CreateMouse() = 0;
     virtual Keyboard* CreateKeyboard() = 0;

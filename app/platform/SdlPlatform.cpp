@@ -190,6 +190,7 @@ SdlPlatform::SdlPlatform(const char* commandLine, std::unique_ptr<MonotonicClock
 SdlPlatform::~SdlPlatform() {
     keyboard_.reset();
     mouse_.reset();
+    joysticks_.reset();
     if (waitCursor_) {
         SDL_FreeCursor(waitCursor_);
     }

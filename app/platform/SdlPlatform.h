@@ -5,6 +5,7 @@
 #include "app/input/Mouse.h"
 #include "app/platform/FrameClock.h"
 #include "app/platform/Platform.h"
+#include "app/platform/SdlJoysticks.h"
 
 #include <memory>
 #include <string>
@@ -66,9 +67,9 @@ public:
     void CreateToolbar(int32_t, const ToolbarButton*, int32_t) override {}
     int32_t GetToolbarHeight() override { return 0; }
     WindowHandle GetToolbarWindow() override { return nullptr; }
-    int32_t EnumerateJoysticks() override { return 0; }
-    int32_t GetJoystickCount() override { return 0; }
-    Joystick* CreateJoystick(int32_t) override { return nullptr; }
+    int32_t EnumerateJoysticks() override { return joysticks_->Enumerate(); }
+    int32_t GetJoystickCount() override { return joysticks_->GetCount(); }
+    JoystickDevice* CreateJoystick(int32_t index) override { return joysticks_->Create(index); }
     Mouse* CreateMouse() override;
     Keyboard* CreateKeyboard() override;
     OnlineService* GetOnlineService() override { return nullptr; }
@@ -139,6 +140,7 @@ private:
     FrameCallback frameCallback_;
     std::unique_ptr<Mouse> mouse_;
     std::unique_ptr<Keyboard> keyboard_;
+    std::unique_ptr<SdlJoysticks> joysticks_ = std::make_unique<SdlJoysticks>();
     FrameClock frameClock_;
     int64_t frequency_ = 0;
     int64_t processStart_ = 0;
