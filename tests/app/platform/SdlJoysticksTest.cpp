@@ -1,16 +1,19 @@
 #include "app/input/JoystickDevice.h"
 #include "app/platform/SdlPlatform.h"
+#include "tests/support/PadButtonsDown.h"
 
 #include <SDL.h>
+#include <array>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <string>
 #include <vector>
 
 namespace quarn {
 namespace {
 
-// A controller SDL simulates. A game-controller one is read through SDL's mapping, one of
-// unknown type through the raw joystick numbering.
+// A controller SDL simulates, with axes 0-5 as the raw path numbers them. As a game controller
+// its buttons and d-pad follow SDL's own numbering, which only the mapping translates.
 class VirtualPad {
 public:
     VirtualPad(const char* name, bool mapped) : mapped_(mapped) {
@@ -23,52 +26,38 @@ public:
         desc.name = name;
         joystick_ = SDL_JoystickOpen(SDL_JoystickAttachVirtualEx(&desc));
         EXPECT_NE(joystick_, nullptr) << SDL_GetError();
-        SetTriggers(false, false);
+        Set({}, SDL_HAT_CENTERED, 0, false, false);
     }
     ~VirtualPad() {
         Detach();
         SDL_JoystickClose(joystick_);
     }
 
-    void SetAxis(int axis, int16_t value) { SDL_JoystickSetVirtualAxis(joystick_, axis, value); }
-    // Buttons in the order A, B, X, Y, left shoulder, right shoulder, back, start.
-    void SetButton(int which, bool down) {
-        const int mappedIndex[8] = {
-            SDL_CONTROLLER_BUTTON_A,
-            SDL_CONTROLLER_BUTTON_B,
-            SDL_CONTROLLER_BUTTON_X,
-            SDL_CONTROLLER_BUTTON_Y,
-            SDL_CONTROLLER_BUTTON_LEFTSHOULDER,
-            SDL_CONTROLLER_BUTTON_RIGHTSHOULDER,
-            SDL_CONTROLLER_BUTTON_BACK,
-            SDL_CONTROLLER_BUTTON_START,
-        };
-        SDL_JoystickSetVirtualButton(joystick_, mapped_ ? mappedIndex[which] : which, down);
-    }
-    // A mask of SDL_HAT_UP and its kin.
-    void SetDpad(uint8_t hat) {
+    // Sticks as x, y, rx, ry; the d-pad as an SDL hat; bit i of buttons is button i of A, B, X,
+    // Y, left shoulder, right shoulder, back, start. Triggers rest at the bottom of their range.
+    void Set(std::array<int16_t, 4> sticks, uint8_t hat, uint32_t buttons, bool leftTrigger,
+             bool rightTrigger) {
+        int16_t triggers[2] = {int16_t(leftTrigger ? 32767 : -32768),
+                               int16_t(rightTrigger ? 32767 : -32768)};
+        for (int axis = 0; axis < 6; ++axis) {
+            SDL_JoystickSetVirtualAxis(joystick_, axis,
+                                       axis < 4 ? sticks[axis] : triggers[axis - 4]);
+        }
+        // SDL_CONTROLLER_BUTTON_ A, B, X, Y, LEFTSHOULDER, RIGHTSHOULDER, BACK, START, then the
+        // d-pad in the bit order of a hat: DPAD_UP, DPAD_RIGHT, DPAD_DOWN, DPAD_LEFT.
+        const int mappedButtons[12] = {0, 1, 2, 3, 9, 10, 4, 6, 11, 14, 12, 13};
+        uint32_t down = buttons | uint32_t{hat} << 8;
+        for (int i = 0; i < (mapped_ ? 12 : 8); ++i) {
+            SDL_JoystickSetVirtualButton(joystick_, mapped_ ? mappedButtons[i] : i,
+                                         (down >> i) & 1);
+        }
         if (!mapped_) {
             SDL_JoystickSetVirtualHat(joystick_, 0, hat);
-            return;
         }
-        SDL_JoystickSetVirtualButton(joystick_, SDL_CONTROLLER_BUTTON_DPAD_UP, hat & SDL_HAT_UP);
-        SDL_JoystickSetVirtualButton(joystick_, SDL_CONTROLLER_BUTTON_DPAD_RIGHT,
-                                     (hat & SDL_HAT_RIGHT) != 0);
-        SDL_JoystickSetVirtualButton(joystick_, SDL_CONTROLLER_BUTTON_DPAD_DOWN,
-                                     (hat & SDL_HAT_DOWN) != 0);
-        SDL_JoystickSetVirtualButton(joystick_, SDL_CONTROLLER_BUTTON_DPAD_LEFT,
-                                     (hat & SDL_HAT_LEFT) != 0);
-    }
-    // The mapping reports a released trigger as 0; a raw trigger rests at the bottom.
-    void SetTriggers(bool left, bool right) {
-        int16_t released = mapped_ ? 0 : -32768;
-        SetAxis(4, left ? 32767 : released);
-        SetAxis(5, right ? 32767 : released);
     }
     void Detach() {
-        SDL_JoystickID id = SDL_JoystickInstanceID(joystick_);
         for (int index = 0; index < SDL_NumJoysticks(); ++index) {
-            if (SDL_JoystickGetDeviceInstanceID(index) == id) {
+            if (SDL_JoystickGetDeviceInstanceID(index) == SDL_JoystickInstanceID(joystick_)) {
                 SDL_JoystickDetachVirtual(index);
             }
         }
@@ -98,7 +87,7 @@ protected:
     }
     void StartPlatform() {
         platform = std::make_unique<SdlPlatform>("", nullptr, std::make_unique<ScriptedDialogs>());
-        // Under the offscreen driver the window never has the keyboard focus.
+        // The offscreen window never has the keyboard focus.
         platform->CreateMainWindow("Pelgrath", 0, 0, 64, 64, 0, 0);
     }
     // The frame function's joystick step: every available device of the scan is polled.
@@ -111,13 +100,7 @@ protected:
         }
     }
     std::vector<int32_t> Down(int32_t index) {
-        std::vector<int32_t> down;
-        for (int32_t button = 0; button < PadButtonCount; ++button) {
-            if (platform->CreateJoystick(index)->IsDown(button)) {
-                down.push_back(button);
-            }
-        }
-        return down;
+        return test::PadButtonsDown(*platform->CreateJoystick(index));
     }
 
     std::vector<std::unique_ptr<VirtualPad>> pads;
@@ -133,15 +116,7 @@ TEST_P(SdlJoysticksTest, SticksButtonsDpadAndTriggersReachTheNamedPadButtons) {
     ASSERT_EQ(platform->GetJoystickCount(), 1);
     RunFrame();
     EXPECT_EQ(Down(0), std::vector<int32_t>{});
-    pad.SetAxis(0, 32767);
-    pad.SetAxis(1, -32768);
-    pad.SetAxis(2, -32768);
-    pad.SetAxis(3, 32767);
-    pad.SetDpad(SDL_HAT_RIGHTUP);
-    pad.SetButton(0, true);
-    pad.SetButton(4, true);
-    pad.SetButton(7, true);
-    pad.SetTriggers(true, false);
+    pad.Set({32767, -32768, -32768, 32767}, SDL_HAT_RIGHTUP, 0x91, true, false);
     RunFrame();
     JoystickDevice& device = *platform->CreateJoystick(0);
     EXPECT_EQ(Down(0),
@@ -149,59 +124,45 @@ TEST_P(SdlJoysticksTest, SticksButtonsDpadAndTriggersReachTheNamedPadButtons) {
                                     PadLPadRight, PadLPadUp, PadA, PadLT, PadLB, PadStart}));
     EXPECT_EQ(device.GetRawValue(PadLStickUp), 1.0f);
     EXPECT_EQ(device.GetTriggerBits(), 5u);
-    pad.SetAxis(0, 9830); // 300 of 1000: exactly the threshold
-    pad.SetAxis(1, 0);
-    pad.SetAxis(2, 0);
-    pad.SetAxis(3, 0);
-    pad.SetDpad(SDL_HAT_LEFTDOWN);
-    for (int button = 0; button < 8; ++button) {
-        pad.SetButton(button, button != 0 && button != 4 && button != 7);
-    }
-    pad.SetTriggers(false, true);
+    // 9830 is 300 of 1000, the threshold itself.
+    pad.Set({9830, 0, 0, 0}, SDL_HAT_LEFTDOWN, 0x6e, false, true);
     RunFrame();
     EXPECT_EQ(Down(0), (std::vector<int32_t>{PadLPadLeft, PadLPadDown, PadX, PadB, PadY, PadRT,
                                              PadRB, PadBack}));
     EXPECT_EQ(device.GetRawValue(PadLStickRight), 0.3f);
     EXPECT_TRUE(device.WentUp(PadA) && device.WentDown(PadRB));
-    EXPECT_STREQ(device.GetButtonName(PadRB), "RB");
 }
 
-TEST_P(SdlJoysticksTest, PadWithout360IsAvailableWithNoButtons) {
-    VirtualPad& pad = Attach("Plain Pad");
-    pad.SetButton(0, true);
-    StartPlatform();
-    RunFrame();
-    JoystickDevice& device = *platform->CreateJoystick(0);
-    EXPECT_TRUE(device.IsAvailable());
-    EXPECT_EQ(Down(0), std::vector<int32_t>{});
-    EXPECT_STREQ(device.GetButtonName(PadA), "unknown");
-}
-
-TEST_P(SdlJoysticksTest, FirstDeviceUsedTakesTheFirstPad) {
-    VirtualPad& first = Attach("First 360");
-    Attach("Second 360");
+TEST_P(SdlJoysticksTest, FirstDeviceUsedTakesTheFirstPadAndOneWithout360HasNoButtons) {
+    Attach("Plain Pad").Set({}, SDL_HAT_UP, 0xff, true, false);
+    Attach("Second 360").Set({}, SDL_HAT_CENTERED, 1, false, false);
     StartPlatform();
     ASSERT_EQ(platform->GetJoystickCount(), 2);
-    ASSERT_TRUE(platform->CreateJoystick(1)->IsAvailable());
-    first.SetButton(0, true);
+    JoystickDevice& plain = *platform->CreateJoystick(1);
+    ASSERT_TRUE(plain.IsAvailable());
     RunFrame();
-    EXPECT_EQ(Down(1), std::vector<int32_t>{PadA});
-    EXPECT_EQ(Down(0), std::vector<int32_t>{});
+    EXPECT_EQ(Down(1), std::vector<int32_t>{});
+    EXPECT_STREQ(plain.GetButtonName(PadA), "unknown");
+    EXPECT_EQ(plain.GetDefaultBinding(PadA), PadNoBinding);
+    EXPECT_EQ(Down(0), std::vector<int32_t>{PadA});
     EXPECT_EQ(platform->CreateJoystick(2), nullptr);
 }
 
-TEST_P(SdlJoysticksTest, DetachedPadFailsItsReadAndFramesGoOn) {
-    VirtualPad& pad = Attach("Test 360 Pad");
+TEST_P(SdlJoysticksTest, UnpluggedPadFailsItsReadAndItsDeviceTakesTheNextFreePad) {
+    VirtualPad& first = Attach("First 360");
+    Attach("Second 360");
     StartPlatform();
-    RunFrame();
+    platform->GetJoystickCount();
     JoystickDevice& device = *platform->CreateJoystick(0);
-    ASSERT_TRUE(device.IsAvailable());
-    pad.Detach();
+    ASSERT_TRUE(device.Poll());
+    first.Detach();
     EXPECT_FALSE(device.Poll());
     EXPECT_STREQ(device.GetErrorText(), "Failed to acquire device");
-    EXPECT_FALSE(device.IsAvailable());
+    // The unplugged pad's record stays taken: the device moves on, the other finds none left.
     RunFrame();
-    EXPECT_FALSE(device.IsAvailable());
+    EXPECT_TRUE(device.IsAvailable());
+    EXPECT_FALSE(platform->CreateJoystick(1)->IsAvailable());
+    EXPECT_STREQ(platform->CreateJoystick(1)->GetErrorText(), "Failed to acquire device");
 }
 
 TEST_P(SdlJoysticksTest, PadsAreCountedOnceUntilAScanAsksAgain) {
@@ -212,7 +173,6 @@ TEST_P(SdlJoysticksTest, PadsAreCountedOnceUntilAScanAsksAgain) {
     EXPECT_EQ(platform->GetJoystickCount(), 0);
     EXPECT_EQ(platform->CreateJoystick(0), nullptr);
     EXPECT_EQ(platform->EnumerateJoysticks(), 1);
-    ASSERT_NE(platform->CreateJoystick(0), nullptr);
     EXPECT_TRUE(platform->CreateJoystick(0)->IsAvailable());
 }
 
