@@ -32,18 +32,20 @@ TEST(JoystickDevice, DecodesTheHatShouldersTriggersAndHalfAxesIntoPadButtons) {
         JoystickState state;
         std::vector<int32_t> down;
         uint32_t triggerBits;
+        float lStickRightValue; // past the dead zone
     } cases[] = {
-        {{}, {}, 0},
-        {{.hat = 0}, {PadLPadUp}, 0},
-        {{.hat = 4500}, {PadLPadRight, PadLPadUp}, 0},
-        {{.hat = 13500}, {PadLPadRight, PadLPadDown}, 0},
-        {{.hat = 22500}, {PadLPadLeft, PadLPadDown}, 0},
-        {{.hat = 31500}, {PadLPadLeft, PadLPadUp}, 0},
-        {{.z = -1000, .buttons = {0, 0, 0, 0, 1, 1}}, {PadLT, PadLB, PadRT}, 7},
-        {{.z = 1000}, {PadRB}, 8},
+        {{}, {}, 0, 0.0f},
+        {{.hat = 0}, {PadLPadUp}, 0, 0.0f},
+        {{.hat = 4500}, {PadLPadRight, PadLPadUp}, 0, 0.0f},
+        {{.hat = 13500}, {PadLPadRight, PadLPadDown}, 0, 0.0f},
+        {{.hat = 22500}, {PadLPadLeft, PadLPadDown}, 0, 0.0f},
+        {{.hat = 31500}, {PadLPadLeft, PadLPadUp}, 0, 0.0f},
+        {{.z = -1000, .buttons = {0, 0, 0, 0, 1, 1}}, {PadLT, PadLB, PadRT}, 7, 0.0f},
+        {{.z = 1000}, {PadRB}, 8, 0.0f},
         // The threshold test is strict: 300 of 1000 is the threshold itself.
-        {{.x = 300}, {}, 0},
-        {{.x = 301}, {PadLStickRight}, 0},
+        {{.x = 300}, {}, 0, 0.0f},
+        {{.x = 301}, {PadLStickRight}, 0, 0.001f / 0.7f},
+        {{.x = 1000}, {PadLStickRight}, 0, 1.0f},
     };
     for (const auto& c : cases) {
         FilledState source;
@@ -53,19 +55,8 @@ TEST(JoystickDevice, DecodesTheHatShouldersTriggersAndHalfAxesIntoPadButtons) {
         EXPECT_EQ(test::PadButtonsDown(device), c.down)
             << "hat " << c.state.hat << ", x " << c.state.x;
         EXPECT_EQ(device.GetTriggerBits(), c.triggerBits);
+        EXPECT_NEAR(device.GetValue(PadLStickRight), c.lStickRightValue, 1e-6);
     }
-}
-
-TEST(JoystickDevice, ValuesPastTheThresholdAreScaledBackToTheFullRange) {
-    FilledState source;
-    JoystickDevice device(source);
-    source.state.x = 300;
-    device.Poll();
-    EXPECT_EQ(device.GetRawValue(PadLStickRight), 0.3f);
-    EXPECT_EQ(device.GetValue(PadLStickRight), 0.0f);
-    source.state.x = 301;
-    device.Poll();
-    EXPECT_NEAR(device.GetValue(PadLStickRight), 0.001 / 0.7, 1e-6);
 }
 
 TEST(JoystickDevice, EdgesLastOnePollAndTheCurrentButtonIsTheLastPressStillDown) {
