@@ -1,7 +1,7 @@
 #include "app/player/Engine.h"
 
 #include "app/ClassRegistration.h"
-#include "app/input/Joystick.h"
+#include "app/input/JoystickDevice.h"
 #include "app/input/Keyboard.h"
 #include "app/input/Mouse.h"
 #include "app/platform/Platform.h"
@@ -290,7 +290,8 @@ bool FrameUpdate() {
         keyboard->Poll();
     }
     for (int32_t index = 0; index < platform.GetJoystickCount(); ++index) {
-        Joystick* joystick = platform.CreateJoystick(index);
+        // No end of frame for pads: each poll rebuilds their states.
+        JoystickDevice* joystick = platform.CreateJoystick(index);
         if (joystick && joystick->IsAvailable()) {
             joystick->Poll();
         }

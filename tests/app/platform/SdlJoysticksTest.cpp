@@ -1,12 +1,12 @@
 #include "app/input/JoystickDevice.h"
-#include "app/platform/SdlPlatform.h"
+#include "app/platform/Platform.h"
+#include "app/player/Engine.h"
+#include "tests/app/player/PlayerTestSupport.h"
 #include "tests/support/PadButtonsDown.h"
 
 #include <SDL.h>
 #include <array>
-#include <cstdlib>
 #include <gtest/gtest.h>
-#include <string>
 #include <vector>
 
 namespace quarn {
@@ -68,16 +68,13 @@ private:
     SDL_Joystick* joystick_ = nullptr;
 };
 
-class SdlJoysticksTest : public ::testing::TestWithParam<bool> {
+// The player started on its default scene, polling the pads in its frame function.
+class SdlJoysticksTest : public test::PlayerTest, public ::testing::WithParamInterface<bool> {
 protected:
-    SdlJoysticksTest() {
-        setenv("SDL_VIDEODRIVER", "offscreen", 1);
-        // Virtual controllers need the joystick subsystem before the platform scans.
-        SDL_InitSubSystem(SDL_INIT_JOYSTICK);
-    }
+    // Virtual controllers need the joystick subsystem before the platform scans.
+    SdlJoysticksTest() { SDL_InitSubSystem(SDL_INIT_JOYSTICK); }
     ~SdlJoysticksTest() override {
         pads.clear();
-        platform.reset();
         SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
     }
 
@@ -85,26 +82,10 @@ protected:
         pads.push_back(std::make_unique<VirtualPad>(name, GetParam()));
         return *pads.back();
     }
-    void StartPlatform() {
-        platform = std::make_unique<SdlPlatform>("", nullptr, std::make_unique<ScriptedDialogs>());
-        // The offscreen window never has the keyboard focus.
-        platform->CreateMainWindow("Pelgrath", 0, 0, 64, 64, 0, 0);
-    }
-    // The frame function's joystick step: every available device of the scan is polled.
-    void RunFrame() {
-        for (int32_t index = 0; index < platform->GetJoystickCount(); ++index) {
-            JoystickDevice* device = platform->CreateJoystick(index);
-            if (device && device->IsAvailable()) {
-                device->Poll();
-            }
-        }
-    }
-    std::vector<int32_t> Down(int32_t index) {
-        return test::PadButtonsDown(*platform->CreateJoystick(index));
-    }
+    JoystickDevice* Device(int32_t index) { return GetPlatform()->CreateJoystick(index); }
+    std::vector<int32_t> Down(int32_t index) { return test::PadButtonsDown(*Device(index)); }
 
     std::vector<std::unique_ptr<VirtualPad>> pads;
-    std::unique_ptr<SdlPlatform> platform;
 };
 
 INSTANTIATE_TEST_SUITE_P(MappedAndRaw, SdlJoysticksTest, ::testing::Bool(),
@@ -112,13 +93,13 @@ INSTANTIATE_TEST_SUITE_P(MappedAndRaw, SdlJoysticksTest, ::testing::Bool(),
 
 TEST_P(SdlJoysticksTest, SticksButtonsDpadAndTriggersReachTheNamedPadButtons) {
     VirtualPad& pad = Attach("Test 360 Pad");
-    StartPlatform();
-    ASSERT_EQ(platform->GetJoystickCount(), 1);
-    RunFrame();
+    ASSERT_TRUE(Start());
+    ASSERT_EQ(GetPlatform()->GetJoystickCount(), 1);
+    EXPECT_TRUE(FrameUpdate());
     EXPECT_EQ(Down(0), std::vector<int32_t>{});
     pad.Set({32767, -32768, -32768, 32767}, SDL_HAT_RIGHTUP, 0x91, true, false);
-    RunFrame();
-    JoystickDevice& device = *platform->CreateJoystick(0);
+    EXPECT_TRUE(FrameUpdate());
+    JoystickDevice& device = *Device(0);
     EXPECT_EQ(Down(0),
               (std::vector<int32_t>{PadLStickRight, PadLStickUp, PadRStickLeft, PadRStickDown,
                                     PadLPadRight, PadLPadUp, PadA, PadLT, PadLB, PadStart}));
@@ -126,7 +107,7 @@ TEST_P(SdlJoysticksTest, SticksButtonsDpadAndTriggersReachTheNamedPadButtons) {
     EXPECT_EQ(device.GetTriggerBits(), 5u);
     // 9830 is 300 of 1000, the threshold itself.
     pad.Set({9830, 0, 0, 0}, SDL_HAT_LEFTDOWN, 0x6e, false, true);
-    RunFrame();
+    EXPECT_TRUE(FrameUpdate());
     EXPECT_EQ(Down(0), (std::vector<int32_t>{PadLPadLeft, PadLPadDown, PadX, PadB, PadY, PadRT,
                                              PadRB, PadBack}));
     EXPECT_EQ(device.GetRawValue(PadLStickRight), 0.3f);
@@ -136,44 +117,41 @@ TEST_P(SdlJoysticksTest, SticksButtonsDpadAndTriggersReachTheNamedPadButtons) {
 TEST_P(SdlJoysticksTest, FirstDeviceUsedTakesTheFirstPadAndOneWithout360HasNoButtons) {
     Attach("Plain Pad").Set({}, SDL_HAT_UP, 0xff, true, false);
     Attach("Second 360").Set({}, SDL_HAT_CENTERED, 1, false, false);
-    StartPlatform();
-    ASSERT_EQ(platform->GetJoystickCount(), 2);
-    JoystickDevice& plain = *platform->CreateJoystick(1);
+    ASSERT_TRUE(Start());
+    ASSERT_EQ(GetPlatform()->GetJoystickCount(), 2);
+    JoystickDevice& plain = *Device(1);
     ASSERT_TRUE(plain.IsAvailable());
-    RunFrame();
+    EXPECT_TRUE(FrameUpdate());
     EXPECT_EQ(Down(1), std::vector<int32_t>{});
     EXPECT_STREQ(plain.GetButtonName(PadA), "unknown");
     EXPECT_EQ(plain.GetDefaultBinding(PadA), PadNoBinding);
     EXPECT_EQ(Down(0), std::vector<int32_t>{PadA});
-    EXPECT_EQ(platform->CreateJoystick(2), nullptr);
+    EXPECT_EQ(Device(2), nullptr);
 }
 
-TEST_P(SdlJoysticksTest, UnpluggedPadFailsItsReadAndItsDeviceTakesTheNextFreePad) {
+TEST_P(SdlJoysticksTest, UnpluggedPadFailsItsReadAndTheFramesGoOn) {
     VirtualPad& first = Attach("First 360");
     Attach("Second 360");
-    StartPlatform();
-    platform->GetJoystickCount();
-    JoystickDevice& device = *platform->CreateJoystick(0);
-    ASSERT_TRUE(device.Poll());
+    ASSERT_TRUE(Start());
+    EXPECT_TRUE(FrameUpdate());
     first.Detach();
-    EXPECT_FALSE(device.Poll());
-    EXPECT_STREQ(device.GetErrorText(), "Failed to acquire device");
-    // The unplugged pad's record stays taken: the device moves on, the other finds none left.
-    RunFrame();
-    EXPECT_TRUE(device.IsAvailable());
-    EXPECT_FALSE(platform->CreateJoystick(1)->IsAvailable());
-    EXPECT_STREQ(platform->CreateJoystick(1)->GetErrorText(), "Failed to acquire device");
+    EXPECT_TRUE(FrameUpdate());
+    EXPECT_STREQ(Device(0)->GetErrorText(), "Failed to acquire device");
+    // The unplugged pad's record stays taken and the other pad is the other device's.
+    EXPECT_FALSE(Device(0)->IsAvailable());
+    EXPECT_TRUE(FrameUpdate());
+    EXPECT_TRUE(Device(1)->IsAvailable());
 }
 
 TEST_P(SdlJoysticksTest, PadsAreCountedOnceUntilAScanAsksAgain) {
-    StartPlatform();
-    EXPECT_EQ(platform->GetJoystickCount(), 0);
-    RunFrame();
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(GetPlatform()->GetJoystickCount(), 0);
+    EXPECT_TRUE(FrameUpdate());
     Attach("Late 360 Pad");
-    EXPECT_EQ(platform->GetJoystickCount(), 0);
-    EXPECT_EQ(platform->CreateJoystick(0), nullptr);
-    EXPECT_EQ(platform->EnumerateJoysticks(), 1);
-    EXPECT_TRUE(platform->CreateJoystick(0)->IsAvailable());
+    EXPECT_EQ(GetPlatform()->GetJoystickCount(), 0);
+    EXPECT_EQ(Device(0), nullptr);
+    EXPECT_EQ(GetPlatform()->EnumerateJoysticks(), 1);
+    EXPECT_TRUE(Device(0)->IsAvailable());
 }
 
 } // namespace
