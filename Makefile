@@ -34,7 +34,8 @@ run: deps
 		echo "No display: 5 frames of the default scene rendered offscreen to $$(pwd)/quarn.png"; \
 	fi
 
-bench: deps
+bench:
+	scripts/install-deps bench
 	cmake -S . -B $(BUILD_DIR)/release -DCMAKE_BUILD_TYPE=Release -DQUARN_TESTS=OFF -DQUARN_BENCH=ON
 	cmake --build $(BUILD_DIR)/release -j $(JOBS) --target quarn_raster_bench quarn_png_decode_bench \
 		quarn_png_encode_bench quarn_scene_bench

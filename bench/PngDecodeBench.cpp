@@ -1,12 +1,13 @@
-// The engine's PNG decoder and inflate against the reference libraries on one image set. Run
-// it from a release build; it ends with the engine-to-reference time ratios.
+// The engine's PNG decoder against libpng on a mixed set of images, both decoding to 8-bit RGBA
+// rows; then the engine's inflate against zlib's on the same images' data. Run it from a
+// release build; every row ends with the engine-to-reference time ratio.
+#include "bench/BenchTiming.h"
 #include "codecs/Inflate.h"
 #include "codecs/PngDecoder.h"
 
-#include <benchmark/benchmark.h>
+#include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <png.h>
 #include <string>
 #include <vector>
@@ -15,52 +16,108 @@
 namespace {
 
 struct Sample {
-    const char* name;
+    std::string name;
     std::vector<uint8_t> file;
-    std::vector<uint8_t> zlibStream; // the joined IDAT data
-    size_t rawSize = 0;              // the filtered rows it inflates to
-    uint32_t width = 0;
-    uint32_t height = 0;
+    std::vector<uint8_t> zlibStream; // the joined image data
+    size_t rawSize = 0;              // the filtered rows it inflates to (not interlaced)
 };
 
 uint32_t BigEndian32(const uint8_t* p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
 
-// Game-like content: smooth art with hard edges, and noisy photo-like texture.
-Sample MakeSample(const char* name, uint32_t width, uint32_t height, bool alpha, bool noisy) {
-    const uint32_t channels = alpha ? 4 : 3;
-    std::vector<uint8_t> pixels(size_t(width) * height * channels);
+struct Shape {
+    const char* name;
+    uint32_t width;
+    uint32_t height;
+    int colourType;
+    int bitDepth;
+    int level;
+    bool interlaced;
+    bool noisy; // photo-like noise instead of flat art with hard edges
+};
+
+uint32_t Channels(int colourType) {
+    switch (colourType) {
+    case PNG_COLOR_TYPE_GRAY:
+    case PNG_COLOR_TYPE_PALETTE:
+        return 1;
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+        return 2;
+    case PNG_COLOR_TYPE_RGB:
+        return 3;
+    default:
+        return 4;
+    }
+}
+
+void AppendBytes(png_structp png, png_bytep data, png_size_t size) {
+    auto* out = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
+    out->insert(out->end(), data, data + size);
+}
+
+// Game-like content: smooth art with hard edges and a round alpha mask, or noisy photo texture.
+Sample MakeSample(const Shape& s) {
+    const uint32_t channels = Channels(s.colourType);
+    const uint32_t sampleBytes = s.bitDepth == 16 ? 2 : 1;
+    const size_t rowBytes = size_t(s.width) * channels * sampleBytes;
+    std::vector<uint8_t> pixels(rowBytes * s.height);
     uint32_t seed = 7;
-    for (uint32_t y = 0; y < height; ++y) {
-        for (uint32_t x = 0; x < width; ++x) {
+    for (uint32_t y = 0; y < s.height; ++y) {
+        for (uint32_t x = 0; x < s.width; ++x) {
             seed = seed * 1103515245u + 12345u;
-            const uint32_t noise = noisy ? (seed >> 26) : 0;
-            uint8_t* p = &pixels[(size_t(y) * width + x) * channels];
-            p[0] = uint8_t((x / 2 + noise) & 255);
-            p[1] = uint8_t(((x ^ y) & 32 ? 200 : 40) + noise);
-            p[2] = uint8_t((y + noise) & 255);
-            if (alpha) {
-                p[3] = uint8_t(((x - width / 2) * (x - width / 2) +
-                                (y - height / 2) * (y - height / 2)) < width * width / 5
-                                   ? 255
-                                   : 0);
+            const uint32_t noise = s.noisy ? (seed >> 26) : 0;
+            const int64_t dx = int64_t(x) - s.width / 2;
+            const int64_t dy = int64_t(y) - s.height / 2;
+            const uint32_t inside = dx * dx + dy * dy < int64_t(s.width) * s.width / 5 ? 1 : 0;
+            const uint32_t values[4] = {(x / 2 + noise) & 255, ((x ^ y) & 32 ? 200 : 40) + noise,
+                                        (y + noise) & 255, inside * 255};
+            uint8_t* p = &pixels[size_t(y) * rowBytes + size_t(x) * channels * sampleBytes];
+            for (uint32_t c = 0; c < channels; ++c) {
+                // The alpha of grey-alpha is the last channel too.
+                const uint32_t v = c + 1 == channels && channels % 2 == 0 ? values[3] : values[c];
+                if (sampleBytes == 2) {
+                    p[2 * c] = uint8_t(v);
+                    p[2 * c + 1] = uint8_t(v * 37 + x);
+                } else {
+                    p[c] = s.colourType == PNG_COLOR_TYPE_PALETTE ? uint8_t((v + inside * 16) & 255)
+                                                                  : uint8_t(v);
+                }
             }
         }
     }
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    image.width = width;
-    image.height = height;
-    image.format = alpha ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
-    png_alloc_size_t size = 0;
-    png_image_write_to_memory(&image, nullptr, &size, 0, pixels.data(), 0, nullptr);
-    Sample sample{name,  std::vector<uint8_t>(size),
-                  {},    size_t(height) * (width * channels + 1),
-                  width, height};
-    png_image_write_to_memory(&image, sample.file.data(), &size, 0, pixels.data(), 0, nullptr);
-    sample.file.resize(size);
+    Sample sample;
+    sample.name = s.name;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        std::fprintf(stderr, "encoding %s failed\n", s.name);
+        std::exit(1);
+    }
+    png_set_write_fn(png, &sample.file, AppendBytes, nullptr);
+    png_set_compression_level(png, s.level);
+    png_set_IHDR(png, info, s.width, s.height, s.bitDepth, s.colourType,
+                 s.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    std::vector<png_color> palette(256);
+    std::vector<png_byte> alphas(256);
+    if (s.colourType == PNG_COLOR_TYPE_PALETTE) {
+        for (uint32_t i = 0; i < 256; ++i) {
+            palette[i] = {png_byte(i), png_byte(255 - i), png_byte(i * 7)};
+            alphas[i] = png_byte(i < 16 ? 0 : 255);
+        }
+        png_set_PLTE(png, info, palette.data(), 256);
+        png_set_tRNS(png, info, alphas.data(), 256, nullptr);
+    }
+    png_write_info(png, info);
+    std::vector<png_bytep> rows(s.height);
+    for (uint32_t y = 0; y < s.height; ++y) {
+        rows[y] = &pixels[size_t(y) * rowBytes];
+    }
+    png_write_image(png, rows.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+
     for (size_t p = 8; p + 12 <= sample.file.size();) {
         const uint32_t length = BigEndian32(&sample.file[p]);
         if (std::memcmp(&sample.file[p + 4], "IDAT", 4) == 0) {
@@ -69,120 +126,128 @@ Sample MakeSample(const char* name, uint32_t width, uint32_t height, bool alpha,
         }
         p += size_t(length) + 12;
     }
+    sample.rawSize = s.height * (rowBytes + 1);
     return sample;
 }
 
-const std::vector<Sample>& Samples() {
-    static const std::vector<Sample> samples = {
-        MakeSample("art_rgba_1024", 1024, 1024, true, false),
-        MakeSample("photo_rgb_1024", 1024, 1024, false, true),
-        MakeSample("sprite_rgba_256", 256, 256, true, true),
+std::vector<Sample> Samples() {
+    constexpr int Rgb = PNG_COLOR_TYPE_RGB;
+    constexpr int Rgba = PNG_COLOR_TYPE_RGB_ALPHA;
+    const Shape shapes[] = {
+        {"rgba8 1024^2 level 0", 1024, 1024, Rgba, 8, 0, false, true},
+        {"rgb8 1024^2 level 1 photo", 1024, 1024, Rgb, 8, 1, false, true},
+        {"rgba8 1024^2 level 6 art", 1024, 1024, Rgba, 8, 6, false, false},
+        {"rgba8 256^2 level 9 sprite", 256, 256, Rgba, 8, 9, false, true},
+        {"rgba16 512^2 level 6", 512, 512, Rgba, 16, 6, false, true},
+        {"rgb16 512^2 level 1", 512, 512, Rgb, 16, 1, false, false},
+        {"palette 1024^2 level 9", 1024, 1024, PNG_COLOR_TYPE_PALETTE, 8, 9, false, false},
+        {"grey8 1024^2 level 6", 1024, 1024, PNG_COLOR_TYPE_GRAY, 8, 6, false, true},
+        {"grey-alpha8 512^2 level 6", 512, 512, PNG_COLOR_TYPE_GRAY_ALPHA, 8, 6, false, false},
+        {"rgba8 1024^2 Adam7 level 6", 1024, 1024, Rgba, 8, 6, true, true},
+        {"rgb8 4096^2 level 6", 4096, 4096, Rgb, 8, 6, false, false},
     };
+    std::vector<Sample> samples;
+    for (const Shape& shape : shapes) {
+        samples.push_back(MakeSample(shape));
+    }
     return samples;
 }
 
-void EngineDecode(benchmark::State& state) {
-    std::vector<uint8_t> pixels;
-    for (auto _ : state) {
-        for (const Sample& sample : Samples()) {
-            quarn::PngDecoder decoder;
-            decoder.Decode(pixels, sample.file.data(), sample.file.size());
-            if (decoder.GetLastErrorCode() != 0) {
-                state.SkipWithError("decode failed");
-                return;
-            }
-            benchmark::DoNotOptimize(pixels.data());
-        }
-    }
-}
-
-void ReferenceDecode(benchmark::State& state) {
-    std::vector<uint8_t> pixels;
-    for (auto _ : state) {
-        for (const Sample& sample : Samples()) {
-            png_image image;
-            std::memset(&image, 0, sizeof image);
-            image.version = PNG_IMAGE_VERSION;
-            png_image_begin_read_from_memory(&image, sample.file.data(), sample.file.size());
-            image.format = PNG_FORMAT_RGBA;
-            pixels.resize(PNG_IMAGE_SIZE(image));
-            if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) {
-                state.SkipWithError("reference decode failed");
-                return;
-            }
-            benchmark::DoNotOptimize(pixels.data());
-        }
-    }
-}
-
-void EngineInflate(benchmark::State& state) {
-    std::vector<uint8_t> out;
-    for (auto _ : state) {
-        for (const Sample& sample : Samples()) {
-            out.resize(sample.rawSize);
-            size_t written = 0;
-            if (quarn::ZlibDecompress(sample.zlibStream.data(), sample.zlibStream.size(),
-                                      out.data(), out.size(), written) != 0) {
-                state.SkipWithError("inflate failed");
-                return;
-            }
-            benchmark::DoNotOptimize(out.data());
-        }
-    }
-}
-
-void ReferenceInflate(benchmark::State& state) {
-    std::vector<uint8_t> out;
-    for (auto _ : state) {
-        for (const Sample& sample : Samples()) {
-            out.resize(sample.rawSize);
-            uLongf size = uLongf(out.size());
-            if (uncompress(out.data(), &size, sample.zlibStream.data(),
-                           uLong(sample.zlibStream.size())) != Z_OK) {
-                state.SkipWithError("reference inflate failed");
-                return;
-            }
-            benchmark::DoNotOptimize(out.data());
-        }
-    }
-}
-
-BENCHMARK(EngineDecode)->Unit(benchmark::kMillisecond);
-BENCHMARK(ReferenceDecode)->Unit(benchmark::kMillisecond);
-BENCHMARK(EngineInflate)->Unit(benchmark::kMillisecond);
-BENCHMARK(ReferenceInflate)->Unit(benchmark::kMillisecond);
-
-// Keeps each benchmark's time per iteration so the ratios can be printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.iterations > 0 && run.run_type == Run::RT_Iteration) {
-                times[run.benchmark_name()] = run.GetAdjustedRealTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
+struct ReadState {
+    const std::vector<uint8_t>* file;
+    size_t position;
 };
+
+void ReadBytes(png_structp png, png_bytep out, png_size_t count) {
+    auto* state = static_cast<ReadState*>(png_get_io_ptr(png));
+    if (state->position + count > state->file->size()) {
+        png_error(png, "read past the end");
+    }
+    std::memcpy(out, state->file->data() + state->position, count);
+    state->position += count;
+}
+
+// libpng set up to give what the engine's decoder gives by default: 8-bit RGBA rows.
+bool ReferenceDecode(const std::vector<uint8_t>& file, std::vector<uint8_t>& pixels,
+                     std::vector<png_bytep>& rows) {
+    ReadState state{&file, 0};
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return false;
+    }
+    png_set_read_fn(png, &state, ReadBytes);
+    png_read_info(png, info);
+    const uint32_t width = png_get_image_width(png, info);
+    const uint32_t height = png_get_image_height(png, info);
+    png_set_expand(png);
+    png_set_strip_16(png);
+    png_set_gray_to_rgb(png);
+    png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    pixels.resize(size_t(width) * height * 4);
+    rows.resize(height);
+    for (uint32_t y = 0; y < height; ++y) {
+        rows[y] = pixels.data() + size_t(y) * width * 4;
+    }
+    png_read_image(png, rows.data());
+    png_read_end(png, nullptr);
+    png_destroy_read_struct(&png, &info, nullptr);
+    return true;
+}
 
 } // namespace
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    // Encoding the set is slow; it must not land in the first benchmark's time.
-    Samples();
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    auto ratio = [&](const char* engine, const char* reference) {
-        const auto e = reporter.times.find(engine);
-        const auto r = reporter.times.find(reference);
-        if (e != reporter.times.end() && r != reporter.times.end() && r->second > 0) {
-            std::printf("%s / %s = %.2f\n", engine, reference, e->second / r->second);
+int main() {
+    using namespace quarn;
+    std::printf("Encoding the image set...\n");
+    const std::vector<Sample> samples = Samples();
+    std::vector<uint8_t> pixels;
+    std::vector<uint8_t> expected;
+    std::vector<png_bytep> rows;
+    PngDecoder decoder;
+    bool identical = true;
+
+    bench::PrintTableHeader("PNG decode to RGBA8", "libpng ms");
+    double engineTotal = 0.0;
+    double referenceTotal = 0.0;
+    for (const Sample& sample : samples) {
+        const double engine = bench::MedianMilliseconds(
+            [&] { decoder.Decode(pixels, sample.file.data(), sample.file.size()); }, 0.1);
+        const double reference =
+            bench::MedianMilliseconds([&] { ReferenceDecode(sample.file, expected, rows); }, 0.1);
+        if (decoder.GetLastErrorCode() != 0 || pixels != expected) {
+            std::printf("%s: the engine's pixels differ from libpng's (error %u)\n",
+                        sample.name.c_str(), decoder.GetLastErrorCode());
+            identical = false;
         }
-    };
-    ratio("EngineDecode", "ReferenceDecode");
-    ratio("EngineInflate", "ReferenceInflate");
-    benchmark::Shutdown();
-    return 0;
+        bench::PrintTableRow(sample.name.c_str(), engine, reference);
+        engineTotal += engine;
+        referenceTotal += reference;
+    }
+    bench::PrintTableRow("all images", engineTotal, referenceTotal);
+
+    bench::PrintTableHeader("Inflate of the same image data", "zlib ms");
+    std::vector<uint8_t> out;
+    double inflateTotal = 0.0;
+    double zlibTotal = 0.0;
+    for (const Sample& sample : samples) {
+        out.resize(sample.rawSize * 2);
+        inflateTotal += bench::MedianMilliseconds([&] {
+            size_t written = 0;
+            ZlibDecompress(sample.zlibStream.data(), sample.zlibStream.size(), out.data(),
+                           out.size(), written);
+        });
+        zlibTotal += bench::MedianMilliseconds(
+            [&] {
+                uLongf size = uLongf(out.size());
+                uncompress(out.data(), &size, sample.zlibStream.data(),
+                           uLong(sample.zlibStream.size()));
+            },
+            0.1);
+    }
+    bench::PrintTableRow("all images", inflateTotal, zlibTotal);
+    return identical ? 0 : 1;
 }

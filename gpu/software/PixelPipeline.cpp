@@ -11,16 +11,6 @@ namespace quarn {
 
 namespace {
 
-constexpr float ByteScale = 1.0f / 255.0f;
-
-float Clamp01(float v) {
-    return v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f;
-}
-
-uint32_t ToByte(float v) {
-    return static_cast<uint32_t>(Clamp01(v) * 255.0f + 0.5f);
-}
-
 void Unpack(uint32_t argb, float out[4]) {
     out[0] = static_cast<float>((argb >> 16) & 0xFF) * ByteScale;
     out[1] = static_cast<float>((argb >> 8) & 0xFF) * ByteScale;
@@ -31,14 +21,6 @@ void Unpack(uint32_t argb, float out[4]) {
 // Forced inline: called once or twice per pixel, where a call costs more than the body.
 [[gnu::always_inline]] inline uint32_t Pack(const float c[4]) {
     return (ToByte(c[3]) << 24) | (ToByte(c[0]) << 16) | (ToByte(c[1]) << 8) | ToByte(c[2]);
-}
-
-int32_t Address(int32_t i, int32_t size, bool wrap) {
-    if (wrap) {
-        i %= size;
-        return i < 0 ? i + size : i;
-    }
-    return i < 0 ? 0 : (i >= size ? size - 1 : i);
 }
 
 // Float-to-int for texel indices that cannot overflow on huge or broken coordinates.
@@ -69,31 +51,27 @@ void SampleLevel(const SamplerSetup& s, uint32_t level, uint32_t face, float u, 
     const auto w = static_cast<int32_t>(t.LevelWidth(level));
     const auto h = static_cast<int32_t>(t.LevelHeight(level));
     if (filter != GpuFilter::Linear) {
-        const int32_t x = Address(FloorToInt(u * static_cast<float>(w)), w, wrapU);
-        const int32_t y = Address(FloorToInt(v * static_cast<float>(h)), h, wrapV);
+        const int32_t x =
+            AddressTexel(ToFixedTexel(u * static_cast<float>(w)) >> TexelFractionBits, w, wrapU);
+        const int32_t y =
+            AddressTexel(ToFixedTexel(v * static_cast<float>(h)) >> TexelFractionBits, h, wrapV);
         Unpack(FetchArgb(t, level, face, x, y, slice), out);
         return;
     }
-    const float fu = u * static_cast<float>(w) - 0.5f;
-    const float fv = v * static_cast<float>(h) - 0.5f;
-    const int32_t x0 = FloorToInt(fu);
-    const int32_t y0 = FloorToInt(fv);
-    const float ax = fu - std::floor(fu);
-    const float ay = fv - std::floor(fv);
-    const int32_t xa = Address(x0, w, wrapU);
-    const int32_t xb = Address(x0 + 1, w, wrapU);
-    const int32_t ya = Address(y0, h, wrapV);
-    const int32_t yb = Address(y0 + 1, h, wrapV);
-    float c00[4], c10[4], c01[4], c11[4];
-    Unpack(FetchArgb(t, level, face, xa, ya, slice), c00);
-    Unpack(FetchArgb(t, level, face, xb, ya, slice), c10);
-    Unpack(FetchArgb(t, level, face, xa, yb, slice), c01);
-    Unpack(FetchArgb(t, level, face, xb, yb, slice), c11);
-    for (int c = 0; c < 4; ++c) {
-        const float top = c00[c] + (c10[c] - c00[c]) * ax;
-        const float bottom = c01[c] + (c11[c] - c01[c]) * ax;
-        out[c] = top + (bottom - top) * ay;
-    }
+    const int32_t fu = ToFixedTexel(u * static_cast<float>(w) - 0.5f);
+    const int32_t fv = ToFixedTexel(v * static_cast<float>(h) - 0.5f);
+    const int32_t x0 = fu >> TexelFractionBits;
+    const int32_t y0 = fv >> TexelFractionBits;
+    const int32_t xa = AddressTexel(x0, w, wrapU);
+    const int32_t xb = AddressTexel(x0 + 1, w, wrapU);
+    const int32_t ya = AddressTexel(y0, h, wrapV);
+    const int32_t yb = AddressTexel(y0 + 1, h, wrapV);
+    const auto fraction = static_cast<uint32_t>(TexelOne - 1);
+    Unpack(BilinearArgb(
+               FetchArgb(t, level, face, xa, ya, slice), FetchArgb(t, level, face, xb, ya, slice),
+               FetchArgb(t, level, face, xa, yb, slice), FetchArgb(t, level, face, xb, yb, slice),
+               static_cast<uint32_t>(fu) & fraction, static_cast<uint32_t>(fv) & fraction),
+           out);
 }
 
 // Picks the cube face by the major axis and maps the direction onto it.
@@ -315,8 +293,7 @@ namespace {
 
 // Maps one combiner operation of stage 0 onto a source of the textured case (at stage 0 the
 // current colour is the diffuse one); false when the operation needs the general path.
-template <typename Source>
-bool FastSourceOf(GpuTextureOp op, GpuTextureArg arg1, GpuTextureArg arg2, Source& out) {
+bool FastSourceOf(GpuTextureOp op, GpuTextureArg arg1, GpuTextureArg arg2, SpanSource& out) {
     auto kind = [](GpuTextureArg arg) {
         return arg == GpuTextureArg::Texture                                    ? 1
                : arg == GpuTextureArg::Diffuse || arg == GpuTextureArg::Current ? 2
@@ -329,12 +306,12 @@ bool FastSourceOf(GpuTextureOp op, GpuTextureArg arg1, GpuTextureArg arg2, Sourc
         if (k == 0) {
             return false;
         }
-        out = k == 1 ? Source::Texture : Source::Diffuse;
+        out = k == 1 ? SpanSource::Texture : SpanSource::Diffuse;
         return true;
     }
     // The product is the same whichever argument comes first.
     if (op == GpuTextureOp::Modulate && a + b == 3 && a != 0 && b != 0) {
-        out = Source::Product;
+        out = SpanSource::Product;
         return true;
     }
     return false;
@@ -343,7 +320,7 @@ bool FastSourceOf(GpuTextureOp op, GpuTextureArg arg1, GpuTextureArg arg2, Sourc
 } // namespace
 
 void PixelPipeline::SetupFastPath() {
-    fast_.enabled = false;
+    fastPath_ = false;
     const SamplerSetup& sm = samplers_[0];
     if (stageCount_ != 1 || sm.texture == nullptr || sm.cube ||
         sm.texture->GetType() != GpuResourceType::Texture || specular_ || fog_ || stencilTest_ ||
@@ -362,149 +339,34 @@ void PixelPipeline::SetupFastPath() {
                    blendOp_ != GpuBlendOp::Add)) {
         return;
     }
+    TexturedSpanSetup& f = fast_;
     const StageSetup& st = stages_[0];
-    if (!FastSourceOf(st.colorOp, st.colorArg1, st.colorArg2, fast_.color) ||
-        !FastSourceOf(st.alphaOp, st.alphaArg1, st.alphaArg2, fast_.alpha)) {
+    if (!FastSourceOf(st.colorOp, st.colorArg1, st.colorArg2, f.color) ||
+        !FastSourceOf(st.alphaOp, st.alphaArg1, st.alphaArg2, f.alpha)) {
         return;
     }
     const SoftwareSurface& level = sm.texture->Level(0);
-    fast_.texels = level.Bits();
-    fast_.pitch = level.Pitch();
-    fast_.width = static_cast<int32_t>(level.Width());
-    fast_.height = static_cast<int32_t>(level.Height());
-    fast_.alphaFill = format == GpuFormat::X8R8G8B8 ? 0xFF000000u : 0u;
-    fast_.linear = sm.mag == GpuFilter::Linear;
-    fast_.wrapU = sm.wrapU;
-    fast_.wrapV = sm.wrapV;
-    fast_.enabled = true;
-}
-
-void PixelPipeline::ShadeTexturedSpan(const TexturedSpan& span) const {
-    if (fast_.linear) {
-        blend_ ? TexturedSpanLoop<true, true>(span) : TexturedSpanLoop<true, false>(span);
-    } else {
-        blend_ ? TexturedSpanLoop<false, true>(span) : TexturedSpanLoop<false, false>(span);
-    }
-}
-
-// Every float operation here is the one ShadePixel does, in the same order, so both paths
-// write the same bytes; the gain is in what is resolved before the loop.
-template <bool Linear, bool Blend>
-void PixelPipeline::TexturedSpanLoop(const TexturedSpan& span) const {
-    const FastPath& f = fast_;
-    const int32_t w = f.width;
-    const int32_t h = f.height;
-    const float fw = static_cast<float>(w);
-    const float fh = static_cast<float>(h);
-    // Power-of-two sizes wrap with a mask, which gives what the modulo does.
-    const bool maskU = f.wrapU && (w & (w - 1)) == 0;
-    const bool maskV = f.wrapV && (h & (h - 1)) == 0;
-    auto addressU = [&](int32_t i) { return maskU ? (i & (w - 1)) : Address(i, w, f.wrapU); };
-    auto addressV = [&](int32_t i) { return maskV ? (i & (h - 1)) : Address(i, h, f.wrapV); };
-    auto fetch = [&](int32_t x, int32_t y) {
-        uint32_t argb = 0;
-        std::memcpy(&argb, f.texels + static_cast<size_t>(y) * f.pitch + static_cast<size_t>(x) * 4,
-                    4);
-        return argb | f.alphaFill;
-    };
-
-    uint8_t* row = target_->Bits() + static_cast<size_t>(span.y) * target_->Pitch();
-    const size_t depthRow = static_cast<size_t>(span.y) * depthWidth_;
-    float z = span.z;
-    float q = span.q;
-    float diffuseValues[4] = {span.diffuse[0], span.diffuse[1], span.diffuse[2], span.diffuse[3]};
-    float uValue = span.u;
-    float vValue = span.v;
-    const uint32_t targetAlphaFill = target_->Format() == GpuFormat::X8R8G8B8 ? 0xFF000000u : 0u;
-    // Constant 1/w (screen-space sprites, orthographic views): one division per span.
-    const bool flat = span.dq == 0.0f;
-    const float flatRw = 1.0f / q;
-    for (int32_t px = span.left; px <= span.right; ++px) {
-        const float rw = flat ? flatRw : 1.0f / q;
-        float diffuse[4];
-        for (int c = 0; c < 4; ++c) {
-            diffuse[c] = diffuseValues[c] * rw;
-        }
-        const float u = uValue * rw;
-        const float v = vValue * rw;
-
-        float texel[4];
-        if constexpr (Linear) {
-            const float fu = u * fw - 0.5f;
-            const float fv = v * fh - 0.5f;
-            const int32_t x0 = FloorToInt(fu);
-            const int32_t y0 = FloorToInt(fv);
-            const float ax = fu - std::floor(fu);
-            const float ay = fv - std::floor(fv);
-            const int32_t xa = addressU(x0);
-            const int32_t xb = addressU(x0 + 1);
-            const int32_t ya = addressV(y0);
-            const int32_t yb = addressV(y0 + 1);
-            float c00[4], c10[4], c01[4], c11[4];
-            Unpack(fetch(xa, ya), c00);
-            Unpack(fetch(xb, ya), c10);
-            Unpack(fetch(xa, yb), c01);
-            Unpack(fetch(xb, yb), c11);
-            for (int c = 0; c < 4; ++c) {
-                const float top = c00[c] + (c10[c] - c00[c]) * ax;
-                const float bottom = c01[c] + (c11[c] - c01[c]) * ax;
-                texel[c] = top + (bottom - top) * ay;
-            }
-        } else {
-            Unpack(fetch(addressU(FloorToInt(u * fw)), addressV(FloorToInt(v * fh))), texel);
-        }
-
-        float current[4];
-        for (int c = 0; c < 4; ++c) {
-            const FastSource source = c < 3 ? f.color : f.alpha;
-            const float value = source == FastSource::Texture   ? texel[c]
-                                : source == FastSource::Diffuse ? diffuse[c]
-                                                                : texel[c] * diffuse[c];
-            current[c] = Clamp01(value);
-        }
-
-        const auto x = static_cast<uint32_t>(px);
-        bool visible =
-            !alphaTest_ || PassesCompare(alphaFunc_, static_cast<float>(ToByte(current[3])),
-                                         static_cast<float>(alphaRef_));
-        if (visible && depth_ != nullptr) {
-            const float depth = std::clamp(z, 0.0f, 1.0f);
-            float& stored = depth_[depthRow + x];
-            visible = !depthTest_ || PassesCompare(depthFunc_, depth, stored);
-            if (visible && depthWrite_) {
-                stored = depth;
-            }
-        }
-        if (visible) {
-            uint8_t* pixel = row + static_cast<size_t>(x) * 4;
-            if constexpr (Blend) {
-                uint32_t stored = 0;
-                std::memcpy(&stored, pixel, 4);
-                stored |= targetAlphaFill;
-                float dst[4];
-                Unpack(stored, dst);
-                const float sf = current[3];
-                const float df = 1.0f - current[3];
-                float out[4];
-                for (int c = 0; c < 4; ++c) {
-                    out[c] = Clamp01(current[c] * sf + dst[c] * df);
-                }
-                const uint32_t argb = Pack(out);
-                std::memcpy(pixel, &argb, 4);
-            } else {
-                const uint32_t argb = Pack(current);
-                std::memcpy(pixel, &argb, 4);
-            }
-        }
-
-        z += span.dz;
-        q += span.dq;
-        for (int c = 0; c < 4; ++c) {
-            diffuseValues[c] += span.dDiffuse[c];
-        }
-        uValue += span.du;
-        vValue += span.dv;
-    }
+    f.texels = level.Bits();
+    f.pitch = level.Pitch();
+    f.width = static_cast<int32_t>(level.Width());
+    f.height = static_cast<int32_t>(level.Height());
+    f.alphaFill = format == GpuFormat::X8R8G8B8 ? 0xFF000000u : 0u;
+    f.linear = sm.mag == GpuFilter::Linear;
+    f.wrapU = sm.wrapU;
+    f.wrapV = sm.wrapV;
+    f.blend = blend_;
+    f.alphaTest = alphaTest_;
+    f.alphaFunc = alphaFunc_;
+    f.alphaRef = alphaRef_;
+    f.target = target_->Bits();
+    f.targetPitch = target_->Pitch();
+    f.targetAlphaFill = target_->Format() == GpuFormat::X8R8G8B8 ? 0xFF000000u : 0u;
+    f.depth = depth_;
+    f.depthWidth = depthWidth_;
+    f.depthTest = depthTest_;
+    f.depthWrite = depthWrite_;
+    f.depthFunc = depthFunc_;
+    fastPath_ = true;
 }
 
 bool PixelPipeline::NeedsFootprint(uint32_t stage) const {
@@ -525,7 +387,7 @@ void PixelPipeline::Sample(const SamplerSetup& s, const float* coord,
     if (t.GetType() == GpuResourceType::VolumeTexture) {
         const auto depth = static_cast<int32_t>(t.GetLevelDepth(0));
         slice = static_cast<uint32_t>(
-            Address(FloorToInt(coord[2] * static_cast<float>(depth)), depth, s.wrapU));
+            AddressTexel(FloorToInt(coord[2] * static_cast<float>(depth)), depth, s.wrapU));
     }
     const float w = static_cast<float>(t.LevelWidth(0));
     const float h = static_cast<float>(t.LevelHeight(0));

@@ -5,6 +5,7 @@
 // per draw from the state, so the per-pixel path only reads resolved plain data.
 
 #include "gpu/GpuState.h"
+#include "gpu/software/TexturedSpan.h"
 #include "gpu/software/VertexProcessing.h"
 
 namespace quarn {
@@ -41,24 +42,6 @@ struct TexelFootprint {
     float dvdy = 0.0f;
 };
 
-// One span of the common textured case: the start values at its left pixel and their steps per
-// pixel, as the rasteriser interpolates them (attributes still multiplied by 1/w).
-struct TexturedSpan {
-    int32_t y = 0;
-    int32_t left = 0;
-    int32_t right = 0; // inclusive
-    float z = 0.0f;
-    float dz = 0.0f;
-    float q = 1.0f;
-    float dq = 0.0f;
-    float diffuse[4] = {};
-    float dDiffuse[4] = {};
-    float u = 0.0f;
-    float du = 0.0f;
-    float v = 0.0f;
-    float dv = 0.0f;
-};
-
 class PixelPipeline {
 public:
     // Answers false when nothing can be drawn (no colour target).
@@ -81,8 +64,10 @@ public:
     // combined only with the diffuse colour, no fog, specular or stencil, written straight or
     // blended by source alpha into a 32-bit target). Its spans then go to ShadeTexturedSpan,
     // which writes exactly the pixels ShadePixel would.
-    bool HasTexturedSpan() const { return fast_.enabled; }
-    void ShadeTexturedSpan(const TexturedSpan& span) const;
+    bool HasTexturedSpan() const { return fastPath_; }
+    void ShadeTexturedSpan(const TexturedSpan& span) const {
+        quarn::ShadeTexturedSpan(fast_, span);
+    }
 
     // Samples a sampler's texture at (u, v[, w]) with the given footprint in level-0 texels;
     // answers r, g, b, a in 0..1.
@@ -90,33 +75,15 @@ public:
                        const TexelFootprint& footprint, float out[4]);
 
 private:
-    // Where a combiner output comes from in the textured case.
-    enum class FastSource : uint8_t { Texture, Diffuse, Product };
-    // The textured case resolved once per draw, so its loop reads plain data only.
-    struct FastPath {
-        bool enabled = false;
-        const uint8_t* texels = nullptr;
-        uint32_t pitch = 0;
-        int32_t width = 0;
-        int32_t height = 0;
-        uint32_t alphaFill = 0; // ORed into texels: opaque alpha for X8R8G8B8
-        bool linear = false;
-        bool wrapU = true;
-        bool wrapV = true;
-        FastSource color = FastSource::Product;
-        FastSource alpha = FastSource::Texture;
-    };
-
     // The fragment's colour: texture stages, specular and fog, clamped.
     void ShadeColor(const float* attr, const TexelFootprint* footprints, float current[4]) const;
     // Blends the colour into the target through the write mask.
     void WritePixel(uint32_t x, uint32_t y, const float current[4]) const;
     bool DepthStencil(uint32_t index, float z) const;
     void SetupFastPath();
-    template <bool Linear, bool Blend>
-    void TexturedSpanLoop(const TexturedSpan& span) const;
 
-    FastPath fast_;
+    bool fastPath_ = false;
+    TexturedSpanSetup fast_;
 
     StageSetup stages_[GpuStageCount];
     SamplerSetup samplers_[GpuStageCount];

@@ -87,6 +87,62 @@ struct Plane {
     float dy = 0.0f;
 };
 
+// Rows per band: few enough that small sprites spread over the threads, enough that a band's
+// share of each triangle's set-up stays small.
+constexpr int32_t BandRows = 16;
+// Draws covering fewer pixels than this stay on the calling thread: waking the pool costs more.
+constexpr double ParallelPixels = 16384.0;
+constexpr uint32_t NoVertex = UINT32_MAX;
+
+// The bound one edge puts on the span of each row, stepped down the rows without dividing.
+// With M = E - threshold at the span's first pixel and s = |E's step per pixel|, a right-facing
+// edge (E grows to the right) starts the span at -floor(M / s), a left-facing one ends it at
+// floor(M / s), and a horizontal one (s = 1) keeps the row only while M >= 0. M grows by the
+// same amount every row, so the quotient and remainder step by constants.
+class EdgeBound {
+public:
+    enum Kind { Low, High, Row };
+
+    EdgeBound(int64_t m, int64_t stepPerPixel, int64_t stepPerRow) {
+        kind_ = stepPerPixel > 0 ? Low : stepPerPixel < 0 ? High : Row;
+        divisor_ = kind_ == Row ? 1 : (stepPerPixel > 0 ? stepPerPixel : -stepPerPixel);
+        quotient_ = FloorDiv(m, divisor_);
+        remainder_ = m - quotient_ * divisor_;
+        rowQuotient_ = FloorDiv(stepPerRow, divisor_);
+        rowRemainder_ = stepPerRow - rowQuotient_ * divisor_;
+    }
+
+    // Narrows [low, high] (pixels from the triangle's left column) to this edge's part.
+    void Clip(int64_t& low, int64_t& high) const {
+        if (kind_ == Low) {
+            low = std::max(low, -quotient_);
+        } else if (kind_ == High) {
+            high = std::min(high, quotient_);
+        } else if (quotient_ < 0) {
+            high = -1;
+        }
+    }
+
+    void NextRow() {
+        quotient_ += rowQuotient_;
+        remainder_ += rowRemainder_;
+        if (remainder_ >= divisor_) {
+            remainder_ -= divisor_;
+            ++quotient_;
+        }
+    }
+
+private:
+    Kind kind_;
+    int64_t divisor_, quotient_, remainder_, rowQuotient_, rowRemainder_;
+};
+
+// A bound of a primitive's rows, kept far inside int32 whatever the coordinate.
+int32_t RowBound(float y) {
+    constexpr float Limit = GuardBand * 4.0f;
+    return static_cast<int32_t>(std::clamp(y, -Limit, Limit));
+}
+
 } // namespace
 
 // A triangle ready for the span walk: corners snapped to SubPixel units, in clockwise order.
@@ -95,10 +151,12 @@ struct Plane {
 struct SoftwareRasterizer::TriangleSetup {
     int64_t X[3], Y[3];
     int64_t edgeDx[3], edgeDy[3], threshold[3];
-    int32_t x0, x1, y0, y1; // pixel bounds inside the viewport, inclusive
+    int32_t x0, x1, y0, y1; // pixel bounds inside the viewport and the band, inclusive
     Plane zPlane, qPlane;
     Plane planes[RasterMaxAttributes];
 };
+
+SoftwareRasterizer::SoftwareRasterizer(uint32_t threads) : threads_(std::max(threads, 1u)) {}
 
 void SoftwareRasterizer::Draw(const GpuState& state, const GpuDrawCall& call) {
     if (call.primitiveCount == 0 || !pixels_.Setup(state)) {
@@ -136,7 +194,19 @@ void SoftwareRasterizer::Draw(const GpuState& state, const GpuDrawCall& call) {
     lastPixel_ = state.Get(GpuRenderState::LastPixel) != 0;
     cull_ = static_cast<GpuCull>(state.Get(GpuRenderState::CullMode));
 
-    AssemblePrimitives(call);
+    const double pixels = AssemblePrimitives(call);
+    if (primitives_.empty()) {
+        return;
+    }
+    const int32_t rows = viewport_.bottom - viewport_.top;
+    if (threads_.Count() == 1 || pixels < ParallelPixels) {
+        DrawBand({viewport_.top, viewport_.bottom});
+        return;
+    }
+    threads_.Run(static_cast<uint32_t>((rows + BandRows - 1) / BandRows), [&](uint32_t band) {
+        const int32_t top = viewport_.top + static_cast<int32_t>(band) * BandRows;
+        DrawBand({top, std::min(top + BandRows, viewport_.bottom)});
+    });
 }
 
 bool SoftwareRasterizer::FetchVertices(const GpuState& state, const GpuDrawCall& call,
@@ -179,13 +249,18 @@ bool SoftwareRasterizer::FetchVertices(const GpuState& state, const GpuDrawCall&
     return true;
 }
 
-void SoftwareRasterizer::AssemblePrimitives(const GpuDrawCall& call) {
-    const std::vector<RasterVertex>& v = vertices_;
+double SoftwareRasterizer::AssemblePrimitives(const GpuDrawCall& call) {
+    primitives_.clear();
+    if (!pretransformed_) {
+        projected_.clear();
+        projectedIndex_.assign(vertices_.size(), NoVertex);
+    }
     const std::vector<uint32_t>& ix = indices_;
+    double pixels = 0.0;
     switch (call.type) {
     case GpuPrimitiveType::TriangleList:
         for (uint32_t p = 0; p < call.primitiveCount; ++p) {
-            Triangle(v[ix[3 * p]], v[ix[3 * p + 1]], v[ix[3 * p + 2]]);
+            pixels += Triangle(ix[3 * p], ix[3 * p + 1], ix[3 * p + 2]);
         }
         break;
     case GpuPrimitiveType::TriangleStrip:
@@ -193,23 +268,24 @@ void SoftwareRasterizer::AssemblePrimitives(const GpuDrawCall& call) {
         // so that all of them keep the first one's winding.
         for (uint32_t p = 0; p < call.primitiveCount; ++p) {
             if ((p & 1) == 0) {
-                Triangle(v[ix[p]], v[ix[p + 1]], v[ix[p + 2]]);
+                pixels += Triangle(ix[p], ix[p + 1], ix[p + 2]);
             } else {
-                Triangle(v[ix[p + 1]], v[ix[p]], v[ix[p + 2]]);
+                pixels += Triangle(ix[p + 1], ix[p], ix[p + 2]);
             }
         }
         break;
     case GpuPrimitiveType::LineList:
         for (uint32_t p = 0; p < call.primitiveCount; ++p) {
-            Line(v[ix[2 * p]], v[ix[2 * p + 1]]);
+            pixels += Line(ix[2 * p], ix[2 * p + 1]);
         }
         break;
     case GpuPrimitiveType::LineStrip:
         for (uint32_t p = 0; p < call.primitiveCount; ++p) {
-            Line(v[ix[p]], v[ix[p + 1]]);
+            pixels += Line(ix[p], ix[p + 1]);
         }
         break;
     }
+    return pixels;
 }
 
 void SoftwareRasterizer::ToScreen(RasterVertex& v) const {
@@ -220,14 +296,65 @@ void SoftwareRasterizer::ToScreen(RasterVertex& v) const {
     v.pos[3] = rhw;
 }
 
-void SoftwareRasterizer::Triangle(const RasterVertex& a, const RasterVertex& b,
-                                  const RasterVertex& c) {
+uint32_t SoftwareRasterizer::AddScreenVertex(const RasterVertex& v) {
+    projected_.push_back(v);
+    ToScreen(projected_.back());
+    return static_cast<uint32_t>(projected_.size() - 1);
+}
+
+uint32_t SoftwareRasterizer::Projected(uint32_t index) {
+    if (projectedIndex_[index] == NoVertex) {
+        projectedIndex_[index] = AddScreenVertex(vertices_[index]);
+    }
+    return projectedIndex_[index];
+}
+
+double SoftwareRasterizer::AddPrimitive(const uint32_t* v, bool line) {
+    const std::vector<RasterVertex>& screen = pretransformed_ ? vertices_ : projected_;
+    const int corners = line ? 2 : 3;
+    float minX = screen[v[0]].pos[0], maxX = minX;
+    float minY = screen[v[0]].pos[1], maxY = minY;
+    for (int i = 1; i < corners; ++i) {
+        minX = std::min(minX, screen[v[i]].pos[0]);
+        maxX = std::max(maxX, screen[v[i]].pos[0]);
+        minY = std::min(minY, screen[v[i]].pos[1]);
+        maxY = std::max(maxY, screen[v[i]].pos[1]);
+    }
+    // A row or so of margin: snapping and the line rule stay inside it.
+    Primitive p{{v[0], v[1], line ? v[1] : v[2]},
+                std::max(RowBound(std::floor(minY)) - 1, viewport_.top),
+                std::min(RowBound(std::ceil(maxY)) + 2, viewport_.bottom),
+                line};
+    if (p.top >= p.bottom) {
+        return 0.0;
+    }
+    primitives_.push_back(p);
+    const double columns = std::clamp(static_cast<double>(maxX) - minX + 1.0, 1.0,
+                                      static_cast<double>(viewport_.right - viewport_.left));
+    const double rows = p.bottom - p.top;
+    return line ? rows + columns : rows * columns * 0.5;
+}
+
+double SoftwareRasterizer::Triangle(uint32_t ia, uint32_t ib, uint32_t ic) {
+    const RasterVertex& a = vertices_[ia];
+    const RasterVertex& b = vertices_[ib];
+    const RasterVertex& c = vertices_[ic];
     if (!Finite(a) || !Finite(b) || !Finite(c)) {
-        return;
+        return 0.0;
     }
     if (pretransformed_) {
-        ScreenTriangle(a, b, c);
-        return;
+        const uint32_t v[3] = {ia, ib, ic};
+        return AddPrimitive(v, false);
+    }
+    bool inside = true;
+    for (int p = 0; p < PlaneCount && inside; ++p) {
+        for (const RasterVertex* corner : {&a, &b, &c}) {
+            inside = inside && PlaneDistance(*corner, p, guardX_, guardY_) >= 0.0f;
+        }
+    }
+    if (inside) {
+        const uint32_t v[3] = {Projected(ia), Projected(ib), Projected(ic)};
+        return AddPrimitive(v, false);
     }
     // Sutherland-Hodgman against each plane; a triangle grows to at most 3 + 7 vertices.
     RasterVertex buffers[2][3 + PlaneCount];
@@ -263,19 +390,68 @@ void SoftwareRasterizer::Triangle(const RasterVertex& a, const RasterVertex& b,
         from = 1 - from;
     }
     if (n < 3) {
-        return;
+        return 0.0;
     }
-    RasterVertex* poly = buffers[from];
+    uint32_t poly[3 + PlaneCount];
     for (int i = 0; i < n; ++i) {
-        ToScreen(poly[i]);
+        poly[i] = AddScreenVertex(buffers[from][i]);
     }
+    double pixels = 0.0;
     for (int i = 1; i + 1 < n; ++i) {
-        ScreenTriangle(poly[0], poly[i], poly[i + 1]);
+        const uint32_t v[3] = {poly[0], poly[i], poly[i + 1]};
+        pixels += AddPrimitive(v, false);
+    }
+    return pixels;
+}
+
+double SoftwareRasterizer::Line(uint32_t ia, uint32_t ib) {
+    const RasterVertex& a = vertices_[ia];
+    const RasterVertex& b = vertices_[ib];
+    if (!Finite(a) || !Finite(b)) {
+        return 0.0;
+    }
+    if (pretransformed_) {
+        const uint32_t v[2] = {ia, ib};
+        return AddPrimitive(v, true);
+    }
+    RasterVertex s = a;
+    RasterVertex e = b;
+    for (int p = 0; p < PlaneCount; ++p) {
+        const float ds = PlaneDistance(s, p, guardX_, guardY_);
+        const float de = PlaneDistance(e, p, guardX_, guardY_);
+        if (ds < 0.0f && de < 0.0f) {
+            return 0.0;
+        }
+        if (ds < 0.0f) {
+            RasterVertex cut;
+            Lerp(s, e, ds / (ds - de), attributes_, cut);
+            s = cut;
+        } else if (de < 0.0f) {
+            RasterVertex cut;
+            Lerp(s, e, ds / (ds - de), attributes_, cut);
+            e = cut;
+        }
+    }
+    const uint32_t v[2] = {AddScreenVertex(s), AddScreenVertex(e)};
+    return AddPrimitive(v, true);
+}
+
+void SoftwareRasterizer::DrawBand(const Band& band) const {
+    const std::vector<RasterVertex>& screen = pretransformed_ ? vertices_ : projected_;
+    for (const Primitive& p : primitives_) {
+        if (p.bottom <= band.top || p.top >= band.bottom) {
+            continue;
+        }
+        if (p.line) {
+            ScreenLine(screen[p.v[0]], screen[p.v[1]], band);
+        } else {
+            ScreenTriangle(screen[p.v[0]], screen[p.v[1]], screen[p.v[2]], band);
+        }
     }
 }
 
 void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVertex& b,
-                                        const RasterVertex& c) {
+                                        const RasterVertex& c, const Band& band) const {
     const RasterVertex* v[3] = {&a, &b, &c};
     for (const RasterVertex* p : v) {
         if (!(std::fabs(p->pos[0]) < GuardBand * 2.0f) ||
@@ -299,9 +475,9 @@ void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVerte
         return;
     }
     if (wireframe_) {
-        ScreenLine(a, b);
-        ScreenLine(b, c);
-        ScreenLine(c, a);
+        ScreenLine(a, b, band);
+        ScreenLine(b, c, band);
+        ScreenLine(c, a, band);
         return;
     }
     if (area < 0) {
@@ -324,8 +500,8 @@ void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVerte
     const int64_t maxY = std::max({Y[0], Y[1], Y[2]});
     t.x0 = static_cast<int32_t>(std::max<int64_t>(CeilDiv(minX, SubPixel), viewport_.left));
     t.x1 = static_cast<int32_t>(std::min<int64_t>(FloorDiv(maxX, SubPixel), viewport_.right - 1));
-    t.y0 = static_cast<int32_t>(std::max<int64_t>(CeilDiv(minY, SubPixel), viewport_.top));
-    t.y1 = static_cast<int32_t>(std::min<int64_t>(FloorDiv(maxY, SubPixel), viewport_.bottom - 1));
+    t.y0 = static_cast<int32_t>(std::max<int64_t>(CeilDiv(minY, SubPixel), band.top));
+    t.y1 = static_cast<int32_t>(std::min<int64_t>(FloorDiv(maxY, SubPixel), band.bottom - 1));
     if (t.x0 > t.x1 || t.y0 > t.y1) {
         return;
     }
@@ -359,7 +535,7 @@ void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVerte
     WalkSpans(t);
 }
 
-void SoftwareRasterizer::WalkSpans(const TriangleSetup& t) {
+void SoftwareRasterizer::WalkSpans(const TriangleSetup& t) const {
     const uint32_t attributes = attributes_;
     const uint32_t stages = pixels_.StageCount();
     bool footprint[GpuStageCount] = {};
@@ -369,38 +545,41 @@ void SoftwareRasterizer::WalkSpans(const TriangleSetup& t) {
         anyFootprint = anyFootprint || footprint[s];
     }
 
+    // Each edge at the triangle's left column in its first row, then stepped row by row.
+    const int64_t firstY = static_cast<int64_t>(t.y0) * SubPixel;
+    const int64_t firstX = static_cast<int64_t>(t.x0) * SubPixel;
+    EdgeBound edges[3] = {
+        {t.edgeDx[0] * (firstY - t.Y[0]) - t.edgeDy[0] * (firstX - t.X[0]) - t.threshold[0],
+         -t.edgeDy[0] * SubPixel, t.edgeDx[0] * SubPixel},
+        {t.edgeDx[1] * (firstY - t.Y[1]) - t.edgeDy[1] * (firstX - t.X[1]) - t.threshold[1],
+         -t.edgeDy[1] * SubPixel, t.edgeDx[1] * SubPixel},
+        {t.edgeDx[2] * (firstY - t.Y[2]) - t.edgeDy[2] * (firstX - t.X[2]) - t.threshold[2],
+         -t.edgeDy[2] * SubPixel, t.edgeDx[2] * SubPixel},
+    };
+
     const bool texturedSpans = pixels_.HasTexturedSpan();
-    float values[RasterMaxAttributes];
+    // Attributes at x are row + dx * x in every row: the same in every band, and one multiply
+    // and add per pixel and attribute, as the span loops do it four pixels at a time.
+    float rows[RasterMaxAttributes];
     float attr[RasterMaxAttributes];
     TexelFootprint footprints[GpuStageCount];
     for (int32_t py = t.y0; py <= t.y1; ++py) {
-        // Span of this row: solve each edge for the pixels where it holds.
         int64_t spanLow = 0;
         int64_t spanHigh = t.x1 - t.x0;
-        const int64_t sampleY = static_cast<int64_t>(py) * SubPixel;
-        const int64_t sampleX = static_cast<int64_t>(t.x0) * SubPixel;
-        for (int i = 0; i < 3 && spanLow <= spanHigh; ++i) {
-            const int64_t e = t.edgeDx[i] * (sampleY - t.Y[i]) - t.edgeDy[i] * (sampleX - t.X[i]);
-            const int64_t step = -t.edgeDy[i] * SubPixel;
-            if (step > 0) {
-                spanLow = std::max(spanLow, CeilDiv(t.threshold[i] - e, step));
-            } else if (step < 0) {
-                spanHigh = std::min(spanHigh, FloorDiv(e - t.threshold[i], -step));
-            } else if (e < t.threshold[i]) {
-                spanHigh = -1;
-            }
+        for (EdgeBound& edge : edges) {
+            edge.Clip(spanLow, spanHigh);
+            edge.NextRow();
         }
         if (spanLow > spanHigh) {
             continue;
         }
         const auto left = static_cast<int32_t>(t.x0 + spanLow);
         const auto right = static_cast<int32_t>(t.x0 + spanHigh);
-        const float fx = static_cast<float>(left);
         const float fy = static_cast<float>(py);
-        float z = t.zPlane.base + t.zPlane.dx * fx + t.zPlane.dy * fy;
-        float qv = t.qPlane.base + t.qPlane.dx * fx + t.qPlane.dy * fy;
+        const SpanValue z{t.zPlane.base + t.zPlane.dy * fy, t.zPlane.dx};
+        const SpanValue q{t.qPlane.base + t.qPlane.dy * fy, t.qPlane.dx};
         for (uint32_t i = 0; i < attributes; ++i) {
-            values[i] = t.planes[i].base + t.planes[i].dx * fx + t.planes[i].dy * fy;
+            rows[i] = t.planes[i].base + t.planes[i].dy * fy;
         }
         if (texturedSpans) {
             TexturedSpan span;
@@ -408,24 +587,20 @@ void SoftwareRasterizer::WalkSpans(const TriangleSetup& t) {
             span.left = left;
             span.right = right;
             span.z = z;
-            span.dz = t.zPlane.dx;
-            span.q = qv;
-            span.dq = t.qPlane.dx;
+            span.q = q;
             for (uint32_t c = 0; c < 4; ++c) {
-                span.diffuse[c] = values[AttrDiffuse + c];
-                span.dDiffuse[c] = t.planes[AttrDiffuse + c].dx;
+                span.diffuse[c] = {rows[AttrDiffuse + c], t.planes[AttrDiffuse + c].dx};
             }
-            span.u = values[AttrTexture];
-            span.du = t.planes[AttrTexture].dx;
-            span.v = values[AttrTexture + 1];
-            span.dv = t.planes[AttrTexture + 1].dx;
+            span.u = {rows[AttrTexture], t.planes[AttrTexture].dx};
+            span.v = {rows[AttrTexture + 1], t.planes[AttrTexture + 1].dx};
             pixels_.ShadeTexturedSpan(span);
             continue;
         }
         for (int32_t px = left; px <= right; ++px) {
-            const float w = 1.0f / qv;
+            const float fx = static_cast<float>(px);
+            const float w = 1.0f / q.At(fx);
             for (uint32_t i = 0; i < attributes; ++i) {
-                attr[i] = values[i] * w;
+                attr[i] = SpanValue{rows[i], t.planes[i].dx}.At(fx) * w;
             }
             if (anyFootprint) {
                 // d(U/Q) = (dU - u dQ) / Q for the texture's u and v.
@@ -440,48 +615,13 @@ void SoftwareRasterizer::WalkSpans(const TriangleSetup& t) {
                     footprints[s].dvdy = (t.planes[u + 1].dy - attr[u + 1] * t.qPlane.dy) * w;
                 }
             }
-            pixels_.ShadePixel(px, py, std::clamp(z, 0.0f, 1.0f), attr, footprints);
-            z += t.zPlane.dx;
-            qv += t.qPlane.dx;
-            for (uint32_t i = 0; i < attributes; ++i) {
-                values[i] += t.planes[i].dx;
-            }
+            pixels_.ShadePixel(px, py, std::clamp(z.At(fx), 0.0f, 1.0f), attr, footprints);
         }
     }
 }
 
-void SoftwareRasterizer::Line(const RasterVertex& a, const RasterVertex& b) {
-    if (!Finite(a) || !Finite(b)) {
-        return;
-    }
-    if (pretransformed_) {
-        ScreenLine(a, b);
-        return;
-    }
-    RasterVertex s = a;
-    RasterVertex e = b;
-    for (int p = 0; p < PlaneCount; ++p) {
-        const float ds = PlaneDistance(s, p, guardX_, guardY_);
-        const float de = PlaneDistance(e, p, guardX_, guardY_);
-        if (ds < 0.0f && de < 0.0f) {
-            return;
-        }
-        if (ds < 0.0f) {
-            RasterVertex cut;
-            Lerp(s, e, ds / (ds - de), attributes_, cut);
-            s = cut;
-        } else if (de < 0.0f) {
-            RasterVertex cut;
-            Lerp(s, e, ds / (ds - de), attributes_, cut);
-            e = cut;
-        }
-    }
-    ToScreen(s);
-    ToScreen(e);
-    ScreenLine(s, e);
-}
-
-void SoftwareRasterizer::ScreenLine(const RasterVertex& a, const RasterVertex& b) {
+void SoftwareRasterizer::ScreenLine(const RasterVertex& a, const RasterVertex& b,
+                                    const Band& band) const {
     for (const RasterVertex* p : {&a, &b}) {
         if (!(std::fabs(p->pos[0]) < GuardBand * 2.0f) ||
             !(std::fabs(p->pos[1]) < GuardBand * 2.0f)) {
@@ -519,8 +659,7 @@ void SoftwareRasterizer::ScreenLine(const RasterVertex& a, const RasterVertex& b
             std::floor(minor0 + slope * (static_cast<float>(m) - major0) + 0.5f));
         const int32_t px = xMajor ? m : n;
         const int32_t py = xMajor ? n : m;
-        if (px < viewport_.left || px >= viewport_.right || py < viewport_.top ||
-            py >= viewport_.bottom) {
+        if (px < viewport_.left || px >= viewport_.right || py < band.top || py >= band.bottom) {
             continue;
         }
         const float q = qa + (qb - qa) * t;

@@ -6,6 +6,7 @@
 
 #include "gpu/GpuState.h"
 #include "gpu/software/PixelPipeline.h"
+#include "gpu/software/RenderThreads.h"
 #include "gpu/software/VertexProcessing.h"
 
 #include <vector>
@@ -26,8 +27,12 @@ inline constexpr GpuVertexElement ScreenVertexElements[] = {
     {0, 20, GpuDeclType::Float2, GpuDeclUsage::TexCoord, 0},
 };
 
+// Draws are cut into bands of rows that the threads of a pool work on, each band taking the
+// draw's primitives in order; a pixel's result never depends on its band, so the image is the
+// same whatever the thread count.
 class SoftwareRasterizer final : public GpuRasterizer {
 public:
+    explicit SoftwareRasterizer(uint32_t threads = RenderThreadCount());
     void Draw(const GpuState& state, const GpuDrawCall& call) override;
 
 private:
@@ -35,25 +40,48 @@ private:
         int32_t left = 0, top = 0, right = 0, bottom = 0; // pixel rect, right/bottom exclusive
         float x = 0.0f, y = 0.0f, width = 0.0f, height = 0.0f, minZ = 0.0f, maxZ = 1.0f;
     };
+    // A triangle or line on the screen: its vertices in screenVertices_ (lines use two) and the
+    // rows it may touch, [top, bottom).
+    struct Primitive {
+        uint32_t v[3];
+        int32_t top, bottom;
+        bool line;
+    };
+    // Rows [top, bottom) of the viewport.
+    struct Band {
+        int32_t top, bottom;
+    };
 
     // The vertices the draw touches, each processed once however often the indices repeat it;
     // indices_ then index vertices_. False when there is nothing to draw.
     bool FetchVertices(const GpuState& state, const GpuDrawCall& call, uint32_t count);
-    void AssemblePrimitives(const GpuDrawCall& call);
-    void Triangle(const RasterVertex& a, const RasterVertex& b, const RasterVertex& c);
-    void Line(const RasterVertex& a, const RasterVertex& b);
+    // Clips and projects the draw's primitives into primitives_; answers roughly how many
+    // pixels they cover.
+    double AssemblePrimitives(const GpuDrawCall& call);
+    double Triangle(uint32_t a, uint32_t b, uint32_t c);
+    double Line(uint32_t a, uint32_t b);
+    // The screen vertex of clip-space vertex `index`, projected once per draw.
+    uint32_t Projected(uint32_t index);
+    uint32_t AddScreenVertex(const RasterVertex& v);
+    double AddPrimitive(const uint32_t* v, bool line);
     // Projects clip-space vertices to the screen in place.
     void ToScreen(RasterVertex& v) const;
+    void DrawBand(const Band& band) const;
     struct TriangleSetup;
     // Set-up: culling, snapping, edge equations and attribute planes; then the span walk.
-    void ScreenTriangle(const RasterVertex& a, const RasterVertex& b, const RasterVertex& c);
-    void WalkSpans(const TriangleSetup& t);
-    void ScreenLine(const RasterVertex& a, const RasterVertex& b);
+    void ScreenTriangle(const RasterVertex& a, const RasterVertex& b, const RasterVertex& c,
+                        const Band& band) const;
+    void WalkSpans(const TriangleSetup& t) const;
+    void ScreenLine(const RasterVertex& a, const RasterVertex& b, const Band& band) const;
 
     PixelPipeline pixels_;
     Viewport viewport_;
     std::vector<RasterVertex> vertices_;
     std::vector<uint32_t> indices_;
+    // Pre-transformed draws use vertices_ as they are; clip-space ones their projections here.
+    std::vector<RasterVertex> projected_;
+    std::vector<uint32_t> projectedIndex_;
+    std::vector<Primitive> primitives_;
     uint32_t attributes_ = 0;
     bool pretransformed_ = false;
     bool wireframe_ = false;
@@ -61,6 +89,7 @@ private:
     GpuCull cull_ = GpuCull::Ccw;
     float guardX_ = 1.0f;
     float guardY_ = 1.0f;
+    RenderThreads threads_;
 };
 
 } // namespace quarn
