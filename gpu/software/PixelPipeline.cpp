@@ -346,6 +346,10 @@ void PixelPipeline::SetupFastPath() {
         return;
     }
     const SoftwareSurface& level = sm.texture->Level(0);
+    // The span loop multiplies texel rows by the pitch in 16-bit lanes.
+    if (level.Pitch() / 4 > INT16_MAX || level.Height() > INT16_MAX) {
+        return;
+    }
     f.texels = level.Bits();
     f.pitch = level.Pitch();
     f.width = static_cast<int32_t>(level.Width());

@@ -85,7 +85,9 @@ __m128i Lerp16(__m128i a, __m128i b, __m128i t) {
     return _mm_srli_epi16(_mm_add_epi16(sum, _mm_set1_epi16(TexelOne / 2)), TexelFractionBits);
 }
 
-__m128i Bilinear(__m128i c00, __m128i c10, __m128i c01, __m128i c11, __m128i ax, __m128i ay) {
+// Forced inline: too large for the compiler to inline by itself, too hot for a call.
+[[gnu::always_inline]] inline __m128i Bilinear(__m128i c00, __m128i c10, __m128i c01, __m128i c11,
+                                               __m128i ax, __m128i ay) {
     const __m128i zero = _mm_setzero_si128();
     __m128i axLow, axHigh, ayLow, ayHigh;
     SpreadWeights(ax, axLow, axHigh);
@@ -102,22 +104,43 @@ __m128i Bilinear(__m128i c00, __m128i c10, __m128i c01, __m128i c11, __m128i ax,
     return _mm_packus_epi16(low, high);
 }
 
-struct Addressing {
+// Texel addressing along one axis, four lanes at a time: a power-of-two wrap is a mask (which
+// gives what the modulo does) and a clamp a max and min; other wraps take the modulo per lane.
+struct Axis {
     int32_t size;
-    int32_t mask; // size - 1 for a power-of-two wrap, else -1
     bool wrap;
+    bool lanewise;
+    __m128i mask;
+    __m128i last;
 
-    Addressing(int32_t s, bool w) : size(s), mask(w && (s & (s - 1)) == 0 ? s - 1 : -1), wrap(w) {}
-    // A power of two wraps with a mask, which gives what the modulo does.
-    int32_t operator()(int32_t i) const {
-        return mask >= 0 ? (i & mask) : AddressTexel(i, size, wrap);
+    Axis(int32_t s, bool w)
+        : size(s), wrap(w), lanewise(!w || (s & (s - 1)) == 0), mask(_mm_set1_epi32(s - 1)),
+          last(_mm_set1_epi32(s - 1)) {}
+
+    __m128i operator()(__m128i i) const {
+        if (!lanewise) {
+            alignas(16) int32_t lanes[Lanes];
+            _mm_store_si128(reinterpret_cast<__m128i*>(lanes), i);
+            return _mm_setr_epi32(
+                AddressTexel(lanes[0], size, wrap), AddressTexel(lanes[1], size, wrap),
+                AddressTexel(lanes[2], size, wrap), AddressTexel(lanes[3], size, wrap));
+        }
+        if (wrap) {
+            return _mm_and_si128(i, mask);
+        }
+        i = _mm_and_si128(i, _mm_cmpgt_epi32(i, _mm_setzero_si128()));
+        const __m128i over = _mm_cmpgt_epi32(i, last);
+        return _mm_or_si128(_mm_and_si128(over, last), _mm_andnot_si128(over, i));
     }
 };
 
 template <bool Linear, bool Blend>
 void SpanLoop(const TexturedSpanSetup& s, const TexturedSpan& span) {
-    const Addressing addressU(s.width, s.wrapU);
-    const Addressing addressV(s.height, s.wrapV);
+    const Axis addressU(s.width, s.wrapU);
+    const Axis addressV(s.height, s.wrapV);
+    // Texel rows in texels; a 16-bit multiply takes them while both factors stay below 2^15.
+    const __m128i pitch = _mm_set1_epi32(static_cast<int>(s.pitch / 4));
+    const __m128i alphaFill = _mm_set1_epi32(static_cast<int>(s.alphaFill));
     const __m128 textureWidth = _mm_set1_ps(static_cast<float>(s.width));
     const __m128 textureHeight = _mm_set1_ps(static_cast<float>(s.height));
     const __m128 laneOffsets = _mm_setr_ps(0.0f, 1.0f, 2.0f, 3.0f);
@@ -132,15 +155,27 @@ void SpanLoop(const TexturedSpanSetup& s, const TexturedSpan& span) {
     auto at = [](const SpanValue& value, __m128 x) {
         return _mm_add_ps(_mm_set1_ps(value.row), _mm_mul_ps(_mm_set1_ps(value.dx), x));
     };
-    auto fetch = [&](int32_t x, int32_t y) {
+    auto load = [&](int32_t index) {
         uint32_t argb = 0;
-        std::memcpy(&argb, s.texels + static_cast<size_t>(y) * s.pitch + static_cast<size_t>(x) * 4,
-                    4);
-        return argb | s.alphaFill;
+        std::memcpy(&argb, s.texels + static_cast<size_t>(index) * 4, 4);
+        return static_cast<int>(argb);
+    };
+    auto gather = [&](const int32_t* index) {
+        return _mm_setr_epi32(load(index[0]), load(index[1]), load(index[2]), load(index[3]));
+    };
+    // Two neighbouring texels of a row in one load, split into lanes of the first and second.
+    auto gatherPairs = [&](const int32_t* index, __m128i& first, __m128i& second) {
+        __m128i pairs[Lanes];
+        for (int32_t k = 0; k < Lanes; ++k) {
+            pairs[k] = _mm_loadl_epi64(
+                reinterpret_cast<const __m128i*>(s.texels + static_cast<size_t>(index[k]) * 4));
+        }
+        const __m128i low = _mm_unpacklo_epi32(pairs[0], pairs[1]);
+        const __m128i high = _mm_unpacklo_epi32(pairs[2], pairs[3]);
+        first = _mm_unpacklo_epi64(low, high);
+        second = _mm_unpackhi_epi64(low, high);
     };
 
-    alignas(16) int32_t fixedU[Lanes], fixedV[Lanes];
-    alignas(16) uint32_t texels[4][Lanes];
     alignas(16) uint32_t pixels[Lanes];
     alignas(16) float depths[Lanes];
     for (int32_t px = span.left; px <= span.right; px += Lanes) {
@@ -154,37 +189,43 @@ void SpanLoop(const TexturedSpanSetup& s, const TexturedSpan& span) {
         if constexpr (Linear) {
             const __m128i fu = ToFixedTexel(_mm_sub_ps(_mm_mul_ps(u, textureWidth), half));
             const __m128i fv = ToFixedTexel(_mm_sub_ps(_mm_mul_ps(v, textureHeight), half));
-            _mm_store_si128(reinterpret_cast<__m128i*>(fixedU), fu);
-            _mm_store_si128(reinterpret_cast<__m128i*>(fixedV), fv);
-            for (int32_t k = 0; k < Lanes; ++k) {
-                const int32_t x0 = fixedU[k] >> TexelFractionBits;
-                const int32_t y0 = fixedV[k] >> TexelFractionBits;
-                const int32_t xa = addressU(x0);
-                const int32_t xb = addressU(x0 + 1);
-                const int32_t ya = addressV(y0);
-                const int32_t yb = addressV(y0 + 1);
-                texels[0][k] = fetch(xa, ya);
-                texels[1][k] = fetch(xb, ya);
-                texels[2][k] = fetch(xa, yb);
-                texels[3][k] = fetch(xb, yb);
+            const __m128i x0 = _mm_srai_epi32(fu, TexelFractionBits);
+            const __m128i y0 = _mm_srai_epi32(fv, TexelFractionBits);
+            const __m128i oneTexel = _mm_set1_epi32(1);
+            const __m128i xa = addressU(x0);
+            const __m128i xb = addressU(_mm_add_epi32(x0, oneTexel));
+            const __m128i rowA = _mm_madd_epi16(addressV(y0), pitch);
+            const __m128i rowB = _mm_madd_epi16(addressV(_mm_add_epi32(y0, oneTexel)), pitch);
+            alignas(16) int32_t index[4][Lanes];
+            _mm_store_si128(reinterpret_cast<__m128i*>(index[0]), _mm_add_epi32(rowA, xa));
+            _mm_store_si128(reinterpret_cast<__m128i*>(index[2]), _mm_add_epi32(rowB, xa));
+            __m128i c00, c10, c01, c11;
+            if (_mm_movemask_epi8(_mm_cmpeq_epi32(xb, _mm_add_epi32(xa, oneTexel))) == 0xFFFF) {
+                gatherPairs(index[0], c00, c10);
+                gatherPairs(index[2], c01, c11);
+            } else {
+                _mm_store_si128(reinterpret_cast<__m128i*>(index[1]), _mm_add_epi32(rowA, xb));
+                _mm_store_si128(reinterpret_cast<__m128i*>(index[3]), _mm_add_epi32(rowB, xb));
+                c00 = gather(index[0]);
+                c10 = gather(index[1]);
+                c01 = gather(index[2]);
+                c11 = gather(index[3]);
             }
             const __m128i fraction = _mm_set1_epi32(TexelOne - 1);
-            texel = Bilinear(_mm_load_si128(reinterpret_cast<const __m128i*>(texels[0])),
-                             _mm_load_si128(reinterpret_cast<const __m128i*>(texels[1])),
-                             _mm_load_si128(reinterpret_cast<const __m128i*>(texels[2])),
-                             _mm_load_si128(reinterpret_cast<const __m128i*>(texels[3])),
-                             _mm_and_si128(fu, fraction), _mm_and_si128(fv, fraction));
+            texel = Bilinear(c00, c10, c01, c11, _mm_and_si128(fu, fraction),
+                             _mm_and_si128(fv, fraction));
         } else {
-            _mm_store_si128(reinterpret_cast<__m128i*>(fixedU),
-                            ToFixedTexel(_mm_mul_ps(u, textureWidth)));
-            _mm_store_si128(reinterpret_cast<__m128i*>(fixedV),
-                            ToFixedTexel(_mm_mul_ps(v, textureHeight)));
-            for (int32_t k = 0; k < Lanes; ++k) {
-                texels[0][k] = fetch(addressU(fixedU[k] >> TexelFractionBits),
-                                     addressV(fixedV[k] >> TexelFractionBits));
-            }
-            texel = _mm_load_si128(reinterpret_cast<const __m128i*>(texels[0]));
+            const __m128i xs = addressU(
+                _mm_srai_epi32(ToFixedTexel(_mm_mul_ps(u, textureWidth)), TexelFractionBits));
+            const __m128i ys = addressV(
+                _mm_srai_epi32(ToFixedTexel(_mm_mul_ps(v, textureHeight)), TexelFractionBits));
+            alignas(16) int32_t index[Lanes];
+            _mm_store_si128(reinterpret_cast<__m128i*>(index),
+                            _mm_add_epi32(_mm_madd_epi16(ys, pitch), xs));
+            texel = gather(index);
         }
+        // Opaque alpha for X8R8G8B8: filtering 255s gives 255, so it can come after.
+        texel = _mm_or_si128(texel, alphaFill);
 
         // Texture stage: r, g, b, a.
         const __m128 t[4] = {Channel(texel, 16), Channel(texel, 8), Channel(texel, 0),
