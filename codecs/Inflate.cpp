@@ -8,6 +8,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <span>
 
 namespace quarn {
 namespace {
@@ -77,12 +78,16 @@ uint32_t BuildTable(HuffmanTable& table, const uint8_t* lengths, int symbolCount
 
 // Reads bits least significant first. Past the end of the input it supplies zero bits and
 // counts them as consumed, so every caller checks `Overrun` instead of the byte pointer.
+// Reads a stream that may lie in several pieces, least significant bit first.
 class BitReader {
 public:
-    BitReader(const uint8_t* data, size_t size)
-        : begin_(data), p_(data), end_(data + size), totalBits_(uint64_t(size) * 8) {}
+    explicit BitReader(std::span<const InflateInput> pieces) : pieces_(pieces) {
+        for (const InflateInput& piece : pieces) {
+            totalBits_ += uint64_t(piece.size) * 8;
+        }
+    }
 
-    // Afterwards at least 56 bits are buffered.
+    // Afterwards at least 56 bits are buffered (zeros past the end of the input).
     void Refill() {
         if (end_ - p_ >= 8) {
             uint64_t word;
@@ -96,7 +101,7 @@ public:
             return;
         }
         while (count_ <= 56) {
-            const uint64_t byte = p_ < end_ ? *p_++ : 0;
+            const uint64_t byte = NextPiece() ? *p_++ : 0;
             buffer_ |= byte << count_;
             count_ += 8;
         }
@@ -116,26 +121,58 @@ public:
     bool Overrun() const { return consumed_ > totalBits_; }
     bool AtEnd() const { return consumed_ >= totalBits_; }
     uint64_t Remaining() const { return consumed_ >= totalBits_ ? 0 : totalBits_ - consumed_; }
-
-    // For stored blocks: drops to the next byte boundary and hands out whole bytes.
     size_t AlignedBytePosition() const { return size_t((consumed_ + 7) / 8); }
-    void JumpToByte(size_t position) {
-        p_ = begin_ + position;
+
+    // Skips to the next byte boundary and copies up to n whole bytes to out (nothing when out
+    // is null); answers how many the input had.
+    size_t ReadBytes(uint8_t* out, size_t n) {
+        Refill();
+        Drop(unsigned(-consumed_ & 7));
+        size_t copied = 0;
+        while (copied < n && count_ >= 8 && consumed_ + 8 <= totalBits_) {
+            if (out != nullptr) {
+                out[copied] = uint8_t(buffer_);
+            }
+            ++copied;
+            Drop(8);
+        }
+        if (copied == n || count_ >= 8) {
+            return copied;
+        }
+        // The buffer is empty: the rest comes straight from the pieces.
         buffer_ = 0;
         count_ = 0;
-        consumed_ = uint64_t(position) * 8;
+        while (copied < n && NextPiece()) {
+            const size_t take = std::min(n - copied, size_t(end_ - p_));
+            if (out != nullptr) {
+                std::memcpy(out + copied, p_, take);
+            }
+            p_ += take;
+            copied += take;
+            consumed_ += uint64_t(take) * 8;
+        }
+        return copied;
     }
-    const uint8_t* Begin() const { return begin_; }
-    size_t Size() const { return size_t(end_ - begin_); }
 
 private:
-    const uint8_t* begin_;
-    const uint8_t* p_;
-    const uint8_t* end_;
+    // Whether a byte is left, moving to the next piece when this one is used up.
+    bool NextPiece() {
+        while (p_ == end_ && next_ < pieces_.size()) {
+            p_ = pieces_[next_].data;
+            end_ = p_ + pieces_[next_].size;
+            ++next_;
+        }
+        return p_ != end_;
+    }
+
+    std::span<const InflateInput> pieces_;
+    size_t next_ = 0;
+    const uint8_t* p_ = nullptr;
+    const uint8_t* end_ = nullptr;
     uint64_t buffer_ = 0;
     unsigned count_ = 0;
     uint64_t consumed_ = 0;
-    uint64_t totalBits_;
+    uint64_t totalBits_ = 0;
 };
 
 // Decodes one symbol; the caller has refilled. Returns the symbol or -1 with `error` set.
@@ -330,9 +367,12 @@ uint32_t InflateHuffmanBlock(BitReader& bits, const HuffmanTable& literals,
             std::memset(out, *from, length);
             out += length;
         } else {
-            // Overlapping copies repeat the last `distance` bytes.
-            for (size_t k = 0; k < length; ++k) {
-                out[k] = from[k];
+            // Overlapping copies repeat the last `distance` bytes. The pattern from `from` on
+            // is periodic, so each copy may take as much as is already written, doubling it.
+            for (size_t done = 0; done < length;) {
+                const size_t amount = std::min(done + distance, length - done);
+                std::memcpy(out + done, from, amount);
+                done += amount;
             }
             out += length;
         }
@@ -340,40 +380,30 @@ uint32_t InflateHuffmanBlock(BitReader& bits, const HuffmanTable& literals,
 }
 
 uint32_t InflateStoredBlock(BitReader& bits, uint8_t*& out, uint8_t* outEnd) {
-    const size_t position = bits.AlignedBytePosition();
-    const size_t size = bits.Size();
-    if (position > size || size - position < 4) {
+    uint8_t header[4];
+    if (bits.ReadBytes(header, 4) < 4) {
         return InflateHeaderTruncated;
     }
-    const uint8_t* header = bits.Begin() + position;
     const uint32_t length = ReadLittleEndian16(header);
     const uint32_t inverse = ReadLittleEndian16(header + 2);
     if (length + inverse != 65535) {
         return InflateStoredLengthMismatch;
     }
-    const size_t available = size - position - 4;
     const size_t room = size_t(outEnd - out);
-    // Copy what fits so `written` reflects it, then report the first limit reached.
-    const size_t amount = std::min({size_t(length), available, room});
-    // A caller without room may pass a null buffer, which memcpy must not see even for 0 bytes.
-    if (amount != 0) {
-        std::memcpy(out, header + 4, amount);
-    }
-    out += amount;
-    bits.JumpToByte(position + 4 + amount);
-    if (amount < length) {
-        return amount == room ? InflateStoredPastOutput : InflateStoredPastInput;
+    // Copy what fits so `written` reflects it, then report the first limit reached. A caller
+    // without room may pass a null buffer, which must not be written to even for 0 bytes.
+    const size_t copied = bits.ReadBytes(room != 0 ? out : nullptr, std::min<size_t>(length, room));
+    out += copied;
+    if (copied < length) {
+        return copied == room ? InflateStoredPastOutput : InflateStoredPastInput;
     }
     return InflateOk;
 }
 
-// Inflate, also telling how many input bytes the stream took up to its final block's end.
-uint32_t InflateStream(const uint8_t* input, size_t inputSize, uint8_t* out, size_t capacity,
-                       size_t& written, size_t& consumed) {
+uint32_t InflateStream(BitReader& bits, uint8_t* out, size_t capacity, size_t& written) {
     uint8_t* const outBegin = out;
     uint8_t* const outEnd = out + capacity;
     uint8_t* cursor = out;
-    BitReader bits(input, inputSize);
     uint32_t error = InflateOk;
     bool final = false;
     HuffmanTable literals;
@@ -402,7 +432,6 @@ uint32_t InflateStream(const uint8_t* input, size_t inputSize, uint8_t* out, siz
         }
     }
     written = size_t(cursor - outBegin);
-    consumed = bits.AlignedBytePosition();
     return error;
 }
 
@@ -410,18 +439,21 @@ uint32_t InflateStream(const uint8_t* input, size_t inputSize, uint8_t* out, siz
 
 uint32_t Inflate(const uint8_t* input, size_t inputSize, uint8_t* out, size_t capacity,
                  size_t& written) {
-    size_t consumed = 0;
-    return InflateStream(input, inputSize, out, capacity, written, consumed);
+    const InflateInput piece{input, inputSize};
+    BitReader bits({&piece, 1});
+    return InflateStream(bits, out, capacity, written);
 }
 
-uint32_t ZlibDecompress(const uint8_t* input, size_t inputSize, uint8_t* out, size_t capacity,
+uint32_t ZlibDecompress(std::span<const InflateInput> pieces, uint8_t* out, size_t capacity,
                         size_t& written, bool ignoreChecksum) {
     written = 0;
-    if (inputSize < 2) {
+    BitReader bits(pieces);
+    uint8_t header[2];
+    if (bits.ReadBytes(header, 2) < 2) {
         return InflateZlibTooShort;
     }
-    const uint32_t cmf = input[0];
-    const uint32_t flg = input[1];
+    const uint32_t cmf = header[0];
+    const uint32_t flg = header[1];
     if ((cmf * 256 + flg) % 31 != 0) {
         return InflateZlibHeaderCheck;
     }
@@ -431,21 +463,25 @@ uint32_t ZlibDecompress(const uint8_t* input, size_t inputSize, uint8_t* out, si
     if ((flg >> 5) & 1) {
         return InflateZlibDictionary;
     }
-    size_t consumed = 0;
-    if (uint32_t error =
-            InflateStream(input + 2, inputSize - 2, out, capacity, written, consumed)) {
+    if (uint32_t error = InflateStream(bits, out, capacity, written)) {
         return error;
     }
     if (ignoreChecksum) {
         return InflateOk;
     }
     // The checksum follows the final block; bytes after it are not part of the stream.
-    if (consumed > inputSize - 2 || inputSize - 2 - consumed < 4) {
+    uint8_t trailer[4];
+    if (bits.ReadBytes(trailer, 4) < 4) {
         return InflateZlibChecksum;
     }
-    const uint8_t* trailer = input + 2 + consumed;
-    const uint32_t stored = ReadBigEndian32(trailer);
-    return ZlibChecksum(1, out, written) == stored ? InflateOk : InflateZlibChecksum;
+    return ZlibChecksum(1, out, written) == ReadBigEndian32(trailer) ? InflateOk
+                                                                     : InflateZlibChecksum;
+}
+
+uint32_t ZlibDecompress(const uint8_t* input, size_t inputSize, uint8_t* out, size_t capacity,
+                        size_t& written, bool ignoreChecksum) {
+    const InflateInput piece{input, inputSize};
+    return ZlibDecompress({&piece, 1}, out, capacity, written, ignoreChecksum);
 }
 
 } // namespace quarn

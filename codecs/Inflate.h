@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace quarn {
 
@@ -44,6 +45,16 @@ uint32_t Inflate(const uint8_t* input, size_t inputSize, uint8_t* out, size_t ca
 
 // The same for a zlib stream (header, deflate data, checksum of the output).
 uint32_t ZlibDecompress(const uint8_t* input, size_t inputSize, uint8_t* out, size_t capacity,
+                        size_t& written, bool ignoreChecksum = false);
+
+// A piece of a compressed stream that lies in several, as a PNG's image data does in chunks.
+struct InflateInput {
+    const uint8_t* data;
+    size_t size;
+};
+
+// A zlib stream read from its pieces in turn, without joining them.
+uint32_t ZlibDecompress(std::span<const InflateInput> pieces, uint8_t* out, size_t capacity,
                         size_t& written, bool ignoreChecksum = false);
 
 } // namespace quarn

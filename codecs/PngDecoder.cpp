@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <memory>
+#include <span>
 
 namespace quarn {
 namespace {
@@ -115,11 +116,36 @@ void WriteBits(uint8_t* row, size_t bitPosition, uint32_t bits, uint32_t value) 
     row[bitPosition >> 3] = uint8_t((row[bitPosition >> 3] & ~mask) | (value << shift));
 }
 
-// Rows of unfiltered samples, possibly with gaps between rows.
-struct RowView {
-    const uint8_t* base;
-    size_t stride;
-    const uint8_t* Row(uint32_t y) const { return base + size_t(y) * stride; }
+// Rows of unfiltered samples, possibly with gaps between rows. The filtered rows of a plain
+// image are unfiltered in place as they are first asked for, in order, so that each row is
+// converted while it is still in the cache.
+class RowView {
+public:
+    RowView() = default;
+    RowView(const uint8_t* base, size_t stride) : base_(base), stride_(stride) {}
+    // Rows behind their filter bytes, whose filter types have been checked.
+    static RowView Filtered(uint8_t* data, uint32_t height, size_t rowBytes, size_t distance) {
+        RowView view(data + 1, rowBytes + 1);
+        view.pending_ = height;
+        view.distance_ = distance;
+        return view;
+    }
+
+    const uint8_t* Row(uint32_t y) const {
+        for (; unfiltered_ <= y && unfiltered_ < pending_; ++unfiltered_) {
+            uint8_t* row = const_cast<uint8_t*>(base_) + size_t(unfiltered_) * stride_;
+            UnfilterRow(row, unfiltered_ > 0 ? row - stride_ : nullptr, stride_ - 1, distance_,
+                        row[-1]);
+        }
+        return base_ + size_t(y) * stride_;
+    }
+
+private:
+    const uint8_t* base_ = nullptr;
+    size_t stride_ = 0;
+    size_t distance_ = 0;
+    uint32_t pending_ = 0;
+    mutable uint32_t unfiltered_ = 0;
 };
 
 uint32_t ConvertToRgba(uint8_t* out, const RowView& view, const PngDecoder::Info& info) {
@@ -364,10 +390,8 @@ uint32_t PngDecoder::ReadInfoChunk(const uint8_t* type, const uint8_t* body, uin
     return ErrorNone;
 }
 
-uint32_t PngDecoder::ReadChunks(const uint8_t* data, size_t size, std::vector<uint8_t>& compressed,
-                                const uint8_t*& single, size_t& singleSize) {
+uint32_t PngDecoder::ReadChunks(const uint8_t* data, size_t size) {
     size_t position = 33;
-    uint32_t idatCount = 0;
     for (;;) {
         if (position > size || size - position < 9) {
             return ErrorChunkHeaderPastEnd;
@@ -383,16 +407,7 @@ uint32_t PngDecoder::ReadChunks(const uint8_t* data, size_t size, std::vector<ui
         const uint8_t* body = type + 4;
         const bool end = ChunkTypeIs(type, "IEND");
         if (ChunkTypeIs(type, "IDAT")) {
-            // One IDAT (the common case) is decompressed where it lies.
-            if (++idatCount == 1) {
-                single = body;
-                singleSize = length;
-            } else {
-                if (idatCount == 2) {
-                    compressed.assign(single, single + singleSize);
-                }
-                compressed.insert(compressed.end(), body, body + length);
-            }
+            imageData_.push_back({body, length});
         } else if (uint32_t error = ReadInfoChunk(type, body, length)) {
             return error;
         }
@@ -412,13 +427,13 @@ namespace {
 // The image's rows after inflating, unfiltering and de-interlacing: they stay in the filtered
 // data of a plain image (behind their filter bytes) or move to `image` for an interlaced one.
 struct ImageRows {
-    std::unique_ptr<uint8_t[]> filtered;
     std::vector<uint8_t> image;
     RowView view{};
 };
 
-uint32_t ReadImageRows(const PngDecoder::Info& info, bool ignoreChecksum, const uint8_t* compressed,
-                       size_t compressedSize, ImageRows& rows) {
+uint32_t ReadImageRows(const PngDecoder::Info& info, bool ignoreChecksum,
+                       std::span<const InflateInput> compressed, std::unique_ptr<uint8_t[]>& buffer,
+                       size_t& capacity, ImageRows& rows) {
     const uint32_t bpp = PngChannelCount(info.colourType) * info.bitDepth;
     const size_t distance = (bpp + 7) / 8;
     const bool interlaced = info.interlaceMethod == 1;
@@ -438,11 +453,15 @@ uint32_t ReadImageRows(const PngDecoder::Info& info, bool ignoreChecksum, const 
     }
     // Every byte is written by the decompressor before it is read, so no zero fill.
     const size_t filteredSize = static_cast<size_t>(expected);
-    rows.filtered = std::make_unique_for_overwrite<uint8_t[]>(filteredSize);
-    uint8_t* filtered = rows.filtered.get();
+    if (capacity < filteredSize) {
+        buffer.reset();
+        buffer = std::make_unique_for_overwrite<uint8_t[]>(filteredSize);
+        capacity = filteredSize;
+    }
+    uint8_t* filtered = buffer.get();
     size_t written = 0;
-    if (uint32_t error = ZlibDecompress(compressed, compressedSize, filtered, filteredSize, written,
-                                        ignoreChecksum)) {
+    if (uint32_t error =
+            ZlibDecompress(compressed, filtered, filteredSize, written, ignoreChecksum)) {
         return error;
     }
     if (written < filteredSize) {
@@ -451,10 +470,12 @@ uint32_t ReadImageRows(const PngDecoder::Info& info, bool ignoreChecksum, const 
 
     const size_t rowBytes = RowBytes(info.width, bpp);
     if (!interlaced) {
-        if (!UnfilterRows(filtered, info.height, rowBytes, distance)) {
-            return PngDecoder::ErrorFilterType;
+        for (uint32_t y = 0; y < info.height; ++y) {
+            if (filtered[size_t(y) * (rowBytes + 1)] > 4) {
+                return PngDecoder::ErrorFilterType;
+            }
         }
-        rows.view = RowView{filtered + 1, rowBytes + 1};
+        rows.view = RowView::Filtered(filtered, info.height, rowBytes, distance);
     } else {
         rows.image.assign(rowBytes * info.height, 0);
         size_t offset = 0;
@@ -555,37 +576,30 @@ uint32_t StorePixels(std::vector<uint8_t>& pixels, const RowView& view,
 
 } // namespace
 
-uint32_t PngDecoder::DecodeImage(std::vector<uint8_t>& pixels, const uint8_t* compressed,
-                                 size_t compressedSize) {
+uint32_t PngDecoder::DecodeImage(std::vector<uint8_t>& pixels) {
     ImageRows rows;
-    if (uint32_t error =
-            ReadImageRows(info_, settings.ignoreChecksum, compressed, compressedSize, rows)) {
+    if (uint32_t error = ReadImageRows(info_, settings.ignoreChecksum, imageData_, filtered_,
+                                       filteredCapacity_, rows)) {
         return error;
     }
     return StorePixels(pixels, rows.view, info_, settings);
 }
 
 void PngDecoder::Decode(std::vector<uint8_t>& pixels, const uint8_t* data, size_t size) {
-    pixels.clear();
+    // The pixels keep their storage: a buffer decoded into again is not filled twice.
     info_ = Info{};
+    imageData_.clear();
     if (data == nullptr || size == 0) {
         error_ = ErrorEmpty;
-        return;
+    } else {
+        error_ = ReadHeader(data, size);
+        if (error_ == ErrorNone) {
+            error_ = ReadChunks(data, size);
+        }
+        if (error_ == ErrorNone) {
+            error_ = DecodeImage(pixels);
+        }
     }
-    error_ = ReadHeader(data, size);
-    if (error_ != ErrorNone) {
-        return;
-    }
-    std::vector<uint8_t> joined;
-    const uint8_t* single = nullptr;
-    size_t singleSize = 0;
-    error_ = ReadChunks(data, size, joined, single, singleSize);
-    if (error_ != ErrorNone) {
-        return;
-    }
-    const uint8_t* compressed = joined.empty() ? single : joined.data();
-    const size_t compressedSize = joined.empty() ? singleSize : joined.size();
-    error_ = DecodeImage(pixels, compressed, compressedSize);
     if (error_ != ErrorNone) {
         pixels.clear();
     }

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -94,13 +95,16 @@ private:
     uint32_t ReadHeader(const uint8_t* data, size_t size);
     // The palette, transparency, background and text chunks, into the info.
     uint32_t ReadInfoChunk(const uint8_t* type, const uint8_t* body, uint32_t length);
-    uint32_t ReadChunks(const uint8_t* data, size_t size, std::vector<uint8_t>& compressed,
-                        const uint8_t*& single, size_t& singleSize);
-    uint32_t DecodeImage(std::vector<uint8_t>& pixels, const uint8_t* compressed,
-                         size_t compressedSize);
+    // Collects the image-data chunks, which inflate reads in turn without joining them.
+    uint32_t ReadChunks(const uint8_t* data, size_t size);
+    uint32_t DecodeImage(std::vector<uint8_t>& pixels);
 
     Info info_;
     uint32_t error_ = ErrorNotDecoded;
+    // Kept from one decode to the next, so a decoder used again allocates nothing new.
+    std::vector<InflateInput> imageData_;
+    std::unique_ptr<uint8_t[]> filtered_;
+    size_t filteredCapacity_ = 0;
 };
 
 // Channels of a colour type (0 for an invalid one).

@@ -64,24 +64,37 @@ Bytes DynamicLengths(std::initializer_list<std::pair<uint32_t, uint32_t>> codes)
     return w.bytes;
 }
 
-TEST(Inflate, MatchesTheReferenceCompressorAtEveryLevel) {
+TEST(Inflate, MatchesTheReferenceCompressorAtEveryLevelWholeOrInPieces) {
     Bytes data(200000);
     uint32_t seed = 1;
     for (size_t i = 0; i < data.size(); ++i) {
         seed = seed * 1103515245 + 12345;
-        // Runs, repeats and noise, so every block type and long distances appear.
-        data[i] = (i / 4096) % 3 == 0 ? uint8_t(seed >> 24) : uint8_t((i % 251) ^ (i / 997));
+        // Noise, long repeats and short periods (copies that overlap what they copy), so every
+        // block type and distances long and short appear.
+        const size_t region = (i / 4096) % 3;
+        data[i] = region == 0   ? uint8_t(seed >> 24)
+                  : region == 1 ? uint8_t((i % 251) ^ (i / 997))
+                                : uint8_t((i % (2 + i / 8192 % 5)) * 40 + i / 300);
     }
     for (int level : {0, 1, 6, 9}) {
         uLongf size = compressBound(uLong(data.size()));
         Bytes compressed(size);
         compress2(compressed.data(), &size, data.data(), uLong(data.size()), level);
-        Bytes out(data.size());
-        size_t written = 0;
-        EXPECT_EQ(ZlibDecompress(compressed.data(), size, out.data(), out.size(), written), 0u)
-            << "level " << level;
-        EXPECT_EQ(written, data.size());
-        EXPECT_EQ(out, data) << "level " << level;
+        // Whole, and in pieces of 7 bytes as a stream split over chunks is read.
+        std::vector<InflateInput> pieces;
+        for (size_t at = 0; at < size; at += 7) {
+            pieces.push_back({compressed.data() + at, std::min<size_t>(7, size - at)});
+        }
+        for (const bool split : {false, true}) {
+            Bytes out(data.size());
+            size_t written = 0;
+            const uint32_t error =
+                split ? ZlibDecompress(pieces, out.data(), out.size(), written)
+                      : ZlibDecompress(compressed.data(), size, out.data(), out.size(), written);
+            EXPECT_EQ(error, 0u) << "level " << level << (split ? " in pieces" : "");
+            EXPECT_EQ(written, data.size());
+            EXPECT_EQ(out, data) << "level " << level << (split ? " in pieces" : "");
+        }
     }
 }
 
