@@ -308,6 +308,11 @@ void SceneTextReader::ReadValue(std::string& value) {
 }
 
 bool SceneTextReader::ReadProperty(Entity&, std::string& key, std::string& value) {
+    // The block's '}' ends its properties: no error, so nothing is formatted for it.
+    if (tokenizer_->GetKind() == '}') {
+        tokenizer_->Next(*stream_);
+        return false;
+    }
     key = tokenizer_->GetText();
     if (!Expect(TokenIdentifier) || tokenizer_->GetKind() != '=') {
         return false;

@@ -60,11 +60,28 @@ const char* FormatTemp(const char* format, ...) {
 }
 
 std::string StringFormat(const char* format, ...) {
-    std::string text(SharedFormatSize, '\0');
+    // Most texts fit a small buffer; a longer one is formatted again at its size (cut where
+    // the shared buffer would cut it), so no call fills 64 KB it does not use.
+    char small[256];
     va_list arguments;
     va_start(arguments, format);
-    FormatInto(text.data(), SharedFormatSize, format, arguments);
+    va_list again;
+    va_copy(again, arguments);
+    const int length = vsnprintf(small, sizeof small, format, arguments);
     va_end(arguments);
+    std::string text;
+    if (length < 0) {
+        va_end(again);
+        return text;
+    }
+    if (static_cast<size_t>(length) < sizeof small) {
+        text.assign(small, static_cast<size_t>(length));
+    } else {
+        text.resize(std::min(static_cast<size_t>(length), SharedFormatSize - 1));
+        vsnprintf(text.data(), text.size() + 1, format, again);
+    }
+    va_end(again);
+    // A text with a zero byte inside ends there, as it did when read back as a C string.
     text.resize(std::strlen(text.c_str()));
     return text;
 }

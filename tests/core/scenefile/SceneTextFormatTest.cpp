@@ -170,6 +170,9 @@ TEST_F(SceneText, BothPassesReadEveryBlockWholeWhateverItsValuesHold) {
     const Lines next = ReadBlock(&id);
     EXPECT_EQ(id, "3");
     EXPECT_EQ(next.size(), lines.size() - 1); // the count is at its default
+    // A block's closing brace is its end, not an error.
+    EXPECT_TRUE(reportedErrors.empty());
+    EXPECT_EQ(reader_.GetError(), "");
 }
 
 // Values ----------------------------------------------------------------------------------------

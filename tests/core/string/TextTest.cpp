@@ -23,6 +23,13 @@ TEST(FormatTemp, ResultLivesUntilTheNextButOneCallAndIsAnArenaTextCutAt4095) {
     EXPECT_EQ(LookupText(TextWordOf(text)), text);
 }
 
+// Short texts, texts past the first small buffer, and the cut at the shared buffer's size.
+TEST(StringFormat, FormatsWholeTextsUpToTheSharedBuffersSize) {
+    EXPECT_EQ(StringFormat("%s-%03d", "id", 7), "id-007");
+    EXPECT_EQ(StringFormat("%s", std::string(300, 'x').c_str()), std::string(300, 'x'));
+    EXPECT_EQ(StringFormat("%s", std::string(70000, 'y').c_str()).size(), 65535u);
+}
+
 TEST(BoundedCopy, KeepsWithinTheCapacityAndAlwaysTerminates) {
     char buffer[10];
     std::memset(buffer, '#', sizeof buffer);
