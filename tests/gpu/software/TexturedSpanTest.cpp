@@ -29,6 +29,7 @@ struct Case {
     GpuAddress address;
     GpuTextureOp colorOp;
     GpuTextureOp alphaOp;
+    bool alphaTest = false;
 };
 
 struct Frame {
@@ -38,7 +39,9 @@ struct Frame {
 
 // The specialised spans must write exactly what the general per-pixel path writes. The same
 // scene is drawn twice: once as is, and once with a second stage that passes the colour
-// through unchanged, which sends every pixel down the general path.
+// through unchanged, which sends every pixel down the general path. The triangles fall anywhere,
+// so spans start and end at every place within the four-pixel steps, and texture coordinates
+// run past the texture's edges.
 class TexturedSpan : public ::testing::TestWithParam<Case> {
 protected:
     Frame Render(bool general, bool* fast) {
@@ -71,6 +74,9 @@ protected:
         device->SetRenderState(AlphaBlendEnable, c.blend ? 1 : 0);
         device->SetRenderState(SrcBlend, static_cast<uint32_t>(GpuBlend::SrcAlpha));
         device->SetRenderState(DestBlend, static_cast<uint32_t>(GpuBlend::InvSrcAlpha));
+        device->SetRenderState(AlphaTestEnable, c.alphaTest ? 1 : 0);
+        device->SetRenderState(AlphaFunc, static_cast<uint32_t>(GpuCompare::Greater));
+        device->SetRenderState(AlphaRef, 0x60);
         for (auto [state, value] : {std::pair{GpuSamplerState::MagFilter, uint32_t(c.filter)},
                                     {GpuSamplerState::MinFilter, uint32_t(c.filter)},
                                     {GpuSamplerState::AddressU, uint32_t(c.address)},
@@ -142,7 +148,11 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{GpuFilter::Point, false, GpuFormat::A8R8G8B8, 5, GpuAddress::Clamp,
                            GpuTextureOp::SelectArg1, GpuTextureOp::SelectArg2},
                       Case{GpuFilter::Linear, true, GpuFormat::X8R8G8B8, 4, GpuAddress::Clamp,
-                           GpuTextureOp::SelectArg1, GpuTextureOp::Modulate}));
+                           GpuTextureOp::SelectArg1, GpuTextureOp::Modulate},
+                      Case{GpuFilter::Linear, true, GpuFormat::A8R8G8B8, 6, GpuAddress::Clamp,
+                           GpuTextureOp::Modulate, GpuTextureOp::Modulate, true},
+                      Case{GpuFilter::Point, false, GpuFormat::A8R8G8B8, 16, GpuAddress::Wrap,
+                           GpuTextureOp::Modulate, GpuTextureOp::Modulate, true}));
 
 } // namespace
 } // namespace quarn
