@@ -314,10 +314,18 @@ Result RunPeer(uint32_t threads) {
     return r;
 }
 
-// Largest difference of one channel between two frames, and the first pixel that has it.
+// The frames agree when their channels differ by at most this much. Each blended layer rounds
+// on both sides, so over stacked layers a few channels may differ by one more.
+constexpr uint32_t Tolerance = 2;
+// The share of channels past the tolerance that still counts as rounding.
+constexpr double RoundingShare = 0.001;
+
+// Largest difference of one channel between two frames, the first pixel that has it, and how
+// many channels differ by more than the tolerance.
 struct Difference {
     uint32_t largest = 0;
     size_t pixel = 0;
+    size_t beyond = 0;
 };
 
 Difference Compare(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
@@ -327,8 +335,10 @@ Difference Compare(const std::vector<uint32_t>& a, const std::vector<uint32_t>& 
             const auto ca = static_cast<int32_t>((a[i] >> shift) & 0xFF);
             const auto cb = static_cast<int32_t>((b[i] >> shift) & 0xFF);
             const auto difference = static_cast<uint32_t>(std::abs(ca - cb));
+            d.beyond += difference > Tolerance ? 1 : 0;
             if (difference > d.largest) {
-                d = {difference, i};
+                d.largest = difference;
+                d.pixel = i;
             }
         }
     }
@@ -361,14 +371,16 @@ int main() {
           std::tuple{"sprites", &engine1.sprites, &peer1.sprites, &engineAll.sprites}}) {
         const Difference d = Compare(*engine, *peer);
         const bool identical = *engine == *threaded;
+        const double share = static_cast<double>(d.beyond) / (engine->size() * 4.0);
         std::printf("%s: engine and llvmpipe differ by at most %u per channel", name, d.largest);
         if (d.largest > 0) {
             std::printf(" (at %zu, %zu: %08X against %08X)", d.pixel % Width, d.pixel / Width,
                         (*engine)[d.pixel], (*peer)[d.pixel]);
         }
-        std::printf("; the engine's frames on 1 and %u threads are %s\n", all,
-                    identical ? "byte-identical" : "DIFFERENT");
-        agree = agree && d.largest <= 2 && identical;
+        std::printf(", by more than %u in %.4f%% of channels; the engine's frames on 1 and %u "
+                    "threads are %s\n",
+                    Tolerance, share * 100.0, all, identical ? "byte-identical" : "DIFFERENT");
+        agree = agree && d.largest <= Tolerance + 1 && share <= RoundingShare && identical;
     }
     if (!agree) {
         std::printf("FRAMES DISAGREE\n");
