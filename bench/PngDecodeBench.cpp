@@ -4,6 +4,7 @@
 #include "bench/BenchTiming.h"
 #include "codecs/Inflate.h"
 #include "codecs/PngDecoder.h"
+#include "tests/codecs/LibpngReference.h"
 
 #include <csetjmp>
 #include <cstdio>
@@ -153,51 +154,6 @@ std::vector<Sample> Samples() {
     return samples;
 }
 
-struct ReadState {
-    const std::vector<uint8_t>* file;
-    size_t position;
-};
-
-void ReadBytes(png_structp png, png_bytep out, png_size_t count) {
-    auto* state = static_cast<ReadState*>(png_get_io_ptr(png));
-    if (state->position + count > state->file->size()) {
-        png_error(png, "read past the end");
-    }
-    std::memcpy(out, state->file->data() + state->position, count);
-    state->position += count;
-}
-
-// libpng set up to give what the engine's decoder gives by default: 8-bit RGBA rows.
-bool ReferenceDecode(const std::vector<uint8_t>& file, std::vector<uint8_t>& pixels,
-                     std::vector<png_bytep>& rows) {
-    ReadState state{&file, 0};
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        return false;
-    }
-    png_set_read_fn(png, &state, ReadBytes);
-    png_read_info(png, info);
-    const uint32_t width = png_get_image_width(png, info);
-    const uint32_t height = png_get_image_height(png, info);
-    png_set_expand(png);
-    png_set_strip_16(png);
-    png_set_gray_to_rgb(png);
-    png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
-    png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    pixels.resize(size_t(width) * height * 4);
-    rows.resize(height);
-    for (uint32_t y = 0; y < height; ++y) {
-        rows[y] = pixels.data() + size_t(y) * width * 4;
-    }
-    png_read_image(png, rows.data());
-    png_read_end(png, nullptr);
-    png_destroy_read_struct(&png, &info, nullptr);
-    return true;
-}
-
 } // namespace
 
 int main() {
@@ -205,8 +161,7 @@ int main() {
     std::printf("Encoding the image set...\n");
     const std::vector<Sample> samples = Samples();
     std::vector<uint8_t> pixels;
-    std::vector<uint8_t> expected;
-    std::vector<png_bytep> rows;
+    test::ReferenceImage expected;
     PngDecoder decoder;
     bool identical = true;
 
@@ -217,8 +172,8 @@ int main() {
         const double engine = bench::MedianMilliseconds(
             [&] { decoder.Decode(pixels, sample.file.data(), sample.file.size()); }, 0.1);
         const double reference =
-            bench::MedianMilliseconds([&] { ReferenceDecode(sample.file, expected, rows); }, 0.1);
-        if (decoder.GetLastErrorCode() != 0 || pixels != expected) {
+            bench::MedianMilliseconds([&] { test::ReferenceDecode(sample.file, expected); }, 0.1);
+        if (decoder.GetLastErrorCode() != 0 || pixels != expected.rgba) {
             std::printf("%s: the engine's pixels differ from libpng's (error %u)\n",
                         sample.name.c_str(), decoder.GetLastErrorCode());
             identical = false;

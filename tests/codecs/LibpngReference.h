@@ -14,23 +14,24 @@ struct ReferenceImage {
     uint32_t height = 0;
     std::vector<uint8_t> rgba;
     std::vector<png_bytep> rows;
-    std::vector<uint8_t> file;
+    const std::vector<uint8_t>* file = nullptr; // read in place, so it must outlive the decode
     size_t position = 0;
 };
 
 inline void ReadReferenceBytes(png_structp png, png_bytep out, png_size_t count) {
     auto* image = static_cast<ReferenceImage*>(png_get_io_ptr(png));
-    if (image->position + count > image->file.size()) {
+    if (image->position + count > image->file->size()) {
         png_error(png, "read past the end");
     }
-    std::memcpy(out, image->file.data() + image->position, count);
+    std::memcpy(out, image->file->data() + image->position, count);
     image->position += count;
 }
 
 // Everything that outlives a long jump lives in `image`; this frame holds nothing that needs
 // destroying.
 inline bool ReferenceDecode(const std::vector<uint8_t>& file, ReferenceImage& image) {
-    image.file = file;
+    image.file = &file;
+    image.position = 0;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     if (setjmp(png_jmpbuf(png))) {
