@@ -42,43 +42,56 @@ void RenderThreads::Run(uint32_t jobs, const std::function<void(uint32_t job)>& 
         }
         return;
     }
+    uint64_t round = 0;
     {
         std::lock_guard lock(mutex_);
+        round = ++round_;
         work_ = &work;
         jobs_ = jobs;
-        next_.store(0, std::memory_order_relaxed);
-        running_ = static_cast<uint32_t>(workers_.size());
-        ++round_;
+        done_.store(0);
+        ticket_.store(round << 32);
     }
     wake_.notify_all();
-    TakeJobs();
+    TakeJobs(round, work, jobs);
+    // Waits for the jobs, not for the threads: one the system has not run yet misses the round.
     std::unique_lock lock(mutex_);
-    finished_.wait(lock, [this] { return running_ == 0; });
-    work_ = nullptr;
+    finished_.wait(lock, [&] { return done_.load() == jobs; });
 }
 
-void RenderThreads::TakeJobs() {
-    for (uint32_t job = next_.fetch_add(1); job < jobs_; job = next_.fetch_add(1)) {
-        (*work_)(job);
+void RenderThreads::TakeJobs(uint64_t round, const std::function<void(uint32_t)>& work,
+                             uint32_t jobs) {
+    for (;;) {
+        uint64_t ticket = ticket_.load();
+        do {
+            if (ticket >> 32 != (round & 0xFFFFFFFFu) || uint32_t(ticket) >= jobs) {
+                return;
+            }
+        } while (!ticket_.compare_exchange_weak(ticket, ticket + 1));
+        work(uint32_t(ticket));
+        if (done_.fetch_add(1) + 1 == jobs) {
+            std::lock_guard lock(mutex_);
+            finished_.notify_one();
+        }
     }
 }
 
 void RenderThreads::Work() {
     uint64_t seen = 0;
     for (;;) {
+        const std::function<void(uint32_t)>* work = nullptr;
+        uint32_t jobs = 0;
+        uint64_t round = 0;
         {
             std::unique_lock lock(mutex_);
             wake_.wait(lock, [&] { return stop_ || round_ != seen; });
             if (stop_) {
                 return;
             }
-            seen = round_;
+            seen = round = round_;
+            work = work_;
+            jobs = jobs_;
         }
-        TakeJobs();
-        std::lock_guard lock(mutex_);
-        if (--running_ == 0) {
-            finished_.notify_one();
-        }
+        TakeJobs(round, *work, jobs);
     }
 }
 

@@ -31,7 +31,9 @@ public:
 
 private:
     void Work();
-    void TakeJobs();
+    // Takes jobs of round `round` until none is left; a thread that woke too late for its
+    // round takes none of the next one's by mistake.
+    void TakeJobs(uint64_t round, const std::function<void(uint32_t)>& work, uint32_t jobs);
 
     std::vector<std::thread> workers_;
     std::mutex mutex_;
@@ -39,9 +41,10 @@ private:
     std::condition_variable finished_;
     const std::function<void(uint32_t)>* work_ = nullptr;
     uint32_t jobs_ = 0;
-    std::atomic<uint32_t> next_{0};
     uint64_t round_ = 0;
-    uint32_t running_ = 0;
+    // The round in the high half, the next job in the low half.
+    std::atomic<uint64_t> ticket_{0};
+    std::atomic<uint32_t> done_{0};
     bool stop_ = false;
 };
 
