@@ -1,0 +1,210 @@
+#include "gpu/ShaderProgram.h"
+
+#include "core/io/ByteOrder.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace quarn {
+namespace {
+
+constexpr uint32_t Vs11 = 0xFFFE0101;
+constexpr uint32_t Vs20 = 0xFFFE0200;
+constexpr uint32_t Ps20 = 0xFFFF0200;
+constexpr uint32_t End = 0x0000FFFF;
+constexpr uint32_t IdentitySwizzle = 0xE4 << 16;
+
+uint32_t Reg(uint32_t type, uint32_t index) {
+    return 0x80000000u | (type & 7) << 28 | (type & 0x18) << 8 | index;
+}
+uint32_t Dst(uint32_t type, uint32_t index) {
+    return Reg(type, index) | 0xF << 16;
+}
+uint32_t Src(uint32_t type, uint32_t index) {
+    return Reg(type, index) | IdentitySwizzle;
+}
+uint32_t Op(uint32_t opcode, uint32_t length) {
+    return opcode | length << 24;
+}
+
+std::vector<uint8_t> Bytes(const std::vector<uint32_t>& words) {
+    std::vector<uint8_t> bytes(words.size() * 4);
+    for (size_t i = 0; i < words.size(); ++i) {
+        WriteLittleEndian32(bytes.data() + i * 4, words[i]);
+    }
+    return bytes;
+}
+
+struct StreamCase {
+    const char* name;
+    GpuShaderKind kind;
+    std::vector<uint32_t> words;
+    const char* error; // nullptr: decodes
+};
+
+TEST(ShaderProgram, StreamsDecodeOrFailNamingTheWord) {
+    const uint32_t c255 = Src(2, 255);
+    const StreamCase cases[] = {
+        {"vs_1_1 with comment",
+         GpuShaderKind::Vertex,
+         {Vs11, 0x0002FFFE, 1, 2, Op(1, 0), Dst(4, 0), c255, End},
+         nullptr},
+        {"ps_2_0 every register",
+         GpuShaderKind::Pixel,
+         {Ps20, Op(66, 3), Dst(0, 31), Src(3, 7), Src(10, 15), Op(2, 3), Dst(8, 0), Src(1, 1),
+          Src(2, 31), End},
+         nullptr},
+        {"pixel texkill of t#", GpuShaderKind::Pixel, {Ps20, Op(65, 1), Dst(3, 0), End}, nullptr},
+        {"vs_2_0 relative constant",
+         GpuShaderKind::Vertex,
+         {Vs20, Op(1, 3), Dst(0, 0), Src(2, 4) | 0x2000, Reg(3, 0) | 0x1 << 16, End},
+         nullptr},
+        {"unknown version",
+         GpuShaderKind::Vertex,
+         {0xFFFE0300, End},
+         "unsupported shader version 0xFFFE0300 at word 0"},
+        {"pixel stream given as vertex",
+         GpuShaderKind::Vertex,
+         {Ps20, End},
+         "unsupported shader version 0xFFFF0200 at word 0"},
+        {"no end token",
+         GpuShaderKind::Vertex,
+         {Vs11, Op(1, 0), Dst(4, 0), c255},
+         "shader ends without its end token at word 4"},
+        {"comment longer than the data",
+         GpuShaderKind::Vertex,
+         {Vs11, 0x0009FFFE, End},
+         "shader ends without its end token at word 3"},
+        {"truncated operands",
+         GpuShaderKind::Pixel,
+         {Ps20, Op(4, 4), Dst(0, 0), Src(0, 0)},
+         "shader ends without its end token at word 4"},
+        {"unknown opcode",
+         GpuShaderKind::Vertex,
+         {Vs11, Op(0x28, 0), Src(0, 0), End},
+         "unsupported opcode 0x28 at word 1"},
+        {"pixel-only opcode in a vertex program",
+         GpuShaderKind::Vertex,
+         {Vs11, Op(66, 0), Dst(0, 0), Src(0, 0), Src(0, 0), End},
+         "unsupported opcode 0x42 at word 1"},
+        {"vs_2_0 opcode in vs_1_1",
+         GpuShaderKind::Vertex,
+         {Vs11, Op(36, 0), Dst(0, 0), Src(0, 0), End},
+         "unsupported opcode 0x24 at word 1"},
+        {"vertex temp r12",
+         GpuShaderKind::Vertex,
+         {Vs11, Op(1, 0), Dst(0, 12), c255, End},
+         "register out of range at word 2"},
+        {"vertex constant c256",
+         GpuShaderKind::Vertex,
+         {Vs11, Op(1, 0), Dst(4, 0), Src(2, 256), End},
+         "register out of range at word 3"},
+        {"pixel constant c32",
+         GpuShaderKind::Pixel,
+         {Ps20, Op(1, 2), Dst(8, 0), Src(2, 32), End},
+         "register out of range at word 3"},
+        {"writing an input",
+         GpuShaderKind::Pixel,
+         {Ps20, Op(1, 2), Dst(1, 0), Src(2, 0), End},
+         "register out of range at word 2"},
+        {"wrong length",
+         GpuShaderKind::Pixel,
+         {Ps20, Op(1, 3), Dst(8, 0), Src(2, 0), End},
+         "instruction length does not match its operands at word 1"},
+        {"source modifier beyond negation",
+         GpuShaderKind::Pixel,
+         {Ps20, Op(1, 2), Dst(8, 0), Src(2, 0) | 7u << 24, End},
+         "unsupported source modifier 0x7 at word 3"},
+        {"relative pixel constant",
+         GpuShaderKind::Pixel,
+         {Ps20, Op(1, 2), Dst(8, 0), Src(2, 0) | 0x2000, End},
+         "relative addressing of a register that cannot be indexed at word 3"},
+        {"volume sampler",
+         GpuShaderKind::Pixel,
+         {Ps20, Op(31, 2), 0x80000000u | 4u << 27, Dst(10, 0), End},
+         "unsupported sampler type 0x4 at word 2"},
+        {"tangent input",
+         GpuShaderKind::Vertex,
+         {Vs11, Op(31, 0), 0x80000006u, Dst(1, 0), End},
+         "unsupported input usage 0x6 at word 2"},
+    };
+    for (const StreamCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> bytes = Bytes(c.words);
+        GpuShaderProgram program;
+        std::string error;
+        bool ok = DecodeShaderProgram(bytes, c.kind, program, error);
+        if (c.error == nullptr) {
+            EXPECT_TRUE(ok) << error;
+        } else {
+            EXPECT_FALSE(ok);
+            EXPECT_EQ(error, c.error);
+        }
+    }
+}
+
+TEST(ShaderProgram, DecodesOperandsDeclarationsAndDefinitions) {
+    // ps_2_0: dcl t0.xy; dcl_cube s1; def c3, 0.5, 1, 2, -1; texldp_sat r0.xz, -t0.wzyx, s1
+    std::vector<uint32_t> words = {Ps20,
+                                   Op(31, 2),
+                                   0x80000000u,
+                                   Reg(3, 0) | 0x3 << 16,
+                                   Op(31, 2),
+                                   0x80000000u | 3u << 27,
+                                   Dst(10, 1),
+                                   Op(81, 5),
+                                   Dst(2, 3),
+                                   0x3F000000,
+                                   0x3F800000,
+                                   0x40000000,
+                                   0xBF800000,
+                                   Op(66, 3) | 1 << 16,
+                                   Reg(0, 0) | 0x5 << 16 | 1 << 20,
+                                   Reg(3, 0) | 0x1B << 16 | 1u << 24,
+                                   Src(10, 1),
+                                   End,
+                                   0xDEADBEEF};
+    std::vector<uint8_t> bytes = Bytes(words);
+    GpuShaderProgram program;
+    std::string error;
+    ASSERT_TRUE(DecodeShaderProgram(bytes, GpuShaderKind::Pixel, program, error)) << error;
+    EXPECT_EQ(program.version, 0x0200u);
+    EXPECT_EQ(program.tokens.size(), words.size() - 1); // trailing data is not the program's
+    ASSERT_EQ(program.declarations.size(), 2u);
+    EXPECT_EQ(program.declarations[1].samplerType, GpuSamplerType::Cube);
+    ASSERT_EQ(program.constants.size(), 1u);
+    EXPECT_EQ(program.constants[0].index, 3);
+    EXPECT_EQ(program.constants[0].value[3], -1.0f);
+    ASSERT_EQ(program.instructions.size(), 1u);
+    const GpuShaderInstruction& tex = program.instructions[0];
+    EXPECT_EQ(tex.op, GpuShaderOp::Tex);
+    EXPECT_EQ(tex.control, GpuShaderTexProject);
+    EXPECT_EQ(tex.dest.writeMask, 0x5);
+    EXPECT_TRUE(tex.dest.saturate);
+    EXPECT_EQ(tex.sources[0].modifier, GpuShaderSourceModifier::Negate);
+    EXPECT_EQ(tex.sources[0].swizzle[0], 3);
+    EXPECT_EQ(tex.sources[0].swizzle[3], 0);
+}
+
+TEST(ShaderProgram, Vs11RelativeConstantsUseA0XWithoutAnExtraToken) {
+    std::vector<uint8_t> bytes = Bytes({Vs11, Op(1, 0), Dst(3, 0) | 0x1 << 16, Src(0, 0), Op(1, 0),
+                                        Dst(4, 0), Src(2, 10) | 0x2000, End});
+    GpuShaderProgram program;
+    std::string error;
+    ASSERT_TRUE(DecodeShaderProgram(bytes, GpuShaderKind::Vertex, program, error)) << error;
+    ASSERT_EQ(program.instructions.size(), 2u);
+    EXPECT_TRUE(program.instructions[1].sources[0].relative);
+    EXPECT_EQ(program.instructions[1].sources[0].relativeComponent, 0);
+}
+
+TEST(ShaderProgram, DataNotAWholeWordEndsTheStream) {
+    std::vector<uint8_t> bytes = Bytes({Vs11, End});
+    bytes.pop_back();
+    GpuShaderProgram program;
+    std::string error;
+    EXPECT_FALSE(DecodeShaderProgram(bytes, GpuShaderKind::Vertex, program, error));
+    EXPECT_EQ(error, "shader ends without its end token at word 1");
+}
+
+} // namespace
+} // namespace quarn
