@@ -5,12 +5,14 @@
 // counts). Destroying an object unbinds it from the device, so no binding ever dangles.
 
 #include "core/math/Matrix4.h"
+#include "gpu/ShaderProgram.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <span>
+#include <string>
 
 struct SDL_Window;
 
@@ -122,13 +124,14 @@ struct GpuCaps {
     bool cubeMaps = true;
     bool volumeMaps = true;
     bool hardwareTransformAndLighting = true;
-    // Version words: (major << 8) | minor. Zero until shader token streams are interpreted.
-    uint32_t vertexShaderVersion = 0;
-    uint32_t pixelShaderVersion = 0;
+    // Version words: (major << 8) | minor. The figures are those of a plain 2.0 pixel program
+    // with every temporary the decoder accepts.
+    uint32_t vertexShaderVersion = 0x0200;
+    uint32_t pixelShaderVersion = 0x0200;
     uint32_t ps20DynamicFlowControlDepth = 0;
-    uint32_t ps20NumTemps = 0;
+    uint32_t ps20NumTemps = GpuPixelTempCount;
     uint32_t ps20StaticFlowControlDepth = 0;
-    uint32_t ps20NumInstructionSlots = 0;
+    uint32_t ps20NumInstructionSlots = 96;
     // Bit 0: immediate; bit 1: one vertical blank.
     uint32_t presentationIntervals = 0x3;
     uint32_t availableTextureMemory = 256u * 1024u * 1024u;
@@ -446,6 +449,15 @@ public:
     virtual std::span<const GpuVertexElement> GetElements() const = 0;
 };
 
+// A decoded vertex or pixel program.
+class GpuShader {
+public:
+    virtual ~GpuShader() = default;
+    virtual GpuShaderKind GetKind() const = 0;
+    // The stream's words, version through end token.
+    virtual std::span<const uint32_t> GetTokens() const = 0;
+};
+
 class GpuStateBlock {
 public:
     virtual ~GpuStateBlock() = default;
@@ -549,6 +561,17 @@ public:
     virtual GpuResult GetLight(uint32_t index, GpuLight& out) const = 0;
     virtual GpuResult LightEnable(uint32_t index, bool enable) = 0;
     virtual bool GetLightEnable(uint32_t index) const = 0;
+
+    // Shaders. The stream ends at its end token; data past it is ignored. A stream outside the
+    // interpreted subset gives nullptr and a one-line reason in error.
+    virtual std::unique_ptr<GpuShader>
+    CreateShader(GpuShaderKind kind, std::span<const uint8_t> stream, std::string& error) = 0;
+    // nullptr returns that part of the pipeline to the fixed function.
+    virtual GpuResult SetVertexShader(GpuShader* shader) = 0;
+    virtual GpuResult SetPixelShader(GpuShader* shader) = 0;
+    // Constants are float4 registers; count is in registers.
+    virtual GpuResult SetShaderConstants(GpuShaderKind kind, uint32_t start, const float* values,
+                                         uint32_t count) = 0;
 
     // State blocks: between Begin and End the state calls are recorded, not executed.
     virtual GpuResult BeginStateBlock() = 0;

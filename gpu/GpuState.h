@@ -16,6 +16,7 @@ class GpuSurface;
 class GpuVertexBuffer;
 class GpuIndexBuffer;
 class GpuVertexDeclaration;
+class GpuShader;
 
 struct GpuStreamBinding {
     GpuVertexBuffer* buffer = nullptr;
@@ -38,6 +39,10 @@ struct GpuState {
     GpuVertexDeclaration* declaration = nullptr;
     GpuSurface* renderTarget = nullptr; // never null while the device is usable
     GpuSurface* depthStencil = nullptr;
+    GpuShader* vertexShader = nullptr;
+    GpuShader* pixelShader = nullptr;
+    float vertexConstants[GpuVertexConstCount][4] = {};
+    float pixelConstants[GpuPixelConstCount][4] = {};
 
     uint32_t Get(GpuRenderState s) const { return renderStates[static_cast<uint32_t>(s)]; }
     uint32_t Get(uint32_t stage, GpuStageState s) const {

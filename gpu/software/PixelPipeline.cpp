@@ -207,6 +207,23 @@ bool ReadsTexture(GpuTextureOp op, GpuTextureArg arg1, GpuTextureArg arg2) {
 
 } // namespace
 
+void PixelPipeline::SetupSampler(const GpuState& state, uint32_t s,
+                                 const SoftwareTexture* texture) {
+    SamplerSetup& sm = samplers_[s];
+    sm.texture = texture;
+    if (sm.texture != nullptr) {
+        sm.cube = texture->GetType() == GpuResourceType::CubeTexture;
+        sm.wrapU =
+            state.Get(s, GpuSamplerState::AddressU) != static_cast<uint32_t>(GpuAddress::Clamp);
+        sm.wrapV =
+            state.Get(s, GpuSamplerState::AddressV) != static_cast<uint32_t>(GpuAddress::Clamp);
+        sm.mag = static_cast<GpuFilter>(state.Get(s, GpuSamplerState::MagFilter));
+        sm.min = static_cast<GpuFilter>(state.Get(s, GpuSamplerState::MinFilter));
+        sm.mip = static_cast<GpuFilter>(state.Get(s, GpuSamplerState::MipFilter));
+        sm.levels = texture->GetLevelCount();
+    }
+}
+
 bool PixelPipeline::Setup(const GpuState& state) {
     target_ = static_cast<SoftwareSurface*>(state.renderTarget);
     if (target_ == nullptr || GpuIsBlockFormat(target_->Format()) ||
@@ -231,18 +248,17 @@ bool PixelPipeline::Setup(const GpuState& state) {
         const auto* texture = static_cast<const SoftwareTexture*>(state.textures[s]);
         st.samples = texture != nullptr && (ReadsTexture(st.colorOp, st.colorArg1, st.colorArg2) ||
                                             ReadsTexture(st.alphaOp, st.alphaArg1, st.alphaArg2));
-        SamplerSetup& sm = samplers_[s];
-        sm.texture = st.samples ? texture : nullptr;
-        if (sm.texture != nullptr) {
-            sm.cube = texture->GetType() == GpuResourceType::CubeTexture;
-            sm.wrapU =
-                state.Get(s, GpuSamplerState::AddressU) != static_cast<uint32_t>(GpuAddress::Clamp);
-            sm.wrapV =
-                state.Get(s, GpuSamplerState::AddressV) != static_cast<uint32_t>(GpuAddress::Clamp);
-            sm.mag = static_cast<GpuFilter>(state.Get(s, GpuSamplerState::MagFilter));
-            sm.min = static_cast<GpuFilter>(state.Get(s, GpuSamplerState::MinFilter));
-            sm.mip = static_cast<GpuFilter>(state.Get(s, GpuSamplerState::MipFilter));
-            sm.levels = texture->GetLevelCount();
+        SetupSampler(state, s, st.samples ? texture : nullptr);
+    }
+    shader_ = {};
+    if (state.pixelShader != nullptr) {
+        // The program replaces the combiner; every sampler with a texture may be read.
+        shader_.Setup(static_cast<const SoftwareShader*>(state.pixelShader)->Program(),
+                      state.pixelConstants, GpuPixelConstCount);
+        stageCount_ = GpuSamplerCount;
+        attributeCount_ = RasterMaxAttributes;
+        for (uint32_t s = 0; s < GpuSamplerCount; ++s) {
+            SetupSampler(state, s, static_cast<const SoftwareTexture*>(state.textures[s]));
         }
     }
     Unpack(state.Get(GpuRenderState::TextureFactor), textureFactor_);
@@ -430,7 +446,11 @@ void PixelPipeline::Sample(const SamplerSetup& s, const float* coord,
 void PixelPipeline::ShadePixel(int32_t x, int32_t y, float z, const float* attr,
                                const TexelFootprint* footprints) const {
     float current[4];
-    ShadeColor(attr, footprints, current);
+    if (!shader_.Active()) {
+        ShadeColor(attr, footprints, current);
+    } else if (!ShadeProgram(attr, footprints, current)) {
+        return;
+    }
     if (alphaTest_ && !PassesCompare(alphaFunc_, static_cast<float>(ToByte(current[3])),
                                      static_cast<float>(alphaRef_))) {
         return;
@@ -492,6 +512,70 @@ void PixelPipeline::ShadeColor(const float* attr, const TexelFootprint* footprin
     for (int c = 0; c < 4; ++c) {
         current[c] = Clamp01(current[c]);
     }
+}
+
+namespace {
+
+// texld for a pixel program: the draw's samplers and the pixel's footprints.
+class PixelSampler final : public ShaderSampler {
+public:
+    PixelSampler(const PixelPipeline& pipeline, const TexelFootprint* footprints)
+        : pipeline_(pipeline), footprints_(footprints) {}
+
+    void Sample(uint32_t sampler, const float coord[4], uint32_t control,
+                float out[4]) const override {
+        if (sampler >= GpuSamplerCount || pipeline_.Sampler(sampler).texture == nullptr) {
+            out[0] = out[1] = out[2] = 0.0f; // an unbound sampler reads opaque black
+            out[3] = 1.0f;
+            return;
+        }
+        float c[4] = {coord[0], coord[1], coord[2], coord[3]};
+        TexelFootprint f = footprints_[sampler];
+        if (control == GpuShaderTexProject && coord[3] != 0.0f) {
+            for (int i = 0; i < 3; ++i) {
+                c[i] /= coord[3];
+            }
+        } else if (control == GpuShaderTexBias) {
+            const float k = std::exp2(std::clamp(coord[3], -16.0f, 16.0f));
+            f = {f.dudx * k, f.dvdx * k, f.dudy * k, f.dvdy * k};
+        }
+        PixelPipeline::Sample(pipeline_.Sampler(sampler), c, f, out);
+    }
+
+private:
+    const PixelPipeline& pipeline_;
+    const TexelFootprint* footprints_;
+};
+
+} // namespace
+
+bool PixelPipeline::ShadeProgram(const float* attr, const TexelFootprint* footprints,
+                                 float current[4]) const {
+    // Per thread, as bands of rows shade in parallel; zeroed once, so a program that reads a
+    // temporary before writing it reads a defined value.
+    thread_local ShaderRegisters r{};
+    std::copy(attr + AttrDiffuse, attr + AttrDiffuse + 4, r.inputs[0]);
+    std::copy(attr + AttrSpecular, attr + AttrSpecular + 3, r.inputs[1]);
+    r.inputs[1][3] = 0.0f;
+    for (uint32_t t = 0; t < GpuPixelTexCoordCount; ++t) {
+        std::copy(attr + AttrTexture + 4 * t, attr + AttrTexture + 4 * t + 4, r.textures[t]);
+    }
+    r.outputs[0][0] = r.outputs[0][1] = r.outputs[0][2] = r.outputs[0][3] = 0.0f;
+    const PixelSampler sampler(*this, footprints);
+    if (!shader_.Run(r, &sampler)) {
+        return false;
+    }
+    std::copy(r.outputs[0], r.outputs[0] + 4, current);
+    if (fog_) {
+        const float f = Clamp01(attr[AttrFog]);
+        for (int c = 0; c < 3; ++c) {
+            current[c] = current[c] * f + fogColor_[c] * (1.0f - f);
+        }
+    }
+    for (int c = 0; c < 4; ++c) {
+        current[c] = Clamp01(current[c]);
+    }
+    return true;
 }
 
 void PixelPipeline::WritePixel(uint32_t ux, uint32_t uy, const float current[4]) const {

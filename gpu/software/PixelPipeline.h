@@ -5,6 +5,7 @@
 // per draw from the state, so the per-pixel path only reads resolved plain data.
 
 #include "gpu/GpuState.h"
+#include "gpu/software/ShaderMachine.h"
 #include "gpu/software/TexturedSpan.h"
 #include "gpu/software/VertexProcessing.h"
 
@@ -77,6 +78,9 @@ public:
 private:
     // The fragment's colour: texture stages, specular and fog, clamped.
     void ShadeColor(const float* attr, const TexelFootprint* footprints, float current[4]) const;
+    // The pixel program's colour, fogged and clamped; false when it discarded the pixel.
+    bool ShadeProgram(const float* attr, const TexelFootprint* footprints, float current[4]) const;
+    void SetupSampler(const GpuState& state, uint32_t s, const SoftwareTexture* texture);
     // Blends the colour into the target through the write mask.
     void WritePixel(uint32_t x, uint32_t y, const float current[4]) const;
     bool DepthStencil(uint32_t index, float z) const;
@@ -84,6 +88,7 @@ private:
 
     bool fastPath_ = false;
     TexturedSpanSetup fast_;
+    ShaderMachine shader_;
 
     StageSetup stages_[GpuStageCount];
     SamplerSetup samplers_[GpuStageCount];

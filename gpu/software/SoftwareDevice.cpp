@@ -291,6 +291,12 @@ void SoftwareDevice::ForgetObject(const void* object) {
     if (state_.declaration == object) {
         state_.declaration = nullptr;
     }
+    if (state_.vertexShader == object) {
+        state_.vertexShader = nullptr;
+    }
+    if (state_.pixelShader == object) {
+        state_.pixelShader = nullptr;
+    }
     if (recording_) {
         recording_->Forget(object);
     }
@@ -338,6 +344,10 @@ void SoftwareDevice::Forget(SoftwareIndexBuffer* buffer) {
 
 void SoftwareDevice::Forget(SoftwareVertexDeclaration* declaration) {
     ForgetObject(static_cast<GpuVertexDeclaration*>(declaration));
+}
+
+void SoftwareDevice::Forget(SoftwareShader* shader) {
+    ForgetObject(static_cast<GpuShader*>(shader));
 }
 
 void SoftwareDevice::Forget(StateBlock* block) {
@@ -679,6 +689,64 @@ GpuResult SoftwareDevice::SetStreamSource(uint32_t stream, GpuVertexBuffer* buff
 
 GpuResult SoftwareDevice::SetIndices(GpuIndexBuffer* buffer) {
     RecordOrApply([](StateBlockRecord& r) { r.indices = true; }).indices = buffer;
+    return GpuResult::Ok;
+}
+
+// ---- shaders
+
+std::unique_ptr<GpuShader> SoftwareDevice::CreateShader(GpuShaderKind kind,
+                                                        std::span<const uint8_t> stream,
+                                                        std::string& error) {
+    GpuShaderProgram program;
+    if (!DecodeShaderProgram(stream, kind, program, error)) {
+        return nullptr;
+    }
+    const uint32_t supported =
+        kind == GpuShaderKind::Vertex ? caps_.vertexShaderVersion : caps_.pixelShaderVersion;
+    if (program.version > supported) {
+        char text[64];
+        std::snprintf(text, sizeof text, "shader version %u.%u is beyond the device's",
+                      program.version >> 8, program.version & 0xFF);
+        error = text;
+        return nullptr;
+    }
+    return std::make_unique<SoftwareShader>(link_, std::move(program));
+}
+
+GpuResult SoftwareDevice::SetVertexShader(GpuShader* shader) {
+    if (shader != nullptr && shader->GetKind() != GpuShaderKind::Vertex) {
+        return GpuResult::InvalidCall;
+    }
+    RecordOrApply([](StateBlockRecord& r) { r.vertexShader = true; }).vertexShader = shader;
+    return GpuResult::Ok;
+}
+
+GpuResult SoftwareDevice::SetPixelShader(GpuShader* shader) {
+    if (shader != nullptr && shader->GetKind() != GpuShaderKind::Pixel) {
+        return GpuResult::InvalidCall;
+    }
+    RecordOrApply([](StateBlockRecord& r) { r.pixelShader = true; }).pixelShader = shader;
+    return GpuResult::Ok;
+}
+
+GpuResult SoftwareDevice::SetShaderConstants(GpuShaderKind kind, uint32_t start,
+                                             const float* values, uint32_t count) {
+    const bool vertex = kind == GpuShaderKind::Vertex;
+    const uint32_t size = vertex ? GpuVertexConstCount : GpuPixelConstCount;
+    if (values == nullptr || start > size || count > size - start) {
+        return GpuResult::InvalidCall;
+    }
+    GpuState& target = RecordOrApply([&](StateBlockRecord& r) {
+        for (uint32_t i = start; i < start + count; ++i) {
+            if (vertex) {
+                r.vertexConstants.set(i);
+            } else {
+                r.pixelConstants.set(i);
+            }
+        }
+    });
+    float(*registers)[4] = vertex ? target.vertexConstants : target.pixelConstants;
+    std::copy(values, values + 4 * count, registers[start]);
     return GpuResult::Ok;
 }
 

@@ -4,6 +4,7 @@
 // tests can inject and capabilities they can lower.
 
 #include "gpu/GpuState.h"
+#include "gpu/software/ShaderMachine.h"
 #include "gpu/software/SoftwareBuffers.h"
 #include "gpu/software/SoftwareTexture.h"
 #include "gpu/software/StateBlock.h"
@@ -121,6 +122,13 @@ public:
     GpuResult LightEnable(uint32_t index, bool enable) override;
     bool GetLightEnable(uint32_t index) const override;
 
+    std::unique_ptr<GpuShader> CreateShader(GpuShaderKind kind, std::span<const uint8_t> stream,
+                                            std::string& error) override;
+    GpuResult SetVertexShader(GpuShader* shader) override;
+    GpuResult SetPixelShader(GpuShader* shader) override;
+    GpuResult SetShaderConstants(GpuShaderKind kind, uint32_t start, const float* values,
+                                 uint32_t count) override;
+
     GpuResult BeginStateBlock() override;
     std::unique_ptr<GpuStateBlock> EndStateBlock() override;
 
@@ -131,6 +139,7 @@ public:
     void Forget(SoftwareIndexBuffer* buffer);
     void Forget(SoftwareVertexDeclaration* declaration);
     void Forget(StateBlock* block);
+    void Forget(SoftwareShader* shader);
     void Created(GpuPool pool);
 
 private:

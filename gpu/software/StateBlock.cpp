@@ -21,6 +21,12 @@ void StateBlockRecord::Forget(const void* object) {
     if (values.declaration == object) {
         values.declaration = nullptr;
     }
+    if (values.vertexShader == object) {
+        values.vertexShader = nullptr;
+    }
+    if (values.pixelShader == object) {
+        values.pixelShader = nullptr;
+    }
 }
 
 StateBlock::StateBlock(std::shared_ptr<SoftwareDeviceLink> link, const StateBlockRecord& record)
@@ -92,6 +98,22 @@ GpuResult StateBlock::Apply() {
     }
     if (record_.indices) {
         device->SetIndices(v.indices);
+    }
+    if (record_.vertexShader) {
+        device->SetVertexShader(v.vertexShader);
+    }
+    if (record_.pixelShader) {
+        device->SetPixelShader(v.pixelShader);
+    }
+    for (uint32_t i = 0; i < GpuVertexConstCount; ++i) {
+        if (record_.vertexConstants[i]) {
+            device->SetShaderConstants(GpuShaderKind::Vertex, i, v.vertexConstants[i], 1);
+        }
+    }
+    for (uint32_t i = 0; i < GpuPixelConstCount; ++i) {
+        if (record_.pixelConstants[i]) {
+            device->SetShaderConstants(GpuShaderKind::Pixel, i, v.pixelConstants[i], 1);
+        }
     }
     return GpuResult::Ok;
 }

@@ -27,6 +27,10 @@ struct StateBlockRecord {
     bool viewport = false;
     bool indices = false;
     bool declaration = false;
+    bool vertexShader = false;
+    bool pixelShader = false;
+    std::bitset<GpuVertexConstCount> vertexConstants;
+    std::bitset<GpuPixelConstCount> pixelConstants;
 
     // Drops every reference to an object about to be destroyed (the state stays recorded, as
     // null).

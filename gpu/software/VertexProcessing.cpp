@@ -1,5 +1,6 @@
 #include "gpu/software/VertexProcessing.h"
 
+#include "gpu/software/ShaderMachine.h"
 #include "gpu/software/SoftwareBuffers.h"
 
 #include <algorithm>
@@ -286,7 +287,8 @@ bool SetUpVertices(const GpuState& state, VertexSetup& setup) {
     setup.normal = declaration->Find(GpuDeclUsage::Normal, 0);
     setup.color1 = declaration->Find(GpuDeclUsage::Color, 0);
     setup.color2 = declaration->Find(GpuDeclUsage::Color, 1);
-    setup.stages = ActiveStageCount(state);
+    // A pixel program may read any coordinate set, not only those of enabled stages.
+    setup.stages = state.pixelShader != nullptr ? GpuStageCount : ActiveStageCount(state);
     for (uint32_t s = 0; s < setup.stages; ++s) {
         const uint32_t word = state.Get(s, GpuStageState::TexCoordIndex);
         setup.texCoords[s] = declaration->Find(GpuDeclUsage::TexCoord, word & 0xFFFF);
@@ -403,10 +405,90 @@ void ProcessVertex(const GpuState& state, const VertexSetup& setup,
     }
 }
 
+// Runs the vertex program over each vertex: the declaration's elements feed the inputs its dcl
+// names by usage, and the outputs land in the attribute slots the fixed function would fill.
+bool ShadeVertices(const GpuState& state, const GpuDrawCall& call, uint32_t first, uint32_t count,
+                   std::vector<RasterVertex>& out) {
+    const auto* declaration = static_cast<const SoftwareVertexDeclaration*>(state.declaration);
+    if (declaration == nullptr) {
+        return false;
+    }
+    const auto& program = static_cast<const SoftwareShader*>(state.vertexShader)->Program();
+    struct Input {
+        const GpuVertexElement* element;
+        uint32_t index;
+    };
+    std::vector<Input> inputs;
+    for (const GpuShaderDeclaration& d : program.declarations) {
+        GpuDeclUsage usage = GpuDeclUsage::Position;
+        switch (d.usage) {
+        case GpuShaderUsage::Position:
+            usage = GpuDeclUsage::Position;
+            break;
+        case GpuShaderUsage::BlendWeight:
+            usage = GpuDeclUsage::BlendWeight;
+            break;
+        case GpuShaderUsage::Normal:
+            usage = GpuDeclUsage::Normal;
+            break;
+        case GpuShaderUsage::TexCoord:
+            usage = GpuDeclUsage::TexCoord;
+            break;
+        case GpuShaderUsage::Color:
+            usage = GpuDeclUsage::Color;
+            break;
+        }
+        const GpuVertexElement* e = declaration->Find(usage, d.usageIndex);
+        if (e == nullptr && usage == GpuDeclUsage::Position) {
+            e = declaration->Find(GpuDeclUsage::PositionT, d.usageIndex);
+        }
+        inputs.push_back({e, d.index});
+    }
+    ShaderMachine machine;
+    machine.Setup(program, state.vertexConstants, GpuVertexConstCount);
+    ShaderRegisters r{};
+    out.resize(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint64_t v = static_cast<uint64_t>(first) + i;
+        for (const Input& input : inputs) {
+            float* value = r.inputs[input.index];
+            value[0] = value[1] = value[2] = 0.0f;
+            value[3] = 1.0f;
+            const uint32_t stream = input.element != nullptr ? input.element->stream : 0;
+            if (input.element != nullptr && call.streamData[stream] != nullptr) {
+                ReadElement(*input.element, call.streamData[stream] + v * call.streamStride[stream],
+                            value);
+            }
+        }
+        r.written = 0;
+        for (auto& o : r.outputs) {
+            o[0] = o[1] = o[2] = o[3] = 0.0f;
+        }
+        machine.Run(r, nullptr);
+        RasterVertex& rv = out[i];
+        std::copy(r.outputs[ShaderOutPosition], r.outputs[ShaderOutPosition] + 4, rv.pos);
+        std::copy(r.outputs[ShaderOutColor], r.outputs[ShaderOutColor] + 4, rv.attr + AttrDiffuse);
+        std::copy(r.outputs[ShaderOutColor + 1], r.outputs[ShaderOutColor + 1] + 3,
+                  rv.attr + AttrSpecular);
+        // Without an oFog write the vertex is not fogged.
+        rv.attr[AttrFog] =
+            (r.written >> ShaderOutFog & 1) != 0 ? Clamp01(r.outputs[ShaderOutFog][0]) : 1.0f;
+        for (uint32_t t = 0; t < GpuVertexTexCoordOutCount; ++t) {
+            std::copy(r.outputs[ShaderOutTexCoord + t], r.outputs[ShaderOutTexCoord + t] + 4,
+                      rv.attr + AttrTexture + 4 * t);
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 bool ProcessVertices(const GpuState& state, const GpuDrawCall& call, uint32_t first, uint32_t count,
                      std::vector<RasterVertex>& out, bool& pretransformed) {
+    if (state.vertexShader != nullptr) {
+        pretransformed = false;
+        return ShadeVertices(state, call, first, count, out);
+    }
     VertexSetup setup;
     if (!SetUpVertices(state, setup)) {
         return false;

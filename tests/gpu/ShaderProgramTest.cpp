@@ -1,6 +1,6 @@
 #include "gpu/ShaderProgram.h"
 
-#include "core/io/ByteOrder.h"
+#include "tests/support/ShaderTokens.h"
 
 #include <gtest/gtest.h>
 #include <vector>
@@ -8,32 +8,7 @@
 namespace quarn {
 namespace {
 
-constexpr uint32_t Vs11 = 0xFFFE0101;
-constexpr uint32_t Vs20 = 0xFFFE0200;
-constexpr uint32_t Ps20 = 0xFFFF0200;
-constexpr uint32_t End = 0x0000FFFF;
-constexpr uint32_t IdentitySwizzle = 0xE4 << 16;
-
-uint32_t Reg(uint32_t type, uint32_t index) {
-    return 0x80000000u | (type & 7) << 28 | (type & 0x18) << 8 | index;
-}
-uint32_t Dst(uint32_t type, uint32_t index) {
-    return Reg(type, index) | 0xF << 16;
-}
-uint32_t Src(uint32_t type, uint32_t index) {
-    return Reg(type, index) | IdentitySwizzle;
-}
-uint32_t Op(uint32_t opcode, uint32_t length) {
-    return opcode | length << 24;
-}
-
-std::vector<uint8_t> Bytes(const std::vector<uint32_t>& words) {
-    std::vector<uint8_t> bytes(words.size() * 4);
-    for (size_t i = 0; i < words.size(); ++i) {
-        WriteLittleEndian32(bytes.data() + i * 4, words[i]);
-    }
-    return bytes;
-}
+using namespace test;
 
 struct StreamCase {
     const char* name;
@@ -130,7 +105,7 @@ TEST(ShaderProgram, StreamsDecodeOrFailNamingTheWord) {
     };
     for (const StreamCase& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<uint8_t> bytes = Bytes(c.words);
+        std::vector<uint8_t> bytes = StreamBytes(c.words);
         GpuShaderProgram program;
         std::string error;
         bool ok = DecodeShaderProgram(bytes, c.kind, program, error);
@@ -164,7 +139,7 @@ TEST(ShaderProgram, DecodesOperandsDeclarationsAndDefinitions) {
                                    Src(10, 1),
                                    End,
                                    0xDEADBEEF};
-    std::vector<uint8_t> bytes = Bytes(words);
+    std::vector<uint8_t> bytes = StreamBytes(words);
     GpuShaderProgram program;
     std::string error;
     ASSERT_TRUE(DecodeShaderProgram(bytes, GpuShaderKind::Pixel, program, error)) << error;
@@ -187,8 +162,8 @@ TEST(ShaderProgram, DecodesOperandsDeclarationsAndDefinitions) {
 }
 
 TEST(ShaderProgram, Vs11RelativeConstantsUseA0XWithoutAnExtraToken) {
-    std::vector<uint8_t> bytes = Bytes({Vs11, Op(1, 0), Dst(3, 0) | 0x1 << 16, Src(0, 0), Op(1, 0),
-                                        Dst(4, 0), Src(2, 10) | 0x2000, End});
+    std::vector<uint8_t> bytes = StreamBytes({Vs11, Op(1, 0), Dst(3, 0) | 0x1 << 16, Src(0, 0),
+                                              Op(1, 0), Dst(4, 0), Src(2, 10) | 0x2000, End});
     GpuShaderProgram program;
     std::string error;
     ASSERT_TRUE(DecodeShaderProgram(bytes, GpuShaderKind::Vertex, program, error)) << error;
@@ -198,7 +173,7 @@ TEST(ShaderProgram, Vs11RelativeConstantsUseA0XWithoutAnExtraToken) {
 }
 
 TEST(ShaderProgram, DataNotAWholeWordEndsTheStream) {
-    std::vector<uint8_t> bytes = Bytes({Vs11, End});
+    std::vector<uint8_t> bytes = StreamBytes({Vs11, End});
     bytes.pop_back();
     GpuShaderProgram program;
     std::string error;
