@@ -2,6 +2,7 @@
 
 #include "device/BatchStore.h"
 #include "device/DeviceMesh.h"
+#include "device/DeviceShader.h"
 #include "device/DeviceTexture.h"
 #include "device/IndexBuffer.h"
 #include "device/VertexBuffer.h"
@@ -481,6 +482,13 @@ void GpuRenderDevice::CopyBackBufferToTexture(DeviceTexture* texture) {
                    viewportY_ + viewportHeight_};
     GpuRect dest{0, 0, viewportWidth_, viewportHeight_};
     gpu_->StretchRect(gpu_->GetBackBuffer(), &source, target, &dest);
+}
+
+std::unique_ptr<Shader> GpuRenderDevice::CreateShader() {
+    if (!gpu_) {
+        return nullptr;
+    }
+    return std::make_unique<DeviceShader>(*gpu_);
 }
 
 std::unique_ptr<DeviceTexture> GpuRenderDevice::CreateTexture() {

@@ -59,6 +59,7 @@ public:
     std::unique_ptr<VertexBuffer> CreateVertexData() override;
     std::unique_ptr<IndexBuffer> CreateIndexData() override;
     std::unique_ptr<DeviceMesh> CreateDeviceMesh() override;
+    std::unique_ptr<Shader> CreateShader() override;
     void SetDefaultShader(Shader* shader) override;
     Shader* GetDefaultShader() override { return defaultShader_; }
     void SetDefaultShaderParameter(const Float4& parameter) override;

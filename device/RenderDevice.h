@@ -127,6 +127,7 @@ public:
     virtual std::unique_ptr<VertexBuffer> CreateVertexData() = 0;
     virtual std::unique_ptr<IndexBuffer> CreateIndexData() = 0;
     virtual std::unique_ptr<DeviceMesh> CreateDeviceMesh() = 0;
+    virtual std::unique_ptr<Shader> CreateShader() = 0;
     // Device meshes without a shader of their own draw with this one, its parameter and colour;
     // each setter makes every mesh record its state afresh.
     virtual void SetDefaultShader(Shader* shader) = 0;

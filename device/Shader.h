@@ -6,6 +6,7 @@
 #include "core/math/Matrix4.h"
 
 #include <cstdint>
+#include <string>
 
 namespace quarn {
 
@@ -34,6 +35,11 @@ public:
     // A number no other shader of this run has had: batching keys on it, never on addresses.
     uint64_t GetId() const { return id_; }
 
+    // Takes pre-compiled programs by the path's extension ("fx_raw", "vsh_raw", "psh_raw"); the
+    // source formats are refused with their own texts. False leaves no programs.
+    virtual bool Load(const uint8_t* data, uint32_t size, const std::string& path,
+                      const std::string& options) = 0;
+    virtual const std::string& GetErrorText() const = 0;
     // Sets the programs on the device; answers the number of passes (1 with a program, else 0).
     virtual int32_t Begin() = 0;
     virtual void End() = 0;
@@ -45,7 +51,9 @@ public:
     virtual void SetTexture(uint32_t stage, DeviceTexture* texture) = 0;
     // Four registers from `first`, not transposed.
     virtual void SetMatrixRegisters(uint32_t first, const Matrix4& matrix) = 0;
+    virtual void SetVectorRegister(uint32_t first, const Float4& value) = 0;
     // The shader's own float4, kept for its owner.
+    virtual void SetParameter(const Float4& parameter) = 0;
     virtual Float4 GetParameter() const = 0;
 
 private:
