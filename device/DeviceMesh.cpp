@@ -583,14 +583,17 @@ bool DeviceMesh::DrawPrimitives() {
         return true;
     }
     RenderStatistics& statistics = device_.GetRenderStatistics();
-    Shader* shader = shader_ ? shader_ : device_.GetDefaultShader();
-    if (!shader) {
+    auto drawFixedFunction = [&] {
         if (gpu_.DrawIndexedPrimitive(primitiveType_, 0, 0, drawVertexCount_, 0, primitiveCount_) !=
             GpuResult::Ok) {
             return false;
         }
         statistics.numPrimitivesRendered += primitiveCount_;
         return true;
+    };
+    Shader* shader = shader_ ? shader_ : device_.GetDefaultShader();
+    if (!shader) {
+        return drawFixedFunction();
     }
     if (!shader_) {
         shaderParameter_ = device_.GetDefaultShaderParameter();
@@ -601,6 +604,11 @@ bool DeviceMesh::DrawPrimitives() {
     SetShaderConstants(*shader);
     bool drawn = true;
     const int32_t passes = shader->Begin();
+    if (passes == 0) {
+        // A shader without programs (its load failed) leaves the draw to the fixed function.
+        shader->End();
+        return drawFixedFunction();
+    }
     for (int32_t i = 0; i < passes && drawn; ++i) {
         shader->BeginPass(i);
         drawn = gpu_.DrawIndexedPrimitive(primitiveType_, 0, 0, drawVertexCount_, 0,

@@ -1,5 +1,8 @@
 #include "device/DeviceShader.h"
 
+#include "device/DeviceMesh.h"
+#include "device/IndexBuffer.h"
+#include "device/VertexBuffer.h"
 #include "tests/support/ShaderTokens.h"
 #include "tests/support/SoftwareRenderDevice.h"
 
@@ -124,6 +127,40 @@ TEST_F(DeviceShaderTest, ConstantsGoTransposedToBothProgramsAtTheirRegisters) {
     const uint32_t live = DeviceShader::LiveCount();
     shader.reset();
     EXPECT_EQ(DeviceShader::LiveCount(), live - 1);
+}
+
+TEST_F(DeviceShaderTest, MeshesDrawThroughTheirShaderOrTheFixedFunctionWhenItHasNoPrograms) {
+    auto vertices = device_->CreateVertexData();
+    ASSERT_TRUE(vertices->Create(4, VertexScreenPosition | VertexDiffuse, 0));
+    const float xs[4] = {0, 64, 64, 0};
+    const float ys[4] = {0, 0, 48, 48};
+    for (uint32_t k = 0; k < 4; ++k) {
+        vertices->SetPosition(k, {xs[k], ys[k], 0.5f});
+        vertices->SetColor(k, 0, 0xFF0000FF);
+    }
+    auto indices = device_->CreateIndexData();
+    ASSERT_TRUE(indices->Create(6, 0));
+    indices->FillQuadIndices(0, 1, 0, false);
+    auto mesh = device_->CreateDeviceMesh();
+    mesh->SetVertexStream(vertices.get(), 0);
+    mesh->SetIndexData(indices.get());
+    mesh->SetLayerCount(1);
+    auto shader = device_->CreateShader();
+    std::vector<uint8_t> bytes = StreamBytes(pixel_);
+    ASSERT_TRUE(shader->Load(bytes.data(), static_cast<uint32_t>(bytes.size()), "c6.psh_raw", ""));
+    shader->SetParameter({0.0f, 1.0f, 0.0f, 1.0f});
+    mesh->SetShader(shader.get());
+    BeginFrame();
+    mesh->Draw();
+    EndFrame();
+    EXPECT_EQ(Pixel(32, 24), 0xFF00FF00u); // c6, the shader's own parameter
+    std::vector<uint8_t> broken = StreamBytes({Ps20, Op(0x28, 0), End});
+    EXPECT_FALSE(
+        shader->Load(broken.data(), static_cast<uint32_t>(broken.size()), "bad.psh_raw", ""));
+    BeginFrame();
+    mesh->Draw();
+    EndFrame();
+    EXPECT_EQ(Pixel(32, 24), 0xFF0000FFu); // the vertex colour, by the fixed function
 }
 
 } // namespace
