@@ -30,6 +30,10 @@ TEST(ShaderProgram, StreamsDecodeOrFailNamingTheWord) {
           Src(2, 31), End},
          nullptr},
         {"pixel texkill of t#", GpuShaderKind::Pixel, {Ps20, Op(65, 1), Dst(3, 0), End}, nullptr},
+        {"vs_1_1 relative constant reads a0.x without a token",
+         GpuShaderKind::Vertex,
+         {Vs11, Op(1, 0), Dst(4, 0), Src(2, 4) | 0x2000, End},
+         nullptr},
         {"vs_2_0 relative constant",
          GpuShaderKind::Vertex,
          {Vs20, Op(1, 3), Dst(0, 0), Src(2, 4) | 0x2000, Reg(3, 0) | 0x1 << 16, End},
@@ -116,60 +120,6 @@ TEST(ShaderProgram, StreamsDecodeOrFailNamingTheWord) {
             EXPECT_EQ(error, c.error);
         }
     }
-}
-
-TEST(ShaderProgram, DecodesOperandsDeclarationsAndDefinitions) {
-    // ps_2_0: dcl t0.xy; dcl_cube s1; def c3, 0.5, 1, 2, -1; texldp_sat r0.xz, -t0.wzyx, s1
-    std::vector<uint32_t> words = {Ps20,
-                                   Op(31, 2),
-                                   0x80000000u,
-                                   Reg(3, 0) | 0x3 << 16,
-                                   Op(31, 2),
-                                   0x80000000u | 3u << 27,
-                                   Dst(10, 1),
-                                   Op(81, 5),
-                                   Dst(2, 3),
-                                   0x3F000000,
-                                   0x3F800000,
-                                   0x40000000,
-                                   0xBF800000,
-                                   Op(66, 3) | 1 << 16,
-                                   Reg(0, 0) | 0x5 << 16 | 1 << 20,
-                                   Reg(3, 0) | 0x1B << 16 | 1u << 24,
-                                   Src(10, 1),
-                                   End,
-                                   0xDEADBEEF};
-    std::vector<uint8_t> bytes = StreamBytes(words);
-    GpuShaderProgram program;
-    std::string error;
-    ASSERT_TRUE(DecodeShaderProgram(bytes, GpuShaderKind::Pixel, program, error)) << error;
-    EXPECT_EQ(program.version, 0x0200u);
-    EXPECT_EQ(program.tokens.size(), words.size() - 1); // trailing data is not the program's
-    ASSERT_EQ(program.declarations.size(), 2u);
-    EXPECT_EQ(program.declarations[1].samplerType, GpuSamplerType::Cube);
-    ASSERT_EQ(program.constants.size(), 1u);
-    EXPECT_EQ(program.constants[0].index, 3);
-    EXPECT_EQ(program.constants[0].value[3], -1.0f);
-    ASSERT_EQ(program.instructions.size(), 1u);
-    const GpuShaderInstruction& tex = program.instructions[0];
-    EXPECT_EQ(tex.op, GpuShaderOp::Tex);
-    EXPECT_EQ(tex.control, GpuShaderTexProject);
-    EXPECT_EQ(tex.dest.writeMask, 0x5);
-    EXPECT_TRUE(tex.dest.saturate);
-    EXPECT_EQ(tex.sources[0].modifier, GpuShaderSourceModifier::Negate);
-    EXPECT_EQ(tex.sources[0].swizzle[0], 3);
-    EXPECT_EQ(tex.sources[0].swizzle[3], 0);
-}
-
-TEST(ShaderProgram, Vs11RelativeConstantsUseA0XWithoutAnExtraToken) {
-    std::vector<uint8_t> bytes = StreamBytes({Vs11, Op(1, 0), Dst(3, 0) | 0x1 << 16, Src(0, 0),
-                                              Op(1, 0), Dst(4, 0), Src(2, 10) | 0x2000, End});
-    GpuShaderProgram program;
-    std::string error;
-    ASSERT_TRUE(DecodeShaderProgram(bytes, GpuShaderKind::Vertex, program, error)) << error;
-    ASSERT_EQ(program.instructions.size(), 2u);
-    EXPECT_TRUE(program.instructions[1].sources[0].relative);
-    EXPECT_EQ(program.instructions[1].sources[0].relativeComponent, 0);
 }
 
 TEST(ShaderProgram, DataNotAWholeWordEndsTheStream) {
