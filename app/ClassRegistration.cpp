@@ -18,6 +18,7 @@
 #include "render/LightManager.h"
 #include "render/RenderObject.h"
 #include "render/RenderTarget.h"
+#include "resources/EffectShader.h"
 #include "resources/FontNew.h"
 #include "resources/RawData.h"
 #include "resources/Resource.h"
@@ -38,6 +39,7 @@ int RegisterAllClasses() {
     Resource::RegisterClass();           // 9. "ResourceRef"
     RawData::RegisterClass();            // 11.
     Texture::RegisterClass();            // 12.
+    EffectShader::RegisterClass();       // 13.
     FontNew::RegisterClass();            // 14.
     SignalEmitter::RegisterClass();      // 16.
     SignalReceiver::RegisterClass();     // 17.

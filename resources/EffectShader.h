@@ -1,0 +1,47 @@
+#pragma once
+
+// Shader programs as a resource: the file's bytes go to a shader object of the render device.
+// Source names (".fx", ".vsh", ".psh") load their pre-compiled "_raw" twin, as the engine has no
+// shader compiler.
+
+#include "resources/Resource.h"
+
+#include <memory>
+
+namespace quarn {
+
+class ClassInfo;
+class File;
+class Shader;
+
+class EffectShader : public Resource {
+public:
+    // A failed load shows the "Effect shader error" dialog and leaves state 3.
+    EffectShader(const char* path, const char* options);
+    ~EffectShader() override;
+
+    // Loads by the path's extension; false when no file opens or the device refuses it.
+    bool LoadShader(const char* path, const char* options);
+    // Reloads from the resource's own path, without the "_raw" fallback.
+    bool Load() override;
+    // The embedded placeholder.
+    void Unload() override;
+    uint32_t GetDataSize() const override { return 0; }
+    ClassInfo* GetClass() const override { return classInfo; }
+
+    // Null without a render device.
+    Shader* GetShader() const { return shader_.get(); }
+
+    static ClassInfo* RegisterClass();
+    static ClassInfo* classInfo;
+
+private:
+    // Null without a shader object or a file system, or when the file does not open.
+    std::unique_ptr<File> OpenFile(const char* path) const;
+    bool CreateFrom(File& file, const char* requestedPath, const char* options);
+    void ShowError(const char* path);
+
+    std::unique_ptr<Shader> shader_;
+};
+
+} // namespace quarn
