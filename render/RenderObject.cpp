@@ -11,6 +11,7 @@
 #include "device/VertexBuffer.h"
 #include "render/Camera.h"
 #include "render/RenderQueue.h"
+#include "resources/EffectShader.h"
 
 #include <cmath>
 #include <limits>
@@ -58,7 +59,11 @@ RenderObject::RenderObject() {
     SetFlag(NodeKindRenderObject, true);
 }
 
-RenderObject::~RenderObject() = default;
+RenderObject::~RenderObject() {
+    if (shader_) {
+        shader_->Release();
+    }
+}
 
 bool RenderObject::IsVisible() {
     return opacity_ > 0.0f && renderType_ != RenderInvisible;
@@ -213,16 +218,11 @@ void RenderObject::SetRenderFlag(uint32_t mask, bool on) {
 }
 
 void RenderObject::SetShaderName(const char* name) {
-    const char* relative = name ? name : "";
-    if (FileSystem* files = GetFileSystem(); files && *relative) {
-        relative = files->GetRelativePath(relative);
-    }
-    if (shaderName_ == relative) {
+    if (!ReplaceEffectShader(shader_, shaderName_, name)) {
         return;
     }
-    shaderName_ = relative;
-    renderFlags_ &= ~static_cast<uint32_t>(RenderStateValid);
     SendSignal("propertychange", static_cast<Entity*>(this), true);
+    renderFlags_ &= ~static_cast<uint32_t>(RenderStateValid);
 }
 
 uint32_t RenderObject::GetColorWithOpacity() const {
@@ -325,8 +325,7 @@ bool RenderObject::ApplyMeshState(DeviceMesh& mesh, VertexBuffer* vertices, Inde
         mesh.SetLayer(0, nullptr, blend);
     }
     mesh.SetColor(GetColorWithOpacity());
-    // Effect shaders are not loaded yet.
-    mesh.SetShader(nullptr);
+    mesh.SetShader(shader_ ? shader_->GetShader() : nullptr);
     mesh.SetShaderParameter(Float4(brightness_, brightness_, brightness_, brightness_));
     mesh.SetSubmeshMask(submeshMask);
     mesh.SetOptions(MeshOwnerBit, MeshOwnerBit);

@@ -11,6 +11,8 @@
 
 namespace quarn {
 
+class EffectShader;
+
 class DeviceTexture;
 class IndexBuffer;
 class VertexBuffer;
@@ -139,8 +141,9 @@ public:
     bool TestRenderFlags(uint32_t mask) const { return (renderFlags_ & mask) != 0; }
     void SetStateBits() { renderFlags_ |= RenderStateBits; }
     const char* GetShaderName() const { return shaderName_.c_str(); }
-    // Effect shaders are not loaded yet: the name is kept, and the object draws without one.
+    // Finds or creates the effect shader by name; a missing file gives the placeholder.
     void SetShaderName(const char* name);
+    EffectShader* GetEffectShader() const { return shader_; }
 
     // The texture factor: alpha from the opacity, the colour inverted for the FILTER modes.
     uint32_t GetTextureFactor() const;
@@ -190,6 +193,7 @@ private:
     float brightness_ = 1.0f;
     uint32_t renderFlags_ = RenderDefaultFlags;
     std::string shaderName_;
+    EffectShader* shader_ = nullptr; // one counted reference
 };
 
 // The node as a render object, or null when it is none.

@@ -13,6 +13,7 @@
 #include "render/Camera.h"
 #include "render/RenderObject.h"
 #include "resources/DynamicMesh.h"
+#include "resources/EffectShader.h"
 #include "resources/FontNew.h"
 #include "resources/Texture.h"
 
@@ -67,6 +68,13 @@ RenderTarget::RenderTarget() {
 RenderTarget::~RenderTarget() {
     if (texture_) {
         texture_->Release();
+    }
+    if (shader_) {
+        if (RenderDevice* device = TheRenderDevice();
+            device && device->GetDefaultShader() == shader_->GetShader()) {
+            device->SetDefaultShader(nullptr);
+        }
+        shader_->Release();
     }
 }
 
@@ -125,11 +133,12 @@ void RenderTarget::SetTextureName(const char* name) {
 }
 
 void RenderTarget::SetShaderName(const char* name) {
-    const char* relative = name ? name : "";
-    if (FileSystem* files = GetFileSystem(); files && *relative) {
-        relative = files->GetRelativePath(relative);
+    if (!ReplaceEffectShader(shader_, shaderName_, name)) {
+        return;
     }
-    shaderName_ = relative;
+    if (RenderDevice* device = TheRenderDevice()) {
+        device->SetDefaultShader(shader_ ? shader_->GetShader() : nullptr);
+    }
 }
 
 void RenderTarget::Update(float, int) {

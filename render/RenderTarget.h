@@ -12,6 +12,8 @@
 
 namespace quarn {
 
+class EffectShader;
+
 class Camera;
 class RenderDevice;
 class Texture;
@@ -56,7 +58,7 @@ public:
     // An action, not a value: logs why the object's mesh is not in the highlighted batch.
     EntityId GetComparedBatch() const { return {}; }
     void SetComparedBatch(EntityId id);
-    // Effect shaders are not loaded yet: the name is kept, and drawing goes on without one.
+    // The shader every mesh without one of its own draws with (the device's default).
     const char* GetShaderName() const { return shaderName_.c_str(); }
     void SetShaderName(const char* name);
 
@@ -90,6 +92,7 @@ private:
     uint32_t targetFlags_ = TargetDefaultFlags;
     Texture* texture_ = nullptr;
     std::string shaderName_;
+    EffectShader* shader_ = nullptr; // one counted reference
     std::array<PassList, LastPass + 1> passes_;
     Int2 lastViewportSize_;
 };

@@ -118,4 +118,24 @@ ClassInfo* EffectShader::RegisterClass() {
     return classInfo;
 }
 
+bool ReplaceEffectShader(EffectShader*& held, std::string& heldName, const char* name) {
+    const char* relative = name ? name : "";
+    if (FileSystem* files = GetFileSystem(); files && *relative) {
+        relative = files->GetRelativePath(relative);
+    }
+    EffectShader* shader = *relative ? AcquireResource<EffectShader>(relative, "") : nullptr;
+    if (shader == held) {
+        if (shader) {
+            shader->Release();
+        }
+        return false;
+    }
+    if (held) {
+        held->Release();
+    }
+    held = shader;
+    heldName = relative;
+    return true;
+}
+
 } // namespace quarn

@@ -7,6 +7,7 @@
 #include "resources/Resource.h"
 
 #include <memory>
+#include <string>
 
 namespace quarn {
 
@@ -43,5 +44,10 @@ private:
 
     std::unique_ptr<Shader> shader_;
 };
+
+// Points `held` (one counted reference, or null) at the shader of file `name`, found or created
+// as resources are, "" meaning none; `heldName` keeps the name relative to the base folder.
+// False when it already held that shader.
+bool ReplaceEffectShader(EffectShader*& held, std::string& heldName, const char* name);
 
 } // namespace quarn
