@@ -35,7 +35,7 @@ TEST_F(ShaderPathTest, DrawablesDrawThroughTheirShaderAndOthersThroughTheTargets
     own->SetShaderName("own.psh_raw");
     ASSERT_NE(own->GetEffectShader(), nullptr);
     own->GetEffectShader()->GetShader()->SetParameter({0.0f, 0.0f, 1.0f, 1.0f});
-    RtSquare* plain = Square("plain", Float3(1.5f, 0, 10), 0xFF00FF00);
+    Square("plain", Float3(1.5f, 0, 10), 0xFF00FF00);
     Frame();
     const uint32_t left = Pixel(27, 24);
     const uint32_t right = Pixel(36, 24);
@@ -51,7 +51,6 @@ TEST_F(ShaderPathTest, DrawablesDrawThroughTheirShaderAndOthersThroughTheTargets
     EXPECT_EQ(device_->GetRenderStatistics().numShadedModelsRendered, 1u);
     target_->SetShaderName("");
     EXPECT_EQ(device_->GetDefaultShader(), nullptr);
-    (void)plain;
 }
 
 } // namespace
