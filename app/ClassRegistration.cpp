@@ -18,6 +18,7 @@
 #include "render/LightManager.h"
 #include "render/RenderObject.h"
 #include "render/RenderTarget.h"
+#include "render/TextPlate.h"
 #include "resources/EffectShader.h"
 #include "resources/FontNew.h"
 #include "resources/RawData.h"
@@ -45,6 +46,7 @@ int RegisterAllClasses() {
     SignalReceiver::RegisterClass();     // 17.
     SignalFilter::RegisterClass();       // 18.
     EventMultiplier::RegisterClass();    // 19.
+    TextPlate::RegisterClass();          // 28.
     PropertyController::RegisterClass(); // 34.
     Light::RegisterClass();              // 35.
     OmniLight::RegisterClass();          // 36.

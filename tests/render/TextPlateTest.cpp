@@ -1,0 +1,220 @@
+#include "render/TextPlate.h"
+
+#include "core/filesystem/DiskFileSystem.h"
+#include "device/IndexBuffer.h"
+#include "resources/FontNew.h"
+#include "resources/ResourceRegistry.h"
+#include "tests/render/RenderTestSupport.h"
+#include "tests/support/TempFolder.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace quarn {
+namespace {
+
+// Lit pixels' rows and columns, (first, last) each; -1 when nothing is lit.
+struct Extent {
+    int top = -1, bottom = -1, left = -1, right = -1;
+};
+
+class TextPlateTest : public test::RenderScene {
+protected:
+    void SetUp() override {
+        RenderScene::SetUp();
+        TextPlate::RegisterClass();
+        CreateDefaultFont();
+    }
+    // The default font (8 points, the engine's own glyphs), on the screen at (x, y).
+    TextPlate* Plate(const char* text, Float3 at = Float3(4, 4, 0), int32_t mode = MatrixScreen) {
+        auto* plate = tree_.Make<TextPlate>("plate", root_);
+        plate->SetMatrixMode(mode);
+        plate->SetPosition(at);
+        plate->SetPointSize(8);
+        plate->SetFontFlags(0);
+        plate->SetAlignX(TextAlignLeft);
+        plate->SetFontName("res://arial.ttf");
+        plate->SetText(text);
+        return plate;
+    }
+    Extent Lit() {
+        Extent e;
+        for (int y = 0; y < static_cast<int>(Height); ++y) {
+            for (int x = 0; x < static_cast<int>(Width); ++x) {
+                if ((Pixel(x, y) & 0xFFFFFF) == 0) {
+                    continue;
+                }
+                e.top = e.top < 0 ? y : e.top;
+                e.bottom = y;
+                e.left = e.left < 0 ? x : std::min(e.left, x);
+                e.right = std::max(e.right, x);
+            }
+        }
+        return e;
+    }
+    void Draw() { Frame(0xFF000000); }
+};
+
+TEST_F(TextPlateTest, LinesReadBackWholeWithoutTheirClosingBreak) {
+    struct Case {
+        const char* text;
+        int32_t boxWidth;
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {"", 500, {}},
+        {"hello", 500, {"hello"}},
+        {"one\ntwo\n", 500, {"one", "two"}},
+        {"aaaaaa-bbbbbb", 30, {"aaaaaa-", "bbbbbb"}},
+        {"wrapped words here", 30, {"wrapped", "words", "here"}},
+    };
+    for (const Case& c : cases) {
+        TextPlate* plate = Plate(c.text);
+        plate->SetBoxWidth(c.boxWidth);
+        ASSERT_EQ(plate->GetLineCount(), static_cast<int32_t>(c.lines.size())) << c.text;
+        for (size_t i = 0; i < c.lines.size(); ++i) {
+            const auto line = static_cast<int32_t>(i);
+            EXPECT_EQ(std::string(plate->GetLineText(line)), c.lines[i]) << c.text;
+            EXPECT_EQ(plate->GetLineWidth(line), plate->MeasureString(c.lines[i].c_str()));
+        }
+        EXPECT_EQ(std::string(plate->GetLineText(-1)), "");
+        EXPECT_EQ(std::string(plate->GetLineText(plate->GetLineCount())), "");
+        plate->Destroy();
+    }
+}
+
+TEST_F(TextPlateTest, AScreenTextCoversItsLineAndAnEmptyOneDrawsNothing) {
+    TextPlate* plate = Plate("");
+    Draw();
+    EXPECT_EQ(Lit().top, -1);
+    plate->SetText("MMMM");
+    Draw();
+    const Extent e = Lit();
+    const FontNew* font = plate->GetFont();
+    EXPECT_GE(e.left, 4);
+    EXPECT_LE(e.right, 4 + static_cast<int>(plate->GetTextWidth()));
+    EXPECT_GE(e.top, 4);
+    EXPECT_LE(e.bottom, 4 + font->GetLineHeight());
+    EXPECT_GT(e.right - e.left, static_cast<int>(plate->GetTextWidth()) / 2);
+
+    // In space, scaled from font pixels and facing the camera.
+    plate->Destroy();
+    TextPlate* world = Plate("MMMM", Float3(0, 0, 10), MatrixNormal);
+    world->SetSize(Float2(4, 4));
+    Draw();
+    EXPECT_NE(Lit().top, -1);
+}
+
+TEST_F(TextPlateTest, TopSitsSixteenPixelsAboveBottomOnTheScreen) {
+    TextPlate* plate = Plate("Title", Float3(4, 20, 0));
+    plate->SetAlignY(TextAlignTop);
+    const float top = plate->GetOffset().y;
+    plate->SetAlignY(TextAlignBottom);
+    EXPECT_EQ(top - plate->GetOffset().y, 16.0f); // negated on the screen: +y is down
+}
+
+TEST_F(TextPlateTest, TheSameTextThroughThePropertyKeepsTheGlyphsWhileSetTextRebuilds) {
+    TextPlate* plate = Plate("same");
+    Draw();
+    ASSERT_TRUE(plate->TestRenderFlags(RenderColorStateValid));
+    plate->SetTextProperty("same");
+    EXPECT_TRUE(plate->TestRenderFlags(RenderColorStateValid));
+    plate->SetText("same");
+    EXPECT_FALSE(plate->TestRenderFlags(RenderColorStateValid));
+    plate->SetTextProperty("a\\nb");
+    EXPECT_EQ(std::string(plate->GetText()), "a\nb");
+}
+
+TEST_F(TextPlateTest, PicksHitTheBoxInSpaceAndOnTheScreen) {
+    TextPlate* world = Plate("MMMM", Float3(0, 0, 10), MatrixNormal);
+    world->SetAlignX(TextAlignCenterX);
+    world->SetAlignY(TextAlignCenterY);
+    PickQuery query;
+    query.Init(PickQuery::DefaultMaxDistance, PickSolids, 0, 0);
+    ASSERT_TRUE(world->IntersectRay(Float3(0, 0, 0), Float3(0, 0, 1), query));
+    EXPECT_FLOAT_EQ(query.current.distance, 10.0f);
+    EXPECT_FALSE(world->IntersectRay(Float3(0, 0, 0), Float3(0, 0, -1), query)); // from behind
+    EXPECT_FALSE(world->IntersectRay(Float3(5, 0, 0), Float3(0, 0, 1), query));
+
+    TextPlate* screen = Plate("MMMM", Float3(10, 10, 0));
+    const auto width = screen->GetTextWidth();
+    query.Init(PickQuery::DefaultMaxDistance, PickScreenObjects, 0, 0);
+    for (auto [x, y, hit] : {std::tuple{11.0f, 12.0f, true},
+                             {10.0f + width + 1.0f, 12.0f, false},
+                             {11.0f, 8.0f, false}}) {
+        query.screenPoint = Float2(x, y);
+        EXPECT_EQ(screen->IntersectRay(Float3(), Float3(0, 0, 1), query), hit) << x << "," << y;
+    }
+}
+
+TEST_F(TextPlateTest, HitTestLineFindsTheLineUnderARectangle) {
+    TextPlate* plate = Plate("first\nsecond\nthird", Float3(10, 10, 0));
+    const float height = plate->GetLineHeight();
+    const float top = plate->GetOffset().y + 10.0f;
+    const float wide = plate->MeasureString("second");
+    struct Case {
+        float x, y;
+        int32_t line;
+    };
+    const Case cases[] = {
+        {12, top + 1, 1},
+        {12, top + height + 1, 2},
+        {12, top + 2 * height + 1, 3},
+        {10 + wide + 5, top + height + 1, 0}, // right of the second line
+        {12, top + 10 * height, 0},           // clamped to the last line, below it
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(plate->HitTestLine(Float2(c.x, c.y), 0.5f, 0.5f), c.line) << c.y;
+    }
+    plate->SetLineHeight(0.0f);
+    EXPECT_GE(plate->HitTestLine(Float2(12, top), 0.5f, 0.5f), 0); // no overflow on 0 height
+    plate->SetMatrixMode(MatrixNormal);
+    EXPECT_EQ(plate->HitTestLine(Float2(12, top + 1), 0.5f, 0.5f), 0);
+}
+
+TEST_F(TextPlateTest, LongTextsSetWrapAndDrawToTheirLastGlyph) {
+    TextPlate* plate = Plate("");
+    plate->SetText(std::string(4'000'000, '\n').c_str());
+    EXPECT_GE(plate->GetLineCount(), 4'000'000);
+
+    // 20,000 glyphs, aligned to end just above the node: only the last line is on screen.
+    plate->SetAlignY(TextAlignBottom);
+    plate->SetPosition(Float3(4, 40, 0));
+    plate->SetText((std::string(19'999, 'i') + "\nM").c_str());
+    Draw();
+    const Extent e = Lit();
+    EXPECT_GE(e.top, 0);
+    EXPECT_LE(e.bottom, 40);
+    EXPECT_GE(plate->GetRenderMesh()->GetIndexData()->GetIndexCount(), 6u * 20'000u);
+    EXPECT_EQ(plate->GetRenderMesh()->GetIndexData()->GetIndexSize(), 4u);
+
+    plate->SetText(std::string(100'000, 'x').c_str());
+    Draw();
+    EXPECT_NE(Lit().top, -1);
+}
+
+TEST(TextPlateFontTest, APointSizeChangeLoadsTheSameFileAtTheNewSize) {
+    test::TempFolder temp;
+    DiskFileSystem files;
+    files.SetBaseFolder(temp.Path().c_str());
+    FileSystem* previous = GetFileSystem();
+    SetFileSystem(&files);
+    std::filesystem::copy_file("/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf",
+                               temp.Join("sans.ttf"));
+    {
+        TextPlate plate;
+        plate.SetFontName("sans.ttf");
+        ASSERT_NE(plate.GetFont(), nullptr);
+        EXPECT_EQ(plate.GetFont()->GetPointSize(), 18);
+        plate.SetPointSize(30);
+        EXPECT_EQ(plate.GetFont()->GetPointSize(), 30);
+        EXPECT_EQ(std::string(plate.GetFontName()), "sans.ttf");
+    }
+    SetFileSystem(previous);
+}
+
+} // namespace
+} // namespace quarn
