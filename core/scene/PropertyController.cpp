@@ -29,8 +29,8 @@ ClassInfo* PropertyController::RegisterClass() {
     classInfo->SetCategory("Behaviour");
     classInfo->AddProperty<PropertyString, &PropertyController::GetPropertyName,
                            &PropertyController::SetPropertyName>("propertyname");
-    classInfo->AddProperty<PropertyString, &PropertyController::GetPropertyValue,
-                           &PropertyController::SetPropertyValue>("propertyvalue");
+    classInfo->AddProperty<PropertyString, &PropertyController::GetAssignedText,
+                           &PropertyController::SetAssignedText>("propertyvalue");
     return classInfo;
 }
 

@@ -12,8 +12,8 @@ class PropertyController : public Node {
 public:
     const char* GetPropertyName() const { return propertyName_.c_str(); }
     void SetPropertyName(const char* name) { propertyName_ = name ? name : ""; }
-    const char* GetPropertyValue() const { return propertyValue_.c_str(); }
-    void SetPropertyValue(const char* value) { propertyValue_ = value ? value : ""; }
+    const char* GetAssignedText() const { return propertyValue_.c_str(); }
+    void SetAssignedText(const char* value) { propertyValue_ = value ? value : ""; }
 
     void ReceiveEvent(const EventRecord& event) override;
     int GetInputCount() const override { return 1; }

@@ -176,7 +176,7 @@ TEST_F(BehaviourNodes, ControllerWritesItsTextIntoTheParentsPropertyOnEveryEvent
         auto* root = Make<Pivot>("root");
         auto* controller = tree_.Make<PropertyController>("", root);
         controller->SetPropertyName(name);
-        controller->SetPropertyValue("1,2,3");
+        controller->SetAssignedText("1,2,3");
         for (int event = 0; event < 2; ++event) {
             root->SetPosition({9, 9, 9});
             Send(controller, nullptr, root, 1.0f);
