@@ -16,6 +16,7 @@
 #include "render/Camera.h"
 #include "render/Light.h"
 #include "render/LightManager.h"
+#include "render/ParticleEmitter.h"
 #include "render/RenderObject.h"
 #include "render/RenderTarget.h"
 #include "render/TextPlate.h"
@@ -47,6 +48,7 @@ int RegisterAllClasses() {
     SignalFilter::RegisterClass();       // 18.
     EventMultiplier::RegisterClass();    // 19.
     TextPlate::RegisterClass();          // 28.
+    ParticleEmitter::RegisterClass();    // 29.
     PropertyController::RegisterClass(); // 34.
     Light::RegisterClass();              // 35.
     OmniLight::RegisterClass();          // 36.

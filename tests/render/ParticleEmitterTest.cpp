@@ -1,0 +1,196 @@
+#include "render/ParticleEmitter.h"
+
+#include "core/math/Random.h"
+#include "resources/Texture.h"
+#include "tests/render/RenderTestSupport.h"
+#include "tests/support/EventLog.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+
+namespace quarn {
+namespace {
+
+using test::RefTo;
+
+constexpr uint32_t FixedSeed = 7;
+
+class ParticleEmitterTest : public test::RenderScene {
+protected:
+    void SetUp() override {
+        RenderScene::SetUp();
+        Texture::RegisterClass();
+        ParticleEmitter::RegisterClass();
+        test::EventProbe::RegisterClass();
+        ParticleSeed = [] { return FixedSeed; };
+        emitter_ = tree_.Make<ParticleEmitter>("emitter", root_);
+    }
+    void TearDown() override {
+        ParticleSeed = &ClockParticleSeed;
+        RenderScene::TearDown();
+    }
+    // Manual spawns only, no gravity: particles fly straight.
+    ParticleEmitter* Manual() {
+        emitter_->SetSpawnInterval(0.0f);
+        emitter_->SetGravity(0.0f);
+        return emitter_;
+    }
+    void Run(int frames, float dt) {
+        for (int i = 0; i < frames; ++i) {
+            emitter_->Update(dt, UpdateRunning);
+        }
+    }
+    ParticleEmitter* emitter_ = nullptr;
+};
+
+TEST_F(ParticleEmitterTest, ASeededSpawnLandsWhereTheGeneratorPutsIt) {
+    emitter_->SetEmitterSize(Float3(2, 2, 2));
+    emitter_->SetSpawnInterval(0.0f);
+    emitter_->Emit();
+    SeedRandom(FixedSeed);
+    const float x = RandomRange(-1, 1), y = RandomRange(-1, 1), z = RandomRange(-1, 1);
+    Run(3, 0.1f);
+    const Particle& p = emitter_->GetActiveParticle(0);
+    EXPECT_EQ(p.seed, FixedSeed);
+    EXPECT_FLOAT_EQ(p.position.x, x);
+    EXPECT_FLOAT_EQ(p.position.y, y + 0.1f * (0.01f + 0.02f + 0.03f)); // gravity 0.1
+    EXPECT_FLOAT_EQ(p.position.z, z + 0.3f);                           // speed 1 along z
+}
+
+TEST_F(ParticleEmitterTest, SpawnCountsFollowTheIntervalAndThePool) {
+    struct Case {
+        float interval;
+        int32_t pool;
+        float frame;
+        int32_t expected;
+    };
+    const Case cases[] = {
+        {0.0f, 32, 0.5f, 0},    // manual only
+        {0.1f, 32, 0.35f, 3},   // one long frame spawns each interval it holds
+        {0.1f, 2, 0.5f, 2},     // a full pool ignores the rest
+        {1e-30f, 32, 0.1f, 32}, // fills the pool and returns
+    };
+    for (const Case& c : cases) {
+        emitter_->SetMaxParticles(c.pool);
+        emitter_->Clear();
+        emitter_->SetSpawnInterval(c.interval);
+        Run(1, c.frame);
+        EXPECT_EQ(emitter_->GetActiveCount(), c.expected) << c.interval;
+    }
+    EXPECT_FLOAT_EQ(emitter_->GetActiveParticle(0).remaining, 1.0f - 0.1f);
+}
+
+TEST_F(ParticleEmitterTest, ManualSpawnsWorkWithoutAnIntervalAndTheTimerStands) {
+    Manual()->SetEmittingTime(1.0f);
+    emitter_->Emit();
+    emitter_->EmitParticle(Float3(), Float3(), 1.0f, 0.0f, 5.0f);
+    Run(4, 0.5f);
+    EXPECT_EQ(emitter_->GetActiveCount(), 1); // the 1-second one died
+    EXPECT_TRUE(emitter_->IsActive());
+
+    emitter_->SetMaxParticles(2);
+    EXPECT_EQ(emitter_->GetActiveCount(), 1); // lowering keeps live particles
+    emitter_->SetMaxParticles(0);
+    EXPECT_EQ(emitter_->GetMaxParticles(), 1);
+    emitter_->SetMaxParticles(99999);
+    EXPECT_EQ(emitter_->GetMaxParticles(), ParticleEmitter::MaxPool);
+}
+
+TEST_F(ParticleEmitterTest,
+       AParticleAtExactlyNoLifeLeftSurvivesOneStepAndFrictionTakesFivePercent) {
+    Manual()->SetFriction(1.0f);
+    emitter_->EmitParticle(Float3(), Float3(10, 0, 0), 1.0f, 0.0f, 0.5f);
+    Run(1, 0.5f);
+    ASSERT_EQ(emitter_->GetActiveCount(), 1);
+    EXPECT_FLOAT_EQ(emitter_->GetActiveParticle(0).velocity.x, 9.5f);
+    Run(1, 0.001f);
+    EXPECT_EQ(emitter_->GetActiveCount(), 0);
+}
+
+TEST_F(ParticleEmitterTest, EmittingTimeSendsOneEventToTheWitnessAndStops) {
+    auto* probe = tree_.Make<test::EventProbe>("probe", root_);
+    test::Deliveries().clear();
+    emitter_->SetPortValue(0, RefTo(probe));
+    emitter_->SetEmittingTime(2.0f);
+    Run(25, 0.1f);
+    ASSERT_EQ(test::Deliveries().size(), 1u);
+    EXPECT_EQ(test::Deliveries()[0].value, 1.0f);
+    EXPECT_FALSE(emitter_->IsActive());
+
+    // The ports: start, stop, clear.
+    Entity::SendEvent(RefTo(probe), RefTo(emitter_, 0), nullptr, 1.0f);
+    EXPECT_TRUE(emitter_->IsActive());
+    Entity::SendEvent(RefTo(probe), RefTo(emitter_, 1), nullptr, 1.0f);
+    EXPECT_FALSE(emitter_->IsActive());
+    ASSERT_GT(emitter_->GetActiveCount(), 0);
+    Entity::SendEvent(RefTo(probe), RefTo(emitter_, 2), nullptr, 1.0f);
+    EXPECT_EQ(emitter_->GetActiveCount(), 0);
+    EXPECT_STREQ(emitter_->GetOutputName(0), "done");
+}
+
+TEST_F(ParticleEmitterTest, NanAndZeroCasesStayFinite) {
+    Manual()->SetEmitterFlags(EmitterActive | EmitterColorBlendTime | EmitterColorBlendPos |
+                              EmitterRotFromSpeed | EmitterBillboard);
+    emitter_->SetEmitterSize(Float3(0, 0, 0));
+    emitter_->SetTextureName("res://particle.png");
+    emitter_->SetPosition(Float3(0, 0, 5));
+    emitter_->EmitParticle(Float3(0, 0, 5), Float3(), 1.0f, 0.0f, 0.0f); // life 0, no speed
+    Run(1, 0.0f);
+    Frame();
+    ASSERT_EQ(emitter_->GetActiveCount(), 1);
+    EXPECT_FALSE(std::isnan(emitter_->GetActiveParticle(0).position.x));
+}
+
+// Draws two translucent particles on the view axis: the far one green, the near one red, the
+// near one spawned first.
+class ParticleFrameTest : public ParticleEmitterTest {
+protected:
+    void Draw(uint32_t flags, float spread = 0.0f) {
+        Manual()->SetEmitterFlags(flags);
+        emitter_->SetTextureName("res://particle.png");
+        emitter_->SetColor(0xFF00FF00);
+        emitter_->SetBlendColor(0xFFFF0000);
+        emitter_->SetOpacity(0.6f);
+        emitter_->SetPosition(Float3(0, 0, 7.5f));
+        emitter_->SetEmitterSize(Float3(1, 1, 2)); // each particle takes one colour whole
+        emitter_->EmitParticle(Float3(0, -spread, 5), Float3(0, 1, 0), 6.0f, 0.0f, 10.0f);
+        emitter_->EmitParticle(Float3(0, spread, 10), Float3(0, 1, 0), 6.0f, 0.0f, 10.0f);
+        Frame(0xFF000000);
+    }
+    uint32_t Centre() { return Pixel(Width / 2, Height / 2); }
+    bool AnyLit() {
+        for (uint32_t pixel : Image()) {
+            if (pixel & 0xFFFFFF) {
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+TEST_F(ParticleFrameTest, EachDrawingModeLightsTheCentre) {
+    for (uint32_t mode : {0u, uint32_t{EmitterBillboard}, uint32_t{EmitterTrail},
+                          uint32_t{EmitterRibbon | EmitterBillboard}}) {
+        emitter_->Clear();
+        Draw(EmitterActive | mode, 2.0f); // the ribbon needs a height between its ends
+        EXPECT_TRUE(AnyLit()) << mode;
+    }
+    emitter_->Clear();
+    Manual()->SetEmitterFlags(EmitterRibbon);
+    emitter_->EmitParticle(Float3(0, 0, 5), Float3(), 6.0f, 0.0f, 10.0f);
+    Frame(0xFF000000);
+    EXPECT_FALSE(AnyLit()); // a ribbon of one
+}
+
+TEST_F(ParticleFrameTest, DepthSortDrawsBackToFront) {
+    Draw(EmitterActive | EmitterBillboard | EmitterColorBlendPos | EmitterDepthSort);
+    const uint32_t sorted = Centre();
+    EXPECT_GT((sorted >> 16) & 0xFF, (sorted >> 8) & 0xFF); // the near red one on top
+    emitter_->Clear();
+    Draw(EmitterActive | EmitterBillboard | EmitterColorBlendPos);
+    const uint32_t unsorted = Centre();
+    EXPECT_LT((unsorted >> 16) & 0xFF, (unsorted >> 8) & 0xFF);
+}
+
+} // namespace
+} // namespace quarn
