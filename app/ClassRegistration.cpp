@@ -22,6 +22,7 @@
 #include "render/TextPlate.h"
 #include "resources/EffectShader.h"
 #include "resources/FontNew.h"
+#include "resources/Mesh.h"
 #include "resources/RawData.h"
 #include "resources/Resource.h"
 #include "resources/Texture.h"
@@ -39,6 +40,7 @@ int RegisterAllClasses() {
     RenderObject::RegisterClass();       // 7.
     RenderTarget::RegisterClass();       // 8.
     Resource::RegisterClass();           // 9. "ResourceRef"
+    Mesh::RegisterClass();               // 10.
     RawData::RegisterClass();            // 11.
     Texture::RegisterClass();            // 12.
     EffectShader::RegisterClass();       // 13.

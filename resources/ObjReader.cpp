@@ -1,0 +1,282 @@
+#include "resources/ObjReader.h"
+
+#include "core/debug/Log.h"
+#include "core/filesystem/FileSystem.h"
+#include "core/io/BufferFile.h"
+#include "core/io/Tokenizer.h"
+#include "core/string/NumberText.h"
+#include "core/string/Text.h"
+#include "device/VertexBuffer.h"
+#include "resources/Mesh.h"
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace quarn {
+
+namespace {
+
+// A face corner: position, texture and normal reference as the file writes them (1-based).
+struct Corner {
+    int32_t position;
+    int32_t texture;
+    int32_t normal;
+
+    bool operator==(const Corner&) const = default;
+};
+
+struct CornerHash {
+    size_t operator()(const Corner& corner) const {
+        uint64_t key = static_cast<uint32_t>(corner.position);
+        key = key * 0x9E3779B97F4A7C15ull + static_cast<uint32_t>(corner.texture);
+        key = key * 0x9E3779B97F4A7C15ull + static_cast<uint32_t>(corner.normal);
+        return static_cast<size_t>(key ^ (key >> 29));
+    }
+};
+
+struct Face {
+    uint32_t corners[3];
+    uint32_t group;
+};
+
+class ObjParser {
+public:
+    ObjParser(File& file, Mesh& mesh) : file_(file), mesh_(mesh) {}
+
+    // False once the file holds more distinct corners than a mesh can address.
+    bool Parse();
+    bool Fill();
+
+private:
+    void Next() { tokenizer_.Next(file_); }
+    bool IsNumber() const { return tokenizer_.GetKind() == TokenNumber; }
+    std::string RestOfLine() {
+        std::string rest;
+        file_.ReadLineString(rest);
+        return rest;
+    }
+    float ReadNumber();
+    void JoinExponent(std::string& text);
+    uint32_t ReadCorner();
+    void ReadFace();
+
+    File& file_;
+    Mesh& mesh_;
+    Tokenizer tokenizer_;
+    std::vector<Float3> positions_;
+    std::vector<Float3> normals_;
+    std::vector<Float2> texture_;
+    std::vector<Corner> corners_;
+    // The first corner of each distinct triple, as a search of the list in order finds it.
+    std::unordered_map<Corner, uint32_t, CornerHash> cornerIndex_;
+    std::vector<Face> faces_;
+    std::vector<std::string> groupNames_;
+    uint32_t group_ = 0;
+};
+
+// The tokenizer ends a number at the first byte that is no digit, '.', 'x' or hex letter, so
+// "1.5e-3" arrives as "1.5e", "-", "3"; the sign and digits that follow an 'e' at once belong
+// to it.
+void ObjParser::JoinExponent(std::string& text) {
+    const char last = text.back();
+    if ((last != 'e' && last != 'E') || text.find_first_of("xX") != std::string::npos) {
+        return;
+    }
+    const int sign = file_.ReadByte();
+    if (sign == '-' || sign == '+') {
+        const int digit = file_.ReadByte();
+        if (digit >= '0' && digit <= '9') {
+            file_.UnreadByte();
+            Next();
+            text += static_cast<char>(sign) + tokenizer_.GetText();
+            return;
+        }
+        if (digit != -1) {
+            file_.UnreadByte();
+        }
+    }
+    if (sign != -1) {
+        file_.UnreadByte();
+    }
+}
+
+// The number at the current token, a "-" token before it taken as its sign; moves past it.
+float ObjParser::ReadNumber() {
+    bool negative = false;
+    if (tokenizer_.GetKind() == '-') {
+        negative = true;
+        Next();
+    }
+    std::string text = tokenizer_.GetText();
+    if (IsNumber()) {
+        JoinExponent(text);
+    }
+    const float value = ParseFloat(text.c_str());
+    Next();
+    return negative ? -value : value;
+}
+
+// "p", "p/t", "p/t/n" or "p//n" at the current token; a missing texture reference is the
+// position's, except in "p//n" where it is 0, and a missing normal reference is the
+// position's. Returns the corner's vertex index and leaves the token after the corner current.
+uint32_t ObjParser::ReadCorner() {
+    Corner corner;
+    corner.position = ParseInt32(tokenizer_.GetText().c_str());
+    corner.texture = corner.position;
+    corner.normal = corner.position;
+    Next();
+    if (tokenizer_.GetKind() == '/') {
+        Next();
+        bool hasNormal = true;
+        if (tokenizer_.GetKind() != '/') {
+            corner.texture = ParseInt32(tokenizer_.GetText().c_str());
+            Next();
+            hasNormal = tokenizer_.GetKind() == '/';
+        } else {
+            corner.texture = 0;
+        }
+        if (hasNormal) {
+            Next();
+            corner.normal = ParseInt32(tokenizer_.GetText().c_str());
+            Next();
+        }
+    }
+    const auto [found, added] =
+        cornerIndex_.try_emplace(corner, static_cast<uint32_t>(corners_.size()));
+    if (added) {
+        corners_.push_back(corner);
+    }
+    return found->second;
+}
+
+// A polygon becomes the fan (1, 2, 3), (1, 3, 4) ... of its corners.
+void ObjParser::ReadFace() {
+    Next();
+    Face face;
+    face.group = group_;
+    for (uint32_t& corner : face.corners) {
+        corner = ReadCorner();
+    }
+    faces_.push_back(face);
+    while (IsNumber() && corners_.size() <= Mesh::MaxVertices) {
+        face.corners[1] = face.corners[2];
+        face.corners[2] = ReadCorner();
+        faces_.push_back(face);
+    }
+}
+
+bool ObjParser::Parse() {
+    Next();
+    while (tokenizer_.GetKind() != TokenEnd) {
+        if (corners_.size() > Mesh::MaxVertices) {
+            return false;
+        }
+        if (tokenizer_.GetKind() == '#') {
+            RestOfLine();
+            Next();
+            continue;
+        }
+        if (tokenizer_.GetKind() != TokenIdentifier) {
+            Next();
+            continue;
+        }
+        const std::string keyword = tokenizer_.GetText();
+        const auto is = [&keyword](const char* name) {
+            return CompareNoCase(keyword.c_str(), name) == 0;
+        };
+        if (is("v") || is("vn")) {
+            Next();
+            const float x = ReadNumber();
+            const float y = ReadNumber();
+            const float z = ReadNumber();
+            (is("v") ? positions_ : normals_).push_back({x, y, -z});
+        } else if (is("vt")) {
+            Next();
+            const float u = ReadNumber();
+            const float v = ReadNumber();
+            if (IsNumber()) {
+                Next(); // a third coordinate
+            }
+            texture_.push_back({u, v});
+        } else if (is("f")) {
+            ReadFace();
+        } else if (is("g") || is("o")) {
+            std::string name = RestOfLine();
+            const size_t first = name.find_first_not_of(" \t\r");
+            name = first == std::string::npos
+                       ? std::string()
+                       : name.substr(first, name.find_last_not_of(" \t\r") - first + 1);
+            groupNames_.push_back(std::move(name));
+            ++group_;
+            Next();
+        } else if (is("s") || is("mtllib") || is("usemtl")) {
+            RestOfLine();
+            Next();
+        } else {
+            Next();
+        }
+    }
+    return corners_.size() <= Mesh::MaxVertices;
+}
+
+// References of 0 or below, and beyond their list, have no entry: such a position or normal
+// is the zero vector, such a texture coordinate (0, 0), which the flip makes (0, 1).
+template <typename T>
+T Reference(const std::vector<T>& list, int32_t reference) {
+    return reference > 0 && static_cast<size_t>(reference) <= list.size()
+               ? list[static_cast<size_t>(reference) - 1]
+               : T{};
+}
+
+bool ObjParser::Fill() {
+    const auto triangleCount = static_cast<int32_t>(std::min<size_t>(faces_.size(), INT32_MAX));
+    if (!mesh_.Create(static_cast<int32_t>(corners_.size()), triangleCount,
+                      VertexPosition | VertexNormal | VertexTexCoord0)) {
+        return false;
+    }
+    for (std::string& name : groupNames_) {
+        mesh_.AddGroupName(std::move(name));
+    }
+    UvRangeTest range;
+    for (uint32_t i = 0; i < corners_.size(); ++i) {
+        const Corner& corner = corners_[i];
+        mesh_.SetPoint(i, Reference(positions_, corner.position));
+        mesh_.SetNormal(i, Reference(normals_, corner.normal));
+        const Float2 read = Reference(texture_, corner.texture);
+        const Float2 uv{read.x, 1.0f - read.y};
+        range.Add(uv);
+        mesh_.SetUv(i, uv);
+    }
+    for (uint32_t k = 0; k < static_cast<uint32_t>(triangleCount); ++k) {
+        const Face& face = faces_[k];
+        mesh_.SetTriangle(k, static_cast<int32_t>(face.corners[0]),
+                          static_cast<int32_t>(face.corners[1]),
+                          static_cast<int32_t>(face.corners[2]));
+        mesh_.SetTriangleFlags(k, face.group);
+    }
+    mesh_.SetUvRange(range);
+    mesh_.RecordChange();
+    mesh_.FinishChange();
+    return true;
+}
+
+} // namespace
+
+bool ReadObj(Mesh& mesh, const char* path) {
+    FileSystem* files = GetFileSystem();
+    std::unique_ptr<File> file = files ? files->Open(path, OpenText) : nullptr;
+    // Read whole: joining an exponent looks two bytes ahead, more than a disk file steps back.
+    const std::vector<uint8_t> bytes = file ? file->ReadRemaining() : std::vector<uint8_t>();
+    file.reset();
+    BufferFile source(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    mesh.ClearGroupNames();
+    ObjParser parser(source, mesh);
+    if (!parser.Parse()) {
+        LogMessage("Error: Invalid mesh file '%s'", path);
+        return false;
+    }
+    return parser.Fill();
+}
+
+} // namespace quarn
