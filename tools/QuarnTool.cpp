@@ -26,6 +26,8 @@
 #include "device/ImageTexture.h"
 #include "gpu/software/SoftwareDevice.h"
 #include "resources/FontNew.h"
+#include "resources/Mesh.h"
+#include "resources/MeshText.h"
 #include "resources/Texture.h"
 
 #include <algorithm>
@@ -88,6 +90,7 @@ int RunScene(char** arguments);
 int RunImage(char** arguments);
 int RunGlyphCache(char** arguments);
 int RunRender(char** arguments);
+int RunMesh(char** arguments);
 
 struct Command {
     const char* name;
@@ -118,6 +121,9 @@ constexpr Command Commands[] = {
     {"render", RenderArguments, 5,
      "run the player headless on SCENE for N frames and save the last one as SHOT.png", RunRender,
      2},
+    {"mesh", "IN [OUT.mesh]", 1,
+     "load the mesh IN, print its counts and topology, and save it as OUT.mesh when given", RunMesh,
+     1},
 };
 
 // "name ARGUMENTS", as the help and the usage line show a command.
@@ -185,6 +191,24 @@ void PrintHelp(FILE* out) {
                "the last frame's picture with the engine's PNG encoder; --size gives the\n"
                "window's size (1024x768 unless the configuration names another). SHOT.png is\n"
                "replaced only once it is written whole.\n"
+               "\n"
+               "\"mesh\" loads IN as a mesh resource loads it, by its extension (\"mesh\" or\n"
+               "\"obj\", without case), and prints one line each:\n"
+               "  vertices N\n"
+               "  triangles N\n"
+               "  format N            the vertex-format bits (1 positions, 4 normals, 8 colours,\n"
+               "                      32 texture coordinates, 512 and 1024 blend weights)\n"
+               "  unique positions N  vertices at distinct positions\n"
+               "  edges N             edges between those positions\n"
+               "  closed yes|no       whether every edge joins exactly two triangles\n"
+               "  faces N             groups of connected triangles whose normals differ by a\n"
+               "                      cosine above 0.9999\n"
+               "With OUT.mesh it writes the mesh in the engine's text form (positions, normals,\n"
+               "texture coordinates, triangles and their flags); OUT.mesh is replaced only once\n"
+               "it is written whole. A file the readers refuse fails with their reason\n"
+               "(\"Error: Invalid mesh file '...'\", \"Unknown mesh format: '...'\"); what the\n"
+               "engine reported while reading one it took (an index outside the vertices) is\n"
+               "printed on stderr as \"quarn-tool: warning: ...\".\n"
                "\n"
                "exit status: 0 done; 1 the command failed, with one line on stderr saying why;\n"
                "2 bad usage, with this text on stderr.\n",
@@ -543,6 +567,46 @@ int RunRender(char** arguments) {
     }
     back->Lock(TextureUnlocked, 0);
     return WritePng(image, fromHere(out));
+}
+
+// Validity reports of a command that still succeeds are warnings, as log lines are.
+bool KeepValidityReport(const char* message) {
+    logLines.push_back(message ? message : "");
+    return true;
+}
+
+int RunMesh(char** arguments) {
+    const std::string in = arguments[0];
+    GpuRenderDevice device(&SoftwareDevice::Create);
+    if (!device.Create(0, nullptr, 16, 16)) {
+        return Fail("cannot create the render device: " + device.GetErrorText());
+    }
+    if (!GetFileSystem()->Exists(in.c_str())) {
+        return Fail("cannot open " + in);
+    }
+    RegisterAllClasses();
+    SetLogSink(KeepLastLogLine);
+    SetValidityHook(KeepValidityReport);
+    lastLogLine.clear();
+    Mesh mesh("", nullptr);
+    if (!mesh.LoadFromFile(in.c_str())) {
+        return Fail(Explained("cannot load " + in));
+    }
+    mesh.BuildFaces(0.9999f);
+    StandardOutputStream out;
+    out.Printf("vertices %u\ntriangles %u\nformat %u\nunique positions %u\nedges %zu\n"
+               "closed %s\nfaces %zu\n",
+               mesh.GetVertexCount(), mesh.GetTriangleCount(), mesh.GetVertexFormat(),
+               mesh.GetUniquePositionCount(), mesh.GetEdges().size(),
+               (mesh.GetStateFlags() & Mesh::Closed) ? "yes" : "no", mesh.GetFaces().size());
+    if (!out.Close()) {
+        return Fail("cannot write to stdout");
+    }
+    if (arguments[1] && !WriteMeshText(mesh, arguments[1])) {
+        return Fail(std::string("cannot write ") + arguments[1]);
+    }
+    PrintWarnings();
+    return ExitDone;
 }
 
 int Run(int argc, char** argv) {

@@ -13,6 +13,8 @@
 #include "tests/support/TestClass.h"
 
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -371,6 +373,45 @@ TEST_F(MeshTest, TheScriptClassOffersItsMethodsAndConstants) {
     classInfo->GetOwnMethods().back()->Call(mesh, block);
     EXPECT_STREQ(LookupText(block[0]), "wheel");
     mesh->Delete();
+}
+
+TEST_F(MeshTest, MutatedAndTruncatedFilesLoadOrFailCleanly) {
+    std::ifstream fixture(QUARN_TEST_DATA "/meshes/exporter.obj", std::ios::binary);
+    const std::pair<const char*, std::string> seeds[] = {
+        {"seed.mesh", TriangleText},
+        {"seed.mesh", FlaggedMeshText({3, 0, 40, 1})},
+        {"seed.obj", std::string(std::istreambuf_iterator<char>(fixture), {})},
+    };
+    const std::string bytes = "0123456789-+.eE /\n\t\r#fgvtnx=";
+    uint32_t state = 2024;
+    const auto random = [&state](uint32_t range) {
+        state = state * 1103515245u + 12345u;
+        return (state >> 8) % range;
+    };
+    for (const auto& [name, seed] : seeds) {
+        std::vector<std::string> variants;
+        for (size_t cut = 0; cut < seed.size(); cut += 1 + seed.size() / 500) {
+            variants.push_back(seed.substr(0, cut));
+        }
+        for (int i = 0; i < 700; ++i) {
+            std::string mutated = seed;
+            for (uint32_t n = 1 + random(4); n > 0; --n) {
+                const char byte = random(2) ? bytes[random(static_cast<uint32_t>(bytes.size()))]
+                                            : static_cast<char>(random(256));
+                mutated[random(static_cast<uint32_t>(mutated.size()))] = byte;
+            }
+            variants.push_back(mutated);
+        }
+        for (const std::string& variant : variants) {
+            files_.Add(name, variant);
+            Mesh mesh("", nullptr);
+            mesh.LoadFromFile(name);
+            ASSERT_LE(mesh.GetVertexCount(), Mesh::MaxVertices) << variant;
+            ASSERT_TRUE(mesh.ValidateTriangles()) << variant;
+            mesh.BuildFaces(0.9999f);
+            reports_.Clear();
+        }
+    }
 }
 
 } // namespace

@@ -198,6 +198,39 @@ TEST(QuarnToolRender, SavesTheLastFrameOfAHeadlessRunOrSaysWhyNot) {
         << missing.err;
 }
 
+TEST(QuarnToolMesh, PrintsTheCountsSavesTheTextFormAndNamesWhyAFileIsRefused) {
+    test::TempFolder folder;
+    folder.WriteFile("Tetra.OBJ", "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 0 1\n"
+                                  "f 4 3 2\nf 1 2 3\nf 1 3 4\nf 1 4 2\nf 1 2 5\n");
+    folder.WriteFile("bad.mesh", "vertexcount=0\nindexcount=3\nvertexformat=point\n");
+    folder.WriteFile("model.ply", "ply\n");
+    // Position 5 does not exist: its corner lies at the origin, on position 1.
+    const std::string counts = "vertices 5\ntriangles 5\nformat 37\nunique positions 4\n"
+                               "edges 8\nclosed no\nfaces 5\n";
+    ToolRun run = RunTool(folder, {"mesh", "tetra.obj", "out/tetra.mesh"});
+    EXPECT_EQ(run.status, 1); // no folder "out"
+    run = RunTool(folder, {"mesh", "tetra.obj", "tetra.mesh"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, counts);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(folder.ReadFile("tetra.mesh").rfind("vertexcount=5\nindexcount=15\n", 0), 0u);
+    run = RunTool(folder, {"mesh", "tetra.mesh"});
+    EXPECT_EQ(run.out, counts);
+    // A triangle over a vertex the file does not have is dropped, with a warning.
+    folder.WriteFile("wrong.mesh", "vertexcount=3\nindexcount=3\nvertexformat=point\n"
+                                   "indexformat=trianglelist\npoints=0\ntriangles=1\n\t0 1 7\n");
+    run = RunTool(folder, {"mesh", "wrong.mesh"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "quarn-tool: warning: Invalid triangle index 0=(0,1,7)\n");
+    ExpectFailures(folder,
+                   {{{"mesh", "missing.obj"}, "cannot open missing.obj"},
+                    {{"mesh", "bad.mesh", "x.mesh"},
+                     "cannot load bad.mesh: Error: Invalid mesh file 'bad.mesh'"},
+                    {{"mesh", "model.ply", "x.mesh"},
+                     "cannot load model.ply: Unknown mesh format: 'model.ply'"}},
+                   "x.mesh");
+}
+
 TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheHelpAndExitsWith2) {
     test::TempFolder folder;
     ToolRun help = RunTool(folder, {"help"});
@@ -207,7 +240,7 @@ TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheHelpAn
     for (const char* line :
          {"\n  help ", "\n  cat VPATH ", "\n  settings FILE ", "\n  classes ",
           "\n  scene IN OUT [--compact] ", "\n  image IN OUT.png ", "\n  glyphcache FACE SIZE OUT ",
-          "\n  render SCENE --frames N --out SHOT.png [--size WxH] "}) {
+          "\n  render SCENE --frames N --out SHOT.png [--size WxH] ", "\n  mesh IN [OUT.mesh] "}) {
         EXPECT_NE(help.out.find(line), std::string::npos) << line;
     }
     const std::pair<std::vector<std::string>, std::string> cases[] = {
@@ -217,6 +250,7 @@ TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheHelpAn
         {{"scene", "a", "b", "--fast"}, "usage: quarn-tool scene IN OUT [--compact]"},
         {{"render", "a", "--frames", "0", "--out", "b.png"},
          "usage: quarn-tool render SCENE --frames N --out SHOT.png [--size WxH] (N above 0)"},
+        {{"mesh"}, "usage: quarn-tool mesh IN [OUT.mesh]"},
     };
     for (const auto& [arguments, reason] : cases) {
         ToolRun run = RunTool(folder, arguments);
