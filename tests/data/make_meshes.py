@@ -6,7 +6,12 @@ material library and materials, smoothing groups, objects named by "o", position
 numbers in exponent notation, texture coordinates with a third coordinate, quads over
 position/texture/normal corners, and an n-gon over position//normal corners. The cube's
 corner i lies at (x, y, z) = (bit 0, bit 1, bit 2 of i) * 2 - 1; the pentagon lies in the
-plane z = 0. Run it from anywhere; the output is committed so the tests need no Python.
+plane z = 0.
+
+channels.mesh and strip.mesh are in the engine's own text form with every section its reader
+knows: colours, blend weights and triangle flags; and a triangle strip. They seed the tests and
+fuzz targets that damage files. Run it from anywhere; the outputs are committed so the tests
+need no Python.
 """
 
 import pathlib
@@ -37,6 +42,21 @@ def main():
               "v 0.587785 -0.809017 0.0", "v 0.951057 0.309017 0.0", "vn 0.0 0.0 1.0",
               "usemtl None", "s 1", "f 9//7 10//7 11//7 12//7 13//7"]
     (OUT / "exporter.obj").write_bytes(("\r\n".join(lines) + "\r\n").encode("ascii"))
+
+    square = [(0, 0, 0), (1, 0, 0), (1, 1, 0), (0, 1, 0)]
+    header = "vertexcount=4\nindexcount={}\nvertexformat=({})\nindexformat={}\n"
+    channels = [header.format(6, "point,normal,uv,color,weights", "trianglelist,triangleflags")]
+    channels.append("points=4\n" + "".join(f"\t{x:f} {y:f} {z:f}\n" for x, y, z in square))
+    channels.append("normals=4\n" + "\t0.000000 0.000000 -1.000000\n" * 4)
+    channels.append("uvs=4\n" + "".join(f"\t{x:f} {1 - y:f}\n" for x, y, _ in square))
+    channels.append("colors=4\n-1\n-65536\n16711680\n255\n")
+    channels.append("weights=4\n" + "1.0 0\n0.5 0 0.5 1\n0.25 1 0.75 2\n1.0 3\n")
+    channels.append("triangles=2\n\t0 1 2\n\t0 2 3\nflags=2\n\t2\n\t0\n")
+    (OUT / "channels.mesh").write_text("".join(channels))
+    strip = [header.format(4, "point", "trianglestrip")]
+    strip.append("points=4\n" + "".join(f"\t{x:f} {y:f} {z:f}\n" for x, y, z in square))
+    strip.append("strip=4\n0\n1\n3\n2\n")
+    (OUT / "strip.mesh").write_text("".join(strip))
 
 
 if __name__ == "__main__":

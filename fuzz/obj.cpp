@@ -1,0 +1,7 @@
+// Wavefront OBJ files, through the mesh resource.
+#include "fuzz/MeshFuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    quarn::fuzz::LoadMesh("fuzz.obj", data, size);
+    return 0;
+}
