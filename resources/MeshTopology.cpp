@@ -43,27 +43,182 @@ uint64_t EdgeKey(uint32_t start, uint32_t end) {
     return (static_cast<uint64_t>(start) << 32) | end;
 }
 
+// A face's outline while it grows: a list whose steps (an entry and its successor) are indexed
+// by their two vertices, so a triangle finds the step it attaches to without a walk along the
+// outline. Where several steps qualify, the first in outline order wins, as in a walk; entries
+// carry increasing order labels for that, re-spread over a stretch around an insertion that
+// finds no label free (each stretch twice as long as the last until it is sparse enough), so
+// an insertion costs about the logarithm of the outline's length.
+class GrowingOutline {
+public:
+    explicit GrowingOutline(const uint32_t x[3]) {
+        for (uint32_t vertex : {x[0], x[1], x[2], x[0]}) {
+            const auto node = static_cast<uint32_t>(nodes_.size());
+            nodes_.push_back({vertex, None, node > 0 ? node - 1 : None, None, (node + 1ull) << 58});
+            if (node > 0) {
+                nodes_[node - 1].next = node;
+                Index(node - 1);
+            }
+        }
+    }
+
+    // An entry equal to corner k followed by corner k + 2 gets corner k + 1 between them; an
+    // entry equal to two corners of a degenerate triangle is taken as the later one.
+    void Attach(const uint32_t x[3]) {
+        uint32_t best = None;
+        uint32_t corner = 0;
+        for (uint32_t k = 0; k < 3; ++k) {
+            if ((k == 0 && (x[1] == x[0] || x[2] == x[0])) || (k == 1 && x[2] == x[1])) {
+                continue;
+            }
+            const auto found = steps_.find(EdgeKey(x[k], x[(k + 2) % 3]));
+            const uint32_t first = found == steps_.end() ? None : found->second;
+            for (uint32_t node = first; node != None; node = nodes_[node].sameStep) {
+                if (best == None || nodes_[node].order < nodes_[best].order) {
+                    best = node;
+                    corner = x[(k + 1) % 3];
+                }
+            }
+        }
+        if (best != None) {
+            InsertAfter(best, corner);
+        }
+    }
+
+    // In order, without the repeated first entry at the end.
+    std::vector<uint32_t> Entries() const {
+        std::vector<uint32_t> entries;
+        for (uint32_t node = 0; nodes_[node].next != None; node = nodes_[node].next) {
+            entries.push_back(nodes_[node].vertex);
+        }
+        return entries;
+    }
+
+private:
+    static constexpr uint32_t None = 0xFFFFFFFF;
+    // Labels stay below 2^62, the widest stretch.
+    static constexpr int LabelBits = 62;
+    struct Node {
+        uint32_t vertex;
+        uint32_t next;
+        uint32_t previous;
+        uint32_t sameStep; // the next entry whose step runs between the same vertices
+        uint64_t order;
+    };
+
+    uint64_t StepKey(uint32_t node) const {
+        return EdgeKey(nodes_[node].vertex, nodes_[nodes_[node].next].vertex);
+    }
+
+    void Index(uint32_t node) {
+        uint32_t& first = steps_.try_emplace(StepKey(node), None).first->second;
+        nodes_[node].sameStep = first;
+        first = node;
+    }
+
+    void Unindex(uint32_t node) {
+        uint32_t* link = &steps_.find(StepKey(node))->second;
+        while (*link != node) {
+            link = &nodes_[*link].sameStep;
+        }
+        *link = nodes_[node].sameStep;
+    }
+
+    void InsertAfter(uint32_t node, uint32_t vertex) {
+        Unindex(node);
+        const uint32_t next = nodes_[node].next;
+        if (nodes_[next].order - nodes_[node].order < 2) {
+            MakeRoom(node);
+        }
+        const auto added = static_cast<uint32_t>(nodes_.size());
+        nodes_.push_back({vertex, next, node, None,
+                          nodes_[node].order + (nodes_[next].order - nodes_[node].order) / 2});
+        nodes_[node].next = added;
+        nodes_[next].previous = added;
+        Index(node);
+        Index(added);
+    }
+
+    // Spreads the labels of the smallest aligned stretch around the node that holds fewer than
+    // (4/3)^level entries for its 2^level labels, and leaves at least one free between two
+    // entries, evenly over it.
+    void MakeRoom(uint32_t node) {
+        double limit = 1.0;
+        for (int level = 1;; ++level) {
+            limit *= 4.0 / 3.0;
+            const uint64_t size = 1ull << level;
+            const uint64_t base = nodes_[node].order & ~(size - 1);
+            uint32_t first = node;
+            while (nodes_[first].previous != None && nodes_[nodes_[first].previous].order >= base) {
+                first = nodes_[first].previous;
+            }
+            uint64_t count = 0;
+            for (uint32_t k = first; k != None && nodes_[k].order - base < size;
+                 k = nodes_[k].next) {
+                ++count;
+            }
+            if ((double(count) < limit && size >= 2 * (count + 1)) || level == LabelBits) {
+                const uint64_t spacing = size / (count + 1);
+                uint64_t order = base + spacing;
+                for (uint32_t k = first; count > 0; k = nodes_[k].next, --count) {
+                    nodes_[k].order = order;
+                    order += spacing;
+                }
+                return;
+            }
+        }
+    }
+
+    std::vector<Node> nodes_;
+    // The last entry indexed of each step.
+    std::unordered_map<uint64_t, uint32_t> steps_;
+};
+
 } // namespace
 
-// With two entries left, an entry would be compared with itself.
+// Walks the outline as a ring of links, so each removal costs the same however long the outline
+// is. With two entries left an entry would be compared with itself, so the scan stops at three.
 void RemoveOutlineSpikes(std::vector<uint32_t>& outline) {
     size_t n = outline.size();
-    size_t i = 0;
-    while (i < n && n >= 3) {
-        if (outline[i] != outline[(i + 2) % n]) {
+    if (n < 3) {
+        return;
+    }
+    std::vector<uint32_t> next(n);
+    std::vector<uint32_t> previous(n);
+    for (size_t k = 0; k < n; ++k) {
+        next[k] = static_cast<uint32_t>((k + 1) % n);
+        previous[k] = static_cast<uint32_t>((k + n - 1) % n);
+    }
+    uint32_t head = 0;
+    const auto unlink = [&](uint32_t entry) {
+        next[previous[entry]] = next[entry];
+        previous[next[entry]] = previous[entry];
+        head = entry == head ? next[entry] : head;
+    };
+    uint32_t entry = head;
+    for (size_t i = 0; i < n && n >= 3;) {
+        const uint32_t successor = next[entry];
+        if (outline[entry] != outline[next[successor]]) {
+            entry = successor;
             ++i;
             continue;
         }
-        outline.erase(outline.begin() + static_cast<ptrdiff_t>(i));
-        // The former successor, which is the first entry when i was the last.
-        outline.erase(outline.begin() + static_cast<ptrdiff_t>(i % (n - 1)));
+        // The entry and its successor go: the first entry when this one was the last.
+        const bool wrapped = i == n - 1;
+        const uint32_t after = next[successor];
+        unlink(entry);
+        unlink(successor);
         n -= 2;
-        if (n < 1) {
-            break;
-        }
-        // Stays at i, where the next entry moved; a removal at 0 ends the scan.
+        // The scan goes on where the next entry moved, at 1 after a wrap; a removal at 0 ends it.
         i = ((i + n - 1) % n) + 1;
+        entry = wrapped ? next[head] : after;
     }
+    std::vector<uint32_t> kept;
+    kept.reserve(n);
+    for (uint32_t k = head; kept.size() < n; k = next[k]) {
+        kept.push_back(outline[k]);
+    }
+    outline = std::move(kept);
 }
 
 void Mesh::BuildWeldMap() {
@@ -187,8 +342,8 @@ void Mesh::BuildFaces(float threshold) {
         stack.push_back(lowest);
         uint32_t x[3];
         ReadIndices(lowest, x);
+        GrowingOutline outline(x);
         MeshFace face;
-        face.outline = {x[0], x[1], x[2], x[0]};
         face.normal = triangles_[lowest].normal;
         face.flags = triangles_[lowest].flags;
         while (!stack.empty()) {
@@ -199,27 +354,13 @@ void Mesh::BuildFaces(float threshold) {
                     continue;
                 }
                 ReadIndices(n, x);
-                // The first outline step that runs along one of n's edges the other way gets
-                // n's third corner between its ends; an entry matching two corners of a
-                // degenerate triangle takes the later one.
-                std::vector<uint32_t>& outline = face.outline;
-                for (size_t p = 0; p + 1 < outline.size(); ++p) {
-                    int k = -1;
-                    for (int j = 0; j < 3; ++j) {
-                        k = outline[p] == x[j] ? j : k;
-                    }
-                    if (k >= 0 && outline[p + 1] == x[(k + 2) % 3]) {
-                        outline.insert(outline.begin() + static_cast<ptrdiff_t>(p) + 1,
-                                       x[(k + 1) % 3]);
-                        break;
-                    }
-                }
+                outline.Attach(x);
                 visited[n] = true;
                 ++visitedCount;
                 stack.push_back(n);
             }
         }
-        face.outline.pop_back();
+        face.outline = outline.Entries();
         faces_.push_back(std::move(face));
     }
     for (MeshFace& face : faces_) {
