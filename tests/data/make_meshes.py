@@ -9,7 +9,8 @@ corner i lies at (x, y, z) = (bit 0, bit 1, bit 2 of i) * 2 - 1; the pentagon li
 plane z = 0.
 
 channels.mesh and strip.mesh are in the engine's own text form with every section its reader
-knows: colours, blend weights and triangle flags; and a triangle strip. They seed the tests and
+knows: colours (one past the 32-bit signed range), blend weights and triangle flags (one
+flags value missing between two others); and a triangle strip. They seed the tests and
 fuzz targets that damage files. Run it from anywhere; the outputs are committed so the tests
 need no Python.
 """
@@ -49,7 +50,7 @@ def main():
     channels.append("points=4\n" + "".join(f"\t{x:f} {y:f} {z:f}\n" for x, y, z in square))
     channels.append("normals=4\n" + "\t0.000000 0.000000 -1.000000\n" * 4)
     channels.append("uvs=4\n" + "".join(f"\t{x:f} {1 - y:f}\n" for x, y, _ in square))
-    channels.append("colors=4\n-1\n-65536\n16711680\n255\n")
+    channels.append("colors=4\n-1\n-65536\n4294901760\n255\n")
     channels.append("weights=4\n" + "1.0 0\n0.5 0 0.5 1\n0.25 1 0.75 2\n1.0 3\n")
     channels.append("triangles=2\n\t0 1 2\n\t0 2 3\nflags=2\n\t2\n\t0\n")
     (OUT / "channels.mesh").write_text("".join(channels))

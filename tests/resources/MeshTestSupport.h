@@ -7,7 +7,9 @@
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/RecordingValidityHook.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -31,9 +33,9 @@ inline std::vector<uint32_t> Flags(const Mesh& mesh) {
     return flags;
 }
 
-// Creates the mesh over the positions and triangles; format positions only.
+// Positions only, committed.
 inline void Build(Mesh& mesh, const std::vector<Float3>& points, const std::vector<int>& indices) {
-    mesh.Create(static_cast<int32_t>(points.size()), static_cast<int32_t>(indices.size() / 3), 1);
+    mesh.Create(int32_t(points.size()), int32_t(indices.size() / 3), 1);
     for (uint32_t i = 0; i < points.size(); ++i) {
         mesh.SetPoint(i, points[i]);
     }
@@ -43,7 +45,7 @@ inline void Build(Mesh& mesh, const std::vector<Float3>& points, const std::vect
     mesh.Commit();
 }
 
-// A unit cube: faces wound so their normals point outwards.
+// A unit cube whose faces are wound to face outwards, two triangles each.
 inline void BuildCube(Mesh& mesh) {
     std::vector<Float3> corners;
     for (int i = 0; i < 8; ++i) {
@@ -51,6 +53,12 @@ inline void BuildCube(Mesh& mesh) {
     }
     Build(mesh, corners, {0, 1, 2, 1, 3, 2, 4, 6, 5, 5, 6, 7, 0, 4, 1, 1, 4, 5,
                           2, 3, 6, 3, 7, 6, 0, 2, 4, 2, 6, 4, 1, 5, 3, 3, 5, 7});
+}
+
+// A file of tests/data/meshes.
+inline std::string MeshFixture(const std::string& name) {
+    std::ifstream file(std::string(QUARN_TEST_DATA "/meshes/") + name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 // Meshes on the software device, their files in memory; reports and log lines are collected.
