@@ -6,6 +6,7 @@
 #include "device/IndexBuffer.h"
 #include "device/VertexBuffer.h"
 #include "resources/Mesh.h"
+#include "resources/TripleKey.h"
 
 #include <algorithm>
 #include <array>
@@ -17,24 +18,7 @@ namespace quarn {
 
 namespace {
 
-// A position as the bits of its coordinates; -0.0 is 0.0, so equal floats give equal keys.
-struct PositionKey {
-    uint32_t x;
-    uint32_t y;
-    uint32_t z;
-
-    bool operator==(const PositionKey&) const = default;
-};
-
-struct PositionHash {
-    size_t operator()(const PositionKey& key) const {
-        uint64_t h = key.x;
-        h = h * 0x9E3779B97F4A7C15ull + key.y;
-        h = h * 0x9E3779B97F4A7C15ull + key.z;
-        return static_cast<size_t>(h ^ (h >> 29));
-    }
-};
-
+// -0.0 is 0.0, so equal floats give equal bits.
 uint32_t CoordinateBits(float value) {
     return std::bit_cast<uint32_t>(value == 0.0f ? 0.0f : value);
 }
@@ -225,14 +209,14 @@ void Mesh::BuildWeldMap() {
     const uint32_t count = GetVertexCount();
     weldMap_.assign(count, 0);
     uniquePositionCount_ = 0;
-    std::unordered_map<PositionKey, uint32_t, PositionHash> first;
+    std::unordered_map<TripleKey, uint32_t, TripleKeyHash> first;
     first.reserve(count);
     for (uint32_t i = 0; i < count; ++i) {
         const Float3 p = vertices_->GetPosition(i);
         uint32_t weld = i;
         // A NaN equals nothing, not even itself.
         if (!std::isnan(p.x) && !std::isnan(p.y) && !std::isnan(p.z)) {
-            const PositionKey key{CoordinateBits(p.x), CoordinateBits(p.y), CoordinateBits(p.z)};
+            const TripleKey key{CoordinateBits(p.x), CoordinateBits(p.y), CoordinateBits(p.z)};
             weld = first.try_emplace(key, i).first->second;
         }
         weldMap_[i] = weld;

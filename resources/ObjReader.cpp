@@ -8,6 +8,7 @@
 #include "core/string/Text.h"
 #include "device/VertexBuffer.h"
 #include "resources/Mesh.h"
+#include "resources/TripleKey.h"
 
 #include <string>
 #include <unordered_map>
@@ -23,16 +24,7 @@ struct Corner {
     int32_t texture;
     int32_t normal;
 
-    bool operator==(const Corner&) const = default;
-};
-
-struct CornerHash {
-    size_t operator()(const Corner& corner) const {
-        uint64_t key = static_cast<uint32_t>(corner.position);
-        key = key * 0x9E3779B97F4A7C15ull + static_cast<uint32_t>(corner.texture);
-        key = key * 0x9E3779B97F4A7C15ull + static_cast<uint32_t>(corner.normal);
-        return static_cast<size_t>(key ^ (key >> 29));
-    }
+    TripleKey Key() const { return {uint32_t(position), uint32_t(texture), uint32_t(normal)}; }
 };
 
 struct Face {
@@ -69,7 +61,7 @@ private:
     std::vector<Float2> texture_;
     std::vector<Corner> corners_;
     // The first corner of each distinct triple, as a search of the list in order finds it.
-    std::unordered_map<Corner, uint32_t, CornerHash> cornerIndex_;
+    std::unordered_map<TripleKey, uint32_t, TripleKeyHash> cornerIndex_;
     std::vector<Face> faces_;
     std::vector<std::string> groupNames_;
     uint32_t group_ = 0;
@@ -143,7 +135,7 @@ uint32_t ObjParser::ReadCorner() {
         }
     }
     const auto [found, added] =
-        cornerIndex_.try_emplace(corner, static_cast<uint32_t>(corners_.size()));
+        cornerIndex_.try_emplace(corner.Key(), static_cast<uint32_t>(corners_.size()));
     if (added) {
         corners_.push_back(corner);
     }
