@@ -87,20 +87,6 @@ TEST_F(VoiceMix, A3DSourceOnTheRightIsHeardOnTheRightAndNothingBeyondItsMaximum)
     }
 }
 
-TEST_F(VoiceMix, PitchTwoDoublesTheFrequency) {
-    SoundVoice* voice = loopback_.MakeTone(441, Rate, 1, 0)->Play(true);
-    voice->SetPitch(2.0f);
-    loopback_.Render(1024);
-    const std::vector<float> mix = loopback_.Render(Rate);
-    EXPECT_NEAR(test::CountRisingCrossings(mix.data(), Rate, 2, 0), 882, 3);
-    // 100 Hz to 200 kHz only; 0 restores the buffer's own rate.
-    voice->SetPitch(100.0f);
-    EXPECT_EQ(voice->GetPitch(), 2.0f);
-    voice->SetPitch(0.0f);
-    EXPECT_EQ(voice->GetPitch(), 1.0f);
-    delete voice;
-}
-
 TEST_F(VoiceMix, AOneShotVoiceEndsAndCallsBackOnceWhileALoopNeverEnds) {
     static int calls;
     calls = 0;

@@ -25,8 +25,7 @@ struct Tile {
 
 class BatchStoreTest : public ::testing::Test, protected test::SoftwareFrames {
 protected:
-    // Outlined with lines instead when `lines`.
-    std::unique_ptr<Tile> MakeTile(uint32_t color, float x, float y, bool lines = false) {
+    std::unique_ptr<Tile> MakeTile(uint32_t color, float x, float y) {
         auto tile = std::make_unique<Tile>();
         tile->vertices = device_->CreateVertexData();
         EXPECT_TRUE(tile->vertices->Create(4, VertexPosition | VertexDiffuse, 0));
@@ -37,13 +36,8 @@ protected:
             tile->vertices->SetColor(k, 0, color);
         }
         tile->indices = device_->CreateIndexData();
-        EXPECT_TRUE(tile->indices->Create(lines ? 8 : 6, lines ? 1 : 0));
-        for (uint32_t k = 0; lines && k < 4; ++k) {
-            tile->indices->SetLine(k, k, (k + 1) % 4);
-        }
-        if (!lines) {
-            tile->indices->FillQuadIndices(0, 1, 0, true);
-        }
+        EXPECT_TRUE(tile->indices->Create(6, 0));
+        tile->indices->FillQuadIndices(0, 1, 0, true);
         tile->mesh = device_->CreateDeviceMesh();
         tile->mesh->SetVertexStream(tile->vertices.get(), 0);
         tile->mesh->SetIndexData(tile->indices.get());
@@ -140,17 +134,6 @@ TEST_F(BatchStoreTest, MeshesDrawAsOneBatchAndJoinTheStaticGroupInBunchesAfterAH
     const RenderStatistics s = Draw(tiles, true);
     EXPECT_EQ(s.numStaticBatchesRendered, 1u);
     EXPECT_EQ(s.numDynamicBatchesRendered, 1u);
-    EXPECT_EQ(Image(), expected);
-}
-
-TEST_F(BatchStoreTest, LineMeshesMergeAsLines) {
-    std::vector<std::unique_ptr<Tile>> reference, tiles;
-    for (float x : {-0.3f, 0.1f}) {
-        reference.push_back(MakeTile(0xFFFFFFFF, x, 0, true));
-        tiles.push_back(MakeTile(0xFFFFFFFF, x, 0, true));
-    }
-    const auto expected = Reference(reference);
-    EXPECT_EQ(Draw(tiles, true).numModelsRendered, 1u);
     EXPECT_EQ(Image(), expected);
 }
 

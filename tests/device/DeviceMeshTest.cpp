@@ -127,8 +127,6 @@ TEST_F(DeviceMeshTest, InvertedAlphaModesInvertTheAlphaTest) {
     };
     const Case cases[] = {
         {BlendMode::Normal, 0, 0x01, false},
-        {BlendMode::Normal, MeshAlphaRef128, 0x81, true},
-        {BlendMode::NormalInvAlpha, 0, 0xFE, false},
         {BlendMode::NormalInvAlpha, MeshAlphaRef128, 0x7F, true},
         {BlendMode::NormalInvAlpha, MeshAlphaRef128, 0x80, false},
     };

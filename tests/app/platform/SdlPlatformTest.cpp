@@ -59,34 +59,6 @@ protected:
         event.window.windowID = SDL_GetWindowID(window);
         SDL_PushEvent(&event);
     }
-    void PushKey(SDL_Scancode scancode, bool down) {
-        SDL_Event event = {};
-        event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
-        event.key.keysym.scancode = scancode;
-        SDL_PushEvent(&event);
-    }
-    void PushButton(bool down, uint8_t clicks, int32_t x = 0, int32_t y = 0) {
-        SDL_Event event = {};
-        event.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
-        event.button.button = SDL_BUTTON_LEFT;
-        event.button.clicks = clicks;
-        event.button.x = x;
-        event.button.y = y;
-        SDL_PushEvent(&event);
-    }
-    void PushDrop(std::initializer_list<const char*> files) {
-        SDL_Event event = {};
-        event.type = SDL_DROPBEGIN;
-        SDL_PushEvent(&event);
-        for (const char* file : files) {
-            event.type = SDL_DROPFILE;
-            event.drop.file = SDL_strdup(file);
-            SDL_PushEvent(&event);
-        }
-        event.type = SDL_DROPCOMPLETE;
-        event.drop.file = nullptr;
-        SDL_PushEvent(&event);
-    }
     // Runs the main loop for the given number of frames; returns the loop's result.
     bool RunFrames(int frames, int64_t millisecondsPerFrame) {
         int left = frames;
@@ -173,50 +145,7 @@ TEST_F(SdlPlatformTest, ClosingEndsTheLoopUnlessTheMessageHookKeepsTheWindow) {
     EXPECT_EQ(seen.back(), MessageDestroy);
 }
 
-TEST_F(SdlPlatformTest, KeyEventsReachTheKeyboardAtItsNextPoll) {
-    Keyboard* keyboard = platform->CreateKeyboard();
-    EXPECT_EQ(platform->CreateKeyboard(), keyboard);
-    PushKey(SDL_SCANCODE_RALT, true);
-    PushKey(SDL_SCANCODE_Q, true);
-    PushKey(SDL_SCANCODE_Q, false);
-    platform->PumpMessages();
-    keyboard->Poll();
-    EXPECT_TRUE(keyboard->WentDown(KeyAlt));
-    EXPECT_TRUE(keyboard->IsKeyDown(KeyRightAlt));
-    EXPECT_FALSE(keyboard->IsKeyDown(KeyA + 16)); // Q came and went between polls
-}
-
-TEST_F(SdlPlatformTest, MouseHookGetsButtonsTheSecondClickAsADoubleClickAndWheelNotches) {
-    Mouse* mouse = platform->CreateMouse();
-    platform->SetMouseHook([mouse](uint32_t message, uintptr_t detail, intptr_t packed) {
-        mouse->HandleMessage(message, detail, packed);
-    });
-    PushButton(true, 1, 40, 30);
-    PushButton(false, 1, 40, 30);
-    PushButton(true, 2, 40, 30);
-    platform->PumpMessages();
-    mouse->Poll();
-    EXPECT_EQ(mouse->GetPosition().x, 40);
-    EXPECT_TRUE(mouse->WentDown(MouseDoubleClick, ""));
-    // Wheel notches arrive as deltas of 120.
-    SDL_Event event = {};
-    event.type = SDL_MOUSEWHEEL;
-    event.wheel.y = -2;
-    SDL_PushEvent(&event);
-    platform->PumpMessages();
-    EXPECT_EQ(mouse->GetWheel(), -240);
-}
-
-TEST_F(SdlPlatformTest, OneDroppedFileReachesTheDropHookAndTheResizeHookGetsTheClientSize) {
-    std::vector<std::string> dropped;
-    platform->SetDropHook([&](const char* path, int32_t, int32_t) {
-        dropped.push_back(path);
-        return true;
-    });
-    PushDrop({"/tmp/one.png"});
-    PushDrop({"/tmp/a.png", "/tmp/b.png"});
-    platform->PumpMessages();
-    EXPECT_EQ(dropped, std::vector<std::string>{"/tmp/one.png"});
+TEST_F(SdlPlatformTest, TheResizeHookGetsTheClientSize) {
     Int2 size;
     platform->SetResizeHook([&](int32_t, int32_t, int32_t width, int32_t height) {
         size = {width, height};

@@ -87,24 +87,6 @@ TEST_F(DiskFileSystemTest, NativePathTooLongForAPathStringFailsInsteadOfBeingCut
     EXPECT_EQ(temp_.ReadFile(cut), "other");
 }
 
-TEST_F(DiskFileSystemTest, DefaultUserFolderFollowsXdgDataHomeThenHome) {
-    std::pair<const char*, std::optional<std::string>> saved[] = {{"XDG_DATA_HOME", {}},
-                                                                  {"HOME", {}}};
-    for (auto& [name, value] : saved) {
-        if (const char* text = getenv(name)) {
-            value = text;
-        }
-    }
-    setenv("XDG_DATA_HOME", "/xdg/data", 1);
-    EXPECT_EQ(DefaultUserFolder(), "/xdg/data/");
-    unsetenv("XDG_DATA_HOME");
-    setenv("HOME", "/home/u", 1);
-    EXPECT_EQ(DefaultUserFolder(), "/home/u/.local/share/");
-    for (const auto& [name, value] : saved) {
-        value ? setenv(name, value->c_str(), 1) : unsetenv(name);
-    }
-}
-
 TEST_F(DiskFileSystemTest, AttributesAndTimesTellFoldersReadOnlyEmbeddedAndMissing) {
     temp_.WriteFile("plain.txt", "x");
     chmod(temp_.WriteFile("locked.txt", "old").c_str(), 0444);

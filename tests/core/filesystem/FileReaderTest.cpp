@@ -17,19 +17,6 @@ protected:
     MemoryFileSystem fileSystem;
 };
 
-TEST_F(FileReaderTest, OpenPassesTheFlagsAndReleasesTheFileBefore) {
-    fileSystem.Add("a.txt", "x");
-    FileReader reader;
-    EXPECT_TRUE(reader.Open("a.txt", true, true));
-    EXPECT_EQ(fileSystem.LastOpenFlags(), 5u);
-    EXPECT_TRUE(reader.Open("a.txt", false, true));
-    EXPECT_EQ(fileSystem.LastOpenFlags(), 4u);
-    EXPECT_EQ(fileSystem.LiveFiles(), 1);
-    EXPECT_EQ(reader.ReadByte(), 'x');
-    reader.Close();
-    EXPECT_EQ(fileSystem.LiveFiles(), 0);
-}
-
 TEST_F(FileReaderTest, ReadsWithoutAnOpenFileFindNothing) {
     FileReader reader;
     EXPECT_FALSE(reader.Open("missing.txt", false, false));

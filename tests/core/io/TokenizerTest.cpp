@@ -94,19 +94,6 @@ TEST(Tokenizer, TableKeywordsMatchWholeIdentifiersLongerOperatorsWinAndFailuresS
     EXPECT_EQ(TokensOf("<<= <<x <<", &longer), "400:<<= 60:< 60:< id:x 60:< 60:< end");
 }
 
-TEST(Tokenizer, SkipToStopsAtAGivenByteNulOrTheEnd) {
-    TextFile file("obj { x = 1 ] } next");
-    Tokenizer tokenizer;
-    EXPECT_EQ(tokenizer.SkipTo(file, "]}"), ']');
-    EXPECT_EQ(tokenizer.SkipTo(file, "}"), '}');
-    EXPECT_EQ(tokenizer.Next(file), TokenIdentifier);
-    EXPECT_EQ(tokenizer.SkipTo(file, "}"), TokenEnd);
-    const char data[] = {'a', '\0', '}'};
-    BufferFile buffer(data, sizeof data);
-    EXPECT_EQ(tokenizer.SkipTo(buffer, "}"), 0);
-    EXPECT_EQ(tokenizer.SkipTo(buffer, "}"), '}');
-}
-
 TEST(Tokenizer, KeyLinesSkipCommentLinesAndKeepTheRestOfTheLine) {
     TextFile file("# ncols = 3\n  # x\nncols = 640\r\nname=\"a b\"\n# last\n");
     Tokenizer tokenizer;

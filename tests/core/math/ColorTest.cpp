@@ -21,18 +21,5 @@ TEST(Color, PackColorTruncatesAndClampsEachChannelAndUndoesUnpackColor) {
     }
 }
 
-TEST(Color, BlendsWeighTheFirstColour) {
-    EXPECT_EQ(BlendColor(0x00102030u, 0x80F0E0D0u, 256), 0xFF102030u);
-    EXPECT_EQ(BlendColor(0x00102030u, 0x80F0E0D0u, 0), 0xFFF0E0D0u);
-    EXPECT_EQ(BlendColor(0x00102030u, 0x80F0E0D0u, 128), 0xFF808080u);
-    // Weights past the ends are clamped rather than carried into the neighbouring channel.
-    EXPECT_EQ(BlendColor(0x00FFFFFFu, 0, 1000), 0xFFFFFFFFu);
-    EXPECT_EQ(BlendColor(0x00FFFFFFu, 0, -5), 0xFF000000u);
-    // Modulation divides the product by 255.
-    EXPECT_EQ(ModulateColor(0x00FF8001u, 0x0080FF01u), 0xFF808000u);
-    const Float4 r = Float4Lerp(Float4(1, 0, 0, 1), Float4(0, 1, 0, 0), 0.25f);
-    EXPECT_FALSE(r != Float4(0.25f, 0.75f, 0.0f, 0.25f));
-}
-
 } // namespace
 } // namespace quarn

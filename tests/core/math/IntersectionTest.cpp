@@ -74,27 +74,6 @@ TEST(Intersection, EllipseWithAZeroAxisIsASegmentAndPointsOnAnAxisUseTheClosedFo
     }
 }
 
-TEST(Intersection, EllipseDistanceMatchesAnIndependentSearch) {
-    const struct {
-        float a, b, x, y;
-    } cases[] = {
-        {3, 1, 2, 2},                  // outside
-        {3, 1, -0.5f, 0.2f},           // inside
-        {1.1f, 0.16f, 0.6f, -0.05f},   // eccentric
-        {0.03f, 0.02f, 0.01f, 0.005f}, // small
-        {-40, 25, -60, 10},            // large, with a negative semi-axis
-    };
-    for (const auto& c : cases) {
-        Float2 closest;
-        const float d = DistancePointEllipse2D(c.a, c.b, c.x, c.y, closest);
-        const double scale = std::max(std::fabs(c.a), std::fabs(c.b));
-        EXPECT_NEAR(d / scale, BruteForceEllipseDistance(c.a, c.b, c.x, c.y) / scale, 1e-5)
-            << c.a << " " << c.b << " " << c.x << " " << c.y;
-        EXPECT_NEAR(closest.x * closest.x / (c.a * c.a) + closest.y * closest.y / (c.b * c.b), 1.0,
-                    1e-4);
-    }
-}
-
 TEST(Intersection, RaySphereHitsTheNearSideAtZeroFromInsideOrMisses) {
     const struct {
         const char* name;

@@ -69,16 +69,5 @@ TEST(Matrix4, InverseUndoesTheMatrixAndIsAllZeroForASingularOne) {
     ExpectEqual(inverse.TransformCoord(Float3(1.0f, 2.0f, 3.0f)), Float3());
 }
 
-TEST(Matrix4, TransformCoordDividesByW) {
-    Matrix4 projection; // w' = z, so a point at depth 2 halves
-    projection.At(2, 3) = 1.0f;
-    projection.At(3, 3) = 0.0f;
-    ExpectEqual(projection.TransformCoord(Float3(4.0f, -2.0f, 2.0f)), Float3(2.0f, -1.0f, 1.0f));
-    // The general matrix's last column gives w = 1 + 0.2 z.
-    const Matrix4 m = GeneralMatrix();
-    ExpectEqual(m.TransformCoord(Float3(1.0f, 2.0f, 3.0f)),
-                TransformPoint(Float3(1.0f, 2.0f, 3.0f), m) / 1.6f);
-}
-
 } // namespace
 } // namespace quarn

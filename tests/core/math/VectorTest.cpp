@@ -10,14 +10,6 @@
 namespace quarn {
 namespace {
 
-TEST(Vector, SafeSqrtAndSafeAcosClampTheirArguments) {
-    EXPECT_EQ(SafeSqrt(-1.0f), 0.0f);
-    EXPECT_EQ(SafeSqrt(4.0f), 2.0f);
-    // Rounding overshoot past +-1.
-    EXPECT_EQ(SafeAcos(1.0000001f), 0.0f);
-    EXPECT_FLOAT_EQ(SafeAcos(-1.0000001f), std::numbers::pi_v<float>);
-}
-
 TEST(Vector, Int3ArithmeticWrapsInsteadOfOverflowing) {
     const Int3 big(INT32_MAX, INT32_MIN, 5);
     EXPECT_TRUE((big + Int3(1, -1, 2)).Equals(Int3(INT32_MIN, INT32_MAX, 7)));

@@ -132,22 +132,6 @@ TEST(MethodInfoCall, EntityArgumentsResolveTheirIdsAndResultsAreIds) {
     EXPECT_EQ(stale[0], 0u);
 }
 
-int32_t Square(int32_t value) {
-    return value * value;
-}
-
-TEST(MethodInfoCall, FreeFunctionsRunWithoutAnObject) {
-    const int count = GetRegisteredFunctionCount();
-    auto function = std::make_unique<MethodInfo>("square", "(int):int");
-    ASSERT_TRUE(function->Bind(BindMethod<&Square>()));
-    MethodInfo* registered = RegisterFunction(std::move(function));
-    EXPECT_EQ(GetRegisteredFunction(count), registered);
-    EXPECT_EQ(GetRegisteredFunction(count + 1), nullptr);
-    uint32_t block[2] = {0, 12};
-    registered->Call(nullptr, block);
-    EXPECT_EQ(block[0], 144u);
-}
-
 TEST(MethodInfoCall, UnboundOrMisboundMethodsFallBackToTheObjectsCallMethod) {
     test::RecordingValidityHook hook;
     MiCalculator calculator;

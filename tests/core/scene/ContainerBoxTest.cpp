@@ -173,17 +173,6 @@ TEST_F(ContainerBoxTest, AChildContainerCountsByItsOwnBoxOnly) {
     EXPECT_EQ(outer->GetPeripheryNode(3), near->GetSerial()); // taken over from the inner box
 }
 
-TEST_F(ContainerBoxTest, PointsOnTheFacesAreInsideAndTheStoredCornersAreTestedAsTheyAre) {
-    ContainerBox* box = Box(ExtentsVisualCull | ExtentsRelative, Float3(10.0f, 0.0f, 0.0f));
-    box->SetExtentsMin(Float3(-1.0f, -1.0f, -1.0f));
-    box->SetExtentsMax(Float3(1.0f, 1.0f, 1.0f));
-    EXPECT_TRUE(box->IsPointInside(Float3(1.0f, 0.0f, 0.0f)));
-    EXPECT_TRUE(box->IsPointInside(Float3(-1.0f, -1.0f, -1.0f)));
-    EXPECT_FALSE(box->IsPointInside(Float3(1.0001f, 0.0f, 0.0f)));
-    // Relative corners are not moved to the container for this test.
-    EXPECT_FALSE(box->IsPointInside(Float3(10.0f, 0.0f, 0.0f)));
-}
-
 TEST_F(ContainerBoxTest, ARelativeBoxGrowsInItsOwnSpaceAndItsCullingBoxFollowsItsMoves) {
     ContainerBox* box = Box(ExtentsAutoExpand | ExtentsRelative, Float3(10.0f, 0.0f, 0.0f));
     At(Float3(1.0f, 0.0f, 0.0f), box);

@@ -82,22 +82,6 @@ TEST_F(PickingTest, NearestHitWinsAndAHitAtDistanceZeroIsIgnored) {
     EXPECT_FALSE(nothing.PickNode(touching, Float3(), Float3(0.0f, 0.0f, 1.0f)));
 }
 
-TEST_F(PickingTest, DisabledGroupsHideTheirSubtreeAndHiddenOrInertObjectsOnlyThemselves) {
-    query_.Init(1e24f, PickVisibleOnly | PickClickableOnly, 0, 0);
-    Node* group = tree_.Make<Node>("group", root_);
-    FakeDrawable* inside = Drawable(0.5f, Drawable(0.5f, group));
-    group->SetFlag(NodeEnabled, false);
-    FakeDrawable* hidden = Drawable(1.0f);
-    hidden->visible = false;
-    FakeDrawable* inert = Drawable(1.0f);
-    inert->renderFlags = 0;
-    FakeDrawable* child = Drawable(3.0f, hidden);
-    Drawable(4.0f);
-    EXPECT_TRUE(Pick());
-    EXPECT_EQ(query_.best.node, child);
-    EXPECT_EQ(hidden->tests + inert->tests + inside->tests, 0);
-}
-
 TEST_F(PickingTest, BackdropNeverBeatsASpriteAndZBiasWinsATie) {
     CurrentCamera = &camera_;
     FakeDrawable* backdrop = Drawable(0.001f);

@@ -112,30 +112,6 @@ TEST_F(PivotTest, CameraDependentPivotsAndTheirChildrenFollowTheCameraOnEveryRea
     ExpectNear(sprite->GetWorldPosition(), {1.0f, 0.0f, 0.0f});
 }
 
-TEST_F(PivotTest, QuarnPivotIsTheIdentityWhateverItsFields) {
-    Pivot* pivot =
-        Make("pivot", Make("parent", nullptr, {5.0f, 0.0f, 0.0f}), {1.0f, 2.0f, 3.0f}, MatrixQuarn);
-    pivot->SetOrientation(Turn(1.0f, AxisX));
-    const Matrix4 identity;
-    for (int i = 0; i < 16; ++i) {
-        EXPECT_EQ(pivot->GetWorldMatrix().m[i], identity.m[i]) << i;
-    }
-}
-
-TEST_F(PivotTest, CameraShearPivotSitsAtItsDepthShiftedInProjectedSpace) {
-    UseCamera({1.0f, 2.0f, 3.0f}, Quaternion());
-    Matrix4& projection = camera_.projection;
-    projection.At(0, 0) = 2.0f;
-    projection.At(1, 1) = 3.0f;
-    projection.At(2, 2) = 1.5f;
-    projection.At(2, 3) = 1.0f;
-    projection.At(3, 2) = -0.5f;
-    projection.At(3, 3) = 0.0f;
-    Pivot* pivot = Make("pivot", nullptr, {0.0f, 0.0f, 7.0f}, MatrixCameraShear);
-    pivot->SetPosition({0.5f, -0.25f, 4.0f});
-    ExpectNear(pivot->GetWorldPosition(), {3.0f, 1.0f, 7.0f}, 1e-4f);
-}
-
 TEST_F(PivotTest, CameraThatFollowsTheCameraDoesNotAskItselfForEver) {
     // The camera's own pivot in a camera-dependent mode: its matrix asks the camera, which asks
     // the pivot again.
@@ -193,24 +169,6 @@ TEST_F(PivotTest, SetWorldMatrixTakesScaleAndTurnApart) {
     EXPECT_NEAR(pivot->GetScale(), 2.0f, 1e-6f);
     ExpectSameRotation(pivot->GetOrientation(), Turn(Pi / 2, AxisX));
     ExpectNear(pivot->GetPosition(), {1.0f, 2.0f, 3.0f});
-}
-
-TEST_F(PivotTest, TurningAbsoluteOnAndModeBackToNormalKeepTheWorldPlace) {
-    UseCamera({0.0f, 0.0f, -10.0f}, Turn(0.3f, AxisY));
-    Pivot* parent = Make("parent", nullptr, {5.0f, 0.0f, 0.0f});
-    parent->SetOrientation(Turn(Pi / 2, AxisZ));
-    Pivot* child = Make("child", parent, {1.0f, 0.0f, 0.0f});
-    child->SetOrientation(Turn(0.5f, AxisX));
-    const Float3 position = child->GetWorldPosition();
-    const Quaternion orientation = child->GetWorldOrientation();
-    child->SetPivotFlags(PivotAbsolute);
-    ExpectNear(child->GetWorldPosition(), position);
-    ExpectSameRotation(child->GetWorldOrientation(), orientation);
-
-    Pivot* other = Make("other", parent, {0.0f, 1.0f, 4.0f}, MatrixCameraSpace);
-    const Float3 seen = other->GetWorldPosition();
-    other->SetMatrixMode(MatrixNormal);
-    ExpectNear(other->GetWorldPosition(), seen, 1e-5f);
 }
 
 // Setters and turns ----------------------------------------------------------------------------

@@ -55,8 +55,8 @@ protected:
     }
 
     // An axis-aligned rectangle of two triangles sharing the diagonal.
-    void Rect(float left, float top, float right, float bottom, uint32_t color, float z = 0.5f,
-              float u1 = 1.0f, float v1 = 1.0f) {
+    void Rect(float left, float top, float right, float bottom, uint32_t color, float z = 0.5f) {
+        const float u1 = 1.0f, v1 = 1.0f;
         const ScreenVertex v[6] = {
             {left, top, z, 1, color, 0, 0},       {right, top, z, 1, color, u1, 0},
             {right, bottom, z, 1, color, u1, v1}, {left, top, z, 1, color, 0, 0},
@@ -86,21 +86,6 @@ protected:
         Set(GpuRenderState::BlendOp, op);
         Set(GpuRenderState::SrcBlend, source);
         Set(GpuRenderState::DestBlend, dest);
-    }
-
-    template <typename F>
-    void FillLevel(GpuTexture& texture, uint32_t level, GpuCubeFace face, F texel) {
-        const GpuSurfaceDesc desc = texture.GetLevelDesc(level);
-        GpuLockedRect locked;
-        ASSERT_EQ(texture.LockRect(level, face, locked, nullptr, 0), GpuResult::Ok);
-        for (uint32_t y = 0; y < desc.height; ++y) {
-            for (uint32_t x = 0; x < desc.width; ++x) {
-                const uint32_t value = texel(x, y);
-                std::memcpy(static_cast<uint8_t*>(locked.bits) + y * locked.pitch + x * 4, &value,
-                            4);
-            }
-        }
-        texture.UnlockRect(level, face);
     }
 
     // A full-viewport quad at camera-space depth 0.5 facing the camera, drawn through the
@@ -182,35 +167,6 @@ TEST_F(RasterizerTest, LinesLeaveOutTheLastPixelWhenAsked) {
     EXPECT_EQ(At({{0, 4}, {1, 4}, {4, 4}, {5, 4}}), (Pixels{0, 0xFFFFFF, 0xFFFFFF, 0}));
 }
 
-TEST_F(RasterizerTest, SamplersPickTheMipLevelOfTheFootprintAndWrapOrClamp) {
-    auto levels = device_->CreateTexture(4, 4, 3, 0, GpuFormat::A8R8G8B8, GpuPool::Managed);
-    const uint32_t colours[3] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF};
-    for (uint32_t level = 0; level < 3; ++level) {
-        FillLevel(*levels, level, GpuCubeFace::PositiveX,
-                  [&](uint32_t, uint32_t) { return colours[level]; });
-    }
-    device_->SetTexture(0, levels.get());
-    device_->SetSamplerState(0, GpuSamplerState::MipFilter,
-                             static_cast<uint32_t>(GpuFilter::Point));
-    Rect(0, 0, 4, 4, 0xFFFFFFFF); // one texel per pixel
-    Rect(4, 0, 6, 2, 0xFFFFFFFF); // two texels per pixel
-    Rect(6, 0, 7, 1, 0xFFFFFFFF); // four texels per pixel
-    EXPECT_EQ(At({{1, 1}, {4, 0}, {6, 0}}), (Pixels{0xFF0000, 0x00FF00, 0x0000FF}));
-    // A black and a white texel, u from 0 to 2 over 8 pixels: wrap repeats the texture, clamp
-    // stretches its edge.
-    auto stripe = device_->CreateTexture(2, 1, 1, 0, GpuFormat::A8R8G8B8, GpuPool::Managed);
-    FillLevel(*stripe, 0, GpuCubeFace::PositiveX,
-              [](uint32_t x, uint32_t) { return x == 0 ? 0xFF000000u : 0xFFFFFFFFu; });
-    device_->SetTexture(0, stripe.get());
-    device_->SetSamplerState(0, GpuSamplerState::MipFilter, static_cast<uint32_t>(GpuFilter::None));
-    Rect(0, 4, 8, 5, 0xFFFFFFFF, 0.5f, 2.0f, 1.0f);
-    EXPECT_EQ(At({{0, 4}, {2, 4}, {4, 4}, {6, 4}}), (Pixels{0, 0xFFFFFF, 0, 0xFFFFFF}));
-    device_->SetSamplerState(0, GpuSamplerState::AddressU,
-                             static_cast<uint32_t>(GpuAddress::Clamp));
-    Rect(0, 5, 8, 6, 0xFFFFFFFF, 0.5f, 2.0f, 1.0f);
-    EXPECT_EQ(At({{4, 5}, {7, 5}}), (Pixels{0xFFFFFF, 0xFFFFFF}));
-}
-
 TEST_F(RasterizerTest, VertexFogFollowsItsFormulasAndMixesTowardsTheFogColour) {
     EXPECT_FLOAT_EQ(VertexFogFactor(GpuFogMode::Linear, 15.0f, 10.0f, 20.0f, 0.0f), 0.5f);
     EXPECT_FLOAT_EQ(VertexFogFactor(GpuFogMode::Linear, 25.0f, 10.0f, 20.0f, 0.0f), 0.0f);
@@ -228,52 +184,6 @@ TEST_F(RasterizerTest, VertexFogFollowsItsFormulasAndMixesTowardsTheFogColour) {
                                   static_cast<uint32_t>(GpuTextureArg::TFactor));
     Set(GpuRenderState::TextureFactor, 0xFF000000u);
     EXPECT_EQ(SceneQuadCentre(), 0x808080u); // depth 0.5: half fog
-}
-
-TEST_F(RasterizerTest, LightsGiveTheHandComputedColours) {
-    GpuMaterial material;
-    material.diffuse = {0.4f, 0.2f, 1.0f, 1.0f};
-    material.ambient = {1.0f, 1.0f, 1.0f, 1.0f};
-    device_->SetMaterial(material);
-    Set(GpuRenderState::Ambient, 0x00202020u);
-    GpuLight light;
-    light.type = GpuLightType::Directional;
-    light.direction = {0.0f, 0.0f, 1.0f};
-    device_->SetLight(0, light);
-    device_->LightEnable(0, true);
-    // 0.4 + 32/255 and 0.2 + 32/255; blue saturates.
-    EXPECT_EQ(SceneQuadCentre(), (134u << 16) | (83u << 8) | 255u);
-    // A point light attenuates with distance and stops at its range.
-    material.diffuse = {1.0f, 1.0f, 1.0f, 1.0f};
-    material.ambient = {};
-    device_->SetMaterial(material);
-    light = {};
-    light.type = GpuLightType::Point;
-    light.position = {0.0f, 0.0f, -1.5f}; // sqrt(6) from every corner of the quad
-    light.attenuation2 = 1.0f;
-    light.range = 3.0f;
-    device_->SetLight(0, light);
-    EXPECT_EQ(SceneQuadCentre(), 0x232323u); // (2 / sqrt 6) / 6 of full white
-    light.range = 2.0f;
-    device_->SetLight(0, light);
-    Clear(0);
-    EXPECT_EQ(SceneQuadCentre(), 0u);
-}
-
-TEST_F(RasterizerTest, CameraSpaceReflectionLooksUpTheFacingCubeFace) {
-    auto cube = device_->CreateCubeTexture(1, 1, 0, GpuFormat::A8R8G8B8, GpuPool::Managed);
-    ASSERT_NE(cube, nullptr);
-    for (uint32_t face = 0; face < 6; ++face) {
-        FillLevel(*cube, 0, static_cast<GpuCubeFace>(face),
-                  [&](uint32_t, uint32_t) { return 0xFF000000u | (face + 1) * 0x110000u; });
-    }
-    device_->SetTexture(0, cube.get());
-    Set(GpuRenderState::Lighting, 0u);
-    device_->SetTextureStageState(0, GpuStageState::TexCoordIndex, GpuTexGenCameraSpaceReflection);
-    device_->SetTextureStageState(0, GpuStageState::ColorOp,
-                                  static_cast<uint32_t>(GpuTextureOp::SelectArg1));
-    // A surface facing the camera reflects the view back towards it: the negative-Z face.
-    EXPECT_EQ(SceneQuadCentre(), 0x660000u);
 }
 
 // Bands of rows worked by different threads never change a pixel: one mixed frame (specialised
