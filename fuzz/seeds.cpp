@@ -190,6 +190,28 @@ int main(int argc, char** argv) {
     Write(folder, "id_path", "system", "0.12");
     Write(folder, "raw_data", "text", std::string("\x00hello", 6));
     Write(folder, "raw_data", "scrambled", std::string("\x06\x01\x02\x03", 4));
+    // A form byte, then the table (see data_table.cpp).
+    Write(folder, "data_table", "typed",
+          std::string(1, '\0') +
+              "fields = 2\nmax_string_length = 6\nfield1_name = \"id\"\nfield1_type = int\n"
+              "field2_name = \"label\"\nfield2_type = string\nkeys = 1\nkey1 = 1\nkey1_max = 4\n"
+              "key_symmetry = false\nrecords = 2\nrecord\nid = 2\nlabel = \"two\"\nend\n"
+              "# note\nrecord\nid = 3\nlabel = \"three\"\nend\n");
+    Write(folder, "data_table", "text",
+          "\x01\xEF\xBB\xBF"
+          "a;\"b;c\"\r\n\nd\"e\";\n");
+    // A form byte, the header's and the heights' lengths, then the files (see grid.cpp).
+    std::string heights;
+    for (int cell = 0; cell < 12; ++cell) {
+        const float value = static_cast<float>(cell) * 0.5f;
+        heights.append(reinterpret_cast<const char*>(&value), sizeof value);
+    }
+    const std::string header = "ncols         4\nnrows         3\nxllcorner     0.0\n"
+                               "yllcorner     0.0\ncellsize      1.5\nNODATA_value  -9999\n"
+                               "byteorder     LSBFIRST\nmirror        mirror_y";
+    Write(folder, "grid", "set",
+          std::string{'\0', static_cast<char>(header.size()), 48, 0} + header + heights + heights);
+    Write(folder, "grid", "raw", std::string("\x01\x03\0\0\0\x02\0\0\0", 9) + heights);
     quarn::SetFileSystem(nullptr);
     return 0;
 }

@@ -18,20 +18,25 @@
 #include "core/io/OutputStream.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/Property.h"
+#include "core/object/ValueBinding.h"
 #include "core/scene/Node.h"
 #include "core/scenefile/SceneLoader.h"
 #include "core/scenefile/SceneSaver.h"
+#include "core/string/NumberText.h"
 #include "core/string/Text.h"
 #include "device/GpuRenderDevice.h"
 #include "device/ImageTexture.h"
 #include "gpu/software/SoftwareDevice.h"
+#include "resources/DataBaseResource.h"
 #include "resources/FontNew.h"
+#include "resources/GridDataResource.h"
 #include "resources/Mesh.h"
 #include "resources/MeshText.h"
 #include "resources/Texture.h"
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -91,6 +96,8 @@ int RunImage(char** arguments);
 int RunGlyphCache(char** arguments);
 int RunRender(char** arguments);
 int RunMesh(char** arguments);
+int RunTable(char** arguments);
+int RunGrid(char** arguments);
 
 struct Command {
     const char* name;
@@ -123,6 +130,10 @@ constexpr Command Commands[] = {
      2},
     {"mesh", "IN [OUT.mesh]", 1,
      "load the mesh IN, print its counts and topology, and save it as OUT.mesh when given", RunMesh,
+     1},
+    {"table", "IN [OUT.csv]", 1, "print the data table IN; with OUT.csv, save it there", RunTable,
+     1},
+    {"grid", "IN [OUT]", 1, "print the height grid IN; with OUT, save it in OUT's form", RunGrid,
      1},
 };
 
@@ -209,6 +220,21 @@ void PrintHelp(FILE* out) {
                "(\"Error: Invalid mesh file '...'\", \"Unknown mesh format: '...'\"); what the\n"
                "engine reported while reading one it took (an index outside the vertices) is\n"
                "printed on stderr as \"quarn-tool: warning: ...\".\n"
+               "\n"
+               "\"table\" loads IN as the engine loads a data table (a text table when its\n"
+               "extension is \"csv\", else a typed table) and prints \"mode text|typed\", a\n"
+               "line \"field NAME TYPE\" per field (NAME \"-\" in text mode), \"keys N\",\n"
+               "\"records N\", then a line per record holding its fields separated by tabs:\n"
+               "texts as they are, numbers in decimal, vectors with ',' between their parts.\n"
+               "A table that fails its integrity check fails with the engine's reason. With\n"
+               "OUT.csv the table is saved as the engine saves it; only a text table saves.\n"
+               "\n"
+               "\"grid\" loads IN as the engine loads a height grid (\"flt\" with its \"hdr\"\n"
+               "and \"dat\" files, or \"raw\") and prints its columns, rows, area (x0 y0 x1\n"
+               "y1), mirror flags and a line per layer (heights, second, third) with its\n"
+               "smallest and largest cell, or \"none\". A grid without heights fails with\n"
+               "the engine's reason. With OUT the grid is saved in the form of OUT's\n"
+               "extension, \"flt\" or \"raw\".\n"
                "\n"
                "exit status: 0 done; 1 the command failed, with one line on stderr saying why;\n"
                "2 bad usage, with this text on stderr.\n",
@@ -607,6 +633,102 @@ int RunMesh(char** arguments) {
     }
     PrintWarnings();
     return ExitDone;
+}
+
+// A typed value as text: numbers in decimal, vectors with ',' between their parts.
+std::string FieldText(DataBaseResource& table, int32_t record, int32_t field) {
+    const int32_t type = table.GetFieldType(static_cast<uint32_t>(field));
+    if (table.IsTextMode() || GetTypeScalarKind(type) == 4) {
+        return std::string(table.GetStringValue(record, field));
+    }
+    const uint32_t* value = table.GetValuePointer(record, field);
+    const bool floats = type == TypeFloat || GetTypeScalarKind(type) == 2;
+    std::string text;
+    for (int32_t word = 0; value && word < GetTypeWordCount(type); ++word) {
+        text += word > 0 ? "," : "";
+        text += floats ? FormatClassic("%.9g", static_cast<double>(WordToFloat(value[word])))
+                       : std::to_string(static_cast<int32_t>(value[word]));
+    }
+    return text;
+}
+
+// Saves through the resource, which says only in the log why it did not save.
+int SaveResource(Resource& resource, const std::string& out) {
+    lastLogLine.clear();
+    resource.SaveToFile(out.c_str());
+    return lastLogLine.empty() ? ExitDone : Fail(Explained("cannot save " + out));
+}
+
+int RunTable(char** arguments) {
+    const std::string in = arguments[0];
+    SetLogSink(KeepLastLogLine);
+    if (!GetFileSystem()->Exists(in.c_str())) {
+        return Fail("cannot open " + in);
+    }
+    DataBaseResource table(in.c_str(), nullptr);
+    if (table.GetState() == ResourceFailed) {
+        return Fail(Explained("cannot load " + in));
+    }
+    StandardOutputStream out;
+    out.Printf("mode %s\n", table.IsTextMode() ? "text" : "typed");
+    for (uint32_t field = 0; field < table.GetFieldCount(); ++field) {
+        const std::string& name = table.GetFieldName(field);
+        out.Printf("field %s %s\n", name.empty() ? "-" : name.c_str(),
+                   GetTypeName(table.GetFieldType(field)));
+    }
+    out.Printf("keys %u\nrecords %u\n", table.GetKeyCount(), table.GetRecordCount());
+    for (int32_t record = 0; record < static_cast<int32_t>(table.GetRecordCount()); ++record) {
+        const uint32_t fields =
+            table.IsTextMode() ? table.GetRecordFieldCount(record) : table.GetFieldCount();
+        for (uint32_t field = 0; field < fields; ++field) {
+            out.Printf(field > 0 ? "\t%s" : "%s",
+                       FieldText(table, record, static_cast<int32_t>(field)).c_str());
+        }
+        out.PutChar('\n');
+    }
+    if (!out.Close()) {
+        return Fail("cannot write to stdout");
+    }
+    PrintWarnings();
+    return arguments[1] ? SaveResource(table, arguments[1]) : ExitDone;
+}
+
+int RunGrid(char** arguments) {
+    const std::string in = arguments[0];
+    SetLogSink(KeepLastLogLine);
+    GridDataResource grid(in.c_str());
+    if (!grid.GetLayer(GridDataResource::Heights)) {
+        return Fail(Explained("cannot load " + in + " as a \"flt\" or \"raw\" grid"));
+    }
+    auto number = [](float value) { return FormatClassic("%.9g", static_cast<double>(value)); };
+    const Float4& area = grid.GetArea();
+    StandardOutputStream out;
+    out.Printf("columns %u\nrows %u\narea %s %s %s %s\nmirror %u\n", grid.GetColumns(),
+               grid.GetRows(), number(area.x).c_str(), number(area.y).c_str(),
+               number(area.z).c_str(), number(area.w).c_str(), grid.GetMirrorFlags());
+    const std::pair<const char*, GridDataResource::Layer> layers[] = {
+        {"heights", GridDataResource::Heights},
+        {"second", GridDataResource::SecondLayer},
+        {"third", GridDataResource::ThirdLayer}};
+    for (const auto& [name, layer] : layers) {
+        const float* cells = grid.GetLayer(layer);
+        if (!cells) {
+            out.Printf("%s none\n", name);
+            continue;
+        }
+        // fmin and fmax pass over NaN cells.
+        float low = NAN;
+        float high = NAN;
+        for (uint32_t cell = 0; cell < grid.GetDataSize(); ++cell) {
+            low = std::fmin(low, cells[cell]);
+            high = std::fmax(high, cells[cell]);
+        }
+        out.Printf("%s %s %s\n", name, number(low).c_str(), number(high).c_str());
+    }
+    if (!out.Close()) {
+        return Fail("cannot write to stdout");
+    }
+    return arguments[1] ? SaveResource(grid, arguments[1]) : ExitDone;
 }
 
 int Run(int argc, char** argv) {

@@ -1,6 +1,8 @@
 #include "core/string/NumberText.h"
 
 #include <clocale>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <locale.h>
 
@@ -117,6 +119,24 @@ double ParseDouble(const char* text, const char** end) {
     double value = strtod_l(text, &stop, ClassicLocale());
     ReportEnd(end, stop);
     return value;
+}
+
+std::string FormatClassic(const char* format, ...) {
+    const locale_t previous = uselocale(ClassicLocale());
+    va_list arguments;
+    va_start(arguments, format);
+    va_list measuring;
+    va_copy(measuring, arguments);
+    const int length = vsnprintf(nullptr, 0, format, measuring);
+    va_end(measuring);
+    std::string text;
+    if (length > 0) {
+        text.resize(static_cast<size_t>(length));
+        vsnprintf(text.data(), text.size() + 1, format, arguments);
+    }
+    va_end(arguments);
+    uselocale(previous);
+    return text;
 }
 
 } // namespace quarn

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "core/string/PrintfFormat.h"
+
 #include <cstdint>
+#include <string>
 
 namespace quarn {
 
@@ -25,6 +28,10 @@ double ParseDouble(const char* text, const char** end = nullptr);
 inline float ParseFloat(const char* text, const char** end = nullptr) {
     return static_cast<float>(ParseDouble(text, end));
 }
+
+// printf into a new string with '.' as the decimal point whatever the program's locale, for
+// numbers that files and tools must write the same everywhere.
+std::string FormatClassic(const char* format, ...) QUARN_PRINTF(1, 2);
 
 // Byte classes without the C library: plain `char` is signed, and <cctype> both misreads
 // negative values and follows the locale.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/filesystem/DiskFileSystem.h"
+#include "core/filesystem/MemoryFileSystem.h"
 #include "resources/ResourceRegistry.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/TempFolder.h"
@@ -38,6 +39,24 @@ protected:
     CapturingLogSink log_;
     FileSystem* previous_ = nullptr;
     int registered_ = 0;
+};
+
+// Resources read from files in memory, the log captured.
+class ResourceMemoryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = GetFileSystem();
+        SetFileSystem(&files_);
+    }
+    void TearDown() override { SetFileSystem(previous_); }
+    // What a closed stream wrote to the path.
+    std::string Written(const char* path) const {
+        return files_.Written(path) ? *files_.Written(path) : "(nothing)";
+    }
+
+    MemoryFileSystem files_;
+    CapturingLogSink log_;
+    FileSystem* previous_ = nullptr;
 };
 
 } // namespace quarn::test

@@ -231,6 +231,50 @@ TEST(QuarnToolMesh, PrintsTheCountsSavesTheTextFormAndNamesWhyAFileIsRefused) {
                    "x.mesh");
 }
 
+TEST(QuarnToolTableAndGrid, PrintTheDataAndSaveThroughTheResource) {
+    test::TempFolder folder;
+    folder.WriteFile("t.dat", "fields = 2\nfield1_name = \"id\"\nfield1_type = int\n"
+                              "field2_name = \"pos\"\nfield2_type = float2\nkeys = 1\nkey1 = 1\n"
+                              "key1_max = 2\nkey_symmetry = false\nrecords = 1\nrecord\nid = 1\n"
+                              "pos = 1.5,-2\nend\n");
+    folder.WriteFile("t.csv", "a;\"b;c\"\n\nd\r\n");
+    folder.WriteFile("bad.dat", "fields = 0\nkeys = 3\n");
+    std::string raw("\x03\0\0\0\x02\0\0\0", 8); // 3 x 2 cells, heights then third layer
+    for (float value = -2.5f; value < 9; ++value) {
+        raw.append(reinterpret_cast<const char*>(&value), 4);
+    }
+    folder.WriteFile("g.raw", raw);
+    const std::pair<std::vector<std::string>, std::string> runs[] = {
+        {{"table", "t.dat"},
+         "mode typed\nfield id int\nfield pos float2\nkeys 1\nrecords 2\n1\t1.5,-2\n1\t1.5,-2\n"},
+        {{"table", "t.csv", "out.csv"},
+         "mode text\nfield - string\nfield - string\nkeys 0\nrecords 3\na\tb;c\n\nd\n"},
+        {{"grid", "g.raw", "g.flt"},
+         "columns 3\nrows 2\narea -1 -1 1 1\nmirror 0\n"
+         "heights -2.5 2.5\nsecond none\nthird 3.5 8.5\n"}};
+    for (const auto& [arguments, out] : runs) {
+        ToolRun run = RunTool(folder, arguments);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.out, out);
+    }
+    EXPECT_EQ(folder.ReadFile("out.csv"), "\"a\";\"b;c\"\n\n\"d\"");
+    EXPECT_EQ(folder.ReadFile("g.dat").size(), 24u);
+    ExpectFailures(folder,
+                   {{{"table", "none.dat"}, "cannot open none.dat"},
+                    {{"table", "bad.dat", "x.csv"},
+                     "cannot load bad.dat: Database \"bad.dat\" integrity failure: Max 2 keys"},
+                    {{"table", "t.dat", "x.csv"},
+                     "cannot save x.csv: Database \"t.dat\" is not saved to \"x.csv\": only a "
+                     "text table saves, and only to a \".csv\" file"},
+                    {{"grid", "none.flt", "x.csv"},
+                     "cannot load none.flt as a \"flt\" or \"raw\" grid: Missing resource: "
+                     "\"none.flt\""},
+                    {{"grid", "g.raw", "x.csv"},
+                     "cannot save x.csv: Grid \"g.raw\" is not saved to \"x.csv\": grids save "
+                     "only as \"flt\" or \"raw\""}},
+                   "x.csv");
+}
+
 TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheHelpAndExitsWith2) {
     test::TempFolder folder;
     ToolRun help = RunTool(folder, {"help"});
@@ -240,7 +284,8 @@ TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheHelpAn
     for (const char* line :
          {"\n  help ", "\n  cat VPATH ", "\n  settings FILE ", "\n  classes ",
           "\n  scene IN OUT [--compact] ", "\n  image IN OUT.png ", "\n  glyphcache FACE SIZE OUT ",
-          "\n  render SCENE --frames N --out SHOT.png [--size WxH] ", "\n  mesh IN [OUT.mesh] "}) {
+          "\n  render SCENE --frames N --out SHOT.png [--size WxH] ", "\n  mesh IN [OUT.mesh] ",
+          "\n  table IN [OUT.csv] ", "\n  grid IN [OUT] "}) {
         EXPECT_NE(help.out.find(line), std::string::npos) << line;
     }
     const std::pair<std::vector<std::string>, std::string> cases[] = {
