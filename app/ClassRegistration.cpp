@@ -19,6 +19,7 @@
 #include "render/ParticleEmitter.h"
 #include "render/RenderObject.h"
 #include "render/RenderTarget.h"
+#include "render/Sprite.h"
 #include "render/TextPlate.h"
 #include "resources/EffectShader.h"
 #include "resources/FontNew.h"
@@ -49,6 +50,7 @@ int RegisterAllClasses() {
     SignalReceiver::RegisterClass();     // 17.
     SignalFilter::RegisterClass();       // 18.
     EventMultiplier::RegisterClass();    // 19.
+    Sprite::RegisterClass();             // 24.
     TextPlate::RegisterClass();          // 28.
     ParticleEmitter::RegisterClass();    // 29.
     PropertyController::RegisterClass(); // 34.

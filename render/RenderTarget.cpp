@@ -110,25 +110,13 @@ void RenderTarget::SetComparedBatch(EntityId id) {
 }
 
 const char* RenderTarget::GetTextureName() const {
-    if (!texture_) {
-        return "";
-    }
-    FileSystem* files = GetFileSystem();
-    return files ? files->GetRelativePath(texture_->GetFullPath()) : texture_->GetFullPath();
+    return texture_ ? texture_->GetRelativePath() : "";
 }
 
 void RenderTarget::SetTextureName(const char* name) {
-    Texture* texture = name && *name ? GetTexture(name, "") : nullptr;
-    if (texture == texture_) {
-        if (texture) {
-            texture->Release();
-        }
+    if (!ReplaceHeldResource(texture_, name && *name ? GetTexture(name, "") : nullptr)) {
         return;
     }
-    if (texture_) {
-        texture_->Release();
-    }
-    texture_ = texture;
     SendSignal("propertychange", static_cast<Entity*>(this), true);
 }
 

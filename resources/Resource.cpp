@@ -50,6 +50,11 @@ uint64_t Resource::GetFileTime() const {
     return files && fullPath_.Length() > 0 ? files->GetFileTime(fullPath_.Text()) : 0;
 }
 
+const char* Resource::GetRelativePath() const {
+    FileSystem* files = GetFileSystem();
+    return files ? files->GetRelativePath(fullPath_.Text()) : fullPath_.Text();
+}
+
 void Resource::Release() {
     if (referenceCount_ > 1) {
         --referenceCount_;

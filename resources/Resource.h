@@ -73,6 +73,8 @@ public:
     void NotifyUsers(const char* argument);
 
     const char* GetFullPath() const { return fullPath_.Text(); }
+    // The path as scene files store it: relative to the base folder when it lies below it.
+    const char* GetRelativePath() const;
     const char* GetExtension() const { return extension_.Text(); }
     const char* GetOptions() const { return options_.Text(); }
     const char* GetKey() const { return key_.Text(); }
@@ -105,5 +107,23 @@ private:
     uint32_t state_ = ResourceLoaded;
     std::vector<uint32_t> users_;
 };
+
+// Stores `acquired` (a reference the caller took, or null) in `held`. When it is what `held`
+// already names, the extra reference goes back and the answer is false; otherwise the old
+// reference goes back and the answer is true.
+template <class R>
+bool ReplaceHeldResource(R*& held, R* acquired) {
+    if (acquired == held) {
+        if (acquired) {
+            acquired->Release();
+        }
+        return false;
+    }
+    if (held) {
+        held->Release();
+    }
+    held = acquired;
+    return true;
+}
 
 } // namespace quarn

@@ -1,9 +1,7 @@
 #include "render/RenderTarget.h"
 
-#include "core/io/BufferFile.h"
 #include "core/scene/ContainerBox.h"
 #include "core/scene/SignalReceiver.h"
-#include "core/scenefile/SceneLoader.h"
 #include "render/Light.h"
 #include "render/LightManager.h"
 #include "tests/render/RenderTestSupport.h"
@@ -34,6 +32,7 @@ constexpr uint32_t GreenOf(uint32_t argb) {
 }
 
 class RenderTargetTest : public test::RenderScene {};
+using RenderSceneFile = test::RenderSceneFile;
 
 TEST_F(RenderTargetTest, PassesDrawInOrderAndALaterAnswerDrawsTheObjectAgain) {
     Square("osd", Float3(0, 0, 10), White, nullptr, RenderOsd);
@@ -246,27 +245,6 @@ TEST_F(RenderTargetTest, LightsColourALitSquareAndOnlyTheSixBestReachIt) {
     EXPECT_NEAR(static_cast<int>((lit & 0xFF)), 25, 1);
 }
 
-class RenderSceneFile : public ::testing::Test, protected test::SoftwareFrames {
-protected:
-    void SetUp() override {
-        TheIdMap().Clear();
-        test::RegisterRenderClasses();
-        RtSquare::RegisterClass();
-    }
-    void TearDown() override {
-        if (root_) {
-            root_->Delete();
-        }
-        CurrentCamera = nullptr;
-        TheIdMap().Clear();
-    }
-    static std::string Object(const char* id, const char* className, const std::string& lines) {
-        return std::string("obj") + id + " {\n\tclass = \"" + className + "\"\n" + lines + "}\n";
-    }
-
-    Node* root_ = nullptr;
-};
-
 TEST_F(RenderSceneFile, ASceneFromItsFileDrawsThroughItsTargetAndCullsByItsBoxes) {
     const std::string text =
         "version = 44\nidsystem = 0\nnum_nodes = 6\n" + Object("1", "Node", "\tparent = 0\n") +
@@ -280,14 +258,8 @@ TEST_F(RenderSceneFile, ASceneFromItsFileDrawsThroughItsTargetAndCullsByItsBoxes
                "\tparent = 1\n\textentflags = 1\n\textentsmin = 100.0,0.0,10.0\n"
                "\textentsmax = 101.0,1.0,11.0\n") +
         Object("6", "RenderTestSquare", "\tparent = 5\n\tpos = 5.0,0.0,10.0\n\tcolor = FF00FF00\n");
-    BufferFile file(text.data(), static_cast<uint32_t>(text.size()));
-    SceneLoader loader("level.scene", 0, SceneKeepUnmappedIds, nullptr, nullptr);
-    root_ = loader.Load(file);
-    ASSERT_NE(root_, nullptr);
-    TheIdMap().SetSceneRoot(0, root_);
-    BeginFrame(Black);
-    UpdateNodeTree(root_);
-    EndFrame();
+    ASSERT_TRUE(Load(text));
+    Frame();
     EXPECT_EQ(Pixel(32, 24), Red);
     EXPECT_EQ(Pixel(48, 24), Blue); // the green square's box lies out of view
     EXPECT_EQ(Pixel(2, 2), Blue);

@@ -3,8 +3,10 @@
 // Small scenes for the render tests: a root with a render target and a camera at the origin
 // looking along +z, and flat square drawables that note every pass they are drawn in.
 
+#include "core/io/BufferFile.h"
 #include "core/object/IdMap.h"
 #include "core/scene/SceneClasses.h"
+#include "core/scenefile/SceneLoader.h"
 #include "device/DeviceMesh.h"
 #include "device/IndexBuffer.h"
 #include "device/VertexBuffer.h"
@@ -13,6 +15,8 @@
 #include "render/LightManager.h"
 #include "render/RenderObject.h"
 #include "render/RenderTarget.h"
+#include "render/Sprite.h"
+#include "resources/Texture.h"
 #include "tests/support/SoftwareRenderDevice.h"
 #include "tests/support/TestClass.h"
 #include "tests/support/TestTree.h"
@@ -35,6 +39,8 @@ inline void RegisterRenderClasses() {
     DirectionalLight::RegisterClass();
     SpotLight::RegisterClass();
     LightManager::RegisterClass();
+    Texture::RegisterClass();
+    Sprite::RegisterClass();
 }
 
 // A square of side 2 x `half` in its x-y plane, facing -z, drawn unlit in its colour and opacity.
@@ -137,6 +143,41 @@ protected:
     Node* root_ = nullptr;
     Camera* camera_ = nullptr;
     RenderTarget* target_ = nullptr;
+};
+
+// A scene read from its text, drawn on the software device.
+class RenderSceneFile : public ::testing::Test, protected SoftwareFrames {
+protected:
+    void SetUp() override {
+        TheIdMap().Clear();
+        RegisterRenderClasses();
+        RtSquare::RegisterClass();
+    }
+    void TearDown() override {
+        if (root_) {
+            root_->Delete();
+        }
+        CurrentCamera = nullptr;
+        TheIdMap().Clear();
+    }
+    static std::string Object(const char* id, const char* className, const std::string& lines) {
+        return std::string("obj") + id + " {\n\tclass = \"" + className + "\"\n" + lines + "}\n";
+    }
+    // Loads the scene as the scene of id system 0.
+    bool Load(const std::string& text) {
+        BufferFile file(text.data(), static_cast<uint32_t>(text.size()));
+        SceneLoader loader("level.scene", 0, SceneKeepUnmappedIds, nullptr, nullptr);
+        root_ = loader.Load(file);
+        TheIdMap().SetSceneRoot(0, root_);
+        return root_ != nullptr;
+    }
+    void Frame(uint32_t before = 0xFF000000) {
+        BeginFrame(before);
+        UpdateNodeTree(root_);
+        EndFrame();
+    }
+
+    Node* root_ = nullptr;
 };
 
 } // namespace quarn::test

@@ -1,6 +1,5 @@
 #include "resources/Texture.h"
 
-#include "codecs/PngEncoder.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
 #include "device/GpuRenderDevice.h"
@@ -9,6 +8,7 @@
 #include "tests/device/DeviceTestSupport.h"
 #include "tests/resources/ResourceTestSupport.h"
 #include "tests/support/JpegFixture.h"
+#include "tests/support/PngFixture.h"
 
 #include <cmath>
 #include <filesystem>
@@ -44,17 +44,9 @@ protected:
     // A PNG whose left and right halves have one colour each.
     void WriteHalves(const std::string& name, uint32_t width, uint32_t height, uint32_t left,
                      uint32_t right) {
-        std::vector<uint8_t> rgba;
-        for (uint32_t y = 0; y < height; ++y) {
-            for (uint32_t x = 0; x < width; ++x) {
-                const uint32_t c = x < width / 2 ? left : right;
-                rgba.insert(rgba.end(),
-                            {uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c), uint8_t(c >> 24)});
-            }
-        }
-        std::vector<uint8_t> file;
-        ASSERT_EQ(PngEncoder().Encode(file, rgba.data(), width, height), 0u);
-        temp_.WriteFile(name, std::string(file.begin(), file.end()));
+        temp_.WriteFile(name, test::EncodePng(width, height, [&](uint32_t x, uint32_t) {
+                            return x < width / 2 ? left : right;
+                        }));
     }
 
     // An atlas "atlas.png" (8 x 4, red | blue) holding "tex/a.png" and "tex/b.png".

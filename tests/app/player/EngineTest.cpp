@@ -157,12 +157,30 @@ TEST_F(PlayerFrame, DroppedFilesThatCannotBecomeASpriteMakeNothing) {
     ASSERT_TRUE(StartOn(test::SceneText()));
     int children = GetSceneRoot()->GetChildCount();
     const std::string tooLong = "/" + std::string(300, 'd') + "/x.png";
-    for (const char* path : {"", "x.PNG", "x.txt", "png", "pictures.png/x", tooLong.c_str(),
-                             "x.png" /* no Sprite class yet */}) {
+    for (const char* path : {"", "x.PNG", "x.txt", "png", "pictures.png/x", tooLong.c_str()}) {
         EXPECT_FALSE(OnFileDropped(path, 0, 0)) << path;
     }
     EXPECT_EQ(GetSceneRoot()->GetChildCount(), children);
     EXPECT_TRUE(log.Contains("path too long"));
+}
+
+TEST_F(PlayerFrame, ADroppedImageBecomesASpriteUnderTheNodeUnderThePointer) {
+    // A 40-pixel screen sprite at (100, 100), seen through the scene's camera.
+    ASSERT_TRUE(StartOn("version = 44\nnum_nodes = 4\nobj1 {\n\tclass = \"Node\"\n}\n"
+                        "obj2 {\n\tclass = \"Camera\"\n\tparent = 1\n}\n"
+                        "obj3 {\n\tclass = \"RenderTarget\"\n\tparent = 1\n\tcurrentcamera = 2\n}\n"
+                        "obj4 {\n\tclass = \"Sprite\"\n\tparent = 1\n\tmatrixmode = 3\n"
+                        "\tpos = 100.0,100.0,0.0\n\tsize = 40.0,40.0\n}\n"));
+    ASSERT_TRUE(FrameUpdate());
+    Node* target = GetSceneRoot()->FindByClassName("Sprite");
+    ASSERT_NE(target, nullptr);
+    for (const auto& [x, parent] : {std::pair{110, target}, std::pair{500, GetSceneRoot()}}) {
+        ASSERT_TRUE(OnFileDropped("pic.png", x, 100));
+        Node* dropped = parent->GetFirstChild();
+        ASSERT_NE(dropped, nullptr);
+        EXPECT_STREQ(dropped->GetClass()->GetName(), "Sprite");
+        EXPECT_EQ(dropped->FindProperty("texture")->GetAsText(*dropped), "pic.png");
+    }
 }
 
 } // namespace
