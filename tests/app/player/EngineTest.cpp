@@ -35,6 +35,10 @@ TEST_F(PlayerStart, EmptyFolderRunsTheBuiltInDefaultScene) {
     auto* window = static_cast<SDL_Window*>(GetPlatform()->GetWindowHandle());
     EXPECT_STREQ(SDL_GetWindowTitle(window), "Pelgrath (res://default.scene)");
     EXPECT_EQ(LogText(), "Quarn v1.0\nScene 'res://default.scene' loaded\n");
+    // Its green gem sprite lies in the middle, a little below the horizon.
+    EXPECT_TRUE(FrameUpdate());
+    const uint32_t gem = Pixel(512, 415);
+    EXPECT_GT((gem >> 8) & 0xFF, ((gem >> 16) & 0xFF) + 64) << std::hex << gem;
     // A script may delete the root: the frames go on without a scene.
     GetSceneRoot()->Delete();
     EXPECT_EQ(GetSceneRoot(), nullptr);
