@@ -11,6 +11,7 @@
 #include "device/RenderDevice.h"
 #include "device/VertexBuffer.h"
 #include "resources/DynamicMesh.h"
+#include "resources/EffectShader.h"
 #include "resources/Texture.h"
 
 #include <cmath>
@@ -389,8 +390,8 @@ void Sprite::UpdateRenderState() {
         mesh_->SetStencilMode(stencilRead ? StencilMode::Read : StencilMode::None);
         mesh_->SetOptions(MeshScreenSpace,
                           GetMatrixMode() == MatrixViewSpace ? MeshScreenSpace : 0);
-        // Effect shaders are not loaded yet.
-        mesh_->SetShader(nullptr);
+        EffectShader* shader = GetEffectShader();
+        mesh_->SetShader(shader ? shader->GetShader() : nullptr);
         const float brightness = GetBrightness();
         mesh_->SetShaderParameter(Float4(brightness, brightness, brightness, brightness));
     }

@@ -123,17 +123,10 @@ bool ReplaceEffectShader(EffectShader*& held, std::string& heldName, const char*
     if (FileSystem* files = GetFileSystem(); files && *relative) {
         relative = files->GetRelativePath(relative);
     }
-    EffectShader* shader = *relative ? AcquireResource<EffectShader>(relative, "") : nullptr;
-    if (shader == held) {
-        if (shader) {
-            shader->Release();
-        }
+    if (!ReplaceHeldResource(held,
+                             *relative ? AcquireResource<EffectShader>(relative, "") : nullptr)) {
         return false;
     }
-    if (held) {
-        held->Release();
-    }
-    held = shader;
     heldName = relative;
     return true;
 }
