@@ -21,6 +21,8 @@
 #include "render/RenderTarget.h"
 #include "render/Sprite.h"
 #include "render/TextPlate.h"
+#include "resources/Branch.h"
+#include "resources/BranchFile.h"
 #include "resources/EffectShader.h"
 #include "resources/FontNew.h"
 #include "resources/Mesh.h"
@@ -36,7 +38,9 @@ int RegisterAllClasses() {
     Node::RegisterClass();               // 1. with its base "Entity"
     Pivot::RegisterClass();              // 2.
     Folder::RegisterClass();             // 3.
-    Layer::RegisterClass();              // 5. with "ContainerBox" until "Branch" (4.) registers it
+    ContainerBox::RegisterClass();       // 4. "ContainerBox", then "Branch"
+    Branch::RegisterClass();             // 4.
+    Layer::RegisterClass();              // 5.
     Camera::RegisterClass();             // 6.
     RenderObject::RegisterClass();       // 7.
     RenderTarget::RegisterClass();       // 8.
@@ -46,6 +50,7 @@ int RegisterAllClasses() {
     Texture::RegisterClass();            // 12.
     EffectShader::RegisterClass();       // 13.
     FontNew::RegisterClass();            // 14.
+    BranchFile::RegisterClass();         // 15.
     SignalEmitter::RegisterClass();      // 16.
     SignalReceiver::RegisterClass();     // 17.
     SignalFilter::RegisterClass();       // 18.

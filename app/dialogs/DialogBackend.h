@@ -16,9 +16,6 @@ namespace quarn {
 // choice boxes from the core and from the platform take the same road.
 class DialogBackend : public DialogHook {
 public:
-    // The chosen path, or "" when cancelled. The filter is a list of name and pattern texts,
-    // each ended by a zero byte, the list by an empty text.
-    virtual std::string FileDialog(const char* filter, bool open, const char* initialFolder) = 0;
     // The chosen folder without a trailing '/', or "" when cancelled.
     virtual std::string BrowseForFolder(const char* title, const char* initialFolder) = 0;
     // The about box's result: DialogOk, DialogCancel, or anything else for none.

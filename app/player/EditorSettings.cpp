@@ -47,23 +47,6 @@ void AddRecentFile(const char* path) {
     user.SetString(RecentFileKey(1).c_str(), added.c_str());
 }
 
-std::string GetFolderSetting(const char* kind) {
-    SettingsFile& user = GetUserSettings();
-    std::string key = std::string("folder_") + (kind ? kind : "");
-    if (!user.HasKey(key.c_str())) {
-        return {};
-    }
-    PathString folder;
-    if (!GetFileSystem()->GetNativePath(folder, user.GetString(key.c_str()))) {
-        return {};
-    }
-    return folder.Text();
-}
-
-void SetFolderSetting(const char* kind, const char* folder) {
-    GetUserSettings().SetString((std::string("folder_") + (kind ? kind : "")).c_str(), folder);
-}
-
 void LoadCustomColours() {
     int next = 0;
     const SettingsFile& user = GetUserSettings();

@@ -233,4 +233,22 @@ SettingsFile& GetUserSettings() {
     return settings;
 }
 
+std::string GetFolderSetting(const char* kind) {
+    const SettingsFile& user = GetUserSettings();
+    const std::string key = std::string("folder_") + (kind ? kind : "");
+    FileSystem* files = GetFileSystem();
+    if (!user.HasKey(key.c_str()) || !files) {
+        return {};
+    }
+    PathString folder;
+    if (!files->GetNativePath(folder, user.GetString(key.c_str()))) {
+        return {};
+    }
+    return folder.Text();
+}
+
+void SetFolderSetting(const char* kind, const char* folder) {
+    GetUserSettings().SetString((std::string("folder_") + (kind ? kind : "")).c_str(), folder);
+}
+
 } // namespace quarn

@@ -104,4 +104,10 @@ SettingsFile& GetMainSettings();
 // saves them.
 SettingsFile& GetUserSettings();
 
+// The folder a kind of file dialog ("scene", "branch") starts in, kept in the user settings as
+// "folder_" + kind: made absolute against the base folder as it is now; "" when none is
+// remembered, or when the absolute form would be longer than a path may be.
+std::string GetFolderSetting(const char* kind);
+void SetFolderSetting(const char* kind, const char* folder);
+
 } // namespace quarn

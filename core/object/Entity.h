@@ -60,6 +60,9 @@ public:
     virtual void GetPropertyValue(const Property& property, uint32_t* out) const;
     virtual void SetPropertyValue(const Property& property, const uint32_t* value);
     virtual int GetPropertyState(const Property& property) const;
+    // Asked by the editor's undo list before it records a step under this label ("Center",
+    // "Save") for the entity.
+    virtual bool AcceptsUndoLabel(const char* /*label*/) const { return true; }
 
     // Adapts stored values after loading from an older file.
     virtual void UpgradeVersion(int fileVersion);

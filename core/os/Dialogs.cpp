@@ -31,6 +31,7 @@ public:
         return MessageBoxButtonId(type, 0);
     }
     int ShowChoiceBox(const char*, const char*, const char*) override { return 0; }
+    std::string FileDialog(const char*, bool, const char*) override { return {}; }
 };
 
 SilentDialogHook silentHook;
@@ -52,6 +53,10 @@ int ShowMessageBox(const char* text, const char* title, uint32_t type) {
 
 int ShowChoiceBox(const char* title, const char* text, const char* buttons) {
     return currentHook->ShowChoiceBox(title ? title : "", text ? text : "", buttons ? buttons : "");
+}
+
+std::string ShowFileDialog(const char* filter, bool open, const char* initialFolder) {
+    return currentHook->FileDialog(filter ? filter : "", open, initialFolder ? initialFolder : "");
 }
 
 const char* MessageBoxButtonLabels(uint32_t type) {

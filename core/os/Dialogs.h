@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace quarn {
 
@@ -46,6 +47,9 @@ public:
     // A modal choice among buttons joined by '#' ("Yes#No#Cancel"); returns the 0-based index
     // of the pressed one.
     virtual int ShowChoiceBox(const char* title, const char* text, const char* buttons) = 0;
+    // The chosen path, or "" when cancelled. The filter is a list of name and pattern texts,
+    // each ended by a zero byte, the list by an empty text: "Scene\0*.scene;*.scn\0\0".
+    virtual std::string FileDialog(const char* filter, bool open, const char* initialFolder) = 0;
 };
 
 // Installs the hook every dialog goes through; null restores the default. The hook is not
@@ -55,6 +59,7 @@ DialogHook* GetDialogHook();
 
 int ShowMessageBox(const char* text, const char* title, uint32_t type);
 int ShowChoiceBox(const char* title, const char* text, const char* buttons);
+std::string ShowFileDialog(const char* filter, bool open, const char* initialFolder);
 
 // The labels of a message-box type's buttons joined by '#', and the id of the button at an
 // index: what a back end needs to show a message box as a choice.

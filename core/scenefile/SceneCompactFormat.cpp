@@ -20,6 +20,10 @@ namespace {
 
 constexpr uint8_t HeaderIncludeBranches = 1;
 constexpr uint8_t HeaderCustomDeclarations = 2;
+// Four words follow the node count. Without them a branch file read from its compact copy
+// alone would lose the identity that references to its global instances go through.
+constexpr uint8_t HeaderGlobalId = 4;
+constexpr int GlobalIdSize = 16;
 constexpr uint8_t EndOfBlock = 0xFF;
 // Version, id system, flags and node count.
 constexpr uint32_t HeaderSize = 7;
@@ -87,11 +91,15 @@ void SceneCompactWriter::WriteHeader(const SceneHeader& header) {
     nodeCount_ = header.nodeCount;
     bool declarations = header.customClass && !header.customClass->GetOwnProperties().empty();
     uint8_t flags = (header.includeBranches ? HeaderIncludeBranches : 0) |
-                    (declarations ? HeaderCustomDeclarations : 0);
+                    (declarations ? HeaderCustomDeclarations : 0) |
+                    (header.globalId.IsZero() ? 0 : HeaderGlobalId);
     PutUInt16(*stream_, static_cast<uint32_t>(header.version));
     PutUInt16(*stream_, static_cast<uint32_t>(header.idSystem));
     stream_->PutChar(flags);
     PutUInt16(*stream_, static_cast<uint32_t>(header.nodeCount));
+    if (!header.globalId.IsZero()) {
+        PutWords(*stream_, header.globalId.words, GlobalIdSize);
+    }
     if (declarations) {
         // Nothing may follow the '}': the first block starts right after it.
         stream_->PutChar('{');
@@ -221,6 +229,15 @@ bool SceneCompactReader::ReadHeader(SceneHeader& header) {
     uint8_t flags = stream.ReadUInt8();
     header.includeBranches = (flags & HeaderIncludeBranches) != 0;
     header.nodeCount = stream.ReadUInt16();
+    if (flags & HeaderGlobalId) {
+        if (size - stream.Tell() < static_cast<uint32_t>(GlobalIdSize) + 1) {
+            Report(StringFormat("Error loading scene: %s is too short", fileName_.c_str()));
+            return false;
+        }
+        for (uint32_t& word : header.globalId.words) {
+            word = stream.ReadUInt32();
+        }
+    }
     if (flags & HeaderCustomDeclarations) {
         Tokenizer& tokens = *tokenizer_;
         if (tokens.Next(stream) != '{') {

@@ -1,0 +1,382 @@
+// Editing a branch instance: opening and closing it with the version-control prompts, saving it
+// to its file or under a new name, and the tree pane's entries for nodes inside it.
+#include "core/debug/Log.h"
+#include "core/filesystem/FileSystem.h"
+#include "core/filesystem/SettingsFile.h"
+#include "core/object/ClassInfo.h"
+#include "core/object/IdPath.h"
+#include "core/object/Property.h"
+#include "core/object/Signals.h"
+#include "core/os/Dialogs.h"
+#include "core/scene/EngineState.h"
+#include "core/scene/NodeMenu.h"
+#include "core/scenefile/VersionControl.h"
+#include "core/string/Text.h"
+#include "resources/Branch.h"
+#include "resources/BranchFile.h"
+#include "resources/ResourceRegistry.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace quarn {
+
+namespace {
+
+// The choices of the close prompt; a state without prompt counts as Cancel.
+enum class CloseChoice { Save, Revert, Cancel };
+
+// Whether a save could put the file in place: a missing file can be made, a read-only one
+// cannot.
+bool CanWrite(const char* path) {
+    FileSystem* files = GetFileSystem();
+    if (!files) {
+        return false;
+    }
+    const uint32_t attributes = files->GetAttributes(path);
+    return (attributes & FileMissing) || !(attributes & (FileReadOnly | FileDirectory));
+}
+
+CloseChoice AskClose(int state) {
+    const char* text = nullptr;
+    switch (state) {
+    case VersionControl::NotControlled:
+        text = "The branch may have changed. Do you want to save?";
+        break;
+    case VersionControl::NotCheckedOut:
+        text = "The branch may have changed but is not checked out. Do you want to check out, then "
+               "save and commit?";
+        break;
+    case VersionControl::CheckedOut:
+    case VersionControl::CheckedOutToo:
+        text = "The branch may have changed. Do you want to save and commit?";
+        break;
+    case VersionControl::CheckedOutByOther: {
+        const int answer = ShowChoiceBox("Close alert",
+                                         "The branch may have changed but is checked out from SVN "
+                                         "by someone else. Revert now?",
+                                         "OK#Cancel");
+        return answer == 0 ? CloseChoice::Revert : CloseChoice::Cancel;
+    }
+    default:
+        return CloseChoice::Cancel;
+    }
+    const int answer = ShowChoiceBox("Close alert", text, "Yes#No (revert)#Cancel");
+    return answer == 0   ? CloseChoice::Save
+           : answer == 1 ? CloseChoice::Revert
+                         : CloseChoice::Cancel;
+}
+
+// The instance whose content holds the node: its nearest Branch ancestor.
+Branch* EnclosingBranch(Node& node) {
+    for (Node* each = node.GetParent(); each; each = each->GetParent()) {
+        if (auto* branch = dynamic_cast<Branch*>(each)) {
+            return branch;
+        }
+    }
+    return nullptr;
+}
+
+// The name under which the node's property is exposed.
+std::string ExposedName(const Node& node, const Property& property) {
+    return StringFormat("%s_id%u", property.GetName(), node.GetId() & LocalIdMask);
+}
+
+bool IsExposed(const Branch& branch, const Node& node, const Property& property) {
+    const ClassInfo* custom = branch.GetCustomClass();
+    if (!custom) {
+        return false;
+    }
+    const std::string name = ExposedName(node, property);
+    for (const auto& own : custom->GetOwnProperties()) {
+        if (CompareNoCase(own->GetName(), name.c_str()) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+// Version control -----------------------------------------------------------------------------
+
+int Branch::QueryVersionControl() const {
+    VersionControl* service = GetVersionControl();
+    // A running game edits nothing, so it is never asked about.
+    if (!service || !file_ || GameRunning) {
+        return VersionControl::NotControlled;
+    }
+    return service->GetFileState(file_->GetFullPath());
+}
+
+void Branch::RefreshVersionControl() {
+    if (!GetVersionControl() || !file_) {
+        return;
+    }
+    versionControlState_ = QueryVersionControl();
+    if (!IsClosed() && (versionControlState_ == VersionControl::NotCheckedOut ||
+                        versionControlState_ == VersionControl::CheckedOutByOther)) {
+        SetClosed(true);
+        file_->ClearOwner(this);
+        LogMessage("Branch '%s' (id %s) was closed to comply with version control",
+                   file_->GetFullPath(), IdPath::FromId(GetId(), 0).Format().c_str());
+    }
+    const uint64_t self = GetSerial();
+    SendSignal("propertychange", static_cast<Entity*>(this), true);
+    if (IsAlive(self)) {
+        PushValues();
+    }
+}
+
+// Open and close ------------------------------------------------------------------------------
+
+bool Branch::Open() {
+    const char* path = file_ ? file_->GetFullPath() : "";
+    if (!VersionControlOpenForEdit(path, 1)) {
+        SetClosed(true);
+        return false;
+    }
+    // Another instance may edit the file already; this one opens all the same.
+    if (file_) {
+        file_->SetOwner(this);
+    }
+    SetClosed(false);
+    if (HasFlag(NodeLockedAll)) {
+        SetChildrenLockedAll(false);
+    }
+    if (versionControlState_ == VersionControl::NotCheckedOut) {
+        versionControlState_ = VersionControl::CheckedOut;
+    }
+    ShareVersionControlState();
+    SendUndoLabel("Open");
+    return true;
+}
+
+bool Branch::Close() {
+    if (IsClosed()) {
+        return false;
+    }
+    if (HasOpenSubBranch()) {
+        ShowMessageBox("The branch can't be closed because there are still open subbranches.",
+                       "Close alert", MessageBoxOk);
+        return false;
+    }
+    if (!file_) {
+        // Nothing holds the content yet: it is saved under a name first, or stays open.
+        if (!SaveAs() || !file_) {
+            return false;
+        }
+        FinishClose();
+        return true;
+    }
+    int state = QueryVersionControl();
+    const CloseChoice choice = AskClose(state);
+    if (choice == CloseChoice::Cancel) {
+        return false;
+    }
+    VersionControl* service = GetVersionControl();
+    const std::string path = file_->GetFullPath();
+    const uint64_t self = GetSerial();
+    if (choice == CloseChoice::Save) {
+        if (service && state == VersionControl::NotCheckedOut) {
+            service->CheckOut(path.c_str());
+        }
+        if (!VersionControlCheckSave(path.c_str(), VersionControlSaveMode) ||
+            !CanWrite(path.c_str())) {
+            return false;
+        }
+        // Closed after a failed save, the instance would drop what was not saved.
+        if (!SaveBranch()) {
+            LogMessage("Branch '%s' could not be saved and stays open", path.c_str());
+            return false;
+        }
+        if (service && state != VersionControl::NotControlled) {
+            service->Commit(path.c_str());
+            state = VersionControl::NotCheckedOut;
+        }
+    } else {
+        if (service &&
+            (state == VersionControl::CheckedOut || state == VersionControl::CheckedOutToo)) {
+            service->Revert(path.c_str());
+            state = VersionControl::NotCheckedOut;
+        }
+        SetClosed(true);
+        Reload();
+    }
+    if (!IsAlive(self)) {
+        return true;
+    }
+    versionControlState_ = state;
+    FinishClose();
+    return true;
+}
+
+void Branch::FinishClose() {
+    ShareVersionControlState();
+    SetClosed(true);
+    SetChildrenLockedAll(true);
+    if (file_) {
+        file_->ClearOwner(this);
+    }
+    SendUndoLabel("Close");
+}
+
+bool Branch::HasOpenSubBranch() const {
+    for (const Node* node = GetFirstChild(); node; node = node->GetNextInTree(true)) {
+        if (!node->IsInSubtreeOf(this)) {
+            break;
+        }
+        auto* branch = dynamic_cast<const Branch*>(node);
+        if (branch && !branch->IsClosed()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void Branch::SetChildrenLockedAll(bool locked) {
+    std::vector<uint64_t> children;
+    for (Node* child = GetFirstChild(); child; child = child->GetNext()) {
+        children.push_back(child->GetSerial());
+    }
+    for (uint64_t serial : children) {
+        if (Node* child = FindLiveNode(serial); child && child->GetParent() == this) {
+            child->SetFlag(NodeLockedAll, locked);
+        }
+    }
+}
+
+// Saving --------------------------------------------------------------------------------------
+
+bool Branch::SaveBranch() {
+    if (!GetFirstChild() || IsClosed()) {
+        return true; // nothing of this instance to write
+    }
+    if (!file_) {
+        return SaveAs();
+    }
+    flags_ |= BranchLoaded;
+    const bool saved = file_->Save(*this, GetIdSystem());
+    fileTime_ = file_->GetFileTime();
+    RefreshRelayDeclarations();
+    SendSignal("reload_resources", nullptr, true);
+    return saved;
+}
+
+bool Branch::SaveAs() {
+    if (!GetFirstChild()) {
+        return false;
+    }
+    flags_ |= BranchLoaded;
+    static const char Filter[] = "Quarn Branch\0*.branch\0";
+    std::string chosen = ShowFileDialog(Filter, false, GetFolderSetting("branch").c_str());
+    if (chosen.empty()) {
+        return false;
+    }
+    if (!std::strchr(FindFileName(chosen.c_str()), '.')) {
+        chosen += ".branch";
+    }
+    FileSystem* files = GetFileSystem();
+    const std::string relative = files ? files->GetRelativePath(chosen.c_str()) : chosen;
+    SetFolderSetting("branch", GetPathFolder(relative.c_str()).c_str());
+
+    // The file is renamed when this instance alone uses it and no other file has the name;
+    // otherwise the instance takes the file of that name.
+    const PathString key = NormalizeResourcePath(relative.c_str());
+    Resource* registered = FindResourceByKey(key.Text());
+    if (file_ && file_->GetReferenceCount() == 1 && (!registered || registered == file_)) {
+        file_->SetFileName(relative.c_str(), "", false);
+    } else {
+        BranchFile* file = AcquireResource<BranchFile>(relative.c_str(), "");
+        ReleaseFile();
+        file_ = file;
+    }
+    if (!IsClosed()) {
+        file_->SetOwner(this);
+    }
+    UpdateSceneGuid();
+    const bool saved = file_->Save(*this, GetIdSystem());
+    fileTime_ = file_->GetFileTime();
+    versionControlState_ = QueryVersionControl();
+    SendSignal("reload_resources", nullptr, true);
+    return saved;
+}
+
+// Script methods ------------------------------------------------------------------------------
+
+void Branch::ScriptLoad() {
+    if (LoadContent(Push)) {
+        SendUndoLabel("Load");
+    }
+}
+
+void Branch::ScriptUnload() {
+    const uint64_t self = GetSerial();
+    UnloadContent();
+    if (IsAlive(self)) {
+        SendUndoLabel("Unload");
+    }
+}
+
+void Branch::SendUndoLabel(const char* label) {
+    SignalArgs args;
+    args.Add(static_cast<Entity*>(this)).Add(const_cast<char*>(label));
+    SendSignal("addundolabel", &args, true);
+}
+
+// Tree pane entries ---------------------------------------------------------------------------
+
+bool Branch::BuildRelayMenu(Node& node, NodeMenuItem& item) {
+    Branch* branch = EnclosingBranch(node);
+    if (!branch || !branch->file_) {
+        return false;
+    }
+    item.label = "Create signal proxy";
+    item.enabled = !branch->IsClosed();
+    for (int port = 0; port < MaxPorts; ++port) {
+        const char* name = node.GetInputName(port);
+        if (port >= node.GetInputCount() || !*name) {
+            break;
+        }
+        item.items.push_back({name, branch->HasRelay(&node, port), true, {}});
+    }
+    return true;
+}
+
+void Branch::ChooseRelay(Node& node, int choice) {
+    Branch* branch = EnclosingBranch(node);
+    if (!branch || branch->IsClosed() || choice < 0 || choice >= node.GetInputCount()) {
+        return;
+    }
+    if (branch->HasRelay(&node, choice)) {
+        branch->RemoveRelay(&node, choice);
+    } else {
+        branch->AddRelay(&node, choice);
+    }
+}
+
+bool Branch::BuildOverrideMenu(Node& node, NodeMenuItem& item) {
+    Branch* branch = EnclosingBranch(node);
+    if (!branch || !branch->file_) {
+        return false;
+    }
+    item.label = "Override property";
+    item.enabled = !branch->IsClosed();
+    for (int index = 0; index < node.GetPropertyCount(); ++index) {
+        const Property* property = node.GetProperty(index);
+        item.items.push_back({property->GetName(), IsExposed(*branch, node, *property), true, {}});
+    }
+    return true;
+}
+
+void Branch::ChooseOverride(Node& node, int choice) {
+    Branch* branch = EnclosingBranch(node);
+    const Property* property = node.GetProperty(choice);
+    if (!branch || !branch->file_ || branch->IsClosed() || !property) {
+        return;
+    }
+    branch->file_->ExposeProperty(&node, property, !IsExposed(*branch, node, *property));
+}
+
+} // namespace quarn

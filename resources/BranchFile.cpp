@@ -1,0 +1,250 @@
+#include "resources/BranchFile.h"
+
+#include "core/filesystem/FileReader.h"
+#include "core/object/ClassInfo.h"
+#include "core/object/EntityRef.h"
+#include "core/object/Property.h"
+#include "core/object/Signals.h"
+#include "core/scene/Node.h"
+#include "core/scenefile/SceneCompactFormat.h"
+#include "core/scenefile/SceneFormat.h"
+#include "core/scenefile/SceneSaver.h"
+#include "core/scenefile/SceneTextFormat.h"
+#include "core/string/Text.h"
+#include "resources/Branch.h"
+#include "resources/ResourceRegistry.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quarn {
+
+ClassInfo* BranchFile::classInfo = nullptr;
+
+BranchFile::BranchFile(const char* path, const char* options) : Resource(path, options) {
+    if (path && *path) {
+        LoadFromFile(path);
+    }
+}
+
+BranchFile::~BranchFile() {
+    DestroyCustomClass();
+}
+
+Entity* BranchFile::Create() {
+    return new BranchFile("", "");
+}
+
+bool BranchFile::Load() {
+    return LoadFromFile(GetFullPath());
+}
+
+bool BranchFile::LoadFromFile(const char* path) {
+    SetState(0);
+    binary_ = false;
+    UpdateFileTime();
+    guid_ = Guid();
+    FileReader file;
+    bool compact = false;
+    if (!file.Open(path, false, false)) {
+        compact = true;
+        if (!file.Open(ReplaceExtension(path, "scn").c_str(), true, false)) {
+            return false;
+        }
+    }
+    SetState(1);
+    binary_ = compact;
+    ReadHeader(file, path, compact);
+    file.Close();
+    return true;
+}
+
+void BranchFile::ReadHeader(File& file, const char* path, bool compact) {
+    std::unique_ptr<SceneReader> reader;
+    if (compact) {
+        reader = std::make_unique<SceneCompactReader>();
+    } else {
+        reader = std::make_unique<SceneTextReader>();
+    }
+    // Declarations the header no longer holds must go even when it has no declaration block at
+    // all, which leaves the reader nothing to clear: every property starts stale here.
+    if (customClass_) {
+        for (const auto& property : customClass_->GetOwnProperties()) {
+            property->SetStateFlags(property->GetStateFlags() | PropertyStale);
+        }
+    }
+    SceneHeader header;
+    header.customClassSlot = &customClass_;
+    const bool read = reader->Begin(file, path, nullptr) && reader->ReadHeader(header);
+    if (customClass_) {
+        std::vector<std::string> stale;
+        for (const auto& property : customClass_->GetOwnProperties()) {
+            if (property->GetStateFlags() & PropertyStale) {
+                stale.push_back(property->GetName());
+                property->SetStateFlags(property->GetStateFlags() & ~PropertyStale);
+            }
+        }
+        // A header that could not be read keeps what it had.
+        if (read) {
+            for (const std::string& name : stale) {
+                customClass_->RemoveProperty(name.c_str());
+            }
+        }
+    }
+    if (read) {
+        guid_ = header.globalId;
+    }
+    if (customClass_ && customClass_->GetOwnProperties().empty()) {
+        DestroyCustomClass();
+    } else if (customClass_) {
+        customClass_->SetParent(Branch::RegisterClass());
+    }
+    ++classGeneration_;
+}
+
+void BranchFile::SetFileName(const char* path, const char* options, bool) {
+    guid_ = Guid::Create();
+    Resource::SetFileName(path, options, false);
+}
+
+bool BranchFile::Save(Node& root, uint32_t idSystem) {
+    EnsureGuid();
+    const bool text = SaveSceneFileWithIds(GetFullPath(), root, guid_, idSystem, customClass_,
+                                           SceneKeepUnmappedIds);
+    UpdateFileTime();
+    const bool compact = SaveSceneFileWithIds(GetCompactPath().c_str(), root, guid_, idSystem,
+                                              customClass_, SceneKeepUnmappedIds | SceneCompact);
+    // A text file left stale would be what the next load reads.
+    return text && compact;
+}
+
+const Guid& BranchFile::EnsureGuid() {
+    if (guid_.IsZero()) {
+        guid_ = Guid::Create();
+    }
+    return guid_;
+}
+
+std::string BranchFile::GetCompactPath() const {
+    return ReplaceExtension(GetFullPath(), "scn");
+}
+
+bool BranchFile::SetOwner(Node* branch) {
+    if (GetOwner()) {
+        return false;
+    }
+    editor_ = branch ? branch->GetSerial() : 0;
+    return branch != nullptr;
+}
+
+void BranchFile::ClearOwner(Node* branch) {
+    if (branch && editor_ == branch->GetSerial()) {
+        editor_ = 0;
+    }
+}
+
+Node* BranchFile::GetOwner() const {
+    return FindLiveNode(editor_);
+}
+
+Property* BranchFile::AddRelaySignal(const char* name, Entity* entity, int port) {
+    ClassInfo& custom = EnsureCustomClass();
+    Property* relay = FindOwnProperty(name);
+    if (relay && !relay->IsEntityReference()) {
+        custom.RemoveProperty(name);
+        relay = nullptr;
+    }
+    if (!relay) {
+        std::unique_ptr<Property> made = CreateProperty(TypeEntity);
+        made->Setup(name, "", nullptr, nullptr);
+        relay = custom.AddPropertyObject(std::move(made));
+    }
+    const uint32_t localId = entity ? entity->GetId() & LocalIdMask : 0;
+    std::string range = StringFormat("signal,default=%u", localId);
+    if (port != 0) {
+        range += StringFormat("-%d", port);
+    }
+    const std::string ownName = relay->GetName();
+    relay->Setup(ownName.c_str(), range.c_str(), nullptr, nullptr);
+    ClassChanged();
+    return relay;
+}
+
+Property* BranchFile::ExposeProperty(Entity* entity, const Property* property, bool expose) {
+    if (!entity || !property) {
+        return nullptr;
+    }
+    const std::string name =
+        StringFormat("%s_id%u", property->GetName(), entity->GetId() & LocalIdMask);
+    if (!expose) {
+        if (customClass_ && customClass_->RemoveProperty(name.c_str()) &&
+            customClass_->GetOwnProperties().empty()) {
+            DestroyCustomClass();
+        }
+        ClassChanged();
+        return nullptr;
+    }
+    if (Property* exposed = FindOwnProperty(name.c_str())) {
+        return exposed;
+    }
+    std::unique_ptr<Property> made = CreateProperty(property->GetValueType());
+    if (!made) {
+        return nullptr;
+    }
+    made->Setup(name.c_str(), property->GetRange(), nullptr, nullptr);
+    Property* exposed = EnsureCustomClass().AddPropertyObject(std::move(made));
+    ClassChanged();
+    return exposed;
+}
+
+void BranchFile::RemoveClassProperty(const char* name) {
+    if (customClass_ && FindOwnProperty(name)) {
+        customClass_->RemoveProperty(name);
+        ClassChanged();
+    }
+}
+
+ClassInfo& BranchFile::EnsureCustomClass() {
+    if (!customClass_) {
+        // Out of the class list (named "custom"); the field is its holder.
+        customClass_ = new ClassInfo("custom", nullptr, &customClass_);
+        customClass_->SetParent(Branch::RegisterClass());
+    }
+    return *customClass_;
+}
+
+void BranchFile::DestroyCustomClass() {
+    // Leaves "Branch" and clears the field as the record's holder.
+    delete customClass_;
+    customClass_ = nullptr;
+}
+
+Property* BranchFile::FindOwnProperty(const char* name) const {
+    if (!customClass_) {
+        return nullptr;
+    }
+    for (const auto& property : customClass_->GetOwnProperties()) {
+        if (CompareNoCase(property->GetName(), name) == 0) {
+            return property.get();
+        }
+    }
+    return nullptr;
+}
+
+void BranchFile::ClassChanged() {
+    ++classGeneration_;
+    SendSignal("classtypehaschanged", static_cast<Entity*>(this), false);
+}
+
+ClassInfo* BranchFile::RegisterClass() {
+    if (classInfo) {
+        return classInfo;
+    }
+    classInfo = new ClassInfo("BranchFile", &BranchFile::Create, &classInfo);
+    classInfo->SetParent(Resource::RegisterClass());
+    RegisterResourceExtension("branch");
+    return classInfo;
+}
+
+} // namespace quarn
