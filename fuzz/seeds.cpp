@@ -10,6 +10,7 @@
 #include "core/scene/Node.h"
 #include "core/scenefile/SceneLoader.h"
 #include "core/scenefile/SceneSaver.h"
+#include "resources/Branch.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -45,6 +46,14 @@ const char* const ChainScene =
     "obj10 {\n\tclass = \"Pivot\"\n\tname = \"c\"\n\tparent = 9\n\tflags = 1\n"
     "\tpos = 1.000000,-2.500000,3.000000\n\tscale = 2.50\n}\n"
     "obj2 {\n\tclass = \"Node\"\n\tname = \"d\"\n\tparent = 3\n\tprev = 9\n\tflags = 17\n}\n";
+
+// A branch file with a relay, exposed values and an instance of itself inside.
+const char* const SeedBranch =
+    "version = 44\nidsystem = 0\nnum_nodes = 3\ncustomdeclarations {\n"
+    "Entity relay_0 <\"signal,default=3-2\">\nfloat3 pos_id2\nstring name_id3\n}\n"
+    "obj2 {\n\tclass = \"Pivot\"\n\tname = \"hinge\"\n\tpos = 1.000000,2.000000,3.000000\n}\n"
+    "obj3 {\n\tclass = \"SignalReceiver\"\n\tname = \"r\"\n\tparent = 2\n\twitness0 = 2\n}\n"
+    "obj4 {\n\tclass = \"Branch\"\n\tprev = 2\n\tbranchflags = 1\n\tbranch = \"a.branch\"\n}\n";
 
 // Objects 1..count, each under the one before: a tree as deep as it is large.
 std::string DeepChain(int count) {
@@ -152,6 +161,21 @@ int main(int argc, char** argv) {
         }
         quarn::TheIdMap().Clear();
     }
+
+    // Saved by an instance, in both forms; the first byte picks the form (see branch.cpp).
+    files.Add("a.branch", SeedBranch);
+    auto* branch = static_cast<quarn::Branch*>(quarn::Branch::RegisterClass()->CreateInstance());
+    branch->SetIdSystem(0);
+    branch->SetBranchFlags(quarn::BranchLoaded);
+    branch->SetBranchFile("a.branch");
+    if (!branch->SaveBranch() || !files.Written("a.branch") || !files.Written("a.scn")) {
+        std::fprintf(stderr, "the seed branch did not load and save\n");
+        return 1;
+    }
+    Write(folder, "branch", "text", std::string(1, '\0') + *files.Written("a.branch"));
+    Write(folder, "branch", "compact", std::string(1, '\1') + *files.Written("a.scn"));
+    branch->Delete();
+    quarn::TheIdMap().Clear();
 
     // Mode byte, room in 64-byte units, then the stream (see inflate.cpp).
     const std::string text = std::string(SeedScene) + SeedScene;

@@ -296,6 +296,7 @@ void Branch::SetBranchFile(const char* path) {
     if (LoadingSceneWithBranches()) {
         ReleaseFile();
         file_ = file;
+        UpdateSceneGuid();
         EnsureCurrent();
         return;
     }

@@ -78,23 +78,9 @@ Branch* EnclosingBranch(Node& node) {
     return nullptr;
 }
 
-// The name under which the node's property is exposed.
-std::string ExposedName(const Node& node, const Property& property) {
-    return StringFormat("%s_id%u", property.GetName(), node.GetId() & LocalIdMask);
-}
-
 bool IsExposed(const Branch& branch, const Node& node, const Property& property) {
-    const ClassInfo* custom = branch.GetCustomClass();
-    if (!custom) {
-        return false;
-    }
-    const std::string name = ExposedName(node, property);
-    for (const auto& own : custom->GetOwnProperties()) {
-        if (CompareNoCase(own->GetName(), name.c_str()) == 0) {
-            return true;
-        }
-    }
-    return false;
+    const BranchFile* file = branch.GetBranchFile();
+    return file && file->FindOwnProperty(BranchFile::ExposedName(node, property).c_str());
 }
 
 } // namespace

@@ -175,8 +175,7 @@ Property* BranchFile::ExposeProperty(Entity* entity, const Property* property, b
     if (!entity || !property) {
         return nullptr;
     }
-    const std::string name =
-        StringFormat("%s_id%u", property->GetName(), entity->GetId() & LocalIdMask);
+    const std::string name = ExposedName(*entity, *property);
     if (!expose) {
         if (customClass_ && customClass_->RemoveProperty(name.c_str()) &&
             customClass_->GetOwnProperties().empty()) {
@@ -196,6 +195,10 @@ Property* BranchFile::ExposeProperty(Entity* entity, const Property* property, b
     Property* exposed = EnsureCustomClass().AddPropertyObject(std::move(made));
     ClassChanged();
     return exposed;
+}
+
+std::string BranchFile::ExposedName(const Entity& entity, const Property& property) {
+    return StringFormat("%s_id%u", property.GetName(), entity.GetId() & LocalIdMask);
 }
 
 void BranchFile::RemoveClassProperty(const char* name) {

@@ -68,7 +68,11 @@ public:
     // withdrawing the last property removes the custom class. Null when withdrawn or when the
     // value type has no descriptor.
     Property* ExposeProperty(Entity* entity, const Property* property, bool expose);
+    // "<property>_id<local id>": the name under which the entity's property is exposed.
+    static std::string ExposedName(const Entity& entity, const Property& property);
     void RemoveClassProperty(const char* name);
+    // The custom class's property of that name (ignoring case), or null.
+    Property* FindOwnProperty(const char* name) const;
 
     static ClassInfo* RegisterClass();
     static ClassInfo* classInfo;
@@ -78,7 +82,6 @@ private:
     void ReadHeader(File& file, const char* path, bool compact);
     ClassInfo& EnsureCustomClass();
     void DestroyCustomClass();
-    Property* FindOwnProperty(const char* name) const;
     // Every change of the custom class goes out as "classtypehaschanged" with this file.
     void ClassChanged();
 

@@ -39,6 +39,11 @@ bool IsReferenceType(int32_t type) {
     return type == TypeEntity || IsClassType(type);
 }
 
+// A reference to an input port of an entity, as relays hold it.
+uint32_t PortReference(const Entity& entity, int port) {
+    return (entity.GetId() & ~PortMask) | static_cast<uint32_t>(port & 0xF) << PortShift;
+}
+
 } // namespace
 
 void Branch::EnsureCurrent() const {
@@ -333,8 +338,7 @@ bool Branch::HasRelay(const Entity* entity, int port) const {
     if (!entity) {
         return false;
     }
-    const uint32_t target = (entity->GetId() & ~PortMask) | static_cast<uint32_t>(port & 0xF)
-                                                                << PortShift;
+    const uint32_t target = PortReference(*entity, port);
     for (int number = 0; number < GetInputCount(); ++number) {
         if (GetInputRedirect(number) == target) {
             return true;
@@ -360,8 +364,7 @@ void Branch::AddRelay(Entity* entity, int port) {
         file_->AddRelaySignal(StringFormat("relay_%d", number).c_str(), entity, port);
     EnsureCurrent();
     if (CustomValue* slot = relay ? FindValue(*relay) : nullptr) {
-        const uint32_t target = (entity->GetId() & ~PortMask) | static_cast<uint32_t>(port & 0xF)
-                                                                    << PortShift;
+        const uint32_t target = PortReference(*entity, port);
         StoreValue(*slot, &target);
         slot->held = true;
     }
@@ -371,8 +374,7 @@ void Branch::RemoveRelay(Entity* entity, int port) {
     if (!file_ || !entity) {
         return;
     }
-    const uint32_t target = (entity->GetId() & ~PortMask) | static_cast<uint32_t>(port & 0xF)
-                                                                << PortShift;
+    const uint32_t target = PortReference(*entity, port);
     std::vector<std::string> names;
     EnsureCurrent();
     for (const CustomValue& slot : custom_) {

@@ -45,7 +45,9 @@ public:
     // other five; a node that defines several faces is named once, a deleted one not at all.
     void SelectPeripheryNodes();
 
-    uint32_t GetExtentFlags() const { return extentFlags_; }
+    // The low 16 bits, as the property reads and writes them: the valid bits are the box's own
+    // state, and a saved scene carrying them would not read back as written.
+    uint32_t GetExtentFlags() const { return extentFlags_ & 0xFFFF; }
     // Stores value & 0xFFFF, which leaves the box stale.
     void SetExtentFlags(uint32_t value);
     // The stored corners, refreshed as GetExtents does; relative when ExtentsRelative is set.

@@ -64,6 +64,13 @@ Node* ReplaceNodeClass(Node& node, ClassInfo& classInfo, bool announce) {
     if (IsAlive(oldSerial) && IsAlive(newSerial)) {
         replacement->TakeOverId(node.GetId());
     }
+    // A new branch takes an id system of its own, which its flags setter makes sure of, before
+    // the children move in.
+    if (const Property* flags = classInfo.FindProperty("branchflags"); flags && IsAlive(newSerial)) {
+        uint32_t words[MaxValueWords] = {};
+        flags->ReadValue(*replacement, words);
+        flags->WriteValue(*replacement, words);
+    }
     if (Node* liveParent = FindLiveNode(parentSerial); liveParent && IsAlive(newSerial)) {
         Node* livePrevious = FindLiveNode(previousSerial);
         replacement->AttachAfter(liveParent, livePrevious && livePrevious->GetParent() == liveParent

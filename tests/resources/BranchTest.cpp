@@ -1,3 +1,4 @@
+#include "core/scenefile/ClassReplacement.h"
 #include "core/scenefile/SceneReferences.h"
 #include "core/scenefile/SceneSaver.h"
 #include "tests/resources/BranchTestSupport.h"
@@ -59,6 +60,35 @@ TEST_F(BranchTest, InstancesKeepTheFilesLocalIdsInIdSystemsOfTheirOwn) {
     EXPECT_EQ(Inner(second, 12)->GetId(), inner);
 }
 
+TEST_F(BranchTest, ContentComesFromTheSceneWhenItHoldsItAndLoadsAtOnceWhenInserted) {
+    Node* root = LoadText(TwoDoors);
+    const uint32_t raw = SceneKeepUnmappedIds | SceneRawIds;
+    ASSERT_TRUE(SaveSceneFile("all.scene", *root, 0, raw | SceneWriteRoot | SceneIncludeBranches));
+    root->Delete();
+    TheIdMap().Clear();
+    Write("door.branch", "");
+    // Raw ids: a path into an instance would name it before the instance has its id system.
+    Load("all.scene", raw);
+    for (uint32_t id : {2u, 3u}) {
+        ASSERT_NE(BranchAt(id), nullptr);
+        EXPECT_EQ(BranchAt(id)->GetChildCount(), 3) << id;
+        ASSERT_NE(Inner(BranchAt(id), 5), nullptr) << id;
+        EXPECT_EQ(Inner(BranchAt(id), 5)->label, "five");
+    }
+
+    Write("door.branch", DoorBranch);
+    EngineStateScope inserting(EngineLoadBranchesNow);
+    Branch* inserted = Instance("door.branch", 0);
+    EXPECT_EQ(inserted->GetBranchFlags(), BranchLoaded | BranchClosed);
+    EXPECT_EQ(inserted->GetChildCount(), 3);
+
+    // Without an id system of its own the content moves into the one around the instance.
+    inserted->SetBranchFlags(BranchLoaded | BranchNoIdSystem);
+    EXPECT_EQ(inserted->GetIdSystem(), 0u);
+    EXPECT_EQ(inserted->GetChildCount(), 3);
+    EXPECT_EQ(inserted->GetFirstChild()->GetId() >> IdSystemShift, 0u);
+}
+
 TEST_F(BranchTest, IdSystemNumbersAreFreshWhenTakenAndStayWhileTheBranchHoldsNodes) {
     Branch* loaded = Instance();
     Branch* empty = Instance("");
@@ -81,6 +111,17 @@ TEST_F(BranchTest, IdSystemNumbersAreFreshWhenTakenAndStayWhileTheBranchHoldsNod
         EXPECT_EQ(TheIdMap().GetIdSystem(static_cast<uint32_t>(got))->GetRoot(), empty);
     }
     EXPECT_EQ(validity.Messages().size(), 1u);
+
+    // A node turned into a branch takes an id system of its own, and its children move in.
+    Node* group = static_cast<Node*>(Node::classInfo->CreateInstance());
+    group->SetIdSystem(0);
+    Node* child = static_cast<Node*>(BrItem::RegisterClass()->CreateInstance());
+    child->AttachTo(group);
+    auto* converted = dynamic_cast<Branch*>(ReplaceNodeClass(*group, *Branch::classInfo, false));
+    ASSERT_NE(converted, nullptr);
+    made_.push_back(converted->GetSerial());
+    EXPECT_GT(converted->GetIdSystemNumber(), 0);
+    EXPECT_EQ(child->GetId() >> IdSystemShift, converted->GetIdSystem());
 }
 
 TEST_F(BranchTest, GlobalInstancesShareTheFilesGuidWithTheReferencesThroughIt) {
@@ -140,6 +181,9 @@ TEST_F(BranchTest, RelaysForwardEventsToTheirInnerPortAndOutputsPassThemOn) {
     branch->SetPortValue(0, test::RefTo(twelve, 1));
     EXPECT_EQ(Inner(branch, 5)->target.value, twelve->GetId() | 1u << PortShift);
     EXPECT_EQ(branch->GetPortValue(0).GetTarget(), twelve);
+    // The value follows its target to another id, port and all.
+    twelve->ChangeId(twelve->GetId() + 30);
+    EXPECT_EQ(branch->GetPortValue(0).GetId(), twelve->GetId() | 1u << PortShift);
 
     const struct {
         uint32_t port;

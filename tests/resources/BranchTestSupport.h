@@ -135,10 +135,9 @@ protected:
     void Write(const std::string& name, const std::string& text) { folder_.WriteFile(name, text); }
 
     // The scene's first top-level node; all of them are deleted at the end.
-    Node* Load(const std::string& name) {
+    Node* Load(const std::string& name, uint32_t flags = SceneKeepUnmappedIds) {
         std::vector<Node*> roots;
-        Node* first =
-            LoadSceneFile(name.c_str(), 0, SceneKeepUnmappedIds, nullptr, &roots, nullptr);
+        Node* first = LoadSceneFile(name.c_str(), 0, flags, nullptr, &roots, nullptr);
         for (Node* root : roots) {
             made_.push_back(root->GetSerial());
         }

@@ -114,6 +114,40 @@ TEST(QuarnToolScene, ASavedSceneSavesToTheSameBytesInEitherForm) {
     EXPECT_EQ(folder.ReadFile("e.scene"), saved);
 }
 
+// An instance of door.branch as the tool writes it.
+std::string BranchObject(int id, const std::string& prev, int idSystem, const std::string& pos) {
+    return "obj" + std::to_string(id) + " {\n\tclass = \"Branch\"\n\tname = \"\"\n\tparent = 1\n" +
+           prev + "\tflags = 5\n\tpivotflags = 0\n\tmatrixmode = 0\n\textentflags = 1\n" +
+           "\textentsmin = 0.000000,0.000000,0.000000\n" +
+           "\textentsmax = 0.000000,0.000000,0.000000\n\tidsystem = " + std::to_string(idSystem) +
+           "\n\tbranchflags = 3\n\tbranch = \"door.branch\"\n\tpos_id7 = " + pos + "\n}\n";
+}
+
+// Two instances of one branch file beside the scene, one with a value of its own, and a node
+// that refers into the second one.
+TEST(QuarnToolScene, ASceneWithTwoInstancesOfABranchSavesToTheSameBytes) {
+    test::TempFolder folder;
+    folder.WriteFile("door.branch",
+                     "version = 44\nidsystem = 0\nnum_nodes = 2\ncustomdeclarations {\n"
+                     "float3 pos_id7\n}\nobj7 {\n\tclass = \"Pivot\"\n\tname = \"hinge\"\n"
+                     "\tpos = 1.000000,2.000000,3.000000\n}\n"
+                     "obj5 {\n\tclass = \"Node\"\n\tname = \"knob\"\n}\n");
+    const std::string scene =
+        std::string(
+            "version = 44\nidsystem = 0\nnum_nodes = 4\n"
+            "obj1 {\n\tclass = \"Node\"\n\tname = \"level\"\n\tparent = 0\n\tflags = 1\n}\n") +
+        BranchObject(2, "", 1, "4.000000,5.000000,6.000000") +
+        BranchObject(3, "\tprev = 2\n", 2, "1.000000,2.000000,3.000000") +
+        "obj4 {\n\tclass = \"SignalReceiver\"\n\tname = \"\"\n\tparent = 1\n\tprev = 3\n"
+        "\tflags = 1\n\tsignalname = \"open\"\n\twitness0 = 3.5\n\twitness1 = 0\n"
+        "\twitness2 = 0\n\twitness3 = 0\n\twitness4 = 0\n\twitness5 = 0\n}\n";
+    folder.WriteFile("level.scene", scene);
+    ToolRun run = RunTool(folder, {"scene", "level.scene", "out.scene"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(folder.ReadFile("out.scene"), scene);
+}
+
 // Runs failing commands: each exits with 1 and names its reason in one line, writing nothing.
 void ExpectFailures(const test::TempFolder& folder,
                     const std::vector<std::pair<std::vector<std::string>, std::string>>& cases,
