@@ -31,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     Node* holder = static_cast<Node*>(Node::classInfo->CreateInstance());
     holder->SetIdSystem(0);
-    for (uint32_t flags : {BranchLoaded, BranchLoaded | BranchClosed | BranchGlobal}) {
+    for (uint32_t flags :
+         {uint32_t{BranchLoaded}, uint32_t{BranchLoaded | BranchClosed | BranchGlobal}}) {
         auto* branch = static_cast<Branch*>(Branch::RegisterClass()->CreateInstance());
         branch->AttachAsLast(holder);
         branch->SetBranchFlags(flags);

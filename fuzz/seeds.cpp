@@ -6,6 +6,7 @@
 #include "core/filesystem/FileSystem.h"
 #include "core/filesystem/MemoryFileSystem.h"
 #include "core/io/BufferFile.h"
+#include "core/object/ClassInfo.h"
 #include "core/object/IdMap.h"
 #include "core/scene/Node.h"
 #include "core/scenefile/SceneLoader.h"

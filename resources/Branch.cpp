@@ -126,9 +126,7 @@ Branch::Branch() = default;
 Branch::~Branch() {
     // The content's ids are in the id system about to be freed.
     DeleteChildren();
-    if (idSystem_ != 0) {
-        TheIdMap().FreeScene(idSystem_);
-    }
+    FreeIdSystem();
     ReleaseFile();
 }
 
@@ -191,10 +189,7 @@ void Branch::SetIdSystemNumber(int32_t number) {
         return;
     }
     IdMap& map = TheIdMap();
-    if (idSystem_ != 0) {
-        map.FreeScene(idSystem_);
-        idSystem_ = 0;
-    }
+    FreeIdSystem();
     // System 0 is the opened scene's, always in use.
     const bool free = number > 0 && number < IdMap::MaxIdSystems &&
                       !map.IsSceneInUse(static_cast<uint32_t>(number));
@@ -206,6 +201,15 @@ void Branch::SetIdSystemNumber(int32_t number) {
         idSystem_ = fresh > 0 ? static_cast<uint32_t>(fresh) : 0;
     }
     UpdateSceneGuid();
+}
+
+void Branch::FreeIdSystem() {
+    // Only while it is still this instance's: a cleared id map may have given it to another.
+    const IdSystem* record = idSystem_ != 0 ? TheIdMap().GetIdSystem(idSystem_) : nullptr;
+    if (record && record->GetRoot() == this) {
+        TheIdMap().FreeScene(idSystem_);
+    }
+    idSystem_ = 0;
 }
 
 uint32_t Branch::EnsureIdSystem() {
@@ -458,7 +462,8 @@ int Branch::UnloadContent() {
         return count;
     }
     flags_ &= ~BranchLoaded;
-    if (idSystem_ != 0) {
+    const IdSystem* record = idSystem_ != 0 ? TheIdMap().GetIdSystem(idSystem_) : nullptr;
+    if (record && record->GetRoot() == this) {
         // Released ids come back, so the next load gives the content the same ones; the reset
         // drops the GUID with the rest.
         TheIdMap().ResetScene(idSystem_, this);

@@ -151,6 +151,7 @@ private:
 
     // Makes sure the instance owns an id system; 0 when none is left.
     uint32_t EnsureIdSystem();
+    void FreeIdSystem();
     void UpdateSceneGuid();
     void ReleaseFile();
     void SetClosed(bool closed);

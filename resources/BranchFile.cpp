@@ -14,6 +14,7 @@
 #include "resources/Branch.h"
 #include "resources/ResourceRegistry.h"
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -99,8 +100,19 @@ void BranchFile::ReadHeader(File& file, const char* path, bool compact) {
         DestroyCustomClass();
     } else if (customClass_) {
         customClass_->SetParent(Branch::RegisterClass());
+        for (const auto& property : customClass_->GetOwnProperties()) {
+            MarkRelay(*property);
+        }
     }
     ++classGeneration_;
+}
+
+void BranchFile::MarkRelay(Property& property) {
+    // A relay's value is its declaration's target in each instance's id system, made again at
+    // every load; saved, it would name another id system, which compact files cannot hold.
+    if (std::strncmp(property.GetName(), "relay_", 6) == 0) {
+        property.SetStateFlags(property.GetStateFlags() | PropertyTransient);
+    }
 }
 
 void BranchFile::SetFileName(const char* path, const char* options, bool) {
@@ -167,6 +179,7 @@ Property* BranchFile::AddRelaySignal(const char* name, Entity* entity, int port)
     }
     const std::string ownName = relay->GetName();
     relay->Setup(ownName.c_str(), range.c_str(), nullptr, nullptr);
+    MarkRelay(*relay);
     ClassChanged();
     return relay;
 }

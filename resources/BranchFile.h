@@ -82,6 +82,8 @@ private:
     void ReadHeader(File& file, const char* path, bool compact);
     ClassInfo& EnsureCustomClass();
     void DestroyCustomClass();
+    // Relays are not saved with an instance (transient): see BranchFile.cpp.
+    static void MarkRelay(Property& property);
     // Every change of the custom class goes out as "classtypehaschanged" with this file.
     void ClassChanged();
 

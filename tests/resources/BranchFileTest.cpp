@@ -45,6 +45,14 @@ TEST_F(BranchTest, SavedFilesCarryTheirGuidInBothFormsAndTheCompactCopyStandsIn)
 }
 
 TEST_F(BranchTest, ASaveSucceedsOnlyWhenBothFormsWereWritten) {
+    // Relays of an instance inside lead into its own id system; they are not saved with it, or
+    // the compact copy could not be written.
+    Write("outer.branch",
+          test::Scene(test::Object(2, "Branch", "branchflags = 1\nbranch = \"door.branch\"")));
+    Branch* outer = Instance("outer.branch");
+    EXPECT_TRUE(outer->GetBranchFile()->Save(*outer, outer->GetIdSystem()));
+    EXPECT_EQ(folder_.ReadFile("outer.branch").find("relay_0 ="), std::string::npos);
+
     for (const char* blocked : {"door.branch", "door.scn"}) {
         Write("door.branch", test::DoorBranch);
         Branch* branch = Instance();
