@@ -4,7 +4,6 @@
 #include "core/object/IdMap.h"
 #include "core/object/PropertyScalar.h"
 #include "core/object/PropertyText.h"
-#include "core/object/Signals.h"
 #include "core/scene/EngineState.h"
 #include "core/scenefile/SceneLoader.h"
 #include "core/scenefile/VersionControl.h"
@@ -23,7 +22,7 @@
 namespace quarn::test {
 
 // An inner node of the test branches: a number, a text and a signal reference to expose, three
-// input ports, and a record of the announcements it was called with.
+// input ports, and the announcements it heard ("loaded 5 start 5 ").
 class BrItem : public TestClass<BrItem, EventProbe> {
 public:
     static constexpr const char* Name = "BrItem";
@@ -31,12 +30,10 @@ public:
         info.AddProperty<PropertyFloat, &BrItem::GetSpeed, &BrItem::SetSpeed>("speed:0,100,0,0.01");
         info.AddProperty<PropertyString, &BrItem::GetLabel, &BrItem::SetLabel>("label");
         info.AddProperty<PropertyEntity, &BrItem::GetTarget, &BrItem::SetTarget>("target:signal");
-        info.AddMethod("loaded", "()", BindSignalHandler<&BrItem::Called<0>>(), 0);
-        info.AddMethod("quarn_start", "()", BindSignalHandler<&BrItem::Called<1>>(), 0);
-        info.AddMethod("start", "()", BindSignalHandler<&BrItem::Called<2>>(), 0);
+        info.AddMethod("loaded", "()", BindSignalHandler<&BrItem::Heard<0>>(), 0);
+        info.AddMethod("start", "()", BindSignalHandler<&BrItem::Heard<1>>(), 0);
     }
     int GetInputCount() const override { return 3; }
-
     float GetSpeed() const { return speed; }
     void SetSpeed(float value) { speed = value; }
     const char* GetLabel() const { return label.c_str(); }
@@ -44,66 +41,51 @@ public:
     EntityId GetTarget() const { return target; }
     void SetTarget(EntityId value) { target = value; }
     template <int N>
-    void Called(void*) {
-        calls.push_back(std::string(N == 0   ? "loaded"
-                                    : N == 1 ? "quarn_start"
-                                             : "start") +
-                        " " + std::to_string(GetId() & LocalIdMask));
+    void Heard(void*) {
+        heard += (N == 0 ? "loaded " : "start ") + std::to_string(GetId() & LocalIdMask) + " ";
     }
 
     float speed = 0.0f;
     std::string label;
     EntityId target;
-    static inline std::vector<std::string> calls;
+    static inline std::string heard;
 };
 
-// A version-control service whose file state the test sets; it records what it is asked to do.
-class FakeVersionControl : public VersionControl {
-public:
+// A version-control service in the state the test sets; it notes what it is asked to do.
+struct FakeVersionControl : VersionControl {
     int GetFileState(const char*) override { return state; }
-    bool CheckOut(const char*) override { return Note("checkout"); }
-    bool Revert(const char*) override { return Note("revert"); }
-    bool Commit(const char*) override { return Note("commit"); }
-
+    bool CheckOut(const char*) override { return (done += "checkout ", true); }
+    bool Revert(const char*) override { return (done += "revert ", true); }
+    bool Commit(const char*) override { return (done += "commit ", true); }
     int state = NotControlled;
-    std::string done; // the calls, each followed by a blank
-
-private:
-    bool Note(const char* call) {
-        done += std::string(call) + " ";
-        return true;
-    }
+    std::string done;
 };
 
-// Three nodes with local ids 7, 5 and 12; relay 0 leads to port 2 of node 12 and node 7's speed
-// is exposed.
-inline const char* const DoorBranch = "version = 44\nidsystem = 0\nnum_nodes = 3\n"
+// Nodes 7, 5 and 12; relay 0 leads to port 2 of node 12 and node 7's speed is exposed.
+inline const std::string DoorBranch = "version = 44\nidsystem = 0\nnum_nodes = 3\n"
                                       "customdeclarations {\n"
                                       "Entity relay_0 <\"signal,default=12-2\">\n"
-                                      "float speed_id7 <\"0,100,0,0.01\">\n"
-                                      "}\n"
+                                      "float speed_id7 <\"0,100,0,0.01\">\n}\n"
                                       "obj7 {\n\tclass = \"BrItem\"\n\tspeed = 5.00\n}\n"
                                       "obj5 {\n\tclass = \"BrItem\"\n\tlabel = \"five\"\n}\n"
                                       "obj12 {\n\tclass = \"BrItem\"\n}\n";
 
-// A scene object: "obj<id> {", its class, then the property lines given ("key = value\n"...).
+// "obj<id> {", the class, a tab before each of the lines given, "}".
 inline std::string Object(int id, const char* className, const std::string& lines = "") {
     std::string text = "obj" + std::to_string(id) + " {\n\tclass = \"" + className + "\"\n";
-    size_t start = 0;
-    while (start < lines.size()) {
-        size_t end = lines.find('\n', start);
+    for (size_t start = 0; start < lines.size();) {
+        const size_t end = std::min(lines.find('\n', start), lines.size());
         text += "\t" + lines.substr(start, end - start) + "\n";
-        start = end == std::string::npos ? lines.size() : end + 1;
+        start = end + 1;
     }
     return text + "}\n";
 }
-
 inline std::string Scene(const std::string& objects) {
     return "version = 44\nidsystem = 0\nnum_nodes = 1\n" + objects;
 }
 
-// Branches and scenes read from files the test writes into a temporary base folder; every node
-// loaded or made is deleted at the end, and every resource must be given back by then.
+// Branches and scenes in files the test writes into a temporary base folder. What it loads or
+// makes is deleted at the end, and every branch file must be given back by then.
 class BranchTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -115,8 +97,7 @@ protected:
         BrItem::RegisterClass();
         TheIdMap().Clear();
         registered_ = GetRegisteredResourceCount();
-        Deliveries().clear();
-        BrItem::calls.clear();
+        BrItem::heard.clear();
         Write("door.branch", DoorBranch);
     }
     void TearDown() override {
@@ -133,40 +114,35 @@ protected:
     }
 
     void Write(const std::string& name, const std::string& text) { folder_.WriteFile(name, text); }
-
-    // The scene's first top-level node; all of them are deleted at the end.
-    Node* Load(const std::string& name, uint32_t flags = SceneKeepUnmappedIds) {
+    // The scene's first top-level node; every top-level node is deleted at the end.
+    Node* Load(const std::string& text, uint32_t flags = SceneKeepUnmappedIds) {
+        Write("scene.scene", text);
         std::vector<Node*> roots;
-        Node* first = LoadSceneFile(name.c_str(), 0, flags, nullptr, &roots, nullptr);
+        Node* first = LoadSceneFile("scene.scene", 0, flags, nullptr, &roots, nullptr);
         for (Node* root : roots) {
             made_.push_back(root->GetSerial());
         }
         return first;
     }
-    Node* LoadText(const std::string& text) {
-        Write("scene.scene", text);
-        return Load("scene.scene");
+    template <class T = Node>
+    T* Make(Node* parent = nullptr) {
+        auto* node = static_cast<T*>(T::RegisterClass()->CreateInstance());
+        made_.push_back(node->GetSerial());
+        parent ? node->AttachTo(parent) : node->SetIdSystem(0);
+        return node;
     }
-    // A new instance of the file, loaded (and closed, as instances are unless opened).
+
+    // A new instance of the file with these flags, in the opened scene's id system.
     Branch* Instance(const char* path = "door.branch", uint32_t flags = BranchLoaded) {
-        auto* branch = static_cast<Branch*>(Branch::RegisterClass()->CreateInstance());
-        made_.push_back(branch->GetSerial());
-        branch->SetIdSystem(0);
+        auto* branch = Make<Branch>();
         branch->SetBranchFlags(flags);
         branch->SetBranchFile(path);
         return branch;
     }
-
     static Branch* BranchAt(uint32_t id) { return dynamic_cast<Branch*>(LookupEntity(id)); }
     static BrItem* Inner(const Branch* branch, uint32_t localId) {
         return dynamic_cast<BrItem*>(
             LookupEntity(branch->GetIdSystem() << IdSystemShift | localId));
-    }
-    static std::string Text(const Entity& entity, const char* property) {
-        return entity.FindAnyProperty(property)->GetAsText(entity);
-    }
-    static void Set(Entity& entity, const char* property, const char* text) {
-        entity.FindAnyProperty(property)->SetFromText(entity, text);
     }
 
     TempFolder folder_;

@@ -11,8 +11,8 @@
 namespace quarn::test {
 
 // Stands in for the user: records every dialog and answers from a script, then with the first
-// button (a file dialog: cancelled). Installed while it exists; the hook it replaced comes back
-// afterwards.
+// button (a file dialog: cancelled, its record titled by the first filter, its text the initial
+// folder). Installed while it exists; the hook it replaced comes back afterwards.
 class RecordingDialogHook : public DialogHook {
 public:
     struct Dialog {
@@ -22,22 +22,15 @@ public:
         std::string buttons; // the '#'-joined labels (for a message box, those of its type)
         uint32_t type;       // message-box type; 0 for a choice box
     };
-    struct FileDialogRequest {
-        std::string filter; // the first filter's name and patterns joined by '|'
-        bool open;
-        std::string initialFolder;
-    };
 
     RecordingDialogHook() : previous_(GetDialogHook()) { SetDialogHook(this); }
     ~RecordingDialogHook() override { SetDialogHook(previous_); }
 
-    // The next boxes press these 0-based button indices in turn.
+    // The next boxes press these 0-based button indices in turn; file dialogs choose these paths.
     void Answer(int buttonIndex) { answers_.push_back(buttonIndex); }
-    // The next file dialogs choose these paths in turn.
     void AnswerPath(std::string path) { paths_.push_back(std::move(path)); }
 
     const std::vector<Dialog>& Dialogs() const { return dialogs_; }
-    const std::vector<FileDialogRequest>& FileDialogs() const { return fileDialogs_; }
 
     int ShowMessageBox(const char* text, const char* title, uint32_t type) override {
         dialogs_.push_back({true, title, text, MessageBoxButtonLabels(type), type});
@@ -47,11 +40,8 @@ public:
         dialogs_.push_back({false, title, text, buttons, 0});
         return Next(answers_, 0);
     }
-    std::string FileDialog(const char* filter, bool open, const char* initialFolder) override {
-        const std::string name = filter;
-        // The patterns follow the name's zero byte, which an empty list lacks.
-        const std::string first = name.empty() ? "" : name + "|" + (filter + name.size() + 1);
-        fileDialogs_.push_back({first, open, initialFolder});
+    std::string FileDialog(const char* filter, bool, const char* initialFolder) override {
+        dialogs_.push_back({false, filter, initialFolder, "", 0});
         return Next(paths_, std::string());
     }
 
@@ -69,7 +59,6 @@ private:
     std::deque<int> answers_;
     std::deque<std::string> paths_;
     std::vector<Dialog> dialogs_;
-    std::vector<FileDialogRequest> fileDialogs_;
     DialogHook* previous_;
 };
 
