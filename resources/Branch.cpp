@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace quarn {
@@ -46,6 +47,21 @@ std::vector<const BranchFile*>& FilesBeingLoaded() {
 bool LoadingSceneWithBranches() {
     return (EngineState == EngineLoading || EngineState == EngineLoadingScene) &&
            SceneLoadIncludesBranches;
+}
+
+// Every node below `top`, parents before children; iterative, so any depth is fine.
+std::vector<const Node*> NodesBelow(const Node& top) {
+    std::vector<const Node*> nodes;
+    std::vector<const Node*> pending{&top};
+    while (!pending.empty()) {
+        const Node* node = pending.back();
+        pending.pop_back();
+        for (const Node* child = node->GetFirstChild(); child; child = child->GetNext()) {
+            nodes.push_back(child);
+            pending.push_back(child);
+        }
+    }
+    return nodes;
 }
 
 // A reference that a node outside a branch holds into it.
@@ -94,11 +110,14 @@ void AddReferenceProperties(const ClassInfo* classInfo, bool ownOnly,
 }
 
 std::vector<OutsideReference> CollectOutsideReferences(const Node& branch) {
+    // The content by address, so each test is one look-up however deep the tree.
+    const std::vector<const Node*> content = NodesBelow(branch);
+    const std::unordered_set<const Node*> inside(content.begin(), content.end());
     std::vector<OutsideReference> found;
     std::vector<const Property*> properties;
     auto visit = [&](Entity* entity) {
         auto* node = dynamic_cast<Node*>(entity);
-        if (!node || node->IsInSubtreeOf(&branch)) {
+        if (!node || node == &branch || inside.count(node)) {
             return;
         }
         properties.clear();
@@ -107,13 +126,12 @@ std::vector<OutsideReference> CollectOutsideReferences(const Node& branch) {
         for (const Property* property : properties) {
             uint32_t words[MaxValueWords] = {};
             property->ReadValue(*node, words);
-            auto* target = dynamic_cast<Node*>(LookupEntity(words[0]));
-            if (target && target != &branch && target->IsInSubtreeOf(&branch)) {
+            if (inside.count(dynamic_cast<Node*>(LookupEntity(words[0])))) {
                 found.push_back({node->GetSerial(), property->GetName(), words[0]});
             }
         }
     };
-    if (Node::classInfo) {
+    if (Node::classInfo && !inside.empty()) {
         ForEachInstance(Node::classInfo, visit);
     }
     return found;
@@ -377,6 +395,16 @@ void Branch::ShareVersionControlState() {
             SendSignal("propertychange", static_cast<Entity*>(other), true);
         }
     }
+}
+
+bool Branch::HasOpenSubBranch() const {
+    for (const Node* node : NodesBelow(*this)) {
+        auto* branch = dynamic_cast<const Branch*>(node);
+        if (branch && !branch->IsClosed()) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // Content -------------------------------------------------------------------------------------

@@ -208,19 +208,6 @@ void Branch::FinishClose() {
     SendUndoLabel("Close");
 }
 
-bool Branch::HasOpenSubBranch() const {
-    for (const Node* node = GetFirstChild(); node; node = node->GetNextInTree(true)) {
-        if (!node->IsInSubtreeOf(this)) {
-            break;
-        }
-        auto* branch = dynamic_cast<const Branch*>(node);
-        if (branch && !branch->IsClosed()) {
-            return true;
-        }
-    }
-    return false;
-}
-
 void Branch::SetChildrenLockedAll(bool locked) {
     std::vector<uint64_t> children;
     for (Node* child = GetFirstChild(); child; child = child->GetNext()) {
