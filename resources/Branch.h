@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace quarn {
@@ -194,6 +195,7 @@ private:
 
     std::vector<uint32_t> values_;
     std::vector<CustomValue> custom_;
+    std::unordered_map<const Property*, size_t> slotOf_; // index into custom_
     std::vector<int> relays_;     // relay number -> index into custom_, -1 for an empty slot
     std::vector<size_t> outputs_; // output port -> index into custom_
     const ClassInfo* layoutClass_ = nullptr;

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 
 namespace quarn {
 
@@ -37,6 +38,11 @@ int RelayNumber(const std::string& name) {
 
 bool IsReferenceType(int32_t type) {
     return type == TypeEntity || IsClassType(type);
+}
+
+std::string LowerName(std::string name) {
+    ToLowerAscii(name.data());
+    return name;
 }
 
 // A reference to an input port of an entity, as relays hold it.
@@ -68,8 +74,14 @@ void Branch::RebuildValues() {
     layoutFile_ = file_;
     layoutClass_ = custom;
     layoutGeneration_ = file_ ? file_->GetClassGeneration() : 0;
+    slotOf_.clear();
     if (!custom) {
         return;
+    }
+    // Names compare without case; by the lowered name, each carried value is one look-up.
+    std::unordered_map<std::string, size_t> previous;
+    for (size_t index = 0; index < old.size(); ++index) {
+        previous.emplace(LowerName(old[index].name), index);
     }
     size_t offset = 0;
     for (const auto& property : custom->GetOwnProperties()) {
@@ -82,17 +94,15 @@ void Branch::RebuildValues() {
         offset += static_cast<size_t>(slot.words);
         values_.resize(offset, 0);
         // A property that keeps its name and type keeps its value; any other starts afresh.
-        for (CustomValue& before : old) {
-            if (before.type == slot.type &&
-                CompareNoCase(before.name.c_str(), slot.name.c_str()) == 0) {
-                std::copy_n(oldValues.begin() + static_cast<std::ptrdiff_t>(before.offset),
-                            slot.words, values_.begin() + static_cast<std::ptrdiff_t>(slot.offset));
-                slot.held = before.held;
-                slot.text = std::move(before.text);
-                slot.reference = std::move(before.reference);
-                before.type = TypeVoid; // taken
-                break;
-            }
+        const auto found = previous.find(LowerName(slot.name));
+        if (found != previous.end() && old[found->second].type == slot.type) {
+            CustomValue& before = old[found->second];
+            std::copy_n(oldValues.begin() + static_cast<std::ptrdiff_t>(before.offset), slot.words,
+                        values_.begin() + static_cast<std::ptrdiff_t>(slot.offset));
+            slot.held = before.held;
+            slot.text = std::move(before.text);
+            slot.reference = std::move(before.reference);
+            previous.erase(found);
         }
         if (IsReferenceType(slot.type) && !slot.reference) {
             slot.reference = std::make_unique<EntityRef>(this);
@@ -101,6 +111,7 @@ void Branch::RebuildValues() {
             LogMessage("Branch '%s': %s names no input port 0-%d and is ignored", GetBranchPath(),
                        slot.name.c_str(), MaxRelays - 1);
         }
+        slotOf_.emplace(slot.property, custom_.size());
         custom_.push_back(std::move(slot));
     }
 }
@@ -191,12 +202,8 @@ bool Branch::FindInner(const CustomValue& slot, Entity*& entity, const Property*
 }
 
 Branch::CustomValue* Branch::FindValue(const Property& property) {
-    for (CustomValue& slot : custom_) {
-        if (slot.property == &property) {
-            return &slot;
-        }
-    }
-    return nullptr;
+    const auto found = slotOf_.find(&property);
+    return found == slotOf_.end() ? nullptr : &custom_[found->second];
 }
 
 void Branch::StoreValue(CustomValue& slot, const uint32_t* words) {

@@ -326,7 +326,7 @@ TEST_F(BranchTest, CustomClassesComeAndGoWithoutMixingUpTheirAncestry) {
     auto* item = Make<BrItem>();
     BranchFile* previous = nullptr;
     for (int index = 0; index < 300; ++index) {
-        auto* file = AcquireResource<BranchFile>(("f" + std::to_string(index)).c_str(), "");
+        auto* file = AcquireResource<BranchFile>((std::to_string(index) + ".branch").c_str(), "");
         file->ExposeProperty(item, item->FindProperty("speed"), true);
         EXPECT_TRUE(file->GetCustomClass()->IsDerivedFrom(Branch::classInfo));
         if (previous) {
