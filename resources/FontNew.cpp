@@ -107,22 +107,22 @@ bool ReadRect(const uint8_t* at, GlyphRect& rect) {
 std::unique_ptr<GlyphFont> MakeGlyphFont(const std::string& face, int32_t pointSize, uint32_t style,
                                          float scale, bool languageRules,
                                          const std::string& suffix) {
-    GlyphFontSpec spec;
-    spec.face = face;
-    spec.height = -MulDiv(pointSize, static_cast<int32_t>(ScreenDpi * scale), 72);
+    GlyphFontRequest request;
+    request.face = face;
+    request.height = -MulDiv(pointSize, static_cast<int32_t>(ScreenDpi * scale), 72);
     static constexpr int32_t Weights[4] = {400, 700, 800, 900};
-    spec.weight = Weights[(style & FontBold ? 1 : 0) + (style & FontHeavy ? 2 : 0)];
-    spec.italic = (style & FontItalic) != 0;
-    spec.underline = (style & FontUnderline) != 0;
-    spec.strikeOut = (style & FontStrikeOut) != 0;
+    request.weight = Weights[(style & FontBold ? 1 : 0) + (style & FontHeavy ? 2 : 0)];
+    request.italic = (style & FontItalic) != 0;
+    request.underline = (style & FontUnderline) != 0;
+    request.strikeOut = (style & FontStrikeOut) != 0;
     if (languageRules && suffix.find("jp") != std::string::npos) {
         // Half the em plus two: narrow enough for the full-width forms to look square.
-        spec.width = std::abs(spec.height) / 2 + 2;
+        request.width = std::abs(request.height) / 2 + 2;
     }
     if (languageRules && suffix.find("cn") != std::string::npos) {
-        spec.face = "simhei";
+        request.face = "simhei";
     }
-    return GlyphFont::Create(spec);
+    return GlyphFont::Create(request);
 }
 
 } // namespace

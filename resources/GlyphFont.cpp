@@ -59,15 +59,15 @@ struct MatchedFace {
     int slant = FC_SLANT_ROMAN;
 };
 
-bool MatchFace(const GlyphFontSpec& spec, MatchedFace& out) {
+bool MatchFace(const GlyphFontRequest& request, MatchedFace& out) {
     FcConfig* config = FontConfig();
     FcPattern* pattern = FcPatternCreate();
     if (!config || !pattern) {
         return false;
     }
-    FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(spec.face.c_str()));
-    FcPatternAddInteger(pattern, FC_WEIGHT, FcWeightFromOpenType(spec.weight));
-    FcPatternAddInteger(pattern, FC_SLANT, spec.italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+    FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(request.face.c_str()));
+    FcPatternAddInteger(pattern, FC_WEIGHT, FcWeightFromOpenType(request.weight));
+    FcPatternAddInteger(pattern, FC_SLANT, request.italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
     FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
     FcConfigSubstitute(config, pattern, FcMatchPattern);
     FcDefaultSubstitute(pattern);
@@ -110,11 +110,11 @@ GlyphFont::GlyphFont(std::unique_ptr<Face> face) : face_(std::move(face)) {}
 
 GlyphFont::~GlyphFont() = default;
 
-std::unique_ptr<GlyphFont> GlyphFont::Create(const GlyphFontSpec& spec) {
-    const int32_t height = std::abs(spec.height);
+std::unique_ptr<GlyphFont> GlyphFont::Create(const GlyphFontRequest& request) {
+    const int32_t height = std::abs(request.height);
     MatchedFace matched;
-    if (height == 0 || height > MaxPixelHeight || std::abs(spec.width) > MaxPixelHeight ||
-        !FreeType() || !MatchFace(spec, matched)) {
+    if (height == 0 || height > MaxPixelHeight || std::abs(request.width) > MaxPixelHeight ||
+        !FreeType() || !MatchFace(request, matched)) {
         return nullptr;
     }
     auto face = std::make_unique<Face>();
@@ -133,11 +133,13 @@ std::unique_ptr<GlyphFont> GlyphFont::Create(const GlyphFontSpec& spec) {
         cellUnits = unitsPerEm;
     }
     // A positive height is the cell's; the em is then that much smaller.
-    int64_t ppem = spec.height < 0 ? height : std::max<int64_t>(1, height * unitsPerEm / cellUnits);
+    int64_t ppem =
+        request.height < 0 ? height : std::max<int64_t>(1, height * unitsPerEm / cellUnits);
     int64_t ppemX = 0;
-    if (spec.width != 0) {
+    if (request.width != 0) {
         const int64_t average = os2 && os2->xAvgCharWidth > 0 ? os2->xAvgCharWidth : unitsPerEm / 2;
-        ppemX = std::clamp<int64_t>(std::abs(spec.width) * unitsPerEm / average, 1, MaxPixelHeight);
+        ppemX =
+            std::clamp<int64_t>(std::abs(request.width) * unitsPerEm / average, 1, MaxPixelHeight);
     }
     if (FT_Set_Pixel_Sizes(ft, static_cast<FT_UInt>(ppemX), static_cast<FT_UInt>(ppem)) != 0) {
         return nullptr;
@@ -153,10 +155,10 @@ std::unique_ptr<GlyphFont> GlyphFont::Create(const GlyphFontSpec& spec) {
         font->descent_ = -Pixels(ft->size->metrics.descender);
     }
     // Synthesised when the match is clearly lighter or upright.
-    font->embolden_ = spec.weight >= 600 && matched.weight < FC_WEIGHT_DEMIBOLD;
-    font->oblique_ = spec.italic && matched.slant == FC_SLANT_ROMAN;
-    font->underline_ = spec.underline;
-    font->strikeOut_ = spec.strikeOut;
+    font->embolden_ = request.weight >= 600 && matched.weight < FC_WEIGHT_DEMIBOLD;
+    font->oblique_ = request.italic && matched.slant == FC_SLANT_ROMAN;
+    font->underline_ = request.underline;
+    font->strikeOut_ = request.strikeOut;
     font->underlinePosition_ = std::max(1, -ScaleUnits(ft->underline_position, ppem, unitsPerEm));
     font->underlineThickness_ = std::max(1, ScaleUnits(ft->underline_thickness, ppem, unitsPerEm));
     if (os2 && os2->version != 0xFFFF && os2->yStrikeoutSize > 0) {

@@ -11,7 +11,7 @@
 
 namespace quarn {
 
-struct GlyphFontSpec {
+struct GlyphFontRequest {
     std::string face;
     // Negative: the em height in pixels; positive: the cell height (ascent + descent).
     int32_t height = 0;
@@ -28,7 +28,7 @@ public:
     // The face that fontconfig matches for the name, weight and slant (bold and italic are
     // synthesised when the match lacks them); null when no face opens or the size is 0 or
     // larger than a texture can hold.
-    static std::unique_ptr<GlyphFont> Create(const GlyphFontSpec& spec);
+    static std::unique_ptr<GlyphFont> Create(const GlyphFontRequest& request);
     ~GlyphFont();
     GlyphFont(const GlyphFont&) = delete;
     GlyphFont& operator=(const GlyphFont&) = delete;
