@@ -43,6 +43,8 @@ TEST_F(DeviceShaderTest, LoadChoosesByExtensionAndChecksTheContainer) {
     const std::vector<uint32_t> badOpcode = {Ps20, Op(0x28, 0), End};
     std::vector<uint32_t> lyingPixelLength = Container(vertex_, pixel_);
     lyingPixelLength[vertex_.size() + 1] = 1000;
+    const std::vector<uint32_t> none;
+    const char* lying = "Failed to load pre-compiled shader: 'lying.fx_raw'";
     const LoadCase cases[] = {
         {"a.fx_raw", Container(vertex_, pixel_), true, true, true, ""},
         {"A.FX_RAW", Container({}, pixel_), true, false, true, ""},
@@ -51,38 +53,20 @@ TEST_F(DeviceShaderTest, LoadChoosesByExtensionAndChecksTheContainer) {
         {"p.psh_raw", pixel_, true, false, true, ""},
         {"p.psh_raw", badOpcode, false, false, false,
          "Failed to load pre-compiled shader: 'p.psh_raw' (unsupported opcode 0x28 at word 1)"},
-        {"lying.fx_raw",
-         {1000, Vs11, End},
-         false,
-         false,
-         false,
-         "Failed to load pre-compiled shader: 'lying.fx_raw'"},
-        {"lying.fx_raw", lyingPixelLength, false, false, false,
-         "Failed to load pre-compiled shader: 'lying.fx_raw'"},
+        {"lying.fx_raw", {1000, Vs11, End}, false, false, false, lying},
+        {"lying.fx_raw", lyingPixelLength, false, false, false, lying},
         // The vertex program made before the pixel one failed is released too.
         {"half.fx_raw", Container(vertex_, badOpcode), false, false, false,
          "Failed to load pre-compiled shader: 'half.fx_raw' (unsupported opcode 0x28 at word 1)"},
-        {"s.fx",
-         {},
-         false,
-         false,
-         false,
+        {"s.fx", none, false, false, false,
          "Shader fx format is not allowed in this editor version."},
-        {"s.vsh",
-         {},
-         false,
-         false,
-         false,
+        {"s.vsh", none, false, false, false,
          "Vertex-shader vsh format is not allowed in this editor version (shader compiler not "
          "present)."},
-        {"s.psh",
-         {},
-         false,
-         false,
-         false,
+        {"s.psh", none, false, false, false,
          "Pixel-shader psh format is not allowed in this editor version (shader compiler not "
          "present)."},
-        {"s.png", {}, false, false, false, "Unknown file format"},
+        {"s.png", none, false, false, false, "Unknown file format"},
     };
     for (const LoadCase& c : cases) {
         SCOPED_TRACE(c.path);

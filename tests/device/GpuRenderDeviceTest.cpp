@@ -7,7 +7,6 @@
 #include "tests/device/DeviceTestSupport.h"
 #include "tests/support/SoftwareRenderDevice.h"
 
-#include <bit>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <string>
@@ -305,19 +304,6 @@ TEST(DeviceTransforms, CameraGivesTheViewUntilOverridden) {
     device->RestoreViewProjection();
     EXPECT_FLOAT_EQ(Transform(*device, GpuTransform::View, 12), camera.Inverted().m[12]);
     EXPECT_EQ(Transform(*device, GpuTransform::Projection, 14), 2.0f);
-}
-
-TEST(DeviceFog, FogModesSetTheirStatesWithoutEnablingFog) {
-    auto device = MakeDevice();
-    device->SetLinearFog(0xFF808080, 10.0f, 50.0f);
-    EXPECT_FALSE(device->IsFogEnabled());
-    EXPECT_EQ(device->Gpu()->GetRenderState(GpuRenderState::FogColor), 0xFF808080u);
-    EXPECT_EQ(std::bit_cast<float>(device->Gpu()->GetRenderState(GpuRenderState::FogEnd)), 50.0f);
-    device->SetExp2Fog(0xFF000000, 0.25f);
-    EXPECT_EQ(device->Gpu()->GetRenderState(GpuRenderState::FogVertexMode),
-              static_cast<uint32_t>(GpuFogMode::Exp2));
-    device->SetFogEnabled(true);
-    EXPECT_TRUE(device->IsFogEnabled());
 }
 
 LightRecord Light(LightType type, uint32_t color, float strength) {
