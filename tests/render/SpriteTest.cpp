@@ -109,7 +109,7 @@ TEST_F(SpriteTest, SpritesCoverTheirRectangleOnTheScreenAndInTheWorldWithTheImag
     }
 }
 
-TEST_F(SpriteTest, OpacityColourAndBlendModesMixWithTheFrame) {
+TEST_F(SpriteTest, OpacityColourAndBlendModesMixWithTheFrameAndADisabledParentHidesIt) {
     Sprite* sprite = LoadSprites(
         {"\ttexture = \"white.png\"\n\tmatrixmode = 3\n\tpos = 10.0,10.0,0.0\n\tsize = 8.0,8.0\n"});
     const struct {
@@ -130,6 +130,12 @@ TEST_F(SpriteTest, OpacityColourAndBlendModesMixWithTheFrame) {
                 << "mode " << int(c.mode) << " opacity " << c.opacity;
         }
     }
+    auto* parent = new Node();
+    parent->AttachTo(root_);
+    sprite->AttachTo(parent);
+    parent->SetFlag(NodeEnabled, false);
+    Frame();
+    EXPECT_EQ(Pixel(10, 10), Grey);
 }
 
 TEST_F(SpriteTest, APickFindsTheNearestSpriteUnderThePointFacingItOrDoubleSided) {
