@@ -243,17 +243,8 @@ TEST(PropertyKinds, EveryKindWithADescriptorIsMadeAndIsDefaultOnlyOnceADefaultIs
 
 // Texts -----------------------------------------------------------------------------------------
 
-TEST(PropertyTexts, StringsKeepArenaWordsCopyOtherTextsAndCompareAsText) {
+TEST(PropertyTexts, StringsCompareAsText) {
     PropertyString text;
-    const TextWord word = StoreText("kept");
-    uint32_t value = 0;
-    text.Parse(LookupText(word), &value);
-    EXPECT_EQ(value, word);
-    const std::string outside = "outside";
-    text.Parse(outside.c_str(), &value);
-    EXPECT_NE(LookupText(value), outside.c_str());
-    EXPECT_EQ(text.Print(&value), "outside");
-
     const uint32_t apple = StoreText("apple"), pear = StoreText("pear");
     const uint32_t apple2 = StoreText("apple");
     EXPECT_EQ(text.ValuesDiffer(&apple, &pear), -1);

@@ -123,17 +123,6 @@ TEST_F(SceneLoading, ATakenIdGivesTheNextFreeOneUnlessFileIdsAreForcedAndReferen
     EXPECT_EQ(root->target.value, 2u);
 }
 
-TEST_F(SceneLoading, NodesWithoutAParentHangUnderTheLoadParentInFileOrder) {
-    Node* parent = Make();
-    std::vector<Node*> roots;
-    Load(Scene(44, Object("5", "SlItem", "\tparent = 0\n") + Object("6", "SlItem") +
-                       Object("7", "SlItem", "\tparent = 6\n")),
-         SceneKeepUnmappedIds, 0, parent, &roots);
-    ASSERT_EQ(roots.size(), 2u);
-    EXPECT_EQ(roots[1]->GetParent(), parent);
-    EXPECT_EQ(roots[1]->GetFirstChild(), LookupEntity(7));
-}
-
 TEST_F(SceneLoading, ReusingNodesKeepsOnesOfTheSameClassButNeverTouchesTheLoadParent) {
     const uint32_t flags = SceneKeepUnmappedIds | SceneReuseNodes;
     Node* holder = Make();
