@@ -3,11 +3,9 @@
 #include "core/object/ValueBinding.h"
 #include "tests/resources/ResourceTestSupport.h"
 
-#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -181,29 +179,6 @@ TEST_F(DataBaseTest, TextTablesGrowByRecordsAppendedTextsAndLongerValuesAndSaveO
         log_.Clear();
         EXPECT_EQ(Saved(*refused, path), "(nothing)");
         EXPECT_EQ(log_.Lines().size(), 1u) << path;
-    }
-}
-
-// Mutated tables of both forms load or fail cleanly; every cell reads and the table saves.
-TEST_F(DataBaseTest, DamagedTablesOfEitherFormLoadOrFailCleanly) {
-    std::mt19937 random(28);
-    const std::string csv = "n;\"q;x\";z\r\n\"a\"\"b\";;\n\xEF;c\"d\"\n";
-    for (int round = 0; round < 3000; ++round) {
-        std::string text = round % 2 ? csv : TypedTable;
-        for (int flips = 1 + static_cast<int>(random() % 4); flips > 0; --flips) {
-            text[random() % text.size()] = static_cast<char>(random());
-        }
-        text.resize(text.size() - random() % 8);
-        auto table = Load(round % 2 ? "m.csv" : "m.dat", text);
-        const auto records = static_cast<int32_t>(std::min(table->GetRecordCount(), 200u));
-        for (int32_t record = -1; record <= records; ++record) {
-            for (int32_t field = -1; field <= int32_t(table->GetFieldCount()); ++field) {
-                table->GetStringValue(record, field);
-                table->SetValueText(record, field, "1");
-            }
-        }
-        table->AppendString("tail");
-        table->SaveToFile("out.csv");
     }
 }
 
