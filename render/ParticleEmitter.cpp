@@ -1,6 +1,5 @@
 #include "render/ParticleEmitter.h"
 
-#include "core/filesystem/FileSystem.h"
 #include "core/math/Color.h"
 #include "core/math/Random.h"
 #include "core/object/ClassInfo.h"
@@ -99,29 +98,17 @@ ParticleEmitter::~ParticleEmitter() {
 }
 
 const char* ParticleEmitter::GetTextureName() const {
-    if (!texture_) {
-        return "";
-    }
-    FileSystem* files = GetFileSystem();
-    return files ? files->GetRelativePath(texture_->GetFullPath()) : texture_->GetFullPath();
+    return RelativePathOf(texture_);
 }
 
 void ParticleEmitter::SetTextureName(const char* name) {
-    Texture* texture = name && *name ? GetTexture(name, "") : nullptr;
-    if (texture == texture_) {
-        if (texture) {
-            texture->Release();
-        }
+    if (!ReplaceHeldResource(texture_, name && *name ? GetTexture(name, "") : nullptr)) {
         return;
     }
-    if (texture && texture->GetState() == ResourceLoaded) {
-        SetRenderFlag(RenderZWrite, !(texture->GetTextureFlags() & TextureTranslucent));
+    if (texture_ && texture_->GetState() == ResourceLoaded) {
+        SetRenderFlag(RenderZWrite, !(texture_->GetTextureFlags() & TextureTranslucent));
         SetRenderFlag(RenderLocalBoxValid | RenderWorldBoxValid, false);
     }
-    if (texture_) {
-        texture_->Release();
-    }
-    texture_ = texture;
     SetRenderFlag(RenderStateValid, false);
     SendSignal("propertychange", static_cast<Entity*>(this), true);
 }

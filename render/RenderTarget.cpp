@@ -110,7 +110,7 @@ void RenderTarget::SetComparedBatch(EntityId id) {
 }
 
 const char* RenderTarget::GetTextureName() const {
-    return texture_ ? texture_->GetRelativePath() : "";
+    return RelativePathOf(texture_);
 }
 
 void RenderTarget::SetTextureName(const char* name) {

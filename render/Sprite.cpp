@@ -61,7 +61,7 @@ Sprite::~Sprite() {
 // Properties -----------------------------------------------------------------------------------
 
 const char* Sprite::GetTextureName() const {
-    return texture_ ? texture_->GetRelativePath() : "";
+    return RelativePathOf(texture_);
 }
 
 void Sprite::SetTextureName(const char* name) {

@@ -1,6 +1,5 @@
 #include "render/TextPlate.h"
 
-#include "core/filesystem/FileSystem.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
 #include "core/object/NamedConstants.h"
@@ -91,11 +90,7 @@ FontNew* TextPlate::AcquireFont(const char* path, int32_t pointSize, int32_t fla
 }
 
 const char* TextPlate::GetFontName() const {
-    if (!font_) {
-        return "";
-    }
-    FileSystem* files = GetFileSystem();
-    return files ? files->GetRelativePath(font_->GetFullPath()) : font_->GetFullPath();
+    return RelativePathOf(font_);
 }
 
 void TextPlate::SetFontName(const char* path) {
@@ -104,16 +99,9 @@ void TextPlate::SetFontName(const char* path) {
 
 // Takes over the acquired reference.
 void TextPlate::ReplaceFont(FontNew* font) {
-    if (font == font_) {
-        if (font) {
-            font->Release();
-        }
+    if (!ReplaceHeldResource(font_, font)) {
         return;
     }
-    if (font_) {
-        font_->Release();
-    }
-    font_ = font;
     if (font_) {
         lineHeight_ = static_cast<float>(font_->GetLineHeight());
     }

@@ -108,6 +108,12 @@ private:
     std::vector<uint32_t> users_;
 };
 
+// The name a resource property shows and a scene file stores: the path relative to the base
+// folder, empty for none.
+inline const char* RelativePathOf(const Resource* resource) {
+    return resource ? resource->GetRelativePath() : "";
+}
+
 // Stores `acquired` (a reference the caller took, or null) in `held`. When it is what `held`
 // already names, the extra reference goes back and the answer is false; otherwise the old
 // reference goes back and the answer is true.
