@@ -208,24 +208,20 @@ void TextPlate::UpdateMetrics() {
     }
     textWidth_ = font_->MeasureText(text_.c_str(), (fontFlags_ & TextUtf8) != 0);
     fontLineHeight_ = static_cast<float>(font_->GetLineHeight());
-    const bool block = lineCount_ >= 2;
-    const float width = block ? static_cast<float>(boxWidth_) : textWidth_;
+    const float width = lineCount_ >= 2 ? static_cast<float>(boxWidth_) : textWidth_;
     offset_.x = alignX_ == TextAlignCenterX ? -0.5f * width
                 : alignX_ == TextAlignRight ? -width
                                             : 0.0f;
-    if (block) {
-        const auto lines = static_cast<float>(lineCount_);
-        const float total =
-            std::trunc((lineHeight_ - fontLineHeight_) * (lines - 1.0f) + fontLineHeight_ * lines);
-        offset_.y = alignY_ == TextAlignCenterY  ? std::trunc(total * 0.5f)
-                    : alignY_ == TextAlignBottom ? total
-                                                 : 0.0f;
-    } else {
-        const float base = alignY_ == TextAlignTop       ? -16.0f
-                           : alignY_ == TextAlignCenterY ? -8.0f
-                                                         : 0.0f;
-        offset_.y = fontLineHeight_ - static_cast<float>(font_->GetAscent()) + base;
-    }
+    // A single line takes the block rule too, as the layout draws it: a fixed 16-pixel line
+    // measured from the baseline would put the hit-test block beside the drawn glyphs.
+    const auto lines = static_cast<float>(lineCount_);
+    const float total =
+        lineCount_ == 0
+            ? 0.0f
+            : std::trunc((lineHeight_ - fontLineHeight_) * (lines - 1.0f) + fontLineHeight_ * lines);
+    offset_.y = alignY_ == TextAlignCenterY  ? std::trunc(total * 0.5f)
+                : alignY_ == TextAlignBottom ? total
+                                             : 0.0f;
     if (GetMatrixMode() == MatrixScreen) {
         offset_.y = -offset_.y;
     }

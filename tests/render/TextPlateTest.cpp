@@ -108,12 +108,26 @@ TEST_F(TextPlateTest, AScreenTextCoversItsLineAndAnEmptyOneDrawsNothing) {
     EXPECT_NE(Lit().top, -1);
 }
 
-TEST_F(TextPlateTest, TopSitsSixteenPixelsAboveBottomOnTheScreen) {
-    TextPlate* plate = Plate("Title", Float3(4, 20, 0));
-    plate->SetAlignY(TextAlignTop);
-    const float top = plate->GetOffset().y;
-    plate->SetAlignY(TextAlignBottom);
-    EXPECT_EQ(top - plate->GetOffset().y, 16.0f); // negated on the screen: +y is down
+// One line hangs below its position aligned TOP and stands on it aligned BOTTOM: the two are
+// drawn one line height apart (12 pixels in the default font), and each is hit where it is drawn.
+TEST_F(TextPlateTest, OneLineAlignedTopDrawsALineBelowBottomAndIsHitWhereDrawn) {
+    TextPlate* plate = Plate("Title", Float3(4, 30, 0));
+    const int line = plate->GetFont()->GetLineHeight();
+    ASSERT_EQ(line, 12);
+    int tops[3] = {};
+    for (int32_t align : {TextAlignTop, TextAlignCenterY, TextAlignBottom}) {
+        plate->SetAlignY(align);
+        Draw();
+        const Extent e = Lit();
+        ASSERT_NE(e.top, -1);
+        tops[align] = e.top;
+        const float middle = static_cast<float>(e.top + e.bottom) * 0.5f;
+        EXPECT_EQ(plate->HitTestLine(Float2(6, middle), 0.5f, 0.5f), 1) << align;
+        EXPECT_EQ(plate->HitTestLine(Float2(6, middle + static_cast<float>(line)), 0.5f, 0.5f), 0)
+            << align;
+    }
+    EXPECT_EQ(tops[TextAlignTop] - tops[TextAlignBottom], line);
+    EXPECT_EQ(tops[TextAlignTop] - tops[TextAlignCenterY], line / 2);
 }
 
 TEST_F(TextPlateTest, TheSameTextThroughThePropertyKeepsTheGlyphsWhileSetTextRebuilds) {
@@ -180,17 +194,20 @@ TEST_F(TextPlateTest, LongTextsSetWrapAndDrawToTheirLastGlyph) {
     plate->SetText(std::string(4'000'000, '\n').c_str());
     EXPECT_GE(plate->GetLineCount(), 4'000'000);
 
-    // 20,000 glyphs, aligned to end just above the node: only the last line is on screen.
-    plate->SetAlignY(TextAlignBottom);
-    plate->SetPosition(Float3(4, 40, 0));
+    // 20,000 glyphs, the first line above the screen: only the last glyph can light a pixel,
+    // and only when its indices reach past 65,535.
+    const int line = plate->GetFont()->GetLineHeight();
+    plate->SetPosition(Float3(4, static_cast<float>(-line), 0));
     plate->SetText((std::string(19'999, 'i') + "\nM").c_str());
     Draw();
     const Extent e = Lit();
     EXPECT_GE(e.top, 0);
-    EXPECT_LE(e.bottom, 40);
-    EXPECT_GE(plate->GetRenderMesh()->GetIndexData()->GetIndexCount(), 6u * 20'000u);
+    EXPECT_LT(e.bottom, line);
+    EXPECT_GE(e.left, 4);
+    EXPECT_LE(e.right, 4 + static_cast<int>(plate->MeasureString("M")));
     EXPECT_EQ(plate->GetRenderMesh()->GetIndexData()->GetIndexSize(), 4u);
 
+    plate->SetPosition(Float3(4, 4, 0));
     plate->SetText(std::string(100'000, 'x').c_str());
     Draw();
     EXPECT_NE(Lit().top, -1);
