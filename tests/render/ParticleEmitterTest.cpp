@@ -130,15 +130,17 @@ TEST_F(ParticleEmitterTest, EmittingTimeSendsOneEventToTheWitnessAndStops) {
 
 TEST_F(ParticleEmitterTest, NanAndZeroCasesStayFinite) {
     Manual()->SetEmitterFlags(EmitterActive | EmitterColorBlendTime | EmitterColorBlendPos |
-                              EmitterRotFromSpeed | EmitterBillboard);
+                              EmitterRotFromSpeed | EmitterBillboard | EmitterRelativeSpeed);
     emitter_->SetEmitterSize(Float3(0, 0, 0));
     emitter_->SetTextureName("res://particle.png");
     emitter_->SetPosition(Float3(0, 0, 5));
     emitter_->EmitParticle(Float3(0, 0, 5), Float3(), 1.0f, 0.0f, 0.0f); // life 0, no speed
-    Run(1, 0.0f);
+    Run(1, 0.0f); // a move in no time measures no velocity for the next spawn to inherit
+    emitter_->Emit();
     Frame();
-    ASSERT_EQ(emitter_->GetActiveCount(), 1);
+    ASSERT_EQ(emitter_->GetActiveCount(), 2);
     EXPECT_FALSE(std::isnan(emitter_->GetActiveParticle(0).position.x));
+    EXPECT_TRUE(std::isfinite(emitter_->GetActiveParticle(1).velocity.x));
 }
 
 // Draws two translucent particles on the view axis: the far one green, the near one red, the
