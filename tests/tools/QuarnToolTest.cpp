@@ -114,6 +114,10 @@ TEST(QuarnToolScene, ASavedSceneSavesToTheSameBytesInEitherForm) {
     EXPECT_EQ(RunTool(folder, {"scene", "b.scene", "d.scn", "--compact"}).status, 0);
     EXPECT_EQ(RunTool(folder, {"scene", "d.scn", "e.scene"}).status, 0);
     EXPECT_EQ(folder.ReadFile("e.scene"), saved);
+    // Without a render device no texture is made, and none is missed.
+    ToolRun builtIn = RunTool(folder, {"scene", "res://default.scene", "f.scene"});
+    EXPECT_EQ(builtIn.status, 0);
+    EXPECT_EQ(builtIn.err, "");
 }
 
 // An instance of door.branch as the tool writes it.
