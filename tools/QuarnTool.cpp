@@ -180,6 +180,8 @@ void PrintHelp(FILE* out) {
                "whole. A scene has one top-level node; IN with several is refused. What the\n"
                "engine noted while loading (a class it does not know, a reference it did not\n"
                "find, a block it dropped) is printed on stderr as \"quarn-tool: warning: ...\".\n"
+               "A file cut short (it ends inside an object, or holds fewer objects than its\n"
+               "header counts) fails, and OUT is not written.\n"
                "\n"
                "\"image\" decodes IN with the engine's image codecs, chosen by its extension\n"
                "(png, bmp, jpg; without case), as a texture loads it, and writes the pixels\n"
@@ -231,7 +233,8 @@ void PrintHelp(FILE* out) {
                "it is written whole. A file the readers refuse fails with their reason\n"
                "(\"Error: Invalid mesh file '...'\", \"Unknown mesh format: '...'\"); what the\n"
                "engine reported while reading one it took (an index outside the vertices) is\n"
-               "printed on stderr as \"quarn-tool: warning: ...\".\n"
+               "printed on stderr as \"quarn-tool: warning: ...\". A \".mesh\" file that ends\n"
+               "before its counts are read fails: the engine reads what it lacks as zeros.\n"
                "\n"
                "\"table\" loads IN as the engine loads a data table (a text table when its\n"
                "extension is \"csv\", else a typed table) and prints \"mode text|typed\", a\n"
@@ -391,15 +394,22 @@ int RunScene(char** arguments) {
         return Fail(lastLogLine.empty() ? "cannot load " + in + ": it holds no node"
                                         : Explained("cannot load " + in));
     }
-    if (int leftOut = loader.GetLeftOutCount(); leftOut > 0) {
-        // Saving what was loaded would lose those objects.
+    // Saving what was loaded would lose what the load could not keep or the file never held.
+    auto dropLoaded = [&] {
         for (Node* node : loaded) {
             if (Entity::FindBySerial(node->GetSerial()) && !node->GetParent()) {
                 node->Delete();
             }
         }
+    };
+    if (int leftOut = loader.GetLeftOutCount(); leftOut > 0) {
+        dropLoaded();
         return Fail(Explained(in + " loses " + std::to_string(leftOut) +
                               " of its objects when loaded, so " + out + " is not written"));
+    }
+    if (loader.EndedEarly()) {
+        dropLoaded();
+        return Fail(in + " ends early: the file is cut short, so " + out + " is not written");
     }
     // A late reference may have moved a top-level node under another one.
     std::vector<Node*> roots;
@@ -728,6 +738,9 @@ int RunMesh(char** arguments) {
     Mesh mesh("", nullptr);
     if (!mesh.LoadFromFile(in.c_str())) {
         return Fail(Explained("cannot load " + in));
+    }
+    if (mesh.FileEndedEarly()) {
+        return Fail(in + " ends early: the file is cut short, and what it lacks reads as zeros");
     }
     mesh.BuildFaces(0.9999f);
     StandardOutputStream out;

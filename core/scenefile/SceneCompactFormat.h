@@ -59,6 +59,8 @@ public:
     bool NextObject() override;
     void Rewind() override;
     const std::string& GetError() const override { return error_; }
+    // The block table at the end proves the file's length: a cut file fails its header.
+    bool EndedEarly() const override { return false; }
 
 private:
     void Report(std::string error);

@@ -77,6 +77,7 @@ Node* SceneLoader::Load(File& stream) {
     objectCount_ = 0;
     leftOutForIds_ = 0;
     leftOutOrphans_ = 0;
+    endedEarly_ = false;
     {
         // Loading is a state of the program only while it lasts.
         EngineStateScope loading(EngineLoading);
@@ -117,6 +118,12 @@ int SceneLoader::ReadFile(File& stream) {
         return 0;
     }
     CreateNodes(*reader);
+    endedEarly_ = reader->EndedEarly() || (objectCount_ > 0 && objectCount_ < headerNodeCount_);
+    if (endedEarly_) {
+        LogMessage("Scene %s ends early: the file is cut short; what it holds up to there is "
+                   "loaded",
+                   path_.c_str());
+    }
 
     EnterSection(0, "Load properties");
     reader->Rewind();
@@ -152,6 +159,7 @@ std::unique_ptr<SceneReader> SceneLoader::BeginReading(File& stream) {
         return nullptr;
     }
     fileVersion_ = header.version;
+    headerNodeCount_ = header.nodeCount;
     if (fileVersion_ > SceneFormatVersion) {
         ShowMessageBox("Scene is made with a newer version of this editor, errors may occur.",
                        "Warning", MessageBoxOk);

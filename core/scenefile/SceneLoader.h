@@ -50,6 +50,9 @@ public:
     // Objects of the file that the load could not keep (no id left for them, or not found
     // again by their ids); saving the result would lose them.
     int GetLeftOutCount() const { return leftOutForIds_ + leftOutOrphans_; }
+    // The file was cut short: inside an object, or before the objects its header counts. What
+    // it held up to there is loaded.
+    bool EndedEarly() const { return endedEarly_; }
     int32_t GetIdSystem() const { return idSystem_; }
 
 private:
@@ -84,6 +87,8 @@ private:
     std::unordered_map<uint64_t, size_t> topLevelIndex_;
     int leftOutForIds_ = 0;
     int leftOutOrphans_ = 0;
+    int32_t headerNodeCount_ = 0;
+    bool endedEarly_ = false;
 };
 
 // Opens the file through the program's file system and loads it (SceneLoader). `flags`:

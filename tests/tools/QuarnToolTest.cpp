@@ -173,6 +173,8 @@ TEST(QuarnToolScene, AFileThatCannotBeLoadedOrSavedFailsWithOneLine) {
     // Object 0 gets an id the file cannot name, so its properties never reach it.
     folder.WriteFile("lost.scene", "version = 44\nobj1 {\n\tclass = \"Node\"\n}\n"
                                    "obj0 {\n\tclass = \"Node\"\n\tparent = 1\n}\n");
+    const std::string hand = HandWrittenScene;
+    folder.WriteFile("cut.scene", hand.substr(0, hand.find("  prev = 2")));
     ExpectFailures(
         folder,
         {{{"scene", "missing.scene", "out.scene"}, "cannot open missing.scene"},
@@ -182,6 +184,8 @@ TEST(QuarnToolScene, AFileThatCannotBeLoadedOrSavedFailsWithOneLine) {
           "lost.scene loses 1 of its objects when loaded, so out.scene is not written: Scene "
           "lost.scene: 1 of its objects could not be found again by their ids and are left out "
           "(the first is object 1)"},
+         {{"scene", "cut.scene", "out.scene"},
+          "cut.scene ends early: the file is cut short, so out.scene is not written"},
          {{"scene", "a.scene", "no/such/folder/out.scene"},
           "cannot save no/such/folder/out.scene: Scene no/such/folder/out.scene cannot be "
           "written"}},
@@ -320,6 +324,8 @@ TEST(QuarnToolMesh, PrintsTheCountsSavesTheTextFormAndNamesWhyAFileIsRefused) {
                                   "f 4 3 2\nf 1 2 3\nf 1 3 4\nf 1 4 2\nf 1 2 5\n");
     folder.WriteFile("bad.mesh", "vertexcount=0\nindexcount=3\nvertexformat=point\n");
     folder.WriteFile("model.ply", "ply\n");
+    folder.WriteFile("cut.mesh", "vertexcount=20\nindexcount=3\nvertexformat=point\n"
+                                 "indexformat=trianglelist\n");
     // Position 5 does not exist: its corner lies at the origin, on position 1.
     const std::string counts = "vertices 5\ntriangles 5\nformat 37\nunique positions 4\n"
                                "edges 8\nclosed no\nfaces 5\n";
@@ -343,7 +349,10 @@ TEST(QuarnToolMesh, PrintsTheCountsSavesTheTextFormAndNamesWhyAFileIsRefused) {
                     {{"mesh", "bad.mesh", "x.mesh"},
                      "cannot load bad.mesh: Error: Invalid mesh file 'bad.mesh'"},
                     {{"mesh", "model.ply", "x.mesh"},
-                     "cannot load model.ply: Unknown mesh format: 'model.ply'"}},
+                     "cannot load model.ply: Unknown mesh format: 'model.ply'"},
+                    {{"mesh", "cut.mesh", "x.mesh"},
+                     "cut.mesh ends early: the file is cut short, and what it lacks reads as "
+                     "zeros"}},
                    "x.mesh");
 }
 
