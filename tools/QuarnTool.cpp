@@ -35,6 +35,7 @@
 #include "resources/Mesh.h"
 #include "resources/MeshText.h"
 #include "resources/Texture.h"
+#include "tools/GamePacker.h"
 
 #include <algorithm>
 #include <charconv>
@@ -100,6 +101,7 @@ int RunRender(char** arguments);
 int RunMesh(char** arguments);
 int RunTable(char** arguments);
 int RunGrid(char** arguments);
+int RunPack(char** arguments);
 
 struct Command {
     const char* name;
@@ -137,6 +139,8 @@ constexpr Command Commands[] = {
      1},
     {"grid", "IN [OUT]", 1, "print the height grid IN; with OUT, save it in OUT's form", RunGrid,
      1},
+    {"pack", "FOLDER OUT.zoo", 2,
+     "pack the game in FOLDER into the archive OUT.zoo that quarn runs as data.zoo", RunPack},
 };
 
 // "name ARGUMENTS", as the help and the usage line show a command.
@@ -250,6 +254,16 @@ void PrintHelp(FILE* out) {
                "smallest and largest cell, or \"none\". A grid without heights fails with\n"
                "the engine's reason. With OUT the grid is saved in the form of OUT's\n"
                "extension, \"flt\" or \"raw\".\n"
+               "\n"
+               "\"pack\" writes every file and folder below the disk folder FOLDER into one\n"
+               "archive, named by its path relative to FOLDER: a zip stored through the\n"
+               "engine's scrambling pass, which quarn mounts as its resource root when it is\n"
+               "called \"data.zoo\" in the folder quarn starts in; a plain zip when OUT ends\n"
+               "in \".zip\" (any other extension is refused). OUT itself, when it lies in\n"
+               "FOLDER, is left out. The entries go in name order without time stamps, so a\n"
+               "folder packs to the same bytes every time. A file larger than the engine\n"
+               "reads from an archive (1 GiB) fails the command; OUT is replaced only once\n"
+               "it is written whole.\n"
                "\n"
                "exit status: 0 done; 1 the command failed, with one line on stderr saying why;\n"
                "2 bad usage, with the reason and the command's usage line on stderr.\n",
@@ -853,6 +867,11 @@ int RunGrid(char** arguments) {
         return Fail("cannot write to stdout");
     }
     return arguments[1] ? SaveResource(grid, arguments[1]) : ExitDone;
+}
+
+int RunPack(char** arguments) {
+    std::string error;
+    return PackFolder(arguments[0], arguments[1], error) ? ExitDone : Fail(error);
 }
 
 int Run(int argc, char** argv) {

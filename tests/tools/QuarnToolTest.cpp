@@ -400,6 +400,46 @@ TEST(QuarnToolTableAndGrid, PrintTheDataAndSaveThroughTheResource) {
                    "x.csv");
 }
 
+// A game folder packed as the player's "data.zoo" runs: its scene finds the texture in the
+// archive's subfolder. The plain ".zip" holds the same entries unscrambled.
+TEST(QuarnToolPack, PacksAGameFolderIntoAnArchiveThePlayerRunsOrWritesNothing) {
+    test::TempFolder folder;
+    std::ifstream dot(QUARN_TEST_DATA "/../../res/particle.png", std::ios::binary);
+    const std::string png(std::istreambuf_iterator<char>(dot), {});
+    folder.WriteFile("game/config.txt", "autorun = \"level.scene\"\n");
+    folder.WriteFile("game/art/dot.png", png);
+    folder.WriteFile("game/level.scene",
+                     "version = 44\nnum_nodes = 2\nobj1 {\n\tclass = \"Node\"\n\tflags = 0\n}\n"
+                     "obj2 {\n\tclass = \"Sprite\"\n\tparent = 1\n\ttexture = \"art/dot.png\"\n}\n");
+    ToolRun run = RunTool(folder, {"pack", "game", "run/data.zoo"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(RunTool(folder, {"cat", "run/data.zoo/Art/DOT.png"}).out, png);
+    const std::string zoo = folder.ReadFile("run/data.zoo");
+    EXPECT_EQ(RunTool(folder, {"pack", "game", "again.zoo"}).status, 0);
+    EXPECT_EQ(folder.ReadFile("again.zoo"), zoo);
+    EXPECT_EQ(RunTool(folder, {"pack", "game", "game/game.zip"}).status, 0);
+    const std::string zip = folder.ReadFile("game/game.zip");
+    EXPECT_EQ(test::Scrambled(zip), zoo); // and the archive did not take itself in
+    EXPECT_EQ(zip.rfind("PK\x03\x04", 0), 0u);
+
+    test::TempFolder user;
+    const int status = std::system(("cd '" + folder.Join("run") +
+                                    "' && SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=null "
+                                    "QUARN_LOG=1 QUARN_DIALOGS=script XDG_DATA_HOME='" +
+                                    user.Path() + "' timeout 120 '" QUARN_PLAYER "' 2>'" +
+                                    user.Join("log") + "'")
+                                       .c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(test::Tilde(user.ReadFile("log"), folder),
+              "Quarn v1.0\nScene '~/run/data.zoo/level.scene' loaded\n");
+
+    ExpectFailures(folder,
+                   {{{"pack", "missing", "out.zoo"}, "cannot read missing: it is no folder"},
+                    {{"pack", "game", "out.tar"}, "out.tar must end in \".zoo\" or \".zip\""}},
+                   "out.zoo");
+}
+
 // A bad call says what was wrong, shows the command's one usage line and where to read more.
 TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheUsageLineAndExitsWith2) {
     test::TempFolder folder;
@@ -411,7 +451,8 @@ TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheUsageL
          {"\n  help ", "\n  cat VPATH ", "\n  settings FILE ", "\n  classes ",
           "\n  scene IN OUT [--compact] ", "\n  image IN OUT.png ", "\n  glyphcache FACE SIZE OUT ",
           "\n  render SCENE --frames N --out SHOT.png [--size WxH] [--step SECONDS] ",
-          "\n  mesh IN [OUT.mesh] ", "\n  table IN [OUT.csv] ", "\n  grid IN [OUT] "}) {
+          "\n  mesh IN [OUT.mesh] ", "\n  table IN [OUT.csv] ", "\n  grid IN [OUT] ",
+          "\n  pack FOLDER OUT.zoo "}) {
         EXPECT_NE(help.out.find(line), std::string::npos) << line;
     }
     for (const char* flag : {"--help", "-h"}) {
