@@ -57,6 +57,11 @@ void EnterSection(int level, const char* name) {
     Profiler().EnterSection(level, found->second);
 }
 
+std::vector<LoadedSceneFile>& LoadedSceneFiles() {
+    static std::vector<LoadedSceneFile> files;
+    return files;
+}
+
 } // namespace
 
 SceneLoader::SceneLoader(const char* path, int32_t idSystem, uint32_t flags, Node* parent,
@@ -424,6 +429,15 @@ Node* LoadSceneFile(const char* path, int32_t idSystem, uint32_t flags, Node* pa
     Node* root = loader.Load(reader);
     reader.Close();
     return root;
+}
+
+void RecordLoadedSceneFile(const SceneLoader& loader) {
+    LoadedSceneFiles().push_back({loader.GetPath(), loader.GetFileVersion(), loader.GetIdSystem(),
+                                  loader.GetObjectCount()});
+}
+
+const std::vector<LoadedSceneFile>& GetLoadedSceneFiles() {
+    return LoadedSceneFiles();
 }
 
 } // namespace quarn

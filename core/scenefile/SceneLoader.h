@@ -45,6 +45,7 @@ public:
     // The id a path in the file names (ResolveSceneIdPath in the loader's id system).
     uint32_t ResolveIdPath(const IdPath& path, uint32_t flags) const;
 
+    const std::string& GetPath() const { return path_; }
     int32_t GetFileVersion() const { return fileVersion_; }
     int GetObjectCount() const { return objectCount_; }
     // Objects of the file that the load could not keep (no id left for them, or not found
@@ -90,6 +91,18 @@ private:
     int32_t headerNodeCount_ = 0;
     bool endedEarly_ = false;
 };
+
+// What the run keeps of a scene file it loaded as its scene.
+struct LoadedSceneFile {
+    std::string path;
+    int32_t version = 0;
+    int32_t idSystem = 0;
+    int objectCount = 0;
+};
+
+// Appends the loader's file to the run's list of loaded scene files.
+void RecordLoadedSceneFile(const SceneLoader& loader);
+const std::vector<LoadedSceneFile>& GetLoadedSceneFiles();
 
 // Opens the file through the program's file system and loads it (SceneLoader). `flags`:
 // SceneCompact reads the compact form, SceneScrambled unscrambles. Null when the file cannot be

@@ -242,6 +242,22 @@ TEST_F(SceneLoading, AFileCutShortKeepsWhatItHeldAndSaysSoInOneLine) {
     }
 }
 
+TEST_F(SceneLoading, ALoadedFileIsRecordedWithItsVersionIdSystemAndObjects) {
+    const std::string text = "version = 43\nidsystem = 2\n" + Object("1", "Node") +
+                             Object("2", "Node", "\tparent = 1\n");
+    BufferFile file(text.data(), static_cast<uint32_t>(text.size()));
+    SceneLoader loader("level.scene", -1, SceneKeepUnmappedIds, nullptr, nullptr);
+    Keep(loader.Load(file));
+    const size_t before = GetLoadedSceneFiles().size();
+    RecordLoadedSceneFile(loader);
+    ASSERT_EQ(GetLoadedSceneFiles().size(), before + 1);
+    const LoadedSceneFile& record = GetLoadedSceneFiles().back();
+    EXPECT_EQ(record.path, "level.scene");
+    EXPECT_EQ(record.version, 43);
+    EXPECT_EQ(record.idSystem, 2);
+    EXPECT_EQ(record.objectCount, 2);
+}
+
 TEST_F(SceneLoading, APendingReferenceOfANodeDeletedDuringTheLoadIsDropped) {
     // Node 1's reference stays pending; node 2 deletes node 1 before the pending pass.
     SlItem::onInitSelf = [](SlItem& item) {
