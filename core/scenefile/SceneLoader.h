@@ -64,8 +64,16 @@ private:
     std::unique_ptr<SceneReader> BeginReading(File& stream);
     // First pass: one node per object, with its id.
     void CreateNodes(SceneReader& reader);
-    // Second pass, one object: its properties, its place in the tree, version upgrades.
-    bool LoadObjectProperties(SceneReader& reader);
+    // The serial the second pass finds a first-pass node by: 0 for a node the load did not
+    // make, and for one left out (deleted) because no id was left for it.
+    uint64_t KeepCreatedNode(Node& node, bool reused);
+    // Second pass, one object (the index-th of the first pass): its properties, its place in
+    // the tree, version upgrades.
+    bool LoadObjectProperties(SceneReader& reader, size_t index);
+    // The first pass's node of an object inside a branch instance whose content the file
+    // holds, moved to the id its path names now that the instance has its id system (or
+    // remapped to its own when that id is taken); null for any other object.
+    Node* TakeInstanceContent(size_t index, const IdPath& path, uint32_t id);
     void ApplyProperty(Node& node, const Property& property, const char* text);
     Node* CreateNode(const IdPath& path, const std::string& className, bool& reused);
     void MakeTopLevel(Node& node);
