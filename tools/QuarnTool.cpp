@@ -118,7 +118,7 @@ constexpr const char* RenderArguments =
 
 // Later commands join this table; the help text is built from it.
 constexpr Command Commands[] = {
-    {"help", "", 0, "print this text", RunHelp},
+    {"help", "", 0, "print this text (so do --help and -h)", RunHelp},
     {"cat", "VPATH", 1, "write the bytes of the file at VPATH to stdout", RunCat},
     {"settings", "FILE", 1, "print the settings file FILE as saving it would write it",
      RunSettings},
