@@ -418,7 +418,10 @@ TEST(QuarnToolPack, PacksAGameFolderIntoAnArchiveThePlayerRunsOrWritesNothing) {
     const std::string zoo = folder.ReadFile("run/data.zoo");
     EXPECT_EQ(RunTool(folder, {"pack", "game", "again.zoo"}).status, 0);
     EXPECT_EQ(folder.ReadFile("again.zoo"), zoo);
-    EXPECT_EQ(RunTool(folder, {"pack", "game", "game/game.zip"}).status, 0);
+    // Packed twice: the second time the archive lies in the folder.
+    for (int time = 0; time < 2; ++time) {
+        EXPECT_EQ(RunTool(folder, {"pack", "game", "game/game.zip"}).status, 0);
+    }
     const std::string zip = folder.ReadFile("game/game.zip");
     EXPECT_EQ(test::Scrambled(zip), zoo); // and the archive did not take itself in
     EXPECT_EQ(zip.rfind("PK\x03\x04", 0), 0u);
