@@ -8,6 +8,10 @@
 #include <AL/al.h>
 #include <AL/alc.h>
 #include <AL/alext.h>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
 
 namespace quarn {
@@ -18,6 +22,30 @@ namespace {
 constexpr const char* NoDeviceText = "Couldn't create OpenAL device. This application requires an "
                                      "OpenAL compatible sound card to run.";
 constexpr const char* InitFailedText = "Failed to init audio system.";
+
+// ALSA and OpenAL report on stderr every output they try and fail to open: a machine without a
+// sound card would greet the user with a screenful, where the caller says once that sound is
+// off. ALSOFT_LOGLEVEL, set by whoever wants OpenAL's own account, keeps it.
+ALCdevice* OpenOutputQuietly() {
+    if (std::getenv("ALSOFT_LOGLEVEL")) {
+        return alcOpenDevice(nullptr);
+    }
+    std::fflush(stderr);
+    const int kept = dup(STDERR_FILENO);
+    const int none = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const bool silenced = kept >= 0 && none >= 0 && dup2(none, STDERR_FILENO) >= 0;
+    ALCdevice* device = alcOpenDevice(nullptr);
+    if (silenced) {
+        std::fflush(stderr);
+        dup2(kept, STDERR_FILENO);
+    }
+    for (int descriptor : {kept, none}) {
+        if (descriptor >= 0) {
+            close(descriptor);
+        }
+    }
+    return device;
+}
 
 } // namespace
 
@@ -40,7 +68,7 @@ bool OpenAlAudioSystem::Init(uint32_t flags, uint32_t bits, uint32_t rate, uint3
     stateFlags_ = 0;
     if (!device_) {
         device_ = output_ == AudioOutput::Loopback ? alcLoopbackOpenDeviceSOFT(nullptr)
-                                                   : alcOpenDevice(nullptr);
+                                                   : OpenOutputQuietly();
         if (!device_) {
             lastError_ = NoDeviceText;
             return false;

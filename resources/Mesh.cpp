@@ -53,6 +53,7 @@ bool Mesh::LoadFromFile(const char* path) {
     Create(0, 0, 0);
     SetState(ResourceLoaded);
     path = path ? path : "";
+    fileEndedEarly_ = false;
     FileSystem* files = GetFileSystem();
     if (!files || !files->Exists(path)) {
         ReportMissingResource(path);

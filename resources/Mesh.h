@@ -176,6 +176,9 @@ public:
     const std::vector<MeshFace>& GetFaces() const { return faces_; }
 
     uint32_t GetStateFlags() const { return stateFlags_; }
+    // The file of the last load ended before its counts were read: the rest read as zeros.
+    bool FileEndedEarly() const { return fileEndedEarly_; }
+    void SetFileEndedEarly(bool ended) { fileEndedEarly_ = ended; }
     uint32_t GetBlendWeightCount() const { return blendWeightCount_; }
     const Float3& GetSphereCentre() const { return sphereCentre_; }
     float GetSphereRadius() const { return sphereRadius_; }
@@ -220,6 +223,7 @@ private:
     std::vector<MeshEdge> edges_;
     bool edgesClosed_ = true;
     std::vector<MeshFace> faces_;
+    bool fileEndedEarly_ = false;
 };
 
 // Acquires a mesh by path and options (see AcquireResource).

@@ -18,8 +18,12 @@ namespace quarn {
 
 namespace {
 
+// Past the end of the file every line reads as empty, its numbers as zeros; `cut` records
+// that the file ended before a line the reader needed.
+
 // A header or count line: the key and its '=' as two tokens, then the rest of the line.
-std::string ReadValue(Tokenizer& tokenizer, File& file) {
+std::string ReadValue(Tokenizer& tokenizer, File& file, bool& cut) {
+    cut = cut || file.IsEof();
     tokenizer.Next(file);
     tokenizer.Next(file);
     std::string value;
@@ -27,7 +31,8 @@ std::string ReadValue(Tokenizer& tokenizer, File& file) {
     return value;
 }
 
-std::string ReadLine(File& file) {
+std::string ReadLine(File& file, bool& cut) {
+    cut = cut || file.IsEof();
     std::string line;
     file.ReadLineString(line);
     return line;
@@ -38,10 +43,10 @@ std::string ReadLine(File& file) {
 // each would be an empty line, only to be reported and dropped, as many times as a damaged
 // count says.
 template <typename Store>
-void ReadSection(Tokenizer& tokenizer, File& file, uint32_t held, Store store) {
-    const int32_t count = ParseInt32(ReadValue(tokenizer, file).c_str());
+void ReadSection(Tokenizer& tokenizer, File& file, bool& cut, uint32_t held, Store store) {
+    const int32_t count = ParseInt32(ReadValue(tokenizer, file, cut).c_str());
     for (int32_t i = 0; i < count && (static_cast<uint32_t>(i) < held || !file.IsEof()); ++i) {
-        store(static_cast<uint32_t>(i), ReadLine(file));
+        store(static_cast<uint32_t>(i), ReadLine(file, cut));
     }
 }
 
@@ -62,10 +67,11 @@ bool ReadMeshText(Mesh& mesh, const char* path) {
     FileReader reader;
     reader.Open(path, true, false);
     Tokenizer tokenizer;
-    const int32_t vertexCount = ParseInt32(ReadValue(tokenizer, reader).c_str());
-    const int32_t indexCount = ParseInt32(ReadValue(tokenizer, reader).c_str());
-    const std::string vertexFormat = ReadValue(tokenizer, reader);
-    const std::string indexFormat = ReadValue(tokenizer, reader);
+    bool cut = false;
+    const int32_t vertexCount = ParseInt32(ReadValue(tokenizer, reader, cut).c_str());
+    const int32_t indexCount = ParseInt32(ReadValue(tokenizer, reader, cut).c_str());
+    const std::string vertexFormat = ReadValue(tokenizer, reader, cut);
+    const std::string indexFormat = ReadValue(tokenizer, reader, cut);
     // Every vertex and index takes at least a byte of the file: larger counts are a damaged
     // header, not a file that ends early.
     const int64_t size = reader.GetSize();
@@ -90,18 +96,18 @@ bool ReadMeshText(Mesh& mesh, const char* path) {
 
     const auto vertices = static_cast<uint32_t>(vertexCount);
     if (format & VertexPosition) {
-        ReadSection(tokenizer, reader, vertices, [&](uint32_t i, const std::string& line) {
+        ReadSection(tokenizer, reader, cut, vertices, [&](uint32_t i, const std::string& line) {
             mesh.SetPoint(i, ParseFloat3(line.c_str(), " "));
         });
     }
     if (format & VertexNormal) {
-        ReadSection(tokenizer, reader, vertices, [&](uint32_t i, const std::string& line) {
+        ReadSection(tokenizer, reader, cut, vertices, [&](uint32_t i, const std::string& line) {
             mesh.SetNormal(i, ParseFloat3(line.c_str(), " "));
         });
     }
     UvRangeTest range;
     if (format & VertexTexCoord0) {
-        ReadSection(tokenizer, reader, vertices, [&](uint32_t i, const std::string& line) {
+        ReadSection(tokenizer, reader, cut, vertices, [&](uint32_t i, const std::string& line) {
             const Float2 uv = ParseFloat2(line.c_str(), " ");
             if (i < vertices) {
                 range.Add(uv);
@@ -110,23 +116,23 @@ bool ReadMeshText(Mesh& mesh, const char* path) {
         });
     }
     if (format & VertexDiffuse) {
-        ReadSection(tokenizer, reader, vertices, [&](uint32_t i, const std::string& line) {
+        ReadSection(tokenizer, reader, cut, vertices, [&](uint32_t i, const std::string& line) {
             mesh.SetColor(i, static_cast<uint32_t>(ParseInt32(line.c_str())));
         });
     }
     if (format & VertexWeight0) {
         // Blend weights and their bones are not kept.
-        ReadSection(tokenizer, reader, vertices,
+        ReadSection(tokenizer, reader, cut, vertices,
                     [&](uint32_t, const std::string&) { mesh.RecordChange(); });
     }
 
     const auto triangles = static_cast<uint32_t>(triangleCount);
     if (strip) {
-        const int64_t count = ParseInt32(ReadValue(tokenizer, reader).c_str());
-        int32_t s0 = ParseInt32(ReadLine(reader).c_str());
-        int32_t s1 = ParseInt32(ReadLine(reader).c_str());
+        const int64_t count = ParseInt32(ReadValue(tokenizer, reader, cut).c_str());
+        int32_t s0 = ParseInt32(ReadLine(reader, cut).c_str());
+        int32_t s1 = ParseInt32(ReadLine(reader, cut).c_str());
         for (int64_t k = 0; k + 2 < count && (k < triangles || !reader.IsEof()); ++k) {
-            const int32_t s2 = ParseInt32(ReadLine(reader).c_str());
+            const int32_t s2 = ParseInt32(ReadLine(reader, cut).c_str());
             // Every other triangle of a strip is wound the other way.
             if (k % 2 == 0) {
                 mesh.SetTriangle(static_cast<uint32_t>(k), s0, s1, s2);
@@ -137,13 +143,13 @@ bool ReadMeshText(Mesh& mesh, const char* path) {
             s1 = s2;
         }
     } else {
-        ReadSection(tokenizer, reader, triangles, [&](uint32_t t, const std::string& line) {
+        ReadSection(tokenizer, reader, cut, triangles, [&](uint32_t t, const std::string& line) {
             const Int3 corners = ParseInt3(line.c_str(), " ");
             mesh.SetTriangle(t, corners.x, corners.y, corners.z);
         });
     }
     if (flagged) {
-        ReadSection(tokenizer, reader, triangles, [&](uint32_t t, const std::string& line) {
+        ReadSection(tokenizer, reader, cut, triangles, [&](uint32_t t, const std::string& line) {
             if (t < triangles) {
                 mesh.SetTriangleFlags(t, static_cast<uint32_t>(ParseInt32(line.c_str())));
             } else {
@@ -158,6 +164,10 @@ bool ReadMeshText(Mesh& mesh, const char* path) {
         }
     }
     mesh.SetUvRange(range);
+    if (cut) {
+        mesh.SetFileEndedEarly(true);
+        LogMessage("Mesh file '%s' ends early: what it lacks reads as zeros", path);
+    }
     mesh.RecordChange();
     mesh.FinishChange();
     return true;

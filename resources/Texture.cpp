@@ -193,6 +193,13 @@ bool Texture::LoadFile(const char* path, uint32_t creationFlags) {
         ReportMissingResource(path);
         return false;
     }
+    // A tool that reads and writes scenes has no device to make images into: the texture keeps
+    // its name for the save, and nothing went wrong.
+    if (!TheRenderDevice()) {
+        SetState(ResourcePlaceholder);
+        Unload();
+        return false;
+    }
 
     auto owner = entry ? AtlasOwners().find(filePath_.Text()) : AtlasOwners().end();
     if (owner != AtlasOwners().end()) {

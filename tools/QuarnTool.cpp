@@ -4,6 +4,7 @@
 
 #include "app/ClassRegistration.h"
 #include "app/platform/Platform.h"
+#include "app/platform/SdlPlatform.h"
 #include "app/player/Engine.h"
 #include "app/player/SceneCommands.h"
 #include "codecs/ImageCodec.h"
@@ -27,12 +28,14 @@
 #include "device/GpuRenderDevice.h"
 #include "device/ImageTexture.h"
 #include "gpu/software/SoftwareDevice.h"
+#include "render/ParticleEmitter.h"
 #include "resources/DataBaseResource.h"
 #include "resources/FontNew.h"
 #include "resources/GridDataResource.h"
 #include "resources/Mesh.h"
 #include "resources/MeshText.h"
 #include "resources/Texture.h"
+#include "tools/GamePacker.h"
 
 #include <algorithm>
 #include <charconv>
@@ -98,6 +101,7 @@ int RunRender(char** arguments);
 int RunMesh(char** arguments);
 int RunTable(char** arguments);
 int RunGrid(char** arguments);
+int RunPack(char** arguments);
 
 struct Command {
     const char* name;
@@ -109,12 +113,12 @@ struct Command {
     int optionalCount = 0; // arguments that may follow the required ones
 };
 
-constexpr const char* RenderArguments = "SCENE --frames N --out SHOT.png [--size WxH]";
-constexpr const char* RenderCall = "render SCENE --frames N --out SHOT.png [--size WxH]";
+constexpr const char* RenderArguments =
+    "SCENE --frames N --out SHOT.png [--size WxH] [--step SECONDS]";
 
 // Later commands join this table; the help text is built from it.
 constexpr Command Commands[] = {
-    {"help", "", 0, "print this text", RunHelp},
+    {"help", "", 0, "print this text (so do --help and -h)", RunHelp},
     {"cat", "VPATH", 1, "write the bytes of the file at VPATH to stdout", RunCat},
     {"settings", "FILE", 1, "print the settings file FILE as saving it would write it",
      RunSettings},
@@ -127,7 +131,7 @@ constexpr Command Commands[] = {
      RunGlyphCache},
     {"render", RenderArguments, 5,
      "run the player headless on SCENE for N frames and save the last one as SHOT.png", RunRender,
-     2},
+     4},
     {"mesh", "IN [OUT.mesh]", 1,
      "load the mesh IN, print its counts and topology, and save it as OUT.mesh when given", RunMesh,
      1},
@@ -135,6 +139,8 @@ constexpr Command Commands[] = {
      1},
     {"grid", "IN [OUT]", 1, "print the height grid IN; with OUT, save it in OUT's form", RunGrid,
      1},
+    {"pack", "FOLDER OUT.zoo", 2,
+     "pack the game in FOLDER into the archive OUT.zoo that quarn runs as data.zoo", RunPack},
 };
 
 // "name ARGUMENTS", as the help and the usage line show a command.
@@ -178,6 +184,8 @@ void PrintHelp(FILE* out) {
                "whole. A scene has one top-level node; IN with several is refused. What the\n"
                "engine noted while loading (a class it does not know, a reference it did not\n"
                "find, a block it dropped) is printed on stderr as \"quarn-tool: warning: ...\".\n"
+               "A file cut short (it ends inside an object, or holds fewer objects than its\n"
+               "header counts) fails, and OUT is not written.\n"
                "\n"
                "\"image\" decodes IN with the engine's image codecs, chosen by its extension\n"
                "(png, bmp, jpg; without case), as a texture loads it, and writes the pixels\n"
@@ -199,9 +207,19 @@ void PrintHelp(FILE* out) {
                "classes) without a display, sound card or dialogs, opens SCENE (relative to\n"
                "the current folder, or a res:// path) instead of the configuration's\n"
                "\"autorun\", runs N frames (fewer when the scene's root is disabled) and saves\n"
-               "the last frame's picture with the engine's PNG encoder; --size gives the\n"
-               "window's size (1024x768 unless the configuration names another). SHOT.png is\n"
-               "replaced only once it is written whole.\n"
+               "the last frame's picture with the engine's PNG encoder. Each frame steps the\n"
+               "game by SECONDS (1/60 unless --step says otherwise), not by the time it took,\n"
+               "so a scene renders to the same picture every time. --size gives the picture's\n"
+               "size exactly (1024x768 unless the configuration names another; no screen\n"
+               "bounds it; each side from 1 to 16384); a configuration's \"fullscreen\" is\n"
+               "ignored. The current folder is the game's folder when it holds a\n"
+               "\"config.txt\" or a \"data.zoo\", as for quarn; otherwise SCENE's own folder\n"
+               "is, so what the scene names is found beside it (\"res://\" paths reach the\n"
+               "built-in files either way). What the engine noted meanwhile (a texture it did\n"
+               "not find, a class it does not know) is printed on stderr as\n"
+               "\"quarn-tool: warning: ...\"; with QUARN_LOG set, every log line goes to\n"
+               "stderr as quarn writes it instead. SHOT.png is replaced only once it is\n"
+               "written whole.\n"
                "\n"
                "\"mesh\" loads IN as a mesh resource loads it, by its extension (\"mesh\" or\n"
                "\"obj\", without case), and prints one line each:\n"
@@ -219,7 +237,8 @@ void PrintHelp(FILE* out) {
                "it is written whole. A file the readers refuse fails with their reason\n"
                "(\"Error: Invalid mesh file '...'\", \"Unknown mesh format: '...'\"); what the\n"
                "engine reported while reading one it took (an index outside the vertices) is\n"
-               "printed on stderr as \"quarn-tool: warning: ...\".\n"
+               "printed on stderr as \"quarn-tool: warning: ...\". A \".mesh\" file that ends\n"
+               "before its counts are read fails: the engine reads what it lacks as zeros.\n"
                "\n"
                "\"table\" loads IN as the engine loads a data table (a text table when its\n"
                "extension is \"csv\", else a typed table) and prints \"mode text|typed\", a\n"
@@ -236,15 +255,40 @@ void PrintHelp(FILE* out) {
                "the engine's reason. With OUT the grid is saved in the form of OUT's\n"
                "extension, \"flt\" or \"raw\".\n"
                "\n"
+               "\"pack\" writes every file and folder below the disk folder FOLDER into one\n"
+               "archive, named by its path relative to FOLDER: a zip stored through the\n"
+               "engine's scrambling pass, which quarn mounts as its resource root when it is\n"
+               "called \"data.zoo\" in the folder quarn starts in; a plain zip when OUT ends\n"
+               "in \".zip\" (any other extension is refused). OUT itself, when it lies in\n"
+               "FOLDER, is left out. The entries go in name order without time stamps, so a\n"
+               "folder packs to the same bytes every time. A file larger than the engine\n"
+               "reads from an archive (1 GiB) fails the command; OUT is replaced only once\n"
+               "it is written whole.\n"
+               "\n"
                "exit status: 0 done; 1 the command failed, with one line on stderr saying why;\n"
-               "2 bad usage, with this text on stderr.\n",
+               "2 bad usage, with the reason and the command's usage line on stderr.\n",
                out);
 }
 
-int Usage(const std::string& reason) {
-    std::fprintf(stderr, "quarn-tool: %s\n\n", reason.c_str());
-    PrintHelp(stderr);
+// A call the tool cannot run: the reason when there is more to say than the usage line, the
+// command's usage line (the tool's own without a command) and where to read more.
+int Usage(const std::string& reason, const Command* command = nullptr) {
+    if (!reason.empty()) {
+        std::fprintf(stderr, "quarn-tool: %s\n", reason.c_str());
+    }
+    std::fprintf(stderr, "usage: quarn-tool %s\n",
+                 command ? CommandCall(*command).c_str() : "COMMAND [ARGUMENT...]");
+    std::fputs("\"quarn-tool help\" describes every command.\n", stderr);
     return ExitUsage;
+}
+
+int CommandUsage(const char* name, const std::string& reason = "") {
+    for (const Command& command : Commands) {
+        if (std::strcmp(command.name, name) == 0) {
+            return Usage(reason, &command);
+        }
+    }
+    return Usage(reason);
 }
 
 // The engine's disk file system over the current folder; null when that folder is gone.
@@ -337,7 +381,7 @@ int RunScene(char** arguments) {
     bool compact = false;
     if (arguments[2]) {
         if (std::strcmp(arguments[2], "--compact") != 0) {
-            return Usage("usage: quarn-tool scene IN OUT [--compact]");
+            return CommandUsage("scene");
         }
         compact = true;
     }
@@ -364,15 +408,22 @@ int RunScene(char** arguments) {
         return Fail(lastLogLine.empty() ? "cannot load " + in + ": it holds no node"
                                         : Explained("cannot load " + in));
     }
-    if (int leftOut = loader.GetLeftOutCount(); leftOut > 0) {
-        // Saving what was loaded would lose those objects.
+    // Saving what was loaded would lose what the load could not keep or the file never held.
+    auto dropLoaded = [&] {
         for (Node* node : loaded) {
             if (Entity::FindBySerial(node->GetSerial()) && !node->GetParent()) {
                 node->Delete();
             }
         }
+    };
+    if (int leftOut = loader.GetLeftOutCount(); leftOut > 0) {
+        dropLoaded();
         return Fail(Explained(in + " loses " + std::to_string(leftOut) +
                               " of its objects when loaded, so " + out + " is not written"));
+    }
+    if (loader.EndedEarly()) {
+        dropLoaded();
+        return Fail(in + " ends early: the file is cut short, so " + out + " is not written");
     }
     // A late reference may have moved a top-level node under another one.
     std::vector<Node*> roots;
@@ -452,6 +503,9 @@ int WritePng(const RgbaImage& image, const std::string& out) {
 int RunImage(char** arguments) {
     const std::string in = arguments[0];
     const std::string out = arguments[1];
+    if (!GetFileSystem()->Exists(in.c_str())) {
+        return Fail("cannot open " + in);
+    }
     InitImageCodecs();
     ImageCodec* codec = FindImageCodec(GetPathExtension(in.c_str()).c_str());
     if (!codec) {
@@ -494,8 +548,9 @@ int RunGlyphCache(char** arguments) {
     const char* sizeText = arguments[1];
     const auto parsed = std::from_chars(sizeText, sizeText + std::strlen(sizeText), size);
     if (parsed.ec != std::errc() || *parsed.ptr != '\0' || size <= 0) {
-        return Usage(std::string("SIZE must be a whole number of points above 0, not \"") +
-                     sizeText + "\"");
+        return CommandUsage("glyphcache",
+                            std::string("SIZE must be a whole number of points above 0, not \"") +
+                                sizeText + "\"");
     }
     GpuRenderDevice device(&SoftwareDevice::Create);
     if (!device.Create(0, nullptr, 16, 16)) {
@@ -523,50 +578,128 @@ int RunGlyphCache(char** arguments) {
     return ExitDone;
 }
 
+// The player's platform for pictures: no screen bounds its window (the picture has exactly the
+// size asked), and every frame steps the game by the same time instead of the wall clock's, so
+// a scene renders to the same bytes every time.
+class PicturePlatform final : public SdlPlatform {
+public:
+    explicit PicturePlatform(float step) : SdlPlatform(""), step_(step) {}
+    float GetFrameTime() override { return step_; }
+    float GetRawFrameTime() override { return step_; }
+    Int2 GetScreenSize() override { return {}; }
+    Int2 GetWorkAreaSize() override { return {}; }
+
+private:
+    float step_;
+};
+
+// Particles take their seeds from the clock in a game; a picture takes them from a fixed
+// sequence, spread over the generator's states (neighbouring seeds start alike).
+uint32_t SequenceParticleSeed() {
+    static uint32_t seed = 0;
+    return seed += 0x9E3779B9u;
+}
+
+// Picture sides; a larger one is a typing error rather than a picture anybody wants.
+constexpr int32_t MostPictureSide = 16384;
+
+// "WxH" read whole: two whole numbers from 1 to MostPictureSide and nothing else.
+bool ParseSize(const char* text, Int2& size) {
+    const char* end = text + std::strlen(text);
+    const auto width = std::from_chars(text, end, size.x);
+    if (width.ec != std::errc() || width.ptr == end || *width.ptr != 'x') {
+        return false;
+    }
+    const auto height = std::from_chars(width.ptr + 1, end, size.y);
+    return height.ec == std::errc() && height.ptr == end && size.x >= 1 && size.y >= 1 &&
+           size.x <= MostPictureSide && size.y <= MostPictureSide;
+}
+
+// A whole number above 0, or a positive finite number of seconds, and nothing else.
+template <typename Number>
+bool ParsePositive(const char* text, Number& value) {
+    const char* end = text + std::strlen(text);
+    const auto parsed = std::from_chars(text, end, value);
+    return parsed.ec == std::errc() && parsed.ptr == end && value > 0 && std::isfinite(value);
+}
+
+// The lines every start of the player logs: news of its road, not warnings.
+bool IsStartUpNews(const std::string& line) {
+    for (const char* news : {"Quarn v", "Scene '", "Game settings read from '",
+                             "Base folder is now '"}) {
+        if (line.starts_with(news)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 int RunRender(char** arguments) {
-    std::string scene = arguments[0];
-    int frames = 0;
+    const std::string scene = arguments[0];
+    int32_t frames = 0;
+    float step = 1.0f / 60.0f;
     std::string out;
-    std::string size;
-    for (int at = 1; at + 1 < 7 && arguments[at]; at += 2) {
+    Int2 size;
+    for (int at = 1; arguments[at]; at += 2) {
+        const char* option = arguments[at];
         const char* value = arguments[at + 1];
         if (!value) {
-            return Usage("usage: quarn-tool " + std::string(RenderCall));
+            return CommandUsage("render", std::string(option) + " needs a value");
         }
-        if (std::strcmp(arguments[at], "--frames") == 0) {
-            const auto parsed = std::from_chars(value, value + std::strlen(value), frames);
-            if (parsed.ec != std::errc() || *parsed.ptr != '\0') {
-                frames = 0;
+        auto refused = [&](const char* what) {
+            return CommandUsage("render", std::string(option) + " must be " + what + ", not \"" +
+                                              value + "\"");
+        };
+        if (std::strcmp(option, "--frames") == 0) {
+            if (!ParsePositive(value, frames)) {
+                return refused("a whole number above 0");
             }
-        } else if (std::strcmp(arguments[at], "--out") == 0) {
+        } else if (std::strcmp(option, "--out") == 0) {
             out = value;
-        } else if (std::strcmp(arguments[at], "--size") == 0) {
-            Int2 parsed = ParseInt2(value, "x");
-            size = parsed.x > 0 && parsed.y > 0 ? StringFormat("%d,%d", parsed.x, parsed.y) : "";
-            if (size.empty()) {
-                return Usage(std::string("--size must be WxH, not \"") + value + "\"");
+        } else if (std::strcmp(option, "--size") == 0) {
+            if (!ParseSize(value, size)) {
+                return refused(("WxH, two whole numbers from 1 to " +
+                                std::to_string(MostPictureSide))
+                                   .c_str());
+            }
+        } else if (std::strcmp(option, "--step") == 0) {
+            if (!ParsePositive(value, step)) {
+                return refused("a number of seconds above 0");
             }
         } else {
-            return Usage("usage: quarn-tool " + std::string(RenderCall));
+            return CommandUsage("render", "unknown option \"" + std::string(option) + "\"");
         }
     }
     if (frames <= 0 || out.empty()) {
-        return Usage("usage: quarn-tool " + std::string(RenderCall) + " (N above 0)");
+        return CommandUsage("render", "--frames and --out are needed");
     }
     // The player takes relative paths from its resource root; the tool's user means here.
     auto fromHere = [](const std::string& path) {
         bool absolute = path[0] == '/' || path.find(':') != std::string::npos;
         return absolute ? path : std::filesystem::current_path().string() + "/" + path;
     };
+    EngineSetup setup;
+    const std::string scenePath = fromHere(scene);
+    // Outside a game folder, what the scene names lies beside it: its folder is the game's.
+    FileSystem& here = *GetFileSystem();
+    if (scene.find(':') == std::string::npos && !here.Exists("config.txt") &&
+        !here.Exists("data.zoo")) {
+        setup.resourceRoot = scenePath.substr(0, scenePath.rfind('/') + 1);
+    }
     // Nothing may wait for a display, a sound card or an answer.
     setenv("SDL_VIDEODRIVER", "offscreen", 1);
     setenv("ALSOFT_DRIVERS", "null", 1);
     setenv("QUARN_DIALOGS", "script", 1);
-    SetLogSink(KeepLastLogLine);
-    EngineSetup setup;
-    setup.settings = {{"autorun", fromHere(scene)}, {"screenshot", "true"}};
-    if (!size.empty()) {
-        setup.settings.emplace_back("editor_windowsize", size);
+    const bool logging = LogToStandardErrorWhenAsked();
+    if (!logging) {
+        SetLogSink(KeepLastLogLine);
+    }
+    setup.makePlatform = [step] { return new PicturePlatform(step); };
+    ParticleSeed = &SequenceParticleSeed;
+    // The picture is the window's: a game's full-monitor setting has no monitor here.
+    setup.settings = {{"autorun", scenePath}, {"screenshot", "true"}, {"fullscreen", "false"}};
+    if (size.x > 0) {
+        setup.settings.emplace_back("editor_windowsize", StringFormat("%d,%d", size.x, size.y));
     }
     if (!InitEngine(setup)) {
         return Fail(StartUpError());
@@ -574,7 +707,7 @@ int RunRender(char** arguments) {
     if (!GetSceneRoot()) {
         return Fail(Explained("cannot load " + scene));
     }
-    int count = 0;
+    int32_t count = 0;
     GetPlatform()->SetFrameCallback([&] { return FrameUpdate() && ++count < frames; });
     GetPlatform()->RunMainLoop();
 
@@ -592,6 +725,8 @@ int RunRender(char** arguments) {
         }
     }
     back->Lock(TextureUnlocked, 0);
+    std::erase_if(logLines, IsStartUpNews);
+    PrintWarnings();
     return WritePng(image, fromHere(out));
 }
 
@@ -617,6 +752,9 @@ int RunMesh(char** arguments) {
     Mesh mesh("", nullptr);
     if (!mesh.LoadFromFile(in.c_str())) {
         return Fail(Explained("cannot load " + in));
+    }
+    if (mesh.FileEndedEarly()) {
+        return Fail(in + " ends early: the file is cut short, and what it lacks reads as zeros");
     }
     mesh.BuildFaces(0.9999f);
     StandardOutputStream out;
@@ -731,9 +869,17 @@ int RunGrid(char** arguments) {
     return arguments[1] ? SaveResource(grid, arguments[1]) : ExitDone;
 }
 
+int RunPack(char** arguments) {
+    std::string error;
+    return PackFolder(arguments[0], arguments[1], error) ? ExitDone : Fail(error);
+}
+
 int Run(int argc, char** argv) {
     if (argc < 2) {
         return Usage("no command given");
+    }
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+        return RunHelp(nullptr);
     }
     for (const Command& command : Commands) {
         if (std::strcmp(argv[1], command.name) != 0) {
@@ -742,7 +888,7 @@ int Run(int argc, char** argv) {
         const int given = argc - 2;
         if (given < command.argumentCount ||
             given > command.argumentCount + command.optionalCount) {
-            return Usage("usage: quarn-tool " + CommandCall(command));
+            return Usage("", &command);
         }
         std::unique_ptr<FileSystem> fileSystem = MakeFileSystem();
         if (!fileSystem) {

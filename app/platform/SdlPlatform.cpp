@@ -8,6 +8,7 @@
 #include "render/Camera.h"
 
 #include <SDL.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -336,6 +337,10 @@ bool SdlPlatform::SetClientSize(int32_t width, int32_t height) {
     // Without a display the work area is unknown (0 x 0): the size is taken as asked.
     Int2 workArea = GetWorkAreaSize();
     if (workArea.x > 0 && workArea.y > 0 && outerWidth > workArea.x && outerHeight > workArea.y) {
+        // A window system that does not honour the maximise (none runs, or it refuses) would
+        // leave the creation size: the window takes the work area's size first.
+        SDL_SetWindowSize(window_, std::max(workArea.x - left - right, 1),
+                          std::max(workArea.y - top - bottom - GetToolbarHeight(), 1));
         SDL_MaximizeWindow(window_);
         return true;
     }

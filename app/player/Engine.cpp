@@ -30,6 +30,7 @@
 #include "resources/ResourceRegistry.h"
 
 #include <SDL.h>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +43,7 @@ std::string startUpError;
 // Lives for the run, and closes its device as the process ends (OpenAL complains of a device
 // left open).
 std::unique_ptr<AudioSystem> audioSystem;
+bool soundOff = false;
 float autosaveTimer = 0.0f;
 // Set when video memory was released for a lost device and not yet restored: a frame that
 // resets the device but cannot begin its scene restores in a later one.
@@ -53,6 +55,13 @@ void LogToStandardError(const char* channel, const char* text) {
     } else {
         std::fprintf(stderr, "%s\n", text);
     }
+}
+
+constexpr const char* SoundOffText = "sound is off: no sound output could be opened";
+
+bool HasEnvironmentText(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value;
 }
 
 bool StartUpFailed(const char* text) {
@@ -114,12 +123,12 @@ bool CreateRenderDevice(Platform& platform, const EngineSetup& setup) {
     if (GetMainSettings().GetBool("screenshot") || !IsStandalone()) {
         flags |= DeviceLockableBackBuffer;
     }
-    // The back buffer is as large as the screen, so the window can grow without a reset.
-    // Without a display the screen has no size, and the window's own is taken.
-    Int2 size = platform.GetScreenSize();
-    if (size.x <= 0 || size.y <= 0) {
-        size = platform.GetViewSize();
-    }
+    // The back buffer is as large as the screen, so the window can grow without a reset; a
+    // window larger than the screen on one side (or with no screen, without a display) gets
+    // its own size there, or it would be drawn only in part.
+    Int2 screen = platform.GetScreenSize();
+    Int2 view = platform.GetViewSize();
+    Int2 size(std::max(screen.x, view.x), std::max(screen.y, view.y));
     GpuDisplayMode mode;
     if (size.x > 0 && size.y > 0) {
         mode.width = static_cast<uint32_t>(size.x);
@@ -137,7 +146,7 @@ bool CreateRenderDevice(Platform& platform, const EngineSetup& setup) {
                         size.y)) {
         return StartUpFailed(device->GetErrorText().c_str());
     }
-    Int2 view = platform.GetViewSize();
+    view = platform.GetViewSize();
     ResizeView(0, 0, view.x, view.y);
     platform.LayoutMainFrame(0);
     return true;
@@ -214,10 +223,14 @@ bool InitEngine(const EngineSetup& setup) {
     SetPlatform(platform);
 
     auto* files = new DiskFileSystem();
-    files->SetBaseFolder(platform->GetStartFolder());
     files->SetUserFolder(platform->GetAppDataFolder());
     SetFileSystem(files);
-    ChooseResourceRoot(*files);
+    if (setup.resourceRoot.empty()) {
+        files->SetBaseFolder(platform->GetStartFolder());
+        ChooseResourceRoot(*files);
+    } else {
+        files->SetBaseFolder(setup.resourceRoot.c_str());
+    }
 
     SettingsFile& config = GetMainSettings();
     config.Load("config.txt", false);
@@ -265,7 +278,10 @@ bool InitEngine(const EngineSetup& setup) {
     // Without a usable output the game runs on silently. Bit 2 of the flags is the engine's
     // own; the audio system ignores it.
     audioSystem = std::make_unique<OpenAlAudioSystem>();
-    audioSystem->Init(AudioInit3D | 0x4, 16, 22050, 2);
+    soundOff = !audioSystem->Init(AudioInit3D | 0x4, 16, 22050, 2);
+    if (soundOff) {
+        LogMessage("%s", SoundOffText);
+    }
     ShowLoadScreen(0.0f, "Initiliazing scene classes");
     LoadCustomColours();
     RegisterAllClasses();
@@ -382,13 +398,35 @@ bool OnFileDropped(const char* path, int32_t screenX, int32_t screenY) {
     return true;
 }
 
+bool LogToStandardErrorWhenAsked() {
+    if (!std::getenv("QUARN_LOG")) {
+        return false;
+    }
+    SetLogSink(LogToStandardError);
+    return true;
+}
+
+bool IsSoundOff() {
+    return soundOff;
+}
+
 int RunPlayer(const EngineSetup& setup) {
-    if (std::getenv("QUARN_LOG")) {
-        SetLogSink(LogToStandardError);
+    const bool logging = LogToStandardErrorWhenAsked();
+    // SDL would fall back to its offscreen driver by itself: an invisible game, running for
+    // ever. A user who wants that names the driver.
+    if (!HasEnvironmentText("SDL_VIDEODRIVER") && !HasEnvironmentText("DISPLAY") &&
+        !HasEnvironmentText("WAYLAND_DISPLAY")) {
+        std::fprintf(stderr, "quarn: there is no display (neither DISPLAY nor WAYLAND_DISPLAY "
+                             "is set); SDL_VIDEODRIVER=offscreen runs without one\n");
+        return 1;
     }
     if (!InitEngine(setup)) {
         std::fprintf(stderr, "quarn: %s\n", startUpError.c_str());
         return 1;
+    }
+    // The log said it already when it goes to stderr.
+    if (soundOff && !logging) {
+        std::fprintf(stderr, "quarn: %s\n", SoundOffText);
     }
     GetPlatform()->RunMainLoop();
     ExitProgram();

@@ -23,6 +23,9 @@ struct EngineSetup {
     GpuDeviceFactory makeGpu;
     // Set over what "config.txt" says, once it is read: (key, value) pairs.
     std::vector<std::pair<std::string, std::string>> settings;
+    // A folder taken as the resource root as a game folder is, whether or not it holds a
+    // "config.txt"; empty: the start folder's, chosen as the player chooses it.
+    std::string resourceRoot;
 };
 
 // Start-up in its fixed order: platform, file system and resource root, settings, window and
@@ -46,6 +49,12 @@ bool OnFileDropped(const char* path, int32_t screenX, int32_t screenY);
 // The player from start to end: log sink, start-up, main loop, exit. Returns only when
 // start-up failed, with the exit status 1.
 int RunPlayer(const EngineSetup& setup);
+
+// With QUARN_LOG set, every log line goes to stderr from now on. True when it does.
+bool LogToStandardErrorWhenAsked();
+
+// Start-up found no sound output: the game runs silently.
+bool IsSoundOff();
 
 // The player (true) or the editor: the main settings' "standalone".
 bool IsStandalone();

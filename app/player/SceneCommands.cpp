@@ -4,6 +4,7 @@
 #include "app/player/EditorSettings.h"
 #include "app/player/Engine.h"
 #include "core/debug/Log.h"
+#include "core/debug/Profiler.h"
 #include "core/filesystem/FileReader.h"
 #include "core/filesystem/FileSystem.h"
 #include "core/filesystem/SettingsFile.h"
@@ -11,6 +12,7 @@
 #include "core/object/Signals.h"
 #include "core/scene/EngineState.h"
 #include "core/scene/Node.h"
+#include "core/scenefile/SceneLoader.h"
 #include "core/scenefile/SceneReferences.h"
 #include "core/scenefile/SceneSaver.h"
 #include "core/string/Text.h"
@@ -54,6 +56,13 @@ void EndProcessWhenSceneLoaded() {
     if (GetSceneRoot()) {
         ExitProgram();
     }
+}
+
+// What one scene leaves behind when it goes: its ids, and the profiler's period it was
+// measured in.
+void ForgetScene() {
+    TheIdMap().Clear();
+    Profiler().ClosePeriod();
 }
 
 // A folder as the file dialogs remember it: relative to the base folder where possible.
@@ -182,7 +191,7 @@ bool OpenScene(const char* path, uint32_t flags) {
         RememberSceneFolder(chosen);
     }
     EndProcessWhenSceneLoaded();
-    TheIdMap().Clear();
+    ForgetScene();
 
     PathString absolute;
     Node* root = nullptr;
@@ -228,7 +237,7 @@ bool OpenScene(const char* path, uint32_t flags) {
 
 void CloseScene() {
     EndProcessWhenSceneLoaded();
-    TheIdMap().Clear();
+    ForgetScene();
 }
 
 bool SaveScene(const char* path, uint32_t flags) {
@@ -341,14 +350,12 @@ void PlayScene(bool standalone) {
             HoldAllResources();
             CloseScene(); // ends the process while the scene is still there
             FileReader reader;
-            Node* root = nullptr;
-            if (reader.Open(StandaloneCopy, false, false)) {
-                SceneLoader loader("", 0, SceneKeepUnmappedIds, nullptr, nullptr);
-                root = loader.Load(reader);
-            }
-            SetSceneRoot(root);
+            SceneLoader loader(StandaloneCopy, 0, SceneKeepUnmappedIds, nullptr, nullptr);
+            SetSceneRoot(reader.Open(StandaloneCopy, false, false) ? loader.Load(reader)
+                                                                  : nullptr);
             SendSignal("loaded", nullptr, true);
             ReleaseHeldResources();
+            RecordLoadedSceneFile(loader);
         }
         LogMessage("Play...");
         GameRunning = true;
@@ -385,7 +392,7 @@ void StopScene() {
     LogMessage("Stop...");
     HoldAllResources();
     EndProcessWhenSceneLoaded();
-    TheIdMap().Clear();
+    ForgetScene();
     GameRunning = false;
     GamePaused = false;
     State().standalonePlay = false;

@@ -45,6 +45,15 @@ void SectionProfiler::EnterSection(int level, int32_t index) {
                        "Profiler section %d of level %d does not exist", index, level)) {
         return;
     }
+    ChargeElapsed();
+    levels_[level].current = index;
+    levels_[level].sections[static_cast<size_t>(index)].hits += 1;
+    for (int deeper = level + 1; deeper < LevelCount; ++deeper) {
+        levels_[deeper].current = -1;
+    }
+}
+
+void SectionProfiler::ChargeElapsed() {
     uint64_t now = clock_();
     uint64_t elapsed = now - lastReading_;
     lastReading_ = now;
@@ -53,10 +62,16 @@ void SectionProfiler::EnterSection(int level, int32_t index) {
             each.sections[static_cast<size_t>(each.current)].ticks += elapsed;
         }
     }
-    levels_[level].current = index;
-    levels_[level].sections[static_cast<size_t>(index)].hits += 1;
-    for (int deeper = level + 1; deeper < LevelCount; ++deeper) {
-        levels_[deeper].current = -1;
+}
+
+void SectionProfiler::ClosePeriod() {
+    ChargeElapsed();
+    for (Level& level : levels_) {
+        for (Section& section : level.sections) {
+            section.averageTicks = section.hits > 0 ? section.ticks / section.hits : 0;
+            section.ticks = 0;
+            section.hits = 0;
+        }
     }
 }
 

@@ -20,6 +20,8 @@ public:
         uint64_t ticks = 0;
         int32_t parent = -1; // current section of the level above when added; -1 on level 0
         uint32_t userWord = 0;
+        // Ticks per hit over the last closed measuring period; 0 for a section not entered in it.
+        uint64_t averageTicks = 0;
     };
 
     // Ticks are nanoseconds of a monotonic clock unless a test passes its own clock.
@@ -31,11 +33,17 @@ public:
     // Makes the record current on its level and every deeper level current on none. An index
     // that names no record is reported and changes nothing.
     void EnterSection(int level, int32_t index);
+    // Ends the measuring period (one scene's run): the time since the last reading is charged,
+    // then every section's totals become its average per hit and start again from zero.
+    void ClosePeriod();
 
     const std::vector<Section>& Sections(int level) const;
     int32_t CurrentSection(int level) const;
 
 private:
+    // The ticks since the last reading go to the current section of every level.
+    void ChargeElapsed();
+
     struct Level {
         int32_t current = -1;
         std::vector<Section> sections;

@@ -20,6 +20,12 @@ enum TokenKind : int32_t {
     TokenNewline = 10,   // LF, only when LF is not a delimiter
 };
 
+// The script parser's 32-bit token codes keep their class in the high 16 bits; class 2 is the
+// one it tests for.
+constexpr bool IsClass2Code(uint32_t code) {
+    return (code >> 16) == 2;
+}
+
 // Keywords and operators a Tokenizer recognises, with the delimiters it skips.
 class TokenTable {
 public:

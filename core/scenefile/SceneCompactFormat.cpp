@@ -138,7 +138,10 @@ void SceneCompactWriter::WriteProperty(Entity& entity, const Property& property,
     property.ReadValue(entity, words);
     if (property.IsEntityReference()) {
         uint32_t id = words[0];
-        if (IdSystemBits(id) != static_cast<uint32_t>(idSystem_)) {
+        // A file that holds its branches' content holds the nodes such a reference names, and
+        // they take their ids back when it is read.
+        const bool intoIncludedBranch = (flags & SceneIncludeBranches) && LookupEntity(id);
+        if (IdSystemBits(id) != static_cast<uint32_t>(idSystem_) && !intoIncludedBranch) {
             // The text form keeps such a reference unless it would write "0" for it.
             bool kept = false;
             if ((id & ~PortMask) != 0) {
@@ -228,6 +231,8 @@ bool SceneCompactReader::ReadHeader(SceneHeader& header) {
     header.idSystem = stream.ReadUInt16();
     uint8_t flags = stream.ReadUInt8();
     header.includeBranches = (flags & HeaderIncludeBranches) != 0;
+    idSystem_ = header.idSystem;
+    includeBranches_ = header.includeBranches;
     header.nodeCount = stream.ReadUInt16();
     if (flags & HeaderGlobalId) {
         if (size - stream.Tell() < static_cast<uint32_t>(GlobalIdSize) + 1) {
@@ -385,7 +390,11 @@ bool SceneCompactReader::ReadProperty(Entity& entity, std::string&, std::string&
     for (uint32_t i = 0; i < bytes; ++i) {
         words[i / 4] |= static_cast<uint32_t>(stream.ReadByte() & 0xFF) << (8 * (i % 4));
     }
-    if (property->IsEntityReference() && words[0] != 0) {
+    // An id of another id system names a node of a branch's content the file holds (see
+    // SceneCompactWriter::WriteProperty), which is given that id back.
+    const bool intoIncludedBranch =
+        includeBranches_ && IdSystemBits(words[0]) != static_cast<uint32_t>(idSystem_);
+    if (property->IsEntityReference() && words[0] != 0 && !intoIncludedBranch) {
         auto found = idMap_.find(static_cast<uint16_t>(words[0] & LocalIdMask));
         words[0] = found == idMap_.end() ? 0 : (found->second & ~PortMask) | (words[0] & PortMask);
     }

@@ -17,7 +17,7 @@ public:
     bool Begin(OutputStream& stream, const char* fileName, uint32_t flags) override;
     // Writes the block table. False, with the error text set, when something could not be
     // stored: a property numbered beyond 254, a reference into another id system that the text
-    // form would keep, a block longer than a table entry holds (no table is written then), or
+    // form would keep (unless the file holds its branches' content), a block longer than a table entry holds (no table is written then), or
     // a block count other than the header's node count (the table would not be found).
     bool Finish() override;
     void WriteHeader(const SceneHeader& header) override;
@@ -59,6 +59,8 @@ public:
     bool NextObject() override;
     void Rewind() override;
     const std::string& GetError() const override { return error_; }
+    // The block table at the end proves the file's length: a cut file fails its header.
+    bool EndedEarly() const override { return false; }
 
 private:
     void Report(std::string error);
@@ -77,6 +79,8 @@ private:
     std::vector<uint32_t> positions_;
     size_t blockIndex_ = 0;
     std::unordered_map<uint16_t, uint32_t> idMap_;
+    int32_t idSystem_ = 0;
+    bool includeBranches_ = false;
 };
 
 } // namespace quarn

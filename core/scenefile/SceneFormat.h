@@ -105,6 +105,8 @@ public:
     virtual bool NextObject() = 0;
     virtual void Rewind() = 0;
     virtual const std::string& GetError() const = 0;
+    // The input ended inside an object: the file was cut short.
+    virtual bool EndedEarly() const = 0;
 };
 
 } // namespace quarn

@@ -57,6 +57,17 @@ void EnterSection(int level, const char* name) {
     Profiler().EnterSection(level, found->second);
 }
 
+// A path that goes on from a node of the file into the id system that node holds (a branch
+// instance's content).
+bool IsPathThroughNode(const IdPath& path) {
+    return path.count >= 2 && path.ids[0] != 0 && path.guid.IsZero();
+}
+
+std::vector<LoadedSceneFile>& LoadedSceneFiles() {
+    static std::vector<LoadedSceneFile> files;
+    return files;
+}
+
 } // namespace
 
 SceneLoader::SceneLoader(const char* path, int32_t idSystem, uint32_t flags, Node* parent,
@@ -77,6 +88,7 @@ Node* SceneLoader::Load(File& stream) {
     objectCount_ = 0;
     leftOutForIds_ = 0;
     leftOutOrphans_ = 0;
+    endedEarly_ = false;
     {
         // Loading is a state of the program only while it lasts.
         EngineStateScope loading(EngineLoading);
@@ -117,6 +129,12 @@ int SceneLoader::ReadFile(File& stream) {
         return 0;
     }
     CreateNodes(*reader);
+    endedEarly_ = reader->EndedEarly() || (objectCount_ > 0 && objectCount_ < headerNodeCount_);
+    if (endedEarly_) {
+        LogMessage("Scene %s ends early: the file is cut short; what it holds up to there is "
+                   "loaded",
+                   path_.c_str());
+    }
 
     EnterSection(0, "Load properties");
     reader->Rewind();
@@ -129,7 +147,7 @@ int SceneLoader::ReadFile(File& stream) {
             progress_(TheSceneLoadState().depth,
                       static_cast<float>(index) / static_cast<float>(objectCount_), text.c_str());
         }
-        LoadObjectProperties(*reader);
+        LoadObjectProperties(*reader, static_cast<size_t>(index));
     }
     EnterSection(0, "Done");
     return objectCount_;
@@ -152,6 +170,7 @@ std::unique_ptr<SceneReader> SceneLoader::BeginReading(File& stream) {
         return nullptr;
     }
     fileVersion_ = header.version;
+    headerNodeCount_ = header.nodeCount;
     if (fileVersion_ > SceneFormatVersion) {
         ShowMessageBox("Scene is made with a newer version of this editor, errors may occur.",
                        "Warning", MessageBoxOk);
@@ -173,6 +192,7 @@ std::unique_ptr<SceneReader> SceneLoader::BeginReading(File& stream) {
 }
 
 void SceneLoader::CreateNodes(SceneReader& reader) {
+    std::vector<size_t> standIns; // indices into created_
     std::string idText;
     std::string className; // not cleared between objects: a block may lack its class line
     while (reader.NextObject()) {
@@ -195,21 +215,38 @@ void SceneLoader::CreateNodes(SceneReader& reader) {
         } else {
             wanted = ResolveIdPath(path, SceneKeepUnmappedIds);
         }
+        ++objectCount_;
+        // A node inside an instance this file makes cannot be named yet: the instance has its
+        // id system only once its properties are read. It takes a stand-in id once the file's
+        // other nodes have theirs, so that it takes none of them.
+        if (wanted == 0 && !reused && IsPathThroughNode(path)) {
+            standIns.push_back(created_.size());
+            created_.push_back(node->GetSerial());
+            continue;
+        }
         AssignLoadedNodeId(*node, wanted, idSystem_, flags_);
         // The id actually given, so the compact form's references reach the node even when the
         // wanted id was taken.
         reader.MapId(wanted, node->GetId());
-        ++objectCount_;
-        if (node->GetId() == 0 && !reused) {
-            // The id system is full: the second pass could never find the node again.
-            ++leftOutForIds_;
-            node->Delete();
-            created_.push_back(0);
-            continue;
-        }
-        // Reused nodes were there before the load; only new ones can be left without owner.
-        created_.push_back(reused ? 0 : node->GetSerial());
+        created_.push_back(KeepCreatedNode(*node, reused));
     }
+    for (size_t index : standIns) {
+        if (Node* node = FindLiveNode(created_[index])) {
+            AssignLoadedNodeId(*node, 0, idSystem_, flags_);
+            created_[index] = KeepCreatedNode(*node, false);
+        }
+    }
+}
+
+uint64_t SceneLoader::KeepCreatedNode(Node& node, bool reused) {
+    if (node.GetId() == 0 && !reused) {
+        // The id system is full: the second pass could never find the node again.
+        ++leftOutForIds_;
+        node.Delete();
+        return 0;
+    }
+    // Reused nodes were there before the load; only new ones can be left without owner.
+    return reused ? 0 : node.GetSerial();
 }
 
 Node* SceneLoader::CreateNode(const IdPath& path, const std::string& className, bool& reused) {
@@ -247,7 +284,22 @@ Node* SceneLoader::CreateNode(const IdPath& path, const std::string& className, 
     return node;
 }
 
-bool SceneLoader::LoadObjectProperties(SceneReader& reader) {
+Node* SceneLoader::TakeInstanceContent(size_t index, const IdPath& path, uint32_t id) {
+    if (!IsPathThroughNode(path) || index >= created_.size()) {
+        return nullptr;
+    }
+    Node* node = FindLiveNode(created_[index]);
+    if (node && id != 0) {
+        if (TheIdMap().IsIdFree(id, 0)) {
+            node->ChangeId(id);
+        }
+        // The file's paths to the node, placement included, find it under the id it has.
+        TheSceneLoadState().remap[id] = node->GetId();
+    }
+    return node;
+}
+
+bool SceneLoader::LoadObjectProperties(SceneReader& reader, size_t index) {
     EnterSection(1, "Read id");
     std::string idText;
     IdPath path;
@@ -267,6 +319,9 @@ bool SceneLoader::LoadObjectProperties(SceneReader& reader) {
     }
     EnterSection(1, "Look up node");
     auto* node = dynamic_cast<Node*>(LookupEntity(id));
+    if (!node && read) {
+        node = TakeInstanceContent(index, path, id);
+    }
     // The node this load hangs its nodes under, and what holds it, take nothing from the file.
     Node* parent = FindLiveNode(parent_);
     if (node && parent && parent->IsInSubtreeOf(node)) {
@@ -416,6 +471,15 @@ Node* LoadSceneFile(const char* path, int32_t idSystem, uint32_t flags, Node* pa
     Node* root = loader.Load(reader);
     reader.Close();
     return root;
+}
+
+void RecordLoadedSceneFile(const SceneLoader& loader) {
+    LoadedSceneFiles().push_back({loader.GetPath(), loader.GetFileVersion(), loader.GetIdSystem(),
+                                  loader.GetObjectCount()});
+}
+
+const std::vector<LoadedSceneFile>& GetLoadedSceneFiles() {
+    return LoadedSceneFiles();
 }
 
 } // namespace quarn

@@ -45,11 +45,15 @@ public:
     // The id a path in the file names (ResolveSceneIdPath in the loader's id system).
     uint32_t ResolveIdPath(const IdPath& path, uint32_t flags) const;
 
+    const std::string& GetPath() const { return path_; }
     int32_t GetFileVersion() const { return fileVersion_; }
     int GetObjectCount() const { return objectCount_; }
     // Objects of the file that the load could not keep (no id left for them, or not found
     // again by their ids); saving the result would lose them.
     int GetLeftOutCount() const { return leftOutForIds_ + leftOutOrphans_; }
+    // The file was cut short: inside an object, or before the objects its header counts. What
+    // it held up to there is loaded.
+    bool EndedEarly() const { return endedEarly_; }
     int32_t GetIdSystem() const { return idSystem_; }
 
 private:
@@ -60,8 +64,16 @@ private:
     std::unique_ptr<SceneReader> BeginReading(File& stream);
     // First pass: one node per object, with its id.
     void CreateNodes(SceneReader& reader);
-    // Second pass, one object: its properties, its place in the tree, version upgrades.
-    bool LoadObjectProperties(SceneReader& reader);
+    // The serial the second pass finds a first-pass node by: 0 for a node the load did not
+    // make, and for one left out (deleted) because no id was left for it.
+    uint64_t KeepCreatedNode(Node& node, bool reused);
+    // Second pass, one object (the index-th of the first pass): its properties, its place in
+    // the tree, version upgrades.
+    bool LoadObjectProperties(SceneReader& reader, size_t index);
+    // The first pass's node of an object inside a branch instance whose content the file
+    // holds, moved to the id its path names now that the instance has its id system (or
+    // remapped to its own when that id is taken); null for any other object.
+    Node* TakeInstanceContent(size_t index, const IdPath& path, uint32_t id);
     void ApplyProperty(Node& node, const Property& property, const char* text);
     Node* CreateNode(const IdPath& path, const std::string& className, bool& reused);
     void MakeTopLevel(Node& node);
@@ -84,7 +96,21 @@ private:
     std::unordered_map<uint64_t, size_t> topLevelIndex_;
     int leftOutForIds_ = 0;
     int leftOutOrphans_ = 0;
+    int32_t headerNodeCount_ = 0;
+    bool endedEarly_ = false;
 };
+
+// What the run keeps of a scene file it loaded as its scene.
+struct LoadedSceneFile {
+    std::string path;
+    int32_t version = 0;
+    int32_t idSystem = 0;
+    int objectCount = 0;
+};
+
+// Appends the loader's file to the run's list of loaded scene files.
+void RecordLoadedSceneFile(const SceneLoader& loader);
+const std::vector<LoadedSceneFile>& GetLoadedSceneFiles();
 
 // Opens the file through the program's file system and loads it (SceneLoader). `flags`:
 // SceneCompact reads the compact form, SceneScrambled unscrambles. Null when the file cannot be

@@ -137,6 +137,8 @@ bool SceneTextReader::Begin(File& stream, const char* fileName, ErrorCallback on
     fileName_ = fileName ? fileName : "";
     onError_ = std::move(onError);
     error_.clear();
+    endedEarly_ = false;
+    insideBlock_ = false;
     tokenizer_ = std::make_unique<Tokenizer>();
     tokenizer_->SetDelimiters(" \t\n\r");
     tokenizer_->Next(stream);
@@ -148,6 +150,12 @@ void SceneTextReader::Report(std::string error) {
     if (onError_) {
         onError_(error_.c_str());
     }
+}
+
+void SceneTextReader::ReportEndOfFile() {
+    // A text of no objects ends where it should.
+    endedEarly_ = endedEarly_ || insideBlock_;
+    Report(EndOfFileError);
 }
 
 void SceneTextReader::ReportUnexpected() {
@@ -268,6 +276,7 @@ bool SceneTextReader::ReadObject(std::string& idText, std::string* className) {
     if (!Expect('{')) {
         return false;
     }
+    insideBlock_ = true;
     if (tokens.GetText() != "class") {
         return true;
     }
@@ -292,13 +301,13 @@ void SceneTextReader::ReadValue(std::string& value) {
     while (value.empty() || value.back() != '"') {
         uint32_t before = stream.Tell();
         if (stream.IsEof()) {
-            Report(EndOfFileError);
+            ReportEndOfFile();
             return;
         }
         std::string line;
         stream.ReadLineString(line);
         if (stream.Tell() == before) {
-            Report(EndOfFileError);
+            ReportEndOfFile();
             return;
         }
         value.push_back('\n');
@@ -310,6 +319,7 @@ void SceneTextReader::ReadValue(std::string& value) {
 bool SceneTextReader::ReadProperty(Entity&, std::string& key, std::string& value) {
     // The block's '}' ends its properties: no error, so nothing is formatted for it.
     if (tokenizer_->GetKind() == '}') {
+        insideBlock_ = false;
         tokenizer_->Next(*stream_);
         return false;
     }
@@ -348,14 +358,16 @@ bool SceneTextReader::NextObject() {
         tokens.SkipTo(stream, "}");
     }
     if (tokens.GetKind() == TokenEnd) {
-        Report(EndOfFileError);
+        ReportEndOfFile();
         return false;
     }
+    insideBlock_ = false;
     tokens.Next(stream);
     return IsObjectToken();
 }
 
 void SceneTextReader::Rewind() {
+    insideBlock_ = false;
     stream_->Seek(firstBlock_);
     tokenizer_->Next(*stream_);
 }

@@ -46,6 +46,7 @@ public:
     bool NextObject() override;
     void Rewind() override;
     const std::string& GetError() const override { return error_; }
+    bool EndedEarly() const override { return endedEarly_; }
 
     // The longest id text after "obj" that is taken; longer ones fail the block.
     static constexpr size_t MaxIdTextLength = 255;
@@ -55,6 +56,7 @@ private:
     bool Expect(int32_t kind);
     void ReportUnexpected();
     void Report(std::string error);
+    void ReportEndOfFile();
     bool IsObjectToken() const;
     // The rest of a property line after '=' into `value`, by the quoted-value rule.
     void ReadValue(std::string& value);
@@ -65,6 +67,9 @@ private:
     std::string error_;
     std::unique_ptr<Tokenizer> tokenizer_;
     uint32_t firstBlock_ = 0;
+    // Between an object's '{' and its '}'.
+    bool insideBlock_ = false;
+    bool endedEarly_ = false;
 };
 
 } // namespace quarn

@@ -1,5 +1,8 @@
 #include "gpu/software/RenderThreads.h"
 
+#include "core/debug/Log.h"
+
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 
@@ -7,15 +10,26 @@ namespace quarn {
 
 uint32_t RenderThreadCount() {
     constexpr uint32_t Most = 256;
-    if (const char* text = std::getenv("QUARN_RENDER_THREADS")) {
-        char* end = nullptr;
-        const unsigned long count = std::strtoul(text, &end, 10);
-        if (end != text && *end == '\0' && count >= 1 && count <= Most) {
-            return static_cast<uint32_t>(count);
-        }
-    }
     const uint32_t hardware = std::thread::hardware_concurrency();
-    return hardware == 0 ? 1 : std::min(hardware, Most);
+    const uint32_t fallback = hardware == 0 ? 1 : std::min(hardware, Most);
+    const char* text = std::getenv("QUARN_RENDER_THREADS");
+    if (!text) {
+        return fallback;
+    }
+    uint32_t count = 0;
+    const char* end = text + std::strlen(text);
+    const auto parsed = std::from_chars(text, end, count);
+    if (parsed.ec == std::errc() && parsed.ptr == end && count >= 1 && count <= Most) {
+        return count;
+    }
+    // Every device asks again; the user hears of the mistake once.
+    static std::once_flag warned;
+    std::call_once(warned, [&] {
+        LogMessage("QUARN_RENDER_THREADS is \"%s\", not a count from 1 to %u: drawing with %u "
+                   "threads",
+                   text, Most, fallback);
+    });
+    return fallback;
 }
 
 RenderThreads::RenderThreads(uint32_t count) {

@@ -91,6 +91,65 @@ TEST_F(BranchTest, ContentComesFromTheSceneWhenItHoldsItAndLoadsAtOnceWhenInsert
     EXPECT_EQ(inserted->GetFirstChild()->GetId() >> IdSystemShift, 0u);
 }
 
+// Every reference under the root as "referrer.property>referred", nodes named by their place in
+// the tree's walk ("-" for no node).
+std::vector<std::string> References(Node* root) {
+    std::vector<Node*> order;
+    for (Node* node = root; node && (node == root || node->IsInSubtreeOf(root));
+         node = node->GetNextInTree(true)) {
+        order.push_back(node);
+    }
+    auto place = [&](uint32_t id) {
+        auto found = std::find(order.begin(), order.end(), LookupEntity(id & ~PortMask));
+        return found == order.end() ? std::string("-") : std::to_string(found - order.begin());
+    };
+    std::vector<std::string> references;
+    for (size_t at = 0; at < order.size(); ++at) {
+        for (int index = 0; index < order[at]->GetPropertyCount(); ++index) {
+            const Property& property = *order[at]->GetProperty(index);
+            if (!property.IsEntityReference()) {
+                continue;
+            }
+            uint32_t value[4] = {};
+            property.ReadValue(*order[at], value);
+            references.push_back(std::to_string(at) + "." + property.GetName() + ">" +
+                                 (value[0] ? place(value[0]) : "0"));
+        }
+    }
+    return references;
+}
+
+// Saved with its branches, in either form, a scene reloads with every reference where it was:
+// from outside into an instance, and from one inner node to another.
+TEST_F(BranchTest, ASceneSavedWithItsBranchesReloadsWithEveryReferenceInPlace) {
+    Write("door.branch", std::string(DoorBranch).insert(DoorBranch.find("\tlabel"),
+                                                         "\ttarget = 12\n"));
+    for (const uint32_t form : {0u, uint32_t{SceneCompact}}) {
+        Node* root = Load(TwoDoors());
+        const std::vector<std::string> before = References(root);
+        const std::string name = form ? "all.scn" : "all.scene";
+        ASSERT_TRUE(SaveSceneFile(name.c_str(), *root, 0,
+                                  SceneKeepUnmappedIds | SceneWriteRoot | SceneIncludeBranches |
+                                      form));
+        root->Delete();
+        TheIdMap().Clear();
+        Node* again = nullptr;
+        {
+            std::vector<Node*> roots;
+            again = LoadSceneFile(name.c_str(), 0, SceneKeepUnmappedIds | form, nullptr, &roots,
+                                  nullptr);
+            for (Node* each : roots) {
+                made_.push_back(each->GetSerial());
+            }
+        }
+        ASSERT_NE(again, nullptr);
+        EXPECT_EQ(References(again), before) << name;
+        EXPECT_EQ(LookupEntity(Referrer()->target.value), Inner(BranchAt(3), 5)) << name;
+        again->Delete();
+        TheIdMap().Clear();
+    }
+}
+
 TEST_F(BranchTest, IdSystemNumbersAreFreshWhenTakenAndStayWhileTheBranchHoldsNodes) {
     Branch* loaded = Instance();
     Branch* empty = Instance("");

@@ -81,23 +81,27 @@ TEST_F(MeshTest, TheReaderTakesEveryChannelStripsFlagsAndShortLines) {
     EXPECT_EQ(std::vector<uint32_t>(
                   {groups.GetGroupStart(1), groups.GetGroupStart(2), groups.GetGroupStart(3)}),
               std::vector<uint32_t>({3, 3, 6}));
+    EXPECT_FALSE(channels->FileEndedEarly());
     channels->Release();
 
     Mesh* strip = Load("strip.mesh", test::MeshFixture("strip.mesh"));
     EXPECT_EQ(strip->GetVertexFormat(), 1u);
     EXPECT_EQ(Indices(*strip), (std::vector<int>{0, 1, 3, 1, 2, 3}));
+    EXPECT_FALSE(strip->FileEndedEarly());
     strip->SaveToFile("strip-out.mesh"); // all three channels, whatever the mesh has
     EXPECT_NE(Written("strip-out.mesh").find("uvs=4\n\t0.000000 0.000000\n"), std::string::npos);
     strip->Release();
 
     // Two blanks make an empty field; a file that ends early reads zeros, however large its
-    // section counts.
+    // section counts, and says so.
     Mesh* cut = Load("cut.mesh", "vertexcount=3\nindexcount=6\nvertexformat=point\n"
                                  "indexformat=x\npoints=2000000000\n\t1  2 3\n");
     test::ExpectNear(cut->GetPoint(0), {1, 0, 2});
     test::ExpectNear(cut->GetPoint(2), {0, 0, 0});
     EXPECT_EQ(Indices(*cut), (std::vector<int>(6, 0)));
     EXPECT_LE(reports_.Messages().size(), 2u);
+    EXPECT_TRUE(cut->FileEndedEarly());
+    EXPECT_TRUE(log_.Contains("cut.mesh' ends early: what it lacks reads as zeros"));
     cut->Release();
 }
 

@@ -52,4 +52,15 @@ private:
     std::string path_;
 };
 
+// The text with the folder written as "~".
+inline std::string Tilde(const std::string& text, const TempFolder& folder) {
+    std::string result;
+    size_t from = 0;
+    for (size_t at; (at = text.find(folder.Path(), from)) != std::string::npos;
+         from = at + folder.Path().size()) {
+        result.append(text, from, at - from).push_back('~');
+    }
+    return result.append(text, from);
+}
+
 } // namespace quarn::test

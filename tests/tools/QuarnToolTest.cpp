@@ -7,6 +7,7 @@
 #include <iterator>
 #include <string>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -19,12 +20,13 @@ struct ToolRun {
     std::string err;
 };
 
-// Runs the built tool in `folder`, its user folder in a scratch folder, and collects what it
-// printed. No argument holds a single quote.
-ToolRun RunTool(const test::TempFolder& folder, const std::vector<std::string>& arguments) {
+// Runs the built tool in `folder` with the environment's settings, its user folder in a scratch
+// folder, and collects what it printed. No argument holds a single quote.
+ToolRun RunTool(const test::TempFolder& folder, const std::vector<std::string>& arguments,
+                const std::string& environment = "") {
     test::TempFolder scratch;
-    std::string command =
-        "cd '" + folder.Path() + "' && XDG_DATA_HOME='" + scratch.Path() + "' '" + QUARN_TOOL + "'";
+    std::string command = "cd '" + folder.Path() + "' && " + environment + " XDG_DATA_HOME='" +
+                          scratch.Path() + "' '" + QUARN_TOOL + "'";
     for (const std::string& argument : arguments) {
         command += " '" + argument + "'";
     }
@@ -112,6 +114,10 @@ TEST(QuarnToolScene, ASavedSceneSavesToTheSameBytesInEitherForm) {
     EXPECT_EQ(RunTool(folder, {"scene", "b.scene", "d.scn", "--compact"}).status, 0);
     EXPECT_EQ(RunTool(folder, {"scene", "d.scn", "e.scene"}).status, 0);
     EXPECT_EQ(folder.ReadFile("e.scene"), saved);
+    // Without a render device no texture is made, and none is missed.
+    ToolRun builtIn = RunTool(folder, {"scene", "res://default.scene", "f.scene"});
+    EXPECT_EQ(builtIn.status, 0);
+    EXPECT_EQ(builtIn.err, "");
 }
 
 // An instance of door.branch as the tool writes it.
@@ -167,6 +173,8 @@ TEST(QuarnToolScene, AFileThatCannotBeLoadedOrSavedFailsWithOneLine) {
     // Object 0 gets an id the file cannot name, so its properties never reach it.
     folder.WriteFile("lost.scene", "version = 44\nobj1 {\n\tclass = \"Node\"\n}\n"
                                    "obj0 {\n\tclass = \"Node\"\n\tparent = 1\n}\n");
+    const std::string hand = HandWrittenScene;
+    folder.WriteFile("cut.scene", hand.substr(0, hand.find("  prev = 2")));
     ExpectFailures(
         folder,
         {{{"scene", "missing.scene", "out.scene"}, "cannot open missing.scene"},
@@ -176,6 +184,8 @@ TEST(QuarnToolScene, AFileThatCannotBeLoadedOrSavedFailsWithOneLine) {
           "lost.scene loses 1 of its objects when loaded, so out.scene is not written: Scene "
           "lost.scene: 1 of its objects could not be found again by their ids and are left out "
           "(the first is object 1)"},
+         {{"scene", "cut.scene", "out.scene"},
+          "cut.scene ends early: the file is cut short, so out.scene is not written"},
          {{"scene", "a.scene", "no/such/folder/out.scene"},
           "cannot save no/such/folder/out.scene: Scene no/such/folder/out.scene cannot be "
           "written"}},
@@ -197,7 +207,8 @@ TEST(QuarnToolImage, ConvertsImagesToPngAndNamesWhyOneCannotBeDecoded) {
     EXPECT_EQ(RunTool(folder, {"image", "out/a.png", "b.png"}).status, 0);
     EXPECT_EQ(folder.ReadFile("b.png"), png);
     ExpectFailures(folder,
-                   {{{"image", "notes.txt", "c.png"}, "cannot decode notes.txt: Unknown format"},
+                   {{{"image", "missing.png", "c.png"}, "cannot open missing.png"},
+                    {{"image", "notes.txt", "c.png"}, "cannot decode notes.txt: Unknown format"},
                     {{"image", "broken.png", "c.png"},
                      "cannot decode broken.png: Invalid texture (PNG error 28)"}},
                    "c.png");
@@ -215,19 +226,96 @@ TEST(QuarnToolGlyphCache, WritesACacheTheFontReadsAndRefusesABadSize) {
     EXPECT_EQ(bad.err.rfind("quarn-tool: SIZE must be a whole number of points above 0", 0), 0u);
 }
 
-TEST(QuarnToolRender, SavesTheLastFrameOfAHeadlessRunOrSaysWhyNot) {
+// The image header's big-endian width and height.
+std::string PngSize(const std::string& png) {
+    return png.size() < 24 ? "" : png.substr(16, 8);
+}
+
+std::string BigEndianSize(uint32_t width, uint32_t height) {
+    std::string bytes;
+    for (uint32_t word : {width, height}) {
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            bytes.push_back(static_cast<char>(word >> shift));
+        }
+    }
+    return bytes;
+}
+
+// No screen bounds the picture: sizes beyond the offscreen driver's 1024 x 768 display come out
+// as asked, on both sides or one.
+TEST(QuarnToolRender, SavesTheLastFrameInExactlyTheSizeAskedOrSaysWhyNot) {
     test::TempFolder folder;
-    ToolRun run = RunTool(folder, {"render", "res://default.scene", "--frames", "2", "--out",
-                                   "shots/shot.png", "--size", "64x48"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    // The image header's big-endian width and height.
-    EXPECT_EQ(folder.ReadFile("shots/shot.png").substr(16, 8),
-              std::string("\0\0\0\x40\0\0\0\x30", 8));
+    for (const auto& [size, width, height] :
+         {std::tuple{"64x48", 64u, 48u}, {"1280x800", 1280u, 800u}, {"1100x200", 1100u, 200u}}) {
+        ToolRun run = RunTool(folder, {"render", "res://default.scene", "--frames", "2", "--out",
+                                       "shots/shot.png", "--size", size});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(PngSize(folder.ReadFile("shots/shot.png")), BigEndianSize(width, height))
+            << size;
+    }
     ToolRun missing =
         RunTool(folder, {"render", "missing.scene", "--out", "x.png", "--frames", "1"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err.rfind("quarn-tool: cannot load missing.scene: Scene '", 0), 0u)
         << missing.err;
+}
+
+TEST(QuarnToolRender, ValuesAreReadWholeOrRefusedWithTheReason) {
+    test::TempFolder folder;
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--size", "1920x1080x3"}, "--size must be WxH, two whole numbers from 1 to 16384, not "
+                                    "\"1920x1080x3\""},
+        {{"--size", "0x0"}, "--size must be WxH, two whole numbers from 1 to 16384, not \"0x0\""},
+        {{"--size", "-5x10"},
+         "--size must be WxH, two whole numbers from 1 to 16384, not \"-5x10\""},
+        {{"--step", "0.5s"}, "--step must be a number of seconds above 0, not \"0.5s\""},
+        {{"--step", "-1"}, "--step must be a number of seconds above 0, not \"-1\""},
+        {{"--fast", "1"}, "unknown option \"--fast\""},
+    };
+    for (const auto& [options, reason] : cases) {
+        std::vector<std::string> arguments = {"render", "a.scene", "--frames", "1", "--out",
+                                              "x.png"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        ToolRun run = RunTool(folder, arguments);
+        EXPECT_EQ(run.status, 2) << reason;
+        EXPECT_EQ(run.err.substr(0, run.err.find('\n')), "quarn-tool: " + reason);
+    }
+}
+
+// A game folder of its own (no "config.txt"): an emitter whose texture lies beside the scene,
+// and a sprite whose texture is missing.
+const char* const ParticleScene =
+    "version = 44\nnum_nodes = 5\nobj1 {\n\tclass = \"Node\"\n\tflags = 1\n}\n"
+    "obj2 {\n\tclass = \"Camera\"\n\tparent = 1\n}\n"
+    "obj3 {\n\tclass = \"RenderTarget\"\n\tparent = 1\n\tprev = 2\n\tcurrentcamera = 2\n}\n"
+    "obj4 {\n\tclass = \"ParticleEmitter\"\n\tparent = 1\n\tprev = 3\n\tpos = 0,0,10\n"
+    "\ttexture = \"dot.png\"\n\tspawninterval = 0.01\n\tmaxparticles = 100\n"
+    "\tstartspeed = 3\n\tdirspread = 1\n\tlifetime = 2\n}\n"
+    "obj5 {\n\tclass = \"Sprite\"\n\tparent = 1\n\tprev = 4\n\tpos = 3,0,12\n"
+    "\ttexture = \"missing.png\"\n}\n";
+
+// Frames step by a fixed time and particles take fixed seeds: two renders give the same bytes.
+TEST(QuarnToolRender, RepeatsItsPictureFindsWhatTheSceneNamesBesideItAndWarnsOfTheRest) {
+    test::TempFolder folder;
+    folder.WriteFile("game/level.scene", ParticleScene);
+    std::ifstream dot(QUARN_TEST_DATA "/../../res/particle.png", std::ios::binary);
+    folder.WriteFile("game/dot.png", std::string(std::istreambuf_iterator<char>(dot), {}));
+    std::string pictures[2];
+    for (std::string& picture : pictures) {
+        ToolRun run = RunTool(folder, {"render", "game/level.scene", "--frames", "20", "--out",
+                                       "shot.png", "--size", "96x64", "--step", "0.02"});
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.err, "quarn-tool: warning: Missing resource: \"missing.png\"\n");
+        picture = folder.ReadFile("shot.png");
+    }
+    EXPECT_EQ(pictures[0], pictures[1]);
+    ToolRun logged = RunTool(folder,
+                             {"render", "game/level.scene", "--frames", "1", "--out", "shot.png"},
+                             "QUARN_LOG=1");
+    EXPECT_EQ(logged.status, 0);
+    EXPECT_EQ(test::Tilde(logged.err, folder),
+              "Quarn v1.0\nMissing resource: \"missing.png\"\nScene '~/game/level.scene' loaded\n");
 }
 
 TEST(QuarnToolMesh, PrintsTheCountsSavesTheTextFormAndNamesWhyAFileIsRefused) {
@@ -236,6 +324,8 @@ TEST(QuarnToolMesh, PrintsTheCountsSavesTheTextFormAndNamesWhyAFileIsRefused) {
                                   "f 4 3 2\nf 1 2 3\nf 1 3 4\nf 1 4 2\nf 1 2 5\n");
     folder.WriteFile("bad.mesh", "vertexcount=0\nindexcount=3\nvertexformat=point\n");
     folder.WriteFile("model.ply", "ply\n");
+    folder.WriteFile("cut.mesh", "vertexcount=20\nindexcount=3\nvertexformat=point\n"
+                                 "indexformat=trianglelist\n");
     // Position 5 does not exist: its corner lies at the origin, on position 1.
     const std::string counts = "vertices 5\ntriangles 5\nformat 37\nunique positions 4\n"
                                "edges 8\nclosed no\nfaces 5\n";
@@ -259,7 +349,10 @@ TEST(QuarnToolMesh, PrintsTheCountsSavesTheTextFormAndNamesWhyAFileIsRefused) {
                     {{"mesh", "bad.mesh", "x.mesh"},
                      "cannot load bad.mesh: Error: Invalid mesh file 'bad.mesh'"},
                     {{"mesh", "model.ply", "x.mesh"},
-                     "cannot load model.ply: Unknown mesh format: 'model.ply'"}},
+                     "cannot load model.ply: Unknown mesh format: 'model.ply'"},
+                    {{"mesh", "cut.mesh", "x.mesh"},
+                     "cut.mesh ends early: the file is cut short, and what it lacks reads as "
+                     "zeros"}},
                    "x.mesh");
 }
 
@@ -307,7 +400,51 @@ TEST(QuarnToolTableAndGrid, PrintTheDataAndSaveThroughTheResource) {
                    "x.csv");
 }
 
-TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheHelpAndExitsWith2) {
+// A game folder packed as the player's "data.zoo" runs: its scene finds the texture in the
+// archive's subfolder. The plain ".zip" holds the same entries unscrambled.
+TEST(QuarnToolPack, PacksAGameFolderIntoAnArchiveThePlayerRunsOrWritesNothing) {
+    test::TempFolder folder;
+    std::ifstream dot(QUARN_TEST_DATA "/../../res/particle.png", std::ios::binary);
+    const std::string png(std::istreambuf_iterator<char>(dot), {});
+    folder.WriteFile("game/config.txt", "autorun = \"level.scene\"\n");
+    folder.WriteFile("game/art/dot.png", png);
+    folder.WriteFile("game/level.scene",
+                     "version = 44\nnum_nodes = 2\nobj1 {\n\tclass = \"Node\"\n\tflags = 0\n}\n"
+                     "obj2 {\n\tclass = \"Sprite\"\n\tparent = 1\n\ttexture = \"art/dot.png\"\n}\n");
+    ToolRun run = RunTool(folder, {"pack", "game", "run/data.zoo"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(RunTool(folder, {"cat", "run/data.zoo/Art/DOT.png"}).out, png);
+    const std::string zoo = folder.ReadFile("run/data.zoo");
+    EXPECT_EQ(RunTool(folder, {"pack", "game", "again.zoo"}).status, 0);
+    EXPECT_EQ(folder.ReadFile("again.zoo"), zoo);
+    // Packed twice: the second time the archive lies in the folder.
+    for (int time = 0; time < 2; ++time) {
+        EXPECT_EQ(RunTool(folder, {"pack", "game", "game/game.zip"}).status, 0);
+    }
+    const std::string zip = folder.ReadFile("game/game.zip");
+    EXPECT_EQ(test::Scrambled(zip), zoo); // and the archive did not take itself in
+    EXPECT_EQ(zip.rfind("PK\x03\x04", 0), 0u);
+
+    test::TempFolder user;
+    const int status = std::system(("cd '" + folder.Join("run") +
+                                    "' && SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=null "
+                                    "QUARN_LOG=1 QUARN_DIALOGS=script XDG_DATA_HOME='" +
+                                    user.Path() + "' timeout 120 '" QUARN_PLAYER "' 2>'" +
+                                    user.Join("log") + "'")
+                                       .c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(test::Tilde(user.ReadFile("log"), folder),
+              "Quarn v1.0\nScene '~/run/data.zoo/level.scene' loaded\n");
+
+    ExpectFailures(folder,
+                   {{{"pack", "missing", "out.zoo"}, "cannot read missing: it is no folder"},
+                    {{"pack", "game", "out.tar"}, "out.tar must end in \".zoo\" or \".zip\""}},
+                   "out.zoo");
+}
+
+// A bad call says what was wrong, shows the command's one usage line and where to read more.
+TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheUsageLineAndExitsWith2) {
     test::TempFolder folder;
     ToolRun help = RunTool(folder, {"help"});
     EXPECT_EQ(help.status, 0);
@@ -316,24 +453,34 @@ TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheHelpAn
     for (const char* line :
          {"\n  help ", "\n  cat VPATH ", "\n  settings FILE ", "\n  classes ",
           "\n  scene IN OUT [--compact] ", "\n  image IN OUT.png ", "\n  glyphcache FACE SIZE OUT ",
-          "\n  render SCENE --frames N --out SHOT.png [--size WxH] ", "\n  mesh IN [OUT.mesh] ",
-          "\n  table IN [OUT.csv] ", "\n  grid IN [OUT] "}) {
+          "\n  render SCENE --frames N --out SHOT.png [--size WxH] [--step SECONDS] ",
+          "\n  mesh IN [OUT.mesh] ", "\n  table IN [OUT.csv] ", "\n  grid IN [OUT] ",
+          "\n  pack FOLDER OUT.zoo "}) {
         EXPECT_NE(help.out.find(line), std::string::npos) << line;
     }
+    for (const char* flag : {"--help", "-h"}) {
+        ToolRun asked = RunTool(folder, {flag});
+        EXPECT_EQ(asked.status, 0) << flag;
+        EXPECT_EQ(asked.out, help.out) << flag;
+    }
+    const std::string render =
+        "usage: quarn-tool render SCENE --frames N --out SHOT.png [--size WxH] [--step SECONDS]\n";
     const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{}, "no command given"},
-        {{"frob"}, "unknown command \"frob\""},
-        {{"settings", "a", "b"}, "usage: quarn-tool settings FILE"},
-        {{"scene", "a", "b", "--fast"}, "usage: quarn-tool scene IN OUT [--compact]"},
+        {{}, "quarn-tool: no command given\nusage: quarn-tool COMMAND [ARGUMENT...]\n"},
+        {{"frob"}, "quarn-tool: unknown command \"frob\"\nusage: quarn-tool COMMAND [ARGUMENT...]\n"},
+        {{"settings", "a", "b"}, "usage: quarn-tool settings FILE\n"},
+        {{"scene", "a", "b", "--fast"}, "usage: quarn-tool scene IN OUT [--compact]\n"},
         {{"render", "a", "--frames", "0", "--out", "b.png"},
-         "usage: quarn-tool render SCENE --frames N --out SHOT.png [--size WxH] (N above 0)"},
-        {{"mesh"}, "usage: quarn-tool mesh IN [OUT.mesh]"},
+         "quarn-tool: --frames must be a whole number above 0, not \"0\"\n" + render},
+        {{"render", "a", "--out", "b.png", "--size", "8x8"},
+         "quarn-tool: --frames and --out are needed\n" + render},
+        {{"mesh"}, "usage: quarn-tool mesh IN [OUT.mesh]\n"},
     };
-    for (const auto& [arguments, reason] : cases) {
+    for (const auto& [arguments, err] : cases) {
         ToolRun run = RunTool(folder, arguments);
-        EXPECT_EQ(run.status, 2) << reason;
-        EXPECT_EQ(run.out, "") << reason;
-        EXPECT_EQ(run.err, "quarn-tool: " + reason + "\n\n" + help.out);
+        EXPECT_EQ(run.status, 2) << err;
+        EXPECT_EQ(run.out, "") << err;
+        EXPECT_EQ(run.err, err + "\"quarn-tool help\" describes every command.\n");
     }
 }
 

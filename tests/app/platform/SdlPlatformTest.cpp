@@ -157,5 +157,17 @@ TEST_F(SdlPlatformTest, TheResizeHookGetsTheClientSize) {
     EXPECT_EQ(size.y, 480);
 }
 
+// Without a window manager nothing honours the maximise: the window still fills the work area
+// instead of keeping the size it was made with. One side too large is taken as asked.
+TEST_F(SdlPlatformTest, AClientSizeBeyondTheWorkAreaFillsItWhenTheMaximiseIsNotHonoured) {
+    const Int2 area = platform->GetWorkAreaSize();
+    ASSERT_GT(area.x, 0);
+    SDL_SetWindowSize(window, 100, 100);
+    platform->SetClientSize(area.x + 256, area.y + 32);
+    EXPECT_EQ(platform->GetViewSize(), area);
+    platform->SetClientSize(area.x + 256, area.y - 8);
+    EXPECT_EQ(platform->GetViewSize(), Int2(area.x + 256, area.y - 8));
+}
+
 } // namespace
 } // namespace quarn

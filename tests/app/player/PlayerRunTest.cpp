@@ -15,13 +15,17 @@ struct PlayerExit {
     std::string log; // the test's folder written as "~"
 };
 
-// Runs the player in `folder`; with `endAfter` it is sent SIGTERM once its log holds that text.
-// A player still running after two minutes is stopped: a hang fails the test.
-PlayerExit RunPlayerIn(const test::TempFolder& folder, const std::string& endAfter = "") {
+constexpr const char* Headless = "SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=null QUARN_LOG=1";
+
+// Runs the player in `folder` with the environment's settings; with `endAfter` it is sent
+// SIGTERM once its log holds that text. A player still running after two minutes is stopped:
+// a hang fails the test.
+PlayerExit RunPlayerIn(const test::TempFolder& folder, const std::string& endAfter = "",
+                       const std::string& environment = Headless) {
     test::TempFolder scratch;
     std::ostringstream script;
-    script << "cd '" << folder.Path() << "' && SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=null "
-           << "QUARN_LOG=1 QUARN_DIALOGS=script XDG_DATA_HOME='" << folder.Join("data")
+    script << "cd '" << folder.Path() << "' && env " << environment
+           << " QUARN_DIALOGS=script XDG_DATA_HOME='" << folder.Join("data")
            << "' timeout 120 '" QUARN_PLAYER "' 2>'" << scratch.Join("log") << "' & player=$!; ";
     if (!endAfter.empty()) {
         script << "for i in $(seq 1200); do grep -qF '" << endAfter << "' '" << scratch.Join("log")
@@ -69,6 +73,25 @@ TEST(PlayerRun, TerminationClosesTheWindowWithOrWithoutAScene) {
         PlayerExit run = RunPlayerIn(folder, folder.Join(start));
         EXPECT_EQ(run.status, 0) << run.log;
     }
+}
+
+// Neither a display nor a sound card is there; only the user's choice of SDL's offscreen driver
+// runs a game nobody sees. ALSA without a configuration fails on any machine.
+TEST(PlayerRun, WithoutADisplayItExitsWithOneAndWithoutSoundItSaysSoOnce) {
+    test::TempFolder folder;
+    folder.WriteFile("level.scene", test::SceneText(false));
+    folder.WriteFile("config.txt", "autorun = \"level.scene\"\n");
+    folder.WriteFile("asound.conf", "");
+    PlayerExit run =
+        RunPlayerIn(folder, "", "-u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER QUARN_LOG=1");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.log, "quarn: there is no display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+                       "SDL_VIDEODRIVER=offscreen runs without one\n");
+    run = RunPlayerIn(folder, "",
+                      "SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=alsa ALSA_CONFIG_PATH='" +
+                          folder.Join("asound.conf") + "'");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.log, "quarn: sound is off: no sound output could be opened\n");
 }
 
 } // namespace

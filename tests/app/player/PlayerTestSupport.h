@@ -59,17 +59,6 @@ public:
     }
 };
 
-// The text with the test's folder written as "~".
-inline std::string Tilde(const std::string& text, const TempFolder& folder) {
-    std::string result;
-    size_t from = 0;
-    for (size_t at; (at = text.find(folder.Path(), from)) != std::string::npos;
-         from = at + folder.Path().size()) {
-        result.append(text, from, at - from).push_back('~');
-    }
-    return result.append(text, from);
-}
-
 // A scene of one root node, enabled or not, with a child pivot.
 inline std::string SceneText(bool rootEnabled = true) {
     return std::string(

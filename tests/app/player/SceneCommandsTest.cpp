@@ -1,5 +1,6 @@
 #include "app/player/SceneCommands.h"
 
+#include "core/debug/Profiler.h"
 #include "core/filesystem/FileSystem.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/scene/EngineState.h"
@@ -100,6 +101,18 @@ TEST_F(SceneCommands, SavesNameFilesByTheFileNameTakeAutosaveSlotsInTurnAndMayBe
                          "Scene auto-saved as 'user://Quarn/autosave2.scene'\n"
                          "Scene auto-saved as 'user://Quarn/autosave0.scene'\n"
                          "Scene auto-saved as 'user://Quarn/autosave1.scene'\n");
+}
+
+// Without a scene nothing ends the process: closing and stopping forget the ids and close the
+// profiler's measuring period.
+TEST_F(SceneCommands, ClosingAndStoppingWithoutASceneCloseTheProfilersPeriod) {
+    const int32_t section = Profiler().AddSection(3, "measured", 0);
+    for (void (*command)() : {&CloseScene, &StopScene}) {
+        Profiler().EnterSection(3, section);
+        GameRunning = true; // Stop runs only while the game runs
+        command();
+        EXPECT_EQ(Profiler().Sections(3)[section].hits, 0u);
+    }
 }
 
 TEST_F(SceneCommands, OpeningASecondSceneEndsTheProcess) {

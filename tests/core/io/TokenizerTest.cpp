@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <string>
+#include <utility>
 
 namespace quarn {
 namespace {
@@ -104,6 +105,17 @@ TEST(Tokenizer, KeyLinesSkipCommentLinesAndKeepTheRestOfTheLine) {
     EXPECT_EQ(value, "\"a b\"");
     EXPECT_FALSE(tokenizer.ReadLineSkippingComments(value, file));
     EXPECT_EQ(value, "");
+}
+
+// Only the high half counts: a low half of 2, or a class above or below, is no class 2.
+TEST(TokenCodes, ClassTwoIsReadFromTheHighHalfOnly) {
+    const std::pair<uint32_t, bool> cases[] = {
+        {0x00020000u, true}, {0x0002FFFFu, true}, {0x00000002u, false},
+        {0x00010002u, false}, {0x00030000u, false}, {0x80020000u, false},
+    };
+    for (const auto& [code, classTwo] : cases) {
+        EXPECT_EQ(IsClass2Code(code), classTwo) << std::hex << code;
+    }
 }
 
 } // namespace

@@ -206,6 +206,58 @@ TEST_F(SceneLoading, ObjectsPastAFullIdSystemAreLeftOutWithOneLine) {
                                    "left for them (an id system holds at most 65535 objects)");
 }
 
+// Cut inside a block, inside a quoted value or between blocks (fewer than the header counts):
+// what the file held up to the cut is loaded, and one line says that it ended early.
+TEST_F(SceneLoading, AFileCutShortKeepsWhatItHeldAndSaysSoInOneLine) {
+    const std::string whole = "version = 44\nnum_nodes = 2\n" +
+                              Object("1", "SlItem", "\tname = \"a\"\n") +
+                              Object("2", "SlItem", "\tparent = 1\n\tname = \"b c\"\n");
+    const struct {
+        size_t length;
+        bool cut;
+        size_t nodes; // top-level nodes
+    } cases[] = {
+        {whole.size(), false, 1},
+        {whole.find("\tparent = 1"), true, 2},
+        {whole.find(" c\""), true, 1},
+        {whole.find("obj2"), true, 1},
+    };
+    for (const auto& c : cases) {
+        test::CapturingLogSink log;
+        const std::string text = whole.substr(0, c.length);
+        BufferFile file(text.data(), static_cast<uint32_t>(text.size()));
+        std::vector<Node*> roots;
+        SceneLoader loader("cut.scene", 0, SceneKeepUnmappedIds, nullptr, &roots);
+        loader.Load(file);
+        for (Node* root : roots) {
+            Keep(root);
+        }
+        EXPECT_EQ(loader.EndedEarly(), c.cut) << c.length;
+        EXPECT_EQ(roots.size(), c.nodes) << c.length;
+        ASSERT_EQ(log.Lines().size(), c.cut ? 1u : 0u) << c.length;
+        if (c.cut) {
+            EXPECT_EQ(log.Lines()[0].text, "Scene cut.scene ends early: the file is cut short; "
+                                           "what it holds up to there is loaded");
+        }
+    }
+}
+
+TEST_F(SceneLoading, ALoadedFileIsRecordedWithItsVersionIdSystemAndObjects) {
+    const std::string text = "version = 43\nidsystem = 2\n" + Object("1", "Node") +
+                             Object("2", "Node", "\tparent = 1\n");
+    BufferFile file(text.data(), static_cast<uint32_t>(text.size()));
+    SceneLoader loader("level.scene", -1, SceneKeepUnmappedIds, nullptr, nullptr);
+    Keep(loader.Load(file));
+    const size_t before = GetLoadedSceneFiles().size();
+    RecordLoadedSceneFile(loader);
+    ASSERT_EQ(GetLoadedSceneFiles().size(), before + 1);
+    const LoadedSceneFile& record = GetLoadedSceneFiles().back();
+    EXPECT_EQ(record.path, "level.scene");
+    EXPECT_EQ(record.version, 43);
+    EXPECT_EQ(record.idSystem, 2);
+    EXPECT_EQ(record.objectCount, 2);
+}
+
 TEST_F(SceneLoading, APendingReferenceOfANodeDeletedDuringTheLoadIsDropped) {
     // Node 1's reference stays pending; node 2 deletes node 1 before the pending pass.
     SlItem::onInitSelf = [](SlItem& item) {

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+namespace quarn {
+
+// Packs every file below a disk folder into one archive the engine mounts as its resource
+// root: a zip whose entries are the files' paths relative to the folder (folders as entries of
+// their own), stored through the scrambling pass as a whole when `out` is a ".zoo" and plain
+// when it is a ".zip". Entries go in name order with no time stamps, so a folder packs to the
+// same bytes every time. `out` (a path of the program's file system) is replaced only once it
+// is written whole; false with the reason in `error` otherwise.
+bool PackFolder(const std::string& folder, const std::string& out, std::string& error);
+
+} // namespace quarn
