@@ -167,7 +167,7 @@ void Model::LoadVertexColors() {
     }
 }
 
-bool Model::PrepareColorsForMesh() {
+void Model::PrepareColorsForMesh() {
     const uint32_t count = GetMeshVertexCount();
     DetachColors();
     if (vertexColors_ && vertexColors_->GetCount() != count) {
@@ -177,7 +177,7 @@ bool Model::PrepareColorsForMesh() {
     if (colorArray_.size() != count) {
         colorArray_.clear();
     }
-    return PrepareVertexColourBuffers(colorArray_, vertexColors_, count);
+    PrepareVertexColourBuffers(colorArray_, vertexColors_, count);
 }
 
 void Model::CreateVertexColors() {

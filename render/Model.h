@@ -89,7 +89,7 @@ private:
     void DetachColors();
     uint32_t GetMeshVertexCount() const;
     // Drops colour data whose count is not the mesh's, then makes what is missing.
-    bool PrepareColorsForMesh();
+    void PrepareColorsForMesh();
     void DropVertexColors();
     void LoadVertexColors();
     void DrawNormals();

@@ -5,6 +5,7 @@
 #include "core/object/MethodInfo.h"
 #include "core/object/Signals.h"
 #include "core/object/ValueBinding.h"
+#include "render/AnnotationSink.h"
 #include "resources/Mesh.h"
 #include "tests/render/RenderTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
@@ -44,36 +45,54 @@ std::string SquaresMesh(const std::vector<Square>& squares, uint32_t color = 0) 
     std::string points, normals, uvs, colors, triangles, flags;
     const float corner[4][2] = {{-1, -1}, {-1, 1}, {1, 1}, {1, -1}};
     const char* uv[4] = {"0 1", "0 0", "1 0", "1 1"};
+    char line[256];
     for (size_t q = 0; q < n; ++q) {
         const Square& s = squares[q];
         for (int k = 0; k < 4; ++k) {
-            points += "\t" + std::to_string(s.x + corner[k][0] * s.half) + " " +
-                      std::to_string(s.y + corner[k][1] * s.half) + " 0\n";
+            std::snprintf(line, sizeof line, "\t%f %f 0\n", double(s.x + corner[k][0] * s.half),
+                          double(s.y + corner[k][1] * s.half));
+            points += line;
             normals += "\t0 0 -1\n";
-            uvs += std::string("\t") + uv[k] + "\n";
-            colors += std::to_string(static_cast<int32_t>(color)) + "\n";
+            std::snprintf(line, sizeof line, "\t%s\n", uv[k]);
+            uvs += line;
+            std::snprintf(line, sizeof line, "%d\n", static_cast<int32_t>(color));
+            colors += line;
         }
         const size_t v = 4 * q;
         for (size_t t : {v + 1, v + 2}) {
-            triangles += "\t" + std::to_string(v) + " " + std::to_string(t + 1) + " " +
-                         std::to_string(t) + "\n";
-            flags += "\t" + std::to_string(s.flags) + "\n";
+            std::snprintf(line, sizeof line, "\t%zu %zu %zu\n", v, t + 1, t);
+            triangles += line;
+            std::snprintf(line, sizeof line, "\t%u\n", s.flags);
+            flags += line;
         }
     }
-    const std::string count = std::to_string(4 * n);
-    return "vertexcount=" + count + "\nindexcount=" + std::to_string(6 * n) +
-           "\nvertexformat=(point,normal,uv" + (color ? ",color" : "") +
-           ")\nindexformat=trianglelist,triangleflags\npoints=" + count + "\n" + points +
-           "normals=" + count + "\n" + normals + "uvs=" + count + "\n" + uvs +
-           (color ? "colors=" + count + "\n" + colors : "") +
-           "triangles=" + std::to_string(2 * n) + "\n" + triangles +
-           "flags=" + std::to_string(2 * n) + "\n" + flags;
+    std::string text;
+    const auto section = [&](const char* name, size_t count, const std::string& lines) {
+        std::snprintf(line, sizeof line, "%s=%zu\n", name, count);
+        text += line;
+        text += lines;
+    };
+    std::snprintf(line, sizeof line,
+                  "vertexcount=%zu\nindexcount=%zu\nvertexformat=(point,normal,uv%s)\n"
+                  "indexformat=trianglelist,triangleflags\n",
+                  4 * n, 6 * n, color ? ",color" : "");
+    text += line;
+    section("points", 4 * n, points);
+    section("normals", 4 * n, normals);
+    section("uvs", 4 * n, uvs);
+    if (color) {
+        section("colors", 4 * n, colors);
+    }
+    section("triangles", 2 * n, triangles);
+    section("flags", 2 * n, flags);
+    return text;
 }
 
 std::string ColourFile(const std::vector<uint32_t>& colors) {
-    std::string text = "vertexcount = " + std::to_string(colors.size()) + "\n";
+    char line[32];
+    std::snprintf(line, sizeof line, "vertexcount = %zu\n", colors.size());
+    std::string text = line;
     for (uint32_t c : colors) {
-        char line[16];
         std::snprintf(line, sizeof line, "\t%X\n", c);
         text += line;
     }
@@ -166,6 +185,8 @@ TEST_F(ModelTest, ATexturedModelDrawsItsMeshThroughTheCameraAndWithoutAMeshNothi
     EXPECT_EQ(model->GetRenderMesh()->TestOptions(MeshOwnerBit), 0u);
     Frame();
     EXPECT_EQ(Pixel(24, 16), Grey);
+    model->SetTextureName("");
+    EXPECT_EQ(watcher.heard, 0) << "a new texture sends nothing";
     model->SetMesh("square.mesh");
     EXPECT_EQ(watcher.heard, 1);
     RemoveSignalListener("propertychange", &watcher);
@@ -254,6 +275,8 @@ TEST_F(ModelTest, RaysFromInsideMeetingABackFaceAnswerDistanceZeroUnlessDoubleSi
     // Twice the size: the square spans +-8 at depth 10, its bounding sphere a radius of 11.3.
     // The rays pass (-2, 2), inside triangle 0.
     Model* model = LoadModel("\tmesh = \"square.mesh\"\n\tscale = 2.0\n");
+    test::ExpectNear(model->GetWorldBoundingBox().min, {-8, -8, 10});
+    test::ExpectNear(model->GetWorldBoundingBox().max, {8, 8, 10});
     const uint32_t back = Mesh::BackSideHit;
     const struct {
         float originZ, directionZ;
@@ -320,6 +343,47 @@ TEST_F(ModelTest, SurfaceColoursWeighTheCornerColoursAndTheTextureAverage) {
     model->SetColor(0x808080);
     const Float4 average = UnpackColor(model->GetTexture()->GetAverageColor());
     EXPECT_NEAR(model->GetColorRgba({0, 0, 10}, 0).x, 2.0f * (128.0f / 255) * average.x, 1e-5f);
+}
+
+// Takes the lines models queue for the annotation node.
+class LineRecorder : public AnnotationSink {
+public:
+    void AddLine(const Float3& from, const Float3& to, uint32_t color, float) override {
+        lines.push_back({from, to, color});
+    }
+    struct Line {
+        Float3 from, to;
+        uint32_t color;
+    };
+    std::vector<Line> lines;
+};
+
+TEST_F(ModelTest, TheLightmapMethodsMakeResetAndSaveTheColoursAndTheGizmoQueuesNormals) {
+    Model* model = LoadModel("\tmesh = \"square.mesh\"\n\tbrightness = 1.5\n");
+    model->ResetVertexColors();
+    EXPECT_EQ(model->GetVertexColorData(), nullptr) << "nothing to reset yet";
+    model->CreateVertexColors();
+    ASSERT_NE(model->GetVertexColorData(), nullptr);
+    EXPECT_EQ(model->GetVertexColorData()->GetColor(3, 0), 0xFF7F7F7F) << "brightness - 1";
+    model->SaveVertexColors();
+    EXPECT_EQ(temp_.ReadFile("pelgrath/maps/scene/4.dat"),
+              ColourFile({0xFF7F7F7F, 0xFF7F7F7F, 0xFF7F7F7F, 0xFF7F7F7F}));
+    EXPECT_EQ(model->GetVertexColorMode(), 1);
+    model->SetBrightness(0.5f);
+    model->ResetVertexColors();
+    EXPECT_EQ(model->GetVertexColorData()->GetColor(0, 0), 0xFF000000);
+
+    // Normal lines from every vertex, in the world, while the gizmo flag is set.
+    Frame();
+    LineRecorder recorder;
+    SetActiveAnnotations(&recorder);
+    model->SetRenderFlag(RenderGizmo, true);
+    Frame();
+    SetActiveAnnotations(nullptr);
+    ASSERT_EQ(recorder.lines.size(), 4u);
+    test::ExpectNear(recorder.lines[0].from, {-4, -4, 10});
+    test::ExpectNear(recorder.lines[0].to, {-4, -4, 9});
+    EXPECT_EQ(recorder.lines[0].color, Red);
 }
 
 TEST_F(ModelTest, OldFilesTakeTheBrightnessFromTheLightBiasAndKeepCastingShadows) {
