@@ -161,8 +161,8 @@ void Model::LoadVertexColors() {
     int32_t fileCount = 0;
     const bool opened = LoadVertexColourFile(path.Text(), vertexColors_, count, &fileCount);
     if (!opened || fileCount < 0 || static_cast<uint32_t>(fileCount) != count) {
-        LogAtPosition("resource", GetId(), "Missing vertex color file or wrong number of vertices: %s",
-                      path.Text());
+        LogAtPosition("resource", GetId(),
+                      "Missing vertex color file or wrong number of vertices: %s", path.Text());
         vertexColors_.reset();
     }
 }
@@ -293,10 +293,10 @@ void Model::UpdateWorldBoundingBox() {
     const Float3 h = (hi - lo) * 0.5f;
     const Float3 centre = LocalToWorld((lo + hi) * 0.5f);
     const Matrix4& m = GetWorldMatrix();
-    const Float3 extent(
-        std::fabs(h.x * m.m[0]) + std::fabs(h.y * m.m[4]) + std::fabs(h.z * m.m[8]),
-        std::fabs(h.x * m.m[1]) + std::fabs(h.y * m.m[5]) + std::fabs(h.z * m.m[9]),
-        std::fabs(h.x * m.m[2]) + std::fabs(h.y * m.m[6]) + std::fabs(h.z * m.m[10]));
+    const Float3 extent(std::fabs(h.x * m.m[0]) + std::fabs(h.y * m.m[4]) + std::fabs(h.z * m.m[8]),
+                        std::fabs(h.x * m.m[1]) + std::fabs(h.y * m.m[5]) + std::fabs(h.z * m.m[9]),
+                        std::fabs(h.x * m.m[2]) + std::fabs(h.y * m.m[6]) +
+                            std::fabs(h.z * m.m[10]));
     worldBox_ = {centre - extent, centre + extent};
 }
 
@@ -315,8 +315,8 @@ bool Model::IntersectRay(const Float3& origin, const Float3& direction, PickQuer
     }
     Float3 normal;
     uint32_t word = 0;
-    float distance = mesh_->IntersectRay(WorldToLocal(origin), WorldToLocalDirection(direction),
-                                         &normal, &word);
+    float distance =
+        mesh_->IntersectRay(WorldToLocal(origin), WorldToLocalDirection(direction), &normal, &word);
     if (distance == NoHit) {
         return false;
     }
@@ -331,7 +331,8 @@ bool Model::IntersectRay(const Float3& origin, const Float3& direction, PickQuer
         return false;
     }
     query.current.part = static_cast<int32_t>(word);
-    query.current.data = (query.flags & PickNormal) ? LocalToWorldDirection(normal) / scale : normal;
+    query.current.data =
+        (query.flags & PickNormal) ? LocalToWorldDirection(normal) / scale : normal;
     query.current.distance = distance * scale * scale;
     return true;
 }
@@ -429,7 +430,7 @@ void Model::ScriptSetMesh(Entity* mesh) {
     TakeMesh(acquired);
 }
 
-void Model::OnResourceChanged(void* resource) {
+void Model::OnResourceChangedSignal(void* resource) {
     if (!resource) {
         return;
     }
@@ -491,9 +492,9 @@ ClassInfo* Model::RegisterClass() {
                          MethodEditorOnly);
     classInfo->AddMethod(NextShortName(), "(Mesh)", BindMethod<&Model::ScriptSetMesh>(),
                          MethodEditorOnly);
-    MethodInfo* resourceChanged =
-        classInfo->AddMethod(NextShortName(), "", BindSignalHandler<&Model::OnResourceChanged>(),
-                             MethodClassSignal);
+    MethodInfo* resourceChanged = classInfo->AddMethod(
+        NextShortName(), "", BindSignalHandler<&Model::OnResourceChangedSignal>(),
+        MethodClassSignal);
     RegisterClassSignal("resourcechanged", resourceChanged);
     return classInfo;
 }

@@ -94,7 +94,7 @@ private:
     void LoadVertexColors();
     void DrawNormals();
 
-    void OnResourceChanged(void* resource);
+    void OnResourceChangedSignal(void* resource);
 
     Texture* texture_ = nullptr;
     Mesh* mesh_ = nullptr;

@@ -102,8 +102,8 @@ bool PrepareVertexColourBuffers(std::vector<Float4>& colours, std::unique_ptr<Ve
     return false;
 }
 
-void FillVertexColours(std::vector<Float4>& colours, VertexBuffer* buffer, float r, float g, float b,
-                       float a) {
+void FillVertexColours(std::vector<Float4>& colours, VertexBuffer* buffer, float r, float g,
+                       float b, float a) {
     if (!buffer) {
         return;
     }
@@ -135,8 +135,7 @@ void ComputeVertexLighting(Pivot& model, std::vector<Float4>& colours, VertexBuf
         for (uint32_t t = 0; t < triangles; ++t) {
             uint32_t corner[3];
             indices->GetTriangle(t, corner[0], corner[1], corner[2]);
-            if (corner[0] >= vertexCount || corner[1] >= vertexCount ||
-                corner[2] >= vertexCount) {
+            if (corner[0] >= vertexCount || corner[1] >= vertexCount || corner[2] >= vertexCount) {
                 continue;
             }
             for (int k = 0; k < 3; ++k) {
@@ -151,8 +150,8 @@ void ComputeVertexLighting(Pivot& model, std::vector<Float4>& colours, VertexBuf
         }
     }
 
-    const auto written = static_cast<uint32_t>(
-        std::min<size_t>({sums.size(), buffer->GetCount(), colours.size()}));
+    const auto written =
+        static_cast<uint32_t>(std::min<size_t>({sums.size(), buffer->GetCount(), colours.size()}));
     buffer->SetWriteState(2);
     for (uint32_t i = 0; i < written; ++i) {
         const SampleSum& entry = sums[i];

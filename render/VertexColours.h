@@ -28,8 +28,8 @@ bool PrepareVertexColourBuffers(std::vector<Float4>& colours, std::unique_ptr<Ve
 
 // Every vertex gets the colour, packed channel by channel as trunc(c x 255) clamped to 0..255;
 // float colours are made for the buffer's vertices when there are none. Nothing without a buffer.
-void FillVertexColours(std::vector<Float4>& colours, VertexBuffer* buffer, float r, float g, float b,
-                       float a);
+void FillVertexColours(std::vector<Float4>& colours, VertexBuffer* buffer, float r, float g,
+                       float b, float a);
 
 // Bakes the light falling on every vertex of `vertices` (the model's own, in its local space)
 // into the buffer and the float colours: the mean of the samples taken at each corner of each

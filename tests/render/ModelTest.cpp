@@ -166,11 +166,11 @@ protected:
 };
 
 TEST_F(ModelTest, ATexturedModelDrawsItsMeshThroughTheCameraAndWithoutAMeshNothing) {
-    Model* model = LoadModel("\tmesh = \"square.mesh\"\n\ttexture = \"quads.png\"\n" +
-                             std::string(Unlit));
+    Model* model =
+        LoadModel("\tmesh = \"square.mesh\"\n\ttexture = \"quads.png\"\n" + std::string(Unlit));
     Frame();
-    EXPECT_EQ(std::vector<uint32_t>({Pixel(24, 16), Pixel(40, 16), Pixel(24, 32), Pixel(40, 32),
-                                     Pixel(10, 24)}),
+    EXPECT_EQ(std::vector<uint32_t>(
+                  {Pixel(24, 16), Pixel(40, 16), Pixel(24, 32), Pixel(40, 32), Pixel(10, 24)}),
               std::vector<uint32_t>({Red, Green, Blue, Grey, Grey}));
     EXPECT_EQ(model->GetDescription().Text(), std::string("square.mesh"));
 

@@ -55,9 +55,8 @@ protected:
         TheIdMap().Clear();
         files_.SetBaseFolder(temp_.Path().c_str());
         SetFileSystem(&files_);
-        SetBusyCursorHook([](float progress, const char* text) {
-            BusyCalls().emplace_back(progress, text);
-        });
+        SetBusyCursorHook(
+            [](float progress, const char* text) { BusyCalls().emplace_back(progress, text); });
     }
     void TearDown() override {
         SetBusyCursorHook(nullptr);
