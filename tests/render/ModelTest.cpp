@@ -312,7 +312,10 @@ TEST_F(ModelTest, RaysFromInsideMeetingABackFaceAnswerDistanceZeroUnlessDoubleSi
 
 TEST_F(ModelTest, SurfaceColoursWeighTheCornerColoursAndTheTextureAverage) {
     temp_.WriteFile("pelgrath/maps/scene/4.dat", ColourFile({Red, Green, Blue, White}));
-    Model* model = LoadModel("\tmesh = \"square.mesh\"\n\tvcc = 1\n\tbrightness = 2.0\n");
+    Model* model = LoadModel("\tmesh = \"square.mesh\"\n\tbrightness = 2.0\n");
+    // Made white first: the load replaces the float copy too.
+    model->CreateVertexColors();
+    model->SetVertexColorMode(1);
     // Triangle 0 has the corners 0, 2 and 1: (-4, -4), (4, 4) and (-4, 4) at depth 10.
     const struct {
         Float3 at;
