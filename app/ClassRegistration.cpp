@@ -16,6 +16,7 @@
 #include "render/Camera.h"
 #include "render/Light.h"
 #include "render/LightManager.h"
+#include "render/Model.h"
 #include "render/ParticleEmitter.h"
 #include "render/RenderObject.h"
 #include "render/RenderTarget.h"
@@ -55,6 +56,7 @@ int RegisterAllClasses() {
     SignalReceiver::RegisterClass();     // 17.
     SignalFilter::RegisterClass();       // 18.
     EventMultiplier::RegisterClass();    // 19.
+    Model::RegisterClass();              // 20.
     Sprite::RegisterClass();             // 24.
     TextPlate::RegisterClass();          // 28.
     ParticleEmitter::RegisterClass();    // 29.

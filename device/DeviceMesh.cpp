@@ -398,8 +398,20 @@ void DeviceMesh::ApplyGeometry() {
         declaration_.reset();
         declarationKey_ = key;
         if (s1) {
-            std::vector<GpuVertexElement> elements = s0->GetLayout().elements;
-            for (GpuVertexElement e : s1->GetLayout().elements) {
+            // Stream 1 wins where both carry a component (a model's baked vertex colours over
+            // its mesh's own): a declaration names each usage once.
+            const std::vector<GpuVertexElement>& second = s1->GetLayout().elements;
+            std::vector<GpuVertexElement> elements;
+            for (const GpuVertexElement& e : s0->GetLayout().elements) {
+                const bool replaced =
+                    std::any_of(second.begin(), second.end(), [&](const GpuVertexElement& s) {
+                        return s.usage == e.usage && s.usageIndex == e.usageIndex;
+                    });
+                if (!replaced) {
+                    elements.push_back(e);
+                }
+            }
+            for (GpuVertexElement e : second) {
                 e.stream = 1;
                 elements.push_back(e);
             }

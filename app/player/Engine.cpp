@@ -14,6 +14,7 @@
 #include "core/debug/Log.h"
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/filesystem/SettingsFile.h"
+#include "core/os/BusyCursor.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/Property.h"
 #include "core/object/Signals.h"
@@ -221,6 +222,12 @@ bool InitEngine(const EngineSetup& setup) {
     Platform* platform =
         setup.makePlatform ? setup.makePlatform() : new SdlPlatform(setup.commandLine.c_str());
     SetPlatform(platform);
+    // The platform shows no text beside the wait cursor.
+    SetBusyCursorHook([](float progress, const char*) {
+        if (Platform* current = GetPlatform()) {
+            current->SetBusyCursor(progress);
+        }
+    });
 
     auto* files = new DiskFileSystem();
     files->SetUserFolder(platform->GetAppDataFolder());

@@ -275,7 +275,11 @@ void RemoveSignalListenersOf(const Entity* entity) {
 
 void RegisterClassSignal(const char* name, ClassInfo* classInfo) {
     MethodInfo* method = name && classInfo ? classInfo->FindMethod(name, true) : nullptr;
-    if (method) {
+    RegisterClassSignal(name, method);
+}
+
+void RegisterClassSignal(const char* name, const MethodInfo* method) {
+    if (name && method) {
         ClassSignals()[name].push_back(method);
     }
 }

@@ -56,6 +56,9 @@ void RemoveSignalListenersOf(const Entity* entity);
 // Every instance of the class owning the method found for the name (the class or a base)
 // and of its derived classes receives the signal; nothing when no method has that name.
 void RegisterClassSignal(const char* name, ClassInfo* classInfo);
+// The same for a handler registered under another name (a generated one): every instance of
+// the method's class and of its derived classes receives the signal through it.
+void RegisterClassSignal(const char* name, const MethodInfo* method);
 int GetSignalListenerCount(const char* name);
 
 } // namespace quarn

@@ -58,6 +58,9 @@ def main():
     strip.append("points=4\n" + "".join(f"\t{x:f} {y:f} {z:f}\n" for x, y, z in square))
     strip.append("strip=4\n0\n1\n3\n2\n")
     (OUT / "strip.mesh").write_text("".join(strip))
+    # The baked vertex colours of a model of channels.mesh, behind a comment line.
+    colours = [0xFF808080, 0xFF000000, 0x00000001, 0xFFFFFFFF]
+    (OUT / "baked.dat").write_text("# baked\nvertexcount = 4\n" + "".join(f"\t{c:X}\n" for c in colours))
 
 
 if __name__ == "__main__":
