@@ -50,12 +50,22 @@ Entity* Mesh::Create() {
 }
 
 bool Mesh::LoadFromFile(const char* path) {
-    Create(0, 0, 0);
-    SetState(ResourceLoaded);
     path = path ? path : "";
     fileEndedEarly_ = false;
     FileSystem* files = GetFileSystem();
-    if (!files || !files->Exists(path)) {
+    const bool found = files && files->Exists(path);
+    // A tool that reads and writes scenes has no device to hold mesh data: the mesh keeps its
+    // name for the save, and only a missing file is worth a word.
+    if (!TheRenderDevice()) {
+        if (!found) {
+            ReportMissingResource(path);
+        }
+        SetState(ResourcePlaceholder);
+        return false;
+    }
+    Create(0, 0, 0);
+    SetState(ResourceLoaded);
+    if (!found) {
         ReportMissingResource(path);
         RecordChange();
         SetState(ResourcePlaceholder);
