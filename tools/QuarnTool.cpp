@@ -33,6 +33,7 @@
 #include "resources/Mesh.h"
 #include "resources/MeshText.h"
 #include "resources/Texture.h"
+#include "tools/ShaderTool.h"
 
 #include <algorithm>
 #include <charconv>
@@ -98,6 +99,7 @@ int RunRender(char** arguments);
 int RunMesh(char** arguments);
 int RunTable(char** arguments);
 int RunGrid(char** arguments);
+int RunShader(char** arguments);
 
 struct Command {
     const char* name;
@@ -135,6 +137,9 @@ constexpr Command Commands[] = {
      1},
     {"grid", "IN [OUT]", 1, "print the height grid IN; with OUT, save it in OUT's form", RunGrid,
      1},
+    {"shader", "asm IN OUT | dis FILE | syntax", 1,
+     "assemble IN into the shader file OUT, print FILE's programs, or print the source form",
+     RunShader, 2},
 };
 
 // "name ARGUMENTS", as the help and the usage line show a command.
@@ -729,6 +734,12 @@ int RunGrid(char** arguments) {
         return Fail("cannot write to stdout");
     }
     return arguments[1] ? SaveResource(grid, arguments[1]) : ExitDone;
+}
+
+int RunShader(char** arguments) {
+    std::string reason;
+    const int status = RunShaderTool(arguments, reason);
+    return status == ExitUsage ? Usage(reason) : status == ExitFailed ? Fail(reason) : status;
 }
 
 int Run(int argc, char** argv) {
