@@ -448,9 +448,13 @@ void PixelPipeline::ShadePixel(int32_t x, int32_t y, float z, const float* attr,
     float current[4];
     if (!shader_.Active()) {
         ShadeColor(attr, footprints, current);
-    } else if (!ShadeProgram(attr, footprints, current)) {
+    } else if (!ShadeProgram(attr, current)) {
         return;
     }
+    FinishPixel(x, y, z, current);
+}
+
+void PixelPipeline::FinishPixel(int32_t x, int32_t y, float z, const float current[4]) const {
     if (alphaTest_ && !PassesCompare(alphaFunc_, static_cast<float>(ToByte(current[3])),
                                      static_cast<float>(alphaRef_))) {
         return;
@@ -516,21 +520,20 @@ void PixelPipeline::ShadeColor(const float* attr, const TexelFootprint* footprin
 
 namespace {
 
-// texld for a pixel program: the draw's samplers and the pixel's footprints.
+// texld for a pixel program: the draw's samplers.
 class PixelSampler final : public ShaderSampler {
 public:
-    PixelSampler(const PixelPipeline& pipeline, const TexelFootprint* footprints)
-        : pipeline_(pipeline), footprints_(footprints) {}
+    explicit PixelSampler(const PixelPipeline& pipeline) : pipeline_(pipeline) {}
 
-    void Sample(uint32_t sampler, const float coord[4], uint32_t control,
-                float out[4]) const override {
+    void Sample(uint32_t sampler, const float coord[4], const float derivatives[4],
+                uint32_t control, float out[4]) const override {
         if (sampler >= GpuSamplerCount || pipeline_.Sampler(sampler).texture == nullptr) {
             out[0] = out[1] = out[2] = 0.0f; // an unbound sampler reads opaque black
             out[3] = 1.0f;
             return;
         }
         float c[4] = {coord[0], coord[1], coord[2], coord[3]};
-        TexelFootprint f = footprints_[sampler];
+        TexelFootprint f{derivatives[0], derivatives[1], derivatives[2], derivatives[3]};
         if (control == GpuShaderTexProject && coord[3] != 0.0f) {
             for (int i = 0; i < 3; ++i) {
                 c[i] /= coord[3];
@@ -544,16 +547,11 @@ public:
 
 private:
     const PixelPipeline& pipeline_;
-    const TexelFootprint* footprints_;
 };
 
 } // namespace
 
-bool PixelPipeline::ShadeProgram(const float* attr, const TexelFootprint* footprints,
-                                 float current[4]) const {
-    // Per thread, as bands of rows shade in parallel; zeroed once, so a program that reads a
-    // temporary before writing it reads a defined value.
-    thread_local ShaderRegisters r{};
+void PixelPipeline::LoadProgramInputs(const float* attr, ShaderRegisters& r) {
     std::copy(attr + AttrDiffuse, attr + AttrDiffuse + 4, r.inputs[0]);
     std::copy(attr + AttrSpecular, attr + AttrSpecular + 3, r.inputs[1]);
     r.inputs[1][3] = 0.0f;
@@ -561,10 +559,10 @@ bool PixelPipeline::ShadeProgram(const float* attr, const TexelFootprint* footpr
         std::copy(attr + AttrTexture + 4 * t, attr + AttrTexture + 4 * t + 4, r.textures[t]);
     }
     r.outputs[0][0] = r.outputs[0][1] = r.outputs[0][2] = r.outputs[0][3] = 0.0f;
-    const PixelSampler sampler(*this, footprints);
-    if (!shader_.Run(r, &sampler)) {
-        return false;
-    }
+}
+
+void PixelPipeline::FinishProgramColor(const float* attr, const ShaderRegisters& r,
+                                       float current[4]) const {
     std::copy(r.outputs[0], r.outputs[0] + 4, current);
     if (fog_) {
         const float f = Clamp01(attr[AttrFog]);
@@ -575,7 +573,36 @@ bool PixelPipeline::ShadeProgram(const float* attr, const TexelFootprint* footpr
     for (int c = 0; c < 4; ++c) {
         current[c] = Clamp01(current[c]);
     }
+}
+
+bool PixelPipeline::ShadeProgram(const float* attr, float current[4]) const {
+    // Per thread, as bands of rows shade in parallel; zeroed once, so a program that reads a
+    // temporary before writing it reads a defined value.
+    thread_local ShaderRegisters r{};
+    LoadProgramInputs(attr, r);
+    const PixelSampler sampler(*this);
+    if (!shader_.Run(r, &sampler)) {
+        return false;
+    }
+    FinishProgramColor(attr, r, current);
     return true;
+}
+
+void PixelPipeline::ShadeQuad(int32_t x, int32_t y, const float z[4],
+                              const float (*attr)[RasterMaxAttributes], uint32_t covered) const {
+    thread_local ShaderRegisters r[4]{};
+    for (int lane = 0; lane < 4; ++lane) {
+        LoadProgramInputs(attr[lane], r[lane]);
+    }
+    const PixelSampler sampler(*this);
+    const uint32_t kept = shader_.RunQuad(r, sampler) & covered;
+    for (int lane = 0; lane < 4; ++lane) {
+        if ((kept >> lane & 1) != 0) {
+            float current[4];
+            FinishProgramColor(attr[lane], r[lane], current);
+            FinishPixel(x + (lane & 1), y + (lane >> 1), z[lane], current);
+        }
+    }
 }
 
 void PixelPipeline::WritePixel(uint32_t ux, uint32_t uy, const float current[4]) const {

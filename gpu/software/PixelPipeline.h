@@ -61,6 +61,14 @@ public:
     void ShadePixel(int32_t x, int32_t y, float z, const float* attr,
                     const TexelFootprint* footprints) const;
 
+    // Whether a pixel program shades the draw: its triangles then go to ShadeQuad.
+    bool HasPixelProgram() const { return shader_.Active(); }
+    // Runs the pixel program on the 2 x 2 quad at (x, y) (x and y even; lanes as RunQuad orders
+    // them) and writes the lanes of `covered` it keeps. Lanes outside the primitive still run,
+    // as texld's level of detail needs their coordinates.
+    void ShadeQuad(int32_t x, int32_t y, const float z[4], const float (*attr)[RasterMaxAttributes],
+                   uint32_t covered) const;
+
     // Whether the draw is the common textured case (one 32-bit texture without mip selection,
     // combined only with the diffuse colour, no fog, specular or stencil, written straight or
     // blended by source alpha into a 32-bit target). Its spans then go to ShadeTexturedSpan,
@@ -79,7 +87,11 @@ private:
     // The fragment's colour: texture stages, specular and fog, clamped.
     void ShadeColor(const float* attr, const TexelFootprint* footprints, float current[4]) const;
     // The pixel program's colour, fogged and clamped; false when it discarded the pixel.
-    bool ShadeProgram(const float* attr, const TexelFootprint* footprints, float current[4]) const;
+    bool ShadeProgram(const float* attr, float current[4]) const;
+    static void LoadProgramInputs(const float* attr, ShaderRegisters& r);
+    void FinishProgramColor(const float* attr, const ShaderRegisters& r, float current[4]) const;
+    // Alpha test, depth and stencil, then the write.
+    void FinishPixel(int32_t x, int32_t y, float z, const float current[4]) const;
     void SetupSampler(const GpuState& state, uint32_t s, const SoftwareTexture* texture);
     // Blends the colour into the target through the write mask.
     void WritePixel(uint32_t x, uint32_t y, const float current[4]) const;
