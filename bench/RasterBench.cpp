@@ -4,6 +4,8 @@
 // read once per process. Both frames are read back and compared.
 
 #include "bench/BenchTiming.h"
+#include "bench/FrameCompare.h"
+#include "bench/PeerProcess.h"
 #include "gpu/software/SoftwareDevice.h"
 #include "gpu/software/SoftwareRasterizer.h"
 
@@ -13,9 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace quarn {
@@ -241,108 +241,26 @@ private:
     OSMesaContext context_ = nullptr;
 };
 
-bool WriteAll(int fd, const void* data, size_t size) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t n = write(fd, p, size);
-        if (n <= 0) {
-            return false;
-        }
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool ReadAll(int fd, void* data, size_t size) {
-    auto* p = static_cast<uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t n = read(fd, p, size);
-        if (n <= 0) {
-            return false;
-        }
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Runs the peer in a child process with its thread count set in the environment, before the
 // parent has started any thread of its own.
 Result RunPeer(uint32_t threads) {
-    int fds[2];
-    if (pipe(fds) != 0) {
-        std::perror("pipe");
-        std::exit(1);
-    }
-    const pid_t child = fork();
-    if (child == 0) {
-        close(fds[0]);
-        setenv("LP_NUM_THREADS", std::to_string(threads).c_str(), 1);
-        setenv("GALLIUM_DRIVER", "llvmpipe", 1);
-        Result r;
-        {
-            PeerRenderer peer;
-            const std::vector<ScreenVertex> fill = FillVertices();
-            const std::vector<ScreenVertex> sprites = SpriteVertices();
-            r.fillMs = peer.Time(fill);
-            r.fill = peer.Pixels();
-            r.spriteMs = peer.Time(sprites);
-            r.sprites = peer.Pixels();
-        }
-        const bool ok = WriteAll(fds[1], &r.fillMs, sizeof(double)) &&
-                        WriteAll(fds[1], &r.spriteMs, sizeof(double)) &&
-                        WriteAll(fds[1], r.fill.data(), r.fill.size() * 4) &&
-                        WriteAll(fds[1], r.sprites.data(), r.sprites.size() * 4);
-        _exit(ok ? 0 : 1);
-    }
-    close(fds[1]);
+    bench::Bytes bytes = bench::RunInChild(threads, [](bench::Bytes& out) {
+        PeerRenderer peer;
+        const std::vector<ScreenVertex> fill = FillVertices();
+        const std::vector<ScreenVertex> sprites = SpriteVertices();
+        out.Put(peer.Time(fill));
+        out.Put(peer.Pixels().data(), peer.Pixels().size() * 4);
+        out.Put(peer.Time(sprites));
+        out.Put(peer.Pixels().data(), peer.Pixels().size() * 4);
+    });
     Result r;
     r.fill.resize(Width * Height);
     r.sprites.resize(Width * Height);
-    const bool ok = ReadAll(fds[0], &r.fillMs, sizeof(double)) &&
-                    ReadAll(fds[0], &r.spriteMs, sizeof(double)) &&
-                    ReadAll(fds[0], r.fill.data(), r.fill.size() * 4) &&
-                    ReadAll(fds[0], r.sprites.data(), r.sprites.size() * 4);
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (!ok || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "the OSMesa run failed\n");
-        std::exit(1);
-    }
+    bytes.Take(r.fillMs);
+    bytes.Take(r.fill.data(), r.fill.size() * 4);
+    bytes.Take(r.spriteMs);
+    bytes.Take(r.sprites.data(), r.sprites.size() * 4);
     return r;
-}
-
-// The frames agree when their channels differ by at most this much. Each blended layer rounds
-// on both sides, so over stacked layers a few channels may differ by one more.
-constexpr uint32_t Tolerance = 2;
-// The share of channels past the tolerance that still counts as rounding.
-constexpr double RoundingShare = 0.001;
-
-// Largest difference of one channel between two frames, the first pixel that has it, and how
-// many channels differ by more than the tolerance.
-struct Difference {
-    uint32_t largest = 0;
-    size_t pixel = 0;
-    size_t beyond = 0;
-};
-
-Difference Compare(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
-    Difference d;
-    for (size_t i = 0; i < a.size(); ++i) {
-        for (uint32_t shift = 0; shift < 32; shift += 8) {
-            const auto ca = static_cast<int32_t>((a[i] >> shift) & 0xFF);
-            const auto cb = static_cast<int32_t>((b[i] >> shift) & 0xFF);
-            const auto difference = static_cast<uint32_t>(std::abs(ca - cb));
-            d.beyond += difference > Tolerance ? 1 : 0;
-            if (difference > d.largest) {
-                d.largest = difference;
-                d.pixel = i;
-            }
-        }
-    }
-    return d;
 }
 
 } // namespace
@@ -369,9 +287,9 @@ int main() {
     for (const auto& [name, engine, peer, threaded] :
          {std::tuple{"quads", &engine1.fill, &peer1.fill, &engineAll.fill},
           std::tuple{"sprites", &engine1.sprites, &peer1.sprites, &engineAll.sprites}}) {
-        const Difference d = Compare(*engine, *peer);
+        const bench::Difference d = bench::Compare(*engine, *peer);
         const bool identical = *engine == *threaded;
-        const double share = static_cast<double>(d.beyond) / (engine->size() * 4.0);
+        const double share = d.BeyondShare(engine->size());
         std::printf("%s: engine and llvmpipe differ by at most %u per channel", name, d.largest);
         if (d.largest > 0) {
             std::printf(" (at %zu, %zu: %08X against %08X)", d.pixel % Width, d.pixel / Width,
@@ -379,8 +297,9 @@ int main() {
         }
         std::printf(", by more than %u in %.4f%% of channels; the engine's frames on 1 and %u "
                     "threads are %s\n",
-                    Tolerance, share * 100.0, all, identical ? "byte-identical" : "DIFFERENT");
-        agree = agree && d.largest <= Tolerance + 1 && share <= RoundingShare && identical;
+                    bench::Tolerance, share * 100.0, all,
+                    identical ? "byte-identical" : "DIFFERENT");
+        agree = agree && d.IsRounding(engine->size()) && identical;
     }
     if (!agree) {
         std::printf("FRAMES DISAGREE\n");

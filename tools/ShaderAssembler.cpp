@@ -96,6 +96,14 @@ uint8_t KindBit(GpuShaderKind kind) {
     return kind == GpuShaderKind::Vertex ? InVertex : InPixel;
 }
 
+// 'text', for error lines. (Built by appending: GCC 12 warns wrongly on "'" + std::string.)
+std::string Quoted(std::string_view text) {
+    std::string quoted(1, '\'');
+    quoted += text;
+    quoted += '\'';
+    return quoted;
+}
+
 std::string_view Trim(std::string_view text) {
     while (!text.empty() && IsBlank(text.front())) {
         text.remove_prefix(1);
@@ -246,7 +254,7 @@ bool Assembler::Line(std::string_view text) {
         return StartProgram(mnemonic);
     }
     if (program_ == nullptr) {
-        return Fail("'" + std::string(mnemonic) + "' before the version line");
+        return Fail(Quoted(mnemonic) + " before the version line");
     }
     return Instruction(mnemonic, operands);
 }
@@ -311,11 +319,11 @@ bool Assembler::Instruction(std::string_view mnemonic,
     }
     const GpuShaderOpcodeInfo* info = FindShaderOpcode(name, kind_, version_);
     if (info == nullptr) {
-        return Fail("unknown instruction '" + std::string(mnemonic) + "' in this version");
+        return Fail("unknown instruction " + Quoted(mnemonic) + " in this version");
     }
     if (operands.size() != 1u + info->sourceCount) {
-        return Fail("'" + std::string(mnemonic) + "' takes " +
-                    std::to_string(1 + info->sourceCount) + " operands");
+        return Fail(Quoted(mnemonic) + " takes " + std::to_string(1 + info->sourceCount) +
+                    " operands");
     }
     const size_t start = program_->size();
     program_->push_back(static_cast<uint32_t>(info->op) | control << 16);
@@ -336,14 +344,14 @@ bool Assembler::Instruction(std::string_view mnemonic,
 bool Assembler::Declaration(std::string_view mnemonic,
                             const std::vector<std::string_view>& operands) {
     if (operands.size() != 1) {
-        return Fail("'" + std::string(mnemonic) + "' takes 1 operand");
+        return Fail(Quoted(mnemonic) + " takes 1 operand");
     }
     Operand operand;
     if (!ParseOperand(operands[0], operand) || !CheckRange(operand, operands[0], false)) {
         return false;
     }
     if (operand.negate || operand.relative) {
-        return Fail("bad operand '" + std::string(operands[0]) + "'");
+        return Fail("bad operand " + Quoted(operands[0]));
     }
     uint32_t mask = 0;
     if (!WriteMask(operand, operands[0], mask)) {
@@ -373,14 +381,13 @@ bool Assembler::Declaration(std::string_view mnemonic,
             found != nullptr ? kind.substr(std::string_view(found->name).size()) : kind;
         if (found == nullptr || (!number.empty() && !ParseIndex(number, usageIndex)) ||
             usageIndex > 15) {
-            return Fail("unknown declaration '" + std::string(mnemonic) + "'");
+            return Fail("unknown declaration " + Quoted(mnemonic));
         }
         usage |= found->code | usageIndex << 16;
         fits = kind_ == GpuShaderKind::Vertex && operand.type == GpuShaderRegister::Input;
     }
     if (!fits) {
-        return Fail("'" + std::string(mnemonic) + "' cannot declare '" + std::string(operands[0]) +
-                    "'");
+        return Fail(Quoted(mnemonic) + " cannot declare " + Quoted(operands[0]));
     }
     program_->push_back(DclOpcode | (version_ >= Version20 ? 2u << 24 : 0u));
     program_->push_back(usage);
@@ -398,7 +405,7 @@ bool Assembler::Definition(const std::vector<std::string_view>& operands) {
     }
     if (operand.type != GpuShaderRegister::Const || operand.negate || operand.relative ||
         operand.dotted) {
-        return Fail("'def' defines a constant register, not '" + std::string(operands[0]) + "'");
+        return Fail("'def' defines a constant register, not " + Quoted(operands[0]));
     }
     program_->push_back(DefOpcode | (version_ >= Version20 ? 5u << 24 : 0u));
     program_->push_back(GpuShaderRegisterToken(operand.type, operand.index) | 0xFu << 16);
@@ -410,7 +417,7 @@ bool Assembler::Definition(const std::vector<std::string_view>& operands) {
             const auto [end, error] =
                 std::from_chars(text.data(), text.data() + text.size(), value);
             if (error != std::errc() || end != text.data() + text.size()) {
-                return Fail("bad number '" + std::string(text) + "'");
+                return Fail("bad number " + Quoted(text));
             }
             bits = std::bit_cast<uint32_t>(value);
         }
@@ -427,7 +434,7 @@ bool Assembler::Comment(const std::vector<std::string_view>& operands) {
     for (const std::string_view text : operands) {
         uint32_t word = 0;
         if (!ParseHexWord(text, word)) {
-            return Fail("bad comment word '" + std::string(text) + "'");
+            return Fail("bad comment word " + Quoted(text));
         }
         program_->push_back(word);
     }
@@ -435,7 +442,7 @@ bool Assembler::Comment(const std::vector<std::string_view>& operands) {
 }
 
 bool Assembler::ParseOperand(std::string_view text, Operand& operand) {
-    const std::string quoted = "'" + std::string(text) + "'";
+    const std::string quoted = Quoted(text);
     std::string_view rest = text;
     if (!rest.empty() && rest.front() == '-') {
         operand.negate = true;
@@ -511,8 +518,7 @@ bool Assembler::ParseRelative(std::string_view inside, Operand& operand) {
 
 bool Assembler::CheckRange(const Operand& operand, std::string_view text, bool destination) {
     if (operand.index >= GpuShaderRegisterCount(kind_, operand.type, destination)) {
-        return Fail(std::string(destination ? "cannot write '" : "register out of range '") +
-                    std::string(text) + "'");
+        return Fail((destination ? "cannot write " : "register out of range ") + Quoted(text));
     }
     return true;
 }
@@ -527,12 +533,12 @@ bool Assembler::WriteMask(const Operand& operand, std::string_view text, uint32_
     for (const char letter : operand.suffix) {
         const int component = ComponentOf(letter);
         if (component <= last) {
-            return Fail("bad write mask '" + std::string(text) + "'");
+            return Fail("bad write mask " + Quoted(text));
         }
         mask |= 1u << component;
         last = component;
     }
-    return mask != 0 || Fail("bad write mask '" + std::string(text) + "'");
+    return mask != 0 || Fail("bad write mask " + Quoted(text));
 }
 
 bool Assembler::Dest(std::string_view text, bool readOnly, bool saturate) {
@@ -543,7 +549,7 @@ bool Assembler::Dest(std::string_view text, bool readOnly, bool saturate) {
         return false;
     }
     if (operand.negate || operand.relative) {
-        return Fail("bad destination '" + std::string(text) + "'");
+        return Fail("bad destination " + Quoted(text));
     }
     program_->push_back(GpuShaderRegisterToken(operand.type, operand.index) | mask << 16 |
                         (saturate ? 1u << 20 : 0u));
@@ -558,14 +564,14 @@ bool Assembler::Source(std::string_view text) {
     uint32_t swizzle = IdentitySwizzle;
     if (operand.dotted) {
         if (operand.suffix.empty() || operand.suffix.size() > 4) {
-            return Fail("bad swizzle '" + std::string(text) + "'");
+            return Fail("bad swizzle " + Quoted(text));
         }
         swizzle = 0;
         for (size_t i = 0; i < 4; ++i) {
             const int component =
                 ComponentOf(operand.suffix[std::min(i, operand.suffix.size() - 1)]);
             if (component < 0) {
-                return Fail("bad swizzle '" + std::string(text) + "'");
+                return Fail("bad swizzle " + Quoted(text));
             }
             swizzle |= static_cast<uint32_t>(component) << (2 * i);
         }

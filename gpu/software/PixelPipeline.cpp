@@ -256,7 +256,7 @@ bool PixelPipeline::Setup(const GpuState& state) {
         shader_.Setup(static_cast<const SoftwareShader*>(state.pixelShader)->Program(),
                       state.pixelConstants, GpuPixelConstCount);
         stageCount_ = GpuSamplerCount;
-        attributeCount_ = RasterMaxAttributes;
+        attributeCount_ = AttrTexture + 4 * shader_.TexCoordSetsRead();
         for (uint32_t s = 0; s < GpuSamplerCount; ++s) {
             SetupSampler(state, s, static_cast<const SoftwareTexture*>(state.textures[s]));
         }
@@ -551,13 +551,13 @@ private:
 
 } // namespace
 
-void PixelPipeline::LoadProgramInputs(const float* attr, ShaderRegisters& r) {
+void PixelPipeline::LoadProgramInputs(const float* attr, ShaderRegisters& r) const {
     std::copy(attr + AttrDiffuse, attr + AttrDiffuse + 4, r.inputs[0]);
     std::copy(attr + AttrSpecular, attr + AttrSpecular + 3, r.inputs[1]);
     r.inputs[1][3] = 0.0f;
-    for (uint32_t t = 0; t < GpuPixelTexCoordCount; ++t) {
-        std::copy(attr + AttrTexture + 4 * t, attr + AttrTexture + 4 * t + 4, r.textures[t]);
-    }
+    // Sets the program does not read keep whatever they held: it never sees them.
+    const uint32_t sets = shader_.TexCoordSetsRead();
+    std::copy(attr + AttrTexture, attr + AttrTexture + 4 * sets, r.textures[0]);
     r.outputs[0][0] = r.outputs[0][1] = r.outputs[0][2] = r.outputs[0][3] = 0.0f;
 }
 

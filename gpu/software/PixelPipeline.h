@@ -88,7 +88,7 @@ private:
     void ShadeColor(const float* attr, const TexelFootprint* footprints, float current[4]) const;
     // The pixel program's colour, fogged and clamped; false when it discarded the pixel.
     bool ShadeProgram(const float* attr, float current[4]) const;
-    static void LoadProgramInputs(const float* attr, ShaderRegisters& r);
+    void LoadProgramInputs(const float* attr, ShaderRegisters& r) const;
     void FinishProgramColor(const float* attr, const ShaderRegisters& r, float current[4]) const;
     // Alpha test, depth and stencil, then the write.
     void FinishPixel(int32_t x, int32_t y, float z, const float current[4]) const;

@@ -25,6 +25,20 @@ void ShaderMachine::Setup(const GpuShaderProgram& program, const float (*constan
     for (const GpuShaderConstant& c : program.constants) {
         std::copy(c.value, c.value + 4, constants_[c.index]);
     }
+    texCoordSets_ = 0;
+    if (program.kind == GpuShaderKind::Pixel) {
+        auto note = [&](GpuShaderRegister type, uint32_t index) {
+            if (type == GpuShaderRegister::AddressOrTexture) {
+                texCoordSets_ = std::max(texCoordSets_, index + 1);
+            }
+        };
+        for (const GpuShaderInstruction& in : program.instructions) {
+            note(in.dest.type, in.dest.index); // texkill reads its operand
+            for (uint32_t i = 0; i < in.sourceCount; ++i) {
+                note(in.sources[i].type, in.sources[i].index);
+            }
+        }
+    }
 }
 
 namespace {

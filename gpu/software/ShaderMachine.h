@@ -59,6 +59,9 @@ public:
     // Takes the program and the device's constants for one draw; def constants override them.
     void Setup(const GpuShaderProgram& program, const float (*constants)[4], uint32_t count);
     bool Active() const { return program_ != nullptr; }
+    // How many texture coordinate sets (t0 on) a pixel program reads; the rest need not be
+    // interpolated.
+    uint32_t TexCoordSetsRead() const { return texCoordSets_; }
     const GpuShaderProgram& Program() const { return *program_; }
 
     // Runs the program once. Answers false when texkill discarded the pixel. texld sees no
@@ -77,6 +80,7 @@ private:
     const GpuShaderProgram* program_ = nullptr;
     float constants_[GpuVertexConstCount][4] = {};
     uint32_t constantCount_ = 0;
+    uint32_t texCoordSets_ = 0;
 };
 
 } // namespace quarn
