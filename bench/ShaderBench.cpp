@@ -7,30 +7,23 @@
 #include "bench/BenchTiming.h"
 #include "bench/FrameCompare.h"
 #include "bench/PeerProcess.h"
+#include "bench/TexturedFrames.h"
 #include "core/io/ByteOrder.h"
-#include "gpu/software/SoftwareDevice.h"
-#include "gpu/software/SoftwareRasterizer.h"
 #include "tools/ShaderAssembler.h"
 
-#include <GL/gl.h>
 #include <GL/glext.h>
-#include <GL/osmesa.h>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
 namespace quarn {
 namespace {
 
-constexpr uint32_t Width = 1024;
-constexpr uint32_t Height = 768;
-constexpr uint32_t TextureSize = 256;
-// Pixel centres lie at integers in the engine and between them in OpenGL: the engine's quad
-// starts half a pixel out, so both cover every pixel with the same coordinates.
-constexpr float Half = 0.5f;
+using bench::Half;
+using bench::Height;
+using bench::Width;
 
 constexpr const char* PixelProgram = "ps_2_0\n"
                                      "dcl t0.xy\n"
@@ -63,17 +56,6 @@ constexpr Case Cases[] = {
     {"point, magnified 1.6 times", false, 2.5f},
 };
 
-std::vector<uint32_t> TextureTexels() {
-    std::vector<uint32_t> texels(TextureSize * TextureSize);
-    for (uint32_t y = 0; y < TextureSize; ++y) {
-        for (uint32_t x = 0; x < TextureSize; ++x) {
-            const uint32_t alpha = ((x * 3 + y * 5) & 0xFF) | 0x20;
-            texels[y * TextureSize + x] = alpha << 24 | x << 16 | y << 8 | ((x ^ y) & 0xFF);
-        }
-    }
-    return texels;
-}
-
 // Two triangles over the whole screen, tinted by a gradient.
 std::vector<ScreenVertex> QuadVertices(const Case& c) {
     const float u = c.repeat;
@@ -99,34 +81,7 @@ Timing TimeRounds(const std::vector<double>& rounds) {
 
 class EngineRenderer {
 public:
-    EngineRenderer() {
-        GpuPresentParameters p;
-        p.backBufferWidth = Width;
-        p.backBufferHeight = Height;
-        p.backBufferFormat = GpuFormat::A8R8G8B8;
-        p.lockableBackBuffer = true;
-        device_ = SoftwareDevice::Create(p);
-        device_->SetRasterizer(std::make_unique<SoftwareRasterizer>(1));
-        declaration_ = device_->CreateVertexDeclaration(ScreenVertexElements);
-        device_->SetVertexDeclaration(declaration_.get());
-        texture_ = device_->CreateTexture(TextureSize, TextureSize, 1, 0, GpuFormat::A8R8G8B8,
-                                          GpuPool::Managed);
-        GpuLockedRect locked;
-        texture_->LockRect(0, GpuCubeFace::PositiveX, locked, nullptr, 0);
-        const std::vector<uint32_t> texels = TextureTexels();
-        for (uint32_t y = 0; y < TextureSize; ++y) {
-            std::memcpy(static_cast<uint8_t*>(locked.bits) + y * static_cast<size_t>(locked.pitch),
-                        &texels[y * TextureSize], TextureSize * 4);
-        }
-        texture_->UnlockRect(0, GpuCubeFace::PositiveX);
-        device_->SetTexture(0, texture_.get());
-        device_->SetRenderState(GpuRenderState::CullMode, static_cast<uint32_t>(GpuCull::None));
-        for (GpuStageState op : {GpuStageState::ColorOp, GpuStageState::AlphaOp}) {
-            device_->SetTextureStageState(0, op, static_cast<uint32_t>(GpuTextureOp::Modulate));
-        }
-        for (GpuStageState arg : {GpuStageState::ColorArg2, GpuStageState::AlphaArg2}) {
-            device_->SetTextureStageState(0, arg, static_cast<uint32_t>(GpuTextureArg::Diffuse));
-        }
+    EngineRenderer() : frame_(1) {
         AssembledShaders assembled;
         std::string error;
         if (!AssembleShaders(PixelProgram, assembled, error)) {
@@ -137,7 +92,7 @@ public:
         for (size_t i = 0; i < assembled.pixel.size(); ++i) {
             WriteLittleEndian32(bytes.data() + i * 4, assembled.pixel[i]);
         }
-        shader_ = device_->CreateShader(GpuShaderKind::Pixel, bytes, error);
+        shader_ = frame_.Device().CreateShader(GpuShaderKind::Pixel, bytes, error);
         if (!shader_) {
             std::fprintf(stderr, "the pixel program does not load: %s\n", error.c_str());
             std::exit(1);
@@ -145,43 +100,27 @@ public:
     }
 
     void Setup(const Case& c, bool program) {
+        SoftwareDevice& device = frame_.Device();
         const GpuFilter filter = c.linear ? GpuFilter::Linear : GpuFilter::Point;
         for (GpuSamplerState state : {GpuSamplerState::MagFilter, GpuSamplerState::MinFilter}) {
-            device_->SetSamplerState(0, state, static_cast<uint32_t>(filter));
+            device.SetSamplerState(0, state, static_cast<uint32_t>(filter));
         }
-        device_->SetPixelShader(program ? shader_.get() : nullptr);
+        device.SetPixelShader(program ? shader_.get() : nullptr);
         vertices_ = QuadVertices(c);
     }
 
     void Draw() {
-        device_->Clear({}, GpuClearTarget, 0xFF000000, 1.0f, 0);
-        device_->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 2, vertices_.data(),
-                                 sizeof(ScreenVertex));
-        // Locking the back buffer finishes whatever the device still has queued.
-        GpuLockedRect locked;
-        device_->GetBackBuffer()->LockRect(locked, nullptr, 0);
-        device_->GetBackBuffer()->UnlockRect();
+        frame_.Draw(vertices_, 0xFF000000);
+        frame_.Finish();
     }
 
     std::vector<uint32_t> Pixels() {
         Draw();
-        std::vector<uint32_t> pixels(Width * Height);
-        GpuSurface* back = device_->GetBackBuffer();
-        GpuLockedRect locked;
-        back->LockRect(locked, nullptr, 0);
-        for (uint32_t y = 0; y < Height; ++y) {
-            std::memcpy(&pixels[y * Width],
-                        static_cast<uint8_t*>(locked.bits) + y * static_cast<size_t>(locked.pitch),
-                        Width * 4);
-        }
-        back->UnlockRect();
-        return pixels;
+        return frame_.ReadBack();
     }
 
 private:
-    std::unique_ptr<SoftwareDevice> device_;
-    std::unique_ptr<GpuVertexDeclaration> declaration_;
-    std::unique_ptr<GpuTexture> texture_;
+    bench::EngineFrame frame_;
     std::unique_ptr<GpuShader> shader_;
     std::vector<ScreenVertex> vertices_;
 };
@@ -196,60 +135,22 @@ Function GlFunction(const char* name) {
     return function;
 }
 
-// The same quad through OpenGL's programmable pipeline: ortho projection with y downwards.
+// The same quad through OpenGL's programmable pipeline.
 class PeerRenderer {
 public:
-    PeerRenderer() : pixels_(Width * Height) {
-        context_ = OSMesaCreateContextExt(OSMESA_BGRA, 0, 0, 0, nullptr);
-        if (context_ == nullptr ||
-            !OSMesaMakeCurrent(context_, pixels_.data(), GL_UNSIGNED_BYTE, Width, Height)) {
-            std::fprintf(stderr, "OSMesa context failed\n");
-            std::exit(1);
-        }
-        OSMesaPixelStore(OSMESA_Y_UP, 0);
-        glViewport(0, 0, Width, Height);
-        glMatrixMode(GL_PROJECTION);
-        glLoadIdentity();
-        glOrtho(0, Width, Height, 0, -1, 1);
-        glMatrixMode(GL_MODELVIEW);
-        glLoadIdentity();
-        glTranslatef(Half, Half, 0);
-        const std::vector<uint32_t> texels = TextureTexels();
-        GLuint texture = 0;
-        glGenTextures(1, &texture);
-        glBindTexture(GL_TEXTURE_2D, texture);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, TextureSize, TextureSize, 0, GL_BGRA,
-                     GL_UNSIGNED_BYTE, texels.data());
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
-        glDisable(GL_DEPTH_TEST);
-        glDisable(GL_CULL_FACE);
-        glEnableClientState(GL_VERTEX_ARRAY);
-        glEnableClientState(GL_COLOR_ARRAY);
-        glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-        UseProgram();
-    }
-    ~PeerRenderer() { OSMesaDestroyContext(context_); }
+    PeerRenderer() { UseProgram(); }
 
     void Setup(const Case& c) {
         const GLint filter = c.linear ? GL_LINEAR : GL_NEAREST;
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
         vertices_ = QuadVertices(c);
-        const ScreenVertex* v = vertices_.data();
-        glVertexPointer(2, GL_FLOAT, sizeof(ScreenVertex), &v->x);
-        glColorPointer(GL_BGRA, GL_UNSIGNED_BYTE, sizeof(ScreenVertex), &v->color);
-        glTexCoordPointer(2, GL_FLOAT, sizeof(ScreenVertex), &v->u);
+        bench::PeerFrame::UseVertices(vertices_);
     }
 
-    void Draw() {
-        glClearColor(0, 0, 0, 1);
-        glClear(GL_COLOR_BUFFER_BIT);
-        glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(vertices_.size()));
-        glFinish();
-    }
+    void Draw() { frame_.Draw(static_cast<GLsizei>(vertices_.size()), 0xFF000000); }
 
-    const std::vector<uint32_t>& Pixels() const { return pixels_; }
+    const std::vector<uint32_t>& Pixels() const { return frame_.Pixels(); }
 
 private:
     void UseProgram() {
@@ -290,9 +191,8 @@ private:
         uniform1i(uniformLocation(program, "image"), 0);
     }
 
-    std::vector<uint32_t> pixels_;
+    bench::PeerFrame frame_;
     std::vector<ScreenVertex> vertices_;
-    OSMesaContext context_ = nullptr;
 };
 
 struct Measured {
