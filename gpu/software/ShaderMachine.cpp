@@ -120,15 +120,27 @@ bool ShaderMachine::Run(ShaderRegisters& r, const ShaderSampler* sampler) const 
     return true;
 }
 
-uint32_t ShaderMachine::RunQuad(ShaderRegisters (&r)[4], const ShaderSampler& sampler) const {
-    uint32_t kept = 0xF;
+void ShaderMachine::RunQuads(ShaderRegisters* r, uint32_t count, const ShaderSampler& sampler,
+                             uint32_t* kept) const {
+    std::fill(kept, kept + count, 0xFu);
+    const float none[4] = {};
+    // Instruction by instruction over every lane: each instruction's work repeats back to back.
     for (const GpuShaderInstruction& in : program_->instructions) {
-        float texels[4][4] = {};
-        if (in.op == GpuShaderOp::Tex) {
+        if (in.op != GpuShaderOp::Tex) {
+            for (uint32_t i = 0; i < 4 * count; ++i) {
+                // A discarded lane runs on, so its neighbours still see its coordinates.
+                if (!Step(in, r[i], none)) {
+                    kept[i / 4] &= ~(1u << (i % 4));
+                }
+            }
+            continue;
+        }
+        for (uint32_t q = 0; q < count; ++q) {
+            ShaderRegisters* quad = r + 4 * q;
             float coords[4][4];
             float at[4][2]; // where the level of detail sees each lane: divided by w for texldp
             for (int lane = 0; lane < 4; ++lane) {
-                Read(r[lane], in.sources[0], coords[lane]);
+                Read(quad[lane], in.sources[0], coords[lane]);
                 const float w = coords[lane][3];
                 const bool divide = in.control == GpuShaderTexProject && w != 0.0f;
                 at[lane][0] = divide ? coords[lane][0] / w : coords[lane][0];
@@ -140,19 +152,13 @@ uint32_t ShaderMachine::RunQuad(ShaderRegisters (&r)[4], const ShaderSampler& sa
             for (float& d : derivatives) {
                 d = std::isfinite(d) ? d : 0.0f;
             }
+            float texels[4][4];
+            sampler.SampleQuad(in.sources[1].index, coords, derivatives, in.control, texels);
             for (int lane = 0; lane < 4; ++lane) {
-                sampler.Sample(in.sources[1].index, coords[lane], derivatives, in.control,
-                               texels[lane]);
-            }
-        }
-        // A discarded lane runs on, so its neighbours still see its coordinates.
-        for (int lane = 0; lane < 4; ++lane) {
-            if (!Step(in, r[lane], texels[lane])) {
-                kept &= ~(1u << lane);
+                Step(in, quad[lane], texels[lane]);
             }
         }
     }
-    return kept;
 }
 
 bool ShaderMachine::Step(const GpuShaderInstruction& in, ShaderRegisters& r,

@@ -49,6 +49,9 @@ class ShaderSampler {
 public:
     virtual void Sample(uint32_t sampler, const float coord[4], const float derivatives[4],
                         uint32_t control, float out[4]) const = 0;
+    // The four lanes of a quad, which share their derivatives.
+    virtual void SampleQuad(uint32_t sampler, const float (*coords)[4], const float derivatives[4],
+                            uint32_t control, float (*out)[4]) const = 0;
 
 protected:
     ~ShaderSampler() = default;
@@ -67,10 +70,12 @@ public:
     // Runs the program once. Answers false when texkill discarded the pixel. texld sees no
     // change across pixels, so it reads level 0.
     bool Run(ShaderRegisters& r, const ShaderSampler* sampler) const;
-    // Runs a pixel program over a 2 x 2 quad in lock-step, lanes (x, y), (x + 1, y), (x, y + 1),
-    // (x + 1, y + 1), so that texld takes its level of detail from the differences of its
-    // coordinates across the quad. Answers the lanes texkill left (bit per lane).
-    uint32_t RunQuad(ShaderRegisters (&r)[4], const ShaderSampler& sampler) const;
+    // Runs a pixel program over `count` 2 x 2 quads in lock-step, quad q's lanes at r[4q] on:
+    // (x, y), (x + 1, y), (x, y + 1), (x + 1, y + 1), so that texld takes its level of detail
+    // from the differences of its coordinates across the quad. kept[q] gets the lanes texkill
+    // left (bit per lane).
+    void RunQuads(ShaderRegisters* r, uint32_t count, const ShaderSampler& sampler,
+                  uint32_t* kept) const;
 
 private:
     // One instruction; texel is what texld read. Answers false when texkill discarded.

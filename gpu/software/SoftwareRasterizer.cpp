@@ -634,8 +634,7 @@ void SoftwareRasterizer::WalkQuads(const TriangleSetup& t) const {
     const uint32_t attributes = attributes_;
     std::array<EdgeBound, 3> edges = t.FirstRowEdges();
     float rows[2][RasterMaxAttributes];
-    float attr[4][RasterMaxAttributes];
-    float z[4];
+    thread_local PixelQuads quads;
     for (int32_t qy = t.y0 & ~1; qy <= t.y1; qy += 2) {
         int32_t lefts[2] = {1, 1};
         int32_t rights[2] = {0, 0}; // empty rows
@@ -669,6 +668,8 @@ void SoftwareRasterizer::WalkQuads(const TriangleSetup& t) const {
                 rows[row][i] = t.planes[i].base + t.planes[i].dy * fy;
             }
         }
+        quads.y = qy;
+        quads.count = 0;
         for (int32_t qx = left & ~1; qx <= right; qx += 2) {
             uint32_t covered = 0;
             for (int32_t lane = 0; lane < 4; ++lane) {
@@ -681,18 +682,28 @@ void SoftwareRasterizer::WalkQuads(const TriangleSetup& t) const {
             if (covered == 0) {
                 continue;
             }
+            const uint32_t q = quads.count++;
+            quads.x[q] = qx;
+            quads.covered[q] = covered;
             for (int32_t lane = 0; lane < 4; ++lane) {
                 const auto fx = static_cast<float>(qx + (lane & 1));
                 const auto fy = static_cast<float>(qy + (lane >> 1));
                 const float w =
                     1.0f / SpanValue{t.qPlane.base + t.qPlane.dy * fy, t.qPlane.dx}.At(fx);
+                float* attr = quads.attr[4 * q + static_cast<uint32_t>(lane)];
                 for (uint32_t i = 0; i < attributes; ++i) {
-                    attr[lane][i] = SpanValue{rows[lane >> 1][i], t.planes[i].dx}.At(fx) * w;
+                    attr[i] = SpanValue{rows[lane >> 1][i], t.planes[i].dx}.At(fx) * w;
                 }
-                z[lane] = std::clamp(
+                quads.z[4 * q + static_cast<uint32_t>(lane)] = std::clamp(
                     SpanValue{t.zPlane.base + t.zPlane.dy * fy, t.zPlane.dx}.At(fx), 0.0f, 1.0f);
             }
-            pixels_.ShadeQuad(qx, qy, z, attr, covered);
+            if (quads.count == PixelQuads::Capacity) {
+                pixels_.ShadeQuads(quads);
+                quads.count = 0;
+            }
+        }
+        if (quads.count > 0) {
+            pixels_.ShadeQuads(quads);
         }
     }
 }
