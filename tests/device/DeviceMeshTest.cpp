@@ -91,6 +91,42 @@ protected:
         ADD_FAILURE() << "no embedded " << name;
         return {};
     }
+    // A quad from x0 to x1 over the full height for vertex programs: in screen space x and y
+    // from -0.5 to 0.5 span the viewport. Every vertex has the normal given.
+    TestMesh ScreenSpaceQuad(float x0, float x1, Float3 normal) {
+        TestMesh m;
+        m.vertices = device_->CreateVertexData();
+        EXPECT_TRUE(m.vertices->Create(4, VertexPosition | VertexNormal, 0));
+        const float xs[4] = {x0, x1, x1, x0};
+        const float ys[4] = {-0.5f, -0.5f, 0.5f, 0.5f};
+        for (uint32_t k = 0; k < 4; ++k) {
+            m.vertices->SetPosition(k, {xs[k], ys[k], 0.5f});
+            m.vertices->SetNormal(k, normal);
+        }
+        m.indices = device_->CreateIndexData();
+        EXPECT_TRUE(m.indices->Create(6, 0));
+        m.indices->FillQuadIndices(0, 1, 0, false);
+        m.mesh = device_->CreateDeviceMesh();
+        m.mesh->SetVertexStream(m.vertices.get(), 0);
+        m.mesh->SetIndexData(m.indices.get());
+        m.mesh->SetOptions(MeshScreenSpace, MeshScreenSpace);
+        return m;
+    }
+    // An "fx_raw" of a vertex program (the vertex part of `file`, or all of a "vsh_raw") and a
+    // pixel program writing `source` (c#, v#) to oC0.
+    static std::vector<uint8_t> WithPixelProgram(std::vector<uint8_t> file, uint32_t source) {
+        if (file.size() >= 4 && ReadLittleEndian32(file.data()) == test::Vs11) {
+            std::vector<uint8_t> length(4);
+            WriteLittleEndian32(length.data(), static_cast<uint32_t>(file.size() / 4));
+            file.insert(file.begin(), length.begin(), length.end());
+        } else if (file.size() >= 4) {
+            file.resize(4 + 4 * static_cast<size_t>(ReadLittleEndian32(file.data())));
+        }
+        const std::vector<uint8_t> pixel =
+            test::StreamBytes({5, test::Ps20, test::Op(1, 2), test::Dst(8, 0), source, test::End});
+        file.insert(file.end(), pixel.begin(), pixel.end());
+        return file;
+    }
     std::unique_ptr<Shader> LoadShader(const std::vector<uint8_t>& bytes, const char* path) {
         auto shader = device_->CreateShader();
         EXPECT_TRUE(shader->Load(bytes.data(), static_cast<uint32_t>(bytes.size()), path, ""))
@@ -304,31 +340,13 @@ TEST_F(DeviceMeshTest,
 
 TEST_F(DeviceMeshTest, TheShadowShaderMovesEachVertexByTheOffsetInItsNormalSlot) {
     // The embedded vertex program, with a pixel program writing c6 so the quad shows.
-    std::vector<uint8_t> bytes = EmbeddedBytes("shadow_volume_dir.fx_raw");
-    ASSERT_GE(bytes.size(), 8u);
-    bytes.resize(4 + 4 * static_cast<size_t>(ReadLittleEndian32(bytes.data())));
-    const std::vector<uint8_t> pixel = test::StreamBytes(
-        {5, test::Ps20, test::Op(1, 2), test::Dst(8, 0), test::Src(2, 6), test::End});
-    bytes.insert(bytes.end(), pixel.begin(), pixel.end());
+    const std::vector<uint8_t> bytes =
+        WithPixelProgram(EmbeddedBytes("shadow_volume_dir.fx_raw"), test::Src(2, 6));
     auto shader = LoadShader(bytes, "shadow.fx_raw");
     shader->SetParameter({0.0f, 1.0f, 0.0f, 1.0f});
     for (const float offset : {0.0f, 0.5f}) {
-        // In screen space x from -0.5 to 0.5 spans the viewport: the quad covers pixels 0..15.
-        auto vertices = device_->CreateVertexData();
-        ASSERT_TRUE(vertices->Create(4, VertexPosition | VertexNormal, 0));
-        const float xs[4] = {-0.5f, -0.25f, -0.25f, -0.5f};
-        const float ys[4] = {-0.5f, -0.5f, 0.5f, 0.5f};
-        for (uint32_t k = 0; k < 4; ++k) {
-            vertices->SetPosition(k, {xs[k], ys[k], 0.5f});
-            vertices->SetNormal(k, {offset, 0.0f, 0.0f});
-        }
-        auto indices = device_->CreateIndexData();
-        ASSERT_TRUE(indices->Create(6, 0));
-        indices->FillQuadIndices(0, 1, 0, false);
-        auto mesh = device_->CreateDeviceMesh();
-        mesh->SetVertexStream(vertices.get(), 0);
-        mesh->SetIndexData(indices.get());
-        mesh->SetOptions(MeshScreenSpace, MeshScreenSpace);
+        // The quad covers pixels 0..15; its normals carry the offset.
+        TestMesh mesh = ScreenSpaceQuad(-0.5f, -0.25f, {offset, 0.0f, 0.0f});
         mesh->SetRenderFlagsWord(MeshNoCulling);
         mesh->SetShader(shader.get());
         BeginFrame();
@@ -336,6 +354,44 @@ TEST_F(DeviceMeshTest, TheShadowShaderMovesEachVertexByTheOffsetInItsNormalSlot)
         EndFrame();
         EXPECT_EQ(Pixel(8, 24), offset == 0.0f ? 0xFF00FF00u : 0xFF000000u) << offset;
         EXPECT_EQ(Pixel(40, 24), offset == 0.0f ? 0xFF000000u : 0xFF00FF00u) << offset;
+    }
+}
+
+TEST_F(DeviceMeshTest, EmbeddedVertexProgramsColourByTheMeshColourOpacityAndBrightness) {
+    const struct {
+        const char* shader;
+        uint32_t color;
+        float brightness;
+        Float3 normal;
+        uint32_t expected; // over black, blended by the opacity
+    } cases[] = {
+        {"auto_uv.vsh_raw", 0xFFFF8040, 0.5f, {0, 0, -1}, 0xFF804020},
+        {"auto_uv.vsh_raw", 0x80FF8040, 1.0f, {0, 0, -1}, 0xFF804020},
+        {"auto_uv2.vsh_raw", 0xFFFF8040, 0.5f, {0, 0, -1}, 0xFF804020},
+        // The terrain shades by 0.5 + 0.5 times the world normal's y.
+        {"terrain_singlelayer_n.vsh_raw", 0xFFFF8040, 0.5f, {0, 2, 0}, 0xFF804020},
+        {"terrain_singlelayer_n.vsh_raw", 0xFFFF8040, 1.0f, {0, 0, -1}, 0xFF804020},
+        {"terrain_singlelayer_n.vsh_raw", 0xFFFF8040, 1.0f, {0, -1, 0}, 0xFF000000},
+    };
+    for (const auto& c : cases) {
+        // A pixel program passes the vertex program's diffuse colour on: the fixed-function
+        // stages would modulate it by the mesh colour once more.
+        auto shader =
+            LoadShader(WithPixelProgram(EmbeddedBytes(c.shader), test::Src(1, 0)), "v.fx_raw");
+        TestMesh quad = ScreenSpaceQuad(-0.5f, 0.5f, c.normal);
+        quad->SetRenderFlagsWord(MeshAlphaBlend | MeshNoCulling);
+        quad->SetLayerCount(1);
+        quad->SetColor(c.color);
+        quad->SetShaderParameter({c.brightness, c.brightness, c.brightness, c.brightness});
+        quad->SetShader(shader.get());
+        BeginFrame();
+        quad->Draw();
+        EndFrame();
+        for (const int shift : {0, 8, 16}) {
+            EXPECT_NEAR(static_cast<int>(Pixel(32, 24) >> shift & 0xFF),
+                        static_cast<int>(c.expected >> shift & 0xFF), 1)
+                << c.shader << " " << std::hex << c.color;
+        }
     }
 }
 
