@@ -91,6 +91,16 @@ protected:
         ADD_FAILURE() << "no embedded " << name;
         return {};
     }
+    // The indices and mesh of a quad of four vertices in m.vertices.
+    void MakeQuadMesh(TestMesh& m) {
+        m.indices = device_->CreateIndexData();
+        EXPECT_TRUE(m.indices->Create(6, 0));
+        m.indices->FillQuadIndices(0, 1, 0, false);
+        m.mesh = device_->CreateDeviceMesh();
+        m.mesh->SetVertexStream(m.vertices.get(), 0);
+        m.mesh->SetIndexData(m.indices.get());
+    }
+
     // A quad from x0 to x1 over the full height for vertex programs: in screen space x and y
     // from -0.5 to 0.5 span the viewport. Every vertex has the normal given.
     TestMesh ScreenSpaceQuad(float x0, float x1, Float3 normal) {
@@ -103,12 +113,7 @@ protected:
             m.vertices->SetPosition(k, {xs[k], ys[k], 0.5f});
             m.vertices->SetNormal(k, normal);
         }
-        m.indices = device_->CreateIndexData();
-        EXPECT_TRUE(m.indices->Create(6, 0));
-        m.indices->FillQuadIndices(0, 1, 0, false);
-        m.mesh = device_->CreateDeviceMesh();
-        m.mesh->SetVertexStream(m.vertices.get(), 0);
-        m.mesh->SetIndexData(m.indices.get());
+        MakeQuadMesh(m);
         m.mesh->SetOptions(MeshScreenSpace, MeshScreenSpace);
         return m;
     }
@@ -450,12 +455,7 @@ TEST_F(DeviceMeshTest, ADepthBiasedDecalStaysInFrontFrameAfterFrame) {
             m.vertices->SetPosition(k, {xs[k], ys[k], 5.0f});
             m.vertices->SetColor(k, 0, color);
         }
-        m.indices = device_->CreateIndexData();
-        EXPECT_TRUE(m.indices->Create(6, 0));
-        m.indices->FillQuadIndices(0, 1, 0, false);
-        m.mesh = device_->CreateDeviceMesh();
-        m.mesh->SetVertexStream(m.vertices.get(), 0);
-        m.mesh->SetIndexData(m.indices.get());
+        MakeQuadMesh(m);
         m.mesh->SetLayerCount(1);
         m.mesh->SetRenderFlagsWord(MeshZEnable | MeshZWrite | MeshNoCulling);
         return m;
