@@ -49,7 +49,7 @@ public:
     std::string GetCompactPath() const;
 
     // The declared class, or null when the file declares nothing.
-    ClassInfo* GetCustomClass() const { return customClass_; }
+    ClassInfo* GetCustomClass() const override { return customClass_; }
     // Counts every change of the custom class, so an instance that missed the change signal
     // still sees that its values are laid out for another class.
     uint32_t GetClassGeneration() const { return classGeneration_; }
