@@ -12,10 +12,10 @@ namespace quarn::bench {
 
 constexpr int Rounds = 5;
 
-// Milliseconds per call of `work`: the median of Rounds rounds, each at least `roundSeconds`
-// long, after one warm-up call.
+// Milliseconds per call of `work` in each of Rounds rounds, each at least `roundSeconds` long,
+// after one warm-up call; fastest first.
 template <typename Work>
-double MedianMilliseconds(Work&& work, double roundSeconds = 0.25) {
+std::vector<double> RoundMilliseconds(Work&& work, double roundSeconds = 0.25) {
     using Clock = std::chrono::steady_clock;
     work();
     std::vector<double> rounds;
@@ -31,7 +31,13 @@ double MedianMilliseconds(Work&& work, double roundSeconds = 0.25) {
         rounds.push_back(elapsed * 1000.0 / calls);
     }
     std::sort(rounds.begin(), rounds.end());
-    return rounds[Rounds / 2];
+    return rounds;
+}
+
+// The median of RoundMilliseconds.
+template <typename Work>
+double MedianMilliseconds(Work&& work, double roundSeconds = 0.25) {
+    return RoundMilliseconds(work, roundSeconds)[Rounds / 2];
 }
 
 inline void PrintTableHeader(const char* title, const char* peer) {

@@ -4,43 +4,25 @@
 // read once per process. Both frames are read back and compared.
 
 #include "bench/BenchTiming.h"
-#include "gpu/software/SoftwareDevice.h"
-#include "gpu/software/SoftwareRasterizer.h"
+#include "bench/FrameCompare.h"
+#include "bench/PeerProcess.h"
+#include "bench/TexturedFrames.h"
 
-#include <GL/gl.h>
-#include <GL/osmesa.h>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace quarn {
 namespace {
 
-constexpr uint32_t Width = 1024;
-constexpr uint32_t Height = 768;
-constexpr uint32_t TextureSize = 256;
+using bench::Half;
+using bench::Height;
+using bench::Width;
+
 constexpr uint32_t ClearColor = 0xFF203040;
-// The engine's pixel centres are at integers; offsetting by half a pixel puts texel centres on
-// pixel centres, as a game does, and keeps every edge between two pixel centres.
-constexpr float Half = 0.5f;
 
 enum class Frame { Fill, Sprites };
-
-std::vector<uint32_t> TextureTexels() {
-    std::vector<uint32_t> texels(TextureSize * TextureSize);
-    for (uint32_t y = 0; y < TextureSize; ++y) {
-        for (uint32_t x = 0; x < TextureSize; ++x) {
-            const uint32_t alpha = ((x * 3 + y * 5) & 0xFF) | 0x20;
-            texels[y * TextureSize + x] = alpha << 24 | x << 16 | y << 8 | ((x ^ y) & 0xFF);
-        }
-    }
-    return texels;
-}
 
 void AppendQuad(std::vector<ScreenVertex>& out, float x0, float y0, float x1, float y1,
                 const float uv[4], const uint32_t colors[4]) {
@@ -87,83 +69,31 @@ struct Result {
     std::vector<uint32_t> sprites;
 };
 
+// Blended by source alpha, sampled bilinearly.
 class EngineRenderer {
 public:
-    explicit EngineRenderer(uint32_t threads) {
-        GpuPresentParameters p;
-        p.backBufferWidth = Width;
-        p.backBufferHeight = Height;
-        p.backBufferFormat = GpuFormat::A8R8G8B8;
-        p.lockableBackBuffer = true;
-        device_ = SoftwareDevice::Create(p);
-        device_->SetRasterizer(std::make_unique<SoftwareRasterizer>(threads));
-        declaration_ = device_->CreateVertexDeclaration(ScreenVertexElements);
-        device_->SetVertexDeclaration(declaration_.get());
-        texture_ = device_->CreateTexture(TextureSize, TextureSize, 1, 0, GpuFormat::A8R8G8B8,
-                                          GpuPool::Managed);
-        GpuLockedRect locked;
-        texture_->LockRect(0, GpuCubeFace::PositiveX, locked, nullptr, 0);
-        const std::vector<uint32_t> texels = TextureTexels();
-        for (uint32_t y = 0; y < TextureSize; ++y) {
-            std::memcpy(static_cast<uint8_t*>(locked.bits) + y * static_cast<size_t>(locked.pitch),
-                        &texels[y * TextureSize], TextureSize * 4);
-        }
-        texture_->UnlockRect(0, GpuCubeFace::PositiveX);
-        device_->SetTexture(0, texture_.get());
-        device_->SetRenderState(GpuRenderState::CullMode, static_cast<uint32_t>(GpuCull::None));
-        device_->SetRenderState(GpuRenderState::AlphaBlendEnable, 1);
-        device_->SetRenderState(GpuRenderState::SrcBlend,
-                                static_cast<uint32_t>(GpuBlend::SrcAlpha));
-        device_->SetRenderState(GpuRenderState::DestBlend,
-                                static_cast<uint32_t>(GpuBlend::InvSrcAlpha));
-        // Texture times vertex colour, alpha included, as the fixed-function modulate does.
-        for (GpuStageState op : {GpuStageState::ColorOp, GpuStageState::AlphaOp}) {
-            device_->SetTextureStageState(0, op, static_cast<uint32_t>(GpuTextureOp::Modulate));
-        }
-        for (GpuStageState arg : {GpuStageState::ColorArg2, GpuStageState::AlphaArg2}) {
-            device_->SetTextureStageState(0, arg, static_cast<uint32_t>(GpuTextureArg::Diffuse));
-        }
+    explicit EngineRenderer(uint32_t threads) : frame_(threads) {
+        SoftwareDevice& device = frame_.Device();
+        device.SetRenderState(GpuRenderState::AlphaBlendEnable, 1);
+        device.SetRenderState(GpuRenderState::SrcBlend, static_cast<uint32_t>(GpuBlend::SrcAlpha));
+        device.SetRenderState(GpuRenderState::DestBlend,
+                              static_cast<uint32_t>(GpuBlend::InvSrcAlpha));
         for (GpuSamplerState filter : {GpuSamplerState::MagFilter, GpuSamplerState::MinFilter}) {
-            device_->SetSamplerState(0, filter, static_cast<uint32_t>(GpuFilter::Linear));
+            device.SetSamplerState(0, filter, static_cast<uint32_t>(GpuFilter::Linear));
         }
     }
 
-    void Draw(const std::vector<ScreenVertex>& vertices) {
-        device_->Clear({}, GpuClearTarget, ClearColor, 1.0f, 0);
-        device_->DrawPrimitiveUP(GpuPrimitiveType::TriangleList,
-                                 static_cast<uint32_t>(vertices.size() / 3), vertices.data(),
-                                 sizeof(ScreenVertex));
-    }
+    std::vector<uint32_t> ReadBack() { return frame_.ReadBack(); }
 
-    // Reading the back buffer also finishes whatever the device still has queued.
-    std::vector<uint32_t> ReadBack() {
-        std::vector<uint32_t> pixels(Width * Height);
-        GpuSurface* back = device_->GetBackBuffer();
-        GpuLockedRect locked;
-        back->LockRect(locked, nullptr, 0);
-        for (uint32_t y = 0; y < Height; ++y) {
-            std::memcpy(&pixels[y * Width],
-                        static_cast<uint8_t*>(locked.bits) + y * static_cast<size_t>(locked.pitch),
-                        Width * 4);
-        }
-        back->UnlockRect();
-        return pixels;
-    }
-
-    // A frame ends when its pixels are done: one read-back timed with the draws.
     double Time(const std::vector<ScreenVertex>& vertices) {
         return bench::MedianMilliseconds([&] {
-            Draw(vertices);
-            GpuLockedRect locked;
-            device_->GetBackBuffer()->LockRect(locked, nullptr, 0);
-            device_->GetBackBuffer()->UnlockRect();
+            frame_.Draw(vertices, ClearColor);
+            frame_.Finish();
         });
     }
 
 private:
-    std::unique_ptr<SoftwareDevice> device_;
-    std::unique_ptr<GpuVertexDeclaration> declaration_;
-    std::unique_ptr<GpuTexture> texture_;
+    bench::EngineFrame frame_;
 };
 
 Result RunEngine(uint32_t threads) {
@@ -178,171 +108,49 @@ Result RunEngine(uint32_t threads) {
     return result;
 }
 
-// The same frames through fixed-function OpenGL: ortho projection with y downwards, shifted by
-// half a pixel since its pixel centres lie between integers.
+// The same frames through fixed-function OpenGL.
 class PeerRenderer {
 public:
-    PeerRenderer() : pixels_(Width * Height) {
-        context_ = OSMesaCreateContextExt(OSMESA_BGRA, 0, 0, 0, nullptr);
-        if (context_ == nullptr ||
-            !OSMesaMakeCurrent(context_, pixels_.data(), GL_UNSIGNED_BYTE, Width, Height)) {
-            std::fprintf(stderr, "OSMesa context failed\n");
-            std::exit(1);
-        }
-        OSMesaPixelStore(OSMESA_Y_UP, 0);
-        glViewport(0, 0, Width, Height);
-        glMatrixMode(GL_PROJECTION);
-        glLoadIdentity();
-        glOrtho(0, Width, Height, 0, -1, 1);
-        glMatrixMode(GL_MODELVIEW);
-        glLoadIdentity();
-        glTranslatef(Half, Half, 0);
-        const std::vector<uint32_t> texels = TextureTexels();
-        GLuint texture = 0;
-        glGenTextures(1, &texture);
-        glBindTexture(GL_TEXTURE_2D, texture);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, TextureSize, TextureSize, 0, GL_BGRA,
-                     GL_UNSIGNED_BYTE, texels.data());
+    PeerRenderer() {
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
         glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
         glEnable(GL_TEXTURE_2D);
         glEnable(GL_BLEND);
         glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-        glDisable(GL_DEPTH_TEST);
-        glDisable(GL_CULL_FACE);
-        glEnableClientState(GL_VERTEX_ARRAY);
-        glEnableClientState(GL_COLOR_ARRAY);
-        glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-    }
-    ~PeerRenderer() { OSMesaDestroyContext(context_); }
-
-    void Draw(const std::vector<ScreenVertex>& vertices) {
-        glClearColor(((ClearColor >> 16) & 0xFF) / 255.0f, ((ClearColor >> 8) & 0xFF) / 255.0f,
-                     (ClearColor & 0xFF) / 255.0f, (ClearColor >> 24) / 255.0f);
-        glClear(GL_COLOR_BUFFER_BIT);
-        const ScreenVertex* v = vertices.data();
-        glVertexPointer(2, GL_FLOAT, sizeof(ScreenVertex), &v->x);
-        glColorPointer(GL_BGRA, GL_UNSIGNED_BYTE, sizeof(ScreenVertex), &v->color);
-        glTexCoordPointer(2, GL_FLOAT, sizeof(ScreenVertex), &v->u);
-        glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(vertices.size()));
-        glFinish();
     }
 
     double Time(const std::vector<ScreenVertex>& vertices) {
-        return bench::MedianMilliseconds([&] { Draw(vertices); });
+        bench::PeerFrame::UseVertices(vertices);
+        return bench::MedianMilliseconds(
+            [&] { frame_.Draw(static_cast<GLsizei>(vertices.size()), ClearColor); });
     }
-    const std::vector<uint32_t>& Pixels() const { return pixels_; }
+    const std::vector<uint32_t>& Pixels() const { return frame_.Pixels(); }
 
 private:
-    std::vector<uint32_t> pixels_;
-    OSMesaContext context_ = nullptr;
+    bench::PeerFrame frame_;
 };
-
-bool WriteAll(int fd, const void* data, size_t size) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t n = write(fd, p, size);
-        if (n <= 0) {
-            return false;
-        }
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool ReadAll(int fd, void* data, size_t size) {
-    auto* p = static_cast<uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t n = read(fd, p, size);
-        if (n <= 0) {
-            return false;
-        }
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 // Runs the peer in a child process with its thread count set in the environment, before the
 // parent has started any thread of its own.
 Result RunPeer(uint32_t threads) {
-    int fds[2];
-    if (pipe(fds) != 0) {
-        std::perror("pipe");
-        std::exit(1);
-    }
-    const pid_t child = fork();
-    if (child == 0) {
-        close(fds[0]);
-        setenv("LP_NUM_THREADS", std::to_string(threads).c_str(), 1);
-        setenv("GALLIUM_DRIVER", "llvmpipe", 1);
-        Result r;
-        {
-            PeerRenderer peer;
-            const std::vector<ScreenVertex> fill = FillVertices();
-            const std::vector<ScreenVertex> sprites = SpriteVertices();
-            r.fillMs = peer.Time(fill);
-            r.fill = peer.Pixels();
-            r.spriteMs = peer.Time(sprites);
-            r.sprites = peer.Pixels();
-        }
-        const bool ok = WriteAll(fds[1], &r.fillMs, sizeof(double)) &&
-                        WriteAll(fds[1], &r.spriteMs, sizeof(double)) &&
-                        WriteAll(fds[1], r.fill.data(), r.fill.size() * 4) &&
-                        WriteAll(fds[1], r.sprites.data(), r.sprites.size() * 4);
-        _exit(ok ? 0 : 1);
-    }
-    close(fds[1]);
+    bench::Bytes bytes = bench::RunInChild(threads, [](bench::Bytes& out) {
+        PeerRenderer peer;
+        const std::vector<ScreenVertex> fill = FillVertices();
+        const std::vector<ScreenVertex> sprites = SpriteVertices();
+        out.Put(peer.Time(fill));
+        out.Put(peer.Pixels().data(), peer.Pixels().size() * 4);
+        out.Put(peer.Time(sprites));
+        out.Put(peer.Pixels().data(), peer.Pixels().size() * 4);
+    });
     Result r;
     r.fill.resize(Width * Height);
     r.sprites.resize(Width * Height);
-    const bool ok = ReadAll(fds[0], &r.fillMs, sizeof(double)) &&
-                    ReadAll(fds[0], &r.spriteMs, sizeof(double)) &&
-                    ReadAll(fds[0], r.fill.data(), r.fill.size() * 4) &&
-                    ReadAll(fds[0], r.sprites.data(), r.sprites.size() * 4);
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (!ok || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "the OSMesa run failed\n");
-        std::exit(1);
-    }
+    bytes.Take(r.fillMs);
+    bytes.Take(r.fill.data(), r.fill.size() * 4);
+    bytes.Take(r.spriteMs);
+    bytes.Take(r.sprites.data(), r.sprites.size() * 4);
     return r;
-}
-
-// The frames agree when their channels differ by at most this much. Each blended layer rounds
-// on both sides, so over stacked layers a few channels may differ by one more.
-constexpr uint32_t Tolerance = 2;
-// The share of channels past the tolerance that still counts as rounding.
-constexpr double RoundingShare = 0.001;
-
-// Largest difference of one channel between two frames, the first pixel that has it, and how
-// many channels differ by more than the tolerance.
-struct Difference {
-    uint32_t largest = 0;
-    size_t pixel = 0;
-    size_t beyond = 0;
-};
-
-Difference Compare(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
-    Difference d;
-    for (size_t i = 0; i < a.size(); ++i) {
-        for (uint32_t shift = 0; shift < 32; shift += 8) {
-            const auto ca = static_cast<int32_t>((a[i] >> shift) & 0xFF);
-            const auto cb = static_cast<int32_t>((b[i] >> shift) & 0xFF);
-            const auto difference = static_cast<uint32_t>(std::abs(ca - cb));
-            d.beyond += difference > Tolerance ? 1 : 0;
-            if (difference > d.largest) {
-                d.largest = difference;
-                d.pixel = i;
-            }
-        }
-    }
-    return d;
 }
 
 } // namespace
@@ -369,9 +177,9 @@ int main() {
     for (const auto& [name, engine, peer, threaded] :
          {std::tuple{"quads", &engine1.fill, &peer1.fill, &engineAll.fill},
           std::tuple{"sprites", &engine1.sprites, &peer1.sprites, &engineAll.sprites}}) {
-        const Difference d = Compare(*engine, *peer);
+        const bench::Difference d = bench::Compare(*engine, *peer);
         const bool identical = *engine == *threaded;
-        const double share = static_cast<double>(d.beyond) / (engine->size() * 4.0);
+        const double share = d.BeyondShare(engine->size());
         std::printf("%s: engine and llvmpipe differ by at most %u per channel", name, d.largest);
         if (d.largest > 0) {
             std::printf(" (at %zu, %zu: %08X against %08X)", d.pixel % Width, d.pixel / Width,
@@ -379,8 +187,9 @@ int main() {
         }
         std::printf(", by more than %u in %.4f%% of channels; the engine's frames on 1 and %u "
                     "threads are %s\n",
-                    Tolerance, share * 100.0, all, identical ? "byte-identical" : "DIFFERENT");
-        agree = agree && d.largest <= Tolerance + 1 && share <= RoundingShare && identical;
+                    bench::Tolerance, share * 100.0, all,
+                    identical ? "byte-identical" : "DIFFERENT");
+        agree = agree && d.IsRounding(engine->size()) && identical;
     }
     if (!agree) {
         std::printf("FRAMES DISAGREE\n");

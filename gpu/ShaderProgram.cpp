@@ -19,56 +19,49 @@ constexpr uint8_t InPs20 = 4;
 constexpr uint8_t InVs = InVs11 | InVs20;
 constexpr uint8_t InAll = InVs | InPs20;
 
-struct OpcodeInfo {
-    GpuShaderOp op;
-    uint8_t sourceCount;
-    uint8_t programs;
+constexpr GpuShaderOpcodeInfo Opcodes[] = {
+    {GpuShaderOp::Mov, "mov", 1, InAll},
+    {GpuShaderOp::Add, "add", 2, InAll},
+    {GpuShaderOp::Sub, "sub", 2, InAll},
+    {GpuShaderOp::Mad, "mad", 3, InAll},
+    {GpuShaderOp::Mul, "mul", 2, InAll},
+    {GpuShaderOp::Rcp, "rcp", 1, InAll},
+    {GpuShaderOp::Rsq, "rsq", 1, InAll},
+    {GpuShaderOp::Dp3, "dp3", 2, InAll},
+    {GpuShaderOp::Dp4, "dp4", 2, InAll},
+    {GpuShaderOp::Min, "min", 2, InAll},
+    {GpuShaderOp::Max, "max", 2, InAll},
+    {GpuShaderOp::Slt, "slt", 2, InVs},
+    {GpuShaderOp::Sge, "sge", 2, InVs},
+    {GpuShaderOp::Exp, "exp", 1, InAll},
+    {GpuShaderOp::Log, "log", 1, InAll},
+    {GpuShaderOp::Lit, "lit", 1, InVs},
+    {GpuShaderOp::Dst, "dst", 2, InVs},
+    {GpuShaderOp::Lrp, "lrp", 3, InVs20 | InPs20},
+    {GpuShaderOp::Frc, "frc", 1, InAll},
+    {GpuShaderOp::M4x4, "m4x4", 2, InAll},
+    {GpuShaderOp::M4x3, "m4x3", 2, InAll},
+    {GpuShaderOp::M3x3, "m3x3", 2, InAll},
+    {GpuShaderOp::Pow, "pow", 2, InVs20 | InPs20},
+    {GpuShaderOp::Crs, "crs", 2, InVs20 | InPs20},
+    {GpuShaderOp::Abs, "abs", 1, InVs20 | InPs20},
+    {GpuShaderOp::Nrm, "nrm", 1, InVs20 | InPs20},
+    {GpuShaderOp::SinCos, "sincos", 3, InVs20 | InPs20},
+    {GpuShaderOp::Mova, "mova", 1, InVs20},
+    {GpuShaderOp::TexKill, "texkill", 0, InPs20},
+    {GpuShaderOp::Tex, "texld", 2, InPs20},
+    {GpuShaderOp::Expp, "expp", 1, InVs},
+    {GpuShaderOp::Logp, "logp", 1, InVs},
+    {GpuShaderOp::Cmp, "cmp", 3, InPs20},
+    {GpuShaderOp::Dp2Add, "dp2add", 3, InPs20},
 };
 
-constexpr OpcodeInfo Opcodes[] = {
-    {GpuShaderOp::Mov, 1, InAll},
-    {GpuShaderOp::Add, 2, InAll},
-    {GpuShaderOp::Sub, 2, InAll},
-    {GpuShaderOp::Mad, 3, InAll},
-    {GpuShaderOp::Mul, 2, InAll},
-    {GpuShaderOp::Rcp, 1, InAll},
-    {GpuShaderOp::Rsq, 1, InAll},
-    {GpuShaderOp::Dp3, 2, InAll},
-    {GpuShaderOp::Dp4, 2, InAll},
-    {GpuShaderOp::Min, 2, InAll},
-    {GpuShaderOp::Max, 2, InAll},
-    {GpuShaderOp::Slt, 2, InVs},
-    {GpuShaderOp::Sge, 2, InVs},
-    {GpuShaderOp::Exp, 1, InAll},
-    {GpuShaderOp::Log, 1, InAll},
-    {GpuShaderOp::Lit, 1, InVs},
-    {GpuShaderOp::Dst, 2, InVs},
-    {GpuShaderOp::Lrp, 3, InVs20 | InPs20},
-    {GpuShaderOp::Frc, 1, InAll},
-    {GpuShaderOp::M4x4, 2, InAll},
-    {GpuShaderOp::M4x3, 2, InAll},
-    {GpuShaderOp::M3x3, 2, InAll},
-    {GpuShaderOp::Pow, 2, InVs20 | InPs20},
-    {GpuShaderOp::Crs, 2, InVs20 | InPs20},
-    {GpuShaderOp::Abs, 1, InVs20 | InPs20},
-    {GpuShaderOp::Nrm, 1, InVs20 | InPs20},
-    {GpuShaderOp::SinCos, 3, InVs20 | InPs20},
-    {GpuShaderOp::Mova, 1, InVs20},
-    {GpuShaderOp::TexKill, 0, InPs20},
-    {GpuShaderOp::Tex, 2, InPs20},
-    {GpuShaderOp::Expp, 1, InVs},
-    {GpuShaderOp::Logp, 1, InVs},
-    {GpuShaderOp::Cmp, 3, InPs20},
-    {GpuShaderOp::Dp2Add, 3, InPs20},
-};
-
-const OpcodeInfo* FindOpcode(uint32_t opcode, uint8_t program) {
-    for (const OpcodeInfo& info : Opcodes) {
-        if (static_cast<uint32_t>(info.op) == opcode && (info.programs & program) != 0) {
-            return &info;
-        }
+// The program bit of a stream's version; 0 for a version the decoder refuses.
+uint8_t ProgramOf(GpuShaderKind kind, uint32_t version) {
+    if (kind == GpuShaderKind::Vertex) {
+        return version == VertexShader11 ? InVs11 : version == VertexShader20 ? InVs20 : 0;
     }
-    return nullptr;
+    return version == PixelShader20 ? InPs20 : 0;
 }
 
 class TokenReader {
@@ -103,12 +96,6 @@ private:
         return true;
     }
 
-    static GpuShaderRegister RegisterType(uint32_t token) {
-        return static_cast<GpuShaderRegister>(((token >> 28) & 0x7) | ((token >> 8) & 0x18));
-    }
-
-    // How many registers of `type` a program may name; 0 where it may not name the type.
-    uint32_t RegisterCount(GpuShaderRegister type, bool destination) const;
     bool ReadRegister(uint32_t token, uint32_t word, bool destination, GpuShaderRegister& type,
                       uint16_t& index);
     bool ReadDest(GpuShaderDest& dest, bool readOnly);
@@ -122,56 +109,16 @@ private:
     GpuShaderProgram& out_;
     std::string& error_;
     uint32_t position_ = 0;
-    uint8_t program_ = 0;
 };
-
-uint32_t TokenReader::RegisterCount(GpuShaderRegister type, bool destination) const {
-    if (kind_ == GpuShaderKind::Vertex) {
-        switch (type) {
-        case GpuShaderRegister::Temp:
-            return GpuVertexTempCount;
-        case GpuShaderRegister::Input:
-            return destination ? 0 : GpuVertexInputCount;
-        case GpuShaderRegister::Const:
-            return destination ? 0 : GpuVertexConstCount;
-        case GpuShaderRegister::AddressOrTexture:
-            return 1;
-        case GpuShaderRegister::RasterOut:
-            return destination ? 2 : 0;
-        case GpuShaderRegister::AttrOut:
-            return destination ? GpuVertexColorOutCount : 0;
-        case GpuShaderRegister::TexCoordOut:
-            return destination ? GpuVertexTexCoordOutCount : 0;
-        default:
-            return 0;
-        }
-    }
-    switch (type) {
-    case GpuShaderRegister::Temp:
-        return GpuPixelTempCount;
-    case GpuShaderRegister::Input:
-        return destination ? 0 : GpuPixelInputCount;
-    case GpuShaderRegister::Const:
-        return destination ? 0 : GpuPixelConstCount;
-    case GpuShaderRegister::AddressOrTexture:
-        return destination ? 0 : GpuPixelTexCoordCount;
-    case GpuShaderRegister::Sampler:
-        return destination ? 0 : GpuPixelSamplerCount;
-    case GpuShaderRegister::ColorOut:
-        return destination ? 1 : 0;
-    default:
-        return 0;
-    }
-}
 
 bool TokenReader::ReadRegister(uint32_t token, uint32_t word, bool destination,
                                GpuShaderRegister& type, uint16_t& index) {
     if ((token & 0x80000000u) == 0) {
         return Fail("missing register token", word);
     }
-    type = RegisterType(token);
+    type = GpuShaderTokenRegister(token);
     uint32_t number = token & 0x7FF;
-    if (number >= RegisterCount(type, destination)) {
+    if (number >= GpuShaderRegisterCount(kind_, type, destination)) {
         return Fail("register out of range", word);
     }
     index = static_cast<uint16_t>(number);
@@ -225,7 +172,8 @@ bool TokenReader::ReadSource(GpuShaderSource& source) {
         return false;
     }
     if ((address & 0x80000000u) == 0 ||
-        RegisterType(address) != GpuShaderRegister::AddressOrTexture || (address & 0x7FF) != 0) {
+        GpuShaderTokenRegister(address) != GpuShaderRegister::AddressOrTexture ||
+        (address & 0x7FF) != 0) {
         return Fail("relative address is not a0", addressWord);
     }
     source.relativeComponent = static_cast<uint8_t>((address >> 16) & 0x3);
@@ -307,7 +255,7 @@ bool TokenReader::ReadInstruction(uint32_t token, uint32_t word) {
             return false;
         }
     } else {
-        const OpcodeInfo* info = FindOpcode(opcode, program_);
+        const GpuShaderOpcodeInfo* info = FindShaderOpcode(opcode, kind_, out_.version);
         if (info == nullptr) {
             return FailValue("unsupported opcode", opcode, word);
         }
@@ -346,14 +294,7 @@ bool TokenReader::Decode() {
     uint32_t base =
         kind_ == GpuShaderKind::Vertex ? GpuVertexShaderVersionBase : GpuPixelShaderVersionBase;
     out_.version = version & 0xFFFF;
-    if ((version & 0xFFFF0000u) == base && kind_ == GpuShaderKind::Vertex) {
-        program_ = out_.version == VertexShader11   ? InVs11
-                   : out_.version == VertexShader20 ? InVs20
-                                                    : 0;
-    } else if ((version & 0xFFFF0000u) == base && out_.version == PixelShader20) {
-        program_ = InPs20;
-    }
-    if (program_ == 0) {
+    if ((version & 0xFFFF0000u) != base || ProgramOf(kind_, out_.version) == 0) {
         return FailValue("unsupported shader version", version, 0);
     }
     for (;;) {
@@ -382,6 +323,65 @@ bool TokenReader::Decode() {
 }
 
 } // namespace
+
+const GpuShaderOpcodeInfo* FindShaderOpcode(uint32_t opcode, GpuShaderKind kind, uint32_t version) {
+    const uint8_t program = ProgramOf(kind, version);
+    for (const GpuShaderOpcodeInfo& info : Opcodes) {
+        if (static_cast<uint32_t>(info.op) == opcode && (info.programs & program) != 0) {
+            return &info;
+        }
+    }
+    return nullptr;
+}
+
+const GpuShaderOpcodeInfo* FindShaderOpcode(std::string_view name, GpuShaderKind kind,
+                                            uint32_t version) {
+    for (const GpuShaderOpcodeInfo& info : Opcodes) {
+        if (name == info.name) {
+            return FindShaderOpcode(static_cast<uint32_t>(info.op), kind, version);
+        }
+    }
+    return nullptr;
+}
+
+uint32_t GpuShaderRegisterCount(GpuShaderKind kind, GpuShaderRegister type, bool destination) {
+    if (kind == GpuShaderKind::Vertex) {
+        switch (type) {
+        case GpuShaderRegister::Temp:
+            return GpuVertexTempCount;
+        case GpuShaderRegister::Input:
+            return destination ? 0 : GpuVertexInputCount;
+        case GpuShaderRegister::Const:
+            return destination ? 0 : GpuVertexConstCount;
+        case GpuShaderRegister::AddressOrTexture:
+            return 1;
+        case GpuShaderRegister::RasterOut:
+            return destination ? 2 : 0;
+        case GpuShaderRegister::AttrOut:
+            return destination ? GpuVertexColorOutCount : 0;
+        case GpuShaderRegister::TexCoordOut:
+            return destination ? GpuVertexTexCoordOutCount : 0;
+        default:
+            return 0;
+        }
+    }
+    switch (type) {
+    case GpuShaderRegister::Temp:
+        return GpuPixelTempCount;
+    case GpuShaderRegister::Input:
+        return destination ? 0 : GpuPixelInputCount;
+    case GpuShaderRegister::Const:
+        return destination ? 0 : GpuPixelConstCount;
+    case GpuShaderRegister::AddressOrTexture:
+        return destination ? 0 : GpuPixelTexCoordCount;
+    case GpuShaderRegister::Sampler:
+        return destination ? 0 : GpuPixelSamplerCount;
+    case GpuShaderRegister::ColorOut:
+        return destination ? 1 : 0;
+    default:
+        return 0;
+    }
+}
 
 bool DecodeShaderProgram(std::span<const uint8_t> bytes, GpuShaderKind kind, GpuShaderProgram& out,
                          std::string& error) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quarn {
@@ -77,6 +78,16 @@ enum class GpuShaderRegister : uint8_t {
     ColorOut = 8,
     Sampler = 10,
 };
+
+// A register token's type, split over bits 28..30 and 11..12, and the token naming a register
+// (bit 31 set, its number in bits 0..10) with no mask, swizzle or modifier.
+inline GpuShaderRegister GpuShaderTokenRegister(uint32_t token) {
+    return static_cast<GpuShaderRegister>(((token >> 28) & 0x7) | ((token >> 8) & 0x18));
+}
+inline uint32_t GpuShaderRegisterToken(GpuShaderRegister type, uint32_t index) {
+    const uint32_t t = static_cast<uint32_t>(type);
+    return 0x80000000u | (t & 7) << 28 | (t & 0x18) << 8 | index;
+}
 
 inline constexpr uint32_t GpuRasterOutPosition = 0;
 inline constexpr uint32_t GpuRasterOutFog = 1;
@@ -153,6 +164,26 @@ inline constexpr uint32_t GpuPixelInputCount = 2;
 inline constexpr uint32_t GpuPixelTexCoordCount = 8;
 inline constexpr uint32_t GpuPixelSamplerCount = 16;
 inline constexpr uint32_t GpuPixelConstCount = 32;
+
+// An instruction of the subset: its opcode, its mnemonic (texld stands for texldp and texldb too,
+// which its control bits select) and how many source operands follow its destination.
+struct GpuShaderOpcodeInfo {
+    GpuShaderOp op;
+    const char* name;
+    uint8_t sourceCount;
+    uint8_t programs; // which versions may use it
+};
+
+// The instruction a program of `kind` and `version` ((major << 8) | minor) may use under this
+// opcode or mnemonic; null for one it may not (dcl and def are not in the table: they carry
+// other operands).
+const GpuShaderOpcodeInfo* FindShaderOpcode(uint32_t opcode, GpuShaderKind kind, uint32_t version);
+const GpuShaderOpcodeInfo* FindShaderOpcode(std::string_view name, GpuShaderKind kind,
+                                            uint32_t version);
+
+// How many registers of `type` a program of `kind` may name as a destination or as a source;
+// 0 where it may not name the type there.
+uint32_t GpuShaderRegisterCount(GpuShaderKind kind, GpuShaderRegister type, bool destination);
 
 // Decodes the stream at the start of `bytes` (little-endian words) as a program of `kind`.
 // The stream may be followed by other data. On failure returns false and sets `error` to a

@@ -36,6 +36,7 @@
 #include "resources/MeshText.h"
 #include "resources/Texture.h"
 #include "tools/GamePacker.h"
+#include "tools/ShaderTool.h"
 
 #include <algorithm>
 #include <charconv>
@@ -54,7 +55,7 @@ namespace {
 enum ExitStatus : int {
     ExitDone = 0,
     ExitFailed = 1, // one line "quarn-tool: reason" on stderr
-    ExitUsage = 2,  // the reason and the help text on stderr
+    ExitUsage = 2,  // the reason and the command's usage line on stderr
 };
 
 // stdout as the engine's output stream, so commands print through the same writers that save
@@ -102,6 +103,9 @@ int RunMesh(char** arguments);
 int RunTable(char** arguments);
 int RunGrid(char** arguments);
 int RunPack(char** arguments);
+}
+
+int RunShader(char** arguments);
 
 struct Command {
     const char* name;
@@ -141,6 +145,9 @@ constexpr Command Commands[] = {
      1},
     {"pack", "FOLDER OUT.zoo", 2,
      "pack the game in FOLDER into the archive OUT.zoo that quarn runs as data.zoo", RunPack},
+    {"shader", "asm IN OUT | dis FILE | syntax", 1,
+     "assemble IN into the shader file OUT, print FILE's programs, or print the source form",
+     RunShader, 2},
 };
 
 // "name ARGUMENTS", as the help and the usage line show a command.
@@ -872,6 +879,14 @@ int RunGrid(char** arguments) {
 int RunPack(char** arguments) {
     std::string error;
     return PackFolder(arguments[0], arguments[1], error) ? ExitDone : Fail(error);
+}
+
+int RunShader(char** arguments) {
+    std::string reason;
+    const int status = RunShaderTool(arguments, reason);
+    return status == ExitUsage    ? CommandUsage("shader", reason)
+           : status == ExitFailed ? Fail(reason)
+                                  : status;
 }
 
 int Run(int argc, char** argv) {

@@ -256,7 +256,7 @@ bool PixelPipeline::Setup(const GpuState& state) {
         shader_.Setup(static_cast<const SoftwareShader*>(state.pixelShader)->Program(),
                       state.pixelConstants, GpuPixelConstCount);
         stageCount_ = GpuSamplerCount;
-        attributeCount_ = RasterMaxAttributes;
+        attributeCount_ = AttrTexture + 4 * shader_.TexCoordSetsRead();
         for (uint32_t s = 0; s < GpuSamplerCount; ++s) {
             SetupSampler(state, s, static_cast<const SoftwareTexture*>(state.textures[s]));
         }
@@ -394,8 +394,26 @@ bool PixelPipeline::NeedsFootprint(uint32_t stage) const {
     return s.texture != nullptr && !s.cube && (s.mip != GpuFilter::None || s.mag != s.min);
 }
 
+float PixelPipeline::LevelOfDetail(const SamplerSetup& s, const TexelFootprint& footprint) {
+    const SoftwareTexture& t = *s.texture;
+    const float w = static_cast<float>(t.LevelWidth(0));
+    const float h = static_cast<float>(t.LevelHeight(0));
+    const float x2 =
+        footprint.dudx * w * footprint.dudx * w + footprint.dvdx * h * footprint.dvdx * h;
+    const float y2 =
+        footprint.dudy * w * footprint.dudy * w + footprint.dvdy * h * footprint.dvdy * h;
+    // log2 of the larger footprint edge, computed on the squares: 0.5 * log2(x^2).
+    const float rho2 = std::max(x2, y2);
+    return rho2 > 0.0f ? 0.5f * std::log2(rho2) : -1.0f;
+}
+
 void PixelPipeline::Sample(const SamplerSetup& s, const float* coord,
                            const TexelFootprint& footprint, float out[4]) {
+    SampleAtLevel(s, coord, s.cube ? 0.0f : LevelOfDetail(s, footprint), out);
+}
+
+void PixelPipeline::SampleAtLevel(const SamplerSetup& s, const float* coord, float lod,
+                                  float out[4]) {
     const SoftwareTexture& t = *s.texture;
     if (s.cube) {
         float u, v;
@@ -409,15 +427,6 @@ void PixelPipeline::Sample(const SamplerSetup& s, const float* coord,
         slice = static_cast<uint32_t>(
             AddressTexel(FloorToInt(coord[2] * static_cast<float>(depth)), depth, s.wrapU));
     }
-    const float w = static_cast<float>(t.LevelWidth(0));
-    const float h = static_cast<float>(t.LevelHeight(0));
-    const float x2 =
-        footprint.dudx * w * footprint.dudx * w + footprint.dvdx * h * footprint.dvdx * h;
-    const float y2 =
-        footprint.dudy * w * footprint.dudy * w + footprint.dvdy * h * footprint.dvdy * h;
-    // log2 of the larger footprint edge, computed on the squares: 0.5 * log2(x^2).
-    const float rho2 = std::max(x2, y2);
-    const float lod = rho2 > 0.0f ? 0.5f * std::log2(rho2) : -1.0f;
     if (!(lod > 0.0f) || s.levels == 1 || s.mip == GpuFilter::None ||
         t.GetType() == GpuResourceType::VolumeTexture) {
         SampleLevel(s, 0, 0, coord[0], coord[1], slice, lod > 0.0f ? s.min : s.mag, s.wrapU,
@@ -448,9 +457,13 @@ void PixelPipeline::ShadePixel(int32_t x, int32_t y, float z, const float* attr,
     float current[4];
     if (!shader_.Active()) {
         ShadeColor(attr, footprints, current);
-    } else if (!ShadeProgram(attr, footprints, current)) {
+    } else if (!ShadeProgram(attr, current)) {
         return;
     }
+    FinishPixel(x, y, z, current);
+}
+
+void PixelPipeline::FinishPixel(int32_t x, int32_t y, float z, const float current[4]) const {
     if (alphaTest_ && !PassesCompare(alphaFunc_, static_cast<float>(ToByte(current[3])),
                                      static_cast<float>(alphaRef_))) {
         return;
@@ -516,21 +529,54 @@ void PixelPipeline::ShadeColor(const float* attr, const TexelFootprint* footprin
 
 namespace {
 
-// texld for a pixel program: the draw's samplers and the pixel's footprints.
+// texld for a pixel program: the draw's samplers.
 class PixelSampler final : public ShaderSampler {
 public:
-    PixelSampler(const PixelPipeline& pipeline, const TexelFootprint* footprints)
-        : pipeline_(pipeline), footprints_(footprints) {}
+    explicit PixelSampler(const PixelPipeline& pipeline) : pipeline_(pipeline) {}
 
-    void Sample(uint32_t sampler, const float coord[4], uint32_t control,
-                float out[4]) const override {
-        if (sampler >= GpuSamplerCount || pipeline_.Sampler(sampler).texture == nullptr) {
-            out[0] = out[1] = out[2] = 0.0f; // an unbound sampler reads opaque black
-            out[3] = 1.0f;
+    void Sample(uint32_t sampler, const float coord[4], const float derivatives[4],
+                uint32_t control, float out[4]) const override {
+        if (Unbound(sampler, out)) {
             return;
         }
-        float c[4] = {coord[0], coord[1], coord[2], coord[3]};
-        TexelFootprint f = footprints_[sampler];
+        float c[4];
+        TexelFootprint f{derivatives[0], derivatives[1], derivatives[2], derivatives[3]};
+        Adjust(coord, control, c, f);
+        PixelPipeline::Sample(pipeline_.Sampler(sampler), c, f, out);
+    }
+
+    // One level for the quad, unless texldb biases each lane by its own amount.
+    void SampleQuad(uint32_t sampler, const float (*coords)[4], const float derivatives[4],
+                    uint32_t control, float (*out)[4]) const override {
+        if (control == GpuShaderTexBias || Unbound(sampler, out[0])) {
+            for (int lane = 0; lane < 4; ++lane) {
+                Sample(sampler, coords[lane], derivatives, control, out[lane]);
+            }
+            return;
+        }
+        const SamplerSetup& setup = pipeline_.Sampler(sampler);
+        TexelFootprint f{derivatives[0], derivatives[1], derivatives[2], derivatives[3]};
+        const float lod = setup.cube ? 0.0f : PixelPipeline::LevelOfDetail(setup, f);
+        for (int lane = 0; lane < 4; ++lane) {
+            float c[4];
+            Adjust(coords[lane], control, c, f);
+            PixelPipeline::SampleAtLevel(setup, c, lod, out[lane]);
+        }
+    }
+
+private:
+    bool Unbound(uint32_t sampler, float out[4]) const {
+        if (sampler < GpuSamplerCount && pipeline_.Sampler(sampler).texture != nullptr) {
+            return false;
+        }
+        out[0] = out[1] = out[2] = 0.0f; // an unbound sampler reads opaque black
+        out[3] = 1.0f;
+        return true;
+    }
+
+    // texldp divides by w; texldb scales the footprint by 2 to the power of w.
+    static void Adjust(const float coord[4], uint32_t control, float c[4], TexelFootprint& f) {
+        std::copy(coord, coord + 4, c);
         if (control == GpuShaderTexProject && coord[3] != 0.0f) {
             for (int i = 0; i < 3; ++i) {
                 c[i] /= coord[3];
@@ -539,32 +585,29 @@ public:
             const float k = std::exp2(std::clamp(coord[3], -16.0f, 16.0f));
             f = {f.dudx * k, f.dvdx * k, f.dudy * k, f.dvdy * k};
         }
-        PixelPipeline::Sample(pipeline_.Sampler(sampler), c, f, out);
     }
 
-private:
     const PixelPipeline& pipeline_;
-    const TexelFootprint* footprints_;
 };
 
 } // namespace
 
-bool PixelPipeline::ShadeProgram(const float* attr, const TexelFootprint* footprints,
-                                 float current[4]) const {
-    // Per thread, as bands of rows shade in parallel; zeroed once, so a program that reads a
-    // temporary before writing it reads a defined value.
-    thread_local ShaderRegisters r{};
+void PixelPipeline::LoadProgramInputs(const float* attr, ShaderRegisters& r) const {
     std::copy(attr + AttrDiffuse, attr + AttrDiffuse + 4, r.inputs[0]);
     std::copy(attr + AttrSpecular, attr + AttrSpecular + 3, r.inputs[1]);
     r.inputs[1][3] = 0.0f;
-    for (uint32_t t = 0; t < GpuPixelTexCoordCount; ++t) {
-        std::copy(attr + AttrTexture + 4 * t, attr + AttrTexture + 4 * t + 4, r.textures[t]);
+    // Sets the program does not read keep whatever they held: it never sees them.
+    const uint32_t sets = shader_.TexCoordSetsRead();
+    for (uint32_t t = 0; t < sets; ++t) {
+        for (uint32_t c = 0; c < 4; ++c) {
+            r.textures[t][c] = attr[AttrTexture + 4 * t + c];
+        }
     }
     r.outputs[0][0] = r.outputs[0][1] = r.outputs[0][2] = r.outputs[0][3] = 0.0f;
-    const PixelSampler sampler(*this, footprints);
-    if (!shader_.Run(r, &sampler)) {
-        return false;
-    }
+}
+
+void PixelPipeline::FinishProgramColor(const float* attr, const ShaderRegisters& r,
+                                       float current[4]) const {
     std::copy(r.outputs[0], r.outputs[0] + 4, current);
     if (fog_) {
         const float f = Clamp01(attr[AttrFog]);
@@ -575,7 +618,41 @@ bool PixelPipeline::ShadeProgram(const float* attr, const TexelFootprint* footpr
     for (int c = 0; c < 4; ++c) {
         current[c] = Clamp01(current[c]);
     }
+}
+
+bool PixelPipeline::ShadeProgram(const float* attr, float current[4]) const {
+    // Per thread, as bands of rows shade in parallel; zeroed once, so a program that reads a
+    // temporary before writing it reads a defined value.
+    thread_local ShaderRegisters r{};
+    LoadProgramInputs(attr, r);
+    const PixelSampler sampler(*this);
+    if (!shader_.Run(r, &sampler)) {
+        return false;
+    }
+    FinishProgramColor(attr, r, current);
     return true;
+}
+
+void PixelPipeline::ShadeQuads(const PixelQuads& quads) const {
+    // Per thread, as bands of rows shade in parallel.
+    thread_local ShaderRegisters r[4 * PixelQuads::Capacity]{};
+    const uint32_t lanes = 4 * quads.count;
+    for (uint32_t i = 0; i < lanes; ++i) {
+        LoadProgramInputs(quads.attr[i], r[i]);
+    }
+    const PixelSampler sampler(*this);
+    uint32_t kept[PixelQuads::Capacity];
+    shader_.RunQuads(r, quads.count, sampler, kept);
+    for (uint32_t i = 0; i < lanes; ++i) {
+        const uint32_t q = i / 4;
+        const uint32_t lane = i % 4;
+        if ((kept[q] & quads.covered[q] & 1u << lane) != 0) {
+            float current[4];
+            FinishProgramColor(quads.attr[i], r[i], current);
+            FinishPixel(quads.x[q] + static_cast<int32_t>(lane & 1),
+                        quads.y + static_cast<int32_t>(lane >> 1), quads.z[i], current);
+        }
+    }
 }
 
 void PixelPipeline::WritePixel(uint32_t ux, uint32_t uy, const float current[4]) const {

@@ -35,6 +35,18 @@ struct StageSetup {
     bool samples = false; // some argument reads the texture
 };
 
+// 2 x 2 quads of one pair of rows (x and y even), lanes as ShaderMachine::RunQuads orders them:
+// what a pixel program shades at once.
+struct PixelQuads {
+    static constexpr uint32_t Capacity = 16;
+    int32_t y = 0;
+    uint32_t count = 0;
+    int32_t x[Capacity];
+    uint32_t covered[Capacity]; // bit per lane inside the primitive
+    float z[Capacity * 4];
+    float attr[Capacity * 4][RasterMaxAttributes];
+};
+
 // Texture coordinate derivatives per pixel, for mip selection.
 struct TexelFootprint {
     float dudx = 0.0f;
@@ -61,6 +73,13 @@ public:
     void ShadePixel(int32_t x, int32_t y, float z, const float* attr,
                     const TexelFootprint* footprints) const;
 
+    // Whether a pixel program shades the draw: its triangles then go to ShadeQuads.
+    bool HasPixelProgram() const { return shader_.Active(); }
+    // Runs the pixel program on the quads and writes the lanes of each quad's `covered` it
+    // keeps. Lanes outside the primitive still run, as texld's level of detail needs their
+    // coordinates.
+    void ShadeQuads(const PixelQuads& quads) const;
+
     // Whether the draw is the common textured case (one 32-bit texture without mip selection,
     // combined only with the diffuse colour, no fog, specular or stencil, written straight or
     // blended by source alpha into a 32-bit target). Its spans then go to ShadeTexturedSpan,
@@ -74,12 +93,21 @@ public:
     // answers r, g, b, a in 0..1.
     static void Sample(const SamplerSetup& sampler, const float* coord,
                        const TexelFootprint& footprint, float out[4]);
+    // The two halves of Sample: the level of detail of a footprint (not for cube maps), and the
+    // sample at that level.
+    static float LevelOfDetail(const SamplerSetup& sampler, const TexelFootprint& footprint);
+    static void SampleAtLevel(const SamplerSetup& sampler, const float* coord, float lod,
+                              float out[4]);
 
 private:
     // The fragment's colour: texture stages, specular and fog, clamped.
     void ShadeColor(const float* attr, const TexelFootprint* footprints, float current[4]) const;
     // The pixel program's colour, fogged and clamped; false when it discarded the pixel.
-    bool ShadeProgram(const float* attr, const TexelFootprint* footprints, float current[4]) const;
+    bool ShadeProgram(const float* attr, float current[4]) const;
+    void LoadProgramInputs(const float* attr, ShaderRegisters& r) const;
+    void FinishProgramColor(const float* attr, const ShaderRegisters& r, float current[4]) const;
+    // Alpha test, depth and stencil, then the write.
+    void FinishPixel(int32_t x, int32_t y, float z, const float current[4]) const;
     void SetupSampler(const GpuState& state, uint32_t s, const SoftwareTexture* texture);
     // Blends the colour into the target through the write mask.
     void WritePixel(uint32_t x, uint32_t y, const float current[4]) const;

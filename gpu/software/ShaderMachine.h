@@ -42,12 +42,16 @@ struct ShaderRegisters {
     uint32_t written;
 };
 
-// Answers the texel a pixel program's texld reads: sampler s at coord (already divided or biased
-// as the instruction's control asks is up to the callee), r, g, b, a in 0..1.
+// Answers the texel a pixel program's texld reads: sampler s at coord (dividing or biasing as
+// the instruction's control asks is up to the callee), r, g, b, a in 0..1. derivatives are the
+// coordinates' change per pixel (du/dx, dv/dx, du/dy, dv/dy), for the level of detail.
 class ShaderSampler {
 public:
-    virtual void Sample(uint32_t sampler, const float coord[4], uint32_t control,
-                        float out[4]) const = 0;
+    virtual void Sample(uint32_t sampler, const float coord[4], const float derivatives[4],
+                        uint32_t control, float out[4]) const = 0;
+    // The four lanes of a quad, which share their derivatives.
+    virtual void SampleQuad(uint32_t sampler, const float (*coords)[4], const float derivatives[4],
+                            uint32_t control, float (*out)[4]) const = 0;
 
 protected:
     ~ShaderSampler() = default;
@@ -58,17 +62,30 @@ public:
     // Takes the program and the device's constants for one draw; def constants override them.
     void Setup(const GpuShaderProgram& program, const float (*constants)[4], uint32_t count);
     bool Active() const { return program_ != nullptr; }
+    // How many texture coordinate sets (t0 on) a pixel program reads; the rest need not be
+    // interpolated.
+    uint32_t TexCoordSetsRead() const { return texCoordSets_; }
     const GpuShaderProgram& Program() const { return *program_; }
 
-    // Runs the program once. Answers false when texkill discarded the pixel.
+    // Runs the program once. Answers false when texkill discarded the pixel. texld sees no
+    // change across pixels, so it reads level 0.
     bool Run(ShaderRegisters& r, const ShaderSampler* sampler) const;
+    // Runs a pixel program over `count` 2 x 2 quads in lock-step, quad q's lanes at r[4q] on:
+    // (x, y), (x + 1, y), (x, y + 1), (x + 1, y + 1), so that texld takes its level of detail
+    // from the differences of its coordinates across the quad. kept[q] gets the lanes texkill
+    // left (bit per lane).
+    void RunQuads(ShaderRegisters* r, uint32_t count, const ShaderSampler& sampler,
+                  uint32_t* kept) const;
 
 private:
+    // One instruction; texel is what texld read. Answers false when texkill discarded.
+    bool Step(const GpuShaderInstruction& in, ShaderRegisters& r, const float texel[4]) const;
     const float* Read(const ShaderRegisters& r, const GpuShaderSource& s, float out[4]) const;
 
     const GpuShaderProgram* program_ = nullptr;
     float constants_[GpuVertexConstCount][4] = {};
     uint32_t constantCount_ = 0;
+    uint32_t texCoordSets_ = 0;
 };
 
 } // namespace quarn

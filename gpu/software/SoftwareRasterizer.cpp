@@ -3,6 +3,7 @@
 #include "core/io/ByteOrder.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace quarn {
@@ -154,6 +155,9 @@ struct SoftwareRasterizer::TriangleSetup {
     int32_t x0, x1, y0, y1; // pixel bounds inside the viewport and the band, inclusive
     Plane zPlane, qPlane;
     Plane planes[RasterMaxAttributes];
+
+    // Each edge at the triangle's left column in its first row, to be stepped row by row.
+    std::array<EdgeBound, 3> FirstRowEdges() const;
 };
 
 SoftwareRasterizer::SoftwareRasterizer(uint32_t threads) : threads_(std::max(threads, 1u)) {}
@@ -535,7 +539,21 @@ void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVerte
     WalkSpans(t);
 }
 
+std::array<EdgeBound, 3> SoftwareRasterizer::TriangleSetup::FirstRowEdges() const {
+    const int64_t firstY = static_cast<int64_t>(y0) * SubPixel;
+    const int64_t firstX = static_cast<int64_t>(x0) * SubPixel;
+    auto edge = [&](int i) {
+        return EdgeBound(edgeDx[i] * (firstY - Y[i]) - edgeDy[i] * (firstX - X[i]) - threshold[i],
+                         -edgeDy[i] * SubPixel, edgeDx[i] * SubPixel);
+    };
+    return {edge(0), edge(1), edge(2)};
+}
+
 void SoftwareRasterizer::WalkSpans(const TriangleSetup& t) const {
+    if (pixels_.HasPixelProgram()) {
+        WalkQuads(t);
+        return;
+    }
     const uint32_t attributes = attributes_;
     const uint32_t stages = pixels_.StageCount();
     bool footprint[GpuStageCount] = {};
@@ -544,18 +562,7 @@ void SoftwareRasterizer::WalkSpans(const TriangleSetup& t) const {
         footprint[s] = pixels_.NeedsFootprint(s);
         anyFootprint = anyFootprint || footprint[s];
     }
-
-    // Each edge at the triangle's left column in its first row, then stepped row by row.
-    const int64_t firstY = static_cast<int64_t>(t.y0) * SubPixel;
-    const int64_t firstX = static_cast<int64_t>(t.x0) * SubPixel;
-    EdgeBound edges[3] = {
-        {t.edgeDx[0] * (firstY - t.Y[0]) - t.edgeDy[0] * (firstX - t.X[0]) - t.threshold[0],
-         -t.edgeDy[0] * SubPixel, t.edgeDx[0] * SubPixel},
-        {t.edgeDx[1] * (firstY - t.Y[1]) - t.edgeDy[1] * (firstX - t.X[1]) - t.threshold[1],
-         -t.edgeDy[1] * SubPixel, t.edgeDx[1] * SubPixel},
-        {t.edgeDx[2] * (firstY - t.Y[2]) - t.edgeDy[2] * (firstX - t.X[2]) - t.threshold[2],
-         -t.edgeDy[2] * SubPixel, t.edgeDx[2] * SubPixel},
-    };
+    std::array<EdgeBound, 3> edges = t.FirstRowEdges();
 
     const bool texturedSpans = pixels_.HasTexturedSpan();
     // Attributes at x are row + dx * x in every row: the same in every band, and one multiply
@@ -616,6 +623,87 @@ void SoftwareRasterizer::WalkSpans(const TriangleSetup& t) const {
                 }
             }
             pixels_.ShadePixel(px, py, std::clamp(z.At(fx), 0.0f, 1.0f), attr, footprints);
+        }
+    }
+}
+
+// Pixel programs shade 2 x 2 quads on even rows and columns, so that texld can take the
+// differences of its coordinates; lanes outside the triangle (or this band) run as helpers and
+// are not written. A quad that two bands share runs in both, each writing its own row.
+void SoftwareRasterizer::WalkQuads(const TriangleSetup& t) const {
+    const uint32_t attributes = attributes_;
+    std::array<EdgeBound, 3> edges = t.FirstRowEdges();
+    float rows[2][RasterMaxAttributes];
+    thread_local PixelQuads quads;
+    for (int32_t qy = t.y0 & ~1; qy <= t.y1; qy += 2) {
+        int32_t lefts[2] = {1, 1};
+        int32_t rights[2] = {0, 0}; // empty rows
+        for (int32_t row = 0; row < 2; ++row) {
+            const int32_t py = qy + row;
+            if (py < t.y0 || py > t.y1) {
+                continue;
+            }
+            int64_t low = 0;
+            int64_t high = t.x1 - t.x0;
+            for (EdgeBound& edge : edges) {
+                edge.Clip(low, high);
+                edge.NextRow();
+            }
+            if (low <= high) {
+                lefts[row] = static_cast<int32_t>(t.x0 + low);
+                rights[row] = static_cast<int32_t>(t.x0 + high);
+            }
+        }
+        const bool upper = lefts[0] <= rights[0];
+        const bool lower = lefts[1] <= rights[1];
+        if (!upper && !lower) {
+            continue;
+        }
+        const int32_t left = !upper ? lefts[1] : !lower ? lefts[0] : std::min(lefts[0], lefts[1]);
+        const int32_t right =
+            std::max(upper ? rights[0] : rights[1], lower ? rights[1] : rights[0]);
+        for (int32_t row = 0; row < 2; ++row) {
+            const auto fy = static_cast<float>(qy + row);
+            for (uint32_t i = 0; i < attributes; ++i) {
+                rows[row][i] = t.planes[i].base + t.planes[i].dy * fy;
+            }
+        }
+        quads.y = qy;
+        quads.count = 0;
+        for (int32_t qx = left & ~1; qx <= right; qx += 2) {
+            uint32_t covered = 0;
+            for (int32_t lane = 0; lane < 4; ++lane) {
+                const int32_t px = qx + (lane & 1);
+                const int32_t row = lane >> 1;
+                if (px >= lefts[row] && px <= rights[row]) {
+                    covered |= 1u << lane;
+                }
+            }
+            if (covered == 0) {
+                continue;
+            }
+            const uint32_t q = quads.count++;
+            quads.x[q] = qx;
+            quads.covered[q] = covered;
+            for (int32_t lane = 0; lane < 4; ++lane) {
+                const auto fx = static_cast<float>(qx + (lane & 1));
+                const auto fy = static_cast<float>(qy + (lane >> 1));
+                const float w =
+                    1.0f / SpanValue{t.qPlane.base + t.qPlane.dy * fy, t.qPlane.dx}.At(fx);
+                float* attr = quads.attr[4 * q + static_cast<uint32_t>(lane)];
+                for (uint32_t i = 0; i < attributes; ++i) {
+                    attr[i] = SpanValue{rows[lane >> 1][i], t.planes[i].dx}.At(fx) * w;
+                }
+                quads.z[4 * q + static_cast<uint32_t>(lane)] = std::clamp(
+                    SpanValue{t.zPlane.base + t.zPlane.dy * fy, t.zPlane.dx}.At(fx), 0.0f, 1.0f);
+            }
+            if (quads.count == PixelQuads::Capacity) {
+                pixels_.ShadeQuads(quads);
+                quads.count = 0;
+            }
+        }
+        if (quads.count > 0) {
+            pixels_.ShadeQuads(quads);
         }
     }
 }

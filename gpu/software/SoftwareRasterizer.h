@@ -72,6 +72,7 @@ private:
     void ScreenTriangle(const RasterVertex& a, const RasterVertex& b, const RasterVertex& c,
                         const Band& band) const;
     void WalkSpans(const TriangleSetup& t) const;
+    void WalkQuads(const TriangleSetup& t) const;
     void ScreenLine(const RasterVertex& a, const RasterVertex& b, const Band& band) const;
 
     PixelPipeline pixels_;

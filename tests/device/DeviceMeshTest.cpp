@@ -1,10 +1,14 @@
 #include "device/DeviceMesh.h"
 
+#include "core/filesystem/EmbeddedFiles.h"
 #include "device/DeviceTexture.h"
 #include "device/IndexBuffer.h"
+#include "device/Shader.h"
 #include "device/VertexBuffer.h"
+#include "tests/support/ShaderTokens.h"
 #include "tests/support/SoftwareRenderDevice.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -76,6 +80,64 @@ protected:
     }
 
     uint32_t State(GpuRenderState state) { return device_->Gpu()->GetRenderState(state); }
+
+    // One of the engine's embedded shader files, or a program's words, loaded as `path`.
+    static std::vector<uint8_t> EmbeddedBytes(const char* name) {
+        for (const EmbeddedFileEntry& entry : EmbeddedFileTable()) {
+            if (std::strcmp(entry.name, name) == 0) {
+                return {entry.data, entry.data + entry.size};
+            }
+        }
+        ADD_FAILURE() << "no embedded " << name;
+        return {};
+    }
+    // The indices and mesh of a quad of four vertices in m.vertices.
+    void MakeQuadMesh(TestMesh& m) {
+        m.indices = device_->CreateIndexData();
+        EXPECT_TRUE(m.indices->Create(6, 0));
+        m.indices->FillQuadIndices(0, 1, 0, false);
+        m.mesh = device_->CreateDeviceMesh();
+        m.mesh->SetVertexStream(m.vertices.get(), 0);
+        m.mesh->SetIndexData(m.indices.get());
+    }
+
+    // A quad from x0 to x1 over the full height for vertex programs: in screen space x and y
+    // from -0.5 to 0.5 span the viewport. Every vertex has the normal given.
+    TestMesh ScreenSpaceQuad(float x0, float x1, Float3 normal) {
+        TestMesh m;
+        m.vertices = device_->CreateVertexData();
+        EXPECT_TRUE(m.vertices->Create(4, VertexPosition | VertexNormal, 0));
+        const float xs[4] = {x0, x1, x1, x0};
+        const float ys[4] = {-0.5f, -0.5f, 0.5f, 0.5f};
+        for (uint32_t k = 0; k < 4; ++k) {
+            m.vertices->SetPosition(k, {xs[k], ys[k], 0.5f});
+            m.vertices->SetNormal(k, normal);
+        }
+        MakeQuadMesh(m);
+        m.mesh->SetOptions(MeshScreenSpace, MeshScreenSpace);
+        return m;
+    }
+    // An "fx_raw" of a vertex program (the vertex part of `file`, or all of a "vsh_raw") and a
+    // pixel program writing `source` (c#, v#) to oC0.
+    static std::vector<uint8_t> WithPixelProgram(std::vector<uint8_t> file, uint32_t source) {
+        if (file.size() >= 4 && ReadLittleEndian32(file.data()) == test::Vs11) {
+            std::vector<uint8_t> length(4);
+            WriteLittleEndian32(length.data(), static_cast<uint32_t>(file.size() / 4));
+            file.insert(file.begin(), length.begin(), length.end());
+        } else if (file.size() >= 4) {
+            file.resize(4 + 4 * static_cast<size_t>(ReadLittleEndian32(file.data())));
+        }
+        const std::vector<uint8_t> pixel =
+            test::StreamBytes({5, test::Ps20, test::Op(1, 2), test::Dst(8, 0), source, test::End});
+        file.insert(file.end(), pixel.begin(), pixel.end());
+        return file;
+    }
+    std::unique_ptr<Shader> LoadShader(const std::vector<uint8_t>& bytes, const char* path) {
+        auto shader = device_->CreateShader();
+        EXPECT_TRUE(shader->Load(bytes.data(), static_cast<uint32_t>(bytes.size()), path, ""))
+            << shader->GetErrorText();
+        return shader;
+    }
 };
 
 TEST_F(DeviceMeshTest, EachBlendModeCombinesAsNamed) {
@@ -232,6 +294,154 @@ TEST_F(DeviceMeshTest, ReplayedStateBlocksDrawWhatADirectDrawDraws) {
     }
 }
 
+TEST_F(DeviceMeshTest, AShadedMeshReplaysItsStateBlockToThePixelsOfADirectDraw) {
+    // The missing-shader program: magenta at the texture's alpha, blended over the frame.
+    auto texture = SolidTexture(0x80FFFFFF);
+    auto shader = LoadShader(EmbeddedBytes("missing.psh_raw"), "missing.psh_raw");
+    TestMesh quad = Quads({{4, 4, 40, 30, 0.3f, 0xFF00FF00}}, true);
+    quad->SetLayer(0, texture.get(), BlendMode::Normal);
+    quad->SetShader(shader.get());
+    std::vector<uint32_t> direct;
+    for (uint32_t frame = 1; frame <= 7; ++frame) {
+        BeginFrame(0xFF202020);
+        quad->Draw();
+        const RenderStatistics statistics = device_->GetRenderStatistics();
+        EndFrame();
+        EXPECT_EQ(statistics.numShadedModelsRendered, 1u);
+        EXPECT_EQ(statistics.numStateBlocksApplied, frame >= 5 ? 1u : 0u) << "frame " << frame;
+        if (frame == 1) {
+            direct = Image();
+            EXPECT_EQ(Pixel(20, 20), 0xFF901090u);
+        } else {
+            EXPECT_EQ(Image(), direct) << "frame " << frame;
+        }
+    }
+}
+
+TEST_F(DeviceMeshTest,
+       TheBorderClipShaderShowsTheTextureOnlyWhereItsCoordinatesLieInTheUnitSquare) {
+    auto red = SolidTexture(0xFFFF0000);
+    auto shader = LoadShader(EmbeddedBytes("uv_border_clip_v20.psh_raw"), "clip.psh_raw");
+    // Coordinates from -0.5 to 1.5 across the screen; pixel centres lie at whole numbers, so u
+    // is 0 at x = 16 and 1 at x = 48, v 0 at y = 12 and 1 at y = 36.
+    TestMesh quad = Quads({{0, 0, 64, 48, 0.5f, 0xFF80FFFF}}, true);
+    for (uint32_t k = 0; k < 4; ++k) {
+        quad.vertices->SetTexCoord(k, 0, k == 1 || k == 2 ? 1.5f : -0.5f, k >= 2 ? 1.5f : -0.5f);
+    }
+    quad->SetLayer(0, red.get(), BlendMode::Normal);
+    quad->SetShader(shader.get());
+    BeginFrame(0xFF202020);
+    quad->Draw();
+    EndFrame();
+    std::vector<uint32_t> expected;
+    for (int y = 0; y < Height; ++y) {
+        for (int x = 0; x < Width; ++x) {
+            const bool inside = x >= 16 && x <= 48 && y >= 12 && y <= 36;
+            expected.push_back(inside ? 0xFF800000u : 0xFF202020u); // the texture times diffuse
+        }
+    }
+    EXPECT_EQ(Image(), expected);
+}
+
+TEST_F(DeviceMeshTest, TheShadowShaderMovesEachVertexByTheOffsetInItsNormalSlot) {
+    // The embedded vertex program, with a pixel program writing c6 so the quad shows.
+    const std::vector<uint8_t> bytes =
+        WithPixelProgram(EmbeddedBytes("shadow_volume_dir.fx_raw"), test::Src(2, 6));
+    auto shader = LoadShader(bytes, "shadow.fx_raw");
+    shader->SetParameter({0.0f, 1.0f, 0.0f, 1.0f});
+    for (const float offset : {0.0f, 0.5f}) {
+        // The quad covers pixels 0..15; its normals carry the offset.
+        TestMesh mesh = ScreenSpaceQuad(-0.5f, -0.25f, {offset, 0.0f, 0.0f});
+        mesh->SetRenderFlagsWord(MeshNoCulling);
+        mesh->SetShader(shader.get());
+        BeginFrame();
+        mesh->Draw();
+        EndFrame();
+        EXPECT_EQ(Pixel(8, 24), offset == 0.0f ? 0xFF00FF00u : 0xFF000000u) << offset;
+        EXPECT_EQ(Pixel(40, 24), offset == 0.0f ? 0xFF000000u : 0xFF00FF00u) << offset;
+    }
+}
+
+TEST_F(DeviceMeshTest, EmbeddedVertexProgramsColourByTheMeshColourOpacityAndBrightness) {
+    const struct {
+        const char* shader;
+        uint32_t color;
+        float brightness;
+        Float3 normal;
+        uint32_t expected; // over black, blended by the opacity
+    } cases[] = {
+        {"auto_uv.vsh_raw", 0xFFFF8040, 0.5f, {0, 0, -1}, 0xFF804020},
+        {"auto_uv.vsh_raw", 0x80FF8040, 1.0f, {0, 0, -1}, 0xFF804020},
+        {"auto_uv2.vsh_raw", 0xFFFF8040, 0.5f, {0, 0, -1}, 0xFF804020},
+        // The terrain shades by 0.5 + 0.5 times the world normal's y.
+        {"terrain_singlelayer_n.vsh_raw", 0xFFFF8040, 0.5f, {0, 2, 0}, 0xFF804020},
+        {"terrain_singlelayer_n.vsh_raw", 0xFFFF8040, 1.0f, {0, 0, -1}, 0xFF804020},
+        {"terrain_singlelayer_n.vsh_raw", 0xFFFF8040, 1.0f, {0, -1, 0}, 0xFF000000},
+    };
+    for (const auto& c : cases) {
+        // A pixel program passes the vertex program's diffuse colour on: the fixed-function
+        // stages would modulate it by the mesh colour once more.
+        auto shader =
+            LoadShader(WithPixelProgram(EmbeddedBytes(c.shader), test::Src(1, 0)), "v.fx_raw");
+        TestMesh quad = ScreenSpaceQuad(-0.5f, 0.5f, c.normal);
+        quad->SetRenderFlagsWord(MeshAlphaBlend | MeshNoCulling);
+        quad->SetLayerCount(1);
+        quad->SetColor(c.color);
+        quad->SetShaderParameter({c.brightness, c.brightness, c.brightness, c.brightness});
+        quad->SetShader(shader.get());
+        BeginFrame();
+        quad->Draw();
+        EndFrame();
+        for (const int shift : {0, 8, 16}) {
+            EXPECT_NEAR(static_cast<int>(Pixel(32, 24) >> shift & 0xFF),
+                        static_cast<int>(c.expected >> shift & 0xFF), 1)
+                << c.shader << " " << std::hex << c.color;
+        }
+    }
+}
+
+TEST_F(DeviceMeshTest, WithLightingLightsZeroAndOneReachTheShaderAtC12ToC17) {
+    LightRecord first;
+    first.type = static_cast<uint32_t>(LightType::Directional);
+    first.color = 0xFF804020;
+    first.strength = 0.5f;
+    first.position = {1.0f, 2.0f, 3.0f};
+    first.direction = {0.0f, 0.0f, 1.0f};
+    LightRecord second = first;
+    second.color = 0xFFFFFFFF;
+    second.strength = 2.0f;
+    second.position = {4.0f, 5.0f, 6.0f};
+    device_->SetLight(0, first);
+    device_->SetLight(1, second);
+    // The pixel program shows light 0's colour times its strength.
+    auto shader = LoadShader(test::StreamBytes({test::Ps20, test::Op(1, 2), test::Dst(8, 0),
+                                                test::Src(2, 14), test::End}),
+                             "light.psh_raw");
+    TestMesh quad = FullScreen(0xFF0000FF);
+    quad->SetShader(shader.get());
+    const auto& constants = static_cast<SoftwareDevice*>(device_->Gpu())->State().pixelConstants;
+    const float unlit[6][4] = {};
+    const float lit[6][4] = {{1, 2, 3, 0},
+                             {0, 0, 1, 0},
+                             {128 / 255.0f * 0.5f, 64 / 255.0f * 0.5f, 32 / 255.0f * 0.5f, 1},
+                             {4, 5, 6, 0},
+                             {0, 0, 1, 0},
+                             {2, 2, 2, 1}};
+    for (const bool lighting : {false, true}) {
+        quad->SetRenderFlagsWord(lighting ? MeshLighting : 0);
+        BeginFrame();
+        quad->Draw();
+        EndFrame();
+        for (int r = 0; r < 6; ++r) {
+            for (int c = 0; c < 4; ++c) {
+                EXPECT_FLOAT_EQ(constants[12 + r][c], (lighting ? lit : unlit)[r][c])
+                    << "c" << 12 + r << " component " << c << " lighting " << lighting;
+            }
+        }
+    }
+    EXPECT_EQ(Pixel(32, 24), 0xFF402010u);
+}
+
 TEST_F(DeviceMeshTest, ADepthBiasedDecalStaysInFrontFrameAfterFrame) {
     // A floor at depth 5 and a decal on it drawn first; another biased mesh draws last, so the
     // next frame starts with the bias still set while the target sets a fresh projection.
@@ -245,12 +455,7 @@ TEST_F(DeviceMeshTest, ADepthBiasedDecalStaysInFrontFrameAfterFrame) {
             m.vertices->SetPosition(k, {xs[k], ys[k], 5.0f});
             m.vertices->SetColor(k, 0, color);
         }
-        m.indices = device_->CreateIndexData();
-        EXPECT_TRUE(m.indices->Create(6, 0));
-        m.indices->FillQuadIndices(0, 1, 0, false);
-        m.mesh = device_->CreateDeviceMesh();
-        m.mesh->SetVertexStream(m.vertices.get(), 0);
-        m.mesh->SetIndexData(m.indices.get());
+        MakeQuadMesh(m);
         m.mesh->SetLayerCount(1);
         m.mesh->SetRenderFlagsWord(MeshZEnable | MeshZWrite | MeshNoCulling);
         return m;

@@ -130,21 +130,32 @@ TEST_F(DeviceShaderTest, MeshesDrawThroughTheirShaderOrTheFixedFunctionWhenItHas
     mesh->SetIndexData(indices.get());
     mesh->SetLayerCount(1);
     auto shader = device_->CreateShader();
-    std::vector<uint8_t> bytes = StreamBytes(pixel_);
-    ASSERT_TRUE(shader->Load(bytes.data(), static_cast<uint32_t>(bytes.size()), "c6.psh_raw", ""));
     shader->SetParameter({0.0f, 1.0f, 0.0f, 1.0f});
     mesh->SetShader(shader.get());
-    BeginFrame();
-    mesh->Draw();
-    EndFrame();
-    EXPECT_EQ(Pixel(32, 24), 0xFF00FF00u); // c6, the shader's own parameter
-    std::vector<uint8_t> broken = StreamBytes({Ps20, Op(0x28, 0), End});
-    EXPECT_FALSE(
-        shader->Load(broken.data(), static_cast<uint32_t>(broken.size()), "bad.psh_raw", ""));
-    BeginFrame();
-    mesh->Draw();
-    EndFrame();
-    EXPECT_EQ(Pixel(32, 24), 0xFF0000FFu); // the vertex colour, by the fixed function
+    std::vector<uint32_t> lying = Container({}, pixel_);
+    lying[0] = 2; // the vertex program's length runs into the pixel one's
+    const std::pair<const char*, std::vector<uint32_t>> broken[] = {
+        {"opcode.psh_raw", {Ps20, Op(0x28, 0), End}},
+        {"truncated.psh_raw", {Ps20, Op(1, 2), Dst(8, 0)}},
+        {"register.psh_raw", {Ps20, Op(1, 2), Dst(8, 0), Src(2, 32), End}},
+        {"lying.fx_raw", lying},
+    };
+    for (const auto& [path, words] : broken) {
+        std::vector<uint8_t> bytes = StreamBytes(pixel_);
+        ASSERT_TRUE(
+            shader->Load(bytes.data(), static_cast<uint32_t>(bytes.size()), "c6.psh_raw", ""));
+        BeginFrame();
+        mesh->Draw();
+        EndFrame();
+        EXPECT_EQ(Pixel(32, 24), 0xFF00FF00u); // c6, the shader's own parameter
+        bytes = StreamBytes(words);
+        EXPECT_FALSE(shader->Load(bytes.data(), static_cast<uint32_t>(bytes.size()), path, ""))
+            << path;
+        BeginFrame();
+        mesh->Draw();
+        EndFrame();
+        EXPECT_EQ(Pixel(32, 24), 0xFF0000FFu) << path; // the vertex colour, by the fixed function
+    }
 }
 
 } // namespace

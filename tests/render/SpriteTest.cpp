@@ -2,6 +2,7 @@
 
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/object/MethodInfo.h"
+#include "resources/EffectShader.h"
 #include "resources/TextureAtlas.h"
 #include "tests/render/RenderTestSupport.h"
 #include "tests/support/PngFixture.h"
@@ -136,6 +137,18 @@ TEST_F(SpriteTest, OpacityColourAndBlendModesMixWithTheFrameAndADisabledParentHi
     parent->SetFlag(NodeEnabled, false);
     Frame();
     EXPECT_EQ(Pixel(10, 10), Grey);
+}
+
+TEST_F(SpriteTest, ASpriteWhoseShaderFileIsMissingDrawsMagentaInsideItsTexturesOutline) {
+    Sprite* sprite = LoadSprites({"\ttexture = \"quads.png\"\n\tshader = \"none.psh\"\n"
+                                  "\tmatrixmode = 3\n\tpos = 20.0,14.0,0.0\n\tsize = 16.0,8.0\n"});
+    ASSERT_NE(sprite->GetEffectShader(), nullptr);
+    EXPECT_NE(sprite->GetEffectShader()->GetState() & ResourcePlaceholder, 0u);
+    Frame();
+    constexpr uint32_t Magenta = 0xFFFF00FF;
+    EXPECT_EQ(Covered(), (std::vector<int>{12, 10, 28, 18}));
+    EXPECT_EQ(std::vector<uint32_t>({Pixel(14, 11), Pixel(25, 11), Pixel(14, 16), Pixel(25, 16)}),
+              (std::vector<uint32_t>{Magenta, Magenta, Magenta, Grey}));
 }
 
 TEST_F(SpriteTest, APickFindsTheNearestSpriteUnderThePointFacingItOrDoubleSided) {

@@ -443,6 +443,42 @@ TEST(QuarnToolPack, PacksAGameFolderIntoAnArchiveThePlayerRunsOrWritesNothing) {
                    "out.zoo");
 }
 
+TEST(QuarnToolShader, AssemblesPrintsAgainAndNamesTheLineOrWordOfABadFile) {
+    test::TempFolder folder;
+    const std::string source = "vs_1_1\nm4x4 oPos, v0, c0\n\nps_2_0\nmov oC0, c6\n";
+    folder.WriteFile("s.asm", "; both programs\n" + source);
+    ToolRun assembled = RunTool(folder, {"shader", "asm", "s.asm", "out/s.fx_raw"});
+    EXPECT_EQ(assembled.status, 0);
+    EXPECT_EQ(assembled.out + assembled.err, "");
+    ToolRun printed = RunTool(folder, {"shader", "dis", "out/s.fx_raw"});
+    EXPECT_EQ(printed.status, 0);
+    EXPECT_EQ(printed.out, source);
+    folder.WriteFile("again.asm", printed.out);
+    EXPECT_EQ(RunTool(folder, {"shader", "asm", "again.asm", "again.fx_raw"}).status, 0);
+    EXPECT_EQ(folder.ReadFile("again.fx_raw"), folder.ReadFile("out/s.fx_raw"));
+    ToolRun embedded = RunTool(folder, {"shader", "dis", "res://missing.psh_raw"});
+    EXPECT_EQ(embedded.status, 0);
+    EXPECT_EQ(embedded.out.rfind("ps_2_0\n", 0), 0u) << embedded.out;
+    EXPECT_EQ(RunTool(folder, {"shader", "syntax"}).out.rfind("A shader source", 0), 0u);
+
+    folder.WriteFile("bad.asm", "ps_2_0\nmov oC0, q0\n");
+    folder.WriteFile("bad.psh_raw", std::string("\x00\x02\xff\xff\x28\0\0\0\xff\xff\0\0", 12));
+    const std::pair<std::vector<std::string>, std::string> failures[] = {
+        {{"shader", "asm", "bad.asm", "x.psh_raw"}, "bad.asm: line 2: unknown register 'q0'"},
+        {{"shader", "asm", "s.asm", "x.vsh_raw"},
+         "s.asm: a \".vsh_raw\" file holds one vertex program and nothing else"},
+        {{"shader", "dis", "bad.psh_raw"}, "bad.psh_raw: unsupported opcode 0x28 at word 1"},
+        {{"shader", "dis", "none.psh_raw"}, "cannot open none.psh_raw"},
+    };
+    for (const auto& [arguments, reason] : failures) {
+        ToolRun run = RunTool(folder, arguments);
+        EXPECT_EQ(run.status, 1) << reason;
+        EXPECT_EQ(run.out, "") << reason;
+        EXPECT_EQ(run.err, "quarn-tool: " + reason + "\n");
+    }
+    EXPECT_EQ(folder.ReadFile("x.psh_raw"), "");
+}
+
 // A bad call says what was wrong, shows the command's one usage line and where to read more.
 TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheUsageLineAndExitsWith2) {
     test::TempFolder folder;
@@ -455,7 +491,8 @@ TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheUsageL
           "\n  scene IN OUT [--compact] ", "\n  image IN OUT.png ", "\n  glyphcache FACE SIZE OUT ",
           "\n  render SCENE --frames N --out SHOT.png [--size WxH] [--step SECONDS] ",
           "\n  mesh IN [OUT.mesh] ", "\n  table IN [OUT.csv] ", "\n  grid IN [OUT] ",
-          "\n  pack FOLDER OUT.zoo "}) {
+          "\n  pack FOLDER OUT.zoo ",
+          "\n  shader asm IN OUT | dis FILE | syntax "}) {
         EXPECT_NE(help.out.find(line), std::string::npos) << line;
     }
     for (const char* flag : {"--help", "-h"}) {
@@ -475,6 +512,7 @@ TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheUsageL
         {{"render", "a", "--out", "b.png", "--size", "8x8"},
          "quarn-tool: --frames and --out are needed\n" + render},
         {{"mesh"}, "usage: quarn-tool mesh IN [OUT.mesh]\n"},
+        {{"shader", "asm", "a"}, "usage: quarn-tool shader asm IN OUT | dis FILE | syntax\n"},
     };
     for (const auto& [arguments, err] : cases) {
         ToolRun run = RunTool(folder, arguments);

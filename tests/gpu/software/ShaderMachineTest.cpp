@@ -168,6 +168,55 @@ TEST_F(ShaderDraw, TexldSamplesWithTheSamplerStatesAndModulatesTheDiffuse) {
     EXPECT_EQ(BackPixel(*device_, 0, 4), 0xFF000000u);
 }
 
+TEST_F(ShaderDraw, TexldTakesItsLevelFromTheCoordinatesItComputesAcrossEachQuad) {
+    // Four levels of one colour each: 8 x 8 red, 4 x 4 green, 2 x 2 blue, 1 x 1 white.
+    auto texture = device_->CreateTexture(8, 8, 4, 0, GpuFormat::A8R8G8B8, GpuPool::Managed);
+    const uint32_t colors[4] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF};
+    for (uint32_t level = 0; level < 4; ++level) {
+        GpuLockedRect locked;
+        ASSERT_EQ(texture->LockRect(level, GpuCubeFace::PositiveX, locked, nullptr, 0),
+                  GpuResult::Ok);
+        for (uint32_t y = 0; y < 8u >> level; ++y) {
+            for (uint32_t x = 0; x < 8u >> level; ++x) {
+                std::memcpy(static_cast<uint8_t*>(locked.bits) + y * locked.pitch + 4 * x,
+                            &colors[level], 4);
+            }
+        }
+        texture->UnlockRect(level, GpuCubeFace::PositiveX);
+    }
+    device_->SetTexture(0, texture.get());
+    device_->SetSamplerState(0, GpuSamplerState::MipFilter,
+                             static_cast<uint32_t>(GpuFilter::Point));
+    const float scale[4] = {4, 4, 4, 4};
+    device_->SetShaderConstants(GpuShaderKind::Pixel, 0, scale, 1);
+    // Coordinates 0..1 over the 8 pixels, then scaled by c0 before texld: 4 texels a pixel.
+    const std::vector<uint32_t> head = {Ps20,      Op(31, 2),    0x80000000u, Dst(3, 0),
+                                        Op(31, 2), DclSampler2D, Dst(10, 0)};
+    const std::vector<uint32_t> direct = {Op(66, 3), Dst(0, 0), Src(3, 0), Src(10, 0)};
+    const std::vector<uint32_t> scaled = {Op(5, 3),  Dst(0, 1), Src(3, 0), Src(2, 0),
+                                          Op(66, 3), Dst(0, 0), Src(0, 1), Src(10, 0)};
+    const std::vector<uint32_t> tail = {Op(1, 2), Dst(8, 0), Src(0, 0), End};
+    const ScreenVertex quad[] = {{0, 0, 0.5f, 1, 0xFFFFFFFF, 0, 0},
+                                 {8, 0, 0.5f, 1, 0xFFFFFFFF, 1, 0},
+                                 {0, 8, 0.5f, 1, 0xFFFFFFFF, 0, 1},
+                                 {8, 8, 0.5f, 1, 0xFFFFFFFF, 1, 1}};
+    for (const auto& [body, expected] :
+         {std::pair{direct, colors[0]}, std::pair{scaled, colors[2]}}) {
+        std::vector<uint32_t> words = head;
+        words.insert(words.end(), body.begin(), body.end());
+        words.insert(words.end(), tail.begin(), tail.end());
+        auto shader = Make(GpuShaderKind::Pixel, words);
+        device_->SetPixelShader(shader.get());
+        ASSERT_EQ(device_->DrawPrimitiveUP(GpuPrimitiveType::TriangleStrip, 2, quad,
+                                           sizeof(ScreenVertex)),
+                  GpuResult::Ok);
+        for (const uint32_t at : {0u, 3u, 7u}) {
+            EXPECT_EQ(BackPixel(*device_, at, at), expected) << at;
+        }
+        device_->SetPixelShader(nullptr);
+    }
+}
+
 TEST_F(ShaderDraw, VertexProgramTransformsAndColoursFromConstantsReplayedByStateBlocks) {
     const GpuVertexElement elements[] = {{0, 0, GpuDeclType::Float3, GpuDeclUsage::Position, 0}};
     auto declaration = device_->CreateVertexDeclaration(elements);

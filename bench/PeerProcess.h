@@ -1,0 +1,113 @@
+#pragma once
+
+// Peers that read their thread count once per process (llvmpipe's LP_NUM_THREADS) run in a
+// child process, forked before the benchmark starts threads of its own; what the child
+// measured comes back through a pipe as bytes.
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace quarn::bench {
+
+inline bool WriteAll(int fd, const void* data, size_t size) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t n = write(fd, p, size);
+        if (n <= 0) {
+            return false;
+        }
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+inline bool ReadAll(int fd, void* data, size_t size) {
+    auto* p = static_cast<uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t n = read(fd, p, size);
+        if (n <= 0) {
+            return false;
+        }
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Appends a value's or an array's bytes to `out`, and takes them back in the same order.
+class Bytes {
+public:
+    template <typename T>
+    void Put(const T& value) {
+        Put(&value, sizeof value);
+    }
+    void Put(const void* data, size_t size) {
+        const auto* p = static_cast<const uint8_t*>(data);
+        bytes_.insert(bytes_.end(), p, p + size);
+    }
+    template <typename T>
+    void Take(T& value) {
+        Take(&value, sizeof value);
+    }
+    void Take(void* data, size_t size) {
+        if (at_ + size > bytes_.size()) {
+            std::fprintf(stderr, "the peer's child process sent too little\n");
+            std::exit(1);
+        }
+        std::memcpy(data, bytes_.data() + at_, size);
+        at_ += size;
+    }
+    std::vector<uint8_t>& Data() { return bytes_; }
+
+private:
+    std::vector<uint8_t> bytes_;
+    size_t at_ = 0;
+};
+
+// Runs `work` in a child process with LP_NUM_THREADS and GALLIUM_DRIVER set for llvmpipe, and
+// answers what it put; a failed child ends the benchmark.
+template <typename Work>
+Bytes RunInChild(unsigned threads, Work&& work) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        std::perror("pipe");
+        std::exit(1);
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        close(fds[0]);
+        setenv("LP_NUM_THREADS", std::to_string(threads).c_str(), 1);
+        setenv("GALLIUM_DRIVER", "llvmpipe", 1);
+        Bytes out;
+        work(out);
+        const uint64_t size = out.Data().size();
+        const bool ok = WriteAll(fds[1], &size, sizeof size) &&
+                        WriteAll(fds[1], out.Data().data(), out.Data().size());
+        _exit(ok ? 0 : 1);
+    }
+    close(fds[1]);
+    Bytes in;
+    uint64_t size = 0;
+    bool ok = ReadAll(fds[0], &size, sizeof size);
+    if (ok) {
+        in.Data().resize(size);
+        ok = ReadAll(fds[0], in.Data().data(), size);
+    }
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!ok || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "the peer's child process failed\n");
+        std::exit(1);
+    }
+    return in;
+}
+
+} // namespace quarn::bench

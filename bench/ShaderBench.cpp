@@ -1,0 +1,293 @@
+// A 1024 x 768 textured quad that samples its texture and modulates it by the vertex colour,
+// drawn three ways on one rasteriser thread each: through the engine's pixel program, through
+// the engine's fixed-function stages, and through llvmpipe (OSMesa) with the equivalent GLSL
+// fragment shader. The images are compared before any time is printed. The pixel program is
+// written in the engine's shader assembly and assembled by its tool's assembler.
+
+#include "bench/BenchTiming.h"
+#include "bench/FrameCompare.h"
+#include "bench/PeerProcess.h"
+#include "bench/TexturedFrames.h"
+#include "core/io/ByteOrder.h"
+#include "tools/ShaderAssembler.h"
+
+#include <GL/glext.h>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace quarn {
+namespace {
+
+using bench::Half;
+using bench::Height;
+using bench::Width;
+
+constexpr const char* PixelProgram = "ps_2_0\n"
+                                     "dcl t0.xy\n"
+                                     "dcl v0\n"
+                                     "dcl_2d s0\n"
+                                     "texld r0, t0, s0\n"
+                                     "mul r0, r0, v0\n"
+                                     "mov oC0, r0\n";
+
+constexpr const char* PeerVertexShader = "void main() {\n"
+                                         "    gl_Position = ftransform();\n"
+                                         "    gl_FrontColor = gl_Color;\n"
+                                         "    gl_TexCoord[0] = gl_MultiTexCoord0;\n"
+                                         "}\n";
+constexpr const char* PeerFragmentShader =
+    "uniform sampler2D image;\n"
+    "void main() {\n"
+    "    gl_FragColor = texture2D(image, gl_TexCoord[0].xy) * gl_Color;\n"
+    "}\n";
+
+struct Case {
+    const char* name;
+    bool linear;
+    float repeat; // texture widths across the screen
+};
+
+constexpr Case Cases[] = {
+    {"bilinear, magnified 1.6 times", true, 2.5f},
+    {"bilinear, one texel a pixel", true, 4.0f},
+    {"point, magnified 1.6 times", false, 2.5f},
+};
+
+// Two triangles over the whole screen, tinted by a gradient.
+std::vector<ScreenVertex> QuadVertices(const Case& c) {
+    const float u = c.repeat;
+    const float v = c.repeat * Height / Width;
+    const float x1 = Width - Half;
+    const float y1 = Height - Half;
+    const ScreenVertex a{-Half, -Half, 0.5f, 1, 0xFFFFFFFF, 0, 0};
+    const ScreenVertex b{x1, -Half, 0.5f, 1, 0xC0FF8040, u, 0};
+    const ScreenVertex d{x1, y1, 0.5f, 1, 0x8040FF80, u, v};
+    const ScreenVertex e{-Half, y1, 0.5f, 1, 0xE08080FF, 0, v};
+    return {a, b, d, a, d, e};
+}
+
+// One series of rounds: its median and how far its slowest round lies above its fastest.
+struct Timing {
+    double ms = 0.0;
+    double spread = 0.0;
+};
+
+Timing TimeRounds(const std::vector<double>& rounds) {
+    return {rounds[bench::Rounds / 2], rounds.back() / rounds.front() - 1.0};
+}
+
+class EngineRenderer {
+public:
+    EngineRenderer() : frame_(1) {
+        AssembledShaders assembled;
+        std::string error;
+        if (!AssembleShaders(PixelProgram, assembled, error)) {
+            std::fprintf(stderr, "the pixel program does not assemble: %s\n", error.c_str());
+            std::exit(1);
+        }
+        std::vector<uint8_t> bytes(assembled.pixel.size() * 4);
+        for (size_t i = 0; i < assembled.pixel.size(); ++i) {
+            WriteLittleEndian32(bytes.data() + i * 4, assembled.pixel[i]);
+        }
+        shader_ = frame_.Device().CreateShader(GpuShaderKind::Pixel, bytes, error);
+        if (!shader_) {
+            std::fprintf(stderr, "the pixel program does not load: %s\n", error.c_str());
+            std::exit(1);
+        }
+    }
+
+    void Setup(const Case& c, bool program) {
+        SoftwareDevice& device = frame_.Device();
+        const GpuFilter filter = c.linear ? GpuFilter::Linear : GpuFilter::Point;
+        for (GpuSamplerState state : {GpuSamplerState::MagFilter, GpuSamplerState::MinFilter}) {
+            device.SetSamplerState(0, state, static_cast<uint32_t>(filter));
+        }
+        device.SetPixelShader(program ? shader_.get() : nullptr);
+        vertices_ = QuadVertices(c);
+    }
+
+    void Draw() {
+        frame_.Draw(vertices_, 0xFF000000);
+        frame_.Finish();
+    }
+
+    std::vector<uint32_t> Pixels() {
+        Draw();
+        return frame_.ReadBack();
+    }
+
+private:
+    bench::EngineFrame frame_;
+    std::unique_ptr<GpuShader> shader_;
+    std::vector<ScreenVertex> vertices_;
+};
+
+template <typename Function>
+Function GlFunction(const char* name) {
+    auto function = reinterpret_cast<Function>(OSMesaGetProcAddress(name));
+    if (function == nullptr) {
+        std::fprintf(stderr, "OSMesa has no %s\n", name);
+        std::exit(1);
+    }
+    return function;
+}
+
+// The same quad through OpenGL's programmable pipeline.
+class PeerRenderer {
+public:
+    PeerRenderer() { UseProgram(); }
+
+    void Setup(const Case& c) {
+        const GLint filter = c.linear ? GL_LINEAR : GL_NEAREST;
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+        vertices_ = QuadVertices(c);
+        bench::PeerFrame::UseVertices(vertices_);
+    }
+
+    void Draw() { frame_.Draw(static_cast<GLsizei>(vertices_.size()), 0xFF000000); }
+
+    const std::vector<uint32_t>& Pixels() const { return frame_.Pixels(); }
+
+private:
+    void UseProgram() {
+        const auto createShader = GlFunction<PFNGLCREATESHADERPROC>("glCreateShader");
+        const auto shaderSource = GlFunction<PFNGLSHADERSOURCEPROC>("glShaderSource");
+        const auto compileShader = GlFunction<PFNGLCOMPILESHADERPROC>("glCompileShader");
+        const auto getShader = GlFunction<PFNGLGETSHADERIVPROC>("glGetShaderiv");
+        const auto createProgram = GlFunction<PFNGLCREATEPROGRAMPROC>("glCreateProgram");
+        const auto attachShader = GlFunction<PFNGLATTACHSHADERPROC>("glAttachShader");
+        const auto linkProgram = GlFunction<PFNGLLINKPROGRAMPROC>("glLinkProgram");
+        const auto getProgram = GlFunction<PFNGLGETPROGRAMIVPROC>("glGetProgramiv");
+        const auto useProgram = GlFunction<PFNGLUSEPROGRAMPROC>("glUseProgram");
+        const auto uniformLocation =
+            GlFunction<PFNGLGETUNIFORMLOCATIONPROC>("glGetUniformLocation");
+        const auto uniform1i = GlFunction<PFNGLUNIFORM1IPROC>("glUniform1i");
+        const GLuint program = createProgram();
+        for (const auto& [type, source] : {std::pair{GL_VERTEX_SHADER, PeerVertexShader},
+                                           std::pair{GL_FRAGMENT_SHADER, PeerFragmentShader}}) {
+            const GLuint shader = createShader(type);
+            shaderSource(shader, 1, &source, nullptr);
+            compileShader(shader);
+            GLint compiled = 0;
+            getShader(shader, GL_COMPILE_STATUS, &compiled);
+            if (!compiled) {
+                std::fprintf(stderr, "the peer's shader does not compile\n");
+                std::exit(1);
+            }
+            attachShader(program, shader);
+        }
+        linkProgram(program);
+        GLint linked = 0;
+        getProgram(program, GL_LINK_STATUS, &linked);
+        if (!linked) {
+            std::fprintf(stderr, "the peer's program does not link\n");
+            std::exit(1);
+        }
+        useProgram(program);
+        uniform1i(uniformLocation(program, "image"), 0);
+    }
+
+    bench::PeerFrame frame_;
+    std::vector<ScreenVertex> vertices_;
+};
+
+struct Measured {
+    std::vector<double> rounds;
+    std::vector<uint32_t> pixels;
+};
+
+// llvmpipe with one rasteriser thread, in a child process since it reads its thread count once.
+std::vector<Measured> RunPeer() {
+    bench::Bytes bytes = bench::RunInChild(1, [](bench::Bytes& out) {
+        PeerRenderer peer;
+        for (const Case& c : Cases) {
+            peer.Setup(c);
+            peer.Draw();
+            out.Put(peer.Pixels().data(), peer.Pixels().size() * 4);
+            for (double ms : bench::RoundMilliseconds([&] { peer.Draw(); })) {
+                out.Put(ms);
+            }
+        }
+    });
+    std::vector<Measured> measured(std::size(Cases));
+    for (Measured& m : measured) {
+        m.pixels.resize(Width * Height);
+        bytes.Take(m.pixels.data(), m.pixels.size() * 4);
+        m.rounds.resize(bench::Rounds);
+        for (double& ms : m.rounds) {
+            bytes.Take(ms);
+        }
+    }
+    return measured;
+}
+
+bool Agree(const char* what, const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
+    const bench::Difference d = bench::Compare(a, b);
+    std::printf("%s: differ by at most %u per channel", what, d.largest);
+    if (d.largest > 0) {
+        std::printf(" (at %zu, %zu: %08X against %08X)", d.pixel % Width, d.pixel / Width,
+                    a[d.pixel], b[d.pixel]);
+    }
+    std::printf(", by more than %u in %.4f%% of channels\n", bench::Tolerance,
+                d.BeyondShare(a.size()) * 100.0);
+    return d.IsRounding(a.size());
+}
+
+} // namespace
+} // namespace quarn
+
+int main() {
+    using namespace quarn;
+    const std::vector<Measured> peer = RunPeer();
+    EngineRenderer engine;
+    std::vector<Timing> fixed;
+    std::vector<Timing> shaded;
+    bool agree = true;
+    for (size_t i = 0; i < std::size(Cases); ++i) {
+        const Case& c = Cases[i];
+        engine.Setup(c, false);
+        const std::vector<uint32_t> fixedPixels = engine.Pixels();
+        engine.Setup(c, true);
+        const std::vector<uint32_t> shadedPixels = engine.Pixels();
+        std::printf("%s\n", c.name);
+        agree = Agree("  pixel program and fixed function", shadedPixels, fixedPixels) && agree;
+        agree = Agree("  pixel program and llvmpipe", shadedPixels, peer[i].pixels) && agree;
+        engine.Setup(c, false);
+        fixed.push_back(TimeRounds(bench::RoundMilliseconds([&] { engine.Draw(); })));
+        engine.Setup(c, true);
+        shaded.push_back(TimeRounds(bench::RoundMilliseconds([&] { engine.Draw(); })));
+    }
+    if (!agree) {
+        std::printf("FRAMES DISAGREE\n");
+        return 1;
+    }
+
+    std::printf("\n%-32s %9s %9s %9s %13s %16s %7s\n", "Textured quad, 1 thread", "fixed ms",
+                "shader ms", "llvm ms", "shader/fixed", "shader/llvmpipe", "spread");
+    double logFixed = 0.0;
+    double logPeer = 0.0;
+    double worstFixed = 0.0;
+    double worstPeer = 0.0;
+    for (size_t i = 0; i < std::size(Cases); ++i) {
+        const Timing p = TimeRounds(peer[i].rounds);
+        const double overFixed = shaded[i].ms / fixed[i].ms;
+        const double overPeer = shaded[i].ms / p.ms;
+        const double spread = std::max({fixed[i].spread, shaded[i].spread, p.spread});
+        std::printf("%-32s %9.2f %9.2f %9.2f %13.2f %16.2f %6.0f%%\n", Cases[i].name, fixed[i].ms,
+                    shaded[i].ms, p.ms, overFixed, overPeer, spread * 100.0);
+        logFixed += std::log(overFixed);
+        logPeer += std::log(overPeer);
+        worstFixed = std::max(worstFixed, overFixed);
+        worstPeer = std::max(worstPeer, overPeer);
+    }
+    const double n = static_cast<double>(std::size(Cases));
+    std::printf("%-32s %9s %9s %9s %13.2f %16.2f\n", "geometric mean", "", "", "",
+                std::exp(logFixed / n), std::exp(logPeer / n));
+    std::printf("%-32s %9s %9s %9s %13.2f %16.2f\n", "worst", "", "", "", worstFixed, worstPeer);
+    std::printf("(spread: the slowest round over the fastest of a row's three series, less 1)\n");
+    return 0;
+}

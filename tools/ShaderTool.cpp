@@ -1,0 +1,105 @@
+#include "tools/ShaderTool.h"
+
+#include "core/filesystem/FileReader.h"
+#include "core/filesystem/FileSystem.h"
+#include "core/string/Text.h"
+#include "tools/ShaderAssembler.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace quarn {
+namespace {
+
+constexpr int Done = 0;
+constexpr int Failed = 1;
+constexpr int BadUsage = 2;
+
+bool ReadBytes(const char* path, std::vector<uint8_t>& bytes) {
+    std::unique_ptr<File> file = GetFileSystem()->Open(path, 0);
+    if (!file) {
+        return false;
+    }
+    uint8_t buffer[65536];
+    for (uint32_t count; (count = file->Read(buffer, sizeof buffer)) > 0;) {
+        bytes.insert(bytes.end(), buffer, buffer + count);
+    }
+    return true;
+}
+
+bool WriteStdout(const std::string& text) {
+    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
+           std::fflush(stdout) == 0;
+}
+
+int Assemble(const char* in, const char* out, std::string& reason) {
+    std::vector<uint8_t> source;
+    if (!ReadBytes(in, source)) {
+        reason = std::string("cannot open ") + in;
+        return Failed;
+    }
+    AssembledShaders shaders;
+    std::vector<uint8_t> bytes;
+    std::string error;
+    if (!AssembleShaders(
+            std::string_view(reinterpret_cast<const char*>(source.data()), source.size()), shaders,
+            error) ||
+        !ShaderFileBytes(shaders, GetPathExtension(out), bytes, error)) {
+        reason = std::string(in) + ": " + error;
+        return Failed;
+    }
+    ForwardingOutputStream stream;
+    const bool written =
+        stream.Open(out, WriteCreateFolders) &&
+        stream.Write(bytes.data(), static_cast<uint32_t>(bytes.size())) == bytes.size();
+    if (!stream.Close() || !written) {
+        reason = std::string("cannot write ") + out;
+        return Failed;
+    }
+    return Done;
+}
+
+int Disassemble(const char* path, std::string& reason) {
+    std::vector<uint8_t> bytes;
+    if (!ReadBytes(path, bytes)) {
+        reason = std::string("cannot open ") + path;
+        return Failed;
+    }
+    std::string text;
+    std::string error;
+    if (!DisassembleShaderFile(bytes, GetPathExtension(path), text, error)) {
+        reason = std::string(path) + ": " + error;
+        return Failed;
+    }
+    if (!WriteStdout(text)) {
+        reason = "cannot write to stdout";
+        return Failed;
+    }
+    return Done;
+}
+
+} // namespace
+
+int RunShaderTool(char** arguments, std::string& reason) {
+    const char* action = arguments[0];
+    const int given = arguments[1] == nullptr ? 0 : arguments[2] == nullptr ? 1 : 2;
+    if (std::strcmp(action, "asm") == 0 && given == 2) {
+        return Assemble(arguments[1], arguments[2], reason);
+    }
+    if (std::strcmp(action, "dis") == 0 && given == 1) {
+        return Disassemble(arguments[1], reason);
+    }
+    if (std::strcmp(action, "syntax") == 0 && given == 0) {
+        if (!WriteStdout(ShaderSourceSyntax)) {
+            reason = "cannot write to stdout";
+            return Failed;
+        }
+        return Done;
+    }
+    reason.clear(); // the command's usage line says it all
+    return BadUsage;
+}
+
+} // namespace quarn
