@@ -127,6 +127,10 @@ void DeleteScriptClass(int index) {
     if (index >= 0 && static_cast<size_t>(index) < list.classes.size()) {
         list.classes[static_cast<size_t>(index)].reset();
     }
+    // Programs come and go at the end of the list; their gaps there need no slot.
+    while (!list.classes.empty() && !list.classes.back()) {
+        list.classes.pop_back();
+    }
 }
 
 void DeleteAllScriptClasses() {

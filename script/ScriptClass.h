@@ -79,7 +79,8 @@ private:
 // The list of script classes by index; null for a gap or an index out of range.
 int GetScriptClassCount();
 ScriptClass* GetScriptClass(int index);
-// Deletes the object at that index, leaving a gap (a program that goes away).
+// Deletes the object at that index, leaving a gap (a program that goes away); gaps at the end
+// of the list are dropped.
 void DeleteScriptClass(int index);
 void DeleteAllScriptClasses();
 // -1 until a script class of that name is created.
