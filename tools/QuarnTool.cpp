@@ -33,6 +33,7 @@
 #include "resources/Mesh.h"
 #include "resources/MeshText.h"
 #include "resources/Texture.h"
+#include "tools/ScriptTool.h"
 
 #include <algorithm>
 #include <charconv>
@@ -98,6 +99,7 @@ int RunRender(char** arguments);
 int RunMesh(char** arguments);
 int RunTable(char** arguments);
 int RunGrid(char** arguments);
+int RunScript(char** arguments);
 
 struct Command {
     const char* name;
@@ -135,6 +137,9 @@ constexpr Command Commands[] = {
      1},
     {"grid", "IN [OUT]", 1, "print the height grid IN; with OUT, save it in OUT's form", RunGrid,
      1},
+    {"script", "asm IN OUT | dis PATH", 2,
+     "assemble the program text IN into OUT.bin and OUT.sym, or print the program of PATH",
+     RunScript, 1},
 };
 
 // "name ARGUMENTS", as the help and the usage line show a command.
@@ -235,6 +240,18 @@ void PrintHelp(FILE* out) {
                "smallest and largest cell, or \"none\". A grid without heights fails with\n"
                "the engine's reason. With OUT the grid is saved in the form of OUT's\n"
                "extension, \"flt\" or \"raw\".\n"
+               "\n"
+               "\"script asm\" reads IN in the script assembler's text form (one statement a\n"
+               "line: header, stack, include, var, function, local, fixup, line marks,\n"
+               "labels and commands; see tools/ScriptAssembler.h) and writes the program's\n"
+               "code file OUT.bin and symbol file OUT.sym as the engine loads them, each\n"
+               "replaced only once it is written whole. The first error fails the command\n"
+               "with \"IN:LINE: reason\". \"script dis\" loads the program of the script\n"
+               "source PATH as the engine does (PATH's \"bin\" and \"sym\" beside it; the\n"
+               "source itself may be missing) and prints it in that text form, with each\n"
+               "command's code offset, source line and the names its operands stand for as\n"
+               "comments; assembling the output gives the same two files again. A program\n"
+               "that cannot be loaded or has no code fails with the loader's reason.\n"
                "\n"
                "exit status: 0 done; 1 the command failed, with one line on stderr saying why;\n"
                "2 bad usage, with this text on stderr.\n",
@@ -729,6 +746,12 @@ int RunGrid(char** arguments) {
         return Fail("cannot write to stdout");
     }
     return arguments[1] ? SaveResource(grid, arguments[1]) : ExitDone;
+}
+
+int RunScript(char** arguments) {
+    std::string reason;
+    const int status = RunScriptTool(arguments, reason);
+    return status == ExitUsage ? Usage(reason) : status == ExitFailed ? Fail(reason) : status;
 }
 
 int Run(int argc, char** argv) {

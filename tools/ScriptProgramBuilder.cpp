@@ -9,7 +9,7 @@ namespace {
 
 bool WriteWhole(const std::string& path, const std::vector<uint8_t>& bytes, std::string& reason) {
     FileSystem* files = GetFileSystem();
-    std::unique_ptr<OutputStream> out = files ? files->OpenForWrite(path.c_str(), 0) : nullptr;
+    std::unique_ptr<OutputStream> out = files ? files->OpenForWrite(path.c_str(), WriteCreateFolders) : nullptr;
     if (!out || out->Write(bytes.data(), static_cast<uint32_t>(bytes.size())) != bytes.size() ||
         !out->Close()) {
         reason = "cannot write " + path;
