@@ -2,13 +2,13 @@
 
 #include "core/object/ClassInfo.h"
 #include "core/object/ValueType.h"
+#include "core/string/NumberText.h"
 #include "core/string/Text.h"
 #include "script/ScriptValueType.h"
 #include "tools/ScriptCommandTable.h"
 #include "tools/ScriptProgramBuilder.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cstring>
 #include <map>
@@ -31,19 +31,6 @@ struct Failure {
         return false;
     }
 };
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 // Splits one line into words and quoted texts; a word also ends where a text starts.
 bool Tokenize(std::string_view line, std::vector<Token>& tokens, Failure& failure) {
@@ -70,10 +57,10 @@ bool Tokenize(std::string_view line, std::vector<Token>& tokens, Failure& failur
                 }
                 if (i + 1 < line.size() && (line[i + 1] == '"' || line[i + 1] == '\\')) {
                     token.text.push_back(line[++i]);
-                } else if (i + 3 < line.size() && line[i + 1] == 'x' && HexDigit(line[i + 2]) >= 0 &&
-                           HexDigit(line[i + 3]) >= 0) {
+                } else if (i + 3 < line.size() && line[i + 1] == 'x' && HexDigitValue(line[i + 2]) >= 0 &&
+                           HexDigitValue(line[i + 3]) >= 0) {
                     token.text.push_back(
-                        static_cast<char>(HexDigit(line[i + 2]) * 16 + HexDigit(line[i + 3])));
+                        static_cast<char>(HexDigitValue(line[i + 2]) * 16 + HexDigitValue(line[i + 3])));
                     i += 3;
                 } else {
                     return failure.Fail("a text has an unknown escape");
@@ -90,6 +77,12 @@ bool Tokenize(std::string_view line, std::vector<Token>& tokens, Failure& failur
         }
     }
     return true;
+}
+
+// A jump's operand is a label when it starts like a name, not like a number.
+bool IsLabelName(const std::string& text) {
+    const char start = text.empty() ? '\0' : text[0];
+    return (start >= 'a' && start <= 'z') || (start >= 'A' && start <= 'Z') || start == '_';
 }
 
 bool ParseInteger(std::string_view text, uint32_t& out) {
@@ -439,8 +432,7 @@ bool Assembler::Instruction(const std::vector<Token>& tokens, int command, int l
         builder_.Command(code, {ProgramValue::Of(word)});
         return true;
     }
-    if (IsJumpCommand(code) && !tokens[1].quoted && !tokens[1].text.empty() &&
-        (std::isalpha(static_cast<unsigned char>(tokens[1].text[0])) || tokens[1].text[0] == '_')) {
+    if (IsJumpCommand(code) && !tokens[1].quoted && IsLabelName(tokens[1].text)) {
         Use(tokens[1].text, line);
         builder_.Jump(code, tokens[1].text);
         return true;
