@@ -43,13 +43,11 @@ bool SameType(int32_t recordType, int32_t propertyType) {
            propertyType == ClassTypeBase + entity->GetClassNumber();
 }
 
+// The record's own flags (its state bit among them) mark the method too.
 uint32_t MethodFlagsOf(const ScriptIdentifier& record) {
     uint32_t flags = record.flags | MethodScriptCallable;
     if (!record.HasResult()) {
         flags |= MethodNoResult;
-    }
-    if (record.flags & IdentifierStateFunction) {
-        flags |= IdentifierStateFunction;
     }
     return flags;
 }
@@ -206,6 +204,12 @@ bool ScriptResource::InstallProgram(ScriptCode& code, ScriptSymbols& symbols, bo
     stackSize_ = code.stackSize;
     symbols_ = std::move(symbols);
     hasLineTable_ = hasSymbols;
+    identifierIndex_.clear();
+    for (size_t i = 0; i < symbols_.globals.size(); ++i) {
+        std::string key = symbols_.globals[i].name;
+        ToLowerAscii(key.data());
+        identifierIndex_[key] = static_cast<int>(i);
+    }
 
     ScriptClass* scriptClass = GetScriptClass();
     if (!scriptClass) {
@@ -430,13 +434,13 @@ void ScriptResource::RebuildPorts() {
 }
 
 int ScriptResource::FindIdentifier(const char* name) const {
-    int found = -1;
-    for (size_t i = 0; name && i < symbols_.globals.size(); ++i) {
-        if (CompareNoCase(symbols_.globals[i].name.c_str(), name) == 0) {
-            found = static_cast<int>(i);
-        }
+    if (!name) {
+        return -1;
     }
-    return found;
+    std::string key = name;
+    ToLowerAscii(key.data());
+    auto found = identifierIndex_.find(key);
+    return found == identifierIndex_.end() ? -1 : found->second;
 }
 
 int ScriptResource::FindIdentifierByTypeAndOffset(int32_t type, uint32_t offset) const {

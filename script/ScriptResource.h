@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace quarn {
@@ -142,6 +143,8 @@ private:
     std::vector<int32_t> linkIndexes_;
     std::vector<int32_t> classMembers_;
     ScriptSymbols symbols_;
+    // Lower-cased global name -> the last record of that name, so linking stays linear.
+    std::unordered_map<std::string, int> identifierIndex_;
     int scriptClassIndex_ = -1;
     std::string scriptName_;
     std::vector<ScriptBreakpoint> breakpoints_;
