@@ -99,10 +99,6 @@ ScriptResource::~ScriptResource() {
     classOwner_.reset();
 }
 
-Entity* ScriptResource::Create() {
-    return new ScriptResource("", nullptr);
-}
-
 ScriptClass* ScriptResource::GetScriptClass() const {
     return quarn::GetScriptClass(scriptClassIndex_);
 }

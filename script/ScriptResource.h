@@ -49,8 +49,6 @@ public:
     ScriptResource(const char* path, const char* options);
     ~ScriptResource() override;
 
-    static Entity* Create();
-
     bool LoadFromFile(const char* path) override;
     // Frees the code and loads again from the path; nothing while the game runs.
     bool Load() override;

@@ -130,7 +130,7 @@ std::string Disassembler::Offset(uint32_t offset) {
         return Number(offset);
     }
     labels_.insert(offset);
-    return "@L" + std::to_string(offset);
+    return StringFormat("@L%u", offset);
 }
 
 std::string Disassembler::WordOffset(uint32_t offset) {
@@ -141,7 +141,7 @@ std::string Disassembler::WordOffset(uint32_t offset) {
     --start;
     labels_.insert(*start);
     const uint32_t distance = offset - *start;
-    return "@L" + std::to_string(*start) + (distance ? "+" + std::to_string(distance) : "");
+    return distance != 0 ? StringFormat("@L%u+%u", *start, distance) : StringFormat("@L%u", *start);
 }
 
 std::string Disassembler::Record(const char* directive, const ScriptIdentifier& record,
@@ -153,7 +153,10 @@ std::string Disassembler::Record(const char* directive, const ScriptIdentifier& 
     if (record.IsFunction()) {
         line += " (";
         for (size_t i = 0; i < record.parameterTypes.size(); ++i) {
-            line += (i ? "," : "") + TypeText(record.parameterTypes[i]);
+            if (i != 0) {
+                line += ",";
+            }
+            line += TypeText(record.parameterTypes[i]);
         }
         line += ")";
         if (record.HasResult()) {
@@ -222,9 +225,9 @@ bool Disassembler::LinesAsMarks() const {
 
 std::string Disassembler::Comment(const Instruction& instruction) {
     const uint32_t offset = instruction.offset;
-    std::string comment = "; " + std::to_string(offset);
+    std::string comment = StringFormat("; %u", offset);
     if (program_.HasLineTable()) {
-        comment += " line " + std::to_string(program_.GetLineOfOffset(offset));
+        comment += StringFormat(" line %d", program_.GetLineOfOffset(offset));
     }
     if (instruction.raw) {
         return comment;
@@ -295,7 +298,7 @@ std::string Disassembler::Run() {
                 const uint32_t word = code_[offset + k];
                 if (IsJumpCommand(command) && IsBoundary(offset + 2 + word)) {
                     labels_.insert(offset + 2 + word);
-                    text += " L" + std::to_string(offset + 2 + word);
+                    text += StringFormat(" L%u", offset + 2 + word);
                 } else if (k == 1 && TakesCodeOffset(command)) {
                     text += " " + Offset(word);
                 } else {
@@ -309,7 +312,7 @@ std::string Disassembler::Run() {
                       " words of code\n";
     out += "header " + Number(program_.GetCodeHeader()[0]) + " " +
            Number(program_.GetCodeHeader()[1]) + "\n";
-    out += "stack " + std::to_string(program_.GetStackSize()) + "\n";
+    out += StringFormat("stack %u\n", program_.GetStackSize());
     for (const std::string& include : symbols.includes) {
         out += "include " + Quoted(include) + "\n";
     }
@@ -318,7 +321,7 @@ std::string Disassembler::Run() {
     if (!marks) {
         out += "lines";
         for (uint32_t entry : symbols.lines) {
-            out += " " + std::to_string(entry);
+            out += StringFormat(" %u", entry);
         }
         out += "\n";
     }
@@ -333,7 +336,7 @@ std::string Disassembler::Run() {
         const uint32_t offset = instructions_[i].offset;
         placeMarks(offset);
         if (labels_.contains(offset)) {
-            out += "L" + std::to_string(offset) + ":\n";
+            out += StringFormat("L%u:\n", offset);
         }
         std::string line = "    " + lines[i];
         line.resize(std::max<size_t>(line.size() + 1, 36), ' ');
@@ -341,7 +344,7 @@ std::string Disassembler::Run() {
     }
     placeMarks(size_);
     if (labels_.contains(size_)) {
-        out += "L" + std::to_string(size_) + ":\n";
+        out += StringFormat("L%u:\n", size_);
     }
     return out;
 }
