@@ -2,6 +2,8 @@
 
 #include "core/object/ClassInfo.h"
 #include "core/scene/Node.h"
+#include "script/ScriptClass.h"
+#include "script/ScriptValueType.h"
 
 namespace quarn {
 
@@ -19,6 +21,11 @@ ClassInfo* RegisterScriptNodeClass() {
     scriptNodeClass->SetParent(Node::RegisterClass());
     scriptNodeClass->SetCategory("Behaviour");
     scriptNodeClass->SetFlags(scriptNodeClass->GetFlags() | ClassUpdateWhileStopped);
+    // The script interface lives as long as the class scripts are run by.
+    scriptNodeClass->SetCleanUp([] {
+        DeleteAllScriptClasses();
+        DeleteAllValueTypes();
+    });
     return scriptNodeClass;
 }
 

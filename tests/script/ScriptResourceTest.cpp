@@ -190,6 +190,13 @@ TEST_F(ScriptProgramTest, AReloadKeepsAnUnchangedClassAndRebuildsOneWhoseCodeMov
     EXPECT_EQ(program->GetClassInfo(), info);
     EXPECT_EQ(watcher_->classChanges, 2);
     EXPECT_EQ(program->GetScriptClass()->Methods()[1].codeOffset, 2u);
+    // Breakpoints are armed again after each load.
+    program->Breakpoints().push_back({2, 0, 1});
+    program->Breakpoints().push_back({99, 0, 1}); // past the code: left alone
+    ASSERT_TRUE(program->Load());
+    EXPECT_EQ(program->GetCode()[2], ScriptResource::BreakpointCommand);
+    EXPECT_EQ(program->Breakpoints()[0].savedWord, 32u);
+    EXPECT_EQ(program->Breakpoints()[1].savedWord, 0u);
     // While the game runs, nothing reloads.
     GameRunning = true;
     EXPECT_FALSE(program->Load());
@@ -246,6 +253,8 @@ TEST_F(ScriptProgramTest, LinkingResolvesExportsInIncludeOrderAndWarnsOnce) {
     log_.Clear();
     ScriptResource* caller = WriteAndLoad(Caller({"first", "second"}, {"JUMP"}), "caller");
     EXPECT_EQ(caller->GetLinkState(), static_cast<uint32_t>(ScriptLinked));
+    EXPECT_EQ(FindLoadedProgram("caller"), caller);
+    EXPECT_EQ(FindLoadedProgram("Caller"), nullptr); // script names keep their case
     EXPECT_EQ(caller->GetCode()[1], 3u);
     EXPECT_EQ(caller->GetCode()[4], StringWordSum("second"));
     int warnings = 0;
@@ -336,6 +345,7 @@ TEST_F(ScriptProgramTest, AFreedProgramsCodeBlockIsReusedByTheNextLoad) {
     const TextWord block = first->GetCodeTextWord();
     first->Release();
     loaded_.clear();
+    EXPECT_EQ(FindLoadedProgram("first"), nullptr);
     EXPECT_STREQ(LookupText(block), "");
     ScriptResource* second = WriteAndLoad(Library("go", 3), "second");
     EXPECT_EQ(second->GetCodeTextWord(), block);
