@@ -30,6 +30,7 @@
 #include "resources/RawData.h"
 #include "resources/Resource.h"
 #include "resources/Texture.h"
+#include "script/ScriptNodeClass.h"
 
 namespace quarn {
 
@@ -67,6 +68,7 @@ int RegisterAllClasses() {
     DirectionalLight::RegisterClass();   // 38.
     SpotLight::RegisterClass();          // 39.
     LightManager::RegisterClass();       // 40.
+    RegisterScriptNodeClass();           // 54. "Script" (the node itself comes later)
     return GetClassCount() - before;
 }
 

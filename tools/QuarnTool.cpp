@@ -37,6 +37,7 @@
 #include "resources/Texture.h"
 #include "tools/GamePacker.h"
 #include "tools/ShaderTool.h"
+#include "tools/ScriptTool.h"
 
 #include <algorithm>
 #include <charconv>
@@ -104,6 +105,7 @@ int RunTable(char** arguments);
 int RunGrid(char** arguments);
 int RunPack(char** arguments);
 int RunShader(char** arguments);
+int RunScript(char** arguments);
 
 struct Command {
     const char* name;
@@ -146,6 +148,9 @@ constexpr Command Commands[] = {
     {"shader", "asm IN OUT | dis FILE | syntax", 1,
      "assemble IN into the shader file OUT, print FILE's programs, or print the source form",
      RunShader, 2},
+    {"script", "asm IN OUT | dis PATH", 2,
+     "assemble the program text IN into OUT.bin and OUT.sym, or print the program of PATH",
+     RunScript, 1},
 };
 
 // "name ARGUMENTS", as the help and the usage line show a command.
@@ -269,6 +274,18 @@ void PrintHelp(FILE* out) {
                "folder packs to the same bytes every time. A file larger than the engine\n"
                "reads from an archive (1 GiB) fails the command; OUT is replaced only once\n"
                "it is written whole.\n"
+               "\n"
+               "\"script asm\" reads IN in the script assembler's text form (one statement a\n"
+               "line: header, stack, include, var, function, local, fixup, line marks,\n"
+               "labels and commands; see tools/ScriptAssembler.h) and writes the program's\n"
+               "code file OUT.bin and symbol file OUT.sym as the engine loads them, each\n"
+               "replaced only once it is written whole. The first error fails the command\n"
+               "with \"IN:LINE: reason\". \"script dis\" loads the program of the script\n"
+               "source PATH as the engine does (PATH's \"bin\" and \"sym\" beside it; the\n"
+               "source itself may be missing) and prints it in that text form, with each\n"
+               "command's code offset, source line and the names its operands stand for as\n"
+               "comments; assembling the output gives the same two files again. A program\n"
+               "that cannot be loaded or has no code fails with the loader's reason.\n"
                "\n"
                "exit status: 0 done; 1 the command failed, with one line on stderr saying why;\n"
                "2 bad usage, with the reason and the command's usage line on stderr.\n",
@@ -883,6 +900,14 @@ int RunShader(char** arguments) {
     std::string reason;
     const int status = RunShaderTool(arguments, reason);
     return status == ExitUsage    ? CommandUsage("shader", reason)
+           : status == ExitFailed ? Fail(reason)
+                                  : status;
+}
+
+int RunScript(char** arguments) {
+    std::string reason;
+    const int status = RunScriptTool(arguments, reason);
+    return status == ExitUsage    ? CommandUsage("script", reason)
            : status == ExitFailed ? Fail(reason)
                                   : status;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <sys/mman.h>
 
 namespace quarn {
@@ -30,6 +31,9 @@ struct Arena {
     // Bytes of each long slot's text, its terminator included; 0 while empty.
     size_t slotLength[LongTempSlotCount] = {};
     size_t nextSlot = 0;
+    // Blocks by offset: live ones with their size, and given-back ones waiting for reuse.
+    std::map<size_t, size_t> liveBlocks;
+    std::multimap<size_t, size_t> freeBlocksBySize; // size -> offset
 
     Arena() {
         void* region = mmap(nullptr, ArenaReserve, PROT_READ | PROT_WRITE,
@@ -111,6 +115,50 @@ TextWord StoreText(std::string_view text) {
     destination[text.size()] = '\0';
     arena.used += text.size() + 1;
     return static_cast<TextWord>(destination - arena.base) + 1;
+}
+
+TextWord AllocateTextBlock(size_t bytes) {
+    Arena& arena = TheArena();
+    const size_t size = (bytes + 3) / 4 * 4 + 4;
+    size_t offset = 0;
+    // The smallest given-back block that fits; what it holds beyond the request is kept free.
+    auto reuse = arena.freeBlocksBySize.lower_bound(size);
+    if (reuse != arena.freeBlocksBySize.end()) {
+        offset = reuse->second;
+        const size_t rest = reuse->first - size;
+        arena.freeBlocksBySize.erase(reuse);
+        if (rest > 0) {
+            arena.freeBlocksBySize.emplace(rest, offset + size);
+        }
+    } else {
+        if (size >= ArenaReserve - arena.used) {
+            return 0;
+        }
+        offset = (arena.used + 3) / 4 * 4;
+        arena.used = offset + size;
+    }
+    std::memset(arena.base + offset, 0, size);
+    arena.liveBlocks[offset] = size;
+    return static_cast<TextWord>(offset) + 1;
+}
+
+char* GetTextBlock(TextWord block) {
+    Arena& arena = TheArena();
+    if (block == 0 || !arena.liveBlocks.contains(block - 1)) {
+        return nullptr;
+    }
+    return arena.base + (block - 1);
+}
+
+void FreeTextBlock(TextWord block) {
+    Arena& arena = TheArena();
+    auto live = block == 0 ? arena.liveBlocks.end() : arena.liveBlocks.find(block - 1);
+    if (live == arena.liveBlocks.end()) {
+        return;
+    }
+    std::memset(arena.base + live->first, 0, live->second);
+    arena.freeBlocksBySize.emplace(live->second, live->first);
+    arena.liveBlocks.erase(live);
 }
 
 char* TempStringWritePosition() {

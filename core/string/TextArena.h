@@ -26,6 +26,16 @@ TextWord TextWordOf(const char* text);
 // wrong one.
 TextWord StoreText(std::string_view text);
 
+// A block among the long-lived texts that can be given back: loaded script code, whose literals
+// scripts hold as words into it. The block holds `bytes` zeroed bytes (rounded up to whole words)
+// plus a zero word of its own at the end, so every word into it names a text that ends inside
+// it. Gives 0 when the arena is full. A block given back is zeroed and reused by a later
+// AllocateTextBlock of its size or less, so a stale word into it reads "" or a later text.
+TextWord AllocateTextBlock(size_t bytes);
+// The block's bytes (null for word 0 or a word that starts no live block).
+char* GetTextBlock(TextWord block);
+void FreeTextBlock(TextWord block);
+
 // The temporary-string ring: 64 KB where texts handed to scripts live until the ring wraps
 // over them. A producer writes one NUL-terminated text of at most GetTempStringSpace() bytes
 // at TempStringWritePosition() and then calls CommitTempString().

@@ -479,6 +479,57 @@ TEST(QuarnToolShader, AssemblesPrintsAgainAndNamesTheLineOrWordOfABadFile) {
     EXPECT_EQ(folder.ReadFile("x.psh_raw"), "");
 }
 
+std::string DataFile(const std::string& relative) {
+    std::ifstream file(std::string(QUARN_TEST_DATA) + "/" + relative, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+TEST(QuarnToolScript, AssemblesTheCommittedProgramAndPrintsTextThatAssemblesBackTheSame) {
+    test::TempFolder folder;
+    folder.WriteFile("counter.asm", DataFile("scripts/counter.asm"));
+    ToolRun assembled = RunTool(folder, {"script", "asm", "counter.asm", "out/Counter"});
+    EXPECT_EQ(assembled.status, 0) << assembled.err;
+    EXPECT_EQ(assembled.out + assembled.err, "");
+    EXPECT_EQ(folder.ReadFile("out/Counter.bin"), DataFile("scripts/counter.bin"));
+    EXPECT_EQ(folder.ReadFile("out/Counter.sym"), DataFile("scripts/counter.sym"));
+
+    // Shipped without its source, the files found without case.
+    ToolRun printed = RunTool(folder, {"script", "dis", "out/counter.script"});
+    EXPECT_EQ(printed.status, 0) << printed.err;
+    EXPECT_NE(printed.out.find("function \"reset\" () at=@L34 port"), std::string::npos)
+        << printed.out;
+    EXPECT_NE(printed.out.find("    jumpifnot L31                   ; 22 line 2\n"),
+              std::string::npos)
+        << printed.out;
+    folder.WriteFile("printed.asm", printed.out);
+    EXPECT_EQ(RunTool(folder, {"script", "asm", "printed.asm", "again"}).status, 0);
+    EXPECT_EQ(folder.ReadFile("again.bin"), DataFile("scripts/counter.bin"));
+    EXPECT_EQ(folder.ReadFile("again.sym"), DataFile("scripts/counter.sym"));
+}
+
+TEST(QuarnToolScript, FailuresNameTheLineOrTheReason) {
+    test::TempFolder folder;
+    folder.WriteFile("bad.asm", "stack 8\nfly 3\n");
+    folder.WriteFile("short.bin", "1234567");
+    folder.WriteFile("short.sym", "");
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"script", "asm", "bad.asm", "bad"}, "bad.asm:2: unknown command \"fly\""},
+        {{"script", "asm", "none.asm", "none"}, "cannot open none.asm"},
+        {{"script", "dis", "none.script"},
+         "cannot load none.script: neither it nor its code file exists"},
+        {{"script", "dis", "short.script"},
+         "short.script has no code: Script 'short.bin' not loaded: the code file is shorter "
+         "than its 12-byte header"},
+    };
+    for (const auto& [arguments, reason] : cases) {
+        ToolRun run = RunTool(folder, arguments);
+        EXPECT_EQ(run.status, 1) << reason;
+        EXPECT_EQ(run.out, "") << reason;
+        EXPECT_EQ(run.err, "quarn-tool: " + reason + "\n");
+    }
+    EXPECT_EQ(folder.ReadFile("bad.bin"), "");
+}
+
 // A bad call says what was wrong, shows the command's one usage line and where to read more.
 TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheUsageLineAndExitsWith2) {
     test::TempFolder folder;
@@ -492,7 +543,7 @@ TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheUsageL
           "\n  render SCENE --frames N --out SHOT.png [--size WxH] [--step SECONDS] ",
           "\n  mesh IN [OUT.mesh] ", "\n  table IN [OUT.csv] ", "\n  grid IN [OUT] ",
           "\n  pack FOLDER OUT.zoo ",
-          "\n  shader asm IN OUT | dis FILE | syntax "}) {
+          "\n  shader asm IN OUT | dis FILE | syntax ", "\n  script asm IN OUT | dis PATH "}) {
         EXPECT_NE(help.out.find(line), std::string::npos) << line;
     }
     for (const char* flag : {"--help", "-h"}) {
@@ -513,6 +564,7 @@ TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheUsageL
          "quarn-tool: --frames and --out are needed\n" + render},
         {{"mesh"}, "usage: quarn-tool mesh IN [OUT.mesh]\n"},
         {{"shader", "asm", "a"}, "usage: quarn-tool shader asm IN OUT | dis FILE | syntax\n"},
+        {{"script", "run", "a"}, "usage: quarn-tool script asm IN OUT | dis PATH\n"},
     };
     for (const auto& [arguments, err] : cases) {
         ToolRun run = RunTool(folder, arguments);

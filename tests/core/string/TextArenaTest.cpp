@@ -97,5 +97,25 @@ TEST(TextArena, LongTextsLiveUntilTheirSlotIsTakenAgain) {
     EXPECT_EQ(TextWordOf(LookupText(words[0]) + 150000), 0u);
 }
 
+TEST(TextArena, AGivenBackBlockIsZeroedAndReusedByTheNextBlockThatFits) {
+    const TextWord first = AllocateTextBlock(10);
+    ASSERT_NE(first, 0u);
+    char* bytes = GetTextBlock(first);
+    ASSERT_NE(bytes, nullptr);
+    std::memcpy(bytes, "literal-ab", 10); // the block's own end word still terminates it
+    EXPECT_STREQ(LookupText(first + 8), "ab");
+    FreeTextBlock(first);
+    EXPECT_EQ(GetTextBlock(first), nullptr);
+    EXPECT_STREQ(LookupText(first + 8), "");
+    const TextWord second = AllocateTextBlock(4);
+    EXPECT_EQ(second, first);
+    // The rest of the old block is free again for a block that fits it.
+    const TextWord third = AllocateTextBlock(4);
+    EXPECT_EQ(third, first + 8);
+    FreeTextBlock(second);
+    FreeTextBlock(third);
+    FreeTextBlock(third); // twice is harmless
+}
+
 } // namespace
 } // namespace quarn

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quarn {
+
+// Sets the folders searched for scripts: `folder` alone, or with `withSubfolders` the folder
+// and every folder below it whose name does not start with '.'. Logs the folder's native path.
+// A folder reached twice (through a symbolic link back up the tree) is entered once.
+void SetScriptSearchPath(const char* folder, bool withSubfolders);
+const std::vector<std::string>& GetScriptSearchPath();
+
+} // namespace quarn

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quarn {
+
+class ScriptProgramBuilder;
+class ScriptResource;
+
+// The assembler's text form of a compiled program, one statement a line; ';' starts a comment.
+// Texts are double-quoted with \" \\ and \xHH escapes; numbers are decimal or 0x hex, negative
+// or (with a '.') float; "@label" and "@label+N" are code offsets.
+//
+//   header W W                  the two words the loader keeps
+//   stack N                     stack size in words
+//   include "name"              an included program, in link order
+//   var "name" TYPE [key=value]... [port] [state] [export]
+//   function "name" (TYPE, ...)[:TYPE] at=VALUE [key=value]...
+//   local "name" TYPE [key=value]...
+//   fixup "name" word=VALUE [hash=VALUE]
+//   lines N...                  the line table as it stands (instead of marks)
+//   line                        the next source line starts here
+//   label:                      names the code offset of what follows
+//   MNEMONIC OPERAND...         a command; jumps take a label name
+//   word VALUE...               raw code words (also: a line starting with a number)
+//
+// TYPE is a value type name, a registered class name or a number; "string64" is type 32.
+// Record keys: kind, flags, offset, count, elem, first, last, w0, w6, w10, link, decl, spec,
+// resultflag (and at for functions). Variables without an offset take the next free word (locals
+// among locals). Operands may also be prop:Class.name and method:Class.name (indexes in the
+// class's chain) and hash:name (a program's name hash); op takes a number or a value type name
+// and a signature text.
+//
+// Reads `source` into the builder; false with "LINE: reason" for the first error.
+bool AssembleScript(std::string_view source, ScriptProgramBuilder& builder, std::string& error);
+
+// The program in that text form, with code offsets, source lines and the names operands stand
+// for as comments. Assembling it gives the program's files again, byte for byte.
+std::string DisassembleScript(const ScriptResource& program);
+
+} // namespace quarn
