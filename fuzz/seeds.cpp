@@ -24,8 +24,16 @@
 
 namespace {
 
+// A larger seed slows every execution of its target; large cases belong to the tests.
+constexpr size_t MaxSeedBytes = 16u << 10;
+
 void Write(const std::filesystem::path& folder, const char* target, const char* name,
            const std::string& bytes) {
+    if (bytes.size() > MaxSeedBytes) {
+        std::fprintf(stderr, "the seed %s/%s holds %zu bytes, more than %zu\n", target, name,
+                     bytes.size(), MaxSeedBytes);
+        std::exit(1);
+    }
     std::filesystem::create_directories(folder / target);
     std::ofstream(folder / target / name, std::ios::binary) << bytes;
 }

@@ -295,7 +295,7 @@ bool ReadObj(Mesh& mesh, const char* path) {
     FileSystem* files = GetFileSystem();
     std::unique_ptr<File> file = files ? files->Open(path, OpenText) : nullptr;
     // Read whole: joining an exponent looks two bytes ahead, more than a disk file steps back.
-    const std::vector<uint8_t> bytes = file ? file->ReadRemaining() : std::vector<uint8_t>();
+    std::vector<uint8_t> bytes = file ? file->ReadRemaining() : std::vector<uint8_t>();
     file.reset();
     BufferFile source(bytes.data(), static_cast<uint32_t>(bytes.size()));
     mesh.ClearGroupNames();
@@ -304,6 +304,9 @@ bool ReadObj(Mesh& mesh, const char* path) {
         LogMessage("Error: Invalid mesh file '%s'", path);
         return false;
     }
+    // The text goes before the mesh is made, so that at most two copies of the triangles (the
+    // parsed faces and the mesh's) are ever held at once.
+    std::vector<uint8_t>().swap(bytes);
     if (parser.GetShortFaceCount() > 0) {
         LogMessage("Warning: %u faces of fewer than three corners in mesh file '%s' are skipped",
                    parser.GetShortFaceCount(), path);

@@ -263,6 +263,12 @@ void Pivot::SetPosition(Float3 position) {
 }
 
 void Pivot::SetOrientation(Quaternion orientation) {
+    // No rotation has a NaN or an infinity in it, and normalising one only spreads it to the
+    // other parts: such a value is ignored, as a broken file or script gives it.
+    if (!std::isfinite(orientation.x) || !std::isfinite(orientation.y) ||
+        !std::isfinite(orientation.z) || !std::isfinite(orientation.w)) {
+        return;
+    }
     if (pivotFlags_ & Pivot2D) {
         orientation.x = 0.0f;
         orientation.y = 0.0f;

@@ -188,6 +188,13 @@ TEST_F(PivotTest, ScaleBelowZeroIsIgnoredAndTwoAndAHalfDKeepsOnlyTheTurnAboutZ) 
     // A half turn about X has nothing about Z: the identity, not a zero quaternion.
     pivot->SetOrientation(Turn(Pi, AxisX));
     ExpectSameRotation(pivot->GetOrientation(), Quaternion());
+    // A NaN or an infinity is no rotation: the pivot keeps its own.
+    pivot->SetOrientation(Turn(0.5f, AxisZ));
+    const Quaternion kept = pivot->GetOrientation();
+    for (float bad : {std::nanf(""), INFINITY}) {
+        pivot->SetOrientation(Quaternion(0.0f, 0.0f, 0.0f, bad));
+        ExpectSameRotation(pivot->GetOrientation(), kept);
+    }
 }
 
 TEST_F(PivotTest, SetWorldAxisPointsTheAxisAlongTheDirection) {
