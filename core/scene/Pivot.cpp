@@ -262,12 +262,12 @@ void Pivot::SetPosition(Float3 position) {
     }
 }
 
-void Pivot::SetOrientation(Quaternion orientation) {
+bool Pivot::ConformOrientation(Quaternion& orientation) const {
     // No rotation has a NaN or an infinity in it, and normalising one only spreads it to the
-    // other parts: such a value is ignored, as a broken file or script gives it.
+    // other parts: such a value is refused, as a broken file or script gives it.
     if (!std::isfinite(orientation.x) || !std::isfinite(orientation.y) ||
         !std::isfinite(orientation.z) || !std::isfinite(orientation.w)) {
-        return;
+        return false;
     }
     if (pivotFlags_ & Pivot2D) {
         orientation.x = 0.0f;
@@ -279,6 +279,15 @@ void Pivot::SetOrientation(Quaternion orientation) {
         }
     }
     orientation.Normalize();
+    // Parts so large that their squares overflow normalise to nothing: no rotation either.
+    return orientation.x != 0.0f || orientation.y != 0.0f || orientation.z != 0.0f ||
+           orientation.w != 0.0f;
+}
+
+void Pivot::SetOrientation(Quaternion orientation) {
+    if (!ConformOrientation(orientation)) {
+        return;
+    }
     const Quaternion old = orientation_;
     if (orientation.x == old.x && orientation.y == old.y && orientation.z == old.z &&
         orientation.w == old.w) {
@@ -620,7 +629,10 @@ void Pivot::SetWorldMatrix(const Matrix4& matrix) {
     if (scale > 0.0f) {
         scale_ = scale;
     }
-    orientation_ = RotationOf(local);
+    // By the rules SetOrientation keeps, or a load and a save of the result would differ.
+    if (Quaternion rotation = RotationOf(local); ConformOrientation(rotation)) {
+        orientation_ = rotation;
+    }
     InvalidateTransform();
 }
 
