@@ -8,6 +8,7 @@
 #include <cstring>
 #include <math.h>
 #include <memory>
+#include <new>
 
 // The decoder casts floor's result to int when it sizes a codebook's lookup table; from a hostile
 // header that value lies beyond int (or is NaN), where the cast is undefined. Inside the decoder
@@ -109,7 +110,7 @@ int16_t ToSample(float value) {
 
 } // namespace
 
-int DecodeOggVorbis(const uint8_t* data, uint32_t size, OggSound& out) {
+int DecodeOggVorbis(const uint8_t* data, uint32_t size, uint32_t maxSampleBytes, OggSound& out) {
     out = OggSound();
     if (size == 0 || size > INT_MAX) {
         return OggNoSamples;
@@ -118,7 +119,10 @@ int DecodeOggVorbis(const uint8_t* data, uint32_t size, OggSound& out) {
         return OggBadComments;
     }
     const size_t arenaSize = ArenaSize(size);
-    std::unique_ptr<char[]> arena(new char[arenaSize]);
+    std::unique_ptr<char[]> arena(new (std::nothrow) char[arenaSize]);
+    if (!arena) {
+        return OggOutOfMemory;
+    }
     stb_vorbis_alloc alloc{arena.get(), static_cast<int>(arenaSize)};
     int error = 0;
     stb_vorbis* vorbis = stb_vorbis_open_memory(data, static_cast<int>(size), &error, &alloc);
@@ -127,24 +131,37 @@ int DecodeOggVorbis(const uint8_t* data, uint32_t size, OggSound& out) {
     }
     const stb_vorbis_info info = stb_vorbis_get_info(vorbis);
     const auto channels = static_cast<uint32_t>(info.channels);
+    const size_t maxSamples = maxSampleBytes / sizeof(int16_t);
     std::vector<int16_t>& samples = out.samples;
-    for (;;) {
-        int frameChannels = 0;
-        float** frame = nullptr;
-        const int frames = stb_vorbis_get_frame_float(vorbis, &frameChannels, &frame);
-        if (frames <= 0 || uint32_t(frameChannels) != channels) {
-            break;
-        }
-        for (int i = 0; i < frames; ++i) {
-            for (uint32_t channel = 0; channel < channels; ++channel) {
-                samples.push_back(ToSample(frame[channel][i]));
+    int result = 0;
+    try {
+        for (;;) {
+            int frameChannels = 0;
+            float** frame = nullptr;
+            const int frames = stb_vorbis_get_frame_float(vorbis, &frameChannels, &frame);
+            if (frames <= 0 || uint32_t(frameChannels) != channels) {
+                break;
+            }
+            if (size_t(frames) * channels > maxSamples - std::min(maxSamples, samples.size())) {
+                result = OggTooLong;
+                break;
+            }
+            for (int i = 0; i < frames; ++i) {
+                for (uint32_t channel = 0; channel < channels; ++channel) {
+                    samples.push_back(ToSample(frame[channel][i]));
+                }
             }
         }
+    } catch (const std::bad_alloc&) {
+        result = OggOutOfMemory;
     }
     stb_vorbis_close(vorbis);
-    if (samples.empty() || samples.size() / channels > UINT32_MAX) {
+    if (result == 0 && (samples.empty() || samples.size() / channels > UINT32_MAX)) {
+        result = OggNoSamples;
+    }
+    if (result != 0) {
         out = OggSound();
-        return OggNoSamples;
+        return result;
     }
     out.channels = channels;
     out.sampleRate = info.sample_rate;

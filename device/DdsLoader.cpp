@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace quarn {
@@ -43,6 +44,27 @@ void ImageRows(GpuFormat format, uint32_t width, uint32_t height, uint64_t& rowB
 // Never trusts the reader's count beyond what was asked.
 bool ReadExactly(TextureReadFunction read, void* userData, void* destination, uint32_t count) {
     return read != nullptr && read(destination, count, userData) >= count;
+}
+
+// Reads `count` bytes into `out`, which grows only as the bytes arrive (to at most twice what
+// came so far). Null when all came, else the reason: the input ended first, or memory ran out.
+const char* ReadGrowing(TextureReadFunction read, void* userData, uint64_t count,
+                        std::vector<uint8_t>& out) {
+    constexpr uint64_t FirstChunk = 64u << 10;
+    constexpr uint64_t LargestChunk = 1u << 30;
+    try {
+        while (out.size() < count) {
+            const uint64_t had = out.size();
+            const uint64_t chunk = std::min({std::max(had, FirstChunk), LargestChunk, count - had});
+            out.resize(static_cast<size_t>(had + chunk));
+            if (!ReadExactly(read, userData, out.data() + had, static_cast<uint32_t>(chunk))) {
+                return "Unexpected end of file.";
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        return "Not enough memory for the texture";
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -128,12 +150,30 @@ bool DeviceTexture::LoadDDS(TextureReadFunction read, void* userData) {
     bool sizeValid = header.width != 0 && header.height != 0 &&
                      imageCount <= GpuFullLevelCount(header.width, header.height) &&
                      (!cubeMap || header.width == header.height);
-    std::unique_ptr<GpuTexture> made;
-    if (sizeValid) {
-        made = cubeMap ? device_.CreateCubeTexture(header.width, 1, 0, format, GpuPool::Managed)
-                       : device_.CreateTexture(header.width, header.height, imageCount, 0, format,
-                                               GpuPool::Managed);
+    const uint32_t images = cubeMap ? GpuCubeFaceCount : imageCount;
+    uint64_t total = 0;
+    for (uint32_t i = 0; sizeValid && i < images; ++i) {
+        const uint32_t level = cubeMap ? 0 : i;
+        const uint64_t bytes = DdsImageBytes(format, std::max(header.width >> level, 1u),
+                                             std::max(header.height >> level, 1u));
+        sizeValid = bytes <= 0xFFFFFFFFu;
+        total += bytes;
     }
+    if (!sizeValid) {
+        lastError_ = "Failed to create texture";
+        return false;
+    }
+    // The images are read before the texture is made: a header alone cannot make the loader
+    // allocate what the file does not hold.
+    std::vector<uint8_t> data;
+    if (const char* failure = ReadGrowing(read, userData, total, data)) {
+        lastError_ = failure;
+        return false;
+    }
+    std::unique_ptr<GpuTexture> made =
+        cubeMap ? device_.CreateCubeTexture(header.width, 1, 0, format, GpuPool::Managed)
+                : device_.CreateTexture(header.width, header.height, imageCount, 0, format,
+                                        GpuPool::Managed);
     if (!made || made->GetLevelCount() < (cubeMap ? 1 : imageCount)) {
         lastError_ = "Failed to create texture";
         return false;
@@ -144,34 +184,27 @@ bool DeviceTexture::LoadDDS(TextureReadFunction read, void* userData) {
     RefreshInfo();
     size_ = {static_cast<int32_t>(header.width), static_cast<int32_t>(header.height)};
     SetUVRange(size_.x, size_.y);
-    return ReadDdsImages(read, userData, format, cubeMap ? GpuCubeFaceCount : imageCount);
+    return CopyDdsImages(data, format, images);
 }
 
-bool DeviceTexture::ReadDdsImages(TextureReadFunction read, void* userData, GpuFormat format,
+bool DeviceTexture::CopyDdsImages(const std::vector<uint8_t>& data, GpuFormat format,
                                   uint32_t images) {
     const bool cubeMap = kind_ == TextureKind::CubeTexture;
-    std::vector<uint8_t> buffer;
+    size_t at = 0;
     for (uint32_t i = 0; i < images; ++i) {
         uint32_t level = cubeMap ? 0 : i;
         GpuSurfaceDesc desc = texture_->GetLevelDesc(level);
         uint64_t rowBytes = 0;
         uint32_t rows = 0;
         ImageRows(format, desc.width, desc.height, rowBytes, rows);
-        uint64_t bytes = rowBytes * rows;
-        if (bytes > 0xFFFFFFFFu) {
+        const uint64_t bytes = rowBytes * rows;
+        if (bytes > data.size() - at) {
             lastError_ = "Failed to create texture";
             ReleaseObject();
             return false;
         }
         // Levels are written, so the lock must be a writing one.
         if (!Lock(TextureLockWrite, i)) {
-            ReleaseObject();
-            return false;
-        }
-        buffer.resize(static_cast<size_t>(bytes));
-        if (!ReadExactly(read, userData, buffer.data(), static_cast<uint32_t>(bytes))) {
-            lastError_ = "Unexpected end of file.";
-            Lock(TextureUnlocked, i);
             ReleaseObject();
             return false;
         }
@@ -184,9 +217,10 @@ bool DeviceTexture::ReadDdsImages(TextureReadFunction read, void* userData, GpuF
         // The file packs its rows; the locked level may be wider.
         for (uint32_t row = 0; row < rows; ++row) {
             std::memcpy(bits_ + static_cast<ptrdiff_t>(row) * pitch_,
-                        buffer.data() + static_cast<size_t>(row * rowBytes),
+                        data.data() + at + static_cast<size_t>(row * rowBytes),
                         static_cast<size_t>(rowBytes));
         }
+        at += static_cast<size_t>(bytes);
         Lock(TextureUnlocked, i);
     }
     return true;

@@ -95,15 +95,22 @@ bool DeviceShader::LoadPrograms(std::span<const uint8_t> data, bool vertex, bool
     if (vertex && pixel) {
         // The container states both lengths; they must fit the data before any program is made.
         if (data.size() < 4) {
+            errorText_ = "the file is too short to hold the vertex program's length";
             return false;
         }
         const uint64_t n = ReadLittleEndian32(data.data());
         const uint64_t pixelAt = 4 + 4 * n;
         if (pixelAt + 4 > data.size()) {
+            errorText_ = StringFormat("the vertex program's length of %llu words runs past the "
+                                      "file's %zu bytes",
+                                      static_cast<unsigned long long>(n), data.size());
             return false;
         }
         const uint64_t m = ReadLittleEndian32(data.data() + pixelAt);
         if (pixelAt + 4 + 4 * m > data.size()) {
+            errorText_ = StringFormat("the pixel program's length of %llu words runs past the "
+                                      "file's %zu bytes",
+                                      static_cast<unsigned long long>(m), data.size());
             return false;
         }
         vertexBytes = data.subspan(4, 4 * n);

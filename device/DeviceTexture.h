@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quarn {
 
@@ -133,8 +134,8 @@ private:
 
     void ReleaseObject();
     void RefreshInfo();
-    // The images of a DDS file after its header, into the levels (or cube faces) just created.
-    bool ReadDdsImages(TextureReadFunction read, void* userData, GpuFormat format, uint32_t images);
+    // The images of a DDS file, read whole, into the levels (or cube faces) just created.
+    bool CopyDdsImages(const std::vector<uint8_t>& data, GpuFormat format, uint32_t images);
     void SetUVRange(int32_t width, int32_t height);
     void Report(const char* text);
     uint8_t* TexelAddress(int32_t x, int32_t y, uint32_t bytesPerTexel) const;

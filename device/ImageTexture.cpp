@@ -7,6 +7,7 @@
 #include "device/RenderDevice.h"
 
 #include <climits>
+#include <new>
 #include <vector>
 
 namespace quarn {
@@ -98,9 +99,8 @@ std::unique_ptr<DeviceTexture> LoadDeviceFile(const char* path, std::string& err
     return texture;
 }
 
-} // namespace
-
-std::unique_ptr<DeviceTexture> LoadImageTexture(const char* path, PixelFormat format,
+// The image through its codec; allocations may throw, which the caller turns into a reason.
+std::unique_ptr<DeviceTexture> LoadCodecTexture(const char* path, PixelFormat format,
                                                 TextureKind kind, uint32_t flags,
                                                 std::string& error) {
     InitImageCodecs();
@@ -155,6 +155,23 @@ std::unique_ptr<DeviceTexture> LoadImageTexture(const char* path, PixelFormat fo
         return nullptr;
     }
     return texture;
+}
+
+} // namespace
+
+std::unique_ptr<DeviceTexture> LoadImageTexture(const char* path, PixelFormat format,
+                                                TextureKind kind, uint32_t flags,
+                                                std::string& error) {
+    try {
+        return LoadCodecTexture(path, format, kind, flags, error);
+    } catch (const std::bad_alloc&) {
+        // The codec may hold what it decoded so far.
+        if (ImageCodec* codec = FindImageCodec(GetPathExtension(path).c_str())) {
+            codec->ReleaseData();
+        }
+        error = "Not enough memory for the texture";
+        return nullptr;
+    }
 }
 
 bool SaveImageFile(const char* path, DeviceTexture* texture, int32_t left, int32_t top,

@@ -153,7 +153,7 @@ uint32_t Branch::GetIdSystem() const {
 }
 
 ClassInfo* Branch::GetCustomClass() const {
-    return file_ ? file_->GetCustomClass() : nullptr;
+    return file_ ? file_->GetDeclaredClass() : nullptr;
 }
 
 int Branch::GetPropertyState(const Property& property) const {

@@ -1,6 +1,8 @@
 #include "resources/BranchFile.h"
 
+#include "core/debug/Log.h"
 #include "core/filesystem/FileReader.h"
+#include "core/filesystem/FileSystem.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/EntityRef.h"
 #include "core/object/Property.h"
@@ -125,10 +127,22 @@ bool BranchFile::Save(Node& root, uint32_t idSystem) {
     const bool text = SaveSceneFileWithIds(GetFullPath(), root, guid_, idSystem, customClass_,
                                            SceneKeepUnmappedIds);
     UpdateFileTime();
-    const bool compact = SaveSceneFileWithIds(GetCompactPath().c_str(), root, guid_, idSystem,
-                                              customClass_, SceneKeepUnmappedIds | SceneCompact);
-    // A text file left stale would be what the next load reads.
-    return text && compact;
+    if (!text) {
+        return false;
+    }
+    const std::string compactPath = GetCompactPath();
+    if (!SaveSceneFileWithIds(compactPath.c_str(), root, guid_, idSystem, customClass_,
+                              SceneKeepUnmappedIds | SceneCompact)) {
+        // The compact form cannot hold everything the text form can (an object over 64 KB); an
+        // older copy left beside the new text would be loaded should the text file go.
+        if (FileSystem* files = GetFileSystem(); files && files->Exists(compactPath.c_str())) {
+            files->RemoveFile(compactPath.c_str());
+        }
+        LogMessage("Branch %s is saved without its compact copy %s, which is removed rather than "
+                   "left stale",
+                   GetFullPath(), compactPath.c_str());
+    }
+    return true;
 }
 
 const Guid& BranchFile::EnsureGuid() {

@@ -38,7 +38,8 @@ public:
     ClassInfo* GetClass() const override { return classInfo ? classInfo : Resource::GetClass(); }
 
     // Writes the subtree below `root` (not `root` itself) in both forms, giving the file a GUID
-    // first when it has none. True only when both files were written, each whole or not at all.
+    // first when it has none; each file is written whole or not at all. True when the text form
+    // was written; a compact form that could not be is removed (logged), never left stale.
     bool Save(Node& root, uint32_t idSystem);
 
     const Guid& GetGuid() const { return guid_; }
@@ -49,7 +50,7 @@ public:
     std::string GetCompactPath() const;
 
     // The declared class, or null when the file declares nothing.
-    ClassInfo* GetCustomClass() const override { return customClass_; }
+    ClassInfo* GetDeclaredClass() const { return customClass_; }
     // Counts every change of the custom class, so an instance that missed the change signal
     // still sees that its values are laid out for another class.
     uint32_t GetClassGeneration() const { return classGeneration_; }

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace quarn {
 
@@ -56,6 +57,33 @@ void StoreSlotText(uint32_t* slot, uint32_t size, std::string_view text, size_t 
     bytes[length] = '\0';
 }
 
+// Appends a cell so that the reader gives back `cell`: its text up to the first quote inside
+// a quoted part that starts the cell (separators and line ends kept), the rest as it is. A
+// quoted part later in a cell keeps its quotes, so the rest reads back unchanged when its
+// quotes pair up and nothing between two pairs ends the cell; only the file's last cell may
+// end in an open quote, which runs to the end of the file. False where no writing reads back
+// the same. An only cell that is empty is written as "", or it would read back as no cell.
+bool AppendCell(std::string& out, std::string_view cell, bool only, bool lastInFile) {
+    if (cell.empty()) {
+        out += only ? "\"\"" : "";
+        return true;
+    }
+    const size_t first = std::min(cell.find('"'), cell.size());
+    bool paired = true;
+    for (size_t at = first; at < cell.size(); ++at) {
+        if (cell[at] == '"') {
+            paired = !paired;
+        } else if (paired && (IsSeparator(uint8_t(cell[at])) || IsLineEnd(uint8_t(cell[at])))) {
+            return false;
+        }
+    }
+    if (!paired && !lastInFile) {
+        return false;
+    }
+    out.append("\"").append(cell.substr(0, first)).append("\"").append(cell.substr(first));
+    return true;
+}
+
 } // namespace
 
 struct DataBaseResource::Header {
@@ -87,6 +115,8 @@ void DataBaseResource::Clear() {
     fieldOffsets_.clear();
     records_.clear();
     recordFieldCounts_.clear();
+    cellStarts_.clear();
+    firstCells_.clear();
 }
 
 void DataBaseResource::Unload() {
@@ -104,10 +134,17 @@ bool DataBaseResource::LoadFromFile(const char* path) {
     if (!path || !reader.Open(path, true, false)) {
         return false;
     }
-    if (CompareNoCase(GetPathExtension(path).c_str(), "csv") == 0) {
-        ReadTextTable(reader.ReadRemaining());
-    } else {
-        ReadTypedTable(reader);
+    try {
+        if (CompareNoCase(GetPathExtension(path).c_str(), "csv") == 0) {
+            ReadTextTable(reader.ReadRemaining());
+        } else {
+            ReadTypedTable(reader);
+        }
+    } catch (const std::bad_alloc&) {
+        Clear();
+        LogMessage("Database \"%s\" is not loaded: there is not enough memory for it",
+                   GetFullPath());
+        SetState(ResourceFailed);
     }
     UpdateFileTime();
     reader.Close();
@@ -170,12 +207,14 @@ void DataBaseResource::ReadTextTable(const std::vector<uint8_t>& bytes) {
     uint32_t widest = 0;
     while (at < size) {
         records_.push_back(static_cast<uint32_t>(pool.size()));
+        firstCells_.push_back(static_cast<uint32_t>(cellStarts_.size()));
         uint32_t cells = 0;
         // An empty line is a record without fields; a separator before a line end or the end
         // of the file opens one more, empty, cell.
         bool more = !IsLineEnd(bytes[at]);
         while (more) {
             const size_t cellStart = at;
+            cellStarts_.push_back(static_cast<uint32_t>(pool.size()));
             while (at < size && !IsSeparator(bytes[at]) && !IsLineEnd(bytes[at])) {
                 if (bytes[at] != '"') {
                     pool.push_back(static_cast<char>(bytes[at++]));
@@ -185,6 +224,13 @@ void DataBaseResource::ReadTextTable(const std::vector<uint8_t>& bytes) {
                 const auto* close = static_cast<const uint8_t*>(
                     std::memchr(bytes.data() + at + 1, '"', size - at - 1));
                 const size_t end = close ? static_cast<size_t>(close - bytes.data()) : size;
+                if (!close) {
+                    const auto line =
+                        1 + std::count(bytes.begin(), bytes.begin() + ptrdiff_t(at), '\n');
+                    LogMessage("Database \"%s\": the quote on line %td is never closed; the rest "
+                               "of the file is read as one text",
+                               GetFullPath(), line);
+                }
                 if (keepQuotes) {
                     pool.push_back('"');
                 }
@@ -219,11 +265,15 @@ uint32_t DataBaseResource::TextEnd() const {
     if (records_.empty()) {
         return 0;
     }
-    size_t at = records_.back();
-    for (uint32_t field = 0; field < recordFieldCounts_.back(); ++field) {
-        at += std::strlen(pool_.data() + at) + 1;
+    if (recordFieldCounts_.back() == 0) {
+        return records_.back();
     }
-    return static_cast<uint32_t>(at);
+    const uint32_t last = cellStarts_.back();
+    return static_cast<uint32_t>(last + std::strlen(pool_.data() + last) + 1);
+}
+
+uint32_t DataBaseResource::CellStart(uint32_t record, uint32_t field) const {
+    return cellStarts_[firstCells_[record] + field];
 }
 
 void DataBaseResource::ReservePool(uint32_t capacity) {
@@ -258,6 +308,7 @@ int32_t DataBaseResource::AddRecord() {
     pool_[position] = '\0';
     records_.push_back(position);
     recordFieldCounts_.push_back(0);
+    firstCells_.push_back(static_cast<uint32_t>(cellStarts_.size()));
     return static_cast<int32_t>(records_.size() - 1);
 }
 
@@ -272,28 +323,31 @@ int32_t DataBaseResource::AppendString(const char* text) {
         return 0;
     }
     std::memcpy(pool_.data() + end, copy.c_str(), needed);
+    cellStarts_.push_back(end);
     return static_cast<int32_t>(recordFieldCounts_.back()++);
 }
 
-std::string DataBaseResource::WriteText() const {
-    std::string text;
+bool DataBaseResource::WriteText(std::string& text) const {
     for (size_t record = 0; record < records_.size(); ++record) {
         if (record > 0) {
             text += '\n';
         }
-        const char* cell = pool_.data() + records_[record];
-        for (uint32_t field = 0; field < recordFieldCounts_[record]; ++field) {
+        const uint32_t count = recordFieldCounts_[record];
+        for (uint32_t field = 0; field < count; ++field) {
             if (field > 0) {
                 text += ';';
             }
-            const size_t length = std::strlen(cell);
-            if (length > 0) {
-                text.append("\"").append(cell, length).append("\"");
+            const bool last = record + 1 == records_.size() && field + 1 == count;
+            const std::string_view cell = pool_.data() + CellStart(uint32_t(record), field);
+            if (!AppendCell(text, cell, count == 1, last)) {
+                LogMessage("Database \"%s\" is not saved: the text of record %zu, field %u holds "
+                           "quotes that would not read back as they are",
+                           GetFullPath(), record, field);
+                return false;
             }
-            cell += length + 1;
         }
     }
-    return text;
+    return true;
 }
 
 void DataBaseResource::SaveToFile(const char* path) {
@@ -306,7 +360,10 @@ void DataBaseResource::SaveToFile(const char* path) {
                    GetFullPath(), path);
         return;
     }
-    const std::string text = WriteText();
+    std::string text;
+    if (!WriteText(text)) {
+        return;
+    }
     ForwardingOutputStream out;
     bool written = out.Open(path, 0) &&
                    out.Write(text.data(), static_cast<uint32_t>(text.size())) == text.size();
@@ -566,11 +623,7 @@ std::string_view DataBaseResource::GetStringValue(int32_t record, int32_t field)
     if (static_cast<uint32_t>(field) >= recordFieldCounts_[index]) {
         return {};
     }
-    const char* text = pool_.data() + records_[index];
-    for (int32_t skipped = 0; skipped < field; ++skipped) {
-        text += std::strlen(text) + 1;
-    }
-    return text;
+    return pool_.data() + CellStart(index, static_cast<uint32_t>(field));
 }
 
 void DataBaseResource::SetValueText(int32_t record, int32_t field, const char* text) {
@@ -605,7 +658,8 @@ void DataBaseResource::SetValueText(int32_t record, int32_t field, const char* t
         return;
     }
     const std::string copy = text; // the text may lie in the pool, which may move
-    const size_t at = static_cast<size_t>(GetStringValue(record, field).data() - pool_.data());
+    const size_t cell = firstCells_[static_cast<uint32_t>(record)] + static_cast<uint32_t>(field);
+    const size_t at = cellStarts_[cell];
     const size_t oldLength = std::strlen(pool_.data() + at);
     const size_t end = TextEnd();
     if (copy.size() > oldLength &&
@@ -619,6 +673,9 @@ void DataBaseResource::SetValueText(int32_t record, int32_t field, const char* t
     const auto shift = static_cast<uint32_t>(copy.size() - oldLength); // modulo 2^32
     for (size_t later = static_cast<size_t>(record) + 1; later < records_.size(); ++later) {
         records_[later] += shift;
+    }
+    for (size_t later = cell + 1; later < cellStarts_.size(); ++later) {
+        cellStarts_[later] += shift;
     }
 }
 

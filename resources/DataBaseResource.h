@@ -18,7 +18,8 @@ class Tokenizer;
 // a text in one pool, each record a run of zero-terminated texts; records may differ in their
 // number of fields. A quoted part that starts a cell loses its quotes and keeps separators and
 // line ends; a quoted part later in the cell keeps both quotes. Doubled quotes are not
-// unescaped. It saves back as ';'-separated lines of quoted texts.
+// unescaped. It saves back as ';'-separated lines of texts quoted so that they read back the
+// same; a save that cannot keep a text (an odd number of quotes) is refused.
 //
 // Any other extension: a typed table. A header of "key = value" lines taken by position (the
 // keys are never compared): fields, an optional max_string_length, a name and a type per
@@ -45,8 +46,8 @@ public:
     bool LoadFromFile(const char* path) override;
     bool Load() override;
     void Unload() override;
-    // Writes a text table to a ".csv" path; anything else is refused with a log line and
-    // leaves the file as it was.
+    // Writes a text table to a ".csv" path; anything else, and a text the format cannot carry,
+    // is refused with a log line and leaves the file as it was.
     void SaveToFile(const char* path) override;
     // Bytes held for the values: the value table, or the text pool's capacity.
     uint32_t GetDataSize() const override;
@@ -104,7 +105,10 @@ private:
     uint32_t TextEnd() const;
     // ReservePool, or a log line and false when the pool cannot grow that far.
     bool GrowPool(uint64_t capacity);
-    std::string WriteText() const;
+    // The table as text, or false with a log line when some text would read back otherwise.
+    bool WriteText(std::string& text) const;
+    // Text mode: the pool offset of a cell.
+    uint32_t CellStart(uint32_t record, uint32_t field) const;
 
     uint32_t keyCount_ = 0;
     uint32_t keyFields_[2] = {0, 0};
@@ -124,6 +128,10 @@ private:
     // offset of its first text in the pool.
     std::vector<uint32_t> records_;
     std::vector<uint32_t> recordFieldCounts_; // text mode only
+    // Text mode: every cell's byte offset in the pool, record after record, and the index of
+    // each record's first cell there, so that a field is found without walking its record.
+    std::vector<uint32_t> cellStarts_;
+    std::vector<uint32_t> firstCells_;
 };
 
 } // namespace quarn

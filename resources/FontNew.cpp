@@ -314,10 +314,13 @@ bool FontNew::RasterizeGlyphs(const char* path, const std::vector<uint32_t>& cha
     const std::string suffix = LanguageSuffix();
     FileSystem* files = GetFileSystem();
     PathString native;
-    if (!IsEmbeddedPath(path) && files && files->GetNativePath(native, path)) {
-        AddPrivateFontFile(native.Text());
-    }
     const std::string face = GetFontFaceName(path);
+    if (!IsEmbeddedPath(path) && files && files->GetNativePath(native, path) &&
+        !AddPrivateFontFile(native.Text()) && files->Exists(path)) {
+        // The face is then matched by its name among the system's fonts, which always finds one.
+        LogMessage("Font file '%s' cannot be read; the fallback font for '%s' is used instead",
+                   path, face.c_str());
+    }
     std::unique_ptr<GlyphFont> primary =
         MakeGlyphFont(face, pointSize_, style_, scale_, false, suffix);
     if (!primary) {

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <new>
 #include <string>
 
 namespace quarn {
@@ -183,10 +184,14 @@ bool GridDataResource::LoadGrid() {
     }
     mirrorFlags_ = 0;
     bool loaded = false;
-    if (CompareNoCase(GetExtension(), "flt") == 0) {
-        loaded = LoadFltSet();
-    } else if (CompareNoCase(GetExtension(), "raw") == 0) {
-        loaded = LoadRaw();
+    try {
+        if (CompareNoCase(GetExtension(), "flt") == 0) {
+            loaded = LoadFltSet();
+        } else if (CompareNoCase(GetExtension(), "raw") == 0) {
+            loaded = LoadRaw();
+        }
+    } catch (const std::bad_alloc&) {
+        loaded = Refuse("there is not enough memory for its cells");
     }
     if (loaded) {
         UpdateFileTime();
@@ -261,17 +266,19 @@ bool GridDataResource::LoadFltSet() {
             return Refuse("its heights end early");
         }
     } else {
-        std::vector<float> cells;
-        if (!AppendFloats(heights, fileCells, cells)) {
-            return Refuse("its heights end early");
-        }
+        // The file's size has proved the cells, so the block is made first and the heights go
+        // straight into their rows: no second copy of a grid that may be large on one side.
         columns_ = static_cast<uint32_t>(fileColumns);
         rows_ = static_cast<uint32_t>(fileRows);
         MakeLayers({Heights, SecondLayer, ThirdLayer});
-        for (uint32_t row = 0; row < rows_; ++row) {
-            const uint32_t target = mirrored ? rows_ - 1 - row : row;
-            std::copy_n(cells.begin() + static_cast<ptrdiff_t>(size_t{row} * columns_), columns_,
-                        GetLayer(Heights) + size_t{target} * columns_);
+        float* cells = GetLayer(Heights);
+        const bool read = ReadFloats(heights, fileCells, [&](uint64_t index, float value) {
+            const uint64_t row = index / columns_;
+            const uint64_t target = mirrored ? rows_ - 1 - row : row;
+            cells[target * columns_ + index % columns_] = value;
+        });
+        if (!read) {
+            return Refuse("its heights end early");
         }
     }
     heights.Close();
@@ -317,6 +324,7 @@ bool GridDataResource::LoadRaw() {
         return Refuse("%u bytes hold fewer than %d x %d cells of two floats", size, columns, rows);
     }
     std::vector<float> block;
+    block.reserve(2 * cells); // proved by the file's size
     if (!AppendFloats(file, 2 * cells, block)) {
         return Refuse("it ends early");
     }

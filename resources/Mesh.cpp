@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 namespace quarn {
 
@@ -73,11 +74,17 @@ bool Mesh::LoadFromFile(const char* path) {
         return false;
     }
     const std::string extension = GetPathExtension(path);
-    if (CompareNoCase(extension.c_str(), "mesh") == 0) {
-        return ReadMeshText(*this, path);
-    }
-    if (CompareNoCase(extension.c_str(), "obj") == 0) {
-        return ReadObj(*this, path);
+    try {
+        if (CompareNoCase(extension.c_str(), "mesh") == 0) {
+            return ReadMeshText(*this, path);
+        }
+        if (CompareNoCase(extension.c_str(), "obj") == 0) {
+            return ReadObj(*this, path);
+        }
+    } catch (const std::bad_alloc&) {
+        Create(0, 0, 0);
+        LogMessage("Mesh '%s' is not loaded: there is not enough memory for it", path);
+        return false;
     }
     LogMessage("Unknown mesh format: '%s'", path);
     return false;

@@ -158,6 +158,72 @@ private:
     std::unordered_map<uint64_t, uint32_t> steps_;
 };
 
+// The first edge record of each direction, found by its two ends. Open addressing over record
+// numbers: a slot holds a number (4 bytes), and the ends it stands for are read from the record
+// itself, where a node of a map from ends to numbers would take about 40 bytes. Kept at most
+// half full, so a probe ends soon.
+class FirstRecordIndex {
+public:
+    static constexpr uint32_t None = 0xFFFFFFFF;
+
+    FirstRecordIndex(const std::vector<MeshEdge>& records, size_t expected) : records_(records) {
+        slots_.assign(std::bit_ceil(std::max<size_t>(2 * expected, 16)), None);
+    }
+
+    uint32_t Find(uint32_t start, uint32_t end) const {
+        for (size_t slot = Home(start, end);; slot = (slot + 1) & (slots_.size() - 1)) {
+            const uint32_t record = slots_[slot];
+            if (record == None ||
+                (records_[record].start == start && records_[record].end == end)) {
+                return record;
+            }
+        }
+    }
+
+    // The record becomes the one its ends lead to, unless an earlier one holds them already.
+    void AddIfFirst(uint32_t record) {
+        if (2 * (used_ + 1) > slots_.size()) {
+            Grow();
+        }
+        const MeshEdge& edge = records_[record];
+        if (Find(edge.start, edge.end) == None) {
+            Place(record);
+            ++used_;
+        }
+    }
+
+private:
+    size_t Home(uint32_t start, uint32_t end) const {
+        // The finaliser of splitmix64: neighbouring vertex numbers land far apart.
+        uint64_t key = EdgeKey(start, end);
+        key = (key ^ (key >> 30)) * 0xBF58476D1CE4E5B9ull;
+        key = (key ^ (key >> 27)) * 0x94D049BB133111EBull;
+        return static_cast<size_t>(key ^ (key >> 31)) & (slots_.size() - 1);
+    }
+
+    void Place(uint32_t record) {
+        size_t slot = Home(records_[record].start, records_[record].end);
+        while (slots_[slot] != None) {
+            slot = (slot + 1) & (slots_.size() - 1);
+        }
+        slots_[slot] = record;
+    }
+
+    void Grow() {
+        std::vector<uint32_t> old(2 * slots_.size(), None);
+        old.swap(slots_);
+        for (uint32_t record : old) {
+            if (record != None) {
+                Place(record);
+            }
+        }
+    }
+
+    const std::vector<MeshEdge>& records_;
+    std::vector<uint32_t> slots_;
+    size_t used_ = 0;
+};
+
 } // namespace
 
 // Walks the outline as a ring of links, so each removal costs the same however long the outline
@@ -238,8 +304,14 @@ void Mesh::BuildEdgeList() {
     edgesClosed_ = true;
     // The first record of each direction: records never change their ends, so the first one
     // found for a pair stays the first.
-    std::unordered_map<uint64_t, uint32_t> firstRecord;
     const auto triangleCount = static_cast<uint32_t>(triangles_.size());
+    // Each record takes at most two of the 3 x triangles half-edges, so there are at least 1.5
+    // records a triangle (that many on a closed mesh, a few more along an open mesh's border):
+    // room for those from the start saves the list's doubling, and the memory a doubling past
+    // them would leave unused.
+    const size_t expected = size_t{triangleCount} + triangleCount / 2 + triangleCount / 16;
+    edges_.reserve(expected);
+    FirstRecordIndex firstRecord(edges_, expected);
     for (uint32_t t = 0; t < triangleCount; ++t) {
         uint32_t w[3];
         ReadIndices(t, w);
@@ -250,19 +322,19 @@ void Mesh::BuildEdgeList() {
         for (uint32_t k = 1; k <= 3; ++k) {
             const uint32_t a = w[k - 1];
             const uint32_t b = w[k % 3];
-            const auto reverse = firstRecord.find(EdgeKey(b, a));
-            if (reverse == firstRecord.end()) {
+            const uint32_t reverse = firstRecord.Find(b, a);
+            if (reverse == FirstRecordIndex::None) {
                 MeshEdge edge;
                 edge.start = a;
                 edge.end = b;
                 edge.firstTriangle = t;
                 edge.firstStartCorner = static_cast<uint8_t>(k - 1);
                 edge.firstEndCorner = static_cast<uint8_t>(k % 3);
-                firstRecord.try_emplace(EdgeKey(a, b), static_cast<uint32_t>(edges_.size()));
                 edges_.push_back(edge);
+                firstRecord.AddIfFirst(static_cast<uint32_t>(edges_.size() - 1));
                 continue;
             }
-            MeshEdge& edge = edges_[reverse->second];
+            MeshEdge& edge = edges_[reverse];
             // A third triangle on one edge: the mesh is not closed, and the last one wins.
             if (edge.secondTriangle != MeshEdge::NoTriangle) {
                 edgesClosed_ = false;

@@ -39,6 +39,8 @@ public:
     // False once the file holds more distinct corners than a mesh can address.
     bool Parse();
     bool Fill();
+    // Faces of fewer than three corners, which are skipped.
+    uint32_t GetShortFaceCount() const { return shortFaces_; }
 
 private:
     void Next() { tokenizer_.Next(file_); }
@@ -50,7 +52,10 @@ private:
     }
     float ReadNumber();
     void JoinExponent(std::string& text);
-    uint32_t ReadCorner();
+    bool AtCorner() const { return IsNumber() || tokenizer_.GetKind() == '-'; }
+    int32_t ReadReference(size_t listSize);
+    Corner ReadCorner();
+    uint32_t AddCorner(const Corner& corner);
     void ReadFace();
 
     File& file_;
@@ -65,6 +70,8 @@ private:
     std::vector<Face> faces_;
     std::vector<std::string> groupNames_;
     uint32_t group_ = 0;
+    std::vector<Corner> faceCorners_; // the face being read
+    uint32_t shortFaces_ = 0;
 };
 
 // The tokenizer ends a number at the first byte that is no digit, '.', 'x' or hex letter, so
@@ -109,31 +116,51 @@ float ObjParser::ReadNumber() {
     return negative ? -value : value;
 }
 
+// A reference at the current token (the tokenizer gives a sign as a token of its own); moves
+// past it. A negative one counts back from the end of its list as read so far, -1 being the
+// last entry, as the format defines; one reaching before the list's start has no entry (0).
+int32_t ObjParser::ReadReference(size_t listSize) {
+    const bool negative = tokenizer_.GetKind() == '-';
+    if (negative) {
+        Next();
+    }
+    const int32_t value = ParseInt32(tokenizer_.GetText().c_str());
+    Next();
+    if (!negative) {
+        return value;
+    }
+    return value > 0 && static_cast<size_t>(value) <= listSize
+               ? static_cast<int32_t>(listSize + 1 - static_cast<size_t>(value))
+               : 0;
+}
+
 // "p", "p/t", "p/t/n" or "p//n" at the current token; a missing texture reference is the
 // position's, except in "p//n" where it is 0, and a missing normal reference is the
-// position's. Returns the corner's vertex index and leaves the token after the corner current.
-uint32_t ObjParser::ReadCorner() {
+// position's. Leaves the token after the corner current.
+Corner ObjParser::ReadCorner() {
     Corner corner;
-    corner.position = ParseInt32(tokenizer_.GetText().c_str());
+    corner.position = ReadReference(positions_.size());
     corner.texture = corner.position;
     corner.normal = corner.position;
-    Next();
     if (tokenizer_.GetKind() == '/') {
         Next();
         bool hasNormal = true;
         if (tokenizer_.GetKind() != '/') {
-            corner.texture = ParseInt32(tokenizer_.GetText().c_str());
-            Next();
+            corner.texture = ReadReference(texture_.size());
             hasNormal = tokenizer_.GetKind() == '/';
         } else {
             corner.texture = 0;
         }
         if (hasNormal) {
             Next();
-            corner.normal = ParseInt32(tokenizer_.GetText().c_str());
-            Next();
+            corner.normal = ReadReference(normals_.size());
         }
     }
+    return corner;
+}
+
+// The vertex index of the corner: one vertex per distinct triple.
+uint32_t ObjParser::AddCorner(const Corner& corner) {
     const auto [found, added] =
         cornerIndex_.try_emplace(corner.Key(), static_cast<uint32_t>(corners_.size()));
     if (added) {
@@ -142,18 +169,27 @@ uint32_t ObjParser::ReadCorner() {
     return found->second;
 }
 
-// A polygon becomes the fan (1, 2, 3), (1, 3, 4) ... of its corners.
+// A polygon becomes the fan (1, 2, 3), (1, 3, 4) ... of its corners; a face of fewer than three
+// corners makes no triangle and adds no vertex.
 void ObjParser::ReadFace() {
     Next();
+    faceCorners_.clear();
+    while (AtCorner()) {
+        faceCorners_.push_back(ReadCorner());
+    }
+    if (faceCorners_.size() < 3) {
+        ++shortFaces_;
+        return;
+    }
     Face face;
     face.group = group_;
-    for (uint32_t& corner : face.corners) {
-        corner = ReadCorner();
+    for (uint32_t i = 0; i < 3; ++i) {
+        face.corners[i] = AddCorner(faceCorners_[i]);
     }
     faces_.push_back(face);
-    while (IsNumber() && corners_.size() <= Mesh::MaxVertices) {
+    for (size_t i = 3; i < faceCorners_.size() && corners_.size() <= Mesh::MaxVertices; ++i) {
         face.corners[1] = face.corners[2];
-        face.corners[2] = ReadCorner();
+        face.corners[2] = AddCorner(faceCorners_[i]);
         faces_.push_back(face);
     }
 }
@@ -259,7 +295,7 @@ bool ReadObj(Mesh& mesh, const char* path) {
     FileSystem* files = GetFileSystem();
     std::unique_ptr<File> file = files ? files->Open(path, OpenText) : nullptr;
     // Read whole: joining an exponent looks two bytes ahead, more than a disk file steps back.
-    const std::vector<uint8_t> bytes = file ? file->ReadRemaining() : std::vector<uint8_t>();
+    std::vector<uint8_t> bytes = file ? file->ReadRemaining() : std::vector<uint8_t>();
     file.reset();
     BufferFile source(bytes.data(), static_cast<uint32_t>(bytes.size()));
     mesh.ClearGroupNames();
@@ -267,6 +303,13 @@ bool ReadObj(Mesh& mesh, const char* path) {
     if (!parser.Parse()) {
         LogMessage("Error: Invalid mesh file '%s'", path);
         return false;
+    }
+    // The text goes before the mesh is made, so that at most two copies of the triangles (the
+    // parsed faces and the mesh's) are ever held at once.
+    std::vector<uint8_t>().swap(bytes);
+    if (parser.GetShortFaceCount() > 0) {
+        LogMessage("Warning: %u faces of fewer than three corners in mesh file '%s' are skipped",
+                   parser.GetShortFaceCount(), path);
     }
     return parser.Fill();
 }

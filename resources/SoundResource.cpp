@@ -11,6 +11,7 @@
 #include "resources/ResourceRegistry.h"
 
 #include <algorithm>
+#include <new>
 
 namespace quarn {
 
@@ -79,14 +80,18 @@ bool SoundResource::Load() {
     }
     const char* extension = GetExtension();
     bool loaded = false;
-    if (CompareNoCase(extension, "wav") == 0) {
-        loaded = LoadWav(*audio);
-    } else if (CompareNoCase(extension, "ogg") == 0) {
-        loaded = LoadOgg(*audio);
-    } else if (CompareNoCase(extension, "mp3") == 0) {
-        LogMessage("Mp3 files are not supported in this version");
-    } else {
-        LogMessage("Unknown sound format: '%s'", path);
+    try {
+        if (CompareNoCase(extension, "wav") == 0) {
+            loaded = LoadWav(*audio);
+        } else if (CompareNoCase(extension, "ogg") == 0) {
+            loaded = LoadOgg(*audio);
+        } else if (CompareNoCase(extension, "mp3") == 0) {
+            LogMessage("Mp3 files are not supported in this version");
+        } else {
+            LogMessage("Unknown sound format: '%s'", path);
+        }
+    } catch (const std::bad_alloc&) {
+        LogMessage("Sound '%s' is not loaded: there is not enough memory for it", path);
     }
     if (!loaded) {
         Unload();
@@ -119,7 +124,14 @@ bool SoundResource::LoadOgg(AudioSystem& audio) {
     const std::vector<uint8_t> bytes = file->ReadRemaining();
     OggSound sound;
     const int error = DecodeOggVorbis(
-        bytes.data(), static_cast<uint32_t>(std::min<size_t>(bytes.size(), UINT32_MAX)), sound);
+        bytes.data(), static_cast<uint32_t>(std::min<size_t>(bytes.size(), UINT32_MAX)),
+        SoundBuffer::MaxByteSize, sound);
+    if (error == OggTooLong) {
+        // A length past the limit, so the buffer refuses the sound with the reason it gives any
+        // sound too long for it, without the samples ever being decoded whole.
+        MakeBuffer(audio, SoundBuffer3D, UINT32_MAX, 16, SoundBuffer::MinSampleRate, 1, nullptr);
+        return false;
+    }
     if (error != 0) {
         LogMessage("Error while loading ogg file '%s': error code %d", GetFullPath(), error);
         return false;

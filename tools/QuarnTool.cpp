@@ -191,11 +191,12 @@ void PrintHelp(FILE* out) {
                "extension is \"scn\", else the text form) and writes it as the editor saves\n"
                "one: the text form, or the compact form with --compact. Saving a file the tool\n"
                "wrote gives the same bytes again. OUT is replaced only once it is written\n"
-               "whole. A scene has one top-level node; IN with several is refused. What the\n"
-               "engine noted while loading (a class it does not know, a reference it did not\n"
-               "find, a block it dropped) is printed on stderr as \"quarn-tool: warning: ...\".\n"
-               "A file cut short (it ends inside an object, or holds fewer objects than its\n"
-               "header counts) fails, and OUT is not written.\n"
+               "whole. A scene has one top-level node; IN with several is refused, and so is\n"
+               "IN whose parent lines form a cycle. What the engine noted while loading (a\n"
+               "class it does not know, a reference it did not find, a block it dropped) is\n"
+               "printed on stderr as \"quarn-tool: warning: ...\". A file cut short (it ends\n"
+               "inside an object, or holds fewer objects than its header counts) fails, and\n"
+               "OUT is not written.\n"
                "\n"
                "\"image\" decodes IN with the engine's image codecs, chosen by its extension\n"
                "(png, bmp, jpg; without case), as a texture loads it, and writes the pixels\n"
@@ -349,11 +350,15 @@ int RunCat(char** arguments) {
     return ExitDone;
 }
 
+void KeepLastLogLine(const char*, const char* text);
+std::string Explained(const std::string& reason);
+
 int RunSettings(char** arguments) {
     const char* path = arguments[0];
+    SetLogSink(KeepLastLogLine);
     SettingsFile settings;
     if (!settings.Load(path, false)) {
-        return Fail(std::string("cannot read ") + path);
+        return Fail(Explained(std::string("cannot read ") + path));
     }
     StandardOutputStream out;
     bool written = settings.Write(out);
@@ -454,8 +459,16 @@ int RunScene(char** arguments) {
             roots.push_back(node);
         }
     }
+    // A parent line refused because it would close a cycle leaves its node elsewhere than the
+    // file says (often on top, as a second top-level node): saved, the file would change.
+    std::string cycle;
+    for (const std::string& line : logLines) {
+        if (cycle.empty() && line.find("cannot be attached below itself") != std::string::npos) {
+            cycle = line;
+        }
+    }
     bool saved = false;
-    if (roots.size() == 1) {
+    if (roots.size() == 1 && cycle.empty()) {
         uint32_t saveFlags = SceneKeepUnmappedIds | SceneSystemZeroPaths | SceneWriteRoot;
         if (compact) {
             saveFlags |= SceneCompact;
@@ -465,6 +478,9 @@ int RunScene(char** arguments) {
     }
     for (Node* root : roots) {
         root->Delete();
+    }
+    if (!cycle.empty()) {
+        return Fail(in + " is refused: its parents form a cycle (" + cycle + ")");
     }
     if (roots.size() != 1) {
         return Fail(in + " has " + std::to_string(roots.size()) +

@@ -4,6 +4,7 @@
 #include "core/object/Entity.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace quarn {
 
@@ -176,9 +177,9 @@ uint32_t IdMap::GetFreeLocalId(uint32_t idSystem) {
 }
 
 int32_t IdMap::AllocateScene(Entity* root) {
-    while (!freeNumbers_.empty()) {
-        uint32_t number = *freeNumbers_.begin();
-        freeNumbers_.erase(freeNumbers_.begin());
+    while (!freeNumbers_.Empty()) {
+        uint32_t number = freeNumbers_.Lowest();
+        freeNumbers_.Erase(number);
         if (number < records_.size() && records_[number].GetRoot()) {
             continue; // in use by a root set directly; it was never free
         }
@@ -194,7 +195,7 @@ void IdMap::FreeScene(uint32_t number) {
     if (number >= static_cast<uint32_t>(MaxIdSystems)) {
         return;
     }
-    freeNumbers_.insert(number);
+    freeNumbers_.Insert(number);
     if (number < records_.size()) {
         ResetRecord(number, nullptr);
     }
@@ -206,7 +207,7 @@ void IdMap::ResetScene(uint32_t number, Entity* root) {
     }
     ResetRecord(number, root);
     if (root) {
-        freeNumbers_.erase(number);
+        freeNumbers_.Erase(number);
     }
 }
 
@@ -218,7 +219,7 @@ void IdMap::SetSceneRoot(uint32_t number, Entity* root) {
     }
     record->SetRoot(root);
     if (root) {
-        freeNumbers_.erase(number);
+        freeNumbers_.Erase(number);
     }
 }
 
@@ -256,7 +257,7 @@ bool IdMap::IsSceneInUse(uint32_t number) const {
 }
 
 int IdMap::GetUsedSceneCount() const {
-    return MaxIdSystems - static_cast<int>(freeNumbers_.size());
+    return MaxIdSystems - freeNumbers_.Count();
 }
 
 const IdSystem* IdMap::GetIdSystem(uint32_t number) const {
@@ -266,11 +267,38 @@ const IdSystem* IdMap::GetIdSystem(uint32_t number) const {
 void IdMap::Clear() {
     records_.clear();
     guidBuckets_.fill(-1);
-    freeNumbers_.clear();
-    for (uint32_t number = 0; number < static_cast<uint32_t>(MaxIdSystems); ++number) {
-        freeNumbers_.insert(freeNumbers_.end(), number);
-    }
+    freeNumbers_.Fill();
     AllocateScene(nullptr);
+}
+
+void IdMap::FreeNumbers::Fill() {
+    words_.fill(~uint64_t{0});
+    count_ = MaxIdSystems;
+}
+
+uint32_t IdMap::FreeNumbers::Lowest() const {
+    uint32_t word = 0;
+    while (words_[word] == 0) {
+        ++word;
+    }
+    return word * 64 + static_cast<uint32_t>(std::countr_zero(words_[word]));
+}
+
+void IdMap::FreeNumbers::Insert(uint32_t number) {
+    uint64_t& word = words_[number / 64];
+    const uint64_t bit = uint64_t{1} << (number % 64);
+    count_ += (word & bit) == 0 ? 1 : 0;
+    word |= bit;
+}
+
+void IdMap::FreeNumbers::Erase(uint32_t number) {
+    if (number >= static_cast<uint32_t>(MaxIdSystems)) {
+        return;
+    }
+    uint64_t& word = words_[number / 64];
+    const uint64_t bit = uint64_t{1} << (number % 64);
+    count_ -= (word & bit) != 0 ? 1 : 0;
+    word &= ~bit;
 }
 
 IdSystem* IdMap::Grow(uint32_t number) {

@@ -4,7 +4,6 @@
 
 #include <array>
 #include <cstdint>
-#include <set>
 #include <vector>
 
 namespace quarn {
@@ -103,9 +102,25 @@ private:
 
     std::vector<IdSystem> records_;
     std::array<int32_t, GuidBucketCount> guidBuckets_; // id-system number, or -1 when empty
-    // Free id-system numbers. A set, not a stack: a number freed twice, or taken through
-    // SetSceneRoot, must not be counted twice or handed out while in use.
-    std::set<uint32_t> freeNumbers_;
+    // Free id-system numbers, one bit each. A set, not a stack: a number freed twice, or taken
+    // through SetSceneRoot, must not be counted twice or handed out while in use. Bits rather
+    // than a tree of nodes, so that Clear (every scene load in a test or fuzz run) costs a fill,
+    // not thousands of allocations.
+    class FreeNumbers {
+    public:
+        void Fill();
+        bool Empty() const { return count_ == 0; }
+        int Count() const { return count_; }
+        // The lowest free number; only when not empty.
+        uint32_t Lowest() const;
+        void Insert(uint32_t number);
+        void Erase(uint32_t number);
+
+    private:
+        std::array<uint64_t, MaxIdSystems / 64> words_{};
+        int count_ = 0;
+    };
+    FreeNumbers freeNumbers_;
 };
 
 // The program's id map.

@@ -262,7 +262,13 @@ void Pivot::SetPosition(Float3 position) {
     }
 }
 
-void Pivot::SetOrientation(Quaternion orientation) {
+bool Pivot::ConformOrientation(Quaternion& orientation) const {
+    // No rotation has a NaN or an infinity in it, and normalising one only spreads it to the
+    // other parts: such a value is refused, as a broken file or script gives it.
+    if (!std::isfinite(orientation.x) || !std::isfinite(orientation.y) ||
+        !std::isfinite(orientation.z) || !std::isfinite(orientation.w)) {
+        return false;
+    }
     if (pivotFlags_ & Pivot2D) {
         orientation.x = 0.0f;
         orientation.y = 0.0f;
@@ -273,6 +279,15 @@ void Pivot::SetOrientation(Quaternion orientation) {
         }
     }
     orientation.Normalize();
+    // Parts so large that their squares overflow normalise to nothing: no rotation either.
+    return orientation.x != 0.0f || orientation.y != 0.0f || orientation.z != 0.0f ||
+           orientation.w != 0.0f;
+}
+
+void Pivot::SetOrientation(Quaternion orientation) {
+    if (!ConformOrientation(orientation)) {
+        return;
+    }
     const Quaternion old = orientation_;
     if (orientation.x == old.x && orientation.y == old.y && orientation.z == old.z &&
         orientation.w == old.w) {
@@ -614,7 +629,10 @@ void Pivot::SetWorldMatrix(const Matrix4& matrix) {
     if (scale > 0.0f) {
         scale_ = scale;
     }
-    orientation_ = RotationOf(local);
+    // By the rules SetOrientation keeps, or a load and a save of the result would differ.
+    if (Quaternion rotation = RotationOf(local); ConformOrientation(rotation)) {
+        orientation_ = rotation;
+    }
     InvalidateTransform();
 }
 

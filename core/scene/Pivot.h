@@ -113,6 +113,9 @@ private:
     // billboard must move with the camera even when nobody reads the billboard.
     bool DependsOnCamera();
     void ComputeWorldMatrix(Matrix4& out);
+    // The orientation as this pivot keeps it (turn about Z only when 2D, unit length); false
+    // for one it refuses: a NaN or an infinity in it, or parts too large to normalise.
+    bool ConformOrientation(Quaternion& orientation) const;
 
     static Property* positionProperty_;
     static Property* orientationProperty_;

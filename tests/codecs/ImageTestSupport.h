@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TestPaths.h"
 #include "codecs/ImageCodec.h"
 
 #include <cstdint>

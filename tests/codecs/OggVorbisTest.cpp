@@ -9,10 +9,10 @@
 namespace quarn {
 namespace {
 
-OggSound Decode(const std::string& bytes, int& result) {
+OggSound Decode(const std::string& bytes, int& result, uint32_t maxSampleBytes = 1u << 24) {
     OggSound sound;
     result = DecodeOggVorbis(reinterpret_cast<const uint8_t*>(bytes.data()),
-                             static_cast<uint32_t>(bytes.size()), sound);
+                             static_cast<uint32_t>(bytes.size()), maxSampleBytes, sound);
     return sound;
 }
 
@@ -74,6 +74,51 @@ TEST(OggVorbis, BrokenStreamsGiveAnErrorAndNoSamples) {
     int result = 0;
     EXPECT_TRUE(Decode(HeadersOnly(good), result).samples.empty());
     EXPECT_EQ(result, OggNoSamples);
+}
+
+// An Ogg page of the stream `serial` holding 255 audio packets of one zero byte each: mode 0 with
+// its floor unused, so each decodes to a block of silence.
+std::string SilentPage(const std::string& serial, uint32_t sequence) {
+    std::string page = "OggS";
+    page += std::string(1, '\0') + std::string(1, '\0') + std::string(8, '\xFF') + serial;
+    page += test::LittleEndian(sequence, 4) + std::string(4, '\0') + std::string(1, '\xFF');
+    page += std::string(255, '\1') + std::string(255, '\0');
+    uint32_t crc = 0;
+    for (unsigned char byte : page) {
+        crc ^= uint32_t(byte) << 24;
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = crc & 0x80000000u ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+        }
+    }
+    return page.replace(22, 4, test::LittleEndian(crc, 4));
+}
+
+TEST(OggVorbis, DecodingStopsWhenTheSamplesPassTheirLimit) {
+    const std::string good = test::ReadSoundFixture("sine441.ogg");
+    std::string silent = HeadersOnly(good);
+    const std::string serial = good.substr(14, 4);
+    for (uint32_t page = 0; page < 16; ++page) {
+        silent += SilentPage(serial, 3 + page);
+    }
+    // The sine's 11,025 mono samples take 22,050 bytes.
+    const struct {
+        const std::string* stream;
+        uint32_t limit;
+        int result;
+    } cases[] = {
+        {&good, 22050, 0},
+        {&good, 22049, OggTooLong},
+        {&silent, 1u << 16, OggTooLong},
+    };
+    for (const auto& c : cases) {
+        int result = 1;
+        const OggSound sound = Decode(*c.stream, result, c.limit);
+        EXPECT_EQ(result, c.result) << c.limit;
+        EXPECT_EQ(sound.samples.size(), result == 0 ? 11025u : 0u) << c.limit;
+    }
+    // Unbounded, 9 KB of silent packets decode to half a megabyte and more.
+    int result = 1;
+    EXPECT_GT(Decode(silent, result).samples.size(), 250000u);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "ImageTestSupport.h"
 #include "LibpngReference.h"
+#include "TestPaths.h"
 #include "codecs/ImageChecksums.h"
 #include "codecs/PngCodec.h"
 

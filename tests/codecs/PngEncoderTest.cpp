@@ -65,15 +65,15 @@ TEST(PngEncoderTest, ImagesDecodeIdenticallyWithLibpngAndTheEngineDecoder) {
     }
 }
 
-// Rows are filtered and compressed one at a time: a 4096 x 4096 image takes no more working
-// memory than a strip of its rows, and data past a chunk's worth spreads over several chunks.
+// Rows are filtered and compressed one at a time: a 4096-wide image takes no more working
+// memory at 16 times the rows, and data past a chunk's worth spreads over several chunks.
 TEST(PngEncoderTest, LargeImagesEncodeWithWorkingMemoryOfAFewRows) {
     auto libpngReads = [](const std::vector<uint8_t>& file, const std::vector<uint8_t>& rgba) {
         ReferenceImage reference;
         return ReferenceDecode(file, reference) && reference.rgba == rgba;
     };
     std::vector<size_t> working;
-    for (uint32_t height : {16u, 4096u}) {
+    for (uint32_t height : {16u, 256u}) {
         std::vector<uint8_t> rgba(size_t{4096} * height * 4, 255);
         for (size_t i = 0; i < rgba.size(); i += 4) {
             rgba[i] = static_cast<uint8_t>(i / 4);

@@ -44,7 +44,13 @@ TEST_F(DeviceShaderTest, LoadChoosesByExtensionAndChecksTheContainer) {
     std::vector<uint32_t> lyingPixelLength = Container(vertex_, pixel_);
     lyingPixelLength[vertex_.size() + 1] = 1000;
     const std::vector<uint32_t> none;
-    const char* lying = "Failed to load pre-compiled shader: 'lying.fx_raw'";
+    const std::string lyingVertex = "Failed to load pre-compiled shader: 'lying.fx_raw' (the "
+                                    "vertex program's length of 1000 words runs past the file's "
+                                    "12 bytes)";
+    const std::string lyingPixel =
+        "Failed to load pre-compiled shader: 'lying.fx_raw' (the pixel program's length of 1000 "
+        "words runs past the file's " +
+        std::to_string(4 * lyingPixelLength.size()) + " bytes)";
     const LoadCase cases[] = {
         {"a.fx_raw", Container(vertex_, pixel_), true, true, true, ""},
         {"A.FX_RAW", Container({}, pixel_), true, false, true, ""},
@@ -53,8 +59,8 @@ TEST_F(DeviceShaderTest, LoadChoosesByExtensionAndChecksTheContainer) {
         {"p.psh_raw", pixel_, true, false, true, ""},
         {"p.psh_raw", badOpcode, false, false, false,
          "Failed to load pre-compiled shader: 'p.psh_raw' (unsupported opcode 0x28 at word 1)"},
-        {"lying.fx_raw", {1000, Vs11, End}, false, false, false, lying},
-        {"lying.fx_raw", lyingPixelLength, false, false, false, lying},
+        {"lying.fx_raw", {1000, Vs11, End}, false, false, false, lyingVertex.c_str()},
+        {"lying.fx_raw", lyingPixelLength, false, false, false, lyingPixel.c_str()},
         // The vertex program made before the pixel one failed is released too.
         {"half.fx_raw", Container(vertex_, badOpcode), false, false, false,
          "Failed to load pre-compiled shader: 'half.fx_raw' (unsupported opcode 0x28 at word 1)"},

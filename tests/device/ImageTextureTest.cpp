@@ -1,5 +1,6 @@
 #include "device/ImageTexture.h"
 
+#include "TestPaths.h"
 #include "codecs/ImageCodec.h"
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/filesystem/MemoryFileSystem.h"

@@ -1,6 +1,8 @@
 // Reads the engine's own sources and build files: each folder may include, and each library
 // link, only what sits at its own place in the order below or under it.
 
+#include "TestPaths.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>

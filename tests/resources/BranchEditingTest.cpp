@@ -91,10 +91,11 @@ TEST_F(BranchEditingTest, ClosingAsksAsVersionControlStandsAndDoesWhatWasAnswere
         SetVersionControl(nullptr);
     }
 
-    // It stays open when it cannot be saved, or while it holds open instances.
+    // It stays open when its file cannot be written (a link into a folder that is not there),
+    // or while it holds open instances.
     Branch* branch = Instance();
-    std::filesystem::remove(folder_.Join("door.scn"));
-    std::filesystem::create_directory(folder_.Join("door.scn"));
+    std::filesystem::remove(folder_.Join("door.branch"));
+    std::filesystem::create_symlink("missing/door.branch", folder_.Join("door.branch"));
     EXPECT_FALSE(branch->Close());
     EXPECT_TRUE(log_.Contains("Branch 'door.branch' could not be saved and stays open"));
     Instance()->AttachTo(branch);

@@ -327,14 +327,16 @@ TEST_F(BranchTest, SavedFilesCarryTheirGuidInBothFormsAndTheCompactCopyStandsIn)
     std::filesystem::remove(folder_.Join("door.branch"));
     ASSERT_TRUE(file->Load());
     EXPECT_TRUE(file->IsBinary() && file->GetGuid() == guid && !guid.IsZero());
-    EXPECT_EQ(file->GetCustomClass()->GetOwnProperties().size(), 2u);
+    EXPECT_EQ(file->GetDeclaredClass()->GetOwnProperties().size(), 2u);
+    EXPECT_EQ(file->FindCustomProperty("speed"), nullptr)
+        << "the class is its instances', not the file's";
     branch->Reload();
     EXPECT_EQ(Inner(branch, 7)->speed, 42.0f);
 
     // Declarations the file no longer has go; with neither form there, the file is empty but
     // still the one registered under its name.
     Write("door.branch", DoorBranch.substr(DoorBranch.find("obj7")));
-    EXPECT_TRUE(file->Load() && !file->GetCustomClass());
+    EXPECT_TRUE(file->Load() && !file->GetDeclaredClass());
     std::filesystem::remove(folder_.Join("door.branch"));
     std::filesystem::remove(folder_.Join("door.scn"));
     EXPECT_FALSE(file->Load());
@@ -342,7 +344,7 @@ TEST_F(BranchTest, SavedFilesCarryTheirGuidInBothFormsAndTheCompactCopyStandsIn)
     EXPECT_TRUE(file->GetReferenceCount() == 1 && FindResourceByKey("door.branch") == file);
 }
 
-TEST_F(BranchTest, ASaveSucceedsOnlyWhenBothFormsWereWritten) {
+TEST_F(BranchTest, ASaveSucceedsWhenItsTextIsWrittenAndNeverLeavesAStaleCompactCopy) {
     // The relays of an instance inside lead into its own id system: saved with it, they would
     // keep the compact copy from being written.
     Write("outer.branch", test::Scene(test::Object(2, "Branch",
@@ -350,12 +352,22 @@ TEST_F(BranchTest, ASaveSucceedsOnlyWhenBothFormsWereWritten) {
                                                    "branch = \"door.branch\"")));
     Branch* outer = Instance("outer.branch");
     EXPECT_TRUE(outer->GetBranchFile()->Save(*outer, outer->GetIdSystem()));
-    for (const char* blocked : {"outer.branch", "outer.scn"}) {
-        std::filesystem::remove(folder_.Join(blocked));
-        std::filesystem::create_directory(folder_.Join(blocked));
-        EXPECT_FALSE(outer->GetBranchFile()->Save(*outer, outer->GetIdSystem())) << blocked;
-        std::filesystem::remove(folder_.Join(blocked));
-    }
+    std::filesystem::remove(folder_.Join("outer.branch"));
+    std::filesystem::create_directory(folder_.Join("outer.branch"));
+    EXPECT_FALSE(outer->GetBranchFile()->Save(*outer, outer->GetIdSystem()));
+    std::filesystem::remove(folder_.Join("outer.branch"));
+
+    // A text longer than a compact object holds: the text form keeps it, the older compact
+    // copy goes.
+    Branch* door = Instance();
+    ASSERT_TRUE(door->GetBranchFile()->Save(*door, door->GetIdSystem()));
+    ASSERT_TRUE(std::filesystem::exists(folder_.Join("door.scn")));
+    Inner(door, 5)->label = std::string(70000, 'x');
+    log_.Clear();
+    EXPECT_TRUE(door->GetBranchFile()->Save(*door, door->GetIdSystem()));
+    EXPECT_FALSE(std::filesystem::exists(folder_.Join("door.scn")));
+    EXPECT_NE(folder_.ReadFile("door.branch").find(std::string(70000, 'x')), std::string::npos);
+    EXPECT_TRUE(log_.Contains("without its compact copy"));
 }
 
 TEST_F(BranchTest, OneInstanceAtATimeEditsTheFileAndARenameMakesANewBranch) {
@@ -387,9 +399,9 @@ TEST_F(BranchTest, CustomClassesComeAndGoWithoutMixingUpTheirAncestry) {
     for (int index = 0; index < 300; ++index) {
         auto* file = AcquireResource<BranchFile>((std::to_string(index) + ".branch").c_str(), "");
         file->ExposeProperty(item, item->FindProperty("speed"), true);
-        EXPECT_TRUE(file->GetCustomClass()->IsDerivedFrom(Branch::classInfo));
+        EXPECT_TRUE(file->GetDeclaredClass()->IsDerivedFrom(Branch::classInfo));
         if (previous) {
-            EXPECT_FALSE(file->GetCustomClass()->IsDerivedFrom(previous->GetCustomClass()))
+            EXPECT_FALSE(file->GetDeclaredClass()->IsDerivedFrom(previous->GetDeclaredClass()))
                 << index;
             previous->Release();
         }

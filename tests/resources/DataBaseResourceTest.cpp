@@ -1,5 +1,6 @@
 #include "resources/DataBaseResource.h"
 
+#include "TestPaths.h"
 #include "core/object/ValueBinding.h"
 #include "tests/resources/ResourceTestSupport.h"
 
@@ -65,7 +66,7 @@ TEST_F(DataBaseTest, CsvFromPythonReadsEveryCellAndSavesQuotedTextsWithLineFeeds
         EXPECT_EQ(table->HasUtf8Signature(), name == "people_bom.csv");
         EXPECT_EQ(Saved(*table, "out.csv"),
                   "\"name\";\"note\";\"count\"\n\"Ann\";\"likes; semicolons\";\"3\"\n"
-                  "\"Bob\";\"says \"hi\"\"\"\";\n\"Cid\";\"two\nlines\";\"7\"\n"
+                  "\"Bob\";\"says \"\"hi\"\"\";\n\"Cid\";\"two\nlines\";\"7\"\n"
                   "\"Zo\xC3\xAB\";\"plain\";\"12\"");
     }
     const std::pair<const char*, Records> cases[] = {
@@ -76,6 +77,43 @@ TEST_F(DataBaseTest, CsvFromPythonReadsEveryCellAndSavesQuotedTextsWithLineFeeds
     for (const auto& [text, records] : cases) {
         EXPECT_EQ(TextsOf(*Load("t.csv", text)), records) << text;
     }
+}
+
+TEST_F(DataBaseTest, CsvSavesReadBackTheSameTextsOrAreRefused) {
+    const Records kept[] = {
+        {{"x\"y\"z", "\"lead\"", "a;\"b;c\nd\"e"}, {""}, {"one\ntwo", ""}},
+        {{"plain", "5\" and a \"quote"}, {"open \" ; at the end"}},
+    };
+    for (const Records& records : kept) {
+        DataBaseResource table("", nullptr);
+        for (const auto& record : records) {
+            table.AddRecord();
+            for (const std::string& text : record) {
+                table.AppendString(text.c_str());
+            }
+        }
+        const std::string first = Saved(table, "a.csv");
+        auto reread = Load("b.csv", first);
+        EXPECT_EQ(TextsOf(*reread), records) << first;
+        EXPECT_EQ(Saved(*reread, "c.csv"), first);
+    }
+    // Unpaired quotes before the last text, or a separator between two quoted parts, cannot be
+    // written so that they read back.
+    for (const char* text : {"5\"", "\"a\";\"b\""}) {
+        DataBaseResource table("", nullptr);
+        table.AddRecord();
+        table.AppendString(text);
+        table.AppendString("after");
+        log_.Clear();
+        EXPECT_EQ(Saved(table, "d.csv"), "(nothing)") << text;
+        EXPECT_TRUE(log_.Contains("record 0, field 0")) << text;
+    }
+    // A quote that is never closed takes the rest of the file, once, and says where.
+    log_.Clear();
+    EXPECT_EQ(TextsOf(*Load("e.csv", "a;b\nc;d\"e;f\ng")),
+              (Records{{"a", "b"}, {"c", "d\"e;f\ng"}}));
+    EXPECT_EQ(log_.Lines().size(), 1u);
+    EXPECT_TRUE(log_.Contains("line 2"));
 }
 
 TEST_F(DataBaseTest, TypedTablePlacesRecordsByKeysAndKeepsEveryFieldInItsOwnSlot) {

@@ -223,6 +223,16 @@ TEST_F(FontTest, CacheRoundTripKeepsRectanglesMetricsAndPixels) {
     rasterised->Release();
 }
 
+TEST_F(FontTest, ADamagedFontFileSaysTheFallbackFontIsUsed) {
+    temp_.WriteFile("fonts/broken.ttf", std::string("\0\1\0\0not a font", 14));
+    log_.Clear();
+    FontNew* font = new FontNew("fonts/broken.ttf", "_10");
+    EXPECT_TRUE(log_.Contains("Font file 'fonts/broken.ttf' cannot be read; the fallback font for "
+                              "'broken' is used instead"));
+    EXPECT_FALSE(IsZero(font->GetGlyphRect('A')));
+    font->Release();
+}
+
 TEST_F(FontTest, DamagedCacheTableIsRasterisedInstead) {
     // Where four bytes go (0 cuts the file to 4000 bytes), and what.
     const std::tuple<const char*, size_t, uint32_t> cases[] = {

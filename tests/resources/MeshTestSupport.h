@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TestPaths.h"
 #include "core/filesystem/MemoryFileSystem.h"
 #include "device/GpuRenderDevice.h"
 #include "gpu/software/SoftwareDevice.h"

@@ -25,6 +25,9 @@ TEST_F(MeshTest, ObjFacesAreFansOverOneVertexPerDistinctCorner) {
          {0, 1, 2, 0, 2, 3}},
         // "p" is (p, p, p) and "p/t" is (p, t, p), so "1/1" is the first corner again.
         {Square + "F 1 2 3\nf 1/1 2/1 3/1\n", 5, {0, 1, 2, 0, 3, 4}},
+        // Negative references count back from the last entry read so far.
+        {Square + "f -4 -3 -2 -1\nv 2 2 0\nf 1 2 -1\n", 5, {0, 1, 2, 0, 2, 3, 0, 1, 4}},
+        {Square + "vt 0 0\nvn 0 0 1\nf -1/-1/-1 -2/-1/-1 -3/-1/-1\n", 3, {0, 1, 2}},
     };
     for (const auto& [obj, vertices, indices] : cases) {
         Mesh* mesh = Load("f.obj", obj);
@@ -50,6 +53,17 @@ TEST_F(MeshTest, ObjValuesAreFlippedAndReferencesWithoutAnEntryReadZero) {
     test::ExpectNear(mesh->GetPoint(3), {});
     test::ExpectNear(mesh->GetNormal(3), {});
     EXPECT_TRUE(mesh->GetVertexData()->TestFlags(VertexClampU0 | VertexClampV0));
+    mesh->Release();
+}
+
+TEST_F(MeshTest, ObjFacesOfFewerThanThreeCornersAreSkippedWithOneWarning) {
+    log_.Clear();
+    Mesh* mesh = Load("short.obj", Square + "f 1 2\nf 3\nf\nv 5 5 5\nf 1 2 5\n");
+    EXPECT_EQ(Indices(*mesh), (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(mesh->GetVertexCount(), 3u);
+    test::ExpectNear(mesh->GetPoint(2), {5, 5, -5});
+    EXPECT_EQ(log_.Lines().size(), 1u);
+    EXPECT_TRUE(log_.Contains("3 faces of fewer than three corners"));
     mesh->Release();
 }
 

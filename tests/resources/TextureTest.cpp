@@ -1,5 +1,6 @@
 #include "resources/Texture.h"
 
+#include "TestPaths.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
 #include "device/GpuRenderDevice.h"

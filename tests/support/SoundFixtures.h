@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestPaths.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <fstream>

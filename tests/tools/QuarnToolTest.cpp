@@ -1,7 +1,9 @@
+#include "TestPaths.h"
 #include "tests/support/StoredBytes.h"
 #include "tests/support/TempFolder.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -74,6 +76,13 @@ TEST(QuarnToolSettings, PrintsTheFileAsSavingItWouldWriteIt) {
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.out, "");
     EXPECT_EQ(missing.err, "quarn-tool: cannot read missing.txt\n");
+    // A sparse file past the size limit: refused with the limit named.
+    folder.WriteFile("huge.txt", "");
+    std::filesystem::resize_file(folder.Join("huge.txt"), (64u << 20) + 1);
+    ToolRun huge = RunTool(folder, {"settings", "huge.txt"});
+    EXPECT_EQ(huge.status, 1);
+    EXPECT_EQ(huge.err, "quarn-tool: cannot read huge.txt: Settings file huge.txt is not read: it "
+                        "holds 67108865 bytes, more than the 67108864 a settings file may hold\n");
 }
 
 // The registered classes as compiled scripts see them: names, order, properties and method
@@ -170,6 +179,10 @@ TEST(QuarnToolScene, AFileThatCannotBeLoadedOrSavedFailsWithOneLine) {
     folder.WriteFile("empty.scene", "version = 44\n");
     folder.WriteFile("two.scene", "version = 44\nobj1 {\n\tclass = \"Node\"\n}\n"
                                   "obj2 {\n\tclass = \"Node\"\n}\n");
+    folder.WriteFile("cycle.scene",
+                     "version = 44\nobj1 {\n\tclass = \"Node\"\n}\n"
+                     "obj2 {\n\tclass = \"Node\"\n\tname = \"a\"\n\tparent = 3\n}\n"
+                     "obj3 {\n\tclass = \"Node\"\n\tname = \"b\"\n\tparent = 2\n}\n");
     // Object 0 gets an id the file cannot name, so its properties never reach it.
     folder.WriteFile("lost.scene", "version = 44\nobj1 {\n\tclass = \"Node\"\n}\n"
                                    "obj0 {\n\tclass = \"Node\"\n\tparent = 1\n}\n");
@@ -180,6 +193,9 @@ TEST(QuarnToolScene, AFileThatCannotBeLoadedOrSavedFailsWithOneLine) {
         {{{"scene", "missing.scene", "out.scene"}, "cannot open missing.scene"},
          {{"scene", "empty.scene", "out.scene"}, "cannot load empty.scene: it holds no node"},
          {{"scene", "two.scene", "out.scene"}, "two.scene has 2 top-level nodes; a scene has one"},
+         {{"scene", "cycle.scene", "out.scene"},
+          "cycle.scene is refused: its parents form a cycle (SetParent: \"b\" cannot be attached "
+          "below itself or its own descendant \"a\": \"b\" > \"a\" > \"b\")"},
          {{"scene", "lost.scene", "out.scene"},
           "lost.scene loses 1 of its objects when loaded, so out.scene is not written: Scene "
           "lost.scene: 1 of its objects could not be found again by their ids and are left out "

@@ -1,5 +1,6 @@
 #include "tools/ShaderAssembler.h"
 
+#include "TestPaths.h"
 #include "tests/support/ShaderTokens.h"
 
 #include <algorithm>

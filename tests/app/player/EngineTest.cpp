@@ -1,3 +1,4 @@
+#include "TestPaths.h"
 #include "app/ClassRegistration.h"
 #include "app/input/Mouse.h"
 #include "app/platform/WindowMessage.h"

@@ -1,6 +1,7 @@
 // The built player, run as a user runs it: in a folder of its own, without a display, sound
 // card or anyone to answer a dialog.
 
+#include "TestPaths.h"
 #include "tests/app/player/PlayerTestSupport.h"
 #include "tests/support/StoredBytes.h"
 

@@ -1,3 +1,4 @@
+#include "TestPaths.h"
 #include "core/filesystem/ArchiveSet.h"
 #include "core/filesystem/FileSystem.h"
 #include "core/filesystem/MemoryFileSystem.h"

@@ -188,6 +188,16 @@ TEST_F(PivotTest, ScaleBelowZeroIsIgnoredAndTwoAndAHalfDKeepsOnlyTheTurnAboutZ) 
     // A half turn about X has nothing about Z: the identity, not a zero quaternion.
     pivot->SetOrientation(Turn(Pi, AxisX));
     ExpectSameRotation(pivot->GetOrientation(), Quaternion());
+    // A NaN, an infinity or parts too large to normalise are no rotation: the pivot keeps its
+    // own, so that a load and a save of the value agree.
+    pivot->SetOrientation(Turn(0.5f, AxisZ));
+    const Quaternion kept = pivot->GetOrientation();
+    for (const Quaternion& bad :
+         {Quaternion(0.0f, 0.0f, 0.0f, std::nanf("")), Quaternion(0.0f, 0.0f, 0.0f, INFINITY),
+          Quaternion(0.0f, 0.0f, 1e27f, 0.9f)}) {
+        pivot->SetOrientation(bad);
+        ExpectSameRotation(pivot->GetOrientation(), kept);
+    }
 }
 
 TEST_F(PivotTest, SetWorldAxisPointsTheAxisAlongTheDirection) {
