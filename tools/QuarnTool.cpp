@@ -103,8 +103,6 @@ int RunMesh(char** arguments);
 int RunTable(char** arguments);
 int RunGrid(char** arguments);
 int RunPack(char** arguments);
-}
-
 int RunShader(char** arguments);
 
 struct Command {
