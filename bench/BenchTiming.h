@@ -61,8 +61,8 @@ Timing TimeRounds(Work&& work, double roundSeconds = 0.25) {
 class RatioTable {
 public:
     RatioTable(const char* title, const char* peer) {
-        std::printf("\n%-36s %9s %15s %9s %15s %7s\n", title, "engine ms", "rounds", peer,
-                    "rounds", "ratio");
+        std::printf("\n%-36s %9s %15s %9s %15s %7s\n", title, "engine ms", "rounds", peer, "rounds",
+                    "ratio");
     }
 
     void Row(const std::string& name, const Timing& engine, const Timing& peer) {

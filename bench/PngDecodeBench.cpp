@@ -242,8 +242,8 @@ int main() {
     for (const Sample& sample : samples) {
         expected.resize(sample.rawSize * 2);
         uLongf expectedSize = uLongf(expected.size());
-        const int zlibResult = uncompress(expected.data(), &expectedSize,
-                                          sample.zlibStream.data(), uLong(sample.zlibStream.size()));
+        const int zlibResult = uncompress(expected.data(), &expectedSize, sample.zlibStream.data(),
+                                          uLong(sample.zlibStream.size()));
         out.assign(expected.size(), 0);
         size_t written = 0;
         const uint32_t error = ZlibDecompress(sample.zlibStream.data(), sample.zlibStream.size(),

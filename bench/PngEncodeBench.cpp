@@ -114,9 +114,8 @@ int main() {
                 encoder.Encode(file, rgba.data(), side, side);
             },
             0.1);
-        const bench::Timing peer =
-            bench::TimeRounds([&] { encoded = LibpngEncode(reference, side, rows) && encoded; },
-                              0.1);
+        const bench::Timing peer = bench::TimeRounds(
+            [&] { encoded = LibpngEncode(reference, side, rows) && encoded; }, 0.1);
         row.peer = reference.size();
         table.Row(row.name, engine, peer);
         sizes.push_back(row);

@@ -179,8 +179,8 @@ int main() {
     const Result engineAll = RunEngine(engineThreads);
 
     bench::RatioTable table("Frame (1024 x 768)", "llvmpipe");
-    const std::string allText = ", " + std::to_string(engineThreads) + " / " +
-                                std::to_string(peerThreads) + " threads";
+    const std::string allText =
+        ", " + std::to_string(engineThreads) + " / " + std::to_string(peerThreads) + " threads";
     table.Row("8 full-screen quads, 1 thread", engine1.fillMs, peer1.fillMs);
     table.Row("8 full-screen quads" + allText, engineAll.fillMs, peerAll.fillMs);
     table.Row("10000 sprites, 1 thread", engine1.spriteMs, peer1.spriteMs);

@@ -117,10 +117,9 @@ void BM_SceneSave(benchmark::State& state, Shape shape) {
 void InRounds(benchmark::internal::Benchmark* b) {
     b->Repetitions(quarn::bench::Rounds)
         ->ReportAggregatesOnly(true)
-        ->ComputeStatistics("min",
-                            [](const std::vector<double>& v) {
-                                return *std::min_element(v.begin(), v.end());
-                            })
+        ->ComputeStatistics(
+            "min",
+            [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); })
         ->ComputeStatistics("max", [](const std::vector<double>& v) {
             return *std::max_element(v.begin(), v.end());
         });

@@ -309,9 +309,9 @@ uint32_t ReadDynamicTables(BitReader& bits, HuffmanTable& literals, HuffmanTable
     return BuildTable(distances, distanceLengths.data(), 32);
 }
 
-uint32_t InflateHuffmanBlock(BitReader& bits, const HuffmanTable& literals,
-                             const HuffmanTable& distances, uint8_t* outBegin, uint8_t*& out,
-                             uint8_t* outEnd) {
+uint32_t DecodeHuffmanBlock(BitReader& bits, const HuffmanTable& literals,
+                            const HuffmanTable& distances, uint8_t* outBegin, uint8_t*& out,
+                            uint8_t* outEnd) {
     for (;;) {
         bits.Refill();
         if (bits.AtEnd()) {
@@ -377,6 +377,20 @@ uint32_t InflateHuffmanBlock(BitReader& bits, const HuffmanTable& literals,
             out += length;
         }
     }
+}
+
+// The reader and the output cursor are worked on as copies: the bytes written may alias
+// anything behind a reference, which would have them reloaded from memory after every byte.
+uint32_t InflateHuffmanBlock(BitReader& bits, const HuffmanTable& literals,
+                             const HuffmanTable& distances, uint8_t* outBegin, uint8_t*& out,
+                             uint8_t* outEnd) {
+    BitReader reader = bits;
+    uint8_t* cursor = out;
+    const uint32_t result =
+        DecodeHuffmanBlock(reader, literals, distances, outBegin, cursor, outEnd);
+    bits = reader;
+    out = cursor;
+    return result;
 }
 
 uint32_t InflateStoredBlock(BitReader& bits, uint8_t*& out, uint8_t* outEnd) {
