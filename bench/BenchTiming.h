@@ -1,11 +1,14 @@
 #pragma once
 
 // Timing and the side-by-side table shared by the benchmarks: each case is timed in rounds and
-// the median round is kept, so one slow round on a busy machine does not decide the result.
+// the median round is kept, so one slow round on a busy machine does not decide the result; the
+// fastest and slowest rounds are printed beside it so that a reader sees the noise.
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace quarn::bench {
@@ -34,20 +37,68 @@ std::vector<double> RoundMilliseconds(Work&& work, double roundSeconds = 0.25) {
     return rounds;
 }
 
-// The median of RoundMilliseconds.
+// One series of rounds in milliseconds: its median, fastest and slowest round.
+struct Timing {
+    double median = 0.0;
+    double min = 0.0;
+    double max = 0.0;
+};
+
+// `rounds` sorted fastest first, as RoundMilliseconds answers them.
+inline Timing Summarise(const std::vector<double>& rounds) {
+    return {rounds[rounds.size() / 2], rounds.front(), rounds.back()};
+}
+
 template <typename Work>
-double MedianMilliseconds(Work&& work, double roundSeconds = 0.25) {
-    return RoundMilliseconds(work, roundSeconds)[Rounds / 2];
+Timing TimeRounds(Work&& work, double roundSeconds = 0.25) {
+    return Summarise(RoundMilliseconds(work, roundSeconds));
 }
 
-inline void PrintTableHeader(const char* title, const char* peer) {
-    std::printf("\n%-34s %12s %12s %8s\n", title, "engine ms", peer, "ratio");
-}
+// A table of engine and peer times, one row per case with both medians, their spreads and the
+// ratio engine / peer (below 1: the engine is faster), closed by the geometric mean of the
+// ratios and the worst row, by which a goal is judged: no total lets one large case hide the
+// others.
+class RatioTable {
+public:
+    RatioTable(const char* title, const char* peer) {
+        std::printf("\n%-36s %9s %15s %9s %15s %7s\n", title, "engine ms", "rounds", peer, "rounds",
+                    "ratio");
+    }
 
-// A ratio below 1 means the engine is faster.
-inline void PrintTableRow(const char* name, double engineMs, double peerMs) {
-    std::printf("%-34s %12.2f %12.2f %8.2f\n", name, engineMs, peerMs,
-                peerMs > 0.0 ? engineMs / peerMs : 0.0);
-}
+    void Row(const std::string& name, const Timing& engine, const Timing& peer) {
+        const double ratio = peer.median > 0.0 ? engine.median / peer.median : 0.0;
+        std::printf("%-36s %9.2f %15s %9.2f %15s %7.2f\n", name.c_str(), engine.median,
+                    Spread(engine).c_str(), peer.median, Spread(peer).c_str(), ratio);
+        if (ratio > 0.0) {
+            logSum_ += std::log(ratio);
+            ++count_;
+            if (ratio > worst_) {
+                worst_ = ratio;
+                worstName_ = name;
+            }
+        }
+    }
+
+    // Only for tables of more than one row.
+    void PrintSummary() const {
+        if (count_ == 0) {
+            return;
+        }
+        std::printf("%-36s %59.2f\n", "geometric mean", std::exp(logSum_ / count_));
+        std::printf("%-36s %59.2f  (%s)\n", "worst row", worst_, worstName_.c_str());
+    }
+
+private:
+    static std::string Spread(const Timing& t) {
+        char text[48];
+        std::snprintf(text, sizeof text, "%.2f-%.2f", t.min, t.max);
+        return text;
+    }
+
+    double logSum_ = 0.0;
+    int count_ = 0;
+    double worst_ = 0.0;
+    std::string worstName_;
+};
 
 } // namespace quarn::bench

@@ -88,14 +88,14 @@ int main() {
     }
     Mesh mesh("", nullptr);
     bool read = true;
-    const double engine = bench::MedianMilliseconds(
+    const bench::Timing engine = bench::TimeRounds(
         [&] { read = mesh.LoadFromFile("grid.obj") && mesh.GetTriangleCount() == 99458 && read; });
     const std::string path = (folder / "grid.obj").string();
-    const double reference = bench::MedianMilliseconds([&] {
+    const bench::Timing reference = bench::TimeRounds([&] {
         tinyobj::ObjReader reader;
         read = reader.ParseFromFile(path) && reader.GetShapes().size() == 1 && read;
     });
-    const double topology = bench::MedianMilliseconds([&] {
+    const bench::Timing topology = bench::TimeRounds([&] {
         mesh.BuildWeldMap();
         mesh.BuildEdges();
         mesh.BuildFaces(0.9999f);
@@ -106,9 +106,11 @@ int main() {
         std::printf("the grid did not load\n");
         return 1;
     }
-    bench::PrintTableHeader("OBJ read, 224 x 224 vertex grid", "tinyobj ms");
-    bench::PrintTableRow("99,458 triangles, 50,176 corners", engine, reference);
-    std::printf("topology passes (weld, edges, faces): %.2f ms for %zu edges and %zu faces\n",
-                topology, mesh.GetEdges().size(), mesh.GetFaces().size());
+    bench::RatioTable("OBJ read, 224 x 224 vertex grid", "tinyobj ms")
+        .Row("99,458 triangles, 50,176 corners", engine, reference);
+    std::printf("topology passes (weld, edges, faces): %.2f ms (rounds %.2f-%.2f) for %zu edges "
+                "and %zu faces\n",
+                topology.median, topology.min, topology.max, mesh.GetEdges().size(),
+                mesh.GetFaces().size());
     return 0;
 }

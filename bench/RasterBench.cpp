@@ -1,14 +1,18 @@
 // The software rasteriser against a software OpenGL (OSMesa, llvmpipe) on the same two frames,
 // each on one thread and on all of them: eight full-screen bilinear blended quads, and ten
 // thousand blended 16 x 16 sprites. The peer runs in child processes, since its thread count is
-// read once per process. Both frames are read back and compared.
+// read once per process. Both frames are read back and compared. The all-threads rows take the
+// engine's count from QUARN_RENDER_THREADS and llvmpipe's from LP_NUM_THREADS, each by default
+// one per hardware thread, and say the counts they used.
 
 #include "bench/BenchTiming.h"
 #include "bench/FrameCompare.h"
 #include "bench/PeerProcess.h"
 #include "bench/TexturedFrames.h"
+#include "gpu/software/RenderThreads.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -63,8 +67,8 @@ std::vector<ScreenVertex> SpriteVertices() {
 }
 
 struct Result {
-    double fillMs = 0.0;
-    double spriteMs = 0.0;
+    bench::Timing fillMs;
+    bench::Timing spriteMs;
     std::vector<uint32_t> fill;
     std::vector<uint32_t> sprites;
 };
@@ -85,8 +89,8 @@ public:
 
     std::vector<uint32_t> ReadBack() { return frame_.ReadBack(); }
 
-    double Time(const std::vector<ScreenVertex>& vertices) {
-        return bench::MedianMilliseconds([&] {
+    bench::Timing Time(const std::vector<ScreenVertex>& vertices) {
+        return bench::TimeRounds([&] {
             frame_.Draw(vertices, ClearColor);
             frame_.Finish();
         });
@@ -120,9 +124,9 @@ public:
         glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     }
 
-    double Time(const std::vector<ScreenVertex>& vertices) {
+    bench::Timing Time(const std::vector<ScreenVertex>& vertices) {
         bench::PeerFrame::UseVertices(vertices);
-        return bench::MedianMilliseconds(
+        return bench::TimeRounds(
             [&] { frame_.Draw(static_cast<GLsizei>(vertices.size()), ClearColor); });
     }
     const std::vector<uint32_t>& Pixels() const { return frame_.Pixels(); }
@@ -153,25 +157,37 @@ Result RunPeer(uint32_t threads) {
     return r;
 }
 
+// llvmpipe's count for the all-threads rows: LP_NUM_THREADS when it holds a positive count, else
+// one per hardware thread.
+uint32_t PeerThreadCount() {
+    const char* text = std::getenv("LP_NUM_THREADS");
+    const long count = text ? std::strtol(text, nullptr, 10) : 0;
+    return count > 0 ? static_cast<uint32_t>(count)
+                     : std::max(1u, std::thread::hardware_concurrency());
+}
+
 } // namespace
 } // namespace quarn
 
 int main() {
     using namespace quarn;
-    const uint32_t all = std::max(1u, std::thread::hardware_concurrency());
+    const uint32_t engineThreads = RenderThreadCount();
+    const uint32_t peerThreads = PeerThreadCount();
     const Result peer1 = RunPeer(1);
-    const Result peerAll = RunPeer(all);
+    const Result peerAll = RunPeer(peerThreads);
     const Result engine1 = RunEngine(1);
-    const Result engineAll = RunEngine(all);
+    const Result engineAll = RunEngine(engineThreads);
 
-    bench::PrintTableHeader("Frame (1024 x 768)", "llvmpipe ms");
-    const std::string allText = std::to_string(all) + " threads";
-    bench::PrintTableRow("8 full-screen quads, 1 thread", engine1.fillMs, peer1.fillMs);
-    bench::PrintTableRow(("8 full-screen quads, " + allText).c_str(), engineAll.fillMs,
-                         peerAll.fillMs);
-    bench::PrintTableRow("10000 sprites, 1 thread", engine1.spriteMs, peer1.spriteMs);
-    bench::PrintTableRow(("10000 sprites, " + allText).c_str(), engineAll.spriteMs,
-                         peerAll.spriteMs);
+    bench::RatioTable table("Frame (1024 x 768)", "llvmpipe");
+    const std::string allText =
+        ", " + std::to_string(engineThreads) + " / " + std::to_string(peerThreads) + " threads";
+    table.Row("8 full-screen quads, 1 thread", engine1.fillMs, peer1.fillMs);
+    table.Row("8 full-screen quads" + allText, engineAll.fillMs, peerAll.fillMs);
+    table.Row("10000 sprites, 1 thread", engine1.spriteMs, peer1.spriteMs);
+    table.Row("10000 sprites" + allText, engineAll.spriteMs, peerAll.spriteMs);
+    table.PrintSummary();
+    std::printf("(all-threads rows: engine / llvmpipe threads, from QUARN_RENDER_THREADS and "
+                "LP_NUM_THREADS)\n");
 
     bool agree = true;
     for (const auto& [name, engine, peer, threaded] :
@@ -187,7 +203,7 @@ int main() {
         }
         std::printf(", by more than %u in %.4f%% of channels; the engine's frames on 1 and %u "
                     "threads are %s\n",
-                    bench::Tolerance, share * 100.0, all,
+                    bench::Tolerance, share * 100.0, engineThreads,
                     identical ? "byte-identical" : "DIFFERENT");
         agree = agree && d.IsRounding(engine->size()) && identical;
     }

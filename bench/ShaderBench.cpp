@@ -69,16 +69,6 @@ std::vector<ScreenVertex> QuadVertices(const Case& c) {
     return {a, b, d, a, d, e};
 }
 
-// One series of rounds: its median and how far its slowest round lies above its fastest.
-struct Timing {
-    double ms = 0.0;
-    double spread = 0.0;
-};
-
-Timing TimeRounds(const std::vector<double>& rounds) {
-    return {rounds[bench::Rounds / 2], rounds.back() / rounds.front() - 1.0};
-}
-
 class EngineRenderer {
 public:
     EngineRenderer() : frame_(1) {
@@ -244,8 +234,8 @@ int main() {
     using namespace quarn;
     const std::vector<Measured> peer = RunPeer();
     EngineRenderer engine;
-    std::vector<Timing> fixed;
-    std::vector<Timing> shaded;
+    std::vector<bench::Timing> fixed;
+    std::vector<bench::Timing> shaded;
     bool agree = true;
     for (size_t i = 0; i < std::size(Cases); ++i) {
         const Case& c = Cases[i];
@@ -257,9 +247,9 @@ int main() {
         agree = Agree("  pixel program and fixed function", shadedPixels, fixedPixels) && agree;
         agree = Agree("  pixel program and llvmpipe", shadedPixels, peer[i].pixels) && agree;
         engine.Setup(c, false);
-        fixed.push_back(TimeRounds(bench::RoundMilliseconds([&] { engine.Draw(); })));
+        fixed.push_back(bench::TimeRounds([&] { engine.Draw(); }));
         engine.Setup(c, true);
-        shaded.push_back(TimeRounds(bench::RoundMilliseconds([&] { engine.Draw(); })));
+        shaded.push_back(bench::TimeRounds([&] { engine.Draw(); }));
     }
     if (!agree) {
         std::printf("FRAMES DISAGREE\n");
@@ -273,12 +263,16 @@ int main() {
     double worstFixed = 0.0;
     double worstPeer = 0.0;
     for (size_t i = 0; i < std::size(Cases); ++i) {
-        const Timing p = TimeRounds(peer[i].rounds);
-        const double overFixed = shaded[i].ms / fixed[i].ms;
-        const double overPeer = shaded[i].ms / p.ms;
-        const double spread = std::max({fixed[i].spread, shaded[i].spread, p.spread});
-        std::printf("%-32s %9.2f %9.2f %9.2f %13.2f %16.2f %6.0f%%\n", Cases[i].name, fixed[i].ms,
-                    shaded[i].ms, p.ms, overFixed, overPeer, spread * 100.0);
+        const bench::Timing p = bench::Summarise(peer[i].rounds);
+        const double overFixed = shaded[i].median / fixed[i].median;
+        const double overPeer = shaded[i].median / p.median;
+        double spread = 0.0;
+        for (const bench::Timing& t : {fixed[i], shaded[i], p}) {
+            spread = std::max(spread, t.max / t.min - 1.0);
+        }
+        std::printf("%-32s %9.2f %9.2f %9.2f %13.2f %16.2f %6.0f%%\n", Cases[i].name,
+                    fixed[i].median, shaded[i].median, p.median, overFixed, overPeer,
+                    spread * 100.0);
         logFixed += std::log(overFixed);
         logPeer += std::log(overPeer);
         worstFixed = std::max(worstFixed, overFixed);

@@ -309,9 +309,28 @@ uint32_t ReadDynamicTables(BitReader& bits, HuffmanTable& literals, HuffmanTable
     return BuildTable(distances, distanceLengths.data(), 32);
 }
 
-uint32_t InflateHuffmanBlock(BitReader& bits, const HuffmanTable& literals,
-                             const HuffmanTable& distances, uint8_t* outBegin, uint8_t*& out,
-                             uint8_t* outEnd) {
+// Copies `length` bytes between ranges that do not overlap. Most matches are short: two
+// fixed-size copies that overlap each other cover any length from 4 to 16 exactly, where a call
+// to memcpy would cost more than the copy.
+inline void CopyApart(uint8_t* to, const uint8_t* from, size_t length) {
+    if (length > 16) {
+        std::memcpy(to, from, length);
+    } else if (length >= 8) {
+        std::memcpy(to, from, 8);
+        std::memcpy(to + length - 8, from + length - 8, 8);
+    } else if (length >= 4) {
+        std::memcpy(to, from, 4);
+        std::memcpy(to + length - 4, from + length - 4, 4);
+    } else {
+        for (size_t i = 0; i < length; ++i) {
+            to[i] = from[i];
+        }
+    }
+}
+
+uint32_t DecodeHuffmanBlock(BitReader& bits, const HuffmanTable& literals,
+                            const HuffmanTable& distances, uint8_t* outBegin, uint8_t*& out,
+                            uint8_t* outEnd) {
     for (;;) {
         bits.Refill();
         if (bits.AtEnd()) {
@@ -361,7 +380,7 @@ uint32_t InflateHuffmanBlock(BitReader& bits, const HuffmanTable& literals,
         }
         const uint8_t* from = out - distance;
         if (distance >= length) {
-            std::memcpy(out, from, length);
+            CopyApart(out, from, length);
             out += length;
         } else if (distance == 1) {
             std::memset(out, *from, length);
@@ -377,6 +396,20 @@ uint32_t InflateHuffmanBlock(BitReader& bits, const HuffmanTable& literals,
             out += length;
         }
     }
+}
+
+// The reader and the output cursor are worked on as copies: the bytes written may alias
+// anything behind a reference, which would have them reloaded from memory after every byte.
+uint32_t InflateHuffmanBlock(BitReader& bits, const HuffmanTable& literals,
+                             const HuffmanTable& distances, uint8_t* outBegin, uint8_t*& out,
+                             uint8_t* outEnd) {
+    BitReader reader = bits;
+    uint8_t* cursor = out;
+    const uint32_t result =
+        DecodeHuffmanBlock(reader, literals, distances, outBegin, cursor, outEnd);
+    bits = reader;
+    out = cursor;
+    return result;
 }
 
 uint32_t InflateStoredBlock(BitReader& bits, uint8_t*& out, uint8_t* outEnd) {

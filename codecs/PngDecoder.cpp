@@ -7,6 +7,10 @@
 #include <memory>
 #include <span>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace quarn {
 namespace {
 
@@ -39,6 +43,107 @@ uint8_t Paeth(int a, int b, int c) {
     return uint8_t(pb <= pc ? b : c);
 }
 
+#if defined(__SSE2__)
+// The average and Paeth filters of pixels of 3 to 8 bytes, one pixel at a time with its bytes in
+// 16-bit lanes: each byte depends on the byte one pixel to its left, so working byte by byte
+// chains every byte of the row, and pixel by pixel only every pixel.
+// Pixels of 3 and 6 bytes are put together byte by byte: a copy of an odd size through memory
+// stalls the load that reads it back.
+template <size_t Distance>
+__m128i LoadPixel(const uint8_t* p) {
+    uint64_t bytes = 0;
+    if constexpr (Distance == 4 || Distance == 8) {
+        std::memcpy(&bytes, p, Distance);
+    } else {
+        for (size_t k = 0; k < Distance; ++k) {
+            bytes |= uint64_t(p[k]) << (8 * k);
+        }
+    }
+    return _mm_unpacklo_epi8(_mm_cvtsi64_si128(int64_t(bytes)), _mm_setzero_si128());
+}
+
+// `lanes` holds bytes (0 to 255).
+template <size_t Distance>
+void StorePixel(uint8_t* p, __m128i lanes) {
+    const uint64_t bytes = uint64_t(_mm_cvtsi128_si64(_mm_packus_epi16(lanes, lanes)));
+    if constexpr (Distance == 4 || Distance == 8) {
+        std::memcpy(p, &bytes, Distance);
+    } else {
+        for (size_t k = 0; k < Distance; ++k) {
+            p[k] = uint8_t(bytes >> (8 * k));
+        }
+    }
+}
+
+__m128i Absolute(__m128i v) {
+    return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v));
+}
+
+template <size_t Distance>
+void UnfilterAveragePixels(uint8_t* row, const uint8_t* previous, size_t length) {
+    __m128i left = _mm_setzero_si128();
+    for (size_t i = 0; i < length; i += Distance) {
+        const __m128i above = LoadPixel<Distance>(previous + i);
+        const __m128i sum = _mm_add_epi16(LoadPixel<Distance>(row + i),
+                                          _mm_srli_epi16(_mm_add_epi16(left, above), 1));
+        left = _mm_and_si128(sum, _mm_set1_epi16(0xFF));
+        StorePixel<Distance>(row + i, left);
+    }
+}
+
+// The same choice as Paeth() below, lane by lane: with p = a + b - c, |p - a| = |b - c|,
+// |p - b| = |a - c| and |p - c| = |a + b - 2c|.
+template <size_t Distance>
+void UnfilterPaethPixels(uint8_t* row, const uint8_t* previous, size_t length) {
+    __m128i a = _mm_setzero_si128();
+    __m128i c = _mm_setzero_si128();
+    for (size_t i = 0; i < length; i += Distance) {
+        const __m128i b = LoadPixel<Distance>(previous + i);
+        const __m128i pa = Absolute(_mm_sub_epi16(b, c));
+        const __m128i pb = Absolute(_mm_sub_epi16(a, c));
+        const __m128i pc = Absolute(_mm_sub_epi16(_mm_add_epi16(a, b), _mm_add_epi16(c, c)));
+        const __m128i notA = _mm_or_si128(_mm_cmpgt_epi16(pa, pb), _mm_cmpgt_epi16(pa, pc));
+        const __m128i useC = _mm_and_si128(notA, _mm_cmpgt_epi16(pb, pc));
+        const __m128i predictor = _mm_or_si128(
+            _mm_or_si128(_mm_andnot_si128(notA, a), _mm_andnot_si128(useC, _mm_and_si128(notA, b))),
+            _mm_and_si128(useC, c));
+        a = _mm_and_si128(_mm_add_epi16(LoadPixel<Distance>(row + i), predictor),
+                          _mm_set1_epi16(0xFF));
+        StorePixel<Distance>(row + i, a);
+        c = b;
+    }
+}
+
+// Average (type 3) or Paeth (type 4) pixel by pixel, for RGB and RGBA of 8 and 16 bits and
+// grey-alpha of 16; false for other pixel sizes, which go byte by byte.
+bool UnfilterPixels(uint8_t* row, const uint8_t* previous, size_t length, size_t distance,
+                    uint8_t type) {
+    if (length % distance != 0) {
+        return false;
+    }
+    switch (distance) {
+    case 3:
+        type == 3 ? UnfilterAveragePixels<3>(row, previous, length)
+                  : UnfilterPaethPixels<3>(row, previous, length);
+        return true;
+    case 4:
+        type == 3 ? UnfilterAveragePixels<4>(row, previous, length)
+                  : UnfilterPaethPixels<4>(row, previous, length);
+        return true;
+    case 6:
+        type == 3 ? UnfilterAveragePixels<6>(row, previous, length)
+                  : UnfilterPaethPixels<6>(row, previous, length);
+        return true;
+    case 8:
+        type == 3 ? UnfilterAveragePixels<8>(row, previous, length)
+                  : UnfilterPaethPixels<8>(row, previous, length);
+        return true;
+    default:
+        return false;
+    }
+}
+#endif
+
 // Undoes one row's filter in place; `previous` is the row above, already unfiltered, or null
 // for the first row (which then counts as zeros).
 bool UnfilterRow(uint8_t* row, const uint8_t* previous, size_t length, size_t distance,
@@ -59,6 +164,11 @@ bool UnfilterRow(uint8_t* row, const uint8_t* previous, size_t length, size_t di
         }
         return true;
     case 3:
+#if defined(__SSE2__)
+        if (previous != nullptr && UnfilterPixels(row, previous, length, distance, type)) {
+            return true;
+        }
+#endif
         if (previous != nullptr) {
             for (size_t i = 0; i < distance && i < length; ++i) {
                 row[i] = uint8_t(row[i] + (previous[i] >> 1));
@@ -73,6 +183,11 @@ bool UnfilterRow(uint8_t* row, const uint8_t* previous, size_t length, size_t di
         }
         return true;
     case 4:
+#if defined(__SSE2__)
+        if (previous != nullptr && UnfilterPixels(row, previous, length, distance, type)) {
+            return true;
+        }
+#endif
         if (previous != nullptr) {
             for (size_t i = 0; i < distance && i < length; ++i) {
                 row[i] = uint8_t(row[i] + previous[i]);
