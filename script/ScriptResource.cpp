@@ -483,14 +483,14 @@ int32_t ScriptResource::GetOutputVariable(int port) const {
     return static_cast<int32_t>(symbols_.globals[static_cast<size_t>(outputPorts_[port])].offset);
 }
 
-const char* ScriptResource::GetInputName(int port) const {
+const char* ScriptResource::GetInputPortName(int port) const {
     if (port < 0 || port >= GetInputPortCount()) {
         return "<none>";
     }
     return symbols_.globals[static_cast<size_t>(inputPorts_[port])].name.c_str();
 }
 
-const char* ScriptResource::GetOutputName(int port) const {
+const char* ScriptResource::GetOutputPortName(int port) const {
     if (port < 0 || port >= GetOutputPortCount()) {
         return "<none>";
     }

@@ -76,8 +76,8 @@ public:
     int32_t GetInputFunction(int port) const;
     int32_t GetOutputVariable(int port) const;
     // "<none>" past the count.
-    const char* GetInputName(int port) const override;
-    const char* GetOutputName(int port) const override;
+    const char* GetInputPortName(int port) const;
+    const char* GetOutputPortName(int port) const;
 
     // The source line of a code offset: 1 + the number of leading line-table entries that are
     // <= min(offset, code size); 1 with an empty table; -offset for a program without symbol

@@ -75,7 +75,9 @@ inline std::string Object(int id, const char* className, const std::string& line
     std::string text = "obj" + std::to_string(id) + " {\n\tclass = \"" + className + "\"\n";
     for (size_t start = 0; start < lines.size();) {
         const size_t end = std::min(lines.find('\n', start), lines.size());
-        text += "\t" + lines.substr(start, end - start) + "\n";
+        text += '\t';
+        text.append(lines, start, end - start);
+        text += '\n';
         start = end + 1;
     }
     return text + "}\n";

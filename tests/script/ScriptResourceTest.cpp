@@ -170,9 +170,9 @@ TEST_F(ScriptProgramTest, TheProgramClassShowsPublicVariablesAndFunctions) {
     // The ports: the input function, and the entity variable whose spec says "signal".
     EXPECT_EQ(program->GetInputPortCount(), 1);
     EXPECT_EQ(program->GetInputFunction(0), 1);
-    EXPECT_STREQ(program->GetOutputName(0), "target");
+    EXPECT_STREQ(program->GetOutputPortName(0), "target");
     EXPECT_EQ(program->GetOutputVariable(0), 17);
-    EXPECT_STREQ(program->GetInputName(1), "<none>");
+    EXPECT_STREQ(program->GetInputPortName(1), "<none>");
     EXPECT_EQ(watcher_->classChanges, 1);
     ASSERT_EQ(watcher_->changedPrograms.size(), 1u);
     EXPECT_EQ(watcher_->changedPrograms[0], program);
@@ -213,7 +213,7 @@ TEST_F(ScriptProgramTest, NinePortFunctionsGiveEightPorts) {
     builder.Command(32, {});
     ScriptResource* program = WriteAndLoad(builder, "ports");
     EXPECT_EQ(program->GetInputPortCount(), 8);
-    EXPECT_STREQ(program->GetInputName(7), "in7");
+    EXPECT_STREQ(program->GetInputPortName(7), "in7");
     EXPECT_EQ(program->GetInputFunction(8), -1);
 }
 
