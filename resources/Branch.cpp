@@ -179,6 +179,13 @@ void Branch::OnDescendantChanged(Node* node, bool attached) {
     ContainerBox::OnDescendantChanged(node, attached);
 }
 
+void Branch::OnValuesLoaded() {
+    // Every save writes "branchflags", whose setter gives the instance its id system. A block
+    // without it would leave the instance with none, saved as "idsystem = 0", and the next load
+    // of that save would give it one: the number would change on each load and save.
+    EnsureIdSystem();
+}
+
 int Branch::GetIconIndex() const {
     switch (versionControlState_) {
     case VersionControl::CheckedOutByOther:

@@ -58,6 +58,7 @@ public:
     ClassInfo* GetClass() const override { return classInfo; }
     ClassInfo* GetCustomClass() const override;
     void OnDescendantChanged(Node* node, bool attached) override;
+    void OnValuesLoaded() override;
     int GetIconIndex() const override;
 
     // "idsystem": a number in use elsewhere gives a fresh one. Refused (reported) while the

@@ -65,6 +65,9 @@ public:
     // The per-frame work; mode is UpdateRunning or UpdateStopped.
     virtual void Update(float frameTime, int mode);
     virtual Entity* GetResource() const { return nullptr; }
+    // A scene load applied the values the node's block holds, which may be fewer than a save
+    // writes; the node is not placed in the tree yet.
+    virtual void OnValuesLoaded() {}
 
     void Delete() override;
     int GetPropertyState(const Property& property) const override;

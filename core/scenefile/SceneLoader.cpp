@@ -359,6 +359,10 @@ bool SceneLoader::LoadObjectProperties(SceneReader& reader, size_t index) {
     if (!IsAlive(serial)) {
         return true;
     }
+    node->OnValuesLoaded();
+    if (!IsAlive(serial)) {
+        return true;
+    }
     // Also when its parent line could not place it (the attach was refused because it would
     // have closed a cycle): it stays in the load rather than being lost.
     if (!node->GetParent()) {

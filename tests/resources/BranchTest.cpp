@@ -1,5 +1,7 @@
+#include "core/io/GrowingOutputStream.h"
 #include "core/object/Signals.h"
 #include "core/scenefile/ClassReplacement.h"
+#include "core/scenefile/SceneCompactFormat.h"
 #include "core/scenefile/SceneReferences.h"
 #include "core/scenefile/SceneSaver.h"
 #include "tests/resources/BranchTestSupport.h"
@@ -172,6 +174,44 @@ TEST_F(BranchTest, IdSystemNumbersAreFreshWhenTakenAndStayWhileTheBranchHoldsNod
     made_.push_back(converted->GetSerial());
     EXPECT_GT(converted->GetIdSystemNumber(), 0);
     EXPECT_EQ(child->GetId() >> IdSystemShift, converted->GetIdSystem());
+}
+
+// The compact form of a scene whose one object, a branch, holds its name and nothing else.
+std::string CompactNamedBranch() {
+    auto* branch = static_cast<Branch*>(Branch::classInfo->CreateInstance());
+    GrowingOutputStream out;
+    SceneCompactWriter writer;
+    writer.Begin(out, "named.scn", 0);
+    SceneHeader header;
+    header.version = SceneFormatVersion;
+    writer.WriteHeader(header);
+    writer.BeginObject(*branch, "1", "Branch");
+    writer.WriteProperty(*branch, *branch->FindAnyProperty("name"), 0);
+    writer.EndObject();
+    EXPECT_TRUE(writer.Finish()) << writer.GetError();
+    branch->Delete();
+    return out.GetText();
+}
+
+// A file may hold fewer of an instance's values than a save writes. Without "branchflags",
+// whose setter gives it one, the instance still takes an id system, so that its save, which
+// names the number, loads as it was saved.
+TEST_F(BranchTest, AnInstanceReadWithoutItsFlagsTakesAnIdSystemThatItsSavesKeep) {
+    for (const uint32_t form : {0u, uint32_t{SceneCompact}}) {
+        std::string file = form ? CompactNamedBranch() : Scene(Object(1, "Branch"));
+        std::string saves[2];
+        for (std::string& save : saves) {
+            auto* branch = dynamic_cast<Branch*>(Load(file, SceneKeepUnmappedIds | form));
+            ASSERT_NE(branch, nullptr) << form;
+            EXPECT_GT(branch->GetIdSystemNumber(), 0) << form;
+            ASSERT_TRUE(SaveSceneFile("out.scene", *branch, 0,
+                                      SceneKeepUnmappedIds | SceneWriteRoot | form));
+            save = file = folder_.ReadFile("out.scene");
+            branch->Delete();
+            TheIdMap().Clear();
+        }
+        EXPECT_EQ(saves[0], saves[1]) << form;
+    }
 }
 
 TEST_F(BranchTest, GlobalInstancesShareTheFilesGuidWithTheReferencesThroughIt) {
