@@ -12,7 +12,7 @@ namespace quarn {
 // index) and guard external calls with the hash of its name.
 struct ScriptPropertyRecord {
     std::string name;
-    std::string spec;
+    std::string hint;
     int32_t type = 0;
 };
 

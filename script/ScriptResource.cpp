@@ -236,7 +236,7 @@ bool ScriptResource::InstallProgram(ScriptCode& code, ScriptSymbols& symbols, bo
         if (record.kind == IdentifierPublicVariable) {
             publicVariableWords_ += words;
             const int index = scriptClass->AppendProperty(record.name.c_str(), record.type);
-            scriptClass->Properties()[static_cast<size_t>(index)].spec = record.spec;
+            scriptClass->Properties()[static_cast<size_t>(index)].hint = record.hint;
             linkIndexes_[i] = index;
         }
     }
@@ -305,7 +305,7 @@ void ScriptResource::BuildClass() {
                 // Arrays and types without a descriptor stay in the variables only.
                 continue;
             }
-            const std::string declaration = record.name + ":" + record.spec;
+            const std::string declaration = record.name + ":" + record.hint;
             classInfo_->AddProperty(declaration.c_str(), std::move(descriptor));
             classMembers_[i] = static_cast<int32_t>(propertyOffsets_.size());
             propertyOffsets_.push_back(static_cast<int32_t>(record.offset));

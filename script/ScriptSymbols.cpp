@@ -67,7 +67,7 @@ public:
     bool ReadIdentifier(ScriptIdentifier& record) {
         record.name = Text(IdentifierNameChars);
         record.declaration = Text();
-        record.spec = Text();
+        record.hint = Text();
         record.word0 = Word();
         record.type = static_cast<int32_t>(Word());
         record.kind = Word();
@@ -120,7 +120,7 @@ public:
     void Identifier(const ScriptIdentifier& record) {
         Text(record.name);
         Text(record.declaration);
-        Text(record.spec);
+        Text(record.hint);
         for (uint32_t word :
              {record.word0, static_cast<uint32_t>(record.type), record.kind, record.flags,
               record.arrayCount, static_cast<uint32_t>(record.elementType), record.word6,

@@ -30,7 +30,9 @@ inline constexpr size_t IdentifierNameChars = 31;
 struct ScriptIdentifier {
     std::string name;
     std::string declaration; // may hold "default=" and a default value
-    std::string spec;        // a public variable's property spec ("signal": an output port)
+    // The text after a public variable's property name: how the editor shows it ("signal": an
+    // output port).
+    std::string hint;
     uint32_t word0 = 0;      // written by the compiler, not interpreted
     int32_t type = 0;
     uint32_t kind = 0;

@@ -310,8 +310,8 @@ bool Assembler::Record(const std::vector<Token>& tokens, const std::string& dire
         if (valueToken.text.empty() && next + 1 < tokens.size() && tokens[next + 1].quoted) {
             valueToken = tokens[++next];
         }
-        if (key == "decl" || key == "spec") {
-            (key == "decl" ? record.declaration : record.spec) = valueToken.text;
+        if (key == "decl" || key == "hint") {
+            (key == "decl" ? record.declaration : record.hint) = valueToken.text;
             continue;
         }
         if (key == "elem") {

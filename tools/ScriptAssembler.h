@@ -26,7 +26,7 @@ class ScriptResource;
 //   word VALUE...               raw code words (also: a line starting with a number)
 //
 // TYPE is a value type name, a registered class name or a number; "string64" is type 32.
-// Record keys: kind, flags, offset, count, elem, first, last, w0, w6, w10, link, decl, spec,
+// Record keys: kind, flags, offset, count, elem, first, last, w0, w6, w10, link, decl, hint,
 // resultflag (and at for functions). Variables without an offset take the next free word (locals
 // among locals). Operands may also be prop:Class.name and method:Class.name (indexes in the
 // class's chain) and hash:name (a program's name hash); op takes a number or a value type name

@@ -206,8 +206,8 @@ std::string Disassembler::Record(const char* directive, const ScriptIdentifier& 
     if (!record.declaration.empty()) {
         line += " decl=" + Quoted(record.declaration);
     }
-    if (!record.spec.empty()) {
-        line += " spec=" + Quoted(record.spec);
+    if (!record.hint.empty()) {
+        line += " hint=" + Quoted(record.hint);
     }
     return line + "\n";
 }

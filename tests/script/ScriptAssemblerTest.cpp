@@ -20,9 +20,9 @@ header 3 0x10000
 stack 64
 include "library"
 var "count" int
-var "title" string64 kind=2 decl="string64 title default=\"hi\"" spec="edit"
+var "title" string64 kind=2 decl="string64 title default=\"hi\"" hint="edit"
 var "grid" array count=3 elem=float3
-var "target" entity kind=2 spec="signal" w0=1 w6=6 w10=10 link=9
+var "target" entity kind=2 hint="signal" w0=1 w6=6 w10=10 link=9
 var "fixed" int offset=27
 function "main" (int, float3):float at=@main export decl="float main(int n, float3 v)"
 function "idle" () at=@idle state port

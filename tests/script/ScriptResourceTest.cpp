@@ -130,7 +130,7 @@ ScriptProgramBuilder InterfaceProgram(uint32_t secondEntry) {
     builder.AddVariable("hidden", TypeInt);
     builder.AddVariable("label", TypeString64Alias, IdentifierPublicVariable);
     ScriptIdentifier& target = builder.AddVariable("target", TypeEntity, IdentifierPublicVariable);
-    target.spec = "Signal";
+    target.hint = "Signal";
     builder.AddFunction("update", {TypeFloat}, -1, 0, ProgramValue::Of(0));
     builder.AddFunction("score", {TypeInt, TypeInt}, TypeInt,
                         IdentifierStateFunction | IdentifierInputPort, ProgramValue::Of(secondEntry));
@@ -167,7 +167,7 @@ TEST_F(ScriptProgramTest, TheProgramClassShowsPublicVariablesAndFunctions) {
     EXPECT_EQ(scriptClass->Properties()[0].type, TypeString64Alias);
     EXPECT_EQ(program->GetLinkIndex(4), 1);
     EXPECT_EQ(program->GetLinkIndex(0), -1);
-    // The ports: the input function, and the entity variable whose spec says "signal".
+    // The ports: the input function, and the entity variable whose hint says "signal".
     EXPECT_EQ(program->GetInputPortCount(), 1);
     EXPECT_EQ(program->GetInputFunction(0), 1);
     EXPECT_STREQ(program->GetOutputPortName(0), "target");

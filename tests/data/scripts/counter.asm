@@ -4,7 +4,7 @@ header 0 0
 stack 256
 var "frames" int kind=2 decl="public int frames default=0"
 var "step" int kind=2 decl="public int step default=1"
-var "done" entity kind=2 spec="signal"
+var "done" entity kind=2 hint="signal"
 function "update" (float) at=@update decl="void update(float dt)"
 function "reset" () at=@reset port decl="void reset()"
 local "dt" float offset=-1 first=@update last=@update_end
