@@ -22,11 +22,6 @@
 namespace quarn {
 namespace {
 
-constexpr uint32_t Grey = 0xFF808080;
-constexpr uint32_t Red = 0xFFFF0000;
-constexpr uint32_t Green = 0xFF00FF00;
-constexpr uint32_t Blue = 0xFF0000FF;
-constexpr uint32_t White = 0xFFFFFFFF;
 // geometry, zwrite, ztest and clickable: unlit, so colours come out as they are.
 constexpr const char* Unlit = "\trenderflags = 67593\n";
 

@@ -18,12 +18,6 @@ namespace {
 using test::RtSquare;
 using Log = std::vector<std::string>;
 
-constexpr uint32_t Black = 0xFF000000;
-constexpr uint32_t Red = 0xFFFF0000;
-constexpr uint32_t Green = 0xFF00FF00;
-constexpr uint32_t Blue = 0xFF0000FF;
-constexpr uint32_t White = 0xFFFFFFFF;
-
 constexpr uint32_t RedOf(uint32_t argb) {
     return (argb >> 16) & 0xFF;
 }

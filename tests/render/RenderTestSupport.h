@@ -21,10 +21,23 @@
 #include "tests/support/TestClass.h"
 #include "tests/support/TestTree.h"
 
+#include <cstdint>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <vector>
+
+namespace quarn {
+
+// Opaque colours the pixel checks compare with.
+inline constexpr uint32_t Black = 0xFF000000;
+inline constexpr uint32_t Grey = 0xFF808080;
+inline constexpr uint32_t Red = 0xFFFF0000;
+inline constexpr uint32_t Green = 0xFF00FF00;
+inline constexpr uint32_t Blue = 0xFF0000FF;
+inline constexpr uint32_t White = 0xFFFFFFFF;
+
+} // namespace quarn
 
 namespace quarn::test {
 

@@ -16,12 +16,6 @@
 namespace quarn {
 namespace {
 
-constexpr uint32_t Grey = 0xFF808080;
-constexpr uint32_t Red = 0xFFFF0000;
-constexpr uint32_t Green = 0xFF00FF00;
-constexpr uint32_t Blue = 0xFF0000FF;
-constexpr uint32_t White = 0xFFFFFFFF;
-
 // Sprites of scene files drawn over a grey frame. Their textures lie in the base folder:
 // "quads.png" (8 x 8: red and green over blue and a transparent quarter) and "white.png" (4 x 2).
 class SpriteTest : public test::RenderSceneFile {
