@@ -56,7 +56,7 @@ Model::~Model() {
 // Properties -----------------------------------------------------------------------------------
 
 const char* Model::GetMeshName() const {
-    return mesh_ ? mesh_->GetRelativePath() : "";
+    return RelativePathOf(mesh_);
 }
 
 void Model::SetMesh(const char* name) {
@@ -93,16 +93,12 @@ void Model::DetachColors() {
 }
 
 const char* Model::GetTextureName() const {
-    return texture_ ? texture_->GetRelativePath() : "";
+    return RelativePathOf(texture_);
 }
 
 void Model::SetTextureName(const char* name) {
     // Taken before the old one goes, so that naming the same texture does not reload it.
-    Texture* acquired = name && *name ? quarn::GetTexture(name, "") : nullptr;
-    if (texture_) {
-        texture_->Release();
-    }
-    texture_ = acquired;
+    ReplaceHeldResource(texture_, name && *name ? quarn::GetTexture(name, "") : nullptr);
     SetRenderFlag(RenderStateValid, false);
 }
 
@@ -219,7 +215,11 @@ void Model::SaveVertexColors() {
         return;
     }
     const PathString path = BuildLightMapPath(*this, "dat");
-    SaveVertexColourFile(path.Text(), *vertexColors_, colorArray_);
+    // A scene that says "vcc = 1" without the file would log a missing file on every load.
+    if (!SaveVertexColourFile(path.Text(), *vertexColors_, colorArray_)) {
+        LogMessage("Could not save vertex colors to '%s'", path.Text());
+        return;
+    }
     vcc_ = 1;
 }
 

@@ -75,7 +75,6 @@ public:
     // The vertex-colour data and its float copy, when their count is the mesh's; else null.
     VertexBuffer* GetVertexColorData() const;
     const std::vector<Float4>* GetVertexColorArray() const;
-    DeviceMesh* GetWireframeMesh() const { return wireframeMesh_.get(); }
 
     static ClassInfo* RegisterClass();
     static ClassInfo* classInfo;

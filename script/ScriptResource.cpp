@@ -160,7 +160,7 @@ bool ScriptResource::LoadFromFile(const char* path) {
             SendSignal("scriptchanged", this, true);
         }
     }
-    if (linkState_ >= 3) {
+    if (linkState_ >= ScriptUnresolved) { // the ports follow a load that got as far as linking
         RebuildPorts();
     }
     SetState(ProgramLoaded);

@@ -180,12 +180,8 @@ bool PackFolder(const std::string& folder, const std::string& out, std::string& 
         error = "the archive of " + folder + " would be larger than 4 GiB";
         return false;
     }
-    ForwardingOutputStream stream;
     const uint32_t flags = WriteCreateFolders | (scrambled ? WriteScrambled : 0u);
-    const auto size = static_cast<uint32_t>(archive.bytes.size());
-    bool written = stream.Open(out.c_str(), flags) &&
-                   stream.Write(archive.bytes.data(), size) == size;
-    if (!stream.Close() || !written) {
+    if (!WriteWholeFile(out.c_str(), archive.bytes, flags)) {
         error = "cannot write " + out;
         return false;
     }

@@ -37,6 +37,7 @@
 #include "resources/Texture.h"
 #include "tools/GamePacker.h"
 #include "tools/ShaderTool.h"
+#include "tools/ToolStatus.h"
 #include "tools/ScriptTool.h"
 
 #include <algorithm>
@@ -52,12 +53,6 @@
 
 namespace quarn {
 namespace {
-
-enum ExitStatus : int {
-    ExitDone = 0,
-    ExitFailed = 1, // one line "quarn-tool: reason" on stderr
-    ExitUsage = 2,  // the reason and the command's usage line on stderr
-};
 
 // stdout as the engine's output stream, so commands print through the same writers that save
 // files.
@@ -912,20 +907,21 @@ int RunPack(char** arguments) {
     return PackFolder(arguments[0], arguments[1], error) ? ExitDone : Fail(error);
 }
 
-int RunShader(char** arguments) {
+// A command whose own tool answers a status and, for a failure, its reason.
+int RunSubTool(const char* name, int (*tool)(char**, std::string&), char** arguments) {
     std::string reason;
-    const int status = RunShaderTool(arguments, reason);
-    return status == ExitUsage    ? CommandUsage("shader", reason)
+    const int status = tool(arguments, reason);
+    return status == ExitUsage    ? CommandUsage(name, reason)
            : status == ExitFailed ? Fail(reason)
                                   : status;
 }
 
+int RunShader(char** arguments) {
+    return RunSubTool("shader", RunShaderTool, arguments);
+}
+
 int RunScript(char** arguments) {
-    std::string reason;
-    const int status = RunScriptTool(arguments, reason);
-    return status == ExitUsage    ? CommandUsage("script", reason)
-           : status == ExitFailed ? Fail(reason)
-                                  : status;
+    return RunSubTool("script", RunScriptTool, arguments);
 }
 
 int Run(int argc, char** argv) {

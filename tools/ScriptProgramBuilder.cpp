@@ -1,17 +1,17 @@
 #include "tools/ScriptProgramBuilder.h"
 
+#include "core/filesystem/FileReader.h"
 #include "core/filesystem/FileSystem.h"
 #include "core/object/ValueType.h"
+
+#include <cstdio>
 
 namespace quarn {
 
 namespace {
 
 bool WriteWhole(const std::string& path, const std::vector<uint8_t>& bytes, std::string& reason) {
-    FileSystem* files = GetFileSystem();
-    std::unique_ptr<OutputStream> out = files ? files->OpenForWrite(path.c_str(), WriteCreateFolders) : nullptr;
-    if (!out || out->Write(bytes.data(), static_cast<uint32_t>(bytes.size())) != bytes.size() ||
-        !out->Close()) {
+    if (!WriteWholeFile(path.c_str(), bytes, WriteCreateFolders)) {
         reason = "cannot write " + path;
         return false;
     }
@@ -200,9 +200,19 @@ bool ScriptProgramBuilder::Finish(ScriptCode& code, ScriptSymbols& symbols,
 bool ScriptProgramBuilder::Write(const std::string& basePath, std::string& reason) const {
     ScriptCode code;
     ScriptSymbols symbols;
-    return Finish(code, symbols, reason) &&
-           WriteWhole(basePath + ".bin", WriteScriptCode(code), reason) &&
-           WriteWhole(basePath + ".sym", WriteScriptSymbols(symbols), reason);
+    if (!Finish(code, symbols, reason) ||
+        !WriteWhole(basePath + ".bin", WriteScriptCode(code), reason)) {
+        return false;
+    }
+    if (!WriteWhole(basePath + ".sym", WriteScriptSymbols(symbols), reason)) {
+        // New code beside the old symbols would load with the wrong names and fixups.
+        PathString native;
+        if (GetFileSystem()->GetNativePath(native, (basePath + ".bin").c_str())) {
+            std::remove(native.Text());
+        }
+        return false;
+    }
+    return true;
 }
 
 } // namespace quarn

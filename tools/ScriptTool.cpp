@@ -6,6 +6,7 @@
 #include "script/ScriptResource.h"
 #include "tools/ScriptAssembler.h"
 #include "tools/ScriptProgramBuilder.h"
+#include "tools/ToolStatus.h"
 
 #include <cstdio>
 #include <cstring>
@@ -26,7 +27,7 @@ int Assemble(const char* in, const char* out, std::string& reason) {
     std::unique_ptr<File> file = GetFileSystem()->Open(in, 0);
     if (!file) {
         reason = std::string("cannot open ") + in;
-        return 1;
+        return ExitFailed;
     }
     const std::vector<uint8_t> bytes = file->ReadRemaining();
     ScriptProgramBuilder builder;
@@ -34,13 +35,13 @@ int Assemble(const char* in, const char* out, std::string& reason) {
     if (!AssembleScript(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
                         builder, error)) {
         reason = std::string(in) + ":" + error;
-        return 1;
+        return ExitFailed;
     }
     if (!builder.Write(out, error)) {
         reason = error;
-        return 1;
+        return ExitFailed;
     }
-    return 0;
+    return ExitDone;
 }
 
 int Disassemble(const char* path, std::string& reason) {
@@ -58,13 +59,13 @@ int Disassemble(const char* path, std::string& reason) {
     }
     program->Release();
     if (!reason.empty()) {
-        return 1;
+        return ExitFailed;
     }
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
         reason = "cannot write to stdout";
-        return 1;
+        return ExitFailed;
     }
-    return 0;
+    return ExitDone;
 }
 
 } // namespace
@@ -79,7 +80,7 @@ int RunScriptTool(char** arguments, std::string& reason) {
         return Disassemble(arguments[1], reason);
     }
     reason.clear(); // the command's usage line says it all
-    return 2;
+    return ExitUsage;
 }
 
 } // namespace quarn

@@ -4,6 +4,7 @@
 #include "core/filesystem/FileSystem.h"
 #include "core/string/Text.h"
 #include "tools/ShaderAssembler.h"
+#include "tools/ToolStatus.h"
 
 #include <cstdio>
 #include <cstring>
@@ -13,19 +14,13 @@
 namespace quarn {
 namespace {
 
-constexpr int Done = 0;
-constexpr int Failed = 1;
-constexpr int BadUsage = 2;
-
+// The whole file, or false when it cannot be opened.
 bool ReadBytes(const char* path, std::vector<uint8_t>& bytes) {
     std::unique_ptr<File> file = GetFileSystem()->Open(path, 0);
     if (!file) {
         return false;
     }
-    uint8_t buffer[65536];
-    for (uint32_t count; (count = file->Read(buffer, sizeof buffer)) > 0;) {
-        bytes.insert(bytes.end(), buffer, buffer + count);
-    }
+    bytes = file->ReadRemaining();
     return true;
 }
 
@@ -38,7 +33,7 @@ int Assemble(const char* in, const char* out, std::string& reason) {
     std::vector<uint8_t> source;
     if (!ReadBytes(in, source)) {
         reason = std::string("cannot open ") + in;
-        return Failed;
+        return ExitFailed;
     }
     AssembledShaders shaders;
     std::vector<uint8_t> bytes;
@@ -48,36 +43,32 @@ int Assemble(const char* in, const char* out, std::string& reason) {
             error) ||
         !ShaderFileBytes(shaders, GetPathExtension(out), bytes, error)) {
         reason = std::string(in) + ": " + error;
-        return Failed;
+        return ExitFailed;
     }
-    ForwardingOutputStream stream;
-    const bool written =
-        stream.Open(out, WriteCreateFolders) &&
-        stream.Write(bytes.data(), static_cast<uint32_t>(bytes.size())) == bytes.size();
-    if (!stream.Close() || !written) {
+    if (!WriteWholeFile(out, bytes, WriteCreateFolders)) {
         reason = std::string("cannot write ") + out;
-        return Failed;
+        return ExitFailed;
     }
-    return Done;
+    return ExitDone;
 }
 
 int Disassemble(const char* path, std::string& reason) {
     std::vector<uint8_t> bytes;
     if (!ReadBytes(path, bytes)) {
         reason = std::string("cannot open ") + path;
-        return Failed;
+        return ExitFailed;
     }
     std::string text;
     std::string error;
     if (!DisassembleShaderFile(bytes, GetPathExtension(path), text, error)) {
         reason = std::string(path) + ": " + error;
-        return Failed;
+        return ExitFailed;
     }
     if (!WriteStdout(text)) {
         reason = "cannot write to stdout";
-        return Failed;
+        return ExitFailed;
     }
-    return Done;
+    return ExitDone;
 }
 
 } // namespace
@@ -94,12 +85,12 @@ int RunShaderTool(char** arguments, std::string& reason) {
     if (std::strcmp(action, "syntax") == 0 && given == 0) {
         if (!WriteStdout(ShaderSourceSyntax)) {
             reason = "cannot write to stdout";
-            return Failed;
+            return ExitFailed;
         }
-        return Done;
+        return ExitDone;
     }
     reason.clear(); // the command's usage line says it all
-    return BadUsage;
+    return ExitUsage;
 }
 
 } // namespace quarn

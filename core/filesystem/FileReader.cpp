@@ -122,4 +122,14 @@ bool ForwardingOutputStream::Close() {
     return whole;
 }
 
+bool WriteWholeFile(const char* path, std::span<const uint8_t> bytes, uint32_t flags) {
+    if (bytes.size() > UINT32_MAX) {
+        return false; // a stream counts its bytes in 32-bit words
+    }
+    ForwardingOutputStream stream;
+    const auto size = static_cast<uint32_t>(bytes.size());
+    const bool written = stream.Open(path, flags) && stream.Write(bytes.data(), size) == size;
+    return stream.Close() && written;
+}
+
 } // namespace quarn

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 namespace quarn {
@@ -71,5 +72,10 @@ private:
     std::unique_ptr<OutputStream> stream_;
     std::string path_;
 };
+
+// Writes `bytes` as the whole of the file at `path` through the program's FileSystem (`flags`
+// as for OpenForWrite): true only when every byte was written and the file closed, so the old
+// file, if any, stays whole otherwise.
+bool WriteWholeFile(const char* path, std::span<const uint8_t> bytes, uint32_t flags);
 
 } // namespace quarn

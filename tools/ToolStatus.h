@@ -1,0 +1,13 @@
+#pragma once
+
+// The exit statuses of quarn-tool, shared by its commands.
+
+namespace quarn {
+
+enum ToolStatus : int {
+    ExitDone = 0,
+    ExitFailed = 1, // one line "quarn-tool: reason" on stderr
+    ExitUsage = 2,  // the reason, if any, and the command's usage line on stderr
+};
+
+} // namespace quarn
