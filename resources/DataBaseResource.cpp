@@ -145,6 +145,8 @@ bool DataBaseResource::LoadFromFile(const char* path) {
         LogMessage("Database \"%s\" is not loaded: there is not enough memory for it",
                    GetFullPath());
         SetState(ResourceFailed);
+        reader.Close();
+        return false;
     }
     UpdateFileTime();
     reader.Close();

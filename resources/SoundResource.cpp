@@ -127,9 +127,10 @@ bool SoundResource::LoadOgg(AudioSystem& audio) {
         bytes.data(), static_cast<uint32_t>(std::min<size_t>(bytes.size(), UINT32_MAX)),
         SoundBuffer::MaxByteSize, sound);
     if (error == OggTooLong) {
-        // A length past the limit, so the buffer refuses the sound with the reason it gives any
-        // sound too long for it, without the samples ever being decoded whole.
-        MakeBuffer(audio, SoundBuffer3D, UINT32_MAX, 16, SoundBuffer::MinSampleRate, 1, nullptr);
+        // Decoding stopped at the limit, so the samples never had to fit in memory whole.
+        LogMessage("Sound '%s' is not loaded: it decodes to more than the %u bytes a sound "
+                   "buffer holds",
+                   GetFullPath(), static_cast<unsigned>(SoundBuffer::MaxByteSize));
         return false;
     }
     if (error != 0) {

@@ -413,10 +413,6 @@ bool LogToStandardErrorWhenAsked() {
     return true;
 }
 
-bool IsSoundOff() {
-    return soundOff;
-}
-
 int RunPlayer(const EngineSetup& setup) {
     const bool logging = LogToStandardErrorWhenAsked();
     // SDL would fall back to its offscreen driver by itself: an invisible game, running for

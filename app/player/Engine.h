@@ -53,9 +53,6 @@ int RunPlayer(const EngineSetup& setup);
 // With QUARN_LOG set, every log line goes to stderr from now on. True when it does.
 bool LogToStandardErrorWhenAsked();
 
-// Start-up found no sound output: the game runs silently.
-bool IsSoundOff();
-
 // The player (true) or the editor: the main settings' "standalone".
 bool IsStandalone();
 // The main settings' "lang_code" goes to the user settings when they have none.
