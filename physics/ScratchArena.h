@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+namespace quarn {
+
+// Scratch memory of the solvers, owned by their caller (a world keeps one for its island steps).
+// Room is taken in stack order inside scopes and is 16-byte aligned, so matrix rows padded to
+// four floats stay aligned. The arena grows to its high-water mark: once every scope has closed,
+// the blocks it had to add are merged into one, so a running world stops allocating after its
+// largest island has been stepped once. A solve of a thousand rows needs several megabytes,
+// more than a thread's stack can give.
+class ScratchArena {
+public:
+    ScratchArena() = default;
+    ScratchArena(const ScratchArena&) = delete;
+    ScratchArena& operator=(const ScratchArena&) = delete;
+
+    // Room taken inside a scope is given back when the scope ends; scopes nest.
+    class Scope {
+    public:
+        explicit Scope(ScratchArena& arena);
+        ~Scope();
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        ScratchArena& arena_;
+        size_t block_;
+        size_t used_;
+    };
+
+    // Uninitialised room for count values of a trivial type, valid until the innermost open
+    // scope ends; taken only while a scope is open.
+    template <typename T>
+    T* Take(size_t count) {
+        static_assert(alignof(T) <= Alignment);
+        return static_cast<T*>(TakeBytes(count * sizeof(T)));
+    }
+
+    // Bytes reserved by the arena's blocks.
+    size_t Capacity() const;
+
+private:
+    static constexpr size_t Alignment = 16;
+    struct alignas(Alignment) Chunk {
+        std::byte bytes[Alignment];
+    };
+    struct Block {
+        std::unique_ptr<Chunk[]> chunks;
+        size_t size = 0; // in chunks
+        size_t used = 0;
+    };
+
+    void* TakeBytes(size_t bytes);
+    void Release(size_t block, size_t used);
+
+    std::vector<Block> blocks_;
+    size_t current_ = 0;
+    size_t highWater_ = 0; // chunks in use at the fullest moment
+    int openScopes_ = 0;
+};
+
+} // namespace quarn
