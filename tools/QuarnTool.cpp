@@ -36,6 +36,7 @@
 #include "resources/MeshText.h"
 #include "resources/Texture.h"
 #include "tools/GamePacker.h"
+#include "tools/LcpTool.h"
 #include "tools/ShaderTool.h"
 #include "tools/ToolStatus.h"
 #include "tools/ScriptTool.h"
@@ -101,6 +102,7 @@ int RunGrid(char** arguments);
 int RunPack(char** arguments);
 int RunShader(char** arguments);
 int RunScript(char** arguments);
+int RunLcp(char** arguments);
 
 struct Command {
     const char* name;
@@ -146,6 +148,8 @@ constexpr Command Commands[] = {
     {"script", "asm IN OUT | dis PATH", 2,
      "assemble the program text IN into OUT.bin and OUT.sym, or print the program of PATH",
      RunScript, 1},
+    {"lcp", "FILE", 1, "solve the complementarity problem in FILE with the physics' LCP solver",
+     RunLcp},
 };
 
 // "name ARGUMENTS", as the help and the usage line show a command.
@@ -282,6 +286,19 @@ void PrintHelp(FILE* out) {
                "command's code offset, source line and the names its operands stand for as\n"
                "comments; assembling the output gives the same two files again. A program\n"
                "that cannot be loaded or has no code fails with the loader's reason.\n"
+               "\n"
+               "\"lcp\" reads FILE as numbers separated by white space: n and nub; the n rows\n"
+               "of A, n numbers each (only the lower triangle is used; A should be symmetric\n"
+               "positive definite); b; lo; hi; then n findex values (-1 for none) or the word\n"
+               "\"none\". A bound may be \"inf\" or \"-inf\" (absent); every other number is\n"
+               "finite, lo is at most 0 and hi at least 0. The first nub rows are taken as\n"
+               "unbounded whatever their bounds; a row with findex k >= 0 is a friction row\n"
+               "whose bounds become -|hi x_k| .. |hi x_k| once the other rows are solved. It\n"
+               "solves A x = b + w with the engine's solver and prints a line \"x w\" per row\n"
+               "in the file's order (\"%.9g\"; w as the solver returns it, 0 for a row held\n"
+               "inside its bounds), then \"failures K\", the solver's count of steps that were\n"
+               "not positive (0 on a sound problem; 2 when it gave up and zeroed the rows from\n"
+               "the one it was driving).\n"
                "\n"
                "exit status: 0 done; 1 the command failed, with one line on stderr saying why;\n"
                "2 bad usage, with the reason and the command's usage line on stderr.\n",
@@ -922,6 +939,10 @@ int RunShader(char** arguments) {
 
 int RunScript(char** arguments) {
     return RunSubTool("script", RunScriptTool, arguments);
+}
+
+int RunLcp(char** arguments) {
+    return RunSubTool("lcp", RunLcpTool, arguments);
 }
 
 int Run(int argc, char** argv) {

@@ -546,6 +546,43 @@ TEST(QuarnToolScript, FailuresNameTheLineOrTheReason) {
     EXPECT_EQ(folder.ReadFile("bad.bin"), "");
 }
 
+// A contact with friction written by hand: the normal row pushes 2 apart, so the friction row,
+// driven toward 5 with coefficient 0.5, stops at its bound 1; the third row, unbounded, couples
+// to the normal row.
+constexpr const char* ContactProblem = "3 0\n"
+                                       "1 0 0.5\n"
+                                       "0 1 0\n"
+                                       "0.5 0 2\n"
+                                       "2 5 1\n"
+                                       "0 -0.5 -inf\n"
+                                       "inf 0.5 inf\n"
+                                       "-1 0 -1\n";
+
+TEST(QuarnToolLcp, SolvesAHandWrittenProblemAndRefusesAFileThatIsNotOne) {
+    test::TempFolder folder;
+    folder.WriteFile("contact.txt", ContactProblem);
+    ToolRun run = RunTool(folder, {"lcp", "contact.txt"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    // x0 + x2 / 2 = 2 and x0 / 2 + 2 x2 = 1 give x0 = 2, x2 = 0.
+    EXPECT_EQ(run.out, "2 0\n1 -4\n0 0\nfailures 0\n");
+
+    const std::string text = ContactProblem;
+    folder.WriteFile("cut.txt", text.substr(0, text.find("inf 0.5")));
+    folder.WriteFile("nan.txt", "1 0 nan 1 0 inf none");
+    folder.WriteFile("bounds.txt", "1 0 1 1 0.5 inf none");
+    folder.WriteFile("findex.txt", "1 0 1 1 0 inf 1");
+    ExpectFailures(folder,
+                   {{{"lcp", "cut.txt"}, "cut.txt: ends before hi is complete"},
+                    {{"lcp", "nan.txt"}, "nan.txt: \"nan\" in A is not a finite number"},
+                    {{"lcp", "bounds.txt"},
+                     "bounds.txt: row 0's bounds do not hold 0 (lo must not be above 0, hi not "
+                     "below it)"},
+                    {{"lcp", "findex.txt"},
+                     "findex.txt: row 0's findex 1 names no row (-1 for none, else 0 to 0)"},
+                    {{"lcp", "none.txt"}, "cannot open none.txt"}},
+                   "none.txt");
+}
+
 // A bad call says what was wrong, shows the command's one usage line and where to read more.
 TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheUsageLineAndExitsWith2) {
     test::TempFolder folder;
@@ -558,7 +595,7 @@ TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheUsageL
           "\n  scene IN OUT [--compact] ", "\n  image IN OUT.png ", "\n  glyphcache FACE SIZE OUT ",
           "\n  render SCENE --frames N --out SHOT.png [--size WxH] [--step SECONDS] ",
           "\n  mesh IN [OUT.mesh] ", "\n  table IN [OUT.csv] ", "\n  grid IN [OUT] ",
-          "\n  pack FOLDER OUT.zoo ",
+          "\n  pack FOLDER OUT.zoo ", "\n  lcp FILE ",
           "\n  shader asm IN OUT | dis FILE | syntax ", "\n  script asm IN OUT | dis PATH "}) {
         EXPECT_NE(help.out.find(line), std::string::npos) << line;
     }
