@@ -266,7 +266,37 @@ void LCPProblem::TransferFromCToN(int i) {
 }
 
 void LCPProblem::ComputeNFromC(float* q, const float* p) const {
-    for (int k = 0; k < nN_; ++k) {
+    // The solve's busiest loop. Four rows run side by side, each summed in Dot's order, so the
+    // results are Dot's own.
+    int k = 0;
+    for (; k + 4 <= nN_; k += 4) {
+        const float* r0 = A_[nC_ + k];
+        const float* r1 = A_[nC_ + k + 1];
+        const float* r2 = A_[nC_ + k + 2];
+        const float* r3 = A_[nC_ + k + 3];
+        float s0 = 0.0f;
+        float s1 = 0.0f;
+        float s2 = 0.0f;
+        float s3 = 0.0f;
+        int j = 0;
+        for (; j + 1 < nC_; j += 2) {
+            s0 = (s0 + r0[j] * p[j]) + r0[j + 1] * p[j + 1];
+            s1 = (s1 + r1[j] * p[j]) + r1[j + 1] * p[j + 1];
+            s2 = (s2 + r2[j] * p[j]) + r2[j + 1] * p[j + 1];
+            s3 = (s3 + r3[j] * p[j]) + r3[j + 1] * p[j + 1];
+        }
+        if (j < nC_) {
+            s0 += r0[j] * p[j];
+            s1 += r1[j] * p[j];
+            s2 += r2[j] * p[j];
+            s3 += r3[j] * p[j];
+        }
+        q[nC_ + k] = s0;
+        q[nC_ + k + 1] = s1;
+        q[nC_ + k + 2] = s2;
+        q[nC_ + k + 3] = s3;
+    }
+    for (; k < nN_; ++k) {
         q[nC_ + k] = Dot(A_[nC_ + k], p, nC_);
     }
 }

@@ -45,44 +45,15 @@ float Dot(const float* a, const float* b, int n) {
     return sum;
 }
 
-namespace {
-
-// Forward substitution of one row: u = L(0..i-1, 0..i-1)^-1 row[0..i-1], in place.
-void SolveRowAgainstL(const float* L, float* row, int i, int nskip) {
-    for (int j = 0; j < i; ++j) {
-        const float* lj = L + j * nskip;
-        float sum = 0.0f;
-        for (int k = 0; k < j; ++k) {
-            sum += lj[k] * row[k];
-        }
-        row[j] -= sum;
-    }
-}
-
-// The same for two rows at once, so each row of L is read once for both.
-void SolveTwoRowsAgainstL(const float* L, float* row1, float* row2, int i, int nskip) {
-    for (int j = 0; j < i; ++j) {
-        const float* lj = L + j * nskip;
-        float sum1 = 0.0f;
-        float sum2 = 0.0f;
-        for (int k = 0; k < j; ++k) {
-            sum1 += lj[k] * row1[k];
-            sum2 += lj[k] * row2[k];
-        }
-        row1[j] -= sum1;
-        row2[j] -= sum2;
-    }
-}
-
-} // namespace
-
 void FactorLDLT(float* A, float* d, int n, int nskip) {
     int i = 0;
     // Rows in pairs: the pair's own 2x2 block is finished from three running sums.
     for (; i + 1 < n; i += 2) {
         float* row1 = A + i * nskip;
         float* row2 = row1 + nskip;
-        SolveTwoRowsAgainstL(A, row1, row2, i, nskip);
+        // The entries left of the diagonal become L(0..i-1, 0..i-1)^-1 times themselves.
+        SolveL1(A, row1, i, nskip);
+        SolveL1(A, row2, i, nskip);
         float z11 = 0.0f;
         float z21 = 0.0f;
         float z22 = 0.0f;
@@ -107,7 +78,7 @@ void FactorLDLT(float* A, float* d, int n, int nskip) {
     }
     if (i < n) {
         float* row = A + i * nskip;
-        SolveRowAgainstL(A, row, i, nskip);
+        SolveL1(A, row, i, nskip);
         float z11 = 0.0f;
         for (int j = 0; j < i; ++j) {
             const float u = row[j];
@@ -120,7 +91,37 @@ void FactorLDLT(float* A, float* d, int n, int nskip) {
 }
 
 void SolveL1(const float* L, float* b, int n, int nskip) {
-    for (int i = 1; i < n; ++i) {
+    // Four rows at a time: their sums over the solved entries run side by side, each still in
+    // the order of its row, then the block's own triangle finishes them.
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const float* l0 = L + i * nskip;
+        const float* l1 = l0 + nskip;
+        const float* l2 = l1 + nskip;
+        const float* l3 = l2 + nskip;
+        float s0 = 0.0f;
+        float s1 = 0.0f;
+        float s2 = 0.0f;
+        float s3 = 0.0f;
+        for (int j = 0; j < i; ++j) {
+            const float x = b[j];
+            s0 += l0[j] * x;
+            s1 += l1[j] * x;
+            s2 += l2[j] * x;
+            s3 += l3[j] * x;
+        }
+        b[i] -= s0;
+        s1 += l1[i] * b[i];
+        b[i + 1] -= s1;
+        s2 += l2[i] * b[i];
+        s2 += l2[i + 1] * b[i + 1];
+        b[i + 2] -= s2;
+        s3 += l3[i] * b[i];
+        s3 += l3[i + 1] * b[i + 1];
+        s3 += l3[i + 2] * b[i + 2];
+        b[i + 3] -= s3;
+    }
+    for (; i < n; ++i) {
         const float* li = L + i * nskip;
         float sum = 0.0f;
         for (int j = 0; j < i; ++j) {
