@@ -1,16 +1,15 @@
 #include "tools/LcpTool.h"
 
-#include "core/filesystem/FileSystem.h"
 #include "physics/LCPSolver.h"
 #include "physics/MatrixKernels.h"
 #include "physics/ScratchArena.h"
+#include "tools/ToolInput.h"
 #include "tools/ToolStatus.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -199,12 +198,10 @@ bool ReadProblem(const std::string& name, std::string_view text, LcpInput& probl
 
 int RunLcpTool(char** arguments, std::string& reason) {
     const char* path = arguments[0];
-    std::unique_ptr<File> file = GetFileSystem()->Open(path, 0);
-    if (!file) {
-        reason = std::string("cannot open ") + path;
+    std::vector<uint8_t> bytes;
+    if (!ReadToolInput(path, bytes, reason)) {
         return ExitFailed;
     }
-    const std::vector<uint8_t> bytes = file->ReadRemaining();
     LcpInput problem;
     if (!ReadProblem(path,
                      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),

@@ -6,6 +6,7 @@
 #include "script/ScriptResource.h"
 #include "tools/ScriptAssembler.h"
 #include "tools/ScriptProgramBuilder.h"
+#include "tools/ToolInput.h"
 #include "tools/ToolStatus.h"
 
 #include <cstdio>
@@ -24,12 +25,10 @@ void KeepLoadLine(const char*, const char* text) {
 }
 
 int Assemble(const char* in, const char* out, std::string& reason) {
-    std::unique_ptr<File> file = GetFileSystem()->Open(in, 0);
-    if (!file) {
-        reason = std::string("cannot open ") + in;
+    std::vector<uint8_t> bytes;
+    if (!ReadToolInput(in, bytes, reason)) {
         return ExitFailed;
     }
-    const std::vector<uint8_t> bytes = file->ReadRemaining();
     ScriptProgramBuilder builder;
     std::string error;
     if (!AssembleScript(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),

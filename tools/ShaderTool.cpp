@@ -4,6 +4,7 @@
 #include "core/filesystem/FileSystem.h"
 #include "core/string/Text.h"
 #include "tools/ShaderAssembler.h"
+#include "tools/ToolInput.h"
 #include "tools/ToolStatus.h"
 
 #include <cstdio>
@@ -14,16 +15,6 @@
 namespace quarn {
 namespace {
 
-// The whole file, or false when it cannot be opened.
-bool ReadBytes(const char* path, std::vector<uint8_t>& bytes) {
-    std::unique_ptr<File> file = GetFileSystem()->Open(path, 0);
-    if (!file) {
-        return false;
-    }
-    bytes = file->ReadRemaining();
-    return true;
-}
-
 bool WriteStdout(const std::string& text) {
     return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
            std::fflush(stdout) == 0;
@@ -31,8 +22,7 @@ bool WriteStdout(const std::string& text) {
 
 int Assemble(const char* in, const char* out, std::string& reason) {
     std::vector<uint8_t> source;
-    if (!ReadBytes(in, source)) {
-        reason = std::string("cannot open ") + in;
+    if (!ReadToolInput(in, source, reason)) {
         return ExitFailed;
     }
     AssembledShaders shaders;
@@ -54,8 +44,7 @@ int Assemble(const char* in, const char* out, std::string& reason) {
 
 int Disassemble(const char* path, std::string& reason) {
     std::vector<uint8_t> bytes;
-    if (!ReadBytes(path, bytes)) {
-        reason = std::string("cannot open ") + path;
+    if (!ReadToolInput(path, bytes, reason)) {
         return ExitFailed;
     }
     std::string text;
