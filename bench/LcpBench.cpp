@@ -61,8 +61,7 @@ std::vector<float> SystemMatrix(const std::vector<Row>& rows) {
                 for (int t = 0; t < 2; ++t) {
                     if (rows[i].body[s] >= 0 && rows[i].body[s] == rows[j].body[t]) {
                         sum += InverseMass * DotProduct(rows[i].linear[s], rows[j].linear[t]) +
-                               InverseInertia *
-                                   DotProduct(rows[i].angular[s], rows[j].angular[t]);
+                               InverseInertia * DotProduct(rows[i].angular[s], rows[j].angular[t]);
                     }
                 }
             }
@@ -214,8 +213,7 @@ bool Complementary(const Problem& problem, const std::vector<float>& x,
         const double tolerance = 1e-3;
         const bool atLo = lo > -LCPInfinity && std::fabs(x[i] - lo) <= boundTolerance;
         const bool atHi = hi < LCPInfinity && std::fabs(x[i] - hi) <= boundTolerance;
-        if (!(std::fabs(w) <= tolerance || (atLo && w >= -tolerance) ||
-              (atHi && w <= tolerance))) {
+        if (!(std::fabs(w) <= tolerance || (atLo && w >= -tolerance) || (atHi && w <= tolerance))) {
             return false;
         }
     }

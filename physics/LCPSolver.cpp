@@ -18,10 +18,10 @@ namespace {
 // rows A[0..n). Rows move by their pointers when fastRowSwap, else by their contents, which keeps
 // a block of rows contiguous for a factorisation.
 void SwapRowsAndColumns(float** A, int n, int i1, int i2, int nskip, bool fastRowSwap) {
-    if (!CheckAssertion(A && n > 0 && i1 >= 0 && i2 >= 0 && i1 < n && i2 < n && nskip >= n &&
-                            i1 < i2,
-                        "A && n > 0 && i1 >= 0 && i2 >= 0 && i1 < n && i2 < n && nskip >= n && "
-                        "i1 < i2")) {
+    if (!QUARN_CHECK_ASSERTION(
+            A && n > 0 && i1 >= 0 && i2 >= 0 && i1 < n && i2 < n && nskip >= n && i1 < i2,
+            "A && n > 0 && i1 >= 0 && i2 >= 0 && i1 < n && i2 < n && nskip >= n && "
+            "i1 < i2")) {
         return;
     }
     float* row1 = A[i1];
@@ -61,9 +61,11 @@ public:
     // The row a friction row takes its normal force from, in the caller's numbering.
     int FrictionIndex(int i) const { return findex_ ? findex_[i] : -1; }
     int CallerRow(int i) const { return p_[i]; }
-    bool AtHigh(int i) const { return state_[i] != 0; }
+    bool AtHigh(int i) const { return state_[i]; }
     void SetAtHigh(int i, bool high) { state_[i] = high; }
 
+    // Row i joins C through the lRow and dRow of the last SolveDirection and moves to
+    // position nC.
     void TransferToC(int i);
     void TransferToN() { ++nN_; }
     void TransferFromNToC(int i);
@@ -79,7 +81,6 @@ public:
 private:
     void SwapProblem(int i1, int i2, bool fastRowSwap);
     void LoadRowOfC(int i);
-    void AppendToFactor(int i);
 
     int n_;
     int nskip_;
@@ -167,9 +168,9 @@ LCPProblem::LCPProblem(int n, int nskip, int nub, float* Adata, float* x, float*
 }
 
 void LCPProblem::SwapProblem(int i1, int i2, bool fastRowSwap) {
-    if (!CheckAssertion(n_ > 0 && i1 >= 0 && i2 >= 0 && i1 < n_ && i2 < n_ && nskip_ >= n_ &&
-                            i1 <= i2,
-                        "n>0 && i1 >=0 && i2 >= 0 && i1 < n && i2 < n && nskip >= n && i1 <= i2") ||
+    if (!QUARN_CHECK_ASSERTION(
+            n_ > 0 && i1 >= 0 && i2 >= 0 && i1 < n_ && i2 < n_ && nskip_ >= n_ && i1 <= i2,
+            "n>0 && i1 >=0 && i2 >= 0 && i1 < n && i2 < n && nskip >= n && i1 <= i2") ||
         i1 == i2) {
         return;
     }
@@ -216,8 +217,7 @@ void LCPProblem::SolveDirection(float* a, int i, int dir, bool transferOnly) {
     }
 }
 
-// The factor grows by one row from the lRow and dRow of row i; the row then moves to position nC.
-void LCPProblem::AppendToFactor(int i) {
+void LCPProblem::TransferToC(int i) {
     if (nC_ > 0) {
         std::copy(lRow_, lRow_ + nC_, L_ + static_cast<size_t>(nC_) * nskip_);
         d_[nC_] = 1.0f / (A_[i][i] - Dot(lRow_, dRow_, nC_));
@@ -229,15 +229,11 @@ void LCPProblem::AppendToFactor(int i) {
     ++nC_;
 }
 
-void LCPProblem::TransferToC(int i) {
-    AppendToFactor(i);
-}
-
 void LCPProblem::TransferFromNToC(int i) {
     if (nC_ > 0) {
         LoadRowOfC(i);
     }
-    AppendToFactor(i);
+    TransferToC(i);
     --nN_;
 }
 
@@ -246,7 +242,7 @@ void LCPProblem::TransferFromCToN(int i) {
     while (j < nC_ && Cidx_[j] != i) {
         ++j;
     }
-    if (!CheckAssertion(j < nC_, "j < nC")) {
+    if (!QUARN_CHECK_ASSERTION(j < nC_, "j < nC")) {
         return;
     }
     LDLTRemove(A_, Cidx_, L_, d_, n_, nC_, j, nskip_, scratch_);
@@ -255,7 +251,7 @@ void LCPProblem::TransferFromCToN(int i) {
     while (k < nC_ && Cidx_[k] != nC_ - 1) {
         ++k;
     }
-    if (!CheckAssertion(k < nC_, "k < nC")) {
+    if (!QUARN_CHECK_ASSERTION(k < nC_, "k < nC")) {
         return;
     }
     Cidx_[k] = Cidx_[j];
@@ -338,7 +334,8 @@ void SetFrictionBounds(LCPProblem& problem, int i, int n, const float* x, float*
     for (int k = i; k < n; ++k) {
         const int normal = problem.FrictionIndex(k);
         // A normal row outside the problem gives no force.
-        const float f = CheckArguments(normal >= 0 && normal < n) ? unpermuted[normal] : 0.0f;
+        const float f =
+            QUARN_CHECK_ARGUMENTS(normal >= 0 && normal < n) ? unpermuted[normal] : 0.0f;
         if (f == 0.0f) {
             lo[k] = 0.0f;
             hi[k] = 0.0f;
@@ -407,7 +404,7 @@ Step LargestStep(const LCPProblem& problem, int i, int dir, const float* x, cons
 void SolveLCP(int n, float* A, float* x, float* b, float* w, int nub, float* lo, float* hi,
               int* findex, ScratchArena& scratch) {
     LCPStepFailures = 0;
-    if (!CheckArguments(n > 0 && A && x && b && w && lo && hi && nub >= 0 && nub <= n)) {
+    if (!QUARN_CHECK_ARGUMENTS(n > 0 && A && x && b && w && lo && hi && nub >= 0 && nub <= n)) {
         // Nothing to solve, or nothing to solve it in; a nub out of range is read as its
         // nearest meaning.
         if (n <= 0 || !A || !x || !b || !w || !lo || !hi) {
@@ -429,7 +426,7 @@ void SolveLCP(int n, float* A, float* x, float* b, float* w, int nub, float* lo,
     }
 
     for (int k = 0; k < n; ++k) {
-        CheckAssertion(lo[k] <= 0.0f && hi[k] >= 0.0f, "lo[k] <= 0 && hi[k] >= 0");
+        QUARN_CHECK_ASSERTION(lo[k] <= 0.0f && hi[k] >= 0.0f, "lo[k] <= 0 && hi[k] >= 0");
     }
 
     LCPProblem problem(n, nskip, nub, A, x, b, w, lo, hi, findex, scratch);

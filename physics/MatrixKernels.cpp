@@ -13,19 +13,19 @@ int MatrixStride(int n) {
 }
 
 void SetZero(float* a, int n) {
-    if (CheckArguments(a && n >= 0)) {
+    if (QUARN_CHECK_ARGUMENTS(a && n >= 0)) {
         std::fill(a, a + n, 0.0f);
     }
 }
 
 void SetValue(float* a, int n, float value) {
-    if (CheckArguments(a && n >= 0)) {
+    if (QUARN_CHECK_ARGUMENTS(a && n >= 0)) {
         std::fill(a, a + n, value);
     }
 }
 
 void VectorScale(float* a, const float* d, int n) {
-    if (!CheckArguments(a && d && n >= 0)) {
+    if (!QUARN_CHECK_ARGUMENTS(a && d && n >= 0)) {
         return;
     }
     for (int i = 0; i < n; ++i) {
@@ -144,7 +144,7 @@ void SolveL1T(const float* L, float* b, int n, int nskip) {
 }
 
 void SolveLDLT(const float* L, const float* d, float* b, int n, int nskip) {
-    if (!CheckArguments(L && d && b && n >= 1 && nskip >= n)) {
+    if (!QUARN_CHECK_ARGUMENTS(L && d && b && n >= 1 && nskip >= n)) {
         return;
     }
     SolveL1(L, b, n, nskip);
@@ -153,7 +153,7 @@ void SolveLDLT(const float* L, const float* d, float* b, int n, int nskip) {
 }
 
 void LDLTAddTopLeft(float* L, float* d, const float* a, int n, int nskip, ScratchArena& scratch) {
-    if (!CheckArguments(L && d && a && n >= 1 && nskip >= n) || n < 2) {
+    if (!QUARN_CHECK_ARGUMENTS(L && d && a && n >= 1 && nskip >= n) || n < 2) {
         return;
     }
     ScratchArena::Scope scope(scratch);
@@ -221,7 +221,7 @@ void LDLTAddTopLeft(float* L, float* d, const float* a, int n, int nskip, Scratc
 }
 
 void RemoveRowCol(float* A, int n, int nskip, int r) {
-    if (!CheckArguments(A && n >= 1 && nskip >= n && r >= 0 && r < n) || r >= n - 1) {
+    if (!QUARN_CHECK_ARGUMENTS(A && n >= 1 && nskip >= n && r >= 0 && r < n) || r >= n - 1) {
         return;
     }
     const size_t tail = static_cast<size_t>(n - 1 - r) * sizeof(float);
@@ -240,13 +240,13 @@ void RemoveRowCol(float* A, int n, int nskip, int r) {
 
 void LDLTRemove(float** A, const int* p, float* L, float* d, int n1, int n2, int r, int nskip,
                 ScratchArena& scratch) {
-    if (!CheckArguments(A && p && L && d && n1 > 0 && n2 > 0 && r >= 0 && r < n2 && n1 >= n2 &&
-                        nskip >= n1)) {
+    if (!QUARN_CHECK_ARGUMENTS(A && p && L && d && n1 > 0 && n2 > 0 && r >= 0 && r < n2 &&
+                               n1 >= n2 && nskip >= n1)) {
         return;
     }
     bool rowsInRange = true;
     for (int i = 0; i < n2; ++i) {
-        rowsInRange &= CheckAssertion(p[i] >= 0 && p[i] < n1, "p[i] >= 0 && p[i] < n1");
+        rowsInRange &= QUARN_CHECK_ASSERTION(p[i] >= 0 && p[i] < n1, "p[i] >= 0 && p[i] < n1");
     }
     if (!rowsInRange || r == n2 - 1) {
         // The last row leaves nothing behind it to update.

@@ -89,7 +89,8 @@ public:
 
     bool AtEnd(std::string& reason) const {
         if (next_ < words_.size()) {
-            reason = name_ + ": \"" + std::string(words_[next_]) + "\" follows the end of the problem";
+            reason =
+                name_ + ": \"" + std::string(words_[next_]) + "\" follows the end of the problem";
             return false;
         }
         return true;
@@ -196,17 +197,11 @@ bool ReadProblem(const std::string& name, std::string_view text, LcpInput& probl
 
 } // namespace
 
-int RunLcpTool(char** arguments, std::string& reason) {
-    const char* path = arguments[0];
-    std::vector<uint8_t> bytes;
-    if (!ReadToolInput(path, bytes, reason)) {
-        return ExitFailed;
-    }
+bool SolveLcpText(const std::string& name, std::string_view text, std::string& out,
+                  std::string& reason) {
     LcpInput problem;
-    if (!ReadProblem(path,
-                     std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-                     problem, reason)) {
-        return ExitFailed;
+    if (!ReadProblem(name, text, problem, reason)) {
+        return false;
     }
     const int n = problem.n;
     std::vector<float> x(n);
@@ -215,11 +210,28 @@ int RunLcpTool(char** arguments, std::string& reason) {
     SolveLCP(n, problem.a.data(), x.data(), problem.b.data(), w.data(), problem.nub,
              problem.lo.data(), problem.hi.data(),
              problem.findex.empty() ? nullptr : problem.findex.data(), scratch);
+    out.clear();
+    char line[64];
     for (int i = 0; i < n; ++i) {
-        std::printf("%.9g %.9g\n", double(x[i]), double(w[i]));
+        std::snprintf(line, sizeof line, "%.9g %.9g\n", double(x[i]), double(w[i]));
+        out += line;
     }
-    std::printf("failures %d\n", LCPStepFailures);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::snprintf(line, sizeof line, "failures %d\n", LCPStepFailures);
+    out += line;
+    return true;
+}
+
+int RunLcpTool(char** arguments, std::string& reason) {
+    const char* path = arguments[0];
+    std::vector<uint8_t> bytes;
+    std::string out;
+    if (!ReadToolInput(path, bytes, reason) ||
+        !SolveLcpText(path,
+                      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                      out, reason)) {
+        return ExitFailed;
+    }
+    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0) {
         reason = "cannot write to stdout";
         return ExitFailed;
     }

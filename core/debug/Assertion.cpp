@@ -33,18 +33,16 @@ void ReportAssertion(int level, const char* format, ...) {
     currentHook(level, message);
 }
 
-bool CheckArguments(bool condition, std::source_location where) {
+bool CheckArguments(bool condition, const char* file, int line) {
     if (!condition) {
-        ReportAssertion(1, "Bad argument(s) (%s:%d)", where.file_name(),
-                        static_cast<int>(where.line()));
+        ReportAssertion(1, "Bad argument(s) (%s:%d)", file, line);
     }
     return condition;
 }
 
-bool CheckAssertion(bool condition, const char* text, std::source_location where) {
+bool CheckAssertion(bool condition, const char* text, const char* file, int line) {
     if (!condition) {
-        ReportAssertion(1, "assertion \"%s\" failed in %s:%d", text, where.file_name(),
-                        static_cast<int>(where.line()));
+        ReportAssertion(1, "assertion \"%s\" failed in %s:%d", text, file, line);
     }
     return condition;
 }

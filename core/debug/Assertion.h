@@ -2,8 +2,6 @@
 
 #include "core/string/PrintfFormat.h"
 
-#include <source_location>
-
 namespace quarn {
 
 // Internal consistency checks of the numeric code (solvers, kernels, colliders). A failure is
@@ -19,9 +17,13 @@ AssertionHook GetAssertionHook();
 void ReportAssertion(int level, const char* format, ...) QUARN_PRINTF(2, 3);
 
 // "Bad argument(s) (file:line)" unless the condition holds; answers the condition.
-bool CheckArguments(bool condition, std::source_location where = std::source_location::current());
+bool CheckArguments(bool condition, const char* file, int line);
 // "assertion "text" failed in file:line" unless the condition holds; answers the condition.
-bool CheckAssertion(bool condition, const char* text,
-                    std::source_location where = std::source_location::current());
+bool CheckAssertion(bool condition, const char* text, const char* file, int line);
+
+// The checks at the place they are written.
+#define QUARN_CHECK_ARGUMENTS(condition) ::quarn::CheckArguments((condition), __FILE__, __LINE__)
+#define QUARN_CHECK_ASSERTION(condition, text)                                                     \
+    ::quarn::CheckAssertion((condition), (text), __FILE__, __LINE__)
 
 } // namespace quarn

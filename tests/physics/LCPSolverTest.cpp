@@ -110,7 +110,8 @@ std::string SolutionFault(const Problem& problem, const Solution& solution, Scra
         std::vector<int> newIndex;
         const Problem normal = WithoutFrictionRows(problem, newIndex);
         const Solution normalSolution = Solve(normal, scratch);
-        const std::string fault = ComplementarityFault(normal, normal.lo, normal.hi, normalSolution);
+        const std::string fault =
+            ComplementarityFault(normal, normal.lo, normal.hi, normalSolution);
         if (!fault.empty()) {
             return "without its friction rows: " + fault;
         }
@@ -132,7 +133,9 @@ Problem RandomProblem(std::mt19937& random, int maxSize, bool friction) {
     auto uniform = [&](float low, float high) {
         return std::uniform_real_distribution<float>(low, high)(random);
     };
-    auto whole = [&](int low, int high) { return std::uniform_int_distribution(low, high)(random); };
+    auto whole = [&](int low, int high) {
+        return std::uniform_int_distribution(low, high)(random);
+    };
     Problem problem;
     const int n = whole(1, maxSize);
     problem.a = test::RandomPositiveDefinite(n, 0.5, random);
@@ -141,7 +144,7 @@ Problem RandomProblem(std::mt19937& random, int maxSize, bool friction) {
     for (int i = 0; i < n; ++i) {
         problem.b.push_back(uniform(-1.0f, 1.0f));
         const float c = uniform(0.1f, 2.0f);
-        const std::pair<float, float> kinds[] = {{0.0f, Inf}, {-c, c},    {-Inf, Inf}, {0.0f, c},
+        const std::pair<float, float> kinds[] = {{0.0f, Inf},  {-c, c},   {-Inf, Inf}, {0.0f, c},
                                                  {-Inf, 0.0f}, {-c, Inf}, {0.0f, 0.0f}};
         const auto [lo, hi] = i < problem.nub ? std::pair{-Inf, Inf} : kinds[whole(0, 6)];
         problem.lo.push_back(lo);
@@ -153,8 +156,8 @@ Problem RandomProblem(std::mt19937& random, int maxSize, bool friction) {
     if (friction && !normalRows.empty()) {
         problem.findex.assign(n, -1);
         for (int i = problem.nub; i < n; ++i) {
-            const bool isNormal = std::find(normalRows.begin(), normalRows.end(), i) !=
-                                  normalRows.end();
+            const bool isNormal =
+                std::find(normalRows.begin(), normalRows.end(), i) != normalRows.end();
             if (!isNormal && whole(0, 1)) {
                 problem.findex[i] = normalRows[whole(0, int(normalRows.size()) - 1)];
                 problem.hi[i] = uniform(0.1f, 1.5f);
@@ -333,9 +336,8 @@ TEST(SolveLCP, FrictionBoundsFollowTheNormalResult) {
 
 TEST(SolveLCP, TheSecondFailedStepEndsTheSolveWithTheRemainingRowsZeroed) {
     // Negative pivots: rows 0 and 1 each take a step that is not positive.
-    const Problem problem =
-        Written(3, 0, {-1.0, 0.0, 0.0, 0.0, -1.0, 0.0, 0.0, 0.0, 1.0}, {1.0f, 1.0f, 3.0f},
-                {0.0f, 0.0f, 0.0f}, {Inf, Inf, Inf});
+    const Problem problem = Written(3, 0, {-1.0, 0.0, 0.0, 0.0, -1.0, 0.0, 0.0, 0.0, 1.0},
+                                    {1.0f, 1.0f, 3.0f}, {0.0f, 0.0f, 0.0f}, {Inf, Inf, Inf});
     ScratchArena scratch;
     const Solution solution = Solve(problem, scratch);
     EXPECT_EQ(solution.failures, 2);

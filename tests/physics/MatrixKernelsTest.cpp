@@ -134,8 +134,8 @@ TEST(MatrixKernels, AddTopLeftGivesTheTrailingFactorOfTheChangedMatrix) {
             EXPECT_NEAR(d[j], expectedD[j], 1e-4 * std::fabs(expectedD[j])) << "n " << n;
             for (int i = j + 1; i < n; ++i) {
                 const size_t at = static_cast<size_t>(i) * nskip + j;
-                EXPECT_NEAR(L[at], refactored[at], 1e-4) << "n " << n << " (" << i << ", " << j
-                                                         << ")";
+                EXPECT_NEAR(L[at], refactored[at], 1e-4)
+                    << "n " << n << " (" << i << ", " << j << ")";
             }
         }
     }

@@ -546,27 +546,18 @@ TEST(QuarnToolScript, FailuresNameTheLineOrTheReason) {
     EXPECT_EQ(folder.ReadFile("bad.bin"), "");
 }
 
-// A contact with friction written by hand: the normal row pushes 2 apart, so the friction row,
-// driven toward 5 with coefficient 0.5, stops at its bound 1; the third row, unbounded, couples
-// to the normal row.
-constexpr const char* ContactProblem = "3 0\n"
-                                       "1 0 0.5\n"
-                                       "0 1 0\n"
-                                       "0.5 0 2\n"
-                                       "2 5 1\n"
-                                       "0 -0.5 -inf\n"
-                                       "inf 0.5 inf\n"
-                                       "-1 0 -1\n";
-
+// The fixture is a contact with friction written by hand: the normal row pushes 2 apart, so the
+// friction row, driven toward 5 with coefficient 0.5, stops at its bound 1; the third row,
+// unbounded, couples to the normal row.
 TEST(QuarnToolLcp, SolvesAHandWrittenProblemAndRefusesAFileThatIsNotOne) {
     test::TempFolder folder;
-    folder.WriteFile("contact.txt", ContactProblem);
-    ToolRun run = RunTool(folder, {"lcp", "contact.txt"});
+    ToolRun run = RunTool(folder, {"lcp", QUARN_TEST_DATA "/lcp/contact.txt"});
     EXPECT_EQ(run.status, 0) << run.err;
     // x0 + x2 / 2 = 2 and x0 / 2 + 2 x2 = 1 give x0 = 2, x2 = 0.
     EXPECT_EQ(run.out, "2 0\n1 -4\n0 0\nfailures 0\n");
 
-    const std::string text = ContactProblem;
+    std::ifstream fixture(QUARN_TEST_DATA "/lcp/contact.txt", std::ios::binary);
+    const std::string text(std::istreambuf_iterator<char>(fixture), {});
     folder.WriteFile("cut.txt", text.substr(0, text.find("inf 0.5")));
     folder.WriteFile("nan.txt", "1 0 nan 1 0 inf none");
     folder.WriteFile("bounds.txt", "1 0 1 1 0.5 inf none");
