@@ -132,14 +132,43 @@ void SolveL1(const float* L, float* b, int n, int nskip) {
 }
 
 void SolveL1T(const float* L, float* b, int n, int nskip) {
-    // Row by row from the bottom: once x_i is final, its terms leave the rows above, which keeps
-    // the reads of L along its rows.
-    for (int i = n - 1; i > 0; --i) {
-        const float* li = L + i * nskip;
-        const float xi = b[i];
-        for (int j = 0; j < i; ++j) {
-            b[j] -= li[j] * xi;
+    // Four rows at a time from the bottom: x_i = b_i - sum over j > i of L(j, i) x_j, the four
+    // sums side by side over the rows of L below the block, which hold the block's four columns
+    // next to each other; then the block's own triangle finishes them.
+    int i = n - 1;
+    for (; i >= 3; i -= 4) {
+        float s0 = 0.0f;
+        float s1 = 0.0f;
+        float s2 = 0.0f;
+        float s3 = 0.0f;
+        for (int j = i + 1; j < n; ++j) {
+            const float* lj = L + j * nskip + i - 3;
+            const float x = b[j];
+            s0 += lj[3] * x;
+            s1 += lj[2] * x;
+            s2 += lj[1] * x;
+            s3 += lj[0] * x;
         }
+        const float* l0 = L + i * nskip;
+        const float* l1 = l0 - nskip;
+        const float* l2 = l1 - nskip;
+        b[i] -= s0;
+        s1 += l0[i - 1] * b[i];
+        b[i - 1] -= s1;
+        s2 += l0[i - 2] * b[i];
+        s2 += l1[i - 2] * b[i - 1];
+        b[i - 2] -= s2;
+        s3 += l0[i - 3] * b[i];
+        s3 += l1[i - 3] * b[i - 1];
+        s3 += l2[i - 3] * b[i - 2];
+        b[i - 3] -= s3;
+    }
+    for (; i >= 0; --i) {
+        float sum = 0.0f;
+        for (int j = i + 1; j < n; ++j) {
+            sum += L[j * nskip + i] * b[j];
+        }
+        b[i] -= sum;
     }
 }
 
