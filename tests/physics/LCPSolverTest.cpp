@@ -367,6 +367,10 @@ TEST(SolveLCP, FifteenHundredRowsSolveWithScratchFromTheArena) {
     EXPECT_EQ(solution.failures, 0);
     EXPECT_EQ(ComplementarityFault(problem, problem.lo, problem.hi, solution), "");
     EXPECT_TRUE(reports.Messages().empty());
+    // A warm arena serves the next step of the same island without growing.
+    const size_t warm = scratch.Capacity();
+    Solve(problem, scratch);
+    EXPECT_EQ(scratch.Capacity(), warm);
 }
 
 TEST(SolveLCP, BadArgumentsAreReportedAndNeverReadOutsideTheArrays) {
