@@ -20,7 +20,9 @@ extern int LCPStepFailures;
 // nub rows are unbounded. findex (may be null) names for a friction row the normal row whose
 // result f scales its bounds to -|hi f| .. |hi f|, fixed once all normal rows are solved.
 // x and w come back in the caller's row order; A, b, lo, hi and findex come back permuted and
-// changed. All scratch memory comes from `scratch`.
+// changed. All scratch memory comes from `scratch`. Bad arguments are reported through
+// ReportAssertion: without n or an array nothing is solved, a nub outside 0..n is taken as the
+// nearest end, and a findex naming no row gives its row no force.
 void SolveLCP(int n, float* A, float* x, float* b, float* w, int nub, float* lo, float* hi,
               int* findex, ScratchArena& scratch);
 

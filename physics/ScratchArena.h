@@ -11,7 +11,7 @@ namespace quarn {
 // four floats stay aligned. The arena grows to its high-water mark: once every scope has closed,
 // the blocks it had to add are merged into one, so a running world stops allocating after its
 // largest island has been stepped once. A solve of a thousand rows needs several megabytes,
-// more than a thread's stack can give.
+// more than a thread's stack can safely give.
 class ScratchArena {
 public:
     ScratchArena() = default;
