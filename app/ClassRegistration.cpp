@@ -30,6 +30,7 @@
 #include "resources/RawData.h"
 #include "resources/Resource.h"
 #include "resources/Texture.h"
+#include "script/GridData.h"
 #include "script/ScriptNodeClass.h"
 
 namespace quarn {
@@ -68,6 +69,7 @@ int RegisterAllClasses() {
     DirectionalLight::RegisterClass();   // 38.
     SpotLight::RegisterClass();          // 39.
     LightManager::RegisterClass();       // 40.
+    GridData::RegisterClass();           // 52.
     RegisterScriptNodeClass();           // 54. "Script" (the node itself comes later)
     return GetClassCount() - before;
 }
