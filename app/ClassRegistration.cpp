@@ -31,6 +31,7 @@
 #include "resources/Resource.h"
 #include "resources/Texture.h"
 #include "script/GridData.h"
+#include "script/PathController.h"
 #include "script/ScriptNodeClass.h"
 
 namespace quarn {
@@ -69,6 +70,8 @@ int RegisterAllClasses() {
     DirectionalLight::RegisterClass();   // 38.
     SpotLight::RegisterClass();          // 39.
     LightManager::RegisterClass();       // 40.
+    PathPivot::RegisterClass();          // 43.
+    PathController::RegisterClass();     // 44.
     GridData::RegisterClass();           // 52.
     RegisterScriptNodeClass();           // 54. "Script" (the node itself comes later)
     return GetClassCount() - before;
