@@ -30,9 +30,11 @@
 #include "resources/RawData.h"
 #include "resources/Resource.h"
 #include "resources/Texture.h"
+#include "script/DataBase.h"
 #include "script/GridData.h"
 #include "script/PathController.h"
 #include "script/ScriptNodeClass.h"
+#include "script/VarData.h"
 
 namespace quarn {
 
@@ -72,6 +74,8 @@ int RegisterAllClasses() {
     LightManager::RegisterClass();       // 40.
     PathPivot::RegisterClass();          // 43.
     PathController::RegisterClass();     // 44.
+    DataBase::RegisterClass();           // 50.
+    VarData::RegisterClass();            // 51.
     GridData::RegisterClass();           // 52.
     RegisterScriptNodeClass();           // 54. "Script" (the node itself comes later)
     return GetClassCount() - before;

@@ -402,12 +402,7 @@ void GridData::LoadFile(const char* path) {
     if (!path || !*path || !file.Open(path, false, false)) {
         return;
     }
-    // Read in pieces so that a file claiming a huge size costs only what it really holds.
-    std::vector<uint8_t> bytes;
-    uint8_t chunk[64 << 10];
-    while (uint32_t got = file.Read(chunk, sizeof chunk)) {
-        bytes.insert(bytes.end(), chunk, chunk + got);
-    }
+    const std::vector<uint8_t> bytes = file.ReadRemaining();
     std::string reason;
     if (!ReadBytes(bytes, reason)) {
         LogMessage("GridData: \"%s\" not loaded: %s", path, reason.c_str());
