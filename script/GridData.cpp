@@ -59,7 +59,10 @@ GridFileHeader ReadHeader(GridFileCursor& cursor) {
     GridFileHeader header;
     cursor.Read16(); // magic, checked by the caller
     cursor.Read16(); // version: every version reads alike
-    header.size = Int3(cursor.Read16(), cursor.Read16(), cursor.Read16());
+    // One statement per field: the order of a call's arguments is unspecified.
+    header.size.x = cursor.Read16();
+    header.size.y = cursor.Read16();
+    header.size.z = cursor.Read16();
     const auto signedWord = [&cursor] { return int32_t(int16_t(cursor.Read16())); };
     header.offset.x = signedWord();
     header.offset.y = signedWord();
@@ -397,15 +400,19 @@ bool GridData::ReadBytes(std::span<const uint8_t> bytes, std::string& reason) {
     return true;
 }
 
-void GridData::LoadFile(const char* path) {
+bool GridData::ReadFile(const char* path, std::string& reason) {
     FileReader file;
     if (!path || !*path || !file.Open(path, false, false)) {
-        return;
+        reason = std::string("cannot open \"") + (path ? path : "") + "\"";
+        return false;
     }
-    const std::vector<uint8_t> bytes = file.ReadRemaining();
+    return ReadBytes(file.ReadRemaining(), reason);
+}
+
+void GridData::LoadFile(const char* path) {
     std::string reason;
-    if (!ReadBytes(bytes, reason)) {
-        LogMessage("GridData: \"%s\" not loaded: %s", path, reason.c_str());
+    if (!ReadFile(path, reason)) {
+        LogMessage("GridData: \"%s\" not loaded: %s", path ? path : "", reason.c_str());
     }
 }
 

@@ -47,6 +47,8 @@ public:
 
     // Logged and ignored when the file is missing or refused.
     void LoadFile(const char* path);
+    // LoadFile, answering false with the reason instead of logging it.
+    bool ReadFile(const char* path, std::string& reason);
     void SaveFile(const char* path);
 
     // Object number, 0 when the cell is empty or outside.

@@ -36,6 +36,7 @@
 #include "resources/MeshText.h"
 #include "resources/Texture.h"
 #include "tools/GamePacker.h"
+#include "tools/GridDataTool.h"
 #include "tools/ShaderTool.h"
 #include "tools/ToolStatus.h"
 #include "tools/ScriptTool.h"
@@ -98,6 +99,7 @@ int RunRender(char** arguments);
 int RunMesh(char** arguments);
 int RunTable(char** arguments);
 int RunGrid(char** arguments);
+int RunGridData(char** arguments);
 int RunPack(char** arguments);
 int RunShader(char** arguments);
 int RunScript(char** arguments);
@@ -138,6 +140,8 @@ constexpr Command Commands[] = {
      1},
     {"grid", "IN [OUT]", 1, "print the height grid IN; with OUT, save it in OUT's form", RunGrid,
      1},
+    {"griddata", "FILE", 1, "print the grid data file FILE as a GridData node loads it",
+     RunGridData},
     {"pack", "FOLDER OUT.zoo", 2,
      "pack the game in FOLDER into the archive OUT.zoo that quarn runs as data.zoo", RunPack},
     {"shader", "asm IN OUT | dis FILE | syntax", 1,
@@ -260,6 +264,14 @@ void PrintHelp(FILE* out) {
                "smallest and largest cell, or \"none\". A grid without heights fails with\n"
                "the engine's reason. With OUT the grid is saved in the form of OUT's\n"
                "extension, \"flt\" or \"raw\".\n"
+               "\n"
+               "\"griddata\" loads FILE as a GridData node loads a \"GR\" file and prints\n"
+               "\"size X Y Z\", \"offset X Y Z\", \"fields N\", \"capacity N\",\n"
+               "\"savemask 0xMM\" (bit f: field f is saved), \"objects N\", then a line\n"
+               "\"object NUMBER at X Y Z: WORD...\" per object in the file's order with its\n"
+               "saved fields, and \"global WORD...\" with the 32 words of the global row;\n"
+               "each word is the field's 32 bits in hexadecimal (an int, or a float's bits).\n"
+               "A file the load refuses fails with the first thing found wrong in it.\n"
                "\n"
                "\"pack\" writes every file and folder below the disk folder FOLDER into one\n"
                "archive, named by its path relative to FOLDER: a zip stored through the\n"
@@ -914,6 +926,10 @@ int RunSubTool(const char* name, int (*tool)(char**, std::string&), char** argum
     return status == ExitUsage    ? CommandUsage(name, reason)
            : status == ExitFailed ? Fail(reason)
                                   : status;
+}
+
+int RunGridData(char** arguments) {
+    return RunSubTool("griddata", RunGridDataTool, arguments);
 }
 
 int RunShader(char** arguments) {

@@ -1,4 +1,5 @@
 #include "TestPaths.h"
+#include "script/GridData.h"
 #include "tests/support/StoredBytes.h"
 #include "tests/support/TempFolder.h"
 
@@ -588,6 +589,43 @@ TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheUsageL
         EXPECT_EQ(run.out, "") << err;
         EXPECT_EQ(run.err, err + "\"quarn-tool help\" describes every command.\n");
     }
+}
+
+TEST(QuarnToolGridData, PrintsAGridFileAsTheNodeLoadsItAndSaysWhyOneIsRefused) {
+    test::TempFolder folder;
+    GridData grid;
+    grid.SetSize(Int3(4, 4, 2));
+    grid.SetOffset(Int3(-2, 0, 1));
+    grid.SetFieldCount(2);
+    grid.SetCapacity(3);
+    grid.SetIntField(grid.AddAt(Int3(1, 3, 2)), 0, 255);
+    grid.SetFloatField(grid.AddAt(Int3(-2, 0, 1)), 1, 1.0f);
+    grid.SetSaveFlag(0, false);
+    grid.SetIntField(0, 31, -1);
+    std::vector<uint8_t> bytes;
+    std::string reason;
+    ASSERT_TRUE(grid.WriteBytes(bytes, reason)) << reason;
+    folder.WriteFile("level.grid", std::string(bytes.begin(), bytes.end()));
+
+    ToolRun run = RunTool(folder, {"griddata", "level.grid"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::string global = "global";
+    for (int field = 0; field < 31; ++field) {
+        global += " 00000000";
+    }
+    EXPECT_EQ(run.out, "size 4 4 2\noffset -2 0 1\nfields 2\ncapacity 3\nsavemask 0xFE\n"
+                       "objects 2\nobject 1 at 1 3 2: 00000000\nobject 2 at -2 0 1: 3F800000\n" +
+                           global + " FFFFFFFF\n");
+
+    bytes.resize(30);
+    folder.WriteFile("cut.grid", std::string(bytes.begin(), bytes.end()));
+    ToolRun cut = RunTool(folder, {"griddata", "cut.grid"});
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_EQ(cut.out, "");
+    EXPECT_EQ(cut.err, "quarn-tool: object 2 is cut short\n");
+    ToolRun missing = RunTool(folder, {"griddata", "missing.grid"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "quarn-tool: cannot open \"missing.grid\"\n");
 }
 
 } // namespace
