@@ -101,8 +101,9 @@ Pivot* PathController::Next(Pivot* waypoint, bool wrap) const {
     if (Pivot* next = NextPivot(waypoint->GetNext())) {
         return next;
     }
-    return wrap && (flags_ & PathConnectEnds) ? NextPivot(waypoint->GetParent()->GetFirstChild())
-                                              : nullptr;
+    Node* parent = waypoint->GetParent();
+    return parent && wrap && (flags_ & PathConnectEnds) ? NextPivot(parent->GetFirstChild())
+                                                        : nullptr;
 }
 
 Pivot* PathController::Previous(Pivot* waypoint, bool wrap) const {
@@ -110,9 +111,9 @@ Pivot* PathController::Previous(Pivot* waypoint, bool wrap) const {
         return previous;
     }
     // The path parent's last waypoint, which need not be the controller's last child.
-    return wrap && (flags_ & PathConnectEnds)
-               ? PreviousPivot(waypoint->GetParent()->GetLastChild())
-               : nullptr;
+    Node* parent = waypoint->GetParent();
+    return parent && wrap && (flags_ & PathConnectEnds) ? PreviousPivot(parent->GetLastChild())
+                                                        : nullptr;
 }
 
 Pivot* PathController::Step(Pivot* waypoint, int32_t count, bool wrap) const {
