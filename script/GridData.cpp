@@ -282,6 +282,14 @@ bool GridData::WriteBytes(std::vector<uint8_t>& bytes, std::string& reason) cons
             reason = "an offset outside -32768..32767";
         }
     }
+    // A new size keeps the objects' cells, which may now lie past the grid.
+    for (int32_t place = 0; reason.empty() && place < count_; ++place) {
+        const size_t row = size_t(positions_[size_t(place)]) * size_t(RowWords());
+        if (objects_[row + 1] >= cells) {
+            reason = "object " + std::to_string(positions_[size_t(place)] + 1) +
+                     " in a cell outside the grid";
+        }
+    }
     if (!reason.empty()) {
         return false;
     }

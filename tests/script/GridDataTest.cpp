@@ -178,6 +178,11 @@ TEST_F(GridDataTest, AGridTheFileCannotHoldIsNotSaved) {
         {"an offset below -32768", Int3(2, 2, 2), Int3(0, -40000, 0), 1},
         {"a capacity above 65535", Int3(2, 2, 2), Int3(), 70000},
     };
+    GridData* shrunk = MakeGrid();
+    shrunk->AddAt(Int3(13, 3, 3));
+    shrunk->SetSize(Int3(2, 2, 2));
+    shrunk->SaveFile("big.grid");
+    EXPECT_TRUE(log_.Contains("object 1 in a cell outside the grid"));
     for (const Case& c : cases) {
         GridData* grid = tree_.Make<GridData>(c.name);
         grid->SetSize(c.size);

@@ -217,6 +217,10 @@ TEST_F(PathControllerTest, StopAndStartKeepProgressAndResetRestartsTheSegment) {
     Entity::SendEvent(test::RefTo(root_), test::RefTo(path, 2), nullptr, 1.0f);
     EXPECT_EQ(path->GetProgress(), 0.0f);
     EXPECT_EQ(path->GetDirection(), 1);
+    // A scene's reverse flag starts the path backwards.
+    path->SetPathFlags(path->GetPathFlags() | PathReverse);
+    path->OnValuesLoaded();
+    EXPECT_EQ(path->GetDirection(), -1);
 }
 
 TEST_F(PathControllerTest, LookAtOnlyTurnsTheTargetWithoutMovingIt) {
