@@ -1,8 +1,6 @@
 #include "script/GridData.h"
 
 #include "core/io/ByteOrder.h"
-#include "core/object/MethodInfo.h"
-#include "core/object/ValueBinding.h"
 #include "tests/resources/ResourceTestSupport.h"
 #include "tests/support/TestTree.h"
 
@@ -232,21 +230,6 @@ TEST_F(GridDataTest, BrokenFilesAreRefusedAndLeaveTheGridAsItWas) {
         EXPECT_EQ(grid->GetObjectCount(), 1) << c.name;
         EXPECT_EQ(grid->GetObjectAt(Int3(13, 3, 3)), 1) << c.name;
     }
-}
-
-TEST_F(GridDataTest, ScriptMethodsAreCalledThroughTheirWordBlocks) {
-    GridData* grid = MakeGrid();
-    const auto& methods = GridData::RegisterClass()->GetOwnMethods();
-    ASSERT_EQ(methods.size(), 21u);
-    uint32_t block[8] = {};
-    ValueTraits<Int3>::Write(Int3(12, 1, 0), block + 1);
-    methods[13]->Call(grid, block); // add
-    EXPECT_EQ(block[0], 1u);
-    uint32_t set[4] = {0, 0, 31, FloatToWord(1.5f)};
-    methods[19]->Call(grid, set); // set a float field of the global row
-    uint32_t get[3] = {0, 0, 31};
-    methods[17]->Call(grid, get);
-    EXPECT_EQ(WordToFloat(get[0]), 1.5f);
 }
 
 } // namespace
