@@ -1,5 +1,6 @@
 #include "app/ClassRegistration.h"
 
+#include "collision/CollisionClasses.h"
 #include "core/io/OutputStream.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
@@ -68,6 +69,7 @@ int RegisterAllClasses() {
     DirectionalLight::RegisterClass();   // 38.
     SpotLight::RegisterClass();          // 39.
     LightManager::RegisterClass();       // 40.
+    RegisterCollisionClasses();          // 41. in place of the physics classes, which call it
     RegisterScriptNodeClass();           // 54. "Script" (the node itself comes later)
     return GetClassCount() - before;
 }
