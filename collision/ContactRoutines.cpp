@@ -55,7 +55,11 @@ bool ProjectOnEdge(const Float3& a, const Float3& u, const Float3& b, const Floa
         return false;
     }
     projection = a + u * t;
-    return leaving * v.Dot(b - projection) >= 0.0f;
+    // For parallel segments the product is 0 but for rounding, which must not decide whether
+    // an overlapping pair is found here or falls through to a degenerate edge-edge solve.
+    const Float3 away = b - projection;
+    const float tolerance = 1e-4f * std::sqrt(v.LengthSquared() * away.LengthSquared());
+    return leaving * v.Dot(away) >= -tolerance;
 }
 
 } // namespace
@@ -105,7 +109,8 @@ void ClosestSegmentPoints(const Float3& a1, const Float3& a2, const Float3& b1, 
     const float lb = v.Dot(v);
     const float k = u.Dot(v);
     const float det = la * lb - k * k;
-    if (!(det > 0.0f)) {
+    // Nearly parallel segments leave a determinant of rounding noise.
+    if (!(det > 1e-6f * la * lb)) {
         c1 = a1;
         c2 = b1;
         return;

@@ -23,8 +23,8 @@ int AddContactBelowPlane(CollisionContact& contact, const Float3& p, const Float
                          const Float3& q);
 
 // The closest points c1 on the segment a1-a2 and c2 on b1-b2. Degenerate segments end in the
-// vertex tests and parallel ones give (a1, b1) when no vertex or edge-vertex pair settles
-// them, so nothing is ever divided by zero.
+// vertex tests and parallel ones in the vertex or edge-vertex tests (or at (a1, b1)), so
+// nothing is ever divided by zero or by rounding noise.
 void ClosestSegmentPoints(const Float3& a1, const Float3& a2, const Float3& b1, const Float3& b2,
                           Float3& c1, Float3& c2);
 
