@@ -5,6 +5,7 @@
 #include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
 #include "core/scenefile/SceneLoader.h"
+#include "tests/support/TestClass.h"
 
 #include <cmath>
 #include <random>
@@ -103,22 +104,91 @@ TEST_F(CollisionTest, TestVolumeKeepsTheDeepestDepthAndTheMeanWorldPosition) {
 }
 
 TEST_F(CollisionTest, PointDepthNormalsAreFiniteAtTheCentreItself) {
+    // The last method of this signature; the support point comes before it.
+    const MethodInfo* normalMethod = nullptr;
+    for (const auto& method : CollisionVolume::classInfo->GetOwnMethods()) {
+        if (method->GetSignatureText() == "(float3):float3") {
+            normalMethod = method.get();
+        }
+    }
+    ASSERT_NE(normalMethod, nullptr);
     CollisionSphere* sphere = Sphere(Float3(1.0f, 2.0f, 3.0f), 2.0f);
     auto* point = Make<CollisionPoint>(Float3(1.0f, 2.0f, 3.0f));
     for (CollisionVolume* volume : {static_cast<CollisionVolume*>(sphere),
                                     static_cast<CollisionVolume*>(point)}) {
         // Through the script method, as a script asks for it.
-        const MethodInfo* method = volume->GetClass()->GetMethod(
-            CollisionVolume::classInfo->GetMethodCount() - 6 -
-            (volume->GetClass()->GetMethodCount() - CollisionVolume::classInfo->GetMethodCount()));
-        ASSERT_NE(method, nullptr);
-        ASSERT_EQ(method->GetSignatureText(), "(float3):float3");
         uint32_t block[4] = {};
         ValueTraits<Float3>::Write(Float3(1.0f, 2.0f, 3.0f), block + 1);
-        method->Call(volume, block);
+        normalMethod->Call(volume, block);
         test::ExpectNear(ValueTraits<Float3>::Read(block), Float3(1.0f, 0.0f, 0.0f));
     }
     EXPECT_FLOAT_EQ(sphere->GetPointDepth(Float3(1.0f, 2.0f, 3.0f), nullptr), 2.0f);
+    Float3 normal;
+    EXPECT_FLOAT_EQ(point->GetPointDepth(Float3(1.0f, 5.0f, 3.0f), &normal), -3.0f);
+    test::ExpectNear(normal, Float3(0.0f, 1.0f, 0.0f));
+}
+
+TEST_F(CollisionTest, VisibilityAndColourComeFromTheGizmoFlagsAndTheOpacity) {
+    CollisionSphere* sphere = Sphere(Float3(), 1.0f);
+    EXPECT_TRUE(sphere->IsVisible());
+    EXPECT_EQ(sphere->GetColorArgb(Float3(), 0), 0x7FFF0000u); // opacity 0.5, red
+    sphere->SetColor(0x12345678);
+    sphere->SetOpacity(1.0f);
+    EXPECT_EQ(sphere->GetColorArgb(Float3(), 0), 0xFF345678u);
+    sphere->SetOpacity(7.0f); // past the byte: full, not wrapped
+    EXPECT_EQ(sphere->GetColorArgb(Float3(), 0) >> 24, 0xFFu);
+    sphere->SetRenderFlag(RenderGizmo, false);
+    EXPECT_FALSE(sphere->IsVisible());
+    sphere->SetRenderFlag(RenderGizmo, true);
+    sphere->SetOpacity(0.0f);
+    EXPECT_FALSE(sphere->IsVisible());
+}
+
+TEST_F(CollisionTest, PlanesOfEachSideHaveTheirNormalBoxAndSupportPoints) {
+    const struct {
+        int32_t side;
+        Float3 normal, boxMin, boxMax, supportUp, supportDown;
+    } cases[] = {
+        {1, {0, 1, 0}, {-1000, 2, -1000}, {1000, 1000, 1000}, {101, 2, 103}, {-99, -98, -97}},
+        {4, {0, -1, 0}, {-1000, -1000, -1000}, {1000, 2, 1000}, {101, 102, 103}, {-99, 2, -97}},
+        {3, {-1, 0, 0}, {-1000, -1000, -1000}, {1, 1000, 1000}, {101, 102, 103}, {1, -98, -97}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.side);
+        CollisionPlane* plane = Plane(Float3(1.0f, 2.0f, 3.0f), c.side);
+        test::ExpectNear(plane->GetNormal(), c.normal);
+        const Aabb box = plane->GetWorldBoundingBox();
+        test::ExpectNear(box.min, c.boxMin);
+        test::ExpectNear(box.max, c.boxMax);
+        test::ExpectNear(plane->GetSupportPoint(Float3(1, 1, 1)), c.supportUp);
+        test::ExpectNear(plane->GetSupportPoint(Float3(-1, -1, -1)), c.supportDown);
+        EXPECT_FLOAT_EQ(plane->GetSupportDistance(Float3(1, 1, 1)), c.supportUp.Dot(Float3(1, 1, 1)));
+    }
+    // Side -1 follows the node's Z axis; its support point is the local corner at +-100.
+    const Quaternion tilt = Quaternion::FromAxisAngle(1.5707964f, Float3(0.0f, 1.0f, 0.0f));
+    CollisionPlane* turned = Plane(Float3(1.0f, 2.0f, 3.0f), -1, tilt);
+    const Float3 z = turned->GetWorldAxisZ();
+    test::ExpectNear(turned->GetNormal(), z);
+    const Float3 support = turned->GetSupportPoint(z);
+    EXPECT_NEAR((support - Float3(1.0f, 2.0f, 3.0f)).Dot(z), 100.0f, 1e-3f);
+    EXPECT_EQ(turned->GetRadius(), 100.0f);
+}
+
+TEST_F(CollisionTest, BoxesAndSupportOfPointsRaysAndSpheres) {
+    auto* point = Make<CollisionPoint>(Float3(1.0f, 2.0f, 3.0f));
+    test::ExpectNear(point->GetWorldBoundingBox().min, Float3(0.99f, 1.99f, 2.99f));
+    test::ExpectNear(point->GetSupportPoint(Float3(5, 0, 0)), Float3(1.0f, 2.0f, 3.0f));
+    CollisionRay* ray = Ray(Float3(1.0f, 2.0f, 3.0f), Quaternion(), 4.0f);
+    test::ExpectNear(ray->GetWorldBoundingBox().max, Float3(1.0f, 2.0f, 7.0f));
+    test::ExpectNear(ray->GetSupportPoint(Float3(0, 0, 1)), Float3(1.0f, 2.0f, 7.0f));
+    test::ExpectNear(ray->GetSupportPoint(Float3(0, 1, -1)), Float3(1.0f, 2.0f, 3.0f));
+    EXPECT_FLOAT_EQ(ray->GetSupportDistance(Float3(0, 0, 2)), 14.0f);
+    CollisionSphere* sphere = Sphere(Float3(1.0f, 2.0f, 3.0f), 0.5f);
+    test::ExpectNear(sphere->GetWorldBoundingBox().min, Float3(0.5f, 1.5f, 2.5f));
+    test::ExpectNear(sphere->GetSupportPoint(Float3(0, 0, -3)), Float3(1.0f, 2.0f, 2.5f));
+    // A changed radius invalidates the cached box.
+    sphere->SetSphereRadius(2.0f);
+    test::ExpectNear(sphere->GetWorldBoundingBox().max, Float3(3.0f, 4.0f, 5.0f));
 }
 
 // What the spaces and the body see of a volume, through stand-ins of the world and body.
@@ -203,6 +273,41 @@ TEST_F(CollisionTest, OldScenesGainGroupsMasksAndRaisedRenderTypes) {
         EXPECT_EQ(sphere->GetGroup(), 1) << version;
         sphere->Delete();
     }
+}
+
+// A body stand-in that counts the "touchinertia" calls it gets by name.
+class CountingBody : public test::TestClass<CountingBody, Node>, public CollisionBody {
+public:
+    static constexpr const char* Name = "CollisionTestBody";
+    static void Declare(ClassInfo& classInfo) {
+        classInfo.AddMethod("touchinertia", "(int)", BindSignalHandler<&CountingBody::Touch>(),
+                            MethodClassSignal);
+    }
+    void Touch(void*) { ++touches; }
+    Entity& GetBodyEntity() override { return *this; }
+    CollisionVolume*& GetVolumeListHead() override { return head; }
+    void MarkMassOutOfDate() override { ++outOfDate; }
+    CollisionVolume* head = nullptr;
+    int touches = 0;
+    int outOfDate = 0;
+};
+
+TEST_F(CollisionTest, AnAttachedBodyHearsOfMassChangesAndOfVolumesLeaving) {
+    auto* body = tree_.Make<CountingBody>("body");
+    CollisionSphere* a = Sphere(Float3(), 1.0f);
+    CollisionSphere* b = Sphere(Float3(), 1.0f);
+    a->AttachToBody(*body);
+    b->AttachToBody(*body);
+    EXPECT_EQ(body->head, b);
+    EXPECT_EQ(b->GetNextInBody(), a);
+    a->SetSphereRadius(2.0f);
+    EXPECT_EQ(body->touches, 1);
+    b->DetachFromBody();
+    EXPECT_EQ(body->head, a);
+    EXPECT_EQ(body->outOfDate, 3);
+    a->Delete();
+    EXPECT_EQ(body->head, nullptr);
+    EXPECT_EQ(body->outOfDate, 4);
 }
 
 // Submerged caps: the exact formulas, and a Monte Carlo estimate of volume and centroid.
