@@ -22,10 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     surface->SetRawDataName("surface.raw");
     surface->SetSize(quarn::Float3(10.0f, 1.0f, 10.0f));
     const quarn::Int2 grid = surface->GetGridSize();
-    if (!surface->HasHeights() && (grid.x != 0 || grid.y != 0)) {
+    const int64_t count = int64_t{grid.x} * grid.y;
+    if (grid.x < 0 || grid.y < 0 || surface->HasHeights() != (count > 0)) {
         std::abort();
     }
-    const int64_t count = int64_t{grid.x} * grid.y;
     for (int64_t index : {int64_t{-1}, int64_t{0}, count / 2, count - 1, count, count + 7}) {
         const float height = surface->GetHeight(index);
         if ((index < 0 || index >= count) && height != 0.0f) {
