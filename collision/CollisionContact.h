@@ -41,13 +41,6 @@ struct CollisionContact {
 using ColliderFn = int (*)(CollisionVolume& first, CollisionVolume& second, int maximum,
                            std::span<CollisionContact> contacts);
 
-// How many contacts a collider may write for a maximum and a room.
-inline int ContactLimit(int maximum, std::span<CollisionContact> contacts) {
-    const int wanted = maximum < 1 ? 1 : maximum;
-    return contacts.size() < static_cast<size_t>(wanted) ? static_cast<int>(contacts.size())
-                                                          : wanted;
-}
-
 struct ColliderEntry {
     ColliderFn collider = nullptr;
     int32_t swapped = 0; // 1: call with the volumes exchanged and negate the normals

@@ -20,13 +20,9 @@ namespace {
 
 constexpr uint32_t HeaderBytes = 8;
 
-int64_t CellCount(const Int2& size) {
-    return int64_t{size.x} * int64_t{size.y};
-}
-
 } // namespace
 
-CollisionSurface::CollisionSurface() : CollisionVolume(COLLISION_TERRAIN) {
+CollisionSurface::CollisionSurface() {
     RefreshDerivedFlags();
     UpdateMassProperties();
 }
@@ -137,11 +133,6 @@ Float3 CollisionSurface::GetCorner(int32_t i, int32_t j) const {
                   (static_cast<float>(j) - (rows - 1.0f) / 2.0f) * size_.z / rows);
 }
 
-void CollisionSurface::InvalidateTransform() {
-    CollisionVolume::InvalidateTransform();
-    GetWorldMatrix();
-}
-
 bool CollisionSurface::IntersectRay(const Float3& origin, const Float3& direction,
                                     PickQuery& query) {
     if (!AnswersPick(query) || !HasHeights()) {
@@ -166,11 +157,6 @@ void CollisionSurface::DrawShape() {
     }
     DrawHeightField(*this, gridSize_.x - 1, gridSize_.y - 1, GetColorArgb(Float3(), 0),
                     [this](int32_t i, int32_t j) { return GetCorner(i, j); });
-}
-
-void CollisionSurface::UpdateMassProperties() {
-    SetMassProperties(0.0f, 0.0f);
-    TouchBodyInertia();
 }
 
 ClassInfo* CollisionSurface::RegisterClass() {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "collision/CollisionVolume.h"
+#include "collision/HeightField.h"
 #include "core/math/Vector.h"
 
 #include <cstdint>
@@ -13,7 +13,7 @@ class RawData;
 // and rows, then columns x rows float heights row by row (a surface made here has as many
 // spare floats after them). Vertices lie size / gridSize apart, centred on the node, heights
 // unscaled.
-class CollisionSurface : public CollisionVolume {
+class CollisionSurface : public HeightFieldVolume {
 public:
     CollisionSurface();
     ~CollisionSurface() override;
@@ -35,17 +35,10 @@ public:
     // Height i of the data; 0 past the heights it holds.
     float GetHeight(int64_t index) const;
 
-    void InvalidateTransform() override;
     bool IntersectRay(const Float3& origin, const Float3& direction, PickQuery& query) override;
     void UpdateWorldBoundingBox() override;
     ClassInfo* GetClass() const override { return classInfo; }
-    float GetRadius() override { return 0.0f; }
-    Float3 GetSupportPoint(Float3) override { return GetWorldPosition(); }
-    float GetSupportDistance(Float3 direction) override {
-        return GetWorldPosition().Dot(direction);
-    }
     void DrawShape() override;
-    void UpdateMassProperties() override;
 
     static ClassInfo* RegisterClass();
     static ClassInfo* classInfo;

@@ -40,17 +40,13 @@ void NotifyChange(Property* property, Entity& object, const T& old, const T& now
     property->NotifyListeners(object, oldWords, newWords);
 }
 
-int64_t CellCount(const Int2& size) {
-    return int64_t{size.x} * int64_t{size.y};
-}
-
 const float* HeightsOf(const GridDataResource* grid) {
     return grid ? grid->GetLayer(GridDataResource::Heights) : nullptr;
 }
 
 } // namespace
 
-CollisionTerrain::CollisionTerrain() : CollisionVolume(COLLISION_TERRAIN) {
+CollisionTerrain::CollisionTerrain() {
     RefreshDerivedFlags();
     UpdateMassProperties();
 }
@@ -264,11 +260,6 @@ Float3 CollisionTerrain::GetCorner(int32_t i, int32_t j) const {
                   (static_cast<float>(j) - rows / 2.0f) * size_.z / rows);
 }
 
-void CollisionTerrain::InvalidateTransform() {
-    CollisionVolume::InvalidateTransform();
-    GetWorldMatrix();
-}
-
 bool CollisionTerrain::IntersectRay(const Float3& origin, const Float3& direction,
                                     PickQuery& query) {
     if (!AnswersPick(query) || !HeightsOf(heightMap_)) {
@@ -303,11 +294,6 @@ void CollisionTerrain::DrawShape() {
     }
     DrawHeightField(*this, gridSize_.x, gridSize_.y, GetColorArgb(Float3(), 0),
                     [this](int32_t i, int32_t j) { return GetCorner(i, j); });
-}
-
-void CollisionTerrain::UpdateMassProperties() {
-    SetMassProperties(0.0f, 0.0f);
-    TouchBodyInertia();
 }
 
 int CollideTerrainPoint(CollisionVolume& terrain, CollisionVolume& point, int,

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "collision/CollisionVolume.h"
+#include "collision/HeightField.h"
 #include "core/math/Vector.h"
 
 namespace quarn {
@@ -17,7 +17,7 @@ enum TerrainFlags : int32_t {
 // A static height field over a window of a grid's height layer: gridSize cells from the
 // offset's column and row, centred on the node across size.x by size.z, heights scaled by
 // size.y. Grid cells outside the grid read 0.
-class CollisionTerrain : public CollisionVolume {
+class CollisionTerrain : public HeightFieldVolume {
 public:
     CollisionTerrain();
     ~CollisionTerrain() override;
@@ -44,19 +44,12 @@ public:
     // False for a non-finite coordinate (or one that a zero size makes non-finite).
     bool GetLocalHeight(float x, float z, bool clamp, float& height) const;
 
-    void InvalidateTransform() override;
     bool IntersectRay(const Float3& origin, const Float3& direction, PickQuery& query) override;
     void UpdateBoundingBox() override;
     // Position -/+ size / 2 in x and z; the node's rotation is not applied.
     void UpdateWorldBoundingBox() override;
     ClassInfo* GetClass() const override { return classInfo; }
-    float GetRadius() override { return 0.0f; }
-    Float3 GetSupportPoint(Float3) override { return GetWorldPosition(); }
-    float GetSupportDistance(Float3 direction) override {
-        return GetWorldPosition().Dot(direction);
-    }
     void DrawShape() override;
-    void UpdateMassProperties() override;
 
     static ClassInfo* RegisterClass();
     static ClassInfo* classInfo;

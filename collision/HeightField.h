@@ -1,5 +1,6 @@
 #pragma once
 
+#include "collision/CollisionVolume.h"
 #include "core/math/Intersection.h"
 #include "core/math/Vector.h"
 #include "core/scene/Pivot.h"
@@ -14,6 +15,31 @@ namespace quarn {
 
 // The most cells a "gridsize" may ask for.
 inline constexpr int64_t MaxHeightFieldCells = int64_t{1} << 24;
+
+inline int64_t CellCount(const Int2& size) {
+    return int64_t{size.x} * int64_t{size.y};
+}
+
+// The base of the terrain and the surface: static (no mass), located at the node's position
+// for the support operations, with a world matrix kept up to date for the height look-ups.
+class HeightFieldVolume : public CollisionVolume {
+public:
+    HeightFieldVolume() : CollisionVolume(COLLISION_TERRAIN) {}
+
+    void InvalidateTransform() override {
+        CollisionVolume::InvalidateTransform();
+        GetWorldMatrix();
+    }
+    float GetRadius() override { return 0.0f; }
+    Float3 GetSupportPoint(Float3) override { return GetWorldPosition(); }
+    float GetSupportDistance(Float3 direction) override {
+        return GetWorldPosition().Dot(direction);
+    }
+    void UpdateMassProperties() override {
+        SetMassProperties(0.0f, 0.0f);
+        TouchBodyInertia();
+    }
+};
 
 // False, with a validity report, for a grid size with a negative component or more than
 // MaxHeightFieldCells cells.
