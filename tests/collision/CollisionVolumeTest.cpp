@@ -174,23 +174,6 @@ TEST_F(CollisionTest, PlanesOfEachSideHaveTheirNormalBoxAndSupportPoints) {
     EXPECT_EQ(turned->GetRadius(), 100.0f);
 }
 
-TEST_F(CollisionTest, BoxesAndSupportOfPointsRaysAndSpheres) {
-    auto* point = Make<CollisionPoint>(Float3(1.0f, 2.0f, 3.0f));
-    test::ExpectNear(point->GetWorldBoundingBox().min, Float3(0.99f, 1.99f, 2.99f));
-    test::ExpectNear(point->GetSupportPoint(Float3(5, 0, 0)), Float3(1.0f, 2.0f, 3.0f));
-    CollisionRay* ray = Ray(Float3(1.0f, 2.0f, 3.0f), Quaternion(), 4.0f);
-    test::ExpectNear(ray->GetWorldBoundingBox().max, Float3(1.0f, 2.0f, 7.0f));
-    test::ExpectNear(ray->GetSupportPoint(Float3(0, 0, 1)), Float3(1.0f, 2.0f, 7.0f));
-    test::ExpectNear(ray->GetSupportPoint(Float3(0, 1, -1)), Float3(1.0f, 2.0f, 3.0f));
-    EXPECT_FLOAT_EQ(ray->GetSupportDistance(Float3(0, 0, 2)), 14.0f);
-    CollisionSphere* sphere = Sphere(Float3(1.0f, 2.0f, 3.0f), 0.5f);
-    test::ExpectNear(sphere->GetWorldBoundingBox().min, Float3(0.5f, 1.5f, 2.5f));
-    test::ExpectNear(sphere->GetSupportPoint(Float3(0, 0, -3)), Float3(1.0f, 2.0f, 2.5f));
-    // A changed radius invalidates the cached box.
-    sphere->SetSphereRadius(2.0f);
-    test::ExpectNear(sphere->GetWorldBoundingBox().max, Float3(3.0f, 4.0f, 5.0f));
-}
-
 // What the spaces and the body see of a volume, through stand-ins of the world and body.
 class RecordingSpace : public CollisionSpace {
 public:
@@ -360,17 +343,6 @@ TEST_F(CollisionTest, SubmergedAreaCoversItsThreeCases) {
     const Float3 d = Float3(0.6f, 0.8f, 0.0f);
     EXPECT_NEAR(sphere->GetSubmergedArea(0.0f, d, nullptr), 0.36f * 2.0f + 0.64f * 3.1415927f,
                 1e-5f);
-}
-
-TEST_F(CollisionTest, MassFollowsDensityAndRadiusAndStaticShapesHaveNone) {
-    CollisionSphere* sphere = Sphere(Float3(), 2.0f);
-    EXPECT_NEAR(sphere->GetMass(), 4.1887894f * 8.0f, 1e-4f);
-    sphere->SetDensity(0.5f);
-    EXPECT_NEAR(sphere->GetMass(), 4.1887894f * 4.0f, 1e-4f);
-    EXPECT_NEAR(sphere->GetInertia()[1][1], 0.4f * sphere->GetMass() * 4.0f, 1e-4f);
-    EXPECT_EQ(sphere->GetInertia()[0][1], 0.0f);
-    EXPECT_EQ(Plane(Float3(), 1)->GetMass(), 3.4028235e38f);
-    EXPECT_EQ(Ray(Float3(), Quaternion(), 1.0f)->GetMass(), 0.0f);
 }
 
 } // namespace

@@ -85,16 +85,5 @@ TEST(ContactRoutines, LineCylinderCrossingAndClosestLineParametersMatchTheAnalyt
     EXPECT_EQ(u, 0.0f);
 }
 
-TEST(ContactRoutines, AContactBelowAPlaneIsWrittenDownToDepthZero) {
-    CollisionContact contact;
-    EXPECT_EQ(AddContactBelowPlane(contact, Float3(1, 0, 2), Float3(0, 1, 0), Float3(0, 0, 0)), 1);
-    EXPECT_EQ(contact.depth, 0.0f);
-    EXPECT_EQ(AddContactBelowPlane(contact, Float3(1, -0.5f, 2), Float3(0, 1, 0), Float3()), 1);
-    EXPECT_FLOAT_EQ(contact.depth, 0.5f);
-    contact.depth = 7.0f;
-    EXPECT_EQ(AddContactBelowPlane(contact, Float3(1, 0.5f, 2), Float3(0, 1, 0), Float3()), 0);
-    EXPECT_EQ(contact.depth, 7.0f);
-}
-
 } // namespace
 } // namespace quarn
