@@ -73,6 +73,10 @@ TEST(ContactRoutines, LineCylinderCrossingAndClosestLineParametersMatchTheAnalyt
     EXPECT_EQ(LineCylinderCrossing(Float3(1, 0, 0), Float3(0, 1, 0), 2.0f, Float3(1, 0, 0),
                                    Float3(0, 1, 0), t),
               0);
+    // A line without direction has no crossing rather than a parameter of 0 / 0.
+    EXPECT_EQ(LineCylinderCrossing(Float3(1, 0, 0), Float3(0, 1, 0), 2.0f, Float3(0, 0, 2),
+                                   Float3(), t),
+              0);
 
     // Lines x = 0 along Z at y = 1 and along X at y = 3, z = 2: closest at s = 2, t = 0 from
     // b0 = (5, 3, 2) going -5 along X.

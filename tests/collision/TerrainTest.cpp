@@ -180,6 +180,12 @@ TEST_F(TerrainTest, AutomaticPlacementFollowsTheGridsGeographicCorner) {
     const float x = ((-1.0f + 74.0f) / 0.1f + 2.0f) * 1.0f;
     const float z = ((-1.0f - 41.0f) / 0.1f + 3.0f) * 1.3f;
     test::ExpectNear(terrain->GetWorldPosition(), Float3(x + 5.0f, 0.0f, z + 6.5f), 1e-2f);
+    // A grid of one column has no cell width to place by: the node stays.
+    WriteGrid("column.raw", 1, 21, [](int32_t, int32_t) { return 1.0f; });
+    auto* narrow = Make<CollisionTerrain>(Float3(3.0f, 4.0f, 5.0f));
+    narrow->SetHeightMapName("column.raw");
+    narrow->SetTerrainFlags(TerrainAutoPos);
+    test::ExpectNear(narrow->GetWorldPosition(), Float3(3.0f, 4.0f, 5.0f));
     // A gridsize change within the map runs no placement.
     terrain->SetSize(Float3(1.0f, 1.0f, 1.0f));
     terrain->SetGridSize(Int2(8, 8));
