@@ -36,8 +36,7 @@ Float3 CollisionPlane::GetNormal() {
     return normal;
 }
 
-bool CollisionPlane::IntersectRay(const Float3& origin, const Float3& direction,
-                                  PickQuery& query) {
+bool CollisionPlane::IntersectRay(const Float3& origin, const Float3& direction, PickQuery& query) {
     if (!(query.flags & PickCollisionVolumes)) {
         return false;
     }
@@ -120,8 +119,9 @@ ClassInfo* CollisionPlane::RegisterClass() {
         "CollisionPlane", []() -> Entity* { return new CollisionPlane(); }, &classInfo);
     classInfo->SetParent(base);
     classInfo->SetCategory("Collision");
-    classInfo->AddProperty<PropertyInt, &CollisionPlane::GetWorldSide,
-                           &CollisionPlane::SetWorldSide>("worldside:0.0,10.0");
+    classInfo
+        ->AddProperty<PropertyInt, &CollisionPlane::GetWorldSide, &CollisionPlane::SetWorldSide>(
+            "worldside:0.0,10.0");
     return classInfo;
 }
 

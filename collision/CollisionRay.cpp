@@ -76,9 +76,9 @@ int CollideRaySphere(CollisionVolume& ray, CollisionVolume& sphere, int,
     if (!r || !s || contacts.empty()) {
         return 0;
     }
-    return RaySphereContact(r->GetWorldPosition() * -1.0f, GetShapeAxis(*r) * -1.0f,
-                            r->GetLength(), s->GetWorldPosition() * -1.0f, s->GetSphereRadius(),
-                            false, contacts[0]);
+    return RaySphereContact(r->GetWorldPosition() * -1.0f, GetShapeAxis(*r) * -1.0f, r->GetLength(),
+                            s->GetWorldPosition() * -1.0f, s->GetSphereRadius(), false,
+                            contacts[0]);
 }
 
 int CollideRayPlane(CollisionVolume& ray, CollisionVolume& plane, int,

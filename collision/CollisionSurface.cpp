@@ -169,8 +169,7 @@ ClassInfo* CollisionSurface::RegisterClass() {
     classInfo->SetParent(base);
     classInfo->SetCategory("Collision");
     using S = CollisionSurface;
-    classInfo->AddProperty<PropertyResource, &S::GetRawDataName, &S::SetRawDataName>(
-        "rawdata:raw");
+    classInfo->AddProperty<PropertyResource, &S::GetRawDataName, &S::SetRawDataName>("rawdata:raw");
     classInfo->AddProperty<PropertyInt2, &S::GetGridSize, &S::SetGridSize>("gridsize");
     classInfo->AddProperty<PropertyFloat3, &S::GetSize, &S::SetSize>("size");
     return classInfo;

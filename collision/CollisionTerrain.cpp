@@ -270,9 +270,9 @@ bool CollisionTerrain::IntersectRay(const Float3& origin, const Float3& directio
     if (GetLocalBoundingBox().RayIntersect(localOrigin, localDirection) < 0.0f) {
         return false;
     }
-    const float best = PickHeightFieldCells(
-        localOrigin, localDirection, gridSize_.x, gridSize_.y,
-        [this](int32_t i, int32_t j) { return GetCorner(i, j); });
+    const float best =
+        PickHeightFieldCells(localOrigin, localDirection, gridSize_.x, gridSize_.y,
+                             [this](int32_t i, int32_t j) { return GetCorner(i, j); });
     query.current.distance = best;
     return best < NoHit;
 }
@@ -334,8 +334,7 @@ ClassInfo* CollisionTerrain::RegisterClass() {
     classInfo->AddProperty<PropertyResource, &T::GetHeightMapName, &T::SetHeightMapName>(
         "heightmap:flt");
     sizeProperty_ = classInfo->AddProperty<PropertyFloat3, &T::GetSize, &T::SetSize>("size");
-    offsetProperty_ =
-        classInfo->AddProperty<PropertyInt2, &T::GetOffset, &T::SetOffset>("offset");
+    offsetProperty_ = classInfo->AddProperty<PropertyInt2, &T::GetOffset, &T::SetOffset>("offset");
     terrainFlagsProperty_ =
         classInfo->AddProperty<PropertyBitfield, &T::GetTerrainFlags, &T::SetTerrainFlags>(
             "terrainflags:mirror_x,mirror_y,autopos");

@@ -363,9 +363,9 @@ void CollisionVolume::UpgradeVersion(int fileVersion) {
             uint32_t mask;
             uint32_t value;
             int32_t group;
-        } rules[] = {{0xCD, 0xC1, 1},   {0xCD, 0x4, 2},   {0xD, 0xC, 3},   {0xD, 0x9, 4},
+        } rules[] = {{0xCD, 0xC1, 1},   {0xCD, 0x4, 2},    {0xD, 0xC, 3},   {0xD, 0x9, 4},
                      {0x10D, 0x100, 5}, {0x10D, 0x108, 6}, {0xCC, 0x48, 7}, {0x4D, 0x1, 8},
-                     {0x8C, 0x88, 9},   {0x8D, 0x1, 10},  {0xCD, 0x80, 9}, {0xCD, 0x40, 7}};
+                     {0x8C, 0x88, 9},   {0x8D, 0x1, 10},   {0xCD, 0x80, 9}, {0xCD, 0x40, 7}};
         group_ = (f & 0xCD) != 0 ? 1 : 0;
         for (const auto& rule : rules) {
             if ((f & rule.mask) == rule.value) {
@@ -437,8 +437,8 @@ ClassInfo* CollisionVolume::RegisterClass() {
     classInfo->AddProperty<PropertyFloat, &V::GetDensity, &V::SetDensity>("density:0.0,10.0")
         ->SetDefault(&one);
     const uint32_t zero[3] = {};
-    classInfo->AddProperty<PropertyFloat3, &V::GetSurfaceSpeed, &V::SetSurfaceSpeed>(
-        "surfacespeed")->SetDefault(zero);
+    classInfo->AddProperty<PropertyFloat3, &V::GetSurfaceSpeed, &V::SetSurfaceSpeed>("surfacespeed")
+        ->SetDefault(zero);
     classInfo->AddProperty<PropertyEnum, &V::GetGroup, &V::SetGroup>(
         "group:NONE,SOLID,TRIGGER,TRIGGERPROBE,SOLIDPROBE,AREA,AREAPROBE,CAMERA,SOLID_NOTCAM,"
         "VIEWPROBE,SOLID_NOTVIEW,BULLET,BULLETPROBE,PLAYER,PLAYERPROBE,UNKNOWN");
@@ -459,12 +459,12 @@ ClassInfo* CollisionVolume::RegisterClass() {
                          BindMethod<&V::ScriptGetSupportPoint>(), MethodScript);
     classInfo->AddMethod(NextShortName(), "(float3,float):float",
                          BindMethod<&V::ScriptGetSubmergedVolume>(), MethodScript);
-    classInfo->AddMethod(NextShortName(), "():float3",
-                         BindMethod<&V::ScriptGetSubmergedCentre>(), MethodScript);
+    classInfo->AddMethod(NextShortName(), "():float3", BindMethod<&V::ScriptGetSubmergedCentre>(),
+                         MethodScript);
     classInfo->AddMethod(NextShortName(), "(float3):float", BindMethod<&V::ScriptGetPointDepth>(),
                          MethodScript);
-    classInfo->AddMethod(NextShortName(), "(float3):float3",
-                         BindMethod<&V::ScriptGetPointNormal>(), MethodScript);
+    classInfo->AddMethod(NextShortName(), "(float3):float3", BindMethod<&V::ScriptGetPointNormal>(),
+                         MethodScript);
     classInfo->AddMethod(NextShortName(), "(CollisionVolume):bool", BindMethod<&V::TestVolume>(),
                          MethodScript);
     classInfo->AddMethod(NextShortName(), "():float", BindMethod<&V::ScriptGetTestDepth>(),
@@ -489,8 +489,8 @@ ClassInfo* CollisionVolume::RegisterClass() {
 
     RegisterClassSignal("loaded", classInfo);
     RegisterClassSignal("nodedeletion", classInfo);
-    Node::RegisterClass()->FindProperty("flags")->AddListener(Property::ListenerOfObject, nullptr, classInfo,
-                                      &V::OnNodeFlagsChanged, 0);
+    Node::RegisterClass()->FindProperty("flags")->AddListener(Property::ListenerOfObject, nullptr,
+                                                              classInfo, &V::OnNodeFlagsChanged, 0);
     ClearColliders();
     return classInfo;
 }

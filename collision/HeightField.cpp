@@ -5,8 +5,8 @@
 namespace quarn {
 
 bool CheckHeightFieldSize(const Int2& size, const char* className) {
-    const bool valid = size.x >= 0 && size.y >= 0 &&
-                       int64_t{size.x} * int64_t{size.y} <= MaxHeightFieldCells;
+    const bool valid =
+        size.x >= 0 && size.y >= 0 && int64_t{size.x} * int64_t{size.y} <= MaxHeightFieldCells;
     return ValidityCheck(valid,
                          "%s: gridsize %d,%d refused: each side must be 0 or more and the cells "
                          "at most %lld",

@@ -63,7 +63,8 @@ int RunContactsTool(char** arguments, std::string& reason) {
     SceneLoader loader(scene.c_str(), 0, loadFlags, nullptr, nullptr);
     Node* root = loader.Load(reader);
     if (!root) {
-        reason = "cannot load " + scene + (noted.empty() ? ": it holds no node" : ": " + noted.back());
+        reason =
+            "cannot load " + scene + (noted.empty() ? ": it holds no node" : ": " + noted.back());
         return ExitFailed;
     }
     for (const std::string& line : noted) {

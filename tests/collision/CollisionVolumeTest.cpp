@@ -1,10 +1,9 @@
-#include "tests/collision/CollisionTestSupport.h"
-
 #include "collision/CollisionWorld.h"
 #include "core/io/BufferFile.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
 #include "core/scenefile/SceneLoader.h"
+#include "tests/collision/CollisionTestSupport.h"
 #include "tests/support/TestClass.h"
 
 #include <cmath>
@@ -25,8 +24,8 @@ TEST_F(CollisionTest, DerivedFlagsFollowTheCollisionFlagsAndTheNodesEnabledState
     } cases[] = {
         {CollDefaultFlags, true, CollSolid},
         {CollDefaultFlags, false, 0},
-        {CollSolid | CollStatic, true, 0},                            // static only
-        {CollSolid | CollStatic | CollProbe, true, CollSolid},        // static probe answers
+        {CollSolid | CollStatic, true, 0},                     // static only
+        {CollSolid | CollStatic | CollProbe, true, CollSolid}, // static probe answers
         {CollTrigger | CollProbe | CollSolid, true, CollTrigger | CollSolid},
         {CollTrigger | CollProbe, true, CollTrigger},
         {CollTrigger, true, 0},
@@ -114,8 +113,8 @@ TEST_F(CollisionTest, PointDepthNormalsAreFiniteAtTheCentreItself) {
     ASSERT_NE(normalMethod, nullptr);
     CollisionSphere* sphere = Sphere(Float3(1.0f, 2.0f, 3.0f), 2.0f);
     auto* point = Make<CollisionPoint>(Float3(1.0f, 2.0f, 3.0f));
-    for (CollisionVolume* volume : {static_cast<CollisionVolume*>(sphere),
-                                    static_cast<CollisionVolume*>(point)}) {
+    for (CollisionVolume* volume :
+         {static_cast<CollisionVolume*>(sphere), static_cast<CollisionVolume*>(point)}) {
         // Through the script method, as a script asks for it.
         uint32_t block[4] = {};
         ValueTraits<Float3>::Write(Float3(1.0f, 2.0f, 3.0f), block + 1);
@@ -162,7 +161,8 @@ TEST_F(CollisionTest, PlanesOfEachSideHaveTheirNormalBoxAndSupportPoints) {
         test::ExpectNear(box.max, c.boxMax);
         test::ExpectNear(plane->GetSupportPoint(Float3(1, 1, 1)), c.supportUp);
         test::ExpectNear(plane->GetSupportPoint(Float3(-1, -1, -1)), c.supportDown);
-        EXPECT_FLOAT_EQ(plane->GetSupportDistance(Float3(1, 1, 1)), c.supportUp.Dot(Float3(1, 1, 1)));
+        EXPECT_FLOAT_EQ(plane->GetSupportDistance(Float3(1, 1, 1)),
+                        c.supportUp.Dot(Float3(1, 1, 1)));
     }
     // Side -1 follows the node's Z axis; its support point is the local corner at +-100.
     const Quaternion tilt = Quaternion::FromAxisAngle(1.5707964f, Float3(0.0f, 1.0f, 0.0f));
@@ -209,9 +209,9 @@ TEST_F(CollisionTest, VolumesJoinAndLeaveTheWorldsSpacesAsTheirFlagsSay) {
     sphere->OnLoaded(nullptr);
     EXPECT_EQ(sphere->GetSpace(), &world.space);
     sphere->SetPosition(Float3(1.0f, 0.0f, 0.0f));
-    sphere->SetCollFlags(CollSolid);                      // static changed: filed again
-    sphere->SetCollFlags(CollSolid | CollOutsideSpaces);  // out of every space
-    sphere->SetCollFlags(CollSolid);                      // back in
+    sphere->SetCollFlags(CollSolid);                     // static changed: filed again
+    sphere->SetCollFlags(CollSolid | CollOutsideSpaces); // out of every space
+    sphere->SetCollFlags(CollSolid);                     // back in
     EXPECT_EQ(world.space.log, "add moved remove add remove add ");
     EXPECT_EQ(world.space.head, sphere);
     sphere->SetSpaceNum(3);
@@ -224,7 +224,8 @@ TEST_F(CollisionTest, OldScenesGainGroupsMasksAndRaisedRenderTypes) {
     auto load = [](int version, const char* lines) {
         const std::string text = "version = " + std::to_string(version) +
                                  "\nidsystem = 0\nnum_nodes = 1\nobj1 {\n\tclass = "
-                                 "\"CollisionSphere\"\n\tparent = 0\n" + lines + "}\n";
+                                 "\"CollisionSphere\"\n\tparent = 0\n" +
+                                 lines + "}\n";
         BufferFile file(text.data(), static_cast<uint32_t>(text.size()));
         SceneLoader loader("old.scene", 0, SceneKeepUnmappedIds, nullptr, nullptr);
         return dynamic_cast<CollisionSphere*>(loader.Load(file));
@@ -235,9 +236,9 @@ TEST_F(CollisionTest, OldScenesGainGroupsMasksAndRaisedRenderTypes) {
         int32_t group;
         uint32_t mask, test;
     } cases[] = {
-        {28, 0xC1, 1, 1, 1},  {28, 0x4, 2, 0x4, 0x0}, {28, 0xC, 3, 0xC, 0x4},
+        {28, 0xC1, 1, 1, 1},    {28, 0x4, 2, 0x4, 0x0},       {28, 0xC, 3, 0xC, 0x4},
         {28, 0x9, 4, 0x9, 0x1}, {28, 0x108, 6, 0x108, 0x100}, {28, 0x48, 7, 0x48, 0x40},
-        {28, 0x1, 8, 1, 1},   {28, 0x400, 0, 0, 0},  {30, 0x4, 1, 0x4, 0x0},
+        {28, 0x1, 8, 1, 1},     {28, 0x400, 0, 0, 0},         {30, 0x4, 1, 0x4, 0x0},
     };
     for (const auto& c : cases) {
         char lines[64];
@@ -321,7 +322,8 @@ TEST_F(CollisionTest, SubmergedSphereCapsMatchTheFormulasAndSampling) {
             }
         }
         EXPECT_NEAR(volume, 64.0f * inside / 200000.0f, 0.05f * 33.5f + 0.1f);
-        test::ExpectNear(centre, Float3(1.0f, 2.0f, 3.0f) + sum / static_cast<float>(inside), 0.03f);
+        test::ExpectNear(centre, Float3(1.0f, 2.0f, 3.0f) + sum / static_cast<float>(inside),
+                         0.03f);
     }
 }
 

@@ -36,11 +36,21 @@ TEST(ContactRoutines, ClosestSegmentPointsMatchDenseSampling) {
     for (int round = 0; round < 600; ++round) {
         Float3 a1 = point(), a2 = point(), b1 = point(), b2 = point();
         switch (round % 6) {
-        case 1: a2 = a1; break;                             // a degenerate
-        case 2: b2 = b1; break;                             // b degenerate
-        case 3: b2 = b1 + (a2 - a1) * 0.7f; break;          // parallel
-        case 4: b1 = a1 + Float3(0, 1, 0); b2 = a2 + Float3(0, 1, 0); break; // parallel, level
-        default: break;
+        case 1: // a degenerate
+            a2 = a1;
+            break;
+        case 2: // b degenerate
+            b2 = b1;
+            break;
+        case 3: // parallel
+            b2 = b1 + (a2 - a1) * 0.7f;
+            break;
+        case 4: // parallel and level
+            b1 = a1 + Float3(0, 1, 0);
+            b2 = a2 + Float3(0, 1, 0);
+            break;
+        default:
+            break;
         }
         Float3 c1, c2;
         ClosestSegmentPoints(a1, a2, b1, b2, c1, c2);
@@ -74,9 +84,9 @@ TEST(ContactRoutines, LineCylinderCrossingAndClosestLineParametersMatchTheAnalyt
                                    Float3(0, 1, 0), t),
               0);
     // A line without direction has no crossing rather than a parameter of 0 / 0.
-    EXPECT_EQ(LineCylinderCrossing(Float3(1, 0, 0), Float3(0, 1, 0), 2.0f, Float3(0, 0, 2),
-                                   Float3(), t),
-              0);
+    EXPECT_EQ(
+        LineCylinderCrossing(Float3(1, 0, 0), Float3(0, 1, 0), 2.0f, Float3(0, 0, 2), Float3(), t),
+        0);
 
     // Lines x = 0 along Z at y = 1 and along X at y = 3, z = 2: closest at s = 2, t = 0 from
     // b0 = (5, 3, 2) going -5 along X.

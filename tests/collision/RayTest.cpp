@@ -1,7 +1,6 @@
-#include "tests/collision/CollisionTestSupport.h"
-
 #include "core/math/Intersection.h"
 #include "core/scene/Picking.h"
+#include "tests/collision/CollisionTestSupport.h"
 
 #include <cmath>
 
@@ -37,7 +36,8 @@ TEST_F(CollisionTest, RayCollidersMeetTheAnalyticCrossings) {
         ASSERT_EQ(CollidePair(*ray, *sphere, 100, contacts), c.sphereContacts);
         if (c.sphereContacts) {
             EXPECT_FLOAT_EQ(contacts[0].depth, c.sphereDepth);
-            test::ExpectNear(WorldPosition(contacts[0]), Float3(0.0f, 0.0f, c.originZ + c.sphereDepth));
+            test::ExpectNear(WorldPosition(contacts[0]),
+                             Float3(0.0f, 0.0f, c.originZ + c.sphereDepth));
             EXPECT_NEAR(contacts[0].normal.Length(), 1.0f, 1e-6f);
         }
         ASSERT_EQ(CollidePair(*ray, *plane, 100, contacts), c.planeContacts);

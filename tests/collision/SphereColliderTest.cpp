@@ -1,6 +1,5 @@
-#include "tests/collision/CollisionTestSupport.h"
-
 #include "core/scene/Pivot.h"
+#include "tests/collision/CollisionTestSupport.h"
 
 #include <cmath>
 #include <random>

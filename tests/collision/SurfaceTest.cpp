@@ -1,9 +1,8 @@
-#include "tests/collision/HeightFieldTestSupport.h"
-
 #include "core/io/ByteOrder.h"
 #include "core/math/Intersection.h"
 #include "core/scene/Picking.h"
 #include "resources/RawData.h"
+#include "tests/collision/HeightFieldTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
 
 #include <vector>

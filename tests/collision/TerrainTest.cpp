@@ -1,8 +1,7 @@
-#include "tests/collision/HeightFieldTestSupport.h"
-
 #include "core/math/Intersection.h"
 #include "core/scene/Picking.h"
 #include "resources/GridDataResource.h"
+#include "tests/collision/HeightFieldTestSupport.h"
 #include "tests/support/RecordingValidityHook.h"
 
 #include <cmath>
