@@ -1,5 +1,6 @@
 #include "app/ClassRegistration.h"
 
+#include "collision/CollisionClasses.h"
 #include "core/io/OutputStream.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
@@ -72,6 +73,7 @@ int RegisterAllClasses() {
     DirectionalLight::RegisterClass();   // 38.
     SpotLight::RegisterClass();          // 39.
     LightManager::RegisterClass();       // 40.
+    RegisterCollisionClasses();          // 41. in place of the physics classes, which call it
     PathPivot::RegisterClass();          // 43.
     PathController::RegisterClass();     // 44.
     DataBase::RegisterClass();           // 50.

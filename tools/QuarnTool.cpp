@@ -35,6 +35,7 @@
 #include "resources/Mesh.h"
 #include "resources/MeshText.h"
 #include "resources/Texture.h"
+#include "tools/ContactsTool.h"
 #include "tools/GamePacker.h"
 #include "tools/GridDataTool.h"
 #include "tools/ShaderTool.h"
@@ -103,6 +104,7 @@ int RunGridData(char** arguments);
 int RunPack(char** arguments);
 int RunShader(char** arguments);
 int RunScript(char** arguments);
+int RunContacts(char** arguments);
 
 struct Command {
     const char* name;
@@ -150,6 +152,8 @@ constexpr Command Commands[] = {
     {"script", "asm IN OUT | dis PATH", 2,
      "assemble the program text IN into OUT.bin and OUT.sym, or print the program of PATH",
      RunScript, 1},
+    {"contacts", "SCENE A B [--max N]", 3,
+     "print the contacts of the collision volumes named A and B in SCENE", RunContacts, 2},
 };
 
 // "name ARGUMENTS", as the help and the usage line show a command.
@@ -294,6 +298,18 @@ void PrintHelp(FILE* out) {
                "command's code offset, source line and the names its operands stand for as\n"
                "comments; assembling the output gives the same two files again. A program\n"
                "that cannot be loaded or has no code fails with the loader's reason.\n"
+               "\n"
+               "\"contacts\" loads SCENE as \"scene\" does and runs the narrow phase on the\n"
+               "collision volumes named A and B (the first node of each name, depth first),\n"
+               "as the physics world does, with room for 100 contacts and at most N of them\n"
+               "(100 unless --max says otherwise; the first contact is always given). It\n"
+               "prints \"contacts K\", then a line per contact: its world position, its\n"
+               "normal (of unit length, pointing from A toward B) and its depth, positive\n"
+               "where the volumes overlap: seven numbers as \"%.9g\" separated by spaces.\n"
+               "Pairs whose shapes have no collider yet give \"contacts 0\". What the engine\n"
+               "noted while loading is printed on stderr as \"quarn-tool: warning: ...\". A\n"
+               "scene that does not load, a name no node has and a node that is no\n"
+               "collision volume fail the command.\n"
                "\n"
                "exit status: 0 done; 1 the command failed, with one line on stderr saying why;\n"
                "2 bad usage, with the reason and the command's usage line on stderr.\n",
@@ -938,6 +954,10 @@ int RunShader(char** arguments) {
 
 int RunScript(char** arguments) {
     return RunSubTool("script", RunScriptTool, arguments);
+}
+
+int RunContacts(char** arguments) {
+    return RunSubTool("contacts", RunContactsTool, arguments);
 }
 
 int Run(int argc, char** argv) {

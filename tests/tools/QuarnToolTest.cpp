@@ -628,5 +628,39 @@ TEST(QuarnToolGridData, PrintsAGridFileAsTheNodeLoadsItAndSaysWhyOneIsRefused) {
     EXPECT_EQ(missing.err, "quarn-tool: cannot open \"missing.grid\"\n");
 }
 
+TEST(QuarnToolContacts, PrintsTheContactsOfTwoNamedVolumesOrSaysWhyNot) {
+    test::TempFolder folder;
+    folder.WriteFile("ball.scene", "version = 44\nidsystem = 0\nnum_nodes = 4\n"
+                                   "obj1 {\n\tclass = \"Node\"\n\tparent = 0\n\tname = \"root\"\n}\n"
+                                   "obj2 {\n\tclass = \"CollisionSphere\"\n\tparent = 1\n"
+                                   "\tname = \"ball\"\n\tpos = 2.0,0.75,-1.0\n}\n"
+                                   "obj3 {\n\tclass = \"CollisionPlane\"\n\tparent = 1\n"
+                                   "\tname = \"ground\"\n\tworldside = 1\n}\n"
+                                   "obj4 {\n\tclass = \"Frobnicator\"\n\tparent = 1\n"
+                                   "\tname = \"thing\"\n}\n");
+    ToolRun run = RunTool(folder, {"contacts", "ball.scene", "ball", "ground"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "contacts 1\n2 -0.25 -1 0 -1 0 0.25\n");
+    EXPECT_NE(run.err.find("quarn-tool: warning: "), std::string::npos);
+    // From the plane toward the sphere the normal turns round; --max 0 still gives the first.
+    run = RunTool(folder, {"contacts", "ball.scene", "ground", "ball", "--max", "0"});
+    EXPECT_EQ(run.out, "contacts 1\n2 -0.25 -1 0 1 0 0.25\n");
+    const std::pair<std::vector<std::string>, std::string> failures[] = {
+        {{"contacts", "none.scene", "ball", "ground"}, "quarn-tool: cannot open none.scene\n"},
+        {{"contacts", "ball.scene", "ball", "sky"},
+         "quarn-tool: no node named \"sky\" in ball.scene\n"},
+        {{"contacts", "ball.scene", "root", "ball"},
+         "quarn-tool: \"root\" is a Node, not a collision volume\n"},
+    };
+    for (const auto& [arguments, err] : failures) {
+        ToolRun failed = RunTool(folder, arguments);
+        EXPECT_EQ(failed.status, 1) << err;
+        EXPECT_EQ(failed.out, "") << err;
+        EXPECT_NE(failed.err.find(err), std::string::npos) << failed.err;
+    }
+    ToolRun usage = RunTool(folder, {"contacts", "ball.scene", "ball", "ground", "--max", "-1"});
+    EXPECT_EQ(usage.status, 2);
+}
+
 } // namespace
 } // namespace quarn
