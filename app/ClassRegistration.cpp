@@ -1,5 +1,6 @@
 #include "app/ClassRegistration.h"
 
+#include "collision/CollisionClasses.h"
 #include "core/io/OutputStream.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
@@ -30,7 +31,11 @@
 #include "resources/RawData.h"
 #include "resources/Resource.h"
 #include "resources/Texture.h"
+#include "script/DataBase.h"
+#include "script/GridData.h"
+#include "script/PathController.h"
 #include "script/ScriptNodeClass.h"
+#include "script/VarData.h"
 
 namespace quarn {
 
@@ -68,6 +73,12 @@ int RegisterAllClasses() {
     DirectionalLight::RegisterClass();   // 38.
     SpotLight::RegisterClass();          // 39.
     LightManager::RegisterClass();       // 40.
+    RegisterCollisionClasses();          // 41. in place of the physics classes, which call it
+    PathPivot::RegisterClass();          // 43.
+    PathController::RegisterClass();     // 44.
+    DataBase::RegisterClass();           // 50.
+    VarData::RegisterClass();            // 51.
+    GridData::RegisterClass();           // 52.
     RegisterScriptNodeClass();           // 54. "Script" (the node itself comes later)
     return GetClassCount() - before;
 }

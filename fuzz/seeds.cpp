@@ -12,6 +12,7 @@
 #include "core/scenefile/SceneLoader.h"
 #include "core/scenefile/SceneSaver.h"
 #include "resources/Branch.h"
+#include "script/GridData.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -237,6 +238,23 @@ int main(int argc, char** argv) {
     Write(folder, "grid", "set",
           std::string{'\0', static_cast<char>(header.size()), 48, 0} + header + heights + heights);
     Write(folder, "grid", "raw", std::string("\x01\x03\0\0\0\x02\0\0\0", 9) + heights);
+    // Two objects in a small grid, one field saved of two, and a global word.
+    quarn::GridData gridData;
+    gridData.SetSize(quarn::Int3(4, 3, 2));
+    gridData.SetOffset(quarn::Int3(-2, 0, 5));
+    gridData.SetFieldCount(2);
+    gridData.SetCapacity(4);
+    gridData.SetIntField(gridData.AddAt(quarn::Int3(-1, 2, 6)), 0, 7);
+    gridData.SetIntField(gridData.AddAt(quarn::Int3(1, 0, 5)), 1, 9);
+    gridData.SetSaveFlag(1, false);
+    gridData.SetIntField(0, 3, 42);
+    std::vector<uint8_t> gridBytes;
+    std::string reason;
+    if (!gridData.WriteBytes(gridBytes, reason)) {
+        std::fprintf(stderr, "the grid data seed was not written: %s\n", reason.c_str());
+        return 1;
+    }
+    Write(folder, "griddata", "two_objects", std::string(gridBytes.begin(), gridBytes.end()));
     quarn::SetFileSystem(nullptr);
     return 0;
 }

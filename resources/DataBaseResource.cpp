@@ -7,6 +7,7 @@
 #include "core/object/ValueType.h"
 #include "core/string/NumberText.h"
 #include "core/string/Text.h"
+#include "resources/ResourceRegistry.h"
 
 #include <algorithm>
 #include <cstring>
@@ -679,6 +680,10 @@ void DataBaseResource::SetValueText(int32_t record, int32_t field, const char* t
     for (size_t later = cell + 1; later < cellStarts_.size(); ++later) {
         cellStarts_[later] += shift;
     }
+}
+
+DataBaseResource* GetDataBase(const char* path, const char* options) {
+    return AcquireResource<DataBaseResource>(path, options);
 }
 
 } // namespace quarn

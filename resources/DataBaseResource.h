@@ -134,4 +134,7 @@ private:
     std::vector<uint32_t> firstCells_;
 };
 
+// Acquires a table by path and options (see AcquireResource).
+DataBaseResource* GetDataBase(const char* path, const char* options);
+
 } // namespace quarn

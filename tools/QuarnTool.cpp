@@ -35,7 +35,9 @@
 #include "resources/Mesh.h"
 #include "resources/MeshText.h"
 #include "resources/Texture.h"
+#include "tools/ContactsTool.h"
 #include "tools/GamePacker.h"
+#include "tools/GridDataTool.h"
 #include "tools/LcpTool.h"
 #include "tools/ShaderTool.h"
 #include "tools/ToolStatus.h"
@@ -99,9 +101,11 @@ int RunRender(char** arguments);
 int RunMesh(char** arguments);
 int RunTable(char** arguments);
 int RunGrid(char** arguments);
+int RunGridData(char** arguments);
 int RunPack(char** arguments);
 int RunShader(char** arguments);
 int RunScript(char** arguments);
+int RunContacts(char** arguments);
 int RunLcp(char** arguments);
 
 struct Command {
@@ -140,6 +144,8 @@ constexpr Command Commands[] = {
      1},
     {"grid", "IN [OUT]", 1, "print the height grid IN; with OUT, save it in OUT's form", RunGrid,
      1},
+    {"griddata", "FILE", 1, "print the grid data file FILE as a GridData node loads it",
+     RunGridData},
     {"pack", "FOLDER OUT.zoo", 2,
      "pack the game in FOLDER into the archive OUT.zoo that quarn runs as data.zoo", RunPack},
     {"shader", "asm IN OUT | dis FILE | syntax", 1,
@@ -148,6 +154,8 @@ constexpr Command Commands[] = {
     {"script", "asm IN OUT | dis PATH", 2,
      "assemble the program text IN into OUT.bin and OUT.sym, or print the program of PATH",
      RunScript, 1},
+    {"contacts", "SCENE A B [--max N]", 3,
+     "print the contacts of the collision volumes named A and B in SCENE", RunContacts, 2},
     {"lcp", "FILE", 1, "solve the complementarity problem in FILE with the physics' LCP solver",
      RunLcp},
 };
@@ -265,6 +273,14 @@ void PrintHelp(FILE* out) {
                "the engine's reason. With OUT the grid is saved in the form of OUT's\n"
                "extension, \"flt\" or \"raw\".\n"
                "\n"
+               "\"griddata\" loads FILE as a GridData node loads a \"GR\" file and prints\n"
+               "\"size X Y Z\", \"offset X Y Z\", \"fields N\", \"capacity N\",\n"
+               "\"savemask 0xMM\" (bit f: field f is saved), \"objects N\", then a line\n"
+               "\"object NUMBER at X Y Z: WORD...\" per object in the file's order with its\n"
+               "saved fields, and \"global WORD...\" with the 32 words of the global row;\n"
+               "each word is the field's 32 bits in hexadecimal (an int, or a float's bits).\n"
+               "A file the load refuses fails with the first thing found wrong in it.\n"
+               "\n"
                "\"pack\" writes every file and folder below the disk folder FOLDER into one\n"
                "archive, named by its path relative to FOLDER: a zip stored through the\n"
                "engine's scrambling pass, which quarn mounts as its resource root when it is\n"
@@ -286,6 +302,18 @@ void PrintHelp(FILE* out) {
                "command's code offset, source line and the names its operands stand for as\n"
                "comments; assembling the output gives the same two files again. A program\n"
                "that cannot be loaded or has no code fails with the loader's reason.\n"
+               "\n"
+               "\"contacts\" loads SCENE as \"scene\" does and runs the narrow phase on the\n"
+               "collision volumes named A and B (the first node of each name, depth first),\n"
+               "as the physics world does, with room for 100 contacts and at most N of them\n"
+               "(100 unless --max says otherwise; the first contact is always given). It\n"
+               "prints \"contacts K\", then a line per contact: its world position, its\n"
+               "normal (of unit length, pointing from A toward B) and its depth, positive\n"
+               "where the volumes overlap: seven numbers as \"%.9g\" separated by spaces.\n"
+               "Pairs whose shapes have no collider yet give \"contacts 0\". What the engine\n"
+               "noted while loading is printed on stderr as \"quarn-tool: warning: ...\". A\n"
+               "scene that does not load, a name no node has and a node that is no\n"
+               "collision volume fail the command.\n"
                "\n"
                "\"lcp\" reads FILE as numbers separated by white space: n and nub; the n rows\n"
                "of A, n numbers each (only the lower triangle is used; A should be symmetric\n"
@@ -933,12 +961,20 @@ int RunSubTool(const char* name, int (*tool)(char**, std::string&), char** argum
                                   : status;
 }
 
+int RunGridData(char** arguments) {
+    return RunSubTool("griddata", RunGridDataTool, arguments);
+}
+
 int RunShader(char** arguments) {
     return RunSubTool("shader", RunShaderTool, arguments);
 }
 
 int RunScript(char** arguments) {
     return RunSubTool("script", RunScriptTool, arguments);
+}
+
+int RunContacts(char** arguments) {
+    return RunSubTool("contacts", RunContactsTool, arguments);
 }
 
 int RunLcp(char** arguments) {

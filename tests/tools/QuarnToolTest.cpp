@@ -1,4 +1,5 @@
 #include "TestPaths.h"
+#include "script/GridData.h"
 #include "tests/support/StoredBytes.h"
 #include "tests/support/TempFolder.h"
 
@@ -616,6 +617,77 @@ TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheUsageL
         EXPECT_EQ(run.out, "") << err;
         EXPECT_EQ(run.err, err + "\"quarn-tool help\" describes every command.\n");
     }
+}
+
+TEST(QuarnToolGridData, PrintsAGridFileAsTheNodeLoadsItAndSaysWhyOneIsRefused) {
+    test::TempFolder folder;
+    GridData grid;
+    grid.SetSize(Int3(4, 4, 2));
+    grid.SetOffset(Int3(-2, 0, 1));
+    grid.SetFieldCount(2);
+    grid.SetCapacity(3);
+    grid.SetIntField(grid.AddAt(Int3(1, 3, 2)), 0, 255);
+    grid.SetFloatField(grid.AddAt(Int3(-2, 0, 1)), 1, 1.0f);
+    grid.SetSaveFlag(0, false);
+    grid.SetIntField(0, 31, -1);
+    std::vector<uint8_t> bytes;
+    std::string reason;
+    ASSERT_TRUE(grid.WriteBytes(bytes, reason)) << reason;
+    folder.WriteFile("level.grid", std::string(bytes.begin(), bytes.end()));
+
+    ToolRun run = RunTool(folder, {"griddata", "level.grid"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::string global = "global";
+    for (int field = 0; field < 31; ++field) {
+        global += " 00000000";
+    }
+    EXPECT_EQ(run.out, "size 4 4 2\noffset -2 0 1\nfields 2\ncapacity 3\nsavemask 0xFE\n"
+                       "objects 2\nobject 1 at 1 3 2: 00000000\nobject 2 at -2 0 1: 3F800000\n" +
+                           global + " FFFFFFFF\n");
+
+    bytes.resize(30);
+    folder.WriteFile("cut.grid", std::string(bytes.begin(), bytes.end()));
+    ToolRun cut = RunTool(folder, {"griddata", "cut.grid"});
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_EQ(cut.out, "");
+    EXPECT_EQ(cut.err, "quarn-tool: object 2 is cut short\n");
+    ToolRun missing = RunTool(folder, {"griddata", "missing.grid"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "quarn-tool: cannot open \"missing.grid\"\n");
+}
+
+TEST(QuarnToolContacts, PrintsTheContactsOfTwoNamedVolumesOrSaysWhyNot) {
+    test::TempFolder folder;
+    folder.WriteFile("ball.scene", "version = 44\nidsystem = 0\nnum_nodes = 4\n"
+                                   "obj1 {\n\tclass = \"Node\"\n\tparent = 0\n\tname = \"root\"\n}\n"
+                                   "obj2 {\n\tclass = \"CollisionSphere\"\n\tparent = 1\n"
+                                   "\tname = \"ball\"\n\tpos = 2.0,0.75,-1.0\n}\n"
+                                   "obj3 {\n\tclass = \"CollisionPlane\"\n\tparent = 1\n"
+                                   "\tname = \"ground\"\n\tworldside = 1\n}\n"
+                                   "obj4 {\n\tclass = \"Frobnicator\"\n\tparent = 1\n"
+                                   "\tname = \"thing\"\n}\n");
+    ToolRun run = RunTool(folder, {"contacts", "ball.scene", "ball", "ground"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "contacts 1\n2 -0.25 -1 0 -1 0 0.25\n");
+    EXPECT_NE(run.err.find("quarn-tool: warning: "), std::string::npos);
+    // From the plane toward the sphere the normal turns round; --max 0 still gives the first.
+    run = RunTool(folder, {"contacts", "ball.scene", "ground", "ball", "--max", "0"});
+    EXPECT_EQ(run.out, "contacts 1\n2 -0.25 -1 0 1 0 0.25\n");
+    const std::pair<std::vector<std::string>, std::string> failures[] = {
+        {{"contacts", "none.scene", "ball", "ground"}, "quarn-tool: cannot open none.scene\n"},
+        {{"contacts", "ball.scene", "ball", "sky"},
+         "quarn-tool: no node named \"sky\" in ball.scene\n"},
+        {{"contacts", "ball.scene", "root", "ball"},
+         "quarn-tool: \"root\" is a Node, not a collision volume\n"},
+    };
+    for (const auto& [arguments, err] : failures) {
+        ToolRun failed = RunTool(folder, arguments);
+        EXPECT_EQ(failed.status, 1) << err;
+        EXPECT_EQ(failed.out, "") << err;
+        EXPECT_NE(failed.err.find(err), std::string::npos) << failed.err;
+    }
+    ToolRun usage = RunTool(folder, {"contacts", "ball.scene", "ball", "ground", "--max", "-1"});
+    EXPECT_EQ(usage.status, 2);
 }
 
 } // namespace

@@ -1,0 +1,22 @@
+#include "collision/CollisionClasses.h"
+
+#include "collision/CollisionPlane.h"
+#include "collision/CollisionPoint.h"
+#include "collision/CollisionRay.h"
+#include "collision/CollisionSphere.h"
+#include "collision/CollisionSurface.h"
+#include "collision/CollisionTerrain.h"
+
+namespace quarn {
+
+void RegisterCollisionClasses() {
+    CollisionVolume::RegisterClass();
+    CollisionSphere::RegisterClass();
+    CollisionRay::RegisterClass();
+    CollisionPoint::RegisterClass();
+    CollisionPlane::RegisterClass();
+    CollisionSurface::RegisterClass();
+    CollisionTerrain::RegisterClass();
+}
+
+} // namespace quarn

@@ -1,0 +1,64 @@
+#pragma once
+
+// Shapes placed by hand for the collision tests: the classes registered in their start-up
+// order, nodes made through a TestTree, and the world-space reading of contacts.
+
+#include "collision/CollisionClasses.h"
+#include "collision/CollisionContact.h"
+#include "collision/CollisionPlane.h"
+#include "collision/CollisionPoint.h"
+#include "collision/CollisionRay.h"
+#include "collision/CollisionSphere.h"
+#include "collision/CollisionSurface.h"
+#include "collision/CollisionTerrain.h"
+#include "core/math/Quaternion.h"
+#include "core/object/IdMap.h"
+#include "core/scene/SceneClasses.h"
+#include "render/RenderObject.h"
+#include "tests/support/MathExpectations.h"
+#include "tests/support/TestTree.h"
+
+#include <gtest/gtest.h>
+
+namespace quarn::test {
+
+class CollisionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RegisterSceneClasses();
+        RenderObject::RegisterClass();
+        RegisterCollisionClasses();
+    }
+
+    template <class T>
+    T* Make(Float3 position, Quaternion orientation = Quaternion()) {
+        T* node = tree_.Make<T>("shape");
+        node->SetPosition(position);
+        node->SetOrientation(orientation);
+        return node;
+    }
+    CollisionSphere* Sphere(Float3 centre, float radius) {
+        auto* sphere = Make<CollisionSphere>(centre);
+        sphere->SetSphereRadius(radius);
+        return sphere;
+    }
+    CollisionPlane* Plane(Float3 point, int32_t side, Quaternion orientation = Quaternion()) {
+        auto* plane = Make<CollisionPlane>(point, orientation);
+        plane->SetWorldSide(side);
+        return plane;
+    }
+    CollisionRay* Ray(Float3 origin, Quaternion orientation, float length) {
+        auto* ray = Make<CollisionRay>(origin, orientation);
+        ray->SetLength(length);
+        return ray;
+    }
+
+    TestTree tree_;
+};
+
+// A contact as a world point (colliders write positions negated).
+inline Float3 WorldPosition(const CollisionContact& contact) {
+    return contact.position * -1.0f;
+}
+
+} // namespace quarn::test
