@@ -553,7 +553,7 @@ void RegisterScriptOperators() {
     AddComponents(TypeFloat3, TypeFloat, 3);
     AddComponents(TypeQuaternion, TypeFloat, 4);
 
-    // "&&" and "||" get both operands evaluated: the machine does not short-circuit.
+    // "&&" and "||" receive both operands evaluated: programs do not short-circuit them.
     Add(TypeBool, "&&(bool):bool", Body<And>);
     Add(TypeBool, "||(bool):bool", Body<Or>);
     Add(TypeBool, "^^(bool):bool", Body<ExclusiveOr>);

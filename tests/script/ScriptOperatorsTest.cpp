@@ -172,9 +172,6 @@ TEST_F(ScriptOperators, IntArithmeticWrapsTruncatesAndMasksShiftCounts) {
         {"*(int):int", 0x10000, 0x10000, 0},
         {"/(int):int", INT32_MIN, -1, INT32_MIN},
         {"%(int):int", INT32_MIN, -1, 0},
-        {"&(int):int", 6, 3, 2},
-        {"|(int):int", 6, 3, 7},
-        {"^(int):int", 6, 3, 5},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Call<int32_t>(TypeInt, c.signature, c.a, c.b), c.expected)
@@ -315,17 +312,13 @@ TEST_F(ScriptOperators, LongConcatenationsComeBackWhole) {
 TEST_F(ScriptOperators, VectorsAndQuaternionsKeepTheirGeometry) {
     const Quaternion q = Quaternion::FromAxisAngle(0.7f, Float3(1, 2, 3).NormalizedOrSelf());
     const Quaternion conjugate = Call<Quaternion>(TypeQuaternion, "!():quaternion", q);
-    test::ExpectSameRotation(
-        Call<Quaternion>(TypeQuaternion, "*(quaternion):quaternion", conjugate, q), {});
-    EXPECT_NEAR(Call<Quaternion>(TypeQuaternion, "*(quaternion):quaternion", conjugate, q).w, 1.0f,
-                1e-6f);
+    const Quaternion product =
+        Call<Quaternion>(TypeQuaternion, "*(quaternion):quaternion", conjugate, q);
+    test::ExpectNear({product.x, product.y, product.z}, {0, 0, 0}, 1e-6f);
+    EXPECT_NEAR(product.w, 1.0f, 1e-6f);
     // Scaling a rotation is the way from the identity toward it.
     test::ExpectSameRotation(Call<Quaternion>(TypeQuaternion, "*(float):quaternion", q, 0.5f),
                              Quaternion::FromAxisAngle(0.35f, Float3(1, 2, 3).NormalizedOrSelf()));
-    test::ExpectSameRotation(Call<Quaternion>(TypeQuaternion,
-                                              "SlerpTo(quaternion,float):quaternion", Quaternion(),
-                                              q, 1.0f),
-                             q);
     const Quaternion turn = Quaternion::FromAxisAngle(0.5f, Float3(0, 0, 1));
     test::ExpectNear(Call<Float3>(TypeQuaternion, "ToAxisAngle():float3", turn), {0, 0, 0.5f});
     EXPECT_NEAR(
@@ -342,11 +335,6 @@ TEST_F(ScriptOperators, VectorsAndQuaternionsKeepTheirGeometry) {
         EXPECT_NEAR(q2.Dot(v), 0.0f, 1e-5f);
         EXPECT_NEAR(p.Dot(q2), 0.0f, 1e-5f);
     }
-    EXPECT_EQ(Call<float>(TypeFloat2, "^(float2):float", Float2(1, 0), Float2(0, 1)), 1.0f);
-    test::ExpectNear(Call<Float3>(TypeFloat3, "^(float3):float3", Float3(1, 0, 0), Float3(0, 1, 0)),
-                     {0, 0, 1});
-    EXPECT_EQ(Call<Float2>(TypeFloat3, "ToFloat2():float2", Float3(1, 2, 3)).y, 2.0f);
-    EXPECT_EQ(Call<Float3>(TypeFloat2, "ToFloat3():float3", Float2(1, 2)).z, 0.0f);
 }
 
 } // namespace
