@@ -2,6 +2,7 @@
 
 #include "collision/CollisionClasses.h"
 #include "core/io/OutputStream.h"
+#include "core/io/Tokenizer.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
 #include "core/object/Property.h"
@@ -35,6 +36,8 @@
 #include "script/GridData.h"
 #include "script/PathController.h"
 #include "script/ScriptNodeClass.h"
+#include "script/ScriptOperators.h"
+#include "script/ScriptValueType.h"
 #include "script/VarData.h"
 
 namespace quarn {
@@ -80,6 +83,7 @@ int RegisterAllClasses() {
     VarData::RegisterClass();            // 51.
     GridData::RegisterClass();           // 52.
     RegisterScriptNodeClass();           // 54. "Script" (the node itself comes later)
+    RegisterScriptOperators();           // 54. the value types, as Script registers them
     return GetClassCount() - before;
 }
 
@@ -102,6 +106,26 @@ void WriteClassTable(OutputStream& out) {
             out.Printf("    method %s %s flags=%u\n", method->GetName(),
                        method->GetSignatureText().c_str(), method->GetCallFlags());
         }
+    }
+    // Programs name value types and their entries by number, so the numbers are listed too.
+    for (int id = 0; id < GetScriptValueTypeCount(); ++id) {
+        const ScriptValueType* type = GetScriptValueType(id);
+        if (!type) {
+            continue;
+        }
+        out.Printf("valuetype %s id=%d words=%d\n", type->GetName(), id, type->GetWordCount());
+        for (const ScriptComponent& component : type->Components()) {
+            out.Printf("    component %s type=%s word=%d\n", component.name.c_str(),
+                       GetTypeName(component.type), component.index);
+        }
+        for (int index = 0; index < type->GetOperatorCount(); ++index) {
+            const ScriptOperatorRecord* entry = type->GetOperator(index);
+            out.Printf("    entry %d kind=%d %s\n", index, entry->kind, entry->signature.c_str());
+        }
+    }
+    const TokenTable& keywords = GetScriptKeywordTable();
+    for (int row = 0; row < keywords.GetCount(); ++row) {
+        out.Printf("keyword %d %s\n", keywords.GetId(row), keywords.GetEntry(row));
     }
 }
 

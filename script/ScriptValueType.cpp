@@ -70,6 +70,7 @@ bool ScriptValueType::AddOperator(const char* signature, int index,
     if (index < 0 || !ParseOperatorSignature(signature, record)) {
         return false;
     }
+    record.signature = signature;
     record.kind = kind;
     record.function = function;
     if (static_cast<size_t>(index) >= operators_.size()) {

@@ -17,6 +17,7 @@ struct ScriptOperatorRecord {
     static constexpr int MaxParameters = 16;
 
     std::string name; // the symbol ("+", "==") or identifier ("ToFloat2")
+    std::string signature; // the text it was registered with
     int32_t parameterCount = 0;
     int32_t parameterTypes[MaxParameters] = {};
     int32_t argumentWords = 0;

@@ -127,7 +127,7 @@ constexpr Command Commands[] = {
     {"cat", "VPATH", 1, "write the bytes of the file at VPATH to stdout", RunCat},
     {"settings", "FILE", 1, "print the settings file FILE as saving it would write it",
      RunSettings},
-    {"classes", "", 0, "print every registered class with its properties and methods", RunClasses},
+    {"classes", "", 0, "print the registered classes and script value types", RunClasses},
     {"scene", "IN OUT [--compact]", 2, "load the scene IN and save it as OUT", RunScene, 1},
     {"image", "IN OUT.png", 2, "decode the PNG, BMP or JPEG image IN and save it as OUT.png",
      RunImage},
@@ -192,7 +192,13 @@ void PrintHelp(FILE* out) {
                "    method NAME (TYPE, ...)[:TYPE] flags=N\n"
                "An empty category and a missing base print as \"-\"; numbers are decimal. The\n"
                "order, the class numbers (a script's type of a class reference) and the\n"
-               "declarations are what compiled scripts depend on.\n"
+               "declarations are what compiled scripts depend on. The script value types\n"
+               "follow by type id, each with its components and its operators, methods and\n"
+               "conversions by index (kind 0, 1 and 2), then the script keyword table:\n"
+               "  valuetype NAME id=N words=N\n"
+               "    component NAME type=TYPE word=N\n"
+               "    entry INDEX kind=N SIGNATURE\n"
+               "  keyword ID TEXT\n"
                "\n"
                "\"scene\" reads IN as the editor opens a scene (the compact form when its\n"
                "extension is \"scn\", else the text form) and writes it as the editor saves\n"

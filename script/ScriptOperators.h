@@ -1,0 +1,11 @@
+#pragma once
+
+namespace quarn {
+
+// Creates the script language's built-in value types with their components, operators, methods
+// and conversions, then enters the type names in the keyword table. Compiled programs name an
+// operator by (type id << 16) | its index in the type's list, so the registration order is part
+// of the interface with them. Does nothing while the value types exist.
+void RegisterScriptOperators();
+
+} // namespace quarn
