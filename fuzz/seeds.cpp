@@ -237,6 +237,8 @@ int main(int argc, char** argv) {
     Write(folder, "grid", "set",
           std::string{'\0', static_cast<char>(header.size()), 48, 0} + header + heights + heights);
     Write(folder, "grid", "raw", std::string("\x01\x03\0\0\0\x02\0\0\0", 9) + heights);
+    Write(folder, "online_list", "list",
+          "#me;1;2;3;7\r\na;0;0;0;5\n*hello\nb;1;2;9;-1;more\r;4;5;6;7\nshort;1;2");
     quarn::SetFileSystem(nullptr);
     return 0;
 }

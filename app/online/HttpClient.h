@@ -34,7 +34,6 @@ public:
     const std::string& GetResponseCharset() const { return responseCharset_; }
     // The status as decimal text, "" before a response.
     const std::string& GetStatusCode() const { return statusCode_; }
-    const std::string& GetBody() const { return body_; }
     // True when the body passed MaxHttpBodySize and was cut there.
     bool BodyCapped() const { return bodyCapped_; }
     // The libcurl code of the last failing step, 0 when none failed.
