@@ -14,6 +14,9 @@ namespace {
 constexpr size_t InitialBodyCapacity = 10240;
 constexpr int Attempts = 3;
 constexpr long MaxRedirects = 10;
+constexpr const char* UserAgent = "WinHttpClient";
+constexpr long ConnectTimeoutMs = 60000;
+constexpr long IdleTimeoutSeconds = 30; // the send and receive time-outs
 
 bool HasControlByte(const std::string& text) {
     return std::any_of(text.begin(), text.end(), [](char c) {
@@ -88,12 +91,6 @@ HttpClient::~HttpClient() {
     }
 }
 
-void HttpClient::SetTimeouts(uint32_t connect, uint32_t send, uint32_t receive) {
-    connectTimeout_ = connect;
-    sendTimeout_ = send;
-    receiveTimeout_ = receive;
-}
-
 bool HttpClient::SendHttpRequest(const char* verb, bool disableRedirects) {
     if (url_.empty() || HasControlByte(url_)) {
         lastError_ = CURLE_URL_MALFORMAT;
@@ -138,13 +135,10 @@ bool HttpClient::Perform(bool post, bool disableRedirects) {
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L); // signals would reach whichever thread runs
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, userAgent_.c_str());
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectTimeout_));
-    const uint32_t idle = std::max(sendTimeout_, receiveTimeout_);
-    if (idle > 0) {
-        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>((idle + 999) / 1000));
-    }
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, UserAgent);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, ConnectTimeoutMs);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, IdleTimeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, disableRedirects ? 0L : 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, MaxRedirects);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, requireValidCertificates_ ? 1L : 0L);

@@ -12,9 +12,11 @@ namespace quarn {
 // or broken server cannot exhaust memory.
 constexpr size_t MaxHttpBodySize = 16u << 20;
 
-// One synchronous HTTP or HTTPS exchange at a time, on libcurl. Only http and https addresses
-// are fetched, also when following redirects. libcurl's proxy variables (http_proxy,
-// https_proxy, no_proxy) apply unless a proxy is set here.
+// One synchronous HTTP or HTTPS exchange at a time, on libcurl, as the user agent
+// "WinHttpClient". Only http and https addresses are fetched, also when following redirects.
+// libcurl's proxy variables (http_proxy, https_proxy, no_proxy) apply unless a proxy is set
+// here. Connecting (name resolution included) may take 60 s; an exchange that moves no byte for
+// 30 s ends.
 class HttpClient {
 public:
     explicit HttpClient(std::string url);
@@ -50,10 +52,6 @@ public:
     void SetProxy(std::string proxy) { proxy_ = std::move(proxy); }
     void SetProxyUserName(std::string name) { proxyUserName_ = std::move(name); }
     void SetProxyPassword(std::string password) { proxyPassword_ = std::move(password); }
-    void SetUserAgent(std::string agent) { userAgent_ = std::move(agent); }
-    // In milliseconds. Name resolution counts towards the connect time; the longer of send and
-    // receive ends an exchange that moves no byte for that long.
-    void SetTimeouts(uint32_t connect, uint32_t send, uint32_t receive);
 
 private:
     bool Perform(bool post, bool disableRedirects);
@@ -77,12 +75,8 @@ private:
     std::string proxy_;
     uint32_t lastError_ = 0;
     std::string statusCode_;
-    std::string userAgent_ = "WinHttpClient";
     std::string proxyUserName_;
     std::string proxyPassword_;
-    uint32_t connectTimeout_ = 60000;
-    uint32_t sendTimeout_ = 30000;
-    uint32_t receiveTimeout_ = 30000;
 };
 
 // Readies libcurl for the process; call on the main thread before any exchange runs on another.

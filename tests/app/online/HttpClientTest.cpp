@@ -50,6 +50,21 @@ TEST(HttpClient, FollowsRedirectsUnlessAskedNotTo) {
     EXPECT_EQ(test::RequestTarget(target.Requests()[0]), "there");
 }
 
+TEST(HttpClient, ANamedProxyIsAskedWithItsCredentials) {
+    LoopbackHttpServer proxy(LoopbackHttpServer::Answer("via proxy"));
+    HttpClient client("http://scores.example.invalid/top");
+    client.SetProxy("127.0.0.1:" + std::to_string(proxy.Port()));
+    client.SetProxyUserName("ann");
+    client.SetProxyPassword("pw");
+    ASSERT_TRUE(client.SendHttpRequest());
+    EXPECT_EQ(client.GetResponseContent(), U"via proxy");
+    ASSERT_EQ(proxy.Requests().size(), 1u);
+    const std::string request = proxy.Requests()[0];
+    EXPECT_EQ(request.substr(0, request.find("\r\n")),
+              "GET http://scores.example.invalid/top HTTP/1.1");
+    EXPECT_TRUE(Has(request, "\r\nProxy-Authorization: Basic YW5uOnB3"));
+}
+
 TEST(HttpClient, AServerWithoutAValidCertificateIsRefusedUnlessAllowed) {
     LoopbackHttpServer server(LoopbackHttpServer::Options{.answer = LoopbackHttpServer::Answer("secret"),
                                .certificateFile = QUARN_TEST_DATA "/tls/loopback.crt",

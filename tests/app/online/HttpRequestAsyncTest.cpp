@@ -3,8 +3,13 @@
 #include "tests/app/online/LoopbackHttpServer.h"
 #include "tests/support/CapturingLogSink.h"
 
+#include <arpa/inet.h>
 #include <csignal>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace quarn {
 namespace {
@@ -103,23 +108,37 @@ TEST(HttpRequestAsync, ABodyPastTheCapIsCutThereWithALogLine) {
 }
 
 // The process ends by exit() (static destructors included) while a worker waits inside libcurl
-// for a server that never answers: nothing the worker uses may be torn down under it.
+// for a server that never answers: nothing the worker uses may be torn down under it. The
+// server is this process, listening before the fork so that the child starts from one thread.
 TEST(HttpRequestAsync, TheProcessEndsCleanlyWhileAnExchangeHangs) {
-    LoopbackHttpServer server(LoopbackHttpServer::Options{.answer = LoopbackHttpServer::Answer("late"), .hang = true});
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
     int go[2];
     ASSERT_EQ(pipe(go), 0);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         close(go[1]);
-        HttpRequest request{server.Address(), "slow", {}};
+        HttpRequest request{"http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/",
+                            "slow", {}};
         const bool answered = HttpRequestAsync(request);
         char byte;
-        const bool told = read(go[0], &byte, 1) == 1; // the server holds the request now
+        const bool told = read(go[0], &byte, 1) == 1; // the request has arrived and waits
         std::exit(!answered && told && !HttpRequestAsync(request) ? 0 : 3);
     }
     close(go[0]);
-    EXPECT_TRUE(server.WaitForRequests(1));
+    pollfd waiting{listener, POLLIN, 0};
+    ASSERT_EQ(poll(&waiting, 1, 20000), 1) << "no request came";
+    const int connection = accept(listener, nullptr, nullptr);
+    ASSERT_GE(connection, 0);
+    pollfd reading{connection, POLLIN, 0};
+    EXPECT_EQ(poll(&reading, 1, 20000), 1);
     EXPECT_EQ(write(go[1], "!", 1), 1);
     close(go[1]);
     int status = 0;
@@ -128,6 +147,8 @@ TEST(HttpRequestAsync, TheProcessEndsCleanlyWhileAnExchangeHangs) {
         ended = waitpid(child, &status, WNOHANG);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    close(connection);
+    close(listener);
     if (ended == 0) {
         kill(child, SIGKILL);
         waitpid(child, &status, 0);
