@@ -19,9 +19,8 @@ constexpr long ConnectTimeoutMs = 60000;
 constexpr long IdleTimeoutSeconds = 30; // the send and receive time-outs
 
 bool HasControlByte(const std::string& text) {
-    return std::any_of(text.begin(), text.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-    });
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
 // The header lines of a CR LF separated text, empty lines dropped, so no line can smuggle in
@@ -35,7 +34,8 @@ curl_slist* HeaderList(const std::string& headers) {
             end = headers.size();
         }
         if (end > start) {
-            curl_slist* longer = curl_slist_append(list, headers.substr(start, end - start).c_str());
+            curl_slist* longer =
+                curl_slist_append(list, headers.substr(start, end - start).c_str());
             if (!longer) {
                 break;
             }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 typedef void CURL;
 
@@ -47,7 +48,9 @@ public:
     // Sent as one "Cookie:" header when not empty.
     void SetCookies(std::string cookies) { cookies_ = std::move(cookies); }
     // Header lines separated by CR LF.
-    void SetAdditionalRequestHeaders(std::string headers) { additionalHeaders_ = std::move(headers); }
+    void SetAdditionalRequestHeaders(std::string headers) {
+        additionalHeaders_ = std::move(headers);
+    }
     void SetDataToSend(std::string data) { dataToSend_ = std::move(data); }
     void SetProxy(std::string proxy) { proxy_ = std::move(proxy); }
     void SetProxyUserName(std::string name) { proxyUserName_ = std::move(name); }

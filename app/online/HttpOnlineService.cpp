@@ -67,9 +67,10 @@ void ParseRecordLine(std::string_view line, OnlineList& list) {
     if (fields[0].empty()) {
         return;
     }
-    OnlineRecord record{std::string(fields[0]),
-                        Int3(NumberField(fields[1]), NumberField(fields[2]), NumberField(fields[3])),
-                        NumberField(fields[4])};
+    OnlineRecord record{
+        std::string(fields[0]),
+        Int3(NumberField(fields[1]), NumberField(fields[2]), NumberField(fields[3])),
+        NumberField(fields[4])};
     if (record.name[0] == '#') {
         list.flags = record.value;
         list.ownName = record.name.substr(1);
@@ -208,7 +209,7 @@ std::string HttpOnlineService::Identity() const {
 
 const OnlineRecord* HttpOnlineService::RecordAt(int32_t index) const {
     return index >= 0 && static_cast<size_t>(index) < list_.records.size() ? &list_.records[index]
-                                                                       : nullptr;
+                                                                           : nullptr;
 }
 
 } // namespace quarn

@@ -1,5 +1,6 @@
-#include "TestPaths.h"
 #include "app/online/HttpClient.h"
+
+#include "TestPaths.h"
 #include "app/online/HttpRequestAsync.h"
 #include "tests/app/online/LoopbackHttpServer.h"
 
@@ -66,9 +67,10 @@ TEST(HttpClient, ANamedProxyIsAskedWithItsCredentials) {
 }
 
 TEST(HttpClient, AServerWithoutAValidCertificateIsRefusedUnlessAllowed) {
-    LoopbackHttpServer server(LoopbackHttpServer::Options{.answer = LoopbackHttpServer::Answer("secret"),
-                               .certificateFile = QUARN_TEST_DATA "/tls/loopback.crt",
-                               .keyFile = QUARN_TEST_DATA "/tls/loopback.key"});
+    LoopbackHttpServer server(
+        LoopbackHttpServer::Options{.answer = LoopbackHttpServer::Answer("secret"),
+                                    .certificateFile = QUARN_TEST_DATA "/tls/loopback.crt",
+                                    .keyFile = QUARN_TEST_DATA "/tls/loopback.key"});
     HttpClient verifying(server.Address() + "vault");
     EXPECT_FALSE(verifying.SendHttpRequest());
     EXPECT_NE(verifying.GetLastError(), 0u);

@@ -1,4 +1,5 @@
 #include "app/online/HttpOnlineService.h"
+
 #include "app/platform/SdlPlatform.h"
 #include "core/filesystem/SettingsFile.h"
 #include "tests/app/online/LoopbackHttpServer.h"

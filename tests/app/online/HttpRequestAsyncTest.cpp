@@ -1,5 +1,6 @@
-#include "app/online/HttpClient.h"
 #include "app/online/HttpRequestAsync.h"
+
+#include "app/online/HttpClient.h"
 #include "tests/app/online/LoopbackHttpServer.h"
 #include "tests/support/CapturingLogSink.h"
 
@@ -50,8 +51,8 @@ TEST(HttpRequestAsync, RepliesArriveWholeAsLatin1Bytes) {
         {"a body past the first buffer, in small pieces", large, 1000, large},
         {"Latin-1 characters written in UTF-8", "caf\xC3\xA9 \xC3\xBF", 3, "caf\xE9 \xFF"},
         {"bytes that are not UTF-8 stay as they are", "caf\xE9 \xFF\x80", 2, "caf\xE9 \xFF\x80"},
-        {"one '?' for each character past Latin-1", "\xE2\x82\xAC" "5 \xF0\x9F\x98\x80!", 1,
-         "?5 ?!"},
+        {"one '?' for each character past Latin-1", "\xE2\x82\xAC 5 \xF0\x9F\x98\x80!", 1,
+         "? 5 ?!"},
         {"a written replacement character is one character too", "a\xEF\xBF\xBD", 0, "a?"},
         {"zero bytes are kept", std::string("a\0b", 3), 0, std::string("a\0b", 3)},
         {"an empty body", "", 0, ""},
@@ -125,8 +126,8 @@ TEST(HttpRequestAsync, TheProcessEndsCleanlyWhileAnExchangeHangs) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         close(go[1]);
-        HttpRequest request{"http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/",
-                            "slow", {}};
+        HttpRequest request{
+            "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/", "slow", {}};
         const bool answered = HttpRequestAsync(request);
         char byte;
         const bool told = read(go[0], &byte, 1) == 1; // the request has arrived and waits

@@ -22,8 +22,8 @@ namespace quarn::test {
 
 // An HTTP server on 127.0.0.1 for one test: it accepts connections one after another, records
 // each request's head, sends canned bytes (in pieces of `fragment` bytes when that is not 0, so
-// the client meets replies cut anywhere) and closes. With a certificate and key it speaks TLS. Every wait is bounded, and
-// the destructor stops the thread and joins it within ten seconds.
+// the client meets replies cut anywhere) and closes. With a certificate and key it speaks TLS.
+// Every wait is bounded, and the destructor stops the thread and joins it within ten seconds.
 class LoopbackHttpServer {
 public:
     struct Options {
@@ -215,10 +215,9 @@ private:
             size_t sent = 0;
             while (!stop && sent < answer.size() && std::chrono::steady_clock::now() < end) {
                 const size_t size = std::min(piece, answer.size() - sent);
-                const long put = session ? SSL_write(session, answer.data() + sent,
-                                                     static_cast<int>(size))
-                                         : send(connection, answer.data() + sent, size,
-                                                MSG_NOSIGNAL);
+                const long put =
+                    session ? SSL_write(session, answer.data() + sent, static_cast<int>(size))
+                            : send(connection, answer.data() + sent, size, MSG_NOSIGNAL);
                 if (put > 0) {
                     sent += put;
                     if (options.fragment) {
