@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <curl/curl.h>
 #include <mutex>
+#include <new>
 
 namespace quarn {
 
@@ -110,12 +111,21 @@ bool HttpClient::SendHttpRequest(const char* verb, bool disableRedirects) {
         lastError_ = CURLE_URL_MALFORMAT;
         return false;
     }
-    for (int attempt = 0; attempt < Attempts; ++attempt) {
-        if (Perform(post, disableRedirects)) {
+    int attempt = 0;
+    while (!Perform(post, disableRedirects)) {
+        if (++attempt == Attempts) {
+            return false;
+        }
+    }
+    try {
+        if (!outOfMemory_) {
             Decode();
             return true;
         }
+    } catch (const std::bad_alloc&) {
+        responseContent_.clear();
     }
+    lastError_ = CURLE_OUT_OF_MEMORY;
     return false;
 }
 
@@ -128,6 +138,7 @@ bool HttpClient::Perform(bool post, bool disableRedirects) {
     bodyCapacity_ = InitialBodyCapacity;
     body_.reserve(bodyCapacity_);
     bodyCapped_ = false;
+    outOfMemory_ = false;
 
     CURL* curl = session_;
     curl_easy_reset(curl); // keeps the open connections
@@ -206,7 +217,12 @@ size_t HttpClient::OnHeader(char* data, size_t size, size_t count, void* self) {
     if (client.responseHeader_.size() + length > MaxHttpBodySize) {
         return 0;
     }
-    client.responseHeader_.append(data, length);
+    try {
+        client.responseHeader_.append(data, length);
+    } catch (const std::bad_alloc&) {
+        client.outOfMemory_ = true;
+        return 0; // an exception must not pass through libcurl
+    }
     return length;
 }
 
@@ -214,13 +230,18 @@ size_t HttpClient::OnBody(char* data, size_t size, size_t count, void* self) {
     auto& client = *static_cast<HttpClient*>(self);
     const size_t length = size * count;
     const size_t kept = std::min(length, MaxHttpBodySize - client.body_.size());
-    if (client.body_.size() + kept > client.bodyCapacity_) {
-        while (client.body_.size() + kept > client.bodyCapacity_) {
-            client.bodyCapacity_ *= 2;
+    try {
+        if (client.body_.size() + kept > client.bodyCapacity_) {
+            while (client.body_.size() + kept > client.bodyCapacity_) {
+                client.bodyCapacity_ *= 2;
+            }
+            client.body_.reserve(std::min(client.bodyCapacity_, MaxHttpBodySize));
         }
-        client.body_.reserve(std::min(client.bodyCapacity_, MaxHttpBodySize));
+        client.body_.append(data, kept);
+    } catch (const std::bad_alloc&) {
+        client.outOfMemory_ = true;
+        return 0;
     }
-    client.body_.append(data, kept);
     if (kept < length) {
         client.bodyCapped_ = true;
         return 0; // ends the transfer

@@ -27,7 +27,8 @@ public:
 
     // verb is "GET" or "POST" in any case. Up to three attempts are made while no response
     // arrives. True once a response was read, also when its body was cut short (see
-    // BodyCapped and GetLastError); false when none came or the URL or verb is refused.
+    // BodyCapped and GetLastError); false when none came, memory ran out or the URL or verb is
+    // refused.
     bool SendHttpRequest(const char* verb = "GET", bool disableRedirects = false);
 
     // The raw headers of the last response, CR LF after each line, the status line first.
@@ -72,6 +73,7 @@ private:
     std::string body_;
     size_t bodyCapacity_ = 0;
     bool bodyCapped_ = false;
+    bool outOfMemory_ = false; // a failed allocation makes the exchange fail
     std::string cookies_;
     std::string dataToSend_;
     std::string additionalHeaders_;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -33,9 +34,13 @@ void RunJob(const std::shared_ptr<HttpJob>& job) {
     HttpClient client(job->url);
     client.SendHttpRequest("GET", false);
     const std::u32string& content = client.GetResponseContent();
-    job->reply.reserve(content.size());
-    for (char32_t code : content) {
-        job->reply.push_back(code <= 0xFF ? static_cast<char>(code) : '?');
+    try {
+        job->reply.reserve(content.size());
+        for (char32_t code : content) {
+            job->reply.push_back(code <= 0xFF ? static_cast<char>(code) : '?');
+        }
+    } catch (const std::bad_alloc&) {
+        job->reply.clear(); // fails as an exchange does
     }
     job->capped = client.BodyCapped();
     job->done.store(true, std::memory_order_release);
