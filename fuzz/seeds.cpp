@@ -255,6 +255,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     Write(folder, "griddata", "two_objects", std::string(gridBytes.begin(), gridBytes.end()));
+    Write(folder, "online_list", "list",
+          "#me;1;2;3;7\r\na;0;0;0;5\n*hello\nb;1;2;9;-1;more\r;4;5;6;7\nshort;1;2");
     quarn::SetFileSystem(nullptr);
     return 0;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/math/Vector.h"
+#include "script/OnlineService.h"
 
 #include <cstdint>
 #include <functional>
@@ -11,7 +12,6 @@ class EditorPanel;
 class JoystickDevice;
 class Keyboard;
 class Mouse;
-class OnlineService;
 class SettingsFile;
 struct ToolbarButton;
 
@@ -105,6 +105,7 @@ public:
     // Created on the first call and kept.
     virtual Mouse* CreateMouse() = 0;
     virtual Keyboard* CreateKeyboard() = 0;
+    // Created on the first call and kept for the run; it becomes the current client.
     virtual OnlineService* GetOnlineService() = 0;
     virtual void SetMessageHook(MessageHook hook) = 0;
     virtual void SetDropHook(DropHook hook) = 0;

@@ -1,5 +1,6 @@
 #include "app/platform/SdlPlatform.h"
 
+#include "app/online/HttpOnlineService.h"
 #include "app/platform/WindowMessage.h"
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/filesystem/SettingsFile.h"
@@ -232,6 +233,14 @@ uint32_t SdlPlatform::GetVolumeSerial() {
         return static_cast<uint32_t>(info.f_fsid);
     }
     return 0;
+}
+
+OnlineService* SdlPlatform::GetOnlineService() {
+    if (!onlineService_) {
+        onlineService_ = std::make_unique<HttpOnlineService>(
+            GetMainSettings().GetString("online_service_url"), GetVolumeSerial());
+    }
+    return onlineService_.get();
 }
 
 bool SdlPlatform::IsWindowClassRunning() {

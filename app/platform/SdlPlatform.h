@@ -72,7 +72,8 @@ public:
     JoystickDevice* CreateJoystick(int32_t index) override { return joysticks_->Create(index); }
     Mouse* CreateMouse() override;
     Keyboard* CreateKeyboard() override;
-    OnlineService* GetOnlineService() override { return nullptr; }
+    // Talks to the "online_service_url" of the main settings.
+    OnlineService* GetOnlineService() override;
     void SetMessageHook(MessageHook hook) override { messageHook_ = std::move(hook); }
     void SetDropHook(DropHook hook) override { dropHook_ = std::move(hook); }
     void SetMouseHook(MouseHook hook) override { mouseHook_ = std::move(hook); }
@@ -140,6 +141,7 @@ private:
     FrameCallback frameCallback_;
     std::unique_ptr<Mouse> mouse_;
     std::unique_ptr<Keyboard> keyboard_;
+    std::unique_ptr<OnlineService> onlineService_;
     std::unique_ptr<SdlJoysticks> joysticks_ = std::make_unique<SdlJoysticks>();
     FrameClock frameClock_;
     int64_t frequency_ = 0;

@@ -1,0 +1,93 @@
+#include "app/online/HttpClient.h"
+
+#include "TestPaths.h"
+#include "app/online/HttpRequestAsync.h"
+#include "tests/app/online/LoopbackHttpServer.h"
+
+namespace quarn {
+namespace {
+
+using test::LoopbackHttpServer;
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST(HttpClient, APostCarriesItsHeadersCookiesAndData) {
+    LoopbackHttpServer server(LoopbackHttpServer::Answer("gone", "404 Not Found"));
+    HttpClient client(server.Address() + "form?a=1");
+    client.SetAdditionalRequestHeaders("X-One: 1\r\nX-Two: 2\r\n");
+    client.SetCookies("session=abc");
+    client.SetDataToSend("name=Ann");
+    ASSERT_TRUE(client.SendHttpRequest("post"));
+    ASSERT_EQ(server.Requests().size(), 1u);
+    const std::string request = server.Requests()[0];
+    EXPECT_EQ(request.substr(0, request.find("\r\n")), "POST /form?a=1 HTTP/1.1");
+    for (const char* line : {"\r\nX-One: 1", "\r\nX-Two: 2", "\r\nCookie: session=abc",
+                             "\r\nContent-Length: 8", "\r\nUser-Agent: WinHttpClient"}) {
+        EXPECT_TRUE(Has(request, line)) << line;
+    }
+    EXPECT_EQ(client.GetStatusCode(), "404");
+    EXPECT_EQ(client.GetResponseHeader().rfind("HTTP/1.1 404 Not Found\r\n", 0), 0u);
+    EXPECT_EQ(client.GetResponseContent(), U"gone");
+    EXPECT_EQ(client.GetResponseCharset(), "utf-8");
+    EXPECT_EQ(client.GetHost(), "127.0.0.1");
+}
+
+TEST(HttpClient, FollowsRedirectsUnlessAskedNotTo) {
+    LoopbackHttpServer target(LoopbackHttpServer::Answer("arrived"));
+    LoopbackHttpServer mover("HTTP/1.1 302 Found\r\nLocation: " + target.Address() +
+                             "there\r\nContent-Length: 5\r\nConnection: close\r\n\r\nmoved");
+    HttpClient following(mover.Address() + "here");
+    ASSERT_TRUE(following.SendHttpRequest());
+    EXPECT_EQ(following.GetStatusCode(), "200");
+    EXPECT_EQ(following.GetResponseContent(), U"arrived");
+    EXPECT_EQ(following.GetResponseHeader().rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+    HttpClient staying(mover.Address() + "here");
+    ASSERT_TRUE(staying.SendHttpRequest("GET", true));
+    EXPECT_EQ(staying.GetStatusCode(), "302");
+    EXPECT_EQ(staying.GetResponseContent(), U"moved");
+    ASSERT_EQ(target.Requests().size(), 1u);
+    EXPECT_EQ(test::RequestTarget(target.Requests()[0]), "there");
+}
+
+TEST(HttpClient, ANamedProxyIsAskedWithItsCredentials) {
+    LoopbackHttpServer proxy(LoopbackHttpServer::Answer("via proxy"));
+    HttpClient client("http://scores.example.invalid/top");
+    client.SetProxy("127.0.0.1:" + std::to_string(proxy.Port()));
+    client.SetProxyUserName("ann");
+    client.SetProxyPassword("pw");
+    ASSERT_TRUE(client.SendHttpRequest());
+    EXPECT_EQ(client.GetResponseContent(), U"via proxy");
+    ASSERT_EQ(proxy.Requests().size(), 1u);
+    const std::string request = proxy.Requests()[0];
+    EXPECT_EQ(request.substr(0, request.find("\r\n")),
+              "GET http://scores.example.invalid/top HTTP/1.1");
+    EXPECT_TRUE(Has(request, "\r\nProxy-Authorization: Basic YW5uOnB3"));
+}
+
+TEST(HttpClient, AServerWithoutAValidCertificateIsRefusedUnlessAllowed) {
+    LoopbackHttpServer server(
+        LoopbackHttpServer::Options{.answer = LoopbackHttpServer::Answer("secret"),
+                                    .certificateFile = QUARN_TEST_DATA "/tls/loopback.crt",
+                                    .keyFile = QUARN_TEST_DATA "/tls/loopback.key"});
+    HttpClient verifying(server.Address() + "vault");
+    EXPECT_FALSE(verifying.SendHttpRequest());
+    EXPECT_NE(verifying.GetLastError(), 0u);
+    EXPECT_TRUE(verifying.GetResponseContent().empty());
+
+    HttpRequest request{server.Address(), "vault", {}};
+    ASSERT_TRUE(test::PollFrames([&] { return HttpRequestAsync(request); }));
+    EXPECT_EQ(request.reply, "");
+    EXPECT_TRUE(server.Requests().empty());
+
+    HttpClient trusting(server.Address() + "vault");
+    trusting.SetRequireValidCertificates(false);
+    ASSERT_TRUE(trusting.SendHttpRequest());
+    EXPECT_EQ(trusting.GetResponseContent(), U"secret");
+    ASSERT_EQ(server.Requests().size(), 1u);
+    EXPECT_EQ(test::RequestTarget(server.Requests()[0]), "vault");
+}
+
+} // namespace
+} // namespace quarn
