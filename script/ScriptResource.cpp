@@ -532,6 +532,19 @@ int32_t ScriptResource::GetPropertyOffset(const Property& property) const {
     return -1;
 }
 
+int32_t ScriptResource::GetMethodOffset(const MethodInfo& method) const {
+    if (!classInfo_ || method.GetOwner() != classInfo_) {
+        return -1;
+    }
+    const auto& methods = classInfo_->GetOwnMethods();
+    for (size_t i = 0; i < methods.size() && i < methodOffsets_.size(); ++i) {
+        if (methods[i].get() == &method) {
+            return static_cast<int32_t>(methodOffsets_[i]);
+        }
+    }
+    return -1;
+}
+
 ScriptResource* FindLoadedProgram(const char* scriptName) {
     auto& programs = LoadedPrograms();
     auto entry = programs.find(scriptName ? scriptName : "");

@@ -13,6 +13,7 @@
 namespace quarn {
 
 class ClassInfo;
+class MethodInfo;
 class Property;
 class ScriptClass;
 
@@ -106,6 +107,8 @@ public:
     // A public variable's word offset in the variable block, for a property of the program's
     // class; -1 for any other property.
     int32_t GetPropertyOffset(const Property& property) const;
+    // The code offset of a method of the program's class; -1 for any other method.
+    int32_t GetMethodOffset(const MethodInfo& method) const;
     std::vector<ScriptBreakpoint>& Breakpoints() { return breakpoints_; }
 
 private:
