@@ -2,6 +2,7 @@
 
 #include "core/object/MethodInfo.h"
 #include "core/object/PropertyScalar.h"
+#include "core/scene/EngineState.h"
 #include "core/scene/Node.h"
 #include "script/ScriptContext.h"
 #include "script/ScriptNode.h"
