@@ -57,25 +57,28 @@ std::string LineText(const ScriptResource* program, uint32_t offset, const char*
 }
 
 // The method records registered after `called`, in registration order, while they carry its
-// name: the first whose class the entity belongs to.
+// name: the first whose class the entity belongs to. A rare path: the records are gathered only
+// when a call needs it.
 const MethodInfo* FindSameNamedMethod(const MethodInfo& called, Entity& entity) {
-    bool after = false;
+    std::vector<const MethodInfo*> later;
     for (int c = 0; c < GetClassCount(); ++c) {
-        const ClassInfo* classInfo = GetClassByIndex(c);
-        if (!classInfo) {
-            continue;
+        if (const ClassInfo* classInfo = GetClassByIndex(c)) {
+            for (const auto& method : classInfo->GetOwnMethods()) {
+                if (method->GetRegistrationNumber() > called.GetRegistrationNumber()) {
+                    later.push_back(method.get());
+                }
+            }
         }
-        for (const auto& method : classInfo->GetOwnMethods()) {
-            if (!after) {
-                after = method.get() == &called;
-                continue;
-            }
-            if (std::strcmp(method->GetName(), called.GetName()) != 0) {
-                return nullptr;
-            }
-            if (entity.CastTo(method->GetOwner())) {
-                return method.get();
-            }
+    }
+    std::sort(later.begin(), later.end(), [](const MethodInfo* a, const MethodInfo* b) {
+        return a->GetRegistrationNumber() < b->GetRegistrationNumber();
+    });
+    for (const MethodInfo* method : later) {
+        if (std::strcmp(method->GetName(), called.GetName()) != 0) {
+            return nullptr;
+        }
+        if (entity.CastTo(method->GetOwner())) {
+            return method;
         }
     }
     return nullptr;

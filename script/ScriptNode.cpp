@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace quarn {
 
@@ -41,6 +42,12 @@ void RenameWord(uint32_t& word, uint32_t oldId, uint32_t newId) {
 }
 
 } // namespace
+
+const char* GetRunStateText(int state) {
+    static constexpr const char* texts[] = {"READY", "RUNNING", "SLEEPING",     "STOPPED",
+                                            "DEBUG", "ERROR",   "ERROR PENDING"};
+    return state >= 0 && state < int(std::size(texts)) ? texts[state] : "";
+}
 
 Script::Script() = default;
 

@@ -22,6 +22,10 @@ enum ScriptRunState : int {
     ScriptTerminateRequested = 7,
 };
 
+// "READY", "RUNNING", "SLEEPING", "STOPPED", "DEBUG", "ERROR", "ERROR PENDING"; "" for any other
+// state.
+const char* GetRunStateText(int state);
+
 // A scene node that runs a compiled script: it owns the script's variable block and its
 // execution context, and calls the script's callbacks ("update", signals, methods).
 class Script : public Node {

@@ -72,6 +72,36 @@ TEST_F(ScriptMachineTest, EachCommandLeavesItsStack) {
     }
 }
 
+TEST_F(ScriptMachineTest, ScriptsNameThemselvesTheirParentAndOthersVariables) {
+    Node* parent = Make<Node>();
+    Script* target = MakeScript("var \"a\" int\nvar \"b\" int\nend\n", "target");
+    target->GetVariables()[1] = 12;
+    Script* script = MakeScript(
+        Fill("self\nparent\nroot\npush $0\npush 1\nextload 1\npush $0\npush 0\npush 5\n"
+             "extstore 1\nend\n",
+             {target->GetId()}),
+        "names");
+    script->AttachTo(parent);
+    EXPECT_TRUE(Call(script)) << LastError();
+    const Node* root = GetSceneRoot();
+    EXPECT_EQ(StackOf(script), (std::vector<uint32_t>{script->GetId(), parent->GetId(),
+                                                      root ? root->GetId() : 0u, 12}));
+    EXPECT_EQ(target->GetVariables()[0], 5u);
+}
+
+TEST_F(ScriptMachineTest, TheCurrentContextIsSetForEachRunAndRestored) {
+    Script* script = MakeScript(Fill("func $C\nsleepframe\nfunc $C\nend\n", {}), "current");
+    SetCurrentScriptContext(nullptr);
+    EXPECT_TRUE(Call(script));
+    EXPECT_EQ(GetCurrentScriptContext(), nullptr);
+    script->Update(0.0f, UpdateRunning);
+    EXPECT_EQ(GetCurrentScriptContext(), nullptr);
+    // One frame seen from the function in the call and in the update; the sleep's value between.
+    EXPECT_EQ(StackOf(script), (std::vector<uint32_t>{1, 0, 1}));
+    EXPECT_EQ(GetRunStateText(ScriptErrorPending), std::string("ERROR PENDING"));
+    EXPECT_EQ(GetRunStateText(ScriptTerminateRequested), std::string(""));
+}
+
 TEST_F(ScriptMachineTest, TextLiteralsTakeWholeWordsWithTheirEnd) {
     const std::pair<const char*, uint32_t> cases[] = {{"", 1}, {"abc", 1}, {"abcd", 2}};
     for (const auto& [text, words] : cases) {
@@ -84,6 +114,7 @@ TEST_F(ScriptMachineTest, TextLiteralsTakeWholeWordsWithTheirEnd) {
 
 TEST_F(ScriptMachineTest, PropertiesAndMethodsAreReachedByTheirIndex) {
     ScriptThing* thing = Make<ScriptThing>();
+    auto* pokeable = Make<test::ScriptPokeable>();
     thing->value = 11;
     const std::string source = Fill(R"(stack 16
         push $0
@@ -96,12 +127,15 @@ TEST_F(ScriptMachineTest, PropertiesAndMethodsAreReachedByTheirIndex) {
         push $0
         push 4
         method method:ScriptTestThing.twice 1
+        push $1
+        method method:ScriptTestThing.poke 0
         end
     )",
-                                    {thing->GetId()});
+                                    {thing->GetId(), pokeable->GetId()});
     Script* script = MakeScript(source, "members");
     EXPECT_TRUE(Call(script)) << LastError();
-    EXPECT_EQ(StackOf(script), (std::vector<uint32_t>{11, 8}));
+    // The method record after "poke" of the same name fits the entity's class.
+    EXPECT_EQ(StackOf(script), (std::vector<uint32_t>{11, 8, 2}));
     EXPECT_EQ(thing->value, 31);
 }
 
@@ -119,6 +153,8 @@ TEST_F(ScriptMachineTest, RuntimeErrorsEndInTheErrorStateWithTheirText) {
         {"push $0\npush 999\ngetprop\nend",
          "Entity is ScriptTestThing, does not have property id 999"},
         {"push $0\nmethod 999 0\nend", "Entity is ScriptTestThing, does not have function id 999"},
+        {"push $0\nmethod method:ScriptTestThing.poke 0\nend",
+         "Entity is ScriptTestThing, does not have function poke"},
         {"push $0\npush 0\nextload 1\nend", "Illegal external call (entity is not a script)"},
         {"call -1\nend", "Unknown address of local call (function is referenced before declared)"},
         {"push $0\nextcall -1 0 0 0\nend",

@@ -26,7 +26,11 @@ public:
         info.AddProperty<PropertyInt, &ScriptThing::GetValue, &ScriptThing::SetValue>("value");
         info.AddMethod("twice", "(int):int", BindMethod<&ScriptThing::Twice>(), MethodScript);
         info.AddMethod("destroy", "(Entity)", BindMethod<&ScriptThing::Destroy>(), MethodScript);
+        // Recorded for a class no thing belongs to: calls by its index look further.
+        info.AddMethod("poke", "():int", BindMethod<&ScriptThing::Poke>(), MethodScript)
+            ->SetOwner(Script::RegisterClass());
     }
+    int32_t Poke() { return 1; }
     int32_t GetValue() const { return value; }
     void SetValue(int32_t v) { value = v; }
     int32_t Twice(int32_t v) { return 2 * v; }
@@ -39,8 +43,23 @@ public:
     int32_t value = 0;
 };
 
+// Registered right after ScriptThing, so its "poke" is the next method record of that name.
+class ScriptPokeable : public TestClass<ScriptPokeable, ScriptThing> {
+public:
+    static constexpr const char* Name = "ScriptTestPokeable";
+    static void Declare(ClassInfo& info) {
+        info.AddMethod("poke", "():int", BindMethod<&ScriptPokeable::PokeHere>(), MethodScript);
+    }
+    int32_t PokeHere() { return 2; }
+};
+
 inline int32_t TestFunctionDouble(int32_t v) {
     return 2 * v;
+}
+// The frames of the running context: what engine functions see of their caller.
+inline int32_t TestFunctionDepth() {
+    const ScriptContext* context = GetCurrentScriptContext();
+    return context ? static_cast<int32_t>(context->Frames().size()) : -1;
 }
 inline void TestFunctionDelete(Entity* entity) {
     if (entity) {
@@ -54,7 +73,7 @@ protected:
     void SetUp() override {
         ScriptProgramTest::SetUp();
         Script::RegisterClass();
-        ScriptThing::RegisterClass();
+        ScriptPokeable::RegisterClass();
         RegisterTestFunctions();
         ScriptValueType* type = CreateValueType("int", 1, TypeInt);
         type->AddOperator("+(int):int", 0, [](ScriptValueStack& stack) {
@@ -89,6 +108,10 @@ protected:
         auto remove = std::make_unique<MethodInfo>("testdelete", "(Entity)");
         remove->Bind(BindMethod<&TestFunctionDelete>());
         RegisterFunction(std::move(remove));
+        depthFunction = GetRegisteredFunctionCount();
+        auto depth = std::make_unique<MethodInfo>("testdepth", "():int");
+        depth->Bind(BindMethod<&TestFunctionDepth>());
+        RegisterFunction(std::move(depth));
     }
 
     template <class T>
@@ -99,13 +122,14 @@ protected:
         return object;
     }
 
-    // "$N" in the text becomes the N-th replacement, "$F" and "$D" the test functions.
+    // "$N" in the text becomes the N-th replacement, "$F", "$D" and "$C" the test functions.
     static std::string Fill(std::string source, const std::vector<uint32_t>& values) {
         for (size_t i = values.size(); i-- > 0;) {
             Replace(source, "$" + std::to_string(i), std::to_string(values[i]));
         }
         Replace(source, "$F", std::to_string(doubleFunction));
         Replace(source, "$D", std::to_string(deleteFunction));
+        Replace(source, "$C", std::to_string(depthFunction));
         return source;
     }
     static void Replace(std::string& text, const std::string& from, const std::string& to) {
@@ -161,6 +185,7 @@ protected:
 
     static inline int doubleFunction = -1;
     static inline int deleteFunction = -1;
+    static inline int depthFunction = -1;
     RecordingDialogHook dialogs_;
     std::vector<uint64_t> made_;
 };
