@@ -156,15 +156,6 @@ bool ScriptContext::Fetch(uint32_t& word) {
     return true;
 }
 
-bool ScriptContext::FetchInt(int32_t& value) {
-    uint32_t word = 0;
-    if (!Fetch(word)) {
-        return false;
-    }
-    value = static_cast<int32_t>(word);
-    return true;
-}
-
 int ScriptContext::InvalidCommand() {
     return RuntimeError("%s", InvalidCommandText);
 }
@@ -581,6 +572,7 @@ int ScriptContext::CommandOperator(uint32_t word) {
         static_cast<uint32_t>(record->argumentWords) > stack_.Depth()) {
         return InvalidCommand();
     }
+    stack_.ClearFault();
     record->function(stack_);
     if (stack_.Faulted()) {
         stack_.ClearFault();
@@ -718,8 +710,7 @@ int ScriptContext::CommandGoto(int32_t offset, uint32_t keep) {
     stack_.KeepTop(keep);
     frames_.clear();
     position_ = NoScriptPosition;
-    Call(current_, uint32_t(offset), true);
-    return StepContinue;
+    return Call(current_, uint32_t(offset), true) ? StepContinue : StackOverflow();
 }
 
 int ScriptContext::CommandExternalGoto(int32_t offset, uint32_t arguments) {

@@ -9,6 +9,7 @@
 
 namespace quarn {
 
+class Entity;
 class Script;
 
 // What one step of the machine answers.
@@ -97,9 +98,8 @@ private:
 
     int Execute(uint32_t command);
     int Breakpoint(uint32_t offset);
-    // Operand reads; false past the end of the code.
+    // Reads the word at the position and advances; false past the end of the code.
     bool Fetch(uint32_t& word);
-    bool FetchInt(int32_t& value);
     // Whether the owner, the current instance or the context itself went away during a call
     // out of the machine.
     bool LostDuringCall() const;
@@ -113,7 +113,7 @@ private:
     int InvalidCommand();
     int StackOverflow();
     // The entity that an id word names, for the commands that use one; null after reporting.
-    class Entity* ResolveEntity(uint32_t word, int& result);
+    Entity* ResolveEntity(uint32_t word, int& result);
     Script* ResolveScript(uint32_t word, const char* notScript, int& result);
 
     int CommandIndex(uint32_t size, uint32_t width);

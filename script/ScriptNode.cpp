@@ -321,9 +321,15 @@ void Script::WakeUp() {
         return;
     }
     runState_ = ScriptRunning;
-    // The time slept is the value of the sleep expression.
-    if (context_) {
-        context_->Stack().PushFloat(sleepElapsed_);
+    if (!context_) {
+        return;
+    }
+    // The time slept is the value of the sleep expression; a sleepframe may have left no room.
+    ScriptValueStack& stack = context_->Stack();
+    if (stack.Depth() < stack.Capacity()) {
+        stack.PushFloat(sleepElapsed_);
+    } else {
+        Conclude(*context_, context_->RuntimeError("Stack overflow"));
     }
 }
 

@@ -402,6 +402,19 @@ TEST_F(ScriptMachineTest, DeletionDuringARunEndsItWithoutTouchingTheNode) {
     EXPECT_FALSE(Call(caller));
     EXPECT_FALSE(IsAlive(callerSerial));
     EXPECT_EQ(callee->GetRunState(), ScriptReady);
+
+    // A middle script deleted under its callee: the return into its frame ends the run, and
+    // the outer script, which owns the context, is left idle.
+    Script* middle = MakeScript(Fill("push $0\nself\nextcall 0 1 1 hash:callee\nreturn 0 0\n",
+                                     {callee->GetId()}),
+                                "middle");
+    const uint64_t middleSerial = middle->GetSerial();
+    Script* outer = MakeScript(
+        Fill("push $0\nextcall 0 0 1 hash:middle\npush 1\nend\n", {middle->GetId()}), "outer");
+    EXPECT_FALSE(Call(outer));
+    EXPECT_FALSE(IsAlive(middleSerial));
+    EXPECT_EQ(outer->GetRunState(), ScriptReady);
+    EXPECT_TRUE(outer->GetContext()->Frames().empty());
 }
 
 } // namespace
