@@ -44,16 +44,15 @@ std::string ProgramName(const Script* instance) {
     return program ? GetPathName(program->GetFullPath()) : std::string();
 }
 
-// ", line %d" with the source line of an offset, or ", pc %d" without a line table.
-std::string LineText(const ScriptResource* program, uint32_t offset, const char* lineWord,
-                     const char* offsetWord) {
-    char text[64];
-    if (program && program->HasLineTable()) {
-        std::snprintf(text, sizeof text, "%s %d", lineWord, program->GetLineOfOffset(offset));
-    } else {
-        std::snprintf(text, sizeof text, "%s %d", offsetWord, static_cast<int32_t>(offset));
-    }
-    return text;
+// Appends the lead, then "line N" with the source line of an offset, or "<offsetWord> N" with
+// the offset itself when the program has no line table.
+void AppendLine(std::string& text, const ScriptResource* program, uint32_t offset,
+                const char* lead, const char* offsetWord) {
+    const bool lines = program && program->HasLineTable();
+    char line[64];
+    std::snprintf(line, sizeof line, "%s%s %d\n", lead, lines ? "line" : offsetWord,
+                  lines ? program->GetLineOfOffset(offset) : static_cast<int32_t>(offset));
+    text.append(line);
 }
 
 // The method records registered after `called`, in registration order, while they carry its
@@ -370,14 +369,25 @@ int ScriptContext::Execute(uint32_t command) {
 
 // Commands ----------------------------------------------------------------------------------------
 
-int ScriptContext::CommandIndex(uint32_t size, uint32_t width) {
-    if (stack_.Depth() < 1) {
-        return InvalidCommand();
+bool ScriptContext::PopIndex(uint32_t size, uint32_t below, int32_t& index, int& result) {
+    if (uint64_t(below) + 1 > stack_.Depth()) {
+        result = InvalidCommand();
+        return false;
     }
-    const int32_t index = stack_.PopInt();
+    index = stack_.PopInt();
     if (index < 0 || index >= static_cast<int32_t>(size)) {
-        return RuntimeError("Trying to access index '%d' on array of size '%d'", index,
-                            static_cast<int32_t>(size));
+        result = RuntimeError("Trying to access index '%d' on array of size '%d'", index,
+                              static_cast<int32_t>(size));
+        return false;
+    }
+    return true;
+}
+
+int ScriptContext::CommandIndex(uint32_t size, uint32_t width) {
+    int32_t index = 0;
+    int result = StepContinue;
+    if (!PopIndex(size, 0, index, result)) {
+        return result;
     }
     const uint64_t arrayWords = uint64_t(size) * width;
     if (arrayWords > stack_.Depth()) {
@@ -392,13 +402,10 @@ int ScriptContext::CommandIndex(uint32_t size, uint32_t width) {
 }
 
 int ScriptContext::CommandElementAddress(uint32_t size, uint32_t stride) {
-    if (stack_.Depth() < 2) {
-        return InvalidCommand();
-    }
-    const int32_t index = stack_.PopInt();
-    if (index < 0 || index >= static_cast<int32_t>(size)) {
-        return RuntimeError("Trying to access index '%d' on array of size '%d'", index,
-                            static_cast<int32_t>(size));
+    int32_t index = 0;
+    int result = StepContinue;
+    if (!PopIndex(size, 1, index, result)) {
+        return result;
     }
     const uint32_t base = stack_.Pop();
     stack_.Push(base + static_cast<uint32_t>(index) * stride);
@@ -793,10 +800,11 @@ std::string ScriptContext::BuildReport(const char* message) const {
     // A report may come after a call out of the machine deleted the instance.
     const Script* current = IsAlive(currentSerial_) ? current_ : nullptr;
     const ScriptResource* program = current ? current->GetProgram() : nullptr;
-    std::string text = "Script \"" + ProgramName(current) + "\"";
-    text += " " + LineText(program, commandOffset_, "line", "prog-count") + "\n";
-    text += "Runtime error \"" + std::string(message) + "\"\nScript (instance) is terminated.";
-    text += "\n\nCallstack:\n";
+    std::string text = "Script \"";
+    text.append(ProgramName(current)).append("\"");
+    AppendLine(text, program, commandOffset_, " ", "prog-count");
+    text.append("Runtime error \"").append(message);
+    text.append("\"\nScript (instance) is terminated.\n\nCallstack:\n");
     const Script* instance = current_;
     uint64_t instanceSerial = currentSerial_;
     uint32_t position = position_;
@@ -805,17 +813,17 @@ std::string ScriptContext::BuildReport(const char* message) const {
         const bool alive = instance && IsAlive(instanceSerial);
         const ScriptResource* frameProgram = alive ? instance->GetProgram() : nullptr;
         if (instance != current_) {
-            text += (alive ? ProgramName(instance) : std::string()) + ".";
+            text.append(alive ? ProgramName(instance) : std::string()).append(".");
         }
         const int function =
             frameProgram ? frameProgram->FindIdentifierByTypeAndOffset(TypeFunction, frame.entry)
                          : -1;
         if (function >= 0) {
-            text += frameProgram->GetSymbols().globals[size_t(function)].name + "()";
+            text.append(frameProgram->GetSymbols().globals[size_t(function)].name).append("()");
         } else {
-            text += "unknown function";
+            text.append("unknown function");
         }
-        text += LineText(frameProgram, position, ", line", ", pc") + "\n";
+        AppendLine(text, frameProgram, position, ", ", "pc");
         position = frame.returnPosition - 1;
         instance = frame.caller;
         instanceSerial = frame.callerSerial;

@@ -116,6 +116,9 @@ private:
     Entity* ResolveEntity(uint32_t word, int& result);
     Script* ResolveScript(uint32_t word, const char* notScript, int& result);
 
+    // Pops an array index above `below` further words and checks it against the array's size;
+    // false with the step's result otherwise.
+    bool PopIndex(uint32_t size, uint32_t below, int32_t& index, int& result);
     int CommandIndex(uint32_t size, uint32_t width);
     int CommandElementAddress(uint32_t size, uint32_t stride);
     int CommandVariables(uint32_t command, uint32_t count);

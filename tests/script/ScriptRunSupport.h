@@ -125,7 +125,9 @@ protected:
     // "$N" in the text becomes the N-th replacement, "$F", "$D" and "$C" the test functions.
     static std::string Fill(std::string source, const std::vector<uint32_t>& values) {
         for (size_t i = values.size(); i-- > 0;) {
-            Replace(source, "$" + std::to_string(i), std::to_string(values[i]));
+            std::string key(1, '$');
+            key.append(std::to_string(i));
+            Replace(source, key, std::to_string(values[i]));
         }
         Replace(source, "$F", std::to_string(doubleFunction));
         Replace(source, "$D", std::to_string(deleteFunction));
