@@ -137,6 +137,9 @@ TEST_F(ScriptMachineTest, PropertiesAndMethodsAreReachedByTheirIndex) {
     // The method record after "poke" of the same name fits the entity's class.
     EXPECT_EQ(StackOf(script), (std::vector<uint32_t>{11, 8, 2}));
     EXPECT_EQ(thing->value, 31);
+    // The setter knows a script writes; afterwards the engine is back to what it was doing.
+    EXPECT_EQ(thing->stateDuringWrite, EngineScriptWritesProperty);
+    EXPECT_EQ(EngineState, EngineRunning);
 }
 
 TEST_F(ScriptMachineTest, RuntimeErrorsEndInTheErrorStateWithTheirText) {
@@ -374,6 +377,14 @@ TEST_F(ScriptMachineTest, TheStepLimitFiresOnItsLastStepEvenWhenTheRunEnds) {
     Script* loop = MakeScript("loop:\njump loop\n", "loop");
     EXPECT_FALSE(Call(loop));
     EXPECT_EQ(loop->GetRunState(), ScriptErrorPending);
+
+    // Stepping one line in the debugger ends too when the line never ends.
+    Script* line = MakeScript("line\nbreakpoint\nline\npush 0\nagain:\njump again\n", "line");
+    Call(line);
+    ASSERT_EQ(line->GetRunState(), ScriptDebug);
+    line->Run(*line->GetContext());
+    EXPECT_EQ(line->GetRunState(), ScriptErrorPending);
+    EXPECT_EQ(LastError(), "Infinite loop detected (100million'th instruction reached)");
 }
 
 TEST_F(ScriptMachineTest, DeletionDuringARunEndsItWithoutTouchingTheNode) {

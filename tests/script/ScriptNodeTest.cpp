@@ -204,6 +204,14 @@ TEST_F(ScriptNodeTest, SleepResumesOnceTheFramesAddUpAndYieldsTheTimeSlept) {
     EXPECT_EQ(frame->GetVariables()[0], 1u);
 }
 
+TEST_F(ScriptNodeTest, AWakeUpWithoutRoomForTheTimeSleptIsAStackOverflow) {
+    Script* script = MakeScript("stack 2\npush 1\npush 2\nsleepframe\nend\n", "full");
+    EXPECT_TRUE(Call(script));
+    script->Update(0.1f, UpdateRunning);
+    EXPECT_EQ(script->GetRunState(), ScriptErrorPending);
+    EXPECT_EQ(LastError(), "Stack overflow");
+}
+
 TEST_F(ScriptNodeTest, AnExternalGotoTakesEffectAtTheTargetsNextUpdate) {
     Script* target = MakeScript(R"(var "got" int
         function "go" (int) at=@go

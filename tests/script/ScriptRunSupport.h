@@ -32,7 +32,10 @@ public:
     }
     int32_t Poke() { return 1; }
     int32_t GetValue() const { return value; }
-    void SetValue(int32_t v) { value = v; }
+    void SetValue(int32_t v) {
+        value = v;
+        stateDuringWrite = EngineState;
+    }
     int32_t Twice(int32_t v) { return 2 * v; }
     void Destroy(Entity* entity) {
         if (entity) {
@@ -41,6 +44,7 @@ public:
     }
 
     int32_t value = 0;
+    int32_t stateDuringWrite = EngineRunning;
 };
 
 // Registered right after ScriptThing, so its "poke" is the next method record of that name.
