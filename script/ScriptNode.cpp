@@ -356,11 +356,9 @@ int Script::GetCurrentStateIndex() const {
     }
     const std::vector<ScriptCallFrame>& frames = context_->Frames();
     for (auto frame = frames.rbegin(); frame != frames.rend(); ++frame) {
+        // Entries are code offsets: 0 is a function like any other, not "no entry".
         if (frame->caller != this) {
             continue;
-        }
-        if (frame->entry == 0) {
-            return -1;
         }
         const int function = program_->FindIdentifierByTypeAndOffset(TypeFunction, frame->entry);
         if (function >= 0 && program_->GetSymbols().globals[size_t(function)].flags != 0) {

@@ -113,6 +113,37 @@ TEST_F(ScriptNodeTest, MethodsRunTheirFunctionAndReturnItsResult) {
     EXPECT_EQ(block[0], 42u);
 }
 
+TEST_F(ScriptNodeTest, AMethodCalledInAStateRunsThatStatesVersion) {
+    Script* script = MakeScript(R"(var "n" int
+        function "idle" () at=@idle state
+        function "hit" () at=@hit
+        function "idle.hit" () at=@idlehit
+        idle:
+        sleepframe
+        end
+        hit:
+        push 0
+        push 1
+        store 1
+        return 0 0
+        idlehit:
+        push 0
+        push 2
+        store 1
+        return 0 0
+    )",
+                                "states");
+    const MethodInfo* hit = script->GetClass()->FindMethod("hit", false);
+    ASSERT_NE(hit, nullptr);
+    uint32_t block[1] = {};
+    script->CallMethod(*hit, block);
+    EXPECT_EQ(script->GetVariables()[0], 1u);
+    ASSERT_TRUE(Call(script, {}, "idle"));
+    EXPECT_EQ(script->GetCurrentStateIndex(), 1);
+    script->CallMethod(*hit, block);
+    EXPECT_EQ(script->GetVariables()[0], 2u);
+}
+
 TEST_F(ScriptNodeTest, AFailingUpdateWhileStoppedLeavesTheErrorState) {
     Script* script = MakeScript(R"(function "update" (float, int) at=@update
         update:
@@ -145,6 +176,13 @@ TEST_F(ScriptNodeTest, ALargerProgramGivesAZeroedBlockWithItsDefaults) {
     EXPECT_EQ(script->GetVariables()[1], FloatToWord(1.5f));
     EXPECT_EQ(script->GetVariables()[2], 9u);
     EXPECT_EQ(script->GetRunState(), ScriptReady);
+    script->ResizeVariables(4, true);
+    EXPECT_EQ(script->GetVariableCount(), 4u);
+    EXPECT_EQ(script->GetVariables()[0], 0u);
+    EXPECT_EQ(script->GetVariables()[3], 0u);
+    script->GetVariables()[2] = 4;
+    script->ResizeVariables(3, false);
+    EXPECT_EQ(script->GetVariables()[2], 9u);
     // The same file in other letters keeps what runs.
     script->GetVariables()[0] = 3;
     script->SetScriptFile("LARGE.script");
