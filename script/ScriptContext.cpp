@@ -29,6 +29,8 @@ ScriptContext* currentContext = nullptr;
 
 constexpr const char* InvalidCommandText = "Invalid command - maybe you need to recompile all scripts";
 constexpr uint32_t IdBits = ~PortMask;
+// Call depth that needs no allocation during a run.
+constexpr uint32_t InitialFrames = 256;
 
 // Commands by number.
 enum : uint32_t {
@@ -96,8 +98,9 @@ void SetCurrentScriptContext(ScriptContext* context) {
 ScriptContext::ScriptContext(Script* owner, uint32_t stackSize)
     : owner_(owner), ownerSerial_(owner ? owner->GetSerial() : 0), current_(owner),
       currentSerial_(ownerSerial_), frameCapacity_(stackSize), stack_(stackSize) {
-    // Sized once: calls never allocate.
-    frames_.reserve(stackSize);
+    // The stack size is a header word of the code file: frames beyond the usual depth are
+    // allocated only when a run reaches them, never on the header's word alone.
+    frames_.reserve(std::min<uint32_t>(stackSize, InitialFrames));
 }
 
 ScriptContext::RunScope::~RunScope() {
