@@ -394,12 +394,14 @@ void ScriptResource::RelinkIncluders() {
         programs.push_back(program);
     }
     for (ScriptResource* program : programs) {
-        if (program == this || program->linkState_ != ScriptUnresolved) {
+        if (program == this || program->linkState_ < ScriptUnresolved) {
             continue;
         }
         const auto& includes = program->symbols_.includes;
         if (std::find(includes.begin(), includes.end(), scriptName_) != includes.end()) {
-            program->ResolveExterns(false);
+            // A linked includer holds the offsets of this program's last load, which a reload
+            // may have moved: its calls are resolved again.
+            program->ResolveExterns(program->linkState_ == ScriptLinked);
         }
     }
 }

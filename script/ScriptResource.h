@@ -122,7 +122,8 @@ private:
     void BuildClass();
     bool ClassMatchesSymbols() const;
     void RebuildPorts();
-    // Relinks every loaded program still unresolved that includes this one.
+    // Relinks every loaded program that includes this one: the unresolved calls, and every call
+    // of a program that was linked before.
     void RelinkIncluders();
 
     TextWord codeBlock_ = 0;
