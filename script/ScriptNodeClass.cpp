@@ -3,6 +3,7 @@
 #include "core/object/ClassInfo.h"
 #include "core/scene/Node.h"
 #include "script/ScriptClass.h"
+#include "script/ScriptNode.h"
 #include "script/ScriptValueType.h"
 
 namespace quarn {
@@ -17,7 +18,8 @@ ClassInfo* RegisterScriptNodeClass() {
     if (scriptNodeClass) {
         return scriptNodeClass;
     }
-    scriptNodeClass = new ClassInfo("Script", nullptr, &scriptNodeClass);
+    scriptNodeClass = new ClassInfo(
+        "Script", []() -> Entity* { return new Script; }, &scriptNodeClass);
     scriptNodeClass->SetParent(Node::RegisterClass());
     scriptNodeClass->SetCategory("Behaviour");
     scriptNodeClass->SetFlags(scriptNodeClass->GetFlags() | ClassUpdateWhileStopped);

@@ -43,6 +43,18 @@ bool SameType(int32_t recordType, int32_t propertyType) {
            propertyType == ClassTypeBase + entity->GetClassNumber();
 }
 
+// The offset kept for one of the class's own members, in the members' order; -1 when absent.
+template <class Member, class Offset>
+int32_t RecordedOffset(const std::vector<std::unique_ptr<Member>>& members,
+                       const std::vector<Offset>& offsets, const Member& member) {
+    for (size_t i = 0; i < members.size() && i < offsets.size(); ++i) {
+        if (members[i].get() == &member) {
+            return static_cast<int32_t>(offsets[i]);
+        }
+    }
+    return -1;
+}
+
 // The record's own flags (its state bit among them) mark the method too.
 uint32_t MethodFlagsOf(const ScriptIdentifier& record) {
     uint32_t flags = record.flags | MethodScriptCallable;
@@ -382,12 +394,14 @@ void ScriptResource::RelinkIncluders() {
         programs.push_back(program);
     }
     for (ScriptResource* program : programs) {
-        if (program == this || program->linkState_ != ScriptUnresolved) {
+        if (program == this || program->linkState_ < ScriptUnresolved) {
             continue;
         }
         const auto& includes = program->symbols_.includes;
         if (std::find(includes.begin(), includes.end(), scriptName_) != includes.end()) {
-            program->ResolveExterns(false);
+            // A linked includer holds the offsets of this program's last load, which a reload
+            // may have moved: its calls are resolved again.
+            program->ResolveExterns(program->linkState_ == ScriptLinked);
         }
     }
 }
@@ -523,13 +537,14 @@ int32_t ScriptResource::GetPropertyOffset(const Property& property) const {
     if (!classInfo_ || property.GetOwner() != classInfo_) {
         return -1;
     }
-    const auto& properties = classInfo_->GetOwnProperties();
-    for (size_t i = 0; i < properties.size() && i < propertyOffsets_.size(); ++i) {
-        if (properties[i].get() == &property) {
-            return propertyOffsets_[i];
-        }
+    return RecordedOffset(classInfo_->GetOwnProperties(), propertyOffsets_, property);
+}
+
+int32_t ScriptResource::GetMethodOffset(const MethodInfo& method) const {
+    if (!classInfo_ || method.GetOwner() != classInfo_) {
+        return -1;
     }
-    return -1;
+    return RecordedOffset(classInfo_->GetOwnMethods(), methodOffsets_, method);
 }
 
 ScriptResource* FindLoadedProgram(const char* scriptName) {

@@ -13,6 +13,7 @@
 namespace quarn {
 
 class ClassInfo;
+class MethodInfo;
 class Property;
 class ScriptClass;
 
@@ -106,6 +107,8 @@ public:
     // A public variable's word offset in the variable block, for a property of the program's
     // class; -1 for any other property.
     int32_t GetPropertyOffset(const Property& property) const;
+    // The code offset of a method of the program's class; -1 for any other method.
+    int32_t GetMethodOffset(const MethodInfo& method) const;
     std::vector<ScriptBreakpoint>& Breakpoints() { return breakpoints_; }
 
 private:
@@ -119,7 +122,8 @@ private:
     void BuildClass();
     bool ClassMatchesSymbols() const;
     void RebuildPorts();
-    // Relinks every loaded program still unresolved that includes this one.
+    // Relinks every loaded program that includes this one: the unresolved calls, and every call
+    // of a program that was linked before.
     void RelinkIncluders();
 
     TextWord codeBlock_ = 0;

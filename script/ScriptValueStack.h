@@ -104,6 +104,24 @@ public:
         return index >= -1 && index < int64_t(top_) ? Base() + index : nullptr;
     }
 
+    // Words `index` .. index + count - 1 (index -1 is the spare word) when they lie inside the
+    // capacity, used or not; null otherwise. Calls write their results above the top through it.
+    uint32_t* Span(int64_t index, uint32_t count)
+    {
+        return index >= -1 && index + int64_t(count) <= int64_t(capacity_) ? Base() + index
+                                                                            : nullptr;
+    }
+    // Raises the top over words already written above it (a call's results); unlike Adjust it
+    // keeps them.
+    void RaiseTop(uint32_t count)
+    {
+        if (count > capacity_ - top_) {
+            faulted_ = true;
+            return;
+        }
+        top_ += count;
+    }
+
     void PushInt(int32_t value) { Push(uint32_t(value)); }
     int32_t PopInt() { return int32_t(Pop()); }
     void PushFloat(float value)

@@ -71,10 +71,15 @@ public:
     int GetReturnWords() const { return returnWords_; }
     int32_t GetReturnType() const { return returnType_; }
     bool IsBound() const { return thunk_ != nullptr || signalThunk_ != nullptr; }
+    // Records compare by this in the order they were made, whatever class lists them.
+    uint64_t GetRegistrationNumber() const { return registrationNumber_; }
     // The signature as "(type, type):type", from the type ids.
     std::string GetSignatureText() const;
 
 private:
+    static inline uint64_t recordsMade_ = 0;
+
+    uint64_t registrationNumber_ = ++recordsMade_;
     ClassInfo* owner_ = nullptr;
     MethodThunk thunk_ = nullptr;
     SignalThunk signalThunk_ = nullptr;

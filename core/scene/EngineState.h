@@ -10,6 +10,7 @@ enum EngineStateValue : int32_t {
     EngineLoading = 2,        // a scene or node tree is being read
     EngineReplacingClass = 3, // a node is being replaced by one of another class
     EngineLoadBranchesNow = 4,
+    EngineScriptWritesProperty = 6, // setters and listeners run for a script's write
     EngineLoadingScene = 7,
     EngineShuttingDown = 9, // node teardown sends no notifications or "nodedeletion"
 };

@@ -293,6 +293,16 @@ TEST_F(ScriptProgramTest, IncludesLoadedInAnyOrderLinkInTheEnd) {
     EXPECT_EQ(caller->GetCode()[1], 1u);
 }
 
+TEST_F(ScriptProgramTest, AReloadedProgramsCallersFollowItsFunctions) {
+    ScriptResource* library = WriteAndLoad(Library("go", 1), "library");
+    ScriptResource* caller = WriteAndLoad(Caller({"library"}, {"go"}), "caller");
+    ASSERT_EQ(caller->GetCode()[1], 1u);
+    Write(Library("go", 3), "library");
+    ASSERT_TRUE(library->Load());
+    EXPECT_EQ(caller->GetCode()[1], 3u);
+    EXPECT_EQ(caller->GetLinkState(), static_cast<uint32_t>(ScriptLinked));
+}
+
 TEST_F(ScriptProgramTest, FilesAreFoundBesideTheSourceWhateverTheirCase) {
     ScriptProgramBuilder builder = Library("go", 0);
     std::string reason;
