@@ -114,7 +114,7 @@ CollisionSpace* PhysicsMaster::FindCollisionSpace(int32_t number) {
         const Property* spaceNumber = node->FindProperty("spacenum");
         uint32_t value = 0;
         if (spaceNumber) {
-            node->GetPropertyValue(*spaceNumber, &value);
+            spaceNumber->ReadValue(*node, &value);
         }
         if (static_cast<int32_t>(value) == number) {
             return space;
@@ -176,7 +176,7 @@ void PhysicsMaster::SetMaterialDbName(const char* name) {
 void PhysicsMaster::SetDataBase(DataBaseResource*& held, const char* name) {
     DataBaseResource* acquired = name && *name ? GetDataBase(name, "") : nullptr;
     if (ReplaceHeldResource(held, acquired)) {
-        SendSignal("propertychange", static_cast<Entity*>(this), false);
+        SendSignal("propertychange", static_cast<Entity*>(this), true);
     }
 }
 
