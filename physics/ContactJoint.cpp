@@ -44,6 +44,9 @@ void ContactJoint::GetInfo2(JointInfo2& info) {
     const int s = info.rowSkip;
     RigidBody* first = GetBody(0);
     RigidBody* second = GetBody(1);
+    if (!first) {
+        return; // attached to nothing: no body to hold
+    }
     const bool secondTakesPart = second && second->GetState() != BodyStatic;
     const bool secondKinematic = second && second->GetState() == BodyKinematic;
 

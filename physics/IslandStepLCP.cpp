@@ -76,9 +76,9 @@ Float3 ToStored(RigidBody& body, Float3 v) {
     return parent ? parent->WorldToLocalDirection(v) : v;
 }
 
-bool SecondTakesPart(const Joint& joint) {
-    const RigidBody* second = joint.GetBody(1);
-    return second && second->IsMovable();
+bool InIsland(const RigidBody* body, RigidBody* const* bodies, int nb) {
+    const int tag = body ? body->GetIslandTag() : -1;
+    return tag >= 0 && tag < nb && bodies[tag] == body;
 }
 
 // The joint's place among the kept joints, or -1 for one this island did not keep.
@@ -124,7 +124,7 @@ void AssembleMatrix(IslandSystem& system, RigidBody* const* bodies, int nb, floa
         const int row = 2 * system.start[i] * RowFloats;
         float* block = system.A + system.start[i] * system.nskip + system.start[i];
         RowBlockProduct(block, system.nskip, m, system.JM + row, system.J + row, m, false);
-        if (SecondTakesPart(*system.joints[i])) {
+        if (system.secondTakesPart[i]) {
             RowBlockProduct(block, system.nskip, m, system.JM + row + m * RowFloats,
                             system.J + row + m * RowFloats, m, true);
         }
@@ -173,7 +173,9 @@ void BuildIslandSystem(RigidBody* const* bodies, int32_t nb, Joint* const* joint
         QUARN_CHECK_ASSERTION(info.m >= 0 && info.m <= 6 && info.nub >= 0 && info.nub <= info.m,
                               "info[i].m >= 0 && info[i].m <= 6 && info[i].nub >= 0 && "
                               "info[i].nub <= info[i].m");
-        if (info.m <= 0) {
+        const bool firstInIsland = QUARN_CHECK_ASSERTION(
+            InIsland(joints[i]->GetBody(0), bodies, nb), "joint's first body in the island");
+        if (info.m <= 0 || !firstInIsland) {
             joints[i]->SetIslandTag(-1);
             continue;
         }
@@ -183,6 +185,11 @@ void BuildIslandSystem(RigidBody* const* bodies, int32_t nb, Joint* const* joint
         ++system.jointCount;
     }
     system.start = scratch.Take<int32_t>(system.jointCount);
+    system.secondTakesPart = scratch.Take<bool>(system.jointCount);
+    for (int i = 0; i < system.jointCount; ++i) {
+        const RigidBody* second = system.joints[i]->GetBody(1);
+        system.secondTakesPart[i] = second && second->IsMovable() && InIsland(second, bodies, nb);
+    }
     int m = 0;
     for (int pass = 0; pass < 3; ++pass) {
         for (int i = 0; i < system.jointCount; ++i) {
@@ -248,7 +255,7 @@ void BuildIslandSystem(RigidBody* const* bodies, int32_t nb, Joint* const* joint
         const Joint& joint = *system.joints[i];
         const int m_i = system.info[i].m;
         for (int side = 0; side < 2; ++side) {
-            if (side == 1 && !SecondTakesPart(joint)) {
+            if (side == 1 && !system.secondTakesPart[i]) {
                 break;
             }
             const int b = joint.GetBody(side)->GetIslandTag();
@@ -279,7 +286,7 @@ void BuildIslandSystem(RigidBody* const* bodies, int32_t nb, Joint* const* joint
         const float* rows = system.J + 2 * system.start[i] * RowFloats;
         float* out = system.rhs + system.start[i];
         RowTimesVector(out, rows, tmp + joint.GetBody(0)->GetIslandTag() * RowFloats, m_i, false);
-        if (SecondTakesPart(joint)) {
+        if (system.secondTakesPart[i]) {
             RowTimesVector(out, rows + m_i * RowFloats,
                            tmp + joint.GetBody(1)->GetIslandTag() * RowFloats, m_i, true);
         }
@@ -351,7 +358,7 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
                 feedback->force1 = f1;
                 feedback->torque1 = t1;
             }
-            if (SecondTakesPart(joint)) {
+            if (system.secondTakesPart[i]) {
                 const Float3 f2 = LinearSumOfRows(rows + m_i * RowFloats, l, m_i);
                 const Float3 t2 = LinearSumOfRows(rows + m_i * RowFloats + 4, l, m_i);
                 float* F2 = F + joint.GetBody(1)->GetIslandTag() * 6;

@@ -23,6 +23,9 @@ struct IslandSystem {
     Joint** joints = nullptr;
     JointInfo1* info = nullptr;
     int32_t* start = nullptr;
+    // Per kept joint: whether its second body moves with the island; one that does not (none,
+    // STATIC, KINEMATIC) acts as the immovable world and its rows are ignored.
+    bool* secondTakesPart = nullptr;
     float* inverseMass = nullptr;      // per body, 0 for a body that cannot move
     Matrix3* inverseInertia = nullptr; // per body, in world space
     float* J = nullptr;
@@ -38,7 +41,7 @@ struct IslandSystem {
 
 // Tags the bodies and joints and builds the rows, A = J M^-1 J^T + cfm/h and the right-hand
 // side c/h + J (M^-1 F + v/h). Every body must be DYNAMIC or GHOST; the first body of every
-// joint must be one of them.
+// joint must be one of them (a joint whose first body is not is reported and left out).
 void BuildIslandSystem(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj,
                        float h, float worldCfm, float worldErp, ScratchArena& scratch,
                        IslandSystem& system);

@@ -73,6 +73,17 @@ bool IsCollisionVolume(Node* node) {
     return node && node->GetClass() && node->GetClass()->IsDerivedFrom(CollisionVolume::classInfo);
 }
 
+// The body a volume gives its mass to: the nearest one above it, so that a body inside another
+// keeps its own volumes.
+RigidBody* NearestBody(Node* volume) {
+    for (Node* node = volume->GetParent(); node; node = node->GetParent()) {
+        if (node->GetClass() && node->GetClass()->IsDerivedFrom(RigidBody::classInfo)) {
+            return static_cast<RigidBody*>(node);
+        }
+    }
+    return nullptr;
+}
+
 } // namespace
 
 RigidBody::RigidBody() {
@@ -368,7 +379,7 @@ void RigidBody::LinkVolumes(Node* subtree, bool attached) {
             continue;
         }
         auto* volume = static_cast<CollisionVolume*>(node);
-        if (attached) {
+        if (attached && NearestBody(node) == this) {
             volume->AttachToBody(*this);
         } else if (volume->GetBody() == this) {
             volume->DetachFromBody();

@@ -2,6 +2,7 @@
 #include "tests/physics/PhysicsTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/MathExpectations.h"
+#include "tests/support/RecordingAssertionHook.h"
 
 #include <cmath>
 #include <limits>
@@ -243,6 +244,25 @@ TEST_F(IslandStep, DuplicatedContactsWithoutCfmGiveNoNaN) {
     EXPECT_GE(v.y, 0.0f);
     first.Release();
     second.Release();
+}
+
+TEST_F(IslandStep, AJointOfABodyOutsideTheIslandIsReportedAndLeftOut) {
+    RecordingAssertionHook assertions;
+    auto* inside = Body(Float3());
+    auto* outside = Body(Float3(0.0f, 5.0f, 0.0f));
+    outside->SetIslandTag(7);
+    ContactJoint joint;
+    joint.normal = Float3(0.0f, 1.0f, 0.0f);
+    joint.depth = 0.5f;
+    joint.Attach(outside, inside);
+    RigidBody* bodies[] = {inside};
+    Joint* joints[] = {&joint};
+    inside->AddForce(Float3(0.0f, -10.0f, 0.0f));
+    EXPECT_TRUE(StepIslandLCP(bodies, 1, joints, 1, 0.01f, 1e-5f, 0.2f, world_->GetScratch()));
+    EXPECT_EQ(joint.GetIslandTag(), -1);
+    EXPECT_EQ(assertions.Messages().size(), 1u);
+    EXPECT_FLOAT_EQ(inside->GetLinearVelocity().y, -0.1f);
+    joint.Detach();
 }
 
 // Unbounded rows that all hold the first body's linear velocity along one axis at 0.

@@ -36,6 +36,21 @@ TEST_F(RigidBodyMass, TwoSpheresSumThroughTheParallelAxisTermsInTheBodyFrame) {
     }
 }
 
+TEST_F(RigidBodyMass, VolumesBelongToTheNearestBodyAndLeaveWithTheirSubtree) {
+    auto* outer = Body(Float3());
+    auto* own = Sphere(outer, Float3(), 1.0f);
+    auto* inner = tree_.Make<RigidBody>("inner");
+    auto* innerVolume = Sphere(inner, Float3(), 0.5f);
+    inner->AttachAsLast(outer);
+    EXPECT_EQ(own->GetBody(), outer);
+    EXPECT_EQ(innerVolume->GetBody(), inner);
+    EXPECT_NEAR(outer->GetMass(), 4.1887902f, 1e-4f);
+    own->Detach();
+    EXPECT_EQ(own->GetBody(), nullptr);
+    EXPECT_EQ(outer->GetMass(), 0.0f);
+    own->Delete();
+}
+
 TEST_F(RigidBodyMass, RecentringMovesTheNodeAndKeepsTheChildrenInPlace) {
     auto* body = Body(Float3(0.0f, 0.0f, 0.0f));
     auto* small = Sphere(body, Float3(2.0f, 0.0f, 0.0f), 1.0f);
@@ -60,7 +75,48 @@ TEST_F(RigidBodyMass, WritingMassResetsTheCubeAndAutoInertiaRecomputesAtOnce) {
     ExpectTensor(body->GetInertia(), expected, 1e-4f);
 }
 
+TEST_F(RigidBodyMass, AnOffCentreOrScaledBodyIsLoggedOnce) {
+    struct Case {
+        Float3 offset;
+        float scale;
+        const char* logged;
+    };
+    for (const Case& c : {Case{Float3(0.0005f, 0.0f, 0.0f), 1.0f, nullptr},
+                          Case{Float3(0.0f, 0.5f, 0.0f), 1.0f, "centre of mass"},
+                          Case{Float3(), 2.0f, "scaled"}}) {
+        CapturingLogSink log;
+        auto* body = Body(Float3());
+        body->SetScale(c.scale);
+        Sphere(body, c.offset, 1.0f);
+        body->UpdateMass(false);
+        body->UpdateMass(false);
+        if (c.logged) {
+            ASSERT_EQ(log.Lines().size(), 1u) << c.logged;
+            EXPECT_NE(log.Lines()[0].text.find(c.logged), std::string::npos);
+        } else {
+            EXPECT_TRUE(log.Lines().empty());
+        }
+    }
+}
+
 using RigidBodyMotion = PhysicsTest;
+
+TEST_F(RigidBodyMotion, AutoIdleWaitsForTheIdleTimeBelowTheThreshold) {
+    world_->SetIdleTime(0.05f);
+    auto* body = Body(Float3());
+    body->SetBodyFlags(body->GetBodyFlags() | BodyAutoIdle);
+    body->SetLinearVelocity(Float3(0.01f, 0.0f, 0.0f));
+    body->AutoIdle(0.1f);
+    EXPECT_FALSE(body->HasBodyFlags(BodyIdle));
+    body->SetLinearVelocity(Float3(0.0005f, 0.0f, 0.0f));
+    body->AutoIdle(0.03f);
+    EXPECT_FALSE(body->HasBodyFlags(BodyIdle));
+    body->AutoIdle(0.03f);
+    EXPECT_TRUE(body->HasBodyFlags(BodyIdle));
+    body->SetIdle(false);
+    body->AutoIdle(0.03f);
+    EXPECT_FALSE(body->HasBodyFlags(BodyIdle)); // the timer started again
+}
 
 TEST_F(RigidBodyMotion, APointMovesAsGetPointVelocitySaysAlsoUnderATurnedParent) {
     struct Case {
@@ -158,12 +214,25 @@ TEST_F(RigidBodyMotion, ABodyThatCannotMoveIsHeldStillWithOneLogLine) {
     empty->UpdateMass(false);
     auto* grounded = Body(Float3());
     tree_.Make<CollisionPlane>("plane", grounded); // mass and inertia of the largest float
+    // In contact with the ground and with each other.
+    ContactJoint toGround;
+    ContactJoint between;
+    for (ContactJoint* joint : {&toGround, &between}) {
+        joint->normal = Float3(0.0f, 1.0f, 0.0f);
+        joint->depth = 0.05f;
+        joint->surface.mu = 1.0f;
+    }
+    toGround.Attach(empty, nullptr);
+    between.Attach(grounded, empty);
     RigidBody* bodies[] = {empty, grounded};
+    Joint* joints[] = {&toGround, &between};
     for (int step = 0; step < 3; ++step) {
         empty->AddForce(Float3(0.0f, -10.0f, 0.0f));
         grounded->AddTorque(Float3(1.0f, 0.0f, 0.0f));
-        StepIslandLCP(bodies, 2, nullptr, 0, 0.01f, 1e-5f, 0.2f, world_->GetScratch());
+        EXPECT_TRUE(StepIslandLCP(bodies, 2, joints, 2, 0.01f, 1e-5f, 0.2f, world_->GetScratch()));
     }
+    toGround.Release();
+    between.Release();
     EXPECT_EQ(empty->GetMass(), 0.0f);
     EXPECT_EQ(empty->GetInverseMass(), LCPInfinity);
     ExpectNear(empty->GetLinearVelocity(), Float3(), 0.0f);
