@@ -113,6 +113,7 @@ private:
     void OnNodeDeletion(void* argument);
     int32_t ScriptGetStepCounter() { return static_cast<int32_t>(stepCounter_); }
     int32_t ScriptGetStatistic() { return statistic_; }
+    // The event list arrives with the world step; until then there is nothing to empty.
     void ScriptClearEvents() {}
     void ScriptRequestStep() { RequestStep(); }
     // Loads or clears a table held by name; "propertychange" goes out when it changed.
