@@ -1,6 +1,5 @@
 #include "app/ClassRegistration.h"
 
-#include "collision/CollisionClasses.h"
 #include "core/io/OutputStream.h"
 #include "core/io/Tokenizer.h"
 #include "core/object/ClassInfo.h"
@@ -15,6 +14,7 @@
 #include "core/scene/SignalEmitter.h"
 #include "core/scene/SignalFilter.h"
 #include "core/scene/SignalReceiver.h"
+#include "physics/PhysicsClasses.h"
 #include "render/Camera.h"
 #include "render/Light.h"
 #include "render/LightManager.h"
@@ -76,7 +76,7 @@ int RegisterAllClasses() {
     DirectionalLight::RegisterClass();   // 38.
     SpotLight::RegisterClass();          // 39.
     LightManager::RegisterClass();       // 40.
-    RegisterCollisionClasses();          // 41. in place of the physics classes, which call it
+    RegisterPhysicsClasses();            // 41.
     PathPivot::RegisterClass();          // 43.
     PathController::RegisterClass();     // 44.
     DataBase::RegisterClass();           // 50.

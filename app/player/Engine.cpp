@@ -15,6 +15,7 @@
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/os/BusyCursor.h"
+#include "core/os/MenuRefresh.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/Property.h"
 #include "core/object/Signals.h"
@@ -261,6 +262,7 @@ bool InitEngine(const EngineSetup& setup) {
         return StartUpFailed(platform->GetLastErrorText());
     }
     platform->SetMessageHook(EditorMessageHook);
+    SetMenuRefreshHook(RefreshMainMenu);
     platform->SetDropHook(OnFileDropped);
     Mouse* mouse = platform->CreateMouse();
     platform->SetMouseHook([mouse](uint32_t message, uintptr_t wParam, intptr_t lParam) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/math/Matrix4.h"
 #include "core/math/Vector.h"
 
 namespace quarn {
@@ -10,8 +11,27 @@ struct Matrix3 {
     // Identity by default, so a matrix is never read uninitialised.
     float m[3][4] = {{1.0f, 0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 1.0f, 0.0f}};
 
+    static Matrix3 Zero();
+    static Matrix3 FromRows(const float (&rows)[3][4]);
+    // The 3x3 part of a world matrix: its rows are the node's axes, scale included.
+    static Matrix3 RotationOf(const Matrix4& matrix);
+
+    Matrix3 Transposed() const;
+    // The row vector v times the matrix.
+    Float3 TransformRow(const Float3& v) const;
+
     // Component i is row i . v: the inverse rotation of v when the matrix is orthonormal.
     Float3 RotateByTranspose(const Float3& v) const;
+    // The column vector product M v (the same as RotateByTranspose, named for tensors).
+    Float3 Transform(const Float3& v) const { return RotateByTranspose(v); }
+
+    // out = this x other; out may be this matrix.
+    void Multiply(Matrix3 other, Matrix3& out) const;
+    // Inverts in place through the adjugate. A determinant of 0 or one that is not finite has no
+    // inverse: the matrix becomes zero, which for an inertia tensor means no rotational response
+    // rather than an adjugate of the wrong units. Answers whether an inverse existed.
+    bool Invert();
+    bool IsFinite() const;
 };
 
 static_assert(sizeof(Matrix3) == 48);

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+#include <limits>
+
 namespace quarn {
 namespace {
 
@@ -27,6 +30,47 @@ TEST(Matrix3, RotateByTransposeUndoesTheRotationAndIgnoresThePadding) {
     EXPECT_EQ(rotated.x, same.x);
     EXPECT_EQ(rotated.y, same.y);
     EXPECT_EQ(rotated.z, same.z);
+}
+
+Matrix3 Rows(std::initializer_list<float> values) {
+    Matrix3 out;
+    auto it = values.begin();
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            out.m[i][j] = *it++;
+        }
+    }
+    return out;
+}
+
+TEST(Matrix3, MultiplyAndInvertGiveTheIdentityBackEvenInPlace) {
+    Matrix3 a = Rows({2.0f, 1.0f, 0.5f, -1.0f, 3.0f, 0.25f, 0.0f, 1.5f, 4.0f});
+    Matrix3 inverse = a;
+    ASSERT_TRUE(inverse.Invert());
+    a.Multiply(inverse, a);
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            EXPECT_NEAR(a.m[i][j], i == j ? 1.0f : 0.0f, 1e-6f) << i << "," << j;
+        }
+        EXPECT_EQ(a.m[i][3], 0.0f);
+    }
+}
+
+TEST(Matrix3, InvertOfASingularOrNonFiniteMatrixGivesZero) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const Matrix3 cases[] = {
+        Rows({1.0f, 2.0f, 3.0f, 2.0f, 4.0f, 6.0f, 0.0f, 0.0f, 1.0f}),
+        Rows({inf, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f}),
+        Rows({3e38f, 0.0f, 0.0f, 0.0f, 3e38f, 0.0f, 0.0f, 0.0f, 3e38f}),
+    };
+    for (Matrix3 m : cases) {
+        EXPECT_FALSE(m.Invert());
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 4; ++j) {
+                EXPECT_EQ(m.m[i][j], 0.0f);
+            }
+        }
+    }
 }
 
 } // namespace

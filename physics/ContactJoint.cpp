@@ -1,0 +1,126 @@
+#include "physics/ContactJoint.h"
+
+#include "collision/CollisionVolume.h"
+#include "physics/LCPSolver.h"
+#include "physics/PhysicsMaster.h"
+#include "physics/RigidBody.h"
+
+namespace quarn {
+namespace {
+
+void Store(float* row, Float3 v) {
+    row[0] = v.x;
+    row[1] = v.y;
+    row[2] = v.z;
+}
+
+} // namespace
+
+void ContactJoint::Reset() {
+    surface.mode = 0;
+    surface.mu = 0.0f;
+    depth = 0.0f;
+    position = Float3();
+    normal = Float3();
+}
+
+void ContactJoint::SetVolumes(const CollisionVolume* first, const CollisionVolume* second) {
+    volumeSerials_[0] = first ? first->GetSerial() : 0;
+    volumeSerials_[1] = second ? second->GetSerial() : 0;
+}
+
+void ContactJoint::GetInfo1(JointInfo1& info) {
+    if (surface.mu < 0.0f) {
+        surface.mu = 0.0f;
+    }
+    rows_ = surface.mu > 0.0f ? 3 : 1;
+    info.m = rows_;
+    // Kept as it always was: the two friction rows count as unbounded although the bounded
+    // normal row comes first; the island step orders rows by this and the solver copes.
+    info.nub = surface.mu == LCPInfinity ? 2 : 0;
+}
+
+void ContactJoint::GetInfo2(JointInfo2& info) {
+    const int s = info.rowSkip;
+    RigidBody* first = GetBody(0);
+    RigidBody* second = GetBody(1);
+    if (!first) {
+        return; // attached to nothing: no body to hold
+    }
+    const bool secondTakesPart = second && second->GetState() != BodyStatic;
+    const bool secondKinematic = second && second->GetState() == BodyKinematic;
+
+    // Negated into locals rather than in place, so asking twice gives the same rows.
+    const float sign = reversed_ ? -1.0f : 1.0f;
+    const Float3 n = normal * sign;
+    const Float3 motion = surface.motion * sign;
+    const Float3 r1 = position - first->GetWorldPosition();
+    const Float3 r2 = second ? position - second->GetWorldPosition() : Float3();
+    const Float3 partnerVelocity = secondKinematic ? second->GetPointVelocity(position) : Float3();
+
+    Store(info.J1l, n * -1.0f);
+    Store(info.J1a, (n * -1.0f).Cross(r1));
+    if (secondTakesPart) {
+        Store(info.J2l, n);
+        Store(info.J2a, n.Cross(r2));
+    }
+
+    const float erp = (surface.mode & ContactSoftErp) ? surface.softErp : info.erp;
+    const float k = info.fps * erp;
+    float excess = depth - surface.minDepth;
+    if (excess < 0.0f) {
+        excess = 0.0f;
+    }
+    float push = k * excess;
+    const PhysicsMaster* world = GetWorld();
+    const float maxVelocity = world ? world->GetContactMaxVel() : LCPInfinity;
+    if (push > maxVelocity) {
+        push = maxVelocity;
+    }
+    info.c[0] = push;
+    if (surface.mode & ContactMotion) {
+        info.c[0] += motion.Dot(n);
+    }
+    if (secondKinematic) {
+        info.c[0] += partnerVelocity.Dot(n);
+    }
+    if (surface.mode & ContactSoftCfm) {
+        info.cfm[0] = surface.softCfm;
+    }
+    info.lo[0] = 0.0f;
+    info.hi[0] = LCPInfinity;
+
+    if (rows_ < 2) {
+        return;
+    }
+    Float3 t[2];
+    if (surface.mode & ContactFrictionDirection) {
+        t[0] = surface.frictionDirection;
+        t[1] = t[0].Cross(n);
+    } else {
+        PlaneSpace(n, t[0], t[1]);
+    }
+    const uint32_t scaledBits[2] = {ContactFrictionScaled1, ContactFrictionScaled2};
+    for (int row = 1; row < rows_ && row < 3; ++row) {
+        const Float3 tangent = t[row - 1];
+        Store(info.J1l + row * s, tangent);
+        Store(info.J1a + row * s, tangent.Cross(r1));
+        if (secondTakesPart) {
+            Store(info.J2l + row * s, tangent * -1.0f);
+            Store(info.J2a + row * s, (tangent * -1.0f).Cross(r2));
+        }
+        if (surface.mode & ContactMotion) {
+            info.c[row] -= motion.Dot(tangent);
+        }
+        if (secondKinematic) {
+            info.c[row] -= partnerVelocity.Dot(tangent);
+        }
+        info.lo[row] = -surface.mu;
+        info.hi[row] = surface.mu;
+        if (surface.mode & scaledBits[row - 1]) {
+            info.findex[row] = 0;
+        }
+    }
+}
+
+} // namespace quarn

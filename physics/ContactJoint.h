@@ -1,0 +1,65 @@
+#pragma once
+
+#include "physics/Joint.h"
+
+#include <cstdint>
+
+namespace quarn {
+
+class CollisionVolume;
+
+// Bits of SurfaceParameters::mode.
+enum ContactMode : uint32_t {
+    ContactFrictionDirection = 0x2, // the first friction direction is given
+    ContactSoftErp = 0x8,
+    ContactSoftCfm = 0x10,
+    ContactMotion = 0x20,            // the surfaces move against each other (conveyors)
+    ContactFrictionScaled1 = 0x1000, // friction bounds scale with the normal force
+    ContactFrictionScaled2 = 0x2000,
+};
+
+// How two surfaces meet, copied whole into every contact joint. mu2, bounce, the bounce
+// velocity and the two softness values are kept but not used by the rows.
+struct SurfaceParameters {
+    uint32_t mode = 0;
+    float mu = 0.0f;
+    float mu2 = 0.0f;
+    float bounce = 0.0f;
+    float bounceVelocity = 0.0f;
+    float softErp = 0.0f;
+    float softCfm = 0.0f;
+    Float3 motion;
+    float softness1 = 0.0f;
+    float softness2 = 0.0f;
+    Float3 frictionDirection;
+    float minDepth = 0.0f; // penetration allowed before the contact pushes back
+};
+
+static_assert(sizeof(SurfaceParameters) == 16 * 4);
+
+// One contact point between two bodies, made afresh every step. The normal points as the
+// collision reported it, from the first volume toward the second; the rows push along -n on
+// the first body.
+class ContactJoint : public Joint {
+public:
+    void Reset() override;
+    // mu below 0 is repaired to 0. One row, or three with friction.
+    void GetInfo1(JointInfo1& info) override;
+    void GetInfo2(JointInfo2& info) override;
+    int32_t GetType() const override { return JointContact; }
+
+    // The volumes are held by serial: either may be deleted while the joint lives.
+    void SetVolumes(const CollisionVolume* first, const CollisionVolume* second);
+    uint64_t GetVolumeSerial(int index) const { return volumeSerials_[index]; }
+
+    Float3 position;
+    Float3 normal;
+    float depth = 0.0f;
+    SurfaceParameters surface;
+
+private:
+    int32_t rows_ = 0;
+    uint64_t volumeSerials_[2] = {};
+};
+
+} // namespace quarn

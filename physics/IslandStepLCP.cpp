@@ -1,0 +1,397 @@
+#include "physics/IslandStepLCP.h"
+
+#include "core/debug/Assertion.h"
+#include "physics/Joint.h"
+#include "physics/LCPSolver.h"
+#include "physics/MatrixKernels.h"
+#include "physics/PhysicsMaster.h"
+#include "physics/RigidBody.h"
+#include "physics/ScratchArena.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace quarn {
+namespace {
+
+constexpr int RowFloats = 8;
+constexpr float RetryCfm = 1e-5f;
+
+float RowDot(const float* a, const float* b) {
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2] + a[4] * b[4] + a[5] * b[5] + a[6] * b[6];
+}
+
+// A[i][j] (+)= P_i . Q_j for the p rows of P and r rows of Q.
+void RowBlockProduct(float* A, int askip, int p, const float* P, const float* Q, int r, bool add) {
+    if (!QUARN_CHECK_ASSERTION(p > 0 && r > 0 && A && P && Q, "p>0 && r>0 && A && B && C")) {
+        return;
+    }
+    for (int i = 0; i < p; ++i) {
+        for (int j = 0; j < r; ++j) {
+            const float product = RowDot(P + i * RowFloats, Q + j * RowFloats);
+            A[i * askip + j] = add ? A[i * askip + j] + product : product;
+        }
+    }
+}
+
+// out[i] (+)= J_i . v for p rows.
+void RowTimesVector(float* out, const float* J, const float* v, int p, bool add) {
+    if (!QUARN_CHECK_ASSERTION(p > 0 && out && J && v, "p>0 && A && B && C")) {
+        return;
+    }
+    for (int i = 0; i < p; ++i) {
+        const float product = RowDot(J + i * RowFloats, v);
+        out[i] = add ? out[i] + product : product;
+    }
+}
+
+// Sum of lambda_k times the first three floats of row k.
+Float3 LinearSumOfRows(const float* J, const float* lambda, int q) {
+    Float3 sum;
+    for (int k = 0; k < q; ++k) {
+        sum = sum + Float3(J[k * RowFloats], J[k * RowFloats + 1], J[k * RowFloats + 2]) * lambda[k];
+    }
+    return sum;
+}
+
+Float3 Load(const float* row) {
+    return {row[0], row[1], row[2]};
+}
+
+void StoreRow(float* row, Float3 v) {
+    row[0] = v.x;
+    row[1] = v.y;
+    row[2] = v.z;
+}
+
+// Velocities are kept in the transform parent's space; the solve works in world space.
+Float3 ToWorld(RigidBody& body, Float3 v) {
+    Pivot* parent = body.GetTransformParent();
+    return parent ? parent->LocalToWorldDirection(v) : v;
+}
+
+Float3 ToStored(RigidBody& body, Float3 v) {
+    Pivot* parent = body.GetTransformParent();
+    return parent ? parent->WorldToLocalDirection(v) : v;
+}
+
+bool InIsland(const RigidBody* body, RigidBody* const* bodies, int nb) {
+    const int tag = body ? body->GetIslandTag() : -1;
+    return tag >= 0 && tag < nb && bodies[tag] == body;
+}
+
+// The joint's place among the kept joints, or -1 for one this island did not keep.
+int KeptIndex(const IslandSystem& system, const Joint* joint) {
+    const int tag = joint->GetIslandTag();
+    return tag >= 0 && tag < system.jointCount && system.joints[tag] == joint ? tag : -1;
+}
+
+// A from the rows: diagonal blocks for every joint, off-diagonal blocks for pairs of joints that
+// share a body (lower triangle only), then cfm/h on the diagonal.
+void AssembleMatrix(IslandSystem& system, RigidBody* const* bodies, int nb, float inverseH) {
+    SetZero(system.A, system.m * system.nskip);
+    for (int b = 0; b < nb; ++b) {
+        for (JointNode* node1 = bodies[b]->GetJointList(); node1; node1 = node1->next) {
+            for (JointNode* node2 = node1->next; node2; node2 = node2->next) {
+                int j1 = KeptIndex(system, node1->joint);
+                int j2 = KeptIndex(system, node2->joint);
+                if (j1 < 0 || j2 < 0 || j1 == j2) {
+                    continue;
+                }
+                if (system.start[j1] < system.start[j2]) {
+                    std::swap(j1, j2);
+                }
+                const Joint* joint1 = system.joints[j1];
+                const Joint* joint2 = system.joints[j2];
+                const int s1 = joint1->GetBody(1) == bodies[b] ? 1 : 0;
+                const int s2 = joint2->GetBody(1) == bodies[b] ? 1 : 0;
+                QUARN_CHECK_ASSERTION(joint1->GetBody(1) || s1 == 0,
+                                      "joint[j1]->GetBody2() || jb1==0");
+                QUARN_CHECK_ASSERTION(joint2->GetBody(1) || s2 == 0,
+                                      "joint[j2]->GetBody2() || jb2==0");
+                const int m1 = system.info[j1].m;
+                const int m2 = system.info[j2].m;
+                RowBlockProduct(system.A + system.start[j1] * system.nskip + system.start[j2],
+                                system.nskip, m1,
+                                system.JM + (2 * system.start[j1] + s1 * m1) * RowFloats,
+                                system.J + (2 * system.start[j2] + s2 * m2) * RowFloats, m2, true);
+            }
+        }
+    }
+    for (int i = 0; i < system.jointCount; ++i) {
+        const int m = system.info[i].m;
+        const int row = 2 * system.start[i] * RowFloats;
+        float* block = system.A + system.start[i] * system.nskip + system.start[i];
+        RowBlockProduct(block, system.nskip, m, system.JM + row, system.J + row, m, false);
+        if (system.secondTakesPart[i]) {
+            RowBlockProduct(block, system.nskip, m, system.JM + row + m * RowFloats,
+                            system.J + row + m * RowFloats, m, true);
+        }
+    }
+    for (int r = 0; r < system.m; ++r) {
+        system.A[r * system.nskip + r] += system.cfm[r] * inverseH;
+    }
+}
+
+bool AllFinite(const float* values, int n) {
+    for (int i = 0; i < n; ++i) {
+        if (!std::isfinite(values[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+void BuildIslandSystem(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj,
+                       float h, float worldCfm, float worldErp, ScratchArena& scratch,
+                       IslandSystem& system) {
+    const float inverseH = 1.0f / h;
+    system = IslandSystem();
+
+    system.inverseMass = scratch.Take<float>(nb);
+    system.inverseInertia = scratch.Take<Matrix3>(nb);
+    for (int b = 0; b < nb; ++b) {
+        RigidBody& body = *bodies[b];
+        body.SetIslandTag(b);
+        system.inverseMass[b] = body.GetSolverInverseMass();
+        const Matrix3 rotation = Matrix3::RotationOf(body.GetWorldMatrix());
+        Matrix3 world;
+        rotation.Transposed().Multiply(body.GetSolverInverseInertia(), world);
+        world.Multiply(rotation, system.inverseInertia[b]);
+    }
+
+    // Keep the joints with rows, then give them row offsets: all-unbounded first, then mixed,
+    // then bounded, so the solver can take the unbounded block in one factorisation.
+    system.joints = scratch.Take<Joint*>(nj);
+    system.info = scratch.Take<JointInfo1>(nj);
+    for (int i = 0; i < nj; ++i) {
+        JointInfo1 info;
+        joints[i]->GetInfo1(info);
+        QUARN_CHECK_ASSERTION(info.m >= 0 && info.m <= 6 && info.nub >= 0 && info.nub <= info.m,
+                              "info[i].m >= 0 && info[i].m <= 6 && info[i].nub >= 0 && "
+                              "info[i].nub <= info[i].m");
+        const bool firstInIsland = QUARN_CHECK_ASSERTION(
+            InIsland(joints[i]->GetBody(0), bodies, nb), "joint's first body in the island");
+        if (info.m <= 0 || !firstInIsland) {
+            joints[i]->SetIslandTag(-1);
+            continue;
+        }
+        joints[i]->SetIslandTag(system.jointCount);
+        system.joints[system.jointCount] = joints[i];
+        system.info[system.jointCount] = info;
+        ++system.jointCount;
+    }
+    system.start = scratch.Take<int32_t>(system.jointCount);
+    system.secondTakesPart = scratch.Take<bool>(system.jointCount);
+    for (int i = 0; i < system.jointCount; ++i) {
+        const RigidBody* second = system.joints[i]->GetBody(1);
+        system.secondTakesPart[i] = second && second->IsMovable() && InIsland(second, bodies, nb);
+    }
+    int m = 0;
+    for (int pass = 0; pass < 3; ++pass) {
+        for (int i = 0; i < system.jointCount; ++i) {
+            const JointInfo1& info = system.info[i];
+            const int kind = info.nub == info.m ? 0 : info.nub > 0 ? 1 : 2;
+            if (kind == pass) {
+                system.start[i] = m;
+                m += info.m;
+            }
+        }
+        if (pass == 0) {
+            system.nub = m;
+        }
+    }
+    system.m = m;
+    if (m == 0) {
+        return;
+    }
+    system.nskip = MatrixStride(m);
+
+    system.c = scratch.Take<float>(m);
+    system.cfm = scratch.Take<float>(m);
+    system.lo = scratch.Take<float>(m);
+    system.hi = scratch.Take<float>(m);
+    system.findex = scratch.Take<int32_t>(m);
+    system.rhs = scratch.Take<float>(m);
+    system.J = scratch.Take<float>(2 * m * RowFloats);
+    system.JM = scratch.Take<float>(2 * m * RowFloats);
+    system.A = scratch.Take<float>(static_cast<size_t>(m) * system.nskip);
+    SetZero(system.c, m);
+    SetValue(system.cfm, m, worldCfm);
+    SetValue(system.lo, m, -LCPInfinity);
+    SetValue(system.hi, m, LCPInfinity);
+    std::fill(system.findex, system.findex + m, -1);
+    SetZero(system.J, 2 * m * RowFloats);
+    SetZero(system.JM, 2 * m * RowFloats);
+
+    JointInfo2 info2;
+    info2.fps = inverseH;
+    info2.erp = worldErp;
+    info2.rowSkip = RowFloats;
+    for (int i = 0; i < system.jointCount; ++i) {
+        const int start = system.start[i];
+        info2.J1l = system.J + 2 * start * RowFloats;
+        info2.J1a = info2.J1l + 4;
+        info2.J2l = info2.J1l + system.info[i].m * RowFloats;
+        info2.J2a = info2.J2l + 4;
+        info2.c = system.c + start;
+        info2.cfm = system.cfm + start;
+        info2.lo = system.lo + start;
+        info2.hi = system.hi + start;
+        info2.findex = system.findex + start;
+        system.joints[i]->GetInfo2(info2);
+        for (int k = 0; k < system.info[i].m; ++k) {
+            if (info2.findex[k] >= 0) {
+                info2.findex[k] += start;
+            }
+        }
+    }
+
+    // JM = J M^-1, the angular parts as row vectors times the world inverse inertia.
+    for (int i = 0; i < system.jointCount; ++i) {
+        const Joint& joint = *system.joints[i];
+        const int m_i = system.info[i].m;
+        for (int side = 0; side < 2; ++side) {
+            if (side == 1 && !system.secondTakesPart[i]) {
+                break;
+            }
+            const int b = joint.GetBody(side)->GetIslandTag();
+            for (int k = 0; k < m_i; ++k) {
+                const int row = (2 * system.start[i] + side * m_i + k) * RowFloats;
+                StoreRow(system.JM + row, Load(system.J + row) * system.inverseMass[b]);
+                StoreRow(system.JM + row + 4,
+                         system.inverseInertia[b].TransformRow(Load(system.J + row + 4)));
+            }
+        }
+    }
+    AssembleMatrix(system, bodies, nb, inverseH);
+
+    // rhs = c/h + J (M^-1 F + v/h)
+    float* tmp = scratch.Take<float>(static_cast<size_t>(nb) * RowFloats);
+    for (int b = 0; b < nb; ++b) {
+        RigidBody& body = *bodies[b];
+        const Float3 v = ToWorld(body, body.GetLinearVelocity());
+        const Float3 w = ToWorld(body, body.GetAngularVelocity());
+        float* t = tmp + b * RowFloats;
+        StoreRow(t, body.GetForce() * system.inverseMass[b] + v * inverseH);
+        StoreRow(t + 4, system.inverseInertia[b].Transform(body.GetTorque()) + w * inverseH);
+        t[3] = t[7] = 0.0f;
+    }
+    for (int i = 0; i < system.jointCount; ++i) {
+        const Joint& joint = *system.joints[i];
+        const int m_i = system.info[i].m;
+        const float* rows = system.J + 2 * system.start[i] * RowFloats;
+        float* out = system.rhs + system.start[i];
+        RowTimesVector(out, rows, tmp + joint.GetBody(0)->GetIslandTag() * RowFloats, m_i, false);
+        if (system.secondTakesPart[i]) {
+            RowTimesVector(out, rows + m_i * RowFloats,
+                           tmp + joint.GetBody(1)->GetIslandTag() * RowFloats, m_i, true);
+        }
+    }
+    for (int r = 0; r < m; ++r) {
+        system.rhs[r] = system.c[r] * inverseH + system.rhs[r];
+    }
+}
+
+bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj, float h,
+                   float worldCfm, float worldErp, ScratchArena& scratch) {
+    ScratchArena::Scope scope(scratch);
+    IslandSystem system;
+    BuildIslandSystem(bodies, nb, joints, nj, h, worldCfm, worldErp, scratch, system);
+    const int m = system.m;
+    const float inverseH = 1.0f / h;
+
+    // F: force then torque per body, the constraint part first.
+    float* F = scratch.Take<float>(static_cast<size_t>(nb) * 6);
+    SetZero(F, nb * 6);
+    if (m > 0) {
+        // The solver changes its arguments; a retry starts again from these copies.
+        float* rhs = scratch.Take<float>(m);
+        float* lo = scratch.Take<float>(m);
+        float* hi = scratch.Take<float>(m);
+        int32_t* findex = scratch.Take<int32_t>(m);
+        float* lambda = scratch.Take<float>(m);
+        float* w = scratch.Take<float>(m);
+        auto solve = [&] {
+            std::memcpy(rhs, system.rhs, sizeof(float) * m);
+            std::memcpy(lo, system.lo, sizeof(float) * m);
+            std::memcpy(hi, system.hi, sizeof(float) * m);
+            std::memcpy(findex, system.findex, sizeof(int32_t) * m);
+            SolveLCP(m, system.A, lambda, rhs, w, system.nub, lo, hi, findex, scratch);
+            return AllFinite(lambda, m);
+        };
+        bool solved = solve();
+        if (!solved) {
+            // A zero pivot (redundant rows without cfm): soften every row a little and retry.
+            for (int r = 0; r < m; ++r) {
+                system.cfm[r] = std::max(system.cfm[r], RetryCfm);
+            }
+            AssembleMatrix(system, bodies, nb, inverseH);
+            solved = solve();
+        }
+        if (!solved) {
+            for (int b = 0; b < nb; ++b) {
+                bodies[b]->SetForce(Float3());
+                bodies[b]->SetTorque(Float3());
+            }
+            if (nb > 0 && bodies[0]->GetWorld()) {
+                bodies[0]->GetWorld()->ReportFailedIsland();
+            }
+            return false;
+        }
+
+        for (int i = 0; i < system.jointCount; ++i) {
+            Joint& joint = *system.joints[i];
+            const int m_i = system.info[i].m;
+            const float* rows = system.J + 2 * system.start[i] * RowFloats;
+            const float* l = lambda + system.start[i];
+            const Float3 f1 = LinearSumOfRows(rows, l, m_i);
+            const Float3 t1 = LinearSumOfRows(rows + 4, l, m_i);
+            float* F1 = F + joint.GetBody(0)->GetIslandTag() * 6;
+            StoreRow(F1, Load(F1) + f1);
+            StoreRow(F1 + 3, Load(F1 + 3) + t1);
+            JointFeedback* feedback = joint.GetFeedback();
+            if (feedback) {
+                feedback->force1 = f1;
+                feedback->torque1 = t1;
+            }
+            if (system.secondTakesPart[i]) {
+                const Float3 f2 = LinearSumOfRows(rows + m_i * RowFloats, l, m_i);
+                const Float3 t2 = LinearSumOfRows(rows + m_i * RowFloats + 4, l, m_i);
+                float* F2 = F + joint.GetBody(1)->GetIslandTag() * 6;
+                StoreRow(F2, Load(F2) + f2);
+                StoreRow(F2 + 3, Load(F2 + 3) + t2);
+                if (feedback) {
+                    feedback->force2 = f2;
+                    feedback->torque2 = t2;
+                }
+            }
+        }
+    }
+
+    // The constraint force applied is -J^T lambda: F holds +J^T lambda minus the outside forces,
+    // so the velocity change is -h M^-1 F.
+    for (int b = 0; b < nb; ++b) {
+        RigidBody& body = *bodies[b];
+        float* f = F + b * 6;
+        const Float3 linear = (Load(f) - body.GetForce()) * h;
+        const Float3 angular = (Load(f + 3) - body.GetTorque()) * h;
+        const Float3 dv = linear * -system.inverseMass[b];
+        const Float3 dw = system.inverseInertia[b].Transform(angular) * -1.0f;
+        body.AddLinearVelocity(ToStored(body, dv));
+        body.AddAngularVelocity(ToStored(body, dw));
+    }
+    for (int b = 0; b < nb; ++b) {
+        bodies[b]->IntegratePose(h);
+    }
+    for (int b = 0; b < nb; ++b) {
+        bodies[b]->SetForce(Float3());
+        bodies[b]->SetTorque(Float3());
+    }
+    return true;
+}
+
+} // namespace quarn

@@ -1,0 +1,125 @@
+#pragma once
+
+#include "core/math/Vector.h"
+
+#include <cstdint>
+
+namespace quarn {
+
+class Node;
+class PhysicsMaster;
+class RigidBody;
+class Joint;
+
+// The kinds GetType answers; scripts and the world compare against them.
+enum JointType : int32_t {
+    JointBall = 1,
+    JointHinge = 2,
+    JointFixed = 3,
+    JointRigidMerge = 4,
+    JointContact = 5,
+    JointSlider = 8,
+};
+
+// A joint's place in one body's joint list: walking a body's list gives, per joint, the other
+// body (null for the world).
+struct JointNode {
+    Joint* joint = nullptr;
+    RigidBody* body = nullptr;
+    JointNode* next = nullptr;
+};
+
+// +J^T lambda per body as the island step found it: the negation of what the constraint applied.
+struct JointFeedback {
+    Float3 force1;
+    Float3 torque1;
+    Float3 force2;
+    Float3 torque2;
+};
+
+struct JointInfo1 {
+    int32_t m = 0;   // rows
+    int32_t nub = 0; // unbounded rows, always the first ones
+};
+
+// Where a joint writes its rows. The caller zeroes J and c and presets cfm, lo = -FLT_MAX,
+// hi = FLT_MAX and findex = -1, so a joint writes only what differs. Row i of J1l starts at
+// J1l + i * rowSkip (likewise J1a, J2l, J2a); each entry is three floats.
+struct JointInfo2 {
+    float fps = 0.0f; // 1 / step length
+    float erp = 0.0f; // the world's error reduction
+    float* J1l = nullptr;
+    float* J1a = nullptr;
+    float* J2l = nullptr;
+    float* J2a = nullptr;
+    int32_t rowSkip = 0; // a multiple of 4
+    float* c = nullptr;
+    float* cfm = nullptr;
+    float* lo = nullptr;
+    float* hi = nullptr;
+    int32_t* findex = nullptr; // relative to the joint's first row; -1 for none
+};
+
+// A constraint between two bodies, or one body and the world. Every row has its angular part
+// J_l x r (r the point minus the body's world position), matching the point velocity v + r x w.
+class Joint {
+public:
+    // Joins the current world's joint list when there is one.
+    Joint();
+    virtual ~Joint();
+    Joint(const Joint&) = delete;
+    Joint& operator=(const Joint&) = delete;
+
+    // Prepares joint-specific state after (re)attaching to a world.
+    virtual void Reset() {}
+    virtual void GetInfo1(JointInfo1& info) = 0;
+    virtual void GetInfo2(JointInfo2& info) = 0;
+    virtual int32_t GetType() const { return 0; }
+
+    // The first body must be the one that moves: when a is absent, STATIC or KINEMATIC the two
+    // bodies (and the anchors) trade places and the joint is marked reversed.
+    void Attach(RigidBody* a, RigidBody* b);
+    void Detach();
+    // Called when a body's state changes; anchor joints look their bodies up again.
+    void Reattach();
+    void SetWorld(PhysicsMaster* world);
+    // For pooled contact joints: a clean joint in the world's list, attached to nothing.
+    void Prepare(PhysicsMaster* world);
+    // Gives a pooled joint back: detached and out of the world's list.
+    void Release();
+    // Whether a joint of a type other than `excludedType` links a with b.
+    static bool AreConnected(RigidBody* a, RigidBody* b, int32_t excludedType);
+
+    RigidBody* GetBody(int index) const { return nodes_[index].body; }
+    bool IsReversed() const { return reversed_; }
+    PhysicsMaster* GetWorld() const { return world_; }
+    int32_t GetIslandTag() const { return islandTag_; }
+    void SetIslandTag(int32_t tag) { islandTag_ = tag; }
+    JointFeedback* GetFeedback() const { return feedback_; }
+    void SetFeedback(JointFeedback* feedback) { feedback_ = feedback; }
+    // Multipliers an iterative solver carries from one step to the next.
+    float* GetSavedLambda() { return savedLambda_; }
+
+    // The world's joint list.
+    Joint* nextInWorld_ = nullptr;
+    Joint* previousInWorld_ = nullptr;
+
+protected:
+    bool reversed_ = false;
+    bool active_ = true;
+    float jointErp_ = 0.0f; // 0: the world's value applies
+    float jointCfm_ = 0.0f;
+
+private:
+    void ClearSavedLambda();
+
+    JointFeedback* feedback_ = nullptr;
+    int32_t islandTag_ = 0;
+    Node* anchors_[2] = {};
+    float savedLambda_[6] = {};
+    // Node 0 holds the first body and sits in the second body's list; node 1 the other way round.
+    JointNode nodes_[2];
+    PhysicsMaster* world_ = nullptr;
+};
+
+} // namespace quarn

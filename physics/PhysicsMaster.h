@@ -1,0 +1,152 @@
+#pragma once
+
+#include "collision/CollisionWorld.h"
+#include "core/object/EntityRef.h"
+#include "physics/ScratchArena.h"
+#include "render/RenderObject.h"
+
+#include <cstdint>
+
+namespace quarn {
+
+class DataBaseResource;
+class Joint;
+class Node;
+class RigidBody;
+
+// Values of the "method" property (stored in scene files).
+enum PhysicsMethod : int32_t {
+    PhysicsOff = 0, // collision only
+    PhysicsLcp = 1,
+    PhysicsLcpSingleStep = 2, // paused; one step per request
+    PhysicsIterative = 3,
+};
+
+// The node that owns one physics world: its bodies and joints, the world parameters and the
+// fixed-step clock. The first one made is the current world, which bodies and joints join.
+class PhysicsMaster : public RenderObject, public CollisionWorld {
+public:
+    PhysicsMaster();
+    ~PhysicsMaster() override;
+
+    void ReceiveEvent(const EventRecord& event) override;
+    int GetInputCount() const override { return 2; }
+    const char* GetInputName(int port) const override;
+    ClassInfo* GetClass() const override { return classInfo; }
+    int32_t Render() override { return 0; }
+
+    static PhysicsMaster* GetCurrentWorld();
+
+    // CollisionWorld: the first space of the chain whose "spacenum" is the number.
+    CollisionSpace* FindCollisionSpace(int32_t number) override;
+    uint32_t GetStepCounter() const override { return stepCounter_; }
+
+    void AddBody(RigidBody* body);
+    void RemoveBody(RigidBody* body);
+    void AddJoint(Joint* joint);
+    void RemoveJoint(Joint* joint);
+    RigidBody* GetFirstBody() const { return bodies_; }
+    int32_t GetBodyCount() const { return bodyCount_; }
+    Joint* GetFirstJoint() const { return joints_; }
+    int32_t GetJointCount() const { return jointCount_; }
+
+    // The impulse spread over one step; zero without a usable timestep.
+    Float3 ImpulseToForce(Float3 impulse) const;
+    // The timestep when it is a positive finite number, else 0: nothing may divide by it then.
+    float GetUsableTimestep() const;
+    // Logs the first island whose solve failed; later ones stay quiet.
+    void ReportFailedIsland();
+
+    float GetTimestep() const { return timestep_; }
+    void SetTimestep(float timestep) { timestep_ = timestep; }
+    float GetSlowMotion() const { return slowMotion_; }
+    // Below 1 is stored as 1.
+    void SetSlowMotion(float factor);
+    float GetGravity() const { return gravity_; }
+    void SetGravity(float gravity) { gravity_ = gravity; }
+    float GetDamping() const { return damping_; }
+    void SetDamping(float damping) { damping_ = damping; }
+    float GetAngularDamping() const { return angularDamping_; }
+    void SetAngularDamping(float damping) { angularDamping_ = damping; }
+    int32_t GetIterations() const { return iterations_; }
+    void SetIterations(int32_t iterations) { iterations_ = iterations; }
+    EntityId GetWitness() const { return {witness_.GetId()}; }
+    void SetWitness(EntityId id) { witness_.SetId(id.value); }
+    const char* GetContactDbName() const;
+    void SetContactDbName(const char* name);
+    const char* GetMaterialDbName() const;
+    void SetMaterialDbName(const char* name);
+    DataBaseResource* GetContactDb() const { return contactDb_; }
+    DataBaseResource* GetMaterialDb() const { return materialDb_; }
+    EntityId GetCollisionSpaceId() const { return {collisionSpace_.GetId()}; }
+    void SetCollisionSpaceId(EntityId id) { collisionSpace_.SetId(id.value); }
+    int32_t GetMethod() const { return method_; }
+    // Stores the method and has the editor's menu show it.
+    void SetMethod(int32_t method);
+    int32_t GetFrictionModel() const { return frictionModel_; }
+    void SetFrictionModel(int32_t model) { frictionModel_ = model; }
+    float GetErp() const { return erp_; }
+    void SetErp(float erp) { erp_ = erp; }
+    float GetCfm() const { return cfm_; }
+    void SetCfm(float cfm) { cfm_ = cfm; }
+    // Held squared: the setter squares, the getter takes the root.
+    float GetIdleThreshold() const;
+    void SetIdleThreshold(float speed) { idleThresholdSquared_ = speed * speed; }
+    float GetIdleThresholdSquared() const { return idleThresholdSquared_; }
+    float GetIdleTime() const { return idleTime_; }
+    void SetIdleTime(float time) { idleTime_ = time; }
+    float GetContactMinDepth() const { return contactMinDepth_; }
+    void SetContactMinDepth(float depth) { contactMinDepth_ = depth; }
+    float GetContactMaxVel() const { return contactMaxVel_; }
+    void SetContactMaxVel(float speed) { contactMaxVel_ = speed; }
+    int32_t GetStatistic() const { return statistic_; }
+    bool IsStepRequested() const { return stepRequested_; }
+    void RequestStep() { stepRequested_ = true; }
+
+    // Scratch memory of the island steps.
+    ScratchArena& GetScratch() { return scratch_; }
+
+    static ClassInfo* RegisterClass();
+    static ClassInfo* classInfo;
+
+private:
+    void OnNodeDeletion(void* argument);
+    int32_t ScriptGetStepCounter() { return static_cast<int32_t>(stepCounter_); }
+    int32_t ScriptGetStatistic() { return statistic_; }
+    // The event list arrives with the world step; until then there is nothing to empty.
+    void ScriptClearEvents() {}
+    void ScriptRequestStep() { RequestStep(); }
+    // Loads or clears a table held by name; "propertychange" goes out when it changed.
+    void SetDataBase(DataBaseResource*& held, const char* name);
+
+    float timestep_ = 0.01f;
+    float slowMotion_ = 1.0f;
+    float gravity_ = 10.0f;
+    float damping_ = 0.002f;
+    float angularDamping_ = 0.002f;
+    int32_t iterations_ = 5;
+    EntityRef witness_;
+    DataBaseResource* contactDb_ = nullptr;  // one counted reference
+    DataBaseResource* materialDb_ = nullptr; // one counted reference
+    EntityRef collisionSpace_;
+    int32_t method_ = PhysicsLcp;
+    int32_t frictionModel_ = 3; // ADVANCED_CONE
+    float erp_ = 0.2f;
+    float cfm_ = 1e-5f;
+    float idleThresholdSquared_ = 1.0000001e-6f;
+    float idleTime_ = 0.0f;
+    float contactMinDepth_ = 0.01f;
+    float contactMaxVel_ = 10.0f;
+
+    RigidBody* bodies_ = nullptr;
+    int32_t bodyCount_ = 0;
+    Joint* joints_ = nullptr;
+    int32_t jointCount_ = 0;
+    uint32_t stepCounter_ = 0;
+    int32_t statistic_ = 0;
+    bool stepRequested_ = false;
+    bool reportedFailedIsland_ = false;
+    ScratchArena scratch_;
+};
+
+} // namespace quarn

@@ -1,0 +1,321 @@
+#include "physics/ScratchArena.h"
+#include "tests/physics/PhysicsTestSupport.h"
+#include "tests/support/CapturingLogSink.h"
+#include "tests/support/MathExpectations.h"
+#include "tests/support/RecordingAssertionHook.h"
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+namespace quarn::test {
+namespace {
+
+using IslandStep = PhysicsTest;
+
+Float3 RandomVector(std::mt19937& random, float scale) {
+    std::uniform_real_distribution<float> u(-scale, scale);
+    return {u(random), u(random), u(random)};
+}
+
+Quaternion RandomTurn(std::mt19937& random) {
+    Float3 axis = RandomVector(random, 1.0f);
+    axis.Normalize();
+    return Quaternion::FromAxisAngle(std::uniform_real_distribution<float>(0.0f, 3.0f)(random),
+                                     axis);
+}
+
+// The world inverse inertia R^T I^-1 R in double.
+void WorldInverseInertia(RigidBody& body, double out[3][3]) {
+    const Matrix3 r = Matrix3::RotationOf(body.GetWorldMatrix());
+    const Matrix3& inverse = body.GetSolverInverseInertia();
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            double sum = 0.0;
+            for (int k = 0; k < 3; ++k) {
+                for (int l = 0; l < 3; ++l) {
+                    sum += double(r.m[k][i]) * inverse.m[k][l] * r.m[l][j];
+                }
+            }
+            out[i][j] = sum;
+        }
+    }
+}
+
+TEST_F(IslandStep, TheSystemMatchesANaiveDoubleReferenceOnRandomIslands) {
+    std::mt19937 random(50);
+    const float h = 0.01f;
+    for (int island = 0; island < 20; ++island) {
+        const int nb = 2 + island % 4;
+        std::vector<RigidBody*> bodies;
+        for (int b = 0; b < nb; ++b) {
+            auto* body = Body(RandomVector(random, 3.0f));
+            body->SetOrientation(RandomTurn(random));
+            Sphere(body, RandomVector(random, 0.5f), 0.3f + 0.1f * b);
+            Sphere(body, RandomVector(random, 0.5f), 0.2f);
+            body->SetLinearVelocity(RandomVector(random, 2.0f));
+            body->SetAngularVelocity(RandomVector(random, 2.0f));
+            body->AddForce(RandomVector(random, 5.0f));
+            body->AddTorque(RandomVector(random, 5.0f));
+            bodies.push_back(body);
+        }
+        auto* still = Body(RandomVector(random, 3.0f));
+        still->SetState(BodyStatic);
+        auto* carried = Body(RandomVector(random, 3.0f));
+        carried->SetState(BodyKinematic);
+        carried->SetLinearVelocity(RandomVector(random, 1.0f));
+        carried->SetAngularVelocity(RandomVector(random, 1.0f));
+
+        std::vector<std::unique_ptr<ContactJoint>> contacts;
+        std::vector<Joint*> joints;
+        const float mus[] = {0.0f, 0.6f, LCPInfinity};
+        for (int j = 0; j < 2 * nb; ++j) {
+            auto joint = std::make_unique<ContactJoint>();
+            joint->Prepare(world_);
+            joint->position = RandomVector(random, 3.0f);
+            joint->normal = RandomVector(random, 1.0f);
+            joint->normal.Normalize();
+            joint->depth = std::uniform_real_distribution<float>(0.0f, 0.05f)(random);
+            joint->surface.mode = ContactSoftErp | ContactSoftCfm | ContactFrictionScaled1;
+            joint->surface.mu = mus[j % 3];
+            joint->surface.softErp = 0.5f;
+            joint->surface.softCfm = 1e-4f;
+            RigidBody* partners[] = {bodies[(j + 1) % nb], still, carried, nullptr};
+            RigidBody* partner = partners[j % 4];
+            // Static and kinematic first bodies attach reversed.
+            if (j % 5 == 4) {
+                joint->Attach(partner, bodies[j % nb]);
+            } else {
+                joint->Attach(bodies[j % nb], partner);
+            }
+            joints.push_back(joint.get());
+            contacts.push_back(std::move(joint));
+        }
+
+        ScratchArena::Scope scope(world_->GetScratch());
+        IslandSystem system;
+        BuildIslandSystem(bodies.data(), nb, joints.data(), static_cast<int32_t>(joints.size()), h,
+                          world_->GetCfm(), world_->GetErp(), world_->GetScratch(), system);
+        const int m = system.m;
+        ASSERT_GT(m, 0);
+        // J in double: m rows over 6 nb columns, from the rows the joints wrote.
+        std::vector<double> J(static_cast<size_t>(m) * 6 * nb, 0.0);
+        std::vector<double> cfm(m);
+        std::vector<double> c(m);
+        for (int i = 0; i < system.jointCount; ++i) {
+            const Joint& joint = *system.joints[i];
+            const int m_i = system.info[i].m;
+            for (int side = 0; side < 2; ++side) {
+                const RigidBody* body = joint.GetBody(side);
+                if (!body || !body->IsMovable()) {
+                    continue;
+                }
+                for (int k = 0; k < m_i; ++k) {
+                    const float* row = system.J + (2 * system.start[i] + side * m_i + k) * 8;
+                    double* out = &J[(static_cast<size_t>(system.start[i]) + k) * 6 * nb +
+                                     body->GetIslandTag() * 6];
+                    for (int e = 0; e < 3; ++e) {
+                        out[e] += row[e];
+                        out[3 + e] += row[4 + e];
+                    }
+                }
+            }
+        }
+        for (int r = 0; r < m; ++r) {
+            cfm[r] = system.cfm[r];
+            c[r] = system.c[r];
+        }
+        // M^-1 J^T column by column, and M^-1 F + v/h.
+        std::vector<double> MJ(J.size());
+        std::vector<double> tmp(6 * nb);
+        for (int b = 0; b < nb; ++b) {
+            RigidBody& body = *bodies[b];
+            const double invMass = body.GetSolverInverseMass();
+            double invI[3][3];
+            WorldInverseInertia(body, invI);
+            for (int r = 0; r < m; ++r) {
+                const double* row = &J[static_cast<size_t>(r) * 6 * nb + b * 6];
+                double* out = &MJ[static_cast<size_t>(r) * 6 * nb + b * 6];
+                for (int e = 0; e < 3; ++e) {
+                    out[e] = invMass * row[e];
+                    out[3 + e] = invI[e][0] * row[3] + invI[e][1] * row[4] + invI[e][2] * row[5];
+                }
+            }
+            const Float3 f = body.GetForce();
+            const Float3 t = body.GetTorque();
+            const Float3 v = body.GetLinearVelocity();
+            const Float3 w = body.GetAngularVelocity();
+            const double force[3] = {f.x, f.y, f.z};
+            const double torque[3] = {t.x, t.y, t.z};
+            const double linear[3] = {v.x, v.y, v.z};
+            const double angular[3] = {w.x, w.y, w.z};
+            for (int e = 0; e < 3; ++e) {
+                tmp[b * 6 + e] = invMass * force[e] + linear[e] / h;
+                tmp[b * 6 + 3 + e] = invI[e][0] * torque[0] + invI[e][1] * torque[1] +
+                                     invI[e][2] * torque[2] + angular[e] / h;
+            }
+        }
+        for (int r = 0; r < m; ++r) {
+            double rhs = c[r] / h;
+            for (int k = 0; k < 6 * nb; ++k) {
+                rhs += J[static_cast<size_t>(r) * 6 * nb + k] * tmp[k];
+            }
+            EXPECT_NEAR(system.rhs[r], rhs, 1e-4 * (1.0 + std::fabs(rhs))) << island << " " << r;
+            for (int s = 0; s <= r; ++s) {
+                double a = s == r ? cfm[r] / h : 0.0;
+                for (int k = 0; k < 6 * nb; ++k) {
+                    a += J[static_cast<size_t>(r) * 6 * nb + k] * MJ[static_cast<size_t>(s) * 6 * nb + k];
+                }
+                EXPECT_NEAR(system.A[r * system.nskip + s], a, 1e-4 * (1.0 + std::fabs(a)))
+                    << island << " " << r << "," << s;
+            }
+        }
+        for (auto& joint : contacts) {
+            joint->Release();
+        }
+    }
+}
+
+TEST_F(IslandStep, ASphereRestsOnTheGroundWithoutDrift) {
+    auto* body = Body(Float3(0.0f, 0.5f, 0.0f));
+    auto* ball = Sphere(body, Float3(), 0.5f);
+    CollisionPlane* ground = Ground();
+    for (int step = 1; step <= 1000; ++step) {
+        Step({body}, {{ball, ground}}, 1.0f, 10.0f);
+        const float depth = 0.5f - body->GetPosition().y;
+        ASSERT_GE(depth, -1e-4f) << step;
+        ASSERT_LE(depth, world_->GetContactMinDepth() + 0.001f) << step;
+        if (step >= 200) {
+            ASSERT_LT(body->GetLinearVelocity().Length(), 1e-3f) << step;
+        }
+    }
+    EXPECT_NEAR(body->GetPosition().x, 0.0f, 1e-4f);
+    EXPECT_NEAR(body->GetPosition().z, 0.0f, 1e-4f);
+}
+
+TEST_F(IslandStep, CollidingSpheresKeepMomentumWithoutGravity) {
+    auto* a = Body(Float3(-1.0f, 0.0f, 0.0f));
+    auto* b = Body(Float3(1.0f, 0.3f, 0.0f));
+    auto* ballA = Sphere(a, Float3(), 0.5f);
+    auto* ballB = Sphere(b, Float3(), 0.5f);
+    a->SetLinearVelocity(Float3(3.0f, 0.0f, 0.5f));
+    b->SetLinearVelocity(Float3(-1.0f, 0.0f, 0.0f));
+    b->SetAngularVelocity(Float3(0.0f, 2.0f, 0.0f));
+    const float m = a->GetMass();
+    auto momentum = [&] { return a->GetLinearVelocity() * m + b->GetLinearVelocity() * m; };
+    // About the origin: r x (m v) plus each sphere's own spin (I w, isotropic), with this
+    // engine's sign for the spin (a point moves with r x w).
+    auto angular = [&](RigidBody* body) {
+        const Float3 p = body->GetWorldPosition();
+        return (p.Cross(body->GetLinearVelocity()) * m) -
+               body->GetAngularVelocity() * body->GetInertia().m[0][0];
+    };
+    const Float3 before = momentum();
+    const Float3 spinBefore = angular(a) + angular(b);
+    bool touched = false;
+    for (int step = 0; step < 100; ++step) {
+        Step({a, b}, {{ballA, ballB}}, 0.5f, 0.0f);
+        touched = touched || !contacts_.empty();
+    }
+    ASSERT_TRUE(touched);
+    ExpectNear(momentum(), before, 1e-5f * before.Length());
+    ExpectNear(angular(a) + angular(b), spinBefore, 1e-5f * spinBefore.Length());
+}
+
+TEST_F(IslandStep, DuplicatedContactsWithoutCfmGiveNoNaN) {
+    auto* body = Body(Float3(0.0f, 0.45f, 0.0f));
+    body->SetMass(1.0f);
+    ContactJoint first;
+    ContactJoint second;
+    for (ContactJoint* joint : {&first, &second}) {
+        joint->Prepare(world_);
+        joint->position = Float3(0.0f, 0.0f, 0.0f);
+        joint->normal = Float3(0.0f, 1.0f, 0.0f);
+        joint->depth = 0.05f;
+        joint->Attach(body, nullptr);
+    }
+    RigidBody* bodies[] = {body};
+    Joint* joints[] = {&first, &second};
+    body->AddForce(Float3(0.0f, -10.0f, 0.0f));
+    StepIslandLCP(bodies, 1, joints, 2, 0.01f, 0.0f, 0.2f, world_->GetScratch());
+    const Float3 v = body->GetLinearVelocity();
+    EXPECT_TRUE(std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z));
+    EXPECT_TRUE(std::isfinite(body->GetPosition().y));
+    EXPECT_GE(v.y, 0.0f);
+    first.Release();
+    second.Release();
+}
+
+TEST_F(IslandStep, AJointOfABodyOutsideTheIslandIsReportedAndLeftOut) {
+    RecordingAssertionHook assertions;
+    auto* inside = Body(Float3());
+    auto* outside = Body(Float3(0.0f, 5.0f, 0.0f));
+    outside->SetIslandTag(7);
+    ContactJoint joint;
+    joint.normal = Float3(0.0f, 1.0f, 0.0f);
+    joint.depth = 0.5f;
+    joint.Attach(outside, inside);
+    RigidBody* bodies[] = {inside};
+    Joint* joints[] = {&joint};
+    inside->AddForce(Float3(0.0f, -10.0f, 0.0f));
+    EXPECT_TRUE(StepIslandLCP(bodies, 1, joints, 1, 0.01f, 1e-5f, 0.2f, world_->GetScratch()));
+    EXPECT_EQ(joint.GetIslandTag(), -1);
+    EXPECT_EQ(assertions.Messages().size(), 1u);
+    EXPECT_FLOAT_EQ(inside->GetLinearVelocity().y, -0.1f);
+    joint.Detach();
+}
+
+// Unbounded rows that all hold the first body's linear velocity along one axis at 0.
+class AxisLockJoint : public Joint {
+public:
+    AxisLockJoint(int rows, Float3 axis) : rows_(rows), axis_(axis) {}
+    void GetInfo1(JointInfo1& info) override { info.m = info.nub = rows_; }
+    void GetInfo2(JointInfo2& info) override {
+        for (int row = 0; row < rows_; ++row) {
+            info.J1l[row * info.rowSkip] = axis_.x;
+            info.J1l[row * info.rowSkip + 1] = axis_.y;
+            info.J1l[row * info.rowSkip + 2] = axis_.z;
+        }
+    }
+
+private:
+    int rows_;
+    Float3 axis_;
+};
+
+TEST_F(IslandStep, ASingularSolveIsRetriedWithCfmAndAFailedOneKeepsTheMotion) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Case {
+        Float3 axis;
+        bool solvable;
+    };
+    for (const Case& c : {Case{Float3(0.0f, 1.0f, 0.0f), true}, Case{Float3(nan, 1.0f, 0.0f), false}}) {
+        CapturingLogSink log;
+        auto* body = Body(Float3());
+        body->SetMass(1.0f);
+        body->SetLinearVelocity(Float3(1.0f, -2.0f, 0.0f));
+        AxisLockJoint joint(2, c.axis); // the same row twice: singular without cfm
+        joint.Attach(body, nullptr);
+        RigidBody* bodies[] = {body};
+        Joint* joints[] = {&joint};
+        for (int step = 0; step < 2; ++step) {
+            body->AddForce(Float3(0.0f, -10.0f, 0.0f));
+            EXPECT_EQ(StepIslandLCP(bodies, 1, joints, 1, 0.01f, 0.0f, 0.2f, world_->GetScratch()),
+                      c.solvable);
+        }
+        EXPECT_EQ(body->GetForce().y, 0.0f);
+        if (c.solvable) {
+            EXPECT_NEAR(body->GetLinearVelocity().y, 0.0f, 1e-3f);
+            EXPECT_NEAR(body->GetPosition().x, 0.02f, 1e-6f);
+            EXPECT_TRUE(log.Lines().empty());
+        } else {
+            ExpectNear(body->GetLinearVelocity(), Float3(1.0f, -2.0f, 0.0f), 0.0f);
+            ExpectNear(body->GetPosition(), Float3(), 0.0f);
+            EXPECT_EQ(log.Lines().size(), 1u);
+        }
+        joint.Detach();
+    }
+}
+
+} // namespace
+} // namespace quarn::test

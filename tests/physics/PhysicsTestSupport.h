@@ -1,0 +1,112 @@
+#pragma once
+
+// Bodies, volumes and a world placed by hand for the dynamics tests, and the harness that turns
+// narrow-phase contacts into contact joints each step as the world does.
+
+#include "collision/CollisionContact.h"
+#include "collision/CollisionPlane.h"
+#include "collision/CollisionSphere.h"
+#include "core/scene/SceneClasses.h"
+#include "physics/ContactJoint.h"
+#include "physics/IslandStepLCP.h"
+#include "physics/LCPSolver.h"
+#include "physics/PhysicsClasses.h"
+#include "physics/PhysicsMaster.h"
+#include "physics/RigidBody.h"
+#include "render/RenderObject.h"
+#include "tests/support/TestTree.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+#include <vector>
+
+namespace quarn::test {
+
+class PhysicsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RegisterSceneClasses();
+        RenderObject::RegisterClass();
+        RegisterPhysicsClasses();
+        world_ = tree_.Make<PhysicsMaster>("world");
+        world_->SetCfm(1e-5f);
+    }
+
+    RigidBody* Body(Float3 position, Node* parent = nullptr) {
+        auto* body = tree_.Make<RigidBody>("body", parent);
+        body->SetPosition(position);
+        body->SetWorld(world_);
+        return body;
+    }
+    // A sphere volume at a local offset below the body (or free when body is null).
+    CollisionSphere* Sphere(Node* body, Float3 offset, float radius) {
+        // Placed before it joins the body, which takes its mass data when it attaches.
+        auto* sphere = tree_.Make<CollisionSphere>("sphere");
+        sphere->SetSphereRadius(radius);
+        sphere->SetPosition(offset);
+        if (body) {
+            sphere->AttachAsLast(body);
+        }
+        return sphere;
+    }
+    CollisionPlane* Ground() {
+        auto* plane = tree_.Make<CollisionPlane>("ground");
+        plane->SetWorldSide(1); // +Y
+        return plane;
+    }
+
+    // One step of the pairs as the world makes their contacts: narrow phase, normals and
+    // positions back to world space, one pooled joint per contact, then the island.
+    void Step(std::vector<RigidBody*> bodies,
+              const std::vector<std::pair<CollisionVolume*, CollisionVolume*>>& pairs, float mu,
+              float gravity) {
+        for (auto& joint : contacts_) {
+            joint->Release();
+        }
+        size_t used = 0;
+        for (auto [a, b] : pairs) {
+            std::array<CollisionContact, 100> found;
+            const int count = CollidePair(*a, *b, 100, found);
+            for (int i = 0; i < count; ++i) {
+                if (used == contacts_.size()) {
+                    contacts_.push_back(std::make_unique<ContactJoint>());
+                }
+                ContactJoint& joint = *contacts_[used++];
+                joint.Prepare(world_);
+                joint.position = found[i].position * -1.0f;
+                joint.normal = found[i].normal * -1.0f;
+                joint.depth = found[i].depth;
+                joint.surface.mode = ContactSoftErp | ContactSoftCfm;
+                joint.surface.mu = mu;
+                joint.surface.softErp = 0.5f;
+                joint.surface.softCfm = 1e-5f;
+                joint.surface.minDepth = world_->GetContactMinDepth();
+                joint.SetVolumes(a, b);
+                joint.Attach(static_cast<RigidBody*>(a->GetBody()),
+                             static_cast<RigidBody*>(b->GetBody()));
+            }
+        }
+        std::vector<Joint*> joints;
+        for (size_t i = 0; i < used; ++i) {
+            joints.push_back(contacts_[i].get());
+        }
+        for (RigidBody* body : bodies) {
+            body->AddForce(Float3(0.0f, -gravity * body->GetMass(), 0.0f));
+        }
+        StepIslandLCP(bodies.data(), static_cast<int32_t>(bodies.size()), joints.data(),
+                      static_cast<int32_t>(joints.size()), world_->GetTimestep(), world_->GetCfm(),
+                      world_->GetErp(), world_->GetScratch());
+    }
+
+    void TearDown() override {
+        contacts_.clear();
+    }
+
+    TestTree tree_;
+    PhysicsMaster* world_ = nullptr;
+    std::vector<std::unique_ptr<ContactJoint>> contacts_;
+};
+
+} // namespace quarn::test
