@@ -3,6 +3,7 @@
 // Shapes placed by hand for the collision tests: the classes registered in their start-up
 // order, nodes made through a TestTree, and the world-space reading of contacts.
 
+#include "collision/CollisionBox.h"
 #include "collision/CollisionClasses.h"
 #include "collision/CollisionContact.h"
 #include "collision/CollisionPlane.h"
@@ -41,6 +42,11 @@ protected:
         auto* sphere = Make<CollisionSphere>(centre);
         sphere->SetSphereRadius(radius);
         return sphere;
+    }
+    CollisionBox* Box(Float3 centre, Float3 size, Quaternion orientation = Quaternion()) {
+        auto* box = Make<CollisionBox>(centre, orientation);
+        box->SetSize(size);
+        return box;
     }
     CollisionPlane* Plane(Float3 point, int32_t side, Quaternion orientation = Quaternion()) {
         auto* plane = Make<CollisionPlane>(point, orientation);
