@@ -126,13 +126,11 @@ int ContainedContacts(const BoxFrame& reference, const BoxFrame& other, int c, c
 // The incident face of the other box clipped to the reference face c, each point at its own
 // depth below that face. nReference points from the reference box toward the other; the
 // contacts take the pair's normal.
-int FaceContacts(const BoxFrame& reference, const BoxFrame& other, int c,
-                 const Float3& nReference, const Float3& contactNormal,
-                 std::span<CollisionContact> contacts) {
+int FaceContacts(const BoxFrame& reference, const BoxFrame& other, int c, const Float3& nReference,
+                 const Float3& contactNormal, std::span<CollisionContact> contacts) {
     const int k = MostFacingAxis(other, nReference, true);
     const float side = nReference.Dot(other.axes[k]) >= 0.0f ? -1.0f : 1.0f;
-    const Float3 centre =
-        other.centre - reference.centre + other.axes[k] * (side * other.half[k]);
+    const Float3 centre = other.centre - reference.centre + other.axes[k] * (side * other.half[k]);
     const int u = (k + 1) % 3;
     const int v = (k + 2) % 3;
     const Float3 du = other.axes[u] * other.half[u];
@@ -162,11 +160,34 @@ int FaceContacts(const BoxFrame& reference, const BoxFrame& other, int c,
         const Float3 x = r1 * p.x + r2 * p.y + rc * z;
         const float depth = reference.half[c] - nReference.Dot(x);
         if (depth >= 0.0f) {
-            SetContact(contacts[static_cast<size_t>(count++)], x + reference.centre,
-                       contactNormal, depth);
+            SetContact(contacts[static_cast<size_t>(count++)], x + reference.centre, contactNormal,
+                       depth);
         }
     }
     return count;
+}
+
+// The closest points of edge i of A and edge j of B that touch across the normal n (from A
+// toward B). False when the lines through them come closest beyond an end of either edge: the
+// edges do not cross there, and a point between the lines would lie off both boxes.
+bool TouchingEdges(const BoxFrame& A, const BoxFrame& B, int i, int j, const Float3& n, Float3& qa,
+                   Float3& qb) {
+    qa = A.centre;
+    qb = B.centre;
+    for (int m = 0; m < 3; ++m) {
+        if (m != i) {
+            qa = qa + A.axes[m] * (n.Dot(A.axes[m]) > 0.0f ? A.half[m] : -A.half[m]);
+        }
+        if (m != j) {
+            qb = qb + B.axes[m] * (n.Dot(B.axes[m]) > 0.0f ? -B.half[m] : B.half[m]);
+        }
+    }
+    float alpha = 0.0f;
+    float beta = 0.0f;
+    ClosestLineParameters(qa, A.axes[i], qb, B.axes[j], alpha, beta);
+    qa = qa + A.axes[i] * alpha;
+    qb = qb + B.axes[j] * beta;
+    return std::fabs(alpha) <= A.half[i] && std::fabs(beta) <= B.half[j];
 }
 
 } // namespace
@@ -264,36 +285,29 @@ int CollideBoxBox(CollisionVolume& first, CollisionVolume& second, int,
 
     int best = LargestFaceSeparation(s);
     Float3 n = L[best];
+    Float3 qa;
+    Float3 qb;
     for (int k = 6; k < 15; ++k) {
         const float length = L[k].Length();
         if (!tested[k] || length == 0.0f) {
             continue;
         }
         s[k] /= length;
-        if (s[best] < EdgePreference * s[k] && s[k] < EdgeMinimumPenetration) {
-            best = k;
-            n = L[k] / length;
+        if (!(s[best] < EdgePreference * s[k] && s[k] < EdgeMinimumPenetration)) {
+            continue;
         }
+        const Float3 edgeNormal = L[k] / length * (T.Dot(L[k]) < 0.0f ? -1.0f : 1.0f);
+        if (TouchingEdges(A, B, (k - 6) / 3, (k - 6) % 3, edgeNormal, qa, qb)) {
+            best = k;
+            n = edgeNormal;
+        }
+    }
+    if (best >= 6) {
+        SetContact(contacts[0], (qa + qb) * 0.5f, n * -1.0f, -s[best]);
+        return 1;
     }
     if (T.Dot(n) < 0.0f) {
         n = n * -1.0f;
-    }
-    if (best >= 6) {
-        const int i = (best - 6) / 3;
-        const int j = (best - 6) % 3;
-        Float3 qa = A.centre;
-        Float3 qb = B.centre;
-        for (int m = 0; m < 3; ++m) {
-            qa = qa + A.axes[m] * (n.Dot(A.axes[m]) > 0.0f ? A.half[m] : -A.half[m]);
-            qb = qb + B.axes[m] * (n.Dot(B.axes[m]) > 0.0f ? -B.half[m] : B.half[m]);
-        }
-        float alpha = 0.0f;
-        float beta = 0.0f;
-        ClosestLineParameters(qa, A.axes[i], qb, B.axes[j], alpha, beta);
-        qa = qa + A.axes[i] * alpha;
-        qb = qb + B.axes[j] * beta;
-        SetContact(contacts[0], (qa + qb) * 0.5f, n * -1.0f, -s[best]);
-        return 1;
     }
     const bool faceOfA = best < 3;
     return FaceContacts(faceOfA ? A : B, faceOfA ? B : A, best % 3, faceOfA ? n : n * -1.0f,

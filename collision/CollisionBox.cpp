@@ -332,10 +332,10 @@ float CollisionBox::SubmergedCorners(Float3 worldNormal, float s, Float3& centre
         const int t = belowCount == 1 ? below[0] : above[0];
         const float D = -e[t];
         const float v = D * D * D / std::fabs(6.0f * n[0] * n[1] * n[2]);
-        const Float3 g = LocalToWorld(corner(t)) +
-                         (GetWorldAxis(0) * (D / n[0]) + GetWorldAxis(1) * (D / n[1]) +
-                          GetWorldAxis(2) * (D / n[2])) /
-                             4.0f;
+        const Float3 g =
+            LocalToWorld(corner(t)) + (GetWorldAxis(0) * (D / n[0]) + GetWorldAxis(1) * (D / n[1]) +
+                                       GetWorldAxis(2) * (D / n[2])) /
+                                          4.0f;
         if (belowCount == 1) {
             centre = g;
             return v;
@@ -557,7 +557,7 @@ int CollideBoxPlane(CollisionVolume& box, CollisionVolume& plane, int maximum,
         A[i] = s[i] * n.Dot(axes[i]);
         B[i] = std::fabs(A[i]);
     }
-    float depth = p->GetOffset() + (B[0] + B[1] + B[2]) / 2.0f - n.Dot(c);
+    const float depth = p->GetOffset() + (B[0] + B[1] + B[2]) / 2.0f - n.Dot(c);
     if (depth < 0.0f) {
         return 0;
     }
@@ -576,15 +576,18 @@ int CollideBoxPlane(CollisionVolume& box, CollisionVolume& plane, int maximum,
         edges[0] = B[2] < B[1] ? 2 : 1;
         edges[1] = B[2] < B[1] ? 1 : (B[0] < B[2] ? 0 : 2);
     }
+    // Each further corner lies one edge above the deepest, so its depth is less by that edge's
+    // rise alone. The edges come in rising order: once one corner is above the plane, so is
+    // the next.
     int count = 1;
     for (int e = 0; count < wanted; ++e) {
         const int i = edges[e];
-        depth -= B[i];
-        if (depth < 0.0f) {
+        const float cornerDepth = depth - B[i];
+        if (cornerDepth < 0.0f) {
             break;
         }
         SetContact(contacts[static_cast<size_t>(count++)],
-                   deepest + axes[i] * (A[i] > 0.0f ? s[i] : -s[i]), n, depth);
+                   deepest + axes[i] * (A[i] > 0.0f ? s[i] : -s[i]), n, cornerDepth);
     }
     return count;
 }

@@ -20,8 +20,8 @@ Solid ClipBox(CollisionBox& box, const Float3& n, float d) {
     const Float3 h = box.GetSize() * 0.5f;
     const double hs[3] = {h.x, h.y, h.z};
     const auto world = [&](double x, double y, double z) {
-        const Float3 p = box.LocalToWorld(Float3(static_cast<float>(x), static_cast<float>(y),
-                                                 static_cast<float>(z)));
+        const Float3 p = box.LocalToWorld(
+            Float3(static_cast<float>(x), static_cast<float>(y), static_cast<float>(z)));
         return Point{p.x, p.y, p.z};
     };
     const double nn[3] = {n.x, n.y, n.z};
@@ -98,28 +98,18 @@ int CornersBelow(CollisionBox& box, const Float3& n, float d) {
     return count;
 }
 
-class BoxSubmerged : public test::CollisionTest {
+class BoxSubmerged : public test::SeededCollisionTest {
 protected:
-    float Uniform(float low, float high) {
-        return std::uniform_real_distribution<float>(low, high)(random_);
-    }
-    Quaternion Turn() {
-        const Float3 axis =
-            Float3(Uniform(-1, 1), Uniform(-1, 1), Uniform(-1, 1)).NormalizedOrSelf();
-        return Quaternion::FromAxisAngle(Uniform(-3.1f, 3.1f),
-                                         axis.LengthSquared() > 0.0f ? axis : Float3(0, 1, 0));
-    }
-    std::mt19937 random_{49};
+    BoxSubmerged() { random_.seed(49); }
 };
 
 TEST_F(BoxSubmerged, EveryCornerCountMatchesExactClipping) {
     int seen[9] = {};
     for (int round = 0; round < 6000; ++round) {
-        CollisionBox* box = Box(Float3(Uniform(-3, 3), Uniform(-3, 3), Uniform(-3, 3)),
-                                Float3(Uniform(0.3f, 3), Uniform(0.3f, 3), Uniform(0.3f, 3)),
-                                Turn());
-        const Float3 n =
-            Float3(Uniform(-1, 1), Uniform(-1, 1), Uniform(-1, 1)).NormalizedOrSelf();
+        CollisionBox* box =
+            Box(Float3(Uniform(-3, 3), Uniform(-3, 3), Uniform(-3, 3)),
+                Float3(Uniform(0.3f, 3), Uniform(0.3f, 3), Uniform(0.3f, 3)), Turn());
+        const Float3 n = Float3(Uniform(-1, 1), Uniform(-1, 1), Uniform(-1, 1)).NormalizedOrSelf();
         const float radius = box->GetRadius();
         const float d = n.Dot(box->GetWorldPosition()) + Uniform(-radius, radius);
         const int below = CornersBelow(*box, n, d);
@@ -188,11 +178,9 @@ TEST_F(BoxSubmerged, CornersExactlyOnThePlaneGiveTheWholeBoxNotNaN) {
 
 TEST_F(BoxSubmerged, VolumeIsContinuousAsThePlaneSweepsThroughTheBox) {
     for (int round = 0; round < 20; ++round) {
-        CollisionBox* box = Box(Float3(), Float3(Uniform(0.5f, 2), Uniform(0.5f, 2),
-                                                 Uniform(0.5f, 2)),
-                                Turn());
-        const Float3 n =
-            Float3(Uniform(-1, 1), Uniform(-1, 1), Uniform(-1, 1)).NormalizedOrSelf();
+        CollisionBox* box =
+            Box(Float3(), Float3(Uniform(0.5f, 2), Uniform(0.5f, 2), Uniform(0.5f, 2)), Turn());
+        const Float3 n = Float3(Uniform(-1, 1), Uniform(-1, 1), Uniform(-1, 1)).NormalizedOrSelf();
         const float reach = box->GetSupportDistance(n);
         float previous = 0.0f;
         const int steps = 2000;

@@ -10,19 +10,9 @@
 namespace quarn {
 namespace {
 
-class BoxQueries : public test::CollisionTest {
+class BoxQueries : public test::SeededCollisionTest {
 protected:
-    float Uniform(float low, float high) {
-        return std::uniform_real_distribution<float>(low, high)(random_);
-    }
-    Float3 Point(float extent) {
-        return Float3(Uniform(-extent, extent), Uniform(-extent, extent), Uniform(-extent, extent));
-    }
-    Quaternion Turn() {
-        const Float3 axis = Point(1.0f).NormalizedOrSelf();
-        return Quaternion::FromAxisAngle(Uniform(-3.1f, 3.1f),
-                                         axis.LengthSquared() > 0.0f ? axis : Float3(0, 1, 0));
-    }
+    BoxQueries() { random_.seed(149); }
     CollisionBox* RandomBox() {
         return Box(Point(3.0f), Float3(Uniform(0.2f, 3), Uniform(0.2f, 3), Uniform(0.2f, 3)),
                    Turn());
@@ -51,8 +41,8 @@ protected:
             const Float3 u = box.GetWorldAxis((k + 1) % 3) * hs[(k + 1) % 3];
             const Float3 v = box.GetWorldAxis((k + 2) % 3) * hs[(k + 2) % 3];
             for (float side : {-1.0f, 1.0f}) {
-                faces.push_back({box.GetWorldPosition() + axis * (side * hs[k]), axis * side, u,
-                                 v, k, side > 0});
+                faces.push_back({box.GetWorldPosition() + axis * (side * hs[k]), axis * side, u, v,
+                                 k, side > 0});
             }
         }
         return faces;
@@ -66,8 +56,6 @@ protected:
         const float b = std::clamp(r.Dot(f.v) / lv, -1.0f, 1.0f);
         return (r - f.u * a - f.v * b).Length();
     }
-
-    std::mt19937 random_{149};
 };
 
 TEST_F(BoxQueries, SizeFaceAndUpgradesKeepTheirRules) {
@@ -188,8 +176,11 @@ TEST_F(BoxQueries, SupportFaceIsTheMostFacingFaceClockwiseAboutItsNormal) {
     CollisionBox* cube = Box(Float3(), Float3(2, 2, 2));
     const struct {
         Float3 direction, normal;
-    } ties[] = {{{1, 1, 0}, {1, 0, 0}}, {{0, -1, 1}, {0, -1, 0}}, {{-1, 0, 1}, {-1, 0, 0}},
-                {{1, 1, 1}, {1, 0, 0}}, {{0, 0, -1}, {0, 0, -1}}};
+    } ties[] = {{{1, 1, 0}, {1, 0, 0}},
+                {{0, -1, 1}, {0, -1, 0}},
+                {{-1, 0, 1}, {-1, 0, 0}},
+                {{1, 1, 1}, {1, 0, 0}},
+                {{0, 0, -1}, {0, 0, -1}}};
     for (const auto& tie : ties) {
         test::ExpectNear(cube->GetSupportFace(tie.direction)->normal, tie.normal, 0.0f);
     }
@@ -322,8 +313,7 @@ TEST(FaceRoutines, PlanesRaysAndSegmentsAgainstAFace) {
                                 std::span<CollisionContact>()),
               0);
     // Above the face: no contact.
-    EXPECT_EQ(ClipSegmentToFace(Float3(-2, 0.5f, 0), Float3(2, 0.5f, 0), sides, top, contacts),
-              0);
+    EXPECT_EQ(ClipSegmentToFace(Float3(-2, 0.5f, 0), Float3(2, 0.5f, 0), sides, top, contacts), 0);
 }
 
 } // namespace
