@@ -55,7 +55,7 @@ public:
     void UpdateMassProperties() override;
 
     // The centroid that the last GetSubmergedVolume of any box produced.
-    static Float3 GetLastSubmergedCentre() { return submergedCentre_; }
+    static Float3 GetLastSubmergedVolumeCentre() { return submergedCentre_; }
 
     // Runs once; later calls (a derived class's registration) return the record.
     static ClassInfo* RegisterClass();

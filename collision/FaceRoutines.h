@@ -3,6 +3,7 @@
 #include "collision/CollisionContact.h"
 #include "core/math/Vector.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 
@@ -21,8 +22,10 @@ struct SupportFace {
     Float3 corners[4];
     const Float3* external = nullptr; // a face whose vertices live elsewhere (count of them)
 
+    // At most the four inline corners when the face has no vertex list of its own.
     std::span<const Float3> Vertices() const {
-        return {external ? external : corners, static_cast<size_t>(count)};
+        const int32_t size = external ? count : std::min(count, 4);
+        return {external ? external : corners, static_cast<size_t>(std::max(size, 0))};
     }
     // Sets the winding flag from the first three vertices.
     void UpdateWinding();

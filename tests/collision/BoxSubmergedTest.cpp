@@ -126,7 +126,7 @@ TEST_F(BoxSubmerged, EveryCornerCountMatchesExactClipping) {
             EXPECT_NEAR(centre.x, exact.centre[0], 2e-3 * scale);
             EXPECT_NEAR(centre.y, exact.centre[1], 2e-3 * scale);
             EXPECT_NEAR(centre.z, exact.centre[2], 2e-3 * scale);
-            test::ExpectNear(CollisionBox::GetLastSubmergedCentre(), centre, 0.0f);
+            test::ExpectNear(CollisionBox::GetLastSubmergedVolumeCentre(), centre, 0.0f);
         }
         box->Delete();
     }
