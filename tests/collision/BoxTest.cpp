@@ -80,9 +80,13 @@ TEST_F(BoxQueries, SizeFaceAndUpgradesKeepTheirRules) {
     box->SetFace(2);
     box->UpgradeVersion(41);
     EXPECT_EQ(box->GetFace(), 2 | 16);
+    test::ExpectNear(box->GetWorldBoundingBox().max, Float3(0.5f, 1, 1.5f), 0.0f);
     box->UpgradeVersion(7);
     test::ExpectNear(box->GetSize(), Float3(2, 4, 6), 0.0f);
     EXPECT_FLOAT_EQ(box->GetMass(), 96.0f);
+    // The cached bounds follow the new size.
+    test::ExpectNear(box->GetWorldBoundingBox().max, Float3(1, 2, 3), 0.0f);
+    test::ExpectNear(box->GetLocalBoundingBox().min, Float3(-1, -2, -3), 0.0f);
     // The size is stored and read through its property as well.
     Property* size = CollisionBox::classInfo->FindProperty("size");
     ASSERT_NE(size, nullptr);
@@ -103,12 +107,16 @@ TEST_F(BoxQueries, SupportBoundsAndDepthMatchBruteForce) {
         }
         EXPECT_NEAR(box->GetSupportPoint(d).Dot(d), best, 1e-4f);
         EXPECT_NEAR(box->GetSupportDistance(d), best, 1e-4f);
-        box->UpdateWorldBoundingBox();
+        // The world box is the corners' own: its faces are the extreme corners.
         const Aabb bounds = box->GetWorldBoundingBox();
+        Float3 low = corners[0];
+        Float3 high = corners[0];
         for (const Float3& c : corners) {
-            EXPECT_GE(c.x, bounds.min.x - 1e-4f);
-            EXPECT_LE(c.y, bounds.max.y + 1e-4f);
+            low = Float3(std::min(low.x, c.x), std::min(low.y, c.y), std::min(low.z, c.z));
+            high = Float3(std::max(high.x, c.x), std::max(high.y, c.y), std::max(high.z, c.z));
         }
+        test::ExpectNear(bounds.min, low, 1e-4f);
+        test::ExpectNear(bounds.max, high, 1e-4f);
 
         const std::vector<Face> faces = Faces(*box);
         const Float3 p = box->GetWorldPosition() + Point(2.5f);
