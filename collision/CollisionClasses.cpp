@@ -1,5 +1,6 @@
 #include "collision/CollisionClasses.h"
 
+#include "collision/CollisionBox.h"
 #include "collision/CollisionPlane.h"
 #include "collision/CollisionPoint.h"
 #include "collision/CollisionRay.h"
@@ -12,6 +13,7 @@ namespace quarn {
 void RegisterCollisionClasses() {
     CollisionVolume::RegisterClass();
     CollisionSphere::RegisterClass();
+    CollisionBox::RegisterClass();
     CollisionRay::RegisterClass();
     CollisionPoint::RegisterClass();
     CollisionPlane::RegisterClass();

@@ -28,18 +28,6 @@ constexpr float AutoPosReferenceZ = 41.0f;
 constexpr float AutoPosScaleX = 1.0f;
 constexpr float AutoPosScaleZ = 1.3f;
 
-template <class T>
-void NotifyChange(Property* property, Entity& object, const T& old, const T& now) {
-    if (!property) {
-        return;
-    }
-    uint32_t oldWords[ValueTraits<T>::Words];
-    uint32_t newWords[ValueTraits<T>::Words];
-    ValueTraits<T>::Write(old, oldWords);
-    ValueTraits<T>::Write(now, newWords);
-    property->NotifyListeners(object, oldWords, newWords);
-}
-
 const float* HeightsOf(const GridDataResource* grid) {
     return grid ? grid->GetLayer(GridDataResource::Heights) : nullptr;
 }
@@ -170,7 +158,7 @@ void CollisionTerrain::SetSize(Float3 size) {
     const Float3 old = size_;
     size_ = size;
     InvalidateBoxes();
-    NotifyChange(sizeProperty_, *this, old, size_);
+    NotifyChange(sizeProperty_, old, size_);
 }
 
 void CollisionTerrain::SetOffset(Int2 offset) {
@@ -184,7 +172,7 @@ void CollisionTerrain::SetOffset(Int2 offset) {
         PlaceAutomatically();
     }
     RecomputeHeights();
-    NotifyChange(offsetProperty_, *this, old, offset_);
+    NotifyChange(offsetProperty_, old, offset_);
 }
 
 void CollisionTerrain::SetGridSize(Int2 size) {
@@ -212,7 +200,7 @@ void CollisionTerrain::SetGridSize(Int2 size) {
         }
         RecomputeHeights();
     }
-    NotifyChange(gridSizeProperty_, *this, old, gridSize_);
+    NotifyChange(gridSizeProperty_, old, gridSize_);
 }
 
 const char* CollisionTerrain::GetHeightMapName() const {
@@ -247,7 +235,7 @@ void CollisionTerrain::SetTerrainFlags(int32_t flags) {
     if ((flags & TerrainAutoPos) && !(old & TerrainAutoPos)) {
         PlaceAutomatically();
     }
-    NotifyChange(terrainFlagsProperty_, *this, old, terrainFlags_);
+    NotifyChange(terrainFlagsProperty_, old, terrainFlags_);
 }
 
 // Geometry ------------------------------------------------------------------------------------

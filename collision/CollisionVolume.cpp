@@ -199,10 +199,15 @@ void CollisionVolume::SetDensity(float density) {
 }
 
 void CollisionVolume::SetMassProperties(float mass, float inertiaDiagonal) {
+    SetMassProperties(mass, Float3(inertiaDiagonal, inertiaDiagonal, inertiaDiagonal));
+}
+
+void CollisionVolume::SetMassProperties(float mass, Float3 inertiaDiagonal) {
     mass_ = mass;
+    const float diagonal[3] = {inertiaDiagonal.x, inertiaDiagonal.y, inertiaDiagonal.z};
     for (int row = 0; row < 3; ++row) {
         for (int column = 0; column < 4; ++column) {
-            inertia_[row][column] = row == column ? inertiaDiagonal : 0.0f;
+            inertia_[row][column] = row == column ? diagonal[row] : 0.0f;
         }
     }
 }

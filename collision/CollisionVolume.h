@@ -3,6 +3,8 @@
 #include "collision/CollisionContact.h"
 #include "core/math/Vector.h"
 #include "core/object/EntityRef.h"
+#include "core/object/Property.h"
+#include "core/object/ValueBinding.h"
 #include "render/RenderObject.h"
 
 #include <cstdint>
@@ -11,6 +13,7 @@ namespace quarn {
 
 class CollisionBody;
 class CollisionSpace;
+struct SupportFace;
 
 // Bits of collflags, collmask and colltest.
 enum CollisionFlags : uint32_t {
@@ -78,6 +81,12 @@ public:
     // Depth of a world point inside the shape, positive inside; *normal (when given) the
     // direction out of the shape there.
     virtual float GetPointDepth(Float3 point, Float3* normal);
+    // The face most facing the direction, or null for shapes without flat faces. The record
+    // belongs to the shape and changes with the next call.
+    virtual const SupportFace* GetSupportFace(Float3 /*direction*/) { return nullptr; }
+    // The candidate separating directions: face normals in the world frame.
+    virtual int GetFaceCount() { return 0; }
+    virtual Float3 GetFaceNormal(int /*index*/) { return Float3(); }
     virtual void DrawShape() = 0;
     // Mass from the volume and density, and the inertia tensor; then the body hears of it.
     virtual void UpdateMassProperties() = 0;
@@ -150,6 +159,19 @@ public:
 protected:
     // Stores the mass and a diagonal tensor.
     void SetMassProperties(float mass, float inertiaDiagonal);
+    void SetMassProperties(float mass, Float3 inertiaDiagonal);
+    // Tells the property's listeners of a change of the volume's value.
+    template <class T>
+    void NotifyChange(Property* property, const T& old, const T& now) {
+        if (!property) {
+            return;
+        }
+        uint32_t oldWords[ValueTraits<T>::Words];
+        uint32_t newWords[ValueTraits<T>::Words];
+        ValueTraits<T>::Write(old, oldWords);
+        ValueTraits<T>::Write(now, newWords);
+        property->NotifyListeners(*this, oldWords, newWords);
+    }
     // Calls "touchinertia" on the attached body.
     void TouchBodyInertia();
     // Draws the shape when the gizmo flag is set, or, for shapes that ask, when selected.

@@ -3,6 +3,7 @@
 // Shapes placed by hand for the collision tests: the classes registered in their start-up
 // order, nodes made through a TestTree, and the world-space reading of contacts.
 
+#include "collision/CollisionBox.h"
 #include "collision/CollisionClasses.h"
 #include "collision/CollisionContact.h"
 #include "collision/CollisionPlane.h"
@@ -19,6 +20,7 @@
 #include "tests/support/TestTree.h"
 
 #include <gtest/gtest.h>
+#include <random>
 
 namespace quarn::test {
 
@@ -42,6 +44,11 @@ protected:
         sphere->SetSphereRadius(radius);
         return sphere;
     }
+    CollisionBox* Box(Float3 centre, Float3 size, Quaternion orientation = Quaternion()) {
+        auto* box = Make<CollisionBox>(centre, orientation);
+        box->SetSize(size);
+        return box;
+    }
     CollisionPlane* Plane(Float3 point, int32_t side, Quaternion orientation = Quaternion()) {
         auto* plane = Make<CollisionPlane>(point, orientation);
         plane->SetWorldSide(side);
@@ -54,6 +61,25 @@ protected:
     }
 
     TestTree tree_;
+};
+
+// Shapes placed at random from a fixed seed, so a failing round can be found again.
+class SeededCollisionTest : public CollisionTest {
+protected:
+    float Uniform(float low, float high) {
+        return std::uniform_real_distribution<float>(low, high)(random_);
+    }
+    Float3 Point(float extent) {
+        return Float3(Uniform(-extent, extent), Uniform(-extent, extent), Uniform(-extent, extent));
+    }
+    // A turn by up to `angle` radians about a random axis.
+    Quaternion Turn(float angle = 3.1f) {
+        const Float3 axis = Point(1.0f).NormalizedOrSelf();
+        return Quaternion::FromAxisAngle(Uniform(-angle, angle),
+                                         axis.LengthSquared() > 0.0f ? axis : Float3(0, 1, 0));
+    }
+
+    std::mt19937 random_{47};
 };
 
 // A contact as a world point (colliders write positions negated).

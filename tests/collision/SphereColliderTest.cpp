@@ -11,19 +11,8 @@ using test::WorldPosition;
 
 // Thousands of seeded placements of a sphere against a plane or a sphere, each checked for
 // what every contact must satisfy, then swapped and then moved and turned as a whole.
-class SphereContactProperties : public test::CollisionTest {
+class SphereContactProperties : public test::SeededCollisionTest {
 protected:
-    float Uniform(float low, float high) {
-        return std::uniform_real_distribution<float>(low, high)(random_);
-    }
-    Float3 Point(float extent) {
-        return Float3(Uniform(-extent, extent), Uniform(-extent, extent), Uniform(-extent, extent));
-    }
-    Quaternion Turn() {
-        const Float3 axis = Point(1.0f).NormalizedOrSelf();
-        return Quaternion::FromAxisAngle(Uniform(-3.1f, 3.1f),
-                                         axis.LengthSquared() > 0.0f ? axis : Float3(0, 1, 0));
-    }
     // Both shapes under one pivot, so moving the pivot moves and turns them together.
     Pivot* Frame() { return tree_.Make<Pivot>("frame"); }
     template <class T>
@@ -69,8 +58,6 @@ protected:
         frame->SetPosition(Float3());
         frame->SetOrientation(Quaternion());
     }
-
-    std::mt19937 random_{47};
 };
 
 TEST_F(SphereContactProperties, SpherePlaneContactsLieOnBothSurfacesAndPointIntoThePlane) {

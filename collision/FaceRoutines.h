@@ -1,0 +1,58 @@
+#pragma once
+
+#include "collision/CollisionContact.h"
+#include "core/math/Vector.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <span>
+
+namespace quarn {
+
+// A polygon on a shape's surface, as the face queries hand it out: a box face keeps its four
+// corners in the record, a mesh face points at its own vertex list instead.
+struct SupportFace {
+    static constexpr int32_t BoxFace = 3;
+
+    int32_t kind = BoxFace;
+    Float3 normal; // outward, world frame
+    int32_t count = 4;
+    // 1 when (v1 - v0) x (v2 - v0) runs along the normal; PointInFace reads it.
+    int32_t winding = 1;
+    Float3 corners[4];
+    const Float3* external = nullptr; // a face whose vertices live elsewhere (count of them)
+
+    // At most the four inline corners when the face has no vertex list of its own.
+    std::span<const Float3> Vertices() const {
+        const int32_t size = external ? count : std::min(count, 4);
+        return {external ? external : corners, static_cast<size_t>(std::max(size, 0))};
+    }
+    // Sets the winding flag from the first three vertices.
+    void UpdateWinding();
+};
+
+// The plane n . x = distance.
+struct FacePlane {
+    Float3 normal;
+    float distance = 0.0f;
+};
+
+// The parameter t where p + t v meets the plane; the largest float when v runs along it.
+float PlaneRayParameter(const FacePlane& plane, const Float3& p, const Float3& v);
+
+// Whether the point lies within the face's outline, seen along its normal. A face without
+// vertices holds every point.
+bool PointInFace(const SupportFace& face, const Float3& point);
+
+// The depth of the point below the reference plane (0 or more) when it lies on or below it and
+// on or inside every side plane; -1 otherwise.
+float PointInsidePlanes(const Float3& point, const FacePlane& reference,
+                        std::span<const FacePlane> sides);
+
+// Where the segment a-b crosses each side plane strictly between its ends, below the reference
+// plane and strictly inside the two neighbouring side planes, a contact with the reference
+// normal is appended. Writes no more than the room in `contacts`; returns the count written.
+int ClipSegmentToFace(const Float3& a, const Float3& b, std::span<const FacePlane> sides,
+                      const FacePlane& reference, std::span<CollisionContact> contacts);
+
+} // namespace quarn
