@@ -202,15 +202,42 @@ void SoftwareRasterizer::Draw(const GpuState& state, const GpuDrawCall& call) {
     if (primitives_.empty()) {
         return;
     }
-    const int32_t rows = viewport_.bottom - viewport_.top;
+    const uint32_t bands = BinPrimitives();
+    // One thread takes the bands in order too: a band's rows stay in cache while every
+    // primitive of the draw passes over them.
     if (threads_.Count() == 1 || pixels < ParallelPixels) {
-        DrawBand({viewport_.top, viewport_.bottom});
+        for (uint32_t band = 0; band < bands; ++band) {
+            DrawBand(band);
+        }
         return;
     }
-    threads_.Run(static_cast<uint32_t>((rows + BandRows - 1) / BandRows), [&](uint32_t band) {
-        const int32_t top = viewport_.top + static_cast<int32_t>(band) * BandRows;
-        DrawBand({top, std::min(top + BandRows, viewport_.bottom)});
-    });
+    threads_.Run(bands, [&](uint32_t band) { DrawBand(band); });
+}
+
+uint32_t SoftwareRasterizer::BinPrimitives() {
+    const int32_t rows = viewport_.bottom - viewport_.top;
+    const auto bands = static_cast<uint32_t>((rows + BandRows - 1) / BandRows);
+    auto bandOf = [&](int32_t row) { return static_cast<uint32_t>((row - viewport_.top) / BandRows); };
+    // Counting sort: each band's list keeps the draw's order.
+    bandStart_.assign(bands + 1, 0);
+    for (const Primitive& p : primitives_) {
+        for (uint32_t b = bandOf(p.top), last = bandOf(p.bottom - 1); b <= last; ++b) {
+            ++bandStart_[b + 1];
+        }
+    }
+    for (uint32_t b = 0; b < bands; ++b) {
+        bandStart_[b + 1] += bandStart_[b];
+    }
+    bandPrimitives_.resize(bandStart_[bands]);
+    std::vector<uint32_t>& next = bandNext_;
+    next.assign(bandStart_.begin(), bandStart_.end() - 1);
+    for (uint32_t i = 0; i < primitives_.size(); ++i) {
+        const Primitive& p = primitives_[i];
+        for (uint32_t b = bandOf(p.top), last = bandOf(p.bottom - 1); b <= last; ++b) {
+            bandPrimitives_[next[b]++] = i;
+        }
+    }
+    return bands;
 }
 
 bool SoftwareRasterizer::FetchVertices(const GpuState& state, const GpuDrawCall& call,
@@ -440,12 +467,12 @@ double SoftwareRasterizer::Line(uint32_t ia, uint32_t ib) {
     return AddPrimitive(v, true);
 }
 
-void SoftwareRasterizer::DrawBand(const Band& band) const {
+void SoftwareRasterizer::DrawBand(uint32_t index) const {
+    const int32_t top = viewport_.top + static_cast<int32_t>(index) * BandRows;
+    const Band band{top, std::min(top + BandRows, viewport_.bottom)};
     const std::vector<RasterVertex>& screen = pretransformed_ ? vertices_ : projected_;
-    for (const Primitive& p : primitives_) {
-        if (p.bottom <= band.top || p.top >= band.bottom) {
-            continue;
-        }
+    for (uint32_t i = bandStart_[index]; i < bandStart_[index + 1]; ++i) {
+        const Primitive& p = primitives_[bandPrimitives_[i]];
         if (p.line) {
             ScreenLine(screen[p.v[0]], screen[p.v[1]], band);
         } else {

@@ -66,7 +66,9 @@ private:
     double AddPrimitive(const uint32_t* v, bool line);
     // Projects clip-space vertices to the screen in place.
     void ToScreen(RasterVertex& v) const;
-    void DrawBand(const Band& band) const;
+    // Lists each band's primitives; answers the number of bands.
+    uint32_t BinPrimitives();
+    void DrawBand(uint32_t index) const;
     struct TriangleSetup;
     // Set-up: culling, snapping, edge equations and attribute planes; then the span walk.
     void ScreenTriangle(const RasterVertex& a, const RasterVertex& b, const RasterVertex& c,
@@ -83,6 +85,10 @@ private:
     std::vector<RasterVertex> projected_;
     std::vector<uint32_t> projectedIndex_;
     std::vector<Primitive> primitives_;
+    // Band b draws primitives_[bandPrimitives_[i]] for i in [bandStart_[b], bandStart_[b + 1]).
+    std::vector<uint32_t> bandStart_;
+    std::vector<uint32_t> bandPrimitives_;
+    std::vector<uint32_t> bandNext_;
     uint32_t attributes_ = 0;
     bool pretransformed_ = false;
     bool wireframe_ = false;
