@@ -138,6 +138,14 @@ private:
     int64_t divisor_, quotient_, remainder_, rowQuotient_, rowRemainder_;
 };
 
+// std::llround without the library call, for |v| below 2^24, where v minus its truncation is
+// exact.
+int64_t RoundHalfAway(float v) {
+    const auto whole = static_cast<int64_t>(v);
+    const float fraction = v - static_cast<float>(whole);
+    return whole + (fraction >= 0.5f ? 1 : fraction <= -0.5f ? -1 : 0);
+}
+
 // A bound of a primitive's rows, kept far inside int32 whatever the coordinate.
 int32_t RowBound(float y) {
     constexpr float Limit = GuardBand * 4.0f;
@@ -217,7 +225,9 @@ void SoftwareRasterizer::Draw(const GpuState& state, const GpuDrawCall& call) {
 uint32_t SoftwareRasterizer::BinPrimitives() {
     const int32_t rows = viewport_.bottom - viewport_.top;
     const auto bands = static_cast<uint32_t>((rows + BandRows - 1) / BandRows);
-    auto bandOf = [&](int32_t row) { return static_cast<uint32_t>((row - viewport_.top) / BandRows); };
+    auto bandOf = [&](int32_t row) {
+        return static_cast<uint32_t>((row - viewport_.top) / BandRows);
+    };
     // Counting sort: each band's list keeps the draw's order.
     bandStart_.assign(bands + 1, 0);
     for (const Primitive& p : primitives_) {
@@ -494,8 +504,8 @@ void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVerte
     int64_t* X = t.X;
     int64_t* Y = t.Y;
     for (int i = 0; i < 3; ++i) {
-        X[i] = std::llround(v[i]->pos[0] * static_cast<float>(SubPixel));
-        Y[i] = std::llround(v[i]->pos[1] * static_cast<float>(SubPixel));
+        X[i] = RoundHalfAway(v[i]->pos[0] * static_cast<float>(SubPixel));
+        Y[i] = RoundHalfAway(v[i]->pos[1] * static_cast<float>(SubPixel));
     }
     int64_t area = (X[1] - X[0]) * (Y[2] - Y[0]) - (X[2] - X[0]) * (Y[1] - Y[0]);
     if (area == 0) {
@@ -560,7 +570,12 @@ void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVerte
     }
     t.zPlane = makePlane(v[0]->pos[2], v[1]->pos[2], v[2]->pos[2]);
     t.qPlane = makePlane(q[0], q[1], q[2]);
+    // Textured spans read the diffuse colour and the first texture's u and v alone.
+    const bool texturedSpans = pixels_.HasTexturedSpan();
     for (uint32_t i = 0; i < attributes_; ++i) {
+        if (texturedSpans && i >= AttrDiffuse + 4 && i != AttrTexture && i != AttrTexture + 1) {
+            continue;
+        }
         t.planes[i] = makePlane(v[0]->attr[i] * q[0], v[1]->attr[i] * q[1], v[2]->attr[i] * q[2]);
     }
     WalkSpans(t);
@@ -612,23 +627,27 @@ void SoftwareRasterizer::WalkSpans(const TriangleSetup& t) const {
         const float fy = static_cast<float>(py);
         const SpanValue z{t.zPlane.base + t.zPlane.dy * fy, t.zPlane.dx};
         const SpanValue q{t.qPlane.base + t.qPlane.dy * fy, t.qPlane.dx};
-        for (uint32_t i = 0; i < attributes; ++i) {
-            rows[i] = t.planes[i].base + t.planes[i].dy * fy;
-        }
         if (texturedSpans) {
+            // Only the attributes the span loop reads.
             TexturedSpan span;
             span.y = py;
             span.left = left;
             span.right = right;
             span.z = z;
             span.q = q;
+            auto along = [&](uint32_t i) {
+                return SpanValue{t.planes[i].base + t.planes[i].dy * fy, t.planes[i].dx};
+            };
             for (uint32_t c = 0; c < 4; ++c) {
-                span.diffuse[c] = {rows[AttrDiffuse + c], t.planes[AttrDiffuse + c].dx};
+                span.diffuse[c] = along(AttrDiffuse + c);
             }
-            span.u = {rows[AttrTexture], t.planes[AttrTexture].dx};
-            span.v = {rows[AttrTexture + 1], t.planes[AttrTexture + 1].dx};
+            span.u = along(AttrTexture);
+            span.v = along(AttrTexture + 1);
             pixels_.ShadeTexturedSpan(span);
             continue;
+        }
+        for (uint32_t i = 0; i < attributes; ++i) {
+            rows[i] = t.planes[i].base + t.planes[i].dy * fy;
         }
         for (int32_t px = left; px <= right; ++px) {
             const float fx = static_cast<float>(px);

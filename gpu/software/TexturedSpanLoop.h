@@ -176,8 +176,8 @@ void SpanLoop(const TexturedSpanSetup& s, const TexturedSpan& span) {
             const I fraction = L::SetI(TexelOne - 1);
             texel = Bilinear<L>(c00, c10, c01, c11, L::AndI(fu, fraction), L::AndI(fv, fraction));
         } else {
-            const I xs = addressU(L::ShiftRightSigned(
-                ToFixedTexelLanes<L>(L::Mul(u, textureWidth)), TexelFractionBits));
+            const I xs = addressU(L::ShiftRightSigned(ToFixedTexelLanes<L>(L::Mul(u, textureWidth)),
+                                                      TexelFractionBits));
             const I ys = addressV(L::ShiftRightSigned(
                 ToFixedTexelLanes<L>(L::Mul(v, textureHeight)), TexelFractionBits));
             texel = L::Gather(s.texels, L::AddI(L::Multiply15(ys, pitch), xs));
@@ -201,8 +201,9 @@ void SpanLoop(const TexturedSpanSetup& s, const TexturedSpan& span) {
 
         F visible = L::AsFloat(L::GreaterI(L::SetI(count), L::LaneIndices()));
         if (s.alphaTest) {
-            visible = L::And(visible, L::Passes(s.alphaFunc, L::ToFloat(ClampedToByte<L>(current[3])),
-                                                alphaRef));
+            visible =
+                L::And(visible,
+                       L::Passes(s.alphaFunc, L::ToFloat(ClampedToByte<L>(current[3])), alphaRef));
         }
         if (depthRow != nullptr && L::Mask(visible) != 0) {
             const F depth = ClampDepth<L>(at(span.z, x));
@@ -224,8 +225,8 @@ void SpanLoop(const TexturedSpanSetup& s, const TexturedSpan& span) {
         uint8_t* out = row + static_cast<size_t>(px) * 4;
         F color[4] = {current[0], current[1], current[2], current[3]};
         if constexpr (Blend) {
-            const I stored = L::OrI(L::LoadPixels(out, count),
-                                    L::SetI(static_cast<int32_t>(s.targetAlphaFill)));
+            const I stored =
+                L::OrI(L::LoadPixels(out, count), L::SetI(static_cast<int32_t>(s.targetAlphaFill)));
             const F dst[4] = {Channel<L>(stored, 16), Channel<L>(stored, 8), Channel<L>(stored, 0),
                               Channel<L>(stored, 24)};
             const F sf = current[3];
@@ -234,10 +235,10 @@ void SpanLoop(const TexturedSpanSetup& s, const TexturedSpan& span) {
                 color[c] = Clamp01Lanes<L>(L::Add(L::Mul(current[c], sf), L::Mul(dst[c], df)));
             }
         }
-        const I packed = L::OrI(
-            L::OrI(L::ShiftLeft(ClampedToByte<L>(color[3]), 24),
-                   L::ShiftLeft(ClampedToByte<L>(color[0]), 16)),
-            L::OrI(L::ShiftLeft(ClampedToByte<L>(color[1]), 8), ClampedToByte<L>(color[2])));
+        const I packed =
+            L::OrI(L::OrI(L::ShiftLeft(ClampedToByte<L>(color[3]), 24),
+                          L::ShiftLeft(ClampedToByte<L>(color[0]), 16)),
+                   L::OrI(L::ShiftLeft(ClampedToByte<L>(color[1]), 8), ClampedToByte<L>(color[2])));
         L::StorePixels(out, packed, visible, mask);
     }
 }
