@@ -274,7 +274,8 @@ bool SoftwareRasterizer::FetchVertices(const GpuState& state, const GpuDrawCall&
             index = static_cast<uint32_t>(static_cast<int64_t>(index) + call.baseVertex - low);
         }
         if (!ProcessVertices(state, call, static_cast<uint32_t>(low),
-                             static_cast<uint32_t>(high - low + 1), vertices_, pretransformed_)) {
+                             static_cast<uint32_t>(high - low + 1), vertices_, pretransformed_,
+                             threads_)) {
             return false;
         }
     } else {
@@ -283,7 +284,7 @@ bool SoftwareRasterizer::FetchVertices(const GpuState& state, const GpuDrawCall&
         }
         first = call.startVertex;
         if (!ProcessVertices(state, call, static_cast<uint32_t>(first), count, vertices_,
-                             pretransformed_)) {
+                             pretransformed_, threads_)) {
             return false;
         }
     }

@@ -188,7 +188,8 @@ TEST_F(RasterizerTest, VertexFogFollowsItsFormulasAndMixesTowardsTheFogColour) {
 
 // Bands of rows worked by different threads never change a pixel: one mixed frame (specialised
 // spans, the general path with two stages, fog, depth and stencil, clipped clip-space triangles,
-// lines and wireframe) drawn with 1, 2 and 7 threads is the same byte for byte.
+// lines, wireframe and a draw large enough to process its vertices in parallel) drawn with 1, 2
+// and 7 threads is the same byte for byte.
 TEST(RasterizerThreads, AMixedFrameIsTheSameWhateverTheThreadCount) {
     struct Frame {
         std::vector<uint8_t> color, depthStencil;
@@ -270,6 +271,17 @@ TEST(RasterizerThreads, AMixedFrameIsTheSameWhateverTheThreadCount) {
         }
         device->SetVertexDeclaration(scene.get());
         device->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 10, clipped.data(),
+                                sizeof(SceneVertex));
+        // Enough small triangles that their vertices are processed in several blocks.
+        std::vector<SceneVertex> many(3 * 3000);
+        for (size_t i = 0; i < many.size(); i += 3) {
+            const float x = unit() * 2.2f - 1.1f;
+            const float y = unit() * 2.2f - 1.1f;
+            for (size_t k = 0; k < 3; ++k) {
+                many[i + k] = {x + unit() * 0.1f, y + unit() * 0.1f, unit(), next()};
+            }
+        }
+        device->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 3000, many.data(),
                                 sizeof(SceneVertex));
         Frame frame;
         auto* back = static_cast<SoftwareSurface*>(device->GetBackBuffer());
