@@ -88,9 +88,11 @@ struct Plane {
     float dy = 0.0f;
 };
 
-// Rows per band: few enough that small sprites spread over the threads, enough that a band's
-// share of each triangle's set-up stays small.
+// Rows per band on several threads: few enough that small sprites spread over the threads,
+// enough that a band's share of each triangle's set-up stays small.
 constexpr int32_t BandRows = 16;
+// On one thread bands keep a draw's pixels in cache; taller ones set up fewer triangles twice.
+constexpr int32_t SoloBandRows = 64;
 // Draws covering fewer pixels than this stay on the calling thread: waking the pool costs more.
 constexpr double ParallelPixels = 16384.0;
 constexpr uint32_t NoVertex = UINT32_MAX;
@@ -210,10 +212,12 @@ void SoftwareRasterizer::Draw(const GpuState& state, const GpuDrawCall& call) {
     if (primitives_.empty()) {
         return;
     }
-    const uint32_t bands = BinPrimitives();
     // One thread takes the bands in order too: a band's rows stay in cache while every
     // primitive of the draw passes over them.
-    if (threads_.Count() == 1 || pixels < ParallelPixels) {
+    const bool solo = threads_.Count() == 1 || pixels < ParallelPixels;
+    bandRows_ = solo ? SoloBandRows : BandRows;
+    const uint32_t bands = BinPrimitives();
+    if (solo) {
         for (uint32_t band = 0; band < bands; ++band) {
             DrawBand(band);
         }
@@ -224,9 +228,9 @@ void SoftwareRasterizer::Draw(const GpuState& state, const GpuDrawCall& call) {
 
 uint32_t SoftwareRasterizer::BinPrimitives() {
     const int32_t rows = viewport_.bottom - viewport_.top;
-    const auto bands = static_cast<uint32_t>((rows + BandRows - 1) / BandRows);
+    const auto bands = static_cast<uint32_t>((rows + bandRows_ - 1) / bandRows_);
     auto bandOf = [&](int32_t row) {
-        return static_cast<uint32_t>((row - viewport_.top) / BandRows);
+        return static_cast<uint32_t>((row - viewport_.top) / bandRows_);
     };
     // Counting sort: each band's list keeps the draw's order.
     bandStart_.assign(bands + 1, 0);
@@ -479,8 +483,8 @@ double SoftwareRasterizer::Line(uint32_t ia, uint32_t ib) {
 }
 
 void SoftwareRasterizer::DrawBand(uint32_t index) const {
-    const int32_t top = viewport_.top + static_cast<int32_t>(index) * BandRows;
-    const Band band{top, std::min(top + BandRows, viewport_.bottom)};
+    const int32_t top = viewport_.top + static_cast<int32_t>(index) * bandRows_;
+    const Band band{top, std::min(top + bandRows_, viewport_.bottom)};
     const std::vector<RasterVertex>& screen = pretransformed_ ? vertices_ : projected_;
     for (uint32_t i = bandStart_[index]; i < bandStart_[index + 1]; ++i) {
         const Primitive& p = primitives_[bandPrimitives_[i]];

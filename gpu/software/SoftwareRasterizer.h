@@ -89,6 +89,7 @@ private:
     std::vector<uint32_t> bandStart_;
     std::vector<uint32_t> bandPrimitives_;
     std::vector<uint32_t> bandNext_;
+    int32_t bandRows_ = 0;
     uint32_t attributes_ = 0;
     bool pretransformed_ = false;
     bool wireframe_ = false;
