@@ -68,6 +68,7 @@ private:
     void ToScreen(RasterVertex& v) const;
     // Lists each band's primitives; answers the number of bands.
     uint32_t BinPrimitives();
+    // Draws band `index`'s primitives, clipped to its rows.
     void DrawBand(uint32_t index) const;
     struct TriangleSetup;
     // Set-up: culling, snapping, edge equations and attribute planes; then the span walk.
@@ -88,7 +89,7 @@ private:
     // Band b draws primitives_[bandPrimitives_[i]] for i in [bandStart_[b], bandStart_[b + 1]).
     std::vector<uint32_t> bandStart_;
     std::vector<uint32_t> bandPrimitives_;
-    std::vector<uint32_t> bandNext_;
+    std::vector<uint32_t> bandNext_; // BinPrimitives' scratch
     int32_t bandRows_ = 0;
     uint32_t attributes_ = 0;
     bool pretransformed_ = false;

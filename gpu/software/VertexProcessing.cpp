@@ -497,11 +497,11 @@ bool ProcessVertices(const GpuState& state, const GpuDrawCall& call, uint32_t fi
     out.resize(count);
     // Vertices are independent: a large draw's are processed in parallel blocks, which left
     // serial were a fair share of a frame of many sprites on all threads.
-    constexpr uint32_t Block = 2048;
-    threads.Run((count + Block - 1) / Block, [&](uint32_t block) {
-        const uint32_t end = std::min(count, (block + 1) * Block);
-        for (uint32_t i = block * Block; i < end; ++i) {
-            const uint64_t v = static_cast<uint64_t>(first) + i;
+    constexpr uint64_t Block = 2048;
+    threads.Run(static_cast<uint32_t>((count + Block - 1) / Block), [&](uint32_t block) {
+        const uint64_t end = std::min<uint64_t>(count, (block + 1) * Block);
+        for (uint64_t i = block * Block; i < end; ++i) {
+            const uint64_t v = first + i;
             const uint8_t* streams[GpuStreamCount];
             for (uint32_t s = 0; s < GpuStreamCount; ++s) {
                 streams[s] = call.streamData[s] != nullptr
