@@ -788,14 +788,47 @@ void SoftwareRasterizer::ScreenLine(const RasterVertex& a, const RasterVertex& b
         from = static_cast<int32_t>(std::floor(major1 + 0.5f)) + (lastPixel_ ? 0 : 1);
         to = static_cast<int32_t>(std::floor(major0 + 0.5f));
     }
+    // Only the steps whose pixels fall in this band and the viewport, so a line crossing many
+    // bands is walked about once in all. The minor coordinate of step m is monotonic in m (each
+    // float step below is), so the steps whose minor coordinate is in range form one interval.
+    auto minorAt = [&](int32_t m) {
+        return static_cast<int32_t>(
+            std::floor(minor0 + slope * (static_cast<float>(m) - major0) + 0.5f));
+    };
+    const int32_t majorLow = xMajor ? viewport_.left : band.top;
+    const int32_t majorHigh = xMajor ? viewport_.right - 1 : band.bottom - 1;
+    const int32_t minorLow = xMajor ? band.top : viewport_.left;
+    const int32_t minorHigh = xMajor ? band.bottom - 1 : viewport_.right - 1;
+    from = std::max(from, majorLow);
+    to = std::min(to, majorHigh);
+    const bool rising = slope >= 0.0f;
+    auto firstWhere = [](int32_t low, int32_t high, auto holds) { // holds: false, then true
+        while (low < high) {
+            const int32_t middle = low + (high - low) / 2;
+            if (holds(middle)) {
+                high = middle;
+            } else {
+                low = middle + 1;
+            }
+        }
+        return low;
+    };
+    if (from <= to) {
+        from = firstWhere(from, to + 1, [&](int32_t m) {
+            return rising ? minorAt(m) >= minorLow : minorAt(m) <= minorHigh;
+        });
+        const int32_t past = firstWhere(from, to + 1, [&](int32_t m) {
+            return rising ? minorAt(m) > minorHigh : minorAt(m) < minorLow;
+        });
+        to = past - 1;
+    }
     const float qa = a.pos[3] > 0.0f && b.pos[3] > 0.0f ? a.pos[3] : 1.0f;
     const float qb = a.pos[3] > 0.0f && b.pos[3] > 0.0f ? b.pos[3] : 1.0f;
     float attr[RasterMaxAttributes];
     const TexelFootprint footprints[GpuStageCount] = {};
     for (int32_t m = from; m <= to; ++m) {
         const float t = std::clamp((static_cast<float>(m) - major0) / length, 0.0f, 1.0f);
-        const auto n = static_cast<int32_t>(
-            std::floor(minor0 + slope * (static_cast<float>(m) - major0) + 0.5f));
+        const int32_t n = minorAt(m);
         const int32_t px = xMajor ? m : n;
         const int32_t py = xMajor ? n : m;
         if (px < viewport_.left || px >= viewport_.right || py < band.top || py >= band.bottom) {
