@@ -95,6 +95,8 @@ constexpr int32_t BandRows = 16;
 constexpr int32_t SoloBandRows = 64;
 // Draws covering fewer pixels than this stay on the calling thread: waking the pool costs more.
 constexpr double ParallelPixels = 16384.0;
+// Screen-space triangles assembled per job when a large draw is assembled in parallel.
+constexpr uint32_t AssemblyBlock = 2048;
 constexpr uint32_t NoVertex = UINT32_MAX;
 
 // The bound one edge puts on the span of each row, stepped down the rows without dividing.
@@ -297,6 +299,12 @@ bool SoftwareRasterizer::FetchVertices(const GpuState& state, const GpuDrawCall&
 
 double SoftwareRasterizer::AssemblePrimitives(const GpuDrawCall& call) {
     primitives_.clear();
+    const bool triangles =
+        call.type == GpuPrimitiveType::TriangleList || call.type == GpuPrimitiveType::TriangleStrip;
+    if (pretransformed_ && triangles && threads_.Count() > 1 &&
+        call.primitiveCount >= 2 * AssemblyBlock) {
+        return AssembleScreenTriangles(call);
+    }
     if (!pretransformed_) {
         projected_.clear();
         projectedIndex_.assign(vertices_.size(), NoVertex);
@@ -334,6 +342,45 @@ double SoftwareRasterizer::AssemblePrimitives(const GpuDrawCall& call) {
     return pixels;
 }
 
+double SoftwareRasterizer::AssembleScreenTriangles(const GpuDrawCall& call) {
+    const uint32_t count = call.primitiveCount;
+    const bool strip = call.type == GpuPrimitiveType::TriangleStrip;
+    candidates_.resize(count);
+    const uint32_t blocks = (count + AssemblyBlock - 1) / AssemblyBlock;
+    std::vector<double> pixels(blocks, 0.0);
+    threads_.Run(blocks, [&](uint32_t block) {
+        const auto end =
+            static_cast<uint32_t>(std::min<uint64_t>(count, uint64_t(block + 1) * AssemblyBlock));
+        for (uint32_t p = block * AssemblyBlock; p < end; ++p) {
+            // As AssemblePrimitives and Triangle take them, odd strip triangles turned round.
+            uint32_t v[3];
+            if (!strip) {
+                const uint32_t* corners = &indices_[size_t(3) * p];
+                v[0] = corners[0], v[1] = corners[1], v[2] = corners[2];
+            } else if ((p & 1) == 0) {
+                v[0] = indices_[p], v[1] = indices_[p + 1], v[2] = indices_[p + 2];
+            } else {
+                v[0] = indices_[p + 1], v[1] = indices_[p], v[2] = indices_[p + 2];
+            }
+            Primitive& candidate = candidates_[p];
+            candidate.top = candidate.bottom = 0; // left out
+            if (Finite(vertices_[v[0]]) && Finite(vertices_[v[1]]) && Finite(vertices_[v[2]])) {
+                pixels[block] += MakePrimitive(v, false, candidate);
+            }
+        }
+    });
+    for (const Primitive& candidate : candidates_) {
+        if (candidate.top < candidate.bottom) {
+            primitives_.push_back(candidate);
+        }
+    }
+    double total = 0.0;
+    for (double blockPixels : pixels) {
+        total += blockPixels;
+    }
+    return total;
+}
+
 void SoftwareRasterizer::ToScreen(RasterVertex& v) const {
     const float rhw = 1.0f / v.pos[3];
     v.pos[0] = viewport_.x + (v.pos[0] * rhw + 1.0f) * viewport_.width * 0.5f;
@@ -356,6 +403,15 @@ uint32_t SoftwareRasterizer::Projected(uint32_t index) {
 }
 
 double SoftwareRasterizer::AddPrimitive(const uint32_t* v, bool line) {
+    Primitive p;
+    const double pixels = MakePrimitive(v, line, p);
+    if (pixels > 0.0) {
+        primitives_.push_back(p);
+    }
+    return pixels;
+}
+
+double SoftwareRasterizer::MakePrimitive(const uint32_t* v, bool line, Primitive& p) const {
     const std::vector<RasterVertex>& screen = pretransformed_ ? vertices_ : projected_;
     const int corners = line ? 2 : 3;
     float minX = screen[v[0]].pos[0], maxX = minX;
@@ -367,14 +423,13 @@ double SoftwareRasterizer::AddPrimitive(const uint32_t* v, bool line) {
         maxY = std::max(maxY, screen[v[i]].pos[1]);
     }
     // A row or so of margin: snapping and the line rule stay inside it.
-    Primitive p{{v[0], v[1], line ? v[1] : v[2]},
-                std::max(RowBound(std::floor(minY)) - 1, viewport_.top),
-                std::min(RowBound(std::ceil(maxY)) + 2, viewport_.bottom),
-                line};
+    p = {{v[0], v[1], line ? v[1] : v[2]},
+         std::max(RowBound(std::floor(minY)) - 1, viewport_.top),
+         std::min(RowBound(std::ceil(maxY)) + 2, viewport_.bottom),
+         line};
     if (p.top >= p.bottom) {
         return 0.0;
     }
-    primitives_.push_back(p);
     const double columns = std::clamp(static_cast<double>(maxX) - minX + 1.0, 1.0,
                                       static_cast<double>(viewport_.right - viewport_.left));
     const double rows = p.bottom - p.top;

@@ -64,6 +64,12 @@ private:
     uint32_t Projected(uint32_t index);
     uint32_t AddScreenVertex(const RasterVertex& v);
     double AddPrimitive(const uint32_t* v, bool line);
+    // The primitive of screen vertices v and roughly how many pixels it covers; 0 when it
+    // covers no row of the viewport.
+    double MakePrimitive(const uint32_t* v, bool line, Primitive& out) const;
+    // A large draw of screen-space triangles, which need no clipping, assembled in parallel
+    // blocks and kept in draw order.
+    double AssembleScreenTriangles(const GpuDrawCall& call);
     // Projects clip-space vertices to the screen in place.
     void ToScreen(RasterVertex& v) const;
     // Lists each band's primitives; answers the number of bands.
@@ -86,6 +92,7 @@ private:
     std::vector<RasterVertex> projected_;
     std::vector<uint32_t> projectedIndex_;
     std::vector<Primitive> primitives_;
+    std::vector<Primitive> candidates_; // AssembleScreenTriangles' scratch
     // Band b draws primitives_[bandPrimitives_[i]] for i in [bandStart_[b], bandStart_[b + 1]).
     std::vector<uint32_t> bandStart_;
     std::vector<uint32_t> bandPrimitives_;

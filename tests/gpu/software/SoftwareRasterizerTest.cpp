@@ -249,8 +249,8 @@ TEST_F(RasterizerTest, VertexFogFollowsItsFormulasAndMixesTowardsTheFogColour) {
 
 // Bands of rows worked by different threads never change a pixel: one mixed frame (specialised
 // spans, the general path with two stages, fog, depth and stencil, clipped clip-space triangles,
-// lines, wireframe and a draw large enough to process its vertices in parallel) drawn with 1, 2
-// and 7 threads is the same byte for byte.
+// lines, wireframe and draws large enough to process their vertices and assemble their
+// triangles in parallel) drawn with 1, 2 and 7 threads is the same byte for byte.
 TEST(RasterizerThreads, AMixedFrameIsTheSameWhateverTheThreadCount) {
     struct Frame {
         std::vector<uint8_t> color, depthStencil;
@@ -344,6 +344,22 @@ TEST(RasterizerThreads, AMixedFrameIsTheSameWhateverTheThreadCount) {
         }
         device->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 3000, many.data(),
                                 sizeof(SceneVertex));
+        // And enough screen-space triangles, some broken, that they are assembled in several
+        // blocks, as a list and as a strip.
+        // Small ones: the corners walk a few pixels at a time over the target.
+        std::vector<ScreenVertex> sprites(3 * 5000);
+        float x = 100.0f, y = 60.0f;
+        for (size_t i = 0; i < sprites.size(); ++i) {
+            x = std::fmod(x + unit() * 8.0f + 276.0f, 280.0f);
+            y = std::fmod(y + unit() * 8.0f + 146.0f, 150.0f);
+            sprites[i] = {
+                i % 1001 == 0 ? NAN : x - 10.0f, y - 10.0f, unit(), 1.0f, next(), unit(), unit()};
+        }
+        device->SetVertexDeclaration(screen.get());
+        device->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 5000, sprites.data(),
+                                sizeof(ScreenVertex));
+        device->DrawPrimitiveUP(GpuPrimitiveType::TriangleStrip, 9000, sprites.data(),
+                                sizeof(ScreenVertex));
         Frame frame;
         auto* back = static_cast<SoftwareSurface*>(device->GetBackBuffer());
         frame.color.assign(back->Bits(), back->Bits() + size_t(back->Pitch()) * Height);
