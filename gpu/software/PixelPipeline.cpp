@@ -375,6 +375,7 @@ void PixelPipeline::SetupFastPath() {
     f.wrapU = sm.wrapU;
     f.wrapV = sm.wrapV;
     f.blend = blend_;
+    f.wide = WideTexturedSpans();
     f.alphaTest = alphaTest_;
     f.alphaFunc = alphaFunc_;
     f.alphaRef = alphaRef_;

@@ -88,11 +88,15 @@ struct Plane {
     float dy = 0.0f;
 };
 
-// Rows per band: few enough that small sprites spread over the threads, enough that a band's
-// share of each triangle's set-up stays small.
+// Rows per band on several threads: few enough that small sprites spread over the threads,
+// enough that a band's share of each triangle's set-up stays small.
 constexpr int32_t BandRows = 16;
+// On one thread bands keep a draw's pixels in cache; taller ones set up fewer triangles twice.
+constexpr int32_t SoloBandRows = 64;
 // Draws covering fewer pixels than this stay on the calling thread: waking the pool costs more.
 constexpr double ParallelPixels = 16384.0;
+// Screen-space triangles assembled per job when a large draw is assembled in parallel.
+constexpr uint32_t AssemblyBlock = 2048;
 constexpr uint32_t NoVertex = UINT32_MAX;
 
 // The bound one edge puts on the span of each row, stepped down the rows without dividing.
@@ -137,6 +141,14 @@ private:
     Kind kind_;
     int64_t divisor_, quotient_, remainder_, rowQuotient_, rowRemainder_;
 };
+
+// std::llround without the library call, for |v| below 2^24, where v minus its truncation is
+// exact.
+int64_t RoundHalfAway(float v) {
+    const auto whole = static_cast<int64_t>(v);
+    const float fraction = v - static_cast<float>(whole);
+    return whole + (fraction >= 0.5f ? 1 : fraction <= -0.5f ? -1 : 0);
+}
 
 // A bound of a primitive's rows, kept far inside int32 whatever the coordinate.
 int32_t RowBound(float y) {
@@ -202,15 +214,46 @@ void SoftwareRasterizer::Draw(const GpuState& state, const GpuDrawCall& call) {
     if (primitives_.empty()) {
         return;
     }
-    const int32_t rows = viewport_.bottom - viewport_.top;
-    if (threads_.Count() == 1 || pixels < ParallelPixels) {
-        DrawBand({viewport_.top, viewport_.bottom});
+    // One thread takes the bands in order too: a band's rows stay in cache while every
+    // primitive of the draw passes over them.
+    const bool solo = threads_.Count() == 1 || pixels < ParallelPixels;
+    bandRows_ = solo ? SoloBandRows : BandRows;
+    const uint32_t bands = BinPrimitives();
+    if (solo) {
+        for (uint32_t band = 0; band < bands; ++band) {
+            DrawBand(band);
+        }
         return;
     }
-    threads_.Run(static_cast<uint32_t>((rows + BandRows - 1) / BandRows), [&](uint32_t band) {
-        const int32_t top = viewport_.top + static_cast<int32_t>(band) * BandRows;
-        DrawBand({top, std::min(top + BandRows, viewport_.bottom)});
-    });
+    threads_.Run(bands, [&](uint32_t band) { DrawBand(band); });
+}
+
+uint32_t SoftwareRasterizer::BinPrimitives() {
+    const int32_t rows = viewport_.bottom - viewport_.top;
+    const auto bands = static_cast<uint32_t>((rows + bandRows_ - 1) / bandRows_);
+    auto bandOf = [&](int32_t row) {
+        return static_cast<uint32_t>((row - viewport_.top) / bandRows_);
+    };
+    // Counting sort: each band's list keeps the draw's order.
+    bandStart_.assign(bands + 1, 0);
+    for (const Primitive& p : primitives_) {
+        for (uint32_t b = bandOf(p.top), last = bandOf(p.bottom - 1); b <= last; ++b) {
+            ++bandStart_[b + 1];
+        }
+    }
+    for (uint32_t b = 0; b < bands; ++b) {
+        bandStart_[b + 1] += bandStart_[b];
+    }
+    bandPrimitives_.resize(bandStart_[bands]);
+    std::vector<uint32_t>& next = bandNext_;
+    next.assign(bandStart_.begin(), bandStart_.end() - 1);
+    for (uint32_t i = 0; i < primitives_.size(); ++i) {
+        const Primitive& p = primitives_[i];
+        for (uint32_t b = bandOf(p.top), last = bandOf(p.bottom - 1); b <= last; ++b) {
+            bandPrimitives_[next[b]++] = i;
+        }
+    }
+    return bands;
 }
 
 bool SoftwareRasterizer::FetchVertices(const GpuState& state, const GpuDrawCall& call,
@@ -237,7 +280,8 @@ bool SoftwareRasterizer::FetchVertices(const GpuState& state, const GpuDrawCall&
             index = static_cast<uint32_t>(static_cast<int64_t>(index) + call.baseVertex - low);
         }
         if (!ProcessVertices(state, call, static_cast<uint32_t>(low),
-                             static_cast<uint32_t>(high - low + 1), vertices_, pretransformed_)) {
+                             static_cast<uint32_t>(high - low + 1), vertices_, pretransformed_,
+                             threads_)) {
             return false;
         }
     } else {
@@ -246,7 +290,7 @@ bool SoftwareRasterizer::FetchVertices(const GpuState& state, const GpuDrawCall&
         }
         first = call.startVertex;
         if (!ProcessVertices(state, call, static_cast<uint32_t>(first), count, vertices_,
-                             pretransformed_)) {
+                             pretransformed_, threads_)) {
             return false;
         }
     }
@@ -255,6 +299,12 @@ bool SoftwareRasterizer::FetchVertices(const GpuState& state, const GpuDrawCall&
 
 double SoftwareRasterizer::AssemblePrimitives(const GpuDrawCall& call) {
     primitives_.clear();
+    const bool triangles =
+        call.type == GpuPrimitiveType::TriangleList || call.type == GpuPrimitiveType::TriangleStrip;
+    if (pretransformed_ && triangles && threads_.Count() > 1 &&
+        call.primitiveCount >= 2 * AssemblyBlock) {
+        return AssembleScreenTriangles(call);
+    }
     if (!pretransformed_) {
         projected_.clear();
         projectedIndex_.assign(vertices_.size(), NoVertex);
@@ -292,6 +342,45 @@ double SoftwareRasterizer::AssemblePrimitives(const GpuDrawCall& call) {
     return pixels;
 }
 
+double SoftwareRasterizer::AssembleScreenTriangles(const GpuDrawCall& call) {
+    const uint32_t count = call.primitiveCount;
+    const bool strip = call.type == GpuPrimitiveType::TriangleStrip;
+    candidates_.resize(count);
+    const uint32_t blocks = (count + AssemblyBlock - 1) / AssemblyBlock;
+    std::vector<double> pixels(blocks, 0.0);
+    threads_.Run(blocks, [&](uint32_t block) {
+        const auto end =
+            static_cast<uint32_t>(std::min<uint64_t>(count, uint64_t(block + 1) * AssemblyBlock));
+        for (uint32_t p = block * AssemblyBlock; p < end; ++p) {
+            // As AssemblePrimitives and Triangle take them, odd strip triangles turned round.
+            uint32_t v[3];
+            if (!strip) {
+                const uint32_t* corners = &indices_[size_t(3) * p];
+                v[0] = corners[0], v[1] = corners[1], v[2] = corners[2];
+            } else if ((p & 1) == 0) {
+                v[0] = indices_[p], v[1] = indices_[p + 1], v[2] = indices_[p + 2];
+            } else {
+                v[0] = indices_[p + 1], v[1] = indices_[p], v[2] = indices_[p + 2];
+            }
+            Primitive& candidate = candidates_[p];
+            candidate.top = candidate.bottom = 0; // left out
+            if (Finite(vertices_[v[0]]) && Finite(vertices_[v[1]]) && Finite(vertices_[v[2]])) {
+                pixels[block] += MakePrimitive(v, false, candidate);
+            }
+        }
+    });
+    for (const Primitive& candidate : candidates_) {
+        if (candidate.top < candidate.bottom) {
+            primitives_.push_back(candidate);
+        }
+    }
+    double total = 0.0;
+    for (double blockPixels : pixels) {
+        total += blockPixels;
+    }
+    return total;
+}
+
 void SoftwareRasterizer::ToScreen(RasterVertex& v) const {
     const float rhw = 1.0f / v.pos[3];
     v.pos[0] = viewport_.x + (v.pos[0] * rhw + 1.0f) * viewport_.width * 0.5f;
@@ -314,6 +403,15 @@ uint32_t SoftwareRasterizer::Projected(uint32_t index) {
 }
 
 double SoftwareRasterizer::AddPrimitive(const uint32_t* v, bool line) {
+    Primitive p;
+    const double pixels = MakePrimitive(v, line, p);
+    if (pixels > 0.0) {
+        primitives_.push_back(p);
+    }
+    return pixels;
+}
+
+double SoftwareRasterizer::MakePrimitive(const uint32_t* v, bool line, Primitive& p) const {
     const std::vector<RasterVertex>& screen = pretransformed_ ? vertices_ : projected_;
     const int corners = line ? 2 : 3;
     float minX = screen[v[0]].pos[0], maxX = minX;
@@ -325,14 +423,13 @@ double SoftwareRasterizer::AddPrimitive(const uint32_t* v, bool line) {
         maxY = std::max(maxY, screen[v[i]].pos[1]);
     }
     // A row or so of margin: snapping and the line rule stay inside it.
-    Primitive p{{v[0], v[1], line ? v[1] : v[2]},
-                std::max(RowBound(std::floor(minY)) - 1, viewport_.top),
-                std::min(RowBound(std::ceil(maxY)) + 2, viewport_.bottom),
-                line};
+    p = {{v[0], v[1], line ? v[1] : v[2]},
+         std::max(RowBound(std::floor(minY)) - 1, viewport_.top),
+         std::min(RowBound(std::ceil(maxY)) + 2, viewport_.bottom),
+         line};
     if (p.top >= p.bottom) {
         return 0.0;
     }
-    primitives_.push_back(p);
     const double columns = std::clamp(static_cast<double>(maxX) - minX + 1.0, 1.0,
                                       static_cast<double>(viewport_.right - viewport_.left));
     const double rows = p.bottom - p.top;
@@ -440,12 +537,12 @@ double SoftwareRasterizer::Line(uint32_t ia, uint32_t ib) {
     return AddPrimitive(v, true);
 }
 
-void SoftwareRasterizer::DrawBand(const Band& band) const {
+void SoftwareRasterizer::DrawBand(uint32_t index) const {
+    const int32_t top = viewport_.top + static_cast<int32_t>(index) * bandRows_;
+    const Band band{top, std::min(top + bandRows_, viewport_.bottom)};
     const std::vector<RasterVertex>& screen = pretransformed_ ? vertices_ : projected_;
-    for (const Primitive& p : primitives_) {
-        if (p.bottom <= band.top || p.top >= band.bottom) {
-            continue;
-        }
+    for (uint32_t i = bandStart_[index]; i < bandStart_[index + 1]; ++i) {
+        const Primitive& p = primitives_[bandPrimitives_[i]];
         if (p.line) {
             ScreenLine(screen[p.v[0]], screen[p.v[1]], band);
         } else {
@@ -467,8 +564,8 @@ void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVerte
     int64_t* X = t.X;
     int64_t* Y = t.Y;
     for (int i = 0; i < 3; ++i) {
-        X[i] = std::llround(v[i]->pos[0] * static_cast<float>(SubPixel));
-        Y[i] = std::llround(v[i]->pos[1] * static_cast<float>(SubPixel));
+        X[i] = RoundHalfAway(v[i]->pos[0] * static_cast<float>(SubPixel));
+        Y[i] = RoundHalfAway(v[i]->pos[1] * static_cast<float>(SubPixel));
     }
     int64_t area = (X[1] - X[0]) * (Y[2] - Y[0]) - (X[2] - X[0]) * (Y[1] - Y[0]);
     if (area == 0) {
@@ -533,7 +630,12 @@ void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVerte
     }
     t.zPlane = makePlane(v[0]->pos[2], v[1]->pos[2], v[2]->pos[2]);
     t.qPlane = makePlane(q[0], q[1], q[2]);
+    // Textured spans read the diffuse colour and the first texture's u and v alone.
+    const bool texturedSpans = pixels_.HasTexturedSpan();
     for (uint32_t i = 0; i < attributes_; ++i) {
+        if (texturedSpans && i >= AttrDiffuse + 4 && i != AttrTexture && i != AttrTexture + 1) {
+            continue;
+        }
         t.planes[i] = makePlane(v[0]->attr[i] * q[0], v[1]->attr[i] * q[1], v[2]->attr[i] * q[2]);
     }
     WalkSpans(t);
@@ -585,23 +687,27 @@ void SoftwareRasterizer::WalkSpans(const TriangleSetup& t) const {
         const float fy = static_cast<float>(py);
         const SpanValue z{t.zPlane.base + t.zPlane.dy * fy, t.zPlane.dx};
         const SpanValue q{t.qPlane.base + t.qPlane.dy * fy, t.qPlane.dx};
-        for (uint32_t i = 0; i < attributes; ++i) {
-            rows[i] = t.planes[i].base + t.planes[i].dy * fy;
-        }
         if (texturedSpans) {
+            // Only the attributes the span loop reads.
             TexturedSpan span;
             span.y = py;
             span.left = left;
             span.right = right;
             span.z = z;
             span.q = q;
+            auto along = [&](uint32_t i) {
+                return SpanValue{t.planes[i].base + t.planes[i].dy * fy, t.planes[i].dx};
+            };
             for (uint32_t c = 0; c < 4; ++c) {
-                span.diffuse[c] = {rows[AttrDiffuse + c], t.planes[AttrDiffuse + c].dx};
+                span.diffuse[c] = along(AttrDiffuse + c);
             }
-            span.u = {rows[AttrTexture], t.planes[AttrTexture].dx};
-            span.v = {rows[AttrTexture + 1], t.planes[AttrTexture + 1].dx};
+            span.u = along(AttrTexture);
+            span.v = along(AttrTexture + 1);
             pixels_.ShadeTexturedSpan(span);
             continue;
+        }
+        for (uint32_t i = 0; i < attributes; ++i) {
+            rows[i] = t.planes[i].base + t.planes[i].dy * fy;
         }
         for (int32_t px = left; px <= right; ++px) {
             const float fx = static_cast<float>(px);
@@ -737,14 +843,47 @@ void SoftwareRasterizer::ScreenLine(const RasterVertex& a, const RasterVertex& b
         from = static_cast<int32_t>(std::floor(major1 + 0.5f)) + (lastPixel_ ? 0 : 1);
         to = static_cast<int32_t>(std::floor(major0 + 0.5f));
     }
+    // Only the steps whose pixels fall in this band and the viewport, so a line crossing many
+    // bands is walked about once in all. The minor coordinate of step m is monotonic in m (each
+    // float step below is), so the steps whose minor coordinate is in range form one interval.
+    auto minorAt = [&](int32_t m) {
+        return static_cast<int32_t>(
+            std::floor(minor0 + slope * (static_cast<float>(m) - major0) + 0.5f));
+    };
+    const int32_t majorLow = xMajor ? viewport_.left : band.top;
+    const int32_t majorHigh = xMajor ? viewport_.right - 1 : band.bottom - 1;
+    const int32_t minorLow = xMajor ? band.top : viewport_.left;
+    const int32_t minorHigh = xMajor ? band.bottom - 1 : viewport_.right - 1;
+    from = std::max(from, majorLow);
+    to = std::min(to, majorHigh);
+    const bool rising = slope >= 0.0f;
+    auto firstWhere = [](int32_t low, int32_t high, auto holds) { // holds: false, then true
+        while (low < high) {
+            const int32_t middle = low + (high - low) / 2;
+            if (holds(middle)) {
+                high = middle;
+            } else {
+                low = middle + 1;
+            }
+        }
+        return low;
+    };
+    if (from <= to) {
+        from = firstWhere(from, to + 1, [&](int32_t m) {
+            return rising ? minorAt(m) >= minorLow : minorAt(m) <= minorHigh;
+        });
+        const int32_t past = firstWhere(from, to + 1, [&](int32_t m) {
+            return rising ? minorAt(m) > minorHigh : minorAt(m) < minorLow;
+        });
+        to = past - 1;
+    }
     const float qa = a.pos[3] > 0.0f && b.pos[3] > 0.0f ? a.pos[3] : 1.0f;
     const float qb = a.pos[3] > 0.0f && b.pos[3] > 0.0f ? b.pos[3] : 1.0f;
     float attr[RasterMaxAttributes];
     const TexelFootprint footprints[GpuStageCount] = {};
     for (int32_t m = from; m <= to; ++m) {
         const float t = std::clamp((static_cast<float>(m) - major0) / length, 0.0f, 1.0f);
-        const auto n = static_cast<int32_t>(
-            std::floor(minor0 + slope * (static_cast<float>(m) - major0) + 0.5f));
+        const int32_t n = minorAt(m);
         const int32_t px = xMajor ? m : n;
         const int32_t py = xMajor ? n : m;
         if (px < viewport_.left || px >= viewport_.right || py < band.top || py >= band.bottom) {

@@ -64,9 +64,18 @@ private:
     uint32_t Projected(uint32_t index);
     uint32_t AddScreenVertex(const RasterVertex& v);
     double AddPrimitive(const uint32_t* v, bool line);
+    // The primitive of screen vertices v and roughly how many pixels it covers; 0 when it
+    // covers no row of the viewport.
+    double MakePrimitive(const uint32_t* v, bool line, Primitive& out) const;
+    // A large draw of screen-space triangles, which need no clipping, assembled in parallel
+    // blocks and kept in draw order.
+    double AssembleScreenTriangles(const GpuDrawCall& call);
     // Projects clip-space vertices to the screen in place.
     void ToScreen(RasterVertex& v) const;
-    void DrawBand(const Band& band) const;
+    // Lists each band's primitives; answers the number of bands.
+    uint32_t BinPrimitives();
+    // Draws band `index`'s primitives, clipped to its rows.
+    void DrawBand(uint32_t index) const;
     struct TriangleSetup;
     // Set-up: culling, snapping, edge equations and attribute planes; then the span walk.
     void ScreenTriangle(const RasterVertex& a, const RasterVertex& b, const RasterVertex& c,
@@ -83,6 +92,12 @@ private:
     std::vector<RasterVertex> projected_;
     std::vector<uint32_t> projectedIndex_;
     std::vector<Primitive> primitives_;
+    std::vector<Primitive> candidates_; // AssembleScreenTriangles' scratch
+    // Band b draws primitives_[bandPrimitives_[i]] for i in [bandStart_[b], bandStart_[b + 1]).
+    std::vector<uint32_t> bandStart_;
+    std::vector<uint32_t> bandPrimitives_;
+    std::vector<uint32_t> bandNext_; // BinPrimitives' scratch
+    int32_t bandRows_ = 0;
     uint32_t attributes_ = 0;
     bool pretransformed_ = false;
     bool wireframe_ = false;

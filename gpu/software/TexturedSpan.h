@@ -38,7 +38,9 @@ inline int32_t ToFixedTexel(float t) {
     return static_cast<int32_t>(std::floor(scaled));
 }
 
-inline int32_t AddressTexel(int32_t i, int32_t size, bool wrap) {
+// Always inlined: the AVX2 span loop calls it too, and an out-of-line copy compiled for AVX2
+// could be the one the linker keeps.
+[[gnu::always_inline]] inline int32_t AddressTexel(int32_t i, int32_t size, bool wrap) {
     if (wrap) {
         i %= size;
         return i < 0 ? i + size : i;
@@ -78,6 +80,7 @@ struct TexturedSpanSetup {
     SpanSource color = SpanSource::Product;
     SpanSource alpha = SpanSource::Texture;
     bool blend = false; // by source alpha
+    bool wide = false;  // eight lanes at a time (WideTexturedSpans)
 
     bool alphaTest = false;
     GpuCompare alphaFunc = GpuCompare::Always;
@@ -114,5 +117,12 @@ struct TexturedSpan {
 };
 
 void ShadeTexturedSpan(const TexturedSpanSetup& setup, const TexturedSpan& span);
+
+// Whether spans can run eight pixels at a time: on processors with AVX2, unless a test has
+// turned it off to check the four-lane loop; both write the same bytes.
+bool WideTexturedSpans();
+void AllowWideTexturedSpans(bool allow);
+// The eight-lane loop; only where WideTexturedSpans() holds.
+void ShadeTexturedSpanWide(const TexturedSpanSetup& setup, const TexturedSpan& span);
 
 } // namespace quarn

@@ -5,6 +5,7 @@
 // clipper and the triangle setup work on.
 
 #include "gpu/GpuState.h"
+#include "gpu/software/RenderThreads.h"
 
 #include <vector>
 
@@ -27,10 +28,11 @@ struct RasterVertex {
 uint32_t ActiveStageCount(const GpuState& state);
 
 // Transforms vertices [first, first + count) of the draw (indices relative to the base vertex)
-// into out. Answers false when the declaration has no position. pretransformed tells whether
-// the positions are already in screen space.
+// into out, spreading large draws of the fixed-function path over `threads`. Answers false when
+// the declaration has no position. pretransformed tells whether the positions are already in
+// screen space.
 bool ProcessVertices(const GpuState& state, const GpuDrawCall& call, uint32_t first, uint32_t count,
-                     std::vector<RasterVertex>& out, bool& pretransformed);
+                     std::vector<RasterVertex>& out, bool& pretransformed, RenderThreads& threads);
 
 // The vertex fog factor for a camera-space distance, 1 meaning no fog.
 float VertexFogFactor(GpuFogMode mode, float distance, float start, float end, float density);

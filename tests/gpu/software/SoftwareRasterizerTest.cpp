@@ -167,6 +167,67 @@ TEST_F(RasterizerTest, LinesLeaveOutTheLastPixelWhenAsked) {
     EXPECT_EQ(At({{0, 4}, {1, 4}, {4, 4}, {5, 4}}), (Pixels{0, 0xFFFFFF, 0xFFFFFF, 0}));
 }
 
+// Each band walks only its own part of a line: drawn additively, a line crossing many bands
+// lights each of its steps exactly once, whatever the thread count and the slope.
+TEST(RasterizerLines, ALineAcrossManyBandsLightsEachStepOnce) {
+    constexpr uint32_t Width = 61, Height = 300;
+    for (uint32_t threads : {1u, 3u}) {
+        auto device = SoftwareDevice::Create({.backBufferWidth = Width,
+                                              .backBufferHeight = Height,
+                                              .backBufferFormat = GpuFormat::A8R8G8B8,
+                                              .lockableBackBuffer = true});
+        device->SetRasterizer(std::make_unique<SoftwareRasterizer>(threads));
+        auto declaration = device->CreateVertexDeclaration(ScreenVertexElements);
+        device->SetVertexDeclaration(declaration.get());
+        device->SetRenderState(GpuRenderState::AlphaBlendEnable, 1);
+        device->SetRenderState(GpuRenderState::SrcBlend, uint32_t(GpuBlend::One));
+        device->SetRenderState(GpuRenderState::DestBlend, uint32_t(GpuBlend::One));
+        for (GpuStageState op : {GpuStageState::ColorOp, GpuStageState::AlphaOp}) {
+            device->SetTextureStageState(0, op, uint32_t(GpuTextureOp::SelectArg1));
+        }
+        for (GpuStageState arg : {GpuStageState::ColorArg1, GpuStageState::AlphaArg1}) {
+            device->SetTextureStageState(0, arg, uint32_t(GpuTextureArg::Diffuse));
+        }
+        uint32_t seed = 7;
+        auto unit = [&seed] {
+            seed = seed * 1664525u + 1013904223u;
+            return static_cast<float>(seed >> 8) / 16777216.0f;
+        };
+        for (int i = 0; i < 40; ++i) {
+            device->Clear({}, GpuClearTarget, 0, 1.0f, 0);
+            // Inside the target, so that every step lights a pixel; steep and shallow, both ways.
+            const ScreenVertex line[2] = {{1.0f + unit() * (Width - 3),
+                                           1.0f + unit() * (Height - 3), 0.5f, 1, 0x01010101, 0, 0},
+                                          {1.0f + unit() * (Width - 3),
+                                           1.0f + unit() * (Height - 3), 0.5f, 1, 0x01010101, 0,
+                                           0}};
+            device->DrawPrimitiveUP(GpuPrimitiveType::LineList, 1, line, sizeof(ScreenVertex));
+            const float dx = line[1].x - line[0].x;
+            const float dy = line[1].y - line[0].y;
+            const bool xMajor = std::fabs(dx) >= std::fabs(dy);
+            const float start = xMajor ? line[0].x : line[0].y;
+            const float end = xMajor ? line[1].x : line[1].y;
+            // The last pixel is drawn (the default), so both ends round the same way.
+            const auto steps =
+                static_cast<uint32_t>(std::abs(std::ceil(std::max(start, end) - 0.5f) -
+                                               std::floor(std::min(start, end) + 0.5f)) +
+                                      1);
+            auto* back = static_cast<SoftwareSurface*>(device->GetBackBuffer());
+            uint32_t lit = 0;
+            uint32_t most = 0;
+            for (uint32_t y = 0; y < Height; ++y) {
+                for (uint32_t x = 0; x < Width; ++x) {
+                    const uint32_t blue = back->Bits()[y * back->Pitch() + x * 4];
+                    lit += blue;
+                    most = std::max(most, blue);
+                }
+            }
+            EXPECT_EQ(most, 1u) << "line " << i << " on " << threads << " threads";
+            EXPECT_EQ(lit, steps) << "line " << i << " on " << threads << " threads";
+        }
+    }
+}
+
 TEST_F(RasterizerTest, VertexFogFollowsItsFormulasAndMixesTowardsTheFogColour) {
     EXPECT_FLOAT_EQ(VertexFogFactor(GpuFogMode::Linear, 15.0f, 10.0f, 20.0f, 0.0f), 0.5f);
     EXPECT_FLOAT_EQ(VertexFogFactor(GpuFogMode::Linear, 25.0f, 10.0f, 20.0f, 0.0f), 0.0f);
@@ -188,7 +249,8 @@ TEST_F(RasterizerTest, VertexFogFollowsItsFormulasAndMixesTowardsTheFogColour) {
 
 // Bands of rows worked by different threads never change a pixel: one mixed frame (specialised
 // spans, the general path with two stages, fog, depth and stencil, clipped clip-space triangles,
-// lines and wireframe) drawn with 1, 2 and 7 threads is the same byte for byte.
+// lines, wireframe and draws large enough to process their vertices and assemble their
+// triangles in parallel) drawn with 1, 2 and 7 threads is the same byte for byte.
 TEST(RasterizerThreads, AMixedFrameIsTheSameWhateverTheThreadCount) {
     struct Frame {
         std::vector<uint8_t> color, depthStencil;
@@ -271,6 +333,33 @@ TEST(RasterizerThreads, AMixedFrameIsTheSameWhateverTheThreadCount) {
         device->SetVertexDeclaration(scene.get());
         device->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 10, clipped.data(),
                                 sizeof(SceneVertex));
+        // Enough small triangles that their vertices are processed in several blocks.
+        std::vector<SceneVertex> many(3 * 3000);
+        for (size_t i = 0; i < many.size(); i += 3) {
+            const float x = unit() * 2.2f - 1.1f;
+            const float y = unit() * 2.2f - 1.1f;
+            for (size_t k = 0; k < 3; ++k) {
+                many[i + k] = {x + unit() * 0.1f, y + unit() * 0.1f, unit(), next()};
+            }
+        }
+        device->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 3000, many.data(),
+                                sizeof(SceneVertex));
+        // And enough screen-space triangles, some broken, that they are assembled in several
+        // blocks, as a list and as a strip.
+        // Small ones: the corners walk a few pixels at a time over the target.
+        std::vector<ScreenVertex> sprites(3 * 5000);
+        float x = 100.0f, y = 60.0f;
+        for (size_t i = 0; i < sprites.size(); ++i) {
+            x = std::fmod(x + unit() * 8.0f + 276.0f, 280.0f);
+            y = std::fmod(y + unit() * 8.0f + 146.0f, 150.0f);
+            sprites[i] = {
+                i % 1001 == 0 ? NAN : x - 10.0f, y - 10.0f, unit(), 1.0f, next(), unit(), unit()};
+        }
+        device->SetVertexDeclaration(screen.get());
+        device->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 5000, sprites.data(),
+                                sizeof(ScreenVertex));
+        device->DrawPrimitiveUP(GpuPrimitiveType::TriangleStrip, 9000, sprites.data(),
+                                sizeof(ScreenVertex));
         Frame frame;
         auto* back = static_cast<SoftwareSurface*>(device->GetBackBuffer());
         frame.color.assign(back->Bits(), back->Bits() + size_t(back->Pitch()) * Height);

@@ -47,6 +47,27 @@ TEST_F(SoftwareTextureTest, EachPlainFormatReadsBackWhatWasWritten) {
     }
 }
 
+// Rows are filled by doubling copies: every width, texel size and place must come out whole.
+TEST_F(SoftwareTextureTest, FillColorWritesExactlyItsRectInEveryTexelSize) {
+    for (GpuFormat format : {GpuFormat::R5G6B5, GpuFormat::A8R8G8B8, GpuFormat::A16B16G16R16}) {
+        for (int32_t right = 1; right <= 16; ++right) {
+            auto texture = Make(16, format);
+            SoftwareSurface& surface = static_cast<SoftwareTexture&>(*texture).Level(0);
+            surface.FillColor({0, 0, 16, 16}, 0xFF000000);
+            surface.FillColor({right / 3, 2, right, 5}, 0xFFFFFFFF);
+            for (uint32_t y = 0; y < 16; ++y) {
+                for (uint32_t x = 0; x < 16; ++x) {
+                    const bool inside = x >= static_cast<uint32_t>(right / 3) &&
+                                        x < static_cast<uint32_t>(right) && y >= 2 && y < 5;
+                    ASSERT_EQ(Sample(*texture, x, y), inside ? 0xFFFFFFFFu : 0xFF000000u)
+                        << static_cast<int>(format) << " right " << right << " at " << x << ", "
+                        << y;
+                }
+            }
+        }
+    }
+}
+
 TEST_F(SoftwareTextureTest, LocksFollowPoolUsageNestingAndBounds) {
     auto managed = Make(4, GpuFormat::A8R8G8B8);
     ASSERT_EQ(managed->LockRect(0, GpuCubeFace::PositiveX, locked_, nullptr, 0), GpuResult::Ok);

@@ -30,6 +30,7 @@ struct Case {
     GpuTextureOp colorOp;
     GpuTextureOp alphaOp;
     bool alphaTest = false;
+    bool rhwOne = false; // every vertex at 1/w = 1, as sprites are: the spans skip the divide
 };
 
 struct Frame {
@@ -109,7 +110,8 @@ protected:
                 vertices.push_back({static_cast<float>(r % 4600) / 100.0f - 3.0f,
                                     static_cast<float>((r >> 12) % 3500) / 100.0f - 2.0f,
                                     static_cast<float>((r >> 4) % 1000) / 1000.0f,
-                                    0.25f + static_cast<float>((r >> 8) % 300) / 100.0f,
+                                    c.rhwOne ? 1.0f
+                                             : 0.25f + static_cast<float>((r >> 8) % 300) / 100.0f,
                                     noise.Next(),
                                     static_cast<float>(noise.Next() % 500) / 100.0f - 2.0f,
                                     static_cast<float>(noise.Next() % 500) / 100.0f - 2.0f});
@@ -126,15 +128,21 @@ protected:
     }
 };
 
+// Both loops, four lanes and (where the processor has AVX2) eight.
 TEST_P(TexturedSpan, WritesExactlyWhatTheGeneralPathWrites) {
-    bool fast = false;
     bool generalFast = true;
-    const Frame special = Render(false, &fast);
     const Frame general = Render(true, &generalFast);
-    EXPECT_TRUE(fast);
     EXPECT_FALSE(generalFast);
-    EXPECT_EQ(special.color, general.color);
-    EXPECT_EQ(special.depth, general.depth);
+    for (bool wide : {false, true}) {
+        SCOPED_TRACE(wide ? "eight lanes" : "four lanes");
+        AllowWideTexturedSpans(wide);
+        bool fast = false;
+        const Frame special = Render(false, &fast);
+        AllowWideTexturedSpans(true);
+        EXPECT_TRUE(fast);
+        EXPECT_EQ(special.color, general.color);
+        EXPECT_EQ(special.depth, general.depth);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -152,7 +160,11 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{GpuFilter::Linear, true, GpuFormat::A8R8G8B8, 6, GpuAddress::Clamp,
                            GpuTextureOp::Modulate, GpuTextureOp::Modulate, true},
                       Case{GpuFilter::Point, false, GpuFormat::A8R8G8B8, 16, GpuAddress::Wrap,
-                           GpuTextureOp::Modulate, GpuTextureOp::Modulate, true}));
+                           GpuTextureOp::Modulate, GpuTextureOp::Modulate, true},
+                      Case{GpuFilter::Linear, true, GpuFormat::A8R8G8B8, 8, GpuAddress::Wrap,
+                           GpuTextureOp::Modulate, GpuTextureOp::Modulate, false, true},
+                      Case{GpuFilter::Point, true, GpuFormat::X8R8G8B8, 5, GpuAddress::Wrap,
+                           GpuTextureOp::Modulate, GpuTextureOp::SelectArg2, true, true}));
 
 } // namespace
 } // namespace quarn
