@@ -3,7 +3,6 @@
 #include "core/object/ClassInfo.h"
 #include "core/object/PropertyVector.h"
 #include "device/IndexBuffer.h"
-#include "device/RenderDevice.h"
 #include "device/VertexBuffer.h"
 
 namespace quarn {
@@ -32,18 +31,12 @@ bool BorderSprite::IntersectRay(const Float3& origin, const Float3& direction, P
 }
 
 void BorderSprite::UpdateRenderState() {
-    UpdateSpriteState(RebuildOnViewSpaceMove);
+    UpdateSpriteState(FlatRebuildOnViewSpaceMove, false);
 }
 
 void BorderSprite::BuildGeometry() {
-    RenderDevice* device = TheRenderDevice();
-    if (!device) {
-        return;
-    }
-    if (!vertices_) {
-        vertices_ = device->CreateVertexData();
-        indices_ = device->CreateIndexData();
-        // The grid's triangles never change.
+    // The grid's triangles never change.
+    if (indices_->GetIndexCount() != 54) {
         indices_->Create(54, IndexSystemMemory);
         for (uint32_t r = 0; r < 3; ++r) {
             for (uint32_t c = 0; c < 3; ++c) {

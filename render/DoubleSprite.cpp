@@ -80,7 +80,7 @@ uint32_t DoubleSprite::GetVertexFormat() const {
 }
 
 void DoubleSprite::UpdateRenderState() {
-    UpdateSpriteState(RebuildOnViewSpaceMove | UseShader);
+    UpdateSpriteState(FlatRebuildOnViewSpaceMove, true);
 }
 
 void DoubleSprite::SetMeshLayers(DeviceMesh& mesh) {

@@ -6,7 +6,6 @@
 #include "core/object/PropertyScalar.h"
 #include "core/object/PropertyVector.h"
 #include "device/IndexBuffer.h"
-#include "device/RenderDevice.h"
 #include "device/VertexBuffer.h"
 
 #include <cmath>
@@ -91,14 +90,6 @@ uint32_t Grass::GetBuildCount() {
 }
 
 void Grass::BuildGeometry() {
-    RenderDevice* device = TheRenderDevice();
-    if (!device) {
-        return;
-    }
-    if (!vertices_) {
-        vertices_ = device->CreateVertexData();
-        indices_ = device->CreateIndexData();
-    }
     const uint32_t blades = GetBuildCount();
     const uint32_t base = GetColorWithOpacity();
     vertices_->Create(blades * 4, GetVertexFormat(), 0);
@@ -137,46 +128,13 @@ void Grass::BuildGeometry() {
 }
 
 void Grass::UpdateRenderState() {
-    RenderDevice* device = TheRenderDevice();
-    if (!device) {
-        return;
-    }
-    const uint32_t word = GetRenderFlagsWord();
-    const int32_t mode = GetMatrixMode();
-    bool stateValid = word & RenderStateValid;
-    bool geometryValid = word & RenderColorStateValid;
-    const bool transformValid = word & RenderTransformStateValid;
-    if (mode == MatrixScreen && !transformValid) {
-        geometryValid = false;
-    }
-    // The lighting flag changes the vertex layout, which the mesh must see.
-    if (!vertices_ || vertices_->GetFormat() != GetVertexFormat()) {
-        geometryValid = false;
-        stateValid = false;
-    }
-    if (!geometryValid) {
-        BuildGeometry();
-    }
-    if (!mesh_) {
-        mesh_ = device->CreateDeviceMesh();
-        mesh_->SetVertexStream(vertices_.get(), 0);
-        mesh_->SetIndexData(indices_.get());
-        mesh_->SetUserValueB(GetSerial());
-    }
-    if (!stateValid) {
-        mesh_->SetRenderFlagsWord(GetDeviceRenderFlags());
-        mesh_->SetLayerCount(1);
-        mesh_->SetLayer(0, nullptr, static_cast<BlendMode>(GetBlendMode()));
-        mesh_->SetOptions(MeshOwnerBit, MeshOwnerBit);
-        const bool stencilRead =
-            GetRenderType() == RenderStencil || TestRenderFlags(RenderStencilRead);
-        mesh_->SetStencilMode(stencilRead ? StencilMode::Read : StencilMode::None);
-        mesh_->SetOptions(MeshScreenSpace, mode == MatrixViewSpace ? MeshScreenSpace : 0);
-    }
-    if (!transformValid) {
-        mesh_->SetWorldMatrix(mode == MatrixScreen ? Matrix4{} : GetWorldMatrix());
-    }
-    SetStateBits();
+    UpdateFlatMesh(
+        {vertices_, indices_, mesh_}, GetVertexFormat(), FlatTagMeshWithNode,
+        [this] { BuildGeometry(); },
+        [this](DeviceMesh& mesh) {
+            mesh.SetLayerCount(1);
+            mesh.SetLayer(0, nullptr, static_cast<BlendMode>(GetBlendMode()));
+        });
 }
 
 int32_t Grass::Render() {

@@ -328,14 +328,6 @@ void Sprite::BuildGeometry() {
 }
 
 void Sprite::BuildQuad(bool screen, const Float2 (*secondSet)[4]) {
-    RenderDevice* device = TheRenderDevice();
-    if (!device) {
-        return;
-    }
-    if (!vertices_) {
-        vertices_ = device->CreateVertexData();
-        indices_ = device->CreateIndexData();
-    }
     Float2 uvMin;
     Float2 uvMax;
     GetPlacedUV(uvMin, uvMax);
@@ -372,60 +364,21 @@ void Sprite::BuildQuad(bool screen, const Float2 (*secondSet)[4]) {
 }
 
 void Sprite::UpdateRenderState() {
-    UpdateSpriteState(TagMeshWithNode | UseShader);
+    UpdateSpriteState(FlatTagMeshWithNode, true);
 }
 
-void Sprite::UpdateSpriteState(uint32_t options) {
-    RenderDevice* device = TheRenderDevice();
-    if (!device) {
-        return;
-    }
-    const uint32_t word = GetRenderFlagsWord();
-    const int32_t mode = GetMatrixMode();
-    const bool screen = mode == MatrixScreen;
-    bool stateValid = word & RenderStateValid;
-    bool geometryValid = word & RenderColorStateValid;
-    const bool transformValid = word & RenderTransformStateValid;
-    // Screen geometry holds the position.
-    if ((screen || (mode == MatrixViewSpace && (options & RebuildOnViewSpaceMove))) &&
-        !transformValid) {
-        geometryValid = false;
-    }
-    // A new matrix mode or lighting flag needs another vertex layout, which the mesh must see.
-    if (!vertices_ || vertices_->GetFormat() != GetVertexFormat()) {
-        geometryValid = false;
-        stateValid = false;
-    }
-    if (!geometryValid) {
-        BuildGeometry();
-    }
-    if (!mesh_) {
-        mesh_ = device->CreateDeviceMesh();
-        mesh_->SetVertexStream(vertices_.get(), 0);
-        mesh_->SetIndexData(indices_.get());
-        if (options & TagMeshWithNode) {
-            mesh_->SetUserValueB(GetSerial());
-        }
-    }
-    if (!stateValid) {
-        mesh_->SetRenderFlagsWord(GetDeviceRenderFlags());
-        SetMeshLayers(*mesh_);
-        mesh_->SetOptions(MeshOwnerBit, MeshOwnerBit);
-        const bool stencilRead =
-            GetRenderType() == RenderStencil || TestRenderFlags(RenderStencilRead);
-        mesh_->SetStencilMode(stencilRead ? StencilMode::Read : StencilMode::None);
-        mesh_->SetOptions(MeshScreenSpace, mode == MatrixViewSpace ? MeshScreenSpace : 0);
-        if (options & UseShader) {
-            EffectShader* shader = GetEffectShader();
-            mesh_->SetShader(shader ? shader->GetShader() : nullptr);
-            const float brightness = GetBrightness();
-            mesh_->SetShaderParameter(Float4(brightness, brightness, brightness, brightness));
-        }
-    }
-    if (!transformValid) {
-        mesh_->SetWorldMatrix(screen ? Matrix4{} : GetWorldMatrix());
-    }
-    SetStateBits();
+void Sprite::UpdateSpriteState(uint32_t options, bool useShader) {
+    UpdateFlatMesh(
+        {vertices_, indices_, mesh_}, GetVertexFormat(), options, [this] { BuildGeometry(); },
+        [this, useShader](DeviceMesh& mesh) {
+            SetMeshLayers(mesh);
+            if (useShader) {
+                EffectShader* shader = GetEffectShader();
+                mesh.SetShader(shader ? shader->GetShader() : nullptr);
+                const float brightness = GetBrightness();
+                mesh.SetShaderParameter(Float4(brightness, brightness, brightness, brightness));
+            }
+        });
 }
 
 void Sprite::SetMeshLayers(DeviceMesh& mesh) {

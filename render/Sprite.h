@@ -37,7 +37,8 @@ public:
     void UpdateRenderState() override;
     DeviceMesh* GetRenderMesh() override { return mesh_.get(); }
     bool IsRenderable() override;
-    // Writes the vertex and index data; sprite kinds with other shapes replace it.
+    // Writes the vertex and index data, made before the first call; sprite kinds with other
+    // shapes replace it.
     virtual void BuildGeometry();
 
     const char* GetTextureName() const;
@@ -81,16 +82,9 @@ protected:
     // `secondSet` gives the corners' second texture coordinates where the format has them.
     void BuildQuad(bool screen, const Float2 (*secondSet)[4]);
 
-    // What the sprite kinds change of the render-state update they share.
-    enum SpriteStateOptions : uint32_t {
-        // VIEWSPACE geometry holds the position too.
-        RebuildOnViewSpaceMove = 0x1,
-        // The mesh carries the node's serial, for batching diagnostics.
-        TagMeshWithNode = 0x2,
-        // The effect shader and the brightness as its parameter.
-        UseShader = 0x4,
-    };
-    void UpdateSpriteState(uint32_t options);
+    // The render-state update the sprite kinds share, with the flat-mesh options; `useShader`
+    // sets the effect shader with the brightness as its parameter.
+    void UpdateSpriteState(uint32_t options, bool useShader);
     // The layer count and layers of the device mesh.
     virtual void SetMeshLayers(DeviceMesh& mesh);
     bool HasDeviceTexture() const;
