@@ -86,12 +86,15 @@ TEST_F(BorderSpriteTest, CornersShowTheirQuarterMirroredAndEdgesStretchTheMiddle
     }
 }
 
-TEST_F(BorderSpriteTest, TheGridRunsFromTheOuterCornerOnThePlusSideWithClampFromTheProperty) {
+TEST_F(BorderSpriteTest,
+       TheGridRunsFromTheOuterCornerOnThePlusSideClampsByThePropertyAndHasNoShader) {
     // nine.png is padded to 16 x 16: the placed maximum is 9/16 of maxuv, but a maxuv.u of 1.5
     // still lets u wrap.
-    BorderSprite* sprite = Load(
-        "\ttexture = \"nine.png\"\n\tsize = 2.0,2.0\n\tmaxuv = 1.5,1.0\n\tpos = 0.0,0.0,10.0\n");
+    BorderSprite* sprite = Load("\ttexture = \"nine.png\"\n\tsize = 2.0,2.0\n\tmaxuv = 1.5,1.0\n"
+                                "\tpos = 0.0,0.0,10.0\n\tshader = \"none.psh\"\n");
     Frame();
+    EXPECT_NE(sprite->GetEffectShader(), nullptr);
+    EXPECT_EQ(sprite->GetRenderMesh()->GetShader(), nullptr) << "a border sprite sets no shader";
     const VertexBuffer* vertices = sprite->GetRenderMesh()->GetVertexStream(0);
     ASSERT_EQ(vertices->GetCount(), 16u);
     const float umax = 1.5f * 9.0f / 16.0f;

@@ -92,7 +92,15 @@ TEST_F(GrassTest, BladesStandWhereTheSeededSequencePutsThemAlikeOnEveryBuild) {
     };
     EXPECT_EQ(words(twin), words(grass)) << "equal properties, equal blades";
 
-    // Another user of the generator in between changes nothing: each build reseeds.
+    // Each build reseeds the generator all share: its next number follows the blades' draws.
+    const int32_t next = RandomNumber();
+    SeedRandom(5);
+    for (int draw = 0; draw < 15; ++draw) {
+        RandomNumber();
+    }
+    EXPECT_EQ(RandomNumber(), next);
+
+    // Another user of the generator in between changes nothing.
     const std::vector<uint32_t> first = words(grass);
     const std::vector<uint32_t> image = Image();
     RandomNumber();
@@ -105,7 +113,7 @@ TEST_F(GrassTest, BladesStandWhereTheSeededSequencePutsThemAlikeOnEveryBuild) {
     EXPECT_NE(words(grass), first);
 }
 
-TEST_F(GrassTest, ABladeDrawsItsColourWhereItsRootFell) {
+TEST_F(GrassTest, ABladeDrawsItsColourWhereItsRootFellAndTheBoxesStayPut) {
     // No variance: each blade takes five draws and spans x +- 0.25 and y -1 to 1 at depth 10,
     // 3.2 pixels a unit.
     Grass* grass =
@@ -123,6 +131,14 @@ TEST_F(GrassTest, ABladeDrawsItsColourWhereItsRootFell) {
         EXPECT_EQ(Pixel(at, 18), Grey) << "above blade " << i;
     }
     EXPECT_EQ(grass->GetRenderMesh()->GetUserValueB(), grass->GetSerial());
+
+    // The bounding boxes keep their first values wherever the grass goes.
+    const Aabb box = grass->GetWorldBoundingBox();
+    grass->SetPosition(Float3(5.0f, 5.0f, 20.0f));
+    Frame();
+    const Aabb moved = grass->GetWorldBoundingBox();
+    EXPECT_EQ(std::vector<float>({moved.min.x, moved.min.z, moved.max.x, moved.max.z}),
+              std::vector<float>({box.min.x, box.min.z, box.max.x, box.max.z}));
 }
 
 TEST_F(GrassTest, ColourVarianceDrawsThreeMoreNumbersForEveryBlade) {
