@@ -82,11 +82,6 @@ TEST_F(DoubleSpriteTest, TheSecondTextureBringsItsRectangleAndEachSetClampsByIts
     const uint32_t clampBits =
         VertexClampU0 | VertexClampV0 | VertexClampU0 << 2 | VertexClampV0 << 2;
     EXPECT_EQ(vertices->TestFlags(clampBits), VertexClampU0 | VertexClampV0);
-    sprite->SetMaxUV(Float2(2.0f, 1.0f));
-    sprite->SetMaxUV2(Float2(1.0f, 0.5f));
-    Frame();
-    EXPECT_EQ(vertices->TestFlags(clampBits),
-              VertexClampV0 | VertexClampU0 << 2 | VertexClampV0 << 2);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -15,13 +16,6 @@ namespace {
 
 // Unlit and double-sided, so that the blades show their own colour from the camera.
 const std::string Visible = "\trenderflags = 2073\n";
-
-// Where the draws of one blade put it, replayed on the engine's generator.
-struct Blade {
-    Float3 root;
-    float scale;
-    float angle;
-};
 
 class GrassTest : public test::SpriteScene {
 protected:
@@ -61,22 +55,19 @@ TEST_F(GrassTest, BladesStandWhereTheSeededSequencePutsThemAlikeOnEveryBuild) {
     SeedRandom(5);
     std::vector<Float3> expected;
     for (int i = 0; i < 3; ++i) {
-        Blade b;
-        b.root.x = RandomUnit() * 4.0f - 2.0f;
-        b.root.y = RandomUnit() * 2.0f - 1.0f;
-        b.root.z = RandomUnit() * 1.0f - 0.5f;
-        b.scale = RandomRange(0.5f, 1.5f);
-        b.angle = RandomRange(-0.3f, 0.3f);
-        const float w = 0.5f * b.scale;
-        const float h = 2.0f * b.scale;
-        const float c = std::cos(b.angle);
-        const float s = std::sin(b.angle);
+        // The draws in their order: the root's x, y and z, the size factor, the turn.
+        const float x = RandomUnit() * 4.0f - 2.0f;
+        const float y = RandomUnit() * 2.0f - 1.0f;
+        const float z = RandomUnit() * 1.0f - 0.5f;
+        const float scale = RandomRange(0.5f, 1.5f);
+        const float angle = RandomRange(-0.3f, 0.3f);
+        const float c = std::cos(angle);
+        const float s = std::sin(angle);
         for (Float2 corner :
              {Float2(-0.5f, 0.0f), Float2(-0.5f, 1.0f), Float2(0.5f, 1.0f), Float2(0.5f, 0.0f)}) {
-            const float tx = corner.x * w;
-            const float ty = corner.y * h;
-            expected.push_back(
-                Float3(b.root.x + c * tx - s * ty, b.root.y + s * tx + c * ty, b.root.z));
+            const float tx = corner.x * 0.5f * scale;
+            const float ty = corner.y * 2.0f * scale;
+            expected.push_back(Float3(x + c * tx - s * ty, y + s * tx + c * ty, z));
         }
     }
     const std::vector<Float3> built = Positions(grass);
@@ -108,9 +99,6 @@ TEST_F(GrassTest, BladesStandWhereTheSeededSequencePutsThemAlikeOnEveryBuild) {
     Frame();
     EXPECT_EQ(words(grass), first);
     EXPECT_EQ(Image(), image);
-    grass->SetSeed(6);
-    Frame();
-    EXPECT_NE(words(grass), first);
 }
 
 TEST_F(GrassTest, ABladeDrawsItsColourWhereItsRootFellAndTheBoxesStayPut) {
