@@ -161,6 +161,15 @@ public:
     // Hands the mesh to the pass being drawn: drawn at once in immediate passes or without
     // batching, else merged through the batch store.
     void SubmitMesh(DeviceMesh& mesh);
+    // Writes this object's state, geometry, world matrix and layers (the texture on layer 0
+    // when the vertices have texture coordinates) into the mesh.
+    bool ApplyMeshState(DeviceMesh& mesh, VertexBuffer* vertices, IndexBuffer* indices,
+                        DeviceTexture* texture, uint32_t submeshMask);
+
+    static ClassInfo* RegisterClass();
+    static ClassInfo* classInfo;
+
+protected:
     // The lazy update of the flat drawables (sprites, grass), which own one vertex stream, its
     // index data and a mesh, all made on the first call. `build` rewrites the vertices and
     // indices when stale; `setState` adds layers and shader to the render state the update writes
@@ -180,15 +189,7 @@ public:
     void UpdateFlatMesh(FlatMeshParts parts, uint32_t format, uint32_t options,
                         const std::function<void()>& build,
                         const std::function<void(DeviceMesh&)>& setState);
-    // Writes this object's state, geometry, world matrix and layers (the texture on layer 0
-    // when the vertices have texture coordinates) into the mesh.
-    bool ApplyMeshState(DeviceMesh& mesh, VertexBuffer* vertices, IndexBuffer* indices,
-                        DeviceTexture* texture, uint32_t submeshMask);
 
-    static ClassInfo* RegisterClass();
-    static ClassInfo* classInfo;
-
-protected:
     // Kept by UpdateBoundingBox and UpdateWorldBoundingBox.
     Aabb worldBox_;
     Aabb localBox_;
