@@ -156,10 +156,12 @@ TEST_F(GrassTest, AZeroRootBoxRootsEveryBladeAtTheOrigin) {
     }
 }
 
-TEST_F(GrassTest, ChannelsDrawnBelowTheLowEndReadZeroAndAlphaStaysAByte) {
+TEST_F(GrassTest, ChannelsDrawnBelowTheLowEndOrNotANumberReadZeroAndAlphaStaysAByte) {
     // An opacity past 1 still gives alpha 0xFF, not a byte spilling into the colour.
+    // A spread past the float range draws no number (NaN): those channels read zero too.
     Grass* grass = Load({"\tcount = 20\n\tseed = 9\n\tcolor = 000000\n\tcolorvariance = 1.0\n"
-                         "\topacity = 2.0\n"});
+                         "\topacity = 2.0\n",
+                         "\tcount = 2\n\tcolor = 808080\n\tcolorvariance = 1e38\n"});
     Frame();
     SeedRandom(9);
     int zeros = 0;
@@ -179,6 +181,10 @@ TEST_F(GrassTest, ChannelsDrawnBelowTheLowEndReadZeroAndAlphaStaysAByte) {
         }
     }
     EXPECT_GT(zeros, 0);
+    auto* unbounded = dynamic_cast<Grass*>(LookupEntity(5));
+    for (uint32_t i = 0; i < 8; ++i) {
+        EXPECT_EQ(Vertices(unbounded)->GetColor(i, 0), 0xFF000000u) << i;
+    }
 }
 
 TEST_F(GrassTest, CountsThatCannotBeBuiltDrawNothingAndStayAsGiven) {
