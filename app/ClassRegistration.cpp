@@ -15,7 +15,10 @@
 #include "core/scene/SignalFilter.h"
 #include "core/scene/SignalReceiver.h"
 #include "physics/PhysicsClasses.h"
+#include "render/BorderSprite.h"
 #include "render/Camera.h"
+#include "render/DoubleSprite.h"
+#include "render/Grass.h"
 #include "render/Light.h"
 #include "render/LightManager.h"
 #include "render/Model.h"
@@ -67,6 +70,9 @@ int RegisterAllClasses() {
     EventMultiplier::RegisterClass();    // 19.
     Model::RegisterClass();              // 20.
     Sprite::RegisterClass();             // 24.
+    Grass::RegisterClass();              // 25.
+    DoubleSprite::RegisterClass();       // 26.
+    BorderSprite::RegisterClass();       // 27.
     TextPlate::RegisterClass();          // 28.
     ParticleEmitter::RegisterClass();    // 29.
     PropertyController::RegisterClass(); // 34.

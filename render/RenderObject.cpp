@@ -8,6 +8,8 @@
 #include "core/object/PropertyText.h"
 #include "core/object/Signals.h"
 #include "device/BatchStore.h"
+#include "device/IndexBuffer.h"
+#include "device/RenderDevice.h"
 #include "device/VertexBuffer.h"
 #include "render/Camera.h"
 #include "render/RenderQueue.h"
@@ -306,6 +308,57 @@ void RenderObject::SubmitMesh(DeviceMesh& mesh) {
         }
     }
     mesh.Draw();
+}
+
+void RenderObject::UpdateFlatMesh(FlatMeshParts parts, uint32_t format, uint32_t options,
+                                  const std::function<void()>& build,
+                                  const std::function<void(DeviceMesh&)>& setState) {
+    RenderDevice* device = TheRenderDevice();
+    if (!device) {
+        return;
+    }
+    const int32_t mode = GetMatrixMode();
+    bool stateValid = renderFlags_ & RenderStateValid;
+    bool geometryValid = renderFlags_ & RenderColorStateValid;
+    const bool transformValid = renderFlags_ & RenderTransformStateValid;
+    const bool holdsPosition =
+        mode == MatrixScreen || (mode == MatrixViewSpace && (options & FlatRebuildOnViewSpaceMove));
+    if (holdsPosition && !transformValid) {
+        geometryValid = false;
+    }
+    // A new matrix mode or lighting flag needs another vertex layout, which the mesh must see.
+    if (!parts.vertices || parts.vertices->GetFormat() != format) {
+        geometryValid = false;
+        stateValid = false;
+    }
+    if (!geometryValid) {
+        if (!parts.vertices) {
+            parts.vertices = device->CreateVertexData();
+            parts.indices = device->CreateIndexData();
+        }
+        build();
+    }
+    if (!parts.mesh) {
+        parts.mesh = device->CreateDeviceMesh();
+        parts.mesh->SetVertexStream(parts.vertices.get(), 0);
+        parts.mesh->SetIndexData(parts.indices.get());
+        if (options & FlatTagMeshWithNode) {
+            parts.mesh->SetUserValueB(GetSerial());
+        }
+    }
+    DeviceMesh& mesh = *parts.mesh;
+    if (!stateValid) {
+        mesh.SetRenderFlagsWord(GetDeviceRenderFlags());
+        mesh.SetOptions(MeshOwnerBit, MeshOwnerBit);
+        const bool stencilRead = renderType_ == RenderStencil || TestRenderFlags(RenderStencilRead);
+        mesh.SetStencilMode(stencilRead ? StencilMode::Read : StencilMode::None);
+        mesh.SetOptions(MeshScreenSpace, mode == MatrixViewSpace ? MeshScreenSpace : 0);
+        setState(mesh);
+    }
+    if (!transformValid) {
+        mesh.SetWorldMatrix(mode == MatrixScreen ? Matrix4{} : GetWorldMatrix());
+    }
+    SetStateBits();
 }
 
 bool RenderObject::ApplyMeshState(DeviceMesh& mesh, VertexBuffer* vertices, IndexBuffer* indices,

@@ -7,6 +7,8 @@
 #include "device/DeviceMesh.h"
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 namespace quarn {
@@ -168,6 +170,26 @@ public:
     static ClassInfo* classInfo;
 
 protected:
+    // The lazy update of the flat drawables (sprites, grass), which own one vertex stream, its
+    // index data and a mesh, all made on the first call. `build` rewrites the vertices and
+    // indices when stale; `setState` adds layers and shader to the render state the update writes
+    // (device render flags, stencil reading for the STENCIL type or flag, VIEWSPACE's
+    // screen-space option).
+    enum FlatMeshOptions : uint32_t {
+        // VIEWSPACE geometry holds the position too (SCREEN geometry always does).
+        FlatRebuildOnViewSpaceMove = 0x1,
+        // The mesh carries the node's serial, for batching diagnostics.
+        FlatTagMeshWithNode = 0x2,
+    };
+    struct FlatMeshParts {
+        std::unique_ptr<VertexBuffer>& vertices;
+        std::unique_ptr<IndexBuffer>& indices;
+        std::unique_ptr<DeviceMesh>& mesh;
+    };
+    void UpdateFlatMesh(FlatMeshParts parts, uint32_t format, uint32_t options,
+                        const std::function<void()>& build,
+                        const std::function<void(DeviceMesh&)>& setState);
+
     // Kept by UpdateBoundingBox and UpdateWorldBoundingBox.
     Aabb worldBox_;
     Aabb localBox_;

@@ -202,37 +202,55 @@ void Sprite::GetPlacedUV(Float2& uvMin, Float2& uvMax) const {
     uvMax = place(maxUV_);
 }
 
+Sprite::ScreenPlacement Sprite::GetScreenPlacement() {
+    const Quaternion q = GetWorldOrientation();
+    const Matrix4& world = GetWorldMatrix();
+    ScreenPlacement placement;
+    placement.turned = q.x != 0.0f || q.y != 0.0f || q.z != 0.0f || q.w != 1.0f;
+    placement.turn = Float2(world.m[0], world.m[1]).Normalized();
+    placement.origin = Float2(world.m[12], world.m[13]);
+    return placement;
+}
+
+Float2 Sprite::ScreenPlacement::Place(Float2 offset) const {
+    if (turned) {
+        offset =
+            Float2(turn.x * offset.x - turn.y * offset.y, turn.y * offset.x + turn.x * offset.y);
+    }
+    return Float2(offset.x + origin.x, offset.y + origin.y);
+}
+
 void Sprite::GetScreenCorners(bool grow, Float2 (&corners)[4]) {
     Float2 half = GetHalfSize();
     if (grow) {
         half.x += 0.5f;
         half.y += 0.5f;
     }
-    const Quaternion q = GetWorldOrientation();
-    const bool turned = q.x != 0.0f || q.y != 0.0f || q.z != 0.0f || q.w != 1.0f;
-    const Matrix4& world = GetWorldMatrix();
-    const Float2 turn = Float2(world.m[0], world.m[1]).Normalized();
+    const ScreenPlacement placement = GetScreenPlacement();
     for (int i = 0; i < 4; ++i) {
         // Screen y grows downwards.
-        Float2 c(half.x * CornerSigns[i].x, -half.y * CornerSigns[i].y);
-        if (turned) {
-            c = Float2(turn.x * c.x - turn.y * c.y, turn.y * c.x + turn.x * c.y);
-        }
-        corners[i] = Float2(c.x + world.m[12], c.y + world.m[13]);
+        corners[i] = placement.Place(Float2(half.x * CornerSigns[i].x, -half.y * CornerSigns[i].y));
     }
 }
 
 // Picking -------------------------------------------------------------------------------------
 
 bool Sprite::IntersectRay(const Float3& origin, const Float3& direction, PickQuery& query) {
+    return IntersectQuad(origin, direction, query, GetHalfSize(), true);
+}
+
+bool Sprite::IntersectQuad(const Float3& origin, const Float3& direction, PickQuery& query,
+                           Float2 half, bool testTexture) {
     if (GetRenderType() == RenderStencil || GetMatrixMode() == MatrixViewSpace) {
         return false;
     }
-    return GetMatrixMode() == MatrixScreen ? IntersectScreenPoint(query)
-                                           : IntersectWorldRay(origin, direction, query);
+    return GetMatrixMode() == MatrixScreen
+               ? IntersectScreenPoint(query, half, testTexture)
+               : IntersectWorldRay(origin, direction, query, half, testTexture);
 }
 
-bool Sprite::IntersectWorldRay(const Float3& origin, const Float3& direction, PickQuery& query) {
+bool Sprite::IntersectWorldRay(const Float3& origin, const Float3& direction, PickQuery& query,
+                               Float2 half, bool testTexture) {
     if (!(query.flags & PickSolids)) {
         return false;
     }
@@ -246,13 +264,12 @@ bool Sprite::IntersectWorldRay(const Float3& origin, const Float3& direction, Pi
     if (!(t >= 0.0f)) {
         return false;
     }
-    const Float2 half = GetHalfSize();
     const float px = o.x + t * d.x;
     const float py = o.y + t * d.y;
     if (!(px >= -half.x && px <= half.x && py >= -half.y && py <= half.y)) {
         return false;
     }
-    if (HasDeviceTexture()) {
+    if (testTexture && HasDeviceTexture()) {
         Float2 uvMin;
         Float2 uvMax;
         GetPlacedUV(uvMin, uvMax);
@@ -270,18 +287,17 @@ bool Sprite::IntersectWorldRay(const Float3& origin, const Float3& direction, Pi
     return true;
 }
 
-bool Sprite::IntersectScreenPoint(PickQuery& query) {
+bool Sprite::IntersectScreenPoint(PickQuery& query, Float2 half, bool testTexture) {
     if (!(query.flags & PickScreenObjects)) {
         return false;
     }
-    const Float2 half = GetHalfSize();
     const Float3 at = GetWorldPosition();
     const Float2 mouse = query.screenPoint;
     if (!(mouse.x >= at.x - half.x && mouse.x <= at.x + half.x && mouse.y >= at.y - half.y &&
           mouse.y <= at.y + half.y)) {
         return false;
     }
-    if (HasDeviceTexture()) {
+    if (testTexture && HasDeviceTexture()) {
         const float u =
             minUV_.x + (maxUV_.x - minUV_.x) * ((mouse.x - at.x) / half.x * 0.5f + 0.5f);
         const float v =
@@ -308,23 +324,17 @@ uint32_t Sprite::GetVertexFormat() const {
 }
 
 void Sprite::BuildGeometry() {
-    RenderDevice* device = TheRenderDevice();
-    if (!device) {
-        return;
-    }
-    if (!vertices_) {
-        vertices_ = device->CreateVertexData();
-        indices_ = device->CreateIndexData();
-    }
-    const uint32_t format = GetVertexFormat();
-    const bool screen = GetMatrixMode() == MatrixScreen;
+    BuildQuad(GetMatrixMode() == MatrixScreen, nullptr);
+}
+
+void Sprite::BuildQuad(bool screen, const Float2 (*secondSet)[4]) {
     Float2 uvMin;
     Float2 uvMax;
     GetPlacedUV(uvMin, uvMax);
     const Float2 uv[4] = {
         {uvMin.x, uvMax.y}, {uvMax.x, uvMax.y}, {uvMax.x, uvMin.y}, {uvMin.x, uvMin.y}};
     const uint32_t color = GetTextureFactor();
-    vertices_->Create(4, format, 0);
+    vertices_->Create(4, GetVertexFormat(), 0);
     indices_->Create(6, IndexSystemMemory);
     Float2 screenCorners[4];
     if (screen) {
@@ -343,6 +353,9 @@ void Sprite::BuildGeometry() {
         }
         vertices_->SetColor(i, 0, color);
         vertices_->SetTexCoord(i, 0, uv[i].x, uv[i].y);
+        if (secondSet) {
+            vertices_->SetTexCoord(i, 1, (*secondSet)[i].x, (*secondSet)[i].y);
+        }
     }
     // Texture coordinates within 0..1 let the sampler clamp instead of wrapping.
     vertices_->SetFlags(VertexClampU0, uvMax.x <= 1.0f ? VertexClampU0 : 0);
@@ -351,54 +364,28 @@ void Sprite::BuildGeometry() {
 }
 
 void Sprite::UpdateRenderState() {
-    RenderDevice* device = TheRenderDevice();
-    if (!device) {
-        return;
-    }
-    const uint32_t word = GetRenderFlagsWord();
-    const bool screen = GetMatrixMode() == MatrixScreen;
-    bool stateValid = word & RenderStateValid;
-    bool geometryValid = word & RenderColorStateValid;
-    const bool transformValid = word & RenderTransformStateValid;
-    // Screen geometry holds the position.
-    if (screen && !transformValid) {
-        geometryValid = false;
-    }
-    // A new matrix mode or lighting flag needs another vertex layout, which the mesh must see.
-    if (!vertices_ || vertices_->GetFormat() != GetVertexFormat()) {
-        geometryValid = false;
-        stateValid = false;
-    }
-    if (!geometryValid) {
-        BuildGeometry();
-    }
-    if (!mesh_) {
-        mesh_ = device->CreateDeviceMesh();
-        mesh_->SetVertexStream(vertices_.get(), 0);
-        mesh_->SetIndexData(indices_.get());
-        mesh_->SetUserValueB(GetSerial());
-    }
-    if (!stateValid) {
-        mesh_->SetRenderFlagsWord(GetDeviceRenderFlags());
-        mesh_->SetLayerCount(1);
-        // The mesh draws unknown modes as NORMAL.
-        mesh_->SetLayer(0, HasDeviceTexture() ? texture_->GetDeviceTexture() : nullptr,
-                        static_cast<BlendMode>(GetBlendMode()));
-        mesh_->SetOptions(MeshOwnerBit, MeshOwnerBit);
-        const bool stencilRead =
-            GetRenderType() == RenderStencil || TestRenderFlags(RenderStencilRead);
-        mesh_->SetStencilMode(stencilRead ? StencilMode::Read : StencilMode::None);
-        mesh_->SetOptions(MeshScreenSpace,
-                          GetMatrixMode() == MatrixViewSpace ? MeshScreenSpace : 0);
-        EffectShader* shader = GetEffectShader();
-        mesh_->SetShader(shader ? shader->GetShader() : nullptr);
-        const float brightness = GetBrightness();
-        mesh_->SetShaderParameter(Float4(brightness, brightness, brightness, brightness));
-    }
-    if (!transformValid) {
-        mesh_->SetWorldMatrix(screen ? Matrix4{} : GetWorldMatrix());
-    }
-    SetStateBits();
+    UpdateSpriteState(FlatTagMeshWithNode, true);
+}
+
+void Sprite::UpdateSpriteState(uint32_t options, bool useShader) {
+    UpdateFlatMesh(
+        {vertices_, indices_, mesh_}, GetVertexFormat(), options, [this] { BuildGeometry(); },
+        [this, useShader](DeviceMesh& mesh) {
+            SetMeshLayers(mesh);
+            if (useShader) {
+                EffectShader* shader = GetEffectShader();
+                mesh.SetShader(shader ? shader->GetShader() : nullptr);
+                const float brightness = GetBrightness();
+                mesh.SetShaderParameter(Float4(brightness, brightness, brightness, brightness));
+            }
+        });
+}
+
+void Sprite::SetMeshLayers(DeviceMesh& mesh) {
+    mesh.SetLayerCount(1);
+    // The mesh draws unknown modes as NORMAL.
+    mesh.SetLayer(0, HasDeviceTexture() ? texture_->GetDeviceTexture() : nullptr,
+                  static_cast<BlendMode>(GetBlendMode()));
 }
 
 int32_t Sprite::Render() {

@@ -37,7 +37,8 @@ public:
     void UpdateRenderState() override;
     DeviceMesh* GetRenderMesh() override { return mesh_.get(); }
     bool IsRenderable() override;
-    // Writes the vertex and index data; sprite kinds with other shapes replace it.
+    // Writes the vertex and index data, made before the first call; sprite kinds with other
+    // shapes replace it.
     virtual void BuildGeometry();
 
     const char* GetTextureName() const;
@@ -62,11 +63,35 @@ protected:
     // The minuv-maxuv rectangle mapped into the device texture, through the texture's place in
     // its atlas.
     void GetPlacedUV(Float2& uvMin, Float2& uvMax) const;
+    // Places offsets from the node (pixels, y down) on the screen: turned by the world
+    // orientation's turn about z, then moved to the world position.
+    struct ScreenPlacement {
+        bool turned = false;
+        Float2 turn;
+        Float2 origin;
+        Float2 Place(Float2 offset) const;
+    };
+    ScreenPlacement GetScreenPlacement();
     // The four corners of the SCREEN layout in pixels (y down), turned by the world
     // orientation's turn about z; `grow` widens them by half a pixel, as the outline is drawn.
     void GetScreenCorners(bool grow, Float2 (&corners)[4]);
     // The vertex format the geometry needs for the matrix mode and the lighting flag.
-    uint32_t GetVertexFormat() const;
+    virtual uint32_t GetVertexFormat() const;
+
+    // The quad in Sprite's corner order, laid out in screen pixels or in the node's plane;
+    // `secondSet` gives the corners' second texture coordinates where the format has them.
+    void BuildQuad(bool screen, const Float2 (*secondSet)[4]);
+
+    // The render-state update the sprite kinds share, with the flat-mesh options; `useShader`
+    // sets the effect shader with the brightness as its parameter.
+    void UpdateSpriteState(uint32_t options, bool useShader);
+    // The layer count and layers of the device mesh.
+    virtual void SetMeshLayers(DeviceMesh& mesh);
+    bool HasDeviceTexture() const;
+    // The ray and screen pick over a rectangle of these half extents; `testTexture` also asks
+    // the texture's opacity mask at the point hit.
+    bool IntersectQuad(const Float3& origin, const Float3& direction, PickQuery& query, Float2 half,
+                       bool testTexture);
 
     std::unique_ptr<VertexBuffer> vertices_;
     std::unique_ptr<IndexBuffer> indices_;
@@ -76,10 +101,10 @@ private:
     // Takes over the reference; a change clears the geometry and the render state and sends
     // "propertychange".
     void TakeTexture(Texture* texture);
-    bool HasDeviceTexture() const;
     Float2 GetHalfSize() const { return {size_.x * 0.5f, size_.y * 0.5f}; }
-    bool IntersectWorldRay(const Float3& origin, const Float3& direction, PickQuery& query);
-    bool IntersectScreenPoint(PickQuery& query);
+    bool IntersectWorldRay(const Float3& origin, const Float3& direction, PickQuery& query,
+                           Float2 half, bool testTexture);
+    bool IntersectScreenPoint(PickQuery& query, Float2 half, bool testTexture);
 
     // Script methods.
     Entity* ScriptGetTexture();

@@ -1,12 +1,10 @@
 #include "render/Sprite.h"
 
-#include "core/filesystem/DiskFileSystem.h"
 #include "core/object/MethodInfo.h"
 #include "resources/EffectShader.h"
 #include "resources/TextureAtlas.h"
-#include "tests/render/RenderTestSupport.h"
+#include "tests/render/SpriteScene.h"
 #include "tests/support/PngFixture.h"
-#include "tests/support/TempFolder.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -16,60 +14,7 @@
 namespace quarn {
 namespace {
 
-// Sprites of scene files drawn over a grey frame. Their textures lie in the base folder:
-// "quads.png" (8 x 8: red and green over blue and a transparent quarter) and "white.png" (4 x 2).
-class SpriteTest : public test::RenderSceneFile {
-protected:
-    void SetUp() override {
-        RenderSceneFile::SetUp();
-        files_.SetBaseFolder(temp_.Path().c_str());
-        SetFileSystem(&files_);
-        temp_.WriteFile("quads.png", test::EncodePng(8, 8, [](uint32_t x, uint32_t y) {
-                            return y < 4 ? (x < 4 ? Red : Green) : (x < 4 ? Blue : 0u);
-                        }));
-        temp_.WriteFile("white.png",
-                        test::EncodePng(4, 2, [](uint32_t, uint32_t) { return White; }));
-    }
-    void TearDown() override {
-        RenderSceneFile::TearDown();
-        ClearTextureAtlases();
-        SetFileSystem(nullptr);
-    }
-
-    // A root (id 1) with a camera (2) at the origin looking along +z and a render target (3);
-    // then a sprite (ids 4 on) under the root for each text of property lines.
-    Sprite* LoadSprites(const std::vector<std::string>& sprites) {
-        std::string text =
-            "version = 44\nidsystem = 0\nnum_nodes = " + std::to_string(3 + sprites.size()) + "\n" +
-            Object("1", "Node", "\tparent = 0\n") + Object("2", "Camera", "\tparent = 1\n") +
-            Object("3", "RenderTarget",
-                   "\tparent = 1\n\tcurrentcamera = 2\n\tbackgroundcolor = FF808080\n"
-                   "\trt_flags = 180\n");
-        for (size_t i = 0; i < sprites.size(); ++i) {
-            text += Object(std::to_string(4 + i).c_str(), "Sprite", "\tparent = 1\n" + sprites[i]);
-        }
-        EXPECT_TRUE(Load(text));
-        return dynamic_cast<Sprite*>(LookupEntity(4));
-    }
-
-    // The pixels that are not the grey frame: left, top, right and bottom, the last two past
-    // the edge.
-    std::vector<int> Covered() {
-        std::vector<int> r = {Width, Height, 0, 0};
-        for (int y = 0; y < Height; ++y) {
-            for (int x = 0; x < Width; ++x) {
-                if (Pixel(x, y) != Grey) {
-                    r = {std::min(r[0], x), std::min(r[1], y), std::max(r[2], x + 1),
-                         std::max(r[3], y + 1)};
-                }
-            }
-        }
-        return r;
-    }
-
-    test::TempFolder temp_;
-    DiskFileSystem files_;
-};
+using SpriteTest = test::SpriteScene;
 
 TEST_F(SpriteTest, SpritesCoverTheirRectangleOnTheScreenAndInTheWorldWithTheImageUpright) {
     // Pixel centres lie at whole numbers: a quad from 12 to 28 covers pixels 12 to 27. At depth
