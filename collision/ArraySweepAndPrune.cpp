@@ -543,7 +543,7 @@ void ArraySweepAndPrune::RemovePending(DeletedPairCallback deleted, void* userDa
 }
 
 uint32_t ArraySweepAndPrune::DumpPairs(CreatedPairCallback created, DeletedPairCallback deleted,
-                                       void* userData, const SapPair** pairs) {
+                                       void* userData, SapPair** pairs) {
     InsertPending();
     // The touched pairs, in touch order; the keys of those to drop are gathered at the front.
     uint32_t* keys = touched_.GetEntries();

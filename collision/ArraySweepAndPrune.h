@@ -93,7 +93,7 @@ public:
     // deleted between two dumps, or naming a box added and removed between them, is not
     // reported. Answers the pair count and, when asked, the pairs.
     uint32_t DumpPairs(CreatedPairCallback created, DeletedPairCallback deleted, void* userData,
-                       const SapPair** pairs);
+                       SapPair** pairs);
 
     const SapPairManager& GetPairManager() const { return pairManager_; }
     uint32_t GetBoxCount() const { return boxCount_; }

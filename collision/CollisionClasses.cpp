@@ -1,8 +1,11 @@
 #include "collision/CollisionClasses.h"
 
+#include "collision/CollisionPartition.h"
 #include "collision/CollisionPlane.h"
 #include "collision/CollisionPoint.h"
 #include "collision/CollisionRay.h"
+#include "collision/CollisionSpaceHash.h"
+#include "collision/CollisionSpaceSweepnPrune.h"
 #include "collision/CollisionSphere.h"
 #include "collision/CollisionSurface.h"
 #include "collision/CollisionTerrain.h"
@@ -17,6 +20,10 @@ void RegisterCollisionClasses() {
     CollisionPlane::RegisterClass();
     CollisionSurface::RegisterClass();
     CollisionTerrain::RegisterClass();
+    CollisionSpace::RegisterClass();
+    CollisionSpaceSweepnPrune::RegisterClass();
+    CollisionSpaceHash::RegisterClass();
+    CollisionPartition::RegisterClass();
 }
 
 } // namespace quarn

@@ -109,7 +109,7 @@ public:
         live_.erase(object);
     }
     void DumpAndCheck() {
-        const SapPair* pairs = nullptr;
+        SapPair* pairs = nullptr;
         const uint32_t count = sap_.DumpPairs(&Created, &Deleted, this, &pairs);
         const PairSet expected = BruteForce();
         EXPECT_EQ(reported_, expected);
