@@ -76,7 +76,7 @@ void CollisionSpaceHash::Collide(void* userData, CollisionPairCallback callback)
         }
         const Aabb box = v->GetWorldBoundingBox();
         const int level = std::max(BoxLevel(box), minLevel_);
-        Hashed entry{v, level, (v->GetActiveFlags() & CollStatic) != 0, {}};
+        Hashed entry{v, level, {}};
         bool fits = level <= maxLevel_;
         if (fits) {
             const float size = std::ldexp(1.0f, level);
@@ -124,11 +124,9 @@ void CollisionSpaceHash::Collide(void* userData, CollisionPairCallback callback)
     }
 
     for (uint32_t a = 0; a < n; ++a) {
+        // Each volume searches its own level and those above, so a large static volume is found
+        // by the smaller ones and itself finds the larger ones, which never search downward.
         const Hashed& A = hashed_[a];
-        // Large static volumes wait to be found by the smaller ones searching upward.
-        if (A.isStatic && A.level >= 2) {
-            continue;
-        }
         int32_t cells[6];
         std::copy(A.cells, A.cells + 6, cells);
         for (int level = A.level; level <= highest; ++level) {

@@ -32,7 +32,6 @@ private:
     struct Hashed {
         CollisionVolume* volume;
         int level;
-        bool isStatic;
         int32_t cells[6]; // minimum x, y, z, maximum x, y, z at the volume's level
     };
     struct CellEntry {
