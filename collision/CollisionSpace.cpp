@@ -58,6 +58,13 @@ void CollisionSpace::UpdateWorldBoundingBox() {
 }
 
 void CollisionSpace::AddVolume(CollisionVolume& volume) {
+    if (volume.GetSpace() == this) {
+        return;
+    }
+    // A volume belongs to one list at a time.
+    if (CollisionSpace* previous = volume.GetSpace()) {
+        previous->RemoveVolume(volume);
+    }
     volume.AttachToSpace(*this, firstVolume_);
     ++volumeCount_;
     if (TestRenderFlags(RenderWorldBoxValid)) {

@@ -82,6 +82,9 @@ void CollisionSpaceSweepnPrune::AddVolume(CollisionVolume& volume) {
         ValidityCheck(false, "Max volumes reached in sweep-n-prune space");
         return;
     }
+    if (CollisionSpace* previous = volume.GetSpace()) {
+        previous->RemoveVolume(volume);
+    }
     if (pendingRemoves_ || pendingUpdates_) {
         DumpPairs();
     }
