@@ -1,5 +1,7 @@
 #include "collision/ArraySweepAndPrune.h"
 
+#include "core/math/Geometry.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -24,12 +26,7 @@ uint32_t HashPair(uint16_t id0, uint16_t id1) {
 
 // The power of two above n's highest bit: room for n pairs and at least one more.
 uint32_t PowerOfTwoAbove(uint32_t n) {
-    n |= n >> 1;
-    n |= n >> 2;
-    n |= n >> 4;
-    n |= n >> 8;
-    n |= n >> 16;
-    return n + 1;
+    return NextPowerOfTwo(n + 1);
 }
 
 uint32_t PairKey(uint32_t handle0, uint32_t handle1) {
@@ -146,25 +143,18 @@ void SapPairManager::ShrinkToFit() {
 }
 
 void SapPairManager::Rehash(uint32_t size) {
-    auto* buckets = AllocateRecords<uint32_t>(size);
-    auto* next = AllocateRecords<uint32_t>(size);
-    auto* pairs = AllocateRecords<SapPair>(size);
-    if (count_) {
-        std::memcpy(pairs, pairs_, count_ * sizeof(SapPair));
-    }
-    std::fill(buckets, buckets + size, None);
-    for (uint32_t i = 0; i < count_; ++i) {
-        uint32_t& head = buckets[HashPair(pairs[i].id0, pairs[i].id1) & (size - 1)];
-        next[i] = head;
-        head = i;
-    }
+    ReallocateRecords(pairs_, count_, size);
     FreeRecords(buckets_);
     FreeRecords(next_);
-    FreeRecords(pairs_);
-    buckets_ = buckets;
-    next_ = next;
-    pairs_ = pairs;
+    buckets_ = AllocateRecords<uint32_t>(size);
+    next_ = AllocateRecords<uint32_t>(size);
     tableSize_ = size;
+    std::fill(buckets_, buckets_ + size, None);
+    for (uint32_t i = 0; i < count_; ++i) {
+        uint32_t& head = buckets_[HashPair(pairs_[i].id0, pairs_[i].id1) & (size - 1)];
+        next_[i] = head;
+        head = i;
+    }
 }
 
 // ArraySweepAndPrune --------------------------------------------------------------------------
@@ -190,12 +180,7 @@ void ArraySweepAndPrune::GrowEndpoints(uint32_t count) {
     }
     const uint32_t capacity = std::max(count, endpointCapacity_ * 2);
     for (Endpoint*& array : endpoints_) {
-        auto* grown = AllocateRecords<Endpoint>(capacity);
-        if (array) {
-            std::memcpy(grown, array, endpointCount_ * sizeof(Endpoint));
-        }
-        FreeRecords(array);
-        array = grown;
+        ReallocateRecords(array, array ? endpointCount_ : 0, capacity);
     }
     endpointCapacity_ = capacity;
 }
@@ -210,12 +195,7 @@ uint32_t ArraySweepAndPrune::AddObject(void* object, uint32_t, const float box[6
         }
         if (boxCount_ == boxCapacity_) {
             const uint32_t capacity = std::min(MaxBoxes, std::max(16u, boxCapacity_ * 2));
-            auto* grown = AllocateRecords<BoxRecord>(capacity);
-            if (boxCount_) {
-                std::memcpy(grown, boxes_, boxCount_ * sizeof(BoxRecord));
-            }
-            FreeRecords(boxes_);
-            boxes_ = grown;
+            ReallocateRecords(boxes_, boxCount_, capacity);
             boxCapacity_ = capacity;
         }
         handle = boxCount_++;

@@ -80,12 +80,7 @@ bool Container::Resize(uint32_t extra) {
     const uint32_t capacity =
         std::max<uint32_t>(static_cast<uint32_t>(std::min<double>(grown, UINT32_MAX)),
                            count_ + extra);
-    uint32_t* entries = AllocateRecords<uint32_t>(capacity);
-    if (count_) {
-        std::memcpy(entries, entries_, count_ * sizeof(uint32_t));
-    }
-    FreeRecords(entries_);
-    entries_ = entries;
+    ReallocateRecords(entries_, count_, capacity);
     capacity_ = capacity;
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace quarn {
 
@@ -51,6 +52,16 @@ T* AllocateRecords(size_t count) {
 }
 inline void FreeRecords(void* records) {
     GetBroadPhaseAllocator().Free(records);
+}
+// Moves the first `count` records into a new array of `capacity` records.
+template <class T>
+void ReallocateRecords(T*& records, size_t count, size_t capacity) {
+    T* moved = AllocateRecords<T>(capacity);
+    if (count) {
+        std::memcpy(moved, records, count * sizeof(T));
+    }
+    FreeRecords(records);
+    records = moved;
 }
 
 // A growable array of 32-bit words. A growth factor of 0 or below marks storage the container

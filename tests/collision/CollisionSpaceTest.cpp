@@ -175,6 +175,32 @@ TEST_F(CollisionSpaceTest, AFullPairCacheRefusesNewPairsWarnsOnceAndCountsThem) 
     EXPECT_NE(space->FindOrCreatePair(*volumes[1], *volumes[0]), nullptr);
 }
 
+TEST_F(CollisionSpaceTest, AVolumeLeavingASpaceTakesItsRecordsAlong) {
+    auto* space = tree_.Make<CollisionSpaceHash>("hash");
+    CollisionSphere* a = Ball("a", Float3(), 1.0f);
+    CollisionSphere* b = Ball("b", Float3(), 1.0f);
+    CollisionSphere* c = Ball("c", Float3(), 1.0f);
+    for (CollisionSphere* v : {a, b, c}) {
+        space->AddVolume(*v);
+    }
+    space->FindOrCreatePair(*a, *b);
+    space->FindOrCreatePair(*b, *c);
+    space->FindOrCreatePair(*c, *a);
+    b->Delete();
+    ASSERT_EQ(space->GetUsedPairCount(), 1u);
+    EXPECT_NE(space->FindPair(*a, *c), nullptr);
+    // A record naming a volume that is gone (one never in the space) reaches no callback.
+    CollisionSphere* stray = Ball("stray", Float3(), 1.0f);
+    CollisionPair* record = space->FindOrCreatePair(*a, *stray);
+    Recorder recorder;
+    Recorder::current = &recorder;
+    space->FilterCachedPair(*record, &Recorder::RecordCached);
+    EXPECT_EQ(recorder.calls, 1);
+    stray->Delete();
+    space->FilterCachedPair(*record, &Recorder::RecordCached);
+    EXPECT_EQ(recorder.calls, 1);
+}
+
 // Sweep-and-prune space -----------------------------------------------------------------------
 
 TEST_F(CollisionSpaceTest, SweepSpaceRecordsPersistAndFollowMovesRemovalsAndRebuilds) {

@@ -727,6 +727,15 @@ TEST(QuarnToolPairs, PrintsEachSpacesCandidatePairsAndWhatItDropped) {
     EXPECT_NE(run.out.find("\ndropped 193\n"), std::string::npos);
     EXPECT_NE(run.err.find("quarn-tool: warning: CollisionSpace 'sap'"), std::string::npos);
 
+    // A partition's capacities are only stored: a huge one loads and saves as it is.
+    folder.WriteFile("partition.scene", "version = 44\nidsystem = 0\nnum_nodes = 1\n" +
+                                            node(1, "CollisionPartition", "p",
+                                                 "\tmaxnodes = 2000000000\n\tmaxpairs = -1\n"));
+    ASSERT_EQ(RunTool(folder, {"scene", "partition.scene", "saved.scene"}).status, 0);
+    const std::string saved = folder.ReadFile("saved.scene");
+    EXPECT_NE(saved.find("maxnodes = 2000000000"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("maxpairs = -1"), std::string::npos) << saved;
+
     ToolRun missing = RunTool(folder, {"pairs", "none.scene"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, "quarn-tool: cannot open none.scene\n");
