@@ -2,6 +2,7 @@
 
 #include "collision/CollisionVolume.h"
 #include "core/debug/Assertion.h"
+#include "core/math/Geometry.h"
 #include "core/object/ClassInfo.h"
 
 #include <cfloat>
@@ -36,10 +37,14 @@ bool CellOf(float coordinate, float cellSize, int32_t& cell) {
     return true;
 }
 
+// Mixed so that neighbouring cells spread over the table; the order in which a cell's
+// volumes are met does not depend on it, only how many strangers share their bucket.
 uint32_t CellKey(int level, int32_t x, int32_t y, int32_t z) {
-    uint32_t key = static_cast<uint32_t>(level) * 10u + static_cast<uint32_t>(x);
-    key = key * 10u + static_cast<uint32_t>(y);
-    return key * 10u + static_cast<uint32_t>(z);
+    uint32_t key = static_cast<uint32_t>(level) * 0x9E3779B1u;
+    key = (key ^ static_cast<uint32_t>(x)) * 0x85EBCA77u;
+    key = (key ^ static_cast<uint32_t>(y)) * 0xC2B2AE3Du;
+    key = (key ^ static_cast<uint32_t>(z)) * 0x27D4EB2Fu;
+    return key ^ (key >> 15);
 }
 
 } // namespace
@@ -104,7 +109,8 @@ void CollisionSpaceHash::Collide(void* userData, CollisionPairCallback callback)
     }
     buckets_.assign(n ? tableSize : 0, NoEntry);
     entries_.clear();
-    tested_.clear();
+    tested_.assign(NextPowerOfTwo(std::max(16u, 4 * n)), 0);
+    testedCount_ = 0;
     auto forEachCell = [](const int32_t cells[6], auto&& visit) {
         for (int32_t x = cells[0]; x <= cells[3]; ++x) {
             for (int32_t y = cells[1]; y <= cells[4]; ++y) {
@@ -139,9 +145,7 @@ void CollisionSpaceHash::Collide(void* userData, CollisionPairCallback callback)
                         entry.z != z) {
                         continue;
                     }
-                    const uint64_t key = (uint64_t{std::min(a, entry.volume)} << 32) |
-                                         std::max(a, entry.volume);
-                    if (tested_.insert(key).second) {
+                    if (MarkTested(a, entry.volume)) {
                         FilterBoxPair(*A.volume, *B.volume, userData, callback);
                     }
                 }
@@ -159,6 +163,37 @@ void CollisionSpaceHash::Collide(void* userData, CollisionPairCallback callback)
     for (size_t i = 0; i < big_.size(); ++i) {
         for (size_t j = i + 1; j < big_.size(); ++j) {
             FilterBoxPair(*big_[i], *big_[j], userData, callback);
+        }
+    }
+}
+
+bool CollisionSpaceHash::MarkTested(uint32_t a, uint32_t b) {
+    // Never 0: the higher index is at least 1.
+    const uint64_t key = (uint64_t{std::min(a, b)} << 32) | std::max(a, b);
+    if ((testedCount_ + 1) * 2 > tested_.size()) {
+        GrowTested();
+    }
+    const size_t mask = tested_.size() - 1;
+    uint64_t h = key * 0x9E3779B97F4A7C15ull;
+    for (size_t slot = static_cast<size_t>(h ^ (h >> 32)) & mask;; slot = (slot + 1) & mask) {
+        if (tested_[slot] == key) {
+            return false;
+        }
+        if (tested_[slot] == 0) {
+            tested_[slot] = key;
+            ++testedCount_;
+            return true;
+        }
+    }
+}
+
+void CollisionSpaceHash::GrowTested() {
+    std::vector<uint64_t> old(tested_.size() * 2, 0);
+    old.swap(tested_);
+    testedCount_ = 0;
+    for (uint64_t key : old) {
+        if (key) {
+            MarkTested(static_cast<uint32_t>(key >> 32), static_cast<uint32_t>(key));
         }
     }
 }

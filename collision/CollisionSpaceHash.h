@@ -2,7 +2,6 @@
 
 #include "collision/CollisionSpace.h"
 
-#include <unordered_set>
 #include <vector>
 
 namespace quarn {
@@ -40,6 +39,10 @@ private:
         uint32_t next;   // next entry of the bucket
     };
 
+    // True the first time a pair of hashed indices is met in this call.
+    bool MarkTested(uint32_t a, uint32_t b);
+    void GrowTested();
+
     int minLevel_ = -3;
     int maxLevel_ = 10;
     // Kept between calls so that a step allocates nothing once they have grown.
@@ -47,7 +50,8 @@ private:
     std::vector<CollisionVolume*> big_;
     std::vector<uint32_t> buckets_;
     std::vector<CellEntry> entries_;
-    std::unordered_set<uint64_t> tested_;
+    std::vector<uint64_t> tested_; // open addressing on pair keys; 0 marks a free slot
+    size_t testedCount_ = 0;
 };
 
 } // namespace quarn
