@@ -89,10 +89,14 @@ void CollisionSpaceSweepnPrune::AddVolume(CollisionVolume& volume) {
         DumpPairs();
     }
     const uint32_t number = freeIds_.back();
-    freeIds_.pop_back();
     float box[6];
     WorldBoxFloats(volume, box);
     const uint32_t handle = sweepAndPrune_->AddObject(&volume, number, box);
+    if (handle == ArraySweepAndPrune::InvalidHandle) {
+        ValidityCheck(false, "Max volumes reached in sweep-n-prune space");
+        return;
+    }
+    freeIds_.pop_back();
     volume.sapHandle_ = handle + (number << 16);
     ++sapVolumeCount_;
     CollisionSpace::AddVolume(volume);

@@ -14,6 +14,13 @@ ToolbarRebuildHook rebuildHook = nullptr;
 
 void RegisterToolbarButton(int32_t bitmapIndex, int32_t value, bool toggle, const char* label,
                            const char* group, ToolbarHandler handler) {
+    // A class registered again (after the registry was reset) offers its buttons once.
+    for (const EditorToolbarButton& button : Buttons()) {
+        if (button.bitmapIndex == bitmapIndex && button.value == value &&
+            button.handler == handler) {
+            return;
+        }
+    }
     Buttons().push_back({bitmapIndex, value, toggle, label, group, handler});
 }
 

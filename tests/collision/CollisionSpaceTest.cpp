@@ -25,6 +25,13 @@ namespace {
 
 using PairNames = std::set<std::pair<std::string, std::string>>;
 
+// Built by appending: gcc 12 warns falsely about a literal + std::to_string in release builds.
+std::string Numbered(const char* prefix, int number) {
+    std::string name = prefix;
+    name += std::to_string(number);
+    return name;
+}
+
 std::pair<std::string, std::string> Named(const CollisionVolume& a, const CollisionVolume& b) {
     return std::minmax(a.GetName(), b.GetName());
 }
@@ -108,7 +115,7 @@ TEST_F(CollisionSpaceTest, ThePairCacheAgreesWithAMapThroughLongProbeRunsAndWrap
     auto* space = tree_.Make<CollisionSpaceHash>("cache");
     std::vector<CollisionSphere*> volumes;
     for (int i = 0; i < 140; ++i) { // 9730 pairs: more than the table holds
-        volumes.push_back(Ball("v" + std::to_string(i), Float3(), 1.0f));
+        volumes.push_back(Ball(Numbered("v", i), Float3(), 1.0f));
     }
     std::map<std::pair<int, int>, uint32_t> model; // pair -> the stamp written into its record
     std::mt19937 random(99);
@@ -158,7 +165,7 @@ TEST_F(CollisionSpaceTest, AFullPairCacheRefusesNewPairsWarnsOnceAndCountsThem) 
     auto* space = tree_.Make<CollisionSpaceHash>("full");
     std::vector<CollisionSphere*> volumes;
     for (int i = 0; i < 130; ++i) {
-        volumes.push_back(Ball("v" + std::to_string(i), Float3(), 1.0f));
+        volumes.push_back(Ball(Numbered("v", i), Float3(), 1.0f));
     }
     int refused = 0;
     for (size_t i = 0; i < volumes.size(); ++i) {
@@ -210,7 +217,7 @@ TEST_F(CollisionSpaceTest, SweepSpaceRecordsPersistAndFollowMovesRemovalsAndRebu
     std::vector<CollisionVolume*> volumes;
     for (int i = 0; i < 300; ++i) {
         const uint32_t flags = (i % 7 == 0) ? CollSolid | CollStatic : CollSolid;
-        volumes.push_back(Ball("v" + std::to_string(i), Float3(place(random), place(random), place(random)),
+        volumes.push_back(Ball(Numbered("v", i), Float3(place(random), place(random), place(random)),
                                0.3f + static_cast<float>(i % 5) * 0.4f, flags));
         space->AddVolume(*volumes.back());
     }
@@ -334,7 +341,7 @@ TEST_F(CollisionSpaceTest, SweepSpacesGiveTheSameRecordsWhateverTheMemoryOrder) 
         std::vector<std::pair<std::string, std::string>> order;
         for (int i = 0; i < 40; ++i) {
             pad.emplace_back(new char[static_cast<size_t>(16 + (i * padding) % 300)]);
-            space->AddVolume(*Ball("v" + std::to_string(i), Float3(static_cast<float>(i % 6), 0.0f, static_cast<float>(i / 6)), 0.8f));
+            space->AddVolume(*Ball(Numbered("v", i), Float3(static_cast<float>(i % 6), 0.0f, static_cast<float>(i / 6)), 0.8f));
         }
         space->Prepare();
         for (uint32_t i = 0; i < space->GetUsedPairCount(); ++i) {
@@ -360,7 +367,7 @@ TEST_F(CollisionSpaceTest, HashSpaceReportsEachFilteredOverlapOnce) {
         // Radii from 0.01 to 300: every level from the lowest to the big list.
         const float radius = 0.01f * std::pow(2.0f, static_cast<float>(i % 16));
         const uint32_t flags = (i % 5 == 0) ? CollSolid | CollStatic : (i % 9 == 0 ? CollTrigger : CollSolid);
-        volumes.push_back(Ball("v" + std::to_string(i), Float3(place(random), place(random), place(random)), radius, flags));
+        volumes.push_back(Ball(Numbered("v", i), Float3(place(random), place(random), place(random)), radius, flags));
     }
     volumes.push_back(Plane(Float3(0.0f, -5.0f, 0.0f), 0));
     volumes.back()->SetName("plane");
@@ -417,7 +424,7 @@ TEST_F(CollisionSpaceTest, BoxAndRayQueriesAgreeWithBruteForce) {
     auto* space = tree_.Make<CollisionSpaceHash>("query");
     std::vector<CollisionSphere*> balls;
     for (int i = 0; i < 20; ++i) {
-        balls.push_back(Ball("b" + std::to_string(i), Float3(static_cast<float>(i) * 3.0f, 0.0f, 0.0f), 1.0f));
+        balls.push_back(Ball(Numbered("b", i), Float3(static_cast<float>(i) * 3.0f, 0.0f, 0.0f), 1.0f));
         space->AddVolume(*balls.back());
     }
     CollisionVolume* found[CollisionSpace::BoxQueryCapacity];
