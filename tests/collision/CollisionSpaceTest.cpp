@@ -396,6 +396,95 @@ TEST_F(CollisionSpaceTest, HashSpaceReportsEachFilteredOverlapOnce) {
     EXPECT_EQ(assertions.Messages().size(), 1u);
 }
 
+// The hash space's walk written plainly: per volume in list order, per level upward, per cell,
+// the volumes of that level in the cell, latest hashed first, each pair once; then the hashed
+// volumes against the big ones and the big ones among themselves.
+std::vector<std::pair<std::string, std::string>> HashWalkOrder(CollisionSpace& space, int minLevel,
+                                                              int maxLevel) {
+    struct Hashed {
+        CollisionVolume* volume;
+        int level;
+        int32_t cells[6];
+    };
+    std::vector<Hashed> hashed;
+    std::vector<CollisionVolume*> big;
+    for (CollisionVolume* v = space.GetFirstVolume(); v; v = v->GetNextInSpace()) {
+        const Aabb box = v->GetWorldBoundingBox();
+        Hashed h{v, std::max(CollisionSpaceHash::BoxLevel(box), minLevel), {}};
+        const float bounds[6] = {box.min.x, box.min.y, box.min.z, box.max.x, box.max.y, box.max.z};
+        bool fits = h.level <= maxLevel;
+        for (int b = 0; b < 6 && fits; ++b) {
+            const double q = bounds[b] / std::ldexp(1.0f, h.level);
+            fits = std::fabs(q) < 1e9;
+            h.cells[b] = fits ? static_cast<int32_t>(q >= 0 ? std::trunc(q) : std::trunc(q - 1)) : 0;
+        }
+        (fits ? (void)hashed.push_back(h) : big.push_back(v));
+    }
+    int highest = minLevel - 1;
+    for (const Hashed& h : hashed) {
+        highest = std::max(highest, h.level);
+    }
+    std::vector<std::pair<std::string, std::string>> order;
+    std::set<std::pair<size_t, size_t>> tested;
+    auto record = [](void* list, CollisionVolume& a, CollisionVolume& b) {
+        static_cast<decltype(order)*>(list)->emplace_back(a.GetName(), b.GetName());
+    };
+    for (size_t a = 0; a < hashed.size(); ++a) {
+        int32_t c[6];
+        std::copy(hashed[a].cells, hashed[a].cells + 6, c);
+        for (int level = hashed[a].level; level <= highest; ++level) {
+            for (int32_t x = c[0]; x <= c[3]; ++x) {
+                for (int32_t y = c[1]; y <= c[4]; ++y) {
+                    for (int32_t z = c[2]; z <= c[5]; ++z) {
+                        for (size_t b = hashed.size(); b-- > 0;) {
+                            const Hashed& B = hashed[b];
+                            if (b == a || B.level != level || x < B.cells[0] || x > B.cells[3] ||
+                                y < B.cells[1] || y > B.cells[4] || z < B.cells[2] ||
+                                z > B.cells[5] || !tested.insert(std::minmax(a, b)).second) {
+                                continue;
+                            }
+                            CollisionSpace::FilterBoxPair(*hashed[a].volume, *B.volume, &order,
+                                                          record);
+                        }
+                    }
+                }
+            }
+            for (int32_t& cell : c) {
+                cell >>= 1;
+            }
+        }
+    }
+    for (const Hashed& h : hashed) {
+        for (CollisionVolume* v : big) {
+            CollisionSpace::FilterBoxPair(*h.volume, *v, &order, record);
+        }
+    }
+    for (size_t i = 0; i < big.size(); ++i) {
+        for (size_t j = i + 1; j < big.size(); ++j) {
+            CollisionSpace::FilterBoxPair(*big[i], *big[j], &order, record);
+        }
+    }
+    return order;
+}
+
+TEST_F(CollisionSpaceTest, HashSpaceCallsBackInItsWalkOrder) {
+    auto* space = tree_.Make<CollisionSpaceHash>("hash");
+    std::mt19937 random(3);
+    std::uniform_real_distribution<float> place(-6.0f, 6.0f);
+    for (int i = 0; i < 300; ++i) {
+        const uint32_t flags = (i % 4 == 0) ? CollSolid | CollStatic : CollSolid;
+        space->AddVolume(*Ball(Numbered("v", i), Float3(place(random), place(random), place(random)),
+                               0.05f * std::pow(2.0f, static_cast<float>(i % 9)), flags));
+    }
+    space->AddVolume(*Ball("huge", Float3(), 3.0e38f));
+    std::vector<std::pair<std::string, std::string>> order;
+    space->Collide(&order, [](void* list, CollisionVolume& a, CollisionVolume& b) {
+        static_cast<decltype(order)*>(list)->emplace_back(a.GetName(), b.GetName());
+    });
+    EXPECT_GT(order.size(), 300u);
+    EXPECT_EQ(order, HashWalkOrder(*space, -3, 10));
+}
+
 TEST_F(CollisionSpaceTest, LargeStaticVolumesAreFoundFromSmallerAndLargerOnes) {
     auto* space = tree_.Make<CollisionSpaceHash>("hash");
     CollisionSphere* ground = Ball("ground", Float3(), 40.0f, CollSolid | CollStatic);
