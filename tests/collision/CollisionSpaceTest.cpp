@@ -525,9 +525,11 @@ TEST_F(CollisionSpaceTest, BoxAndRayQueriesAgreeWithBruteForce) {
     EXPECT_EQ(names, (std::set<std::string>{"b1", "b2", "b3"})); // b1 reaches x = 4, b3 starts at 8
     EXPECT_EQ(space->BoxQuery(Float3(-100, -100, -100), Float3(100, 100, 100), found, 5), 5);
 
-    // A ray along x from 4.5 meets b2's far side? No: b2 spans 5..7, so the first hit is at 5.
+    // From x = 4.5 the ray meets b2 (5..7) within 10 but not within 0.4; the test value and
+    // mask select volumes by their flags; a ray of no length hits nothing.
     EXPECT_TRUE(space->RayQuery(Float3(4.5f, 0.0f, 0.0f), Float3(10.0f, 0.0f, 0.0f), CollSolid, CollSolid));
-    EXPECT_TRUE(space->RayQuery(Float3(4.5f, 0.0f, 0.0f), Float3(0.4f, 0.0f, 0.0f), 0, 0) == false);
+    EXPECT_FALSE(space->RayQuery(Float3(4.5f, 0.0f, 0.0f), Float3(10.0f, 0.0f, 0.0f), CollTrigger, CollTrigger));
+    EXPECT_FALSE(space->RayQuery(Float3(4.5f, 0.0f, 0.0f), Float3(0.4f, 0.0f, 0.0f), 0, 0));
     EXPECT_FALSE(space->RayQuery(Float3(4.5f, 0.0f, 0.0f), Float3(), 0, 0));
 
     auto* partition = tree_.Make<CollisionPartition>("partition");
@@ -537,6 +539,10 @@ TEST_F(CollisionSpaceTest, BoxAndRayQueriesAgreeWithBruteForce) {
     EXPECT_TRUE(partition->LineCollision(root, Float3(0.0f, 0.0f, 0.0f), Float3(1.0f, 0.0f, 0.0f)));
     EXPECT_EQ(partition->GetCollisionNode(), balls[4]);
     test::ExpectNear(partition->GetCollisionPoint(), Float3(11.0f, 0.0f, 0.0f));
+    EXPECT_TRUE(space->PickSubtree(root, Float3(30.0f, 0.0f, 0.0f), Float3(-1.0f, 0.0f, 0.0f),
+                                   PickDefaultFlags, 0, 0));
+    EXPECT_FALSE(space->PickSubtree(root, Float3(30.0f, 5.0f, 0.0f), Float3(-1.0f, 0.0f, 0.0f),
+                                    PickDefaultFlags, 0, 0));
     partition->SetMaxNodes(2000000000);
     EXPECT_EQ(partition->GetMaxNodes(), 2000000000);
 }
