@@ -1,9 +1,12 @@
 #include "collision/CollisionClasses.h"
 
 #include "collision/CollisionBox.h"
+#include "collision/CollisionPartition.h"
 #include "collision/CollisionPlane.h"
 #include "collision/CollisionPoint.h"
 #include "collision/CollisionRay.h"
+#include "collision/CollisionSpaceHash.h"
+#include "collision/CollisionSpaceSweepnPrune.h"
 #include "collision/CollisionSphere.h"
 #include "collision/CollisionSurface.h"
 #include "collision/CollisionTerrain.h"
@@ -19,6 +22,10 @@ void RegisterCollisionClasses() {
     CollisionPlane::RegisterClass();
     CollisionSurface::RegisterClass();
     CollisionTerrain::RegisterClass();
+    CollisionSpace::RegisterClass();
+    CollisionSpaceSweepnPrune::RegisterClass();
+    CollisionSpaceHash::RegisterClass();
+    CollisionPartition::RegisterClass();
 }
 
 } // namespace quarn

@@ -1,5 +1,6 @@
 #include "collision/CollisionVolume.h"
 
+#include "collision/CollisionSpace.h"
 #include "collision/CollisionWorld.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/NamedConstants.h"

@@ -4,20 +4,9 @@
 
 namespace quarn {
 
+class CollisionSpace;
 class CollisionVolume;
 class Entity;
-
-// What a volume asks of the collision space it belongs to. The space node implements it and
-// keeps its volumes in an intrusive list through CollisionVolume::AttachToSpace.
-class CollisionSpace {
-public:
-    virtual ~CollisionSpace() = default;
-
-    virtual void AddVolume(CollisionVolume& volume) = 0;
-    virtual void RemoveVolume(CollisionVolume& volume) = 0;
-    // The volume's transform changed.
-    virtual void VolumeMoved(CollisionVolume& volume) = 0;
-};
 
 // What collision asks of the physics world, which lives above it: the spaces by number and
 // the step counter that stamps cached pair directions. At most one world is current.

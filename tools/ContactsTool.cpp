@@ -1,15 +1,10 @@
 #include "tools/ContactsTool.h"
 
-#include "app/ClassRegistration.h"
 #include "collision/CollisionContact.h"
 #include "collision/CollisionVolume.h"
-#include "core/debug/Log.h"
-#include "core/debug/Validity.h"
-#include "core/filesystem/FileReader.h"
 #include "core/object/ClassInfo.h"
 #include "core/scene/Node.h"
-#include "core/scenefile/SceneLoader.h"
-#include "core/string/Text.h"
+#include "tools/ToolScene.h"
 #include "tools/ToolStatus.h"
 
 #include <charconv>
@@ -23,12 +18,6 @@ namespace {
 
 // The room the physics world offers a pair.
 constexpr int ContactRoom = 100;
-
-std::vector<std::string> noted;
-
-void Note(const char*, const char* text) {
-    noted.emplace_back(text ? text : "");
-}
 
 } // namespace
 
@@ -45,30 +34,9 @@ int RunContactsTool(char** arguments, std::string& reason) {
             return ExitUsage;
         }
     }
-    RegisterAllClasses();
-    SetLogSink(Note);
-    SetValidityHook([](const char* message) {
-        Note("", message);
-        return true;
-    });
-    uint32_t loadFlags = SceneKeepUnmappedIds;
-    if (CompareNoCase(GetPathExtension(scene.c_str()).c_str(), "scn") == 0) {
-        loadFlags |= SceneCompact;
-    }
-    FileReader reader;
-    if (!reader.Open(scene.c_str(), (loadFlags & SceneCompact) != 0, false)) {
-        reason = "cannot open " + scene;
-        return ExitFailed;
-    }
-    SceneLoader loader(scene.c_str(), 0, loadFlags, nullptr, nullptr);
-    Node* root = loader.Load(reader);
+    Node* root = LoadToolScene(scene, reason);
     if (!root) {
-        reason =
-            "cannot load " + scene + (noted.empty() ? ": it holds no node" : ": " + noted.back());
         return ExitFailed;
-    }
-    for (const std::string& line : noted) {
-        std::fprintf(stderr, "quarn-tool: warning: %s\n", line.c_str());
     }
     CollisionVolume* volumes[2] = {};
     for (int i = 0; i < 2; ++i) {

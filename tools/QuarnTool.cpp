@@ -36,6 +36,7 @@
 #include "resources/MeshText.h"
 #include "resources/Texture.h"
 #include "tools/ContactsTool.h"
+#include "tools/PairsTool.h"
 #include "tools/GamePacker.h"
 #include "tools/GridDataTool.h"
 #include "tools/LcpTool.h"
@@ -106,6 +107,7 @@ int RunPack(char** arguments);
 int RunShader(char** arguments);
 int RunScript(char** arguments);
 int RunContacts(char** arguments);
+int RunPairs(char** arguments);
 int RunLcp(char** arguments);
 
 struct Command {
@@ -156,6 +158,7 @@ constexpr Command Commands[] = {
      RunScript, 1},
     {"contacts", "SCENE A B [--max N]", 3,
      "print the contacts of the collision volumes named A and B in SCENE", RunContacts, 2},
+    {"pairs", "SCENE", 1, "print the candidate pairs each collision space of SCENE finds", RunPairs},
     {"lcp", "FILE", 1, "solve the complementarity problem in FILE with the physics' LCP solver",
      RunLcp},
 };
@@ -320,6 +323,14 @@ void PrintHelp(FILE* out) {
                "noted while loading is printed on stderr as \"quarn-tool: warning: ...\". A\n"
                "scene that does not load, a name no node has and a node that is no\n"
                "collision volume fail the command.\n"
+               "\n"
+               "\"pairs\" loads SCENE as \"scene\" does, puts each collision volume into the\n"
+               "first collision space (in tree order) of its spacenum, as the physics world\n"
+               "does, and runs one step of each space's broad phase. For each space in tree\n"
+               "order it prints \"space NAME\", then one line \"A B\" per candidate pair (the\n"
+               "two volume names in byte order; the lines sorted), then \"dropped N\": the\n"
+               "pairs the space's cache of 8192 had no room for. Log lines go to stderr as\n"
+               "\"quarn-tool: warning: ...\"; a scene that does not load fails the command.\n"
                "\n"
                "\"lcp\" reads FILE as numbers separated by white space: n and nub; the n rows\n"
                "of A, n numbers each (only the lower triangle is used; A should be symmetric\n"
@@ -981,6 +992,10 @@ int RunScript(char** arguments) {
 
 int RunContacts(char** arguments) {
     return RunSubTool("contacts", RunContactsTool, arguments);
+}
+
+int RunPairs(char** arguments) {
+    return RunSubTool("pairs", RunPairsTool, arguments);
 }
 
 int RunLcp(char** arguments) {

@@ -1,3 +1,4 @@
+#include "collision/CollisionSpace.h"
 #include "collision/CollisionWorld.h"
 #include "core/io/BufferFile.h"
 #include "core/object/ClassInfo.h"
@@ -186,6 +187,10 @@ public:
         volume.DetachFromSpace();
     }
     void VolumeMoved(CollisionVolume&) override { log += "moved "; }
+    void Prepare() override {}
+    void Collide(void*, CollisionPairCallback) override {}
+    void CollideVolume(void*, CollisionVolume&, CollisionPairCallback) override {}
+    int32_t Render() override { return 0; }
     CollisionVolume* head = nullptr;
     std::string log;
 };

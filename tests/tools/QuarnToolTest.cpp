@@ -3,6 +3,7 @@
 #include "tests/support/StoredBytes.h"
 #include "tests/support/TempFolder.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -715,6 +716,56 @@ TEST(QuarnToolContacts, BoxesOnAPlaneAndOnABox) {
                        "0.75 0.699999988 -0.75 0 1 0 0.0500000119\n"
                        "0.25 0.699999988 -0.75 0 1 0 0.0500000119\n"
                        "0.25 0.699999988 -0.25 0 1 0 0.0500000119\n");
+}
+
+TEST(QuarnToolPairs, PrintsEachSpacesCandidatePairsAndWhatItDropped) {
+    test::TempFolder folder;
+    auto node = [](int id, const char* cls, const char* name, const std::string& lines) {
+        return "obj" + std::to_string(id) + " {\n\tclass = \"" + cls + "\"\n\tparent = " +
+               (id == 1 ? "0" : "1") + "\n\tname = \"" + name + "\"\n" + lines + "}\n";
+    };
+    const std::string accept = "\tcollmask = 1\n\tcolltest = 1\n";
+    std::string small = "version = 44\nidsystem = 0\nnum_nodes = 8\n" + node(1, "Node", "root", "") +
+                        node(2, "CollisionSpaceSweepnPrune", "sap", "\tmaxvolumes = 10\n") +
+                        node(3, "CollisionSpaceHash", "hash", "\tspacenum = 1\n") +
+                        node(4, "CollisionSphere", "b", accept + "\tpos = 1.5,0,0\n") +
+                        node(5, "CollisionSphere", "a", accept) +
+                        node(6, "CollisionSphere", "far", accept + "\tpos = 10,0,0\n") +
+                        node(7, "CollisionSphere", "e", "\tspacenum = 1\n") +
+                        node(8, "CollisionSphere", "f", "\tspacenum = 1\n\tpos = 0,1.5,0\n");
+    folder.WriteFile("small.scene", small);
+    ToolRun run = RunTool(folder, {"pairs", "small.scene"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    // The loader puts later siblings first: the hash space leads in tree order.
+    EXPECT_EQ(run.out, "space hash\ne f\ndropped 0\nspace sap\na b\ndropped 0\n");
+
+    // More overlapping pairs than the cache holds: the first 8192, a warning and the count.
+    std::string crowd = "version = 44\nidsystem = 0\nnum_nodes = 132\n" + node(1, "Node", "root", "") +
+                        node(2, "CollisionSpaceSweepnPrune", "sap", "\tmaxvolumes = 200\n");
+    for (int i = 0; i < 130; ++i) {
+        char name[8];
+        std::snprintf(name, sizeof name, "s%03d", i);
+        crowd += node(3 + i, "CollisionSphere", name, accept);
+    }
+    folder.WriteFile("crowd.scene", crowd);
+    run = RunTool(folder, {"pairs", "crowd.scene"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 8192 + 2);
+    EXPECT_NE(run.out.find("\ndropped 193\n"), std::string::npos);
+    EXPECT_NE(run.err.find("quarn-tool: warning: CollisionSpace 'sap'"), std::string::npos);
+
+    // A partition's capacities are only stored: a huge one loads and saves as it is.
+    folder.WriteFile("partition.scene", "version = 44\nidsystem = 0\nnum_nodes = 1\n" +
+                                            node(1, "CollisionPartition", "p",
+                                                 "\tmaxnodes = 2000000000\n\tmaxpairs = -1\n"));
+    ASSERT_EQ(RunTool(folder, {"scene", "partition.scene", "saved.scene"}).status, 0);
+    const std::string saved = folder.ReadFile("saved.scene");
+    EXPECT_NE(saved.find("maxnodes = 2000000000"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("maxpairs = -1"), std::string::npos) << saved;
+
+    ToolRun missing = RunTool(folder, {"pairs", "none.scene"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "quarn-tool: cannot open none.scene\n");
 }
 
 } // namespace

@@ -1,0 +1,63 @@
+#include "tools/ToolScene.h"
+
+#include "app/ClassRegistration.h"
+#include "core/debug/Log.h"
+#include "core/debug/Validity.h"
+#include "core/filesystem/FileReader.h"
+#include "core/scene/Node.h"
+#include "core/scenefile/SceneLoader.h"
+#include "core/string/Text.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace quarn {
+
+namespace {
+
+// Held back while loading: a scene that fails names its last note as the reason.
+std::vector<std::string> noted;
+bool holdNotes = true;
+
+void Note(const char*, const char* text) {
+    if (holdNotes) {
+        noted.emplace_back(text ? text : "");
+    } else {
+        std::fprintf(stderr, "quarn-tool: warning: %s\n", text ? text : "");
+    }
+}
+
+} // namespace
+
+Node* LoadToolScene(const std::string& scene, std::string& reason) {
+    RegisterAllClasses();
+    SetLogSink(Note);
+    SetValidityHook([](const char* message) {
+        Note("", message);
+        return true;
+    });
+    uint32_t loadFlags = SceneKeepUnmappedIds;
+    if (CompareNoCase(GetPathExtension(scene.c_str()).c_str(), "scn") == 0) {
+        loadFlags |= SceneCompact;
+    }
+    FileReader reader;
+    if (!reader.Open(scene.c_str(), (loadFlags & SceneCompact) != 0, false)) {
+        reason = "cannot open " + scene;
+        return nullptr;
+    }
+    SceneLoader loader(scene.c_str(), 0, loadFlags, nullptr, nullptr);
+    Node* root = loader.Load(reader);
+    if (!root) {
+        reason =
+            "cannot load " + scene + (noted.empty() ? ": it holds no node" : ": " + noted.back());
+        return nullptr;
+    }
+    holdNotes = false;
+    for (const std::string& line : noted) {
+        Note("", line.c_str());
+    }
+    noted.clear();
+    return root;
+}
+
+} // namespace quarn
