@@ -1,5 +1,6 @@
 #include "physics/PhysicsMaster.h"
 
+#include "collision/CollisionSpace.h"
 #include "collision/CollisionVolume.h"
 #include "core/debug/Log.h"
 #include "core/object/ClassInfo.h"
