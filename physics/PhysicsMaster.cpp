@@ -112,12 +112,7 @@ CollisionSpace* PhysicsMaster::FindCollisionSpace(int32_t number) {
         if (!space) {
             break;
         }
-        const Property* spaceNumber = node->FindProperty("spacenum");
-        uint32_t value = 0;
-        if (spaceNumber) {
-            spaceNumber->ReadValue(*node, &value);
-        }
-        if (static_cast<int32_t>(value) == number) {
+        if (space->GetSpaceNum() == number) {
             return space;
         }
     }

@@ -1,32 +1,13 @@
+#include "collision/CollisionSpaceHash.h"
 #include "core/filesystem/MemoryFileSystem.h"
-#include "core/object/PropertyScalar.h"
 #include "core/object/Signals.h"
 #include "core/os/MenuRefresh.h"
 #include "resources/DataBaseResource.h"
 #include "resources/ResourceRegistry.h"
 #include "tests/physics/PhysicsTestSupport.h"
-#include "tests/support/TestClass.h"
 
 namespace quarn::test {
 namespace {
-
-// A space node as the broad phase will have one: a Node with a "spacenum".
-class NumberedSpace : public TestClass<NumberedSpace, Node>, public CollisionSpace {
-public:
-    static constexpr const char* Name = "TestNumberedSpace";
-    static void Declare(ClassInfo& info) {
-        info.AddProperty<PropertyInt, &NumberedSpace::GetNumber, &NumberedSpace::SetNumber>(
-            "spacenum");
-    }
-    int32_t GetNumber() const { return number_; }
-    void SetNumber(int32_t number) { number_ = number; }
-    void AddVolume(CollisionVolume&) override {}
-    void RemoveVolume(CollisionVolume&) override {}
-    void VolumeMoved(CollisionVolume&) override {}
-
-private:
-    int32_t number_ = 0;
-};
 
 using PhysicsMasterState = PhysicsTest;
 
@@ -102,13 +83,13 @@ TEST_F(PhysicsMasterState, DeletingTheWitnessClearsTheReference) {
 
 TEST_F(PhysicsMasterState, SpacesAreFoundAlongTheChainOfSiblings) {
     auto* parent = tree_.Make<Node>("parent");
-    auto* first = tree_.MakeWithId<NumberedSpace>("first");
+    auto* first = tree_.MakeWithId<CollisionSpaceHash>("first");
     first->AttachAsLast(parent);
-    auto* second = tree_.Make<NumberedSpace>("second", parent);
+    auto* second = tree_.Make<CollisionSpaceHash>("second", parent);
     tree_.Make<Node>("end", parent);
-    auto* past = tree_.Make<NumberedSpace>("past", parent);
-    second->SetNumber(1);
-    past->SetNumber(2);
+    auto* past = tree_.Make<CollisionSpaceHash>("past", parent);
+    second->SetSpaceNum(1);
+    past->SetSpaceNum(2);
     EXPECT_EQ(world_->FindCollisionSpace(0), nullptr);
     world_->SetCollisionSpaceId({first->GetId()});
     EXPECT_EQ(world_->FindCollisionSpace(0), static_cast<CollisionSpace*>(first));
