@@ -15,6 +15,7 @@
 #include "core/scene/SignalEmitter.h"
 #include "core/scene/SignalFilter.h"
 #include "core/scene/SignalReceiver.h"
+#include "render/Annotations.h"
 #include "render/Camera.h"
 #include "render/Light.h"
 #include "render/LightManager.h"
@@ -79,6 +80,7 @@ int RegisterAllClasses() {
     RegisterCollisionClasses();          // 41. in place of the physics classes, which call it
     PathPivot::RegisterClass();          // 43.
     PathController::RegisterClass();     // 44.
+    Annotations::RegisterClass();        // 45.
     DataBase::RegisterClass();           // 50.
     VarData::RegisterClass();            // 51.
     GridData::RegisterClass();           // 52.
