@@ -19,6 +19,7 @@
 #include "render/Camera.h"
 #include "render/Light.h"
 #include "render/LightManager.h"
+#include "render/LineDrawer.h"
 #include "render/Model.h"
 #include "render/ParticleEmitter.h"
 #include "render/RenderObject.h"
@@ -67,6 +68,7 @@ int RegisterAllClasses() {
     SignalFilter::RegisterClass();       // 18.
     EventMultiplier::RegisterClass();    // 19.
     Model::RegisterClass();              // 20.
+    LineDrawer::RegisterClass();         // 21.
     Sprite::RegisterClass();             // 24.
     TextPlate::RegisterClass();          // 28.
     ParticleEmitter::RegisterClass();    // 29.
