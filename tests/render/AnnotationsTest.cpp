@@ -2,6 +2,7 @@
 
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/scene/EngineState.h"
+#include "core/string/TextArena.h"
 #include "render/ParticleEmitter.h"
 #include "render/TextPlate.h"
 #include "resources/DynamicMesh.h"
@@ -10,6 +11,7 @@
 #include "tests/render/RenderTestSupport.h"
 #include "tests/support/MathExpectations.h"
 
+#include <bit>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <numbers>
@@ -116,6 +118,30 @@ TEST_F(AnnotationsTest, AnItemIsDrawnUntilItsLifetimeRunsOut) {
         EXPECT_EQ(shown, c.frames) << c.lifetime;
         EXPECT_TRUE(notes_->GetLines().empty());
     }
+}
+
+TEST_F(AnnotationsTest, ScriptedItemsLastOneFrameAndKeepTheirOwnText) {
+    FrameTime = 0.25f;
+    const auto& methods = Annotations::classInfo->GetOwnMethods();
+    ASSERT_EQ(methods.size(), 6u);
+    // (float2, string, int): the answer word, then the arguments.
+    uint32_t text[5] = {0, std::bit_cast<uint32_t>(3.0f), std::bit_cast<uint32_t>(4.0f),
+                        StoreText("scripted"), Green};
+    methods[3]->Call(notes_, text);
+    // (float2, float, int, int): the icon numbers stop at 12.
+    uint32_t icon[6] = {0, 0, 0, 0, 13, Red};
+    methods[5]->Call(notes_, icon);
+    icon[4] = 12;
+    methods[5]->Call(notes_, icon);
+    ASSERT_EQ(notes_->GetTexts().size(), 1u);
+    EXPECT_EQ(notes_->GetTexts()[0].text, "scripted");
+    EXPECT_EQ(notes_->GetTexts()[0].color, Green);
+    EXPECT_EQ(notes_->GetTexts()[0].lifetime, 0.0f);
+    ASSERT_EQ(notes_->GetIcons().size(), 1u);
+    EXPECT_EQ(notes_->GetIcons()[0].icon, 12);
+    Frame(Background);
+    EXPECT_TRUE(notes_->GetTexts().empty());
+    EXPECT_TRUE(notes_->GetIcons().empty());
 }
 
 TEST_F(AnnotationsTest, AnUnrenderedNodeKeepsItsItems) {
