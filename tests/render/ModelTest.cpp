@@ -5,8 +5,8 @@
 #include "core/object/MethodInfo.h"
 #include "core/object/Signals.h"
 #include "core/object/ValueBinding.h"
+#include "render/AnnotationSink.h"
 #include "resources/Mesh.h"
-#include "tests/render/AnnotationRecorder.h"
 #include "tests/render/RenderTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/MathExpectations.h"
@@ -343,6 +343,23 @@ TEST_F(ModelTest, SurfaceColoursWeighTheCornerColoursAndTheTextureAverage) {
     EXPECT_NEAR(model->GetColorRgba({0, 0, 10}, 0).x, 2.0f * (128.0f / 255) * average.x, 1e-5f);
 }
 
+// Takes the lines models queue for the annotation node.
+class LineRecorder : public AnnotationSink {
+public:
+    void AddLine(const Float3& from, const Float3& to, uint32_t color, float) override {
+        lines.push_back({from, to, color});
+    }
+    void AddLine2D(float, float, float, float, uint32_t, float) override {}
+    void AddText(float, float, const char*, uint32_t, float) override {}
+    void AddSphere(const Float3&, float, uint32_t) override {}
+    void AddBox(const Float3&, const Float3&, const Quaternion&, uint32_t) override {}
+    struct Line {
+        Float3 from, to;
+        uint32_t color;
+    };
+    std::vector<Line> lines;
+};
+
 TEST_F(ModelTest, TheLightmapMethodsMakeResetAndSaveTheColoursAndTheGizmoQueuesNormals) {
     Model* model = LoadModel("\tmesh = \"square.mesh\"\n\tbrightness = 1.5\n");
     model->ResetVertexColors();
@@ -360,9 +377,11 @@ TEST_F(ModelTest, TheLightmapMethodsMakeResetAndSaveTheColoursAndTheGizmoQueuesN
 
     // Normal lines from every vertex, in the world, while the gizmo flag is set.
     Frame();
-    test::AnnotationRecorder recorder;
+    LineRecorder recorder;
+    SetActiveAnnotations(&recorder);
     model->SetRenderFlag(RenderGizmo, true);
     Frame();
+    SetActiveAnnotations(nullptr);
     ASSERT_EQ(recorder.lines.size(), 4u);
     test::ExpectNear(recorder.lines[0].from, {-4, -4, 10});
     test::ExpectNear(recorder.lines[0].to, {-4, -4, 9});
