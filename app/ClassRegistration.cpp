@@ -15,12 +15,14 @@
 #include "core/scene/SignalFilter.h"
 #include "core/scene/SignalReceiver.h"
 #include "physics/PhysicsClasses.h"
+#include "render/Annotations.h"
 #include "render/BorderSprite.h"
 #include "render/Camera.h"
 #include "render/DoubleSprite.h"
 #include "render/Grass.h"
 #include "render/Light.h"
 #include "render/LightManager.h"
+#include "render/LineDrawer.h"
 #include "render/Model.h"
 #include "render/ParticleEmitter.h"
 #include "render/RenderObject.h"
@@ -69,6 +71,7 @@ int RegisterAllClasses() {
     SignalFilter::RegisterClass();       // 18.
     EventMultiplier::RegisterClass();    // 19.
     Model::RegisterClass();              // 20.
+    LineDrawer::RegisterClass();         // 21.
     Sprite::RegisterClass();             // 24.
     Grass::RegisterClass();              // 25.
     DoubleSprite::RegisterClass();       // 26.
@@ -85,6 +88,7 @@ int RegisterAllClasses() {
     RegisterPhysicsClasses();            // 41.
     PathPivot::RegisterClass();          // 43.
     PathController::RegisterClass();     // 44.
+    Annotations::RegisterClass();        // 45.
     DataBase::RegisterClass();           // 50.
     VarData::RegisterClass();            // 51.
     GridData::RegisterClass();           // 52.

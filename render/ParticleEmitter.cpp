@@ -13,12 +13,14 @@
 #include "device/IndexBuffer.h"
 #include "device/RenderDevice.h"
 #include "device/VertexBuffer.h"
+#include "render/AnnotationSink.h"
 #include "render/Camera.h"
 #include "resources/Texture.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 
 namespace quarn {
 
@@ -451,8 +453,15 @@ void ParticleEmitter::FillRibbon(bool flat) {
 }
 
 int32_t ParticleEmitter::Render() {
-    // The emitter box and count gizmo goes to the annotations node, which this engine does not
-    // have yet.
+    if (TestRenderFlags(RenderGizmo) || HasFlag(NodeSelected)) {
+        if (AnnotationSink* annotations = GetActiveAnnotations()) {
+            annotations->AddBox(GetWorldPosition(), emitterSize_, GetWorldOrientation(),
+                                GizmoColor);
+            char count[32];
+            std::snprintf(count, sizeof count, "particles: %d", activeCount_);
+            annotations->AddText(10.0f, 10.0f, count, GizmoColor, 0.0f);
+        }
+    }
     if (!texture_ || activeCount_ == 0 || !vertices_ || !mesh_) {
         return 0;
     }

@@ -57,6 +57,7 @@ inline ParticleSeedSource ParticleSeed = &ClockParticleSeed;
 class ParticleEmitter : public RenderObject {
 public:
     static constexpr int32_t MaxPool = 4096;
+    static constexpr uint32_t GizmoColor = 0xFFFFFF00;
 
     ParticleEmitter();
     ~ParticleEmitter() override;

@@ -11,6 +11,7 @@
 #include "device/IndexBuffer.h"
 #include "device/RenderDevice.h"
 #include "device/VertexBuffer.h"
+#include "render/AnnotationSink.h"
 #include "resources/FontNew.h"
 #include "resources/ResourceRegistry.h"
 
@@ -406,11 +407,44 @@ int32_t TextPlate::Render() {
     } else if (mode == MatrixScreen && type != Render2D && type != RenderOsd) {
         SetRenderType(Render2D);
     }
-    // The wrap-width gizmo goes to the annotations node, which this engine does not have yet.
+    if (TestRenderFlags(RenderGizmo) || HasFlag(NodeSelected)) {
+        if (AnnotationSink* annotations = GetActiveAnnotations()) {
+            DrawWrapWidth(*annotations);
+        }
+    }
     if (font_ && mesh_ && quadCount_ > 0) {
         mesh_->Draw();
     }
     return 0;
+}
+
+void TextPlate::DrawWrapWidth(AnnotationSink& annotations) {
+    // The frame the text wraps in: the box width across, the text's lines down.
+    const Aabb box = GetLocalBoundingBox();
+    float width = static_cast<float>(boxWidth_);
+    if (!IsScreenMode()) {
+        width *= size_.x / static_cast<float>(pointSize_);
+    }
+    const float left = alignX_ == TextAlignLeft    ? 0.0f
+                       : alignX_ == TextAlignRight ? -width
+                                                   : -0.5f * width;
+    const float xs[4] = {left, left + width, left + width, left};
+    const float ys[4] = {box.min.y, box.min.y, box.max.y, box.max.y};
+    Float3 corners[4];
+    for (int i = 0; i < 4; ++i) {
+        corners[i] = GetMatrixMode() == MatrixScreen
+                         ? GetWorldPosition() + Float3(xs[i], ys[i], 0.0f)
+                         : GetWorldMatrix().TransformCoord(Float3(xs[i], ys[i], 0.0f));
+    }
+    for (int i = 0; i < 4; ++i) {
+        const Float3& a = corners[i];
+        const Float3& b = corners[(i + 1) % 4];
+        if (GetMatrixMode() == MatrixScreen) {
+            annotations.AddLine2D(a.x, a.y, b.x, b.y, WrapWidthColor, 0.0f);
+        } else {
+            annotations.AddLine(a, b, WrapWidthColor, 0.0f);
+        }
+    }
 }
 
 bool TextPlate::IntersectRay(const Float3& origin, const Float3& direction, PickQuery& query) {

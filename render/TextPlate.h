@@ -9,6 +9,7 @@
 
 namespace quarn {
 
+class AnnotationSink;
 class FontNew;
 
 enum TextAlignX : int32_t { TextAlignLeft = 0, TextAlignCenterX = 1, TextAlignRight = 2 };
@@ -80,6 +81,8 @@ public:
     DeviceMesh* GetRenderMesh() override { return mesh_.get(); }
     ClassInfo* GetClass() const override { return classInfo; }
 
+    static constexpr uint32_t WrapWidthColor = 0xFFFF00FF;
+
     static ClassInfo* RegisterClass();
     static ClassInfo* classInfo;
 
@@ -91,6 +94,7 @@ private:
     void Invalidate();
     void BuildGlyphs();
     bool IsScreenMode() const;
+    void DrawWrapWidth(AnnotationSink& annotations);
 
     int32_t boxWidth_ = 500;
     FontNew* font_ = nullptr;

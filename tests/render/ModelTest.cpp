@@ -349,6 +349,10 @@ public:
     void AddLine(const Float3& from, const Float3& to, uint32_t color, float) override {
         lines.push_back({from, to, color});
     }
+    void AddLine2D(float, float, float, float, uint32_t, float) override {}
+    void AddText(float, float, const char*, uint32_t, float) override {}
+    void AddSphere(const Float3&, float, uint32_t) override {}
+    void AddBox(const Float3&, const Float3&, const Quaternion&, uint32_t) override {}
     struct Line {
         Float3 from, to;
         uint32_t color;
