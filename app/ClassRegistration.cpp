@@ -16,12 +16,15 @@
 #include "core/scene/SignalFilter.h"
 #include "core/scene/SignalReceiver.h"
 #include "render/Camera.h"
+#include "render/CubeMap.h"
 #include "render/Light.h"
 #include "render/LightManager.h"
 #include "render/Model.h"
 #include "render/ParticleEmitter.h"
+#include "render/PostProcess.h"
 #include "render/RenderObject.h"
 #include "render/RenderTarget.h"
+#include "render/ShaderSettings.h"
 #include "render/Sprite.h"
 #include "render/TextPlate.h"
 #include "resources/Branch.h"
@@ -69,6 +72,9 @@ int RegisterAllClasses() {
     Sprite::RegisterClass();             // 24.
     TextPlate::RegisterClass();          // 28.
     ParticleEmitter::RegisterClass();    // 29.
+    CubeMap::RegisterClass();            // 31.
+    PostProcess::RegisterClass();        // 32.
+    ShaderSettings::RegisterClass();     // 33.
     PropertyController::RegisterClass(); // 34.
     Light::RegisterClass();              // 35.
     OmniLight::RegisterClass();          // 36.
