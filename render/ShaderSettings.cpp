@@ -101,18 +101,20 @@ Float3 ShaderSettings::GetAverageScreenColor() {
     if (width <= 0 || height <= 0 || !sampleTexture_->Lock(TextureLockRead, 0)) {
         return {};
     }
-    Float3 sum;
+    // Summed in double, so a uniform screen answers its own colour.
+    double sum[3] = {};
     for (int32_t y = 0; y < height; ++y) {
         for (int32_t x = 0; x < width; ++x) {
             const Float4 texel = sampleTexture_->GetPixelFloat4(x, y);
-            sum.x += texel.x;
-            sum.y += texel.y;
-            sum.z += texel.z;
+            sum[0] += texel.x;
+            sum[1] += texel.y;
+            sum[2] += texel.z;
         }
     }
     sampleTexture_->Lock(TextureUnlocked, 0);
-    const auto count = static_cast<float>(width * height);
-    return {sum.x / count, sum.y / count, sum.z / count};
+    const double count = static_cast<double>(width) * static_cast<double>(height);
+    return {static_cast<float>(sum[0] / count), static_cast<float>(sum[1] / count),
+            static_cast<float>(sum[2] / count)};
 }
 
 ClassInfo* ShaderSettings::RegisterClass() {

@@ -7,8 +7,8 @@
 #include "resources/ResourceRegistry.h"
 #include "tests/render/RenderTestSupport.h"
 #include "tests/support/PngFixture.h"
+#include "tests/render/ShaderFiles.h"
 #include "tests/support/TempFolder.h"
-#include "tools/ShaderAssembler.h"
 
 #include <algorithm>
 #include <functional>
@@ -105,16 +105,6 @@ protected:
     static uint32_t Inverted(uint32_t x, uint32_t y) {
         return Patterned(x, y) ^ 0x00FFFFFF;
     }
-    void WriteShader(const char* name, const char* source) {
-        AssembledShaders shaders;
-        std::string error;
-        ASSERT_TRUE(AssembleShaders(source, shaders, error)) << error;
-        std::vector<uint8_t> bytes;
-        const std::string file(name);
-        ASSERT_TRUE(ShaderFileBytes(shaders, file.substr(file.rfind('.') + 1), bytes, error));
-        temp_.WriteFile(name, std::string(bytes.begin(), bytes.end()));
-    }
-
     test::TempFolder temp_;
     DiskFileSystem files_;
 };
@@ -231,7 +221,7 @@ TEST_F(PostProcessTest, EachOperationGivesItsHandComputedPixels) {
 }
 
 TEST_F(PostProcessTest, ANodesOwnShaderWinsAndItsColourTintsTheQuad) {
-    WriteShader("blue.psh_raw", "ps_2_0\ndef c0, 0, 0, 1, 1\nmov oC0, c0\n");
+    test::WriteShaderFile(temp_, "blue.psh_raw", "ps_2_0\ndef c0, 0, 0, 1, 1\nmov oC0, c0\n");
     PostProcess* node = Step(PostProcessOp::Invert, PostProcessImage::BackBuffer,
                              PostProcessImage::BackBuffer);
     node->SetPixelShaderName("blue.psh_raw");
