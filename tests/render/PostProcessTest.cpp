@@ -8,6 +8,7 @@
 #include "tests/render/RenderTestSupport.h"
 #include "tests/support/PngFixture.h"
 #include "tests/render/ShaderFiles.h"
+#include "tests/support/CapturingLogSink.h"
 #include "tests/support/TempFolder.h"
 
 #include <algorithm>
@@ -291,6 +292,20 @@ TEST_F(PostProcessTest, ChainsDrawOnlyOutOfThePostProcessTypeAndWithPixelProgram
     EXPECT_EQ(Pixel(20, 20), Patterned(20, 20));
     EXPECT_EQ(GetPostProcessTexture(0), nullptr);
     EXPECT_EQ(FindResourceByKey("rendertarget0"), nullptr);
+
+    // A size the device refuses is named once, and nothing draws.
+    caps = GpuCaps{};
+    caps.maxTextureWidth = 128;
+    MakeDevice(caps);
+    test::CapturingLogSink log;
+    PatternFrame();
+    PatternFrame();
+    EXPECT_EQ(Pixel(20, 20), Patterned(20, 20));
+    int lines = 0;
+    for (const auto& line : log.Lines()) {
+        lines += line.text.find("200 x 150") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(lines, 1);
 }
 
 TEST_F(PostProcessTest, OperationAndValueMakeTheStateStaleTheCoordinatesDoNot) {
