@@ -6,9 +6,11 @@
 
 #include "bench/BenchTiming.h"
 #include "bench/FrameCompare.h"
+#include "bench/GlProgram.h"
 #include "bench/PeerProcess.h"
 #include "bench/TexturedFrames.h"
 #include "core/filesystem/DiskFileSystem.h"
+#include "core/object/ClassInfo.h"
 #include "core/object/IdMap.h"
 #include "core/scene/SceneClasses.h"
 #include "device/GpuRenderDevice.h"
@@ -17,7 +19,6 @@
 #include "render/RenderTarget.h"
 #include "resources/Texture.h"
 
-#include <GL/glext.h>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -124,16 +125,6 @@ private:
     Node* root_ = nullptr;
 };
 
-template <typename Function>
-Function GlFunction(const char* name) {
-    auto function = reinterpret_cast<Function>(OSMesaGetProcAddress(name));
-    if (function == nullptr) {
-        std::fprintf(stderr, "OSMesa has no %s\n", name);
-        std::exit(1);
-    }
-    return function;
-}
-
 // Each pass reads its source at its own pixel, so every image keeps the frame's orientation.
 constexpr const char* PeerVertexShader = "void main() { gl_Position = ftransform(); }\n";
 constexpr const char* PeerBlur =
@@ -173,12 +164,12 @@ constexpr const char* PeerGlow =
 class PeerChain {
 public:
     PeerChain() {
-        bindFramebuffer_ = GlFunction<PFNGLBINDFRAMEBUFFERPROC>("glBindFramebuffer");
-        useProgram_ = GlFunction<PFNGLUSEPROGRAMPROC>("glUseProgram");
-        activeTexture_ = GlFunction<PFNGLACTIVETEXTUREPROC>("glActiveTexture");
-        const auto genFramebuffers = GlFunction<PFNGLGENFRAMEBUFFERSPROC>("glGenFramebuffers");
+        bindFramebuffer_ = bench::GlFunction<PFNGLBINDFRAMEBUFFERPROC>("glBindFramebuffer");
+        useProgram_ = bench::GlFunction<PFNGLUSEPROGRAMPROC>("glUseProgram");
+        activeTexture_ = bench::GlFunction<PFNGLACTIVETEXTUREPROC>("glActiveTexture");
+        const auto genFramebuffers = bench::GlFunction<PFNGLGENFRAMEBUFFERSPROC>("glGenFramebuffers");
         const auto framebufferTexture =
-            GlFunction<PFNGLFRAMEBUFFERTEXTURE2DPROC>("glFramebufferTexture2D");
+            bench::GlFunction<PFNGLFRAMEBUFFERTEXTURE2DPROC>("glFramebufferTexture2D");
         for (GLuint& texture : textures_) {
             texture = MakeTexture(Width, Height, nullptr);
         }
@@ -216,6 +207,7 @@ public:
     std::vector<uint32_t> FromPattern() {
         useProgram_(0);
         Bind(0, pattern_);
+        glEnable(GL_TEXTURE_2D);
         frame_.Draw(6, 0xFF000000);
         Run();
         return frame_.Pixels();
@@ -257,40 +249,12 @@ private:
         glDrawArrays(GL_TRIANGLES, 0, 6);
     }
     GLuint Program(const char* fragment, float dx, float dy, float value) {
-        const auto createShader = GlFunction<PFNGLCREATESHADERPROC>("glCreateShader");
-        const auto shaderSource = GlFunction<PFNGLSHADERSOURCEPROC>("glShaderSource");
-        const auto compileShader = GlFunction<PFNGLCOMPILESHADERPROC>("glCompileShader");
-        const auto getShader = GlFunction<PFNGLGETSHADERIVPROC>("glGetShaderiv");
-        const auto createProgram = GlFunction<PFNGLCREATEPROGRAMPROC>("glCreateProgram");
-        const auto attachShader = GlFunction<PFNGLATTACHSHADERPROC>("glAttachShader");
-        const auto linkProgram = GlFunction<PFNGLLINKPROGRAMPROC>("glLinkProgram");
-        const auto getProgram = GlFunction<PFNGLGETPROGRAMIVPROC>("glGetProgramiv");
-        const auto location = GlFunction<PFNGLGETUNIFORMLOCATIONPROC>("glGetUniformLocation");
-        const auto uniform1i = GlFunction<PFNGLUNIFORM1IPROC>("glUniform1i");
-        const auto uniform1f = GlFunction<PFNGLUNIFORM1FPROC>("glUniform1f");
-        const auto uniform2f = GlFunction<PFNGLUNIFORM2FPROC>("glUniform2f");
-        const GLuint program = createProgram();
-        for (const auto& [type, source] :
-             {std::pair{GL_VERTEX_SHADER, PeerVertexShader}, std::pair{GL_FRAGMENT_SHADER, fragment}}) {
-            const GLuint shader = createShader(type);
-            shaderSource(shader, 1, &source, nullptr);
-            compileShader(shader);
-            GLint compiled = 0;
-            getShader(shader, GL_COMPILE_STATUS, &compiled);
-            if (!compiled) {
-                std::fprintf(stderr, "the peer's shader does not compile\n");
-                std::exit(1);
-            }
-            attachShader(program, shader);
-        }
-        linkProgram(program);
-        GLint linked = 0;
-        getProgram(program, GL_LINK_STATUS, &linked);
-        if (!linked) {
-            std::fprintf(stderr, "the peer's program does not link\n");
-            std::exit(1);
-        }
-        useProgram_(program);
+        const auto location =
+            bench::GlFunction<PFNGLGETUNIFORMLOCATIONPROC>("glGetUniformLocation");
+        const auto uniform1i = bench::GlFunction<PFNGLUNIFORM1IPROC>("glUniform1i");
+        const auto uniform1f = bench::GlFunction<PFNGLUNIFORM1FPROC>("glUniform1f");
+        const auto uniform2f = bench::GlFunction<PFNGLUNIFORM2FPROC>("glUniform2f");
+        const GLuint program = bench::UseNewProgram(PeerVertexShader, fragment);
         uniform1i(location(program, "source"), 0);
         uniform1i(location(program, "extra"), 1);
         uniform2f(location(program, "texel"), 1.0f / Width, 1.0f / Height);

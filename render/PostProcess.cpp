@@ -70,8 +70,6 @@ struct ChainState {
     uint64_t deviceSerial = 0;
     uint64_t refusedSerial = 0; // the device whose size was refused, reported once
     uint32_t resultIndex = 1;
-    uint32_t currentTarget = 0; // 0 back buffer, 1-2 result, 3 temp
-    bool tempDrawn = false;
 };
 
 ChainState& Chain() {
@@ -380,22 +378,11 @@ int32_t PostProcess::Render() {
     if (source == target && source != nullptr) {
         return 0;
     }
-    switch (static_cast<PostProcessImage>(target_)) {
-    case PostProcessImage::BackBuffer:
-        device->SetRenderTarget(nullptr, false);
-        chain.currentTarget = 0;
-        break;
-    case PostProcessImage::Result:
+    if (target_ == static_cast<uint32_t>(PostProcessImage::Result)) {
         chain.resultIndex = after;
-        device->SetRenderTarget(target, false);
-        chain.currentTarget = after;
-        break;
-    case PostProcessImage::Temp:
-        device->SetRenderTarget(target, false);
-        chain.currentTarget = 3;
-        chain.tempDrawn = true;
-        break;
     }
+    // Null is the scene target, or the back buffer.
+    device->SetRenderTarget(target, false);
     if (source_ == static_cast<uint32_t>(PostProcessImage::BackBuffer) &&
         !device->GetSceneTarget()) {
         device->CopyBackBufferToTexture(source);

@@ -12,6 +12,7 @@ namespace quarn {
 class DeviceTexture;
 class EffectShader;
 class Property;
+class Shader;
 class Texture;
 
 // The size in pixels of the screen the platform runs on. The shell installs it with its
@@ -89,7 +90,7 @@ public:
 private:
     void BuildGeometry(Int2 view, Int2 sourceSize);
     // The node's own shader, else the built-in program of its operation; null without either.
-    class Shader* ChosenShader();
+    Shader* ChosenShader();
 
     Texture* texture_ = nullptr;            // one counted reference
     EffectShader* pixelShader_ = nullptr;   // one counted reference

@@ -119,6 +119,14 @@ TEST_F(PostProcessTest, InvertThenCopyGivesTheInvertedFrameAndTwoInvertsTheFrame
     last->SetTexOp(static_cast<uint32_t>(PostProcessOp::Invert));
     PatternFrame();
     EXPECT_EQ(Screen(), Expected(&Patterned));
+
+    // A smaller viewport moves the quads' coordinates with it.
+    last->SetTexOp(static_cast<uint32_t>(PostProcessOp::Copy));
+    device_->SetViewport(0, 0, 100, 75);
+    PatternFrame();
+    for (const auto& p : {std::pair{0u, 0u}, std::pair{99u, 74u}, std::pair{50u, 30u}}) {
+        EXPECT_EQ(Pixel(p.first, p.second), Inverted(p.first, p.second));
+    }
 }
 
 TEST_F(PostProcessTest, ChainsPassTheirImagesThroughResultsAndTheTemporaryImage) {
@@ -327,6 +335,16 @@ TEST_F(PostProcessTest, OperationAndValueMakeTheStateStaleTheCoordinatesDoNot) {
         c.change(*node);
         EXPECT_EQ(!node->TestRenderFlags(RenderStateValid), c.stale) << c.name;
     }
+
+    // The stored coordinates show as editable only under their flags.
+    const auto state = [&](const char* name) {
+        return node->GetPropertyState(*PostProcess::classInfo->FindProperty(name));
+    };
+    EXPECT_EQ(state("texscale") + state("minuv") + state("maxuv"), 0);
+    node->SetPostProcessFlags(PostProcessCustomScale | PostProcessCustomUV);
+    EXPECT_EQ(std::vector<int>({state("texscale"), state("minuv"), state("maxuv"),
+                                state("rendertype"), state("matrixmode")}),
+              std::vector<int>({3, 3, 3, 2048, 128}));
 }
 
 TEST_F(PostProcessTest, ALostAndResetDeviceKeepsTheChainsOutput) {
