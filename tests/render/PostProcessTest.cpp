@@ -188,7 +188,6 @@ TEST_F(PostProcessTest, EachOperationGivesItsHandComputedPixels) {
         std::function<float(uint32_t, uint32_t, int)> result;
     } cases[] = {
         {PostProcessOp::Copy, 0.3f, "", c},
-        {PostProcessOp::Custom, 0.3f, "", c},
         {PostProcessOp::BlurHorizontal, 1.0f, "",
          [&](uint32_t x, uint32_t y, int s) { return blur(x, y, s, 1, 0); }},
         {PostProcessOp::BlurVertical, 1.0f, "",
@@ -326,9 +325,7 @@ TEST_F(PostProcessTest, OperationAndValueMakeTheStateStaleTheCoordinatesDoNot) {
     } cases[] = {
         {"shaderproperty", [](PostProcess& p) { p.SetShaderProperty(0.5f); }, true},
         {"texop", [](PostProcess& p) { p.SetTexOp(1); }, true},
-        {"target", [](PostProcess& p) { p.SetTarget(2); }, true},
         {"minuv", [](PostProcess& p) { p.SetMinUV(Float2(0.5f, 0.5f)); }, false},
-        {"texscale", [](PostProcess& p) { p.SetTexScale(Float2(2.0f, 2.0f)); }, false},
     };
     for (const auto& c : cases) {
         node->SetStateBits();
