@@ -18,6 +18,7 @@
 #include "render/Annotations.h"
 #include "render/BorderSprite.h"
 #include "render/Camera.h"
+#include "render/CubeMap.h"
 #include "render/DoubleSprite.h"
 #include "render/Grass.h"
 #include "render/Light.h"
@@ -25,8 +26,10 @@
 #include "render/LineDrawer.h"
 #include "render/Model.h"
 #include "render/ParticleEmitter.h"
+#include "render/PostProcess.h"
 #include "render/RenderObject.h"
 #include "render/RenderTarget.h"
+#include "render/ShaderSettings.h"
 #include "render/Sprite.h"
 #include "render/TextPlate.h"
 #include "resources/Branch.h"
@@ -78,6 +81,9 @@ int RegisterAllClasses() {
     BorderSprite::RegisterClass();       // 27.
     TextPlate::RegisterClass();          // 28.
     ParticleEmitter::RegisterClass();    // 29.
+    CubeMap::RegisterClass();            // 31.
+    PostProcess::RegisterClass();        // 32.
+    ShaderSettings::RegisterClass();     // 33.
     PropertyController::RegisterClass(); // 34.
     Light::RegisterClass();              // 35.
     OmniLight::RegisterClass();          // 36.

@@ -6,6 +6,7 @@
 
 #include "bench/BenchTiming.h"
 #include "bench/FrameCompare.h"
+#include "bench/GlProgram.h"
 #include "bench/PeerProcess.h"
 #include "bench/TexturedFrames.h"
 #include "core/io/ByteOrder.h"
@@ -115,16 +116,6 @@ private:
     std::vector<ScreenVertex> vertices_;
 };
 
-template <typename Function>
-Function GlFunction(const char* name) {
-    auto function = reinterpret_cast<Function>(OSMesaGetProcAddress(name));
-    if (function == nullptr) {
-        std::fprintf(stderr, "OSMesa has no %s\n", name);
-        std::exit(1);
-    }
-    return function;
-}
-
 // The same quad through OpenGL's programmable pipeline.
 class PeerRenderer {
 public:
@@ -144,40 +135,10 @@ public:
 
 private:
     void UseProgram() {
-        const auto createShader = GlFunction<PFNGLCREATESHADERPROC>("glCreateShader");
-        const auto shaderSource = GlFunction<PFNGLSHADERSOURCEPROC>("glShaderSource");
-        const auto compileShader = GlFunction<PFNGLCOMPILESHADERPROC>("glCompileShader");
-        const auto getShader = GlFunction<PFNGLGETSHADERIVPROC>("glGetShaderiv");
-        const auto createProgram = GlFunction<PFNGLCREATEPROGRAMPROC>("glCreateProgram");
-        const auto attachShader = GlFunction<PFNGLATTACHSHADERPROC>("glAttachShader");
-        const auto linkProgram = GlFunction<PFNGLLINKPROGRAMPROC>("glLinkProgram");
-        const auto getProgram = GlFunction<PFNGLGETPROGRAMIVPROC>("glGetProgramiv");
-        const auto useProgram = GlFunction<PFNGLUSEPROGRAMPROC>("glUseProgram");
+        const GLuint program = bench::UseNewProgram(PeerVertexShader, PeerFragmentShader);
         const auto uniformLocation =
-            GlFunction<PFNGLGETUNIFORMLOCATIONPROC>("glGetUniformLocation");
-        const auto uniform1i = GlFunction<PFNGLUNIFORM1IPROC>("glUniform1i");
-        const GLuint program = createProgram();
-        for (const auto& [type, source] : {std::pair{GL_VERTEX_SHADER, PeerVertexShader},
-                                           std::pair{GL_FRAGMENT_SHADER, PeerFragmentShader}}) {
-            const GLuint shader = createShader(type);
-            shaderSource(shader, 1, &source, nullptr);
-            compileShader(shader);
-            GLint compiled = 0;
-            getShader(shader, GL_COMPILE_STATUS, &compiled);
-            if (!compiled) {
-                std::fprintf(stderr, "the peer's shader does not compile\n");
-                std::exit(1);
-            }
-            attachShader(program, shader);
-        }
-        linkProgram(program);
-        GLint linked = 0;
-        getProgram(program, GL_LINK_STATUS, &linked);
-        if (!linked) {
-            std::fprintf(stderr, "the peer's program does not link\n");
-            std::exit(1);
-        }
-        useProgram(program);
+            bench::GlFunction<PFNGLGETUNIFORMLOCATIONPROC>("glGetUniformLocation");
+        const auto uniform1i = bench::GlFunction<PFNGLUNIFORM1IPROC>("glUniform1i");
         uniform1i(uniformLocation(program, "image"), 0);
     }
 

@@ -7,6 +7,7 @@
 #include "device/IndexBuffer.h"
 #include "device/VertexBuffer.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -382,9 +383,9 @@ bool GpuRenderDevice::BeginScene() {
     if (!gpu_ || gpu_->BeginScene() != GpuResult::Ok) {
         return false;
     }
-    if (sceneTarget_) {
-        SetRenderTarget(sceneTarget_.get(), false);
-    }
+    // A frame starts on the scene target, or on the back buffer even when the last frame left
+    // the device drawing into a texture.
+    SetRenderTarget(nullptr, false);
     return true;
 }
 
@@ -480,7 +481,10 @@ void GpuRenderDevice::CopyBackBufferToTexture(DeviceTexture* texture) {
     }
     GpuRect source{viewportX_, viewportY_, viewportX_ + viewportWidth_,
                    viewportY_ + viewportHeight_};
-    GpuRect dest{0, 0, viewportWidth_, viewportHeight_};
+    // A texture smaller than the viewport takes all of it, scaled down.
+    const GpuSurfaceDesc size = target->GetDesc();
+    GpuRect dest{0, 0, std::min(viewportWidth_, static_cast<int32_t>(size.width)),
+                 std::min(viewportHeight_, static_cast<int32_t>(size.height))};
     gpu_->StretchRect(gpu_->GetBackBuffer(), &source, target, &dest);
 }
 

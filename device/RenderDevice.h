@@ -91,6 +91,10 @@ public:
     RenderDevice(const RenderDevice&) = delete;
     RenderDevice& operator=(const RenderDevice&) = delete;
 
+    // A number no other device of this run has had: holders of device objects tell a new
+    // device from an old one by it, as a new device may take a deleted one's address.
+    uint64_t GetSerial() const { return serial_; }
+
     // Creates the device, or resets it when one exists. window may be null (headless).
     virtual bool Create(uint32_t flags, SDL_Window* window, int32_t width, int32_t height) = 0;
     virtual bool IsAvailable() = 0;
@@ -194,6 +198,8 @@ protected:
     ErrorCallback errorCallback_;
 
 private:
+    static inline uint64_t lastSerial_ = 0;
+    uint64_t serial_ = ++lastSerial_;
     std::vector<TextureReplaceListener> textureReplaceListeners_;
 };
 

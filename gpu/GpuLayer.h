@@ -124,14 +124,15 @@ struct GpuCaps {
     bool cubeMaps = true;
     bool volumeMaps = true;
     bool hardwareTransformAndLighting = true;
-    // Version words: (major << 8) | minor. The figures are those of a plain 2.0 pixel program
-    // with every temporary the decoder accepts.
+    // Version words: (major << 8) | minor. The 2.0 figures are the least the render device's
+    // pixel-program check asks for: the decoder takes every temporary and any program length,
+    // and post-processing needs the check to pass.
     uint32_t vertexShaderVersion = 0x0200;
     uint32_t pixelShaderVersion = 0x0200;
-    uint32_t ps20DynamicFlowControlDepth = 0;
+    uint32_t ps20DynamicFlowControlDepth = 24;
     uint32_t ps20NumTemps = GpuPixelTempCount;
-    uint32_t ps20StaticFlowControlDepth = 0;
-    uint32_t ps20NumInstructionSlots = 96;
+    uint32_t ps20StaticFlowControlDepth = 4;
+    uint32_t ps20NumInstructionSlots = 256;
     // Bit 0: immediate; bit 1: one vertical blank.
     uint32_t presentationIntervals = 0x3;
     uint32_t availableTextureMemory = 256u * 1024u * 1024u;

@@ -195,6 +195,8 @@ void RenderTarget::Update(float, int) {
                 return;
             }
         }
+        // A post-process chain may have left the device drawing into one of its textures.
+        device->SetRenderTarget(nullptr, false);
     }
 
     if (targetFlags_ & TargetShowStats) {

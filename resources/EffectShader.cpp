@@ -25,6 +25,11 @@ const char* ExtensionOf(const char* path) {
     return dot != nullptr ? dot + 1 : "";
 }
 
+bool IsSourceExtension(const char* extension) {
+    return CompareNoCase(extension, "fx") == 0 || CompareNoCase(extension, "vsh") == 0 ||
+           CompareNoCase(extension, "psh") == 0;
+}
+
 } // namespace
 
 EffectShader::EffectShader(const char* path, const char* options) : Resource(path, options) {
@@ -51,9 +56,7 @@ void EffectShader::ShowError(const char* path) {
 bool EffectShader::LoadShader(const char* path, const char* options) {
     SetState(ResourceLoaded);
     const char* extension = ExtensionOf(path);
-    const bool source = CompareNoCase(extension, "fx") == 0 ||
-                        CompareNoCase(extension, "vsh") == 0 ||
-                        CompareNoCase(extension, "psh") == 0;
+    const bool source = IsSourceExtension(extension);
     const bool compiled = CompareNoCase(extension, "fx_raw") == 0 ||
                           CompareNoCase(extension, "vsh_raw") == 0 ||
                           CompareNoCase(extension, "psh_raw") == 0;
@@ -123,8 +126,16 @@ bool ReplaceEffectShader(EffectShader*& held, std::string& heldName, const char*
     if (FileSystem* files = GetFileSystem(); files && *relative) {
         relative = files->GetRelativePath(relative);
     }
-    if (!ReplaceHeldResource(held,
-                             *relative ? AcquireResource<EffectShader>(relative, "") : nullptr)) {
+    // With no compiler, a source name stands for its "_raw" twin; without a file of its own it
+    // is acquired as the twin, which is what would load anyway.
+    std::string acquired = relative;
+    if (*relative && ResolveResourceFile(relative).Length() == 0 &&
+        IsSourceExtension(ExtensionOf(relative)) &&
+        ResolveResourceFile((acquired + "_raw").c_str()).Length() != 0) {
+        acquired += "_raw";
+    }
+    if (!ReplaceHeldResource(held, *relative ? AcquireResource<EffectShader>(acquired.c_str(), "")
+                                             : nullptr)) {
         return false;
     }
     heldName = relative;

@@ -7,6 +7,7 @@
 #include "core/scene/EngineState.h"
 #include "core/string/Text.h"
 #include "render/Camera.h"
+#include "render/PostProcess.h"
 
 #include <SDL.h>
 #include <algorithm>
@@ -129,6 +130,8 @@ void SetPlatform(Platform* platform) {
     thePlatform = platform;
     // Cameras measure pixels of the platform's view.
     PlatformViewSize = []() { return thePlatform ? thePlatform->GetViewSize() : Int2(); };
+    // Post-processing's shared render textures take the screen's size.
+    PlatformScreenSize = []() { return thePlatform ? thePlatform->GetScreenSize() : Int2(); };
 }
 
 uint32_t StartFlagsFromSettings(const SettingsFile& settings) {

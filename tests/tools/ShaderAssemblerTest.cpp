@@ -42,7 +42,11 @@ TEST(ShaderAssembler, EmbeddedShadersAreTheirSourcesAssembled) {
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names,
               (std::vector<std::string>{"auto_uv.vsh_raw", "auto_uv2.vsh_raw", "missing.psh_raw",
-                                        "shadow_volume_dir.fx_raw", "terrain_singlelayer_n.vsh_raw",
+                                        "op_blur_horizontal.fx_raw", "op_blur_vertical.fx_raw",
+                                        "op_brightness.psh_raw", "op_copy.psh_raw",
+                                        "op_darken.fx_raw", "op_glow.fx_raw", "op_highpass.fx_raw",
+                                        "op_invert.fx_raw", "shadow_volume_dir.fx_raw",
+                                        "terrain_singlelayer_n.vsh_raw",
                                         "uv_border_clip_v20.psh_raw"}));
 }
 

@@ -29,6 +29,8 @@ public:
     struct Options {
         std::string answer = "";
         size_t fragment = 0;
+        // Held back this long before answering, so a test can act while an exchange is open.
+        std::chrono::milliseconds delay{0};
         std::string certificateFile = ""; // TLS when set
         std::string keyFile = "";
     };
@@ -183,6 +185,10 @@ private:
             {
                 std::lock_guard lock(mutex);
                 requests.push_back(head.substr(0, head.find("\r\n\r\n")));
+            }
+            const auto answerAt = std::chrono::steady_clock::now() + options.delay;
+            while (!stop && std::chrono::steady_clock::now() < answerAt) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
             Send(connection, session);
             if (session) {
