@@ -267,7 +267,7 @@ TEST(QuarnToolRender, SavesTheLastFrameInExactlyTheSizeAskedOrSaysWhyNot) {
         ToolRun run = RunTool(folder, {"render", "res://default.scene", "--frames", "2", "--out",
                                        "shots/shot.png", "--size", size});
         EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.err, "quarn-tool: warning: Script search-path set to 'res://'\n");
         EXPECT_EQ(PngSize(folder.ReadFile("shots/shot.png")), BigEndianSize(width, height))
             << size;
     }
@@ -323,7 +323,9 @@ TEST(QuarnToolRender, RepeatsItsPictureFindsWhatTheSceneNamesBesideItAndWarnsOfT
         ToolRun run = RunTool(folder, {"render", "game/level.scene", "--frames", "20", "--out",
                                        "shot.png", "--size", "96x64", "--step", "0.02"});
         EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.err, "quarn-tool: warning: Missing resource: \"missing.png\"\n");
+        EXPECT_EQ(test::Tilde(run.err, folder),
+                  "quarn-tool: warning: Script search-path set to '~/game/'\n"
+                  "quarn-tool: warning: Missing resource: \"missing.png\"\n");
         picture = folder.ReadFile("shot.png");
     }
     EXPECT_EQ(pictures[0], pictures[1]);
@@ -332,7 +334,8 @@ TEST(QuarnToolRender, RepeatsItsPictureFindsWhatTheSceneNamesBesideItAndWarnsOfT
                              "QUARN_LOG=1");
     EXPECT_EQ(logged.status, 0);
     EXPECT_EQ(test::Tilde(logged.err, folder),
-              "Quarn v1.0\nMissing resource: \"missing.png\"\nScene '~/game/level.scene' loaded\n");
+              "Script search-path set to '~/game/'\nQuarn v1.0\nMissing resource: "
+              "\"missing.png\"\nScene '~/game/level.scene' loaded\n");
 }
 
 TEST(QuarnToolMesh, PrintsTheCountsSavesTheTextFormAndNamesWhyAFileIsRefused) {
@@ -452,7 +455,8 @@ TEST(QuarnToolPack, PacksAGameFolderIntoAnArchiveThePlayerRunsOrWritesNothing) {
                                        .c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(test::Tilde(user.ReadFile("log"), folder),
-              "Quarn v1.0\nScene '~/run/data.zoo/level.scene' loaded\n");
+              "Script search-path set to '~/run/data.zoo/'\nQuarn v1.0\n"
+              "Scene '~/run/data.zoo/level.scene' loaded\n");
 
     ExpectFailures(folder,
                    {{{"pack", "missing", "out.zoo"}, "cannot read missing: it is no folder"},
