@@ -15,10 +15,11 @@ using test::ScriptThing;
 
 class ScriptNodeInterfaceTest : public ScriptRunTest {};
 
-// A public counter, a public text and a "start" that counts.
+// A public counter, a public text, and a "start" and "update" that count.
 constexpr const char* Counter = R"(var "count" int kind=2
     var "label" string kind=2
     function "start" () at=@start
+    function "update" (float, int) at=@update
     start:
     push 0
     push 0
@@ -27,6 +28,14 @@ constexpr const char* Counter = R"(var "count" int kind=2
     op int "+(int):int"
     store 1
     return 0 0
+    update:
+    push 0
+    push 0
+    load 1
+    push 1
+    op int "+(int):int"
+    store 1
+    return 2 0
 )";
 
 TEST_F(ScriptNodeInterfaceTest, ASceneFilesScriptsRunAndKeepTheirTextsAfterTheLoad) {
@@ -36,8 +45,8 @@ TEST_F(ScriptNodeInterfaceTest, ASceneFilesScriptsRunAndKeepTheirTextsAfterTheLo
     ASSERT_TRUE(AssembleScript(Counter, builder, error)) << error;
     Write(builder, "counter");
     temp_.WriteFile("level.scene", "version = 44\nnum_nodes = 2\nobj1 {\n\tclass = \"Node\"\n"
-                                   "\tname = \"root\"\n}\nobj2 {\n\tclass = \"Script\"\n"
-                                   "\tname = \"counter\"\n\tparent = 1\n"
+                                   "\tname = \"root\"\n\tflags = 1\n}\nobj2 {\n\tclass = \"Script\"\n"
+                                   "\tname = \"counter\"\n\tparent = 1\n\tflags = 1\n"
                                    "\tscriptfile = \"counter.script\"\n"
                                    "\tlabel = \"kept after the load\"\n}\n");
     Node* root = LoadSceneFile("level.scene", 0, 0, nullptr, nullptr, nullptr);
@@ -48,6 +57,12 @@ TEST_F(ScriptNodeInterfaceTest, ASceneFilesScriptsRunAndKeepTheirTextsAfterTheLo
     EXPECT_STREQ(script->GetScriptFile(), "counter.script");
     SendSignal("start", nullptr, true);
     EXPECT_EQ(script->ReadVariable<int32_t>("count"), 1);
+    // The scene update reaches the script while the game runs, as it does while it is stopped.
+    GameRunning = true;
+    UpdateNodeTree(root);
+    GameRunning = false;
+    UpdateNodeTree(root);
+    EXPECT_EQ(script->ReadVariable<int32_t>("count"), 3);
 
     // The temporary ring wraps over whatever the load left in it.
     for (int i = 0; i < 200; ++i) {

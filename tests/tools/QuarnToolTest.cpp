@@ -551,6 +551,42 @@ TEST(QuarnToolScript, FailuresNameTheLineOrTheReason) {
     EXPECT_EQ(folder.ReadFile("bad.bin"), "");
 }
 
+TEST(QuarnToolScript, RunsAProgramOnAScriptNodeAndPrintsWhatItLeft) {
+    test::TempFolder folder;
+    folder.WriteFile("game/calls.bin", DataFile("scripts/calls.bin"));
+    folder.WriteFile("game/calls.sym", DataFile("scripts/calls.sym"));
+    ToolRun added = RunTool(folder, {"script", "run", "game/calls.script", "--frames", "3",
+                                     "--call", "add", "20", "22"});
+    EXPECT_EQ(added.status, 0) << added.err;
+    EXPECT_EQ(added.out + added.err,
+              "result: 42\nstate: READY\ntotal = 42\nframes = 3\ngreeting = hello\n");
+
+    ToolRun broken = RunTool(folder, {"script", "run", "game/calls.script", "--call", "broken"});
+    EXPECT_EQ(broken.status, 0) << broken.err;
+    EXPECT_EQ(broken.out,
+              "state: ERROR PENDING\ntotal = 5\nframes = 1\ngreeting = hello\n"
+              "error: Script \"calls\" line 6\nRuntime error \"Invalid command - maybe you "
+              "need to recompile all scripts\"\nScript (instance) is terminated.\n\nCallstack:\n"
+              "broken(), line 6\n");
+
+    const std::pair<std::vector<std::string>, std::string> failures[] = {
+        {{"script", "run", "none.script"},
+         "cannot load none.script: neither it nor its code file exists"},
+        {{"script", "run", "game/calls.script", "--call", "add", "1"},
+         "add takes 2 arguments, not 1"},
+        {{"script", "run", "game/calls.script", "--call", "fly"},
+         "the program has no function \"fly\""},
+    };
+    for (const auto& [arguments, reason] : failures) {
+        ToolRun run = RunTool(folder, arguments);
+        EXPECT_EQ(run.status, 1) << reason;
+        EXPECT_EQ(run.out, "") << reason;
+        EXPECT_EQ(run.err, "quarn-tool: " + reason + "\n");
+    }
+    EXPECT_EQ(RunTool(folder, {"script", "run", "game/calls.script", "--frames", "-1"}).status,
+              2);
+}
+
 // The fixture is a contact with friction written by hand: the normal row pushes 2 apart, so the
 // friction row, driven toward 5 with coefficient 0.5, stops at its bound 1; the third row,
 // unbounded, couples to the normal row.
