@@ -216,15 +216,15 @@ int RunProgram(char** arguments, std::string& reason) {
             lines += std::string("state: ") + GetRunStateText(script->GetRunState()) + "\n";
             const ClassInfo* own = script->GetClass();
             for (const auto& property : own->GetOwnProperties()) {
-                lines += std::string(property->GetName()) + " = " +
-                         property->GetAsText(*script) + "\n";
+                lines +=
+                    std::string(property->GetName()) + " = " + property->GetAsText(*script) + "\n";
             }
         }
         for (const ScriptedDialogs::Request& asked : dialogs.Requests()) {
             if (asked.title == "Script Error!") {
                 const size_t end = asked.text.find_last_not_of('\n');
-                lines += "error: " + asked.text.substr(0, end == std::string::npos ? 0 : end + 1) +
-                         "\n";
+                lines +=
+                    "error: " + asked.text.substr(0, end == std::string::npos ? 0 : end + 1) + "\n";
             }
         }
     }
