@@ -628,7 +628,7 @@ TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheUsageL
           "\n  render SCENE --frames N --out SHOT.png [--size WxH] [--step SECONDS] ",
           "\n  mesh IN [OUT.mesh] ", "\n  table IN [OUT.csv] ", "\n  grid IN [OUT] ",
           "\n  pack FOLDER OUT.zoo ", "\n  lcp FILE ",
-          "\n  shader asm IN OUT | dis FILE | syntax ", "\n  script asm IN OUT | dis PATH "}) {
+          "\n  shader asm IN OUT | dis FILE | syntax ", "\n  script asm IN OUT | dis PATH | run PROGRAM "}) {
         EXPECT_NE(help.out.find(line), std::string::npos) << line;
     }
     for (const char* flag : {"--help", "-h"}) {
@@ -649,7 +649,9 @@ TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheUsageL
          "quarn-tool: --frames and --out are needed\n" + render},
         {{"mesh"}, "usage: quarn-tool mesh IN [OUT.mesh]\n"},
         {{"shader", "asm", "a"}, "usage: quarn-tool shader asm IN OUT | dis FILE | syntax\n"},
-        {{"script", "run", "a"}, "usage: quarn-tool script asm IN OUT | dis PATH\n"},
+        {{"script", "go", "a"},
+         "usage: quarn-tool script asm IN OUT | dis PATH | run PROGRAM [--frames N] [--call NAME "
+         "[ARG...]]\n"},
     };
     for (const auto& [arguments, err] : cases) {
         ToolRun run = RunTool(folder, arguments);
