@@ -27,7 +27,9 @@ protected:
     static std::string Lines(int count, const char* end) {
         std::string text;
         for (int i = 0; i < count; ++i) {
-            text += "x" + std::to_string(i % 10) + end;
+            text += 'x';
+            text += char('0' + i % 10);
+            text += end;
         }
         return text;
     }
