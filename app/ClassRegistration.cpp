@@ -43,8 +43,7 @@
 #include "script/DataBase.h"
 #include "script/GridData.h"
 #include "script/PathController.h"
-#include "script/ScriptNodeClass.h"
-#include "script/ScriptOperators.h"
+#include "script/ScriptSystem.h"
 #include "script/ScriptValueType.h"
 #include "script/VarData.h"
 
@@ -98,8 +97,7 @@ int RegisterAllClasses() {
     DataBase::RegisterClass();           // 50.
     VarData::RegisterClass();            // 51.
     GridData::RegisterClass();           // 52.
-    RegisterScriptNodeClass();           // 54. "Script" (the node itself comes later)
-    RegisterScriptOperators();           // 54. the value types, as Script registers them
+    RegisterScriptClasses(1);            // 54. "Script", its interface, "ScriptSystem"
     return GetClassCount() - before;
 }
 

@@ -1,14 +1,21 @@
 #pragma once
 
+#include "core/object/EntityRef.h"
+#include "core/object/ValueBinding.h"
 #include "core/scene/Node.h"
+#include "core/string/TextArena.h"
 
 #include <cstdint>
+#include <deque>
+#include <map>
 #include <vector>
 
 namespace quarn {
 
 class ScriptContext;
 class ScriptResource;
+struct ScriptCallFrame;
+struct ScriptIdentifier;
 
 // Run states of a Script node.
 enum ScriptRunState : int {
@@ -39,6 +46,22 @@ public:
     ClassInfo* GetClass() const override;
     void Update(float frameTime, int mode) override;
     void CallMethod(const MethodInfo& method, uint32_t* block) override;
+    void OnReferenceChanged(Entity* target, uint32_t newId) override;
+    PathString GetDescription() const override;
+    void GetPropertyValue(const Property& property, uint32_t* out) const override;
+    void SetPropertyValue(const Property& property, const uint32_t* value) override;
+    void ReceiveEvent(const EventRecord& event) override;
+    int GetInputCount() const override;
+    int GetOutputCount() const override;
+    const char* GetInputName(int port) const override;
+    const char* GetOutputName(int port) const override;
+    void SetPortValue(int port, const EntityRef& reference) override;
+    EntityRef GetPortValue(int port) const override;
+    std::string GetStatusText(int selector) const override;
+    int GetIconIndex() const override { return 5; }
+
+    // The program's path relative to the base folder; "" without program.
+    const char* GetScriptFile() const;
 
     // Takes the program of that path (nothing when it is the one in use, in any letter case);
     // the variables start zeroed with their defaults, the callbacks are found again, state 0.
@@ -73,6 +96,44 @@ public:
     // the topmost frame of `context` (else the own context), in the locals in scope.
     void RenameReference(uint32_t oldId, uint32_t newId, ScriptContext* context);
 
+    // One reference per entity word of the variables, so the node hears of moves.
+    void RebuildReferences();
+    size_t GetReferenceCount() const { return references_.size(); }
+    // Signal handlers: "nodedeletion" (the deleted entity), "scriptchanged" (the program),
+    // "play" (asks whether to play with a program that is not linked; No stops the signal).
+    void ClearReference(void* entity);
+    void OnScriptChanged(void* program);
+    void CheckLinked(void* argument);
+
+    // Variable access by name (any letter case): copies min(variable, `words`) words; false
+    // for an unknown name or without program.
+    bool GetVariable(const char* name, uint32_t* out, uint32_t words) const;
+    bool SetVariable(const char* name, const uint32_t* value, uint32_t words);
+
+    // The first Script node whose program has that script name (any letter case).
+    static Script* FindByScriptName(const char* name);
+
+    // The script methods of the class, in their registration order.
+    void CallFunctionNamed(const char* name);
+    void RestartWith(const char* name);
+    void StartFunctionNamed(const char* name);
+    const char* GetCurrentStateName() const;
+    static int32_t GetCallDepth();
+    EntityId GetFrameInstance(int32_t frame);
+    int32_t GetFrameLine(int32_t frame) const;
+    template <class T>
+    T ReadVariable(const char* name) const {
+        uint32_t words[ValueTraits<T>::Words] = {};
+        GetVariable(name, words, ValueTraits<T>::Words);
+        return ValueTraits<T>::Read(words);
+    }
+    template <class T>
+    void WriteVariable(const char* name, T value) {
+        uint32_t words[ValueTraits<T>::Words] = {};
+        ValueTraits<T>::Write(value, words);
+        SetVariable(name, words, ValueTraits<T>::Words);
+    }
+
     ScriptResource* GetProgram() const { return program_; }
     // The own context, created with the program's stack size; null without a program.
     ScriptContext* GetContext() const { return context_; }
@@ -99,6 +160,19 @@ private:
     int Conclude(ScriptContext& context, int result);
     // Whether the program can run: code, and no error pending.
     bool CanRun() const;
+    // A variable of that name that `words` can be copied to or from, or null.
+    const ScriptIdentifier* FindVariable(const char* name, uint32_t words) const;
+    // The i-th frame from the top of the current context (1 = top) while its caller lives.
+    static const ScriptCallFrame* FrameFromTop(int32_t frame);
+    // Calls "property_changed" after a public variable changed; false when the call failed.
+    bool CallPropertyChanged();
+    // The entity words of the variables: singles (first) and array elements.
+    template <class Visit>
+    void ForEachEntityWord(bool withArrays, Visit visit);
+    // A public string variable's own copy of its text: the word it is given may name a
+    // temporary or a buffer freed after the load.
+    uint32_t KeepText(uint32_t offset, uint32_t word);
+    void FreeKeptTexts();
 
     ScriptResource* program_ = nullptr;
     std::vector<uint32_t> variables_;
@@ -112,6 +186,10 @@ private:
     int32_t updateFunction_ = -1;
     int32_t updateParameters_ = 0;
     int32_t propertyChangedFunction_ = -1;
+    // A deque never moves its references, which are linked into their targets' lists.
+    std::deque<EntityRef> references_;
+    // Variable offset -> the text block that variable's word names.
+    std::map<uint32_t, TextWord> keptTexts_;
 };
 
 } // namespace quarn

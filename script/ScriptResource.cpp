@@ -302,7 +302,9 @@ void ScriptResource::BuildClass() {
         classOwner_ = std::make_unique<ClassInfo>(name.c_str(), nullptr, &classInfo_);
         classInfo_ = classOwner_.get();
     }
-    classInfo_->SetFlags(ClassSharesInstanceList | ClassUpdateWhileStopped);
+    // Updated as every Script node is: while the game runs and while it is stopped.
+    classInfo_->SetFlags(ClassSharesInstanceList | ClassUpdateWhileRunning |
+                         ClassUpdateWhileStopped);
     classInfo_->SetParent(RegisterScriptNodeClass());
     publicVariableWords_ = 0;
     propertyOffsets_.clear();

@@ -153,9 +153,10 @@ constexpr Command Commands[] = {
     {"shader", "asm IN OUT | dis FILE | syntax", 1,
      "assemble IN into the shader file OUT, print FILE's programs, or print the source form",
      RunShader, 2},
-    {"script", "asm IN OUT | dis PATH", 2,
-     "assemble the program text IN into OUT.bin and OUT.sym, or print the program of PATH",
-     RunScript, 1},
+    {"script", "asm IN OUT | dis PATH | run PROGRAM [--frames N] [--call NAME [ARG...]]", 2,
+     "assemble the program text IN into OUT.bin and OUT.sym, print the program of PATH, or run "
+     "PROGRAM on a Script node",
+     RunScript, 64},
     {"contacts", "SCENE A B [--max N]", 3,
      "print the contacts of the collision volumes named A and B in SCENE", RunContacts, 2},
     {"pairs", "SCENE", 1, "print the candidate pairs each collision space of SCENE finds", RunPairs},
@@ -311,6 +312,16 @@ void PrintHelp(FILE* out) {
                "command's code offset, source line and the names its operands stand for as\n"
                "comments; assembling the output gives the same two files again. A program\n"
                "that cannot be loaded or has no code fails with the loader's reason.\n"
+               "\"script run\" puts one Script node running PROGRAM (its folder the base\n"
+               "folder) under a new scene root, starts the game (\"quarn_start\", then\n"
+               "\"start\"), updates the tree for N frames of 1/60 s (1 unless --frames says\n"
+               "otherwise) and, with --call, then calls the program's function NAME with the\n"
+               "ARGs read as its parameter types. It prints \"result: VALUE\" for a call with\n"
+               "a result, \"state: \" and the node's run state (READY, RUNNING, SLEEPING,\n"
+               "DEBUG, ERROR PENDING), a line \"NAME = VALUE\" per public variable, and\n"
+               "\"error: \" and the report of each runtime error (dialogs answer their first\n"
+               "button). A program that cannot be loaded or is not linked fails with the\n"
+               "reason, as does a NAME the program lacks or a wrong number of ARGs.\n"
                "\n"
                "\"contacts\" loads SCENE as \"scene\" does and runs the narrow phase on the\n"
                "collision volumes named A and B (the first node of each name, depth first),\n"

@@ -1,8 +1,18 @@
 #include "tools/ScriptTool.h"
 
 #include "app/ClassRegistration.h"
+#include "app/dialogs/DialogBackend.h"
 #include "core/debug/Log.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/object/ClassInfo.h"
+#include "core/object/MethodInfo.h"
+#include "core/object/Property.h"
+#include "core/object/Signals.h"
+#include "core/object/ValueType.h"
+#include "core/scene/EngineState.h"
+#include "core/scene/Node.h"
+#include "core/string/NumberText.h"
+#include "script/ScriptNode.h"
 #include "script/ScriptResource.h"
 #include "tools/ScriptAssembler.h"
 #include "tools/ScriptProgramBuilder.h"
@@ -11,7 +21,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <vector>
 
 namespace quarn {
 
@@ -67,6 +79,171 @@ int Disassemble(const char* path, std::string& reason) {
     return ExitDone;
 }
 
+// What "script run" was asked for.
+struct RunRequest {
+    const char* path = nullptr;
+    int frames = 1;
+    const char* function = nullptr;
+    std::vector<const char*> arguments;
+};
+
+bool ParseRunRequest(char** arguments, RunRequest& request, std::string& reason) {
+    request.path = arguments[0];
+    for (char** at = arguments + 1; *at; ++at) {
+        if (std::strcmp(*at, "--frames") == 0 && at[1]) {
+            const char* end = nullptr;
+            const double frames = ParseDouble(at[1], &end);
+            if (*end != '\0' || frames < 0 || frames > 1000000 || frames != int(frames)) {
+                reason = std::string("--frames must be a whole number from 0 to 1000000, not \"") +
+                         at[1] + "\"";
+                return false;
+            }
+            request.frames = int(frames);
+            ++at;
+        } else if (std::strcmp(*at, "--call") == 0 && at[1]) {
+            request.function = at[1];
+            for (char** argument = at + 2; *argument; ++argument) {
+                request.arguments.push_back(*argument);
+            }
+            return true;
+        } else {
+            reason = std::string("unknown option \"") + *at + "\"";
+            return false;
+        }
+    }
+    return true;
+}
+
+// The text form of a value of that type, as a property of it prints.
+std::string ValueText(int32_t type, const uint32_t* words) {
+    std::unique_ptr<Property> descriptor = CreateProperty(type);
+    return descriptor ? descriptor->Print(words) : std::to_string(words[0]);
+}
+
+// Why a program cannot run: its loader's word, or its unresolved calls.
+std::string WhyNotRunnable(const ScriptResource& program, const char* path) {
+    if (program.GetState() & ResourcePlaceholder) {
+        return std::string("cannot load ") + path + ": neither it nor its code file exists";
+    }
+    if (!program.GetCode()) {
+        return std::string(path) + " has no code: " +
+               (lastLoadLine.empty() ? "its code file is older than it" : lastLoadLine);
+    }
+    if (program.GetLinkState() == ScriptLinked) {
+        return "";
+    }
+    std::string names;
+    for (const ScriptFixup& fixup : program.GetSymbols().fixups) {
+        if (fixup.wordOffset < program.GetCodeSize() &&
+            program.GetCode()[fixup.wordOffset] == ScriptResource::UnresolvedWord) {
+            names += (names.empty() ? "" : ", ") + fixup.name;
+        }
+    }
+    return std::string(path) + " is not linked: unresolved " + names;
+}
+
+// Calls the function of the program's class; false with a reason when it cannot be called so.
+bool CallNamed(Script& script, const RunRequest& request, std::string& result,
+               std::string& reason) {
+    const MethodInfo* method = script.GetClass()->FindMethod(request.function, false);
+    if (!method || method->GetOwner() != script.GetClass()) {
+        reason = std::string("the program has no function \"") + request.function + "\"";
+        return false;
+    }
+    if (request.arguments.size() != size_t(method->GetArgumentCount())) {
+        reason = std::string(request.function) + " takes " +
+                 std::to_string(method->GetArgumentCount()) + " arguments, not " +
+                 std::to_string(request.arguments.size());
+        return false;
+    }
+    std::vector<uint32_t> block(size_t(std::max(method->GetReturnWords(), 1)) + 1 +
+                                size_t(method->GetArgumentWords()));
+    uint32_t* argument = block.data() + 1;
+    for (size_t i = 0; i < request.arguments.size(); ++i) {
+        const int32_t type = method->GetArgumentType(int(i));
+        ParseTypedValue(type, request.arguments[i], argument);
+        argument += GetTypeWordCount(type);
+    }
+    method->Call(&script, block.data());
+    if (method->GetReturnWords() > 0) {
+        result = ValueText(method->GetReturnType(), block.data());
+    }
+    return true;
+}
+
+int RunProgram(char** arguments, std::string& reason) {
+    RunRequest request;
+    if (!ParseRunRequest(arguments, request, reason)) {
+        return ExitUsage;
+    }
+    // The program's folder is the base folder, as a game's scripts have it.
+    std::error_code error;
+    const std::filesystem::path path = std::filesystem::absolute(request.path, error);
+    GetFileSystem()->SetBaseFolder(path.parent_path().string().c_str());
+    ScriptedDialogs dialogs;
+    SetDialogHook(&dialogs);
+    SetLogSink(KeepLoadLine);
+    Node* root = static_cast<Node*>(Node::RegisterClass()->CreateInstance());
+    root->SetIdSystem(0);
+    auto* script = static_cast<Script*>(Script::RegisterClass()->CreateInstance());
+    script->AttachTo(root);
+    // Enabled, as a scene file's nodes are by default.
+    root->SetFlag(NodeEnabled, true);
+    script->SetFlag(NodeEnabled, true);
+    script->SetScriptFile(path.filename().string().c_str());
+    const uint64_t serial = script->GetSerial();
+    std::string lines;
+    reason = WhyNotRunnable(*script->GetProgram(), request.path);
+    if (reason.empty()) {
+        GameRunning = true;
+        SendSignal("quarn_start", nullptr, true);
+        SendSignal("start", nullptr, true);
+        FrameTime = 1.0f / 60.0f;
+        for (int frame = 0; frame < request.frames; ++frame) {
+            UpdateNodeTree(root);
+        }
+        std::string result;
+        if (request.function && IsAlive(serial) && CallNamed(*script, request, result, reason) &&
+            !result.empty()) {
+            lines += "result: " + result + "\n";
+        }
+    }
+    SetLogSink(nullptr);
+    if (reason.empty()) {
+        if (!IsAlive(serial)) {
+            lines += "state: (deleted)\n";
+        } else {
+            lines += std::string("state: ") + GetRunStateText(script->GetRunState()) + "\n";
+            const ClassInfo* own = script->GetClass();
+            for (const auto& property : own->GetOwnProperties()) {
+                lines +=
+                    std::string(property->GetName()) + " = " + property->GetAsText(*script) + "\n";
+            }
+        }
+        for (const ScriptedDialogs::Request& asked : dialogs.Requests()) {
+            if (asked.title == "Script Error!") {
+                const size_t end = asked.text.find_last_not_of('\n');
+                lines +=
+                    "error: " + asked.text.substr(0, end == std::string::npos ? 0 : end + 1) + "\n";
+            }
+        }
+    }
+    GameRunning = false;
+    if (Node* left = FindLiveNode(root->GetSerial())) {
+        left->Delete();
+    }
+    SetDialogHook(nullptr);
+    if (!reason.empty()) {
+        return ExitFailed;
+    }
+    if (std::fwrite(lines.data(), 1, lines.size(), stdout) != lines.size() ||
+        std::fflush(stdout) != 0) {
+        reason = "cannot write to stdout";
+        return ExitFailed;
+    }
+    return ExitDone;
+}
+
 } // namespace
 
 int RunScriptTool(char** arguments, std::string& reason) {
@@ -77,6 +254,9 @@ int RunScriptTool(char** arguments, std::string& reason) {
     }
     if (std::strcmp(arguments[0], "dis") == 0 && arguments[1] && !arguments[2]) {
         return Disassemble(arguments[1], reason);
+    }
+    if (std::strcmp(arguments[0], "run") == 0 && arguments[1]) {
+        return RunProgram(arguments + 1, reason);
     }
     reason.clear(); // the command's usage line says it all
     return ExitUsage;

@@ -268,7 +268,7 @@ TEST(QuarnToolRender, SavesTheLastFrameInExactlyTheSizeAskedOrSaysWhyNot) {
         ToolRun run = RunTool(folder, {"render", "res://default.scene", "--frames", "2", "--out",
                                        "shots/shot.png", "--size", size});
         EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.err, "quarn-tool: warning: Script search-path set to 'res://'\n");
         EXPECT_EQ(PngSize(folder.ReadFile("shots/shot.png")), BigEndianSize(width, height))
             << size;
     }
@@ -324,7 +324,9 @@ TEST(QuarnToolRender, RepeatsItsPictureFindsWhatTheSceneNamesBesideItAndWarnsOfT
         ToolRun run = RunTool(folder, {"render", "game/level.scene", "--frames", "20", "--out",
                                        "shot.png", "--size", "96x64", "--step", "0.02"});
         EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.err, "quarn-tool: warning: Missing resource: \"missing.png\"\n");
+        EXPECT_EQ(test::Tilde(run.err, folder),
+                  "quarn-tool: warning: Script search-path set to '~/game/'\n"
+                  "quarn-tool: warning: Missing resource: \"missing.png\"\n");
         picture = folder.ReadFile("shot.png");
     }
     EXPECT_EQ(pictures[0], pictures[1]);
@@ -333,7 +335,8 @@ TEST(QuarnToolRender, RepeatsItsPictureFindsWhatTheSceneNamesBesideItAndWarnsOfT
                              "QUARN_LOG=1");
     EXPECT_EQ(logged.status, 0);
     EXPECT_EQ(test::Tilde(logged.err, folder),
-              "Quarn v1.0\nMissing resource: \"missing.png\"\nScene '~/game/level.scene' loaded\n");
+              "Script search-path set to '~/game/'\nQuarn v1.0\nMissing resource: "
+              "\"missing.png\"\nScene '~/game/level.scene' loaded\n");
 }
 
 TEST(QuarnToolMesh, PrintsTheCountsSavesTheTextFormAndNamesWhyAFileIsRefused) {
@@ -453,7 +456,8 @@ TEST(QuarnToolPack, PacksAGameFolderIntoAnArchiveThePlayerRunsOrWritesNothing) {
                                        .c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(test::Tilde(user.ReadFile("log"), folder),
-              "Quarn v1.0\nScene '~/run/data.zoo/level.scene' loaded\n");
+              "Script search-path set to '~/run/data.zoo/'\nQuarn v1.0\n"
+              "Scene '~/run/data.zoo/level.scene' loaded\n");
 
     ExpectFailures(folder,
                    {{{"pack", "missing", "out.zoo"}, "cannot read missing: it is no folder"},
@@ -548,6 +552,42 @@ TEST(QuarnToolScript, FailuresNameTheLineOrTheReason) {
     EXPECT_EQ(folder.ReadFile("bad.bin"), "");
 }
 
+TEST(QuarnToolScript, RunsAProgramOnAScriptNodeAndPrintsWhatItLeft) {
+    test::TempFolder folder;
+    folder.WriteFile("game/calls.bin", DataFile("scripts/calls.bin"));
+    folder.WriteFile("game/calls.sym", DataFile("scripts/calls.sym"));
+    ToolRun added = RunTool(folder, {"script", "run", "game/calls.script", "--frames", "3",
+                                     "--call", "add", "20", "22"});
+    EXPECT_EQ(added.status, 0) << added.err;
+    EXPECT_EQ(added.out + added.err,
+              "result: 42\nstate: READY\ntotal = 42\nframes = 3\ngreeting = hello\n");
+
+    ToolRun broken = RunTool(folder, {"script", "run", "game/calls.script", "--call", "broken"});
+    EXPECT_EQ(broken.status, 0) << broken.err;
+    EXPECT_EQ(broken.out,
+              "state: ERROR PENDING\ntotal = 5\nframes = 1\ngreeting = hello\n"
+              "error: Script \"calls\" line 6\nRuntime error \"Invalid command - maybe you "
+              "need to recompile all scripts\"\nScript (instance) is terminated.\n\nCallstack:\n"
+              "broken(), line 6\n");
+
+    const std::pair<std::vector<std::string>, std::string> failures[] = {
+        {{"script", "run", "none.script"},
+         "cannot load none.script: neither it nor its code file exists"},
+        {{"script", "run", "game/calls.script", "--call", "add", "1"},
+         "add takes 2 arguments, not 1"},
+        {{"script", "run", "game/calls.script", "--call", "fly"},
+         "the program has no function \"fly\""},
+    };
+    for (const auto& [arguments, reason] : failures) {
+        ToolRun run = RunTool(folder, arguments);
+        EXPECT_EQ(run.status, 1) << reason;
+        EXPECT_EQ(run.out, "") << reason;
+        EXPECT_EQ(run.err, "quarn-tool: " + reason + "\n");
+    }
+    EXPECT_EQ(RunTool(folder, {"script", "run", "game/calls.script", "--frames", "-1"}).status,
+              2);
+}
+
 // The fixture is a contact with friction written by hand: the normal row pushes 2 apart, so the
 // friction row, driven toward 5 with coefficient 0.5, stops at its bound 1; the third row,
 // unbounded, couples to the normal row.
@@ -589,7 +629,7 @@ TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheUsageL
           "\n  render SCENE --frames N --out SHOT.png [--size WxH] [--step SECONDS] ",
           "\n  mesh IN [OUT.mesh] ", "\n  table IN [OUT.csv] ", "\n  grid IN [OUT] ",
           "\n  pack FOLDER OUT.zoo ", "\n  lcp FILE ",
-          "\n  shader asm IN OUT | dis FILE | syntax ", "\n  script asm IN OUT | dis PATH "}) {
+          "\n  shader asm IN OUT | dis FILE | syntax ", "\n  script asm IN OUT | dis PATH | run PROGRAM "}) {
         EXPECT_NE(help.out.find(line), std::string::npos) << line;
     }
     for (const char* flag : {"--help", "-h"}) {
@@ -610,7 +650,9 @@ TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheUsageL
          "quarn-tool: --frames and --out are needed\n" + render},
         {{"mesh"}, "usage: quarn-tool mesh IN [OUT.mesh]\n"},
         {{"shader", "asm", "a"}, "usage: quarn-tool shader asm IN OUT | dis FILE | syntax\n"},
-        {{"script", "run", "a"}, "usage: quarn-tool script asm IN OUT | dis PATH\n"},
+        {{"script", "go", "a"},
+         "usage: quarn-tool script asm IN OUT | dis PATH | run PROGRAM [--frames N] [--call NAME "
+         "[ARG...]]\n"},
     };
     for (const auto& [arguments, err] : cases) {
         ToolRun run = RunTool(folder, arguments);

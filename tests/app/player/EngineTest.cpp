@@ -35,7 +35,8 @@ TEST_F(PlayerStart, EmptyFolderRunsTheBuiltInDefaultScene) {
     EXPECT_EQ(GetAudioSystem()->GetSampleRate(), 22050u);
     auto* window = static_cast<SDL_Window*>(GetPlatform()->GetWindowHandle());
     EXPECT_STREQ(SDL_GetWindowTitle(window), "Pelgrath (res://default.scene)");
-    EXPECT_EQ(LogText(), "Quarn v1.0\nScene 'res://default.scene' loaded\n");
+    EXPECT_EQ(LogText(), "Script search-path set to 'res://'\nQuarn v1.0\n"
+                         "Scene 'res://default.scene' loaded\n");
     // Its green gem sprite lies in the middle, a little below the horizon.
     EXPECT_TRUE(FrameUpdate());
     const uint32_t gem = Pixel(512, 415);

@@ -44,12 +44,15 @@ TEST(PlayerRun, ADisabledRootEndsThePlayerWithStatusZeroWhereverItsRootIs) {
     folder.WriteFile("games/one/levels/level.scene", test::SceneText(false));
     folder.WriteFile("games/one/game_cfg.txt", "resource_path = \".\"\n");
     const std::pair<const char*, const char*> cases[] = {
-        {"level.scene", "Quarn v1.0\nScene '~/level.scene' loaded\n"},
+        {"level.scene",
+         "Script search-path set to '~/'\nQuarn v1.0\nScene '~/level.scene' loaded\n"},
         {"games/one/levels/level.scene",
-         "Quarn v1.0\nGame settings read from 'games/one/game_cfg.txt'\n"
+         "Script search-path set to '~/'\nQuarn v1.0\nGame settings read from "
+         "'games/one/game_cfg.txt'\n"
          "Base folder is now '~/games/one/'\nScene '~/games/one/levels/level.scene' loaded\n"},
         // A packaged game wins over the folder's own settings.
-        {nullptr, "Quarn v1.0\nScene '~/data.zoo/level.scene' loaded\n"},
+        {nullptr, "Script search-path set to '~/data.zoo/'\nQuarn v1.0\nScene "
+                  "'~/data.zoo/level.scene' loaded\n"},
     };
     for (const auto& [start, log] : cases) {
         if (start) {

@@ -7,6 +7,7 @@ set -e
 tool=$(realpath "$1")
 cd "$(dirname "$0")"
 "$tool" script asm counter.asm counter
+"$tool" script asm calls.asm calls
 mkdir -p fuzz
 size=$(wc -c <counter.bin)
 {
