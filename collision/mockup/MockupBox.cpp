@@ -233,21 +233,30 @@ Float2 MockupBox::LightMapCoord(Float3 local, int f) {
     return {uv.x, uv.y};
 }
 
+DeviceTexture* MockupBox::LightMapAt(Float3 point, uint32_t faceWord, Float2& uv) {
+    DeviceTexture* map = lightMap_ ? lightMap_->GetDeviceTexture() : nullptr;
+    if (!map) {
+        return nullptr;
+    }
+    const Float3 local = WorldToLocal(point);
+    const auto face = static_cast<int32_t>(faceWord);
+    const int f = face < 0 ? FindFace(local) : face % 6;
+    if (!FaceEnabled(f)) {
+        return nullptr;
+    }
+    uv = LightMapCoord(local, f);
+    return map;
+}
+
 Float4 MockupBox::GetColorRgba(Float3 point, uint32_t faceWord) {
     const Float4 k = UnpackColor(GetColor() | 0xFF000000);
     const Float4 t = texture_ ? UnpackColor(texture_->GetAverageColor()) : Float4(1, 1, 1, 1);
     Float4 l(1.0f, 1.0f, 1.0f, 1.0f);
-    DeviceTexture* map = lightMap_ ? lightMap_->GetDeviceTexture() : nullptr;
-    if (map) {
-        const Float3 local = WorldToLocal(point);
-        const auto face = static_cast<int32_t>(faceWord);
-        const int f = face < 0 ? FindFace(local) : face % 6;
-        if (FaceEnabled(f)) {
-            const Float2 uv = LightMapCoord(local, f);
-            ReadLock lock(*map);
-            l = SampleTextureBilinearFloat4(*map, uv.x, uv.y);
-        }
-    } else {
+    Float2 uv;
+    if (DeviceTexture* map = LightMapAt(point, faceWord, uv)) {
+        ReadLock lock(*map);
+        l = SampleTextureBilinearFloat4(*map, uv.x, uv.y);
+    } else if (!lightMap_) {
         const float b = GetBrightness();
         l = Float4(b, b, b, 1.0f);
     }
@@ -259,16 +268,10 @@ uint32_t MockupBox::GetColorArgb(Float3 point, uint32_t faceWord) {
     if (texture_) {
         color = ModulateColor(color, texture_->GetAverageColor());
     }
-    DeviceTexture* map = lightMap_ ? lightMap_->GetDeviceTexture() : nullptr;
-    if (map) {
-        const Float3 local = WorldToLocal(point);
-        const auto face = static_cast<int32_t>(faceWord);
-        const int f = face < 0 ? FindFace(local) : face % 6;
-        if (FaceEnabled(f)) {
-            const Float2 uv = LightMapCoord(local, f);
-            ReadLock lock(*map);
-            color = ModulateColor(color, SampleTextureBilinear(*map, uv.x, uv.y));
-        }
+    Float2 uv;
+    if (DeviceTexture* map = LightMapAt(point, faceWord, uv)) {
+        ReadLock lock(*map);
+        color = ModulateColor(color, SampleTextureBilinear(*map, uv.x, uv.y));
     }
     return color;
 }
@@ -300,6 +303,9 @@ MockupBox::Layout MockupBox::ComputeLayout() const {
         return layout;
     }
     const double d = GetTexelSpacing();
+    if (!(d > 0.0)) {
+        return layout;
+    }
     const Float3 size = GetSize();
     int64_t n[3];
     for (int i = 0; i < 3; ++i) {
@@ -418,14 +424,9 @@ void MockupBox::BuildMesh() {
         faceRects_[f] = layout.rects[f];
     }
     DeviceTexture* map = lightMap_ ? lightMap_->GetDeviceTexture() : nullptr;
-    Float2 allocated(1.0f, 1.0f);
+    Float2 allocated;
     Float2 origin;
-    if (map) {
-        allocated = Float2(static_cast<float>(map->GetAllocatedSize().x),
-                           static_cast<float>(map->GetAllocatedSize().y));
-        origin = Float2(static_cast<float>(lightMap_->GetLeft()),
-                        static_cast<float>(lightMap_->GetTop()));
-    }
+    GetLightMapPlacement(allocated, origin);
     uint32_t v = 0;
     for (int f = 0; f < 6; ++f) {
         if (!FaceEnabled(f)) {
@@ -465,6 +466,18 @@ void MockupBox::BuildMesh() {
     indices_->SetCount(6 * faces);
 }
 
+void MockupBox::GetLightMapPlacement(Float2& allocated, Float2& origin) const {
+    DeviceTexture* map = lightMap_ ? lightMap_->GetDeviceTexture() : nullptr;
+    allocated = Float2(1.0f, 1.0f);
+    origin = Float2();
+    if (map) {
+        allocated = Float2(static_cast<float>(map->GetAllocatedSize().x),
+                           static_cast<float>(map->GetAllocatedSize().y));
+        origin = Float2(static_cast<float>(lightMap_->GetLeft()),
+                        static_cast<float>(lightMap_->GetTop()));
+    }
+}
+
 void MockupBox::UpdateFaceMatrices() {
     if (faceMatrices_ && !(changeBits_ & ChangeFaceMatrices)) {
         return;
@@ -474,17 +487,9 @@ void MockupBox::UpdateFaceMatrices() {
     }
     changeBits_ &= ~ChangeFaceMatrices;
     const Layout layout = ComputeLayout();
-    DeviceTexture* map = lightMap_ ? lightMap_->GetDeviceTexture() : nullptr;
-    float width = 1.0f;
-    float height = 1.0f;
-    float ox = 0.0f;
-    float oy = 0.0f;
-    if (map) {
-        width = static_cast<float>(map->GetAllocatedSize().x);
-        height = static_cast<float>(map->GetAllocatedSize().y);
-        ox = static_cast<float>(lightMap_->GetLeft());
-        oy = static_cast<float>(lightMap_->GetTop());
-    }
+    Float2 allocated;
+    Float2 origin;
+    GetLightMapPlacement(allocated, origin);
     const Float3 size = GetSize();
     const Float3 half(size.x * 0.5f, size.y * 0.5f, size.z * 0.5f);
     for (int f = 0; f < 6; ++f) {
@@ -501,10 +506,10 @@ void MockupBox::UpdateFaceMatrices() {
         // (u, v) -> p0 + e1 s + e2 t, with s and t from the half-texel rule of the mesh.
         const float w1 = static_cast<float>(r.w - 1);
         const float h1 = static_cast<float>(r.h - 1);
-        const Float3 row0 = e1 * (width / w1);
-        const Float3 row1 = e2 * (height / h1);
-        const Float3 row3 = p0 - e1 * ((static_cast<float>(r.x) + ox + 0.5f) / w1) -
-                            e2 * ((static_cast<float>(r.y) + oy + 0.5f) / h1);
+        const Float3 row0 = e1 * (allocated.x / w1);
+        const Float3 row1 = e2 * (allocated.y / h1);
+        const Float3 row3 = p0 - e1 * ((static_cast<float>(r.x) + origin.x + 0.5f) / w1) -
+                            e2 * ((static_cast<float>(r.y) + origin.y + 0.5f) / h1);
         const Float3 rows[4] = {row0, row1, FaceNormals[f], row3};
         for (int i = 0; i < 4; ++i) {
             m.m[4 * i] = rows[i].x;

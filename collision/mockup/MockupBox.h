@@ -122,6 +122,12 @@ private:
     void EnsureDeviceObjects();
     void BuildMesh();
     void UpdateFaceMatrices();
+    // The lightmap's allocated device size and its place in an atlas; (1, 1) and (0, 0)
+    // without one.
+    void GetLightMapPlacement(Float2& allocated, Float2& origin) const;
+    // The lightmap and the coordinates of a world point on it; null without a lightmap or
+    // on a switched-off face.
+    DeviceTexture* LightMapAt(Float3 point, uint32_t faceWord, Float2& uv);
     // Re-creates the lightmap when the layout asks for another size or it is shared; false
     // when no lightmap can be made.
     bool RecreateLightMap(bool fill);

@@ -165,6 +165,8 @@ TEST_F(MockupBoxTest, LayoutFlagsAndSettersFollowTheirRules) {
     EXPECT_EQ(box->GetLightMapSize(), Int2(0, 0));
     EXPECT_EQ(Vertices(*box).GetCount(), 0u);
     EXPECT_EQ(box->GetRenderMesh()->GetIndexData()->GetIndexCount(), 0u);
+    box->CreateLightMap();
+    box->UpdateLightMap();
     // A NaN opacity is not zero.
     box->SetFaceFlags(MockupFacesAll);
     box->SetOpacity(std::numeric_limits<float>::quiet_NaN());
@@ -273,18 +275,35 @@ TEST_F(MockupBoxTest, TheLightmapSignalsReachEveryBoxAndFixedNamesFindTheMethods
     }
 }
 
-TEST_F(MockupBoxTest, OldFilesUpgradeTileSizeBrightnessAndShadows) {
-    MockupBox* box = Box(Float3(0, 0, 10), Float3(1, 1, 1));
-    box->SetTileSize(1.5f);
-    box->UpgradeVersion(5);
-    EXPECT_EQ(box->GetTileSize(), 3.0f);
-    box->SetFaceFlags(0x3F | 0x40 | 0x100);
-    box->UpgradeVersion(38);
+TEST_F(MockupBoxTest, AnOldSceneUpgradesTileSizeBrightnessAndShadows) {
+    // Before 38 bits 6-8 of faceflags biased the brightness; the base's version-40 upgrade of
+    // the shadow flag does not apply to boxes. Version 5 tiled at half the size, but files that
+    // old are no longer read.
+    const std::string text = "version = 15\nidsystem = 0\nnum_nodes = 2\nobj1 {\n\tclass = "
+                             "\"Node\"\n\tparent = 0\n}\nobj2 {\n\tclass = \"MockupBox\"\n"
+                             "\tparent = 1\n\ttilesize = 1.5\n\tfaceflags = 383\n"
+                             "\trenderflags = 70281\n}\n";
+    BufferFile file(text.data(), static_cast<uint32_t>(text.size()));
+    SceneLoader loader("old.scene", 0, SceneKeepUnmappedIds, nullptr, nullptr);
+    Node* scene = loader.Load(file);
+    ASSERT_NE(scene, nullptr);
+    auto* box = dynamic_cast<MockupBox*>(scene->GetFirstChild());
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->GetTileSize(), 1.5f);
     EXPECT_FLOAT_EQ(box->GetBrightness(), 0.4f);
     EXPECT_EQ(box->GetFaceFlagsWord(), 0x6003Fu);
-    box->SetRenderFlag(RenderCastShadows, false);
-    box->UpgradeVersion(40);
-    EXPECT_FALSE(box->TestRenderFlags(RenderCastShadows));
+    EXPECT_TRUE(box->TestRenderFlags(RenderCastShadows));
+    box->UpgradeVersion(5);
+    EXPECT_EQ(box->GetTileSize(), 3.0f);
+    scene->Delete();
+}
+
+TEST_F(MockupBoxTest, RestoringVideoMemoryRebuildsTheMesh) {
+    MockupBox* box = Box(Float3(0, 0, 10), Float3(1, 1, 1));
+    EXPECT_EQ(Vertices(*box).GetCount(), 24u);
+    box->SetFaceFlags(MockupFaceZ1);
+    SendSignal("restorevideomemory", nullptr, true);
+    EXPECT_EQ(box->GetRenderMesh()->GetVertexStream(0)->GetCount(), 4u);
 }
 
 } // namespace
