@@ -137,6 +137,14 @@ TEST_F(MockupBoxTest, LayoutFlagsAndSettersFollowTheirRules) {
     MockupBox* box = Box(Float3(0, 0, 10), Float3(1, 1, 1));
     EXPECT_EQ(box->GetLightMapSize(), Int2(12, 2));
     EXPECT_EQ(box->GetTexelSpacing(), 1.0f);
+    // x and y faces in a row, then the z faces beside them: their 2 + 2 rows would not fit 2.
+    Vertices(*box);
+    for (int f = 0; f < 6; ++f) {
+        const MockupBox::FaceRect r = box->GetFaceRect(f);
+        EXPECT_EQ(std::vector<int32_t>({r.x, r.y, r.w, r.h}),
+                  std::vector<int32_t>({2 * f, 0, 2, 2}))
+            << f;
+    }
     const struct {
         uint32_t flags;
         float spacing;
