@@ -199,6 +199,14 @@ TEST_F(MockupBoxTest, TexelCountsBeyondTheDeviceCreateNoLightmapAndSayWhich) {
         EXPECT_EQ(box->GetLightMap(), nullptr);
         EXPECT_TRUE(log.Contains("wall"));
     }
+    // Bake settings with no spacing lay out nothing rather than dividing by it.
+    LightBakeSettings settings;
+    settings.texelSpacing = 0.0f;
+    SetLightBakeSettings(&settings);
+    box->SetSize(Float3(1, 1, 1));
+    EXPECT_EQ(box->GetLightMapSize(), Int2(0, 0));
+    box->CreateLightMap();
+    EXPECT_EQ(box->GetLightMap(), nullptr);
 }
 
 TEST_F(MockupBoxTest, ColourQueriesReadTheFilledLightmapWhereTheFillPutIt) {
