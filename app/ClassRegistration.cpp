@@ -14,6 +14,7 @@
 #include "core/scene/SignalEmitter.h"
 #include "core/scene/SignalFilter.h"
 #include "core/scene/SignalReceiver.h"
+#include "collision/mockup/MockupClasses.h"
 #include "physics/PhysicsClasses.h"
 #include "render/Annotations.h"
 #include "render/BorderSprite.h"
@@ -91,6 +92,7 @@ int RegisterAllClasses() {
     SpotLight::RegisterClass();          // 39.
     LightManager::RegisterClass();       // 40.
     RegisterPhysicsClasses();            // 41.
+    RegisterMockupClasses();             // 42.
     PathPivot::RegisterClass();          // 43.
     PathController::RegisterClass();     // 44.
     Annotations::RegisterClass();        // 45.

@@ -90,6 +90,7 @@ public:
                 int32_t depth);
     // index is the mip level, or the face of a cube texture. Mode 0 unlocks.
     bool Lock(uint32_t mode, uint32_t index);
+    uint32_t GetLockMode() const { return lockMode_; }
     int32_t GetLevelCount() const { return levelCount_; }
     bool LoadDDS(TextureReadFunction read, void* userData);
     const std::string& GetLastError() const { return lastError_; }

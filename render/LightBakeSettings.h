@@ -29,6 +29,7 @@ public:
 struct LightBakeSettings {
     uint32_t flags = 0;
     float offsetDistance = 0.0f; // samples are lifted this far off the surface
+    float texelSpacing = 1.0f;   // world units per lightmap texel
     LightSampler* sampler = nullptr;
 };
 

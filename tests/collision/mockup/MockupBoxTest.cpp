@@ -1,0 +1,326 @@
+#include "collision/mockup/MockupBox.h"
+
+#include "collision/mockup/MockupClasses.h"
+#include "core/debug/Log.h"
+#include "core/filesystem/DiskFileSystem.h"
+#include "core/object/MethodInfo.h"
+#include "core/object/Signals.h"
+#include "render/LightBakeSettings.h"
+#include "tests/render/RenderTestSupport.h"
+#include "tests/support/CapturingLogSink.h"
+#include "tests/support/PngFixture.h"
+#include "tests/support/TempFolder.h"
+
+#include <cmath>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <limits>
+#include <map>
+
+namespace quarn {
+namespace {
+
+// Answers a light that varies linearly over space, so a lightmap read back anywhere on a face
+// shows whether the texels sit where the fill put them; counts the samples per box.
+class LinearLight : public LightSampler {
+public:
+    Float4 EvaluateLightSample(const Float3& p, const Float3&, const Float3&, const Float3&,
+                               RenderObject* own) override {
+        ++samples[own];
+        return At(p);
+    }
+    static Float4 At(const Float3& p) {
+        return {0.5f + 0.1f * p.x, 0.5f + 0.1f * p.y, 0.5f + 0.1f * p.z, 1.0f};
+    }
+    std::map<RenderObject*, int> samples;
+};
+
+// Boxes at depth 10 in front of the camera at the origin: a world unit covers 3.2 pixels
+// around the centre (32, 24). "quads.png" is red and green over blue and white.
+class MockupBoxTest : public test::RenderScene {
+protected:
+    void SetUp() override {
+        RenderScene::SetUp();
+        RegisterMockupClasses();
+        files_.SetBaseFolder(temp_.Path().c_str());
+        SetFileSystem(&files_);
+        temp_.WriteFile("quads.png", test::EncodePng(8, 8, [](uint32_t x, uint32_t y) {
+                            return y < 4 ? (x < 4 ? Red : Green) : (x < 4 ? Blue : White);
+                        }));
+        temp_.WriteFile("white.png", test::EncodePng(4, 4, [](uint32_t, uint32_t) {
+                            return White;
+                        }));
+    }
+    void TearDown() override {
+        SetLightBakeSettings(nullptr);
+        RenderScene::TearDown();
+        SetFileSystem(nullptr);
+    }
+    MockupBox* Box(Float3 position, Float3 size, const char* texture = "quads.png") {
+        auto* box = tree_.Make<MockupBox>("box", root_);
+        box->ChangeId(TheIdMap().GetFreeLocalId(0));
+        box->SetPosition(position);
+        box->SetSize(size);
+        box->SetTextureName(texture);
+        return box;
+    }
+    static VertexBuffer& Vertices(MockupBox& box) {
+        box.IsRenderable();
+        return *box.GetRenderMesh()->GetVertexStream(0);
+    }
+
+    test::TempFolder temp_;
+    DiskFileSystem files_;
+};
+
+TEST_F(MockupBoxTest, SwitchedOffFacesShowWhatLiesBehind) {
+    Square("behind", Float3(0, 0, 20), Green)->half = 20.0f;
+    MockupBox* box = Box(Float3(0, 0, 10), Float3(4, 4, 4), "white.png");
+    Frame();
+    EXPECT_EQ(Pixel(32, 24), White);
+    EXPECT_EQ(Pixel(2, 2), Green);
+    // Without the faces across the view the box is a frame seen edge-on.
+    box->SetFaceFlags(MockupFaceX1 | MockupFaceX2 | MockupFaceY1 | MockupFaceY2);
+    Frame();
+    EXPECT_EQ(Pixel(32, 24), Green);
+    box->SetFaceFlags(0);
+    EXPECT_FALSE(box->IsVisible());
+}
+
+TEST_F(MockupBoxTest, StretchShowsTheImageOnceAndTilingRepeatsItWithWrapping) {
+    MockupBox* box = Box(Float3(0, 0, 10), Float3(8, 8, 1));
+    // The front face (-Z) spans pixels 19.2 .. 44.8 across and 11.2 .. 36.8 down.
+    const auto quarters = [&] {
+        return std::vector<uint32_t>{Pixel(22, 14), Pixel(28, 14), Pixel(36, 14), Pixel(42, 14)};
+    };
+    Frame();
+    EXPECT_EQ(quarters(), (std::vector<uint32_t>{Red, Red, Green, Green}));
+    EXPECT_EQ(Vertices(*box).TestFlags(VertexClampU0 | VertexClampV0),
+              VertexClampU0 | VertexClampV0);
+    for (int32_t mode : {MockupTile, MockupCentre}) {
+        box->SetTextureMode(mode);
+        box->SetTileSize(4.0f);
+        Frame();
+        EXPECT_EQ(quarters(), (std::vector<uint32_t>{Red, Green, Red, Green})) << mode;
+        EXPECT_EQ(Vertices(*box).TestFlags(VertexClampU0 | VertexClampV0), 0u);
+    }
+}
+
+TEST_F(MockupBoxTest, TheStartFillModulatesTheTextureByTheBrightnessAboveOne) {
+    MockupBox* box = Box(Float3(0, 0, 10), Float3(4, 4, 4), "white.png");
+    box->SetBrightness(1.5f);
+    box->CreateLightMap();
+    ASSERT_NE(box->GetLightMap(), nullptr);
+    EXPECT_EQ(box->GetLightMap()->GetFormat(), PixelFormat::A16B16G16R16F);
+    Frame();
+    const uint32_t centre = Pixel(32, 24);
+    EXPECT_NEAR(static_cast<int>(centre & 0xFF), 0x80, 2) << std::hex << centre;
+}
+
+TEST_F(MockupBoxTest, AFaceFilteredPickPassesThroughASwitchedOffFace) {
+    MockupBox* front = Box(Float3(0, 0, 10), Float3(2, 2, 2));
+    MockupBox* back = Box(Float3(0, 0, 20), Float3(2, 2, 2));
+    front->SetFaceFlags(MockupFacesAll & ~MockupFaceZ1);
+    const struct {
+        uint32_t flags;
+        Node* hit;
+    } cases[] = {{PickDefaultFlags, front}, {PickDefaultFlags | PickFaceMasks, back}};
+    for (const auto& c : cases) {
+        PickQuery pick;
+        pick.Init(PickQuery::DefaultMaxDistance, c.flags, 0, 0);
+        ASSERT_TRUE(pick.PickNode(root_, Float3(0, 0, 0), Float3(0, 0, 1))) << c.flags;
+        EXPECT_EQ(pick.best.node, c.hit) << c.flags;
+    }
+}
+
+TEST_F(MockupBoxTest, LayoutFlagsAndSettersFollowTheirRules) {
+    MockupBox* box = Box(Float3(0, 0, 10), Float3(1, 1, 1));
+    EXPECT_EQ(box->GetLightMapSize(), Int2(12, 2));
+    EXPECT_EQ(box->GetTexelSpacing(), 1.0f);
+    // x and y faces in a row, then the z faces beside them: their 2 + 2 rows would not fit 2.
+    Vertices(*box);
+    for (int f = 0; f < 6; ++f) {
+        const MockupBox::FaceRect r = box->GetFaceRect(f);
+        EXPECT_EQ(std::vector<int32_t>({r.x, r.y, r.w, r.h}),
+                  std::vector<int32_t>({2 * f, 0, 2, 2}))
+            << f;
+    }
+    const struct {
+        uint32_t flags;
+        float spacing;
+    } quads[] = {{MockupQuadX2 | MockupQuadX05, 1.0f},
+                 {MockupQuadX2 | MockupQuadX4, 8.0f},
+                 {MockupQuadX8, 8.0f},
+                 {MockupQuadX05, 0.5f}};
+    for (const auto& q : quads) {
+        box->SetMapFlags(q.flags);
+        EXPECT_EQ(box->GetTexelSpacing(), q.spacing) << q.flags;
+    }
+    box->SetMapFlags(0);
+    for (float tile : {0.0f, 0.005f, std::numeric_limits<float>::quiet_NaN(), -3.0f}) {
+        box->SetTileSize(tile);
+        EXPECT_EQ(box->GetTileSize(), 0.01f) << tile;
+    }
+    box->SetFaceFlags(0x05);
+    EXPECT_EQ(box->GetFaceFlags(), 0x05u);
+    EXPECT_EQ(box->GetFaceFlagsWord(), 0x20005u);
+    EXPECT_EQ(Vertices(*box).GetCount(), 8u);
+    // Upper bits from a script never reach the count, which sizes the mesh.
+    box->SetFaceFlags(0xFFFF0005u);
+    EXPECT_EQ(box->GetFaceFlagsWord(), 0x20005u);
+    box->SetFaceFlags(0);
+    EXPECT_FALSE(box->IsVisible());
+    EXPECT_EQ(box->GetLightMapSize(), Int2(0, 0));
+    EXPECT_EQ(Vertices(*box).GetCount(), 0u);
+    EXPECT_EQ(box->GetRenderMesh()->GetIndexData()->GetIndexCount(), 0u);
+    box->CreateLightMap();
+    box->UpdateLightMap();
+    // A NaN opacity is not zero.
+    box->SetFaceFlags(MockupFacesAll);
+    box->SetOpacity(std::numeric_limits<float>::quiet_NaN());
+    EXPECT_TRUE(box->IsVisible());
+}
+
+TEST_F(MockupBoxTest, TexelCountsBeyondTheDeviceCreateNoLightmapAndSayWhich) {
+    test::CapturingLogSink log;
+    MockupBox* box = Box(Float3(0, 0, 10), Float3(1, 1, 1));
+    box->SetName("wall");
+    const struct {
+        Float3 size;
+        Int2 asked;
+    } cases[] = {{{5000, 1, 1}, {8, 5003}},
+                 {{std::numeric_limits<float>::infinity(), 1, 1}, {0, 0}},
+                 {{3e9f, 1, 1}, {0, 0}}};
+    for (const auto& c : cases) {
+        box->SetSize(c.size);
+        EXPECT_EQ(box->GetLightMapSize(), c.asked);
+        log.Clear();
+        box->CreateLightMap();
+        EXPECT_EQ(box->GetLightMap(), nullptr);
+        EXPECT_TRUE(log.Contains("wall"));
+    }
+    // Bake settings with no spacing lay out nothing rather than dividing by it.
+    LightBakeSettings settings;
+    settings.texelSpacing = 0.0f;
+    SetLightBakeSettings(&settings);
+    box->SetSize(Float3(1, 1, 1));
+    EXPECT_EQ(box->GetLightMapSize(), Int2(0, 0));
+    box->CreateLightMap();
+    EXPECT_EQ(box->GetLightMap(), nullptr);
+}
+
+TEST_F(MockupBoxTest, ColourQueriesReadTheFilledLightmapWhereTheFillPutIt) {
+    LinearLight light;
+    LightBakeSettings settings;
+    settings.texelSpacing = 0.25f;
+    settings.sampler = &light;
+    SetLightBakeSettings(&settings);
+    MockupBox* box = Box(Float3(1, 2, 10), Float3(2, 3, 4), nullptr);
+    box->CreateLightMap();
+    box->UpdateLightMap();
+    const Float3 points[] = {{-1, 0.3f, 0.7f}, {1, -0.4f, 1.2f},  {0.5f, -1.5f, -1.1f},
+                             {-0.2f, 1.5f, 1.6f}, {0.6f, 0.9f, -2}, {-0.7f, -1.1f, 2}};
+    for (const Float3& local : points) {
+        const Float3 world = box->LocalToWorld(local);
+        const Float4 expected = LinearLight::At(world);
+        const Float4 got = box->GetColorRgba(world, 0xFFFFFFFFu);
+        EXPECT_NEAR(got.x, expected.x, 0.01f) << local.x << " " << local.y << " " << local.z;
+        EXPECT_NEAR(got.y, expected.y, 0.01f) << local.x << " " << local.y << " " << local.z;
+        EXPECT_NEAR(got.z, expected.z, 0.01f) << local.x << " " << local.y << " " << local.z;
+        const uint32_t packed = box->GetColorArgb(world, 0xFFFFFFFFu);
+        EXPECT_NEAR(static_cast<float>((packed >> 16) & 0xFF) / 255.0f, expected.x, 0.02f);
+    }
+    // A query during the box's own write lock reads and leaves the lock standing.
+    DeviceTexture* map = box->GetLightMap()->GetDeviceTexture();
+    map->Lock(TextureLockWrite, 0);
+    box->GetColorRgba(box->LocalToWorld(points[0]), 0xFFFFFFFFu);
+    EXPECT_EQ(map->GetLockMode(), TextureLockWrite);
+    map->Lock(TextureUnlocked, 0);
+    // The mapping follows a new size.
+    box->SetSize(Float3(3, 3, 3));
+    box->CreateLightMap();
+    box->UpdateLightMap();
+    const Float3 world = box->LocalToWorld(Float3(1.5f, 0.2f, -0.9f));
+    EXPECT_NEAR(box->GetColorRgba(world, 1).x, LinearLight::At(world).x, 0.01f);
+}
+
+TEST_F(MockupBoxTest, SavedLightmapsComeBackThroughApplymap) {
+    MockupBox* box = Box(Float3(0, 0, 10), Float3(1, 1, 1), nullptr);
+    box->SetBrightness(1.5f);
+    box->CreateLightMap();
+    box->SaveLightMap();
+    EXPECT_TRUE(box->GetMapFlags() & MockupApplyMap);
+    const std::string file = "pelgrath/maps/scene/" + std::to_string(box->GetId()) + ".bmp";
+    ASSERT_TRUE(std::filesystem::exists(temp_.Path() + "/" + file)) << file;
+
+    MockupBox* fresh = Box(Float3(0, 0, 10), Float3(1, 1, 1), nullptr);
+    std::filesystem::copy_file(temp_.Path() + "/" + file,
+                               temp_.Path() + "/pelgrath/maps/scene/" +
+                                   std::to_string(fresh->GetId()) + ".bmp");
+    fresh->SetMapFlags(MockupApplyMap);
+    ASSERT_NE(fresh->GetLightMap(), nullptr);
+    EXPECT_EQ(fresh->GetLightMap()->GetWidth(), 12);
+    // The 0.5 grey of the start fill survives the 24-bit file.
+    EXPECT_NEAR(fresh->GetColorRgba(fresh->LocalToWorld(Float3(0, 0, -0.5f)), 4).x, 0.5f,
+                0.01f);
+    fresh->SetMapFlags(0);
+    EXPECT_EQ(fresh->GetLightMap(), nullptr);
+
+    MockupBox* missing = Box(Float3(0, 0, 10), Float3(1, 1, 1), nullptr);
+    missing->SetMapFlags(MockupApplyMap);
+    EXPECT_EQ(missing->GetLightMap(), nullptr);
+    EXPECT_EQ(missing->GetMapFlags(), static_cast<uint32_t>(MockupApplyMap));
+}
+
+TEST_F(MockupBoxTest, TheLightmapSignalsReachEveryBoxAndFixedNamesFindTheMethods) {
+    LinearLight light;
+    LightBakeSettings settings;
+    settings.sampler = &light;
+    SetLightBakeSettings(&settings);
+    MockupBox* boxes[] = {Box(Float3(0, 0, 10), Float3(1, 1, 1)),
+                          Box(Float3(3, 0, 10), Float3(1, 1, 1))};
+    for (MockupBox* box : boxes) {
+        ASSERT_NE(box->FindMethod("CreateLightMap"), nullptr);
+        CallEntityMethod(box, "CreateLightMap", nullptr);
+    }
+    SendSignal("UpdateLightMap", nullptr, true);
+    SendSignal("SaveLightMap", nullptr, true);
+    for (MockupBox* box : boxes) {
+        EXPECT_EQ(light.samples[box], 24);
+        EXPECT_TRUE(box->GetMapFlags() & MockupApplyMap);
+    }
+}
+
+TEST_F(MockupBoxTest, AnOldSceneUpgradesTileSizeBrightnessAndShadows) {
+    // Before 38 bits 6-8 of faceflags biased the brightness; the base's version-40 upgrade of
+    // the shadow flag does not apply to boxes. Version 5 tiled at half the size, but files that
+    // old are no longer read.
+    const std::string text = "version = 15\nidsystem = 0\nnum_nodes = 2\nobj1 {\n\tclass = "
+                             "\"Node\"\n\tparent = 0\n}\nobj2 {\n\tclass = \"MockupBox\"\n"
+                             "\tparent = 1\n\ttilesize = 1.5\n\tfaceflags = 383\n"
+                             "\trenderflags = 70281\n}\n";
+    BufferFile file(text.data(), static_cast<uint32_t>(text.size()));
+    SceneLoader loader("old.scene", 0, SceneKeepUnmappedIds, nullptr, nullptr);
+    Node* scene = loader.Load(file);
+    ASSERT_NE(scene, nullptr);
+    auto* box = dynamic_cast<MockupBox*>(scene->GetFirstChild());
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->GetTileSize(), 1.5f);
+    EXPECT_FLOAT_EQ(box->GetBrightness(), 0.4f);
+    EXPECT_EQ(box->GetFaceFlagsWord(), 0x6003Fu);
+    EXPECT_TRUE(box->TestRenderFlags(RenderCastShadows));
+    box->UpgradeVersion(5);
+    EXPECT_EQ(box->GetTileSize(), 3.0f);
+    scene->Delete();
+}
+
+TEST_F(MockupBoxTest, RestoringVideoMemoryRebuildsTheMesh) {
+    MockupBox* box = Box(Float3(0, 0, 10), Float3(1, 1, 1));
+    EXPECT_EQ(Vertices(*box).GetCount(), 24u);
+    box->SetFaceFlags(MockupFaceZ1);
+    SendSignal("restorevideomemory", nullptr, true);
+    EXPECT_EQ(box->GetRenderMesh()->GetVertexStream(0)->GetCount(), 4u);
+}
+
+} // namespace
+} // namespace quarn
