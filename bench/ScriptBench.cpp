@@ -53,22 +53,15 @@ constexpr int32_t Iterations = 1000000;
 constexpr int Calls = 10;
 constexpr int32_t FibArgument = 27;
 
-// Arguments lie below the frame base (the last at -1); local 0 is the first word pushed after.
-const char* const LoopProgram = R"(
-stack 64
-function "sum" (int, int):int at=@sum
-sum:
+// A function of `signature` that runs `body` for i from argument -2 to argument -1 (the words
+// below the frame base), with local 0 starting at 0 and answered at the end; `arguments` words
+// are dropped with it.
+std::string LoopProgram(const char* signature, int arguments, const char* body) {
+    return std::string("stack 64\nfunction \"loop\" ") + signature + R"( at=@start
+start:
     push 0
 loop:
-    push 0
-    push 0
-    loadlocal 1
-    push -2
-    loadlocal 1
-    push 7
-    op int "%(int):int"
-    op int "+(int):int"
-    storelocal 1
+)" + body + R"(
     push -2
     push -2
     loadlocal 1
@@ -81,8 +74,42 @@ loop:
     loadlocal 1
     op int "<=(int):bool"
     jumpif loop
-    return 2 1
-)";
+    return )" + std::to_string(arguments) + " 1\n";
+}
+
+// total = total + i % 7
+const char* const SumBody = R"(
+    push 0
+    push 0
+    loadlocal 1
+    push -2
+    loadlocal 1
+    push 7
+    op int "%(int):int"
+    op int "+(int):int"
+    storelocal 1)";
+
+// text = "item" + i
+const char* const TextBody = R"(
+    push 0
+    text "item"
+    push -2
+    loadlocal 1
+    op string "+(int):string"
+    storelocal 1)";
+
+// total = total + node.get(i), the node's id at -3
+const char* const MethodBody = R"(
+    push 0
+    push 0
+    loadlocal 1
+    push -3
+    loadlocal 1
+    push -2
+    loadlocal 1
+    method method:ScriptBenchNode.get 1
+    op int "+(int):int"
+    storelocal 1)";
 
 const char* const FibProgram = R"(
 stack 256
@@ -111,65 +138,6 @@ recurse:
     return 1 1
 )";
 
-const char* const TextProgram = R"(
-stack 64
-function "build" (int, int):string at=@build
-build:
-    push 0
-loop:
-    push 0
-    text "item"
-    push -2
-    loadlocal 1
-    op string "+(int):string"
-    storelocal 1
-    push -2
-    push -2
-    loadlocal 1
-    push 1
-    op int "+(int):int"
-    storelocal 1
-    push -2
-    loadlocal 1
-    push -1
-    loadlocal 1
-    op int "<=(int):bool"
-    jumpif loop
-    return 2 1
-)";
-
-// The node's id at -3.
-const char* const MethodProgram = R"(
-stack 64
-function "calls" (int, int, int):int at=@calls
-calls:
-    push 0
-loop:
-    push 0
-    push 0
-    loadlocal 1
-    push -3
-    loadlocal 1
-    push -2
-    loadlocal 1
-    method method:ScriptBenchNode.get 1
-    op int "+(int):int"
-    storelocal 1
-    push -2
-    push -2
-    loadlocal 1
-    push 1
-    op int "+(int):int"
-    storelocal 1
-    push -2
-    loadlocal 1
-    push -1
-    loadlocal 1
-    op int "<=(int):bool"
-    jumpif loop
-    return 3 1
-)";
-
 // Programs are compiled into a temporary base folder, beside an older source file, and loaded
 // by the Script nodes as a game loads them.
 class ProgramFolder {
@@ -190,7 +158,7 @@ public:
         std::filesystem::remove_all(path_, ignored);
     }
 
-    Script* MakeScript(const char* source, const std::string& name) {
+    Script* MakeScript(const std::string& source, const std::string& name) {
         ScriptProgramBuilder builder;
         std::string error;
         if (!AssembleScript(source, builder, error)) {
@@ -315,10 +283,10 @@ int main() {
     auto* node = static_cast<BenchNode*>(BenchNode::RegisterClass()->CreateInstance());
     node->SetIdSystem(0);
 
-    Script* loop = folder.MakeScript(LoopProgram, "loop");
+    Script* loop = folder.MakeScript(LoopProgram("(int, int):int", 2, SumBody), "loop");
     Script* fib = folder.MakeScript(FibProgram, "fib");
-    Script* text = folder.MakeScript(TextProgram, "text");
-    Script* method = folder.MakeScript(MethodProgram, "method");
+    Script* text = folder.MakeScript(LoopProgram("(int, int):string", 2, TextBody), "text");
+    Script* method = folder.MakeScript(LoopProgram("(int, int, int):int", 3, MethodBody), "method");
 
     LuaState lua;
     const int luaLoop = lua.Load("loop");
