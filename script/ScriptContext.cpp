@@ -38,7 +38,13 @@ enum : uint32_t {
     Index, ElementAddress, LoadVariable, StoreVariable, LoadExternal, StoreExternal, LoadLocal,
     StoreLocal, GetProperty, SetProperty, Operator, Function, LocalCall, ExternalCall, Method,
     Jump, JumpIfTrue, JumpIfFalse, Goto, ExternalGoto, Return, SleepFrame, Sleep, End,
-    BreakpointCommand,
+    BreakpointCommand, CommandCount
+};
+
+// Inline operand words after each command word; the text command reads its own.
+constexpr uint8_t OperandWords[CommandCount] = {
+    1, 1, 0, 1, 1, 2, 0, 0, 0, 2, 2, 1, 1, 1, 1, 1, 1,
+    0, 1, 1, 1, 1, 4, 2, 1, 1, 1, 2, 2, 2, 0, 0, 0, 0,
 };
 
 std::string ProgramName(const Script* instance) {
@@ -146,16 +152,20 @@ bool ScriptContext::Call(Script* callee, uint32_t entry, bool outermost) {
 }
 
 bool ScriptContext::LostDuringCall() const {
-    return IsAbandoned() || !IsAlive(ownerSerial_) || !IsAlive(currentSerial_);
-}
-
-bool ScriptContext::Fetch(uint32_t& word) {
-    const ScriptResource* program = current_ ? current_->GetProgram() : nullptr;
-    if (!program || !program->GetCode() || position_ >= program->GetCodeSize()) {
+    if (IsAbandoned()) {
+        return true;
+    }
+    // Checked before every command: the serials are looked up again only after some entity
+    // was destroyed or the instance changed.
+    const uint64_t destroyed = Entity::GetDestroyedCount();
+    if (destroyed == aliveCheck_.destroyed && currentSerial_ == aliveCheck_.current) {
         return false;
     }
-    word = program->GetCode()[position_++];
-    return true;
+    if (!IsAlive(ownerSerial_) || !IsAlive(currentSerial_)) {
+        return true;
+    }
+    aliveCheck_ = {destroyed, currentSerial_};
+    return false;
 }
 
 int ScriptContext::InvalidCommand() {
@@ -174,11 +184,24 @@ int ScriptContext::Step() {
         return StepNodeDeleted;
     }
     commandOffset_ = position_;
-    uint32_t command = 0;
-    if (!Fetch(command)) {
+    const ScriptResource* program = current_ ? current_->GetProgram() : nullptr;
+    const uint32_t* code = program ? program->GetCode() : nullptr;
+    const uint32_t size = code ? program->GetCodeSize() : 0;
+    if (position_ >= size) {
         return InvalidCommand();
     }
-    return Execute(command);
+    const uint32_t command = code[position_++];
+    if (command >= CommandCount) {
+        return InvalidCommand();
+    }
+    // One bounds check for the command's operand words, read where they lie.
+    const uint32_t* operands = code + position_;
+    if (OperandWords[command] > size - position_) {
+        position_ = size;
+        return InvalidCommand();
+    }
+    position_ += OperandWords[command];
+    return Execute(command, operands);
 }
 
 int ScriptContext::Run() {
@@ -220,24 +243,12 @@ int ScriptContext::RunLine() {
     }
 }
 
-int ScriptContext::Execute(uint32_t command) {
-    uint32_t a = 0;
-    uint32_t b = 0;
-    uint32_t c = 0;
-    uint32_t d = 0;
-    const int operands = command == ExternalCall                      ? 4
-                         : command == ToFloat || command == Index ||
-                                   command == ElementAddress || command == Method ||
-                                   command == Goto || command == ExternalGoto ||
-                                   command == Return                  ? 2
-                         : command == PushText || command == PushSelf ||
-                                   command == PushParent || command == PushRoot ||
-                                   command == GetProperty || command >= SleepFrame ? 0
-                                                                      : 1;
-    if ((operands > 0 && !Fetch(a)) || (operands > 1 && !Fetch(b)) ||
-        (operands > 2 && (!Fetch(c) || !Fetch(d)))) {
-        return InvalidCommand();
-    }
+int ScriptContext::Execute(uint32_t command, const uint32_t* operands) {
+    const uint32_t count = OperandWords[command];
+    const uint32_t a = count > 0 ? operands[0] : 0;
+    const uint32_t b = count > 1 ? operands[1] : 0;
+    const uint32_t c = count > 2 ? operands[2] : 0;
+    const uint32_t d = count > 3 ? operands[3] : 0;
     const uint32_t depth = stack_.Depth();
     switch (command) {
     case PushInt:
@@ -477,6 +488,18 @@ int ScriptContext::CommandFrameWords(uint32_t command, uint32_t count) {
     uint32_t* words = count == 0 ? stack_.WordAt(rest) : FrameWords(offset, count, rest);
     if (!words) {
         return InvalidCommand();
+    }
+    // A single word, the usual local, is moved without a call; the offset word's slot is the
+    // loaded word's.
+    if (count == 1) {
+        uint32_t* top = stack_.WordAt(depth - 1);
+        if (store) {
+            *words = *top;
+            stack_.Adjust(-2);
+        } else {
+            *top = *words;
+        }
+        return StepContinue;
     }
     if (store) {
         std::memmove(words, stack_.TopWords(count), size_t(count) * 4);

@@ -96,10 +96,9 @@ public:
 private:
     ~ScriptContext() = default;
 
-    int Execute(uint32_t command);
+    // `operands` points at the command's inline words, already checked to lie in the code.
+    int Execute(uint32_t command, const uint32_t* operands);
     int Breakpoint(uint32_t offset);
-    // Reads the word at the position and advances; false past the end of the code.
-    bool Fetch(uint32_t& word);
     // Whether the owner, the current instance or the context itself went away during a call
     // out of the machine.
     bool LostDuringCall() const;
@@ -145,6 +144,12 @@ private:
     uint32_t frameCapacity_;
     ScriptValueStack stack_;
     int activeRuns_ = 0;
+    // When owner and instance were last found alive: the destruction count and the instance.
+    struct AliveCheck {
+        uint64_t destroyed = ~uint64_t{0};
+        uint64_t current = 0;
+    };
+    mutable AliveCheck aliveCheck_;
 };
 
 // The context that is executing (null when none); engine functions read it to report the

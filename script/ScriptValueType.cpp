@@ -80,13 +80,6 @@ bool ScriptValueType::AddOperator(const char* signature, int index,
     return true;
 }
 
-const ScriptOperatorRecord* ScriptValueType::GetOperator(int index) const {
-    if (index < 0 || static_cast<size_t>(index) >= operators_.size()) {
-        return nullptr;
-    }
-    return &operators_[static_cast<size_t>(index)];
-}
-
 ScriptValueType* CreateValueType(const char* name, int32_t wordCount, int32_t typeId) {
     if (typeId < 0 || !name) {
         return nullptr;

@@ -49,8 +49,12 @@ public:
     const char* GetName() const { return name_.c_str(); }
     int32_t GetWordCount() const { return wordCount_; }
     const std::vector<ScriptComponent>& Components() const { return components_; }
-    // Null past the end.
-    const ScriptOperatorRecord* GetOperator(int index) const;
+    // Null past the end. Inline: the machine looks one up per operator command.
+    const ScriptOperatorRecord* GetOperator(int index) const {
+        return index >= 0 && static_cast<size_t>(index) < operators_.size()
+                   ? &operators_[static_cast<size_t>(index)]
+                   : nullptr;
+    }
     int GetOperatorCount() const { return static_cast<int>(operators_.size()); }
 
 private:

@@ -46,6 +46,7 @@ void ValueTraits<Entity*>::Write(Entity* value, uint32_t* words) {
 
 Entity::~Entity() {
     LiveEntities().erase(serial_);
+    ++destroyedCount_;
     // References are told while the object is still an Entity, so a listener that looks at it
     // sees the whole object; the id goes with them.
     ChangeId(0);

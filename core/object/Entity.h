@@ -47,6 +47,9 @@ public:
     uint64_t GetSerial() const { return serial_; }
     // The live entity with that serial, or null once it is destroyed.
     static Entity* FindBySerial(uint64_t serial);
+    // Counts destructions: a holder of serials that finds it unchanged since its last look-up
+    // knows they all still live without looking again.
+    static uint64_t GetDestroyedCount() { return destroyedCount_; }
 
     // The only way to destroy a registered object: it leaves its class's instance list first.
     virtual void Delete();
@@ -131,6 +134,8 @@ public:
     static ClassInfo* classInfo;
 
 private:
+    static inline uint64_t destroyedCount_ = 0;
+
     uint64_t serial_;
     ClassInfo* instanceClass_ = nullptr;
     size_t instanceIndex_ = 0;

@@ -1,6 +1,7 @@
 #include "core/scene/EngineState.h"
 #include "core/string/TextArena.h"
 #include "script/ScriptDebugHooks.h"
+#include "script/ScriptOperators.h"
 #include "tests/script/ScriptRunSupport.h"
 
 #include <cstring>
@@ -189,6 +190,8 @@ TEST_F(ScriptMachineTest, RuntimeErrorsEndInTheErrorStateWithTheirText) {
         {"push 1\npush 1\npush 1\npush 1\npush 1\nend", "Stack overflow"},
         {"f:\ncall @f", "Stack overflow"},
         {"text \"no end\"", invalid},
+        {"word 200", invalid},
+        {"push 0\nword 22 0 0", invalid}, // operand words cut off by the end of the code
     };
     for (const Case& c : cases) {
         Script* script =
@@ -387,7 +390,84 @@ TEST_F(ScriptMachineTest, TheStepLimitFiresOnItsLastStepEvenWhenTheRunEnds) {
     EXPECT_EQ(LastError(), "Infinite loop detected (100million'th instruction reached)");
 }
 
+// Programs shaped as the compiler emits them: arguments below the frame base, locals above
+// it, each load and store addressed by a pushed offset.
+TEST_F(ScriptMachineTest, CompiledLoopsAndRecursionComputeTheirResults) {
+    struct Case {
+        const char* code;
+        std::vector<uint32_t> arguments;
+        uint32_t result;
+    };
+    const Case cases[] = {
+        // The sum of i % 7 for i from 100 down to 1.
+        {R"(push 0
+            loop:
+            push 0
+            push -1
+            loadlocal 1
+            push 7
+            op int "%(int):int"
+            push 0
+            loadlocal 1
+            op int "+(int):int"
+            storelocal 1
+            push -1
+            push -1
+            loadlocal 1
+            push 1
+            op int "-(int):int"
+            storelocal 1
+            push -1
+            loadlocal 1
+            push 0
+            op int ">(int):bool"
+            jumpif loop
+            return 1 1)",
+         {100}, 297},
+        // Recursive factorial of 10.
+        {R"(fact:
+            push -1
+            loadlocal 1
+            push 2
+            op int "<(int):bool"
+            jumpif one
+            push -1
+            loadlocal 1
+            push -1
+            loadlocal 1
+            push 1
+            op int "-(int):int"
+            call @fact
+            op int "*(int):int"
+            return 1 1
+            one:
+            push 1
+            return 1 1)",
+         {10}, 3628800},
+    };
+    DeleteAllValueTypes(); // the fixture's own "int"
+    RegisterScriptOperators();
+    for (const Case& c : cases) {
+        Script* script = MakeScript(std::string("stack 64\n") + c.code + "\n", "compiled");
+        uint32_t result = 0;
+        EXPECT_TRUE(script->CallFunction(0, c.arguments.data(), uint32_t(c.arguments.size()),
+                                         &result, 1))
+            << LastError();
+        EXPECT_EQ(result, c.result) << c.code;
+        EXPECT_TRUE(StackOf(script).empty());
+        script->Delete();
+    }
+    ResetScriptKeywordTable();
+}
+
 TEST_F(ScriptMachineTest, DeletionDuringARunEndsItWithoutTouchingTheNode) {
+    // Another entity deleted under a run: the run goes on.
+    ScriptThing* other = Make<ScriptThing>();
+    Script* survivor =
+        MakeScript(Fill("push $0\nfunc $D\npush 1\nend\n", {other->GetId()}), "survivor");
+    EXPECT_TRUE(Call(survivor)) << LastError();
+    EXPECT_EQ(StackOf(survivor), std::vector<uint32_t>{1});
+
     Script* self = MakeScript(Fill("self\nfunc $D\npush 1\nend\n", {}), "self");
     const uint64_t serial = self->GetSerial();
     EXPECT_FALSE(Call(self));

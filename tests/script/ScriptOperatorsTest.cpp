@@ -7,6 +7,7 @@
 #include "script/ScriptValueStack.h"
 #include "script/ScriptValueType.h"
 #include "tests/support/MathExpectations.h"
+#include "tests/script/ScriptRunSupport.h"
 #include "tests/support/RecordingValidityHook.h"
 
 #include <cfloat>
@@ -20,6 +21,26 @@
 
 namespace quarn {
 namespace {
+
+// Calls `check(type id, entry, words taken, words left)` for every registered entry; answers
+// how many there were.
+template <class Check>
+int ForEachEntry(Check&& check) {
+    int entries = 0;
+    for (int32_t id = 0; id < GetScriptValueTypeCount(); ++id) {
+        const ScriptValueType* type = GetScriptValueType(id);
+        for (int i = 0; type && i < type->GetOperatorCount(); ++i) {
+            const ScriptOperatorRecord* entry = type->GetOperator(i);
+            EXPECT_NE(entry->function, nullptr) << entry->signature;
+            const auto in = static_cast<uint32_t>(type->GetWordCount() + entry->argumentWords);
+            // "++" and "--" name no result: they change the value in place.
+            const bool inPlace = entry->name == "++" || entry->name == "--";
+            check(id, *entry, in, inPlace ? in : GetTypeWordCount(entry->resultType));
+            ++entries;
+        }
+    }
+    return entries;
+}
 
 constexpr float NaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float Infinity = std::numeric_limits<float>::infinity();
@@ -91,21 +112,11 @@ protected:
 
 TEST_F(ScriptOperators, EveryEntryLeavesTheWordsItsSignatureAndTheFiguresGive) {
     test::RecordingValidityHook hook; // divisions by the zero operands report
-    int entries = 0;
-    for (int32_t id = 0; id < GetScriptValueTypeCount(); ++id) {
-        const ScriptValueType* type = GetScriptValueType(id);
-        for (int i = 0; type && i < type->GetOperatorCount(); ++i) {
-            const ScriptOperatorRecord* entry = type->GetOperator(i);
-            ASSERT_NE(entry->function, nullptr) << entry->signature;
-            const uint32_t in = static_cast<uint32_t>(type->GetWordCount() + entry->argumentWords);
-            // "++" and "--" name no result: they change the value in place.
-            const bool inPlace = entry->name == "++" || entry->name == "--";
-            const uint32_t out = inPlace ? in : GetTypeWordCount(entry->resultType);
-            const std::vector<uint32_t> left = Run(id, entry->signature, std::vector<uint32_t>(in));
-            EXPECT_EQ(left.size(), out) << type->GetName() << " " << entry->signature;
-            ++entries;
-        }
-    }
+    const int entries = ForEachEntry([](int32_t id, const ScriptOperatorRecord& entry,
+                                        uint32_t in, uint32_t out) {
+        const std::vector<uint32_t> left = Run(id, entry.signature, std::vector<uint32_t>(in));
+        EXPECT_EQ(left.size(), out) << id << " " << entry.signature;
+    });
     EXPECT_EQ(entries, 116);
 
     struct Figure {
@@ -335,6 +346,56 @@ TEST_F(ScriptOperators, VectorsAndQuaternionsKeepTheirGeometry) {
         EXPECT_NEAR(q2.Dot(v), 0.0f, 1e-5f);
         EXPECT_NEAR(p.Dot(q2), 0.0f, 1e-5f);
     }
+}
+
+// The same entries reached as compiled programs reach them: by their operator word, through
+// the machine's operator command, which checks the operand words before it calls the body.
+class ScriptOperatorCommands : public test::ScriptRunTest {
+protected:
+    void SetUp() override {
+        ScriptRunTest::SetUp();
+        DeleteAllValueTypes(); // the fixture's own "int"
+        RegisterScriptOperators();
+    }
+    void TearDown() override {
+        ScriptRunTest::TearDown();
+        ResetScriptKeywordTable();
+    }
+};
+
+TEST_F(ScriptOperatorCommands, EveryEntryLeavesTheWordsItsSignatureGivesAboveTheCaller) {
+    test::RecordingValidityHook hook;
+    const int entries = ForEachEntry([this](int32_t id, const ScriptOperatorRecord& entry,
+                                            uint32_t in, uint32_t out) {
+        const std::string op = std::string("op ") + GetScriptValueType(id)->GetName() + " \"" +
+                               entry.signature + "\"\nend\n";
+        std::string source = "stack 64\npush " + std::to_string(Sentinel) + "\n";
+        for (uint32_t w = 0; w < in; ++w) {
+            source += "push 0\n";
+        }
+        source += op;
+        Script* script = MakeScript(source, "entry");
+        ASSERT_TRUE(Call(script)) << entry.signature << ": " << LastError();
+        const std::vector<uint32_t> stack = StackOf(script);
+        ASSERT_EQ(stack.size(), out + 1) << id << " " << entry.signature;
+        EXPECT_EQ(stack[0], Sentinel) << entry.signature;
+        script->Delete();
+
+        // One operand word short: a runtime error, never a read below the stack.
+        if (in > 0) {
+            source = "stack 64\n";
+            for (uint32_t w = 1; w < in; ++w) {
+                source += "push 0\n";
+            }
+            source += op;
+            script = MakeScript(source, "short");
+            EXPECT_FALSE(Call(script)) << entry.signature;
+            EXPECT_EQ(LastError(), "Invalid command - maybe you need to recompile all scripts")
+                << entry.signature;
+            script->Delete();
+        }
+    });
+    EXPECT_EQ(entries, 116);
 }
 
 } // namespace
