@@ -13,19 +13,22 @@
 
 namespace quarn {
 
-void RegisterCollisionClasses() {
-    CollisionVolume::RegisterClass();
-    CollisionSphere::RegisterClass();
-    CollisionBox::RegisterClass();
-    CollisionRay::RegisterClass();
-    CollisionPoint::RegisterClass();
-    CollisionPlane::RegisterClass();
-    CollisionSurface::RegisterClass();
-    CollisionTerrain::RegisterClass();
-    CollisionSpace::RegisterClass();
-    CollisionSpaceSweepnPrune::RegisterClass();
-    CollisionSpaceHash::RegisterClass();
-    CollisionPartition::RegisterClass();
+int32_t RegisterCollisionClasses() {
+    int32_t count = 0;
+    auto add = [&count](ClassInfo* registered) { count += registered ? 1 : 0; };
+    add(CollisionVolume::RegisterClass());
+    add(CollisionSphere::RegisterClass());
+    add(CollisionBox::RegisterClass());
+    add(CollisionRay::RegisterClass());
+    add(CollisionPoint::RegisterClass());
+    add(CollisionPlane::RegisterClass());
+    add(CollisionSurface::RegisterClass());
+    add(CollisionTerrain::RegisterClass());
+    add(CollisionSpace::RegisterClass());
+    add(CollisionSpaceHash::RegisterClass());
+    add(CollisionSpaceSweepnPrune::RegisterClass());
+    add(CollisionPartition::RegisterClass());
+    return count;
 }
 
 } // namespace quarn

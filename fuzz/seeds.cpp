@@ -57,6 +57,23 @@ const char* const ChainScene =
     "\tpos = 1.000000,-2.500000,3.000000\n\tscale = 2.50\n}\n"
     "obj2 {\n\tclass = \"Node\"\n\tname = \"d\"\n\tparent = 3\n\tprev = 9\n\tflags = 17\n}\n";
 
+// A physics world over a space, with a body resting on a plane and a trigger.
+const char* const PhysicsScene =
+    "version = 44\nidsystem = 0\nnum_nodes = 7\n"
+    "obj1 {\n\tclass = \"Node\"\n\tname = \"root\"\n\tparent = 0\n}\n"
+    "obj2 {\n\tclass = \"PhysicsMaster\"\n\tname = \"world\"\n\tparent = 1\n"
+    "\tcollisionspace = 3\n\twitness = 1\n}\n"
+    "obj3 {\n\tclass = \"CollisionSpaceSweepnPrune\"\n\tname = \"space\"\n\tparent = 1\n"
+    "\tmaxvolumes = 10\n}\n"
+    "obj4 {\n\tclass = \"CollisionPlane\"\n\tname = \"ground\"\n\tparent = 1\n"
+    "\tworldside = 1\n\tcollflags = 17\n\tcollmask = 1\n\tcolltest = 1\n}\n"
+    "obj5 {\n\tclass = \"RigidBody\"\n\tname = \"body\"\n\tparent = 1\n"
+    "\tpos = 0,0.5,0\n\tspeed = 1,0,0\n}\n"
+    "obj6 {\n\tclass = \"CollisionBox\"\n\tname = \"box\"\n\tparent = 5\n"
+    "\tcollmask = 1\n\tcolltest = 1\n\tsignalenter = 1\n}\n"
+    "obj7 {\n\tclass = \"CollisionSphere\"\n\tname = \"area\"\n\tparent = 1\n"
+    "\tcollflags = 4\n\tcollmask = 4\n\tcolltest = 4\n\tradius = 2\n}\n";
+
 // A branch file with a relay, exposed values and an instance of itself inside.
 const char* const SeedBranch =
     "version = 44\nidsystem = 0\nnum_nodes = 3\ncustomdeclarations {\n"
@@ -143,6 +160,7 @@ int main(int argc, char** argv) {
     const SceneSeed scenes[] = {
         {"tree.scene", SeedScene},
         {"chain.scene", ChainScene},
+        {"physics.scene", PhysicsScene},
         {"deep.scene", DeepChain(64)},
         {"long_names.scene", LongNames(4000)},
     };

@@ -6,10 +6,14 @@
 
 namespace quarn {
 
-void RegisterPhysicsClasses() {
-    RegisterCollisionClasses();
-    RigidBody::RegisterClass();
-    PhysicsMaster::RegisterClass();
+int32_t RegisterPhysicsClasses(uint32_t flags) {
+    if (!(flags & 1)) {
+        return 1;
+    }
+    int32_t count = RegisterCollisionClasses();
+    count += RigidBody::RegisterClass() ? 1 : 0;
+    count += PhysicsMaster::RegisterClass() ? 1 : 0;
+    return count;
 }
 
 } // namespace quarn

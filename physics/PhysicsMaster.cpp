@@ -8,13 +8,26 @@
 #include "core/object/PropertyScalar.h"
 #include "core/object/PropertyText.h"
 #include "core/object/Signals.h"
+#include "core/math/Random.h"
+#include "core/object/ValueBinding.h"
+#include "core/object/ValueType.h"
+#include "core/os/EditorToolbar.h"
 #include "core/os/MenuRefresh.h"
+#include "core/scene/EngineState.h"
+#include "core/string/NumberText.h"
+#include "physics/ContactJoint.h"
+#include "physics/IslandStepLCP.h"
 #include "physics/Joint.h"
+#include "physics/LCPSolver.h"
 #include "physics/RigidBody.h"
 #include "resources/DataBaseResource.h"
+#include "resources/DynamicMesh.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
+#include <string>
 
 namespace quarn {
 
@@ -23,6 +36,12 @@ ClassInfo* PhysicsMaster::classInfo = nullptr;
 namespace {
 
 PhysicsMaster* currentWorld = nullptr;
+// The world whose spaces are colliding: the spaces hand the callback a pair record, not it.
+PhysicsMaster* collidingWorld = nullptr;
+
+constexpr int MaxContactsPerPair = 100;
+constexpr int32_t ContactJointType = 5;
+constexpr float MinimumSoftCfm = 1e-5f;
 
 // The world's intrusive lists of bodies and joints.
 template <class T>
@@ -67,6 +86,8 @@ PhysicsMaster::~PhysicsMaster() {
         currentWorld = nullptr;
         CollisionWorld::SetCurrent(nullptr);
     }
+    ReleaseContacts();
+    events_.ClearEvents();
     while (bodies_) {
         bodies_->SetWorld(nullptr);
     }
@@ -176,6 +197,34 @@ void PhysicsMaster::SetDataBase(DataBaseResource*& held, const char* name) {
     }
 }
 
+int32_t PhysicsMaster::Render() {
+    if (GetRenderFlags() & RenderGizmo) {
+        DrawScreenText(8.0f, 8.0f, FormatClassic("aabb overlaps: %d", pairCount_).c_str(),
+                       0xFFFFFFFF);
+        DrawScreenText(8.0f, 24.0f, FormatClassic("contacts: %d", contactsInUse_).c_str(),
+                       0xFFFFFFFF);
+    }
+    return 0;
+}
+
+int32_t PhysicsMaster::HandleToolbar(int32_t value, int32_t action) {
+    PhysicsMaster* world = currentWorld;
+    if (!world) {
+        return 0;
+    }
+    const bool paused = world->method_ == PhysicsLcpSingleStep;
+    if (value == 0) {
+        if (action == ToolbarExecute) {
+            world->SetMethod(world->method_ == PhysicsLcp ? PhysicsLcpSingleStep : PhysicsLcp);
+        }
+        return action == ToolbarIsChecked ? paused : action == ToolbarIsEnabled;
+    }
+    if (action == ToolbarExecute && paused) {
+        world->RequestStep();
+    }
+    return action == ToolbarIsEnabled && paused && GameRunning;
+}
+
 void PhysicsMaster::OnNodeDeletion(void* argument) {
     if (argument && witness_.GetId() != 0 && witness_.GetTarget() == argument) {
         witness_.SetId(0);
@@ -211,9 +260,9 @@ ClassInfo* PhysicsMaster::RegisterClass() {
         "contact_db");
     classInfo->AddProperty<PropertyResource, &P::GetMaterialDbName, &P::SetMaterialDbName>(
         "material_db");
-    // Spaces are registered after the volumes; a node reference is what this property holds.
+    const int32_t spaceType = ClassTypeBase + CollisionSpace::RegisterClass()->GetClassNumber();
     classInfo
-        ->AddProperty("collisionspace", std::make_unique<PropertyEntity>(nodeType),
+        ->AddProperty("collisionspace", std::make_unique<PropertyEntity>(spaceType),
                       MakeGetter<&P::GetCollisionSpaceId>(), MakeSetter<&P::SetCollisionSpaceId>())
         ->SetDefault(&none);
     classInfo->AddProperty<PropertyEnum, &P::GetMethod, &P::SetMethod>(
@@ -244,7 +293,473 @@ ClassInfo* PhysicsMaster::RegisterClass() {
     for (int32_t method = PhysicsOff; method <= PhysicsIterative; ++method) {
         RegisterNamedConstant(NextShortName(), method);
     }
+    RegisterToolbarButton(7, 0, true, "Physics pause", "Game", &P::HandleToolbar);
+    RegisterToolbarButton(8, 1, false, "Physics step", "Game", &P::HandleToolbar);
+    BuildEditorToolbar();
     return classInfo;
+}
+
+// The world step ------------------------------------------------------------------------------
+
+void PhysicsMaster::Update(float frameTime, int) {
+    // Handlers run inside a step may delete this world.
+    const uint64_t serial = GetSerial();
+    auto alive = [&] { return Entity::FindBySerial(serial) == this; };
+    const float h = GetUsableTimestep();
+    switch (method_) {
+    case PhysicsOff:
+        CollideOnly(false);
+        break;
+    case PhysicsLcp:
+    case PhysicsIterative: {
+        const int32_t method = method_;
+        const float period = slowMotion_ * h;
+        accumulator_ += frameTime;
+        // Without a usable step length the loop could never end.
+        if (!(period > 0.0f) || !std::isfinite(period) || !std::isfinite(accumulator_)) {
+            accumulator_ = 0.0f;
+            break;
+        }
+        while (accumulator_ > period) {
+            const float rest = accumulator_ - period;
+            if (rest == accumulator_) {
+                accumulator_ = 0.0f; // too far behind for one step to count
+                break;
+            }
+            accumulator_ = rest;
+            Step(h);
+            if (!alive()) {
+                return;
+            }
+            if (method == PhysicsLcp && method_ != PhysicsLcp) {
+                break;
+            }
+        }
+        break;
+    }
+    case PhysicsLcpSingleStep:
+        accumulator_ = 0.0f;
+        if (stepRequested_) {
+            Step(h);
+        } else {
+            CollideOnly(true);
+        }
+        break;
+    default:
+        break;
+    }
+    if (alive()) {
+        stepRequested_ = false;
+    }
+}
+
+void PhysicsMaster::CollideOnly(bool dispatch) {
+    pairCount_ = 0;
+    ReleaseContacts();
+    CollideSpaces(false);
+    ReleaseContacts();
+    const uint64_t serial = GetSerial();
+    if (dispatch) {
+        events_.Dispatch();
+    }
+    if (Entity::FindBySerial(serial) == this) {
+        events_.Scan();
+    }
+}
+
+void PhysicsMaster::Step(float h) {
+    if (!(h > 0.0f) || !std::isfinite(h)) {
+        return; // nothing may divide by it
+    }
+    ++stepCounter_;
+    const uint64_t serial = GetSerial();
+    SendSignal("integrate", &h, false);
+    if (Entity::FindBySerial(serial) != this) {
+        return;
+    }
+    ApplyDamping();
+    pairCount_ = 0;
+    ReleaseContacts();
+    CollideSpaces(true);
+    if (method_ == PhysicsLcp || method_ == PhysicsLcpSingleStep || method_ == PhysicsIterative) {
+        StepIslands(h);
+    }
+    events_.Dispatch();
+    if (Entity::FindBySerial(serial) == this) {
+        events_.Scan();
+    }
+}
+
+void PhysicsMaster::ApplyDamping() {
+    for (RigidBody* body = bodies_; body; body = body->nextInWorld_) {
+        if (!body->IsMovable()) {
+            continue;
+        }
+        const float linear = std::min(1.0f, damping_ + body->GetDrag());
+        float angular = std::min(1.0f, angularDamping_ + body->GetAngularDrag());
+        if (body->GetAngularVelocity().LengthSquared() > 10000.0f) {
+            angular = std::max(angular, 0.5f);
+        }
+        body->ApplyLinearDamping(linear);
+        body->ApplyAngularDamping(angular);
+    }
+}
+
+void PhysicsMaster::CollideSpaces(bool wholeChain) {
+    auto* first = dynamic_cast<CollisionSpace*>(collisionSpace_.GetTarget());
+    if (!first) {
+        return;
+    }
+    auto next = [wholeChain](CollisionSpace* space) -> CollisionSpace* {
+        return wholeChain ? dynamic_cast<CollisionSpace*>(space->GetNext()) : nullptr;
+    };
+    for (CollisionSpace* space = first; space; space = next(space)) {
+        space->Prepare();
+    }
+    PhysicsMaster* outer = collidingWorld;
+    collidingWorld = this;
+    for (CollisionSpace* space = first; space; space = next(space)) {
+        space->Collide(nullptr, &PhysicsMaster::OnCandidatePair);
+    }
+    collidingWorld = outer;
+}
+
+void PhysicsMaster::ReleaseContacts() {
+    for (int32_t i = 0; i < contactsInUse_; ++i) {
+        contactPool_[i]->Release();
+    }
+    contactsInUse_ = 0;
+}
+
+ContactJoint& PhysicsMaster::NextContactJoint() {
+    if (static_cast<size_t>(contactsInUse_) == contactPool_.size()) {
+        auto joint = std::make_unique<ContactJoint>();
+        joint->Release(); // a new joint joins the current world, which need not be this one
+        contactPool_.push_back(std::move(joint));
+    }
+    ContactJoint& joint = *contactPool_[contactsInUse_++];
+    joint.Prepare(this);
+    return joint;
+}
+
+void PhysicsMaster::OnCandidatePair(void* data, CollisionVolume& a, CollisionVolume& b) {
+    if (collidingWorld) {
+        collidingWorld->CollideVolumes(static_cast<CollisionPair*>(data), a, b);
+    }
+}
+
+namespace {
+
+RigidBody* BodyOf(const CollisionVolume& volume) {
+    CollisionBody* body = volume.GetBody();
+    return body ? dynamic_cast<RigidBody*>(&body->GetBodyEntity()) : nullptr;
+}
+
+uint32_t ResolvedId(const EntityRef& reference) {
+    return reference.GetTarget() ? reference.GetId() : 0;
+}
+
+uint32_t WitnessOf(const CollisionVolume& volume) {
+    EntityRef reference;
+    reference.InitFromId(volume.GetWitness().value);
+    return ResolvedId(reference);
+}
+
+// A table value read as a number: typed words by their field type, texts parsed without the
+// locale. False for a missing record or field or a text that holds no number.
+bool ReadNumber(DataBaseResource& table, int32_t record, int32_t field, float& out) {
+    if (record < 0 || static_cast<uint32_t>(record) >= table.GetRecordCount()) {
+        return false;
+    }
+    if (table.IsTextMode()) {
+        const std::string text(table.GetStringValue(record, field));
+        const char* end = nullptr;
+        const double value = ParseDouble(text.c_str(), &end);
+        if (end == text.c_str()) {
+            return false;
+        }
+        out = static_cast<float>(value);
+        return true;
+    }
+    const uint32_t* word = table.GetValuePointer(record, field);
+    if (!word) {
+        return false;
+    }
+    switch (table.GetFieldType(static_cast<uint32_t>(field))) {
+    case TypeFloat:
+        out = WordToFloat(*word);
+        return true;
+    case TypeInt:
+        out = static_cast<float>(static_cast<int32_t>(*word));
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A white cross on the point and a line to where the push-out ends.
+void DrawContactMarker(const CollisionContact& contact) {
+    DynamicMesh& lines = GetDebugLineMesh();
+    const float arm = 0.02f;
+    const Float3 p = contact.position;
+    for (const Float3 axis : {Float3(arm, 0.0f, 0.0f), Float3(0.0f, arm, 0.0f),
+                              Float3(0.0f, 0.0f, arm)}) {
+        lines.AddLine(p - axis, p + axis, 0xFFFFFFFF);
+    }
+    lines.AddLine(p, p + contact.normal * contact.depth, 0xFF80FF80);
+}
+
+void PushFloat(ContactEvents::Event& event, float value) {
+    event.words[event.wordCount++] = FloatToWord(value);
+}
+
+void PushFloat3(ContactEvents::Event& event, Float3 value) {
+    PushFloat(event, value.x);
+    PushFloat(event, value.y);
+    PushFloat(event, value.z);
+}
+
+} // namespace
+
+void PhysicsMaster::LookUpSurface(const CollisionVolume& a, const CollisionVolume& b, float& mu,
+                                  float& softCfm, float& minDepth) const {
+    if (contactDb_) {
+        const int32_t record = contactDb_->CombineKeys(a.GetMaterialId(), b.GetMaterialId());
+        if (record >= 0 && static_cast<uint32_t>(record) < contactDb_->GetRecordCount()) {
+            ReadNumber(*contactDb_, record, 2, mu);
+            if (ReadNumber(*contactDb_, record, 5, softCfm)) {
+                softCfm = std::max(softCfm, MinimumSoftCfm);
+            }
+            ReadNumber(*contactDb_, record, 7, minDepth);
+            return;
+        }
+    }
+    if (materialDb_) {
+        float first = 0.0f;
+        float second = 0.0f;
+        if (ReadNumber(*materialDb_, materialDb_->CombineKeys(a.GetMaterialId(), 0), 2, first) &&
+            ReadNumber(*materialDb_, materialDb_->CombineKeys(b.GetMaterialId(), 0), 2, second)) {
+            mu = (first + second) * 0.5f;
+        }
+    }
+}
+
+void PhysicsMaster::CollideVolumes(CollisionPair* record, CollisionVolume& a, CollisionVolume& b) {
+    if (record) {
+        record->touching = false;
+    }
+    ++pairCount_;
+    RigidBody* bodyA = BodyOf(a);
+    RigidBody* bodyB = BodyOf(b);
+    if (bodyA && bodyB && Joint::AreConnected(bodyA, bodyB, ContactJointType)) {
+        return;
+    }
+    const uint32_t flagsA = a.GetCollFlags();
+    const uint32_t flagsB = b.GetCollFlags();
+    const int probeCount = ((flagsA & CollProbe) ? 1 : 0) + ((flagsB & CollProbe) ? 1 : 0);
+    if (!bodyA && !bodyB && probeCount == 0) {
+        return;
+    }
+    std::array<CollisionContact, MaxContactsPerPair> contacts;
+    const int count = CollidePair(a, b, MaxContactsPerPair, contacts);
+    if (count <= 0) {
+        return;
+    }
+    if (record) {
+        // As the narrow phase wrote it: scripts read the position negated.
+        record->touching = true;
+        record->contactPosition = contacts[0].position;
+        record->contactNormal = contacts[0].normal;
+        record->contactDepth = contacts[0].depth;
+        record->touchStep = stepCounter_;
+    }
+    if ((flagsA & CollTrigger) && (flagsB & CollTrigger)) {
+        ContactEvents::Event& event = events_.Queue(ContactEvents::Trig, a, b);
+        event.recipients[0] = WitnessOf(a);
+        event.recipients[1] = WitnessOf(b);
+        events_.Touch(a, b);
+    }
+    const uint32_t solidity = CollSolid | CollPhysical;
+    const bool makeJoints = (flagsA & solidity) && (flagsB & solidity) && probeCount == 0 &&
+                            !((flagsA | flagsB) & CollLogical);
+    float mu = 1.0f;
+    float softCfm = MinimumSoftCfm;
+    float minDepth = contactMinDepth_;
+    if (makeJoints) {
+        LookUpSurface(a, b, mu, softCfm, minDepth);
+    }
+    const Float3 surfaceMotion = b.GetSurfaceSpeed() - a.GetSurfaceSpeed();
+    const bool moving = a.GetSurfaceSpeed().LengthSquared() != 0.0f ||
+                        b.GetSurfaceSpeed().LengthSquared() != 0.0f;
+    Float3 pointSum;
+    float depthSum = 0.0f;
+    float weightSum = 0.0f;
+    for (int i = 0; i < count; ++i) {
+        CollisionContact& contact = contacts[i];
+        contact.normal = contact.normal * -1.0f;
+        contact.position = contact.position * -1.0f;
+        if (makeJoints) {
+            SurfaceParameters surface;
+            surface.mode = ContactSoftErp | ContactSoftCfm;
+            if (frictionModel_ & 2) {
+                surface.mode |= ContactFrictionScaled1 | ContactFrictionScaled2;
+            }
+            surface.mu = mu;
+            surface.softErp = 0.5f;
+            surface.softCfm = softCfm;
+            surface.minDepth = minDepth;
+            if (frictionModel_ & 1) {
+                surface.mode |= ContactFrictionDirection;
+                const float angle = RandomRange(0.0f, 1.5708f);
+                const Float3 first(std::cos(angle), 0.0f, std::sin(angle));
+                const Float3 second(std::sin(angle), 0.0f, -std::cos(angle));
+                const Float3 axis = std::fabs(first.Dot(contact.normal)) >= 0.99f ? second : first;
+                surface.frictionDirection = axis.Cross(contact.normal).NormalizedOrSelf();
+            } else {
+                surface.frictionDirection = contact.normal.AnyPerpendicular();
+            }
+            if (moving) {
+                surface.mode |= ContactMotion;
+                surface.motion = surfaceMotion;
+            }
+            if (GetRenderFlags() & RenderGizmo) {
+                DrawContactMarker(contact);
+            }
+            ContactJoint& joint = NextContactJoint();
+            joint.position = contact.position;
+            joint.normal = contact.normal;
+            joint.depth = contact.depth;
+            joint.surface = surface;
+            joint.SetVolumes(&a, &b);
+            joint.Attach(bodyA, bodyB);
+        }
+        const float weight = std::max(contact.depth, 1e-20f);
+        pointSum = pointSum + contact.position * weight;
+        depthSum += weight * contact.depth;
+        weightSum += weight;
+    }
+    float area = 0.0f;
+    for (int i = 2; i < count; ++i) {
+        const Float3 edge1 = contacts[i - 1].position - contacts[0].position;
+        const Float3 edge2 = contacts[i].position - contacts[0].position;
+        area += 0.5f * edge1.Cross(edge2).Length();
+    }
+    const Float3 meanPoint = pointSum * (1.0f / weightSum);
+    const float meanDepth = depthSum / weightSum;
+    const Float3 normal = contacts[0].normal;
+    if (probeCount > 0) {
+        const bool probeIsA = (flagsA & CollProbe) != 0;
+        CollisionVolume& probe = probeIsA ? a : b;
+        CollisionVolume& other = probeIsA ? b : a;
+        ContactEvents::Event& event = events_.Queue(ContactEvents::Probe, probe, other);
+        event.recipients[0] = WitnessOf(probe);
+        PushFloat(event, meanDepth);
+        PushFloat3(event, meanPoint);
+        PushFloat3(event, probeIsA ? normal * -1.0f : normal);
+        events_.Touch(a, b);
+        return;
+    }
+    const uint32_t worldWitness = ResolvedId(witness_);
+    uint32_t volumeWitness = WitnessOf(a);
+    if (!volumeWitness) {
+        volumeWitness = WitnessOf(b);
+    }
+    if (!worldWitness && !volumeWitness) {
+        return;
+    }
+    const Float3 velocityA = bodyA ? bodyA->GetPointVelocity(meanPoint) : Float3();
+    const Float3 velocityB = bodyB ? bodyB->GetPointVelocity(meanPoint) : Float3();
+    const Float3 v = velocityA - velocityB;
+    const float normalSpeed = v.Dot(normal);
+    const float tangentialSpeed = (v - normal * normalSpeed).Length();
+    ContactEvents::Event& event = events_.Queue(ContactEvents::Collision, a, b);
+    event.recipients[0] = worldWitness;
+    event.recipients[1] = volumeWitness;
+    PushFloat3(event, meanPoint);
+    PushFloat3(event, normal);
+    PushFloat(event, normalSpeed);
+    PushFloat(event, tangentialSpeed);
+    PushFloat(event, area);
+}
+
+void PhysicsMaster::StepIslands(float h) {
+    if (bodyCount_ <= 0) {
+        return;
+    }
+    statistic_ = 0;
+    if (GetIdleThresholdSquared() > 0.0f) {
+        for (RigidBody* body = bodies_; body; body = body->nextInWorld_) {
+            body->AutoIdle(h);
+        }
+    }
+    auto takesPart = [](const RigidBody& body) {
+        return body.IsMovable() && body.IsFullyEnabled();
+    };
+    for (RigidBody* body = bodies_; body; body = body->nextInWorld_) {
+        body->SetIslandTag(0);
+        if (body->HasBodyFlags(BodyGravity) && takesPart(*body) && !body->HasBodyFlags(BodyIdle)) {
+            body->RefreshMass();
+            body->AddForce(Float3(0.0f, -gravity_ * body->GetMass(), 0.0f));
+        }
+    }
+    for (Joint* joint = joints_; joint; joint = joint->nextInWorld_) {
+        joint->SetIslandTag(0);
+    }
+    for (RigidBody* seed = bodies_; seed; seed = seed->nextInWorld_) {
+        if (seed->GetIslandTag() || seed->HasBodyFlags(BodyIdle) || !takesPart(*seed)) {
+            continue;
+        }
+        islandBodies_.clear();
+        islandJoints_.clear();
+        islandStack_.clear();
+        bool battery = false;
+        // A body is tagged when pushed, so one reached by several joints joins once.
+        seed->SetIslandTag(1);
+        islandStack_.push_back(seed);
+        while (!islandStack_.empty()) {
+            RigidBody* body = islandStack_.back();
+            islandStack_.pop_back();
+            islandBodies_.push_back(body);
+            battery = battery || body->GetName() == "Battery";
+            for (JointNode* node = body->GetJointList(); node; node = node->next) {
+                Joint* joint = node->joint;
+                if (joint->GetIslandTag()) {
+                    continue;
+                }
+                joint->SetIslandTag(1);
+                islandJoints_.push_back(joint);
+                RigidBody* other = node->body;
+                if (other && !other->GetIslandTag() && takesPart(*other)) {
+                    other->SetIslandTag(1);
+                    islandStack_.push_back(other);
+                }
+            }
+        }
+        // The iterative solver is not built yet; its islands take the exact step.
+        StepIslandLCP(islandBodies_.data(), static_cast<int32_t>(islandBodies_.size()),
+                      islandJoints_.data(), static_cast<int32_t>(islandJoints_.size()),
+                      timestep_, cfm_, erp_, scratch_);
+        if (battery && LCPStepFailures != 0) {
+            statistic_ = LCPStepFailures;
+        }
+        for (RigidBody* body : islandBodies_) {
+            body->SetIslandTag(1);
+            body->SetIdle(false);
+        }
+        for (Joint* joint : islandJoints_) {
+            joint->SetIslandTag(1);
+        }
+    }
+    for (RigidBody* body = bodies_; body; body = body->nextInWorld_) {
+        if (body->GetState() == BodyKinematic && body->IsFullyEnabled()) {
+            body->IntegratePose(h);
+        }
+        if (!body->GetIslandTag()) {
+            // Forces on a body no island stepped would otherwise fire all at once on waking.
+            body->SetForce(Float3());
+            body->SetTorque(Float3());
+        }
+    }
 }
 
 } // namespace quarn

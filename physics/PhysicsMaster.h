@@ -2,15 +2,22 @@
 
 #include "collision/CollisionWorld.h"
 #include "core/object/EntityRef.h"
+#include "physics/ContactEvents.h"
 #include "physics/ScratchArena.h"
 #include "render/RenderObject.h"
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 namespace quarn {
 
+class CollisionSpace;
+class CollisionVolume;
+class ContactJoint;
 class DataBaseResource;
 class Joint;
+struct CollisionPair;
 class Node;
 class RigidBody;
 
@@ -33,7 +40,12 @@ public:
     int GetInputCount() const override { return 2; }
     const char* GetInputName(int port) const override;
     ClassInfo* GetClass() const override { return classInfo; }
-    int32_t Render() override { return 0; }
+    // With the gizmo flag: the pair and contact counters as screen text.
+    int32_t Render() override;
+    // Turns the frame time into whole steps as the method says.
+    void Update(float frameTime, int mode) override;
+    // One world step of length h, counted: "integrate", damping, contacts, islands, events.
+    void Step(float h);
 
     static PhysicsMaster* GetCurrentWorld();
 
@@ -105,19 +117,41 @@ public:
 
     // Scratch memory of the island steps.
     ScratchArena& GetScratch() { return scratch_; }
+    ContactEvents& GetEvents() { return events_; }
+    // Candidate pairs the spaces handed over in the latest collision pass.
+    int32_t GetPairCount() const { return pairCount_; }
+    // Contact joints made in the latest collision pass, and the pool they came from.
+    int32_t GetContactCount() const { return contactsInUse_; }
+    size_t GetContactPoolSize() const { return contactPool_.size(); }
+    float GetAccumulator() const { return accumulator_; }
 
     static ClassInfo* RegisterClass();
     static ClassInfo* classInfo;
 
 private:
     void OnNodeDeletion(void* argument);
+    // "Physics pause" (value 0) and "Physics step" (value 1), acting on the current world.
+    static int32_t HandleToolbar(int32_t value, int32_t action);
     int32_t ScriptGetStepCounter() { return static_cast<int32_t>(stepCounter_); }
     int32_t ScriptGetStatistic() { return statistic_; }
-    // The event list arrives with the world step; until then there is nothing to empty.
-    void ScriptClearEvents() {}
+    void ScriptClearEvents() { events_.ClearEvents(); }
     void ScriptRequestStep() { RequestStep(); }
     // Loads or clears a table held by name; "propertychange" goes out when it changed.
     void SetDataBase(DataBaseResource*& held, const char* name);
+
+    // Collision only: the first space, contacts released after, then the enter/leave scan.
+    void CollideOnly(bool dispatch);
+    // Prepare, then Collide, of the first space or of the whole chain.
+    void CollideSpaces(bool wholeChain);
+    void ReleaseContacts();
+    void ApplyDamping();
+    void StepIslands(float h);
+    static void OnCandidatePair(void* data, CollisionVolume& a, CollisionVolume& b);
+    void CollideVolumes(CollisionPair* record, CollisionVolume& a, CollisionVolume& b);
+    // Friction, soft cfm and minimum depth of the two volumes' materials.
+    void LookUpSurface(const CollisionVolume& a, const CollisionVolume& b, float& mu,
+                       float& softCfm, float& minDepth) const;
+    ContactJoint& NextContactJoint();
 
     float timestep_ = 0.01f;
     float slowMotion_ = 1.0f;
@@ -147,6 +181,15 @@ private:
     bool stepRequested_ = false;
     bool reportedFailedIsland_ = false;
     ScratchArena scratch_;
+    float accumulator_ = 0.0f;
+    int32_t pairCount_ = 0;
+    ContactEvents events_;
+    // Grows as a step needs and keeps its joints, which bodies' lists link to in place.
+    std::vector<std::unique_ptr<ContactJoint>> contactPool_;
+    int32_t contactsInUse_ = 0;
+    std::vector<RigidBody*> islandBodies_;
+    std::vector<Joint*> islandJoints_;
+    std::vector<RigidBody*> islandStack_;
 };
 
 } // namespace quarn

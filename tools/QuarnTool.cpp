@@ -41,6 +41,7 @@
 #include "tools/GridDataTool.h"
 #include "tools/LcpTool.h"
 #include "tools/ShaderTool.h"
+#include "tools/SimulateTool.h"
 #include "tools/ToolStatus.h"
 #include "tools/ScriptTool.h"
 
@@ -109,6 +110,7 @@ int RunScript(char** arguments);
 int RunContacts(char** arguments);
 int RunPairs(char** arguments);
 int RunLcp(char** arguments);
+int RunSimulate(char** arguments);
 
 struct Command {
     const char* name;
@@ -162,6 +164,9 @@ constexpr Command Commands[] = {
     {"pairs", "SCENE", 1, "print the candidate pairs each collision space of SCENE finds", RunPairs},
     {"lcp", "FILE", 1, "solve the complementarity problem in FILE with the physics' LCP solver",
      RunLcp},
+    {"simulate", "SCENE --steps N [--every K] [--print NAME]... [--events]", 3,
+     "run N steps of the first physics master of SCENE and print the named bodies", RunSimulate,
+     64},
 };
 
 // "name ARGUMENTS", as the help and the usage line show a command.
@@ -355,6 +360,17 @@ void PrintHelp(FILE* out) {
                "inside its bounds), then \"failures K\", the solver's count of steps that were\n"
                "not positive (0 on a sound problem; 2 when it gave up and zeroed the rows from\n"
                "the one it was driving).\n"
+               "\n"
+               "\"simulate\" loads SCENE as the player opens a scene (\"loaded\" is sent) and\n"
+               "runs N world steps of its first physics master (in tree order): scripts'\n"
+               "\"integrate\" handlers run, no other node is updated. It prints \"body NAME\n"
+               "mass M inertia Ixx Iyy Izz\" for each body named by --print, then every K\n"
+               "steps (1 unless --every says otherwise) \"step S NAME\" with the body's world\n"
+               "position, orientation (x y z w), linear and angular velocity. With --events\n"
+               "each event is printed as it is dispatched: \"event KIND A B\" with the two\n"
+               "volume ids, then its numbers. Numbers are \"%.9g\". A scene that does not\n"
+               "load or has no physics master, and a name that is no rigid body, fail the\n"
+               "command.\n"
                "\n"
                "exit status: 0 done; 1 the command failed, with one line on stderr saying why;\n"
                "2 bad usage, with the reason and the command's usage line on stderr.\n",
@@ -1011,6 +1027,10 @@ int RunPairs(char** arguments) {
 
 int RunLcp(char** arguments) {
     return RunSubTool("lcp", RunLcpTool, arguments);
+}
+
+int RunSimulate(char** arguments) {
+    return RunSubTool("simulate", RunSimulateTool, arguments);
 }
 
 int Run(int argc, char** argv) {

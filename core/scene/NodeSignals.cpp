@@ -1,14 +1,21 @@
 #include "core/scene/NodeSignals.h"
 
+#include "core/debug/Log.h"
 #include "core/object/MethodInfo.h"
 #include "core/scene/Node.h"
+
+#include <algorithm>
 
 #include <unordered_set>
 #include <vector>
 
 namespace quarn {
 
-void CallMethodInSubtree(Node* node, const char* name, void* argument, bool force) {
+namespace {
+
+// Calls `call(method, node)` on every node of the subtree that has the method.
+template <class Call>
+void WalkSubtree(Node* node, const char* name, bool force, Call call) {
     if (!node || !name) {
         return;
     }
@@ -39,7 +46,7 @@ void CallMethodInSubtree(Node* node, const char* name, void* argument, bool forc
             continue;
         }
         if (MethodInfo* method = next.node->FindMethod(name)) {
-            method->CallSignal(next.node, argument);
+            call(*method, next.node);
             if (Entity::FindBySerial(next.serial) != next.node) {
                 continue;
             }
@@ -50,6 +57,30 @@ void CallMethodInSubtree(Node* node, const char* name, void* argument, bool forc
         }
         pending.insert(pending.end(), children.rbegin(), children.rend());
     }
+}
+
+} // namespace
+
+void CallMethodInSubtree(Node* node, const char* name, void* argument, bool force) {
+    WalkSubtree(node, name, force,
+                [argument](MethodInfo& method, Node* target) { method.CallSignal(target, argument); });
+}
+
+void CallMethodWithRecordInSubtree(Node* node, const char* name, std::span<const uint32_t> record,
+                                   bool force) {
+    WalkSubtree(node, name, force, [&](MethodInfo& method, Node* target) {
+        const int words = std::max(method.GetReturnWords(), 1) + method.GetArgumentWords();
+        if (words > MethodRecordWords) {
+            LogMessage("Method '%s' of '%s' takes more than %d words and was not called", name,
+                       target->GetName().c_str(), MethodRecordWords);
+            return;
+        }
+        // Word 0 is the result slot; parameters past the record read zeros.
+        uint32_t block[MethodRecordWords] = {};
+        const size_t count = std::min<size_t>(record.size(), MethodRecordWords - 1);
+        std::copy_n(record.begin(), count, block + 1);
+        method.Call(target, block);
+    });
 }
 
 } // namespace quarn

@@ -4,11 +4,13 @@
 #include "tests/support/TempFolder.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <tuple>
@@ -808,6 +810,76 @@ TEST(QuarnToolPairs, PrintsEachSpacesCandidatePairsAndWhatItDropped) {
     ToolRun missing = RunTool(folder, {"pairs", "none.scene"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, "quarn-tool: cannot open none.scene\n");
+}
+
+TEST(QuarnToolSimulate, RunsTheFirstWorldAndPrintsTheSameBytesEveryTime) {
+    test::TempFolder folder;
+    auto node = [](int id, int parent, const char* cls, const char* name,
+                   const std::string& lines) {
+        return "obj" + std::to_string(id) + " {\n\tclass = \"" + cls + "\"\n\tparent = " +
+               std::to_string(parent) + "\n\tname = \"" + name + "\"\n" + lines + "}\n";
+    };
+    const std::string solid = "\tcollmask = 1\n\tcolltest = 1\n";
+    folder.WriteFile(
+        "drop.scene",
+        "version = 44\nidsystem = 0\nnum_nodes = 8\n" + node(1, 0, "Node", "root", "") +
+            node(2, 1, "PhysicsMaster", "world",
+                 "\tcollisionspace = 3\n\tdamping = 0\n\tangulardamping = 0\n"
+                 "\tidlethreshold = 0\n") +
+            node(3, 1, "CollisionSpaceSweepnPrune", "space", "\tmaxvolumes = 10\n") +
+            node(4, 1, "CollisionPlane", "ground", solid + "\tworldside = 1\n\tcollflags = 17\n") +
+            node(5, 1, "RigidBody", "ball", "\tpos = 0,0.5,0\n") +
+            node(6, 5, "CollisionSphere", "ballshape", solid + "\tradius = 0.5\n") +
+            node(7, 1, "RigidBody", "drop", "\tpos = 5,10,0\n") +
+            node(8, 7, "CollisionSphere", "dropshape", solid + "\tradius = 0.5\n"));
+    const std::vector<std::string> call = {"simulate", "drop.scene", "--steps", "200", "--every",
+                                           "10", "--print", "ball", "--print", "drop", "--events"};
+    ToolRun run = RunTool(folder, call);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(RunTool(folder, call).out, run.out);
+    EXPECT_EQ(run.out.rfind("body ball mass 0.52359", 0), 0u) << run.out;
+    // The numbers of the "step S NAME" lines.
+    auto state = [&](const std::string& head) {
+        const size_t at = run.out.find(head);
+        std::vector<float> numbers;
+        if (at == std::string::npos) {
+            ADD_FAILURE() << head;
+            return numbers;
+        }
+        const size_t from = at + head.size();
+        std::istringstream line(run.out.substr(from, run.out.find('\n', from) - from));
+        float number = 0.0f;
+        while (line >> number) {
+            numbers.push_back(number);
+        }
+        return numbers;
+    };
+    // Free fall: y = 10 - g h^2 n (n + 1) / 2, v = -g h n.
+    const std::vector<float> fall = state("\nstep 10 drop ");
+    ASSERT_EQ(fall.size(), 13u);
+    EXPECT_NEAR(fall[1], 10.0f - 10.0f * 0.0001f * 55.0f, 1e-5f);
+    EXPECT_NEAR(fall[8], -1.0f, 1e-5f);
+    // Resting: within the allowed depth, still.
+    const std::vector<float> rest = state("\nstep 200 ball ");
+    ASSERT_EQ(rest.size(), 13u);
+    EXPECT_NEAR(rest[1], 0.5f, 0.011f);
+    EXPECT_LT(std::fabs(rest[8]), 1e-3f);
+
+    const std::pair<std::vector<std::string>, std::string> failures[] = {
+        {{"simulate", "none.scene", "--steps", "1"}, "quarn-tool: cannot open none.scene\n"},
+        {{"simulate", "drop.scene", "--steps", "1", "--print", "ground"},
+         "quarn-tool: \"ground\" is no rigid body in drop.scene\n"},
+    };
+    for (const auto& [arguments, err] : failures) {
+        ToolRun failed = RunTool(folder, arguments);
+        EXPECT_EQ(failed.status, 1) << err;
+        EXPECT_NE(failed.err.find(err), std::string::npos) << failed.err;
+    }
+    folder.WriteFile("empty.scene", "version = 44\nidsystem = 0\nnum_nodes = 1\n" +
+                                        node(1, 0, "Node", "root", ""));
+    EXPECT_EQ(RunTool(folder, {"simulate", "empty.scene", "--steps", "1"}).err,
+              "quarn-tool: empty.scene has no physics master\n");
+    EXPECT_EQ(RunTool(folder, {"simulate", "drop.scene", "--steps", "-1"}).status, 2);
 }
 
 } // namespace

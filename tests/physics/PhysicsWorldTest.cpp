@@ -1,0 +1,605 @@
+#include "collision/CollisionBox.h"
+#include "collision/CollisionSpaceHash.h"
+#include "collision/CollisionSpaceSweepnPrune.h"
+#include "core/filesystem/MemoryFileSystem.h"
+#include "core/math/Random.h"
+#include "core/object/ValueBinding.h"
+#include "core/os/EditorToolbar.h"
+#include "core/scene/EngineState.h"
+#include "tests/physics/PhysicsTestSupport.h"
+#include "tests/support/CapturingLogSink.h"
+#include "tests/support/TestClass.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace quarn::test {
+namespace {
+
+struct Heard {
+    std::string method;
+    std::vector<uint32_t> words;
+};
+
+std::vector<Heard>& HeardEvents() {
+    static std::vector<Heard> heard;
+    return heard;
+}
+
+// Hears the world's events with the words a script method would get.
+class EventListener : public TestClass<EventListener, Node> {
+public:
+    static constexpr const char* Name = "PhysicsEventListener";
+    static void Declare(ClassInfo& info) {
+        info.AddMethod("collision", "(int, int, float3, float3, float, float, float)",
+                       BindBlockMethod<&EventListener::Hear<0>>(), MethodScript);
+        info.AddMethod("trig", "(int, int)", BindBlockMethod<&EventListener::Hear<1>>(),
+                       MethodScript);
+        info.AddMethod("probe", "(int, int, float, float3, float3)",
+                       BindBlockMethod<&EventListener::Hear<2>>(), MethodScript);
+    }
+    template <int Kind>
+    void Hear(uint32_t* block) {
+        static constexpr const char* names[] = {"collision", "trig", "probe"};
+        static constexpr int words[] = {11, 2, 9};
+        HeardEvents().push_back({names[Kind], {block + 1, block + 1 + words[Kind]}});
+    }
+};
+
+// Its "collision" method wants more words than any record block holds.
+class GreedyListener : public TestClass<GreedyListener, Node> {
+public:
+    static constexpr const char* Name = "PhysicsGreedyListener";
+    static void Declare(ClassInfo& info) {
+        std::string signature = "(";
+        for (int i = 0; i < 16; ++i) {
+            signature += i ? ", quaternion" : "quaternion";
+        }
+        info.AddMethod("collision", (signature + ")").c_str(),
+                       BindBlockMethod<&GreedyListener::Hear>(), MethodScript);
+    }
+    void Hear(uint32_t*) { HeardEvents().push_back({"greedy", {}}); }
+};
+
+class PhysicsWorld : public PhysicsTest {
+protected:
+    void SetUp() override {
+        PhysicsTest::SetUp();
+        CollisionBox::RegisterClass();
+        SeedRandom(7);
+        HeardEvents().clear();
+        space_ = SweepSpace("space");
+        world_->SetCollisionSpaceId({space_->GetId()});
+        world_->SetDamping(0.0f);
+        world_->SetAngularDamping(0.0f);
+        world_->SetIdleThreshold(0.0f);
+        world_->SetFrictionModel(2); // ADVANCED_PYRAMID
+    }
+
+    CollisionSpaceSweepnPrune* SweepSpace(const char* name) {
+        auto* space = tree_.MakeWithId<CollisionSpaceSweepnPrune>(name);
+        space->SetMaxVolumes(2000);
+        return space;
+    }
+
+    // Solid to every other solid volume, in the world's space.
+    template <class V>
+    V* Joined(V* volume, uint32_t flags = CollSolid, CollisionSpace* space = nullptr) {
+        volume->SetCollFlags(flags);
+        volume->SetCollMask(flags & ~CollStatic);
+        volume->SetCollTest(flags & ~CollStatic);
+        (space ? space : space_)->AddVolume(*volume);
+        return volume;
+    }
+    CollisionPlane* Floor(CollisionSpace* space = nullptr) {
+        return Joined(Ground(), CollSolid | CollStatic, space);
+    }
+    CollisionBox* Box(Node* body, Float3 size) {
+        auto* box = tree_.Make<CollisionBox>("box");
+        box->SetSize(size);
+        box->AttachAsLast(body);
+        return Joined(box);
+    }
+    RigidBody* BoxBody(Float3 position, Float3 size = Float3(1.0f, 1.0f, 1.0f)) {
+        RigidBody* body = Body(position);
+        Box(body, size);
+        return body;
+    }
+    // A sphere of radius 0.5 on a static body, with an id.
+    CollisionSphere* Sensor(Float3 position, uint32_t flags) {
+        RigidBody* holder = Body(position);
+        holder->SetState(BodyStatic);
+        CollisionSphere* sphere = Sphere(holder, Float3(), 0.5f);
+        sphere->ChangeId(TheIdMap().GetFreeLocalId(0));
+        return Joined(sphere, flags);
+    }
+    RigidBody* Ball(Float3 position, float radius) {
+        RigidBody* body = Body(position);
+        Joined(Sphere(body, Float3(), radius));
+        return body;
+    }
+    void Run(int steps) {
+        for (int i = 0; i < steps; ++i) {
+            world_->Step(world_->GetTimestep());
+        }
+    }
+
+    CollisionSpaceSweepnPrune* space_ = nullptr;
+};
+
+TEST_F(PhysicsWorld, TheClockTakesWholeStepsAndNeverHangs) {
+    struct Case {
+        float timestep;
+        float slowMotion;
+        float frameTime;
+        uint32_t steps;
+    };
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    for (const Case& c : {Case{0.01f, 1.0f, 0.01f, 0}, Case{0.01f, 1.0f, 0.035f, 3},
+                          Case{0.01f, 2.0f, 0.035f, 1}, Case{0.01f, 0.5f, 0.035f, 3},
+                          Case{0.0f, 1.0f, 1.0f, 0}, Case{-0.01f, 1.0f, 1.0f, 0},
+                          Case{nan, 1.0f, 1.0f, 0}, Case{0.01f, 1.0f, inf, 0},
+                          Case{0.01f, 1.0f, 1e30f, 0}}) {
+        world_->SetTimestep(c.timestep);
+        world_->SetSlowMotion(c.slowMotion);
+        const uint32_t before = world_->GetStepCounter();
+        world_->Update(c.frameTime, UpdateRunning);
+        EXPECT_EQ(world_->GetStepCounter() - before, c.steps) << c.timestep << " " << c.frameTime;
+        EXPECT_TRUE(std::isfinite(world_->GetAccumulator()));
+        world_->Update(0.0f, UpdateRunning);
+        world_->SetTimestep(0.0f);
+        world_->Update(0.0f, UpdateRunning); // clears what is left
+    }
+    // Single stepping: one step per request, none otherwise.
+    world_->SetTimestep(0.01f);
+    world_->SetMethod(PhysicsLcpSingleStep);
+    const uint32_t before = world_->GetStepCounter();
+    world_->Update(1.0f, UpdateRunning);
+    world_->RequestStep();
+    world_->Update(0.0f, UpdateRunning);
+    world_->Update(0.0f, UpdateRunning);
+    EXPECT_EQ(world_->GetStepCounter() - before, 1u);
+    EXPECT_FALSE(world_->IsStepRequested());
+}
+
+TEST_F(PhysicsWorld, FreeFallFollowsTheClosedFormAndDampingSetsTheTerminalSpeed) {
+    RigidBody* body = Ball(Float3(0.0f, 100.0f, 0.0f), 0.5f);
+    body->SetLinearVelocity(Float3(2.0f, 0.0f, 0.0f));
+    const float g = world_->GetGravity();
+    const float h = world_->GetTimestep();
+    for (int n = 1; n <= 100; ++n) {
+        Run(1);
+        ASSERT_NEAR(body->GetLinearVelocity().y, -g * h * n, 1e-4f * n) << n;
+        ASSERT_NEAR(body->GetPosition().y, 100.0f - g * h * h * n * (n + 1) / 2.0f, 1e-3f) << n;
+        ASSERT_FLOAT_EQ(body->GetLinearVelocity().x, 2.0f) << n;
+    }
+    const float k = 0.05f;
+    world_->SetDamping(k);
+    body->SetLinearVelocity(Float3());
+    Run(1500);
+    EXPECT_NEAR(body->GetLinearVelocity().y, -g * h / k, 0.01f * g * h / k);
+}
+
+TEST_F(PhysicsWorld, ASphereAndABoxRestOnThePlaneWithoutDrift) {
+    Floor();
+    RigidBody* ball = Ball(Float3(-3.0f, 0.5f, 0.0f), 0.5f);
+    RigidBody* box = BoxBody(Float3(3.0f, 0.5f, 0.0f));
+    const float limit = world_->GetContactMinDepth() + 0.001f;
+    for (int step = 1; step <= 1000; ++step) {
+        Run(1);
+        for (RigidBody* body : {ball, box}) {
+            const Float3 p = body->GetPosition();
+            ASSERT_LE(0.5f - p.y, limit) << step;
+            ASSERT_GE(0.5f - p.y, -1e-3f) << step;
+            if (step >= 200) {
+                ASSERT_LT(body->GetLinearVelocity().Length(), 1e-3f) << step;
+            }
+        }
+    }
+    EXPECT_NEAR(ball->GetPosition().x, -3.0f, 1e-3f);
+    EXPECT_NEAR(box->GetPosition().x, 3.0f, 1e-3f);
+    EXPECT_NEAR(box->GetPosition().z, 0.0f, 1e-3f);
+}
+
+TEST_F(PhysicsWorld, AStackOfBoxesStandsStill) {
+    Floor();
+    std::vector<RigidBody*> stack;
+    // Each contact settles at the depth where push-out begins.
+    const float depth = world_->GetContactMinDepth();
+    for (int i = 0; i < 3; ++i) {
+        const float layer = static_cast<float>(i);
+        stack.push_back(BoxBody(Float3(0.0f, 0.5f + layer - depth * (layer + 1.0f), 0.0f)));
+    }
+    const Float3 start = stack.back()->GetPosition();
+    for (int second = 1; second <= 10; ++second) {
+        Run(100);
+        ASSERT_LT((stack.back()->GetPosition() - start).Length(), 1e-3f) << second;
+    }
+}
+
+TEST_F(PhysicsWorld, TheContactPoolGrowsPastItsFirstSizeAndStopsAllocating) {
+    Floor();
+    std::vector<RigidBody*> boxes;
+    for (int i = 0; i < 100; ++i) {
+        boxes.push_back(
+            BoxBody(Float3(static_cast<float>(i % 10) * 2.0f, 0.5f, static_cast<float>(i / 10) * 2.0f)));
+    }
+    Run(20);
+    EXPECT_GT(world_->GetContactCount(), 256);
+    const size_t pool = world_->GetContactPoolSize();
+    Run(80);
+    EXPECT_EQ(world_->GetContactPoolSize(), pool);
+    for (RigidBody* box : boxes) {
+        ASSERT_GT(box->GetPosition().y, 0.5f - world_->GetContactMinDepth() - 0.001f);
+    }
+}
+
+TEST_F(PhysicsWorld, CollidingBodiesKeepMomentumWithoutGravity) {
+    world_->SetGravity(0.0f);
+    struct Case {
+        bool boxes;
+    };
+    for (const Case& c : {Case{false}, Case{true}}) {
+        RigidBody* a = c.boxes ? BoxBody(Float3(-2.0f, 0.0f, 0.0f)) : Ball(Float3(-2.0f, 0.0f, 0.0f), 0.5f);
+        RigidBody* b = c.boxes ? BoxBody(Float3(2.0f, 0.3f, 0.1f)) : Ball(Float3(2.0f, 0.3f, 0.1f), 0.5f);
+        a->SetLinearVelocity(Float3(3.0f, 0.0f, 0.2f));
+        b->SetLinearVelocity(Float3(-1.0f, 0.0f, 0.0f));
+        const float m = a->GetMass();
+        auto momentum = [&] { return a->GetLinearVelocity() * m + b->GetLinearVelocity() * m; };
+        const Float3 before = momentum();
+        Run(200);
+        EXPECT_LT((momentum() - before).Length(), 1e-5f * before.Length()) << c.boxes;
+        EXPECT_LT(a->GetLinearVelocity().x, 3.0f) << c.boxes; // they met
+        a->SetWorld(nullptr);
+        b->SetWorld(nullptr);
+        a->Delete();
+        b->Delete();
+    }
+}
+
+// Fields a, b (the keys), mu, two unused, soft cfm, one unused, minimum depth: the surface
+// table's layout.
+std::string TypedSurfaces(const char* mu) {
+    std::string text = "fields = 8\n";
+    const char* types[] = {"int", "int", "float", "int", "int", "float", "int", "float"};
+    for (int i = 0; i < 8; ++i) {
+        const std::string n = std::to_string(i + 1);
+        text += "field" + n + "_name = \"f" + n + "\"\nfield" + n + "_type = " + types[i] + "\n";
+    }
+    text += "keys = 2\nkey1 = 1\nkey2 = 2\nkey1_max = 10\nkey2_max = 10\nkey_symmetry = true\n"
+            "records = 1\nrecord\nf1 = 0\nf2 = 0\nf3 = ";
+    return text + mu + "\nf4 = 0\nf5 = 0\nf6 = 0\nf7 = 0\nf8 = 0.01\nend\n";
+}
+
+TEST_F(PhysicsWorld, FrictionHoldsABoxUntilThePushExceedsMuMgAsTheTablesSay) {
+    FileSystem* previous = GetFileSystem();
+    MemoryFileSystem files;
+    SetFileSystem(&files);
+    files.Add("contact.csv", "0;0;0.25;0;0;0;0;0.01\n");
+    files.Add("broken.csv", "0;0;none\n");
+    files.Add("contact.db", TypedSurfaces("0.25"));
+    Floor();
+    RigidBody* box = BoxBody(Float3(0.0f, 0.5f, 0.0f));
+    Run(50);
+    const float m = box->GetMass();
+    const float g = world_->GetGravity();
+    struct Case {
+        const char* table;
+        float push; // in units of m g
+        float mu;
+    };
+    for (const Case& c : {Case{"", 0.8f, 1.0f}, Case{"", 1.5f, 1.0f},
+                          Case{"contact.csv", 0.5f, 0.25f}, Case{"contact.db", 0.5f, 0.25f},
+                          Case{"broken.csv", 0.5f, 1.0f}}) {
+        world_->SetContactDbName(c.table);
+        box->SetLinearVelocity(Float3());
+        const float x = box->GetPosition().x;
+        for (int i = 0; i < 100; ++i) {
+            box->AddForce(Float3(c.push * m * g, 0.0f, 0.0f));
+            Run(1);
+        }
+        const float moved = box->GetPosition().x - x;
+        if (c.push > c.mu) {
+            // a = (F - mu m g) / m over one second.
+            EXPECT_NEAR(moved, 0.5f * (c.push - c.mu) * g, 0.1f * (c.push - c.mu) * g) << c.table;
+        } else {
+            EXPECT_LT(std::fabs(moved), 1e-3f) << c.table;
+        }
+    }
+    world_->SetContactDbName("");
+    SetFileSystem(previous);
+}
+
+TEST_F(PhysicsWorld, EventsReachTheirListenersWithTheirWords) {
+    world_->SetGravity(0.0f);
+    auto* listener = tree_.MakeWithId<EventListener>("listener");
+    auto* child = tree_.Make<EventListener>("child", listener);
+    world_->SetWitness({listener->GetId()});
+    // Two solid balls meeting head on.
+    RigidBody* a = Ball(Float3(-0.45f, 0.0f, 0.0f), 0.5f);
+    RigidBody* b = Ball(Float3(0.45f, 0.0f, 0.0f), 0.5f);
+    a->SetLinearVelocity(Float3(1.0f, 0.0f, 0.0f));
+    auto* ballA = static_cast<CollisionVolume*>(a->GetFirstChild());
+    auto* ballB = static_cast<CollisionVolume*>(b->GetFirstChild());
+    ballA->ChangeId(TheIdMap().GetFreeLocalId(0));
+    ballB->ChangeId(TheIdMap().GetFreeLocalId(0));
+    Run(1);
+    ASSERT_EQ(HeardEvents().size(), 2u); // the listener and its child
+    const Heard& collision = HeardEvents()[0];
+    EXPECT_EQ(collision.method, "collision");
+    ASSERT_EQ(collision.words.size(), 11u);
+    EXPECT_EQ(std::minmax(collision.words[0], collision.words[1]),
+              std::minmax(ballA->GetId(), ballB->GetId()));
+    EXPECT_NEAR(WordToFloat(collision.words[2]), 0.0f, 1e-3f); // mean point x
+    EXPECT_NEAR(std::fabs(WordToFloat(collision.words[5])), 1.0f, 1e-4f); // normal x
+    EXPECT_GT(std::fabs(WordToFloat(collision.words[8])), 0.0f); // normal speed
+    EXPECT_NEAR(WordToFloat(collision.words[9]), 0.0f, 1e-4f);  // tangential speed
+    EXPECT_EQ(HeardEvents()[1].words, collision.words);
+    (void)child;
+    for (RigidBody* body : {a, b}) {
+        body->SetWorld(nullptr);
+        body->Delete();
+    }
+
+    // Two triggers, then a probe over a solid ball.
+    HeardEvents().clear();
+    world_->SetWitness({0});
+    auto* t1 = Sensor(Float3(0.0f, 10.0f, 0.0f), CollTrigger);
+    auto* t2 = Sensor(Float3(0.5f, 10.0f, 0.0f), CollTrigger);
+    t1->SetWitness({listener->GetId()});
+    auto* probe = Sensor(Float3(0.0f, -10.0f, 0.0f), CollProbe | CollSolid);
+    probe->SetWitness({listener->GetId()});
+    RigidBody* target = Ball(Float3(0.9f, -10.0f, 0.0f), 0.5f);
+    auto* targetBall = static_cast<CollisionVolume*>(target->GetFirstChild());
+    targetBall->ChangeId(TheIdMap().GetFreeLocalId(0));
+    Run(1);
+    bool trig = false;
+    bool probed = false;
+    for (const Heard& heard : HeardEvents()) {
+        if (heard.method == "trig") {
+            trig = true;
+            EXPECT_EQ(std::minmax(heard.words[0], heard.words[1]),
+                      std::minmax(t1->GetId(), t2->GetId()));
+        } else if (heard.method == "probe") {
+            probed = true;
+            EXPECT_EQ(heard.words[0], probe->GetId());
+            EXPECT_EQ(heard.words[1], targetBall->GetId());
+            EXPECT_NEAR(WordToFloat(heard.words[2]), 0.1f, 1e-3f);
+        }
+    }
+    EXPECT_TRUE(trig);
+    EXPECT_TRUE(probed);
+    EXPECT_EQ(world_->GetContactCount(), 0); // probes and triggers make no joints
+}
+
+TEST_F(PhysicsWorld, AMethodLargerThanTheBlockIsSkippedWithALogLine) {
+    world_->SetGravity(0.0f);
+    auto* greedy = tree_.MakeWithId<GreedyListener>("greedy");
+    world_->SetWitness({greedy->GetId()});
+    Ball(Float3(-0.45f, 0.0f, 0.0f), 0.5f);
+    Ball(Float3(0.45f, 0.0f, 0.0f), 0.5f);
+    CapturingLogSink log;
+    Run(1);
+    EXPECT_TRUE(HeardEvents().empty());
+    EXPECT_TRUE(log.Contains("collision"));
+}
+
+// Deletes the world from inside its own dispatch.
+class WorldBreaker : public TestClass<WorldBreaker, Node> {
+public:
+    static constexpr const char* Name = "PhysicsWorldBreaker";
+    static inline PhysicsMaster* world = nullptr;
+    static void Declare(ClassInfo& info) {
+        info.AddMethod("collision", "(int, int)", BindBlockMethod<&WorldBreaker::Break>(),
+                       MethodScript);
+    }
+    void Break(uint32_t*) {
+        if (world) {
+            world->Delete();
+            world = nullptr;
+        }
+    }
+};
+
+TEST_F(PhysicsWorld, AHandlerMayDeleteTheWorldThatCallsIt) {
+    world_->SetGravity(0.0f);
+    auto* breaker = tree_.MakeWithId<WorldBreaker>("breaker");
+    world_->SetWitness({breaker->GetId()});
+    Ball(Float3(-0.45f, 0.0f, 0.0f), 0.5f);
+    Ball(Float3(0.45f, 0.0f, 0.0f), 0.5f);
+    WorldBreaker::world = world_;
+    world_->Update(world_->GetTimestep() * 3.5f, UpdateRunning);
+    EXPECT_EQ(WorldBreaker::world, nullptr);
+}
+
+int enters = 0;
+int leaves = 0;
+uint32_t lastLeaveArgument = 1;
+
+class TouchCounter : public TestClass<TouchCounter, Node> {
+public:
+    static constexpr const char* Name = "PhysicsTouchCounter";
+    int GetInputCount() const override { return 2; }
+    void ReceiveEvent(const EventRecord& event) override {
+        if (event.target.GetPort() == 0) {
+            ++enters;
+        } else {
+            ++leaves;
+            lastLeaveArgument = event.argument.GetId();
+        }
+    }
+};
+
+TEST_F(PhysicsWorld, EnterAndLeaveFireOncePerTouchEvenWithoutDynamics) {
+    for (int32_t method : {PhysicsLcp, PhysicsOff}) {
+        enters = leaves = 0;
+        world_->SetMethod(method);
+        world_->SetGravity(0.0f);
+        auto* counter = tree_.MakeWithId<TouchCounter>("counter");
+        auto* area = Sensor(Float3(), CollTrigger);
+        EntityRef enter;
+        enter.InitFromId(counter->GetId());
+        area->SetPortValue(0, enter);
+        EntityRef leave;
+        leave.InitFromId(counter->GetId() | (1u << PortShift));
+        area->SetPortValue(1, leave);
+        auto* visitor = Sensor(Float3(5.0f, 0.0f, 0.0f), CollTrigger);
+        auto* listener = tree_.MakeWithId<EventListener>("listener");
+        area->SetWitness({listener->GetId()});
+        HeardEvents().clear();
+        for (float x : {0.5f, 0.4f, 0.3f, 5.0f, 5.0f, 0.5f, 0.5f}) {
+            static_cast<Pivot*>(visitor->GetParent())->SetPosition(Float3(x, 0.0f, 0.0f));
+            world_->Update(world_->GetTimestep() * 1.5f, UpdateRunning);
+        }
+        EXPECT_EQ(enters, 2) << method;
+        EXPECT_EQ(leaves, 1) << method;
+        // Without dynamics the trig events wait for a dispatch.
+        EXPECT_EQ(HeardEvents().empty(), method == PhysicsOff) << method;
+        // Deleting the partner ends the touch: the survivor hears it, about no one.
+        visitor->GetParent()->Delete();
+        world_->Update(world_->GetTimestep() * 1.5f, UpdateRunning);
+        EXPECT_EQ(leaves, 2) << method;
+        EXPECT_EQ(lastLeaveArgument, 0u) << method;
+        area->GetParent()->Delete();
+        counter->Delete();
+        listener->Delete();
+    }
+}
+
+// A joint that is not a contact: it makes no rows until joint types exist.
+class LinkJoint : public Joint {
+public:
+    void GetInfo1(JointInfo1& info) override { info = {}; }
+    void GetInfo2(JointInfo2&) override {}
+    int32_t GetType() const override { return 1; }
+};
+
+TEST_F(PhysicsWorld, BodiesLinkedByAJointMakeNoContacts) {
+    world_->SetGravity(0.0f);
+    auto* listener = tree_.MakeWithId<EventListener>("listener");
+    world_->SetWitness({listener->GetId()});
+    RigidBody* a = Ball(Float3(-0.45f, 0.0f, 0.0f), 0.5f);
+    RigidBody* b = Ball(Float3(0.45f, 0.0f, 0.0f), 0.5f);
+    LinkJoint link;
+    link.Attach(a, b);
+    Run(1);
+    EXPECT_EQ(world_->GetContactCount(), 0);
+    EXPECT_TRUE(HeardEvents().empty());
+    link.Detach();
+    Run(1);
+    EXPECT_EQ(world_->GetContactCount(), 1);
+}
+
+TEST_F(PhysicsWorld, IdleBodiesGatherNoForcesAndWakeWithOneStepsVelocity) {
+    world_->SetDamping(0.002f);
+    world_->SetAngularDamping(0.002f);
+    world_->SetIdleThreshold(0.001f);
+    Floor();
+    RigidBody* box = BoxBody(Float3(0.0f, 0.5f, 0.0f));
+    box->SetBodyFlags(box->GetBodyFlags() | BodyAutoIdle);
+    Run(1000);
+    ASSERT_TRUE(box->HasBodyFlags(BodyIdle));
+    EXPECT_EQ(box->GetForce().LengthSquared(), 0.0f);
+    // An awake neighbour falling onto it pulls it in.
+    RigidBody* ball = Ball(Float3(0.0f, 1.6f, 0.0f), 0.5f);
+    Run(20);
+    EXPECT_FALSE(box->HasBodyFlags(BodyIdle));
+    EXPECT_LT(box->GetLinearVelocity().Length(), world_->GetGravity() * world_->GetTimestep() * 2.0f);
+    (void)ball;
+}
+
+TEST_F(PhysicsWorld, TwoWorldsKeepTheirOwnContactsAndOneMayGo) {
+    Floor();
+    RigidBody* mine = BoxBody(Float3(0.0f, 0.5f, 0.0f));
+    auto* other = tree_.Make<PhysicsMaster>("other");
+    auto* otherSpace = SweepSpace("otherspace");
+    other->SetCollisionSpaceId({otherSpace->GetId()});
+    Floor(otherSpace);
+    RigidBody* otherBox = Body(Float3(5.0f, 0.5f, 0.0f));
+    otherBox->SetWorld(other);
+    auto* box = tree_.Make<CollisionBox>("box");
+    box->SetSize(Float3(1.0f, 1.0f, 1.0f));
+    box->AttachAsLast(otherBox);
+    Joined(box, CollSolid, otherSpace);
+    for (int i = 0; i < 20; ++i) {
+        Run(1);
+        other->Step(other->GetTimestep());
+    }
+    const int32_t contacts = world_->GetContactCount();
+    EXPECT_GT(contacts, 0);
+    EXPECT_GT(other->GetContactCount(), 0);
+    other->Delete();
+    Run(20);
+    EXPECT_EQ(world_->GetContactCount(), contacts);
+    EXPECT_NEAR(mine->GetPosition().y, 0.5f, world_->GetContactMinDepth() + 0.001f);
+}
+
+TEST_F(PhysicsWorld, AHashSpaceCollidesAsASweepSpaceDoes) {
+    auto* hash = tree_.MakeWithId<CollisionSpaceHash>("hash");
+    world_->SetCollisionSpaceId({hash->GetId()});
+    Floor(hash);
+    RigidBody* body = Body(Float3(0.0f, 0.5f, 0.0f));
+    Joined(Sphere(body, Float3(), 0.5f), CollSolid, hash);
+    Run(300);
+    EXPECT_EQ(world_->GetContactCount(), 1);
+    EXPECT_NEAR(body->GetPosition().y, 0.5f, world_->GetContactMinDepth() + 0.001f);
+}
+
+TEST_F(PhysicsWorld, WildValuesStepWithoutFault) {
+    Floor();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    for (float wild : {nan, inf, -inf, 3e38f}) {
+        RigidBody* body = BoxBody(Float3(0.0f, 0.4f, 0.0f));
+        body->SetLinearVelocity(Float3(wild, 0.0f, wild));
+        body->SetAngularVelocity(Float3(0.0f, wild, 0.0f));
+        RigidBody* ball = Ball(Float3(wild, wild, 0.0f), 0.5f);
+        ball->SetMass(wild);
+        Run(3);
+        body->SetWorld(nullptr);
+        ball->SetWorld(nullptr);
+        body->Delete();
+        ball->Delete();
+    }
+}
+
+TEST_F(PhysicsWorld, TheToolbarPausesAndStepsTheCurrentWorld) {
+    auto button = [](const char* label) {
+        for (const EditorToolbarButton& b : GetToolbarButtons()) {
+            if (b.label == label && b.group == "Game") {
+                return b;
+            }
+        }
+        ADD_FAILURE() << label;
+        return EditorToolbarButton{};
+    };
+    const EditorToolbarButton pause = button("Physics pause");
+    const EditorToolbarButton step = button("Physics step");
+    ASSERT_TRUE(pause.handler && step.handler);
+    EXPECT_TRUE(pause.toggle);
+    GameRunning = true;
+    EXPECT_EQ(pause.handler(pause.value, ToolbarIsChecked), 0);
+    EXPECT_EQ(step.handler(step.value, ToolbarIsEnabled), 0);
+    pause.handler(pause.value, ToolbarExecute);
+    EXPECT_EQ(world_->GetMethod(), PhysicsLcpSingleStep);
+    EXPECT_EQ(pause.handler(pause.value, ToolbarIsChecked), 1);
+    EXPECT_EQ(step.handler(step.value, ToolbarIsEnabled), 1);
+    step.handler(step.value, ToolbarExecute);
+    EXPECT_TRUE(world_->IsStepRequested());
+    GameRunning = false;
+    EXPECT_EQ(step.handler(step.value, ToolbarIsEnabled), 0);
+    pause.handler(pause.value, ToolbarExecute);
+    EXPECT_EQ(world_->GetMethod(), PhysicsLcp);
+}
+
+TEST(PhysicsRegistration, TheFlagsDecideWhatIsRegistered) {
+    EXPECT_EQ(RegisterPhysicsClasses(0), 1);
+    EXPECT_EQ(RegisterPhysicsClasses(1), 14);
+}
+
+} // namespace
+} // namespace quarn::test
