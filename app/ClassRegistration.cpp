@@ -35,6 +35,7 @@
 #include "script/DataBase.h"
 #include "script/GridData.h"
 #include "script/PathController.h"
+#include "script/ScriptLibrary.h"
 #include "script/ScriptNodeClass.h"
 #include "script/ScriptOperators.h"
 #include "script/ScriptValueType.h"
@@ -83,6 +84,7 @@ int RegisterAllClasses() {
     VarData::RegisterClass();            // 51.
     GridData::RegisterClass();           // 52.
     RegisterScriptNodeClass();           // 54. "Script" (the node itself comes later)
+    RegisterScriptLibrary();             // 54. the engine functions, before the operators
     RegisterScriptOperators();           // 54. the value types, as Script registers them
     return GetClassCount() - before;
 }
@@ -105,6 +107,15 @@ void WriteClassTable(OutputStream& out) {
         for (const auto& method : classInfo->GetOwnMethods()) {
             out.Printf("    method %s %s flags=%u\n", method->GetName(),
                        method->GetSignatureText().c_str(), method->GetCallFlags());
+        }
+    }
+    // Compiled scripts call engine functions by index and link them by name.
+    for (int index = 0; index < GetRegisteredFunctionCount(); ++index) {
+        const MethodInfo* function = GetRegisteredFunction(index);
+        out.Printf("function %d %s %s\n", index, function->GetName(),
+                   function->GetSignatureText().c_str());
+        if (index - GetScriptLibraryFirstIndex() == 101) {
+            out.Printf("constant %s 1\n", GetScriptLibraryConstantName().c_str());
         }
     }
     // Programs name value types and their entries by number, so the numbers are listed too.

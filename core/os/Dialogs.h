@@ -50,6 +50,12 @@ public:
     // The chosen path, or "" when cancelled. The filter is a list of name and pattern texts,
     // each ended by a zero byte, the list by an empty text: "Scene\0*.scene;*.scn\0\0".
     virtual std::string FileDialog(const char* filter, bool open, const char* initialFolder) = 0;
+    // The modal "Enter string" dialog at a screen position: true with the entered text, false
+    // when cancelled. Back ends without one answer cancelled.
+    virtual bool EnterString(int32_t /*x*/, int32_t /*y*/, const char* /*caption*/,
+                             const char* /*initial*/, std::string& /*entered*/) {
+        return false;
+    }
 };
 
 // Installs the hook every dialog goes through; null restores the default. The hook is not
@@ -60,6 +66,15 @@ DialogHook* GetDialogHook();
 int ShowMessageBox(const char* text, const char* title, uint32_t type);
 int ShowChoiceBox(const char* title, const char* text, const char* buttons);
 std::string ShowFileDialog(const char* filter, bool open, const char* initialFolder);
+
+struct EnteredString {
+    std::string text; // without carriage returns, at most EnteredStringLimit characters
+    bool accepted = false;
+};
+inline constexpr size_t EnteredStringLimit = 255;
+// The entered text, or the initial one when the dialog was cancelled.
+EnteredString ShowEnterStringDialog(int32_t x, int32_t y, const char* caption,
+                                    const char* initial);
 
 // The labels of a message-box type's buttons joined by '#', and the id of the button at an
 // index: what a back end needs to show a message box as a choice.

@@ -1,0 +1,412 @@
+#include "core/filesystem/SettingsFile.h"
+#include "core/object/IdMap.h"
+#include "core/object/NamedConstants.h"
+#include "core/string/TextArena.h"
+#include "script/ScriptLibrary.h"
+#include "tests/script/ScriptRunSupport.h"
+#include "tests/support/TempFolder.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace quarn {
+namespace {
+
+using test::ScriptRunTest;
+using test::ScriptThing;
+
+uint32_t F(float value) {
+    return FloatToWord(value);
+}
+uint32_t I(int32_t value) {
+    return static_cast<uint32_t>(value);
+}
+uint32_t T(const char* text) {
+    return TextWordOf(PutTempString(text));
+}
+
+class ScriptLibraryTest : public ScriptRunTest {
+protected:
+    void SetUp() override {
+        ScriptRunTest::SetUp();
+        RegisterScriptLibrary();
+    }
+    void TearDown() override {
+        RemoveScriptLibrary();
+        CallLibrary(125, {0, 0});
+        ScriptRunTest::TearDown();
+    }
+
+    static const MethodInfo* Function(int index) {
+        return GetRegisteredFunction(GetScriptLibraryFirstIndex() + index);
+    }
+    // The result words of library function INDEX called with the argument words.
+    static std::vector<uint32_t> CallLibrary(int index, const std::vector<uint32_t>& arguments) {
+        const MethodInfo* function = Function(index);
+        std::vector<uint32_t> block(1 + arguments.size() + 4, 0xDEADBEEFu);
+        std::copy(arguments.begin(), arguments.end(), block.begin() + 1);
+        function->Call(nullptr, block.data());
+        return std::vector<uint32_t>(block.begin(), block.begin() + function->GetReturnWords());
+    }
+    static uint32_t Word(int index, const std::vector<uint32_t>& arguments) {
+        return CallLibrary(index, arguments).at(0);
+    }
+    static std::string Text(int index, const std::vector<uint32_t>& arguments) {
+        return LookupText(Word(index, arguments));
+    }
+    // Runs CODE, then marks the variable "after" with 5: whether the script went on.
+    Script* RunCalling(const std::string& code, const char* name) {
+        Script* script = MakeScript(
+            "var \"after\" int\nstack 16\n" + code + "\npush 0\npush 5\nstore 1\nend\n", name);
+        Call(script);
+        return script;
+    }
+    static bool WentOn(Script* script) { return script->GetVariables()[0] == 5u; }
+    static std::string Func(int index) {
+        return "func " + std::to_string(GetScriptLibraryFirstIndex() + index);
+    }
+};
+
+TEST_F(ScriptLibraryTest, RegistersTheFunctionsInOrderWithTheConstantBetween101And102) {
+    ASSERT_GE(GetScriptLibraryFirstIndex(), 0);
+    ASSERT_EQ(GetRegisteredFunctionCount(),
+              GetScriptLibraryFirstIndex() + ScriptLibraryFunctionCount);
+    std::string previous;
+    for (int index = 0; index < ScriptLibraryFunctionCount; ++index) {
+        const MethodInfo* function = Function(index);
+        EXPECT_TRUE(function->IsBound()) << index;
+        EXPECT_EQ(function->GetCallFlags(), 0u) << index;
+        EXPECT_LT(previous, function->GetName()) << index;
+        previous = function->GetName();
+    }
+    EXPECT_EQ(Function(69)->GetSignatureText(), Function(70)->GetSignatureText());
+    EXPECT_EQ(Function(35)->GetSignatureText(), "(float3):float2");
+    EXPECT_EQ(Function(164)->GetSignatureText(), "(float3, float3, int):float");
+    const std::string constant = GetScriptLibraryConstantName();
+    EXPECT_LT(std::string(Function(101)->GetName()), constant);
+    EXPECT_LT(constant, std::string(Function(102)->GetName()));
+    int32_t value = 0;
+    EXPECT_TRUE(FindNamedConstant(constant.c_str(), &value));
+    EXPECT_EQ(value, 1);
+}
+
+TEST_F(ScriptLibraryTest, NumbersFollowTheTable) {
+    const float nan = std::nanf("");
+    struct Case {
+        int index;
+        std::vector<uint32_t> arguments;
+        std::vector<uint32_t> result;
+    };
+    const Case cases[] = {
+        {0, {F(1), F(2)}, {F(2)}},
+        {1, {F(1), F(2)}, {F(1)}},
+        {2, {I(-3), I(4)}, {I(4)}},
+        {3, {I(-3), I(4)}, {I(-3)}},
+        {11, {I(-5)}, {I(5)}},
+        {11, {I(INT_MIN)}, {I(INT_MIN)}},
+        {14, {I(0)}, {0}},
+        {14, {I(-7)}, {0}},
+        {18, {F(2.5f)}, {F(3)}},
+        {18, {F(-2.5f)}, {F(-2)}},
+        {21, {F(0.0f)}, {F(1)}},
+        {21, {F(-0.0f)}, {F(1)}},
+        {21, {F(nan)}, {F(-1)}},
+        {22, {F(5), F(10), F(0)}, {F(0)}},
+        {22, {F(5), F(0), F(10)}, {F(5)}},
+        {22, {F(-1), F(0), F(10)}, {F(0)}},
+        {23, {F(2), F(4), F(0.5f)}, {F(3)}},
+        {25, {F(-2.7f)}, {I(-2)}},
+        {25, {F(nan)}, {I(INT_MIN)}},
+        {26, {I(-3)}, {F(-3)}},
+        {27, {T("  42abc")}, {42}},
+        {27, {T("99999999999")}, {I(INT_MAX)}},
+        {27, {T("-99999999999")}, {I(INT_MIN)}},
+        {28, {T("1.5e1")}, {F(15)}},
+        {17, {F(0.3f), I(0), F(0.5f)}, {F(0)}},
+        {17, {F(0.3f), I(1), F(0.5f)}, {Word(16, {F(0.3f)})}},
+        {33, {T("")}, {F(0), F(0), F(0)}},
+        {33, {T("(1.5,2,-3)")}, {F(1.5f), F(2), F(-3)}},
+        {33, {T("(1,2")}, {F(1), F(2), F(0)}},
+        {34, {F(1), F(2)}, {F(1), F(2), F(0)}},
+        {35, {F(1), F(2), F(3)}, {F(1), F(2)}},
+        {102, {}, {1}},
+        {133, {}, {0}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CallLibrary(c.index, c.arguments), c.result) << "function " << c.index;
+    }
+}
+
+TEST_F(ScriptLibraryTest, RandomNumbersStayInTheirRanges) {
+    int32_t highest = 0;
+    for (int i = 0; i < 2000; ++i) {
+        const auto value = static_cast<int32_t>(Word(14, {10}));
+        ASSERT_GE(value, 0);
+        ASSERT_LT(value, 10);
+        highest = std::max(highest, value);
+        const float unit = WordToFloat(Word(15, {}));
+        ASSERT_GE(unit, 0.0f);
+        ASSERT_LE(unit, 1.0f);
+    }
+    EXPECT_EQ(highest, 9);
+}
+
+TEST_F(ScriptLibraryTest, TextsStayInsideTheirBytes) {
+    EXPECT_EQ(Text(29, {I(-12)}), "-12");
+    EXPECT_EQ(Text(30, {F(1.5f)}), "1.500000");
+    EXPECT_EQ(Text(32, {F(1), F(2), F(3)}), "(1.000000,2.000000,3.000000)");
+    EXPECT_EQ(Word(40, {T("hello")}), 5u);
+    EXPECT_EQ(Word(41, {T("h\xE9"), 1}), 0xE9u);
+    for (int32_t outside : {-1, 2, INT_MAX}) {
+        EXPECT_EQ(Word(41, {T("ab"), I(outside)}), 0u) << outside;
+    }
+    const uint32_t word = T("abc");
+    CallLibrary(42, {word, 1, 'X'});
+    CallLibrary(42, {word, 3, 'Y'});
+    CallLibrary(42, {word, I(-1), 'Z'});
+    EXPECT_STREQ(LookupText(word), "aXc");
+    EXPECT_EQ(Text(43, {0x141}), "A");
+    EXPECT_EQ(I(Word(44, {T("abc"), T("x")})), I(-1));
+    EXPECT_EQ(Word(44, {T("abc"), T("")}), 0u);
+    EXPECT_EQ(Word(44, {T("abcbc"), T("bc")}), 1u);
+    struct Cut {
+        int32_t start;
+        int32_t count;
+        const char* expected;
+    };
+    for (const Cut& cut : {Cut{2, 3, "cde"}, Cut{2, 100, "cdef"}, Cut{6, 1, ""}, Cut{7, 1, ""},
+                           Cut{-1, 2, ""}, Cut{2, -1, ""}, Cut{0, 0, ""}}) {
+        EXPECT_EQ(Text(45, {T("abcdef"), I(cut.start), I(cut.count)}), cut.expected)
+            << cut.start << " " << cut.count;
+    }
+}
+
+TEST_F(ScriptLibraryTest, TheDataArrayKeepsEveryAccessInside) {
+    EXPECT_EQ(Word(125, {4}), 0u);
+    EXPECT_EQ(Word(134, {0}), 4u);
+    for (uint32_t b = 0; b < 4; ++b) {
+        EXPECT_EQ(Word(135, {7, b}), 0u);
+    }
+    CallLibrary(127, {0, 3, 11, 12});
+    EXPECT_EQ(Word(135, {7, 3}), 0u);
+    CallLibrary(127, {0, 2, 11, 12});
+    EXPECT_EQ(CallLibrary(136, {0, 2}), (std::vector<uint32_t>{11, 12}));
+    for (int32_t b : {-1, 4, INT_MAX}) {
+        CallLibrary(126, {0, I(b), 99});
+        CallLibrary(130, {0, I(b), 1, 2, 3});
+        EXPECT_EQ(Word(135, {7, I(b)}), 7u) << b;
+        EXPECT_EQ(CallLibrary(136, {7, I(b)}), (std::vector<uint32_t>{7, I(b)})) << b;
+        EXPECT_EQ(Word(140, {7, I(b)}), 0u) << b;
+        EXPECT_EQ(Text(141, {7, I(b)}), "") << b;
+    }
+    CallLibrary(126, {0, 3, 99});
+    EXPECT_EQ(Word(135, {7, 3}), 99u);
+    // The last index holds one word: a pair or triple starting there is out of range.
+    EXPECT_EQ(CallLibrary(136, {7, 3}), (std::vector<uint32_t>{7, 3}));
+    EXPECT_EQ(CallLibrary(139, {7, 3}), (std::vector<uint32_t>{7, 3, 0}));
+    CallLibrary(130, {0, 1, F(1), F(2), F(3)});
+    EXPECT_EQ(CallLibrary(139, {0, 1}), (std::vector<uint32_t>{F(1), F(2), F(3)}));
+
+    ScriptThing* thing = Make<ScriptThing>();
+    CallLibrary(131, {0, 0, thing->GetId()});
+    EXPECT_EQ(Word(140, {0, 0}), thing->GetId());
+    CallLibrary(132, {0, 0, T("kept")});
+    EXPECT_EQ(Text(141, {0, 0}), "kept");
+
+    CallLibrary(125, {I(-1)});
+    EXPECT_EQ(Word(134, {0}), 4u);
+    CallLibrary(125, {16 * 1024 * 1024 + 1});
+    EXPECT_EQ(Word(134, {0}), 4u);
+    ASSERT_FALSE(dialogs_.Dialogs().empty());
+    EXPECT_EQ(dialogs_.Dialogs().back().title, "Validity check");
+}
+
+TEST_F(ScriptLibraryTest, FileHandlesReadListedFilesAndNothingOnceClosed) {
+    test::TempFolder folder;
+    folder.WriteFile("b.txt", "xy");
+    folder.WriteFile("a.txt", "");
+    EXPECT_EQ(Word(95, {0}), 0u);
+    EXPECT_EQ(Text(96, {0, 0}), "");
+    EXPECT_EQ(Word(94, {T(folder.Path().c_str())}), 1u);
+    ASSERT_EQ(Word(95, {0}), 2u);
+    EXPECT_EQ(Text(96, {0, 0}), folder.Join("a.txt"));
+    EXPECT_EQ(Text(96, {0, 1}), folder.Join("b.txt"));
+    EXPECT_EQ(Text(96, {0, 2}), "");
+    CallLibrary(101, {0, 0});
+
+    const uint32_t handle = Word(97, {T(folder.Join("b.txt").c_str()), 0});
+    ASSERT_NE(handle, 0u);
+    EXPECT_EQ(Word(99, {handle}), 2u);
+    EXPECT_EQ(Word(100, {handle}), uint32_t('x'));
+    EXPECT_EQ(Word(100, {handle}), uint32_t('y'));
+    EXPECT_EQ(I(Word(100, {handle})), I(-1));
+    CallLibrary(101, {handle, 0});
+    CallLibrary(98, {handle});
+    CallLibrary(98, {handle});
+    for (uint32_t stale : {handle, 0u, 12345u, handle + 1}) {
+        EXPECT_EQ(Word(99, {stale}), 0u) << stale;
+        EXPECT_EQ(I(Word(100, {stale})), I(-1)) << stale;
+    }
+    EXPECT_EQ(Word(97, {T(folder.Join("missing").c_str()), 0}), 0u);
+    EXPECT_EQ(Word(89, {T(folder.Join("a.txt").c_str())}), 1u);
+}
+
+TEST_F(ScriptLibraryTest, SettingsAreSavedAtOnceAndReadBackWhole) {
+    test::TempFolder folder;
+    SettingsFile& settings = GetUserSettings();
+    const std::string saved = settings.GetPath();
+    settings.SetPath(folder.Join("init.txt").c_str());
+    const std::string big(70000, 'v');
+    CallLibrary(114, {T("name"), T("ann")});
+    CallLibrary(114, {T("big"), T(big.c_str())});
+    EXPECT_EQ(Text(113, {T("name")}), "ann");
+    EXPECT_EQ(Text(113, {T("big")}), big);
+    EXPECT_EQ(Text(113, {T("missing")}), "");
+    SettingsFile reread;
+    ASSERT_TRUE(reread.Load(folder.Join("init.txt").c_str(), false));
+    EXPECT_STREQ(reread.GetString("name"), "ann");
+    settings.SetPath(saved.c_str());
+}
+
+TEST_F(ScriptLibraryTest, TheHookOffersTheScriptsChoices) {
+    const std::string code = "push 0\npush 20000000\n" + Func(125) + "\ndrop 1";
+    struct Case {
+        int answer;
+        bool goesOn;
+    };
+    for (const Case& c : {Case{3, true}, Case{1, true}, Case{2, false}}) {
+        dialogs_.Answer(c.answer);
+        Script* script = RunCalling(code, ("hook" + std::to_string(c.answer)).c_str());
+        ASSERT_FALSE(dialogs_.Dialogs().empty());
+        const auto& dialog = dialogs_.Dialogs().back();
+        EXPECT_EQ(dialog.title, "Invalid parameter during script execution");
+        EXPECT_EQ(dialog.buttons, "Debug script#Debug c++#Terminate script#Ignore");
+        EXPECT_NE(dialog.text.find("\" Line "), std::string::npos) << dialog.text;
+        EXPECT_NE(dialog.text.find("larger than the"), std::string::npos) << dialog.text;
+        EXPECT_EQ(dialog.text.substr(dialog.text.size() - 2), "\n.");
+        // Ignored, the body went on with the size it guarded: nothing changed.
+        EXPECT_EQ(Word(134, {0}), 0u);
+        EXPECT_EQ(WentOn(script), c.goesOn) << c.answer;
+    }
+    // Outside a script the plain box reports it.
+    CallLibrary(125, {20000000});
+    EXPECT_EQ(dialogs_.Dialogs().back().title, "Validity check");
+}
+
+TEST_F(ScriptLibraryTest, AFailedAssertionAsksToTerminate) {
+    CallLibrary(38, {0, T("outside")});
+    EXPECT_EQ(dialogs_.Dialogs().back().text, "<unknown script and address>");
+    EXPECT_EQ(dialogs_.Dialogs().back().title, "Assertion failed");
+    const size_t before = dialogs_.Dialogs().size();
+    CallLibrary(38, {1, T("fine")});
+    EXPECT_EQ(dialogs_.Dialogs().size(), before);
+
+    dialogs_.Answer(0); // Yes
+    Script* script = RunCalling("push 0\ntext \"broken\"\n" + Func(38), "assert");
+    const auto& dialog = dialogs_.Dialogs().back();
+    EXPECT_EQ(dialog.title, "Assertion failed");
+    EXPECT_EQ(dialog.type, 20u);
+    EXPECT_EQ(dialog.text.substr(0, 8), "Script \"");
+    EXPECT_NE(dialog.text.find("\nbroken\nTerminate script?"), std::string::npos) << dialog.text;
+    EXPECT_FALSE(WentOn(script));
+    dialogs_.Answer(1); // No
+    EXPECT_TRUE(WentOn(RunCalling("push 0\ntext \"broken\"\n" + Func(38), "assertno")));
+}
+
+TEST_F(ScriptLibraryTest, NodesAreMadeCopiedAndDeletedById) {
+    EXPECT_EQ(Word(68, {T("NoSuchClass")}), 0u);
+    const uint32_t made = Word(68, {T("ScriptTestThing")});
+    ASSERT_NE(made, 0u);
+    auto* thing = dynamic_cast<ScriptThing*>(LookupEntity(made));
+    ASSERT_NE(thing, nullptr);
+    made_.push_back(thing->GetSerial());
+    ScriptThing* child = Make<ScriptThing>();
+    child->AttachTo(thing);
+    child->value = 3;
+
+    for (int index : {69, 70}) {
+        const uint32_t copy = Word(index, {made});
+        auto* copied = dynamic_cast<ScriptThing*>(LookupEntity(copy));
+        ASSERT_NE(copied, nullptr) << index;
+        made_.push_back(copied->GetSerial());
+        ASSERT_NE(copied->GetFirstChild(), nullptr);
+        EXPECT_EQ(static_cast<ScriptThing*>(copied->GetFirstChild())->value, 3);
+    }
+    EXPECT_EQ(Word(69, {0}), 0u);
+    EXPECT_EQ(Word(86, {made}), made);
+    EXPECT_EQ(Word(87, {made}), made);
+    EXPECT_EQ(Word(149, {made}), 1u);
+
+    const uint32_t childId = child->GetId();
+    CallLibrary(82, {childId});
+    EXPECT_EQ(LookupEntity(childId), nullptr);
+    EXPECT_EQ(Word(149, {childId}), 0u);
+    EXPECT_EQ(Word(87, {childId}), 0u);
+    CallLibrary(82, {childId});
+    CallLibrary(82, {0});
+}
+
+TEST_F(ScriptLibraryTest, AScriptDeletingItsOwnNodeEndsCleanly) {
+    Script* script = MakeScript("stack 16\nself\n" + Func(82) + "\npush 1\nend\n", "selfdelete");
+    const uint64_t serial = script->GetSerial();
+    Call(script);
+    EXPECT_EQ(Entity::FindBySerial(serial), nullptr);
+}
+
+// Deletes the node after the one it is told about, as a script's method may.
+class ScriptWalker : public test::TestClass<ScriptWalker, Node> {
+public:
+    static constexpr const char* Name = "ScriptTestWalker";
+    static void Declare(ClassInfo& info) {
+        info.AddMethod("visit", "(Entity)", BindMethod<&ScriptWalker::Visit>(), MethodScript);
+    }
+    void Visit(Entity* entity) {
+        auto* node = dynamic_cast<Node*>(entity);
+        visited.push_back(node ? node->GetId() : 0);
+        if (node && node->GetNext()) {
+            node->GetNext()->Delete();
+        }
+    }
+    std::vector<uint32_t> visited;
+};
+
+TEST_F(ScriptLibraryTest, TheClassWalkSurvivesAMethodDeletingWalkedNodes) {
+    ScriptWalker* walker = Make<ScriptWalker>();
+    ScriptThing* root = Make<ScriptThing>();
+    std::vector<ScriptThing*> children;
+    for (int i = 0; i < 3; ++i) {
+        children.push_back(Make<ScriptThing>());
+        children.back()->AttachAsLast(root);
+    }
+    const uint32_t second = children[1]->GetId();
+    CallLibrary(85, {root->GetId(), T("ScriptTestThing"), walker->GetId(), T("visit")});
+    EXPECT_EQ(walker->visited,
+              (std::vector<uint32_t>{root->GetId(), children[0]->GetId(), children[2]->GetId()}));
+    EXPECT_EQ(LookupEntity(second), nullptr);
+    CallLibrary(85, {root->GetId(), T("NoSuchClass"), walker->GetId(), T("visit")});
+    EXPECT_EQ(walker->visited.size(), 3u);
+
+    dialogs_.Answer(3);
+    CallLibrary(77, {0, T("visit")});
+    EXPECT_EQ(walker->visited.size(), 3u);
+    CallLibrary(77, {walker->GetId(), T("visit")});
+    EXPECT_EQ(walker->visited.size(), 4u);
+}
+
+TEST_F(ScriptLibraryTest, TheEntryDialogGivesTheTextOrTheInitialOne) {
+    dialogs_.AnswerText(std::string("typed\r\n") + std::string(300, 'x'));
+    const std::string entered = Text(119, {10, 20, T("Name"), T("start")});
+    EXPECT_EQ(entered.size(), 255u);
+    EXPECT_EQ(entered.substr(0, 6), "typed\n");
+    EXPECT_EQ(dialogs_.Dialogs().back().title, "Name");
+    EXPECT_EQ(dialogs_.Dialogs().back().text, "start");
+    EXPECT_EQ(Text(119, {10, 20, T("Name"), T("start")}), "start");
+}
+
+} // namespace
+} // namespace quarn
