@@ -70,6 +70,9 @@ std::string constantName;
 // Library state shared by every script.
 std::unique_ptr<File> currentFile;
 HandleTable<File> openFiles;
+HandleTable<uint32_t> textWindows;
+// A text window's edit text reaches scripts cut to this many characters.
+constexpr size_t MaxWindowTextLength = 1024;
 std::vector<uint32_t> dataArray;
 // A script sizing the shared array past this is refused rather than exhausting memory.
 constexpr int32_t MaxDataArrayWords = 16 * 1024 * 1024;
@@ -740,15 +743,30 @@ const char* EnterString(Int2 a, const char* b, const char* c) {
     app.HoldKeysDown();
     return Temp(entered.text);
 }
-// No modeless window exists until the editor's interface does: no handle is ever given out.
-int32_t OpenWindow(Int2, const char*, const char*) {
-    return 0;
+// Scripts hold the text windows they opened by handle, never by the window's own id.
+int32_t OpenWindow(Int2 a, const char* b, const char* c) {
+    const uint32_t window = OpenTextWindow(a.x, a.y, b, c);
+    return window ? static_cast<int32_t>(textWindows.Add(std::make_unique<uint32_t>(window))) : 0;
 }
-void FocusWindow(int32_t) {}
-const char* WindowText(int32_t) {
-    return Temp("");
+void FocusWindow(int32_t a) {
+    if (const uint32_t* window = textWindows.Find(static_cast<uint32_t>(a))) {
+        FocusDialogEdit(*window);
+    }
 }
-void CloseWindow(int32_t) {}
+const char* WindowText(int32_t a) {
+    const uint32_t* window = textWindows.Find(static_cast<uint32_t>(a));
+    std::string text = window ? GetDialogEditText(*window) : std::string();
+    if (text.size() > MaxWindowTextLength) {
+        text.resize(MaxWindowTextLength);
+    }
+    return Temp(text);
+}
+void CloseWindow(int32_t a) {
+    if (const uint32_t* window = textWindows.Find(static_cast<uint32_t>(a))) {
+        DestroyWindowByHandle(*window);
+        textWindows.Remove(static_cast<uint32_t>(a));
+    }
+}
 
 void TypeCharacter(int32_t a) {
     GetScriptApp().TypeCharacter(static_cast<uint8_t>(a & 0xFF));

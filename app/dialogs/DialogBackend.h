@@ -47,7 +47,10 @@ public:
 
     std::string FileDialog(const char* filter, bool open, const char* initialFolder);
     std::string BrowseForFolder(const char* title, const char* initialFolder);
+    // The "Enter string" entry: true with the typed line, false when cancelled.
+    bool EnterString(const char* caption, const char* initial, std::string& entered);
 
+    static std::vector<std::string> EntryArguments(const char* caption, const char* initial);
     static std::vector<std::string> FileDialogArguments(const char* filter, bool open,
                                                         const char* initialFolder);
     static std::vector<std::string> FolderArguments(const char* title, const char* initialFolder);
@@ -55,6 +58,8 @@ public:
 private:
     // The chooser's first output line when it ends with success, else "".
     std::string Run(std::vector<std::string> arguments);
+    // True with the first output line when the chooser ends with success.
+    bool Run(std::vector<std::string> arguments, std::string& line);
 
     std::string program_;
 };
@@ -70,6 +75,10 @@ public:
     std::string FileDialog(const char* filter, bool open, const char* initialFolder) override;
     std::string BrowseForFolder(const char* title, const char* initialFolder) override;
     int ShowAboutDialog() override;
+    // Through the chooser program; no modeless text window opens until the editor's interface
+    // exists.
+    bool EnterString(int32_t x, int32_t y, const char* caption, const char* initial,
+                     std::string& entered) override;
 
 private:
     SDL_Window* parent_ = nullptr;
@@ -107,6 +116,14 @@ public:
     std::string FileDialog(const char* filter, bool open, const char* initialFolder) override;
     std::string BrowseForFolder(const char* title, const char* initialFolder) override;
     int ShowAboutDialog() override;
+    // Modeless windows open nowhere; their texts are kept for whoever scripts the answers.
+    uint32_t OpenTextWindow(int32_t, int32_t, const char* caption, const char* text) override {
+        return windows_.Open(caption, text);
+    }
+    void FocusTextWindow(uint32_t window) override { windows_.Focus(window); }
+    std::string GetTextWindowText(uint32_t window) override { return windows_.Text(window); }
+    void DestroyTextWindow(uint32_t window) override { windows_.Close(window); }
+    TextWindowTable& Windows() { return windows_; }
 
 private:
     int NextButton();
@@ -116,6 +133,7 @@ private:
     std::deque<int> buttons_;
     std::deque<std::string> paths_;
     std::vector<Request> requests_;
+    TextWindowTable windows_;
 };
 
 } // namespace quarn

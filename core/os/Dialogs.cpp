@@ -77,6 +77,22 @@ EnteredString ShowEnterStringDialog(int32_t x, int32_t y, const char* caption,
     return result;
 }
 
+uint32_t OpenTextWindow(int32_t x, int32_t y, const char* caption, const char* text) {
+    return currentHook->OpenTextWindow(x, y, caption ? caption : "", text ? text : "");
+}
+
+void FocusDialogEdit(uint32_t window) {
+    currentHook->FocusTextWindow(window);
+}
+
+std::string GetDialogEditText(uint32_t window) {
+    return currentHook->GetTextWindowText(window);
+}
+
+void DestroyWindowByHandle(uint32_t window) {
+    currentHook->DestroyTextWindow(window);
+}
+
 const char* MessageBoxButtonLabels(uint32_t type) {
     return ButtonsOf(type).labels;
 }

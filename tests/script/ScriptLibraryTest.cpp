@@ -1,4 +1,8 @@
 #include "core/filesystem/SettingsFile.h"
+#include "core/scene/CameraView.h"
+#include "render/Camera.h"
+#include "render/RenderObject.h"
+#include "script/ScriptApp.h"
 #include "core/object/IdMap.h"
 #include "core/object/NamedConstants.h"
 #include "core/string/TextArena.h"
@@ -34,6 +38,8 @@ class ScriptLibraryTest : public ScriptRunTest {
 protected:
     void SetUp() override {
         ScriptRunTest::SetUp();
+        // As at start-up: the classes the signatures name exist first.
+        Camera::RegisterClass();
         RegisterScriptLibrary();
     }
     void TearDown() override {
@@ -406,6 +412,151 @@ TEST_F(ScriptLibraryTest, TheEntryDialogGivesTheTextOrTheInitialOne) {
     EXPECT_EQ(dialogs_.Dialogs().back().title, "Name");
     EXPECT_EQ(dialogs_.Dialogs().back().text, "start");
     EXPECT_EQ(Text(119, {10, 20, T("Name"), T("start")}), "start");
+}
+
+TEST_F(ScriptLibraryTest, TextWindowsAreReachedOnlyThroughTheirHandles) {
+    const uint32_t window = Word(120, {1, 2, T("Notes"), T("first")});
+    ASSERT_NE(window, 0u);
+    CallLibrary(121, {window});
+    ASSERT_EQ(dialogs_.Windows().Count(), 1u);
+    TextWindowTable::Window* open = dialogs_.Windows().Find(1);
+    ASSERT_NE(open, nullptr);
+    EXPECT_TRUE(open->focused);
+    EXPECT_EQ(Text(122, {window}), "first");
+    open->text = std::string(1500, 'w');
+    EXPECT_EQ(Text(122, {window}).size(), 1024u);
+    for (uint32_t forged : {0u, 1u, window + 0x10000u, 777u}) {
+        CallLibrary(121, {forged});
+        EXPECT_EQ(Text(122, {forged}), "") << forged;
+        CallLibrary(123, {forged});
+    }
+    EXPECT_EQ(dialogs_.Windows().Count(), 1u);
+    CallLibrary(123, {window});
+    EXPECT_EQ(dialogs_.Windows().Count(), 0u);
+    EXPECT_EQ(Text(122, {window}), "");
+}
+
+// A shell with every button down and the clipboard a test gives it.
+class FakeApp : public ScriptApp {
+public:
+    bool HasMouse() override { return true; }
+    bool MouseWentDown(int32_t) override { return true; }
+    bool MouseIsDown(int32_t) override { return true; }
+    void SetMouseTag(int32_t button, const char* tag) override { tags[button] = tag; }
+    std::string GetMouseTag(int32_t button) override { return tags[button]; }
+    std::string GetClipboardText() override { return clipboard; }
+    void HoldKeysDown() override { ++holds; }
+    void ConsumeKey(int32_t code) override { consumed.push_back(code); }
+
+    std::string clipboard;
+    std::string tags[4];
+    int holds = 0;
+    std::vector<int32_t> consumed;
+};
+
+TEST_F(ScriptLibraryTest, TheShellIsAskedOnlyWithinItsBounds) {
+    FakeApp app;
+    SetScriptApp(&app);
+    for (int32_t button : {-1, 4, INT_MAX}) {
+        EXPECT_EQ(Word(54, {I(button)}), 0u) << button;
+        EXPECT_EQ(Word(56, {I(button)}), 0u) << button;
+        CallLibrary(58, {I(button), T("x")});
+        EXPECT_EQ(Text(61, {I(button)}), "") << button;
+    }
+    EXPECT_EQ(Word(54, {3}), 1u);
+    CallLibrary(58, {2, T("menu")});
+    EXPECT_EQ(Word(60, {2}), 1u);
+    EXPECT_EQ(Text(61, {2}), "menu");
+    CallLibrary(59, {2});
+    EXPECT_EQ(Word(60, {2}), 0u);
+
+    app.clipboard = "one\r\ntwo";
+    EXPECT_EQ(Text(112, {}), "one\ntwo");
+    app.clipboard = std::string(256, 'c');
+    EXPECT_EQ(Text(112, {}).size(), 256u);
+    app.clipboard = std::string(300, 'c');
+    EXPECT_EQ(Text(112, {}), "");
+
+    // Keys pressed in the entry dialog are held afterwards; Enter or Esc closed it.
+    dialogs_.AnswerText("x");
+    Text(119, {0, 0, T(""), T("")});
+    Text(119, {0, 0, T(""), T("")});
+    EXPECT_EQ(app.holds, 2);
+    EXPECT_EQ(app.consumed, (std::vector<int32_t>{50, 52}));
+    SetScriptApp(nullptr);
+}
+
+// Hit at distance 7 by every ray.
+class PickTarget : public test::TestClass<PickTarget, RenderObject> {
+public:
+    static constexpr const char* Name = "ScriptTestPickTarget";
+    static void Declare(ClassInfo&) {}
+    int32_t Render() override { return 0; }
+    bool IntersectRay(const Float3&, const Float3&, PickQuery& query) override {
+        query.current.distance = distance;
+        return true;
+    }
+    float distance = 7.0f;
+};
+
+TEST_F(ScriptLibraryTest, TheRayPickFindsVisibleObjectsAtAnyDepth) {
+    ScriptThing* root = Make<ScriptThing>();
+    ScriptThing* child = Make<ScriptThing>();
+    child->AttachTo(root);
+    ScriptThing* first = Make<ScriptThing>();
+    first->AttachAsLast(child);
+    PickTarget* target = Make<PickTarget>();
+    target->AttachAsLast(child);
+    const std::vector<uint32_t> ray = {F(0), F(0), F(0), F(0), F(0), F(1)};
+    auto pick = [&](uint32_t under) {
+        std::vector<uint32_t> arguments = ray;
+        arguments.push_back(under);
+        return WordToFloat(Word(164, arguments));
+    };
+    EXPECT_EQ(pick(root->GetId()), 7.0f);
+    target->SetOpacity(0.95f);
+    EXPECT_EQ(pick(root->GetId()), -1.0f);
+    target->SetOpacity(1.0f);
+    EXPECT_EQ(pick(first->GetId()), -1.0f);
+    EXPECT_EQ(pick(0), -1.0f);
+    EXPECT_EQ(pick(0x7FFFFFu), -1.0f);
+}
+
+TEST_F(ScriptLibraryTest, WorldToScreenGuardsItsResult) {
+    CameraView* saved = CurrentCamera;
+    CurrentCamera = nullptr;
+    EXPECT_EQ(CallLibrary(152, {F(1), F(2), F(3)}), (std::vector<uint32_t>{0, 0, 0}));
+    EXPECT_EQ(CallLibrary(153, {F(1), F(2), F(3)}), (std::vector<uint32_t>{0, 0, F(3)}));
+    EXPECT_EQ(Word(151, {}), 0u);
+    Camera* camera = Make<Camera>();
+    CurrentCamera = camera;
+    EXPECT_EQ(Word(151, {}), camera->GetId());
+    const size_t before = dialogs_.Dialogs().size();
+    EXPECT_EQ(CallLibrary(152, {F(3e38f), F(0), F(1e-30f)}), (std::vector<uint32_t>{0, 0, 0}));
+    ASSERT_EQ(dialogs_.Dialogs().size(), before + 1);
+    EXPECT_EQ(dialogs_.Dialogs().back().text, "WorldToScreen was given unreasonable input");
+    const std::vector<uint32_t> ahead = CallLibrary(152, {F(0), F(0), F(5)});
+    EXPECT_EQ(ahead[2], F(5));
+    EXPECT_EQ(dialogs_.Dialogs().size(), before + 1);
+    CurrentCamera = saved;
+}
+
+TEST_F(ScriptLibraryTest, InstancesAreCountedByClassIndex) {
+    const ClassInfo* things = ScriptThing::RegisterClass();
+    int index = 0;
+    while (GetClassByIndex(index) != things) {
+        ++index;
+    }
+    const uint32_t count = Word(147, {I(index)});
+    ScriptThing* thing = Make<ScriptThing>();
+    EXPECT_EQ(Word(147, {I(index)}), count + 1);
+    EXPECT_NE(Word(148, {I(index), 0}), 0u);
+    EXPECT_EQ(Word(148, {I(index), 100000}), 0u);
+    for (int32_t outside : {-1, GetClassCount(), INT_MAX}) {
+        EXPECT_EQ(Word(147, {I(outside)}), 0u) << outside;
+        EXPECT_EQ(Word(148, {I(outside), 0}), 0u) << outside;
+    }
+    EXPECT_NE(thing, nullptr);
 }
 
 } // namespace

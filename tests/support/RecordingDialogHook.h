@@ -58,6 +58,14 @@ public:
         return true;
     }
 
+    uint32_t OpenTextWindow(int32_t, int32_t, const char* caption, const char* text) override {
+        return windows_.Open(caption, text);
+    }
+    void FocusTextWindow(uint32_t window) override { windows_.Focus(window); }
+    std::string GetTextWindowText(uint32_t window) override { return windows_.Text(window); }
+    void DestroyTextWindow(uint32_t window) override { windows_.Close(window); }
+    TextWindowTable& Windows() { return windows_; }
+
 private:
     template <class T>
     static T Next(std::deque<T>& script, T otherwise) {
@@ -72,6 +80,7 @@ private:
     std::deque<int> answers_;
     std::deque<std::string> paths_;
     std::deque<std::string> texts_;
+    TextWindowTable windows_;
     std::vector<Dialog> dialogs_;
     DialogHook* previous_;
 };

@@ -50,6 +50,16 @@ TEST_F(FakeChooser, ChosenPathIsTheFirstOutputLineAndAFolderLosesItsTrailingSlas
     EXPECT_EQ(cancelled.BrowseForFolder("Folder", ""), "");
 }
 
+TEST_F(FakeChooser, AnEnteredEmptyLineIsAcceptedAndAFailureCancels) {
+    EXPECT_EQ(ZenityDialogs::EntryArguments("Name?", "Ann"),
+              (Labels{"--entry", "--title=Enter string", "--text=Name?", "--entry-text=Ann"}));
+    std::string entered = "unchanged";
+    EXPECT_TRUE(ZenityDialogs(Make("echo\n")).EnterString("", "", entered));
+    EXPECT_EQ(entered, "");
+    EXPECT_FALSE(ZenityDialogs(Make("echo typed; exit 1\n")).EnterString("", "", entered));
+    EXPECT_FALSE(ZenityDialogs("quarn-no-such-chooser").EnterString("", "", entered));
+}
+
 TEST(ScriptedDialogs, AnswerListSkipsWhatIsNoIndex) {
     ScriptedDialogs dialogs;
     dialogs.AnswerButtons("2, x,1x,,-1,9,1");
