@@ -1,5 +1,7 @@
 #include "script/ScriptLibrary.h"
 
+#include "audio/AudioSystem.h"
+#include "audio/SoundCaptureBuffer.h"
 #include "core/debug/Log.h"
 #include "core/debug/Validity.h"
 #include "core/filesystem/FileSystem.h"
@@ -823,17 +825,57 @@ void GetTextWord(Entity*, uint32_t* block) {
     block[0] = TextWordOf(Temp(text));
 }
 
-// Sound capture: no capture device is reachable from here yet, so the answers are those of a
-// capture that never started.
+// Sound capture ------------------------------------------------------------------------------
 
-void StartCapture(int32_t, int32_t, int32_t, int32_t, bool) {}
-void StopCapture() {}
-void UpdateCapture() {}
-int32_t CapturedCount() {
-    return 0;
+// Made on first use through the audio system, which owns it; forgotten once the current
+// audio system no longer lists it.
+SoundCaptureBuffer* captureBuffer = nullptr;
+
+SoundCaptureBuffer* Capture() {
+    AudioSystem* audio = GetAudioSystem();
+    const int count = audio ? audio->GetCaptureBufferCount() : 0;
+    for (int index = 0; index < count; ++index) {
+        if (audio->GetCaptureBuffer(index) == captureBuffer) {
+            return captureBuffer;
+        }
+    }
+    captureBuffer = nullptr;
+    return nullptr;
 }
-int32_t CapturedSample(int32_t) {
-    return 0;
+void StartCapture(int32_t a, int32_t b, int32_t c, int32_t d, bool e) {
+    AudioSystem* audio = GetAudioSystem();
+    if (a <= 0 || !audio) {
+        return;
+    }
+    SoundCaptureBuffer* buffer = Capture();
+    if (!buffer) {
+        buffer = captureBuffer = audio->CreateCaptureBuffer();
+    }
+    // A capture under way is released before the new one is set up.
+    buffer->Destroy();
+    if (buffer->Create(0, static_cast<uint32_t>(a), static_cast<uint32_t>(b),
+                       static_cast<uint32_t>(c), static_cast<uint32_t>(d))) {
+        buffer->Start(e);
+    }
+}
+void StopCapture() {
+    if (SoundCaptureBuffer* buffer = Capture()) {
+        buffer->Stop();
+    }
+}
+void UpdateCapture() {
+    if (SoundCaptureBuffer* buffer = Capture()) {
+        buffer->Update();
+    }
+}
+int32_t CapturedCount() {
+    SoundCaptureBuffer* buffer = Capture();
+    return buffer ? static_cast<int32_t>(buffer->GetSampleCount()) : 0;
+}
+int32_t CapturedSample(int32_t a) {
+    SoundCaptureBuffer* buffer = Capture();
+    return buffer && a >= 0 ? static_cast<int32_t>(buffer->GetCapturedSample(static_cast<uint32_t>(a)))
+                            : 0;
 }
 
 // Classes, scripts, camera and resources -----------------------------------------------------

@@ -1,3 +1,5 @@
+#include "audio/AudioSystem.h"
+#include "audio/SoundCaptureBuffer.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/scene/CameraView.h"
 #include "render/Camera.h"
@@ -557,6 +559,98 @@ TEST_F(ScriptLibraryTest, InstancesAreCountedByClassIndex) {
         EXPECT_EQ(Word(148, {I(outside), 0}), 0u) << outside;
     }
     EXPECT_NE(thing, nullptr);
+}
+
+// Captures the frame numbers 1, 2, 3 ... of the length it was made with.
+class FakeCapture : public SoundCaptureBuffer {
+public:
+    bool Create(uint32_t, uint32_t length, uint32_t bits, uint32_t rate,
+                uint32_t channels) override {
+        ++creates;
+        if ((bits != 8 && bits != 16) || (channels != 1 && channels != 2) || length == 0) {
+            return false;
+        }
+        length_ = length;
+        bits_ = bits;
+        rate_ = rate;
+        channels_ = channels;
+        return true;
+    }
+    bool Destroy() override {
+        ++destroys;
+        length_ = 0;
+        samples_.clear();
+        return true;
+    }
+    void Start(bool) override { running = length_ > 0; }
+    void Stop() override { running = false; }
+    uint32_t GetPosition() override { return 0; }
+    uint32_t Update() override {
+        for (uint32_t i = 1; running && i <= length_; ++i) {
+            samples_.push_back(i);
+        }
+        return length_;
+    }
+    int creates = 0;
+    int destroys = 0;
+    bool running = false;
+};
+
+class FakeAudio : public AudioSystem {
+public:
+    ~FakeAudio() override { DestroyAllBuffers(); }
+    bool Init(uint32_t, uint32_t, uint32_t, uint32_t) override { return true; }
+    const char* GetName() const override { return "fake"; }
+    const char* GetLastError() const override { return ""; }
+    uint32_t GetStateFlags() const override { return 0; }
+    void SetListenerPosition(const Float3&) override {}
+    Float3 GetListenerPosition() const override { return {}; }
+    void SetListenerOrientation(const Quaternion&) override {}
+    Quaternion GetListenerOrientation() const override { return {}; }
+    void SetMasterVolume(float) override {}
+    bool Update() override { return true; }
+    uint32_t GetBitsPerSample() const override { return 16; }
+    uint32_t GetSampleRate() const override { return 22050; }
+    uint32_t GetChannels() const override { return 2; }
+    SoundBuffer* CreateSoundBuffer() override { return nullptr; }
+    SoundCaptureBuffer* CreateCaptureBuffer() override {
+        captureBuffers_.push_back(new FakeCapture());
+        return captureBuffers_.back();
+    }
+};
+
+TEST_F(ScriptLibraryTest, CaptureAnswersOnlyForWhatWasCaptured) {
+    {
+        FakeAudio audio;
+        // Before the capture is made nothing happens and nothing is captured.
+        CallLibrary(143, {});
+        CallLibrary(144, {});
+        EXPECT_EQ(Word(145, {}), 0u);
+        EXPECT_EQ(Word(146, {0}), 0u);
+        CallLibrary(142, {0, 16, 8000, 1, 0});
+        CallLibrary(142, {I(-4), 16, 8000, 1, 0});
+        EXPECT_EQ(audio.GetCaptureBufferCount(), 0);
+
+        CallLibrary(142, {3, 24, 8000, 1, 0});
+        ASSERT_EQ(audio.GetCaptureBufferCount(), 1);
+        auto* capture = static_cast<FakeCapture*>(audio.GetCaptureBuffer(0));
+        EXPECT_FALSE(capture->running);
+        CallLibrary(142, {3, 16, 8000, 1, 0});
+        EXPECT_EQ(capture->destroys, 2); // each set-up releases the one before
+        EXPECT_TRUE(capture->running);
+        CallLibrary(144, {});
+        EXPECT_EQ(Word(145, {}), 3u);
+        EXPECT_EQ(Word(146, {2}), 3u);
+        for (int32_t outside : {-1, 3, INT_MAX}) {
+            EXPECT_EQ(Word(146, {I(outside)}), 0u) << outside;
+        }
+        CallLibrary(143, {});
+        EXPECT_FALSE(capture->running);
+        EXPECT_EQ(audio.GetCaptureBufferCount(), 1);
+    }
+    // The audio system took its buffer with it.
+    EXPECT_EQ(Word(145, {}), 0u);
+    CallLibrary(144, {});
 }
 
 } // namespace
