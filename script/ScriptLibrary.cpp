@@ -34,15 +34,17 @@
 #include "core/string/NumberText.h"
 #include "core/string/Text.h"
 #include "core/string/TextArena.h"
+#include "device/Shader.h"
 #include "render/Camera.h"
 #include "render/RenderObject.h"
+#include "resources/EffectShader.h"
+#include "resources/ResourceRegistry.h"
 #include "script/ScriptApp.h"
 #include "script/ScriptContext.h"
 #include "script/ScriptHandles.h"
 #include "script/ScriptNode.h"
 #include "script/ScriptNoise.h"
 #include "script/ScriptOperators.h"
-#include "resources/ResourceRegistry.h"
 #include "script/ScriptResource.h"
 
 #include <algorithm>
@@ -954,8 +956,18 @@ int32_t Blend(int32_t a, int32_t b, float c) {
                                            ScriptFloatToInt(c * 256.9f)));
 }
 
-// Effects hold no four-number value yet: nothing to set.
-void SetEffectValue(const char*, float, float, float, float) {}
+// Only an effect's shader holds the value; any other resource of that name is left alone.
+void SetEffectValue(const char* a, float b, float c, float d, float e) {
+    Resource* resource = FindLoadedResource(a, "");
+    if (!resource) {
+        return;
+    }
+    auto* effect = dynamic_cast<EffectShader*>(resource);
+    if (Shader* shader = effect ? effect->GetShader() : nullptr) {
+        shader->SetParameter(Float4{b, c, d, e});
+    }
+    resource->Release();
+}
 void ReloadResource(const char* a) {
     ReloadResourceByName(NormalizeResourcePath(a).Text());
 }

@@ -3,6 +3,7 @@
 #include "core/filesystem/SettingsFile.h"
 #include "core/scene/CameraView.h"
 #include "render/Camera.h"
+#include "resources/Texture.h"
 #include "render/RenderObject.h"
 #include "script/ScriptApp.h"
 #include "core/object/IdMap.h"
@@ -559,6 +560,19 @@ TEST_F(ScriptLibraryTest, InstancesAreCountedByClassIndex) {
         EXPECT_EQ(Word(148, {I(outside), 0}), 0u) << outside;
     }
     EXPECT_NE(thing, nullptr);
+}
+
+TEST_F(ScriptLibraryTest, AnEffectValueTouchesNoOtherResource) {
+    Texture* texture = GetTexture("plain.png", "");
+    ASSERT_NE(texture, nullptr);
+    const uint32_t references = texture->GetReferenceCount();
+    const std::string name = FindLoadedResource("plain.png", "") == texture ? "plain.png" : "";
+    texture->Release();
+    ASSERT_FALSE(name.empty());
+    CallLibrary(162, {T(name.c_str()), F(1), F(2), F(3), F(4)});
+    CallLibrary(162, {T("nothing.fx"), F(1), F(2), F(3), F(4)});
+    EXPECT_EQ(texture->GetReferenceCount(), references);
+    texture->Release();
 }
 
 // Captures the frame numbers 1, 2, 3 ... of the length it was made with.
