@@ -73,6 +73,7 @@ std::string constantName;
 
 // Library state shared by every script.
 std::unique_ptr<File> currentFile;
+int listedEntries = 0;
 HandleTable<File> openFiles;
 HandleTable<uint32_t> textWindows;
 // A text window's edit text reaches scripts cut to this many characters.
@@ -627,13 +628,16 @@ void MakeFolder(const char* a) {
 
 int32_t OpenCurrent(const char* a) {
     currentFile = GetFileSystem()->OpenNativeFile(a);
+    listedEntries = 0;
     return currentFile ? 1 : 0;
 }
 int32_t ListCurrent(int32_t) {
-    return currentFile ? currentFile->ListFolder() : 0;
+    listedEntries = currentFile ? currentFile->ListFolder() : 0;
+    return listedEntries;
 }
+// Reads the listing the last count made, so walking a folder lists it once.
 const char* EntryPath(int32_t, int32_t b) {
-    if (!currentFile || b < 0 || b >= currentFile->ListFolder()) {
+    if (!currentFile || b < 0 || b >= listedEntries) {
         return Temp("");
     }
     std::unique_ptr<File> entry = currentFile->GetChild(b);
@@ -714,8 +718,12 @@ Int3 TimeOfDay() {
 const char* NewGuid() {
     return Temp(Guid::Create().ToHex());
 }
+// Truncated in double: a float would drop milliseconds after a few hours.
 int32_t Milliseconds() {
-    return ScriptFloatToInt(static_cast<float>(GetScriptApp().GetTime() * 1000.0));
+    const double milliseconds = GetScriptApp().GetTime() * 1000.0;
+    return milliseconds >= -2147483648.0 && milliseconds < 2147483648.0
+               ? static_cast<int32_t>(milliseconds)
+               : INT32_MIN;
 }
 int32_t VolumeSerial() {
     return static_cast<int32_t>(GetScriptApp().GetVolumeSerial());
@@ -1217,6 +1225,7 @@ void RegisterScriptLibrary() {
 
 void RemoveScriptLibrary() {
     currentFile.reset();
+    listedEntries = 0;
     if (GetValidityHook() == &ScriptValidityHook) {
         SetValidityHook(nullptr);
     }

@@ -11,6 +11,7 @@
 #include "core/string/TextArena.h"
 #include "script/ScriptLibrary.h"
 #include "tests/script/ScriptRunSupport.h"
+#include "tests/support/CapturingLogSink.h"
 #include "tests/support/TempFolder.h"
 
 #include <algorithm>
@@ -358,6 +359,38 @@ TEST_F(ScriptLibraryTest, NodesAreMadeCopiedAndDeletedById) {
     EXPECT_EQ(Word(87, {childId}), 0u);
     CallLibrary(82, {childId});
     CallLibrary(82, {0});
+}
+
+TEST_F(ScriptLibraryTest, AScenePartSavedByAScriptLoadsBackUnderAParent) {
+    test::TempFolder folder;
+    ScriptThing* root = Make<ScriptThing>();
+    ScriptThing* child = Make<ScriptThing>();
+    child->AttachTo(root);
+    child->value = 9;
+    const std::string path = folder.Join("part.scene");
+    CallLibrary(72, {T(path.c_str()), child->GetId(), 1, 0}); // with the node itself
+    ScriptThing* parent = Make<ScriptThing>();
+    ASSERT_EQ(Word(89, {T(path.c_str())}), 1u);
+    const uint32_t loaded = Word(71, {T(path.c_str()), parent->GetId(), 0});
+    ASSERT_NE(loaded, 0u);
+    auto* copy = dynamic_cast<ScriptThing*>(LookupEntity(loaded));
+    ASSERT_NE(copy, nullptr);
+    made_.push_back(copy->GetSerial());
+    EXPECT_EQ(copy->value, 9);
+    EXPECT_EQ(copy->GetParent(), parent);
+    EXPECT_EQ(Word(71, {T(folder.Join("missing.scene").c_str()), parent->GetId(), 0}), 0u);
+    CallLibrary(72, {T(folder.Join("none.scene").c_str()), 0, 0, 0});
+    EXPECT_EQ(Word(89, {T(folder.Join("none.scene").c_str())}), 0u);
+}
+
+TEST_F(ScriptLibraryTest, PrintingLogsAndWritesALine) {
+    test::CapturingLogSink log;
+    testing::internal::CaptureStdout();
+    CallLibrary(36, {T("hello there")});
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "hello there\n");
+    ASSERT_FALSE(log.Lines().empty());
+    EXPECT_EQ(log.Lines().back().channel, "script");
+    EXPECT_TRUE(log.Contains("hello there"));
 }
 
 TEST_F(ScriptLibraryTest, AScriptDeletingItsOwnNodeEndsCleanly) {
