@@ -88,8 +88,9 @@ private:
 // Answers from a queue and records what was asked, for runs where nobody can answer: button
 // answers are indices into the shown buttons (the first button once the queue is empty), path
 // answers are the chosen texts ("" once the queue is empty). Each question and its answer are
-// logged on the channel "dialog", so a run without a display shows what it was asked.
-class ScriptedDialogs : public DialogBackend {
+// logged on the channel "dialog", so a run without a display shows what it was asked. Text
+// windows open nowhere but keep their texts.
+class ScriptedDialogs : public KeepsTextWindows<DialogBackend> {
 public:
     enum Kind { MessageBoxKind, ChoiceKind, FileKind, FolderKind, AboutKind };
 
@@ -116,14 +117,6 @@ public:
     std::string FileDialog(const char* filter, bool open, const char* initialFolder) override;
     std::string BrowseForFolder(const char* title, const char* initialFolder) override;
     int ShowAboutDialog() override;
-    // Modeless windows open nowhere; their texts are kept for whoever scripts the answers.
-    uint32_t OpenTextWindow(int32_t, int32_t, const char* caption, const char* text) override {
-        return windows_.Open(caption, text);
-    }
-    void FocusTextWindow(uint32_t window) override { windows_.Focus(window); }
-    std::string GetTextWindowText(uint32_t window) override { return windows_.Text(window); }
-    void DestroyTextWindow(uint32_t window) override { windows_.Close(window); }
-    TextWindowTable& Windows() { return windows_; }
 
 private:
     int NextButton();
@@ -133,7 +126,6 @@ private:
     std::deque<int> buttons_;
     std::deque<std::string> paths_;
     std::vector<Request> requests_;
-    TextWindowTable windows_;
 };
 
 } // namespace quarn

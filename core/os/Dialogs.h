@@ -117,6 +117,22 @@ private:
     uint32_t lastId_ = 0;
 };
 
+// A dialog hook whose modeless text windows open nowhere but keep their texts.
+template <class Hook>
+class KeepsTextWindows : public Hook {
+public:
+    uint32_t OpenTextWindow(int32_t, int32_t, const char* caption, const char* text) override {
+        return windows_.Open(caption, text);
+    }
+    void FocusTextWindow(uint32_t window) override { windows_.Focus(window); }
+    std::string GetTextWindowText(uint32_t window) override { return windows_.Text(window); }
+    void DestroyTextWindow(uint32_t window) override { windows_.Close(window); }
+    TextWindowTable& Windows() { return windows_; }
+
+private:
+    TextWindowTable windows_;
+};
+
 // Installs the hook every dialog goes through; null restores the default. The hook is not
 // owned and must outlive its installation.
 void SetDialogHook(DialogHook* hook);

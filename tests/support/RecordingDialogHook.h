@@ -12,8 +12,9 @@ namespace quarn::test {
 
 // Stands in for the user: records every dialog and answers from a script, then with the first
 // button (a file dialog: cancelled, its record titled by the first filter, its text the initial
-// folder). Installed while it exists; the hook it replaced comes back afterwards.
-class RecordingDialogHook : public DialogHook {
+// folder). Installed while it exists; the hook it replaced comes back afterwards. Text windows
+// keep their texts for the test to read and change.
+class RecordingDialogHook : public KeepsTextWindows<DialogHook> {
 public:
     struct Dialog {
         bool isMessageBox;
@@ -58,14 +59,6 @@ public:
         return true;
     }
 
-    uint32_t OpenTextWindow(int32_t, int32_t, const char* caption, const char* text) override {
-        return windows_.Open(caption, text);
-    }
-    void FocusTextWindow(uint32_t window) override { windows_.Focus(window); }
-    std::string GetTextWindowText(uint32_t window) override { return windows_.Text(window); }
-    void DestroyTextWindow(uint32_t window) override { windows_.Close(window); }
-    TextWindowTable& Windows() { return windows_; }
-
 private:
     template <class T>
     static T Next(std::deque<T>& script, T otherwise) {
@@ -80,7 +73,6 @@ private:
     std::deque<int> answers_;
     std::deque<std::string> paths_;
     std::deque<std::string> texts_;
-    TextWindowTable windows_;
     std::vector<Dialog> dialogs_;
     DialogHook* previous_;
 };
