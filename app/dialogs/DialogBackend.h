@@ -92,7 +92,7 @@ private:
 // windows open nowhere but keep their texts.
 class ScriptedDialogs : public KeepsTextWindows<DialogBackend> {
 public:
-    enum Kind { MessageBoxKind, ChoiceKind, FileKind, FolderKind, AboutKind };
+    enum Kind { MessageBoxKind, ChoiceKind, FileKind, FolderKind, AboutKind, EntryKind };
 
     struct Request {
         Kind kind = MessageBoxKind;
@@ -109,6 +109,7 @@ public:
     // Button answers from a list of decimal indices separated by commas ("1,0,2"); entries
     // that are no number are skipped.
     void AnswerButtons(const char* list);
+    // Paths also answer entry dialogs, which are cancelled once the queue is empty.
     void AnswerPath(std::string path) { paths_.push_back(std::move(path)); }
     const std::vector<Request>& Requests() const { return requests_; }
 
@@ -117,6 +118,8 @@ public:
     std::string FileDialog(const char* filter, bool open, const char* initialFolder) override;
     std::string BrowseForFolder(const char* title, const char* initialFolder) override;
     int ShowAboutDialog() override;
+    bool EnterString(int32_t x, int32_t y, const char* caption, const char* initial,
+                     std::string& entered) override;
 
 private:
     int NextButton();

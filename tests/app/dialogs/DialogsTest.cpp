@@ -60,6 +60,21 @@ TEST_F(FakeChooser, AnEnteredEmptyLineIsAcceptedAndAFailureCancels) {
     EXPECT_FALSE(ZenityDialogs("quarn-no-such-chooser").EnterString("", "", entered));
 }
 
+TEST(ScriptedDialogs, EntriesTakeQueuedTextsAndKeepTheirWindows) {
+    ScriptedDialogs dialogs;
+    dialogs.AnswerPath("");
+    std::string entered = "x";
+    EXPECT_TRUE(dialogs.EnterString(0, 0, "Name", "start", entered));
+    EXPECT_EQ(entered, "");
+    EXPECT_FALSE(dialogs.EnterString(0, 0, "Name", "start", entered));
+    EXPECT_EQ(dialogs.Requests().back().kind, ScriptedDialogs::EntryKind);
+    EXPECT_EQ(dialogs.Requests().back().text, "start");
+    const uint32_t window = dialogs.OpenTextWindow(0, 0, "Notes", "kept");
+    EXPECT_EQ(dialogs.GetTextWindowText(window), "kept");
+    dialogs.DestroyTextWindow(window);
+    EXPECT_EQ(dialogs.GetTextWindowText(window), "");
+}
+
 TEST(ScriptedDialogs, AnswerListSkipsWhatIsNoIndex) {
     ScriptedDialogs dialogs;
     dialogs.AnswerButtons("2, x,1x,,-1,9,1");
