@@ -44,6 +44,7 @@
 #include "script/DataBase.h"
 #include "script/GridData.h"
 #include "script/PathController.h"
+#include "script/ScriptLibrary.h"
 #include "script/ScriptSystem.h"
 #include "script/ScriptValueType.h"
 #include "script/VarData.h"
@@ -121,6 +122,15 @@ void WriteClassTable(OutputStream& out) {
         for (const auto& method : classInfo->GetOwnMethods()) {
             out.Printf("    method %s %s flags=%u\n", method->GetName(),
                        method->GetSignatureText().c_str(), method->GetCallFlags());
+        }
+    }
+    // Compiled scripts call engine functions by index and link them by name.
+    for (int index = 0; index < GetRegisteredFunctionCount(); ++index) {
+        const MethodInfo* function = GetRegisteredFunction(index);
+        out.Printf("function %d %s %s\n", index, function->GetName(),
+                   function->GetSignatureText().c_str());
+        if (index - GetScriptLibraryFirstIndex() == 101) {
+            out.Printf("constant %s 1\n", GetScriptLibraryConstantName().c_str());
         }
     }
     // Programs name value types and their entries by number, so the numbers are listed too.

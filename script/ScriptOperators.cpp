@@ -84,11 +84,8 @@ void CheckDivisor(bool isZero) {
     ValidityCheck(!isZero, "Division by zero");
 }
 
-// The answer of the x86 conversion that scripts always got: truncation toward zero, and
-// 0x80000000 for NaN and anything outside the int range.
 int32_t Truncated(float value) {
-    return value >= -2147483648.0f && value < 2147483648.0f ? static_cast<int32_t>(value)
-                                                            : INT32_MIN;
+    return ScriptFloatToInt(value);
 }
 
 bool And(bool a, bool b) {
@@ -683,6 +680,11 @@ void RegisterScriptOperators() {
     Add(TypeQuaternion, "GetRotationAroundAxis(float3):float", Body<RotationAroundAxis>, Method);
 
     AddValueTypeKeywords();
+}
+
+int32_t ScriptFloatToInt(float value) {
+    return value >= -2147483648.0f && value < 2147483648.0f ? static_cast<int32_t>(value)
+                                                            : INT32_MIN;
 }
 
 } // namespace quarn

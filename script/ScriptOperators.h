@@ -1,6 +1,12 @@
 #pragma once
 
+#include <cstdint>
+
 namespace quarn {
+
+// The answer of the x86 conversion that scripts always got: truncation toward zero, and
+// 0x80000000 for NaN and anything outside the int range.
+int32_t ScriptFloatToInt(float value);
 
 // Creates the script language's built-in value types with their components, operators, methods
 // and conversions, then enters the type names in the keyword table. Compiled programs name an

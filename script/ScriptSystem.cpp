@@ -7,6 +7,7 @@
 #include "core/object/PropertyText.h"
 #include "resources/ResourceRegistry.h"
 #include "script/ScriptClass.h"
+#include "script/ScriptLibrary.h"
 #include "script/ScriptNodeClass.h"
 #include "script/ScriptOperators.h"
 #include "script/ScriptSearchPath.h"
@@ -80,7 +81,7 @@ int RegisterScriptClasses(int flags) {
         return 1;
     }
     RegisterScriptNodeClass();
-    // The engine function library registers here, before the operators, once it exists.
+    RegisterScriptLibrary(); // the engine functions come before the operators
     RegisterScriptOperators();
     BuildScriptInterface();
     SetScriptSearchPath(GetMainSettings().GetString("script_base_folder"), true);

@@ -47,7 +47,10 @@ public:
 
     std::string FileDialog(const char* filter, bool open, const char* initialFolder);
     std::string BrowseForFolder(const char* title, const char* initialFolder);
+    // The "Enter string" entry: true with the typed line, false when cancelled.
+    bool EnterString(const char* caption, const char* initial, std::string& entered);
 
+    static std::vector<std::string> EntryArguments(const char* caption, const char* initial);
     static std::vector<std::string> FileDialogArguments(const char* filter, bool open,
                                                         const char* initialFolder);
     static std::vector<std::string> FolderArguments(const char* title, const char* initialFolder);
@@ -55,6 +58,8 @@ public:
 private:
     // The chooser's first output line when it ends with success, else "".
     std::string Run(std::vector<std::string> arguments);
+    // True with the first output line when the chooser ends with success.
+    bool Run(std::vector<std::string> arguments, std::string& line);
 
     std::string program_;
 };
@@ -70,6 +75,10 @@ public:
     std::string FileDialog(const char* filter, bool open, const char* initialFolder) override;
     std::string BrowseForFolder(const char* title, const char* initialFolder) override;
     int ShowAboutDialog() override;
+    // Through the chooser program; no modeless text window opens until the editor's interface
+    // exists.
+    bool EnterString(int32_t x, int32_t y, const char* caption, const char* initial,
+                     std::string& entered) override;
 
 private:
     SDL_Window* parent_ = nullptr;
@@ -79,10 +88,11 @@ private:
 // Answers from a queue and records what was asked, for runs where nobody can answer: button
 // answers are indices into the shown buttons (the first button once the queue is empty), path
 // answers are the chosen texts ("" once the queue is empty). Each question and its answer are
-// logged on the channel "dialog", so a run without a display shows what it was asked.
-class ScriptedDialogs : public DialogBackend {
+// logged on the channel "dialog", so a run without a display shows what it was asked. Text
+// windows open nowhere but keep their texts.
+class ScriptedDialogs : public KeepsTextWindows<DialogBackend> {
 public:
-    enum Kind { MessageBoxKind, ChoiceKind, FileKind, FolderKind, AboutKind };
+    enum Kind { MessageBoxKind, ChoiceKind, FileKind, FolderKind, AboutKind, EntryKind };
 
     struct Request {
         Kind kind = MessageBoxKind;
@@ -99,6 +109,7 @@ public:
     // Button answers from a list of decimal indices separated by commas ("1,0,2"); entries
     // that are no number are skipped.
     void AnswerButtons(const char* list);
+    // Paths also answer entry dialogs, which are cancelled once the queue is empty.
     void AnswerPath(std::string path) { paths_.push_back(std::move(path)); }
     const std::vector<Request>& Requests() const { return requests_; }
 
@@ -107,6 +118,8 @@ public:
     std::string FileDialog(const char* filter, bool open, const char* initialFolder) override;
     std::string BrowseForFolder(const char* title, const char* initialFolder) override;
     int ShowAboutDialog() override;
+    bool EnterString(int32_t x, int32_t y, const char* caption, const char* initial,
+                     std::string& entered) override;
 
 private:
     int NextButton();

@@ -84,8 +84,8 @@ void ScriptedDialogs::AnswerButtons(const char* list) {
 }
 
 void ScriptedDialogs::Record(Request request, const std::string& answer) {
-    static const char* const KindNames[] = {"message box", "choice", "file dialog", "folder dialog",
-                                            "about box"};
+    static const char* const KindNames[] = {"message box", "choice",    "file dialog",
+                                            "folder dialog", "about box", "entry dialog"};
     LogChannelMessage("dialog", "%s \"%s\": \"%s\" answered \"%s\"", KindNames[request.kind],
                       request.title.c_str(), request.text.c_str(), answer.c_str());
     requests_.push_back(std::move(request));
@@ -146,6 +146,15 @@ std::string ScriptedDialogs::BrowseForFolder(const char* title, const char* init
     std::string path = NextPath();
     Record(std::move(request), path);
     return path;
+}
+
+bool ScriptedDialogs::EnterString(int32_t, int32_t, const char* caption, const char* initial,
+                                  std::string& entered) {
+    Request request = MakeRequest(EntryKind, caption, initial);
+    const bool answered = !paths_.empty();
+    entered = NextPath();
+    Record(std::move(request), answered ? entered : "(cancelled)");
+    return answered;
 }
 
 int ScriptedDialogs::ShowAboutDialog() {

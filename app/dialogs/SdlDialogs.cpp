@@ -99,6 +99,11 @@ std::string SdlDialogs::BrowseForFolder(const char* title, const char* initialFo
     return chooser_.BrowseForFolder(title, initialFolder);
 }
 
+bool SdlDialogs::EnterString(int32_t, int32_t, const char* caption, const char* initial,
+                             std::string& entered) {
+    return chooser_.EnterString(caption, initial, entered);
+}
+
 int SdlDialogs::ShowAboutDialog() {
     int pressed =
         ShowBox(parent_, SDL_MESSAGEBOX_INFORMATION, "About", "Quarn engine", {"OK"}, 0, 0);

@@ -95,6 +95,20 @@ std::string ZenityDialogs::BrowseForFolder(const char* title, const char* initia
 }
 
 std::string ZenityDialogs::Run(std::vector<std::string> arguments) {
+    std::string line;
+    return Run(std::move(arguments), line) ? line : std::string();
+}
+
+bool ZenityDialogs::EnterString(const char* caption, const char* initial, std::string& entered) {
+    return Run(EntryArguments(caption, initial), entered);
+}
+
+std::vector<std::string> ZenityDialogs::EntryArguments(const char* caption, const char* initial) {
+    return {"--entry", "--title=Enter string", "--text=" + Text(caption),
+            "--entry-text=" + Text(initial)};
+}
+
+bool ZenityDialogs::Run(std::vector<std::string> arguments, std::string& line) {
     arguments.insert(arguments.begin(), program_);
     std::vector<char*> argv;
     for (std::string& argument : arguments) {
@@ -104,7 +118,7 @@ std::string ZenityDialogs::Run(std::vector<std::string> arguments) {
 
     int pipeEnds[2];
     if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
-        return {};
+        return false;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -116,7 +130,7 @@ std::string ZenityDialogs::Run(std::vector<std::string> arguments) {
     close(pipeEnds[1]);
     if (failure != 0) {
         close(pipeEnds[0]);
-        return {};
+        return false;
     }
 
     std::string output;
@@ -135,13 +149,14 @@ std::string ZenityDialogs::Run(std::vector<std::string> arguments) {
     while ((waited = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
     }
     if (waited != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        return {}; // cancelled, closed or failed
+        return false; // cancelled, closed or failed
     }
     size_t lineEnd = output.find('\n');
     if (lineEnd != std::string::npos) {
         output.resize(lineEnd);
     }
-    return output;
+    line = std::move(output);
+    return true;
 }
 
 } // namespace quarn

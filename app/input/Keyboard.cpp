@@ -193,6 +193,11 @@ void Keyboard::ConsumeAllPresses() {
     }
 }
 
+void Keyboard::PollHoldingDownKeys() {
+    Poll();
+    ConsumeAllPresses();
+}
+
 void Keyboard::Clear() {
     std::memset(states_, 0, sizeof(states_));
 }

@@ -82,6 +82,9 @@ public:
     // Later WentDown queries in this frame see no press of the key.
     void ConsumePress(int32_t code);
     void ConsumeAllPresses();
+    // Reads the keys and takes every key that is down as held: keys pressed while a modal
+    // dialog had the input are no new presses afterwards.
+    void PollHoldingDownKeys();
     // Disabling clears every state; a disabled keyboard ignores Poll.
     void SetEnabled(bool enabled);
     // Polls until the key is up, or until the program is asked to quit.

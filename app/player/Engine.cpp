@@ -6,6 +6,7 @@
 #include "app/input/Mouse.h"
 #include "app/platform/Platform.h"
 #include "app/platform/SdlPlatform.h"
+#include "app/platform/ShellScriptApp.h"
 #include "app/player/EditorMessageHook.h"
 #include "app/player/EditorSettings.h"
 #include "app/player/LoadScreen.h"
@@ -30,6 +31,7 @@
 #include "resources/DynamicMesh.h"
 #include "resources/FontNew.h"
 #include "resources/ResourceRegistry.h"
+#include "script/ScriptLibrary.h"
 
 #include <SDL.h>
 #include <algorithm>
@@ -50,6 +52,7 @@ float autosaveTimer = 0.0f;
 // Set when video memory was released for a lost device and not yet restored: a frame that
 // resets the device but cannot begin its scene restores in a later one.
 bool restorePending = false;
+ShellScriptApp scriptApp;
 
 void LogToStandardError(const char* channel, const char* text) {
     if (channel && *channel) {
@@ -269,6 +272,7 @@ bool InitEngine(const EngineSetup& setup) {
         mouse->HandleMessage(message, wParam, lParam);
     });
     platform->CreateKeyboard();
+    SetScriptApp(&scriptApp);
 
     PlaceWindow(*platform, config);
     platform->CreateMainFrame();
@@ -359,6 +363,8 @@ bool FrameUpdate() {
 }
 
 void ExitProgram() {
+    RemoveScriptLibrary();
+    SetScriptApp(nullptr);
     std::exit(0);
 }
 

@@ -1,5 +1,7 @@
 #include "core/os/Dialogs.h"
 
+#include <string>
+
 namespace quarn {
 
 namespace {
@@ -57,6 +59,38 @@ int ShowChoiceBox(const char* title, const char* text, const char* buttons) {
 
 std::string ShowFileDialog(const char* filter, bool open, const char* initialFolder) {
     return currentHook->FileDialog(filter ? filter : "", open, initialFolder ? initialFolder : "");
+}
+
+EnteredString ShowEnterStringDialog(int32_t x, int32_t y, const char* caption,
+                                    const char* initial) {
+    EnteredString result;
+    initial = initial ? initial : "";
+    result.accepted = currentHook->EnterString(x, y, caption ? caption : "", initial, result.text);
+    if (!result.accepted) {
+        result.text = initial;
+        return result;
+    }
+    std::erase(result.text, '\r');
+    if (result.text.size() > EnteredStringLimit) {
+        result.text.resize(EnteredStringLimit);
+    }
+    return result;
+}
+
+uint32_t OpenTextWindow(int32_t x, int32_t y, const char* caption, const char* text) {
+    return currentHook->OpenTextWindow(x, y, caption ? caption : "", text ? text : "");
+}
+
+void FocusDialogEdit(uint32_t window) {
+    currentHook->FocusTextWindow(window);
+}
+
+std::string GetDialogEditText(uint32_t window) {
+    return currentHook->GetTextWindowText(window);
+}
+
+void DestroyWindowByHandle(uint32_t window) {
+    currentHook->DestroyTextWindow(window);
 }
 
 const char* MessageBoxButtonLabels(uint32_t type) {

@@ -12,8 +12,9 @@ namespace quarn::test {
 
 // Stands in for the user: records every dialog and answers from a script, then with the first
 // button (a file dialog: cancelled, its record titled by the first filter, its text the initial
-// folder). Installed while it exists; the hook it replaced comes back afterwards.
-class RecordingDialogHook : public DialogHook {
+// folder). Installed while it exists; the hook it replaced comes back afterwards. Text windows
+// keep their texts for the test to read and change.
+class RecordingDialogHook : public KeepsTextWindows<DialogHook> {
 public:
     struct Dialog {
         bool isMessageBox;
@@ -29,6 +30,8 @@ public:
     // The next boxes press these 0-based button indices in turn; file dialogs choose these paths.
     void Answer(int buttonIndex) { answers_.push_back(buttonIndex); }
     void AnswerPath(std::string path) { paths_.push_back(std::move(path)); }
+    // The next "Enter string" dialogs are accepted with these texts; without one, cancelled.
+    void AnswerText(std::string text) { texts_.push_back(std::move(text)); }
 
     const std::vector<Dialog>& Dialogs() const { return dialogs_; }
 
@@ -45,6 +48,17 @@ public:
         return Next(paths_, std::string());
     }
 
+    // Recorded with the caption as its title and the initial text as its text.
+    bool EnterString(int32_t, int32_t, const char* caption, const char* initial,
+                     std::string& entered) override {
+        dialogs_.push_back({false, caption, initial, "", 0});
+        if (texts_.empty()) {
+            return false;
+        }
+        entered = Next(texts_, std::string());
+        return true;
+    }
+
 private:
     template <class T>
     static T Next(std::deque<T>& script, T otherwise) {
@@ -58,6 +72,7 @@ private:
 
     std::deque<int> answers_;
     std::deque<std::string> paths_;
+    std::deque<std::string> texts_;
     std::vector<Dialog> dialogs_;
     DialogHook* previous_;
 };

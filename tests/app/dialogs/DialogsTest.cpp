@@ -50,6 +50,31 @@ TEST_F(FakeChooser, ChosenPathIsTheFirstOutputLineAndAFolderLosesItsTrailingSlas
     EXPECT_EQ(cancelled.BrowseForFolder("Folder", ""), "");
 }
 
+TEST_F(FakeChooser, AnEnteredEmptyLineIsAcceptedAndAFailureCancels) {
+    EXPECT_EQ(ZenityDialogs::EntryArguments("Name?", "Ann"),
+              (Labels{"--entry", "--title=Enter string", "--text=Name?", "--entry-text=Ann"}));
+    std::string entered = "unchanged";
+    EXPECT_TRUE(ZenityDialogs(Make("echo\n")).EnterString("", "", entered));
+    EXPECT_EQ(entered, "");
+    EXPECT_FALSE(ZenityDialogs(Make("echo typed; exit 1\n")).EnterString("", "", entered));
+    EXPECT_FALSE(ZenityDialogs("quarn-no-such-chooser").EnterString("", "", entered));
+}
+
+TEST(ScriptedDialogs, EntriesTakeQueuedTextsAndKeepTheirWindows) {
+    ScriptedDialogs dialogs;
+    dialogs.AnswerPath("");
+    std::string entered = "x";
+    EXPECT_TRUE(dialogs.EnterString(0, 0, "Name", "start", entered));
+    EXPECT_EQ(entered, "");
+    EXPECT_FALSE(dialogs.EnterString(0, 0, "Name", "start", entered));
+    EXPECT_EQ(dialogs.Requests().back().kind, ScriptedDialogs::EntryKind);
+    EXPECT_EQ(dialogs.Requests().back().text, "start");
+    const uint32_t window = dialogs.OpenTextWindow(0, 0, "Notes", "kept");
+    EXPECT_EQ(dialogs.GetTextWindowText(window), "kept");
+    dialogs.DestroyTextWindow(window);
+    EXPECT_EQ(dialogs.GetTextWindowText(window), "");
+}
+
 TEST(ScriptedDialogs, AnswerListSkipsWhatIsNoIndex) {
     ScriptedDialogs dialogs;
     dialogs.AnswerButtons("2, x,1x,,-1,9,1");

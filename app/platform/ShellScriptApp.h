@@ -1,0 +1,45 @@
+#pragma once
+
+#include "script/ScriptApp.h"
+
+#include <cstdint>
+#include <string>
+
+namespace quarn {
+
+// What scripts reach of the shell: the platform of the run, its mouse and keyboard, SDL's
+// clipboard and event queue. Devices that do not exist answer as absent.
+class ShellScriptApp : public ScriptApp {
+public:
+    bool HasMouse() override;
+    Float2 GetMousePosition() override;
+    Float2 GetMouseDelta() override;
+    int32_t GetMouseWheel() override;
+    bool MouseWentDown(int32_t button) override;
+    bool MouseClicked(int32_t button) override;
+    bool MouseIsDown(int32_t button) override;
+    bool MouseWentUp(int32_t button) override;
+    void SetMouseTag(int32_t button, const char* tag) override;
+    std::string GetMouseTag(int32_t button) override;
+    void ShowCursor(bool show) override;
+    void SetMousePosition(int32_t x, int32_t y) override;
+    std::string GetClipboardText() override;
+    void TypeCharacter(uint8_t character) override;
+    void HoldKeysDown() override;
+    void ConsumeKey(int32_t code) override;
+    uint32_t GetFrameCount() override;
+    double GetTime() override;
+    Int2 GetViewSize() override;
+    uint32_t GetVolumeSerial() override;
+    std::string GetDesktopFolder() override;
+    std::string GetProgramPath() override;
+};
+
+// UTF-8 as Latin-1 bytes: '?' for each character Latin-1 lacks and for each broken sequence.
+std::string Utf8ToLatin1(const char* text);
+
+// The key that types a Latin-1 character on a US layout, as an SDL scancode, and whether Shift
+// is needed; false for a character no key types.
+bool KeyOfCharacter(uint8_t character, int& scancode, bool& shift);
+
+} // namespace quarn

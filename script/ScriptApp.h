@@ -1,0 +1,50 @@
+#pragma once
+
+#include "core/math/Vector.h"
+
+#include <cstdint>
+#include <string>
+
+namespace quarn {
+
+// What the script library needs of the application shell: the input devices, the cursor, the
+// clipboard and the host. The shell installs its implementation at start-up; until then (and
+// in tools) the answers are those of a machine without mouse, clipboard or window.
+class ScriptApp {
+public:
+    virtual ~ScriptApp() = default;
+
+    virtual bool HasMouse() { return false; }
+    virtual Float2 GetMousePosition() { return {}; }
+    virtual Float2 GetMouseDelta() { return {}; }
+    virtual int32_t GetMouseWheel() { return 0; }
+    // Buttons 0..3; the library checks the range before it asks.
+    virtual bool MouseWentDown(int32_t) { return false; }
+    virtual bool MouseClicked(int32_t) { return false; }
+    virtual bool MouseIsDown(int32_t) { return false; }
+    virtual bool MouseWentUp(int32_t) { return false; }
+    virtual void SetMouseTag(int32_t, const char*) {}
+    virtual std::string GetMouseTag(int32_t) { return {}; }
+    virtual void ShowCursor(bool) {}
+    virtual void SetMousePosition(int32_t, int32_t) {}
+    // The clipboard's text as Latin-1 bytes; "" when it holds none.
+    virtual std::string GetClipboardText() { return {}; }
+    // Queues the key presses that type the Latin-1 character.
+    virtual void TypeCharacter(uint8_t) {}
+    // Marks every key that is down as held, so a dialog's keys are no new presses.
+    virtual void HoldKeysDown() {}
+    // Tells the keyboard that a dialog consumed the key.
+    virtual void ConsumeKey(int32_t) {}
+    virtual uint32_t GetFrameCount() { return 0; }
+    virtual double GetTime() { return 0.0; }
+    virtual Int2 GetViewSize() { return {}; }
+    virtual uint32_t GetVolumeSerial() { return 0; }
+    virtual std::string GetDesktopFolder() { return {}; }
+    virtual std::string GetProgramPath() { return {}; }
+};
+
+// Not owned; null restores the answers of the base class.
+void SetScriptApp(ScriptApp* app);
+ScriptApp& GetScriptApp();
+
+} // namespace quarn

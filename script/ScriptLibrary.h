@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+namespace quarn {
+
+// The free engine functions of the script language. Compiled scripts call them by their index
+// in the registered-function list and link them by their generated short names, so the order
+// of registration is part of every compiled script. Registration also installs the hook that
+// turns a failed validity check inside a running script into the script's debugging choice.
+// The functions are registered once; a later call only installs the hook again.
+void RegisterScriptLibrary();
+// At scripting shut-down: forgets the current file and removes the validity hook.
+void RemoveScriptLibrary();
+
+inline constexpr int ScriptLibraryFunctionCount = 165;
+// The index of the first library function in the registered-function list; -1 before
+// registration.
+int GetScriptLibraryFirstIndex();
+// The generated name of the constant registered between functions 101 and 102.
+const std::string& GetScriptLibraryConstantName();
+
+} // namespace quarn
