@@ -278,8 +278,9 @@ enum class GpuRenderState : uint32_t {
     BlendOp,                // GpuBlendOp, default Add
     DepthBias,              // float, default 0
     SlopeScaleDepthBias,    // float, default 0
+    ScissorTestEnable,      // bool, default false; draws only, clears ignore it
 };
-inline constexpr uint32_t GpuRenderStateCount = 44;
+inline constexpr uint32_t GpuRenderStateCount = 45;
 
 enum class GpuFillMode : uint32_t { Point = 1, Wireframe = 2, Solid = 3 };
 enum class GpuCull : uint32_t { None = 1, Cw = 2, Ccw = 3 };
@@ -490,6 +491,10 @@ public:
                             uint32_t stencil) = 0;
     virtual GpuResult SetViewport(const GpuViewport& viewport) = 0;
     virtual GpuViewport GetViewport() const = 0;
+    // Draws touch only pixels inside it while ScissorTestEnable is on; it is clipped to the
+    // target at draw time, and a target change resets it to the whole target.
+    virtual GpuResult SetScissorRect(const GpuRect& rect) = 0;
+    virtual GpuRect GetScissorRect() const = 0;
 
     // Surfaces and targets. Returned pointers are owned by the device or the texture.
     virtual GpuSurface* GetBackBuffer() = 0;

@@ -62,6 +62,8 @@ public:
                     uint32_t stencil) override;
     GpuResult SetViewport(const GpuViewport& viewport) override;
     GpuViewport GetViewport() const override { return state_.viewport; }
+    GpuResult SetScissorRect(const GpuRect& rect) override;
+    GpuRect GetScissorRect() const override { return state_.scissor; }
 
     GpuSurface* GetBackBuffer() override { return backBuffer_.get(); }
     GpuSurface* GetRenderTarget(uint32_t index) override;
