@@ -484,8 +484,10 @@ public:
     // Frame.
     virtual GpuResult BeginScene() = 0;
     virtual GpuResult EndScene() = 0;
-    // Rects nullptr = whole back buffer / whole window. The back buffer keeps its contents.
-    virtual GpuResult Present(const GpuRect* source, const GpuRect* dest) = 0;
+    // Rects nullptr = whole image / whole window. The image is the back buffer unless another
+    // colour surface of the device is named; the back buffer keeps its contents.
+    virtual GpuResult Present(const GpuRect* source, const GpuRect* dest,
+                              GpuSurface* image = nullptr) = 0;
     // rects empty clears the whole viewport; rects are clipped to the viewport.
     virtual GpuResult Clear(std::span<const GpuRect> rects, uint32_t flags, uint32_t color, float z,
                             uint32_t stencil) = 0;
@@ -536,6 +538,7 @@ public:
     virtual std::unique_ptr<GpuVertexDeclaration>
     CreateVertexDeclaration(std::span<const GpuVertexElement> elements) = 0;
     virtual GpuResult SetVertexDeclaration(GpuVertexDeclaration* declaration) = 0;
+    virtual GpuVertexDeclaration* GetVertexDeclaration() const = 0;
     virtual GpuResult SetStreamSource(uint32_t stream, GpuVertexBuffer* buffer, uint32_t offset,
                                       uint32_t stride) = 0;
     virtual GpuResult SetIndices(GpuIndexBuffer* buffer) = 0;
@@ -574,6 +577,8 @@ public:
     // nullptr returns that part of the pipeline to the fixed function.
     virtual GpuResult SetVertexShader(GpuShader* shader) = 0;
     virtual GpuResult SetPixelShader(GpuShader* shader) = 0;
+    virtual GpuShader* GetVertexShader() const = 0;
+    virtual GpuShader* GetPixelShader() const = 0;
     // Constants are float4 registers; count is in registers.
     virtual GpuResult SetShaderConstants(GpuShaderKind kind, uint32_t start, const float* values,
                                          uint32_t count) = 0;

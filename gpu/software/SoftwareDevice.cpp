@@ -377,17 +377,22 @@ GpuResult SoftwareDevice::EndScene() {
     return GpuResult::Ok;
 }
 
-GpuResult SoftwareDevice::Present(const GpuRect* source, const GpuRect* dest) {
+GpuResult SoftwareDevice::Present(const GpuRect* source, const GpuRect* dest,
+                                  GpuSurface* image) {
     if (lost_) {
         return GpuResult::DeviceLost;
     }
+    if (image && !IsColorFormat(image->GetDesc().format)) {
+        return GpuResult::InvalidCall;
+    }
+    const auto& shown = image ? *static_cast<SoftwareSurface*>(image) : *backBuffer_;
     if (presentSink_) {
-        presentSink_(*backBuffer_, source, dest);
+        presentSink_(shown, source, dest);
     }
     // A window that cannot show the frame (minimised, its surface gone) is no device fault: the
     // frame is dropped and drawing goes on.
     if (parameters_.window != nullptr &&
-        !PresentToWindow(parameters_.window, *backBuffer_, source, dest) &&
+        !PresentToWindow(parameters_.window, shown, source, dest) &&
         !presentFailureLogged_) {
         presentFailureLogged_ = true;
         LogChannelMessage("render", "Present: the window cannot show the frame");
