@@ -413,7 +413,9 @@ void GpuRenderDevice::Present() {
         return;
     }
     GpuResult result;
-    if (flags_ & DeviceFullScreen) {
+    if (presentImage_) {
+        result = gpu_->Present(nullptr, nullptr, presentImage_);
+    } else if (flags_ & DeviceFullScreen) {
         result = gpu_->Present(nullptr, nullptr);
     } else {
         GpuRect source{0, 0, viewportWidth_, viewportHeight_};

@@ -30,6 +30,9 @@ public:
 
     // The GPU layer beneath, for the device objects made on it; null before the first Create.
     GpuDevice* Gpu();
+    // A window-sized image that Present shows whole in place of the back buffer's present
+    // rectangle; null: the back buffer again. The caller keeps it alive while set.
+    void SetPresentImage(GpuSurface* image) { presentImage_ = image; }
 
     bool Create(uint32_t flags, SDL_Window* window, int32_t width, int32_t height) override;
     bool IsAvailable() override { return true; }
@@ -147,6 +150,7 @@ private:
     int32_t viewportY_ = 0;
     int32_t viewportWidth_ = 0;
     int32_t viewportHeight_ = 0;
+    GpuSurface* presentImage_ = nullptr;
     GpuRect presentRect_; // left, top, right, bottom of the window area Present fills
     int32_t ambientLight_ = -1;
     uint32_t depthBits_ = 0;

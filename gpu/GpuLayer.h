@@ -279,8 +279,9 @@ enum class GpuRenderState : uint32_t {
     BlendOp,                // GpuBlendOp, default Add
     DepthBias,              // float, default 0
     SlopeScaleDepthBias,    // float, default 0
+    ScissorTestEnable,      // bool, default false; draws only, clears ignore it
 };
-inline constexpr uint32_t GpuRenderStateCount = 44;
+inline constexpr uint32_t GpuRenderStateCount = 45;
 
 enum class GpuFillMode : uint32_t { Point = 1, Wireframe = 2, Solid = 3 };
 enum class GpuCull : uint32_t { None = 1, Cw = 2, Ccw = 3 };
@@ -484,13 +485,19 @@ public:
     // Frame.
     virtual GpuResult BeginScene() = 0;
     virtual GpuResult EndScene() = 0;
-    // Rects nullptr = whole back buffer / whole window. The back buffer keeps its contents.
-    virtual GpuResult Present(const GpuRect* source, const GpuRect* dest) = 0;
+    // Rects nullptr = whole image / whole window. The image is the back buffer unless another
+    // colour surface of the device is named; the back buffer keeps its contents.
+    virtual GpuResult Present(const GpuRect* source, const GpuRect* dest,
+                              GpuSurface* image = nullptr) = 0;
     // rects empty clears the whole viewport; rects are clipped to the viewport.
     virtual GpuResult Clear(std::span<const GpuRect> rects, uint32_t flags, uint32_t color, float z,
                             uint32_t stencil) = 0;
     virtual GpuResult SetViewport(const GpuViewport& viewport) = 0;
     virtual GpuViewport GetViewport() const = 0;
+    // Draws touch only pixels inside it while ScissorTestEnable is on; it is clipped to the
+    // target at draw time, and a target change resets it to the whole target.
+    virtual GpuResult SetScissorRect(const GpuRect& rect) = 0;
+    virtual GpuRect GetScissorRect() const = 0;
 
     // Surfaces and targets. Returned pointers are owned by the device or the texture.
     virtual GpuSurface* GetBackBuffer() = 0;
@@ -532,6 +539,7 @@ public:
     virtual std::unique_ptr<GpuVertexDeclaration>
     CreateVertexDeclaration(std::span<const GpuVertexElement> elements) = 0;
     virtual GpuResult SetVertexDeclaration(GpuVertexDeclaration* declaration) = 0;
+    virtual GpuVertexDeclaration* GetVertexDeclaration() const = 0;
     virtual GpuResult SetStreamSource(uint32_t stream, GpuVertexBuffer* buffer, uint32_t offset,
                                       uint32_t stride) = 0;
     virtual GpuResult SetIndices(GpuIndexBuffer* buffer) = 0;
@@ -570,6 +578,8 @@ public:
     // nullptr returns that part of the pipeline to the fixed function.
     virtual GpuResult SetVertexShader(GpuShader* shader) = 0;
     virtual GpuResult SetPixelShader(GpuShader* shader) = 0;
+    virtual GpuShader* GetVertexShader() const = 0;
+    virtual GpuShader* GetPixelShader() const = 0;
     // Constants are float4 registers; count is in registers.
     virtual GpuResult SetShaderConstants(GpuShaderKind kind, uint32_t start, const float* values,
                                          uint32_t count) = 0;

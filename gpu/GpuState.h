@@ -33,6 +33,7 @@ struct GpuState {
     std::array<bool, GpuMaxLights> lightEnabled{};
     GpuMaterial material;
     GpuViewport viewport;
+    GpuRect scissor;
     std::array<GpuTexture*, GpuSamplerCount> textures{};
     std::array<GpuStreamBinding, GpuStreamCount> streams{};
     GpuIndexBuffer* indices = nullptr;

@@ -612,6 +612,9 @@ bool SdlPlatform::HandleEvent(const SDL_Event& event) {
         return true;
     }
     case SDL_TEXTINPUT: {
+        if (textHook_) {
+            textHook_(event.text.text);
+        }
         // Characters go out as Latin-1 bytes; others have no engine character.
         const auto* text = reinterpret_cast<const unsigned char*>(event.text.text);
         for (size_t at = 0; text[at];) {

@@ -76,6 +76,8 @@ public:
     OnlineService* GetOnlineService() override;
     void SetMessageHook(MessageHook hook) override { messageHook_ = std::move(hook); }
     void SetDropHook(DropHook hook) override { dropHook_ = std::move(hook); }
+    // Typed text as SDL gives it, before its Latin-1 characters go to the message hook.
+    void SetTextHook(std::function<void(const char* utf8)> hook) { textHook_ = std::move(hook); }
     void SetMouseHook(MouseHook hook) override { mouseHook_ = std::move(hook); }
     void SetResizeHook(ResizeHook hook) override { resizeHook_ = std::move(hook); }
     const char* GetDesktopFolder() override;
@@ -136,6 +138,7 @@ private:
     uint32_t windowState_ = WindowInitialState;
     MessageHook messageHook_;
     DropHook dropHook_;
+    std::function<void(const char* utf8)> textHook_;
     MouseHook mouseHook_;
     ResizeHook resizeHook_;
     FrameCallback frameCallback_;

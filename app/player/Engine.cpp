@@ -9,6 +9,7 @@
 #include "app/platform/ShellScriptApp.h"
 #include "app/player/EditorMessageHook.h"
 #include "app/player/EditorSettings.h"
+#include "app/player/EditorUi.h"
 #include "app/player/LoadScreen.h"
 #include "app/player/SceneCommands.h"
 #include "audio/OpenAlAudioSystem.h"
@@ -88,10 +89,18 @@ void ChooseResourceRoot(FileSystem& files) {
 void PlaceWindow(Platform& platform, const SettingsFile& config) {
     Int2 position(0, 0);
     Int2 size(1024, 768);
-    if (config.GetBool("fullscreen")) {
+    if (!IsStandalone()) {
+        // The editor places itself where the user left it; the player where its game says.
+        const SettingsFile& user = GetUserSettings();
+        if (user.HasKey("editor_windowpos")) {
+            position = user.GetInt2("editor_windowpos");
+        }
+        if (user.HasKey("editor_windowsize")) {
+            size = user.GetInt2("editor_windowsize");
+        }
+    } else if (config.GetBool("fullscreen")) {
         size = platform.GetWorkAreaSize();
     } else {
-        // The editor would take these from the user settings; the player has them from its game.
         if (config.HasKey("editor_windowpos")) {
             position = config.GetInt2("editor_windowpos");
         }
@@ -248,7 +257,8 @@ bool InitEngine(const EngineSetup& setup) {
     for (const auto& [key, value] : setup.settings) {
         config.SetString(key.c_str(), value.c_str());
     }
-    config.SetString("standalone", "true");
+    config.SetString("standalone", setup.editor ? "false" : "true");
+    EditorRunning = setup.editor;
     if (config.HasKey("resource_path")) {
         files->SetBaseFolder(config.GetString("resource_path"));
     }
@@ -264,7 +274,7 @@ bool InitEngine(const EngineSetup& setup) {
             WindowStyleResizable | WindowStyleClientArea | WindowStyleAcceptFiles, 270)) {
         return StartUpFailed(platform->GetLastErrorText());
     }
-    platform->SetMessageHook(EditorMessageHook);
+    platform->SetMessageHook(setup.editor ? EditorUiMessageHook : EditorMessageHook);
     SetMenuRefreshHook(RefreshMainMenu);
     platform->SetDropHook(OnFileDropped);
     Mouse* mouse = platform->CreateMouse();
@@ -280,6 +290,11 @@ bool InitEngine(const EngineSetup& setup) {
     ShowMainWindow(*platform);
     if (!CreateRenderDevice(*platform, setup)) {
         return false;
+    }
+    if (setup.editor && CreateEditorUi()) {
+        if (auto* sdl = dynamic_cast<SdlPlatform*>(platform)) {
+            sdl->SetTextHook(EditorUiText);
+        }
     }
     EnterFullMonitorWhenAsked(*platform, config);
 
@@ -352,6 +367,9 @@ bool FrameUpdate() {
         device.Clear(DeviceClearTarget | DeviceClearDepth | DeviceClearStencil, 0);
     }
     device.EndScene();
+    if (EditorRunning) {
+        ComposeEditorFrame(platform);
+    }
     device.Present();
     if (Mouse* mouse = Mouse::Get()) {
         mouse->EndFrame();

@@ -26,6 +26,8 @@ struct EngineSetup {
     // A folder taken as the resource root as a game folder is, whether or not it holds a
     // "config.txt"; empty: the start folder's, chosen as the player chooses it.
     std::string resourceRoot;
+    // The editor instead of the player: "standalone" is "false" for the whole run.
+    bool editor = false;
 };
 
 // Start-up in its fixed order: platform, file system and resource root, settings, window and

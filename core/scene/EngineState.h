@@ -20,6 +20,8 @@ enum EngineStateValue : int32_t {
 inline int32_t EngineState = EngineRunning;
 inline bool GameRunning = false;
 inline bool GamePaused = false;
+// The editor runs (`quarn --editor`); fixed for the run.
+inline bool EditorRunning = false;
 // The smoothed frame time of the main loop, in seconds.
 inline float FrameTime = 0.0f;
 

@@ -50,6 +50,10 @@ uint64_t VertexCountOf(GpuPrimitiveType type, uint32_t primitives) {
     return 0;
 }
 
+GpuRect WholeTarget(uint32_t width, uint32_t height) {
+    return {0, 0, static_cast<int32_t>(width), static_cast<int32_t>(height)};
+}
+
 GpuRect Intersect(const GpuRect& a, const GpuRect& b) {
     GpuRect r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
               std::min(a.bottom, b.bottom)};
@@ -199,6 +203,7 @@ bool SoftwareDevice::Setup(const GpuPresentParameters& parameters) {
     state_.renderStates[static_cast<uint32_t>(GpuRenderState::ZEnable)] =
         autoDepthStencil_ ? 1u : 0u;
     state_.viewport = {0, 0, p.backBufferWidth, p.backBufferHeight, 0.0f, 1.0f};
+    state_.scissor = WholeTarget(p.backBufferWidth, p.backBufferHeight);
     return true;
 }
 
@@ -372,17 +377,22 @@ GpuResult SoftwareDevice::EndScene() {
     return GpuResult::Ok;
 }
 
-GpuResult SoftwareDevice::Present(const GpuRect* source, const GpuRect* dest) {
+GpuResult SoftwareDevice::Present(const GpuRect* source, const GpuRect* dest,
+                                  GpuSurface* image) {
     if (lost_) {
         return GpuResult::DeviceLost;
     }
+    if (image && !IsColorFormat(image->GetDesc().format)) {
+        return GpuResult::InvalidCall;
+    }
+    const auto& shown = image ? *static_cast<SoftwareSurface*>(image) : *backBuffer_;
     if (presentSink_) {
-        presentSink_(*backBuffer_, source, dest);
+        presentSink_(shown, source, dest);
     }
     // A window that cannot show the frame (minimised, its surface gone) is no device fault: the
     // frame is dropped and drawing goes on.
     if (parameters_.window != nullptr &&
-        !PresentToWindow(parameters_.window, *backBuffer_, source, dest) &&
+        !PresentToWindow(parameters_.window, shown, source, dest) &&
         !presentFailureLogged_) {
         presentFailureLogged_ = true;
         LogChannelMessage("render", "Present: the window cannot show the frame");
@@ -446,6 +456,14 @@ GpuResult SoftwareDevice::SetViewport(const GpuViewport& viewport) {
     return GpuResult::Ok;
 }
 
+GpuResult SoftwareDevice::SetScissorRect(const GpuRect& rect) {
+    if (rect.left > rect.right || rect.top > rect.bottom) {
+        return GpuResult::InvalidCall;
+    }
+    RecordOrApply([](StateBlockRecord& r) { r.scissor = true; }).scissor = rect;
+    return GpuResult::Ok;
+}
+
 // ---- surfaces
 
 GpuSurface* SoftwareDevice::GetRenderTarget(uint32_t index) {
@@ -462,6 +480,7 @@ GpuResult SoftwareDevice::SetRenderTarget(uint32_t index, GpuSurface* surface) {
     }
     state_.renderTarget = surface;
     state_.viewport = {0, 0, desc.width, desc.height, 0.0f, 1.0f};
+    state_.scissor = WholeTarget(desc.width, desc.height);
     return GpuResult::Ok;
 }
 

@@ -57,11 +57,14 @@ public:
 
     GpuResult BeginScene() override;
     GpuResult EndScene() override;
-    GpuResult Present(const GpuRect* source, const GpuRect* dest) override;
+    GpuResult Present(const GpuRect* source, const GpuRect* dest,
+                      GpuSurface* image = nullptr) override;
     GpuResult Clear(std::span<const GpuRect> rects, uint32_t flags, uint32_t color, float z,
                     uint32_t stencil) override;
     GpuResult SetViewport(const GpuViewport& viewport) override;
     GpuViewport GetViewport() const override { return state_.viewport; }
+    GpuResult SetScissorRect(const GpuRect& rect) override;
+    GpuRect GetScissorRect() const override { return state_.scissor; }
 
     GpuSurface* GetBackBuffer() override { return backBuffer_.get(); }
     GpuSurface* GetRenderTarget(uint32_t index) override;
@@ -95,6 +98,7 @@ public:
     std::unique_ptr<GpuVertexDeclaration>
     CreateVertexDeclaration(std::span<const GpuVertexElement> elements) override;
     GpuResult SetVertexDeclaration(GpuVertexDeclaration* declaration) override;
+    GpuVertexDeclaration* GetVertexDeclaration() const override { return state_.declaration; }
     GpuResult SetStreamSource(uint32_t stream, GpuVertexBuffer* buffer, uint32_t offset,
                               uint32_t stride) override;
     GpuResult SetIndices(GpuIndexBuffer* buffer) override;
@@ -126,6 +130,8 @@ public:
                                             std::string& error) override;
     GpuResult SetVertexShader(GpuShader* shader) override;
     GpuResult SetPixelShader(GpuShader* shader) override;
+    GpuShader* GetVertexShader() const override { return state_.vertexShader; }
+    GpuShader* GetPixelShader() const override { return state_.pixelShader; }
     GpuResult SetShaderConstants(GpuShaderKind kind, uint32_t start, const float* values,
                                  uint32_t count) override;
 

@@ -193,6 +193,14 @@ void SoftwareRasterizer::Draw(const GpuState& state, const GpuDrawCall& call) {
         std::min<uint64_t>(static_cast<uint64_t>(vp.x) + vp.width, pixels_.TargetWidth()));
     viewport_.bottom = static_cast<int32_t>(
         std::min<uint64_t>(static_cast<uint64_t>(vp.y) + vp.height, pixels_.TargetHeight()));
+    if (state.Get(GpuRenderState::ScissorTestEnable) != 0) {
+        // Narrowing the pixel rect clips whole spans, so the test never runs per pixel.
+        const GpuRect& s = state.scissor;
+        viewport_.left = std::max(viewport_.left, s.left);
+        viewport_.top = std::max(viewport_.top, s.top);
+        viewport_.right = std::min(viewport_.right, s.right);
+        viewport_.bottom = std::min(viewport_.bottom, s.bottom);
+    }
     if (viewport_.left >= viewport_.right || viewport_.top >= viewport_.bottom) {
         return;
     }

@@ -87,6 +87,9 @@ GpuResult StateBlock::Apply() {
     if (record_.viewport) {
         device->SetViewport(v.viewport);
     }
+    if (record_.scissor) {
+        device->SetScissorRect(v.scissor);
+    }
     if (record_.declaration) {
         device->SetVertexDeclaration(v.declaration);
     }

@@ -25,6 +25,7 @@ struct StateBlockRecord {
     std::bitset<GpuStreamCount> streams;
     bool material = false;
     bool viewport = false;
+    bool scissor = false;
     bool indices = false;
     bool declaration = false;
     bool vertexShader = false;

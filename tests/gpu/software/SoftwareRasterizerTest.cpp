@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <tuple>
 #include <vector>
 
 namespace quarn {
@@ -169,6 +170,62 @@ TEST_F(RasterizerTest, LinesLeaveOutTheLastPixelWhenAsked) {
 
 // Each band walks only its own part of a line: drawn additively, a line crossing many bands
 // lights each of its steps exactly once, whatever the thread count and the slope.
+TEST_F(RasterizerTest, ScissorRectangleBoundsTrianglesAndLinesClippedToTheTarget) {
+    struct Case {
+        const char* name;
+        bool enable;
+        GpuRect rect;
+        // Points inside the drawn area and outside it.
+        std::vector<std::pair<uint32_t, uint32_t>> drawn, untouched;
+    };
+    const Case cases[] = {
+        {"inside", true, {4, 5, 9, 11}, {{4, 5}, {8, 10}}, {{3, 5}, {9, 5}, {4, 4}, {4, 11}}},
+        {"disabled", false, {4, 5, 9, 11}, {{0, 0}, {15, 15}, {3, 5}}, {}},
+        {"beyond target", true, {10, -20, 40, 50}, {{10, 0}, {15, 15}}, {{9, 0}, {0, 15}}},
+        {"empty", true, {6, 6, 6, 9}, {}, {{6, 6}, {5, 7}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Clear(0);
+        Set(GpuRenderState::ScissorTestEnable, c.enable ? 1u : 0u);
+        ASSERT_EQ(device_->SetScissorRect(c.rect), GpuResult::Ok);
+        Rect(0, 0, 16, 16, 0xFF00FF00);
+        for (auto point : c.drawn) {
+            EXPECT_EQ(At({point}), Pixels{0x00FF00}) << point.first << "," << point.second;
+        }
+        for (auto point : c.untouched) {
+            EXPECT_EQ(At({point}), Pixels{0}) << point.first << "," << point.second;
+        }
+    }
+    // Lines stop at the rectangle too.
+    Clear(0);
+    Set(GpuRenderState::ScissorTestEnable, 1u);
+    device_->SetScissorRect({2, 0, 5, 16});
+    const ScreenVertex line[2] = {{0, 3, 0.5f, 1, 0xFFFF0000, 0, 0},
+                                  {16, 3, 0.5f, 1, 0xFFFF0000, 0, 0}};
+    Draw(GpuPrimitiveType::LineList, 1, line);
+    EXPECT_EQ(At({{1, 3}, {2, 3}, {4, 3}, {5, 3}}), (Pixels{0, 0xFF0000, 0xFF0000, 0}));
+    EXPECT_EQ(device_->SetScissorRect({5, 0, 4, 16}), GpuResult::InvalidCall);
+}
+
+TEST_F(RasterizerTest, StateBlocksRecordAndReplayTheScissorTestAndATargetChangeResetsTheRect) {
+    ASSERT_EQ(device_->BeginStateBlock(), GpuResult::Ok);
+    Set(GpuRenderState::ScissorTestEnable, 1u);
+    device_->SetScissorRect({0, 0, 8, 8});
+    auto block = device_->EndStateBlock();
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(device_->GetRenderState(GpuRenderState::ScissorTestEnable), 0u);
+    EXPECT_EQ(device_->GetScissorRect().right, 16);
+    ASSERT_EQ(block->Apply(), GpuResult::Ok);
+    Rect(0, 0, 16, 16, 0xFF0000FF);
+    EXPECT_EQ(At({{7, 7}, {8, 7}, {7, 8}}), (Pixels{0x0000FF, 0, 0}));
+
+    device_->SetRenderTarget(0, device_->GetBackBuffer());
+    const GpuRect whole = device_->GetScissorRect();
+    EXPECT_EQ(std::tie(whole.left, whole.top, whole.right, whole.bottom),
+              std::make_tuple(0, 0, 16, 16));
+}
+
 TEST(RasterizerLines, ALineAcrossManyBandsLightsEachStepOnce) {
     constexpr uint32_t Width = 61, Height = 300;
     for (uint32_t threads : {1u, 3u}) {

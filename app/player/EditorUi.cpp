@@ -1,0 +1,170 @@
+#include "app/player/EditorUi.h"
+
+#include "app/platform/WindowMessage.h"
+#include "app/player/EditorMessageHook.h"
+#include "core/scene/EngineState.h"
+#include "device/GpuRenderDevice.h"
+#include "editor/UiLayer.h"
+#include "editor/WindowImage.h"
+
+#include <SDL.h>
+#include <imgui.h>
+#include <memory>
+
+namespace quarn {
+
+namespace {
+
+// Live for the run, as the device is.
+std::unique_ptr<UiLayer> ui;
+std::unique_ptr<WindowImage> windowImage;
+std::function<void()> editorWidgets;
+
+int32_t UiKeyOf(uintptr_t key) {
+    switch (key) {
+    case SDLK_TAB:
+        return ImGuiKey_Tab;
+    case SDLK_LEFT:
+        return ImGuiKey_LeftArrow;
+    case SDLK_RIGHT:
+        return ImGuiKey_RightArrow;
+    case SDLK_UP:
+        return ImGuiKey_UpArrow;
+    case SDLK_DOWN:
+        return ImGuiKey_DownArrow;
+    case SDLK_PAGEUP:
+        return ImGuiKey_PageUp;
+    case SDLK_PAGEDOWN:
+        return ImGuiKey_PageDown;
+    case SDLK_HOME:
+        return ImGuiKey_Home;
+    case SDLK_END:
+        return ImGuiKey_End;
+    case SDLK_INSERT:
+        return ImGuiKey_Insert;
+    case SDLK_DELETE:
+        return ImGuiKey_Delete;
+    case SDLK_BACKSPACE:
+        return ImGuiKey_Backspace;
+    case SDLK_SPACE:
+        return ImGuiKey_Space;
+    case SDLK_RETURN:
+        return ImGuiKey_Enter;
+    case SDLK_ESCAPE:
+        return ImGuiKey_Escape;
+    case SDLK_KP_ENTER:
+        return ImGuiKey_KeyPadEnter;
+    case SDLK_a:
+        return ImGuiKey_A;
+    case SDLK_c:
+        return ImGuiKey_C;
+    case SDLK_v:
+        return ImGuiKey_V;
+    case SDLK_x:
+        return ImGuiKey_X;
+    case SDLK_y:
+        return ImGuiKey_Y;
+    case SDLK_z:
+        return ImGuiKey_Z;
+    default:
+        return -1;
+    }
+}
+
+bool UiMouseMessage(UiLayer& layer, uint32_t message, uintptr_t detail, intptr_t packed) {
+    const bool overUi = layer.WantsMouse();
+    layer.MouseMove(static_cast<float>(LowWord(packed)), static_cast<float>(HighWord(packed)));
+    switch (message) {
+    case MessageMouseMove:
+        return false; // the mouse tracks the pointer everywhere
+    case MessageMouseWheel:
+        if (overUi) {
+            layer.MouseWheel(static_cast<float>(HighWord(static_cast<intptr_t>(detail))) /
+                             WheelDelta);
+        }
+        return overUi;
+    default:
+        break;
+    }
+    static constexpr struct {
+        uint32_t down;
+        UiMouseButton button;
+    } Buttons[] = {{MessageLeftButtonDown, UiMouseButton::Left},
+                   {MessageRightButtonDown, UiMouseButton::Right},
+                   {MessageMiddleButtonDown, UiMouseButton::Middle}};
+    for (const auto& entry : Buttons) {
+        // Down, up and double click follow each other.
+        if (message >= entry.down && message <= entry.down + 2) {
+            const bool down = message != entry.down + 1;
+            // A release always reaches the UI, so no button stays held there.
+            if (overUi || !down) {
+                layer.MouseButton(entry.button, down);
+            }
+            return overUi;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+bool CreateEditorUi() {
+    auto* device = dynamic_cast<GpuRenderDevice*>(TheRenderDevice());
+    if (!device || !device->Gpu()) {
+        return false;
+    }
+    ui = std::make_unique<UiLayer>(*device->Gpu());
+    windowImage = std::make_unique<WindowImage>(*device);
+    return true;
+}
+
+UiLayer* GetEditorUi() {
+    return ui.get();
+}
+
+intptr_t EditorUiMessageHook(uint32_t message, uintptr_t detail, intptr_t packed) {
+    if (!ui) {
+        return EditorMessageHook(message, detail, packed);
+    }
+    if (message >= MessageMouseMove && message <= MessageMouseWheel) {
+        return UiMouseMessage(*ui, message, detail, packed) ? 1 : 0;
+    }
+    if (message == MessageKeyDown || message == MessageKeyUp) {
+        const SDL_Keymod mods = SDL_GetModState();
+        ui->Modifiers((mods & KMOD_CTRL) != 0, (mods & KMOD_SHIFT) != 0, (mods & KMOD_ALT) != 0);
+        ui->Key(UiKeyOf(detail), message == MessageKeyDown);
+        // A focused text field takes the editor's keys, as a focused edit control did.
+        if (ui->WantsKeyboard()) {
+            return 0;
+        }
+    }
+    return EditorMessageHook(message, detail, packed);
+}
+
+void EditorUiText(const char* utf8) {
+    if (ui && utf8) {
+        ui->Text(utf8);
+    }
+}
+
+void ComposeEditorFrame(Platform& platform) {
+    if (!ui || !windowImage) {
+        return;
+    }
+    Int2 window;
+    if (auto* handle = static_cast<SDL_Window*>(platform.GetWindowHandle())) {
+        SDL_GetWindowSize(handle, &window.x, &window.y);
+    }
+    windowImage->Compose(platform.GetViewOrigin(), platform.GetViewSize(), window, *ui, FrameTime,
+                         editorWidgets);
+}
+
+void SetEditorWidgets(std::function<void()> widgets) {
+    editorWidgets = std::move(widgets);
+}
+
+GpuSurface* GetEditorWindowImage() {
+    return windowImage ? windowImage->Surface() : nullptr;
+}
+
+} // namespace quarn

@@ -1,0 +1,36 @@
+#pragma once
+
+// The editor's UI in the running program: the layer and the window image it draws over, and
+// the routing of the window's input between the UI and the engine.
+
+#include "app/platform/Platform.h"
+
+#include <cstdint>
+#include <functional>
+
+namespace quarn {
+
+class GpuSurface;
+class UiLayer;
+
+// Made once the render device exists, in the editor only.
+bool CreateEditorUi();
+// Null in the player.
+UiLayer* GetEditorUi();
+
+// The editor's message hook: a mouse message over a UI item is the UI's (answered non-zero, so
+// the mouse never gets it); keys reach the UI and the editor's own keys, which see them only
+// while no text field holds the keyboard.
+intptr_t EditorUiMessageHook(uint32_t message, uintptr_t detail, intptr_t packed);
+// Typed text, whole.
+void EditorUiText(const char* utf8);
+
+// What the editor's panels draw each frame, with the UI library's calls.
+void SetEditorWidgets(std::function<void()> widgets);
+
+// Draws the frame's UI over the view's image; the device then presents that image.
+void ComposeEditorFrame(Platform& platform);
+// The last composed image; null before the first or in the player.
+GpuSurface* GetEditorWindowImage();
+
+} // namespace quarn

@@ -1,0 +1,77 @@
+#pragma once
+
+// The editor's user-interface layer: an immediate-mode UI context whose frames are drawn
+// through the GPU layer as screen-space triangles, fed by plain input events.
+
+#include "gpu/GpuLayer.h"
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct ImGuiContext;
+struct ImDrawData;
+
+namespace quarn {
+
+enum class UiMouseButton : int32_t { Left, Right, Middle };
+
+class UiLayer {
+public:
+    // The font atlas is made on this device at once; nothing is read from or written to disk.
+    explicit UiLayer(GpuDevice& gpu);
+    ~UiLayer();
+    UiLayer(const UiLayer&) = delete;
+    UiLayer& operator=(const UiLayer&) = delete;
+
+    // Input in the layer's pixels. Each button or key changes at most once per frame: a press
+    // and release between two frames reach the UI in two frames, so the click is not lost.
+    void MouseMove(float x, float y);
+    void MouseButton(UiMouseButton button, bool down);
+    void MouseWheel(float steps);
+    // key: an ImGuiKey of the UI library's key map; modifiers are taken as they stand.
+    void Key(int32_t key, bool down);
+    void Modifiers(bool ctrl, bool shift, bool alt);
+    // Typed text, UTF-8, whole.
+    void Text(std::string_view utf8);
+
+    // Over a UI item, or dragging one: the UI owns the mouse.
+    bool WantsMouse() const;
+    // A text field holds the keyboard.
+    bool WantsKeyboard() const;
+
+    // Starts a UI frame of this size; widgets are then made with the UI library's calls on this
+    // layer's context, which the frame makes current.
+    void BeginFrame(uint32_t width, uint32_t height, float seconds);
+    // Ends the frame and draws it into the device's current render target.
+    void EndFrame();
+
+    // The atlas lives in the managed pool; these exist for a device reset all the same.
+    void ReleaseDeviceObjects();
+    bool RestoreDeviceObjects();
+
+    ImGuiContext* Context() const { return context_; }
+
+private:
+    struct InputEvent {
+        enum Kind { Button, KeyChange } kind;
+        int32_t index;
+        bool down;
+    };
+    void ApplyQueuedInput();
+    void Draw(const ImDrawData& data);
+
+    GpuDevice& gpu_;
+    ImGuiContext* context_ = nullptr;
+    std::unique_ptr<GpuTexture> fontTexture_;
+    std::unique_ptr<GpuVertexDeclaration> declaration_;
+    std::deque<InputEvent> queued_;
+    std::vector<uint8_t> vertices_; // Draw's scratch
+};
+
+// An engine text for display: UTF-8 when it is valid UTF-8, else its bytes read as Latin-1.
+std::string UiText(std::string_view text);
+
+} // namespace quarn

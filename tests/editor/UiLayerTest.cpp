@@ -1,0 +1,182 @@
+#include "editor/UiLayer.h"
+
+#include "gpu/software/SoftwareDevice.h"
+
+#include <functional>
+#include <gtest/gtest.h>
+#include <imgui.h>
+#include <imgui_stdlib.h>
+
+namespace quarn {
+namespace {
+
+constexpr uint32_t Width = 200;
+constexpr uint32_t Height = 150;
+constexpr uint32_t Background = 0xFF102030;
+
+class UiLayerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        device_ = SoftwareDevice::Create({.backBufferWidth = Width, .backBufferHeight = Height});
+        ASSERT_NE(device_, nullptr);
+        layer_ = std::make_unique<UiLayer>(*device_);
+    }
+
+    // One UI frame over a cleared target.
+    void Frame(const std::function<void()>& widgets) {
+        device_->BeginScene();
+        device_->Clear({}, GpuClearTarget, Background, 1.0f, 0);
+        layer_->BeginFrame(Width, Height, 1.0f / 60.0f);
+        widgets();
+        layer_->EndFrame();
+        device_->EndScene();
+    }
+
+    uint32_t Pixel(int32_t x, int32_t y) {
+        return static_cast<SoftwareSurface*>(device_->GetBackBuffer())->ReadArgb(x, y);
+    }
+
+    // A plain window at (x, y) of the size, its background the colour (0xAARRGGBB).
+    static bool BeginPlain(const char* name, float x, float y, float w, float h, uint32_t argb) {
+        ImGui::SetNextWindowPos(ImVec2(x, y));
+        ImGui::SetNextWindowSize(ImVec2(w, h));
+        ImGui::PushStyleColor(ImGuiCol_WindowBg,
+                              ImVec4(((argb >> 16) & 0xFF) / 255.0f, ((argb >> 8) & 0xFF) / 255.0f,
+                                     (argb & 0xFF) / 255.0f, (argb >> 24) / 255.0f));
+        ImGui::PushStyleVar(ImGuiStyleVar_WindowBorderSize, 0.0f);
+        ImGui::PushStyleVar(ImGuiStyleVar_WindowRounding, 0.0f);
+        const bool open =
+            ImGui::Begin(name, nullptr, ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove);
+        ImGui::PopStyleVar(2);
+        ImGui::PopStyleColor();
+        return open;
+    }
+
+    std::unique_ptr<SoftwareDevice> device_;
+    std::unique_ptr<UiLayer> layer_;
+};
+
+TEST_F(UiLayerTest, AFilledWindowShowsItsExactColourAndTheRestOfTheTargetIsUntouched) {
+    Frame([] {
+        BeginPlain("fill", 20, 10, 100, 50, 0xFFCC3311);
+        ImGui::End();
+    });
+    EXPECT_EQ(Pixel(20, 10), 0xFFCC3311u);
+    EXPECT_EQ(Pixel(119, 59), 0xFFCC3311u);
+    EXPECT_EQ(Pixel(19, 10), Background);
+    EXPECT_EQ(Pixel(120, 59), Background);
+    EXPECT_EQ(Pixel(20, 60), Background);
+    // The pass leaves the device as it found it.
+    EXPECT_EQ(device_->GetRenderState(GpuRenderState::ScissorTestEnable), 0u);
+    EXPECT_EQ(device_->GetRenderState(GpuRenderState::AlphaBlendEnable), 0u);
+    EXPECT_EQ(device_->GetTexture(0), nullptr);
+}
+
+TEST_F(UiLayerTest, ALabelDrawsTextInsideItsRectangleOnlyAndAClippedChildStopsAtItsClip) {
+    ImVec2 low, high, childLow, childHigh;
+    Frame([&] {
+        BeginPlain("text", 0, 0, Width, Height, 0xFF000000);
+        ImGui::TextUnformatted("Hello");
+        low = ImGui::GetItemRectMin();
+        high = ImGui::GetItemRectMax();
+        ImGui::SetCursorPos(ImVec2(40, 60));
+        ImGui::BeginChild("clip", ImVec2(50, 30));
+        childLow = ImGui::GetWindowPos();
+        childHigh = ImVec2(childLow.x + 50, childLow.y + 30);
+        // Far larger than the child.
+        ImGui::GetWindowDrawList()->AddRectFilled(ImVec2(0, 0), ImVec2(Width, Height), 0xFFFFFFFF);
+        ImGui::EndChild();
+        ImGui::End();
+    });
+    int32_t inside = 0;
+    for (int32_t y = 0; y < 40; ++y) {
+        for (int32_t x = 0; x < static_cast<int32_t>(Width); ++x) {
+            const bool inLabel = x >= low.x && x < high.x && y >= low.y && y < high.y;
+            if (Pixel(x, y) != 0xFF000000u) {
+                EXPECT_TRUE(inLabel) << x << "," << y;
+                inside += inLabel ? 1 : 0;
+            }
+        }
+    }
+    EXPECT_GT(inside, 10);
+    for (int32_t y = 40; y < static_cast<int32_t>(Height); ++y) {
+        for (int32_t x = 0; x < static_cast<int32_t>(Width); ++x) {
+            const bool inChild =
+                x >= childLow.x && x < childHigh.x && y >= childLow.y && y < childHigh.y;
+            ASSERT_EQ(Pixel(x, y), inChild ? 0xFFFFFFFFu : 0xFF000000u) << x << "," << y;
+        }
+    }
+}
+
+TEST_F(UiLayerTest, APressAndReleaseBetweenTwoFramesStillClickAButton) {
+    int clicks = 0;
+    ImVec2 centre;
+    auto widgets = [&] {
+        BeginPlain("button", 0, 0, Width, Height, 0xFF000000);
+        if (ImGui::Button("Press")) {
+            ++clicks;
+        }
+        centre = ImVec2((ImGui::GetItemRectMin().x + ImGui::GetItemRectMax().x) / 2,
+                        (ImGui::GetItemRectMin().y + ImGui::GetItemRectMax().y) / 2);
+        ImGui::End();
+    };
+    Frame(widgets);
+    layer_->MouseMove(centre.x, centre.y);
+    Frame(widgets);
+    EXPECT_TRUE(layer_->WantsMouse());
+    layer_->MouseButton(UiMouseButton::Left, true);
+    layer_->MouseButton(UiMouseButton::Left, false);
+    Frame(widgets);
+    EXPECT_EQ(clicks, 0);
+    Frame(widgets);
+    EXPECT_EQ(clicks, 1);
+    layer_->MouseMove(Width + 10.0f, Height + 10.0f);
+    Frame(widgets);
+    EXPECT_FALSE(layer_->WantsMouse());
+}
+
+TEST_F(UiLayerTest, ALongTextSurvivesAFieldEditWhole) {
+    std::string text(100000, 'a');
+    for (size_t i = 0; i < text.size(); i += 97) {
+        text[i] = static_cast<char>('b' + i % 20);
+    }
+    const std::string original = text;
+    bool focus = true;
+    auto widgets = [&] {
+        BeginPlain("field", 0, 0, Width, Height, 0xFF000000);
+        if (focus) {
+            ImGui::SetKeyboardFocusHere();
+            focus = false;
+        }
+        ImGui::InputText("##long", &text);
+        ImGui::End();
+    };
+    for (int frame = 0; frame < 3; ++frame) {
+        Frame(widgets);
+    }
+    EXPECT_TRUE(layer_->WantsKeyboard());
+    // Focusing selects all; End leaves the caret after the last byte.
+    layer_->Key(ImGuiKey_End, true);
+    layer_->Key(ImGuiKey_End, false);
+    Frame(widgets);
+    Frame(widgets);
+    layer_->Text("\xC3\xA9z");
+    Frame(widgets);
+    EXPECT_EQ(text, original + "\xC3\xA9z");
+}
+
+TEST(UiText, ValidUtf8StaysAndOtherBytesReadAsLatin1) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain", "plain"},
+        {"caf\xC3\xA9", "caf\xC3\xA9"},
+        {"caf\xE9", "caf\xC3\xA9"},
+        {"\xEF\xBF\xBD", "\xEF\xBF\xBD"},
+        {std::string("a\0b", 3), std::string("a\0b", 3)},
+    };
+    for (const auto& [in, out] : cases) {
+        EXPECT_EQ(UiText(in), out) << in;
+    }
+}
+
+} // namespace
+} // namespace quarn
