@@ -1,5 +1,7 @@
 #include "collision/CollisionVolume.h"
 
+#include "collision/ConvexRoute.h"
+
 #include "collision/CollisionSpace.h"
 #include "collision/CollisionWorld.h"
 #include "core/object/ClassInfo.h"
@@ -498,6 +500,7 @@ ClassInfo* CollisionVolume::RegisterClass() {
     Node::RegisterClass()->FindProperty("flags")->AddListener(Property::ListenerOfObject, nullptr,
                                                               classInfo, &V::OnNodeFlagsChanged, 0);
     ClearColliders();
+    InitFeatureColliders();
     return classInfo;
 }
 
