@@ -1,6 +1,7 @@
 #include "collision/CollisionClasses.h"
 
 #include "collision/CollisionBox.h"
+#include "collision/CollisionCapsule.h"
 #include "collision/CollisionPartition.h"
 #include "collision/CollisionPlane.h"
 #include "collision/CollisionPoint.h"
@@ -19,6 +20,7 @@ void RegisterCollisionClasses() {
     CollisionBox::RegisterClass();
     CollisionRay::RegisterClass();
     CollisionPoint::RegisterClass();
+    CollisionCapsule::RegisterClass();
     CollisionPlane::RegisterClass();
     CollisionSurface::RegisterClass();
     CollisionTerrain::RegisterClass();

@@ -306,6 +306,27 @@ Float3 PenetrationDirection(CollisionVolume& a, CollisionVolume& b, Float3 d) {
     return d;
 }
 
+bool FindContactDirection(CollisionVolume& a, CollisionVolume& b, Float3& d, bool warm) {
+    if (!warm) {
+        if (!SearchDirection(a, b, d)) {
+            return false;
+        }
+        Refine(a, b, d);
+        return true;
+    }
+    const float penetration = Refine(a, b, d);
+    if (penetration <= 0.1f || searchRunning) {
+        return true;
+    }
+    searchRunning = true;
+    const bool found = SearchDirection(a, b, d);
+    if (found) {
+        Refine(a, b, d);
+    }
+    searchRunning = false;
+    return found;
+}
+
 int CollideConvexPair(CollisionVolume& a, CollisionVolume& b,
                       std::span<CollisionContact> contacts) {
     CollisionSpace* space = a.GetSpace();
@@ -346,24 +367,8 @@ int CollideConvexPair(CollisionVolume& a, CollisionVolume& b,
         contacts[0] = {middle * -1.0f, normal, 0.0f};
         return 1;
     }
-    if (!warm) {
-        if (!SearchDirection(a, b, d)) {
-            return 0;
-        }
-        Refine(a, b, d);
-    } else {
-        const float penetration = Refine(a, b, d);
-        if (penetration > 0.1f && !searchRunning) {
-            searchRunning = true;
-            const bool found = SearchDirection(a, b, d);
-            if (found) {
-                Refine(a, b, d);
-            }
-            searchRunning = false;
-            if (!found) {
-                return 0;
-            }
-        }
+    if (!FindContactDirection(a, b, d, warm)) {
+        return 0;
     }
     StoreDirection(space, a, b, d);
     const SupportFace* first = a.GetSupportFace(d);

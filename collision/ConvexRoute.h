@@ -43,6 +43,11 @@ int GjkOverlap(CollisionVolume& a, CollisionVolume& b, Float3& v);
 // zero).
 Float3 PenetrationDirection(CollisionVolume& a, CollisionVolume& b, Float3 d);
 
+// The contact direction of an overlapping pair, from A toward B: a cold start searches the
+// fixed and face directions from d, a warm one refines d and searches again only when the
+// penetration exceeds 0.1. False when some candidate separates the pair.
+bool FindContactDirection(CollisionVolume& a, CollisionVolume& b, Float3& d, bool warm);
+
 // The general route of CollidePair for one pair: contacts with their positions negated.
 int CollideConvexPair(CollisionVolume& a, CollisionVolume& b, std::span<CollisionContact> contacts);
 

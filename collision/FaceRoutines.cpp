@@ -21,9 +21,10 @@ SupportFace& FeatureRecords::Next() {
     return record;
 }
 
-const SupportFace* FeatureRecords::Vertex(const Float3& point) {
+const SupportFace* FeatureRecords::Vertex(const Float3& point, const Float3& normal) {
     SupportFace& record = Next();
     record.kind = SupportFace::Vertex;
+    record.normal = normal;
     record.count = 1;
     record.corners[0] = point;
     return &record;

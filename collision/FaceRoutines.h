@@ -44,7 +44,8 @@ struct SupportFace {
 // and a record stays valid until the next-but-one call.
 class FeatureRecords {
 public:
-    const SupportFace* Vertex(const Float3& point);
+    // normal: what the shape keeps there (the direction asked, for a capsule's end).
+    const SupportFace* Vertex(const Float3& point, const Float3& normal = Float3());
     // n: the unit direction of the surface at the edge.
     const SupportFace* Edge(const Float3& n, const Float3& start, const Float3& end);
 
