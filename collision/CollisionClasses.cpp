@@ -2,6 +2,7 @@
 
 #include "collision/CollisionBox.h"
 #include "collision/CollisionCapsule.h"
+#include "collision/CollisionMesh.h"
 #include "collision/CollisionPartition.h"
 #include "collision/CollisionPlane.h"
 #include "collision/CollisionPoint.h"
@@ -22,6 +23,7 @@ void RegisterCollisionClasses() {
     CollisionPoint::RegisterClass();
     CollisionCapsule::RegisterClass();
     CollisionPlane::RegisterClass();
+    CollisionMesh::RegisterClass();
     CollisionSurface::RegisterClass();
     CollisionTerrain::RegisterClass();
     CollisionSpace::RegisterClass();

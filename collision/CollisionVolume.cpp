@@ -215,6 +215,15 @@ void CollisionVolume::SetMassProperties(float mass, Float3 inertiaDiagonal) {
     }
 }
 
+void CollisionVolume::SetMassProperties(float mass, const float (&tensor)[3][3]) {
+    mass_ = mass;
+    for (int row = 0; row < 3; ++row) {
+        for (int column = 0; column < 4; ++column) {
+            inertia_[row][column] = column < 3 ? tensor[row][column] : 0.0f;
+        }
+    }
+}
+
 void CollisionVolume::TouchBodyInertia() {
     if (body_) {
         CallEntityMethod(&body_->GetBodyEntity(), "touchinertia", nullptr);
