@@ -10,13 +10,6 @@ namespace {
 
 class Capsules : public test::SeededCollisionTest {
 protected:
-    CollisionCapsule* Capsule(Float3 centre, float radius, float length,
-                              Quaternion orientation = Quaternion()) {
-        auto* capsule = Make<CollisionCapsule>(centre, orientation);
-        capsule->SetCapsuleRadius(radius);
-        capsule->SetLength(length);
-        return capsule;
-    }
     static Quaternion Lying() { return Quaternion::FromAxisAngle(1.5707964f, Float3(0, 1, 0)); }
 };
 

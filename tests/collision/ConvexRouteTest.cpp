@@ -13,13 +13,6 @@ namespace {
 
 class ConvexRoute : public test::SeededCollisionTest {
 protected:
-    CollisionCapsule* Capsule(Float3 centre, float radius, float length,
-                              Quaternion orientation = Quaternion()) {
-        auto* capsule = Make<CollisionCapsule>(centre, orientation);
-        capsule->SetCapsuleRadius(radius);
-        capsule->SetLength(length);
-        return capsule;
-    }
     CollisionVolume* RandomShape(int kind) {
         const Float3 at = Point(1.5f);
         switch (kind) {
