@@ -165,6 +165,31 @@ TEST_F(ConvexRoute, ACapsuleOnABoxTakesTheGeneralRouteAndCachesItsDirection) {
     EXPECT_EQ(CollidePair(*capsule, *box, 16, contacts), 0);
 }
 
+TEST_F(ConvexRoute, AFullPairCacheCountsTheRefusalAndTheRouteGoesOnCold) {
+    auto* space = tree_.Make<CollisionSpaceHash>("full");
+    std::vector<CollisionSphere*> fillers;
+    for (int i = 0; i < 130; ++i) {
+        fillers.push_back(Sphere(Float3(100, 0, 0), 1));
+    }
+    for (size_t i = 0; i < fillers.size(); ++i) {
+        for (size_t j = i + 1; j < fillers.size(); ++j) {
+            space->FindOrCreatePair(*fillers[i], *fillers[j]);
+        }
+    }
+    const uint64_t dropped = space->GetDroppedPairCount();
+    ASSERT_GT(dropped, 0u);
+    CollisionBox* box = Box(Float3(), Float3(4, 1, 4));
+    CollisionCapsule* capsule = Capsule(Float3(0, 0.95f, 0), 0.5f, 2);
+    space->AddVolume(*box);
+    space->AddVolume(*capsule);
+    std::array<CollisionContact, 8> contacts;
+    for (int call = 1; call <= 2; ++call) {
+        EXPECT_EQ(CollidePair(*capsule, *box, 8, contacts), 2);
+        EXPECT_EQ(space->FindPair(*capsule, *box), nullptr);
+        EXPECT_EQ(space->GetDroppedPairCount(), dropped + static_cast<uint64_t>(call));
+    }
+}
+
 TEST_F(ConvexRoute, OverlappingLogicalVolumesGiveOneContactAtTheMidpoint) {
     CollisionBox* box = Box(Float3(), Float3(2, 2, 2));
     CollisionCapsule* capsule = Capsule(Float3(0.4f, 1.2f, 0), 0.5f, 1);
