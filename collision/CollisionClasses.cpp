@@ -1,6 +1,8 @@
 #include "collision/CollisionClasses.h"
 
 #include "collision/CollisionBox.h"
+#include "collision/CollisionCapsule.h"
+#include "collision/CollisionMesh.h"
 #include "collision/CollisionPartition.h"
 #include "collision/CollisionPlane.h"
 #include "collision/CollisionPoint.h"
@@ -21,7 +23,9 @@ int32_t RegisterCollisionClasses() {
     add(CollisionBox::RegisterClass());
     add(CollisionRay::RegisterClass());
     add(CollisionPoint::RegisterClass());
+    add(CollisionCapsule::RegisterClass());
     add(CollisionPlane::RegisterClass());
+    add(CollisionMesh::RegisterClass());
     add(CollisionSurface::RegisterClass());
     add(CollisionTerrain::RegisterClass());
     add(CollisionSpace::RegisterClass());

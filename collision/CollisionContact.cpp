@@ -1,6 +1,7 @@
 #include "collision/CollisionContact.h"
 
 #include "collision/CollisionVolume.h"
+#include "collision/ConvexRoute.h"
 
 namespace quarn {
 
@@ -47,7 +48,7 @@ int CollidePair(CollisionVolume& first, CollisionVolume& second, int maximum,
     }
     const ColliderEntry entry = GetColliderEntry(first.GetShapeType(), second.GetShapeType());
     if (!entry.collider) {
-        return 0;
+        return CollideConvexPair(first, second, contacts);
     }
     if (!entry.swapped) {
         return entry.collider(first, second, maximum, contacts);

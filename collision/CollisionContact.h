@@ -55,8 +55,8 @@ ColliderEntry GetColliderEntry(int32_t a, int32_t b);
 void ClearColliders();
 
 // The narrow phase for one pair: the contacts of `first` and `second` through the table, a
-// swapped entry's normals negated; 0 for a volume with itself and for a pair whose entry is
-// empty (the general convex route is not built yet).
+// swapped entry's normals negated; 0 for a volume with itself. A pair whose entry is empty
+// takes the general convex route.
 int CollidePair(CollisionVolume& first, CollisionVolume& second, int maximum,
                 std::span<CollisionContact> contacts);
 

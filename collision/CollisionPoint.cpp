@@ -1,5 +1,6 @@
 #include "collision/CollisionPoint.h"
 
+#include "collision/FaceRoutines.h"
 #include "core/object/ClassInfo.h"
 #include "resources/DynamicMesh.h"
 
@@ -29,6 +30,11 @@ float CollisionPoint::GetPointDepth(Float3 point, Float3* normal) {
         *normal = OutwardNormal(offset, distance);
     }
     return -distance;
+}
+
+const SupportFace* CollisionPoint::GetSupportFace(Float3) {
+    static FeatureRecords records;
+    return records.Vertex(GetWorldPosition());
 }
 
 void CollisionPoint::DrawShape() {

@@ -18,6 +18,7 @@ public:
     float GetSupportDistance(Float3 direction) override {
         return GetWorldPosition().Dot(direction);
     }
+    const SupportFace* GetSupportFace(Float3 direction) override;
     // Minus the distance from the point; at the point itself the normal is (1, 0, 0).
     float GetPointDepth(Float3 point, Float3* normal) override;
     void DrawShape() override;

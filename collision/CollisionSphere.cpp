@@ -3,6 +3,7 @@
 #include "collision/CollisionPlane.h"
 #include "collision/CollisionPoint.h"
 #include "collision/ContactRoutines.h"
+#include "collision/FaceRoutines.h"
 #include "core/math/Intersection.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/PropertyScalar.h"
@@ -94,6 +95,11 @@ float CollisionSphere::GetProjectedArea(Float3) {
 
 Float3 CollisionSphere::GetSupportPoint(Float3 direction) {
     return GetWorldPosition() + direction.NormalizedOrSelf() * radius_;
+}
+
+const SupportFace* CollisionSphere::GetSupportFace(Float3 direction) {
+    static FeatureRecords records;
+    return records.Vertex(GetSupportPoint(direction));
 }
 
 float CollisionSphere::GetSupportDistance(Float3 direction) {

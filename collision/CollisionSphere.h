@@ -26,6 +26,8 @@ public:
     float GetProjectedArea(Float3) override;
     Float3 GetSupportPoint(Float3 direction) override;
     float GetSupportDistance(Float3 direction) override;
+    // The support point as a vertex.
+    const SupportFace* GetSupportFace(Float3 direction) override;
     // r minus the distance from the centre; at the centre itself the normal is (1, 0, 0).
     float GetPointDepth(Float3 point, Float3* normal) override;
     void DrawShape() override;

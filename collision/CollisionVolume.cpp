@@ -1,5 +1,7 @@
 #include "collision/CollisionVolume.h"
 
+#include "collision/ConvexRoute.h"
+
 #include "collision/CollisionSpace.h"
 #include "collision/CollisionWorld.h"
 #include "core/object/ClassInfo.h"
@@ -209,6 +211,15 @@ void CollisionVolume::SetMassProperties(float mass, Float3 inertiaDiagonal) {
     for (int row = 0; row < 3; ++row) {
         for (int column = 0; column < 4; ++column) {
             inertia_[row][column] = row == column ? diagonal[row] : 0.0f;
+        }
+    }
+}
+
+void CollisionVolume::SetMassProperties(float mass, const float (&tensor)[3][3]) {
+    mass_ = mass;
+    for (int row = 0; row < 3; ++row) {
+        for (int column = 0; column < 4; ++column) {
+            inertia_[row][column] = column < 3 ? tensor[row][column] : 0.0f;
         }
     }
 }
@@ -498,6 +509,7 @@ ClassInfo* CollisionVolume::RegisterClass() {
     Node::RegisterClass()->FindProperty("flags")->AddListener(Property::ListenerOfObject, nullptr,
                                                               classInfo, &V::OnNodeFlagsChanged, 0);
     ClearColliders();
+    InitFeatureColliders();
     return classInfo;
 }
 

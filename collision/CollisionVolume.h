@@ -160,6 +160,8 @@ protected:
     // Stores the mass and a diagonal tensor.
     void SetMassProperties(float mass, float inertiaDiagonal);
     void SetMassProperties(float mass, Float3 inertiaDiagonal);
+    // Stores the mass and a full symmetric tensor.
+    void SetMassProperties(float mass, const float (&tensor)[3][3]);
     // Tells the property's listeners of a change of the volume's value.
     template <class T>
     void NotifyChange(Property* property, const T& old, const T& now) {

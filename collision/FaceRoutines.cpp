@@ -14,6 +14,32 @@ void SupportFace::UpdateWinding() {
     winding = (v[1] - v[0]).Cross(v[2] - v[0]).Dot(normal) > 0.0f ? 1 : 0;
 }
 
+SupportFace& FeatureRecords::Next() {
+    next_ ^= 1;
+    SupportFace& record = records_[next_];
+    record = SupportFace();
+    return record;
+}
+
+const SupportFace* FeatureRecords::Vertex(const Float3& point, const Float3& normal) {
+    SupportFace& record = Next();
+    record.kind = SupportFace::Vertex;
+    record.normal = normal;
+    record.count = 1;
+    record.corners[0] = point;
+    return &record;
+}
+
+const SupportFace* FeatureRecords::Edge(const Float3& n, const Float3& start, const Float3& end) {
+    SupportFace& record = Next();
+    record.kind = SupportFace::Edge;
+    record.normal = n;
+    record.count = 2;
+    record.corners[0] = start;
+    record.corners[1] = end;
+    return &record;
+}
+
 float PlaneRayParameter(const FacePlane& plane, const Float3& p, const Float3& v) {
     const float along = plane.normal.Dot(v);
     if (along == 0.0f) {

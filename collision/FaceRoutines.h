@@ -9,18 +9,27 @@
 
 namespace quarn {
 
-// A polygon on a shape's surface, as the face queries hand it out: a box face keeps its four
-// corners in the record, a mesh face points at its own vertex list instead.
+// A shape's support feature along a direction, as the face queries hand it out. A polygon keeps
+// up to four corners in the record (a box face) or points at its own vertex list (a mesh face);
+// a vertex keeps its point in corners[0], an edge its start and end in corners[0] and [1], a
+// disc its centre in corners[0].
 struct SupportFace {
+    static constexpr int32_t Vertex = 0;
+    static constexpr int32_t Edge = 2;
     static constexpr int32_t BoxFace = 3;
+    static constexpr int32_t Polygon = 3;
+    static constexpr int32_t Disc = 4;
 
     int32_t kind = BoxFace;
-    Float3 normal; // outward, world frame
+    // Outward, world frame: a polygon's normal, an edge's surface direction, a disc's axis.
+    Float3 normal;
     int32_t count = 4;
     // 1 when (v1 - v0) x (v2 - v0) runs along the normal; PointInFace reads it.
     int32_t winding = 1;
     Float3 corners[4];
     const Float3* external = nullptr; // a face whose vertices live elsewhere (count of them)
+    float radius = 0.0f;              // a disc's
+    float extent = 0.0f;              // how far a disc's solid reaches below it
 
     // At most the four inline corners when the face has no vertex list of its own.
     std::span<const Float3> Vertices() const {
@@ -29,6 +38,22 @@ struct SupportFace {
     }
     // Sets the winding flag from the first three vertices.
     void UpdateWinding();
+};
+
+// Two feature records used in turn: both features of one pair may come from shapes of one class,
+// and a record stays valid until the next-but-one call.
+class FeatureRecords {
+public:
+    // normal: what the shape keeps there (the direction asked, for a capsule's end).
+    const SupportFace* Vertex(const Float3& point, const Float3& normal = Float3());
+    // n: the unit direction of the surface at the edge.
+    const SupportFace* Edge(const Float3& n, const Float3& start, const Float3& end);
+
+private:
+    SupportFace& Next();
+
+    SupportFace records_[2];
+    int next_ = 0;
 };
 
 // The plane n . x = distance.

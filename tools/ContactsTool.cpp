@@ -4,6 +4,8 @@
 #include "collision/CollisionVolume.h"
 #include "core/object/ClassInfo.h"
 #include "core/scene/Node.h"
+#include "device/GpuRenderDevice.h"
+#include "gpu/software/SoftwareDevice.h"
 #include "tools/ToolScene.h"
 #include "tools/ToolStatus.h"
 
@@ -33,6 +35,12 @@ int RunContactsTool(char** arguments, std::string& reason) {
             reason = "--max takes a count of 0 or more";
             return ExitUsage;
         }
+    }
+    // Mesh volumes hold their vertices in device buffers.
+    GpuRenderDevice device(&SoftwareDevice::Create);
+    if (!device.Create(0, nullptr, 16, 16)) {
+        reason = "cannot create the render device: " + device.GetErrorText();
+        return ExitFailed;
     }
     Node* root = LoadToolScene(scene, reason);
     if (!root) {

@@ -4,6 +4,7 @@
 // order, nodes made through a TestTree, and the world-space reading of contacts.
 
 #include "collision/CollisionBox.h"
+#include "collision/CollisionCapsule.h"
 #include "collision/CollisionClasses.h"
 #include "collision/CollisionContact.h"
 #include "collision/CollisionPlane.h"
@@ -48,6 +49,13 @@ protected:
         auto* box = Make<CollisionBox>(centre, orientation);
         box->SetSize(size);
         return box;
+    }
+    CollisionCapsule* Capsule(Float3 centre, float radius, float length,
+                              Quaternion orientation = Quaternion()) {
+        auto* capsule = Make<CollisionCapsule>(centre, orientation);
+        capsule->SetCapsuleRadius(radius);
+        capsule->SetLength(length);
+        return capsule;
     }
     CollisionPlane* Plane(Float3 point, int32_t side, Quaternion orientation = Quaternion()) {
         auto* plane = Make<CollisionPlane>(point, orientation);

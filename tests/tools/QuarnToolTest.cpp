@@ -762,6 +762,40 @@ TEST(QuarnToolContacts, BoxesOnAPlaneAndOnABox) {
                        "0.25 0.699999988 -0.25 0 1 0 0.0500000119\n");
 }
 
+TEST(QuarnToolContacts, ACapsuleLyingOnABoxTakesTheGeneralRoute) {
+    test::TempFolder folder;
+    folder.WriteFile("pill.scene",
+                     "version = 44\nidsystem = 0\nnum_nodes = 3\n"
+                     "obj1 {\n\tclass = \"Node\"\n\tparent = 0\n\tname = \"root\"\n}\n"
+                     "obj2 {\n\tclass = \"CollisionBox\"\n\tparent = 1\n\tname = \"table\"\n"
+                     "\tsize = 4,1,4\n}\n"
+                     "obj3 {\n\tclass = \"CollisionCapsule\"\n\tparent = 1\n\tname = \"pill\"\n"
+                     "\tpos = 0,0.95,0\n\tradius = 0.5\n\tlength = 2\n}\n");
+    // Sunk by 0.05 along its length: a contact under each end.
+    ToolRun run = RunTool(folder, {"contacts", "pill.scene", "pill", "table"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "contacts 2\n0 0.449999988 -1 0 -1 0 0.0500000119\n"
+                       "0 0.449999988 1 0 -1 0 0.0500000119\n");
+}
+
+TEST(QuarnToolContacts, AMeshCubeOnABoxGivesItsFourBottomCorners) {
+    test::TempFolder folder;
+    folder.WriteFile("cube.obj", "v -1 -1 -1\nv 1 -1 -1\nv -1 1 -1\nv 1 1 -1\nv -1 -1 1\nv 1 -1 1\nv -1 1 1\nv 1 1 1\nf 1 3 2\nf 2 3 4\nf 5 6 7\nf 6 8 7\nf 1 2 5\nf 2 6 5\nf 3 7 4\nf 4 7 8\nf 1 5 3\nf 3 5 7\nf 2 4 6\nf 4 8 6\n");
+    folder.WriteFile("crate.scene",
+                     "version = 44\nidsystem = 0\nnum_nodes = 3\n"
+                     "obj1 {\n\tclass = \"Node\"\n\tparent = 0\n\tname = \"root\"\n}\n"
+                     "obj2 {\n\tclass = \"CollisionBox\"\n\tparent = 1\n\tname = \"table\"\n"
+                     "\tsize = 4,1,4\n}\n"
+                     "obj3 {\n\tclass = \"CollisionMesh\"\n\tparent = 1\n\tname = \"crate\"\n"
+                     "\tpos = 0,1.45,0\n\tmesh = \"cube.obj\"\n}\n");
+    ToolRun run = RunTool(folder, {"contacts", "crate.scene", "crate", "table"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "contacts 4\n-1 0.450000048 1 0 -1 0 0.0499999523\n"
+                       "1 0.450000048 1 0 -1 0 0.0499999523\n"
+                       "1 0.450000048 -1 0 -1 0 0.0499999523\n"
+                       "-1 0.450000048 -1 0 -1 0 0.0499999523\n");
+}
+
 TEST(QuarnToolPairs, PrintsEachSpacesCandidatePairsAndWhatItDropped) {
     test::TempFolder folder;
     auto node = [](int id, const char* cls, const char* name, const std::string& lines) {
