@@ -5,6 +5,8 @@
 #include "tests/app/player/PlayerTestSupport.h"
 #include "tests/support/StoredBytes.h"
 
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <sys/wait.h>
 
@@ -14,6 +16,7 @@ namespace {
 struct PlayerExit {
     int status = -1; // the exit status; -1 when the player did not exit normally
     std::string log; // the test's folder written as "~"
+    std::string out; // what it printed on standard output
 };
 
 constexpr const char* Headless = "SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=null QUARN_LOG=1";
@@ -27,7 +30,8 @@ PlayerExit RunPlayerIn(const test::TempFolder& folder, const std::string& endAft
     std::ostringstream script;
     script << "cd '" << folder.Path() << "' && env " << environment
            << " QUARN_DIALOGS=script XDG_DATA_HOME='" << folder.Join("data")
-           << "' timeout 120 '" QUARN_PLAYER "' 2>'" << scratch.Join("log") << "' & player=$!; ";
+           << "' timeout 120 '" QUARN_PLAYER "' 2>'" << scratch.Join("log") << "' >'"
+           << scratch.Join("out") << "' & player=$!; ";
     if (!endAfter.empty()) {
         script << "for i in $(seq 1200); do grep -qF '" << endAfter << "' '" << scratch.Join("log")
                << "' && break; sleep 0.1; done; kill -TERM $player; ";
@@ -35,7 +39,7 @@ PlayerExit RunPlayerIn(const test::TempFolder& folder, const std::string& endAft
     script << "wait $player";
     const int status = std::system(script.str().c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
-            test::Tilde(scratch.ReadFile("log"), folder)};
+            test::Tilde(scratch.ReadFile("log"), folder), scratch.ReadFile("out")};
 }
 
 TEST(PlayerRun, ADisabledRootEndsThePlayerWithStatusZeroWhereverItsRootIs) {
@@ -66,6 +70,23 @@ TEST(PlayerRun, ADisabledRootEndsThePlayerWithStatusZeroWhereverItsRootIs) {
         EXPECT_EQ(run.status, 0) << log;
         EXPECT_EQ(run.log, log);
     }
+}
+
+TEST(PlayerRun, AScriptPrintsALineAndEndsThePlayerBySwitchingTheRootOff) {
+    test::TempFolder folder;
+    for (const char* file : {"hello.bin", "hello.sym"}) {
+        std::ifstream program(std::string(QUARN_TEST_DATA "/scripts/") + file, std::ios::binary);
+        folder.WriteFile(file, std::string(std::istreambuf_iterator<char>(program), {}));
+    }
+    folder.WriteFile("level.scene", "version = 44\nnum_nodes = 2\nobj1 {\n\tclass = \"Node\"\n"
+                                    "\tname = \"root\"\n\tflags = 1\n}\nobj2 {\n\tclass = \"Script\"\n"
+                                    "\tname = \"hello\"\n\tparent = 1\n\tflags = 1\n"
+                                    "\tscriptfile = \"hello.script\"\n}\n");
+    folder.WriteFile("config.txt", "autorun = \"level.scene\"\n");
+    PlayerExit run = RunPlayerIn(folder);
+    EXPECT_EQ(run.status, 0) << run.log;
+    EXPECT_EQ(run.out, "hello from a script\n") << run.log;
+    EXPECT_NE(run.log.find("hello from a script"), std::string::npos) << run.log;
 }
 
 TEST(PlayerRun, TerminationClosesTheWindowWithOrWithoutAScene) {

@@ -8,6 +8,7 @@ tool=$(realpath "$1")
 cd "$(dirname "$0")"
 "$tool" script asm counter.asm counter
 "$tool" script asm calls.asm calls
+"$tool" script asm hello.asm hello
 mkdir -p fuzz
 size=$(wc -c <counter.bin)
 {
