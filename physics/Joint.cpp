@@ -1,11 +1,23 @@
 #include "physics/Joint.h"
 
+#include "core/math/Quaternion.h"
 #include "physics/PhysicsMaster.h"
 #include "physics/RigidBody.h"
 
 #include <utility>
 
 namespace quarn {
+namespace {
+
+void Store(float* row, Float3 v) {
+    row[0] = v.x;
+    row[1] = v.y;
+    row[2] = v.z;
+}
+
+constexpr Float3 Basis[3] = {{1.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, {0.0f, 0.0f, 1.0f}};
+
+} // namespace
 
 Joint::Joint() {
     SetWorld(PhysicsMaster::GetCurrentWorld());
@@ -19,6 +31,71 @@ Joint::~Joint() {
 void Joint::ClearSavedLambda() {
     for (float& lambda : savedLambda_) {
         lambda = 0.0f;
+    }
+}
+
+void Joint::SetAnchors(Pivot* first, Pivot* second) {
+    anchors_[0] = first;
+    anchors_[1] = second;
+}
+
+Joint::RowFrame Joint::BeginRows(const JointInfo2& info) {
+    RowFrame frame;
+    frame.first = nodes_[0].body;
+    frame.second = nodes_[1].body;
+    if (frame.second) {
+        const int32_t state = frame.second->GetState();
+        frame.secondTakesPart = state == BodyDynamic || state == BodyGhost;
+        frame.secondKinematic = state == BodyKinematic;
+        frame.p2 = frame.second->GetWorldPosition();
+    }
+    frame.p1 = frame.first->GetWorldPosition();
+    frame.a1 = anchors_[0]->GetWorldPosition();
+    frame.a2 = anchors_[1]->GetWorldPosition();
+    frame.k = info.fps * (jointErp_ != 0.0f ? jointErp_ : info.erp);
+    return frame;
+}
+
+void Joint::SetBallRows(JointInfo2& info, const RowFrame& frame) {
+    const Float3 r1 = frame.a1 - frame.p1;
+    const Float3 r2 = frame.a2 - frame.p2;
+    const Float3 error = (frame.a1 - frame.a2) * frame.k;
+    const Float3 followed =
+        frame.secondKinematic ? frame.second->GetPointVelocity(frame.a2) : Float3();
+    const float c[3] = {error.x - followed.x, error.y - followed.y, error.z - followed.z};
+    for (int i = 0; i < 3; ++i) {
+        const int s = i * info.rowSkip;
+        Store(info.J1l + s, Basis[i]);
+        Store(info.J1a + s, Basis[i].Cross(r1));
+        if (frame.secondTakesPart) {
+            Store(info.J2l + s, Basis[i] * -1.0f);
+            Store(info.J2a + s, Basis[i].Cross(r2) * -1.0f);
+        }
+        info.c[i] = c[i];
+    }
+    if (jointCfm_ != 0.0f) {
+        info.cfm[0] = jointCfm_;
+    }
+}
+
+void Joint::SetFixedOrientationRows(JointInfo2& info, int start, const RowFrame& frame) {
+    const Quaternion q1 = anchors_[0]->GetWorldOrientation();
+    const Quaternion q2 = anchors_[1]->GetWorldOrientation();
+    const Quaternion q = q1 * Quaternion(-q2.x, -q2.y, -q2.z, q2.w);
+    Float3 e(q.x, q.y, q.z);
+    if (q.w < 0.0f) {
+        e = e * -1.0f;
+    }
+    e = frame.first->LocalToWorldDirection(e) * (2.0f * frame.k);
+    const float c[3] = {e.x, e.y, e.z};
+    const bool secondMoves = frame.second && frame.second->GetState() != BodyStatic;
+    for (int i = 0; i < 3; ++i) {
+        const int s = (start + i) * info.rowSkip;
+        Store(info.J1a + s, Basis[i]);
+        if (secondMoves) {
+            Store(info.J2a + s, Basis[i] * -1.0f);
+        }
+        info.c[start + i] = c[i];
     }
 }
 
