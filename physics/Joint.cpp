@@ -1,8 +1,13 @@
 #include "physics/Joint.h"
 
 #include "core/math/Quaternion.h"
+#include "physics/Anchor.h"
+#include "physics/Module.h"
 #include "physics/PhysicsMaster.h"
 #include "physics/RigidBody.h"
+#include "physics/RigidStruct.h"
+
+#include <algorithm>
 
 #include <utility>
 
@@ -101,6 +106,9 @@ void Joint::SetFixedOrientationRows(JointInfo2& info, int start, const RowFrame&
 
 void Joint::Attach(RigidBody* a, RigidBody* b) {
     Detach();
+    if (a && a == b) {
+        return;
+    }
     reversed_ = !a || a->GetState() == BodyStatic || a->GetState() == BodyKinematic;
     if (reversed_) {
         std::swap(a, b);
@@ -127,10 +135,60 @@ void Joint::Detach() {
     nodes_[1] = {};
 }
 
+namespace {
+
+RigidBody* BodyOf(Pivot* anchor) {
+    Anchor* cast = ToAnchor(anchor);
+    Module* module = cast ? cast->GetModule() : nullptr;
+    return module ? module->GetBody() : nullptr;
+}
+
+} // namespace
+
 void Joint::Reattach() {
-    // Joints made by anchors look their bodies up again once anchors exist; until then a joint
-    // whose body changed state lets go of both.
     Detach();
+    if (anchors_[0] && anchors_[1]) {
+        // Attach orders bodies and anchors afresh from the anchors' own order.
+        Pivot* first = anchors_[reversed_ ? 1 : 0];
+        Pivot* second = anchors_[reversed_ ? 0 : 1];
+        anchors_[0] = first;
+        anchors_[1] = second;
+        Attach(BodyOf(first), BodyOf(second));
+    }
+}
+
+void Joint::AttachAnchors(Anchor* a, Anchor* b, bool snap) {
+    if (snap || GetType() == JointRigidMerge) {
+        Module::SnapToAnchor(a->GetModule(), a, b);
+    }
+    anchors_[0] = a;
+    anchors_[1] = b;
+    reversed_ = false;
+    RigidBody* first = BodyOf(a);
+    RigidBody* second = BodyOf(b);
+    if (GetType() == JointRigidMerge) {
+        if (first && second) {
+            RigidStruct::Merge(first, second);
+        }
+        return;
+    }
+    Attach(first, second);
+}
+
+void Joint::UpdateErp() {
+    Anchor* a = ToAnchor(anchors_[0]);
+    Anchor* b = ToAnchor(anchors_[1]);
+    if (a && b) {
+        jointErp_ = std::max(a->GetErp(), b->GetErp());
+    }
+}
+
+void Joint::UpdateCfm() {
+    Anchor* a = ToAnchor(anchors_[0]);
+    Anchor* b = ToAnchor(anchors_[1]);
+    if (a && b) {
+        jointCfm_ = std::max(a->GetCfm(), b->GetCfm());
+    }
 }
 
 void Joint::SetWorld(PhysicsMaster* world) {

@@ -6,6 +6,7 @@
 
 namespace quarn {
 
+class Anchor;
 class JointLimitMotor;
 class Node;
 class PhysicsMaster;
@@ -95,10 +96,21 @@ public:
 
     // The first body must be the one that moves: when a is absent, STATIC or KINEMATIC the two
     // bodies (and the anchors) trade places and the joint is marked reversed.
+    // A body cannot be held to itself: with a equal to b the joint stays detached.
     void Attach(RigidBody* a, RigidBody* b);
     void Detach();
-    // Called when a body's state changes; anchor joints look their bodies up again.
+    // Called when a body's state changes and when modules change bodies: looks the anchors'
+    // bodies up again.
     void Reattach();
+    // Takes the anchors' modules' bodies; with snap, or always for a rigid merge, first moves
+    // a's module so that the anchors meet. A rigid merge joins the bodies into one.
+    void AttachAnchors(Anchor* a, Anchor* b, bool snap);
+    // The larger of the two anchors' values.
+    void UpdateErp();
+    void UpdateCfm();
+    // The number CreateJoint made the joint with.
+    int32_t GetCreation() const { return creation_; }
+    void SetCreation(int32_t creation) { creation_ = creation; }
     void SetWorld(PhysicsMaster* world);
     // For pooled contact joints: a clean joint in the world's list, attached to nothing.
     void Prepare(PhysicsMaster* world);
@@ -150,6 +162,7 @@ protected:
     float jointCfm_ = 0.0f;
 
 private:
+    int32_t creation_ = 0;
     void ClearSavedLambda();
 
     JointFeedback* feedback_ = nullptr;

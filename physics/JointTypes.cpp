@@ -3,7 +3,10 @@
 #include "core/math/Quaternion.h"
 #include "core/scene/Pivot.h"
 #include "physics/PhysicsMaster.h"
+#include "physics/Anchor.h"
+#include "physics/Module.h"
 #include "physics/RigidBody.h"
+#include "physics/RigidStruct.h"
 
 #include <cfloat>
 
@@ -91,8 +94,9 @@ void HingeJoint::GetInfo2(JointInfo2& info) {
         info.c[3] -= w2.Dot(p);
         info.c[4] -= w2.Dot(q);
     }
-    limitMotor_.AddRow(info, 5, h, true, {frame.first, frame.second, frame.secondTakesPart,
-                                          frame.p1, frame.p2});
+    // The angle reads the same whichever body came first; so must the row that drives it.
+    limitMotor_.AddRow(info, 5, reversed_ ? h * -1.0f : h, true,
+                       {frame.first, frame.second, frame.secondTakesPart, frame.p1, frame.p2});
 }
 
 float HingeJoint::GetVariable() {
@@ -211,7 +215,13 @@ void SliderJoint::GetInfo2(JointInfo2& info) {
                                               frame.p1, frame.p2});
 }
 
-std::unique_ptr<Joint> CreateJoint(int32_t creation) {
+RigidStructJoint::~RigidStructJoint() {
+    RigidStruct::Split(ToAnchor(GetAnchor(0)));
+}
+
+namespace {
+
+std::unique_ptr<Joint> MakeJoint(int32_t creation) {
     switch (creation) {
     case CreateBall:
         return std::make_unique<BallJoint>();
@@ -227,6 +237,16 @@ std::unique_ptr<Joint> CreateJoint(int32_t creation) {
     default:
         return nullptr;
     }
+}
+
+} // namespace
+
+std::unique_ptr<Joint> CreateJoint(int32_t creation) {
+    std::unique_ptr<Joint> joint = MakeJoint(creation);
+    if (joint) {
+        joint->SetCreation(creation);
+    }
+    return joint;
 }
 
 } // namespace quarn

@@ -62,6 +62,8 @@ private:
 // Has no rows: its two bodies are merged into one rigid structure instead.
 class RigidStructJoint : public Joint {
 public:
+    // Splits the structure when its two halves are no longer rigidly linked.
+    ~RigidStructJoint() override;
     int32_t GetType() const override { return JointRigidMerge; }
     void GetInfo1(JointInfo1& info) override { info.m = info.nub = 0; }
     void GetInfo2(JointInfo2&) override {}
