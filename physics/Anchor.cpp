@@ -2,6 +2,7 @@
 
 #include "core/debug/Log.h"
 #include "core/object/ClassInfo.h"
+#include "core/object/MethodInfo.h"
 #include "core/object/NamedConstants.h"
 #include "core/object/PropertyScalar.h"
 #include "core/object/Signals.h"
@@ -16,6 +17,7 @@
 namespace quarn {
 
 ClassInfo* Anchor::classInfo = nullptr;
+MethodInfo* Anchor::moduleResults_[2] = {};
 
 namespace {
 
@@ -346,6 +348,14 @@ Entity* Anchor::ScriptGetPartnerModule() const {
     return partner_ ? partner_->module_ : nullptr;
 }
 
+void Anchor::SetModuleResultType(int32_t type) {
+    for (MethodInfo* method : moduleResults_) {
+        if (method) {
+            method->SetReturnType(type);
+        }
+    }
+}
+
 ClassInfo* Anchor::RegisterClass() {
     if (classInfo) {
         return classInfo;
@@ -385,10 +395,11 @@ ClassInfo* Anchor::RegisterClass() {
                          MethodScript);
     classInfo->AddMethod(NextShortName(), "", BindMethod<&A::Detach>(),
                          MethodScriptCallable | MethodNoResult);
-    classInfo->AddMethod(NextShortName(), "():Module", BindMethod<&A::ScriptGetModule>(),
-                         MethodScript);
-    classInfo->AddMethod(NextShortName(), "():Module", BindMethod<&A::ScriptGetPartnerModule>(),
-                         MethodScript);
+    // Module registers after Anchor and names itself the result type of these two then.
+    moduleResults_[0] = classInfo->AddMethod(NextShortName(), "():entity",
+                                             BindMethod<&A::ScriptGetModule>(), MethodScript);
+    moduleResults_[1] = classInfo->AddMethod(
+        NextShortName(), "():entity", BindMethod<&A::ScriptGetPartnerModule>(), MethodScript);
     classInfo->AddMethod(NextShortName(), "(float,float)", BindMethod<&A::DriveTo>(),
                          MethodScript);
     classInfo->AddMethod(NextShortName(), "(float)", BindMethod<&A::ApplyTorque>(), MethodScript);

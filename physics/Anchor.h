@@ -9,6 +9,7 @@
 namespace quarn {
 
 class Joint;
+class MethodInfo;
 class Module;
 
 // Values of the "type" property (stored in scene files).
@@ -80,8 +81,11 @@ public:
 
     static ClassInfo* RegisterClass();
     static ClassInfo* classInfo;
+    static void SetModuleResultType(int32_t type);
 
 private:
+    static MethodInfo* moduleResults_[2];
+
     void Attach(Anchor* partner);
     // Makes the joint for this pair and attaches it to the modules' bodies.
     void CreatePairJoint(int32_t creation);

@@ -250,6 +250,7 @@ ClassInfo* Module::RegisterClass() {
     classInfo->SetCategory("Physics");
     using M = Module;
     const uint32_t none = 0;
+    Anchor::SetModuleResultType(ClassTypeBase + classInfo->GetClassNumber());
     classInfo
         ->AddProperty("master_mod",
                       std::make_unique<PropertyModuleId>(ClassTypeBase + classInfo->GetClassNumber()),

@@ -302,6 +302,41 @@ TEST_F(Anchors, ADriveKeepsItsStopsInDegreesSoAReattachmentGivesTheSameStops) {
     EXPECT_NEAR(a->GetJoint()->GetVariable(), 0.5f, 0.02f);
 }
 
+// A scene stores the anchors' property texts: copied onto a fresh pair, they give the joint the
+// stops the drive set.
+TEST_F(Anchors, TheStopsOfADriveSurviveTheirPropertyTexts) {
+    Part left = MakePart(Float3(), false);
+    Part right = MakePart(Float3(1.0f, 0.0f, 0.0f));
+    Anchor* a = AnchorOn(left.module, Float3(), AnchorSlider);
+    Anchor* b = AnchorOn(right.module, Float3(-1.0f, 0.0f, 0.0f), AnchorSlider);
+    a->SetJointAnchor(b);
+    a->DriveTo(-0.25f, 2.0f);
+    const float low = a->GetJoint()->GetLimitMotor()->GetLowStop();
+    const float high = a->GetJoint()->GetLimitMotor()->GetHighStop();
+
+    Part left2 = MakePart(Float3(), false);
+    Part right2 = MakePart(Float3(1.0f, 0.0f, 0.0f));
+    Anchor* a2 = AnchorOn(left2.module, Float3(), AnchorNone);
+    Anchor* b2 = AnchorOn(right2.module, Float3(-1.0f, 0.0f, 0.0f), AnchorSlider);
+    for (const char* name : {"type", "minlimit", "maxlimit", "motorspeed", "maxmotorforce"}) {
+        const Property* property = Anchor::classInfo->FindProperty(name);
+        ASSERT_TRUE(property) << name;
+        property->SetFromText(*a2, property->GetAsText(*a).c_str());
+    }
+    a2->SetJointAnchor(b2);
+    ASSERT_TRUE(a2->GetJoint());
+    EXPECT_NEAR(a2->GetJoint()->GetLimitMotor()->GetLowStop(), low, 1e-6f);
+    EXPECT_EQ(a2->GetJoint()->GetLimitMotor()->GetHighStop(), high);
+}
+
+TEST_F(Anchors, MasterModReadsAsTheBareId) {
+    Part part = MakePart(Float3());
+    Part master = MakePart(Float3(1.0f, 0.0f, 0.0f));
+    const Property* property = Module::classInfo->FindProperty("master_mod");
+    property->SetFromText(*part.module, std::to_string(master.module->GetId()).c_str());
+    EXPECT_EQ(property->GetAsText(*part.module), std::to_string(master.module->GetId()));
+}
+
 TEST_F(Anchors, AModuleRefersToItsOutermostBodyUntilItIsTakenAway) {
     RigidBody* outer = Body(Float3());
     RigidBody* inner = Body(Float3(), outer);
