@@ -6,9 +6,12 @@
 #include "core/object/NamedConstants.h"
 #include "core/object/PropertyScalar.h"
 #include "core/object/Signals.h"
+#include "core/scene/EngineState.h"
 #include "core/scene/WitnessProperty.h"
 #include "physics/JointTypes.h"
 #include "physics/Module.h"
+#include "physics/RigidBody.h"
+#include "resources/DynamicMesh.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -337,6 +340,66 @@ void Anchor::OnLoaded(void*) {
     } else if (joint_) {
         // The bodies may have been placed only now.
         joint_->Reattach();
+    }
+}
+
+void Anchor::Update(float frameTime, int mode) {
+    Pivot::Update(frameTime, mode);
+    if (EditorRunning) {
+        DrawGizmo();
+    }
+}
+
+void Anchor::DrawGizmo() {
+    constexpr uint32_t Green = 0xFF00FF00;
+    constexpr uint32_t Red = 0xFFFF0000;
+    constexpr uint32_t Yellow = 0xFFFFFF00;
+    constexpr float Size = 0.05f;
+    if (joint_ && joint_->GetAnchor(0) == this) {
+        for (int i = 0; i < 2; ++i) {
+            if (RigidBody* body = joint_->GetBody(i)) {
+                const Float3 from = body->GetWorldPosition();
+                DrawDebugLine(from, from + body->GetWorldLinearVelocity() * 20.0f, Green);
+            }
+        }
+    }
+    const Float3 origin = GetWorldPosition();
+    const bool finite[2] = {std::fabs(minLimit_) < FLT_MAX, std::fabs(maxLimit_) < FLT_MAX};
+    const float limits[2] = {minLimit_, maxLimit_};
+    if (type_ == AnchorBall) {
+        DrawDebugPointMarker(origin, Size, Yellow);
+    } else if (type_ == AnchorAxis) {
+        // Ticks in the plane the hinge turns in, at the angle they stand for.
+        const Float3 x = GetWorldAxis(0);
+        const Float3 y = GetWorldAxis(1);
+        auto tick = [&](float degrees, uint32_t color) {
+            const float a = degrees * DegreesToRadians;
+            DrawDebugLine(origin, origin + (x * std::cos(a) + y * std::sin(a)) * Size, color);
+        };
+        tick(0.0f, Green);
+        for (int i = 0; i < 2; ++i) {
+            if (finite[i]) {
+                tick(limits[i], Red);
+            }
+        }
+    } else if (type_ == AnchorSlider) {
+        const Float3 z = GetWorldAxis(2);
+        const Float3 x = GetWorldAxis(0) * Size;
+        const Float3 y = GetWorldAxis(1) * Size;
+        auto cross = [&](Float3 at, uint32_t color) {
+            DrawDebugLine(at - x, at + x, color);
+            DrawDebugLine(at - y, at + y, color);
+        };
+        // The joint reads the limits as degrees turned into radians: as metres here.
+        const Float3 low = finite[0] ? origin + z * (minLimit_ * DegreesToRadians) : origin;
+        const Float3 high = finite[1] ? origin + z * (maxLimit_ * DegreesToRadians) : origin;
+        DrawDebugLine(low, high, Green);
+        cross(origin, Green);
+        for (int i = 0; i < 2; ++i) {
+            if (finite[i]) {
+                cross(origin + z * (limits[i] * DegreesToRadians), Red);
+            }
+        }
     }
 }
 

@@ -38,6 +38,8 @@ public:
     ClassInfo* GetClass() const override { return classInfo; }
     // Joins the nearest module above, leaving the one it was registered with.
     void ParentFlagsChanged(Node* parent, bool attached) override;
+    // Draws the joint's gizmo while the editor runs.
+    void Update(float frameTime, int mode) override;
     int GetInputCount() const override { return 1; }
     const char* GetInputName(int port) const override;
     void ReceiveEvent(const EventRecord& event) override;
@@ -92,6 +94,7 @@ private:
     void SyncLimitMotor();
     void SyncErpCfm();
     void SendWitness(const EntityRef& witness);
+    void DrawGizmo();
     void OnLoaded(void*);
 
     EntityId GetPartnerId() const { return {partner_ ? partner_->GetId() : pendingPartner_}; }

@@ -14,12 +14,6 @@
 namespace quarn {
 namespace {
 
-void Store(float* row, Float3 v) {
-    row[0] = v.x;
-    row[1] = v.y;
-    row[2] = v.z;
-}
-
 constexpr Float3 Basis[3] = {{1.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, {0.0f, 0.0f, 1.0f}};
 
 } // namespace
@@ -70,11 +64,11 @@ void Joint::SetBallRows(JointInfo2& info, const RowFrame& frame) {
     const float c[3] = {error.x - followed.x, error.y - followed.y, error.z - followed.z};
     for (int i = 0; i < 3; ++i) {
         const int s = i * info.rowSkip;
-        Store(info.J1l + s, Basis[i]);
-        Store(info.J1a + s, Basis[i].Cross(r1));
+        StoreJacobian(info.J1l + s, Basis[i]);
+        StoreJacobian(info.J1a + s, Basis[i].Cross(r1));
         if (frame.secondTakesPart) {
-            Store(info.J2l + s, Basis[i] * -1.0f);
-            Store(info.J2a + s, Basis[i].Cross(r2) * -1.0f);
+            StoreJacobian(info.J2l + s, Basis[i] * -1.0f);
+            StoreJacobian(info.J2a + s, Basis[i].Cross(r2) * -1.0f);
         }
         info.c[i] = c[i];
     }
@@ -96,9 +90,9 @@ void Joint::SetFixedOrientationRows(JointInfo2& info, int start, const RowFrame&
     const bool secondMoves = frame.second && frame.second->GetState() != BodyStatic;
     for (int i = 0; i < 3; ++i) {
         const int s = (start + i) * info.rowSkip;
-        Store(info.J1a + s, Basis[i]);
+        StoreJacobian(info.J1a + s, Basis[i]);
         if (secondMoves) {
-            Store(info.J2a + s, Basis[i] * -1.0f);
+            StoreJacobian(info.J2a + s, Basis[i] * -1.0f);
         }
         info.c[start + i] = c[i];
     }

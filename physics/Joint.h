@@ -74,6 +74,13 @@ struct JointInfo2 {
     int32_t* findex = nullptr; // relative to the joint's first row; -1 for none
 };
 
+// Writes one three-float Jacobian entry.
+inline void StoreJacobian(float* row, Float3 v) {
+    row[0] = v.x;
+    row[1] = v.y;
+    row[2] = v.z;
+}
+
 // A constraint between two bodies, or one body and the world. Every row has its angular part
 // J_l x r (r the point minus the body's world position), matching the point velocity v + r x w.
 class Joint {

@@ -12,12 +12,6 @@ namespace {
 
 constexpr float LatchGap = 0.0001f;
 
-void Store(float* row, Float3 v) {
-    row[0] = v.x;
-    row[1] = v.y;
-    row[2] = v.z;
-}
-
 } // namespace
 
 void JointLimitMotor::Reset(float worldErp, float worldCfm) {
@@ -86,15 +80,15 @@ void JointLimitMotor::AddRow(JointInfo2& info, int row, Float3 axis, bool angula
         return;
     }
     const int s = row * info.rowSkip;
-    Store((angular ? info.J1a : info.J1l) + s, axis);
+    StoreJacobian((angular ? info.J1a : info.J1l) + s, axis);
     // A linear row between two moving bodies turns both about their midpoint.
     Float3 midTurn;
     if (bodies.secondTakesPart) {
-        Store((angular ? info.J2a : info.J2l) + s, axis * -1.0f);
+        StoreJacobian((angular ? info.J2a : info.J2l) + s, axis * -1.0f);
         if (!angular) {
             midTurn = ((bodies.p1 - bodies.p2) * 0.5f).Cross(axis);
-            Store(info.J1a + s, midTurn);
-            Store(info.J2a + s, midTurn);
+            StoreJacobian(info.J1a + s, midTurn);
+            StoreJacobian(info.J2a + s, midTurn);
         }
     }
 

@@ -15,12 +15,6 @@ namespace {
 
 constexpr float Pi = 3.1415927f;
 
-void Store(float* row, Float3 v) {
-    row[0] = v.x;
-    row[1] = v.y;
-    row[2] = v.z;
-}
-
 void ResetFromWorld(JointLimitMotor& limitMotor, PhysicsMaster* world) {
     if (world) {
         limitMotor.Reset(world->GetErp(), world->GetCfm());
@@ -80,11 +74,11 @@ void HingeJoint::GetInfo2(JointInfo2& info) {
     PlaneSpace(h, p, q);
     const int s3 = 3 * info.rowSkip;
     const int s4 = 4 * info.rowSkip;
-    Store(info.J1a + s3, p);
-    Store(info.J1a + s4, q);
+    StoreJacobian(info.J1a + s3, p);
+    StoreJacobian(info.J1a + s4, q);
     if (frame.secondTakesPart) {
-        Store(info.J2a + s3, p * -1.0f);
-        Store(info.J2a + s4, q * -1.0f);
+        StoreJacobian(info.J2a + s3, p * -1.0f);
+        StoreJacobian(info.J2a + s4, q * -1.0f);
     }
     const Float3 b = h.Cross(GetAnchor(1)->GetWorldAxisZ() * -1.0f);
     info.c[3] = frame.k * b.Dot(p);
@@ -200,11 +194,11 @@ void SliderJoint::GetInfo2(JointInfo2& info) {
     const Float3 across[2] = {p, q};
     for (int i = 0; i < 2; ++i) {
         const int s = (3 + i) * info.rowSkip;
-        Store(info.J1l + s, across[i]);
+        StoreJacobian(info.J1l + s, across[i]);
         if (frame.secondTakesPart) {
-            Store(info.J2l + s, across[i] * -1.0f);
-            Store(info.J1a + s, middle.Cross(across[i]));
-            Store(info.J2a + s, middle.Cross(across[i]));
+            StoreJacobian(info.J2l + s, across[i] * -1.0f);
+            StoreJacobian(info.J1a + s, middle.Cross(across[i]));
+            StoreJacobian(info.J2a + s, middle.Cross(across[i]));
         }
         info.c[3 + i] = frame.k * d.Dot(across[i]);
     }

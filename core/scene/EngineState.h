@@ -19,6 +19,7 @@ enum EngineStateValue : int32_t {
 // game. Main thread only.
 inline int32_t EngineState = EngineRunning;
 inline bool GameRunning = false;
+inline bool EditorRunning = false;
 inline bool GamePaused = false;
 // The smoothed frame time of the main loop, in seconds.
 inline float FrameTime = 0.0f;
