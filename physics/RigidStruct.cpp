@@ -138,6 +138,17 @@ void RigidStruct::Split(Anchor* anchor) {
         return;
     }
     ReattachJoints(body);
+    // A joint that lay within the one body was detached; its two sides may be apart now.
+    for (uint64_t serial : moving) {
+        if (Module* module = ToModule(Entity::FindBySerial(serial))) {
+            for (int32_t i = 0; i < module->GetAnchorCount(); ++i) {
+                Joint* joint = module->GetAnchor(i)->GetJoint();
+                if (joint && joint->GetType() != JointRigidMerge) {
+                    joint->Reattach();
+                }
+            }
+        }
+    }
     body->UpdateMass(true);
     split->UpdateMass(true);
     split->SetWorld(PhysicsMaster::GetCurrentWorld());

@@ -159,6 +159,25 @@ TEST_F(Anchors, AJointToAnotherBodyFollowsAModuleThatMovesInAMergeOrSplit) {
     EXPECT_NE(leftBody, right.body);
 }
 
+// A ball link inside a merged structure holds nothing and does not keep the structure whole.
+TEST_F(Anchors, AJointWithinOneBodyWaitsDetachedAndOnlyRigidLinksKeepAStructureWhole) {
+    Part left = MakePart(Float3(0.0f, 0.0f, 0.0f));
+    Part right = MakePart(Float3(1.0f, 0.0f, 0.0f));
+    Anchor* ball = AnchorOn(left.module, Float3(0.5f, 0.3f, 0.0f), AnchorBall);
+    AnchorOn(right.module, Float3(-0.5f, 0.3f, 0.0f), AnchorBall)->SetJointAnchor(ball);
+    Anchor* a = AnchorOn(left.module, Float3(0.5f, 0.0f, 0.0f), AnchorFixed);
+    Anchor* b = AnchorOn(right.module, Float3(-0.5f, 0.0f, 0.0f), AnchorFixed);
+    a->SetJointAnchor(b);
+    Joint* joint = ball->GetJoint();
+    ASSERT_EQ(left.module->GetBody(), right.module->GetBody());
+    EXPECT_EQ(joint->GetBody(0), nullptr);
+    EXPECT_EQ(joint->GetBody(1), nullptr);
+
+    a->Detach();
+    ASSERT_NE(left.module->GetBody(), right.module->GetBody());
+    EXPECT_TRUE(Joint::AreConnected(left.module->GetBody(), right.module->GetBody(), 0));
+}
+
 TEST_F(Anchors, RefusedAttachmentsAreLoggedAndChangeNeitherAnchor) {
     Part left = MakePart(Float3());
     Part right = MakePart(Float3(1.0f, 0.0f, 0.0f));
