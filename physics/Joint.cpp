@@ -1,11 +1,22 @@
 #include "physics/Joint.h"
 
+#include "core/math/Quaternion.h"
+#include "physics/Anchor.h"
+#include "physics/Module.h"
 #include "physics/PhysicsMaster.h"
 #include "physics/RigidBody.h"
+#include "physics/RigidStruct.h"
+
+#include <algorithm>
 
 #include <utility>
 
 namespace quarn {
+namespace {
+
+constexpr Float3 Basis[3] = {{1.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, {0.0f, 0.0f, 1.0f}};
+
+} // namespace
 
 Joint::Joint() {
     SetWorld(PhysicsMaster::GetCurrentWorld());
@@ -22,8 +33,76 @@ void Joint::ClearSavedLambda() {
     }
 }
 
+void Joint::SetAnchors(Pivot* first, Pivot* second) {
+    anchors_[0] = first;
+    anchors_[1] = second;
+}
+
+Joint::RowFrame Joint::BeginRows(const JointInfo2& info) {
+    RowFrame frame;
+    frame.first = nodes_[0].body;
+    frame.second = nodes_[1].body;
+    if (frame.second) {
+        const int32_t state = frame.second->GetState();
+        frame.secondTakesPart = state == BodyDynamic || state == BodyGhost;
+        frame.secondKinematic = state == BodyKinematic;
+        frame.p2 = frame.second->GetWorldPosition();
+    }
+    frame.p1 = frame.first->GetWorldPosition();
+    frame.a1 = anchors_[0]->GetWorldPosition();
+    frame.a2 = anchors_[1]->GetWorldPosition();
+    frame.k = info.fps * (jointErp_ != 0.0f ? jointErp_ : info.erp);
+    return frame;
+}
+
+void Joint::SetBallRows(JointInfo2& info, const RowFrame& frame) {
+    const Float3 r1 = frame.a1 - frame.p1;
+    const Float3 r2 = frame.a2 - frame.p2;
+    const Float3 error = (frame.a1 - frame.a2) * frame.k;
+    const Float3 followed =
+        frame.secondKinematic ? frame.second->GetPointVelocity(frame.a2) : Float3();
+    const float c[3] = {error.x - followed.x, error.y - followed.y, error.z - followed.z};
+    for (int i = 0; i < 3; ++i) {
+        const int s = i * info.rowSkip;
+        StoreJacobian(info.J1l + s, Basis[i]);
+        StoreJacobian(info.J1a + s, Basis[i].Cross(r1));
+        if (frame.secondTakesPart) {
+            StoreJacobian(info.J2l + s, Basis[i] * -1.0f);
+            StoreJacobian(info.J2a + s, Basis[i].Cross(r2) * -1.0f);
+        }
+        info.c[i] = c[i];
+    }
+    if (jointCfm_ != 0.0f) {
+        info.cfm[0] = jointCfm_;
+    }
+}
+
+void Joint::SetFixedOrientationRows(JointInfo2& info, int start, const RowFrame& frame) {
+    const Quaternion q1 = anchors_[0]->GetWorldOrientation();
+    const Quaternion q2 = anchors_[1]->GetWorldOrientation();
+    const Quaternion q = q1 * Quaternion(-q2.x, -q2.y, -q2.z, q2.w);
+    Float3 e(q.x, q.y, q.z);
+    if (q.w < 0.0f) {
+        e = e * -1.0f;
+    }
+    e = frame.first->LocalToWorldDirection(e) * (2.0f * frame.k);
+    const float c[3] = {e.x, e.y, e.z};
+    const bool secondMoves = frame.second && frame.second->GetState() != BodyStatic;
+    for (int i = 0; i < 3; ++i) {
+        const int s = (start + i) * info.rowSkip;
+        StoreJacobian(info.J1a + s, Basis[i]);
+        if (secondMoves) {
+            StoreJacobian(info.J2a + s, Basis[i] * -1.0f);
+        }
+        info.c[start + i] = c[i];
+    }
+}
+
 void Joint::Attach(RigidBody* a, RigidBody* b) {
     Detach();
+    if (a && a == b) {
+        return;
+    }
     reversed_ = !a || a->GetState() == BodyStatic || a->GetState() == BodyKinematic;
     if (reversed_) {
         std::swap(a, b);
@@ -50,10 +129,60 @@ void Joint::Detach() {
     nodes_[1] = {};
 }
 
+namespace {
+
+RigidBody* BodyOf(Pivot* anchor) {
+    Anchor* cast = ToAnchor(anchor);
+    Module* module = cast ? cast->GetModule() : nullptr;
+    return module ? module->GetBody() : nullptr;
+}
+
+} // namespace
+
 void Joint::Reattach() {
-    // Joints made by anchors look their bodies up again once anchors exist; until then a joint
-    // whose body changed state lets go of both.
     Detach();
+    if (anchors_[0] && anchors_[1]) {
+        // Attach orders bodies and anchors afresh from the anchors' own order.
+        Pivot* first = anchors_[reversed_ ? 1 : 0];
+        Pivot* second = anchors_[reversed_ ? 0 : 1];
+        anchors_[0] = first;
+        anchors_[1] = second;
+        Attach(BodyOf(first), BodyOf(second));
+    }
+}
+
+void Joint::AttachAnchors(Anchor* a, Anchor* b, bool snap) {
+    if (snap || GetType() == JointRigidMerge) {
+        Module::SnapToAnchor(a->GetModule(), a, b);
+    }
+    anchors_[0] = a;
+    anchors_[1] = b;
+    reversed_ = false;
+    RigidBody* first = BodyOf(a);
+    RigidBody* second = BodyOf(b);
+    if (GetType() == JointRigidMerge) {
+        if (first && second) {
+            RigidStruct::Merge(first, second);
+        }
+        return;
+    }
+    Attach(first, second);
+}
+
+void Joint::UpdateErp() {
+    Anchor* a = ToAnchor(anchors_[0]);
+    Anchor* b = ToAnchor(anchors_[1]);
+    if (a && b) {
+        jointErp_ = std::max(a->GetErp(), b->GetErp());
+    }
+}
+
+void Joint::UpdateCfm() {
+    Anchor* a = ToAnchor(anchors_[0]);
+    Anchor* b = ToAnchor(anchors_[1]);
+    if (a && b) {
+        jointCfm_ = std::max(a->GetCfm(), b->GetCfm());
+    }
 }
 
 void Joint::SetWorld(PhysicsMaster* world) {

@@ -278,6 +278,16 @@ void RigidBody::ResetMotion() {
     velocity_ = angularVelocity_ = force_ = torque_ = Float3();
 }
 
+Float3 RigidBody::GetWorldLinearVelocity() {
+    Pivot* parent = GetTransformParent();
+    return parent ? parent->LocalToWorldDirection(velocity_) : velocity_;
+}
+
+Float3 RigidBody::GetWorldAngularVelocity() {
+    Pivot* parent = GetTransformParent();
+    return parent ? parent->LocalToWorldDirection(angularVelocity_) : angularVelocity_;
+}
+
 Float3 RigidBody::GetPointVelocity(Float3 point) {
     const Float3 r = point - GetWorldPosition();
     Pivot* parent = GetTransformParent();

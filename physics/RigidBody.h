@@ -84,6 +84,9 @@ public:
     Float3 GetForce() const { return force_; }
     Float3 GetTorque() const { return torque_; }
     void ResetMotion();
+    // The velocities turned from the transform parent's space into world space.
+    Float3 GetWorldLinearVelocity();
+    Float3 GetWorldAngularVelocity();
     // v + r x w for the world point, in world space.
     Float3 GetPointVelocity(Float3 point);
     // Damping turned into forces over one step; ignored without a usable timestep.

@@ -598,7 +598,7 @@ TEST_F(PhysicsWorld, TheToolbarPausesAndStepsTheCurrentWorld) {
 
 TEST(PhysicsRegistration, TheFlagsDecideWhatIsRegistered) {
     EXPECT_EQ(RegisterPhysicsClasses(0), 1);
-    EXPECT_EQ(RegisterPhysicsClasses(1), 16);
+    EXPECT_EQ(RegisterPhysicsClasses(1), 19);
 }
 
 } // namespace
