@@ -7,6 +7,7 @@
 #include "render/RenderQueue.h"
 #include "resources/Mesh.h"
 #include "tests/render/RenderTestSupport.h"
+#include "tests/support/CapturingLogSink.h"
 #include "tests/support/TempFolder.h"
 
 #include <algorithm>
@@ -437,20 +438,27 @@ TEST_F(ShadowVolumeTest, ALostDeviceAndAMeshReloadGiveTheSameShadowAgain) {
     EXPECT_LT(BlackPixels(), 20);
 }
 
-// Devices that cannot count shadows: nothing drawn, the depth bias left alone.
-class ShadowVolumeUnsupported : public ShadowVolumeTest,
-                                public ::testing::WithParamInterface<GpuCaps> {
+// The scene on a device of other capabilities.
+class ShadowVolumeCapsTest : public ShadowVolumeTest {
 protected:
+    virtual GpuCaps Caps() const = 0;
     void SetUp() override {
         GpuDisplayMode display;
         display.width = 96;
         display.height = 80;
         device_.reset();
-        device_ = std::make_unique<GpuRenderDevice>(&SoftwareDevice::Create, GetParam(), display);
+        device_ = std::make_unique<GpuRenderDevice>(&SoftwareDevice::Create, Caps(), display);
         ASSERT_TRUE(
             device_->Create(DeviceDepthStencil | DeviceDepthSearchAll, nullptr, Width, Height));
         ShadowVolumeTest::SetUp();
     }
+};
+
+// Devices that cannot count shadows: nothing drawn, the depth bias left alone.
+class ShadowVolumeUnsupported : public ShadowVolumeCapsTest,
+                                public ::testing::WithParamInterface<GpuCaps> {
+protected:
+    GpuCaps Caps() const override { return GetParam(); }
 };
 
 TEST_P(ShadowVolumeUnsupported, NothingIsDrawnAndTheDepthBiasStays) {
@@ -474,6 +482,24 @@ GpuCaps WithCaps(uint32_t vertexShaderVersion, uint32_t stencilBits) {
 
 INSTANTIATE_TEST_SUITE_P(Caps, ShadowVolumeUnsupported,
                          ::testing::Values(WithCaps(0, 8), WithCaps(0x0200, 2)));
+
+class ShadowVolumeShortIndices : public ShadowVolumeCapsTest {
+protected:
+    GpuCaps Caps() const override {
+        GpuCaps caps;
+        caps.maxVertexIndex = 0xFFFF;
+        return caps;
+    }
+};
+
+TEST_F(ShadowVolumeShortIndices, AMeshBeyondTheirReachCastsNoShadowAndSaysSo) {
+    temp_.WriteFile("big.mesh", GridMesh(181)); // 33,124 vertices: 66,248 volume vertices
+    test::CapturingLogSink log;
+    Caster("big.mesh", {-20.0f, 2.5f, 0.0f}, {0.3f, -1.0f, 0.0f}, false);
+    Frame(Background);
+    EXPECT_EQ(BlackPixels(), 0);
+    EXPECT_TRUE(log.Contains("need 32-bit indices")) << log.Lines().size();
+}
 
 } // namespace
 } // namespace quarn
