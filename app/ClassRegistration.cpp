@@ -31,6 +31,7 @@
 #include "render/RenderObject.h"
 #include "render/RenderTarget.h"
 #include "render/ShaderSettings.h"
+#include "render/ShadowVolume.h"
 #include "render/Sprite.h"
 #include "render/TextPlate.h"
 #include "resources/Branch.h"
@@ -82,6 +83,7 @@ int RegisterAllClasses() {
     BorderSprite::RegisterClass();       // 27.
     TextPlate::RegisterClass();          // 28.
     ParticleEmitter::RegisterClass();    // 29.
+    ShadowVolume::RegisterClass();       // 30.
     CubeMap::RegisterClass();            // 31.
     PostProcess::RegisterClass();        // 32.
     ShaderSettings::RegisterClass();     // 33.

@@ -98,6 +98,17 @@ void RenderObject::UpdateWorldBoundingBox() {
     worldBox_ = {position, position};
 }
 
+void RenderObject::SetWorldBoxOfLocal(const Float3& lo, const Float3& hi) {
+    const Float3 h = (hi - lo) * 0.5f;
+    const Float3 centre = LocalToWorld((lo + hi) * 0.5f);
+    const Matrix4& m = GetWorldMatrix();
+    const Float3 extent(std::fabs(h.x * m.m[0]) + std::fabs(h.y * m.m[4]) + std::fabs(h.z * m.m[8]),
+                        std::fabs(h.x * m.m[1]) + std::fabs(h.y * m.m[5]) + std::fabs(h.z * m.m[9]),
+                        std::fabs(h.x * m.m[2]) + std::fabs(h.y * m.m[6]) +
+                            std::fabs(h.z * m.m[10]));
+    worldBox_ = {centre - extent, centre + extent};
+}
+
 Aabb RenderObject::GetWorldBoundingBox() {
     if (!(renderFlags_ & RenderWorldBoxValid)) {
         UpdateWorldBoundingBox();

@@ -190,6 +190,10 @@ protected:
                         const std::function<void()>& build,
                         const std::function<void(DeviceMesh&)>& setState);
 
+    // The world box around a local box: its centre moved, its half extents through the absolute
+    // world matrix.
+    void SetWorldBoxOfLocal(const Float3& lo, const Float3& hi);
+
     // Kept by UpdateBoundingBox and UpdateWorldBoundingBox.
     Aabb worldBox_;
     Aabb localBox_;

@@ -343,22 +343,53 @@ TEST_F(DeviceMeshTest,
     EXPECT_EQ(Image(), expected);
 }
 
-TEST_F(DeviceMeshTest, TheShadowShaderMovesEachVertexByTheOffsetInItsNormalSlot) {
-    // The embedded vertex program, with a pixel program writing c6 so the quad shows.
-    const std::vector<uint8_t> bytes =
-        WithPixelProgram(EmbeddedBytes("shadow_volume_dir.fx_raw"), test::Src(2, 6));
-    auto shader = LoadShader(bytes, "shadow.fx_raw");
-    shader->SetParameter({0.0f, 1.0f, 0.0f, 1.0f});
-    for (const float offset : {0.0f, 0.5f}) {
-        // The quad covers pixels 0..15; its normals carry the offset.
-        TestMesh mesh = ScreenSpaceQuad(-0.5f, -0.25f, {offset, 0.0f, 0.0f});
-        mesh->SetRenderFlagsWord(MeshNoCulling);
-        mesh->SetShader(shader.get());
-        BeginFrame();
-        mesh->Draw();
+TEST_F(DeviceMeshTest, TheShadowShaderMovesTheWorldPositionByTheUnturnedOffset) {
+    auto shader = LoadShader(EmbeddedBytes("shadow_volume_dir.fx_raw"), "shadow.fx_raw");
+    // Identity view and projection: world x and y from -1 to 1 span the viewport.
+    device_->SetCameraMatrix(Matrix4{});
+    device_->SetProjectionMatrix(Matrix4{});
+    // A quad 0.5 wide and 0.2 high, turned a quarter about z and doubled: in the world it
+    // spans x from -0.2 to 0.2 and y from -0.5 to 0.5.
+    Matrix4 world;
+    world.m[0] = 0.0f;
+    world.m[1] = 2.0f;
+    world.m[4] = -2.0f;
+    world.m[5] = 0.0f;
+    world.m[10] = 2.0f;
+    TestMesh shade = FullScreen(0xFF000010);
+    shade->SetRenderFlagsWord(0);
+    shade->SetStencilMode(StencilMode::Read);
+    const struct {
+        float offset;
+        uint32_t marked[2]; // pixels the shadow covers
+        uint32_t clear[2];
+    } cases[] = {
+        {0.0f, {32, 24}, {48, 24}},
+        // Moved right in the world: an offset turned with the node would move it up.
+        {0.5f, {48, 24}, {32, 24}},
+    };
+    for (const auto& c : cases) {
+        TestMesh volume;
+        volume.vertices = device_->CreateVertexData();
+        ASSERT_TRUE(volume.vertices->Create(4, VertexPosition | VertexNormal, 0));
+        const float xs[4] = {-0.25f, 0.25f, 0.25f, -0.25f};
+        const float ys[4] = {-0.1f, -0.1f, 0.1f, 0.1f};
+        for (uint32_t k = 0; k < 4; ++k) {
+            volume.vertices->SetPosition(k, {xs[k], ys[k], 0.25f});
+            volume.vertices->SetNormal(k, {c.offset, 0.0f, 0.0f});
+        }
+        MakeQuadMesh(volume);
+        volume->SetRenderFlagsWord(MeshZEnable);
+        volume->SetStencilMode(StencilMode::VolumeZPass);
+        volume->SetWorldMatrix(world);
+        volume->SetShader(shader.get());
+        BeginFrame(0xFF808080);
+        volume->Draw();
+        shade->Draw();
         EndFrame();
-        EXPECT_EQ(Pixel(8, 24), offset == 0.0f ? 0xFF00FF00u : 0xFF000000u) << offset;
-        EXPECT_EQ(Pixel(40, 24), offset == 0.0f ? 0xFF000000u : 0xFF00FF00u) << offset;
+        EXPECT_EQ(Pixel(c.marked[0], c.marked[1]), 0xFF000010u) << c.offset;
+        EXPECT_EQ(Pixel(c.clear[0], c.clear[1]), 0xFF808080u) << c.offset;
+        EXPECT_EQ(Pixel(c.marked[0], 4), 0xFF808080u) << "y spans rows 12 to 36 only";
     }
 }
 

@@ -1,10 +1,13 @@
-; The vertices of a shadow volume, each a position (v0) and its
-; extrusion offset, which the volume's vertex format carries in the normal slot (v1). The moved
-; position goes through the world-view-projection matrix in c0-c3. No pixel program: the volume
-; only counts into the stencil buffer.
+; The vertices of a shadow volume: each a position (v0) and a world-space extrusion offset in the
+; normal slot (v1). The device mesh feeds the world matrix to c0-c3 and the biased view-projection
+; to c4-c7 in volume passes; the offset is added after the world matrix, so a turned or scaled
+; node extrudes along the light as given. White, so the alpha test passes; no pixel program: the
+; volume only counts into the stencil buffer.
 vs_1_1
 dcl_position v0
 dcl_normal v1
-add r0.xyz, v0, v1
-mov r0.w, v0.w
-m4x4 oPos, r0, c0
+def c20, 1, 1, 1, 1
+m4x4 r0, v0, c0
+add r0.xyz, r0, v1
+m4x4 oPos, r0, c4
+mov oD0, c20
