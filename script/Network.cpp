@@ -160,16 +160,22 @@ std::string Network::ReadBody() {
     return body;
 }
 
-const char* Network::Get(const char* host, const char* path) {
-    reply_.clear();
+bool Network::Fetch(const char* host, const char* path, std::string& body) {
+    body.clear();
     // A line break would end the request line early and let the rest pass as another request.
     if (std::strpbrk(host, "\r\n") || std::strpbrk(path, "\r\n")) {
         LogMessage("Network: a host or path holding a line break is not requested");
-        return "";
+        return false;
     }
-    if (Connect(host) && SendRequest(host, path)) {
-        reply_ = ReadBody();
+    if (!Connect(host) || !SendRequest(host, path)) {
+        return false;
     }
+    body = ReadBody();
+    return true;
+}
+
+const char* Network::Get(const char* host, const char* path) {
+    Fetch(host, path, reply_);
     return PutTempString(reply_);
 }
 

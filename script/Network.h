@@ -35,10 +35,9 @@ public:
     const char* GetLastError() const { return lastError_.c_str(); }
     // The body of the reply, "" on any failure. Blocks the frame, bounded by the time-out.
     const char* Get(const char* host, const char* path);
-    // GET's parts, kept apart for the shell's tool and for tests.
-    bool Connect(const char* host);
-    bool SendRequest(const char* host, const char* path);
-    std::string ReadBody();
+    // Get, answering false when the page was not had: no connection, a status other than 200,
+    // or a host or path holding a line break.
+    bool Fetch(const char* host, const char* path, std::string& body);
 
     // Not visible to scripts: the port is 80 and the time-out 10 s for them.
     void SetPort(uint16_t port) { port_ = port; }
@@ -70,6 +69,9 @@ public:
     static ClassInfo* classInfo;
 
 private:
+    bool Connect(const char* host);
+    bool SendRequest(const char* host, const char* path);
+    std::string ReadBody();
     void CloseSocket();
     long Receive(char* buffer, size_t size);
 
