@@ -1,6 +1,8 @@
 #include "script/HttpReplyReader.h"
 
 #include "core/debug/Log.h"
+#include "core/string/NumberText.h"
+#include "core/string/Text.h"
 
 #include <cstdint>
 #include <string_view>
@@ -8,8 +10,6 @@
 namespace quarn {
 
 namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string_view Trim(std::string_view text) {
     while (!text.empty() && IsBlank(text.front())) {
@@ -26,25 +26,11 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
         return false;
     }
     for (size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) {
+        if (ToLowerAscii(a[i]) != ToLowerAscii(b[i])) {
             return false;
         }
     }
     return true;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 // The leading hexadecimal number of a chunk-size line, or false when it starts with none.
@@ -54,7 +40,7 @@ bool ParseChunkSize(std::string_view line, uint64_t& size) {
     size = 0;
     size_t digits = 0;
     for (char c : line) {
-        const int digit = HexDigit(c);
+        const int digit = HexDigitValue(c);
         if (digit < 0) {
             break;
         }

@@ -116,6 +116,7 @@ bool Network::Connect(const char* host) {
             setsockopt(candidate, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
             setsockopt(candidate, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
             socket_ = candidate;
+            lastError_.clear(); // an earlier address may have failed
             break;
         }
         close(candidate);

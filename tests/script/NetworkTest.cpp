@@ -89,6 +89,33 @@ TEST(NetworkTest, TheRequestIsExactAndRepliesReachTheScriptAsTheirRulesSay) {
 
 int FailLookUp(const char*, const char*, const addrinfo*, addrinfo**) { return EAI_NONAME; }
 
+// 127.0.0.2 (where nothing listens), then 127.0.0.1.
+int TwoAddresses(const char*, const char* service, const addrinfo* hints, addrinfo** result) {
+    addrinfo* second = nullptr;
+    if (getaddrinfo("127.0.0.1", service, hints, &second) != 0) {
+        return EAI_FAIL;
+    }
+    if (getaddrinfo("127.0.0.2", service, hints, result) != 0) {
+        freeaddrinfo(second);
+        return EAI_FAIL;
+    }
+    addrinfo* last = *result;
+    while (last->ai_next) {
+        last = last->ai_next;
+    }
+    last->ai_next = second;
+    return 0;
+}
+
+TEST(NetworkTest, TheAddressesAreTriedInOrderAndSuccessClearsTheErrorText) {
+    OneShotServer server({"HTTP/1.1 200 OK\r\n\r\nsecond"});
+    Network node;
+    Network::SetResolver(&TwoAddresses);
+    EXPECT_EQ(Get(node, server.Port()), "second");
+    Network::SetResolver(nullptr);
+    EXPECT_STREQ(node.GetLastError(), "");
+}
+
 TEST(NetworkTest, TransportFailuresLeaveTheirTextAndAnswerEmpty) {
     Network node;
     Network::SetResolver(&FailLookUp);
