@@ -44,6 +44,7 @@
 #include "resources/Texture.h"
 #include "script/DataBase.h"
 #include "script/GridData.h"
+#include "script/Network.h"
 #include "script/PathController.h"
 #include "script/ScriptLibrary.h"
 #include "script/ScriptSystem.h"
@@ -102,6 +103,7 @@ int RegisterAllClasses() {
     DataBase::RegisterClass();           // 50.
     VarData::RegisterClass();            // 51.
     GridData::RegisterClass();           // 52.
+    Network::RegisterClass();            // 53.
     RegisterScriptClasses(1);            // 54. "Script", its interface, "ScriptSystem"
     return GetClassCount() - before;
 }

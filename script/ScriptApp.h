@@ -7,6 +7,8 @@
 
 namespace quarn {
 
+class OnlineService;
+
 // What the script library needs of the application shell: the input devices, the cursor, the
 // clipboard and the host. The shell installs its implementation at start-up; until then (and
 // in tools) the answers are those of a machine without mouse, clipboard or window.
@@ -41,6 +43,8 @@ public:
     virtual uint32_t GetVolumeSerial() { return 0; }
     virtual std::string GetDesktopFolder() { return {}; }
     virtual std::string GetProgramPath() { return {}; }
+    // The online service's client, created on the first request; null when there is none.
+    virtual OnlineService* GetOnlineService() { return nullptr; }
 };
 
 // Not owned; null restores the answers of the base class.

@@ -39,6 +39,7 @@
 #include "tools/PairsTool.h"
 #include "tools/GamePacker.h"
 #include "tools/GridDataTool.h"
+#include "tools/HttpGetTool.h"
 #include "tools/LcpTool.h"
 #include "tools/ShaderTool.h"
 #include "tools/SimulateTool.h"
@@ -104,6 +105,7 @@ int RunMesh(char** arguments);
 int RunTable(char** arguments);
 int RunGrid(char** arguments);
 int RunGridData(char** arguments);
+int RunHttpGet(char** arguments);
 int RunPack(char** arguments);
 int RunShader(char** arguments);
 int RunScript(char** arguments);
@@ -150,6 +152,8 @@ constexpr Command Commands[] = {
      1},
     {"griddata", "FILE", 1, "print the grid data file FILE as a GridData node loads it",
      RunGridData},
+    {"http-get", "HOST PATH [--port N]", 2,
+     "fetch PATH from HOST by a Network node's GET and print the page", RunHttpGet, 2},
     {"pack", "FOLDER OUT.zoo", 2,
      "pack the game in FOLDER into the archive OUT.zoo that quarn runs as data.zoo", RunPack},
     {"shader", "asm IN OUT | dis FILE | syntax", 1,
@@ -299,6 +303,11 @@ void PrintHelp(FILE* out) {
                "saved fields, and \"global WORD...\" with the 32 words of the global row;\n"
                "each word is the field's 32 bits in hexadecimal (an int, or a float's bits).\n"
                "A file the load refuses fails with the first thing found wrong in it.\n"
+               "\n"
+               "\"http-get\" sends the GET a Network node sends to HOST (port 80, or N)\n"
+               "and prints the page's body as the node hands it to scripts. It fails when\n"
+               "no page came: with the node's error text (\"Host not found\", \"Connection\n"
+               "failed\") or, for a status other than 200, after the logged status line.\n"
                "\n"
                "\"pack\" writes every file and folder below the disk folder FOLDER into one\n"
                "archive, named by its path relative to FOLDER: a zip stored through the\n"
@@ -1013,6 +1022,10 @@ int RunSubTool(const char* name, int (*tool)(char**, std::string&), char** argum
 
 int RunGridData(char** arguments) {
     return RunSubTool("griddata", RunGridDataTool, arguments);
+}
+
+int RunHttpGet(char** arguments) {
+    return RunSubTool("http-get", RunHttpGetTool, arguments);
 }
 
 int RunShader(char** arguments) {

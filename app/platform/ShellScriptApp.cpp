@@ -211,4 +211,9 @@ std::string ShellScriptApp::GetProgramPath() {
     return platform ? platform->GetProgramPath() : "";
 }
 
+OnlineService* ShellScriptApp::GetOnlineService() {
+    Platform* platform = GetPlatform();
+    return platform ? platform->GetOnlineService() : nullptr;
+}
+
 } // namespace quarn

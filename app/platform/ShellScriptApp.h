@@ -33,6 +33,7 @@ public:
     uint32_t GetVolumeSerial() override;
     std::string GetDesktopFolder() override;
     std::string GetProgramPath() override;
+    OnlineService* GetOnlineService() override;
 };
 
 // UTF-8 as Latin-1 bytes: '?' for each character Latin-1 lacks and for each broken sequence.

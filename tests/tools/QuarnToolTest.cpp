@@ -1,5 +1,6 @@
 #include "TestPaths.h"
 #include "script/GridData.h"
+#include "tests/support/OneShotHttpServer.h"
 #include "tests/support/StoredBytes.h"
 #include "tests/support/TempFolder.h"
 
@@ -914,6 +915,29 @@ TEST(QuarnToolSimulate, RunsTheFirstWorldAndPrintsTheSameBytesEveryTime) {
     EXPECT_EQ(RunTool(folder, {"simulate", "empty.scene", "--steps", "1"}).err,
               "quarn-tool: empty.scene has no physics master\n");
     EXPECT_EQ(RunTool(folder, {"simulate", "drop.scene", "--steps", "-1"}).status, 2);
+}
+
+TEST(QuarnToolHttpGet, PrintsThePageOrSaysWhyThereIsNone) {
+    test::TempFolder folder;
+    {
+        test::OneShotServer server({"HTTP/1.1 200 OK\r\n\r\nhello\r\nworld\r\n"});
+        ToolRun run =
+            RunTool(folder, {"http-get", "127.0.0.1", "/x", "--port", std::to_string(server.Port())});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, "helloworld");
+        EXPECT_EQ(server.Request(),
+                  "GET /x HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    }
+    uint16_t closedPort;
+    {
+        test::OneShotServer server({"", 0, false, true});
+        closedPort = server.Port();
+    }
+    ToolRun closed =
+        RunTool(folder, {"http-get", "127.0.0.1", "/x", "--port", std::to_string(closedPort)});
+    EXPECT_EQ(closed.status, 1);
+    EXPECT_EQ(closed.err, "quarn-tool: Connection failed\n");
+    EXPECT_EQ(RunTool(folder, {"http-get", "127.0.0.1", "/x", "--port", "0"}).status, 2);
 }
 
 } // namespace

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "core/math/Vector.h"
+#include "core/scene/Node.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct addrinfo;
+
+namespace quarn {
+
+class HttpReplyReader;
+
+// A node through which scripts fetch a page by a blocking HTTP/1.1 GET and reach the online
+// service's client. The service methods ignore the node: they act on the one client of the run
+// and answer a fixed fallback while none exists; only Open asks the shell to create it.
+class Network : public Node {
+public:
+    // getaddrinfo's shape, so tests can answer name look-ups without DNS. A replacement answers
+    // an error or a list that freeaddrinfo frees.
+    using Resolver = int (*)(const char* host, const char* service, const addrinfo* hints,
+                             addrinfo** result);
+    static void SetResolver(Resolver resolver);
+
+    Network();
+    ~Network() override;
+
+    // Stores the texts of the service set-up; nothing reads them back.
+    bool Setup(const char* host, const char* pathA, const char* pathB, const char* id,
+               const char* text, int32_t number);
+    // Empty after a successful connect.
+    const char* GetLastError() const { return lastError_.c_str(); }
+    // The body of the reply, "" on any failure. Blocks the frame, bounded by the time-out.
+    const char* Get(const char* host, const char* path);
+    // Get, answering false when the page was not had: no connection, a status other than 200,
+    // or a host or path holding a line break.
+    bool Fetch(const char* host, const char* path, std::string& body);
+
+    // Not visible to scripts: the port is 80 and the time-out 10 s for them.
+    void SetPort(uint16_t port) { port_ = port; }
+    void SetTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
+
+    // The online service's face.
+    static bool SubmitRecord(const char* name, Int3 position, int32_t value, bool unused);
+    static int32_t RequestList(const char* text, int32_t number);
+    static int32_t GetRecordCount(const char* unused);
+    static Int3 GetRecordPosition(int32_t index);
+    static const char* GetRecordName(int32_t index);
+    static int32_t GetRecordValue(int32_t index);
+    static int32_t GetOwnRecordIndex();
+    static const char* GetHostName();
+    static const char* GetMessage();
+    static const char* GetOwnName();
+    static bool Open(const char* unusedA, const char* unusedB, const char* version);
+    static bool Close();
+    static bool QueryTrueA();
+    static int32_t QueryCode();
+    static const char* SetUserName(const char* name, const char* unused);
+    static bool QueryTrueB();
+    static bool SubmitFlag(const char* unused, int32_t bit, int32_t number, const char* text);
+    static bool HasFlag(const char* unused, int32_t bit);
+    static int32_t GetFlags();
+
+    ClassInfo* GetClass() const override { return classInfo; }
+    static ClassInfo* RegisterClass();
+    static ClassInfo* classInfo;
+
+private:
+    bool Connect(const char* host);
+    bool SendRequest(const char* host, const char* path);
+    std::string ReadBody();
+    void CloseSocket();
+    long Receive(char* buffer, size_t size);
+
+    std::string host_;
+    std::string requestA_;
+    std::string requestB_;
+    std::string id_;
+    std::string text_;
+    [[maybe_unused]] int32_t number_ = 0;
+    int socket_ = -1;
+    // Reads the open socket's reply from its status line on, keeping what it read ahead.
+    std::unique_ptr<HttpReplyReader> reader_;
+    std::string lastError_;
+    std::string reply_;
+    uint16_t port_ = 80;
+    std::chrono::milliseconds timeout_{10000};
+};
+
+} // namespace quarn
