@@ -43,6 +43,7 @@
 #include "resources/Texture.h"
 #include "script/DataBase.h"
 #include "script/GridData.h"
+#include "script/InputNodes.h"
 #include "script/PathController.h"
 #include "script/ScriptLibrary.h"
 #include "script/ScriptSystem.h"
@@ -97,6 +98,8 @@ int RegisterAllClasses() {
     PathPivot::RegisterClass();          // 43.
     PathController::RegisterClass();     // 44.
     Annotations::RegisterClass();        // 45.
+    KeyboardInterface::RegisterClass();  // 47.
+    InputCode::RegisterClass();          // 49.
     DataBase::RegisterClass();           // 50.
     VarData::RegisterClass();            // 51.
     GridData::RegisterClass();           // 52.

@@ -35,6 +35,13 @@ public:
     virtual void HoldKeysDown() {}
     // Tells the keyboard that a dialog consumed the key.
     virtual void ConsumeKey(int32_t) {}
+    // Engine key codes 0..74; 75 is no key.
+    virtual bool KeyWentDown(int32_t) { return false; }
+    virtual bool KeyWentUp(int32_t) { return false; }
+    virtual bool KeyIsDown(int32_t) { return false; }
+    virtual int32_t GetLastPressedKey() { return 75; }
+    virtual int32_t GetHeldKey() { return 75; }
+    virtual std::string GetKeyName(int32_t) { return {}; }
     virtual uint32_t GetFrameCount() { return 0; }
     virtual double GetTime() { return 0.0; }
     virtual Int2 GetViewSize() { return {}; }

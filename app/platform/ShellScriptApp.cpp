@@ -181,6 +181,35 @@ void ShellScriptApp::ConsumeKey(int32_t code) {
     }
 }
 
+bool ShellScriptApp::KeyWentDown(int32_t code) {
+    Keyboard* keyboard = Keyboard::Get();
+    return keyboard && keyboard->WentDown(code);
+}
+
+bool ShellScriptApp::KeyWentUp(int32_t code) {
+    Keyboard* keyboard = Keyboard::Get();
+    return keyboard && keyboard->WentUp(code);
+}
+
+bool ShellScriptApp::KeyIsDown(int32_t code) {
+    Keyboard* keyboard = Keyboard::Get();
+    return keyboard && keyboard->IsKeyDown(code);
+}
+
+int32_t ShellScriptApp::GetLastPressedKey() {
+    Keyboard* keyboard = Keyboard::Get();
+    return keyboard ? keyboard->GetLastPressedKey() : 75;
+}
+
+int32_t ShellScriptApp::GetHeldKey() {
+    Keyboard* keyboard = Keyboard::Get();
+    return keyboard ? keyboard->GetHeldKey() : 75;
+}
+
+std::string ShellScriptApp::GetKeyName(int32_t code) {
+    return quarn::GetKeyName(code);
+}
+
 uint32_t ShellScriptApp::GetFrameCount() {
     Platform* platform = GetPlatform();
     return platform ? platform->GetFrameCount() : 0;

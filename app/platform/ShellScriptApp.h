@@ -27,6 +27,12 @@ public:
     void TypeCharacter(uint8_t character) override;
     void HoldKeysDown() override;
     void ConsumeKey(int32_t code) override;
+    bool KeyWentDown(int32_t code) override;
+    bool KeyWentUp(int32_t code) override;
+    bool KeyIsDown(int32_t code) override;
+    int32_t GetLastPressedKey() override;
+    int32_t GetHeldKey() override;
+    std::string GetKeyName(int32_t code) override;
     uint32_t GetFrameCount() override;
     double GetTime() override;
     Int2 GetViewSize() override;
