@@ -98,6 +98,7 @@ int RegisterAllClasses() {
     PathPivot::RegisterClass();          // 43.
     PathController::RegisterClass();     // 44.
     Annotations::RegisterClass();        // 45.
+    Joystick::RegisterClass();           // 46.
     KeyboardInterface::RegisterClass();  // 47.
     InputCode::RegisterClass();          // 49.
     DataBase::RegisterClass();           // 50.

@@ -13,12 +13,21 @@ namespace quarn {
 
 ClassInfo* InputCode::classInfo = nullptr;
 ClassInfo* KeyboardInterface::classInfo = nullptr;
+ClassInfo* Joystick::classInfo = nullptr;
 
 namespace {
 
 constexpr int32_t ShiftKey = 71;
 constexpr int32_t AltKey = 72;
 constexpr int32_t CtrlKey = 73;
+
+// Pad buttons of the left stick's four directions.
+constexpr int32_t LeftStickLeft = 0;
+constexpr int32_t LeftStickRight = 1;
+constexpr int32_t LeftStickUp = 2;
+constexpr int32_t LeftStickDown = 3;
+constexpr int32_t PadButtons = 28;
+constexpr int32_t NoPadButton = 29;
 
 // Scan codes of old scenes, with the key code each stands for.
 constexpr std::array<std::array<uint8_t, 2>, 69> StoredScanCodes = {{
@@ -208,6 +217,103 @@ ClassInfo* KeyboardInterface::RegisterClass() {
     for (int32_t code : KeyConstantOrder) {
         RegisterNamedConstant(NextShortName(), code);
     }
+    return classInfo;
+}
+
+// Joystick --------------------------------------------------------------------------------------
+
+Joystick::Joystick() : hasDevice_(GetScriptApp().TakeJoystick(false)) {}
+
+bool Joystick::IsConnected() {
+    ScriptApp& app = GetScriptApp();
+    if (hasDevice_ && app.JoystickAvailable()) {
+        return true;
+    }
+    hasDevice_ = app.TakeJoystick(true);
+    return hasDevice_ && app.JoystickAvailable();
+}
+
+Float2 Joystick::LeftStick(bool deadZone) const {
+    if (!hasDevice_) {
+        return {};
+    }
+    ScriptApp& app = GetScriptApp();
+    return Float2(app.GetJoystickValue(LeftStickRight, deadZone) -
+                      app.GetJoystickValue(LeftStickLeft, deadZone),
+                  app.GetJoystickValue(LeftStickUp, deadZone) -
+                      app.GetJoystickValue(LeftStickDown, deadZone));
+}
+
+Float2 Joystick::GetLeftStick(int32_t) const {
+    return LeftStick(false);
+}
+
+Float2 Joystick::GetLeftStickPastDeadZone(int32_t, bool) const {
+    return LeftStick(true);
+}
+
+float Joystick::GetValue(int32_t button) const {
+    return hasDevice_ ? GetScriptApp().GetJoystickValue(button, false) : 0.0f;
+}
+
+float Joystick::GetValuePastDeadZone(int32_t button) const {
+    return hasDevice_ ? GetScriptApp().GetJoystickValue(button, true) : 0.0f;
+}
+
+bool Joystick::WentDown(int32_t button) const {
+    return hasDevice_ && GetScriptApp().JoystickWentDown(button);
+}
+
+bool Joystick::WentUp(int32_t button) const {
+    return hasDevice_ && GetScriptApp().JoystickWentUp(button);
+}
+
+bool Joystick::IsDown(int32_t button) const {
+    return hasDevice_ && GetScriptApp().JoystickIsDown(button);
+}
+
+const char* Joystick::GetButtonName(int32_t button) const {
+    buttonName_ = hasDevice_ ? GetScriptApp().GetJoystickButtonName(button) : "unknown";
+    return buttonName_.c_str();
+}
+
+int32_t Joystick::GetCurrentButton() const {
+    return hasDevice_ ? GetScriptApp().GetJoystickButton(0) : NoPadButton;
+}
+
+int32_t Joystick::GetDecodedButton() const {
+    return hasDevice_ ? GetScriptApp().GetJoystickButton(1) : NoPadButton;
+}
+
+ClassInfo* Joystick::RegisterClass() {
+    if (classInfo) {
+        return classInfo;
+    }
+    classInfo = new ClassInfo("Joystick", []() -> Entity* { return new Joystick(); }, &classInfo);
+    classInfo->SetParent(Node::RegisterClass());
+    classInfo->SetCategory("Input");
+    using J = Joystick;
+    classInfo->AddMethod(NextShortName(), "():bool", BindMethod<&J::IsConnected>(), MethodScript);
+    classInfo->AddMethod(NextShortName(), "(int):float2", BindMethod<&J::GetLeftStick>(),
+                         MethodScript);
+    classInfo->AddMethod(NextShortName(), "(int,bool):float2",
+                         BindMethod<&J::GetLeftStickPastDeadZone>(), MethodScript);
+    classInfo->AddMethod(NextShortName(), "(int):float", BindMethod<&J::GetValue>(), MethodScript);
+    classInfo->AddMethod(NextShortName(), "(int):float", BindMethod<&J::GetValuePastDeadZone>(),
+                         MethodScript);
+    classInfo->AddMethod(NextShortName(), "(int):bool", BindMethod<&J::WentDown>(), MethodScript);
+    classInfo->AddMethod(NextShortName(), "(int):bool", BindMethod<&J::WentUp>(), MethodScript);
+    classInfo->AddMethod(NextShortName(), "(int):bool", BindMethod<&J::IsDown>(), MethodScript);
+    classInfo->AddMethod(NextShortName(), "(int):string", BindMethod<&J::GetButtonName>(),
+                         MethodScript);
+    classInfo->AddMethod(NextShortName(), "():int", BindMethod<&J::GetCurrentButton>(),
+                         MethodScript);
+    classInfo->AddMethod(NextShortName(), "():int", BindMethod<&J::GetDecodedButton>(),
+                         MethodScript);
+    for (int32_t button = 0; button < PadButtons; ++button) {
+        RegisterNamedConstant(NextShortName(), button);
+    }
+    RegisterNamedConstant(NextShortName(), NoPadButton);
     return classInfo;
 }
 

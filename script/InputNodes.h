@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/math/Vector.h"
 #include "core/object/EntityRef.h"
 #include "core/scene/Node.h"
 
@@ -67,6 +68,36 @@ public:
 
 private:
     mutable std::string keyName_;
+};
+
+// Script methods over the first joystick. Without a device the values are 0 and the tests false.
+class Joystick : public Node {
+public:
+    Joystick();
+
+    // Scans the controllers again when the device is missing or unavailable.
+    bool IsConnected();
+    Float2 GetLeftStick(int32_t unused) const;
+    Float2 GetLeftStickPastDeadZone(int32_t unused, bool alsoUnused) const;
+    float GetValue(int32_t button) const;
+    float GetValuePastDeadZone(int32_t button) const;
+    bool WentDown(int32_t button) const;
+    bool WentUp(int32_t button) const;
+    bool IsDown(int32_t button) const;
+    const char* GetButtonName(int32_t button) const;
+    int32_t GetCurrentButton() const;
+    int32_t GetDecodedButton() const;
+
+    ClassInfo* GetClass() const override { return classInfo; }
+
+    static ClassInfo* RegisterClass();
+    static ClassInfo* classInfo;
+
+private:
+    Float2 LeftStick(bool deadZone) const;
+
+    bool hasDevice_ = false;
+    mutable std::string buttonName_;
 };
 
 } // namespace quarn

@@ -1,5 +1,6 @@
 #include "app/platform/ShellScriptApp.h"
 
+#include "app/input/JoystickDevice.h"
 #include "app/input/Keyboard.h"
 #include "app/input/Mouse.h"
 #include "app/platform/Platform.h"
@@ -208,6 +209,65 @@ int32_t ShellScriptApp::GetHeldKey() {
 
 std::string ShellScriptApp::GetKeyName(int32_t code) {
     return quarn::GetKeyName(code);
+}
+
+namespace {
+
+// The platform keeps the devices it made; asking each time never holds one it replaced.
+JoystickDevice* FirstJoystick() {
+    Platform* platform = GetPlatform();
+    return platform ? platform->CreateJoystick(0) : nullptr;
+}
+
+} // namespace
+
+bool ShellScriptApp::TakeJoystick(bool rescan) {
+    Platform* platform = GetPlatform();
+    if (platform && rescan) {
+        platform->EnumerateJoysticks();
+    }
+    return FirstJoystick() != nullptr;
+}
+
+bool ShellScriptApp::JoystickAvailable() {
+    JoystickDevice* joystick = FirstJoystick();
+    return joystick && joystick->IsAvailable();
+}
+
+float ShellScriptApp::GetJoystickValue(int32_t button, bool deadZone) {
+    JoystickDevice* joystick = FirstJoystick();
+    if (!joystick) {
+        return 0.0f;
+    }
+    return deadZone ? joystick->GetValue(button) : joystick->GetRawValue(button);
+}
+
+bool ShellScriptApp::JoystickWentDown(int32_t button) {
+    JoystickDevice* joystick = FirstJoystick();
+    return joystick && joystick->WentDown(button);
+}
+
+bool ShellScriptApp::JoystickWentUp(int32_t button) {
+    JoystickDevice* joystick = FirstJoystick();
+    return joystick && joystick->WentUp(button);
+}
+
+bool ShellScriptApp::JoystickIsDown(int32_t button) {
+    JoystickDevice* joystick = FirstJoystick();
+    return joystick && joystick->IsDown(button);
+}
+
+std::string ShellScriptApp::GetJoystickButtonName(int32_t button) {
+    JoystickDevice* joystick = FirstJoystick();
+    return joystick ? joystick->GetButtonName(button) : "unknown";
+}
+
+int32_t ShellScriptApp::GetJoystickButton(int32_t which) {
+    JoystickDevice* joystick = FirstJoystick();
+    if (!joystick) {
+        return PadButtonNone;
+    }
+    return which == 0 ? joystick->GetCurrentButton() : joystick->GetDecodedButton();
 }
 
 uint32_t ShellScriptApp::GetFrameCount() {

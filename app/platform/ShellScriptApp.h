@@ -33,6 +33,14 @@ public:
     int32_t GetLastPressedKey() override;
     int32_t GetHeldKey() override;
     std::string GetKeyName(int32_t code) override;
+    bool TakeJoystick(bool rescan) override;
+    bool JoystickAvailable() override;
+    float GetJoystickValue(int32_t button, bool deadZone) override;
+    bool JoystickWentDown(int32_t button) override;
+    bool JoystickWentUp(int32_t button) override;
+    bool JoystickIsDown(int32_t button) override;
+    std::string GetJoystickButtonName(int32_t button) override;
+    int32_t GetJoystickButton(int32_t which) override;
     uint32_t GetFrameCount() override;
     double GetTime() override;
     Int2 GetViewSize() override;

@@ -12,8 +12,8 @@
 namespace quarn {
 namespace {
 
-// The keys of one frame, as the device would report them.
-class FakeKeys : public ScriptApp {
+// The keys and the first joystick of one frame, as the devices would report them.
+class FakeDevices : public ScriptApp {
 public:
     bool KeyWentDown(int32_t code) override { return down.count(code) != 0; }
     bool KeyWentUp(int32_t code) override { return up.count(code) != 0; }
@@ -21,7 +21,19 @@ public:
     int32_t GetLastPressedKey() override { return down.empty() ? 75 : *down.begin(); }
     int32_t GetHeldKey() override { return held.empty() ? 75 : *held.begin(); }
 
+    bool TakeJoystick(bool rescan) override {
+        rescans += rescan ? 1 : 0;
+        return joystickPlugged;
+    }
+    bool JoystickAvailable() override { return joystickPlugged; }
+    float GetJoystickValue(int32_t button, bool deadZone) override {
+        return button >= 0 && button < 4 ? stick[button] * (deadZone ? 0.5f : 1.0f) : 0.0f;
+    }
+
     std::set<int32_t> down, up, held;
+    bool joystickPlugged = false;
+    int rescans = 0;
+    float stick[4] = {}; // left, right, up, down
 };
 
 class InputNodesTest : public ::testing::Test {
@@ -48,7 +60,7 @@ protected:
         return input;
     }
 
-    FakeKeys keys_;
+    FakeDevices keys_;
     test::TestTree tree_;
     Node* root_ = nullptr;
     test::EventProbe* on_ = nullptr;
@@ -127,6 +139,29 @@ TEST_F(InputNodesTest, KeyboardInterfaceAnswersNothingWhileDisabled) {
     EXPECT_FALSE(keyboard->IsDown(22));
     EXPECT_EQ(keyboard->GetLastPressedKey(), 75);
     EXPECT_EQ(keyboard->GetHeldKey(), 75);
+}
+
+void ExpectStick(Float2 stick, float x, float y) {
+    EXPECT_FLOAT_EQ(stick.x, x);
+    EXPECT_FLOAT_EQ(stick.y, y);
+}
+
+TEST_F(InputNodesTest, JoystickPluggedInLaterIsFoundByTheConnectionTest) {
+    root_ = Make<Node>("root", nullptr);
+    auto* joystick = Make<Joystick>("joystick", root_);
+    keys_.joystickPlugged = true;
+    keys_.stick[1] = 0.75f;
+    keys_.stick[2] = 0.5f;
+    // Taken at construction: no device, so nothing reads it until the test finds one.
+    ExpectStick(joystick->GetLeftStick(0), 0, 0);
+    EXPECT_EQ(joystick->GetCurrentButton(), 29);
+    EXPECT_STREQ(joystick->GetButtonName(0), "unknown");
+    EXPECT_TRUE(joystick->IsConnected());
+    EXPECT_EQ(keys_.rescans, 1);
+    ExpectStick(joystick->GetLeftStick(0), 0.75f, 0.5f);
+    ExpectStick(joystick->GetLeftStickPastDeadZone(0, false), 0.375f, 0.25f);
+    EXPECT_TRUE(joystick->IsConnected());
+    EXPECT_EQ(keys_.rescans, 1); // a connected device is not looked for again
 }
 
 } // namespace
