@@ -20,15 +20,6 @@ Float2 ToFloat2(Int2 value) {
 constexpr char Shifted[] = "!@#$%^&*()_+{}|:\"<>?~";
 constexpr char Unshifted[] = "1234567890-=[]\\;',./`";
 
-void PushKey(SDL_Scancode scancode, bool down) {
-    SDL_Event event{};
-    event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
-    event.key.state = down ? SDL_PRESSED : SDL_RELEASED;
-    event.key.keysym.scancode = scancode;
-    event.key.keysym.sym = SDL_GetKeyFromScancode(scancode);
-    SDL_PushEvent(&event);
-}
-
 } // namespace
 
 std::string Utf8ToLatin1(const char* text) {
@@ -53,6 +44,16 @@ std::string Utf8ToLatin1(const char* text) {
         result += whole && character <= 0xFF ? static_cast<char>(character) : '?';
     }
     return result;
+}
+
+void PushKeyEvent(int scancode, bool down) {
+    const auto key = static_cast<SDL_Scancode>(scancode);
+    SDL_Event event{};
+    event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+    event.key.state = down ? SDL_PRESSED : SDL_RELEASED;
+    event.key.keysym.scancode = key;
+    event.key.keysym.sym = SDL_GetKeyFromScancode(key);
+    SDL_PushEvent(&event);
 }
 
 bool KeyOfCharacter(uint8_t character, int& scancode, bool& shift) {
@@ -161,12 +162,12 @@ void ShellScriptApp::TypeCharacter(uint8_t character) {
         return;
     }
     if (shift) {
-        PushKey(SDL_SCANCODE_LSHIFT, true);
+        PushKeyEvent(SDL_SCANCODE_LSHIFT, true);
     }
-    PushKey(static_cast<SDL_Scancode>(scancode), true);
-    PushKey(static_cast<SDL_Scancode>(scancode), false);
+    PushKeyEvent(scancode, true);
+    PushKeyEvent(scancode, false);
     if (shift) {
-        PushKey(SDL_SCANCODE_LSHIFT, false);
+        PushKeyEvent(SDL_SCANCODE_LSHIFT, false);
     }
 }
 

@@ -52,6 +52,9 @@ public:
 // UTF-8 as Latin-1 bytes: '?' for each character Latin-1 lacks and for each broken sequence.
 std::string Utf8ToLatin1(const char* text);
 
+// Queues an SDL key event (scancode) as the keyboard would send it.
+void PushKeyEvent(int scancode, bool down);
+
 // The key that types a Latin-1 character on a US layout, as an SDL scancode, and whether Shift
 // is needed; false for a character no key types.
 bool KeyOfCharacter(uint8_t character, int& scancode, bool& shift);
