@@ -44,6 +44,7 @@
 #include "resources/Texture.h"
 #include "script/DataBase.h"
 #include "script/GridData.h"
+#include "script/InputNodes.h"
 #include "script/Network.h"
 #include "script/PathController.h"
 #include "script/ScriptLibrary.h"
@@ -100,6 +101,9 @@ int RegisterAllClasses() {
     PathPivot::RegisterClass();          // 43.
     PathController::RegisterClass();     // 44.
     Annotations::RegisterClass();        // 45.
+    Joystick::RegisterClass();           // 46.
+    KeyboardInterface::RegisterClass();  // 47.
+    InputCode::RegisterClass();          // 49.
     DataBase::RegisterClass();           // 50.
     VarData::RegisterClass();            // 51.
     GridData::RegisterClass();           // 52.

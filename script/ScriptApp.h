@@ -37,6 +37,25 @@ public:
     virtual void HoldKeysDown() {}
     // Tells the keyboard that a dialog consumed the key.
     virtual void ConsumeKey(int32_t) {}
+    // Engine key codes 0..74; 75 is no key.
+    virtual bool KeyWentDown(int32_t) { return false; }
+    virtual bool KeyWentUp(int32_t) { return false; }
+    virtual bool KeyIsDown(int32_t) { return false; }
+    virtual int32_t GetLastPressedKey() { return 75; }
+    virtual int32_t GetHeldKey() { return 75; }
+    virtual std::string GetKeyName(int32_t) { return {}; }
+    // The first joystick: whether a device for it exists, after scanning the controllers
+    // again when asked. The other calls answer as for a missing device until one exists.
+    virtual bool TakeJoystick(bool /*rescan*/) { return false; }
+    virtual bool JoystickAvailable() { return false; }
+    // Pad buttons 0..27.
+    virtual float GetJoystickValue(int32_t /*button*/, bool /*deadZone*/) { return 0.0f; }
+    virtual bool JoystickWentDown(int32_t) { return false; }
+    virtual bool JoystickWentUp(int32_t) { return false; }
+    virtual bool JoystickIsDown(int32_t) { return false; }
+    virtual std::string GetJoystickButtonName(int32_t) { return "unknown"; }
+    // The device's current (0) and decoded (1) button; 29 for none.
+    virtual int32_t GetJoystickButton(int32_t /*which*/) { return 29; }
     virtual uint32_t GetFrameCount() { return 0; }
     virtual double GetTime() { return 0.0; }
     virtual Int2 GetViewSize() { return {}; }

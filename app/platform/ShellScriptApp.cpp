@@ -1,5 +1,6 @@
 #include "app/platform/ShellScriptApp.h"
 
+#include "app/input/JoystickDevice.h"
 #include "app/input/Keyboard.h"
 #include "app/input/Mouse.h"
 #include "app/platform/Platform.h"
@@ -18,15 +19,6 @@ Float2 ToFloat2(Int2 value) {
 // Keys that type a shifted character, at the same position as the unshifted one.
 constexpr char Shifted[] = "!@#$%^&*()_+{}|:\"<>?~";
 constexpr char Unshifted[] = "1234567890-=[]\\;',./`";
-
-void PushKey(SDL_Scancode scancode, bool down) {
-    SDL_Event event{};
-    event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
-    event.key.state = down ? SDL_PRESSED : SDL_RELEASED;
-    event.key.keysym.scancode = scancode;
-    event.key.keysym.sym = SDL_GetKeyFromScancode(scancode);
-    SDL_PushEvent(&event);
-}
 
 } // namespace
 
@@ -52,6 +44,16 @@ std::string Utf8ToLatin1(const char* text) {
         result += whole && character <= 0xFF ? static_cast<char>(character) : '?';
     }
     return result;
+}
+
+void PushKeyEvent(int scancode, bool down) {
+    const auto key = static_cast<SDL_Scancode>(scancode);
+    SDL_Event event{};
+    event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+    event.key.state = down ? SDL_PRESSED : SDL_RELEASED;
+    event.key.keysym.scancode = key;
+    event.key.keysym.sym = SDL_GetKeyFromScancode(key);
+    SDL_PushEvent(&event);
 }
 
 bool KeyOfCharacter(uint8_t character, int& scancode, bool& shift) {
@@ -160,12 +162,12 @@ void ShellScriptApp::TypeCharacter(uint8_t character) {
         return;
     }
     if (shift) {
-        PushKey(SDL_SCANCODE_LSHIFT, true);
+        PushKeyEvent(SDL_SCANCODE_LSHIFT, true);
     }
-    PushKey(static_cast<SDL_Scancode>(scancode), true);
-    PushKey(static_cast<SDL_Scancode>(scancode), false);
+    PushKeyEvent(scancode, true);
+    PushKeyEvent(scancode, false);
     if (shift) {
-        PushKey(SDL_SCANCODE_LSHIFT, false);
+        PushKeyEvent(SDL_SCANCODE_LSHIFT, false);
     }
 }
 
@@ -179,6 +181,94 @@ void ShellScriptApp::ConsumeKey(int32_t code) {
     if (Keyboard* keyboard = Keyboard::Get()) {
         keyboard->ConsumePress(code);
     }
+}
+
+bool ShellScriptApp::KeyWentDown(int32_t code) {
+    Keyboard* keyboard = Keyboard::Get();
+    return keyboard && keyboard->WentDown(code);
+}
+
+bool ShellScriptApp::KeyWentUp(int32_t code) {
+    Keyboard* keyboard = Keyboard::Get();
+    return keyboard && keyboard->WentUp(code);
+}
+
+bool ShellScriptApp::KeyIsDown(int32_t code) {
+    Keyboard* keyboard = Keyboard::Get();
+    return keyboard && keyboard->IsKeyDown(code);
+}
+
+int32_t ShellScriptApp::GetLastPressedKey() {
+    Keyboard* keyboard = Keyboard::Get();
+    return keyboard ? keyboard->GetLastPressedKey() : 75;
+}
+
+int32_t ShellScriptApp::GetHeldKey() {
+    Keyboard* keyboard = Keyboard::Get();
+    return keyboard ? keyboard->GetHeldKey() : 75;
+}
+
+std::string ShellScriptApp::GetKeyName(int32_t code) {
+    return quarn::GetKeyName(code);
+}
+
+namespace {
+
+// The platform keeps the devices it made; asking each time never holds one it replaced.
+JoystickDevice* FirstJoystick() {
+    Platform* platform = GetPlatform();
+    return platform ? platform->CreateJoystick(0) : nullptr;
+}
+
+} // namespace
+
+bool ShellScriptApp::TakeJoystick(bool rescan) {
+    Platform* platform = GetPlatform();
+    if (platform && rescan) {
+        platform->EnumerateJoysticks();
+    }
+    return FirstJoystick() != nullptr;
+}
+
+bool ShellScriptApp::JoystickAvailable() {
+    JoystickDevice* joystick = FirstJoystick();
+    return joystick && joystick->IsAvailable();
+}
+
+float ShellScriptApp::GetJoystickValue(int32_t button, bool deadZone) {
+    JoystickDevice* joystick = FirstJoystick();
+    if (!joystick) {
+        return 0.0f;
+    }
+    return deadZone ? joystick->GetValue(button) : joystick->GetRawValue(button);
+}
+
+bool ShellScriptApp::JoystickWentDown(int32_t button) {
+    JoystickDevice* joystick = FirstJoystick();
+    return joystick && joystick->WentDown(button);
+}
+
+bool ShellScriptApp::JoystickWentUp(int32_t button) {
+    JoystickDevice* joystick = FirstJoystick();
+    return joystick && joystick->WentUp(button);
+}
+
+bool ShellScriptApp::JoystickIsDown(int32_t button) {
+    JoystickDevice* joystick = FirstJoystick();
+    return joystick && joystick->IsDown(button);
+}
+
+std::string ShellScriptApp::GetJoystickButtonName(int32_t button) {
+    JoystickDevice* joystick = FirstJoystick();
+    return joystick ? joystick->GetButtonName(button) : "unknown";
+}
+
+int32_t ShellScriptApp::GetJoystickButton(int32_t which) {
+    JoystickDevice* joystick = FirstJoystick();
+    if (!joystick) {
+        return PadButtonNone;
+    }
+    return which == 0 ? joystick->GetCurrentButton() : joystick->GetDecodedButton();
 }
 
 uint32_t ShellScriptApp::GetFrameCount() {

@@ -27,6 +27,20 @@ public:
     void TypeCharacter(uint8_t character) override;
     void HoldKeysDown() override;
     void ConsumeKey(int32_t code) override;
+    bool KeyWentDown(int32_t code) override;
+    bool KeyWentUp(int32_t code) override;
+    bool KeyIsDown(int32_t code) override;
+    int32_t GetLastPressedKey() override;
+    int32_t GetHeldKey() override;
+    std::string GetKeyName(int32_t code) override;
+    bool TakeJoystick(bool rescan) override;
+    bool JoystickAvailable() override;
+    float GetJoystickValue(int32_t button, bool deadZone) override;
+    bool JoystickWentDown(int32_t button) override;
+    bool JoystickWentUp(int32_t button) override;
+    bool JoystickIsDown(int32_t button) override;
+    std::string GetJoystickButtonName(int32_t button) override;
+    int32_t GetJoystickButton(int32_t which) override;
     uint32_t GetFrameCount() override;
     double GetTime() override;
     Int2 GetViewSize() override;
@@ -38,6 +52,9 @@ public:
 
 // UTF-8 as Latin-1 bytes: '?' for each character Latin-1 lacks and for each broken sequence.
 std::string Utf8ToLatin1(const char* text);
+
+// Queues an SDL key event (scancode) as the keyboard would send it.
+void PushKeyEvent(int scancode, bool down);
 
 // The key that types a Latin-1 character on a US layout, as an SDL scancode, and whether Shift
 // is needed; false for a character no key types.

@@ -1,8 +1,10 @@
 #include "app/input/JoystickDevice.h"
 #include "app/platform/Platform.h"
 #include "app/player/Engine.h"
+#include "script/InputNodes.h"
 #include "tests/app/player/PlayerTestSupport.h"
 #include "tests/support/PadButtonsDown.h"
+#include "tests/support/TestTree.h"
 
 #include <SDL.h>
 #include <array>
@@ -119,6 +121,22 @@ TEST_P(SdlJoysticksTest, SticksButtonsDpadAndTriggersReachTheNamedPadButtons) {
                                              PadRB, PadBack}));
     EXPECT_EQ(device.GetRawValue(PadLStickRight), 0.3f);
     EXPECT_TRUE(device.WentUp(PadA) && device.WentDown(PadRB));
+}
+
+TEST_P(SdlJoysticksTest, AJoystickNodeReadsTheFirstPad) {
+    VirtualPad& pad = Attach("Test 360 Pad");
+    ASSERT_TRUE(StartSmall());
+    test::TestTree tree;
+    auto* joystick = tree.Make<Joystick>("joystick", nullptr);
+    EXPECT_TRUE(joystick->IsConnected());
+    pad.Set({32767, -32768, 0, 0}, SDL_HAT_CENTERED, 0x1, false, false);
+    EXPECT_TRUE(FrameUpdate());
+    const Float2 stick = joystick->GetLeftStick(0);
+    EXPECT_NEAR(stick.x, 1.0f, 1e-3f);
+    EXPECT_NEAR(stick.y, 1.0f, 1e-3f);
+    EXPECT_TRUE(joystick->IsDown(PadA));
+    EXPECT_TRUE(joystick->WentDown(PadA));
+    EXPECT_FALSE(joystick->IsDown(PadB));
 }
 
 TEST_P(SdlJoysticksTest, FirstDeviceUsedTakesTheFirstPadAndOneWithout360HasNoButtons) {
