@@ -44,6 +44,14 @@ public:
     virtual ~LightSampler() = default;
     virtual Float4 EvaluateLightSample(const Float3& point, const Float3& normal, const Float3& u,
                                        const Float3& v, RenderObject* own) = 0;
+    // The light of one lightmap texel, `s1` and `s2` its spreads along U and V and `edgeMask`
+    // the sides where the surface goes on (LightEdgeBits). A sampler without supersampling
+    // answers the sample at the point.
+    virtual Float4 GatherLightSum(const Float3& point, const Float3& normal, const Float3& u,
+                                  const Float3& v, float /*s1*/, float /*s2*/,
+                                  uint32_t /*edgeMask*/, RenderObject* own) {
+        return EvaluateLightSample(point, normal, u, v, own);
+    }
 };
 
 // The settings of a light bake. Nothing installs any yet, so bakes take no samples and leave

@@ -278,4 +278,10 @@ Float4 SceneLightSampler::EvaluateLightSample(const Float3& point, const Float3&
     return quarn::EvaluateLightSample(point, normal, u, v, own);
 }
 
+Float4 SceneLightSampler::GatherLightSum(const Float3& point, const Float3& normal,
+                                         const Float3& u, const Float3& v, float s1, float s2,
+                                         uint32_t edgeMask, RenderObject* own) {
+    return quarn::GatherLightSum(point, normal, u, v, s1, s2, edgeMask, own);
+}
+
 } // namespace quarn

@@ -36,6 +36,9 @@ class SceneLightSampler : public LightSampler {
 public:
     Float4 EvaluateLightSample(const Float3& point, const Float3& normal, const Float3& u,
                                const Float3& v, RenderObject* own) override;
+    Float4 GatherLightSum(const Float3& point, const Float3& normal, const Float3& u,
+                          const Float3& v, float s1, float s2, uint32_t edgeMask,
+                          RenderObject* own) override;
 };
 
 } // namespace quarn
