@@ -1,0 +1,101 @@
+#include "render/lightmap/AtlasAssembly.h"
+
+#include "core/math/Geometry.h"
+#include "core/os/BusyCursor.h"
+#include "core/os/Dialogs.h"
+#include "device/DeviceTexture.h"
+#include "resources/Texture.h"
+
+#include <cmath>
+#include <cstdint>
+
+namespace quarn {
+
+namespace {
+
+// The width packing gives the smallest atlas within the limits, or 0.
+int32_t ChooseAtlasWidth(TextureAtlasPart* parts, int count) {
+    int64_t area = 0;
+    for (int i = 0; i < count; ++i) {
+        area += static_cast<int64_t>(parts[i].width) * parts[i].height;
+    }
+    const double root = std::sqrt(static_cast<double>(area));
+    // Beyond this no candidate can fit the limits; it also keeps the side within 32 bits.
+    if (!(root <= static_cast<double>(MaxAtlasSide) * 4.0)) {
+        return 0;
+    }
+    const auto s = static_cast<int32_t>(NextPowerOfTwo(static_cast<uint32_t>(root)));
+    const int32_t candidates[] = {s, s / 2, s / 4, s * 2, s * 4};
+    int64_t best = 100000000;
+    int32_t chosen = 0;
+    for (int32_t width : candidates) {
+        const AtlasSize size = PackAtlasParts(parts, count, width);
+        const int64_t packed = size.width * size.height;
+        if (packed != 0 && packed < best && size.width <= MaxAtlasSide &&
+            size.height <= MaxAtlasSide) {
+            best = packed;
+            chosen = width;
+        }
+    }
+    return chosen;
+}
+
+void CopyPart(DeviceTexture& atlas, TextureAtlasPart& part) {
+    for (int32_t y = 0; y < part.height; ++y) {
+        for (int32_t x = 0; x < part.width; ++x) {
+            atlas.SetPixel(part.atlasX + x, part.atlasY + y, 0);
+        }
+    }
+    const int32_t pad = part.padding;
+    part.atlasX += pad;
+    part.atlasY += pad;
+    part.width -= pad * 2;
+    part.height -= pad * 2;
+    DeviceTexture* source = part.texture ? part.texture->GetDeviceTexture() : nullptr;
+    if (!source) {
+        return;
+    }
+    source->Lock(TextureLockRead, 0);
+    for (int32_t r = 0; r < part.height; ++r) {
+        for (int32_t c = 0; c < part.width; ++c) {
+            atlas.SetPixel(part.atlasX + c, part.atlasY + r,
+                           source->GetPixel(part.sourceX + c, part.sourceY + r));
+        }
+    }
+    source->Lock(TextureUnlocked, 0);
+}
+
+} // namespace
+
+Texture* AssembleTextureAtlas(TextureAtlasPart* parts, int count) {
+    ShowBusyCursor(0.0f, "Creating texture atlas");
+    for (int i = 0; i < count; ++i) {
+        parts[i].width += parts[i].padding * 2;
+        parts[i].height += parts[i].padding * 2;
+    }
+    const int32_t width = ChooseAtlasWidth(parts, count);
+    if (width == 0) {
+        ShowBusyCursor(1.0f, "");
+        ShowMessageBox("No suitable atlas size could be found. Try again with fewer texture parts.",
+                       "Atlas assembling error", MessageBoxOk);
+        return nullptr;
+    }
+    const AtlasSize size = PackAtlasParts(parts, count, width);
+    auto* atlas = new Texture(static_cast<int32_t>(size.width), static_cast<int32_t>(size.height),
+                              PixelFormat::A8R8G8B8, TextureKind::Texture2D, 0);
+    DeviceTexture* image = atlas->GetDeviceTexture();
+    if (!image) {
+        atlas->Release();
+        ShowBusyCursor(1.0f, "");
+        return nullptr;
+    }
+    image->Lock(TextureLockWrite, 0);
+    for (int i = 0; i < count; ++i) {
+        CopyPart(*image, parts[i]);
+    }
+    image->Lock(TextureUnlocked, 0);
+    ShowBusyCursor(1.0f, "");
+    return atlas;
+}
+
+} // namespace quarn
