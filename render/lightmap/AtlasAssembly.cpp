@@ -1,13 +1,27 @@
 #include "render/lightmap/AtlasAssembly.h"
 
+#include "core/debug/Log.h"
+#include "core/filesystem/FileSystem.h"
+#include "core/io/OutputStream.h"
 #include "core/math/Geometry.h"
+#include "core/object/EntityRef.h"
+#include "core/object/MethodInfo.h"
 #include "core/os/BusyCursor.h"
 #include "core/os/Dialogs.h"
+#include "core/scene/Node.h"
+#include "core/scene/SelectionSet.h"
+#include "core/string/Text.h"
 #include "device/DeviceTexture.h"
+#include "render/lightmap/LightMapCommands.h"
 #include "resources/Texture.h"
+#include "resources/TextureAtlas.h"
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <string>
+#include <unordered_set>
+#include <vector>
 
 namespace quarn {
 
@@ -65,6 +79,22 @@ void CopyPart(DeviceTexture& atlas, TextureAtlasPart& part) {
     source->Lock(TextureUnlocked, 0);
 }
 
+// The lightmap texture a node answers to "GetLightMap", or null.
+Texture* LightMapOf(Node& node) {
+    MethodInfo* method = node.FindMethod("GetLightMap");
+    if (!method) {
+        return nullptr;
+    }
+    uint32_t block[4] = {};
+    method->Call(&node, block);
+    return dynamic_cast<Texture*>(LookupEntity(block[0]));
+}
+
+// An empty path redirects nothing; quotes and line breaks would break the definition's record.
+bool FitsDefinition(const char* path) {
+    return path[0] != '\0' && !std::strpbrk(path, "\"\r\n");
+}
+
 } // namespace
 
 Texture* AssembleTextureAtlas(TextureAtlasPart* parts, int count) {
@@ -96,6 +126,81 @@ Texture* AssembleTextureAtlas(TextureAtlasPart* parts, int count) {
     image->Lock(TextureUnlocked, 0);
     ShowBusyCursor(1.0f, "");
     return atlas;
+}
+
+bool WriteTextureAtlasDefinition(const char* atlasPath, const TextureAtlasPart* parts,
+                                 int count) {
+    FileSystem* files = GetFileSystem();
+    const std::string path = ReplaceExtension(atlasPath, "txt");
+    std::unique_ptr<OutputStream> stream = files ? files->OpenForWrite(path.c_str(), 0) : nullptr;
+    if (!stream) {
+        return false;
+    }
+    for (int i = 0; i < count; ++i) {
+        const TextureAtlasPart& part = parts[i];
+        stream->Printf("%d\t%d\t%d\t%d\t%d\t\"%s\"\n", part.atlasX, part.atlasY, part.width,
+                       part.height, part.padding, part.texture->GetFullPath());
+    }
+    return stream->Close();
+}
+
+int AssembleLightMapAtlas(const char* atlasPath, const char* className) {
+    SelectionSet* selection = GetSelectionSet();
+    if (!selection) {
+        return 0;
+    }
+    if (selection->GetCount() == 1) {
+        const std::string question = std::string("You have selected one node. Assemble all ") +
+                                     className + "s in subtree?";
+        if (ShowMessageBox(question.c_str(), "Assemble subtree?", MessageBoxYesNo) != DialogYes) {
+            return 0;
+        }
+        SelectLightMappedNodes(true);
+    }
+    std::vector<TextureAtlasPart> parts;
+    std::unordered_set<Texture*> taken;
+    for (int i = 0; i < selection->GetCount(); ++i) {
+        Node* node = selection->GetAt(i);
+        Texture* texture = node ? LightMapOf(*node) : nullptr;
+        if (!texture || !taken.insert(texture).second) {
+            continue;
+        }
+        if (!FitsDefinition(texture->GetFullPath())) {
+            LogMessage("Lightmap of '%s' left out of the atlas: it has no file path that an atlas "
+                       "can name",
+                       node->GetName().c_str());
+            continue;
+        }
+        TextureAtlasPart part;
+        part.texture = texture;
+        part.sourceX = texture->GetLeft();
+        part.sourceY = texture->GetTop();
+        part.width = texture->GetWidth();
+        part.height = texture->GetHeight();
+        parts.push_back(part);
+    }
+    const int count = static_cast<int>(parts.size());
+    if (count == 0) {
+        return 0;
+    }
+    Texture* atlas = AssembleTextureAtlas(parts.data(), count);
+    if (!atlas) {
+        return 0;
+    }
+    const bool whole = atlas->SaveImage(atlasPath) &&
+                       WriteTextureAtlasDefinition(atlasPath, parts.data(), count);
+    if (whole) {
+        atlas->SetFileName(atlasPath, "", false);
+        for (const TextureAtlasPart& part : parts) {
+            SetTextureAtlasEntry(part.texture->GetFullPath(), atlasPath, part.atlasX, part.atlasY,
+                                 part.width, part.height, part.padding);
+        }
+        SaveTextureAtlasList();
+    } else {
+        LogMessage("Texture atlas '%s' was not written whole and is not used", atlasPath);
+    }
+    atlas->Release();
+    return whole ? count : 0;
 }
 
 } // namespace quarn
