@@ -110,8 +110,8 @@ constexpr uint32_t GpuArgb(uint32_t a, uint32_t r, uint32_t g, uint32_t b) {
 }
 
 struct GpuCaps {
-    uint32_t maxTextureWidth = 2048;
-    uint32_t maxTextureHeight = 2048;
+    uint32_t maxTextureWidth = 4096;
+    uint32_t maxTextureHeight = 4096;
     uint32_t maxVolumeExtent = 256;
     uint32_t maxActiveLights = 8;
     // 0xFFFF or less means the engine must use 16-bit indices.

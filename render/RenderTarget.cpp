@@ -57,7 +57,18 @@ std::vector<std::pair<Node*, bool>>& WalkStack() {
 
 } // namespace
 
+namespace {
+RenderTarget* mainTarget = nullptr;
+} // namespace
+
+RenderTarget* RenderTarget::GetMain() {
+    return mainTarget;
+}
+
 RenderTarget::RenderTarget() {
+    if (!mainTarget) {
+        mainTarget = this;
+    }
     for (PassList& list : passes_) {
         list.reserve(ReservedPassEntries);
     }
@@ -66,6 +77,9 @@ RenderTarget::RenderTarget() {
 }
 
 RenderTarget::~RenderTarget() {
+    if (mainTarget == this) {
+        mainTarget = nullptr;
+    }
     if (texture_) {
         texture_->Release();
     }

@@ -70,6 +70,8 @@ public:
 
     static ClassInfo* RegisterClass();
     static ClassInfo* classInfo;
+    // The first target constructed while none was, or null; light bakes read its background.
+    static RenderTarget* GetMain();
 
 private:
     // Appends the enabled render objects of the subtree to their pass lists and answers how

@@ -8,6 +8,7 @@
 #include "core/string/Text.h"
 #include "render/Camera.h"
 #include "render/PostProcess.h"
+#include "render/lightmap/LightMapCommands.h"
 
 #include <SDL.h>
 #include <algorithm>
@@ -132,6 +133,11 @@ void SetPlatform(Platform* platform) {
     PlatformViewSize = []() { return thePlatform ? thePlatform->GetViewSize() : Int2(); };
     // Post-processing's shared render textures take the screen's size.
     PlatformScreenSize = []() { return thePlatform ? thePlatform->GetScreenSize() : Int2(); };
+    PlatformFlashWindow = []() {
+        if (thePlatform) {
+            thePlatform->FlashWindow();
+        }
+    };
 }
 
 uint32_t StartFlagsFromSettings(const SettingsFile& settings) {

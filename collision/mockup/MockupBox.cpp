@@ -593,6 +593,7 @@ void MockupBox::UpdateLightMap() {
     const LightBakeSettings* settings = GetLightBakeSettings();
     LightSampler* sampler = settings ? settings->sampler : nullptr;
     const float brightness = GetBrightness();
+    const float spacing = GetTexelSpacing();
     for (int f = 0; f < 6; ++f) {
         if (!FaceEnabled(f)) {
             continue;
@@ -611,24 +612,30 @@ void MockupBox::UpdateLightMap() {
         const bool offsideS = mapFlags_ & OffsideFlag(e1);
         const bool offsideT = mapFlags_ & OffsideFlag(e2);
         for (int32_t j = 0; j < r.h; ++j) {
-            // Edge rows and columns sample just inside the face, unless the edge is offside.
+            // Edge rows and columns sample just inside the face, unless the edge is offside;
+            // the mask tells the supersampling on which sides the surface goes on.
             float dt = 0.0f;
+            uint32_t rowMask = LightEdgePlusV | LightEdgeMinusV;
             if (!offsideT) {
                 dt += j == 0 ? 0.01f : 0.0f;
                 dt -= j == r.h - 1 ? 0.01f : 0.0f;
+                rowMask = (j > 0 ? LightEdgeMinusV : 0u) | (j < r.h - 1 ? LightEdgePlusV : 0u);
             }
             const float t = (static_cast<float>(j) + dt) / static_cast<float>(r.h - 1);
             for (int32_t i = 0; i < r.w; ++i) {
                 float ds = 0.0f;
+                uint32_t mask = rowMask | LightEdgePlusU | LightEdgeMinusU;
                 if (!offsideS) {
                     ds += i == 0 ? 0.01f : 0.0f;
                     ds -= i == r.w - 1 ? 0.01f : 0.0f;
+                    mask = rowMask | (i > 0 ? LightEdgeMinusU : 0u) |
+                           (i < r.w - 1 ? LightEdgePlusU : 0u);
                 }
                 const float s = (static_cast<float>(i) + ds) / static_cast<float>(r.w - 1);
                 Float4 colour(1.0f, 1.0f, 1.0f, 1.0f);
                 if (sampler) {
-                    const Float4 light = sampler->EvaluateLightSample(p0w + w1 * s + w2 * t, n,
-                                                                      u, vAxis, this);
+                    const Float4 light = sampler->GatherLightSum(
+                        p0w + w1 * s + w2 * t, n, u, vAxis, spacing, spacing, mask, this);
                     colour = Float4(light.x * brightness, light.y * brightness,
                                     light.z * brightness, 1.0f);
                 }

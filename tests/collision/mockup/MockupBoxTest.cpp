@@ -6,6 +6,7 @@
 #include "core/object/MethodInfo.h"
 #include "core/object/Signals.h"
 #include "render/LightBakeSettings.h"
+#include "render/lightmap/LightEvaluation.h"
 #include "tests/render/RenderTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/PngFixture.h"
@@ -242,6 +243,35 @@ TEST_F(MockupBoxTest, ColourQueriesReadTheFilledLightmapWhereTheFillPutIt) {
     box->UpdateLightMap();
     const Float3 world = box->LocalToWorld(Float3(1.5f, 0.2f, -0.9f));
     EXPECT_NEAR(box->GetColorRgba(world, 1).x, LinearLight::At(world).x, 0.01f);
+}
+
+TEST_F(MockupBoxTest, TheSceneLightBakesAnOccludersShadowIntoTheFloor) {
+    SceneLightSampler sampler;
+    LightBakeSettings settings;
+    settings.flags = LightBakeDirect | LightBakeShadows | LightBakeNoSelfShadow;
+    settings.texelSpacing = 0.25f;
+    settings.offsetDistance = 0.01f;
+    settings.samplePattern = {{0, 0, 0, 0}};
+    settings.sampleEnds[0] = 1;
+    settings.sampler = &sampler;
+    SetLightBakeSettings(&settings);
+    auto* light = tree_.Make<OmniLight>("light", root_);
+    light->SetPosition(Float3(0, 0, 13));
+    light->SetRange(100.0f);
+    light->SetBrightness(9.0f);
+    MockupBox* floor = Box(Float3(0, 0, 10), Float3(4, 4, 0.2f), nullptr);
+    MockupBox* occluder = Box(Float3(0, 0, 11.5f), Float3(1, 1, 0.2f), nullptr);
+    for (MockupBox* box : {floor, occluder}) {
+        box->SetRenderFlag(RenderCastShadows, true);
+        box->CreateLightMap();
+    }
+    floor->UpdateLightMap();
+    const Float3 top(0, 0, 10.1f);
+    EXPECT_NEAR(floor->GetColorRgba(top, 0xFFFFFFFFu).x, 0.0f, 0.02f); // in the shadow
+    const Float3 corner(1.8f, 1.8f, 10.1f);
+    const Float3 toLight = light->GetWorldPosition() - corner;
+    const float lit = 9.0f / (toLight.Dot(toLight) + 0.1f) * (toLight.z / toLight.Length());
+    EXPECT_NEAR(floor->GetColorRgba(corner, 0xFFFFFFFFu).x, lit, 0.05f);
 }
 
 TEST_F(MockupBoxTest, SavedLightmapsComeBackThroughApplymap) {
