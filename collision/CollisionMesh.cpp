@@ -103,7 +103,7 @@ void CollisionMesh::SetSubmeshFlags(uint32_t flags) {
     submeshFlags_ = flags;
 }
 
-void CollisionMesh::OnResourceChanged(void* resource) {
+void CollisionMesh::OnMeshResourceChanged(void* resource) {
     if (mesh_ && resource == static_cast<Resource*>(mesh_)) {
         PrepareFaces();
     }
@@ -429,7 +429,7 @@ ClassInfo* CollisionMesh::RegisterClass() {
     classInfo->AddProperty<PropertyInt, &CollisionMesh::GetSubmeshFlags,
                            &CollisionMesh::SetSubmeshFlags>("submeshflags:binary");
     MethodInfo* resourceChanged = classInfo->AddMethod(
-        NextShortName(), "", BindSignalHandler<&CollisionMesh::OnResourceChanged>(),
+        NextShortName(), "", BindSignalHandler<&CollisionMesh::OnMeshResourceChanged>(),
         MethodClassSignal);
     RegisterClassSignal("resourcechanged", resourceChanged);
     return classInfo;

@@ -49,7 +49,7 @@ public:
     void DrawShape() override;
     void UpdateMassProperties() override;
 
-    void OnResourceChanged(void* resource);
+    void OnMeshResourceChanged(void* resource);
 
     static ClassInfo* RegisterClass();
     static ClassInfo* classInfo;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <imgui.h>
+#include <type_traits>
 
 namespace quarn {
 
@@ -269,12 +270,13 @@ bool UiLayer::WantsKeyboard() const {
 
 void UiLayer::ApplyQueuedInput() {
     ImGuiIO& io = ImGui::GetIO();
-    bool buttonChanged[std::size(io.MouseDown)] = {};
+    constexpr size_t ButtonCount = std::extent_v<decltype(ImGuiIO::MouseDown)>;
+    bool buttonChanged[ButtonCount] = {};
     std::vector<bool> keyChanged(ImGuiKey_COUNT);
     while (!queued_.empty()) {
         const InputEvent& event = queued_.front();
         if (event.kind == InputEvent::Button) {
-            if (event.index >= static_cast<int32_t>(std::size(io.MouseDown))) {
+            if (event.index >= static_cast<int32_t>(ButtonCount)) {
                 queued_.pop_front();
                 continue;
             }

@@ -357,7 +357,7 @@ void ShadowVolume::UpdateWorldBoundingBox() {
     grow(offset.z, worldBox_.min.z, worldBox_.max.z);
 }
 
-void ShadowVolume::OnResourceChanged(void* resource) {
+void ShadowVolume::OnMeshResourceChanged(void* resource) {
     if (!resource) {
         return;
     }
@@ -394,7 +394,7 @@ ClassInfo* ShadowVolume::RegisterClass() {
 
     // The two video-memory signals are the base class's: a volume keeps nothing to release.
     MethodInfo* resourceChanged = classInfo->AddMethod(
-        "resourcechanged", "", BindSignalHandler<&ShadowVolume::OnResourceChanged>(),
+        "resourcechanged", "", BindSignalHandler<&ShadowVolume::OnMeshResourceChanged>(),
         MethodClassSignal);
     RegisterClassSignal("resourcechanged", resourceChanged);
 

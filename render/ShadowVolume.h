@@ -66,7 +66,7 @@ private:
     uint32_t BuildIndices();
     Float3 Offset() const { return lightDir_ * extrusion_; }
     EffectShader* ChosenShader() const;
-    void OnResourceChanged(void* resource);
+    void OnMeshResourceChanged(void* resource);
 
     Mesh* mesh_ = nullptr;
     float extrusion_ = 1.0f;

@@ -177,7 +177,7 @@ void MockupBox::OnSizeChanged(Entity* target, Entity&, const uint32_t*, const ui
     static_cast<MockupBox*>(target)->MarkMappingChanged();
 }
 
-void MockupBox::OnResourceChanged(void* resource) {
+void MockupBox::OnTextureResourceChanged(void* resource) {
     auto* entity = static_cast<Entity*>(resource);
     if (!entity || entity == texture_ || entity == lightMap_) {
         SetRenderFlag(MeshStateBits, false);
@@ -783,7 +783,7 @@ ClassInfo* MockupBox::RegisterClass() {
                          BindSignalHandler<&B::OnReleaseVideoMemory>(), MethodClassSignal);
     classInfo->AddMethod("restorevideomemory", "(entity)",
                          BindSignalHandler<&B::OnRestoreVideoMemory>(), MethodClassSignal);
-    classInfo->AddMethod("resourcechanged", "", BindSignalHandler<&B::OnResourceChanged>(),
+    classInfo->AddMethod("resourcechanged", "", BindSignalHandler<&B::OnTextureResourceChanged>(),
                          MethodClassSignal);
     for (const Command& command : commands) {
         classInfo->AddMethod(command.name, command.signature, command.binding, LightMapCommand);

@@ -143,7 +143,7 @@ private:
     void OnSaveLightMap(void*) { SaveLightMap(); }
     void OnReleaseVideoMemory(void*) {}
     void OnRestoreVideoMemory(void*) { BuildMesh(); }
-    void OnResourceChanged(void* resource);
+    void OnTextureResourceChanged(void* resource);
 
     static void OnSizeChanged(Entity* target, Entity& object, const uint32_t* oldValue,
                               const uint32_t* newValue);
