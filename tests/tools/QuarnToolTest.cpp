@@ -134,6 +134,15 @@ TEST(QuarnToolScene, ASavedSceneSavesToTheSameBytesInEitherForm) {
     EXPECT_EQ(builtIn.err, "");
 }
 
+TEST(QuarnToolScene, AnOldScenesScanCodeIsSavedAsItsKeyCode) {
+    test::TempFolder folder;
+    folder.WriteFile("old.scene", "version = 29\nobj1 {\n\tclass = \"Node\"\n}\n"
+                                  "obj2 {\n\tclass = \"InputCode\"\n\tparent = 1\n"
+                                  "\tkeycode = 30\n}\n");
+    ASSERT_EQ(RunTool(folder, {"scene", "old.scene", "new.scene"}).status, 0);
+    EXPECT_NE(folder.ReadFile("new.scene").find("\tkeycode = 22\n"), std::string::npos);
+}
+
 // An instance of door.branch as the tool writes it.
 std::string BranchObject(int id, const std::string& prev, int idSystem, const std::string& pos) {
     return "obj" + std::to_string(id) + " {\n\tclass = \"Branch\"\n\tname = \"\"\n\tparent = 1\n" +
