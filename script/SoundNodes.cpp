@@ -75,14 +75,15 @@ uint32_t SoundEmitter::GetChannels() const {
 
 void SoundEmitter::SetMinRange(float range) {
     minRange_ = range;
-    if (SoundVoice* voice = GetVoice()) {
-        voice->SetMinDistance(minRange_);
-        voice->SetMaxDistance(maxRange_);
-    }
+    ForwardRanges();
 }
 
 void SoundEmitter::SetMaxRange(float range) {
     maxRange_ = range;
+    ForwardRanges();
+}
+
+void SoundEmitter::ForwardRanges() {
     if (SoundVoice* voice = GetVoice()) {
         voice->SetMinDistance(minRange_);
         voice->SetMaxDistance(maxRange_);

@@ -80,6 +80,8 @@ private:
                                    const uint32_t* newValue);
     uint32_t GetChannels() const;
     void DeleteVoice();
+    // Both, in this order, whichever changed.
+    void ForwardRanges();
 
     uint32_t soundFlags_ = Sound3D;
     float minRange_ = 10.0f;

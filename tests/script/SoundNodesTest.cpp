@@ -304,30 +304,6 @@ TEST_F(SoundNodes, AnEndedOneShotTellsItsWitnessOnceEvenWhenThatDeletesIt) {
     EXPECT_EQ(Entity::FindBySerial(serial), nullptr);
 }
 
-TEST_F(SoundNodes, ThePaneOffersWhatTheSoundCanDo) {
-    const ClassInfo& info = *SoundEmitter::RegisterClass();
-    const Property& flags = *info.FindProperty("soundflags");
-    const Property& pan = *info.FindProperty("pan");
-    const Property& minRange = *info.FindProperty("minrange");
-    SoundEmitter* mono = Emitter("mono.wav", Sound3D);
-    EXPECT_EQ(mono->GetPropertyState(flags), 33 + 4 + 128);
-    EXPECT_EQ(mono->GetPropertyState(pan), 0);
-    EXPECT_EQ(mono->GetPropertyState(minRange), PropertyEditAny);
-    SoundEmitter* stereo = Emitter("stereo.wav", 0);
-    EXPECT_EQ(stereo->GetPropertyState(flags), 33);
-    EXPECT_EQ(stereo->GetPropertyState(pan), PropertyEditAny);
-    EXPECT_EQ(stereo->GetPropertyState(minRange), 0);
-}
-
-TEST_F(SoundNodes, PlayAndStopInputsDriveTheEmitter) {
-    SoundEmitter* emitter = Emitter("mono.wav", 0);
-    Entity::SendEvent(test::RefTo(root_), test::RefTo(emitter, 0u), nullptr, 1.0f);
-    EXPECT_TRUE(emitter->IsPlaying());
-    Entity::SendEvent(test::RefTo(root_), test::RefTo(emitter, 1u), nullptr, 1.0f);
-    EXPECT_FALSE(emitter->IsPlaying());
-    EXPECT_FALSE(emitter->GetSoundFlags() & SoundPlaying);
-}
-
 TEST_F(SoundNodes, AReloadedSoundTakesItsVoicesAndTheNextPlayMakesOne) {
     SoundEmitter* emitter = Emitter("mono.wav", SoundLoop);
     emitter->Play();
