@@ -20,9 +20,10 @@ ClassInfo* ClickHandler::classInfo = nullptr;
 namespace {
 
 constexpr uint32_t ButtonBits = ClickButton0 | ClickButton2;
-// What an entry's ray test is asked for: every kind of object, hit normals, hidden faces let
-// through, clickable objects only.
-constexpr uint32_t EntryPickFlags = 0x131F;
+// What an entry's ray test is asked for: every kind of object, visible and clickable ones, with
+// rays let through hidden faces.
+constexpr uint32_t EntryPickFlags =
+    PickAnyObject | PickVisibleOnly | PickFaceMasks | PickClickableOnly;
 constexpr float NoHitDistance = 1e24f;
 
 RenderObject* AsRenderObject(Entity* entity) {
