@@ -52,6 +52,14 @@ int GetTextureAtlasEntryCount() {
     return static_cast<int>(Registry().size());
 }
 
+std::vector<std::string> GetTextureAtlasKeys() {
+    std::vector<std::string> keys;
+    for (const auto& entry : Registry()) {
+        keys.push_back(entry.first);
+    }
+    return keys;
+}
+
 void ClearTextureAtlases() {
     Registry().clear();
     ListPath() = PathString();
@@ -99,6 +107,10 @@ void LoadTextureAtlas(const char* image) {
         }
     }
     LogMessage("Using texture atlas '%s'", image);
+}
+
+const char* GetTextureAtlasListPath() {
+    return ListPath().Text();
 }
 
 bool SaveTextureAtlasList() {
