@@ -5,8 +5,12 @@
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/object/MethodInfo.h"
 #include "core/object/Signals.h"
+#include "core/scene/SelectionSet.h"
 #include "render/LightBakeSettings.h"
+#include "render/lightmap/AtlasAssembly.h"
 #include "render/lightmap/LightEvaluation.h"
+#include "render/lightmap/LightMapCommands.h"
+#include "resources/TextureAtlas.h"
 #include "tests/render/RenderTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/PngFixture.h"
@@ -272,6 +276,60 @@ TEST_F(MockupBoxTest, TheSceneLightBakesAnOccludersShadowIntoTheFloor) {
     const Float3 toLight = light->GetWorldPosition() - corner;
     const float lit = 9.0f / (toLight.Dot(toLight) + 0.1f) * (toLight.z / toLight.Length());
     EXPECT_NEAR(floor->GetColorRgba(corner, 0xFFFFFFFFu).x, lit, 0.05f);
+}
+
+TEST_F(MockupBoxTest, TheLightmapCommandsBakeSaveAndPackAWholeSceneThatThenShowsItsShadow) {
+    SceneLightSampler sampler;
+    LightBakeSettings settings;
+    settings.flags = LightBakeDirect | LightBakeShadows;
+    settings.offsetDistance = 0.01f;
+    settings.samplePattern = {{0, 0, 0, 0}};
+    settings.sampleEnds[0] = 1;
+    settings.sampler = &sampler;
+    SetLightBakeSettings(&settings);
+    auto* light = tree_.Make<OmniLight>("light", root_);
+    light->SetPosition(Float3(0, 0, 7));
+    light->SetRange(100.0f);
+    light->SetBrightness(9.0f);
+    // The floor's face towards the camera is lit, but for the occluder's shadow.
+    MockupBox* floor = Box(Float3(0, 0, 10), Float3(4, 4, 0.2f), nullptr);
+    MockupBox* occluder = Box(Float3(0, 0, 8.5f), Float3(1, 1, 0.2f), nullptr);
+    for (MockupBox* box : {floor, occluder}) {
+        box->SetRenderFlag(RenderCastShadows, true);
+    }
+    PlainSelectionSet selection;
+    selection.Add(root_);
+    SetSelectionSet(&selection);
+    EXPECT_EQ(CreateLightMaps(), 2);
+    EXPECT_EQ(UpdateLightMaps(), 2);
+    EXPECT_EQ(SaveLightMaps(), 2);
+    LoadTextureAtlasList("atlases.txt");
+    Int2 size;
+    EXPECT_EQ(AssembleLightMapAtlas("maps/atlas.bmp", "lightmap", &size), 2);
+    EXPECT_EQ(size, Int2(14, 9));
+    SetSelectionSet(nullptr);
+    SetLightBakeSettings(nullptr);
+    ClearTextureAtlases();
+
+    // Loaded again, from the atlas, by boxes that apply their maps.
+    LoadTextureAtlasList("atlases.txt");
+    ASSERT_EQ(GetTextureAtlasEntryCount(), 2);
+    for (MockupBox* box : {floor, occluder}) {
+        box->SetMapFlags(0);
+        box->SetMapFlags(MockupApplyMap);
+        ASSERT_NE(box->GetLightMap(), nullptr);
+    }
+    EXPECT_EQ(occluder->GetLightMap()->GetTop(), 7) << "its place in the atlas";
+    EXPECT_NEAR(floor->GetColorRgba(Float3(0.7f, 0, 9.9f), 0xFFFFFFFFu).x, 0.0f, 0.05f);
+    const Float3 rim(1.8f, 1.8f, 9.9f);
+    const Float3 toLight = light->GetWorldPosition() - rim;
+    const float lit = 9.0f / (toLight.Dot(toLight) + 0.1f) * (-toLight.z / toLight.Length());
+    EXPECT_NEAR(floor->GetColorRgba(rim, 0xFFFFFFFFu).x, lit, 0.1f);
+    Frame();
+    EXPECT_EQ(Pixel(32, 24), White) << "the occluder's lit face";
+    EXPECT_LT(Pixel(35, 24) & 0xFF, 0x20u) << "the shadow";
+    EXPECT_GT(Pixel(27, 19) & 0xFF, 0x40u) << "the floor's rim";
+    ClearTextureAtlases();
 }
 
 TEST_F(MockupBoxTest, SavedLightmapsComeBackThroughApplymap) {
