@@ -529,9 +529,16 @@ TEST_F(BuildCodes, EachModuleGivesItsKindParentAnchorTurnAndKeys) {
     // From the wheel the walk reaches the same modules in another order, and the battery now
     // hangs from nothing.
     EXPECT_EQ(Module::BuildCode(wheel, panel_), "d0116__i0000<=j0102{0g0210__?0010__");
+    // A key no character can hold is logged and written as absent.
+    Keys(mystery, 300, -5);
+    CapturingLogSink log;
+    EXPECT_EQ(Module::BuildCode(core, panel_).substr(28), "?0310__");
+    ASSERT_EQ(log.Lines().size(), 2u);
+    EXPECT_EQ(log.Lines()[0].text, "Build code of 'Mystery': its first key code 300 does not fit "
+                                   "the code");
     // A script that deletes a module while the keys are read: the walk was done, the record
     // stays and the deleted module's keys are absent.
-    static_cast<KeySetter*>(jet->FindChildByName("InputCode"))->doomed = gyro->GetParent();
+    static_cast<KeySetter*>(jet->FindChildByName("InputCode"))->doomed = mystery->GetParent();
     EXPECT_EQ(Module::BuildCode(core, panel_), "i0000<=j0002{0g0110__d0016__?0310__");
 }
 

@@ -73,9 +73,35 @@ protected:
         box.IsRenderable();
         return *box.GetRenderMesh()->GetVertexStream(0);
     }
+    // The scene's light, one sample at each texel's centre lifted 0.01 off the surface.
+    void InstallSceneBake(uint32_t flags, float spacing) {
+        bake_.flags = flags;
+        bake_.texelSpacing = spacing;
+        bake_.offsetDistance = 0.01f;
+        bake_.samplePattern = {{0, 0, 0, 0}};
+        bake_.sampleEnds[0] = 1;
+        bake_.sampler = &sceneLight_;
+        SetLightBakeSettings(&bake_);
+    }
+    // A static light on the axis, a floor at depth 10 and a small occluder at `depth`, both
+    // casting shadows.
+    OmniLight* ShadowScene(float lightDepth, float depth, MockupBox*& floor, MockupBox*& occluder) {
+        auto* light = tree_.Make<OmniLight>("light", root_);
+        light->SetPosition(Float3(0, 0, lightDepth));
+        light->SetRange(100.0f);
+        light->SetBrightness(9.0f);
+        floor = Box(Float3(0, 0, 10), Float3(4, 4, 0.2f), nullptr);
+        occluder = Box(Float3(0, 0, depth), Float3(1, 1, 0.2f), nullptr);
+        for (MockupBox* box : {floor, occluder}) {
+            box->SetRenderFlag(RenderCastShadows, true);
+        }
+        return light;
+    }
 
     test::TempFolder temp_;
     DiskFileSystem files_;
+    SceneLightSampler sceneLight_;
+    LightBakeSettings bake_;
 };
 
 TEST_F(MockupBoxTest, SwitchedOffFacesShowWhatLiesBehind) {
@@ -250,23 +276,10 @@ TEST_F(MockupBoxTest, ColourQueriesReadTheFilledLightmapWhereTheFillPutIt) {
 }
 
 TEST_F(MockupBoxTest, TheSceneLightBakesAnOccludersShadowIntoTheFloor) {
-    SceneLightSampler sampler;
-    LightBakeSettings settings;
-    settings.flags = LightBakeDirect | LightBakeShadows | LightBakeNoSelfShadow;
-    settings.texelSpacing = 0.25f;
-    settings.offsetDistance = 0.01f;
-    settings.samplePattern = {{0, 0, 0, 0}};
-    settings.sampleEnds[0] = 1;
-    settings.sampler = &sampler;
-    SetLightBakeSettings(&settings);
-    auto* light = tree_.Make<OmniLight>("light", root_);
-    light->SetPosition(Float3(0, 0, 13));
-    light->SetRange(100.0f);
-    light->SetBrightness(9.0f);
-    MockupBox* floor = Box(Float3(0, 0, 10), Float3(4, 4, 0.2f), nullptr);
-    MockupBox* occluder = Box(Float3(0, 0, 11.5f), Float3(1, 1, 0.2f), nullptr);
+    InstallSceneBake(LightBakeDirect | LightBakeShadows | LightBakeNoSelfShadow, 0.25f);
+    MockupBox *floor, *occluder;
+    OmniLight* light = ShadowScene(13.0f, 11.5f, floor, occluder);
     for (MockupBox* box : {floor, occluder}) {
-        box->SetRenderFlag(RenderCastShadows, true);
         box->CreateLightMap();
     }
     floor->UpdateLightMap();
@@ -279,24 +292,11 @@ TEST_F(MockupBoxTest, TheSceneLightBakesAnOccludersShadowIntoTheFloor) {
 }
 
 TEST_F(MockupBoxTest, TheLightmapCommandsBakeSaveAndPackAWholeSceneThatThenShowsItsShadow) {
-    SceneLightSampler sampler;
-    LightBakeSettings settings;
-    settings.flags = LightBakeDirect | LightBakeShadows;
-    settings.offsetDistance = 0.01f;
-    settings.samplePattern = {{0, 0, 0, 0}};
-    settings.sampleEnds[0] = 1;
-    settings.sampler = &sampler;
-    SetLightBakeSettings(&settings);
-    auto* light = tree_.Make<OmniLight>("light", root_);
-    light->SetPosition(Float3(0, 0, 7));
-    light->SetRange(100.0f);
-    light->SetBrightness(9.0f);
+    // At the spacing the boxes map lightmaps with when no bake runs.
+    InstallSceneBake(LightBakeDirect | LightBakeShadows, 1.0f);
     // The floor's face towards the camera is lit, but for the occluder's shadow.
-    MockupBox* floor = Box(Float3(0, 0, 10), Float3(4, 4, 0.2f), nullptr);
-    MockupBox* occluder = Box(Float3(0, 0, 8.5f), Float3(1, 1, 0.2f), nullptr);
-    for (MockupBox* box : {floor, occluder}) {
-        box->SetRenderFlag(RenderCastShadows, true);
-    }
+    MockupBox *floor, *occluder;
+    OmniLight* light = ShadowScene(7.0f, 8.5f, floor, occluder);
     PlainSelectionSet selection;
     selection.Add(root_);
     SetSelectionSet(&selection);
