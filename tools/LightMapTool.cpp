@@ -125,7 +125,7 @@ int RunLightMapTool(char** arguments, std::string& reason) {
     int parts = 0;
     Int2 size;
     if (atlas) {
-        // A game without a list gets one beside its settings, where the player reads it.
+        // A game without a list gets one in its folder, where the player looks for it.
         if (GetTextureAtlasListPath()[0] == '\0') {
             LoadTextureAtlasList("atlases.txt");
         }
