@@ -3,6 +3,7 @@
 #include "tests/support/OneShotHttpServer.h"
 #include "tests/support/StoredBytes.h"
 #include "tests/support/TempFolder.h"
+#include "tests/tools/ToolRun.h"
 
 #include <algorithm>
 #include <cmath>
@@ -21,27 +22,8 @@
 namespace quarn {
 namespace {
 
-struct ToolRun {
-    int status = -1; // the exit status; -1 when the tool did not exit normally
-    std::string out;
-    std::string err;
-};
-
-// Runs the built tool in `folder` with the environment's settings, its user folder in a scratch
-// folder, and collects what it printed. No argument holds a single quote.
-ToolRun RunTool(const test::TempFolder& folder, const std::vector<std::string>& arguments,
-                const std::string& environment = "") {
-    test::TempFolder scratch;
-    std::string command = "cd '" + folder.Path() + "' && " + environment + " XDG_DATA_HOME='" +
-                          scratch.Path() + "' '" + QUARN_TOOL + "'";
-    for (const std::string& argument : arguments) {
-        command += " '" + argument + "'";
-    }
-    const int status = std::system(
-        (command + " >'" + scratch.Join("out") + "' 2>'" + scratch.Join("err") + "'").c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, scratch.ReadFile("out"),
-            scratch.ReadFile("err")};
-}
+using test::RunTool;
+using test::ToolRun;
 
 TEST(QuarnToolCat, WritesTheBytesOfAFileFoundWithoutCaseOnDiskOrInAZooArchive) {
     test::TempFolder folder;
