@@ -251,10 +251,12 @@ void PrintHelp(FILE* out) {
                "the last frame's picture with the engine's PNG encoder. Each frame steps the\n"
                "game by SECONDS (1/60 unless --step says otherwise), not by the time it took,\n"
                "so a scene renders to the same picture every time. --size gives the picture's\n"
-               "size exactly (1024x768 unless the configuration names another; no screen\n"
-               "bounds it; each side from 1 to 16384); a configuration's \"fullscreen\" is\n"
-               "ignored. The current folder is the game's folder when it holds a\n"
-               "\"config.txt\" or a \"data.zoo\", as for quarn; otherwise SCENE's own folder\n"
+               "size exactly (no screen bounds it; each side from 1 to 16384); without it the\n"
+               "picture is the player's view in a window of 1024x768, or of the size the\n"
+               "configuration names, less the two-pixel edge around the view on each side.\n"
+               "A configuration's \"fullscreen\" is ignored. The current folder is the\n"
+               "game's folder when it holds a \"config.txt\" or a \"data.zoo\", as for quarn;\n"
+               "otherwise SCENE's own folder\n"
                "is, so what the scene names is found beside it (\"res://\" paths reach the\n"
                "built-in files either way). What the engine noted meanwhile (a texture it did\n"
                "not find, a class it does not know) is printed on stderr as\n"
@@ -836,7 +838,9 @@ int RunRender(char** arguments) {
     // The picture is the window's: a game's full-monitor setting has no monitor here.
     setup.settings = {{"autorun", scenePath}, {"screenshot", "true"}, {"fullscreen", "false"}};
     if (size.x > 0) {
-        setup.settings.emplace_back("editor_windowsize", StringFormat("%d,%d", size.x, size.y));
+        // The view lies inside a two-pixel edge on each side of the window's client area.
+        setup.settings.emplace_back("editor_windowsize",
+                                    StringFormat("%d,%d", size.x + 4, size.y + 4));
     }
     if (!InitEngine(setup)) {
         return Fail(StartUpError());
