@@ -297,35 +297,37 @@ void DockPanel::Move(int32_t x, int32_t y, int32_t width, int32_t height, bool r
             }
         }
         const int32_t position = child->splitterPosition_;
+        // The bar covers position - 2 .. position + 2 across the free rectangle.
+        const int32_t before = position - 2;
+        const int32_t after = position + 2;
         LayoutRect part = free;
         LayoutRect bar = free;
         switch (child->side_) {
         case PanelLeft:
-            part.right = position - 2;
-            bar.left = position - 2;
-            bar.right = position + 2;
-            free.left = position + 2;
+            part.right = before;
+            free.left = after;
             break;
         case PanelRight:
-            part.left = position + 2;
-            bar.left = position - 2;
-            bar.right = position + 2;
-            free.right = position - 2;
+            part.left = after;
+            free.right = before;
             break;
         case PanelTop:
-            part.bottom = position - 2;
-            bar.top = position - 2;
-            bar.bottom = position + 2;
-            free.top = position + 2;
+            part.bottom = before;
+            free.top = after;
             break;
         case PanelBottom:
-            part.top = position + 2;
-            bar.top = position - 2;
-            bar.bottom = position + 2;
-            free.bottom = position - 2;
+            part.top = after;
+            free.bottom = before;
             break;
         default:
             break;
+        }
+        if (IsVerticalSide(child->side_)) {
+            bar.left = before;
+            bar.right = after;
+        } else if (child->side_ == PanelTop || child->side_ == PanelBottom) {
+            bar.top = before;
+            bar.bottom = after;
         }
         if (child->splitter_) {
             child->splitter_->Move(bar);
