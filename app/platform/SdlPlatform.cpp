@@ -706,7 +706,9 @@ bool SdlPlatform::HandleEvent(const SDL_Event& event) {
         return true;
     case SDL_MOUSEMOTION:
         cursor_ = {event.motion.x, event.motion.y};
-        if (!Hooked(MessageMouseMove, 0, PackWords(cursor_.x, cursor_.y)) && mainFrame_) {
+        if (mainFrame_ && mainFrame_->Captured()) {
+            mainFrame_->HandleMouse(MessageMouseMove, 0, PackWords(cursor_.x, cursor_.y));
+        } else if (!Hooked(MessageMouseMove, 0, PackWords(cursor_.x, cursor_.y)) && mainFrame_) {
             mainFrame_->HandleMouse(MessageMouseMove, 0, PackWords(cursor_.x, cursor_.y));
         }
         return true;
@@ -861,6 +863,11 @@ void SdlPlatform::SendSize(uintptr_t kind) {
 }
 
 void SdlPlatform::DeliverMouse(uint32_t message, uintptr_t detail, intptr_t packed) {
+    // A bar that holds the capture gets the mouse wherever it is, over the UI too.
+    if (mainFrame_ && mainFrame_->Captured()) {
+        mainFrame_->HandleMouse(message, detail, packed);
+        return;
+    }
     if (Hooked(message, detail, packed)) {
         return;
     }

@@ -1,8 +1,10 @@
 #include "app/player/EditorUi.h"
 #include "editor/MainFrame.h"
+#include "editor/UiLayer.h"
 #include "tests/app/player/PlayerTestSupport.h"
 
 #include <SDL.h>
+#include <imgui.h>
 #include <cstring>
 
 namespace quarn {
@@ -113,6 +115,26 @@ TEST_F(ViewFrame, ADraggedBarMovesThePanelTheComposedViewAndTheViewport) {
     ASSERT_TRUE(FrameUpdate());
     EXPECT_EQ(panel->GetSplitterPosition(), 32);
     EXPECT_EQ(View().left, 36);
+
+    // A drag held by the bar ends there even when released over a window of the UI.
+    SetEditorWidgets([] {
+        ImGui::SetNextWindowPos(ImVec2(250, 50));
+        ImGui::SetNextWindowSize(ImVec2(120, 200));
+        ImGui::Begin("over", nullptr, ImGuiWindowFlags_NoDecoration);
+        ImGui::End();
+    });
+    ASSERT_TRUE(FrameUpdate());
+    Mouse(SDL_MOUSEBUTTONDOWN, 32, 150);
+    Mouse(SDL_MOUSEMOTION, 300, 150);
+    // The captured moves pass the UI by; it learns of the pointer all the same (a window
+    // system would tell it).
+    GetEditorUi()->MouseMove(300, 150);
+    ASSERT_TRUE(FrameUpdate());
+    ASSERT_TRUE(GetEditorUi()->WantsMouse());
+    Mouse(SDL_MOUSEBUTTONUP, 300, 150);
+    EXPECT_EQ(panel->GetSplitterPosition(), 300);
+    EXPECT_EQ(MainFrame::Get()->Captured(), nullptr);
+    SetEditorWidgets(nullptr);
 }
 
 } // namespace
