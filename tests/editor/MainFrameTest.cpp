@@ -130,17 +130,5 @@ TEST_F(MainFrameTest, ABarTakesItsClicksAndKeysWhileTheViewsGoToTheMouseOnce) {
     EXPECT_FALSE(frame.HandleKey(SplitterKey::Right));
 }
 
-TEST(SunkenEdge, ShadowsTheTopAndLeftAndLightsTheBottomAndRightOfTwoRings) {
-    const auto strokes = SunkenEdgeStrokes({10, 20, 30, 40});
-    EXPECT_EQ(strokes[0].rect, (LayoutRect{10, 20, 29, 21}));
-    EXPECT_EQ(strokes[0].color, ColorButtonShadow);
-    EXPECT_EQ(strokes[3].rect, (LayoutRect{29, 20, 30, 40}));
-    EXPECT_EQ(strokes[3].color, ColorButtonHighlight);
-    EXPECT_EQ(strokes[5].rect, (LayoutRect{11, 21, 12, 38}));
-    EXPECT_EQ(strokes[5].color, ColorDarkShadow3D);
-    EXPECT_EQ(strokes[6].rect, (LayoutRect{11, 38, 29, 39}));
-    EXPECT_EQ(strokes[6].color, ColorLight3D);
-}
-
 } // namespace
 } // namespace quarn

@@ -162,16 +162,5 @@ TEST(Splitter, ADisabledBarIgnoresTheMouseAndTheKeys) {
     EXPECT_EQ(bar.Flags() & SplitterDragging, 0u);
 }
 
-TEST(Splitter, SnapDistanceFollowsTheSnapSwitch) {
-    FakeBarHost host;
-    Splitter bar = MakeBar(host, true, SplitterStyleSnap);
-    EXPECT_EQ(bar.SnapDistance(), 10);
-    bar.SetSnap(25, true);
-    EXPECT_EQ(bar.SetPosition(24), 0);
-    bar.SetSnap(25, false);
-    EXPECT_EQ(bar.SnapDistance(), 0);
-    EXPECT_EQ(bar.SetPosition(24), 24);
-}
-
 } // namespace
 } // namespace quarn
