@@ -3,6 +3,8 @@
 #include "editor/MainFrame.h"
 #include "editor/Splitter.h"
 
+#include <algorithm>
+
 namespace quarn {
 
 namespace {
@@ -184,11 +186,11 @@ EditorPanel* DockPanel::CreateChildPanel(int32_t side, int32_t extent) {
                                                   : area.bottom - extent;
     const int32_t gap = frame->Gap();
     const bool vertical = IsVerticalSide(side);
-    const LayoutRect barRect = vertical
-                                   ? LayoutRect{position - gap, area.top, position + gap, area.bottom}
-                                   : LayoutRect{area.left, position - gap, area.right, position + gap};
-    auto bar = frame->CreateSplitter(barRect, SplitterStyleSnap |
-                                                  (vertical ? SplitterStyleVertical : 0u));
+    const LayoutRect barRect =
+        vertical ? LayoutRect{position - gap, area.top, position + gap, area.bottom}
+                 : LayoutRect{area.left, position - gap, area.right, position + gap};
+    auto bar =
+        frame->CreateSplitter(barRect, SplitterStyleSnap | (vertical ? SplitterStyleVertical : 0u));
     bar->SetNotifyWindow(frame->Root().GetWindow());
     bar->SetColors(ColorDarkShadow3D, ColorButtonFace);
     bar->SetCursor(SideCursor(side));
@@ -344,7 +346,9 @@ Int2 DockPanel::GetInnerOrigin() {
 
 Int2 DockPanel::GetInnerSize() {
     const int32_t inset = parent_ ? 0 : frameInset_;
-    return {rectangle_.Width() - 2 * inset, rectangle_.Height() - 2 * inset};
+    // A window smaller than its edge, or a panel pushed past its parent's side, shows nothing.
+    return {std::max(rectangle_.Width() - 2 * inset, 0),
+            std::max(rectangle_.Height() - 2 * inset, 0)};
 }
 
 void DockPanel::Show(bool shown) {

@@ -227,8 +227,7 @@ void MainFrame::HandleMouse(uint32_t message, uintptr_t detail, intptr_t packed)
         if (message == MessageMouseMove) {
             bar->MouseMove(point);
         } else if (message == MessageLeftButtonDown || message == MessageLeftButtonDoubleClick ||
-                   message == MessageRightButtonDown ||
-                   message == MessageRightButtonDoubleClick) {
+                   message == MessageRightButtonDown || message == MessageRightButtonDoubleClick) {
             Focus(bar);
             bar->ButtonDown();
         }

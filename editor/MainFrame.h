@@ -33,7 +33,8 @@ public:
 };
 
 // A first look at the frame's messages; non-zero keeps them from the frame.
-using FrameMessageHook = std::function<intptr_t(uint32_t message, uintptr_t detail, intptr_t packed)>;
+using FrameMessageHook =
+    std::function<intptr_t(uint32_t message, uintptr_t detail, intptr_t packed)>;
 
 // One pixel row or column of an edge and its colour (0xRRGGBB).
 struct EdgeStroke {

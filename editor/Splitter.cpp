@@ -230,11 +230,10 @@ void Splitter::PaintDragBar(ImDrawList& list) const {
     PaintRect(list, bar, 0x808080, 96);
     for (int32_t along = 0; along < (Has(SplitterVertical) ? bar.Height() : bar.Width());
          along += 2) {
-        const LayoutRect stripe = Has(SplitterVertical)
-                                      ? LayoutRect{bar.left, bar.top + along, bar.right,
-                                                   bar.top + along + 1}
-                                      : LayoutRect{bar.left + along, bar.top, bar.left + along + 1,
-                                                   bar.bottom};
+        const LayoutRect stripe =
+            Has(SplitterVertical)
+                ? LayoutRect{bar.left, bar.top + along, bar.right, bar.top + along + 1}
+                : LayoutRect{bar.left + along, bar.top, bar.left + along + 1, bar.bottom};
         PaintRect(list, stripe, 0x000000, 160);
     }
 }

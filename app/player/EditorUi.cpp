@@ -156,17 +156,16 @@ void ComposeEditorFrame(Platform& platform) {
     if (auto* handle = static_cast<SDL_Window*>(platform.GetWindowHandle())) {
         SDL_GetWindowSize(handle, &window.x, &window.y);
     }
-    windowImage->Compose(platform.GetViewOrigin(), platform.GetViewSize(), window, *ui, FrameTime,
-                         [] {
-                             // The frame's edge and bars lie under the panels' windows.
-                             if (MainFrame* frame = MainFrame::Get()) {
-                                 frame->Paint(*ImGui::GetBackgroundDrawList(),
-                                              *ImGui::GetForegroundDrawList());
-                             }
-                             if (editorWidgets) {
-                                 editorWidgets();
-                             }
-                         });
+    windowImage->Compose(
+        platform.GetViewOrigin(), platform.GetViewSize(), window, *ui, FrameTime, [] {
+            // The frame's edge and bars lie under the panels' windows.
+            if (MainFrame* frame = MainFrame::Get()) {
+                frame->Paint(*ImGui::GetBackgroundDrawList(), *ImGui::GetForegroundDrawList());
+            }
+            if (editorWidgets) {
+                editorWidgets();
+            }
+        });
 }
 
 void SetEditorWidgets(std::function<void()> widgets) {

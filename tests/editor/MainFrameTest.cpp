@@ -37,9 +37,8 @@ TEST_F(MainFrameTest, ASizeChangeLaysOutBelowTheToolbarAndTellsTheHookOfTheInner
     EXPECT_EQ(host.resized.back(), (LayoutRect{204, 32, 998, 698}));
     EXPECT_EQ(panel->GetSize(), Int2(198, 670));
     // A hook that takes the size message keeps it from the frame.
-    frame.SetMessageHook([](uint32_t message, uintptr_t, intptr_t) {
-        return message == MessageSize ? 1 : 0;
-    });
+    frame.SetMessageHook(
+        [](uint32_t message, uintptr_t, intptr_t) { return message == MessageSize ? 1 : 0; });
     host.resized.clear();
     frame.HandleSize();
     EXPECT_TRUE(host.resized.empty());

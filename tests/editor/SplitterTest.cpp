@@ -64,11 +64,16 @@ TEST(Splitter, AMarginKindIsHonouredOnlyForItsOwnAxis) {
         int32_t after;
     };
     const Case cases[] = {
-        {false, MarginBeforeHorizontal, 7, 0}, {false, MarginAfterHorizontal, 0, 7},
-        {false, MarginBeforeVertical, 0, 0},   {false, MarginAfterVertical, 0, 0},
-        {true, MarginBeforeHorizontal, 0, 0},  {true, MarginAfterHorizontal, 0, 0},
-        {true, MarginBeforeVertical, 7, 0},    {true, MarginAfterVertical, 0, 7},
-        {true, MarginBoth, 7, 7},              {false, MarginBoth, 7, 7},
+        {false, MarginBeforeHorizontal, 7, 0},
+        {false, MarginAfterHorizontal, 0, 7},
+        {false, MarginBeforeVertical, 0, 0},
+        {false, MarginAfterVertical, 0, 0},
+        {true, MarginBeforeHorizontal, 0, 0},
+        {true, MarginAfterHorizontal, 0, 0},
+        {true, MarginBeforeVertical, 7, 0},
+        {true, MarginAfterVertical, 0, 7},
+        {true, MarginBoth, 7, 7},
+        {false, MarginBoth, 7, 7},
         {true, 5, 0, 0},
     };
     for (const Case& c : cases) {
@@ -89,15 +94,15 @@ TEST(Splitter, KeysMoveAFocusedBarByOneOrByTheSnapStepAtALimit) {
     };
     // Margins 32, snap 10 (step 11): a vertical bar lies in 32..768, a horizontal in 32..568.
     const Case cases[] = {
-        {true, 768, SplitterKey::Left, 757},    {true, 757, SplitterKey::Left, 756},
-        {true, 400, SplitterKey::Left, 399},    {true, 400, SplitterKey::Right, 401},
-        {true, 32, SplitterKey::Right, 43},     {true, 43, SplitterKey::Left, 42},
-        {true, 42, SplitterKey::Left, 32},      {true, 758, SplitterKey::Right, 768},
-        {true, 400, SplitterKey::Home, 32},     {true, 400, SplitterKey::End, 768},
-        {true, 400, SplitterKey::PageUp, 400},  {true, 400, SplitterKey::Up, 400},
-        {false, 568, SplitterKey::Up, 557},     {false, 32, SplitterKey::Down, 43},
-        {false, 300, SplitterKey::PageUp, 32},  {false, 300, SplitterKey::PageDown, 568},
-        {false, 300, SplitterKey::Home, 300},   {false, 300, SplitterKey::Right, 300},
+        {true, 768, SplitterKey::Left, 757},   {true, 757, SplitterKey::Left, 756},
+        {true, 400, SplitterKey::Left, 399},   {true, 400, SplitterKey::Right, 401},
+        {true, 32, SplitterKey::Right, 43},    {true, 43, SplitterKey::Left, 42},
+        {true, 42, SplitterKey::Left, 32},     {true, 758, SplitterKey::Right, 768},
+        {true, 400, SplitterKey::Home, 32},    {true, 400, SplitterKey::End, 768},
+        {true, 400, SplitterKey::PageUp, 400}, {true, 400, SplitterKey::Up, 400},
+        {false, 568, SplitterKey::Up, 557},    {false, 32, SplitterKey::Down, 43},
+        {false, 300, SplitterKey::PageUp, 32}, {false, 300, SplitterKey::PageDown, 568},
+        {false, 300, SplitterKey::Home, 300},  {false, 300, SplitterKey::Right, 300},
     };
     for (const Case& c : cases) {
         FakeBarHost host;

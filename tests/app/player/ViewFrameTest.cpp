@@ -4,8 +4,8 @@
 #include "tests/app/player/PlayerTestSupport.h"
 
 #include <SDL.h>
-#include <imgui.h>
 #include <cstring>
+#include <imgui.h>
 
 namespace quarn {
 namespace {
