@@ -4,6 +4,7 @@
 #include "app/player/EditorMessageHook.h"
 #include "core/scene/EngineState.h"
 #include "device/GpuRenderDevice.h"
+#include "editor/MainFrame.h"
 #include "editor/UiLayer.h"
 #include "editor/WindowImage.h"
 
@@ -155,8 +156,16 @@ void ComposeEditorFrame(Platform& platform) {
     if (auto* handle = static_cast<SDL_Window*>(platform.GetWindowHandle())) {
         SDL_GetWindowSize(handle, &window.x, &window.y);
     }
-    windowImage->Compose(platform.GetViewOrigin(), platform.GetViewSize(), window, *ui, FrameTime,
-                         editorWidgets);
+    windowImage->Compose(
+        platform.GetViewOrigin(), platform.GetViewSize(), window, *ui, FrameTime, [] {
+            // The frame's edge and bars lie under the panels' windows.
+            if (MainFrame* frame = MainFrame::Get()) {
+                frame->Paint(*ImGui::GetBackgroundDrawList(), *ImGui::GetForegroundDrawList());
+            }
+            if (editorWidgets) {
+                editorWidgets();
+            }
+        });
 }
 
 void SetEditorWidgets(std::function<void()> widgets) {

@@ -87,7 +87,8 @@ TEST_F(EditorMode, IsFixedForTheRunAndPlacesTheWindowFromTheUserSettings) {
     EXPECT_TRUE(log.Contains("Game settings read from"));
     EXPECT_EQ(TheRenderDevice()->TestCreationFlags(0x40), 0x40u);
     Platform& platform = *GetPlatform();
-    EXPECT_EQ(platform.GetViewSize(), Int2(640, 480));
+    // The window's client area, less the view's sunken edge.
+    EXPECT_EQ(platform.GetViewSize(), Int2(636, 476));
     EXPECT_TRUE(FrameUpdate());
     EXPECT_FALSE(IsStandalone());
 }
@@ -100,12 +101,15 @@ TEST_F(EditorMode, TheWindowShowsTheViewAsTheBackBufferHoldsItWithTheUiOnTop) {
     ASSERT_NE(GetEditorWindowImage(), nullptr);
     const Int2 origin = GetPlatform()->GetViewOrigin();
     const Int2 view = GetPlatform()->GetViewSize();
-    ASSERT_EQ(view, Int2(160, 120));
+    ASSERT_EQ(origin, Int2(2, 2));
+    ASSERT_EQ(view, Int2(156, 116));
     // The scene's black is overdrawn by the panel; the rest of the view is the back buffer's.
     int32_t panel = 0;
     for (int32_t y = 0; y < view.y; ++y) {
         for (int32_t x = 0; x < view.x; ++x) {
-            const bool underPanel = x >= 10 && x < 130 && y >= 10 && y < 90;
+            const int32_t wx = origin.x + x;
+            const int32_t wy = origin.y + y;
+            const bool underPanel = wx >= 10 && wx < 130 && wy >= 10 && wy < 90;
             if (underPanel) {
                 panel += ImagePixel(origin.x + x, origin.y + y) != Pixel(x, y) ? 1 : 0;
             } else {
@@ -133,7 +137,7 @@ TEST_F(EditorMode, AMouseOverTheUiStaysThereAndKeysInAFieldSkipTheEditorsKeys) {
     ASSERT_TRUE(FrameUpdate());
     Wheel();
     EXPECT_EQ(mouse.GetWheel(), WheelDelta);
-    EXPECT_EQ(mouse.GetPosition(), Int2(150, 110));
+    EXPECT_EQ(mouse.GetPosition(), Int2(148, 108)) << "in the view's coordinates";
 
     // The field holds the keyboard: typed text reaches it, Ctrl+S does not save.
     ASSERT_TRUE(FrameUpdate());
@@ -155,7 +159,7 @@ TEST_F(EditorMode, ThePlayerKeepsItsGameSettingsAndItsDeviceFlags) {
     EXPECT_FALSE(EditorRunning);
     EXPECT_TRUE(IsStandalone());
     EXPECT_EQ(TheRenderDevice()->TestCreationFlags(0x40), 0u);
-    EXPECT_EQ(GetPlatform()->GetViewSize(), Int2(300, 200));
+    EXPECT_EQ(GetPlatform()->GetViewSize(), Int2(296, 196));
     EXPECT_EQ(GetEditorUi(), nullptr);
     EXPECT_TRUE(FrameUpdate());
     EXPECT_EQ(GetEditorWindowImage(), nullptr);
