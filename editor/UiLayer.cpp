@@ -296,8 +296,36 @@ void UiLayer::ApplyQueuedInput() {
     }
 }
 
+void UiLayer::NameLastItem(std::string_view name) {
+    ContextScope scope(context_);
+    if (!ImGui::IsItemVisible()) {
+        return;
+    }
+    ImVec2 min = ImGui::GetItemRectMin();
+    ImVec2 max = ImGui::GetItemRectMax();
+    // Only the part inside the window's clip can be hit.
+    const ImDrawList* drawList = ImGui::GetWindowDrawList();
+    min = ImVec2(std::max(min.x, drawList->GetClipRectMin().x),
+                 std::max(min.y, drawList->GetClipRectMin().y));
+    max = ImVec2(std::min(max.x, drawList->GetClipRectMax().x),
+                 std::min(max.y, drawList->GetClipRectMax().y));
+    if (min.x >= max.x || min.y >= max.y) {
+        return;
+    }
+    namedItems_.insert_or_assign(std::string(name), UiItemRect{min.x, min.y, max.x, max.y});
+}
+
+std::optional<UiItemRect> UiLayer::FindItem(std::string_view name) const {
+    auto found = lastNamedItems_.find(name);
+    if (found == lastNamedItems_.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
 void UiLayer::BeginFrame(uint32_t width, uint32_t height, float seconds) {
     ImGui::SetCurrentContext(context_);
+    namedItems_.clear();
     ImGuiIO& io = ImGui::GetIO();
     io.DisplaySize = ImVec2(static_cast<float>(width), static_cast<float>(height));
     // The library refuses a zero step.
@@ -309,6 +337,7 @@ void UiLayer::BeginFrame(uint32_t width, uint32_t height, float seconds) {
 void UiLayer::EndFrame() {
     ImGui::SetCurrentContext(context_);
     ImGui::Render();
+    lastNamedItems_.swap(namedItems_);
     Draw(*ImGui::GetDrawData());
 }
 
