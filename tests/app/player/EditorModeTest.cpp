@@ -13,49 +13,7 @@
 namespace quarn {
 namespace {
 
-class EditorMode : public test::PlayerTest {
-protected:
-    bool StartEditor() {
-        EngineSetup setup;
-        setup.editor = true;
-        return Start(setup);
-    }
-
-    static void Push(SDL_Event event) {
-        SDL_PushEvent(&event);
-        static_cast<SdlPlatform*>(GetPlatform())->PumpMessages();
-    }
-    static void MoveTo(int32_t x, int32_t y) {
-        SDL_Event event = {};
-        event.type = SDL_MOUSEMOTION;
-        event.motion.x = x;
-        event.motion.y = y;
-        Push(event);
-    }
-    static void Wheel() {
-        SDL_Event event = {};
-        event.type = SDL_MOUSEWHEEL;
-        event.wheel.y = 1;
-        Push(event);
-    }
-    static void Key(SDL_Keycode key, bool down) {
-        SDL_Event event = {};
-        event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
-        event.key.keysym.sym = key;
-        event.key.keysym.scancode = SDL_GetScancodeFromKey(key);
-        Push(event);
-    }
-    static void Type(const char* text) {
-        SDL_Event event = {};
-        event.type = SDL_TEXTINPUT;
-        std::snprintf(event.text.text, sizeof(event.text.text), "%s", text);
-        Push(event);
-    }
-
-    static uint32_t ImagePixel(int32_t x, int32_t y) {
-        return static_cast<SoftwareSurface*>(GetEditorWindowImage())->ReadArgb(x, y);
-    }
-};
+using EditorMode = test::PlayerTest;
 
 // A window of the editor's UI at (10, 10), 120 x 80, holding a text field.
 std::string fieldText;
@@ -98,14 +56,17 @@ TEST_F(EditorMode, TheWindowShowsTheViewAsTheBackBufferHoldsItWithTheUiOnTop) {
     SetEditorWidgets(FieldWindow);
     ASSERT_TRUE(FrameUpdate());
     ASSERT_NE(GetEditorWindowImage(), nullptr);
-    const Int2 origin = GetPlatform()->GetViewOrigin();
+    const Int2 origin = GetEditorViewPlace(*GetPlatform());
     const Int2 view = GetPlatform()->GetViewSize();
     ASSERT_EQ(view, Int2(160, 120));
     // The scene's black is overdrawn by the panel; the rest of the view is the back buffer's.
     int32_t panel = 0;
     for (int32_t y = 0; y < view.y; ++y) {
         for (int32_t x = 0; x < view.x; ++x) {
-            const bool underPanel = x >= 10 && x < 130 && y >= 10 && y < 90;
+            // The panel's place is in window pixels, the menu bar's rows included.
+            const int32_t wx = origin.x + x;
+            const int32_t wy = origin.y + y;
+            const bool underPanel = wx >= 10 && wx < 130 && wy >= 10 && wy < 90;
             if (underPanel) {
                 panel += ImagePixel(origin.x + x, origin.y + y) != Pixel(x, y) ? 1 : 0;
             } else {
@@ -113,7 +74,7 @@ TEST_F(EditorMode, TheWindowShowsTheViewAsTheBackBufferHoldsItWithTheUiOnTop) {
             }
         }
     }
-    EXPECT_GT(panel, 120 * 80 / 2);
+    EXPECT_GT(panel, 120 * (90 - origin.y) / 2);
 }
 
 TEST_F(EditorMode, AMouseOverTheUiStaysThereAndKeysInAFieldSkipTheEditorsKeys) {
@@ -124,26 +85,26 @@ TEST_F(EditorMode, AMouseOverTheUiStaysThereAndKeysInAFieldSkipTheEditorsKeys) {
     SetEditorWidgets(FieldWindow);
     ASSERT_TRUE(FrameUpdate());
     Mouse& mouse = *Mouse::Get();
-    MoveTo(50, 50);
+    MoveTo(InWindow({50, 50}));
     ASSERT_TRUE(FrameUpdate());
-    Wheel();
+    Sdl().InjectWheel(1);
     EXPECT_EQ(mouse.GetWheel(), 0);
     ASSERT_TRUE(FrameUpdate());
-    MoveTo(150, 110);
+    MoveTo(InWindow({150, 110}));
     ASSERT_TRUE(FrameUpdate());
-    Wheel();
+    Sdl().InjectWheel(1);
     EXPECT_EQ(mouse.GetWheel(), WheelDelta);
     EXPECT_EQ(mouse.GetPosition(), Int2(150, 110));
 
     // The field holds the keyboard: typed text reaches it, Ctrl+S does not save.
     ASSERT_TRUE(FrameUpdate());
-    Type("hi");
+    Sdl().InjectText("hi");
     ASSERT_TRUE(FrameUpdate());
     EXPECT_EQ(fieldText, "hi");
-    SDL_SetModState(KMOD_LCTRL);
-    Key(SDLK_s, true);
-    Key(SDLK_s, false);
-    SDL_SetModState(KMOD_NONE);
+    Sdl().InjectKey(KeyLeftCtrl, true);
+    Sdl().InjectKey(KeyA + ('S' - 'A'), true);
+    Sdl().InjectKey(KeyA + ('S' - 'A'), false);
+    Sdl().InjectKey(KeyLeftCtrl, false);
     EXPECT_FALSE(log.Contains("Scene saved as"));
     EXPECT_EQ(folder.ReadFile("level.scene"), test::SceneText());
 }
