@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <imgui.h>
+#include <imgui_internal.h>
 #include <type_traits>
 
 namespace quarn {
@@ -261,6 +262,24 @@ void UiLayer::Text(std::string_view utf8) {
 bool UiLayer::WantsMouse() const {
     ContextScope scope(context_);
     return ImGui::GetIO().WantCaptureMouse;
+}
+
+bool UiLayer::WantsMouseAt(float x, float y) const {
+    const ImGuiContext& g = *context_;
+    // An open menu or popup takes every click, as a press outside it only closes it.
+    if (!g.OpenPopupStack.empty()) {
+        return true;
+    }
+    for (size_t button = 0; button < std::size(g.IO.MouseDown); ++button) {
+        if (g.IO.MouseDown[button] && g.IO.MouseDownOwned[button]) {
+            return true;
+        }
+    }
+    return std::any_of(g.Windows.begin(), g.Windows.end(), [&](const ImGuiWindow* window) {
+        return window->Active && !window->Hidden &&
+               !(window->Flags & ImGuiWindowFlags_NoMouseInputs) &&
+               window->OuterRectClipped.Contains(ImVec2(x, y));
+    });
 }
 
 bool UiLayer::WantsKeyboard() const {

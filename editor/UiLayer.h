@@ -48,6 +48,9 @@ public:
 
     // Over a UI item, or dragging one: the UI owns the mouse.
     bool WantsMouse() const;
+    // The same for a pointer at this pixel now, hit against the last frame's windows: a move
+    // and a press between two frames go where the press lands.
+    bool WantsMouseAt(float x, float y) const;
     // A text field holds the keyboard.
     bool WantsKeyboard() const;
 

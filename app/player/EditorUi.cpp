@@ -75,9 +75,10 @@ int32_t UiKeyOf(uintptr_t key) {
 }
 
 bool UiMouseMessage(UiLayer& layer, uint32_t message, uintptr_t detail, intptr_t packed) {
-    const bool overUi = layer.WantsMouse();
-    layer.MouseMove(static_cast<float>(LowWord(packed)),
-                    static_cast<float>(HighWord(packed) + menuBarHeight));
+    const auto x = static_cast<float>(LowWord(packed));
+    const auto y = static_cast<float>(HighWord(packed) + menuBarHeight);
+    const bool overUi = layer.WantsMouseAt(x, y);
+    layer.MouseMove(x, y);
     switch (message) {
     case MessageMouseMove:
         return false; // the mouse tracks the pointer everywhere

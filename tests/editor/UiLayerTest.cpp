@@ -121,6 +121,9 @@ TEST_F(UiLayerTest, APressAndReleaseBetweenTwoFramesStillClickAButton) {
         ImGui::End();
     };
     Frame(widgets);
+    // Hit against the last frame's windows before any frame saw the pointer there.
+    EXPECT_TRUE(layer_->WantsMouseAt(centre.x, centre.y));
+    EXPECT_FALSE(layer_->WantsMouseAt(Width + 10.0f, 5.0f));
     layer_->MouseMove(centre.x, centre.y);
     Frame(widgets);
     EXPECT_TRUE(layer_->WantsMouse());
