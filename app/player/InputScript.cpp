@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -21,6 +22,9 @@ namespace quarn {
 namespace {
 
 std::optional<InputScript> script;
+
+constexpr int32_t MostPixels = 32767;
+constexpr int32_t MostNotches = 32767 / WheelDelta;
 
 // The next space-separated word, taken off the front of the text.
 std::string_view NextWord(std::string_view& text) {
@@ -121,8 +125,11 @@ bool InputScript::ParseLine(std::string_view line, Event& event, std::string& re
         return true;
     case Verb::Click:
     case Verb::Move: {
-        if (!ParseNumber(NextWord(rest), event.x) || !ParseNumber(NextWord(rest), event.y)) {
-            reason = "a position needs two whole numbers";
+        // Window messages carry positions in 16 bits.
+        if (!ParseNumber(NextWord(rest), event.x) || !ParseNumber(NextWord(rest), event.y) ||
+            std::abs(event.x) > MostPixels || std::abs(event.y) > MostPixels) {
+            reason = StringFormat("a position needs two whole numbers from -%d to %d", MostPixels,
+                                  MostPixels);
             return false;
         }
         const std::string_view button = NextWord(rest);
@@ -141,9 +148,17 @@ bool InputScript::ParseLine(std::string_view line, Event& event, std::string& re
         break;
     }
     case Verb::Wheel:
+        // A wheel message carries its movement, 120 a notch, in 16 bits.
+        if (!ParseNumber(NextWord(rest), event.x) || std::abs(event.x) > MostNotches) {
+            reason = StringFormat("the wheel turns by a whole number of notches from -%d to %d",
+                                  MostNotches, MostNotches);
+            return false;
+        }
+        break;
     case Verb::Answer:
-        if (!ParseNumber(NextWord(rest), event.x)) {
-            reason = "a whole number is missing";
+        if (!ParseNumber(NextWord(rest), event.x) || event.x < 0 ||
+            event.x >= MaxChoiceButtons) {
+            reason = StringFormat("an answer is a button index from 0 to %d", MaxChoiceButtons - 1);
             return false;
         }
         break;
@@ -181,6 +196,11 @@ bool InputScript::Parse(std::string_view text, std::string& error) {
         }
         if (line.find_first_not_of(' ') == std::string_view::npos || line.front() == '#') {
             continue;
+        }
+        // The texts go on as C strings, which a zero byte would cut short.
+        if (line.find('\0') != std::string_view::npos) {
+            error = StringFormat("line %u: the line holds a zero byte", lineNumber);
+            return false;
         }
         Event event;
         event.line = lineNumber;
@@ -285,13 +305,13 @@ bool LoadInputScriptWhenAsked(std::string& error) {
         return true;
     }
     std::ifstream file(path, std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (!file.good() && !file.eof()) {
-        error = StringFormat("input script %s cannot be read", path);
-        return false;
-    }
     if (!file.is_open()) {
         error = StringFormat("input script %s cannot be opened", path);
+        return false;
+    }
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (file.bad()) {
+        error = StringFormat("input script %s cannot be read", path);
         return false;
     }
     InputScript loaded;

@@ -11,18 +11,23 @@ namespace quarn {
 namespace {
 
 TEST(InputScript, AMalformedLineIsRefusedWithItsNumber) {
-    const std::pair<const char*, const char*> cases[] = {
+    const std::pair<std::string_view, const char*> cases[] = {
         {"0 jump", "line 1: unknown verb \"jump\""},
         {"first key A", "line 1: the line does not start with a frame number"},
         {"-1 close", "line 1: the line does not start with a frame number"},
         {"0 close\n\n# a note\n0 key Nothing", "line 4: no key is named \"Nothing\""},
         {"0 key Shift", "line 1: no key is named \"Shift\""},
-        {"0 click 1", "line 1: a position needs two whole numbers"},
-        {"0 move 1 2.5", "line 1: a position needs two whole numbers"},
+        {"0 click 1", "line 1: a position needs two whole numbers from -32767 to 32767"},
+        {"0 move 1 2.5", "line 1: a position needs two whole numbers from -32767 to 32767"},
+        {"0 move 40000 2", "line 1: a position needs two whole numbers from -32767 to 32767"},
         {"0 click 1 2 up", "line 1: the button is left, right or middle"},
         {"0 move 1 2 left", "line 1: too many words"},
         {"0 command 70000", "line 1: a command id is a number from 0 to 65535"},
-        {"0 wheel", "line 1: a whole number is missing"},
+        {"0 wheel", "line 1: the wheel turns by a whole number of notches from -273 to 273"},
+        {"0 wheel 274", "line 1: the wheel turns by a whole number of notches from -273 to 273"},
+        {"0 answer 8", "line 1: an answer is a button index from 0 to 7"},
+        {"0 answer -1", "line 1: an answer is a button index from 0 to 7"},
+        {std::string_view("0 text a\0b", 10), "line 1: the line holds a zero byte"},
         {"0 close now", "line 1: too many words"},
         {"0 press\r\n1 text", "line 2: \"text\" needs its text"},
     };
@@ -36,6 +41,9 @@ TEST(InputScript, AMalformedLineIsRefusedWithItsNumber) {
     std::string error;
     EXPECT_TRUE(script.Parse("2 key Left Ctrl\r\n0 answer-path\n1 click 3 -4 middle\n", error))
         << error;
+    setenv("QUARN_INPUT", "/nonexistent/input.txt", 1);
+    EXPECT_FALSE(LoadInputScriptWhenAsked(error));
+    EXPECT_EQ(error, "input script /nonexistent/input.txt cannot be opened");
 }
 
 // Plays a script through the editor: each verb's effect is read in the frame it lands in.
