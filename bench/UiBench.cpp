@@ -10,7 +10,6 @@
 #include "bench/TexturedFrames.h"
 #include "editor/UiLayer.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <imgui.h>
 #include <string>
@@ -59,11 +58,6 @@ void EditorWidgets() {
         ImGui::End();
     }
 }
-
-struct Measured {
-    std::vector<double> rounds;
-    std::vector<uint32_t> pixels;
-};
 
 // The engine: the layer's whole pass, from its frame's start until the pixels are done.
 class EngineUi {
@@ -176,36 +170,15 @@ private:
     GLuint font_ = 0;
 };
 
-Measured RunPeer() {
-    bench::Bytes bytes = bench::RunInChild(1, [](bench::Bytes& out) {
-        PeerUi peer;
-        const std::vector<uint32_t> pixels = peer.Settled();
-        out.Put(pixels.data(), pixels.size() * 4);
-        for (double ms : bench::RoundMilliseconds([&] { peer.Run(); })) {
-            out.Put(ms);
-        }
-    });
-    Measured measured;
-    measured.pixels.resize(Width * Height);
-    bytes.Take(measured.pixels.data(), measured.pixels.size() * 4);
-    measured.rounds.resize(bench::Rounds);
-    for (double& ms : measured.rounds) {
-        bytes.Take(ms);
-    }
-    return measured;
-}
-
 } // namespace
 } // namespace quarn
 
 int main() {
     using namespace quarn;
-    const Measured peer = RunPeer();
+    const bench::PeerFrameTimes peer = bench::MeasurePeerFrame<PeerUi>(
+        Width * Height, [](PeerUi& peer) { return peer.Settled(); });
     EngineUi engine;
     const std::vector<uint32_t> a = engine.Settled();
-    const auto drawn = std::count_if(a.begin(), a.end(), [](uint32_t p) { return p != Background; });
-    std::printf("editor UI frame: %ld of %u pixels drawn over the background\n",
-                static_cast<long>(drawn), Width * Height);
     const bench::Difference d = bench::Compare(a, peer.pixels);
     std::printf("editor UI frame: engine and llvmpipe differ by at most %u per channel, by more "
                 "than %u in %.4f%% of channels\n",
