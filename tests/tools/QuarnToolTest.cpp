@@ -372,8 +372,8 @@ TEST(QuarnToolEditorShot, ShowsTheSceneAsThePlayerRendersItBelowTheMenuBar) {
         "obj4 {\n\tclass = \"Sprite\"\n\tparent = 1\n\tprev = 3\n\tpos = 1,0,8\n"
         "\ttexture = \"dot.png\"\n}\n");
     constexpr uint32_t Width = 160, Height = 120, MenuBar = 19;
-    ToolRun shot = RunTool(folder, {"editor-shot", "game", "out/editor.png", "--size",
-                                    "160x139", "--frames", "3"});
+    ToolRun shot = RunTool(
+        folder, {"editor-shot", "game", "out/editor.png", "--size", "160x139", "--frames", "3"});
     ASSERT_EQ(shot.status, 0) << shot.err;
     EXPECT_EQ(shot.err, "");
     ToolRun render = RunTool(folder, {"render", "game/level.scene", "--frames", "3", "--out",
