@@ -36,6 +36,7 @@
 #include "resources/MeshText.h"
 #include "resources/Texture.h"
 #include "tools/ContactsTool.h"
+#include "tools/EditorShotTool.h"
 #include "tools/PairsTool.h"
 #include "tools/GamePacker.h"
 #include "tools/GridDataTool.h"
@@ -45,6 +46,7 @@
 #include "tools/LightMapTool.h"
 #include "tools/ShaderTool.h"
 #include "tools/SimulateTool.h"
+#include "tools/ToolOptions.h"
 #include "tools/ToolStatus.h"
 #include "tools/ScriptTool.h"
 
@@ -115,6 +117,7 @@ int RunContacts(char** arguments);
 int RunPairs(char** arguments);
 int RunLcp(char** arguments);
 int RunSimulate(char** arguments);
+int RunEditorShot(char** arguments);
 int RunLightMap(char** arguments);
 
 struct Command {
@@ -174,6 +177,9 @@ constexpr Command Commands[] = {
     {"simulate", "SCENE --steps N [--every K] [--print NAME]... [--events]", 3,
      "run N steps of the first physics master of SCENE and print the named bodies", RunSimulate,
      64},
+    {"editor-shot", "FOLDER OUT.png [--size WxH] [--frames N] [--input FILE]", 2,
+     "run the editor headless in FOLDER and save the window's last picture as OUT.png",
+     RunEditorShot, 6},
     {"lightmap", "SCENE [--bake] [--spacing D] [--save] [--atlas PATH]", 1,
      "create and update the lightmaps of SCENE as the editor's commands do", RunLightMap, 6},
 };
@@ -394,6 +400,15 @@ void PrintHelp(FILE* out) {
                "load or has no physics master, and a name that is no rigid body, fail the\n"
                "command.\n"
                "\n"
+               "\"editor-shot\" starts the editor as \"quarn --editor\" does in FOLDER, without a\n"
+               "display, sound card or dialogs, runs N frames (1 unless --frames says\n"
+               "otherwise; each steps the game by 1/60 s) and saves the last picture the window\n"
+               "showed, the view with the editor's interface over it, as OUT.png. --size gives\n"
+               "the window's size with its menu bar (more than 19 rows; otherwise the user's\n"
+               "last editor window size, else 1024x768 below the menu bar). --input plays FILE\n"
+               "as QUARN_INPUT does (see the README); when it ends the run (a close, a stop)\n"
+               "the picture is the last frame's before the end. OUT.png is replaced only once\n"
+               "it is written whole.\n"
                "\"lightmap\" starts the player on SCENE as \"render\" does, runs one frame,\n"
                "selects the scene's root and runs the editor's \"Create light maps\" and\n"
                "\"Update light maps\" on the mockups and models below it. With --bake the\n"
@@ -740,29 +755,6 @@ int RunGlyphCache(char** arguments) {
     return ExitDone;
 }
 
-// Picture sides; a larger one is a typing error rather than a picture anybody wants.
-constexpr int32_t MostPictureSide = 16384;
-
-// "WxH" read whole: two whole numbers from 1 to MostPictureSide and nothing else.
-bool ParseSize(const char* text, Int2& size) {
-    const char* end = text + std::strlen(text);
-    const auto width = std::from_chars(text, end, size.x);
-    if (width.ec != std::errc() || width.ptr == end || *width.ptr != 'x') {
-        return false;
-    }
-    const auto height = std::from_chars(width.ptr + 1, end, size.y);
-    return height.ec == std::errc() && height.ptr == end && size.x >= 1 && size.y >= 1 &&
-           size.x <= MostPictureSide && size.y <= MostPictureSide;
-}
-
-// A whole number above 0, or a positive finite number of seconds, and nothing else.
-template <typename Number>
-bool ParsePositive(const char* text, Number& value) {
-    const char* end = text + std::strlen(text);
-    const auto parsed = std::from_chars(text, end, value);
-    return parsed.ec == std::errc() && parsed.ptr == end && value > 0 && std::isfinite(value);
-}
-
 int RunRender(char** arguments) {
     const std::string scene = arguments[0];
     int32_t frames = 0;
@@ -1018,6 +1010,10 @@ int RunLcp(char** arguments) {
 
 int RunSimulate(char** arguments) {
     return RunSubTool("simulate", RunSimulateTool, arguments);
+}
+
+int RunEditorShot(char** arguments) {
+    return RunSubTool("editor-shot", RunEditorShotTool, arguments);
 }
 
 int RunLightMap(char** arguments) {

@@ -1,5 +1,6 @@
 #include "app/player/EditorUi.h"
 
+#include "app/platform/SdlPlatform.h"
 #include "app/platform/WindowMessage.h"
 #include "app/player/EditorMessageHook.h"
 #include "core/scene/EngineState.h"
@@ -20,6 +21,25 @@ namespace {
 std::unique_ptr<UiLayer> ui;
 std::unique_ptr<WindowImage> windowImage;
 std::function<void()> editorWidgets;
+// The UI spans SDL's whole window; the engine's pixels start below the menu bar.
+int32_t menuBarHeight = 0;
+
+// The frame lays its bars and edge out in client pixels; the UI's pixels are the window's, the
+// menu bar's rows included, so what it paints moves down by them.
+void PaintMainFrame(MainFrame& frame) {
+    ImDrawList& under = *ImGui::GetBackgroundDrawList();
+    ImDrawList& over = *ImGui::GetForegroundDrawList();
+    const int underFirst = under.VtxBuffer.Size;
+    const int overFirst = over.VtxBuffer.Size;
+    frame.Paint(under, over);
+    const auto dy = static_cast<float>(menuBarHeight);
+    for (int i = underFirst; i < under.VtxBuffer.Size; ++i) {
+        under.VtxBuffer[i].pos.y += dy;
+    }
+    for (int i = overFirst; i < over.VtxBuffer.Size; ++i) {
+        over.VtxBuffer[i].pos.y += dy;
+    }
+}
 
 int32_t UiKeyOf(uintptr_t key) {
     switch (key) {
@@ -73,8 +93,10 @@ int32_t UiKeyOf(uintptr_t key) {
 }
 
 bool UiMouseMessage(UiLayer& layer, uint32_t message, uintptr_t detail, intptr_t packed) {
-    const bool overUi = layer.WantsMouse();
-    layer.MouseMove(static_cast<float>(LowWord(packed)), static_cast<float>(HighWord(packed)));
+    const auto x = static_cast<float>(LowWord(packed));
+    const auto y = static_cast<float>(HighWord(packed) + menuBarHeight);
+    const bool overUi = layer.WantsMouseAt(x, y);
+    layer.MouseMove(x, y);
     switch (message) {
     case MessageMouseMove:
         return false; // the mouse tracks the pointer everywhere
@@ -115,6 +137,9 @@ bool CreateEditorUi() {
         return false;
     }
     ui = std::make_unique<UiLayer>(*device->Gpu());
+    if (auto* sdl = dynamic_cast<SdlPlatform*>(GetPlatform())) {
+        menuBarHeight = sdl->GetMenuBarHeight();
+    }
     windowImage = std::make_unique<WindowImage>(*device);
     return true;
 }
@@ -156,20 +181,25 @@ void ComposeEditorFrame(Platform& platform) {
     if (auto* handle = static_cast<SDL_Window*>(platform.GetWindowHandle())) {
         SDL_GetWindowSize(handle, &window.x, &window.y);
     }
-    windowImage->Compose(
-        platform.GetViewOrigin(), platform.GetViewSize(), window, *ui, FrameTime, [] {
-            // The frame's edge and bars lie under the panels' windows.
-            if (MainFrame* frame = MainFrame::Get()) {
-                frame->Paint(*ImGui::GetBackgroundDrawList(), *ImGui::GetForegroundDrawList());
-            }
-            if (editorWidgets) {
-                editorWidgets();
-            }
-        });
+    windowImage->Compose(GetEditorViewPlace(platform), platform.GetViewSize(), window, *ui,
+                         FrameTime, [] {
+                             // The frame's edge and bars lie under the panels' windows.
+                             if (MainFrame* frame = MainFrame::Get()) {
+                                 PaintMainFrame(*frame);
+                             }
+                             if (editorWidgets) {
+                                 editorWidgets();
+                             }
+                         });
 }
 
 void SetEditorWidgets(std::function<void()> widgets) {
     editorWidgets = std::move(widgets);
+}
+
+Int2 GetEditorViewPlace(Platform& platform) {
+    const Int2 origin = platform.GetViewOrigin();
+    return {origin.x, origin.y + menuBarHeight};
 }
 
 GpuSurface* GetEditorWindowImage() {
