@@ -106,7 +106,7 @@ TEST_F(EditorMode, AMouseOverTheUiStaysThereAndKeysInAFieldSkipTheEditorsKeys) {
     ASSERT_TRUE(FrameUpdate());
     Sdl().InjectWheel(1);
     EXPECT_EQ(mouse.GetWheel(), WheelDelta);
-    EXPECT_EQ(mouse.GetPosition(), Int2(148, 108)) << "in the view's coordinates";
+    EXPECT_EQ(mouse.GetPosition(), Int2(150, 110)) << "in the view's coordinates";
 
     // The field holds the keyboard: typed text reaches it, Ctrl+S does not save.
     ASSERT_TRUE(FrameUpdate());
