@@ -16,6 +16,7 @@
 #include "core/scene/EngineState.h"
 #include "core/string/NumberText.h"
 #include "physics/ContactJoint.h"
+#include "physics/IslandStepIterative.h"
 #include "physics/IslandStepLCP.h"
 #include "physics/Joint.h"
 #include "physics/LCPSolver.h"
@@ -735,10 +736,15 @@ void PhysicsMaster::StepIslands(float h) {
                 }
             }
         }
-        // The iterative solver is not built yet; its islands take the exact step.
-        StepIslandLCP(islandBodies_.data(), static_cast<int32_t>(islandBodies_.size()),
-                      islandJoints_.data(), static_cast<int32_t>(islandJoints_.size()),
-                      timestep_, cfm_, erp_, scratch_);
+        const auto nb = static_cast<int32_t>(islandBodies_.size());
+        const auto nj = static_cast<int32_t>(islandJoints_.size());
+        if (method_ == PhysicsIterative) {
+            StepIslandIterative(islandBodies_.data(), nb, islandJoints_.data(), nj, timestep_,
+                                cfm_, erp_, iterations_, 1.3f, scratch_);
+        } else {
+            StepIslandLCP(islandBodies_.data(), nb, islandJoints_.data(), nj, timestep_, cfm_,
+                          erp_, scratch_);
+        }
         if (battery && LCPStepFailures != 0) {
             statistic_ = LCPStepFailures;
         }
