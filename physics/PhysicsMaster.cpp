@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -381,9 +382,20 @@ void PhysicsMaster::Step(float h) {
     ApplyDamping();
     pairCount_ = 0;
     ReleaseContacts();
+    using Clock = std::chrono::steady_clock;
+    const bool timing = phaseTiming_;
+    const Clock::time_point collideStart = timing ? Clock::now() : Clock::time_point();
+    phaseTimes_.contacts = 0.0;
     CollideSpaces(true);
+    const Clock::time_point solveStart = timing ? Clock::now() : Clock::time_point();
     if (method_ == PhysicsLcp || method_ == PhysicsLcpSingleStep || method_ == PhysicsIterative) {
         StepIslands(h);
+    }
+    if (timing) {
+        const std::chrono::duration<double> collide = solveStart - collideStart;
+        const std::chrono::duration<double> solve = Clock::now() - solveStart;
+        phaseTimes_.collision = collide.count() - phaseTimes_.contacts;
+        phaseTimes_.solve = solve.count();
     }
     events_.Dispatch();
     if (Entity::FindBySerial(serial) == this) {
@@ -444,9 +456,18 @@ ContactJoint& PhysicsMaster::NextContactJoint() {
 }
 
 void PhysicsMaster::OnCandidatePair(void* data, CollisionVolume& a, CollisionVolume& b) {
-    if (collidingWorld) {
-        collidingWorld->CollideVolumes(static_cast<CollisionPair*>(data), a, b);
+    PhysicsMaster* world = collidingWorld;
+    if (!world) {
+        return;
     }
+    if (!world->phaseTiming_) {
+        world->CollideVolumes(static_cast<CollisionPair*>(data), a, b);
+        return;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    world->CollideVolumes(static_cast<CollisionPair*>(data), a, b);
+    const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
+    world->phaseTimes_.contacts += spent.count();
 }
 
 namespace {
