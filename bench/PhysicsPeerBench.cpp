@@ -291,7 +291,10 @@ int main(int argc, char** argv) {
                                        pileScene.List("lattice")[2]);
     bench::RatioTable table("physics world (ms per step)", "peer ms");
     for (const auto& [name, peer] : peers) {
-        table.Row("pile " + std::to_string(boxes) + " " + name, pile.Timing(), peer.pile.Timing());
+        if (!peer.pile.runs.empty()) {
+            table.Row("pile " + std::to_string(boxes) + " " + name, pile.Timing(),
+                      peer.pile.Timing());
+        }
     }
     for (const auto& [count, engine] : walks) {
         for (const auto& [name, peer] : peers) {
@@ -313,7 +316,9 @@ int main(int argc, char** argv) {
     std::printf("\n");
     PrintPile("engine", pile, true);
     for (const auto& [name, peer] : peers) {
-        PrintPile(name.c_str(), peer.pile, false);
+        if (!peer.pile.runs.empty()) {
+            PrintPile(name.c_str(), peer.pile, false);
+        }
     }
     std::printf("\nwalk: touching pairs in the step after the timed ones\n");
     for (const auto& [count, engine] : walks) {

@@ -60,30 +60,43 @@ bool AllFinite(const float* values, size_t n) {
     return true;
 }
 
-// invMJt = M^-1 J^T row by row, in the layout of J.
-void ComputeInvMJt(const SORSystem& s, float* invMJt) {
-    for (int r = 0; r < s.m; ++r) {
-        const float* row = s.J + r * RowFloats;
-        float* out = invMJt + r * RowFloats;
-        for (int side = 0; side < 2; ++side) {
-            const int b = s.jb[2 * r + side];
-            if (b < 0) {
-                std::fill(out + 6 * side, out + 6 * side + 6, 0.0f);
-                continue;
-            }
-            Store(out + 6 * side, Load(row + 6 * side) * s.inverseMass[b]);
-            Store(out + 6 * side + 3, s.inverseInertia[b].Transform(Load(row + 6 * side + 3)));
+// Everything one visit of a row reads, in one place: the sweeps visit rows in shuffled
+// order, and separate arrays would cost a cache miss each.
+struct alignas(16) PackedRow {
+    float J[12];      // scaled by the over-relaxed inverse diagonal
+    float invMJt[12]; // M^-1 J^T in the layout of J
+    float b;          // scaled as J
+    float cfmScale;   // the scale times cfm
+    float lo;
+    float hi;
+    float hiSaved; // a friction row's coefficient
+    int32_t findex;
+    int32_t body1;
+    int32_t body2; // -1: the immovable world
+};
+static_assert(sizeof(PackedRow) == 128);
+
+// invMJt = M^-1 J^T for one row.
+void ComputeInvMJt(const SORSystem& s, int r, PackedRow& row) {
+    const float* J = s.J + r * RowFloats;
+    for (int side = 0; side < 2; ++side) {
+        const int b = side ? row.body2 : row.body1;
+        float* out = row.invMJt + 6 * side;
+        if (b < 0) {
+            std::fill(out, out + 6, 0.0f);
+            continue;
         }
+        Store(out, Load(J + 6 * side) * s.inverseMass[b]);
+        Store(out + 3, s.inverseInertia[b].Transform(Load(J + 6 * side + 3)));
     }
 }
 
-void MultiplyInvMJtLambda(const SORSystem& s, const float* invMJt) {
+void MultiplyInvMJtLambda(const SORSystem& s, const PackedRow* rows) {
     SetZero(s.fc, s.nb * 6);
     for (int r = 0; r < s.m; ++r) {
-        const float* row = invMJt + r * RowFloats;
-        AddScaled6(s.fc + s.jb[2 * r] * 6, row, s.lambda[r]);
-        if (s.jb[2 * r + 1] >= 0) {
-            AddScaled6(s.fc + s.jb[2 * r + 1] * 6, row + 6, s.lambda[r]);
+        AddScaled6(s.fc + rows[r].body1 * 6, rows[r].invMJt, s.lambda[r]);
+        if (rows[r].body2 >= 0) {
+            AddScaled6(s.fc + rows[r].body2 * 6, rows[r].invMJt + 6, s.lambda[r]);
         }
     }
 }
@@ -119,42 +132,42 @@ void SolveSOR(const SORSystem& s, int32_t iterations, float overRelaxation,
               ScratchArena& scratch) {
     ScratchArena::Scope scope(scratch);
     const int m = s.m;
-    float* hiSaved = scratch.Take<float>(m);
-    float* invMJt = scratch.Take<float>(static_cast<size_t>(m) * RowFloats);
-    float* rowScale = scratch.Take<float>(m);
+    PackedRow* rows = scratch.Take<PackedRow>(m);
     int32_t* order = scratch.Take<int32_t>(m);
 
     for (int r = 0; r < m; ++r) {
         s.lambda[r] *= 0.9f;
-    }
-    std::memcpy(hiSaved, s.hi, sizeof(float) * m);
-    ComputeInvMJt(s, invMJt);
-
-    // Rows pre-scaled by the over-relaxed inverse diagonal, so a visit needs no division.
-    for (int r = 0; r < m; ++r) {
-        float* row = s.J + r * RowFloats;
-        const float* scaled = invMJt + r * RowFloats;
-        float diagonal = Dot6(scaled, row) + s.cfm[r];
-        if (s.jb[2 * r + 1] >= 0) {
-            diagonal += Dot6(scaled + 6, row + 6);
+        PackedRow& row = rows[r];
+        row.body1 = s.jb[2 * r];
+        row.body2 = s.jb[2 * r + 1];
+        row.findex = s.findex[r];
+        row.lo = s.lo[r];
+        row.hi = s.hi[r];
+        row.hiSaved = s.hi[r];
+        ComputeInvMJt(s, r, row);
+        // Rows pre-scaled by the over-relaxed inverse diagonal, so a visit needs no division.
+        const float* J = s.J + r * RowFloats;
+        float diagonal = Dot6(row.invMJt, J) + s.cfm[r];
+        if (row.body2 >= 0) {
+            diagonal += Dot6(row.invMJt + 6, J + 6);
         }
         if (diagonal == 0.0f || !std::isfinite(diagonal)) {
             // No force moves this row: a visit then changes nothing.
-            std::fill(row, row + RowFloats, 0.0f);
-            std::fill(invMJt + r * RowFloats, invMJt + (r + 1) * RowFloats, 0.0f);
-            s.b[r] = 0.0f;
+            std::fill(row.J, row.J + RowFloats, 0.0f);
+            std::fill(row.invMJt, row.invMJt + RowFloats, 0.0f);
+            row.b = 0.0f;
+            row.cfmScale = 0.0f;
             s.lambda[r] = 0.0f;
-            rowScale[r] = 0.0f;
             continue;
         }
         const float scale = overRelaxation / diagonal;
         for (int k = 0; k < RowFloats; ++k) {
-            row[k] *= scale;
+            row.J[k] = J[k] * scale;
         }
-        s.b[r] *= scale;
-        rowScale[r] = scale * s.cfm[r];
+        row.b = s.b[r] * scale;
+        row.cfmScale = scale * s.cfm[r];
     }
-    MultiplyInvMJtLambda(s, invMJt);
+    MultiplyInvMJtLambda(s, rows);
 
     // Normal rows before the friction rows that depend on them, as the shuffle's start.
     int j = 0;
@@ -170,6 +183,7 @@ void SolveSOR(const SORSystem& s, int32_t iterations, float overRelaxation,
     }
     QUARN_CHECK_ASSERTION(j == m, "j==m");
 
+    float* lambda = s.lambda;
     for (int t = 0; t < iterations; ++t) {
         if ((t & 7) == 0) {
             for (int k = 1; k < m; ++k) {
@@ -178,31 +192,30 @@ void SolveSOR(const SORSystem& s, int32_t iterations, float overRelaxation,
         }
         for (int k = 0; k < m; ++k) {
             const int r = order[k];
-            if (s.findex[r] >= 0) {
-                s.hi[r] = std::fabs(hiSaved[r] * s.lambda[s.findex[r]]);
-                s.lo[r] = -s.hi[r];
+            PackedRow& row = rows[r];
+            if (row.findex >= 0) {
+                row.hi = std::fabs(row.hiSaved * lambda[row.findex]);
+                row.lo = -row.hi;
             }
-            const float* row = s.J + r * RowFloats;
-            float* fc1 = s.fc + s.jb[2 * r] * 6;
-            const int b2 = s.jb[2 * r + 1];
-            float delta = s.b[r] - rowScale[r] * s.lambda[r] - Dot6(row, fc1);
-            if (b2 >= 0) {
-                delta -= Dot6(row + 6, s.fc + b2 * 6);
+            float* fc1 = s.fc + row.body1 * 6;
+            float* fc2 = row.body2 >= 0 ? s.fc + row.body2 * 6 : nullptr;
+            float delta = row.b - row.cfmScale * lambda[r] - Dot6(row.J, fc1);
+            if (fc2) {
+                delta -= Dot6(row.J + 6, fc2);
             }
-            const float updated = s.lambda[r] + delta;
-            if (updated < s.lo[r]) {
-                delta = s.lo[r] - s.lambda[r];
-                s.lambda[r] = s.lo[r];
-            } else if (updated > s.hi[r]) {
-                delta = s.hi[r] - s.lambda[r];
-                s.lambda[r] = s.hi[r];
+            const float updated = lambda[r] + delta;
+            if (updated < row.lo) {
+                delta = row.lo - lambda[r];
+                lambda[r] = row.lo;
+            } else if (updated > row.hi) {
+                delta = row.hi - lambda[r];
+                lambda[r] = row.hi;
             } else {
-                s.lambda[r] = updated;
+                lambda[r] = updated;
             }
-            const float* scaled = invMJt + r * RowFloats;
-            AddScaled6(fc1, scaled, delta);
-            if (b2 >= 0) {
-                AddScaled6(s.fc + b2 * 6, scaled + 6, delta);
+            AddScaled6(fc1, row.invMJt, delta);
+            if (fc2) {
+                AddScaled6(fc2, row.invMJt + 6, delta);
             }
         }
     }
@@ -321,37 +334,28 @@ bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joi
             Store(tmp + 6 * b + 3, (inverseInertia[b].Transform(body.GetTorque()) +
                                     body.GetWorldAngularVelocity() * inverseH) * -1.0f);
         }
-        float* constantRhs = scratch.Take<float>(m);
-        MultiplyJ(m, J, jb, tmp, constantRhs);
+        MultiplyJ(m, J, jb, tmp, rhs);
         for (int r = 0; r < m; ++r) {
-            constantRhs[r] = c[r] * inverseH - constantRhs[r];
+            rhs[r] = c[r] * inverseH - rhs[r];
         }
 
-        // The solve changes J, b, lo and hi; a retry starts again from the rows as built.
-        float* solveJ = scratch.Take<float>(static_cast<size_t>(m) * RowFloats);
-        float* solveLo = scratch.Take<float>(m);
-        float* solveHi = scratch.Take<float>(m);
         float* solveCfm = scratch.Take<float>(m);
         float* lambda = scratch.Take<float>(m);
         SORSystem system;
         system.m = m;
         system.nb = nb;
-        system.J = solveJ;
+        system.J = J;
         system.jb = jb;
         system.inverseMass = inverseMass;
         system.inverseInertia = inverseInertia;
         system.lambda = lambda;
         system.fc = fc;
         system.b = rhs;
-        system.lo = solveLo;
-        system.hi = solveHi;
+        system.lo = lo;
+        system.hi = hi;
         system.cfm = solveCfm;
         system.findex = findex;
         auto solve = [&](bool soften) {
-            std::memcpy(solveJ, J, sizeof(float) * m * RowFloats);
-            std::memcpy(rhs, constantRhs, sizeof(float) * m);
-            std::memcpy(solveLo, lo, sizeof(float) * m);
-            std::memcpy(solveHi, hi, sizeof(float) * m);
             std::memcpy(lambda, warmStart, sizeof(float) * m);
             for (int r = 0; r < m; ++r) {
                 solveCfm[r] = (soften ? std::max(cfm[r], RetryCfm) : cfm[r]) * inverseH;

@@ -17,23 +17,23 @@ class ScratchArena;
 struct SORSystem {
     int32_t m = 0;
     int32_t nb = 0;
-    float* J = nullptr;
+    const float* J = nullptr;
     const int32_t* jb = nullptr;
     const float* inverseMass = nullptr;
     const Matrix3* inverseInertia = nullptr;
     float* lambda = nullptr; // in: the warm start; out: the multipliers
     float* fc = nullptr;     // out: M^-1 J^T lambda, six floats per body
-    float* b = nullptr;
-    float* lo = nullptr;
-    float* hi = nullptr;
+    const float* b = nullptr;
+    const float* lo = nullptr;
+    const float* hi = nullptr;
     const float* cfm = nullptr;
     const int32_t* findex = nullptr;
 };
 
 // Projected successive over-relaxation: exactly `iterations` sweeps over the rows, warm-started
-// from 0.9 times the given multipliers, the row order reshuffled every 8 sweeps. Scales J and b
-// in place and overwrites lo and hi of friction rows. A row that no force can move (a zero or
-// non-finite diagonal) is skipped and keeps a multiplier of 0.
+// from 0.9 times the given multipliers, the row order reshuffled every 8 sweeps. A friction
+// row's bounds are its hi times the current multiplier of its findex row at every visit. A row
+// that no force can move (a zero or non-finite diagonal) is skipped and keeps a multiplier of 0.
 void SolveSOR(const SORSystem& system, int32_t iterations, float overRelaxation,
               ScratchArena& scratch);
 
