@@ -1,6 +1,7 @@
 #include "physics/IslandStepIterative.h"
 
 #include "core/debug/Assertion.h"
+#include "physics/IslandStep.h"
 #include "physics/Joint.h"
 #include "physics/LCPSolver.h"
 #include "physics/MatrixKernels.h"
@@ -24,12 +25,6 @@ Float3 Load(const float* v) {
     return {v[0], v[1], v[2]};
 }
 
-void Store(float* v, Float3 value) {
-    v[0] = value.x;
-    v[1] = value.y;
-    v[2] = value.z;
-}
-
 float Dot6(const float* a, const float* b) {
     return a[0] * b[0] + a[1] * b[1] + a[2] * b[2] + a[3] * b[3] + a[4] * b[4] + a[5] * b[5];
 }
@@ -38,26 +33,6 @@ void AddScaled6(float* out, const float* v, float k) {
     for (int i = 0; i < 6; ++i) {
         out[i] += v[i] * k;
     }
-}
-
-// Velocities are kept in the transform parent's space; the solve works in world space.
-Float3 ToStored(RigidBody& body, Float3 v) {
-    Pivot* parent = body.GetTransformParent();
-    return parent ? parent->WorldToLocalDirection(v) : v;
-}
-
-bool InIsland(const RigidBody* body, RigidBody* const* bodies, int nb) {
-    const int tag = body ? body->GetIslandTag() : -1;
-    return tag >= 0 && tag < nb && bodies[tag] == body;
-}
-
-bool AllFinite(const float* values, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-        if (!std::isfinite(values[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // Everything one visit of a row reads, in one place: the sweeps visit rows in shuffled
@@ -86,8 +61,8 @@ void ComputeInvMJt(const SORSystem& s, int r, PackedRow& row) {
             std::fill(out, out + 6, 0.0f);
             continue;
         }
-        Store(out, Load(J + 6 * side) * s.inverseMass[b]);
-        Store(out + 3, s.inverseInertia[b].Transform(Load(J + 6 * side + 3)));
+        StoreJacobian(out, Load(J + 6 * side) * s.inverseMass[b]);
+        StoreJacobian(out + 3, s.inverseInertia[b].Transform(Load(J + 6 * side + 3)));
     }
 }
 
@@ -234,11 +209,9 @@ bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joi
         RigidBody& body = *bodies[b];
         body.SetIslandTag(b);
         inverseMass[b] = body.GetSolverInverseMass();
+        inverseInertia[b] = WorldInverseInertia(body);
         const Matrix3 rotation = Matrix3::RotationOf(body.GetWorldMatrix());
-        const Matrix3 transposed = rotation.Transposed();
-        transposed.Multiply(body.GetSolverInverseInertia(), inverseInertia[b]);
-        inverseInertia[b].Multiply(rotation, inverseInertia[b]);
-        transposed.Multiply(body.GetInertia(), inertia[b]);
+        rotation.Transposed().Multiply(body.GetInertia(), inertia[b]);
         inertia[b].Multiply(rotation, inertia[b]);
         // The explicit gyroscopic term; this engine's angular sign makes it w x (I w).
         if (inverseMass[b] != 0.0f) {
@@ -255,13 +228,7 @@ bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joi
     int m = 0;
     for (int i = 0; i < nj; ++i) {
         JointInfo1 rows;
-        joints[i]->GetInfo1(rows);
-        QUARN_CHECK_ASSERTION(rows.m >= 0 && rows.m <= 6 && rows.nub >= 0 && rows.nub <= rows.m,
-                              "info[i].m >= 0 && info[i].m <= 6 && info[i].nub >= 0 && "
-                              "info[i].nub <= info[i].m");
-        const bool firstInIsland = QUARN_CHECK_ASSERTION(
-            InIsland(joints[i]->GetBody(0), bodies, nb), "joint's first body in the island");
-        if (rows.m <= 0 || rows.m > 6 || !firstInIsland) {
+        if (!GetIslandRows(*joints[i], bodies, nb, rows)) {
             continue;
         }
         kept[jointCount] = joints[i];
@@ -329,9 +296,9 @@ bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joi
         float* tmp = scratch.Take<float>(static_cast<size_t>(nb) * 6);
         for (int b = 0; b < nb; ++b) {
             RigidBody& body = *bodies[b];
-            Store(tmp + 6 * b, (body.GetForce() * inverseMass[b] +
+            StoreJacobian(tmp + 6 * b, (body.GetForce() * inverseMass[b] +
                                 body.GetWorldLinearVelocity() * inverseH) * -1.0f);
-            Store(tmp + 6 * b + 3, (inverseInertia[b].Transform(body.GetTorque()) +
+            StoreJacobian(tmp + 6 * b + 3, (inverseInertia[b].Transform(body.GetTorque()) +
                                     body.GetWorldAngularVelocity() * inverseH) * -1.0f);
         }
         MultiplyJ(m, J, jb, tmp, rhs);
@@ -361,18 +328,13 @@ bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joi
                 solveCfm[r] = (soften ? std::max(cfm[r], RetryCfm) : cfm[r]) * inverseH;
             }
             SolveSOR(system, iterations, overRelaxation, scratch);
-            return AllFinite(lambda, m) && AllFinite(fc, static_cast<size_t>(nb) * 6);
+            return AllFinite(lambda, static_cast<size_t>(m)) &&
+                   AllFinite(fc, static_cast<size_t>(nb) * 6);
         };
         // A zero pivot cannot stop this solve, but redundant rows without cfm can still drive
         // it to overflow: soften every row a little and try once more.
         if (!solve(false) && !solve(true)) {
-            for (int b = 0; b < nb; ++b) {
-                bodies[b]->SetForce(Float3());
-                bodies[b]->SetTorque(Float3());
-            }
-            if (nb > 0 && bodies[0]->GetWorld()) {
-                bodies[0]->GetWorld()->ReportFailedIsland();
-            }
+            AbandonIsland(bodies, nb);
             return false;
         }
 
@@ -382,8 +344,8 @@ bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joi
         // The constraint force applied is -J^T lambda.
         for (int b = 0; b < nb; ++b) {
             RigidBody& body = *bodies[b];
-            body.AddLinearVelocity(ToStored(body, Load(fc + 6 * b) * -h));
-            body.AddAngularVelocity(ToStored(body, Load(fc + 6 * b + 3) * -h));
+            body.AddLinearVelocity(ToStoredSpace(body, Load(fc + 6 * b) * -h));
+            body.AddAngularVelocity(ToStoredSpace(body, Load(fc + 6 * b + 3) * -h));
         }
 
         // Every joint with a feedback record hears the whole constraint force on its bodies.
@@ -398,9 +360,9 @@ bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joi
                 for (int b = 0; b < nb; ++b) {
                     // A body that cannot move took no share: its mass may be infinite.
                     const bool movable = inverseMass[b] != 0.0f;
-                    Store(fc + 6 * b,
+                    StoreJacobian(fc + 6 * b,
                           movable ? Load(fc + 6 * b) * (1.0f / inverseMass[b]) : Float3());
-                    Store(fc + 6 * b + 3,
+                    StoreJacobian(fc + 6 * b + 3,
                           movable ? inertia[b].Transform(Load(fc + 6 * b + 3)) : Float3());
                 }
             }
@@ -418,17 +380,11 @@ bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joi
     // The outside forces, then the poses.
     for (int b = 0; b < nb; ++b) {
         RigidBody& body = *bodies[b];
-        body.AddLinearVelocity(ToStored(body, body.GetForce() * (h * inverseMass[b])));
+        body.AddLinearVelocity(ToStoredSpace(body, body.GetForce() * (h * inverseMass[b])));
         body.AddAngularVelocity(
-            ToStored(body, inverseInertia[b].Transform(body.GetTorque() * h)));
+            ToStoredSpace(body, inverseInertia[b].Transform(body.GetTorque() * h)));
     }
-    for (int b = 0; b < nb; ++b) {
-        bodies[b]->IntegratePose(h);
-    }
-    for (int b = 0; b < nb; ++b) {
-        bodies[b]->SetForce(Float3());
-        bodies[b]->SetTorque(Float3());
-    }
+    IntegrateIsland(bodies, nb, h);
     return true;
 }
 
