@@ -248,7 +248,8 @@ std::map<std::string, PeerResults> RunPeers(const std::string& scenes, const std
     const int status = pclose(pipe);
     if (!failure.empty() || status != 0 || peers.empty()) {
         std::printf("the physics peers did not run:%s\n",
-                    failure.empty() ? " Node failed (is nodejs installed?)" : failure.c_str());
+                    failure.empty() ? " Node or the peers' script failed (its message is above)"
+                                    : failure.c_str());
         std::exit(1);
     }
     return peers;

@@ -7,7 +7,7 @@
 // or "error TEXT" when something is missing. Usage: node physics-peers.mjs SCENES MODULES
 import { readFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
-import { join } from 'node:path';
+import { join, resolve } from 'node:path';
 import { pathToFileURL } from 'node:url';
 import { performance } from 'node:perf_hooks';
 
@@ -29,7 +29,7 @@ function readScene(name) {
 }
 
 async function load(name) {
-    const require = createRequire(join(modulesDir, 'package.json'));
+    const require = createRequire(join(resolve(modulesDir), 'package.json'));
     let path;
     try {
         path = require.resolve(name);

@@ -3,6 +3,7 @@
 #include "tests/physics/PhysicsTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/MathExpectations.h"
+#include "tests/support/RecordingAssertionHook.h"
 
 #include <cmath>
 #include <limits>
@@ -163,6 +164,30 @@ TEST_F(IterativeStep, RowsNoForceCanMoveOrNonFiniteResultsGiveNoNaN) {
         body->SetWorld(nullptr);
         body->Delete();
     }
+}
+
+// More rows than a joint can keep multipliers for.
+class SevenRowJoint : public Joint {
+public:
+    void GetInfo1(JointInfo1& info) override { info.m = 7; }
+    void GetInfo2(JointInfo2& info) override {
+        for (int row = 0; row < 7; ++row) {
+            info.J1l[row * info.rowSkip + 1] = -1.0f;
+        }
+    }
+};
+
+TEST_F(IterativeStep, AJointWithMoreThanSixRowsIsReportedAndLeftOut) {
+    RecordingAssertionHook assertions;
+    auto* body = Body(Float3());
+    body->SetMass(1.0f);
+    SevenRowJoint joint;
+    joint.Attach(body, nullptr);
+    body->AddForce(Float3(0.0f, -10.0f, 0.0f));
+    EXPECT_TRUE(StepIsland({body}, {&joint}, 20));
+    EXPECT_EQ(assertions.Messages().size(), 1u);
+    EXPECT_FLOAT_EQ(body->GetLinearVelocity().y, -0.1f);
+    joint.Detach();
 }
 
 TEST_F(IterativeStep, EveryJointWithFeedbackHearsTheWholeForceOnItsBody) {
