@@ -995,6 +995,24 @@ TEST(QuarnToolSimulate, RunsTheFirstWorldAndPrintsTheSameBytesEveryTime) {
     EXPECT_EQ(RunTool(folder, {"simulate", "empty.scene", "--steps", "1"}).err,
               "quarn-tool: empty.scene has no physics master\n");
     EXPECT_EQ(RunTool(folder, {"simulate", "drop.scene", "--steps", "-1"}).status, 2);
+
+    // The iterative solver: the same free fall; the resting ball within its looser bound.
+    std::string scene = folder.ReadFile("drop.scene");
+    scene.replace(scene.find("\tdamping = 0\n"), 0, "\tmethod = 3\n\titerations = 20\n");
+    folder.WriteFile("iterative.scene", scene);
+    std::vector<std::string> iterative = call;
+    iterative[1] = "iterative.scene";
+    run = RunTool(folder, iterative);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<float> iterativeFall = state("\nstep 10 drop ");
+    ASSERT_EQ(iterativeFall.size(), 13u);
+    for (size_t i = 0; i < fall.size(); ++i) {
+        EXPECT_NEAR(iterativeFall[i], fall[i], 1e-6f * (1.0f + std::fabs(fall[i]))) << i;
+    }
+    const std::vector<float> settled = state("\nstep 200 ball ");
+    ASSERT_EQ(settled.size(), 13u);
+    EXPECT_NEAR(settled[1], 0.5f, 0.02f);
+    EXPECT_LT(std::fabs(settled[8]), 1e-2f);
 }
 
 TEST(QuarnToolHttpGet, PrintsThePageOrSaysWhyThereIsNone) {
