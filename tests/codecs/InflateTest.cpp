@@ -143,6 +143,51 @@ TEST(Inflate, ReportsTheFaultOfEachBrokenStream) {
     }
 }
 
+// A fault deep in a long block is met by the word-at-a-time decode loop, and near an end or a
+// piece's edge by the careful one: both report it alike, with the bytes before it written.
+TEST(Inflate, ReportsAFaultAlikeInTheFastAndTheCarefulLoop) {
+    const std::pair<uint32_t, int> literalA{0x30 + 'a', 8};
+    const struct {
+        const char* name;
+        std::initializer_list<std::pair<uint32_t, int>> fault;
+        uint32_t error;
+    } cases[] = {
+        {"distance code 30", {{8, 7}, {30, 5}}, InflateBadDistanceCode},
+        // Length 10, distance code 29 with 13 extra bits: 24577 back, past the start.
+        {"distance before the start", {{8, 7}, {29, 5}, {0, 13}}, InflateBackReferenceBeforeStart},
+        {"length symbol 286", {{0xC6, 8}}, InflateBadSymbol},
+    };
+    for (const auto& c : cases) {
+        BitWriter w;
+        w.Bits(0b011, 3);
+        for (int i = 0; i < 400; ++i) {
+            w.Code(literalA.first, literalA.second);
+        }
+        for (auto [code, length] : c.fault) {
+            w.Code(code, length);
+        }
+        for (int i = 0; i < 64; ++i) {
+            w.Code(literalA.first, literalA.second);
+        }
+        std::vector<InflateInput> bytes;
+        for (const uint8_t& b : w.bytes) {
+            bytes.push_back({&b, 1});
+        }
+        Bytes out(4096);
+        size_t written = 0;
+        EXPECT_EQ(Inflate(w.bytes.data(), w.bytes.size(), out.data(), out.size(), written),
+                  c.error)
+            << c.name;
+        EXPECT_EQ(written, 400u) << c.name;
+        // Byte by byte every symbol takes the careful loop; a zlib header leads the pieces.
+        const Bytes header = {0x78, 0x01};
+        bytes.insert(bytes.begin(), {header.data(), 2});
+        EXPECT_EQ(ZlibDecompress(bytes, out.data(), out.size(), written), c.error) << c.name;
+        EXPECT_EQ(written, 400u) << c.name;
+        EXPECT_EQ(out[399], 'a') << c.name;
+    }
+}
+
 TEST(Inflate, ChecksTheZlibWrapper) {
     Bytes stream = test::ZlibCompressed({1, 2, 3, 4});
     Bytes out(4);
