@@ -3,6 +3,7 @@
 #include "codecs/ImageChecksums.h"
 #include "core/io/ByteOrder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <span>
@@ -263,11 +264,18 @@ private:
     mutable uint32_t unfiltered_ = 0;
 };
 
+// The output may share the filtered rows' memory, ending no later than they do (see
+// ReadImageRows): row y is written only after row y + 1 is unfiltered, as it may overwrite
+// row y's samples that row y + 1 unfilters from, and each pixel's samples are all read before
+// any of its bytes is written, as its own output may cover them.
 uint32_t ConvertToRgba(uint8_t* out, const RowView& view, const PngDecoder::Info& info) {
     const uint32_t w = info.width;
     const uint32_t h = info.height;
     const uint32_t depth = info.bitDepth;
     for (uint32_t y = 0; y < h; ++y) {
+        if (y + 1 < h) {
+            view.Row(y + 1);
+        }
         const uint8_t* in = view.Row(y);
         uint8_t* o = out + size_t(y) * w * 4;
         switch (info.colourType) {
@@ -296,11 +304,12 @@ uint32_t ConvertToRgba(uint8_t* out, const RowView& view, const PngDecoder::Info
         case 2:
             if (depth == 8) {
                 for (uint32_t x = 0; x < w; ++x, o += 4, in += 3) {
-                    o[0] = in[0];
-                    o[1] = in[1];
-                    o[2] = in[2];
-                    o[3] = info.keyDefined && in[0] == info.keyRed && in[1] == info.keyGreen &&
-                                   in[2] == info.keyBlue
+                    const uint8_t r = in[0], g = in[1], b = in[2];
+                    o[0] = r;
+                    o[1] = g;
+                    o[2] = b;
+                    o[3] = info.keyDefined && r == info.keyRed && g == info.keyGreen &&
+                                   b == info.keyBlue
                                ? 0
                                : 255;
                 }
@@ -330,19 +339,21 @@ uint32_t ConvertToRgba(uint8_t* out, const RowView& view, const PngDecoder::Info
         case 4:
             if (depth == 8) {
                 for (uint32_t x = 0; x < w; ++x, o += 4, in += 2) {
-                    o[0] = o[1] = o[2] = in[0];
-                    o[3] = in[1];
+                    const uint8_t grey = in[0], alpha = in[1];
+                    o[0] = o[1] = o[2] = grey;
+                    o[3] = alpha;
                 }
             } else {
                 for (uint32_t x = 0; x < w; ++x, o += 4, in += 4) {
-                    o[0] = o[1] = o[2] = in[0];
-                    o[3] = in[2];
+                    const uint8_t grey = in[0], alpha = in[2];
+                    o[0] = o[1] = o[2] = grey;
+                    o[3] = alpha;
                 }
             }
             break;
         case 6:
             if (depth == 8) {
-                std::memcpy(o, in, size_t(w) * 4);
+                std::memmove(o, in, size_t(w) * 4);
             } else {
                 for (uint32_t x = 0; x < w; ++x, o += 4, in += 8) {
                     o[0] = in[0];
@@ -544,11 +555,21 @@ namespace {
 struct ImageRows {
     std::vector<uint8_t> image;
     RowView view{};
+    bool inPixels = false; // the filtered rows lie in the pixels' own memory
 };
 
+// The most a deflate stream can inflate to: 258 bytes for every two bits, a length and a
+// distance code of one bit each.
+constexpr uint64_t MaxInflateRatio = 1032;
+
+// An image converted to RGBA rows is inflated into the pixels' memory, at its end, when the
+// filtered rows take no more room than the pixels and a row's filter byte each: converted in
+// order, each row then ends before the next filtered row starts, and the image needs no second
+// buffer. Only a stream that can fill it gets that memory, which is filled with zeros: a header
+// that claims more than the data holds fails in the separate buffer, which no byte touches.
 uint32_t ReadImageRows(const PngDecoder::Info& info, bool ignoreChecksum,
                        std::span<const InflateInput> compressed, std::unique_ptr<uint8_t[]>& buffer,
-                       size_t& capacity, ImageRows& rows) {
+                       size_t& capacity, std::vector<uint8_t>* rgbaPixels, ImageRows& rows) {
     const uint32_t bpp = PngChannelCount(info.colourType) * info.bitDepth;
     const size_t distance = (bpp + 7) / 8;
     const bool interlaced = info.interlaceMethod == 1;
@@ -566,14 +587,28 @@ uint32_t ReadImageRows(const PngDecoder::Info& info, bool ignoreChecksum,
     } else {
         expected = uint64_t(info.height) * (RowBytes(info.width, bpp) + 1);
     }
-    // Every byte is written by the decompressor before it is read, so no zero fill.
     const size_t filteredSize = static_cast<size_t>(expected);
-    if (capacity < filteredSize) {
-        buffer.reset();
-        buffer = std::make_unique_for_overwrite<uint8_t[]>(filteredSize);
-        capacity = filteredSize;
+    const size_t rgbaSize = size_t(info.width) * info.height * 4;
+    uint64_t compressedSize = 0;
+    for (const InflateInput& piece : compressed) {
+        compressedSize += piece.size;
     }
-    uint8_t* filtered = buffer.get();
+    uint8_t* filtered = nullptr;
+    if (rgbaPixels != nullptr && !interlaced && filteredSize <= rgbaSize + info.height &&
+        filteredSize <= compressedSize * MaxInflateRatio) {
+        const size_t size = std::max(rgbaSize, filteredSize);
+        rgbaPixels->resize(size);
+        filtered = rgbaPixels->data() + (size - filteredSize);
+        rows.inPixels = true;
+    } else {
+        // Every byte is written by the decompressor before it is read, so no zero fill.
+        if (capacity < filteredSize) {
+            buffer.reset();
+            buffer = std::make_unique_for_overwrite<uint8_t[]>(filteredSize);
+            capacity = filteredSize;
+        }
+        filtered = buffer.get();
+    }
     size_t written = 0;
     if (uint32_t error =
             ZlibDecompress(compressed, filtered, filteredSize, written, ignoreChecksum)) {
@@ -626,8 +661,15 @@ uint32_t ReadImageRows(const PngDecoder::Info& info, bool ignoreChecksum,
 }
 
 // The rows in the form the settings ask for: the file's own samples, or converted.
-uint32_t StorePixels(std::vector<uint8_t>& pixels, const RowView& view,
+uint32_t StorePixels(std::vector<uint8_t>& pixels, const ImageRows& rows,
                      const PngDecoder::Info& info, const PngDecoder::Settings& settings) {
+    const RowView& view = rows.view;
+    const size_t pixelCount = size_t(info.width) * info.height;
+    if (rows.inPixels) {
+        const uint32_t error = ConvertToRgba(pixels.data(), view, info);
+        pixels.resize(pixelCount * 4);
+        return error;
+    }
     const uint32_t bpp = PngChannelCount(info.colourType) * info.bitDepth;
     const size_t rowBytes = RowBytes(info.width, bpp);
     const bool sameFormat =
@@ -662,7 +704,6 @@ uint32_t StorePixels(std::vector<uint8_t>& pixels, const RowView& view,
     if (greyOut && info.colourType != 0 && info.colourType != 4) {
         return PngDecoder::ErrorGreyFromColour;
     }
-    const size_t pixelCount = size_t(info.width) * info.height;
     pixels.resize(pixelCount * 4);
     if (uint32_t error = ConvertToRgba(pixels.data(), view, info)) {
         return error;
@@ -693,11 +734,14 @@ uint32_t StorePixels(std::vector<uint8_t>& pixels, const RowView& view,
 
 uint32_t PngDecoder::DecodeImage(std::vector<uint8_t>& pixels) {
     ImageRows rows;
+    const bool fileIsRgba = info_.colourType == 6 && info_.bitDepth == 8;
+    const bool rgbaOut = settings.colourType == 6 && settings.bitDepth == 8 &&
+                         (settings.convert || fileIsRgba);
     if (uint32_t error = ReadImageRows(info_, settings.ignoreChecksum, imageData_, filtered_,
-                                       filteredCapacity_, rows)) {
+                                       filteredCapacity_, rgbaOut ? &pixels : nullptr, rows)) {
         return error;
     }
-    return StorePixels(pixels, rows.view, info_, settings);
+    return StorePixels(pixels, rows, info_, settings);
 }
 
 void PngDecoder::Decode(std::vector<uint8_t>& pixels, const uint8_t* data, size_t size) {

@@ -241,6 +241,45 @@ TEST(PngDecoder, UndoesEveryFilterForEveryPixelSizeAsTheReferenceDecoderDoes) {
     }
 }
 
+// RGBA rows are written over the filtered rows in the same memory; the last pixels of the last
+// row overwrite their own samples, which the colour key is compared with.
+TEST(PngDecoder, KeysEveryPixelOfTheKeyColourUpToTheLastOne) {
+    const struct {
+        uint8_t colour;
+        uint8_t depth;
+        std::vector<uint8_t> key;
+        std::vector<uint8_t> pixel;
+    } cases[] = {
+        {2, 8, {0, 1, 0, 2, 0, 3}, {1, 2, 3}},
+        {0, 8, {0, 9}, {9}},
+        {0, 16, {1, 2}, {1, 2}},
+    };
+    for (const auto& c : cases) {
+        PngParts parts;
+        parts.width = 5;
+        parts.height = 3;
+        parts.depth = c.depth;
+        parts.colour = c.colour;
+        parts.before = {{"tRNS", c.key}};
+        for (uint32_t y = 0; y < parts.height; ++y) {
+            parts.filtered.push_back(0);
+            for (uint32_t x = 0; x < parts.width; ++x) {
+                parts.filtered.insert(parts.filtered.end(), c.pixel.begin(), c.pixel.end());
+            }
+        }
+        parts.filtered[1] ^= 0x40; // one pixel that is not the key
+        const std::vector<uint8_t> bytes = MakePng(parts);
+        test::ReferenceImage expected;
+        ASSERT_TRUE(test::ReferenceDecode(bytes, expected));
+        PngDecoder decoder;
+        std::vector<uint8_t> pixels;
+        decoder.Decode(pixels, bytes.data(), bytes.size());
+        ASSERT_EQ(decoder.GetLastErrorCode(), 0u);
+        EXPECT_EQ(pixels, expected.rgba) << "colour type " << int(c.colour);
+        EXPECT_EQ(pixels.back(), 0) << "colour type " << int(c.colour);
+    }
+}
+
 TEST(PngDecoder, ConvertsToTheRequestedOutputOrRefusesAndKeepsTextChunks) {
     const std::string text = std::string("Author") + '\0' + "someone";
     const std::vector<uint8_t> bytes = MakePng([&](PngParts& p) {
