@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <span>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -80,15 +81,43 @@ __m128i Absolute(__m128i v) {
     return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v));
 }
 
+// The average filter a block of pixels at a time, in byte lanes. The result r = x + (a + b) / 2
+// (a left, b above, rounded down) is carried as its complement: with ~a and ~b, the rounding-up
+// byte average gives ~((a + b) / 2), so ~r = avg(~a, ~b) - x, two operations from one pixel to
+// the next, plus the shift that moves a pixel's lanes onto the next one's.
 template <size_t Distance>
 void UnfilterAveragePixels(uint8_t* row, const uint8_t* previous, size_t length) {
-    __m128i left = _mm_setzero_si128();
-    for (size_t i = 0; i < length; i += Distance) {
-        const __m128i above = LoadPixel<Distance>(previous + i);
-        const __m128i sum = _mm_add_epi16(LoadPixel<Distance>(row + i),
-                                          _mm_srli_epi16(_mm_add_epi16(left, above), 1));
-        left = _mm_and_si128(sum, _mm_set1_epi16(0xFF));
-        StorePixel<Distance>(row + i, left);
+    // Whole pixels of a 16-byte load; blocks of 12 bytes are stored as 8 and 4, so that no
+    // store overlaps the next block's load.
+    constexpr size_t Pixels = 16 / Distance == 5 ? 4 : 16 / Distance;
+    constexpr size_t Step = Pixels * Distance;
+    const __m128i ones = _mm_set1_epi8(-1);
+    const __m128i firstPixel = _mm_srli_si128(ones, 16 - Distance);
+    __m128i left = ones; // the complement of the zeros left of the row
+    size_t i = 0;
+    for (; i + 16 <= length; i += Step) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+        const __m128i above = _mm_xor_si128(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(previous + i)), ones);
+        __m128i result = _mm_setzero_si128();
+        __m128i a = left;
+        [&]<size_t... K>(std::index_sequence<K...>) {
+            ((a = _mm_sub_epi8(_mm_avg_epu8(a, above), x),
+              result = _mm_or_si128(result, _mm_and_si128(a, _mm_slli_si128(firstPixel, K * Distance))),
+              left = _mm_srli_si128(a, K * Distance), a = _mm_slli_si128(a, Distance)),
+             ...);
+        }(std::make_index_sequence<Pixels>());
+        result = _mm_xor_si128(result, ones);
+        if constexpr (Step == 16) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), result);
+        } else {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(row + i), result);
+            const uint32_t last = uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(result, 8)));
+            std::memcpy(row + i + 8, &last, 4);
+        }
+    }
+    for (; i < length; ++i) {
+        row[i] = uint8_t(row[i] + (((i >= Distance ? row[i - Distance] : 0) + previous[i]) >> 1));
     }
 }
 
