@@ -110,11 +110,22 @@ struct CanonicalCode {
 
 uint32_t MakeCanonicalCode(CanonicalCode& code, const uint8_t* lengths, int symbolCount) {
     code.lengths = lengths;
-    std::array<uint16_t, MaxCodeLength + 1> count{};
-    for (int s = 0; s < symbolCount; ++s) {
-        ++count[lengths[s]];
+    // Four tallies: runs of equal lengths would otherwise wait on one counter in memory.
+    std::array<std::array<uint16_t, MaxCodeLength + 1>, 4> tallies{};
+    int i = 0;
+    for (; i + 4 <= symbolCount; i += 4) {
+        for (int k = 0; k < 4; ++k) {
+            ++tallies[size_t(k)][lengths[i + k]];
+        }
     }
-    count[0] = 0;
+    for (; i < symbolCount; ++i) {
+        ++tallies[0][lengths[i]];
+    }
+    std::array<uint16_t, MaxCodeLength + 1> count{};
+    for (int len = 1; len <= MaxCodeLength; ++len) {
+        count[size_t(len)] = uint16_t(tallies[0][size_t(len)] + tallies[1][size_t(len)] +
+                                      tallies[2][size_t(len)] + tallies[3][size_t(len)]);
+    }
     // Over-subscribed lengths would give two symbols one code. Incomplete codes are legal
     // (a lone distance code, or none); their missing paths decode as errors.
     int left = 1;
@@ -145,28 +156,27 @@ uint32_t MakeCanonicalCode(CanonicalCode& code, const uint8_t* lengths, int symb
 }
 
 // Fills the table from the code; `meaning(symbol)` gives each symbol's entry without its
-// lengths. Only an incomplete code leaves entries that no code writes, which must read as 0.
+// lengths.
 template <typename Table, typename Meaning>
 void FillTable(Table& table, const CanonicalCode& code, Meaning meaning) {
     constexpr uint32_t MainBits = Table::MainBits;
     constexpr uint32_t MainSize = 1u << MainBits;
-    if (!code.complete) {
-        std::fill_n(table.entries.begin(), MainSize, 0u);
-    }
     auto entryOf = [&](uint32_t symbol, uint32_t len) {
         const uint32_t meant = meaning(symbol);
         return meant | len << 5 | (meant & EntryMatch ? len + EntryExtra(meant) : len);
     };
+    // Length by length: the table of the first `len` bits is the one of len - 1 bits twice
+    // over, plus one entry for each code of that length. Paths of no code stay 0.
+    table.entries[0] = 0;
     int shortCodes = 0;
-    for (; shortCodes < code.used; ++shortCodes) {
-        const uint32_t symbol = code.symbols[size_t(shortCodes)];
-        const uint32_t len = code.lengths[symbol];
-        if (len > MainBits) {
-            break;
-        }
-        const uint32_t entry = entryOf(symbol, len);
-        for (uint32_t i = code.reversed[symbol]; i < MainSize; i += 1u << len) {
-            table.entries[i] = entry;
+    for (uint32_t len = 1, size = 1; len <= MainBits; ++len, size *= 2) {
+        std::memcpy(&table.entries[size], &table.entries[0], size * sizeof(uint32_t));
+        for (; shortCodes < code.used; ++shortCodes) {
+            const uint32_t symbol = code.symbols[size_t(shortCodes)];
+            if (code.lengths[symbol] != len) {
+                break;
+            }
+            table.entries[code.reversed[symbol]] = entryOf(symbol, len);
         }
     }
     // Longer codes sharing a main-table prefix are neighbours in canonical order, the longest
@@ -182,6 +192,7 @@ void FillTable(Table& table, const CanonicalCode& code, Meaning meaning) {
             prefix = reversed & (MainSize - 1);
             const uint32_t bits = len - MainBits;
             subtable = &table.entries[nextSubtable];
+            // Only an incomplete code leaves paths without a code, which must read as 0.
             if (!code.complete) {
                 std::fill_n(subtable, size_t(1) << bits, 0u);
             }
@@ -229,30 +240,40 @@ uint32_t BuildLiteralTable(LiteralTable& table, const uint8_t* lengths) {
         return error;
     }
     FillTable(table, code, LiteralMeaning);
+    // A path that starts with a literal's code goes on with the code its further bits index in
+    // the table of single symbols, which the path holds whole if it is short enough.
+    // A code longer than the main bits less the shortest literal's pairs with none, so on
+    // codes without short literals, as of noisy data, the search costs nothing.
+    uint32_t shortestLiteral = MainBits;
+    for (int a = 0; a < code.used; ++a) {
+        if (code.symbols[size_t(a)] < 256) {
+            shortestLiteral = lengths[code.symbols[size_t(a)]];
+            break;
+        }
+    }
+    std::array<uint32_t, LiteralTable::MainMask + 1> singles;
+    if (shortestLiteral < MainBits) {
+        std::memcpy(singles.data(), table.entries.data(), sizeof singles);
+    }
     for (int a = 0; a < code.used; ++a) {
         const uint32_t first = code.symbols[size_t(a)];
         const uint32_t firstLength = lengths[first];
-        if (firstLength >= MainBits) {
+        if (firstLength + shortestLiteral > MainBits) {
             break;
         }
         if (first > 255) {
             continue;
         }
-        for (int b = 0; b < code.used; ++b) {
-            const uint32_t second = code.symbols[size_t(b)];
-            const uint32_t both = firstLength + lengths[second];
-            if (both > MainBits) {
-                break;
-            }
-            if (second > 255) {
-                continue;
-            }
-            const uint32_t entry =
-                MakeEntry(EntryLiteral, first | second << 8, 1) | firstLength << 5 | both;
-            const uint32_t start = code.reversed[first] | uint32_t(code.reversed[second]) << firstLength;
-            for (uint32_t i = start; i < (1u << MainBits); i += 1u << both) {
-                table.entries[i] = entry;
-            }
+        const uint32_t firstReversed = code.reversed[first];
+        const uint32_t single = singles[firstReversed];
+        // Without branches: whether a path pairs is as random as the data.
+        for (uint32_t rest = 0; rest < (1u << (MainBits - firstLength)); ++rest) {
+            const uint32_t second = singles[rest];
+            const uint32_t both = firstLength + EntryCodeLength(second);
+            const uint32_t pair = MakeEntry(EntryLiteral, first | (EntryValue(second) & 0xFF) << 8, 1) |
+                                  firstLength << 5 | both;
+            const bool pairs = ((second & EntryLiteral) != 0) & (both <= MainBits);
+            table.entries[firstReversed | rest << firstLength] = pairs ? pair : single;
         }
     }
     return InflateOk;
