@@ -270,8 +270,9 @@ uint32_t BuildLiteralTable(LiteralTable& table, const uint8_t* lengths) {
         for (uint32_t rest = 0; rest < (1u << (MainBits - firstLength)); ++rest) {
             const uint32_t second = singles[rest];
             const uint32_t both = firstLength + EntryCodeLength(second);
-            const uint32_t pair = MakeEntry(EntryLiteral, first | (EntryValue(second) & 0xFF) << 8, 1) |
-                                  firstLength << 5 | both;
+            const uint32_t pair =
+                MakeEntry(EntryLiteral, first | (EntryValue(second) & 0xFF) << 8, 1) |
+                firstLength << 5 | both;
             const bool pairs = ((second & EntryLiteral) != 0) & (both <= MainBits);
             table.entries[firstReversed | rest << firstLength] = pairs ? pair : single;
         }
@@ -410,7 +411,6 @@ private:
     uint64_t consumed_ = 0;
     uint64_t totalBits_ = 0;
 };
-
 
 // Decodes one symbol's entry; the caller has refilled. Answers 0 with `error` set for a path
 // that is no code or a code cut off by the end of the input.

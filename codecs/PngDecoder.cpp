@@ -47,9 +47,10 @@ uint8_t Paeth(int a, int b, int c) {
 }
 
 #if defined(__SSE2__)
-// The average and Paeth filters of pixels of 3 to 8 bytes, one pixel at a time with its bytes in
-// 16-bit lanes: each byte depends on the byte one pixel to its left, so working byte by byte
-// chains every byte of the row, and pixel by pixel only every pixel.
+// The average and Paeth filters of pixels of 3 to 8 bytes, a pixel's bytes side by side in
+// lanes: each byte depends on the byte one pixel to its left, so working byte by byte chains
+// every byte of the row, and pixel by pixel only every pixel. Paeth works one pixel at a time
+// in 16-bit lanes.
 // Pixels of 3 and 6 bytes are put together byte by byte: a copy of an odd size through memory
 // stalls the load that reads it back.
 template <size_t Distance>
@@ -85,7 +86,21 @@ __m128i Absolute(__m128i v) {
 // The average filter a block of pixels at a time, in byte lanes. The result r = x + (a + b) / 2
 // (a left, b above, rounded down) is carried as its complement: with ~a and ~b, the rounding-up
 // byte average gives ~((a + b) / 2), so ~r = avg(~a, ~b) - x, two operations from one pixel to
-// the next, plus the shift that moves a pixel's lanes onto the next one's.
+// the next, plus the shift that moves a pixel's lanes onto the next one's. `left` carries the
+// complement of the pixel left of the block in and of the block's last pixel out.
+template <size_t Distance, size_t... K>
+__m128i UnfilterAverageBlock(__m128i& left, __m128i x, __m128i notAbove,
+                             std::index_sequence<K...>) {
+    const __m128i firstPixel = _mm_srli_si128(_mm_set1_epi8(-1), 16 - Distance);
+    __m128i result = _mm_setzero_si128();
+    __m128i a = left;
+    ((a = _mm_sub_epi8(_mm_avg_epu8(a, notAbove), x),
+      result = _mm_or_si128(result, _mm_and_si128(a, _mm_slli_si128(firstPixel, K * Distance))),
+      left = _mm_srli_si128(a, K * Distance), a = _mm_slli_si128(a, Distance)),
+     ...);
+    return _mm_xor_si128(result, _mm_set1_epi8(-1));
+}
+
 template <size_t Distance>
 void UnfilterAveragePixels(uint8_t* row, const uint8_t* previous, size_t length) {
     // Whole pixels of a 16-byte load; blocks of 12 bytes are stored as 8 and 4, so that no
@@ -93,22 +108,14 @@ void UnfilterAveragePixels(uint8_t* row, const uint8_t* previous, size_t length)
     constexpr size_t Pixels = 16 / Distance == 5 ? 4 : 16 / Distance;
     constexpr size_t Step = Pixels * Distance;
     const __m128i ones = _mm_set1_epi8(-1);
-    const __m128i firstPixel = _mm_srli_si128(ones, 16 - Distance);
     __m128i left = ones; // the complement of the zeros left of the row
     size_t i = 0;
     for (; i + 16 <= length; i += Step) {
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
-        const __m128i above = _mm_xor_si128(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(previous + i)), ones);
-        __m128i result = _mm_setzero_si128();
-        __m128i a = left;
-        [&]<size_t... K>(std::index_sequence<K...>) {
-            ((a = _mm_sub_epi8(_mm_avg_epu8(a, above), x),
-              result = _mm_or_si128(result, _mm_and_si128(a, _mm_slli_si128(firstPixel, K * Distance))),
-              left = _mm_srli_si128(a, K * Distance), a = _mm_slli_si128(a, Distance)),
-             ...);
-        }(std::make_index_sequence<Pixels>());
-        result = _mm_xor_si128(result, ones);
+        const __m128i notAbove =
+            _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(previous + i)), ones);
+        const __m128i result =
+            UnfilterAverageBlock<Distance>(left, x, notAbove, std::make_index_sequence<Pixels>());
         if constexpr (Step == 16) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), result);
         } else {
@@ -299,7 +306,7 @@ private:
 // answers how many pixels it converted. Each block is loaded whole before it is stored, and
 // stores stay behind the next block's load when the rows share memory (see ConvertToRgba).
 __attribute__((target("ssse3"))) uint32_t ExpandRgbShuffled(uint8_t* out, const uint8_t* in,
-                                                           uint32_t width) {
+                                                            uint32_t width) {
     const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
     const __m128i opaque = _mm_set1_epi32(int32_t(0xFF000000u));
     uint32_t x = 0;
@@ -801,8 +808,8 @@ uint32_t StorePixels(std::vector<uint8_t>& pixels, const ImageRows& rows,
 uint32_t PngDecoder::DecodeImage(std::vector<uint8_t>& pixels) {
     ImageRows rows;
     const bool fileIsRgba = info_.colourType == 6 && info_.bitDepth == 8;
-    const bool rgbaOut = settings.colourType == 6 && settings.bitDepth == 8 &&
-                         (settings.convert || fileIsRgba);
+    const bool rgbaOut =
+        settings.colourType == 6 && settings.bitDepth == 8 && (settings.convert || fileIsRgba);
     if (uint32_t error = ReadImageRows(info_, settings.ignoreChecksum, imageData_, filtered_,
                                        filteredCapacity_, rgbaOut ? &pixels : nullptr, rows)) {
         return error;

@@ -175,8 +175,7 @@ TEST(Inflate, ReportsAFaultAlikeInTheFastAndTheCarefulLoop) {
         }
         Bytes out(4096);
         size_t written = 0;
-        EXPECT_EQ(Inflate(w.bytes.data(), w.bytes.size(), out.data(), out.size(), written),
-                  c.error)
+        EXPECT_EQ(Inflate(w.bytes.data(), w.bytes.size(), out.data(), out.size(), written), c.error)
             << c.name;
         EXPECT_EQ(written, 400u) << c.name;
         // Byte by byte every symbol takes the careful loop; a zlib header leads the pieces.
