@@ -629,17 +629,15 @@ uint32_t DecodeFast(BitReader::Cursor& cursor, const LiteralTable& literals,
         count |= 56;
         uint32_t entry = literals.Find(buffer);
         if (entry & EntryLiteral) {
-            // Each look-up needs 15 bits: three fit the 56 refilled.
-            literal(entry);
-            entry = literals.Find(buffer);
-            if ((entry & EntryLiteral) == 0) {
-                continue;
-            }
-            literal(entry);
-            entry = literals.Find(buffer);
-            if (entry & EntryLiteral) {
+            // Literals while the bits last for a look-up (15): at least three, and as many as
+            // short codes allow, each at most two bytes for a bit.
+            do {
                 literal(entry);
-            }
+                if (count < MaxCodeLength) {
+                    break;
+                }
+                entry = literals.Find(buffer);
+            } while (entry & EntryLiteral);
             continue;
         }
         if ((entry & EntryMatch) == 0) {
