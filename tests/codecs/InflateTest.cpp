@@ -2,6 +2,7 @@
 
 #include "ImageTestSupport.h"
 
+#include <bit>
 #include <gtest/gtest.h>
 #include <vector>
 #include <zlib.h>
@@ -95,6 +96,41 @@ TEST(Inflate, MatchesTheReferenceCompressorAtEveryLevelWholeOrInPieces) {
             EXPECT_EQ(written, data.size());
             EXPECT_EQ(out, data) << "level " << level << (split ? " in pieces" : "");
         }
+    }
+}
+
+// Bytes of geometric frequencies (each half as frequent as the one before) under Huffman
+// coding alone give codes of every length from 1 bit to the longest, 15: single look-ups, two
+// literals to one, and second-level tables all take part.
+TEST(Inflate, DecodesCodesOfEveryLengthUpToTheLongest) {
+    Bytes data(1 << 20);
+    uint32_t seed = 7;
+    for (uint8_t& byte : data) {
+        seed = seed * 1103515245u + 12345u;
+        byte = uint8_t(255 - std::countr_zero(seed >> 8 | 1u << 23) * 7);
+    }
+    z_stream stream{};
+    ASSERT_EQ(deflateInit2(&stream, 9, Z_DEFLATED, 15, 9, Z_HUFFMAN_ONLY), Z_OK);
+    Bytes compressed(deflateBound(&stream, uLong(data.size())));
+    stream.next_in = data.data();
+    stream.avail_in = uInt(data.size());
+    stream.next_out = compressed.data();
+    stream.avail_out = uInt(compressed.size());
+    ASSERT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+    compressed.resize(stream.total_out);
+    deflateEnd(&stream);
+    std::vector<InflateInput> pieces;
+    for (size_t at = 0; at < compressed.size(); at += 5) {
+        pieces.push_back({compressed.data() + at, std::min<size_t>(5, compressed.size() - at)});
+    }
+    for (const bool split : {false, true}) {
+        Bytes out(data.size());
+        size_t written = 0;
+        const uint32_t error = split ? ZlibDecompress(pieces, out.data(), out.size(), written)
+                                     : ZlibDecompress(compressed.data(), compressed.size(),
+                                                      out.data(), out.size(), written);
+        EXPECT_EQ(error, 0u) << (split ? "in pieces" : "whole");
+        EXPECT_EQ(out, data) << (split ? "in pieces" : "whole");
     }
 }
 

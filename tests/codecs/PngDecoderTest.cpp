@@ -229,7 +229,8 @@ TEST(PngDecoder, UndoesEveryFilterForEveryPixelSizeAsTheReferenceDecoderDoes) {
                           {4, 16, 4}, {4, 8, 2}, {0, 8, 1}};
     uint32_t seed = 12345;
     for (const Case& c : cases) {
-        for (uint32_t width : {1u, 7u, 64u}) {
+        // Widths about where whole blocks of pixels end and single pixels take over.
+        for (uint32_t width : {1u, 5u, 6u, 7u, 10u, 64u}) {
             PngParts parts;
             parts.width = width;
             parts.height = 20;
