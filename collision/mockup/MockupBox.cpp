@@ -1,6 +1,5 @@
 #include "collision/mockup/MockupBox.h"
 
-#include "core/debug/Log.h"
 #include "core/math/Color.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
@@ -458,26 +457,18 @@ void MockupBox::UpdateFaceMatrices() {
 
 bool MockupBox::RecreateLightMap(bool fill) {
     const Layout layout = ComputeLayout();
-    RenderDevice* device = TheRenderDevice();
-    const int64_t largest = device ? device->GetMaxTextureSize() : 0;
-    if (!layout.valid || layout.width > largest || layout.height > largest) {
-        LogMessage("MockupBox '%s': no lightmap, its texel counts exceed the largest texture",
-                   GetName().c_str());
-        return false;
-    }
-    const auto w = static_cast<int32_t>(layout.width);
-    const auto h = static_cast<int32_t>(layout.height);
-    DeviceTexture* current = lightMap_ ? lightMap_->GetDeviceTexture() : nullptr;
-    const Int2 size = current ? current->GetSize() : Int2{};
-    if (!(lightMap_ && size.x == w && size.y == h && lightMap_->GetReferenceCount() < 2)) {
-        TakeLightMap(new Texture(w, h, PixelFormat::A16B16G16R16F, TextureKind::Texture2D, 0));
+    bool ok = false;
+    if (Texture* made = MakeLightMapFor(*this, "MockupBox", layout.valid, layout.width,
+                                        layout.height, lightMap_, PixelFormat::A16B16G16R16F,
+                                        ok)) {
+        TakeLightMap(made);
         BuildMesh();
     }
-    if (fill) {
+    if (ok && fill) {
         FillLightMapStart(lightMap_, GetBrightness());
         SetRenderFlag(MeshStateBits, false);
     }
-    return true;
+    return ok;
 }
 
 void MockupBox::CreateLightMap() {

@@ -2,13 +2,15 @@
 
 #include "collision/mockup/MockupBox.h"
 #include "collision/mockup/MockupCylinder.h"
+#include "collision/mockup/MockupShadow.h"
 
 namespace quarn {
 
 int RegisterMockupClasses() {
     MockupBox::RegisterClass();
     MockupCylinder::RegisterClass();
-    return 2;
+    MockupShadow::RegisterClass();
+    return 3;
 }
 
 } // namespace quarn

@@ -1,10 +1,12 @@
 #include "collision/mockup/MockupLightMap.h"
 
+#include "core/debug/Log.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/IdMap.h"
 #include "core/object/MethodInfo.h"
 #include "core/object/Signals.h"
 #include "device/DeviceMesh.h"
+#include "device/RenderDevice.h"
 #include "render/LightBakeSettings.h"
 #include "render/LightMapPath.h"
 #include "resources/EffectShader.h"
@@ -76,6 +78,26 @@ void FillLightMapStart(Texture* lightMap, float brightness) {
         }
     }
     map->Lock(TextureUnlocked, 0);
+}
+
+Texture* MakeLightMapFor(const Node& node, const char* className, bool valid, int64_t width,
+                         int64_t height, Texture* held, PixelFormat format, bool& ok) {
+    RenderDevice* device = TheRenderDevice();
+    const int64_t largest = device ? device->GetMaxTextureSize() : 0;
+    ok = valid && width <= largest && height <= largest;
+    if (!ok) {
+        LogMessage("%s '%s': no lightmap, its texel counts exceed the largest texture", className,
+                   node.GetName().c_str());
+        return nullptr;
+    }
+    const auto w = static_cast<int32_t>(width);
+    const auto h = static_cast<int32_t>(height);
+    DeviceTexture* current = held ? held->GetDeviceTexture() : nullptr;
+    const Int2 size = current ? current->GetSize() : Int2{};
+    if (held && size.x == w && size.y == h && held->GetReferenceCount() < 2) {
+        return nullptr;
+    }
+    return new Texture(w, h, format, TextureKind::Texture2D, 0);
 }
 
 Entity* LightMapForScript(Texture* lightMap) {

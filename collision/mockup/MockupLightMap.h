@@ -61,6 +61,11 @@ Texture* LoadSavedLightMap(const Node& node);
 bool SaveMockupLightMap(const Node& node, Texture* lightMap);
 // Fills every texel with (b, b, b, 1), b the brightness above 1.
 void FillLightMapStart(Texture* lightMap, float brightness);
+// A new lightmap of the size the layout asks for, or null with `ok` when the held one is of
+// that size and not shared; `ok` false, and a log line naming the node, when the counts are
+// not valid or exceed the device's largest texture.
+Texture* MakeLightMapFor(const Node& node, const char* className, bool valid, int64_t width,
+                         int64_t height, Texture* held, PixelFormat format, bool& ok);
 // The lightmap as scripts see it, given an id of the global map when it has none.
 Entity* LightMapForScript(Texture* lightMap);
 // The allocated device size of the lightmap and its place in an atlas; (1, 1) and (0, 0)

@@ -150,10 +150,6 @@ TEST_F(Cylinders, PointDepthInsideOutsideAndOnTheAxis) {
             EXPECT_NEAR(normal.z, 0.0f, 1e-6f);
         }
     }
-    // The script method hands out the same normal.
-    Float3 normal;
-    c->GetPointDepth(Float3(1, 2, 3), &normal);
-    EXPECT_TRUE(std::isfinite(normal.x) && std::isfinite(normal.y));
 }
 
 TEST_F(Cylinders, ProjectedAreaMatchesAMonteCarloSilhouette) {

@@ -7,6 +7,7 @@
 #include "core/scenefile/SceneLoader.h"
 #include "device/IndexBuffer.h"
 #include "render/LightBakeSettings.h"
+#include "tests/collision/mockup/MockupTestSupport.h"
 #include "tests/render/RenderTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/PngFixture.h"
@@ -23,20 +24,7 @@ namespace {
 
 constexpr float QuarterTurn = 1.5707964f;
 
-// A light that varies linearly over space, so a lightmap read back anywhere shows whether the
-// texels sit where the fill put them; counts the samples per node.
-class LinearLight : public LightSampler {
-public:
-    Float4 EvaluateLightSample(const Float3& p, const Float3&, const Float3&, const Float3&,
-                               RenderObject* own) override {
-        ++samples[own];
-        return At(p);
-    }
-    static Float4 At(const Float3& p) {
-        return {0.5f + 0.1f * p.x, 0.5f + 0.1f * p.y, 0.5f + 0.1f * p.z, 1.0f};
-    }
-    std::map<RenderObject*, int> samples;
-};
+using test::LinearLight;
 
 // Cylinders at depth 10 in front of the camera at the origin: a world unit covers 3.2 pixels
 // around the centre (32, 24).
@@ -227,6 +215,12 @@ TEST_F(MockupCylinderTest, ColourQueriesReadTheFilledLightmapOnHullAndCaps) {
     c->GetColorRgba(c->LocalToWorld(cases[0].local), 0);
     EXPECT_EQ(map->GetLockMode(), TextureLockWrite);
     map->Lock(TextureUnlocked, 0);
+    // The mapping follows a new radius.
+    c->SetCylinderRadius(1.5f);
+    c->CreateLightMap();
+    c->UpdateLightMap();
+    const Float3 hull = c->LocalToWorld(Float3(0, 1.5f, -0.4f));
+    EXPECT_NEAR(c->GetColorRgba(hull, 0).x, LinearLight::At(hull).x, 0.01f);
     // A part without its texture answers the colour without the lightmap.
     c->SetCapTextureName("");
     EXPECT_EQ(c->GetColorArgb(c->LocalToWorld(cases[3].local), 1), 0xFFFFFFFFu);
