@@ -117,6 +117,8 @@ TEST_F(Cylinders, SupportAndBoundsMatchDenseSurfaceSampling) {
             const Float3 support = c->GetSupportPoint(d);
             EXPECT_NEAR(support.Dot(d), best, 2e-3f) << round;
             EXPECT_NEAR(c->GetSupportDistance(d), best, 2e-3f) << round;
+            // Search vectors come in any length.
+            EXPECT_NEAR(c->GetSupportDistance(d * 3.0f), 3.0f * best, 6e-3f) << round;
             // The support point lies on the surface.
             EXPECT_NEAR(c->GetPointDepth(support, nullptr), 0.0f, 1e-4f) << round;
         }
