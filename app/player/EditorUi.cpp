@@ -2,8 +2,15 @@
 
 #include "app/platform/WindowMessage.h"
 #include "app/player/EditorMessageHook.h"
+#include "app/player/SceneCommands.h"
+#include "core/filesystem/SettingsFile.h"
+#include "core/object/Signals.h"
 #include "core/scene/EngineState.h"
+#include "core/scene/Node.h"
+#include "core/scene/Picking.h"
 #include "device/GpuRenderDevice.h"
+#include "editor/EditorSelectionSet.h"
+#include "editor/NodeContextMenu.h"
 #include "editor/UiLayer.h"
 #include "editor/WindowImage.h"
 
@@ -19,6 +26,35 @@ namespace {
 std::unique_ptr<UiLayer> ui;
 std::unique_ptr<WindowImage> windowImage;
 std::function<void()> editorWidgets;
+NodeContextMenu nodeMenu;
+
+class ShellSelectionSettings : public SelectionSettingsHost {
+public:
+    SettingsFile* GetUserSettings() override { return &quarn::GetUserSettings(); }
+    std::string GetScenePath() override { return GetCurrentScenePath(); }
+};
+
+// A right click in the view while the game is stopped: the node under the pointer (the scene
+// root when none is hit) is selected and its menu opens. The mouse gets the click all the same.
+void OpenNodeMenuAt(Platform& platform, intptr_t packed) {
+    Node* root = GetSceneRoot();
+    if (GameRunning || !root) {
+        return;
+    }
+    const Int2 view = platform.GetViewOrigin();
+    PickQuery pick;
+    Node* node = root;
+    if (pick.PickFromScreen(static_cast<float>(LowWord(packed) - view.x),
+                            static_cast<float>(HighWord(packed) - view.y)) &&
+        pick.best.node) {
+        node = pick.best.node;
+    }
+    const uint64_t serial = node->GetSerial();
+    SendSignal("selectnode", static_cast<Entity*>(node), true);
+    if (Node* live = FindLiveNode(serial)) {
+        nodeMenu.Open(*live);
+    }
+}
 
 int32_t UiKeyOf(uintptr_t key) {
     switch (key) {
@@ -127,7 +163,11 @@ intptr_t EditorUiMessageHook(uint32_t message, uintptr_t detail, intptr_t packed
         return EditorMessageHook(message, detail, packed);
     }
     if (message >= MessageMouseMove && message <= MessageMouseWheel) {
-        return UiMouseMessage(*ui, message, detail, packed) ? 1 : 0;
+        const bool overUi = UiMouseMessage(*ui, message, detail, packed);
+        if (message == MessageRightButtonDown && !overUi) {
+            OpenNodeMenuAt(*GetPlatform(), packed);
+        }
+        return overUi ? 1 : 0;
     }
     if (message == MessageKeyDown || message == MessageKeyUp) {
         const SDL_Keymod mods = SDL_GetModState();
@@ -139,6 +179,16 @@ intptr_t EditorUiMessageHook(uint32_t message, uintptr_t detail, intptr_t packed
         }
     }
     return EditorMessageHook(message, detail, packed);
+}
+
+void InstallEditorSelectionSet() {
+    // Lives until the process ends: nodes torn down at exit still send signals it hears.
+    static auto* selection = new EditorSelectionSet(new ShellSelectionSettings());
+    InstallEditorSelection(selection);
+}
+
+NodeContextMenu& GetEditorNodeMenu() {
+    return nodeMenu;
 }
 
 void EditorUiText(const char* utf8) {
@@ -156,7 +206,12 @@ void ComposeEditorFrame(Platform& platform) {
         SDL_GetWindowSize(handle, &window.x, &window.y);
     }
     windowImage->Compose(platform.GetViewOrigin(), platform.GetViewSize(), window, *ui, FrameTime,
-                         editorWidgets);
+                         [] {
+                             if (editorWidgets) {
+                                 editorWidgets();
+                             }
+                             nodeMenu.Draw();
+                         });
 }
 
 void SetEditorWidgets(std::function<void()> widgets) {

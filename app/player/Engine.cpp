@@ -28,6 +28,7 @@
 #include "core/scene/SignalReceiver.h"
 #include "core/string/Text.h"
 #include "device/GpuRenderDevice.h"
+#include "editor/NodeMenuEntries.h"
 #include "gpu/software/SoftwareDevice.h"
 #include "resources/DynamicMesh.h"
 #include "resources/FontNew.h"
@@ -312,11 +313,16 @@ bool InitEngine(const EngineSetup& setup) {
     }
     ShowLoadScreen(0.0f, "Initiliazing scene classes");
     LoadCustomColours();
+    // Before the classes, whose own entries follow the editor's.
+    RegisterEditorNodeMenuEntries();
     RegisterAllClasses();
     LogMessage("Quarn v%s", EngineVersion);
     ShowLoadScreen(0.0f, "Engine initialized");
     CopyLanguageCode();
 
+    if (setup.editor) {
+        InstallEditorSelectionSet();
+    }
     StartGame();
     EnterFullMonitorWhenAsked(*platform, config);
     ShowMainWindow(*platform);
