@@ -94,16 +94,16 @@ void ListFolder(NodeMenuItem& menu, const std::string& folder, const std::string
 } // namespace
 
 void BuildFolderMenu(NodeMenuItem& menu, const std::string& folder, const std::string& pattern) {
+    menu.items.clear();
+    struct stat info = {};
+    if (folder.empty() || stat(folder.c_str(), &info) != 0) {
+        return; // no folder on disk (the built-in files): nothing to offer
+    }
     auto walk = std::make_shared<FolderWalk>();
     walk->pattern = pattern;
-    std::string path = folder.empty() || folder.back() == '/' ? folder : folder + "/";
-    struct stat info = {};
-    FolderKey self;
-    if (stat(path.empty() ? "." : path.c_str(), &info) == 0) {
-        self = {info.st_dev, info.st_ino};
-    }
+    const FolderKey self{info.st_dev, info.st_ino};
     walk->offeredBy.emplace(self, self);
-    ListFolder(menu, path.empty() ? "./" : path, "", self, walk);
+    ListFolder(menu, folder.back() == '/' ? folder : folder + "/", "", self, walk);
 }
 
 } // namespace quarn

@@ -10,7 +10,7 @@ struct NodeMenuItem;
 // ignored), each labelled "<path>" with its path below the folder, and its sub-folders (".",
 // ".." and ".svn" left out) as submenus. A sub-folder is listed only when its submenu opens,
 // afresh each time, and each folder is offered once however links lead to it, so a link to an
-// ancestor adds nothing. An unreadable folder gives an empty menu.
+// ancestor adds nothing. No folder ("") or an unreadable one gives an empty menu.
 void BuildFolderMenu(NodeMenuItem& menu, const std::string& folder, const std::string& pattern);
 
 } // namespace quarn
