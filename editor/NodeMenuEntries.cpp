@@ -39,15 +39,6 @@ uint32_t IdSystemOf(const Node& node) {
     return (node.GetId() & IdSystemMask) >> IdSystemShift;
 }
 
-// The leaf a choice names, with the submenus leading to it; empty when none.
-std::vector<const NodeMenuItem*> ChosenPath(const NodeMenuItem& item, int choice) {
-    std::vector<const NodeMenuItem*> path;
-    if (!FindNodeMenuLeaf(item, choice, path)) {
-        path.clear();
-    }
-    return path;
-}
-
 // Classes ---------------------------------------------------------------------------------------
 
 // The resource property whose files a new node of the class may start with: its own resource
@@ -108,16 +99,30 @@ void BuildClassMenu(NodeMenuItem& item, bool files) {
     }
 }
 
-// The class item on the way to a chosen leaf: the first one that is a leaf or lists files
-// (categories list classes, which are built once).
-ClassInfo* ChosenClass(const std::vector<const NodeMenuItem*>& path, size_t& at) {
-    for (at = 0; at < path.size(); ++at) {
+// What a choice in a class menu names: the class, and the file leaf below it when the class
+// lists files.
+struct ChosenClass {
+    ClassInfo* classInfo = nullptr;
+    const NodeMenuItem* file = nullptr;
+};
+
+// The class item is the first on the way to the leaf that is a leaf itself or lists files:
+// categories hold classes, built once.
+ChosenClass FindChosenClass(const NodeMenuItem& item, int choice) {
+    std::vector<const NodeMenuItem*> path;
+    if (!FindNodeMenuLeaf(item, choice, path)) {
+        return {};
+    }
+    for (size_t at = 0; at < path.size(); ++at) {
         if (path[at]->open || at + 1 == path.size()) {
             ClassInfo* classInfo = FindClass(path[at]->label.c_str());
-            return classInfo && classInfo->IsDerivedFrom(Node::classInfo) ? classInfo : nullptr;
+            if (!classInfo || !classInfo->IsDerivedFrom(Node::classInfo)) {
+                return {};
+            }
+            return {classInfo, at + 1 < path.size() ? path.back() : nullptr};
         }
     }
-    return nullptr;
+    return {};
 }
 
 // 0: Add new child -------------------------------------------------------------------------------
@@ -130,9 +135,8 @@ bool BuildAddChild(Node& node, NodeMenuItem& item) {
 }
 
 void AddChild(Node& parent, int choice, const NodeMenuItem& item) {
-    const std::vector<const NodeMenuItem*> path = ChosenPath(item, choice);
-    size_t at = 0;
-    ClassInfo* classInfo = ChosenClass(path, at);
+    const ChosenClass chosen = FindChosenClass(item, choice);
+    ClassInfo* classInfo = chosen.classInfo;
     if (!classInfo || IsLocked(parent)) {
         return;
     }
@@ -156,10 +160,10 @@ void AddChild(Node& parent, int choice, const NodeMenuItem& item) {
     }
     const uint64_t serial = child->GetSerial();
     child->ChangeId((system << IdSystemShift) | localId);
-    if (at + 1 < path.size()) {
+    if (chosen.file) {
         // The leaf is "<path below the start folder>"; the property takes the path from the
         // base folder, as a scene file keeps it.
-        const std::string& label = path.back()->label;
+        const std::string& label = chosen.file->label;
         const Property* property = FileProperty(*classInfo);
         FileSystem* files = GetFileSystem();
         if (property && files && label.size() > 2) {
@@ -209,9 +213,7 @@ bool BuildConvert(Node& node, NodeMenuItem& item) {
 }
 
 void Convert(Node& node, int choice, const NodeMenuItem& item) {
-    const std::vector<const NodeMenuItem*> path = ChosenPath(item, choice);
-    size_t at = 0;
-    ClassInfo* classInfo = ChosenClass(path, at);
+    ClassInfo* classInfo = FindChosenClass(item, choice).classInfo;
     if (!classInfo || IsLocked(node)) {
         return;
     }

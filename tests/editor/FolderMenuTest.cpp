@@ -18,13 +18,16 @@ std::string Describe(NodeMenuItem& menu) {
         text += item.label;
         if (item.open) {
             item.open(item);
-            text += "(" + Describe(item) + ")";
+            // Appended piece by piece: "(" + a temporary trips a false -Wrestrict.
+            text += '(';
+            text += Describe(item);
+            text += ')';
         }
     }
     return text;
 }
 
-TEST(FolderMenuTest, ListsMatchingFilesAndEachFolderOnceThroughLinks) {
+TEST(FolderMenuTest, ListsMatchingFilesAndEachFolderOnceThroughLinksAndNothingWithoutAFolder) {
     test::TempFolder folder;
     for (const char* file :
          {"b.bmp", "A.BMP", "c.png", "sub/d.bmp", "sub/deep/e.bmp", ".svn/f.bmp", "empty/.keep"}) {
@@ -38,13 +41,10 @@ TEST(FolderMenuTest, ListsMatchingFilesAndEachFolderOnceThroughLinks) {
     EXPECT_EQ(Describe(menu), "<A.BMP> <b.bmp> empty() sub(<sub/d.bmp> deep(<sub/deep/e.bmp>))");
     // Listed afresh on each opening, and still once.
     EXPECT_EQ(Describe(menu), "<A.BMP> <b.bmp> empty() sub(<sub/d.bmp> deep(<sub/deep/e.bmp>))");
-}
-
-TEST(FolderMenuTest, AFolderThatCannotBeReadGivesAnEmptyMenu) {
-    NodeMenuItem menu;
-    menu.items.push_back({"stale", false, true, {}, {}});
-    BuildFolderMenu(menu, "/no/such/folder/", "*.bmp");
-    EXPECT_TRUE(menu.items.empty());
+    for (const char* none : {"", "/no/such/folder/"}) {
+        BuildFolderMenu(menu, none, "*.bmp");
+        EXPECT_TRUE(menu.items.empty()) << none;
+    }
 }
 
 } // namespace
