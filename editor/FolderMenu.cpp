@@ -82,10 +82,11 @@ void ListFolder(NodeMenuItem& menu, const std::string& folder, const std::string
         file.label = "<" + below + name + ">";
         menu.items.push_back(std::move(file));
     }
-    for (const auto& [name, key] : folders) {
+    for (const auto& sub : folders) {
         NodeMenuItem submenu;
-        submenu.label = name;
-        submenu.open = [path = folder + name + "/", inner = below + name + "/", key,
+        submenu.label = sub.first;
+        submenu.open = [path = folder + sub.first + "/", inner = below + sub.first + "/",
+                        key = sub.second,
                         walk](NodeMenuItem& opened) { ListFolder(opened, path, inner, key, walk); };
         menu.items.push_back(std::move(submenu));
     }
