@@ -42,6 +42,7 @@
 #include "resources/RawData.h"
 #include "resources/Resource.h"
 #include "resources/Texture.h"
+#include "script/ClickHandler.h"
 #include "script/DataBase.h"
 #include "script/GridData.h"
 #include "script/InputNodes.h"
@@ -50,6 +51,7 @@
 #include "script/ScriptLibrary.h"
 #include "script/ScriptSystem.h"
 #include "script/ScriptValueType.h"
+#include "script/SoundNodes.h"
 #include "script/VarData.h"
 
 namespace quarn {
@@ -79,6 +81,8 @@ int RegisterAllClasses() {
     EventMultiplier::RegisterClass();    // 19.
     Model::RegisterClass();              // 20.
     LineDrawer::RegisterClass();         // 21.
+    SoundEmitter::RegisterClass();       // 22.
+    SoundReceiver::RegisterClass();      // 23.
     Sprite::RegisterClass();             // 24.
     Grass::RegisterClass();              // 25.
     DoubleSprite::RegisterClass();       // 26.
@@ -103,6 +107,7 @@ int RegisterAllClasses() {
     Annotations::RegisterClass();        // 45.
     Joystick::RegisterClass();           // 46.
     KeyboardInterface::RegisterClass();  // 47.
+    ClickHandler::RegisterClass();       // 48.
     InputCode::RegisterClass();          // 49.
     DataBase::RegisterClass();           // 50.
     VarData::RegisterClass();            // 51.

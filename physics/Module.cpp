@@ -1,15 +1,23 @@
 #include "physics/Module.h"
 
+#include "core/debug/Log.h"
 #include "core/debug/Validity.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/NamedConstants.h"
 #include "core/object/PropertyScalar.h"
+#include "core/object/ValueType.h"
+#include "core/scene/NodeSignals.h"
+#include "core/string/Text.h"
+#include "core/string/TextArena.h"
 #include "physics/Anchor.h"
 #include "physics/Joint.h"
 #include "physics/RigidBody.h"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace quarn {
 
@@ -64,6 +72,77 @@ Anchor* ConnectingAnchorSearch(Node* node, Module* target) {
         return nullptr;
     }
     return ConnectingAnchorSearch(reached, target) ? anchor : nullptr;
+}
+
+// The kinds of module a build code names, by module name.
+constexpr struct {
+    const char* name;
+    char letter;
+} ModuleKinds[] = {
+    {"Battery", 'i'},    {"MiniJet", 'j'},     {"TurnTable", 't'},  {"Upsadizer", 'u'},
+    {"Cannon", 'c'},     {"ELGun", 'c'},       {"TopNut", 'b'},     {"Boxtop", 'b'},
+    {"6Way", 'b'},       {"Flexer", 'f'},      {"TwinWheel", 'd'},  {"MonoWheel", 'm'},
+    {"Bender", 'e'},     {"SideWheel", 'w'},   {"RightWheel", 'w'}, {"LeftWheel", 'l'},
+    {"Spring", 's'},     {"GrappleBeam", 'r'}, {"Balloon", 'o'},    {"FlatNut", 'x'},
+    {"FlatBox", 'x'},    {"4Way", 'x'},        {"DoubleJet", 'h'},  {"IceTable", 'a'},
+    {"Gyro", 'g'},       {"Propeller", 'p'},   {"Magnet", 'n'},
+};
+
+// A key code's value when the scripts have given none.
+constexpr int32_t NoKeyCode = 0x2F;
+// Values a build code's character can hold: '0' + value must stay a byte.
+constexpr int32_t LargestCodeValue = 255 - '0';
+
+char ModuleKindLetter(const Node& module) {
+    for (const auto& kind : ModuleKinds) {
+        if (CompareNoCase(module.GetName().c_str(), kind.name) == 0) {
+            return kind.letter;
+        }
+    }
+    return '?';
+}
+
+// The anchor named "PrimaryAnchor" by which a module hangs from its parent in a construction.
+Anchor* PrimaryAnchorOf(const Module& module) {
+    return ToAnchor(module.FindChildByName("PrimaryAnchor"));
+}
+
+// Its turn about Z against its primary anchor, in eighths of a turn; 0 for any other turn.
+int32_t OrientationNumber(const Module& module) {
+    Anchor* primary = PrimaryAnchorOf(module);
+    auto* first = primary ? dynamic_cast<Pivot*>(primary->GetFirstChild()) : nullptr;
+    if (!first) {
+        return 0;
+    }
+    Float3 axis;
+    const float angle = first->GetOrientation().ToAxisAngle(axis);
+    if (!(std::fabs(axis.z) > 0.9f)) {
+        return 0;
+    }
+    const float turned = axis.z < 0.0f ? -angle : angle;
+    return static_cast<int32_t>((turned + 6.2832f + 0.3927f) / 0.7854f) & 7;
+}
+
+// A record's number as its character; one that no character holds is logged and written as
+// the code of an absent key.
+char CodeCharacter(int32_t value, const Module* module, const char* what) {
+    if (value < 0 || value > LargestCodeValue) {
+        LogMessage("Build code of '%s': its %s %d does not fit the code",
+                   module ? module->GetName().c_str() : "", what, value);
+        value = NoKeyCode;
+    }
+    return static_cast<char>('0' + value);
+}
+
+// The int value of the named property of `source`, or NoKeyCode without one.
+int32_t ReadKeyCode(Entity* source, const char* name) {
+    Property* property = source ? source->GetClass()->FindProperty(name) : nullptr;
+    if (!property || property->GetValueType() != TypeInt) {
+        return NoKeyCode;
+    }
+    uint32_t value = 0;
+    property->ReadValue(*source, &value);
+    return static_cast<int32_t>(value);
 }
 
 } // namespace
@@ -206,6 +285,125 @@ int32_t Module::CountAttachedAnchors(Node* node) {
     return count;
 }
 
+std::string Module::BuildCode(Module* start, Node* keySource) {
+    if (!start) {
+        return "";
+    }
+    // The walk: modules in the order met, a module's primary anchor first among its children,
+    // across every attached anchor (an anchor's own children are not visited).
+    std::vector<Module*> walked;
+    Node::NewVisit();
+    std::vector<Node*> pending{start};
+    while (!pending.empty()) {
+        Node* current = pending.back();
+        pending.pop_back();
+        if (current->IsStamped()) {
+            continue;
+        }
+        current->Stamp();
+        if (Anchor* anchor = ToAnchor(current)) {
+            Module* reached = AttachedModule(anchor);
+            if (reached && !reached->IsStamped()) {
+                pending.push_back(reached);
+            }
+            continue;
+        }
+        Module* module = ToModule(current);
+        if (module) {
+            walked.push_back(module);
+        }
+        const size_t first = pending.size();
+        for (Node* child = current->GetFirstChild(); child; child = child->GetNext()) {
+            pending.push_back(child);
+        }
+        std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(first), pending.end());
+        if (Anchor* primary = module ? PrimaryAnchorOf(*module) : nullptr) {
+            // Taken next: the end of the stack.
+            auto at = std::find(pending.begin() + static_cast<std::ptrdiff_t>(first),
+                                pending.end(), primary);
+            std::rotate(at, at + 1, pending.end());
+        }
+    }
+
+    // A module with a "nodetach" child is passed through without a record of its own: what
+    // hangs from it hangs where it does.
+    std::unordered_map<Module*, int32_t> recordOf;
+    std::unordered_set<Module*> passedThrough;
+    std::vector<Module*> recorded;
+    int32_t cut = 0;
+    for (Module* module : walked) {
+        if (module->FindChildByName("nodetach")) {
+            passedThrough.insert(module);
+        } else if (static_cast<int32_t>(recorded.size()) < BuildCodeRecords) {
+            recordOf[module] = static_cast<int32_t>(recorded.size());
+            recorded.push_back(module);
+        } else {
+            ++cut;
+        }
+    }
+    if (cut > 0) {
+        LogMessage("Build code of '%s': %d modules beyond its %d records are left out",
+                   start->GetName().c_str(), cut, BuildCodeRecords);
+    }
+
+    struct Record {
+        uint64_t serial;
+        char kind;
+        int32_t parent = 0; // a module that hangs from nothing recorded: 0, at anchor 0
+        int32_t anchor = 0;
+        int32_t orientation;
+    };
+    std::vector<Record> records;
+    for (Module* module : recorded) {
+        Record record{module->GetSerial(), ModuleKindLetter(*module), 0, 0,
+                      OrientationNumber(*module)};
+        // Through passed-through modules to the record it hangs from; each step leaves a
+        // module behind, so the chain ends within the walk's length.
+        Module* hanging = module;
+        for (size_t step = 0; step <= walked.size(); ++step) {
+            Anchor* primary = PrimaryAnchorOf(*hanging);
+            Anchor* partner = primary ? primary->GetPartner() : nullptr;
+            Module* parent = partner ? partner->GetModule() : nullptr;
+            if (!parent) {
+                break;
+            }
+            if (auto found = recordOf.find(parent); found != recordOf.end()) {
+                record.parent = found->second;
+                record.anchor = parent->FindAnchorIndex(partner);
+                break;
+            }
+            if (!passedThrough.count(parent)) {
+                break;
+            }
+            hanging = parent;
+        }
+        records.push_back(record);
+    }
+
+    // The key codes last: "set_as_current" runs the game's scripts, which may change or
+    // delete any node, so every module and the source are found again by serial.
+    const uint64_t sourceSerial = keySource ? keySource->GetSerial() : 0;
+    std::string code;
+    for (const Record& record : records) {
+        auto* module = static_cast<Module*>(Entity::FindBySerial(record.serial));
+        int32_t keys[2] = {NoKeyCode, NoKeyCode};
+        if (Node* input = module ? module->FindChildByName("InputCode") : nullptr) {
+            CallMethodInSubtree(input, "set_as_current", nullptr, false);
+            Entity* source = sourceSerial ? Entity::FindBySerial(sourceSerial) : nullptr;
+            keys[0] = ReadKeyCode(source, "current_module_key_code0");
+            keys[1] = ReadKeyCode(source, "current_module_key_code1");
+        }
+        code += record.kind;
+        code += static_cast<char>('0' + record.parent / 10);
+        code += static_cast<char>('0' + record.parent % 10);
+        code += CodeCharacter(record.anchor, module, "anchor index");
+        code += static_cast<char>('0' + record.orientation);
+        code += CodeCharacter(keys[0], module, "first key code");
+        code += CodeCharacter(keys[1], module, "second key code");
+    }
+    return code;
+}
+
 // Script methods ------------------------------------------------------------------------------
 
 Entity* Module::ScriptFindConnectingAnchor(Entity* from, Entity* to) {
@@ -240,6 +438,10 @@ Entity* Module::ScriptGetAnchor(Entity* module, int32_t index) {
     return ValidityCheck(cast != nullptr, "Module is none") ? cast->GetAnchor(index) : nullptr;
 }
 
+const char* Module::ScriptBuildCode(Entity* module, Entity* keySource) {
+    return PutTempString(BuildCode(ToModule(module), dynamic_cast<Node*>(keySource)));
+}
+
 ClassInfo* Module::RegisterClass() {
     if (classInfo) {
         return classInfo;
@@ -269,6 +471,8 @@ ClassInfo* Module::RegisterClass() {
                          MethodScript);
     classInfo->AddMethod(NextShortName(), "(Module,int):Anchor",
                          BindMethod<&M::ScriptGetAnchor>(), MethodScript);
+    classInfo->AddMethod(NextShortName(), "(Module, Node):string",
+                         BindMethod<&M::ScriptBuildCode>(), MethodScript);
     return classInfo;
 }
 

@@ -13,6 +13,9 @@ namespace quarn {
 class Anchor;
 class RigidBody;
 
+// A build code holds no more modules than this; a larger construction is cut there.
+inline constexpr int32_t BuildCodeRecords = 64;
+
 // A building block of a construction: anchors below it dock it to other modules, and the
 // outermost rigid body above it carries it.
 class Module : public Pivot {
@@ -47,6 +50,10 @@ public:
     static Anchor* FindConnectingAnchor(Module* from, Module* to);
     // Anchors holding a joint anywhere below node (an anchor's own children are not searched).
     static int32_t CountAttachedAnchors(Node* node);
+    // The construction reached from `start` through attached anchors, seven characters a module
+    // (at most BuildCodeRecords of them): kind letter, the record it hangs from (two digits),
+    // the anchor it hangs at, its turn in eighths and two key codes read from `keySource`.
+    static std::string BuildCode(Module* start, Node* keySource);
 
     static ClassInfo* RegisterClass();
     static ClassInfo* classInfo;
@@ -60,6 +67,7 @@ private:
     int32_t ScriptCountAttachedAnchors(Entity* module);
     int32_t ScriptGetAnchorCount(Entity* module);
     Entity* ScriptGetAnchor(Entity* module, int32_t index);
+    const char* ScriptBuildCode(Entity* module, Entity* keySource);
 
     std::vector<Anchor*> anchors_;
     EntityRef body_;

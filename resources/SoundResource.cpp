@@ -47,6 +47,9 @@ void SoundResource::DestroyBuffer() {
     if (AudioSystem* audio = GetAudioSystem(); audio && buffer_) {
         audio->DestroySoundBuffer(buffer_);
     }
+    if (buffer_) {
+        ++bufferGeneration_;
+    }
     buffer_ = nullptr;
 }
 

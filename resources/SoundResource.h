@@ -27,6 +27,9 @@ public:
 
     // Null without an audio system, or when even the placeholder could not be made.
     SoundBuffer* GetSoundBuffer() const { return buffer_; }
+    // Counts the buffers destroyed by reloads; the voices of a destroyed buffer went with it, so
+    // whoever keeps a voice compares this with the count it saw when it started the voice.
+    uint32_t GetBufferGeneration() const { return bufferGeneration_; }
 
 private:
     bool LoadWav(AudioSystem& audio);
@@ -34,6 +37,7 @@ private:
     void DestroyBuffer();
 
     SoundBuffer* buffer_ = nullptr;
+    uint32_t bufferGeneration_ = 0;
 };
 
 // Acquires a sound by path and options (see AcquireResource); null for an empty path.

@@ -52,6 +52,14 @@ int GetTextureAtlasEntryCount() {
     return static_cast<int>(Registry().size());
 }
 
+std::vector<std::string> GetTextureAtlasKeys() {
+    std::vector<std::string> keys;
+    for (const auto& entry : Registry()) {
+        keys.push_back(entry.first);
+    }
+    return keys;
+}
+
 void ClearTextureAtlases() {
     Registry().clear();
     ListPath() = PathString();
@@ -92,13 +100,24 @@ void LoadTextureAtlas(const char* image) {
             }
             kind = tokenizer.Next(*file);
             if (kind == TokenIdentifier || kind == TokenString) {
-                Registry()[tokenizer.GetText()] = {PathString(image), numbers[0], numbers[1],
-                                                   numbers[2],        numbers[3], numbers[4]};
+                const std::string& key = tokenizer.GetText();
+                // No texture is named with a zero byte: such a key could never be found.
+                if (key.find('\0') == std::string::npos) {
+                    Registry()[key] = {PathString(image), numbers[0], numbers[1],
+                                       numbers[2],        numbers[3], numbers[4]};
+                } else {
+                    LogMessage("Texture atlas '%s': a record's name holds a zero byte",
+                               definition.c_str());
+                }
                 kind = tokenizer.Next(*file);
             }
         }
     }
     LogMessage("Using texture atlas '%s'", image);
+}
+
+const char* GetTextureAtlasListPath() {
+    return ListPath().Text();
 }
 
 bool SaveTextureAtlasList() {

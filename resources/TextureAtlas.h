@@ -3,6 +3,8 @@
 #include "core/string/FixedString.h"
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace quarn {
 
@@ -27,12 +29,16 @@ void SetTextureAtlasEntry(const char* key, const char* image, int32_t left, int3
                           int32_t width, int32_t height, int32_t extra);
 void RemoveTextureAtlasEntry(const char* key);
 int GetTextureAtlasEntryCount();
+// Every key of the registry, in its order (without case).
+std::vector<std::string> GetTextureAtlasKeys();
 
 // Empties the registry and reads the list; a missing list leaves it empty. The list's path is
 // kept for SaveTextureAtlasList.
 void LoadTextureAtlasList(const char* listPath);
 // Adds the records of one atlas image's definition file and logs "Using texture atlas '%s'".
 void LoadTextureAtlas(const char* image);
+// The list's path as last read; empty when none was.
+const char* GetTextureAtlasListPath();
 // Writes each distinct atlas image of the registry once, quoted, one per line, to the list last
 // read. False when there is no such list or it was not written whole.
 bool SaveTextureAtlasList();

@@ -27,6 +27,11 @@ public:
     virtual bool MouseWentUp(int32_t) { return false; }
     virtual void SetMouseTag(int32_t, const char*) {}
     virtual std::string GetMouseTag(int32_t) { return {}; }
+    // The button as the owner named sees it: an owned button answers only its owner, a free
+    // one only "".
+    virtual bool MouseWentDownFor(int32_t, const char*) { return false; }
+    virtual bool MouseWentUpFor(int32_t, const char*) { return false; }
+    virtual bool MouseIsDownFor(int32_t, const char*) { return false; }
     virtual void ShowCursor(bool) {}
     virtual void SetMousePosition(int32_t, int32_t) {}
     // The clipboard's text as Latin-1 bytes; "" when it holds none.

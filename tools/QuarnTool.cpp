@@ -39,8 +39,10 @@
 #include "tools/PairsTool.h"
 #include "tools/GamePacker.h"
 #include "tools/GridDataTool.h"
+#include "tools/HeadlessPlayer.h"
 #include "tools/HttpGetTool.h"
 #include "tools/LcpTool.h"
+#include "tools/LightMapTool.h"
 #include "tools/ShaderTool.h"
 #include "tools/SimulateTool.h"
 #include "tools/ToolStatus.h"
@@ -113,6 +115,7 @@ int RunContacts(char** arguments);
 int RunPairs(char** arguments);
 int RunLcp(char** arguments);
 int RunSimulate(char** arguments);
+int RunLightMap(char** arguments);
 
 struct Command {
     const char* name;
@@ -171,6 +174,8 @@ constexpr Command Commands[] = {
     {"simulate", "SCENE --steps N [--every K] [--print NAME]... [--events]", 3,
      "run N steps of the first physics master of SCENE and print the named bodies", RunSimulate,
      64},
+    {"lightmap", "SCENE [--bake] [--spacing D] [--save] [--atlas PATH]", 1,
+     "create and update the lightmaps of SCENE as the editor's commands do", RunLightMap, 6},
 };
 
 // "name ARGUMENTS", as the help and the usage line show a command.
@@ -386,6 +391,24 @@ void PrintHelp(FILE* out) {
                "volume ids, then its numbers. Numbers are \"%.9g\". A scene that does not\n"
                "load or has no physics master, and a name that is no rigid body, fail the\n"
                "command.\n"
+               "\n"
+               "\"lightmap\" starts the player on SCENE as \"render\" does, runs one frame,\n"
+               "selects the scene's root and runs the editor's \"Create light maps\" and\n"
+               "\"Update light maps\" on the mockups and models below it. With --bake the\n"
+               "update bakes the direct light of the scene's static lights with their shadows,\n"
+               "one sample at each texel's centre lifted 0.01 off the surface, D world units\n"
+               "a texel (1 unless --spacing says otherwise: the game maps lightmaps at 1, so\n"
+               "only that spacing fits them there); without it every lightmap takes its\n"
+               "start fill. --save then runs \"Save light maps\", which writes\n"
+               "each lightmap under \"pelgrath/maps/\" in the game's folder. --atlas then\n"
+               "packs the saved lightmaps into one atlas image at PATH (a path of the game,\n"
+               "as the lightmaps' are), writes its definition beside it (PATH with the\n"
+               "extension \"txt\") and names it in the game's \"atlases.txt\", so the game\n"
+               "loads the lightmaps from the atlas; any question is answered Yes. It prints\n"
+               "every line the commands log (\"N lightmaps were created\", ...) and, for an\n"
+               "atlas, \"atlas PATH WxH N parts\". A scene that does not load fails the\n"
+               "command, as does an atlas that was not written (nothing saved, too large,\n"
+               "not writable): the atlas list is then left as it was.\n"
                "\n"
                "exit status: 0 done; 1 the command failed, with one line on stderr saying why;\n"
                "2 bad usage, with the reason and the command's usage line on stderr.\n",
@@ -715,28 +738,6 @@ int RunGlyphCache(char** arguments) {
     return ExitDone;
 }
 
-// The player's platform for pictures: no screen bounds its window (the picture has exactly the
-// size asked), and every frame steps the game by the same time instead of the wall clock's, so
-// a scene renders to the same bytes every time.
-class PicturePlatform final : public SdlPlatform {
-public:
-    explicit PicturePlatform(float step) : SdlPlatform(""), step_(step) {}
-    float GetFrameTime() override { return step_; }
-    float GetRawFrameTime() override { return step_; }
-    Int2 GetScreenSize() override { return {}; }
-    Int2 GetWorkAreaSize() override { return {}; }
-
-private:
-    float step_;
-};
-
-// Particles take their seeds from the clock in a game; a picture takes them from a fixed
-// sequence, spread over the generator's states (neighbouring seeds start alike).
-uint32_t SequenceParticleSeed() {
-    static uint32_t seed = 0;
-    return seed += 0x9E3779B9u;
-}
-
 // Picture sides; a larger one is a typing error rather than a picture anybody wants.
 constexpr int32_t MostPictureSide = 16384;
 
@@ -758,17 +759,6 @@ bool ParsePositive(const char* text, Number& value) {
     const char* end = text + std::strlen(text);
     const auto parsed = std::from_chars(text, end, value);
     return parsed.ec == std::errc() && parsed.ptr == end && value > 0 && std::isfinite(value);
-}
-
-// The lines every start of the player logs: news of its road, not warnings.
-bool IsStartUpNews(const std::string& line) {
-    for (const char* news : {"Quarn v", "Scene '", "Game settings read from '",
-                             "Base folder is now '"}) {
-        if (line.starts_with(news)) {
-            return true;
-        }
-    }
-    return false;
 }
 
 int RunRender(char** arguments) {
@@ -810,43 +800,19 @@ int RunRender(char** arguments) {
     if (frames <= 0 || out.empty()) {
         return CommandUsage("render", "--frames and --out are needed");
     }
-    // The player takes relative paths from its resource root; the tool's user means here.
-    auto fromHere = [](const std::string& path) {
-        bool absolute = path[0] == '/' || path.find(':') != std::string::npos;
-        return absolute ? path : std::filesystem::current_path().string() + "/" + path;
-    };
-    EngineSetup setup;
-    const std::string scenePath = fromHere(scene);
-    // Outside a game folder, what the scene names lies beside it: its folder is the game's.
-    FileSystem& here = *GetFileSystem();
-    if (scene.find(':') == std::string::npos && !here.Exists("config.txt") &&
-        !here.Exists("data.zoo")) {
-        setup.resourceRoot = scenePath.substr(0, scenePath.rfind('/') + 1);
-    }
-    // Nothing may wait for a display, a sound card or an answer.
-    setenv("SDL_VIDEODRIVER", "offscreen", 1);
-    setenv("ALSOFT_DRIVERS", "null", 1);
-    setenv("QUARN_DIALOGS", "script", 1);
     const bool logging = LogToStandardErrorWhenAsked();
     if (!logging) {
         SetLogSink(KeepLastLogLine);
     }
-    setup.makePlatform = [step] { return new PicturePlatform(step); };
-    ParticleSeed = &SequenceParticleSeed;
-    // The picture is the window's: a game's full-monitor setting has no monitor here.
-    setup.settings = {{"autorun", scenePath}, {"screenshot", "true"}, {"fullscreen", "false"}};
-    if (size.x > 0) {
-        setup.settings.emplace_back("editor_windowsize", StringFormat("%d,%d", size.x, size.y));
-    }
-    if (!InitEngine(setup)) {
+    switch (StartHeadlessPlayer(scene, step, size)) {
+    case HeadlessStart::NoPlayer:
         return Fail(StartUpError());
-    }
-    if (!GetSceneRoot()) {
+    case HeadlessStart::NoScene:
         return Fail(Explained("cannot load " + scene));
+    case HeadlessStart::Started:
+        break;
     }
-    int32_t count = 0;
-    GetPlatform()->SetFrameCallback([&] { return FrameUpdate() && ++count < frames; });
-    GetPlatform()->RunMainLoop();
+    RunHeadlessFrames(frames);
 
     // The frame as the window shows it: the back buffer has no alpha to keep.
     RenderDevice& device = *TheRenderDevice();
@@ -864,7 +830,7 @@ int RunRender(char** arguments) {
     back->Lock(TextureUnlocked, 0);
     std::erase_if(logLines, IsStartUpNews);
     PrintWarnings();
-    return WritePng(image, fromHere(out));
+    return WritePng(image, FromCurrentFolder(out));
 }
 
 // Validity reports of a command that still succeeds are warnings, as log lines are.
@@ -1050,6 +1016,10 @@ int RunLcp(char** arguments) {
 
 int RunSimulate(char** arguments) {
     return RunSubTool("simulate", RunSimulateTool, arguments);
+}
+
+int RunLightMap(char** arguments) {
+    return RunSubTool("lightmap", RunLightMapTool, arguments);
 }
 
 int Run(int argc, char** argv) {

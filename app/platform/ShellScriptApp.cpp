@@ -133,6 +133,21 @@ std::string ShellScriptApp::GetMouseTag(int32_t button) {
     return tag ? tag : "";
 }
 
+bool ShellScriptApp::MouseWentDownFor(int32_t button, const char* owner) {
+    Mouse* mouse = Mouse::Get();
+    return mouse && mouse->WentDown(button, owner);
+}
+
+bool ShellScriptApp::MouseWentUpFor(int32_t button, const char* owner) {
+    Mouse* mouse = Mouse::Get();
+    return mouse && mouse->WentUp(button, owner);
+}
+
+bool ShellScriptApp::MouseIsDownFor(int32_t button, const char* owner) {
+    Mouse* mouse = Mouse::Get();
+    return mouse && mouse->IsDown(button, owner);
+}
+
 void ShellScriptApp::ShowCursor(bool show) {
     if (Platform* platform = GetPlatform()) {
         platform->SetWindowMode(8, show ? 8 : 0);

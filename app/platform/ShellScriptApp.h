@@ -21,6 +21,9 @@ public:
     bool MouseWentUp(int32_t button) override;
     void SetMouseTag(int32_t button, const char* tag) override;
     std::string GetMouseTag(int32_t button) override;
+    bool MouseWentDownFor(int32_t button, const char* owner) override;
+    bool MouseWentUpFor(int32_t button, const char* owner) override;
+    bool MouseIsDownFor(int32_t button, const char* owner) override;
     void ShowCursor(bool show) override;
     void SetMousePosition(int32_t x, int32_t y) override;
     std::string GetClipboardText() override;

@@ -90,11 +90,6 @@ Texture* LightMapOf(Node& node) {
     return dynamic_cast<Texture*>(LookupEntity(block[0]));
 }
 
-// An empty path redirects nothing; quotes and line breaks would break the definition's record.
-bool FitsDefinition(const char* path) {
-    return path[0] != '\0' && !std::strpbrk(path, "\"\r\n");
-}
-
 } // namespace
 
 Texture* AssembleTextureAtlas(TextureAtlasPart* parts, int count) {
@@ -128,23 +123,31 @@ Texture* AssembleTextureAtlas(TextureAtlasPart* parts, int count) {
     return atlas;
 }
 
-bool WriteTextureAtlasDefinition(const char* atlasPath, const TextureAtlasPart* parts,
-                                 int count) {
+bool FitsAtlasDefinition(const char* key) {
+    return !std::strpbrk(key, "\"\r\n");
+}
+
+bool WriteTextureAtlasDefinition(const char* atlasPath,
+                                 const std::vector<AtlasDefinitionRecord>& records) {
+    for (const AtlasDefinitionRecord& record : records) {
+        if (!FitsAtlasDefinition(record.key)) {
+            return false;
+        }
+    }
     FileSystem* files = GetFileSystem();
     const std::string path = ReplaceExtension(atlasPath, "txt");
     std::unique_ptr<OutputStream> stream = files ? files->OpenForWrite(path.c_str(), 0) : nullptr;
     if (!stream) {
         return false;
     }
-    for (int i = 0; i < count; ++i) {
-        const TextureAtlasPart& part = parts[i];
-        stream->Printf("%d\t%d\t%d\t%d\t%d\t\"%s\"\n", part.atlasX, part.atlasY, part.width,
-                       part.height, part.padding, part.texture->GetFullPath());
+    for (const AtlasDefinitionRecord& record : records) {
+        stream->Printf("%d\t%d\t%d\t%d\t%d\t\"%s\"\n", record.left, record.top, record.width,
+                       record.height, record.padding, record.key);
     }
     return stream->Close();
 }
 
-int AssembleLightMapAtlas(const char* atlasPath, const char* className) {
+int AssembleLightMapAtlas(const char* atlasPath, const char* className, Int2* atlasSize) {
     SelectionSet* selection = GetSelectionSet();
     if (!selection) {
         return 0;
@@ -165,7 +168,9 @@ int AssembleLightMapAtlas(const char* atlasPath, const char* className) {
         if (!texture || !taken.insert(texture).second) {
             continue;
         }
-        if (!FitsDefinition(texture->GetFullPath())) {
+        // An empty name redirects nothing.
+        const char* path = texture->GetFullPath();
+        if (path[0] == '\0' || !FitsAtlasDefinition(path)) {
             LogMessage("Lightmap of '%s' left out of the atlas: it has no file path that an atlas "
                        "can name",
                        node->GetName().c_str());
@@ -187,9 +192,17 @@ int AssembleLightMapAtlas(const char* atlasPath, const char* className) {
     if (!atlas) {
         return 0;
     }
-    const bool whole = atlas->SaveImage(atlasPath) &&
-                       WriteTextureAtlasDefinition(atlasPath, parts.data(), count);
+    std::vector<AtlasDefinitionRecord> records;
+    for (const TextureAtlasPart& part : parts) {
+        records.push_back({part.texture->GetFullPath(), part.atlasX, part.atlasY, part.width,
+                           part.height, part.padding});
+    }
+    const bool whole =
+        atlas->SaveImage(atlasPath) && WriteTextureAtlasDefinition(atlasPath, records);
     if (whole) {
+        if (atlasSize) {
+            *atlasSize = {atlas->GetWidth(), atlas->GetHeight()};
+        }
         atlas->SetFileName(atlasPath, "", false);
         for (const TextureAtlasPart& part : parts) {
             SetTextureAtlasEntry(part.texture->GetFullPath(), atlasPath, part.atlasX, part.atlasY,

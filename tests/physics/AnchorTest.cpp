@@ -3,9 +3,12 @@
 #include "physics/Module.h"
 #include "physics/RigidStruct.h"
 #include "tests/physics/PhysicsTestSupport.h"
+#include "core/object/PropertyScalar.h"
 #include "tests/support/CapturingLogSink.h"
+#include "tests/support/TestClass.h"
 
 #include <cmath>
+#include <string>
 
 namespace quarn::test {
 namespace {
@@ -414,6 +417,146 @@ TEST_F(ModuleWalks, FindConnectingAnchorFollowsChainsOfAttachedModules) {
     EXPECT_EQ(Module::FindConnectingAnchor(loose_.module, loose_.module), nullptr);
     EXPECT_EQ(Module::CountAttachedAnchors(spoke_.module), 2);
     EXPECT_EQ(Module::CountAttachedAnchors(loose_.module), 0);
+}
+
+// Where a game keeps the key codes of its current module, as a script's variables would.
+class KeyCodePanel : public TestClass<KeyCodePanel, Node> {
+public:
+    static constexpr const char* Name = "BuildCodeKeyPanel";
+    static void Declare(ClassInfo& info) {
+        info.AddProperty<PropertyInt, &KeyCodePanel::GetFirst, &KeyCodePanel::SetFirst>(
+            "current_module_key_code0");
+        info.AddProperty<PropertyInt, &KeyCodePanel::GetSecond, &KeyCodePanel::SetSecond>(
+            "current_module_key_code1");
+    }
+    int32_t GetFirst() const { return codes[0]; }
+    void SetFirst(int32_t code) { codes[0] = code; }
+    int32_t GetSecond() const { return codes[1]; }
+    void SetSecond(int32_t code) { codes[1] = code; }
+    int32_t codes[2] = {-1, -1};
+};
+
+// A module's "InputCode" child: made current, it puts its keys in the panel.
+class KeySetter : public TestClass<KeySetter, Node> {
+public:
+    static constexpr const char* Name = "BuildCodeKeySetter";
+    static void Declare(ClassInfo& info) {
+        info.AddMethod("set_as_current", "", BindSignalHandler<&KeySetter::SetAsCurrent>(), 0);
+    }
+    void SetAsCurrent(void*) {
+        panel->SetFirst(keys[0]);
+        panel->SetSecond(keys[1]);
+        if (doomed) {
+            doomed->Delete();
+            doomed = nullptr;
+        }
+    }
+    KeyCodePanel* panel = nullptr;
+    Node* doomed = nullptr; // what the game's script deletes when the module becomes current
+    int32_t keys[2] = {};
+};
+
+class BuildCodes : public Anchors {
+protected:
+    // A module of that name holding a BALL anchor named "PrimaryAnchor" (first, so index 0)
+    // and one named "out" (index 1).
+    Module* Named(const char* name) {
+        Module* module = MakePart(Float3(static_cast<float>(made_++), 0.0f, 0.0f)).module;
+        module->SetName(name);
+        AnchorOn(module, Float3(), AnchorBall)->SetName("PrimaryAnchor");
+        AnchorOn(module, Float3(), AnchorBall)->SetName("out");
+        return module;
+    }
+    static Anchor* Child(Module* module, const char* name) {
+        return ToAnchor(module->FindChildByName(name));
+    }
+    // The primary anchor's first child turns the module against its parent.
+    void Turn(Module* module, Quaternion turn) {
+        auto* pivot = tree_.Make<Pivot>("turn", Child(module, "PrimaryAnchor"));
+        pivot->SetOrientation(turn);
+    }
+    void Keys(Module* module, int32_t first, int32_t second) {
+        auto* setter = tree_.Make<KeySetter>("InputCode", module);
+        setter->panel = panel_;
+        setter->keys[0] = first;
+        setter->keys[1] = second;
+    }
+    void SetUp() override {
+        Anchors::SetUp();
+        panel_ = tree_.Make<KeyCodePanel>("panel");
+    }
+    KeyCodePanel* panel_ = nullptr;
+    int made_ = 0;
+};
+
+TEST_F(BuildCodes, EachModuleGivesItsKindParentAnchorTurnAndKeys) {
+    // A battery with two anchors; a jet on its first, a wheel on its second, an unknown module
+    // on the wheel, and a gyro hanging from the jet through a module that is passed through.
+    Module* core = MakePart(Float3()).module;
+    core->SetName("Battery");
+    Anchor* left = AnchorOn(core, Float3(), AnchorBall);
+    Anchor* right = AnchorOn(core, Float3(), AnchorBall);
+    Keys(core, 12, 13);
+    Module* jet = Named("MiniJet");
+    Module* wheel = Named("TwinWheel");
+    Module* mystery = Named("Mystery");
+    Module* nut = Named("FlatNut");
+    tree_.Make<Node>("nodetach", nut);
+    Module* gyro = Named("Gyro");
+    Child(jet, "PrimaryAnchor")->SetJointAnchor(left);
+    Child(wheel, "PrimaryAnchor")->SetJointAnchor(right);
+    Child(mystery, "PrimaryAnchor")->SetJointAnchor(Child(wheel, "out"));
+    Child(nut, "PrimaryAnchor")->SetJointAnchor(Child(jet, "out"));
+    Child(gyro, "PrimaryAnchor")->SetJointAnchor(Child(nut, "out"));
+    // A quarter turn each way about Z, and a turn about X, which counts as none.
+    const float s = std::sqrt(0.5f);
+    Turn(jet, Quaternion(0.0f, 0.0f, -s, s));
+    Turn(wheel, Quaternion(0.0f, 0.0f, s, s));
+    Turn(mystery, Quaternion(s, 0.0f, 0.0f, s));
+    Keys(jet, 75, 0);
+
+    // Records in the order of the walk: battery, jet, gyro (the nut has none), wheel, mystery.
+    // Kind, parent record (two digits), anchor index, eighths of a turn, then the keys ('_' is
+    // the absent code 0x2F), each added to '0'.
+    EXPECT_EQ(Module::BuildCode(core, panel_), "i0000<="
+                                               "j0002{0"
+                                               "g0110__"
+                                               "d0016__"
+                                               "?0310__");
+    // Keys are read from the node given; without one, every key is absent.
+    EXPECT_EQ(Module::BuildCode(core, nullptr).substr(0, 7), "i0000__");
+    EXPECT_EQ(Module::BuildCode(nullptr, panel_), "");
+    // From the wheel the walk reaches the same modules in another order, and the battery now
+    // hangs from nothing.
+    EXPECT_EQ(Module::BuildCode(wheel, panel_), "d0116__i0000<=j0102{0g0210__?0010__");
+    // A key no character can hold is logged and written as absent.
+    Keys(mystery, 300, -5);
+    CapturingLogSink log;
+    EXPECT_EQ(Module::BuildCode(core, panel_).substr(28), "?0310__");
+    ASSERT_EQ(log.Lines().size(), 2u);
+    EXPECT_EQ(log.Lines()[0].text, "Build code of 'Mystery': its first key code 300 does not fit "
+                                   "the code");
+    // A script that deletes a module while the keys are read: the walk was done, the record
+    // stays and the deleted module's keys are absent.
+    static_cast<KeySetter*>(jet->FindChildByName("InputCode"))->doomed = mystery->GetParent();
+    EXPECT_EQ(Module::BuildCode(core, panel_), "i0000<=j0002{0g0110__d0016__?0310__");
+}
+
+TEST_F(BuildCodes, ALargerConstructionIsCutAtItsRecordsWithALogLine) {
+    Module* previous = Named("Spring");
+    Module* first = previous;
+    for (int i = 1; i < BuildCodeRecords + 6; ++i) {
+        Module* next = Named("Spring");
+        Child(next, "PrimaryAnchor")->SetJointAnchor(Child(previous, "out"));
+        previous = next;
+    }
+    CapturingLogSink log;
+    const std::string code = Module::BuildCode(first, panel_);
+    ASSERT_EQ(code.size(), size_t(7 * BuildCodeRecords));
+    EXPECT_EQ(code.substr(7 * 63), "s6210__");
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_EQ(log.Lines()[0].text,
+              "Build code of 'Spring': 6 modules beyond its 64 records are left out");
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 #include "core/object/Signals.h"
 #include "core/object/ValueBinding.h"
 #include "render/AnnotationSink.h"
+#include "render/LightBakeSettings.h"
+#include "render/lightmap/LightEvaluation.h"
 #include "resources/Mesh.h"
 #include "tests/render/RenderTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
@@ -13,6 +15,7 @@
 #include "tests/support/PngFixture.h"
 #include "tests/support/TempFolder.h"
 
+#include <cmath>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <set>
@@ -429,6 +432,40 @@ TEST_F(ModelTest, ColoursMadeForAnotherMeshAreLeftOutOfDrawingPickingAndQueries)
     ASSERT_NE(model->GetVertexColorData(), nullptr);
     EXPECT_EQ(model->GetVertexColorData()->GetCount(), 100u);
     EXPECT_FALSE(model->GetColorRgba({0, 0, 10}, 49) != Float4(0, 0, 0, 1));
+}
+
+TEST_F(ModelTest, AVertexBakeTakesTheStaticLightOfTheScene) {
+    Model* model = LoadModel("\tmesh = \"square.mesh\"\n" + std::string(Unlit));
+    Frame();
+    model->CreateVertexColors();
+    auto* omni = static_cast<OmniLight*>(CreateInstanceByClassName("OmniLight"));
+    omni->AttachAsLast(root_);
+    omni->SetPosition(Float3(0, 0, 8));
+    omni->SetRange(100.0f);
+    omni->SetBrightness(36.0f);
+    omni->SetLightFlags(LightStatic);
+    SceneLightSampler sampler;
+    LightBakeSettings settings;
+    settings.flags = LightBakeDirect;
+    settings.sampler = &sampler;
+    SetLightBakeSettings(&settings);
+    model->BakeVertexLighting();
+    SetLightBakeSettings(nullptr);
+    // Each corner samples a twentieth of the way along both edges of each of its triangles,
+    // 2 in front of the light's plane: corners 1 and 3 (one triangle) at 3.6, 3.6 off the axis,
+    // corners 0 and 2 (two triangles) at 3.6, 3.2. Light: 36 / (d^2 + 0.1) times the cosine 2 / d.
+    auto light = [](float x, float y) {
+        const float d2 = x * x + y * y + 4.0f;
+        return 36.0f / (d2 + 0.1f) * 2.0f / std::sqrt(d2);
+    };
+    const float expected[4] = {light(3.6f, 3.2f), light(3.6f, 3.6f), light(3.6f, 3.2f),
+                               light(3.6f, 3.6f)};
+    ASSERT_NE(model->GetVertexColorData(), nullptr);
+    for (uint32_t i = 0; i < 4; ++i) {
+        const uint32_t colour = model->GetVertexColorData()->GetColor(i, 0);
+        EXPECT_NEAR(static_cast<float>(colour & 0xFF) / 255.0f, expected[i], 1.0f / 255) << i;
+        EXPECT_EQ(colour >> 24, 0xFFu) << i;
+    }
 }
 
 } // namespace

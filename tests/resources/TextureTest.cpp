@@ -11,6 +11,7 @@
 #include "tests/support/JpegFixture.h"
 #include "tests/support/PngFixture.h"
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <string>
@@ -199,10 +200,14 @@ TEST_F(TextureTest, AtlasDefinitionsReadRecordsUntilTheFirstMisfit) {
         {"atlas.png", "0 0 64 64 0 \"textures/a.png\"", 0},
         {"\"atlas.png\"", "0 0 64 64 0 \"a\" 1 2 3", 1},
         {"\"atlas.png\"", "0 0 99999999999 64 0 \"a\"", 0},
+        // No texture is named with a zero byte; the records after it still count.
+        {"\"atlas.png\"", "0 0 64 64 0 \"a|b\" 1 2 3 4 5 c", 1},
     };
-    for (const auto& [list, definition, entries] : cases) {
+    for (auto [list, definition, entries] : cases) {
+        std::string text = definition;
+        std::replace(text.begin(), text.end(), '|', '\0');
         temp_.WriteFile("atlases.txt", list);
-        temp_.WriteFile("atlas.txt", definition);
+        temp_.WriteFile("atlas.txt", text);
         LoadTextureAtlasList("atlases.txt");
         EXPECT_EQ(GetTextureAtlasEntryCount(), entries) << definition;
     }

@@ -3,6 +3,7 @@
 #include "tests/support/OneShotHttpServer.h"
 #include "tests/support/StoredBytes.h"
 #include "tests/support/TempFolder.h"
+#include "tests/tools/ToolRun.h"
 
 #include <algorithm>
 #include <cmath>
@@ -21,27 +22,8 @@
 namespace quarn {
 namespace {
 
-struct ToolRun {
-    int status = -1; // the exit status; -1 when the tool did not exit normally
-    std::string out;
-    std::string err;
-};
-
-// Runs the built tool in `folder` with the environment's settings, its user folder in a scratch
-// folder, and collects what it printed. No argument holds a single quote.
-ToolRun RunTool(const test::TempFolder& folder, const std::vector<std::string>& arguments,
-                const std::string& environment = "") {
-    test::TempFolder scratch;
-    std::string command = "cd '" + folder.Path() + "' && " + environment + " XDG_DATA_HOME='" +
-                          scratch.Path() + "' '" + QUARN_TOOL + "'";
-    for (const std::string& argument : arguments) {
-        command += " '" + argument + "'";
-    }
-    const int status = std::system(
-        (command + " >'" + scratch.Join("out") + "' 2>'" + scratch.Join("err") + "'").c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, scratch.ReadFile("out"),
-            scratch.ReadFile("err")};
-}
+using test::RunTool;
+using test::ToolRun;
 
 TEST(QuarnToolCat, WritesTheBytesOfAFileFoundWithoutCaseOnDiskOrInAZooArchive) {
     test::TempFolder folder;
@@ -132,6 +114,15 @@ TEST(QuarnToolScene, ASavedSceneSavesToTheSameBytesInEitherForm) {
     ToolRun builtIn = RunTool(folder, {"scene", "res://default.scene", "f.scene"});
     EXPECT_EQ(builtIn.status, 0);
     EXPECT_EQ(builtIn.err, "");
+}
+
+TEST(QuarnToolScene, AnOldScenesScanCodeIsSavedAsItsKeyCode) {
+    test::TempFolder folder;
+    folder.WriteFile("old.scene", "version = 29\nobj1 {\n\tclass = \"Node\"\n}\n"
+                                  "obj2 {\n\tclass = \"InputCode\"\n\tparent = 1\n"
+                                  "\tkeycode = 30\n}\n");
+    ASSERT_EQ(RunTool(folder, {"scene", "old.scene", "new.scene"}).status, 0);
+    EXPECT_NE(folder.ReadFile("new.scene").find("\tkeycode = 22\n"), std::string::npos);
 }
 
 // An instance of door.branch as the tool writes it.

@@ -5,8 +5,12 @@
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/object/MethodInfo.h"
 #include "core/object/Signals.h"
+#include "core/scene/SelectionSet.h"
 #include "render/LightBakeSettings.h"
+#include "render/lightmap/AtlasAssembly.h"
 #include "render/lightmap/LightEvaluation.h"
+#include "render/lightmap/LightMapCommands.h"
+#include "resources/TextureAtlas.h"
 #include "tests/render/RenderTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/PngFixture.h"
@@ -69,9 +73,35 @@ protected:
         box.IsRenderable();
         return *box.GetRenderMesh()->GetVertexStream(0);
     }
+    // The scene's light, one sample at each texel's centre lifted 0.01 off the surface.
+    void InstallSceneBake(uint32_t flags, float spacing) {
+        bake_.flags = flags;
+        bake_.texelSpacing = spacing;
+        bake_.offsetDistance = 0.01f;
+        bake_.samplePattern = {{0, 0, 0, 0}};
+        bake_.sampleEnds[0] = 1;
+        bake_.sampler = &sceneLight_;
+        SetLightBakeSettings(&bake_);
+    }
+    // A static light on the axis, a floor at depth 10 and a small occluder at `depth`, both
+    // casting shadows.
+    OmniLight* ShadowScene(float lightDepth, float depth, MockupBox*& floor, MockupBox*& occluder) {
+        auto* light = tree_.Make<OmniLight>("light", root_);
+        light->SetPosition(Float3(0, 0, lightDepth));
+        light->SetRange(100.0f);
+        light->SetBrightness(9.0f);
+        floor = Box(Float3(0, 0, 10), Float3(4, 4, 0.2f), nullptr);
+        occluder = Box(Float3(0, 0, depth), Float3(1, 1, 0.2f), nullptr);
+        for (MockupBox* box : {floor, occluder}) {
+            box->SetRenderFlag(RenderCastShadows, true);
+        }
+        return light;
+    }
 
     test::TempFolder temp_;
     DiskFileSystem files_;
+    SceneLightSampler sceneLight_;
+    LightBakeSettings bake_;
 };
 
 TEST_F(MockupBoxTest, SwitchedOffFacesShowWhatLiesBehind) {
@@ -246,23 +276,10 @@ TEST_F(MockupBoxTest, ColourQueriesReadTheFilledLightmapWhereTheFillPutIt) {
 }
 
 TEST_F(MockupBoxTest, TheSceneLightBakesAnOccludersShadowIntoTheFloor) {
-    SceneLightSampler sampler;
-    LightBakeSettings settings;
-    settings.flags = LightBakeDirect | LightBakeShadows | LightBakeNoSelfShadow;
-    settings.texelSpacing = 0.25f;
-    settings.offsetDistance = 0.01f;
-    settings.samplePattern = {{0, 0, 0, 0}};
-    settings.sampleEnds[0] = 1;
-    settings.sampler = &sampler;
-    SetLightBakeSettings(&settings);
-    auto* light = tree_.Make<OmniLight>("light", root_);
-    light->SetPosition(Float3(0, 0, 13));
-    light->SetRange(100.0f);
-    light->SetBrightness(9.0f);
-    MockupBox* floor = Box(Float3(0, 0, 10), Float3(4, 4, 0.2f), nullptr);
-    MockupBox* occluder = Box(Float3(0, 0, 11.5f), Float3(1, 1, 0.2f), nullptr);
+    InstallSceneBake(LightBakeDirect | LightBakeShadows | LightBakeNoSelfShadow, 0.25f);
+    MockupBox *floor, *occluder;
+    OmniLight* light = ShadowScene(13.0f, 11.5f, floor, occluder);
     for (MockupBox* box : {floor, occluder}) {
-        box->SetRenderFlag(RenderCastShadows, true);
         box->CreateLightMap();
     }
     floor->UpdateLightMap();
@@ -272,6 +289,47 @@ TEST_F(MockupBoxTest, TheSceneLightBakesAnOccludersShadowIntoTheFloor) {
     const Float3 toLight = light->GetWorldPosition() - corner;
     const float lit = 9.0f / (toLight.Dot(toLight) + 0.1f) * (toLight.z / toLight.Length());
     EXPECT_NEAR(floor->GetColorRgba(corner, 0xFFFFFFFFu).x, lit, 0.05f);
+}
+
+TEST_F(MockupBoxTest, TheLightmapCommandsBakeSaveAndPackAWholeSceneThatThenShowsItsShadow) {
+    // At the spacing the boxes map lightmaps with when no bake runs.
+    InstallSceneBake(LightBakeDirect | LightBakeShadows, 1.0f);
+    // The floor's face towards the camera is lit, but for the occluder's shadow.
+    MockupBox *floor, *occluder;
+    OmniLight* light = ShadowScene(7.0f, 8.5f, floor, occluder);
+    PlainSelectionSet selection;
+    selection.Add(root_);
+    SetSelectionSet(&selection);
+    EXPECT_EQ(CreateLightMaps(), 2);
+    EXPECT_EQ(UpdateLightMaps(), 2);
+    EXPECT_EQ(SaveLightMaps(), 2);
+    LoadTextureAtlasList("atlases.txt");
+    Int2 size;
+    EXPECT_EQ(AssembleLightMapAtlas("maps/atlas.bmp", "lightmap", &size), 2);
+    EXPECT_EQ(size, Int2(14, 9));
+    SetSelectionSet(nullptr);
+    SetLightBakeSettings(nullptr);
+    ClearTextureAtlases();
+
+    // Loaded again, from the atlas, by boxes that apply their maps.
+    LoadTextureAtlasList("atlases.txt");
+    ASSERT_EQ(GetTextureAtlasEntryCount(), 2);
+    for (MockupBox* box : {floor, occluder}) {
+        box->SetMapFlags(0);
+        box->SetMapFlags(MockupApplyMap);
+        ASSERT_NE(box->GetLightMap(), nullptr);
+    }
+    EXPECT_EQ(occluder->GetLightMap()->GetTop(), 7) << "its place in the atlas";
+    EXPECT_NEAR(floor->GetColorRgba(Float3(0.7f, 0, 9.9f), 0xFFFFFFFFu).x, 0.0f, 0.05f);
+    const Float3 rim(1.8f, 1.8f, 9.9f);
+    const Float3 toLight = light->GetWorldPosition() - rim;
+    const float lit = 9.0f / (toLight.Dot(toLight) + 0.1f) * (-toLight.z / toLight.Length());
+    EXPECT_NEAR(floor->GetColorRgba(rim, 0xFFFFFFFFu).x, lit, 0.1f);
+    Frame();
+    EXPECT_EQ(Pixel(32, 24), White) << "the occluder's lit face";
+    EXPECT_LT(Pixel(35, 24) & 0xFF, 0x20u) << "the shadow";
+    EXPECT_GT(Pixel(27, 19) & 0xFF, 0x40u) << "the floor's rim";
+    ClearTextureAtlases();
 }
 
 TEST_F(MockupBoxTest, SavedLightmapsComeBackThroughApplymap) {

@@ -1,0 +1,137 @@
+#include "tests/support/TempFolder.h"
+#include "tests/tools/ToolRun.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace quarn {
+namespace {
+
+using test::RunTool;
+using test::ToolRun;
+
+// A pendulum as a new user builds one: a module without a body holds a BALL anchor, which a
+// BALL anchor of the module inside a small ball's body joins; the ball hangs 1 below the
+// pivot, 0.1 rad out.
+const char* const PendulumScene = R"(version = 44
+idsystem = 0
+num_nodes = 9
+obj1 {
+	class = "Node"
+	name = "root"
+	parent = 0
+}
+obj2 {
+	class = "PhysicsMaster"
+	name = "world"
+	parent = 1
+	collisionspace = 3
+	damping = 0
+	angulardamping = 0
+	idlethreshold = 0
+}
+obj3 {
+	class = "CollisionSpaceSweepnPrune"
+	name = "space"
+	parent = 1
+	maxvolumes = 10
+}
+obj4 {
+	class = "Module"
+	name = "pivot"
+	parent = 1
+}
+obj5 {
+	class = "Anchor"
+	name = "top"
+	parent = 4
+	type = 1
+	jointanchor = 8
+}
+obj6 {
+	class = "RigidBody"
+	name = "bob"
+	parent = 1
+	pos = 0.0998334,-0.995004,0
+}
+obj7 {
+	class = "Module"
+	name = "bobmodule"
+	parent = 6
+}
+obj8 {
+	class = "Anchor"
+	name = "hook"
+	parent = 7
+	type = 1
+	pos = -0.0998334,0.995004,0
+}
+obj9 {
+	class = "CollisionSphere"
+	name = "ball"
+	parent = 7
+	radius = 0.1
+}
+)";
+
+TEST(QuarnToolSimulate, APendulumOfTwoBallAnchoredModulesSwingsWithItsPeriod) {
+    test::TempFolder folder;
+    folder.WriteFile("pendulum.scene", PendulumScene);
+    constexpr int Steps = 1000;
+    ToolRun run = RunTool(folder, {"simulate", "pendulum.scene", "--steps", std::to_string(Steps),
+                                   "--print", "bob"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::istringstream lines(run.out);
+    std::string line;
+    std::getline(lines, line); // the body's mass line
+    std::vector<float> xs;
+    float worst = 0.0f;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string word;
+        int step = 0;
+        float p[3], q[4];
+        fields >> word >> step >> word >> p[0] >> p[1] >> p[2] >> q[0] >> q[1] >> q[2] >> q[3];
+        ASSERT_TRUE(fields) << line;
+        xs.push_back(p[0]);
+        // The engine's quaternions turn row vectors: the column-vector rotation of the
+        // conjugate.
+        for (int i = 0; i < 3; ++i) {
+            q[i] = -q[i];
+        }
+        // The hook, at (-0.0998334, 0.995004, 0) in the body, stays on the pivot.
+        const float a[3] = {-0.0998334f, 0.995004f, 0.0f};
+        const float t[3] = {2 * (q[1] * a[2] - q[2] * a[1]), 2 * (q[2] * a[0] - q[0] * a[2]),
+                            2 * (q[0] * a[1] - q[1] * a[0])};
+        float hook[3];
+        for (int i = 0; i < 3; ++i) {
+            const int j = (i + 1) % 3, k = (i + 2) % 3;
+            hook[i] = p[i] + a[i] + q[3] * t[i] + (q[j] * t[k] - q[k] * t[j]);
+        }
+        worst = std::max(worst, std::sqrt(hook[0] * hook[0] + hook[1] * hook[1] +
+                                          hook[2] * hook[2]));
+    }
+    ASSERT_EQ(xs.size(), size_t(Steps));
+    EXPECT_LT(worst, 1e-3f) << "the anchors drift apart";
+    // Crossings of x = 0, interpolated between steps of 0.01 s.
+    std::vector<float> crossings;
+    float highest = 0.0f;
+    for (size_t i = 1; i < xs.size(); ++i) {
+        if ((xs[i - 1] < 0.0f) != (xs[i] < 0.0f)) {
+            crossings.push_back(0.01f * (float(i) + xs[i - 1] / (xs[i - 1] - xs[i])));
+        }
+        highest = std::max(highest, std::fabs(xs[i]));
+    }
+    ASSERT_GE(crossings.size(), 9u);
+    const float period = 2.0f * (crossings.back() - crossings.front()) / (crossings.size() - 1);
+    // 2 pi sqrt(I_pivot / (m g L)), with a solid ball of radius 0.1 at L = 1 and g = 10.
+    const float expected = 2.0f * 3.14159265f * std::sqrt((0.4f * 0.01f + 1.0f) / 10.0f);
+    EXPECT_NEAR(period, expected, 0.02f * expected);
+    EXPECT_GT(highest, 0.095f) << "it loses little of its swing";
+}
+
+} // namespace
+} // namespace quarn

@@ -1,0 +1,86 @@
+#include "tools/HeadlessPlayer.h"
+
+#include "app/platform/SdlPlatform.h"
+#include "app/player/Engine.h"
+#include "core/filesystem/FileSystem.h"
+#include "core/string/Text.h"
+#include "render/ParticleEmitter.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace quarn {
+
+namespace {
+
+// No screen bounds the window (a picture has exactly the size asked), and every frame steps
+// the game by the same time instead of the wall clock's, so a scene runs the same every time.
+class HeadlessPlatform final : public SdlPlatform {
+public:
+    explicit HeadlessPlatform(float step) : SdlPlatform(""), step_(step) {}
+    float GetFrameTime() override { return step_; }
+    float GetRawFrameTime() override { return step_; }
+    Int2 GetScreenSize() override { return {}; }
+    Int2 GetWorkAreaSize() override { return {}; }
+
+private:
+    float step_;
+};
+
+// Particles take their seeds from the clock in a game; here they take them from a fixed
+// sequence, spread over the generator's states (neighbouring seeds start alike).
+uint32_t SequenceParticleSeed() {
+    static uint32_t seed = 0;
+    return seed += 0x9E3779B9u;
+}
+
+} // namespace
+
+std::string FromCurrentFolder(const std::string& path) {
+    const bool absolute = path[0] == '/' || path.find(':') != std::string::npos;
+    return absolute ? path : std::filesystem::current_path().string() + "/" + path;
+}
+
+bool IsStartUpNews(const std::string& line) {
+    for (const char* news : {"Quarn v", "Scene '", "Game settings read from '",
+                             "Base folder is now '"}) {
+        if (line.starts_with(news)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+HeadlessStart StartHeadlessPlayer(const std::string& scene, float step, Int2 size) {
+    EngineSetup setup;
+    const std::string scenePath = FromCurrentFolder(scene);
+    // Outside a game folder, what the scene names lies beside it: its folder is the game's.
+    FileSystem& here = *GetFileSystem();
+    if (scene.find(':') == std::string::npos && !here.Exists("config.txt") &&
+        !here.Exists("data.zoo")) {
+        setup.resourceRoot = scenePath.substr(0, scenePath.rfind('/') + 1);
+    }
+    // Nothing may wait for a display, a sound card or an answer.
+    setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    setenv("ALSOFT_DRIVERS", "null", 1);
+    setenv("QUARN_DIALOGS", "script", 1);
+    setup.makePlatform = [step] { return new HeadlessPlatform(step); };
+    ParticleSeed = &SequenceParticleSeed;
+    // The picture is the window's: a game's full-monitor setting has no monitor here.
+    setup.settings = {{"autorun", scenePath}, {"screenshot", "true"}, {"fullscreen", "false"}};
+    if (size.x > 0) {
+        setup.settings.emplace_back("editor_windowsize", StringFormat("%d,%d", size.x, size.y));
+    }
+    if (!InitEngine(setup)) {
+        return HeadlessStart::NoPlayer;
+    }
+    return GetSceneRoot() ? HeadlessStart::Started : HeadlessStart::NoScene;
+}
+
+void RunHeadlessFrames(int32_t frames) {
+    int32_t count = 0;
+    GetPlatform()->SetFrameCallback([&] { return FrameUpdate() && ++count < frames; });
+    GetPlatform()->RunMainLoop();
+}
+
+} // namespace quarn

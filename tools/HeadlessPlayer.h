@@ -1,0 +1,35 @@
+#pragma once
+
+// The player started by quarn-tool's commands that run a scene: as quarn starts (settings,
+// window, render device, classes), but without a display, sound card or dialogs.
+
+#include "core/math/Vector.h"
+
+#include <cstdint>
+#include <string>
+
+namespace quarn {
+
+enum class HeadlessStart {
+    Started,
+    NoPlayer, // start-up failed: StartUpError() says why
+    NoScene,  // the player started, but the scene did not load
+};
+
+// Starts the player on SCENE in place of the configuration's "autorun" (relative to the
+// current folder, or a res:// path). The current folder is the game's folder when it holds a
+// "config.txt" or a "data.zoo"; otherwise SCENE's own folder is. Each frame steps the game by
+// `step` seconds, not by the clock, and particles take fixed seeds, so a run repeats exactly.
+// A `size` above 0 is the window's size. Log lines go to the sink installed before.
+HeadlessStart StartHeadlessPlayer(const std::string& scene, float step, Int2 size);
+
+// Runs up to `frames` frames: fewer when the scene's root is disabled.
+void RunHeadlessFrames(int32_t frames);
+
+// A path the tool's user gave, as the player must see it: relative to the current folder.
+std::string FromCurrentFolder(const std::string& path);
+
+// The lines every start of the player logs: news of its road, not warnings.
+bool IsStartUpNews(const std::string& line);
+
+} // namespace quarn
