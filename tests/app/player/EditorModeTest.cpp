@@ -277,6 +277,8 @@ TEST_F(EditorMode, AStoppedSceneIsAutosavedOnceAfterFiveMinutesAndNeverWhileTheG
     EXPECT_EQ(autosaves(), 2u);
     ASSERT_TRUE(StepFrames(3100, 0.1));
     EXPECT_EQ(autosaves(), 2u);
+}
+
 TEST_F(EditorMode, ARightClickInTheStoppedViewSelectsTheNodeThereAndOpensItsMenu) {
     // A 40-pixel screen sprite at (100, 100), seen through the scene's camera.
     folder.WriteFile("config.txt", "autorun = \"level.scene\"\n");
@@ -294,15 +296,9 @@ TEST_F(EditorMode, ARightClickInTheStoppedViewSelectsTheNodeThereAndOpensItsMenu
     Node* sprite = GetSceneRoot()->FindByClassName("Sprite");
     ASSERT_NE(sprite, nullptr);
     const auto rightClick = [&](int32_t x, int32_t y) {
-        const Int2 at = InWindow({x, y});
-        for (uint32_t type : {SDL_MOUSEBUTTONDOWN, SDL_MOUSEBUTTONUP}) {
-            SDL_Event event = {};
-            event.type = type;
-            event.button.button = SDL_BUTTON_RIGHT;
-            event.button.x = at.x;
-            event.button.y = at.y;
-            Push(event);
-        }
+        Sdl().InjectMouseMove(InWindow({x, y}));
+        Sdl().InjectButton(SdlPlatform::InjectedButton::Right, true);
+        Sdl().InjectButton(SdlPlatform::InjectedButton::Right, false);
     };
 
     // A running game keeps its clicks.
