@@ -41,7 +41,7 @@ bench:
 		quarn_png_encode_bench quarn_scene_bench quarn_mesh_bench quarn_shader_bench \
 		quarn_table_bench quarn_lcp_bench quarn_broadphase_bench quarn_postprocess_bench \
 		quarn_script_bench quarn_convex_route_bench \
-		quarn_chain_bench
+		quarn_chain_bench quarn_ui_bench
 	$(BUILD_DIR)/release/bench/quarn_raster_bench
 	$(BUILD_DIR)/release/bench/quarn_png_decode_bench
 	$(BUILD_DIR)/release/bench/quarn_png_encode_bench
@@ -55,6 +55,7 @@ bench:
 	$(BUILD_DIR)/release/bench/quarn_script_bench
 	$(BUILD_DIR)/release/bench/quarn_convex_route_bench
 	$(BUILD_DIR)/release/bench/quarn_chain_bench
+	$(BUILD_DIR)/release/bench/quarn_ui_bench
 
 # Each fuzz target runs for FUZZ_TIME seconds (FUZZ_TARGETS picks some: "png inflate"); one target
 # for longer: make fuzz FUZZ_TARGETS=scene_text FUZZ_TIME=3600

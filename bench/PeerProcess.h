@@ -4,6 +4,8 @@
 // child process, forked before the benchmark starts threads of its own; what the child
 // measured comes back through a pipe as bytes.
 
+#include "bench/BenchTiming.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -108,6 +110,35 @@ Bytes RunInChild(unsigned threads, Work&& work) {
         std::exit(1);
     }
     return in;
+}
+
+// A peer's frame and the milliseconds of its timed rounds, fastest first.
+struct PeerFrameTimes {
+    std::vector<uint32_t> pixels;
+    std::vector<double> rounds;
+};
+
+// Makes a Peer in a child process on one llvmpipe thread, keeps the `pixelCount` pixels that
+// `frame(peer)` answers and times `peer.Run()` in rounds.
+template <typename Peer, typename Frame>
+PeerFrameTimes MeasurePeerFrame(size_t pixelCount, Frame&& frame) {
+    Bytes bytes = RunInChild(1, [&](Bytes& out) {
+        Peer peer;
+        std::vector<uint32_t> pixels = frame(peer);
+        pixels.resize(pixelCount);
+        out.Put(pixels.data(), pixels.size() * 4);
+        for (double ms : RoundMilliseconds([&] { peer.Run(); })) {
+            out.Put(ms);
+        }
+    });
+    PeerFrameTimes measured;
+    measured.pixels.resize(pixelCount);
+    bytes.Take(measured.pixels.data(), measured.pixels.size() * 4);
+    measured.rounds.resize(Rounds);
+    for (double& ms : measured.rounds) {
+        bytes.Take(ms);
+    }
+    return measured;
 }
 
 } // namespace quarn::bench

@@ -278,29 +278,6 @@ private:
     std::vector<ScreenVertex> quad_;
 };
 
-struct Measured {
-    std::vector<double> rounds;
-    std::vector<uint32_t> pixels;
-};
-
-Measured RunPeer() {
-    bench::Bytes bytes = bench::RunInChild(1, [](bench::Bytes& out) {
-        PeerChain peer;
-        const std::vector<uint32_t> pixels = peer.FromPattern();
-        out.Put(pixels.data(), pixels.size() * 4);
-        for (double ms : bench::RoundMilliseconds([&] { peer.Run(); })) {
-            out.Put(ms);
-        }
-    });
-    Measured measured;
-    measured.pixels.resize(Width * Height);
-    bytes.Take(measured.pixels.data(), measured.pixels.size() * 4);
-    measured.rounds.resize(bench::Rounds);
-    for (double& ms : measured.rounds) {
-        bytes.Take(ms);
-    }
-    return measured;
-}
 
 // The frames without their two outer rows and columns, where the blur's taps leave the image
 // and each side fills them its own way.
@@ -319,7 +296,8 @@ std::vector<uint32_t> Inner(const std::vector<uint32_t>& pixels) {
 
 int main() {
     using namespace quarn;
-    const Measured peer = RunPeer();
+    const bench::PeerFrameTimes peer = bench::MeasurePeerFrame<PeerChain>(
+        Width * Height, [](PeerChain& peer) { return peer.FromPattern(); });
     EngineChain engine;
     const std::vector<uint32_t> a = Inner(engine.FromPattern());
     const std::vector<uint32_t> b = Inner(peer.pixels);

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <imgui.h>
+#include <imgui_internal.h>
 #include <type_traits>
 
 namespace quarn {
@@ -263,6 +264,24 @@ bool UiLayer::WantsMouse() const {
     return ImGui::GetIO().WantCaptureMouse;
 }
 
+bool UiLayer::WantsMouseAt(float x, float y) const {
+    const ImGuiContext& g = *context_;
+    // An open menu or popup takes every click, as a press outside it only closes it.
+    if (!g.OpenPopupStack.empty()) {
+        return true;
+    }
+    for (size_t button = 0; button < std::size(g.IO.MouseDown); ++button) {
+        if (g.IO.MouseDown[button] && g.IO.MouseDownOwned[button]) {
+            return true;
+        }
+    }
+    return std::any_of(g.Windows.begin(), g.Windows.end(), [&](const ImGuiWindow* window) {
+        return window->Active && !window->Hidden &&
+               !(window->Flags & ImGuiWindowFlags_NoMouseInputs) &&
+               window->OuterRectClipped.Contains(ImVec2(x, y));
+    });
+}
+
 bool UiLayer::WantsKeyboard() const {
     ContextScope scope(context_);
     return ImGui::GetIO().WantTextInput;
@@ -296,8 +315,36 @@ void UiLayer::ApplyQueuedInput() {
     }
 }
 
+void UiLayer::NameLastItem(std::string_view name) {
+    ContextScope scope(context_);
+    if (!ImGui::IsItemVisible()) {
+        return;
+    }
+    ImVec2 min = ImGui::GetItemRectMin();
+    ImVec2 max = ImGui::GetItemRectMax();
+    // Only the part inside the window's clip can be hit.
+    const ImDrawList* drawList = ImGui::GetWindowDrawList();
+    min = ImVec2(std::max(min.x, drawList->GetClipRectMin().x),
+                 std::max(min.y, drawList->GetClipRectMin().y));
+    max = ImVec2(std::min(max.x, drawList->GetClipRectMax().x),
+                 std::min(max.y, drawList->GetClipRectMax().y));
+    if (min.x >= max.x || min.y >= max.y) {
+        return;
+    }
+    namedItems_.insert_or_assign(std::string(name), UiItemRect{min.x, min.y, max.x, max.y});
+}
+
+std::optional<UiItemRect> UiLayer::FindItem(std::string_view name) const {
+    auto found = lastNamedItems_.find(name);
+    if (found == lastNamedItems_.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
 void UiLayer::BeginFrame(uint32_t width, uint32_t height, float seconds) {
     ImGui::SetCurrentContext(context_);
+    namedItems_.clear();
     ImGuiIO& io = ImGui::GetIO();
     io.DisplaySize = ImVec2(static_cast<float>(width), static_cast<float>(height));
     // The library refuses a zero step.
@@ -309,6 +356,7 @@ void UiLayer::BeginFrame(uint32_t width, uint32_t height, float seconds) {
 void UiLayer::EndFrame() {
     ImGui::SetCurrentContext(context_);
     ImGui::Render();
+    lastNamedItems_.swap(namedItems_);
     Draw(*ImGui::GetDrawData());
 }
 

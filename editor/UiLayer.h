@@ -6,7 +6,9 @@
 #include "gpu/GpuLayer.h"
 
 #include <deque>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +19,13 @@ struct ImDrawData;
 namespace quarn {
 
 enum class UiMouseButton : int32_t { Left, Right, Middle };
+
+// A named item's visible rectangle in the layer's pixels, right and bottom exclusive.
+struct UiItemRect {
+    float left, top, right, bottom;
+    float CentreX() const { return (left + right) * 0.5f; }
+    float CentreY() const { return (top + bottom) * 0.5f; }
+};
 
 class UiLayer {
 public:
@@ -39,6 +48,9 @@ public:
 
     // Over a UI item, or dragging one: the UI owns the mouse.
     bool WantsMouse() const;
+    // The same for a pointer at this pixel now, hit against the last frame's windows: a move
+    // and a press between two frames go where the press lands.
+    bool WantsMouseAt(float x, float y) const;
     // A text field holds the keyboard.
     bool WantsKeyboard() const;
 
@@ -47,6 +59,14 @@ public:
     void BeginFrame(uint32_t width, uint32_t height, float seconds);
     // Ends the frame and draws it into the device's current render target.
     void EndFrame();
+
+    // Names the item made last in the frame underway, by its visible part; a hidden item is
+    // left out. Names follow the forms "menu:TITLE", "cmd:ID", "tool:INDEX", "bar:N",
+    // "debug:ID", "text:N:OK", "text:N:Cancel" and "ctx:LABEL|LABEL...", so tests and input
+    // scripts can click items by name.
+    void NameLastItem(std::string_view name);
+    // An item named in the last finished frame.
+    std::optional<UiItemRect> FindItem(std::string_view name) const;
 
     // The atlas lives in the managed pool; these exist for a device reset all the same.
     void ReleaseDeviceObjects();
@@ -69,7 +89,13 @@ private:
     std::unique_ptr<GpuVertexDeclaration> declaration_;
     std::deque<InputEvent> queued_;
     std::vector<uint8_t> vertices_; // Draw's scratch
+    std::map<std::string, UiItemRect, std::less<>> namedItems_; // the frame underway
+    std::map<std::string, UiItemRect, std::less<>> lastNamedItems_;
 };
+
+// The menu bar's height in pixels: one row of the built-in font with its frame padding. The
+// window sizes leave it out before the layer exists, so it is fixed here.
+inline constexpr int32_t UiMenuBarHeight = 19;
 
 // An engine text for display: UTF-8 when it is valid UTF-8, else its bytes read as Latin-1.
 std::string UiText(std::string_view text);

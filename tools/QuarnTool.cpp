@@ -36,6 +36,7 @@
 #include "resources/MeshText.h"
 #include "resources/Texture.h"
 #include "tools/ContactsTool.h"
+#include "tools/EditorShotTool.h"
 #include "tools/PairsTool.h"
 #include "tools/GamePacker.h"
 #include "tools/GridDataTool.h"
@@ -45,6 +46,7 @@
 #include "tools/LightMapTool.h"
 #include "tools/ShaderTool.h"
 #include "tools/SimulateTool.h"
+#include "tools/ToolOptions.h"
 #include "tools/ToolStatus.h"
 #include "tools/ScriptTool.h"
 
@@ -116,6 +118,7 @@ int RunPairs(char** arguments);
 int RunLcp(char** arguments);
 int RunSimulate(char** arguments);
 int RunLightMap(char** arguments);
+int RunEditorShot(char** arguments);
 
 struct Command {
     const char* name;
@@ -176,6 +179,9 @@ constexpr Command Commands[] = {
      64},
     {"lightmap", "SCENE [--bake] [--spacing D] [--save] [--atlas PATH]", 1,
      "create and update the lightmaps of SCENE as the editor's commands do", RunLightMap, 6},
+    {"editor-shot", "FOLDER OUT.png [--size WxH] [--frames N] [--input FILE]", 2,
+     "run the editor headless in FOLDER and save the window's last picture as OUT.png",
+     RunEditorShot, 6},
 };
 
 // "name ARGUMENTS", as the help and the usage line show a command.
@@ -409,6 +415,15 @@ void PrintHelp(FILE* out) {
                "atlas, \"atlas PATH WxH N parts\". A scene that does not load fails the\n"
                "command, as does an atlas that was not written (nothing saved, too large,\n"
                "not writable): the atlas list is then left as it was.\n"
+               "\"editor-shot\" starts the editor as \"quarn --editor\" does in FOLDER, without a\n"
+               "display, sound card or dialogs, runs N frames (1 unless --frames says\n"
+               "otherwise; each steps the game by 1/60 s) and saves the last picture the window\n"
+               "showed, the view with the editor's interface over it, as OUT.png. --size gives\n"
+               "the window's size with its menu bar (more than 19 rows; otherwise the user's\n"
+               "last editor window size, else 1024x768 below the menu bar). --input plays FILE\n"
+               "as QUARN_INPUT does (see the README); when it ends the run (a close, a stop)\n"
+               "the picture is the last frame's before the end. OUT.png is replaced only once\n"
+               "it is written whole.\n"
                "\n"
                "exit status: 0 done; 1 the command failed, with one line on stderr saying why;\n"
                "2 bad usage, with the reason and the command's usage line on stderr.\n",
@@ -759,6 +774,37 @@ bool ParsePositive(const char* text, Number& value) {
     const char* end = text + std::strlen(text);
     const auto parsed = std::from_chars(text, end, value);
     return parsed.ec == std::errc() && parsed.ptr == end && value > 0 && std::isfinite(value);
+// The player's platform for pictures: no screen bounds its window (the picture has exactly the
+// size asked), and every frame steps the game by the same time instead of the wall clock's, so
+// a scene renders to the same bytes every time.
+class PicturePlatform final : public SdlPlatform {
+public:
+    explicit PicturePlatform(float step) : SdlPlatform(""), step_(step) {}
+    float GetFrameTime() override { return step_; }
+    float GetRawFrameTime() override { return step_; }
+    Int2 GetScreenSize() override { return {}; }
+    Int2 GetWorkAreaSize() override { return {}; }
+
+private:
+    float step_;
+};
+
+// Particles take their seeds from the clock in a game; a picture takes them from a fixed
+// sequence, spread over the generator's states (neighbouring seeds start alike).
+uint32_t SequenceParticleSeed() {
+    static uint32_t seed = 0;
+    return seed += 0x9E3779B9u;
+}
+
+// The lines every start of the player logs: news of its road, not warnings.
+bool IsStartUpNews(const std::string& line) {
+    for (const char* news : {"Quarn v", "Scene '", "Game settings read from '",
+                             "Base folder is now '"}) {
+        if (line.starts_with(news)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 int RunRender(char** arguments) {
@@ -1020,6 +1066,8 @@ int RunSimulate(char** arguments) {
 
 int RunLightMap(char** arguments) {
     return RunSubTool("lightmap", RunLightMapTool, arguments);
+int RunEditorShot(char** arguments) {
+    return RunSubTool("editor-shot", RunEditorShotTool, arguments);
 }
 
 int Run(int argc, char** argv) {

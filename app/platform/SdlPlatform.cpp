@@ -333,7 +333,7 @@ bool SdlPlatform::SetWindowPosition(int32_t x, int32_t y) {
     int32_t top, left, bottom, right;
     BordersOf(top, left, bottom, right);
     if (styleFlags_ & WindowStyleClientArea) {
-        SDL_SetWindowPosition(window_, x, y - GetToolbarHeight());
+        SDL_SetWindowPosition(window_, x, y - GetToolbarHeight() - menuBarHeight_);
     } else {
         SDL_SetWindowPosition(window_, x + left, y + top);
     }
@@ -350,7 +350,7 @@ bool SdlPlatform::SetClientSize(int32_t width, int32_t height) {
     int32_t outerHeight = height;
     if (styleFlags_ & WindowStyleClientArea) {
         outerWidth = width + left + right;
-        outerHeight = height + top + bottom + GetToolbarHeight();
+        outerHeight = height + top + bottom + GetToolbarHeight() + menuBarHeight_;
     }
     // Without a display the work area is unknown (0 x 0): the size is taken as asked.
     Int2 workArea = GetWorkAreaSize();
@@ -358,7 +358,8 @@ bool SdlPlatform::SetClientSize(int32_t width, int32_t height) {
         // A window system that does not honour the maximise (none runs, or it refuses) would
         // leave the creation size: the window takes the work area's size first.
         SDL_SetWindowSize(window_, std::max(workArea.x - left - right, 1),
-                          std::max(workArea.y - top - bottom - GetToolbarHeight(), 1));
+                          std::max(workArea.y - top - bottom - GetToolbarHeight() - menuBarHeight_,
+                                   1));
         SDL_MaximizeWindow(window_);
         return true;
     }
@@ -376,7 +377,7 @@ Int2 SdlPlatform::GetWindowPosition() {
     Int2 position;
     SDL_GetWindowPosition(window_, &position.x, &position.y);
     if (styleFlags_ & WindowStyleClientArea) {
-        return {position.x, position.y + GetToolbarHeight()};
+        return {position.x, position.y + menuBarHeight_ + GetToolbarHeight()};
     }
     int32_t top, left, bottom, right;
     BordersOf(top, left, bottom, right);
@@ -390,13 +391,14 @@ Int2 SdlPlatform::GetWindowSize() {
     }
     int32_t top, left, bottom, right;
     BordersOf(top, left, bottom, right);
-    return {size.x + left + right, size.y + top + bottom};
+    return {size.x + left + right, size.y + top + bottom + menuBarHeight_};
 }
 
 Int2 SdlPlatform::GetViewSize() {
     Int2 size;
     if (window_) {
         SDL_GetWindowSize(window_, &size.x, &size.y);
+        size.y = std::max(size.y - menuBarHeight_, 0);
     }
     return size;
 }
@@ -514,13 +516,20 @@ bool SdlPlatform::RunMainLoop() {
                 return false;
             }
         }
-        bool keepRunning = frameCallback_();
-        frameClock_.EndFrame(clock_->Counter(), frequency_);
-        FrameTime = frameClock_.SmoothedTime();
-        if (!keepRunning) {
+        if (!RunFrame()) {
             return true;
         }
     }
+}
+
+bool SdlPlatform::RunFrame() {
+    if (!frameCallback_) {
+        return false;
+    }
+    bool keepRunning = frameCallback_();
+    frameClock_.EndFrame(clock_->Counter(), frequency_);
+    FrameTime = frameClock_.SmoothedTime();
+    return keepRunning;
 }
 
 void SdlPlatform::WaitForMessage() {
@@ -537,8 +546,112 @@ bool SdlPlatform::PumpMessages() {
     return !quitRequested_;
 }
 
+void SdlPlatform::InjectMouseMove(Int2 window) {
+    SDL_Event event = {};
+    event.type = SDL_MOUSEMOTION;
+    event.motion.x = window.x;
+    event.motion.y = window.y;
+    SDL_PushEvent(&event);
+    PumpMessages();
+}
+
+void SdlPlatform::InjectButton(InjectedButton button, bool down) {
+    static constexpr uint8_t SdlButtons[] = {SDL_BUTTON_LEFT, SDL_BUTTON_RIGHT, SDL_BUTTON_MIDDLE};
+    SDL_Event event = {};
+    event.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
+    event.button.button = SdlButtons[static_cast<int>(button)];
+    event.button.state = down ? SDL_PRESSED : SDL_RELEASED;
+    event.button.clicks = 1;
+    event.button.x = cursor_.x;
+    event.button.y = cursor_.y + menuBarHeight_;
+    SDL_PushEvent(&event);
+    PumpMessages();
+}
+
+void SdlPlatform::InjectWheel(int32_t notches) {
+    SDL_Event event = {};
+    event.type = SDL_MOUSEWHEEL;
+    event.wheel.y = notches;
+    event.wheel.direction = SDL_MOUSEWHEEL_NORMAL;
+    SDL_PushEvent(&event);
+    PumpMessages();
+}
+
+void SdlPlatform::InjectKey(int32_t keyCode, bool down) {
+    if (keyCode < 0 || keyCode >= KeyShift) {
+        return;
+    }
+    const SDL_Scancode scancode = KeyScancodes[keyCode];
+    // Pushed events leave SDL's own modifier state alone; the editor's keys read it.
+    SDL_Keymod modifier = KMOD_NONE;
+    switch (scancode) {
+    case SDL_SCANCODE_LCTRL:
+        modifier = KMOD_LCTRL;
+        break;
+    case SDL_SCANCODE_RCTRL:
+        modifier = KMOD_RCTRL;
+        break;
+    case SDL_SCANCODE_LSHIFT:
+        modifier = KMOD_LSHIFT;
+        break;
+    case SDL_SCANCODE_RSHIFT:
+        modifier = KMOD_RSHIFT;
+        break;
+    case SDL_SCANCODE_LALT:
+        modifier = KMOD_LALT;
+        break;
+    case SDL_SCANCODE_RALT:
+        modifier = KMOD_RALT;
+        break;
+    default:
+        break;
+    }
+    if (modifier != KMOD_NONE) {
+        const int state = SDL_GetModState();
+        SDL_SetModState(static_cast<SDL_Keymod>(down ? state | modifier : state & ~modifier));
+    }
+    SDL_Event event = {};
+    event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+    event.key.state = down ? SDL_PRESSED : SDL_RELEASED;
+    event.key.keysym.scancode = scancode;
+    event.key.keysym.sym = SDL_GetKeyFromScancode(scancode);
+    event.key.keysym.mod = static_cast<uint16_t>(SDL_GetModState());
+    SDL_PushEvent(&event);
+    PumpMessages();
+}
+
+void SdlPlatform::InjectText(std::string_view utf8) {
+    // An SDL text event holds 31 bytes: longer texts go in pieces that end between characters.
+    constexpr size_t Room = sizeof(SDL_TextInputEvent::text) - 1;
+    while (!utf8.empty()) {
+        size_t length = std::min(utf8.size(), Room);
+        while (length < utf8.size() && length > 1 &&
+               (static_cast<unsigned char>(utf8[length]) & 0xC0) == 0x80) {
+            --length;
+        }
+        SDL_Event event = {};
+        event.type = SDL_TEXTINPUT;
+        std::memcpy(event.text.text, utf8.data(), length);
+        SDL_PushEvent(&event);
+        PumpMessages();
+        utf8.remove_prefix(length);
+    }
+}
+
+void SdlPlatform::InjectClose() {
+    SDL_Event event = {};
+    event.type = SDL_WINDOWEVENT;
+    event.window.event = SDL_WINDOWEVENT_CLOSE;
+    SDL_PushEvent(&event);
+    PumpMessages();
+}
+
 bool SdlPlatform::Hooked(uint32_t message, uintptr_t detail, intptr_t packed) {
     return messageHook_ && messageHook_(message, detail, packed) != 0;
+}
+
+intptr_t SdlPlatform::SendWindowMessage(uint32_t message, uintptr_t detail, intptr_t packed) {
+    return messageHook_ ? messageHook_(message, detail, packed) : 0;
 }
 
 bool SdlPlatform::HandleClose() {
@@ -566,12 +679,12 @@ bool SdlPlatform::HandleEvent(const SDL_Event& event) {
         HandleWindowEvent(event);
         return true;
     case SDL_MOUSEMOTION:
-        cursor_ = {event.motion.x, event.motion.y};
+        cursor_ = {event.motion.x, event.motion.y - menuBarHeight_};
         Hooked(MessageMouseMove, 0, PackWords(cursor_.x, cursor_.y));
         return true;
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP: {
-        cursor_ = {event.button.x, event.button.y};
+        cursor_ = {event.button.x, event.button.y - menuBarHeight_};
         bool down = event.type == SDL_MOUSEBUTTONDOWN;
         // Every second press of a series is the double click, as the engine's hooks expect.
         int form = !down ? 1 : (event.button.clicks >= 2 && event.button.clicks % 2 == 0) ? 2 : 0;
@@ -726,7 +839,7 @@ void SdlPlatform::FinishDrop() {
     if (window_) {
         SDL_GetWindowPosition(window_, &origin.x, &origin.y);
     }
-    dropHook_(paths[0].c_str(), origin.x + cursor_.x, origin.y + cursor_.y);
+    dropHook_(paths[0].c_str(), origin.x + cursor_.x, origin.y + menuBarHeight_ + cursor_.y);
 }
 
 bool SdlPlatform::ReadKeyState(uint8_t state[256]) {
@@ -742,7 +855,7 @@ bool SdlPlatform::WaitForInput() {
 void SdlPlatform::SetCursorPosition(int32_t x, int32_t y) {
     cursor_ = {x, y};
     if (window_) {
-        SDL_WarpMouseInWindow(window_, x, y);
+        SDL_WarpMouseInWindow(window_, x, y + menuBarHeight_);
     }
 }
 

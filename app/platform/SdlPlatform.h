@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct SDL_Cursor;
@@ -76,6 +77,10 @@ public:
     OnlineService* GetOnlineService() override;
     void SetMessageHook(MessageHook hook) override { messageHook_ = std::move(hook); }
     void SetDropHook(DropHook hook) override { dropHook_ = std::move(hook); }
+    // The editor's menu bar takes this many rows at the top of SDL's window, outside the client
+    // area as a menu bar is: sizes, positions and the mouse's pixels leave it out.
+    void SetMenuBarHeight(int32_t height) { menuBarHeight_ = height; }
+    int32_t GetMenuBarHeight() const { return menuBarHeight_; }
     // Typed text as SDL gives it, before its Latin-1 characters go to the message hook.
     void SetTextHook(std::function<void(const char* utf8)> hook) { textHook_ = std::move(hook); }
     void SetMouseHook(MouseHook hook) override { mouseHook_ = std::move(hook); }
@@ -103,6 +108,26 @@ public:
 
     // Handles every queued event; false once the program is asked to quit.
     bool PumpMessages();
+    // Input made up by the program (input scripts, tests): queued as SDL events and handled at
+    // once, so it takes the road a user's input takes. Positions are SDL window pixels, the
+    // menu bar's rows included; a button changes at the last position.
+    enum class InjectedButton { Left, Right, Middle };
+    void InjectMouseMove(Int2 window);
+    void InjectButton(InjectedButton button, bool down);
+    void InjectWheel(int32_t notches);
+    // A physical engine key code (0-70); others are ignored. Shift, Ctrl and Alt also set the
+    // modifier state, as a real keyboard does.
+    void InjectKey(int32_t keyCode, bool down);
+    void InjectText(std::string_view utf8);
+    // The window's close box.
+    void InjectClose();
+
+    // One frame of the main loop after its messages: the frame callback, then the frame clock.
+    // False when the callback ends the loop.
+    bool RunFrame();
+    // Hands a message to the message hook as the window would (a menu's command, say); returns
+    // the hook's answer.
+    intptr_t SendWindowMessage(uint32_t message, uintptr_t detail, intptr_t packed);
 
 protected:
     // Blocks until an event is queued; the idle wait of an inactive window.
@@ -134,6 +159,7 @@ private:
     std::string programPath_;
     SDL_Window* window_ = nullptr;
     uint32_t styleFlags_ = 0;
+    int32_t menuBarHeight_ = 0;
     uint32_t startFlags_ = 0;
     uint32_t windowState_ = WindowInitialState;
     MessageHook messageHook_;

@@ -15,6 +15,7 @@ enum WindowMessage : uint32_t {
     MessageKeyDown = 0x0100,
     MessageKeyUp = 0x0101,
     MessageChar = 0x0102,
+    MessageCommand = 0x0111, // a menu item's or toolbar button's id in the detail's low word
     MessageMouseMove = 0x0200,
     MessageLeftButtonDown = 0x0201,
     MessageLeftButtonUp = 0x0202,

@@ -1,5 +1,6 @@
 #include "app/player/EditorUi.h"
 
+#include "app/platform/SdlPlatform.h"
 #include "app/platform/WindowMessage.h"
 #include "app/player/EditorMessageHook.h"
 #include "core/scene/EngineState.h"
@@ -19,6 +20,8 @@ namespace {
 std::unique_ptr<UiLayer> ui;
 std::unique_ptr<WindowImage> windowImage;
 std::function<void()> editorWidgets;
+// The UI spans SDL's whole window; the engine's pixels start below the menu bar.
+int32_t menuBarHeight = 0;
 
 int32_t UiKeyOf(uintptr_t key) {
     switch (key) {
@@ -72,8 +75,10 @@ int32_t UiKeyOf(uintptr_t key) {
 }
 
 bool UiMouseMessage(UiLayer& layer, uint32_t message, uintptr_t detail, intptr_t packed) {
-    const bool overUi = layer.WantsMouse();
-    layer.MouseMove(static_cast<float>(LowWord(packed)), static_cast<float>(HighWord(packed)));
+    const auto x = static_cast<float>(LowWord(packed));
+    const auto y = static_cast<float>(HighWord(packed) + menuBarHeight);
+    const bool overUi = layer.WantsMouseAt(x, y);
+    layer.MouseMove(x, y);
     switch (message) {
     case MessageMouseMove:
         return false; // the mouse tracks the pointer everywhere
@@ -114,6 +119,9 @@ bool CreateEditorUi() {
         return false;
     }
     ui = std::make_unique<UiLayer>(*device->Gpu());
+    if (auto* sdl = dynamic_cast<SdlPlatform*>(GetPlatform())) {
+        menuBarHeight = sdl->GetMenuBarHeight();
+    }
     windowImage = std::make_unique<WindowImage>(*device);
     return true;
 }
@@ -155,12 +163,17 @@ void ComposeEditorFrame(Platform& platform) {
     if (auto* handle = static_cast<SDL_Window*>(platform.GetWindowHandle())) {
         SDL_GetWindowSize(handle, &window.x, &window.y);
     }
-    windowImage->Compose(platform.GetViewOrigin(), platform.GetViewSize(), window, *ui, FrameTime,
-                         editorWidgets);
+    windowImage->Compose(GetEditorViewPlace(platform), platform.GetViewSize(), window, *ui,
+                         FrameTime, editorWidgets);
 }
 
 void SetEditorWidgets(std::function<void()> widgets) {
     editorWidgets = std::move(widgets);
+}
+
+Int2 GetEditorViewPlace(Platform& platform) {
+    const Int2 origin = platform.GetViewOrigin();
+    return {origin.x, origin.y + menuBarHeight};
 }
 
 GpuSurface* GetEditorWindowImage() {

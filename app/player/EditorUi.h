@@ -30,6 +30,8 @@ void SetEditorWidgets(std::function<void()> widgets);
 
 // Draws the frame's UI over the view's image; the device then presents that image.
 void ComposeEditorFrame(Platform& platform);
+// Where the view lies in the window image: below the menu bar, at the view's origin.
+Int2 GetEditorViewPlace(Platform& platform);
 // The last composed image; null before the first or in the player.
 GpuSurface* GetEditorWindowImage();
 

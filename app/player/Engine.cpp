@@ -10,6 +10,7 @@
 #include "app/player/EditorMessageHook.h"
 #include "app/player/EditorSettings.h"
 #include "app/player/EditorUi.h"
+#include "app/player/InputScript.h"
 #include "app/player/LoadScreen.h"
 #include "app/player/SceneCommands.h"
 #include "audio/OpenAlAudioSystem.h"
@@ -28,6 +29,7 @@
 #include "core/scene/SignalReceiver.h"
 #include "core/string/Text.h"
 #include "device/GpuRenderDevice.h"
+#include "editor/UiLayer.h"
 #include "gpu/software/SoftwareDevice.h"
 #include "resources/DynamicMesh.h"
 #include "resources/FontNew.h"
@@ -54,6 +56,7 @@ float autosaveTimer = 0.0f;
 // resets the device but cannot begin its scene restores in a later one.
 bool restorePending = false;
 ShellScriptApp scriptApp;
+std::function<void()> exitHandler;
 
 void LogToStandardError(const char* channel, const char* text) {
     if (channel && *channel) {
@@ -274,6 +277,10 @@ bool InitEngine(const EngineSetup& setup) {
             WindowStyleResizable | WindowStyleClientArea | WindowStyleAcceptFiles, 270)) {
         return StartUpFailed(platform->GetLastErrorText());
     }
+    // The editor's menu bar lies outside the client area, as a window's menu bar does.
+    if (auto* sdl = dynamic_cast<SdlPlatform*>(platform); sdl && setup.editor) {
+        sdl->SetMenuBarHeight(UiMenuBarHeight);
+    }
     platform->SetMessageHook(setup.editor ? EditorUiMessageHook : EditorMessageHook);
     SetMenuRefreshHook(RefreshMainMenu);
     platform->SetDropHook(OnFileDropped);
@@ -325,6 +332,9 @@ bool InitEngine(const EngineSetup& setup) {
 }
 
 bool FrameUpdate() {
+    if (!PlayInputScriptFrame()) {
+        return false;
+    }
     Platform& platform = *GetPlatform();
     if (Mouse* mouse = Mouse::Get()) {
         mouse->Poll();
@@ -383,7 +393,14 @@ bool FrameUpdate() {
 void ExitProgram() {
     RemoveScriptLibrary();
     SetScriptApp(nullptr);
+    if (exitHandler) {
+        exitHandler();
+    }
     std::exit(0);
+}
+
+void SetExitHandler(std::function<void()> handler) {
+    exitHandler = std::move(handler);
 }
 
 bool OnFileDropped(const char* path, int32_t screenX, int32_t screenY) {
@@ -449,7 +466,21 @@ int RunPlayer(const EngineSetup& setup) {
                              "is set); SDL_VIDEODRIVER=offscreen runs without one\n");
         return 1;
     }
-    if (!InitEngine(setup)) {
+    std::string inputError;
+    if (!LoadInputScriptWhenAsked(inputError)) {
+        std::fprintf(stderr, "quarn: %s\n", inputError.c_str());
+        return 1;
+    }
+    EngineSetup scripted = setup;
+    if (InputScriptRuns() && !scripted.makePlatform) {
+        // A script answers the questions, so no dialog may wait for a person.
+        scripted.makePlatform = [commandLine = setup.commandLine] {
+            auto dialogs = std::make_unique<ScriptedDialogs>();
+            dialogs->AnswerButtons(std::getenv("QUARN_DIALOG_ANSWERS"));
+            return new SdlPlatform(commandLine.c_str(), nullptr, std::move(dialogs));
+        };
+    }
+    if (!InitEngine(scripted)) {
         std::fprintf(stderr, "quarn: %s\n", startUpError.c_str());
         return 1;
     }

@@ -43,6 +43,9 @@ bool FrameUpdate();
 
 // Ends the process with status 0; nothing is saved.
 [[noreturn]] void ExitProgram();
+// Runs in ExitProgram's place, for tests and tools that must see the end: it throws or ends the
+// process itself (should it return, the process ends as before). Empty: the plain exit.
+void SetExitHandler(std::function<void()> handler);
 
 // A file dropped on the window: a bmp, dds or png image becomes a Sprite node placed where the
 // scene was hit under the point (screen pixels). False when nothing was made of it.

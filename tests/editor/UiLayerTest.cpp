@@ -121,6 +121,9 @@ TEST_F(UiLayerTest, APressAndReleaseBetweenTwoFramesStillClickAButton) {
         ImGui::End();
     };
     Frame(widgets);
+    // Hit against the last frame's windows before any frame saw the pointer there.
+    EXPECT_TRUE(layer_->WantsMouseAt(centre.x, centre.y));
+    EXPECT_FALSE(layer_->WantsMouseAt(Width + 10.0f, 5.0f));
     layer_->MouseMove(centre.x, centre.y);
     Frame(widgets);
     EXPECT_TRUE(layer_->WantsMouse());
@@ -133,6 +136,40 @@ TEST_F(UiLayerTest, APressAndReleaseBetweenTwoFramesStillClickAButton) {
     layer_->MouseMove(Width + 10.0f, Height + 10.0f);
     Frame(widgets);
     EXPECT_FALSE(layer_->WantsMouse());
+}
+
+TEST_F(UiLayerTest, NamedItemsAreFoundByTheirVisiblePartAfterTheirFrame) {
+    float menuBarBottom = 0.0f;
+    auto widgets = [&] {
+        if (ImGui::BeginMainMenuBar()) {
+            ImGui::Button("File");
+            layer_->NameLastItem("menu:File");
+            menuBarBottom = ImGui::GetWindowHeight();
+            ImGui::EndMainMenuBar();
+        }
+        BeginPlain("list", 20, 40, 100, 50, 0xFF000000);
+        for (int row = 0; row < 20; ++row) {
+            ImGui::Button(("row " + std::to_string(row)).c_str(), ImVec2(150, 0));
+            layer_->NameLastItem("row:" + std::to_string(row));
+        }
+        ImGui::End();
+    };
+    EXPECT_FALSE(layer_->FindItem("menu:File"));
+    Frame(widgets);
+    Frame(widgets);
+    // The window sizes count on this height before the layer exists.
+    EXPECT_EQ(menuBarBottom, static_cast<float>(UiMenuBarHeight));
+    const auto file = layer_->FindItem("menu:File");
+    ASSERT_TRUE(file);
+    EXPECT_LT(file->CentreY(), static_cast<float>(UiMenuBarHeight));
+    // The first row is cut at the window's right edge; rows below its bottom are not there.
+    const auto first = layer_->FindItem("row:0");
+    ASSERT_TRUE(first);
+    EXPECT_GE(first->left, 20.0f);
+    EXPECT_LE(first->right, 120.0f);
+    EXPECT_GE(first->top, 40.0f);
+    EXPECT_FALSE(layer_->FindItem("row:19"));
+    EXPECT_FALSE(layer_->FindItem("row:"));
 }
 
 TEST_F(UiLayerTest, ALongTextSurvivesAFieldEditWhole) {

@@ -1,4 +1,5 @@
 #include "TestPaths.h"
+#include "codecs/PngDecoder.h"
 #include "script/GridData.h"
 #include "tests/support/OneShotHttpServer.h"
 #include "tests/support/StoredBytes.h"
@@ -331,6 +332,89 @@ TEST(QuarnToolRender, RepeatsItsPictureFindsWhatTheSceneNamesBesideItAndWarnsOfT
     EXPECT_EQ(test::Tilde(logged.err, folder),
               "Script search-path set to '~/game/'\nQuarn v1.0\nMissing resource: "
               "\"missing.png\"\nScene '~/game/level.scene' loaded\n");
+}
+
+// RGBA pixels of a PNG file, with its width and height.
+struct Picture {
+    uint32_t width = 0, height = 0;
+    std::vector<uint8_t> rgba;
+};
+Picture ReadPicture(const std::string& bytes) {
+    PngDecoder decoder;
+    Picture picture;
+    decoder.Decode(picture.rgba, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    EXPECT_EQ(decoder.GetLastErrorCode(), 0u);
+    picture.width = decoder.GetInfo().width;
+    picture.height = decoder.GetInfo().height;
+    return picture;
+}
+
+// The editor's picture holds the player's below its menu bar: the view is the same scene.
+TEST(QuarnToolEditorShot, ShowsTheSceneAsThePlayerRendersItBelowTheMenuBar) {
+    test::TempFolder folder;
+    std::ifstream dot(QUARN_TEST_DATA "/../../res/particle.png", std::ios::binary);
+    folder.WriteFile("game/dot.png", std::string(std::istreambuf_iterator<char>(dot), {}));
+    folder.WriteFile("game/config.txt", "autorun = \"level.scene\"\n");
+    folder.WriteFile(
+        "game/level.scene",
+        "version = 44\nnum_nodes = 4\nobj1 {\n\tclass = \"Node\"\n\tflags = 1\n}\n"
+        "obj2 {\n\tclass = \"Camera\"\n\tparent = 1\n}\n"
+        "obj3 {\n\tclass = \"RenderTarget\"\n\tparent = 1\n\tprev = 2\n\tcurrentcamera = 2\n}\n"
+        "obj4 {\n\tclass = \"Sprite\"\n\tparent = 1\n\tprev = 3\n\tpos = 1,0,8\n"
+        "\ttexture = \"dot.png\"\n}\n");
+    constexpr uint32_t Width = 160, Height = 120, MenuBar = 19;
+    ToolRun shot = RunTool(folder, {"editor-shot", "game", "out/editor.png", "--size",
+                                    "160x139", "--frames", "3"});
+    ASSERT_EQ(shot.status, 0) << shot.err;
+    EXPECT_EQ(shot.err, "");
+    ToolRun render = RunTool(folder, {"render", "game/level.scene", "--frames", "3", "--out",
+                                      "player.png", "--size", "160x120"});
+    ASSERT_EQ(render.status, 0) << render.err;
+    const Picture editor = ReadPicture(folder.ReadFile("out/editor.png"));
+    const Picture player = ReadPicture(folder.ReadFile("player.png"));
+    ASSERT_EQ(editor.width, Width);
+    ASSERT_EQ(editor.height, Height + MenuBar);
+    ASSERT_EQ(player.width, Width);
+    ASSERT_EQ(player.height, Height);
+    const size_t row = Width * 4;
+    EXPECT_TRUE(std::equal(player.rgba.begin(), player.rgba.end(),
+                           editor.rgba.begin() + static_cast<ptrdiff_t>(MenuBar * row)));
+    // The sprite is there at all: the view is not one colour.
+    EXPECT_NE(std::count(player.rgba.begin(), player.rgba.end(), player.rgba[0]),
+              static_cast<ptrdiff_t>(player.rgba.size()));
+
+    // A close in the second frame ends the run there: the picture is the first frame's.
+    folder.WriteFile("input.txt", "1 close\n");
+    ToolRun closed = RunTool(folder, {"editor-shot", "game", "closed.png", "--frames", "50",
+                                      "--input", "input.txt", "--size", "160x139"});
+    EXPECT_EQ(closed.status, 0) << closed.err;
+    ToolRun first =
+        RunTool(folder, {"editor-shot", "game", "first.png", "--frames", "1", "--size", "160x139"});
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(ReadPicture(folder.ReadFile("closed.png")).rgba,
+              ReadPicture(folder.ReadFile("first.png")).rgba);
+
+    const std::pair<std::vector<std::string>, std::string> failures[] = {
+        {{"editor-shot", "missing", "x.png"}, "quarn-tool: cannot enter missing\n"},
+        {{"editor-shot", "game", "x.png", "--input", "input.txt", "--size", "160x139"}, ""},
+        {{"editor-shot", "game", "x.png", "--size", "160x19"},
+         "quarn-tool: --size must be WxH, two whole numbers from 1 to 16384 with more than 19 "
+         "rows, not \"160x19\"\n"},
+    };
+    folder.WriteFile("input.txt", "0 hop\n");
+    for (const auto& [arguments, error] : failures) {
+        ToolRun run = RunTool(folder, arguments);
+        const std::string firstLine = run.err.substr(0, run.err.find('\n') + 1);
+        if (error.empty()) {
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(test::Tilde(firstLine, folder),
+                      "quarn-tool: input script ~/input.txt, line 1: unknown verb \"hop\"\n");
+        } else {
+            EXPECT_EQ(run.status, error.find("--size") == std::string::npos ? 1 : 2);
+            EXPECT_EQ(firstLine, error);
+        }
+        EXPECT_FALSE(std::filesystem::exists(folder.Join("x.png")));
+    }
 }
 
 TEST(QuarnToolMesh, PrintsTheCountsSavesTheTextFormAndNamesWhyAFileIsRefused) {

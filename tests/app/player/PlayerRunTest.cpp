@@ -100,6 +100,21 @@ TEST(PlayerRun, TerminationClosesTheWindowWithOrWithoutAScene) {
     }
 }
 
+TEST(PlayerRun, AnInputScriptDrivesTheRunAndAMalformedLineEndsStartUp) {
+    test::TempFolder folder;
+    folder.WriteFile("level.scene", test::SceneText());
+    folder.WriteFile("config.txt", "autorun = \"level.scene\"\n");
+    folder.WriteFile("input.txt", "0 key Esc\n3 close\n");
+    const std::string environment =
+        std::string(Headless) + " QUARN_INPUT='" + folder.Join("input.txt") + "'";
+    PlayerExit run = RunPlayerIn(folder, "", environment);
+    EXPECT_EQ(run.status, 0) << run.log;
+    folder.WriteFile("input.txt", "0 key Esc\n\n2 jump 3\n");
+    run = RunPlayerIn(folder, "", environment);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.log, "quarn: input script ~/input.txt, line 3: unknown verb \"jump\"\n");
+}
+
 // Neither a display nor a sound card is there; only the user's choice of SDL's offscreen driver
 // runs a game nobody sees. ALSA without a configuration fails on any machine.
 TEST(PlayerRun, WithoutADisplayItExitsWithOneAndWithoutSoundItSaysSoOnce) {

@@ -2,11 +2,14 @@
 
 #include "app/dialogs/DialogBackend.h"
 #include "app/platform/SdlPlatform.h"
+#include "app/player/EditorUi.h"
 #include "app/player/Engine.h"
+#include "app/platform/WindowMessage.h"
 #include "core/object/Signals.h"
 #include "core/object/ValueBinding.h"
 #include "core/scene/Node.h"
 #include "device/GpuRenderDevice.h"
+#include "editor/UiLayer.h"
 #include "gpu/software/SoftwareDevice.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/TempFolder.h"
@@ -59,6 +62,19 @@ public:
     }
 };
 
+// A clock that moves only when told: frame times are exact and the same in every run.
+class FixedClock : public MonotonicClock {
+public:
+    int64_t Counter() override { return now; }
+    int64_t Frequency() override { return 1'000'000; }
+    void Advance(double seconds) { now += static_cast<int64_t>(seconds * 1e6 + 0.5); }
+
+    int64_t now = 0;
+};
+
+// What ExitProgram throws once a test catches it.
+struct ProgramExit {};
+
 // A scene of one root node, enabled or not, with a child pivot.
 inline std::string SceneText(bool rootEnabled = true) {
     return std::string(
@@ -69,8 +85,8 @@ inline std::string SceneText(bool rootEnabled = true) {
 }
 
 // Runs the engine in-process in a fresh folder that becomes the working folder (each test is
-// a process of its own), with the user's folder below it, no display or sound card, and
-// dialogs answered from a script.
+// a process of its own), with the user's folder below it, no display or sound card, dialogs
+// answered from a script and a clock that moves only with the frames a test steps.
 class PlayerTest : public ::testing::Test {
 protected:
     PlayerTest() {
@@ -85,11 +101,69 @@ protected:
         setup.makePlatform = [this] {
             auto scripted = std::make_unique<ScriptedDialogs>();
             dialogs = scripted.get();
-            return new SdlPlatform("", nullptr, std::move(scripted));
+            auto fixed = std::make_unique<FixedClock>();
+            clock = fixed.get();
+            return new SdlPlatform("", std::move(fixed), std::move(scripted));
         };
         return setup;
     }
     bool Start(EngineSetup setup = {}) { return InitEngine(WithScriptedDialogs(std::move(setup))); }
+    bool StartEditor(EngineSetup setup = {}) {
+        setup.editor = true;
+        return Start(std::move(setup));
+    }
+    static SdlPlatform& Sdl() { return *static_cast<SdlPlatform*>(GetPlatform()); }
+
+    // From now on ExitProgram throws ProgramExit instead of ending the test's process.
+    static void CatchExit() {
+        SetExitHandler([] { throw ProgramExit{}; });
+    }
+
+    // One frame as the main loop runs it, the clock moved on by the seconds first. False when
+    // the loop would end there.
+    bool Step(double seconds = 1.0 / 60.0) {
+        clock->Advance(seconds);
+        return Sdl().PumpMessages() && Sdl().RunFrame();
+    }
+    bool StepFrames(int32_t count, double seconds = 1.0 / 60.0) {
+        for (int32_t frame = 0; frame < count; ++frame) {
+            if (!Step(seconds)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Input through SDL's queue, as a user's arrives; positions in the window's pixels (the
+    // editor's menu bar included). A click presses, steps a frame and releases.
+    static void MoveTo(Int2 window) { Sdl().InjectMouseMove(window); }
+    bool Click(Int2 window, SdlPlatform::InjectedButton button = SdlPlatform::InjectedButton::Left) {
+        MoveTo(window);
+        Sdl().InjectButton(button, true);
+        const bool running = Step();
+        Sdl().InjectButton(button, false);
+        return running;
+    }
+    // The window pixel of a view pixel.
+    static Int2 InWindow(Int2 view) {
+        const Int2 place = GetEditorViewPlace(*GetPlatform());
+        return {place.x + view.x, place.y + view.y};
+    }
+    // A named UI item of the last frame clicked at its centre; false (and a failure) when the
+    // last frame had no such item.
+    bool ClickItem(const std::string& name) {
+        const auto item = GetEditorUi() ? GetEditorUi()->FindItem(name) : std::nullopt;
+        EXPECT_TRUE(item) << "no UI item " << name;
+        return item && Click({static_cast<int32_t>(item->CentreX()),
+                              static_cast<int32_t>(item->CentreY())});
+    }
+    // The command a menu item or toolbar button sends.
+    static void Command(uint32_t id) { Sdl().SendWindowMessage(MessageCommand, id, 0); }
+
+    // The last composed window image's pixel as 0xAARRGGBB.
+    static uint32_t ImagePixel(int32_t x, int32_t y) {
+        return static_cast<SoftwareSurface*>(GetEditorWindowImage())->ReadArgb(x, y);
+    }
 
     // Every line logged so far, each ended by a line feed, the test's folder written as "~".
     std::string LogText() const {
@@ -109,6 +183,7 @@ protected:
     TempFolder folder;
     CapturingLogSink log;
     ScriptedDialogs* dialogs = nullptr;
+    FixedClock* clock = nullptr;
 };
 
 } // namespace quarn::test

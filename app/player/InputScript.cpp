@@ -1,0 +1,336 @@
+#include "app/player/InputScript.h"
+
+#include "app/input/Keyboard.h"
+#include "app/platform/SdlPlatform.h"
+#include "app/platform/WindowMessage.h"
+#include "app/player/EditorUi.h"
+#include "core/debug/Log.h"
+#include "core/string/Text.h"
+#include "editor/UiLayer.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <utility>
+
+namespace quarn {
+
+namespace {
+
+std::optional<InputScript> script;
+
+constexpr int32_t MostPixels = 32767;
+constexpr int32_t MostNotches = 32767 / WheelDelta;
+
+// The next space-separated word, taken off the front of the text.
+std::string_view NextWord(std::string_view& text) {
+    const size_t start = text.find_first_not_of(' ');
+    if (start == std::string_view::npos) {
+        text = {};
+        return {};
+    }
+    text.remove_prefix(start);
+    const size_t end = std::min(text.find(' '), text.size());
+    std::string_view word = text.substr(0, end);
+    text.remove_prefix(end);
+    return word;
+}
+
+// What is left after the space that ends the verb: names and texts keep their own spaces.
+std::string_view RestOfLine(std::string_view text) {
+    return text.empty() ? text : text.substr(1);
+}
+
+template <typename Number>
+bool ParseNumber(std::string_view word, Number& value) {
+    const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
+    return error == std::errc() && end == word.data() + word.size() && !word.empty();
+}
+
+// A physical key's code by its engine name; KeyCount for none.
+int32_t KeyCodeByName(std::string_view name) {
+    for (int32_t code = 0; code < KeyShift; ++code) {
+        if (name == GetKeyName(code)) {
+            return code;
+        }
+    }
+    return KeyCount;
+}
+
+Int2 ViewToWindow(SdlPlatform& platform, int32_t x, int32_t y) {
+    const Int2 origin = platform.GetViewOrigin();
+    return {origin.x + x, origin.y + platform.GetMenuBarHeight() + y};
+}
+
+} // namespace
+
+bool InputScript::ParseLine(std::string_view line, Event& event, std::string& reason) {
+    std::string_view rest = line;
+    if (!ParseNumber(NextWord(rest), event.frame)) {
+        reason = "the line does not start with a frame number";
+        return false;
+    }
+    const std::string_view verb = NextWord(rest);
+    static constexpr struct {
+        std::string_view name;
+        Verb verb;
+    } Verbs[] = {{"key", Verb::Key},
+                 {"keydown", Verb::KeyDown},
+                 {"keyup", Verb::KeyUp},
+                 {"text", Verb::Text},
+                 {"click", Verb::Click},
+                 {"press", Verb::Press},
+                 {"release", Verb::Release},
+                 {"move", Verb::Move},
+                 {"wheel", Verb::Wheel},
+                 {"click-item", Verb::ClickItem},
+                 {"command", Verb::Command},
+                 {"answer", Verb::Answer},
+                 {"answer-path", Verb::AnswerPath},
+                 {"close", Verb::Close}};
+    const auto* found = std::find_if(std::begin(Verbs), std::end(Verbs),
+                                     [&](const auto& entry) { return entry.name == verb; });
+    if (found == std::end(Verbs)) {
+        reason = StringFormat("unknown verb \"%.*s\"", static_cast<int>(verb.size()), verb.data());
+        return false;
+    }
+    event.verb = found->verb;
+    switch (event.verb) {
+    case Verb::Key:
+    case Verb::KeyDown:
+    case Verb::KeyUp:
+    {
+        const std::string_view name = RestOfLine(rest);
+        event.x = KeyCodeByName(name);
+        if (event.x == KeyCount) {
+            reason = StringFormat("no key is named \"%.*s\"", static_cast<int>(name.size()),
+                                  name.data());
+            return false;
+        }
+        return true;
+    }
+    case Verb::Text:
+    case Verb::ClickItem:
+    case Verb::AnswerPath:
+        event.text = RestOfLine(rest);
+        if (event.text.empty() && event.verb != Verb::AnswerPath) {
+            reason = StringFormat("\"%.*s\" needs its text", static_cast<int>(verb.size()),
+                                  verb.data());
+            return false;
+        }
+        return true;
+    case Verb::Click:
+    case Verb::Move: {
+        // Window messages carry positions in 16 bits.
+        if (!ParseNumber(NextWord(rest), event.x) || !ParseNumber(NextWord(rest), event.y) ||
+            std::abs(event.x) > MostPixels || std::abs(event.y) > MostPixels) {
+            reason = StringFormat("a position needs two whole numbers from -%d to %d", MostPixels,
+                                  MostPixels);
+            return false;
+        }
+        const std::string_view button = NextWord(rest);
+        if (event.verb == Verb::Click && !button.empty()) {
+            static constexpr std::string_view Buttons[] = {"left", "right", "middle"};
+            const auto* named = std::find(std::begin(Buttons), std::end(Buttons), button);
+            if (named == std::end(Buttons)) {
+                reason = "the button is left, right or middle";
+                return false;
+            }
+            event.button = static_cast<int32_t>(named - std::begin(Buttons));
+        } else if (!button.empty()) {
+            reason = "too many words";
+            return false;
+        }
+        break;
+    }
+    case Verb::Wheel:
+        // A wheel message carries its movement, 120 a notch, in 16 bits.
+        if (!ParseNumber(NextWord(rest), event.x) || std::abs(event.x) > MostNotches) {
+            reason = StringFormat("the wheel turns by a whole number of notches from -%d to %d",
+                                  MostNotches, MostNotches);
+            return false;
+        }
+        break;
+    case Verb::Answer:
+        if (!ParseNumber(NextWord(rest), event.x) || event.x < 0 ||
+            event.x >= MaxChoiceButtons) {
+            reason = StringFormat("an answer is a button index from 0 to %d", MaxChoiceButtons - 1);
+            return false;
+        }
+        break;
+    case Verb::Command: {
+        uint32_t id = 0;
+        if (!ParseNumber(NextWord(rest), id) || id > 0xFFFF) {
+            reason = "a command id is a number from 0 to 65535";
+            return false;
+        }
+        event.x = static_cast<int32_t>(id);
+        break;
+    }
+    case Verb::Press:
+    case Verb::Release:
+    case Verb::Close:
+        break;
+    }
+    if (!NextWord(rest).empty()) {
+        reason = "too many words";
+        return false;
+    }
+    return true;
+}
+
+bool InputScript::Parse(std::string_view text, std::string& error) {
+    std::vector<Event> events;
+    uint32_t lineNumber = 0;
+    while (!text.empty()) {
+        const size_t end = std::min(text.find('\n'), text.size());
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(std::min(end + 1, text.size()));
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (line.find_first_not_of(' ') == std::string_view::npos || line.front() == '#') {
+            continue;
+        }
+        // The texts go on as C strings, which a zero byte would cut short.
+        if (line.find('\0') != std::string_view::npos) {
+            error = StringFormat("line %u: the line holds a zero byte", lineNumber);
+            return false;
+        }
+        Event event;
+        event.line = lineNumber;
+        std::string reason;
+        if (!ParseLine(line, event, reason)) {
+            error = StringFormat("line %u: %s", lineNumber, reason.c_str());
+            return false;
+        }
+        events.push_back(std::move(event));
+    }
+    std::stable_sort(events.begin(), events.end(),
+                     [](const Event& a, const Event& b) { return a.frame < b.frame; });
+    events_ = std::move(events);
+    next_ = 0;
+    frame_ = 0;
+    return true;
+}
+
+bool InputScript::PlayFrame(SdlPlatform& platform) {
+    // Last frame's key taps and clicks end first.
+    for (int32_t key : std::exchange(keysToRelease_, {})) {
+        platform.InjectKey(key, false);
+    }
+    for (int32_t button : std::exchange(buttonsToRelease_, {})) {
+        platform.InjectButton(static_cast<SdlPlatform::InjectedButton>(button), false);
+    }
+    for (; next_ < events_.size() && events_[next_].frame == frame_; ++next_) {
+        Play(events_[next_], platform);
+    }
+    ++frame_;
+    return platform.PumpMessages();
+}
+
+void InputScript::Play(const Event& event, SdlPlatform& platform) {
+    using Button = SdlPlatform::InjectedButton;
+    switch (event.verb) {
+    case Verb::Key:
+        platform.InjectKey(event.x, true);
+        keysToRelease_.push_back(event.x);
+        break;
+    case Verb::KeyDown:
+    case Verb::KeyUp:
+        platform.InjectKey(event.x, event.verb == Verb::KeyDown);
+        break;
+    case Verb::Text:
+        platform.InjectText(event.text);
+        break;
+    case Verb::Click:
+        platform.InjectMouseMove(ViewToWindow(platform, event.x, event.y));
+        platform.InjectButton(static_cast<Button>(event.button), true);
+        buttonsToRelease_.push_back(event.button);
+        break;
+    case Verb::Press:
+    case Verb::Release:
+        platform.InjectButton(Button::Left, event.verb == Verb::Press);
+        break;
+    case Verb::Move:
+        platform.InjectMouseMove(ViewToWindow(platform, event.x, event.y));
+        break;
+    case Verb::Wheel:
+        platform.InjectWheel(event.x);
+        break;
+    case Verb::ClickItem: {
+        const UiLayer* ui = GetEditorUi();
+        const auto item = ui ? ui->FindItem(event.text) : std::nullopt;
+        if (!item) {
+            LogMessage("Input script line %u: no UI item \"%s\" in the last frame", event.line,
+                       event.text.c_str());
+            break;
+        }
+        platform.InjectMouseMove({static_cast<int32_t>(item->CentreX()),
+                                  static_cast<int32_t>(item->CentreY())});
+        platform.InjectButton(Button::Left, true);
+        buttonsToRelease_.push_back(static_cast<int32_t>(Button::Left));
+        break;
+    }
+    case Verb::Command:
+        platform.SendWindowMessage(MessageCommand, static_cast<uintptr_t>(event.x), 0);
+        break;
+    case Verb::Answer:
+    case Verb::AnswerPath:
+        if (auto* dialogs = dynamic_cast<ScriptedDialogs*>(&platform.Dialogs())) {
+            if (event.verb == Verb::Answer) {
+                dialogs->AnswerButton(event.x);
+            } else {
+                dialogs->AnswerPath(event.text);
+            }
+        } else {
+            LogMessage("Input script line %u: the dialogs are not answered from a script",
+                       event.line);
+        }
+        break;
+    case Verb::Close:
+        platform.InjectClose();
+        break;
+    }
+}
+
+bool LoadInputScriptWhenAsked(std::string& error) {
+    const char* path = std::getenv("QUARN_INPUT");
+    if (!path || !*path) {
+        return true;
+    }
+    std::ifstream file(path, std::ios::binary);
+    if (!file.is_open()) {
+        error = StringFormat("input script %s cannot be opened", path);
+        return false;
+    }
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (file.bad()) {
+        error = StringFormat("input script %s cannot be read", path);
+        return false;
+    }
+    InputScript loaded;
+    std::string reason;
+    if (!loaded.Parse(text, reason)) {
+        error = StringFormat("input script %s, %s", path, reason.c_str());
+        return false;
+    }
+    script = std::move(loaded);
+    return true;
+}
+
+bool PlayInputScriptFrame() {
+    auto* platform = dynamic_cast<SdlPlatform*>(GetPlatform());
+    return !script || !platform || script->PlayFrame(*platform);
+}
+
+bool InputScriptRuns() {
+    return script.has_value();
+}
+
+} // namespace quarn

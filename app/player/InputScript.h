@@ -1,0 +1,71 @@
+#pragma once
+
+// Input scripts: a run driven from a file (QUARN_INPUT), one event per line, "FRAME VERB ARGS".
+// FRAME counts the run's frames from 0; a frame's events are played in file order before its
+// input poll. Verbs:
+//   key NAME             an engine key name ("A", "Space", "Left Ctrl"), pressed in that frame
+//                        and released in the next
+//   keydown NAME, keyup NAME
+//   text TEXT            typed text
+//   click X Y [left|right|middle]
+//                        a press there (view pixels, as the mouse sees them), released in the
+//                        next frame
+//   press, release       the left button where the pointer is
+//   move X Y             the pointer to a view pixel
+//   wheel N              N notches, away from the user when positive
+//   click-item NAME      a click at the centre of a named UI item of the last frame
+//   command ID           the command a menu item sends
+//   answer INDEX         the next question's button, answered by the scripted dialogs
+//   answer-path PATH     the next file dialog's or text entry's answer
+//   close                the window's close box
+// NAME, TEXT and PATH run to the line's end. Empty lines and lines starting with '#' are skipped.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quarn {
+
+class SdlPlatform;
+
+class InputScript {
+public:
+    // False with "line N: reason" for the first malformed line; nothing is kept then.
+    bool Parse(std::string_view text, std::string& error);
+    // Plays the next frame's events. False when they ended the run (the window closed).
+    bool PlayFrame(SdlPlatform& platform);
+
+private:
+    enum class Verb {
+        Key, KeyDown, KeyUp, Text, Click, Press, Release, Move, Wheel, ClickItem, Command,
+        Answer, AnswerPath, Close,
+    };
+    struct Event {
+        uint32_t frame = 0;
+        uint32_t line = 0;
+        Verb verb = Verb::Close;
+        int32_t x = 0, y = 0; // a position; a key code, notches, an id or an index in x
+        int32_t button = 0;   // SdlPlatform::InjectedButton
+        std::string text;
+    };
+    static bool ParseLine(std::string_view line, Event& event, std::string& reason);
+    void Play(const Event& event, SdlPlatform& platform);
+
+    std::vector<Event> events_; // by frame, in file order within one
+    size_t next_ = 0;
+    uint32_t frame_ = 0;
+    std::vector<int32_t> keysToRelease_;
+    std::vector<int32_t> buttonsToRelease_;
+};
+
+// Reads the script QUARN_INPUT names, when it is set; its frames are then played by
+// PlayInputScriptFrame. False with a one-line reason when it cannot be read or a line is
+// malformed.
+bool LoadInputScriptWhenAsked(std::string& error);
+// The frame function's first step: false when the script ended the run.
+bool PlayInputScriptFrame();
+// True while a script drives the run.
+bool InputScriptRuns();
+
+} // namespace quarn

@@ -1,0 +1,157 @@
+#include "app/player/InputScript.h"
+
+#include "TestPaths.h"
+#include "app/input/Keyboard.h"
+#include "app/input/Mouse.h"
+#include "tests/app/player/PlayerTestSupport.h"
+
+#include <imgui.h>
+#include <imgui_stdlib.h>
+
+namespace quarn {
+namespace {
+
+TEST(InputScript, AMalformedLineIsRefusedWithItsNumber) {
+    const std::pair<std::string_view, const char*> cases[] = {
+        {"0 jump", "line 1: unknown verb \"jump\""},
+        {"first key A", "line 1: the line does not start with a frame number"},
+        {"-1 close", "line 1: the line does not start with a frame number"},
+        {"0 close\n\n# a note\n0 key Nothing", "line 4: no key is named \"Nothing\""},
+        {"0 key Shift", "line 1: no key is named \"Shift\""},
+        {"0 click 1", "line 1: a position needs two whole numbers from -32767 to 32767"},
+        {"0 move 1 2.5", "line 1: a position needs two whole numbers from -32767 to 32767"},
+        {"0 move 40000 2", "line 1: a position needs two whole numbers from -32767 to 32767"},
+        {"0 click 1 2 up", "line 1: the button is left, right or middle"},
+        {"0 move 1 2 left", "line 1: too many words"},
+        {"0 command 70000", "line 1: a command id is a number from 0 to 65535"},
+        {"0 wheel", "line 1: the wheel turns by a whole number of notches from -273 to 273"},
+        {"0 wheel 274", "line 1: the wheel turns by a whole number of notches from -273 to 273"},
+        {"0 answer 8", "line 1: an answer is a button index from 0 to 7"},
+        {"0 answer -1", "line 1: an answer is a button index from 0 to 7"},
+        {std::string_view("0 text a\0b", 10), "line 1: the line holds a zero byte"},
+        {"0 close now", "line 1: too many words"},
+        {"0 press\r\n1 text", "line 2: \"text\" needs its text"},
+    };
+    for (const auto& [text, expected] : cases) {
+        InputScript script;
+        std::string error;
+        EXPECT_FALSE(script.Parse(text, error)) << text;
+        EXPECT_EQ(error, expected) << text;
+    }
+    InputScript script;
+    std::string error;
+    EXPECT_TRUE(script.Parse("2 key Left Ctrl\r\n0 answer-path\n1 click 3 -4 middle\n", error))
+        << error;
+    // The fuzzing seed holds every verb.
+    setenv("QUARN_INPUT", QUARN_TEST_DATA "/input/verbs.txt", 1);
+    EXPECT_TRUE(LoadInputScriptWhenAsked(error)) << error;
+    setenv("QUARN_INPUT", "/nonexistent/input.txt", 1);
+    EXPECT_FALSE(LoadInputScriptWhenAsked(error));
+    EXPECT_EQ(error, "input script /nonexistent/input.txt cannot be opened");
+}
+
+// Plays a script through the editor: each verb's effect is read in the frame it lands in.
+class InputScriptRun : public test::PlayerTest {
+protected:
+    struct Seen {
+        bool keyA = false, shift = false;
+        Int2 position;
+        int32_t wheel = 0;
+        bool left = false, right = false;
+    };
+
+    void Run(const std::string& text) {
+        folder.WriteFile("input.txt", text);
+        setenv("QUARN_INPUT", folder.Join("input.txt").c_str(), 1);
+        std::string error;
+        ASSERT_TRUE(LoadInputScriptWhenAsked(error)) << error;
+        folder.WriteFile("data/Quarn/init.txt", "editor_windowsize = \"200,150\"\n");
+        ASSERT_TRUE(StartEditor());
+        // Commands are recorded on their way to the editor's own hook.
+        Sdl().SetMessageHook([this](uint32_t message, uintptr_t detail, intptr_t packed) {
+            if (message == MessageCommand) {
+                commands.push_back(static_cast<uint32_t>(detail));
+            }
+            return EditorUiMessageHook(message, detail, packed);
+        });
+        SetEditorWidgets([this] { Widgets(); });
+    }
+
+    void Widgets() {
+        const Keyboard& keyboard = *Keyboard::Get();
+        const Mouse& mouse = *Mouse::Get();
+        seen.push_back({keyboard.IsKeyDown(KeyA), keyboard.IsKeyDown(KeyLeftShift),
+                        mouse.GetPosition(), mouse.GetWheel(), mouse.IsDown(0, ""),
+                        mouse.IsDown(2, "")});
+        ImGui::SetNextWindowPos(ImVec2(100, 0));
+        ImGui::SetNextWindowSize(ImVec2(100, 60));
+        ImGui::Begin("tools", nullptr, ImGuiWindowFlags_NoDecoration);
+        if (ImGui::Button("Go")) {
+            ++clicks;
+        }
+        GetEditorUi()->NameLastItem("tool:0");
+        if (focusField) {
+            ImGui::SetKeyboardFocusHere();
+            focusField = false;
+        }
+        ImGui::InputText("##field", &field);
+        ImGui::End();
+    }
+
+    std::vector<Seen> seen;
+    std::vector<uint32_t> commands;
+    int32_t clicks = 0;
+    bool focusField = true;
+    std::string field;
+};
+
+TEST_F(InputScriptRun, EachVerbReachesTheRunInItsFrame) {
+    Run("0 key A\n"
+        "0 keydown Left Shift\n"
+        "0 move 30 40\n"
+        "1 wheel -2\n"
+        "2 click 50 60 right\n"
+        "3 keyup Left Shift\n"
+        "3 press\n"
+        "4 release\n"
+        "5 text h\xC3\xA9 w\xC3\xB6rld\n"
+        "6 click-item tool:0\n"
+        "6 command 40002\n"
+        "7 answer 1\n"
+        "7 answer-path levels/x.scene\n"
+        "9 close\n");
+    for (int32_t frame = 0; frame < 9; ++frame) {
+        ASSERT_TRUE(Step()) << frame;
+    }
+    ASSERT_EQ(seen.size(), 9u);
+    EXPECT_TRUE(seen[0].keyA && seen[0].shift);
+    EXPECT_EQ(seen[0].position, Int2(30, 40)) << "view pixels, below the menu bar";
+    EXPECT_TRUE(!seen[1].keyA && seen[1].shift);
+    EXPECT_EQ(seen[1].wheel, -2 * WheelDelta);
+    EXPECT_EQ(seen[0].wheel, 0);
+    EXPECT_TRUE(seen[2].right && !seen[2].left);
+    EXPECT_EQ(seen[2].position, Int2(50, 60));
+    EXPECT_TRUE(!seen[3].right && seen[3].left && !seen[3].shift);
+    EXPECT_FALSE(seen[4].left);
+    EXPECT_EQ(field, "h\xC3\xA9 w\xC3\xB6rld");
+    // The item's click goes to the UI, never to the game's mouse.
+    EXPECT_FALSE(seen[6].left);
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(commands, std::vector<uint32_t>{40002});
+    EXPECT_EQ(dialogs->ShowChoiceBox("Title", "Text", "A#B#C"), 1);
+    EXPECT_EQ(dialogs->FileDialog("Scenes\0*.scene\0", true, ""), "levels/x.scene");
+    // The close closes the default scene, which ends the process.
+    CatchExit();
+    EXPECT_THROW(Step(), test::ProgramExit);
+}
+
+TEST_F(InputScriptRun, AMissingItemIsLoggedAndTheRunGoesOn) {
+    focusField = false; // a field being typed in takes the first click itself
+    Run("0 click-item cmd:40006\n1 click-item tool:0\n");
+    ASSERT_TRUE(StepFrames(4));
+    EXPECT_TRUE(log.Contains("Input script line 1: no UI item \"cmd:40006\" in the last frame"));
+    EXPECT_EQ(clicks, 1);
+}
+
+} // namespace
+} // namespace quarn

@@ -1,0 +1,163 @@
+#include "tools/EditorShotTool.h"
+
+#include "app/platform/SdlPlatform.h"
+#include "app/player/EditorUi.h"
+#include "app/player/Engine.h"
+#include "app/player/InputScript.h"
+#include "codecs/PngEncoder.h"
+#include "editor/UiLayer.h"
+#include "core/filesystem/FileReader.h"
+#include "core/filesystem/FileSystem.h"
+#include "core/string/Text.h"
+#include "gpu/software/SoftwareTexture.h"
+#include "tools/ToolOptions.h"
+#include "tools/ToolStatus.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <unistd.h>
+#include <vector>
+
+namespace quarn {
+
+namespace {
+
+// The editor's platform for pictures: the window has exactly the size asked, whatever the
+// user's settings or a screen say, and every frame steps by 1/60 s, so a picture repeats.
+class ShotPlatform final : public SdlPlatform {
+public:
+    explicit ShotPlatform(Int2 size) : SdlPlatform(""), size_(size) {}
+    float GetFrameTime() override { return Step; }
+    float GetRawFrameTime() override { return Step; }
+    Int2 GetScreenSize() override { return {}; }
+    Int2 GetWorkAreaSize() override { return {}; }
+    // The asked size is the whole window's, the menu bar's rows included.
+    bool SetClientSize(int32_t width, int32_t height) override {
+        return size_.x > 0 ? SdlPlatform::SetClientSize(size_.x, size_.y - GetMenuBarHeight())
+                           : SdlPlatform::SetClientSize(width, height);
+    }
+
+private:
+    static constexpr float Step = 1.0f / 60.0f;
+    Int2 size_;
+};
+
+// Where the picture goes; the exit handler writes it too.
+std::string shotPath;
+
+// The last composed window image, written whole as PNG; false with the reason.
+bool WriteShot(std::string& reason) {
+    auto* image = dynamic_cast<SoftwareSurface*>(GetEditorWindowImage());
+    if (!image) {
+        reason = "no frame was shown";
+        return false;
+    }
+    const GpuSurfaceDesc desc = image->GetDesc();
+    std::vector<uint8_t> rgba(static_cast<size_t>(desc.width) * desc.height * 4);
+    uint8_t* at = rgba.data();
+    for (uint32_t y = 0; y < desc.height; ++y) {
+        for (uint32_t x = 0; x < desc.width; ++x, at += 4) {
+            // What a window shows has no alpha to keep.
+            const uint32_t pixel = image->ReadArgb(x, y);
+            at[0] = static_cast<uint8_t>(pixel >> 16);
+            at[1] = static_cast<uint8_t>(pixel >> 8);
+            at[2] = static_cast<uint8_t>(pixel);
+            at[3] = 0xFF;
+        }
+    }
+    std::vector<uint8_t> file;
+    PngEncoder encoder;
+    if (uint32_t error = encoder.Encode(file, rgba.data(), desc.width, desc.height)) {
+        reason = StringFormat("cannot encode %s: PNG error %u", shotPath.c_str(), error);
+        return false;
+    }
+    if (!WriteWholeFile(shotPath.c_str(), file, WriteCreateFolders)) {
+        reason = "cannot write " + shotPath;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int RunEditorShotTool(char** arguments, std::string& reason) {
+    const std::string folder = arguments[0];
+    Int2 size;
+    int32_t frames = 1;
+    std::string input;
+    for (int at = 2; arguments[at]; at += 2) {
+        const char* option = arguments[at];
+        const char* value = arguments[at + 1];
+        if (!value) {
+            reason = std::string(option) + " needs a value";
+            return ExitUsage;
+        }
+        bool good = true;
+        if (std::strcmp(option, "--size") == 0) {
+            good = ParseSize(value, size) && size.y > UiMenuBarHeight;
+            if (!good) {
+                reason = StringFormat("--size must be WxH, two whole numbers from 1 to %d with "
+                                      "more than %d rows, not \"%s\"",
+                                      MostPictureSide, UiMenuBarHeight, value);
+            }
+        } else if (std::strcmp(option, "--frames") == 0) {
+            good = ParsePositive(value, frames);
+            if (!good) {
+                reason = StringFormat("--frames must be a whole number above 0, not \"%s\"", value);
+            }
+        } else if (std::strcmp(option, "--input") == 0) {
+            input = value;
+        } else {
+            reason = StringFormat("unknown option \"%s\"", option);
+            return ExitUsage;
+        }
+        if (!good) {
+            return ExitUsage;
+        }
+    }
+    // Paths are the tool user's, taken before the run moves into the game's folder.
+    const std::filesystem::path here = std::filesystem::current_path();
+    shotPath = (here / arguments[1]).lexically_normal().string();
+    if (!input.empty()) {
+        setenv("QUARN_INPUT", (here / input).lexically_normal().c_str(), 1);
+    } else {
+        unsetenv("QUARN_INPUT");
+    }
+    if (chdir(folder.c_str()) != 0) {
+        reason = "cannot enter " + folder;
+        return ExitFailed;
+    }
+    // Nothing may wait for a display, a sound card or an answer.
+    setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    setenv("ALSOFT_DRIVERS", "null", 1);
+    setenv("QUARN_DIALOGS", "script", 1);
+    LogToStandardErrorWhenAsked();
+    if (!LoadInputScriptWhenAsked(reason)) {
+        return ExitFailed;
+    }
+    EngineSetup setup;
+    setup.editor = true;
+    setup.makePlatform = [size] { return new ShotPlatform(size); };
+    if (!InitEngine(setup)) {
+        reason = StartUpError();
+        return ExitFailed;
+    }
+    // A close or a stop ends the process there; what the window showed last is the picture.
+    SetExitHandler([] {
+        std::string why;
+        if (!WriteShot(why)) {
+            std::fprintf(stderr, "quarn-tool: %s\n", why.c_str());
+            std::exit(ExitFailed);
+        }
+        std::exit(ExitDone);
+    });
+    int32_t count = 0;
+    GetPlatform()->SetFrameCallback([&] { return FrameUpdate() && ++count < frames; });
+    GetPlatform()->RunMainLoop();
+    SetExitHandler(nullptr);
+    return WriteShot(reason) ? ExitDone : ExitFailed;
+}
+
+} // namespace quarn
