@@ -12,6 +12,7 @@
 #include "app/player/EditorUi.h"
 #include "app/player/InputScript.h"
 #include "app/player/LoadScreen.h"
+#include "app/player/Screenshot.h"
 #include "app/player/SceneCommands.h"
 #include "audio/OpenAlAudioSystem.h"
 #include "core/debug/Log.h"
@@ -65,6 +66,8 @@ void LogToStandardError(const char* channel, const char* text) {
         std::fprintf(stderr, "%s\n", text);
     }
 }
+
+constexpr int32_t ScreenshotKey = KeyF1 + 10; // F11
 
 constexpr const char* SoundOffText = "sound is off: no sound output could be opened";
 
@@ -319,6 +322,7 @@ bool InitEngine(const EngineSetup& setup) {
     }
     ShowLoadScreen(0.0f, "Initiliazing scene classes");
     LoadCustomColours();
+    SetScreenshotFolder(".");
     RegisterAllClasses();
     LogMessage("Quarn v%s", EngineVersion);
     ShowLoadScreen(0.0f, "Engine initialized");
@@ -377,6 +381,10 @@ bool FrameUpdate() {
         device.Clear(DeviceClearTarget | DeviceClearDepth | DeviceClearStencil, 0);
     }
     device.EndScene();
+    // Before the UI is drawn over the view's image, so the picture is the scene alone.
+    if (!IsStandalone() && keyboard && keyboard->WentDown(ScreenshotKey)) {
+        TakeScreenshot("bmp");
+    }
     if (EditorRunning) {
         ComposeEditorFrame(platform);
     }
