@@ -1,6 +1,7 @@
 #include "app/player/Engine.h"
 
 #include "app/ClassRegistration.h"
+#include "app/dialogs/VersionControlPrompts.h"
 #include "app/input/JoystickDevice.h"
 #include "app/input/Keyboard.h"
 #include "app/input/Mouse.h"
@@ -286,6 +287,7 @@ bool InitEngine(const EngineSetup& setup) {
     }
     platform->SetMessageHook(setup.editor ? EditorUiMessageHook : EditorMessageHook);
     SetMenuRefreshHook(RefreshMainMenu);
+    InstallVersionControlPrompts();
     platform->SetDropHook(OnFileDropped);
     Mouse* mouse = platform->CreateMouse();
     platform->SetMouseHook([mouse](uint32_t message, uintptr_t wParam, intptr_t lParam) {

@@ -247,6 +247,20 @@ std::string GetFolderSetting(const char* kind) {
     return folder.Text();
 }
 
+std::string GetDialogStartFolder(const char* kind) {
+    const SettingsFile& config = GetMainSettings();
+    const std::string key = std::string(kind ? kind : "") + "_base_folder";
+    FileSystem* files = GetFileSystem();
+    if (!config.HasKey(key.c_str()) || !files) {
+        return GetFolderSetting(kind);
+    }
+    PathString folder;
+    if (!files->GetNativePath(folder, config.GetString(key.c_str()))) {
+        return {};
+    }
+    return folder.Text();
+}
+
 void SetFolderSetting(const char* kind, const char* folder) {
     GetUserSettings().SetString((std::string("folder_") + (kind ? kind : "")).c_str(), folder);
 }

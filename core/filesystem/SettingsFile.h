@@ -109,5 +109,9 @@ SettingsFile& GetUserSettings();
 // remembered, or when the absolute form would be longer than a path may be.
 std::string GetFolderSetting(const char* kind);
 void SetFolderSetting(const char* kind, const char* folder);
+// Where a kind of file dialog opens: the game's own choice, the main settings' kind +
+// "_base_folder" made absolute, else the remembered folder; "" when the absolute form would be
+// longer than a path may be.
+std::string GetDialogStartFolder(const char* kind);
 
 } // namespace quarn
