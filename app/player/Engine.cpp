@@ -285,7 +285,9 @@ bool InitEngine(const EngineSetup& setup) {
     if (auto* sdl = dynamic_cast<SdlPlatform*>(platform); sdl && setup.editor) {
         sdl->SetMenuBarHeight(UiMenuBarHeight);
     }
-    platform->SetMessageHook(setup.editor ? EditorUiMessageHook : EditorMessageHook);
+    // Without a UI layer (the player's, until a script opens a text window) the UI's hook
+    // passes every message on.
+    platform->SetMessageHook(EditorUiMessageHook);
     SetMenuRefreshHook(RefreshMainMenu);
     InstallVersionControlPrompts();
     platform->SetDropHook(OnFileDropped);
@@ -303,11 +305,13 @@ bool InitEngine(const EngineSetup& setup) {
     if (!CreateRenderDevice(*platform, setup)) {
         return false;
     }
-    if (setup.editor && CreateEditorUi()) {
-        if (auto* sdl = dynamic_cast<SdlPlatform*>(platform)) {
-            sdl->SetTextHook(EditorUiText);
-        }
+    if (setup.editor) {
+        CreateEditorUi();
     }
+    if (auto* sdl = dynamic_cast<SdlPlatform*>(platform)) {
+        sdl->SetTextHook(EditorUiText);
+    }
+    InstallUiDialogs();
     EnterFullMonitorWhenAsked(*platform, config);
 
     CreateDebugMeshes();
@@ -387,9 +391,7 @@ bool FrameUpdate() {
     if (!IsStandalone() && keyboard && keyboard->WentDown(ScreenshotKey)) {
         TakeScreenshot("bmp");
     }
-    if (EditorRunning) {
-        ComposeEditorFrame(platform);
-    }
+    ComposeEditorFrame(platform);
     device.Present();
     if (Mouse* mouse = Mouse::Get()) {
         mouse->EndFrame();
