@@ -6,6 +6,7 @@
 #include "core/os/Dialogs.h"
 #include "core/scene/EngineState.h"
 #include "device/GpuRenderDevice.h"
+#include "editor/MainFrame.h"
 #include "editor/TextWindows.h"
 #include "editor/UiLayer.h"
 #include "editor/WindowImage.h"
@@ -25,6 +26,23 @@ std::function<void()> editorWidgets;
 TextWindows textWindows;
 // The UI spans SDL's whole window; the engine's pixels start below the menu bar.
 int32_t menuBarHeight = 0;
+
+// The frame lays its bars and edge out in client pixels; the UI's pixels are the window's, the
+// menu bar's rows included, so what it paints moves down by them.
+void PaintMainFrame(MainFrame& frame) {
+    ImDrawList& under = *ImGui::GetBackgroundDrawList();
+    ImDrawList& over = *ImGui::GetForegroundDrawList();
+    const int underFirst = under.VtxBuffer.Size;
+    const int overFirst = over.VtxBuffer.Size;
+    frame.Paint(under, over);
+    const auto dy = static_cast<float>(menuBarHeight);
+    for (int i = underFirst; i < under.VtxBuffer.Size; ++i) {
+        under.VtxBuffer[i].pos.y += dy;
+    }
+    for (int i = overFirst; i < over.VtxBuffer.Size; ++i) {
+        over.VtxBuffer[i].pos.y += dy;
+    }
+}
 
 int32_t UiKeyOf(uintptr_t key) {
     switch (key) {
@@ -217,6 +235,10 @@ void ComposeEditorFrame(Platform& platform) {
     }
     windowImage->Compose(GetEditorViewPlace(platform), platform.GetViewSize(), window, *ui,
                          FrameTime, [] {
+                             // The frame's edge and bars lie under the panels' windows.
+                             if (MainFrame* frame = MainFrame::Get()) {
+                                 PaintMainFrame(*frame);
+                             }
                              if (editorWidgets) {
                                  editorWidgets();
                              }
