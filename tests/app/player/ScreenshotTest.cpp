@@ -94,13 +94,13 @@ TEST_F(ScreenshotRun, F11WritesTheViewRegionOfTheBackBufferAsTheNextNumberedBitm
     const std::string first = folder.Join("Screenshots/screenshot0001.bmp");
     EXPECT_TRUE(log.Contains("Screenshot saved as ./Screenshots/screenshot0001.bmp"));
     const Bitmap bitmap = ReadBitmap(first);
-    ASSERT_EQ(bitmap.width, 96);
-    ASSERT_EQ(bitmap.height, 64);
+    const Int2 view = GetPlatform()->GetViewSize();
+    ASSERT_EQ(Int2(bitmap.width, bitmap.height), view);
     std::set<uint32_t> colours;
-    for (int32_t y = 0; y < 64; ++y) {
-        for (int32_t x = 0; x < 96; ++x) {
+    for (int32_t y = 0; y < view.y; ++y) {
+        for (int32_t x = 0; x < view.x; ++x) {
             const uint32_t expected = Pixel(uint32_t(x), uint32_t(y)) & 0xFFFFFF;
-            ASSERT_EQ(bitmap.pixels[size_t(y * 96 + x)], expected) << x << "," << y;
+            ASSERT_EQ(bitmap.pixels[size_t(y * view.x + x)], expected) << x << "," << y;
             colours.insert(expected);
         }
     }

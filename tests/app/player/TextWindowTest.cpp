@@ -96,7 +96,8 @@ TEST_F(TextWindowRun, ThePlayerShowsAScriptsWindowOverTheViewAndOtherwiseOnlyIts
     ASSERT_NE(GetEditorWindowImage(), nullptr);
     const auto title = GetEditorUi()->FindItem("text:1");
     ASSERT_TRUE(title);
-    EXPECT_EQ(Int2(int32_t(title->left), int32_t(title->top)), Int2(20, 20));
+    const Int2 view = GetEditorViewPlace(*GetPlatform());
+    EXPECT_EQ(Int2(int32_t(title->left), int32_t(title->top)), Int2(view.x + 20, view.y + 20));
     const Int2 inside(int32_t(title->CentreX()), int32_t(title->CentreY()));
     EXPECT_NE(ImagePixel(inside.x, inside.y), Pixel(uint32_t(inside.x), uint32_t(inside.y)));
     EXPECT_EQ(Text(handle), "hello");
