@@ -6,6 +6,7 @@
 #include "app/player/SceneCommands.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/object/Signals.h"
+#include "core/os/Dialogs.h"
 #include "core/scene/EngineState.h"
 #include "core/scene/Node.h"
 #include "core/scene/Picking.h"
@@ -13,6 +14,7 @@
 #include "editor/MainFrame.h"
 #include "editor/EditorSelectionSet.h"
 #include "editor/NodeContextMenu.h"
+#include "editor/TextWindows.h"
 #include "editor/UiLayer.h"
 #include "editor/WindowImage.h"
 
@@ -28,6 +30,7 @@ namespace {
 std::unique_ptr<UiLayer> ui;
 std::unique_ptr<WindowImage> windowImage;
 std::function<void()> editorWidgets;
+TextWindows textWindows;
 // The UI spans SDL's whole window; the engine's pixels start below the menu bar.
 int32_t menuBarHeight = 0;
 
@@ -166,7 +169,49 @@ bool UiMouseMessage(UiLayer& layer, uint32_t message, uintptr_t detail, intptr_t
     return false;
 }
 
+// Scripts' text windows open on the UI layer, made for them in the player; every other dialog
+// takes the platform's road.
+class UiDialogs : public DialogHook {
+public:
+    explicit UiDialogs(DialogHook& platform) : platform_(platform) {}
+
+    int ShowMessageBox(const char* text, const char* title, uint32_t type) override {
+        return platform_.ShowMessageBox(text, title, type);
+    }
+    int ShowChoiceBox(const char* title, const char* text, const char* buttons) override {
+        return platform_.ShowChoiceBox(title, text, buttons);
+    }
+    std::string FileDialog(const char* filter, bool open, const char* initialFolder) override {
+        return platform_.FileDialog(filter, open, initialFolder);
+    }
+    bool EnterString(int32_t x, int32_t y, const char* caption, const char* initial,
+                     std::string& entered) override {
+        return platform_.EnterString(x, y, caption, initial, entered);
+    }
+    uint32_t OpenTextWindow(int32_t x, int32_t y, const char* caption,
+                            const char* text) override {
+        if (!ui && !CreateEditorUi()) {
+            return platform_.OpenTextWindow(x, y, caption, text);
+        }
+        const Int2 view = GetEditorViewPlace(*GetPlatform());
+        return textWindows.Open({view.x + x, view.y + y}, caption, text);
+    }
+    void FocusTextWindow(uint32_t window) override { textWindows.Focus(window); }
+    std::string GetTextWindowText(uint32_t window) override { return textWindows.Text(window); }
+    void DestroyTextWindow(uint32_t window) override { textWindows.Close(window); }
+
+private:
+    DialogHook& platform_;
+};
+
+std::unique_ptr<UiDialogs> uiDialogs;
+
 } // namespace
+
+void InstallUiDialogs() {
+    uiDialogs = std::make_unique<UiDialogs>(*GetDialogHook());
+    SetDialogHook(uiDialogs.get());
+}
 
 bool CreateEditorUi() {
     auto* device = dynamic_cast<GpuRenderDevice*>(TheRenderDevice());
@@ -228,6 +273,13 @@ void ComposeEditorFrame(Platform& platform) {
     if (!ui || !windowImage) {
         return;
     }
+    // The player shows its UI only while a script's window is up; otherwise the back buffer.
+    if (!EditorRunning && !textWindows.AnyVisible()) {
+        if (auto* device = dynamic_cast<GpuRenderDevice*>(TheRenderDevice())) {
+            device->SetPresentImage(nullptr);
+        }
+        return;
+    }
     Int2 window;
     if (auto* handle = static_cast<SDL_Window*>(platform.GetWindowHandle())) {
         SDL_GetWindowSize(handle, &window.x, &window.y);
@@ -242,6 +294,7 @@ void ComposeEditorFrame(Platform& platform) {
                                  editorWidgets();
                              }
                              nodeMenu.Draw();
+                             textWindows.Draw(*ui);
                          });
 }
 
