@@ -419,8 +419,8 @@ void PrintHelp(FILE* out) {
                "display, sound card or dialogs, runs N frames (1 unless --frames says\n"
                "otherwise; each steps the game by 1/60 s) and saves the last picture the window\n"
                "showed, the view with the editor's interface over it, as OUT.png. --size gives\n"
-               "the window's size with its menu bar (more than 19 rows; otherwise the user's\n"
-               "last editor window size, else 1024x768 below the menu bar). --input plays FILE\n"
+               "the window's size with its menu bar and toolbar (more than 43 rows; otherwise\n"
+               "the user's last editor window size, else 1024x768 below them). --input plays FILE\n"
                "as QUARN_INPUT does (see the README); when it ends the run (a close, a stop)\n"
                "the picture is the last frame's before the end. OUT.png is replaced only once\n"
                "it is written whole.\n"
@@ -753,49 +753,6 @@ int RunGlyphCache(char** arguments) {
     return ExitDone;
 }
 
-// Picture sides; a larger one is a typing error rather than a picture anybody wants.
-constexpr int32_t MostPictureSide = 16384;
-
-// "WxH" read whole: two whole numbers from 1 to MostPictureSide and nothing else.
-bool ParseSize(const char* text, Int2& size) {
-    const char* end = text + std::strlen(text);
-    const auto width = std::from_chars(text, end, size.x);
-    if (width.ec != std::errc() || width.ptr == end || *width.ptr != 'x') {
-        return false;
-    }
-    const auto height = std::from_chars(width.ptr + 1, end, size.y);
-    return height.ec == std::errc() && height.ptr == end && size.x >= 1 && size.y >= 1 &&
-           size.x <= MostPictureSide && size.y <= MostPictureSide;
-}
-
-// A whole number above 0, or a positive finite number of seconds, and nothing else.
-template <typename Number>
-bool ParsePositive(const char* text, Number& value) {
-    const char* end = text + std::strlen(text);
-    const auto parsed = std::from_chars(text, end, value);
-    return parsed.ec == std::errc() && parsed.ptr == end && value > 0 && std::isfinite(value);
-// The player's platform for pictures: no screen bounds its window (the picture has exactly the
-// size asked), and every frame steps the game by the same time instead of the wall clock's, so
-// a scene renders to the same bytes every time.
-class PicturePlatform final : public SdlPlatform {
-public:
-    explicit PicturePlatform(float step) : SdlPlatform(""), step_(step) {}
-    float GetFrameTime() override { return step_; }
-    float GetRawFrameTime() override { return step_; }
-    Int2 GetScreenSize() override { return {}; }
-    Int2 GetWorkAreaSize() override { return {}; }
-
-private:
-    float step_;
-};
-
-// Particles take their seeds from the clock in a game; a picture takes them from a fixed
-// sequence, spread over the generator's states (neighbouring seeds start alike).
-uint32_t SequenceParticleSeed() {
-    static uint32_t seed = 0;
-    return seed += 0x9E3779B9u;
-}
-
 // The lines every start of the player logs: news of its road, not warnings.
 bool IsStartUpNews(const std::string& line) {
     for (const char* news : {"Quarn v", "Scene '", "Game settings read from '",
@@ -1066,6 +1023,8 @@ int RunSimulate(char** arguments) {
 
 int RunLightMap(char** arguments) {
     return RunSubTool("lightmap", RunLightMapTool, arguments);
+}
+
 int RunEditorShot(char** arguments) {
     return RunSubTool("editor-shot", RunEditorShotTool, arguments);
 }

@@ -387,7 +387,7 @@ Int2 SdlPlatform::GetWindowPosition() {
 Int2 SdlPlatform::GetWindowSize() {
     Int2 size = GetViewSize();
     if (styleFlags_ & WindowStyleClientArea) {
-        return {size.x, size.y - GetToolbarHeight()};
+        return size;
     }
     int32_t top, left, bottom, right;
     BordersOf(top, left, bottom, right);
@@ -398,9 +398,20 @@ Int2 SdlPlatform::GetViewSize() {
     Int2 size;
     if (window_) {
         SDL_GetWindowSize(window_, &size.x, &size.y);
-        size.y = std::max(size.y - menuBarHeight_, 0);
+        size.y = std::max(size.y - menuBarHeight_ - GetToolbarHeight(), 0);
     }
     return size;
+}
+
+void SdlPlatform::CreateToolbar(int32_t, const ToolbarButton* buttons, int32_t count) {
+    toolbar_.reset();
+    if (!(windowState_ & WindowFullMonitor)) {
+        toolbar_ = std::make_unique<Toolbar>(buttons, count);
+    }
+}
+
+int32_t SdlPlatform::GetToolbarHeight() {
+    return toolbar_ && !(windowState_ & WindowFullMonitor) ? ToolbarRowHeight : 0;
 }
 
 Int2 SdlPlatform::GetScreenSize() {
@@ -563,7 +574,7 @@ void SdlPlatform::InjectButton(InjectedButton button, bool down) {
     event.button.state = down ? SDL_PRESSED : SDL_RELEASED;
     event.button.clicks = 1;
     event.button.x = cursor_.x;
-    event.button.y = cursor_.y + menuBarHeight_;
+    event.button.y = cursor_.y + ViewTop();
     SDL_PushEvent(&event);
     PumpMessages();
 }
@@ -679,12 +690,12 @@ bool SdlPlatform::HandleEvent(const SDL_Event& event) {
         HandleWindowEvent(event);
         return true;
     case SDL_MOUSEMOTION:
-        cursor_ = {event.motion.x, event.motion.y - menuBarHeight_};
+        cursor_ = {event.motion.x, event.motion.y - ViewTop()};
         Hooked(MessageMouseMove, 0, PackWords(cursor_.x, cursor_.y));
         return true;
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP: {
-        cursor_ = {event.button.x, event.button.y - menuBarHeight_};
+        cursor_ = {event.button.x, event.button.y - ViewTop()};
         bool down = event.type == SDL_MOUSEBUTTONDOWN;
         // Every second press of a series is the double click, as the engine's hooks expect.
         int form = !down ? 1 : (event.button.clicks >= 2 && event.button.clicks % 2 == 0) ? 2 : 0;
@@ -839,7 +850,7 @@ void SdlPlatform::FinishDrop() {
     if (window_) {
         SDL_GetWindowPosition(window_, &origin.x, &origin.y);
     }
-    dropHook_(paths[0].c_str(), origin.x + cursor_.x, origin.y + menuBarHeight_ + cursor_.y);
+    dropHook_(paths[0].c_str(), origin.x + cursor_.x, origin.y + ViewTop() + cursor_.y);
 }
 
 bool SdlPlatform::ReadKeyState(uint8_t state[256]) {
@@ -855,7 +866,7 @@ bool SdlPlatform::WaitForInput() {
 void SdlPlatform::SetCursorPosition(int32_t x, int32_t y) {
     cursor_ = {x, y};
     if (window_) {
-        SDL_WarpMouseInWindow(window_, x, y + menuBarHeight_);
+        SDL_WarpMouseInWindow(window_, x, y + ViewTop());
     }
 }
 

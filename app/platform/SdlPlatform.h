@@ -6,6 +6,7 @@
 #include "app/platform/FrameClock.h"
 #include "app/platform/Platform.h"
 #include "app/platform/SdlJoysticks.h"
+#include "editor/Toolbar.h"
 
 #include <memory>
 #include <string>
@@ -57,7 +58,8 @@ public:
     void CreateMainFrame() override {}
     EditorPanel* GetMainFramePanel() override { return nullptr; }
     WindowHandle GetViewWindow() override { return window_; }
-    Int2 GetViewOrigin() override { return {}; }
+    // Below the toolbar.
+    Int2 GetViewOrigin() override { return {0, GetToolbarHeight()}; }
     Int2 GetViewSize() override;
     bool QueryActivePanel() override { return false; }
     void SetEditorView(bool) override {}
@@ -65,9 +67,12 @@ public:
     Int2 GetScreenSize() override;
     Int2 GetWorkAreaOrigin() override;
     Int2 GetWorkAreaSize() override;
-    void CreateToolbar(int32_t, const ToolbarButton*, int32_t) override {}
-    int32_t GetToolbarHeight() override { return 0; }
-    WindowHandle GetToolbarWindow() override { return nullptr; }
+    // Replaces the toolbar; none is made while the window covers the monitor.
+    void CreateToolbar(int32_t bitmapId, const ToolbarButton* buttons, int32_t count) override;
+    // 0 without a toolbar or while the window covers the monitor.
+    int32_t GetToolbarHeight() override;
+    // The Toolbar, or null.
+    WindowHandle GetToolbarWindow() override { return toolbar_.get(); }
     int32_t EnumerateJoysticks() override { return joysticks_->Enumerate(); }
     int32_t GetJoystickCount() override { return joysticks_->GetCount(); }
     JoystickDevice* CreateJoystick(int32_t index) override { return joysticks_->Create(index); }
@@ -106,6 +111,8 @@ public:
     const char* GetProgramPath() override { return programPath_.c_str(); }
     bool RunMainLoop() override;
 
+    // The main loop ends before its next frame.
+    void PostQuitMessage() { quitRequested_ = true; }
     // Handles every queued event; false once the program is asked to quit.
     bool PumpMessages();
     // Input made up by the program (input scripts, tests): queued as SDL events and handled at
@@ -143,6 +150,9 @@ private:
     void SendSize(uintptr_t kind);
     void FinishDrop();
     void BordersOf(int32_t& top, int32_t& left, int32_t& bottom, int32_t& right);
+    // The view's first row in SDL's window: below the menu bar and the toolbar. The mouse's
+    // pixels are the view's.
+    int32_t ViewTop() { return menuBarHeight_ + GetToolbarHeight(); }
 
     bool ReadKeyState(uint8_t state[256]) override;
     bool WaitForInput() override;
@@ -160,6 +170,7 @@ private:
     SDL_Window* window_ = nullptr;
     uint32_t styleFlags_ = 0;
     int32_t menuBarHeight_ = 0;
+    std::unique_ptr<Toolbar> toolbar_;
     uint32_t startFlags_ = 0;
     uint32_t windowState_ = WindowInitialState;
     MessageHook messageHook_;

@@ -2,6 +2,7 @@
 
 #include "app/platform/SdlPlatform.h"
 #include "app/platform/WindowMessage.h"
+#include "app/player/EditorMenus.h"
 #include "app/player/EditorMessageHook.h"
 #include "core/scene/EngineState.h"
 #include "device/GpuRenderDevice.h"
@@ -75,8 +76,10 @@ int32_t UiKeyOf(uintptr_t key) {
 }
 
 bool UiMouseMessage(UiLayer& layer, uint32_t message, uintptr_t detail, intptr_t packed) {
-    const auto x = static_cast<float>(LowWord(packed));
-    const auto y = static_cast<float>(HighWord(packed) + menuBarHeight);
+    // The message's pixels are the view's.
+    const Int2 view = GetEditorViewPlace(*GetPlatform());
+    const auto x = static_cast<float>(LowWord(packed) + view.x);
+    const auto y = static_cast<float>(HighWord(packed) + view.y);
     const bool overUi = layer.WantsMouseAt(x, y);
     layer.MouseMove(x, y);
     switch (message) {
@@ -123,6 +126,7 @@ bool CreateEditorUi() {
         menuBarHeight = sdl->GetMenuBarHeight();
     }
     windowImage = std::make_unique<WindowImage>(*device);
+    LoadToolbarStrip(*device->Gpu());
     return true;
 }
 
@@ -163,8 +167,15 @@ void ComposeEditorFrame(Platform& platform) {
     if (auto* handle = static_cast<SDL_Window*>(platform.GetWindowHandle())) {
         SDL_GetWindowSize(handle, &window.x, &window.y);
     }
+    const auto widgets = [&window] {
+        DrawEditorMenus(*ui, static_cast<float>(window.x));
+        if (editorWidgets) {
+            editorWidgets();
+        }
+    };
     windowImage->Compose(GetEditorViewPlace(platform), platform.GetViewSize(), window, *ui,
-                         FrameTime, editorWidgets);
+                         FrameTime, widgets);
+    SendChosenCommands();
 }
 
 void SetEditorWidgets(std::function<void()> widgets) {

@@ -50,12 +50,13 @@ TEST_F(EditorMode, IsFixedForTheRunAndPlacesTheWindowFromTheUserSettings) {
     EXPECT_EQ(TheRenderDevice()->TestCreationFlags(0x40), 0x40u);
     Platform& platform = *GetPlatform();
     EXPECT_EQ(platform.GetViewSize(), Int2(640, 480));
-    // The menu bar lies outside the client area the settings size and place.
+    // The menu bar lies outside the client area the settings size and place, the toolbar above
+    // the view.
     EXPECT_EQ(platform.GetWindowSize(), Int2(640, 480));
     EXPECT_EQ(platform.GetWindowPosition(), Int2(30, 40));
     Int2 whole;
     SDL_GetWindowSize(static_cast<SDL_Window*>(platform.GetWindowHandle()), &whole.x, &whole.y);
-    EXPECT_EQ(whole, Int2(640, 480 + UiMenuBarHeight));
+    EXPECT_EQ(whole, Int2(640, 480 + UiMenuBarHeight + ToolbarRowHeight));
     EXPECT_TRUE(FrameUpdate());
     EXPECT_FALSE(IsStandalone());
 }
@@ -95,7 +96,7 @@ TEST_F(EditorMode, AMouseOverTheUiStaysThereAndKeysInAFieldSkipTheEditorsKeys) {
     SetEditorWidgets(FieldWindow);
     ASSERT_TRUE(FrameUpdate());
     Mouse& mouse = *Mouse::Get();
-    MoveTo(InWindow({50, 50}));
+    MoveTo(InWindow({50, 20})); // over the panel, below the toolbar
     ASSERT_TRUE(FrameUpdate());
     Sdl().InjectWheel(1);
     EXPECT_EQ(mouse.GetWheel(), 0);
