@@ -34,14 +34,19 @@ run: deps
 		echo "No display: 5 frames of the default scene rendered offscreen to $$(pwd)/quarn.png"; \
 	fi
 
+# The physics peers (npm packages pinned in bench/peers/) live in a folder of the build only.
+PEERS_DIR = $(BUILD_DIR)/release/bench/peers
 bench:
 	scripts/install-deps bench
+	@command -v node >/dev/null 2>&1 || { echo "make bench: Node is missing (scripts/install-deps bench installs nodejs)"; exit 1; }
+	@mkdir -p $(PEERS_DIR) && cp bench/peers/package.json bench/peers/package-lock.json $(PEERS_DIR)/
+	@cd $(PEERS_DIR) && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error >/dev/null 2>&1 || { echo "make bench: the physics peers are missing: npm ci could not install bench/peers/package-lock.json into $(PEERS_DIR)"; exit 1; }
 	cmake -S . -B $(BUILD_DIR)/release -DCMAKE_BUILD_TYPE=Release -DQUARN_TESTS=OFF -DQUARN_BENCH=ON
 	cmake --build $(BUILD_DIR)/release -j $(JOBS) --target quarn_raster_bench quarn_png_decode_bench \
 		quarn_png_encode_bench quarn_scene_bench quarn_mesh_bench quarn_shader_bench \
 		quarn_table_bench quarn_lcp_bench quarn_broadphase_bench quarn_postprocess_bench \
 		quarn_script_bench quarn_convex_route_bench \
-		quarn_chain_bench quarn_ui_bench
+		quarn_chain_bench quarn_ui_bench quarn_physics_world_bench quarn_physics_peer_bench
 	$(BUILD_DIR)/release/bench/quarn_raster_bench
 	$(BUILD_DIR)/release/bench/quarn_png_decode_bench
 	$(BUILD_DIR)/release/bench/quarn_png_encode_bench
@@ -56,6 +61,9 @@ bench:
 	$(BUILD_DIR)/release/bench/quarn_convex_route_bench
 	$(BUILD_DIR)/release/bench/quarn_chain_bench
 	$(BUILD_DIR)/release/bench/quarn_ui_bench
+	$(BUILD_DIR)/release/bench/quarn_physics_world_bench
+	$(BUILD_DIR)/release/bench/quarn_physics_peer_bench bench/peers bench/peers/physics-peers.mjs \
+		$(PEERS_DIR)
 
 # Each fuzz target runs for FUZZ_TIME seconds (FUZZ_TARGETS picks some: "png inflate"); one target
 # for longer: make fuzz FUZZ_TARGETS=scene_text FUZZ_TIME=3600

@@ -23,10 +23,12 @@ struct BroadPhaseBox {
 
 class BroadPhaseScene {
 public:
-    explicit BroadPhaseScene(int count, uint32_t seed = 12345) : seed_(seed) {
+    explicit BroadPhaseScene(int count, uint32_t seed = 12345, float pairsPerBox = 0.4f,
+                             float maxStep = 0.05f)
+        : seed_(seed) {
         // A turned unit box spans about 1.5 per axis; 0.4 pairs per box needs a box density of
         // about 0.8 / 3^3 per unit volume.
-        side_ = std::cbrt(static_cast<float>(count) * 27.0f / 0.8f);
+        side_ = std::cbrt(static_cast<float>(count) * 27.0f / (2.0f * pairsPerBox));
         boxes_.reserve(static_cast<size_t>(count));
         for (int i = 0; i < count; ++i) {
             BroadPhaseBox box;
@@ -35,7 +37,8 @@ public:
             const float length = axis.Length();
             axis = length > 1e-6f ? axis / length : Float3(0.0f, 0.0f, 1.0f);
             box.orientation = Quaternion::FromAxisAngle(Next() * 6.2831853f, axis);
-            box.velocity = {(Next() - 0.5f) * 0.1f, (Next() - 0.5f) * 0.1f, (Next() - 0.5f) * 0.1f};
+            const float span = 2.0f * maxStep;
+            box.velocity = {(Next() - 0.5f) * span, (Next() - 0.5f) * span, (Next() - 0.5f) * span};
             // The world box of a unit cube: each axis sums the absolute corner offsets.
             const Float3 ex = box.orientation.RotateVector(Float3(0.5f, 0.0f, 0.0f));
             const Float3 ey = box.orientation.RotateVector(Float3(0.0f, 0.5f, 0.0f));

@@ -278,7 +278,6 @@ private:
     std::vector<ScreenVertex> quad_;
 };
 
-
 // The frames without their two outer rows and columns, where the blur's taps leave the image
 // and each side fills them its own way.
 std::vector<uint32_t> Inner(const std::vector<uint32_t>& pixels) {

@@ -29,7 +29,8 @@ constexpr int SettleFrames = 3;
 // The frame: what an editor with a scene tree and a property list shows.
 void EditorWidgets() {
     if (ImGui::BeginMainMenuBar()) {
-        for (const char* menu : {"File", "Edit", "View", "Game", "Functions", "GameObject", "Help"}) {
+        for (const char* menu :
+             {"File", "Edit", "View", "Game", "Functions", "GameObject", "Help"}) {
             if (ImGui::BeginMenu(menu)) {
                 ImGui::EndMenu();
             }

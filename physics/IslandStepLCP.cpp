@@ -1,6 +1,7 @@
 #include "physics/IslandStepLCP.h"
 
 #include "core/debug/Assertion.h"
+#include "physics/IslandStep.h"
 #include "physics/Joint.h"
 #include "physics/LCPSolver.h"
 #include "physics/MatrixKernels.h"
@@ -59,28 +60,6 @@ Float3 Load(const float* row) {
     return {row[0], row[1], row[2]};
 }
 
-void StoreRow(float* row, Float3 v) {
-    row[0] = v.x;
-    row[1] = v.y;
-    row[2] = v.z;
-}
-
-// Velocities are kept in the transform parent's space; the solve works in world space.
-Float3 ToWorld(RigidBody& body, Float3 v) {
-    Pivot* parent = body.GetTransformParent();
-    return parent ? parent->LocalToWorldDirection(v) : v;
-}
-
-Float3 ToStored(RigidBody& body, Float3 v) {
-    Pivot* parent = body.GetTransformParent();
-    return parent ? parent->WorldToLocalDirection(v) : v;
-}
-
-bool InIsland(const RigidBody* body, RigidBody* const* bodies, int nb) {
-    const int tag = body ? body->GetIslandTag() : -1;
-    return tag >= 0 && tag < nb && bodies[tag] == body;
-}
-
 // The joint's place among the kept joints, or -1 for one this island did not keep.
 int KeptIndex(const IslandSystem& system, const Joint* joint) {
     const int tag = joint->GetIslandTag();
@@ -134,15 +113,6 @@ void AssembleMatrix(IslandSystem& system, RigidBody* const* bodies, int nb, floa
     }
 }
 
-bool AllFinite(const float* values, int n) {
-    for (int i = 0; i < n; ++i) {
-        if (!std::isfinite(values[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 void BuildIslandSystem(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj,
@@ -157,10 +127,7 @@ void BuildIslandSystem(RigidBody* const* bodies, int32_t nb, Joint* const* joint
         RigidBody& body = *bodies[b];
         body.SetIslandTag(b);
         system.inverseMass[b] = body.GetSolverInverseMass();
-        const Matrix3 rotation = Matrix3::RotationOf(body.GetWorldMatrix());
-        Matrix3 world;
-        rotation.Transposed().Multiply(body.GetSolverInverseInertia(), world);
-        world.Multiply(rotation, system.inverseInertia[b]);
+        system.inverseInertia[b] = WorldInverseInertia(body);
     }
 
     // Keep the joints with rows, then give them row offsets: all-unbounded first, then mixed,
@@ -169,13 +136,7 @@ void BuildIslandSystem(RigidBody* const* bodies, int32_t nb, Joint* const* joint
     system.info = scratch.Take<JointInfo1>(nj);
     for (int i = 0; i < nj; ++i) {
         JointInfo1 info;
-        joints[i]->GetInfo1(info);
-        QUARN_CHECK_ASSERTION(info.m >= 0 && info.m <= 6 && info.nub >= 0 && info.nub <= info.m,
-                              "info[i].m >= 0 && info[i].m <= 6 && info[i].nub >= 0 && "
-                              "info[i].nub <= info[i].m");
-        const bool firstInIsland = QUARN_CHECK_ASSERTION(
-            InIsland(joints[i]->GetBody(0), bodies, nb), "joint's first body in the island");
-        if (info.m <= 0 || !firstInIsland) {
+        if (!GetIslandRows(*joints[i], bodies, nb, info)) {
             joints[i]->SetIslandTag(-1);
             continue;
         }
@@ -261,8 +222,8 @@ void BuildIslandSystem(RigidBody* const* bodies, int32_t nb, Joint* const* joint
             const int b = joint.GetBody(side)->GetIslandTag();
             for (int k = 0; k < m_i; ++k) {
                 const int row = (2 * system.start[i] + side * m_i + k) * RowFloats;
-                StoreRow(system.JM + row, Load(system.J + row) * system.inverseMass[b]);
-                StoreRow(system.JM + row + 4,
+                StoreJacobian(system.JM + row, Load(system.J + row) * system.inverseMass[b]);
+                StoreJacobian(system.JM + row + 4,
                          system.inverseInertia[b].TransformRow(Load(system.J + row + 4)));
             }
         }
@@ -273,11 +234,11 @@ void BuildIslandSystem(RigidBody* const* bodies, int32_t nb, Joint* const* joint
     float* tmp = scratch.Take<float>(static_cast<size_t>(nb) * RowFloats);
     for (int b = 0; b < nb; ++b) {
         RigidBody& body = *bodies[b];
-        const Float3 v = ToWorld(body, body.GetLinearVelocity());
-        const Float3 w = ToWorld(body, body.GetAngularVelocity());
+        const Float3 v = ToWorldSpace(body, body.GetLinearVelocity());
+        const Float3 w = ToWorldSpace(body, body.GetAngularVelocity());
         float* t = tmp + b * RowFloats;
-        StoreRow(t, body.GetForce() * system.inverseMass[b] + v * inverseH);
-        StoreRow(t + 4, system.inverseInertia[b].Transform(body.GetTorque()) + w * inverseH);
+        StoreJacobian(t, body.GetForce() * system.inverseMass[b] + v * inverseH);
+        StoreJacobian(t + 4, system.inverseInertia[b].Transform(body.GetTorque()) + w * inverseH);
         t[3] = t[7] = 0.0f;
     }
     for (int i = 0; i < system.jointCount; ++i) {
@@ -321,7 +282,7 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
             std::memcpy(hi, system.hi, sizeof(float) * m);
             std::memcpy(findex, system.findex, sizeof(int32_t) * m);
             SolveLCP(m, system.A, lambda, rhs, w, system.nub, lo, hi, findex, scratch);
-            return AllFinite(lambda, m);
+            return AllFinite(lambda, static_cast<size_t>(m));
         };
         bool solved = solve();
         if (!solved) {
@@ -333,13 +294,7 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
             solved = solve();
         }
         if (!solved) {
-            for (int b = 0; b < nb; ++b) {
-                bodies[b]->SetForce(Float3());
-                bodies[b]->SetTorque(Float3());
-            }
-            if (nb > 0 && bodies[0]->GetWorld()) {
-                bodies[0]->GetWorld()->ReportFailedIsland();
-            }
+            AbandonIsland(bodies, nb);
             return false;
         }
 
@@ -351,8 +306,8 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
             const Float3 f1 = LinearSumOfRows(rows, l, m_i);
             const Float3 t1 = LinearSumOfRows(rows + 4, l, m_i);
             float* F1 = F + joint.GetBody(0)->GetIslandTag() * 6;
-            StoreRow(F1, Load(F1) + f1);
-            StoreRow(F1 + 3, Load(F1 + 3) + t1);
+            StoreJacobian(F1, Load(F1) + f1);
+            StoreJacobian(F1 + 3, Load(F1 + 3) + t1);
             JointFeedback* feedback = joint.GetFeedback();
             if (feedback) {
                 feedback->force1 = f1;
@@ -362,8 +317,8 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
                 const Float3 f2 = LinearSumOfRows(rows + m_i * RowFloats, l, m_i);
                 const Float3 t2 = LinearSumOfRows(rows + m_i * RowFloats + 4, l, m_i);
                 float* F2 = F + joint.GetBody(1)->GetIslandTag() * 6;
-                StoreRow(F2, Load(F2) + f2);
-                StoreRow(F2 + 3, Load(F2 + 3) + t2);
+                StoreJacobian(F2, Load(F2) + f2);
+                StoreJacobian(F2 + 3, Load(F2 + 3) + t2);
                 if (feedback) {
                     feedback->force2 = f2;
                     feedback->torque2 = t2;
@@ -381,16 +336,10 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
         const Float3 angular = (Load(f + 3) - body.GetTorque()) * h;
         const Float3 dv = linear * -system.inverseMass[b];
         const Float3 dw = system.inverseInertia[b].Transform(angular) * -1.0f;
-        body.AddLinearVelocity(ToStored(body, dv));
-        body.AddAngularVelocity(ToStored(body, dw));
+        body.AddLinearVelocity(ToStoredSpace(body, dv));
+        body.AddAngularVelocity(ToStoredSpace(body, dw));
     }
-    for (int b = 0; b < nb; ++b) {
-        bodies[b]->IntegratePose(h);
-    }
-    for (int b = 0; b < nb; ++b) {
-        bodies[b]->SetForce(Float3());
-        bodies[b]->SetTorque(Float3());
-    }
+    IntegrateIsland(bodies, nb, h);
     return true;
 }
 

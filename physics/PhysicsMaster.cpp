@@ -16,6 +16,7 @@
 #include "core/scene/EngineState.h"
 #include "core/string/NumberText.h"
 #include "physics/ContactJoint.h"
+#include "physics/IslandStepIterative.h"
 #include "physics/IslandStepLCP.h"
 #include "physics/Joint.h"
 #include "physics/LCPSolver.h"
@@ -25,6 +26,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -380,9 +382,20 @@ void PhysicsMaster::Step(float h) {
     ApplyDamping();
     pairCount_ = 0;
     ReleaseContacts();
+    using Clock = std::chrono::steady_clock;
+    const bool timing = phaseTiming_;
+    const Clock::time_point collideStart = timing ? Clock::now() : Clock::time_point();
+    phaseTimes_.contacts = 0.0;
     CollideSpaces(true);
+    const Clock::time_point solveStart = timing ? Clock::now() : Clock::time_point();
     if (method_ == PhysicsLcp || method_ == PhysicsLcpSingleStep || method_ == PhysicsIterative) {
         StepIslands(h);
+    }
+    if (timing) {
+        const std::chrono::duration<double> collide = solveStart - collideStart;
+        const std::chrono::duration<double> solve = Clock::now() - solveStart;
+        phaseTimes_.collision = collide.count() - phaseTimes_.contacts;
+        phaseTimes_.solve = solve.count();
     }
     events_.Dispatch();
     if (Entity::FindBySerial(serial) == this) {
@@ -443,9 +456,18 @@ ContactJoint& PhysicsMaster::NextContactJoint() {
 }
 
 void PhysicsMaster::OnCandidatePair(void* data, CollisionVolume& a, CollisionVolume& b) {
-    if (collidingWorld) {
-        collidingWorld->CollideVolumes(static_cast<CollisionPair*>(data), a, b);
+    PhysicsMaster* world = collidingWorld;
+    if (!world) {
+        return;
     }
+    if (!world->phaseTiming_) {
+        world->CollideVolumes(static_cast<CollisionPair*>(data), a, b);
+        return;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    world->CollideVolumes(static_cast<CollisionPair*>(data), a, b);
+    const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
+    world->phaseTimes_.contacts += spent.count();
 }
 
 namespace {
@@ -735,10 +757,15 @@ void PhysicsMaster::StepIslands(float h) {
                 }
             }
         }
-        // The iterative solver is not built yet; its islands take the exact step.
-        StepIslandLCP(islandBodies_.data(), static_cast<int32_t>(islandBodies_.size()),
-                      islandJoints_.data(), static_cast<int32_t>(islandJoints_.size()),
-                      timestep_, cfm_, erp_, scratch_);
+        const auto nb = static_cast<int32_t>(islandBodies_.size());
+        const auto nj = static_cast<int32_t>(islandJoints_.size());
+        if (method_ == PhysicsIterative) {
+            StepIslandIterative(islandBodies_.data(), nb, islandJoints_.data(), nj, timestep_,
+                                cfm_, erp_, iterations_, 1.3f, scratch_);
+        } else {
+            StepIslandLCP(islandBodies_.data(), nb, islandJoints_.data(), nj, timestep_, cfm_,
+                          erp_, scratch_);
+        }
         if (battery && LCPStepFailures != 0) {
             statistic_ = LCPStepFailures;
         }

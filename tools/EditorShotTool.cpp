@@ -5,11 +5,11 @@
 #include "app/player/Engine.h"
 #include "app/player/InputScript.h"
 #include "codecs/PngEncoder.h"
-#include "editor/Toolbar.h"
-#include "editor/UiLayer.h"
 #include "core/filesystem/FileReader.h"
 #include "core/filesystem/FileSystem.h"
 #include "core/string/Text.h"
+#include "editor/Toolbar.h"
+#include "editor/UiLayer.h"
 #include "gpu/software/SoftwareTexture.h"
 #include "tools/ToolOptions.h"
 #include "tools/ToolStatus.h"
@@ -34,7 +34,7 @@ public:
     float GetRawFrameTime() override { return Step; }
     Int2 GetScreenSize() override { return {}; }
     Int2 GetWorkAreaSize() override { return {}; }
-    // The asked size is the whole window's, the menu bar's and toolbar's rows included.
+    // The asked size is the whole window's, the menu bar's rows included.
     bool SetClientSize(int32_t width, int32_t height) override {
         return size_.x > 0 ? SdlPlatform::SetClientSize(size_.x, size_.y - GetMenuBarHeight() -
                                                                      GetToolbarHeight())

@@ -69,7 +69,9 @@ HeadlessStart StartHeadlessPlayer(const std::string& scene, float step, Int2 siz
     // The picture is the window's: a game's full-monitor setting has no monitor here.
     setup.settings = {{"autorun", scenePath}, {"screenshot", "true"}, {"fullscreen", "false"}};
     if (size.x > 0) {
-        setup.settings.emplace_back("editor_windowsize", StringFormat("%d,%d", size.x, size.y));
+        // The view lies inside a two-pixel edge on each side of the window's client area.
+        setup.settings.emplace_back("editor_windowsize",
+                                    StringFormat("%d,%d", size.x + 4, size.y + 4));
     }
     if (!InitEngine(setup)) {
         return HeadlessStart::NoPlayer;

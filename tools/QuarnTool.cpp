@@ -117,8 +117,8 @@ int RunContacts(char** arguments);
 int RunPairs(char** arguments);
 int RunLcp(char** arguments);
 int RunSimulate(char** arguments);
-int RunLightMap(char** arguments);
 int RunEditorShot(char** arguments);
+int RunLightMap(char** arguments);
 
 struct Command {
     const char* name;
@@ -177,11 +177,11 @@ constexpr Command Commands[] = {
     {"simulate", "SCENE --steps N [--every K] [--print NAME]... [--events]", 3,
      "run N steps of the first physics master of SCENE and print the named bodies", RunSimulate,
      64},
-    {"lightmap", "SCENE [--bake] [--spacing D] [--save] [--atlas PATH]", 1,
-     "create and update the lightmaps of SCENE as the editor's commands do", RunLightMap, 6},
     {"editor-shot", "FOLDER OUT.png [--size WxH] [--frames N] [--input FILE]", 2,
      "run the editor headless in FOLDER and save the window's last picture as OUT.png",
      RunEditorShot, 6},
+    {"lightmap", "SCENE [--bake] [--spacing D] [--save] [--atlas PATH]", 1,
+     "create and update the lightmaps of SCENE as the editor's commands do", RunLightMap, 6},
 };
 
 // "name ARGUMENTS", as the help and the usage line show a command.
@@ -262,10 +262,12 @@ void PrintHelp(FILE* out) {
                "the last frame's picture with the engine's PNG encoder. Each frame steps the\n"
                "game by SECONDS (1/60 unless --step says otherwise), not by the time it took,\n"
                "so a scene renders to the same picture every time. --size gives the picture's\n"
-               "size exactly (1024x768 unless the configuration names another; no screen\n"
-               "bounds it; each side from 1 to 16384); a configuration's \"fullscreen\" is\n"
-               "ignored. The current folder is the game's folder when it holds a\n"
-               "\"config.txt\" or a \"data.zoo\", as for quarn; otherwise SCENE's own folder\n"
+               "size exactly (no screen bounds it; each side from 1 to 16384); without it the\n"
+               "picture is the player's view in a window of 1024x768, or of the size the\n"
+               "configuration names, less the two-pixel edge around the view on each side.\n"
+               "A configuration's \"fullscreen\" is ignored. The current folder is the\n"
+               "game's folder when it holds a \"config.txt\" or a \"data.zoo\", as for quarn;\n"
+               "otherwise SCENE's own folder\n"
                "is, so what the scene names is found beside it (\"res://\" paths reach the\n"
                "built-in files either way). What the engine noted meanwhile (a texture it did\n"
                "not find, a class it does not know) is printed on stderr as\n"
@@ -398,6 +400,15 @@ void PrintHelp(FILE* out) {
                "load or has no physics master, and a name that is no rigid body, fail the\n"
                "command.\n"
                "\n"
+               "\"editor-shot\" starts the editor as \"quarn --editor\" does in FOLDER, without a\n"
+               "display, sound card or dialogs, runs N frames (1 unless --frames says\n"
+               "otherwise; each steps the game by 1/60 s) and saves the last picture the window\n"
+               "showed, the view with the editor's interface over it, as OUT.png. --size gives\n"
+               "the window's size with its menu bar and toolbar (more than 43 rows; otherwise\n"
+               "the user's last editor window size, else 1024x768 below them). --input plays FILE\n"
+               "as QUARN_INPUT does (see the README); when it ends the run (a close, a stop)\n"
+               "the picture is the last frame's before the end. OUT.png is replaced only once\n"
+               "it is written whole.\n"
                "\"lightmap\" starts the player on SCENE as \"render\" does, runs one frame,\n"
                "selects the scene's root and runs the editor's \"Create light maps\" and\n"
                "\"Update light maps\" on the mockups and models below it. With --bake the\n"
@@ -415,15 +426,6 @@ void PrintHelp(FILE* out) {
                "atlas, \"atlas PATH WxH N parts\". A scene that does not load fails the\n"
                "command, as does an atlas that was not written (nothing saved, too large,\n"
                "not writable): the atlas list is then left as it was.\n"
-               "\"editor-shot\" starts the editor as \"quarn --editor\" does in FOLDER, without a\n"
-               "display, sound card or dialogs, runs N frames (1 unless --frames says\n"
-               "otherwise; each steps the game by 1/60 s) and saves the last picture the window\n"
-               "showed, the view with the editor's interface over it, as OUT.png. --size gives\n"
-               "the window's size with its menu bar and toolbar (more than 43 rows; otherwise\n"
-               "the user's last editor window size, else 1024x768 below them). --input plays FILE\n"
-               "as QUARN_INPUT does (see the README); when it ends the run (a close, a stop)\n"
-               "the picture is the last frame's before the end. OUT.png is replaced only once\n"
-               "it is written whole.\n"
                "\n"
                "exit status: 0 done; 1 the command failed, with one line on stderr saying why;\n"
                "2 bad usage, with the reason and the command's usage line on stderr.\n",
@@ -753,17 +755,6 @@ int RunGlyphCache(char** arguments) {
     return ExitDone;
 }
 
-// The lines every start of the player logs: news of its road, not warnings.
-bool IsStartUpNews(const std::string& line) {
-    for (const char* news : {"Quarn v", "Scene '", "Game settings read from '",
-                             "Base folder is now '"}) {
-        if (line.starts_with(news)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 int RunRender(char** arguments) {
     const std::string scene = arguments[0];
     int32_t frames = 0;
@@ -1021,12 +1012,12 @@ int RunSimulate(char** arguments) {
     return RunSubTool("simulate", RunSimulateTool, arguments);
 }
 
-int RunLightMap(char** arguments) {
-    return RunSubTool("lightmap", RunLightMapTool, arguments);
-}
-
 int RunEditorShot(char** arguments) {
     return RunSubTool("editor-shot", RunEditorShotTool, arguments);
+}
+
+int RunLightMap(char** arguments) {
+    return RunSubTool("lightmap", RunLightMapTool, arguments);
 }
 
 int Run(int argc, char** argv) {

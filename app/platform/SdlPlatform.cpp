@@ -60,6 +60,38 @@ uint8_t ScanCodeOf(SDL_Scancode scancode) {
     return 0;
 }
 
+// The keys a focused splitter bar moves by.
+bool BarKeyOf(SDL_Keycode key, SplitterKey& barKey) {
+    switch (key) {
+    case SDLK_HOME:
+        barKey = SplitterKey::Home;
+        return true;
+    case SDLK_END:
+        barKey = SplitterKey::End;
+        return true;
+    case SDLK_PAGEUP:
+        barKey = SplitterKey::PageUp;
+        return true;
+    case SDLK_PAGEDOWN:
+        barKey = SplitterKey::PageDown;
+        return true;
+    case SDLK_LEFT:
+        barKey = SplitterKey::Left;
+        return true;
+    case SDLK_RIGHT:
+        barKey = SplitterKey::Right;
+        return true;
+    case SDLK_UP:
+        barKey = SplitterKey::Up;
+        return true;
+    case SDLK_DOWN:
+        barKey = SplitterKey::Down;
+        return true;
+    default:
+        return false;
+    }
+}
+
 std::string CurrentFolder() {
     std::vector<char> buffer(4096);
     while (!getcwd(buffer.data(), buffer.size())) {
@@ -199,11 +231,17 @@ SdlPlatform::SdlPlatform(const char* commandLine, std::unique_ptr<MonotonicClock
 }
 
 SdlPlatform::~SdlPlatform() {
+    mainFrame_.reset();
     keyboard_.reset();
     mouse_.reset();
     joysticks_.reset();
     if (waitCursor_) {
         SDL_FreeCursor(waitCursor_);
+    }
+    for (SDL_Cursor* cursor : shapeCursors_) {
+        if (cursor) {
+            SDL_FreeCursor(cursor);
+        }
     }
     if (window_) {
         SDL_DestroyWindow(window_);
@@ -316,6 +354,12 @@ bool SdlPlatform::SetWindowMode(uint32_t mask, uint32_t value) {
                                 (value & WindowFullMonitor) ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
     }
     windowState_ = (windowState_ & ~mask) | (value & mask);
+    if ((changed & WindowFullMonitor) && mainFrame_) {
+        // The whole monitor shows the view without an edge.
+        mainFrame_->Root().SetFrameMode((value & WindowFullMonitor) ? 0 : 2);
+        mainFrame_->SetTopOffset(GetToolbarHeight());
+        mainFrame_->Layout(0);
+    }
     return true;
 }
 
@@ -357,9 +401,9 @@ bool SdlPlatform::SetClientSize(int32_t width, int32_t height) {
     if (workArea.x > 0 && workArea.y > 0 && outerWidth > workArea.x && outerHeight > workArea.y) {
         // A window system that does not honour the maximise (none runs, or it refuses) would
         // leave the creation size: the window takes the work area's size first.
-        SDL_SetWindowSize(window_, std::max(workArea.x - left - right, 1),
-                          std::max(workArea.y - top - bottom - GetToolbarHeight() - menuBarHeight_,
-                                   1));
+        SDL_SetWindowSize(
+            window_, std::max(workArea.x - left - right, 1),
+            std::max(workArea.y - top - bottom - GetToolbarHeight() - menuBarHeight_, 1));
         SDL_MaximizeWindow(window_);
         return true;
     }
@@ -385,22 +429,31 @@ Int2 SdlPlatform::GetWindowPosition() {
 }
 
 Int2 SdlPlatform::GetWindowSize() {
-    Int2 size = GetViewSize();
+    Int2 size = ClientSize();
     if (styleFlags_ & WindowStyleClientArea) {
-        return size;
+        return {size.x, size.y - GetToolbarHeight()};
     }
     int32_t top, left, bottom, right;
     BordersOf(top, left, bottom, right);
     return {size.x + left + right, size.y + top + bottom + menuBarHeight_};
 }
 
-Int2 SdlPlatform::GetViewSize() {
+Int2 SdlPlatform::ClientSize() {
     Int2 size;
     if (window_) {
         SDL_GetWindowSize(window_, &size.x, &size.y);
-        size.y = std::max(size.y - menuBarHeight_ - GetToolbarHeight(), 0);
+        size.y = std::max(size.y - menuBarHeight_, 0);
     }
     return size;
+}
+
+void SdlPlatform::CreateMainFrame() {
+    if (mainFrame_) {
+        return;
+    }
+    mainFrame_ = std::make_unique<MainFrame>(static_cast<MainFrameHost&>(*this), true);
+    mainFrame_->SetTopOffset(GetToolbarHeight());
+    mainFrame_->Layout(0);
 }
 
 void SdlPlatform::CreateToolbar(int32_t, const ToolbarButton* buttons, int32_t count) {
@@ -412,6 +465,89 @@ void SdlPlatform::CreateToolbar(int32_t, const ToolbarButton* buttons, int32_t c
 
 int32_t SdlPlatform::GetToolbarHeight() {
     return toolbar_ && !(windowState_ & WindowFullMonitor) ? ToolbarRowHeight : 0;
+}
+
+EditorPanel* SdlPlatform::GetMainFramePanel() {
+    return mainFrame_ ? &mainFrame_->Root() : nullptr;
+}
+
+Int2 SdlPlatform::GetViewOrigin() {
+    return mainFrame_ ? mainFrame_->Root().GetInnerOrigin() : Int2();
+}
+
+Int2 SdlPlatform::GetViewSize() {
+    return mainFrame_ ? mainFrame_->Root().GetInnerSize() : ClientSize();
+}
+
+bool SdlPlatform::QueryActivePanel() {
+    return mainFrame_ && mainFrame_->QueryActivePanel();
+}
+
+void SdlPlatform::SetEditorView(bool on) {
+    if (mainFrame_) {
+        mainFrame_->SetEditorView(on);
+    }
+}
+
+void SdlPlatform::LayoutMainFrame(int32_t flag) {
+    if (mainFrame_) {
+        mainFrame_->Layout(flag);
+    }
+}
+
+LayoutRect SdlPlatform::ClientRect() {
+    const Int2 size = ClientSize();
+    return {0, 0, size.x, size.y};
+}
+
+void SdlPlatform::MouseMessage(uint32_t message, uintptr_t detail, intptr_t packed) {
+    // The mouse knows no double click of the other buttons.
+    if (mouseHook_ && message != MessageRightButtonDoubleClick &&
+        message != MessageMiddleButtonDoubleClick) {
+        mouseHook_(message, detail, packed);
+    }
+}
+
+void SdlPlatform::ViewResized(int32_t x, int32_t y, int32_t width, int32_t height) {
+    PaintViewEdge();
+    if (resizeHook_) {
+        resizeHook_(x, y, width, height);
+    }
+}
+
+void SdlPlatform::PaintViewEdge() {
+    if (!mainFrame_ || !window_ || mainFrame_->Root().GetFrameMode() == 0) {
+        return;
+    }
+    SDL_Surface* surface = SDL_GetWindowSurface(window_);
+    if (!surface) {
+        return;
+    }
+    const Int2 origin = mainFrame_->Root().GetOrigin();
+    const Int2 size = mainFrame_->Root().GetSize();
+    for (const EdgeStroke& stroke :
+         SunkenEdgeStrokes({origin.x, origin.y, origin.x + size.x, origin.y + size.y})) {
+        const SDL_Rect rect{stroke.rect.left, stroke.rect.top, stroke.rect.Width(),
+                            stroke.rect.Height()};
+        SDL_FillRect(surface, &rect,
+                     SDL_MapRGB(surface->format, (stroke.color >> 16) & 0xFF,
+                                (stroke.color >> 8) & 0xFF, stroke.color & 0xFF));
+    }
+}
+
+void SdlPlatform::ShowCursor(CursorShape shape) {
+    static constexpr SDL_SystemCursor Shapes[] = {SDL_SYSTEM_CURSOR_ARROW, SDL_SYSTEM_CURSOR_SIZEWE,
+                                                  SDL_SYSTEM_CURSOR_SIZENS};
+    const auto index = static_cast<size_t>(shape);
+    if (index >= std::size(Shapes) || busy_) {
+        return; // the wait cursor stays until the work is done
+    }
+    if (!shapeCursors_[index]) {
+        shapeCursors_[index] = SDL_CreateSystemCursor(Shapes[index]);
+    }
+    if (shapeCursors_[index]) {
+        SDL_SetCursor(shapeCursors_[index]);
+    }
 }
 
 Int2 SdlPlatform::GetScreenSize() {
@@ -553,6 +689,10 @@ bool SdlPlatform::PumpMessages() {
         if (!HandleEvent(event)) {
             quitRequested_ = true;
         }
+        // What the bars asked for while the event was handled runs after it.
+        if (mainFrame_) {
+            mainFrame_->DeliverPosted();
+        }
     }
     return !quitRequested_;
 }
@@ -574,7 +714,7 @@ void SdlPlatform::InjectButton(InjectedButton button, bool down) {
     event.button.state = down ? SDL_PRESSED : SDL_RELEASED;
     event.button.clicks = 1;
     event.button.x = cursor_.x;
-    event.button.y = cursor_.y + ViewTop();
+    event.button.y = cursor_.y + menuBarHeight_;
     SDL_PushEvent(&event);
     PumpMessages();
 }
@@ -690,12 +830,16 @@ bool SdlPlatform::HandleEvent(const SDL_Event& event) {
         HandleWindowEvent(event);
         return true;
     case SDL_MOUSEMOTION:
-        cursor_ = {event.motion.x, event.motion.y - ViewTop()};
-        Hooked(MessageMouseMove, 0, PackWords(cursor_.x, cursor_.y));
+        cursor_ = {event.motion.x, event.motion.y - menuBarHeight_};
+        if (mainFrame_ && mainFrame_->Captured()) {
+            mainFrame_->HandleMouse(MessageMouseMove, 0, PackWords(cursor_.x, cursor_.y));
+        } else if (!Hooked(MessageMouseMove, 0, PackWords(cursor_.x, cursor_.y)) && mainFrame_) {
+            mainFrame_->HandleMouse(MessageMouseMove, 0, PackWords(cursor_.x, cursor_.y));
+        }
         return true;
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP: {
-        cursor_ = {event.button.x, event.button.y - ViewTop()};
+        cursor_ = {event.button.x, event.button.y - menuBarHeight_};
         bool down = event.type == SDL_MOUSEBUTTONDOWN;
         // Every second press of a series is the double click, as the engine's hooks expect.
         int form = !down ? 1 : (event.button.clicks >= 2 && event.button.clicks % 2 == 0) ? 2 : 0;
@@ -713,21 +857,14 @@ bool SdlPlatform::HandleEvent(const SDL_Event& event) {
         default:
             return true;
         }
-        intptr_t position = PackWords(cursor_.x, cursor_.y);
-        if (!Hooked(message, 0, position) && mouseHook_ &&
-            message != MessageRightButtonDoubleClick && message != MessageMiddleButtonDoubleClick) {
-            mouseHook_(message, 0, position);
-        }
+        DeliverMouse(message, 0, PackWords(cursor_.x, cursor_.y));
         return true;
     }
     case SDL_MOUSEWHEEL: {
         int32_t notches =
             event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -event.wheel.y : event.wheel.y;
         uintptr_t detail = static_cast<uintptr_t>(PackWords(0, notches * WheelDelta));
-        intptr_t position = PackWords(cursor_.x, cursor_.y);
-        if (!Hooked(MessageMouseWheel, detail, position) && mouseHook_) {
-            mouseHook_(MessageMouseWheel, detail, position);
-        }
+        DeliverMouse(MessageMouseWheel, detail, PackWords(cursor_.x, cursor_.y));
         return true;
     }
     case SDL_KEYDOWN:
@@ -736,6 +873,12 @@ bool SdlPlatform::HandleEvent(const SDL_Event& event) {
         uint8_t scan = ScanCodeOf(event.key.keysym.scancode);
         if (scan) {
             keyState_[scan] = down ? 0x80 : 0;
+        }
+        // A focused bar takes its keys, as the window holding the focus would.
+        SplitterKey barKey;
+        if (down && mainFrame_ && BarKeyOf(event.key.keysym.sym, barKey) &&
+            mainFrame_->HandleKey(barKey)) {
+            return true;
         }
         Hooked(down ? MessageKeyDown : MessageKeyUp, static_cast<uintptr_t>(event.key.keysym.sym),
                static_cast<intptr_t>(scan) << 16);
@@ -816,6 +959,7 @@ void SdlPlatform::HandleWindowEvent(const SDL_Event& event) {
         SendSize(SizeRestored);
         break;
     case SDL_WINDOWEVENT_EXPOSED:
+        PaintViewEdge();
         Hooked(MessagePaint, 0, 0);
         break;
     default:
@@ -824,7 +968,7 @@ void SdlPlatform::HandleWindowEvent(const SDL_Event& event) {
 }
 
 void SdlPlatform::SendSize(uintptr_t kind) {
-    Int2 size = kind == SizeMinimized ? Int2() : GetViewSize();
+    Int2 size = kind == SizeMinimized ? Int2() : ClientSize();
     if (Hooked(MessageSize, kind, PackWords(size.x, size.y))) {
         return;
     }
@@ -833,8 +977,29 @@ void SdlPlatform::SendSize(uintptr_t kind) {
     } else {
         windowState_ &= ~static_cast<uint32_t>(WindowMinimized);
     }
-    if (resizeHook_) {
+    if (mainFrame_) {
+        // The frame lays itself out and tells the resize hook where the view went.
+        if (kind != SizeMinimized) {
+            mainFrame_->HandleSize();
+        }
+    } else if (resizeHook_) {
         resizeHook_(0, 0, size.x, size.y);
+    }
+}
+
+void SdlPlatform::DeliverMouse(uint32_t message, uintptr_t detail, intptr_t packed) {
+    // A bar that holds the capture gets the mouse wherever it is, over the UI too.
+    if (mainFrame_ && mainFrame_->Captured()) {
+        mainFrame_->HandleMouse(message, detail, packed);
+        return;
+    }
+    if (Hooked(message, detail, packed)) {
+        return;
+    }
+    if (mainFrame_) {
+        mainFrame_->HandleMouse(message, detail, packed);
+    } else {
+        MouseMessage(message, detail, packed);
     }
 }
 
@@ -850,7 +1015,7 @@ void SdlPlatform::FinishDrop() {
     if (window_) {
         SDL_GetWindowPosition(window_, &origin.x, &origin.y);
     }
-    dropHook_(paths[0].c_str(), origin.x + cursor_.x, origin.y + ViewTop() + cursor_.y);
+    dropHook_(paths[0].c_str(), origin.x + cursor_.x, origin.y + menuBarHeight_ + cursor_.y);
 }
 
 bool SdlPlatform::ReadKeyState(uint8_t state[256]) {
@@ -863,10 +1028,16 @@ bool SdlPlatform::WaitForInput() {
     return PumpMessages();
 }
 
+Int2 SdlPlatform::GetCursorPosition() {
+    const Int2 view = GetViewOrigin();
+    return {cursor_.x - view.x, cursor_.y - view.y};
+}
+
 void SdlPlatform::SetCursorPosition(int32_t x, int32_t y) {
-    cursor_ = {x, y};
+    const Int2 view = GetViewOrigin();
+    cursor_ = {view.x + x, view.y + y};
     if (window_) {
-        SDL_WarpMouseInWindow(window_, x, y + ViewTop());
+        SDL_WarpMouseInWindow(window_, cursor_.x, cursor_.y + menuBarHeight_);
     }
 }
 

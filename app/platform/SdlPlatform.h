@@ -6,6 +6,7 @@
 #include "app/platform/FrameClock.h"
 #include "app/platform/Platform.h"
 #include "app/platform/SdlJoysticks.h"
+#include "editor/MainFrame.h"
 #include "editor/Toolbar.h"
 
 #include <memory>
@@ -19,9 +20,13 @@ union SDL_Event;
 
 namespace quarn {
 
-// The platform on SDL2: one window that is also the view window, SDL events translated into the
-// engine's window messages and hooks, and the frame time measured on a monotonic clock.
-class SdlPlatform : public Platform, private KeyStateSource, private PointerSource {
+// The platform on SDL2: one window, whose main frame divides it into the view and the editor's
+// panels, SDL events translated into the engine's window messages and hooks, and the frame time
+// measured on a monotonic clock.
+class SdlPlatform : public Platform,
+                    private KeyStateSource,
+                    private PointerSource,
+                    private MainFrameHost {
 public:
     // The command line decides the start folder; a null clock means the steady clock, null
     // dialogs the back end CreateDialogBackend picks. The dialogs become the engine's dialog hook.
@@ -55,15 +60,16 @@ public:
     bool SetClientSize(int32_t width, int32_t height) override;
     Int2 GetWindowPosition() override;
     Int2 GetWindowSize() override;
-    void CreateMainFrame() override {}
-    EditorPanel* GetMainFramePanel() override { return nullptr; }
+    // A sunken frame, laid out at once.
+    void CreateMainFrame() override;
+    EditorPanel* GetMainFramePanel() override;
+    // The view is drawn into the main window's own surface.
     WindowHandle GetViewWindow() override { return window_; }
-    // Below the toolbar.
-    Int2 GetViewOrigin() override { return {0, GetToolbarHeight()}; }
+    Int2 GetViewOrigin() override;
     Int2 GetViewSize() override;
-    bool QueryActivePanel() override { return false; }
-    void SetEditorView(bool) override {}
-    void LayoutMainFrame(int32_t) override {}
+    bool QueryActivePanel() override;
+    void SetEditorView(bool on) override;
+    void LayoutMainFrame(int32_t flag) override;
     Int2 GetScreenSize() override;
     Int2 GetWorkAreaOrigin() override;
     Int2 GetWorkAreaSize() override;
@@ -148,17 +154,26 @@ private:
     // Offers a message to the message hook; true when the hook handled it.
     bool Hooked(uint32_t message, uintptr_t detail, intptr_t packed);
     void SendSize(uintptr_t kind);
+    // A mouse button or wheel message: the message hook, then the frame or the mouse.
+    void DeliverMouse(uint32_t message, uintptr_t detail, intptr_t packed);
     void FinishDrop();
     void BordersOf(int32_t& top, int32_t& left, int32_t& bottom, int32_t& right);
-    // The view's first row in SDL's window: below the menu bar and the toolbar. The mouse's
-    // pixels are the view's.
-    int32_t ViewTop() { return menuBarHeight_ + GetToolbarHeight(); }
+    Int2 ClientSize();
+    // The sunken edge around the view, in the window's surface; the present leaves it alone.
+    void PaintViewEdge();
 
     bool ReadKeyState(uint8_t state[256]) override;
     bool WaitForInput() override;
-    Int2 GetCursorPosition() override { return cursor_; }
+    // In the view's coordinates.
+    Int2 GetCursorPosition() override;
     void SetCursorPosition(int32_t x, int32_t y) override;
     void SetCapture(bool capture) override;
+
+    LayoutRect ClientRect() override;
+    void MouseMessage(uint32_t message, uintptr_t detail, intptr_t packed) override;
+    void ViewResized(int32_t x, int32_t y, int32_t width, int32_t height) override;
+    void CaptureMouse(bool capture) override { SetCapture(capture); }
+    void ShowCursor(CursorShape shape) override;
 
     std::unique_ptr<MonotonicClock> clock_;
     std::unique_ptr<DialogBackend> dialogs_;
@@ -187,7 +202,7 @@ private:
     int64_t frequency_ = 0;
     int64_t processStart_ = 0;
     uint8_t keyState_[256] = {};
-    Int2 cursor_;
+    Int2 cursor_; // in the window's client coordinates
     bool dropping_ = false;
     std::vector<std::string> droppedPaths_;
     bool quitRequested_ = false;
@@ -195,6 +210,8 @@ private:
     bool busy_ = false;
     SDL_Cursor* savedCursor_ = nullptr;
     SDL_Cursor* waitCursor_ = nullptr;
+    SDL_Cursor* shapeCursors_[3] = {};
+    std::unique_ptr<MainFrame> mainFrame_;
     int lockFile_ = -1;
     // Paths handed out stay valid until the same operation runs again.
     std::string desktopFolder_;

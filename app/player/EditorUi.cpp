@@ -6,6 +6,7 @@
 #include "app/player/EditorMessageHook.h"
 #include "core/scene/EngineState.h"
 #include "device/GpuRenderDevice.h"
+#include "editor/MainFrame.h"
 #include "editor/UiLayer.h"
 #include "editor/WindowImage.h"
 
@@ -23,6 +24,23 @@ std::unique_ptr<WindowImage> windowImage;
 std::function<void()> editorWidgets;
 // The UI spans SDL's whole window; the engine's pixels start below the menu bar.
 int32_t menuBarHeight = 0;
+
+// The frame lays its bars and edge out in client pixels; the UI's pixels are the window's, the
+// menu bar's rows included, so what it paints moves down by them.
+void PaintMainFrame(MainFrame& frame) {
+    ImDrawList& under = *ImGui::GetBackgroundDrawList();
+    ImDrawList& over = *ImGui::GetForegroundDrawList();
+    const int underFirst = under.VtxBuffer.Size;
+    const int overFirst = over.VtxBuffer.Size;
+    frame.Paint(under, over);
+    const auto dy = static_cast<float>(menuBarHeight);
+    for (int i = underFirst; i < under.VtxBuffer.Size; ++i) {
+        under.VtxBuffer[i].pos.y += dy;
+    }
+    for (int i = overFirst; i < over.VtxBuffer.Size; ++i) {
+        over.VtxBuffer[i].pos.y += dy;
+    }
+}
 
 int32_t UiKeyOf(uintptr_t key) {
     switch (key) {
@@ -76,10 +94,8 @@ int32_t UiKeyOf(uintptr_t key) {
 }
 
 bool UiMouseMessage(UiLayer& layer, uint32_t message, uintptr_t detail, intptr_t packed) {
-    // The message's pixels are the view's.
-    const Int2 view = GetEditorViewPlace(*GetPlatform());
-    const auto x = static_cast<float>(LowWord(packed) + view.x);
-    const auto y = static_cast<float>(HighWord(packed) + view.y);
+    const auto x = static_cast<float>(LowWord(packed));
+    const auto y = static_cast<float>(HighWord(packed) + menuBarHeight);
     const bool overUi = layer.WantsMouseAt(x, y);
     layer.MouseMove(x, y);
     switch (message) {
@@ -168,6 +184,10 @@ void ComposeEditorFrame(Platform& platform) {
         SDL_GetWindowSize(handle, &window.x, &window.y);
     }
     const auto widgets = [&window] {
+        // The frame's edge and bars lie under the menus and the panels' windows.
+        if (MainFrame* frame = MainFrame::Get()) {
+            PaintMainFrame(*frame);
+        }
         DrawEditorMenus(*ui, static_cast<float>(window.x));
         if (editorWidgets) {
             editorWidgets();

@@ -166,7 +166,8 @@ bool CreateRenderDevice(Platform& platform, const EngineSetup& setup) {
         return StartUpFailed(device->GetErrorText().c_str());
     }
     view = platform.GetViewSize();
-    ResizeView(0, 0, view.x, view.y);
+    const Int2 origin = platform.GetViewOrigin();
+    ResizeView(origin.x, origin.y, view.x, view.y);
     platform.LayoutMainFrame(0);
     return true;
 }

@@ -102,8 +102,7 @@ bool InputScript::ParseLine(std::string_view line, Event& event, std::string& re
     switch (event.verb) {
     case Verb::Key:
     case Verb::KeyDown:
-    case Verb::KeyUp:
-    {
+    case Verb::KeyUp: {
         const std::string_view name = RestOfLine(rest);
         event.x = KeyCodeByName(name);
         if (event.x == KeyCount) {
@@ -118,8 +117,8 @@ bool InputScript::ParseLine(std::string_view line, Event& event, std::string& re
     case Verb::AnswerPath:
         event.text = RestOfLine(rest);
         if (event.text.empty() && event.verb != Verb::AnswerPath) {
-            reason = StringFormat("\"%.*s\" needs its text", static_cast<int>(verb.size()),
-                                  verb.data());
+            reason =
+                StringFormat("\"%.*s\" needs its text", static_cast<int>(verb.size()), verb.data());
             return false;
         }
         return true;
@@ -156,8 +155,7 @@ bool InputScript::ParseLine(std::string_view line, Event& event, std::string& re
         }
         break;
     case Verb::Answer:
-        if (!ParseNumber(NextWord(rest), event.x) || event.x < 0 ||
-            event.x >= MaxChoiceButtons) {
+        if (!ParseNumber(NextWord(rest), event.x) || event.x < 0 || event.x >= MaxChoiceButtons) {
             reason = StringFormat("an answer is a button index from 0 to %d", MaxChoiceButtons - 1);
             return false;
         }
@@ -271,8 +269,8 @@ void InputScript::Play(const Event& event, SdlPlatform& platform) {
                        event.text.c_str());
             break;
         }
-        platform.InjectMouseMove({static_cast<int32_t>(item->CentreX()),
-                                  static_cast<int32_t>(item->CentreY())});
+        platform.InjectMouseMove(
+            {static_cast<int32_t>(item->CentreX()), static_cast<int32_t>(item->CentreY())});
         platform.InjectButton(Button::Left, true);
         buttonsToRelease_.push_back(static_cast<int32_t>(Button::Left));
         break;

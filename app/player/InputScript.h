@@ -38,8 +38,20 @@ public:
 
 private:
     enum class Verb {
-        Key, KeyDown, KeyUp, Text, Click, Press, Release, Move, Wheel, ClickItem, Command,
-        Answer, AnswerPath, Close,
+        Key,
+        KeyDown,
+        KeyUp,
+        Text,
+        Click,
+        Press,
+        Release,
+        Move,
+        Wheel,
+        ClickItem,
+        Command,
+        Answer,
+        AnswerPath,
+        Close,
     };
     struct Event {
         uint32_t frame = 0;

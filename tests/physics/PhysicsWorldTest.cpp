@@ -6,6 +6,7 @@
 #include "core/object/ValueBinding.h"
 #include "core/os/EditorToolbar.h"
 #include "core/scene/EngineState.h"
+#include "physics/IslandStepIterative.h"
 #include "tests/physics/PhysicsTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/TestClass.h"
@@ -70,6 +71,7 @@ protected:
         PhysicsTest::SetUp();
         CollisionBox::RegisterClass();
         SeedRandom(7);
+        SeedSolverRandom(0);
         HeardEvents().clear();
         space_ = SweepSpace("space");
         world_->SetCollisionSpaceId({space_->GetId()});
@@ -130,6 +132,23 @@ protected:
     CollisionSpaceSweepnPrune* space_ = nullptr;
 };
 
+// The dynamics tests run with the exact and with the iterative solver.
+class PhysicsWorldMethods : public PhysicsWorld, public ::testing::WithParamInterface<int32_t> {
+protected:
+    void SetUp() override {
+        PhysicsWorld::SetUp();
+        world_->SetMethod(GetParam());
+        world_->SetIterations(20);
+    }
+    bool Exact() const { return GetParam() != PhysicsIterative; }
+};
+
+INSTANTIATE_TEST_SUITE_P(Solvers, PhysicsWorldMethods,
+                         ::testing::Values(PhysicsLcp, PhysicsIterative),
+                         [](const ::testing::TestParamInfo<int32_t>& info) {
+                             return info.param == PhysicsIterative ? "Iterative" : "Exact";
+                         });
+
 TEST_F(PhysicsWorld, TheClockTakesWholeStepsAndNeverHangs) {
     struct Case {
         float timestep;
@@ -166,7 +185,7 @@ TEST_F(PhysicsWorld, TheClockTakesWholeStepsAndNeverHangs) {
     EXPECT_FALSE(world_->IsStepRequested());
 }
 
-TEST_F(PhysicsWorld, FreeFallFollowsTheClosedFormAndDampingSetsTheTerminalSpeed) {
+TEST_P(PhysicsWorldMethods, FreeFallFollowsTheClosedFormAndDampingSetsTheTerminalSpeed) {
     RigidBody* body = Ball(Float3(0.0f, 100.0f, 0.0f), 0.5f);
     body->SetLinearVelocity(Float3(2.0f, 0.0f, 0.0f));
     const float g = world_->GetGravity();
@@ -184,7 +203,7 @@ TEST_F(PhysicsWorld, FreeFallFollowsTheClosedFormAndDampingSetsTheTerminalSpeed)
     EXPECT_NEAR(body->GetLinearVelocity().y, -g * h / k, 0.01f * g * h / k);
 }
 
-TEST_F(PhysicsWorld, ASphereAndABoxRestOnThePlaneWithoutDrift) {
+TEST_P(PhysicsWorldMethods, ASphereAndABoxRestOnThePlaneWithoutDrift) {
     Floor();
     RigidBody* ball = Ball(Float3(-3.0f, 0.5f, 0.0f), 0.5f);
     RigidBody* box = BoxBody(Float3(3.0f, 0.5f, 0.0f));
@@ -205,7 +224,7 @@ TEST_F(PhysicsWorld, ASphereAndABoxRestOnThePlaneWithoutDrift) {
     EXPECT_NEAR(box->GetPosition().z, 0.0f, 1e-3f);
 }
 
-TEST_F(PhysicsWorld, AStackOfBoxesStandsStill) {
+TEST_P(PhysicsWorldMethods, AStackOfBoxesStandsStill) {
     Floor();
     std::vector<RigidBody*> stack;
     // Each contact settles at the depth where push-out begins.
@@ -215,13 +234,15 @@ TEST_F(PhysicsWorld, AStackOfBoxesStandsStill) {
         stack.push_back(BoxBody(Float3(0.0f, 0.5f + layer - depth * (layer + 1.0f), 0.0f)));
     }
     const Float3 start = stack.back()->GetPosition();
+    // The iterative solve is approximate: its stack settles a little lower.
+    const float bound = Exact() ? 1e-3f : 1e-2f;
     for (int second = 1; second <= 10; ++second) {
         Run(100);
-        ASSERT_LT((stack.back()->GetPosition() - start).Length(), 1e-3f) << second;
+        ASSERT_LT((stack.back()->GetPosition() - start).Length(), bound) << second;
     }
 }
 
-TEST_F(PhysicsWorld, TheContactPoolGrowsPastItsFirstSizeAndStopsAllocating) {
+TEST_P(PhysicsWorldMethods, TheContactPoolGrowsPastItsFirstSizeAndStopsAllocating) {
     Floor();
     std::vector<RigidBody*> boxes;
     for (int i = 0; i < 100; ++i) {
@@ -238,7 +259,7 @@ TEST_F(PhysicsWorld, TheContactPoolGrowsPastItsFirstSizeAndStopsAllocating) {
     }
 }
 
-TEST_F(PhysicsWorld, CollidingBodiesKeepMomentumWithoutGravity) {
+TEST_P(PhysicsWorldMethods, CollidingBodiesKeepMomentumWithoutGravity) {
     world_->SetGravity(0.0f);
     struct Case {
         bool boxes;
@@ -275,7 +296,7 @@ std::string TypedSurfaces(const char* mu) {
     return text + mu + "\nf4 = 0\nf5 = 0\nf6 = 0\nf7 = 0\nf8 = 0.01\nend\n";
 }
 
-TEST_F(PhysicsWorld, FrictionHoldsABoxUntilThePushExceedsMuMgAsTheTablesSay) {
+TEST_P(PhysicsWorldMethods, FrictionHoldsABoxUntilThePushExceedsMuMgAsTheTablesSay) {
     FileSystem* previous = GetFileSystem();
     MemoryFileSystem files;
     SetFileSystem(&files);
@@ -283,7 +304,8 @@ TEST_F(PhysicsWorld, FrictionHoldsABoxUntilThePushExceedsMuMgAsTheTablesSay) {
     files.Add("broken.csv", "0;0;none\n");
     files.Add("contact.db", TypedSurfaces("0.25"));
     Floor();
-    RigidBody* box = BoxBody(Float3(0.0f, 0.5f, 0.0f));
+    // A slab, not a cube: a sliding cube with mu 1 is on the edge of tipping over.
+    RigidBody* box = BoxBody(Float3(0.0f, 0.25f, 0.0f), Float3(1.0f, 0.5f, 1.0f));
     Run(50);
     const float m = box->GetMass();
     const float g = world_->GetGravity();
@@ -494,7 +516,7 @@ TEST_F(PhysicsWorld, BodiesLinkedByAJointMakeNoContacts) {
     EXPECT_EQ(world_->GetContactCount(), 1);
 }
 
-TEST_F(PhysicsWorld, IdleBodiesGatherNoForcesAndWakeWithOneStepsVelocity) {
+TEST_P(PhysicsWorldMethods, IdleBodiesGatherNoForcesAndWakeWithOneStepsVelocity) {
     world_->SetDamping(0.002f);
     world_->SetAngularDamping(0.002f);
     world_->SetIdleThreshold(0.001f);
@@ -512,7 +534,7 @@ TEST_F(PhysicsWorld, IdleBodiesGatherNoForcesAndWakeWithOneStepsVelocity) {
     (void)ball;
 }
 
-TEST_F(PhysicsWorld, TwoWorldsKeepTheirOwnContactsAndOneMayGo) {
+TEST_P(PhysicsWorldMethods, TwoWorldsKeepTheirOwnContactsAndOneMayGo) {
     Floor();
     RigidBody* mine = BoxBody(Float3(0.0f, 0.5f, 0.0f));
     auto* other = tree_.Make<PhysicsMaster>("other");
@@ -538,7 +560,7 @@ TEST_F(PhysicsWorld, TwoWorldsKeepTheirOwnContactsAndOneMayGo) {
     EXPECT_NEAR(mine->GetPosition().y, 0.5f, world_->GetContactMinDepth() + 0.001f);
 }
 
-TEST_F(PhysicsWorld, AHashSpaceCollidesAsASweepSpaceDoes) {
+TEST_P(PhysicsWorldMethods, AHashSpaceCollidesAsASweepSpaceDoes) {
     auto* hash = tree_.MakeWithId<CollisionSpaceHash>("hash");
     world_->SetCollisionSpaceId({hash->GetId()});
     Floor(hash);
@@ -549,7 +571,7 @@ TEST_F(PhysicsWorld, AHashSpaceCollidesAsASweepSpaceDoes) {
     EXPECT_NEAR(body->GetPosition().y, 0.5f, world_->GetContactMinDepth() + 0.001f);
 }
 
-TEST_F(PhysicsWorld, WildValuesStepWithoutFault) {
+TEST_P(PhysicsWorldMethods, WildValuesStepWithoutFault) {
     Floor();
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();

@@ -349,8 +349,8 @@ Picture ReadPicture(const std::string& bytes) {
     return picture;
 }
 
-// The editor's picture holds the player's below its menu bar and toolbar: the view is the same
-// scene.
+// The editor's picture holds the player's below its menu bar and toolbar, inside the view's
+// two-pixel edge: the view is the same scene.
 TEST(QuarnToolEditorShot, ShowsTheSceneAsThePlayerRendersItBelowTheMenuBar) {
     test::TempFolder folder;
     std::ifstream dot(QUARN_TEST_DATA "/../../res/particle.png", std::ios::binary);
@@ -363,23 +363,27 @@ TEST(QuarnToolEditorShot, ShowsTheSceneAsThePlayerRendersItBelowTheMenuBar) {
         "obj3 {\n\tclass = \"RenderTarget\"\n\tparent = 1\n\tprev = 2\n\tcurrentcamera = 2\n}\n"
         "obj4 {\n\tclass = \"Sprite\"\n\tparent = 1\n\tprev = 3\n\tpos = 1,0,8\n"
         "\ttexture = \"dot.png\"\n}\n");
-    constexpr uint32_t Width = 160, Height = 120, MenuBar = 19 + 24;
-    ToolRun shot = RunTool(folder, {"editor-shot", "game", "out/editor.png", "--size",
-                                    "160x163", "--frames", "3"});
+    constexpr uint32_t Width = 160, Height = 120, MenuBar = 19 + 24, Edge = 2;
+    constexpr uint32_t ViewWidth = Width - 2 * Edge, ViewHeight = Height - 2 * Edge;
+    ToolRun shot = RunTool(
+        folder, {"editor-shot", "game", "out/editor.png", "--size", "160x163", "--frames", "3"});
     ASSERT_EQ(shot.status, 0) << shot.err;
     EXPECT_EQ(shot.err, "");
     ToolRun render = RunTool(folder, {"render", "game/level.scene", "--frames", "3", "--out",
-                                      "player.png", "--size", "160x120"});
+                                      "player.png", "--size", "156x116"});
     ASSERT_EQ(render.status, 0) << render.err;
     const Picture editor = ReadPicture(folder.ReadFile("out/editor.png"));
     const Picture player = ReadPicture(folder.ReadFile("player.png"));
     ASSERT_EQ(editor.width, Width);
     ASSERT_EQ(editor.height, Height + MenuBar);
-    ASSERT_EQ(player.width, Width);
-    ASSERT_EQ(player.height, Height);
-    const size_t row = Width * 4;
-    EXPECT_TRUE(std::equal(player.rgba.begin(), player.rgba.end(),
-                           editor.rgba.begin() + static_cast<ptrdiff_t>(MenuBar * row)));
+    ASSERT_EQ(player.width, ViewWidth);
+    ASSERT_EQ(player.height, ViewHeight);
+    for (uint32_t y = 0; y < ViewHeight; ++y) {
+        const auto from = player.rgba.begin() + static_cast<ptrdiff_t>(y * ViewWidth * 4);
+        const auto to = editor.rgba.begin() +
+                        static_cast<ptrdiff_t>(((MenuBar + Edge + y) * Width + Edge) * 4);
+        ASSERT_TRUE(std::equal(from, from + ViewWidth * 4, to)) << "row " << y;
+    }
     // The sprite is there at all: the view is not one colour.
     EXPECT_NE(std::count(player.rgba.begin(), player.rgba.end(), player.rgba[0]),
               static_cast<ptrdiff_t>(player.rgba.size()));
@@ -991,6 +995,24 @@ TEST(QuarnToolSimulate, RunsTheFirstWorldAndPrintsTheSameBytesEveryTime) {
     EXPECT_EQ(RunTool(folder, {"simulate", "empty.scene", "--steps", "1"}).err,
               "quarn-tool: empty.scene has no physics master\n");
     EXPECT_EQ(RunTool(folder, {"simulate", "drop.scene", "--steps", "-1"}).status, 2);
+
+    // The iterative solver: the same free fall; the resting ball within its looser bound.
+    std::string scene = folder.ReadFile("drop.scene");
+    scene.replace(scene.find("\tdamping = 0\n"), 0, "\tmethod = 3\n\titerations = 20\n");
+    folder.WriteFile("iterative.scene", scene);
+    std::vector<std::string> iterative = call;
+    iterative[1] = "iterative.scene";
+    run = RunTool(folder, iterative);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<float> iterativeFall = state("\nstep 10 drop ");
+    ASSERT_EQ(iterativeFall.size(), 13u);
+    for (size_t i = 0; i < fall.size(); ++i) {
+        EXPECT_NEAR(iterativeFall[i], fall[i], 1e-6f * (1.0f + std::fabs(fall[i]))) << i;
+    }
+    const std::vector<float> settled = state("\nstep 200 ball ");
+    ASSERT_EQ(settled.size(), 13u);
+    EXPECT_NEAR(settled[1], 0.5f, 0.02f);
+    EXPECT_LT(std::fabs(settled[8]), 1e-2f);
 }
 
 TEST(QuarnToolHttpGet, PrintsThePageOrSaysWhyThereIsNone) {

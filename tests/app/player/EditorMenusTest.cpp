@@ -9,6 +9,7 @@
 #include "core/os/EditorToolbar.h"
 #include "core/scene/EngineState.h"
 #include "editor/EditorMenu.h"
+#include "editor/EditorPanel.h"
 #include "editor/Toolbar.h"
 #include "tests/app/player/PlayerTestSupport.h"
 
@@ -135,7 +136,6 @@ TEST_F(EditorMenus, TheEditorsButtonsAnswerForTheGamesState) {
         {40032, {false, false}, {true, false}, {true, true}},
         {40068, {false, false}, {true, false}, {true, false}},
         {40112, {true, false}, {true, false}, {true, false}},
-        {40124, {true, false}, {true, false}, {true, false}},
         {40027, {false, false}, {false, false}, {false, false}},
     };
     OpenLevel();
@@ -150,6 +150,10 @@ TEST_F(EditorMenus, TheEditorsButtonsAnswerForTheGamesState) {
                 << c.command << " in state " << state;
         }
     }
+    // "Editor view" is always enabled and shows whether the panels are on.
+    EXPECT_EQ(ToolbarCommandHandler(40124, ToolbarIsEnabled), 1);
+    EXPECT_EQ(ToolbarCommandHandler(40124, ToolbarIsChecked) != 0,
+              GetPlatform()->QueryActivePanel());
     EXPECT_EQ(ToolbarCommandHandler(40068, ToolbarExecute), 0);
     EXPECT_EQ(ToolbarCommandHandler(40027, ToolbarExecute), 0);
 }
@@ -305,10 +309,14 @@ TEST_F(EditorMenus, TheSmallWindowSizeLeavesTheViewThatSizeBelowTheMenuAndToolba
     ASSERT_TRUE(ClickItem("menu:Set window size"));
     ASSERT_TRUE(Step());
     ASSERT_TRUE(ClickItem("cmd:40130"));
-    ASSERT_TRUE(Step());
-    EXPECT_EQ(GetPlatform()->GetViewSize(), Int2(640, 380));
+    ASSERT_TRUE(StepFrames(2)); // the command, then the window's new size
+    EditorPanel& frame = *GetPlatform()->GetMainFramePanel();
+    EXPECT_EQ(frame.GetSize(), Int2(640, 380));
+    EXPECT_EQ(frame.GetOrigin(), Int2(0, ToolbarRowHeight));
     EXPECT_EQ(GetPlatform()->GetWindowSize(), Int2(640, 380));
-    EXPECT_EQ(GetEditorViewPlace(*GetPlatform()), Int2(0, UiMenuBarHeight + ToolbarRowHeight));
+    // The view lies inside the frame's two-pixel edge.
+    EXPECT_EQ(GetPlatform()->GetViewSize(), Int2(636, 376));
+    EXPECT_EQ(GetEditorViewPlace(*GetPlatform()), Int2(2, UiMenuBarHeight + ToolbarRowHeight + 2));
     int width = 0, height = 0;
     SDL_GetWindowSize(static_cast<SDL_Window*>(GetPlatform()->GetWindowHandle()), &width, &height);
     EXPECT_EQ(height, 380 + UiMenuBarHeight + ToolbarRowHeight);
@@ -347,7 +355,6 @@ TEST_F(PlayerMenus, ThePlayerHasNoMenuBarOrToolbarEvenWithAPhysicsMaster) {
     EXPECT_EQ(GetEditorMenuBar(), nullptr);
     EXPECT_EQ(GetPlatform()->GetToolbarWindow(), nullptr);
     EXPECT_EQ(GetPlatform()->GetToolbarHeight(), 0);
-    EXPECT_EQ(GetPlatform()->GetViewOrigin(), Int2(0, 0));
 }
 
 } // namespace

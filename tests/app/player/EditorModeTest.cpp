@@ -49,9 +49,10 @@ TEST_F(EditorMode, IsFixedForTheRunAndPlacesTheWindowFromTheUserSettings) {
     EXPECT_TRUE(log.Contains("Game settings read from"));
     EXPECT_EQ(TheRenderDevice()->TestCreationFlags(0x40), 0x40u);
     Platform& platform = *GetPlatform();
-    EXPECT_EQ(platform.GetViewSize(), Int2(640, 480));
-    // The menu bar lies outside the client area the settings size and place, the toolbar above
-    // the view.
+    // The window's client area, less the view's sunken edge.
+    EXPECT_EQ(platform.GetViewSize(), Int2(636, 476));
+    // The menu bar lies outside the client area the settings size and place, the toolbar
+    // inside it above the view.
     EXPECT_EQ(platform.GetWindowSize(), Int2(640, 480));
     EXPECT_EQ(platform.GetWindowPosition(), Int2(30, 40));
     Int2 whole;
@@ -69,7 +70,8 @@ TEST_F(EditorMode, TheWindowShowsTheViewAsTheBackBufferHoldsItWithTheUiOnTop) {
     ASSERT_NE(GetEditorWindowImage(), nullptr);
     const Int2 origin = GetEditorViewPlace(*GetPlatform());
     const Int2 view = GetPlatform()->GetViewSize();
-    ASSERT_EQ(view, Int2(160, 120));
+    ASSERT_EQ(origin, Int2(2, 2 + UiMenuBarHeight + ToolbarRowHeight));
+    ASSERT_EQ(view, Int2(156, 116));
     // The scene's black is overdrawn by the panel; the rest of the view is the back buffer's.
     int32_t panel = 0;
     for (int32_t y = 0; y < view.y; ++y) {
@@ -105,7 +107,7 @@ TEST_F(EditorMode, AMouseOverTheUiStaysThereAndKeysInAFieldSkipTheEditorsKeys) {
     ASSERT_TRUE(FrameUpdate());
     Sdl().InjectWheel(1);
     EXPECT_EQ(mouse.GetWheel(), WheelDelta);
-    EXPECT_EQ(mouse.GetPosition(), Int2(150, 110));
+    EXPECT_EQ(mouse.GetPosition(), Int2(150, 110)) << "in the view's coordinates";
 
     // The field holds the keyboard: typed text reaches it, Ctrl+S does not save.
     ASSERT_TRUE(FrameUpdate());
@@ -132,7 +134,7 @@ TEST_F(EditorMode, ThePlayerKeepsItsGameSettingsAndItsDeviceFlags) {
     EXPECT_FALSE(EditorRunning);
     EXPECT_TRUE(IsStandalone());
     EXPECT_EQ(TheRenderDevice()->TestCreationFlags(0x40), 0u);
-    EXPECT_EQ(GetPlatform()->GetViewSize(), Int2(300, 200));
+    EXPECT_EQ(GetPlatform()->GetViewSize(), Int2(296, 196));
     EXPECT_EQ(GetEditorUi(), nullptr);
     EXPECT_TRUE(FrameUpdate());
     EXPECT_EQ(GetEditorWindowImage(), nullptr);

@@ -2,9 +2,9 @@
 
 #include "app/dialogs/DialogBackend.h"
 #include "app/platform/SdlPlatform.h"
+#include "app/platform/WindowMessage.h"
 #include "app/player/EditorUi.h"
 #include "app/player/Engine.h"
-#include "app/platform/WindowMessage.h"
 #include "core/object/Signals.h"
 #include "core/object/ValueBinding.h"
 #include "core/scene/Node.h"
@@ -137,7 +137,8 @@ protected:
     // Input through SDL's queue, as a user's arrives; positions in the window's pixels (the
     // editor's menu bar included). A click presses, steps a frame and releases.
     static void MoveTo(Int2 window) { Sdl().InjectMouseMove(window); }
-    bool Click(Int2 window, SdlPlatform::InjectedButton button = SdlPlatform::InjectedButton::Left) {
+    bool Click(Int2 window,
+               SdlPlatform::InjectedButton button = SdlPlatform::InjectedButton::Left) {
         MoveTo(window);
         Sdl().InjectButton(button, true);
         const bool running = Step();

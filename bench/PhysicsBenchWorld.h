@@ -1,0 +1,148 @@
+#pragma once
+
+// What the physics benchmarks share: the scene description files they read (one "key values..."
+// line each, '#' starting a comment) and a world of boxes and spheres on a plane, built from
+// nodes as a scene would hold them and stepped through the physics master.
+
+#include "collision/CollisionBox.h"
+#include "collision/CollisionPlane.h"
+#include "collision/CollisionSpaceSweepnPrune.h"
+#include "collision/CollisionSphere.h"
+#include "core/object/IdMap.h"
+#include "core/scene/SceneClasses.h"
+#include "physics/IslandStepIterative.h"
+#include "physics/PhysicsClasses.h"
+#include "physics/PhysicsMaster.h"
+#include "physics/RigidBody.h"
+#include "render/RenderObject.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace quarn::bench {
+
+class SceneSettings {
+public:
+    // A file that cannot be read ends the benchmark with the reason.
+    explicit SceneSettings(const std::string& path) : path_(path) {
+        std::ifstream file(path);
+        if (!file) {
+            std::fprintf(stderr, "cannot read the scene file %s\n", path.c_str());
+            std::exit(1);
+        }
+        std::string line;
+        while (std::getline(file, line)) {
+            std::istringstream words(line.substr(0, line.find('#')));
+            std::string key;
+            if (!(words >> key)) {
+                continue;
+            }
+            double value = 0.0;
+            while (words >> value) {
+                values_[key].push_back(value);
+            }
+        }
+    }
+
+    const std::vector<double>& List(const std::string& key) const {
+        const auto found = values_.find(key);
+        if (found == values_.end() || found->second.empty()) {
+            std::fprintf(stderr, "the scene file %s has no \"%s\"\n", path_.c_str(), key.c_str());
+            std::exit(1);
+        }
+        return found->second;
+    }
+    float Float(const std::string& key) const { return static_cast<float>(List(key)[0]); }
+    int Int(const std::string& key) const { return static_cast<int>(List(key)[0]); }
+
+private:
+    std::string path_;
+    std::map<std::string, std::vector<double>> values_;
+};
+
+// A physics world with a sweep-and-prune space and the plane y = 0: gravity along -Y, no
+// damping, no idling, pyramid friction scaled by the normal force, every solid volume tested
+// against every other.
+class BenchWorld {
+public:
+    BenchWorld(int32_t method, int32_t iterations, int32_t maxVolumes, float gravity = 10.0f,
+               float timestep = 0.01f) {
+        RegisterSceneClasses();
+        RenderObject::RegisterClass();
+        RegisterPhysicsClasses();
+        SeedSolverRandom(0);
+        root_ = std::make_unique<Node>();
+        world_ = new PhysicsMaster();
+        world_->AttachAsLast(root_.get());
+        space_ = new CollisionSpaceSweepnPrune();
+        space_->AttachAsLast(root_.get());
+        space_->ChangeId(TheIdMap().GetFreeLocalId(0));
+        space_->SetMaxVolumes(maxVolumes + 1);
+        world_->SetCollisionSpaceId({space_->GetId()});
+        world_->SetMethod(method);
+        world_->SetIterations(iterations);
+        world_->SetGravity(gravity);
+        world_->SetTimestep(timestep);
+        world_->SetDamping(0.0f);
+        world_->SetAngularDamping(0.0f);
+        world_->SetIdleThreshold(0.0f);
+        world_->SetFrictionModel(2); // ADVANCED_PYRAMID
+        auto* plane = new CollisionPlane();
+        plane->AttachAsLast(root_.get());
+        plane->SetWorldSide(1); // +Y
+        Join(*plane, CollSolid | CollStatic);
+    }
+    ~BenchWorld() { root_.reset(); }
+    BenchWorld(const BenchWorld&) = delete;
+    BenchWorld& operator=(const BenchWorld&) = delete;
+
+    RigidBody* AddBox(Float3 position, Float3 size) {
+        RigidBody* body = NewBody(position);
+        auto* box = new CollisionBox();
+        box->SetSize(size);
+        box->AttachAsLast(body);
+        Join(*box, CollSolid);
+        return body;
+    }
+    RigidBody* AddSphere(Float3 position, float radius) {
+        RigidBody* body = NewBody(position);
+        auto* sphere = new CollisionSphere();
+        sphere->SetSphereRadius(radius);
+        sphere->AttachAsLast(body);
+        Join(*sphere, CollSolid);
+        return body;
+    }
+
+    void Step() { world_->Step(world_->GetTimestep()); }
+    PhysicsMaster& World() { return *world_; }
+    const std::vector<RigidBody*>& Bodies() const { return bodies_; }
+
+private:
+    RigidBody* NewBody(Float3 position) {
+        auto* body = new RigidBody();
+        body->AttachAsLast(root_.get());
+        body->SetPosition(position);
+        body->SetWorld(world_);
+        bodies_.push_back(body);
+        return body;
+    }
+    void Join(CollisionVolume& volume, uint32_t flags) {
+        volume.SetCollFlags(flags);
+        volume.SetCollMask(CollSolid);
+        volume.SetCollTest(CollSolid);
+        space_->AddVolume(volume);
+    }
+
+    std::unique_ptr<Node> root_;
+    PhysicsMaster* world_ = nullptr;
+    CollisionSpaceSweepnPrune* space_ = nullptr;
+    std::vector<RigidBody*> bodies_;
+};
+
+} // namespace quarn::bench

@@ -1,0 +1,334 @@
+// The physics world side by side with two physics engines that ship as WebAssembly for Node,
+// on the scenes of bench/peers/ that both sides read: the box pile (ITERATIVE here, each peer
+// with its own solver defaults) and the random walk of boxes (the collision pipeline alone).
+// The peers run through bench/peers/physics-peers.mjs; what they answer is checked against the
+// engine's end state and touching pairs as the table prints them, so that a fast but wrong run
+// shows. Only step calls are timed, after the warm-up steps, on one thread; every figure is the
+// median of the runs.
+// Usage: quarn_physics_peer_bench SCENES SCRIPT MODULES
+#include "bench/BenchTiming.h"
+#include "bench/BroadPhaseScene.h"
+#include "bench/PhysicsBenchWorld.h"
+#include "collision/CollisionContact.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <numeric>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace quarn;
+using Clock = std::chrono::steady_clock;
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double Mean(const std::vector<double>& values) {
+    return std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
+}
+
+bench::Timing Spread(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return bench::Summarise(values);
+}
+
+// One run of the pile: per-step figures and how it ended.
+struct PileRun {
+    double meanAll = 0.0;
+    double medianAll = 0.0;
+    double meanLast = 0.0;
+    double medianLast = 0.0;
+    double penetration = 0.0; // deepest box corner below the plane
+    double highest = 0.0;     // highest box centre
+    double below = 0.0;       // boxes whose centre fell below the plane
+    double contacts = 0.0;    // per timed step; the engine only
+};
+
+// Figures of several runs: each the median over the runs.
+struct PileFigures {
+    std::vector<PileRun> runs;
+
+    double Median(double PileRun::*field) const {
+        std::vector<double> values;
+        for (const PileRun& run : runs) {
+            values.push_back(run.*field);
+        }
+        return ::Median(values);
+    }
+    bench::Timing Timing() const {
+        std::vector<double> values;
+        for (const PileRun& run : runs) {
+            values.push_back(run.meanAll);
+        }
+        return Spread(values);
+    }
+};
+
+PileRun Summarise(const std::vector<double>& times, int last) {
+    PileRun run;
+    const std::vector<double> tail(times.end() - last, times.end());
+    run.meanAll = Mean(times);
+    run.medianAll = ::Median(times);
+    run.meanLast = Mean(tail);
+    run.medianLast = ::Median(tail);
+    return run;
+}
+
+PileFigures EnginePile(const bench::SceneSettings& scene) {
+    const std::vector<double>& lattice = scene.List("lattice");
+    const int nx = static_cast<int>(lattice.at(0));
+    const int ny = static_cast<int>(lattice.at(1));
+    const int nz = static_cast<int>(lattice.at(2));
+    const float size = scene.Float("box");
+    const float pitch = size + scene.Float("gap");
+    PileFigures figures;
+    for (int run = 0; run < scene.Int("runs"); ++run) {
+        bench::BenchWorld world(PhysicsIterative, scene.Int("iterations"), nx * ny * nz,
+                                scene.Float("gravity"), scene.Float("timestep"));
+        for (int j = 0; j < ny; ++j) {
+            for (int i = 0; i < nx; ++i) {
+                for (int k = 0; k < nz; ++k) {
+                    world.AddBox(Float3((i - (nx - 1) * 0.5f) * pitch,
+                                        scene.Float("lift") + size * 0.5f + j * pitch,
+                                        (k - (nz - 1) * 0.5f) * pitch),
+                                 Float3(size, size, size));
+                }
+            }
+        }
+        for (int s = 0; s < scene.Int("warmup"); ++s) {
+            world.Step();
+        }
+        std::vector<double> times;
+        double contacts = 0.0;
+        for (int s = 0; s < scene.Int("steps"); ++s) {
+            const Clock::time_point start = Clock::now();
+            world.Step();
+            times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+            contacts += world.World().GetContactCount();
+        }
+        PileRun result = Summarise(times, scene.Int("last"));
+        result.contacts = contacts / static_cast<double>(times.size());
+        result.highest = -1e30;
+        for (RigidBody* body : world.Bodies()) {
+            const Matrix3 axes = Matrix3::RotationOf(body->GetWorldMatrix());
+            const float extent =
+                size * 0.5f *
+                (std::fabs(axes.m[0][1]) + std::fabs(axes.m[1][1]) + std::fabs(axes.m[2][1]));
+            const float y = body->GetWorldPosition().y;
+            result.penetration = std::max(result.penetration, static_cast<double>(extent - y));
+            result.highest = std::max(result.highest, static_cast<double>(y));
+            result.below += y < 0.0f ? 1.0 : 0.0;
+        }
+        figures.runs.push_back(result);
+    }
+    return figures;
+}
+
+// The walk's figures for one box count.
+struct WalkFigures {
+    std::vector<double> msPerStep; // per run
+    int touching = 0;              // in the step after the timed ones
+};
+
+int touchingPairs = 0;
+void CollideCandidate(void*, CollisionVolume& a, CollisionVolume& b) {
+    std::array<CollisionContact, 8> contacts;
+    touchingPairs += CollidePair(a, b, static_cast<int>(contacts.size()), contacts) > 0 ? 1 : 0;
+}
+
+WalkFigures EngineWalk(const bench::SceneSettings& scene, int count) {
+    WalkFigures figures;
+    for (int run = 0; run < scene.Int("runs"); ++run) {
+        bench::BroadPhaseScene walk(count, static_cast<uint32_t>(scene.List("seed")[0]),
+                                    scene.Float("pairs_per_box"), scene.Float("max_step"));
+        auto root = std::make_unique<Node>();
+        auto* space = new CollisionSpaceSweepnPrune();
+        space->AttachAsLast(root.get());
+        space->SetMaxVolumes(count);
+        std::vector<CollisionBox*> boxes;
+        const float size = scene.Float("box");
+        for (const bench::BroadPhaseBox& b : walk.Boxes()) {
+            auto* box = new CollisionBox();
+            box->AttachAsLast(root.get());
+            box->SetSize(Float3(size, size, size));
+            box->SetPosition(b.position);
+            box->SetOrientation(b.orientation);
+            box->SetCollFlags(CollSolid);
+            box->SetCollMask(CollSolid);
+            box->SetCollTest(CollSolid);
+            space->AddVolume(*box);
+            boxes.push_back(box);
+        }
+        // The moves are timed too: the sweep-and-prune updates as each box moves, where the
+        // peers update in their step.
+        auto step = [&] {
+            walk.Step();
+            for (size_t i = 0; i < boxes.size(); ++i) {
+                boxes[i]->SetPosition(walk.Boxes()[i].position);
+            }
+            touchingPairs = 0;
+            space->Prepare();
+            space->Collide(nullptr, CollideCandidate);
+        };
+        for (int s = 0; s < scene.Int("warmup"); ++s) {
+            step();
+        }
+        const Clock::time_point start = Clock::now();
+        const int steps = scene.Int("steps");
+        for (int s = 0; s < steps; ++s) {
+            step();
+        }
+        figures.msPerStep.push_back(
+            std::chrono::duration<double, std::milli>(Clock::now() - start).count() / steps);
+        step();
+        figures.touching = touchingPairs;
+        root.reset();
+    }
+    return figures;
+}
+
+// What a peer answered.
+struct PeerResults {
+    std::string settings;
+    PileFigures pile;
+    std::map<int, WalkFigures> walk;
+};
+
+// Runs the peers' script and gathers its lines; a missing Node or package ends the benchmark
+// with the script's one-line reason.
+std::map<std::string, PeerResults> RunPeers(const std::string& scenes, const std::string& script,
+                                            const std::string& modules) {
+    const std::string command = "node '" + script + "' '" + scenes + "' '" + modules + "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) {
+        std::printf("cannot start Node for the physics peers\n");
+        std::exit(1);
+    }
+    std::map<std::string, PeerResults> peers;
+    char buffer[4096];
+    std::string failure;
+    while (std::fgets(buffer, sizeof buffer, pipe)) {
+        std::istringstream line(buffer);
+        std::string kind;
+        std::string peer;
+        line >> kind;
+        if (kind == "error") {
+            std::getline(line, failure);
+            continue;
+        }
+        line >> peer;
+        PeerResults& results = peers[peer];
+        if (kind == "settings") {
+            std::getline(line >> std::ws, results.settings);
+        } else if (kind == "pile") {
+            int run = 0;
+            PileRun figures;
+            line >> run >> figures.meanAll >> figures.medianAll >> figures.meanLast >>
+                figures.medianLast >> figures.penetration >> figures.highest >> figures.below;
+            results.pile.runs.push_back(figures);
+        } else if (kind == "walk") {
+            int count = 0;
+            int run = 0;
+            double ms = 0.0;
+            int touching = 0;
+            line >> count >> run >> ms >> touching;
+            results.walk[count].msPerStep.push_back(ms);
+            results.walk[count].touching = touching;
+        }
+    }
+    const int status = pclose(pipe);
+    if (!failure.empty() || status != 0 || peers.empty()) {
+        std::printf("the physics peers did not run:%s\n",
+                    failure.empty() ? " Node or the peers' script failed (its message is above)"
+                                    : failure.c_str());
+        std::exit(1);
+    }
+    return peers;
+}
+
+void PrintPile(const char* who, const PileFigures& pile, bool contacts) {
+    std::printf("  %-8s ms per step: median %.3f mean %.3f, at rest median %.3f mean %.3f; end: "
+                "deepest corner %.4f below the plane, highest box at %.3f, %g boxes below",
+                who, pile.Median(&PileRun::medianAll), pile.Median(&PileRun::meanAll),
+                pile.Median(&PileRun::medianLast), pile.Median(&PileRun::meanLast),
+                pile.Median(&PileRun::penetration), pile.Median(&PileRun::highest),
+                pile.Median(&PileRun::below));
+    if (contacts) {
+        std::printf("; %.0f contacts per step", pile.Median(&PileRun::contacts));
+    }
+    std::printf("\n");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: quarn_physics_peer_bench SCENES SCRIPT MODULES\n");
+        return 2;
+    }
+    const std::string scenes = argv[1];
+    std::printf("The peers run as WebAssembly in Node, so the ratios flatter native code by the "
+                "WebAssembly penalty.\n");
+    const bench::SceneSettings pileScene(scenes + "/pile.scene.txt");
+    const bench::SceneSettings walkScene(scenes + "/walk.scene.txt");
+
+    const std::map<std::string, PeerResults> peers = RunPeers(scenes, argv[2], argv[3]);
+    const PileFigures pile = EnginePile(pileScene);
+    std::map<int, WalkFigures> walks;
+    for (double count : walkScene.List("counts")) {
+        walks[static_cast<int>(count)] = EngineWalk(walkScene, static_cast<int>(count));
+    }
+
+    const int boxes = static_cast<int>(pileScene.List("lattice")[0] * pileScene.List("lattice")[1] *
+                                       pileScene.List("lattice")[2]);
+    bench::RatioTable table("physics world (ms per step)", "peer ms");
+    for (const auto& [name, peer] : peers) {
+        if (!peer.pile.runs.empty()) {
+            table.Row("pile " + std::to_string(boxes) + " " + name, pile.Timing(),
+                      peer.pile.Timing());
+        }
+    }
+    for (const auto& [count, engine] : walks) {
+        for (const auto& [name, peer] : peers) {
+            const auto found = peer.walk.find(count);
+            if (found != peer.walk.end()) {
+                table.Row("walk " + std::to_string(count) + " " + name, Spread(engine.msPerStep),
+                          Spread(found->second.msPerStep));
+            }
+        }
+    }
+    table.PrintSummary();
+
+    std::printf("\npile of %d boxes, %d timed steps (the last %d at rest): the engine ITERATIVE "
+                "with %d sweeps",
+                boxes, pileScene.Int("steps"), pileScene.Int("last"), pileScene.Int("iterations"));
+    for (const auto& [name, peer] : peers) {
+        std::printf("; %s %s", name.c_str(), peer.settings.c_str());
+    }
+    std::printf("\n");
+    PrintPile("engine", pile, true);
+    for (const auto& [name, peer] : peers) {
+        if (!peer.pile.runs.empty()) {
+            PrintPile(name.c_str(), peer.pile, false);
+        }
+    }
+    std::printf("\nwalk: touching pairs in the step after the timed ones\n");
+    for (const auto& [count, engine] : walks) {
+        std::printf("  %6d boxes: engine %d", count, engine.touching);
+        for (const auto& [name, peer] : peers) {
+            const auto found = peer.walk.find(count);
+            std::printf(", %s %d", name.c_str(), found != peer.walk.end() ? found->second.touching : -1);
+        }
+        std::printf("\n");
+    }
+    return 0;
+}

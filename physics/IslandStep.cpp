@@ -1,0 +1,75 @@
+#include "physics/IslandStep.h"
+
+#include "core/debug/Assertion.h"
+#include "physics/Joint.h"
+#include "physics/PhysicsMaster.h"
+#include "physics/RigidBody.h"
+
+#include <cmath>
+
+namespace quarn {
+
+bool InIsland(const RigidBody* body, RigidBody* const* bodies, int32_t nb) {
+    const int tag = body ? body->GetIslandTag() : -1;
+    return tag >= 0 && tag < nb && bodies[tag] == body;
+}
+
+Float3 ToWorldSpace(RigidBody& body, Float3 v) {
+    Pivot* parent = body.GetTransformParent();
+    return parent ? parent->LocalToWorldDirection(v) : v;
+}
+
+Float3 ToStoredSpace(RigidBody& body, Float3 v) {
+    Pivot* parent = body.GetTransformParent();
+    return parent ? parent->WorldToLocalDirection(v) : v;
+}
+
+Matrix3 WorldInverseInertia(RigidBody& body) {
+    const Matrix3 rotation = Matrix3::RotationOf(body.GetWorldMatrix());
+    Matrix3 world;
+    rotation.Transposed().Multiply(body.GetSolverInverseInertia(), world);
+    world.Multiply(rotation, world);
+    return world;
+}
+
+bool GetIslandRows(Joint& joint, RigidBody* const* bodies, int32_t nb, JointInfo1& info) {
+    info = JointInfo1();
+    joint.GetInfo1(info);
+    QUARN_CHECK_ASSERTION(
+        info.m >= 0 && info.m <= 6 && info.nub >= 0 && info.nub <= info.m,
+        "info[i].m >= 0 && info[i].m <= 6 && info[i].nub >= 0 && info[i].nub <= info[i].m");
+    const bool firstInIsland = QUARN_CHECK_ASSERTION(InIsland(joint.GetBody(0), bodies, nb),
+                                                     "joint's first body in the island");
+    return info.m > 0 && info.m <= 6 && firstInIsland;
+}
+
+bool AllFinite(const float* values, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        if (!std::isfinite(values[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void IntegrateIsland(RigidBody* const* bodies, int32_t nb, float h) {
+    for (int b = 0; b < nb; ++b) {
+        bodies[b]->IntegratePose(h);
+    }
+    for (int b = 0; b < nb; ++b) {
+        bodies[b]->SetForce(Float3());
+        bodies[b]->SetTorque(Float3());
+    }
+}
+
+void AbandonIsland(RigidBody* const* bodies, int32_t nb) {
+    for (int b = 0; b < nb; ++b) {
+        bodies[b]->SetForce(Float3());
+        bodies[b]->SetTorque(Float3());
+    }
+    if (nb > 0 && bodies[0]->GetWorld()) {
+        bodies[0]->GetWorld()->ReportFailedIsland();
+    }
+}
+
+} // namespace quarn

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "core/math/Matrix3.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace quarn {
+
+class Joint;
+class RigidBody;
+struct JointInfo1;
+
+// What the exact and the iterative island steps share. Bodies carry their island index as
+// their island tag while a step runs.
+
+// Whether the body is one of the island's.
+bool InIsland(const RigidBody* body, RigidBody* const* bodies, int32_t nb);
+
+// Velocities are kept in the transform parent's space; the solvers work in world space.
+Float3 ToWorldSpace(RigidBody& body, Float3 v);
+Float3 ToStoredSpace(RigidBody& body, Float3 v);
+
+// The body's inverse inertia turned into world space (R^T I^-1 R); 0 for a body that cannot
+// move.
+Matrix3 WorldInverseInertia(RigidBody& body);
+
+// The joint's row counts, checked; false for a joint the island leaves out: one without rows,
+// with more than six, or whose first body is not in the island (reported).
+bool GetIslandRows(Joint& joint, RigidBody* const* bodies, int32_t nb, JointInfo1& info);
+
+bool AllFinite(const float* values, size_t n);
+
+// The end of a step: the poses advance by the new velocities and the accumulators are cleared.
+void IntegrateIsland(RigidBody* const* bodies, int32_t nb, float h);
+// The end of a step whose solve failed: velocities and poses stay, the accumulators are
+// cleared and the world hears of it.
+void AbandonIsland(RigidBody* const* bodies, int32_t nb);
+
+} // namespace quarn
