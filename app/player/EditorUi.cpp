@@ -4,9 +4,16 @@
 #include "app/platform/WindowMessage.h"
 #include "app/player/EditorMenus.h"
 #include "app/player/EditorMessageHook.h"
+#include "app/player/SceneCommands.h"
+#include "core/filesystem/SettingsFile.h"
+#include "core/object/Signals.h"
 #include "core/scene/EngineState.h"
+#include "core/scene/Node.h"
+#include "core/scene/Picking.h"
 #include "device/GpuRenderDevice.h"
 #include "editor/MainFrame.h"
+#include "editor/EditorSelectionSet.h"
+#include "editor/NodeContextMenu.h"
 #include "editor/UiLayer.h"
 #include "editor/WindowImage.h"
 
@@ -39,6 +46,36 @@ void PaintMainFrame(MainFrame& frame) {
     }
     for (int i = overFirst; i < over.VtxBuffer.Size; ++i) {
         over.VtxBuffer[i].pos.y += dy;
+    }
+}
+
+NodeContextMenu nodeMenu;
+
+class ShellSelectionSettings : public SelectionSettingsHost {
+public:
+    SettingsFile* GetUserSettings() override { return &quarn::GetUserSettings(); }
+    std::string GetScenePath() override { return GetCurrentScenePath(); }
+};
+
+// A right click in the view while the game is stopped: the node under the pointer (the scene
+// root when none is hit) is selected and its menu opens. The mouse gets the click all the same.
+void OpenNodeMenuAt(Platform& platform, intptr_t packed) {
+    Node* root = GetSceneRoot();
+    if (GameRunning || !root) {
+        return;
+    }
+    const Int2 view = platform.GetViewOrigin();
+    PickQuery pick;
+    Node* node = root;
+    if (pick.PickFromScreen(static_cast<float>(LowWord(packed) - view.x),
+                            static_cast<float>(HighWord(packed) - view.y)) &&
+        pick.best.node) {
+        node = pick.best.node;
+    }
+    const uint64_t serial = node->GetSerial();
+    SendSignal("selectnode", static_cast<Entity*>(node), true);
+    if (Node* live = FindLiveNode(serial)) {
+        nodeMenu.Open(*live);
     }
 }
 
@@ -155,7 +192,11 @@ intptr_t EditorUiMessageHook(uint32_t message, uintptr_t detail, intptr_t packed
         return EditorMessageHook(message, detail, packed);
     }
     if (message >= MessageMouseMove && message <= MessageMouseWheel) {
-        return UiMouseMessage(*ui, message, detail, packed) ? 1 : 0;
+        const bool overUi = UiMouseMessage(*ui, message, detail, packed);
+        if (message == MessageRightButtonDown && !overUi) {
+            OpenNodeMenuAt(*GetPlatform(), packed);
+        }
+        return overUi ? 1 : 0;
     }
     if (message == MessageKeyDown || message == MessageKeyUp) {
         const SDL_Keymod mods = SDL_GetModState();
@@ -167,6 +208,16 @@ intptr_t EditorUiMessageHook(uint32_t message, uintptr_t detail, intptr_t packed
         }
     }
     return EditorMessageHook(message, detail, packed);
+}
+
+void InstallEditorSelectionSet() {
+    // Lives until the process ends: nodes torn down at exit still send signals it hears.
+    static auto* selection = new EditorSelectionSet(new ShellSelectionSettings());
+    InstallEditorSelection(selection);
+}
+
+NodeContextMenu& GetEditorNodeMenu() {
+    return nodeMenu;
 }
 
 void EditorUiText(const char* utf8) {
@@ -192,6 +243,7 @@ void ComposeEditorFrame(Platform& platform) {
         if (editorWidgets) {
             editorWidgets();
         }
+        nodeMenu.Draw();
     };
     windowImage->Compose(GetEditorViewPlace(platform), platform.GetViewSize(), window, *ui,
                          FrameTime, widgets);

@@ -11,6 +11,7 @@
 namespace quarn {
 
 class GpuSurface;
+class NodeContextMenu;
 class UiLayer;
 
 // Made once the render device exists, in the editor only.
@@ -24,6 +25,12 @@ UiLayer* GetEditorUi();
 intptr_t EditorUiMessageHook(uint32_t message, uintptr_t detail, intptr_t packed);
 // Typed text, whole.
 void EditorUiText(const char* utf8);
+
+// The editor's selection set, following the selection signals; start-up installs it before the
+// start scene opens. The player has none.
+void InstallEditorSelectionSet();
+// The context menu a right click in the view opens.
+NodeContextMenu& GetEditorNodeMenu();
 
 // What the editor's panels draw each frame, with the UI library's calls.
 void SetEditorWidgets(std::function<void()> widgets);

@@ -32,6 +32,7 @@
 #include "core/string/Text.h"
 #include "device/GpuRenderDevice.h"
 #include "editor/UiLayer.h"
+#include "editor/NodeMenuEntries.h"
 #include "gpu/software/SoftwareDevice.h"
 #include "resources/DynamicMesh.h"
 #include "resources/FontNew.h"
@@ -324,11 +325,16 @@ bool InitEngine(const EngineSetup& setup) {
     }
     ShowLoadScreen(0.0f, "Initiliazing scene classes");
     LoadCustomColours();
+    // Before the classes, whose own entries follow the editor's.
+    RegisterEditorNodeMenuEntries();
     RegisterAllClasses();
     LogMessage("Quarn v%s", EngineVersion);
     ShowLoadScreen(0.0f, "Engine initialized");
     CopyLanguageCode();
 
+    if (setup.editor) {
+        InstallEditorSelectionSet();
+    }
     StartGame();
     EnterFullMonitorWhenAsked(*platform, config);
     ShowMainWindow(*platform);
