@@ -8,6 +8,7 @@
 #include "core/filesystem/FileReader.h"
 #include "core/filesystem/FileSystem.h"
 #include "core/string/Text.h"
+#include "editor/Toolbar.h"
 #include "editor/UiLayer.h"
 #include "gpu/software/SoftwareTexture.h"
 #include "tools/ToolOptions.h"
@@ -35,7 +36,8 @@ public:
     Int2 GetWorkAreaSize() override { return {}; }
     // The asked size is the whole window's, the menu bar's rows included.
     bool SetClientSize(int32_t width, int32_t height) override {
-        return size_.x > 0 ? SdlPlatform::SetClientSize(size_.x, size_.y - GetMenuBarHeight())
+        return size_.x > 0 ? SdlPlatform::SetClientSize(size_.x, size_.y - GetMenuBarHeight() -
+                                                                     GetToolbarHeight())
                            : SdlPlatform::SetClientSize(width, height);
     }
 
@@ -96,11 +98,11 @@ int RunEditorShotTool(char** arguments, std::string& reason) {
         }
         bool good = true;
         if (std::strcmp(option, "--size") == 0) {
-            good = ParseSize(value, size) && size.y > UiMenuBarHeight;
+            good = ParseSize(value, size) && size.y > UiMenuBarHeight + ToolbarRowHeight;
             if (!good) {
                 reason = StringFormat("--size must be WxH, two whole numbers from 1 to %d with "
                                       "more than %d rows, not \"%s\"",
-                                      MostPictureSide, UiMenuBarHeight, value);
+                                      MostPictureSide, UiMenuBarHeight + ToolbarRowHeight, value);
             }
         } else if (std::strcmp(option, "--frames") == 0) {
             good = ParsePositive(value, frames);

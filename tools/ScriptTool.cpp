@@ -198,7 +198,7 @@ int RunProgram(char** arguments, std::string& reason) {
         GameRunning = true;
         SendSignal("quarn_start", nullptr, true);
         SendSignal("start", nullptr, true);
-        FrameTime = 1.0f / 60.0f;
+        FrameTime = GameStep = 1.0f / 60.0f;
         for (int frame = 0; frame < request.frames; ++frame) {
             UpdateNodeTree(root);
         }

@@ -25,6 +25,11 @@ enum PlatformStartFlag : uint32_t {
     StartContinueMinimized = 2,
 };
 
+// Bits of GetCapabilities.
+enum PlatformCapability : uint32_t {
+    PlatformHasEditor = 8, // the editor's menu bar, toolbar and main frame can be made
+};
+
 // Window-state bits (TestWindowState, SetWindowMode).
 enum WindowStateBit : uint32_t {
     WindowActive = 1,

@@ -357,6 +357,7 @@ bool SdlPlatform::SetWindowMode(uint32_t mask, uint32_t value) {
     if ((changed & WindowFullMonitor) && mainFrame_) {
         // The whole monitor shows the view without an edge.
         mainFrame_->Root().SetFrameMode((value & WindowFullMonitor) ? 0 : 2);
+        mainFrame_->SetTopOffset(GetToolbarHeight());
         mainFrame_->Layout(0);
     }
     return true;
@@ -453,6 +454,17 @@ void SdlPlatform::CreateMainFrame() {
     mainFrame_ = std::make_unique<MainFrame>(static_cast<MainFrameHost&>(*this), true);
     mainFrame_->SetTopOffset(GetToolbarHeight());
     mainFrame_->Layout(0);
+}
+
+void SdlPlatform::CreateToolbar(int32_t, const ToolbarButton* buttons, int32_t count) {
+    toolbar_.reset();
+    if (!(windowState_ & WindowFullMonitor)) {
+        toolbar_ = std::make_unique<Toolbar>(buttons, count);
+    }
+}
+
+int32_t SdlPlatform::GetToolbarHeight() {
+    return toolbar_ && !(windowState_ & WindowFullMonitor) ? ToolbarRowHeight : 0;
 }
 
 EditorPanel* SdlPlatform::GetMainFramePanel() {

@@ -7,6 +7,7 @@
 #include "app/platform/Platform.h"
 #include "app/platform/SdlJoysticks.h"
 #include "editor/MainFrame.h"
+#include "editor/Toolbar.h"
 
 #include <memory>
 #include <string>
@@ -72,9 +73,12 @@ public:
     Int2 GetScreenSize() override;
     Int2 GetWorkAreaOrigin() override;
     Int2 GetWorkAreaSize() override;
-    void CreateToolbar(int32_t, const ToolbarButton*, int32_t) override {}
-    int32_t GetToolbarHeight() override { return 0; }
-    WindowHandle GetToolbarWindow() override { return nullptr; }
+    // Replaces the toolbar; none is made while the window covers the monitor.
+    void CreateToolbar(int32_t bitmapId, const ToolbarButton* buttons, int32_t count) override;
+    // 0 without a toolbar or while the window covers the monitor.
+    int32_t GetToolbarHeight() override;
+    // The Toolbar, or null.
+    WindowHandle GetToolbarWindow() override { return toolbar_.get(); }
     int32_t EnumerateJoysticks() override { return joysticks_->Enumerate(); }
     int32_t GetJoystickCount() override { return joysticks_->GetCount(); }
     JoystickDevice* CreateJoystick(int32_t index) override { return joysticks_->Create(index); }
@@ -113,6 +117,8 @@ public:
     const char* GetProgramPath() override { return programPath_.c_str(); }
     bool RunMainLoop() override;
 
+    // The main loop ends before its next frame.
+    void PostQuitMessage() { quitRequested_ = true; }
     // Handles every queued event; false once the program is asked to quit.
     bool PumpMessages();
     // Input made up by the program (input scripts, tests): queued as SDL events and handled at
@@ -179,6 +185,7 @@ private:
     SDL_Window* window_ = nullptr;
     uint32_t styleFlags_ = 0;
     int32_t menuBarHeight_ = 0;
+    std::unique_ptr<Toolbar> toolbar_;
     uint32_t startFlags_ = 0;
     uint32_t windowState_ = WindowInitialState;
     MessageHook messageHook_;

@@ -2,6 +2,8 @@
 
 #include "app/platform/Platform.h"
 #include "app/platform/WindowMessage.h"
+#include "app/player/EditorCommands.h"
+#include "app/player/EditorMenus.h"
 #include "app/player/EditorSettings.h"
 #include "app/player/Engine.h"
 #include "app/player/SceneCommands.h"
@@ -61,6 +63,9 @@ intptr_t EditorMessageHook(uint32_t message, uintptr_t wParam, intptr_t) {
                 SaveWithKey();
             }
         }
+        break;
+    case MessageCommand:
+        DispatchCommand(static_cast<uint32_t>(wParam & 0xFFFFu));
         break;
     default:
         break;

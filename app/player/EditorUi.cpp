@@ -2,6 +2,7 @@
 
 #include "app/platform/SdlPlatform.h"
 #include "app/platform/WindowMessage.h"
+#include "app/player/EditorMenus.h"
 #include "app/player/EditorMessageHook.h"
 #include "app/player/SceneCommands.h"
 #include "core/filesystem/SettingsFile.h"
@@ -223,6 +224,7 @@ bool CreateEditorUi() {
         menuBarHeight = sdl->GetMenuBarHeight();
     }
     windowImage = std::make_unique<WindowImage>(*device);
+    LoadToolbarStrip(*device->Gpu());
     return true;
 }
 
@@ -284,18 +286,21 @@ void ComposeEditorFrame(Platform& platform) {
     if (auto* handle = static_cast<SDL_Window*>(platform.GetWindowHandle())) {
         SDL_GetWindowSize(handle, &window.x, &window.y);
     }
+    const auto widgets = [&window] {
+        // The frame's edge and bars lie under the menus and the panels' windows.
+        if (MainFrame* frame = MainFrame::Get()) {
+            PaintMainFrame(*frame);
+        }
+        DrawEditorMenus(*ui, static_cast<float>(window.x));
+        if (editorWidgets) {
+            editorWidgets();
+        }
+        nodeMenu.Draw();
+        textWindows.Draw(*ui);
+    };
     windowImage->Compose(GetEditorViewPlace(platform), platform.GetViewSize(), window, *ui,
-                         FrameTime, [] {
-                             // The frame's edge and bars lie under the panels' windows.
-                             if (MainFrame* frame = MainFrame::Get()) {
-                                 PaintMainFrame(*frame);
-                             }
-                             if (editorWidgets) {
-                                 editorWidgets();
-                             }
-                             nodeMenu.Draw();
-                             textWindows.Draw(*ui);
-                         });
+                         FrameTime, widgets);
+    SendChosenCommands();
 }
 
 void SetEditorWidgets(std::function<void()> widgets) {

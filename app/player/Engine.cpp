@@ -8,6 +8,7 @@
 #include "app/platform/Platform.h"
 #include "app/platform/SdlPlatform.h"
 #include "app/platform/ShellScriptApp.h"
+#include "app/player/EditorMenus.h"
 #include "app/player/EditorMessageHook.h"
 #include "app/player/EditorSettings.h"
 #include "app/player/EditorUi.h"
@@ -20,6 +21,7 @@
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/os/BusyCursor.h"
+#include "core/os/EditorToolbar.h"
 #include "core/os/MenuRefresh.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/Property.h"
@@ -194,6 +196,7 @@ void StartGame() {
     GamePaused = false;
     SendSignal("quarn_start", nullptr, true);
     SendSignal("start", nullptr, true);
+    BuildEditorToolbar();
     RefreshMainMenu();
     ShowLoadScreen(1.0f, "Ready");
 }
@@ -299,6 +302,7 @@ bool InitEngine(const EngineSetup& setup) {
     });
     platform->CreateKeyboard();
     SetScriptApp(&scriptApp);
+    CreateEditorMenus();
 
     PlaceWindow(*platform, config);
     platform->CreateMainFrame();
@@ -367,8 +371,10 @@ bool FrameUpdate() {
             joystick->Poll();
         }
     }
-    // The game step is the frame time; the editor's fast forward would multiply it.
-    FrameTime = platform.GetFrameTime();
+    FrameTime = GameStep = platform.GetFrameTime();
+    if (!IsStandalone() && IsToolbarButtonPressed(GetFastForwardButton())) {
+        GameStep *= FastForwardFactor;
+    }
     if (!IsStandalone() && !GameRunning && !GamePaused && GetSceneRoot()) {
         autosaveTimer += FrameTime;
         if (autosaveTimer > AutosaveInterval) {

@@ -1,6 +1,7 @@
 #include "app/player/SceneCommands.h"
 
 #include "app/platform/Platform.h"
+#include "app/player/EditorMenus.h"
 #include "app/player/EditorSettings.h"
 #include "app/player/Engine.h"
 #include "core/debug/Log.h"
@@ -69,12 +70,6 @@ void ForgetScene() {
 void RememberSceneFolder(const std::string& path) {
     FileSystem& files = *GetFileSystem();
     SetFolderSetting("scene", files.GetFolderPart(files.GetRelativePath(path.c_str())).Text());
-}
-
-// Only the file name counts: a dot in a folder name is no extension.
-bool FileNameHasDot(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return path.find('.', slash == std::string::npos ? 0 : slash + 1) != std::string::npos;
 }
 
 void HoldAllResources() {
@@ -247,9 +242,7 @@ bool SaveScene(const char* path, uint32_t flags) {
         if (target.empty()) {
             return false;
         }
-        if (!FileNameHasDot(target)) {
-            target += ".scene";
-        }
+        target = WithDefaultExtension(std::move(target), ".scene");
         RememberSceneFolder(target);
     }
     uint32_t writerFlags = SceneWriteRoot | SceneSystemZeroPaths | SceneKeepUnmappedIds;
@@ -403,6 +396,14 @@ bool ReloadResources() {
     return ReloadAllChangedResources();
 }
 
+std::string WithDefaultExtension(std::string path, const char* extension) {
+    const size_t slash = path.rfind('/');
+    if (path.find('.', slash == std::string::npos ? 0 : slash + 1) == std::string::npos) {
+        path += extension;
+    }
+    return path;
+}
+
 void SetLoadProgressCallback(SceneProgressCallback callback) {
     State().progress = callback;
 }
@@ -413,10 +414,6 @@ void UpdateWindowTitle() {
         title += " (" + State().currentPath + ")";
     }
     GetPlatform()->SetWindowTitle(title.c_str());
-}
-
-void RefreshMainMenu() {
-    UpdateWindowTitle();
 }
 
 } // namespace quarn

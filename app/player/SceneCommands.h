@@ -80,8 +80,8 @@ bool ReloadResources();
 void SetLoadProgressCallback(SceneProgressCallback callback);
 // "Pelgrath", followed by " (path)" while a scene path is current.
 void UpdateWindowTitle();
-// Brings the menu bar, the toolbar and the title up to date with the game's state. The player
-// has neither menu bar nor toolbar, so only the title remains.
-void RefreshMainMenu();
+// The path with the extension (".scene") appended when its file name has no '.': a dot in a
+// folder name is no extension.
+std::string WithDefaultExtension(std::string path, const char* extension);
 
 } // namespace quarn

@@ -12,16 +12,19 @@ ToolbarRebuildHook rebuildHook = nullptr;
 
 } // namespace
 
-void RegisterToolbarButton(int32_t bitmapIndex, int32_t value, bool toggle, const char* label,
-                           const char* group, ToolbarHandler handler) {
+int32_t RegisterToolbarButton(int32_t bitmapIndex, int32_t value, bool toggle, const char* label,
+                              const char* group, ToolbarHandler handler) {
     // A class registered again (after the registry was reset) offers its buttons once.
-    for (const EditorToolbarButton& button : Buttons()) {
+    const std::vector<EditorToolbarButton>& buttons = Buttons();
+    for (size_t index = 0; index < buttons.size(); ++index) {
+        const EditorToolbarButton& button = buttons[index];
         if (button.bitmapIndex == bitmapIndex && button.value == value &&
             button.handler == handler) {
-            return;
+            return static_cast<int32_t>(index);
         }
     }
     Buttons().push_back({bitmapIndex, value, toggle, label, group, handler});
+    return static_cast<int32_t>(buttons.size() - 1);
 }
 
 const std::vector<EditorToolbarButton>& GetToolbarButtons() {

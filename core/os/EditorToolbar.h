@@ -27,8 +27,9 @@ struct EditorToolbarButton {
     ToolbarHandler handler;
 };
 
-void RegisterToolbarButton(int32_t bitmapIndex, int32_t value, bool toggle, const char* label,
-                           const char* group, ToolbarHandler handler);
+// The button's index, fixed for the run; the editor's command id for it is 41000 + index.
+int32_t RegisterToolbarButton(int32_t bitmapIndex, int32_t value, bool toggle, const char* label,
+                              const char* group, ToolbarHandler handler);
 const std::vector<EditorToolbarButton>& GetToolbarButtons();
 
 // Null (the default) while no editor listens.

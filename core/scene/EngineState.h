@@ -24,6 +24,9 @@ inline bool GamePaused = false;
 inline bool EditorRunning = false;
 // The smoothed frame time of the main loop, in seconds.
 inline float FrameTime = 0.0f;
+// The time step the scene update hands the nodes, in seconds: the frame time, or a multiple of it
+// while the editor fast-forwards the game.
+inline float GameStep = 0.0f;
 
 // Sets the engine state word for a scope (a load, a class replacement) and restores it however
 // the scope ends.

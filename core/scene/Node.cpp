@@ -751,10 +751,10 @@ void UpdateOne(Node* node) {
     const uint32_t classFlags = own ? own->GetFlags() : 0;
     if (GameRunning && !GamePaused) {
         if (classFlags & ClassUpdateWhileRunning) {
-            node->Update(FrameTime, UpdateRunning);
+            node->Update(GameStep, UpdateRunning);
         }
     } else if (classFlags & ClassUpdateWhileStopped) {
-        node->Update(FrameTime, UpdateStopped);
+        node->Update(GameStep, UpdateStopped);
     }
 }
 

@@ -195,7 +195,7 @@ bool IsAlive(uint64_t serial);
 bool IsNodePlacement(const Property& property);
 
 // The scene update, once per frame on the root: disabled subtrees are skipped; while the game
-// runs unpaused nodes whose class has ClassUpdateWhileRunning get Update(FrameTime, 1),
+// runs unpaused nodes whose class has ClassUpdateWhileRunning get Update(GameStep, 1),
 // otherwise those with ClassUpdateWhileStopped get mode 2. An update may delete or move any
 // node; the walk never touches a deleted one.
 void UpdateNodeTree(Node* root);

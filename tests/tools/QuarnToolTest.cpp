@@ -349,8 +349,8 @@ Picture ReadPicture(const std::string& bytes) {
     return picture;
 }
 
-// The editor's picture holds the player's below its menu bar, inside the view's two-pixel edge:
-// the view is the same scene.
+// The editor's picture holds the player's below its menu bar and toolbar, inside the view's
+// two-pixel edge: the view is the same scene.
 TEST(QuarnToolEditorShot, ShowsTheSceneAsThePlayerRendersItBelowTheMenuBar) {
     test::TempFolder folder;
     std::ifstream dot(QUARN_TEST_DATA "/../../res/particle.png", std::ios::binary);
@@ -363,10 +363,10 @@ TEST(QuarnToolEditorShot, ShowsTheSceneAsThePlayerRendersItBelowTheMenuBar) {
         "obj3 {\n\tclass = \"RenderTarget\"\n\tparent = 1\n\tprev = 2\n\tcurrentcamera = 2\n}\n"
         "obj4 {\n\tclass = \"Sprite\"\n\tparent = 1\n\tprev = 3\n\tpos = 1,0,8\n"
         "\ttexture = \"dot.png\"\n}\n");
-    constexpr uint32_t Width = 160, Height = 120, MenuBar = 19, Edge = 2;
+    constexpr uint32_t Width = 160, Height = 120, MenuBar = 19 + 24, Edge = 2;
     constexpr uint32_t ViewWidth = Width - 2 * Edge, ViewHeight = Height - 2 * Edge;
     ToolRun shot = RunTool(
-        folder, {"editor-shot", "game", "out/editor.png", "--size", "160x139", "--frames", "3"});
+        folder, {"editor-shot", "game", "out/editor.png", "--size", "160x163", "--frames", "3"});
     ASSERT_EQ(shot.status, 0) << shot.err;
     EXPECT_EQ(shot.err, "");
     ToolRun render = RunTool(folder, {"render", "game/level.scene", "--frames", "3", "--out",
@@ -391,20 +391,20 @@ TEST(QuarnToolEditorShot, ShowsTheSceneAsThePlayerRendersItBelowTheMenuBar) {
     // A close in the second frame ends the run there: the picture is the first frame's.
     folder.WriteFile("input.txt", "1 close\n");
     ToolRun closed = RunTool(folder, {"editor-shot", "game", "closed.png", "--frames", "50",
-                                      "--input", "input.txt", "--size", "160x139"});
+                                      "--input", "input.txt", "--size", "160x163"});
     EXPECT_EQ(closed.status, 0) << closed.err;
     ToolRun first =
-        RunTool(folder, {"editor-shot", "game", "first.png", "--frames", "1", "--size", "160x139"});
+        RunTool(folder, {"editor-shot", "game", "first.png", "--frames", "1", "--size", "160x163"});
     EXPECT_EQ(first.status, 0) << first.err;
     EXPECT_EQ(ReadPicture(folder.ReadFile("closed.png")).rgba,
               ReadPicture(folder.ReadFile("first.png")).rgba);
 
     const std::pair<std::vector<std::string>, std::string> failures[] = {
         {{"editor-shot", "missing", "x.png"}, "quarn-tool: cannot enter missing\n"},
-        {{"editor-shot", "game", "x.png", "--input", "input.txt", "--size", "160x139"}, ""},
-        {{"editor-shot", "game", "x.png", "--size", "160x19"},
-         "quarn-tool: --size must be WxH, two whole numbers from 1 to 16384 with more than 19 "
-         "rows, not \"160x19\"\n"},
+        {{"editor-shot", "game", "x.png", "--input", "input.txt", "--size", "160x163"}, ""},
+        {{"editor-shot", "game", "x.png", "--size", "160x43"},
+         "quarn-tool: --size must be WxH, two whole numbers from 1 to 16384 with more than 43 "
+         "rows, not \"160x43\"\n"},
     };
     folder.WriteFile("input.txt", "0 hop\n");
     for (const auto& [arguments, error] : failures) {

@@ -54,12 +54,13 @@ TEST_F(EditorMode, IsFixedForTheRunAndPlacesTheWindowFromTheUserSettings) {
     Platform& platform = *GetPlatform();
     // The window's client area, less the view's sunken edge.
     EXPECT_EQ(platform.GetViewSize(), Int2(636, 476));
-    // The menu bar lies outside the client area the settings size and place.
+    // The menu bar lies outside the client area the settings size and place, the toolbar
+    // inside it above the view.
     EXPECT_EQ(platform.GetWindowSize(), Int2(640, 480));
     EXPECT_EQ(platform.GetWindowPosition(), Int2(30, 40));
     Int2 whole;
     SDL_GetWindowSize(static_cast<SDL_Window*>(platform.GetWindowHandle()), &whole.x, &whole.y);
-    EXPECT_EQ(whole, Int2(640, 480 + UiMenuBarHeight));
+    EXPECT_EQ(whole, Int2(640, 480 + UiMenuBarHeight + ToolbarRowHeight));
     EXPECT_TRUE(FrameUpdate());
     EXPECT_FALSE(IsStandalone());
 }
@@ -72,7 +73,7 @@ TEST_F(EditorMode, TheWindowShowsTheViewAsTheBackBufferHoldsItWithTheUiOnTop) {
     ASSERT_NE(GetEditorWindowImage(), nullptr);
     const Int2 origin = GetEditorViewPlace(*GetPlatform());
     const Int2 view = GetPlatform()->GetViewSize();
-    ASSERT_EQ(origin, Int2(2, 2 + UiMenuBarHeight));
+    ASSERT_EQ(origin, Int2(2, 2 + UiMenuBarHeight + ToolbarRowHeight));
     ASSERT_EQ(view, Int2(156, 116));
     // The scene's black is overdrawn by the panel; the rest of the view is the back buffer's.
     int32_t panel = 0;
@@ -100,7 +101,7 @@ TEST_F(EditorMode, AMouseOverTheUiStaysThereAndKeysInAFieldSkipTheEditorsKeys) {
     SetEditorWidgets(FieldWindow);
     ASSERT_TRUE(FrameUpdate());
     Mouse& mouse = *Mouse::Get();
-    MoveTo(InWindow({50, 50}));
+    MoveTo(InWindow({50, 20})); // over the panel, below the toolbar
     ASSERT_TRUE(FrameUpdate());
     Sdl().InjectWheel(1);
     EXPECT_EQ(mouse.GetWheel(), 0);

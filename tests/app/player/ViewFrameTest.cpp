@@ -87,7 +87,9 @@ TEST_F(ViewFrame, ADraggedBarMovesThePanelTheComposedViewAndTheViewport) {
     EditorPanel* panel = GetPlatform()->GetMainFramePanel()->CreateChildPanel(PanelLeft, 100);
     ASSERT_NE(panel, nullptr);
     ASSERT_TRUE(FrameUpdate());
-    EXPECT_EQ(View(), (LayoutRect{104, 2, 398, 298}));
+    // The toolbar's row lies above the frame, inside the client area.
+    constexpr int32_t Top = ToolbarRowHeight;
+    EXPECT_EQ(View(), (LayoutRect{104, Top + 2, 398, Top + 298}));
     // Under the edge and the bar the composed image shows the frame, not the scene.
     EXPECT_EQ(ImagePixel(102, 100), ColorButtonShadow);
     EXPECT_EQ(ImagePixel(100, 100), ColorButtonFace);
@@ -103,7 +105,7 @@ TEST_F(ViewFrame, ADraggedBarMovesThePanelTheComposedViewAndTheViewport) {
     ASSERT_TRUE(FrameUpdate());
     EXPECT_EQ(panel->GetSplitterPosition(), 200);
     EXPECT_EQ(panel->GetSize(), Int2(198, 300));
-    EXPECT_EQ(View(), (LayoutRect{204, 2, 398, 298}));
+    EXPECT_EQ(View(), (LayoutRect{204, Top + 2, 398, Top + 298}));
     EXPECT_EQ(TheRenderDevice()->GetViewportSize(), Int2(194, 296));
     EXPECT_EQ(ImagePixel(202, 100), ColorButtonShadow);
     EXPECT_EQ(ImagePixel(200, 100), ColorButtonFace);

@@ -413,12 +413,12 @@ protected:
         updates.clear();
         GameRunning = true;
         GamePaused = false;
-        FrameTime = 0.25f;
+        GameStep = 0.25f;
     }
     void TearDown() override {
         GameRunning = false;
         GamePaused = false;
-        FrameTime = 0.0f;
+        GameStep = 0.0f;
     }
 
     template <class T = Both>

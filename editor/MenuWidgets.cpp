@@ -1,0 +1,44 @@
+#include "editor/MenuWidgets.h"
+
+#include "editor/UiLayer.h"
+
+#include <imgui.h>
+#include <string>
+
+namespace quarn {
+
+void DrawMenuItems(UiLayer& ui, const std::vector<MenuItem>& items, const MenuChoice& choose) {
+    // Ids keep two items of one text apart ("<none>" in every submenu).
+    int32_t index = 0;
+    for (const MenuItem& item : items) {
+        ImGui::PushID(index++);
+        if (item.IsSeparator()) {
+            ImGui::Separator();
+        } else if (item.submenu) {
+            const bool open = ImGui::BeginMenu(UiText(item.text).c_str(), item.enabled);
+            ui.NameLastItem("menu:" + item.text);
+            if (open) {
+                DrawMenuItems(ui, item.items, choose);
+                ImGui::EndMenu();
+            }
+        } else {
+            const bool chosen =
+                ImGui::MenuItem(UiText(item.text).c_str(), nullptr, item.checked, item.enabled);
+            ui.NameLastItem("cmd:" + std::to_string(item.id));
+            if (chosen && choose) {
+                choose(item.id);
+            }
+        }
+        ImGui::PopID();
+    }
+}
+
+void DrawMenuBar(UiLayer& ui, const Menu& menu, const MenuChoice& choose) {
+    if (!ImGui::BeginMainMenuBar()) {
+        return;
+    }
+    DrawMenuItems(ui, menu.Menus(), choose);
+    ImGui::EndMainMenuBar();
+}
+
+} // namespace quarn
