@@ -52,6 +52,7 @@ std::unordered_map<const Entity*, int>& ListenerCounts() {
 
 uint64_t nextEntryId = 1;
 bool stopFlag = false;
+SignalObserver signalObserver = nullptr;
 
 void ForgetEntry(const Entity* entity) {
     auto& counts = ListenerCounts();
@@ -128,10 +129,21 @@ void* SignalArgs::Get(int index) const {
 // Sending -------------------------------------------------------------------------------------
 
 bool SendSignal(const char* name, void* argument, bool force) {
+    if (signalObserver && name) {
+        signalObserver(name, argument, force);
+    }
     if (!SendSignalToNodes(name, argument, force)) {
         return false;
     }
     return SendSignalToClasses(name, argument, force);
+}
+
+void SetSignalObserver(SignalObserver observer) {
+    signalObserver = observer;
+}
+
+SignalObserver GetSignalObserver() {
+    return signalObserver;
 }
 
 bool SendSignalToNodes(const char* name, void* argument, bool force) {
@@ -190,6 +202,12 @@ bool SendSignalToClasses(const char* name, void* argument, bool force) {
     }
     stopFlag = saved;
     return true;
+}
+
+void SendUndoLabel(Entity* entity, const char* label) {
+    SignalArgs args;
+    args.Add(entity).Add(const_cast<char*>(label));
+    SendSignal("addundolabel", &args, true);
 }
 
 void StopSignal() {

@@ -36,8 +36,16 @@ private:
 
 // False when a receiver stopped the signal.
 bool SendSignal(const char* name, void* argument, bool force);
+// Sees every signal SendSignal delivers, just before its receivers do: while the argument is
+// certainly alive, as a receiver may delete it. How a service that is no entity (the editor's
+// selection) follows the signals. One at a time; null (the default) watches nothing.
+using SignalObserver = void (*)(const char* name, void* argument, bool force);
+void SetSignalObserver(SignalObserver observer);
+SignalObserver GetSignalObserver();
 bool SendSignalToNodes(const char* name, void* argument, bool force);
 bool SendSignalToClasses(const char* name, void* argument, bool force);
+// "addundolabel", forced, with the entity and the label: the name of the editing step just done.
+void SendUndoLabel(Entity* entity, const char* label);
 // Called by a receiver to end the delivery under way.
 void StopSignal();
 void CallSignalOnClassInstances(ClassInfo* classInfo, const MethodInfo* method, void* argument,
