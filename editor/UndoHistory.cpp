@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <unordered_set>
 
 namespace quarn {
 
@@ -46,7 +47,7 @@ uint32_t StoredId(const std::string& idText) {
 // First pass for one block: the node with the stored id exists, and is of the stored class
 // where a class by that name can make one.
 void SettleNode(const std::string& idText, const std::string& className) {
-    if (className.empty() || className[0] == '.') {
+    if (!className.empty() && className[0] == '.') {
         return; // no class line: the block only writes properties
     }
     Entity* entity = LookupStoredEntity(idText);
@@ -114,6 +115,31 @@ void WriteStoredValue(Entity& entity, const Property& property, const std::strin
         return;
     }
     property.SetFromText(entity, stored.c_str());
+}
+
+// The id texts of a state's blocks, in order.
+std::vector<std::string> StoredIds(const std::string& state) {
+    TextFile file(state.c_str());
+    SceneTextReader reader;
+    reader.Begin(file, "", nullptr);
+    std::vector<std::string> ids;
+    std::string idText;
+    while (reader.NextObject() && reader.ReadObject(idText, nullptr)) {
+        ids.push_back(idText);
+    }
+    return ids;
+}
+
+// A replay leaves the nodes a state does not mention alone, so a state must name those its
+// other side has and it has not: a block of a class that no class can have deletes them.
+void NameMissingNodes(std::string& state, const std::vector<std::string>& present,
+                      const std::vector<std::string>& other) {
+    const std::unordered_set<std::string> known(present.begin(), present.end());
+    for (const std::string& id : other) {
+        if (!known.count(id)) {
+            state += "obj" + id + " {\n\tclass = \"\"\n}\n";
+        }
+    }
 }
 
 } // namespace
@@ -225,6 +251,10 @@ void UndoHistory::RecordStep(const char* label) {
     step.undoState = std::move(currentState_);
     CaptureScene();
     step.redoState = currentState_;
+    const std::vector<std::string> before = StoredIds(step.undoState);
+    const std::vector<std::string> after = StoredIds(step.redoState);
+    NameMissingNodes(step.undoState, before, after);
+    NameMissingNodes(step.redoState, after, before);
     steps_.resize(static_cast<size_t>(position_));
     steps_.push_back(std::move(step));
     position_ = GetStepCount();

@@ -94,6 +94,29 @@ TEST_F(UndoHistoryTest, UndoAndRedoStepOverTheRecordedStatesAndRefreshOnlyWhenTh
     EXPECT_EQ(history_.GetRedoLabel(), "");
 }
 
+// A replay leaves unmentioned nodes alone, so a step names the nodes it made or removed.
+TEST_F(UndoHistoryTest, UndoRemovesWhatAStepMadeAndRedoRemovesWhatItRemoved) {
+    auto* made = Make<SlItem>(item_);
+    const uint32_t madeId = made->GetId();
+    history_.RecordStep("SlItem creation");
+    history_.Undo();
+    EXPECT_EQ(LookupEntity(madeId), nullptr);
+    history_.Redo();
+    ASSERT_NE(LookupEntity(madeId), nullptr);
+    EXPECT_EQ(static_cast<Node*>(LookupEntity(madeId))->GetParent(), item_);
+    Keep(static_cast<Node*>(LookupEntity(madeId)));
+
+    const uint32_t itemId = item_->GetId();
+    item_->Delete();
+    history_.RecordStep("Unload");
+    history_.Undo();
+    ASSERT_NE(LookupEntity(itemId), nullptr);
+    EXPECT_NE(LookupEntity(madeId), nullptr);
+    history_.Redo();
+    EXPECT_EQ(LookupEntity(itemId), nullptr);
+    EXPECT_EQ(LookupEntity(madeId), nullptr);
+}
+
 TEST_F(UndoHistoryTest, TheFirstPassSettlesWhichNodesExist) {
     const uint32_t itemId = item_->GetId();
     Node* grandchild = Make(item_);

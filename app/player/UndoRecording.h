@@ -1,0 +1,10 @@
+#pragma once
+
+namespace quarn {
+
+// The editor's undo history: installed at editor start-up, it records a step for every
+// "addundolabel" the editing operations announce. The player installs none.
+void InstallUndoHistory();
+void RemoveUndoHistory();
+
+} // namespace quarn
