@@ -15,23 +15,29 @@ namespace quarn::bench {
 
 constexpr int Rounds = 5;
 
+// Milliseconds per call of `work` over one round at least `roundSeconds` long.
+template <typename Work>
+double RoundOf(Work& work, double roundSeconds) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    int calls = 0;
+    double elapsed = 0.0;
+    do {
+        work();
+        ++calls;
+        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    } while (elapsed < roundSeconds);
+    return elapsed * 1000.0 / calls;
+}
+
 // Milliseconds per call of `work` in each of Rounds rounds, each at least `roundSeconds` long,
 // after one warm-up call; fastest first.
 template <typename Work>
 std::vector<double> RoundMilliseconds(Work&& work, double roundSeconds = 0.25) {
-    using Clock = std::chrono::steady_clock;
     work();
     std::vector<double> rounds;
     for (int r = 0; r < Rounds; ++r) {
-        const Clock::time_point start = Clock::now();
-        int calls = 0;
-        double elapsed = 0.0;
-        do {
-            work();
-            ++calls;
-            elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-        } while (elapsed < roundSeconds);
-        rounds.push_back(elapsed * 1000.0 / calls);
+        rounds.push_back(RoundOf(work, roundSeconds));
     }
     std::sort(rounds.begin(), rounds.end());
     return rounds;
@@ -52,6 +58,28 @@ inline Timing Summarise(const std::vector<double>& rounds) {
 template <typename Work>
 Timing TimeRounds(Work&& work, double roundSeconds = 0.25) {
     return Summarise(RoundMilliseconds(work, roundSeconds));
+}
+
+struct SideBySide {
+    Timing engine;
+    Timing peer;
+};
+
+// The engine and its peer in alternating rounds, so that a busy spell of a shared machine falls
+// on both sides alike rather than on one side's rounds.
+template <typename Engine, typename Peer>
+SideBySide TimeSideBySide(Engine&& engine, Peer&& peer, double roundSeconds = 0.25) {
+    engine();
+    peer();
+    std::vector<double> engineRounds;
+    std::vector<double> peerRounds;
+    for (int r = 0; r < Rounds; ++r) {
+        engineRounds.push_back(RoundOf(engine, roundSeconds));
+        peerRounds.push_back(RoundOf(peer, roundSeconds));
+    }
+    std::sort(engineRounds.begin(), engineRounds.end());
+    std::sort(peerRounds.begin(), peerRounds.end());
+    return {Summarise(engineRounds), Summarise(peerRounds)};
 }
 
 // A table of engine and peer times, one row per case with both medians, their spreads and the

@@ -1,8 +1,8 @@
 // The engine's PNG decoder against libpng on a mixed set of images, both decoding to 8-bit RGBA
 // rows, the engine through the image codec as textures load (a new decoder for every file);
 // then the engine's inflate against zlib's on the same images' data, every stream checked
-// against zlib's output first. Run it from a release build; each table gives every file's
-// ratio, their geometric mean and the worst file.
+// against zlib's output first. Engine and peer take turns round by round. Run it from a release
+// build; each table gives every file's ratio, their geometric mean and the worst file.
 #include "bench/BenchTiming.h"
 #include "codecs/Inflate.h"
 #include "codecs/PngCodec.h"
@@ -223,16 +223,14 @@ int main() {
         }
         pixels = {};
         const auto size = static_cast<uint32_t>(sample.file.size());
-        const bench::Timing engine = bench::TimeRounds(
+        const bench::SideBySide timing = bench::TimeSideBySide(
             [&] {
                 PngCodec codec;
                 ImageInfo info;
                 codec.GetTextureFormat(info, sample.file.data(), size);
             },
-            0.1);
-        const bench::Timing reference =
-            bench::TimeRounds([&] { test::ReferenceDecode(sample.file, expected); }, 0.1);
-        decode.Row(sample.name, engine, reference);
+            [&] { test::ReferenceDecode(sample.file, expected); }, 0.1);
+        decode.Row(sample.name, timing.engine, timing.peer);
     }
     decode.PrintSummary();
 
@@ -255,20 +253,18 @@ int main() {
             identical = false;
             continue;
         }
-        const bench::Timing engine = bench::TimeRounds(
+        const bench::SideBySide timing = bench::TimeSideBySide(
             [&] {
                 ZlibDecompress(sample.zlibStream.data(), sample.zlibStream.size(), out.data(),
                                out.size(), written);
             },
-            0.1);
-        const bench::Timing reference = bench::TimeRounds(
             [&] {
                 uLongf size = uLongf(expected.size());
                 uncompress(expected.data(), &size, sample.zlibStream.data(),
                            uLong(sample.zlibStream.size()));
             },
             0.1);
-        inflate.Row(sample.name, engine, reference);
+        inflate.Row(sample.name, timing.engine, timing.peer);
     }
     inflate.PrintSummary();
     if (!identical) {

@@ -3,12 +3,15 @@
 #include "codecs/ImageChecksums.h"
 #include "core/io/ByteOrder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <span>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <tmmintrin.h>
 #endif
 
 namespace quarn {
@@ -44,9 +47,10 @@ uint8_t Paeth(int a, int b, int c) {
 }
 
 #if defined(__SSE2__)
-// The average and Paeth filters of pixels of 3 to 8 bytes, one pixel at a time with its bytes in
-// 16-bit lanes: each byte depends on the byte one pixel to its left, so working byte by byte
-// chains every byte of the row, and pixel by pixel only every pixel.
+// The average and Paeth filters of pixels of 3 to 8 bytes, a pixel's bytes side by side in
+// lanes: each byte depends on the byte one pixel to its left, so working byte by byte chains
+// every byte of the row, and pixel by pixel only every pixel. Paeth works one pixel at a time
+// in 16-bit lanes.
 // Pixels of 3 and 6 bytes are put together byte by byte: a copy of an odd size through memory
 // stalls the load that reads it back.
 template <size_t Distance>
@@ -79,15 +83,49 @@ __m128i Absolute(__m128i v) {
     return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v));
 }
 
+// The average filter a block of pixels at a time, in byte lanes. The result r = x + (a + b) / 2
+// (a left, b above, rounded down) is carried as its complement: with ~a and ~b, the rounding-up
+// byte average gives ~((a + b) / 2), so ~r = avg(~a, ~b) - x, two operations from one pixel to
+// the next, plus the shift that moves a pixel's lanes onto the next one's. `left` carries the
+// complement of the pixel left of the block in and of the block's last pixel out.
+template <size_t Distance, size_t... K>
+__m128i UnfilterAverageBlock(__m128i& left, __m128i x, __m128i notAbove,
+                             std::index_sequence<K...>) {
+    const __m128i firstPixel = _mm_srli_si128(_mm_set1_epi8(-1), 16 - Distance);
+    __m128i result = _mm_setzero_si128();
+    __m128i a = left;
+    ((a = _mm_sub_epi8(_mm_avg_epu8(a, notAbove), x),
+      result = _mm_or_si128(result, _mm_and_si128(a, _mm_slli_si128(firstPixel, K * Distance))),
+      left = _mm_srli_si128(a, K * Distance), a = _mm_slli_si128(a, Distance)),
+     ...);
+    return _mm_xor_si128(result, _mm_set1_epi8(-1));
+}
+
 template <size_t Distance>
 void UnfilterAveragePixels(uint8_t* row, const uint8_t* previous, size_t length) {
-    __m128i left = _mm_setzero_si128();
-    for (size_t i = 0; i < length; i += Distance) {
-        const __m128i above = LoadPixel<Distance>(previous + i);
-        const __m128i sum = _mm_add_epi16(LoadPixel<Distance>(row + i),
-                                          _mm_srli_epi16(_mm_add_epi16(left, above), 1));
-        left = _mm_and_si128(sum, _mm_set1_epi16(0xFF));
-        StorePixel<Distance>(row + i, left);
+    // Whole pixels of a 16-byte load; blocks of 12 bytes are stored as 8 and 4, so that no
+    // store overlaps the next block's load.
+    constexpr size_t Pixels = 16 / Distance == 5 ? 4 : 16 / Distance;
+    constexpr size_t Step = Pixels * Distance;
+    const __m128i ones = _mm_set1_epi8(-1);
+    __m128i left = ones; // the complement of the zeros left of the row
+    size_t i = 0;
+    for (; i + 16 <= length; i += Step) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+        const __m128i notAbove =
+            _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(previous + i)), ones);
+        const __m128i result =
+            UnfilterAverageBlock<Distance>(left, x, notAbove, std::make_index_sequence<Pixels>());
+        if constexpr (Step == 16) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), result);
+        } else {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(row + i), result);
+            const uint32_t last = uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(result, 8)));
+            std::memcpy(row + i + 8, &last, 4);
+        }
+    }
+    for (; i < length; ++i) {
+        row[i] = uint8_t(row[i] + (((i >= Distance ? row[i - Distance] : 0) + previous[i]) >> 1));
     }
 }
 
@@ -263,11 +301,48 @@ private:
     mutable uint32_t unfiltered_ = 0;
 };
 
+#if defined(__SSE2__)
+// RGB to RGBA four pixels to a shuffle, from the left, where the processor has byte shuffles:
+// answers how many pixels it converted. Each block is loaded whole before it is stored, and
+// stores stay behind the next block's load when the rows share memory (see ConvertToRgba).
+__attribute__((target("ssse3"))) uint32_t ExpandRgbShuffled(uint8_t* out, const uint8_t* in,
+                                                            uint32_t width) {
+    const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m128i opaque = _mm_set1_epi32(int32_t(0xFF000000u));
+    uint32_t x = 0;
+    // Loads of 16 bytes for 12 stay inside the row.
+    for (; x + 6 <= width; x += 4) {
+        const __m128i rgb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + size_t(x) * 3));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + size_t(x) * 4),
+                         _mm_or_si128(_mm_shuffle_epi8(rgb, spread), opaque));
+    }
+    return x;
+}
+#endif
+
+// Without the shuffles the caller converts every pixel.
+uint32_t ExpandRgb(uint8_t* out, const uint8_t* in, uint32_t width) {
+#if defined(__SSE2__)
+    static const bool shuffles = __builtin_cpu_supports("ssse3");
+    return shuffles ? ExpandRgbShuffled(out, in, width) : 0;
+#else
+    (void)out, (void)in, (void)width;
+    return 0;
+#endif
+}
+
+// The output may share the filtered rows' memory, ending no later than they do (see
+// ReadImageRows): row y is written only after row y + 1 is unfiltered, as it may overwrite
+// row y's samples that row y + 1 unfilters from, and each pixel's samples are all read before
+// any of its bytes is written, as its own output may cover them.
 uint32_t ConvertToRgba(uint8_t* out, const RowView& view, const PngDecoder::Info& info) {
     const uint32_t w = info.width;
     const uint32_t h = info.height;
     const uint32_t depth = info.bitDepth;
     for (uint32_t y = 0; y < h; ++y) {
+        if (y + 1 < h) {
+            view.Row(y + 1);
+        }
         const uint8_t* in = view.Row(y);
         uint8_t* o = out + size_t(y) * w * 4;
         switch (info.colourType) {
@@ -295,12 +370,19 @@ uint32_t ConvertToRgba(uint8_t* out, const RowView& view, const PngDecoder::Info
             break;
         case 2:
             if (depth == 8) {
-                for (uint32_t x = 0; x < w; ++x, o += 4, in += 3) {
-                    o[0] = in[0];
-                    o[1] = in[1];
-                    o[2] = in[2];
-                    o[3] = info.keyDefined && in[0] == info.keyRed && in[1] == info.keyGreen &&
-                                   in[2] == info.keyBlue
+                uint32_t x = 0;
+                if (!info.keyDefined) {
+                    x = ExpandRgb(o, in, w);
+                    o += size_t(x) * 4;
+                    in += size_t(x) * 3;
+                }
+                for (; x < w; ++x, o += 4, in += 3) {
+                    const uint8_t r = in[0], g = in[1], b = in[2];
+                    o[0] = r;
+                    o[1] = g;
+                    o[2] = b;
+                    o[3] = info.keyDefined && r == info.keyRed && g == info.keyGreen &&
+                                   b == info.keyBlue
                                ? 0
                                : 255;
                 }
@@ -330,19 +412,21 @@ uint32_t ConvertToRgba(uint8_t* out, const RowView& view, const PngDecoder::Info
         case 4:
             if (depth == 8) {
                 for (uint32_t x = 0; x < w; ++x, o += 4, in += 2) {
-                    o[0] = o[1] = o[2] = in[0];
-                    o[3] = in[1];
+                    const uint8_t grey = in[0], alpha = in[1];
+                    o[0] = o[1] = o[2] = grey;
+                    o[3] = alpha;
                 }
             } else {
                 for (uint32_t x = 0; x < w; ++x, o += 4, in += 4) {
-                    o[0] = o[1] = o[2] = in[0];
-                    o[3] = in[2];
+                    const uint8_t grey = in[0], alpha = in[2];
+                    o[0] = o[1] = o[2] = grey;
+                    o[3] = alpha;
                 }
             }
             break;
         case 6:
             if (depth == 8) {
-                std::memcpy(o, in, size_t(w) * 4);
+                std::memmove(o, in, size_t(w) * 4);
             } else {
                 for (uint32_t x = 0; x < w; ++x, o += 4, in += 8) {
                     o[0] = in[0];
@@ -544,11 +628,21 @@ namespace {
 struct ImageRows {
     std::vector<uint8_t> image;
     RowView view{};
+    bool inPixels = false; // the filtered rows lie in the pixels' own memory
 };
 
+// The most a deflate stream can inflate to: 258 bytes for every two bits, a length and a
+// distance code of one bit each.
+constexpr uint64_t MaxInflateRatio = 1032;
+
+// An image converted to RGBA rows is inflated into the pixels' memory, at its end, when the
+// filtered rows take no more room than the pixels and a row's filter byte each: converted in
+// order, each row then ends before the next filtered row starts, and the image needs no second
+// buffer. Only a stream that can fill it gets that memory, which is filled with zeros: a header
+// that claims more than the data holds fails in the separate buffer, which no byte touches.
 uint32_t ReadImageRows(const PngDecoder::Info& info, bool ignoreChecksum,
                        std::span<const InflateInput> compressed, std::unique_ptr<uint8_t[]>& buffer,
-                       size_t& capacity, ImageRows& rows) {
+                       size_t& capacity, std::vector<uint8_t>* rgbaPixels, ImageRows& rows) {
     const uint32_t bpp = PngChannelCount(info.colourType) * info.bitDepth;
     const size_t distance = (bpp + 7) / 8;
     const bool interlaced = info.interlaceMethod == 1;
@@ -566,14 +660,28 @@ uint32_t ReadImageRows(const PngDecoder::Info& info, bool ignoreChecksum,
     } else {
         expected = uint64_t(info.height) * (RowBytes(info.width, bpp) + 1);
     }
-    // Every byte is written by the decompressor before it is read, so no zero fill.
     const size_t filteredSize = static_cast<size_t>(expected);
-    if (capacity < filteredSize) {
-        buffer.reset();
-        buffer = std::make_unique_for_overwrite<uint8_t[]>(filteredSize);
-        capacity = filteredSize;
+    const size_t rgbaSize = size_t(info.width) * info.height * 4;
+    uint64_t compressedSize = 0;
+    for (const InflateInput& piece : compressed) {
+        compressedSize += piece.size;
     }
-    uint8_t* filtered = buffer.get();
+    uint8_t* filtered = nullptr;
+    if (rgbaPixels != nullptr && !interlaced && filteredSize <= rgbaSize + info.height &&
+        filteredSize <= compressedSize * MaxInflateRatio) {
+        const size_t size = std::max(rgbaSize, filteredSize);
+        rgbaPixels->resize(size);
+        filtered = rgbaPixels->data() + (size - filteredSize);
+        rows.inPixels = true;
+    } else {
+        // Every byte is written by the decompressor before it is read, so no zero fill.
+        if (capacity < filteredSize) {
+            buffer.reset();
+            buffer = std::make_unique_for_overwrite<uint8_t[]>(filteredSize);
+            capacity = filteredSize;
+        }
+        filtered = buffer.get();
+    }
     size_t written = 0;
     if (uint32_t error =
             ZlibDecompress(compressed, filtered, filteredSize, written, ignoreChecksum)) {
@@ -626,8 +734,15 @@ uint32_t ReadImageRows(const PngDecoder::Info& info, bool ignoreChecksum,
 }
 
 // The rows in the form the settings ask for: the file's own samples, or converted.
-uint32_t StorePixels(std::vector<uint8_t>& pixels, const RowView& view,
+uint32_t StorePixels(std::vector<uint8_t>& pixels, const ImageRows& rows,
                      const PngDecoder::Info& info, const PngDecoder::Settings& settings) {
+    const RowView& view = rows.view;
+    const size_t pixelCount = size_t(info.width) * info.height;
+    if (rows.inPixels) {
+        const uint32_t error = ConvertToRgba(pixels.data(), view, info);
+        pixels.resize(pixelCount * 4);
+        return error;
+    }
     const uint32_t bpp = PngChannelCount(info.colourType) * info.bitDepth;
     const size_t rowBytes = RowBytes(info.width, bpp);
     const bool sameFormat =
@@ -662,7 +777,6 @@ uint32_t StorePixels(std::vector<uint8_t>& pixels, const RowView& view,
     if (greyOut && info.colourType != 0 && info.colourType != 4) {
         return PngDecoder::ErrorGreyFromColour;
     }
-    const size_t pixelCount = size_t(info.width) * info.height;
     pixels.resize(pixelCount * 4);
     if (uint32_t error = ConvertToRgba(pixels.data(), view, info)) {
         return error;
@@ -693,11 +807,14 @@ uint32_t StorePixels(std::vector<uint8_t>& pixels, const RowView& view,
 
 uint32_t PngDecoder::DecodeImage(std::vector<uint8_t>& pixels) {
     ImageRows rows;
+    const bool fileIsRgba = info_.colourType == 6 && info_.bitDepth == 8;
+    const bool rgbaOut =
+        settings.colourType == 6 && settings.bitDepth == 8 && (settings.convert || fileIsRgba);
     if (uint32_t error = ReadImageRows(info_, settings.ignoreChecksum, imageData_, filtered_,
-                                       filteredCapacity_, rows)) {
+                                       filteredCapacity_, rgbaOut ? &pixels : nullptr, rows)) {
         return error;
     }
-    return StorePixels(pixels, rows.view, info_, settings);
+    return StorePixels(pixels, rows, info_, settings);
 }
 
 void PngDecoder::Decode(std::vector<uint8_t>& pixels, const uint8_t* data, size_t size) {

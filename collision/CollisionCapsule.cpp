@@ -53,14 +53,8 @@ void CollisionCapsule::SetCapsuleRadius(float radius) {
     SetDimension(radius_, radius);
 }
 
-bool CollisionCapsule::IntersectRay(const Float3& origin, const Float3& direction,
-                                    PickQuery& query) {
-    if (!AnswersPick(query)) {
-        return false;
-    }
-    const Float3 a = GetShapeAxis(*this);
-    const float h = length_ * 0.5f;
-    const Float3 w = origin - GetWorldPosition();
+bool RayFlatEndedCylinder(const Float3& w, const Float3& a, float h, float r,
+                          const Float3& direction, float parallel, FlatCylinderHit& hit) {
     const float ad = a.Dot(direction);
     const float aw = a.Dot(w);
     float slabIn = -Unbounded;
@@ -80,10 +74,10 @@ bool CollisionCapsule::IntersectRay(const Float3& origin, const Float3& directio
         }
     }
     const Float3 wp = w - a * aw;
-    const float c0 = wp.LengthSquared() - radius_ * radius_;
+    const float c0 = wp.LengthSquared() - r * r;
     float sideIn = -Unbounded;
     float sideOut = Unbounded;
-    if (std::fabs(ad) < 0.999f) {
+    if (std::fabs(ad) < parallel) {
         const Float3 dp = direction - a * ad;
         const float qa = dp.LengthSquared();
         const float qb = dp.Dot(wp);
@@ -103,15 +97,29 @@ bool CollisionCapsule::IntersectRay(const Float3& origin, const Float3& directio
     if (sideIn > slabOut || slabIn > sideOut) {
         return false;
     }
-    if (query.flags & PickNormal) {
-        if (slabIn <= sideIn) {
-            const Float3 entry = w + direction * sideIn;
-            query.current.data = (entry - a * a.Dot(entry)).NormalizedOrSelf();
-        } else {
-            query.current.data = ad > 0.0f ? a * -1.0f : a;
-        }
+    hit.throughSide = slabIn <= sideIn;
+    if (hit.throughSide) {
+        const Float3 entry = w + direction * sideIn;
+        hit.normal = (entry - a * a.Dot(entry)).NormalizedOrSelf();
+    } else {
+        hit.normal = ad > 0.0f ? a * -1.0f : a;
     }
-    query.current.distance = std::max(std::max(slabIn, sideIn), 0.0f);
+    hit.distance = std::max(std::max(slabIn, sideIn), 0.0f);
+    return true;
+}
+
+bool CollisionCapsule::IntersectRay(const Float3& origin, const Float3& direction,
+                                    PickQuery& query) {
+    FlatCylinderHit hit;
+    if (!AnswersPick(query) ||
+        !RayFlatEndedCylinder(origin - GetWorldPosition(), GetShapeAxis(*this), length_ * 0.5f,
+                              radius_, direction, 0.999f, hit)) {
+        return false;
+    }
+    if (query.flags & PickNormal) {
+        query.current.data = hit.normal;
+    }
+    query.current.distance = hit.distance;
     return true;
 }
 

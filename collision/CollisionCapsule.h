@@ -43,6 +43,17 @@ private:
     float length_ = 1.0f;
 };
 
+// A ray (origin w relative to the centre) against a cylinder about the unit axis a with flat
+// ends at +-h: the entry distance (0 from inside), whether it enters through the side, and the
+// normal there. Rays with |a . direction| at or above `parallel` count as along the axis.
+struct FlatCylinderHit {
+    float distance = 0.0f;
+    bool throughSide = false;
+    Float3 normal;
+};
+bool RayFlatEndedCylinder(const Float3& w, const Float3& a, float h, float r,
+                          const Float3& direction, float parallel, FlatCylinderHit& hit);
+
 int CollideCapsuleSphere(CollisionVolume& capsule, CollisionVolume& sphere, int maximum,
                          std::span<CollisionContact> contacts);
 // Parallel cores give a contact at each end of their overlap when two are wanted.

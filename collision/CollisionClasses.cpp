@@ -2,6 +2,7 @@
 
 #include "collision/CollisionBox.h"
 #include "collision/CollisionCapsule.h"
+#include "collision/CollisionCylinder.h"
 #include "collision/CollisionMesh.h"
 #include "collision/CollisionPartition.h"
 #include "collision/CollisionPlane.h"
@@ -23,6 +24,7 @@ int32_t RegisterCollisionClasses() {
     add(CollisionBox::RegisterClass());
     add(CollisionRay::RegisterClass());
     add(CollisionPoint::RegisterClass());
+    add(CollisionCylinder::RegisterClass());
     add(CollisionCapsule::RegisterClass());
     add(CollisionPlane::RegisterClass());
     add(CollisionMesh::RegisterClass());

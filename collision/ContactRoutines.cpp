@@ -29,6 +29,23 @@ void SetContact(CollisionContact& contact, const Float3& position, const Float3&
     contact.depth = depth;
 }
 
+int AppendContact(std::span<CollisionContact> contacts, int count, const Float3& position,
+                  const Float3& normal, float depth) {
+    if (count < 0 || static_cast<size_t>(count) >= contacts.size()) {
+        return count;
+    }
+    SetContact(contacts[static_cast<size_t>(count)], position, normal, depth);
+    return count + 1;
+}
+
+int AppendContactBelowPlane(std::span<CollisionContact> contacts, int count, const Float3& p,
+                            const Float3& n, const Float3& q) {
+    if (count < 0 || static_cast<size_t>(count) >= contacts.size()) {
+        return count;
+    }
+    return count + AddContactBelowPlane(contacts[static_cast<size_t>(count)], p, n, q);
+}
+
 int AddContactBelowPlane(CollisionContact& contact, const Float3& p, const Float3& n,
                          const Float3& q) {
     const float depth = n.Dot(q - p);

@@ -3,6 +3,8 @@
 #include "collision/CollisionContact.h"
 #include "core/math/Vector.h"
 
+#include <span>
+
 namespace quarn {
 
 // Geometric helpers of the pair colliders. They work in whatever frame they are given (the
@@ -17,10 +19,18 @@ int CollideSpheres(const Float3& p1, float r1, const Float3& p2, float r2,
 void SetContact(CollisionContact& contact, const Float3& position, const Float3& normal,
                 float depth);
 
+// Writes the contact into record `count` when the array has room for it; returns the count
+// afterwards.
+int AppendContact(std::span<CollisionContact> contacts, int count, const Float3& position,
+                  const Float3& normal, float depth);
+
 // A contact at p of depth n . (q - p) when that is not negative (p on or below the plane
 // through q with normal n); 1 when written, else 0.
 int AddContactBelowPlane(CollisionContact& contact, const Float3& p, const Float3& n,
                          const Float3& q);
+// The same into record `count` when there is room; returns the count afterwards.
+int AppendContactBelowPlane(std::span<CollisionContact> contacts, int count, const Float3& p,
+                            const Float3& n, const Float3& q);
 
 // The closest points c1 on the segment a1-a2 and c2 on b1-b2. Degenerate segments end in the
 // vertex tests and parallel ones in the vertex or edge-vertex tests (or at (a1, b1)), so

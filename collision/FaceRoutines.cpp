@@ -40,6 +40,18 @@ const SupportFace* FeatureRecords::Edge(const Float3& n, const Float3& start, co
     return &record;
 }
 
+const SupportFace* FeatureRecords::Disc(const Float3& n, const Float3& centre, float radius,
+                                        float extent) {
+    SupportFace& record = Next();
+    record.kind = SupportFace::Disc;
+    record.normal = n;
+    record.count = 1;
+    record.corners[0] = centre;
+    record.radius = radius;
+    record.extent = extent;
+    return &record;
+}
+
 float PlaneRayParameter(const FacePlane& plane, const Float3& p, const Float3& v) {
     const float along = plane.normal.Dot(v);
     if (along == 0.0f) {

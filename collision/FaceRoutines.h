@@ -48,6 +48,8 @@ public:
     const SupportFace* Vertex(const Float3& point, const Float3& normal = Float3());
     // n: the unit direction of the surface at the edge.
     const SupportFace* Edge(const Float3& n, const Float3& start, const Float3& end);
+    // n: the disc's outward normal; extent: how far its solid reaches below it.
+    const SupportFace* Disc(const Float3& n, const Float3& centre, float radius, float extent);
 
 private:
     SupportFace& Next();

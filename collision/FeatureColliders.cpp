@@ -38,11 +38,7 @@ PolygonPlanes planesB;
 
 int Write(std::span<CollisionContact> contacts, int count, const Float3& position,
           const Float3& normal, float depth) {
-    if (static_cast<size_t>(count) >= contacts.size()) {
-        return count;
-    }
-    SetContact(contacts[static_cast<size_t>(count)], position, normal, depth);
-    return count + 1;
+    return AppendContact(contacts, count, position, normal, depth);
 }
 
 std::span<CollisionContact> After(std::span<CollisionContact> contacts, int count) {
@@ -68,32 +64,6 @@ bool PointInCylinder(const SupportFace& disc, const Float3& x) {
     return radial.LengthSquared() < disc.radius * disc.radius;
 }
 
-// The ray o + t v against the disc's infinite cylinder: the nearer crossing ahead, else the
-// farther one (perhaps behind); -1 when parallel or missing.
-float RayCylinderParameter(const SupportFace& disc, const Float3& o, const Float3& v) {
-    const Float3& n = disc.normal;
-    const float length = v.Length();
-    if (length == 0.0f || std::fabs(v.Dot(n)) >= 0.9999f * length) {
-        return -1.0f;
-    }
-    const Float3 vp = v - n * n.Dot(v);
-    const Float3 w = o - disc.corners[0];
-    const Float3 wp = w - n * n.Dot(w);
-    const float a = vp.Dot(vp);
-    const float b = vp.Dot(wp);
-    const float k = wp.Dot(wp) - disc.radius * disc.radius;
-    const float discriminant = b * b - a * k;
-    if (discriminant < 0.0f) {
-        return -1.0f;
-    }
-    if (discriminant == 0.0f) {
-        return -b / a;
-    }
-    const float q = std::sqrt(discriminant);
-    const float smaller = (-b - q) / a;
-    return smaller > 0.0f ? smaller : (-b + q) / a;
-}
-
 // The ray against the disc's solid: the part of its cylinder below the disc plane.
 float RayDiscParameter(const SupportFace& disc, const Float3& o, const Float3& v) {
     const Float3& n = disc.normal;
@@ -117,6 +87,30 @@ float RayDiscParameter(const SupportFace& disc, const Float3& o, const Float3& v
 }
 
 } // namespace
+
+float RayCylinderParameter(const SupportFace& disc, const Float3& o, const Float3& v) {
+    const Float3& n = disc.normal;
+    const float length = v.Length();
+    if (length == 0.0f || std::fabs(v.Dot(n)) >= 0.9999f * length) {
+        return -1.0f;
+    }
+    const Float3 vp = v - n * n.Dot(v);
+    const Float3 w = o - disc.corners[0];
+    const Float3 wp = w - n * n.Dot(w);
+    const float a = vp.Dot(vp);
+    const float b = vp.Dot(wp);
+    const float k = wp.Dot(wp) - disc.radius * disc.radius;
+    const float discriminant = b * b - a * k;
+    if (discriminant < 0.0f) {
+        return -1.0f;
+    }
+    if (discriminant == 0.0f) {
+        return -b / a;
+    }
+    const float q = std::sqrt(discriminant);
+    const float smaller = (-b - q) / a;
+    return smaller > 0.0f ? smaller : (-b + q) / a;
+}
 
 int CollideDiscVertex(const SupportFace& disc, const SupportFace& vertex, const Float3&,
                       std::span<CollisionContact> contacts) {

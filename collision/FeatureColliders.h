@@ -7,6 +7,10 @@
 
 namespace quarn {
 
+// The ray o + t v (v of any length) against the infinite cylinder of the disc's rim: the nearer
+// crossing ahead, else the farther one (perhaps behind); -1 when parallel or missing.
+float RayCylinderParameter(const SupportFace& disc, const Float3& o, const Float3& v);
+
 // The colliders of the feature table. Each works in the frame it is given (the general route
 // hands it the world frame), writes within the room of `contacts` and returns the count; d is
 // the contact direction from the first feature toward the second.

@@ -313,12 +313,23 @@ int32_t ShadowVolume::Render() {
     if (!deviceMesh_ || !(GetRenderFlagsWord() & RenderStateValid)) {
         UpdateRenderState();
     }
+    SubmitVolume(*this, *shader, *deviceMesh_);
+    return 0;
+}
+
+void ShadowVolume::SubmitVolume(RenderObject& node, EffectShader& shader, DeviceMesh& mesh) {
     Matrix4 viewProjection;
     TheRenderDevice()->GetViewProjectionMatrix(viewProjection);
     viewProjection.TransposeInPlace();
-    shader->GetShader()->SetMatrixRegisters(ViewProjectionRegister, viewProjection);
-    SubmitMesh(*deviceMesh_);
-    return 0;
+    shader.GetShader()->SetMatrixRegisters(ViewProjectionRegister, viewProjection);
+    node.SubmitMesh(mesh);
+}
+
+void ShadowVolume::GrowByOffset(Aabb& box, const Float3& offset) {
+    const auto grow = [](float by, float& min, float& max) { (by < 0.0f ? min : max) += by; };
+    grow(offset.x, box.min.x, box.max.x);
+    grow(offset.y, box.min.y, box.max.y);
+    grow(offset.z, box.min.z, box.max.z);
 }
 
 void ShadowVolume::UpdateRenderState() {
@@ -350,11 +361,7 @@ void ShadowVolume::UpdateWorldBoundingBox() {
         return;
     }
     SetWorldBoxOfLocal(mesh_->GetBoxMin(), mesh_->GetBoxMax());
-    const Float3 offset = Offset();
-    const auto grow = [](float by, float& min, float& max) { (by < 0.0f ? min : max) += by; };
-    grow(offset.x, worldBox_.min.x, worldBox_.max.x);
-    grow(offset.y, worldBox_.min.y, worldBox_.max.y);
-    grow(offset.z, worldBox_.min.z, worldBox_.max.z);
+    GrowByOffset(worldBox_, Offset());
 }
 
 void ShadowVolume::OnMeshResourceChanged(void* resource) {

@@ -56,6 +56,12 @@ public:
     // The class clean-up: lets the shader go; the next question asks the device again.
     static void ReleaseShadowShader();
 
+    // Hands the device's view-projection to the shader's matrix registers 24-27 (for a node's
+    // own shader) and the volume's mesh to the pass being drawn.
+    static void SubmitVolume(RenderObject& node, EffectShader& shader, DeviceMesh& mesh);
+    // Grows a world box by a volume's offset, on the side the offset points to.
+    static void GrowByOffset(Aabb& box, const Float3& offset);
+
     static ClassInfo* RegisterClass();
     static ClassInfo* classInfo;
 

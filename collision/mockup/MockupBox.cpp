@@ -1,9 +1,7 @@
 #include "collision/mockup/MockupBox.h"
 
-#include "core/debug/Log.h"
 #include "core/math/Color.h"
 #include "core/object/ClassInfo.h"
-#include "core/object/IdMap.h"
 #include "core/object/MethodInfo.h"
 #include "core/object/PropertyScalar.h"
 #include "core/object/PropertyText.h"
@@ -13,8 +11,6 @@
 #include "device/RenderDevice.h"
 #include "device/VertexBuffer.h"
 #include "render/LightBakeSettings.h"
-#include "render/LightMapPath.h"
-#include "resources/EffectShader.h"
 #include "resources/Texture.h"
 #include "resources/TextureSampling.h"
 
@@ -28,10 +24,7 @@ ClassInfo* MockupBox::classInfo = nullptr;
 
 namespace {
 
-constexpr uint32_t MockupFormat = VertexPosition | VertexNormal | VertexTexCoord0 | (VertexTexCoord0 << 1);
-constexpr uint32_t MockupDefaultFlags =
-    RenderGeometry | RenderZWrite | RenderFog | RenderBilinear | RenderClickable;
-constexpr uint32_t MeshStateBits = RenderStateValid | RenderColorStateValid;
+constexpr uint32_t MeshStateBits = MockupMeshStateBits;
 constexpr uint32_t FaceCountShift = 16;
 constexpr float MeshMargin = 0.0002f;
 
@@ -66,26 +59,6 @@ int64_t NextPowerOfTwo64(int64_t n) {
 uint32_t OffsideFlag(const Float3& edge) {
     return edge.x != 0.0f ? MockupOffsideX : edge.y != 0.0f ? MockupOffsideY : MockupOffsideZ;
 }
-
-// Locks the texture for reading unless a lock is already held (a fill of this very lightmap
-// may ask for its colours), and ends only a lock it took.
-class ReadLock {
-public:
-    explicit ReadLock(DeviceTexture& texture) : texture_(texture) {
-        took_ = texture.GetLockMode() == TextureUnlocked && texture.Lock(TextureLockRead, 0);
-    }
-    ~ReadLock() {
-        if (took_) {
-            texture_.Lock(TextureUnlocked, 0);
-        }
-    }
-    ReadLock(const ReadLock&) = delete;
-    ReadLock& operator=(const ReadLock&) = delete;
-
-private:
-    DeviceTexture& texture_;
-    bool took_ = false;
-};
 
 } // namespace
 
@@ -153,13 +126,7 @@ void MockupBox::SetMapFlags(uint32_t flags) {
         if (!(flags & MockupApplyMap)) {
             TakeLightMap(nullptr);
         } else if (!lightMap_) {
-            const PathString path = BuildLightMapPath(*this, "bmp");
-            Texture* loaded = quarn::GetTexture(path.Text(), "");
-            if (loaded && loaded->GetState() != ResourceLoaded &&
-                loaded->GetState() != ResourceShared) {
-                loaded->Release();
-                loaded = nullptr;
-            }
+            Texture* loaded = LoadSavedLightMap(*this);
             TakeLightMap(loaded);
         }
         SetRenderFlag(MeshStateBits, false);
@@ -182,14 +149,6 @@ void MockupBox::OnTextureResourceChanged(void* resource) {
     if (!entity || entity == texture_ || entity == lightMap_) {
         SetRenderFlag(MeshStateBits, false);
     }
-}
-
-Entity* MockupBox::ScriptGetLightMap() {
-    if (lightMap_ && lightMap_->GetId() == 0) {
-        // Scripts hold entities by id.
-        lightMap_->ChangeId(TheIdMap().GetFreeLocalId(0));
-    }
-    return lightMap_;
 }
 
 // Queries -------------------------------------------------------------------------------------
@@ -254,7 +213,7 @@ Float4 MockupBox::GetColorRgba(Float3 point, uint32_t faceWord) {
     Float4 l(1.0f, 1.0f, 1.0f, 1.0f);
     Float2 uv;
     if (DeviceTexture* map = LightMapAt(point, faceWord, uv)) {
-        ReadLock lock(*map);
+        LightMapReadLock lock(*map);
         l = SampleTextureBilinearFloat4(*map, uv.x, uv.y);
     } else if (!lightMap_) {
         const float b = GetBrightness();
@@ -270,7 +229,7 @@ uint32_t MockupBox::GetColorArgb(Float3 point, uint32_t faceWord) {
     }
     Float2 uv;
     if (DeviceTexture* map = LightMapAt(point, faceWord, uv)) {
-        ReadLock lock(*map);
+        LightMapReadLock lock(*map);
         color = ModulateColor(color, SampleTextureBilinear(*map, uv.x, uv.y));
     }
     return color;
@@ -279,21 +238,7 @@ uint32_t MockupBox::GetColorArgb(Float3 point, uint32_t faceWord) {
 // Lightmap layout ------------------------------------------------------------------------------
 
 float MockupBox::GetTexelSpacing() const {
-    const LightBakeSettings* settings = GetLightBakeSettings();
-    float d = settings ? settings->texelSpacing : 1.0f;
-    if (mapFlags_ & MockupQuadX2) {
-        d *= 2.0f;
-    }
-    if (mapFlags_ & MockupQuadX4) {
-        d *= 4.0f;
-    }
-    if (mapFlags_ & MockupQuadX8) {
-        d *= 8.0f;
-    }
-    if (mapFlags_ & MockupQuadX05) {
-        d *= 0.5f;
-    }
-    return d;
+    return MockupTexelSpacing(mapFlags_);
 }
 
 MockupBox::Layout MockupBox::ComputeLayout() const {
@@ -396,7 +341,7 @@ void MockupBox::EnsureDeviceObjects() {
         return;
     }
     vertices_ = device->CreateVertexData();
-    vertices_->Create(24, MockupFormat, 0);
+    vertices_->Create(24, MockupVertexFormat, 0);
     indices_ = device->CreateIndexData();
     indices_->Create(36, 0);
     indices_->FillQuadIndices(0, 6, 0, false);
@@ -416,7 +361,7 @@ void MockupBox::BuildMesh() {
     const Float3 half(size.x * 0.5f + MeshMargin, size.y * 0.5f + MeshMargin,
                       size.z * 0.5f + MeshMargin);
     const uint32_t faces = faceFlags_ >> FaceCountShift;
-    vertices_->Create(4 * faces, MockupFormat, 0);
+    vertices_->Create(4 * faces, MockupVertexFormat, 0);
     vertices_->SetWriteState(2);
 
     const Layout layout = ComputeLayout();
@@ -426,7 +371,7 @@ void MockupBox::BuildMesh() {
     DeviceTexture* map = lightMap_ ? lightMap_->GetDeviceTexture() : nullptr;
     Float2 allocated;
     Float2 origin;
-    GetLightMapPlacement(allocated, origin);
+    GetLightMapPlacement(lightMap_, allocated, origin);
     uint32_t v = 0;
     for (int f = 0; f < 6; ++f) {
         if (!FaceEnabled(f)) {
@@ -466,18 +411,6 @@ void MockupBox::BuildMesh() {
     indices_->SetCount(6 * faces);
 }
 
-void MockupBox::GetLightMapPlacement(Float2& allocated, Float2& origin) const {
-    DeviceTexture* map = lightMap_ ? lightMap_->GetDeviceTexture() : nullptr;
-    allocated = Float2(1.0f, 1.0f);
-    origin = Float2();
-    if (map) {
-        allocated = Float2(static_cast<float>(map->GetAllocatedSize().x),
-                           static_cast<float>(map->GetAllocatedSize().y));
-        origin = Float2(static_cast<float>(lightMap_->GetLeft()),
-                        static_cast<float>(lightMap_->GetTop()));
-    }
-}
-
 void MockupBox::UpdateFaceMatrices() {
     if (faceMatrices_ && !(changeBits_ & ChangeFaceMatrices)) {
         return;
@@ -489,7 +422,7 @@ void MockupBox::UpdateFaceMatrices() {
     const Layout layout = ComputeLayout();
     Float2 allocated;
     Float2 origin;
-    GetLightMapPlacement(allocated, origin);
+    GetLightMapPlacement(lightMap_, allocated, origin);
     const Float3 size = GetSize();
     const Float3 half(size.x * 0.5f, size.y * 0.5f, size.z * 0.5f);
     for (int f = 0; f < 6; ++f) {
@@ -524,25 +457,18 @@ void MockupBox::UpdateFaceMatrices() {
 
 bool MockupBox::RecreateLightMap(bool fill) {
     const Layout layout = ComputeLayout();
-    RenderDevice* device = TheRenderDevice();
-    const int64_t largest = device ? device->GetMaxTextureSize() : 0;
-    if (!layout.valid || layout.width > largest || layout.height > largest) {
-        LogMessage("MockupBox '%s': no lightmap, its texel counts exceed the largest texture",
-                   GetName().c_str());
-        return false;
-    }
-    const auto w = static_cast<int32_t>(layout.width);
-    const auto h = static_cast<int32_t>(layout.height);
-    DeviceTexture* current = lightMap_ ? lightMap_->GetDeviceTexture() : nullptr;
-    const Int2 size = current ? current->GetSize() : Int2{};
-    if (!(lightMap_ && size.x == w && size.y == h && lightMap_->GetReferenceCount() < 2)) {
-        TakeLightMap(new Texture(w, h, PixelFormat::A16B16G16R16F, TextureKind::Texture2D, 0));
+    bool ok = false;
+    if (Texture* made = MakeLightMapFor(*this, "MockupBox", layout.valid, layout.width,
+                                        layout.height, lightMap_, PixelFormat::A16B16G16R16F,
+                                        ok)) {
+        TakeLightMap(made);
         BuildMesh();
     }
-    if (fill) {
-        FillStart();
+    if (ok && fill) {
+        FillLightMapStart(lightMap_, GetBrightness());
+        SetRenderFlag(MeshStateBits, false);
     }
-    return true;
+    return ok;
 }
 
 void MockupBox::CreateLightMap() {
@@ -551,28 +477,9 @@ void MockupBox::CreateLightMap() {
 
 void MockupBox::InitLightMap() {
     if (lightMap_ && RecreateLightMap(false)) {
-        FillStart();
+        FillLightMapStart(lightMap_, GetBrightness());
+        SetRenderFlag(MeshStateBits, false);
     }
-}
-
-void MockupBox::FillStart() {
-    DeviceTexture* map = lightMap_ ? lightMap_->GetDeviceTexture() : nullptr;
-    if (!map) {
-        return;
-    }
-    float b = GetBrightness() - 1.0f;
-    if (!(b >= 0.0f)) {
-        b = 0.0f;
-    }
-    map->Lock(TextureLockWrite, 0);
-    const Int2 size = map->GetSize();
-    for (int32_t y = 0; y < size.y; ++y) {
-        for (int32_t x = 0; x < size.x; ++x) {
-            map->SetPixelFloat4(x, y, b, b, b, 1.0f);
-        }
-    }
-    map->Lock(TextureUnlocked, 0);
-    SetRenderFlag(MeshStateBits, false);
 }
 
 void MockupBox::UpdateLightMap() {
@@ -650,12 +557,9 @@ void MockupBox::UpdateLightMap() {
 }
 
 void MockupBox::SaveLightMap() {
-    if (!lightMap_) {
-        return;
+    if (SaveMockupLightMap(*this, lightMap_)) {
+        SetMapFlags(mapFlags_ | MockupApplyMap);
     }
-    const PathString path = BuildLightMapPath(*this, "bmp");
-    lightMap_->SetFileName(path.Text(), "", true);
-    SetMapFlags(mapFlags_ | MockupApplyMap);
 }
 
 // Drawing -------------------------------------------------------------------------------------
@@ -685,26 +589,7 @@ void MockupBox::UpdateRenderState() {
         return;
     }
     if (!(word & RenderStateValid)) {
-        DeviceMesh& mesh = *mesh_;
-        mesh.SetVertexStream(vertices_.get(), 0);
-        const uint32_t factor = GetTextureFactor();
-        const uint32_t layers = 1 + (lightMap_ ? 1 : 0) + (factor != 0xFFFFFFFF ? 1 : 0);
-        mesh.SetLayerCount(layers);
-        mesh.SetLayer(0, texture_ ? texture_->GetDeviceTexture() : nullptr,
-                      static_cast<BlendMode>(GetBlendMode()));
-        if (lightMap_) {
-            mesh.SetLayer(1, lightMap_->GetDeviceTexture(), static_cast<BlendMode>(0));
-        }
-        if (factor != 0xFFFFFFFF) {
-            mesh.SetLayer(layers - 1, nullptr, static_cast<BlendMode>(0));
-        }
-        mesh.SetColor(factor);
-        EffectShader* shader = GetEffectShader();
-        mesh.SetShader(shader ? shader->GetShader() : nullptr);
-        const float b = GetBrightness();
-        mesh.SetShaderParameter(Float4(b, b, b, b));
-        mesh.SetRenderFlagsWord(GetDeviceRenderFlags());
-        mesh.SetStencilMode(GetStencilMode());
+        SetMockupMeshState(*this, *mesh_, vertices_.get(), texture_, lightMap_);
     }
     if (!(word & RenderTransformStateValid)) {
         mesh_->SetWorldMatrix(GetWorldMatrix());
@@ -759,39 +644,15 @@ ClassInfo* MockupBox::RegisterClass() {
     base->FindProperty("size")->AddListener(Property::ListenerOfObject, nullptr, classInfo,
                                             &B::OnSizeChanged, 0);
 
-    // Generated names in a fixed order (compiled scripts hold them); the lightmap commands and
-    // signals find the first five again by their fixed names.
-    constexpr uint32_t LightMapCommand = MethodEditorOnly | MethodSignalHandler;
-    struct Command {
-        const char* name;
-        const char* signature;
-        MethodBinding binding;
-    };
-    const Command commands[] = {
-        {"CreateLightMap", "", BindSignalHandler<&B::OnCreateLightMap>()},
-        {"InitLightMap", "", BindSignalHandler<&B::OnInitLightMap>()},
-        {"UpdateLightMap", "", BindSignalHandler<&B::OnUpdateLightMap>()},
-        {"SaveLightMap", "", BindSignalHandler<&B::OnSaveLightMap>()},
-        {"GetLightMap", "():Texture", BindMethod<&B::ScriptGetLightMap>()},
-    };
-    for (const Command& command : commands) {
-        classInfo->AddMethod(NextShortName(), command.signature, command.binding, LightMapCommand);
-    }
-    classInfo->AddMethod(NextShortName(), "():int2", BindMethod<&B::ScriptGetLightMapSize>(),
-                         MethodClassSignal);
-    classInfo->AddMethod("releasevideomemory", "(entity)",
-                         BindSignalHandler<&B::OnReleaseVideoMemory>(), MethodClassSignal);
-    classInfo->AddMethod("restorevideomemory", "(entity)",
-                         BindSignalHandler<&B::OnRestoreVideoMemory>(), MethodClassSignal);
-    classInfo->AddMethod("resourcechanged", "", BindSignalHandler<&B::OnTextureResourceChanged>(),
-                         MethodClassSignal);
-    for (const Command& command : commands) {
-        classInfo->AddMethod(command.name, command.signature, command.binding, LightMapCommand);
-    }
-    for (const char* signal : {"UpdateLightMap", "SaveLightMap", "releasevideomemory",
-                               "restorevideomemory", "resourcechanged"}) {
-        RegisterClassSignal(signal, classInfo);
-    }
+    RegisterLightMapMethods(
+        *classInfo, {BindSignalHandler<&B::OnCreateLightMap>(),
+                     BindSignalHandler<&B::OnInitLightMap>(),
+                     BindSignalHandler<&B::OnUpdateLightMap>(),
+                     BindSignalHandler<&B::OnSaveLightMap>(), BindMethod<&B::ScriptGetLightMap>(),
+                     BindMethod<&B::ScriptGetLightMapSize>(),
+                     BindSignalHandler<&B::OnReleaseVideoMemory>(),
+                     BindSignalHandler<&B::OnRestoreVideoMemory>(),
+                     BindSignalHandler<&B::OnTextureResourceChanged>()});
     return classInfo;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "collision/CollisionBox.h"
+#include "collision/mockup/MockupLightMap.h"
 #include "core/math/Matrix4.h"
 
 #include <array>
@@ -20,18 +21,6 @@ enum MockupFaceBits : uint32_t {
     MockupFaceZ1 = 0x10,
     MockupFaceZ2 = 0x20,
     MockupFacesAll = 0x3F,
-};
-
-// Bits of MockupBox::mapflags. The bias bits are kept for the editor only.
-enum MockupMapBits : uint32_t {
-    MockupApplyMap = 0x1,
-    MockupQuadX2 = 0x10,
-    MockupQuadX4 = 0x20,
-    MockupQuadX8 = 0x40,
-    MockupQuadX05 = 0x80,
-    MockupOffsideX = 0x100,
-    MockupOffsideY = 0x200,
-    MockupOffsideZ = 0x400,
 };
 
 enum MockupTextureMode : int32_t {
@@ -122,20 +111,16 @@ private:
     void EnsureDeviceObjects();
     void BuildMesh();
     void UpdateFaceMatrices();
-    // The lightmap's allocated device size and its place in an atlas; (1, 1) and (0, 0)
-    // without one.
-    void GetLightMapPlacement(Float2& allocated, Float2& origin) const;
     // The lightmap and the coordinates of a world point on it; null without a lightmap or
     // on a switched-off face.
     DeviceTexture* LightMapAt(Float3 point, uint32_t faceWord, Float2& uv);
     // Re-creates the lightmap when the layout asks for another size or it is shared; false
     // when no lightmap can be made.
     bool RecreateLightMap(bool fill);
-    void FillStart();
     void TakeLightMap(Texture* lightMap);
     void MarkMappingChanged();
 
-    Entity* ScriptGetLightMap();
+    Entity* ScriptGetLightMap() { return LightMapForScript(lightMap_); }
     Int2 ScriptGetLightMapSize() { return GetLightMapSize(); }
     void OnCreateLightMap(void*) { CreateLightMap(); }
     void OnInitLightMap(void*) { InitLightMap(); }

@@ -1,12 +1,16 @@
 #include "collision/mockup/MockupClasses.h"
 
 #include "collision/mockup/MockupBox.h"
+#include "collision/mockup/MockupCylinder.h"
+#include "collision/mockup/MockupShadow.h"
 
 namespace quarn {
 
 int RegisterMockupClasses() {
     MockupBox::RegisterClass();
-    return 1;
+    MockupCylinder::RegisterClass();
+    MockupShadow::RegisterClass();
+    return 3;
 }
 
 } // namespace quarn

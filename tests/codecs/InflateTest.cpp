@@ -2,6 +2,7 @@
 
 #include "ImageTestSupport.h"
 
+#include <bit>
 #include <gtest/gtest.h>
 #include <vector>
 #include <zlib.h>
@@ -98,6 +99,41 @@ TEST(Inflate, MatchesTheReferenceCompressorAtEveryLevelWholeOrInPieces) {
     }
 }
 
+// Bytes of geometric frequencies (each half as frequent as the one before) under Huffman
+// coding alone give codes of every length from 1 bit to the longest, 15: single look-ups, two
+// literals to one, and second-level tables all take part.
+TEST(Inflate, DecodesCodesOfEveryLengthUpToTheLongest) {
+    Bytes data(1 << 20);
+    uint32_t seed = 7;
+    for (uint8_t& byte : data) {
+        seed = seed * 1103515245u + 12345u;
+        byte = uint8_t(255 - std::countr_zero(seed >> 8 | 1u << 23) * 7);
+    }
+    z_stream stream{};
+    ASSERT_EQ(deflateInit2(&stream, 9, Z_DEFLATED, 15, 9, Z_HUFFMAN_ONLY), Z_OK);
+    Bytes compressed(deflateBound(&stream, uLong(data.size())));
+    stream.next_in = data.data();
+    stream.avail_in = uInt(data.size());
+    stream.next_out = compressed.data();
+    stream.avail_out = uInt(compressed.size());
+    ASSERT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+    compressed.resize(stream.total_out);
+    deflateEnd(&stream);
+    std::vector<InflateInput> pieces;
+    for (size_t at = 0; at < compressed.size(); at += 5) {
+        pieces.push_back({compressed.data() + at, std::min<size_t>(5, compressed.size() - at)});
+    }
+    for (const bool split : {false, true}) {
+        Bytes out(data.size());
+        size_t written = 0;
+        const uint32_t error = split ? ZlibDecompress(pieces, out.data(), out.size(), written)
+                                     : ZlibDecompress(compressed.data(), compressed.size(),
+                                                      out.data(), out.size(), written);
+        EXPECT_EQ(error, 0u) << (split ? "in pieces" : "whole");
+        EXPECT_EQ(out, data) << (split ? "in pieces" : "whole");
+    }
+}
+
 TEST(Inflate, ReportsTheFaultOfEachBrokenStream) {
     // 200 five times as 9-bit literals: ends on a byte boundary with no end code.
     const std::pair<uint32_t, int> literal200{0x190 + 200 - 144, 9};
@@ -140,6 +176,50 @@ TEST(Inflate, ReportsTheFaultOfEachBrokenStream) {
         EXPECT_EQ(Inflate(c.stream.data(), c.stream.size(), out.data(), c.capacity, written),
                   c.error)
             << c.name;
+    }
+}
+
+// A fault deep in a long block is met by the word-at-a-time decode loop, and near an end or a
+// piece's edge by the careful one: both report it alike, with the bytes before it written.
+TEST(Inflate, ReportsAFaultAlikeInTheFastAndTheCarefulLoop) {
+    const std::pair<uint32_t, int> literalA{0x30 + 'a', 8};
+    const struct {
+        const char* name;
+        std::initializer_list<std::pair<uint32_t, int>> fault;
+        uint32_t error;
+    } cases[] = {
+        {"distance code 30", {{8, 7}, {30, 5}}, InflateBadDistanceCode},
+        // Length 10, distance code 29 with 13 extra bits: 24577 back, past the start.
+        {"distance before the start", {{8, 7}, {29, 5}, {0, 13}}, InflateBackReferenceBeforeStart},
+        {"length symbol 286", {{0xC6, 8}}, InflateBadSymbol},
+    };
+    for (const auto& c : cases) {
+        BitWriter w;
+        w.Bits(0b011, 3);
+        for (int i = 0; i < 400; ++i) {
+            w.Code(literalA.first, literalA.second);
+        }
+        for (auto [code, length] : c.fault) {
+            w.Code(code, length);
+        }
+        for (int i = 0; i < 64; ++i) {
+            w.Code(literalA.first, literalA.second);
+        }
+        std::vector<InflateInput> bytes;
+        for (const uint8_t& b : w.bytes) {
+            bytes.push_back({&b, 1});
+        }
+        Bytes out(4096);
+        size_t written = 0;
+        EXPECT_EQ(Inflate(w.bytes.data(), w.bytes.size(), out.data(), out.size(), written), c.error)
+            << c.name;
+        EXPECT_EQ(written, 400u) << c.name;
+        // Byte by byte every symbol takes the careful loop; a zlib header leads the pieces.
+        const Bytes header = {0x78, 0x01};
+        bytes.insert(bytes.begin(), {header.data(), 2});
+        EXPECT_EQ(ZlibDecompress(bytes, out.data(), out.size(), written), c.error) << c.name;
+        EXPECT_EQ(written, 400u) << c.name;
+        EXPECT_EQ(out[399], 'a') << c.name;
     }
 }
 

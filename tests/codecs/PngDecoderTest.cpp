@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <string>
 
 namespace quarn {
 namespace {
@@ -202,6 +203,19 @@ TEST(PngDecoder, AcceptsATallOneBitStripWhoseRowsArePaddedToBytes) {
     EXPECT_EQ(pixels[4], 255);
 }
 
+// Decodes the file of `parts` to RGBA and expects libpng's pixels; answers the engine's.
+std::vector<uint8_t> ExpectReferencePixels(const PngParts& parts, const std::string& what) {
+    const std::vector<uint8_t> bytes = MakePng(parts);
+    test::ReferenceImage expected;
+    EXPECT_TRUE(test::ReferenceDecode(bytes, expected)) << what;
+    PngDecoder decoder;
+    std::vector<uint8_t> pixels;
+    decoder.Decode(pixels, bytes.data(), bytes.size());
+    EXPECT_EQ(decoder.GetLastErrorCode(), 0u) << what;
+    EXPECT_EQ(pixels, expected.rgba) << what;
+    return pixels;
+}
+
 // Random filtered bytes under every filter type, rows in turn, for each pixel size the average
 // and Paeth filters undo pixel by pixel (and grey-alpha 8 and grey 8, which go byte by byte),
 // wide enough for long rows and with odd widths; libpng's pixels are the answer.
@@ -215,7 +229,8 @@ TEST(PngDecoder, UndoesEveryFilterForEveryPixelSizeAsTheReferenceDecoderDoes) {
                           {4, 16, 4}, {4, 8, 2}, {0, 8, 1}};
     uint32_t seed = 12345;
     for (const Case& c : cases) {
-        for (uint32_t width : {1u, 7u, 64u}) {
+        // Widths about where whole blocks of pixels end and single pixels take over.
+        for (uint32_t width : {1u, 5u, 6u, 7u, 10u, 64u}) {
             PngParts parts;
             parts.width = width;
             parts.height = 20;
@@ -228,16 +243,44 @@ TEST(PngDecoder, UndoesEveryFilterForEveryPixelSizeAsTheReferenceDecoderDoes) {
                     parts.filtered.push_back(uint8_t(seed >> 24));
                 }
             }
-            const std::vector<uint8_t> bytes = MakePng(parts);
-            test::ReferenceImage expected;
-            ASSERT_TRUE(test::ReferenceDecode(bytes, expected));
-            PngDecoder decoder;
-            std::vector<uint8_t> pixels;
-            decoder.Decode(pixels, bytes.data(), bytes.size());
-            ASSERT_EQ(decoder.GetLastErrorCode(), 0u);
-            EXPECT_EQ(pixels, expected.rgba) << "colour type " << int(c.colour) << ", depth "
-                                             << int(c.depth) << ", width " << width;
+            ExpectReferencePixels(parts, "colour type " + std::to_string(c.colour) + ", depth " +
+                                             std::to_string(c.depth) + ", width " +
+                                             std::to_string(width));
         }
+    }
+}
+
+// RGBA rows are written over the filtered rows in the same memory; the last pixels of the last
+// row overwrite their own samples, which the colour key is compared with.
+TEST(PngDecoder, KeysEveryPixelOfTheKeyColourUpToTheLastOne) {
+    const struct {
+        uint8_t colour;
+        uint8_t depth;
+        std::vector<uint8_t> key;
+        std::vector<uint8_t> pixel;
+    } cases[] = {
+        {2, 8, {0, 1, 0, 2, 0, 3}, {1, 2, 3}},
+        {0, 8, {0, 9}, {9}},
+        {0, 16, {1, 2}, {1, 2}},
+    };
+    for (const auto& c : cases) {
+        PngParts parts;
+        parts.width = 5;
+        parts.height = 3;
+        parts.depth = c.depth;
+        parts.colour = c.colour;
+        parts.before = {{"tRNS", c.key}};
+        for (uint32_t y = 0; y < parts.height; ++y) {
+            parts.filtered.push_back(0);
+            for (uint32_t x = 0; x < parts.width; ++x) {
+                parts.filtered.insert(parts.filtered.end(), c.pixel.begin(), c.pixel.end());
+            }
+        }
+        parts.filtered[1] ^= 0x40; // one pixel that is not the key
+        const std::string what = "colour type " + std::to_string(c.colour);
+        const std::vector<uint8_t> pixels = ExpectReferencePixels(parts, what);
+        ASSERT_FALSE(pixels.empty()) << what;
+        EXPECT_EQ(pixels.back(), 0) << what;
     }
 }
 

@@ -7,6 +7,7 @@
 #include "collision/CollisionCapsule.h"
 #include "collision/CollisionClasses.h"
 #include "collision/CollisionContact.h"
+#include "collision/CollisionCylinder.h"
 #include "collision/CollisionPlane.h"
 #include "collision/CollisionPoint.h"
 #include "collision/CollisionRay.h"
@@ -56,6 +57,13 @@ protected:
         capsule->SetCapsuleRadius(radius);
         capsule->SetLength(length);
         return capsule;
+    }
+    CollisionCylinder* Cylinder(Float3 centre, float radius, float length,
+                                Quaternion orientation = Quaternion()) {
+        auto* cylinder = Make<CollisionCylinder>(centre, orientation);
+        cylinder->SetCylinderRadius(radius);
+        cylinder->SetLength(length);
+        return cylinder;
     }
     CollisionPlane* Plane(Float3 point, int32_t side, Quaternion orientation = Quaternion()) {
         auto* plane = Make<CollisionPlane>(point, orientation);

@@ -1,4 +1,5 @@
 #include "collision/CollisionBox.h"
+#include "collision/CollisionCylinder.h"
 #include "collision/CollisionSpaceHash.h"
 #include "collision/CollisionSpaceSweepnPrune.h"
 #include "core/filesystem/MemoryFileSystem.h"
@@ -618,9 +619,40 @@ TEST_F(PhysicsWorld, TheToolbarPausesAndStepsTheCurrentWorld) {
     EXPECT_EQ(world_->GetMethod(), PhysicsLcp);
 }
 
+TEST_F(PhysicsWorld, ACylinderRollsDownAnInclineAtTwoThirdsOfGSinTheta) {
+    // The incline's normal leans 20 degrees toward +x, so downhill runs along +x; the
+    // cylinder's axis (its Z) lies across the slope.
+    const float theta = 0.34906585f;
+    const Float3 normal(std::sin(theta), std::cos(theta), 0.0f);
+    const Float3 downhill(std::cos(theta), -std::sin(theta), 0.0f);
+    auto* incline = tree_.Make<CollisionPlane>("incline");
+    incline->SetWorldSide(-1); // the node's Z axis
+    incline->SetOrientation(Quaternion::FromAxisAngle(1.5707964f, Float3(0, 0, 1).Cross(normal)));
+    ASSERT_NEAR(incline->GetNormal().Dot(normal), 1.0f, 1e-5f);
+    Joined(incline, CollSolid | CollStatic);
+    const float radius = 0.5f;
+    RigidBody* body = Body(normal * (radius - 0.001f));
+    auto* cylinder = tree_.Make<CollisionCylinder>("cylinder");
+    cylinder->SetCylinderRadius(radius);
+    cylinder->SetLength(1.0f);
+    cylinder->AttachAsLast(body);
+    Joined(cylinder);
+    Run(20);
+    const float v0 = body->GetLinearVelocity().Dot(downhill);
+    constexpr int Steps = 100;
+    Run(Steps);
+    const float v1 = body->GetLinearVelocity().Dot(downhill);
+    const float a = (v1 - v0) / (Steps * world_->GetTimestep());
+    const float expected = 2.0f / 3.0f * world_->GetGravity() * std::sin(theta);
+    EXPECT_NEAR(a, expected, 0.03f * expected);
+    // Rolling, not sliding: the contact line stays at rest.
+    const float spin = body->GetAngularVelocity().z;
+    EXPECT_NEAR(std::fabs(spin) * radius, v1, 0.03f * v1);
+}
+
 TEST(PhysicsRegistration, TheFlagsDecideWhatIsRegistered) {
     EXPECT_EQ(RegisterPhysicsClasses(0), 1);
-    EXPECT_EQ(RegisterPhysicsClasses(1), 19);
+    EXPECT_EQ(RegisterPhysicsClasses(1), 20);
 }
 
 } // namespace

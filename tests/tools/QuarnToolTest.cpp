@@ -859,6 +859,35 @@ TEST(QuarnToolContacts, ACapsuleLyingOnABoxTakesTheGeneralRoute) {
                        "0 0.449999988 1 0 -1 0 0.0500000119\n");
 }
 
+TEST(QuarnToolContacts, CylindersStandingAndCrossed) {
+    test::TempFolder folder;
+    folder.WriteFile("cylinders.scene",
+                     "version = 44\nidsystem = 0\nnum_nodes = 4\n"
+                     "obj1 {\n\tclass = \"Node\"\n\tparent = 0\n\tname = \"root\"\n}\n"
+                     "obj2 {\n\tclass = \"CollisionPlane\"\n\tparent = 1\n"
+                     "\tname = \"ground\"\n\tworldside = 1\n}\n"
+                     "obj3 {\n\tclass = \"CollisionCylinder\"\n\tparent = 1\n\tname = \"post\"\n"
+                     "\tpos = 0,0.95,0\n\torient = 0.7071068,0,0,0.7071068\n"
+                     "\tradius = 0.5\n\tlength = 2\n}\n"
+                     "obj4 {\n\tclass = \"CollisionCylinder\"\n\tparent = 1\n\tname = \"log\"\n"
+                     "\tpos = 0,2.4,0\n\torient = 0,0.7071068,0,0.7071068\n"
+                     "\tradius = 0.5\n\tlength = 4\n}\n");
+    // Upright and sunk by 0.05: the end disc's four contacts, all at its centre, however few
+    // are asked for.
+    const std::string disc = "0 -0.0500001311 0 0 -1 0 0.0500001311\n";
+    for (const char* maximum : {"100", "1"}) {
+        ToolRun run = RunTool(folder, {"contacts", "cylinders.scene", "post", "ground", "--max",
+                                       maximum});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, "contacts 4\n" + disc + disc + disc + disc);
+    }
+    // A log lying across the post's top: one contact, its normal turned with the order.
+    ToolRun run = RunTool(folder, {"contacts", "cylinders.scene", "log", "post"});
+    EXPECT_EQ(run.out, "contacts 1\n0 1.95000005 0 0 -1 0 0.0499999523\n");
+    run = RunTool(folder, {"contacts", "cylinders.scene", "post", "log"});
+    EXPECT_EQ(run.out, "contacts 1\n0 1.95000005 0 0 1 0 0.0499999523\n");
+}
+
 TEST(QuarnToolContacts, AMeshCubeOnABoxGivesItsFourBottomCorners) {
     test::TempFolder folder;
     folder.WriteFile("cube.obj", "v -1 -1 -1\nv 1 -1 -1\nv -1 1 -1\nv 1 1 -1\nv -1 -1 1\nv 1 -1 1\nv -1 1 1\nv 1 1 1\nf 1 3 2\nf 2 3 4\nf 5 6 7\nf 6 8 7\nf 1 2 5\nf 2 6 5\nf 3 7 4\nf 4 7 8\nf 1 5 3\nf 3 5 7\nf 2 4 6\nf 4 8 6\n");

@@ -11,6 +11,7 @@
 #include "render/lightmap/LightEvaluation.h"
 #include "render/lightmap/LightMapCommands.h"
 #include "resources/TextureAtlas.h"
+#include "tests/collision/mockup/MockupTestSupport.h"
 #include "tests/render/RenderTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/PngFixture.h"
@@ -25,20 +26,7 @@
 namespace quarn {
 namespace {
 
-// Answers a light that varies linearly over space, so a lightmap read back anywhere on a face
-// shows whether the texels sit where the fill put them; counts the samples per box.
-class LinearLight : public LightSampler {
-public:
-    Float4 EvaluateLightSample(const Float3& p, const Float3&, const Float3&, const Float3&,
-                               RenderObject* own) override {
-        ++samples[own];
-        return At(p);
-    }
-    static Float4 At(const Float3& p) {
-        return {0.5f + 0.1f * p.x, 0.5f + 0.1f * p.y, 0.5f + 0.1f * p.z, 1.0f};
-    }
-    std::map<RenderObject*, int> samples;
-};
+using test::LinearLight;
 
 // Boxes at depth 10 in front of the camera at the origin: a world unit covers 3.2 pixels
 // around the centre (32, 24). "quads.png" is red and green over blue and white.
