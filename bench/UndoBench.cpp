@@ -6,6 +6,7 @@
 #include "core/debug/Log.h"
 #include "core/filesystem/FileSystem.h"
 #include "core/filesystem/MemoryFileSystem.h"
+#include "core/object/ClassInfo.h"
 #include "core/object/IdMap.h"
 #include "core/object/Property.h"
 #include "core/scene/Node.h"

@@ -209,7 +209,8 @@ void UndoHistory::ApplyState(const std::string& state) {
     std::string idText;
     std::string className;
     while (reader.NextObject()) {
-        className = ".";
+        // Assigned as one character: GCC's release build misreads a literal's copy as overlapping.
+        className.assign(1, '.');
         if (!reader.ReadObject(idText, &className)) {
             break;
         }
