@@ -334,6 +334,14 @@ void UiLayer::NameLastItem(std::string_view name) {
     namedItems_.insert_or_assign(std::string(name), UiItemRect{min.x, min.y, max.x, max.y});
 }
 
+void UiLayer::NameCurrentWindow(std::string_view name) {
+    ContextScope scope(context_);
+    const ImVec2 min = ImGui::GetWindowPos();
+    const ImVec2 size = ImGui::GetWindowSize();
+    namedItems_.insert_or_assign(std::string(name),
+                                 UiItemRect{min.x, min.y, min.x + size.x, min.y + size.y});
+}
+
 std::optional<UiItemRect> UiLayer::FindItem(std::string_view name) const {
     auto found = lastNamedItems_.find(name);
     if (found == lastNamedItems_.end()) {

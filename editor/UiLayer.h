@@ -65,6 +65,8 @@ public:
     // "debug:ID", "text:N:OK", "text:N:Cancel" and "ctx:LABEL|LABEL...", so tests and input
     // scripts can click items by name.
     void NameLastItem(std::string_view name);
+    // Names the window underway by its whole rectangle, title bar included.
+    void NameCurrentWindow(std::string_view name);
     // An item named in the last finished frame.
     std::optional<UiItemRect> FindItem(std::string_view name) const;
 

@@ -184,9 +184,9 @@ private:
     // The tree pane's entries on a node inside an instance: "Create signal proxy" (relays of
     // the node's input ports) and "Override property" (its exposed properties).
     static bool BuildRelayMenu(Node& node, NodeMenuItem& item);
-    static void ChooseRelay(Node& node, int choice);
+    static void ChooseRelay(Node& node, int choice, const NodeMenuItem& item);
     static bool BuildOverrideMenu(Node& node, NodeMenuItem& item);
-    static void ChooseOverride(Node& node, int choice);
+    static void ChooseOverride(Node& node, int choice, const NodeMenuItem& item);
 
     uint32_t idSystem_ = 0;
     uint32_t flags_ = 0;

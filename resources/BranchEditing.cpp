@@ -293,9 +293,7 @@ void Branch::ScriptUnload() {
 }
 
 void Branch::SendUndoLabel(const char* label) {
-    SignalArgs args;
-    args.Add(static_cast<Entity*>(this)).Add(const_cast<char*>(label));
-    SendSignal("addundolabel", &args, true);
+    quarn::SendUndoLabel(this, label);
 }
 
 // Tree pane entries ---------------------------------------------------------------------------
@@ -312,12 +310,12 @@ bool Branch::BuildRelayMenu(Node& node, NodeMenuItem& item) {
         if (port >= node.GetInputCount() || !*name) {
             break;
         }
-        item.items.push_back({name, branch->HasRelay(&node, port), true, {}});
+        item.items.push_back({name, branch->HasRelay(&node, port), true, {}, {}});
     }
     return true;
 }
 
-void Branch::ChooseRelay(Node& node, int choice) {
+void Branch::ChooseRelay(Node& node, int choice, const NodeMenuItem&) {
     Branch* branch = EnclosingBranch(node);
     if (!branch || branch->IsClosed() || choice < 0 || choice >= node.GetInputCount()) {
         return;
@@ -338,12 +336,13 @@ bool Branch::BuildOverrideMenu(Node& node, NodeMenuItem& item) {
     item.enabled = !branch->IsClosed();
     for (int index = 0; index < node.GetPropertyCount(); ++index) {
         const Property* property = node.GetProperty(index);
-        item.items.push_back({property->GetName(), IsExposed(*branch, node, *property), true, {}});
+        item.items.push_back(
+            {property->GetName(), IsExposed(*branch, node, *property), true, {}, {}});
     }
     return true;
 }
 
-void Branch::ChooseOverride(Node& node, int choice) {
+void Branch::ChooseOverride(Node& node, int choice, const NodeMenuItem&) {
     Branch* branch = EnclosingBranch(node);
     const Property* property = node.GetProperty(choice);
     if (!branch || !branch->file_ || branch->IsClosed() || !property) {

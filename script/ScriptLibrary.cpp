@@ -76,8 +76,6 @@ std::unique_ptr<File> currentFile;
 int listedEntries = 0;
 HandleTable<File> openFiles;
 HandleTable<uint32_t> textWindows;
-// A text window's edit text reaches scripts cut to this many characters.
-constexpr size_t MaxWindowTextLength = 1024;
 std::vector<uint32_t> dataArray;
 // A script sizing the shared array past this is refused rather than exhausting memory.
 constexpr int32_t MaxDataArrayWords = 16 * 1024 * 1024;
@@ -767,11 +765,7 @@ void FocusWindow(int32_t a) {
 }
 const char* WindowText(int32_t a) {
     const uint32_t* window = textWindows.Find(static_cast<uint32_t>(a));
-    std::string text = window ? GetDialogEditText(*window) : std::string();
-    if (text.size() > MaxWindowTextLength) {
-        text.resize(MaxWindowTextLength);
-    }
-    return Temp(text);
+    return Temp(window ? GetDialogEditText(*window, true) : std::string());
 }
 void CloseWindow(int32_t a) {
     if (const uint32_t* window = textWindows.Find(static_cast<uint32_t>(a))) {

@@ -4,6 +4,7 @@
 #include "core/debug/Log.h"
 #include "core/scene/Node.h"
 #include "core/scene/SelectionSet.h"
+#include "editor/EditorSelectionSet.h"
 #include "render/LightBakeSettings.h"
 #include "render/lightmap/AtlasAssembly.h"
 #include "render/lightmap/LightEvaluation.h"
@@ -112,7 +113,7 @@ int RunLightMapTool(char** arguments, std::string& reason) {
     if (bake) {
         InstallBakeSettings(settings, sampler, spacing);
     }
-    PlainSelectionSet selection;
+    EditorSelectionSet selection;
     if (Node* root = GetSceneRoot()) {
         selection.Add(root);
     }

@@ -75,8 +75,7 @@ public:
     std::string FileDialog(const char* filter, bool open, const char* initialFolder) override;
     std::string BrowseForFolder(const char* title, const char* initialFolder) override;
     int ShowAboutDialog() override;
-    // Through the chooser program; no modeless text window opens until the editor's interface
-    // exists.
+    // Through the chooser program; the modeless text windows open on the UI layer instead.
     bool EnterString(int32_t x, int32_t y, const char* caption, const char* initial,
                      std::string& entered) override;
 

@@ -3,9 +3,18 @@
 #include "app/platform/SdlPlatform.h"
 #include "app/platform/WindowMessage.h"
 #include "app/player/EditorMessageHook.h"
+#include "app/player/SceneCommands.h"
+#include "core/filesystem/SettingsFile.h"
+#include "core/object/Signals.h"
+#include "core/os/Dialogs.h"
 #include "core/scene/EngineState.h"
+#include "core/scene/Node.h"
+#include "core/scene/Picking.h"
 #include "device/GpuRenderDevice.h"
 #include "editor/MainFrame.h"
+#include "editor/EditorSelectionSet.h"
+#include "editor/NodeContextMenu.h"
+#include "editor/TextWindows.h"
 #include "editor/UiLayer.h"
 #include "editor/WindowImage.h"
 
@@ -21,6 +30,7 @@ namespace {
 std::unique_ptr<UiLayer> ui;
 std::unique_ptr<WindowImage> windowImage;
 std::function<void()> editorWidgets;
+TextWindows textWindows;
 // The UI spans SDL's whole window; the engine's pixels start below the menu bar.
 int32_t menuBarHeight = 0;
 
@@ -38,6 +48,36 @@ void PaintMainFrame(MainFrame& frame) {
     }
     for (int i = overFirst; i < over.VtxBuffer.Size; ++i) {
         over.VtxBuffer[i].pos.y += dy;
+    }
+}
+
+NodeContextMenu nodeMenu;
+
+class ShellSelectionSettings : public SelectionSettingsHost {
+public:
+    SettingsFile* GetUserSettings() override { return &quarn::GetUserSettings(); }
+    std::string GetScenePath() override { return GetCurrentScenePath(); }
+};
+
+// A right click in the view while the game is stopped: the node under the pointer (the scene
+// root when none is hit) is selected and its menu opens. The mouse gets the click all the same.
+void OpenNodeMenuAt(Platform& platform, intptr_t packed) {
+    Node* root = GetSceneRoot();
+    if (GameRunning || !root) {
+        return;
+    }
+    const Int2 view = platform.GetViewOrigin();
+    PickQuery pick;
+    Node* node = root;
+    if (pick.PickFromScreen(static_cast<float>(LowWord(packed) - view.x),
+                            static_cast<float>(HighWord(packed) - view.y)) &&
+        pick.best.node) {
+        node = pick.best.node;
+    }
+    const uint64_t serial = node->GetSerial();
+    SendSignal("selectnode", static_cast<Entity*>(node), true);
+    if (Node* live = FindLiveNode(serial)) {
+        nodeMenu.Open(*live);
     }
 }
 
@@ -129,7 +169,49 @@ bool UiMouseMessage(UiLayer& layer, uint32_t message, uintptr_t detail, intptr_t
     return false;
 }
 
+// Scripts' text windows open on the UI layer, made for them in the player; every other dialog
+// takes the platform's road.
+class UiDialogs : public DialogHook {
+public:
+    explicit UiDialogs(DialogHook& platform) : platform_(platform) {}
+
+    int ShowMessageBox(const char* text, const char* title, uint32_t type) override {
+        return platform_.ShowMessageBox(text, title, type);
+    }
+    int ShowChoiceBox(const char* title, const char* text, const char* buttons) override {
+        return platform_.ShowChoiceBox(title, text, buttons);
+    }
+    std::string FileDialog(const char* filter, bool open, const char* initialFolder) override {
+        return platform_.FileDialog(filter, open, initialFolder);
+    }
+    bool EnterString(int32_t x, int32_t y, const char* caption, const char* initial,
+                     std::string& entered) override {
+        return platform_.EnterString(x, y, caption, initial, entered);
+    }
+    uint32_t OpenTextWindow(int32_t x, int32_t y, const char* caption,
+                            const char* text) override {
+        if (!ui && !CreateEditorUi()) {
+            return platform_.OpenTextWindow(x, y, caption, text);
+        }
+        const Int2 view = GetEditorViewPlace(*GetPlatform());
+        return textWindows.Open({view.x + x, view.y + y}, caption, text);
+    }
+    void FocusTextWindow(uint32_t window) override { textWindows.Focus(window); }
+    std::string GetTextWindowText(uint32_t window) override { return textWindows.Text(window); }
+    void DestroyTextWindow(uint32_t window) override { textWindows.Close(window); }
+
+private:
+    DialogHook& platform_;
+};
+
+std::unique_ptr<UiDialogs> uiDialogs;
+
 } // namespace
+
+void InstallUiDialogs() {
+    uiDialogs = std::make_unique<UiDialogs>(*GetDialogHook());
+    SetDialogHook(uiDialogs.get());
+}
 
 bool CreateEditorUi() {
     auto* device = dynamic_cast<GpuRenderDevice*>(TheRenderDevice());
@@ -153,7 +235,11 @@ intptr_t EditorUiMessageHook(uint32_t message, uintptr_t detail, intptr_t packed
         return EditorMessageHook(message, detail, packed);
     }
     if (message >= MessageMouseMove && message <= MessageMouseWheel) {
-        return UiMouseMessage(*ui, message, detail, packed) ? 1 : 0;
+        const bool overUi = UiMouseMessage(*ui, message, detail, packed);
+        if (message == MessageRightButtonDown && !overUi) {
+            OpenNodeMenuAt(*GetPlatform(), packed);
+        }
+        return overUi ? 1 : 0;
     }
     if (message == MessageKeyDown || message == MessageKeyUp) {
         const SDL_Keymod mods = SDL_GetModState();
@@ -167,6 +253,16 @@ intptr_t EditorUiMessageHook(uint32_t message, uintptr_t detail, intptr_t packed
     return EditorMessageHook(message, detail, packed);
 }
 
+void InstallEditorSelectionSet() {
+    // Lives until the process ends: nodes torn down at exit still send signals it hears.
+    static auto* selection = new EditorSelectionSet(new ShellSelectionSettings());
+    InstallEditorSelection(selection);
+}
+
+NodeContextMenu& GetEditorNodeMenu() {
+    return nodeMenu;
+}
+
 void EditorUiText(const char* utf8) {
     if (ui && utf8) {
         ui->Text(utf8);
@@ -175,6 +271,13 @@ void EditorUiText(const char* utf8) {
 
 void ComposeEditorFrame(Platform& platform) {
     if (!ui || !windowImage) {
+        return;
+    }
+    // The player shows its UI only while a script's window is up; otherwise the back buffer.
+    if (!EditorRunning && !textWindows.AnyVisible()) {
+        if (auto* device = dynamic_cast<GpuRenderDevice*>(TheRenderDevice())) {
+            device->SetPresentImage(nullptr);
+        }
         return;
     }
     Int2 window;
@@ -190,6 +293,8 @@ void ComposeEditorFrame(Platform& platform) {
                              if (editorWidgets) {
                                  editorWidgets();
                              }
+                             nodeMenu.Draw();
+                             textWindows.Draw(*ui);
                          });
 }
 

@@ -1,6 +1,7 @@
 #include "app/player/Engine.h"
 
 #include "app/ClassRegistration.h"
+#include "app/dialogs/VersionControlPrompts.h"
 #include "app/input/JoystickDevice.h"
 #include "app/input/Keyboard.h"
 #include "app/input/Mouse.h"
@@ -12,6 +13,7 @@
 #include "app/player/EditorUi.h"
 #include "app/player/InputScript.h"
 #include "app/player/LoadScreen.h"
+#include "app/player/Screenshot.h"
 #include "app/player/SceneCommands.h"
 #include "app/player/UndoRecording.h"
 #include "audio/OpenAlAudioSystem.h"
@@ -31,6 +33,7 @@
 #include "core/string/Text.h"
 #include "device/GpuRenderDevice.h"
 #include "editor/UiLayer.h"
+#include "editor/NodeMenuEntries.h"
 #include "editor/UndoHistory.h"
 #include "gpu/software/SoftwareDevice.h"
 #include "resources/DynamicMesh.h"
@@ -67,6 +70,8 @@ void LogToStandardError(const char* channel, const char* text) {
         std::fprintf(stderr, "%s\n", text);
     }
 }
+
+constexpr int32_t ScreenshotKey = KeyF1 + 10; // F11
 
 constexpr const char* SoundOffText = "sound is off: no sound output could be opened";
 
@@ -290,8 +295,11 @@ bool InitEngine(const EngineSetup& setup) {
     if (auto* sdl = dynamic_cast<SdlPlatform*>(platform); sdl && setup.editor) {
         sdl->SetMenuBarHeight(UiMenuBarHeight);
     }
-    platform->SetMessageHook(setup.editor ? EditorUiMessageHook : EditorMessageHook);
+    // Without a UI layer (the player's, until a script opens a text window) the UI's hook
+    // passes every message on.
+    platform->SetMessageHook(EditorUiMessageHook);
     SetMenuRefreshHook(RefreshMainMenu);
+    InstallVersionControlPrompts();
     platform->SetDropHook(OnFileDropped);
     Mouse* mouse = platform->CreateMouse();
     platform->SetMouseHook([mouse](uint32_t message, uintptr_t wParam, intptr_t lParam) {
@@ -307,11 +315,13 @@ bool InitEngine(const EngineSetup& setup) {
     if (!CreateRenderDevice(*platform, setup)) {
         return false;
     }
-    if (setup.editor && CreateEditorUi()) {
-        if (auto* sdl = dynamic_cast<SdlPlatform*>(platform)) {
-            sdl->SetTextHook(EditorUiText);
-        }
+    if (setup.editor) {
+        CreateEditorUi();
     }
+    if (auto* sdl = dynamic_cast<SdlPlatform*>(platform)) {
+        sdl->SetTextHook(EditorUiText);
+    }
+    InstallUiDialogs();
     EnterFullMonitorWhenAsked(*platform, config);
 
     CreateDebugMeshes();
@@ -331,11 +341,18 @@ bool InitEngine(const EngineSetup& setup) {
     if (GetUndoHistory()) {
         UpdateUndoRedoMenu();
     }
+    // Before the classes, whose own entries follow the editor's.
+    RegisterEditorNodeMenuEntries();
+    SetScreenshotFolder(".");
     RegisterAllClasses();
     LogMessage("Quarn v%s", EngineVersion);
     ShowLoadScreen(0.0f, "Engine initialized");
     CopyLanguageCode();
 
+    if (setup.editor) {
+        InstallEditorSelectionSet();
+        FollowUndoLabels();
+    }
     StartGame();
     EnterFullMonitorWhenAsked(*platform, config);
     ShowMainWindow(*platform);
@@ -389,9 +406,11 @@ bool FrameUpdate() {
         device.Clear(DeviceClearTarget | DeviceClearDepth | DeviceClearStencil, 0);
     }
     device.EndScene();
-    if (EditorRunning) {
-        ComposeEditorFrame(platform);
+    // Before the UI is drawn over the view's image, so the picture is the scene alone.
+    if (!IsStandalone() && keyboard && keyboard->WentDown(ScreenshotKey)) {
+        TakeScreenshot("bmp");
     }
+    ComposeEditorFrame(platform);
     device.Present();
     if (Mouse* mouse = Mouse::Get()) {
         mouse->EndFrame();

@@ -35,6 +35,9 @@ void InstallUndoHistory() {
     editorHistory = std::make_unique<UndoHistory>();
     editorHistory->SetMenuRefresh(RefreshMainMenu);
     SetUndoHistory(editorHistory.get());
+}
+
+void FollowUndoLabels() {
     if (GetSignalObserver() != ObserveSignal) {
         chainedObserver = GetSignalObserver();
         SetSignalObserver(ObserveSignal);

@@ -247,6 +247,17 @@ std::string GetFolderSetting(const char* kind) {
     return folder.Text();
 }
 
+std::string GetDialogStartFolder(const char* kind) {
+    const std::string key = std::string(kind ? kind : "") + "_base_folder";
+    const SettingsFile& main = GetMainSettings();
+    FileSystem* files = GetFileSystem();
+    if (!main.HasKey(key.c_str()) || !files) {
+        return GetFolderSetting(kind);
+    }
+    PathString folder;
+    return files->GetNativePath(folder, main.GetString(key.c_str())) ? folder.Text() : "";
+}
+
 void SetFolderSetting(const char* kind, const char* folder) {
     GetUserSettings().SetString((std::string("folder_") + (kind ? kind : "")).c_str(), folder);
 }

@@ -109,5 +109,8 @@ SettingsFile& GetUserSettings();
 // remembered, or when the absolute form would be longer than a path may be.
 std::string GetFolderSetting(const char* kind);
 void SetFolderSetting(const char* kind, const char* folder);
+// Where a kind of file dialog starts: the main settings' kind + "_base_folder" made absolute
+// when present, else the remembered folder ("" when neither).
+std::string GetDialogStartFolder(const char* kind);
 
 } // namespace quarn

@@ -4,6 +4,7 @@
 #include "core/object/Entity.h"
 #include "core/object/IdMap.h"
 
+#include <unordered_set>
 #include <vector>
 
 namespace quarn {
@@ -201,6 +202,17 @@ void Referable::TakeOverId(uint32_t id) {
         }
     }
     map.SetEntry(id, self, IdMap::Overwrite);
+}
+
+std::vector<Referable*> Referable::GetReferenceHolders() const {
+    std::vector<Referable*> holders;
+    std::unordered_set<const Referable*> seen;
+    for (const EntityRef* reference = self_.next_; reference; reference = reference->next_) {
+        if (seen.insert(reference->listener_).second) {
+            holders.push_back(reference->listener_);
+        }
+    }
+    return holders;
 }
 
 void Referable::Repoint(EntityRef* head, EntityRef* end, Entity* entity, uint32_t id) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace quarn {
 
@@ -81,6 +82,9 @@ public:
     void ChangeId(uint32_t newId);
     // Takes an id from whoever holds it, with every reference to the holder.
     void TakeOverId(uint32_t id);
+    // The objects holding linked references to this one (the references' listeners), each
+    // once, in the order the references were linked last first.
+    std::vector<Referable*> GetReferenceHolders() const;
 
 private:
     friend class EntityRef;

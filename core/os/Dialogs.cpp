@@ -1,5 +1,8 @@
 #include "core/os/Dialogs.h"
 
+#include "core/string/Utf8.h"
+
+#include <algorithm>
 #include <string>
 
 namespace quarn {
@@ -85,8 +88,20 @@ void FocusDialogEdit(uint32_t window) {
     currentHook->FocusTextWindow(window);
 }
 
-std::string GetDialogEditText(uint32_t window) {
-    return currentHook->GetTextWindowText(window);
+std::string GetDialogEditText(uint32_t window, bool asUtf8) {
+    const std::string text = currentHook->GetTextWindowText(window);
+    const DecodedText decoded = DecodeUtf8(text);
+    const size_t count = std::min(decoded.Size(), EditTextLimit);
+    if (asUtf8) {
+        return text.substr(0, decoded.offsets[count]);
+    }
+    std::string bytes;
+    bytes.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t code = decoded.codes[i];
+        bytes.push_back(code < 0x100 ? static_cast<char>(code) : '?');
+    }
+    return bytes;
 }
 
 void DestroyWindowByHandle(uint32_t window) {

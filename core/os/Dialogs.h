@@ -64,6 +64,7 @@ public:
         return 0;
     }
     virtual void FocusTextWindow(uint32_t /*window*/) {}
+    // The edit text, UTF-8 where the window holds more than Latin-1 can say.
     virtual std::string GetTextWindowText(uint32_t /*window*/) { return {}; }
     virtual void DestroyTextWindow(uint32_t /*window*/) {}
 };
@@ -153,7 +154,10 @@ EnteredString ShowEnterStringDialog(int32_t x, int32_t y, const char* caption,
 
 uint32_t OpenTextWindow(int32_t x, int32_t y, const char* caption, const char* text);
 void FocusDialogEdit(uint32_t window);
-std::string GetDialogEditText(uint32_t window);
+// At most EditTextLimit characters of the window's edit text: UTF-8, or Latin-1 bytes with '?'
+// for each character Latin-1 lacks.
+inline constexpr size_t EditTextLimit = 1024;
+std::string GetDialogEditText(uint32_t window, bool asUtf8);
 void DestroyWindowByHandle(uint32_t window);
 
 // The labels of a message-box type's buttons joined by '#', and the id of the button at an

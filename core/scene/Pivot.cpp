@@ -776,9 +776,7 @@ void Pivot::CenterOnChildren() {
     if (Entity::FindBySerial(self) != this) {
         return;
     }
-    SignalArgs args;
-    args.Add(static_cast<Entity*>(this)).Add(const_cast<char*>("Center"));
-    SendSignal("addundolabel", &args, true);
+    SendUndoLabel(this, "Center");
 }
 
 // Registration --------------------------------------------------------------------------------

@@ -1,8 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <unordered_set>
-#include <vector>
 
 namespace quarn {
 
@@ -24,27 +22,5 @@ public:
 // The installed set (not owned), or null.
 SelectionSet* GetSelectionSet();
 void SetSelectionSet(SelectionSet* selection);
-
-// A selection in entity-id order, without signals: what tools and tests need.
-class PlainSelectionSet : public SelectionSet {
-public:
-    int GetCount() const override;
-    Node* GetAt(int index) const override;
-    void Add(Node* node) override;
-    void Clear() override;
-
-private:
-    struct Entry {
-        uint32_t id;
-        uint64_t serial;
-    };
-    void Order() const;
-
-    // Sorted on the first read after additions, so that building a large selection stays
-    // n log n.
-    mutable std::vector<Entry> entries_;
-    mutable bool ordered_ = true;
-    std::unordered_set<uint64_t> serials_;
-};
 
 } // namespace quarn

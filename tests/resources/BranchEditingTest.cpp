@@ -170,14 +170,14 @@ TEST_F(BranchEditingTest, TheTreePaneOffersRelaysAndOverridesOfInnerNodes) {
     ASSERT_TRUE(relays.build(*twelve, item));
     EXPECT_EQ(item.label + " " + item.items[2].label + (item.items[2].checked ? " checked" : ""),
               "Create signal proxy input2 checked");
-    relays.execute(*twelve, 2);
+    relays.execute(*twelve, 2, item);
     EXPECT_FALSE(branch->HasRelay(twelve, 2));
 
     const int label = twelve->FindProperty("label")->GetIndex();
-    overrides.execute(*twelve, label);
+    overrides.execute(*twelve, label, item);
     EXPECT_NE(branch->FindAnyProperty("label_id12"), nullptr);
     branch->SetBranchFlags(BranchLoaded | BranchClosed);
-    overrides.execute(*twelve, label);
+    overrides.execute(*twelve, label, item);
     EXPECT_NE(branch->FindAnyProperty("label_id12"), nullptr) << "closed: nothing changes";
 }
 

@@ -3,6 +3,9 @@
 #include "app/platform/WindowMessage.h"
 #include "app/player/EditorUi.h"
 #include "app/player/SceneCommands.h"
+#include "core/scene/NodeMenu.h"
+#include "core/scene/SelectionSet.h"
+#include "editor/NodeContextMenu.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/scene/EngineState.h"
 #include "tests/app/player/PlayerTestSupport.h"
@@ -135,6 +138,7 @@ TEST_F(EditorMode, ThePlayerKeepsItsGameSettingsAndItsDeviceFlags) {
     EXPECT_EQ(TheRenderDevice()->TestCreationFlags(0x40), 0u);
     EXPECT_EQ(GetPlatform()->GetViewSize(), Int2(296, 196));
     EXPECT_EQ(GetEditorUi(), nullptr);
+    EXPECT_EQ(GetSelectionSet(), nullptr);
     EXPECT_TRUE(FrameUpdate());
     EXPECT_EQ(GetEditorWindowImage(), nullptr);
 }
@@ -273,6 +277,67 @@ TEST_F(EditorMode, AStoppedSceneIsAutosavedOnceAfterFiveMinutesAndNeverWhileTheG
     EXPECT_EQ(autosaves(), 2u);
     ASSERT_TRUE(StepFrames(3100, 0.1));
     EXPECT_EQ(autosaves(), 2u);
+}
+
+TEST_F(EditorMode, ARightClickInTheStoppedViewSelectsTheNodeThereAndOpensItsMenu) {
+    // A 40-pixel screen sprite at (100, 100), seen through the scene's camera.
+    folder.WriteFile("config.txt", "autorun = \"level.scene\"\n");
+    folder.WriteFile("level.scene",
+                     "version = 44\nnum_nodes = 4\nobj1 {\n\tclass = \"Node\"\n}\n"
+                     "obj2 {\n\tclass = \"Camera\"\n\tparent = 1\n}\n"
+                     "obj3 {\n\tclass = \"RenderTarget\"\n\tparent = 1\n\tcurrentcamera = 2\n}\n"
+                     "obj4 {\n\tclass = \"Sprite\"\n\tparent = 1\n\tmatrixmode = 3\n"
+                     "\tpos = 100.0,100.0,0.0\n\tsize = 40.0,40.0\n}\n");
+    folder.WriteFile("pic.bmp", folder.ReadFile("level.scene")); // only listed, never drawn
+    folder.WriteFile("data/Quarn/init.txt", "editor_windowsize = \"320,240\"\n");
+    ASSERT_TRUE(StartEditor());
+    SelectionSet* selection = GetSelectionSet();
+    ASSERT_NE(selection, nullptr);
+    Node* sprite = GetSceneRoot()->FindByClassName("Sprite");
+    ASSERT_NE(sprite, nullptr);
+    const auto rightClick = [&](int32_t x, int32_t y) {
+        Sdl().InjectMouseMove(InWindow({x, y}));
+        Sdl().InjectButton(SdlPlatform::InjectedButton::Right, true);
+        Sdl().InjectButton(SdlPlatform::InjectedButton::Right, false);
+    };
+
+    // A running game keeps its clicks.
+    ASSERT_TRUE(GameRunning);
+    ASSERT_TRUE(FrameUpdate());
+    rightClick(110, 100);
+    ASSERT_TRUE(FrameUpdate());
+    EXPECT_EQ(selection->GetCount(), 0);
+    EXPECT_FALSE(GetEditorNodeMenu().IsOpen());
+
+    GameRunning = false;
+    rightClick(110, 100);
+    EXPECT_TRUE(sprite->HasFlag(NodeSelected));
+    EXPECT_EQ(selection->GetCount(), 1);
+    ASSERT_TRUE(FrameUpdate());
+    EXPECT_TRUE(GetEditorNodeMenu().IsOpen());
+    auto& built = GetEditorNodeMenu().GetBuilt();
+    ASSERT_FALSE(built.empty());
+    NodeMenuItem& item = built.front().item;
+    EXPECT_EQ(item.label, "Add new child");
+
+    // Add new child, Gfx, Sprite, <pic.bmp>, each submenu opened as the pointer would.
+    NodeMenuItem* menu = &item;
+    for (const char* label : {"Gfx", "Sprite", "<pic.bmp>"}) {
+        NodeMenuItem* next = nullptr;
+        for (NodeMenuItem& each : menu->items) {
+            next = each.label == label ? &each : next;
+        }
+        ASSERT_NE(next, nullptr) << label;
+        menu = next;
+        if (menu->open) {
+            menu->open(*menu);
+        }
+    }
+    GetEditorNodeMenu().Choose(0, NodeMenuLeafIndex(item, menu));
+    Node* child = sprite->GetLastChild();
+    ASSERT_NE(child, nullptr);
+    EXPECT_EQ(child->FindProperty("texture")->GetAsText(*child), "pic.bmp");
+    EXPECT_EQ(selection->GetAt(0), child);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "core/object/MethodInfo.h"
 #include "core/object/Signals.h"
 #include "core/scene/SelectionSet.h"
+#include "editor/EditorSelectionSet.h"
 #include "render/LightBakeSettings.h"
 #include "render/lightmap/AtlasAssembly.h"
 #include "render/lightmap/LightEvaluation.h"
@@ -285,7 +286,7 @@ TEST_F(MockupBoxTest, TheLightmapCommandsBakeSaveAndPackAWholeSceneThatThenShows
     // The floor's face towards the camera is lit, but for the occluder's shadow.
     MockupBox *floor, *occluder;
     OmniLight* light = ShadowScene(7.0f, 8.5f, floor, occluder);
-    PlainSelectionSet selection;
+    EditorSelectionSet selection;
     selection.Add(root_);
     SetSelectionSet(&selection);
     EXPECT_EQ(CreateLightMaps(), 2);

@@ -2,6 +2,7 @@
 
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/scene/SelectionSet.h"
+#include "editor/EditorSelectionSet.h"
 #include "device/DeviceTexture.h"
 #include "resources/TextureAtlas.h"
 #include "tests/render/RenderTestSupport.h"
@@ -151,7 +152,7 @@ protected:
 
     test::TempFolder temp_;
     DiskFileSystem files_;
-    PlainSelectionSet selection_;
+    EditorSelectionSet selection_;
     test::RecordingDialogHook dialogs_;
 };
 

@@ -1,6 +1,7 @@
 #include "render/lightmap/LightMapCommands.h"
 
 #include "core/scene/SelectionSet.h"
+#include "editor/EditorSelectionSet.h"
 #include "render/Model.h"
 #include "tests/render/RenderTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
@@ -66,7 +67,7 @@ protected:
         return names;
     }
 
-    PlainSelectionSet selection_;
+    EditorSelectionSet selection_;
     test::CapturingLogSink log_;
 };
 

@@ -1,0 +1,83 @@
+#include "editor/NodeContextMenu.h"
+
+#include "core/scene/Node.h"
+#include "editor/UiLayer.h"
+
+#include <imgui.h>
+
+namespace quarn {
+
+namespace {
+constexpr const char* PopupId = "##node menu";
+} // namespace
+
+void NodeContextMenu::Open(Node& node) {
+    node_ = node.GetSerial();
+    built_.clear();
+    for (const NodeMenuEntry& entry : GetNodeMenuEntries()) {
+        Built built{entry, {}};
+        if (entry.build && entry.build(node, built.item)) {
+            built_.push_back(std::move(built));
+        }
+    }
+    pending_ = true;
+}
+
+void NodeContextMenu::DrawItem(size_t entry, NodeMenuItem& item, bool top, Choice& chosen) {
+    const std::string label = UiText(item.label);
+    if (item.items.empty() && !item.open) {
+        if (ImGui::MenuItem(label.c_str(), nullptr, item.checked, item.enabled)) {
+            chosen = {entry, top ? 0 : NodeMenuLeafIndex(built_[entry].item, &item)};
+        }
+    } else if (ImGui::BeginMenu(label.c_str(), item.enabled)) {
+        // A folder is listed again each time its submenu appears.
+        if (item.open && ImGui::IsWindowAppearing()) {
+            item.open(item);
+        }
+        for (size_t index = 0; index < item.items.size(); ++index) {
+            ImGui::PushID(static_cast<int>(index));
+            DrawItem(entry, item.items[index], false, chosen);
+            ImGui::PopID();
+        }
+        ImGui::EndMenu();
+    }
+}
+
+void NodeContextMenu::Draw() {
+    if (pending_) {
+        ImGui::OpenPopup(PopupId);
+        pending_ = false;
+    }
+    open_ = ImGui::BeginPopup(PopupId);
+    if (!open_) {
+        return;
+    }
+    Choice chosen;
+    if (!FindLiveNode(node_)) {
+        ImGui::CloseCurrentPopup();
+    } else {
+        for (size_t entry = 0; entry < built_.size(); ++entry) {
+            ImGui::PushID(static_cast<int>(entry));
+            DrawItem(entry, built_[entry].item, true, chosen);
+            ImGui::PopID();
+        }
+    }
+    ImGui::EndPopup();
+    if (chosen.leaf >= 0) {
+        Choose(chosen.entry, chosen.leaf);
+    }
+}
+
+void NodeContextMenu::Choose(size_t entry, int choice) {
+    Node* node = FindLiveNode(node_);
+    if (!node || entry >= built_.size()) {
+        return;
+    }
+    // The entry may open another menu over this one: it runs on its own copy.
+    const Built built = built_[entry];
+    if (built.item.enabled && built.entry.execute) {
+        built.entry.execute(*node, choice, built.item);
+    }
+}
+
+} // namespace quarn

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "core/scene/NodeMenu.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace quarn {
+
+class Node;
+
+// The context menu of one node: every registered entry whose build answers for the node, in
+// registration order, shown as a popup of the UI library at the pointer.
+class NodeContextMenu {
+public:
+    struct Built {
+        NodeMenuEntry entry;
+        NodeMenuItem item;
+    };
+
+    // Builds the entries for the node; the popup opens in the next UI frame.
+    void Open(Node& node);
+    // Draws the popup while it is open; must run inside a UI frame. A chosen item runs its
+    // entry once the popup is drawn, since the entry may open dialogs or delete nodes.
+    void Draw();
+    bool IsOpen() const { return open_; }
+
+    // The entries as shown: opening a listed submenu fills it here.
+    std::vector<Built>& GetBuilt() { return built_; }
+    // Runs a choice as a click would: the entry's leaf `choice`, or 0 for an entry without a
+    // submenu. Nothing when the node is gone.
+    void Choose(size_t entry, int choice);
+
+private:
+    // A leaf clicked while drawing: the entry and the leaf's index.
+    struct Choice {
+        size_t entry = 0;
+        int leaf = -1;
+    };
+    // An entry's item (`top`) or an item of its submenus.
+    void DrawItem(size_t entry, NodeMenuItem& item, bool top, Choice& chosen);
+
+    uint64_t node_ = 0;
+    std::vector<Built> built_;
+    bool pending_ = false;
+    bool open_ = false;
+};
+
+} // namespace quarn
