@@ -15,6 +15,7 @@
 #include "core/scenefile/VersionControl.h"
 #include "render/lightmap/AtlasAssembly.h"
 #include "render/lightmap/LightMapCommands.h"
+#include "editor/UndoHistory.h"
 
 #include <string>
 #include <vector>
@@ -76,7 +77,10 @@ void RefreshVersionControlBindings() {
 }
 
 void Exit() {
-    CloseScene(); // with a scene loaded the process ends here
+    // A cancelled "Save?" keeps the editor; with a scene loaded the process ends in the close.
+    if (!CloseScene(IsStandalone())) {
+        return;
+    }
     if (auto* sdl = dynamic_cast<SdlPlatform*>(GetPlatform())) {
         sdl->PostQuitMessage();
     }
@@ -172,8 +176,18 @@ void RunTableCommand(uint32_t id) {
     case CommandAbout:
         platform.ShowAboutDialog();
         break;
+    case CommandUndo:
+        if (UndoHistory* history = GetUndoHistory()) {
+            history->Undo();
+        }
+        break;
+    case CommandRedo:
+        if (UndoHistory* history = GetUndoHistory()) {
+            history->Redo();
+        }
+        break;
     default:
-        // Undo and Redo wait for an undo history; the rest have no behaviour.
+        // The rest have no behaviour.
         break;
     }
 }

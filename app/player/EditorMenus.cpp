@@ -16,6 +16,7 @@
 #include "editor/EditorMenu.h"
 #include "editor/MenuWidgets.h"
 #include "editor/Toolbar.h"
+#include "editor/UndoHistory.h"
 #include "editor/UiLayer.h"
 #include "gpu/GpuLayer.h"
 
@@ -45,6 +46,20 @@ Toolbar* CurrentToolbar() {
     return platform ? static_cast<Toolbar*>(platform->GetToolbarWindow()) : nullptr;
 }
 
+// Undo and Redo stay greyed without an undo history, which only the editor installs.
+void ApplyUndoMenu(Menu& menu) {
+    menu.Enable(40010, false);
+    menu.Enable(40011, false);
+    if (!GetUndoHistory()) {
+        return;
+    }
+    const UndoMenuState undo = GetUndoMenuState();
+    menu.SetText(40010, undo.undoText);
+    menu.SetText(40011, undo.redoText);
+    menu.Enable(40010, undo.undoEnabled);
+    menu.Enable(40011, undo.redoEnabled);
+}
+
 void RefreshMenuStates(Menu& menu) {
     const bool running = GameRunning;
     const bool stoppedWithScene = !running && GetSceneRoot();
@@ -57,9 +72,7 @@ void RefreshMenuStates(Menu& menu) {
     for (uint32_t id : {40002u, 40104u, 40080u, 40044u, 40043u}) {
         menu.Enable(id, !running);
     }
-    // Undo and Redo come alive with an undo history, which only an editor with one installs.
-    menu.Enable(40010, false);
-    menu.Enable(40011, false);
+    ApplyUndoMenu(menu);
 }
 
 void RefreshRecentFiles(Menu& menu) {
@@ -120,6 +133,14 @@ void RefreshMainMenu() {
     if (menuBar) {
         RefreshMenuStates(*menuBar);
         RefreshRecentFiles(*menuBar);
+    }
+    UpdateWindowTitle();
+    RefreshToolbarStates();
+}
+
+void UpdateUndoRedoMenu() {
+    if (menuBar) {
+        ApplyUndoMenu(*menuBar);
     }
     UpdateWindowTitle();
     RefreshToolbarStates();

@@ -29,6 +29,9 @@ Menu* GetEditorMenuBar();
 // The menu's enabled, checked and greyed states, the recent files, the title and the toolbar's
 // states. The player has neither menu bar nor toolbar, so only the title changes there.
 void RefreshMainMenu();
+// The Edit menu's Undo and Redo as the undo history has them, the title and the toolbar's
+// states: after a step, an undo or a redo.
+void UpdateUndoRedoMenu();
 // Pauses or resumes the game and refreshes the menus when there are any.
 void SetGamePaused(bool paused);
 

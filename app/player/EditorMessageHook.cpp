@@ -25,12 +25,17 @@ void PresentAgain(Platform& platform) {
     }
 }
 
-void Close(Platform& platform) {
-    CloseScene(); // with a scene loaded the process ends here
+// False when the user keeps the scene, and with it the window.
+bool Close(Platform& platform) {
+    // With a scene loaded the process ends here; the player's close asks nothing.
+    if (!CloseScene(IsStandalone())) {
+        return false;
+    }
     Int2 position = platform.GetWindowPosition();
     Int2 size = platform.GetWindowSize();
     GetUserSettings().SetInt2("editor_windowpos", position.x, position.y);
     GetUserSettings().SetInt2("editor_windowsize", size.x, size.y);
+    return true;
 }
 
 void SaveWithKey() {
@@ -51,7 +56,9 @@ intptr_t EditorMessageHook(uint32_t message, uintptr_t wParam, intptr_t) {
         PresentAgain(platform);
         break;
     case MessageClose:
-        Close(platform);
+        if (!Close(platform)) {
+            return 1; // the window stays
+        }
         break;
     case MessageKeyDown:
         // Only the editor's keys. In the player the current scene path is the game's own scene

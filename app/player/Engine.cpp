@@ -16,6 +16,7 @@
 #include "app/player/LoadScreen.h"
 #include "app/player/Screenshot.h"
 #include "app/player/SceneCommands.h"
+#include "app/player/UndoRecording.h"
 #include "audio/OpenAlAudioSystem.h"
 #include "core/debug/Log.h"
 #include "core/filesystem/DiskFileSystem.h"
@@ -35,6 +36,7 @@
 #include "device/GpuRenderDevice.h"
 #include "editor/UiLayer.h"
 #include "editor/NodeMenuEntries.h"
+#include "editor/UndoHistory.h"
 #include "gpu/software/SoftwareDevice.h"
 #include "resources/DynamicMesh.h"
 #include "resources/FontNew.h"
@@ -271,6 +273,12 @@ bool InitEngine(const EngineSetup& setup) {
     }
     config.SetString("standalone", setup.editor ? "false" : "true");
     EditorRunning = setup.editor;
+    // Before the menu texts below ask it for its labels.
+    if (setup.editor) {
+        InstallUndoHistory();
+    } else {
+        RemoveUndoHistory();
+    }
     if (config.HasKey("resource_path")) {
         files->SetBaseFolder(config.GetString("resource_path"));
     }
@@ -334,6 +342,9 @@ bool InitEngine(const EngineSetup& setup) {
     }
     ShowLoadScreen(0.0f, "Initiliazing scene classes");
     LoadCustomColours();
+    if (GetUndoHistory()) {
+        UpdateUndoRedoMenu();
+    }
     // Before the classes, whose own entries follow the editor's.
     RegisterEditorNodeMenuEntries();
     SetScreenshotFolder(".");
@@ -344,6 +355,7 @@ bool InitEngine(const EngineSetup& setup) {
 
     if (setup.editor) {
         InstallEditorSelectionSet();
+        FollowUndoLabels();
     }
     StartGame();
     EnterFullMonitorWhenAsked(*platform, config);
@@ -466,6 +478,8 @@ bool OnFileDropped(const char* path, int32_t screenX, int32_t screenY) {
         pivot->SetWorldPosition(hit && pick.hasWorldHitPoint ? pick.worldHitPoint : Float3());
         pivot->SetWorldOrientation(hit ? Quaternion::RotationFromZ(pick.best.data) : Quaternion());
     }
+    // No editing operation announces a drop, yet it makes a node a close must not lose.
+    SendUndoLabel(node, "Sprite creation");
     SendSignal("selectnode", node, true);
     EventRecord event;
     event.argument.SetId(node->GetId());

@@ -17,6 +17,7 @@
 #include "core/scenefile/SceneReferences.h"
 #include "core/scenefile/SceneSaver.h"
 #include "core/string/Text.h"
+#include "editor/UndoHistory.h"
 #include "resources/Resource.h"
 #include "resources/ResourceRegistry.h"
 #include "resources/TextureAtlas.h"
@@ -53,15 +54,39 @@ void SetSceneRoot(Node* root) {
     TheIdMap().SetSceneRoot(0, root);
 }
 
+void ClearUnsavedChanges() {
+    if (UndoHistory* history = GetUndoHistory()) {
+        history->SetUnsavedChanges(false);
+    }
+}
+
+// False when the user cancels or the save they asked for fails; the scene may go otherwise.
+bool OfferToSaveChanges() {
+    UndoHistory* history = GetUndoHistory();
+    if (!history || !history->HasUnsavedChanges() || GameRunning) {
+        return true;
+    }
+    switch (GetPlatform()->ShowChoiceDialog("Save?", "Scene has changed! Do you want to save?",
+                                            "Yes#No#Cancel")) {
+    case 0:
+        return SaveScene(State().currentPath.c_str(), SaveCurrent);
+    case 2:
+        return false;
+    default:
+        return true;
+    }
+}
+
 void EndProcessWhenSceneLoaded() {
     if (GetSceneRoot()) {
         ExitProgram();
     }
 }
 
-// What one scene leaves behind when it goes: its ids, and the profiler's period it was
-// measured in.
+// What one scene leaves behind when it goes: its unsaved changes, its ids, and the profiler's
+// period it was measured in.
 void ForgetScene() {
+    ClearUnsavedChanges();
     TheIdMap().Clear();
     Profiler().ClosePeriod();
 }
@@ -185,6 +210,9 @@ bool OpenScene(const char* path, uint32_t flags) {
         }
         RememberSceneFolder(chosen);
     }
+    if (!OfferToSaveChanges()) {
+        return false;
+    }
     EndProcessWhenSceneLoaded();
     ForgetScene();
 
@@ -225,14 +253,21 @@ bool OpenScene(const char* path, uint32_t flags) {
             LogMessage("Scene '%s' loaded", absolute.Text());
         }
     }
+    if (UndoHistory* history = GetUndoHistory()) {
+        history->Restart();
+    }
     RefreshMainMenu();
     GetPlatform()->FlashWindow();
     return true;
 }
 
-void CloseScene() {
+bool CloseScene(bool skipPrompt) {
+    if (!skipPrompt && !OfferToSaveChanges()) {
+        return false;
+    }
     EndProcessWhenSceneLoaded();
     ForgetScene();
+    return true;
 }
 
 bool SaveScene(const char* path, uint32_t flags) {
@@ -269,6 +304,9 @@ bool SaveScene(const char* path, uint32_t flags) {
     }
     if (flags & SaveSetsCurrentPath) {
         State().currentPath = target;
+    }
+    if (flags & SaveClearsUnsaved) {
+        ClearUnsavedChanges();
     }
     UpdateWindowTitle();
     if (flags & SaveLogsSaved) {
@@ -341,7 +379,11 @@ void PlayScene(bool standalone) {
     if (SendSignal("play", nullptr, true)) {
         if (standalone) {
             HoldAllResources();
-            CloseScene(); // ends the process while the scene is still there
+            // Ends the process while the scene is still there, unless the user keeps it.
+            if (!CloseScene(false)) {
+                ReleaseHeldResources();
+                return;
+            }
             FileReader reader;
             SceneLoader loader(StandaloneCopy, 0, SceneKeepUnmappedIds, nullptr, nullptr);
             SetSceneRoot(reader.Open(StandaloneCopy, false, false) ? loader.Load(reader)
@@ -413,7 +455,21 @@ void UpdateWindowTitle() {
     if (!State().currentPath.empty()) {
         title += " (" + State().currentPath + ")";
     }
+    if (UndoHistory* history = GetUndoHistory(); history && history->HasUnsavedChanges()) {
+        title += "*";
+    }
     GetPlatform()->SetWindowTitle(title.c_str());
+}
+
+UndoMenuState GetUndoMenuState() {
+    UndoMenuState menu;
+    if (UndoHistory* history = GetUndoHistory()) {
+        menu.undoText += history->GetUndoLabel();
+        menu.redoText += history->GetRedoLabel();
+        menu.undoEnabled = history->GetPosition() >= 1;
+        menu.redoEnabled = history->GetPosition() < history->GetStepCount();
+    }
+    return menu;
 }
 
 } // namespace quarn

@@ -12,8 +12,9 @@ namespace quarn {
 // down (another open, a close, a stop while the game runs) the process ends at once
 // (ExitProgram) when a scene root exists.
 //
-// The undo history and the version-control binding that these commands would consult are
-// optional editor services that nothing installs; their steps are left out.
+// The undo history is the editor's (the player installs none, and its steps are skipped); the
+// version-control binding is an optional service that nothing installs, so its steps are left
+// out.
 
 // Bits of OpenScene's flags.
 enum OpenSceneFlags : uint32_t {
@@ -34,6 +35,7 @@ enum SaveSceneFlags : uint32_t {
     SaveLogsSaved = 0x4, // on success: "Scene saved as '%s'"
     SaveQuietly = 0x40,  // no "quarn_save" signal; closed classes are written with children
     SaveRawIds = 0x80,
+    SaveClearsUnsaved = 0x100, // on success: the undo history's unsaved-changes flag
     SaveCompact = 0x200, // the compact form, in a file whose extension becomes "scn"
     // The words the callers pass.
     SaveCurrent = 0x10D, // Save, Save As and Ctrl+S
@@ -54,9 +56,10 @@ bool IsStandalonePlay();
 // Opens a scene; an empty path asks with the open dialog. False only when that dialog is
 // cancelled; true also when the file could not be read (the scene root is then null).
 bool OpenScene(const char* path, uint32_t flags);
-// Closes the scene: with a scene loaded that ends the process. The "Save?" prompt before it
-// needs the undo history.
-void CloseScene();
+// Closes the scene: with a scene loaded that ends the process. With an undo history holding
+// unsaved changes, and unless skipped, "Save?" comes first: false when the user cancels it or
+// the save fails, and the scene stays.
+bool CloseScene(bool skipPrompt);
 // Writes the tree under the scene root; an empty path asks with the save dialog. False when
 // cancelled, vetoed by a "quarn_save" receiver, without a scene, or when the file could not be
 // written whole.
@@ -83,5 +86,15 @@ void UpdateWindowTitle();
 // The path with the extension (".scene") appended when its file name has no '.': a dot in a
 // folder name is no extension.
 std::string WithDefaultExtension(std::string path, const char* extension);
+
+// Edit/Undo and Edit/Redo as the undo history has them: greyed, with the bare words, without
+// one.
+struct UndoMenuState {
+    std::string undoText = "Undo ";
+    std::string redoText = "Redo ";
+    bool undoEnabled = false;
+    bool redoEnabled = false;
+};
+UndoMenuState GetUndoMenuState();
 
 } // namespace quarn

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace quarn {
 
@@ -17,6 +18,13 @@ public:
     uint32_t Tell() override { return static_cast<uint32_t>(text_.size()); }
 
     const std::string& GetText() const { return text_; }
+    // Leaves the stream empty.
+    std::string TakeText() {
+        std::string text;
+        text.swap(text_);
+        return text;
+    }
+    void Reserve(size_t bytes) { text_.reserve(bytes); }
 
 private:
     std::string text_;

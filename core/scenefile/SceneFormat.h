@@ -47,6 +47,9 @@ enum SceneFlags : uint32_t {
     SceneScrambled = 0x8000,
     // The compact form instead of the text form.
     SceneCompact = 0x10000,
+    // Text form: properties at their default are written too, so that replaying the text
+    // restores them (the editor's undo states).
+    SceneWriteDefaults = 0x20000,
 };
 
 // The current scene format version; files below 15 are refused and newer ones load after a

@@ -90,7 +90,7 @@ void SceneTextWriter::BeginObject(Entity&, const char* idText, const char* class
 }
 
 void SceneTextWriter::WriteProperty(Entity& entity, const Property& property, uint32_t flags) {
-    if (property.IsDefault(entity)) {
+    if (!(flags & SceneWriteDefaults) && property.IsDefault(entity)) {
         return;
     }
     std::string text;

@@ -17,8 +17,8 @@ public:
     bool Finish() override;
     void WriteHeader(const SceneHeader& header) override;
     void BeginObject(Entity& entity, const char* idText, const char* className) override;
-    // Reads flag bits 0x2 (references counted from id system 0 keep their path) and 0x20
-    // (references as the raw id in decimal).
+    // Reads flag bits 0x2 (references counted from id system 0 keep their path), 0x20
+    // (references as the raw id in decimal) and SceneWriteDefaults.
     void WriteProperty(Entity& entity, const Property& property, uint32_t flags) override;
     void EndObject() override;
     const std::string& GetError() const override { return error_; }

@@ -107,7 +107,7 @@ TEST_F(SceneCommands, SavesNameFilesByTheFileNameTakeAutosaveSlotsInTurnAndMayBe
 // profiler's measuring period.
 TEST_F(SceneCommands, ClosingAndStoppingWithoutASceneCloseTheProfilersPeriod) {
     const int32_t section = Profiler().AddSection(3, "measured", 0);
-    for (void (*command)() : {&CloseScene, &StopScene}) {
+    for (void (*command)() : {+[] { CloseScene(false); }, &StopScene}) {
         Profiler().EnterSection(3, section);
         GameRunning = true; // Stop runs only while the game runs
         command();
