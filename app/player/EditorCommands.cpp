@@ -5,6 +5,7 @@
 #include "app/player/EditorMenus.h"
 #include "app/player/EditorMessageHook.h"
 #include "app/player/EditorSettings.h"
+#include "app/player/Engine.h"
 #include "app/player/SceneCommands.h"
 #include "core/filesystem/FileSystem.h"
 #include "core/filesystem/SettingsFile.h"
