@@ -1,5 +1,7 @@
 #include "app/platform/WindowMessage.h"
+#include "app/player/EditorMenus.h"
 #include "app/player/SceneCommands.h"
+#include "editor/EditorMenu.h"
 #include "editor/UndoHistory.h"
 #include "tests/app/player/PlayerTestSupport.h"
 
@@ -72,6 +74,28 @@ TEST_F(UndoCommands, ADroppedImageIsAStepThatMarksTheTitleAndUndoRemoves) {
     ASSERT_TRUE(SaveScene(GetCurrentScenePath().c_str(), SaveCurrent));
     EXPECT_FALSE(history.HasUnsavedChanges());
     EXPECT_FALSE(TitleMarked());
+}
+
+// Edit/Undo and Edit/Redo through the message hook, their items named and greyed by the history.
+TEST_F(UndoCommands, TheEditMenuRunsTheHistoryAndNamesItsSteps) {
+    ASSERT_TRUE(StartOn(true));
+    const Menu& menu = *GetEditorMenuBar();
+    const auto item = [&menu](uint32_t id) { return *menu.Find(id); };
+    EXPECT_FALSE(item(40010).enabled);
+    EXPECT_FALSE(item(40011).enabled);
+    Drop();
+    EXPECT_EQ(item(40010).text, "Undo Sprite creation");
+    EXPECT_TRUE(item(40010).enabled);
+    EXPECT_FALSE(item(40011).enabled);
+
+    Sdl().SendWindowMessage(MessageCommand, 40010, 0);
+    EXPECT_EQ(SpriteCount(), 0);
+    EXPECT_FALSE(item(40010).enabled);
+    EXPECT_EQ(item(40011).text, "Redo Sprite creation");
+    EXPECT_TRUE(item(40011).enabled);
+    Sdl().SendWindowMessage(MessageCommand, 40011, 0);
+    EXPECT_EQ(SpriteCount(), 1);
+    EXPECT_TRUE(item(40010).enabled);
 }
 
 // Closing the window with an unsaved step asks "Save?" with this answer; true when the process
