@@ -125,15 +125,18 @@ void ScriptDebuggerPanel::RebuildLines() {
 int64_t ScriptDebuggerPanel::LineOffset(int line) const {
     Script* script = GetShownScript();
     const ScriptResource* program = script ? script->GetProgram() : nullptr;
-    // A program without symbols has no lines to break at.
-    if (!program || !program->GetCode() || line < 1 || program->GetLineOfOffset(0) != 1) {
+    if (!program || !program->GetCode() || !program->HasLineTable() || line < 1) {
         return -1;
     }
     const std::vector<uint32_t>& starts = program->GetSymbols().lines;
     const size_t index = static_cast<size_t>(line) - 2;
     const uint32_t offset =
         line == 1 ? 0 : index < starts.size() ? starts[index] : program->GetCodeSize();
-    return offset < program->GetCodeSize() ? int64_t{offset} : -1;
+    // A line without code shares its start with the next line that has some.
+    if (offset >= program->GetCodeSize() || program->GetLineOfOffset(offset) != line) {
+        return -1;
+    }
+    return offset;
 }
 
 bool ScriptDebuggerPanel::HasBreakpoint(int line) const {
@@ -230,14 +233,14 @@ void ScriptDebuggerPanel::Resume() {
         const uint32_t at = context ? context->GetPosition() : NoScriptPosition;
         const auto& breakpoints = script->GetProgram()->Breakpoints();
         // A breakpoint reached in that line holds the script where it is.
-        const bool held =
-            std::any_of(breakpoints.begin(), breakpoints.end(),
-                        [at](const ScriptBreakpoint& b) { return b.offset == at; });
-        if (!held) {
-            script->SetRunState(ScriptRunning);
-            GamePaused = false;
+        if (std::any_of(breakpoints.begin(), breakpoints.end(),
+                        [at](const ScriptBreakpoint& b) { return b.offset == at; })) {
+            UpdateButtons();
+            return;
         }
+        script->SetRunState(ScriptRunning);
     }
+    GamePaused = false;
     UpdateButtons();
 }
 
@@ -264,7 +267,7 @@ std::vector<ScriptDebuggerPanel::StackEntry> ScriptDebuggerPanel::CallStack() co
         entry.label += function >= 0
                            ? program->GetSymbols().globals[static_cast<size_t>(function)].name + "()"
                            : std::string("unknown function");
-        if (program && program->GetLineOfOffset(0) == 1) {
+        if (program && program->HasLineTable()) {
             entry.line = program->GetLineOfOffset(position);
             entry.label += " line " + std::to_string(entry.line);
         }
