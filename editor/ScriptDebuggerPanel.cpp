@@ -59,6 +59,24 @@ std::string DisplayLine(std::string_view line) {
     return UiText(text);
 }
 
+bool IsIdle(const ScriptContext* context) {
+    return !context || context->IsIdle() || context->Frames().empty();
+}
+
+// Whether the script's last run is over: returned from its outermost frame, or past the end
+// command (a break before one leaves the position on it).
+bool HasRunEnded(const Script& script) {
+    const ScriptContext* context = script.GetContext();
+    if (IsIdle(context)) {
+        return true;
+    }
+    const ScriptResource* program = script.GetProgram();
+    const uint32_t last = context->GetCommandOffset();
+    return context->GetCurrentInstance() == &script && program && program->GetCode() &&
+           last < program->GetCodeSize() && context->GetPosition() != last &&
+           program->GetCode()[last] == ScriptResource::EndCommand;
+}
+
 } // namespace
 
 ScriptDebuggerPanel::ScriptDebuggerPanel(MainFrame& frame) {
@@ -201,7 +219,7 @@ void ScriptDebuggerPanel::StepLine() {
     }
     ScriptContext* context = script->GetContext();
     const uint64_t serial = script->GetSerial();
-    if (!context->IsIdle() && !context->Frames().empty()) {
+    if (!IsIdle(context)) {
         CurrentScriptContextScope current(context);
         script->Run(*context);
     }
@@ -209,10 +227,9 @@ void ScriptDebuggerPanel::StepLine() {
         UpdateButtons();
         return;
     }
-    // A run that ended has nothing left to step through.
-    context = script->GetContext();
-    if (script->GetRunState() == ScriptDebug &&
-        (!context || context->IsIdle() || context->Frames().empty())) {
+    // A run that ended has nothing left to step through: a further step would run past its
+    // end into whatever follows.
+    if (script->GetRunState() == ScriptDebug && HasRunEnded(*script)) {
         script->SetRunState(ScriptReady);
     }
     ArmBreakpoints();
