@@ -16,7 +16,7 @@ namespace quarn {
 
 namespace {
 
-constexpr float LabelWidth = 64.0f;
+constexpr float LabelWidth = 80.0f;
 constexpr float ListWidth = 220.0f;
 constexpr float ColumnWidth = 48.0f;
 constexpr ImU32 BreakpointColor = IM_COL32(200, 40, 40, 255);
@@ -115,12 +115,10 @@ void ScriptDebuggerPanel::ShowScript(Script& script) {
         scrolledTo_ = -1;
         requestedLine_ = GetScrollLine();
     }
+    // The editor's view with its panels, as "Editor view" shows it.
     EditorPanel* dock = GetDock();
     if (dock && !dock->IsVisible()) {
-        dock->Show(true);
-        if (MainFrame* frame = MainFrame::Get()) {
-            frame->Layout(0);
-        }
+        MainFrame::Get()->SetEditorView(true);
     }
 }
 

@@ -2,8 +2,6 @@
 
 #include "core/scene/EngineState.h"
 #include "editor/MainFrame.h"
-#include "editor/UiLayer.h"
-#include "gpu/software/SoftwareDevice.h"
 #include "script/ScriptDebugHooks.h"
 #include "tests/editor/FakeFrameHost.h"
 #include "tests/script/ScriptRunSupport.h"
@@ -35,30 +33,18 @@ protected:
     std::unique_ptr<ScriptDebuggerPanel> panel_;
 };
 
-TEST_F(ScriptDebuggerPanelTest, DocksHiddenAtTheBottomShowsWithAScriptAndLeavesWithThePanel) {
-    EXPECT_EQ(GetScriptDebugPanel(), panel_.get());
-    EditorPanel* dock = panel_->GetDock();
-    ASSERT_NE(dock, nullptr);
-    EXPECT_EQ(frame_.Root().GetFirstChild(), dock);
-    EXPECT_EQ(dock->GetSide(), PanelBottom);
+TEST_F(ScriptDebuggerPanelTest, ShowingBringsTheEditorViewBackAndThePanelLeavesWithItsDock) {
     EXPECT_FALSE(panel_->IsShown());
-    const LayoutRect full{2, 2, 798, 598};
-    EXPECT_EQ(host_.resized.back(), full);
-
-    Script* script = ThreeLines();
-    panel_->ShowScript(*script);
+    frame_.SetEditorView(false);
+    EXPECT_EQ(host_.resized.back(), (LayoutRect{0, 0, 800, 600}));
+    panel_->ShowScript(*ThreeLines());
     EXPECT_TRUE(panel_->IsShown());
-    EXPECT_EQ(dock->GetExtent(), ScriptDebuggerPanel::DockExtent);
-    EXPECT_EQ(host_.resized.back(), (LayoutRect{2, 2, 798, 598 - 202}));
-    // Shown again, the same node keeps the caret.
-    panel_->SetCaretLine(3);
-    panel_->ShowScript(*script);
-    EXPECT_EQ(panel_->GetCaretLine(), 3);
+    EXPECT_EQ(host_.resized.back(), (LayoutRect{2, 2, 798, 598 - 202})) << "the edge is back";
 
     panel_.reset();
     EXPECT_EQ(frame_.Root().GetFirstChild(), nullptr);
     EXPECT_EQ(GetScriptDebugPanel(), nullptr);
-    EXPECT_EQ(host_.resized.back(), full);
+    EXPECT_EQ(host_.resized.back(), (LayoutRect{2, 2, 798, 598}));
 }
 
 TEST_F(ScriptDebuggerPanelTest, BreakpointsGoOnlyWhereALineHasCodeAndClearingRestoresIt) {
@@ -125,34 +111,6 @@ TEST_F(ScriptDebuggerPanelTest, ResumeStopsAgainAtABreakpointInItsLineAndStepEnd
     panel_->Resume();
     EXPECT_NE(script->GetRunState(), ScriptDebug);
     EXPECT_FALSE(GamePaused);
-}
-
-TEST_F(ScriptDebuggerPanelTest, EveryControlIsNamedInsideTheDockedPanel) {
-    auto device = SoftwareDevice::Create({.backBufferWidth = 800, .backBufferHeight = 600});
-    ASSERT_NE(device, nullptr);
-    UiLayer layer(*device);
-    Script* script = ThreeLines();
-    temp_.WriteFile("three.script", "// one\n// two\n// three\n// four\n");
-    panel_->ShowScript(*script);
-    for (int frame = 0; frame < 2; ++frame) {
-        layer.BeginFrame(800, 600, 1.0f / 60.0f);
-        panel_->Draw(layer, 0);
-        layer.EndFrame();
-    }
-    const auto window = layer.FindItem("debug");
-    ASSERT_TRUE(window);
-    const Int2 origin = panel_->GetDock()->GetOrigin();
-    EXPECT_EQ(Int2(int32_t(window->left), int32_t(window->top)), origin);
-    for (const char* name : {"debug:1056", "debug:1019", "debug:1051", "debug:1053", "debug:1055",
-                             "debug:1080", "debug:1078", "debug:1078:1", "debug:1078:4"}) {
-        const auto item = layer.FindItem(name);
-        ASSERT_TRUE(item) << name;
-        EXPECT_TRUE(item->left >= window->left && item->right <= window->right &&
-                    item->top >= window->top && item->bottom <= window->bottom)
-            << name;
-    }
-    EXPECT_LT(layer.FindItem("debug:1080")->right, layer.FindItem("debug:1078")->left);
-    EXPECT_FALSE(layer.FindItem("debug:1078:5")) << "the text has four lines";
 }
 
 } // namespace
