@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <emmintrin.h>
 
 namespace quarn {
 namespace {
@@ -29,50 +30,47 @@ float Dot6(const float* a, const float* b) {
     return a[0] * b[0] + a[1] * b[1] + a[2] * b[2] + a[3] * b[3] + a[4] * b[4] + a[5] * b[5];
 }
 
-void AddScaled6(float* out, const float* v, float k) {
-    for (int i = 0; i < 6; ++i) {
-        out[i] += v[i] * k;
-    }
-}
-
-// Everything one visit of a row reads, in one place: the sweeps visit rows in shuffled
-// order, and separate arrays would cost a cache miss each.
+// Everything one visit of a row reads, in one place, each body's part padded to four floats so
+// that a visit is a handful of 4-wide operations. The sweeps visit the rows in shuffled order:
+// after each shuffle the rows are copied into that order, so a sweep reads them in sequence.
 struct alignas(16) PackedRow {
-    float J[12];      // scaled by the over-relaxed inverse diagonal
-    float invMJt[12]; // M^-1 J^T in the layout of J
+    float J[16];      // scaled by the over-relaxed inverse diagonal; 0 on the world's side
+    float invMJt[16]; // M^-1 J^T in the layout of J
     float b;          // scaled as J
     float cfmScale;   // the scale times cfm
     float lo;
-    float hi;
-    float hiSaved; // a friction row's coefficient
+    float hi; // a friction row's coefficient
     int32_t findex;
     int32_t body1;
-    int32_t body2; // -1: the immovable world
+    int32_t body2; // the world's slot for the immovable world
+    int32_t index; // the row's place in the system
 };
-static_assert(sizeof(PackedRow) == 128);
+static_assert(sizeof(PackedRow) == 160);
 
-// invMJt = M^-1 J^T for one row.
-void ComputeInvMJt(const SORSystem& s, int r, PackedRow& row) {
-    const float* J = s.J + r * RowFloats;
-    for (int side = 0; side < 2; ++side) {
-        const int b = side ? row.body2 : row.body1;
-        float* out = row.invMJt + 6 * side;
-        if (b < 0) {
-            std::fill(out, out + 6, 0.0f);
-            continue;
-        }
-        StoreJacobian(out, Load(J + 6 * side) * s.inverseMass[b]);
-        StoreJacobian(out + 3, s.inverseInertia[b].Transform(Load(J + 6 * side + 3)));
-    }
+// The bodies' M^-1 J^T lambda as the sweeps accumulate it: linear and angular parts padded to
+// four floats, and one more slot, always 0, for the immovable world, so that a visit need not
+// ask whether its row has a second body.
+constexpr int SlotFloats = 8;
+
+void PackSide(const float* from, float* to) {
+    std::copy(from, from + 3, to);
+    to[3] = 0.0f;
+    std::copy(from + 3, from + 6, to + 4);
+    to[7] = 0.0f;
 }
 
-void MultiplyInvMJtLambda(const SORSystem& s, const PackedRow* rows) {
-    SetZero(s.fc, s.nb * 6);
-    for (int r = 0; r < s.m; ++r) {
-        AddScaled6(s.fc + rows[r].body1 * 6, rows[r].invMJt, s.lambda[r]);
-        if (rows[r].body2 >= 0) {
-            AddScaled6(s.fc + rows[r].body2 * 6, rows[r].invMJt + 6, s.lambda[r]);
+// The row's M^-1 J^T, six floats per side.
+void ComputeInvMJt(const SORSystem& s, int r, float* out) {
+    const float* J = s.J + r * RowFloats;
+    for (int side = 0; side < 2; ++side) {
+        const int b = s.jb[2 * r + side];
+        float* to = out + 6 * side;
+        if (b < 0) {
+            std::fill(to, to + 6, 0.0f);
+            continue;
         }
+        StoreJacobian(to, Load(J + 6 * side) * s.inverseMass[b]);
+        StoreJacobian(to + 3, s.inverseInertia[b].Transform(Load(J + 6 * side + 3)));
     }
 }
 
@@ -86,6 +84,56 @@ void MultiplyJ(int m, const float* J, const int32_t* jb, const float* v, float* 
         }
         out[r] = sum;
     }
+}
+
+__m128 Select(__m128 mask, __m128 a, __m128 b) {
+    return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b));
+}
+
+float HorizontalSum(__m128 v) {
+    const __m128 pairs = _mm_add_ps(v, _mm_movehl_ps(v, v));
+    return _mm_cvtss_f32(_mm_add_ss(pairs, _mm_shuffle_ps(pairs, pairs, 1)));
+}
+
+// slot += invMJt * k for one body's eight floats.
+void AddScaled(float* slot, const float* invMJt, __m128 k) {
+    _mm_store_ps(slot, _mm_add_ps(_mm_load_ps(slot), _mm_mul_ps(_mm_load_ps(invMJt), k)));
+    _mm_store_ps(slot + 4,
+                 _mm_add_ps(_mm_load_ps(slot + 4), _mm_mul_ps(_mm_load_ps(invMJt + 4), k)));
+}
+
+// One visit: the row's multiplier moves towards its solution within its bounds, and its bodies'
+// accumulated M^-1 J^T lambda follow. Free of branches, as shuffled rows leave no pattern to
+// predict.
+void VisitRow(const PackedRow& row, float* lambda, float* slots) {
+    float* v1 = slots + row.body1 * SlotFloats;
+    float* v2 = slots + row.body2 * SlotFloats;
+    const __m128 first = _mm_add_ps(_mm_mul_ps(_mm_load_ps(row.J), _mm_load_ps(v1)),
+                                    _mm_mul_ps(_mm_load_ps(row.J + 4), _mm_load_ps(v1 + 4)));
+    const __m128 second = _mm_add_ps(_mm_mul_ps(_mm_load_ps(row.J + 8), _mm_load_ps(v2)),
+                                     _mm_mul_ps(_mm_load_ps(row.J + 12), _mm_load_ps(v2 + 4)));
+    const float dot = HorizontalSum(_mm_add_ps(first, second));
+
+    // A friction row's bounds follow its normal row's current multiplier.
+    const bool friction = row.findex >= 0;
+    const float current = lambda[row.index];
+    const __m128 bound = _mm_set_ss(std::fabs(row.hi * lambda[friction ? row.findex : row.index]));
+    const __m128 isFriction = _mm_castsi128_ps(_mm_set1_epi32(-static_cast<int32_t>(friction)));
+    const __m128 lo = Select(isFriction, _mm_sub_ss(_mm_setzero_ps(), bound), _mm_set_ss(row.lo));
+    const __m128 hi = Select(isFriction, bound, _mm_set_ss(row.hi));
+
+    const __m128 old = _mm_set_ss(current);
+    const __m128 delta = _mm_set_ss(row.b - row.cfmScale * current - dot);
+    const __m128 updated = _mm_add_ss(old, delta);
+    const __m128 below = _mm_cmplt_ss(updated, lo);
+    const __m128 above = _mm_cmpgt_ss(updated, hi);
+    const __m128 clamped = Select(below, lo, Select(above, hi, updated));
+    const __m128 moved = Select(_mm_or_ps(below, above), _mm_sub_ss(clamped, old), delta);
+    lambda[row.index] = _mm_cvtss_f32(clamped);
+
+    const __m128 k = _mm_shuffle_ps(moved, moved, 0);
+    AddScaled(v1, row.invMJt, k);
+    AddScaled(v2, row.invMJt + 8, k);
 }
 
 } // namespace
@@ -107,42 +155,56 @@ void SolveSOR(const SORSystem& s, int32_t iterations, float overRelaxation,
               ScratchArena& scratch) {
     ScratchArena::Scope scope(scratch);
     const int m = s.m;
+    const size_t slotFloats = static_cast<size_t>(s.nb + 1) * SlotFloats;
     PackedRow* rows = scratch.Take<PackedRow>(m);
     int32_t* order = scratch.Take<int32_t>(m);
+    float* slots = scratch.Take<float>(slotFloats);
+    std::fill(slots, slots + slotFloats, 0.0f);
 
     for (int r = 0; r < m; ++r) {
         s.lambda[r] *= 0.9f;
         PackedRow& row = rows[r];
+        const bool twoBodies = s.jb[2 * r + 1] >= 0;
+        row.index = r;
         row.body1 = s.jb[2 * r];
-        row.body2 = s.jb[2 * r + 1];
+        row.body2 = twoBodies ? s.jb[2 * r + 1] : s.nb;
         row.findex = s.findex[r];
         row.lo = s.lo[r];
         row.hi = s.hi[r];
-        row.hiSaved = s.hi[r];
-        ComputeInvMJt(s, r, row);
+        float invMJt[RowFloats];
+        ComputeInvMJt(s, r, invMJt);
         // Rows pre-scaled by the over-relaxed inverse diagonal, so a visit needs no division.
         const float* J = s.J + r * RowFloats;
-        float diagonal = Dot6(row.invMJt, J) + s.cfm[r];
-        if (row.body2 >= 0) {
-            diagonal += Dot6(row.invMJt + 6, J + 6);
+        float diagonal = Dot6(invMJt, J) + s.cfm[r];
+        if (twoBodies) {
+            diagonal += Dot6(invMJt + 6, J + 6);
         }
+        float scaled[RowFloats] = {};
         if (diagonal == 0.0f || !std::isfinite(diagonal)) {
             // No force moves this row: a visit then changes nothing.
-            std::fill(row.J, row.J + RowFloats, 0.0f);
-            std::fill(row.invMJt, row.invMJt + RowFloats, 0.0f);
+            std::fill(invMJt, invMJt + RowFloats, 0.0f);
             row.b = 0.0f;
             row.cfmScale = 0.0f;
             s.lambda[r] = 0.0f;
-            continue;
+        } else {
+            const float scale = overRelaxation / diagonal;
+            for (int k = 0; k < (twoBodies ? 12 : 6); ++k) {
+                scaled[k] = J[k] * scale;
+            }
+            row.b = s.b[r] * scale;
+            row.cfmScale = scale * s.cfm[r];
         }
-        const float scale = overRelaxation / diagonal;
-        for (int k = 0; k < RowFloats; ++k) {
-            row.J[k] = J[k] * scale;
-        }
-        row.b = s.b[r] * scale;
-        row.cfmScale = scale * s.cfm[r];
+        PackSide(scaled, row.J);
+        PackSide(scaled + 6, row.J + 8);
+        PackSide(invMJt, row.invMJt);
+        PackSide(invMJt + 6, row.invMJt + 8);
     }
-    MultiplyInvMJtLambda(s, rows);
+    // The warm start's M^-1 J^T lambda.
+    for (int r = 0; r < m; ++r) {
+        const __m128 k = _mm_set1_ps(s.lambda[r]);
+        AddScaled(slots + rows[r].body1 * SlotFloats, rows[r].invMJt, k);
+        AddScaled(slots + rows[r].body2 * SlotFloats, rows[r].invMJt + 8, k);
+    }
 
     // Normal rows before the friction rows that depend on them, as the shuffle's start.
     int j = 0;
@@ -158,41 +220,24 @@ void SolveSOR(const SORSystem& s, int32_t iterations, float overRelaxation,
     }
     QUARN_CHECK_ASSERTION(j == m, "j==m");
 
-    float* lambda = s.lambda;
+    PackedRow* sweep = scratch.Take<PackedRow>(m);
     for (int t = 0; t < iterations; ++t) {
         if ((t & 7) == 0) {
             for (int k = 1; k < m; ++k) {
                 std::swap(order[k], order[RandomInt(k + 1)]);
             }
+            for (int k = 0; k < m; ++k) {
+                sweep[k] = rows[order[k]];
+            }
         }
         for (int k = 0; k < m; ++k) {
-            const int r = order[k];
-            PackedRow& row = rows[r];
-            if (row.findex >= 0) {
-                row.hi = std::fabs(row.hiSaved * lambda[row.findex]);
-                row.lo = -row.hi;
-            }
-            float* fc1 = s.fc + row.body1 * 6;
-            float* fc2 = row.body2 >= 0 ? s.fc + row.body2 * 6 : nullptr;
-            float delta = row.b - row.cfmScale * lambda[r] - Dot6(row.J, fc1);
-            if (fc2) {
-                delta -= Dot6(row.J + 6, fc2);
-            }
-            const float updated = lambda[r] + delta;
-            if (updated < row.lo) {
-                delta = row.lo - lambda[r];
-                lambda[r] = row.lo;
-            } else if (updated > row.hi) {
-                delta = row.hi - lambda[r];
-                lambda[r] = row.hi;
-            } else {
-                lambda[r] = updated;
-            }
-            AddScaled6(fc1, row.invMJt, delta);
-            if (fc2) {
-                AddScaled6(fc2, row.invMJt + 6, delta);
-            }
+            VisitRow(sweep[k], s.lambda, slots);
         }
+    }
+    for (int b = 0; b < s.nb; ++b) {
+        const float* slot = slots + b * SlotFloats;
+        std::copy(slot, slot + 3, s.fc + 6 * b);
+        std::copy(slot + 4, slot + 7, s.fc + 6 * b + 3);
     }
 }
 
