@@ -250,9 +250,12 @@ bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joi
     float* inverseMass = scratch.Take<float>(nb);
     Matrix3* inverseInertia = scratch.Take<Matrix3>(nb);
     Matrix3* inertia = scratch.Take<Matrix3>(nb);
+    // Looked up once: finding a body's transform parent walks the tree.
+    Pivot** parents = scratch.Take<Pivot*>(nb);
     for (int b = 0; b < nb; ++b) {
         RigidBody& body = *bodies[b];
         body.SetIslandTag(b);
+        parents[b] = body.GetTransformParent();
         inverseMass[b] = body.GetSolverInverseMass();
         inverseInertia[b] = WorldInverseInertia(body);
         const Matrix3 rotation = Matrix3::RotationOf(body.GetWorldMatrix());
@@ -260,7 +263,7 @@ bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joi
         inertia[b].Multiply(rotation, inertia[b]);
         // The explicit gyroscopic term; this engine's angular sign makes it w x (I w).
         if (inverseMass[b] != 0.0f) {
-            const Float3 w = body.GetWorldAngularVelocity();
+            const Float3 w = ToWorldSpace(parents[b], body.GetAngularVelocity());
             body.AddTorque(w.Cross(inertia[b].Transform(w)));
         }
     }
@@ -341,10 +344,11 @@ bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joi
         float* tmp = scratch.Take<float>(static_cast<size_t>(nb) * 6);
         for (int b = 0; b < nb; ++b) {
             RigidBody& body = *bodies[b];
-            StoreJacobian(tmp + 6 * b, (body.GetForce() * inverseMass[b] +
-                                body.GetWorldLinearVelocity() * inverseH) * -1.0f);
-            StoreJacobian(tmp + 6 * b + 3, (inverseInertia[b].Transform(body.GetTorque()) +
-                                    body.GetWorldAngularVelocity() * inverseH) * -1.0f);
+            const Float3 v = ToWorldSpace(parents[b], body.GetLinearVelocity());
+            const Float3 w = ToWorldSpace(parents[b], body.GetAngularVelocity());
+            StoreJacobian(tmp + 6 * b, (body.GetForce() * inverseMass[b] + v * inverseH) * -1.0f);
+            StoreJacobian(tmp + 6 * b + 3,
+                          (inverseInertia[b].Transform(body.GetTorque()) + w * inverseH) * -1.0f);
         }
         MultiplyJ(m, J, jb, tmp, rhs);
         for (int r = 0; r < m; ++r) {
@@ -389,8 +393,8 @@ bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joi
         // The constraint force applied is -J^T lambda.
         for (int b = 0; b < nb; ++b) {
             RigidBody& body = *bodies[b];
-            body.AddLinearVelocity(ToStoredSpace(body, Load(fc + 6 * b) * -h));
-            body.AddAngularVelocity(ToStoredSpace(body, Load(fc + 6 * b + 3) * -h));
+            body.AddLinearVelocity(ToStoredSpace(parents[b], Load(fc + 6 * b) * -h));
+            body.AddAngularVelocity(ToStoredSpace(parents[b], Load(fc + 6 * b + 3) * -h));
         }
 
         // Every joint with a feedback record hears the whole constraint force on its bodies.
@@ -425,9 +429,9 @@ bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joi
     // The outside forces, then the poses.
     for (int b = 0; b < nb; ++b) {
         RigidBody& body = *bodies[b];
-        body.AddLinearVelocity(ToStoredSpace(body, body.GetForce() * (h * inverseMass[b])));
+        body.AddLinearVelocity(ToStoredSpace(parents[b], body.GetForce() * (h * inverseMass[b])));
         body.AddAngularVelocity(
-            ToStoredSpace(body, inverseInertia[b].Transform(body.GetTorque() * h)));
+            ToStoredSpace(parents[b], inverseInertia[b].Transform(body.GetTorque() * h)));
     }
     IntegrateIsland(bodies, nb, h);
     return true;
