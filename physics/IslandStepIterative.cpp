@@ -38,14 +38,17 @@ struct alignas(16) PackedRow {
     float invMJt[16]; // M^-1 J^T in the layout of J
     float b;          // scaled as J
     float cfmScale;   // the scale times cfm
+    // The bounds are lo - mu |lambda[bound]| and hi + mu |lambda[bound]|: a friction row has lo
+    // and hi 0 and its coefficient as mu, any other row mu 0 and its own index as bound.
     float lo;
-    float hi; // a friction row's coefficient
-    int32_t findex;
+    float hi;
+    float mu;
+    int32_t bound;
     int32_t body1;
     int32_t body2; // the world's slot for the immovable world
     int32_t index; // the row's place in the system
 };
-static_assert(sizeof(PackedRow) == 160);
+static_assert(sizeof(PackedRow) == 176);
 
 // The bodies' M^-1 J^T lambda as the sweeps accumulate it: linear and angular parts padded to
 // four floats, and one more slot, always 0, for the immovable world, so that a visit need not
@@ -90,9 +93,14 @@ __m128 Select(__m128 mask, __m128 a, __m128 b) {
     return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b));
 }
 
-float HorizontalSum(__m128 v) {
+// The sum of the four lanes, in the lowest.
+__m128 HorizontalSum(__m128 v) {
     const __m128 pairs = _mm_add_ps(v, _mm_movehl_ps(v, v));
-    return _mm_cvtss_f32(_mm_add_ss(pairs, _mm_shuffle_ps(pairs, pairs, 1)));
+    return _mm_add_ss(pairs, _mm_shuffle_ps(pairs, pairs, 1));
+}
+
+__m128 AbsMask() {
+    return _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
 }
 
 // slot += invMJt * k for one body's eight floats.
@@ -108,29 +116,26 @@ void AddScaled(float* slot, const float* invMJt, __m128 k) {
 void VisitRow(const PackedRow& row, float* lambda, float* slots) {
     float* v1 = slots + row.body1 * SlotFloats;
     float* v2 = slots + row.body2 * SlotFloats;
+    // Everything but the bodies' motion is known before it: the chain from one visit of a body
+    // to the next is kept short.
+    const __m128 old = _mm_load_ss(lambda + row.index);
+    const __m128 start = _mm_add_ss(
+        old, _mm_sub_ss(_mm_load_ss(&row.b), _mm_mul_ss(_mm_load_ss(&row.cfmScale), old)));
+    const __m128 reach = _mm_mul_ss(_mm_load_ss(&row.mu),
+                                    _mm_and_ps(_mm_load_ss(lambda + row.bound), AbsMask()));
+    const __m128 lo = _mm_sub_ss(_mm_load_ss(&row.lo), reach);
+    const __m128 hi = _mm_add_ss(_mm_load_ss(&row.hi), reach);
+
     const __m128 first = _mm_add_ps(_mm_mul_ps(_mm_load_ps(row.J), _mm_load_ps(v1)),
                                     _mm_mul_ps(_mm_load_ps(row.J + 4), _mm_load_ps(v1 + 4)));
     const __m128 second = _mm_add_ps(_mm_mul_ps(_mm_load_ps(row.J + 8), _mm_load_ps(v2)),
                                      _mm_mul_ps(_mm_load_ps(row.J + 12), _mm_load_ps(v2 + 4)));
-    const float dot = HorizontalSum(_mm_add_ps(first, second));
+    const __m128 updated = _mm_sub_ss(start, HorizontalSum(_mm_add_ps(first, second)));
+    // Below lo gives lo, else above hi gives hi; a NaN stays, for the caller to find.
+    const __m128 clamped = Select(_mm_cmplt_ss(updated, lo), lo, _mm_min_ss(hi, updated));
+    _mm_store_ss(lambda + row.index, clamped);
 
-    // A friction row's bounds follow its normal row's current multiplier.
-    const bool friction = row.findex >= 0;
-    const float current = lambda[row.index];
-    const __m128 bound = _mm_set_ss(std::fabs(row.hi * lambda[friction ? row.findex : row.index]));
-    const __m128 isFriction = _mm_castsi128_ps(_mm_set1_epi32(-static_cast<int32_t>(friction)));
-    const __m128 lo = Select(isFriction, _mm_sub_ss(_mm_setzero_ps(), bound), _mm_set_ss(row.lo));
-    const __m128 hi = Select(isFriction, bound, _mm_set_ss(row.hi));
-
-    const __m128 old = _mm_set_ss(current);
-    const __m128 delta = _mm_set_ss(row.b - row.cfmScale * current - dot);
-    const __m128 updated = _mm_add_ss(old, delta);
-    const __m128 below = _mm_cmplt_ss(updated, lo);
-    const __m128 above = _mm_cmpgt_ss(updated, hi);
-    const __m128 clamped = Select(below, lo, Select(above, hi, updated));
-    const __m128 moved = Select(_mm_or_ps(below, above), _mm_sub_ss(clamped, old), delta);
-    lambda[row.index] = _mm_cvtss_f32(clamped);
-
+    const __m128 moved = _mm_sub_ss(clamped, old);
     const __m128 k = _mm_shuffle_ps(moved, moved, 0);
     AddScaled(v1, row.invMJt, k);
     AddScaled(v2, row.invMJt + 8, k);
@@ -168,9 +173,11 @@ void SolveSOR(const SORSystem& s, int32_t iterations, float overRelaxation,
         row.index = r;
         row.body1 = s.jb[2 * r];
         row.body2 = twoBodies ? s.jb[2 * r + 1] : s.nb;
-        row.findex = s.findex[r];
-        row.lo = s.lo[r];
-        row.hi = s.hi[r];
+        const bool friction = s.findex[r] >= 0;
+        row.bound = friction ? s.findex[r] : r;
+        row.mu = friction ? std::fabs(s.hi[r]) : 0.0f;
+        row.lo = friction ? 0.0f : s.lo[r];
+        row.hi = friction ? 0.0f : s.hi[r];
         float invMJt[RowFloats];
         ComputeInvMJt(s, r, invMJt);
         // Rows pre-scaled by the over-relaxed inverse diagonal, so a visit needs no division.
