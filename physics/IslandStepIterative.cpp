@@ -55,26 +55,40 @@ static_assert(sizeof(PackedRow) == 176);
 // ask whether its row has a second body.
 constexpr int SlotFloats = 8;
 
-void PackSide(const float* from, float* to) {
-    std::copy(from, from + 3, to);
-    to[3] = 0.0f;
-    std::copy(from + 3, from + 6, to + 4);
-    to[7] = 0.0f;
+// A body's inverse mass and world inverse inertia as the rows' set-up takes them: the
+// inertia's columns padded to four floats, then the mass in every lane.
+struct alignas(16) BodyInverse {
+    float column[3][4];
+    float mass[4];
+};
+
+__m128 Keep3() {
+    return _mm_castsi128_ps(_mm_set_epi32(0, -1, -1, -1));
 }
 
-// The row's M^-1 J^T, six floats per side.
-void ComputeInvMJt(const SORSystem& s, int r, float* out) {
-    const float* J = s.J + r * RowFloats;
-    for (int side = 0; side < 2; ++side) {
-        const int b = s.jb[2 * r + side];
-        float* to = out + 6 * side;
-        if (b < 0) {
-            std::fill(to, to + 6, 0.0f);
-            continue;
-        }
-        StoreJacobian(to, Load(J + 6 * side) * s.inverseMass[b]);
-        StoreJacobian(to + 3, s.inverseInertia[b].Transform(Load(J + 6 * side + 3)));
-    }
+// The linear and angular halves of one body's part of a 12-float row, padded to four floats.
+void LoadSide(const float* J, bool second, __m128& linear, __m128& angular) {
+    linear = _mm_and_ps(_mm_loadu_ps(J + 6 * second), Keep3());
+    // The last half is loaded from one float earlier, so as not to read past the row.
+    const __m128 tail = _mm_loadu_ps(J + 2 + 6 * second);
+    angular = _mm_and_ps(_mm_shuffle_ps(tail, tail, _MM_SHUFFLE(3, 3, 2, 1)), Keep3());
+}
+
+// M^-1 J^T for one body's part of a row, in the order of Matrix3::Transform's sums.
+void InvMJt(const BodyInverse& body, __m128 linear, __m128 angular, float* out) {
+    _mm_store_ps(out, _mm_mul_ps(linear, _mm_load_ps(body.mass)));
+    const __m128 x = _mm_shuffle_ps(angular, angular, _MM_SHUFFLE(0, 0, 0, 0));
+    const __m128 y = _mm_shuffle_ps(angular, angular, _MM_SHUFFLE(1, 1, 1, 1));
+    const __m128 z = _mm_shuffle_ps(angular, angular, _MM_SHUFFLE(2, 2, 2, 2));
+    _mm_store_ps(out + 4, _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_load_ps(body.column[0]), x),
+                                                _mm_mul_ps(_mm_load_ps(body.column[1]), y)),
+                                     _mm_mul_ps(_mm_load_ps(body.column[2]), z)));
+}
+
+// A padded side times the same side of a 12-float row, summed as Dot6 sums.
+float DotSide(const float* padded, const float* J) {
+    return padded[0] * J[0] + padded[1] * J[1] + padded[2] * J[2] + padded[4] * J[3] +
+           padded[5] * J[4] + padded[6] * J[5];
 }
 
 // out[r] = J_r . v of the row's bodies, v six floats per body.
@@ -166,6 +180,17 @@ void SolveSOR(const SORSystem& s, int32_t iterations, float overRelaxation,
     float* slots = scratch.Take<float>(slotFloats);
     std::fill(slots, slots + slotFloats, 0.0f);
 
+    BodyInverse* inverse = scratch.Take<BodyInverse>(s.nb);
+    for (int b = 0; b < s.nb; ++b) {
+        for (int k = 0; k < 3; ++k) {
+            for (int i = 0; i < 3; ++i) {
+                inverse[b].column[k][i] = s.inverseInertia[b].m[i][k];
+            }
+            inverse[b].column[k][3] = 0.0f;
+        }
+        std::fill(inverse[b].mass, inverse[b].mass + 4, s.inverseMass[b]);
+    }
+
     for (int r = 0; r < m; ++r) {
         s.lambda[r] *= 0.9f;
         PackedRow& row = rows[r];
@@ -178,33 +203,35 @@ void SolveSOR(const SORSystem& s, int32_t iterations, float overRelaxation,
         row.mu = friction ? std::fabs(s.hi[r]) : 0.0f;
         row.lo = friction ? 0.0f : s.lo[r];
         row.hi = friction ? 0.0f : s.hi[r];
-        float invMJt[RowFloats];
-        ComputeInvMJt(s, r, invMJt);
-        // Rows pre-scaled by the over-relaxed inverse diagonal, so a visit needs no division.
         const float* J = s.J + r * RowFloats;
-        float diagonal = Dot6(invMJt, J) + s.cfm[r];
+        __m128 side[4];
+        LoadSide(J, false, side[0], side[1]);
+        InvMJt(inverse[row.body1], side[0], side[1], row.invMJt);
+        float diagonal = DotSide(row.invMJt, J) + s.cfm[r];
         if (twoBodies) {
-            diagonal += Dot6(invMJt + 6, J + 6);
+            LoadSide(J, true, side[2], side[3]);
+            InvMJt(inverse[row.body2], side[2], side[3], row.invMJt + 8);
+            diagonal += DotSide(row.invMJt + 8, J + 6);
+        } else {
+            side[2] = side[3] = _mm_setzero_ps();
+            std::fill(row.invMJt + 8, row.invMJt + 16, 0.0f);
         }
-        float scaled[RowFloats] = {};
+        // Rows pre-scaled by the over-relaxed inverse diagonal, so a visit needs no division.
         if (diagonal == 0.0f || !std::isfinite(diagonal)) {
             // No force moves this row: a visit then changes nothing.
-            std::fill(invMJt, invMJt + RowFloats, 0.0f);
+            std::fill(row.J, row.J + 16, 0.0f);
+            std::fill(row.invMJt, row.invMJt + 16, 0.0f);
             row.b = 0.0f;
             row.cfmScale = 0.0f;
             s.lambda[r] = 0.0f;
-        } else {
-            const float scale = overRelaxation / diagonal;
-            for (int k = 0; k < (twoBodies ? 12 : 6); ++k) {
-                scaled[k] = J[k] * scale;
-            }
-            row.b = s.b[r] * scale;
-            row.cfmScale = scale * s.cfm[r];
+            continue;
         }
-        PackSide(scaled, row.J);
-        PackSide(scaled + 6, row.J + 8);
-        PackSide(invMJt, row.invMJt);
-        PackSide(invMJt + 6, row.invMJt + 8);
+        const float scale = overRelaxation / diagonal;
+        for (int k = 0; k < 4; ++k) {
+            _mm_store_ps(row.J + 4 * k, _mm_mul_ps(side[k], _mm_set1_ps(scale)));
+        }
+        row.b = s.b[r] * scale;
+        row.cfmScale = scale * s.cfm[r];
     }
     // The warm start's M^-1 J^T lambda.
     for (int r = 0; r < m; ++r) {
