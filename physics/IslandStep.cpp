@@ -14,13 +14,11 @@ bool InIsland(const RigidBody* body, RigidBody* const* bodies, int32_t nb) {
     return tag >= 0 && tag < nb && bodies[tag] == body;
 }
 
-Float3 ToWorldSpace(RigidBody& body, Float3 v) {
-    Pivot* parent = body.GetTransformParent();
+Float3 ToWorldSpace(Pivot* parent, Float3 v) {
     return parent ? parent->LocalToWorldDirection(v) : v;
 }
 
-Float3 ToStoredSpace(RigidBody& body, Float3 v) {
-    Pivot* parent = body.GetTransformParent();
+Float3 ToStoredSpace(Pivot* parent, Float3 v) {
     return parent ? parent->WorldToLocalDirection(v) : v;
 }
 

@@ -8,6 +8,7 @@
 namespace quarn {
 
 class Joint;
+class Pivot;
 class RigidBody;
 struct JointInfo1;
 
@@ -17,9 +18,10 @@ struct JointInfo1;
 // Whether the body is one of the island's.
 bool InIsland(const RigidBody* body, RigidBody* const* bodies, int32_t nb);
 
-// Velocities are kept in the transform parent's space; the solvers work in world space.
-Float3 ToWorldSpace(RigidBody& body, Float3 v);
-Float3 ToStoredSpace(RigidBody& body, Float3 v);
+// Velocities are kept in the space of the body's transform parent (null: the world); the
+// solvers work in world space.
+Float3 ToWorldSpace(Pivot* parent, Float3 v);
+Float3 ToStoredSpace(Pivot* parent, Float3 v);
 
 // The body's inverse inertia turned into world space (R^T I^-1 R); 0 for a body that cannot
 // move.

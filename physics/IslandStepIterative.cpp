@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <emmintrin.h>
 
 namespace quarn {
 namespace {
@@ -29,51 +30,65 @@ float Dot6(const float* a, const float* b) {
     return a[0] * b[0] + a[1] * b[1] + a[2] * b[2] + a[3] * b[3] + a[4] * b[4] + a[5] * b[5];
 }
 
-void AddScaled6(float* out, const float* v, float k) {
-    for (int i = 0; i < 6; ++i) {
-        out[i] += v[i] * k;
-    }
-}
-
-// Everything one visit of a row reads, in one place: the sweeps visit rows in shuffled
-// order, and separate arrays would cost a cache miss each.
+// Everything one visit of a row reads, in one place, each body's part padded to four floats so
+// that a visit is a handful of 4-wide operations. The sweeps visit the rows in shuffled order:
+// after each shuffle the rows are copied into that order, so a sweep reads them in sequence.
 struct alignas(16) PackedRow {
-    float J[12];      // scaled by the over-relaxed inverse diagonal
-    float invMJt[12]; // M^-1 J^T in the layout of J
+    float J[16];      // scaled by the over-relaxed inverse diagonal; 0 on the world's side
+    float invMJt[16]; // M^-1 J^T in the layout of J
     float b;          // scaled as J
     float cfmScale;   // the scale times cfm
+    // The bounds are lo - mu |lambda[bound]| and hi + mu |lambda[bound]|: a friction row has lo
+    // and hi 0 and its coefficient as mu, any other row mu 0 and its own index as bound.
     float lo;
     float hi;
-    float hiSaved; // a friction row's coefficient
-    int32_t findex;
+    float mu;
+    int32_t bound;
     int32_t body1;
-    int32_t body2; // -1: the immovable world
+    int32_t body2; // the world's slot for the immovable world
+    int32_t index; // the row's place in the system
 };
-static_assert(sizeof(PackedRow) == 128);
+static_assert(sizeof(PackedRow) == 176);
 
-// invMJt = M^-1 J^T for one row.
-void ComputeInvMJt(const SORSystem& s, int r, PackedRow& row) {
-    const float* J = s.J + r * RowFloats;
-    for (int side = 0; side < 2; ++side) {
-        const int b = side ? row.body2 : row.body1;
-        float* out = row.invMJt + 6 * side;
-        if (b < 0) {
-            std::fill(out, out + 6, 0.0f);
-            continue;
-        }
-        StoreJacobian(out, Load(J + 6 * side) * s.inverseMass[b]);
-        StoreJacobian(out + 3, s.inverseInertia[b].Transform(Load(J + 6 * side + 3)));
-    }
+// The bodies' M^-1 J^T lambda as the sweeps accumulate it: linear and angular parts padded to
+// four floats, and one more slot, always 0, for the immovable world, so that a visit need not
+// ask whether its row has a second body.
+constexpr int SlotFloats = 8;
+
+// A body's inverse mass and world inverse inertia as the rows' set-up takes them: the
+// inertia's columns padded to four floats, then the mass in every lane.
+struct alignas(16) BodyInverse {
+    float column[3][4];
+    float mass[4];
+};
+
+__m128 Keep3() {
+    return _mm_castsi128_ps(_mm_set_epi32(0, -1, -1, -1));
 }
 
-void MultiplyInvMJtLambda(const SORSystem& s, const PackedRow* rows) {
-    SetZero(s.fc, s.nb * 6);
-    for (int r = 0; r < s.m; ++r) {
-        AddScaled6(s.fc + rows[r].body1 * 6, rows[r].invMJt, s.lambda[r]);
-        if (rows[r].body2 >= 0) {
-            AddScaled6(s.fc + rows[r].body2 * 6, rows[r].invMJt + 6, s.lambda[r]);
-        }
-    }
+// The linear and angular halves of one body's part of a 12-float row, padded to four floats.
+void LoadSide(const float* J, bool second, __m128& linear, __m128& angular) {
+    linear = _mm_and_ps(_mm_loadu_ps(J + 6 * second), Keep3());
+    // The last half is loaded from one float earlier, so as not to read past the row.
+    const __m128 tail = _mm_loadu_ps(J + 2 + 6 * second);
+    angular = _mm_and_ps(_mm_shuffle_ps(tail, tail, _MM_SHUFFLE(3, 3, 2, 1)), Keep3());
+}
+
+// M^-1 J^T for one body's part of a row, in the order of Matrix3::Transform's sums.
+void InvMJt(const BodyInverse& body, __m128 linear, __m128 angular, float* out) {
+    _mm_store_ps(out, _mm_mul_ps(linear, _mm_load_ps(body.mass)));
+    const __m128 x = _mm_shuffle_ps(angular, angular, _MM_SHUFFLE(0, 0, 0, 0));
+    const __m128 y = _mm_shuffle_ps(angular, angular, _MM_SHUFFLE(1, 1, 1, 1));
+    const __m128 z = _mm_shuffle_ps(angular, angular, _MM_SHUFFLE(2, 2, 2, 2));
+    _mm_store_ps(out + 4, _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_load_ps(body.column[0]), x),
+                                                _mm_mul_ps(_mm_load_ps(body.column[1]), y)),
+                                     _mm_mul_ps(_mm_load_ps(body.column[2]), z)));
+}
+
+// A padded side times the same side of a 12-float row, summed as Dot6 sums.
+float DotSide(const float* padded, const float* J) {
+    return padded[0] * J[0] + padded[1] * J[1] + padded[2] * J[2] + padded[4] * J[3] +
+           padded[5] * J[4] + padded[6] * J[5];
 }
 
 // out[r] = J_r . v of the row's bodies, v six floats per body.
@@ -86,6 +101,58 @@ void MultiplyJ(int m, const float* J, const int32_t* jb, const float* v, float* 
         }
         out[r] = sum;
     }
+}
+
+__m128 Select(__m128 mask, __m128 a, __m128 b) {
+    return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b));
+}
+
+// The sum of the four lanes, in the lowest.
+__m128 HorizontalSum(__m128 v) {
+    const __m128 pairs = _mm_add_ps(v, _mm_movehl_ps(v, v));
+    return _mm_add_ss(pairs, _mm_shuffle_ps(pairs, pairs, 1));
+}
+
+__m128 AbsMask() {
+    return _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+}
+
+// slot += invMJt * k for one body's eight floats.
+void AddScaled(float* slot, const float* invMJt, __m128 k) {
+    _mm_store_ps(slot, _mm_add_ps(_mm_load_ps(slot), _mm_mul_ps(_mm_load_ps(invMJt), k)));
+    _mm_store_ps(slot + 4,
+                 _mm_add_ps(_mm_load_ps(slot + 4), _mm_mul_ps(_mm_load_ps(invMJt + 4), k)));
+}
+
+// One visit: the row's multiplier moves towards its solution within its bounds, and its bodies'
+// accumulated M^-1 J^T lambda follow. Free of branches, as shuffled rows leave no pattern to
+// predict.
+void VisitRow(const PackedRow& row, float* lambda, float* slots) {
+    float* v1 = slots + row.body1 * SlotFloats;
+    float* v2 = slots + row.body2 * SlotFloats;
+    // Everything but the bodies' motion is known before it: the chain from one visit of a body
+    // to the next is kept short.
+    const __m128 old = _mm_load_ss(lambda + row.index);
+    const __m128 start = _mm_add_ss(
+        old, _mm_sub_ss(_mm_load_ss(&row.b), _mm_mul_ss(_mm_load_ss(&row.cfmScale), old)));
+    const __m128 reach = _mm_mul_ss(_mm_load_ss(&row.mu),
+                                    _mm_and_ps(_mm_load_ss(lambda + row.bound), AbsMask()));
+    const __m128 lo = _mm_sub_ss(_mm_load_ss(&row.lo), reach);
+    const __m128 hi = _mm_add_ss(_mm_load_ss(&row.hi), reach);
+
+    const __m128 first = _mm_add_ps(_mm_mul_ps(_mm_load_ps(row.J), _mm_load_ps(v1)),
+                                    _mm_mul_ps(_mm_load_ps(row.J + 4), _mm_load_ps(v1 + 4)));
+    const __m128 second = _mm_add_ps(_mm_mul_ps(_mm_load_ps(row.J + 8), _mm_load_ps(v2)),
+                                     _mm_mul_ps(_mm_load_ps(row.J + 12), _mm_load_ps(v2 + 4)));
+    const __m128 updated = _mm_sub_ss(start, HorizontalSum(_mm_add_ps(first, second)));
+    // Below lo gives lo, else above hi gives hi; a NaN stays, for the caller to find.
+    const __m128 clamped = Select(_mm_cmplt_ss(updated, lo), lo, _mm_min_ss(hi, updated));
+    _mm_store_ss(lambda + row.index, clamped);
+
+    const __m128 moved = _mm_sub_ss(clamped, old);
+    const __m128 k = _mm_shuffle_ps(moved, moved, 0);
+    AddScaled(v1, row.invMJt, k);
+    AddScaled(v2, row.invMJt + 8, k);
 }
 
 } // namespace
@@ -107,42 +174,71 @@ void SolveSOR(const SORSystem& s, int32_t iterations, float overRelaxation,
               ScratchArena& scratch) {
     ScratchArena::Scope scope(scratch);
     const int m = s.m;
+    const size_t slotFloats = static_cast<size_t>(s.nb + 1) * SlotFloats;
     PackedRow* rows = scratch.Take<PackedRow>(m);
     int32_t* order = scratch.Take<int32_t>(m);
+    float* slots = scratch.Take<float>(slotFloats);
+    std::fill(slots, slots + slotFloats, 0.0f);
+
+    BodyInverse* inverse = scratch.Take<BodyInverse>(s.nb);
+    for (int b = 0; b < s.nb; ++b) {
+        for (int k = 0; k < 3; ++k) {
+            for (int i = 0; i < 3; ++i) {
+                inverse[b].column[k][i] = s.inverseInertia[b].m[i][k];
+            }
+            inverse[b].column[k][3] = 0.0f;
+        }
+        std::fill(inverse[b].mass, inverse[b].mass + 4, s.inverseMass[b]);
+    }
 
     for (int r = 0; r < m; ++r) {
         s.lambda[r] *= 0.9f;
         PackedRow& row = rows[r];
+        const bool twoBodies = s.jb[2 * r + 1] >= 0;
+        row.index = r;
         row.body1 = s.jb[2 * r];
-        row.body2 = s.jb[2 * r + 1];
-        row.findex = s.findex[r];
-        row.lo = s.lo[r];
-        row.hi = s.hi[r];
-        row.hiSaved = s.hi[r];
-        ComputeInvMJt(s, r, row);
-        // Rows pre-scaled by the over-relaxed inverse diagonal, so a visit needs no division.
+        row.body2 = twoBodies ? s.jb[2 * r + 1] : s.nb;
+        const bool friction = s.findex[r] >= 0;
+        row.bound = friction ? s.findex[r] : r;
+        row.mu = friction ? std::fabs(s.hi[r]) : 0.0f;
+        row.lo = friction ? 0.0f : s.lo[r];
+        row.hi = friction ? 0.0f : s.hi[r];
         const float* J = s.J + r * RowFloats;
-        float diagonal = Dot6(row.invMJt, J) + s.cfm[r];
-        if (row.body2 >= 0) {
-            diagonal += Dot6(row.invMJt + 6, J + 6);
+        __m128 side[4];
+        LoadSide(J, false, side[0], side[1]);
+        InvMJt(inverse[row.body1], side[0], side[1], row.invMJt);
+        float diagonal = DotSide(row.invMJt, J) + s.cfm[r];
+        if (twoBodies) {
+            LoadSide(J, true, side[2], side[3]);
+            InvMJt(inverse[row.body2], side[2], side[3], row.invMJt + 8);
+            diagonal += DotSide(row.invMJt + 8, J + 6);
+        } else {
+            side[2] = side[3] = _mm_setzero_ps();
+            std::fill(row.invMJt + 8, row.invMJt + 16, 0.0f);
         }
+        // Rows pre-scaled by the over-relaxed inverse diagonal, so a visit needs no division.
         if (diagonal == 0.0f || !std::isfinite(diagonal)) {
             // No force moves this row: a visit then changes nothing.
-            std::fill(row.J, row.J + RowFloats, 0.0f);
-            std::fill(row.invMJt, row.invMJt + RowFloats, 0.0f);
+            std::fill(row.J, row.J + 16, 0.0f);
+            std::fill(row.invMJt, row.invMJt + 16, 0.0f);
             row.b = 0.0f;
             row.cfmScale = 0.0f;
             s.lambda[r] = 0.0f;
             continue;
         }
         const float scale = overRelaxation / diagonal;
-        for (int k = 0; k < RowFloats; ++k) {
-            row.J[k] = J[k] * scale;
+        for (int k = 0; k < 4; ++k) {
+            _mm_store_ps(row.J + 4 * k, _mm_mul_ps(side[k], _mm_set1_ps(scale)));
         }
         row.b = s.b[r] * scale;
         row.cfmScale = scale * s.cfm[r];
     }
-    MultiplyInvMJtLambda(s, rows);
+    // The warm start's M^-1 J^T lambda.
+    for (int r = 0; r < m; ++r) {
+        const __m128 k = _mm_set1_ps(s.lambda[r]);
+        AddScaled(slots + rows[r].body1 * SlotFloats, rows[r].invMJt, k);
+        AddScaled(slots + rows[r].body2 * SlotFloats, rows[r].invMJt + 8, k);
+    }
 
     // Normal rows before the friction rows that depend on them, as the shuffle's start.
     int j = 0;
@@ -158,41 +254,24 @@ void SolveSOR(const SORSystem& s, int32_t iterations, float overRelaxation,
     }
     QUARN_CHECK_ASSERTION(j == m, "j==m");
 
-    float* lambda = s.lambda;
+    PackedRow* sweep = scratch.Take<PackedRow>(m);
     for (int t = 0; t < iterations; ++t) {
         if ((t & 7) == 0) {
             for (int k = 1; k < m; ++k) {
                 std::swap(order[k], order[RandomInt(k + 1)]);
             }
+            for (int k = 0; k < m; ++k) {
+                sweep[k] = rows[order[k]];
+            }
         }
         for (int k = 0; k < m; ++k) {
-            const int r = order[k];
-            PackedRow& row = rows[r];
-            if (row.findex >= 0) {
-                row.hi = std::fabs(row.hiSaved * lambda[row.findex]);
-                row.lo = -row.hi;
-            }
-            float* fc1 = s.fc + row.body1 * 6;
-            float* fc2 = row.body2 >= 0 ? s.fc + row.body2 * 6 : nullptr;
-            float delta = row.b - row.cfmScale * lambda[r] - Dot6(row.J, fc1);
-            if (fc2) {
-                delta -= Dot6(row.J + 6, fc2);
-            }
-            const float updated = lambda[r] + delta;
-            if (updated < row.lo) {
-                delta = row.lo - lambda[r];
-                lambda[r] = row.lo;
-            } else if (updated > row.hi) {
-                delta = row.hi - lambda[r];
-                lambda[r] = row.hi;
-            } else {
-                lambda[r] = updated;
-            }
-            AddScaled6(fc1, row.invMJt, delta);
-            if (fc2) {
-                AddScaled6(fc2, row.invMJt + 6, delta);
-            }
+            VisitRow(sweep[k], s.lambda, slots);
         }
+    }
+    for (int b = 0; b < s.nb; ++b) {
+        const float* slot = slots + b * SlotFloats;
+        std::copy(slot, slot + 3, s.fc + 6 * b);
+        std::copy(slot + 4, slot + 7, s.fc + 6 * b + 3);
     }
 }
 
@@ -205,9 +284,12 @@ bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joi
     float* inverseMass = scratch.Take<float>(nb);
     Matrix3* inverseInertia = scratch.Take<Matrix3>(nb);
     Matrix3* inertia = scratch.Take<Matrix3>(nb);
+    // Looked up once: finding a body's transform parent walks the tree.
+    Pivot** parents = scratch.Take<Pivot*>(nb);
     for (int b = 0; b < nb; ++b) {
         RigidBody& body = *bodies[b];
         body.SetIslandTag(b);
+        parents[b] = body.GetTransformParent();
         inverseMass[b] = body.GetSolverInverseMass();
         inverseInertia[b] = WorldInverseInertia(body);
         const Matrix3 rotation = Matrix3::RotationOf(body.GetWorldMatrix());
@@ -215,7 +297,7 @@ bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joi
         inertia[b].Multiply(rotation, inertia[b]);
         // The explicit gyroscopic term; this engine's angular sign makes it w x (I w).
         if (inverseMass[b] != 0.0f) {
-            const Float3 w = body.GetWorldAngularVelocity();
+            const Float3 w = ToWorldSpace(parents[b], body.GetAngularVelocity());
             body.AddTorque(w.Cross(inertia[b].Transform(w)));
         }
     }
@@ -296,10 +378,11 @@ bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joi
         float* tmp = scratch.Take<float>(static_cast<size_t>(nb) * 6);
         for (int b = 0; b < nb; ++b) {
             RigidBody& body = *bodies[b];
-            StoreJacobian(tmp + 6 * b, (body.GetForce() * inverseMass[b] +
-                                body.GetWorldLinearVelocity() * inverseH) * -1.0f);
-            StoreJacobian(tmp + 6 * b + 3, (inverseInertia[b].Transform(body.GetTorque()) +
-                                    body.GetWorldAngularVelocity() * inverseH) * -1.0f);
+            const Float3 v = ToWorldSpace(parents[b], body.GetLinearVelocity());
+            const Float3 w = ToWorldSpace(parents[b], body.GetAngularVelocity());
+            StoreJacobian(tmp + 6 * b, (body.GetForce() * inverseMass[b] + v * inverseH) * -1.0f);
+            StoreJacobian(tmp + 6 * b + 3,
+                          (inverseInertia[b].Transform(body.GetTorque()) + w * inverseH) * -1.0f);
         }
         MultiplyJ(m, J, jb, tmp, rhs);
         for (int r = 0; r < m; ++r) {
@@ -344,8 +427,8 @@ bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joi
         // The constraint force applied is -J^T lambda.
         for (int b = 0; b < nb; ++b) {
             RigidBody& body = *bodies[b];
-            body.AddLinearVelocity(ToStoredSpace(body, Load(fc + 6 * b) * -h));
-            body.AddAngularVelocity(ToStoredSpace(body, Load(fc + 6 * b + 3) * -h));
+            body.AddLinearVelocity(ToStoredSpace(parents[b], Load(fc + 6 * b) * -h));
+            body.AddAngularVelocity(ToStoredSpace(parents[b], Load(fc + 6 * b + 3) * -h));
         }
 
         // Every joint with a feedback record hears the whole constraint force on its bodies.
@@ -380,9 +463,9 @@ bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joi
     // The outside forces, then the poses.
     for (int b = 0; b < nb; ++b) {
         RigidBody& body = *bodies[b];
-        body.AddLinearVelocity(ToStoredSpace(body, body.GetForce() * (h * inverseMass[b])));
+        body.AddLinearVelocity(ToStoredSpace(parents[b], body.GetForce() * (h * inverseMass[b])));
         body.AddAngularVelocity(
-            ToStoredSpace(body, inverseInertia[b].Transform(body.GetTorque() * h)));
+            ToStoredSpace(parents[b], inverseInertia[b].Transform(body.GetTorque() * h)));
     }
     IntegrateIsland(bodies, nb, h);
     return true;

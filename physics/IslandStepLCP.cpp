@@ -234,8 +234,8 @@ void BuildIslandSystem(RigidBody* const* bodies, int32_t nb, Joint* const* joint
     float* tmp = scratch.Take<float>(static_cast<size_t>(nb) * RowFloats);
     for (int b = 0; b < nb; ++b) {
         RigidBody& body = *bodies[b];
-        const Float3 v = ToWorldSpace(body, body.GetLinearVelocity());
-        const Float3 w = ToWorldSpace(body, body.GetAngularVelocity());
+        const Float3 v = ToWorldSpace(body.GetTransformParent(), body.GetLinearVelocity());
+        const Float3 w = ToWorldSpace(body.GetTransformParent(), body.GetAngularVelocity());
         float* t = tmp + b * RowFloats;
         StoreJacobian(t, body.GetForce() * system.inverseMass[b] + v * inverseH);
         StoreJacobian(t + 4, system.inverseInertia[b].Transform(body.GetTorque()) + w * inverseH);
@@ -336,8 +336,8 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
         const Float3 angular = (Load(f + 3) - body.GetTorque()) * h;
         const Float3 dv = linear * -system.inverseMass[b];
         const Float3 dw = system.inverseInertia[b].Transform(angular) * -1.0f;
-        body.AddLinearVelocity(ToStoredSpace(body, dv));
-        body.AddAngularVelocity(ToStoredSpace(body, dw));
+        body.AddLinearVelocity(ToStoredSpace(body.GetTransformParent(), dv));
+        body.AddAngularVelocity(ToStoredSpace(body.GetTransformParent(), dw));
     }
     IntegrateIsland(bodies, nb, h);
     return true;

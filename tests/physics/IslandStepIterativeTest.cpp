@@ -1,12 +1,15 @@
 #include "collision/CollisionSpaceSweepnPrune.h"
 #include "physics/IslandStepIterative.h"
+#include "physics/LCPSolver.h"
 #include "tests/physics/PhysicsTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/MathExpectations.h"
 #include "tests/support/RecordingAssertionHook.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace quarn::test {
 namespace {
@@ -289,6 +292,156 @@ TEST_F(TurnedParent, ABallUnderATurnedParentMovesAsAFreeOneWithEitherSolver) {
             if (i < 10) {
                 ExpectNear(free[i], exact[i], 1e-4f);
             }
+        }
+    }
+}
+
+// The sweep as plainly written: 12-float rows, six floats per body, one row at a time in the
+// shuffled order. The solver's packed rows must give its answer up to rounding.
+void PlainSOR(const SORSystem& s, int iterations, float overRelaxation) {
+    std::vector<float> invMJt(static_cast<size_t>(s.m) * 12, 0.0f);
+    std::vector<float> J(s.J, s.J + s.m * 12);
+    std::vector<float> b(s.b, s.b + s.m);
+    std::vector<float> cfm(s.cfm, s.cfm + s.m);
+    std::fill(s.fc, s.fc + s.nb * 6, 0.0f);
+    for (int r = 0; r < s.m; ++r) {
+        float diagonal = cfm[r];
+        for (int side = 0; side < 2; ++side) {
+            const int body = s.jb[2 * r + side];
+            if (body < 0) {
+                continue;
+            }
+            float* out = &invMJt[12 * r + 6 * side];
+            const float* row = &J[12 * r + 6 * side];
+            const Float3 angular = s.inverseInertia[body].Transform({row[3], row[4], row[5]});
+            const float values[6] = {row[0] * s.inverseMass[body], row[1] * s.inverseMass[body],
+                                     row[2] * s.inverseMass[body], angular.x, angular.y,
+                                     angular.z};
+            for (int k = 0; k < 6; ++k) {
+                out[k] = values[k];
+                diagonal += out[k] * row[k];
+            }
+        }
+        const float scale = overRelaxation / diagonal;
+        for (int k = 0; k < 12; ++k) {
+            J[12 * r + k] *= scale;
+        }
+        b[r] *= scale;
+        cfm[r] *= scale;
+        s.lambda[r] *= 0.9f;
+        for (int side = 0; side < 2; ++side) {
+            if (s.jb[2 * r + side] >= 0) {
+                for (int k = 0; k < 6; ++k) {
+                    s.fc[6 * s.jb[2 * r + side] + k] += invMJt[12 * r + 6 * side + k] * s.lambda[r];
+                }
+            }
+        }
+    }
+    std::vector<int32_t> order;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int r = 0; r < s.m; ++r) {
+            if ((s.findex[r] >= 0) == (pass == 1)) {
+                order.push_back(r);
+            }
+        }
+    }
+    for (int t = 0; t < iterations; ++t) {
+        if (t % 8 == 0) {
+            for (int k = 1; k < s.m; ++k) {
+                std::swap(order[k], order[RandomInt(k + 1)]);
+            }
+        }
+        for (const int r : order) {
+            float lo = s.lo[r];
+            float hi = s.hi[r];
+            if (s.findex[r] >= 0) {
+                hi = std::fabs(s.hi[r] * s.lambda[s.findex[r]]);
+                lo = -hi;
+            }
+            float delta = b[r] - cfm[r] * s.lambda[r];
+            for (int side = 0; side < 2; ++side) {
+                for (int k = 0; k < 6 && s.jb[2 * r + side] >= 0; ++k) {
+                    delta -= J[12 * r + 6 * side + k] * s.fc[6 * s.jb[2 * r + side] + k];
+                }
+            }
+            const float updated = std::clamp(s.lambda[r] + delta, lo, hi);
+            delta = updated - s.lambda[r];
+            s.lambda[r] = updated;
+            for (int side = 0; side < 2; ++side) {
+                for (int k = 0; k < 6 && s.jb[2 * r + side] >= 0; ++k) {
+                    s.fc[6 * s.jb[2 * r + side] + k] += invMJt[12 * r + 6 * side + k] * delta;
+                }
+            }
+        }
+    }
+}
+
+// Four bodies and nine rows: normal rows each with two friction rows, rows against the world,
+// bounded and free rows; across the reshuffle after eight sweeps.
+TEST_F(IterativeStep, ThePackedSweepsGiveThePlainSweepsAnswer) {
+    constexpr int m = 9;
+    constexpr int nb = 4;
+    std::vector<float> J(m * 12);
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<float>((seed >> 8) & 0xffff) / 65536.0f - 0.5f;
+    };
+    for (float& value : J) {
+        value = next();
+    }
+    const int32_t jb[2 * m] = {0, 1, 0, 1, 0, 1, 2, -1, 2, -1, 2, -1, 3, 1, 1, 2, 3, -1};
+    const int32_t findex[m] = {-1, 0, 0, -1, 3, 3, -1, -1, -1};
+    const float lo[m] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, -LCPInfinity, -0.5f, 0.0f};
+    const float hi[m] = {LCPInfinity, 0.8f, 0.8f, LCPInfinity, 1.2f, 1.2f,
+                         LCPInfinity, 0.5f, LCPInfinity};
+    const float b[m] = {3.0f, -1.0f, 2.0f, 5.0f, 0.5f, -0.7f, 1.0f, 4.0f, -2.0f};
+    const float cfm[m] = {1e-3f, 1e-3f, 0.0f, 1e-3f, 0.0f, 1e-3f, 1e-2f, 0.0f, 1e-3f};
+    const float warm[m] = {1.0f, 0.2f, -0.1f, 2.0f, 0.0f, 0.3f, -1.0f, 0.1f, 0.0f};
+    float inverseMass[nb] = {1.0f, 0.5f, 2.0f, 0.25f};
+    Matrix3 inverseInertia[nb];
+    for (int body = 0; body < nb; ++body) {
+        for (int i = 0; i < 3; ++i) {
+            for (int k = 0; k <= i; ++k) {
+                const float value = i == k ? 1.0f + next() : 0.2f * next();
+                inverseInertia[body].m[i][k] = value;
+                inverseInertia[body].m[k][i] = value;
+            }
+        }
+    }
+    for (const int iterations : {0, 1, 9, 17}) {
+        SCOPED_TRACE(iterations);
+        float lambda[2][m];
+        float fc[2][nb * 6];
+        for (int run = 0; run < 2; ++run) {
+            std::copy(warm, warm + m, lambda[run]);
+            SORSystem system;
+            system.m = m;
+            system.nb = nb;
+            system.J = J.data();
+            system.jb = jb;
+            system.inverseMass = inverseMass;
+            system.inverseInertia = inverseInertia;
+            system.lambda = lambda[run];
+            system.fc = fc[run];
+            system.b = b;
+            system.lo = lo;
+            system.hi = hi;
+            system.cfm = cfm;
+            system.findex = findex;
+            SeedSolverRandom(7);
+            if (run == 0) {
+                PlainSOR(system, iterations, 1.3f);
+            } else {
+                SolveSOR(system, iterations, 1.3f, world_->GetScratch());
+            }
+        }
+        for (int r = 0; r < m; ++r) {
+            EXPECT_NEAR(lambda[1][r], lambda[0][r], 1e-4f * (1.0f + std::fabs(lambda[0][r])))
+                << "row " << r;
+        }
+        for (int k = 0; k < nb * 6; ++k) {
+            EXPECT_NEAR(fc[1][k], fc[0][k], 1e-4f * (1.0f + std::fabs(fc[0][k]))) << "fc " << k;
         }
     }
 }
