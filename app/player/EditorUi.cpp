@@ -295,7 +295,7 @@ void ComposeEditorFrame(Platform& platform) {
         if (editorWidgets) {
             editorWidgets();
         }
-        nodeMenu.Draw();
+        nodeMenu.Draw(*ui);
         textWindows.Draw(*ui);
     };
     windowImage->Compose(GetEditorViewPlace(platform), platform.GetViewSize(), window, *ui,
