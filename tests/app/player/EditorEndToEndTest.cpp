@@ -250,5 +250,46 @@ TEST_F(EditorEndToEnd, ClosingTheWindowAfterAnUnsavedStepAsksAndNoEndsWithoutWri
     EXPECT_FALSE(std::filesystem::exists(folder.Join("level.scn")));
 }
 
+// The same session as a user's script drives the built program, with nothing in-process.
+TEST(EditorRun, TheCommittedInputScriptOpensChangesPicturesSavesPlaysAndStops) {
+    test::TempFolder folder;
+    MakeGame(folder);
+    const test::PlayerExit run =
+        test::RunPlayerIn(folder, "",
+                          std::string(test::Headless) +
+                              " QUARN_INPUT='" QUARN_TEST_DATA "/input/editor-session.txt'",
+                          "--editor");
+    EXPECT_EQ(run.status, 0) << run.log;
+    for (const char* line :
+         {"Scene '~/level.scene' loaded\n", "Screenshot saved as ./Screenshots/screenshot0001.bmp\n",
+          "Scene saved as '~/level.scene'\n", "Scene saved as '~/level.scn'\n",
+          "Scene auto-saved as 'user://Quarn/autosave0.scene'\n", "Play...\n", "Stop...\n"}) {
+        EXPECT_NE(run.log.find(line), std::string::npos) << line << run.log;
+    }
+    ExpectScenesLoadBack(folder, {"level.scene", "level.scn"}, 3);
+    ExpectScenesLoadBack(folder, {"data/Quarn/autosave0.scene", "data/Quarn/play.scene"}, 3);
+    ExpectScreenshotRendersTheScene(folder, "Screenshots/screenshot0001.bmp", "level.scene");
+}
+
+TEST(EditorRun, ClosingTheWindowAfterAnUnsavedStepAsksAndNoEndsWithoutWriting) {
+    test::TempFolder folder;
+    MakeGame(folder);
+    folder.WriteFile("input.txt", "2 answer-path level.scene\n2 click-item menu:File\n"
+                                  "6 click-item cmd:40002\n10 click 110 100 right\n"
+                                  "14 click-item ctx:Add new child\n"
+                                  "18 click-item ctx:Add new child|Gfx\n"
+                                  "22 click-item ctx:Add new child|Gfx|Sprite\n"
+                                  "26 click-item ctx:Add new child|Gfx|Sprite|<pic.bmp>\n"
+                                  "30 answer 1\n30 close\n");
+    const test::PlayerExit run = test::RunPlayerIn(
+        folder, "",
+        std::string(test::Headless) + " QUARN_INPUT='" + folder.Join("input.txt") + "'",
+        "--editor");
+    EXPECT_EQ(run.status, 0) << run.log;
+    EXPECT_NE(run.log.find("\"Save?\""), std::string::npos) << run.log;
+    EXPECT_EQ(folder.ReadFile("level.scene"), ViewedScene);
+    EXPECT_FALSE(std::filesystem::exists(folder.Join("level.scn")));
+}
+
 } // namespace
 } // namespace quarn
