@@ -30,7 +30,7 @@ constexpr const char* ViewedScene =
     "version = 44\nnum_nodes = 5\nobj1 {\n\tclass = \"Node\"\n}\n"
     "obj2 {\n\tclass = \"Camera\"\n\tparent = 1\n}\n"
     "obj3 {\n\tclass = \"RenderTarget\"\n\tparent = 1\n\tcurrentcamera = 2\n"
-    "\trt_flags = 148\n\tbackgroundcolor = FF203040\n}\n"
+    "\trt_flags = 180\n\tbackgroundcolor = FF203040\n}\n"
     "obj4 {\n\tclass = \"Sprite\"\n\tparent = 1\n\tmatrixmode = 3\n"
     "\tpos = 100.0,100.0,0.0\n\tsize = 40.0,40.0\n}\n"
     "obj5 {\n\tclass = \"Sprite\"\n\tparent = 1\n\tmatrixmode = 3\n"
