@@ -8,6 +8,7 @@
 #include "editor/Toolbar.h"
 #include "tests/app/player/PlayerRun.h"
 #include "tests/app/player/PlayerTestSupport.h"
+#include "tests/tools/ToolRun.h"
 
 #include <SDL.h>
 #include <algorithm>
@@ -53,15 +54,6 @@ void MakeGame(const test::TempFolder& folder) {
     folder.WriteFile("data/Quarn/init.txt", "editor_windowsize = \"320,240\"\n");
 }
 
-// The developer tool run in the folder as a developer runs it; its exit status.
-int RunTool(const test::TempFolder& folder, const std::string& arguments) {
-    const std::string command = "cd '" + folder.Path() + "' && env XDG_DATA_HOME='" +
-                                folder.Join("tooldata") + "' '" QUARN_TOOL "' " + arguments +
-                                " >/dev/null 2>&1";
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // A picture's pixels as 0xRRGGBB, top row first, decoded by the engine's codec for its
 // extension; empty when it cannot be read.
 struct Picture {
@@ -103,9 +95,10 @@ Picture Decode(const std::string& path) {
 // The F11 picture is the scene as `quarn-tool render` draws it at the view's size.
 void ExpectScreenshotRendersTheScene(const test::TempFolder& folder, const std::string& shot,
                                      const std::string& scene) {
-    ASSERT_EQ(RunTool(folder, "render " + scene + " --frames 2 --out rendered.png --size " +
-                                  std::to_string(ViewSize.x) + "x" + std::to_string(ViewSize.y)),
-              0);
+    const test::ToolRun run = test::RunTool(
+        folder, {"render", scene, "--frames", "2", "--out", "rendered.png", "--size",
+                 std::to_string(ViewSize.x) + "x" + std::to_string(ViewSize.y)});
+    ASSERT_EQ(run.status, 0) << run.err;
     const Picture taken = Decode(folder.Join(shot));
     const Picture rendered = Decode(folder.Join("rendered.png"));
     ASSERT_EQ(taken.width, uint32_t(ViewSize.x));
@@ -119,7 +112,8 @@ void ExpectScenesLoadBack(const test::TempFolder& folder, std::initializer_list<
                           int sprites) {
     std::vector<std::string> texts;
     for (const char* file : files) {
-        ASSERT_EQ(RunTool(folder, std::string("scene ") + file + " back.scene"), 0) << file;
+        const test::ToolRun run = test::RunTool(folder, {"scene", file, "back.scene"});
+        ASSERT_EQ(run.status, 0) << file << ": " << run.err;
         texts.push_back(folder.ReadFile("back.scene"));
         int count = 0;
         for (size_t at = texts.back().find("\"Sprite\""); at != std::string::npos;
