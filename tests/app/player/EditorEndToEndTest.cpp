@@ -42,8 +42,9 @@ const std::initializer_list<const char*> AddSpriteChild = {
     "ctx:Add new child", "ctx:Add new child|Gfx", "ctx:Add new child|Gfx|Sprite",
     "ctx:Add new child|Gfx|Sprite|<pic.bmp>"};
 
-// The view's size in the window the game folder's user settings give.
-constexpr Int2 ViewSize(316, 236);
+// The window the game folder's user settings give, and its view inside the frame's edge.
+constexpr Int2 WindowSize(320, 240);
+constexpr Int2 ViewSize(WindowSize.x - 4, WindowSize.y - 4);
 
 // A game folder without a start scene, holding the scene and a picture for a sprite.
 void MakeGame(const test::TempFolder& folder) {
@@ -51,7 +52,9 @@ void MakeGame(const test::TempFolder& folder) {
     folder.WriteFile("level.scene", ViewedScene);
     std::ifstream picture(QUARN_TEST_DATA "/images/bits24.bmp", std::ios::binary);
     folder.WriteFile("pic.bmp", std::string(std::istreambuf_iterator<char>(picture), {}));
-    folder.WriteFile("data/Quarn/init.txt", "editor_windowsize = \"320,240\"\n");
+    folder.WriteFile("data/Quarn/init.txt", "editor_windowsize = \"" +
+                                                std::to_string(WindowSize.x) + "," +
+                                                std::to_string(WindowSize.y) + "\"\n");
 }
 
 // A picture's pixels as 0xRRGGBB, top row first, decoded by the engine's codec for its
@@ -94,15 +97,15 @@ Picture Decode(const std::string& path) {
 
 // The F11 picture is the scene as `quarn-tool render` draws it at the view's size.
 void ExpectScreenshotRendersTheScene(const test::TempFolder& folder, const std::string& shot,
-                                     const std::string& scene) {
+                                     const std::string& scene, Int2 view) {
     const test::ToolRun run = test::RunTool(
         folder, {"render", scene, "--frames", "2", "--out", "rendered.png", "--size",
-                 std::to_string(ViewSize.x) + "x" + std::to_string(ViewSize.y)});
+                 std::to_string(view.x) + "x" + std::to_string(view.y)});
     ASSERT_EQ(run.status, 0) << run.err;
     const Picture taken = Decode(folder.Join(shot));
     const Picture rendered = Decode(folder.Join("rendered.png"));
-    ASSERT_EQ(taken.width, uint32_t(ViewSize.x));
-    ASSERT_EQ(taken.height, uint32_t(ViewSize.y));
+    ASSERT_EQ(taken.width, uint32_t(view.x));
+    ASSERT_EQ(taken.height, uint32_t(view.y));
     EXPECT_TRUE(taken == rendered) << shot << " differs from quarn-tool render of " << scene;
 }
 
@@ -215,7 +218,8 @@ TEST_F(EditorEndToEnd, ASessionThroughTheMenusTheNodeMenuAndTheToolbar) {
     EXPECT_EQ(Title(), "Pelgrath (" + path + ")");
     EXPECT_TRUE(log.Contains("Scene saved as '" + path + "'"));
     ExpectScenesLoadBack(folder, {"level.scene", "level.scn"}, 3);
-    ExpectScreenshotRendersTheScene(folder, "Screenshots/screenshot0001.bmp", "level.scene");
+    ExpectScreenshotRendersTheScene(folder, "Screenshots/screenshot0001.bmp", "level.scene",
+                                    ViewSize);
 
     ASSERT_TRUE(ClickThrough({"tool:1"}));
     EXPECT_TRUE(GameRunning);
@@ -267,7 +271,8 @@ TEST(EditorRun, TheCommittedInputScriptOpensChangesPicturesSavesPlaysAndStops) {
     }
     ExpectScenesLoadBack(folder, {"level.scene", "level.scn"}, 3);
     ExpectScenesLoadBack(folder, {"data/Quarn/autosave0.scene", "data/Quarn/play.scene"}, 3);
-    ExpectScreenshotRendersTheScene(folder, "Screenshots/screenshot0001.bmp", "level.scene");
+    ExpectScreenshotRendersTheScene(folder, "Screenshots/screenshot0001.bmp", "level.scene",
+                                    ViewSize);
 }
 
 TEST(EditorRun, ClosingTheWindowAfterAnUnsavedStepAsksAndNoEndsWithoutWriting) {
