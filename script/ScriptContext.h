@@ -73,6 +73,8 @@ public:
     const std::vector<ScriptCallFrame>& Frames() const { return frames_; }
     uint32_t FrameCapacity() const { return frameCapacity_; }
     uint32_t GetPosition() const { return position_; }
+    // The offset of the command executed last (or executing).
+    uint32_t GetCommandOffset() const { return commandOffset_; }
     bool IsIdle() const { return position_ == NoScriptPosition; }
     Script* GetCurrentInstance() const { return current_; }
     Script* GetOwner() const { return owner_; }

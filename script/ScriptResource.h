@@ -42,6 +42,8 @@ public:
     static constexpr uint32_t ProgramLoaded = 1;
     static constexpr int MaxPorts = 8;
     // The command word that stands in for a breakpoint.
+    // The command word that ends a run where it stands, its frames left as they are.
+    static constexpr uint32_t EndCommand = 32;
     static constexpr uint32_t BreakpointCommand = 33;
     // A call word the linker has not resolved.
     static constexpr uint32_t UnresolvedWord = 0xFFFFFFFF;

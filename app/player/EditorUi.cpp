@@ -15,6 +15,7 @@
 #include "editor/MainFrame.h"
 #include "editor/EditorSelectionSet.h"
 #include "editor/NodeContextMenu.h"
+#include "editor/ScriptDebuggerPanel.h"
 #include "editor/TextWindows.h"
 #include "editor/UiLayer.h"
 #include "editor/WindowImage.h"
@@ -32,6 +33,9 @@ std::unique_ptr<UiLayer> ui;
 std::unique_ptr<WindowImage> windowImage;
 std::function<void()> editorWidgets;
 TextWindows textWindows;
+// Lives until the process ends, as the script machine may still reach it while the scene is
+// torn down.
+ScriptDebuggerPanel* debuggerPanel = nullptr;
 // The UI spans SDL's whole window; the engine's pixels start below the menu bar.
 int32_t menuBarHeight = 0;
 
@@ -228,6 +232,16 @@ bool CreateEditorUi() {
     return true;
 }
 
+void CreateScriptDebuggerPanel() {
+    if (!debuggerPanel && MainFrame::Get()) {
+        debuggerPanel = new ScriptDebuggerPanel(*MainFrame::Get());
+    }
+}
+
+ScriptDebuggerPanel* GetScriptDebuggerPanel() {
+    return debuggerPanel;
+}
+
 UiLayer* GetEditorUi() {
     return ui.get();
 }
@@ -294,6 +308,9 @@ void ComposeEditorFrame(Platform& platform) {
         DrawEditorMenus(*ui, static_cast<float>(window.x));
         if (editorWidgets) {
             editorWidgets();
+        }
+        if (debuggerPanel) {
+            debuggerPanel->Draw(*ui, menuBarHeight);
         }
         nodeMenu.Draw(*ui);
         textWindows.Draw(*ui);

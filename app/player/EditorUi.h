@@ -12,11 +12,16 @@ namespace quarn {
 
 class GpuSurface;
 class NodeContextMenu;
+class ScriptDebuggerPanel;
 class UiLayer;
 
 // Made once the render device exists: at start-up in the editor, with a script's first text
 // window in the player.
 bool CreateEditorUi();
+// The editor's script debugger, docked hidden below the view; the first panel a failing script
+// is handed to. The player has none.
+void CreateScriptDebuggerPanel();
+ScriptDebuggerPanel* GetScriptDebuggerPanel();
 // Null in the player until a script opens a text window.
 UiLayer* GetEditorUi();
 

@@ -321,6 +321,7 @@ bool InitEngine(const EngineSetup& setup) {
     }
     if (setup.editor) {
         CreateEditorUi();
+        CreateScriptDebuggerPanel();
     }
     if (auto* sdl = dynamic_cast<SdlPlatform*>(platform)) {
         sdl->SetTextHook(EditorUiText);
