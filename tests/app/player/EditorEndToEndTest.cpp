@@ -4,7 +4,9 @@
 #include "codecs/ImageCodec.h"
 #include "core/scene/EngineState.h"
 #include "editor/EditorMenu.h"
+#include "editor/MainFrame.h"
 #include "editor/NodeContextMenu.h"
+#include "editor/ScriptDebuggerPanel.h"
 #include "editor/Toolbar.h"
 #include "tests/app/player/PlayerRun.h"
 #include "tests/app/player/PlayerTestSupport.h"
@@ -25,8 +27,9 @@ namespace {
 using test::Seen;
 using test::SignalProbe;
 
-// A scene seen through a camera: a render target and two 40-pixel screen sprites, the first at
-// (100, 100) of the view.
+// A scene seen through a camera: a render target clearing to SceneClear and two 40-pixel screen
+// sprites, the first at (100, 100) of the view.
+constexpr uint32_t SceneClear = 0x203040;
 constexpr const char* ViewedScene =
     "version = 44\nnum_nodes = 5\nobj1 {\n\tclass = \"Node\"\n}\n"
     "obj2 {\n\tclass = \"Camera\"\n\tparent = 1\n}\n"
@@ -43,7 +46,8 @@ const std::initializer_list<const char*> AddSpriteChild = {
     "ctx:Add new child|Gfx|Sprite|<pic.bmp>"};
 
 // The window the game folder's user settings give, and its view inside the frame's edge.
-constexpr Int2 WindowSize(320, 240);
+// The debugger panel leaves a view that still shows the sprites.
+constexpr Int2 WindowSize(240, 340);
 constexpr Int2 ViewSize(WindowSize.x - 4, WindowSize.y - 4);
 
 // A game folder without a start scene, holding the scene and a picture for a sprite.
@@ -200,11 +204,31 @@ TEST_F(EditorEndToEnd, ASessionThroughTheMenusTheNodeMenuAndTheToolbar) {
     ASSERT_TRUE(ClickThrough({"menu:Edit", "cmd:40011"}));
     EXPECT_EQ(Sprites(), 3);
 
+    // "Editor view" shows the script debugger's panel below the view, which gives up the panel's
+    // extent and the frame's bar above it, and hides it again with the view's edge.
+    const int32_t lost = ScriptDebuggerPanel::DockExtent + MainFrame::Get()->Gap();
+    ASSERT_TRUE(ClickThrough({"tool:5"}));
+    ASSERT_NE(GetScriptDebuggerPanel(), nullptr);
+    EXPECT_TRUE(GetScriptDebuggerPanel()->IsShown());
+    EXPECT_EQ(GetPlatform()->GetViewSize(), Int2(ViewSize.x, ViewSize.y - lost));
+    const auto panel = GetEditorUi()->FindItem("debug");
+    ASSERT_TRUE(panel);
+    const Int2 place = GetEditorViewPlace(*GetPlatform());
+    const int32_t viewBottom = place.y + ViewSize.y - lost;
+    EXPECT_GE(int32_t(panel->top), viewBottom);
+    EXPECT_EQ(ImagePixel(place.x + 5, viewBottom - 1) & 0xFFFFFF, SceneClear);
+    EXPECT_NE(ImagePixel(place.x + 5, viewBottom) & 0xFFFFFF, SceneClear);
+    ASSERT_TRUE(ClickThrough({"tool:5"}));
+    EXPECT_FALSE(GetScriptDebuggerPanel()->IsShown());
+    EXPECT_FALSE(GetEditorUi()->FindItem("debug"));
+    EXPECT_EQ(GetPlatform()->GetViewSize(), WindowSize);
+    EXPECT_EQ(ImagePixel(place.x + 5, viewBottom + 10) & 0xFFFFFF, SceneClear);
+
     // The selection's outline is the editor's, not the scene's: a right click on the empty view
     // selects the root, which draws nothing, and a click beside the menu closes it.
     ASSERT_TRUE(Click(InWindow({10, 200}), SdlPlatform::InjectedButton::Right));
     ASSERT_TRUE(Step());
-    ASSERT_TRUE(Click(InWindow({300, 200})));
+    ASSERT_TRUE(Click(InWindow({200, 20})));
     ASSERT_TRUE(StepFrames(2));
     EXPECT_FALSE(GetEditorNodeMenu().IsOpen());
     constexpr int32_t F11 = 20;
@@ -219,7 +243,7 @@ TEST_F(EditorEndToEnd, ASessionThroughTheMenusTheNodeMenuAndTheToolbar) {
     EXPECT_TRUE(log.Contains("Scene saved as '" + path + "'"));
     ExpectScenesLoadBack(folder, {"level.scene", "level.scn"}, 3);
     ExpectScreenshotRendersTheScene(folder, "Screenshots/screenshot0001.bmp", "level.scene",
-                                    ViewSize);
+                                    WindowSize);
 
     ASSERT_TRUE(ClickThrough({"tool:1"}));
     EXPECT_TRUE(GameRunning);
@@ -265,14 +289,22 @@ TEST(EditorRun, TheCommittedInputScriptOpensChangesPicturesSavesPlaysAndStops) {
     EXPECT_EQ(run.status, 0) << run.log;
     for (const char* line :
          {"Scene '~/level.scene' loaded\n", "Screenshot saved as ./Screenshots/screenshot0001.bmp\n",
+          "Screenshot saved as ./Screenshots/screenshot0002.bmp\n",
           "Scene saved as '~/level.scene'\n", "Scene saved as '~/level.scn'\n",
           "Scene auto-saved as 'user://Quarn/autosave0.scene'\n", "Play...\n", "Stop...\n"}) {
         EXPECT_NE(run.log.find(line), std::string::npos) << line << run.log;
     }
     ExpectScenesLoadBack(folder, {"level.scene", "level.scn"}, 3);
     ExpectScenesLoadBack(folder, {"data/Quarn/autosave0.scene", "data/Quarn/play.scene"}, 3);
+    // The first picture shows the view less the debugger's panel, the second the whole window
+    // once the panel and the view's edge are gone.
+    const Picture smaller = Decode(folder.Join("Screenshots/screenshot0001.bmp"));
+    EXPECT_EQ(smaller.width, uint32_t(ViewSize.x));
+    EXPECT_LE(smaller.height, uint32_t(ViewSize.y - ScriptDebuggerPanel::DockExtent));
     ExpectScreenshotRendersTheScene(folder, "Screenshots/screenshot0001.bmp", "level.scene",
-                                    ViewSize);
+                                    Int2(int32_t(smaller.width), int32_t(smaller.height)));
+    ExpectScreenshotRendersTheScene(folder, "Screenshots/screenshot0002.bmp", "level.scene",
+                                    WindowSize);
 }
 
 TEST(EditorRun, ClosingTheWindowAfterAnUnsavedStepAsksAndNoEndsWithoutWriting) {
