@@ -23,27 +23,35 @@ void NodeContextMenu::Open(Node& node) {
     pending_ = true;
 }
 
-void NodeContextMenu::DrawItem(size_t entry, NodeMenuItem& item, bool top, Choice& chosen) {
+void NodeContextMenu::DrawItem(UiLayer& ui, const std::string& parentName, size_t entry,
+                               NodeMenuItem& item, bool top, Choice& chosen) {
     const std::string label = UiText(item.label);
+    const std::string name = top ? "ctx:" + item.label : parentName + '|' + item.label;
     if (item.items.empty() && !item.open) {
-        if (ImGui::MenuItem(label.c_str(), nullptr, item.checked, item.enabled)) {
+        const bool clicked = ImGui::MenuItem(label.c_str(), nullptr, item.checked, item.enabled);
+        ui.NameLastItem(name);
+        if (clicked) {
             chosen = {entry, top ? 0 : NodeMenuLeafIndex(built_[entry].item, &item)};
         }
-    } else if (ImGui::BeginMenu(label.c_str(), item.enabled)) {
+        return;
+    }
+    const bool open = ImGui::BeginMenu(label.c_str(), item.enabled);
+    ui.NameLastItem(name);
+    if (open) {
         // A folder is listed again each time its submenu appears.
         if (item.open && ImGui::IsWindowAppearing()) {
             item.open(item);
         }
         for (size_t index = 0; index < item.items.size(); ++index) {
             ImGui::PushID(static_cast<int>(index));
-            DrawItem(entry, item.items[index], false, chosen);
+            DrawItem(ui, name, entry, item.items[index], false, chosen);
             ImGui::PopID();
         }
         ImGui::EndMenu();
     }
 }
 
-void NodeContextMenu::Draw() {
+void NodeContextMenu::Draw(UiLayer& ui) {
     if (pending_) {
         ImGui::OpenPopup(PopupId);
         pending_ = false;
@@ -58,7 +66,7 @@ void NodeContextMenu::Draw() {
     } else {
         for (size_t entry = 0; entry < built_.size(); ++entry) {
             ImGui::PushID(static_cast<int>(entry));
-            DrawItem(entry, built_[entry].item, true, chosen);
+            DrawItem(ui, {}, entry, built_[entry].item, true, chosen);
             ImGui::PopID();
         }
     }

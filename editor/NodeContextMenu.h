@@ -3,11 +3,13 @@
 #include "core/scene/NodeMenu.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace quarn {
 
 class Node;
+class UiLayer;
 
 // The context menu of one node: every registered entry whose build answers for the node, in
 // registration order, shown as a popup of the UI library at the pointer.
@@ -20,9 +22,10 @@ public:
 
     // Builds the entries for the node; the popup opens in the next UI frame.
     void Open(Node& node);
-    // Draws the popup while it is open; must run inside a UI frame. A chosen item runs its
-    // entry once the popup is drawn, since the entry may open dialogs or delete nodes.
-    void Draw();
+    // Draws the popup while it is open; must run inside the layer's UI frame. Each shown item
+    // is named "ctx:" + the labels from its entry down, joined by '|'. A chosen item runs its entry once the popup is drawn,
+    // since the entry may open dialogs or delete nodes.
+    void Draw(UiLayer& ui);
     bool IsOpen() const { return open_; }
 
     // The entries as shown: opening a listed submenu fills it here.
@@ -37,8 +40,9 @@ private:
         size_t entry = 0;
         int leaf = -1;
     };
-    // An entry's item (`top`) or an item of its submenus.
-    void DrawItem(size_t entry, NodeMenuItem& item, bool top, Choice& chosen);
+    // An entry's item (`top`) or an item of its submenus; `name` is its parent's UI name.
+    void DrawItem(UiLayer& ui, const std::string& parentName, size_t entry, NodeMenuItem& item,
+                  bool top, Choice& chosen);
 
     uint64_t node_ = 0;
     std::vector<Built> built_;

@@ -159,6 +159,8 @@ void UndoHistory::Undo() {
     --position_;
     ApplyState(steps_[static_cast<size_t>(position_)].undoState);
     CaptureScene();
+    // The scene may no longer be what was saved: a close must ask rather than drop it.
+    unsaved_ = true;
     RefreshMenu();
 }
 
@@ -169,6 +171,7 @@ void UndoHistory::Redo() {
     ApplyState(steps_[static_cast<size_t>(position_)].redoState);
     CaptureScene();
     ++position_;
+    unsaved_ = true;
     RefreshMenu();
 }
 

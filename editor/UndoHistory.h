@@ -18,7 +18,8 @@ struct UndoStep {
 // differs, so unchanged nodes hear nothing.
 class UndoHistory {
 public:
-    // Steps back over steps[position - 1]; nothing at position 0.
+    // Steps back over steps[position - 1]; nothing at position 0. Either step leaves the
+    // scene changed since it was last saved.
     void Undo();
     // Steps forward over steps[position]; nothing at the count.
     void Redo();

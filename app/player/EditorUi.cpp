@@ -312,7 +312,7 @@ void ComposeEditorFrame(Platform& platform) {
         if (debuggerPanel) {
             debuggerPanel->Draw(*ui, menuBarHeight);
         }
-        nodeMenu.Draw();
+        nodeMenu.Draw(*ui);
         textWindows.Draw(*ui);
     };
     windowImage->Compose(GetEditorViewPlace(platform), platform.GetViewSize(), window, *ui,

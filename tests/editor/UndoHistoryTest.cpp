@@ -94,6 +94,17 @@ TEST_F(UndoHistoryTest, UndoAndRedoStepOverTheRecordedStatesAndRefreshOnlyWhenTh
     EXPECT_EQ(history_.GetRedoLabel(), "");
 }
 
+// The scene a save wrote is not the one an undo or a redo leaves.
+TEST_F(UndoHistoryTest, AnUndoOrARedoAfterASaveIsUnsaved) {
+    item_->count = 5;
+    history_.RecordStep("Center");
+    for (void (UndoHistory::*step)() : {&UndoHistory::Undo, &UndoHistory::Redo}) {
+        history_.SetUnsavedChanges(false);
+        (history_.*step)();
+        EXPECT_TRUE(history_.HasUnsavedChanges());
+    }
+}
+
 // A replay leaves unmentioned nodes alone, so a step names the nodes it made or removed.
 TEST_F(UndoHistoryTest, UndoRemovesWhatAStepMadeAndRedoRemovesWhatItRemoved) {
     auto* made = Make<SlItem>(item_);
