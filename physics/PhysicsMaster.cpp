@@ -25,7 +25,7 @@
 #include "resources/DynamicMesh.h"
 
 #include <algorithm>
-#include <array>
+#include <span>
 #include <chrono>
 #include <cmath>
 #include <memory>
@@ -75,7 +75,7 @@ void UnlinkFromWorld(T*& head, int32_t& count, T* item) {
 
 } // namespace
 
-PhysicsMaster::PhysicsMaster() {
+PhysicsMaster::PhysicsMaster() : contactBuffer_(MaxContactsPerPair) {
     if (!currentWorld) {
         currentWorld = this;
         CollisionWorld::SetCurrent(this);
@@ -438,7 +438,8 @@ void PhysicsMaster::CollideSpaces(bool wholeChain) {
 }
 
 void PhysicsMaster::ReleaseContacts() {
-    for (int32_t i = 0; i < contactsInUse_; ++i) {
+    // Newest first: each joint then heads both bodies' lists, so unlinking it costs no walk.
+    for (int32_t i = contactsInUse_; i-- > 0;) {
         contactPool_[i]->Release();
     }
     contactsInUse_ = 0;
@@ -582,7 +583,8 @@ void PhysicsMaster::CollideVolumes(CollisionPair* record, CollisionVolume& a, Co
     if (!bodyA && !bodyB && probeCount == 0) {
         return;
     }
-    std::array<CollisionContact, MaxContactsPerPair> contacts;
+    // Reused: a fresh array would clear all its records for every pair.
+    std::span<CollisionContact> contacts(contactBuffer_);
     const int count = CollidePair(a, b, MaxContactsPerPair, contacts);
     if (count <= 0) {
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "collision/CollisionContact.h"
 #include "collision/CollisionWorld.h"
 #include "core/object/EntityRef.h"
 #include "physics/ContactEvents.h"
@@ -200,6 +201,7 @@ private:
     // Grows as a step needs and keeps its joints, which bodies' lists link to in place.
     std::vector<std::unique_ptr<ContactJoint>> contactPool_;
     int32_t contactsInUse_ = 0;
+    std::vector<CollisionContact> contactBuffer_; // one pair's narrow-phase contacts
     std::vector<RigidBody*> islandBodies_;
     std::vector<Joint*> islandJoints_;
     std::vector<RigidBody*> islandStack_;
