@@ -386,6 +386,7 @@ void PhysicsMaster::Step(float h) {
     const bool timing = phaseTiming_;
     const Clock::time_point collideStart = timing ? Clock::now() : Clock::time_point();
     phaseTimes_.contacts = 0.0;
+    phaseTimes_.solve = 0.0;
     CollideSpaces(true);
     const Clock::time_point solveStart = timing ? Clock::now() : Clock::time_point();
     if (method_ == PhysicsLcp || method_ == PhysicsLcpSingleStep || method_ == PhysicsIterative) {
@@ -393,9 +394,9 @@ void PhysicsMaster::Step(float h) {
     }
     if (timing) {
         const std::chrono::duration<double> collide = solveStart - collideStart;
-        const std::chrono::duration<double> solve = Clock::now() - solveStart;
+        const std::chrono::duration<double> islands = Clock::now() - solveStart;
         phaseTimes_.collision = collide.count() - phaseTimes_.contacts;
-        phaseTimes_.solve = solve.count();
+        phaseTimes_.islands = islands.count() - phaseTimes_.solve;
     }
     events_.Dispatch();
     if (Entity::FindBySerial(serial) == this) {
@@ -761,12 +762,19 @@ void PhysicsMaster::StepIslands(float h) {
         }
         const auto nb = static_cast<int32_t>(islandBodies_.size());
         const auto nj = static_cast<int32_t>(islandJoints_.size());
+        const auto solveStart = phaseTiming_ ? std::chrono::steady_clock::now()
+                                             : std::chrono::steady_clock::time_point();
         if (method_ == PhysicsIterative) {
             StepIslandIterative(islandBodies_.data(), nb, islandJoints_.data(), nj, timestep_,
                                 cfm_, erp_, iterations_, 1.3f, scratch_);
         } else {
             StepIslandLCP(islandBodies_.data(), nb, islandJoints_.data(), nj, timestep_, cfm_,
                           erp_, scratch_);
+        }
+        if (phaseTiming_) {
+            const std::chrono::duration<double> spent =
+                std::chrono::steady_clock::now() - solveStart;
+            phaseTimes_.solve += spent.count();
         }
         if (battery && LCPStepFailures != 0) {
             statistic_ = LCPStepFailures;
