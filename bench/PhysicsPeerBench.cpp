@@ -4,7 +4,7 @@
 // The peers run through bench/peers/physics-peers.mjs; what they answer is checked against the
 // engine's end state and touching pairs as the table prints them, so that a fast but wrong run
 // shows. Only step calls are timed, after the warm-up steps, on one thread; every figure is the
-// median of the runs.
+// median of the runs. One more run of the engine's pile gives its step split by phase.
 // Usage: quarn_physics_peer_bench SCENES SCRIPT MODULES
 #include "bench/BenchTiming.h"
 #include "bench/BroadPhaseScene.h"
@@ -56,6 +56,9 @@ struct PileRun {
 // Figures of several runs: each the median over the runs.
 struct PileFigures {
     std::vector<PileRun> runs;
+    // ms per timed step by phase, from one more run of the engine's with phase timing on (it
+    // reads the clock around every pair, so the timed runs leave it off).
+    PhysicsMaster::PhaseTimes phases;
 
     double Median(double PileRun::*field) const {
         std::vector<double> values;
@@ -91,7 +94,8 @@ PileFigures EnginePile(const bench::SceneSettings& scene) {
     const float size = scene.Float("box");
     const float pitch = size + scene.Float("gap");
     PileFigures figures;
-    for (int run = 0; run < scene.Int("runs"); ++run) {
+    for (int run = 0; run <= scene.Int("runs"); ++run) {
+        const bool phaseRun = run == scene.Int("runs");
         bench::BenchWorld world(PhysicsIterative, scene.Int("iterations"), nx * ny * nz,
                                 scene.Float("gravity"), scene.Float("timestep"));
         for (int j = 0; j < ny; ++j) {
@@ -109,11 +113,23 @@ PileFigures EnginePile(const bench::SceneSettings& scene) {
         }
         std::vector<double> times;
         double contacts = 0.0;
-        for (int s = 0; s < scene.Int("steps"); ++s) {
+        world.World().SetPhaseTiming(phaseRun);
+        const int steps = scene.Int("steps");
+        for (int s = 0; s < steps; ++s) {
             const Clock::time_point start = Clock::now();
             world.Step();
             times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
             contacts += world.World().GetContactCount();
+            if (phaseRun) {
+                const PhysicsMaster::PhaseTimes& spent = world.World().GetPhaseTimes();
+                figures.phases.collision += spent.collision * 1000.0 / steps;
+                figures.phases.contacts += spent.contacts * 1000.0 / steps;
+                figures.phases.islands += spent.islands * 1000.0 / steps;
+                figures.phases.solve += spent.solve * 1000.0 / steps;
+            }
+        }
+        if (phaseRun) {
+            break;
         }
         PileRun result = Summarise(times, scene.Int("last"));
         result.contacts = contacts / static_cast<double>(times.size());
@@ -263,7 +279,11 @@ void PrintPile(const char* who, const PileFigures& pile, bool contacts) {
                 pile.Median(&PileRun::penetration), pile.Median(&PileRun::highest),
                 pile.Median(&PileRun::below));
     if (contacts) {
-        std::printf("; %.0f contacts per step", pile.Median(&PileRun::contacts));
+        std::printf("; %.0f contacts per step\n", pile.Median(&PileRun::contacts));
+        std::printf("  %-8s ms per step by phase (one more run, timing each phase): collision "
+                    "%.3f, contacts %.3f, islands %.3f, solve %.3f",
+                    who, pile.phases.collision, pile.phases.contacts, pile.phases.islands,
+                    pile.phases.solve);
     }
     std::printf("\n");
 }

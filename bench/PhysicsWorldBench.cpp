@@ -2,7 +2,7 @@
 // brick pyramid of boxes standing on it, each stepped through the physics master with the exact
 // (LCP) and the iterative (ITERATIVE, 20 sweeps) solver. Per case: ms per step over the whole
 // run (the median of 5 runs, the fastest and slowest beside it), split by phase (broad phase,
-// contacts made by the narrow phase, islands with their solve), and contacts per step; the
+// contacts made by the narrow phase, finding the islands, their solve), and contacts per step; the
 // pyramid also gives how far its top box moved in 10 s.
 #include "bench/BenchTiming.h"
 #include "bench/PhysicsBenchWorld.h"
@@ -22,6 +22,7 @@ struct RunFigures {
     double step = 0.0; // ms per step, and its phases
     double collision = 0.0;
     double contacts = 0.0;
+    double islands = 0.0;
     double solve = 0.0;
     double contactJoints = 0.0; // per step
     bool watched = false;
@@ -46,11 +47,12 @@ RunFigures RunOnce(const SceneBuilder& build, int count, int32_t method, int ste
         const PhysicsMaster::PhaseTimes& phases = master.GetPhaseTimes();
         figures.collision += phases.collision * 1000.0;
         figures.contacts += phases.contacts * 1000.0;
+        figures.islands += phases.islands * 1000.0;
         figures.solve += phases.solve * 1000.0;
         figures.contactJoints += master.GetContactCount();
     }
-    for (double* value : {&figures.step, &figures.collision, &figures.contacts, &figures.solve,
-                          &figures.contactJoints}) {
+    for (double* value : {&figures.step, &figures.collision, &figures.contacts, &figures.islands,
+                          &figures.solve, &figures.contactJoints}) {
         *value /= steps;
     }
     figures.watched = watched != nullptr;
@@ -79,9 +81,9 @@ void Report(const char* name, const SceneBuilder& build, int count, int steps) {
             std::string(name) + (method == PhysicsLcp ? " LCP" : " ITERATIVE 20");
         char spread[48];
         std::snprintf(spread, sizeof spread, "%.3f-%.3f", timing.min, timing.max);
-        std::printf("%-30s %8.3f %15s %10.3f %10.3f %10.3f %10.1f", label.c_str(), timing.median,
-                    spread, median->collision, median->contacts, median->solve,
-                    median->contactJoints);
+        std::printf("%-30s %8.3f %15s %10.3f %10.3f %10.3f %10.3f %10.1f", label.c_str(),
+                    timing.median, spread, median->collision, median->contacts, median->islands,
+                    median->solve, median->contactJoints);
         if (median->watched) {
             std::printf("   top box moved %.4f", static_cast<double>(median->drift));
         }
@@ -121,8 +123,8 @@ RigidBody* Pyramid(bench::BenchWorld& world) {
 
 int main() {
     std::printf("physics world per step (ms; median of %d runs)\n", bench::Rounds);
-    std::printf("%-30s %8s %15s %10s %10s %10s %10s\n", "case", "step", "rounds", "broad",
-                "contacts", "solve", "joints");
+    std::printf("%-30s %8s %15s %10s %10s %10s %10s %10s\n", "case", "step", "rounds", "broad",
+                "contacts", "islands", "solve", "joints");
     Report("rain 256 spheres", Rain(16), 256, 300);
     Report("rain 1024 spheres", Rain(32), 1024, 300);
     Report("pyramid 10 boxes", SceneBuilder(Pyramid), 10, 1000);

@@ -26,14 +26,13 @@ struct BoxFrame {
     float half[3];
     int32_t face;
 
-    explicit BoxFrame(CollisionBox& box) : centre(box.GetWorldPosition() * -1.0f) {
+    explicit BoxFrame(CollisionBox& box) {
+        box.GetWorldFrame(axes, centre);
+        centre = centre * -1.0f;
         const Float3 size = box.GetSize() * 0.5f;
         half[0] = size.x;
         half[1] = size.y;
         half[2] = size.z;
-        for (int i = 0; i < 3; ++i) {
-            axes[i] = box.GetWorldAxis(i);
-        }
         face = box.GetFace();
     }
     // Half the box's extent along a direction (its length scaling the result).

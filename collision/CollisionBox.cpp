@@ -81,14 +81,24 @@ void CollisionBox::UpdateBoundingBox() {
     localBox_ = {h * -1.0f, h};
 }
 
+void CollisionBox::GetWorldFrame(Float3 (&axes)[3], Float3& centre) {
+    const Matrix4& world = GetWorldMatrix();
+    for (int i = 0; i < 3; ++i) {
+        axes[i] = Float3(world.At(i, 0), world.At(i, 1), world.At(i, 2));
+    }
+    centre = Float3(world.At(3, 0), world.At(3, 1), world.At(3, 2));
+}
+
 void CollisionBox::UpdateWorldBoundingBox() {
     const Triple h(size_ * 0.5f);
+    Float3 axes[3];
+    Float3 c;
+    GetWorldFrame(axes, c);
     Float3 e;
     for (int i = 0; i < 3; ++i) {
-        const Float3 r = GetWorldAxis(i);
+        const Float3 r = axes[i];
         e = e + Float3(std::fabs(r.x), std::fabs(r.y), std::fabs(r.z)) * h[i];
     }
-    const Float3 c = GetWorldPosition();
     worldBox_ = {c - e, c + e};
 }
 
@@ -547,13 +557,14 @@ int CollideBoxPlane(CollisionVolume& box, CollisionVolume& plane, int maximum,
         return 0;
     }
     const Float3 n = p->GetNormal() * -1.0f;
-    const Float3 c = b->GetWorldPosition() * -1.0f;
-    const Triple s(b->GetSize());
     Float3 axes[3];
+    Float3 c;
+    b->GetWorldFrame(axes, c);
+    c = c * -1.0f;
+    const Triple s(b->GetSize());
     float A[3];
     float B[3];
     for (int i = 0; i < 3; ++i) {
-        axes[i] = b->GetWorldAxis(i);
         A[i] = s[i] * n.Dot(axes[i]);
         B[i] = std::fabs(A[i]);
     }

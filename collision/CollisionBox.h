@@ -26,6 +26,9 @@ public:
     // A value with a component of 0 or less (or NaN) is ignored.
     void SetSize(Float3 size);
     int32_t GetFace() const { return face_; }
+    // The world axes (rows 0-2 of the world matrix) and the centre, from one read of it: each
+    // read checks the cache again.
+    void GetWorldFrame(Float3 (&axes)[3], Float3& centre);
     // All six faces named is stored as 0, which means the same.
     void SetFace(int32_t face);
 

@@ -133,8 +133,7 @@ CollisionPair* CollisionSpace::FindPair(const CollisionVolume& a, const Collisio
     return nullptr;
 }
 
-CollisionPair* CollisionSpace::FindOrCreatePair(const CollisionVolume& a,
-                                                const CollisionVolume& b) {
+CollisionPair* CollisionSpace::FindOrCreatePair(CollisionVolume& a, CollisionVolume& b) {
     const uint64_t first = std::max(a.GetSerial(), b.GetSerial());
     const uint64_t second = std::min(a.GetSerial(), b.GetSerial());
     const uint32_t home = HashSlot(first, second);
@@ -148,6 +147,8 @@ CollisionPair* CollisionSpace::FindOrCreatePair(const CollisionVolume& a,
             record = CollisionPair();
             record.first = first;
             record.second = second;
+            record.firstVolume = first == a.GetSerial() ? &a : &b;
+            record.secondVolume = first == a.GetSerial() ? &b : &a;
             record.home = home;
             record.usedSlot = usedPairCount_;
             usedPairs_[usedPairCount_++] = static_cast<uint16_t>(slot);
@@ -193,11 +194,11 @@ CollisionVolume* CollisionSpace::ResolveVolume(uint64_t serial) {
 
 void CollisionSpace::FilterCachedPair(CollisionPair& record, CollisionPairCallback callback) {
     record.touching = false;
-    CollisionVolume* first = ResolveVolume(record.first);
-    CollisionVolume* second = ResolveVolume(record.second);
-    if (!first || !second) {
+    if (!Entity::FindBySerial(record.first) || !Entity::FindBySerial(record.second)) {
         return;
     }
+    CollisionVolume* first = record.firstVolume;
+    CollisionVolume* second = record.secondVolume;
     if (first->GetBody() && first->GetBody() == second->GetBody()) {
         return;
     }

@@ -25,6 +25,10 @@ struct CollisionPair {
     float contactDepth = 0.0f;
     uint32_t touchStep = 0; // step counter when the contact was copied
     uint32_t usedSlot = 0;  // the entry of the used list that names this record
+    // The volumes the serials name, valid only while the serials still resolve: serials are
+    // never reused, so a live serial vouches for its pointer and no cast is needed.
+    CollisionVolume* firstVolume = nullptr;
+    CollisionVolume* secondVolume = nullptr;
 };
 
 // What a space hands each candidate pair: the pair record from a sweep-and-prune space, the
@@ -63,7 +67,7 @@ public:
     CollisionPair* FindPair(const CollisionVolume& a, const CollisionVolume& b);
     // Null when the table is full: the pair is counted as dropped and, the first time, a
     // warning names the space.
-    CollisionPair* FindOrCreatePair(const CollisionVolume& a, const CollisionVolume& b);
+    CollisionPair* FindOrCreatePair(CollisionVolume& a, CollisionVolume& b);
     void RemovePair(CollisionPair& record);
     bool Contains(const CollisionVolume& volume) const;
     uint32_t GetUsedPairCount() const { return usedPairCount_; }

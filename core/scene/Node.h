@@ -7,6 +7,8 @@
 
 namespace quarn {
 
+class Pivot;
+
 // Bits of the node flags word.
 enum NodeFlags : uint32_t {
     NodeEnabled = 1,
@@ -68,6 +70,9 @@ public:
     // A scene load applied the values the node's block holds, which may be fewer than a save
     // writes; the node is not placed in the tree yet.
     virtual void OnValuesLoaded() {}
+    // The node as a pivot, or null: what a cast would answer, without its cost on the paths that
+    // ask for every transform read.
+    virtual Pivot* ToPivot() { return nullptr; }
 
     void Delete() override;
     int GetPropertyState(const Property& property) const override;

@@ -48,6 +48,7 @@ public:
     virtual void SetOrientation(Quaternion orientation);
 
     int GetIconIndex() const override { return 1; }
+    Pivot* ToPivot() override { return this; }
     bool HearsDescendantChanges() const override;
     int GetPropertyState(const Property& property) const override;
     void ParentFlagsChanged(Node* parent, bool attached) override;
@@ -131,7 +132,7 @@ private:
 
 // The node as a pivot, or null when it is none.
 inline Pivot* AsPivot(Node* node) {
-    return node && node->HasFlag(NodeKindPivot) ? dynamic_cast<Pivot*>(node) : nullptr;
+    return node && node->HasFlag(NodeKindPivot) ? node->ToPivot() : nullptr;
 }
 
 // The orientation that turns +Z along the direction without roll; the identity for a zero

@@ -208,6 +208,40 @@ TEST_F(CollisionSpaceTest, AVolumeLeavingASpaceTakesItsRecordsAlong) {
     EXPECT_EQ(recorder.calls, 1);
 }
 
+TEST_F(CollisionSpaceTest, RecordsHandOverTheVolumesTheyNameInTheirOrderAfterRemovals) {
+    auto* space = tree_.Make<CollisionSpaceHash>("hash");
+    std::vector<CollisionSphere*> volumes;
+    for (int i = 0; i < 12; ++i) {
+        volumes.push_back(Ball(Numbered("v", i), Float3(), 1.0f));
+        space->AddVolume(*volumes.back());
+    }
+    for (size_t i = 0; i < volumes.size(); ++i) {
+        for (size_t j = 0; j < i; ++j) {
+            // Either volume named first: the record orders them by serial all the same.
+            if ((i + j) % 2) {
+                space->FindOrCreatePair(*volumes[i], *volumes[j]);
+            } else {
+                space->FindOrCreatePair(*volumes[j], *volumes[i]);
+            }
+        }
+    }
+    for (size_t i : {1, 4, 5, 9}) {
+        volumes[i]->Delete();
+    }
+    ASSERT_EQ(space->GetUsedPairCount(), 28u);
+    static uint64_t handed[2];
+    for (uint32_t i = 0; i < space->GetUsedPairCount(); ++i) {
+        CollisionPair& record = space->GetUsedPair(i);
+        handed[0] = handed[1] = 0;
+        space->FilterCachedPair(record, [](void*, CollisionVolume& a, CollisionVolume& b) {
+            handed[0] = a.GetSerial();
+            handed[1] = b.GetSerial();
+        });
+        EXPECT_EQ(handed[0], record.first);
+        EXPECT_EQ(handed[1], record.second);
+    }
+}
+
 // Sweep-and-prune space -----------------------------------------------------------------------
 
 TEST_F(CollisionSpaceTest, SweepSpaceRecordsPersistAndFollowMovesRemovalsAndRebuilds) {

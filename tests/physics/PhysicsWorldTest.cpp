@@ -8,6 +8,7 @@
 #include "core/os/EditorToolbar.h"
 #include "core/scene/EngineState.h"
 #include "physics/IslandStepIterative.h"
+#include "physics/RigidStruct.h"
 #include "tests/physics/PhysicsTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/TestClass.h"
@@ -223,6 +224,19 @@ TEST_P(PhysicsWorldMethods, ASphereAndABoxRestOnThePlaneWithoutDrift) {
     EXPECT_NEAR(ball->GetPosition().x, -3.0f, 1e-3f);
     EXPECT_NEAR(box->GetPosition().x, 3.0f, 1e-3f);
     EXPECT_NEAR(box->GetPosition().z, 0.0f, 1e-3f);
+}
+
+TEST_P(PhysicsWorldMethods, ABodyOfADerivedClassRestsOnThePlaneAsAPlainOneDoes) {
+    Floor();
+    RigidBody* plain = BoxBody(Float3(-3.0f, 0.6f, 0.0f));
+    auto* derived = tree_.Make<RigidStruct>("struct");
+    derived->SetPosition(Float3(3.0f, 0.6f, 0.0f));
+    derived->SetWorld(world_);
+    Box(derived, Float3(1.0f, 1.0f, 1.0f));
+    Run(300);
+    EXPECT_GT(world_->GetContactCount(), 4);
+    EXPECT_NEAR(derived->GetPosition().y, plain->GetPosition().y, 1e-3f);
+    EXPECT_NEAR(derived->GetPosition().y, 0.5f, world_->GetContactMinDepth() + 0.001f);
 }
 
 TEST_P(PhysicsWorldMethods, AStackOfBoxesStandsStill) {

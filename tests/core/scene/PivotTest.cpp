@@ -69,6 +69,21 @@ TEST_F(PivotTest, NormalWorldFollowsTheParentAndAbsoluteIgnoresIt) {
     ExpectNear(absolute->GetWorldPosition(), {1.0f, 2.0f, 3.0f});
 }
 
+TEST_F(PivotTest, ANodeThatOnlyCarriesThePivotBitIsNoPivotAndPassesNoTransform) {
+    Pivot* top = Make("top", nullptr, {5.0f, 0.0f, 0.0f});
+    // The kind bits can be written like any other flag; only a real pivot answers as one.
+    Node* forged = tree_.Make<Node>("forged", top);
+    forged->SetFlags(NodeKindPivot, NodeKindPivot);
+    Pivot* below = Make("below", forged, {1.0f, 0.0f, 0.0f});
+    EXPECT_EQ(AsPivot(forged), nullptr);
+    EXPECT_EQ(AsPivot(top), top);
+    EXPECT_EQ(below->GetTransformParent(), top);
+    ExpectNear(below->GetWorldPosition(), {6.0f, 0.0f, 0.0f});
+    // Moving the top reaches the pivot below through the forged node.
+    top->SetPosition({0.0f, 2.0f, 0.0f});
+    ExpectNear(below->GetWorldPosition(), {1.0f, 2.0f, 0.0f});
+}
+
 TEST_F(PivotTest, ScreenAndViewSpacePivotsFollowOnlyAParentOfTheirOwnMode) {
     for (int32_t mode : {MatrixScreen, MatrixViewSpace}) {
         Pivot* parent = Make("parent", nullptr, {5.0f, 5.0f, 0.0f});
