@@ -56,8 +56,8 @@ std::vector<std::string> ZenityDialogs::FileDialogArguments(const char* filter, 
                                                             const char* initialFolder) {
     std::vector<std::string> arguments = {"--file-selection"};
     if (!open) {
-        arguments.push_back("--save");
-        arguments.push_back("--confirm-overwrite");
+        arguments.emplace_back("--save");
+        arguments.emplace_back("--confirm-overwrite");
     }
     std::string folder = Text(initialFolder);
     if (!folder.empty()) {

@@ -198,7 +198,9 @@ TEST_F(TextPlateTest, LongTextsSetWrapAndDrawToTheirLastGlyph) {
     // and only when its indices reach past 65,535.
     const int line = plate->GetFont()->GetLineHeight();
     plate->SetPosition(Float3(4, static_cast<float>(-line), 0));
-    plate->SetText((std::string(19'999, 'i') + "\nM").c_str());
+    std::string text(19'999, 'i');
+    text += "\nM";
+    plate->SetText(text.c_str());
     Draw();
     const Extent e = Lit();
     EXPECT_GE(e.top, 0);

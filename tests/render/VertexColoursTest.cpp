@@ -191,7 +191,7 @@ TEST_F(VertexColoursTest, LightmapPathsNameTheOwningBranchOrTheSceneAndStayInThe
         {"rooms\\hall/..", "pelgrath/maps/rooms/hall/_/7.dat"},
         {"c:/x", "pelgrath/maps/c_/x/7.dat"},
         {"level 2/room.b", "pelgrath/maps/level 2/room.b/7.dat"},
-        {std::string(300, 'r'), "pelgrath/maps/" + std::string(245, 'r')},
+        {std::string(300, 'r'), std::string("pelgrath/maps/").append(245, 'r')},
     };
     for (const auto& n : names) {
         outer->SetName(n.name.c_str());

@@ -12,7 +12,9 @@ namespace quarn::test {
 
 // The bytes of tests/data/sounds/<name> (made by tests/data/make_sounds.py).
 inline std::string ReadSoundFixture(const std::string& name) {
-    std::ifstream file(std::string(QUARN_TEST_DATA) + "/sounds/" + name, std::ios::binary);
+    std::string path = QUARN_TEST_DATA "/sounds/";
+    path += name;
+    std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
