@@ -8,6 +8,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace quarn {
 namespace {
@@ -258,6 +259,72 @@ TEST_F(PivotTest, CenterOnChildrenMovesThePivotAndEveryChildKeepsItsWorldPlace) 
     ExpectNear(b->GetWorldPosition(), {4.0f, 2.0f, 0.0f});
     ExpectNear(absolute->GetWorldPosition(), {0.0f, 4.0f, 0.0f});
     ExpectNear(screen->GetWorldPosition(), {6.0f, 6.0f, 0.0f});
+}
+
+// Setting the pose at once --------------------------------------------------------------------
+
+std::vector<std::string> poseEvents;
+bool deleteOnMove = false;
+
+void HearPose(Entity*, Entity& object, const uint32_t*, const uint32_t*, const char* name) {
+    poseEvents.push_back(static_cast<Pivot&>(object).GetName() + ":" + name);
+    if (deleteOnMove && std::string(name) == "pos") {
+        object.Delete();
+    }
+}
+
+TEST_F(PivotTest, SetPoseLeavesWhatBothSettersLeaveAndTellsTheSameListeners) {
+    Pivot* owner = Make("owner");
+    Property* pos = owner->FindProperty("pos");
+    Property* orient = owner->FindProperty("orient");
+    pos->AddListener(Property::ListenerOfGiven, owner, nullptr,
+                     [](Entity* given, Entity& object, const uint32_t* a, const uint32_t* b) {
+                         HearPose(given, object, a, b, "pos");
+                     },
+                     0);
+    orient->AddListener(Property::ListenerOfGiven, owner, nullptr,
+                        [](Entity* given, Entity& object, const uint32_t* a, const uint32_t* b) {
+                            HearPose(given, object, a, b, "orient");
+                        },
+                        0);
+    const Float3 start(1.0f, 2.0f, 3.0f);
+    const Quaternion turn = Turn(0.5f, AxisY);
+    struct Case {
+        Float3 position;
+        Quaternion orientation;
+    };
+    // Moved and turned, only moved, only turned, neither, and a turn no pivot takes.
+    for (const Case& c : {Case{{4.0f, 5.0f, 6.0f}, Turn(1.0f, AxisX)}, Case{{4.0f, 5.0f, 6.0f}, turn},
+                          Case{start, Quaternion(0.0f, 0.0f, 2.0f, 2.0f)}, Case{start, turn},
+                          Case{{0.0f, 1.0f, 0.0f}, Quaternion(0.0f, 0.0f, 0.0f, std::nanf(""))}}) {
+        Pivot* parent = Make("parent", nullptr, {0.0f, 0.0f, -2.0f});
+        Pivot* twice = Make("p", parent, start);
+        Pivot* once = Make("p", parent, start);
+        twice->SetOrientation(turn);
+        once->SetOrientation(turn);
+        twice->GetWorldMatrix();
+        once->GetWorldMatrix();
+        poseEvents.clear();
+        twice->SetPosition(c.position);
+        twice->SetOrientation(c.orientation);
+        const std::vector<std::string> expected = poseEvents;
+        poseEvents.clear();
+        once->SetPose(c.position, c.orientation);
+        EXPECT_EQ(poseEvents, expected);
+        ExpectNear(once->GetPosition(), twice->GetPosition());
+        ExpectSameRotation(once->GetOrientation(), twice->GetOrientation());
+        ExpectNear(once->GetWorldPosition(), twice->GetWorldPosition());
+        ExpectNear(once->GetWorldAxis(2), twice->GetWorldAxis(2));
+    }
+    // A listener that deletes the pivot on hearing of the move: nothing touches it afterwards.
+    Pivot* doomed = Make("doomed");
+    deleteOnMove = true;
+    poseEvents.clear();
+    doomed->SetPose({1.0f, 0.0f, 0.0f}, turn);
+    deleteOnMove = false;
+    EXPECT_EQ(poseEvents, std::vector<std::string>{"doomed:pos"});
+    pos->RemoveListenersOf(owner);
+    orient->RemoveListenersOf(owner);
 }
 
 } // namespace
