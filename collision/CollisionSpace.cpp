@@ -194,8 +194,12 @@ CollisionVolume* CollisionSpace::ResolveVolume(uint64_t serial) {
 
 void CollisionSpace::FilterCachedPair(CollisionPair& record, CollisionPairCallback callback) {
     record.touching = false;
-    if (!Entity::FindBySerial(record.first) || !Entity::FindBySerial(record.second)) {
-        return;
+    const uint64_t destroyed = Entity::GetDestroyedCount();
+    if (record.aliveAsOf != destroyed) {
+        if (!Entity::FindBySerial(record.first) || !Entity::FindBySerial(record.second)) {
+            return;
+        }
+        record.aliveAsOf = destroyed;
     }
     CollisionVolume* first = record.firstVolume;
     CollisionVolume* second = record.secondVolume;

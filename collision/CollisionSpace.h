@@ -29,6 +29,9 @@ struct CollisionPair {
     // never reused, so a live serial vouches for its pointer and no cast is needed.
     CollisionVolume* firstVolume = nullptr;
     CollisionVolume* secondVolume = nullptr;
+    // Entity::GetDestroyedCount when both serials last resolved: while it stands, nothing has
+    // been destroyed since and the serials need no look-up.
+    uint64_t aliveAsOf = UINT64_MAX;
 };
 
 // What a space hands each candidate pair: the pair record from a sweep-and-prune space, the

@@ -363,19 +363,19 @@ void RigidBody::IntegratePose(float h) {
     if (v.x == 0.0f && v.y == 0.0f && v.z == 0.0f && w.x == 0.0f && w.y == 0.0f && w.z == 0.0f) {
         return;
     }
-    SetPosition(GetPosition() + v * h);
+    const Float3 position = GetPosition() + v * h;
     const Quaternion q = GetOrientation();
     if (HasBodyFlags(BodyFiniteRotation)) {
         const float t = w.Length() * h * 0.5f;
         const float sinc = std::fabs(t) < 0.0001f ? 1.0f - t * t / 6.0f : std::sin(t) / t;
         const float s = sinc * h * 0.5f;
-        SetOrientation(q * Quaternion(w.x * s, w.y * s, w.z * s, std::cos(t)));
+        SetPose(position, q * Quaternion(w.x * s, w.y * s, w.z * s, std::cos(t)));
         return;
     }
     const Quaternion dq = q * Quaternion(w.x, w.y, w.z, 0.0f);
     const float half = h * 0.5f;
-    SetOrientation(
-        Quaternion(q.x + half * dq.x, q.y + half * dq.y, q.z + half * dq.z, q.w + half * dq.w));
+    SetPose(position, Quaternion(q.x + half * dq.x, q.y + half * dq.y, q.z + half * dq.z,
+                                 q.w + half * dq.w));
 }
 
 // Volumes and joints --------------------------------------------------------------------------

@@ -245,10 +245,9 @@ void ContainerBox::OnDescendantChanged(Node* node, bool attached) {
 }
 
 void ContainerBox::OnPivotMoved(Entity*, Entity& object, const uint32_t*, const uint32_t*) {
-    Pivot* pivot = AsPivot(dynamic_cast<Node*>(&object));
-    if (!pivot) {
-        return;
-    }
+    // Only a pivot tells of these properties, and the listener's filter admits pivots alone: no
+    // cast needs asking on every move of every body.
+    Pivot* pivot = &static_cast<Pivot&>(object);
     for (Node* node = pivot->GetParent(); node; node = node->GetParent()) {
         ContainerBox* box = AsContainerBox(node);
         if (!box) {
@@ -323,7 +322,7 @@ ClassInfo* ContainerBox::RegisterClass() {
     RegisterNamedConstant("EXTENTS_RELATIVE", ExtentsRelative);
 
     for (const char* name : {"pos", "orient"}) {
-        pivot->FindProperty(name)->AddListener(Property::ListenerFree, nullptr, nullptr,
+        pivot->FindProperty(name)->AddListener(Property::ListenerFree, nullptr, pivot,
                                                &ContainerBox::OnPivotMoved, 0);
     }
     return classInfo;

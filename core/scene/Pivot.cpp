@@ -304,6 +304,43 @@ void Pivot::SetOrientation(Quaternion orientation) {
     }
 }
 
+void Pivot::SetPose(Float3 position, Quaternion orientation) {
+    const bool moves = position != position_;
+    const Quaternion old = orientation_;
+    const bool turns = ConformOrientation(orientation) &&
+                       (orientation.x != old.x || orientation.y != old.y ||
+                        orientation.z != old.z || orientation.w != old.w);
+    if (!moves && !turns) {
+        return;
+    }
+    uint32_t oldPosition[3];
+    uint32_t newPosition[3];
+    ValueTraits<Float3>::Write(position_, oldPosition);
+    ValueTraits<Float3>::Write(position, newPosition);
+    if (moves) {
+        position_ = position;
+    }
+    if (turns) {
+        orientation_ = orientation;
+    }
+    InvalidateTransform();
+    const uint64_t self = GetSerial();
+    if (moves && positionProperty_) {
+        positionProperty_->NotifyListeners(*this, oldPosition, newPosition);
+        // A listener may have deleted the pivot.
+        if (turns && Entity::FindBySerial(self) != this) {
+            return;
+        }
+    }
+    if (turns && orientationProperty_) {
+        uint32_t oldWords[4];
+        uint32_t newWords[4];
+        ValueTraits<Quaternion>::Write(old, oldWords);
+        ValueTraits<Quaternion>::Write(orientation, newWords);
+        orientationProperty_->NotifyListeners(*this, oldWords, newWords);
+    }
+}
+
 void Pivot::SetScale(float scale) {
     if (scale > 0.0f && scale != scale_) {
         scale_ = scale;

@@ -46,6 +46,9 @@ public:
     virtual void InvalidateTransform();
     virtual void SetPosition(Float3 position);
     virtual void SetOrientation(Quaternion orientation);
+    // Both at once, as the two setters would leave them, but the transform (and every volume
+    // below it) is refreshed once: a moving body would otherwise pay for it twice a step.
+    void SetPose(Float3 position, Quaternion orientation);
 
     int GetIconIndex() const override { return 1; }
     Pivot* ToPivot() override { return this; }

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace quarn {
 namespace {
@@ -258,6 +260,63 @@ TEST_F(PivotTest, CenterOnChildrenMovesThePivotAndEveryChildKeepsItsWorldPlace) 
     ExpectNear(b->GetWorldPosition(), {4.0f, 2.0f, 0.0f});
     ExpectNear(absolute->GetWorldPosition(), {0.0f, 4.0f, 0.0f});
     ExpectNear(screen->GetWorldPosition(), {6.0f, 6.0f, 0.0f});
+}
+
+// Setting the pose at once --------------------------------------------------------------------
+
+std::vector<std::string> poseEvents;
+bool deleteOnMove = false;
+
+TEST_F(PivotTest, SetPoseLeavesWhatBothSettersLeaveAndTellsTheSameListeners) {
+    // Each property's listener is given a pivot named after it.
+    std::vector<std::pair<Property*, Pivot*>> heard;
+    for (const char* name : {"pos", "orient"}) {
+        Pivot* owner = Make(name);
+        heard.emplace_back(owner->FindProperty(name), owner);
+        heard.back().first->AddListener(
+            Property::ListenerOfGiven, owner, nullptr,
+            [](Entity* given, Entity& object, const uint32_t*, const uint32_t*) {
+                poseEvents.push_back(object.GetName() + ":" + given->GetName());
+                if (deleteOnMove && given->GetName() == "pos") {
+                    object.Delete();
+                }
+            },
+            0);
+    }
+    const Float3 start(1.0f, 2.0f, 3.0f);
+    const Quaternion turn = Turn(0.5f, AxisY);
+    // Moved and turned, only moved, only turned, neither, and a turn no pivot takes.
+    const std::pair<Float3, Quaternion> cases[] = {
+        {{4.0f, 5.0f, 6.0f}, Turn(1.0f, AxisX)}, {{4.0f, 5.0f, 6.0f}, turn},
+        {start, Quaternion(0.0f, 0.0f, 2.0f, 2.0f)}, {start, turn},
+        {{0.0f, 1.0f, 0.0f}, Quaternion(0.0f, 0.0f, 0.0f, std::nanf(""))}};
+    for (const auto& [position, orientation] : cases) {
+        Pivot* parent = Make("parent", nullptr, {0.0f, 0.0f, -2.0f});
+        Pivot* twice = Make("p", parent, start);
+        Pivot* once = Make("p", parent, start);
+        twice->SetOrientation(turn);
+        once->SetOrientation(turn);
+        ExpectNear(once->GetWorldPosition(), twice->GetWorldPosition());
+        poseEvents.clear();
+        twice->SetPosition(position);
+        twice->SetOrientation(orientation);
+        const std::vector<std::string> expected = poseEvents;
+        poseEvents.clear();
+        once->SetPose(position, orientation);
+        EXPECT_EQ(poseEvents, expected);
+        ExpectSameRotation(once->GetOrientation(), twice->GetOrientation());
+        ExpectNear(once->GetWorldPosition(), twice->GetWorldPosition());
+        ExpectNear(once->GetWorldAxis(2), twice->GetWorldAxis(2));
+    }
+    // A listener deletes the pivot on hearing of the move: nothing touches it afterwards.
+    deleteOnMove = true;
+    poseEvents.clear();
+    Make("doomed")->SetPose({1.0f, 0.0f, 0.0f}, turn);
+    deleteOnMove = false;
+    EXPECT_EQ(poseEvents, std::vector<std::string>{"doomed:pos"});
+    for (const auto& [property, owner] : heard) {
+        property->RemoveListenersOf(owner);
+    }
 }
 
 } // namespace
