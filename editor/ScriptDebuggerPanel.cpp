@@ -160,9 +160,8 @@ bool ScriptDebuggerPanel::HasBreakpoint(int line) const {
     if (offset < 0) {
         return false;
     }
-    const auto& breakpoints = GetShownScript()->GetProgram()->Breakpoints();
-    return std::any_of(breakpoints.begin(), breakpoints.end(),
-                       [offset](const ScriptBreakpoint& b) { return b.offset == offset; });
+    const uint32_t at = static_cast<uint32_t>(offset);
+    return GetShownScript()->GetProgram()->FindBreakpoint(at) != nullptr;
 }
 
 bool ScriptDebuggerPanel::ToggleBreakpoint(int line) {
@@ -173,14 +172,11 @@ bool ScriptDebuggerPanel::ToggleBreakpoint(int line) {
     ScriptResource& program = *GetShownScript()->GetProgram();
     std::vector<ScriptBreakpoint>& breakpoints = program.Breakpoints();
     uint32_t& word = program.GetCode()[offset];
-    const auto found =
-        std::find_if(breakpoints.begin(), breakpoints.end(),
-                     [offset](const ScriptBreakpoint& b) { return b.offset == offset; });
-    if (found != breakpoints.end()) {
+    if (ScriptBreakpoint* found = program.FindBreakpoint(static_cast<uint32_t>(offset))) {
         if (word == ScriptResource::BreakpointCommand) {
             word = found->savedWord;
         }
-        breakpoints.erase(found);
+        breakpoints.erase(breakpoints.begin() + (found - breakpoints.data()));
         return true;
     }
     // Action 2: the machine puts the command back and stops before it.
@@ -198,15 +194,7 @@ void ScriptDebuggerPanel::ArmBreakpoints() {
     const ScriptContext* context = script->GetContext();
     const bool stopped = context && script->GetRunState() == ScriptDebug &&
                          context->GetCurrentInstance() == script;
-    const uint32_t stoppedAt = stopped ? context->GetPosition() : NoScriptPosition;
-    uint32_t* code = program->GetCode();
-    for (ScriptBreakpoint& breakpoint : program->Breakpoints()) {
-        if (breakpoint.offset < program->GetCodeSize() && breakpoint.offset != stoppedAt &&
-            code[breakpoint.offset] != ScriptResource::BreakpointCommand) {
-            breakpoint.savedWord = code[breakpoint.offset];
-            code[breakpoint.offset] = ScriptResource::BreakpointCommand;
-        }
-    }
+    program->ArmBreakpoints(stopped ? context->GetPosition() : NoScriptPosition);
 }
 
 void ScriptDebuggerPanel::StepLine() {
@@ -246,10 +234,8 @@ void ScriptDebuggerPanel::Resume() {
     if (IsAlive(serial) && script->GetRunState() == ScriptDebug) {
         const ScriptContext* context = script->GetContext();
         const uint32_t at = context ? context->GetPosition() : NoScriptPosition;
-        const auto& breakpoints = script->GetProgram()->Breakpoints();
         // A breakpoint reached in that line holds the script where it is.
-        if (std::any_of(breakpoints.begin(), breakpoints.end(),
-                        [at](const ScriptBreakpoint& b) { return b.offset == at; })) {
+        if (script->GetProgram()->FindBreakpoint(at)) {
             UpdateButtons();
             return;
         }

@@ -788,10 +788,8 @@ int ScriptContext::CommandReturn(uint32_t locals, uint32_t results) {
 
 int ScriptContext::Breakpoint(uint32_t offset) {
     ScriptResource* program = current_->GetProgram();
-    std::vector<ScriptBreakpoint>& breakpoints = program->Breakpoints();
-    const auto found = std::find_if(breakpoints.begin(), breakpoints.end(),
-                                    [offset](const ScriptBreakpoint& b) { return b.offset == offset; });
-    if (found == breakpoints.end()) {
+    ScriptBreakpoint* found = program->FindBreakpoint(offset);
+    if (!found) {
         return StepBreak;
     }
     uint32_t* word = program->GetCode() + offset;

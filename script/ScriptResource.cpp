@@ -408,13 +408,21 @@ void ScriptResource::RelinkIncluders() {
     }
 }
 
-void ScriptResource::ArmBreakpoints() {
+void ScriptResource::ArmBreakpoints(uint32_t spared) {
     for (ScriptBreakpoint& breakpoint : breakpoints_) {
-        if (breakpoint.offset < codeSize_ && code_[breakpoint.offset] != BreakpointCommand) {
+        if (breakpoint.offset < codeSize_ && breakpoint.offset != spared &&
+            code_[breakpoint.offset] != BreakpointCommand) {
             breakpoint.savedWord = code_[breakpoint.offset];
             code_[breakpoint.offset] = BreakpointCommand;
         }
     }
+}
+
+ScriptBreakpoint* ScriptResource::FindBreakpoint(uint32_t offset) {
+    const auto found =
+        std::find_if(breakpoints_.begin(), breakpoints_.end(),
+                     [offset](const ScriptBreakpoint& b) { return b.offset == offset; });
+    return found == breakpoints_.end() ? nullptr : &*found;
 }
 
 void ScriptResource::RebuildPorts() {

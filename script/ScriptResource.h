@@ -61,8 +61,9 @@ public:
     // call words of the fixups (and their programs' name hashes). Without `force`, a fixup
     // resolved before is left. True when a code word changed.
     bool ResolveExterns(bool force);
-    // Writes the breakpoint command over each recorded offset inside the code.
-    void ArmBreakpoints();
+    // Writes the breakpoint command over each recorded offset inside the code, except over
+    // `spared` (the offset a stopped script stands on, which would stop it again at once).
+    void ArmBreakpoints(uint32_t spared = 0xFFFFFFFF);
 
     // Identifier look-ups over the globals: by name ignoring case (the last in file order
     // wins), by type and offset (the last match); -1 when none.
@@ -112,6 +113,8 @@ public:
     // The code offset of a method of the program's class; -1 for any other method.
     int32_t GetMethodOffset(const MethodInfo& method) const;
     std::vector<ScriptBreakpoint>& Breakpoints() { return breakpoints_; }
+    // The breakpoint recorded at the code offset, or null.
+    ScriptBreakpoint* FindBreakpoint(uint32_t offset);
 
 private:
     void FreeCode();
