@@ -10,9 +10,11 @@
 #include "physics/ScratchArena.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
-#include <emmintrin.h>
+#include <immintrin.h>
+#include <new>
 
 namespace quarn {
 namespace {
@@ -126,36 +128,113 @@ void AddScaled(float* slot, const float* invMJt, __m128 k) {
 
 // One visit: the row's multiplier moves towards its solution within its bounds, and its bodies'
 // accumulated M^-1 J^T lambda follow. Free of branches, as shuffled rows leave no pattern to
-// predict.
-void VisitRow(const PackedRow& row, float* lambda, float* slots) {
-    float* v1 = slots + row.body1 * SlotFloats;
-    float* v2 = slots + row.body2 * SlotFloats;
-    // Everything but the bodies' motion is known before it: the chain from one visit of a body
-    // to the next is kept short.
-    const __m128 old = _mm_load_ss(lambda + row.index);
-    const __m128 start = _mm_add_ss(
-        old, _mm_sub_ss(_mm_load_ss(&row.b), _mm_mul_ss(_mm_load_ss(&row.cfmScale), old)));
+// predict. The narrow and the wide sweep share its two ends and differ only in how they read
+// and write the bodies' slots, with the same operations lane by lane, so that both give the
+// same results to the bit.
+struct Visit {
+    __m128 old;
+    __m128 start;
+    __m128 lo;
+    __m128 hi;
+};
+
+// Everything but the bodies' motion is known before it: the chain from one visit of a body to
+// the next is kept short.
+[[gnu::always_inline]] inline Visit BeginVisit(const PackedRow& row, const float* lambda) {
+    Visit visit;
+    visit.old = _mm_load_ss(lambda + row.index);
+    visit.start = _mm_add_ss(visit.old, _mm_sub_ss(_mm_load_ss(&row.b),
+                                                   _mm_mul_ss(_mm_load_ss(&row.cfmScale),
+                                                              visit.old)));
     const __m128 reach = _mm_mul_ss(_mm_load_ss(&row.mu),
                                     _mm_and_ps(_mm_load_ss(lambda + row.bound), AbsMask()));
-    const __m128 lo = _mm_sub_ss(_mm_load_ss(&row.lo), reach);
-    const __m128 hi = _mm_add_ss(_mm_load_ss(&row.hi), reach);
+    visit.lo = _mm_sub_ss(_mm_load_ss(&row.lo), reach);
+    visit.hi = _mm_add_ss(_mm_load_ss(&row.hi), reach);
+    return visit;
+}
 
-    const __m128 first = _mm_add_ps(_mm_mul_ps(_mm_load_ps(row.J), _mm_load_ps(v1)),
-                                    _mm_mul_ps(_mm_load_ps(row.J + 4), _mm_load_ps(v1 + 4)));
-    const __m128 second = _mm_add_ps(_mm_mul_ps(_mm_load_ps(row.J + 8), _mm_load_ps(v2)),
-                                     _mm_mul_ps(_mm_load_ps(row.J + 12), _mm_load_ps(v2 + 4)));
-    const __m128 updated = _mm_sub_ss(start, HorizontalSum(_mm_add_ps(first, second)));
+// Given J v per body side, four lanes each: stores the new multiplier and answers its change
+// in every lane.
+[[gnu::always_inline]] inline __m128 EndVisit(const PackedRow& row, const Visit& visit,
+                                              __m128 first, __m128 second, float* lambda) {
+    const __m128 updated = _mm_sub_ss(visit.start, HorizontalSum(_mm_add_ps(first, second)));
     // Below lo gives lo, else above hi gives hi; a NaN stays, for the caller to find.
-    const __m128 clamped = Select(_mm_cmplt_ss(updated, lo), lo, _mm_min_ss(hi, updated));
+    const __m128 clamped =
+        Select(_mm_cmplt_ss(updated, visit.lo), visit.lo, _mm_min_ss(visit.hi, updated));
     _mm_store_ss(lambda + row.index, clamped);
+    const __m128 moved = _mm_sub_ss(clamped, visit.old);
+    return _mm_shuffle_ps(moved, moved, 0);
+}
 
-    const __m128 moved = _mm_sub_ss(clamped, old);
-    const __m128 k = _mm_shuffle_ps(moved, moved, 0);
-    AddScaled(v1, row.invMJt, k);
-    AddScaled(v2, row.invMJt + 8, k);
+void Sweep(const PackedRow* rows, int count, float* lambda, float* slots) {
+    for (int k = 0; k < count; ++k) {
+        const PackedRow& row = rows[k];
+        float* v1 = slots + row.body1 * SlotFloats;
+        float* v2 = slots + row.body2 * SlotFloats;
+        const Visit visit = BeginVisit(row, lambda);
+        const __m128 first = _mm_add_ps(_mm_mul_ps(_mm_load_ps(row.J), _mm_load_ps(v1)),
+                                        _mm_mul_ps(_mm_load_ps(row.J + 4), _mm_load_ps(v1 + 4)));
+        const __m128 second =
+            _mm_add_ps(_mm_mul_ps(_mm_load_ps(row.J + 8), _mm_load_ps(v2)),
+                       _mm_mul_ps(_mm_load_ps(row.J + 12), _mm_load_ps(v2 + 4)));
+        const __m128 change = EndVisit(row, visit, first, second, lambda);
+        AddScaled(v1, row.invMJt, change);
+        AddScaled(v2, row.invMJt + 8, change);
+    }
+}
+
+// Each body's eight floats in one register: fewer operations per visit where the processor
+// has 8-wide registers.
+__attribute__((target("avx"))) void SweepWide(const PackedRow* rows, int count, float* lambda,
+                                              float* slots) {
+    for (int k = 0; k < count; ++k) {
+        const PackedRow& row = rows[k];
+        float* v1 = slots + row.body1 * SlotFloats;
+        float* v2 = slots + row.body2 * SlotFloats;
+        const Visit visit = BeginVisit(row, lambda);
+        const __m256 products1 = _mm256_mul_ps(_mm256_loadu_ps(row.J), _mm256_loadu_ps(v1));
+        const __m256 products2 = _mm256_mul_ps(_mm256_loadu_ps(row.J + 8), _mm256_loadu_ps(v2));
+        const __m128 change = EndVisit(
+            row, visit,
+            _mm_add_ps(_mm256_castps256_ps128(products1), _mm256_extractf128_ps(products1, 1)),
+            _mm_add_ps(_mm256_castps256_ps128(products2), _mm256_extractf128_ps(products2, 1)),
+            lambda);
+        const __m256 wide = _mm256_insertf128_ps(_mm256_castps128_ps256(change), change, 1);
+        _mm256_storeu_ps(v1, _mm256_add_ps(_mm256_loadu_ps(v1),
+                                           _mm256_mul_ps(_mm256_loadu_ps(row.invMJt), wide)));
+        _mm256_storeu_ps(v2, _mm256_add_ps(_mm256_loadu_ps(v2),
+                                           _mm256_mul_ps(_mm256_loadu_ps(row.invMJt + 8), wide)));
+    }
+}
+
+std::atomic<bool> wideAllowed{true};
+
+bool WideSweeps() {
+    static const bool available = __builtin_cpu_supports("avx");
+    return available && wideAllowed.load(std::memory_order_relaxed);
+}
+
+// Calls place(k, r) for the rows of one shuffle in the order a sweep visits them: the systems'
+// k-th rows side by side, each system's in its own order (rows given by system as
+// order[rowBase[i] + k]).
+template <typename Place>
+void VisitOrder(const SORSystem* systems, int count, const int32_t* rowBase, int longest,
+                const int32_t* order, Place place) {
+    int next = 0;
+    for (int k = 0; k < longest; ++k) {
+        for (int i = 0; i < count; ++i) {
+            if (k < systems[i].m) {
+                place(next++, order[rowBase[i] + k]);
+            }
+        }
+    }
 }
 
 } // namespace
+
+void AllowWideSweeps(bool allow) {
+    wideAllowed.store(allow, std::memory_order_relaxed);
+}
 
 uint32_t RandomNext() {
     randomState = randomState * 1664525u + 1013904223u;
@@ -170,122 +249,201 @@ void SeedSolverRandom(uint32_t state) {
     randomState = state;
 }
 
-void SolveSOR(const SORSystem& s, int32_t iterations, float overRelaxation,
+void SolveSOR(const SORSystem& system, int32_t iterations, float overRelaxation,
+              ScratchArena& scratch) {
+    SolveSOR(&system, 1, iterations, overRelaxation, scratch);
+}
+
+void SolveSOR(const SORSystem* systems, int32_t count, int32_t iterations, float overRelaxation,
               ScratchArena& scratch) {
     ScratchArena::Scope scope(scratch);
-    const int m = s.m;
-    const size_t slotFloats = static_cast<size_t>(s.nb + 1) * SlotFloats;
-    PackedRow* rows = scratch.Take<PackedRow>(m);
-    int32_t* order = scratch.Take<int32_t>(m);
-    float* slots = scratch.Take<float>(slotFloats);
-    std::fill(slots, slots + slotFloats, 0.0f);
-
-    BodyInverse* inverse = scratch.Take<BodyInverse>(s.nb);
-    for (int b = 0; b < s.nb; ++b) {
-        for (int k = 0; k < 3; ++k) {
-            for (int i = 0; i < 3; ++i) {
-                inverse[b].column[k][i] = s.inverseInertia[b].m[i][k];
+    // The systems' rows, multipliers and body slots side by side, each system with its own
+    // world slot, so that even a NaN stays within its system.
+    int32_t* rowBase = scratch.Take<int32_t>(count);
+    int32_t* slotBase = scratch.Take<int32_t>(count);
+    int total = 0;
+    int slotCount = 0;
+    int longest = 0;
+    int largestBodies = 0;
+    for (int i = 0; i < count; ++i) {
+        rowBase[i] = total;
+        slotBase[i] = slotCount;
+        total += systems[i].m;
+        slotCount += systems[i].nb + 1;
+        longest = std::max(longest, systems[i].m);
+        largestBodies = std::max(largestBodies, systems[i].nb);
+    }
+    // Every shuffle of the solve, drawn system by system as solves one after another draw
+    // them: orders[e * total + rowBase[i] + k] is the row system i visits k-th from sweep 8 e.
+    const int shuffles = iterations > 0 ? (iterations + 7) / 8 : 0;
+    int32_t* orders = scratch.Take<int32_t>(static_cast<size_t>(shuffles) * total);
+    int32_t* order = scratch.Take<int32_t>(longest);
+    for (int i = 0; i < count; ++i) {
+        const SORSystem& s = systems[i];
+        // Normal rows before the friction rows that depend on them, as the shuffle's start.
+        int j = 0;
+        for (int r = 0; r < s.m; ++r) {
+            if (s.findex[r] < 0) {
+                order[j++] = r;
             }
-            inverse[b].column[k][3] = 0.0f;
         }
-        std::fill(inverse[b].mass, inverse[b].mass + 4, s.inverseMass[b]);
-    }
-
-    for (int r = 0; r < m; ++r) {
-        s.lambda[r] *= 0.9f;
-        PackedRow& row = rows[r];
-        const bool twoBodies = s.jb[2 * r + 1] >= 0;
-        row.index = r;
-        row.body1 = s.jb[2 * r];
-        row.body2 = twoBodies ? s.jb[2 * r + 1] : s.nb;
-        const bool friction = s.findex[r] >= 0;
-        row.bound = friction ? s.findex[r] : r;
-        row.mu = friction ? std::fabs(s.hi[r]) : 0.0f;
-        row.lo = friction ? 0.0f : s.lo[r];
-        row.hi = friction ? 0.0f : s.hi[r];
-        const float* J = s.J + r * RowFloats;
-        __m128 side[4];
-        LoadSide(J, false, side[0], side[1]);
-        InvMJt(inverse[row.body1], side[0], side[1], row.invMJt);
-        float diagonal = DotSide(row.invMJt, J) + s.cfm[r];
-        if (twoBodies) {
-            LoadSide(J, true, side[2], side[3]);
-            InvMJt(inverse[row.body2], side[2], side[3], row.invMJt + 8);
-            diagonal += DotSide(row.invMJt + 8, J + 6);
-        } else {
-            side[2] = side[3] = _mm_setzero_ps();
-            std::fill(row.invMJt + 8, row.invMJt + 16, 0.0f);
+        for (int r = 0; r < s.m; ++r) {
+            if (s.findex[r] >= 0) {
+                order[j++] = r;
+            }
         }
-        // Rows pre-scaled by the over-relaxed inverse diagonal, so a visit needs no division.
-        if (diagonal == 0.0f || !std::isfinite(diagonal)) {
-            // No force moves this row: a visit then changes nothing.
-            std::fill(row.J, row.J + 16, 0.0f);
-            std::fill(row.invMJt, row.invMJt + 16, 0.0f);
-            row.b = 0.0f;
-            row.cfmScale = 0.0f;
-            s.lambda[r] = 0.0f;
-            continue;
-        }
-        const float scale = overRelaxation / diagonal;
-        for (int k = 0; k < 4; ++k) {
-            _mm_store_ps(row.J + 4 * k, _mm_mul_ps(side[k], _mm_set1_ps(scale)));
-        }
-        row.b = s.b[r] * scale;
-        row.cfmScale = scale * s.cfm[r];
-    }
-    // The warm start's M^-1 J^T lambda.
-    for (int r = 0; r < m; ++r) {
-        const __m128 k = _mm_set1_ps(s.lambda[r]);
-        AddScaled(slots + rows[r].body1 * SlotFloats, rows[r].invMJt, k);
-        AddScaled(slots + rows[r].body2 * SlotFloats, rows[r].invMJt + 8, k);
-    }
-
-    // Normal rows before the friction rows that depend on them, as the shuffle's start.
-    int j = 0;
-    for (int r = 0; r < m; ++r) {
-        if (s.findex[r] < 0) {
-            order[j++] = r;
-        }
-    }
-    for (int r = 0; r < m; ++r) {
-        if (s.findex[r] >= 0) {
-            order[j++] = r;
-        }
-    }
-    QUARN_CHECK_ASSERTION(j == m, "j==m");
-
-    PackedRow* sweep = scratch.Take<PackedRow>(m);
-    for (int t = 0; t < iterations; ++t) {
-        if ((t & 7) == 0) {
-            for (int k = 1; k < m; ++k) {
+        QUARN_CHECK_ASSERTION(j == s.m, "j==m");
+        for (int e = 0; e < shuffles; ++e) {
+            for (int k = 1; k < s.m; ++k) {
                 std::swap(order[k], order[RandomInt(k + 1)]);
             }
-            for (int k = 0; k < m; ++k) {
-                sweep[k] = rows[order[k]];
+            int32_t* out = orders + static_cast<size_t>(e) * total + rowBase[i];
+            for (int k = 0; k < s.m; ++k) {
+                out[k] = rowBase[i] + order[k];
             }
         }
-        for (int k = 0; k < m; ++k) {
-            VisitRow(sweep[k], s.lambda, slots);
+    }
+
+    // The rows are packed where the first sweep visits them, and moved after every later
+    // shuffle: position[r] is where row r stands.
+    int32_t* position = scratch.Take<int32_t>(total);
+    if (shuffles == 0) {
+        for (int r = 0; r < total; ++r) {
+            position[r] = r;
+        }
+    } else {
+        VisitOrder(systems, count, rowBase, longest, orders,
+                   [position](int place, int32_t r) { position[r] = place; });
+    }
+    PackedRow* rows = scratch.Take<PackedRow>(total);
+    float* lambda = scratch.Take<float>(total);
+    const size_t slotFloats = static_cast<size_t>(slotCount) * SlotFloats;
+    float* slots = scratch.Take<float>(slotFloats);
+    std::fill(slots, slots + slotFloats, 0.0f);
+    BodyInverse* inverse = scratch.Take<BodyInverse>(largestBodies);
+
+    for (int i = 0; i < count; ++i) {
+        const SORSystem& s = systems[i];
+        for (int b = 0; b < s.nb; ++b) {
+            for (int k = 0; k < 3; ++k) {
+                for (int c = 0; c < 3; ++c) {
+                    inverse[b].column[k][c] = s.inverseInertia[b].m[c][k];
+                }
+                inverse[b].column[k][3] = 0.0f;
+            }
+            std::fill(inverse[b].mass, inverse[b].mass + 4, s.inverseMass[b]);
+        }
+        for (int r = 0; r < s.m; ++r) {
+            float& warm = lambda[rowBase[i] + r];
+            warm = s.lambda[r] * 0.9f;
+            PackedRow& row = rows[position[rowBase[i] + r]];
+            const bool twoBodies = s.jb[2 * r + 1] >= 0;
+            row.index = rowBase[i] + r;
+            row.body1 = slotBase[i] + s.jb[2 * r];
+            row.body2 = slotBase[i] + (twoBodies ? s.jb[2 * r + 1] : s.nb);
+            const bool friction = s.findex[r] >= 0;
+            row.bound = rowBase[i] + (friction ? s.findex[r] : r);
+            row.mu = friction ? std::fabs(s.hi[r]) : 0.0f;
+            row.lo = friction ? 0.0f : s.lo[r];
+            row.hi = friction ? 0.0f : s.hi[r];
+            const float* J = s.J + r * RowFloats;
+            __m128 side[4];
+            LoadSide(J, false, side[0], side[1]);
+            InvMJt(inverse[s.jb[2 * r]], side[0], side[1], row.invMJt);
+            float diagonal = DotSide(row.invMJt, J) + s.cfm[r];
+            if (twoBodies) {
+                LoadSide(J, true, side[2], side[3]);
+                InvMJt(inverse[s.jb[2 * r + 1]], side[2], side[3], row.invMJt + 8);
+                diagonal += DotSide(row.invMJt + 8, J + 6);
+            } else {
+                side[2] = side[3] = _mm_setzero_ps();
+                std::fill(row.invMJt + 8, row.invMJt + 16, 0.0f);
+            }
+            // Rows pre-scaled by the over-relaxed inverse diagonal, so a visit needs no division.
+            if (diagonal == 0.0f || !std::isfinite(diagonal)) {
+                // No force moves this row: a visit then changes nothing.
+                std::fill(row.J, row.J + 16, 0.0f);
+                std::fill(row.invMJt, row.invMJt + 16, 0.0f);
+                row.b = 0.0f;
+                row.cfmScale = 0.0f;
+                warm = 0.0f;
+                continue;
+            }
+            const float scale = overRelaxation / diagonal;
+            for (int k = 0; k < 4; ++k) {
+                _mm_store_ps(row.J + 4 * k, _mm_mul_ps(side[k], _mm_set1_ps(scale)));
+            }
+            row.b = s.b[r] * scale;
+            row.cfmScale = scale * s.cfm[r];
         }
     }
-    for (int b = 0; b < s.nb; ++b) {
-        const float* slot = slots + b * SlotFloats;
-        std::copy(slot, slot + 3, s.fc + 6 * b);
-        std::copy(slot + 4, slot + 7, s.fc + 6 * b + 3);
+    // The warm start's M^-1 J^T lambda.
+    for (int r = 0; r < total; ++r) {
+        const __m128 k = _mm_set1_ps(lambda[r]);
+        const PackedRow& row = rows[position[r]];
+        AddScaled(slots + row.body1 * SlotFloats, row.invMJt, k);
+        AddScaled(slots + row.body2 * SlotFloats, row.invMJt + 8, k);
+    }
+
+    PackedRow* moved = shuffles > 1 ? scratch.Take<PackedRow>(total) : nullptr;
+    const bool wide = WideSweeps();
+    for (int t = 0; t < iterations; ++t) {
+        if (t > 0 && (t & 7) == 0) {
+            VisitOrder(systems, count, rowBase, longest,
+                       orders + static_cast<size_t>(t / 8) * total,
+                       [rows, moved, position](int place, int32_t r) {
+                           moved[place] = rows[position[r]];
+                           position[r] = place;
+                       });
+            std::swap(rows, moved);
+        }
+        if (wide) {
+            SweepWide(rows, total, lambda, slots);
+        } else {
+            Sweep(rows, total, lambda, slots);
+        }
+    }
+    for (int i = 0; i < count; ++i) {
+        const SORSystem& s = systems[i];
+        std::copy(lambda + rowBase[i], lambda + rowBase[i] + s.m, s.lambda);
+        for (int b = 0; b < s.nb; ++b) {
+            const float* slot = slots + (slotBase[i] + b) * SlotFloats;
+            std::copy(slot, slot + 3, s.fc + 6 * b);
+            std::copy(slot + 4, slot + 7, s.fc + 6 * b + 3);
+        }
     }
 }
 
-bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj,
-                         float h, float worldCfm, float worldErp, int32_t iterations,
-                         float overRelaxation, ScratchArena& scratch) {
-    ScratchArena::Scope scope(scratch);
-    const float inverseH = 1.0f / h;
+namespace {
 
-    float* inverseMass = scratch.Take<float>(nb);
-    Matrix3* inverseInertia = scratch.Take<Matrix3>(nb);
-    Matrix3* inertia = scratch.Take<Matrix3>(nb);
-    // Looked up once: finding a body's transform parent walks the tree.
-    Pivot** parents = scratch.Take<Pivot*>(nb);
+// One island from its set-up to its end, while its rows are solved with other islands'.
+struct IterativeIsland {
+    RigidBody* const* bodies = nullptr;
+    int32_t nb = 0;
+    float* inverseMass = nullptr;
+    Matrix3* inverseInertia = nullptr;
+    Matrix3* inertia = nullptr;
+    Pivot** parents = nullptr; // looked up once: finding a transform parent walks the tree
+    Joint** kept = nullptr;    // the joints with rows, in their given order
+    JointInfo1* info = nullptr;
+    int32_t* start = nullptr;
+    int32_t jointCount = 0;
+    float* warmStart = nullptr;
+    float* cfm = nullptr;      // as the joints gave it
+    float* solveCfm = nullptr; // as the solve takes it: divided by h, softened on a retry
+    SORSystem system;          // m 0: no rows
+};
+
+void SetUpIsland(IterativeIsland& island, RigidBody* const* bodies, int32_t nb,
+                 Joint* const* joints, int32_t nj, float h, float worldCfm, float worldErp,
+                 ScratchArena& scratch) {
+    const float inverseH = 1.0f / h;
+    island.bodies = bodies;
+    island.nb = nb;
+    float* inverseMass = island.inverseMass = scratch.Take<float>(nb);
+    Matrix3* inverseInertia = island.inverseInertia = scratch.Take<Matrix3>(nb);
+    Matrix3* inertia = island.inertia = scratch.Take<Matrix3>(nb);
+    Pivot** parents = island.parents = scratch.Take<Pivot*>(nb);
     for (int b = 0; b < nb; ++b) {
         RigidBody& body = *bodies[b];
         body.SetIslandTag(b);
@@ -302,10 +460,9 @@ bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joi
         }
     }
 
-    // The joints with rows, in their given order.
-    Joint** kept = scratch.Take<Joint*>(nj);
-    JointInfo1* info = scratch.Take<JointInfo1>(nj);
-    int32_t* start = scratch.Take<int32_t>(nj);
+    Joint** kept = island.kept = scratch.Take<Joint*>(nj);
+    JointInfo1* info = island.info = scratch.Take<JointInfo1>(nj);
+    int32_t* start = island.start = scratch.Take<int32_t>(nj);
     int jointCount = 0;
     int m = 0;
     for (int i = 0; i < nj; ++i) {
@@ -319,110 +476,135 @@ bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joi
         m += rows.m;
         ++jointCount;
     }
+    island.jointCount = jointCount;
 
-    float* fc = scratch.Take<float>(static_cast<size_t>(nb) * 6);
+    SORSystem& system = island.system;
+    system.nb = nb;
+    system.inverseMass = inverseMass;
+    system.inverseInertia = inverseInertia;
+    float* fc = system.fc = scratch.Take<float>(static_cast<size_t>(nb) * 6);
     SetZero(fc, nb * 6);
-    if (m > 0) {
-        float* J = scratch.Take<float>(static_cast<size_t>(m) * RowFloats);
-        int32_t* jb = scratch.Take<int32_t>(2 * static_cast<size_t>(m));
-        float* c = scratch.Take<float>(m);
-        float* cfm = scratch.Take<float>(m);
-        float* lo = scratch.Take<float>(m);
-        float* hi = scratch.Take<float>(m);
-        int32_t* findex = scratch.Take<int32_t>(m);
-        float* rhs = scratch.Take<float>(m);
-        float* warmStart = scratch.Take<float>(m);
-        SetZero(c, m);
-        SetValue(cfm, m, worldCfm);
-        SetValue(lo, m, -LCPInfinity);
-        SetValue(hi, m, LCPInfinity);
-        std::fill(findex, findex + m, -1);
-        SetZero(J, m * RowFloats);
+    if (m == 0) {
+        return;
+    }
+    float* J = scratch.Take<float>(static_cast<size_t>(m) * RowFloats);
+    int32_t* jb = scratch.Take<int32_t>(2 * static_cast<size_t>(m));
+    float* c = scratch.Take<float>(m);
+    float* cfm = island.cfm = scratch.Take<float>(m);
+    float* lo = scratch.Take<float>(m);
+    float* hi = scratch.Take<float>(m);
+    int32_t* findex = scratch.Take<int32_t>(m);
+    float* rhs = scratch.Take<float>(m);
+    float* warmStart = island.warmStart = scratch.Take<float>(m);
+    SetZero(c, m);
+    SetValue(cfm, m, worldCfm);
+    SetValue(lo, m, -LCPInfinity);
+    SetValue(hi, m, LCPInfinity);
+    std::fill(findex, findex + m, -1);
+    SetZero(J, m * RowFloats);
 
-        JointInfo2 info2;
-        info2.fps = inverseH;
-        info2.erp = worldErp;
-        info2.rowSkip = RowFloats;
-        int32_t* jbRow = jb;
-        for (int i = 0; i < jointCount; ++i) {
-            Joint& joint = *kept[i];
-            info2.J1l = J + start[i] * RowFloats;
-            info2.J1a = info2.J1l + 3;
-            info2.J2l = info2.J1l + 6;
-            info2.J2a = info2.J1l + 9;
-            info2.c = c + start[i];
-            info2.cfm = cfm + start[i];
-            info2.lo = lo + start[i];
-            info2.hi = hi + start[i];
-            info2.findex = findex + start[i];
-            joint.GetInfo2(info2);
-            const RigidBody* second = joint.GetBody(1);
-            const int first = joint.GetBody(0)->GetIslandTag();
-            // A second body that does not move with the island acts as the immovable world.
-            const int other = second && second->IsMovable() && InIsland(second, bodies, nb)
-                                  ? second->GetIslandTag()
-                                  : -1;
-            const float* saved = joint.GetSavedLambda();
-            for (int k = 0; k < info[i].m; ++k) {
-                if (info2.findex[k] >= 0) {
-                    info2.findex[k] += start[i];
-                }
-                *jbRow++ = first;
-                *jbRow++ = other;
-                warmStart[start[i] + k] = saved[k];
+    JointInfo2 info2;
+    info2.fps = inverseH;
+    info2.erp = worldErp;
+    info2.rowSkip = RowFloats;
+    int32_t* jbRow = jb;
+    for (int i = 0; i < jointCount; ++i) {
+        Joint& joint = *kept[i];
+        info2.J1l = J + start[i] * RowFloats;
+        info2.J1a = info2.J1l + 3;
+        info2.J2l = info2.J1l + 6;
+        info2.J2a = info2.J1l + 9;
+        info2.c = c + start[i];
+        info2.cfm = cfm + start[i];
+        info2.lo = lo + start[i];
+        info2.hi = hi + start[i];
+        info2.findex = findex + start[i];
+        joint.GetInfo2(info2);
+        const RigidBody* second = joint.GetBody(1);
+        const int first = joint.GetBody(0)->GetIslandTag();
+        // A second body that does not move with the island acts as the immovable world.
+        const int other = second && second->IsMovable() && InIsland(second, bodies, nb)
+                              ? second->GetIslandTag()
+                              : -1;
+        const float* saved = joint.GetSavedLambda();
+        for (int k = 0; k < info[i].m; ++k) {
+            if (info2.findex[k] >= 0) {
+                info2.findex[k] += start[i];
             }
+            *jbRow++ = first;
+            *jbRow++ = other;
+            warmStart[start[i] + k] = saved[k];
         }
-        QUARN_CHECK_ASSERTION(jbRow == jb + 2 * m, "jb_ptr == jb+2*m");
+    }
+    QUARN_CHECK_ASSERTION(jbRow == jb + 2 * m, "jb_ptr == jb+2*m");
 
-        // rhs = c/h + J (M^-1 F + v/h), in world space.
-        float* tmp = scratch.Take<float>(static_cast<size_t>(nb) * 6);
-        for (int b = 0; b < nb; ++b) {
-            RigidBody& body = *bodies[b];
-            const Float3 v = ToWorldSpace(parents[b], body.GetLinearVelocity());
-            const Float3 w = ToWorldSpace(parents[b], body.GetAngularVelocity());
-            StoreJacobian(tmp + 6 * b, (body.GetForce() * inverseMass[b] + v * inverseH) * -1.0f);
-            StoreJacobian(tmp + 6 * b + 3,
-                          (inverseInertia[b].Transform(body.GetTorque()) + w * inverseH) * -1.0f);
-        }
-        MultiplyJ(m, J, jb, tmp, rhs);
-        for (int r = 0; r < m; ++r) {
-            rhs[r] = c[r] * inverseH - rhs[r];
-        }
+    // rhs = c/h + J (M^-1 F + v/h), in world space.
+    float* tmp = scratch.Take<float>(static_cast<size_t>(nb) * 6);
+    for (int b = 0; b < nb; ++b) {
+        RigidBody& body = *bodies[b];
+        const Float3 v = ToWorldSpace(parents[b], body.GetLinearVelocity());
+        const Float3 w = ToWorldSpace(parents[b], body.GetAngularVelocity());
+        StoreJacobian(tmp + 6 * b, (body.GetForce() * inverseMass[b] + v * inverseH) * -1.0f);
+        StoreJacobian(tmp + 6 * b + 3,
+                      (inverseInertia[b].Transform(body.GetTorque()) + w * inverseH) * -1.0f);
+    }
+    MultiplyJ(m, J, jb, tmp, rhs);
+    for (int r = 0; r < m; ++r) {
+        rhs[r] = c[r] * inverseH - rhs[r];
+    }
 
-        float* solveCfm = scratch.Take<float>(m);
-        float* lambda = scratch.Take<float>(m);
-        SORSystem system;
-        system.m = m;
-        system.nb = nb;
-        system.J = J;
-        system.jb = jb;
-        system.inverseMass = inverseMass;
-        system.inverseInertia = inverseInertia;
-        system.lambda = lambda;
-        system.fc = fc;
-        system.b = rhs;
-        system.lo = lo;
-        system.hi = hi;
-        system.cfm = solveCfm;
-        system.findex = findex;
-        auto solve = [&](bool soften) {
-            std::memcpy(lambda, warmStart, sizeof(float) * m);
-            for (int r = 0; r < m; ++r) {
-                solveCfm[r] = (soften ? std::max(cfm[r], RetryCfm) : cfm[r]) * inverseH;
-            }
-            SolveSOR(system, iterations, overRelaxation, scratch);
-            return AllFinite(lambda, static_cast<size_t>(m)) &&
-                   AllFinite(fc, static_cast<size_t>(nb) * 6);
-        };
+    system.m = m;
+    system.J = J;
+    system.jb = jb;
+    system.b = rhs;
+    system.lo = lo;
+    system.hi = hi;
+    system.findex = findex;
+    system.lambda = scratch.Take<float>(m);
+    system.cfm = island.solveCfm = scratch.Take<float>(m);
+}
+
+// The solve starts from the saved multipliers; softened, every row's cfm is at least RetryCfm.
+void StartSolve(const IterativeIsland& island, bool soften, float h) {
+    const SORSystem& system = island.system;
+    std::memcpy(system.lambda, island.warmStart, sizeof(float) * system.m);
+    const float inverseH = 1.0f / h;
+    for (int r = 0; r < system.m; ++r) {
+        const float cfm = soften ? std::max(island.cfm[r], RetryCfm) : island.cfm[r];
+        island.solveCfm[r] = cfm * inverseH;
+    }
+}
+
+bool Solved(const IterativeIsland& island) {
+    return AllFinite(island.system.lambda, static_cast<size_t>(island.system.m)) &&
+           AllFinite(island.system.fc, static_cast<size_t>(island.nb) * 6);
+}
+
+// Applies the solved island, or leaves it as it was when its solve failed.
+bool FinishIsland(const IterativeIsland& island, float h, int32_t iterations,
+                  float overRelaxation, ScratchArena& scratch) {
+    RigidBody* const* bodies = island.bodies;
+    const int nb = island.nb;
+    const SORSystem& system = island.system;
+    const float* inverseMass = island.inverseMass;
+    Pivot* const* parents = island.parents;
+    float* fc = system.fc;
+    if (system.m > 0) {
         // A zero pivot cannot stop this solve, but redundant rows without cfm can still drive
         // it to overflow: soften every row a little and try once more.
-        if (!solve(false) && !solve(true)) {
-            AbandonIsland(bodies, nb);
-            return false;
+        if (!Solved(island)) {
+            StartSolve(island, true, h);
+            SolveSOR(system, iterations, overRelaxation, scratch);
+            if (!Solved(island)) {
+                AbandonIsland(bodies, nb);
+                return false;
+            }
         }
-
-        for (int i = 0; i < jointCount; ++i) {
-            std::copy(lambda + start[i], lambda + start[i] + info[i].m, kept[i]->GetSavedLambda());
+        const float* lambda = system.lambda;
+        for (int i = 0; i < island.jointCount; ++i) {
+            const int32_t start = island.start[i];
+            std::copy(lambda + start, lambda + start + island.info[i].m,
+                      island.kept[i]->GetSavedLambda());
         }
         // The constraint force applied is -J^T lambda.
         for (int b = 0; b < nb; ++b) {
@@ -433,8 +615,8 @@ bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joi
 
         // Every joint with a feedback record hears the whole constraint force on its bodies.
         bool forces = false;
-        for (int i = 0; i < jointCount; ++i) {
-            JointFeedback* feedback = kept[i]->GetFeedback();
+        for (int i = 0; i < island.jointCount; ++i) {
+            JointFeedback* feedback = island.kept[i]->GetFeedback();
             if (!feedback) {
                 continue;
             }
@@ -446,16 +628,16 @@ bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joi
                     StoreJacobian(fc + 6 * b,
                           movable ? Load(fc + 6 * b) * (1.0f / inverseMass[b]) : Float3());
                     StoreJacobian(fc + 6 * b + 3,
-                          movable ? inertia[b].Transform(Load(fc + 6 * b + 3)) : Float3());
+                                  movable ? island.inertia[b].Transform(Load(fc + 6 * b + 3))
+                                          : Float3());
                 }
             }
-            const int first = kept[i]->GetBody(0)->GetIslandTag();
-            feedback->force1 = Load(fc + 6 * first);
-            feedback->torque1 = Load(fc + 6 * first + 3);
-            const int second = jb[2 * start[i] + 1];
-            if (second >= 0) {
-                feedback->force2 = Load(fc + 6 * second);
-                feedback->torque2 = Load(fc + 6 * second + 3);
+            const int32_t* jb = system.jb + 2 * island.start[i];
+            feedback->force1 = Load(fc + 6 * jb[0]);
+            feedback->torque1 = Load(fc + 6 * jb[0] + 3);
+            if (jb[1] >= 0) {
+                feedback->force2 = Load(fc + 6 * jb[1]);
+                feedback->torque2 = Load(fc + 6 * jb[1] + 3);
             }
         }
     }
@@ -465,10 +647,46 @@ bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joi
         RigidBody& body = *bodies[b];
         body.AddLinearVelocity(ToStoredSpace(parents[b], body.GetForce() * (h * inverseMass[b])));
         body.AddAngularVelocity(
-            ToStoredSpace(parents[b], inverseInertia[b].Transform(body.GetTorque() * h)));
+            ToStoredSpace(parents[b], island.inverseInertia[b].Transform(body.GetTorque() * h)));
     }
     IntegrateIsland(bodies, nb, h);
     return true;
+}
+
+} // namespace
+
+bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj,
+                         float h, float worldCfm, float worldErp, int32_t iterations,
+                         float overRelaxation, ScratchArena& scratch) {
+    const IslandSpan island{0, nb, 0, nj};
+    return StepIslandsIterative(bodies, joints, &island, 1, h, worldCfm, worldErp, iterations,
+                                overRelaxation, scratch);
+}
+
+bool StepIslandsIterative(RigidBody* const* bodies, Joint* const* joints,
+                          const IslandSpan* islands, int32_t count, float h, float worldCfm,
+                          float worldErp, int32_t iterations, float overRelaxation,
+                          ScratchArena& scratch) {
+    ScratchArena::Scope scope(scratch);
+    IterativeIsland* steps = scratch.Take<IterativeIsland>(count);
+    SORSystem* systems = scratch.Take<SORSystem>(count);
+    int solving = 0;
+    for (int i = 0; i < count; ++i) {
+        IterativeIsland& island = *new (steps + i) IterativeIsland();
+        SetUpIsland(island, bodies + islands[i].firstBody, islands[i].bodyCount,
+                    joints + islands[i].firstJoint, islands[i].jointCount, h, worldCfm,
+                    worldErp, scratch);
+        if (island.system.m > 0) {
+            StartSolve(island, false, h);
+            systems[solving++] = island.system;
+        }
+    }
+    SolveSOR(systems, solving, iterations, overRelaxation, scratch);
+    bool stepped = true;
+    for (int i = 0; i < count; ++i) {
+        stepped = FinishIsland(steps[i], h, iterations, overRelaxation, scratch) && stepped;
+    }
+    return stepped;
 }
 
 } // namespace quarn

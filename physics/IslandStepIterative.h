@@ -36,6 +36,12 @@ struct SORSystem {
 // that no force can move (a zero or non-finite diagonal) is skipped and keeps a multiplier of 0.
 void SolveSOR(const SORSystem& system, int32_t iterations, float overRelaxation,
               ScratchArena& scratch);
+// The same solve of several independent systems at once. Each ends exactly as it would alone:
+// the shuffles are drawn system by system, and each system's rows are visited in its own
+// order. Visits of different systems alternate, so that a visit seldom waits for the one
+// before it to update a body.
+void SolveSOR(const SORSystem* systems, int32_t count, int32_t iterations, float overRelaxation,
+              ScratchArena& scratch);
 
 // Advances one island by h with the iterative solve, warm-started from the multipliers each
 // joint kept from its previous step, then integrates the poses and clears the accumulators.
@@ -47,6 +53,21 @@ bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joi
                          float h, float worldCfm, float worldErp, int32_t iterations,
                          float overRelaxation, ScratchArena& scratch);
 
+// Islands as the world hands them over: a run of the body list and a run of the joint list.
+struct IslandSpan {
+    int32_t firstBody = 0;
+    int32_t bodyCount = 0;
+    int32_t firstJoint = 0;
+    int32_t jointCount = 0;
+};
+
+// Steps each island as StepIslandIterative does, in their order, with their rows solved
+// together; false when any island kept its velocities.
+bool StepIslandsIterative(RigidBody* const* bodies, Joint* const* joints,
+                          const IslandSpan* islands, int32_t count, float h, float worldCfm,
+                          float worldErp, int32_t iterations, float overRelaxation,
+                          ScratchArena& scratch);
+
 // The solver's shuffle generator: x := x * 1664525 + 1013904223 (mod 2^32), one state for the
 // whole program, 0 at start and never reset by the engine, so islands solved one after another
 // see different orders. Tests reset it to make runs repeatable.
@@ -54,5 +75,8 @@ uint32_t RandomNext();
 // 0 to n - 1: the next state scaled by n / 2^32.
 int32_t RandomInt(int32_t n);
 void SeedSolverRandom(uint32_t state);
+// Lets the sweeps use 8-wide registers where the processor has them (the default); tests turn
+// it off to check the narrow sweeps against the wide ones.
+void AllowWideSweeps(bool allow);
 
 } // namespace quarn

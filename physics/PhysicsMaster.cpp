@@ -737,12 +737,20 @@ void PhysicsMaster::StepIslands(float h) {
     for (Joint* joint = joints_; joint; joint = joint->nextInWorld_) {
         joint->SetIslandTag(0);
     }
+    islandBodies_.clear();
+    islandJoints_.clear();
+    islandSpans_.clear();
+    // The iterative solve takes a few islands at once and solves their rows side by side (more
+    // would no longer fit the processor's nearest cache).
+    constexpr size_t IslandsPerSolve = 4;
+    const size_t groupSize = method_ == PhysicsIterative ? IslandsPerSolve : 1;
     for (RigidBody* seed = bodies_; seed; seed = seed->nextInWorld_) {
         if (seed->GetIslandTag() || seed->HasBodyFlags(BodyIdle) || !takesPart(*seed)) {
             continue;
         }
-        islandBodies_.clear();
-        islandJoints_.clear();
+        IslandSpan span;
+        span.firstBody = static_cast<int32_t>(islandBodies_.size());
+        span.firstJoint = static_cast<int32_t>(islandJoints_.size());
         islandStack_.clear();
         // A body is tagged when pushed, so one reached by several joints joins once.
         seed->SetIslandTag(1);
@@ -765,36 +773,14 @@ void PhysicsMaster::StepIslands(float h) {
                 }
             }
         }
-        const auto nb = static_cast<int32_t>(islandBodies_.size());
-        const auto nj = static_cast<int32_t>(islandJoints_.size());
-        const auto solveStart = phaseTiming_ ? std::chrono::steady_clock::now()
-                                             : std::chrono::steady_clock::time_point();
-        if (method_ == PhysicsIterative) {
-            StepIslandIterative(islandBodies_.data(), nb, islandJoints_.data(), nj, timestep_,
-                                cfm_, erp_, iterations_, 1.3f, scratch_);
-        } else {
-            StepIslandLCP(islandBodies_.data(), nb, islandJoints_.data(), nj, timestep_, cfm_,
-                          erp_, scratch_);
-        }
-        if (phaseTiming_) {
-            const std::chrono::duration<double> spent =
-                std::chrono::steady_clock::now() - solveStart;
-            phaseTimes_.solve += spent.count();
-        }
-        // Names are compared only once a step has failed: nearly every island never does.
-        if (LCPStepFailures != 0 &&
-            std::any_of(islandBodies_.begin(), islandBodies_.end(),
-                        [](const RigidBody* body) { return body->GetName() == "Battery"; })) {
-            statistic_ = LCPStepFailures;
-        }
-        for (RigidBody* body : islandBodies_) {
-            body->SetIslandTag(1);
-            body->SetIdle(false);
-        }
-        for (Joint* joint : islandJoints_) {
-            joint->SetIslandTag(1);
+        span.bodyCount = static_cast<int32_t>(islandBodies_.size()) - span.firstBody;
+        span.jointCount = static_cast<int32_t>(islandJoints_.size()) - span.firstJoint;
+        islandSpans_.push_back(span);
+        if (islandSpans_.size() == groupSize) {
+            StepWalkedIslands();
         }
     }
+    StepWalkedIslands();
     for (RigidBody* body = bodies_; body; body = body->nextInWorld_) {
         if (body->GetState() == BodyKinematic && body->IsFullyEnabled()) {
             body->IntegratePose(h);
@@ -805,6 +791,45 @@ void PhysicsMaster::StepIslands(float h) {
             body->SetTorque(Float3());
         }
     }
+}
+
+void PhysicsMaster::StepWalkedIslands() {
+    if (islandSpans_.empty()) {
+        return;
+    }
+    const auto solveStart = phaseTiming_ ? std::chrono::steady_clock::now()
+                                         : std::chrono::steady_clock::time_point();
+    if (method_ == PhysicsIterative) {
+        StepIslandsIterative(islandBodies_.data(), islandJoints_.data(), islandSpans_.data(),
+                             static_cast<int32_t>(islandSpans_.size()), timestep_, cfm_, erp_,
+                             iterations_, 1.3f, scratch_);
+    } else {
+        for (const IslandSpan& span : islandSpans_) {
+            StepIslandLCP(islandBodies_.data() + span.firstBody, span.bodyCount,
+                          islandJoints_.data() + span.firstJoint, span.jointCount, timestep_,
+                          cfm_, erp_, scratch_);
+        }
+    }
+    if (phaseTiming_) {
+        const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - solveStart;
+        phaseTimes_.solve += spent.count();
+    }
+    // Names are compared only once a step has failed: nearly every island never does.
+    if (LCPStepFailures != 0 &&
+        std::any_of(islandBodies_.begin(), islandBodies_.end(),
+                    [](const RigidBody* body) { return body->GetName() == "Battery"; })) {
+        statistic_ = LCPStepFailures;
+    }
+    for (RigidBody* body : islandBodies_) {
+        body->SetIslandTag(1);
+        body->SetIdle(false);
+    }
+    for (Joint* joint : islandJoints_) {
+        joint->SetIslandTag(1);
+    }
+    islandBodies_.clear();
+    islandJoints_.clear();
+    islandSpans_.clear();
 }
 
 } // namespace quarn

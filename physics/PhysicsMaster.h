@@ -4,6 +4,7 @@
 #include "collision/CollisionWorld.h"
 #include "core/object/EntityRef.h"
 #include "physics/ContactEvents.h"
+#include "physics/IslandStepIterative.h"
 #include "physics/ScratchArena.h"
 #include "render/RenderObject.h"
 
@@ -160,6 +161,8 @@ private:
     void ReleaseContacts();
     void ApplyDamping();
     void StepIslands(float h);
+    // Steps the islands walked so far (islandSpans_), then empties the lists.
+    void StepWalkedIslands();
     static void OnCandidatePair(void* data, CollisionVolume& a, CollisionVolume& b);
     void CollideVolumes(CollisionPair* record, CollisionVolume& a, CollisionVolume& b);
     // Friction, soft cfm and minimum depth of the two volumes' materials.
@@ -206,6 +209,7 @@ private:
     std::vector<CollisionContact> contactBuffer_; // one pair's narrow-phase contacts
     std::vector<RigidBody*> islandBodies_;
     std::vector<Joint*> islandJoints_;
+    std::vector<IslandSpan> islandSpans_; // runs of the two lists above
     std::vector<RigidBody*> islandStack_;
 };
 

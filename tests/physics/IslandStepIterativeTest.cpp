@@ -376,72 +376,147 @@ void PlainSOR(const SORSystem& s, int iterations, float overRelaxation) {
     }
 }
 
-// Four bodies and nine rows: normal rows each with two friction rows, rows against the world,
-// bounded and free rows; across the reshuffle after eight sweeps.
-TEST_F(IterativeStep, ThePackedSweepsGiveThePlainSweepsAnswer) {
-    constexpr int m = 9;
-    constexpr int nb = 4;
-    std::vector<float> J(m * 12);
-    uint32_t seed = 12345;
-    auto next = [&seed] {
-        seed = seed * 1103515245u + 12345u;
-        return static_cast<float>((seed >> 8) & 0xffff) / 65536.0f - 0.5f;
-    };
-    for (float& value : J) {
-        value = next();
-    }
-    const int32_t jb[2 * m] = {0, 1, 0, 1, 0, 1, 2, -1, 2, -1, 2, -1, 3, 1, 1, 2, 3, -1};
-    const int32_t findex[m] = {-1, 0, 0, -1, 3, 3, -1, -1, -1};
-    const float lo[m] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, -LCPInfinity, -0.5f, 0.0f};
-    const float hi[m] = {LCPInfinity, 0.8f, 0.8f, LCPInfinity, 1.2f, 1.2f,
-                         LCPInfinity, 0.5f, LCPInfinity};
-    const float b[m] = {3.0f, -1.0f, 2.0f, 5.0f, 0.5f, -0.7f, 1.0f, 4.0f, -2.0f};
-    const float cfm[m] = {1e-3f, 1e-3f, 0.0f, 1e-3f, 0.0f, 1e-3f, 1e-2f, 0.0f, 1e-3f};
-    const float warm[m] = {1.0f, 0.2f, -0.1f, 2.0f, 0.0f, 0.3f, -1.0f, 0.1f, 0.0f};
-    float inverseMass[nb] = {1.0f, 0.5f, 2.0f, 0.25f};
-    Matrix3 inverseInertia[nb];
-    for (int body = 0; body < nb; ++body) {
-        for (int i = 0; i < 3; ++i) {
-            for (int k = 0; k <= i; ++k) {
-                const float value = i == k ? 1.0f + next() : 0.2f * next();
-                inverseInertia[body].m[i][k] = value;
-                inverseInertia[body].m[k][i] = value;
-            }
+// Random rows over nb bodies in groups of three: a normal row (bounded below at 0) and its two
+// friction rows, the odd group against the world; the inverse inertias symmetric.
+struct RandomSystem {
+    RandomSystem(int groups, int bodies, uint32_t seed) : m(3 * groups), nb(bodies) {
+        auto next = [&seed] {
+            seed = seed * 1103515245u + 12345u;
+            return static_cast<float>((seed >> 8) & 0xffff) / 65536.0f - 0.5f;
+        };
+        J.resize(12 * m);
+        for (float& value : J) {
+            value = next();
         }
+        for (int r = 0; r < m; ++r) {
+            const int group = r / 3;
+            const bool normal = r % 3 == 0;
+            jb.push_back(group % nb);
+            jb.push_back(group % 3 == 2 ? -1 : (group + 1 + group / nb) % nb);
+            findex.push_back(normal ? -1 : r - r % 3);
+            lo.push_back(normal ? 0.0f : -LCPInfinity);
+            hi.push_back(normal ? LCPInfinity : 0.6f + next());
+            b.push_back(4.0f * next());
+            cfm.push_back(r % 4 == 0 ? 0.0f : 1e-3f);
+            warm.push_back(next() + 0.5f);
+        }
+        for (int body = 0; body < nb; ++body) {
+            inverseMass.push_back(1.0f + next());
+            Matrix3 inverse;
+            for (int i = 0; i < 3; ++i) {
+                for (int k = 0; k <= i; ++k) {
+                    const float value = i == k ? 1.0f + next() : 0.2f * next();
+                    inverse.m[i][k] = value;
+                    inverse.m[k][i] = value;
+                }
+            }
+            inverseInertia.push_back(inverse);
+        }
+        lambda.resize(m);
+        fc.resize(6 * nb);
     }
+
+    // The system to solve from the warm start.
+    SORSystem Start() {
+        std::copy(warm.begin(), warm.end(), lambda.begin());
+        SORSystem system;
+        system.m = m;
+        system.nb = nb;
+        system.J = J.data();
+        system.jb = jb.data();
+        system.inverseMass = inverseMass.data();
+        system.inverseInertia = inverseInertia.data();
+        system.lambda = lambda.data();
+        system.fc = fc.data();
+        system.b = b.data();
+        system.lo = lo.data();
+        system.hi = hi.data();
+        system.cfm = cfm.data();
+        system.findex = findex.data();
+        return system;
+    }
+
+    int m;
+    int nb;
+    std::vector<float> J, b, lo, hi, cfm, warm, inverseMass, lambda, fc;
+    std::vector<int32_t> jb, findex;
+    std::vector<Matrix3> inverseInertia;
+};
+
+// Normal and friction rows, rows against the world, across the reshuffle after eight sweeps:
+// the packed sweeps, narrow and wide, against plainly written ones; narrow and wide agree to
+// the bit.
+TEST_F(IterativeStep, ThePackedSweepsGiveThePlainSweepsAnswer) {
+    RandomSystem rows(3, 4, 12345);
+    rows.lo[6] = -0.5f; // a row bounded on both sides
+    rows.hi[6] = 0.5f;
+    rows.findex[7] = rows.findex[8] = -1;
     for (const int iterations : {0, 1, 9, 17}) {
         SCOPED_TRACE(iterations);
-        float lambda[2][m];
-        float fc[2][nb * 6];
-        for (int run = 0; run < 2; ++run) {
-            std::copy(warm, warm + m, lambda[run]);
-            SORSystem system;
-            system.m = m;
-            system.nb = nb;
-            system.J = J.data();
-            system.jb = jb;
-            system.inverseMass = inverseMass;
-            system.inverseInertia = inverseInertia;
-            system.lambda = lambda[run];
-            system.fc = fc[run];
-            system.b = b;
-            system.lo = lo;
-            system.hi = hi;
-            system.cfm = cfm;
-            system.findex = findex;
+        std::vector<float> lambda[3];
+        std::vector<float> fc[3];
+        for (int run = 0; run < 3; ++run) {
+            SORSystem system = rows.Start();
             SeedSolverRandom(7);
             if (run == 0) {
                 PlainSOR(system, iterations, 1.3f);
             } else {
+                AllowWideSweeps(run == 2);
                 SolveSOR(system, iterations, 1.3f, world_->GetScratch());
+                AllowWideSweeps(true);
             }
+            lambda[run] = rows.lambda;
+            fc[run] = rows.fc;
         }
-        for (int r = 0; r < m; ++r) {
+        for (int r = 0; r < rows.m; ++r) {
             EXPECT_NEAR(lambda[1][r], lambda[0][r], 1e-4f * (1.0f + std::fabs(lambda[0][r])))
                 << "row " << r;
         }
-        for (int k = 0; k < nb * 6; ++k) {
+        for (int k = 0; k < rows.nb * 6; ++k) {
             EXPECT_NEAR(fc[1][k], fc[0][k], 1e-4f * (1.0f + std::fabs(fc[0][k]))) << "fc " << k;
+        }
+        EXPECT_EQ(lambda[2], lambda[1]);
+        EXPECT_EQ(fc[2], fc[1]);
+    }
+}
+
+// Islands solved side by side end exactly as each solved alone after the one before, the
+// shuffle generator included; a system that overflows does so alone.
+TEST_F(IterativeStep, SystemsSolvedTogetherEndAsEachAlone) {
+    for (const bool overflow : {false, true}) {
+        SCOPED_TRACE(overflow);
+        std::vector<RandomSystem> systems = {RandomSystem(7, 5, 1), RandomSystem(2, 2, 2),
+                                             RandomSystem(12, 9, 3)};
+        if (overflow) {
+            systems[1].b[0] = std::numeric_limits<float>::infinity();
+        }
+        std::vector<std::vector<float>> lambda;
+        std::vector<std::vector<float>> fc;
+        SeedSolverRandom(99);
+        for (RandomSystem& rows : systems) {
+            const SORSystem system = rows.Start();
+            SolveSOR(system, 10, 1.3f, world_->GetScratch());
+            lambda.push_back(rows.lambda);
+            fc.push_back(rows.fc);
+        }
+        const uint32_t after = RandomNext();
+
+        SeedSolverRandom(99);
+        std::vector<SORSystem> together;
+        for (RandomSystem& rows : systems) {
+            together.push_back(rows.Start());
+        }
+        SolveSOR(together.data(), 3, 10, 1.3f, world_->GetScratch());
+        EXPECT_EQ(RandomNext(), after);
+        for (size_t i = 0; i < systems.size(); ++i) {
+            SCOPED_TRACE(i);
+            if (overflow && i == 1) {
+                EXPECT_FALSE(std::all_of(systems[i].lambda.begin(), systems[i].lambda.end(),
+                                         [](float value) { return std::isfinite(value); }));
+                continue;
+            }
+            EXPECT_EQ(systems[i].lambda, lambda[i]);
+            EXPECT_EQ(systems[i].fc, fc[i]);
         }
     }
 }
