@@ -193,8 +193,8 @@ bool TouchingEdges(const BoxFrame& A, const BoxFrame& B, int i, int j, const Flo
 
 int CollideBoxBox(CollisionVolume& first, CollisionVolume& second, int,
                   std::span<CollisionContact> contacts) {
-    auto* boxA = dynamic_cast<CollisionBox*>(&first);
-    auto* boxB = dynamic_cast<CollisionBox*>(&second);
+    auto* boxA = ExactOrDerivedCast<CollisionBox>(first);
+    auto* boxB = ExactOrDerivedCast<CollisionBox>(second);
     if (!boxA || !boxB || contacts.empty()) {
         return 0;
     }

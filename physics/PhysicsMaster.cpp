@@ -30,7 +30,6 @@
 #include <memory>
 #include <span>
 #include <string>
-#include <typeinfo>
 
 namespace quarn {
 
@@ -480,10 +479,7 @@ RigidBody* BodyOf(const CollisionVolume& volume) {
     if (!body) {
         return nullptr;
     }
-    // Nearly every body is exactly a RigidBody: comparing types spares the cast's search.
-    Entity& entity = body->GetBodyEntity();
-    return typeid(entity) == typeid(RigidBody) ? static_cast<RigidBody*>(&entity)
-                                               : dynamic_cast<RigidBody*>(&entity);
+    return ExactOrDerivedCast<RigidBody>(body->GetBodyEntity());
 }
 
 uint32_t ResolvedId(const EntityRef& reference) {
