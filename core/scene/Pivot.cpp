@@ -570,10 +570,6 @@ void Pivot::GetInverseWorldMatrix(Matrix4& out) {
     out = GetWorldMatrix().Inverted();
 }
 
-Float3 Pivot::GetWorldPosition() {
-    return Row(GetWorldMatrix(), 3);
-}
-
 Float3 Pivot::GetWorldAxisZ() {
     return Row(GetWorldMatrix(), 2);
 }

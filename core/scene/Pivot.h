@@ -82,7 +82,10 @@ public:
         return worldMatrix_;
     }
     void GetInverseWorldMatrix(Matrix4& out);
-    Float3 GetWorldPosition();
+    Float3 GetWorldPosition() {
+        const Matrix4& world = GetWorldMatrix();
+        return {world.At(3, 0), world.At(3, 1), world.At(3, 2)};
+    }
     Float3 GetWorldAxisZ();
     // Row i (0, 1 or 2) of the world matrix; (0, 0, 0) for any other i.
     Float3 GetWorldAxis(int32_t axis);
