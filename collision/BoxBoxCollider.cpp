@@ -69,7 +69,7 @@ int ClipToRectangle(const Float2* input, int count, float h0, float h1, Float2* 
             };
             for (int i = 0; i < count && written < MostContacts; ++i) {
                 const Float2& p = in[i];
-                const Float2& q = in[(i + 1) % count];
+                const Float2& q = in[i + 1 < count ? i + 1 : 0]; // no division per point
                 if (inside(p)) {
                     out[written++] = p;
                 }
