@@ -643,9 +643,9 @@ void PhysicsMaster::CollideVolumes(CollisionPair* record, CollisionVolume& a, Co
                 const Float3 second(std::sin(angle), 0.0f, -std::cos(angle));
                 const Float3 axis = std::fabs(first.Dot(contact.normal)) >= 0.99f ? second : first;
                 surface.frictionDirection = axis.Cross(contact.normal).NormalizedOrSelf();
-            } else {
-                surface.frictionDirection = contact.normal.AnyPerpendicular();
             }
+            // Without ContactFrictionDirection the rows take both directions from the normal,
+            // so the pyramid models store none (a square root and two divisions per contact).
             if (moving) {
                 surface.mode |= ContactMotion;
                 surface.motion = surfaceMotion;
