@@ -627,7 +627,11 @@ void PhysicsMaster::CollideVolumes(CollisionPair* record, CollisionVolume& a, Co
         contact.normal = contact.normal * -1.0f;
         contact.position = contact.position * -1.0f;
         if (makeJoints) {
-            SurfaceParameters surface;
+            // Filled in place: a copy built on the stack was stored piecewise and then reloaded
+            // whole, which stalls.
+            ContactJoint& joint = NextContactJoint();
+            SurfaceParameters& surface = joint.surface;
+            surface = SurfaceParameters();
             surface.mode = ContactSoftErp | ContactSoftCfm;
             if (frictionModel_ & 2) {
                 surface.mode |= ContactFrictionScaled1 | ContactFrictionScaled2;
@@ -653,11 +657,9 @@ void PhysicsMaster::CollideVolumes(CollisionPair* record, CollisionVolume& a, Co
             if (GetRenderFlags() & RenderGizmo) {
                 DrawContactMarker(contact);
             }
-            ContactJoint& joint = NextContactJoint();
             joint.position = contact.position;
             joint.normal = contact.normal;
             joint.depth = contact.depth;
-            joint.surface = surface;
             joint.SetVolumes(&a, &b);
             joint.Attach(bodyA, bodyB);
         }
