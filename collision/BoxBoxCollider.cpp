@@ -69,7 +69,7 @@ int ClipToRectangle(const Float2* input, int count, float h0, float h1, Float2* 
             };
             for (int i = 0; i < count && written < MostContacts; ++i) {
                 const Float2& p = in[i];
-                const Float2& q = in[(i + 1) % count];
+                const Float2& q = in[i + 1 < count ? i + 1 : 0]; // no division per point
                 if (inside(p)) {
                     out[written++] = p;
                 }
@@ -193,8 +193,8 @@ bool TouchingEdges(const BoxFrame& A, const BoxFrame& B, int i, int j, const Flo
 
 int CollideBoxBox(CollisionVolume& first, CollisionVolume& second, int,
                   std::span<CollisionContact> contacts) {
-    auto* boxA = dynamic_cast<CollisionBox*>(&first);
-    auto* boxB = dynamic_cast<CollisionBox*>(&second);
+    auto* boxA = ExactOrDerivedCast<CollisionBox>(first);
+    auto* boxB = ExactOrDerivedCast<CollisionBox>(second);
     if (!boxA || !boxB || contacts.empty()) {
         return 0;
     }

@@ -551,8 +551,8 @@ int CollideSphereBox(CollisionVolume& sphere, CollisionVolume& box, int,
 
 int CollideBoxPlane(CollisionVolume& box, CollisionVolume& plane, int maximum,
                     std::span<CollisionContact> contacts) {
-    auto* b = dynamic_cast<CollisionBox*>(&box);
-    auto* p = dynamic_cast<CollisionPlane*>(&plane);
+    auto* b = ExactOrDerivedCast<CollisionBox>(box);
+    auto* p = ExactOrDerivedCast<CollisionPlane>(plane);
     if (!b || !p || contacts.empty()) {
         return 0;
     }

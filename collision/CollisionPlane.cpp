@@ -32,7 +32,10 @@ Float3 CollisionPlane::GetNormal() {
         return GetWorldAxisZ();
     }
     Float3 normal;
-    Component(normal, worldSide_ % 3) = worldSide_ < 3 ? 1.0f : -1.0f;
+    // Sides 0-2 face along +X, +Y, +Z and 3-5 along the negated axes (no division: every
+    // box-plane pair asks).
+    const bool positive = worldSide_ < 3;
+    Component(normal, positive ? worldSide_ : worldSide_ - 3) = positive ? 1.0f : -1.0f;
     return normal;
 }
 

@@ -195,7 +195,21 @@ void CollisionSpaceSweepnPrune::Prepare() {
 }
 
 void CollisionSpaceSweepnPrune::Collide(void*, CollisionPairCallback callback) {
+    // The used list visits records scattered over the table, and each record leads on to its two
+    // volumes: fetching both a few pairs ahead hides most of the misses the filter would wait on.
+    constexpr uint32_t RecordsAhead = 8;
+    constexpr uint32_t VolumesAhead = 4;
     for (uint32_t i = 0; i < GetUsedPairCount(); ++i) {
+        if (i + RecordsAhead < GetUsedPairCount()) {
+            const char* ahead = reinterpret_cast<const char*>(&GetUsedPair(i + RecordsAhead));
+            __builtin_prefetch(ahead);
+            __builtin_prefetch(ahead + sizeof(CollisionPair) - 1);
+        }
+        if (i + VolumesAhead < GetUsedPairCount()) {
+            const CollisionPair& ahead = GetUsedPair(i + VolumesAhead);
+            __builtin_prefetch(ahead.firstVolume);
+            __builtin_prefetch(ahead.secondVolume);
+        }
         FilterCachedPair(GetUsedPair(i), callback);
     }
 }

@@ -30,7 +30,6 @@
 #include <memory>
 #include <span>
 #include <string>
-#include <typeinfo>
 
 namespace quarn {
 
@@ -480,10 +479,7 @@ RigidBody* BodyOf(const CollisionVolume& volume) {
     if (!body) {
         return nullptr;
     }
-    // Nearly every body is exactly a RigidBody: comparing types spares the cast's search.
-    Entity& entity = body->GetBodyEntity();
-    return typeid(entity) == typeid(RigidBody) ? static_cast<RigidBody*>(&entity)
-                                               : dynamic_cast<RigidBody*>(&entity);
+    return ExactOrDerivedCast<RigidBody>(body->GetBodyEntity());
 }
 
 uint32_t ResolvedId(const EntityRef& reference) {
@@ -631,7 +627,11 @@ void PhysicsMaster::CollideVolumes(CollisionPair* record, CollisionVolume& a, Co
         contact.normal = contact.normal * -1.0f;
         contact.position = contact.position * -1.0f;
         if (makeJoints) {
-            SurfaceParameters surface;
+            // Filled in place: a copy built on the stack was stored piecewise and then reloaded
+            // whole, which stalls.
+            ContactJoint& joint = NextContactJoint();
+            SurfaceParameters& surface = joint.surface;
+            surface = SurfaceParameters();
             surface.mode = ContactSoftErp | ContactSoftCfm;
             if (frictionModel_ & 2) {
                 surface.mode |= ContactFrictionScaled1 | ContactFrictionScaled2;
@@ -647,9 +647,9 @@ void PhysicsMaster::CollideVolumes(CollisionPair* record, CollisionVolume& a, Co
                 const Float3 second(std::sin(angle), 0.0f, -std::cos(angle));
                 const Float3 axis = std::fabs(first.Dot(contact.normal)) >= 0.99f ? second : first;
                 surface.frictionDirection = axis.Cross(contact.normal).NormalizedOrSelf();
-            } else {
-                surface.frictionDirection = contact.normal.AnyPerpendicular();
             }
+            // Without ContactFrictionDirection the rows take both directions from the normal,
+            // so the pyramid models store none (a square root and two divisions per contact).
             if (moving) {
                 surface.mode |= ContactMotion;
                 surface.motion = surfaceMotion;
@@ -657,11 +657,9 @@ void PhysicsMaster::CollideVolumes(CollisionPair* record, CollisionVolume& a, Co
             if (GetRenderFlags() & RenderGizmo) {
                 DrawContactMarker(contact);
             }
-            ContactJoint& joint = NextContactJoint();
             joint.position = contact.position;
             joint.normal = contact.normal;
             joint.depth = contact.depth;
-            joint.surface = surface;
             joint.SetVolumes(&a, &b);
             joint.Attach(bodyA, bodyB);
         }

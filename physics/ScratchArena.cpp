@@ -24,33 +24,27 @@ size_t ScratchArena::Capacity() const {
     return chunks * Alignment;
 }
 
-void* ScratchArena::TakeBytes(size_t bytes) {
-    assert(openScopes_ > 0);
-    const size_t wanted = std::max<size_t>(1, (bytes + Alignment - 1) / Alignment);
-    if (blocks_.empty() || blocks_[current_].size - blocks_[current_].used < wanted) {
-        // Room already handed out must not move, so the next block is used, or a new one added.
-        if (!blocks_.empty() && current_ + 1 < blocks_.size() &&
-            blocks_[current_ + 1].size >= wanted) {
-            ++current_;
-        } else {
-            blocks_.resize(blocks_.empty() ? 0 : current_ + 1);
-            Block block;
-            block.size = std::max(wanted, Capacity() / Alignment);
-            block.chunks = std::make_unique_for_overwrite<Chunk[]>(block.size);
-            blocks_.push_back(std::move(block));
-            current_ = blocks_.size() - 1;
-        }
-        blocks_[current_].used = 0;
+void ScratchArena::MoveToBlockWithRoom(size_t wanted) {
+    // Room already handed out must not move, so the next block is used, or a new one added.
+    if (!blocks_.empty() && current_ + 1 < blocks_.size() && blocks_[current_ + 1].size >= wanted) {
+        SetCurrent(current_ + 1);
+    } else {
+        blocks_.resize(blocks_.empty() ? 0 : current_ + 1);
+        Block block;
+        block.size = std::max(wanted, Capacity() / Alignment);
+        block.chunks = std::make_unique_for_overwrite<Chunk[]>(block.size);
+        blocks_.push_back(std::move(block));
+        SetCurrent(blocks_.size() - 1);
     }
-    Block& block = blocks_[current_];
-    Chunk* room = block.chunks.get() + block.used;
-    block.used += wanted;
-    size_t inUse = 0;
-    for (size_t index = 0; index <= current_; ++index) {
-        inUse += blocks_[index].used;
+    blocks_[current_].used = 0;
+}
+
+void ScratchArena::SetCurrent(size_t block) {
+    current_ = block;
+    usedBefore_ = 0;
+    for (size_t index = 0; index < block; ++index) {
+        usedBefore_ += blocks_[index].used;
     }
-    highWater_ = std::max(highWater_, inUse);
-    return room;
 }
 
 void ScratchArena::Release(size_t block, size_t used) {
@@ -64,11 +58,11 @@ void ScratchArena::Release(size_t block, size_t used) {
         merged.size = highWater_;
         merged.chunks = std::make_unique_for_overwrite<Chunk[]>(merged.size);
         blocks_.push_back(std::move(merged));
-        current_ = 0;
+        SetCurrent(0);
         return;
     }
     // Later blocks are kept for the next scope's use.
-    current_ = block;
+    SetCurrent(block);
     blocks_[block].used = used;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cassert>
 #include <cstddef>
 #include <memory>
 #include <vector>
@@ -54,12 +56,29 @@ private:
         size_t used = 0;
     };
 
-    void* TakeBytes(size_t bytes);
+    // Inline: an island step takes room for every joint, and nearly always the current block
+    // has it.
+    void* TakeBytes(size_t bytes) {
+        assert(openScopes_ > 0);
+        const size_t wanted = std::max<size_t>(1, (bytes + Alignment - 1) / Alignment);
+        if (blocks_.empty() || blocks_[current_].size - blocks_[current_].used < wanted) {
+            MoveToBlockWithRoom(wanted);
+        }
+        Block& block = blocks_[current_];
+        Chunk* room = block.chunks.get() + block.used;
+        block.used += wanted;
+        highWater_ = std::max(highWater_, usedBefore_ + block.used);
+        return room;
+    }
+    // Makes the current block one with room for `wanted` chunks, empty.
+    void MoveToBlockWithRoom(size_t wanted);
     void Release(size_t block, size_t used);
+    void SetCurrent(size_t block);
 
     std::vector<Block> blocks_;
     size_t current_ = 0;
-    size_t highWater_ = 0; // chunks in use at the fullest moment
+    size_t usedBefore_ = 0; // chunks in use in the blocks before the current one
+    size_t highWater_ = 0;  // chunks in use at the fullest moment
     int openScopes_ = 0;
 };
 

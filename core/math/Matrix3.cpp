@@ -53,17 +53,6 @@ Float3 Matrix3::RotateByTranspose(const Float3& v) const {
             m[2][0] * v.x + m[2][1] * v.y + m[2][2] * v.z};
 }
 
-void Matrix3::Multiply(Matrix3 other, Matrix3& out) const {
-    const Matrix3 a = *this; // out may alias this
-    for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j) {
-            out.m[i][j] = a.m[i][0] * other.m[0][j] + a.m[i][1] * other.m[1][j] +
-                          a.m[i][2] * other.m[2][j];
-        }
-        out.m[i][3] = 0.0f;
-    }
-}
-
 bool Matrix3::Invert() {
     const float (&a)[3][4] = m;
     float adj[3][3];
@@ -87,17 +76,6 @@ bool Matrix3::Invert() {
             m[i][j] = adj[i][j] * inverseDet;
         }
         m[i][3] = 0.0f;
-    }
-    return true;
-}
-
-bool Matrix3::IsFinite() const {
-    for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j) {
-            if (!std::isfinite(m[i][j])) {
-                return false;
-            }
-        }
     }
     return true;
 }

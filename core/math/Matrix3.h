@@ -3,6 +3,8 @@
 #include "core/math/Matrix4.h"
 #include "core/math/Vector.h"
 
+#include <cmath>
+
 namespace quarn {
 
 // The physics' 3x3 matrix: three rows of four floats, the fourth of each row padding, so that a
@@ -26,12 +28,30 @@ struct Matrix3 {
     Float3 Transform(const Float3& v) const { return RotateByTranspose(v); }
 
     // out = this x other; out may be this matrix.
-    void Multiply(Matrix3 other, Matrix3& out) const;
+    void Multiply(Matrix3 other, Matrix3& out) const {
+        const Matrix3 a = *this;
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j) {
+                out.m[i][j] = a.m[i][0] * other.m[0][j] + a.m[i][1] * other.m[1][j] +
+                              a.m[i][2] * other.m[2][j];
+            }
+            out.m[i][3] = 0.0f;
+        }
+    }
     // Inverts in place through the adjugate. A determinant of 0 or one that is not finite has no
     // inverse: the matrix becomes zero, which for an inertia tensor means no rotational response
     // rather than an adjugate of the wrong units. Answers whether an inverse existed.
     bool Invert();
-    bool IsFinite() const;
+    bool IsFinite() const {
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j) {
+                if (!std::isfinite(m[i][j])) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
 };
 
 static_assert(sizeof(Matrix3) == 48);

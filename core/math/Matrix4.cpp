@@ -13,18 +13,6 @@ void Matrix4::SetTranslation(const Float3& translation) {
     At(3, 2) = translation.z;
 }
 
-void Matrix4::Multiply(const Matrix4& other, Matrix4& out) const {
-    // Accumulate in a temporary so that a.Multiply(b, a) and a.Multiply(a, a) are safe.
-    Matrix4 result;
-    for (int row = 0; row < 4; ++row) {
-        for (int col = 0; col < 4; ++col) {
-            result.At(row, col) = At(row, 0) * other.At(0, col) + At(row, 1) * other.At(1, col) +
-                                  At(row, 2) * other.At(2, col) + At(row, 3) * other.At(3, col);
-        }
-    }
-    out = result;
-}
-
 Matrix4& Matrix4::operator*=(const Matrix4& other) {
     Multiply(other, *this);
     return *this;

@@ -27,7 +27,18 @@ struct Matrix4 {
     void SetTranslation(const Float3& translation);
 
     // out = this * other; out may be this or other.
-    void Multiply(const Matrix4& other, Matrix4& out) const;
+    void Multiply(const Matrix4& other, Matrix4& out) const {
+        // Accumulate in a temporary so that a.Multiply(b, a) and a.Multiply(a, a) are safe.
+        Matrix4 result;
+        for (int row = 0; row < 4; ++row) {
+            for (int col = 0; col < 4; ++col) {
+                result.At(row, col) = At(row, 0) * other.At(0, col) +
+                                      At(row, 1) * other.At(1, col) +
+                                      At(row, 2) * other.At(2, col) + At(row, 3) * other.At(3, col);
+            }
+        }
+        out = result;
+    }
     Matrix4& operator*=(const Matrix4& other);
 
     // Takes the 3x3 rotation from three rows of four floats; the fourth float of each row is

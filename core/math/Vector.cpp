@@ -28,10 +28,6 @@ Float2 Float2::Normalized() const {
     return result;
 }
 
-float Float3::Length() const {
-    return std::sqrt(LengthSquared());
-}
-
 void Float3::Normalize() {
     const float length = Length();
     if (length == 0.0f) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 namespace quarn {
@@ -116,7 +117,7 @@ struct Float3 {
     }
 
     constexpr float LengthSquared() const { return x * x + y * y + z * z; }
-    float Length() const;
+    float Length() const { return std::sqrt(LengthSquared()); }
 
     // A zero vector stays zero rather than turning into NaN.
     void Normalize();

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <typeinfo>
 
 namespace quarn {
 
@@ -141,5 +142,12 @@ private:
     size_t instanceIndex_ = 0;
     std::string name_;
 };
+
+// The object as a T. Where hot paths nearly always meet exactly a T, comparing the types spares
+// the cast's search of the class tree; derived classes still take the cast.
+template <class T, class From>
+T* ExactOrDerivedCast(From& object) {
+    return typeid(object) == typeid(T) ? static_cast<T*>(&object) : dynamic_cast<T*>(&object);
+}
 
 } // namespace quarn

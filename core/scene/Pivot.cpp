@@ -20,6 +20,7 @@ namespace quarn {
 ClassInfo* Pivot::classInfo = nullptr;
 Property* Pivot::positionProperty_ = nullptr;
 Property* Pivot::orientationProperty_ = nullptr;
+std::atomic<int32_t> Pivot::cameraDependentPivots_{0};
 
 namespace {
 
@@ -213,7 +214,9 @@ Pivot::Pivot() {
     SetFlag(NodeKindPivot, true);
 }
 
-Pivot::~Pivot() = default;
+Pivot::~Pivot() {
+    StoreMatrixMode(MatrixNormal);
+}
 
 int Pivot::GetPropertyState(const Property& property) const {
     if (&property == orientationProperty_ && (pivotFlags_ & Pivot2D)) {
@@ -376,7 +379,7 @@ void Pivot::SetMatrixMode(int32_t mode) {
         return;
     }
     if (IsLoadingScene()) {
-        matrixMode_ = mode;
+        StoreMatrixMode(mode);
         InvalidateTransform();
         return;
     }
@@ -388,7 +391,7 @@ void Pivot::SetMatrixMode(int32_t mode) {
     } else if (matrixMode_ != MatrixQuarn) {
         worldPosition = GetWorldPosition();
     }
-    matrixMode_ = mode;
+    StoreMatrixMode(mode);
     // Children follow the pivot's new matrix, not only the pivot itself.
     InvalidateTransform();
     if (mode == MatrixNormal) {
@@ -432,7 +435,17 @@ Pivot* Pivot::GetTransformParent() {
     return screenLike(matrixMode_) || screenLike(ancestor->matrixMode_) ? nullptr : ancestor;
 }
 
+void Pivot::StoreMatrixMode(int32_t mode) {
+    const int32_t change =
+        (IsCameraDependent(mode) ? 1 : 0) - (IsCameraDependent(matrixMode_) ? 1 : 0);
+    cameraDependentPivots_.fetch_add(change, std::memory_order_relaxed);
+    matrixMode_ = mode;
+}
+
 bool Pivot::DependsOnCamera() {
+    if (cameraDependentPivots_.load(std::memory_order_relaxed) == 0) {
+        return false;
+    }
     for (Pivot* pivot = this; pivot; pivot = pivot->GetTransformParent()) {
         if (IsCameraDependent(pivot->matrixMode_)) {
             return true;
@@ -553,17 +566,8 @@ void Pivot::UpdateTransform() {
     transformValid_ = true;
 }
 
-const Matrix4& Pivot::GetWorldMatrix() {
-    UpdateTransform();
-    return worldMatrix_;
-}
-
 void Pivot::GetInverseWorldMatrix(Matrix4& out) {
     out = GetWorldMatrix().Inverted();
-}
-
-Float3 Pivot::GetWorldPosition() {
-    return Row(GetWorldMatrix(), 3);
 }
 
 Float3 Pivot::GetWorldAxisZ() {

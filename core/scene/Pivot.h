@@ -6,6 +6,7 @@
 #include "core/object/ValueBinding.h"
 #include "core/scene/Node.h"
 
+#include <atomic>
 #include <cstdint>
 
 namespace quarn {
@@ -74,9 +75,17 @@ public:
     Pivot* GetTransformParent();
     void UpdateTransform();
 
-    const Matrix4& GetWorldMatrix();
+    const Matrix4& GetWorldMatrix() {
+        if (!transformValid_ || cameraDependentPivots_.load(std::memory_order_relaxed) != 0) {
+            UpdateTransform();
+        }
+        return worldMatrix_;
+    }
     void GetInverseWorldMatrix(Matrix4& out);
-    Float3 GetWorldPosition();
+    Float3 GetWorldPosition() {
+        const Matrix4& world = GetWorldMatrix();
+        return {world.At(3, 0), world.At(3, 1), world.At(3, 2)};
+    }
     Float3 GetWorldAxisZ();
     // Row i (0, 1 or 2) of the world matrix; (0, 0, 0) for any other i.
     Float3 GetWorldAxis(int32_t axis);
@@ -120,8 +129,12 @@ private:
     // The orientation as this pivot keeps it (turn about Z only when 2D, unit length); false
     // for one it refuses: a NaN or an infinity in it, or parts too large to normalise.
     bool ConformOrientation(Quaternion& orientation) const;
+    void StoreMatrixMode(int32_t mode);
 
     static Property* positionProperty_;
+    // Pivots whose own mode follows the camera. While there are none, no chain can depend on
+    // the camera and a valid cache is read without walking the parents to make sure.
+    static std::atomic<int32_t> cameraDependentPivots_;
     static Property* orientationProperty_;
 
     uint32_t pivotFlags_ = 0;

@@ -129,6 +129,26 @@ TEST_F(PivotTest, CameraDependentPivotsAndTheirChildrenFollowTheCameraOnEveryRea
     ExpectNear(sprite->GetWorldPosition(), {1.0f, 0.0f, 0.0f});
 }
 
+TEST_F(PivotTest, APivotBelowABillboardFollowsTheCameraWhateverOtherPivotsCameAndWent) {
+    // Reads skip the camera check while no pivot follows the camera, so the count of those
+    // that do must survive deletions and mode changes in either direction.
+    UseCamera({}, Quaternion());
+    Pivot* gone = Make("gone", nullptr, {}, MatrixBillboard);
+    Pivot* board = Make("board", nullptr, {}, MatrixSkybox);
+    board->SetMatrixMode(MatrixNormal);
+    board->SetMatrixMode(MatrixBillboard);
+    Pivot* turned = Make("turned", nullptr, {}, MatrixCameraSpace);
+    turned->SetMatrixMode(MatrixBillboard);
+    turned->SetMatrixMode(MatrixNormal);
+    Pivot* sprite = Make("sprite", board, {0.0f, 0.0f, 1.0f});
+    gone->Delete();
+    ExpectNear(sprite->GetWorldPosition(), AxisZ);
+    camera_.SetPose({}, Turn(Pi / 2, AxisY));
+    ExpectNear(sprite->GetWorldPosition(), AxisX);
+    board->SetMatrixMode(MatrixNormal);
+    ExpectNear(sprite->GetWorldPosition(), AxisZ);
+}
+
 TEST_F(PivotTest, CameraThatFollowsTheCameraDoesNotAskItselfForEver) {
     // The camera's own pivot in a camera-dependent mode: its matrix asks the camera, which asks
     // the pivot again.
