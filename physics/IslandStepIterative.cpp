@@ -242,7 +242,13 @@ uint32_t RandomNext() {
 }
 
 int32_t RandomInt(int32_t n) {
-    return static_cast<int32_t>(static_cast<double>(RandomNext()) * n * (1.0 / 4294967296.0));
+    const uint32_t next = RandomNext();
+    // Below 2^21 the product is exact in a double, so the integer form gives the same answer
+    // without the conversions.
+    if (n > 0 && n < (1 << 21)) {
+        return static_cast<int32_t>((static_cast<uint64_t>(next) * static_cast<uint32_t>(n)) >> 32);
+    }
+    return static_cast<int32_t>(static_cast<double>(next) * n * (1.0 / 4294967296.0));
 }
 
 void SeedSolverRandom(uint32_t state) {
@@ -293,8 +299,9 @@ void SolveSOR(const SORSystem* systems, int32_t count, int32_t iterations, float
             }
         }
         QUARN_CHECK_ASSERTION(j == s.m, "j==m");
+        const int m = s.m; // read once: the swaps could alias it
         for (int e = 0; e < shuffles; ++e) {
-            for (int k = 1; k < s.m; ++k) {
+            for (int k = 1; k < m; ++k) {
                 std::swap(order[k], order[RandomInt(k + 1)]);
             }
             int32_t* out = orders + static_cast<size_t>(e) * total + rowBase[i];

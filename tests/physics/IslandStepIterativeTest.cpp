@@ -480,6 +480,45 @@ TEST_F(IterativeStep, ThePackedSweepsGiveThePlainSweepsAnswer) {
     }
 }
 
+// What a draw gives: the state scaled by n / 2^32 as a double.
+int32_t ScaledDraw(uint32_t state, int32_t n) {
+    return static_cast<int32_t>(static_cast<double>(state) * n * (1.0 / 4294967296.0));
+}
+
+// The state the generator steps from to reach `state` (its multiplier is odd, so it has an
+// inverse modulo 2^32; each Newton step doubles the inverse's correct low bits).
+uint32_t StateBefore(uint32_t state) {
+    uint32_t inverse = 1664525u;
+    for (int i = 0; i < 5; ++i) {
+        inverse *= 2u - 1664525u * inverse;
+    }
+    return (state - 1013904223u) * inverse;
+}
+
+// Draws agree with scaling the state as a double, also for large n, where the double rounds
+// and an exact integer product would differ.
+TEST_F(IterativeStep, ADrawScalesTheNextStateAsADoubleWould) {
+    for (const int32_t n : {1, 2, 3, 150, 1000003, (1 << 21) - 1, 1 << 21, (1 << 21) + 1,
+                            1 << 30, std::numeric_limits<int32_t>::max()}) {
+        uint32_t state = 0x9e3779b9u;
+        SeedSolverRandom(state);
+        for (int draw = 0; draw < 1000; ++draw) {
+            state = state * 1664525u + 1013904223u;
+            ASSERT_EQ(RandomInt(n), ScaledDraw(state, n)) << n << ", draw " << draw;
+        }
+    }
+    // Just above 2^31 the product sits just below a multiple of 2^32 and the double rounds up.
+    const int32_t n = std::numeric_limits<int32_t>::max();
+    uint32_t state = 0x800001ffu;
+    while (state > 0x80000000u &&
+           static_cast<int32_t>((static_cast<uint64_t>(state) * n) >> 32) == ScaledDraw(state, n)) {
+        --state;
+    }
+    ASSERT_GT(state, 0x80000000u);
+    SeedSolverRandom(StateBefore(state));
+    EXPECT_EQ(RandomInt(n), ScaledDraw(state, n));
+}
+
 // Islands solved side by side end exactly as each solved alone after the one before, the
 // shuffle generator included; a system that overflows does so alone.
 TEST_F(IterativeStep, SystemsSolvedTogetherEndAsEachAlone) {
