@@ -46,8 +46,10 @@ struct alignas(16) PackedRow {
     float hi;
     float mu;
     int32_t bound;
-    int32_t body1;
-    int32_t body2; // the world's slot for the immovable world
+    // Where the row's bodies' slots start, in floats; the second is the world's slot for the
+    // immovable world.
+    int32_t slot1;
+    int32_t slot2;
     int32_t index; // the row's place in the system
 };
 static_assert(sizeof(PackedRow) == 176);
@@ -128,9 +130,9 @@ void AddScaled(float* slot, const float* invMJt, __m128 k) {
 
 // One visit: the row's multiplier moves towards its solution within its bounds, and its bodies'
 // accumulated M^-1 J^T lambda follow. Free of branches, as shuffled rows leave no pattern to
-// predict. The narrow and the wide sweep share its two ends and differ only in how they read
-// and write the bodies' slots, with the same operations lane by lane, so that both give the
-// same results to the bit.
+// predict. The narrow and the wide sweep share its steps and differ only in how they read and
+// write the bodies' slots and bound the multiplier, with the same arithmetic lane by lane, so
+// that both give the same results to the bit.
 struct Visit {
     __m128 old;
     __m128 start;
@@ -153,31 +155,35 @@ struct Visit {
     return visit;
 }
 
-// Given J v per body side, four lanes each: stores the new multiplier and answers its change
-// in every lane.
+// Given J v per body side, four lanes each: the multiplier's new value before its bounds.
+[[gnu::always_inline]] inline __m128 Updated(const Visit& visit, __m128 first, __m128 second) {
+    return _mm_sub_ss(visit.start, HorizontalSum(_mm_add_ps(first, second)));
+}
+
+// Stores the bounded multiplier and answers its change.
 [[gnu::always_inline]] inline __m128 EndVisit(const PackedRow& row, const Visit& visit,
-                                              __m128 first, __m128 second, float* lambda) {
-    const __m128 updated = _mm_sub_ss(visit.start, HorizontalSum(_mm_add_ps(first, second)));
-    // Below lo gives lo, else above hi gives hi; a NaN stays, for the caller to find.
-    const __m128 clamped =
-        Select(_mm_cmplt_ss(updated, visit.lo), visit.lo, _mm_min_ss(visit.hi, updated));
+                                              __m128 clamped, float* lambda) {
     _mm_store_ss(lambda + row.index, clamped);
-    const __m128 moved = _mm_sub_ss(clamped, visit.old);
-    return _mm_shuffle_ps(moved, moved, 0);
+    return _mm_sub_ss(clamped, visit.old);
 }
 
 void Sweep(const PackedRow* rows, int count, float* lambda, float* slots) {
     for (int k = 0; k < count; ++k) {
         const PackedRow& row = rows[k];
-        float* v1 = slots + row.body1 * SlotFloats;
-        float* v2 = slots + row.body2 * SlotFloats;
+        float* v1 = slots + row.slot1;
+        float* v2 = slots + row.slot2;
         const Visit visit = BeginVisit(row, lambda);
         const __m128 first = _mm_add_ps(_mm_mul_ps(_mm_load_ps(row.J), _mm_load_ps(v1)),
                                         _mm_mul_ps(_mm_load_ps(row.J + 4), _mm_load_ps(v1 + 4)));
         const __m128 second =
             _mm_add_ps(_mm_mul_ps(_mm_load_ps(row.J + 8), _mm_load_ps(v2)),
                        _mm_mul_ps(_mm_load_ps(row.J + 12), _mm_load_ps(v2 + 4)));
-        const __m128 change = EndVisit(row, visit, first, second, lambda);
+        const __m128 updated = Updated(visit, first, second);
+        // Below lo gives lo, else above hi gives hi; a NaN stays, for the caller to find.
+        const __m128 clamped =
+            Select(_mm_cmplt_ss(updated, visit.lo), visit.lo, _mm_min_ss(visit.hi, updated));
+        const __m128 moved = EndVisit(row, visit, clamped, lambda);
+        const __m128 change = _mm_shuffle_ps(moved, moved, 0);
         AddScaled(v1, row.invMJt, change);
         AddScaled(v2, row.invMJt + 8, change);
     }
@@ -185,32 +191,34 @@ void Sweep(const PackedRow* rows, int count, float* lambda, float* slots) {
 
 // Each body's eight floats in one register: fewer operations per visit where the processor
 // has 8-wide registers.
-__attribute__((target("avx"))) void SweepWide(const PackedRow* rows, int count, float* lambda,
-                                              float* slots) {
+__attribute__((target("avx2"))) void SweepWide(const PackedRow* rows, int count, float* lambda,
+                                               float* slots) {
     for (int k = 0; k < count; ++k) {
         const PackedRow& row = rows[k];
-        float* v1 = slots + row.body1 * SlotFloats;
-        float* v2 = slots + row.body2 * SlotFloats;
+        float* v1 = slots + row.slot1;
+        float* v2 = slots + row.slot2;
         const Visit visit = BeginVisit(row, lambda);
         const __m256 products1 = _mm256_mul_ps(_mm256_loadu_ps(row.J), _mm256_loadu_ps(v1));
         const __m256 products2 = _mm256_mul_ps(_mm256_loadu_ps(row.J + 8), _mm256_loadu_ps(v2));
-        const __m128 change = EndVisit(
-            row, visit,
+        const __m128 updated = Updated(
+            visit,
             _mm_add_ps(_mm256_castps256_ps128(products1), _mm256_extractf128_ps(products1, 1)),
-            _mm_add_ps(_mm256_castps256_ps128(products2), _mm256_extractf128_ps(products2, 1)),
-            lambda);
-        const __m256 wide = _mm256_insertf128_ps(_mm256_castps128_ps256(change), change, 1);
+            _mm_add_ps(_mm256_castps256_ps128(products2), _mm256_extractf128_ps(products2, 1)));
+        // The narrow sweep's bounds in fewer operations.
+        const __m128 clamped = _mm_blendv_ps(_mm_min_ss(visit.hi, updated), visit.lo,
+                                             _mm_cmplt_ss(updated, visit.lo));
+        const __m256 change = _mm256_broadcastss_ps(EndVisit(row, visit, clamped, lambda));
         _mm256_storeu_ps(v1, _mm256_add_ps(_mm256_loadu_ps(v1),
-                                           _mm256_mul_ps(_mm256_loadu_ps(row.invMJt), wide)));
+                                           _mm256_mul_ps(_mm256_loadu_ps(row.invMJt), change)));
         _mm256_storeu_ps(v2, _mm256_add_ps(_mm256_loadu_ps(v2),
-                                           _mm256_mul_ps(_mm256_loadu_ps(row.invMJt + 8), wide)));
+                                           _mm256_mul_ps(_mm256_loadu_ps(row.invMJt + 8), change)));
     }
 }
 
 std::atomic<bool> wideAllowed{true};
 
 bool WideSweeps() {
-    static const bool available = __builtin_cpu_supports("avx");
+    static const bool available = __builtin_cpu_supports("avx2");
     return available && wideAllowed.load(std::memory_order_relaxed);
 }
 
@@ -346,8 +354,8 @@ void SolveSOR(const SORSystem* systems, int32_t count, int32_t iterations, float
             PackedRow& row = rows[position[rowBase[i] + r]];
             const bool twoBodies = s.jb[2 * r + 1] >= 0;
             row.index = rowBase[i] + r;
-            row.body1 = slotBase[i] + s.jb[2 * r];
-            row.body2 = slotBase[i] + (twoBodies ? s.jb[2 * r + 1] : s.nb);
+            row.slot1 = (slotBase[i] + s.jb[2 * r]) * SlotFloats;
+            row.slot2 = (slotBase[i] + (twoBodies ? s.jb[2 * r + 1] : s.nb)) * SlotFloats;
             const bool friction = s.findex[r] >= 0;
             row.bound = rowBase[i] + (friction ? s.findex[r] : r);
             row.mu = friction ? std::fabs(s.hi[r]) : 0.0f;
@@ -374,22 +382,19 @@ void SolveSOR(const SORSystem* systems, int32_t count, int32_t iterations, float
                 row.b = 0.0f;
                 row.cfmScale = 0.0f;
                 warm = 0.0f;
-                continue;
+            } else {
+                const float scale = overRelaxation / diagonal;
+                for (int k = 0; k < 4; ++k) {
+                    _mm_store_ps(row.J + 4 * k, _mm_mul_ps(side[k], _mm_set1_ps(scale)));
+                }
+                row.b = s.b[r] * scale;
+                row.cfmScale = scale * s.cfm[r];
             }
-            const float scale = overRelaxation / diagonal;
-            for (int k = 0; k < 4; ++k) {
-                _mm_store_ps(row.J + 4 * k, _mm_mul_ps(side[k], _mm_set1_ps(scale)));
-            }
-            row.b = s.b[r] * scale;
-            row.cfmScale = scale * s.cfm[r];
+            // The warm start's M^-1 J^T lambda, while the row is at hand.
+            const __m128 k = _mm_set1_ps(warm);
+            AddScaled(slots + row.slot1, row.invMJt, k);
+            AddScaled(slots + row.slot2, row.invMJt + 8, k);
         }
-    }
-    // The warm start's M^-1 J^T lambda.
-    for (int r = 0; r < total; ++r) {
-        const __m128 k = _mm_set1_ps(lambda[r]);
-        const PackedRow& row = rows[position[r]];
-        AddScaled(slots + row.body1 * SlotFloats, row.invMJt, k);
-        AddScaled(slots + row.body2 * SlotFloats, row.invMJt + 8, k);
     }
 
     PackedRow* moved = shuffles > 1 ? scratch.Take<PackedRow>(total) : nullptr;
@@ -398,10 +403,11 @@ void SolveSOR(const SORSystem* systems, int32_t count, int32_t iterations, float
         if (t > 0 && (t & 7) == 0) {
             VisitOrder(systems, count, rowBase, longest,
                        orders + static_cast<size_t>(t / 8) * total,
-                       [rows, moved, position](int place, int32_t r) {
-                           moved[place] = rows[position[r]];
-                           position[r] = place;
-                       });
+                       [position](int place, int32_t r) { position[r] = place; });
+            // Read in sequence and written where they go: scattered writes wait on nothing.
+            for (int k = 0; k < total; ++k) {
+                moved[position[rows[k].index]] = rows[k];
+            }
             std::swap(rows, moved);
         }
         if (wide) {
