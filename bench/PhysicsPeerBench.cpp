@@ -4,7 +4,8 @@
 // The peers run through bench/peers/physics-peers.mjs; what they answer is checked against the
 // engine's end state and touching pairs as the table prints them, so that a fast but wrong run
 // shows. Only step calls are timed, after the warm-up steps, on one thread; every figure is the
-// median of the runs. One more run of the engine's pile gives its step split by phase.
+// median of the runs, the engine's each right after the peers' same run. One more run of the
+// engine's pile gives its step split by phase.
 // Usage: quarn_physics_peer_bench SCENES SCRIPT MODULES
 #include "bench/BenchTiming.h"
 #include "bench/BroadPhaseScene.h"
@@ -15,11 +16,14 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <map>
 #include <numeric>
 #include <sstream>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -86,67 +90,63 @@ PileRun Summarise(const std::vector<double>& times, int last) {
     return run;
 }
 
-PileFigures EnginePile(const bench::SceneSettings& scene) {
+// One run of the engine's pile, added to `figures`; a phase run fills in the phases instead.
+void EnginePileRun(const bench::SceneSettings& scene, bool phaseRun, PileFigures& figures) {
     const std::vector<double>& lattice = scene.List("lattice");
     const int nx = static_cast<int>(lattice.at(0));
     const int ny = static_cast<int>(lattice.at(1));
     const int nz = static_cast<int>(lattice.at(2));
     const float size = scene.Float("box");
     const float pitch = size + scene.Float("gap");
-    PileFigures figures;
-    for (int run = 0; run <= scene.Int("runs"); ++run) {
-        const bool phaseRun = run == scene.Int("runs");
-        bench::BenchWorld world(PhysicsIterative, scene.Int("iterations"), nx * ny * nz,
-                                scene.Float("gravity"), scene.Float("timestep"));
-        for (int j = 0; j < ny; ++j) {
-            for (int i = 0; i < nx; ++i) {
-                for (int k = 0; k < nz; ++k) {
-                    world.AddBox(Float3((i - (nx - 1) * 0.5f) * pitch,
-                                        scene.Float("lift") + size * 0.5f + j * pitch,
-                                        (k - (nz - 1) * 0.5f) * pitch),
-                                 Float3(size, size, size));
-                }
+    bench::BenchWorld world(PhysicsIterative, scene.Int("iterations"), nx * ny * nz,
+                            scene.Float("gravity"), scene.Float("timestep"));
+    for (int j = 0; j < ny; ++j) {
+        for (int i = 0; i < nx; ++i) {
+            for (int k = 0; k < nz; ++k) {
+                world.AddBox(Float3((i - (nx - 1) * 0.5f) * pitch,
+                                    scene.Float("lift") + size * 0.5f + j * pitch,
+                                    (k - (nz - 1) * 0.5f) * pitch),
+                             Float3(size, size, size));
             }
         }
-        for (int s = 0; s < scene.Int("warmup"); ++s) {
-            world.Step();
-        }
-        std::vector<double> times;
-        double contacts = 0.0;
-        world.World().SetPhaseTiming(phaseRun);
-        const int steps = scene.Int("steps");
-        for (int s = 0; s < steps; ++s) {
-            const Clock::time_point start = Clock::now();
-            world.Step();
-            times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-            contacts += world.World().GetContactCount();
-            if (phaseRun) {
-                const PhysicsMaster::PhaseTimes& spent = world.World().GetPhaseTimes();
-                figures.phases.collision += spent.collision * 1000.0 / steps;
-                figures.phases.contacts += spent.contacts * 1000.0 / steps;
-                figures.phases.islands += spent.islands * 1000.0 / steps;
-                figures.phases.solve += spent.solve * 1000.0 / steps;
-            }
-        }
-        if (phaseRun) {
-            break;
-        }
-        PileRun result = Summarise(times, scene.Int("last"));
-        result.contacts = contacts / static_cast<double>(times.size());
-        result.highest = -1e30;
-        for (RigidBody* body : world.Bodies()) {
-            const Matrix3 axes = Matrix3::RotationOf(body->GetWorldMatrix());
-            const float extent =
-                size * 0.5f *
-                (std::fabs(axes.m[0][1]) + std::fabs(axes.m[1][1]) + std::fabs(axes.m[2][1]));
-            const float y = body->GetWorldPosition().y;
-            result.penetration = std::max(result.penetration, static_cast<double>(extent - y));
-            result.highest = std::max(result.highest, static_cast<double>(y));
-            result.below += y < 0.0f ? 1.0 : 0.0;
-        }
-        figures.runs.push_back(result);
     }
-    return figures;
+    for (int s = 0; s < scene.Int("warmup"); ++s) {
+        world.Step();
+    }
+    std::vector<double> times;
+    double contacts = 0.0;
+    world.World().SetPhaseTiming(phaseRun);
+    const int steps = scene.Int("steps");
+    for (int s = 0; s < steps; ++s) {
+        const Clock::time_point start = Clock::now();
+        world.Step();
+        times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        contacts += world.World().GetContactCount();
+        if (phaseRun) {
+            const PhysicsMaster::PhaseTimes& spent = world.World().GetPhaseTimes();
+            figures.phases.collision += spent.collision * 1000.0 / steps;
+            figures.phases.contacts += spent.contacts * 1000.0 / steps;
+            figures.phases.islands += spent.islands * 1000.0 / steps;
+            figures.phases.solve += spent.solve * 1000.0 / steps;
+        }
+    }
+    if (phaseRun) {
+        return;
+    }
+    PileRun result = Summarise(times, scene.Int("last"));
+    result.contacts = contacts / static_cast<double>(times.size());
+    result.highest = -1e30;
+    for (RigidBody* body : world.Bodies()) {
+        const Matrix3 axes = Matrix3::RotationOf(body->GetWorldMatrix());
+        const float extent =
+            size * 0.5f *
+            (std::fabs(axes.m[0][1]) + std::fabs(axes.m[1][1]) + std::fabs(axes.m[2][1]));
+        const float y = body->GetWorldPosition().y;
+        result.penetration = std::max(result.penetration, static_cast<double>(extent - y));
+        result.highest = std::max(result.highest, static_cast<double>(y));
+        result.below += y < 0.0f ? 1.0 : 0.0;
+    }
+    figures.runs.push_back(result);
 }
 
 // The walk's figures for one box count.
@@ -161,55 +161,52 @@ void CollideCandidate(void*, CollisionVolume& a, CollisionVolume& b) {
     touchingPairs += CollidePair(a, b, static_cast<int>(contacts.size()), contacts) > 0 ? 1 : 0;
 }
 
-WalkFigures EngineWalk(const bench::SceneSettings& scene, int count) {
-    WalkFigures figures;
-    for (int run = 0; run < scene.Int("runs"); ++run) {
-        bench::BroadPhaseScene walk(count, static_cast<uint32_t>(scene.List("seed")[0]),
-                                    scene.Float("pairs_per_box"), scene.Float("max_step"));
-        auto root = std::make_unique<Node>();
-        auto* space = new CollisionSpaceSweepnPrune();
-        space->AttachAsLast(root.get());
-        space->SetMaxVolumes(count);
-        std::vector<CollisionBox*> boxes;
-        const float size = scene.Float("box");
-        for (const bench::BroadPhaseBox& b : walk.Boxes()) {
-            auto* box = new CollisionBox();
-            box->AttachAsLast(root.get());
-            box->SetSize(Float3(size, size, size));
-            box->SetPosition(b.position);
-            box->SetOrientation(b.orientation);
-            box->SetCollFlags(CollSolid);
-            box->SetCollMask(CollSolid);
-            box->SetCollTest(CollSolid);
-            space->AddVolume(*box);
-            boxes.push_back(box);
-        }
-        // The moves are timed too: the sweep-and-prune updates as each box moves, where the
-        // peers update in their step.
-        auto step = [&] {
-            walk.Step();
-            for (size_t i = 0; i < boxes.size(); ++i) {
-                boxes[i]->SetPosition(walk.Boxes()[i].position);
-            }
-            touchingPairs = 0;
-            space->Prepare();
-            space->Collide(nullptr, CollideCandidate);
-        };
-        for (int s = 0; s < scene.Int("warmup"); ++s) {
-            step();
-        }
-        const Clock::time_point start = Clock::now();
-        const int steps = scene.Int("steps");
-        for (int s = 0; s < steps; ++s) {
-            step();
-        }
-        figures.msPerStep.push_back(
-            std::chrono::duration<double, std::milli>(Clock::now() - start).count() / steps);
-        step();
-        figures.touching = touchingPairs;
-        root.reset();
+// One run of the engine's walk of `count` boxes, added to `figures`.
+void EngineWalkRun(const bench::SceneSettings& scene, int count, WalkFigures& figures) {
+    bench::BroadPhaseScene walk(count, static_cast<uint32_t>(scene.List("seed")[0]),
+                                scene.Float("pairs_per_box"), scene.Float("max_step"));
+    auto root = std::make_unique<Node>();
+    auto* space = new CollisionSpaceSweepnPrune();
+    space->AttachAsLast(root.get());
+    space->SetMaxVolumes(count);
+    std::vector<CollisionBox*> boxes;
+    const float size = scene.Float("box");
+    for (const bench::BroadPhaseBox& b : walk.Boxes()) {
+        auto* box = new CollisionBox();
+        box->AttachAsLast(root.get());
+        box->SetSize(Float3(size, size, size));
+        box->SetPosition(b.position);
+        box->SetOrientation(b.orientation);
+        box->SetCollFlags(CollSolid);
+        box->SetCollMask(CollSolid);
+        box->SetCollTest(CollSolid);
+        space->AddVolume(*box);
+        boxes.push_back(box);
     }
-    return figures;
+    // The moves are timed too: the sweep-and-prune updates as each box moves, where the
+    // peers update in their step.
+    auto step = [&] {
+        walk.Step();
+        for (size_t i = 0; i < boxes.size(); ++i) {
+            boxes[i]->SetPosition(walk.Boxes()[i].position);
+        }
+        touchingPairs = 0;
+        space->Prepare();
+        space->Collide(nullptr, CollideCandidate);
+    };
+    for (int s = 0; s < scene.Int("warmup"); ++s) {
+        step();
+    }
+    const Clock::time_point start = Clock::now();
+    const int steps = scene.Int("steps");
+    for (int s = 0; s < steps; ++s) {
+        step();
+    }
+    figures.msPerStep.push_back(
+        std::chrono::duration<double, std::milli>(Clock::now() - start).count() / steps);
+    step();
+    figures.touching = touchingPairs;
+    root.reset();
 }
 
 // What a peer answered.
@@ -219,57 +216,111 @@ struct PeerResults {
     std::map<int, WalkFigures> walk;
 };
 
-// Runs the peers' script and gathers its lines; a missing Node or package ends the benchmark
-// with the script's one-line reason.
-std::map<std::string, PeerResults> RunPeers(const std::string& scenes, const std::string& script,
-                                            const std::string& modules) {
-    const std::string command = "node '" + script + "' '" + scenes + "' '" + modules + "'";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) {
-        std::printf("cannot start Node for the physics peers\n");
-        std::exit(1);
-    }
-    std::map<std::string, PeerResults> peers;
-    char buffer[4096];
-    std::string failure;
-    while (std::fgets(buffer, sizeof buffer, pipe)) {
-        std::istringstream line(buffer);
-        std::string kind;
-        std::string peer;
-        line >> kind;
-        if (kind == "error") {
-            std::getline(line, failure);
-            continue;
+// The peers' script in a Node process that stays up and runs one round at a time as it is
+// asked, so that each round of the engine's runs right after the peers' same round, on the same
+// state of the machine. A missing Node or package, or a failed script, ends the benchmark with
+// the script's one-line reason.
+class PeerScript {
+public:
+    PeerScript(const std::string& scenes, const std::string& script, const std::string& modules) {
+        int toChild[2];
+        int fromChild[2];
+        if (pipe(toChild) != 0 || pipe(fromChild) != 0) {
+            std::perror("pipe");
+            std::exit(1);
         }
-        line >> peer;
-        PeerResults& results = peers[peer];
-        if (kind == "settings") {
-            std::getline(line >> std::ws, results.settings);
-        } else if (kind == "pile") {
-            int run = 0;
-            PileRun figures;
-            line >> run >> figures.meanAll >> figures.medianAll >> figures.meanLast >>
-                figures.medianLast >> figures.penetration >> figures.highest >> figures.below;
-            results.pile.runs.push_back(figures);
-        } else if (kind == "walk") {
-            int count = 0;
-            int run = 0;
-            double ms = 0.0;
-            int touching = 0;
-            line >> count >> run >> ms >> touching;
-            results.walk[count].msPerStep.push_back(ms);
-            results.walk[count].touching = touching;
+        std::fflush(stdout);
+        child_ = fork();
+        if (child_ == 0) {
+            dup2(toChild[0], STDIN_FILENO);
+            dup2(fromChild[1], STDOUT_FILENO);
+            for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]}) {
+                close(fd);
+            }
+            execlp("node", "node", script.c_str(), scenes.c_str(), modules.c_str(), nullptr);
+            std::printf("error cannot start Node for the physics peers\n");
+            std::fflush(stdout);
+            _exit(127);
         }
+        close(toChild[0]);
+        close(fromChild[1]);
+        // A script that died is found by reading its end, not by a signal on writing.
+        std::signal(SIGPIPE, SIG_IGN);
+        requests_ = fdopen(toChild[1], "w");
+        answers_ = fdopen(fromChild[0], "r");
+        if (child_ < 0 || !requests_ || !answers_) {
+            std::printf("cannot start Node for the physics peers\n");
+            std::exit(1);
+        }
+        ReadUntil("ready");
     }
-    const int status = pclose(pipe);
-    if (!failure.empty() || status != 0 || peers.empty()) {
+    ~PeerScript() {
+        std::fclose(requests_); // the script ends with its input
+        std::fclose(answers_);
+        waitpid(child_, nullptr, 0);
+    }
+    PeerScript(const PeerScript&) = delete;
+    PeerScript& operator=(const PeerScript&) = delete;
+
+    // One round: "pile RUN" or "walk COUNT RUN".
+    void Ask(const std::string& request) {
+        std::fprintf(requests_, "%s\n", request.c_str());
+        std::fflush(requests_);
+        ReadUntil("done");
+    }
+    const std::map<std::string, PeerResults>& Peers() const { return peers_; }
+
+private:
+    void ReadUntil(const std::string& end) {
+        char buffer[4096];
+        while (std::fgets(buffer, sizeof buffer, answers_)) {
+            std::istringstream line(buffer);
+            std::string kind;
+            std::string peer;
+            line >> kind;
+            if (kind == end) {
+                return;
+            }
+            if (kind == "error") {
+                std::string failure;
+                std::getline(line, failure);
+                Fail(failure);
+            }
+            line >> peer;
+            PeerResults& results = peers_[peer];
+            if (kind == "settings") {
+                std::getline(line >> std::ws, results.settings);
+            } else if (kind == "pile") {
+                int run = 0;
+                PileRun figures;
+                line >> run >> figures.meanAll >> figures.medianAll >> figures.meanLast >>
+                    figures.medianLast >> figures.penetration >> figures.highest >>
+                    figures.below;
+                results.pile.runs.push_back(figures);
+            } else if (kind == "walk") {
+                int count = 0;
+                int run = 0;
+                double ms = 0.0;
+                int touching = 0;
+                line >> count >> run >> ms >> touching;
+                results.walk[count].msPerStep.push_back(ms);
+                results.walk[count].touching = touching;
+            }
+        }
+        Fail("");
+    }
+    [[noreturn]] static void Fail(const std::string& failure) {
         std::printf("the physics peers did not run:%s\n",
                     failure.empty() ? " Node or the peers' script failed (its message is above)"
                                     : failure.c_str());
         std::exit(1);
     }
-    return peers;
-}
+
+    pid_t child_ = -1;
+    FILE* requests_ = nullptr;
+    FILE* answers_ = nullptr;
+    std::map<std::string, PeerResults> peers_;
+};
 
 void PrintPile(const char* who, const PileFigures& pile, bool contacts) {
     std::printf("  %-8s ms per step: median %.3f mean %.3f, at rest median %.3f mean %.3f; end: "
@@ -301,12 +352,24 @@ int main(int argc, char** argv) {
     const bench::SceneSettings pileScene(scenes + "/pile.scene.txt");
     const bench::SceneSettings walkScene(scenes + "/walk.scene.txt");
 
-    const std::map<std::string, PeerResults> peers = RunPeers(scenes, argv[2], argv[3]);
-    const PileFigures pile = EnginePile(pileScene);
-    std::map<int, WalkFigures> walks;
-    for (double count : walkScene.List("counts")) {
-        walks[static_cast<int>(count)] = EngineWalk(walkScene, static_cast<int>(count));
+    // Round by round, the peers' and then the engine's, so that a machine whose speed drifts
+    // slows all three alike.
+    PeerScript script(scenes, argv[2], argv[3]);
+    PileFigures pile;
+    for (int run = 0; run < pileScene.Int("runs"); ++run) {
+        script.Ask("pile " + std::to_string(run));
+        EnginePileRun(pileScene, false, pile);
     }
+    EnginePileRun(pileScene, true, pile);
+    std::map<int, WalkFigures> walks;
+    for (double counted : walkScene.List("counts")) {
+        const int count = static_cast<int>(counted);
+        for (int run = 0; run < walkScene.Int("runs"); ++run) {
+            script.Ask("walk " + std::to_string(count) + " " + std::to_string(run));
+            EngineWalkRun(walkScene, count, walks[count]);
+        }
+    }
+    const std::map<std::string, PeerResults>& peers = script.Peers();
 
     const int boxes = static_cast<int>(pileScene.List("lattice")[0] * pileScene.List("lattice")[1] *
                                        pileScene.List("lattice")[2]);

@@ -1,11 +1,18 @@
 // The physics peers of the world benchmark: the box pile and the random walk of boxes, read
 // from the same scene files as the engine's side, run in two physics engines shipped as
-// WebAssembly for Node. Only the peers' step calls are timed. One line per result on stdout:
+// WebAssembly for Node. Only the peers' step calls are timed. The process stays up and runs one
+// round at a time as its caller asks on stdin, so that the caller can time its own round right
+// after on the same machine state:
+//   pile RUN            each peer's pile, run RUN
+//   walk COUNT RUN      each peer's walk of COUNT boxes, run RUN
+// It answers one line per result on stdout, and "done" after each request ("ready" once the
+// peers are loaded):
 //   settings PEER TEXT
 //   pile PEER RUN MEAN_ALL MEDIAN_ALL MEAN_LAST MEDIAN_LAST PENETRATION HIGHEST BELOW
 //   walk PEER COUNT RUN MS_PER_STEP TOUCHING_PAIRS
 // or "error TEXT" when something is missing. Usage: node physics-peers.mjs SCENES MODULES
 import { readFileSync } from 'node:fs';
+import { createInterface } from 'node:readline';
 import { createRequire } from 'node:module';
 import { join, resolve } from 'node:path';
 import { pathToFileURL } from 'node:url';
@@ -147,7 +154,7 @@ class Walk {
 
 // ---------------------------------------------------------------------------------------------
 
-async function runJolt(pile, walk) {
+async function loadJolt(pile, walk) {
     const Jolt = await (await load('jolt-physics'))();
     const STILL = 0;
     const MOVING = 1;
@@ -197,7 +204,7 @@ async function runJolt(pile, walk) {
 
     const boxes = pileBoxes(pile);
     const half = pile.box[0] / 2;
-    for (let run = 0; run < pile.runs[0]; ++run) {
+    const runPile = (run) => {
         const jolt = make(boxes.length + 1);
         const system = jolt.GetPhysicsSystem();
         system.SetGravity(new Jolt.Vec3(0, -pile.gravity[0], 0));
@@ -215,52 +222,51 @@ async function runJolt(pile, walk) {
             return [[p.GetX(), p.GetY(), p.GetZ()], [q.GetX(), q.GetY(), q.GetZ(), q.GetW()]];
         }));
         Jolt.destroy(jolt);
-    }
+    };
 
-    for (const count of walk.counts) {
-        for (let run = 0; run < walk.runs[0]; ++run) {
-            const boxesWalk = new Walk(count, walk);
-            const jolt = make(count);
-            const system = jolt.GetPhysicsSystem();
-            system.SetGravity(new Jolt.Vec3(0, 0, 0));
-            const bodyInterface = system.GetBodyInterface();
-            const shape = boxShape(walk.box[0] / 2);
-            const ids = boxesWalk.boxes.map((box) => addBox(system, shape, box.position,
-                box.rotation, Jolt.EMotionType_Kinematic, MOVING,
-                (creation) => { creation.mCollideKinematicVsNonDynamic = true; }).GetID());
-            system.OptimizeBroadPhase();
-            const place = new Jolt.RVec3();
-            const move = () => {
-                boxesWalk.step();
-                boxesWalk.boxes.forEach((box, i) => {
-                    place.Set(box.position[0], box.position[1], box.position[2]);
-                    bodyInterface.SetPosition(ids[i], place, Jolt.EActivation_Activate);
-                });
-            };
-            const times = timeSteps(walk, () => jolt.Step(0.01, 1), move);
-            // The touching pairs of one more step.
-            let touching = 0;
-            const listener = new Jolt.ContactListenerJS();
-            listener.OnContactValidate = () => Jolt.ValidateResult_AcceptAllContactsForThisBodyPair;
-            // Speculative contacts (shapes still apart) do not count.
-            const touch = (body1, body2, manifold) => {
-                touching += Jolt.wrapPointer(manifold, Jolt.ContactManifold).mPenetrationDepth >= 0
-                    ? 1 : 0;
-            };
-            listener.OnContactAdded = touch;
-            listener.OnContactPersisted = touch;
-            listener.OnContactRemoved = () => {};
-            system.SetContactListener(listener);
-            move();
-            jolt.Step(0.01, 1);
-            console.log(`walk jolt ${count} ${run} ${mean(times)} ${touching}`);
-            Jolt.destroy(place);
-            Jolt.destroy(jolt);
-        }
-    }
+    const runWalk = (count, run) => {
+        const boxesWalk = new Walk(count, walk);
+        const jolt = make(count);
+        const system = jolt.GetPhysicsSystem();
+        system.SetGravity(new Jolt.Vec3(0, 0, 0));
+        const bodyInterface = system.GetBodyInterface();
+        const shape = boxShape(walk.box[0] / 2);
+        const ids = boxesWalk.boxes.map((box) => addBox(system, shape, box.position,
+            box.rotation, Jolt.EMotionType_Kinematic, MOVING,
+            (creation) => { creation.mCollideKinematicVsNonDynamic = true; }).GetID());
+        system.OptimizeBroadPhase();
+        const place = new Jolt.RVec3();
+        const move = () => {
+            boxesWalk.step();
+            boxesWalk.boxes.forEach((box, i) => {
+                place.Set(box.position[0], box.position[1], box.position[2]);
+                bodyInterface.SetPosition(ids[i], place, Jolt.EActivation_Activate);
+            });
+        };
+        const times = timeSteps(walk, () => jolt.Step(0.01, 1), move);
+        // The touching pairs of one more step.
+        let touching = 0;
+        const listener = new Jolt.ContactListenerJS();
+        listener.OnContactValidate = () => Jolt.ValidateResult_AcceptAllContactsForThisBodyPair;
+        // Speculative contacts (shapes still apart) do not count.
+        const touch = (body1, body2, manifold) => {
+            touching += Jolt.wrapPointer(manifold, Jolt.ContactManifold).mPenetrationDepth >= 0
+                ? 1 : 0;
+        };
+        listener.OnContactAdded = touch;
+        listener.OnContactPersisted = touch;
+        listener.OnContactRemoved = () => {};
+        system.SetContactListener(listener);
+        move();
+        jolt.Step(0.01, 1);
+        console.log(`walk jolt ${count} ${run} ${mean(times)} ${touching}`);
+        Jolt.destroy(place);
+        Jolt.destroy(jolt);
+    };
+    return { runPile, runWalk };
 }
 
-async function runRapier(pile, walk) {
+async function loadRapier(pile, walk) {
     const RAPIER = await load('@dimforge/rapier3d-compat');
     await RAPIER.init();
     {
@@ -272,7 +278,7 @@ async function runRapier(pile, walk) {
 
     const boxes = pileBoxes(pile);
     const half = pile.box[0] / 2;
-    for (let run = 0; run < pile.runs[0]; ++run) {
+    const runPile = (run) => {
         const world = new RAPIER.World({ x: 0, y: -pile.gravity[0], z: 0 });
         world.timestep = pile.timestep[0];
         const ground = world.createRigidBody(RAPIER.RigidBodyDesc.fixed().setTranslation(0, -1, 0));
@@ -293,58 +299,69 @@ async function runRapier(pile, walk) {
             return [[p.x, p.y, p.z], [q.x, q.y, q.z, q.w]];
         }));
         world.free();
-    }
+    };
 
-    for (const count of walk.counts) {
-        for (let run = 0; run < walk.runs[0]; ++run) {
-            const boxesWalk = new Walk(count, walk);
-            const world = new RAPIER.World({ x: 0, y: 0, z: 0 });
-            world.timestep = 0.01;
-            const h = walk.box[0] / 2;
-            const colliders = [];
-            const bodies = boxesWalk.boxes.map((box) => {
-                const [x, y, z, w] = box.rotation;
-                const body = world.createRigidBody(RAPIER.RigidBodyDesc.kinematicPositionBased()
-                    .setTranslation(box.position[0], box.position[1], box.position[2])
-                    .setRotation({ x, y, z, w }).setCanSleep(false));
-                colliders.push(world.createCollider(RAPIER.ColliderDesc.cuboid(h, h, h)
-                    .setActiveCollisionTypes(RAPIER.ActiveCollisionTypes.DEFAULT |
-                        RAPIER.ActiveCollisionTypes.KINEMATIC_KINEMATIC), body));
-                return body;
+    const runWalk = (count, run) => {
+        const boxesWalk = new Walk(count, walk);
+        const world = new RAPIER.World({ x: 0, y: 0, z: 0 });
+        world.timestep = 0.01;
+        const h = walk.box[0] / 2;
+        const colliders = [];
+        const bodies = boxesWalk.boxes.map((box) => {
+            const [x, y, z, w] = box.rotation;
+            const body = world.createRigidBody(RAPIER.RigidBodyDesc.kinematicPositionBased()
+                .setTranslation(box.position[0], box.position[1], box.position[2])
+                .setRotation({ x, y, z, w }).setCanSleep(false));
+            colliders.push(world.createCollider(RAPIER.ColliderDesc.cuboid(h, h, h)
+                .setActiveCollisionTypes(RAPIER.ActiveCollisionTypes.DEFAULT |
+                    RAPIER.ActiveCollisionTypes.KINEMATIC_KINEMATIC), body));
+            return body;
+        });
+        const move = () => {
+            boxesWalk.step();
+            boxesWalk.boxes.forEach((box, i) => {
+                bodies[i].setTranslation({ x: box.position[0], y: box.position[1],
+                    z: box.position[2] }, true);
             });
-            const move = () => {
-                boxesWalk.step();
-                boxesWalk.boxes.forEach((box, i) => {
-                    bodies[i].setTranslation({ x: box.position[0], y: box.position[1],
-                        z: box.position[2] }, true);
-                });
-            };
-            const times = timeSteps(walk, () => world.step(), move);
-            move();
-            world.step();
-            // Pairs with a contact point at or inside touching distance, each counted once.
-            let touching = 0;
-            for (const collider of colliders) {
-                world.contactPairsWith(collider, (other) => {
-                    if (other.handle <= collider.handle) {
-                        return;
+        };
+        const times = timeSteps(walk, () => world.step(), move);
+        move();
+        world.step();
+        // Pairs with a contact point at or inside touching distance, each counted once.
+        let touching = 0;
+        for (const collider of colliders) {
+            world.contactPairsWith(collider, (other) => {
+                if (other.handle <= collider.handle) {
+                    return;
+                }
+                let touches = false;
+                world.contactPair(collider, other, (manifold) => {
+                    for (let i = 0; i < manifold.numContacts(); ++i) {
+                        touches ||= manifold.contactDist(i) <= 0;
                     }
-                    let touches = false;
-                    world.contactPair(collider, other, (manifold) => {
-                        for (let i = 0; i < manifold.numContacts(); ++i) {
-                            touches ||= manifold.contactDist(i) <= 0;
-                        }
-                    });
-                    touching += touches ? 1 : 0;
                 });
-            }
-            console.log(`walk rapier ${count} ${run} ${mean(times)} ${touching}`);
-            world.free();
+                touching += touches ? 1 : 0;
+            });
         }
-    }
+        console.log(`walk rapier ${count} ${run} ${mean(times)} ${touching}`);
+        world.free();
+    };
+    return { runPile, runWalk };
 }
 
 const pile = readScene('pile.scene.txt');
 const walk = readScene('walk.scene.txt');
-await runJolt(pile, walk);
-await runRapier(pile, walk);
+const peers = [await loadJolt(pile, walk), await loadRapier(pile, walk)];
+console.log('ready');
+for await (const line of createInterface({ input: process.stdin })) {
+    const [kind, ...numbers] = line.trim().split(/\s+/);
+    const [a, b] = numbers.map(Number);
+    if (kind === 'pile' && Number.isInteger(a)) {
+        peers.forEach((peer) => peer.runPile(a));
+    } else if (kind === 'walk' && Number.isInteger(a) && Number.isInteger(b)) {
+        peers.forEach((peer) => peer.runWalk(a, b));
+    } else {
+        console.log(`error the request "${line}" is neither "pile RUN" nor "walk COUNT RUN"`);
+    }
+    console.log('done');
+}
