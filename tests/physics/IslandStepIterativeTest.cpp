@@ -169,6 +169,44 @@ TEST_F(IterativeStep, RowsNoForceCanMoveOrNonFiniteResultsGiveNoNaN) {
     }
 }
 
+// Islands stepped as one group: a failed solve stays with its island, an island without rows
+// between them shifts nobody's rows, and the rest step as they do alone.
+TEST_F(IterativeStep, AGroupOfIslandsStepsEachAsAlone) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    auto held = [&](float c) {
+        auto* body = Body(Float3());
+        body->SetMass(1.0f);
+        body->SetLinearVelocity(Float3(0.0f, -0.5f, 0.0f));
+        body->AddForce(Float3(0.0f, -10.0f, 0.0f));
+        auto joint = std::make_unique<AxisJoint>(Float3(0.0f, -1.0f, 0.0f), c);
+        joint->Attach(body, nullptr);
+        return std::make_pair(body, std::move(joint));
+    };
+    auto alone = held(0.3f);
+    ASSERT_TRUE(StepIsland({alone.first}, {alone.second.get()}, 20));
+    ASSERT_GT(alone.second->GetSavedLambda()[0], 0.0f); // the joint holds the body
+
+    CapturingLogSink log;
+    auto failing = held(nan);
+    auto* free = Body(Float3());
+    free->SetMass(1.0f);
+    free->AddForce(Float3(0.0f, -10.0f, 0.0f));
+    auto healthy = held(0.3f);
+    std::vector<RigidBody*> bodies = {failing.first, free, healthy.first};
+    std::vector<Joint*> joints = {failing.second.get(), healthy.second.get()};
+    const IslandSpan islands[] = {{0, 1, 0, 1}, {1, 1, 1, 0}, {2, 1, 1, 1}};
+    EXPECT_FALSE(StepIslandsIterative(bodies.data(), joints.data(), islands, 3, 0.01f, 1e-5f,
+                                      0.2f, 20, 1.3f, world_->GetScratch()));
+    EXPECT_EQ(failing.first->GetLinearVelocity().y, -0.5f);
+    EXPECT_EQ(log.Lines().size(), 1u);
+    EXPECT_FLOAT_EQ(free->GetLinearVelocity().y, -0.1f);
+    ExpectNear(healthy.first->GetLinearVelocity(), alone.first->GetLinearVelocity(), 0.0f);
+    EXPECT_EQ(healthy.second->GetSavedLambda()[0], alone.second->GetSavedLambda()[0]);
+    for (auto* joint : {alone.second.get(), failing.second.get(), healthy.second.get()}) {
+        joint->Detach();
+    }
+}
+
 // More rows than a joint can keep multipliers for.
 class SevenRowJoint : public Joint {
 public:
