@@ -12,9 +12,9 @@
 #include "core/object/ValueBinding.h"
 #include "core/scene/Node.h"
 #include "core/string/TextArena.h"
-#include "script/ScriptNode.h"
-#include "script/ScriptOperators.h"
-#include "script/ScriptResource.h"
+#include "script/machine/ScriptNode.h"
+#include "script/machine/ScriptOperators.h"
+#include "script/machine/ScriptResource.h"
 #include "tools/ScriptAssembler.h"
 #include "tools/ScriptProgramBuilder.h"
 
@@ -35,8 +35,8 @@ public:
     static inline ClassInfo* classInfo = nullptr;
     static ClassInfo* RegisterClass() {
         if (!classInfo) {
-            classInfo = new ClassInfo("ScriptBenchNode", []() -> Entity* { return new BenchNode; },
-                                      &classInfo);
+            classInfo = new ClassInfo(
+                "ScriptBenchNode", []() -> Entity* { return new BenchNode; }, &classInfo);
             classInfo->SetParent(Node::RegisterClass());
             classInfo->AddMethod("get", "(int):int", BindMethod<&BenchNode::Get>(), MethodScript);
         }
@@ -74,7 +74,8 @@ loop:
     loadlocal 1
     op int "<=(int):bool"
     jumpif loop
-    return )" + std::to_string(arguments) + " 1\n";
+    return )" +
+           std::to_string(arguments) + " 1\n";
 }
 
 // total = total + i % 7
@@ -143,7 +144,8 @@ recurse:
 class ProgramFolder {
 public:
     ProgramFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quarn-bench-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "quarn-bench-XXXXXX").string();
         if (!mkdtemp(pattern.data())) {
             std::fprintf(stderr, "cannot make a temporary folder\n");
             std::exit(1);
@@ -303,7 +305,8 @@ int main() {
     auto loopMachine = [&] {
         machineWord = 0;
         for (int c = 0; c < Calls; ++c) {
-            machineWord += CallScript(loop, {uint32_t(c * Iterations + 1), uint32_t((c + 1) * Iterations)});
+            machineWord +=
+                CallScript(loop, {uint32_t(c * Iterations + 1), uint32_t((c + 1) * Iterations)});
         }
     };
     auto loopLua = [&] {
@@ -320,7 +323,9 @@ int main() {
     };
     std::string machineText;
     std::string luaString;
-    auto textMachine = [&] { machineText = LookupText(CallScript(text, {1u, uint32_t(Iterations)})); };
+    auto textMachine = [&] {
+        machineText = LookupText(CallScript(text, {1u, uint32_t(Iterations)}));
+    };
     auto textLua = [&] {
         lua.Call(luaText, 0, {1, Iterations});
         luaString = lua.PopText();
@@ -328,7 +333,8 @@ int main() {
     auto methodMachine = [&] {
         machineWord = 0;
         for (int c = 0; c < Calls; ++c) {
-            machineWord += CallScript(method, {id, uint32_t(c * Iterations + 1), uint32_t((c + 1) * Iterations)});
+            machineWord += CallScript(
+                method, {id, uint32_t(c * Iterations + 1), uint32_t((c + 1) * Iterations)});
         }
     };
     auto methodLua = [&] {
@@ -354,9 +360,11 @@ int main() {
     Check(machineWord == uint32_t(uint64_t(luaValue)), "method");
 
     bench::RatioTable table("script machine (ms per case)", "Lua 5.4");
-    table.Row("loop: sum of i % 7, 10 x 1e6", bench::TimeRounds(loopMachine), bench::TimeRounds(loopLua));
+    table.Row("loop: sum of i % 7, 10 x 1e6", bench::TimeRounds(loopMachine),
+              bench::TimeRounds(loopLua));
     table.Row("recursive fib(27)", bench::TimeRounds(fibMachine), bench::TimeRounds(fibLua));
-    table.Row("text: \"item\" + i, 1e6", bench::TimeRounds(textMachine), bench::TimeRounds(textLua));
+    table.Row("text: \"item\" + i, 1e6", bench::TimeRounds(textMachine),
+              bench::TimeRounds(textLua));
     table.Row("method call, 10 x 1e6", bench::TimeRounds(methodMachine),
               bench::TimeRounds(methodLua));
     table.PrintSummary();

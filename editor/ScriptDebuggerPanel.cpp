@@ -5,9 +5,9 @@
 #include "core/scene/Node.h"
 #include "editor/MainFrame.h"
 #include "editor/UiLayer.h"
-#include "script/ScriptContext.h"
-#include "script/ScriptNode.h"
-#include "script/ScriptResource.h"
+#include "script/machine/ScriptContext.h"
+#include "script/machine/ScriptNode.h"
+#include "script/machine/ScriptResource.h"
 
 #include <algorithm>
 #include <imgui.h>
@@ -146,8 +146,9 @@ int64_t ScriptDebuggerPanel::LineOffset(int line) const {
     }
     const std::vector<uint32_t>& starts = program->GetSymbols().lines;
     const size_t index = static_cast<size_t>(line) - 2;
-    const uint32_t offset =
-        line == 1 ? 0 : index < starts.size() ? starts[index] : program->GetCodeSize();
+    const uint32_t offset = line == 1               ? 0
+                            : index < starts.size() ? starts[index]
+                                                    : program->GetCodeSize();
     // A line without code shares its start with the next line that has some.
     if (offset >= program->GetCodeSize() || program->GetLineOfOffset(offset) != line) {
         return -1;
@@ -192,8 +193,8 @@ void ScriptDebuggerPanel::ArmBreakpoints() {
         return;
     }
     const ScriptContext* context = script->GetContext();
-    const bool stopped = context && script->GetRunState() == ScriptDebug &&
-                         context->GetCurrentInstance() == script;
+    const bool stopped =
+        context && script->GetRunState() == ScriptDebug && context->GetCurrentInstance() == script;
     program->ArmBreakpoints(stopped ? context->GetPosition() : NoScriptPosition);
 }
 
@@ -265,9 +266,9 @@ std::vector<ScriptDebuggerPanel::StackEntry> ScriptDebuggerPanel::CallStack() co
         }
         const int function =
             program ? program->FindIdentifierByTypeAndOffset(TypeFunction, frame.entry) : -1;
-        entry.label += function >= 0
-                           ? program->GetSymbols().globals[static_cast<size_t>(function)].name + "()"
-                           : std::string("unknown function");
+        entry.label +=
+            function >= 0 ? program->GetSymbols().globals[static_cast<size_t>(function)].name + "()"
+                          : std::string("unknown function");
         if (program && program->HasLineTable()) {
             entry.line = program->GetLineOfOffset(position);
             entry.label += " line " + std::to_string(entry.line);
@@ -300,10 +301,10 @@ void ScriptDebuggerPanel::Draw(UiLayer& layer, int32_t top) {
     ImGui::SetNextWindowPos(ImVec2(float(origin.x), float(origin.y + top)));
     ImGui::SetNextWindowSize(ImVec2(float(size.x), float(size.y)));
     ImGui::PushStyleVar(ImGuiStyleVar_WindowRounding, 0.0f);
-    const bool open = ImGui::Begin("##debug", nullptr,
-                                   ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove |
-                                       ImGuiWindowFlags_NoSavedSettings |
-                                       ImGuiWindowFlags_NoBringToFrontOnFocus);
+    const bool open =
+        ImGui::Begin("##debug", nullptr,
+                     ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove |
+                         ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoBringToFrontOnFocus);
     ImGui::PopStyleVar();
     if (open) {
         layer.NameCurrentWindow("debug");

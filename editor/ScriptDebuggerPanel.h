@@ -7,7 +7,7 @@
 // visible lines).
 
 #include "editor/EditorPanel.h"
-#include "script/ScriptDebugger.h"
+#include "script/machine/ScriptDebugger.h"
 
 #include <cstdint>
 #include <string>

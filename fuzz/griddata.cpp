@@ -1,5 +1,5 @@
 // Grid data files: what loads saves again, and loading that gives back the same bytes.
-#include "script/GridData.h"
+#include "script/nodes/GridData.h"
 
 #include <cstdint>
 #include <cstdlib>

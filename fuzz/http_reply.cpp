@@ -1,6 +1,6 @@
 // Replies to the Network node's GET: whatever a server sends, in whatever pieces, the reader
 // ends, and the body is never longer than the reply nor than the body limit.
-#include "script/HttpReplyReader.h"
+#include "script/nodes/HttpReplyReader.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -4,7 +4,7 @@
 // loading those again saves the same bytes.
 #include "core/filesystem/FileSystem.h"
 #include "core/filesystem/MemoryFileSystem.h"
-#include "script/ScriptResource.h"
+#include "script/machine/ScriptResource.h"
 
 #include <algorithm>
 #include <cstdint>

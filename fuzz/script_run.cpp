@@ -8,10 +8,10 @@
 #include "core/object/ClassInfo.h"
 #include "core/object/IdMap.h"
 #include "core/scene/Node.h"
-#include "script/ScriptContext.h"
-#include "script/ScriptNode.h"
-#include "script/ScriptResource.h"
-#include "script/ScriptSymbols.h"
+#include "script/machine/ScriptContext.h"
+#include "script/machine/ScriptNode.h"
+#include "script/machine/ScriptResource.h"
+#include "script/machine/ScriptSymbols.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -12,7 +12,7 @@
 #include "core/scenefile/SceneLoader.h"
 #include "core/scenefile/SceneSaver.h"
 #include "resources/Branch.h"
-#include "script/GridData.h"
+#include "script/nodes/GridData.h"
 
 #include <cstdio>
 #include <cstdlib>

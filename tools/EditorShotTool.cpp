@@ -1,7 +1,7 @@
 #include "tools/EditorShotTool.h"
 
+#include "app/editor/EditorUi.h"
 #include "app/platform/SdlPlatform.h"
-#include "app/player/EditorUi.h"
 #include "app/player/Engine.h"
 #include "app/player/InputScript.h"
 #include "codecs/PngEncoder.h"

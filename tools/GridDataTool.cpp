@@ -1,6 +1,6 @@
 #include "tools/GridDataTool.h"
 
-#include "script/GridData.h"
+#include "script/nodes/GridData.h"
 #include "tools/ToolStatus.h"
 
 #include <cinttypes>

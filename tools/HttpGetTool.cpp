@@ -1,6 +1,6 @@
 #include "tools/HttpGetTool.h"
 
-#include "script/Network.h"
+#include "script/nodes/Network.h"
 #include "tools/ToolStatus.h"
 
 #include <cstdio>
@@ -14,8 +14,7 @@ int RunHttpGetTool(char** arguments, std::string& reason) {
     if (arguments[2]) {
         char* end = nullptr;
         const long port = arguments[3] ? std::strtol(arguments[3], &end, 10) : 0;
-        if (std::strcmp(arguments[2], "--port") != 0 || !end || *end || port < 1 ||
-            port > 65535) {
+        if (std::strcmp(arguments[2], "--port") != 0 || !end || *end || port < 1 || port > 65535) {
             reason = "expected --port N with N from 1 to 65535";
             return ExitUsage;
         }

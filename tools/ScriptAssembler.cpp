@@ -4,7 +4,7 @@
 #include "core/object/ValueType.h"
 #include "core/string/NumberText.h"
 #include "core/string/Text.h"
-#include "script/ScriptValueType.h"
+#include "script/machine/ScriptValueType.h"
 #include "tools/ScriptCommandTable.h"
 #include "tools/ScriptProgramBuilder.h"
 
@@ -57,10 +57,10 @@ bool Tokenize(std::string_view line, std::vector<Token>& tokens, Failure& failur
                 }
                 if (i + 1 < line.size() && (line[i + 1] == '"' || line[i + 1] == '\\')) {
                     token.text.push_back(line[++i]);
-                } else if (i + 3 < line.size() && line[i + 1] == 'x' && HexDigitValue(line[i + 2]) >= 0 &&
-                           HexDigitValue(line[i + 3]) >= 0) {
-                    token.text.push_back(
-                        static_cast<char>(HexDigitValue(line[i + 2]) * 16 + HexDigitValue(line[i + 3])));
+                } else if (i + 3 < line.size() && line[i + 1] == 'x' &&
+                           HexDigitValue(line[i + 2]) >= 0 && HexDigitValue(line[i + 3]) >= 0) {
+                    token.text.push_back(static_cast<char>(HexDigitValue(line[i + 2]) * 16 +
+                                                           HexDigitValue(line[i + 3])));
                     i += 3;
                 } else {
                     return failure.Fail("a text has an unknown escape");
@@ -193,7 +193,8 @@ bool Assembler::Value(const Token& token, ProgramValue& value, int line) {
             }
             addend = static_cast<int32_t>(text[sign] == '-' ? 0 - number : number);
         }
-        value = ProgramValue::At(text.substr(1, sign == std::string::npos ? sign : sign - 1), addend);
+        value =
+            ProgramValue::At(text.substr(1, sign == std::string::npos ? sign : sign - 1), addend);
         Use(value.label, line);
         return true;
     }
@@ -206,8 +207,8 @@ bool Assembler::Value(const Token& token, ProgramValue& value, int line) {
         }
         const int count = property ? owner->GetPropertyCount() : owner->GetMethodCount();
         for (int i = 0; i < count; ++i) {
-            const char* name = property ? owner->GetProperty(i)->GetName()
-                                        : owner->GetMethod(i)->GetName();
+            const char* name =
+                property ? owner->GetProperty(i)->GetName() : owner->GetMethod(i)->GetName();
             if (std::strcmp(name, member.c_str()) == 0) {
                 value = ProgramValue::Of(static_cast<uint32_t>(i));
                 return true;
@@ -226,8 +227,8 @@ bool Assembler::Value(const Token& token, ProgramValue& value, int line) {
     return true;
 }
 
-bool Assembler::Signature(const std::vector<Token>& tokens, size_t& next,
-                          ScriptIdentifier& record, bool& hasResult) {
+bool Assembler::Signature(const std::vector<Token>& tokens, size_t& next, ScriptIdentifier& record,
+                          bool& hasResult) {
     std::string text;
     while (next < tokens.size() && !tokens[next].quoted) {
         text += tokens[next++].text;
@@ -338,9 +339,10 @@ bool Assembler::Record(const std::vector<Token>& tokens, const std::string& dire
             hasOffset = true;
         } else {
             const std::map<std::string, uint32_t*> fields = {
-                {"kind", &record.kind},   {"flags", &record.flags},     {"count", &record.arrayCount},
-                {"w0", &record.word0},    {"w6", &record.word6},        {"w10", &record.word10},
-                {"link", &record.storedLink}, {"resultflag", &record.resultFlag}};
+                {"kind", &record.kind},        {"flags", &record.flags},
+                {"count", &record.arrayCount}, {"w0", &record.word0},
+                {"w6", &record.word6},         {"w10", &record.word10},
+                {"link", &record.storedLink},  {"resultflag", &record.resultFlag}};
             auto field = fields.find(key);
             if (field == fields.end()) {
                 return failure.Fail("unknown key \"" + key + "\"");

@@ -2,8 +2,8 @@
 #include "core/object/MethodInfo.h"
 #include "core/object/ValueType.h"
 #include "core/string/Text.h"
-#include "script/ScriptResource.h"
-#include "script/ScriptValueType.h"
+#include "script/machine/ScriptResource.h"
+#include "script/machine/ScriptValueType.h"
 #include "tools/ScriptAssembler.h"
 #include "tools/ScriptCommandTable.h"
 
@@ -70,7 +70,9 @@ private:
     std::string Offset(uint32_t offset);
     // The same for a word inside the code: the label of its instruction plus the distance.
     std::string WordOffset(uint32_t offset);
-    bool IsBoundary(uint32_t offset) const { return boundaries_.contains(offset) || offset == size_; }
+    bool IsBoundary(uint32_t offset) const {
+        return boundaries_.contains(offset) || offset == size_;
+    }
     std::string Record(const char* directive, const ScriptIdentifier& record, uint32_t defaultKind);
     std::string Comment(const Instruction& instruction);
     bool LinesAsMarks() const;
@@ -111,7 +113,8 @@ void Disassembler::Decode() {
         if (command < ScriptCommandCount) {
             std::string text;
             uint32_t words = static_cast<uint32_t>(ScriptCommands[command].operands);
-            if (command == TextCommand && !(offset + 1 < size_ && TextAt(offset + 1, text, words))) {
+            if (command == TextCommand &&
+                !(offset + 1 < size_ && TextAt(offset + 1, text, words))) {
                 words = size_;
             }
             if (uint64_t{offset} + 1 + words <= size_) {
@@ -179,9 +182,9 @@ std::string Disassembler::Record(const char* directive, const ScriptIdentifier& 
     if (record.flags & ~named) {
         line += " flags=" + Number(record.flags & ~named);
     }
-    for (auto [bit, word] : {std::pair{IdentifierInputPort, "port"},
-                             std::pair{IdentifierStateFunction, "state"},
-                             std::pair{IdentifierExported, "export"}}) {
+    for (auto [bit, word] :
+         {std::pair{IdentifierInputPort, "port"}, std::pair{IdentifierStateFunction, "state"},
+          std::pair{IdentifierExported, "export"}}) {
         if (record.flags & bit) {
             line += std::string(" ") + word;
         }
@@ -196,9 +199,9 @@ std::string Disassembler::Record(const char* directive, const ScriptIdentifier& 
         line += " first=" + (isLocal ? Offset(record.firstOffset) : Number(record.firstOffset));
         line += " last=" + (isLocal ? Offset(record.lastOffset) : Number(record.lastOffset));
     }
-    for (auto [value, key] : {std::pair{record.word0, "w0"}, std::pair{record.word6, "w6"},
-                              std::pair{record.word10, "w10"},
-                              std::pair{record.storedLink, "link"}}) {
+    for (auto [value, key] :
+         {std::pair{record.word0, "w0"}, std::pair{record.word6, "w6"},
+          std::pair{record.word10, "w10"}, std::pair{record.storedLink, "link"}}) {
         if (value != 0) {
             line += std::string(" ") + key + "=" + Number(value);
         }
@@ -308,8 +311,8 @@ std::string Disassembler::Run() {
         }
         lines[i] = text;
     }
-    std::string out = "; " + program_.GetScriptName() + ": " + std::to_string(size_) +
-                      " words of code\n";
+    std::string out =
+        "; " + program_.GetScriptName() + ": " + std::to_string(size_) + " words of code\n";
     out += "header " + Number(program_.GetCodeHeader()[0]) + " " +
            Number(program_.GetCodeHeader()[1]) + "\n";
     out += StringFormat("stack %u\n", program_.GetStackSize());

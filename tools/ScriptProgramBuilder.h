@@ -1,6 +1,6 @@
 #pragma once
 
-#include "script/ScriptSymbols.h"
+#include "script/machine/ScriptSymbols.h"
 
 #include <cstdint>
 #include <deque>

@@ -12,8 +12,8 @@
 #include "core/scene/EngineState.h"
 #include "core/scene/Node.h"
 #include "core/string/NumberText.h"
-#include "script/ScriptNode.h"
-#include "script/ScriptResource.h"
+#include "script/machine/ScriptNode.h"
+#include "script/machine/ScriptResource.h"
 #include "tools/ScriptAssembler.h"
 #include "tools/ScriptProgramBuilder.h"
 #include "tools/ToolInput.h"
@@ -72,7 +72,8 @@ int Disassemble(const char* path, std::string& reason) {
     if (!reason.empty()) {
         return ExitFailed;
     }
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
+        std::fflush(stdout) != 0) {
         reason = "cannot write to stdout";
         return ExitFailed;
     }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/math/Vector.h"
-#include "script/OnlineService.h"
+#include "script/nodes/OnlineService.h"
 
 #include <cstdint>
 #include <functional>

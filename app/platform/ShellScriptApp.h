@@ -1,6 +1,6 @@
 #pragma once
 
-#include "script/ScriptApp.h"
+#include "script/machine/ScriptApp.h"
 
 #include <cstdint>
 #include <string>

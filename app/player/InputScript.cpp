@@ -1,9 +1,9 @@
 #include "app/player/InputScript.h"
 
+#include "app/editor/EditorUi.h"
 #include "app/input/Keyboard.h"
 #include "app/platform/SdlPlatform.h"
 #include "app/platform/WindowMessage.h"
-#include "app/player/EditorUi.h"
 #include "core/debug/Log.h"
 #include "core/string/Text.h"
 #include "editor/UiLayer.h"

@@ -1,8 +1,8 @@
 #include "app/player/SceneCommands.h"
 
+#include "app/editor/EditorMenus.h"
+#include "app/editor/EditorSettings.h"
 #include "app/platform/Platform.h"
-#include "app/player/EditorMenus.h"
-#include "app/player/EditorSettings.h"
 #include "app/player/Engine.h"
 #include "core/debug/Log.h"
 #include "core/debug/Profiler.h"
@@ -386,8 +386,7 @@ void PlayScene(bool standalone) {
             }
             FileReader reader;
             SceneLoader loader(StandaloneCopy, 0, SceneKeepUnmappedIds, nullptr, nullptr);
-            SetSceneRoot(reader.Open(StandaloneCopy, false, false) ? loader.Load(reader)
-                                                                  : nullptr);
+            SetSceneRoot(reader.Open(StandaloneCopy, false, false) ? loader.Load(reader) : nullptr);
             SendSignal("loaded", nullptr, true);
             ReleaseHeldResources();
             RecordLoadedSceneFile(loader);

@@ -2,9 +2,9 @@
 
 #include "core/scene/EngineState.h"
 #include "editor/MainFrame.h"
-#include "script/ScriptDebugHooks.h"
+#include "script/machine/ScriptDebugHooks.h"
 #include "tests/editor/FakeFrameHost.h"
-#include "tests/script/ScriptRunSupport.h"
+#include "tests/script/machine/ScriptRunSupport.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -26,7 +26,9 @@ protected:
     }
 
     // Lines 2, 3 and 4 push 1, 2 and 3.
-    Script* ThreeLines() { return MakeScript("line\npush 1\nline\npush 2\nline\npush 3\nend\n", "three"); }
+    Script* ThreeLines() {
+        return MakeScript("line\npush 1\nline\npush 2\nline\npush 3\nend\n", "three");
+    }
 
     test::FakeFrameHost host_;
     MainFrame frame_{host_, true};

@@ -21,10 +21,14 @@ namespace fs = std::filesystem;
 // Bottom to top. A new engine folder must be placed here before its first file lands; folders
 // not made yet may already stand in the list.
 constexpr std::string_view Layers[] = {
-    "core/math",   "core/string", "core/os",        "core/debug", "core/io",   "core/filesystem",
-    "core/object", "core/scene",  "core/scenefile", "codecs",     "gpu",       "device",
-    "audio",       "resources",   "render",         "script",     "collision", "physics",
-    "editor",      "app",         "tools",
+    "core/math",      "core/string",  "core/os",
+    "core/debug",     "core/io",      "core/filesystem",
+    "core/object",    "core/scene",   "core/scenefile",
+    "codecs",         "gpu",          "device",
+    "audio",          "resources",    "render",
+    "script/machine", "script/nodes", "collision",
+    "physics",        "editor",       "app",
+    "tools",
 };
 
 // Top-level folders that hold no engine code: they sit above every layer.

@@ -1,6 +1,6 @@
 #include "TestPaths.h"
 #include "codecs/PngDecoder.h"
-#include "script/GridData.h"
+#include "script/nodes/GridData.h"
 #include "tests/support/OneShotHttpServer.h"
 #include "tests/support/StoredBytes.h"
 #include "tests/support/TempFolder.h"
@@ -264,8 +264,7 @@ TEST(QuarnToolRender, SavesTheLastFrameInExactlyTheSizeAskedOrSaysWhyNot) {
                                        "shots/shot.png", "--size", size});
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.err, "quarn-tool: warning: Script search-path set to 'res://'\n");
-        EXPECT_EQ(PngSize(folder.ReadFile("shots/shot.png")), BigEndianSize(width, height))
-            << size;
+        EXPECT_EQ(PngSize(folder.ReadFile("shots/shot.png")), BigEndianSize(width, height)) << size;
     }
     ToolRun missing =
         RunTool(folder, {"render", "missing.scene", "--out", "x.png", "--frames", "1"});
@@ -277,8 +276,9 @@ TEST(QuarnToolRender, SavesTheLastFrameInExactlyTheSizeAskedOrSaysWhyNot) {
 TEST(QuarnToolRender, ValuesAreReadWholeOrRefusedWithTheReason) {
     test::TempFolder folder;
     const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{"--size", "1920x1080x3"}, "--size must be WxH, two whole numbers from 1 to 16384, not "
-                                    "\"1920x1080x3\""},
+        {{"--size", "1920x1080x3"},
+         "--size must be WxH, two whole numbers from 1 to 16384, not "
+         "\"1920x1080x3\""},
         {{"--size", "0x0"}, "--size must be WxH, two whole numbers from 1 to 16384, not \"0x0\""},
         {{"--size", "-5x10"},
          "--size must be WxH, two whole numbers from 1 to 16384, not \"-5x10\""},
@@ -287,8 +287,8 @@ TEST(QuarnToolRender, ValuesAreReadWholeOrRefusedWithTheReason) {
         {{"--fast", "1"}, "unknown option \"--fast\""},
     };
     for (const auto& [options, reason] : cases) {
-        std::vector<std::string> arguments = {"render", "a.scene", "--frames", "1", "--out",
-                                              "x.png"};
+        std::vector<std::string> arguments = {"render", "a.scene", "--frames",
+                                              "1",      "--out",   "x.png"};
         arguments.insert(arguments.end(), options.begin(), options.end());
         ToolRun run = RunTool(folder, arguments);
         EXPECT_EQ(run.status, 2) << reason;
@@ -325,9 +325,9 @@ TEST(QuarnToolRender, RepeatsItsPictureFindsWhatTheSceneNamesBesideItAndWarnsOfT
         picture = folder.ReadFile("shot.png");
     }
     EXPECT_EQ(pictures[0], pictures[1]);
-    ToolRun logged = RunTool(folder,
-                             {"render", "game/level.scene", "--frames", "1", "--out", "shot.png"},
-                             "QUARN_LOG=1");
+    ToolRun logged =
+        RunTool(folder, {"render", "game/level.scene", "--frames", "1", "--out", "shot.png"},
+                "QUARN_LOG=1");
     EXPECT_EQ(logged.status, 0);
     EXPECT_EQ(test::Tilde(logged.err, folder),
               "Script search-path set to '~/game/'\nQuarn v1.0\nMissing resource: "
@@ -380,8 +380,8 @@ TEST(QuarnToolEditorShot, ShowsTheSceneAsThePlayerRendersItBelowTheMenuBar) {
     ASSERT_EQ(player.height, ViewHeight);
     for (uint32_t y = 0; y < ViewHeight; ++y) {
         const auto from = player.rgba.begin() + static_cast<ptrdiff_t>(y * ViewWidth * 4);
-        const auto to = editor.rgba.begin() +
-                        static_cast<ptrdiff_t>(((MenuBar + Edge + y) * Width + Edge) * 4);
+        const auto to =
+            editor.rgba.begin() + static_cast<ptrdiff_t>(((MenuBar + Edge + y) * Width + Edge) * 4);
         ASSERT_TRUE(std::equal(from, from + ViewWidth * 4, to)) << "row " << y;
     }
     // The sprite is there at all: the view is not one colour.
@@ -512,9 +512,10 @@ TEST(QuarnToolPack, PacksAGameFolderIntoAnArchiveThePlayerRunsOrWritesNothing) {
     const std::string png(std::istreambuf_iterator<char>(dot), {});
     folder.WriteFile("game/config.txt", "autorun = \"level.scene\"\n");
     folder.WriteFile("game/art/dot.png", png);
-    folder.WriteFile("game/level.scene",
-                     "version = 44\nnum_nodes = 2\nobj1 {\n\tclass = \"Node\"\n\tflags = 0\n}\n"
-                     "obj2 {\n\tclass = \"Sprite\"\n\tparent = 1\n\ttexture = \"art/dot.png\"\n}\n");
+    folder.WriteFile(
+        "game/level.scene",
+        "version = 44\nnum_nodes = 2\nobj1 {\n\tclass = \"Node\"\n\tflags = 0\n}\n"
+        "obj2 {\n\tclass = \"Sprite\"\n\tparent = 1\n\ttexture = \"art/dot.png\"\n}\n");
     ToolRun run = RunTool(folder, {"pack", "game", "run/data.zoo"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
@@ -531,12 +532,12 @@ TEST(QuarnToolPack, PacksAGameFolderIntoAnArchiveThePlayerRunsOrWritesNothing) {
     EXPECT_EQ(zip.rfind("PK\x03\x04", 0), 0u);
 
     test::TempFolder user;
-    const int status = std::system(("cd '" + folder.Join("run") +
-                                    "' && SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=null "
-                                    "QUARN_LOG=1 QUARN_DIALOGS=script XDG_DATA_HOME='" +
-                                    user.Path() + "' timeout 120 '" QUARN_PLAYER "' 2>'" +
-                                    user.Join("log") + "'")
-                                       .c_str());
+    const int status =
+        std::system(("cd '" + folder.Join("run") +
+                     "' && SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=null "
+                     "QUARN_LOG=1 QUARN_DIALOGS=script XDG_DATA_HOME='" +
+                     user.Path() + "' timeout 120 '" QUARN_PLAYER "' 2>'" + user.Join("log") + "'")
+                        .c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(test::Tilde(user.ReadFile("log"), folder),
               "Script search-path set to '~/run/data.zoo/'\nQuarn v1.0\n"
@@ -667,8 +668,7 @@ TEST(QuarnToolScript, RunsAProgramOnAScriptNodeAndPrintsWhatItLeft) {
         EXPECT_EQ(run.out, "") << reason;
         EXPECT_EQ(run.err, "quarn-tool: " + reason + "\n");
     }
-    EXPECT_EQ(RunTool(folder, {"script", "run", "game/calls.script", "--frames", "-1"}).status,
-              2);
+    EXPECT_EQ(RunTool(folder, {"script", "run", "game/calls.script", "--frames", "-1"}).status, 2);
 }
 
 // The fixture is a contact with friction written by hand: the normal row pushes 2 apart, so the
@@ -711,8 +711,8 @@ TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheUsageL
           "\n  scene IN OUT [--compact] ", "\n  image IN OUT.png ", "\n  glyphcache FACE SIZE OUT ",
           "\n  render SCENE --frames N --out SHOT.png [--size WxH] [--step SECONDS] ",
           "\n  mesh IN [OUT.mesh] ", "\n  table IN [OUT.csv] ", "\n  grid IN [OUT] ",
-          "\n  pack FOLDER OUT.zoo ", "\n  lcp FILE ",
-          "\n  shader asm IN OUT | dis FILE | syntax ", "\n  script asm IN OUT | dis PATH | run PROGRAM "}) {
+          "\n  pack FOLDER OUT.zoo ", "\n  lcp FILE ", "\n  shader asm IN OUT | dis FILE | syntax ",
+          "\n  script asm IN OUT | dis PATH | run PROGRAM "}) {
         EXPECT_NE(help.out.find(line), std::string::npos) << line;
     }
     for (const char* flag : {"--help", "-h"}) {
@@ -724,7 +724,8 @@ TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheUsageL
         "usage: quarn-tool render SCENE --frames N --out SHOT.png [--size WxH] [--step SECONDS]\n";
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{}, "quarn-tool: no command given\nusage: quarn-tool COMMAND [ARGUMENT...]\n"},
-        {{"frob"}, "quarn-tool: unknown command \"frob\"\nusage: quarn-tool COMMAND [ARGUMENT...]\n"},
+        {{"frob"},
+         "quarn-tool: unknown command \"frob\"\nusage: quarn-tool COMMAND [ARGUMENT...]\n"},
         {{"settings", "a", "b"}, "usage: quarn-tool settings FILE\n"},
         {{"scene", "a", "b", "--fast"}, "usage: quarn-tool scene IN OUT [--compact]\n"},
         {{"render", "a", "--frames", "0", "--out", "b.png"},
@@ -784,14 +785,15 @@ TEST(QuarnToolGridData, PrintsAGridFileAsTheNodeLoadsItAndSaysWhyOneIsRefused) {
 
 TEST(QuarnToolContacts, PrintsTheContactsOfTwoNamedVolumesOrSaysWhyNot) {
     test::TempFolder folder;
-    folder.WriteFile("ball.scene", "version = 44\nidsystem = 0\nnum_nodes = 4\n"
-                                   "obj1 {\n\tclass = \"Node\"\n\tparent = 0\n\tname = \"root\"\n}\n"
-                                   "obj2 {\n\tclass = \"CollisionSphere\"\n\tparent = 1\n"
-                                   "\tname = \"ball\"\n\tpos = 2.0,0.75,-1.0\n}\n"
-                                   "obj3 {\n\tclass = \"CollisionPlane\"\n\tparent = 1\n"
-                                   "\tname = \"ground\"\n\tworldside = 1\n}\n"
-                                   "obj4 {\n\tclass = \"Frobnicator\"\n\tparent = 1\n"
-                                   "\tname = \"thing\"\n}\n");
+    folder.WriteFile("ball.scene",
+                     "version = 44\nidsystem = 0\nnum_nodes = 4\n"
+                     "obj1 {\n\tclass = \"Node\"\n\tparent = 0\n\tname = \"root\"\n}\n"
+                     "obj2 {\n\tclass = \"CollisionSphere\"\n\tparent = 1\n"
+                     "\tname = \"ball\"\n\tpos = 2.0,0.75,-1.0\n}\n"
+                     "obj3 {\n\tclass = \"CollisionPlane\"\n\tparent = 1\n"
+                     "\tname = \"ground\"\n\tworldside = 1\n}\n"
+                     "obj4 {\n\tclass = \"Frobnicator\"\n\tparent = 1\n"
+                     "\tname = \"thing\"\n}\n");
     ToolRun run = RunTool(folder, {"contacts", "ball.scene", "ball", "ground"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "contacts 1\n2 -0.25 -1 0 -1 0 0.25\n");
@@ -876,8 +878,8 @@ TEST(QuarnToolContacts, CylindersStandingAndCrossed) {
     // are asked for.
     const std::string disc = "0 -0.0500001311 0 0 -1 0 0.0500001311\n";
     for (const char* maximum : {"100", "1"}) {
-        ToolRun run = RunTool(folder, {"contacts", "cylinders.scene", "post", "ground", "--max",
-                                       maximum});
+        ToolRun run =
+            RunTool(folder, {"contacts", "cylinders.scene", "post", "ground", "--max", maximum});
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.out, "contacts 4\n" + disc + disc + disc + disc);
     }
@@ -890,7 +892,10 @@ TEST(QuarnToolContacts, CylindersStandingAndCrossed) {
 
 TEST(QuarnToolContacts, AMeshCubeOnABoxGivesItsFourBottomCorners) {
     test::TempFolder folder;
-    folder.WriteFile("cube.obj", "v -1 -1 -1\nv 1 -1 -1\nv -1 1 -1\nv 1 1 -1\nv -1 -1 1\nv 1 -1 1\nv -1 1 1\nv 1 1 1\nf 1 3 2\nf 2 3 4\nf 5 6 7\nf 6 8 7\nf 1 2 5\nf 2 6 5\nf 3 7 4\nf 4 7 8\nf 1 5 3\nf 3 5 7\nf 2 4 6\nf 4 8 6\n");
+    folder.WriteFile("cube.obj",
+                     "v -1 -1 -1\nv 1 -1 -1\nv -1 1 -1\nv 1 1 -1\nv -1 -1 1\nv 1 -1 1\nv -1 1 1\nv "
+                     "1 1 1\nf 1 3 2\nf 2 3 4\nf 5 6 7\nf 6 8 7\nf 1 2 5\nf 2 6 5\nf 3 7 4\nf 4 7 "
+                     "8\nf 1 5 3\nf 3 5 7\nf 2 4 6\nf 4 8 6\n");
     folder.WriteFile("crate.scene",
                      "version = 44\nidsystem = 0\nnum_nodes = 3\n"
                      "obj1 {\n\tclass = \"Node\"\n\tparent = 0\n\tname = \"root\"\n}\n"
@@ -909,11 +914,13 @@ TEST(QuarnToolContacts, AMeshCubeOnABoxGivesItsFourBottomCorners) {
 TEST(QuarnToolPairs, PrintsEachSpacesCandidatePairsAndWhatItDropped) {
     test::TempFolder folder;
     auto node = [](int id, const char* cls, const char* name, const std::string& lines) {
-        return "obj" + std::to_string(id) + " {\n\tclass = \"" + cls + "\"\n\tparent = " +
-               (id == 1 ? "0" : "1") + "\n\tname = \"" + name + "\"\n" + lines + "}\n";
+        return "obj" + std::to_string(id) + " {\n\tclass = \"" + cls +
+               "\"\n\tparent = " + (id == 1 ? "0" : "1") + "\n\tname = \"" + name + "\"\n" + lines +
+               "}\n";
     };
     const std::string accept = "\tcollmask = 1\n\tcolltest = 1\n";
-    std::string small = "version = 44\nidsystem = 0\nnum_nodes = 8\n" + node(1, "Node", "root", "") +
+    std::string small = "version = 44\nidsystem = 0\nnum_nodes = 8\n" +
+                        node(1, "Node", "root", "") +
                         node(2, "CollisionSpaceSweepnPrune", "sap", "\tmaxvolumes = 10\n") +
                         node(3, "CollisionSpaceHash", "hash", "\tspacenum = 1\n") +
                         node(4, "CollisionSphere", "b", accept + "\tpos = 1.5,0,0\n") +
@@ -928,7 +935,8 @@ TEST(QuarnToolPairs, PrintsEachSpacesCandidatePairsAndWhatItDropped) {
     EXPECT_EQ(run.out, "space hash\ne f\ndropped 0\nspace sap\na b\ndropped 0\n");
 
     // More overlapping pairs than the cache holds: the first 8192, a warning and the count.
-    std::string crowd = "version = 44\nidsystem = 0\nnum_nodes = 132\n" + node(1, "Node", "root", "") +
+    std::string crowd = "version = 44\nidsystem = 0\nnum_nodes = 132\n" +
+                        node(1, "Node", "root", "") +
                         node(2, "CollisionSpaceSweepnPrune", "sap", "\tmaxvolumes = 200\n");
     for (int i = 0; i < 130; ++i) {
         char name[8];
@@ -960,8 +968,9 @@ TEST(QuarnToolSimulate, RunsTheFirstWorldAndPrintsTheSameBytesEveryTime) {
     test::TempFolder folder;
     auto node = [](int id, int parent, const char* cls, const char* name,
                    const std::string& lines) {
-        return "obj" + std::to_string(id) + " {\n\tclass = \"" + cls + "\"\n\tparent = " +
-               std::to_string(parent) + "\n\tname = \"" + name + "\"\n" + lines + "}\n";
+        return "obj" + std::to_string(id) + " {\n\tclass = \"" + cls +
+               "\"\n\tparent = " + std::to_string(parent) + "\n\tname = \"" + name + "\"\n" +
+               lines + "}\n";
     };
     const std::string solid = "\tcollmask = 1\n\tcolltest = 1\n";
     folder.WriteFile(
@@ -976,8 +985,9 @@ TEST(QuarnToolSimulate, RunsTheFirstWorldAndPrintsTheSameBytesEveryTime) {
             node(6, 5, "CollisionSphere", "ballshape", solid + "\tradius = 0.5\n") +
             node(7, 1, "RigidBody", "drop", "\tpos = 5,10,0\n") +
             node(8, 7, "CollisionSphere", "dropshape", solid + "\tradius = 0.5\n"));
-    const std::vector<std::string> call = {"simulate", "drop.scene", "--steps", "200", "--every",
-                                           "10", "--print", "ball", "--print", "drop", "--events"};
+    const std::vector<std::string> call = {"simulate", "drop.scene", "--steps", "200",
+                                           "--every",  "10",         "--print", "ball",
+                                           "--print",  "drop",       "--events"};
     ToolRun run = RunTool(folder, call);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(RunTool(folder, call).out, run.out);
@@ -1048,8 +1058,8 @@ TEST(QuarnToolHttpGet, PrintsThePageOrSaysWhyThereIsNone) {
     test::TempFolder folder;
     {
         test::OneShotServer server({"HTTP/1.1 200 OK\r\n\r\nhello\r\nworld\r\n"});
-        ToolRun run =
-            RunTool(folder, {"http-get", "127.0.0.1", "/x", "--port", std::to_string(server.Port())});
+        ToolRun run = RunTool(
+            folder, {"http-get", "127.0.0.1", "/x", "--port", std::to_string(server.Port())});
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.out, "helloworld");
         EXPECT_EQ(server.Request(),

@@ -1,7 +1,7 @@
 #include "app/input/Keyboard.h"
 #include "app/platform/SdlPlatform.h"
 #include "app/platform/ShellScriptApp.h"
-#include "script/InputNodes.h"
+#include "script/nodes/InputNodes.h"
 #include "tests/app/player/PlayerTestSupport.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/TestTree.h"

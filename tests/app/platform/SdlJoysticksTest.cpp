@@ -1,7 +1,7 @@
 #include "app/input/JoystickDevice.h"
 #include "app/platform/Platform.h"
 #include "app/player/Engine.h"
-#include "script/InputNodes.h"
+#include "script/nodes/InputNodes.h"
 #include "tests/app/player/PlayerTestSupport.h"
 #include "tests/support/PadButtonsDown.h"
 #include "tests/support/TestTree.h"

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "app/dialogs/DialogBackend.h"
+#include "app/editor/EditorUi.h"
 #include "app/platform/SdlPlatform.h"
 #include "app/platform/WindowMessage.h"
-#include "app/player/EditorUi.h"
 #include "app/player/Engine.h"
 #include "core/object/Signals.h"
 #include "core/object/ValueBinding.h"

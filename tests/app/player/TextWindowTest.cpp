@@ -1,7 +1,7 @@
 #include "core/object/MethodInfo.h"
 #include "core/os/Dialogs.h"
 #include "core/string/TextArena.h"
-#include "script/ScriptLibrary.h"
+#include "script/machine/ScriptLibrary.h"
 #include "tests/app/player/PlayerTestSupport.h"
 
 #include <algorithm>

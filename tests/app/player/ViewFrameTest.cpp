@@ -1,4 +1,4 @@
-#include "app/player/EditorUi.h"
+#include "app/editor/EditorUi.h"
 #include "editor/MainFrame.h"
 #include "editor/UiLayer.h"
 #include "tests/app/player/PlayerTestSupport.h"

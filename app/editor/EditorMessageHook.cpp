@@ -1,0 +1,90 @@
+#include "app/editor/EditorMessageHook.h"
+
+#include "app/editor/EditorCommands.h"
+#include "app/editor/EditorMenus.h"
+#include "app/editor/EditorSettings.h"
+#include "app/platform/Platform.h"
+#include "app/platform/WindowMessage.h"
+#include "app/player/Engine.h"
+#include "app/player/SceneCommands.h"
+#include "core/filesystem/SettingsFile.h"
+#include "device/RenderDevice.h"
+
+#include <SDL.h>
+
+namespace quarn {
+
+namespace {
+
+void PresentAgain(Platform& platform) {
+    if (RenderDevice* device = TheRenderDevice()) {
+        Int2 origin = platform.GetViewOrigin();
+        Int2 size = platform.GetViewSize();
+        device->SetPresentRectangle(origin.x, origin.y, size.x, size.y);
+        device->Present();
+    }
+}
+
+// False when the user keeps the scene, and with it the window.
+bool Close(Platform& platform) {
+    // With a scene loaded the process ends here; the player's close asks nothing.
+    if (!CloseScene(IsStandalone())) {
+        return false;
+    }
+    Int2 position = platform.GetWindowPosition();
+    Int2 size = platform.GetWindowSize();
+    GetUserSettings().SetInt2("editor_windowpos", position.x, position.y);
+    GetUserSettings().SetInt2("editor_windowsize", size.x, size.y);
+    return true;
+}
+
+void SaveWithKey() {
+    std::string path = GetCurrentScenePath();
+    if (SaveScene(path.c_str(), SaveCurrent)) {
+        AddRecentFile(GetCurrentScenePath().c_str());
+        RefreshMainMenu();
+    }
+}
+
+} // namespace
+
+intptr_t EditorMessageHook(uint32_t message, uintptr_t wParam, intptr_t) {
+    // The input-method filter comes first; it handles no message.
+    Platform& platform = *GetPlatform();
+    switch (message) {
+    case MessagePaint:
+        PresentAgain(platform);
+        break;
+    case MessageClose:
+        if (!Close(platform)) {
+            return 1; // the window stays
+        }
+        break;
+    case MessageKeyDown:
+        // Only the editor's keys. In the player the current scene path is the game's own scene
+        // file, and Ctrl+S would write the running game's state over it.
+        if (!IsStandalone() && (SDL_GetModState() & KMOD_CTRL)) {
+            if (wParam == SDLK_h) {
+                ToggleFullscreenView();
+            } else if (wParam == SDLK_s) {
+                SaveWithKey();
+            }
+        }
+        break;
+    case MessageCommand:
+        DispatchCommand(static_cast<uint32_t>(wParam & 0xFFFFu));
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+void ToggleFullscreenView() {
+    Platform& platform = *GetPlatform();
+    bool fullMonitor = platform.TestWindowState(WindowFullMonitor) != 0;
+    platform.SetWindowMode(WindowFullMonitor, fullMonitor ? 0u : WindowFullMonitor);
+    platform.LayoutMainFrame(0);
+}
+
+} // namespace quarn

@@ -1,0 +1,919 @@
+#include "script/machine/ScriptContext.h"
+
+#include "core/debug/Log.h"
+#include "core/filesystem/FileSystem.h"
+#include "core/object/ClassInfo.h"
+#include "core/object/MethodInfo.h"
+#include "core/object/Property.h"
+#include "core/object/ValueType.h"
+#include "core/os/Dialogs.h"
+#include "core/scene/EngineState.h"
+#include "core/scenefile/VersionControl.h"
+#include "core/string/Text.h"
+#include "script/machine/ScriptClass.h"
+#include "script/machine/ScriptDebugHooks.h"
+#include "script/machine/ScriptNode.h"
+#include "script/machine/ScriptResource.h"
+#include "script/machine/ScriptValueType.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace quarn {
+
+namespace {
+
+ScriptContext* currentContext = nullptr;
+
+constexpr const char* InvalidCommandText =
+    "Invalid command - maybe you need to recompile all scripts";
+constexpr uint32_t IdBits = ~PortMask;
+// Call depth that needs no allocation during a run.
+constexpr uint32_t InitialFrames = 256;
+
+// Commands by number.
+enum : uint32_t {
+    PushInt = 0,
+    PushFloat,
+    PushText,
+    Drop,
+    Duplicate,
+    ToFloat,
+    PushSelf,
+    PushParent,
+    PushRoot,
+    Index,
+    ElementAddress,
+    LoadVariable,
+    StoreVariable,
+    LoadExternal,
+    StoreExternal,
+    LoadLocal,
+    StoreLocal,
+    GetProperty,
+    SetProperty,
+    Operator,
+    Function,
+    LocalCall,
+    ExternalCall,
+    Method,
+    Jump,
+    JumpIfTrue,
+    JumpIfFalse,
+    Goto,
+    ExternalGoto,
+    Return,
+    SleepFrame,
+    Sleep,
+    End,
+    BreakpointCommand,
+    CommandCount
+};
+
+// Inline operand words after each command word; the text command reads its own.
+constexpr uint8_t OperandWords[CommandCount] = {
+    1, 1, 0, 1, 1, 2, 0, 0, 0, 2, 2, 1, 1, 1, 1, 1, 1,
+    0, 1, 1, 1, 1, 4, 2, 1, 1, 1, 2, 2, 2, 0, 0, 0, 0,
+};
+
+std::string ProgramName(const Script* instance) {
+    const ScriptResource* program = instance ? instance->GetProgram() : nullptr;
+    return program ? GetPathName(program->GetFullPath()) : std::string();
+}
+
+// Appends the lead, then "line N" with the source line of an offset, or "<offsetWord> N" with
+// the offset itself when the program has no line table.
+void AppendLine(std::string& text, const ScriptResource* program, uint32_t offset, const char* lead,
+                const char* offsetWord) {
+    const bool lines = program && program->HasLineTable();
+    char line[64];
+    std::snprintf(line, sizeof line, "%s%s %d\n", lead, lines ? "line" : offsetWord,
+                  lines ? program->GetLineOfOffset(offset) : static_cast<int32_t>(offset));
+    text.append(line);
+}
+
+// The method records registered after `called`, in registration order, while they carry its
+// name: the first whose class the entity belongs to. A rare path: the records are gathered only
+// when a call needs it.
+const MethodInfo* FindSameNamedMethod(const MethodInfo& called, Entity& entity) {
+    std::vector<const MethodInfo*> later;
+    for (int c = 0; c < GetClassCount(); ++c) {
+        if (const ClassInfo* classInfo = GetClassByIndex(c)) {
+            for (const auto& method : classInfo->GetOwnMethods()) {
+                if (method->GetRegistrationNumber() > called.GetRegistrationNumber()) {
+                    later.push_back(method.get());
+                }
+            }
+        }
+    }
+    std::sort(later.begin(), later.end(), [](const MethodInfo* a, const MethodInfo* b) {
+        return a->GetRegistrationNumber() < b->GetRegistrationNumber();
+    });
+    for (const MethodInfo* method : later) {
+        if (std::strcmp(method->GetName(), called.GetName()) != 0) {
+            return nullptr;
+        }
+        if (entity.CastTo(method->GetOwner())) {
+            return method;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+ScriptContext* GetCurrentScriptContext() {
+    return currentContext;
+}
+
+void SetCurrentScriptContext(ScriptContext* context) {
+    currentContext = context;
+}
+
+ScriptContext::ScriptContext(Script* owner, uint32_t stackSize)
+    : owner_(owner), ownerSerial_(owner ? owner->GetSerial() : 0), current_(owner),
+      currentSerial_(ownerSerial_), frameCapacity_(stackSize), stack_(stackSize) {
+    // The stack size is a header word of the code file: frames beyond the usual depth are
+    // allocated only when a run reaches them, never on the header's word alone.
+    frames_.reserve(std::min<uint32_t>(stackSize, InitialFrames));
+}
+
+ScriptContext::RunScope::~RunScope() {
+    if (--context_.activeRuns_ == 0 && context_.IsAbandoned()) {
+        delete &context_;
+    }
+}
+
+void ScriptContext::Abandon(ScriptContext* context) {
+    if (!context) {
+        return;
+    }
+    context->owner_ = nullptr;
+    if (context->activeRuns_ == 0) {
+        delete context;
+    }
+}
+
+void ScriptContext::Reset(uint32_t keep) {
+    stack_.KeepTop(std::min(keep, stack_.Depth()));
+    frames_.clear();
+    position_ = NoScriptPosition;
+    current_ = owner_;
+    currentSerial_ = ownerSerial_;
+}
+
+bool ScriptContext::Call(Script* callee, uint32_t entry, bool outermost) {
+    if (frames_.size() >= frameCapacity_) {
+        return false;
+    }
+    ScriptCallFrame frame;
+    frame.caller = current_;
+    frame.callerSerial = currentSerial_;
+    frame.returnPosition = position_;
+    frame.entry = entry;
+    frame.frameBase = stack_.Depth();
+    frame.outermost = outermost || position_ == NoScriptPosition;
+    frames_.push_back(frame);
+    position_ = entry;
+    current_ = callee;
+    currentSerial_ = callee ? callee->GetSerial() : 0;
+    return true;
+}
+
+bool ScriptContext::LostDuringCall() const {
+    if (IsAbandoned()) {
+        return true;
+    }
+    // Checked before every command: the serials are looked up again only after some entity
+    // was destroyed or the instance changed.
+    const uint64_t destroyed = Entity::GetDestroyedCount();
+    if (destroyed == aliveCheck_.destroyed && currentSerial_ == aliveCheck_.current) {
+        return false;
+    }
+    if (!IsAlive(ownerSerial_) || !IsAlive(currentSerial_)) {
+        return true;
+    }
+    aliveCheck_ = {destroyed, currentSerial_};
+    return false;
+}
+
+int ScriptContext::InvalidCommand() {
+    return RuntimeError("%s", InvalidCommandText);
+}
+
+int ScriptContext::StackOverflow() {
+    return RuntimeError("Stack overflow");
+}
+
+// Running ---------------------------------------------------------------------------------------
+
+int ScriptContext::Step() {
+    // A run that lost its instance (deleted by a call out of the machine) stops here too.
+    if (LostDuringCall()) {
+        return StepNodeDeleted;
+    }
+    commandOffset_ = position_;
+    const ScriptResource* program = current_ ? current_->GetProgram() : nullptr;
+    const uint32_t* code = program ? program->GetCode() : nullptr;
+    const uint32_t size = code ? program->GetCodeSize() : 0;
+    if (position_ >= size) {
+        return InvalidCommand();
+    }
+    const uint32_t command = code[position_++];
+    if (command >= CommandCount) {
+        return InvalidCommand();
+    }
+    // One bounds check for the command's operand words, read where they lie.
+    const uint32_t* operands = code + position_;
+    if (OperandWords[command] > size - position_) {
+        position_ = size;
+        return InvalidCommand();
+    }
+    position_ += OperandWords[command];
+    return Execute(command, operands);
+}
+
+int ScriptContext::Run() {
+    RunScope scope(*this);
+    uint32_t steps = 0;
+    for (;;) {
+        const int result = Step();
+        // Also when the last step ended the run: the count is what is checked.
+        if (++steps >= ScriptStepLimit && result != StepNodeDeleted) {
+            return RuntimeError("Infinite loop detected (100million'th instruction reached)");
+        }
+        if (result != StepContinue) {
+            return result;
+        }
+    }
+}
+
+int ScriptContext::RunLine() {
+    RunScope scope(*this);
+    const ScriptResource* program = current_ ? current_->GetProgram() : nullptr;
+    if (!program) {
+        return Step();
+    }
+    const int32_t line = program->GetLineOfOffset(position_);
+    uint32_t steps = 0;
+    for (;;) {
+        const int result = Step();
+        if (result != StepContinue) {
+            return result;
+        }
+        // A loop on one line must not hang the debugger either.
+        if (++steps >= ScriptStepLimit) {
+            return RuntimeError("Infinite loop detected (100million'th instruction reached)");
+        }
+        program = current_ ? current_->GetProgram() : nullptr;
+        if (!program || program->GetLineOfOffset(position_ - 1) != line) {
+            return result;
+        }
+    }
+}
+
+int ScriptContext::Execute(uint32_t command, const uint32_t* operands) {
+    const uint32_t count = OperandWords[command];
+    const uint32_t a = count > 0 ? operands[0] : 0;
+    const uint32_t b = count > 1 ? operands[1] : 0;
+    const uint32_t c = count > 2 ? operands[2] : 0;
+    const uint32_t d = count > 3 ? operands[3] : 0;
+    const uint32_t depth = stack_.Depth();
+    switch (command) {
+    case PushInt:
+    case PushFloat:
+        if (depth >= stack_.Capacity()) {
+            return StackOverflow();
+        }
+        stack_.Push(a);
+        return StepContinue;
+    case PushText: {
+        const ScriptResource* program = current_->GetProgram();
+        const uint32_t start = position_;
+        const auto* bytes = reinterpret_cast<const char*>(program->GetCode() + start);
+        const size_t room = size_t(program->GetCodeSize() - start) * 4;
+        const void* end = std::memchr(bytes, 0, room);
+        if (!end) {
+            return InvalidCommand();
+        }
+        if (depth >= stack_.Capacity()) {
+            return StackOverflow();
+        }
+        const size_t length = static_cast<const char*>(end) - bytes;
+        stack_.Push(program->GetCodeTextWord() + 4 * start);
+        position_ = start + static_cast<uint32_t>((length + 4) / 4);
+        return StepContinue;
+    }
+    case Drop:
+        if (a > depth) {
+            return InvalidCommand();
+        }
+        stack_.Adjust(-static_cast<int32_t>(a));
+        return StepContinue;
+    case Duplicate: {
+        const auto count = static_cast<int32_t>(a);
+        if (count < 1) {
+            return StepContinue;
+        }
+        if (a > depth) {
+            return InvalidCommand();
+        }
+        if (a > stack_.Capacity() - depth) {
+            return StackOverflow();
+        }
+        stack_.PushWords(stack_.TopWords(a), a);
+        return StepContinue;
+    }
+    case ToFloat: {
+        if (uint64_t(a) + b > depth) {
+            return InvalidCommand();
+        }
+        uint32_t* words = stack_.TopWords(a + b);
+        for (uint32_t i = 0; i < b; ++i) {
+            words[i] = FloatToWord(static_cast<float>(static_cast<int32_t>(words[i])));
+        }
+        return StepContinue;
+    }
+    case PushSelf:
+    case PushParent:
+    case PushRoot: {
+        if (depth >= stack_.Capacity()) {
+            return StackOverflow();
+        }
+        const Node* node = command == PushSelf     ? current_
+                           : command == PushParent ? current_->GetParent()
+                                                   : GetSceneRoot();
+        stack_.Push(node ? node->GetId() : 0);
+        return StepContinue;
+    }
+    case Index:
+        return CommandIndex(a, b);
+    case ElementAddress:
+        return CommandElementAddress(a, b);
+    case LoadVariable:
+    case StoreVariable:
+    case LoadExternal:
+    case StoreExternal:
+        return CommandVariables(command, a);
+    case LoadLocal:
+    case StoreLocal:
+        return CommandFrameWords(command, a);
+    case GetProperty:
+        return CommandGetProperty();
+    case SetProperty:
+        return CommandSetProperty(a);
+    case Operator:
+        return CommandOperator(a);
+    case Function:
+        return CommandFunction(a);
+    case LocalCall: {
+        const auto offset = static_cast<int32_t>(a);
+        if (offset < 0) {
+            return RuntimeError(
+                "Unknown address of local call (function is referenced before declared)");
+        }
+        if (a >= current_->GetProgram()->GetCodeSize()) {
+            return InvalidCommand();
+        }
+        return Call(current_, a, false) ? StepContinue : StackOverflow();
+    }
+    case ExternalCall:
+        return CommandExternalCall(static_cast<int32_t>(a), b, c, d);
+    case Method:
+        return CommandMethod(static_cast<int32_t>(a), b);
+    case Jump:
+        return CommandJump(static_cast<int32_t>(a));
+    case JumpIfTrue:
+    case JumpIfFalse: {
+        if (depth < 1) {
+            return InvalidCommand();
+        }
+        const bool taken = (stack_.Pop() != 0) == (command == JumpIfTrue);
+        return taken ? CommandJump(static_cast<int32_t>(a)) : StepContinue;
+    }
+    case Goto:
+        return CommandGoto(static_cast<int32_t>(a), b);
+    case ExternalGoto:
+        return CommandExternalGoto(static_cast<int32_t>(a), b);
+    case Return:
+        return CommandReturn(a, b);
+    case SleepFrame:
+        return StepSleepFrame;
+    case Sleep:
+        return depth < 1 ? InvalidCommand() : StepSleep;
+    case End:
+        return StepEnded;
+    case BreakpointCommand:
+        return Breakpoint(commandOffset_);
+    default:
+        return InvalidCommand();
+    }
+}
+
+// Commands ----------------------------------------------------------------------------------------
+
+bool ScriptContext::PopIndex(uint32_t size, uint32_t below, int32_t& index, int& result) {
+    if (uint64_t(below) + 1 > stack_.Depth()) {
+        result = InvalidCommand();
+        return false;
+    }
+    index = stack_.PopInt();
+    if (index < 0 || index >= static_cast<int32_t>(size)) {
+        result = RuntimeError("Trying to access index '%d' on array of size '%d'", index,
+                              static_cast<int32_t>(size));
+        return false;
+    }
+    return true;
+}
+
+int ScriptContext::CommandIndex(uint32_t size, uint32_t width) {
+    int32_t index = 0;
+    int result = StepContinue;
+    if (!PopIndex(size, 0, index, result)) {
+        return result;
+    }
+    const uint64_t arrayWords = uint64_t(size) * width;
+    if (arrayWords > stack_.Depth()) {
+        return InvalidCommand();
+    }
+    uint32_t* array = stack_.TopWords(static_cast<uint32_t>(arrayWords));
+    if (index > 0) {
+        std::memmove(array, array + size_t(index) * width, size_t(width) * 4);
+    }
+    stack_.Adjust(-static_cast<int32_t>(arrayWords - width));
+    return StepContinue;
+}
+
+int ScriptContext::CommandElementAddress(uint32_t size, uint32_t stride) {
+    int32_t index = 0;
+    int result = StepContinue;
+    if (!PopIndex(size, 1, index, result)) {
+        return result;
+    }
+    const uint32_t base = stack_.Pop();
+    stack_.Push(base + static_cast<uint32_t>(index) * stride);
+    return StepContinue;
+}
+
+uint32_t* ScriptContext::VariableWords(Script& node, int32_t offset, uint32_t count) {
+    if (offset < 0 || uint64_t(uint32_t(offset)) + count > node.GetVariableCount()) {
+        return nullptr;
+    }
+    return node.GetVariables() + offset;
+}
+
+int ScriptContext::CommandVariables(uint32_t command, uint32_t count) {
+    const bool store = command == StoreVariable || command == StoreExternal;
+    const bool external = command == LoadExternal || command == StoreExternal;
+    const uint64_t needed = uint64_t(external ? 2 : 1) + (store ? count : 0);
+    const uint32_t depth = stack_.Depth();
+    if (needed > depth || count > stack_.Capacity()) {
+        return InvalidCommand();
+    }
+    const uint32_t* below = stack_.TopWords(static_cast<uint32_t>(needed));
+    Script* node = current_;
+    if (external) {
+        int result = StepContinue;
+        node = ResolveScript(below[0], "Illegal external call (entity is not a script)", result);
+        if (!node) {
+            return result;
+        }
+    }
+    const auto offset = static_cast<int32_t>(below[external ? 1 : 0]);
+    uint32_t* words = VariableWords(*node, offset, count);
+    if (!words) {
+        return InvalidCommand();
+    }
+    if (store) {
+        std::memcpy(words, stack_.TopWords(count), size_t(count) * 4);
+        stack_.Adjust(-static_cast<int32_t>(needed));
+        return StepContinue;
+    }
+    stack_.Adjust(-static_cast<int32_t>(needed));
+    if (count > stack_.Capacity() - stack_.Depth()) {
+        return StackOverflow();
+    }
+    stack_.PushWords(words, count);
+    return StepContinue;
+}
+
+uint32_t* ScriptContext::FrameWords(int32_t offset, uint32_t count, uint32_t limit) {
+    const int64_t index = int64_t(FrameBase()) + offset;
+    if (index < 0 || index + count > limit) {
+        return nullptr;
+    }
+    return stack_.WordAt(index);
+}
+
+int ScriptContext::CommandFrameWords(uint32_t command, uint32_t count) {
+    const bool store = command == StoreLocal;
+    const uint64_t needed = uint64_t(1) + (store ? count : 0);
+    const uint32_t depth = stack_.Depth();
+    if (needed > depth) {
+        return InvalidCommand();
+    }
+    const uint32_t rest = depth - static_cast<uint32_t>(needed);
+    const auto offset = static_cast<int32_t>(*stack_.WordAt(rest));
+    uint32_t* words = count == 0 ? stack_.WordAt(rest) : FrameWords(offset, count, rest);
+    if (!words) {
+        return InvalidCommand();
+    }
+    // A single word, the usual local, is moved without a call; the offset word's slot is the
+    // loaded word's.
+    if (count == 1) {
+        uint32_t* top = stack_.WordAt(depth - 1);
+        if (store) {
+            *words = *top;
+            stack_.Adjust(-2);
+        } else {
+            *top = *words;
+        }
+        return StepContinue;
+    }
+    if (store) {
+        std::memmove(words, stack_.TopWords(count), size_t(count) * 4);
+        stack_.Adjust(-static_cast<int32_t>(needed));
+        return StepContinue;
+    }
+    stack_.Adjust(-1);
+    if (count > stack_.Capacity() - stack_.Depth()) {
+        return StackOverflow();
+    }
+    stack_.PushWords(words, count);
+    return StepContinue;
+}
+
+Entity* ScriptContext::ResolveEntity(uint32_t word, int& result) {
+    Entity* entity = LookupEntity(word);
+    if (!entity) {
+        result = RuntimeError("Entity is none");
+    }
+    return entity;
+}
+
+Script* ScriptContext::ResolveScript(uint32_t word, const char* notScript, int& result) {
+    Entity* entity = ResolveEntity(word, result);
+    if (!entity) {
+        return nullptr;
+    }
+    auto* script = dynamic_cast<Script*>(entity);
+    if (!script) {
+        result = RuntimeError("%s", notScript);
+    }
+    return script;
+}
+
+int ScriptContext::CommandGetProperty() {
+    if (stack_.Depth() < 2) {
+        return InvalidCommand();
+    }
+    const auto id = stack_.PopInt();
+    int result = StepContinue;
+    Entity* entity = ResolveEntity(stack_.Pop(), result);
+    if (!entity) {
+        return result;
+    }
+    const Property* property = id >= 0 ? entity->GetClass()->GetProperty(id) : nullptr;
+    if (!property || !entity->CastTo(property->GetOwner())) {
+        return RuntimeError("Entity is %s, does not have property id %d",
+                            entity->GetClass()->GetName(), id);
+    }
+    // Words of the type, not bytes of a host value: a string is one arena word.
+    const auto words = static_cast<uint32_t>(GetTypeWordCount(property->GetValueType()));
+    PropertyValue value;
+    property->ReadValue(*entity, value.words);
+    if (LostDuringCall()) {
+        return StepNodeDeleted;
+    }
+    if (words > MaxValueWords || words > stack_.Capacity() - stack_.Depth()) {
+        return StackOverflow();
+    }
+    stack_.PushWords(value.words, words);
+    return StepContinue;
+}
+
+int ScriptContext::CommandSetProperty(uint32_t count) {
+    if (uint64_t(count) + 2 > stack_.Depth() || count > MaxValueWords) {
+        return InvalidCommand();
+    }
+    PropertyValue value;
+    stack_.PopWords(value.words, count);
+    const auto id = stack_.PopInt();
+    const uint32_t usedId = stack_.Pop() & IdBits;
+    int result = StepContinue;
+    Entity* entity = ResolveEntity(usedId, result);
+    if (!entity) {
+        return result;
+    }
+    const Property* property = id >= 0 ? entity->GetClass()->GetProperty(id) : nullptr;
+    if (!property || !entity->CastTo(property->GetOwner())) {
+        return RuntimeError("Entity is %s, does not have property id %d",
+                            entity->GetClass()->GetName(), id);
+    }
+    const uint64_t serial = entity->GetSerial();
+    const bool isParent = std::strcmp(property->GetName(), "parent") == 0;
+    {
+        EngineStateScope writing(EngineScriptWritesProperty);
+        property->WriteValue(*entity, value.words);
+    }
+    if (LostDuringCall()) {
+        return StepNodeDeleted;
+    }
+    // A move into another id system renumbers the entity; the script keeps following it.
+    if (isParent && IsAlive(serial) && (entity->GetId() & IdBits) != usedId) {
+        current_->RenameReference(usedId, entity->GetId() & IdBits, this);
+    }
+    return current_->GetRunState() == ScriptTerminateRequested ? StepTerminate : StepContinue;
+}
+
+int ScriptContext::CommandOperator(uint32_t word) {
+    const ScriptValueType* type = GetScriptValueType(static_cast<int32_t>(word >> 16));
+    const ScriptOperatorRecord* record =
+        type ? type->GetOperator(static_cast<int>(word & 0xFFFF)) : nullptr;
+    if (!record || !record->function || record->argumentWords < 0 ||
+        static_cast<uint32_t>(record->argumentWords) > stack_.Depth()) {
+        return InvalidCommand();
+    }
+    stack_.ClearFault();
+    record->function(stack_);
+    if (stack_.Faulted()) {
+        stack_.ClearFault();
+        return stack_.Depth() == stack_.Capacity() ? StackOverflow() : InvalidCommand();
+    }
+    return StepContinue;
+}
+
+int ScriptContext::CommandFunction(uint32_t index) {
+    const MethodInfo* function = index < uint32_t(GetRegisteredFunctionCount())
+                                     ? GetRegisteredFunction(int(index))
+                                     : nullptr;
+    if (!function) {
+        return InvalidCommand();
+    }
+    const auto arguments = static_cast<uint32_t>(function->GetArgumentWords());
+    const auto results = static_cast<uint32_t>(function->GetReturnWords());
+    const uint32_t depth = stack_.Depth();
+    if (arguments > depth) {
+        return InvalidCommand();
+    }
+    // The function writes its result from the first word of its block, which starts one word
+    // below the arguments; that word is kept aside and the result moved up over the arguments.
+    const uint32_t first = depth - arguments;
+    uint32_t* block = stack_.Span(int64_t(first) - 1, std::max(results, 1u) + arguments);
+    if (!block || results > stack_.Capacity() - first) {
+        return StackOverflow();
+    }
+    const uint32_t kept = block[0];
+    function->Call(nullptr, block);
+    if (LostDuringCall()) {
+        return StepNodeDeleted;
+    }
+    std::memmove(block + 1, block, size_t(results) * 4);
+    block[0] = kept;
+    stack_.Adjust(-static_cast<int32_t>(arguments));
+    stack_.RaiseTop(results);
+    return current_->GetRunState() == ScriptTerminateRequested ? StepTerminate : StepContinue;
+}
+
+int ScriptContext::CommandExternalCall(int32_t function, uint32_t arguments, uint32_t x,
+                                       uint32_t hash) {
+    if (function < 0) {
+        return RuntimeError("Unknown address of external call (included script maybe not loaded?)");
+    }
+    const uint32_t depth = stack_.Depth();
+    if (uint64_t(arguments) + 1 > depth) {
+        return InvalidCommand();
+    }
+    const uint32_t entityIndex = depth - arguments - 1;
+    int result = StepContinue;
+    Script* target = ResolveScript(*stack_.WordAt(entityIndex),
+                                   "Illegal external call (entity is not a script)", result);
+    if (!target) {
+        return result;
+    }
+    const ScriptResource* program = target->GetProgram();
+    const ScriptClass* scriptClass = program ? program->GetScriptClass() : nullptr;
+    if (!scriptClass || !program->GetCode() || target->GetRunState() == ScriptErrorPending) {
+        return RuntimeError("External call to script that is terminated or not compiled");
+    }
+    if (scriptClass->GetNameHash() != hash) {
+        return RuntimeError("Illegal external call (actual script does not match function (or "
+                            "there may be multiple resolves))");
+    }
+    if (uint32_t(function) >= program->GetCodeSize()) {
+        return InvalidCommand();
+    }
+    if (arguments == 0 && x == 0) {
+        stack_.Adjust(-1);
+        target->CallFunction(uint32_t(function), nullptr, 0, nullptr, 0);
+        return LostDuringCall() ? StepNodeDeleted : StepContinue;
+    }
+    uint32_t* words = stack_.WordAt(entityIndex);
+    std::memmove(words, words + 1, size_t(arguments) * 4);
+    stack_.Adjust(-1);
+    return Call(target, uint32_t(function), false) ? StepContinue : StackOverflow();
+}
+
+int ScriptContext::CommandMethod(int32_t index, uint32_t arguments) {
+    const uint32_t depth = stack_.Depth();
+    if (uint64_t(arguments) + 1 > depth) {
+        return InvalidCommand();
+    }
+    const uint32_t entityIndex = depth - arguments - 1;
+    int result = StepContinue;
+    Entity* entity = ResolveEntity(*stack_.WordAt(entityIndex), result);
+    if (!entity) {
+        return result;
+    }
+    ClassInfo* classInfo = entity->GetClass();
+    const MethodInfo* method = index >= 0 ? classInfo->GetMethod(index) : nullptr;
+    if (!method) {
+        return RuntimeError("Entity is %s, does not have function id %d", classInfo->GetName(),
+                            index);
+    }
+    if (!entity->CastTo(method->GetOwner())) {
+        const MethodInfo* fallback = FindSameNamedMethod(*method, *entity);
+        if (!fallback) {
+            return RuntimeError("Entity is %s, does not have function %s", classInfo->GetName(),
+                                method->GetName());
+        }
+        method = fallback;
+    }
+    const auto results = static_cast<uint32_t>(method->GetReturnWords());
+    const uint32_t blockWords =
+        std::max(results, 1u) + std::max(arguments, uint32_t(method->GetArgumentWords()));
+    uint32_t* block = stack_.Span(entityIndex, blockWords);
+    if (!block || results > stack_.Capacity() - entityIndex) {
+        return StackOverflow();
+    }
+    method->Call(entity, block);
+    if (LostDuringCall()) {
+        return StepNodeDeleted;
+    }
+    stack_.Adjust(-static_cast<int32_t>(arguments + 1));
+    stack_.RaiseTop(results);
+    return current_->GetRunState() == ScriptTerminateRequested ? StepTerminate : StepContinue;
+}
+
+int ScriptContext::CommandJump(int32_t distance) {
+    const int64_t target = int64_t(position_) + distance;
+    if (target < 0 || target >= int64_t(current_->GetProgram()->GetCodeSize())) {
+        return InvalidCommand();
+    }
+    position_ = static_cast<uint32_t>(target);
+    return StepContinue;
+}
+
+int ScriptContext::CommandGoto(int32_t offset, uint32_t keep) {
+    if (keep > stack_.Depth() || offset < 0 ||
+        uint32_t(offset) >= current_->GetProgram()->GetCodeSize()) {
+        return InvalidCommand();
+    }
+    stack_.KeepTop(keep);
+    frames_.clear();
+    position_ = NoScriptPosition;
+    return Call(current_, uint32_t(offset), true) ? StepContinue : StackOverflow();
+}
+
+int ScriptContext::CommandExternalGoto(int32_t offset, uint32_t arguments) {
+    if (arguments > Script::MaxGotoArguments) {
+        return RuntimeError("External goto with %u argument words (at most %u fit)", arguments,
+                            Script::MaxGotoArguments);
+    }
+    const uint32_t depth = stack_.Depth();
+    if (arguments + 1 > depth) {
+        return InvalidCommand();
+    }
+    int result = StepContinue;
+    Script* target = ResolveScript(*stack_.WordAt(depth - arguments - 1),
+                                   "Illegal external goto (entity is not a script)", result);
+    if (!target) {
+        return result;
+    }
+    target->SetPendingGoto(offset, arguments, stack_.TopWords(arguments));
+    stack_.Adjust(-static_cast<int32_t>(arguments + 1));
+    return StepContinue;
+}
+
+int ScriptContext::CommandReturn(uint32_t locals, uint32_t results) {
+    const uint32_t depth = stack_.Depth();
+    if (uint64_t(locals) + results > depth || frames_.empty()) {
+        return InvalidCommand();
+    }
+    uint32_t* top = stack_.TopWords(results);
+    std::memmove(top - locals, top, size_t(results) * 4);
+    stack_.Adjust(-static_cast<int32_t>(locals));
+    const ScriptCallFrame frame = frames_.back();
+    frames_.pop_back();
+    current_ = frame.caller;
+    currentSerial_ = frame.callerSerial;
+    position_ = frame.returnPosition;
+    if (frame.outermost) {
+        return StepEnded;
+    }
+    // The caller may have been deleted by what it called.
+    return IsAlive(currentSerial_) ? StepContinue : StepNodeDeleted;
+}
+
+int ScriptContext::Breakpoint(uint32_t offset) {
+    ScriptResource* program = current_->GetProgram();
+    ScriptBreakpoint* found = program->FindBreakpoint(offset);
+    if (!found) {
+        return StepBreak;
+    }
+    uint32_t* word = program->GetCode() + offset;
+    switch (found->action) {
+    case 0:
+        *word = found->savedWord;
+        position_ = offset;
+        return StepContinue;
+    case 1: {
+        *word = found->savedWord;
+        position_ = offset;
+        const uint64_t programSerial = program->GetSerial();
+        const int result = Step();
+        // The command may have reloaded or released the program.
+        if (IsAlive(programSerial) && offset < program->GetCodeSize()) {
+            program->GetCode()[offset] = ScriptResource::BreakpointCommand;
+        }
+        return result;
+    }
+    case 2:
+        *word = found->savedWord;
+        position_ = offset;
+        return StepBreak;
+    default:
+        return InvalidCommand();
+    }
+}
+
+// Runtime errors --------------------------------------------------------------------------------
+
+std::string ScriptContext::BuildReport(const char* message) const {
+    // A report may come after a call out of the machine deleted the instance.
+    const Script* current = IsAlive(currentSerial_) ? current_ : nullptr;
+    const ScriptResource* program = current ? current->GetProgram() : nullptr;
+    std::string text = "Script \"";
+    text.append(ProgramName(current)).append("\"");
+    AppendLine(text, program, commandOffset_, " ", "prog-count");
+    text.append("Runtime error \"").append(message);
+    text.append("\"\nScript (instance) is terminated.\n\nCallstack:\n");
+    const Script* instance = current_;
+    uint64_t instanceSerial = currentSerial_;
+    uint32_t position = position_;
+    for (size_t i = frames_.size(); i-- > 0;) {
+        const ScriptCallFrame& frame = frames_[i];
+        const bool alive = instance && IsAlive(instanceSerial);
+        const ScriptResource* frameProgram = alive ? instance->GetProgram() : nullptr;
+        if (instance != current_) {
+            text.append(alive ? ProgramName(instance) : std::string()).append(".");
+        }
+        const int function =
+            frameProgram ? frameProgram->FindIdentifierByTypeAndOffset(TypeFunction, frame.entry)
+                         : -1;
+        if (function >= 0) {
+            text.append(frameProgram->GetSymbols().globals[size_t(function)].name).append("()");
+        } else {
+            text.append("unknown function");
+        }
+        AppendLine(text, frameProgram, position, ", ", "pc");
+        position = frame.returnPosition - 1;
+        instance = frame.caller;
+        instanceSerial = frame.callerSerial;
+    }
+    return text;
+}
+
+int ScriptContext::RuntimeError(const char* format, ...) {
+    char message[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(message, sizeof message, format, arguments);
+    va_end(arguments);
+    const std::string text = BuildReport(message);
+    const char* title = "Script Error!";
+    const int answer = ShowChoiceBox(title, text.c_str(), "OK");
+    if (answer == 2) {
+        if (ScriptDebugPanel* panel = GetScriptDebugPanel(); panel && IsAlive(currentSerial_)) {
+            panel->ShowScript(*current_);
+        }
+        return StepDebugRequest;
+    }
+    if (answer == 1 && IsAlive(currentSerial_) && current_->GetProgram()) {
+        const char* path = current_->GetProgram()->GetFullPath();
+        if (VersionControlOpenForEdit(path, 2)) {
+            LogMessage("Opening resource file: '%s'", path);
+            PathString native;
+            FileSystem* files = GetFileSystem();
+            if (!files || !files->GetNativePath(native, path) || !OpenScriptSource(native.Text())) {
+                LogMessage("Could not open '%s' with the desktop's program", path);
+            }
+        }
+        ShowChoiceBox(title, text.c_str(), "OK");
+    }
+    return StepTerminate;
+}
+
+} // namespace quarn

@@ -1,0 +1,176 @@
+#pragma once
+
+#include "core/string/PrintfFormat.h"
+#include "script/machine/ScriptValueStack.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quarn {
+
+class Entity;
+class Script;
+
+// What one step of the machine answers.
+enum ScriptStepResult : int {
+    StepEnded = 0, // outermost return or command 32
+    StepContinue = 1,
+    StepSleepFrame = 2,
+    StepSleep = 3, // the duration lies on the value stack
+    StepBreak = 4,
+    StepNodeDeleted = 5,  // the running node or its context went away under the run
+    StepTerminate = 6,    // runtime error, terminate request or endless loop
+    StepDebugRequest = 7, // runtime error whose dialog asked for the debugger
+};
+
+// A run ends with an endless-loop error once it has executed this many commands; tests lower
+// ScriptStepLimit.
+inline constexpr uint32_t MaxScriptSteps = 100000000;
+inline uint32_t ScriptStepLimit = MaxScriptSteps;
+
+// A position of no code: the context is idle.
+inline constexpr uint32_t NoScriptPosition = 0xFFFFFFFF;
+
+struct ScriptCallFrame {
+    Script* caller = nullptr;  // the instance current before the call
+    uint64_t callerSerial = 0; // the caller may be deleted while its callee runs
+    uint32_t returnPosition = NoScriptPosition;
+    uint32_t entry = 0;     // code offset called, for the call-stack report
+    uint32_t frameBase = 0; // value-stack depth at the call
+    bool outermost = false; // returning through it ends the run
+};
+
+// One chain of nested calls over one value stack, owned by a Script node. Positions are code
+// offsets into the current instance's program and are checked before every read, so a program
+// that runs off its end or jumps out of it gets a runtime error instead of a wild read.
+class ScriptContext {
+public:
+    ScriptContext(Script* owner, uint32_t stackSize);
+    ScriptContext(const ScriptContext&) = delete;
+    ScriptContext& operator=(const ScriptContext&) = delete;
+
+    // Executes one command.
+    int Step();
+    // Steps until a result other than continue, or until the step limit.
+    int Run();
+    // Steps while the commands belong to the source line of the position (debug state).
+    int RunLine();
+
+    // Pushes a frame and enters `entry` of `callee`; false (nothing changed) when the call
+    // stack is full.
+    bool Call(Script* callee, uint32_t entry, bool outermost);
+    // Keep-top(keep) on the value stack, empty call stack, idle.
+    void Reset(uint32_t keep);
+
+    // Formats the message, shows the report and returns StepTerminate or StepDebugRequest as
+    // the dialog was answered.
+    int RuntimeError(const char* format, ...) QUARN_PRINTF(2, 3);
+    // The report text of a runtime error with that message.
+    std::string BuildReport(const char* message) const;
+
+    ScriptValueStack& Stack() { return stack_; }
+    const std::vector<ScriptCallFrame>& Frames() const { return frames_; }
+    uint32_t FrameCapacity() const { return frameCapacity_; }
+    uint32_t GetPosition() const { return position_; }
+    // The offset of the command executed last (or executing).
+    uint32_t GetCommandOffset() const { return commandOffset_; }
+    bool IsIdle() const { return position_ == NoScriptPosition; }
+    Script* GetCurrentInstance() const { return current_; }
+    Script* GetOwner() const { return owner_; }
+
+    // Runs in progress on the context. A context is freed only when none is: its owner gives
+    // it up with Abandon, and the last run to leave deletes it.
+    class RunScope {
+    public:
+        explicit RunScope(ScriptContext& context) : context_(context) { ++context_.activeRuns_; }
+        ~RunScope();
+        RunScope(const RunScope&) = delete;
+        RunScope& operator=(const RunScope&) = delete;
+
+    private:
+        ScriptContext& context_;
+    };
+    // Deletes the context now, or once its last run has left.
+    static void Abandon(ScriptContext* context);
+    bool IsAbandoned() const { return owner_ == nullptr; }
+
+private:
+    ~ScriptContext() = default;
+
+    // `operands` points at the command's inline words, already checked to lie in the code.
+    int Execute(uint32_t command, const uint32_t* operands);
+    int Breakpoint(uint32_t offset);
+    // Whether the owner, the current instance or the context itself went away during a call
+    // out of the machine.
+    bool LostDuringCall() const;
+    // The variable block of a script node: words k .. k + n - 1, or null when they do not lie
+    // inside it.
+    static uint32_t* VariableWords(Script& node, int32_t offset, uint32_t count);
+    // The words of the current frame at offset .. offset + count - 1 inside the used part of
+    // the value stack below `limit`; null otherwise.
+    uint32_t* FrameWords(int32_t offset, uint32_t count, uint32_t limit);
+    uint32_t FrameBase() const { return frames_.empty() ? 0 : frames_.back().frameBase; }
+    int InvalidCommand();
+    int StackOverflow();
+    // The entity that an id word names, for the commands that use one; null after reporting.
+    Entity* ResolveEntity(uint32_t word, int& result);
+    Script* ResolveScript(uint32_t word, const char* notScript, int& result);
+
+    // Pops an array index above `below` further words and checks it against the array's size;
+    // false with the step's result otherwise.
+    bool PopIndex(uint32_t size, uint32_t below, int32_t& index, int& result);
+    int CommandIndex(uint32_t size, uint32_t width);
+    int CommandElementAddress(uint32_t size, uint32_t stride);
+    int CommandVariables(uint32_t command, uint32_t count);
+    int CommandFrameWords(uint32_t command, uint32_t count);
+    int CommandGetProperty();
+    int CommandSetProperty(uint32_t count);
+    int CommandOperator(uint32_t word);
+    int CommandFunction(uint32_t index);
+    int CommandExternalCall(int32_t function, uint32_t arguments, uint32_t x, uint32_t hash);
+    int CommandMethod(int32_t index, uint32_t arguments);
+    int CommandJump(int32_t distance);
+    int CommandGoto(int32_t offset, uint32_t keep);
+    int CommandExternalGoto(int32_t offset, uint32_t arguments);
+    int CommandReturn(uint32_t locals, uint32_t results);
+
+    Script* owner_;
+    uint64_t ownerSerial_;
+    Script* current_;
+    uint64_t currentSerial_;
+    uint32_t position_ = NoScriptPosition;
+    // The offset of the command being executed, for reports and breakpoints.
+    uint32_t commandOffset_ = 0;
+    std::vector<ScriptCallFrame> frames_;
+    uint32_t frameCapacity_;
+    ScriptValueStack stack_;
+    int activeRuns_ = 0;
+    // When owner and instance were last found alive: the destruction count and the instance.
+    struct AliveCheck {
+        uint64_t destroyed = ~uint64_t{0};
+        uint64_t current = 0;
+    };
+    mutable AliveCheck aliveCheck_;
+};
+
+// The context that is executing (null when none); engine functions read it to report the
+// calling script. Every run saves and restores it.
+ScriptContext* GetCurrentScriptContext();
+void SetCurrentScriptContext(ScriptContext* context);
+
+// Sets the current context for a scope and restores the previous one however it ends.
+class CurrentScriptContextScope {
+public:
+    explicit CurrentScriptContextScope(ScriptContext* context) : saved_(GetCurrentScriptContext()) {
+        SetCurrentScriptContext(context);
+    }
+    ~CurrentScriptContextScope() { SetCurrentScriptContext(saved_); }
+    CurrentScriptContextScope(const CurrentScriptContextScope&) = delete;
+    CurrentScriptContextScope& operator=(const CurrentScriptContextScope&) = delete;
+
+private:
+    ScriptContext* saved_;
+};
+
+} // namespace quarn

@@ -1,0 +1,40 @@
+#include "script/machine/ScriptDebugHooks.h"
+
+#include "core/os/DesktopOpen.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace quarn {
+
+namespace {
+
+ScriptSourceOpener sourceOpener = nullptr;
+std::vector<ScriptDebugPanel*> debugPanels;
+
+} // namespace
+
+void SetScriptSourceOpener(ScriptSourceOpener opener) {
+    sourceOpener = opener;
+}
+
+bool OpenScriptSource(const char* nativePath) {
+    return (sourceOpener ? sourceOpener : OpenWithDesktop)(nativePath);
+}
+
+void AddScriptDebugPanel(ScriptDebugPanel* panel) {
+    if (panel && std::find(debugPanels.begin(), debugPanels.end(), panel) == debugPanels.end()) {
+        debugPanels.push_back(panel);
+    }
+}
+
+void RemoveScriptDebugPanel(ScriptDebugPanel* panel) {
+    debugPanels.erase(std::remove(debugPanels.begin(), debugPanels.end(), panel),
+                      debugPanels.end());
+}
+
+ScriptDebugPanel* GetScriptDebugPanel() {
+    return debugPanels.empty() ? nullptr : debugPanels.front();
+}
+
+} // namespace quarn

@@ -1,0 +1,172 @@
+#include "script/nodes/DataBase.h"
+
+#include "core/object/ClassInfo.h"
+#include "core/object/MethodInfo.h"
+#include "core/object/PropertyText.h"
+#include "core/object/Signals.h"
+#include "core/object/ValueBinding.h"
+#include "core/string/Text.h"
+#include "resources/DataBaseResource.h"
+
+#include <string>
+#include <string_view>
+
+namespace quarn {
+
+ClassInfo* DataBase::classInfo = nullptr;
+
+namespace {
+
+bool EqualsNoCase(std::string_view a, const char* b) {
+    size_t i = 0;
+    for (; i < a.size() && b[i]; ++i) {
+        if (ToLowerAscii(a[i]) != ToLowerAscii(b[i])) {
+            return false;
+        }
+    }
+    return i == a.size() && !b[i];
+}
+
+} // namespace
+
+DataBase::DataBase() = default;
+
+DataBase::~DataBase() {
+    if (table_) {
+        table_->Release();
+    }
+}
+
+const char* DataBase::GetDataPath() const {
+    return RelativePathOf(table_);
+}
+
+void DataBase::SetDataPath(const char* path) {
+    DataBaseResource* acquired = path && *path ? GetDataBase(path, "") : nullptr;
+    if (ReplaceHeldResource(table_, acquired)) {
+        SendSignal("propertychange", static_cast<Entity*>(this), true);
+    }
+}
+
+int32_t DataBase::GetRecordCount() const {
+    return table_ ? int32_t(table_->GetRecordCount()) : 0;
+}
+
+int32_t DataBase::GetFieldCount() const {
+    return table_ ? int32_t(table_->GetFieldCount()) : 0;
+}
+
+int32_t DataBase::FindRecord(int32_t field, const char* text) const {
+    const int32_t records = GetRecordCount();
+    for (int32_t record = 0; record < records; ++record) {
+        if (EqualsNoCase(table_->GetStringValue(record, field), text ? text : "")) {
+            return record;
+        }
+    }
+    return -1;
+}
+
+int32_t DataBase::CombineKeys(int32_t key1, int32_t key2) const {
+    return table_ ? table_->CombineKeys(key1, key2) : 0;
+}
+
+bool DataBase::FindValueWord(const uint32_t* block, const uint32_t*& word) const {
+    const auto record = int32_t(block[1]);
+    const auto field = int32_t(block[2]);
+    word = table_ && record >= 0 ? table_->GetValuePointer(record, field) : nullptr;
+    return record >= 0;
+}
+
+void DataBase::GetIntValue(uint32_t* block) {
+    const uint32_t* word;
+    if (FindValueWord(block, word)) {
+        block[0] = word ? *word : 0;
+    }
+}
+
+void DataBase::GetBoolValue(uint32_t* block) {
+    const uint32_t* word;
+    if (FindValueWord(block, word)) {
+        block[0] = word ? *word & 0xFF : 0;
+    }
+}
+
+void DataBase::GetFloatValue(uint32_t* block) {
+    // The same cell as the int: a float field's bits, or 0.
+    GetIntValue(block);
+}
+
+void DataBase::GetStringValue(uint32_t* block) {
+    const auto record = int32_t(block[1]);
+    if (record < 0) {
+        return;
+    }
+    const std::string text(table_ ? table_->GetStringValue(record, int32_t(block[2])) : "");
+    ValueTraits<const char*>::Write(text.c_str(), block);
+}
+
+int32_t DataBase::AddRecord() {
+    return table_ ? table_->AddRecord() : -1;
+}
+
+int32_t DataBase::AppendString(const char* text) {
+    return table_ ? table_->AppendString(text ? text : "") : 0;
+}
+
+void DataBase::SetValueText(int32_t record, int32_t field, const char* text) {
+    if (table_ && record >= 0) {
+        table_->SetValueText(record, field, text ? text : "");
+    }
+}
+
+void DataBase::Save() {
+    if (table_) {
+        table_->SaveToFile(table_->GetFullPath());
+    }
+}
+
+PathString DataBase::GetDescription() const {
+    return PathString(GetDataPath());
+}
+
+Entity* DataBase::GetResource() const {
+    return table_;
+}
+
+ClassInfo* DataBase::RegisterClass() {
+    if (classInfo) {
+        return classInfo;
+    }
+    classInfo = new ClassInfo(
+        "DataBase", []() -> Entity* { return new DataBase(); }, &classInfo);
+    classInfo->SetParent(Node::RegisterClass());
+    classInfo->SetCategory("Data");
+
+    using D = DataBase;
+    classInfo->AddProperty<PropertyResource, &D::GetDataPath, &D::SetDataPath>("database:data");
+    // Script-visible under generated names: the order is fixed (compiled scripts hold them).
+    classInfo->AddMethod(NextShortName(), "():int", BindMethod<&D::GetRecordCount>(), MethodScript);
+    classInfo->AddMethod(NextShortName(), "():int", BindMethod<&D::GetFieldCount>(), MethodScript);
+    classInfo->AddMethod(NextShortName(), "(int,string):int", BindMethod<&D::FindRecord>(),
+                         MethodScript);
+    classInfo->AddMethod(NextShortName(), "(int,int):int", BindMethod<&D::CombineKeys>(),
+                         MethodScript);
+    classInfo->AddMethod(NextShortName(), "(int,int):int", BindBlockMethod<&D::GetIntValue>(),
+                         MethodScript);
+    classInfo->AddMethod(NextShortName(), "(int,int):bool", BindBlockMethod<&D::GetBoolValue>(),
+                         MethodScript);
+    classInfo->AddMethod(NextShortName(), "(int,int):float", BindBlockMethod<&D::GetFloatValue>(),
+                         MethodScript);
+    classInfo->AddMethod(NextShortName(), "(int,int):string", BindBlockMethod<&D::GetStringValue>(),
+                         MethodScript);
+    classInfo->AddMethod(NextShortName(), "():int", BindMethod<&D::AddRecord>(), MethodScript);
+    classInfo->AddMethod(NextShortName(), "(string):int", BindMethod<&D::AppendString>(),
+                         MethodScript);
+    classInfo->AddMethod(NextShortName(), "(int,int,string)", BindMethod<&D::SetValueText>(),
+                         MethodScript);
+    classInfo->AddMethod(NextShortName(), "()", BindMethod<&D::Save>(), MethodScript);
+    classInfo->AddMethod(NextShortName(), "(int):int", BindMethod<&D::CheckRecord>(), MethodScript);
+    return classInfo;
+}
+
+} // namespace quarn

@@ -1,0 +1,345 @@
+#include "app/editor/EditorUi.h"
+#include "app/input/Keyboard.h"
+#include "app/input/Mouse.h"
+#include "app/platform/WindowMessage.h"
+#include "app/player/SceneCommands.h"
+#include "core/filesystem/SettingsFile.h"
+#include "core/scene/EngineState.h"
+#include "core/scene/NodeMenu.h"
+#include "core/scene/SelectionSet.h"
+#include "editor/NodeContextMenu.h"
+#include "tests/app/player/PlayerTestSupport.h"
+
+#include <SDL.h>
+#include <algorithm>
+#include <filesystem>
+#include <imgui.h>
+#include <imgui_stdlib.h>
+#include <set>
+
+namespace quarn {
+namespace {
+
+using EditorMode = test::PlayerTest;
+
+// A window of the editor's UI at (10, 10), 120 x 80, holding a text field.
+std::string fieldText;
+void FieldWindow() {
+    ImGui::SetNextWindowPos(ImVec2(10, 10));
+    ImGui::SetNextWindowSize(ImVec2(120, 80));
+    ImGui::Begin("panel", nullptr, ImGuiWindowFlags_NoDecoration);
+    static bool focus = true;
+    if (focus) {
+        ImGui::SetKeyboardFocusHere();
+        focus = false;
+    }
+    ImGui::InputText("##field", &fieldText);
+    ImGui::End();
+}
+
+TEST_F(EditorMode, IsFixedForTheRunAndPlacesTheWindowFromTheUserSettings) {
+    folder.WriteFile("config.txt", "autorun = \"game/level.scene\"\n"
+                                   "editor_windowpos = \"5,6\"\neditor_windowsize = \"300,200\"\n");
+    folder.WriteFile("game/level.scene", test::SceneText());
+    // The game's own folder says it runs standalone: the editor stays the editor.
+    folder.WriteFile("game/game_cfg.txt", "standalone = \"true\"\n");
+    folder.WriteFile("data/Quarn/init.txt",
+                     "editor_windowpos = \"30,40\"\neditor_windowsize = \"640,480\"\n");
+    ASSERT_TRUE(StartEditor());
+    EXPECT_TRUE(EditorRunning);
+    EXPECT_STREQ(GetMainSettings().GetString("standalone"), "false");
+    EXPECT_FALSE(IsStandalone());
+    EXPECT_TRUE(log.Contains("Game settings read from"));
+    EXPECT_EQ(TheRenderDevice()->TestCreationFlags(0x40), 0x40u);
+    Platform& platform = *GetPlatform();
+    // The window's client area, less the view's sunken edge.
+    EXPECT_EQ(platform.GetViewSize(), Int2(636, 476));
+    // The menu bar lies outside the client area the settings size and place, the toolbar
+    // inside it above the view.
+    EXPECT_EQ(platform.GetWindowSize(), Int2(640, 480));
+    EXPECT_EQ(platform.GetWindowPosition(), Int2(30, 40));
+    Int2 whole;
+    SDL_GetWindowSize(static_cast<SDL_Window*>(platform.GetWindowHandle()), &whole.x, &whole.y);
+    EXPECT_EQ(whole, Int2(640, 480 + UiMenuBarHeight + ToolbarRowHeight));
+    EXPECT_TRUE(FrameUpdate());
+    EXPECT_FALSE(IsStandalone());
+}
+
+TEST_F(EditorMode, TheWindowShowsTheViewAsTheBackBufferHoldsItWithTheUiOnTop) {
+    folder.WriteFile("data/Quarn/init.txt", "editor_windowsize = \"160,120\"\n");
+    ASSERT_TRUE(StartEditor());
+    SetEditorWidgets(FieldWindow);
+    ASSERT_TRUE(FrameUpdate());
+    ASSERT_NE(GetEditorWindowImage(), nullptr);
+    const Int2 origin = GetEditorViewPlace(*GetPlatform());
+    const Int2 view = GetPlatform()->GetViewSize();
+    ASSERT_EQ(origin, Int2(2, 2 + UiMenuBarHeight + ToolbarRowHeight));
+    ASSERT_EQ(view, Int2(156, 116));
+    // The scene's black is overdrawn by the panel; the rest of the view is the back buffer's.
+    int32_t panel = 0;
+    for (int32_t y = 0; y < view.y; ++y) {
+        for (int32_t x = 0; x < view.x; ++x) {
+            // The panel's place is in window pixels, the menu bar's rows included.
+            const int32_t wx = origin.x + x;
+            const int32_t wy = origin.y + y;
+            const bool underPanel = wx >= 10 && wx < 130 && wy >= 10 && wy < 90;
+            if (underPanel) {
+                panel += ImagePixel(origin.x + x, origin.y + y) != Pixel(x, y) ? 1 : 0;
+            } else {
+                ASSERT_EQ(ImagePixel(origin.x + x, origin.y + y), Pixel(x, y)) << x << "," << y;
+            }
+        }
+    }
+    EXPECT_GT(panel, 120 * (90 - origin.y) / 2);
+}
+
+TEST_F(EditorMode, AMouseOverTheUiStaysThereAndKeysInAFieldSkipTheEditorsKeys) {
+    folder.WriteFile("config.txt", "autorun = \"level.scene\"\n");
+    folder.WriteFile("level.scene", test::SceneText());
+    folder.WriteFile("data/Quarn/init.txt", "editor_windowsize = \"160,120\"\n");
+    ASSERT_TRUE(StartEditor());
+    SetEditorWidgets(FieldWindow);
+    ASSERT_TRUE(FrameUpdate());
+    Mouse& mouse = *Mouse::Get();
+    MoveTo(InWindow({50, 20})); // over the panel, below the toolbar
+    ASSERT_TRUE(FrameUpdate());
+    Sdl().InjectWheel(1);
+    EXPECT_EQ(mouse.GetWheel(), 0);
+    ASSERT_TRUE(FrameUpdate());
+    MoveTo(InWindow({150, 110}));
+    ASSERT_TRUE(FrameUpdate());
+    Sdl().InjectWheel(1);
+    EXPECT_EQ(mouse.GetWheel(), WheelDelta);
+    EXPECT_EQ(mouse.GetPosition(), Int2(150, 110)) << "in the view's coordinates";
+
+    // The field holds the keyboard: typed text reaches it, Ctrl+S does not save.
+    ASSERT_TRUE(FrameUpdate());
+    Sdl().InjectText("hi");
+    ASSERT_TRUE(FrameUpdate());
+    EXPECT_EQ(fieldText, "hi");
+    // The game's keyboard reads every key, as the keys' state, typed ones too.
+    Sdl().InjectKey(KeyA, true);
+    ASSERT_TRUE(FrameUpdate());
+    EXPECT_TRUE(Keyboard::Get()->IsKeyDown(KeyA));
+    Sdl().InjectKey(KeyA, false);
+    Sdl().InjectKey(KeyLeftCtrl, true);
+    Sdl().InjectKey(KeyA + ('S' - 'A'), true);
+    Sdl().InjectKey(KeyA + ('S' - 'A'), false);
+    Sdl().InjectKey(KeyLeftCtrl, false);
+    EXPECT_FALSE(log.Contains("Scene saved as"));
+    EXPECT_EQ(folder.ReadFile("level.scene"), test::SceneText());
+}
+
+TEST_F(EditorMode, ThePlayerKeepsItsGameSettingsAndItsDeviceFlags) {
+    folder.WriteFile("config.txt", "editor_windowsize = \"300,200\"\n");
+    folder.WriteFile("data/Quarn/init.txt", "editor_windowsize = \"640,480\"\n");
+    ASSERT_TRUE(Start());
+    EXPECT_FALSE(EditorRunning);
+    EXPECT_TRUE(IsStandalone());
+    EXPECT_EQ(TheRenderDevice()->TestCreationFlags(0x40), 0u);
+    EXPECT_EQ(GetPlatform()->GetViewSize(), Int2(296, 196));
+    EXPECT_EQ(GetEditorUi(), nullptr);
+    EXPECT_EQ(GetSelectionSet(), nullptr);
+    EXPECT_TRUE(FrameUpdate());
+    EXPECT_EQ(GetEditorWindowImage(), nullptr);
+}
+
+// A still scene: a camera looking at a sprite of the built-in particle picture, each frame
+// cleared first.
+const char* const SpriteScene =
+    "version = 44\nnum_nodes = 4\nobj1 {\n\tclass = \"Node\"\n\tflags = 1\n}\n"
+    "obj2 {\n\tclass = \"Camera\"\n\tparent = 1\n}\n"
+    "obj3 {\n\tclass = \"RenderTarget\"\n\tparent = 1\n\tprev = 2\n\tcurrentcamera = 2\n"
+    "\trt_flags = 180\n}\n"
+    "obj4 {\n\tclass = \"Sprite\"\n\tparent = 1\n\tprev = 3\n\tpos = 1,0,8\n"
+    "\ttexture = \"res://particle.png\"\n}\n";
+
+// Every path below the folder, relative to it.
+std::set<std::string> FilesBelow(const std::string& folder) {
+    std::set<std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        files.insert(std::filesystem::relative(entry.path(), folder).string());
+    }
+    return files;
+}
+
+// The player and the editor alike; nothing is written but the user's own folder.
+class NothingWritten : public test::PlayerTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(NothingWritten, IntoTheHomeOrCurrentFolder) {
+    folder.WriteFile("config.txt", "autorun = \"level.scene\"\n");
+    folder.WriteFile("level.scene", SpriteScene);
+    std::filesystem::create_directories(folder.Join("home"));
+    setenv("HOME", folder.Join("home").c_str(), 1);
+    // The user's folder is made at start-up; nothing else is.
+    const auto written = [this] {
+        auto files = FilesBelow(folder.Path());
+        std::erase_if(files, [](const std::string& path) { return path.starts_with("data"); });
+        return files;
+    };
+    const auto before = written();
+    ASSERT_TRUE(GetParam() ? StartEditor() : Start());
+    SetEditorWidgets(FieldWindow);
+    ASSERT_TRUE(StepFrames(3));
+    Sdl().InjectText("typed");
+    ASSERT_TRUE(Click({60, 40}));
+    ASSERT_TRUE(StepFrames(3));
+    EXPECT_EQ(written(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(PlayerAndEditor, NothingWritten, ::testing::Bool());
+
+TEST_F(EditorMode, ASceneFrameDrawnAfterAUiPassEqualsOneDrawnWithout) {
+    folder.WriteFile("config.txt", "autorun = \"level.scene\"\n");
+    folder.WriteFile("level.scene", SpriteScene);
+    folder.WriteFile("data/Quarn/init.txt", "editor_windowsize = \"160,120\"\n");
+    ASSERT_TRUE(StartEditor());
+    ASSERT_TRUE(StepFrames(2));
+    const auto backBuffer = [this] {
+        std::vector<uint32_t> pixels;
+        for (uint32_t y = 0; y < 120; ++y) {
+            for (uint32_t x = 0; x < 160; ++x) {
+                pixels.push_back(Pixel(x, y));
+            }
+        }
+        return pixels;
+    };
+    const std::vector<uint32_t> without = backBuffer();
+    EXPECT_NE(std::count(without.begin(), without.end(), without[0]),
+              static_cast<ptrdiff_t>(without.size()))
+        << "the sprite is not drawn";
+    // Text, a field and a scissored child change blending, texture, viewport and scissor.
+    SetEditorWidgets([] {
+        FieldWindow();
+        ImGui::SetNextWindowPos(ImVec2(20, 60));
+        ImGui::SetNextWindowSize(ImVec2(100, 40));
+        ImGui::Begin("clip");
+        ImGui::BeginChild("inner", ImVec2(50, 20), true);
+        ImGui::TextUnformatted("a line far too long for the child");
+        ImGui::EndChild();
+        ImGui::End();
+    });
+    ASSERT_TRUE(StepFrames(2));
+    EXPECT_EQ(backBuffer(), without);
+}
+
+TEST_F(EditorMode, AClickOverAUiWindowStaysInTheUiAndOneOverTheViewReachesTheMouse) {
+    folder.WriteFile("data/Quarn/init.txt", "editor_windowsize = \"160,120\"\n");
+    ASSERT_TRUE(StartEditor());
+    int32_t presses = 0;
+    SetEditorWidgets([&presses] {
+        FieldWindow();
+        if (Mouse::Get()->IsDown(0, "")) {
+            ++presses;
+        }
+    });
+    ASSERT_TRUE(Step());
+    // The field's window covers window pixels (10, 10) to (130, 90).
+    ASSERT_TRUE(Click({60, 40}));
+    ASSERT_TRUE(Step());
+    EXPECT_EQ(presses, 0);
+    const Int2 view(140, 100);
+    ASSERT_TRUE(Click(InWindow(view)));
+    EXPECT_EQ(presses, 1);
+    EXPECT_EQ(Mouse::Get()->GetPosition(), view);
+}
+
+TEST_F(EditorMode, AStoppedSceneIsAutosavedOnceAfterFiveMinutesAndNeverWhileTheGameRuns) {
+    folder.WriteFile("config.txt", "");
+    folder.WriteFile("level.scene", SpriteScene);
+    folder.WriteFile("data/Quarn/init.txt", "editor_windowsize = \"64,48\"\n");
+    ASSERT_TRUE(StartEditor());
+    ASSERT_EQ(GetSceneRoot(), nullptr);
+    // What the scene-open command runs, its dialog answered.
+    dialogs->AnswerPath(folder.Join("level.scene"));
+    OpenSceneDialog();
+    ASSERT_NE(GetSceneRoot(), nullptr);
+    ASSERT_FALSE(GameRunning);
+    const std::string autosave = "data/Quarn/autosave0.scene";
+    const auto autosaves = [this] {
+        const std::string text = LogText();
+        size_t count = 0;
+        for (size_t at = text.find("Scene auto-saved as"); at != std::string::npos;
+             at = text.find("Scene auto-saved as", at + 1)) {
+            ++count;
+        }
+        return count;
+    };
+    ASSERT_TRUE(StepFrames(2990, 0.1));
+    EXPECT_FALSE(std::filesystem::exists(folder.Join(autosave)));
+    ASSERT_TRUE(StepFrames(30, 0.1));
+    EXPECT_TRUE(std::filesystem::exists(folder.Join(autosave)));
+    EXPECT_EQ(autosaves(), 1u);
+    ASSERT_TRUE(StepFrames(100, 0.1));
+    EXPECT_EQ(autosaves(), 1u);
+    // Play saves once as it starts; the running game is never autosaved.
+    PlayScene(false);
+    ASSERT_TRUE(GameRunning);
+    EXPECT_EQ(autosaves(), 2u);
+    ASSERT_TRUE(StepFrames(3100, 0.1));
+    EXPECT_EQ(autosaves(), 2u);
+}
+
+TEST_F(EditorMode, ARightClickInTheStoppedViewSelectsTheNodeThereAndOpensItsMenu) {
+    // A 40-pixel screen sprite at (100, 100), seen through the scene's camera.
+    folder.WriteFile("config.txt", "autorun = \"level.scene\"\n");
+    folder.WriteFile("level.scene",
+                     "version = 44\nnum_nodes = 4\nobj1 {\n\tclass = \"Node\"\n}\n"
+                     "obj2 {\n\tclass = \"Camera\"\n\tparent = 1\n}\n"
+                     "obj3 {\n\tclass = \"RenderTarget\"\n\tparent = 1\n\tcurrentcamera = 2\n}\n"
+                     "obj4 {\n\tclass = \"Sprite\"\n\tparent = 1\n\tmatrixmode = 3\n"
+                     "\tpos = 100.0,100.0,0.0\n\tsize = 40.0,40.0\n}\n");
+    folder.WriteFile("pic.bmp", folder.ReadFile("level.scene")); // only listed, never drawn
+    folder.WriteFile("data/Quarn/init.txt", "editor_windowsize = \"320,240\"\n");
+    ASSERT_TRUE(StartEditor());
+    SelectionSet* selection = GetSelectionSet();
+    ASSERT_NE(selection, nullptr);
+    Node* sprite = GetSceneRoot()->FindByClassName("Sprite");
+    ASSERT_NE(sprite, nullptr);
+    const auto rightClick = [&](int32_t x, int32_t y) {
+        Sdl().InjectMouseMove(InWindow({x, y}));
+        Sdl().InjectButton(SdlPlatform::InjectedButton::Right, true);
+        Sdl().InjectButton(SdlPlatform::InjectedButton::Right, false);
+    };
+
+    // A running game keeps its clicks.
+    ASSERT_TRUE(GameRunning);
+    ASSERT_TRUE(FrameUpdate());
+    rightClick(110, 100);
+    ASSERT_TRUE(FrameUpdate());
+    EXPECT_EQ(selection->GetCount(), 0);
+    EXPECT_FALSE(GetEditorNodeMenu().IsOpen());
+
+    GameRunning = false;
+    rightClick(110, 100);
+    EXPECT_TRUE(sprite->HasFlag(NodeSelected));
+    EXPECT_EQ(selection->GetCount(), 1);
+    ASSERT_TRUE(FrameUpdate());
+    EXPECT_TRUE(GetEditorNodeMenu().IsOpen());
+    auto& built = GetEditorNodeMenu().GetBuilt();
+    ASSERT_FALSE(built.empty());
+    NodeMenuItem& item = built.front().item;
+    EXPECT_EQ(item.label, "Add new child");
+
+    // Add new child, Gfx, Sprite, <pic.bmp>, each submenu opened as the pointer would.
+    NodeMenuItem* menu = &item;
+    for (const char* label : {"Gfx", "Sprite", "<pic.bmp>"}) {
+        NodeMenuItem* next = nullptr;
+        for (NodeMenuItem& each : menu->items) {
+            next = each.label == label ? &each : next;
+        }
+        ASSERT_NE(next, nullptr) << label;
+        menu = next;
+        if (menu->open) {
+            menu->open(*menu);
+        }
+    }
+    GetEditorNodeMenu().Choose(0, NodeMenuLeafIndex(item, menu));
+    Node* child = sprite->GetLastChild();
+    ASSERT_NE(child, nullptr);
+    EXPECT_EQ(child->FindProperty("texture")->GetAsText(*child), "pic.bmp");
+    EXPECT_EQ(selection->GetAt(0), child);
+}
+
+} // namespace
+} // namespace quarn

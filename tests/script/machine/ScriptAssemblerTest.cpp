@@ -1,0 +1,156 @@
+#include "tools/ScriptAssembler.h"
+
+#include "core/object/ClassInfo.h"
+#include "core/object/Property.h"
+#include "core/scene/Node.h"
+#include "script/machine/ScriptValueType.h"
+#include "tests/script/machine/ScriptTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+namespace quarn {
+namespace {
+
+using test::ScriptProgramTest;
+
+// Every statement of the text form at least once.
+constexpr const char* EveryStatement = R"asm(; a program using every statement
+header 3 0x10000
+stack 64
+include "library"
+var "count" int
+var "title" string64 kind=2 decl="string64 title default=\"hi\"" hint="edit"
+var "grid" array count=3 elem=float3
+var "target" entity kind=2 hint="signal" w0=1 w6=6 w10=10 link=9
+var "fixed" int offset=27
+function "main" (int, float3):float at=@main export decl="float main(int n, float3 v)"
+function "idle" () at=@idle state port
+local "i" int first=@main last=@done
+local "v" float3 first=@main last=@done
+fixup "Jump" word=@call+1 hash=@call+4
+main:
+    line
+    push -5
+    pushf 1.5
+    text "a \"quoted\" text\x01"
+    jumpifnot done
+    call @idle
+call:
+    extcall 0xFFFFFFFF 0 0 0
+    push prop:Node.name
+    method method:Node.aaw 1
+    op 0x20003
+    word 0x12345678
+    99 100
+done:
+    line
+    return 0 1
+idle:
+    end
+)asm";
+
+class ScriptAssemblerTest : public ScriptProgramTest {
+protected:
+    void SetUp() override {
+        ScriptProgramTest::SetUp();
+        Node::RegisterClass();
+    }
+    // Assembles a text into NAME.bin / NAME.sym; returns their bytes.
+    std::string Assemble(const std::string& source, const std::string& name) {
+        ScriptProgramBuilder builder;
+        std::string error;
+        EXPECT_TRUE(AssembleScript(source, builder, error)) << error;
+        Write(builder, name);
+        return temp_.ReadFile(name + ".bin") + "|" + temp_.ReadFile(name + ".sym");
+    }
+};
+
+TEST_F(ScriptAssemblerTest, DisassembledProgramsAssembleIntoTheSameFiles) {
+    const std::string files = Assemble(EveryStatement, "every");
+    ScriptResource* program = Load("every");
+    ASSERT_NE(program->GetCode(), nullptr);
+    EXPECT_EQ(program->GetSymbols().globals[4].offset, 27u);
+    EXPECT_EQ(program->GetSymbols().globals[1].type, TypeString64Alias);
+    EXPECT_EQ(program->GetSymbols().locals[1].offset, 1u);
+    EXPECT_EQ(program->GetCode()[1], 0xFFFFFFFBu); // push -5
+    const std::string text = DisassembleScript(*program);
+    EXPECT_NE(text.find("call @L"), std::string::npos) << text;
+    EXPECT_NE(text.find("; 14 line 2 Jump"), std::string::npos) << text;
+    EXPECT_EQ(Assemble(text, "again"), files) << text;
+    // And once more from the second program: the text is stable.
+    EXPECT_EQ(DisassembleScript(*Load("again")).substr(text.find('\n')),
+              text.substr(text.find('\n')));
+}
+
+TEST_F(ScriptAssemblerTest, WordsThatDecodeAsNothingComeBackRaw) {
+    // A text whose padding is not zero, a command past 33, a return cut short by the end, and
+    // a line table no marks could make.
+    const std::string source = "word 2 0x41004141 0x42\nword 34\nlines 9 1\nword 29 0\n";
+    const std::string files = Assemble(source, "raw");
+    const std::string text = DisassembleScript(*Load("raw"));
+    EXPECT_NE(text.find("lines 9 1"), std::string::npos) << text;
+    EXPECT_EQ(Assemble(text, "again"), files) << text;
+}
+
+TEST_F(ScriptAssemblerTest, OperatorsAreFoundByTypeAndSignature) {
+    CreateValueType("int", 1, TypeInt);
+    CreateValueType("bool", 1, TypeBool);
+    AddValueTypeKeywords();
+    ScriptValueType* type = GetScriptValueType(TypeInt);
+    type->AddOperator("+(int):int", 0, nullptr, 0);
+    type->AddOperator("==(int):bool", 1, nullptr, 0);
+    ScriptProgramBuilder builder;
+    std::string error;
+    ASSERT_TRUE(AssembleScript("op int \"==(int):bool\"\nend\n", builder, error)) << error;
+    Write(builder, "ops");
+    ScriptResource* program = Load("ops");
+    EXPECT_EQ(program->GetCode()[1], 0x10001u);
+    EXPECT_NE(DisassembleScript(*program).find("int =="), std::string::npos);
+    EXPECT_FALSE(AssembleScript("op int \"-(int):int\"\n", builder, error));
+    EXPECT_EQ(error, "1: int has no operator \"-(int):int\"");
+    DeleteAllValueTypes();
+    ResetScriptKeywordTable();
+}
+
+TEST_F(ScriptAssemblerTest, TheFirstErrorIsReportedWithItsLine) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"push", "1: push takes 1 operand"},
+        {"end\nfly 3", "2: unknown command \"fly\""},
+        {"push x", "1: \"x\" is not a number"},
+        {"text \"open", "1: a text has no closing quote"},
+        {"var count int", "1: var needs a quoted name"},
+        {"var \"c\" colour", "1: unknown type \"colour\""},
+        {"function \"f\" ():int", "1: a function needs at=OFFSET"},
+        {"function \"f\" int at=0", "1: a function needs its parameters as (TYPE, ...)"},
+        {"a:\na:", "2: label \"a\" is placed twice"},
+        {"end\njump nowhere\n", "2: label \"nowhere\" is never placed"},
+        {"push prop:Node.colour", "1: Node has no property \"colour\""},
+        {"push method:Nobody.x", "1: unknown class \"Nobody\""},
+        {"line\nlines 1", "2: a program takes line marks or one lines table, not both"},
+        {"var \"v\" int weight=3", "1: unknown key \"weight\""},
+        {"fixup \"f\" hash=0", "1: fixup needs word=VALUE"},
+    };
+    for (const auto& [source, expected] : cases) {
+        ScriptProgramBuilder builder;
+        std::string error;
+        EXPECT_FALSE(AssembleScript(source, builder, error)) << source;
+        EXPECT_EQ(error, expected) << source;
+    }
+}
+
+TEST_F(ScriptAssemblerTest, ClassMembersResolveToTheirIndexInTheChain) {
+    ScriptProgramBuilder builder;
+    std::string error;
+    ASSERT_TRUE(AssembleScript("push prop:Node.name\nvar \"n\" Node\nend\n", builder, error))
+        << error;
+    Write(builder, "members");
+    ScriptResource* program = Load("members");
+    EXPECT_EQ(program->GetCode()[1],
+              static_cast<uint32_t>(Node::RegisterClass()->FindProperty("name")->GetIndex()));
+    EXPECT_EQ(program->GetSymbols().globals[0].type,
+              ClassTypeBase + Node::RegisterClass()->GetClassNumber());
+}
+
+} // namespace
+} // namespace quarn

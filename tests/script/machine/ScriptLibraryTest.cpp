@@ -1,0 +1,705 @@
+#include "script/machine/ScriptLibrary.h"
+
+#include "audio/AudioSystem.h"
+#include "audio/SoundCaptureBuffer.h"
+#include "core/filesystem/SettingsFile.h"
+#include "core/object/IdMap.h"
+#include "core/object/NamedConstants.h"
+#include "core/scene/CameraView.h"
+#include "core/string/TextArena.h"
+#include "render/Camera.h"
+#include "render/RenderObject.h"
+#include "resources/Texture.h"
+#include "script/machine/ScriptApp.h"
+#include "tests/script/machine/ScriptRunSupport.h"
+#include "tests/support/CapturingLogSink.h"
+#include "tests/support/TempFolder.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace quarn {
+namespace {
+
+using test::ScriptRunTest;
+using test::ScriptThing;
+
+uint32_t F(float value) {
+    return FloatToWord(value);
+}
+uint32_t I(int32_t value) {
+    return static_cast<uint32_t>(value);
+}
+uint32_t T(const char* text) {
+    return TextWordOf(PutTempString(text));
+}
+
+class ScriptLibraryTest : public ScriptRunTest {
+protected:
+    void SetUp() override {
+        ScriptRunTest::SetUp();
+        // As at start-up: the classes the signatures name exist first.
+        Camera::RegisterClass();
+        RegisterScriptLibrary();
+    }
+    void TearDown() override {
+        RemoveScriptLibrary();
+        CallLibrary(125, {0, 0});
+        ScriptRunTest::TearDown();
+    }
+
+    static const MethodInfo* Function(int index) {
+        return GetRegisteredFunction(GetScriptLibraryFirstIndex() + index);
+    }
+    // The result words of library function INDEX called with the argument words.
+    static std::vector<uint32_t> CallLibrary(int index, const std::vector<uint32_t>& arguments) {
+        const MethodInfo* function = Function(index);
+        std::vector<uint32_t> block(1 + arguments.size() + 4, 0xDEADBEEFu);
+        std::copy(arguments.begin(), arguments.end(), block.begin() + 1);
+        function->Call(nullptr, block.data());
+        return std::vector<uint32_t>(block.begin(), block.begin() + function->GetReturnWords());
+    }
+    static uint32_t Word(int index, const std::vector<uint32_t>& arguments) {
+        return CallLibrary(index, arguments).at(0);
+    }
+    static std::string Text(int index, const std::vector<uint32_t>& arguments) {
+        return LookupText(Word(index, arguments));
+    }
+    // Runs CODE, then marks the variable "after" with 5: whether the script went on.
+    Script* RunCalling(const std::string& code, const char* name) {
+        Script* script = MakeScript(
+            "var \"after\" int\nstack 16\n" + code + "\npush 0\npush 5\nstore 1\nend\n", name);
+        Call(script);
+        return script;
+    }
+    static bool WentOn(Script* script) { return script->GetVariables()[0] == 5u; }
+    static std::string Func(int index) {
+        return "func " + std::to_string(GetScriptLibraryFirstIndex() + index);
+    }
+};
+
+TEST_F(ScriptLibraryTest, RegistersTheFunctionsInOrderWithTheConstantBetween101And102) {
+    ASSERT_GE(GetScriptLibraryFirstIndex(), 0);
+    ASSERT_EQ(GetRegisteredFunctionCount(),
+              GetScriptLibraryFirstIndex() + ScriptLibraryFunctionCount);
+    std::string previous;
+    for (int index = 0; index < ScriptLibraryFunctionCount; ++index) {
+        const MethodInfo* function = Function(index);
+        EXPECT_TRUE(function->IsBound()) << index;
+        EXPECT_EQ(function->GetCallFlags(), 0u) << index;
+        EXPECT_LT(previous, function->GetName()) << index;
+        previous = function->GetName();
+    }
+    EXPECT_EQ(Function(69)->GetSignatureText(), Function(70)->GetSignatureText());
+    EXPECT_EQ(Function(35)->GetSignatureText(), "(float3):float2");
+    EXPECT_EQ(Function(164)->GetSignatureText(), "(float3, float3, int):float");
+    const std::string constant = GetScriptLibraryConstantName();
+    EXPECT_LT(std::string(Function(101)->GetName()), constant);
+    EXPECT_LT(constant, std::string(Function(102)->GetName()));
+    int32_t value = 0;
+    EXPECT_TRUE(FindNamedConstant(constant.c_str(), &value));
+    EXPECT_EQ(value, 1);
+}
+
+TEST_F(ScriptLibraryTest, NumbersFollowTheTable) {
+    const float nan = std::nanf("");
+    struct Case {
+        int index;
+        std::vector<uint32_t> arguments;
+        std::vector<uint32_t> result;
+    };
+    const Case cases[] = {
+        {0, {F(1), F(2)}, {F(2)}},
+        {1, {F(1), F(2)}, {F(1)}},
+        {2, {I(-3), I(4)}, {I(4)}},
+        {3, {I(-3), I(4)}, {I(-3)}},
+        {11, {I(-5)}, {I(5)}},
+        {11, {I(INT_MIN)}, {I(INT_MIN)}},
+        {14, {I(0)}, {0}},
+        {14, {I(-7)}, {0}},
+        {18, {F(2.5f)}, {F(3)}},
+        {18, {F(-2.5f)}, {F(-2)}},
+        {21, {F(0.0f)}, {F(1)}},
+        {21, {F(-0.0f)}, {F(1)}},
+        {21, {F(nan)}, {F(-1)}},
+        {22, {F(5), F(10), F(0)}, {F(0)}},
+        {22, {F(5), F(0), F(10)}, {F(5)}},
+        {22, {F(-1), F(0), F(10)}, {F(0)}},
+        {23, {F(2), F(4), F(0.5f)}, {F(3)}},
+        {25, {F(-2.7f)}, {I(-2)}},
+        {25, {F(nan)}, {I(INT_MIN)}},
+        {26, {I(-3)}, {F(-3)}},
+        {27, {T("  42abc")}, {42}},
+        {27, {T("99999999999")}, {I(INT_MAX)}},
+        {27, {T("-99999999999")}, {I(INT_MIN)}},
+        {28, {T("1.5e1")}, {F(15)}},
+        {17, {F(0.3f), I(0), F(0.5f)}, {F(0)}},
+        {17, {F(0.3f), I(1), F(0.5f)}, {Word(16, {F(0.3f)})}},
+        {33, {T("")}, {F(0), F(0), F(0)}},
+        {33, {T("(1.5,2,-3)")}, {F(1.5f), F(2), F(-3)}},
+        {33, {T("(1,2")}, {F(1), F(2), F(0)}},
+        {34, {F(1), F(2)}, {F(1), F(2), F(0)}},
+        {35, {F(1), F(2), F(3)}, {F(1), F(2)}},
+        {102, {}, {1}},
+        {133, {}, {0}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CallLibrary(c.index, c.arguments), c.result) << "function " << c.index;
+    }
+}
+
+TEST_F(ScriptLibraryTest, RandomNumbersStayInTheirRanges) {
+    int32_t highest = 0;
+    for (int i = 0; i < 2000; ++i) {
+        const auto value = static_cast<int32_t>(Word(14, {10}));
+        ASSERT_GE(value, 0);
+        ASSERT_LT(value, 10);
+        highest = std::max(highest, value);
+        const float unit = WordToFloat(Word(15, {}));
+        ASSERT_GE(unit, 0.0f);
+        ASSERT_LE(unit, 1.0f);
+    }
+    EXPECT_EQ(highest, 9);
+}
+
+TEST_F(ScriptLibraryTest, TextsStayInsideTheirBytes) {
+    EXPECT_EQ(Text(29, {I(-12)}), "-12");
+    EXPECT_EQ(Text(30, {F(1.5f)}), "1.500000");
+    EXPECT_EQ(Text(32, {F(1), F(2), F(3)}), "(1.000000,2.000000,3.000000)");
+    EXPECT_EQ(Word(40, {T("hello")}), 5u);
+    EXPECT_EQ(Word(41, {T("h\xE9"), 1}), 0xE9u);
+    for (int32_t outside : {-1, 2, INT_MAX}) {
+        EXPECT_EQ(Word(41, {T("ab"), I(outside)}), 0u) << outside;
+    }
+    const uint32_t word = T("abc");
+    CallLibrary(42, {word, 1, 'X'});
+    CallLibrary(42, {word, 3, 'Y'});
+    CallLibrary(42, {word, I(-1), 'Z'});
+    EXPECT_STREQ(LookupText(word), "aXc");
+    EXPECT_EQ(Text(43, {0x141}), "A");
+    EXPECT_EQ(I(Word(44, {T("abc"), T("x")})), I(-1));
+    EXPECT_EQ(Word(44, {T("abc"), T("")}), 0u);
+    EXPECT_EQ(Word(44, {T("abcbc"), T("bc")}), 1u);
+    struct Cut {
+        int32_t start;
+        int32_t count;
+        const char* expected;
+    };
+    for (const Cut& cut : {Cut{2, 3, "cde"}, Cut{2, 100, "cdef"}, Cut{6, 1, ""}, Cut{7, 1, ""},
+                           Cut{-1, 2, ""}, Cut{2, -1, ""}, Cut{0, 0, ""}}) {
+        EXPECT_EQ(Text(45, {T("abcdef"), I(cut.start), I(cut.count)}), cut.expected)
+            << cut.start << " " << cut.count;
+    }
+}
+
+TEST_F(ScriptLibraryTest, TheDataArrayKeepsEveryAccessInside) {
+    EXPECT_EQ(Word(125, {4}), 0u);
+    EXPECT_EQ(Word(134, {0}), 4u);
+    for (uint32_t b = 0; b < 4; ++b) {
+        EXPECT_EQ(Word(135, {7, b}), 0u);
+    }
+    CallLibrary(127, {0, 3, 11, 12});
+    EXPECT_EQ(Word(135, {7, 3}), 0u);
+    CallLibrary(127, {0, 2, 11, 12});
+    EXPECT_EQ(CallLibrary(136, {0, 2}), (std::vector<uint32_t>{11, 12}));
+    for (int32_t b : {-1, 4, INT_MAX}) {
+        CallLibrary(126, {0, I(b), 99});
+        CallLibrary(130, {0, I(b), 1, 2, 3});
+        EXPECT_EQ(Word(135, {7, I(b)}), 7u) << b;
+        EXPECT_EQ(CallLibrary(136, {7, I(b)}), (std::vector<uint32_t>{7, I(b)})) << b;
+        EXPECT_EQ(Word(140, {7, I(b)}), 0u) << b;
+        EXPECT_EQ(Text(141, {7, I(b)}), "") << b;
+    }
+    CallLibrary(126, {0, 3, 99});
+    EXPECT_EQ(Word(135, {7, 3}), 99u);
+    // The last index holds one word: a pair or triple starting there is out of range.
+    EXPECT_EQ(CallLibrary(136, {7, 3}), (std::vector<uint32_t>{7, 3}));
+    EXPECT_EQ(CallLibrary(139, {7, 3}), (std::vector<uint32_t>{7, 3, 0}));
+    CallLibrary(130, {0, 1, F(1), F(2), F(3)});
+    EXPECT_EQ(CallLibrary(139, {0, 1}), (std::vector<uint32_t>{F(1), F(2), F(3)}));
+
+    ScriptThing* thing = Make<ScriptThing>();
+    CallLibrary(131, {0, 0, thing->GetId()});
+    EXPECT_EQ(Word(140, {0, 0}), thing->GetId());
+    CallLibrary(132, {0, 0, T("kept")});
+    EXPECT_EQ(Text(141, {0, 0}), "kept");
+
+    CallLibrary(125, {I(-1)});
+    EXPECT_EQ(Word(134, {0}), 4u);
+    CallLibrary(125, {16 * 1024 * 1024 + 1});
+    EXPECT_EQ(Word(134, {0}), 4u);
+    ASSERT_FALSE(dialogs_.Dialogs().empty());
+    EXPECT_EQ(dialogs_.Dialogs().back().title, "Validity check");
+}
+
+TEST_F(ScriptLibraryTest, FileHandlesReadListedFilesAndNothingOnceClosed) {
+    test::TempFolder folder;
+    folder.WriteFile("b.txt", "xy");
+    folder.WriteFile("a.txt", "");
+    EXPECT_EQ(Word(95, {0}), 0u);
+    EXPECT_EQ(Text(96, {0, 0}), "");
+    EXPECT_EQ(Word(94, {T(folder.Path().c_str())}), 1u);
+    ASSERT_EQ(Word(95, {0}), 2u);
+    EXPECT_EQ(Text(96, {0, 0}), folder.Join("a.txt"));
+    EXPECT_EQ(Text(96, {0, 1}), folder.Join("b.txt"));
+    EXPECT_EQ(Text(96, {0, 2}), "");
+    CallLibrary(101, {0, 0});
+
+    const uint32_t handle = Word(97, {T(folder.Join("b.txt").c_str()), 0});
+    ASSERT_NE(handle, 0u);
+    EXPECT_EQ(Word(99, {handle}), 2u);
+    EXPECT_EQ(Word(100, {handle}), uint32_t('x'));
+    EXPECT_EQ(Word(100, {handle}), uint32_t('y'));
+    EXPECT_EQ(I(Word(100, {handle})), I(-1));
+    CallLibrary(101, {handle, 0});
+    CallLibrary(98, {handle});
+    CallLibrary(98, {handle});
+    for (uint32_t stale : {handle, 0u, 12345u, handle + 1}) {
+        EXPECT_EQ(Word(99, {stale}), 0u) << stale;
+        EXPECT_EQ(I(Word(100, {stale})), I(-1)) << stale;
+    }
+    EXPECT_EQ(Word(97, {T(folder.Join("missing").c_str()), 0}), 0u);
+    EXPECT_EQ(Word(89, {T(folder.Join("a.txt").c_str())}), 1u);
+}
+
+TEST_F(ScriptLibraryTest, SettingsAreSavedAtOnceAndReadBackWhole) {
+    test::TempFolder folder;
+    SettingsFile& settings = GetUserSettings();
+    const std::string saved = settings.GetPath();
+    settings.SetPath(folder.Join("init.txt").c_str());
+    const std::string big(70000, 'v');
+    CallLibrary(114, {T("name"), T("ann")});
+    CallLibrary(114, {T("big"), T(big.c_str())});
+    EXPECT_EQ(Text(113, {T("name")}), "ann");
+    EXPECT_EQ(Text(113, {T("big")}), big);
+    EXPECT_EQ(Text(113, {T("missing")}), "");
+    SettingsFile reread;
+    ASSERT_TRUE(reread.Load(folder.Join("init.txt").c_str(), false));
+    EXPECT_STREQ(reread.GetString("name"), "ann");
+    settings.SetPath(saved.c_str());
+}
+
+TEST_F(ScriptLibraryTest, TheHookOffersTheScriptsChoices) {
+    const std::string code = "push 0\npush 20000000\n" + Func(125) + "\ndrop 1";
+    struct Case {
+        int answer;
+        bool goesOn;
+    };
+    for (const Case& c : {Case{3, true}, Case{1, true}, Case{2, false}}) {
+        dialogs_.Answer(c.answer);
+        Script* script = RunCalling(code, ("hook" + std::to_string(c.answer)).c_str());
+        ASSERT_FALSE(dialogs_.Dialogs().empty());
+        const auto& dialog = dialogs_.Dialogs().back();
+        EXPECT_EQ(dialog.title, "Invalid parameter during script execution");
+        EXPECT_EQ(dialog.buttons, "Debug script#Debug c++#Terminate script#Ignore");
+        EXPECT_NE(dialog.text.find("\" Line "), std::string::npos) << dialog.text;
+        EXPECT_NE(dialog.text.find("larger than the"), std::string::npos) << dialog.text;
+        EXPECT_EQ(dialog.text.substr(dialog.text.size() - 2), "\n.");
+        // Ignored, the body went on with the size it guarded: nothing changed.
+        EXPECT_EQ(Word(134, {0}), 0u);
+        EXPECT_EQ(WentOn(script), c.goesOn) << c.answer;
+    }
+    // Outside a script the plain box reports it.
+    CallLibrary(125, {20000000});
+    EXPECT_EQ(dialogs_.Dialogs().back().title, "Validity check");
+}
+
+TEST_F(ScriptLibraryTest, AFailedAssertionAsksToTerminate) {
+    CallLibrary(38, {0, T("outside")});
+    EXPECT_EQ(dialogs_.Dialogs().back().text, "<unknown script and address>");
+    EXPECT_EQ(dialogs_.Dialogs().back().title, "Assertion failed");
+    const size_t before = dialogs_.Dialogs().size();
+    CallLibrary(38, {1, T("fine")});
+    EXPECT_EQ(dialogs_.Dialogs().size(), before);
+
+    dialogs_.Answer(0); // Yes
+    Script* script = RunCalling("push 0\ntext \"broken\"\n" + Func(38), "assert");
+    const auto& dialog = dialogs_.Dialogs().back();
+    EXPECT_EQ(dialog.title, "Assertion failed");
+    EXPECT_EQ(dialog.type, 20u);
+    EXPECT_EQ(dialog.text.substr(0, 8), "Script \"");
+    EXPECT_NE(dialog.text.find("\nbroken\nTerminate script?"), std::string::npos) << dialog.text;
+    EXPECT_FALSE(WentOn(script));
+    dialogs_.Answer(1); // No
+    EXPECT_TRUE(WentOn(RunCalling("push 0\ntext \"broken\"\n" + Func(38), "assertno")));
+}
+
+TEST_F(ScriptLibraryTest, NodesAreMadeCopiedAndDeletedById) {
+    EXPECT_EQ(Word(68, {T("NoSuchClass")}), 0u);
+    const uint32_t made = Word(68, {T("ScriptTestThing")});
+    ASSERT_NE(made, 0u);
+    auto* thing = dynamic_cast<ScriptThing*>(LookupEntity(made));
+    ASSERT_NE(thing, nullptr);
+    made_.push_back(thing->GetSerial());
+    ScriptThing* child = Make<ScriptThing>();
+    child->AttachTo(thing);
+    child->value = 3;
+
+    for (int index : {69, 70}) {
+        const uint32_t copy = Word(index, {made});
+        auto* copied = dynamic_cast<ScriptThing*>(LookupEntity(copy));
+        ASSERT_NE(copied, nullptr) << index;
+        made_.push_back(copied->GetSerial());
+        ASSERT_NE(copied->GetFirstChild(), nullptr);
+        EXPECT_EQ(static_cast<ScriptThing*>(copied->GetFirstChild())->value, 3);
+    }
+    EXPECT_EQ(Word(69, {0}), 0u);
+    EXPECT_EQ(Word(86, {made}), made);
+    EXPECT_EQ(Word(87, {made}), made);
+    EXPECT_EQ(Word(149, {made}), 1u);
+
+    const uint32_t childId = child->GetId();
+    CallLibrary(82, {childId});
+    EXPECT_EQ(LookupEntity(childId), nullptr);
+    EXPECT_EQ(Word(149, {childId}), 0u);
+    EXPECT_EQ(Word(87, {childId}), 0u);
+    CallLibrary(82, {childId});
+    CallLibrary(82, {0});
+}
+
+TEST_F(ScriptLibraryTest, AScenePartSavedByAScriptLoadsBackUnderAParent) {
+    test::TempFolder folder;
+    ScriptThing* root = Make<ScriptThing>();
+    ScriptThing* child = Make<ScriptThing>();
+    child->AttachTo(root);
+    child->value = 9;
+    const std::string path = folder.Join("part.scene");
+    CallLibrary(72, {T(path.c_str()), child->GetId(), 1, 0}); // with the node itself
+    ScriptThing* parent = Make<ScriptThing>();
+    ASSERT_EQ(Word(89, {T(path.c_str())}), 1u);
+    const uint32_t loaded = Word(71, {T(path.c_str()), parent->GetId(), 0});
+    ASSERT_NE(loaded, 0u);
+    auto* copy = dynamic_cast<ScriptThing*>(LookupEntity(loaded));
+    ASSERT_NE(copy, nullptr);
+    made_.push_back(copy->GetSerial());
+    EXPECT_EQ(copy->value, 9);
+    EXPECT_EQ(copy->GetParent(), parent);
+    EXPECT_EQ(Word(71, {T(folder.Join("missing.scene").c_str()), parent->GetId(), 0}), 0u);
+    CallLibrary(72, {T(folder.Join("none.scene").c_str()), 0, 0, 0});
+    EXPECT_EQ(Word(89, {T(folder.Join("none.scene").c_str())}), 0u);
+}
+
+TEST_F(ScriptLibraryTest, PrintingLogsAndWritesALine) {
+    test::CapturingLogSink log;
+    testing::internal::CaptureStdout();
+    CallLibrary(36, {T("hello there")});
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "hello there\n");
+    ASSERT_FALSE(log.Lines().empty());
+    EXPECT_EQ(log.Lines().back().channel, "script");
+    EXPECT_TRUE(log.Contains("hello there"));
+}
+
+TEST_F(ScriptLibraryTest, AScriptDeletingItsOwnNodeEndsCleanly) {
+    Script* script = MakeScript("stack 16\nself\n" + Func(82) + "\npush 1\nend\n", "selfdelete");
+    const uint64_t serial = script->GetSerial();
+    Call(script);
+    EXPECT_EQ(Entity::FindBySerial(serial), nullptr);
+}
+
+// Deletes the node after the one it is told about, as a script's method may.
+class ScriptWalker : public test::TestClass<ScriptWalker, Node> {
+public:
+    static constexpr const char* Name = "ScriptTestWalker";
+    static void Declare(ClassInfo& info) {
+        info.AddMethod("visit", "(Entity)", BindMethod<&ScriptWalker::Visit>(), MethodScript);
+    }
+    void Visit(Entity* entity) {
+        auto* node = dynamic_cast<Node*>(entity);
+        visited.push_back(node ? node->GetId() : 0);
+        if (node && node->GetNext()) {
+            node->GetNext()->Delete();
+        }
+    }
+    std::vector<uint32_t> visited;
+};
+
+TEST_F(ScriptLibraryTest, TheClassWalkSurvivesAMethodDeletingWalkedNodes) {
+    ScriptWalker* walker = Make<ScriptWalker>();
+    ScriptThing* root = Make<ScriptThing>();
+    std::vector<ScriptThing*> children;
+    for (int i = 0; i < 3; ++i) {
+        children.push_back(Make<ScriptThing>());
+        children.back()->AttachAsLast(root);
+    }
+    const uint32_t second = children[1]->GetId();
+    CallLibrary(85, {root->GetId(), T("ScriptTestThing"), walker->GetId(), T("visit")});
+    EXPECT_EQ(walker->visited,
+              (std::vector<uint32_t>{root->GetId(), children[0]->GetId(), children[2]->GetId()}));
+    EXPECT_EQ(LookupEntity(second), nullptr);
+    CallLibrary(85, {root->GetId(), T("NoSuchClass"), walker->GetId(), T("visit")});
+    EXPECT_EQ(walker->visited.size(), 3u);
+
+    dialogs_.Answer(3);
+    CallLibrary(77, {0, T("visit")});
+    EXPECT_EQ(walker->visited.size(), 3u);
+    CallLibrary(77, {walker->GetId(), T("visit")});
+    EXPECT_EQ(walker->visited.size(), 4u);
+}
+
+TEST_F(ScriptLibraryTest, TheEntryDialogGivesTheTextOrTheInitialOne) {
+    dialogs_.AnswerText(std::string("typed\r\n") + std::string(300, 'x'));
+    const std::string entered = Text(119, {10, 20, T("Name"), T("start")});
+    EXPECT_EQ(entered.size(), 255u);
+    EXPECT_EQ(entered.substr(0, 6), "typed\n");
+    EXPECT_EQ(dialogs_.Dialogs().back().title, "Name");
+    EXPECT_EQ(dialogs_.Dialogs().back().text, "start");
+    EXPECT_EQ(Text(119, {10, 20, T("Name"), T("start")}), "start");
+}
+
+TEST_F(ScriptLibraryTest, TextWindowsAreReachedOnlyThroughTheirHandles) {
+    const uint32_t window = Word(120, {1, 2, T("Notes"), T("first")});
+    ASSERT_NE(window, 0u);
+    CallLibrary(121, {window});
+    ASSERT_EQ(dialogs_.Windows().Count(), 1u);
+    TextWindowTable::Window* open = dialogs_.Windows().Find(1);
+    ASSERT_NE(open, nullptr);
+    EXPECT_TRUE(open->focused);
+    EXPECT_EQ(Text(122, {window}), "first");
+    open->text = std::string(1500, 'w');
+    EXPECT_EQ(Text(122, {window}).size(), 1024u);
+    for (uint32_t forged : {0u, 1u, window + 0x10000u, 777u}) {
+        CallLibrary(121, {forged});
+        EXPECT_EQ(Text(122, {forged}), "") << forged;
+        CallLibrary(123, {forged});
+    }
+    EXPECT_EQ(dialogs_.Windows().Count(), 1u);
+    CallLibrary(123, {window});
+    EXPECT_EQ(dialogs_.Windows().Count(), 0u);
+    EXPECT_EQ(Text(122, {window}), "");
+}
+
+// A shell with every button down and the clipboard a test gives it.
+class FakeApp : public ScriptApp {
+public:
+    bool HasMouse() override { return true; }
+    bool MouseWentDown(int32_t) override { return true; }
+    bool MouseIsDown(int32_t) override { return true; }
+    void SetMouseTag(int32_t button, const char* tag) override { tags[button] = tag; }
+    std::string GetMouseTag(int32_t button) override { return tags[button]; }
+    std::string GetClipboardText() override { return clipboard; }
+    void HoldKeysDown() override { ++holds; }
+    void ConsumeKey(int32_t code) override { consumed.push_back(code); }
+
+    std::string clipboard;
+    std::string tags[4];
+    int holds = 0;
+    std::vector<int32_t> consumed;
+};
+
+TEST_F(ScriptLibraryTest, TheShellIsAskedOnlyWithinItsBounds) {
+    FakeApp app;
+    SetScriptApp(&app);
+    for (int32_t button : {-1, 4, INT_MAX}) {
+        EXPECT_EQ(Word(54, {I(button)}), 0u) << button;
+        EXPECT_EQ(Word(56, {I(button)}), 0u) << button;
+        CallLibrary(58, {I(button), T("x")});
+        EXPECT_EQ(Text(61, {I(button)}), "") << button;
+    }
+    EXPECT_EQ(Word(54, {3}), 1u);
+    CallLibrary(58, {2, T("menu")});
+    EXPECT_EQ(Word(60, {2}), 1u);
+    EXPECT_EQ(Text(61, {2}), "menu");
+    CallLibrary(59, {2});
+    EXPECT_EQ(Word(60, {2}), 0u);
+
+    app.clipboard = "one\r\ntwo";
+    EXPECT_EQ(Text(112, {}), "one\ntwo");
+    app.clipboard = std::string(256, 'c');
+    EXPECT_EQ(Text(112, {}).size(), 256u);
+    app.clipboard = std::string(300, 'c');
+    EXPECT_EQ(Text(112, {}), "");
+
+    // Keys pressed in the entry dialog are held afterwards; Enter or Esc closed it.
+    dialogs_.AnswerText("x");
+    Text(119, {0, 0, T(""), T("")});
+    Text(119, {0, 0, T(""), T("")});
+    EXPECT_EQ(app.holds, 2);
+    EXPECT_EQ(app.consumed, (std::vector<int32_t>{50, 52}));
+    SetScriptApp(nullptr);
+}
+
+// Hit at distance 7 by every ray.
+class PickTarget : public test::TestClass<PickTarget, RenderObject> {
+public:
+    static constexpr const char* Name = "ScriptTestPickTarget";
+    static void Declare(ClassInfo&) {}
+    int32_t Render() override { return 0; }
+    bool IntersectRay(const Float3&, const Float3&, PickQuery& query) override {
+        query.current.distance = distance;
+        return true;
+    }
+    float distance = 7.0f;
+};
+
+TEST_F(ScriptLibraryTest, TheRayPickFindsVisibleObjectsAtAnyDepth) {
+    ScriptThing* root = Make<ScriptThing>();
+    ScriptThing* child = Make<ScriptThing>();
+    child->AttachTo(root);
+    ScriptThing* first = Make<ScriptThing>();
+    first->AttachAsLast(child);
+    PickTarget* target = Make<PickTarget>();
+    target->AttachAsLast(child);
+    const std::vector<uint32_t> ray = {F(0), F(0), F(0), F(0), F(0), F(1)};
+    auto pick = [&](uint32_t under) {
+        std::vector<uint32_t> arguments = ray;
+        arguments.push_back(under);
+        return WordToFloat(Word(164, arguments));
+    };
+    EXPECT_EQ(pick(root->GetId()), 7.0f);
+    target->SetOpacity(0.95f);
+    EXPECT_EQ(pick(root->GetId()), -1.0f);
+    target->SetOpacity(1.0f);
+    EXPECT_EQ(pick(first->GetId()), -1.0f);
+    EXPECT_EQ(pick(0), -1.0f);
+    EXPECT_EQ(pick(0x7FFFFFu), -1.0f);
+}
+
+TEST_F(ScriptLibraryTest, WorldToScreenGuardsItsResult) {
+    CameraView* saved = CurrentCamera;
+    CurrentCamera = nullptr;
+    EXPECT_EQ(CallLibrary(152, {F(1), F(2), F(3)}), (std::vector<uint32_t>{0, 0, 0}));
+    EXPECT_EQ(CallLibrary(153, {F(1), F(2), F(3)}), (std::vector<uint32_t>{0, 0, F(3)}));
+    EXPECT_EQ(Word(151, {}), 0u);
+    Camera* camera = Make<Camera>();
+    CurrentCamera = camera;
+    EXPECT_EQ(Word(151, {}), camera->GetId());
+    const size_t before = dialogs_.Dialogs().size();
+    EXPECT_EQ(CallLibrary(152, {F(3e38f), F(0), F(1e-30f)}), (std::vector<uint32_t>{0, 0, 0}));
+    ASSERT_EQ(dialogs_.Dialogs().size(), before + 1);
+    EXPECT_EQ(dialogs_.Dialogs().back().text, "WorldToScreen was given unreasonable input");
+    const std::vector<uint32_t> ahead = CallLibrary(152, {F(0), F(0), F(5)});
+    EXPECT_EQ(ahead[2], F(5));
+    EXPECT_EQ(dialogs_.Dialogs().size(), before + 1);
+    CurrentCamera = saved;
+}
+
+TEST_F(ScriptLibraryTest, InstancesAreCountedByClassIndex) {
+    const ClassInfo* things = ScriptThing::RegisterClass();
+    int index = 0;
+    while (GetClassByIndex(index) != things) {
+        ++index;
+    }
+    const uint32_t count = Word(147, {I(index)});
+    ScriptThing* thing = Make<ScriptThing>();
+    EXPECT_EQ(Word(147, {I(index)}), count + 1);
+    EXPECT_NE(Word(148, {I(index), 0}), 0u);
+    EXPECT_EQ(Word(148, {I(index), 100000}), 0u);
+    for (int32_t outside : {-1, GetClassCount(), INT_MAX}) {
+        EXPECT_EQ(Word(147, {I(outside)}), 0u) << outside;
+        EXPECT_EQ(Word(148, {I(outside), 0}), 0u) << outside;
+    }
+    EXPECT_NE(thing, nullptr);
+}
+
+TEST_F(ScriptLibraryTest, AnEffectValueTouchesNoOtherResource) {
+    Texture* texture = GetTexture("plain.png", "");
+    ASSERT_NE(texture, nullptr);
+    const uint32_t references = texture->GetReferenceCount();
+    const std::string name = FindLoadedResource("plain.png", "") == texture ? "plain.png" : "";
+    texture->Release();
+    ASSERT_FALSE(name.empty());
+    CallLibrary(162, {T(name.c_str()), F(1), F(2), F(3), F(4)});
+    CallLibrary(162, {T("nothing.fx"), F(1), F(2), F(3), F(4)});
+    EXPECT_EQ(texture->GetReferenceCount(), references);
+    texture->Release();
+}
+
+// Captures the frame numbers 1, 2, 3 ... of the length it was made with.
+class FakeCapture : public SoundCaptureBuffer {
+public:
+    bool Create(uint32_t, uint32_t length, uint32_t bits, uint32_t rate,
+                uint32_t channels) override {
+        ++creates;
+        if ((bits != 8 && bits != 16) || (channels != 1 && channels != 2) || length == 0) {
+            return false;
+        }
+        length_ = length;
+        bits_ = bits;
+        rate_ = rate;
+        channels_ = channels;
+        return true;
+    }
+    bool Destroy() override {
+        ++destroys;
+        length_ = 0;
+        samples_.clear();
+        return true;
+    }
+    void Start(bool) override { running = length_ > 0; }
+    void Stop() override { running = false; }
+    uint32_t GetPosition() override { return 0; }
+    uint32_t Update() override {
+        for (uint32_t i = 1; running && i <= length_; ++i) {
+            samples_.push_back(i);
+        }
+        return length_;
+    }
+    int creates = 0;
+    int destroys = 0;
+    bool running = false;
+};
+
+class FakeAudio : public AudioSystem {
+public:
+    ~FakeAudio() override { DestroyAllBuffers(); }
+    bool Init(uint32_t, uint32_t, uint32_t, uint32_t) override { return true; }
+    const char* GetName() const override { return "fake"; }
+    const char* GetLastError() const override { return ""; }
+    uint32_t GetStateFlags() const override { return 0; }
+    void SetListenerPosition(const Float3&) override {}
+    Float3 GetListenerPosition() const override { return {}; }
+    void SetListenerOrientation(const Quaternion&) override {}
+    Quaternion GetListenerOrientation() const override { return {}; }
+    void SetMasterVolume(float) override {}
+    bool Update() override { return true; }
+    uint32_t GetBitsPerSample() const override { return 16; }
+    uint32_t GetSampleRate() const override { return 22050; }
+    uint32_t GetChannels() const override { return 2; }
+    SoundBuffer* CreateSoundBuffer() override { return nullptr; }
+    SoundCaptureBuffer* CreateCaptureBuffer() override {
+        captureBuffers_.push_back(new FakeCapture());
+        return captureBuffers_.back();
+    }
+};
+
+TEST_F(ScriptLibraryTest, CaptureAnswersOnlyForWhatWasCaptured) {
+    {
+        FakeAudio audio;
+        // Before the capture is made nothing happens and nothing is captured.
+        CallLibrary(143, {});
+        CallLibrary(144, {});
+        EXPECT_EQ(Word(145, {}), 0u);
+        EXPECT_EQ(Word(146, {0}), 0u);
+        CallLibrary(142, {0, 16, 8000, 1, 0});
+        CallLibrary(142, {I(-4), 16, 8000, 1, 0});
+        EXPECT_EQ(audio.GetCaptureBufferCount(), 0);
+
+        CallLibrary(142, {3, 24, 8000, 1, 0});
+        ASSERT_EQ(audio.GetCaptureBufferCount(), 1);
+        auto* capture = static_cast<FakeCapture*>(audio.GetCaptureBuffer(0));
+        EXPECT_FALSE(capture->running);
+        CallLibrary(142, {3, 16, 8000, 1, 0});
+        EXPECT_EQ(capture->destroys, 2); // each set-up releases the one before
+        EXPECT_TRUE(capture->running);
+        CallLibrary(144, {});
+        EXPECT_EQ(Word(145, {}), 3u);
+        EXPECT_EQ(Word(146, {2}), 3u);
+        for (int32_t outside : {-1, 3, INT_MAX}) {
+            EXPECT_EQ(Word(146, {I(outside)}), 0u) << outside;
+        }
+        CallLibrary(143, {});
+        EXPECT_FALSE(capture->running);
+        EXPECT_EQ(audio.GetCaptureBufferCount(), 1);
+    }
+    // The audio system took its buffer with it.
+    EXPECT_EQ(Word(145, {}), 0u);
+    CallLibrary(144, {});
+}
+
+} // namespace
+} // namespace quarn

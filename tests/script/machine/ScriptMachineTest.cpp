@@ -1,0 +1,512 @@
+#include "core/scene/EngineState.h"
+#include "core/string/TextArena.h"
+#include "script/machine/ScriptDebugHooks.h"
+#include "script/machine/ScriptOperators.h"
+#include "tests/script/machine/ScriptRunSupport.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+
+namespace quarn {
+namespace {
+
+using test::ScriptRunTest;
+using test::ScriptThing;
+
+uint32_t F(float value) {
+    return FloatToWord(value);
+}
+
+class ScriptMachineTest : public ScriptRunTest {};
+
+// Stands in for the desktop's program.
+std::vector<std::string> openedPaths;
+bool RecordOpenedPath(const char* path) {
+    openedPaths.push_back(path);
+    return true;
+}
+
+TEST_F(ScriptMachineTest, EachCommandLeavesItsStack) {
+    struct Case {
+        const char* code;
+        std::vector<uint32_t> stack;
+    };
+    const Case cases[] = {
+        {"push 5\npush -7", {5, uint32_t(-7)}},
+        {"pushf 1.5", {F(1.5f)}},
+        {"push 1\npush 2\npush 3\ndrop 2", {1}},
+        {"push 1\npush 2\ndup 2", {1, 2, 1, 2}},
+        {"push 1\ndup 0", {1}},
+        {"push 3\npush 9\ntofloat 1 1", {F(3.0f), 9}},
+        {"push 10\npush 11\npush 12\npush 20\npush 21\npush 22\npush 1\nindex 3 2", {12, 20}},
+        {"push 4\npush 5\npush 0\nindex 2 1", {4}},
+        {"push 100\npush 2\nelemaddr 4 3", {106}},
+        {"push 1\npush 42\nstore 1\npush 1\nload 1", {42}},
+        {"push 7\npush 0\nloadlocal 1", {7, 7}},
+        {"push 1\npush 2\npush 0\npush 9\nstorelocal 1", {9, 2}},
+        {"push 2\npush 3\nop int \"+(int):int\"", {5}},
+        {"push 21\nfunc $F", {42}},
+        {"push 1\njumpif skip\npush 5\nskip:\npush 6", {6}},
+        {"push 0\njumpif skip\npush 5\nskip:\npush 6", {5, 6}},
+        {"push 0\njumpifnot skip\npush 5\nskip:\npush 6", {6}},
+        {"push 4\ncall @f\nend\nf:\npush 8\nreturn 1 1", {8}},
+        {"push 9\npush 4\ngoto @g 1\ng:", {4}},
+        {"text \"\"\npush 1", {0, 1}},
+        {"text \"abc\"\npush 1", {0, 1}},
+        {"text \"abcd\"\npush 1", {0, 1}},
+    };
+    for (const Case& c : cases) {
+        const std::string source =
+            "var \"a\" int\nvar \"b\" int\nstack 16\n" + Fill(c.code, {}) + "\nend\n";
+        Script* script = MakeScript(source, "stack");
+        EXPECT_TRUE(Call(script)) << c.code << "\n" << LastError();
+        std::vector<uint32_t> stack = StackOf(script);
+        if (std::strncmp(c.code, "text", 4) == 0 && !stack.empty()) {
+            // The text's word points into the code, right after its command word.
+            EXPECT_EQ(stack[0], script->GetProgram()->GetCodeTextWord() + 4) << c.code;
+            const std::string literal = std::string(c.code).substr(6);
+            EXPECT_EQ(LookupText(stack[0]), literal.substr(0, literal.find('"'))) << c.code;
+            stack[0] = 0;
+        }
+        EXPECT_EQ(stack, c.stack) << c.code;
+        script->Delete();
+    }
+}
+
+TEST_F(ScriptMachineTest, ScriptsNameThemselvesTheirParentAndOthersVariables) {
+    Node* parent = Make<Node>();
+    Script* target = MakeScript("var \"a\" int\nvar \"b\" int\nend\n", "target");
+    target->GetVariables()[1] = 12;
+    Script* script =
+        MakeScript(Fill("self\nparent\nroot\npush $0\npush 1\nextload 1\npush $0\npush 0\npush 5\n"
+                        "extstore 1\nend\n",
+                        {target->GetId()}),
+                   "names");
+    script->AttachTo(parent);
+    EXPECT_TRUE(Call(script)) << LastError();
+    const Node* root = GetSceneRoot();
+    EXPECT_EQ(StackOf(script), (std::vector<uint32_t>{script->GetId(), parent->GetId(),
+                                                      root ? root->GetId() : 0u, 12}));
+    EXPECT_EQ(target->GetVariables()[0], 5u);
+}
+
+TEST_F(ScriptMachineTest, TheCurrentContextIsSetForEachRunAndRestored) {
+    Script* script = MakeScript(Fill("func $C\nsleepframe\nfunc $C\nend\n", {}), "current");
+    SetCurrentScriptContext(nullptr);
+    EXPECT_TRUE(Call(script));
+    EXPECT_EQ(GetCurrentScriptContext(), nullptr);
+    script->Update(0.0f, UpdateRunning);
+    EXPECT_EQ(GetCurrentScriptContext(), nullptr);
+    // One frame seen from the function in the call and in the update; the sleep's value between.
+    EXPECT_EQ(StackOf(script), (std::vector<uint32_t>{1, 0, 1}));
+    EXPECT_EQ(GetRunStateText(ScriptErrorPending), std::string("ERROR PENDING"));
+    EXPECT_EQ(GetRunStateText(ScriptTerminateRequested), std::string(""));
+}
+
+TEST_F(ScriptMachineTest, TextLiteralsTakeWholeWordsWithTheirEnd) {
+    const std::pair<const char*, uint32_t> cases[] = {{"", 1}, {"abc", 1}, {"abcd", 2}};
+    for (const auto& [text, words] : cases) {
+        Script* script = MakeScript("text \"" + std::string(text) + "\"\nend\n", "text");
+        EXPECT_EQ(script->GetProgram()->GetCodeSize(), 1 + words + 1) << text;
+        EXPECT_TRUE(Call(script));
+        script->Delete();
+    }
+}
+
+TEST_F(ScriptMachineTest, PropertiesAndMethodsAreReachedByTheirIndex) {
+    ScriptThing* thing = Make<ScriptThing>();
+    auto* pokeable = Make<test::ScriptPokeable>();
+    thing->value = 11;
+    const std::string source = Fill(R"(stack 16
+        push $0
+        push prop:ScriptTestThing.value
+        getprop
+        push $0
+        push prop:ScriptTestThing.value
+        push 31
+        setprop 1
+        push $0
+        push 4
+        method method:ScriptTestThing.twice 1
+        push $1
+        method method:ScriptTestThing.poke 0
+        end
+    )",
+                                    {thing->GetId(), pokeable->GetId()});
+    Script* script = MakeScript(source, "members");
+    EXPECT_TRUE(Call(script)) << LastError();
+    // The method record after "poke" of the same name fits the entity's class.
+    EXPECT_EQ(StackOf(script), (std::vector<uint32_t>{11, 8, 2}));
+    EXPECT_EQ(thing->value, 31);
+    // The setter knows a script writes; afterwards the engine is back to what it was doing.
+    EXPECT_EQ(thing->stateDuringWrite, EngineScriptWritesProperty);
+    EXPECT_EQ(EngineState, EngineRunning);
+}
+
+TEST_F(ScriptMachineTest, RuntimeErrorsEndInTheErrorStateWithTheirText) {
+    ScriptThing* thing = Make<ScriptThing>();
+    struct Case {
+        const char* code;
+        const char* message;
+    };
+    const char* invalid = "Invalid command - maybe you need to recompile all scripts";
+    const Case cases[] = {
+        {"push 0\npush 1\nindex 1 1\nend", "Trying to access index '1' on array of size '1'"},
+        {"push 0\npush -1\nelemaddr 3 1\nend", "Trying to access index '-1' on array of size '3'"},
+        {"push 0\npush 0\ngetprop\nend", "Entity is none"},
+        {"push $0\npush 999\ngetprop\nend",
+         "Entity is ScriptTestThing, does not have property id 999"},
+        {"push $0\nmethod 999 0\nend", "Entity is ScriptTestThing, does not have function id 999"},
+        {"push $0\nmethod method:ScriptTestThing.poke 0\nend",
+         "Entity is ScriptTestThing, does not have function poke"},
+        {"push $0\npush 0\nextload 1\nend", "Illegal external call (entity is not a script)"},
+        {"call -1\nend", "Unknown address of local call (function is referenced before declared)"},
+        {"push $0\nextcall -1 0 0 0\nend",
+         "Unknown address of external call (included script maybe not loaded?)"},
+        {"push $0\nextcall 0 0 0 0\nend", "Illegal external call (entity is not a script)"},
+        {"push $0\nextgoto 0 0\nend", "Illegal external goto (entity is not a script)"},
+        {"push $0\npush 1\nextgoto 0 33\nend",
+         "External goto with 33 argument words (at most 32 fit)"},
+        // Nothing leaves the code, the variables, the frame or the stack.
+        {"word 34", invalid},
+        {"push 1", invalid},
+        {"jump 100\nend", invalid},
+        {"jump -5\nend", invalid},
+        {"push 2\nload 1\nend", invalid},
+        {"push -1\nload 1\nend", invalid},
+        {"push 1\npush 5\npush 6\nstore 2\nend", invalid},
+        {"push 5\nloadlocal 1\nend", invalid},
+        {"push -1\nloadlocal 1\nend", invalid},
+        {"push 1\npush 0\npush 2\nstorelocal 2\nend", invalid},
+        {"drop 1\nend", invalid},
+        {"push 1\ndup 2\nend", invalid},
+        {"push 1\ntofloat 1 1\nend", invalid},
+        {"push 1\npush 0\nindex 2 1\nend", invalid},
+        {"return 1 0", invalid},
+        {"goto @x 3\nx:\nend", invalid},
+        {"func 100000\nend", invalid},
+        {"op 0x7FFF0000\nend", invalid},
+        {"push $0\nmethod method:ScriptTestThing.twice 2\nend", invalid},
+        {"call 500\nend", invalid},
+        {"push 1\npush 1\npush 1\npush 1\npush 1\nend", "Stack overflow"},
+        {"f:\ncall @f", "Stack overflow"},
+        {"text \"no end\"", invalid},
+        {"word 200", invalid},
+        {"push 0\nword 22 0 0", invalid}, // operand words cut off by the end of the code
+    };
+    for (const Case& c : cases) {
+        Script* script =
+            MakeScript("stack 4\nvar \"a\" int\n" + Fill(c.code, {thing->GetId()}) + "\n", "fails");
+        if (std::strcmp(c.code, "text \"no end\"") == 0) {
+            // The NUL and its padding word cut off: the text would run past the code.
+            script->GetProgram()->GetCode()[2] = 0x20202020;
+            script->GetProgram()->GetCode()[3] = 0x20202020;
+        }
+        EXPECT_FALSE(Call(script)) << c.code;
+        EXPECT_EQ(script->GetRunState(), ScriptErrorPending) << c.code;
+        EXPECT_EQ(LastError(), c.message) << c.code;
+        script->Delete();
+    }
+}
+
+TEST_F(ScriptMachineTest, TheReportNamesTheLineAndEveryFrame) {
+    Script* callee = MakeScript(R"(function "inner" () at=@inner
+        inner:
+        line
+        push 0
+        push 1
+        index 1 1
+        return 0 0
+    )",
+                                "callee");
+    const std::string caller = Fill(R"(function "outer" () at=@outer
+        outer:
+        push $0
+        line
+        extcall 0 0 1 hash:callee
+        end
+    )",
+                                    {callee->GetId()});
+    Script* script = MakeScript(caller, "caller");
+    EXPECT_FALSE(Call(script));
+    ASSERT_EQ(dialogs_.Dialogs().size(), 1u);
+    EXPECT_EQ(dialogs_.Dialogs()[0].title, "Script Error!");
+    EXPECT_EQ(dialogs_.Dialogs()[0].buttons, "OK");
+    EXPECT_EQ(dialogs_.Dialogs()[0].text,
+              "Script \"callee\" line 2\n"
+              "Runtime error \"Trying to access index '1' on array of size '1'\"\n"
+              "Script (instance) is terminated.\n\nCallstack:\n"
+              "inner(), line 2\n"
+              "caller.outer(), line 2\n");
+
+    // Without symbols: code offsets, and no function names.
+    Script* bare = MakeScript("push 0\npush 1\nindex 1 1\nend\n", "bare", false);
+    EXPECT_FALSE(Call(bare));
+    EXPECT_EQ(dialogs_.Dialogs().back().text,
+              "Script \"bare\" prog-count 4\n"
+              "Runtime error \"Trying to access index '1' on array of size '1'\"\n"
+              "Script (instance) is terminated.\n\nCallstack:\n"
+              "unknown function, pc 7\n");
+}
+
+TEST_F(ScriptMachineTest, TheDialogsAnswerDecidesWhatFollows) {
+    struct Panel : ScriptDebugPanel {
+        void ShowScript(Script& script) override { shown = &script; }
+        Script* shown = nullptr;
+    } panel;
+    openedPaths.clear();
+    SetScriptSourceOpener(&RecordOpenedPath);
+    AddScriptDebugPanel(&panel);
+    const char* failing = "push 0\ngetprop\nend\n";
+
+    dialogs_.Answer(1);
+    Script* edit = MakeScript(failing, "edit");
+    EXPECT_FALSE(Call(edit));
+    EXPECT_EQ(edit->GetRunState(), ScriptErrorPending);
+    ASSERT_EQ(openedPaths.size(), 1u);
+    EXPECT_EQ(openedPaths[0], temp_.Join("edit.script"));
+    EXPECT_TRUE(log_.Contains("Opening resource file: 'edit.script'"));
+    EXPECT_EQ(dialogs_.Dialogs().size(), 2u); // the same report once more
+
+    dialogs_.Answer(2);
+    Script* debug = MakeScript(failing, "debug");
+    EXPECT_FALSE(Call(debug));
+    EXPECT_EQ(panel.shown, debug);
+    EXPECT_TRUE(GamePaused);
+    // Stopped in the debugger, then terminated like any error.
+    EXPECT_EQ(debug->GetRunState(), ScriptErrorPending);
+    EXPECT_EQ(dialogs_.Dialogs().size(), 3u);
+
+    RemoveScriptDebugPanel(&panel);
+    SetScriptSourceOpener(nullptr);
+}
+
+TEST_F(ScriptMachineTest, ExternalCallsCheckTheProgramAndMayRunInTheTargetsContext) {
+    Script* target = MakeScript(R"(stack 8
+        var "hit" int
+        function "ping" () at=@ping
+        function "echo" (int):int at=@echo
+        ping:
+        push 0
+        push 77
+        store 1
+        return 0 0
+        echo:
+        push -1
+        loadlocal 1
+        return 1 1
+    )",
+                                "target");
+    const uint32_t id = target->GetId();
+    const int32_t echo = target->GetProgram()->FindFunction("echo", -1);
+    // a = 0 and x = 0: the target runs at once on its own stacks; the caller goes on.
+    Script* caller = MakeScript(
+        Fill("stack 8\npush $0\nextcall 0 0 0 hash:target\npush 5\npush $0\npush 3\nextcall " +
+                 std::to_string(echo) + " 1 1 hash:target\nend\n",
+             {id}),
+        "caller");
+    EXPECT_TRUE(Call(caller)) << LastError();
+    EXPECT_EQ(target->GetVariables()[0], 77u);
+    ASSERT_NE(target->GetContext(), nullptr);
+    EXPECT_TRUE(target->GetContext()->Frames().empty());
+    EXPECT_EQ(StackOf(caller), (std::vector<uint32_t>{5, 3}));
+
+    Script* wrong = MakeScript(Fill("push $0\nextcall 0 0 0 hash:other\nend\n", {id}), "wrong");
+    EXPECT_FALSE(Call(wrong));
+    EXPECT_EQ(LastError(), "Illegal external call (actual script does not match function (or "
+                           "there may be multiple resolves))");
+}
+
+TEST_F(ScriptMachineTest, BreakpointsActByTheirAction) {
+    struct Case {
+        uint32_t action;
+        int state;
+        std::vector<uint32_t> stack;
+        uint32_t wordAfter;
+    };
+    const Case cases[] = {
+        {0, ScriptReady, {1, 2, 3}, 0},
+        {1, ScriptReady, {1, 2, 3}, ScriptResource::BreakpointCommand},
+        {2, ScriptDebug, {1}, 0},
+        {9, ScriptErrorPending, {1}, 0},
+    };
+    for (const Case& c : cases) {
+        Script* script = MakeScript("push 1\npush 2\npush 3\nend\n", "breaks");
+        ScriptResource* program = script->GetProgram();
+        program->Breakpoints().assign(1, {2, 0, c.action});
+        program->ArmBreakpoints();
+        GamePaused = false;
+        Call(script);
+        EXPECT_EQ(script->GetRunState(), c.state) << c.action;
+        EXPECT_EQ(StackOf(script), c.stack) << c.action;
+        if (c.action != 9) {
+            EXPECT_EQ(program->GetCode()[2], c.wordAfter) << c.action;
+        }
+        EXPECT_EQ(GamePaused, c.state == ScriptDebug) << c.action;
+        program->Breakpoints().clear();
+        script->Delete();
+    }
+    // A breakpoint command with no record breaks too.
+    Script* raw = MakeScript("push 1\nbreakpoint\npush 2\nend\n", "raw");
+    Call(raw);
+    EXPECT_EQ(raw->GetRunState(), ScriptDebug);
+}
+
+TEST_F(ScriptMachineTest, TheDebugStateRunsOneSourceLineAtATime) {
+    Script* script = MakeScript("line\npush 1\npush 2\nline\npush 3\nline\npush 4\nend\n", "lines");
+    ScriptResource* program = script->GetProgram();
+    program->Breakpoints().assign(1, {0, 0, 2});
+    program->ArmBreakpoints();
+    Call(script);
+    ASSERT_EQ(script->GetRunState(), ScriptDebug);
+    EXPECT_EQ(script->GetCurrentLine(), 2);
+    // The step that leaves the line is the last one taken.
+    EXPECT_EQ(script->Run(*script->GetContext()), ScriptDebug);
+    EXPECT_EQ(StackOf(script), (std::vector<uint32_t>{1, 2, 3}));
+    EXPECT_EQ(script->GetCurrentLine(), 4);
+}
+
+TEST_F(ScriptMachineTest, TheStepLimitFiresOnItsLastStepEvenWhenTheRunEnds) {
+    ScriptStepLimit = 4;
+    Script* ends = MakeScript("push 1\npush 2\npush 3\nend\n", "four");
+    EXPECT_FALSE(Call(ends));
+    EXPECT_EQ(LastError(), "Infinite loop detected (100million'th instruction reached)");
+    Script* three = MakeScript("push 1\npush 2\nend\n", "three");
+    const size_t before = dialogs_.Dialogs().size();
+    EXPECT_TRUE(Call(three));
+    EXPECT_EQ(dialogs_.Dialogs().size(), before);
+    ScriptStepLimit = 1000;
+    Script* loop = MakeScript("loop:\njump loop\n", "loop");
+    EXPECT_FALSE(Call(loop));
+    EXPECT_EQ(loop->GetRunState(), ScriptErrorPending);
+
+    // Stepping one line in the debugger ends too when the line never ends.
+    Script* line = MakeScript("line\nbreakpoint\nline\npush 0\nagain:\njump again\n", "line");
+    Call(line);
+    ASSERT_EQ(line->GetRunState(), ScriptDebug);
+    line->Run(*line->GetContext());
+    EXPECT_EQ(line->GetRunState(), ScriptErrorPending);
+    EXPECT_EQ(LastError(), "Infinite loop detected (100million'th instruction reached)");
+}
+
+// Programs shaped as the compiler emits them: arguments below the frame base, locals above
+// it, each load and store addressed by a pushed offset.
+TEST_F(ScriptMachineTest, CompiledLoopsAndRecursionComputeTheirResults) {
+    struct Case {
+        const char* code;
+        std::vector<uint32_t> arguments;
+        uint32_t result;
+    };
+    const Case cases[] = {
+        // The sum of i % 7 for i from 100 down to 1.
+        {R"(push 0
+            loop:
+            push 0
+            push -1
+            loadlocal 1
+            push 7
+            op int "%(int):int"
+            push 0
+            loadlocal 1
+            op int "+(int):int"
+            storelocal 1
+            push -1
+            push -1
+            loadlocal 1
+            push 1
+            op int "-(int):int"
+            storelocal 1
+            push -1
+            loadlocal 1
+            push 0
+            op int ">(int):bool"
+            jumpif loop
+            return 1 1)",
+         {100},
+         297},
+        // Recursive factorial of 10.
+        {R"(fact:
+            push -1
+            loadlocal 1
+            push 2
+            op int "<(int):bool"
+            jumpif one
+            push -1
+            loadlocal 1
+            push -1
+            loadlocal 1
+            push 1
+            op int "-(int):int"
+            call @fact
+            op int "*(int):int"
+            return 1 1
+            one:
+            push 1
+            return 1 1)",
+         {10},
+         3628800},
+    };
+    DeleteAllValueTypes(); // the fixture's own "int"
+    RegisterScriptOperators();
+    for (const Case& c : cases) {
+        Script* script = MakeScript(std::string("stack 64\n") + c.code + "\n", "compiled");
+        uint32_t result = 0;
+        EXPECT_TRUE(
+            script->CallFunction(0, c.arguments.data(), uint32_t(c.arguments.size()), &result, 1))
+            << LastError();
+        EXPECT_EQ(result, c.result) << c.code;
+        EXPECT_TRUE(StackOf(script).empty());
+        script->Delete();
+    }
+    ResetScriptKeywordTable();
+}
+
+TEST_F(ScriptMachineTest, DeletionDuringARunEndsItWithoutTouchingTheNode) {
+    // Another entity deleted under a run: the run goes on.
+    ScriptThing* other = Make<ScriptThing>();
+    Script* survivor =
+        MakeScript(Fill("push $0\nfunc $D\npush 1\nend\n", {other->GetId()}), "survivor");
+    EXPECT_TRUE(Call(survivor)) << LastError();
+    EXPECT_EQ(StackOf(survivor), std::vector<uint32_t>{1});
+
+    Script* self = MakeScript(Fill("self\nfunc $D\npush 1\nend\n", {}), "self");
+    const uint64_t serial = self->GetSerial();
+    EXPECT_FALSE(Call(self));
+    EXPECT_FALSE(IsAlive(serial));
+
+    // The callee deletes its caller, which owns the context, through a method.
+    ScriptThing* thing = Make<ScriptThing>();
+    Script* callee = MakeScript(Fill(R"(function "kill" (entity) at=@kill
+        kill:
+        push $0
+        push -1
+        loadlocal 1
+        method method:ScriptTestThing.destroy 1
+        return 1 0
+    )",
+                                     {thing->GetId()}),
+                                "callee");
+    Script* caller = MakeScript(
+        Fill("push $0\nself\nextcall 0 1 1 hash:callee\npush 1\nend\n", {callee->GetId()}),
+        "caller");
+    const uint64_t callerSerial = caller->GetSerial();
+    EXPECT_FALSE(Call(caller));
+    EXPECT_FALSE(IsAlive(callerSerial));
+    EXPECT_EQ(callee->GetRunState(), ScriptReady);
+
+    // A middle script deleted under its callee: the return into its frame ends the run, and
+    // the outer script, which owns the context, is left idle.
+    Script* middle = MakeScript(
+        Fill("push $0\nself\nextcall 0 1 1 hash:callee\nreturn 0 0\n", {callee->GetId()}),
+        "middle");
+    const uint64_t middleSerial = middle->GetSerial();
+    Script* outer = MakeScript(
+        Fill("push $0\nextcall 0 0 1 hash:middle\npush 1\nend\n", {middle->GetId()}), "outer");
+    EXPECT_FALSE(Call(outer));
+    EXPECT_FALSE(IsAlive(middleSerial));
+    EXPECT_EQ(outer->GetRunState(), ScriptReady);
+    EXPECT_TRUE(outer->GetContext()->Frames().empty());
+}
+
+} // namespace
+} // namespace quarn

@@ -1,0 +1,303 @@
+#include "core/object/Property.h"
+#include "core/object/Signals.h"
+#include "core/scenefile/SceneLoader.h"
+#include "core/string/TextArena.h"
+#include "script/machine/ScriptResource.h"
+#include "tests/script/machine/ScriptRunSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace quarn {
+namespace {
+
+using test::ScriptRunTest;
+using test::ScriptThing;
+
+class ScriptNodeInterfaceTest : public ScriptRunTest {};
+
+// A public counter, a public text, and a "start" and "update" that count.
+constexpr const char* Counter = R"(var "count" int kind=2
+    var "label" string kind=2
+    function "start" () at=@start
+    function "update" (float, int) at=@update
+    start:
+    push 0
+    push 0
+    load 1
+    push 1
+    op int "+(int):int"
+    store 1
+    return 0 0
+    update:
+    push 0
+    push 0
+    load 1
+    push 1
+    op int "+(int):int"
+    store 1
+    return 2 0
+)";
+
+TEST_F(ScriptNodeInterfaceTest, ASceneFilesScriptsRunAndKeepTheirTextsAfterTheLoad) {
+    ScriptProgramBuilder builder;
+    builder.SetStackSize(16);
+    std::string error;
+    ASSERT_TRUE(AssembleScript(Counter, builder, error)) << error;
+    Write(builder, "counter");
+    temp_.WriteFile("level.scene",
+                    "version = 44\nnum_nodes = 2\nobj1 {\n\tclass = \"Node\"\n"
+                    "\tname = \"root\"\n\tflags = 1\n}\nobj2 {\n\tclass = \"Script\"\n"
+                    "\tname = \"counter\"\n\tparent = 1\n\tflags = 1\n"
+                    "\tscriptfile = \"counter.script\"\n"
+                    "\tlabel = \"kept after the load\"\n}\n");
+    Node* root = LoadSceneFile("level.scene", 0, 0, nullptr, nullptr, nullptr);
+    ASSERT_NE(root, nullptr);
+    made_.push_back(root->GetSerial());
+    auto* script = dynamic_cast<Script*>(root->GetChild(0));
+    ASSERT_NE(script, nullptr);
+    EXPECT_STREQ(script->GetScriptFile(), "counter.script");
+    SendSignal("start", nullptr, true);
+    EXPECT_EQ(script->ReadVariable<int32_t>("count"), 1);
+    // The scene update reaches the script while the game runs, as it does while it is stopped.
+    GameRunning = true;
+    UpdateNodeTree(root);
+    GameRunning = false;
+    UpdateNodeTree(root);
+    EXPECT_EQ(script->ReadVariable<int32_t>("count"), 3);
+
+    // The temporary ring wraps over whatever the load left in it.
+    for (int i = 0; i < 200; ++i) {
+        PutTempString(std::string(1000, 'x'));
+    }
+    const uint32_t label = script->ReadVariable<uint32_t>("label");
+    EXPECT_STREQ(LookupText(label), "kept after the load");
+    // Setting it again gives the old copy back rather than using the arena up.
+    const Property* property = script->FindAnyProperty("label");
+    ASSERT_NE(property, nullptr);
+    for (int i = 0; i < 1000; ++i) {
+        property->SetFromText(*script, "again");
+    }
+    EXPECT_EQ(property->GetAsText(*script), "again");
+
+    // The same file in other letters keeps the run.
+    ASSERT_TRUE(script->StartFunction(0, 0, nullptr, true));
+    script->SetScriptFile("COUNTER.script");
+    EXPECT_EQ(script->GetRunState(), int(ScriptRunning));
+    EXPECT_EQ(script->GetContext()->Frames().size(), 1u);
+}
+
+TEST_F(ScriptNodeInterfaceTest, AnotherProgramsChangeIsIgnoredAndAReloadKeepsTheVariables) {
+    Script* one = MakeScript("var \"a\" int\nend\n", "one");
+    Script* other = MakeScript("end\n", "other");
+    one->GetVariables()[0] = 7;
+    one->SetRunState(ScriptSleeping);
+    one->OnScriptChanged(other->GetProgram());
+    EXPECT_EQ(one->GetRunState(), int(ScriptSleeping));
+
+    // Reloaded with one more variable: the old words stay.
+    ScriptProgramBuilder builder;
+    std::string error;
+    ASSERT_TRUE(AssembleScript("var \"a\" int\nvar \"b\" int\nend\nend\n", builder, error));
+    Write(builder, "one");
+    ASSERT_TRUE(one->GetProgram()->Load());
+    EXPECT_EQ(one->GetRunState(), int(ScriptReady));
+    ASSERT_EQ(one->GetVariableCount(), 2u);
+    EXPECT_EQ(one->GetVariables()[0], 7u);
+}
+
+TEST_F(ScriptNodeInterfaceTest, ReferencesFollowMovesAndADeletionClearsOnlySingleVariables) {
+    Script* script = MakeScript(R"(var "target" entity
+        var "list" 15 elem=entity count=2
+        end
+    )",
+                                "refs");
+    ScriptThing* thing = Make<ScriptThing>();
+    script->GetVariables()[0] = thing->GetId();
+    script->GetVariables()[1] = thing->GetId();
+    script->RebuildReferences();
+    EXPECT_EQ(script->GetReferenceCount(), 3u);
+
+    const uint32_t moved = thing->GetId() + 100;
+    thing->ChangeId(moved);
+    EXPECT_EQ(script->GetVariables()[0], moved);
+    EXPECT_EQ(script->GetVariables()[1], moved);
+
+    thing->Delete();
+    EXPECT_EQ(script->GetVariables()[0], 0u);
+    EXPECT_EQ(script->GetVariables()[1], moved);
+}
+
+TEST_F(ScriptNodeInterfaceTest, PortsCarryEventsInAndReferencesOut) {
+    Script* empty = Make<Script>();
+    EXPECT_EQ(empty->GetInputCount(), 0);
+    EXPECT_EQ(empty->GetOutputCount(), 0);
+    EXPECT_STREQ(empty->GetInputName(0), "");
+    EXPECT_STREQ(empty->GetOutputName(0), "");
+    EXPECT_EQ(empty->GetPortValue(0).GetId(), 0u);
+
+    Script* script = MakeScript(R"(var "from" entity
+        var "what" entity
+        var "value" float
+        var "done" entity kind=2 hint="signal"
+        function "hit" (entity, entity, float) at=@hit port
+        hit:
+        push 0
+        push -3
+        loadlocal 1
+        store 1
+        push 1
+        push -2
+        loadlocal 1
+        store 1
+        push 2
+        push -1
+        loadlocal 1
+        store 1
+        return 3 0
+    )",
+                                "ports");
+    ASSERT_EQ(script->GetInputCount(), 1);
+    ASSERT_EQ(script->GetOutputCount(), 1);
+    EXPECT_STREQ(script->GetInputName(0), "hit");
+    EXPECT_STREQ(script->GetOutputName(0), "done");
+    EXPECT_STREQ(script->GetInputName(1), "<none>");
+
+    ScriptThing* sender = Make<ScriptThing>();
+    ScriptThing* argument = Make<ScriptThing>();
+    EntityRef from;
+    from.InitFromId(sender->GetId());
+    EntityRef to;
+    to.InitFromId(script->GetId());
+    Entity::SendEvent(from, to, argument, 2.5f);
+    EXPECT_EQ(script->GetVariables()[0], sender->GetId());
+    EXPECT_EQ(script->GetVariables()[1], argument->GetId());
+    EXPECT_EQ(script->GetVariables()[2], FloatToWord(2.5f));
+
+    script->SetPortValue(0, from);
+    EXPECT_EQ(script->GetPortValue(0).GetId(), sender->GetId());
+    EXPECT_EQ(script->GetReferenceCount(), 3u); // from, what and done hold entities
+}
+
+TEST_F(ScriptNodeInterfaceTest, PropertyChangedRunsForPublicVariablesOnly) {
+    Script* script = MakeScript(R"(var "shown" int kind=2
+        var "hidden" int
+        var "changes" int
+        function "property_changed" () at=@changed
+        changed:
+        push 2
+        push 2
+        load 1
+        push 1
+        op int "+(int):int"
+        store 1
+        return 0 0
+    )",
+                                "changed");
+    const Property* shown = script->FindAnyProperty("shown");
+    ASSERT_NE(shown, nullptr);
+    shown->SetFromText(*script, "5");
+    EXPECT_EQ(script->ReadVariable<int32_t>("shown"), 5);
+    EXPECT_EQ(script->ReadVariable<int32_t>("changes"), 1);
+    EXPECT_EQ(shown->GetAsText(*script), "5");
+    script->WriteVariable<int32_t>("hidden", 3);
+    EXPECT_EQ(script->ReadVariable<int32_t>("changes"), 1);
+}
+
+TEST_F(ScriptNodeInterfaceTest, PlayAsksAboutProgramsThatAreNotLinkedAndNoStopsIt) {
+    Script* unresolved = MakeScript(R"(include "later"
+        fixup "run" word=1 hash=4
+        line
+        word 22 0xFFFFFFFF 0 0 0
+        end
+    )",
+                                    "caller");
+    ASSERT_EQ(unresolved->GetProgram()->GetLinkState(), uint32_t(ScriptUnresolved));
+    dialogs_.Answer(0); // Yes
+    EXPECT_TRUE(SendSignal("play", nullptr, true));
+    ASSERT_EQ(dialogs_.Dialogs().size(), 1u);
+    EXPECT_EQ(dialogs_.Dialogs()[0].title, "Script alert!");
+    EXPECT_EQ(dialogs_.Dialogs()[0].type, 0x134u);
+    EXPECT_EQ(dialogs_.Dialogs()[0].text,
+              std::string("Script '") + unresolved->GetProgram()->GetFullPath() +
+                  "' is not linked correctly (externals are unresolved). Do you want to continue "
+                  "anyway?\n(Unresolved identifier 'run' on line 2)");
+    unresolved->Delete();
+
+    Script* missing = Make<Script>();
+    missing->SetScriptFile("nowhere.script");
+    dialogs_.Answer(1); // No
+    EXPECT_FALSE(SendSignal("play", nullptr, true));
+    EXPECT_NE(dialogs_.Dialogs().back().text.find("is not compiled correctly"), std::string::npos);
+}
+
+TEST_F(ScriptNodeInterfaceTest, VariablesByNameCopyNoMoreThanBothSidesHold) {
+    Script* script = MakeScript(R"(var "number" int
+        var "position" float3
+        var "text" 32
+        end
+    )",
+                                "byname");
+    script->WriteVariable<Float3>("POSITION", Float3{1.0f, 2.0f, 3.0f});
+    EXPECT_EQ(script->ReadVariable<Float3>("position").z, 3.0f);
+    // A string64 read of a one-word variable takes that word only.
+    script->WriteVariable<int32_t>("number", 0x41);
+    EXPECT_STREQ(script->ReadVariable<String64>("number").text, "A");
+    // An int written into the string64 variable touches its first word only.
+    uint32_t* text = script->GetVariables() + 4;
+    text[1] = 0x12345678;
+    script->WriteVariable<int32_t>("text", 0x42);
+    EXPECT_EQ(text[0], 0x42u);
+    EXPECT_EQ(text[1], 0x12345678u);
+    uint32_t word = 0;
+    EXPECT_FALSE(script->GetVariable("absent", &word, 1));
+    EXPECT_FALSE(Make<Script>()->SetVariable("number", &word, 1));
+}
+
+TEST_F(ScriptNodeInterfaceTest, FrameQueriesPastTheCallDepthAnswerNone) {
+    Script* script = MakeScript("sleepframe\nend\n", "frames");
+    EXPECT_EQ(Script::GetCallDepth(), 0);
+    EXPECT_EQ(script->GetFrameInstance(0).value, script->GetId());
+    EXPECT_EQ(script->GetFrameInstance(1).value, 0u);
+    EXPECT_EQ(script->GetFrameLine(1), -1);
+
+    ASSERT_TRUE(script->StartFunction(0, 0, nullptr, true));
+    CurrentScriptContextScope current(script->GetContext());
+    EXPECT_EQ(Script::GetCallDepth(), 1);
+    for (int32_t frame : {2, 100, 0x7FFFFFFF}) {
+        EXPECT_EQ(script->GetFrameInstance(frame).value, 0u) << frame;
+        EXPECT_EQ(script->GetFrameLine(frame), -1) << frame;
+    }
+}
+
+TEST_F(ScriptNodeInterfaceTest, ADeletedScriptHearsNoSignalAndTeardownClearsTheCallbacks) {
+    const std::string start = "function \"start\" () at=0\nreturn 0 0\n";
+    Script* kept = MakeScript(start, "kept");
+    Script* deleted = MakeScript(start, "deleted");
+    ASSERT_EQ(GetSignalListenerCount("start"), 2);
+    deleted->Delete();
+    EXPECT_EQ(GetSignalListenerCount("start"), 1);
+    SendSignal("start", nullptr, true);
+
+    EngineState = EngineShuttingDown;
+    kept->Delete();
+    EngineState = EngineRunning;
+    EXPECT_EQ(GetSignalListenerCount("start"), 0);
+}
+
+TEST_F(ScriptNodeInterfaceTest, StatusTextsAndTheClassFollowTheProgram) {
+    Script* empty = Make<Script>();
+    EXPECT_EQ(empty->GetClass(), Script::RegisterClass());
+    EXPECT_EQ(empty->GetStatusText(1), "line: not running");
+    Script* script = MakeScript("line\nsleepframe\nend\n", "status");
+    EXPECT_STREQ(script->GetClass()->GetName(), "Script_status");
+    EXPECT_STREQ(script->GetDescription().Text(), "status");
+    EXPECT_EQ(Script::FindByScriptName("STATUS"), script);
+    ASSERT_TRUE(script->StartFunction(0, 0, nullptr, true));
+    script->Update(0.0f, UpdateRunning);
+    EXPECT_EQ(script->GetStatusText(0), "SLEEPING ");
+    EXPECT_EQ(script->GetStatusText(1), "line: 2");
+    EXPECT_EQ(script->GetStatusText(2), "callstack:");
+}
+
+} // namespace
+} // namespace quarn
