@@ -5,6 +5,7 @@
 #include "core/filesystem/FileSystem.h"
 #include "core/string/Text.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <sys/stat.h>
@@ -19,11 +20,7 @@ constexpr int MaxLinkHops = 40;
 
 std::string WithForwardSlashes(const char* path) {
     std::string text = path ? path : "";
-    for (char& c : text) {
-        if (c == '\\') {
-            c = '/';
-        }
-    }
+    std::replace(text.begin(), text.end(), '\\', '/');
     return text;
 }
 
@@ -94,9 +91,16 @@ bool IsSameOrBelow(const std::string& place, const std::string& root) {
            (place.size() > root.size() && place.starts_with(root) && place[root.size()] == '/');
 }
 
-void LogRefusal(const char* function, const char* path) {
+// Asks `inside` about the path on the program's file system; a refusal is logged.
+bool MayReach(const char* function, const char* path,
+              bool (*inside)(const FileSystem&, const char*)) {
+    const FileSystem* files = GetFileSystem();
+    if (files && inside(*files, path)) {
+        return true;
+    }
     LogChannelMessage("script", "%s refused \"%s\": it leads outside the game's folder and user://",
                       function, path ? path : "");
+    return false;
 }
 
 } // namespace
@@ -138,21 +142,11 @@ bool IsInsideGame(const FileSystem& files, const char* path) {
 }
 
 bool ScriptMayReach(const char* function, const char* path) {
-    const FileSystem* files = GetFileSystem();
-    if (files && IsInsideGame(*files, path)) {
-        return true;
-    }
-    LogRefusal(function, path);
-    return false;
+    return MayReach(function, path, &IsInsideGame);
 }
 
 bool ScriptMayReachNative(const char* function, const char* nativePath) {
-    const FileSystem* files = GetFileSystem();
-    if (files && IsNativeInsideGame(*files, nativePath)) {
-        return true;
-    }
-    LogRefusal(function, nativePath);
-    return false;
+    return MayReach(function, nativePath, &IsNativeInsideGame);
 }
 
 } // namespace quarn

@@ -1241,6 +1241,8 @@ void RegisterScriptLibrary() {
 void RemoveScriptLibrary() {
     currentFile.reset();
     listedEntries = 0;
+    // What scripts left open goes with them: no file may outlive the file system it came from.
+    openFiles = HandleTable<File>();
     if (GetValidityHook() == &ScriptValidityHook) {
         SetValidityHook(nullptr);
     }

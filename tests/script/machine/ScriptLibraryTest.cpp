@@ -277,6 +277,13 @@ TEST_F(ScriptLibraryTest, FileHandlesReadListedFilesAndNothingOnceClosed) {
     }
     EXPECT_EQ(Word(97, {T((listed + "/missing").c_str()), 0}), 0u);
     EXPECT_EQ(Word(89, {T((listed + "/a.txt").c_str())}), 1u);
+
+    // Shutting scripting down closes what scripts left open.
+    const uint32_t left = Word(97, {T((listed + "/b.txt").c_str()), 0});
+    ASSERT_EQ(Word(99, {left}), 2u);
+    RemoveScriptLibrary();
+    EXPECT_EQ(Word(99, {left}), 0u);
+    RegisterScriptLibrary();
 }
 
 // Every library function that takes a path, at each kind of place a script may name: only the
