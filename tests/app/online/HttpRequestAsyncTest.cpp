@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <csignal>
+#include <filesystem>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -102,12 +103,55 @@ TEST(HttpRequestAsync, TwoHostsServingOnePathEachGiveTheirOwnReply) {
 TEST(HttpRequestAsync, ABodyPastTheCapIsCutThereWithALogLine) {
     test::CapturingLogSink log;
     LoopbackHttpServer server(LoopbackHttpServer::Answer(std::string(MaxHttpBodySize + 4096, 'z')));
-    const std::string reply = Fetch(server.Address(), "huge");
+    HttpRequest request{server.Address(), "huge", {}};
+    ASSERT_TRUE(PollFrames([&] { return HttpRequestAsync(request); }));
+    const std::string& reply = request.reply;
     EXPECT_EQ(reply.size(), MaxHttpBodySize);
     EXPECT_EQ(reply.find_first_not_of('z'), std::string::npos);
+    EXPECT_EQ(request.status, 200);
+    EXPECT_EQ(request.failure, "the body passed 16777216 bytes");
     ASSERT_EQ(log.Lines().size(), 1u);
     EXPECT_EQ(log.Lines()[0].text, "HTTP reply from " + server.Address() +
                                        "huge passed 16777216 bytes and was cut there");
+}
+
+size_t ThreadCount() {
+    size_t count = 0;
+    for ([[maybe_unused]] const auto& thread :
+         std::filesystem::directory_iterator("/proc/self/task")) {
+        ++count;
+    }
+    return count;
+}
+
+TEST(HttpRequestAsync, ManyUrlsWaitForABoundedNumberOfWorkers) {
+    test::ShortHttpTimeout timeout(std::chrono::milliseconds(300));
+    // Connections are taken into the backlog and never answered: each exchange lasts until
+    // its time-out.
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 64), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    const std::string base = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+
+    const size_t threads = ThreadCount();
+    std::vector<HttpRequest> requests;
+    for (int page = 0; page < 20; ++page) {
+        requests.push_back({base, "page" + std::to_string(page), {}});
+        EXPECT_FALSE(HttpRequestAsync(requests.back()));
+    }
+    EXPECT_LE(ThreadCount(), threads + MaxHttpWorkers);
+    for (HttpRequest& request : requests) {
+        ASSERT_TRUE(PollFrames([&] { return HttpRequestAsync(request); }));
+        EXPECT_EQ(request.reply, "");
+        EXPECT_EQ(request.status, 0);
+        EXPECT_NE(request.failure, "");
+    }
+    close(listener);
 }
 
 // The process ends by exit() (static destructors included) while a worker waits inside libcurl
