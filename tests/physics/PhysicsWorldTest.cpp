@@ -683,9 +683,9 @@ TEST_F(PhysicsWorld, ACapsuleOrABallDroppedAcrossALyingCylinderRestsOnIt) {
     Joined(capsule);
     RigidBody* ball = Ball(Float3(0, 1.5f, 1.0f), 0.2f);
     Run(300);
-    for (RigidBody* body : {capsuleBody, ball}) {
-        EXPECT_NEAR(body->GetWorldPosition().y, 1.2f, 0.01f) << body->GetName();
-        EXPECT_LT(body->GetLinearVelocity().Length(), 0.05f) << body->GetName();
+    for (auto [body, name] : {std::pair{capsuleBody, "capsule"}, std::pair{ball, "ball"}}) {
+        EXPECT_NEAR(body->GetWorldPosition().y, 1.2f, 0.01f) << name;
+        EXPECT_LT(body->GetLinearVelocity().Length(), 0.05f) << name;
     }
 }
 
