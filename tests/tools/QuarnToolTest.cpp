@@ -892,10 +892,7 @@ TEST(QuarnToolContacts, CylindersStandingAndCrossed) {
 
 TEST(QuarnToolContacts, AMeshCubeOnABoxGivesItsFourBottomCorners) {
     test::TempFolder folder;
-    folder.WriteFile("cube.obj",
-                     "v -1 -1 -1\nv 1 -1 -1\nv -1 1 -1\nv 1 1 -1\nv -1 -1 1\nv 1 -1 1\nv -1 1 1\nv "
-                     "1 1 1\nf 1 3 2\nf 2 3 4\nf 5 6 7\nf 6 8 7\nf 1 2 5\nf 2 6 5\nf 3 7 4\nf 4 7 "
-                     "8\nf 1 5 3\nf 3 5 7\nf 2 4 6\nf 4 8 6\n");
+    folder.WriteFile("cube.obj", test::CubeObj);
     folder.WriteFile("crate.scene",
                      "version = 44\nidsystem = 0\nnum_nodes = 3\n"
                      "obj1 {\n\tclass = \"Node\"\n\tparent = 0\n\tname = \"root\"\n}\n"
@@ -962,6 +959,27 @@ TEST(QuarnToolPairs, PrintsEachSpacesCandidatePairsAndWhatItDropped) {
     ToolRun missing = RunTool(folder, {"pairs", "none.scene"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, "quarn-tool: cannot open none.scene\n");
+}
+
+TEST(QuarnToolPairs, ACollisionMeshIsPairedWhereItsVerticesLie) {
+    test::TempFolder folder;
+    folder.WriteFile("cube.obj", test::CubeObj);
+    const std::string accept = "\tcollmask = 1\n\tcolltest = 1\n";
+    folder.WriteFile(
+        "crate.scene",
+        "version = 44\nidsystem = 0\nnum_nodes = 5\n"
+        "obj1 {\n\tclass = \"Node\"\n\tparent = 0\n\tname = \"root\"\n}\n"
+        "obj2 {\n\tclass = \"CollisionSpaceSweepnPrune\"\n\tparent = 1\n\tname = \"sap\"\n"
+        "\tmaxvolumes = 10\n}\n"
+        "obj3 {\n\tclass = \"CollisionMesh\"\n\tparent = 1\n\tname = \"crate\"\n" +
+            accept + "\tpos = 5,0,0\n\tmesh = \"cube.obj\"\n}\n" +
+            "obj4 {\n\tclass = \"CollisionSphere\"\n\tparent = 1\n\tname = \"beside\"\n" + accept +
+            "\tpos = 6.5,0,0\n}\n" +
+            "obj5 {\n\tclass = \"CollisionSphere\"\n\tparent = 1\n\tname = \"origin\"\n" + accept +
+            "\tradius = 0.5\n}\n");
+    ToolRun run = RunTool(folder, {"pairs", "crate.scene"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "space sap\nbeside crate\ndropped 0\n");
 }
 
 TEST(QuarnToolSimulate, RunsTheFirstWorldAndPrintsTheSameBytesEveryTime) {
