@@ -523,18 +523,50 @@ int RunClasses(char**) {
 // The last line the engine logged, as the reason of a failure the engine explains.
 std::string lastLogLine;
 std::vector<std::string> logLines;
+// Where QUARN_LOG sends the log, when it is set and a command keeps the lines as well.
+LogSink echoSink = nullptr;
 
-void KeepLastLogLine(const char*, const char* text) {
+void KeepLastLogLine(const char* channel, const char* text) {
     lastLogLine = text ? text : "";
     logLines.push_back(lastLogLine);
+    if (echoSink) {
+        echoSink(channel, text);
+    }
+}
+
+// Keeps every log line; with QUARN_LOG set, each also goes to stderr as quarn writes it.
+void KeepLogLines() {
+    echoSink = LogToStandardErrorWhenAsked() ? GetLogSink() : nullptr;
+    SetLogSink(KeepLastLogLine);
 }
 
 // What the engine logged while a command still succeeded (a node of an unknown class, a
-// reference that was not found): the user should hear of it, on stderr.
+// reference that was not found): the user should hear of it, on stderr, unless QUARN_LOG
+// has shown it already.
 void PrintWarnings() {
+    if (echoSink) {
+        return;
+    }
     for (const std::string& line : logLines) {
         std::fprintf(stderr, "quarn-tool: warning: %s\n", line.c_str());
     }
+}
+
+// A parent line the load refused because it would close a cycle leaves its node elsewhere
+// than the file says (often on top, as a second top-level node); "" when none was refused.
+// The report may have reached a message box, whose logged line quotes it.
+std::string FindParentCycle() {
+    const std::string quoted = "message box \"Validity check\": \"";
+    for (const std::string& line : logLines) {
+        if (line.find("cannot be attached below itself") == std::string::npos) {
+            continue;
+        }
+        const size_t end = line.rfind("\" answered \"");
+        return line.starts_with(quoted) && end > quoted.size()
+                   ? line.substr(quoted.size(), end - quoted.size())
+                   : line;
+    }
+    return "";
 }
 
 // The reason, with the engine's own explanation when it logged one meanwhile.
@@ -599,14 +631,8 @@ int RunScene(char** arguments) {
             roots.push_back(node);
         }
     }
-    // A parent line refused because it would close a cycle leaves its node elsewhere than the
-    // file says (often on top, as a second top-level node): saved, the file would change.
-    std::string cycle;
-    for (const std::string& line : logLines) {
-        if (cycle.empty() && line.find("cannot be attached below itself") != std::string::npos) {
-            cycle = line;
-        }
-    }
+    // Saved, a scene whose parents form a cycle would change.
+    const std::string cycle = FindParentCycle();
     bool saved = false;
     if (roots.size() == 1 && cycle.empty()) {
         uint32_t saveFlags = SceneKeepUnmappedIds | SceneSystemZeroPaths | SceneWriteRoot;
@@ -795,17 +821,20 @@ int RunRender(char** arguments) {
     if (frames <= 0 || out.empty()) {
         return CommandUsage("render", "--frames and --out are needed");
     }
-    const bool logging = LogToStandardErrorWhenAsked();
-    if (!logging) {
-        SetLogSink(KeepLastLogLine);
-    }
+    KeepLogLines();
     switch (StartHeadlessPlayer(scene, step, size)) {
     case HeadlessStart::NoPlayer:
         return Fail(StartUpError());
-    case HeadlessStart::NoScene:
-        return Fail(Explained("cannot load " + scene));
+    case HeadlessStart::NoScene: {
+        const std::string reason = SceneLoadFailure(logLines);
+        return Fail("cannot load " + scene + (reason.empty() ? "" : ": " + reason));
+    }
     case HeadlessStart::Started:
         break;
+    }
+    // Before any frame, so that only the file's parent lines are taken for a cycle.
+    if (const std::string cycle = FindParentCycle(); !cycle.empty()) {
+        return Fail(scene + " is refused: its parents form a cycle (" + cycle + ")");
     }
     RunHeadlessFrames(frames);
 

@@ -139,6 +139,7 @@ bool HttpReplyReader::ReadStatus() {
             }
             continue;
         }
+        statusLine_ = line;
         if (status == 200) {
             return true;
         }

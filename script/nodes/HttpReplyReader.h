@@ -23,6 +23,8 @@ public:
     // Reads the status line (and past interim 100 replies): true for 200; false for 404
     // silently, for any other status after logging "Error #%d - %s", and for a broken reply.
     bool ReadStatus();
+    // The status line that decided ReadStatus ("HTTP/1.1 404 Not Found"); "" when none came.
+    const std::string& GetStatusLine() const { return statusLine_; }
     // The rest of the reply after a status of 200: the headers, then the body. A plain body has
     // its lines joined without their breaks; a chunked one keeps its bytes. Reads until the
     // peer closes.
@@ -43,6 +45,7 @@ private:
     size_t end_ = 0;
     bool finished_ = false;
     bool lineTooLong_ = false;
+    std::string statusLine_;
 };
 
 } // namespace quarn

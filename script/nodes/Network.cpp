@@ -179,6 +179,10 @@ bool Network::Fetch(const char* host, const char* path, std::string& body) {
     return true;
 }
 
+std::string Network::GetStatusLine() const {
+    return reader_ ? reader_->GetStatusLine() : std::string();
+}
+
 const char* Network::Get(const char* host, const char* path) {
     Fetch(host, path, reply_);
     return PutTempString(reply_);

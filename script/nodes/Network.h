@@ -38,6 +38,8 @@ public:
     // Get, answering false when the page was not had: no connection, a status other than 200,
     // or a host or path holding a line break.
     bool Fetch(const char* host, const char* path, std::string& body);
+    // After a Fetch that connected but had no page: the reply's status line, "" when none came.
+    std::string GetStatusLine() const;
 
     // Not visible to scripts: the port is 80 and the time-out 10 s for them.
     void SetPort(uint16_t port) { port_ = port; }

@@ -39,6 +39,46 @@ TEST(NumberText, UnsignedDecimalAndHexadecimalKeepAll32Bits) {
     EXPECT_EQ(ParseHex32("1FFFFFFFF"), 0xFFFFFFFFu);
 }
 
+// What each parser would pass over: nothing for a text that is one number and blanks.
+TEST(NumberText, MistakesNameWhatAParserPassesOverOrClamps) {
+    const char* const notWhole = "is not a whole number";
+    const char* const notNumber = "is not a number";
+    const char* const notHex = "is not a hexadecimal number";
+    const struct {
+        const char* (*find)(const char*);
+        const char* text;
+        const char* mistake; // null: none
+    } cases[] = {
+        {FindInt32Mistake, " -17\t", nullptr},
+        {FindInt32Mistake, "+2147483647", nullptr},
+        {FindInt32Mistake, "-2147483648", nullptr},
+        {FindInt32Mistake, "2147483648", "is beyond the range of a 32-bit whole number"},
+        {FindInt32Mistake, "-99999999999999999999999",
+         "is beyond the range of a 32-bit whole number"},
+        {FindInt32Mistake, "12abc", notWhole},
+        {FindInt32Mistake, "1.5", notWhole},
+        {FindInt32Mistake, "left", notWhole},
+        {FindInt32Mistake, "", notWhole},
+        {FindInt32Mistake, nullptr, notWhole},
+        {FindFloatMistake, "1e-3 ", nullptr},
+        {FindFloatMistake, ".5", nullptr},
+        {FindFloatMistake, "-inf", nullptr},
+        {FindFloatMistake, "1e39", "is beyond the range of a 32-bit float"},
+        {FindFloatMistake, "0.5f", notNumber},
+        {FindFloatMistake, "1 2", notNumber},
+        {FindFloatMistake, "", notNumber},
+        {FindHex32Mistake, "FF203040", nullptr},
+        {FindHex32Mistake, "0x000000FF203040", nullptr},
+        {FindHex32Mistake, "1FF203040", "is beyond the range of a 32-bit number"},
+        {FindHex32Mistake, "#FF0000", notHex},
+        {FindHex32Mistake, "FFGG", notHex},
+    };
+    for (const auto& c : cases) {
+        const char* mistake = c.find(c.text);
+        EXPECT_STREQ(mistake, c.mistake) << (c.text ? c.text : "(null)");
+    }
+}
+
 TEST(NumberText, FloatsReadTheSameInEveryLocale) {
     const char* previous = std::setlocale(LC_NUMERIC, nullptr);
     std::string saved = previous ? previous : "C";
