@@ -21,8 +21,9 @@ const char* SkipBlanks(const char* text) {
     return text;
 }
 
-bool OnlyBlanks(const char* text) {
-    return *SkipBlanks(text) == '\0';
+// A parser that stopped at `end` read a number and nothing but blanks follow it.
+bool ReadWhole(const char* text, const char* end) {
+    return text && end != text && *SkipBlanks(end) == '\0';
 }
 
 // Reads an optional sign; returns true for '-'.
@@ -132,7 +133,7 @@ double ParseDouble(const char* text, const char** end) {
 const char* FindInt32Mistake(const char* text) {
     const char* end = nullptr;
     const int32_t value = ParseInt32(text, &end);
-    if (!text || end == text || !OnlyBlanks(end)) {
+    if (!ReadWhole(text, end)) {
         return "is not a whole number";
     }
     // The parser clamps, so only the limits themselves are worth a second look.
@@ -151,7 +152,7 @@ const char* FindInt32Mistake(const char* text) {
 const char* FindFloatMistake(const char* text) {
     const char* end = nullptr;
     const double value = ParseDouble(text, &end);
-    if (!text || end == text || !OnlyBlanks(end)) {
+    if (!ReadWhole(text, end)) {
         return "is not a number";
     }
     if (std::isfinite(value) && std::fabs(value) > std::numeric_limits<float>::max()) {
@@ -163,7 +164,7 @@ const char* FindFloatMistake(const char* text) {
 const char* FindHex32Mistake(const char* text) {
     const char* end = nullptr;
     ParseHex32(text, &end);
-    if (!text || end == text || !OnlyBlanks(end)) {
+    if (!ReadWhole(text, end)) {
         return "is not a hexadecimal number";
     }
     const char* digits = SkipBlanks(text);
