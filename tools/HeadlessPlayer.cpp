@@ -70,9 +70,11 @@ HeadlessStart StartHeadlessPlayer(const std::string& scene, float step, Int2 siz
     EngineSetup setup;
     FileSystem& here = *GetFileSystem();
     // A packed game is the resource root, so its "autorun" and the scene given here are paths
-    // in the archive, as the player opens them.
+    // in the archive, as the player opens them; a scene only on disk is still found there.
     const bool packed = here.Exists("data.zoo");
-    const std::string scenePath = packed ? scene : FromCurrentFolder(scene);
+    const bool inArchive = packed && (here.Exists(("data.zoo/" + scene).c_str()) ||
+                                      !here.Exists(scene.c_str()));
+    const std::string scenePath = inArchive ? scene : FromCurrentFolder(scene);
     // Outside a game folder, what the scene names lies beside it: its folder is the game's.
     if (scene.find(':') == std::string::npos && !packed && !here.Exists("config.txt")) {
         setup.resourceRoot = scenePath.substr(0, scenePath.rfind('/') + 1);

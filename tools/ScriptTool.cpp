@@ -130,7 +130,10 @@ std::string ValueText(int32_t type, const uint32_t* words) {
     }
     std::string text;
     for (int32_t word = 0; word < std::max(GetTypeWordCount(type), 1); ++word) {
-        text += (word > 0 ? "," : "") + std::to_string(static_cast<int32_t>(words[word]));
+        if (word > 0) {
+            text += ',';
+        }
+        text += std::to_string(static_cast<int32_t>(words[word]));
     }
     return text;
 }

@@ -388,20 +388,22 @@ TEST(QuarnToolRender, SaysWhyASceneIsNotLoadedInTheWordsOfScene) {
 }
 
 // The same game rendered in its folder and, packed, in a folder of the archive alone: the scene
-// and the picture it names are found in the archive.
+// and the picture it names are found in the archive. A scene the archive lacks is read from the
+// disk, its picture still from the archive.
 TEST(QuarnToolRender, RendersAPackedGameThroughItsArchiveAsThePlayerRunsIt) {
     test::TempFolder game;
     test::TempFolder shipped;
     std::ifstream dot(QUARN_TEST_DATA "/../../res/particle.png", std::ios::binary);
     game.WriteFile("art/dot.png", std::string(std::istreambuf_iterator<char>(dot), {}));
     game.WriteFile("config.txt", "autorun = \"level.scene\"\n");
-    game.WriteFile("level.scene",
-                   "version = 44\nnum_nodes = 4\nobj1 {\n\tclass = \"Node\"\n\tflags = 1\n}\n"
-                   "obj2 {\n\tclass = \"Camera\"\n\tparent = 1\n}\n"
-                   "obj3 {\n\tclass = \"RenderTarget\"\n\tparent = 1\n\tprev = 2\n"
-                   "\tcurrentcamera = 2\n}\n"
-                   "obj4 {\n\tclass = \"Sprite\"\n\tparent = 1\n\tprev = 3\n\tpos = 0,0,10\n"
-                   "\ttexture = \"art/dot.png\"\n\tsizee = 2\n}\n");
+    const std::string level =
+        "version = 44\nnum_nodes = 4\nobj1 {\n\tclass = \"Node\"\n\tflags = 1\n}\n"
+        "obj2 {\n\tclass = \"Camera\"\n\tparent = 1\n}\n"
+        "obj3 {\n\tclass = \"RenderTarget\"\n\tparent = 1\n\tprev = 2\n"
+        "\tcurrentcamera = 2\n}\n"
+        "obj4 {\n\tclass = \"Sprite\"\n\tparent = 1\n\tprev = 3\n\tpos = 0,0,10\n"
+        "\ttexture = \"art/dot.png\"\n\tsizee = 2\n}\n";
+    game.WriteFile("level.scene", level);
     ASSERT_EQ(RunTool(game, {"pack", ".", shipped.Join("data.zoo")}).status, 0);
     const std::vector<std::string> render = {"render", "level.scene", "--frames", "1",
                                              "--out",  "shot.png",    "--size",   "64x48"};
@@ -415,6 +417,13 @@ TEST(QuarnToolRender, RendersAPackedGameThroughItsArchiveAsThePlayerRunsIt) {
               "quarn-tool: warning: ~/level.scene: obj4: unknown property 'sizee' of class "
               "Sprite\n");
     EXPECT_EQ(shipped.ReadFile("shot.png"), game.ReadFile("shot.png"));
+
+    shipped.WriteFile("loose.scene", level.substr(0, level.find("\tsizee")) + "}\n");
+    ToolRun loose = RunTool(shipped, {"render", "loose.scene", "--frames", "1", "--out",
+                                      "loose.png", "--size", "64x48"});
+    EXPECT_EQ(loose.status, 0);
+    EXPECT_EQ(loose.err, "");
+    EXPECT_EQ(shipped.ReadFile("loose.png"), game.ReadFile("shot.png"));
 }
 
 // RGBA pixels of a PNG file, with its width and height.
