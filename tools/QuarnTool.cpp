@@ -27,7 +27,6 @@
 #include "core/string/Text.h"
 #include "device/GpuRenderDevice.h"
 #include "device/ImageTexture.h"
-#include "gpu/software/SoftwareDevice.h"
 #include "render/ParticleEmitter.h"
 #include "resources/DataBaseResource.h"
 #include "resources/FontNew.h"
@@ -37,18 +36,19 @@
 #include "resources/Texture.h"
 #include "tools/ContactsTool.h"
 #include "tools/EditorShotTool.h"
-#include "tools/PairsTool.h"
 #include "tools/GamePacker.h"
 #include "tools/GridDataTool.h"
 #include "tools/HeadlessPlayer.h"
 #include "tools/HttpGetTool.h"
 #include "tools/LcpTool.h"
 #include "tools/LightMapTool.h"
+#include "tools/PairsTool.h"
+#include "tools/ScriptTool.h"
 #include "tools/ShaderTool.h"
 #include "tools/SimulateTool.h"
 #include "tools/ToolOptions.h"
+#include "tools/ToolScene.h"
 #include "tools/ToolStatus.h"
-#include "tools/ScriptTool.h"
 
 #include <algorithm>
 #include <charconv>
@@ -323,12 +323,10 @@ void PrintHelp(FILE* out) {
                "\n"
                "\"http-get\" sends the GET a Network node sends to HOST (port 80, or N)\n"
                "and prints the page's body as the node hands it to scripts. It fails when\n"
-               "no page came, with the node's error text (\"Host not found\", \"Connection\n"
-               "failed\"), the reply's status line for a status other than 200 (\"HTTP/1.1\n"
-               "404 Not Found\"), or what reading the reply logged (\"HTTP reply: no status\n"
-               "line\"). What else the reading logged (a body cut at 16 MiB) is printed on\n"
-               "stderr as \"quarn-tool: warning: ...\"; with QUARN_LOG set, every log line\n"
-               "goes to stderr instead.\n"
+               "no page came, with the node's reason: its connection's error (\"Host not\n"
+               "found\", \"Connection failed\"), a status other than 200 (\"Error #404 - Not\n"
+               "Found\"), or what went wrong reading the reply (\"no status line\"). With\n"
+               "QUARN_LOG set, the log goes to stderr as well.\n"
                "\n"
                "\"pack\" writes every file and folder below the disk folder FOLDER into one\n"
                "archive, named by its path relative to FOLDER: a zip stored through the\n"
@@ -376,18 +374,19 @@ void PrintHelp(FILE* out) {
                "Pairs of shapes without a collider of their own (a capsule and a box, say)\n"
                "take the general convex route, which gives every contact the room holds\n"
                "whatever N says, as do the colliders of two boxes and of a cylinder with\n"
-               "anything. What the engine\n"
-               "noted while loading is printed on stderr as \"quarn-tool: warning: ...\". A\n"
-               "scene that does not load, a name no node has and a node that is no\n"
-               "collision volume fail the command.\n"
+               "anything but a capsule. Collision meshes have their vertices, as in the\n"
+               "player. What the engine noted while loading is printed on stderr as\n"
+               "\"quarn-tool: warning: ...\". A scene that does not load, a name no node has\n"
+               "and a node that is no collision volume fail the command.\n"
                "\n"
-               "\"pairs\" loads SCENE as \"scene\" does, puts each collision volume into the\n"
-               "first collision space (in tree order) of its spacenum, as the physics world\n"
-               "does, and runs one step of each space's broad phase. For each space in tree\n"
-               "order it prints \"space NAME\", then one line \"A B\" per candidate pair (the\n"
-               "two volume names in byte order; the lines sorted), then \"dropped N\": the\n"
-               "pairs the space's cache of 8192 had no room for. Log lines go to stderr as\n"
-               "\"quarn-tool: warning: ...\"; a scene that does not load fails the command.\n"
+               "\"pairs\" loads SCENE as \"scene\" does (collision meshes with their vertices,\n"
+               "as in the player), puts each collision volume into the first collision space\n"
+               "(in tree order) of its spacenum, as the physics world does, and runs one step\n"
+               "of each space's broad phase. For each space in tree order it prints \"space\n"
+               "NAME\", then one line \"A B\" per candidate pair (the two volume names in byte\n"
+               "order; the lines sorted), then \"dropped N\": the pairs the space's cache of\n"
+               "8192 had no room for. Log lines go to stderr as \"quarn-tool: warning: ...\";\n"
+               "a scene that does not load fails the command.\n"
                "\n"
                "\"lcp\" reads FILE as numbers separated by white space: n and nub; the n rows\n"
                "of A, n numbers each (only the lower triangle is used; A should be symmetric\n"
@@ -402,16 +401,16 @@ void PrintHelp(FILE* out) {
                "not positive (0 on a sound problem; 2 when it gave up and zeroed the rows from\n"
                "the one it was driving).\n"
                "\n"
-               "\"simulate\" loads SCENE as the player opens a scene (\"loaded\" is sent) and\n"
-               "runs N world steps of its first physics master (in tree order): scripts'\n"
-               "\"integrate\" handlers run, no other node is updated. It prints \"body NAME\n"
-               "mass M inertia Ixx Iyy Izz\" for each body named by --print, then every K\n"
-               "steps (1 unless --every says otherwise) \"step S NAME\" with the body's world\n"
-               "position, orientation (x y z w), linear and angular velocity. With --events\n"
-               "each event is printed as it is dispatched: \"event KIND A B\" with the two\n"
-               "volume ids, then its numbers. Numbers are \"%.9g\". A scene that does not\n"
-               "load or has no physics master, and a name that is no rigid body, fail the\n"
-               "command.\n"
+               "\"simulate\" loads SCENE as the player opens a scene (\"loaded\" is sent, and\n"
+               "collision meshes have their vertices, so a mesh body has its mass) and runs N\n"
+               "world steps of its first physics master (in tree order): scripts' \"integrate\"\n"
+               "handlers run, no other node is updated. It prints \"body NAME mass M inertia\n"
+               "Ixx Iyy Izz\" for each body named by --print, then every K steps (1 unless\n"
+               "--every says otherwise) \"step S NAME\" with the body's world position,\n"
+               "orientation (x y z w), linear and angular velocity. With --events each event\n"
+               "is printed as it is dispatched: \"event KIND A B\" with the two volume ids, then\n"
+               "its numbers. Numbers are \"%.9g\". A scene that does not load or has no physics\n"
+               "master, and a name that is no rigid body, fail the command.\n"
                "\n"
                "\"editor-shot\" starts the editor as \"quarn --editor\" does in FOLDER, without a\n"
                "display, sound card or dialogs, runs N frames (1 unless --frames says\n"
@@ -768,9 +767,10 @@ int RunGlyphCache(char** arguments) {
                             std::string("SIZE must be a whole number of points above 0, not \"") +
                                 sizeText + "\"");
     }
-    GpuRenderDevice device(&SoftwareDevice::Create);
-    if (!device.Create(0, nullptr, 16, 16)) {
-        return Fail("cannot create the render device: " + device.GetErrorText());
+    std::string reason;
+    const std::unique_ptr<GpuRenderDevice> device = MakeToolDevice(reason);
+    if (!device) {
+        return Fail(reason);
     }
     const std::string path = "res://" + face + ".ttf";
     // Whatever the font was built from at first (the tool's own copy of the engine's cache, for
@@ -877,9 +877,10 @@ bool KeepValidityReport(const char* message) {
 
 int RunMesh(char** arguments) {
     const std::string in = arguments[0];
-    GpuRenderDevice device(&SoftwareDevice::Create);
-    if (!device.Create(0, nullptr, 16, 16)) {
-        return Fail("cannot create the render device: " + device.GetErrorText());
+    std::string reason;
+    const std::unique_ptr<GpuRenderDevice> device = MakeToolDevice(reason);
+    if (!device) {
+        return Fail(reason);
     }
     if (!GetFileSystem()->Exists(in.c_str())) {
         return Fail("cannot open " + in);

@@ -1027,10 +1027,7 @@ TEST(QuarnToolContacts, CylindersStandingAndCrossed) {
 
 TEST(QuarnToolContacts, AMeshCubeOnABoxGivesItsFourBottomCorners) {
     test::TempFolder folder;
-    folder.WriteFile("cube.obj",
-                     "v -1 -1 -1\nv 1 -1 -1\nv -1 1 -1\nv 1 1 -1\nv -1 -1 1\nv 1 -1 1\nv -1 1 1\nv "
-                     "1 1 1\nf 1 3 2\nf 2 3 4\nf 5 6 7\nf 6 8 7\nf 1 2 5\nf 2 6 5\nf 3 7 4\nf 4 7 "
-                     "8\nf 1 5 3\nf 3 5 7\nf 2 4 6\nf 4 8 6\n");
+    folder.WriteFile("cube.obj", test::CubeObj);
     folder.WriteFile("crate.scene",
                      "version = 44\nidsystem = 0\nnum_nodes = 3\n"
                      "obj1 {\n\tclass = \"Node\"\n\tparent = 0\n\tname = \"root\"\n}\n"
@@ -1097,6 +1094,27 @@ TEST(QuarnToolPairs, PrintsEachSpacesCandidatePairsAndWhatItDropped) {
     ToolRun missing = RunTool(folder, {"pairs", "none.scene"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, "quarn-tool: cannot open none.scene\n");
+}
+
+TEST(QuarnToolPairs, ACollisionMeshIsPairedWhereItsVerticesLie) {
+    test::TempFolder folder;
+    folder.WriteFile("cube.obj", test::CubeObj);
+    const std::string accept = "\tcollmask = 1\n\tcolltest = 1\n";
+    folder.WriteFile(
+        "crate.scene",
+        "version = 44\nidsystem = 0\nnum_nodes = 5\n"
+        "obj1 {\n\tclass = \"Node\"\n\tparent = 0\n\tname = \"root\"\n}\n"
+        "obj2 {\n\tclass = \"CollisionSpaceSweepnPrune\"\n\tparent = 1\n\tname = \"sap\"\n"
+        "\tmaxvolumes = 10\n}\n"
+        "obj3 {\n\tclass = \"CollisionMesh\"\n\tparent = 1\n\tname = \"crate\"\n" +
+            accept + "\tpos = 5,0,0\n\tmesh = \"cube.obj\"\n}\n" +
+            "obj4 {\n\tclass = \"CollisionSphere\"\n\tparent = 1\n\tname = \"beside\"\n" + accept +
+            "\tpos = 6.5,0,0\n}\n" +
+            "obj5 {\n\tclass = \"CollisionSphere\"\n\tparent = 1\n\tname = \"origin\"\n" + accept +
+            "\tradius = 0.5\n}\n");
+    ToolRun run = RunTool(folder, {"pairs", "crate.scene"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "space sap\nbeside crate\ndropped 0\n");
 }
 
 TEST(QuarnToolSimulate, RunsTheFirstWorldAndPrintsTheSameBytesEveryTime) {
@@ -1209,18 +1227,18 @@ TEST(QuarnToolHttpGet, PrintsThePageOrSaysWhyThereIsNone) {
         RunTool(folder, {"http-get", "127.0.0.1", "/x", "--port", std::to_string(closedPort)});
     EXPECT_EQ(closed.status, 1);
     EXPECT_EQ(closed.err, "quarn-tool: Connection failed\n");
-    // No page: the status line, or what went wrong reading the reply; with QUARN_LOG the log too.
+    // No page: the status, or what went wrong reading the reply; with QUARN_LOG the log too.
     const struct {
         const char* answer;
         const char* environment;
         const char* err;
     } failures[] = {
-        {"HTTP/1.1 404 Not Found\r\n\r\n", "", "quarn-tool: HTTP/1.1 404 Not Found\n"},
+        {"HTTP/1.1 404 Not Found\r\n\r\n", "", "quarn-tool: Error #404 - Not Found\n"},
         {"HTTP/1.1 500 Internal Server Error\r\n\r\n", "",
-         "quarn-tool: HTTP/1.1 500 Internal Server Error\n"},
+         "quarn-tool: Error #500 - Internal Server Error\n"},
         {"HTTP/1.1 500 Internal Server Error\r\n\r\n", "QUARN_LOG=1",
-         "Error #500 - Internal Server Error\nquarn-tool: HTTP/1.1 500 Internal Server Error\n"},
-        {"", "", "quarn-tool: HTTP reply: no status line\n"},
+         "Error #500 - Internal Server Error\nquarn-tool: Error #500 - Internal Server Error\n"},
+        {"", "", "quarn-tool: no status line\n"},
     };
     for (const auto& failure : failures) {
         test::OneShotServer server({failure.answer});
