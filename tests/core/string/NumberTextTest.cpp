@@ -50,32 +50,23 @@ TEST(NumberText, MistakesNameWhatAParserPassesOverOrClamps) {
         const char* mistake; // null: none
     } cases[] = {
         {FindInt32Mistake, " -17\t", nullptr},
-        {FindInt32Mistake, "+2147483647", nullptr},
         {FindInt32Mistake, "-2147483648", nullptr},
         {FindInt32Mistake, "2147483648", "is beyond the range of a 32-bit whole number"},
         {FindInt32Mistake, "-99999999999999999999999",
          "is beyond the range of a 32-bit whole number"},
         {FindInt32Mistake, "12abc", notWhole},
-        {FindInt32Mistake, "1.5", notWhole},
-        {FindInt32Mistake, "left", notWhole},
         {FindInt32Mistake, "", notWhole},
-        {FindInt32Mistake, nullptr, notWhole},
         {FindFloatMistake, "1e-3 ", nullptr},
-        {FindFloatMistake, ".5", nullptr},
         {FindFloatMistake, "-inf", nullptr},
         {FindFloatMistake, "1e39", "is beyond the range of a 32-bit float"},
         {FindFloatMistake, "0.5f", notNumber},
-        {FindFloatMistake, "1 2", notNumber},
-        {FindFloatMistake, "", notNumber},
         {FindHex32Mistake, "FF203040", nullptr},
         {FindHex32Mistake, "0x000000FF203040", nullptr},
         {FindHex32Mistake, "1FF203040", "is beyond the range of a 32-bit number"},
         {FindHex32Mistake, "#FF0000", notHex},
-        {FindHex32Mistake, "FFGG", notHex},
     };
     for (const auto& c : cases) {
-        const char* mistake = c.find(c.text);
-        EXPECT_STREQ(mistake, c.mistake) << (c.text ? c.text : "(null)");
+        EXPECT_STREQ(c.find(c.text), c.mistake) << c.text;
     }
 }
 
