@@ -7,6 +7,7 @@
 #include "core/object/PropertyScalar.h"
 #include "core/object/PropertyVector.h"
 #include "core/object/Signals.h"
+#include "core/scene/EngineState.h"
 #include "physics/ContactJoint.h"
 #include "physics/LCPSolver.h"
 #include "physics/PhysicsMaster.h"
@@ -125,6 +126,20 @@ void RigidBody::SetMass(float mass) {
     mass_ = mass;
     UpdateInverseMass();
     SetDefaultInertia();
+    DeferMassWhileLoading();
+}
+
+// A scene's values and children come in the order of its file, so its load settles a body the
+// same way whatever that order: with volumes, their mass once the tree is read; without, the
+// mass the file gives. A file that turns autoinertia off toggles nothing a user did.
+bool RigidBody::DeferMassWhileLoading() {
+    if (EngineState != EngineLoading) {
+        return false;
+    }
+    if (volumes_) {
+        bodyFlags_ |= BodyMassOutOfDate;
+    }
+    return true;
 }
 
 void RigidBody::UpdateInverseMass() {
@@ -240,7 +255,7 @@ void RigidBody::SetState(int32_t state) {
 void RigidBody::SetBodyFlags(uint32_t flags) {
     const uint32_t old = bodyFlags_;
     bodyFlags_ = (bodyFlags_ & ~0xFFFFu) | (flags & 0xFFFF);
-    if ((old ^ bodyFlags_) & BodyAutoInertia) {
+    if (((old ^ bodyFlags_) & BodyAutoInertia) && !DeferMassWhileLoading()) {
         UpdateMass(false);
     }
 }

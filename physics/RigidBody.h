@@ -144,6 +144,8 @@ public:
 private:
     void SetDefaultInertia();
     void UpdateInverseMass();
+    // While a scene loads: marks a body with volumes for a recompute; false otherwise.
+    bool DeferMassWhileLoading();
     void LinkVolumes(Node* subtree, bool attached);
 
     void OnLoaded(void* argument);

@@ -1,3 +1,4 @@
+#include "core/scene/EngineState.h"
 #include "tests/physics/PhysicsTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/MathExpectations.h"
@@ -73,6 +74,41 @@ TEST_F(RigidBodyMass, WritingMassResetsTheCubeAndAutoInertiaRecomputesAtOnce) {
     const float sphere = 0.4f * 4.1887902f;
     const float expected[3][3] = {{sphere, 0.0f, 0.0f}, {0.0f, sphere, 0.0f}, {0.0f, 0.0f, sphere}};
     ExpectTensor(body->GetInertia(), expected, 1e-4f);
+}
+
+// A scene's values come in the order of its file: a body with volumes ends with their mass, one
+// without keeps the mass the file gives, also when the file turns autoinertia off.
+TEST_F(RigidBodyMass, ALoadedBodyHasTheMassOfItsVolumesOrElseTheFilesWhateverTheOrder) {
+    const float sphere = 4.1887902f;
+    const struct {
+        const char* order;
+        bool volumeFirst;
+        bool withVolume;
+        bool flags;
+        float mass;
+    } cases[] = {
+        {"mass, flags", false, false, true, 3.0f},
+        {"mass, flags, volume", false, true, true, sphere},
+        {"volume, mass, flags", true, true, true, sphere},
+        {"volume, mass", true, true, false, sphere},
+    };
+    for (const auto& c : cases) {
+        auto* body = Body(Float3());
+        {
+            EngineStateScope loading(EngineLoading);
+            if (c.volumeFirst) {
+                Sphere(body, Float3(), 1.0f);
+            }
+            body->SetMass(3.0f);
+            if (c.flags) {
+                body->SetBodyFlags(body->GetBodyFlags() & ~BodyAutoInertia);
+            }
+            if (c.withVolume && !c.volumeFirst) {
+                Sphere(body, Float3(), 1.0f);
+            }
+        }
+        EXPECT_NEAR(body->GetMass(), c.mass, 1e-4f) << c.order;
+    }
 }
 
 TEST_F(RigidBodyMass, AnOffCentreOrScaledBodyIsLoggedOnce) {
