@@ -122,24 +122,20 @@ float RigidBody::GetMass() const {
     return mass_;
 }
 
+// A scene's values and children come in the order of its file, so its load settles a body the
+// same way whatever that order: with volumes, their mass once the tree is read; without, the
+// mass the file gives (a child or a flag read after it recomputed 0 until now).
+bool RigidBody::KeepsLoadedMass() const {
+    return EngineState == EngineLoading && !volumes_;
+}
+
 void RigidBody::SetMass(float mass) {
     mass_ = mass;
     UpdateInverseMass();
     SetDefaultInertia();
-    DeferMassWhileLoading();
-}
-
-// A scene's values and children come in the order of its file, so its load settles a body the
-// same way whatever that order: with volumes, their mass once the tree is read; without, the
-// mass the file gives. A file that turns autoinertia off toggles nothing a user did.
-bool RigidBody::DeferMassWhileLoading() {
-    if (EngineState != EngineLoading) {
-        return false;
-    }
-    if (volumes_) {
+    if (volumes_ && EngineState == EngineLoading) {
         bodyFlags_ |= BodyMassOutOfDate;
     }
-    return true;
 }
 
 void RigidBody::UpdateInverseMass() {
@@ -162,6 +158,10 @@ void RigidBody::RefreshMass() const {
 }
 
 void RigidBody::UpdateMass(bool recentre) {
+    if (KeepsLoadedMass()) {
+        bodyFlags_ &= ~BodyMassOutOfDate;
+        return;
+    }
     float mass = 0.0f;
     Float3 weighted;
     for (CollisionVolume* volume = volumes_; volume; volume = volume->GetNextInBody()) {
@@ -255,7 +255,7 @@ void RigidBody::SetState(int32_t state) {
 void RigidBody::SetBodyFlags(uint32_t flags) {
     const uint32_t old = bodyFlags_;
     bodyFlags_ = (bodyFlags_ & ~0xFFFFu) | (flags & 0xFFFF);
-    if (((old ^ bodyFlags_) & BodyAutoInertia) && !DeferMassWhileLoading()) {
+    if ((old ^ bodyFlags_) & BodyAutoInertia) {
         UpdateMass(false);
     }
 }

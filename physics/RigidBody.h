@@ -144,8 +144,8 @@ public:
 private:
     void SetDefaultInertia();
     void UpdateInverseMass();
-    // While a scene loads: marks a body with volumes for a recompute; false otherwise.
-    bool DeferMassWhileLoading();
+    // While a scene loads, a body without volumes keeps the mass the file gives.
+    bool KeepsLoadedMass() const;
     void LinkVolumes(Node* subtree, bool attached);
 
     void OnLoaded(void* argument);

@@ -76,35 +76,31 @@ TEST_F(RigidBodyMass, WritingMassResetsTheCubeAndAutoInertiaRecomputesAtOnce) {
     ExpectTensor(body->GetInertia(), expected, 1e-4f);
 }
 
-// A scene's values come in the order of its file: a body with volumes ends with their mass, one
-// without keeps the mass the file gives, also when the file turns autoinertia off.
+// A scene's values and children come in the order of its file: a body with volumes ends with
+// their mass, one without keeps the mass the file gives, also when the file turns autoinertia
+// off or a child that is no volume comes after it.
 TEST_F(RigidBodyMass, ALoadedBodyHasTheMassOfItsVolumesOrElseTheFilesWhateverTheOrder) {
     const float sphere = 4.1887902f;
     const struct {
-        const char* order;
-        bool volumeFirst;
-        bool withVolume;
-        bool flags;
+        const char* order; // v: a volume, c: a child that is none, m: the mass, f: the flags
         float mass;
     } cases[] = {
-        {"mass, flags", false, false, true, 3.0f},
-        {"mass, flags, volume", false, true, true, sphere},
-        {"volume, mass, flags", true, true, true, sphere},
-        {"volume, mass", true, true, false, sphere},
+        {"mf", 3.0f}, {"mc", 3.0f}, {"cm", 3.0f}, {"mfv", sphere}, {"vmf", sphere}, {"vm", sphere},
     };
     for (const auto& c : cases) {
         auto* body = Body(Float3());
         {
             EngineStateScope loading(EngineLoading);
-            if (c.volumeFirst) {
-                Sphere(body, Float3(), 1.0f);
-            }
-            body->SetMass(3.0f);
-            if (c.flags) {
-                body->SetBodyFlags(body->GetBodyFlags() & ~BodyAutoInertia);
-            }
-            if (c.withVolume && !c.volumeFirst) {
-                Sphere(body, Float3(), 1.0f);
+            for (const char* step = c.order; *step; ++step) {
+                if (*step == 'v') {
+                    Sphere(body, Float3(), 1.0f);
+                } else if (*step == 'c') {
+                    tree_.Make<Node>("child", body);
+                } else if (*step == 'm') {
+                    body->SetMass(3.0f);
+                } else {
+                    body->SetBodyFlags(body->GetBodyFlags() & ~BodyAutoInertia);
+                }
             }
         }
         EXPECT_NEAR(body->GetMass(), c.mass, 1e-4f) << c.order;
