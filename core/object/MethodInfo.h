@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quarn {
 
@@ -29,6 +30,9 @@ enum MethodCallFlags : uint32_t {
     MethodDefaultFlags =
         MethodTakesBlock | MethodNoResult | MethodScriptCallable | MethodSignalHandler,
 };
+
+// The files a method writes or deletes on `object`; none when it asks the user where.
+using WrittenFilesFunction = std::vector<std::string> (*)(const Entity& object);
 
 // A script-callable method (or free engine function): its name, signature as type ids, call
 // flags and binding. Compiled scripts call it with a word block: the result in the first
@@ -59,6 +63,12 @@ public:
     // called as by Call on a zeroed block.
     void CallSignal(Entity* object, void* argument) const;
 
+    // Declares that the method writes or deletes the files `files` names. Called while a script
+    // runs (by number, by name or as a signal), it does nothing and leaves zero result words
+    // (its failure value) when one of them lies outside the game; the log line names the
+    // object's class, `label` and the path (ScriptMayReach).
+    void SetWrittenFiles(const char* label, WrittenFilesFunction files);
+
     const char* GetName() const { return name_.c_str(); }
     ClassInfo* GetOwner() const { return owner_; }
     void SetOwner(ClassInfo* owner) { owner_ = owner; }
@@ -77,6 +87,9 @@ public:
     std::string GetSignatureText() const;
 
 private:
+    // False, after the log line, when a script runs and the method would write outside the game.
+    bool ScriptMayCall(const Entity* object) const;
+
     static inline uint64_t recordsMade_ = 0;
 
     uint64_t registrationNumber_ = ++recordsMade_;
@@ -91,6 +104,8 @@ private:
     int returnWords_ = 0;
     int32_t argumentTypes_[MaxArguments] = {};
     int32_t returnType_ = TypeVoid;
+    std::string writtenLabel_;
+    WrittenFilesFunction writtenFiles_ = nullptr;
 };
 
 // The global list of free engine functions of the script language.
