@@ -394,7 +394,10 @@ bool SceneCompactReader::ReadProperty(Entity& entity, std::string&, std::string&
     // SceneCompactWriter::WriteProperty), which is given that id back.
     const bool intoIncludedBranch =
         includeBranches_ && IdSystemBits(words[0]) != static_cast<uint32_t>(idSystem_);
-    if (property->IsEntityReference() && words[0] != 0 && !intoIncludedBranch) {
+    if (property->IsEntityReference() && (words[0] & LocalIdMask) == 0) {
+        // No node has local id 0, whatever port or id system the word carries.
+        words[0] = 0;
+    } else if (property->IsEntityReference() && !intoIncludedBranch) {
         auto found = idMap_.find(static_cast<uint16_t>(words[0] & LocalIdMask));
         words[0] = found == idMap_.end() ? 0 : (found->second & ~PortMask) | (words[0] & PortMask);
     }

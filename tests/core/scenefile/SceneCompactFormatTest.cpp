@@ -175,6 +175,32 @@ TEST_F(SceneCompact, OnlyReferencesTheTextFormWouldKeepAreReportedLost) {
     EXPECT_NE(written.error.find("target"), std::string::npos);
 }
 
+// A stored reference without a local id names no node, whatever port it carries: not one of a
+// branch the file includes, nor an object the first pass found without a usable id.
+TEST_F(SceneCompact, AReferenceWithoutALocalIdReadsAsNone) {
+    SlItem* object = Make<SlItem>();
+    object->target.value = 2u << 28;
+    for (bool branches : {false, true}) {
+        SceneHeader header = test::BlockHeader();
+        header.includeBranches = branches;
+        const Written written = test::WriteBlocks<SceneCompactWriter>({object}, 0, header);
+        ASSERT_TRUE(written.finished) << written.error;
+        BufferFile file(written.bytes.data(), static_cast<uint32_t>(written.bytes.size()));
+        SceneCompactReader reader;
+        reader.Begin(file, "test.scn", nullptr);
+        ASSERT_TRUE(reader.ReadHeader(header));
+        reader.MapId(0, 7); // as the loader does for an object whose id it could not use
+        ASSERT_TRUE(reader.NextObject());
+        std::string id;
+        std::string key;
+        ASSERT_TRUE(reader.ReadObject(id, nullptr));
+        SlItem* read = Make<SlItem>();
+        while (reader.ReadProperty(*read, key, id)) {
+        }
+        EXPECT_EQ(read->target.value, 0u) << branches;
+    }
+}
+
 // Broken input ------------------------------------------------------------------------------------
 
 TEST_F(SceneCompact, ATableThatDoesNotDescribeTheBlocksOrAnUnendedIdIsRefused) {
