@@ -1,12 +1,8 @@
 #include "core/object/MethodInfo.h"
 
-#include "core/filesystem/DiskFileSystem.h"
-#include "core/filesystem/ScriptFileAccess.h"
 #include "core/object/IdMap.h"
 #include "core/string/TextArena.h"
-#include "tests/support/CapturingLogSink.h"
 #include "tests/support/RecordingValidityHook.h"
-#include "tests/support/TempFolder.h"
 #include "tests/support/TestClass.h"
 
 #include <gtest/gtest.h>
@@ -47,27 +43,6 @@ public:
     Entity* seen_ = nullptr;
     int touches_ = 0;
     const MethodInfo* called_ = nullptr;
-};
-
-// Saves where `target` says, as a method and as a signal handler, declared as the engine's saves
-// are.
-class MiSaver : public TestClass<MiSaver> {
-public:
-    static constexpr const char* Name = "MiSaver";
-    static void Declare(ClassInfo& info) {
-        const WrittenFilesFunction target = [](const Entity& saver) {
-            return std::vector<std::string>{static_cast<const MiSaver&>(saver).target};
-        };
-        info.AddMethod("save", "():bool", BindMethod<&MiSaver::Save>(), MethodScript)
-            ->SetWrittenFiles("Save", target);
-        info.AddMethod("onsave", "(entity)", BindSignalHandler<&MiSaver::OnSave>(), 0)
-            ->SetWrittenFiles("Save", target);
-    }
-    bool Save() { return ++saves > 0; }
-    void OnSave(void*) { ++saves; }
-
-    std::string target;
-    int saves = 0;
 };
 
 // A method with a binding, owned by the calculator class for the report's sake.
@@ -214,47 +189,6 @@ TEST(MethodInfoCall, BlockMethodsAreNotCheckedAndACallWithoutABlockStillRuns) {
     MakeMethod("(int, int):int", BindMethod<&MiCalculator::Add>())->Call(&calculator, nullptr);
     method->Call(&calculator, nullptr);
     EXPECT_EQ(calculator.touches_, 1);
-}
-
-// A script's call reaches only the game and user://; the editor and the tools keep their reach.
-TEST(MethodInfoCall, AMethodThatWritesFilesRefusesAScriptsCallLeadingOutOfTheGame) {
-    test::TempFolder game;
-    test::TempFolder user;
-    DiskFileSystem files;
-    files.SetBaseFolder(game.Path().c_str());
-    files.SetUserFolder((user.Path() + "/").c_str());
-    FileSystem* previous = GetFileSystem();
-    SetFileSystem(&files);
-    test::CapturingLogSink log;
-    auto* saver = static_cast<MiSaver*>(MiSaver::RegisterClass()->CreateInstance());
-    const struct {
-        const char* target;
-        bool script;
-        bool runs;
-    } cases[] = {
-        {"maps/a.dat", true, true},   {"../a.dat", true, false},   {"/tmp/a.dat", true, false},
-        {"user://a.dat", true, true}, {"/tmp/a.dat", false, true},
-    };
-    for (const auto& c : cases) {
-        saver->target = c.target;
-        saver->saves = 0;
-        log.Clear();
-        SetScriptRunning(c.script);
-        uint32_t block[1] = {0xDEADBEEFu};
-        saver->FindMethod("save")->Call(saver, block);
-        saver->FindMethod("onsave")->CallSignal(saver, nullptr);
-        SetScriptRunning(false);
-        EXPECT_EQ(saver->saves, c.runs ? 2 : 0) << c.target;
-        EXPECT_EQ(block[0], c.runs ? 1u : 0u) << c.target;
-        ASSERT_EQ(log.Lines().size(), c.runs ? 0u : 2u) << c.target;
-        if (!c.runs) {
-            EXPECT_EQ(log.Lines()[0].text,
-                      "MiSaver.Save refused \"" + std::string(c.target) +
-                          "\": it leads outside the game's folder and user://");
-        }
-    }
-    saver->Delete();
-    SetFileSystem(previous);
 }
 
 } // namespace
