@@ -1,5 +1,6 @@
 #include "core/scenefile/SceneCompactFormat.h"
 
+#include "core/scenefile/SceneReferences.h"
 #include "core/string/NumberText.h"
 #include "tests/core/scenefile/SceneTestSupport.h"
 
@@ -198,6 +199,32 @@ TEST_F(SceneCompact, AReferenceWithoutALocalIdReadsAsNone) {
         while (reader.ReadProperty(*read, key, id)) {
         }
         EXPECT_EQ(read->target.value, 0u) << branches;
+    }
+}
+
+// A reference into a branch the file includes keeps its id when that node is there; one naming
+// no node waits for the end of the load, as the text form's do, and is dropped when none comes.
+TEST_F(SceneCompact, AReferenceIntoAnIncludedBranchWaitsForItsNode) {
+    SlItem* branch = Make<SlItem>();
+    const uint32_t system = static_cast<uint32_t>(TheIdMap().AllocateScene(branch));
+    SlItem* inner = Make<SlItem>();
+    inner->ChangeId(system << 16 | 3);
+    SlItem* object = Make<SlItem>();
+    object->target.value = 2u << 28 | system << 16 | 3;
+    SceneHeader header = test::BlockHeader();
+    header.includeBranches = true;
+    const Written written =
+        test::WriteBlocks<SceneCompactWriter>({object}, SceneIncludeBranches, header);
+    ASSERT_TRUE(written.finished) << written.error;
+    for (bool there : {true, false}) {
+        if (!there) {
+            inner->Delete();
+        }
+        TheSceneLoadState().pending.clear();
+        SlItem* read = Make<SlItem>();
+        ASSERT_TRUE(Read(written.bytes, {read}));
+        EXPECT_EQ(read->target.value, there ? object->target.value : 0u);
+        EXPECT_EQ(GetPendingReferenceCount(), there ? 0 : 1);
     }
 }
 
