@@ -96,6 +96,8 @@ struct Float3 {
     constexpr bool operator!=(const Float3& other) const {
         return x != other.x || y != other.y || z != other.z;
     }
+    // No NaN and no infinity.
+    bool IsFinite() const { return std::isfinite(x) && std::isfinite(y) && std::isfinite(z); }
 
     constexpr Float3 operator+(const Float3& other) const {
         return {x + other.x, y + other.y, z + other.z};
