@@ -31,8 +31,8 @@ Matrix3 WorldInverseInertia(RigidBody& body);
 // with more than six, or whose first body is not in the island (reported).
 bool GetIslandRows(Joint& joint, RigidBody* const* bodies, int32_t nb, JointInfo1& info);
 
-// The rows the island's joints ask for, as GetIslandRows counts them: what the step's system
-// will hold, before anything is built.
+// The rows the island's joints ask for (one with none or more than six counts none): what the
+// step's system will hold, known before anything is built.
 int64_t CountIslandRows(Joint* const* joints, int32_t nj);
 
 bool AllFinite(const float* values, size_t n);

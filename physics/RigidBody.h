@@ -104,8 +104,8 @@ public:
     // where it is and the body comes to rest.
     void IntegratePose(float h);
     // Puts a body whose pose, velocities or accumulated forces are not all finite numbers back
-    // at its last finite pose, at rest (the world calls it before each step); false when it had
-    // to. Either fault is reported once per body.
+    // at its last finite pose, at rest (the world calls it each step, before the collisions);
+    // false when it had to. Either fault is reported once per body.
     bool KeepStateFinite();
     // Mass, centre and inertia from the volumes; with recentre a DYNAMIC or GHOST body moves
     // its origin to the centre of mass and its direct pivot children stay where they are.
