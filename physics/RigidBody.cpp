@@ -378,8 +378,8 @@ void RigidBody::IntegratePose(float h) {
             Quaternion(q.x + half * dq.x, q.y + half * dq.y, q.z + half * dq.z, q.w + half * dq.w);
     }
     // The pivot would take the position and quietly refuse the orientation.
-    if (!position.IsFinite() || !std::isfinite(turned.x) || !std::isfinite(turned.y) ||
-        !std::isfinite(turned.z) || !std::isfinite(turned.w)) {
+    if (!position.IsFinite() || !Float3(turned.x, turned.y, turned.z).IsFinite() ||
+        turned.w - turned.w != 0.0f) {
         ReportNotFinite();
         velocity_ = angularVelocity_ = Float3();
         return;
