@@ -157,10 +157,10 @@ constexpr ScriptNote Classes[] = {
     {"SpotLight", "", "A cone of light along the pivot's z axis."},
     {"LightManager", "", "Picks the lights that reach its position best for the objects below."},
     {"CollisionVolume", "",
-     "The base of the collision shapes. A volume collides with another when the other's "
-     "`collflags` masked by its `collmask` equal its `colltest` masked so (set both to 1 for "
-     "solid volumes); a volume under a rigid body moves with it, one elsewhere stands still. "
-     "Volumes join the first collision space of their `spacenum`."},
+     "The base of the collision shapes. Two volumes collide when one accepts the other: the "
+     "other's `collflags` masked by its `collmask` equal its `colltest` masked so (set both to "
+     "1 on solid volumes). A volume under a rigid body moves with it, one elsewhere stands "
+     "still. Volumes join the first collision space of their `spacenum`."},
     {"CollisionSphere", "", "A sphere of `radius`."},
     {"CollisionBox", "", "A box of `size`, centred on its position."},
     {"CollisionRay", "", "A ray of `length` along the pivot's z axis."},
