@@ -11,7 +11,9 @@
 #include "core/scenefile/VersionControl.h"
 #include "core/string/Text.h"
 #include "script/machine/ScriptClass.h"
+#include "script/machine/ScriptCommands.h"
 #include "script/machine/ScriptDebugHooks.h"
+#include "script/machine/ScriptFastRunner.h"
 #include "script/machine/ScriptNode.h"
 #include "script/machine/ScriptResource.h"
 #include "script/machine/ScriptValueType.h"
@@ -23,6 +25,8 @@
 
 namespace quarn {
 
+using namespace script_command;
+
 namespace {
 
 ScriptContext* currentContext = nullptr;
@@ -32,51 +36,6 @@ constexpr const char* InvalidCommandText =
 constexpr uint32_t IdBits = ~PortMask;
 // Call depth that needs no allocation during a run.
 constexpr uint32_t InitialFrames = 256;
-
-// Commands by number.
-enum : uint32_t {
-    PushInt = 0,
-    PushFloat,
-    PushText,
-    Drop,
-    Duplicate,
-    ToFloat,
-    PushSelf,
-    PushParent,
-    PushRoot,
-    Index,
-    ElementAddress,
-    LoadVariable,
-    StoreVariable,
-    LoadExternal,
-    StoreExternal,
-    LoadLocal,
-    StoreLocal,
-    GetProperty,
-    SetProperty,
-    Operator,
-    Function,
-    LocalCall,
-    ExternalCall,
-    Method,
-    Jump,
-    JumpIfTrue,
-    JumpIfFalse,
-    Goto,
-    ExternalGoto,
-    Return,
-    SleepFrame,
-    Sleep,
-    End,
-    BreakpointCommand,
-    CommandCount
-};
-
-// Inline operand words after each command word; the text command reads its own.
-constexpr uint8_t OperandWords[CommandCount] = {
-    1, 1, 0, 1, 1, 2, 0, 0, 0, 2, 2, 1, 1, 1, 1, 1, 1,
-    0, 1, 1, 1, 1, 4, 2, 1, 1, 1, 2, 2, 2, 0, 0, 0, 0,
-};
 
 std::string ProgramName(const Script* instance) {
     const ScriptResource* program = instance ? instance->GetProgram() : nullptr;
@@ -188,15 +147,23 @@ bool ScriptContext::LostDuringCall() const {
     }
     // Checked before every command: the serials are looked up again only after some entity
     // was destroyed or the instance changed.
-    const uint64_t destroyed = Entity::GetDestroyedCount();
-    if (destroyed == aliveCheck_.destroyed && currentSerial_ == aliveCheck_.current) {
+    if (SeenAlive(currentSerial_)) {
         return false;
     }
     if (!IsAlive(ownerSerial_) || !IsAlive(currentSerial_)) {
         return true;
     }
-    aliveCheck_ = {destroyed, currentSerial_};
+    const uint64_t destroyed = Entity::GetDestroyedCount();
+    const uint64_t previous =
+        destroyed == aliveCheck_.destroyed ? aliveCheck_.current : currentSerial_;
+    aliveCheck_ = {destroyed, currentSerial_, previous};
     return false;
+}
+
+bool ScriptContext::SeenAlive(uint64_t serial) const {
+    return Entity::GetDestroyedCount() == aliveCheck_.destroyed &&
+           (serial == aliveCheck_.current || serial == aliveCheck_.previous ||
+            serial == ownerSerial_);
 }
 
 int ScriptContext::InvalidCommand() {
@@ -222,7 +189,7 @@ int ScriptContext::Step() {
         return InvalidCommand();
     }
     const uint32_t command = code[position_++];
-    if (command >= CommandCount) {
+    if (command >= Count) {
         return InvalidCommand();
     }
     // One bounds check for the command's operand words, read where they lie.
@@ -237,6 +204,9 @@ int ScriptContext::Step() {
 
 int ScriptContext::Run() {
     RunScope scope(*this);
+    if (ScriptTranslatedRuns) {
+        return ScriptFastRunner::Run(*this);
+    }
     uint32_t steps = 0;
     for (;;) {
         const int result = Step();

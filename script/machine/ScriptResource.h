@@ -16,6 +16,7 @@ class ClassInfo;
 class MethodInfo;
 class Property;
 class ScriptClass;
+class ScriptFastCode;
 
 // Values of ScriptResource::GetLinkState; any other value: not compiled or not loaded.
 enum ScriptLinkState : uint32_t {
@@ -90,8 +91,12 @@ public:
     bool HasLineTable() const { return hasLineTable_; }
 
     // Null without code. The code lies in the text arena: a text literal's word is
-    // GetCodeTextWord() + 4 x its word offset.
-    uint32_t* GetCode() { return code_; }
+    // GetCodeTextWord() + 4 x its word offset. Whoever takes the writable code may change it, so
+    // the machine translates it again before its next run.
+    uint32_t* GetCode() {
+        ++codeVersion_;
+        return code_;
+    }
     const uint32_t* GetCode() const { return code_; }
     uint32_t GetCodeSize() const { return codeSize_; }
     TextWord GetCodeTextWord() const { return codeBlock_; }
@@ -115,6 +120,9 @@ public:
     std::vector<ScriptBreakpoint>& Breakpoints() { return breakpoints_; }
     // The breakpoint recorded at the code offset, or null.
     ScriptBreakpoint* FindBreakpoint(uint32_t offset);
+    // The machine's translation of the code as it stands (made anew after any change of the code
+    // or of the operator registry); null without code.
+    ScriptFastCode* GetFastCode();
 
 private:
     void FreeCode();
@@ -156,6 +164,9 @@ private:
     std::string scriptName_;
     std::vector<ScriptBreakpoint> breakpoints_;
     uint32_t linkState_ = ScriptNotLinked;
+    // Counts the changes of the code words, the translation's key with the registry generation.
+    uint64_t codeVersion_ = 0;
+    std::unique_ptr<ScriptFastCode> fastCode_;
     std::vector<int> inputPorts_;
     std::vector<int> outputPorts_;
 };

@@ -71,6 +71,8 @@ int GetScriptValueTypeCount();
 // The type id of the value type of that name (exact); -1 when none.
 int32_t FindValueType(const char* name);
 void DeleteAllValueTypes();
+// Changes whenever a value type or operator is created, replaced or deleted.
+uint64_t GetScriptValueTypeGeneration();
 
 // Token ids of the script language's keyword table.
 enum ScriptToken : int32_t {
