@@ -553,7 +553,9 @@ void Check(bool same, const char* name) {
 
 } // namespace
 
-int main() {
+// With an argument, only the rows whose name holds it run (for a profile of one row).
+int main(int argc, char** argv) {
+    const std::string only = argc > 1 ? argv[1] : "";
     ProgramFolder folder;
     Script::RegisterClass();
     RegisterScriptOperators();
@@ -698,7 +700,10 @@ int main() {
     Check(int64_t(machineWord) == luaValue, "calls");
 
     bench::RatioTable table("script machine (ms per case)", "Lua 5.4");
-    auto row = [&table](const char* name, auto&& machine, auto&& peer) {
+    auto row = [&table, &only](const char* name, auto&& machine, auto&& peer) {
+        if (std::string(name).find(only) == std::string::npos) {
+            return;
+        }
         const bench::SideBySide timing = bench::TimeSideBySide(machine, peer);
         table.Row(name, timing.engine, timing.peer);
     };

@@ -5,6 +5,7 @@
 #include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
 #include "core/object/Property.h"
+#include "core/object/ValueBinding.h"
 #include "core/object/ValueType.h"
 #include "core/os/Dialogs.h"
 #include "core/scene/EngineState.h"
@@ -141,30 +142,19 @@ bool ScriptContext::Call(Script* callee, uint32_t entry, bool outermost) {
     return true;
 }
 
-bool ScriptContext::LostDuringCall() const {
-    if (IsAbandoned()) {
-        return true;
-    }
+bool ScriptContext::FoundAlive() const {
     // Checked before every command: the serials are looked up again only after some entity
     // was destroyed or the instance changed.
-    if (SeenAlive(currentSerial_)) {
-        return false;
-    }
     if (!IsAlive(ownerSerial_) || !IsAlive(currentSerial_)) {
-        return true;
+        return false;
     }
     const uint64_t destroyed = Entity::GetDestroyedCount();
     const uint64_t previous =
         destroyed == aliveCheck_.destroyed ? aliveCheck_.current : currentSerial_;
     aliveCheck_ = {destroyed, currentSerial_, previous};
-    return false;
+    return true;
 }
 
-bool ScriptContext::SeenAlive(uint64_t serial) const {
-    return Entity::GetDestroyedCount() == aliveCheck_.destroyed &&
-           (serial == aliveCheck_.current || serial == aliveCheck_.previous ||
-            serial == ownerSerial_);
-}
 
 int ScriptContext::InvalidCommand() {
     return RuntimeError("%s", InvalidCommandText);
@@ -528,7 +518,7 @@ Script* ScriptContext::ResolveScript(uint32_t word, const char* notScript, int& 
     if (!entity) {
         return nullptr;
     }
-    auto* script = dynamic_cast<Script*>(entity);
+    auto* script = CastObject<Script>(entity);
     if (!script) {
         result = RuntimeError("%s", notScript);
     }

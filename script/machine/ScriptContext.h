@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/object/Entity.h"
 #include "core/string/PrintfFormat.h"
 #include "script/machine/ScriptValueStack.h"
 
@@ -9,7 +10,6 @@
 
 namespace quarn {
 
-class Entity;
 class Script;
 
 // What one step of the machine answers.
@@ -108,7 +108,11 @@ private:
     int Breakpoint(uint32_t offset);
     // Whether the owner, the current instance or the context itself went away during a call
     // out of the machine.
-    bool LostDuringCall() const;
+    bool LostDuringCall() const {
+        return IsAbandoned() || (!SeenAlive(currentSerial_) && !FoundAlive());
+    }
+    // Looks the owner and the instance up; true (and remembered) when both live.
+    bool FoundAlive() const;
     // The variable block of a script node: words k .. k + n - 1, or null when they do not lie
     // inside it.
     static uint32_t* VariableWords(Script& node, int32_t offset, uint32_t count);
@@ -153,7 +157,11 @@ private:
     int activeRuns_ = 0;
     // Whether the entity of that serial was found alive since the last destruction (the owner
     // and the last two instances are).
-    bool SeenAlive(uint64_t serial) const;
+    bool SeenAlive(uint64_t serial) const {
+        return Entity::GetDestroyedCount() == aliveCheck_.destroyed &&
+               (serial == aliveCheck_.current || serial == aliveCheck_.previous ||
+                serial == ownerSerial_);
+    }
     // When owner and instance were last found alive: the destruction count, the instance and the
     // one before it (a call into another script and its return switch between the two).
     struct AliveCheck {

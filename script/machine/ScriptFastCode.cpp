@@ -629,7 +629,8 @@ void ScriptFastCode::Translator::Translate(uint32_t command, const uint32_t* ope
         }
         StoreAll();
         FastOp& op = Emit(FastCall);
-        op.next = a;
+        op.a = int32_t(a);
+        op.next = next;
         ++done_;
         ended_ = true;
         return;
@@ -689,23 +690,16 @@ const FastOp* ScriptFastCode::Translator::Translate() {
     return region;
 }
 
-ScriptFastCode::ScriptFastCode(const ScriptResource& program, uint64_t codeVersion,
-                               uint64_t typeGeneration)
+ScriptFastCode::ScriptFastCode(const ScriptResource& program)
     : code_(program.GetCode()), size_(program.GetCodeSize()),
-      textWord_(program.GetCodeTextWord()), codeVersion_(codeVersion),
-      typeGeneration_(typeGeneration), regions_(program.GetCodeSize(), nullptr) {}
+      textWord_(program.GetCodeTextWord()), regions_(program.GetCodeSize(), nullptr) {}
 
 ScriptFastCode::~ScriptFastCode() = default;
 
-const FastOp* ScriptFastCode::Region(uint32_t offset, int32_t depth) {
-    if (offset >= size_) {
-        return nullptr;
-    }
-    const FastOp*& region = regions_[offset];
-    if (!region) {
-        region = Translator(*this, offset, depth).Translate();
-    }
-    return region->depth == depth ? region : nullptr;
+const FastOp* ScriptFastCode::Translate(uint32_t offset, int32_t depth) {
+    const FastOp* region = Translator(*this, offset, depth).Translate();
+    regions_[offset] = region;
+    return region;
 }
 
 } // namespace quarn

@@ -41,7 +41,7 @@ enum FastOpCode : uint16_t {
     FastElement,         // slot dst := base (slot or constant a) + index (slot b) x stride
     FastTestBranch,    // jump when (slot a != 0) equals sense
     FastJump,
-    FastCall,          // local call of `next`
+    FastCall,          // local call of the code offset a
     FastReturn,        // return a locals, b results
     FastCommand,       // the command at `offset` through the machine's plain path
     FastPlain,         // a plain step at `next`, whose command no op can take
@@ -80,7 +80,7 @@ struct FastOp {
     // The command the op stands for (a fused compare and jump: the jump); the region's first
     // command for the entry op.
     uint32_t offset = 0;
-    // The offset after that command, the jump or call target for jumps and calls.
+    // The offset after that command; the target for jumps.
     uint32_t next = 0;
     // Depth above the frame base before the command; after the jump for jumps. The entry op:
     // the region's depth.
@@ -98,24 +98,31 @@ struct FastOp {
     // Element addresses: the array's size (the index bound) and stride.
     uint32_t extent = 0;
     uint32_t stride = 0;
-    // Regions found for `next` and, for conditional jumps, for the offset after the jump.
+    // Regions found for the jump or call target and, for conditional jumps, for the offset after
+    // the jump.
     mutable const FastOp* target = nullptr;
     mutable const FastOp* fallthrough = nullptr;
 };
 
 class ScriptFastCode {
 public:
-    ScriptFastCode(const ScriptResource& program, uint64_t codeVersion, uint64_t typeGeneration);
+    explicit ScriptFastCode(const ScriptResource& program);
     ~ScriptFastCode();
     ScriptFastCode(const ScriptFastCode&) = delete;
     ScriptFastCode& operator=(const ScriptFastCode&) = delete;
 
-    bool Matches(uint64_t codeVersion, uint64_t typeGeneration) const {
-        return codeVersion == codeVersion_ && typeGeneration == typeGeneration_;
-    }
     // The entry op of the region at `offset` for that depth, translated on first use; null
     // outside the code, or when the region there was made for another depth.
-    const FastOp* Region(uint32_t offset, int32_t depth);
+    const FastOp* Region(uint32_t offset, int32_t depth) {
+        if (offset >= size_) {
+            return nullptr;
+        }
+        const FastOp* region = regions_[offset];
+        if (!region) {
+            region = Translate(offset, depth);
+        }
+        return region->depth == depth ? region : nullptr;
+    }
     const FastMove* Moves() const { return moves_.data(); }
     uint32_t CodeSize() const { return size_; }
 
@@ -124,12 +131,11 @@ public:
 
 private:
     class Translator;
+    const FastOp* Translate(uint32_t offset, int32_t depth);
 
     const uint32_t* code_;
     uint32_t size_;
     uint32_t textWord_;
-    uint64_t codeVersion_;
-    uint64_t typeGeneration_;
     // Per code offset: its region (entry op), or null until translated.
     std::vector<const FastOp*> regions_;
     std::vector<std::unique_ptr<FastOp[]>> storage_;

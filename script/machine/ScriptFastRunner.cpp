@@ -269,20 +269,21 @@ call: {
         goto handoff;
     }
     const uint32_t depth = Word(Int(frameBase) + op->depth);
+    const auto entry = uint32_t(op->a);
     ScriptCallFrame frame;
     frame.caller = c.current_;
     frame.callerSerial = c.currentSerial_;
-    frame.returnPosition = op->offset + 2;
-    frame.entry = op->next;
+    frame.returnPosition = op->next;
+    frame.entry = entry;
     frame.frameBase = depth;
     c.frames_.push_back(frame);
     frameBase = depth;
     fp = words + frameBase;
     next = op->target;
     if (!next) {
-        next = fast->Region(op->next, 0);
+        next = fast->Region(entry, 0);
         if (!next) {
-            c.position_ = op->next;
+            c.position_ = entry;
             stack.SetDepth(depth);
             goto dynamic;
         }

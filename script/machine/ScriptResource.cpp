@@ -421,14 +421,14 @@ void ScriptResource::ArmBreakpoints(uint32_t spared) {
     }
 }
 
-ScriptFastCode* ScriptResource::GetFastCode() {
+ScriptFastCode* ScriptResource::TranslateCode() {
+    fastCode_.reset();
     if (!code_) {
         return nullptr;
     }
-    const uint64_t generation = GetScriptValueTypeGeneration();
-    if (!fastCode_ || !fastCode_->Matches(codeVersion_, generation)) {
-        fastCode_ = std::make_unique<ScriptFastCode>(*this, codeVersion_, generation);
-    }
+    fastVersion_ = codeVersion_;
+    fastGeneration_ = GetScriptValueTypeGeneration();
+    fastCode_ = std::make_unique<ScriptFastCode>(*this);
     return fastCode_.get();
 }
 

@@ -3,6 +3,7 @@
 #include "core/string/TextArena.h"
 #include "resources/Resource.h"
 #include "script/machine/ScriptSymbols.h"
+#include "script/machine/ScriptValueType.h"
 
 #include <cstdint>
 #include <memory>
@@ -122,10 +123,16 @@ public:
     ScriptBreakpoint* FindBreakpoint(uint32_t offset);
     // The machine's translation of the code as it stands (made anew after any change of the code
     // or of the operator registry); null without code.
-    ScriptFastCode* GetFastCode();
+    ScriptFastCode* GetFastCode() {
+        return fastCode_ && fastVersion_ == codeVersion_ &&
+                       fastGeneration_ == GetScriptValueTypeGeneration()
+                   ? fastCode_.get()
+                   : TranslateCode();
+    }
 
 private:
     void FreeCode();
+    ScriptFastCode* TranslateCode();
     // Installs what was read, fills the script class object; false when the arena is full.
     bool InstallProgram(ScriptCode& code, ScriptSymbols& symbols, bool hasSymbols);
     // Reads the symbol file into `symbols`; false (logged) when it fails a check. A missing
@@ -167,6 +174,8 @@ private:
     // Counts the changes of the code words, the translation's key with the registry generation.
     uint64_t codeVersion_ = 0;
     std::unique_ptr<ScriptFastCode> fastCode_;
+    uint64_t fastVersion_ = 0;
+    uint64_t fastGeneration_ = 0;
     std::vector<int> inputPorts_;
     std::vector<int> outputPorts_;
 };

@@ -16,8 +16,6 @@ std::vector<std::unique_ptr<ScriptValueType>>& ValueTypes() {
     return types;
 }
 
-uint64_t typeGeneration = 0;
-
 std::unique_ptr<TokenTable>& KeywordTable() {
     static std::unique_ptr<TokenTable> table;
     return table;
@@ -79,7 +77,7 @@ bool ScriptValueType::AddOperator(const char* signature, int index, ScriptOperat
         operators_.resize(static_cast<size_t>(index) + 1);
     }
     operators_[static_cast<size_t>(index)] = std::move(record);
-    ++typeGeneration;
+    ++detail::scriptValueTypeGeneration;
     return true;
 }
 
@@ -92,7 +90,7 @@ ScriptValueType* CreateValueType(const char* name, int32_t wordCount, int32_t ty
         types.resize(static_cast<size_t>(typeId) + 1);
     }
     types[static_cast<size_t>(typeId)] = std::make_unique<ScriptValueType>(name, wordCount);
-    ++typeGeneration;
+    ++detail::scriptValueTypeGeneration;
     return types[static_cast<size_t>(typeId)].get();
 }
 
@@ -120,12 +118,9 @@ int32_t FindValueType(const char* name) {
 
 void DeleteAllValueTypes() {
     ValueTypes().clear();
-    ++typeGeneration;
+    ++detail::scriptValueTypeGeneration;
 }
 
-uint64_t GetScriptValueTypeGeneration() {
-    return typeGeneration;
-}
 
 TokenTable& GetScriptKeywordTable() {
     std::unique_ptr<TokenTable>& table = KeywordTable();

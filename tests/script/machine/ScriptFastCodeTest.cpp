@@ -84,6 +84,10 @@ recurse:
     return 1 1
 )asm",
      {0}},
+    {"calls past the frames", R"asm(f:
+    call @f
+)asm",
+     {}},
     {"an array in the variables", R"asm(var "flags" array count=6 elem=int
     push 0
     push 0
@@ -322,6 +326,47 @@ TEST_F(ScriptFastCodeTest, EveryProgramStopsTheSameAfterEveryCommandCount) {
             }
         }
     }
+}
+
+} // namespace quarn::test
+
+namespace quarn::test {
+
+// The translation follows the code and the operator tables: a word written into the code, a
+// breakpoint armed over it, or an operator registered anew all count from the next run on.
+TEST_F(ScriptFastCodeTest, ARunSeesTheCodeAndOperatorsAsTheyAreNow) {
+    Script* script = MakeScript(R"asm(
+    push 2
+    push 3
+    op int "+(int):int"
+    end
+)asm",
+                                "changing");
+    ASSERT_TRUE(Call(script));
+    EXPECT_EQ(StackOf(script), std::vector<uint32_t>{5});
+
+    script->GetProgram()->GetCode()[3] = 30; // push 30
+    ASSERT_TRUE(Call(script));
+    EXPECT_EQ(StackOf(script).back(), 32u);
+
+    // "+" replaced by a body of the test's own, which no translation knows.
+    GetScriptValueType(TypeInt)->AddOperator(
+        "+(int):int", int(script->GetProgram()->GetCode()[5] & 0xFFFF),
+        [](ScriptValueStack& stack) {
+            const int32_t right = stack.PopInt();
+            stack.PushInt(stack.PopInt() * 100 + right);
+        },
+        0);
+    ASSERT_TRUE(Call(script));
+    EXPECT_EQ(StackOf(script).back(), 230u);
+
+    // A breakpoint at the operator stops the run there.
+    ScriptResource* program = script->GetProgram();
+    program->Breakpoints().push_back({4, 0, 2});
+    program->ArmBreakpoints();
+    Call(script);
+    EXPECT_EQ(script->GetRunState(), ScriptDebug);
+    EXPECT_EQ(script->GetContext()->GetPosition(), 4u);
 }
 
 } // namespace quarn::test
