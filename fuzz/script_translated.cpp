@@ -80,7 +80,8 @@ std::vector<uint32_t> Generate(const uint8_t* data, size_t size) {
             code.insert(code.end(), {command::Operator, OperatorWord(pick)});
             break;
         case 6:
-            code.insert(code.end(), {command::Jump + pick % 3, uint32_t(int32_t(pick / 3 % 16) - 8)});
+            code.insert(code.end(),
+                        {command::Jump + pick % 3, uint32_t(int32_t(pick / 3 % 16) - 8)});
             break;
         case 7:
             code.insert(code.end(), {pick % 2 ? command::Duplicate : command::Drop, pick / 2 % 3u});
@@ -95,18 +96,17 @@ std::vector<uint32_t> Generate(const uint8_t* data, size_t size) {
             code.insert(code.end(), {command::Return, pick % 4u, pick / 4 % 3u});
             break;
         case 11:
-            code.insert(code.end(), {command::PushInt, pick % 4u, command::PushInt,
-                                     uint32_t(small), command::ElementAddress, 4, 1});
+            code.insert(code.end(), {command::PushInt, pick % 4u, command::PushInt, uint32_t(small),
+                                     command::ElementAddress, 4, 1});
             break;
         case 12:
-            code.insert(code.end(),
-                        {command::PushInt, uint32_t(small), pick % 2 ? command::LoadVariable
-                                                                     : command::StoreVariable,
-                         1});
+            code.insert(code.end(), {command::PushInt, uint32_t(small),
+                                     pick % 2 ? command::LoadVariable : command::StoreVariable, 1});
             break;
         case 13:
-            code.push_back(pick % 5 == 0 ? command::End : pick % 5 == 1 ? command::SleepFrame
-                                                                          : uint32_t(pick));
+            code.push_back(pick % 5 == 0   ? command::End
+                           : pick % 5 == 1 ? command::SleepFrame
+                                           : uint32_t(pick));
             break;
         case 14:
             code.insert(code.end(), {command::PushInt, uint32_t(small), command::PushInt,
@@ -132,7 +132,8 @@ std::string RunAndDescribe(uint32_t limit, bool translated) {
     script->SetIdSystem(0);
     script->SetScriptFile("run.script");
     const uint32_t arguments[] = {3, 0xFFFFFFFE};
-    std::string text = "answer " + std::to_string(script->CallFunction(0, arguments, 2, nullptr, 0));
+    std::string text =
+        "answer " + std::to_string(script->CallFunction(0, arguments, 2, nullptr, 0));
     text += " state " + std::to_string(script->GetRunState());
     if (const ScriptContext* context = script->GetContext()) {
         text += "\nposition " + std::to_string(context->GetPosition()) + " command " +

@@ -88,7 +88,8 @@ bool MayReport(T op, bool constant, uint32_t divisor) {
 class ScriptFastCode::Translator {
 public:
     Translator(ScriptFastCode& form, uint32_t start, int32_t depth)
-        : form_(form), start_(start), startDepth_(depth), floor_(depth), depth_(depth), peak_(depth) {}
+        : form_(form), start_(start), startDepth_(depth), floor_(depth), depth_(depth),
+          peak_(depth) {}
 
     const FastOp* Translate();
 
@@ -123,9 +124,7 @@ private:
         }
     }
     // The frame base must lie `count` words above the stack's base or more.
-    void NeedBase(int64_t count) {
-        needBase_ = std::max<int64_t>(needBase_, count);
-    }
+    void NeedBase(int64_t count) { needBase_ = std::max<int64_t>(needBase_, count); }
     // The operand that reads the word at `position`.
     void Read(int32_t position, FastOperand& operand, int32_t& value) {
         const Item item = At(position);
@@ -186,17 +185,26 @@ private:
         for (int32_t p = floor_; p < depth_; ++p) {
             const Item item = At(p);
             if (item.kind != Item::Stored) {
-                form_.moves_.push_back({p, item.value,
-                                        item.kind == Item::Constant ? FastOperand::Constant
-                                                                    : FastOperand::Slot});
+                form_.moves_.push_back(
+                    {p, item.value,
+                     item.kind == Item::Constant ? FastOperand::Constant : FastOperand::Slot});
             }
         }
         op.moveCount = uint32_t(form_.moves_.size()) - op.firstMove;
     }
+    // An op that stores the words kept in view itself before it acts (and before it hands its
+    // command to the plain path).
+    FastOp& EmitStoring(uint16_t code) {
+        FastOp& op = Emit(code);
+        RecordMoves(op);
+        for (Item& item : items_) {
+            item = {};
+        }
+        return op;
+    }
     // The command through the plain path; the region ends with it.
     void Command(uint32_t next) {
-        StoreAll();
-        FastOp& op = Emit(FastCommand);
+        FastOp& op = EmitStoring(FastCommand);
         op.next = next;
         ++done_;
         ended_ = true;
@@ -547,8 +555,9 @@ void ScriptFastCode::Translator::Translate(uint32_t command, const uint32_t* ope
         for (int32_t p = first; p < first + int32_t(count); ++p) {
             const Item item = At(p);
             if (item.kind == Item::Constant) {
-                Set(p, {Item::Constant,
-                        int32_t(FloatToWord(static_cast<float>(static_cast<int32_t>(item.value))))});
+                Set(p,
+                    {Item::Constant,
+                     int32_t(FloatToWord(static_cast<float>(static_cast<int32_t>(item.value))))});
                 continue;
             }
             if (item.kind == Item::Stored) {
@@ -627,8 +636,7 @@ void ScriptFastCode::Translator::Translate(uint32_t command, const uint32_t* ope
         if (int32_t(a) < 0 || a >= form_.size_) {
             break;
         }
-        StoreAll();
-        FastOp& op = Emit(FastCall);
+        FastOp& op = EmitStoring(FastCall);
         op.a = int32_t(a);
         op.next = next;
         ++done_;
@@ -638,8 +646,7 @@ void ScriptFastCode::Translator::Translate(uint32_t command, const uint32_t* ope
     case Return: {
         const uint32_t results = operands[1];
         NeedBase(int64_t(a) + results - depth_);
-        StoreAll();
-        FastOp& op = Emit(FastReturn);
+        FastOp& op = EmitStoring(FastReturn);
         op.a = int32_t(a);
         op.b = int32_t(results);
         op.next = next;
@@ -691,8 +698,8 @@ const FastOp* ScriptFastCode::Translator::Translate() {
 }
 
 ScriptFastCode::ScriptFastCode(const ScriptResource& program)
-    : code_(program.GetCode()), size_(program.GetCodeSize()),
-      textWord_(program.GetCodeTextWord()), regions_(program.GetCodeSize(), nullptr) {}
+    : code_(program.GetCode()), size_(program.GetCodeSize()), textWord_(program.GetCodeTextWord()),
+      regions_(program.GetCodeSize(), nullptr) {}
 
 ScriptFastCode::~ScriptFastCode() = default;
 

@@ -29,22 +29,22 @@ enum class FastOperand : uint8_t { Slot, Constant };
 // Ops that are not typed operators. Typed operators follow from FirstTypedOp:
 // FirstTypedOp + operator x TypedVariants + variant.
 enum FastOpCode : uint16_t {
-    FastEnter,         // region entry: checks, step count
-    FastMoveSlot,      // slot dst := slot a
-    FastMoveConstant,  // slot dst := a
-    FastLoadLocalAt,   // slot dst := the frame slot named by the int in slot a (checked here)
-    FastStoreLocalAt,  // the frame slot named by the int in slot dst := slot a or constant a
+    FastEnter,           // region entry: checks, step count
+    FastMoveSlot,        // slot dst := slot a
+    FastMoveConstant,    // slot dst := a
+    FastLoadLocalAt,     // slot dst := the frame slot named by the int in slot a (checked here)
+    FastStoreLocalAt,    // the frame slot named by the int in slot dst := slot a or constant a
     FastLoadVariable,    // slot dst := variable a (a checked on entry)
     FastLoadVariableAt,  // slot dst := variable at the int in slot a (checked here)
     FastStoreVariable,   // variable dst := slot a or constant a
     FastStoreVariableAt, // variable at the int in slot dst := slot a or constant a (checked here)
     FastElement,         // slot dst := base (slot or constant a) + index (slot b) x stride
-    FastTestBranch,    // jump when (slot a != 0) equals sense
+    FastTestBranch,      // jump when (slot a != 0) equals sense
     FastJump,
-    FastCall,          // local call of the code offset a
-    FastReturn,        // return a locals, b results
-    FastCommand,       // the command at `offset` through the machine's plain path
-    FastPlain,         // a plain step at `next`, whose command no op can take
+    FastCall,    // local call of the code offset a
+    FastReturn,  // return a locals, b results
+    FastCommand, // the command at `offset` through the machine's plain path
+    FastPlain,   // a plain step at `next`, whose command no op can take
     FirstTypedOp,
 };
 

@@ -13,7 +13,8 @@ namespace quarn {
 
 namespace {
 
-constexpr const char* EndlessLoopText = "Infinite loop detected (100million'th instruction reached)";
+constexpr const char* EndlessLoopText =
+    "Infinite loop detected (100million'th instruction reached)";
 
 inline int32_t Int(uint32_t word) {
     return static_cast<int32_t>(word);
@@ -52,6 +53,10 @@ int ScriptFastRunner::Run(ScriptContext& context) {
     uint32_t entrySteps = 0;
     const FastOp* op = nullptr;
     const FastOp* next = nullptr;
+    // Where a jump or call goes, and the op's cache of the region there.
+    const FastOp** cache = nullptr;
+    uint32_t target = 0;
+    int32_t targetDepth = 0;
     int result = StepContinue;
 
     // The labels in FastOpCode order, then four per typed operator in ScriptTypedOperator order.
@@ -73,7 +78,7 @@ int ScriptFastRunner::Run(ScriptContext& context) {
         &&jump,
         &&call,
         &&return_,
-        &&command,
+        &&handoff,
         &&plain_step,
         &&unused, // None
         &&unused,
@@ -125,6 +130,12 @@ int ScriptFastRunner::Run(ScriptContext& context) {
     static_assert(FirstTypedOp == 16 && sizeof labels / sizeof labels[0] == FastOpCount);
 
 #define DISPATCH() goto* labels[op->code]
+#define QUARN_STORE_MOVES()                                                                        \
+    for (const FastMove *move = fast->Moves() + op->firstMove, *end = move + op->moveCount;        \
+         move != end; ++move) {                                                                    \
+        fp[move->slot] =                                                                           \
+            move->operand == FastOperand::Slot ? fp[move->source] : Word(move->source);            \
+    }
 #define NEXT()                                                                                     \
     ++op;                                                                                          \
     DISPATCH()
@@ -175,7 +186,7 @@ move_slot:
 move_constant:
     fp[op->dst] = Word(op->a);
     NEXT();
-load_local_at: {
+load_local_at : {
     // The word must lie in the frame, below the offset word.
     const int64_t at = int64_t(frameBase) + Int(fp[op->a]);
     if (at < 0 || at + 1 > int64_t(frameBase) + op->depth - 1) {
@@ -184,7 +195,7 @@ load_local_at: {
     fp[op->dst] = words[at];
     NEXT();
 }
-store_local_at: {
+store_local_at : {
     const int64_t at = int64_t(frameBase) + Int(fp[op->dst]);
     if (at < 0 || at + 1 > int64_t(frameBase) + op->depth - 2) {
         goto handoff;
@@ -195,7 +206,7 @@ store_local_at: {
 load_variable:
     fp[op->dst] = variables[op->a];
     NEXT();
-load_variable_at: {
+load_variable_at : {
     const int32_t at = Int(fp[op->a]);
     if (at < 0 || uint32_t(at) >= variableCount) {
         goto handoff;
@@ -206,7 +217,7 @@ load_variable_at: {
 store_variable:
     variables[op->dst] = op->operand == uint8_t(FastOperand::Slot) ? fp[op->a] : Word(op->a);
     NEXT();
-store_variable_at: {
+store_variable_at : {
     const int32_t at = Int(fp[op->dst]);
     if (at < 0 || uint32_t(at) >= variableCount) {
         goto handoff;
@@ -214,7 +225,7 @@ store_variable_at: {
     variables[at] = op->operand == uint8_t(FastOperand::Slot) ? fp[op->a] : Word(op->a);
     NEXT();
 }
-element: {
+element : {
     const int32_t index = Int(fp[op->b]);
     if (index < 0 || index >= Int(op->extent)) {
         goto handoff;
@@ -238,33 +249,31 @@ test_branch:
 
 jump:
 taken:
-    next = op->target;
-    if (!next) {
-        next = fast->Region(op->next, op->depth);
-        if (!next) {
-            c.position_ = op->next;
-            stack.SetDepth(Word(Int(frameBase) + op->depth));
-            goto dynamic;
-        }
-        op->target = next;
-    }
-    op = next;
-    goto enter;
+    cache = &op->target;
+    target = op->next;
+    targetDepth = op->depth;
+    goto follow;
 not_taken:
-    next = op->fallthrough;
+    cache = &op->fallthrough;
+    target = op->offset + 2;
+    targetDepth = op->depth;
+follow:
+    // The region at the target, found once and kept in the op.
+    next = *cache;
     if (!next) {
-        next = fast->Region(op->offset + 2, op->depth);
+        next = fast->Region(target, targetDepth);
         if (!next) {
-            c.position_ = op->offset + 2;
-            stack.SetDepth(Word(Int(frameBase) + op->depth));
+            c.position_ = target;
+            stack.SetDepth(Word(Int(frameBase) + targetDepth));
             goto dynamic;
         }
-        op->fallthrough = next;
+        *cache = next;
     }
     op = next;
     goto enter;
 
-call: {
+call : {
+    QUARN_STORE_MOVES();
     if (c.frames_.size() >= c.frameCapacity_) {
         goto handoff;
     }
@@ -279,21 +288,14 @@ call: {
     c.frames_.push_back(frame);
     frameBase = depth;
     fp = words + frameBase;
-    next = op->target;
-    if (!next) {
-        next = fast->Region(entry, 0);
-        if (!next) {
-            c.position_ = entry;
-            stack.SetDepth(depth);
-            goto dynamic;
-        }
-        op->target = next;
-    }
-    op = next;
-    goto enter;
+    cache = &op->target;
+    target = entry;
+    targetDepth = 0;
+    goto follow;
 }
 
-return_: {
+return_ : {
+    QUARN_STORE_MOVES();
     if (c.frames_.empty()) {
         goto handoff;
     }
@@ -331,29 +333,24 @@ return_: {
     goto enter;
 }
 
-handoff : {
+handoff:
     // The command at op->offset through the plain path, on the value stack its commands would
     // have left: the words the region kept in view are stored first.
-    const FastMove* moves = fast->Moves() + op->firstMove;
-    for (uint32_t i = 0; i < op->moveCount; ++i) {
-        fp[moves[i].slot] =
-            moves[i].operand == FastOperand::Slot ? fp[moves[i].source] : Word(moves[i].source);
+    QUARN_STORE_MOVES();
+    {
+        // Copied before the call: what it calls may translate the program anew.
+        const uint32_t offset = op->offset;
+        c.position_ = op->next;
+        c.commandOffset_ = offset;
+        stack.SetDepth(Word(Int(frameBase) + op->depth));
+        steps = entrySteps + op->done + 1;
+        const uint32_t* code = static_cast<const ScriptResource*>(program)->GetCode();
+        result = c.Execute(code[offset], code + offset + 1);
+        if (result != StepContinue) {
+            return result;
+        }
+        goto dynamic;
     }
-}
-command: {
-    // Copied before the call: what it calls may translate the program anew.
-    const uint32_t offset = op->offset;
-    c.position_ = op->next;
-    c.commandOffset_ = offset;
-    stack.SetDepth(Word(Int(frameBase) + op->depth));
-    steps = entrySteps + op->done + 1;
-    const uint32_t* code = static_cast<const ScriptResource*>(program)->GetCode();
-    result = c.Execute(code[offset], code + offset + 1);
-    if (result != StepContinue) {
-        return result;
-    }
-    goto dynamic;
-}
 
     // Typed operators: the first operand in a slot, the second in a slot (_S) or constant (_K);
     // compares also as conditional jumps (_BS, _BK).
@@ -460,6 +457,7 @@ command: {
 #undef QUARN_COMPARE
 #undef QUARN_UNARY
 #undef DISPATCH
+#undef QUARN_STORE_MOVES
 #undef NEXT
 
 unused:

@@ -1,4 +1,5 @@
 #include "script/machine/ScriptFastCode.h"
+
 #include "script/machine/ScriptOperators.h"
 #include "tests/script/machine/ScriptRunSupport.h"
 
@@ -20,7 +21,8 @@ struct Program {
 };
 
 const Program Programs[] = {
-    {"sum of i % 7 with a do-while loop", R"asm(function "f" (int, int):int at=@f
+    {"sum of i % 7 with a do-while loop",
+     R"asm(function "f" (int, int):int at=@f
 f:
     push 0
 loop:
@@ -50,7 +52,8 @@ loop:
     return 3 1
 )asm",
      {3, 12}},
-    {"recursion", R"asm(function "fib" (int):int at=@fib
+    {"recursion",
+     R"asm(function "fib" (int):int at=@fib
 fib:
     push -1
     loadlocal 1
@@ -75,7 +78,8 @@ recurse:
     return 1 1
 )asm",
      {5}},
-    {"recursion past the frames", R"asm(f:
+    {"recursion past the frames",
+     R"asm(f:
     push -1
     loadlocal 1
     push 1
@@ -84,11 +88,13 @@ recurse:
     return 1 1
 )asm",
      {0}},
-    {"calls past the frames", R"asm(f:
+    {"calls past the frames",
+     R"asm(f:
     call @f
 )asm",
      {}},
-    {"an array in the variables", R"asm(var "flags" array count=6 elem=int
+    {"an array in the variables",
+     R"asm(var "flags" array count=6 elem=int
     push 0
     push 0
     storelocal 1
@@ -126,7 +132,8 @@ fill:
     end
 )asm",
      {7}}, // one past the array: the index error at its last round
-    {"operators on ints, floats and bools", R"asm(
+    {"operators on ints, floats and bools",
+     R"asm(
     push -1
     loadlocal 1
     push 3
@@ -170,7 +177,8 @@ fill:
     end
 )asm",
      {uint32_t(-9)}},
-    {"division by a zero word reports and goes on", R"asm(
+    {"division by a zero word reports and goes on",
+     R"asm(
     push 7
     push -1
     loadlocal 1
@@ -189,7 +197,8 @@ fill:
     end
 )asm",
      {0}},
-    {"a copy of a local taken before the local is written", R"asm(
+    {"a copy of a local taken before the local is written",
+     R"asm(
     push 5
     push 0
     loadlocal 1
@@ -216,7 +225,8 @@ skip:
     end
 )asm",
      {}},
-    {"method, engine function and a constant compare", R"asm(
+    {"method, engine function and a constant compare",
+     R"asm(
     push $0
     push 6
     method method:ScriptTestThing.twice 1
@@ -236,7 +246,8 @@ done:
     end
 )asm",
      {3}},
-    {"words below the frame and a long straight run", R"asm(
+    {"words below the frame and a long straight run",
+     R"asm(
     drop 1
     push 1
     dup 1
