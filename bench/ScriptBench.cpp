@@ -375,7 +375,8 @@ std::string CallsBody(int scaleFunction) {
     loadlocal 1
     push -2
     loadlocal 1
-    func )" + std::to_string(scaleFunction) +
+    func )" +
+           std::to_string(scaleFunction) +
            R"(
     op int "+(int):int"
     push -3

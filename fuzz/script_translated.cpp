@@ -155,6 +155,8 @@ std::string RunAndDescribe(uint32_t limit, bool translated) {
     }
     text += "\n" + hook.texts;
     script->Delete();
+    // The next run's node gets the same id: programs may name it by number.
+    TheIdMap().Clear();
     SetDialogHook(previousHook);
     return text;
 }
@@ -176,6 +178,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SetFileSystem(&files);
     files.Add("run.bin", std::string(bin.begin(), bin.end()));
 
+    // Held over all runs, so that every run sees the same load of the program (its texts keep
+    // their words).
+    ScriptResource* program = GetScriptResource("run.script");
     // A run to the end (or a short limit), and one stopped after a count of commands the first
     // byte picks.
     for (const uint32_t limit : {2000u, 1u + data[0]}) {
@@ -187,6 +192,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::abort();
         }
     }
+    program->Release();
     ScriptTranslatedRuns = true;
     ScriptStepLimit = MaxScriptSteps;
     SetFileSystem(previous);

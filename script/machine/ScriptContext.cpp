@@ -174,7 +174,6 @@ bool ScriptContext::FoundAlive() const {
     return true;
 }
 
-
 int ScriptContext::InvalidCommand() {
     return RuntimeError("%s", InvalidCommandText);
 }

@@ -121,7 +121,6 @@ void DeleteAllValueTypes() {
     ++detail::scriptValueTypeGeneration;
 }
 
-
 TokenTable& GetScriptKeywordTable() {
     std::unique_ptr<TokenTable>& table = KeywordTable();
     if (!table) {
