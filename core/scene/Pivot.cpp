@@ -282,9 +282,11 @@ bool Pivot::ConformOrientation(Quaternion& orientation) const {
         }
     }
     orientation.Normalize();
-    // Parts so large that their squares overflow normalise to nothing: no rotation either.
-    return orientation.x != 0.0f || orientation.y != 0.0f || orientation.z != 0.0f ||
-           orientation.w != 0.0f;
+    // Parts so large that their squares overflow normalise to nothing, parts so small that they
+    // underflow are left as they are and would shrink the pivot to a point: no rotation either.
+    const float norm = orientation.x * orientation.x + orientation.y * orientation.y +
+                       orientation.z * orientation.z + orientation.w * orientation.w;
+    return norm > 0.5f;
 }
 
 void Pivot::SetOrientation(Quaternion orientation) {
@@ -371,7 +373,13 @@ void Pivot::SetPivotFlags(uint32_t flags) {
             return;
         }
     }
+    const bool becomes2D = (flags & ~pivotFlags_ & Pivot2D) != 0;
     pivotFlags_ = flags;
+    // The turn it has keeps only its part about Z too: a load, which reads the flags first,
+    // would take it so.
+    if (becomes2D) {
+        SetOrientation(orientation_);
+    }
 }
 
 void Pivot::SetMatrixMode(int32_t mode) {

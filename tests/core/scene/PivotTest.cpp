@@ -225,16 +225,21 @@ TEST_F(PivotTest, ScaleBelowZeroIsIgnoredAndTwoAndAHalfDKeepsOnlyTheTurnAboutZ) 
     // A half turn about X has nothing about Z: the identity, not a zero quaternion.
     pivot->SetOrientation(Turn(Pi, AxisX));
     ExpectSameRotation(pivot->GetOrientation(), Quaternion());
-    // A NaN, an infinity or parts too large to normalise are no rotation: the pivot keeps its
-    // own, so that a load and a save of the value agree.
+    // A NaN, an infinity or parts too large or too small to normalise are no rotation: the
+    // pivot keeps its own, so that a load and a save of the value agree.
     pivot->SetOrientation(Turn(0.5f, AxisZ));
     const Quaternion kept = pivot->GetOrientation();
     for (const Quaternion& bad :
          {Quaternion(0.0f, 0.0f, 0.0f, std::nanf("")), Quaternion(0.0f, 0.0f, 0.0f, INFINITY),
-          Quaternion(0.0f, 0.0f, 1e27f, 0.9f)}) {
+          Quaternion(0.0f, 0.0f, 1e27f, 0.9f), Quaternion(0.0f, 0.0f, 3e-42f, 1e-39f)}) {
         pivot->SetOrientation(bad);
         ExpectSameRotation(pivot->GetOrientation(), kept);
     }
+    // Made 2½d after a turn in 3D, it keeps the turn about Z, as a load sets flags first.
+    Pivot* turned = Make("turned");
+    turned->SetOrientation(Quaternion::FromEuler({0.4f, 0.5f, 0.6f}));
+    turned->SetPivotFlags(Pivot2D);
+    ExpectSameRotation(turned->GetOrientation(), q);
 }
 
 TEST_F(PivotTest, SetWorldAxisPointsTheAxisAlongTheDirection) {
