@@ -58,11 +58,6 @@ public:
         classInfo.AddMethod("start", "()", BindSignalHandler<&MenuProbe::OnCall<2>>(), 0);
         classInfo.SetCategory("Test");
     }
-    static void Listen() {
-        for (const char* name : {"nodecreation", "selectnode", "addundolabel"}) {
-            RegisterClassSignal(name, RegisterClass());
-        }
-    }
     template <int I>
     void OnNode(void* argument) {
         static constexpr const char* Names[] = {"nodecreation", "selectnode"};
@@ -97,6 +92,7 @@ public:
 class NodeMenuEntriesTest : public ::testing::Test, protected test::SoftwareFrames {
 protected:
     void SetUp() override {
+        TheIdMap().Clear();
         files_.SetBaseFolder((folder_.Path() + "/").c_str());
         SetFileSystem(&files_);
         RegisterEditorNodeMenuEntries();
@@ -104,7 +100,7 @@ protected:
         Texture::RegisterClass();
         Sprite::RegisterClass();
         MenuReferrer::RegisterClass();
-        MenuProbe::Listen();
+        MenuProbe::ListenOnce({"nodecreation", "selectnode", "addundolabel"});
         heard.clear();
         tree_.Make<MenuProbe>("listener");
         folder_.WriteFile("level.scene",
@@ -125,6 +121,7 @@ protected:
         if (Node* root = GetSceneRoot()) {
             root->Delete();
         }
+        TheIdMap().Clear(); // some tests fill it
         SetFileSystem(nullptr);
     }
 

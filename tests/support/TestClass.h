@@ -2,6 +2,9 @@
 
 #include "core/object/ClassInfo.h"
 #include "core/object/Entity.h"
+#include "core/object/Signals.h"
+
+#include <initializer_list>
 
 namespace quarn::test {
 
@@ -25,6 +28,18 @@ public:
         return classInfo;
     }
     ClassInfo* GetClass() const override { return classInfo; }
+
+    // Every instance receives these signals through its methods of the same names. Registered
+    // once for the program, as each registration delivers the signals once more.
+    static void ListenOnce(std::initializer_list<const char*> signals) {
+        static bool listening = false;
+        if (!listening) {
+            for (const char* name : signals) {
+                RegisterClassSignal(name, RegisterClass());
+            }
+            listening = true;
+        }
+    }
 };
 
 } // namespace quarn::test

@@ -45,12 +45,17 @@ public:
         }
         (std::make_index_sequence<std::size(Signals)>());
     }
-    // One listening instance, outside any scene.
+    // One listening instance, outside any scene, for the whole program: a second registration
+    // or instance would hear every signal twice.
     static void Listen() {
-        for (const char* name : Signals) {
-            RegisterClassSignal(name, RegisterClass());
+        static bool listening = false;
+        if (!listening) {
+            for (const char* name : Signals) {
+                RegisterClassSignal(name, RegisterClass());
+            }
+            classInfo->CreateInstance();
+            listening = true;
         }
-        classInfo->CreateInstance();
     }
 
     template <size_t I>
