@@ -4,6 +4,7 @@
 #include "core/object/Entity.h"
 #include "core/object/Signals.h"
 
+#include <gtest/gtest.h>
 #include <initializer_list>
 
 namespace quarn::test {
@@ -18,6 +19,9 @@ public:
 
     static ClassInfo* RegisterClass() {
         if (!classInfo) {
+            // Lookups by name would find only the first of two.
+            EXPECT_EQ(FindClass(Self::Name), nullptr)
+                << "two classes are registered as \"" << Self::Name << "\"";
             classInfo = new ClassInfo(
                 Self::Name, []() -> Entity* { return new Self; }, &classInfo);
             classInfo->SetParent(Base::RegisterClass());
