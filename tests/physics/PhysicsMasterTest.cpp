@@ -57,6 +57,7 @@ TEST_F(PhysicsMasterState, HeldValuesReadBackAsTheirSetters) {
 int menuRefreshes = 0;
 
 TEST_F(PhysicsMasterState, PortsSetTheMethodAndRefreshTheMenu) {
+    menuRefreshes = 0;
     SetMenuRefreshHook([] { ++menuRefreshes; });
     EventRecord stop;
     stop.target.SetId(world_->GetId() | (1u << PortShift));
