@@ -14,6 +14,7 @@
 #include "resources/Texture.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/RecordingDialogHook.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/SoftwareRenderDevice.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestClass.h"
@@ -254,7 +255,7 @@ TEST_F(NodeMenuEntriesTest, OpenResourceHandsThePathToTheDesktopProgramAsOneArgu
     folder_.WriteFile("bin/xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$1\" > '" + record +
                                           ".part' && mv '" + record + ".part' '" + record + "'\n");
     std::filesystem::permissions(folder_.Join("bin/xdg-open"), std::filesystem::perms::owner_all);
-    setenv("PATH", (folder_.Join("bin") + ":" + std::getenv("PATH")).c_str(), 1);
+    test::ScopedEnvironment path("PATH", folder_.Join("bin") + ":" + std::getenv("PATH"));
     const std::string name = "tile; rm -rf x.bmp";
     CopyImage(name);
     Node* sprite = tree_.Make<Sprite>("sprite", root_);
