@@ -80,7 +80,7 @@ struct TexturedSpanSetup {
     SpanSource color = SpanSource::Product;
     SpanSource alpha = SpanSource::Texture;
     bool blend = false; // by source alpha
-    bool wide = false;  // eight lanes at a time (WideTexturedSpans)
+    bool wide = false;  // eight lanes at a time (WideLanes)
 
     bool alphaTest = false;
     GpuCompare alphaFunc = GpuCompare::Always;
@@ -118,11 +118,7 @@ struct TexturedSpan {
 
 void ShadeTexturedSpan(const TexturedSpanSetup& setup, const TexturedSpan& span);
 
-// Whether spans can run eight pixels at a time: on processors with AVX2, unless a test has
-// turned it off to check the four-lane loop; both write the same bytes.
-bool WideTexturedSpans();
-void AllowWideTexturedSpans(bool allow);
-// The eight-lane loop; only where WideTexturedSpans() holds.
+// The eight-lane loop; only where WideLanes() holds.
 void ShadeTexturedSpanWide(const TexturedSpanSetup& setup, const TexturedSpan& span);
 
 } // namespace quarn

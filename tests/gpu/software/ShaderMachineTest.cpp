@@ -19,7 +19,8 @@ struct AluCase {
     float expected[4];
 };
 
-// c0 = (1, 2, 3, 4), c1 = (-2, 0.5, 4, 0.25), c2 = (0.5, 0.5, 0.5, 0.5), r0 starts at 7s.
+// c0 = (1, 2, 3, 4), c1 = (-2, 0.5, 4, 0.25), c2 = (0.5, 0.5, 0.5, 0.5); r0 is set to 7s
+// (c4) first, so that the components an instruction leaves alone show.
 TEST(ShaderMachine, ArithmeticFollowsTheInstructionSet) {
     const uint32_t r0 = Dst(0, 0);
     const uint32_t c0 = Src(2, 0), c1 = Src(2, 1), c2 = Src(2, 2);
@@ -66,18 +67,18 @@ TEST(ShaderMachine, ArithmeticFollowsTheInstructionSet) {
     };
     for (const AluCase& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<uint32_t> words = {Vs20};
+        std::vector<uint32_t> words = {Vs20, Op(1, 2), r0, Src(2, 4)};
         words.insert(words.end(), c.body.begin(), c.body.end());
         words.push_back(End);
         GpuShaderProgram program;
         std::string error;
         ASSERT_TRUE(DecodeShaderProgram(StreamBytes(words), GpuShaderKind::Vertex, program, error))
             << error;
-        float constants[4][4] = {{1, 2, 3, 4}, {-2, 0.5f, 4, 0.25f}, {0.5f, 0.5f, 0.5f, 0.5f}};
+        float constants[5][4] = {
+            {1, 2, 3, 4}, {-2, 0.5f, 4, 0.25f}, {0.5f, 0.5f, 0.5f, 0.5f}, {}, {7, 7, 7, 7}};
         ShaderMachine machine;
-        machine.Setup(program, constants, 4);
+        machine.Setup(program, constants, 5);
         ShaderRegisters r{};
-        std::fill(r.temps[0], r.temps[0] + 4, 7.0f);
         ASSERT_TRUE(machine.Run(r, nullptr));
         for (int i = 0; i < 4; ++i) {
             EXPECT_FLOAT_EQ(r.temps[0][i], c.expected[i]) << "component " << i;

@@ -1,0 +1,386 @@
+#include "gpu/software/ShaderBlock.h"
+
+#include "gpu/software/ShaderBlockLoop.h"
+#include "gpu/software/Sse2Lanes.h"
+#include "gpu/software/VertexProcessing.h"
+#include "gpu/software/WideLanes.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+namespace quarn {
+
+// Every lane register a program can name, by a number of our own.
+namespace {
+
+constexpr uint32_t TempRegisters = 0;
+constexpr uint32_t InputRegisters = TempRegisters + GpuPixelTempCount;
+constexpr uint32_t TextureRegisters = InputRegisters + GpuVertexInputCount;
+constexpr uint32_t OutputRegisters = TextureRegisters + GpuPixelTexCoordCount;
+constexpr uint32_t AddressRegister = OutputRegisters + ShaderOutCount;
+constexpr uint32_t CoordRegister = AddressRegister + 1;
+constexpr uint32_t TexelRegister = CoordRegister + 1;
+constexpr uint32_t GatherRegisters = TexelRegister + 1;
+constexpr uint32_t LaneRegisterCount = GatherRegisters + 5;
+
+// The components of a source an opcode reads, by their place after the swizzle; `mask` is the
+// destination's write mask.
+// narrow: texld reads only the coordinates a 2D texture without mip levels needs.
+uint8_t ComponentsRead(const GpuShaderInstruction& in, uint32_t source, bool narrow) {
+    const GpuShaderOp op = in.op;
+    const auto mask = static_cast<uint8_t>(in.dest.writeMask);
+    switch (op) {
+    case GpuShaderOp::Rcp:
+    case GpuShaderOp::Rsq:
+    case GpuShaderOp::Exp:
+    case GpuShaderOp::Log:
+    case GpuShaderOp::Pow:
+    case GpuShaderOp::Expp:
+    case GpuShaderOp::Logp:
+        return 0x8;
+    case GpuShaderOp::SinCos:
+        return source == 0 ? 0x8 : 0;
+    case GpuShaderOp::Dp3:
+    case GpuShaderOp::Crs:
+        return 0x7;
+    case GpuShaderOp::Dp4:
+        return 0xF;
+    case GpuShaderOp::Dp2Add:
+        return source < 2 ? 0x3 : 0x8;
+    case GpuShaderOp::Lit:
+        return 0xB;
+    case GpuShaderOp::Dst:
+        return source == 0 ? 0x6 : 0xA;
+    case GpuShaderOp::Nrm:
+        return static_cast<uint8_t>(0x7 | (mask & 0x8));
+    case GpuShaderOp::M3x3:
+        return 0x7;
+    case GpuShaderOp::M4x4:
+    case GpuShaderOp::M4x3:
+        return 0xF;
+    case GpuShaderOp::Tex:
+        if (source != 0) {
+            return 0;
+        }
+        return !narrow ? 0xF : in.control == GpuShaderTexProject ? 0xB : 0x3;
+    default:
+        break;
+    }
+    return mask;
+}
+
+} // namespace
+
+class BlockProgram::Decoder {
+public:
+    Decoder(BlockProgram& out, const GpuShaderProgram& program, bool narrow)
+        : out_(out), program_(program), narrow_(narrow) {}
+
+    void Run() {
+        if (out_.kind_ == GpuShaderKind::Vertex) {
+            // The caller fills every declared input whole.
+            for (const GpuShaderDeclaration& d : program_.declarations) {
+                if (d.type == GpuShaderRegister::Input) {
+                    registers_[InputRegisters + d.index].written = 0xF;
+                }
+            }
+        }
+        for (const GpuShaderInstruction& in : program_.instructions) {
+            Instruction(in);
+        }
+        Finish();
+    }
+
+private:
+    struct LaneRegister {
+        uint32_t offset = NoBlockOffset;
+        uint8_t written = 0; // components written so far, in program order
+        uint8_t cleared = 0; // components read before any write
+        uint8_t read = 0;
+    };
+
+    uint32_t Offset(uint32_t id) {
+        LaneRegister& r = registers_[id];
+        if (r.offset == NoBlockOffset) {
+            r.offset = out_.registers_++ * BlockRegisterFloats;
+        }
+        return r.offset;
+    }
+    void Read(uint32_t id, uint32_t component) {
+        LaneRegister& r = registers_[id];
+        r.read |= static_cast<uint8_t>(1u << component);
+        if ((r.written >> component & 1) == 0) {
+            r.cleared |= static_cast<uint8_t>(1u << component);
+        }
+    }
+
+    uint32_t Uniform(uint32_t index) {
+        auto at = std::find(out_.uniformConstants_.begin(), out_.uniformConstants_.end(), index);
+        if (at == out_.uniformConstants_.end()) {
+            out_.uniformConstants_.push_back(static_cast<uint16_t>(index));
+            at = out_.uniformConstants_.end() - 1;
+        }
+        return static_cast<uint32_t>(at - out_.uniformConstants_.begin());
+    }
+
+    // The lane register a source names at `row` past its register, or NoBlockOffset when it
+    // reads a constant or zero (then `uniform` is set).
+    uint32_t SourceRegister(const GpuShaderSource& s, uint32_t row, BlockInstruction& in,
+                            uint32_t& uniform) {
+        const GpuShaderKind kind = out_.kind_;
+        const uint32_t index = s.index + row;
+        const bool inFile = index < GpuShaderRegisterCount(kind, s.type, false);
+        uniform = 0;
+        switch (s.type) {
+        case GpuShaderRegister::Temp:
+            return inFile ? TempRegisters + index : NoBlockOffset;
+        case GpuShaderRegister::Input:
+            return inFile ? InputRegisters + index : NoBlockOffset;
+        case GpuShaderRegister::Const:
+            if (s.relative) {
+                const uint32_t gather = GatherRegisters + in.gatherCount;
+                Read(AddressRegister, s.relativeComponent);
+                in.gathers[in.gatherCount++] = {Offset(gather), index,
+                                                Offset(AddressRegister) +
+                                                    s.relativeComponent * BlockLanes};
+                registers_[gather].written = 0xF;
+                return gather;
+            }
+            uniform = inFile ? Uniform(index) : 0;
+            return NoBlockOffset;
+        case GpuShaderRegister::AddressOrTexture:
+            if (kind == GpuShaderKind::Vertex) {
+                return AddressRegister; // every row reads a0 itself
+            }
+            return inFile ? TextureRegisters + index : NoBlockOffset;
+        default:
+            return NoBlockOffset; // samplers read zero
+        }
+    }
+
+    BlockOperand Operand(const GpuShaderSource& s, uint32_t row, uint8_t components,
+                         BlockInstruction& in) {
+        BlockOperand o;
+        o.negate = s.modifier == GpuShaderSourceModifier::Negate;
+        uint32_t uniform = 0;
+        const uint32_t id = SourceRegister(s, row, in, uniform);
+        if (id == NoBlockOffset) {
+            o.uniform = true;
+            for (int c = 0; c < 4; ++c) {
+                o.offset[c] = (4 * uniform + s.swizzle[c]) * UniformLanes;
+            }
+            return o;
+        }
+        const uint32_t base = Offset(id);
+        for (int c = 0; c < 4; ++c) {
+            o.offset[c] = base + s.swizzle[c] * BlockLanes;
+            if ((components >> c & 1) != 0) {
+                Read(id, s.swizzle[c]);
+            }
+        }
+        return o;
+    }
+
+    // The lane register a destination names, or NoBlockOffset when it writes nothing.
+    uint32_t DestRegister(const GpuShaderDest& d) {
+        switch (d.type) {
+        case GpuShaderRegister::Temp:
+            return TempRegisters + d.index;
+        case GpuShaderRegister::AddressOrTexture:
+            return AddressRegister;
+        case GpuShaderRegister::RasterOut:
+            return OutputRegisters + ShaderOutPosition + d.index;
+        case GpuShaderRegister::AttrOut:
+            return OutputRegisters + ShaderOutColor + d.index;
+        case GpuShaderRegister::TexCoordOut:
+            return OutputRegisters + ShaderOutTexCoord + d.index;
+        case GpuShaderRegister::ColorOut:
+            return OutputRegisters;
+        default:
+            return NoBlockOffset;
+        }
+    }
+
+    void Instruction(const GpuShaderInstruction& source) {
+        if (source.op == GpuShaderOp::Dcl || source.op == GpuShaderOp::Def) {
+            return;
+        }
+        BlockInstruction in;
+        in.op = source.op;
+        in.control = source.control;
+        in.mask = source.dest.writeMask;
+        in.saturate = source.dest.saturate;
+        if (source.op == GpuShaderOp::TexKill) {
+            // Tests its register's own components, unswizzled.
+            GpuShaderSource raw;
+            raw.type = source.dest.type;
+            raw.index = source.dest.index;
+            in.target = BlockTarget::None;
+            in.sources[0] = Operand(raw, 0, in.mask, in);
+            out_.instructions_.push_back(in);
+            return;
+        }
+        // A matrix's rows follow its vector, each read only where its component is written.
+        in.rows = static_cast<uint8_t>(ShaderMatrixRows(source.op));
+        for (uint32_t i = 0; i < source.sourceCount; ++i) {
+            const uint32_t rows = i == 1 && in.rows > 0 ? in.rows : 1;
+            for (uint32_t row = 0; row < rows; ++row) {
+                uint8_t components = ComponentsRead(source, i, narrow_);
+                if (in.rows > 0 && i == 1 && (in.mask >> row & 1) == 0) {
+                    components = 0;
+                }
+                in.sources[i + row] = Operand(source.sources[i], row, components, in);
+            }
+        }
+        if (source.op == GpuShaderOp::Tex) {
+            in.sampler = static_cast<uint8_t>(source.sources[1].index);
+            out_.samplersRead_ |= 1u << in.sampler;
+            out_.coords_ = Offset(CoordRegister);
+            out_.texels_ = Offset(TexelRegister);
+        }
+        const uint32_t id = DestRegister(source.dest);
+        if (id == NoBlockOffset) {
+            in.target = BlockTarget::None;
+            in.mask = 0;
+        } else {
+            in.target = id == AddressRegister && out_.kind_ == GpuShaderKind::Vertex
+                            ? BlockTarget::Address
+                            : BlockTarget::Lanes;
+            const uint32_t base = Offset(id);
+            for (int c = 0; c < 4; ++c) {
+                in.dest[c] = base + c * BlockLanes;
+            }
+            registers_[id].written |= in.mask;
+            if (id >= OutputRegisters && id < AddressRegister) {
+                out_.written_ |= 1u << (id - OutputRegisters);
+            }
+        }
+        out_.instructions_.push_back(in);
+    }
+
+    void Finish() {
+        for (uint32_t id = 0; id < LaneRegisterCount; ++id) {
+            const LaneRegister& r = registers_[id];
+            if (r.offset == NoBlockOffset) {
+                continue;
+            }
+            uint8_t cleared = r.cleared;
+            if (id >= OutputRegisters && id < AddressRegister) {
+                cleared = static_cast<uint8_t>(~r.written & 0xF); // the copy out reads them all
+            } else if (out_.kind_ == GpuShaderKind::Pixel && id >= InputRegisters &&
+                       id < OutputRegisters) {
+                cleared = 0;
+                for (uint32_t c = 0; c < 4; ++c) {
+                    if ((r.read >> c & 1) == 0) {
+                        continue;
+                    }
+                    const uint32_t attribute = PixelAttribute(id, c);
+                    if (attribute == NoBlockOffset) {
+                        cleared |= static_cast<uint8_t>(1u << c);
+                    } else {
+                        out_.attributes_[narrow_].push_back({attribute, r.offset + c * BlockLanes});
+                    }
+                }
+            }
+            for (uint32_t c = 0; c < 4; ++c) {
+                if ((cleared >> c & 1) != 0) {
+                    out_.cleared_[narrow_].push_back(r.offset + c * BlockLanes);
+                }
+            }
+        }
+        for (uint32_t i = 0; i < GpuVertexInputCount; ++i) {
+            out_.inputs_[i] = registers_[InputRegisters + i].offset;
+        }
+        for (uint32_t s = 0; s < ShaderOutCount; ++s) {
+            out_.outputs_[s] = registers_[OutputRegisters + s].offset;
+        }
+    }
+
+    // v0 is the diffuse colour, v1 the specular one with w = 0, t# the texture coordinates.
+    static uint32_t PixelAttribute(uint32_t id, uint32_t component) {
+        if (id >= TextureRegisters) {
+            return AttrTexture + 4 * (id - TextureRegisters) + component;
+        }
+        if (id == InputRegisters) {
+            return AttrDiffuse + component;
+        }
+        return component < 3 ? AttrSpecular + component : NoBlockOffset;
+    }
+
+    BlockProgram& out_;
+    const GpuShaderProgram& program_;
+    bool narrow_;
+    LaneRegister registers_[LaneRegisterCount];
+};
+
+BlockProgram::BlockProgram(const GpuShaderProgram& program)
+    : kind_(program.kind),
+      vs11_(program.kind == GpuShaderKind::Vertex && program.version == 0x0101) {
+    // Both passes make the same registers and instructions; the second keeps only what it
+    // reads differently.
+    for (bool narrow : {true, false}) {
+        instructions_.clear();
+        registers_ = 0;
+        uniformConstants_.assign(1, UINT16_MAX); // register 0 reads zero
+        written_ = 0;
+        samplersRead_ = 0;
+        Decoder(*this, program, narrow).Run();
+    }
+}
+
+void BlockConstants::Setup(const BlockProgram& program, const GpuShaderProgram& source,
+                           const float (*constants)[4], uint32_t count) {
+    count_ = std::min<uint32_t>(count, GpuVertexConstCount);
+    std::copy(constants[0], constants[0] + 4 * count_, constants_[0]);
+    for (const GpuShaderConstant& c : source.constants) {
+        std::copy(c.value, c.value + 4, constants_[c.index]);
+    }
+    const std::vector<uint16_t>& indices = program.UniformConstants();
+    uniforms_.assign(4 * indices.size(), BlockVector{});
+    for (size_t u = 0; u < indices.size(); ++u) {
+        const float* value = Constant(indices[u]);
+        for (uint32_t c = 0; c < 4; ++c) {
+            std::fill_n(uniforms_[4 * u + c].v, UniformLanes, value != nullptr ? value[c] : 0.0f);
+        }
+    }
+}
+
+float* BlockFile::Reserve(uint32_t registers) {
+    const size_t vectors = static_cast<size_t>(registers) * BlockRegisterFloats / 8;
+    if (vectors_.size() < vectors) {
+        vectors_.resize(vectors, BlockVector{});
+    }
+    return vectors_.empty() ? nullptr : vectors_.front().v;
+}
+
+namespace {
+
+std::atomic<bool> blocksAllowed{true};
+
+} // namespace
+
+bool ShaderBlocks() {
+    return blocksAllowed.load(std::memory_order_relaxed);
+}
+
+void AllowShaderBlocks(bool allow) {
+    blocksAllowed.store(allow, std::memory_order_relaxed);
+}
+
+void RunShaderBlockFour(ShaderBlockRun& run) {
+    BlockRunner<Sse2Lanes>(run).Run();
+}
+
+void RunShaderBlock(ShaderBlockRun& run) {
+    for (uint32_t offset : run.program->Cleared(false)) {
+        std::memset(run.file + offset, 0, run.lanes * sizeof(float));
+    }
+    if (WideLanes()) {
+        RunShaderBlockEight(run);
+    } else {
+        RunShaderBlockFour(run);
+    }
+}
+
+} // namespace quarn
