@@ -86,6 +86,62 @@ TEST(ShaderMachine, ArithmeticFollowsTheInstructionSet) {
     }
 }
 
+GpuShaderProgram Decoded(GpuShaderKind kind, const std::vector<uint32_t>& words) {
+    GpuShaderProgram program;
+    std::string error;
+    EXPECT_TRUE(DecodeShaderProgram(StreamBytes(words), kind, program, error)) << error;
+    return program;
+}
+
+TEST(ShaderMachine, EveryRunStartsWithZeroedTemporariesAndAddress) {
+    // oPos = r0 + c0 and oD0 = c[a0.x], then a0.x = 2: a run that saw the last one's registers
+    // would add c0 twice and read c2.
+    const GpuShaderProgram program = Decoded(
+        GpuShaderKind::Vertex,
+        {Vs20, Op(2, 3), Dst(0, 0), Src(0, 0), Src(2, 0), Op(1, 2), Dst(4, 0), Src(0, 0), Op(1, 3),
+         Dst(5, 0), Src(2, 0) | 0x2000, Reg(3, 0), Op(46, 2), Dst(3, 0, 0x1), Src(2, 1), End});
+    const float constants[3][4] = {{1, 2, 3, 4}, {2, 2, 2, 2}, {9, 9, 9, 9}};
+    ShaderMachine machine;
+    machine.Setup(program, constants, 3);
+    ShaderRegisters r{};
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        ASSERT_TRUE(machine.Run(r, nullptr));
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(r.outputs[ShaderOutPosition][i], constants[0][i]);
+            EXPECT_EQ(r.outputs[ShaderOutColor][i], constants[0][i]);
+        }
+    }
+}
+
+TEST(ShaderMachine, MatrixRowsPastTheRegisterFileReadZero) {
+    // m4x4 over r30 and r31 (ones), then r32 and r33, which do not exist.
+    const GpuShaderProgram program =
+        Decoded(GpuShaderKind::Pixel,
+                {Ps20, Op(1, 2), Dst(0, 30), Src(2, 0), Op(1, 2), Dst(0, 31), Src(2, 0), Op(20, 3),
+                 Dst(0, 0), Src(2, 0), Src(0, 30), Op(1, 2), Dst(8, 0), Src(0, 0), End});
+    const float ones[1][4] = {{1, 1, 1, 1}};
+    ShaderMachine machine;
+    machine.Setup(program, ones, 1);
+    ShaderRegisters r{};
+    std::fill(r.inputs[0], r.inputs[0] + 4 * GpuVertexInputCount, 5.0f);
+    ASSERT_TRUE(machine.Run(r, nullptr));
+    const float expected[4] = {4, 4, 0, 0};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(r.outputs[0][i], expected[i]) << i;
+    }
+}
+
+TEST(ShaderMachine, MatrixRowsCountAmongTheCoordinatesAPixelProgramReads) {
+    // m3x3 r0, c0, t2 reads t2, t3 and t4: five sets to interpolate.
+    const GpuShaderProgram program =
+        Decoded(GpuShaderKind::Pixel, {Ps20, Op(23, 3), Dst(0, 0), Src(2, 0), Src(3, 2), End});
+    const float constants[1][4] = {};
+    ShaderMachine machine;
+    machine.Setup(program, constants, 1);
+    EXPECT_EQ(machine.TexCoordSetsRead(), 5u);
+}
+
 constexpr GpuPresentParameters Screen{.backBufferWidth = 8, .backBufferHeight = 8};
 
 uint32_t BackPixel(SoftwareDevice& device, uint32_t x, uint32_t y) {
