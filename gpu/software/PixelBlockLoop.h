@@ -17,8 +17,8 @@ class PixelBlockSampler final : public BlockSampler {
 public:
     explicit PixelBlockSampler(const PixelBlockSetup& setup) : setup_(setup) {}
 
-    void SampleBlock(uint32_t sampler, uint32_t control, const float* coords, float* texels,
-                     uint32_t lanes, uint32_t rowStride) const override {
+    void SampleBlock(uint32_t sampler, uint32_t control, const float* const* coords,
+                     float* const* texels, uint32_t lanes, uint32_t rowStride) const override {
         const BlockTexture& t = setup_.textures[sampler];
         if (t.kind == BlockTextureKind::Vector) {
             Fetch(t, control, coords, texels, lanes);
@@ -27,7 +27,9 @@ public:
         if (t.kind == BlockTextureKind::Unbound) {
             // An unbound sampler reads opaque black.
             for (uint32_t c = 0; c < 4; ++c) {
-                std::fill_n(texels + c * BlockLanes, lanes, c == 3 ? 1.0f : 0.0f);
+                if (texels[c] != nullptr) {
+                    std::fill_n(texels[c], lanes, c == 3 ? 1.0f : 0.0f);
+                }
             }
             return;
         }
@@ -38,13 +40,15 @@ public:
             float quadTexels[4][4];
             for (int lane = 0; lane < 4; ++lane) {
                 for (uint32_t c = 0; c < 4; ++c) {
-                    quadCoords[lane][c] = coords[c * BlockLanes + at[lane]];
+                    quadCoords[lane][c] = coords[c][at[lane]];
                 }
             }
             setup_.pipeline->SampleProgramQuad(sampler, quadCoords, control, quadTexels);
             for (int lane = 0; lane < 4; ++lane) {
                 for (uint32_t c = 0; c < 4; ++c) {
-                    texels[c * BlockLanes + at[lane]] = quadTexels[lane][c];
+                    if (texels[c] != nullptr) {
+                        texels[c][at[lane]] = quadTexels[lane][c];
+                    }
                 }
             }
         }
@@ -55,27 +59,41 @@ private:
     using I = typename L::I;
 
     // The texture needs no level of detail, so texldb's bias changes nothing; texldp divides.
-    static void Fetch(const BlockTexture& t, uint32_t control, const float* coords, float* texels,
-                      uint32_t lanes) {
+    static void Fetch(const BlockTexture& t, uint32_t control, const float* const* coords,
+                      float* const* texels, uint32_t lanes) {
+        if (t.linear) {
+            Fetch<true>(t, control, coords, texels, lanes);
+        } else {
+            Fetch<false>(t, control, coords, texels, lanes);
+        }
+    }
+
+    template <bool Linear>
+    static void Fetch(const BlockTexture& t, uint32_t control, const float* const* coords,
+                      float* const* texels, uint32_t lanes) {
         const TexelLevel<L> level(t.texels, t.pitch, t.width, t.height, t.wrapU, t.wrapV);
         const I alphaFill = L::SetI(static_cast<int32_t>(t.alphaFill));
         const bool project = control == GpuShaderTexProject;
+        const float* u = coords[0];
+        const float* v = coords[1];
+        const float* w = coords[3];
+        float* const out[4] = {texels[0], texels[1], texels[2], texels[3]};
+        static constexpr int Shifts[4] = {16, 8, 0, 24};
         for (uint32_t k = 0; k < lanes; k += L::Count) {
-            F u = L::Load(coords + k);
-            F v = L::Load(coords + BlockLanes + k);
+            F x = L::Load(u + k);
+            F y = L::Load(v + k);
             if (project) {
-                const F w = L::Load(coords + 3 * BlockLanes + k);
-                const F divide = L::NotEqual(w, L::Zero());
-                u = L::Select(divide, L::Div(u, w), u);
-                v = L::Select(divide, L::Div(v, w), v);
+                const F q = L::Load(w + k);
+                const F divide = L::NotEqual(q, L::Zero());
+                x = L::Select(divide, L::Div(x, q), x);
+                y = L::Select(divide, L::Div(y, q), y);
             }
-            const I texel = L::OrI(t.linear ? FetchTexels<L, true>(level, u, v)
-                                            : FetchTexels<L, false>(level, u, v),
-                                   alphaFill);
-            L::Store(texels + k, Channel<L>(texel, 16));
-            L::Store(texels + BlockLanes + k, Channel<L>(texel, 8));
-            L::Store(texels + 2 * BlockLanes + k, Channel<L>(texel, 0));
-            L::Store(texels + 3 * BlockLanes + k, Channel<L>(texel, 24));
+            const I texel = L::OrI(FetchTexels<L, Linear>(level, x, y), alphaFill);
+            for (int c = 0; c < 4; ++c) {
+                if (out[c] != nullptr) {
+                    L::Store(out[c] + k, Channel<L>(texel, Shifts[c]));
+                }
+            }
         }
     }
 
@@ -213,6 +231,7 @@ private:
         const F one = L::Set(1.0f);
         alignas(32) static constexpr int32_t LaneBits[8] = {1, 2, 4, 8, 16, 32, 64, 128};
         const I laneBits = L::LoadLanes(LaneBits);
+        const bool kills = program.Kills();
         for (uint32_t i = 0; i < width_; i += Count) {
             const int32_t px = x0_ + static_cast<int32_t>(i);
             const int32_t count = std::min(Count, right - px + 1);
@@ -220,14 +239,17 @@ private:
                 break;
             }
             const uint32_t lane = r * stride_ + i;
-            const auto bits = static_cast<int32_t>((kept >> lane) & ((1u << Count) - 1));
-            const I x = L::AddI(L::SetI(px), L::LaneIndices());
-            const I inside = L::AndI(
-                L::AndI(L::GreaterI(x, L::SetI(left - 1)), L::GreaterI(L::SetI(right + 1), x)),
-                L::EqualI(L::AndI(L::SetI(bits), laneBits), laneBits));
-            F visible = L::AsFloat(inside);
-            if (L::Mask(visible) == 0) {
-                continue;
+            F visible = L::AsFloat(L::EqualI(laneBits, laneBits));
+            if (kills || px < left || px + Count - 1 > right) {
+                const auto bits = static_cast<int32_t>((kept >> lane) & ((1u << Count) - 1));
+                const I x = L::AddI(L::SetI(px), L::LaneIndices());
+                const I inside = L::AndI(
+                    L::AndI(L::GreaterI(x, L::SetI(left - 1)), L::GreaterI(L::SetI(right + 1), x)),
+                    L::EqualI(L::AndI(L::SetI(bits), laneBits), laneBits));
+                visible = L::AsFloat(inside);
+                if (L::Mask(visible) == 0) {
+                    continue;
+                }
             }
             F current[4];
             for (uint32_t c = 0; c < 4; ++c) {

@@ -20,8 +20,7 @@ constexpr uint32_t TextureRegisters = InputRegisters + GpuVertexInputCount;
 constexpr uint32_t OutputRegisters = TextureRegisters + GpuPixelTexCoordCount;
 constexpr uint32_t AddressRegister = OutputRegisters + ShaderOutCount;
 constexpr uint32_t CoordRegister = AddressRegister + 1;
-constexpr uint32_t TexelRegister = CoordRegister + 1;
-constexpr uint32_t GatherRegisters = TexelRegister + 1;
+constexpr uint32_t GatherRegisters = CoordRegister + 1;
 constexpr uint32_t LaneRegisterCount = GatherRegisters + 5;
 
 // The components of a source an opcode reads, by their place after the swizzle; `mask` is the
@@ -90,6 +89,7 @@ public:
             Instruction(in);
         }
         Finish();
+        ForwardOutputs();
     }
 
 private:
@@ -218,6 +218,7 @@ private:
             raw.index = source.dest.index;
             in.target = BlockTarget::None;
             in.sources[0] = Operand(raw, 0, in.mask, in);
+            out_.kills_ = true;
             out_.instructions_.push_back(in);
             return;
         }
@@ -237,7 +238,6 @@ private:
             in.sampler = static_cast<uint8_t>(source.sources[1].index);
             out_.samplersRead_ |= 1u << in.sampler;
             out_.coords_ = Offset(CoordRegister);
-            out_.texels_ = Offset(TexelRegister);
         }
         const uint32_t id = DestRegister(source.dest);
         if (id == NoBlockOffset) {
@@ -252,6 +252,15 @@ private:
                 in.dest[c] = base + c * BlockLanes;
             }
             registers_[id].written |= in.mask;
+            for (uint32_t c = 0; c < 4; ++c) {
+                for (uint32_t later = c + 1; later < 4; ++later) {
+                    for (const BlockOperand& o : in.sources) {
+                        in.crossed =
+                            in.crossed || ((in.mask >> c & 1) != 0 && (in.mask >> later & 1) != 0 &&
+                                           !o.uniform && o.offset[later] == in.dest[c]);
+                    }
+                }
+            }
             if (id >= OutputRegisters && id < AddressRegister) {
                 out_.written_ |= 1u << (id - OutputRegisters);
             }
@@ -294,6 +303,47 @@ private:
         }
         for (uint32_t s = 0; s < ShaderOutCount; ++s) {
             out_.outputs_[s] = registers_[OutputRegisters + s].offset;
+        }
+    }
+
+    // A program's last write of an output is often a plain copy of a temporary (mov oC0, r0):
+    // the output then reads the temporary itself, and the copy is left out.
+    void ForwardOutputs() {
+        std::vector<BlockInstruction>& list = out_.instructions_;
+        for (uint32_t slot = 0; slot < ShaderOutCount; ++slot) {
+            const uint32_t output = out_.outputs_[slot];
+            auto last = list.end();
+            for (auto in = list.begin(); in != list.end(); ++in) {
+                if (in->target == BlockTarget::Lanes && in->mask != 0 && in->dest[0] == output) {
+                    last = in;
+                }
+            }
+            if (last == list.end() || last->op != GpuShaderOp::Mov || last->mask != 0xF ||
+                last->saturate || last->gatherCount != 0 || last->sources[0].uniform ||
+                last->sources[0].negate) {
+                continue;
+            }
+            const uint32_t from = last->sources[0].offset[0];
+            bool plain = from % BlockRegisterFloats == 0;
+            for (uint32_t c = 0; c < 4; ++c) {
+                plain = plain && last->sources[0].offset[c] == from + c * BlockLanes;
+            }
+            // Only a temporary or an input, which no later instruction writes.
+            bool kept = false;
+            for (uint32_t id = TempRegisters; id < OutputRegisters; ++id) {
+                kept = kept || registers_[id].offset == from;
+            }
+            for (auto in = last + 1; in != list.end(); ++in) {
+                for (uint32_t c = 0; c < 4; ++c) {
+                    kept =
+                        kept && !(in->target == BlockTarget::Lanes && (in->mask >> c & 1) != 0 &&
+                                  in->dest[c] >= from && in->dest[c] < from + BlockRegisterFloats);
+                }
+            }
+            if (plain && kept) {
+                list.erase(last);
+                out_.outputs_[slot] = from;
+            }
         }
     }
 

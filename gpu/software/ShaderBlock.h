@@ -54,6 +54,9 @@ struct BlockInstruction {
     BlockTarget target = BlockTarget::Lanes;
     uint8_t mask = 0xF; // texkill: the components it tests
     bool saturate = false;
+    // A component's write feeds a later component's read (mov r0.xy, r0.yx): the instruction
+    // must read all of a vector's components before it writes any.
+    bool crossed = false;
     uint32_t dest[4] = {}; // file offsets of the components written
     BlockOperand sources[5];
     BlockGather gathers[5];
@@ -84,15 +87,16 @@ public:
     const std::vector<BlockAttribute>& Attributes(bool narrow) const { return attributes_[narrow]; }
     // The samplers texld reads (bit per sampler).
     uint32_t SamplersRead() const { return samplersRead_; }
+    // Whether texkill may discard lanes.
+    bool Kills() const { return kills_; }
     // Vertex programs: the file offset of input register v# (NoBlockOffset when never read).
     uint32_t Input(uint32_t index) const { return inputs_[index]; }
     // The file offset of output slot s (ShaderOutPosition...; oC0 is slot 0), NoBlockOffset when
     // the program never writes it, and which slots it writes (bit per slot).
     uint32_t Output(uint32_t slot) const { return outputs_[slot]; }
     uint32_t Written() const { return written_; }
-    // texld's scratch registers: the coordinates it reads and the texels it answers.
+    // texld's scratch register, for coordinates negated or read from constants.
     uint32_t CoordOffset() const { return coords_; }
-    uint32_t TexelOffset() const { return texels_; }
 
 private:
     class Decoder;
@@ -105,11 +109,11 @@ private:
     std::vector<uint32_t> cleared_[2];
     std::vector<BlockAttribute> attributes_[2];
     uint32_t samplersRead_ = 0;
+    bool kills_ = false;
     uint32_t inputs_[GpuVertexInputCount];
     uint32_t outputs_[ShaderOutCount];
     uint32_t written_ = 0;
     uint32_t coords_ = NoBlockOffset;
-    uint32_t texels_ = NoBlockOffset;
 };
 
 // Eight floats on a 32-byte boundary: the unit the file and the constants are kept in, so that
@@ -147,12 +151,14 @@ private:
     std::vector<BlockVector> vectors_;
 };
 
-// texld for the block runner: fills the texels register (4 components of BlockLanes floats) for
-// lanes [0, lanes) from the coordinates register, quads laid out as ShaderBlockRun says.
+// texld for the block runner: the texels of lanes [0, lanes), quads laid out as ShaderBlockRun
+// says, from their coordinates: a lane array per component, coords[c][lane]. Components whose
+// texels[c] is null are not written. A texel array may be a coordinate array: each lane's
+// coordinates are read before its texels are written.
 class BlockSampler {
 public:
-    virtual void SampleBlock(uint32_t sampler, uint32_t control, const float* coords, float* texels,
-                             uint32_t lanes, uint32_t rowStride) const = 0;
+    virtual void SampleBlock(uint32_t sampler, uint32_t control, const float* const* coords,
+                             float* const* texels, uint32_t lanes, uint32_t rowStride) const = 0;
 
 protected:
     ~BlockSampler() = default;

@@ -96,29 +96,70 @@ private:
         }
     }
 
-    // d[c] = op(s0[c], s1[c], s2[c]) for the written components.
+    // d[c] = op(s0[c], s1[c], s2[c]) for the written components: a component at a time over
+    // every vector, unless the instruction's components cross.
     template <int Sources, typename Op>
     void Componentwise(const BlockInstruction& in, Op op) {
         Source s[3];
         for (int i = 0; i < Sources; ++i) {
             s[i] = Resolve(in.sources[i]);
         }
-        const uint32_t mask = in.mask;
-        for (uint32_t k = 0; k < vectors_; ++k) {
-            F d[4] = {L::Zero(), L::Zero(), L::Zero(), L::Zero()};
-            for (int c = 0; c < 4; ++c) {
-                if ((mask >> c & 1) == 0) {
-                    continue;
+        if (in.crossed || in.target != BlockTarget::Lanes) {
+            for (uint32_t k = 0; k < vectors_; ++k) {
+                F d[4] = {L::Zero(), L::Zero(), L::Zero(), L::Zero()};
+                for (int c = 0; c < 4; ++c) {
+                    if ((in.mask >> c & 1) != 0) {
+                        d[c] = Apply<Sources>(op, s, c, k);
+                    }
                 }
-                if constexpr (Sources == 1) {
-                    d[c] = op(Get(s[0], c, k));
-                } else if constexpr (Sources == 2) {
-                    d[c] = op(Get(s[0], c, k), Get(s[1], c, k));
-                } else {
-                    d[c] = op(Get(s[0], c, k), Get(s[1], c, k), Get(s[2], c, k));
-                }
+                Put(in, k, d);
             }
-            Put(in, k, d);
+            return;
+        }
+        for (int c = 0; c < 4; ++c) {
+            if ((in.mask >> c & 1) != 0) {
+                in.saturate ? Column<Sources, true>(op, s, c, file_ + in.dest[c])
+                            : Column<Sources, false>(op, s, c, file_ + in.dest[c]);
+            }
+        }
+    }
+
+    template <int Sources, typename Op>
+    [[gnu::always_inline]] static F Apply(Op op, const Source* s, int c, uint32_t k) {
+        if constexpr (Sources == 1) {
+            return op(Get(s[0], c, k));
+        } else if constexpr (Sources == 2) {
+            return op(Get(s[0], c, k), Get(s[1], c, k));
+        } else {
+            return op(Get(s[0], c, k), Get(s[1], c, k), Get(s[2], c, k));
+        }
+    }
+
+    // One component over every vector, everything it reads in locals: the vector stores may
+    // alias anything, so members would be read again after each.
+    template <int Sources, bool Saturate, typename Op>
+    void Column(Op op, const Source* s, int c, float* out) const {
+        const float* at[3] = {};
+        uint32_t step[3] = {};
+        F sign[3] = {L::Zero(), L::Zero(), L::Zero()};
+        for (int i = 0; i < Sources; ++i) {
+            at[i] = s[i].at[c];
+            step[i] = s[i].step;
+            sign[i] = s[i].sign;
+        }
+        const uint32_t vectors = vectors_;
+        for (uint32_t k = 0; k < vectors; ++k) {
+            F d;
+            const F a = L::Xor(L::Load(at[0] + k * step[0]), sign[0]);
+            if constexpr (Sources == 1) {
+                d = op(a);
+            } else if constexpr (Sources == 2) {
+                d = op(a, L::Xor(L::Load(at[1] + k * step[1]), sign[1]));
+            } else {
+                d = op(a, L::Xor(L::Load(at[1] + k * step[1]), sign[1]),
+                       L::Xor(L::Load(at[2] + k * step[2]), sign[2]));
+            }
+            L::Store(out + k * Count, Saturate ? Clamp01Lanes<L>(d) : d);
         }
     }
 
@@ -254,29 +295,45 @@ private:
         }
     }
 
+    // The sampler reads a lane register's components in place and writes the destination's;
+    // only negated or constant coordinates are copied first.
     void Texture(const BlockInstruction& in) {
-        const BlockProgram& program = *run_.program;
-        const Source s = Resolve(in.sources[0]);
-        float* coords = file_ + program.CoordOffset();
-        float* texels = file_ + program.TexelOffset();
-        for (uint32_t k = 0; k < vectors_; ++k) {
+        const BlockOperand& o = in.sources[0];
+        const float* coords[4];
+        if (!o.uniform && !o.negate) {
             for (int c = 0; c < 4; ++c) {
-                L::Store(coords + c * BlockLanes + k * Count, Get(s, c, k));
+                coords[c] = file_ + o.offset[c];
+            }
+        } else {
+            const Source s = Resolve(o);
+            float* copy = file_ + run_.program->CoordOffset();
+            for (int c = 0; c < 4; ++c) {
+                for (uint32_t k = 0; k < vectors_; ++k) {
+                    L::Store(copy + c * BlockLanes + k * Count, Get(s, c, k));
+                }
+                coords[c] = copy + c * BlockLanes;
+            }
+        }
+        float* texels[4] = {};
+        for (int c = 0; c < 4; ++c) {
+            if ((in.mask >> c & 1) != 0) {
+                texels[c] = file_ + in.dest[c];
             }
         }
         if (run_.sampler != nullptr) {
             run_.sampler->SampleBlock(in.sampler, in.control, coords, texels, run_.lanes,
                                       run_.rowStride);
         } else {
-            for (int c = 0; c < 4; ++c) {
-                std::fill_n(texels + c * BlockLanes, run_.lanes, 0.0f);
+            for (float* t : texels) {
+                if (t != nullptr) {
+                    std::fill_n(t, run_.lanes, 0.0f);
+                }
             }
         }
-        for (uint32_t k = 0; k < vectors_; ++k) {
-            const F d[4] = {L::Load(texels + k * Count), L::Load(texels + BlockLanes + k * Count),
-                            L::Load(texels + 2 * BlockLanes + k * Count),
-                            L::Load(texels + 3 * BlockLanes + k * Count)};
-            Put(in, k, d);
+        for (float* t : texels) {
+            for (uint32_t k = 0; in.saturate && t != nullptr && k < vectors_; ++k) {
+                L::Store(t + k * Count, Clamp01Lanes<L>(L::Load(t + k * Count)));
+            }
         }
     }
 

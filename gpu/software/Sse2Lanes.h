@@ -82,6 +82,7 @@ struct Sse2Lanes {
     static I SetI(int32_t v) { return _mm_set1_epi32(v); }
     static I ZeroI() { return _mm_setzero_si128(); }
     static I LaneIndices() { return _mm_setr_epi32(0, 1, 2, 3); }
+    static int32_t FirstLane(I a) { return _mm_cvtsi128_si32(a); }
     static I AddI(I a, I b) { return _mm_add_epi32(a, b); }
     static I AndI(I a, I b) { return _mm_and_si128(a, b); }
     static I OrI(I a, I b) { return _mm_or_si128(a, b); }
@@ -89,6 +90,9 @@ struct Sse2Lanes {
     static I GreaterI(I a, I b) { return _mm_cmpgt_epi32(a, b); }
     static I EqualI(I a, I b) { return _mm_cmpeq_epi32(a, b); }
     static bool AllTrue(I a) { return _mm_movemask_epi8(a) == 0xFFFF; }
+    static bool AllZero(I a) {
+        return _mm_movemask_epi8(_mm_cmpeq_epi32(a, _mm_setzero_si128())) == 0xFFFF;
+    }
     static I ShiftLeft(I a, int n) { return _mm_slli_epi32(a, n); }
     static I ShiftRight(I a, int n) { return _mm_srli_epi32(a, n); }
     static I ShiftRightSigned(I a, int n) { return _mm_srai_epi32(a, n); }

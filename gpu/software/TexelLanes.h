@@ -136,6 +136,18 @@ struct TexelLevel {
           height(L::Set(static_cast<float>(h))) {}
 };
 
+// The texels at `index`: one load where they are neighbours along a row, as a 1:1 copy reads
+// them.
+template <typename L>
+[[gnu::always_inline]] inline typename L::I GatherTexels(const uint8_t* texels,
+                                                         typename L::I index) {
+    const int32_t first = L::FirstLane(index);
+    if (L::AllTrue(L::EqualI(index, L::AddI(L::SetI(first), L::LaneIndices())))) {
+        return L::LoadPixels(texels + static_cast<size_t>(first) * 4, L::Count);
+    }
+    return L::Gather(texels, index);
+}
+
 // The ARGB texels at (u, v), as SampleLevel finds them for one filter.
 template <typename L, bool Linear>
 [[gnu::always_inline]] inline typename L::I FetchTexels(const TexelLevel<L>& t, typename L::F u,
@@ -151,6 +163,14 @@ template <typename L, bool Linear>
         const I xa = t.addressU(x0);
         const I xb = t.addressU(L::AddI(x0, oneTexel));
         const I rowA = L::Multiply15(t.addressV(y0), t.pitch);
+        const I fraction = L::SetI(TexelOne - 1);
+        const I ax = L::AndI(fu, fraction);
+        const I ay = L::AndI(fv, fraction);
+        // On texel centres, as a 1:1 copy samples, no neighbour weighs in: the filter gives
+        // the first texel back exactly.
+        if (L::AllZero(L::OrI(ax, ay))) {
+            return GatherTexels<L>(t.texels, L::AddI(rowA, xa));
+        }
         const I rowB = L::Multiply15(t.addressV(L::AddI(y0, oneTexel)), t.pitch);
         I c00, c10, c01, c11;
         if (L::AllTrue(L::EqualI(xb, L::AddI(xa, oneTexel)))) {
@@ -162,14 +182,13 @@ template <typename L, bool Linear>
             c01 = L::Gather(t.texels, L::AddI(rowB, xa));
             c11 = L::Gather(t.texels, L::AddI(rowB, xb));
         }
-        const I fraction = L::SetI(TexelOne - 1);
-        return Bilinear<L>(c00, c10, c01, c11, L::AndI(fu, fraction), L::AndI(fv, fraction));
+        return Bilinear<L>(c00, c10, c01, c11, ax, ay);
     } else {
         const I xs = t.addressU(
             L::ShiftRightSigned(ToFixedTexelLanes<L>(L::Mul(u, t.width)), TexelFractionBits));
         const I ys = t.addressV(
             L::ShiftRightSigned(ToFixedTexelLanes<L>(L::Mul(v, t.height)), TexelFractionBits));
-        return L::Gather(t.texels, L::AddI(L::Multiply15(ys, t.pitch), xs));
+        return GatherTexels<L>(t.texels, L::AddI(L::Multiply15(ys, t.pitch), xs));
     }
 }
 

@@ -74,14 +74,14 @@ public:
 
 class TestBlockSampler final : public BlockSampler {
 public:
-    void SampleBlock(uint32_t sampler, uint32_t control, const float* coords, float* texels,
-                     uint32_t, uint32_t rowStride) const override {
+    void SampleBlock(uint32_t sampler, uint32_t control, const float* const* coords,
+                     float* const* texels, uint32_t, uint32_t rowStride) const override {
         for (uint32_t q = 0; 2 * q < rowStride; ++q) {
             const uint32_t at[4] = {2 * q, 2 * q + 1, rowStride + 2 * q, rowStride + 2 * q + 1};
             float quad[4][4];
             for (int lane = 0; lane < 4; ++lane) {
                 for (uint32_t c = 0; c < 4; ++c) {
-                    quad[lane][c] = coords[c * BlockLanes + at[lane]];
+                    quad[lane][c] = coords[c][at[lane]];
                 }
             }
             float derivatives[4];
@@ -90,7 +90,9 @@ public:
                 float out[4];
                 TestTexel(sampler, control, quad[lane], derivatives, out);
                 for (uint32_t c = 0; c < 4; ++c) {
-                    texels[c * BlockLanes + at[lane]] = out[c];
+                    if (texels[c] != nullptr) {
+                        texels[c][at[lane]] = out[c];
+                    }
                 }
             }
         }
