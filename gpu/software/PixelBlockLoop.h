@@ -79,6 +79,8 @@ private:
         const float* w = coords[3];
         float* const out[4] = {texels[0], texels[1], texels[2], texels[3]};
         static constexpr int Shifts[4] = {16, 8, 0, 24};
+        const bool all =
+            out[0] != nullptr && out[1] != nullptr && out[2] != nullptr && out[3] != nullptr;
         for (uint32_t k = 0; k < lanes; k += L::Count) {
             F x = L::Load(u + k);
             F y = L::Load(v + k);
@@ -90,7 +92,7 @@ private:
             }
             const I texel = L::OrI(FetchTexels<L, Linear>(level, x, y), alphaFill);
             for (int c = 0; c < 4; ++c) {
-                if (out[c] != nullptr) {
+                if (all || out[c] != nullptr) {
                     L::Store(out[c] + k, Channel<L>(texel, Shifts[c]));
                 }
             }
@@ -150,9 +152,21 @@ private:
     // back their operands exactly, are left out.
     template <bool Unit>
     void Interpolate() {
+        // A whole block's rows, the common case, in loops of a known length.
+        constexpr uint32_t Whole = PixelBlockWidth / Count;
+        if (stride_ == PixelBlockWidth) {
+            InterpolateRows<Unit, Whole>();
+        } else {
+            InterpolateRows<Unit, 0>();
+        }
+    }
+
+    // Vectors: the vectors of a row, or 0 for stride_ / Count.
+    template <bool Unit, uint32_t Vectors>
+    void InterpolateRows() {
         const BlockProgram& program = *s_.program;
         const F one = L::Set(1.0f);
-        const uint32_t vectors = stride_ / Count;
+        const uint32_t vectors = Vectors != 0 ? Vectors : stride_ / Count;
         for (uint32_t r = 0; r < 2; ++r) {
             const uint32_t base = r * stride_;
             F x[PixelBlockWidth / Count];
