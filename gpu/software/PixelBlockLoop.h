@@ -335,6 +335,16 @@ private:
             }
             return;
         }
+        if (s_.srcBlend == GpuBlend::SrcAlpha && s_.destBlend == GpuBlend::InvSrcAlpha &&
+            s_.blendOp == GpuBlendOp::Add) {
+            // The usual blend, without looking up its factors per vector.
+            const F sf = current[3];
+            const F df = L::Sub(L::Set(1.0f), current[3]);
+            for (int c = 0; c < 4; ++c) {
+                out[c] = Clamp01Lanes<L>(L::Add(L::Mul(current[c], sf), L::Mul(dst[c], df)));
+            }
+            return;
+        }
         for (int c = 0; c < 4; ++c) {
             const F s = L::Mul(current[c], Factor(s_.srcBlend, current, dst, c));
             const F d = L::Mul(dst[c], Factor(s_.destBlend, current, dst, c));

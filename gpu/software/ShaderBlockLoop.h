@@ -116,10 +116,34 @@ private:
             }
             return;
         }
+        uint32_t uniform = 0;
+        bool negated = false;
+        for (int i = 0; i < Sources; ++i) {
+            uniform |= in.sources[i].uniform ? 1u << i : 0u;
+            negated = negated || (in.sources[i].negate && !in.sources[i].uniform);
+        }
         for (int c = 0; c < 4; ++c) {
             if ((in.mask >> c & 1) != 0) {
-                in.saturate ? Column<Sources, true>(op, s, c, file_ + in.dest[c])
-                            : Column<Sources, false>(op, s, c, file_ + in.dest[c]);
+                float* out = file_ + in.dest[c];
+                if (in.saturate) {
+                    negated ? ColumnOf<Sources, true, true>(uniform, op, s, c, out)
+                            : ColumnOf<Sources, true, false>(uniform, op, s, c, out);
+                } else {
+                    negated ? ColumnOf<Sources, false, true>(uniform, op, s, c, out)
+                            : ColumnOf<Sources, false, false>(uniform, op, s, c, out);
+                }
+            }
+        }
+    }
+
+    // Column for the sources that are constants (bit per source), from Uniform on.
+    template <int Sources, bool Saturate, bool Negated, uint32_t Uniform = 0, typename Op>
+    void ColumnOf(uint32_t uniform, Op op, const Source* s, int c, float* out) const {
+        if constexpr (Uniform < (1u << Sources)) {
+            if (uniform == Uniform) {
+                Column<Sources, Saturate, Negated, Uniform>(op, s, c, out);
+            } else {
+                ColumnOf<Sources, Saturate, Negated, Uniform + 1>(uniform, op, s, c, out);
             }
         }
     }
@@ -135,29 +159,37 @@ private:
         }
     }
 
-    // One component over every vector, everything it reads in locals: the vector stores may
-    // alias anything, so members would be read again after each.
-    template <int Sources, bool Saturate, typename Op>
+    // One component over every vector, everything it reads in locals (the vector stores may
+    // alias anything, so members would be read again after each): a constant source once, a
+    // lane source a vector at a time, negated only where Negated.
+    template <int Sources, bool Saturate, bool Negated, uint32_t Uniform, typename Op>
     void Column(Op op, const Source* s, int c, float* out) const {
         const float* at[3] = {};
-        uint32_t step[3] = {};
+        F fixed[3] = {L::Zero(), L::Zero(), L::Zero()};
         F sign[3] = {L::Zero(), L::Zero(), L::Zero()};
         for (int i = 0; i < Sources; ++i) {
             at[i] = s[i].at[c];
-            step[i] = s[i].step;
             sign[i] = s[i].sign;
+            if ((Uniform >> i & 1) != 0) {
+                fixed[i] = Get(s[i], c, 0);
+            }
         }
+        auto get = [&](int i, uint32_t k) {
+            if ((Uniform >> i & 1) != 0) {
+                return fixed[i];
+            }
+            const F v = L::Load(at[i] + k * Count);
+            return Negated ? L::Xor(v, sign[i]) : v;
+        };
         const uint32_t vectors = vectors_;
         for (uint32_t k = 0; k < vectors; ++k) {
             F d;
-            const F a = L::Xor(L::Load(at[0] + k * step[0]), sign[0]);
             if constexpr (Sources == 1) {
-                d = op(a);
+                d = op(get(0, k));
             } else if constexpr (Sources == 2) {
-                d = op(a, L::Xor(L::Load(at[1] + k * step[1]), sign[1]));
+                d = op(get(0, k), get(1, k));
             } else {
-                d = op(a, L::Xor(L::Load(at[1] + k * step[1]), sign[1]),
-                       L::Xor(L::Load(at[2] + k * step[2]), sign[2]));
+                d = op(get(0, k), get(1, k), get(2, k));
             }
             L::Store(out + k * Count, Saturate ? Clamp01Lanes<L>(d) : d);
         }

@@ -6,6 +6,7 @@
 #include "gpu/software/WindowPresent.h"
 
 #include <algorithm>
+#include <cstring>
 #include <bit>
 
 namespace quarn {
@@ -557,8 +558,9 @@ GpuResult SoftwareDevice::StretchRect(GpuSurface* source, const GpuRect* sourceR
         for (uint64_t y = 0; y < dh; ++y) {
             const uint8_t* from = src->Bits() + (s.top + y) * src->Pitch() + s.left * 4u;
             uint8_t* to = dst->Bits() + (d.top + y) * dst->Pitch() + d.left * 4u;
-            for (uint64_t x = 0; x < dw; ++x) {
-                WriteLittleEndian32(to + x * 4, ReadLittleEndian32(from + x * 4) | fill);
+            std::memcpy(to, from, dw * 4);
+            for (uint64_t x = 0; fill != 0 && x < dw; ++x) {
+                to[x * 4 + 3] = 0xFF; // the alpha byte of a little-endian ARGB word
             }
         }
         return GpuResult::Ok;

@@ -100,6 +100,10 @@ struct Axis {
 
     I operator()(I i) const {
         if (!lanewise) {
+            // Inside the texture the modulo changes nothing.
+            if (L::AllTrue(L::AndI(L::GreaterI(i, L::SetI(-1)), L::GreaterI(L::SetI(size), i)))) {
+                return i;
+            }
             alignas(32) int32_t lanes[L::Count];
             L::StoreLanes(lanes, i);
             for (int32_t& lane : lanes) {
