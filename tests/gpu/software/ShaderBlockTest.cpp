@@ -2,6 +2,8 @@
 
 #include "core/filesystem/EmbeddedFiles.h"
 #include "core/io/ByteOrder.h"
+#include "gpu/software/SoftwareDevice.h"
+#include "gpu/software/SoftwareRasterizer.h"
 #include "tests/support/ShaderBlockCompare.h"
 #include "tests/support/ShaderTokens.h"
 
@@ -75,6 +77,75 @@ TEST(ShaderBlock, RunsGeneratedProgramsBitForBitAsTheReference) {
             }
         }
     }
+}
+
+// A large draw's vertex blocks run on several threads; the frame must be the one the reference
+// interpreter makes vertex by vertex.
+TEST(ShaderBlock, VertexProgramsDrawWhatTheReferenceDraws) {
+    struct Vertex {
+        float position[3];
+        uint32_t color;
+        float uv[2];
+    };
+    const GpuVertexElement elements[] = {
+        {0, 0, GpuDeclType::Float3, GpuDeclUsage::Position, 0},
+        {0, 12, GpuDeclType::Color, GpuDeclUsage::Color, 0},
+        {0, 16, GpuDeclType::Float2, GpuDeclUsage::TexCoord, 0},
+    };
+    // oPos = v0 by c0..c3; oD0 = v1 * c4; a0.x = round(v2.x * 4); oD1 = c[a0.x + 5]; oT0 = v2.
+    const std::vector<uint32_t> words = {
+        Vs20,      Op(31, 2), DclUsage(0), Dst(1, 0),          Op(31, 2), DclUsage(10),
+        Dst(1, 1), Op(31, 2), DclUsage(5), Dst(1, 2),          Op(20, 3), Dst(4, 0),
+        Src(1, 0), Src(2, 0), Op(5, 3),    Dst(5, 0),          Src(1, 1), Src(2, 4),
+        Op(5, 3),  Dst(0, 0), Src(1, 2),   Src(2, 4, 0x00),    Op(46, 2), Dst(3, 0, 0x1),
+        Src(0, 0), Op(1, 3),  Dst(5, 1),   Src(2, 5) | 0x2000, Reg(3, 0), Op(1, 2),
+        Dst(6, 0), Src(1, 2), End};
+    LaneNoise noise(3);
+    std::vector<Vertex> vertices(3 * 1200);
+    for (Vertex& v : vertices) {
+        for (float& p : v.position) {
+            p = static_cast<float>(noise.Below(2000)) / 1000.0f - 1.0f;
+        }
+        v.color = noise.Next() << 8 | noise.Next() >> 16;
+        v.uv[0] = static_cast<float>(noise.Below(100)) / 100.0f;
+        v.uv[1] = static_cast<float>(noise.Below(100)) / 100.0f;
+    }
+    float constants[16][4] = {
+        {1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 0.5f, 0}, {0, 0, 0.5f, 1}, {0.9f, 0.8f, 0.7f, 4}};
+    for (uint32_t i = 5; i < 16; ++i) {
+        for (float& c : constants[i]) {
+            c = static_cast<float>(noise.Below(100)) / 100.0f;
+        }
+    }
+    auto render = [&] {
+        auto device = SoftwareDevice::Create(
+            {.backBufferWidth = 64, .backBufferHeight = 48, .lockableBackBuffer = true});
+        device->SetRasterizer(std::make_unique<SoftwareRasterizer>(3));
+        auto declaration = device->CreateVertexDeclaration(elements);
+        device->SetVertexDeclaration(declaration.get());
+        std::string error;
+        auto shader = device->CreateShader(GpuShaderKind::Vertex, StreamBytes(words), error);
+        EXPECT_NE(shader, nullptr) << error;
+        device->SetVertexShader(shader.get());
+        device->SetShaderConstants(GpuShaderKind::Vertex, 0, constants[0], 16);
+        device->SetRenderState(GpuRenderState::CullMode, static_cast<uint32_t>(GpuCull::None));
+        device->SetRenderState(GpuRenderState::SpecularEnable, 1);
+        device->Clear({}, GpuClearTarget, 0xFF000000, 1.0f, 0);
+        EXPECT_EQ(device->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 1200, vertices.data(),
+                                          sizeof(Vertex)),
+                  GpuResult::Ok);
+        auto* back = static_cast<SoftwareSurface*>(device->GetBackBuffer());
+        return std::vector<uint8_t>(back->Bits(), back->Bits() + back->Pitch() * back->Height());
+    };
+    AllowShaderBlocks(false);
+    const std::vector<uint8_t> reference = render();
+    AllowShaderBlocks(true);
+    for (bool wide : {false, true}) {
+        AllowWideLanes(wide);
+        EXPECT_EQ(render(), reference) << (wide ? "eight lanes" : "four lanes");
+        AllowWideLanes(true);
+    }
+    EXPECT_NE(reference, std::vector<uint8_t>(reference.size(), 0));
 }
 
 } // namespace
