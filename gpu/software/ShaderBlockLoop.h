@@ -141,7 +141,12 @@ private:
     void ColumnOf(uint32_t uniform, Op op, const Source* s, int c, float* out) const {
         if constexpr (Uniform < (1u << Sources)) {
             if (uniform == Uniform) {
-                Column<Sources, Saturate, Negated, Uniform>(op, s, c, out);
+                // A whole block, the common case, in a loop of a known length.
+                if (vectors_ == BlockLanes / Count) {
+                    Column<Sources, Saturate, Negated, Uniform, BlockLanes / Count>(op, s, c, out);
+                } else {
+                    Column<Sources, Saturate, Negated, Uniform, 0>(op, s, c, out);
+                }
             } else {
                 ColumnOf<Sources, Saturate, Negated, Uniform + 1>(uniform, op, s, c, out);
             }
@@ -161,8 +166,10 @@ private:
 
     // One component over every vector, everything it reads in locals (the vector stores may
     // alias anything, so members would be read again after each): a constant source once, a
-    // lane source a vector at a time, negated only where Negated.
-    template <int Sources, bool Saturate, bool Negated, uint32_t Uniform, typename Op>
+    // lane source a vector at a time, negated only where Negated; Vectors: the block's vectors,
+    // or 0 for vectors_.
+    template <int Sources, bool Saturate, bool Negated, uint32_t Uniform, uint32_t Vectors,
+              typename Op>
     void Column(Op op, const Source* s, int c, float* out) const {
         const float* at[3] = {};
         F fixed[3] = {L::Zero(), L::Zero(), L::Zero()};
@@ -181,7 +188,7 @@ private:
             const F v = L::Load(at[i] + k * Count);
             return Negated ? L::Xor(v, sign[i]) : v;
         };
-        const uint32_t vectors = vectors_;
+        const uint32_t vectors = Vectors != 0 ? Vectors : vectors_;
         for (uint32_t k = 0; k < vectors; ++k) {
             F d;
             if constexpr (Sources == 1) {
