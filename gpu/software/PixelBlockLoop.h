@@ -61,14 +61,25 @@ private:
     // The texture needs no level of detail, so texldb's bias changes nothing; texldp divides.
     static void Fetch(const BlockTexture& t, uint32_t control, const float* const* coords,
                       float* const* texels, uint32_t lanes) {
+        uint32_t written = 0;
+        for (uint32_t c = 0; c < 4; ++c) {
+            written |= texels[c] != nullptr ? 1u << c : 0u;
+        }
+        // Every channel, or colour alone: the usual destinations, without a test per channel.
+        const uint32_t mask = written == 0xF || written == 0x7 ? written : 0;
         if (t.linear) {
-            Fetch<true>(t, control, coords, texels, lanes);
+            mask == 0xF   ? Fetch<true, 0xF>(t, control, coords, texels, lanes)
+            : mask == 0x7 ? Fetch<true, 0x7>(t, control, coords, texels, lanes)
+                          : Fetch<true, 0>(t, control, coords, texels, lanes);
         } else {
-            Fetch<false>(t, control, coords, texels, lanes);
+            mask == 0xF   ? Fetch<false, 0xF>(t, control, coords, texels, lanes)
+            : mask == 0x7 ? Fetch<false, 0x7>(t, control, coords, texels, lanes)
+                          : Fetch<false, 0>(t, control, coords, texels, lanes);
         }
     }
 
-    template <bool Linear>
+    // Mask: the channels written, or 0 for those of the non-null texels.
+    template <bool Linear, uint32_t Mask>
     static void Fetch(const BlockTexture& t, uint32_t control, const float* const* coords,
                       float* const* texels, uint32_t lanes) {
         const TexelLevel<L> level(t.texels, t.pitch, t.width, t.height, t.wrapU, t.wrapV);
@@ -79,8 +90,6 @@ private:
         const float* w = coords[3];
         float* const out[4] = {texels[0], texels[1], texels[2], texels[3]};
         static constexpr int Shifts[4] = {16, 8, 0, 24};
-        const bool all =
-            out[0] != nullptr && out[1] != nullptr && out[2] != nullptr && out[3] != nullptr;
         for (uint32_t k = 0; k < lanes; k += L::Count) {
             F x = L::Load(u + k);
             F y = L::Load(v + k);
@@ -92,7 +101,7 @@ private:
             }
             const I texel = L::OrI(FetchTexels<L, Linear>(level, x, y), alphaFill);
             for (int c = 0; c < 4; ++c) {
-                if (all || out[c] != nullptr) {
+                if (Mask != 0 ? (Mask >> c & 1) != 0 : out[c] != nullptr) {
                     L::Store(out[c] + k, Channel<L>(texel, Shifts[c]));
                 }
             }

@@ -26,9 +26,8 @@ constexpr uint32_t LaneRegisterCount = GatherRegisters + 5;
 // The components of a source an opcode reads, by their place after the swizzle; `mask` is the
 // destination's write mask.
 // narrow: texld reads only the coordinates a 2D texture without mip levels needs.
-uint8_t ComponentsRead(const GpuShaderInstruction& in, uint32_t source, bool narrow) {
-    const GpuShaderOp op = in.op;
-    const auto mask = static_cast<uint8_t>(in.dest.writeMask);
+uint8_t ComponentsRead(GpuShaderOp op, uint32_t control, uint8_t mask, uint32_t source,
+                       bool narrow) {
     switch (op) {
     case GpuShaderOp::Rcp:
     case GpuShaderOp::Rsq:
@@ -62,7 +61,7 @@ uint8_t ComponentsRead(const GpuShaderInstruction& in, uint32_t source, bool nar
         if (source != 0) {
             return 0;
         }
-        return !narrow ? 0xF : in.control == GpuShaderTexProject ? 0xB : 0x3;
+        return !narrow ? 0xF : control == GpuShaderTexProject ? 0xB : 0x3;
     default:
         break;
     }
@@ -90,6 +89,7 @@ public:
         }
         Finish();
         ForwardOutputs();
+        DropDeadComponents();
     }
 
 private:
@@ -218,6 +218,7 @@ private:
             raw.index = source.dest.index;
             in.target = BlockTarget::None;
             in.sources[0] = Operand(raw, 0, in.mask, in);
+            in.operands = 1;
             out_.kills_ = true;
             out_.instructions_.push_back(in);
             return;
@@ -227,11 +228,13 @@ private:
         for (uint32_t i = 0; i < source.sourceCount; ++i) {
             const uint32_t rows = i == 1 && in.rows > 0 ? in.rows : 1;
             for (uint32_t row = 0; row < rows; ++row) {
-                uint8_t components = ComponentsRead(source, i, narrow_);
+                uint8_t components =
+                    ComponentsRead(source.op, source.control, source.dest.writeMask, i, narrow_);
                 if (in.rows > 0 && i == 1 && (in.mask >> row & 1) == 0) {
                     components = 0;
                 }
                 in.sources[i + row] = Operand(source.sources[i], row, components, in);
+                in.operands = static_cast<uint8_t>(i + row + 1);
             }
         }
         if (source.op == GpuShaderOp::Tex) {
@@ -343,6 +346,62 @@ private:
             if (plain && kept) {
                 list.erase(last);
                 out_.outputs_[slot] = from;
+            }
+        }
+    }
+
+    // An instruction writes only the components that a later one reads or the program outputs
+    // (texld does not even fetch the others); one that writes none is left out.
+    void DropDeadComponents() {
+        std::vector<BlockInstruction>& list = out_.instructions_;
+        std::vector<uint8_t> live(out_.registers_, 0);
+        auto bit = [&](uint32_t offset) -> uint8_t& { return live[offset / BlockRegisterFloats]; };
+        auto component = [](uint32_t offset) {
+            return 1u << (offset % BlockRegisterFloats) / BlockLanes;
+        };
+        for (uint32_t output : out_.outputs_) {
+            if (output != NoBlockOffset) {
+                bit(output) = 0xF;
+            }
+        }
+        for (size_t i = list.size(); i-- > 0;) {
+            BlockInstruction& in = list[i];
+            if (in.target != BlockTarget::None) {
+                uint8_t needed = 0;
+                for (uint32_t c = 0; c < 4; ++c) {
+                    if ((in.mask >> c & 1) != 0) {
+                        needed |= (bit(in.dest[c]) & component(in.dest[c])) != 0 ? 1u << c : 0u;
+                        bit(in.dest[c]) &= static_cast<uint8_t>(~component(in.dest[c]));
+                    }
+                }
+                // a0 feeds relative reads: it stays.
+                if (in.target == BlockTarget::Lanes) {
+                    in.mask = needed;
+                    if (needed == 0) {
+                        list.erase(list.begin() + static_cast<ptrdiff_t>(i));
+                        continue;
+                    }
+                }
+            }
+            for (uint32_t s = 0; s < in.operands; ++s) {
+                const BlockOperand& o = in.sources[s];
+                const uint32_t row = in.rows > 0 && s >= 1 ? s - 1 : 0;
+                uint8_t read = in.op == GpuShaderOp::TexKill
+                                   ? in.mask
+                                   : ComponentsRead(in.op, in.control, in.mask,
+                                                    s >= 1 && in.rows > 0 ? 1 : s, false);
+                if (in.rows > 0 && s >= 1 && (in.mask >> row & 1) == 0) {
+                    read = 0;
+                }
+                for (uint32_t c = 0; c < 4 && !o.uniform; ++c) {
+                    if ((read >> c & 1) != 0) {
+                        bit(o.offset[c]) |= static_cast<uint8_t>(component(o.offset[c]));
+                    }
+                }
+            }
+            for (uint32_t g = 0; g < in.gatherCount; ++g) {
+                bit(in.gathers[g].address) |=
+                    static_cast<uint8_t>(component(in.gathers[g].address));
             }
         }
     }

@@ -51,6 +51,7 @@ struct BlockInstruction {
     uint8_t sampler = 0; // texld's
     uint8_t rows = 0;    // a matrix's, its rows in sources[1..rows]
     uint8_t gatherCount = 0;
+    uint8_t operands = 0; // sources used, a matrix's rows included
     BlockTarget target = BlockTarget::Lanes;
     uint8_t mask = 0xF; // texkill: the components it tests
     bool saturate = false;
