@@ -31,14 +31,7 @@ enum class BlockTextureKind : uint8_t { Unbound, Vector, Quads };
 
 struct BlockTexture {
     BlockTextureKind kind = BlockTextureKind::Unbound;
-    const uint8_t* texels = nullptr;
-    uint32_t pitch = 0;
-    int32_t width = 0;
-    int32_t height = 0;
-    uint32_t alphaFill = 0; // ORed into texels: opaque alpha for X8R8G8B8
-    bool linear = false;
-    bool wrapU = true;
-    bool wrapV = true;
+    LaneTexture level; // Vector only
 };
 
 struct PixelBlockSetup {

@@ -67,7 +67,7 @@ private:
         }
         // Every channel, or colour alone: the usual destinations, without a test per channel.
         const uint32_t mask = written == 0xF || written == 0x7 ? written : 0;
-        if (t.linear) {
+        if (t.level.linear) {
             mask == 0xF   ? Fetch<true, 0xF>(t, control, coords, texels, lanes)
             : mask == 0x7 ? Fetch<true, 0x7>(t, control, coords, texels, lanes)
                           : Fetch<true, 0>(t, control, coords, texels, lanes);
@@ -82,8 +82,8 @@ private:
     template <bool Linear, uint32_t Mask>
     static void Fetch(const BlockTexture& t, uint32_t control, const float* const* coords,
                       float* const* texels, uint32_t lanes) {
-        const TexelLevel<L> level(t.texels, t.pitch, t.width, t.height, t.wrapU, t.wrapV);
-        const I alphaFill = L::SetI(static_cast<int32_t>(t.alphaFill));
+        const TexelLevel<L> level(t.level);
+        const I alphaFill = L::SetI(static_cast<int32_t>(t.level.alphaFill));
         const bool project = control == GpuShaderTexProject;
         const float* u = coords[0];
         const float* v = coords[1];

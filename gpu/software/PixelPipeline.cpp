@@ -343,20 +343,41 @@ bool FastSourceOf(GpuTextureOp op, GpuTextureArg arg1, GpuTextureArg arg2, SpanS
 
 } // namespace
 
-void PixelPipeline::SetupFastPath() {
-    fastPath_ = false;
-    const SamplerSetup& sm = samplers_[0];
-    if (stageCount_ != 1 || sm.texture == nullptr || sm.cube ||
-        sm.texture->GetType() != GpuResourceType::Texture || specular_ || fog_ || stencilTest_ ||
-        !targetArgb32_ || writeMask_ != 0xF) {
-        return;
+namespace {
+
+// The sampler's texture as the loops over lanes read it, where they can: one 32-bit 2D level,
+// one filter whatever the footprint (no mip selection, min and mag alike).
+bool LaneTextureOf(const SamplerSetup& sm, LaneTexture& out) {
+    if (sm.texture == nullptr || sm.cube || sm.texture->GetType() != GpuResourceType::Texture) {
+        return false;
     }
     const GpuFormat format = sm.texture->Format();
-    if (format != GpuFormat::A8R8G8B8 && format != GpuFormat::X8R8G8B8) {
-        return;
+    if ((format != GpuFormat::A8R8G8B8 && format != GpuFormat::X8R8G8B8) || sm.mag != sm.min ||
+        (sm.mip != GpuFilter::None && sm.levels != 1)) {
+        return false;
     }
-    // Without mip selection and with one filter for both, the footprint changes nothing.
-    if (sm.mag != sm.min || (sm.mip != GpuFilter::None && sm.levels != 1)) {
+    const SoftwareSurface& level = sm.texture->Level(0);
+    // The loops multiply texel rows by the pitch in 16-bit lanes.
+    if (level.Pitch() / 4 > INT16_MAX || level.Height() > INT16_MAX) {
+        return false;
+    }
+    out.texels = level.Bits();
+    out.pitch = level.Pitch();
+    out.width = static_cast<int32_t>(level.Width());
+    out.height = static_cast<int32_t>(level.Height());
+    out.alphaFill = format == GpuFormat::X8R8G8B8 ? 0xFF000000u : 0u;
+    out.linear = sm.mag == GpuFilter::Linear;
+    out.wrapU = sm.wrapU;
+    out.wrapV = sm.wrapV;
+    return true;
+}
+
+} // namespace
+
+void PixelPipeline::SetupFastPath() {
+    fastPath_ = false;
+    if (stageCount_ != 1 || specular_ || fog_ || stencilTest_ || !targetArgb32_ ||
+        writeMask_ != 0xF) {
         return;
     }
     if (blend_ && (srcBlend_ != GpuBlend::SrcAlpha || destBlend_ != GpuBlend::InvSrcAlpha ||
@@ -366,22 +387,10 @@ void PixelPipeline::SetupFastPath() {
     TexturedSpanSetup& f = fast_;
     const StageSetup& st = stages_[0];
     if (!FastSourceOf(st.colorOp, st.colorArg1, st.colorArg2, f.color) ||
-        !FastSourceOf(st.alphaOp, st.alphaArg1, st.alphaArg2, f.alpha)) {
+        !FastSourceOf(st.alphaOp, st.alphaArg1, st.alphaArg2, f.alpha) ||
+        !LaneTextureOf(samplers_[0], f.texture)) {
         return;
     }
-    const SoftwareSurface& level = sm.texture->Level(0);
-    // The span loop multiplies texel rows by the pitch in 16-bit lanes.
-    if (level.Pitch() / 4 > INT16_MAX || level.Height() > INT16_MAX) {
-        return;
-    }
-    f.texels = level.Bits();
-    f.pitch = level.Pitch();
-    f.width = static_cast<int32_t>(level.Width());
-    f.height = static_cast<int32_t>(level.Height());
-    f.alphaFill = format == GpuFormat::X8R8G8B8 ? 0xFF000000u : 0u;
-    f.linear = sm.mag == GpuFilter::Linear;
-    f.wrapU = sm.wrapU;
-    f.wrapV = sm.wrapV;
     f.blend = blend_;
     f.wide = WideLanes();
     f.alphaTest = alphaTest_;
@@ -658,27 +667,7 @@ void PixelPipeline::SetupPixelBlock() {
         if (sm.texture == nullptr) {
             continue;
         }
-        t.kind = BlockTextureKind::Quads;
-        const GpuFormat format = sm.texture->Format();
-        // One level and one filter whatever the footprint, as the textured spans need too.
-        if (sm.cube || sm.texture->GetType() != GpuResourceType::Texture ||
-            (format != GpuFormat::A8R8G8B8 && format != GpuFormat::X8R8G8B8) || sm.mag != sm.min ||
-            (sm.mip != GpuFilter::None && sm.levels != 1)) {
-            continue;
-        }
-        const SoftwareSurface& level = sm.texture->Level(0);
-        if (level.Pitch() / 4 > INT16_MAX || level.Height() > INT16_MAX) {
-            continue;
-        }
-        t.kind = BlockTextureKind::Vector;
-        t.texels = level.Bits();
-        t.pitch = level.Pitch();
-        t.width = static_cast<int32_t>(level.Width());
-        t.height = static_cast<int32_t>(level.Height());
-        t.alphaFill = format == GpuFormat::X8R8G8B8 ? 0xFF000000u : 0u;
-        t.linear = sm.mag == GpuFilter::Linear;
-        t.wrapU = sm.wrapU;
-        t.wrapV = sm.wrapV;
+        t.kind = LaneTextureOf(sm, t.level) ? BlockTextureKind::Vector : BlockTextureKind::Quads;
     }
     b.narrow = true;
     for (uint32_t s = 0; s < GpuSamplerCount; ++s) {

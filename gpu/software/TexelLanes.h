@@ -133,11 +133,11 @@ struct TexelLevel {
     F width;
     F height;
 
-    TexelLevel(const uint8_t* bits, uint32_t bytePitch, int32_t w, int32_t h, bool wrapU,
-               bool wrapV)
-        : texels(bits), addressU(w, wrapU), addressV(h, wrapV),
-          pitch(L::SetI(static_cast<int32_t>(bytePitch / 4))), width(L::Set(static_cast<float>(w))),
-          height(L::Set(static_cast<float>(h))) {}
+    explicit TexelLevel(const LaneTexture& t)
+        : texels(t.texels), addressU(t.width, t.wrapU), addressV(t.height, t.wrapV),
+          pitch(L::SetI(static_cast<int32_t>(t.pitch / 4))),
+          width(L::Set(static_cast<float>(t.width))), height(L::Set(static_cast<float>(t.height))) {
+    }
 };
 
 // The texels at `index`: one load where they are neighbours along a row, as a 1:1 copy reads

@@ -67,8 +67,9 @@ inline uint32_t BilinearArgb(uint32_t c00, uint32_t c10, uint32_t c01, uint32_t 
 // Where a combiner output comes from in the textured case.
 enum class SpanSource : uint8_t { Texture, Diffuse, Product };
 
-// Everything the span loop reads, resolved once per draw.
-struct TexturedSpanSetup {
+// A texture the loops over lanes sample a vector at a time: one 32-bit level, read with one
+// filter whatever the footprint.
+struct LaneTexture {
     const uint8_t* texels = nullptr;
     uint32_t pitch = 0;
     int32_t width = 0;
@@ -77,6 +78,11 @@ struct TexturedSpanSetup {
     bool linear = false;
     bool wrapU = true;
     bool wrapV = true;
+};
+
+// Everything the span loop reads, resolved once per draw.
+struct TexturedSpanSetup {
+    LaneTexture texture;
     SpanSource color = SpanSource::Product;
     SpanSource alpha = SpanSource::Texture;
     bool blend = false; // by source alpha

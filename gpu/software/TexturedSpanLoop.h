@@ -22,8 +22,8 @@ void SpanLoop(const TexturedSpanSetup& s, const TexturedSpan& span) {
     using F = typename L::F;
     using I = typename L::I;
     constexpr int32_t Lanes = L::Count;
-    const TexelLevel<L> texels(s.texels, s.pitch, s.width, s.height, s.wrapU, s.wrapV);
-    const I alphaFill = L::SetI(static_cast<int32_t>(s.alphaFill));
+    const TexelLevel<L> texels(s.texture);
+    const I alphaFill = L::SetI(static_cast<int32_t>(s.texture.alphaFill));
     const F one = L::Set(1.0f);
     const bool needsDiffuse = s.color != SpanSource::Texture || s.alpha != SpanSource::Texture;
     const F alphaRef = L::Set(static_cast<float>(s.alphaRef));
@@ -116,7 +116,7 @@ void SpanLoopOf(const TexturedSpanSetup& setup, const TexturedSpan& span) {
 
 template <typename L>
 void ShadeSpanWith(const TexturedSpanSetup& setup, const TexturedSpan& span) {
-    if (setup.linear) {
+    if (setup.texture.linear) {
         setup.blend ? SpanLoopOf<L, true, true>(setup, span)
                     : SpanLoopOf<L, true, false>(setup, span);
     } else {
