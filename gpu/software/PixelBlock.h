@@ -49,17 +49,7 @@ struct PixelBlockSetup {
     // The tests and the write, done here a vector at a time into a 32-bit target without
     // stencil (vectorWrite), else pixel by pixel by the pipeline.
     bool vectorWrite = false;
-    bool alphaTest = false;
-    GpuCompare alphaFunc = GpuCompare::Always;
-    uint32_t alphaRef = 0;
-    uint8_t* target = nullptr;
-    uint32_t targetPitch = 0;
-    uint32_t targetAlphaFill = 0;
-    float* depthPlane = nullptr;
-    uint32_t depthWidth = 0;
-    bool depthTest = false;
-    bool depthWrite = false;
-    GpuCompare depthFunc = GpuCompare::LessEqual;
+    LaneWrite write;
     bool blend = false;
     GpuBlend srcBlend = GpuBlend::One;
     GpuBlend destBlend = GpuBlend::Zero;

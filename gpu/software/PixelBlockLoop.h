@@ -246,9 +246,9 @@ private:
         }
         const BlockProgram& program = *s_.program;
         const int32_t y = rows_.y + static_cast<int32_t>(r);
-        uint8_t* row = s_.target + static_cast<size_t>(y) * s_.targetPitch;
-        float* depthRow = s_.depthPlane != nullptr
-                              ? s_.depthPlane + static_cast<size_t>(y) * s_.depthWidth
+        uint8_t* row = s_.write.target + static_cast<size_t>(y) * s_.write.targetPitch;
+        float* depthRow = s_.write.depth != nullptr
+                              ? s_.write.depth + static_cast<size_t>(y) * s_.write.depthWidth
                               : nullptr;
         const uint32_t color = program.Output(0);
         const F one = L::Set(1.0f);
@@ -290,19 +290,19 @@ private:
             for (F& c : current) {
                 c = Clamp01Lanes<L>(c);
             }
-            if (s_.alphaTest) {
-                visible = L::And(visible,
-                                 L::Passes(s_.alphaFunc, L::ToFloat(ClampedToByte<L>(current[3])),
-                                           L::Set(static_cast<float>(s_.alphaRef))));
+            if (s_.write.alphaTest) {
+                visible = L::And(visible, L::Passes(s_.write.alphaFunc,
+                                                    L::ToFloat(ClampedToByte<L>(current[3])),
+                                                    L::Set(static_cast<float>(s_.write.alphaRef))));
             }
             if (depthRow != nullptr && L::Mask(visible) != 0) {
                 const F depth = L::Load(file_ + PixelBlockDepth(program) + lane);
                 float* stored = depthRow + px;
                 const F old = L::LoadDepths(stored, count);
-                if (s_.depthTest) {
-                    visible = L::And(visible, L::Passes(s_.depthFunc, depth, old));
+                if (s_.write.depthTest) {
+                    visible = L::And(visible, L::Passes(s_.write.depthFunc, depth, old));
                 }
-                if (s_.depthWrite && L::Mask(visible) != 0) {
+                if (s_.write.depthWrite && L::Mask(visible) != 0) {
                     L::StoreDepths(stored, L::Select(visible, depth, old), count);
                 }
             }
@@ -314,7 +314,7 @@ private:
             F result[4] = {current[0], current[1], current[2], current[3]};
             if (s_.blend || s_.writeMask != 0xF) {
                 const I stored = L::OrI(L::LoadPixels(out, count),
-                                        L::SetI(static_cast<int32_t>(s_.targetAlphaFill)));
+                                        L::SetI(static_cast<int32_t>(s_.write.targetAlphaFill)));
                 const F dst[4] = {Channel<L>(stored, 16), Channel<L>(stored, 8),
                                   Channel<L>(stored, 0), Channel<L>(stored, 24)};
                 if (s_.blend) {

@@ -374,6 +374,20 @@ bool LaneTextureOf(const SamplerSetup& sm, LaneTexture& out) {
 
 } // namespace
 
+void PixelPipeline::SetupLaneWrite(LaneWrite& w) const {
+    w.alphaTest = alphaTest_;
+    w.alphaFunc = alphaFunc_;
+    w.alphaRef = alphaRef_;
+    w.target = target_->Bits();
+    w.targetPitch = target_->Pitch();
+    w.targetAlphaFill = target_->Format() == GpuFormat::X8R8G8B8 ? 0xFF000000u : 0u;
+    w.depth = depth_;
+    w.depthWidth = depthWidth_;
+    w.depthTest = depthTest_;
+    w.depthWrite = depthWrite_;
+    w.depthFunc = depthFunc_;
+}
+
 void PixelPipeline::SetupFastPath() {
     fastPath_ = false;
     if (stageCount_ != 1 || specular_ || fog_ || stencilTest_ || !targetArgb32_ ||
@@ -393,17 +407,7 @@ void PixelPipeline::SetupFastPath() {
     }
     f.blend = blend_;
     f.wide = WideLanes();
-    f.alphaTest = alphaTest_;
-    f.alphaFunc = alphaFunc_;
-    f.alphaRef = alphaRef_;
-    f.target = target_->Bits();
-    f.targetPitch = target_->Pitch();
-    f.targetAlphaFill = target_->Format() == GpuFormat::X8R8G8B8 ? 0xFF000000u : 0u;
-    f.depth = depth_;
-    f.depthWidth = depthWidth_;
-    f.depthTest = depthTest_;
-    f.depthWrite = depthWrite_;
-    f.depthFunc = depthFunc_;
+    SetupLaneWrite(f.write);
     fastPath_ = true;
 }
 
@@ -680,17 +684,7 @@ void PixelPipeline::SetupPixelBlock() {
     b.fog = fog_;
     std::copy(fogColor_, fogColor_ + 3, b.fogColor);
     b.vectorWrite = targetArgb32_ && !stencilTest_;
-    b.alphaTest = alphaTest_;
-    b.alphaFunc = alphaFunc_;
-    b.alphaRef = alphaRef_;
-    b.target = target_->Bits();
-    b.targetPitch = target_->Pitch();
-    b.targetAlphaFill = target_->Format() == GpuFormat::X8R8G8B8 ? 0xFF000000u : 0u;
-    b.depthPlane = depth_;
-    b.depthWidth = depthWidth_;
-    b.depthTest = depthTest_;
-    b.depthWrite = depthWrite_;
-    b.depthFunc = depthFunc_;
+    SetupLaneWrite(b.write);
     b.blend = blend_;
     b.srcBlend = srcBlend_;
     b.destBlend = destBlend_;

@@ -111,6 +111,7 @@ private:
     void WritePixel(uint32_t x, uint32_t y, const float current[4]) const;
     bool DepthStencil(uint32_t index, float z) const;
     void SetupFastPath();
+    void SetupLaneWrite(LaneWrite& w) const;
 
     bool fastPath_ = false;
     TexturedSpanSetup fast_;

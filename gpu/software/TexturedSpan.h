@@ -80,14 +80,8 @@ struct LaneTexture {
     bool wrapV = true;
 };
 
-// Everything the span loop reads, resolved once per draw.
-struct TexturedSpanSetup {
-    LaneTexture texture;
-    SpanSource color = SpanSource::Product;
-    SpanSource alpha = SpanSource::Texture;
-    bool blend = false; // by source alpha
-    bool wide = false;  // eight lanes at a time (WideLanes)
-
+// The alpha and depth tests and the 32-bit target of the loops over lanes.
+struct LaneWrite {
     bool alphaTest = false;
     GpuCompare alphaFunc = GpuCompare::Always;
     uint32_t alphaRef = 0;
@@ -101,6 +95,16 @@ struct TexturedSpanSetup {
     bool depthTest = false;
     bool depthWrite = false;
     GpuCompare depthFunc = GpuCompare::LessEqual;
+};
+
+// Everything the span loop reads, resolved once per draw.
+struct TexturedSpanSetup {
+    LaneTexture texture;
+    LaneWrite write;
+    SpanSource color = SpanSource::Product;
+    SpanSource alpha = SpanSource::Texture;
+    bool blend = false; // by source alpha
+    bool wide = false;  // eight lanes at a time (WideLanes)
 };
 
 // One attribute along a row: its value at x is row + dx * x (times 1/w where perspective).

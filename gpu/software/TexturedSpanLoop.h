@@ -26,11 +26,12 @@ void SpanLoop(const TexturedSpanSetup& s, const TexturedSpan& span) {
     const I alphaFill = L::SetI(static_cast<int32_t>(s.texture.alphaFill));
     const F one = L::Set(1.0f);
     const bool needsDiffuse = s.color != SpanSource::Texture || s.alpha != SpanSource::Texture;
-    const F alphaRef = L::Set(static_cast<float>(s.alphaRef));
+    const F alphaRef = L::Set(static_cast<float>(s.write.alphaRef));
 
-    uint8_t* row = s.target + static_cast<size_t>(span.y) * s.targetPitch;
-    float* depthRow =
-        s.depth != nullptr ? s.depth + static_cast<size_t>(span.y) * s.depthWidth : nullptr;
+    uint8_t* row = s.write.target + static_cast<size_t>(span.y) * s.write.targetPitch;
+    float* depthRow = s.write.depth != nullptr
+                          ? s.write.depth + static_cast<size_t>(span.y) * s.write.depthWidth
+                          : nullptr;
     auto at = [](const SpanValue& value, F x) {
         return L::Add(L::Set(value.row), L::Mul(L::Set(value.dx), x));
     };
@@ -61,19 +62,19 @@ void SpanLoop(const TexturedSpanSetup& s, const TexturedSpan& span) {
         }
 
         F visible = L::AsFloat(L::GreaterI(L::SetI(count), L::LaneIndices()));
-        if (s.alphaTest) {
+        if (s.write.alphaTest) {
             visible =
-                L::And(visible,
-                       L::Passes(s.alphaFunc, L::ToFloat(ClampedToByte<L>(current[3])), alphaRef));
+                L::And(visible, L::Passes(s.write.alphaFunc,
+                                          L::ToFloat(ClampedToByte<L>(current[3])), alphaRef));
         }
         if (depthRow != nullptr && L::Mask(visible) != 0) {
             const F depth = ClampDepth<L>(at(span.z, x));
             float* stored = depthRow + px;
             const F old = L::LoadDepths(stored, count);
-            if (s.depthTest) {
-                visible = L::And(visible, L::Passes(s.depthFunc, depth, old));
+            if (s.write.depthTest) {
+                visible = L::And(visible, L::Passes(s.write.depthFunc, depth, old));
             }
-            if (s.depthWrite && L::Mask(visible) != 0) {
+            if (s.write.depthWrite && L::Mask(visible) != 0) {
                 L::StoreDepths(stored, L::Or(L::And(visible, depth), L::AndNot(visible, old)),
                                count);
             }
@@ -86,8 +87,8 @@ void SpanLoop(const TexturedSpanSetup& s, const TexturedSpan& span) {
         uint8_t* out = row + static_cast<size_t>(px) * 4;
         F color[4] = {current[0], current[1], current[2], current[3]};
         if constexpr (Blend) {
-            const I stored =
-                L::OrI(L::LoadPixels(out, count), L::SetI(static_cast<int32_t>(s.targetAlphaFill)));
+            const I stored = L::OrI(L::LoadPixels(out, count),
+                                    L::SetI(static_cast<int32_t>(s.write.targetAlphaFill)));
             const F dst[4] = {Channel<L>(stored, 16), Channel<L>(stored, 8), Channel<L>(stored, 0),
                               Channel<L>(stored, 24)};
             const F sf = current[3];
