@@ -218,6 +218,55 @@ TEST_P(PixelBlockDraw, DrawsWhatTheReferenceInterpreterDraws) {
     }
 }
 
+// A draw large enough to be cut into bands for the threads: each band's blocks must shade as
+// the reference does on one thread.
+TEST(PixelBlockBands, ALargeDrawOnThreadsDrawsWhatTheReferenceDraws) {
+    const std::vector<uint32_t> program = Programs()[2]; // a computed tap and texkill
+    auto render = [&](uint32_t threads) {
+        auto device = SoftwareDevice::Create({.backBufferWidth = 240,
+                                              .backBufferHeight = 100,
+                                              .backBufferFormat = GpuFormat::A8R8G8B8,
+                                              .lockableBackBuffer = true});
+        device->SetRasterizer(std::make_unique<SoftwareRasterizer>(threads));
+        auto texture = device->CreateTexture(16, 16, 1, 0, GpuFormat::A8R8G8B8, GpuPool::Managed);
+        auto& level = static_cast<SoftwareTexture*>(texture.get())->Level(0);
+        LaneNoise noise(5);
+        for (uint32_t i = 0; i < level.Pitch() * level.Height(); ++i) {
+            level.Bits()[i] = static_cast<uint8_t>(noise.Next());
+        }
+        auto declaration = device->CreateVertexDeclaration(VertexElements);
+        device->SetVertexDeclaration(declaration.get());
+        device->SetTexture(0, texture.get());
+        std::string error;
+        auto shader = device->CreateShader(GpuShaderKind::Pixel, StreamBytes(program), error);
+        device->SetPixelShader(shader.get());
+        const float tap[4] = {0.25f, -0.5f, 0, 0};
+        device->SetShaderConstants(GpuShaderKind::Pixel, 1, tap, 1);
+        device->SetRenderState(GpuRenderState::CullMode, static_cast<uint32_t>(GpuCull::None));
+        device->Clear({}, GpuClearTarget, 0xFF000000, 1.0f, 0);
+        const Vertex quad[] = {{-1, -1, 0.5f, 1, 0xFFFFFFFF, 0, {0, 0, 0, 1}, {-1, 0, 0, 1}},
+                               {241, -1, 0.5f, 0.5f, 0xFF80FF40, 0, {7, 0, 0, 1}, {1, 0, 0, 1}},
+                               {-1, 101, 0.5f, 2, 0xFF4080FF, 0, {0, 3, 0, 1}, {-1, 1, 0, 1}},
+                               {241, 101, 0.5f, 1, 0xFFFFFFFF, 0, {7, 3, 0, 1}, {1, 1, 0, 1}}};
+        EXPECT_EQ(device->DrawPrimitiveUP(GpuPrimitiveType::TriangleStrip, 2, quad, sizeof(Vertex)),
+                  GpuResult::Ok);
+        auto* back = static_cast<SoftwareSurface*>(device->GetBackBuffer());
+        return std::vector<uint8_t>(back->Bits(), back->Bits() + back->Pitch() * back->Height());
+    };
+    AllowShaderBlocks(false);
+    const std::vector<uint8_t> reference = render(1);
+    AllowShaderBlocks(true);
+    // Texkill leaves about half the pixels.
+    size_t drawn = 0;
+    for (size_t i = 0; i < reference.size(); i += 4) {
+        drawn += (reference[i] | reference[i + 1] | reference[i + 2]) != 0 ? 1 : 0;
+    }
+    EXPECT_GT(drawn, reference.size() / 4 / 4);
+    for (uint32_t threads : {1u, 4u}) {
+        EXPECT_EQ(render(threads), reference) << threads << " threads";
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     States, PixelBlockDraw,
     ::testing::Values(
