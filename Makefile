@@ -20,11 +20,12 @@ release: deps
 
 # The release player on the default scene built into it, started in a folder of its own (with
 # no data.zoo or config.txt there, the built-in defaults are its resource root). Without a
-# display it renders a few frames offscreen into a picture instead.
+# display it renders a few frames offscreen into a picture instead. The example game is laid
+# out beside it, for the README's first game.
 RUN_DIR = $(BUILD_DIR)/run
 run: deps
 	cmake -S . -B $(BUILD_DIR)/release -DCMAKE_BUILD_TYPE=Release
-	cmake --build $(BUILD_DIR)/release -j $(JOBS) --target quarn quarn-tool
+	cmake --build $(BUILD_DIR)/release -j $(JOBS) --target quarn quarn-tool first-game
 	mkdir -p $(RUN_DIR)
 	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
 		cd $(RUN_DIR) && ../release/app/quarn; \
@@ -46,7 +47,8 @@ bench:
 		quarn_png_encode_bench quarn_scene_bench quarn_mesh_bench quarn_shader_bench \
 		quarn_table_bench quarn_undo_bench quarn_lcp_bench quarn_broadphase_bench quarn_postprocess_bench \
 		quarn_script_bench quarn_convex_route_bench \
-		quarn_chain_bench quarn_ui_bench quarn_physics_world_bench quarn_physics_peer_bench
+		quarn_chain_bench quarn_ui_bench quarn_physics_world_bench quarn_physics_peer_bench \
+		quarn_http_reply_bench
 	$(BUILD_DIR)/release/bench/quarn_raster_bench
 	$(BUILD_DIR)/release/bench/quarn_png_decode_bench
 	$(BUILD_DIR)/release/bench/quarn_png_encode_bench
@@ -63,6 +65,7 @@ bench:
 	$(BUILD_DIR)/release/bench/quarn_chain_bench
 	$(BUILD_DIR)/release/bench/quarn_ui_bench
 	$(BUILD_DIR)/release/bench/quarn_physics_world_bench
+	$(BUILD_DIR)/release/bench/quarn_http_reply_bench
 	$(BUILD_DIR)/release/bench/quarn_physics_peer_bench bench/peers bench/peers/physics-peers.mjs \
 		$(PEERS_DIR)
 

@@ -6,6 +6,7 @@
 #include "app/platform/Platform.h"
 #include "app/platform/SdlPlatform.h"
 #include "app/player/Engine.h"
+#include "app/player/InputScript.h"
 #include "app/player/SceneCommands.h"
 #include "codecs/ImageCodec.h"
 #include "codecs/PngCodec.h"
@@ -33,7 +34,6 @@
 #include "resources/GridDataResource.h"
 #include "resources/Mesh.h"
 #include "resources/MeshText.h"
-#include "resources/Texture.h"
 #include "tools/ContactsTool.h"
 #include "tools/EditorShotTool.h"
 #include "tools/GamePacker.h"
@@ -43,6 +43,7 @@
 #include "tools/LcpTool.h"
 #include "tools/LightMapTool.h"
 #include "tools/PairsTool.h"
+#include "tools/ScriptReferenceGuide.h"
 #include "tools/ScriptTool.h"
 #include "tools/ShaderTool.h"
 #include "tools/SimulateTool.h"
@@ -135,7 +136,8 @@ constexpr const char* RenderArguments =
 
 // Later commands join this table; the help text is built from it.
 constexpr Command Commands[] = {
-    {"help", "", 0, "print this text (so do --help and -h)", RunHelp},
+    {"help", "[script]", 0,
+     "print this text (so do --help and -h); \"help script\" tells how scripts run", RunHelp, 1},
     {"cat", "VPATH", 1, "write the bytes of the file at VPATH to stdout", RunCat},
     {"settings", "FILE", 1, "print the settings file FILE as saving it would write it",
      RunSettings},
@@ -165,10 +167,11 @@ constexpr Command Commands[] = {
     {"shader", "asm IN OUT | dis FILE | syntax", 1,
      "assemble IN into the shader file OUT, print FILE's programs, or print the source form",
      RunShader, 2},
-    {"script", "asm IN OUT | dis PATH | run PROGRAM [--frames N] [--call NAME [ARG...]]", 2,
-     "assemble the program text IN into OUT.bin and OUT.sym, print the program of PATH, or run "
-     "PROGRAM on a Script node",
-     RunScript, 64},
+    {"script",
+     "asm IN OUT | dis PATH | run PROGRAM [--frames N] [--call NAME [ARG...]] | reference", 1,
+     "assemble the program text IN into OUT.bin and OUT.sym, print the program of PATH, run "
+     "PROGRAM on a Script node, or print the script reference",
+     RunScript, 65},
     {"contacts", "SCENE A B [--max N]", 3,
      "print the contacts of the collision volumes named A and B in SCENE", RunContacts, 2},
     {"pairs", "SCENE", 1, "print the candidate pairs each collision space of SCENE finds", RunPairs},
@@ -187,7 +190,7 @@ constexpr Command Commands[] = {
 // "name ARGUMENTS", as the help and the usage line show a command.
 std::string CommandCall(const Command& command) {
     std::string call = command.name;
-    if (command.argumentCount > 0) {
+    if (*command.arguments) {
         call = call + " " + command.arguments;
     }
     return call;
@@ -234,8 +237,10 @@ void PrintHelp(FILE* out) {
                "wrote gives the same bytes again. OUT is replaced only once it is written\n"
                "whole. A scene has one top-level node; IN with several is refused, and so is\n"
                "IN whose parent lines form a cycle. What the engine noted while loading (a\n"
-               "class it does not know, a reference it did not find, a block it dropped) is\n"
-               "printed on stderr as \"quarn-tool: warning: ...\". A file cut short (it ends\n"
+               "class it does not know, a reference it did not find, a block it dropped, a\n"
+               "property the object's class lacks or a value that is none of its type, as\n"
+               "\"IN: obj4 (Logo): unknown property 'poss' of class Sprite\") is printed on\n"
+               "stderr as \"quarn-tool: warning: ...\". A file cut short (it ends\n"
                "inside an object, or holds fewer objects than its header counts) fails, and\n"
                "OUT is not written.\n"
                "\n"
@@ -257,23 +262,28 @@ void PrintHelp(FILE* out) {
                "\n"
                "\"render\" starts the player as quarn does (settings, window, render device,\n"
                "classes) without a display, sound card or dialogs, opens SCENE (relative to\n"
-               "the current folder, or a res:// path) instead of the configuration's\n"
-               "\"autorun\", runs N frames (fewer when the scene's root is disabled) and saves\n"
-               "the last frame's picture with the engine's PNG encoder. Each frame steps the\n"
-               "game by SECONDS (1/60 unless --step says otherwise), not by the time it took,\n"
-               "so a scene renders to the same picture every time. --size gives the picture's\n"
-               "size exactly (no screen bounds it; each side from 1 to 16384); without it the\n"
-               "picture is the player's view in a window of 1024x768, or of the size the\n"
-               "configuration names, less the two-pixel edge around the view on each side.\n"
-               "A configuration's \"fullscreen\" is ignored. The current folder is the\n"
-               "game's folder when it holds a \"config.txt\" or a \"data.zoo\", as for quarn;\n"
-               "otherwise SCENE's own folder\n"
-               "is, so what the scene names is found beside it (\"res://\" paths reach the\n"
-               "built-in files either way). What the engine noted meanwhile (a texture it did\n"
-               "not find, a class it does not know) is printed on stderr as\n"
-               "\"quarn-tool: warning: ...\"; with QUARN_LOG set, every log line goes to\n"
-               "stderr as quarn writes it instead. SHOT.png is replaced only once it is\n"
-               "written whole.\n"
+               "the current folder, or a res:// path; in a packed game, a path in its archive\n"
+               "unless only the disk has it) instead of the configuration's \"autorun\", runs N\n"
+               "frames (fewer when the scene's root is disabled) and saves the last frame's\n"
+               "picture with the engine's PNG encoder. Each frame steps the game by SECONDS\n"
+               "(1/60 unless --step says otherwise), not by the time it took, so a scene\n"
+               "renders to the same picture every time. With QUARN_INPUT set, its input\n"
+               "script plays keys and clicks frame by frame, as in quarn (see the README), a\n"
+               "close it plays ending the run with the frame before; one that cannot be read\n"
+               "fails the command. --size gives the picture's size exactly (no screen bounds\n"
+               "it; each side from 1 to 16384); without it the picture is the player's view\n"
+               "in a window of 1024x768, or of the size the\n"
+               "configuration names, less the two-pixel edge around the view on each side. A\n"
+               "configuration's \"fullscreen\" is ignored. The current folder is the game's\n"
+               "folder when it holds a \"config.txt\" or a \"data.zoo\", as for quarn; otherwise\n"
+               "SCENE's own folder is, so what the scene names is found beside it (\"res://\"\n"
+               "paths reach the built-in files either way). What the engine noted meanwhile (a\n"
+               "texture it did not find, a class it does not know, the scene's mistakes as\n"
+               "\"scene\" names them) is printed on stderr as \"quarn-tool: warning: ...\"; with\n"
+               "QUARN_LOG set, every log line goes to stderr as quarn writes it instead. A\n"
+               "scene that does not load fails with the loader's reason (\"cannot load SCENE:\n"
+               "...\"), and one whose parent lines form a cycle is refused as \"scene\" refuses\n"
+               "it. SHOT.png is replaced only once it is written whole.\n"
                "\n"
                "\"mesh\" loads IN as a mesh resource loads it, by its extension (\"mesh\" or\n"
                "\"obj\", without case), and prints one line each:\n"
@@ -319,8 +329,10 @@ void PrintHelp(FILE* out) {
                "\n"
                "\"http-get\" sends the GET a Network node sends to HOST (port 80, or N)\n"
                "and prints the page's body as the node hands it to scripts. It fails when\n"
-               "no page came: with the node's error text (\"Host not found\", \"Connection\n"
-               "failed\") or, for a status other than 200, after the logged status line.\n"
+               "no page came, with the node's reason: its connection's error (\"Host not\n"
+               "found\", \"Connection failed\"), a status other than 200 (\"Error #404 - Not\n"
+               "Found\"), or what went wrong reading the reply (\"no status line\"). With\n"
+               "QUARN_LOG set, the log goes to stderr as well.\n"
                "\n"
                "\"pack\" writes every file and folder below the disk folder FOLDER into one\n"
                "archive, named by its path relative to FOLDER: a zip stored through the\n"
@@ -348,11 +360,20 @@ void PrintHelp(FILE* out) {
                "\"start\"), updates the tree for N frames of 1/60 s (1 unless --frames says\n"
                "otherwise) and, with --call, then calls the program's function NAME with the\n"
                "ARGs read as its parameter types. It prints \"result: VALUE\" for a call with\n"
-               "a result, \"state: \" and the node's run state (READY, RUNNING, SLEEPING,\n"
-               "DEBUG, ERROR PENDING), a line \"NAME = VALUE\" per public variable, and\n"
-               "\"error: \" and the report of each runtime error (dialogs answer their first\n"
-               "button). A program that cannot be loaded or is not linked fails with the\n"
-               "reason, as does a NAME the program lacks or a wrong number of ARGs.\n"
+               "a result (texts as they are, vectors with ',' between their parts), \"state: \"\n"
+               "and the node's run state (READY, RUNNING, SLEEPING, DEBUG, ERROR PENDING), a\n"
+               "line \"NAME = VALUE\" per public variable, then in the order they came\n"
+               "\"error: \" and the report of each runtime error and \"invalid: \" and the\n"
+               "report of each invalid parameter (a division by zero; dialogs answer their\n"
+               "first button, so the node stops for the debugger). A program that cannot be\n"
+               "loaded or is not linked fails with the reason, as does a NAME the program\n"
+               "lacks, a wrong number of ARGs, or an ARG that is no value of its type (a\n"
+               "string64 holds at most 63 characters).\n"
+               "\"script reference\" prints the script reference in Markdown: the run cycle,\n"
+               "the assembler's text form, every command, value type and operator, engine\n"
+               "function, class with its properties, methods and constants, and the key\n"
+               "codes, all read from the engine's registrations. A name the reference's\n"
+               "notes do not describe is warned of on stderr. docs/scripting.md is its copy.\n"
                "\n"
                "\"contacts\" loads SCENE as \"scene\" does and runs the narrow phase on the\n"
                "collision volumes named A and B (the first node of each name, depth first),\n"
@@ -468,8 +489,24 @@ std::unique_ptr<FileSystem> MakeFileSystem() {
     return fileSystem;
 }
 
-int RunHelp(char**) {
-    PrintHelp(stdout);
+int RunHelp(char** arguments) {
+    if (!arguments || !arguments[0]) {
+        PrintHelp(stdout);
+        return ExitDone;
+    }
+    if (std::strcmp(arguments[0], "script") != 0) {
+        return CommandUsage("help", std::string("no help on \"") + arguments[0] + "\"");
+    }
+    std::fputs("How scripts run\n\n", stdout);
+    std::fputs(ScriptRunCycleGuide, stdout);
+    std::fputs("\nThe script reference lists what programs can name: every command with its\n"
+               "operands and stack, the value types and their operators, every engine\n"
+               "function by number, every class with its properties and methods (the numbers\n"
+               "getprop, setprop and method take, and the generated names) and the key codes.\n"
+               "\"quarn-tool script reference\" prints it; the repository keeps it as\n"
+               "docs/scripting.md. The README's \"Your first game\" walks through a game that\n"
+               "uses it, examples/first-game.\n",
+               stdout);
     return ExitDone;
 }
 
@@ -510,9 +547,7 @@ int RunSettings(char** arguments) {
 }
 
 int RunClasses(char**) {
-    // As the player: its default font registers "Texture" before every other class.
-    Texture::RegisterClass();
-    RegisterAllClasses();
+    RegisterPlayerClasses();
     StandardOutputStream out;
     WriteClassTable(out);
     if (!out.Close()) {
@@ -524,18 +559,50 @@ int RunClasses(char**) {
 // The last line the engine logged, as the reason of a failure the engine explains.
 std::string lastLogLine;
 std::vector<std::string> logLines;
+// Where QUARN_LOG sends the log, when it is set and a command keeps the lines as well.
+LogSink echoSink = nullptr;
 
-void KeepLastLogLine(const char*, const char* text) {
+void KeepLastLogLine(const char* channel, const char* text) {
     lastLogLine = text ? text : "";
     logLines.push_back(lastLogLine);
+    if (echoSink) {
+        echoSink(channel, text);
+    }
+}
+
+// Keeps every log line; with QUARN_LOG set, each also goes to stderr as quarn writes it.
+void KeepLogLines() {
+    echoSink = LogToStandardErrorWhenAsked() ? GetLogSink() : nullptr;
+    SetLogSink(KeepLastLogLine);
 }
 
 // What the engine logged while a command still succeeded (a node of an unknown class, a
-// reference that was not found): the user should hear of it, on stderr.
+// reference that was not found): the user should hear of it, on stderr, unless QUARN_LOG
+// has shown it already.
 void PrintWarnings() {
+    if (echoSink) {
+        return;
+    }
     for (const std::string& line : logLines) {
         std::fprintf(stderr, "quarn-tool: warning: %s\n", line.c_str());
     }
+}
+
+// A parent line the load refused because it would close a cycle leaves its node elsewhere
+// than the file says (often on top, as a second top-level node); "" when none was refused.
+// The report may have reached a message box, whose logged line quotes it.
+std::string FindParentCycle() {
+    const std::string quoted = "message box \"Validity check\": \"";
+    for (const std::string& line : logLines) {
+        if (line.find("cannot be attached below itself") == std::string::npos) {
+            continue;
+        }
+        const size_t end = line.rfind("\" answered \"");
+        return line.starts_with(quoted) && end > quoted.size()
+                   ? line.substr(quoted.size(), end - quoted.size())
+                   : line;
+    }
+    return "";
 }
 
 // The reason, with the engine's own explanation when it logged one meanwhile.
@@ -600,14 +667,8 @@ int RunScene(char** arguments) {
             roots.push_back(node);
         }
     }
-    // A parent line refused because it would close a cycle leaves its node elsewhere than the
-    // file says (often on top, as a second top-level node): saved, the file would change.
-    std::string cycle;
-    for (const std::string& line : logLines) {
-        if (cycle.empty() && line.find("cannot be attached below itself") != std::string::npos) {
-            cycle = line;
-        }
-    }
+    // Saved, a scene whose parents form a cycle would change.
+    const std::string cycle = FindParentCycle();
     bool saved = false;
     if (roots.size() == 1 && cycle.empty()) {
         uint32_t saveFlags = SceneKeepUnmappedIds | SceneSystemZeroPaths | SceneWriteRoot;
@@ -758,6 +819,27 @@ int RunGlyphCache(char** arguments) {
     return ExitDone;
 }
 
+// The frame as the window shows it, with what the engine noted meanwhile as warnings.
+int SaveLastFrame(const std::string& out) {
+    // The back buffer has no alpha to keep.
+    RenderDevice& device = *TheRenderDevice();
+    Int2 view = device.GetViewportSize();
+    std::unique_ptr<DeviceTexture> back = device.GetBackBuffer();
+    if (!back || !back->Lock(TextureLockRead, 0)) {
+        return Fail("cannot read the frame");
+    }
+    RgbaImage image{static_cast<uint32_t>(view.x), static_cast<uint32_t>(view.y), {}};
+    for (int32_t y = 0; y < view.y; ++y) {
+        for (int32_t x = 0; x < view.x; ++x) {
+            StoreRgba(x, y, back->GetPixel(x, y) | 0xFF000000u, &image);
+        }
+    }
+    back->Lock(TextureUnlocked, 0);
+    std::erase_if(logLines, IsStartUpNews);
+    PrintWarnings();
+    return WritePng(image, FromCurrentFolder(out));
+}
+
 int RunRender(char** arguments) {
     const std::string scene = arguments[0];
     int32_t frames = 0;
@@ -797,37 +879,33 @@ int RunRender(char** arguments) {
     if (frames <= 0 || out.empty()) {
         return CommandUsage("render", "--frames and --out are needed");
     }
-    const bool logging = LogToStandardErrorWhenAsked();
-    if (!logging) {
-        SetLogSink(KeepLastLogLine);
+    // The keys and clicks of a game played without anyone at it, as the player plays them.
+    std::string inputError;
+    if (!LoadInputScriptWhenAsked(inputError)) {
+        return Fail(inputError);
     }
+    KeepLogLines();
     switch (StartHeadlessPlayer(scene, step, size)) {
     case HeadlessStart::NoPlayer:
         return Fail(StartUpError());
-    case HeadlessStart::NoScene:
-        return Fail(Explained("cannot load " + scene));
+    case HeadlessStart::NoScene: {
+        const std::string reason = SceneLoadFailure(logLines);
+        return Fail("cannot load " + scene + (reason.empty() ? "" : ": " + reason));
+    }
     case HeadlessStart::Started:
         break;
     }
+    // Before any frame, so that only the file's parent lines are taken for a cycle.
+    if (const std::string cycle = FindParentCycle(); !cycle.empty()) {
+        return Fail(scene + " is refused: its parents form a cycle (" + cycle + ")");
+    }
+    // A close played from the input script ends the program there, with the frame before it.
+    static std::string shot;
+    shot = out;
+    SetExitHandler([] { std::exit(SaveLastFrame(shot)); });
     RunHeadlessFrames(frames);
-
-    // The frame as the window shows it: the back buffer has no alpha to keep.
-    RenderDevice& device = *TheRenderDevice();
-    Int2 view = device.GetViewportSize();
-    std::unique_ptr<DeviceTexture> back = device.GetBackBuffer();
-    if (!back || !back->Lock(TextureLockRead, 0)) {
-        return Fail("cannot read the frame");
-    }
-    RgbaImage image{static_cast<uint32_t>(view.x), static_cast<uint32_t>(view.y), {}};
-    for (int32_t y = 0; y < view.y; ++y) {
-        for (int32_t x = 0; x < view.x; ++x) {
-            StoreRgba(x, y, back->GetPixel(x, y) | 0xFF000000u, &image);
-        }
-    }
-    back->Lock(TextureUnlocked, 0);
-    std::erase_if(logLines, IsStartUpNews);
-    PrintWarnings();
-    return WritePng(image, FromCurrentFolder(out));
+    SetExitHandler(nullptr);
+    return SaveLastFrame(out);
 }
 
 // Validity reports of a command that still succeeds are warnings, as log lines are.

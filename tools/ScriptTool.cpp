@@ -1,12 +1,12 @@
 #include "tools/ScriptTool.h"
 
-#include "app/ClassRegistration.h"
 #include "app/dialogs/DialogBackend.h"
 #include "core/debug/Log.h"
 #include "core/filesystem/FileSystem.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
 #include "core/object/Property.h"
+#include "core/object/PropertyText.h"
 #include "core/object/Signals.h"
 #include "core/object/ValueType.h"
 #include "core/scene/EngineState.h"
@@ -16,9 +16,12 @@
 #include "script/machine/ScriptResource.h"
 #include "tools/ScriptAssembler.h"
 #include "tools/ScriptProgramBuilder.h"
+#include "tools/ScriptReference.h"
 #include "tools/ToolInput.h"
+#include "tools/ToolScene.h"
 #include "tools/ToolStatus.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -115,10 +118,51 @@ bool ParseRunRequest(char** arguments, RunRequest& request, std::string& reason)
     return true;
 }
 
-// The text form of a value of that type, as a property of it prints.
+// Programs name string64 by its own type number; properties know it as TypeString64.
+int32_t PropertyType(int32_t type) {
+    return type == TypeString64Alias ? TypeString64 : type;
+}
+
+// The text form of a value of that type, as a property of it prints; a type no property has
+// (int3, char) prints every word as a number, with ',' between them.
 std::string ValueText(int32_t type, const uint32_t* words) {
-    std::unique_ptr<Property> descriptor = CreateProperty(type);
-    return descriptor ? descriptor->Print(words) : std::to_string(words[0]);
+    if (std::unique_ptr<Property> descriptor = CreateProperty(PropertyType(type))) {
+        return descriptor->Print(words);
+    }
+    std::string text;
+    for (int32_t word = 0; word < std::max(GetTypeWordCount(type), 1); ++word) {
+        if (word > 0) {
+            text += ',';
+        }
+        text += std::to_string(static_cast<int32_t>(words[word]));
+    }
+    return text;
+}
+
+// Reads an argument as the parameter's type; false with a reason for a text that is none, or
+// that a string64 could hold only in part.
+bool ReadArgument(int32_t type, const char* text, uint32_t* value, std::string& reason) {
+    if (PropertyType(type) == TypeString64) {
+        if (std::strlen(text) >= PropertyString64::Capacity) {
+            reason = std::string("\"") + text + "\" is longer than the " +
+                     std::to_string(PropertyString64::Capacity - 1) + " characters of a string64";
+            return false;
+        }
+        CreateProperty(TypeString64)->Parse(text, value);
+        return true;
+    }
+    if (!ParseTypedValue(type, text, value)) {
+        reason = std::string("\"") + text + "\" is no " + GetTypeName(type);
+        return false;
+    }
+    return true;
+}
+
+// The report of a dialog the run asked, without the layout's closing lines.
+std::string ReportText(const std::string& text) {
+    std::string report = text.ends_with("\n.") ? text.substr(0, text.size() - 2) : text;
+    report.erase(report.find_last_not_of('\n') + 1);
+    return report;
 }
 
 // Why a program cannot run: its loader's word, or its unresolved calls.
@@ -162,7 +206,9 @@ bool CallNamed(Script& script, const RunRequest& request, std::string& result,
     uint32_t* argument = block.data() + 1;
     for (size_t i = 0; i < request.arguments.size(); ++i) {
         const int32_t type = method->GetArgumentType(int(i));
-        ParseTypedValue(type, request.arguments[i], argument);
+        if (!ReadArgument(type, request.arguments[i], argument, reason)) {
+            return false;
+        }
         argument += GetTypeWordCount(type);
     }
     method->Call(&script, block.data());
@@ -223,9 +269,9 @@ int RunProgram(char** arguments, std::string& reason) {
         }
         for (const ScriptedDialogs::Request& asked : dialogs.Requests()) {
             if (asked.title == "Script Error!") {
-                const size_t end = asked.text.find_last_not_of('\n');
-                lines +=
-                    "error: " + asked.text.substr(0, end == std::string::npos ? 0 : end + 1) + "\n";
+                lines += "error: " + ReportText(asked.text) + "\n";
+            } else if (asked.title == "Invalid parameter during script execution") {
+                lines += "invalid: " + ReportText(asked.text) + "\n";
             }
         }
     }
@@ -245,11 +291,27 @@ int RunProgram(char** arguments, std::string& reason) {
     return ExitDone;
 }
 
+// The reference on stdout; what the notes lack or name in vain is warned of on stderr.
+int PrintReference(std::string& reason) {
+    std::vector<std::string> problems;
+    const std::string text = WriteScriptReference(problems);
+    for (const std::string& problem : problems) {
+        std::fprintf(stderr, "quarn-tool: warning: %s\n", problem.c_str());
+    }
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
+        std::fflush(stdout) != 0) {
+        reason = "cannot write to stdout";
+        return ExitFailed;
+    }
+    return ExitDone;
+}
+
 } // namespace
 
 int RunScriptTool(char** arguments, std::string& reason) {
-    // Class names in types and operands resolve against the engine's own registrations.
-    RegisterAllClasses();
+    // Class names in types and operands, and generated method names, resolve as the player
+    // registers them.
+    RegisterPlayerClasses();
     if (std::strcmp(arguments[0], "asm") == 0 && arguments[1] && arguments[2]) {
         return Assemble(arguments[1], arguments[2], reason);
     }
@@ -258,6 +320,9 @@ int RunScriptTool(char** arguments, std::string& reason) {
     }
     if (std::strcmp(arguments[0], "run") == 0 && arguments[1]) {
         return RunProgram(arguments + 1, reason);
+    }
+    if (std::strcmp(arguments[0], "reference") == 0 && !arguments[1]) {
+        return PrintReference(reason);
     }
     reason.clear(); // the command's usage line says it all
     return ExitUsage;
