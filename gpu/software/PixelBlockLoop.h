@@ -19,7 +19,9 @@ public:
 
     void SampleBlock(uint32_t sampler, uint32_t control, const float* const* coords,
                      float* const* texels, uint32_t lanes, uint32_t rowStride) const override {
-        const BlockTexture& t = setup_.textures[sampler];
+        // texld may name any register as its sampler; one past the samplers reads as unbound.
+        static constexpr BlockTexture unbound{};
+        const BlockTexture& t = sampler < GpuSamplerCount ? setup_.textures[sampler] : unbound;
         if (t.kind == BlockTextureKind::Vector) {
             Fetch(t, control, coords, texels, lanes);
             return;

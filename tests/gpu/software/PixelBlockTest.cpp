@@ -79,6 +79,8 @@ std::vector<std::vector<uint32_t>> Programs() {
         {Op(66, 3) | GpuShaderTexProject << 16, r0, Src(3, 1), Src(10, 0),
          Op(66, 3) | GpuShaderTexBias << 16, r1, Src(3, 0), Src(10, 0), Op(18, 4), r2, Src(2, 0),
          Src(0, 0), Src(0, 1), Op(2, 3), Sat(Dst(8, 0)), Src(0, 2), Src(1, 1)},
+        // texld naming a temporary past the samplers as its sampler: unbound
+        {Op(66, 3), r0, Src(3, 0), Src(0, 20), Op(2, 3), Dst(8, 0), Src(0, 0), Src(1, 0)},
         // a tap at t0 + t1 / 4, texkill where t1.x < 0
         {Op(4, 4), r1, Src(3, 1), Src(2, 1), Src(3, 0), Op(66, 3), r0, Src(0, 1), Src(10, 0),
          Op(65, 1), Dst(3, 1, 0x1), Op(5, 3), Dst(8, 0), Src(0, 0), Src(1, 0)},
@@ -221,7 +223,7 @@ TEST_P(PixelBlockDraw, DrawsWhatTheReferenceInterpreterDraws) {
 // A draw large enough to be cut into bands for the threads: each band's blocks must shade as
 // the reference does on one thread.
 TEST(PixelBlockBands, ALargeDrawOnThreadsDrawsWhatTheReferenceDraws) {
-    const std::vector<uint32_t> program = Programs()[2]; // a computed tap and texkill
+    const std::vector<uint32_t> program = Programs()[3]; // a computed tap and texkill
     auto render = [&](uint32_t threads) {
         auto device = SoftwareDevice::Create({.backBufferWidth = 240,
                                               .backBufferHeight = 100,
