@@ -441,7 +441,9 @@ BlockProgram::BlockProgram(const GpuShaderProgram& program)
 void BlockConstants::Setup(const BlockProgram& program, const GpuShaderProgram& source,
                            const float (*constants)[4], uint32_t count) {
     count_ = std::min<uint32_t>(count, GpuVertexConstCount);
-    std::copy(constants[0], constants[0] + 4 * count_, constants_[0]);
+    for (int64_t i = 0; i < count_; ++i) {
+        std::copy(constants[i], constants[i] + 4, constants_[i]);
+    }
     for (const GpuShaderConstant& c : source.constants) {
         std::copy(c.value, c.value + 4, constants_[c.index]);
     }

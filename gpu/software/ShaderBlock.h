@@ -73,7 +73,6 @@ class BlockProgram {
 public:
     explicit BlockProgram(const GpuShaderProgram& program);
 
-    GpuShaderKind Kind() const { return kind_; }
     bool Vs11() const { return vs11_; }
     const std::vector<BlockInstruction>& Instructions() const { return instructions_; }
     // Registers of the file a block needs.

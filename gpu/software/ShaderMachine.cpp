@@ -23,7 +23,10 @@ void ShaderMachine::Setup(const GpuShaderProgram& program, const float (*constan
                           uint32_t count) {
     program_ = &program;
     constantCount_ = std::min<uint32_t>(count, GpuVertexConstCount);
-    std::copy(constants[0], constants[0] + 4 * constantCount_, constants_[0]);
+    // Row by row: a pointer runs past one row's four floats only into the next row.
+    for (uint32_t i = 0; i < constantCount_; ++i) {
+        std::copy(constants[i], constants[i] + 4, constants_[i]);
+    }
     for (const GpuShaderConstant& c : program.constants) {
         std::copy(c.value, c.value + 4, constants_[c.index]);
     }
@@ -298,7 +301,9 @@ const float* ShaderMachine::Read(const ShaderRegisters& r, const GpuShaderSource
 void ShaderMachine::Clear(ShaderRegisters& r) {
     // Every run starts afresh: a register read before the program writes it reads zero, not what
     // an earlier vertex or pixel left in it.
-    std::fill(r.temps[0], r.temps[0] + 4 * GpuPixelTempCount, 0.0f);
+    for (float(&t)[4] : r.temps) {
+        std::fill(t, t + 4, 0.0f);
+    }
     std::fill(r.address, r.address + 4, 0);
 }
 
@@ -374,10 +379,14 @@ bool ShaderMachine::Step(const GpuShaderInstruction& in, ShaderRegisters& r,
         break;
     }
     case GpuShaderOp::TexKill: {
-        const GpuShaderDest& k = in.dest;
-        const float* v = k.type == GpuShaderRegister::Temp ? r.temps[k.index] : r.textures[k.index];
+        // The register it names, whatever its file, unswizzled.
+        GpuShaderSource operand;
+        operand.type = in.dest.type;
+        operand.index = in.dest.index;
+        float v[4];
+        Read(r, operand, v);
         for (int i = 0; i < 4; ++i) {
-            if ((k.writeMask >> i & 1) != 0 && v[i] < 0.0f) {
+            if ((in.dest.writeMask >> i & 1) != 0 && v[i] < 0.0f) {
                 return false;
             }
         }

@@ -131,7 +131,10 @@ inline std::string CompareWithReference(const GpuShaderProgram& program, uint32_
     std::vector<ShaderRegisters> r(BlockLanes, ShaderRegisters{});
     for (uint32_t i = 0; i < BlockLanes; ++i) {
         // The registers' earlier contents must not matter.
-        std::fill(r[i].temps[0], r[i].temps[0] + 4 * GpuPixelTempCount, noise.Value());
+        const float stale = noise.Value();
+        for (float(&t)[4] : r[i].temps) {
+            std::fill(t, t + 4, stale);
+        }
         std::fill(r[i].address, r[i].address + 4, 3);
         const uint32_t lane = blockLane(i);
         if (vertex) {

@@ -124,11 +124,38 @@ TEST(ShaderMachine, MatrixRowsPastTheRegisterFileReadZero) {
     ShaderMachine machine;
     machine.Setup(program, ones, 1);
     ShaderRegisters r{};
-    std::fill(r.inputs[0], r.inputs[0] + 4 * GpuVertexInputCount, 5.0f);
+    for (float(&input)[4] : r.inputs) {
+        std::fill(input, input + 4, 5.0f);
+    }
     ASSERT_TRUE(machine.Run(r, nullptr));
     const float expected[4] = {4, 4, 0, 0};
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(r.outputs[0][i], expected[i]) << i;
+    }
+}
+
+TEST(ShaderMachine, TexkillTestsTheRegisterItNames) {
+    // texkill c1.x, v0.x and t1.x over a negative c1, a negative v0 or a negative t1: each
+    // discards only when its own register is negative.
+    const float negative[2][4] = {{}, {-1, -1, -1, -1}};
+    const float positive[2][4] = {};
+    for (const uint32_t operand : {Dst(2, 1, 0x1), Dst(1, 0, 0x1), Dst(3, 1, 0x1)}) {
+        const GpuShaderProgram program =
+            Decoded(GpuShaderKind::Pixel, {Ps20, Op(65, 1), operand, End});
+        for (const bool below : {false, true}) {
+            SCOPED_TRACE(testing::Message() << std::hex << operand << (below ? " below" : ""));
+            const bool constant = GpuShaderTokenRegister(operand) == GpuShaderRegister::Const;
+            ShaderMachine machine;
+            machine.Setup(program, below && constant ? negative : positive, 2);
+            ShaderRegisters r{};
+            r.inputs[0][0] =
+                below && GpuShaderTokenRegister(operand) == GpuShaderRegister::Input ? -1.0f : 1.0f;
+            r.textures[1][0] =
+                below && GpuShaderTokenRegister(operand) == GpuShaderRegister::AddressOrTexture
+                    ? -1.0f
+                    : 1.0f;
+            EXPECT_EQ(machine.Run(r, nullptr), !below);
+        }
     }
 }
 
