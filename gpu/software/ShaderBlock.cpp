@@ -92,6 +92,17 @@ public:
         DropDeadComponents();
     }
 
+    // Which registers of the file hold temporaries.
+    std::vector<bool> Temporaries() const {
+        std::vector<bool> temporary(out_.registers_, false);
+        for (uint32_t id = TempRegisters; id < InputRegisters; ++id) {
+            if (registers_[id].offset != NoBlockOffset) {
+                temporary[registers_[id].offset / BlockRegisterFloats] = true;
+            }
+        }
+        return temporary;
+    }
+
 private:
     struct LaneRegister {
         uint32_t offset = NoBlockOffset;
@@ -423,19 +434,105 @@ private:
     LaneRegister registers_[LaneRegisterCount];
 };
 
+// Temporaries whose lives do not overlap share a register of the file, so that the part of
+// a block's file that a program touches stays small for the first-level cache.
+void BlockProgram::ShareTemporaries(const std::vector<bool>& temporary) {
+    std::vector<BlockInstruction>& list = instructions_;
+    const uint32_t count = registers_;
+    const int end = static_cast<int>(list.size());
+    std::vector<int> first(count, end + 1);
+    std::vector<int> last(count, -2);
+    auto touch = [&](uint32_t offset, int at) {
+        const uint32_t r = offset / BlockRegisterFloats;
+        first[r] = std::min(first[r], at);
+        last[r] = std::max(last[r], at);
+    };
+    for (int i = 0; i < end; ++i) {
+        const BlockInstruction& in = list[static_cast<size_t>(i)];
+        for (uint32_t c = 0; c < 4; ++c) {
+            if (in.target != BlockTarget::None && (in.mask >> c & 1) != 0) {
+                touch(in.dest[c], i);
+            }
+        }
+        for (uint32_t src = 0; src < in.operands; ++src) {
+            for (uint32_t c = 0; c < 4 && !in.sources[src].uniform; ++c) {
+                touch(in.sources[src].offset[c], i);
+            }
+        }
+    }
+    // Cleared registers live from the block's start, outputs to its end.
+    for (const std::vector<uint32_t>& cleared : cleared_) {
+        for (uint32_t offset : cleared) {
+            touch(offset, -1);
+        }
+    }
+    for (uint32_t output : outputs_) {
+        if (output != NoBlockOffset) {
+            touch(output, end);
+        }
+    }
+    // In program order: a temporary takes a register freed by an earlier instruction.
+    std::vector<uint32_t> map(count);
+    std::vector<uint32_t> free;
+    for (uint32_t r = 0; r < count; ++r) {
+        map[r] = r;
+    }
+    for (int at = -1; at <= end; ++at) {
+        for (uint32_t r = 0; r < count; ++r) {
+            if (temporary[r] && first[r] == at && !free.empty()) {
+                map[r] = free.back();
+                free.pop_back();
+            }
+        }
+        for (uint32_t r = 0; r < count; ++r) {
+            if (temporary[r] && last[r] == at) {
+                free.push_back(map[r]);
+            }
+        }
+    }
+    auto moved = [&](uint32_t& offset) {
+        const uint32_t r = offset / BlockRegisterFloats;
+        offset = map[r] * BlockRegisterFloats + offset % BlockRegisterFloats;
+    };
+    for (BlockInstruction& in : list) {
+        for (uint32_t c = 0; c < 4; ++c) {
+            moved(in.dest[c]);
+        }
+        for (uint32_t src = 0; src < in.operands; ++src) {
+            for (uint32_t c = 0; c < 4 && !in.sources[src].uniform; ++c) {
+                moved(in.sources[src].offset[c]);
+            }
+        }
+    }
+    for (std::vector<uint32_t>& cleared : cleared_) {
+        for (uint32_t& offset : cleared) {
+            moved(offset);
+        }
+    }
+    for (uint32_t& output : outputs_) {
+        if (output != NoBlockOffset) {
+            moved(output);
+        }
+    }
+}
+
 BlockProgram::BlockProgram(const GpuShaderProgram& program)
     : kind_(program.kind),
       vs11_(program.kind == GpuShaderKind::Vertex && program.version == 0x0101) {
     // Both passes make the same registers and instructions; the second keeps only what it
     // reads differently.
+    std::vector<bool> temporaries;
     for (bool narrow : {true, false}) {
         instructions_.clear();
         registers_ = 0;
         uniformConstants_.assign(1, UINT16_MAX); // register 0 reads zero
         written_ = 0;
         samplersRead_ = 0;
-        Decoder(*this, program, narrow).Run();
+        Decoder decoder(*this, program, narrow);
+        decoder.Run();
+        temporaries = decoder.Temporaries();
     }
+    ShareTemporaries(temporaries);
 }
 
 void BlockConstants::Setup(const BlockProgram& program, const GpuShaderProgram& source,

@@ -100,6 +100,8 @@ public:
 
 private:
     class Decoder;
+    // Temporaries whose lives do not overlap share a register of the file.
+    void ShareTemporaries(const std::vector<bool>& temporary);
 
     GpuShaderKind kind_;
     bool vs11_ = false;
