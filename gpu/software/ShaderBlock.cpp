@@ -495,7 +495,7 @@ void BlockProgram::ShareTemporaries(const std::vector<bool>& temporary) {
         offset = map[r] * BlockRegisterFloats + offset % BlockRegisterFloats;
     };
     for (BlockInstruction& in : list) {
-        for (uint32_t c = 0; c < 4; ++c) {
+        for (uint32_t c = 0; c < 4 && in.target != BlockTarget::None; ++c) {
             moved(in.dest[c]);
         }
         for (uint32_t src = 0; src < in.operands; ++src) {

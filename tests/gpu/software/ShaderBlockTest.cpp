@@ -79,6 +79,18 @@ TEST(ShaderBlock, RunsGeneratedProgramsBitForBitAsTheReference) {
     }
 }
 
+TEST(ShaderBlock, RunsAProgramThatNamesNoRegisterOfItsFile) {
+    // texkill c1 alone: nothing for the file to hold.
+    GpuShaderProgram program;
+    std::string error;
+    ASSERT_TRUE(DecodeShaderProgram(StreamBytes({Ps20, Op(65, 1), Dst(2, 1, 0xE), End}),
+                                    GpuShaderKind::Pixel, program, error))
+        << error;
+    for (bool wide : {false, true}) {
+        EXPECT_EQ(CompareWithReference(program, 1, wide), "");
+    }
+}
+
 // A large draw's vertex blocks run on several threads; the frame must be the one the reference
 // interpreter makes vertex by vertex.
 TEST(ShaderBlock, VertexProgramsDrawWhatTheReferenceDraws) {
