@@ -56,6 +56,46 @@ TEST_F(MeshTest, ObjValuesAreFlippedAndReferencesWithoutAnEntryReadZero) {
     mesh->Release();
 }
 
+TEST_F(MeshTest, ObjNumbersTakeEveryFormStrtodReads) {
+    Mesh* mesh = Load("forms.obj", "v .5 0 0\nv 5. -.5 +2\nv 1e-3 1E+2 -0.25e1# tail\n"
+                                   "vt .25\nvt 1 .5 .75\nf 1/1 2/2 3/2\n");
+    test::ExpectNear(mesh->GetPoint(0), {0.5f, 0, 0});
+    test::ExpectNear(mesh->GetPoint(1), {5, -0.5f, -2});
+    test::ExpectNear(mesh->GetPoint(2), {0.001f, 100, 2.5f});
+    // A texture coordinate without v reads v = 0, which the flip makes 1.
+    EXPECT_FLOAT_EQ(mesh->GetUv(0).x, 0.25f);
+    EXPECT_FLOAT_EQ(mesh->GetUv(0).y, 1.0f);
+    EXPECT_FLOAT_EQ(mesh->GetUv(1).y, 0.5f);
+    EXPECT_TRUE(log_.Lines().empty());
+    mesh->Release();
+}
+
+TEST_F(MeshTest, AnObjWithAMalformedNumberIsRefusedNamingItsLine) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"v 1 2 3\nv 1.2.3 0 0\n", "Invalid number '1.2.3' in mesh file 'bad.obj', line 2"},
+        {"v 0 0 0\r\n\n# x\nvn 0 0 1x\n", "Invalid number '1x' in mesh file 'bad.obj', line 4"},
+        {"v 1e 0 0\n", "Invalid number '1e' in mesh file 'bad.obj', line 1"},
+        {"v - 1 2 3\n", "Invalid number '-' in mesh file 'bad.obj', line 1"},
+        {"vt 0.5 abc\n", "Invalid number 'abc' in mesh file 'bad.obj', line 1"},
+        {"v 1e39 0 0\n", "Invalid number '1e39' in mesh file 'bad.obj', line 1"},
+        {"v 0,5 0 0\n", "Invalid number '0,5' in mesh file 'bad.obj', line 1"},
+        // A missing coordinate no longer takes the next line's keyword in its place.
+        {"v 1 2\nv 3 4 5\n", "A number is missing in mesh file 'bad.obj', line 1"},
+        {"vn 1 2 # z\n", "A number is missing in mesh file 'bad.obj', line 1"},
+        {"v 1 2 3\nvt\n", "A number is missing in mesh file 'bad.obj', line 2"},
+        {"v 1 2 " + std::string(100, '7') + "x\n",
+         "Invalid number '" + std::string(40, '7') + "...' in mesh file 'bad.obj', line 1"},
+    };
+    for (const auto& [obj, error] : cases) {
+        log_.Clear();
+        files_.Add("bad.obj", obj + "v 0 0 0\nf 1 2 3\n");
+        Mesh mesh("", nullptr);
+        EXPECT_FALSE(mesh.LoadFromFile("bad.obj")) << obj;
+        EXPECT_EQ(mesh.GetVertexCount(), 0u) << obj;
+        EXPECT_TRUE(log_.Contains("Error: " + error)) << obj;
+    }
+}
+
 TEST_F(MeshTest, ObjFacesOfFewerThanThreeCornersAreSkippedWithOneWarning) {
     log_.Clear();
     Mesh* mesh = Load("short.obj", Square + "f 1 2\nf 3\nf\nv 5 5 5\nf 1 2 5\n");
