@@ -46,7 +46,8 @@ bench:
 		quarn_png_encode_bench quarn_scene_bench quarn_mesh_bench quarn_shader_bench \
 		quarn_table_bench quarn_undo_bench quarn_lcp_bench quarn_broadphase_bench quarn_postprocess_bench \
 		quarn_script_bench quarn_convex_route_bench \
-		quarn_chain_bench quarn_ui_bench quarn_physics_world_bench quarn_physics_peer_bench
+		quarn_chain_bench quarn_ui_bench quarn_physics_world_bench quarn_physics_peer_bench \
+		quarn_http_reply_bench
 	$(BUILD_DIR)/release/bench/quarn_raster_bench
 	$(BUILD_DIR)/release/bench/quarn_png_decode_bench
 	$(BUILD_DIR)/release/bench/quarn_png_encode_bench
@@ -63,6 +64,7 @@ bench:
 	$(BUILD_DIR)/release/bench/quarn_chain_bench
 	$(BUILD_DIR)/release/bench/quarn_ui_bench
 	$(BUILD_DIR)/release/bench/quarn_physics_world_bench
+	$(BUILD_DIR)/release/bench/quarn_http_reply_bench
 	$(BUILD_DIR)/release/bench/quarn_physics_peer_bench bench/peers bench/peers/physics-peers.mjs \
 		$(PEERS_DIR)
 

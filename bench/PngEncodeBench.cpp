@@ -3,41 +3,16 @@
 // output sizes are printed beside the times, with the peak of memory the engine's encoder
 // allocates besides its input and output: a bounded encoder holds a few rows.
 #include "bench/BenchTiming.h"
+#include "bench/PeakHeap.h"
 #include "codecs/PngEncoder.h"
 
-#include <atomic>
 #include <csetjmp>
 #include <cstdio>
-#include <cstdlib>
-#include <malloc.h>
-#include <new>
 #include <png.h>
 #include <string>
 #include <vector>
 
 namespace {
-
-std::atomic<size_t> liveBytes{0};
-std::atomic<size_t> peakBytes{0};
-
-void* Allocate(size_t size) {
-    void* block = std::malloc(size == 0 ? 1 : size);
-    if (!block) {
-        throw std::bad_alloc();
-    }
-    size_t now = liveBytes += malloc_usable_size(block);
-    size_t peak = peakBytes.load();
-    while (now > peak && !peakBytes.compare_exchange_weak(peak, now)) {
-    }
-    return block;
-}
-
-void Release(void* block) {
-    if (block) {
-        liveBytes -= malloc_usable_size(block);
-        std::free(block);
-    }
-}
 
 // Smooth art with hard edges and some noise, opaque: what a game saves as a screenshot.
 std::vector<uint8_t> MakeImage(uint32_t side) {
@@ -104,10 +79,9 @@ int main() {
         }
         std::vector<uint8_t> file;
         std::vector<uint8_t> reference;
-        const size_t before = liveBytes.load();
-        peakBytes = before;
+        const size_t before = bench::StartPeak();
         encoded = PngEncoder().Encode(file, rgba.data(), side, side) == 0 && encoded;
-        Sizes row{std::to_string(side) + "^2", file.size(), 0, peakBytes.load() - before};
+        Sizes row{std::to_string(side) + "^2", file.size(), 0, bench::peakBytes.load() - before};
         const bench::Timing engine = bench::TimeRounds(
             [&] {
                 PngEncoder encoder;
@@ -132,23 +106,4 @@ int main() {
         return 1;
     }
     return 0;
-}
-
-void* operator new(size_t size) {
-    return Allocate(size);
-}
-void* operator new[](size_t size) {
-    return Allocate(size);
-}
-void operator delete(void* block) noexcept {
-    Release(block);
-}
-void operator delete[](void* block) noexcept {
-    Release(block);
-}
-void operator delete(void* block, size_t) noexcept {
-    Release(block);
-}
-void operator delete[](void* block, size_t) noexcept {
-    Release(block);
 }

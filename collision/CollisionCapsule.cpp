@@ -1,5 +1,6 @@
 #include "collision/CollisionCapsule.h"
 
+#include "collision/CollisionCylinder.h"
 #include "collision/CollisionPlane.h"
 #include "collision/CollisionRay.h"
 #include "collision/CollisionSphere.h"
@@ -370,6 +371,180 @@ int CollideRayCapsule(CollisionVolume& ray, CollisionVolume& capsule, int,
     return RaySphereContact(o, u, rl, core.centre + a * cap, core.r, inside, contacts[0]);
 }
 
+namespace {
+
+// A point against a solid cylinder: how far outside it lies (at or below 0 inside, the depth
+// below the nearer surface negated), the cylinder's outward normal there, and the point of its
+// surface nearest an outside point.
+struct CylinderDistance {
+    float distance = 0.0f;
+    Float3 outward;
+    Float3 nearest;
+};
+
+CylinderDistance DistanceToCylinder(const CylinderFrame& f, const Float3& p) {
+    const Float3 v = p - f.c;
+    const float beta = f.a.Dot(v);
+    const Float3 w = v - f.a * beta;
+    const float rho = w.Length();
+    const Float3 across = rho > 0.0f ? w / rho : f.a.AnyPerpendicular();
+    const float dz = std::fabs(beta) - f.h;
+    const float dr = rho - f.r;
+    if (dz > 0.0f || dr > 0.0f) {
+        // By its parts along and across the axis: p less the nearest point would be mostly
+        // rounding close to the surface.
+        const float along = beta - std::clamp(beta, -f.h, f.h);
+        const float out = std::max(dr, 0.0f);
+        const float distance = std::sqrt(along * along + out * out);
+        const Float3 nearest = p - f.a * along - across * out;
+        return {distance, (f.a * along + across * out) / distance, nearest};
+    }
+    if (dz >= dr) {
+        return {dz, beta < 0.0f ? f.a * -1.0f : f.a, p};
+    }
+    return {dr, across, p};
+}
+
+// How far the capsule must move along the unit direction u to clear the cylinder.
+float OverlapAlong(const Core& core, const CylinderFrame& f, const Float3& u) {
+    const float k = f.a.Dot(u);
+    const float cylinderReach =
+        f.c.Dot(u) + f.h * std::fabs(k) + f.r * std::sqrt(std::max(0.0f, 1.0f - k * k));
+    const float capsuleStart = core.centre.Dot(u) - core.h * std::fabs(core.axis.Dot(u)) - core.r;
+    return cylinderReach - capsuleStart;
+}
+
+// The capsule's sphere about the core point at offset s against the cylinder. The normal is the
+// way the capsule leaves the cylinder in the negated frame, which is from the capsule toward
+// the cylinder in the world's. A core point outside gives the contact on the cylinder's
+// surface; one inside gives it at the core point, with the way out of least overlap among the
+// nearer surface's, the axis, the way across it to the core point and the way across both
+// axes. Either way the contact lies within both shapes.
+int CoreContact(const Core& core, const CylinderFrame& f, float s, CollisionContact& contact) {
+    const Float3 q = core.centre + core.axis * s;
+    const CylinderDistance d = DistanceToCylinder(f, q);
+    // Also refuses a placement that is not finite.
+    if (!(d.distance <= core.r)) {
+        return 0;
+    }
+    if (d.distance > 0.0f) {
+        SetContact(contact, d.nearest, d.outward, core.r - d.distance);
+        return 1;
+    }
+    const Float3 v = q - f.c;
+    const Float3 candidates[] = {d.outward, f.a, (v - f.a * f.a.Dot(v)).NormalizedOrSelf(),
+                                 f.a.Cross(core.axis).NormalizedOrSelf()};
+    Float3 normal = d.outward;
+    float depth = OverlapAlong(core, f, normal);
+    // Each way and its reverse, so that the one taken is never the longer of the two.
+    for (const Float3& candidate : candidates) {
+        for (const Float3& u : {candidate, candidate * -1.0f}) {
+            const float overlap = OverlapAlong(core, f, u);
+            if (u.LengthSquared() > 0.0f && overlap < depth) {
+                depth = overlap;
+                normal = u;
+            }
+        }
+    }
+    SetContact(contact, q, normal, depth);
+    return 1;
+}
+
+constexpr float ParallelLimit = 1e-5f;
+
+// The stretch of the core, from `from` to `to` along its axis, over which its distance from the
+// cylinder stays least: where a core beside the side and parallel to it runs past the side,
+// or where a core beyond an end and across the axis runs over the end's outline. False for
+// any other placement, or when the stretch is a point.
+bool LeastDistanceStretch(const Core& core, const CylinderFrame& f, float& from, float& to) {
+    const Float3 v = core.centre - f.c;
+    const float beta = f.a.Dot(v);
+    const float k = f.a.Dot(core.axis);
+    if (1.0f - k * k < ParallelLimit) {
+        if ((v - f.a * beta).LengthSquared() < f.r * f.r) {
+            return false;
+        }
+        from = (-f.h - beta) / k;
+        to = (f.h - beta) / k;
+    } else if (k * k < ParallelLimit && std::fabs(beta) >= f.h) {
+        const Float3 w = v - f.a * beta;
+        const Float3 u = core.axis - f.a * k;
+        const float qa = u.Dot(u);
+        const float qb = u.Dot(w);
+        const float discriminant = qb * qb - qa * (w.Dot(w) - f.r * f.r);
+        if (discriminant <= 0.0f) {
+            return false;
+        }
+        const float root = std::sqrt(discriminant);
+        from = (-qb - root) / qa;
+        to = (root - qb) / qa;
+    } else {
+        return false;
+    }
+    if (from > to) {
+        std::swap(from, to);
+    }
+    from = std::max(from, -core.h);
+    to = std::min(to, core.h);
+    return from < to;
+}
+
+// The core's offset along its axis where the distance from the cylinder is least. That
+// distance is convex along the core and its slope is the outward normal along the axis, so a
+// bisection on the slope's sign finds it to the last bit.
+float NearestCoreOffset(const Core& core, const CylinderFrame& f) {
+    const auto slope = [&](float s) {
+        return DistanceToCylinder(f, core.centre + core.axis * s).outward.Dot(core.axis);
+    };
+    float lo = -core.h;
+    float hi = core.h;
+    if (!(lo < hi) || slope(lo) >= 0.0f) {
+        return lo;
+    }
+    if (slope(hi) <= 0.0f) {
+        return hi;
+    }
+    for (int i = 0; i < 64; ++i) {
+        const float middle = (lo + hi) * 0.5f;
+        if (!(lo < middle && middle < hi)) {
+            break;
+        }
+        const float value = slope(middle);
+        if (value == 0.0f) {
+            return middle;
+        }
+        (value < 0.0f ? lo : hi) = middle;
+    }
+    return (lo + hi) * 0.5f;
+}
+
+} // namespace
+
+int CollideCapsuleCylinder(CollisionVolume& capsule, CollisionVolume& cylinder, int maximum,
+                           std::span<CollisionContact> contacts) {
+    auto* c = dynamic_cast<CollisionCapsule*>(&capsule);
+    auto* cyl = dynamic_cast<CollisionCylinder*>(&cylinder);
+    if (!c || !cyl || contacts.empty()) {
+        return 0;
+    }
+    const Core core = NegatedCore(*c);
+    const CylinderFrame f = NegatedCylinder(*cyl);
+    const auto at = [&](float s, CollisionContact& contact) {
+        return CoreContact(core, f, s, contact);
+    };
+    float from = 0.0f;
+    float to = 0.0f;
+    if (LeastDistanceStretch(core, f, from, to)) {
+        if (maximum >= 2 && contacts.size() >= 2 && at(from, contacts[0]) && at(to, contacts[1])) {
+            return 2;
+        }
+        if (at((from + to) * 0.5f, contacts[0])) {
+            return 1;
+        }
+    }
+    return at(NearestCoreOffset(core, f), contacts[0]);
+}
+
 ClassInfo* CollisionCapsule::RegisterClass() {
     if (classInfo) {
         return classInfo;
@@ -387,6 +562,9 @@ ClassInfo* CollisionCapsule::RegisterClass() {
     SetCollider(COLLISION_CAPSULE, COLLISION_CAPSULE, CollideCapsuleCapsule);
     SetCollider(COLLISION_CAPSULE, COLLISION_PLANE, CollideCapsulePlane);
     SetCollider(COLLISION_RAY, COLLISION_CAPSULE, CollideRayCapsule);
+    // The general route meets a capsule's side and a cylinder's as two edges, which give no
+    // contact: the pair has a collider of its own.
+    SetCollider(COLLISION_CAPSULE, COLLISION_CYLINDER, CollideCapsuleCylinder);
     return classInfo;
 }
 

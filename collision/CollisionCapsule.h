@@ -64,5 +64,9 @@ int CollideCapsulePlane(CollisionVolume& capsule, CollisionVolume& plane, int ma
                         std::span<CollisionContact> contacts);
 int CollideRayCapsule(CollisionVolume& ray, CollisionVolume& capsule, int maximum,
                       std::span<CollisionContact> contacts);
+// The core's point nearest the cylinder; where a lying capsule shares a stretch with the side
+// or an end, a contact at each end of it when two are wanted, else one at its middle.
+int CollideCapsuleCylinder(CollisionVolume& capsule, CollisionVolume& cylinder, int maximum,
+                           std::span<CollisionContact> contacts);
 
 } // namespace quarn

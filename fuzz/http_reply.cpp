@@ -1,5 +1,6 @@
 // Replies to the Network node's GET: whatever a server sends, in whatever pieces, the reader
-// ends, and the body is never longer than the reply nor than the body limit.
+// ends; a body it accepts is never longer than the reply nor than the body limit, and a reply
+// it refuses leaves no body and says why.
 #include "script/nodes/HttpReplyReader.h"
 
 #include <algorithm>
@@ -22,11 +23,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         given += count;
         return static_cast<long>(count);
     });
-    if (reader.ReadStatus()) {
-        const std::string body = reader.ReadBody();
-        if (body.size() > length || body.size() > quarn::HttpReplyReader::MaxBodyLength) {
+    std::string body;
+    if (reader.ReadStatus() && reader.ReadBody(body)) {
+        if (body.size() > length || body.size() > quarn::HttpReplyReader::MaxBodyLength ||
+            !reader.Failure().empty()) {
             std::abort();
         }
+    } else if (!body.empty() || reader.Failure().empty()) {
+        std::abort();
     }
     return 0;
 }

@@ -275,6 +275,35 @@ int main(int argc, char** argv) {
     Write(folder, "griddata", "two_objects", std::string(gridBytes.begin(), gridBytes.end()));
     Write(folder, "online_list", "list",
           "#me;1;2;3;7\r\na;0;0;0;5\n*hello\nb;1;2;9;-1;more\r;4;5;6;7\nshort;1;2");
+    // A piece-size byte, then the reply (see http_reply.cpp): whole replies of each framing,
+    // and the ones the reader must refuse.
+    std::string headerFlood = "HTTP/1.1 200 OK\r\n";
+    std::string continueFlood;
+    for (int line = 0; line < 200; ++line) {
+        headerFlood += "X-Flood: 1\r\n";
+        continueFlood += "HTTP/1.1 100 Continue\r\n\r\n";
+    }
+    const struct {
+        const char* name;
+        std::string reply;
+    } replies[] = {
+        {"sized", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\n"
+                  "a\r\nb\r\nc"},
+        {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                    "5;x=y\r\nhello\r\n3\r\nabc\r\n0\r\n\r\n"},
+        {"closed", "HTTP/1.1 200 OK\r\n\r\nline1\r\nline2"},
+        {"status", "HTTP/1.1 500 Internal Server Error\r\n\r\nx"},
+        {"sized_cut", "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + std::string(300, 'c')},
+        {"two_lengths", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 3\r\n\r\nab"},
+        {"chunk_too_large", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                            "ffffffff\r\nshort"},
+        {"chunk_cut", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nab"},
+        {"header_flood", headerFlood + "\r\nbody"},
+        {"continue_flood", continueFlood + "HTTP/1.1 200 OK\r\n\r\nbody"},
+    };
+    for (const auto& reply : replies) {
+        Write(folder, "http_reply", reply.name, "\x07" + reply.reply);
+    }
     quarn::SetFileSystem(nullptr);
     return 0;
 }

@@ -5,7 +5,6 @@
 #include "core/object/ClassInfo.h"
 #include "core/scene/Node.h"
 #include "device/GpuRenderDevice.h"
-#include "gpu/software/SoftwareDevice.h"
 #include "tools/ToolScene.h"
 #include "tools/ToolStatus.h"
 
@@ -36,10 +35,8 @@ int RunContactsTool(char** arguments, std::string& reason) {
             return ExitUsage;
         }
     }
-    // Mesh volumes hold their vertices in device buffers.
-    GpuRenderDevice device(&SoftwareDevice::Create);
-    if (!device.Create(0, nullptr, 16, 16)) {
-        reason = "cannot create the render device: " + device.GetErrorText();
+    const std::unique_ptr<GpuRenderDevice> device = MakeToolDevice(reason);
+    if (!device) {
         return ExitFailed;
     }
     Node* root = LoadToolScene(scene, reason);

@@ -6,6 +6,7 @@
 #include "core/string/Text.h"
 #include "render/ParticleEmitter.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -43,7 +44,7 @@ std::string FromCurrentFolder(const std::string& path) {
 
 bool IsStartUpNews(const std::string& line) {
     for (const char* news : {"Quarn v", "Scene '", "Game settings read from '",
-                             "Base folder is now '"}) {
+                             "Base folder is now '", "Script search-path set to '"}) {
         if (line.starts_with(news)) {
             return true;
         }
@@ -51,13 +52,31 @@ bool IsStartUpNews(const std::string& line) {
     return false;
 }
 
+std::string SceneLoadFailure(const std::vector<std::string>& lines) {
+    // The player's version line comes right before it opens the start scene.
+    size_t opened = lines.size();
+    while (opened > 0 && !lines[opened - 1].starts_with("Quarn v")) {
+        --opened;
+    }
+    for (size_t at = lines.size() - std::min<size_t>(lines.size(), 1); at > opened; --at) {
+        if (!IsStartUpNews(lines[at - 1])) {
+            return lines[at - 1];
+        }
+    }
+    return lines.empty() ? "" : lines.back();
+}
+
 HeadlessStart StartHeadlessPlayer(const std::string& scene, float step, Int2 size) {
     EngineSetup setup;
-    const std::string scenePath = FromCurrentFolder(scene);
-    // Outside a game folder, what the scene names lies beside it: its folder is the game's.
     FileSystem& here = *GetFileSystem();
-    if (scene.find(':') == std::string::npos && !here.Exists("config.txt") &&
-        !here.Exists("data.zoo")) {
+    // A packed game is the resource root, so its "autorun" and the scene given here are paths
+    // in the archive, as the player opens them; a scene only on disk is still found there.
+    const bool packed = here.Exists("data.zoo");
+    const bool inArchive = packed && (here.Exists(("data.zoo/" + scene).c_str()) ||
+                                      !here.Exists(scene.c_str()));
+    const std::string scenePath = inArchive ? scene : FromCurrentFolder(scene);
+    // Outside a game folder, what the scene names lies beside it: its folder is the game's.
+    if (scene.find(':') == std::string::npos && !packed && !here.Exists("config.txt")) {
         setup.resourceRoot = scenePath.substr(0, scenePath.rfind('/') + 1);
     }
     // Nothing may wait for a display, a sound card or an answer.

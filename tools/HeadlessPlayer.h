@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace quarn {
 
@@ -18,7 +19,9 @@ enum class HeadlessStart {
 
 // Starts the player on SCENE in place of the configuration's "autorun" (relative to the
 // current folder, or a res:// path). The current folder is the game's folder when it holds a
-// "config.txt" or a "data.zoo"; otherwise SCENE's own folder is. Each frame steps the game by
+// "config.txt" or a "data.zoo"; otherwise SCENE's own folder is. In a packed game a relative
+// SCENE lies in the archive, as quarn finds its "autorun" and every file a scene names (on disk
+// only when the archive lacks it). Each frame steps the game by
 // `step` seconds, not by the clock, and particles take fixed seeds, so a run repeats exactly.
 // A `size` above 0 is the window's size. Log lines go to the sink installed before.
 HeadlessStart StartHeadlessPlayer(const std::string& scene, float step, Int2 size);
@@ -31,5 +34,10 @@ std::string FromCurrentFolder(const std::string& path);
 
 // The lines every start of the player logs: news of its road, not warnings.
 bool IsStartUpNews(const std::string& line);
+
+// Why the start scene did not load, from every line logged since the player started: the
+// loader's own reason (an old version, a header it cannot read) that came before the player's
+// "could not be loaded", else that line; "" when nothing was logged.
+std::string SceneLoadFailure(const std::vector<std::string>& lines);
 
 } // namespace quarn

@@ -1,5 +1,6 @@
 #include "tools/HttpGetTool.h"
 
+#include "app/player/Engine.h"
 #include "script/nodes/Network.h"
 #include "tools/ToolStatus.h"
 
@@ -20,9 +21,10 @@ int RunHttpGetTool(char** arguments, std::string& reason) {
         }
         node.SetPort(static_cast<uint16_t>(port));
     }
+    LogToStandardErrorWhenAsked();
     std::string body;
     if (!node.Fetch(arguments[0], arguments[1], body)) {
-        reason = *node.GetLastError() ? node.GetLastError() : "no page (see the log above)";
+        reason = node.GetFailure().empty() ? "no page" : node.GetFailure();
         return ExitFailed;
     }
     if (std::fwrite(body.data(), 1, body.size(), stdout) != body.size() ||

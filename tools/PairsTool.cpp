@@ -3,6 +3,7 @@
 #include "collision/CollisionSpace.h"
 #include "collision/CollisionVolume.h"
 #include "core/scene/Node.h"
+#include "device/GpuRenderDevice.h"
 #include "tools/ToolScene.h"
 #include "tools/ToolStatus.h"
 
@@ -25,6 +26,10 @@ void RecordPair(void*, CollisionVolume& a, CollisionVolume& b) {
 
 int RunPairsTool(char** arguments, std::string& reason) {
     const std::string scene = arguments[0];
+    const std::unique_ptr<GpuRenderDevice> device = MakeToolDevice(reason);
+    if (!device) {
+        return ExitFailed;
+    }
     Node* root = LoadToolScene(scene, reason);
     if (!root) {
         return ExitFailed;

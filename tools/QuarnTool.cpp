@@ -27,7 +27,6 @@
 #include "core/string/Text.h"
 #include "device/GpuRenderDevice.h"
 #include "device/ImageTexture.h"
-#include "gpu/software/SoftwareDevice.h"
 #include "render/ParticleEmitter.h"
 #include "resources/DataBaseResource.h"
 #include "resources/FontNew.h"
@@ -37,18 +36,19 @@
 #include "resources/Texture.h"
 #include "tools/ContactsTool.h"
 #include "tools/EditorShotTool.h"
-#include "tools/PairsTool.h"
 #include "tools/GamePacker.h"
 #include "tools/GridDataTool.h"
 #include "tools/HeadlessPlayer.h"
 #include "tools/HttpGetTool.h"
 #include "tools/LcpTool.h"
 #include "tools/LightMapTool.h"
+#include "tools/PairsTool.h"
+#include "tools/ScriptTool.h"
 #include "tools/ShaderTool.h"
 #include "tools/SimulateTool.h"
 #include "tools/ToolOptions.h"
+#include "tools/ToolScene.h"
 #include "tools/ToolStatus.h"
-#include "tools/ScriptTool.h"
 
 #include <algorithm>
 #include <charconv>
@@ -234,8 +234,10 @@ void PrintHelp(FILE* out) {
                "wrote gives the same bytes again. OUT is replaced only once it is written\n"
                "whole. A scene has one top-level node; IN with several is refused, and so is\n"
                "IN whose parent lines form a cycle. What the engine noted while loading (a\n"
-               "class it does not know, a reference it did not find, a block it dropped) is\n"
-               "printed on stderr as \"quarn-tool: warning: ...\". A file cut short (it ends\n"
+               "class it does not know, a reference it did not find, a block it dropped, a\n"
+               "property the object's class lacks or a value that is none of its type, as\n"
+               "\"IN: obj4 (Logo): unknown property 'poss' of class Sprite\") is printed on\n"
+               "stderr as \"quarn-tool: warning: ...\". A file cut short (it ends\n"
                "inside an object, or holds fewer objects than its header counts) fails, and\n"
                "OUT is not written.\n"
                "\n"
@@ -257,23 +259,25 @@ void PrintHelp(FILE* out) {
                "\n"
                "\"render\" starts the player as quarn does (settings, window, render device,\n"
                "classes) without a display, sound card or dialogs, opens SCENE (relative to\n"
-               "the current folder, or a res:// path) instead of the configuration's\n"
-               "\"autorun\", runs N frames (fewer when the scene's root is disabled) and saves\n"
-               "the last frame's picture with the engine's PNG encoder. Each frame steps the\n"
-               "game by SECONDS (1/60 unless --step says otherwise), not by the time it took,\n"
-               "so a scene renders to the same picture every time. --size gives the picture's\n"
-               "size exactly (no screen bounds it; each side from 1 to 16384); without it the\n"
+               "the current folder, or a res:// path; in a packed game, a path in its archive\n"
+               "unless only the disk has it) instead of the configuration's \"autorun\", runs N\n"
+               "frames (fewer when the scene's root is disabled) and saves the last frame's\n"
+               "picture with the engine's PNG encoder. Each frame steps the game by SECONDS\n"
+               "(1/60 unless --step says otherwise), not by the time it took, so a scene\n"
+               "renders to the same picture every time. --size gives the picture's size\n"
+               "exactly (no screen bounds it; each side from 1 to 16384); without it the\n"
                "picture is the player's view in a window of 1024x768, or of the size the\n"
-               "configuration names, less the two-pixel edge around the view on each side.\n"
-               "A configuration's \"fullscreen\" is ignored. The current folder is the\n"
-               "game's folder when it holds a \"config.txt\" or a \"data.zoo\", as for quarn;\n"
-               "otherwise SCENE's own folder\n"
-               "is, so what the scene names is found beside it (\"res://\" paths reach the\n"
-               "built-in files either way). What the engine noted meanwhile (a texture it did\n"
-               "not find, a class it does not know) is printed on stderr as\n"
-               "\"quarn-tool: warning: ...\"; with QUARN_LOG set, every log line goes to\n"
-               "stderr as quarn writes it instead. SHOT.png is replaced only once it is\n"
-               "written whole.\n"
+               "configuration names, less the two-pixel edge around the view on each side. A\n"
+               "configuration's \"fullscreen\" is ignored. The current folder is the game's\n"
+               "folder when it holds a \"config.txt\" or a \"data.zoo\", as for quarn; otherwise\n"
+               "SCENE's own folder is, so what the scene names is found beside it (\"res://\"\n"
+               "paths reach the built-in files either way). What the engine noted meanwhile (a\n"
+               "texture it did not find, a class it does not know, the scene's mistakes as\n"
+               "\"scene\" names them) is printed on stderr as \"quarn-tool: warning: ...\"; with\n"
+               "QUARN_LOG set, every log line goes to stderr as quarn writes it instead. A\n"
+               "scene that does not load fails with the loader's reason (\"cannot load SCENE:\n"
+               "...\"), and one whose parent lines form a cycle is refused as \"scene\" refuses\n"
+               "it. SHOT.png is replaced only once it is written whole.\n"
                "\n"
                "\"mesh\" loads IN as a mesh resource loads it, by its extension (\"mesh\" or\n"
                "\"obj\", without case), and prints one line each:\n"
@@ -319,8 +323,10 @@ void PrintHelp(FILE* out) {
                "\n"
                "\"http-get\" sends the GET a Network node sends to HOST (port 80, or N)\n"
                "and prints the page's body as the node hands it to scripts. It fails when\n"
-               "no page came: with the node's error text (\"Host not found\", \"Connection\n"
-               "failed\") or, for a status other than 200, after the logged status line.\n"
+               "no page came, with the node's reason: its connection's error (\"Host not\n"
+               "found\", \"Connection failed\"), a status other than 200 (\"Error #404 - Not\n"
+               "Found\"), or what went wrong reading the reply (\"no status line\"). With\n"
+               "QUARN_LOG set, the log goes to stderr as well.\n"
                "\n"
                "\"pack\" writes every file and folder below the disk folder FOLDER into one\n"
                "archive, named by its path relative to FOLDER: a zip stored through the\n"
@@ -348,11 +354,15 @@ void PrintHelp(FILE* out) {
                "\"start\"), updates the tree for N frames of 1/60 s (1 unless --frames says\n"
                "otherwise) and, with --call, then calls the program's function NAME with the\n"
                "ARGs read as its parameter types. It prints \"result: VALUE\" for a call with\n"
-               "a result, \"state: \" and the node's run state (READY, RUNNING, SLEEPING,\n"
-               "DEBUG, ERROR PENDING), a line \"NAME = VALUE\" per public variable, and\n"
-               "\"error: \" and the report of each runtime error (dialogs answer their first\n"
-               "button). A program that cannot be loaded or is not linked fails with the\n"
-               "reason, as does a NAME the program lacks or a wrong number of ARGs.\n"
+               "a result (texts as they are, vectors with ',' between their parts), \"state: \"\n"
+               "and the node's run state (READY, RUNNING, SLEEPING, DEBUG, ERROR PENDING), a\n"
+               "line \"NAME = VALUE\" per public variable, then in the order they came\n"
+               "\"error: \" and the report of each runtime error and \"invalid: \" and the\n"
+               "report of each invalid parameter (a division by zero; dialogs answer their\n"
+               "first button, so the node stops for the debugger). A program that cannot be\n"
+               "loaded or is not linked fails with the reason, as does a NAME the program\n"
+               "lacks, a wrong number of ARGs, or an ARG that is no value of its type (a\n"
+               "string64 holds at most 63 characters).\n"
                "\n"
                "\"contacts\" loads SCENE as \"scene\" does and runs the narrow phase on the\n"
                "collision volumes named A and B (the first node of each name, depth first),\n"
@@ -364,18 +374,19 @@ void PrintHelp(FILE* out) {
                "Pairs of shapes without a collider of their own (a capsule and a box, say)\n"
                "take the general convex route, which gives every contact the room holds\n"
                "whatever N says, as do the colliders of two boxes and of a cylinder with\n"
-               "anything. What the engine\n"
-               "noted while loading is printed on stderr as \"quarn-tool: warning: ...\". A\n"
-               "scene that does not load, a name no node has and a node that is no\n"
-               "collision volume fail the command.\n"
+               "anything but a capsule. Collision meshes have their vertices, as in the\n"
+               "player. What the engine noted while loading is printed on stderr as\n"
+               "\"quarn-tool: warning: ...\". A scene that does not load, a name no node has\n"
+               "and a node that is no collision volume fail the command.\n"
                "\n"
-               "\"pairs\" loads SCENE as \"scene\" does, puts each collision volume into the\n"
-               "first collision space (in tree order) of its spacenum, as the physics world\n"
-               "does, and runs one step of each space's broad phase. For each space in tree\n"
-               "order it prints \"space NAME\", then one line \"A B\" per candidate pair (the\n"
-               "two volume names in byte order; the lines sorted), then \"dropped N\": the\n"
-               "pairs the space's cache of 8192 had no room for. Log lines go to stderr as\n"
-               "\"quarn-tool: warning: ...\"; a scene that does not load fails the command.\n"
+               "\"pairs\" loads SCENE as \"scene\" does (collision meshes with their vertices,\n"
+               "as in the player), puts each collision volume into the first collision space\n"
+               "(in tree order) of its spacenum, as the physics world does, and runs one step\n"
+               "of each space's broad phase. For each space in tree order it prints \"space\n"
+               "NAME\", then one line \"A B\" per candidate pair (the two volume names in byte\n"
+               "order; the lines sorted), then \"dropped N\": the pairs the space's cache of\n"
+               "8192 had no room for. Log lines go to stderr as \"quarn-tool: warning: ...\";\n"
+               "a scene that does not load fails the command.\n"
                "\n"
                "\"lcp\" reads FILE as numbers separated by white space: n and nub; the n rows\n"
                "of A, n numbers each (only the lower triangle is used; A should be symmetric\n"
@@ -390,16 +401,16 @@ void PrintHelp(FILE* out) {
                "not positive (0 on a sound problem; 2 when it gave up and zeroed the rows from\n"
                "the one it was driving).\n"
                "\n"
-               "\"simulate\" loads SCENE as the player opens a scene (\"loaded\" is sent) and\n"
-               "runs N world steps of its first physics master (in tree order): scripts'\n"
-               "\"integrate\" handlers run, no other node is updated. It prints \"body NAME\n"
-               "mass M inertia Ixx Iyy Izz\" for each body named by --print, then every K\n"
-               "steps (1 unless --every says otherwise) \"step S NAME\" with the body's world\n"
-               "position, orientation (x y z w), linear and angular velocity. With --events\n"
-               "each event is printed as it is dispatched: \"event KIND A B\" with the two\n"
-               "volume ids, then its numbers. Numbers are \"%.9g\". A scene that does not\n"
-               "load or has no physics master, and a name that is no rigid body, fail the\n"
-               "command.\n"
+               "\"simulate\" loads SCENE as the player opens a scene (\"loaded\" is sent, and\n"
+               "collision meshes have their vertices, so a mesh body has its mass) and runs N\n"
+               "world steps of its first physics master (in tree order): scripts' \"integrate\"\n"
+               "handlers run, no other node is updated. It prints \"body NAME mass M inertia\n"
+               "Ixx Iyy Izz\" for each body named by --print, then every K steps (1 unless\n"
+               "--every says otherwise) \"step S NAME\" with the body's world position,\n"
+               "orientation (x y z w), linear and angular velocity. With --events each event\n"
+               "is printed as it is dispatched: \"event KIND A B\" with the two volume ids, then\n"
+               "its numbers. Numbers are \"%.9g\". A scene that does not load or has no physics\n"
+               "master, and a name that is no rigid body, fail the command.\n"
                "\n"
                "\"editor-shot\" starts the editor as \"quarn --editor\" does in FOLDER, without a\n"
                "display, sound card or dialogs, runs N frames (1 unless --frames says\n"
@@ -523,18 +534,50 @@ int RunClasses(char**) {
 // The last line the engine logged, as the reason of a failure the engine explains.
 std::string lastLogLine;
 std::vector<std::string> logLines;
+// Where QUARN_LOG sends the log, when it is set and a command keeps the lines as well.
+LogSink echoSink = nullptr;
 
-void KeepLastLogLine(const char*, const char* text) {
+void KeepLastLogLine(const char* channel, const char* text) {
     lastLogLine = text ? text : "";
     logLines.push_back(lastLogLine);
+    if (echoSink) {
+        echoSink(channel, text);
+    }
+}
+
+// Keeps every log line; with QUARN_LOG set, each also goes to stderr as quarn writes it.
+void KeepLogLines() {
+    echoSink = LogToStandardErrorWhenAsked() ? GetLogSink() : nullptr;
+    SetLogSink(KeepLastLogLine);
 }
 
 // What the engine logged while a command still succeeded (a node of an unknown class, a
-// reference that was not found): the user should hear of it, on stderr.
+// reference that was not found): the user should hear of it, on stderr, unless QUARN_LOG
+// has shown it already.
 void PrintWarnings() {
+    if (echoSink) {
+        return;
+    }
     for (const std::string& line : logLines) {
         std::fprintf(stderr, "quarn-tool: warning: %s\n", line.c_str());
     }
+}
+
+// A parent line the load refused because it would close a cycle leaves its node elsewhere
+// than the file says (often on top, as a second top-level node); "" when none was refused.
+// The report may have reached a message box, whose logged line quotes it.
+std::string FindParentCycle() {
+    const std::string quoted = "message box \"Validity check\": \"";
+    for (const std::string& line : logLines) {
+        if (line.find("cannot be attached below itself") == std::string::npos) {
+            continue;
+        }
+        const size_t end = line.rfind("\" answered \"");
+        return line.starts_with(quoted) && end > quoted.size()
+                   ? line.substr(quoted.size(), end - quoted.size())
+                   : line;
+    }
+    return "";
 }
 
 // The reason, with the engine's own explanation when it logged one meanwhile.
@@ -599,14 +642,8 @@ int RunScene(char** arguments) {
             roots.push_back(node);
         }
     }
-    // A parent line refused because it would close a cycle leaves its node elsewhere than the
-    // file says (often on top, as a second top-level node): saved, the file would change.
-    std::string cycle;
-    for (const std::string& line : logLines) {
-        if (cycle.empty() && line.find("cannot be attached below itself") != std::string::npos) {
-            cycle = line;
-        }
-    }
+    // Saved, a scene whose parents form a cycle would change.
+    const std::string cycle = FindParentCycle();
     bool saved = false;
     if (roots.size() == 1 && cycle.empty()) {
         uint32_t saveFlags = SceneKeepUnmappedIds | SceneSystemZeroPaths | SceneWriteRoot;
@@ -730,9 +767,10 @@ int RunGlyphCache(char** arguments) {
                             std::string("SIZE must be a whole number of points above 0, not \"") +
                                 sizeText + "\"");
     }
-    GpuRenderDevice device(&SoftwareDevice::Create);
-    if (!device.Create(0, nullptr, 16, 16)) {
-        return Fail("cannot create the render device: " + device.GetErrorText());
+    std::string reason;
+    const std::unique_ptr<GpuRenderDevice> device = MakeToolDevice(reason);
+    if (!device) {
+        return Fail(reason);
     }
     const std::string path = "res://" + face + ".ttf";
     // Whatever the font was built from at first (the tool's own copy of the engine's cache, for
@@ -795,17 +833,20 @@ int RunRender(char** arguments) {
     if (frames <= 0 || out.empty()) {
         return CommandUsage("render", "--frames and --out are needed");
     }
-    const bool logging = LogToStandardErrorWhenAsked();
-    if (!logging) {
-        SetLogSink(KeepLastLogLine);
-    }
+    KeepLogLines();
     switch (StartHeadlessPlayer(scene, step, size)) {
     case HeadlessStart::NoPlayer:
         return Fail(StartUpError());
-    case HeadlessStart::NoScene:
-        return Fail(Explained("cannot load " + scene));
+    case HeadlessStart::NoScene: {
+        const std::string reason = SceneLoadFailure(logLines);
+        return Fail("cannot load " + scene + (reason.empty() ? "" : ": " + reason));
+    }
     case HeadlessStart::Started:
         break;
+    }
+    // Before any frame, so that only the file's parent lines are taken for a cycle.
+    if (const std::string cycle = FindParentCycle(); !cycle.empty()) {
+        return Fail(scene + " is refused: its parents form a cycle (" + cycle + ")");
     }
     RunHeadlessFrames(frames);
 
@@ -836,9 +877,10 @@ bool KeepValidityReport(const char* message) {
 
 int RunMesh(char** arguments) {
     const std::string in = arguments[0];
-    GpuRenderDevice device(&SoftwareDevice::Create);
-    if (!device.Create(0, nullptr, 16, 16)) {
-        return Fail("cannot create the render device: " + device.GetErrorText());
+    std::string reason;
+    const std::unique_ptr<GpuRenderDevice> device = MakeToolDevice(reason);
+    if (!device) {
+        return Fail(reason);
     }
     if (!GetFileSystem()->Exists(in.c_str())) {
         return Fail("cannot open " + in);

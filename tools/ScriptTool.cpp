@@ -7,6 +7,7 @@
 #include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
 #include "core/object/Property.h"
+#include "core/object/PropertyText.h"
 #include "core/object/Signals.h"
 #include "core/object/ValueType.h"
 #include "core/scene/EngineState.h"
@@ -19,6 +20,7 @@
 #include "tools/ToolInput.h"
 #include "tools/ToolStatus.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -115,10 +117,51 @@ bool ParseRunRequest(char** arguments, RunRequest& request, std::string& reason)
     return true;
 }
 
-// The text form of a value of that type, as a property of it prints.
+// Programs name string64 by its own type number; properties know it as TypeString64.
+int32_t PropertyType(int32_t type) {
+    return type == TypeString64Alias ? TypeString64 : type;
+}
+
+// The text form of a value of that type, as a property of it prints; a type no property has
+// (int3, char) prints every word as a number, with ',' between them.
 std::string ValueText(int32_t type, const uint32_t* words) {
-    std::unique_ptr<Property> descriptor = CreateProperty(type);
-    return descriptor ? descriptor->Print(words) : std::to_string(words[0]);
+    if (std::unique_ptr<Property> descriptor = CreateProperty(PropertyType(type))) {
+        return descriptor->Print(words);
+    }
+    std::string text;
+    for (int32_t word = 0; word < std::max(GetTypeWordCount(type), 1); ++word) {
+        if (word > 0) {
+            text += ',';
+        }
+        text += std::to_string(static_cast<int32_t>(words[word]));
+    }
+    return text;
+}
+
+// Reads an argument as the parameter's type; false with a reason for a text that is none, or
+// that a string64 could hold only in part.
+bool ReadArgument(int32_t type, const char* text, uint32_t* value, std::string& reason) {
+    if (PropertyType(type) == TypeString64) {
+        if (std::strlen(text) >= PropertyString64::Capacity) {
+            reason = std::string("\"") + text + "\" is longer than the " +
+                     std::to_string(PropertyString64::Capacity - 1) + " characters of a string64";
+            return false;
+        }
+        CreateProperty(TypeString64)->Parse(text, value);
+        return true;
+    }
+    if (!ParseTypedValue(type, text, value)) {
+        reason = std::string("\"") + text + "\" is no " + GetTypeName(type);
+        return false;
+    }
+    return true;
+}
+
+// The report of a dialog the run asked, without the layout's closing lines.
+std::string ReportText(const std::string& text) {
+    std::string report = text.ends_with("\n.") ? text.substr(0, text.size() - 2) : text;
+    report.erase(report.find_last_not_of('\n') + 1);
+    return report;
 }
 
 // Why a program cannot run: its loader's word, or its unresolved calls.
@@ -162,7 +205,9 @@ bool CallNamed(Script& script, const RunRequest& request, std::string& result,
     uint32_t* argument = block.data() + 1;
     for (size_t i = 0; i < request.arguments.size(); ++i) {
         const int32_t type = method->GetArgumentType(int(i));
-        ParseTypedValue(type, request.arguments[i], argument);
+        if (!ReadArgument(type, request.arguments[i], argument, reason)) {
+            return false;
+        }
         argument += GetTypeWordCount(type);
     }
     method->Call(&script, block.data());
@@ -223,9 +268,9 @@ int RunProgram(char** arguments, std::string& reason) {
         }
         for (const ScriptedDialogs::Request& asked : dialogs.Requests()) {
             if (asked.title == "Script Error!") {
-                const size_t end = asked.text.find_last_not_of('\n');
-                lines +=
-                    "error: " + asked.text.substr(0, end == std::string::npos ? 0 : end + 1) + "\n";
+                lines += "error: " + ReportText(asked.text) + "\n";
+            } else if (asked.title == "Invalid parameter during script execution") {
+                lines += "invalid: " + ReportText(asked.text) + "\n";
             }
         }
     }

@@ -4,6 +4,7 @@
 #include "core/object/Signals.h"
 #include "core/object/ValueBinding.h"
 #include "core/scene/Node.h"
+#include "device/GpuRenderDevice.h"
 #include "physics/PhysicsMaster.h"
 #include "physics/RigidBody.h"
 #include "tools/ToolScene.h"
@@ -94,6 +95,10 @@ int RunSimulateTool(char** arguments, std::string& reason) {
     if (steps < 0) {
         reason = "--steps takes a count of 0 or more";
         return ExitUsage;
+    }
+    const std::unique_ptr<GpuRenderDevice> device = MakeToolDevice(reason);
+    if (!device) {
+        return ExitFailed;
     }
     Node* root = LoadToolScene(scene, reason);
     if (!root) {

@@ -7,6 +7,8 @@
 #include "core/scene/Node.h"
 #include "core/scenefile/SceneLoader.h"
 #include "core/string/Text.h"
+#include "device/GpuRenderDevice.h"
+#include "gpu/software/SoftwareDevice.h"
 
 #include <cstdio>
 #include <vector>
@@ -28,6 +30,15 @@ void Note(const char*, const char* text) {
 }
 
 } // namespace
+
+std::unique_ptr<GpuRenderDevice> MakeToolDevice(std::string& reason) {
+    auto device = std::make_unique<GpuRenderDevice>(&SoftwareDevice::Create);
+    if (!device->Create(0, nullptr, 16, 16)) {
+        reason = "cannot create the render device: " + device->GetErrorText();
+        return nullptr;
+    }
+    return device;
+}
 
 Node* LoadToolScene(const std::string& scene, std::string& reason) {
     RegisterAllClasses();

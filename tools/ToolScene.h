@@ -1,10 +1,17 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 namespace quarn {
 
+class GpuRenderDevice;
 class Node;
+
+// The player's software render device, without a window. Meshes (collision meshes among them)
+// keep their data in device buffers, so a command makes one before it loads what uses them.
+// Null, with `reason` set, when it cannot be made.
+std::unique_ptr<GpuRenderDevice> MakeToolDevice(std::string& reason);
 
 // Loads SCENE as the "scene" command does, with every class registered. What the engine notes
 // while loading, and afterwards, goes to stderr as "quarn-tool: warning: ...". Null, with

@@ -1,9 +1,9 @@
 #include "app/online/HttpClient.h"
 
 #include "core/string/Text.h"
-#include "core/string/Utf8.h"
 
 #include <algorithm>
+#include <atomic>
 #include <curl/curl.h>
 #include <mutex>
 #include <new>
@@ -18,6 +18,8 @@ constexpr long MaxRedirects = 10;
 constexpr const char* UserAgent = "WinHttpClient";
 constexpr long ConnectTimeoutMs = 60000;
 constexpr long IdleTimeoutSeconds = 30; // the send and receive time-outs
+
+std::atomic<int64_t> timeoutMs{DefaultHttpTimeout.count()};
 
 bool HasControlByte(const std::string& text) {
     return std::any_of(text.begin(), text.end(),
@@ -47,18 +49,11 @@ curl_slist* HeaderList(const std::string& headers) {
     return list;
 }
 
-// True when every U+FFFD the decoder produced was written as such in the text, rather than
-// standing for a byte that is not UTF-8.
-bool IsWellFormed(const DecodedText& text) {
-    for (size_t i = 0; i < text.Size(); ++i) {
-        if (text.codes[i] == 0xFFFD && text.offsets[i + 1] - text.offsets[i] != 3) {
-            return false;
-        }
-    }
-    return true;
-}
-
 } // namespace
+
+void SetHttpTimeout(std::chrono::milliseconds timeout) {
+    timeoutMs = timeout.count();
+}
 
 void InitHttp() {
     static std::once_flag once;
@@ -92,53 +87,60 @@ HttpClient::~HttpClient() {
     }
 }
 
-bool HttpClient::SendHttpRequest(const char* verb, bool disableRedirects) {
-    if (url_.empty() || HasControlByte(url_)) {
-        lastError_ = CURLE_URL_MALFORMAT;
-        return false;
-    }
-    const bool post = CompareNoCase(verb, "POST") == 0;
-    if (!post && CompareNoCase(verb, "GET") != 0) {
-        lastError_ = CURLE_BAD_FUNCTION_ARGUMENT;
-        return false;
-    }
-    if (!session_ && !(session_ = curl_easy_init())) {
-        lastError_ = CURLE_FAILED_INIT;
-        return false;
-    }
-    host_ = HostOfUrl(url_);
-    if (host_.empty()) {
-        lastError_ = CURLE_URL_MALFORMAT;
-        return false;
-    }
-    int attempt = 0;
-    while (!Perform(post, disableRedirects)) {
-        if (++attempt == Attempts) {
-            return false;
-        }
-    }
-    try {
-        if (!outOfMemory_) {
-            Decode();
-            return true;
-        }
-    } catch (const std::bad_alloc&) {
-        responseContent_.clear();
-    }
-    lastError_ = CURLE_OUT_OF_MEMORY;
+bool HttpClient::Fail(uint32_t error, std::string reason) {
+    lastError_ = error;
+    failure_ = std::move(reason);
     return false;
 }
 
-bool HttpClient::Perform(bool post, bool disableRedirects) {
+bool HttpClient::SendHttpRequest(const char* verb, bool disableRedirects) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs.load());
+    failure_.clear();
+    if (url_.empty() || HasControlByte(url_)) {
+        return Fail(CURLE_URL_MALFORMAT, "the URL is empty or holds a control byte");
+    }
+    const bool post = CompareNoCase(verb, "POST") == 0;
+    if (!post && CompareNoCase(verb, "GET") != 0) {
+        return Fail(CURLE_BAD_FUNCTION_ARGUMENT, "the verb is neither GET nor POST");
+    }
+    if (!session_ && !(session_ = curl_easy_init())) {
+        return Fail(CURLE_FAILED_INIT, "libcurl could not start");
+    }
+    host_ = HostOfUrl(url_);
+    if (host_.empty()) {
+        return Fail(CURLE_URL_MALFORMAT, "the URL names no host");
+    }
+    int attempt = 0;
+    while (!Perform(post, disableRedirects, deadline)) {
+        if (++attempt == Attempts || std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+    }
+    if (outOfMemory_) {
+        std::string().swap(responseContent_); // memory is short: give the part back
+        return false;
+    }
+    return true;
+}
+
+bool HttpClient::Perform(bool post, bool disableRedirects,
+                         std::chrono::steady_clock::time_point deadline) {
+    static_assert(sizeof errorText_ >= CURL_ERROR_SIZE);
     responseHeader_.clear();
-    responseContent_.clear();
     statusCode_.clear();
-    body_.clear();
-    body_.shrink_to_fit();
+    responseContent_.clear();
+    responseContent_.shrink_to_fit();
     bodyCapacity_ = InitialBodyCapacity;
-    body_.reserve(bodyCapacity_);
+    responseContent_.reserve(bodyCapacity_);
     bodyCapped_ = false;
     outOfMemory_ = false;
+    errorText_[0] = '\0';
+    // At least a millisecond: 0 would mean no limit at all to libcurl.
+    const long timeLeft = static_cast<long>(std::max<int64_t>(
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+            .count(),
+        1));
 
     CURL* curl = session_;
     curl_easy_reset(curl); // keeps the open connections
@@ -147,7 +149,9 @@ bool HttpClient::Perform(bool post, bool disableRedirects) {
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L); // signals would reach whichever thread runs
     curl_easy_setopt(curl, CURLOPT_USERAGENT, UserAgent);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, ConnectTimeoutMs);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, std::min(ConnectTimeoutMs, timeLeft));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeLeft);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText_);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, IdleTimeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, disableRedirects ? 0L : 1L);
@@ -187,6 +191,15 @@ bool HttpClient::Perform(bool post, bool disableRedirects) {
     curl_slist_free_all(headers);
     if (result != CURLE_OK) {
         lastError_ = result;
+        failure_ = *errorText_ ? errorText_ : curl_easy_strerror(result);
+    } else {
+        failure_.clear(); // an earlier attempt's
+    }
+    // The callbacks' own reasons, where libcurl only saw a write refused.
+    if (outOfMemory_) {
+        Fail(CURLE_OUT_OF_MEMORY, "out of memory");
+    } else if (bodyCapped_) {
+        failure_ = "the body passed " + std::to_string(MaxHttpBodySize) + " bytes";
     }
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
@@ -197,14 +210,6 @@ bool HttpClient::Perform(bool post, bool disableRedirects) {
     statusCode_ = std::to_string(status);
     responseCharset_ = "utf-8";
     return true;
-}
-
-void HttpClient::Decode() {
-    DecodedText text = DecodeUtf8(body_);
-    if (!IsWellFormed(text)) {
-        text = DecodeBytes(body_);
-    }
-    responseContent_.assign(text.codes.begin(), text.codes.end());
 }
 
 size_t HttpClient::OnHeader(char* data, size_t size, size_t count, void* self) {
@@ -229,15 +234,21 @@ size_t HttpClient::OnHeader(char* data, size_t size, size_t count, void* self) {
 size_t HttpClient::OnBody(char* data, size_t size, size_t count, void* self) {
     auto& client = *static_cast<HttpClient*>(self);
     const size_t length = size * count;
-    const size_t kept = std::min(length, MaxHttpBodySize - client.body_.size());
+    std::string& body = client.responseContent_;
+    const size_t kept = std::min(length, MaxHttpBodySize - body.size());
     try {
-        if (client.body_.size() + kept > client.bodyCapacity_) {
-            while (client.body_.size() + kept > client.bodyCapacity_) {
+        if (body.size() + kept > client.bodyCapacity_) {
+            while (body.size() + kept > client.bodyCapacity_) {
                 client.bodyCapacity_ *= 2;
             }
-            client.body_.reserve(std::min(client.bodyCapacity_, MaxHttpBodySize));
+            // A fresh string takes exactly what it reserves; reserving in place may take twice
+            // the old capacity instead, 20 MiB for a 16 MiB body.
+            std::string grown;
+            grown.reserve(std::min(client.bodyCapacity_, MaxHttpBodySize));
+            grown.append(body);
+            body.swap(grown);
         }
-        client.body_.append(data, kept);
+        body.append(data, kept);
     } catch (const std::bad_alloc&) {
         client.outOfMemory_ = true;
         return 0;

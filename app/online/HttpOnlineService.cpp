@@ -2,6 +2,7 @@
 
 #include "app/online/HttpClient.h"
 #include "app/online/HttpRequestAsync.h"
+#include "core/debug/Log.h"
 #include "core/string/NumberText.h"
 
 #include <algorithm>
@@ -137,7 +138,8 @@ bool HttpOnlineService::SubmitFlag(const char*, int32_t bit, int32_t number, con
     const uint32_t mask = 1u << (bit & 31);
     const std::string maskText = std::to_string(mask);
     std::string reply;
-    if (!Exchange("flag?key=" + Parameter(keyText_) + "&" + Identity() + "&bit=" + maskText +
+    if (!Exchange("SubmitFlag",
+                  "flag?key=" + Parameter(keyText_) + "&" + Identity() + "&bit=" + maskText +
                       "&set=" + maskText + "&n=" + std::to_string(number) +
                       "&text=" + Parameter(TextOf(text)),
                   reply)) {
@@ -155,7 +157,8 @@ bool HttpOnlineService::RequestList(const char* text, int32_t number) {
     list_.records.clear();
     list_.ownIndex = -1;
     std::string reply;
-    if (!Exchange("list?list=" + Parameter(TextOf(text)) + "&" + Identity() + "&serial=" +
+    if (!Exchange("RequestList",
+                  "list?list=" + Parameter(TextOf(text)) + "&" + Identity() + "&serial=" +
                       std::to_string(volumeSerial_ & 0x7FFFFFFFu) + "&n=" + std::to_string(number),
                   reply)) {
         return false;
@@ -169,7 +172,8 @@ bool HttpOnlineService::SubmitRecord(const char* name, Int3 position, int32_t va
         return false;
     }
     std::string reply;
-    return Exchange("record?name=" + Parameter(TextOf(name)) + "&" + Identity() +
+    return Exchange("SubmitRecord",
+                    "record?name=" + Parameter(TextOf(name)) + "&" + Identity() +
                         "&x=" + std::to_string(position.x) + "&y=" + std::to_string(position.y) +
                         "&z=" + std::to_string(position.z) + "&value=" + std::to_string(value),
                     reply) &&
@@ -191,7 +195,7 @@ int32_t HttpOnlineService::GetRecordValue(int32_t index) {
     return record ? record->value : 0;
 }
 
-bool HttpOnlineService::Exchange(std::string path, std::string& reply) {
+bool HttpOnlineService::Exchange(const char* operation, std::string path, std::string& reply) {
     if (baseAddress_.empty()) {
         return false;
     }
@@ -199,6 +203,20 @@ bool HttpOnlineService::Exchange(std::string path, std::string& reply) {
     if (!HttpRequestAsync(request)) {
         return false;
     }
+    std::string failure = std::move(request.failure);
+    if (failure.empty() && (request.status < 200 || request.status > 299)) {
+        failure = "HTTP status " + std::to_string(request.status);
+    }
+    if (!failure.empty()) {
+        // A game polls every frame: a server that stays down is logged once, not each time.
+        failure = std::string(operation) + " failed: " + failure;
+        if (failure != lastFailure_) {
+            LogMessage("Online service: %s", failure.c_str());
+            lastFailure_ = std::move(failure);
+        }
+        return false;
+    }
+    lastFailure_.clear();
     reply = std::move(request.reply);
     return true;
 }

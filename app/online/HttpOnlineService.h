@@ -39,8 +39,10 @@ void ParseRecordList(std::string_view reply, OnlineList& list);
 //   SubmitRecord: record?name=<name>&<identity>&x=<x>&y=<y>&z=<z>&value=<value>
 //   RequestList:  list?list=<text>&<identity>&serial=<volume serial, top bit clear>&n=<number>
 // The server answers SubmitFlag and SubmitRecord with a text holding "SUCCESS" when it took
-// the submission, and RequestList with a list reply (ParseRecordList). Without a base address
-// nothing is sent and those three answer false at once.
+// the submission, and RequestList with a list reply (ParseRecordList). Only a whole reply with a
+// 2xx status counts: a failed exchange (no connection, a refused certificate, another status, a
+// body cut short) answers false as a pending one does, changes nothing and logs its reason.
+// Without a base address nothing is sent and those three answer false at once.
 class HttpOnlineService final : public OnlineService {
 public:
     HttpOnlineService(std::string baseAddress, uint32_t volumeSerial);
@@ -69,8 +71,8 @@ public:
     const char* GetExtraTextB() override { return extraTextB_.c_str(); }
 
 private:
-    // Polls the GET of `path`: true with the reply once it has completed.
-    bool Exchange(std::string path, std::string& reply);
+    // Polls the GET of `path` for `operation`: true with the reply once it has completed well.
+    bool Exchange(const char* operation, std::string path, std::string& reply);
     std::string Identity() const;
     const OnlineRecord* RecordAt(int32_t index) const;
 
@@ -85,6 +87,7 @@ private:
     std::string extraTextA_;
     std::string extraTextB_;
     OnlineList list_;
+    std::string lastFailure_; // logged; cleared by an exchange that succeeds
 };
 
 } // namespace quarn

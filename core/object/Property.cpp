@@ -83,6 +83,10 @@ int Property::SetFromText(Entity& object, const char* text) const {
     return GetSize();
 }
 
+std::string Property::FindTextMistake(const char*) const {
+    return "";
+}
+
 std::string Property::GetAsText(const Entity& object) const {
     PropertyValue value;
     ReadValue(object, value.words);

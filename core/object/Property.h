@@ -86,6 +86,11 @@ public:
     virtual int SetFromText(Entity& object, const char* text) const;
     // Reads from the object and prints.
     virtual std::string GetAsText(const Entity& object) const;
+    // What SetFromText would pass over in `text`, or "" when the text is wholly a value of
+    // this property. Reading is lenient (it takes what forms a number; a vector short of
+    // components changes nothing), so scene loading names the mistake this describes: "is not
+    // a whole number", "has 2 numbers where 3 are needed".
+    virtual std::string FindTextMistake(const char* text) const;
     virtual int32_t GetKind() const = 0;
 
     // Through the accessor when there is one, else the object's Get/SetPropertyValue.

@@ -114,6 +114,11 @@ void PropertyInt::Parse(const char* text, uint32_t* value) const {
     value[0] = static_cast<uint32_t>(ParseInt32(text));
 }
 
+std::string PropertyInt::FindTextMistake(const char* text) const {
+    const char* mistake = FindInt32Mistake(text);
+    return mistake ? mistake : "";
+}
+
 // PropertyBool ------------------------------------------------------------------------------
 
 std::string PropertyBool::Print(const uint32_t* value) const {
@@ -122,6 +127,11 @@ std::string PropertyBool::Print(const uint32_t* value) const {
 
 void PropertyBool::Parse(const char* text, uint32_t* value) const {
     value[0] = static_cast<uint32_t>(ParseInt32(text));
+}
+
+std::string PropertyBool::FindTextMistake(const char* text) const {
+    const char* mistake = FindInt32Mistake(text);
+    return mistake ? mistake : "";
 }
 
 std::string PropertyBool::GetAsText(const Entity& object) const {
@@ -142,6 +152,11 @@ void PropertyColor::Parse(const char* text, uint32_t* value) const {
     if (end != text) {
         value[0] = color;
     }
+}
+
+std::string PropertyColor::FindTextMistake(const char* text) const {
+    const char* mistake = FindHex32Mistake(text);
+    return mistake ? mistake : "";
 }
 
 // PropertyEntity ----------------------------------------------------------------------------
@@ -230,6 +245,11 @@ std::string PropertyFloat::Print(const uint32_t* value) const {
 
 void PropertyFloat::Parse(const char* text, uint32_t* value) const {
     value[0] = FloatToWord(ParseFloat(text));
+}
+
+std::string PropertyFloat::FindTextMistake(const char* text) const {
+    const char* mistake = FindFloatMistake(text);
+    return mistake ? mistake : "";
 }
 
 void PropertyFloat::ParseRange() {

@@ -33,6 +33,7 @@ public:
 
     std::string Print(const uint32_t* value) const override;
     void Parse(const char* text, uint32_t* value) const override;
+    std::string FindTextMistake(const char* text) const override;
     int32_t GetKind() const override { return KindInt; }
 };
 
@@ -58,6 +59,7 @@ public:
     void Parse(const char* text, uint32_t* value) const override;
     // "1" or "0" from the value's low byte.
     std::string GetAsText(const Entity& object) const override;
+    std::string FindTextMistake(const char* text) const override;
     int32_t GetKind() const override { return KindBool; }
 };
 
@@ -69,6 +71,7 @@ public:
     std::string Print(const uint32_t* value) const override;
     // Leaves the value alone when the text holds no hex number (SetFromText then writes 0).
     void Parse(const char* text, uint32_t* value) const override;
+    std::string FindTextMistake(const char* text) const override;
     int32_t GetKind() const override { return KindColor; }
 
     // Start values of the editor's colour picker.
@@ -111,6 +114,7 @@ public:
     int CopyValue(const uint32_t* source, uint32_t* destination) const override;
     std::string Print(const uint32_t* value) const override;
     void Parse(const char* text, uint32_t* value) const override;
+    std::string FindTextMistake(const char* text) const override;
     int32_t GetKind() const override { return KindFloat; }
     void ParseRange() override;
 

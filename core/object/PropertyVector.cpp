@@ -6,8 +6,10 @@
 #include "core/string/NumberText.h"
 #include "core/string/Text.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string_view>
 
 namespace quarn {
 
@@ -106,6 +108,29 @@ int PropertyVector::SetFromText(Entity& object, const char* text) const {
     Parse(text, value.words);
     WriteValue(object, value.words);
     return GetSize();
+}
+
+std::string PropertyVector::FindTextMistake(const char* text) const {
+    const std::string_view whole = text ? text : "";
+    int parts = 0;
+    std::string mistake;
+    for (size_t start = 0; start <= whole.size(); ++parts) {
+        const size_t end = std::min(whole.find(',', start), whole.size());
+        const std::string part(whole.substr(start, end - start));
+        const char* wrong =
+            IsFloat() ? FindFloatMistake(part.c_str()) : FindInt32Mistake(part.c_str());
+        if (wrong && mistake.empty()) {
+            mistake = "holds '" + part + "', which " + wrong;
+        }
+        start = end + 1;
+    }
+    const int least = GetRequiredParts();
+    if (parts < least || parts > count_) {
+        return "has " + std::to_string(parts) + (parts == 1 ? " number" : " numbers") + " where " +
+               std::to_string(least) + (least == count_ ? "" : " or " + std::to_string(count_)) +
+               " are needed";
+    }
+    return mistake;
 }
 
 // PropertyQuaternion ------------------------------------------------------------------------

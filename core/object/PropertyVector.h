@@ -21,6 +21,8 @@ public:
     void Parse(const char* text, uint32_t* value) const override;
     // Does nothing (and returns 0) when the text has fewer ','-separated parts than needed.
     int SetFromText(Entity& object, const char* text) const override;
+    // A count of parts other than the value reads, or a part that is no number of its kind.
+    std::string FindTextMistake(const char* text) const override;
 
     int GetComponentCount() const { return count_; }
 

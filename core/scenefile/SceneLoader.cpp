@@ -17,6 +17,7 @@
 #include "core/scenefile/SceneReferences.h"
 #include "core/scenefile/SceneTextFormat.h"
 #include "core/scenefile/SceneVersionUpgrade.h"
+#include "core/string/NumberText.h"
 
 #include <algorithm>
 #include <cstring>
@@ -30,6 +31,13 @@ namespace {
 
 bool IsParentProperty(const Property& property) {
     return IsNodePlacement(property) && std::strcmp(property.GetName(), "parent") == 0;
+}
+
+bool IsBlankText(const char* text) {
+    while (IsBlank(*text)) {
+        ++text;
+    }
+    return *text == '\0';
 }
 
 bool IsNullPath(const IdPath& path) {
@@ -85,6 +93,7 @@ Node* SceneLoader::Load(File& stream) {
     topLevel_.clear();
     topLevelIndex_.clear();
     created_.clear();
+    classAsWritten_.clear();
     objectCount_ = 0;
     leftOutForIds_ = 0;
     leftOutOrphans_ = 0;
@@ -207,6 +216,8 @@ void SceneLoader::CreateNodes(SceneReader& reader) {
         EnterSection(1, "Create node");
         bool reused = false;
         Node* node = CreateNode(path, className, reused);
+        const ClassInfo& made = *node->GetClass();
+        classAsWritten_.push_back(className == made.GetName() || className == made.GetShortName());
 
         EnterSection(1, "Determine id");
         uint32_t wanted = 0;
@@ -345,16 +356,27 @@ bool SceneLoader::LoadObjectProperties(SceneReader& reader, size_t index) {
             reader.NextObject(); // a setter took the node: the rest of its block is passed over
         }
     } else {
+        const std::string className = node->GetClass()->GetShortName();
+        const bool classAsWritten = index < classAsWritten_.size() && classAsWritten_[index];
+        std::vector<std::string> mistakes;
         while (reader.ReadProperty(*node, key, value)) {
             if (!IsAlive(serial)) {
                 continue; // the rest of the block is still read
             }
             const Property* property = node->FindAnyProperty(key.c_str());
             if (!property) {
+                if (classAsWritten) {
+                    mistakes.push_back("unknown property '" + key + "' of class " + className);
+                }
                 continue;
             }
-            ApplyProperty(*node, *property, value.c_str());
+            const std::string mistake = ApplyProperty(*node, *property, value.c_str());
+            if (!mistake.empty()) {
+                mistakes.push_back("property '" + key + "' of class " + className + ": '" + value +
+                                   "' " + mistake);
+            }
         }
+        LogMistakes(idText, FindLiveNode(serial), mistakes);
     }
     if (!IsAlive(serial)) {
         return true;
@@ -393,16 +415,20 @@ bool SceneLoader::LoadObjectProperties(SceneReader& reader, size_t index) {
     return true;
 }
 
-void SceneLoader::ApplyProperty(Node& node, const Property& property, const char* text) {
+std::string SceneLoader::ApplyProperty(Node& node, const Property& property, const char* text) {
     if ((property.GetStateFlags() & PropertyTransient) && !(flags_ & SceneTransientProperties)) {
-        return;
+        return "";
     }
     if (!property.IsEntityReference()) {
+        std::string mistake = property.FindTextMistake(text);
         property.SetFromText(node, text);
-        return;
+        return mistake;
     }
     IdPath path;
-    path.Parse(text);
+    std::string mistake;
+    if (!path.Parse(text) && !IsBlankText(text)) {
+        mistake = "is not an id path";
+    }
     uint32_t id = 0;
     if (flags_ & SceneRawIds) {
         id = path.count > 0 ? path.ids[0] : 0;
@@ -424,10 +450,26 @@ void SceneLoader::ApplyProperty(Node& node, const Property& property, const char
     }
     if (id == 0 && IsParentProperty(property)) {
         MakeTopLevel(node);
-        return;
+        return mistake;
     }
     uint32_t words[MaxValueWords] = {id};
     property.WriteValue(node, words);
+    return mistake;
+}
+
+void SceneLoader::LogMistakes(const std::string& idText, Node* node,
+                              const std::vector<std::string>& mistakes) const {
+    if (mistakes.empty()) {
+        return;
+    }
+    // Named once its block is read: the name line may come after the mistake.
+    std::string object = "obj" + idText;
+    if (node && !node->GetName().empty()) {
+        object += " (" + node->GetName() + ")";
+    }
+    for (const std::string& mistake : mistakes) {
+        LogMessage("%s: %s: %s", path_.c_str(), object.c_str(), mistake.c_str());
+    }
 }
 
 void SceneLoader::MakeTopLevel(Node& node) {

@@ -74,7 +74,12 @@ private:
     // holds, moved to the id its path names now that the instance has its id system (or
     // remapped to its own when that id is taken); null for any other object.
     Node* TakeInstanceContent(size_t index, const IdPath& path, uint32_t id);
-    void ApplyProperty(Node& node, const Property& property, const char* text);
+    // What the text's reading passed over (Property::FindTextMistake), or "".
+    std::string ApplyProperty(Node& node, const Property& property, const char* text);
+    // Logs what a hand-edited object holds that its loading passed over, naming the file, the
+    // object and the property: the load itself goes on as it always has.
+    void LogMistakes(const std::string& idText, Node* node,
+                     const std::vector<std::string>& mistakes) const;
     Node* CreateNode(const IdPath& path, const std::string& className, bool& reused);
     void MakeTopLevel(Node& node);
     // Nodes of the first pass that the second pass never reached: deleted, since nothing owns
@@ -91,6 +96,9 @@ private:
     int objectCount_ = 0;
     // Serials, in file order: nodes may be deleted by anything a property setter runs.
     std::vector<uint64_t> created_; // 0 for a reused node
+    // Per object of the first pass: its node has the class the file names, so a key that class
+    // lacks is a mistake (a stand-in for an unknown or replaced class lacks them by design).
+    std::vector<bool> classAsWritten_;
     std::vector<uint64_t> topLevel_;
     // Where each top-level serial stands in topLevel_.
     std::unordered_map<uint64_t, size_t> topLevelIndex_;

@@ -1,9 +1,13 @@
 #include "core/string/NumberText.h"
 
+#include <charconv>
+#include <climits>
 #include <clocale>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <locale.h>
 
 namespace quarn {
@@ -15,6 +19,11 @@ const char* SkipBlanks(const char* text) {
         ++text;
     }
     return text;
+}
+
+// A parser that stopped at `end` read a number and nothing but blanks follow it.
+bool ReadWhole(const char* text, const char* end) {
+    return text && end != text && *SkipBlanks(end) == '\0';
 }
 
 // Reads an optional sign; returns true for '-'.
@@ -119,6 +128,54 @@ double ParseDouble(const char* text, const char** end) {
     double value = strtod_l(text, &stop, ClassicLocale());
     ReportEnd(end, stop);
     return value;
+}
+
+const char* FindInt32Mistake(const char* text) {
+    const char* end = nullptr;
+    const int32_t value = ParseInt32(text, &end);
+    if (!ReadWhole(text, end)) {
+        return "is not a whole number";
+    }
+    // The parser clamps, so only the limits themselves are worth a second look.
+    if (value == INT32_MAX || value == INT32_MIN) {
+        const char* digits = SkipBlanks(text);
+        digits += *digits == '+';
+        int64_t exact = 0;
+        const auto read = std::from_chars(digits, end, exact);
+        if (read.ec != std::errc() || exact != value) {
+            return "is beyond the range of a 32-bit whole number";
+        }
+    }
+    return nullptr;
+}
+
+const char* FindFloatMistake(const char* text) {
+    const char* end = nullptr;
+    const double value = ParseDouble(text, &end);
+    if (!ReadWhole(text, end)) {
+        return "is not a number";
+    }
+    if (std::isfinite(value) && std::fabs(value) > std::numeric_limits<float>::max()) {
+        return "is beyond the range of a 32-bit float";
+    }
+    return nullptr;
+}
+
+const char* FindHex32Mistake(const char* text) {
+    const char* end = nullptr;
+    ParseHex32(text, &end);
+    if (!ReadWhole(text, end)) {
+        return "is not a hexadecimal number";
+    }
+    const char* digits = SkipBlanks(text);
+    digits += *digits == '-' || *digits == '+';
+    if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        digits += 2;
+    }
+    while (*digits == '0' && digits + 1 < end) {
+        ++digits;
+    }
+    return end - digits > 8 ? "is beyond the range of a 32-bit number" : nullptr;
 }
 
 std::string FormatClassic(const char* format, ...) {

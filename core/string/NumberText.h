@@ -29,6 +29,15 @@ inline float ParseFloat(const char* text, const char** end = nullptr) {
     return static_cast<float>(ParseDouble(text, end));
 }
 
+// What a parser above would pass over in a text meant to hold one number and nothing else
+// (blanks around it aside), or null when the text reads whole and exactly: "is not a whole
+// number", "is not a number", "is not a hexadecimal number", or that it lies beyond the range
+// the parser clamps to (or, for a float, beyond a 32-bit float's). Callers that read leniently
+// use it to say what they made of a text.
+const char* FindInt32Mistake(const char* text);
+const char* FindFloatMistake(const char* text);
+const char* FindHex32Mistake(const char* text);
+
 // printf into a new string with '.' as the decimal point whatever the program's locale, for
 // numbers that files and tools must write the same everywhere.
 std::string FormatClassic(const char* format, ...) QUARN_PRINTF(1, 2);

@@ -71,4 +71,20 @@ DecodedText DecodeBytes(std::string_view text) {
     return decoded;
 }
 
+void Utf8ToLatin1InPlace(std::string& text, char substitute) {
+    uint32_t length = 0;
+    for (size_t at = 0; at < text.size(); at += length) {
+        DecodeOne(text, at, length);
+        if (length == 0) {
+            return;
+        }
+    }
+    size_t written = 0;
+    for (size_t at = 0; at < text.size(); at += length) {
+        const uint32_t code = DecodeOne(text, at, length);
+        text[written++] = code <= 0xFF ? static_cast<char>(code) : substitute;
+    }
+    text.resize(written);
+}
+
 } // namespace quarn

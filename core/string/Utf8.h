@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -21,5 +22,11 @@ struct DecodedText {
 DecodedText DecodeUtf8(std::string_view text);
 // Each byte as the code 0-255 (Latin-1).
 DecodedText DecodeBytes(std::string_view text);
+
+// Rewrites a text as Latin-1 bytes in place: read as UTF-8 when every byte belongs to a
+// well-formed sequence (a written U+FFFD included), each character becomes its code's byte, or
+// `substitute` past U+00FF; any other text already is its own Latin-1 and stays as it is. The
+// text only shrinks, so a large body needs no second buffer.
+void Utf8ToLatin1InPlace(std::string& text, char substitute);
 
 } // namespace quarn

@@ -4,7 +4,6 @@
 #include "core/string/NumberText.h"
 #include "core/string/Text.h"
 
-#include <cstdint>
 #include <string_view>
 
 namespace quarn {
@@ -52,7 +51,40 @@ bool ParseChunkSize(std::string_view line, uint64_t& size) {
     return digits > 0;
 }
 
+// A Content-Length value: decimal digits only. Values beyond the body limit all read as "too
+// large" rather than wrapping.
+bool ParseLength(std::string_view text, uint64_t& length) {
+    text = Trim(text);
+    length = 0;
+    for (char c : text) {
+        if (!IsDigit(c)) {
+            return false;
+        }
+        if (length <= HttpReplyReader::MaxBodyLength) {
+            length = length * 10 + static_cast<uint64_t>(c - '0');
+        }
+    }
+    return !text.empty();
+}
+
 } // namespace
+
+bool HttpReplyReader::Fail(std::string reason) {
+    failure_ = std::move(reason);
+    LogMessage("HTTP reply: %s", failure_.c_str());
+    return false;
+}
+
+bool HttpReplyReader::DataFailed(const char* reason) {
+    if (!failure_.empty()) {
+        return false; // a line too long already said why
+    }
+    if (sourceFailed_) {
+        failure_ = "the connection failed";
+        return false;
+    }
+    return Fail(reason);
+}
 
 bool HttpReplyReader::ReadByte(char& byte) {
     if (start_ == end_) {
@@ -62,6 +94,7 @@ bool HttpReplyReader::ReadByte(char& byte) {
         const long count = source_(buffer_, sizeof buffer_);
         if (count <= 0) {
             finished_ = true;
+            sourceFailed_ = count < 0;
             return false;
         }
         start_ = 0;
@@ -71,7 +104,7 @@ bool HttpReplyReader::ReadByte(char& byte) {
     return true;
 }
 
-bool HttpReplyReader::ReadLine(std::string& line, size_t limit) {
+bool HttpReplyReader::ReadLine(std::string& line) {
     line.clear();
     bool readAny = false;
     char byte;
@@ -83,43 +116,58 @@ bool HttpReplyReader::ReadLine(std::string& line, size_t limit) {
         if (byte == '\r') {
             continue;
         }
-        if (line.size() >= limit) {
-            lineTooLong_ = true;
-            LogMessage("HTTP reply: a line longer than %zu bytes ends it", limit);
-            return false;
+        if (line.size() >= MaxLineLength) {
+            return Fail(StringFormat("a line longer than %zu bytes", MaxLineLength));
         }
         line.push_back(byte);
     }
     return readAny;
 }
 
-bool HttpReplyReader::ReadHeaders(bool& chunked) {
-    chunked = false;
+bool HttpReplyReader::ReadHeadLine(std::string& line) {
+    if (headLines_ == MaxHeadLines) {
+        return Fail(StringFormat("more than %zu lines of status and headers", MaxHeadLines));
+    }
+    ++headLines_;
+    return ReadLine(line);
+}
+
+bool HttpReplyReader::ReadHeaders(Head& head) {
+    head = Head();
     std::string line;
-    while (ReadLine(line, MaxLineLength)) {
+    while (ReadHeadLine(line)) {
         if (line.empty()) {
             return true;
         }
         const size_t colon = line.find(':');
-        if (colon != std::string::npos &&
-            EqualsIgnoringCase(Trim(std::string_view(line).substr(0, colon)),
-                               "Transfer-Encoding") &&
-            EqualsIgnoringCase(Trim(std::string_view(line).substr(colon + 1)), "chunked")) {
-            chunked = true;
+        if (colon == std::string::npos) {
+            continue;
+        }
+        const std::string_view name = Trim(std::string_view(line).substr(0, colon));
+        const std::string_view value = std::string_view(line).substr(colon + 1);
+        if (EqualsIgnoringCase(name, "Transfer-Encoding") &&
+            EqualsIgnoringCase(Trim(value), "chunked")) {
+            head.chunked = true;
+        } else if (EqualsIgnoringCase(name, "Content-Length")) {
+            uint64_t length;
+            if (!ParseLength(value, length)) {
+                return Fail("a Content-Length that is not a number");
+            }
+            if (head.sized && length != head.length) {
+                return Fail("two different Content-Lengths");
+            }
+            head.sized = true;
+            head.length = length;
         }
     }
-    // Headers cut by the peer still let the body that follows them (none) be read.
-    return !lineTooLong_;
+    return DataFailed("the reply ended inside its headers");
 }
 
 bool HttpReplyReader::ReadStatus() {
     std::string line;
     for (;;) {
-        if (!ReadLine(line, MaxLineLength)) {
-            if (!lineTooLong_) {
-                LogMessage("HTTP reply: no status line");
-            }
-            return false;
+        if (!ReadHeadLine(line)) {
+            return DataFailed("no status line");
         }
         // The first integer after the protocol word.
         size_t at = line.find(' ');
@@ -133,8 +181,8 @@ bool HttpReplyReader::ReadStatus() {
         }
         if (status == 100) {
             // An interim reply: its headers, then the status that decides.
-            bool chunked;
-            if (!ReadHeaders(chunked)) {
+            Head interim;
+            if (!ReadHeaders(interim)) {
                 return false;
             }
             continue;
@@ -142,45 +190,63 @@ bool HttpReplyReader::ReadStatus() {
         if (status == 200) {
             return true;
         }
+        while (at < line.size() && IsBlank(line[at])) {
+            ++at;
+        }
+        failure_ = "Error #" + std::to_string(status) + " - " + line.substr(at);
         if (status != 404) {
-            while (at < line.size() && IsBlank(line[at])) {
-                ++at;
-            }
-            LogMessage("Error #%d - %s", status, line.c_str() + at);
+            LogMessage("%s", failure_.c_str());
         }
         return false;
     }
 }
 
-void HttpReplyReader::ReadPlainBody(std::string& body) {
-    char byte;
-    while (ReadByte(byte)) {
-        if (byte == '\r' || byte == '\n') {
-            continue;
-        }
-        if (body.size() >= MaxBodyLength) {
-            LogMessage("HTTP reply: body cut at %zu bytes", MaxBodyLength);
-            return;
-        }
-        body.push_back(byte);
+bool HttpReplyReader::ReadPlainBody(std::string& body, const Head& head) {
+    if (head.sized && head.length > MaxBodyLength) {
+        return Fail(StringFormat("a body of more than %zu bytes", MaxBodyLength));
     }
+    uint64_t read = 0;
+    char byte;
+    while (!head.sized || read < head.length) {
+        if (!ReadByte(byte)) {
+            if (!head.sized && !sourceFailed_) {
+                return true; // the peer's close ends a body of no stated length
+            }
+            return DataFailed(StringFormat("the body ended after %llu of %llu bytes",
+                                           static_cast<unsigned long long>(read),
+                                           static_cast<unsigned long long>(head.length))
+                                  .c_str());
+        }
+        if (++read > MaxBodyLength) {
+            return Fail(StringFormat("a body of more than %zu bytes", MaxBodyLength));
+        }
+        if (byte != '\r' && byte != '\n') {
+            body.push_back(byte);
+        }
+    }
+    return true;
 }
 
-void HttpReplyReader::ReadChunkedBody(std::string& body) {
+bool HttpReplyReader::ReadChunkedBody(std::string& body) {
     std::string line;
-    while (ReadLine(line, MaxLineLength)) {
+    for (;;) {
+        if (!ReadLine(line)) {
+            return DataFailed("the chunked body ended before its last chunk");
+        }
         uint64_t size;
+        // A size line that is not hexadecimal ends the body as the last chunk would; trailers
+        // after the last chunk are not waited for.
         if (!ParseChunkSize(line, size) || size == 0) {
-            return;
+            return true;
+        }
+        if (size > MaxBodyLength - body.size()) {
+            return Fail(StringFormat("a chunk larger than the %zu bytes left of the body limit",
+                                     MaxBodyLength - body.size()));
         }
         for (uint64_t i = 0; i < size; ++i) {
             char byte;
             if (!ReadByte(byte)) {
-                return; // cut off by the peer: what arrived stays
-            }
-            if (body.size() >= MaxBodyLength) {
-                LogMessage("HTTP reply: body cut at %zu bytes", MaxBodyLength);
-                return;
+                return DataFailed("the chunked body ended before its last chunk");
             }
             body.push_back(byte);
         }
@@ -191,18 +257,15 @@ void HttpReplyReader::ReadChunkedBody(std::string& body) {
     }
 }
 
-std::string HttpReplyReader::ReadBody() {
-    std::string body;
-    bool chunked;
-    if (!ReadHeaders(chunked)) {
-        return body;
+bool HttpReplyReader::ReadBody(std::string& body) {
+    body.clear();
+    Head head;
+    const bool read =
+        ReadHeaders(head) && (head.chunked ? ReadChunkedBody(body) : ReadPlainBody(body, head));
+    if (!read) {
+        body.clear();
     }
-    if (chunked) {
-        ReadChunkedBody(body);
-    } else {
-        ReadPlainBody(body);
-    }
-    return body;
+    return read;
 }
 
 } // namespace quarn

@@ -5,20 +5,27 @@
 #include "core/object/MethodInfo.h"
 #include "core/object/NamedConstants.h"
 #include "core/object/ValueBinding.h"
+#include "core/string/Text.h"
 #include "core/string/TextArena.h"
 #include "script/machine/ScriptApp.h"
 #include "script/nodes/HttpReplyReader.h"
 #include "script/nodes/OnlineService.h"
 #include "script/nodes/SocketSend.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace quarn {
@@ -27,17 +34,76 @@ ClassInfo* Network::classInfo = nullptr;
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 Network::Resolver resolver = &::getaddrinfo;
 
-timeval ToTimeval(std::chrono::milliseconds time) {
-    return timeval{static_cast<time_t>(time.count() / 1000),
-                   static_cast<suseconds_t>(time.count() % 1000 * 1000)};
+// The time left until `deadline` in whole milliseconds, rounded up so that a wait never ends
+// just short of it; 0 once it has passed.
+int MillisecondsLeft(Clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    return left.count() > 0 ? static_cast<int>(std::min<int64_t>(left.count(), INT32_MAX)) : 0;
 }
 
-// Connects within the time-out; a blocking connect to an address that drops packets would hold
-// the frame for minutes.
+timeval ToTimeval(int milliseconds) {
+    return timeval{static_cast<time_t>(milliseconds / 1000),
+                   static_cast<suseconds_t>(milliseconds % 1000 * 1000)};
+}
+
+// One name look-up, shared by the waiting frame and the helper thread that runs it.
+struct LookUp {
+    Network::Resolver resolve;
+    std::string host;
+    addrinfo hints;
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    bool abandoned = false; // the frame stopped waiting: the helper frees the answer
+    int status = EAI_FAIL;
+    addrinfo* addresses = nullptr;
+};
+
+// Looks the host up on a helper thread, so that a resolver that does not answer (a name server
+// that drops packets can take half a minute) cannot hold the frame past the deadline.
+int ResolveWithin(const char* host, const addrinfo& hints, addrinfo** addresses,
+                  Clock::time_point deadline) {
+    auto lookUp = std::make_shared<LookUp>();
+    lookUp->resolve = resolver;
+    lookUp->host = host;
+    lookUp->hints = hints;
+    try {
+        std::thread([lookUp] {
+            addrinfo* found = nullptr;
+            const int status =
+                lookUp->resolve(lookUp->host.c_str(), nullptr, &lookUp->hints, &found);
+            std::lock_guard lock(lookUp->mutex);
+            if (lookUp->abandoned) {
+                if (status == 0 && found) {
+                    freeaddrinfo(found);
+                }
+                return;
+            }
+            lookUp->status = status;
+            lookUp->addresses = found;
+            lookUp->done = true;
+            lookUp->finished.notify_one();
+        }).detach();
+    } catch (const std::system_error&) {
+        return resolver(host, nullptr, &hints, addresses); // no thread to spare: wait for it
+    }
+    std::unique_lock lock(lookUp->mutex);
+    if (!lookUp->finished.wait_until(lock, deadline, [&] { return lookUp->done; })) {
+        lookUp->abandoned = true;
+        return EAI_AGAIN;
+    }
+    *addresses = lookUp->addresses;
+    return lookUp->status;
+}
+
+// Connects within the time left; a blocking connect to an address that drops packets would
+// hold the frame for minutes.
 bool ConnectWithin(int socket, const sockaddr* address, socklen_t length,
-                   std::chrono::milliseconds timeout) {
+                   Clock::time_point deadline) {
     const int flags = fcntl(socket, F_GETFL);
     if (flags < 0 || fcntl(socket, F_SETFL, flags | O_NONBLOCK) < 0) {
         return false;
@@ -47,8 +113,12 @@ bool ConnectWithin(int socket, const sockaddr* address, socklen_t length,
         pollfd entry{socket, POLLOUT, 0};
         int error = 0;
         socklen_t size = sizeof error;
-        connected = poll(&entry, 1, static_cast<int>(timeout.count())) == 1 &&
-                    getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+        int ready;
+        do {
+            ready = poll(&entry, 1, MillisecondsLeft(deadline));
+        } while (ready < 0 && errno == EINTR);
+        connected = ready == 1 && getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) == 0 &&
+                    error == 0;
     }
     return fcntl(socket, F_SETFL, flags) == 0 && connected;
 }
@@ -92,7 +162,7 @@ bool Network::Connect(const char* host) {
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* addresses = nullptr;
-    if (resolver(host, nullptr, &hints, &addresses) != 0 || !addresses) {
+    if (ResolveWithin(host, hints, &addresses, deadline_) != 0 || !addresses) {
         lastError_ = "Host not found";
         return false;
     }
@@ -115,10 +185,7 @@ bool Network::Connect(const char* host) {
         std::memcpy(&address, entry->ai_addr, sizeof address);
         address.sin_port = htons(port_);
         if (ConnectWithin(candidate, reinterpret_cast<const sockaddr*>(&address), sizeof address,
-                          timeout_)) {
-            const timeval wait = ToTimeval(timeout_);
-            setsockopt(candidate, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-            setsockopt(candidate, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+                          deadline_)) {
             socket_ = candidate;
             lastError_.clear(); // an earlier address may have failed
             break;
@@ -132,18 +199,24 @@ bool Network::Connect(const char* host) {
 
 long Network::Receive(char* buffer, size_t size) {
     for (;;) {
-        const ssize_t count = recv(socket_, buffer, size, 0);
+        const int left = MillisecondsLeft(deadline_);
+        pollfd entry{socket_, POLLIN, 0};
+        const int ready = left > 0 ? poll(&entry, 1, left) : 0;
+        if (ready == 0) {
+            failure_ = StringFormat("no whole reply within %lld ms",
+                                    static_cast<long long>(timeout_.count()));
+            LogMessage("HTTP reply: %s, reading stopped", failure_.c_str());
+            return -1;
+        }
+        const ssize_t count = ready > 0 ? recv(socket_, buffer, size, MSG_DONTWAIT) : -1;
         if (count >= 0) {
             return static_cast<long>(count);
         }
-        if (errno == EINTR) {
-            continue;
+        if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+            failure_ = std::string("the reply could not be read: ") + std::strerror(errno);
+            LogMessage("HTTP reply: %s", failure_.c_str());
+            return -1;
         }
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            LogMessage("HTTP reply: no data for %lld ms, reading stopped",
-                       static_cast<long long>(timeout_.count()));
-        }
-        return -1;
     }
 }
 
@@ -153,30 +226,56 @@ bool Network::SendRequest(const char* host, const char* path) {
     }
     const std::string request =
         std::string("GET ") + path + " HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n\r\n";
-    SocketSendAll(socket_, request.data(), static_cast<uint32_t>(request.size()));
+    // A peer that reads nothing fills the send buffer: the send may wait only the time left.
+    const timeval wait = ToTimeval(std::max(MillisecondsLeft(deadline_), 1));
+    setsockopt(socket_, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+    if (request.size() > UINT32_MAX ||
+        SocketSendAll(socket_, request.data(), static_cast<uint32_t>(request.size())) !=
+            request.size()) {
+        failure_ = "the request could not be sent";
+        LogMessage("HTTP request: %s", failure_.c_str());
+        return false;
+    }
     reader_ = std::make_unique<HttpReplyReader>(
         [this](char* buffer, size_t size) { return Receive(buffer, size); });
-    return reader_->ReadStatus();
+    if (reader_->ReadStatus()) {
+        return true;
+    }
+    TakeReaderFailure();
+    return false;
 }
 
-std::string Network::ReadBody() {
-    std::string body = reader_ ? reader_->ReadBody() : std::string();
+void Network::TakeReaderFailure() {
+    // The source's own reason (a time-out, a read error) says more than the reader's.
+    if (failure_.empty()) {
+        failure_ = reader_->Failure();
+    }
+}
+
+bool Network::ReadBody(std::string& body) {
+    const bool read = reader_ && reader_->ReadBody(body);
+    if (!read && reader_) {
+        TakeReaderFailure();
+    }
     CloseSocket();
-    return body;
+    return read;
 }
 
 bool Network::Fetch(const char* host, const char* path, std::string& body) {
     body.clear();
+    failure_.clear();
     // A line break would end the request line early and let the rest pass as another request.
     if (std::strpbrk(host, "\r\n") || std::strpbrk(path, "\r\n")) {
-        LogMessage("Network: a host or path holding a line break is not requested");
+        failure_ = "a host or path holding a line break is not requested";
+        LogMessage("Network: %s", failure_.c_str());
         return false;
     }
-    if (!Connect(host) || !SendRequest(host, path)) {
+    deadline_ = Clock::now() + timeout_;
+    if (!Connect(host)) {
+        failure_ = lastError_;
         return false;
     }
-    body = ReadBody();
-    return true;
+    return SendRequest(host, path) && ReadBody(body);
 }
 
 const char* Network::Get(const char* host, const char* path) {

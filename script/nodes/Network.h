@@ -33,11 +33,15 @@ public:
                const char* text, int32_t number);
     // Empty after a successful connect.
     const char* GetLastError() const { return lastError_.c_str(); }
-    // The body of the reply, "" on any failure. Blocks the frame, bounded by the time-out.
+    // The body of the reply, "" on any failure. Blocks the frame for at most the time-out, from
+    // the name look-up to the body's end.
     const char* Get(const char* host, const char* path);
-    // Get, answering false when the page was not had: no connection, a status other than 200,
-    // or a host or path holding a line break.
+    // Get, answering false when the page was not had whole: no connection, a status other than
+    // 200, a reply that breaks the reader's bounds or ends early, the time-out, or a host or path
+    // holding a line break.
     bool Fetch(const char* host, const char* path, std::string& body);
+    // Why the last fetch failed, one line; "" after a fetch that had its page.
+    const std::string& GetFailure() const { return failure_; }
 
     // Not visible to scripts: the port is 80 and the time-out 10 s for them.
     void SetPort(uint16_t port) { port_ = port; }
@@ -71,8 +75,10 @@ public:
 private:
     bool Connect(const char* host);
     bool SendRequest(const char* host, const char* path);
-    std::string ReadBody();
+    bool ReadBody(std::string& body);
+    void TakeReaderFailure();
     void CloseSocket();
+    // The reader's source: waits for data only until the fetch's deadline.
     long Receive(char* buffer, size_t size);
 
     std::string host_;
@@ -86,8 +92,10 @@ private:
     std::unique_ptr<HttpReplyReader> reader_;
     std::string lastError_;
     std::string reply_;
+    std::string failure_;
     uint16_t port_ = 80;
     std::chrono::milliseconds timeout_{10000};
+    std::chrono::steady_clock::time_point deadline_; // of the fetch under way
 };
 
 } // namespace quarn

@@ -28,12 +28,13 @@ public:
     virtual bool QueryTrueA() = 0;
     virtual int32_t QueryCode() = 0;
     virtual bool QueryTrueB() = 0;
-    // Sets bit `bit` (taken AND 31) once the server answered, whatever it said; true when it
-    // accepted the submission.
+    // Sets bit `bit` (taken AND 31) once the server answered, whatever its answer said; true
+    // when it accepted the submission. A failed exchange is no answer: it sets nothing.
     virtual bool SubmitFlag(const char* unused, int32_t bit, int32_t number, const char* text) = 0;
     virtual bool HasFlag(const char* unused, int32_t bit) = 0;
     virtual int32_t GetFlags() = 0;
-    // Empties the record list at every call; true once the server's list has been read in.
+    // Empties the record list at every call; true once the server's whole list has been read
+    // in, never for a failed exchange.
     virtual bool RequestList(const char* text, int32_t number) = 0;
     virtual bool SubmitRecord(const char* name, Int3 position, int32_t value) = 0;
     virtual int32_t GetRecordCount() = 0;

@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <tuple>
 #include <vector>
 
 namespace quarn {
@@ -46,15 +47,19 @@ protected:
     static float Overlap(CollisionVolume& a, CollisionVolume& b, const Float3& u) {
         return a.GetSupportDistance(u) + b.GetSupportDistance(u * -1.0f);
     }
-    // Unit normals from a toward b, finite points within depth of both shapes.
+    // Unit normals from a toward b, finite points within depth of both shapes and no further
+    // than `outside` beyond either.
     void CheckContacts(CollisionVolume& a, CollisionVolume& b,
-                       const std::vector<CollisionContact>& contacts, const char* what, int round) {
+                       const std::vector<CollisionContact>& contacts, const char* what, int round,
+                       float outside = 1e30f) {
         for (const CollisionContact& c : contacts) {
             const Float3 p = WorldPosition(c);
             ASSERT_TRUE(std::isfinite(p.x + p.y + p.z + c.depth)) << what << " " << round;
             EXPECT_NEAR(c.normal.Length(), 1.0f, 1e-3f) << what << " " << round;
             EXPECT_GE(a.GetPointDepth(p, nullptr), -(c.depth + 2e-3f)) << what << " " << round;
             EXPECT_GE(b.GetPointDepth(p, nullptr), -(c.depth + 2e-3f)) << what << " " << round;
+            EXPECT_GE(std::min(a.GetPointDepth(p, nullptr), b.GetPointDepth(p, nullptr)), -outside)
+                << what << " " << round;
 
             EXPECT_LE(Overlap(a, b, c.normal), Overlap(a, b, c.normal * -1.0f) + 1e-3f)
                 << what << " " << round;
@@ -96,14 +101,14 @@ protected:
     // overlap gives contacts. Returns the pairs separated only along untested directions that
     // still got contacts.
     template <class MakeB, class TestedAxes>
-    int RandomPairs(const char* what, MakeB makeB, TestedAxes testedAxes) {
+    int RandomPairs(const char* what, MakeB makeB, TestedAxes testedAxes, float outside = 1e30f) {
         int untested = 0;
         for (int round = 0; round < 400; ++round) {
             CollisionCylinder* a =
                 Cylinder(Float3(), Uniform(0.2f, 1.0f), Uniform(0.2f, 2.0f), Turn());
             CollisionVolume* b = makeB();
             const std::vector<CollisionContact> contacts = Collide(*a, *b);
-            CheckContacts(*a, *b, contacts, what, round);
+            CheckContacts(*a, *b, contacts, what, round, outside);
             if (Gap(*a, *b, testedAxes(*a, *b)) > 1e-3f) {
                 EXPECT_TRUE(contacts.empty()) << what << " " << round;
             } else if (SampledOverlap(*a, *b, 1e-2f)) {
@@ -382,6 +387,85 @@ TEST_F(CylinderContacts, EveryCylinderBoxRouteByConstruction) {
     }
 }
 
+TEST_F(CylinderContacts, CapsulesAcrossAlongAndOnAnEnd) {
+    // Lying along Z; its top line at y = 0.5, its end discs at z = +-1.
+    CollisionCylinder* c = Cylinder(Float3(), 0.5f, 2.0f);
+    struct Case {
+        const char* name;
+        Float3 centre;
+        Quaternion turn;
+        std::vector<Float3> points; // on the cylinder, by x, y, then z
+        Float3 normal;              // from the cylinder toward the capsule
+        float depth;
+    };
+    const Case cases[] = {
+        {"across the side",
+         Float3(0, 0.6f, 0.3f),
+         AlongX(),
+         {Float3(0, 0.5f, 0.3f)},
+         Float3(0, 1, 0),
+         0.1f},
+        // Along the top line: both ends of the shared stretch, even past the cylinder's end.
+        {"along the side",
+         Float3(0, 0.6f, 0.25f),
+         Quaternion(),
+         {Float3(0, 0.5f, -0.25f), Float3(0, 0.5f, 0.75f)},
+         Float3(0, 1, 0),
+         0.1f},
+        {"along past the end",
+         Float3(0, 0.6f, 1.25f),
+         Quaternion(),
+         {Float3(0, 0.5f, 0.75f), Float3(0, 0.5f, 1.0f)},
+         Float3(0, 1, 0),
+         0.1f},
+        // Lying on an end disc: where the core leaves the disc's outline.
+        {"on an end",
+         Float3(0.1f, 0, 1.15f),
+         AlongX(),
+         {Float3(-0.4f, 0, 1.0f), Float3(0.5f, 0, 1.0f)},
+         Float3(0, 0, 1),
+         0.05f},
+        // Standing with its lower end inside: the core's end, pushed out through the side.
+        {"end inside", Float3(0, 0.8f, 0), Upright(), {Float3(0, 0.3f, 0)}, Float3(0, 1, 0), 0.4f},
+    };
+    for (const Case& k : cases) {
+        CollisionCapsule* capsule = Capsule(k.centre, 0.2f, 1.0f, k.turn);
+        std::vector<CollisionContact> contacts = Collide(*c, *capsule);
+        ASSERT_EQ(contacts.size(), k.points.size()) << k.name;
+        const auto byPlace = [](const CollisionContact& l, const CollisionContact& r) {
+            const Float3 p = WorldPosition(l);
+            const Float3 q = WorldPosition(r);
+            return std::tie(p.x, p.y, p.z) < std::tie(q.x, q.y, q.z);
+        };
+        std::sort(contacts.begin(), contacts.end(), byPlace);
+        for (size_t i = 0; i < contacts.size(); ++i) {
+            test::ExpectNear(WorldPosition(contacts[i]), k.points[i], 1e-5f);
+            test::ExpectNear(contacts[i].normal, k.normal, 1e-5f);
+            EXPECT_NEAR(contacts[i].depth, k.depth, 1e-5f) << k.name;
+        }
+        CheckContacts(*c, *capsule, contacts, k.name, 0, 1e-5f);
+        // The capsule first: the same points, the normals turned; one contact when one is
+        // asked, in the middle of the stretch.
+        std::vector<CollisionContact> swapped = Collide(*capsule, *c);
+        ASSERT_EQ(swapped.size(), contacts.size()) << k.name;
+        std::sort(swapped.begin(), swapped.end(), byPlace);
+        for (size_t i = 0; i < swapped.size(); ++i) {
+            test::ExpectNear(swapped[i].position, contacts[i].position);
+            test::ExpectNear(swapped[i].normal, contacts[i].normal * -1.0f);
+        }
+        const std::vector<CollisionContact> one = Collide(*capsule, *c, 1);
+        ASSERT_EQ(one.size(), 1u) << k.name;
+        test::ExpectNear(WorldPosition(one[0]), (k.points.front() + k.points.back()) * 0.5f, 1e-5f);
+        capsule->Delete();
+    }
+    // Clear of the side, of an end, of the rim.
+    for (Float3 centre : {Float3(0, 1.25f, 0), Float3(0, 0, 1.25f), Float3(0.7f, 0, 1.1f)}) {
+        CollisionCapsule* capsule = Capsule(centre, 0.2f, 1.0f, Upright());
+        EXPECT_TRUE(Collide(*c, *capsule).empty()) << centre.x << "," << centre.y;
+        capsule->Delete();
+    }
+}
+
 TEST_F(CylinderContacts, SeededPlacementsAgainstBruteForce) {
     const auto cylinderAxes = [](CollisionVolume& a, CollisionVolume& b) {
         const Float3 a1 = GetShapeAxis(a);
@@ -409,7 +493,17 @@ TEST_F(CylinderContacts, SeededPlacementsAgainstBruteForce) {
                        Turn());
         },
         boxAxes);
-    // A sphere's only test is its distance, which sampling finds as well.
+    // A sphere's or a capsule's only test is its distance, which sampling finds as well.
+    RandomPairs(
+        "cylinder-capsule",
+        [this] { return Capsule(Point(1.5f), Uniform(0.1f, 0.8f), Uniform(0.0f, 2.0f), Turn()); },
+        [this](CollisionVolume& a, CollisionVolume& b) {
+            std::vector<Float3> axes = RandomDirections(3000);
+            axes.push_back(GetShapeAxis(a));
+            axes.push_back(GetShapeAxis(a).Cross(GetShapeAxis(b)));
+            return axes;
+        },
+        1e-3f);
     RandomPairs(
         "cylinder-sphere", [this] { return Sphere(Point(1.5f), Uniform(0.1f, 1.0f)); },
         [this](CollisionVolume&, CollisionVolume&) { return RandomDirections(3000); });

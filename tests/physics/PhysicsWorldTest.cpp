@@ -1,4 +1,5 @@
 #include "collision/CollisionBox.h"
+#include "collision/CollisionCapsule.h"
 #include "collision/CollisionCylinder.h"
 #include "collision/CollisionSpaceHash.h"
 #include "collision/CollisionSpaceSweepnPrune.h"
@@ -662,6 +663,30 @@ TEST_F(PhysicsWorld, ACylinderRollsDownAnInclineAtTwoThirdsOfGSinTheta) {
     // Rolling, not sliding: the contact line stays at rest.
     const float spin = body->GetAngularVelocity().z;
     EXPECT_NEAR(std::fabs(spin) * radius, v1, 0.03f * v1);
+}
+
+TEST_F(PhysicsWorld, ACapsuleOrABallDroppedAcrossALyingCylinderRestsOnIt) {
+    Floor();
+    // A log along Z, its top line at y = 1.
+    auto* log = tree_.Make<CollisionCylinder>("log");
+    log->SetCylinderRadius(0.5f);
+    log->SetLength(4.0f);
+    log->SetPosition(Float3(0, 0.5f, 0));
+    Joined(log, CollSolid | CollStatic);
+    // Across the log, apart along it, each 0.3 above it; both of radius 0.2.
+    RigidBody* capsuleBody = Body(Float3(0, 1.5f, -1.0f));
+    auto* capsule = tree_.Make<CollisionCapsule>("capsule");
+    capsule->SetCapsuleRadius(0.2f);
+    capsule->SetLength(1.0f);
+    capsule->SetOrientation(Quaternion::FromAxisAngle(1.5707964f, Float3(0, 1, 0)));
+    capsule->AttachAsLast(capsuleBody);
+    Joined(capsule);
+    RigidBody* ball = Ball(Float3(0, 1.5f, 1.0f), 0.2f);
+    Run(300);
+    for (auto [body, name] : {std::pair{capsuleBody, "capsule"}, std::pair{ball, "ball"}}) {
+        EXPECT_NEAR(body->GetWorldPosition().y, 1.2f, 0.01f) << name;
+        EXPECT_LT(body->GetLinearVelocity().Length(), 0.05f) << name;
+    }
 }
 
 TEST(PhysicsRegistration, TheFlagsDecideWhatIsRegistered) {

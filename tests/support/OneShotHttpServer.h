@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <netinet/in.h>
 #include <poll.h>
@@ -14,15 +15,19 @@
 namespace quarn::test {
 
 // One connection on 127.0.0.1: records the request head, answers canned bytes (in pieces of
-// `fragment` bytes when not 0) and closes, unless told to hold the connection open. Every wait
-// is bounded and the destructor joins the thread.
+// `fragment` bytes when not 0) and closes, unless told to hold the connection open. A server
+// that never ends its reply sends `repeat` again and again after the answer, `pause` apart,
+// until the client goes away or ten seconds pass. Every wait is bounded and the destructor
+// joins the thread.
 class OneShotServer {
 public:
     struct Options {
-        std::string answer;
+        std::string answer = "";
         size_t fragment = 0;
         bool holdOpen = false;
         bool closeBeforeReading = false;
+        std::string repeat = "";
+        std::chrono::milliseconds pause{0};
     };
 
     explicit OneShotServer(Options options) : options_(std::move(options)) {
@@ -46,6 +51,9 @@ public:
     // Valid once the node's call has returned.
     const std::string& Request() const { return request_; }
     bool Accepted() const { return accepted_; }
+    // True once the repeats stopped because their ten seconds had passed: a client still
+    // reading then had not ended the reply by itself.
+    bool RanOut() const { return ranOut_; }
 
 private:
     bool Ready(int socket, short events) {
@@ -79,11 +87,40 @@ private:
                     break;
                 }
             }
+            if (!options_.repeat.empty()) {
+                Repeat(connection);
+            }
             while (options_.holdOpen && !stop_) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
         }
         close(connection);
+    }
+
+    void Repeat(int connection) {
+        // A client that stops reading fills the buffers: sends give up after 50 ms and retry.
+        const timeval wait{0, 50000};
+        setsockopt(connection, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        for (size_t at = 0; !stop_;) {
+            if (std::chrono::steady_clock::now() > end) {
+                ranOut_ = true;
+                return;
+            }
+            const ssize_t sent = send(connection, options_.repeat.data() + at,
+                                      options_.repeat.size() - at, MSG_NOSIGNAL);
+            if (sent < 0) {
+                if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                    return; // the client went away
+                }
+                continue;
+            }
+            at += size_t(sent);
+            if (at == options_.repeat.size()) {
+                at = 0;
+                std::this_thread::sleep_for(options_.pause);
+            }
+        }
     }
 
     Options options_;
@@ -92,6 +129,7 @@ private:
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> accepted_{false};
+    std::atomic<bool> ranOut_{false};
     std::string request_;
 };
 

@@ -102,7 +102,8 @@ TEST(QuarnToolScene, ASavedSceneSavesToTheSameBytesInEitherForm) {
     folder.WriteFile("a.scene", HandWrittenScene);
     ToolRun first = RunTool(folder, {"scene", "a.scene", "b.scene"});
     EXPECT_EQ(first.status, 0);
-    EXPECT_EQ(first.err, "");
+    EXPECT_EQ(first.err, "quarn-tool: warning: a.scene: obj2: unknown property 'colour' of class "
+                         "Node\n");
     EXPECT_EQ(RunTool(folder, {"scene", "b.scene", "c.scene"}).status, 0);
     const std::string saved = folder.ReadFile("b.scene");
     EXPECT_EQ(saved.rfind("version = 44\nidsystem = 0\nnum_nodes = 3\nobj1 {\n", 0), 0u) << saved;
@@ -263,7 +264,7 @@ TEST(QuarnToolRender, SavesTheLastFrameInExactlyTheSizeAskedOrSaysWhyNot) {
         ToolRun run = RunTool(folder, {"render", "res://default.scene", "--frames", "2", "--out",
                                        "shots/shot.png", "--size", size});
         EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(run.err, "quarn-tool: warning: Script search-path set to 'res://'\n");
+        EXPECT_EQ(run.err, "");
         EXPECT_EQ(PngSize(folder.ReadFile("shots/shot.png")), BigEndianSize(width, height)) << size;
     }
     ToolRun missing =
@@ -320,7 +321,6 @@ TEST(QuarnToolRender, RepeatsItsPictureFindsWhatTheSceneNamesBesideItAndWarnsOfT
                                        "shot.png", "--size", "96x64", "--step", "0.02"});
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(test::Tilde(run.err, folder),
-                  "quarn-tool: warning: Script search-path set to '~/game/'\n"
                   "quarn-tool: warning: Missing resource: \"missing.png\"\n");
         picture = folder.ReadFile("shot.png");
     }
@@ -332,6 +332,98 @@ TEST(QuarnToolRender, RepeatsItsPictureFindsWhatTheSceneNamesBesideItAndWarnsOfT
     EXPECT_EQ(test::Tilde(logged.err, folder),
               "Script search-path set to '~/game/'\nQuarn v1.0\nMissing resource: "
               "\"missing.png\"\nScene '~/game/level.scene' loaded\n");
+}
+
+// The first scene of the README with three typing mistakes: loaded as before, each named.
+const char* const MistypedScene =
+    "version = 44\nnum_nodes = 3\nobj1 {\n\tclass = \"Node\"\n\tname = \"My game\"\n\tflags = 1\n}\n"
+    "obj2 {\n\tclass = \"Sprite\"\n\tname = \"Logo\"\n\tparent = 1\n\tposs = 512.0,320.0,0.0\n"
+    "\tsize = 128.0,128.0\n}\n"
+    "obj3 {\n\tclass = \"TextPlate\"\n\tparent = 1\n\tprev = 2\n\tpos = 512.0,420.0\n"
+    "\talignx = left\n}\n";
+
+TEST(QuarnToolRender, NamesTheMistakesOfAHandWrittenSceneAsSceneDoes) {
+    test::TempFolder folder;
+    folder.WriteFile("first.scene", MistypedScene);
+    auto mistakes = [](const std::string& file) {
+        const std::string warning = "quarn-tool: warning: " + file + ": ";
+        return warning + "obj2 (Logo): unknown property 'poss' of class Sprite\n" + warning +
+               "obj3: property 'pos' of class TextPlate: '512.0,420.0' has 2 numbers where 3 "
+               "are needed\n" +
+               warning +
+               "obj3: property 'alignx' of class TextPlate: 'left' is not a whole number\n";
+    };
+    ToolRun render =
+        RunTool(folder, {"render", "first.scene", "--frames", "1", "--out", "first.png"});
+    EXPECT_EQ(render.status, 0);
+    EXPECT_EQ(test::Tilde(render.err, folder), mistakes("~/first.scene"));
+    ToolRun scene = RunTool(folder, {"scene", "first.scene", "again.scene"});
+    EXPECT_EQ(scene.status, 0);
+    EXPECT_EQ(scene.err, mistakes("first.scene"));
+}
+
+// An old version and a cycle of parents: the player opens no scene, or not the file's.
+TEST(QuarnToolRender, SaysWhyASceneIsNotLoadedInTheWordsOfScene) {
+    test::TempFolder folder;
+    folder.WriteFile("old.scene", "version = 14\nobj1 {\n\tclass = \"Node\"\n}\n");
+    folder.WriteFile("cycle.scene",
+                     "version = 44\nobj1 {\n\tclass = \"Node\"\n}\n"
+                     "obj2 {\n\tclass = \"Node\"\n\tname = \"a\"\n\tparent = 3\n}\n"
+                     "obj3 {\n\tclass = \"Node\"\n\tname = \"b\"\n\tparent = 2\n}\n");
+    const std::string cycle =
+        "quarn-tool: cycle.scene is refused: its parents form a cycle (SetParent: \"b\" cannot be "
+        "attached below itself or its own descendant \"a\": \"b\" > \"a\" > \"b\")\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"old.scene", "quarn-tool: cannot load old.scene: Scene ~/old.scene has version 14; "
+                      "versions below 15 are not read\n"},
+        {"cycle.scene", cycle},
+    };
+    for (const auto& [scene, reason] : cases) {
+        ToolRun run = RunTool(folder, {"render", scene, "--frames", "1", "--out", "x.png"});
+        EXPECT_EQ(run.status, 1) << scene;
+        EXPECT_EQ(test::Tilde(run.err, folder), reason);
+    }
+    EXPECT_EQ(RunTool(folder, {"scene", "cycle.scene", "x.scene"}).err, cycle);
+    EXPECT_FALSE(std::filesystem::exists(folder.Join("x.png")));
+}
+
+// The same game rendered in its folder and, packed, in a folder of the archive alone: the scene
+// and the picture it names are found in the archive. A scene the archive lacks is read from the
+// disk, its picture still from the archive.
+TEST(QuarnToolRender, RendersAPackedGameThroughItsArchiveAsThePlayerRunsIt) {
+    test::TempFolder game;
+    test::TempFolder shipped;
+    std::ifstream dot(QUARN_TEST_DATA "/../../res/particle.png", std::ios::binary);
+    game.WriteFile("art/dot.png", std::string(std::istreambuf_iterator<char>(dot), {}));
+    game.WriteFile("config.txt", "autorun = \"level.scene\"\n");
+    const std::string level =
+        "version = 44\nnum_nodes = 4\nobj1 {\n\tclass = \"Node\"\n\tflags = 1\n}\n"
+        "obj2 {\n\tclass = \"Camera\"\n\tparent = 1\n}\n"
+        "obj3 {\n\tclass = \"RenderTarget\"\n\tparent = 1\n\tprev = 2\n"
+        "\tcurrentcamera = 2\n}\n"
+        "obj4 {\n\tclass = \"Sprite\"\n\tparent = 1\n\tprev = 3\n\tpos = 0,0,10\n"
+        "\ttexture = \"art/dot.png\"\n\tsizee = 2\n}\n";
+    game.WriteFile("level.scene", level);
+    ASSERT_EQ(RunTool(game, {"pack", ".", shipped.Join("data.zoo")}).status, 0);
+    const std::vector<std::string> render = {"render", "level.scene", "--frames", "1",
+                                             "--out",  "shot.png",    "--size",   "64x48"};
+    ToolRun inFolder = RunTool(game, render);
+    ToolRun inArchive = RunTool(shipped, render);
+    EXPECT_EQ(inArchive.status, 0) << inArchive.err;
+    EXPECT_EQ(test::Tilde(inArchive.err, shipped),
+              "quarn-tool: warning: ~/data.zoo/level.scene: obj4: unknown property 'sizee' of "
+              "class Sprite\n");
+    EXPECT_EQ(test::Tilde(inFolder.err, game),
+              "quarn-tool: warning: ~/level.scene: obj4: unknown property 'sizee' of class "
+              "Sprite\n");
+    EXPECT_EQ(shipped.ReadFile("shot.png"), game.ReadFile("shot.png"));
+
+    shipped.WriteFile("loose.scene", level.substr(0, level.find("\tsizee")) + "}\n");
+    ToolRun loose = RunTool(shipped, {"render", "loose.scene", "--frames", "1", "--out",
+                                      "loose.png", "--size", "64x48"});
+    EXPECT_EQ(loose.status, 0);
+    EXPECT_EQ(loose.err, "");
+    EXPECT_EQ(shipped.ReadFile("loose.png"), game.ReadFile("shot.png"));
 }
 
 // RGBA pixels of a PNG file, with its width and height.
@@ -679,6 +771,49 @@ TEST(QuarnToolScript, RunsAProgramOnAScriptNodeAndPrintsWhatItLeft) {
     EXPECT_EQ(RunTool(folder, {"script", "run", "game/calls.script", "--frames", "-1"}).status, 2);
 }
 
+// Texts of the program's own string64 type, a type no property has, and the reports of invalid
+// parameters, which stop the script for the debugger as their dialog's first button says.
+TEST(QuarnToolScript, PrintsTextsAsTextsAndTheReportOfAnInvalidParameter) {
+    test::TempFolder folder;
+    folder.WriteFile("texts.asm",
+                     "header 0 0\nstack 64\n"
+                     "function \"name\" ():string64 at=@name\n"
+                     "function \"echo\" (string64):string64 at=@echo\n"
+                     "function \"cell\" (int3):int3 at=@cell\n"
+                     "function \"divide\" (int, int):int at=@divide\n"
+                     "function \"grow\" () at=@grow\n"
+                     "name:\n    line\n    text \"sixty-four\"\n"
+                     "    op string \"ToString64():string64\"\n    return 0 16\n"
+                     "echo:\n    line\n    push -16\n    loadlocal 16\n    return 16 16\n"
+                     "cell:\n    line\n    push -3\n    loadlocal 3\n    return 3 3\n"
+                     "divide:\n    line\n    push -2\n    loadlocal 1\n    push -1\n"
+                     "    loadlocal 1\n    op int \"/(int):int\"\n    return 2 1\n"
+                     "grow:\n    line\n    push 2000000000\n    func 125\n    drop 1\n"
+                     "    return 0 0\n");
+    ASSERT_EQ(RunTool(folder, {"script", "asm", "texts.asm", "texts"}).status, 0);
+    const std::string tooLong(64, 'x');
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"name"}, "result: sixty-four\nstate: READY\n"},
+        {{"echo", "hello world"}, "result: hello world\nstate: READY\n"},
+        {{"cell", "1,-2,3"}, "result: 1,-2,3\nstate: READY\n"},
+        {{"divide", "7", "0"},
+         "result: 0\nstate: DEBUG\ninvalid: Script \"texts\" Line 5: Division by zero\n"},
+        {{"grow"},
+         "state: DEBUG\ninvalid: Script \"texts\" Line 6: A data array of 2000000000 "
+         "words is larger than the 16777216 allowed\n"},
+        {{"echo", tooLong},
+         "quarn-tool: \"" + tooLong + "\" is longer than the 63 characters of a string64\n"},
+        {{"cell", "1,2"}, "quarn-tool: \"1,2\" is no int3\n"},
+    };
+    for (const auto& [call, printed] : cases) {
+        std::vector<std::string> arguments = {"script", "run", "texts.script", "--call"};
+        arguments.insert(arguments.end(), call.begin(), call.end());
+        ToolRun run = RunTool(folder, arguments);
+        EXPECT_EQ(run.out + run.err, printed) << call[0];
+        EXPECT_EQ(run.status, printed.starts_with("quarn-tool:") ? 1 : 0) << call[0];
+    }
+}
+
 // The fixture is a contact with friction written by hand: the normal row pushes 2 apart, so the
 // friction row, driven toward 5 with coefficient 0.5, stops at its bound 1; the third row,
 // unbounded, couples to the normal row.
@@ -900,10 +1035,7 @@ TEST(QuarnToolContacts, CylindersStandingAndCrossed) {
 
 TEST(QuarnToolContacts, AMeshCubeOnABoxGivesItsFourBottomCorners) {
     test::TempFolder folder;
-    folder.WriteFile("cube.obj",
-                     "v -1 -1 -1\nv 1 -1 -1\nv -1 1 -1\nv 1 1 -1\nv -1 -1 1\nv 1 -1 1\nv -1 1 1\nv "
-                     "1 1 1\nf 1 3 2\nf 2 3 4\nf 5 6 7\nf 6 8 7\nf 1 2 5\nf 2 6 5\nf 3 7 4\nf 4 7 "
-                     "8\nf 1 5 3\nf 3 5 7\nf 2 4 6\nf 4 8 6\n");
+    folder.WriteFile("cube.obj", test::CubeObj);
     folder.WriteFile("crate.scene",
                      "version = 44\nidsystem = 0\nnum_nodes = 3\n"
                      "obj1 {\n\tclass = \"Node\"\n\tparent = 0\n\tname = \"root\"\n}\n"
@@ -970,6 +1102,27 @@ TEST(QuarnToolPairs, PrintsEachSpacesCandidatePairsAndWhatItDropped) {
     ToolRun missing = RunTool(folder, {"pairs", "none.scene"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, "quarn-tool: cannot open none.scene\n");
+}
+
+TEST(QuarnToolPairs, ACollisionMeshIsPairedWhereItsVerticesLie) {
+    test::TempFolder folder;
+    folder.WriteFile("cube.obj", test::CubeObj);
+    const std::string accept = "\tcollmask = 1\n\tcolltest = 1\n";
+    folder.WriteFile(
+        "crate.scene",
+        "version = 44\nidsystem = 0\nnum_nodes = 5\n"
+        "obj1 {\n\tclass = \"Node\"\n\tparent = 0\n\tname = \"root\"\n}\n"
+        "obj2 {\n\tclass = \"CollisionSpaceSweepnPrune\"\n\tparent = 1\n\tname = \"sap\"\n"
+        "\tmaxvolumes = 10\n}\n"
+        "obj3 {\n\tclass = \"CollisionMesh\"\n\tparent = 1\n\tname = \"crate\"\n" +
+            accept + "\tpos = 5,0,0\n\tmesh = \"cube.obj\"\n}\n" +
+            "obj4 {\n\tclass = \"CollisionSphere\"\n\tparent = 1\n\tname = \"beside\"\n" + accept +
+            "\tpos = 6.5,0,0\n}\n" +
+            "obj5 {\n\tclass = \"CollisionSphere\"\n\tparent = 1\n\tname = \"origin\"\n" + accept +
+            "\tradius = 0.5\n}\n");
+    ToolRun run = RunTool(folder, {"pairs", "crate.scene"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "space sap\nbeside crate\ndropped 0\n");
 }
 
 TEST(QuarnToolSimulate, RunsTheFirstWorldAndPrintsTheSameBytesEveryTime) {
@@ -1082,6 +1235,28 @@ TEST(QuarnToolHttpGet, PrintsThePageOrSaysWhyThereIsNone) {
         RunTool(folder, {"http-get", "127.0.0.1", "/x", "--port", std::to_string(closedPort)});
     EXPECT_EQ(closed.status, 1);
     EXPECT_EQ(closed.err, "quarn-tool: Connection failed\n");
+    // No page: the status, or what went wrong reading the reply; with QUARN_LOG the log too.
+    const struct {
+        const char* answer;
+        const char* environment;
+        const char* err;
+    } failures[] = {
+        {"HTTP/1.1 404 Not Found\r\n\r\n", "", "quarn-tool: Error #404 - Not Found\n"},
+        {"HTTP/1.1 500 Internal Server Error\r\n\r\n", "",
+         "quarn-tool: Error #500 - Internal Server Error\n"},
+        {"HTTP/1.1 500 Internal Server Error\r\n\r\n", "QUARN_LOG=1",
+         "Error #500 - Internal Server Error\nquarn-tool: Error #500 - Internal Server Error\n"},
+        {"", "", "quarn-tool: no status line\n"},
+    };
+    for (const auto& failure : failures) {
+        test::OneShotServer server({failure.answer});
+        ToolRun run = RunTool(
+            folder, {"http-get", "127.0.0.1", "/x", "--port", std::to_string(server.Port())},
+            failure.environment);
+        EXPECT_EQ(run.status, 1) << failure.answer;
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, failure.err);
+    }
     EXPECT_EQ(RunTool(folder, {"http-get", "127.0.0.1", "/x", "--port", "0"}).status, 2);
 }
 

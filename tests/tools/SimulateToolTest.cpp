@@ -133,5 +133,77 @@ TEST(QuarnToolSimulate, APendulumOfTwoBallAnchoredModulesSwingsWithItsPeriod) {
     EXPECT_GT(highest, 0.095f) << "it loses little of its swing";
 }
 
+TEST(QuarnToolSimulate, AMeshBodyWeighsItsVolumeAndFallsOntoTheGround) {
+    test::TempFolder folder;
+    // A closed cube of side 2, of density 0.5, dropped from 2 above its resting place on a box
+    // (a mesh never meets a plane).
+    folder.WriteFile("cube.obj", test::CubeObj);
+    folder.WriteFile("crate.scene", R"(version = 44
+idsystem = 0
+num_nodes = 6
+obj1 {
+	class = "Node"
+	name = "root"
+	parent = 0
+}
+obj2 {
+	class = "PhysicsMaster"
+	name = "world"
+	parent = 1
+	collisionspace = 3
+}
+obj3 {
+	class = "CollisionSpaceSweepnPrune"
+	name = "space"
+	parent = 1
+	maxvolumes = 10
+}
+obj4 {
+	class = "CollisionBox"
+	name = "ground"
+	parent = 1
+	pos = 0,-0.5,0
+	size = 20,1,20
+	collflags = 17
+	collmask = 1
+	colltest = 1
+}
+obj5 {
+	class = "RigidBody"
+	name = "crate"
+	parent = 1
+	pos = 0,3,0
+}
+obj6 {
+	class = "CollisionMesh"
+	name = "crateshape"
+	parent = 5
+	mesh = "cube.obj"
+	density = 0.5
+	collmask = 1
+	colltest = 1
+}
+)");
+    ToolRun run = RunTool(folder, {"simulate", "crate.scene", "--steps", "300", "--every", "300",
+                                   "--print", "crate"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::istringstream lines(run.out);
+    std::string word, name;
+    float mass = 0.0f, inertia[3] = {};
+    lines >> word >> name >> word >> mass >> word >> inertia[0] >> inertia[1] >> inertia[2];
+    ASSERT_TRUE(lines) << run.out;
+    EXPECT_NEAR(mass, 4.0f, 1e-4f);
+    // m (2^2 + 2^2) / 12 about each axis.
+    for (float moment : inertia) {
+        EXPECT_NEAR(moment, 4.0f * 8.0f / 12.0f, 1e-3f);
+    }
+    int step = 0;
+    float p[3] = {};
+    lines >> word >> step >> name >> p[0] >> p[1] >> p[2];
+    ASSERT_TRUE(lines) << run.out;
+    EXPECT_EQ(step, 300);
+    EXPECT_NEAR(p[1], 1.0f, 0.02f) << "it rests on the ground";
+}
+
 } // namespace
 } // namespace quarn

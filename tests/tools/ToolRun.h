@@ -12,6 +12,13 @@
 
 namespace quarn::test {
 
+// A closed cube of side 2 about the origin, its faces wound outward, for scenes that name a
+// mesh.
+inline constexpr const char* CubeObj =
+    "v -1 -1 -1\nv 1 -1 -1\nv -1 1 -1\nv 1 1 -1\nv -1 -1 1\nv 1 -1 1\nv -1 1 1\nv 1 1 1\n"
+    "f 1 3 2\nf 2 3 4\nf 5 6 7\nf 6 8 7\nf 1 2 5\nf 2 6 5\nf 3 7 4\nf 4 7 8\nf 1 5 3\n"
+    "f 3 5 7\nf 2 4 6\nf 4 8 6\n";
+
 struct ToolRun {
     int status = -1; // the exit status; -1 when the tool did not exit normally
     std::string out;

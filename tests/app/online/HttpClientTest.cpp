@@ -29,7 +29,7 @@ TEST(HttpClient, APostCarriesItsHeadersCookiesAndData) {
     }
     EXPECT_EQ(client.GetStatusCode(), "404");
     EXPECT_EQ(client.GetResponseHeader().rfind("HTTP/1.1 404 Not Found\r\n", 0), 0u);
-    EXPECT_EQ(client.GetResponseContent(), U"gone");
+    EXPECT_EQ(client.GetResponseContent(), "gone");
     EXPECT_EQ(client.GetResponseCharset(), "utf-8");
     EXPECT_EQ(client.GetHost(), "127.0.0.1");
 }
@@ -41,12 +41,12 @@ TEST(HttpClient, FollowsRedirectsUnlessAskedNotTo) {
     HttpClient following(mover.Address() + "here");
     ASSERT_TRUE(following.SendHttpRequest());
     EXPECT_EQ(following.GetStatusCode(), "200");
-    EXPECT_EQ(following.GetResponseContent(), U"arrived");
+    EXPECT_EQ(following.GetResponseContent(), "arrived");
     EXPECT_EQ(following.GetResponseHeader().rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
     HttpClient staying(mover.Address() + "here");
     ASSERT_TRUE(staying.SendHttpRequest("GET", true));
     EXPECT_EQ(staying.GetStatusCode(), "302");
-    EXPECT_EQ(staying.GetResponseContent(), U"moved");
+    EXPECT_EQ(staying.GetResponseContent(), "moved");
     ASSERT_EQ(target.Requests().size(), 1u);
     EXPECT_EQ(test::RequestTarget(target.Requests()[0]), "there");
 }
@@ -58,7 +58,7 @@ TEST(HttpClient, ANamedProxyIsAskedWithItsCredentials) {
     client.SetProxyUserName("ann");
     client.SetProxyPassword("pw");
     ASSERT_TRUE(client.SendHttpRequest());
-    EXPECT_EQ(client.GetResponseContent(), U"via proxy");
+    EXPECT_EQ(client.GetResponseContent(), "via proxy");
     ASSERT_EQ(proxy.Requests().size(), 1u);
     const std::string request = proxy.Requests()[0];
     EXPECT_EQ(request.substr(0, request.find("\r\n")),
@@ -79,14 +79,28 @@ TEST(HttpClient, AServerWithoutAValidCertificateIsRefusedUnlessAllowed) {
     HttpRequest request{server.Address(), "vault", {}};
     ASSERT_TRUE(test::PollFrames([&] { return HttpRequestAsync(request); }));
     EXPECT_EQ(request.reply, "");
+    EXPECT_TRUE(Has(request.failure, "SSL certificate problem")) << request.failure;
     EXPECT_TRUE(server.Requests().empty());
 
     HttpClient trusting(server.Address() + "vault");
     trusting.SetRequireValidCertificates(false);
     ASSERT_TRUE(trusting.SendHttpRequest());
-    EXPECT_EQ(trusting.GetResponseContent(), U"secret");
+    EXPECT_EQ(trusting.GetResponseContent(), "secret");
     ASSERT_EQ(server.Requests().size(), 1u);
     EXPECT_EQ(test::RequestTarget(server.Requests()[0]), "vault");
+}
+
+// 20 bytes a second is far above the low-speed limit: only the overall time-out ends this.
+TEST(HttpClient, AnExchangeEndsAtItsTimeOutHoweverSlowlyTheServerSends) {
+    test::ShortHttpTimeout timeout(std::chrono::milliseconds(500));
+    LoopbackHttpServer server({.answer = LoopbackHttpServer::Answer(std::string(1000, 'd')),
+                               .fragment = 2,
+                               .pause = std::chrono::milliseconds(100)});
+    HttpClient client(server.Address() + "drip");
+    EXPECT_FALSE(client.SendHttpRequest());
+    EXPECT_EQ(client.GetStatusCode(), "");
+    EXPECT_TRUE(Has(client.GetFailure(), "timed out")) << client.GetFailure();
+    EXPECT_EQ(client.GetLastError(), 28u); // CURLE_OPERATION_TIMEDOUT
 }
 
 } // namespace

@@ -1,8 +1,10 @@
 #include "app/online/HttpOnlineService.h"
 
+#include "TestPaths.h"
 #include "app/platform/SdlPlatform.h"
 #include "core/filesystem/SettingsFile.h"
 #include "tests/app/online/LoopbackHttpServer.h"
+#include "tests/support/CapturingLogSink.h"
 
 #include <algorithm>
 #include <climits>
@@ -163,6 +165,93 @@ TEST_F(OnlineListTest, AListArrivesAfterSomeFramesAndIsReadIn) {
     EXPECT_EQ(service.GetRecordCount(), 0);
     EXPECT_EQ(service.GetOwnRecordIndex(), -1);
     EXPECT_STREQ(service.GetMessage(), "hello");
+}
+
+// An exchange that fails is no answer: the operation keeps answering false, changes nothing,
+// and the log says why.
+TEST(HttpOnlineService, AFailedExchangeIsAFailureWithItsReasonInTheLog) {
+    uint16_t closedPort;
+    {
+        LoopbackHttpServer closed(LoopbackHttpServer::Answer(""));
+        closedPort = closed.Port();
+    }
+    std::string cutList;
+    while (cutList.size() < 300) {
+        cutList += "a;1;2;3;4\n";
+    }
+    enum Operation { Flag, Record, List };
+    const struct {
+        const char* name;
+        LoopbackHttpServer::Options server;
+        bool refused; // the address is a closed port instead of the server
+        Operation operation;
+        std::string logged;
+    } cases[] = {
+        {"a 500 page holding SUCCESS",
+         {.answer = LoopbackHttpServer::Answer("SUCCESS", "500 Internal Server Error")},
+         false,
+         Record,
+         "SubmitRecord failed: HTTP status 500"},
+        {"a flag refused with SUCCESS",
+         {.answer = LoopbackHttpServer::Answer("SUCCESS", "403 Forbidden")},
+         false,
+         Flag,
+         "SubmitFlag failed: HTTP status 403"},
+        {"a list cut at 300 of 1000 bytes",
+         {.answer = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nConnection: close\r\n\r\n" +
+                    cutList.substr(0, 300)},
+         false,
+         List,
+         "RequestList failed: transfer closed with 700 bytes remaining to read"},
+        {"a refused connection", {}, true, List, "RequestList failed: Failed to connect"},
+        {"a certificate that does not verify",
+         {.answer = LoopbackHttpServer::Answer("a;1;2;3;4"),
+          .certificateFile = QUARN_TEST_DATA "/tls/loopback.crt",
+          .keyFile = QUARN_TEST_DATA "/tls/loopback.key"},
+         false,
+         List,
+         "RequestList failed: SSL certificate problem"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoopbackHttpServer server(c.server);
+        test::CapturingLogSink log;
+        HttpOnlineService service(c.refused ? "http://127.0.0.1:" + std::to_string(closedPort) + "/"
+                                            : server.Address(),
+                                  1);
+        service.Open("", "", "1");
+        service.SetUserName("Ann", "");
+        bool answered = false;
+        ASSERT_TRUE(PollFrames([&] {
+            switch (c.operation) {
+            case Flag:
+                answered |= service.SubmitFlag("", 3, 0, "");
+                break;
+            case Record:
+                answered |= service.SubmitRecord("Ann", Int3(1, 2, 3), 4);
+                break;
+            case List:
+                answered |= service.RequestList("top", 10);
+                break;
+            }
+            return log.Contains("Online service: " + c.logged);
+        }));
+        EXPECT_FALSE(answered);
+        EXPECT_EQ(service.GetRecordCount(), 0);
+        EXPECT_EQ(service.GetFlags(), 0);
+    }
+}
+
+TEST(HttpOnlineService, AServerThatStaysDownIsLoggedOnce) {
+    LoopbackHttpServer server(LoopbackHttpServer::Answer("", "503 Service Unavailable"));
+    test::CapturingLogSink log;
+    HttpOnlineService service(server.Address(), 1);
+    ASSERT_TRUE(PollFrames([&] {
+        service.RequestList("top", 1);
+        return server.Requests().size() >= 3; // two failed exchanges at least, then a third
+    }));
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_EQ(log.Lines()[0].text, "Online service: RequestList failed: HTTP status 503");
 }
 
 TEST(HttpOnlineService, WithoutAServiceAddressEveryExchangeAnswersFalseAtOnce) {

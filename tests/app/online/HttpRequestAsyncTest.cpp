@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <csignal>
+#include <filesystem>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -102,34 +103,86 @@ TEST(HttpRequestAsync, TwoHostsServingOnePathEachGiveTheirOwnReply) {
 TEST(HttpRequestAsync, ABodyPastTheCapIsCutThereWithALogLine) {
     test::CapturingLogSink log;
     LoopbackHttpServer server(LoopbackHttpServer::Answer(std::string(MaxHttpBodySize + 4096, 'z')));
-    const std::string reply = Fetch(server.Address(), "huge");
+    HttpRequest request{server.Address(), "huge", {}};
+    ASSERT_TRUE(PollFrames([&] { return HttpRequestAsync(request); }));
+    const std::string& reply = request.reply;
     EXPECT_EQ(reply.size(), MaxHttpBodySize);
     EXPECT_EQ(reply.find_first_not_of('z'), std::string::npos);
+    EXPECT_EQ(request.status, 200);
+    EXPECT_EQ(request.failure, "the body passed 16777216 bytes");
     ASSERT_EQ(log.Lines().size(), 1u);
     EXPECT_EQ(log.Lines()[0].text, "HTTP reply from " + server.Address() +
                                        "huge passed 16777216 bytes and was cut there");
+}
+
+// A socket listening on 127.0.0.1 that accepts only when the test does; -1 when it cannot.
+int Listen(int backlog, uint16_t& port) {
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (listener < 0 ||
+        bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener, backlog) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        if (listener >= 0) {
+            close(listener);
+        }
+        return -1;
+    }
+    port = ntohs(address.sin_port);
+    return listener;
+}
+
+size_t ThreadCount() {
+    size_t count = 0;
+    for ([[maybe_unused]] const auto& thread :
+         std::filesystem::directory_iterator("/proc/self/task")) {
+        ++count;
+    }
+    return count;
+}
+
+TEST(HttpRequestAsync, ManyUrlsWaitForABoundedNumberOfWorkers) {
+    test::ShortHttpTimeout timeout(std::chrono::milliseconds(300));
+    // Connections are taken into the backlog and never answered: each exchange lasts until
+    // its time-out.
+    uint16_t port;
+    const int listener = Listen(64, port);
+    ASSERT_GE(listener, 0);
+    const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
+
+    const size_t threads = ThreadCount();
+    std::vector<HttpRequest> requests;
+    for (int page = 0; page < 20; ++page) {
+        requests.push_back({base, "page" + std::to_string(page), {}});
+        EXPECT_FALSE(HttpRequestAsync(requests.back()));
+    }
+    EXPECT_LE(ThreadCount(), threads + MaxHttpWorkers);
+    for (HttpRequest& request : requests) {
+        ASSERT_TRUE(PollFrames([&] { return HttpRequestAsync(request); }));
+        EXPECT_EQ(request.reply, "");
+        EXPECT_EQ(request.status, 0);
+        EXPECT_NE(request.failure, "");
+    }
+    close(listener);
 }
 
 // The process ends by exit() (static destructors included) while a worker waits inside libcurl
 // for a server that never answers: nothing the worker uses may be torn down under it. The
 // server is this process, listening before the fork so that the child starts from one thread.
 TEST(HttpRequestAsync, TheProcessEndsCleanlyWhileAnExchangeHangs) {
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(listener, 1), 0);
-    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    uint16_t port;
+    const int listener = Listen(1, port);
+    ASSERT_GE(listener, 0);
     int go[2];
     ASSERT_EQ(pipe(go), 0);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         close(go[1]);
-        HttpRequest request{
-            "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/", "slow", {}};
+        HttpRequest request{"http://127.0.0.1:" + std::to_string(port) + "/", "slow", {}};
         const bool answered = HttpRequestAsync(request);
         char byte;
         const bool told = read(go[0], &byte, 1) == 1; // the request has arrived and waits

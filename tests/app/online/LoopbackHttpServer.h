@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/online/HttpClient.h"
+
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
@@ -31,6 +33,7 @@ public:
         size_t fragment = 0;
         // Held back this long before answering, so a test can act while an exchange is open.
         std::chrono::milliseconds delay{0};
+        std::chrono::milliseconds pause{1}; // between fragments: a long one drips the answer
         std::string certificateFile = ""; // TLS when set
         std::string keyFile = "";
     };
@@ -227,7 +230,7 @@ private:
                 if (put > 0) {
                     sent += put;
                     if (options.fragment) {
-                        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                        std::this_thread::sleep_for(options.pause);
                     }
                 } else if (session || (errno != EAGAIN && errno != EINTR)) {
                     return; // the client went away
@@ -255,6 +258,15 @@ bool PollFrames(Poll&& poll) {
     }
     return true;
 }
+
+// Shortens the time-out of every exchange started while it exists.
+class ShortHttpTimeout {
+public:
+    explicit ShortHttpTimeout(std::chrono::milliseconds timeout) { SetHttpTimeout(timeout); }
+    ~ShortHttpTimeout() { SetHttpTimeout(DefaultHttpTimeout); }
+    ShortHttpTimeout(const ShortHttpTimeout&) = delete;
+    ShortHttpTimeout& operator=(const ShortHttpTimeout&) = delete;
+};
 
 // The path and query of a recorded request, without the leading '/'.
 inline std::string RequestTarget(const std::string& request) {

@@ -161,6 +161,34 @@ TEST_F(PropertyTest, TextsReachTheObjectClampedOrCutAndTextsThatDoNotFitChangeNo
     ExpectSameRotation(gadget_.rotation, original);
 }
 
+// The lenient reading above passes over these; the check names each, and texts its reading takes
+// whole have none.
+TEST_F(PropertyTest, AMistakeIsWhatReadingATextPassesOver) {
+    const struct {
+        const char* property;
+        const char* text;
+        const char* mistake;
+    } cases[] = {
+        {"count", "abc", "is not a whole number"},
+        {"color", "red", "is not a hexadecimal number"},
+        {"cell", "5 6", "has 1 number where 2 are needed"},
+        {"cell", "1.5,2", "holds '1.5', which is not a whole number"},
+        {"position", "1,2", "has 2 numbers where 3 are needed"},
+        {"position", "1,2,3,4", "has 4 numbers where 3 are needed"},
+        {"position", "1,2,", "holds '', which is not a number"},
+        {"position", "1,2,3", ""},
+        {"turn", "0,0.6,0,0.8", ""},
+        {"turn", "90,0", "has 2 numbers where 3 or 4 are needed"},
+        {"turn", "1,2,3,4,5", "has 5 numbers where 3 or 4 are needed"},
+        {"text", "anything, 1.5", ""},
+        {"tag", "", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Find(c.property).FindTextMistake(c.text), c.mistake)
+            << c.property << " = " << c.text;
+    }
+}
+
 TEST_F(PropertyTest, TheRangesStepSetsTheDecimalsOfAFloat) {
     const struct {
         const char* range;

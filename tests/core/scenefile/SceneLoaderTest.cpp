@@ -72,6 +72,44 @@ TEST_F(SceneLoading, AHandWrittenSceneBecomesItsTreeWithTypedValues) {
     EXPECT_TRUE(log.Contains("Unknown classtype: NoSuchClass"));
 }
 
+// Each mistake is logged once its block is read, so the object's name is known; what loads
+// is what always loaded. A node standing in for an unknown class lacks its keys by design.
+TEST_F(SceneLoading, HandWrittenMistakesAreLoggedWithFileObjectAndPropertyAndLoadAsBefore) {
+    test::CapturingLogSink log;
+    Node* root = Load(Scene(44, Object("1", "SlItem",
+                                       "\tcountt = 3\n\tcount = 7x\n\toffset = 1,2\n"
+                                       "\tspeed = fast\n\ton = 1\n\ttarget = two\n"
+                                       "\tname = \"Hero\"\n") +
+                                    Object("2", "NoSuchClass", "\tparent = 1\n\tcountt = 1\n") +
+                                    Object("3", "SlItem",
+                                           "\tparent = 1\n\tprev = 2\n\tlabel = \"1,x\"\n"
+                                           "\toffset = 1,2,3\n\ttarget = 0\n")));
+    ASSERT_NE(root, nullptr);
+    std::vector<std::string> mistakes;
+    for (const auto& line : log.Lines()) {
+        if (line.text.starts_with("test.scene: ")) {
+            mistakes.push_back(line.text);
+        }
+    }
+    const std::string prefix = "test.scene: obj1 (Hero): ";
+    EXPECT_EQ(mistakes, (std::vector<std::string>{
+                            prefix + "unknown property 'countt' of class SlItem",
+                            prefix + "property 'count' of class SlItem: '7x' is not a whole number",
+                            prefix + "property 'offset' of class SlItem: '1,2' has 2 numbers "
+                                     "where 3 are needed",
+                            prefix + "property 'speed' of class SlItem: 'fast' is not a number",
+                            prefix + "property 'target' of class SlItem: 'two' is not an id path",
+                        }));
+    SlItem* item = Item(1);
+    ASSERT_EQ(item, root);
+    EXPECT_EQ(item->count, 7);
+    EXPECT_EQ(item->offset.x, 0.0f); // a vector short of a number is not set
+    EXPECT_EQ(item->speed, 0.0f);
+    EXPECT_TRUE(item->on);
+    EXPECT_EQ(item->target.value, 0u);
+    EXPECT_EQ(Item(3)->offset.z, 3.0f);
+}
+
 TEST_F(SceneLoading, OldVersionsAreRefusedNewerOnesWarnedAndClassNamesMappedByVersion) {
     test::RecordingDialogHook dialogs;
     const int before = LiveNodes();

@@ -39,6 +39,37 @@ TEST(NumberText, UnsignedDecimalAndHexadecimalKeepAll32Bits) {
     EXPECT_EQ(ParseHex32("1FFFFFFFF"), 0xFFFFFFFFu);
 }
 
+// What each parser would pass over: nothing for a text that is one number and blanks.
+TEST(NumberText, MistakesNameWhatAParserPassesOverOrClamps) {
+    const char* const notWhole = "is not a whole number";
+    const char* const notNumber = "is not a number";
+    const char* const notHex = "is not a hexadecimal number";
+    const struct {
+        const char* (*find)(const char*);
+        const char* text;
+        const char* mistake; // null: none
+    } cases[] = {
+        {FindInt32Mistake, " -17\t", nullptr},
+        {FindInt32Mistake, "-2147483648", nullptr},
+        {FindInt32Mistake, "2147483648", "is beyond the range of a 32-bit whole number"},
+        {FindInt32Mistake, "-99999999999999999999999",
+         "is beyond the range of a 32-bit whole number"},
+        {FindInt32Mistake, "12abc", notWhole},
+        {FindInt32Mistake, "", notWhole},
+        {FindFloatMistake, "1e-3 ", nullptr},
+        {FindFloatMistake, "-inf", nullptr},
+        {FindFloatMistake, "1e39", "is beyond the range of a 32-bit float"},
+        {FindFloatMistake, "0.5f", notNumber},
+        {FindHex32Mistake, "FF203040", nullptr},
+        {FindHex32Mistake, "0x000000FF203040", nullptr},
+        {FindHex32Mistake, "1FF203040", "is beyond the range of a 32-bit number"},
+        {FindHex32Mistake, "#FF0000", notHex},
+    };
+    for (const auto& c : cases) {
+        EXPECT_STREQ(c.find(c.text), c.mistake) << c.text;
+    }
+}
+
 TEST(NumberText, FloatsReadTheSameInEveryLocale) {
     const char* previous = std::setlocale(LC_NUMERIC, nullptr);
     std::string saved = previous ? previous : "C";

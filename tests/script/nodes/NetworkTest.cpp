@@ -43,55 +43,169 @@ TEST(NetworkTest, TheRequestIsExactAndRepliesReachTheScriptAsTheirRulesSay) {
     const std::string bigBody(100 * 1024, 'b');
     struct Case {
         const char* name;
-        std::string answer;
-        size_t fragment;
+        OneShotServer::Options server;
+        bool fetched;
         std::string body;
         const char* logged; // "" for no log line at all
     };
     const Case cases[] = {
-        {"plain lines join", "HTTP/1.1 200 OK\r\nContent-Length: 11\r\n\r\nline1\r\nline2", 3,
-         "line1line2", ""},
+        {"plain lines join",
+         {"HTTP/1.1 200 OK\r\nContent-Length: 12\r\n\r\nline1\r\nline2", 3},
+         true,
+         "line1line2",
+         ""},
         {"chunk extension",
-         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-         "5;name=v\r\nhello\r\n0\r\n\r\n",
-         1, "hello", ""},
+         {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+          "5;name=v\r\nhello\r\n0\r\n\r\n",
+          1},
+         true,
+         "hello",
+         ""},
         {"chunks keep their bytes",
-         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-         "4\r\na\r\nb\r\n3\r\ncd\n\r\n0\r\n\r\n",
-         2, "a\r\nbcd\n", ""},
+         {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+          "4\r\na\r\nb\r\n3\r\ncd\n\r\n0\r\n\r\n",
+          2},
+         true,
+         "a\r\nbcd\n",
+         ""},
         {"header name and value ignore case",
-         "HTTP/1.1 200 OK\r\ntransfer-encoding:  Chunked \r\n\r\n"
-         "3\r\nabc\r\n0\r\n\r\n",
-         0, "abc", ""},
-        {"not found is quiet", "HTTP/1.1 404 Not Found\r\n\r\nmissing", 0, "", ""},
-        {"other statuses are logged", "HTTP/1.1 500 Internal Server Error\r\n\r\nx", 0, "",
+         {"HTTP/1.1 200 OK\r\ntransfer-encoding:  Chunked \r\n\r\n3\r\nabc\r\n0\r\n\r\n"},
+         true,
+         "abc",
+         ""},
+        {"not found is quiet", {"HTTP/1.1 404 Not Found\r\n\r\nmissing"}, false, "", ""},
+        {"other statuses are logged",
+         {"HTTP/1.1 500 Internal Server Error\r\n\r\nx"},
+         false,
+         "",
          "Error #500 - Internal Server Error"},
-        {"interim reply read past", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\n\r\nok", 4,
-         "ok", ""},
-        {"size ffffffff bounded by the peer",
-         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-         "ffffffff\r\nshort",
-         0, "short", ""},
+        {"interim reply read past",
+         {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\n\r\nok", 4},
+         true,
+         "ok",
+         ""},
         {"not hexadecimal ends the body",
-         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-         "2\r\nab\r\nzz\r\ncd\r\n",
-         0, "ab", ""},
+         {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\nzz\r\ncd\r\n"},
+         true,
+         "ab",
+         ""},
+        {"100 KB reaches the script whole",
+         {"HTTP/1.1 200 OK\r\n\r\n" + bigBody, 1000},
+         true,
+         bigBody,
+         ""},
+        // A reply with an end of its own is not waited on past it.
+        {"a sized body ends at its length",
+         {"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabcdef", 0, true},
+         true,
+         "abc",
+         ""},
+        {"a chunked body ends at its last chunk",
+         {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\n0\r\n", 0, true},
+         true,
+         "ab",
+         ""},
+        // A page that cannot be had whole is no page.
         {"a megabyte header line",
-         "HTTP/1.1 200 OK\r\nX: " + std::string(1 << 20, 'h') + "\r\n\r\nbody", 0, "",
-         "longer than"},
-        {"100 KB reaches the script whole", "HTTP/1.1 200 OK\r\n\r\n" + bigBody, 1000, bigBody, ""},
+         {"HTTP/1.1 200 OK\r\nX: " + std::string(1 << 20, 'h') + "\r\n\r\nbody"},
+         false,
+         "",
+         "a line longer than 65536 bytes"},
+        {"a body cut short of its length",
+         {"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + std::string(300, 'c')},
+         false,
+         "",
+         "the body ended after 300 of 1000 bytes"},
+        {"a chunked body cut before its last chunk",
+         {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n3\r\nab"},
+         false,
+         "",
+         "the chunked body ended before its last chunk"},
+        {"a chunk past the body limit",
+         {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\nffffffff\r\nshort"},
+         false,
+         "",
+         "a chunk larger than the 16777214 bytes left of the body limit"},
+        {"a length past the body limit",
+         {"HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\nabc"},
+         false,
+         "",
+         "a body of more than 16777216 bytes"},
+        {"a length that is not a number",
+         {"HTTP/1.1 200 OK\r\nContent-Length: 3x\r\n\r\nabc"},
+         false,
+         "",
+         "a Content-Length that is not a number"},
+        {"two different lengths",
+         {"HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\nabcd"},
+         false,
+         "",
+         "two different Content-Lengths"},
+        {"headers cut by the peer",
+         {"HTTP/1.1 200 OK\r\nX: 1\r\n"},
+         false,
+         "",
+         "the reply ended inside its headers"},
+        // A reply without end: the fetch ends it, at its time-out or at a bound of the reader,
+        // long before the server would stop by itself.
+        {"a body two bytes at a time",
+         {.answer = "HTTP/1.1 200 OK\r\n\r\n", .repeat = "ab", .pause = 20ms},
+         false,
+         "",
+         "no whole reply within 500 ms"},
+        {"a header line a byte at a time",
+         {.answer = "HTTP/1.1 200 OK\r\nX: ", .repeat = "a", .pause = 20ms},
+         false,
+         "",
+         "no whole reply within 500 ms"},
+        {"a status line a byte at a time",
+         {.repeat = "H", .pause = 20ms},
+         false,
+         "",
+         "no whole reply within 500 ms"},
+        {"a sized body that stops short",
+         {.answer = "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc", .holdOpen = true},
+         false,
+         "",
+         "no whole reply within 500 ms"},
+        {"header lines without end",
+         {.answer = "HTTP/1.1 200 OK\r\n", .repeat = "X-Flood: 1\r\n"},
+         false,
+         "",
+         "more than 128 lines of status and headers"},
+        {"interim replies without end",
+         {.repeat = "HTTP/1.1 100 Continue\r\n\r\n"},
+         false,
+         "",
+         "more than 128 lines of status and headers"},
+        {"a header line without end",
+         {.answer = "HTTP/1.1 200 OK\r\nX: ", .repeat = "hhhh"},
+         false,
+         "",
+         "a line longer than 65536 bytes"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        OneShotServer server({c.answer, c.fragment});
+        OneShotServer server(c.server);
         test::CapturingLogSink log;
         Network node;
-        EXPECT_EQ(Get(node, server.Port()), c.body);
+        node.SetPort(server.Port());
+        node.SetTimeout(500ms);
+        std::string body = "stale";
+        EXPECT_EQ(node.Fetch("127.0.0.1", "/x", body), c.fetched);
+        EXPECT_FALSE(server.RanOut());
+        EXPECT_EQ(body, c.body);
         EXPECT_STREQ(node.GetLastError(), "");
+        if (c.fetched) {
+            EXPECT_EQ(node.GetFailure(), "");
+        } else {
+            EXPECT_NE(node.GetFailure(), "");
+        }
         EXPECT_EQ(server.Request(),
                   "GET /x HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
         if (*c.logged) {
             EXPECT_TRUE(log.Contains(c.logged));
+            EXPECT_NE(node.GetFailure().find(c.logged), std::string::npos);
         } else {
             EXPECT_TRUE(log.Lines().empty());
         }
@@ -149,14 +263,42 @@ TEST(NetworkTest, TransportFailuresLeaveTheirTextAndAnswerEmpty) {
     EXPECT_STREQ(node.GetLastError(), "");
 }
 
-TEST(NetworkTest, AServerThatNeverClosesIsEndedByTheTimeOut) {
+TEST(NetworkTest, ABodyOfNoLengthThatNeverEndsIsNoPage) {
     OneShotServer server({"HTTP/1.1 200 OK\r\n\r\npartial", 0, true});
     test::CapturingLogSink log;
     Network node;
     node.SetPort(server.Port());
     node.SetTimeout(200ms);
-    EXPECT_EQ(std::string(node.Get("127.0.0.1", "/")), "partial");
-    EXPECT_TRUE(log.Contains("no data for 200 ms"));
+    EXPECT_EQ(std::string(node.Get("127.0.0.1", "/")), "");
+    EXPECT_TRUE(log.Contains("no whole reply within 200 ms"));
+}
+
+std::atomic<bool> lookUpReleased{false};
+std::atomic<bool> lookUpAnswered{false};
+
+// A name server that does not answer until the test lets it (ten seconds at most).
+int StuckLookUp(const char*, const char*, const addrinfo*, addrinfo**) {
+    for (int wait = 0; wait < 1000 && !lookUpReleased; ++wait) {
+        std::this_thread::sleep_for(10ms);
+    }
+    lookUpAnswered = true;
+    return EAI_AGAIN;
+}
+
+TEST(NetworkTest, ANameLookUpThatDoesNotAnswerEndsWithTheTimeOut) {
+    Network node;
+    node.SetTimeout(100ms);
+    Network::SetResolver(&StuckLookUp);
+    std::string body;
+    EXPECT_FALSE(node.Fetch("scores.example", "/", body));
+    EXPECT_FALSE(lookUpAnswered);
+    Network::SetResolver(nullptr);
+    EXPECT_STREQ(node.GetLastError(), "Host not found");
+    EXPECT_EQ(node.GetFailure(), "Host not found");
+    lookUpReleased = true;
+    for (int wait = 0; wait < 1000 && !lookUpAnswered; ++wait) {
+        std::this_thread::sleep_for(10ms);
+    }
 }
 
 TEST(NetworkTest, ALineBreakInHostOrPathSendsNothing) {
@@ -168,7 +310,7 @@ TEST(NetworkTest, ALineBreakInHostOrPathSendsNothing) {
     EXPECT_FALSE(server.Accepted());
 }
 
-TEST(NetworkTest, ReplyReaderCutsABodyBeyondItsLimit) {
+TEST(NetworkTest, ReplyReaderRefusesABodyBeyondItsLimit) {
     const std::string head = "HTTP/1.1 200 OK\r\n\r\n";
     const size_t total = HttpReplyReader::MaxBodyLength + 10;
     size_t given = 0;
@@ -186,8 +328,11 @@ TEST(NetworkTest, ReplyReaderCutsABodyBeyondItsLimit) {
     });
     test::CapturingLogSink log;
     ASSERT_TRUE(reader.ReadStatus());
-    EXPECT_EQ(reader.ReadBody().size(), HttpReplyReader::MaxBodyLength);
-    EXPECT_TRUE(log.Contains("body cut"));
+    std::string body;
+    EXPECT_FALSE(reader.ReadBody(body));
+    EXPECT_EQ(body, "");
+    EXPECT_EQ(reader.Failure(), "a body of more than 16777216 bytes");
+    EXPECT_TRUE(log.Contains("a body of more than 16777216 bytes"));
 }
 
 TEST(SocketSendAllTest, SendsWholeOrReportsTheShortCount) {
