@@ -11,8 +11,6 @@
 #include "resources/TripleKey.h"
 
 #include <algorithm>
-#include <cfloat>
-#include <cmath>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -40,12 +38,14 @@ public:
     ObjParser(File& file, Mesh& mesh) : file_(file), mesh_(mesh) {}
 
     // False once the file holds more distinct corners than a mesh can address, or at a
-    // malformed number (GetMalformedNumber says which, GetErrorPosition where).
+    // number that is missing or malformed (GetNumberMistake says what, GetErrorPosition where).
     bool Parse();
     bool Fill();
     // Faces of fewer than three corners, which are skipped.
     uint32_t GetShortFaceCount() const { return shortFaces_; }
-    const std::string* GetMalformedNumber() const { return malformed_ ? &number_ : nullptr; }
+    // Null, "" for a missing number, or what is wrong with GetNumberText.
+    const char* GetNumberMistake() const { return mistake_; }
+    const std::string& GetNumberText() const { return number_; }
     uint32_t GetErrorPosition() const { return errorPosition_; }
 
 private:
@@ -79,7 +79,7 @@ private:
     uint32_t shortFaces_ = 0;
     std::string number_; // the text of the number being read
     uint32_t errorPosition_ = 0;
-    bool malformed_ = false;
+    const char* mistake_ = nullptr;
 };
 
 // A number is the run of bytes up to the next blank or '#' on its line, read whole as strtod
@@ -102,18 +102,12 @@ bool ObjParser::ReadNumber(float& value, bool optional) {
     if (byte != -1) {
         file_.UnreadByte(); // a line end or comment is still the tokenizer's
     }
-    if (number_.empty() && optional) {
-        return true;
+    if (number_.empty()) {
+        mistake_ = optional ? nullptr : "";
+        return optional;
     }
-    const char* end = nullptr;
-    const double read = ParseDouble(number_.c_str(), &end);
-    const bool whole = !number_.empty() && end == number_.c_str() + number_.size();
-    if (!whole || (std::isfinite(read) && std::fabs(read) > FLT_MAX)) {
-        malformed_ = true;
-        return false;
-    }
-    value = static_cast<float>(read);
-    return true;
+    mistake_ = FindFloatMistake(number_.c_str(), value);
+    return !mistake_;
 }
 
 // A reference at the current token (the tokenizer gives a sign as a token of its own); moves
@@ -303,17 +297,18 @@ bool ReadObj(Mesh& mesh, const char* path) {
     mesh.ClearGroupNames();
     ObjParser parser(source, mesh);
     if (!parser.Parse()) {
-        if (const std::string* number = parser.GetMalformedNumber()) {
+        if (const char* mistake = parser.GetNumberMistake()) {
             const auto before = bytes.begin() + parser.GetErrorPosition();
             const long line = 1 + std::count(bytes.begin(), before, uint8_t('\n'));
-            if (number->empty()) {
-                LogMessage("Error: A number is missing in mesh file '%s', line %ld", path, line);
+            const std::string& number = parser.GetNumberText();
+            if (!*mistake) {
+                LogMessage("Error: Mesh file '%s', line %ld: a number is missing", path, line);
             } else {
                 // A run of garbage can be as long as the file; its start names it well enough.
                 constexpr size_t Shown = 40;
-                LogMessage("Error: Invalid number '%.*s%s' in mesh file '%s', line %ld",
-                           static_cast<int>(std::min(number->size(), Shown)), number->data(),
-                           number->size() > Shown ? "..." : "", path, line);
+                LogMessage("Error: Mesh file '%s', line %ld: '%.*s%s' %s", path, line,
+                           static_cast<int>(std::min(number.size(), Shown)), number.data(),
+                           number.size() > Shown ? "..." : "", mistake);
             }
         } else {
             LogMessage("Error: Invalid mesh file '%s'", path);
