@@ -7,8 +7,10 @@
 #include "core/filesystem/MemoryFileSystem.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/IdMap.h"
+#include "core/object/MethodInfo.h"
 #include "core/scene/Node.h"
 #include "script/machine/ScriptContext.h"
+#include "script/machine/ScriptLibrary.h"
 #include "script/machine/ScriptNode.h"
 #include "script/machine/ScriptResource.h"
 #include "script/machine/ScriptSymbols.h"
@@ -53,6 +55,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (quarn::Entity* alive = quarn::Entity::FindBySerial(parentSerial)) {
         alive->Delete();
     }
+    // The library's files and shared array start each input as in a new process; the files
+    // must go before the file system they came from.
+    quarn::RemoveScriptLibrary();
+    uint32_t emptyArray[2] = {0, 0};
+    quarn::GetRegisteredFunction(quarn::GetScriptLibraryFirstIndex() + 125)
+        ->Call(nullptr, emptyArray);
     quarn::SetFileSystem(previous);
     quarn::TheIdMap().Clear();
     return 0;

@@ -2,6 +2,7 @@
 
 #include "core/debug/Log.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/EntityRef.h"
 #include "core/object/MethodInfo.h"
@@ -105,6 +106,20 @@ void Resource::NotifyUsers(const char* argument) {
         if (Entity* user = LookupEntity(id)) {
             user->OnResourceChanged(this, argument);
         }
+    }
+}
+
+// A script renames and saves only within its game: the name decides where later saves and
+// reloads go.
+void Resource::ScriptRename(const char* path) {
+    if (ScriptMayReach("ResourceRef.Rename", path)) {
+        SetFileName(path, "", false);
+    }
+}
+
+void Resource::ScriptSaveAs(const char* path) {
+    if (ScriptMayReach("ResourceRef.SaveAs", path)) {
+        SaveToFile(path);
     }
 }
 

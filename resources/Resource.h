@@ -93,8 +93,8 @@ private:
 
     // Script methods.
     void ScriptReload() { Load(); }
-    void ScriptRename(const char* path) { SetFileName(path, "", false); }
-    void ScriptSaveAs(const char* path) { SaveToFile(path); }
+    void ScriptRename(const char* path);
+    void ScriptSaveAs(const char* path);
     const char* ScriptGetFileName() const { return fullPath_.Text(); }
 
     uint32_t referenceCount_ = 1;

@@ -6,6 +6,7 @@
 #include "app/platform/Platform.h"
 #include "app/platform/SdlPlatform.h"
 #include "app/player/Engine.h"
+#include "app/player/InputScript.h"
 #include "app/player/SceneCommands.h"
 #include "codecs/ImageCodec.h"
 #include "codecs/PngCodec.h"
@@ -33,7 +34,6 @@
 #include "resources/GridDataResource.h"
 #include "resources/Mesh.h"
 #include "resources/MeshText.h"
-#include "resources/Texture.h"
 #include "tools/ContactsTool.h"
 #include "tools/EditorShotTool.h"
 #include "tools/GamePacker.h"
@@ -43,6 +43,7 @@
 #include "tools/LcpTool.h"
 #include "tools/LightMapTool.h"
 #include "tools/PairsTool.h"
+#include "tools/ScriptReferenceGuide.h"
 #include "tools/ScriptTool.h"
 #include "tools/ShaderTool.h"
 #include "tools/SimulateTool.h"
@@ -135,7 +136,8 @@ constexpr const char* RenderArguments =
 
 // Later commands join this table; the help text is built from it.
 constexpr Command Commands[] = {
-    {"help", "", 0, "print this text (so do --help and -h)", RunHelp},
+    {"help", "[script]", 0,
+     "print this text (so do --help and -h); \"help script\" tells how scripts run", RunHelp, 1},
     {"cat", "VPATH", 1, "write the bytes of the file at VPATH to stdout", RunCat},
     {"settings", "FILE", 1, "print the settings file FILE as saving it would write it",
      RunSettings},
@@ -165,10 +167,11 @@ constexpr Command Commands[] = {
     {"shader", "asm IN OUT | dis FILE | syntax", 1,
      "assemble IN into the shader file OUT, print FILE's programs, or print the source form",
      RunShader, 2},
-    {"script", "asm IN OUT | dis PATH | run PROGRAM [--frames N] [--call NAME [ARG...]]", 2,
-     "assemble the program text IN into OUT.bin and OUT.sym, print the program of PATH, or run "
-     "PROGRAM on a Script node",
-     RunScript, 64},
+    {"script",
+     "asm IN OUT | dis PATH | run PROGRAM [--frames N] [--call NAME [ARG...]] | reference", 1,
+     "assemble the program text IN into OUT.bin and OUT.sym, print the program of PATH, run "
+     "PROGRAM on a Script node, or print the script reference",
+     RunScript, 65},
     {"contacts", "SCENE A B [--max N]", 3,
      "print the contacts of the collision volumes named A and B in SCENE", RunContacts, 2},
     {"pairs", "SCENE", 1, "print the candidate pairs each collision space of SCENE finds", RunPairs},
@@ -187,7 +190,7 @@ constexpr Command Commands[] = {
 // "name ARGUMENTS", as the help and the usage line show a command.
 std::string CommandCall(const Command& command) {
     std::string call = command.name;
-    if (command.argumentCount > 0) {
+    if (*command.arguments) {
         call = call + " " + command.arguments;
     }
     return call;
@@ -264,9 +267,12 @@ void PrintHelp(FILE* out) {
                "frames (fewer when the scene's root is disabled) and saves the last frame's\n"
                "picture with the engine's PNG encoder. Each frame steps the game by SECONDS\n"
                "(1/60 unless --step says otherwise), not by the time it took, so a scene\n"
-               "renders to the same picture every time. --size gives the picture's size\n"
-               "exactly (no screen bounds it; each side from 1 to 16384); without it the\n"
-               "picture is the player's view in a window of 1024x768, or of the size the\n"
+               "renders to the same picture every time. With QUARN_INPUT set, its input\n"
+               "script plays keys and clicks frame by frame, as in quarn (see the README), a\n"
+               "close it plays ending the run with the frame before; one that cannot be read\n"
+               "fails the command. --size gives the picture's size exactly (no screen bounds\n"
+               "it; each side from 1 to 16384); without it the picture is the player's view\n"
+               "in a window of 1024x768, or of the size the\n"
                "configuration names, less the two-pixel edge around the view on each side. A\n"
                "configuration's \"fullscreen\" is ignored. The current folder is the game's\n"
                "folder when it holds a \"config.txt\" or a \"data.zoo\", as for quarn; otherwise\n"
@@ -363,6 +369,11 @@ void PrintHelp(FILE* out) {
                "loaded or is not linked fails with the reason, as does a NAME the program\n"
                "lacks, a wrong number of ARGs, or an ARG that is no value of its type (a\n"
                "string64 holds at most 63 characters).\n"
+               "\"script reference\" prints the script reference in Markdown: the run cycle,\n"
+               "the assembler's text form, every command, value type and operator, engine\n"
+               "function, class with its properties, methods and constants, and the key\n"
+               "codes, all read from the engine's registrations. A name the reference's\n"
+               "notes do not describe is warned of on stderr. docs/scripting.md is its copy.\n"
                "\n"
                "\"contacts\" loads SCENE as \"scene\" does and runs the narrow phase on the\n"
                "collision volumes named A and B (the first node of each name, depth first),\n"
@@ -478,8 +489,24 @@ std::unique_ptr<FileSystem> MakeFileSystem() {
     return fileSystem;
 }
 
-int RunHelp(char**) {
-    PrintHelp(stdout);
+int RunHelp(char** arguments) {
+    if (!arguments || !arguments[0]) {
+        PrintHelp(stdout);
+        return ExitDone;
+    }
+    if (std::strcmp(arguments[0], "script") != 0) {
+        return CommandUsage("help", std::string("no help on \"") + arguments[0] + "\"");
+    }
+    std::fputs("How scripts run\n\n", stdout);
+    std::fputs(ScriptRunCycleGuide, stdout);
+    std::fputs("\nThe script reference lists what programs can name: every command with its\n"
+               "operands and stack, the value types and their operators, every engine\n"
+               "function by number, every class with its properties and methods (the numbers\n"
+               "getprop, setprop and method take, and the generated names) and the key codes.\n"
+               "\"quarn-tool script reference\" prints it; the repository keeps it as\n"
+               "docs/scripting.md. The README's \"Your first game\" walks through a game that\n"
+               "uses it, examples/first-game.\n",
+               stdout);
     return ExitDone;
 }
 
@@ -520,9 +547,7 @@ int RunSettings(char** arguments) {
 }
 
 int RunClasses(char**) {
-    // As the player: its default font registers "Texture" before every other class.
-    Texture::RegisterClass();
-    RegisterAllClasses();
+    RegisterPlayerClasses();
     StandardOutputStream out;
     WriteClassTable(out);
     if (!out.Close()) {
@@ -794,6 +819,27 @@ int RunGlyphCache(char** arguments) {
     return ExitDone;
 }
 
+// The frame as the window shows it, with what the engine noted meanwhile as warnings.
+int SaveLastFrame(const std::string& out) {
+    // The back buffer has no alpha to keep.
+    RenderDevice& device = *TheRenderDevice();
+    Int2 view = device.GetViewportSize();
+    std::unique_ptr<DeviceTexture> back = device.GetBackBuffer();
+    if (!back || !back->Lock(TextureLockRead, 0)) {
+        return Fail("cannot read the frame");
+    }
+    RgbaImage image{static_cast<uint32_t>(view.x), static_cast<uint32_t>(view.y), {}};
+    for (int32_t y = 0; y < view.y; ++y) {
+        for (int32_t x = 0; x < view.x; ++x) {
+            StoreRgba(x, y, back->GetPixel(x, y) | 0xFF000000u, &image);
+        }
+    }
+    back->Lock(TextureUnlocked, 0);
+    std::erase_if(logLines, IsStartUpNews);
+    PrintWarnings();
+    return WritePng(image, FromCurrentFolder(out));
+}
+
 int RunRender(char** arguments) {
     const std::string scene = arguments[0];
     int32_t frames = 0;
@@ -833,6 +879,11 @@ int RunRender(char** arguments) {
     if (frames <= 0 || out.empty()) {
         return CommandUsage("render", "--frames and --out are needed");
     }
+    // The keys and clicks of a game played without anyone at it, as the player plays them.
+    std::string inputError;
+    if (!LoadInputScriptWhenAsked(inputError)) {
+        return Fail(inputError);
+    }
     KeepLogLines();
     switch (StartHeadlessPlayer(scene, step, size)) {
     case HeadlessStart::NoPlayer:
@@ -848,25 +899,13 @@ int RunRender(char** arguments) {
     if (const std::string cycle = FindParentCycle(); !cycle.empty()) {
         return Fail(scene + " is refused: its parents form a cycle (" + cycle + ")");
     }
+    // A close played from the input script ends the program there, with the frame before it.
+    static std::string shot;
+    shot = out;
+    SetExitHandler([] { std::exit(SaveLastFrame(shot)); });
     RunHeadlessFrames(frames);
-
-    // The frame as the window shows it: the back buffer has no alpha to keep.
-    RenderDevice& device = *TheRenderDevice();
-    Int2 view = device.GetViewportSize();
-    std::unique_ptr<DeviceTexture> back = device.GetBackBuffer();
-    if (!back || !back->Lock(TextureLockRead, 0)) {
-        return Fail("cannot read the frame");
-    }
-    RgbaImage image{static_cast<uint32_t>(view.x), static_cast<uint32_t>(view.y), {}};
-    for (int32_t y = 0; y < view.y; ++y) {
-        for (int32_t x = 0; x < view.x; ++x) {
-            StoreRgba(x, y, back->GetPixel(x, y) | 0xFF000000u, &image);
-        }
-    }
-    back->Lock(TextureUnlocked, 0);
-    std::erase_if(logLines, IsStartUpNews);
-    PrintWarnings();
-    return WritePng(image, FromCurrentFolder(out));
+    SetExitHandler(nullptr);
+    return SaveLastFrame(out);
 }
 
 // Validity reports of a command that still succeeds are warnings, as log lines are.

@@ -1,6 +1,5 @@
 #include "tools/ScriptTool.h"
 
-#include "app/ClassRegistration.h"
 #include "app/dialogs/DialogBackend.h"
 #include "core/debug/Log.h"
 #include "core/filesystem/FileSystem.h"
@@ -17,7 +16,9 @@
 #include "script/machine/ScriptResource.h"
 #include "tools/ScriptAssembler.h"
 #include "tools/ScriptProgramBuilder.h"
+#include "tools/ScriptReference.h"
 #include "tools/ToolInput.h"
+#include "tools/ToolScene.h"
 #include "tools/ToolStatus.h"
 
 #include <algorithm>
@@ -290,11 +291,27 @@ int RunProgram(char** arguments, std::string& reason) {
     return ExitDone;
 }
 
+// The reference on stdout; what the notes lack or name in vain is warned of on stderr.
+int PrintReference(std::string& reason) {
+    std::vector<std::string> problems;
+    const std::string text = WriteScriptReference(problems);
+    for (const std::string& problem : problems) {
+        std::fprintf(stderr, "quarn-tool: warning: %s\n", problem.c_str());
+    }
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
+        std::fflush(stdout) != 0) {
+        reason = "cannot write to stdout";
+        return ExitFailed;
+    }
+    return ExitDone;
+}
+
 } // namespace
 
 int RunScriptTool(char** arguments, std::string& reason) {
-    // Class names in types and operands resolve against the engine's own registrations.
-    RegisterAllClasses();
+    // Class names in types and operands, and generated method names, resolve as the player
+    // registers them.
+    RegisterPlayerClasses();
     if (std::strcmp(arguments[0], "asm") == 0 && arguments[1] && arguments[2]) {
         return Assemble(arguments[1], arguments[2], reason);
     }
@@ -303,6 +320,9 @@ int RunScriptTool(char** arguments, std::string& reason) {
     }
     if (std::strcmp(arguments[0], "run") == 0 && arguments[1]) {
         return RunProgram(arguments + 1, reason);
+    }
+    if (std::strcmp(arguments[0], "reference") == 0 && !arguments[1]) {
+        return PrintReference(reason);
     }
     reason.clear(); // the command's usage line says it all
     return ExitUsage;

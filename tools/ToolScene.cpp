@@ -9,6 +9,7 @@
 #include "core/string/Text.h"
 #include "device/GpuRenderDevice.h"
 #include "gpu/software/SoftwareDevice.h"
+#include "resources/Texture.h"
 
 #include <cstdio>
 #include <vector>
@@ -38,6 +39,11 @@ std::unique_ptr<GpuRenderDevice> MakeToolDevice(std::string& reason) {
         return nullptr;
     }
     return device;
+}
+
+void RegisterPlayerClasses() {
+    Texture::RegisterClass();
+    RegisterAllClasses();
 }
 
 Node* LoadToolScene(const std::string& scene, std::string& reason) {

@@ -13,6 +13,11 @@ class Node;
 // Null, with `reason` set, when it cannot be made.
 std::unique_ptr<GpuRenderDevice> MakeToolDevice(std::string& reason);
 
+// Registers every class as the player does: its default font registers "Texture" before the
+// rest, which gives the classes ahead of it in the start-up order other generated method names
+// than a plain registration would. Programs name methods by those names.
+void RegisterPlayerClasses();
+
 // Loads SCENE as the "scene" command does, with every class registered. What the engine notes
 // while loading, and afterwards, goes to stderr as "quarn-tool: warning: ...". Null, with
 // `reason` set, when the scene cannot be opened or holds no node.

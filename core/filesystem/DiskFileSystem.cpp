@@ -31,16 +31,6 @@ std::string Normalised(const char* path) {
     return text;
 }
 
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-    size_t i = 0;
-    for (; prefix[i]; ++i) {
-        if (i >= text.size() || ToLowerAscii(text[i]) != ToLowerAscii(prefix[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Linux paths are absolute with a leading '/'; Windows-made ones and schemes hold a ':'.
 bool IsAbsolute(const std::string& path) {
     return (!path.empty() && path[0] == '/') || path.find(':') != std::string::npos;
@@ -232,7 +222,7 @@ bool DiskFileSystem::ToNative(const char* path, std::string& out) const {
         return false;
     }
     std::string text = Normalised(path);
-    if (StartsWithNoCase(text, "user://")) {
+    if (StartsWithNoCase(text.c_str(), "user://")) {
         out = userFolder_ + text.substr(7);
     } else if (!IsAbsolute(text)) {
         out = baseFolder_ + text;
@@ -275,12 +265,12 @@ std::unique_ptr<File> DiskFileSystem::Open(const char* path, uint32_t flags) {
     std::unique_ptr<File> file;
     if (HasArchiveSegment(native)) {
         file = archives_.OpenEntry(native.c_str(), flags);
-    } else if (StartsWithNoCase(native, "res://")) {
+    } else if (StartsWithNoCase(native.c_str(), "res://")) {
         auto embedded = std::make_unique<EmbeddedFile>();
         if (embedded->Open(native.c_str())) {
             file = std::move(embedded);
         }
-    } else if (StartsWithNoCase(native, "http:/")) {
+    } else if (StartsWithNoCase(native.c_str(), "http:/")) {
         return nullptr;
     } else {
         auto disk = std::make_unique<DiskFile>();
@@ -331,10 +321,10 @@ uint32_t DiskFileSystem::GetAttributes(const char* path) {
     if (HasArchiveSegment(native)) {
         return archives_.GetEntryAttributes(native.c_str());
     }
-    if (StartsWithNoCase(native, "res://")) {
+    if (StartsWithNoCase(native.c_str(), "res://")) {
         return EmbeddedFile::Find(native.c_str() + 6) ? FileReadOnly : FileMissing;
     }
-    if (StartsWithNoCase(native, "http://")) {
+    if (StartsWithNoCase(native.c_str(), "http://")) {
         return FileReadOnly;
     }
     struct stat info;

@@ -184,6 +184,18 @@ void ToLowerAscii(char* text) {
     }
 }
 
+bool StartsWithNoCase(const char* text, const char* prefix) {
+    if (!text || !prefix) {
+        return false;
+    }
+    for (; *prefix; ++text, ++prefix) {
+        if (ToLowerAscii(*text) != ToLowerAscii(*prefix)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 const char* FindNoCase(const char* text, const char* pattern) {
     if (!text || !*text || !pattern) {
         return nullptr;

@@ -62,6 +62,8 @@ struct NoCaseLess {
     }
 };
 void ToLowerAscii(char* text);
+// Whether text begins with prefix, A-Z folded; false when either is null.
+bool StartsWithNoCase(const char* text, const char* prefix);
 // The first occurrence of pattern compared without case; null when none or the text is empty.
 const char* FindNoCase(const char* text, const char* pattern);
 // The first byte of text that is in the set, or null.

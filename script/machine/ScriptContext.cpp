@@ -94,6 +94,25 @@ void AppendLine(std::string& text, const ScriptResource* program, uint32_t offse
     text.append(line);
 }
 
+// One line of the call stack: the frame's function, prefixed with its script when that is not
+// the one that failed, and its line.
+void AppendFrame(std::string& text, const ScriptCallFrame& frame, const Script* failed,
+                 const Script* instance, uint64_t instanceSerial, uint32_t position) {
+    const bool alive = instance && IsAlive(instanceSerial);
+    const ScriptResource* program = alive ? instance->GetProgram() : nullptr;
+    if (instance != failed) {
+        text.append(alive ? ProgramName(instance) : std::string()).append(".");
+    }
+    const int function =
+        program ? program->FindIdentifierByTypeAndOffset(TypeFunction, frame.entry) : -1;
+    if (function >= 0) {
+        text.append(program->GetSymbols().globals[size_t(function)].name).append("()");
+    } else {
+        text.append("unknown function");
+    }
+    AppendLine(text, program, position, ", ", "pc");
+}
+
 // The method records registered after `called`, in registration order, while they carry its
 // name: the first whose class the entity belongs to. A rare path: the records are gathered only
 // when a call needs it.
@@ -863,22 +882,18 @@ std::string ScriptContext::BuildReport(const char* message) const {
     const Script* instance = current_;
     uint64_t instanceSerial = currentSerial_;
     uint32_t position = position_;
-    for (size_t i = frames_.size(); i-- > 0;) {
+    // A runaway recursion fills the whole stack: its innermost and outermost frames tell the
+    // story, the repeats between them are only counted.
+    constexpr size_t ShownAtEachEnd = 20;
+    const size_t count = frames_.size();
+    for (size_t i = count; i-- > 0;) {
         const ScriptCallFrame& frame = frames_[i];
-        const bool alive = instance && IsAlive(instanceSerial);
-        const ScriptResource* frameProgram = alive ? instance->GetProgram() : nullptr;
-        if (instance != current_) {
-            text.append(alive ? ProgramName(instance) : std::string()).append(".");
+        const size_t depth = count - 1 - i;
+        if (depth < ShownAtEachEnd || i < ShownAtEachEnd) {
+            AppendFrame(text, frame, current_, instance, instanceSerial, position);
+        } else if (depth == ShownAtEachEnd) {
+            text.append(StringFormat("... %zu frames left out ...\n", count - 2 * ShownAtEachEnd));
         }
-        const int function =
-            frameProgram ? frameProgram->FindIdentifierByTypeAndOffset(TypeFunction, frame.entry)
-                         : -1;
-        if (function >= 0) {
-            text.append(frameProgram->GetSymbols().globals[size_t(function)].name).append("()");
-        } else {
-            text.append("unknown function");
-        }
-        AppendLine(text, frameProgram, position, ", ", "pc");
         position = frame.returnPosition - 1;
         instance = frame.caller;
         instanceSerial = frame.callerSerial;

@@ -5,6 +5,7 @@
 #include "core/debug/Log.h"
 #include "core/debug/Validity.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/io/File.h"
 #include "core/math/Color.h"
@@ -475,6 +476,9 @@ Entity* Copy(Entity* a) {
     return Entity::FindBySerial(serial) ? copy : nullptr;
 }
 Entity* LoadScene(const char* a, Entity* b, bool c) {
+    if (!ScriptMayReach("LoadScene", a)) {
+        return nullptr;
+    }
     auto* parent = dynamic_cast<Node*>(b);
     const uint64_t parentSerial = parent ? parent->GetSerial() : 0;
     Node* root = LoadSceneFile(a, 0, c ? 0x8001u : 1u, parent, nullptr, nullptr);
@@ -489,7 +493,8 @@ Entity* LoadScene(const char* a, Entity* b, bool c) {
     return LookupEntity(id);
 }
 void SaveScene(const char* a, Entity* b, bool c, bool d) {
-    if (auto* node = dynamic_cast<Node*>(b)) {
+    auto* node = dynamic_cast<Node*>(b);
+    if (node && ScriptMayReach("SaveScene", a)) {
         const uint32_t flags = 3u | (c ? 2048u : 0u) | (d ? 32768u : 0u);
         SaveSceneFile(a, *node, (node->GetId() & IdSystemMask) >> IdSystemShift, flags);
     }
@@ -606,26 +611,38 @@ Entity* ObjectOfToken(int32_t a) {
     return LookupEntity(static_cast<uint32_t>(a));
 }
 bool PathExists(const char* a) {
-    return GetFileSystem()->Exists(a);
+    return ScriptMayReach("PathExists", a) && GetFileSystem()->Exists(a);
 }
 void RemoveFile(const char* a) {
-    GetFileSystem()->RemoveFile(a);
+    if (ScriptMayReach("RemoveFile", a)) {
+        GetFileSystem()->RemoveFile(a);
+    }
 }
 void CreateFile(const char* a) {
-    GetFileSystem()->CreateEmptyFile(a);
+    if (ScriptMayReach("CreateFile", a)) {
+        GetFileSystem()->CreateEmptyFile(a);
+    }
 }
 void CopyFile(const char* a, const char* b) {
-    GetFileSystem()->Copy(a, b);
+    if (ScriptMayReach("CopyFile", a) && ScriptMayReach("CopyFile", b)) {
+        GetFileSystem()->Copy(a, b);
+    }
 }
 void MakeFolder(const char* a) {
-    GetFileSystem()->MakeDirectory(a);
+    if (ScriptMayReach("MakeFolder", a)) {
+        GetFileSystem()->MakeDirectory(a);
+    }
 }
 
 // Files --------------------------------------------------------------------------------------
 
 int32_t OpenCurrent(const char* a) {
-    currentFile = GetFileSystem()->OpenNativeFile(a);
     listedEntries = 0;
+    if (!ScriptMayReachNative("OpenCurrent", a)) {
+        currentFile.reset();
+        return 0;
+    }
+    currentFile = GetFileSystem()->OpenNativeFile(a);
     return currentFile ? 1 : 0;
 }
 int32_t ListCurrent(int32_t) {
@@ -641,6 +658,10 @@ const char* EntryPath(int32_t, int32_t b) {
     return Temp(entry ? entry->GetName() : std::string());
 }
 int32_t OpenRead(const char* a, int32_t b) {
+    const bool native = (static_cast<uint32_t>(b) & OpenNative) != 0;
+    if (!(native ? ScriptMayReachNative("OpenRead", a) : ScriptMayReach("OpenRead", a))) {
+        return 0;
+    }
     std::unique_ptr<File> file = GetFileSystem()->Open(a, static_cast<uint32_t>(b));
     return file ? static_cast<int32_t>(openFiles.Add(std::move(file))) : 0;
 }
@@ -1221,6 +1242,8 @@ void RegisterScriptLibrary() {
 void RemoveScriptLibrary() {
     currentFile.reset();
     listedEntries = 0;
+    // What scripts left open goes with them: no file may outlive the file system it came from.
+    openFiles = HandleTable<File>();
     if (GetValidityHook() == &ScriptValidityHook) {
         SetValidityHook(nullptr);
     }

@@ -10,7 +10,8 @@ namespace quarn {
 // turns a failed validity check inside a running script into the script's debugging choice.
 // The functions are registered once; a later call only installs the hook again.
 void RegisterScriptLibrary();
-// At scripting shut-down: forgets the current file and removes the validity hook.
+// At scripting shut-down: forgets the current file, closes the files scripts left open and
+// removes the validity hook.
 void RemoveScriptLibrary();
 
 inline constexpr int ScriptLibraryFunctionCount = 165;

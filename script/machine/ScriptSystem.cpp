@@ -83,10 +83,24 @@ int RegisterScriptClasses(int flags) {
     RegisterScriptNodeClass();
     RegisterScriptLibrary(); // the engine functions come before the operators
     RegisterScriptOperators();
-    BuildScriptInterface();
-    SetScriptSearchPath(GetMainSettings().GetString("script_base_folder"), true);
-    RegisterResourceExtension("script");
+    // A repeated registration that added nothing keeps the interface: rebuilding it costs more
+    // than most fuzz inputs, and the extension would be listed twice.
+    static int builtClasses = -1;
+    static int builtFunctions = -1;
+    const bool build = GetScriptClassCount() == 0 || builtClasses != GetClassCount() ||
+                       builtFunctions != GetRegisteredFunctionCount();
+    if (build) {
+        BuildScriptInterface();
+        SetScriptSearchPath(GetMainSettings().GetString("script_base_folder"), true);
+        if (builtClasses < 0) {
+            RegisterResourceExtension("script");
+        }
+    }
     ScriptSystem::RegisterClass();
+    if (build) {
+        builtClasses = GetClassCount();
+        builtFunctions = GetRegisteredFunctionCount();
+    }
     return 2;
 }
 

@@ -1,5 +1,6 @@
 #include "script/nodes/DataBase.h"
 
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
 #include "core/object/PropertyText.h"
@@ -119,8 +120,9 @@ void DataBase::SetValueText(int32_t record, int32_t field, const char* text) {
     }
 }
 
+// The file may be any the node was pointed at; only one inside the game is written.
 void DataBase::Save() {
-    if (table_) {
+    if (table_ && ScriptMayReach("DataBase.Save", table_->GetFullPath())) {
         table_->SaveToFile(table_->GetFullPath());
     }
 }

@@ -2,6 +2,7 @@
 
 #include "core/debug/Log.h"
 #include "core/filesystem/FileReader.h"
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/io/ByteOrder.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
@@ -419,6 +420,9 @@ bool GridData::ReadFile(const char* path, std::string& reason) {
 }
 
 void GridData::LoadFile(const char* path) {
+    if (!ScriptMayReach("GridData.LoadFile", path)) {
+        return;
+    }
     std::string reason;
     if (!ReadFile(path, reason)) {
         LogMessage("GridData: \"%s\" not loaded: %s", path ? path : "", reason.c_str());
@@ -426,6 +430,9 @@ void GridData::LoadFile(const char* path) {
 }
 
 void GridData::SaveFile(const char* path) {
+    if (!ScriptMayReach("GridData.SaveFile", path)) {
+        return;
+    }
     std::vector<uint8_t> bytes;
     std::string reason;
     if (!WriteBytes(bytes, reason)) {

@@ -143,6 +143,11 @@ void SoundEmitter::SetSoundFlags(uint32_t flags) {
     soundFlags_ = flags;
     SoundVoice* voice = GetVoice();
     if (!voice) {
+        // Nothing has played yet: a scene that names the file before the flags starts the sound
+        // here, as one in the saved order (flags, then file) does when the file arrives.
+        if (flags & ~old & SoundPlaying) {
+            Play();
+        }
         return;
     }
     if ((old ^ flags) & Sound3D) {

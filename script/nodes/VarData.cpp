@@ -1,5 +1,6 @@
 #include "script/nodes/VarData.h"
 
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/IdMap.h"
 #include "core/object/MethodInfo.h"
@@ -105,8 +106,9 @@ const char* VarData::GetValue(const char* key) const {
     return store_ ? store_->GetString(TextOrEmpty(key)) : "";
 }
 
+// The file may be any the node was pointed at; only one inside the game is written.
 bool VarData::Save() {
-    return store_ && store_->Save(obfuscate_);
+    return store_ && ScriptMayReach("VarData.Save", store_->GetPath()) && store_->Save(obfuscate_);
 }
 
 void VarData::Reload() {

@@ -32,7 +32,8 @@ constexpr std::string_view Layers[] = {
 };
 
 // Top-level folders that hold no engine code: they sit above every layer.
-constexpr std::string_view Unlayered[] = {"bench", "cmake", "fuzz", "res", "scripts", "tests"};
+constexpr std::string_view Unlayered[] = {"bench", "cmake", "docs",    "examples",
+                                          "fuzz",  "res",   "scripts", "tests"};
 
 const fs::path Root = QUARN_SOURCE_DIR;
 

@@ -211,6 +211,26 @@ TEST_F(ResourceNames, SavingOnRenameSkipsPlaceholdersAndScriptMethodsRename) {
     probe->Release();
 }
 
+TEST_F(ResourceNames, ScriptsRenameAndSaveOnlyInsideTheGame) {
+    Resource::RegisterClass();
+    const auto& methods = Resource::classInfo->GetOwnMethods();
+    auto* probe = new Probe("first.dat", nullptr);
+    Journal().clear();
+    for (const char* outside : {"../away.dat", "/tmp/away.dat"}) {
+        uint32_t block[2] = {0, TextWordOf(PutTempString(outside))};
+        methods[1]->Call(probe, block);
+        methods[2]->Call(probe, block);
+    }
+    EXPECT_EQ(FindResourceByKey("first.dat"), probe);
+    EXPECT_TRUE(Journal().empty());
+    EXPECT_TRUE(log_.Contains("ResourceRef.Rename refused \"../away.dat\""));
+    EXPECT_TRUE(log_.Contains("ResourceRef.SaveAs refused \"/tmp/away.dat\""));
+    uint32_t inside[2] = {0, TextWordOf(PutTempString("saves/copy.dat"))};
+    methods[2]->Call(probe, inside);
+    EXPECT_EQ(Journal(), std::vector<std::string>{"save saves/copy.dat"});
+    probe->Release();
+}
+
 // Reloading -------------------------------------------------------------------------------
 
 using ResourceReload = ResourceDiskTest;

@@ -441,6 +441,33 @@ Picture ReadPicture(const std::string& bytes) {
     return picture;
 }
 
+// The input script plays as in the player: a close in the second frame ends the run there, so
+// the picture is the first frame's, though the built-in scene's sparks move every frame.
+TEST(QuarnToolRender, PlaysTheInputScriptQuarnInputNames) {
+    test::TempFolder folder;
+    folder.WriteFile("input.txt", "1 close\n");
+    std::vector<uint8_t> pictures[3];
+    const std::pair<const char*, const char*> runs[] = {
+        {"20", "QUARN_INPUT=input.txt"}, {"1", ""}, {"20", ""}};
+    for (size_t i = 0; i < std::size(runs); ++i) {
+        ToolRun run = RunTool(folder,
+                              {"render", "res://default.scene", "--frames", runs[i].first, "--out",
+                               "shot.png", "--size", "64x48"},
+                              runs[i].second);
+        ASSERT_EQ(run.status, 0) << run.err;
+        pictures[i] = ReadPicture(folder.ReadFile("shot.png")).rgba;
+    }
+    EXPECT_EQ(pictures[0], pictures[1]);
+    EXPECT_NE(pictures[0], pictures[2]);
+    folder.WriteFile("input.txt", "0 hop\n");
+    ToolRun refused =
+        RunTool(folder, {"render", "res://default.scene", "--frames", "1", "--out", "x.png"},
+                "QUARN_INPUT=input.txt");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "quarn-tool: input script input.txt, line 1: unknown verb \"hop\"\n");
+    EXPECT_FALSE(std::filesystem::exists(folder.Join("x.png")));
+}
+
 // The editor's picture holds the player's below its menu bar and toolbar, inside the view's
 // two-pixel edge: the view is the same scene.
 TEST(QuarnToolEditorShot, ShowsTheSceneAsThePlayerRendersItBelowTheMenuBar) {
@@ -705,6 +732,27 @@ TEST(QuarnToolScript, AssemblesTheCommittedProgramAndPrintsTextThatAssemblesBack
     EXPECT_EQ(folder.ReadFile("again.sym"), DataFile("scripts/counter.sym"));
 }
 
+// The player's default font registers "Texture" before every other class, which moves the
+// generated names of the classes registered ahead of it: Node's "aaz" is its FindByName.
+TEST(QuarnToolScript, GeneratedMethodNamesAreThoseThePlayerGives) {
+    test::TempFolder folder;
+    folder.WriteFile("find.asm", "stack 8\nroot\ntext \"door\"\nmethod method:Node.aaz 1\nend\n");
+    ToolRun assembled = RunTool(folder, {"script", "asm", "find.asm", "find"});
+    ASSERT_EQ(assembled.status, 0) << assembled.err;
+    ToolRun printed = RunTool(folder, {"script", "dis", "find.script"});
+    EXPECT_NE(printed.out.find("    method 7 1 "), std::string::npos) << printed.out;
+    ToolRun classes = RunTool(folder, {"classes"});
+    EXPECT_NE(classes.out.find("class Node number=3 category=SceneTree base=Entity flags=73 "
+                               "concrete\n    property parent type=Node kind=REF flags=4 state=4 "
+                               "range=\"\"\n    property prev type=Node kind=REF flags=4 "
+                               "state=12 range=\"\"\n    property flags type=int kind=BITFIELD "
+                               "flags=0 state=4 range=\"enabled,enabled_all,locked,locked_all,"
+                               "expanded\"\n    method aaw (bool) flags=66\n    method aax "
+                               "():bool flags=2\n    method aay (string, int):Node flags=66\n"
+                               "    method aaz (string):Node"),
+              std::string::npos);
+}
+
 TEST(QuarnToolScript, FailuresNameTheLineOrTheReason) {
     test::TempFolder folder;
     folder.WriteFile("bad.asm", "stack 8\nfly 3\n");
@@ -863,6 +911,12 @@ TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheUsageL
         EXPECT_EQ(asked.status, 0) << flag;
         EXPECT_EQ(asked.out, help.out) << flag;
     }
+    // The run cycle, and where to read on.
+    ToolRun script = RunTool(folder, {"help", "script"});
+    EXPECT_EQ(script.status, 0);
+    EXPECT_EQ(script.out.rfind("How scripts run\n\nA `Script` node runs one program.", 0), 0u)
+        << script.out;
+    EXPECT_NE(script.out.find("\"quarn-tool script reference\" prints it"), std::string::npos);
     const std::string render =
         "usage: quarn-tool render SCENE --frames N --out SHOT.png [--size WxH] [--step SECONDS]\n";
     const std::pair<std::vector<std::string>, std::string> cases[] = {
@@ -879,7 +933,8 @@ TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheUsageL
         {{"shader", "asm", "a"}, "usage: quarn-tool shader asm IN OUT | dis FILE | syntax\n"},
         {{"script", "go", "a"},
          "usage: quarn-tool script asm IN OUT | dis PATH | run PROGRAM [--frames N] [--call NAME "
-         "[ARG...]]\n"},
+         "[ARG...]] | reference\n"},
+        {{"help", "games"}, "quarn-tool: no help on \"games\"\nusage: quarn-tool help [script]\n"},
     };
     for (const auto& [arguments, err] : cases) {
         ToolRun run = RunTool(folder, arguments);

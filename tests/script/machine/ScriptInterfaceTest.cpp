@@ -6,6 +6,7 @@
 #include "script/machine/ScriptClass.h"
 #include "script/machine/ScriptNoise.h"
 #include "script/machine/ScriptSearchPath.h"
+#include "script/machine/ScriptSystem.h"
 #include "script/machine/ScriptValueType.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/TempFolder.h"
@@ -163,6 +164,18 @@ TEST(ScriptNoise, IntegersGiveTheLatticeAndTheBlendIsContinuous) {
     EXPECT_EQ(FractalNoise1D(1.3f, -2, 0.5f), 0.0f);
     EXPECT_EQ(FractalNoise1D(1.3f, 1, 0.5f), Noise1D(1.3f));
     EXPECT_FLOAT_EQ(FractalNoise1D(1.3f, 2, 0.5f), Noise1D(1.3f) + 0.5f * Noise1D(2.6f));
+}
+
+// Fuzz targets and tools register everything once per input or command: a repeat that adds no
+// class keeps what the first built, without another scan of the script folders.
+TEST(ScriptRegistration, ARepeatThatAddsNothingKeepsTheInterface) {
+    RegisterScriptClasses(1);
+    const ScriptClass* script = GetScriptClass(GetScriptNodeClassIndex());
+    ASSERT_NE(script, nullptr);
+    test::CapturingLogSink log;
+    RegisterScriptClasses(1);
+    EXPECT_EQ(GetScriptClass(GetScriptNodeClassIndex()), script);
+    EXPECT_FALSE(log.Contains("Script search-path set"));
 }
 
 TEST(ScriptSearchPath, EntersVisibleFoldersOnceAndLogsTheNativePath) {

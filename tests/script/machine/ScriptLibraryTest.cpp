@@ -2,10 +2,13 @@
 
 #include "audio/AudioSystem.h"
 #include "audio/SoundCaptureBuffer.h"
+#include "core/filesystem/FileSystem.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/object/IdMap.h"
 #include "core/object/NamedConstants.h"
 #include "core/scene/CameraView.h"
+#include "core/scenefile/SceneFormat.h"
+#include "core/scenefile/SceneSaver.h"
 #include "core/string/TextArena.h"
 #include "render/Camera.h"
 #include "render/RenderObject.h"
@@ -19,6 +22,9 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -37,6 +43,11 @@ uint32_t I(int32_t value) {
 }
 uint32_t T(const char* text) {
     return TextWordOf(PutTempString(text));
+}
+// Writes a file at an absolute path, making its folders.
+void WriteFileAt(const std::string& path, const std::string& content) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << content;
 }
 
 class ScriptLibraryTest : public ScriptRunTest {
@@ -238,19 +249,20 @@ TEST_F(ScriptLibraryTest, TheDataArrayKeepsEveryAccessInside) {
 }
 
 TEST_F(ScriptLibraryTest, FileHandlesReadListedFilesAndNothingOnceClosed) {
-    test::TempFolder folder;
-    folder.WriteFile("b.txt", "xy");
-    folder.WriteFile("a.txt", "");
+    // A folder of the game: scripts reach nothing outside it but user://.
+    const std::string listed = temp_.Join("listed");
+    temp_.WriteFile("listed/b.txt", "xy");
+    temp_.WriteFile("listed/a.txt", "");
     EXPECT_EQ(Word(95, {0}), 0u);
     EXPECT_EQ(Text(96, {0, 0}), "");
-    EXPECT_EQ(Word(94, {T(folder.Path().c_str())}), 1u);
+    EXPECT_EQ(Word(94, {T(listed.c_str())}), 1u);
     ASSERT_EQ(Word(95, {0}), 2u);
-    EXPECT_EQ(Text(96, {0, 0}), folder.Join("a.txt"));
-    EXPECT_EQ(Text(96, {0, 1}), folder.Join("b.txt"));
+    EXPECT_EQ(Text(96, {0, 0}), listed + "/a.txt");
+    EXPECT_EQ(Text(96, {0, 1}), listed + "/b.txt");
     EXPECT_EQ(Text(96, {0, 2}), "");
     CallLibrary(101, {0, 0});
 
-    const uint32_t handle = Word(97, {T(folder.Join("b.txt").c_str()), 0});
+    const uint32_t handle = Word(97, {T((listed + "/b.txt").c_str()), 0});
     ASSERT_NE(handle, 0u);
     EXPECT_EQ(Word(99, {handle}), 2u);
     EXPECT_EQ(Word(100, {handle}), uint32_t('x'));
@@ -263,8 +275,140 @@ TEST_F(ScriptLibraryTest, FileHandlesReadListedFilesAndNothingOnceClosed) {
         EXPECT_EQ(Word(99, {stale}), 0u) << stale;
         EXPECT_EQ(I(Word(100, {stale})), I(-1)) << stale;
     }
-    EXPECT_EQ(Word(97, {T(folder.Join("missing").c_str()), 0}), 0u);
-    EXPECT_EQ(Word(89, {T(folder.Join("a.txt").c_str())}), 1u);
+    EXPECT_EQ(Word(97, {T((listed + "/missing").c_str()), 0}), 0u);
+    EXPECT_EQ(Word(89, {T((listed + "/a.txt").c_str())}), 1u);
+
+    // Shutting scripting down closes what scripts left open.
+    const uint32_t left = Word(97, {T((listed + "/b.txt").c_str()), 0});
+    ASSERT_EQ(Word(99, {left}), 2u);
+    RemoveScriptLibrary();
+    EXPECT_EQ(Word(99, {left}), 0u);
+    RegisterScriptLibrary();
+}
+
+// Every library function that takes a path, at each kind of place a script may name: only the
+// game's folder and user:// are reached, and each refusal logs one line.
+TEST_F(ScriptLibraryTest, FileFunctionsReachOnlyTheGameAndTheUserFolder) {
+    namespace fs = std::filesystem;
+    test::TempFolder user;
+    test::TempFolder outside;
+    files_.SetUserFolder((user.Path() + "/").c_str());
+    const std::string away = fs::path(outside.Path()).filename().string();
+    const struct {
+        const char* place;
+        std::string prefix;  // what the script writes before the file name
+        std::string reached; // the folder that prefix leads to
+        bool allowed;
+    } places[] = {
+        {"inside", "", temp_.Path(), true},
+        {"climbing out", "../" + away + "/", outside.Path(), false},
+        {"absolute", outside.Path() + "/", outside.Path(), false},
+        {"user://", "user://", user.Path(), true},
+        {"out of user://", "user://../" + away + "/", outside.Path(), false},
+    };
+    ScriptThing* node = Make<ScriptThing>();
+    const auto exists = [](const std::string& path) { return fs::exists(path); };
+    const struct {
+        const char* function;
+        bool native; // the function takes the file system's native path
+        // Prepares the target, calls the function with `path` and says whether it took effect.
+        std::function<bool(const std::string& path, const std::string& target)> run;
+    } rows[] = {
+        {"PathExists", false,
+         [&](const std::string& path, const std::string& target) {
+             WriteFileAt(target, "x");
+             return Word(89, {T(path.c_str())}) == 1u;
+         }},
+        {"RemoveFile", false,
+         [&](const std::string& path, const std::string& target) {
+             WriteFileAt(target, "x");
+             CallLibrary(90, {T(path.c_str())});
+             return !exists(target);
+         }},
+        {"CreateFile", false,
+         [&](const std::string& path, const std::string& target) {
+             CallLibrary(91, {T(path.c_str())});
+             return exists(target);
+         }},
+        {"CopyFile", false,
+         [&](const std::string& path, const std::string& target) {
+             WriteFileAt(target, "x");
+             fs::remove(temp_.Join("copy"));
+             CallLibrary(92, {T(path.c_str()), T("copy")});
+             return exists(temp_.Join("copy"));
+         }},
+        {"CopyFile", false,
+         [&](const std::string& path, const std::string& target) {
+             temp_.WriteFile("source", "x");
+             CallLibrary(92, {T("source"), T(path.c_str())});
+             return exists(target);
+         }},
+        {"MakeFolder", false,
+         [&](const std::string& path, const std::string& target) {
+             CallLibrary(93, {T(path.c_str())});
+             return fs::is_directory(target);
+         }},
+        {"OpenCurrent", true,
+         [&](const std::string& path, const std::string& target) {
+             WriteFileAt(target + "/entry", "x");
+             return Word(94, {T(path.c_str())}) == 1u && Word(95, {0}) == 1u;
+         }},
+        {"OpenRead", false,
+         [&](const std::string& path, const std::string& target) {
+             WriteFileAt(target, "x");
+             const uint32_t handle = Word(97, {T(path.c_str()), 0});
+             CallLibrary(98, {handle});
+             return handle != 0u;
+         }},
+        {"OpenRead", true,
+         [&](const std::string& path, const std::string& target) {
+             WriteFileAt(target, "x");
+             const uint32_t handle = Word(97, {T(path.c_str()), OpenNative});
+             CallLibrary(98, {handle});
+             return handle != 0u;
+         }},
+        {"LoadScene", false,
+         [&](const std::string& path, const std::string& target) {
+             SaveSceneFile(target.c_str(), *node, 0, SceneWriteRoot);
+             Entity* loaded = LookupEntity(Word(71, {T(path.c_str()), 0, 0}));
+             if (loaded) {
+                 made_.push_back(loaded->GetSerial());
+             }
+             return loaded != nullptr;
+         }},
+        {"SaveScene", false,
+         [&](const std::string& path, const std::string& target) {
+             CallLibrary(72, {T(path.c_str()), node->GetId(), 1, 0});
+             return exists(target);
+         }},
+    };
+    for (const auto& row : rows) {
+        for (const auto& place : places) {
+            const std::string target = place.reached + "/f";
+            fs::remove_all(target);
+            std::string path = place.prefix + "f";
+            PathString native;
+            if (row.native) {
+                ASSERT_TRUE(files_.GetNativePath(native, path.c_str()));
+                path = native.Text();
+            }
+            log_.Clear();
+            EXPECT_EQ(row.run(path, target), place.allowed) << row.function << ", " << place.place;
+            std::vector<std::string> refusals;
+            for (const auto& line : log_.Lines()) {
+                if (line.text.find("refused") != std::string::npos) {
+                    refusals.push_back(line.text);
+                }
+            }
+            ASSERT_EQ(refusals.size(), place.allowed ? 0u : 1u)
+                << row.function << ", " << place.place;
+            if (!place.allowed) {
+                EXPECT_EQ(refusals[0].rfind(row.function, 0), 0u) << refusals[0];
+                EXPECT_NE(refusals[0].find("\"" + path + "\""), std::string::npos) << refusals[0];
+            }
+            fs::remove_all(target);
+        }
+    }
 }
 
 TEST_F(ScriptLibraryTest, SettingsAreSavedAtOnceAndReadBackWhole) {
@@ -365,12 +509,11 @@ TEST_F(ScriptLibraryTest, NodesAreMadeCopiedAndDeletedById) {
 }
 
 TEST_F(ScriptLibraryTest, AScenePartSavedByAScriptLoadsBackUnderAParent) {
-    test::TempFolder folder;
     ScriptThing* root = Make<ScriptThing>();
     ScriptThing* child = Make<ScriptThing>();
     child->AttachTo(root);
     child->value = 9;
-    const std::string path = folder.Join("part.scene");
+    const std::string path = temp_.Join("part.scene");
     CallLibrary(72, {T(path.c_str()), child->GetId(), 1, 0}); // with the node itself
     ScriptThing* parent = Make<ScriptThing>();
     ASSERT_EQ(Word(89, {T(path.c_str())}), 1u);
@@ -381,9 +524,9 @@ TEST_F(ScriptLibraryTest, AScenePartSavedByAScriptLoadsBackUnderAParent) {
     made_.push_back(copy->GetSerial());
     EXPECT_EQ(copy->value, 9);
     EXPECT_EQ(copy->GetParent(), parent);
-    EXPECT_EQ(Word(71, {T(folder.Join("missing.scene").c_str()), parent->GetId(), 0}), 0u);
-    CallLibrary(72, {T(folder.Join("none.scene").c_str()), 0, 0, 0});
-    EXPECT_EQ(Word(89, {T(folder.Join("none.scene").c_str())}), 0u);
+    EXPECT_EQ(Word(71, {T(temp_.Join("missing.scene").c_str()), parent->GetId(), 0}), 0u);
+    CallLibrary(72, {T(temp_.Join("none.scene").c_str()), 0, 0, 0});
+    EXPECT_EQ(Word(89, {T(temp_.Join("none.scene").c_str())}), 0u);
 }
 
 TEST_F(ScriptLibraryTest, PrintingLogsAndWritesALine) {

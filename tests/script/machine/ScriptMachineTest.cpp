@@ -6,6 +6,8 @@
 
 #include <cstring>
 #include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 namespace quarn {
 namespace {
@@ -257,6 +259,29 @@ TEST_F(ScriptMachineTest, TheReportNamesTheLineAndEveryFrame) {
               "Runtime error \"Trying to access index '1' on array of size '1'\"\n"
               "Script (instance) is terminated.\n\nCallstack:\n"
               "unknown function, pc 7\n");
+}
+
+// A runaway recursion fills the call stack: the report keeps twenty frames at each end and
+// counts those between, whatever the depth.
+TEST_F(ScriptMachineTest, AnOverflowReportShowsBothEndsOfTheCallStack) {
+    Script* script = MakeScript("stack 500\nfunction \"f\" () at=@f\nf:\nline\ncall @f\n", "deep");
+    EXPECT_FALSE(Call(script));
+    EXPECT_EQ(LastError(), "Stack overflow");
+    const size_t frames = script->GetContext()->Frames().size();
+    ASSERT_GT(frames, 400u);
+    const std::string& text = dialogs_.Dialogs().back().text;
+    std::vector<std::string> lines;
+    for (size_t at = text.find("Callstack:\n") + 11; at < text.size();) {
+        const size_t end = text.find('\n', at);
+        lines.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    ASSERT_EQ(lines.size(), 41u);
+    EXPECT_EQ(lines[20], "... " + std::to_string(frames - 40) + " frames left out ...");
+    for (size_t i : {0, 19, 21, 39}) {
+        EXPECT_EQ(lines[i], "f(), line 2") << i;
+    }
+    EXPECT_EQ(lines[40], "f(), line 2");
 }
 
 TEST_F(ScriptMachineTest, TheDialogsAnswerDecidesWhatFollows) {

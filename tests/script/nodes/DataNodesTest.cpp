@@ -8,6 +8,7 @@
 #include "script/nodes/DataBase.h"
 #include "script/nodes/VarData.h"
 #include "tests/resources/ResourceTestSupport.h"
+#include "tests/support/TempFolder.h"
 #include "tests/support/TestTree.h"
 
 #include <filesystem>
@@ -141,6 +142,27 @@ TEST_F(DataNodesTest, VarDataReadsSetsRemovesAndSavesItsKeys) {
     ASSERT_NE(data, nullptr);
     EXPECT_NE(data->GetId(), 0u);
     EXPECT_EQ(node->GetData(), data);
+}
+
+// A node may be pointed at a file outside the game and read it, as any resource is read; a
+// script's save writes only inside the game.
+TEST_F(DataNodesTest, SavesOfFilesOutsideTheGameAreRefused) {
+    test::TempFolder outside;
+    outside.WriteFile("vars.txt", "a = \"1\"\n");
+    outside.WriteFile("table.csv", "\"name\"\n\"Ann\"\n");
+    VarData* vars = tree_->MakeWithId<VarData>("vars");
+    vars->SetDataPath(outside.Join("vars.txt").c_str());
+    EXPECT_STREQ(vars->GetValue("a"), "1");
+    vars->SetValue("a", "2");
+    EXPECT_FALSE(vars->Save());
+    DataBase* table = OpenTable(outside.Join("table.csv").c_str());
+    EXPECT_NE(table->FindRecord(0, "Ann"), -1);
+    table->AddRecord();
+    table->Save();
+    EXPECT_EQ(outside.ReadFile("vars.txt"), "a = \"1\"\n");
+    EXPECT_EQ(outside.ReadFile("table.csv"), "\"name\"\n\"Ann\"\n");
+    EXPECT_TRUE(log_.Contains("VarData.Save refused"));
+    EXPECT_TRUE(log_.Contains("DataBase.Save refused"));
 }
 
 TEST_F(DataNodesTest, VarDataRebuildsItsStoreWhenTheFileChangesOrIsReloaded) {

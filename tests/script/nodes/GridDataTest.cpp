@@ -2,8 +2,10 @@
 
 #include "core/io/ByteOrder.h"
 #include "tests/resources/ResourceTestSupport.h"
+#include "tests/support/TempFolder.h"
 #include "tests/support/TestTree.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -94,6 +96,22 @@ TEST_F(GridDataTest, RemovingMovesTheLastObjectIntoTheGapAndSaveLoadKeepsTheRest
     EXPECT_EQ(loaded->GetIntField(0, 31), -7);
     EXPECT_EQ(loaded->GetFloatField(0, 4), 2.25f);
     EXPECT_EQ(Bytes(*loaded), Bytes(*grid));
+}
+
+TEST_F(GridDataTest, FilesOutsideTheGameAreNeitherWrittenNorRead) {
+    test::TempFolder outside;
+    GridData* grid = MakeGrid();
+    grid->AddAt(Int3(10, 0, 0));
+    grid->SaveFile(outside.Join("a.grid").c_str());
+    EXPECT_FALSE(std::filesystem::exists(outside.Join("a.grid")));
+    grid->SaveFile("in.grid");
+    std::filesystem::copy_file(temp_.Join("in.grid"), outside.Join("a.grid"));
+    GridData* loaded = tree_.Make<GridData>("loaded");
+    loaded->LoadFile(
+        ("../" + std::filesystem::path(outside.Path()).filename().string() + "/a.grid").c_str());
+    EXPECT_EQ(loaded->GetObjectCount(), 0);
+    EXPECT_TRUE(log_.Contains("GridData.SaveFile refused"));
+    EXPECT_TRUE(log_.Contains("GridData.LoadFile refused"));
 }
 
 TEST_F(GridDataTest, OutOfRangeFieldsNumbersAndAddsAreRefused) {

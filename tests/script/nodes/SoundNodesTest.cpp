@@ -206,6 +206,27 @@ TEST_F(SoundNodes, FirstPlaySetsTheVoiceUpInOrder) {
     EXPECT_EQ(audio_.calls, (Calls{"SetMinDistance(10)", "SetMaxDistance(50)", "Play(0)"}));
 }
 
+// A scene may name the sound file before the flags: the sound starts as it does in the order the
+// engine saves them, flags first.
+TEST_F(SoundNodes, APlayingLoopStartsWhicheverOfItsFlagsAndFileComesFirst) {
+    for (const bool fileFirst : {false, true}) {
+        SCOPED_TRACE(fileFirst ? "file, then flags" : "flags, then file");
+        auto* emitter = tree_.Make<SoundEmitter>("emitter", root_);
+        audio_.calls.clear();
+        if (fileFirst) {
+            emitter->SetSoundFile("mono.wav");
+            emitter->SetSoundFlags(SoundLoop | SoundPlaying);
+        } else {
+            emitter->SetSoundFlags(SoundLoop | SoundPlaying);
+            emitter->SetSoundFile("mono.wav");
+        }
+        ASSERT_FALSE(audio_.calls.empty());
+        EXPECT_EQ(audio_.calls.front(), "Play(1)");
+        EXPECT_TRUE(emitter->IsPlaying());
+        emitter->Delete();
+    }
+}
+
 TEST_F(SoundNodes, DisablingPausesALoopAndStopsAOneShot) {
     struct Case {
         uint32_t flags;

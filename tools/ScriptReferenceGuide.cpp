@@ -1,0 +1,208 @@
+#include "tools/ScriptReferenceGuide.h"
+
+namespace quarn {
+
+const char* const ScriptRunCycleGuide =
+    R"GUIDE(A `Script` node runs one program. Its property `scriptfile` names the program's source,
+`NAME.script`; the engine runs the compiled files beside it, `NAME.bin` and `NAME.sym`, which
+`quarn-tool script asm NAME.asm NAME` writes from the assembler's text form (the source file
+itself may be missing; when it is there and newer than `NAME.bin`, the program has no code).
+The program's public variables become properties of the node: a scene file sets them after
+`scriptfile`, in the same object block, and each starts from its `default=` value.
+
+What the engine calls, and when:
+
+- When the scene loads, each `Script` node loads its program and sets its variables.
+- When the game starts (the player's start scene, or Play in the editor), every program's
+  `quarn_start()` runs, then every program's `start()`.
+- Every frame the scene's nodes are updated in tree order: a node before its children,
+  children in the order the scene gives them. A `Script` node first resumes its own code that
+  slept (`sleep`, `sleepframe`) once the time has passed, running it until it sleeps or returns
+  again; then it calls `update(float dt)`, dt being the frame's step in seconds (a program's
+  `update` may also take `(float dt, int mode)`, mode 1 while the game runs).
+- Each step of a physics world (`PhysicsMaster`), `integrate()` runs in every program that has
+  it, before the bodies move.
+- When the game stops (Stop in the editor), `quarn_stop()` runs.
+- While the game is stopped or paused, only an `update(float dt, int mode)` of two parameters
+  is called, with mode 2, and code that sleeps waits.
+- An event sent to the node's input port N (through a link `ID-N` in the scene from an
+  `InputCode`, a signal receiver or another node's output) calls the program's Nth function
+  marked `port` (counting from 0) with (entity sender, entity argument, float value).
+- Writing one of the node's public variables from outside (a scene link, another script, the
+  editor) calls `property_changed()` when the program has it.
+
+These functions all run to their end at once unless they sleep: `sleep` (with the seconds on
+the stack) and `sleepframe` suspend the code and the node resumes it in a later frame, so a
+`start()` that loops with `sleepframe` runs alongside the frames. A runtime error (an entity
+that is none, an index out of range, a command the machine does not know) shows a dialog
+naming the program, its line and the calls that led there, and stops that node's program;
+headless runs answer the dialog and go on with the other nodes.
+)GUIDE";
+
+const char* const ScriptAssemblerGuide =
+    R"GUIDE(No compiler for the script language comes with the engine: programs are written in the
+assembler's text form and assembled with `quarn-tool script asm NAME.asm NAME`, which writes
+`NAME.bin` and `NAME.sym`; `quarn-tool script dis NAME.script` prints a program back in this
+form, and `quarn-tool script run NAME.script --frames N` runs it on a Script node of its own.
+
+One statement a line; `;` starts a comment. Texts are double-quoted (with `\"`, `\\` and
+`\xHH`); numbers are decimal or `0x` hexadecimal, negative, or floats when they have a `.`.
+
+| Statement | Meaning |
+|---|---|
+| `header W W` | two words the loader keeps; write `header 0 0` |
+| `stack N` | the size of the value stack in words, and of the call stack in calls (64 is plenty for a small program) |
+| `var "name" TYPE [kind=2] [decl="... default=VALUE"] [hint="signal"]` | a variable of the program, in the order given; `kind=2` makes it public (a property of the node), `default=` in its declaration gives its first value, and a public entity marked `hint="signal"` is an output port |
+| `function "name" (TYPE, ...)[:TYPE] at=@label [port] [state] [export]` | a function: its parameters, its result, where its code starts; `port` makes it an input port |
+| `local "name" TYPE first=@a last=@b` | a local variable, for the debugger and error reports |
+| `include "name"`, `fixup "name" word=@a hash=@b` | calls into another program (see `extcall`) |
+| `label:` | names the code offset of what follows |
+| `line` | the next source line starts here: runtime errors name lines by these marks |
+| `MNEMONIC OPERAND...` | a command (see Commands) |
+| `word VALUE...` | raw code words |
+
+TYPE is a value type (`int`, `float`, `float3`, ...), a class name (`Node`, `Sprite`, ...:
+an entity of that class) or a number. A variable's offset, the word that `load` and `store`
+take, is the sum of the sizes of the variables before it: the first is at 0, a `float3` takes
+three words. Operands may be written `prop:Class.name` (the number of a property, as `getprop`
+and `setprop` take it), `method:Class.name` (the number of a method, for `method`),
+`hash:name` (a program's name hash) and `@label` (a code offset); jumps take a label's name.
+
+A function's arguments lie below its frame: with `(float dt)`, `push -1` then `loadlocal 1`
+reads dt. Its locals are the words it pushes itself, from offset 0 up. It ends with
+`return L R`, L being its argument and local words and R its result words, which the return
+moves down over them.
+
+A worked program: while the right arrow key is held, it moves the node in its public variable
+`sprite` to the right, `speed` pixels a second, reading the key through the `KeyboardInterface`
+node in its public variable `keys`.
+
+```
+; mover: moves "sprite" right while the right arrow key is held.
+header 0 0
+stack 64
+var "sprite" Node kind=2                    ; offset 0; the scene sets it: sprite = ID
+var "keys" KeyboardInterface kind=2         ; offset 1
+var "speed" float kind=2 decl="public float speed default=200.0" ; offset 2
+function "update" (float) at=@update
+
+update:                         ; update(float dt)
+    line
+    push 1
+    load 1                      ; keys
+    push 62                     ; the key code of "Right"
+    method method:KeyboardInterface.{m:KeyboardInterface.IsDown} 1 ; keys.IsDown(62)
+    jumpifnot done
+    line
+    push 0
+    load 1                      ; sprite, the entity setprop writes
+    push prop:Pivot.pos         ; and the property
+    push 0
+    load 1
+    push prop:Pivot.pos
+    getprop                     ; sprite.pos: three words
+    push 2
+    load 1                      ; speed
+    push -1
+    loadlocal 1                 ; dt
+    op float "*(float):float"   ; speed * dt
+    push 0.0
+    push 0.0                    ; (speed * dt, 0, 0)
+    op float3 "+(float3):float3"
+    setprop 3                   ; sprite.pos = sprite.pos + (speed * dt, 0, 0)
+done:
+    return 1 0                  ; drops dt
+```
+
+In a scene, the node that runs it names the two nodes by their ids:
+
+```
+obj5 {
+	class = "Script"
+	name = "Mover"
+	parent = 1
+	scriptfile = "mover.script"
+	sprite = 3
+	keys = 4
+}
+```
+)GUIDE";
+
+const char* const ScriptCommandsGuide =
+    R"GUIDE(A command is one code word, its number, followed by its operand words. In the table, the
+stack before and after the command lists its values from lower to upper, the last being the
+top; `v` is a value of as many words as its type takes, `e` an entity (one word, its id; 0 is
+none). Every command also raises "Invalid command - maybe you need to recompile all scripts"
+when the stack holds fewer words than it takes or an operand points outside the program, and
+"Stack overflow" when the stack would grow past the program's `stack` size. A run of
+100,000,000 commands without a pause ends with "Infinite loop detected (100million'th
+instruction reached)".
+)GUIDE";
+
+const char* const ScriptValueTypesGuide =
+    R"GUIDE(Every value is a whole number of 32-bit words on the stack. An `int` is a signed word
+(arithmetic wraps), a `bool` a word 0 or 1, a `float` a single-precision word; an entity, or a
+reference to a class's object, is the entity's id (0 is none); a `string` is one word naming a
+text (texts that operators and functions make last until 64 KiB of newer ones have been made).
+The vectors take a word per component.
+
+The `op` command calls an entry of a type's list: `op TYPE "SIGNATURE"`, as in
+`op int "+(int):int"`, or the number `(type id << 16) | entry`, both given below. The entry
+takes the value of its own type from the stack and, above it, its parameters (for `+(int):int`:
+the left operand, then the right one), and leaves its result in their place. Kind 0 entries are
+operators, kind 1 methods of the value, kind 2 conversions. `++()` and `--()` leave the value
+changed by one. Comparisons of texts ignore letter case; an int divided by 0 is 0 (and reported
+as an invalid parameter).
+)GUIDE";
+
+const char* const ScriptOtherNodesGuide =
+    R"GUIDE(A script holds other nodes as entities: one word, the node's id. Its own node is `self`,
+its parent `parent` and the scene's root `root` (three commands). From there:
+
+- **By id, set in the scene.** A public variable of an entity or class type (`var "door" Node
+  kind=2`) is set in the scene file to the other node's object number (`door = 7`); the loader
+  renumbers it with the node, so it keeps naming that node in every copy of the scene. This is
+  the plain way: the scene says which node the script works on.
+- **By name.** `method:Node.{m:Node.FindByName}` on a node searches it and everything below it,
+  depth first, for the first node of exactly that name (push `root`, then the name with
+  `text`, then call the method with one argument word); `method:Node.{m:Node.FindChildByName}`
+  searches only its children, ignoring letter case. Both give 0 when there is none.
+  `method:Node.{m:Node.FindByClassName}` finds the first node of a class.
+- **Through the tree.** The `Node` methods `{m:Node.GetFirstChild}` (the first child),
+  `{m:Node.GetNext}` (the next sibling), `{m:Node.GetChild}` (a child by index) and
+  `{m:Node.GetChildCount}` (how many), and the property `parent`, walk it.
+- **By calling its methods.** `method N A` calls method N of the entity below the A argument
+  words; the class tables below give every method's number and arguments. A method of a base
+  class (`Node`, `Pivot`) works on every class below it. Properties are read with `getprop`
+  and written with `setprop`, by their number in the class's list.
+- **Another script.** Its public variables are properties of its node, numbered after the
+  `Script` class's own (the first is property 5). Engine function {f:CallMethod} (CallMethod)
+  calls a function of its program by name, without arguments; {f:SendEventToPort}
+  (SendEventToPort) sends an event to one of its input ports, with a value; {f:ScriptByName}
+  (ScriptByName) finds the node that runs a program of a given name.
+- **By events and signals.** A node's outputs (an `InputCode`'s "on" and "off", a
+  `SoundEmitter`'s "done", a script's public entity variables marked `hint="signal"`) are
+  links in the scene (`witness_on = 5` names node 5's input port 0, `witness_on = 5-1` its
+  port 1) that call the receiving script's port functions. Function {f:FireSignal} (FireSignal) sends a named signal to every
+  `SignalReceiver` of that `signalname`, which passes it to its witnesses; functions
+  {f:SendEvent}, {f:SendEventFrom} and {f:SendEventToPort} send an event straight to a node.
+
+An entity that is none, or names a node that has been deleted, stops the program with
+"Entity is none" when a command uses it: test it first (`op entity "ToBool():bool"`, or engine
+function {f:IsAlive}, IsAlive).
+)GUIDE";
+
+const char* const ScriptClassesGuide =
+    R"GUIDE(Each class below lists what it adds to its base class; an object of the class also has
+everything of its bases. The number in the first column is what `getprop`, `setprop` and
+`method` take (the assembler's `prop:Class.name` and `method:Class.name` write it): the base
+classes' properties and methods come first. Methods named with three letters have names the
+engine generates in registration order, fixed for every compiled program; the label beside
+each is only a reading aid. A method's use says who calls it: "script" methods are for
+programs; "editor" ones are the editor's commands; "signal" ones answer the engine's signals.
+A property's values are a bit field's bits or an enumeration's values, to be added or chosen;
+other properties show the editor's hint: a range (lowest, highest, ..., step), the kind of file
+it names, or "signal" for an output linked to another node's input port.
+)GUIDE";
+
+} // namespace quarn

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <span>
+
+namespace quarn {
+
+// The hand-written half of the script reference: one line on what each registered thing does.
+// The registry gives names, numbers and signatures; these notes give the meaning, keyed by what
+// compiled programs name things by, so that a test can tell when one side has moved.
+struct ScriptNote {
+    const char* key;   // a class name, "Class.method", a function index or a command mnemonic
+    const char* label; // a readable name for a generated one ("" for none)
+    const char* text;  // one line, Markdown
+};
+
+// A machine command: its operand words and stack picture, written the way the assembler reads
+// them, and the runtime errors it can raise besides the ones every command shares.
+struct ScriptCommandNote {
+    const char* mnemonic;
+    const char* operands;
+    const char* stack; // "before -> after", the top last
+    const char* text;
+    const char* errors;
+};
+
+std::span<const ScriptNote> GetClassNotes();
+std::span<const ScriptNote> GetMethodNotes();
+std::span<const ScriptNote> GetFunctionNotes();
+std::span<const ScriptCommandNote> GetCommandNotes();
+
+} // namespace quarn
