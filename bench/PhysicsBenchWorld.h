@@ -98,7 +98,12 @@ public:
         plane->SetWorldSide(1); // +Y
         Join(*plane, CollSolid | CollStatic);
     }
-    ~BenchWorld() { root_.reset(); }
+    // The id map hands out each id once: without a fresh map, a few worlds of ten thousand
+    // bodies would leave none for the next world's space.
+    ~BenchWorld() {
+        root_.reset();
+        TheIdMap().Clear();
+    }
     BenchWorld(const BenchWorld&) = delete;
     BenchWorld& operator=(const BenchWorld&) = delete;
 

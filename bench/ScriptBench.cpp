@@ -1,10 +1,11 @@
 // The script machine against Lua 5.4 on the same algorithms. The machine's programs are written
 // as the compiler emits them: locals in the frame, addressed by an offset pushed before each
-// load and store, arithmetic and comparisons through operator commands, and a compare and a
-// conditional jump per iteration; the Lua sources (bench/lua) use locals and while loops to
-// match. One run of the machine stops at its step limit, so the 10,000,000-iteration cases run
-// as ten calls of 1,000,000 iterations on both sides. Each case checks once that both sides
-// compute the same result before it is timed.
+// load and store, arrays through element addresses into the instance's variables, arithmetic
+// and comparisons through operator commands, and a compare and a conditional jump per loop
+// test; the Lua sources (bench/lua) use locals and while loops to match. One run of the machine
+// stops at its step limit, so the 10,000,000-iteration cases run as ten calls of 1,000,000
+// iterations on both sides. Each case checks once that both sides compute the same result
+// before it is timed, and the two sides are timed in alternating rounds.
 #include "bench/BenchTiming.h"
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/object/ClassInfo.h"
@@ -23,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <lua.hpp>
+#include <memory>
 #include <string>
 
 namespace {
@@ -139,6 +141,263 @@ recurse:
     return 1 1
 )";
 
+// count over an n x n grid: count + j where (i * j) % 5 < 2, else count - 1; locals count,
+// i, j at 0, 1, 2.
+const char* const NestedProgram = R"(
+stack 64
+function "nested" (int):int at=@nested
+nested:
+    push 0
+    push 0
+    push 0
+outer:
+    push 1
+    loadlocal 1
+    push -1
+    loadlocal 1
+    op int "<(int):bool"
+    jumpifnot done
+    push 2
+    push 0
+    storelocal 1
+inner:
+    push 2
+    loadlocal 1
+    push -1
+    loadlocal 1
+    op int "<(int):bool"
+    jumpifnot next
+    push 1
+    loadlocal 1
+    push 2
+    loadlocal 1
+    op int "*(int):int"
+    push 5
+    op int "%(int):int"
+    push 2
+    op int "<(int):bool"
+    jumpifnot else
+    push 0
+    push 0
+    loadlocal 1
+    push 2
+    loadlocal 1
+    op int "+(int):int"
+    storelocal 1
+    jump endif
+else:
+    push 0
+    push 0
+    loadlocal 1
+    push 1
+    op int "-(int):int"
+    storelocal 1
+endif:
+    push 2
+    push 2
+    loadlocal 1
+    push 1
+    op int "+(int):int"
+    storelocal 1
+    jump inner
+next:
+    push 1
+    push 1
+    loadlocal 1
+    push 1
+    op int "+(int):int"
+    storelocal 1
+    jump outer
+done:
+    push 0
+    loadlocal 1
+    return 4 1
+)";
+
+// deep(n, a, b) = n == 0 ? a : deep(n - 1, b, (a + b) % 1009) + a; n, a, b at -3, -2, -1.
+const char* const DeepProgram = R"(
+stack 20000
+function "deep" (int, int, int):int at=@deep
+deep:
+    push -3
+    loadlocal 1
+    push 0
+    op int "==(int):bool"
+    jumpifnot recurse
+    push -2
+    loadlocal 1
+    return 3 1
+recurse:
+    push -3
+    loadlocal 1
+    push 1
+    op int "-(int):int"
+    push -1
+    loadlocal 1
+    push -2
+    loadlocal 1
+    push -1
+    loadlocal 1
+    op int "+(int):int"
+    push 1009
+    op int "%(int):int"
+    call @deep
+    push -2
+    loadlocal 1
+    op int "+(int):int"
+    return 3 1
+)";
+
+constexpr int32_t SieveSize = 200000;
+
+// The sieve over the instance's array "flags" (variable word 0); locals i, count, j at 0, 1, 2.
+std::string SieveProgram() {
+    std::string source = R"(
+stack 64
+var "flags" array count=SIZE elem=int
+function "sieve" (int):int at=@sieve
+sieve:
+    push 0
+    push 0
+    push 0
+fill:
+    push 0
+    loadlocal 1
+    push -1
+    loadlocal 1
+    op int "<(int):bool"
+    jumpifnot marked
+    push 0
+    push 0
+    loadlocal 1
+    elemaddr SIZE 1
+    push 1
+    store 1
+    push 0
+    push 0
+    loadlocal 1
+    push 1
+    op int "+(int):int"
+    storelocal 1
+    jump fill
+marked:
+    push 0
+    push 2
+    storelocal 1
+scan:
+    push 0
+    loadlocal 1
+    push -1
+    loadlocal 1
+    op int "<(int):bool"
+    jumpifnot done
+    push 0
+    push 0
+    loadlocal 1
+    elemaddr SIZE 1
+    load 1
+    push 1
+    op int "==(int):bool"
+    jumpifnot skip
+    push 1
+    push 1
+    loadlocal 1
+    push 1
+    op int "+(int):int"
+    storelocal 1
+    push 2
+    push 0
+    loadlocal 1
+    push 0
+    loadlocal 1
+    op int "+(int):int"
+    storelocal 1
+strike:
+    push 2
+    loadlocal 1
+    push -1
+    loadlocal 1
+    op int "<(int):bool"
+    jumpifnot skip
+    push 0
+    push 2
+    loadlocal 1
+    elemaddr SIZE 1
+    push 0
+    store 1
+    push 2
+    push 2
+    loadlocal 1
+    push 0
+    loadlocal 1
+    op int "+(int):int"
+    storelocal 1
+    jump strike
+skip:
+    push 0
+    push 0
+    loadlocal 1
+    push 1
+    op int "+(int):int"
+    storelocal 1
+    jump scan
+done:
+    push 1
+    loadlocal 1
+    return 4 1
+)";
+    for (size_t at = source.find("SIZE"); at != std::string::npos; at = source.find("SIZE")) {
+        source.replace(at, 4, std::to_string(SieveSize));
+    }
+    return source;
+}
+
+// The other script: helper(x) = x % 13 + 1, exported.
+const char* const HelperProgram = R"(
+stack 64
+function "helper" (int):int at=@helper export
+helper:
+    push -1
+    loadlocal 1
+    push 13
+    op int "%(int):int"
+    push 1
+    op int "+(int):int"
+    return 1 1
+)";
+
+// total = total + scale(i) + helper(i): the engine function by its index, the helper node's id
+// at -3.
+std::string CallsBody(int scaleFunction) {
+    return R"(
+    push 0
+    push 0
+    loadlocal 1
+    push -2
+    loadlocal 1
+    func )" +
+           std::to_string(scaleFunction) +
+           R"(
+    op int "+(int):int"
+    push -3
+    loadlocal 1
+    push -2
+    loadlocal 1
+helper:
+    extcall 0xFFFFFFFF 1 0 0
+    op int "+(int):int"
+    storelocal 1)";
+}
+
+const char* const CallsHeader = R"(include "helper"
+fixup "helper" word=@helper+1 hash=@helper+4
+)";
+
+// The engine function both sides call.
+int32_t Scale(int32_t value) {
+    return (value & 15) * 3;
+}
+
 // Programs are compiled into a temporary base folder, beside an older source file, and loaded
 // by the Script nodes as a game loads them.
 class ProgramFolder {
@@ -214,6 +473,12 @@ int LuaGet(lua_State* state) {
     return 1;
 }
 
+// The engine function as Lua calls it.
+int LuaScale(lua_State* state) {
+    lua_pushinteger(state, Scale(static_cast<int32_t>(luaL_checkinteger(state, 1))));
+    return 1;
+}
+
 class LuaState {
 public:
     LuaState() : state_(luaL_newstate()) { luaL_openlibs(state_); }
@@ -226,6 +491,17 @@ public:
         const std::string path = std::string(QUARN_BENCH_LUA_DIR) + "/" + name + ".lua";
         if (luaL_dofile(state_, path.c_str()) != LUA_OK || !lua_isfunction(state_, -1)) {
             ProgramFolder::Fail(path + ": " + lua_tostring(state_, -1));
+        }
+        return luaL_ref(state_, LUA_REGISTRYINDEX);
+    }
+    // The function that the factory `factory` answers for LuaScale and the function `helper`;
+    // kept in the registry.
+    int MakeCalls(int factory, int helper) {
+        lua_rawgeti(state_, LUA_REGISTRYINDEX, factory);
+        lua_pushcfunction(state_, LuaScale);
+        lua_rawgeti(state_, LUA_REGISTRYINDEX, helper);
+        if (lua_pcall(state_, 2, 1, 0) != LUA_OK || !lua_isfunction(state_, -1)) {
+            ProgramFolder::Fail("lua: the calls factory answers no function");
         }
         return luaL_ref(state_, LUA_REGISTRYINDEX);
     }
@@ -278,17 +554,31 @@ void Check(bool same, const char* name) {
 
 } // namespace
 
-int main() {
+// With an argument, only the rows whose name holds it run (for a profile of one row).
+int main(int argc, char** argv) {
+    const std::string only = argc > 1 ? argv[1] : "";
     ProgramFolder folder;
     Script::RegisterClass();
     RegisterScriptOperators();
     auto* node = static_cast<BenchNode*>(BenchNode::RegisterClass()->CreateInstance());
     node->SetIdSystem(0);
+    const int scaleFunction = GetRegisteredFunctionCount();
+    auto scale = std::make_unique<MethodInfo>("benchscale", "(int):int");
+    scale->Bind(BindMethod<&Scale>());
+    RegisterFunction(std::move(scale));
 
     Script* loop = folder.MakeScript(LoopProgram("(int, int):int", 2, SumBody), "loop");
     Script* fib = folder.MakeScript(FibProgram, "fib");
     Script* text = folder.MakeScript(LoopProgram("(int, int):string", 2, TextBody), "text");
     Script* method = folder.MakeScript(LoopProgram("(int, int, int):int", 3, MethodBody), "method");
+    Script* nested = folder.MakeScript(NestedProgram, "nested");
+    Script* deep = folder.MakeScript(DeepProgram, "deep");
+    Script* sieve = folder.MakeScript(SieveProgram(), "sieve");
+    // The helper loads first: the caller links to it when it loads.
+    Script* helper = folder.MakeScript(HelperProgram, "helper");
+    Script* calls = folder.MakeScript(
+        CallsHeader + LoopProgram("(int, int, int):int", 3, CallsBody(scaleFunction).c_str()),
+        "calls");
 
     LuaState lua;
     const int luaLoop = lua.Load("loop");
@@ -296,8 +586,13 @@ int main() {
     const int luaText = lua.Load("text");
     const int luaMethod = lua.Load("method");
     const int luaObject = lua.MakeObject(node);
+    const int luaNested = lua.Load("nested");
+    const int luaDeep = lua.Load("deep");
+    const int luaSieve = lua.Load("sieve");
+    const int luaCalls = lua.MakeCalls(lua.Load("calls"), lua.Load("helper"));
 
     const uint32_t id = node->GetId();
+    const uint32_t helperId = helper->GetId();
     uint32_t machineWord = 0;
     lua_Integer luaValue = 0;
 
@@ -344,6 +639,40 @@ int main() {
             luaValue += lua.PopInteger();
         }
     };
+    constexpr int32_t GridSide = 1200;
+    auto nestedMachine = [&] { machineWord = CallScript(nested, {uint32_t(GridSide)}); };
+    auto nestedLua = [&] {
+        lua.Call(luaNested, 0, {GridSide});
+        luaValue = lua.PopInteger();
+    };
+    // Twenty descents 5,000 calls deep.
+    constexpr int32_t Depth = 5000;
+    constexpr int Descents = 20;
+    auto deepMachine = [&] {
+        machineWord = 0;
+        for (int c = 0; c < Descents; ++c) {
+            machineWord += CallScript(deep, {uint32_t(Depth), uint32_t(c), 2u});
+        }
+    };
+    auto deepLua = [&] {
+        luaValue = 0;
+        for (int c = 0; c < Descents; ++c) {
+            lua.Call(luaDeep, 0, {Depth, c, 2});
+            luaValue += lua.PopInteger();
+        }
+    };
+    auto sieveMachine = [&] { machineWord = CallScript(sieve, {uint32_t(SieveSize)}); };
+    auto sieveLua = [&] {
+        lua.Call(luaSieve, 0, {SieveSize});
+        luaValue = lua.PopInteger();
+    };
+    auto callsMachine = [&] {
+        machineWord = CallScript(calls, {helperId, 1u, uint32_t(Iterations)});
+    };
+    auto callsLua = [&] {
+        lua.Call(luaCalls, 0, {1, Iterations});
+        luaValue = lua.PopInteger();
+    };
 
     loopMachine();
     loopLua();
@@ -358,21 +687,40 @@ int main() {
     methodMachine();
     methodLua();
     Check(machineWord == uint32_t(uint64_t(luaValue)), "method");
+    nestedMachine();
+    nestedLua();
+    Check(int64_t(int32_t(machineWord)) == luaValue, "nested");
+    deepMachine();
+    deepLua();
+    Check(int64_t(machineWord) == luaValue, "deep");
+    sieveMachine();
+    sieveLua();
+    Check(int64_t(machineWord) == luaValue && luaValue == 17984, "sieve");
+    callsMachine();
+    callsLua();
+    Check(int64_t(machineWord) == luaValue, "calls");
 
     bench::RatioTable table("script machine (ms per case)", "Lua 5.4");
-    table.Row("loop: sum of i % 7, 10 x 1e6", bench::TimeRounds(loopMachine),
-              bench::TimeRounds(loopLua));
-    table.Row("recursive fib(27)", bench::TimeRounds(fibMachine), bench::TimeRounds(fibLua));
-    table.Row("text: \"item\" + i, 1e6", bench::TimeRounds(textMachine),
-              bench::TimeRounds(textLua));
-    table.Row("method call, 10 x 1e6", bench::TimeRounds(methodMachine),
-              bench::TimeRounds(methodLua));
+    auto row = [&table, &only](const char* name, auto&& machine, auto&& peer) {
+        if (std::string(name).find(only) == std::string::npos) {
+            return;
+        }
+        const bench::SideBySide timing = bench::TimeSideBySide(machine, peer);
+        table.Row(name, timing.engine, timing.peer);
+    };
+    row("loop: sum of i % 7, 10 x 1e6", loopMachine, loopLua);
+    row("recursive fib(27)", fibMachine, fibLua);
+    row("text: \"item\" + i, 1e6", textMachine, textLua);
+    row("method call, 10 x 1e6", methodMachine, methodLua);
+    row("nested loops with a test, 1200^2", nestedMachine, nestedLua);
+    row("deep recursion, 3 args, 20 x 5000", deepMachine, deepLua);
+    row("array sieve, 200000", sieveMachine, sieveLua);
+    row("engine + script calls, 1e6", callsMachine, callsLua);
     table.PrintSummary();
 
-    loop->Delete();
-    fib->Delete();
-    text->Delete();
-    method->Delete();
+    for (Script* script : {loop, fib, text, method, nested, deep, sieve, calls, helper}) {
+        script->Delete();
+    }
     node->Delete();
     return 0;
 }

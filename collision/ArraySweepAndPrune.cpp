@@ -74,13 +74,17 @@ SapPair* SapPairManager::Find(uint16_t id0, uint16_t id1) const {
     return index == None ? nullptr : &pairs_[index];
 }
 
-SapPair* SapPairManager::Add(uint16_t id0, uint16_t id1, void* object0, void* object1) {
+SapPair* SapPairManager::Add(uint16_t id0, uint16_t id1, void* object0, void* object1,
+                             uint32_t room) {
     if (id0 > id1) {
         std::swap(id0, id1);
         std::swap(object0, object1);
     }
     if (SapPair* existing = Find(id0, id1)) {
         return existing;
+    }
+    if (count_ >= room) {
+        return nullptr;
     }
     if (count_ == tableSize_) {
         Rehash(PowerOfTwoAbove(count_ + 1));
@@ -232,12 +236,24 @@ bool ArraySweepAndPrune::OverlapByPosition(const BoxRecord& a, const BoxRecord& 
     return a.minIndex[axis] < b.maxIndex[axis] && b.minIndex[axis] < a.maxIndex[axis];
 }
 
+uint32_t ArraySweepAndPrune::PairRoom() const {
+    const uint64_t room = std::min(uint64_t{pairLimit_} + partedPairs_, 2 * uint64_t{pairLimit_});
+    return static_cast<uint32_t>(std::min<uint64_t>(room, SapPairManager::None));
+}
+
 void ArraySweepAndPrune::AddTouchedPair(uint32_t handle0, uint32_t handle1) {
     const uint32_t before = pairManager_.GetCount();
     SapPair* pair = pairManager_.Add(static_cast<uint16_t>(handle0), static_cast<uint16_t>(handle1),
-                                     boxes_[handle0].object, boxes_[handle1].object);
+                                     boxes_[handle0].object, boxes_[handle1].object, PairRoom());
+    if (!pair) {
+        ++refusedPairs_;
+        return;
+    }
     if (pairManager_.GetCount() != before) {
         pair->isNew = true;
+    }
+    if (pair->deleted) {
+        --partedPairs_;
     }
     pair->deleted = false;
     if (!pair->touched) {
@@ -246,11 +262,28 @@ void ArraySweepAndPrune::AddTouchedPair(uint32_t handle0, uint32_t handle1) {
     }
 }
 
+void ArraySweepAndPrune::AddInsertedPair(uint32_t handle0, uint32_t handle1) {
+    if (pairManager_.GetCount() >= PairRoom()) {
+        ++refusedPairs_;
+    } else {
+        AddTouchedPair(handle0, handle1);
+    }
+}
+
+uint64_t ArraySweepAndPrune::TakeRefusedPairCount() {
+    const uint64_t count = refusedPairs_;
+    refusedPairs_ = 0;
+    return count;
+}
+
 void ArraySweepAndPrune::DeleteTouchedPair(uint32_t handle0, uint32_t handle1) {
     SapPair* pair = pairManager_.Find(static_cast<uint16_t>(handle0),
                                       static_cast<uint16_t>(handle1));
     if (!pair) {
         return;
+    }
+    if (!pair->deleted) {
+        ++partedPairs_;
     }
     pair->deleted = true;
     if (!pair->touched) {
@@ -373,7 +406,7 @@ void ArraySweepAndPrune::InsertPending() {
         const BoundsWords& a = bounds[sorted[i]];
         for (uint32_t j = i + 1; j < newCount && bounds[sorted[j]].value[0] <= a.value[3]; ++j) {
             if (overlapYZ(a, bounds[sorted[j]])) {
-                AddTouchedPair(added[sorted[i]], added[sorted[j]]);
+                AddInsertedPair(added[sorted[i]], added[sorted[j]]);
             }
         }
     }
@@ -405,7 +438,7 @@ void ArraySweepAndPrune::InsertPending() {
             }
             for (uint32_t j = start; j < n && BoxValue(boxes_[present[j]], 0) <= a.value[3]; ++j) {
                 if (overlapYZ(a, presentBounds(present[j]))) {
-                    AddTouchedPair(added[sorted[i]], present[j]);
+                    AddInsertedPair(added[sorted[i]], present[j]);
                 }
             }
         }
@@ -418,7 +451,7 @@ void ArraySweepAndPrune::InsertPending() {
             for (uint32_t i = start; i < newCount && bounds[sorted[i]].value[0] <= p.value[3];
                  ++i) {
                 if (overlapYZ(p, bounds[sorted[i]])) {
-                    AddTouchedPair(added[sorted[i]], present[j]);
+                    AddInsertedPair(added[sorted[i]], present[j]);
                 }
             }
         }
@@ -556,6 +589,7 @@ uint32_t ArraySweepAndPrune::DumpPairs(CreatedPairCallback created, DeletedPairC
         pairManager_.Remove(static_cast<uint16_t>(keys[i] & 0xFFFF),
                             static_cast<uint16_t>(keys[i] >> 16));
     }
+    partedPairs_ = 0;
     touched_.Clear();
     RemovePending(deleted, userData);
     if (pairs) {

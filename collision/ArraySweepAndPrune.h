@@ -37,8 +37,9 @@ public:
     SapPairManager(const SapPairManager&) = delete;
     SapPairManager& operator=(const SapPairManager&) = delete;
 
-    // The existing pair or a new one (flags clear, user data 0); ids are ordered here.
-    SapPair* Add(uint16_t id0, uint16_t id1, void* object0, void* object1);
+    // The existing pair or a new one (flags clear, user data 0); ids are ordered here. Null
+    // when the pair is new and `room` pairs are held already.
+    SapPair* Add(uint16_t id0, uint16_t id1, void* object0, void* object1, uint32_t room = None);
     SapPair* Find(uint16_t id0, uint16_t id1) const;
     uint32_t FindIndex(uint16_t id0, uint16_t id1) const;
     // The last pair takes the removed one's index.
@@ -97,6 +98,14 @@ public:
 
     const SapPairManager& GetPairManager() const { return pairManager_; }
     uint32_t GetBoxCount() const { return boxCount_; }
+    // At most this many overlapping pairs are held (no limit by default), and as many again
+    // that parted since the last dump; an overlap found beyond that is not kept, so it is
+    // neither reported nor followed until its boxes part and meet again. Pairs already held
+    // stay when the limit falls below their count.
+    void SetPairLimit(uint32_t limit) { pairLimit_ = limit; }
+    uint32_t GetPairLimit() const { return pairLimit_; }
+    // Overlaps found and not kept since the last call.
+    uint64_t TakeRefusedPairCount();
 
 private:
     struct Endpoint {
@@ -119,7 +128,11 @@ private:
     bool IsInserted(const BoxRecord& box) const { return box.minIndex[0] != InvalidHandle; }
     uint32_t BoxValue(const BoxRecord& box, int bound) const;
     bool OverlapByPosition(const BoxRecord& a, const BoxRecord& b, int axis) const;
+    // How many pairs may be held: the parted ones wait for the dump without taking room.
+    uint32_t PairRoom() const;
     void AddTouchedPair(uint32_t handle0, uint32_t handle1);
+    // For a box being inserted, which has no pair yet: nothing to look up once there is no room.
+    void AddInsertedPair(uint32_t handle0, uint32_t handle1);
     void DeleteTouchedPair(uint32_t handle0, uint32_t handle1);
     void MoveEndpoint(int axis, uint32_t index, uint32_t value);
     void InsertPending();
@@ -138,6 +151,9 @@ private:
     Container pendingAdds_;    // handles
     Container pendingRemoves_; // handles
     RadixSort sorter_;
+    uint32_t pairLimit_ = 0xFFFFFFFF;
+    uint32_t partedPairs_ = 0; // held pairs flagged deleted, gone at the next dump
+    uint64_t refusedPairs_ = 0;
 };
 
 } // namespace quarn

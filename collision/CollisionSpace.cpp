@@ -155,12 +155,17 @@ CollisionPair* CollisionSpace::FindOrCreatePair(CollisionVolume& a, CollisionVol
             return &record;
         }
     }
-    if (droppedPairs_++ == 0) {
-        LogMessage("CollisionSpace '%s': more than %u pairs overlap; the pair cache is full and "
-                   "further pairs are not tested",
-                   GetName().c_str(), PairCapacity);
-    }
+    CountDroppedPairs(1, "the pair cache", PairCapacity);
     return nullptr;
+}
+
+void CollisionSpace::CountDroppedPairs(uint64_t count, const char* where, uint32_t room) {
+    if (count != 0 && droppedPairs_ == 0) {
+        LogMessage("CollisionSpace '%s': more than %u pairs overlap; %s is full and further "
+                   "pairs are not tested",
+                   GetName().c_str(), room, where);
+    }
+    droppedPairs_ += count;
 }
 
 void CollisionSpace::RemovePair(CollisionPair& record) {

@@ -104,6 +104,9 @@ public:
 protected:
     // Draws the world box of a volume in debug lines.
     static void DrawVolumeBox(CollisionVolume& volume, uint32_t color);
+    // Counts pairs a space's broad phase had no room to keep; the first time, the log names
+    // the space.
+    void CountDroppedPairs(uint64_t count, const char* where, uint32_t room);
 
 private:
     static uint32_t HashSlot(uint64_t first, uint64_t second);

@@ -40,6 +40,7 @@ constexpr uint32_t NoHandle = 0xFFFFFFFF;
 
 CollisionSpaceSweepnPrune::CollisionSpaceSweepnPrune()
     : sweepAndPrune_(std::make_unique<ArraySweepAndPrune>()) {
+    UpdatePairLimit();
     Instances().push_back(this);
 }
 
@@ -99,6 +100,7 @@ void CollisionSpaceSweepnPrune::AddVolume(CollisionVolume& volume) {
     freeIds_.pop_back();
     volume.sapHandle_ = handle + (number << 16);
     ++sapVolumeCount_;
+    UpdatePairLimit();
     CollisionSpace::AddVolume(volume);
     ++pendingAdds_;
 }
@@ -127,6 +129,7 @@ void CollisionSpaceSweepnPrune::RemoveVolume(CollisionVolume& volume) {
     CollisionSpace::RemoveVolume(volume);
     volume.sapHandle_ = NoHandle;
     --sapVolumeCount_;
+    UpdatePairLimit();
     ++pendingRemoves_;
     pairsValid_ = false;
     Prepare();
@@ -174,6 +177,17 @@ void CollisionSpaceSweepnPrune::OnPairDeleted(void* a, void* b, void* space, uin
 void CollisionSpaceSweepnPrune::DumpPairs() {
     sweepAndPrune_->DumpPairs(&OnPairCreated, &OnPairDeleted, this, nullptr);
     pendingAdds_ = pendingRemoves_ = pendingUpdates_ = 0;
+    CountRefusedPairs();
+}
+
+void CollisionSpaceSweepnPrune::UpdatePairLimit() {
+    sweepAndPrune_->SetPairLimit(PairCapacity +
+                                 HeldPairsPerVolume * static_cast<uint32_t>(sapVolumeCount_));
+}
+
+void CollisionSpaceSweepnPrune::CountRefusedPairs() {
+    CountDroppedPairs(sweepAndPrune_->TakeRefusedPairCount(), "the sweep-and-prune",
+                      sweepAndPrune_->GetPairLimit());
 }
 
 void CollisionSpaceSweepnPrune::Prepare() {
@@ -192,6 +206,7 @@ void CollisionSpaceSweepnPrune::Prepare() {
     }
     pairsValid_ = true;
     pendingAdds_ = pendingRemoves_ = pendingUpdates_ = 0;
+    CountRefusedPairs();
 }
 
 void CollisionSpaceSweepnPrune::Collide(void*, CollisionPairCallback callback) {

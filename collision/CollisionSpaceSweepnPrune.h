@@ -13,6 +13,11 @@ namespace quarn {
 class CollisionSpaceSweepnPrune : public CollisionSpace {
 public:
     static constexpr int32_t MaxVolumeLimit = 65535;
+    // The sweep-and-prune holds at most PairCapacity pairs plus this many per volume: room for
+    // every pair the cache can take and for the ones it never takes (two static volumes, a
+    // disabled one) in any ordinary scene, while volumes piled on one spot cost memory in
+    // proportion to their number, not its square.
+    static constexpr uint32_t HeldPairsPerVolume = 8;
 
     CollisionSpaceSweepnPrune();
     ~CollisionSpaceSweepnPrune() override;
@@ -42,12 +47,17 @@ public:
 
     // The editor's layer buttons: the first two spaces of this class, in creation order.
     static int32_t HandleToolbar(int32_t button, int32_t action);
+    // Null once the scene's teardown began.
+    const ArraySweepAndPrune* GetSweepAndPrune() const { return sweepAndPrune_.get(); }
 
     static ClassInfo* RegisterClass();
     static ClassInfo* classInfo;
 
 private:
     void DumpPairs();
+    // The sweep-and-prune's pair limit follows the volume count.
+    void UpdatePairLimit();
+    void CountRefusedPairs();
     static uintptr_t OnPairCreated(void* a, void* b, void* space);
     static void OnPairDeleted(void* a, void* b, void* space, uintptr_t pairData);
     // Both static, or one not fully enabled.

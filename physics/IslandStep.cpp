@@ -41,6 +41,16 @@ bool GetIslandRows(Joint& joint, RigidBody* const* bodies, int32_t nb, JointInfo
     return info.m > 0 && info.m <= 6 && firstInIsland;
 }
 
+int64_t CountIslandRows(Joint* const* joints, int32_t nj) {
+    int64_t rows = 0;
+    for (int32_t i = 0; i < nj; ++i) {
+        JointInfo1 info;
+        joints[i]->GetInfo1(info);
+        rows += info.m > 0 && info.m <= 6 ? info.m : 0;
+    }
+    return rows;
+}
+
 bool AllFinite(const float* values, size_t n) {
     for (size_t i = 0; i < n; ++i) {
         if (!std::isfinite(values[i])) {

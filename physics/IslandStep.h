@@ -31,6 +31,10 @@ Matrix3 WorldInverseInertia(RigidBody& body);
 // with more than six, or whose first body is not in the island (reported).
 bool GetIslandRows(Joint& joint, RigidBody* const* bodies, int32_t nb, JointInfo1& info);
 
+// The rows the island's joints ask for (one with none or more than six counts none): what the
+// step's system will hold, known before anything is built.
+int64_t CountIslandRows(Joint* const* joints, int32_t nj);
+
 bool AllFinite(const float* values, size_t n);
 
 // The end of a step: the poses advance by the new velocities and the accumulators are cleared.

@@ -16,6 +16,7 @@
 #include "core/scene/EngineState.h"
 #include "core/string/NumberText.h"
 #include "physics/ContactJoint.h"
+#include "physics/IslandStep.h"
 #include "physics/IslandStepIterative.h"
 #include "physics/IslandStepLCP.h"
 #include "physics/Joint.h"
@@ -42,6 +43,7 @@ PhysicsMaster* currentWorld = nullptr;
 PhysicsMaster* collidingWorld = nullptr;
 
 constexpr int MaxContactsPerPair = 100;
+constexpr float OverRelaxation = 1.3f;
 constexpr int32_t ContactJointType = 5;
 constexpr float MinimumSoftCfm = 1e-5f;
 
@@ -119,8 +121,40 @@ void PhysicsMaster::SetMethod(int32_t method) {
     RefreshMenu();
 }
 
+bool PhysicsMaster::AcceptsSetting(const char* property, float value, float held) const {
+    if (std::isfinite(value)) {
+        return true;
+    }
+    LogMessage("PhysicsMaster '%s': %s %g is not a finite number; it stays %g", GetName().c_str(),
+               property, static_cast<double>(value), static_cast<double>(held));
+    return false;
+}
+
+void PhysicsMaster::SetFinite(float& held, float value, const char* property) {
+    if (AcceptsSetting(property, value, held)) {
+        held = value;
+    }
+}
+
 void PhysicsMaster::SetSlowMotion(float factor) {
-    slowMotion_ = factor < 1.0f ? 1.0f : factor;
+    if (AcceptsSetting("slowmotion", factor, slowMotion_)) {
+        slowMotion_ = factor < 1.0f ? 1.0f : factor;
+    }
+}
+
+void PhysicsMaster::SetIdleThreshold(float speed) {
+    if (AcceptsSetting("idlethreshold", speed, GetIdleThreshold())) {
+        idleThresholdSquared_ = speed * speed;
+    }
+}
+
+void PhysicsMaster::SetIterations(int32_t iterations) {
+    const int32_t taken = std::clamp(iterations, 0, MaxIterations);
+    if (taken != iterations) {
+        LogMessage("PhysicsMaster '%s': iterations %d is outside 0 to %d; %d is taken",
+                   GetName().c_str(), iterations, MaxIterations, taken);
+    }
+    iterations_ = taken;
 }
 
 float PhysicsMaster::GetIdleThreshold() const {
@@ -380,6 +414,10 @@ void PhysicsMaster::Step(float h) {
         return;
     }
     ApplyDamping();
+    // A body that is not finite would spoil its contacts and its whole island's solve.
+    for (RigidBody* body = bodies_; body; body = body->nextInWorld_) {
+        body->KeepStateFinite();
+    }
     pairCount_ = 0;
     ReleaseContacts();
     using Clock = std::chrono::steady_clock;
@@ -800,12 +838,10 @@ void PhysicsMaster::StepWalkedIslands() {
     if (method_ == PhysicsIterative) {
         StepIslandsIterative(islandBodies_.data(), islandJoints_.data(), islandSpans_.data(),
                              static_cast<int32_t>(islandSpans_.size()), timestep_, cfm_, erp_,
-                             iterations_, 1.3f, scratch_);
+                             iterations_, OverRelaxation, scratch_);
     } else {
         for (const IslandSpan& span : islandSpans_) {
-            StepIslandLCP(islandBodies_.data() + span.firstBody, span.bodyCount,
-                          islandJoints_.data() + span.firstJoint, span.jointCount, timestep_,
-                          cfm_, erp_, scratch_);
+            StepIslandForLcp(span);
         }
     }
     if (phaseTiming_) {
@@ -828,6 +864,27 @@ void PhysicsMaster::StepWalkedIslands() {
     islandBodies_.clear();
     islandJoints_.clear();
     islandSpans_.clear();
+}
+
+void PhysicsMaster::StepIslandForLcp(const IslandSpan& span) {
+    RigidBody* const* bodies = islandBodies_.data() + span.firstBody;
+    Joint* const* joints = islandJoints_.data() + span.firstJoint;
+    const int64_t rows = CountIslandRows(joints, span.jointCount);
+    if (rows <= MaxDenseRows) {
+        StepIslandLCP(bodies, span.bodyCount, joints, span.jointCount, timestep_, cfm_, erp_,
+                      scratch_);
+        return;
+    }
+    if (!reportedLargeIsland_) {
+        reportedLargeIsland_ = true;
+        LogMessage("PhysicsMaster '%s': an island of %d bodies and %lld constraint rows is larger "
+                   "than the exact step takes (%d rows); such islands are stepped iteratively, "
+                   "with %d sweeps",
+                   GetName().c_str(), span.bodyCount, static_cast<long long>(rows), MaxDenseRows,
+                   iterations_);
+    }
+    StepIslandIterative(bodies, span.bodyCount, joints, span.jointCount, timestep_, cfm_, erp_,
+                        iterations_, OverRelaxation, scratch_);
 }
 
 } // namespace quarn

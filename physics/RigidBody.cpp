@@ -365,17 +365,52 @@ void RigidBody::IntegratePose(float h) {
     }
     const Float3 position = GetPosition() + v * h;
     const Quaternion q = GetOrientation();
+    Quaternion turned;
     if (HasBodyFlags(BodyFiniteRotation)) {
         const float t = w.Length() * h * 0.5f;
         const float sinc = std::fabs(t) < 0.0001f ? 1.0f - t * t / 6.0f : std::sin(t) / t;
         const float s = sinc * h * 0.5f;
-        SetPose(position, q * Quaternion(w.x * s, w.y * s, w.z * s, std::cos(t)));
+        turned = q * Quaternion(w.x * s, w.y * s, w.z * s, std::cos(t));
+    } else {
+        const Quaternion dq = q * Quaternion(w.x, w.y, w.z, 0.0f);
+        const float half = h * 0.5f;
+        turned =
+            Quaternion(q.x + half * dq.x, q.y + half * dq.y, q.z + half * dq.z, q.w + half * dq.w);
+    }
+    // The pivot would take the position and quietly refuse the orientation.
+    if (!position.IsFinite() || !Float3(turned.x, turned.y, turned.z).IsFinite() ||
+        turned.w - turned.w != 0.0f) {
+        ReportNotFinite();
+        velocity_ = angularVelocity_ = Float3();
         return;
     }
-    const Quaternion dq = q * Quaternion(w.x, w.y, w.z, 0.0f);
-    const float half = h * 0.5f;
-    SetPose(position, Quaternion(q.x + half * dq.x, q.y + half * dq.y, q.z + half * dq.z,
-                                 q.w + half * dq.w));
+    SetPose(position, turned);
+}
+
+bool RigidBody::KeepStateFinite() {
+    // The pivot refuses an orientation that is not finite, so only the position can hold one.
+    const Float3 position = GetPosition();
+    if (position.IsFinite() && velocity_.IsFinite() && angularVelocity_.IsFinite() &&
+        force_.IsFinite() && torque_.IsFinite()) {
+        lastFinitePosition_ = position;
+        lastFiniteOrientation_ = GetOrientation();
+        return true;
+    }
+    ReportNotFinite();
+    if (!position.IsFinite()) {
+        SetPose(lastFinitePosition_, lastFiniteOrientation_);
+    }
+    ResetMotion();
+    return false;
+}
+
+void RigidBody::ReportNotFinite() {
+    if (!reportedNotFinite_) {
+        reportedNotFinite_ = true;
+        LogMessage("RigidBody '%s': its position, speed or forces stopped being finite numbers; "
+                   "it is kept at its last finite pose, at rest",
+                   GetName().c_str());
+    }
 }
 
 // Volumes and joints --------------------------------------------------------------------------

@@ -100,8 +100,13 @@ public:
     void SetIdle(bool idle);
     void AutoIdle(float h);
 
-    // Advances the pose by the velocities over h.
+    // Advances the pose by the velocities over h. A pose that would stop being finite stays
+    // where it is and the body comes to rest.
     void IntegratePose(float h);
+    // Puts a body whose pose, velocities or accumulated forces are not all finite numbers back
+    // at its last finite pose, at rest (the world calls it each step, before the collisions);
+    // false when it had to. Either fault is reported once per body.
+    bool KeepStateFinite();
     // Mass, centre and inertia from the volumes; with recentre a DYNAMIC or GHOST body moves
     // its origin to the centre of mass and its direct pivot children stay where they are.
     void UpdateMass(bool recentre);
@@ -144,6 +149,7 @@ public:
 private:
     void SetDefaultInertia();
     void UpdateInverseMass();
+    void ReportNotFinite();
     void LinkVolumes(Node* subtree, bool attached);
 
     void OnLoaded(void* argument);
@@ -171,7 +177,11 @@ private:
     JointNode* joints_ = nullptr;
     CollisionVolume* volumes_ = nullptr;
     PhysicsMaster* world_ = nullptr;
+    // Where KeepStateFinite puts a body back; the node's own pose at the last check.
+    Float3 lastFinitePosition_;
+    Quaternion lastFiniteOrientation_;
     bool reportedImmovable_ = false;
+    bool reportedNotFinite_ = false;
     bool reportedOffCentre_ = false;
     bool reportedScale_ = false;
 };

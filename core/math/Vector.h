@@ -96,6 +96,9 @@ struct Float3 {
     constexpr bool operator!=(const Float3& other) const {
         return x != other.x || y != other.y || z != other.z;
     }
+    // No NaN and no infinity: v - v is 0 for a finite v and NaN otherwise, so one test serves
+    // all three.
+    bool IsFinite() const { return (x - x) + (y - y) + (z - z) == 0.0f; }
 
     constexpr Float3 operator+(const Float3& other) const {
         return {x + other.x, y + other.y, z + other.z};

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <tuple>
 #include <type_traits>
+#include <typeinfo>
 #include <utility>
 
 // How C++ values travel as 32-bit words, and the typed thunks that let properties and script
@@ -183,12 +184,19 @@ struct SetterTraits<void (C::*)(A)> {
     using Value = ValueOf<A>;
 };
 
+// The object as a C, or null: an object of exactly that type answers without the cast's walk of
+// the class hierarchy, which scripts pay on every property and method call otherwise.
+template <class C, class E>
+C* CastObject(E* object) {
+    return typeid(*object) == typeid(C) ? static_cast<C*>(object) : dynamic_cast<C*>(object);
+}
+
 // MakeGetter<&Node::GetFlags>(): a getter for a member `R C::F() const`.
 template <auto Getter>
 PropertyGetter MakeGetter() {
     using Traits = GetterTraits<decltype(Getter)>;
     return [](const Entity& object, uint32_t* out) {
-        if (auto* typed = dynamic_cast<const typename Traits::Class*>(&object)) {
+        if (auto* typed = CastObject<const typename Traits::Class>(&object)) {
             ValueTraits<typename Traits::Value>::Write((typed->*Getter)(), out);
         }
     };
@@ -199,7 +207,7 @@ template <auto Setter>
 PropertySetter MakeSetter() {
     using Traits = SetterTraits<decltype(Setter)>;
     return [](Entity& object, const uint32_t* value) {
-        if (auto* typed = dynamic_cast<typename Traits::Class*>(&object)) {
+        if (auto* typed = CastObject<typename Traits::Class>(&object)) {
             (typed->*Setter)(ValueTraits<typename Traits::Value>::Read(value));
         }
     };
@@ -276,7 +284,7 @@ template <auto Method, class C, class R, class... A>
 struct MethodMaker<Method, R (C::*)(A...)> {
     static MethodBinding Make() {
         return Describe<R, A...>([](Entity* object, uint32_t* block) {
-            if (auto* typed = dynamic_cast<C*>(object)) {
+            if (auto* typed = CastObject<C>(object)) {
                 Invoke<R, A...>(
                     [typed](ValueOf<A>... arguments) { return (typed->*Method)(arguments...); },
                     block, std::index_sequence_for<A...>());
@@ -289,7 +297,7 @@ template <auto Method, class C, class R, class... A>
 struct MethodMaker<Method, R (C::*)(A...) const> {
     static MethodBinding Make() {
         return Describe<R, A...>([](Entity* object, uint32_t* block) {
-            if (auto* typed = dynamic_cast<const C*>(object)) {
+            if (auto* typed = CastObject<const C>(object)) {
                 Invoke<R, A...>(
                     [typed](ValueOf<A>... arguments) { return (typed->*Method)(arguments...); },
                     block, std::index_sequence_for<A...>());

@@ -30,10 +30,6 @@ std::vector<Light*>& PointLights() {
     return list;
 }
 
-bool IsFinite(const Float3& p) {
-    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
-}
-
 bool CastsShadowHere(RenderObject& object, const Float3& point, const Float3& normal) {
     if (!object.IsFullyEnabled() || !object.IsVisible()) {
         return false;
@@ -46,7 +42,7 @@ bool CastsShadowHere(RenderObject& object, const Float3& point, const Float3& no
         return false;
     }
     const Aabb box = object.GetWorldBoundingBox();
-    if (!IsFinite(box.min) || !IsFinite(box.max)) {
+    if (!box.min.IsFinite() || !box.max.IsFinite()) {
         return false;
     }
     const Float3 centre = (box.min + box.max) * 0.5f;

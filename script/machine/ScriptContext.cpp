@@ -5,13 +5,16 @@
 #include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
 #include "core/object/Property.h"
+#include "core/object/ValueBinding.h"
 #include "core/object/ValueType.h"
 #include "core/os/Dialogs.h"
 #include "core/scene/EngineState.h"
 #include "core/scenefile/VersionControl.h"
 #include "core/string/Text.h"
 #include "script/machine/ScriptClass.h"
+#include "script/machine/ScriptCommands.h"
 #include "script/machine/ScriptDebugHooks.h"
+#include "script/machine/ScriptFastRunner.h"
 #include "script/machine/ScriptNode.h"
 #include "script/machine/ScriptResource.h"
 #include "script/machine/ScriptValueType.h"
@@ -23,6 +26,8 @@
 
 namespace quarn {
 
+using namespace script_command;
+
 namespace {
 
 ScriptContext* currentContext = nullptr;
@@ -32,51 +37,6 @@ constexpr const char* InvalidCommandText =
 constexpr uint32_t IdBits = ~PortMask;
 // Call depth that needs no allocation during a run.
 constexpr uint32_t InitialFrames = 256;
-
-// Commands by number.
-enum : uint32_t {
-    PushInt = 0,
-    PushFloat,
-    PushText,
-    Drop,
-    Duplicate,
-    ToFloat,
-    PushSelf,
-    PushParent,
-    PushRoot,
-    Index,
-    ElementAddress,
-    LoadVariable,
-    StoreVariable,
-    LoadExternal,
-    StoreExternal,
-    LoadLocal,
-    StoreLocal,
-    GetProperty,
-    SetProperty,
-    Operator,
-    Function,
-    LocalCall,
-    ExternalCall,
-    Method,
-    Jump,
-    JumpIfTrue,
-    JumpIfFalse,
-    Goto,
-    ExternalGoto,
-    Return,
-    SleepFrame,
-    Sleep,
-    End,
-    BreakpointCommand,
-    CommandCount
-};
-
-// Inline operand words after each command word; the text command reads its own.
-constexpr uint8_t OperandWords[CommandCount] = {
-    1, 1, 0, 1, 1, 2, 0, 0, 0, 2, 2, 1, 1, 1, 1, 1, 1,
-    0, 1, 1, 1, 1, 4, 2, 1, 1, 1, 2, 2, 2, 0, 0, 0, 0,
-};
 
 std::string ProgramName(const Script* instance) {
     const ScriptResource* program = instance ? instance->GetProgram() : nullptr;
@@ -201,21 +161,17 @@ bool ScriptContext::Call(Script* callee, uint32_t entry, bool outermost) {
     return true;
 }
 
-bool ScriptContext::LostDuringCall() const {
-    if (IsAbandoned()) {
-        return true;
-    }
+bool ScriptContext::FoundAlive() const {
     // Checked before every command: the serials are looked up again only after some entity
     // was destroyed or the instance changed.
-    const uint64_t destroyed = Entity::GetDestroyedCount();
-    if (destroyed == aliveCheck_.destroyed && currentSerial_ == aliveCheck_.current) {
+    if (!IsAlive(ownerSerial_) || !IsAlive(currentSerial_)) {
         return false;
     }
-    if (!IsAlive(ownerSerial_) || !IsAlive(currentSerial_)) {
-        return true;
-    }
-    aliveCheck_ = {destroyed, currentSerial_};
-    return false;
+    const uint64_t destroyed = Entity::GetDestroyedCount();
+    const uint64_t previous =
+        destroyed == aliveCheck_.destroyed ? aliveCheck_.current : currentSerial_;
+    aliveCheck_ = {destroyed, currentSerial_, previous};
+    return true;
 }
 
 int ScriptContext::InvalidCommand() {
@@ -241,7 +197,7 @@ int ScriptContext::Step() {
         return InvalidCommand();
     }
     const uint32_t command = code[position_++];
-    if (command >= CommandCount) {
+    if (command >= Count) {
         return InvalidCommand();
     }
     // One bounds check for the command's operand words, read where they lie.
@@ -256,6 +212,9 @@ int ScriptContext::Step() {
 
 int ScriptContext::Run() {
     RunScope scope(*this);
+    if (ScriptTranslatedRuns) {
+        return ScriptFastRunner::Run(*this);
+    }
     uint32_t steps = 0;
     for (;;) {
         const int result = Step();
@@ -577,7 +536,7 @@ Script* ScriptContext::ResolveScript(uint32_t word, const char* notScript, int& 
     if (!entity) {
         return nullptr;
     }
-    auto* script = dynamic_cast<Script*>(entity);
+    auto* script = CastObject<Script>(entity);
     if (!script) {
         result = RuntimeError("%s", notScript);
     }

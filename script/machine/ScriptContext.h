@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/object/Entity.h"
 #include "core/string/PrintfFormat.h"
 #include "script/machine/ScriptValueStack.h"
 
@@ -9,7 +10,6 @@
 
 namespace quarn {
 
-class Entity;
 class Script;
 
 // What one step of the machine answers.
@@ -28,6 +28,9 @@ enum ScriptStepResult : int {
 // ScriptStepLimit.
 inline constexpr uint32_t MaxScriptSteps = 100000000;
 inline uint32_t ScriptStepLimit = MaxScriptSteps;
+// Runs go through the translated form of the programs; off, every command takes the plain path,
+// the reference the translated form is held to.
+inline bool ScriptTranslatedRuns = true;
 
 // A position of no code: the context is idle.
 inline constexpr uint32_t NoScriptPosition = 0xFFFFFFFF;
@@ -45,6 +48,8 @@ struct ScriptCallFrame {
 // offsets into the current instance's program and are checked before every read, so a program
 // that runs off its end or jumps out of it gets a runtime error instead of a wild read.
 class ScriptContext {
+    friend class ScriptFastRunner;
+
 public:
     ScriptContext(Script* owner, uint32_t stackSize);
     ScriptContext(const ScriptContext&) = delete;
@@ -103,7 +108,11 @@ private:
     int Breakpoint(uint32_t offset);
     // Whether the owner, the current instance or the context itself went away during a call
     // out of the machine.
-    bool LostDuringCall() const;
+    bool LostDuringCall() const {
+        return IsAbandoned() || (!SeenAlive(currentSerial_) && !FoundAlive());
+    }
+    // Looks the owner and the instance up; true (and remembered) when both live.
+    bool FoundAlive() const;
     // The variable block of a script node: words k .. k + n - 1, or null when they do not lie
     // inside it.
     static uint32_t* VariableWords(Script& node, int32_t offset, uint32_t count);
@@ -146,10 +155,19 @@ private:
     uint32_t frameCapacity_;
     ScriptValueStack stack_;
     int activeRuns_ = 0;
-    // When owner and instance were last found alive: the destruction count and the instance.
+    // Whether the entity of that serial was found alive since the last destruction (the owner
+    // and the last two instances are).
+    bool SeenAlive(uint64_t serial) const {
+        return Entity::GetDestroyedCount() == aliveCheck_.destroyed &&
+               (serial == aliveCheck_.current || serial == aliveCheck_.previous ||
+                serial == ownerSerial_);
+    }
+    // When owner and instance were last found alive: the destruction count, the instance and the
+    // one before it (a call into another script and its return switch between the two).
     struct AliveCheck {
         uint64_t destroyed = ~uint64_t{0};
         uint64_t current = 0;
+        uint64_t previous = 0;
     };
     mutable AliveCheck aliveCheck_;
 };

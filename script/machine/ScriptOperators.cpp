@@ -8,6 +8,7 @@
 #include "core/string/NumberText.h"
 #include "core/string/Text.h"
 #include "core/string/TextArena.h"
+#include "script/machine/ScriptArithmetic.h"
 #include "script/machine/ScriptValueStack.h"
 #include "script/machine/ScriptValueType.h"
 
@@ -61,25 +62,11 @@ void Body(ScriptValueStack& stack) {
 
 // Numbers -----------------------------------------------------------------------------------
 
-// Int arithmetic wraps in 32 bits: computed on the unsigned words, never overflowing.
-constexpr uint32_t Bits(int32_t value) {
-    return static_cast<uint32_t>(value);
-}
-constexpr int32_t Wrapped(uint32_t value) {
-    return static_cast<int32_t>(value);
-}
+using script_arithmetic::Bits;
+using script_arithmetic::Quotient;
+using script_arithmetic::Remainder;
+using script_arithmetic::Wrapped;
 
-// A 0 divisor gives 0 once reported (or ignored), and the smallest int divided by -1 wraps to
-// itself with remainder 0, so no script can trap the process.
-int32_t Quotient(int32_t a, int32_t b) {
-    if (b == 0) {
-        return 0;
-    }
-    return b == -1 ? Wrapped(0u - Bits(a)) : a / b;
-}
-int32_t Remainder(int32_t a, int32_t b) {
-    return b == 0 || b == -1 ? 0 : a % b;
-}
 void CheckDivisor(bool isZero) {
     ValidityCheck(!isZero, "Division by zero");
 }
@@ -135,13 +122,13 @@ bool IntNotEqual(int32_t a, int32_t b) {
     return a != b;
 }
 int32_t IntMultiply(int32_t a, int32_t b) {
-    return Wrapped(Bits(a) * Bits(b));
+    return script_arithmetic::Multiply(a, b);
 }
 int32_t IntAdd(int32_t a, int32_t b) {
-    return Wrapped(Bits(a) + Bits(b));
+    return script_arithmetic::Add(a, b);
 }
 int32_t IntSubtract(int32_t a, int32_t b) {
-    return Wrapped(Bits(a) - Bits(b));
+    return script_arithmetic::Subtract(a, b);
 }
 int32_t IntDivide(int32_t a, int32_t b) {
     CheckDivisor(b == 0);
@@ -152,10 +139,10 @@ int32_t IntRemainder(int32_t a, int32_t b) {
     return Remainder(a, b);
 }
 int32_t ShiftLeft(int32_t a, int32_t b) {
-    return Wrapped(Bits(a) << (Bits(b) & 31));
+    return script_arithmetic::ShiftLeft(a, b);
 }
 int32_t ShiftRight(int32_t a, int32_t b) {
-    return a >> (Bits(b) & 31);
+    return script_arithmetic::ShiftRight(a, b);
 }
 int32_t Increment(int32_t a) {
     return Wrapped(Bits(a) + 1);
@@ -164,7 +151,7 @@ int32_t Decrement(int32_t a) {
     return Wrapped(Bits(a) - 1);
 }
 int32_t IntNegate(int32_t a) {
-    return Wrapped(0u - Bits(a));
+    return script_arithmetic::Negate(a);
 }
 int32_t Complement(int32_t a) {
     return ~a;
@@ -680,6 +667,57 @@ void RegisterScriptOperators() {
     Add(TypeQuaternion, "GetRotationAroundAxis(float3):float", Body<RotationAroundAxis>, Method);
 
     AddValueTypeKeywords();
+}
+
+ScriptTypedOperator ClassifyScriptOperator(ScriptOperatorFunction function) {
+    using T = ScriptTypedOperator;
+    static const std::pair<ScriptOperatorFunction, ScriptTypedOperator> bodies[] = {
+        {Body<IntAdd>, T::IntAdd},
+        {Body<IntSubtract>, T::IntSubtract},
+        {Body<IntMultiply>, T::IntMultiply},
+        {Body<IntDivide>, T::IntDivide},
+        {Body<IntRemainder>, T::IntRemainder},
+        {Body<BitAnd>, T::IntAnd},
+        {Body<BitOr>, T::IntOr},
+        {Body<BitXor>, T::IntXor},
+        {Body<ShiftLeft>, T::IntShiftLeft},
+        {Body<ShiftRight>, T::IntShiftRight},
+        {Body<IntLess>, T::IntLess},
+        {Body<IntLessEqual>, T::IntLessEqual},
+        {Body<IntGreater>, T::IntGreater},
+        {Body<IntGreaterEqual>, T::IntGreaterEqual},
+        {Body<IntEqual>, T::IntEqual},
+        {Body<IntNotEqual>, T::IntNotEqual},
+        {Body<FloatAdd>, T::FloatAdd},
+        {Body<FloatSubtract>, T::FloatSubtract},
+        {Body<FloatMultiply>, T::FloatMultiply},
+        {Body<FloatDivide>, T::FloatDivide},
+        {Body<FloatLess>, T::FloatLess},
+        {Body<FloatLessEqual>, T::FloatLessEqual},
+        {Body<FloatGreater>, T::FloatGreater},
+        {Body<FloatGreaterEqual>, T::FloatGreaterEqual},
+        {Body<FloatEqual>, T::FloatEqual},
+        {Body<FloatNotEqual>, T::FloatNotEqual},
+        {Body<And>, T::BoolAnd},
+        {Body<Or>, T::BoolOr},
+        {Body<ExclusiveOr>, T::BoolExclusiveOr},
+        {Body<BoolEqual>, T::BoolEqual},
+        {Body<BoolNotEqual>, T::BoolNotEqual},
+        {Body<IntNegate>, T::IntNegate},
+        {Body<Complement>, T::IntComplement},
+        {Body<Increment>, T::IntIncrement},
+        {Body<Decrement>, T::IntDecrement},
+        {Body<IntToBool>, T::IntToBool},
+        {Body<IntToFloat>, T::IntToFloat},
+        {Body<FloatNegate>, T::FloatNegate},
+        {Body<Not>, T::BoolNot},
+    };
+    for (const auto& [body, typed] : bodies) {
+        if (body == function) {
+            return typed;
+        }
+    }
+    return T::None;
 }
 
 int32_t ScriptFloatToInt(float value) {

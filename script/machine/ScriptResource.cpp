@@ -11,6 +11,7 @@
 #include "core/string/Text.h"
 #include "resources/ResourceRegistry.h"
 #include "script/machine/ScriptClass.h"
+#include "script/machine/ScriptFastCode.h"
 #include "script/machine/ScriptNodeClass.h"
 
 #include <algorithm>
@@ -116,6 +117,8 @@ ScriptClass* ScriptResource::GetScriptClass() const {
 }
 
 void ScriptResource::FreeCode() {
+    fastCode_.reset();
+    ++codeVersion_;
     FreeTextBlock(codeBlock_);
     codeBlock_ = 0;
     code_ = nullptr;
@@ -370,6 +373,7 @@ bool ScriptResource::ResolveExterns(bool force) {
             if (code_[fixup.wordOffset] != target.offset) {
                 code_[fixup.wordOffset] = target.offset;
                 changed = true;
+                ++codeVersion_;
                 const ScriptClass* targetClass = program->GetScriptClass();
                 if (fixup.hashOffset != 0 && targetClass) {
                     code_[fixup.hashOffset] = targetClass->GetNameHash();
@@ -412,8 +416,20 @@ void ScriptResource::ArmBreakpoints(uint32_t spared) {
             code_[breakpoint.offset] != BreakpointCommand) {
             breakpoint.savedWord = code_[breakpoint.offset];
             code_[breakpoint.offset] = BreakpointCommand;
+            ++codeVersion_;
         }
     }
+}
+
+ScriptFastCode* ScriptResource::TranslateCode() {
+    fastCode_.reset();
+    if (!code_) {
+        return nullptr;
+    }
+    fastVersion_ = codeVersion_;
+    fastGeneration_ = GetScriptValueTypeGeneration();
+    fastCode_ = std::make_unique<ScriptFastCode>(*this);
+    return fastCode_.get();
 }
 
 ScriptBreakpoint* ScriptResource::FindBreakpoint(uint32_t offset) {

@@ -3,6 +3,7 @@
 #include "core/string/TextArena.h"
 #include "resources/Resource.h"
 #include "script/machine/ScriptSymbols.h"
+#include "script/machine/ScriptValueType.h"
 
 #include <cstdint>
 #include <memory>
@@ -16,6 +17,7 @@ class ClassInfo;
 class MethodInfo;
 class Property;
 class ScriptClass;
+class ScriptFastCode;
 
 // Values of ScriptResource::GetLinkState; any other value: not compiled or not loaded.
 enum ScriptLinkState : uint32_t {
@@ -90,8 +92,12 @@ public:
     bool HasLineTable() const { return hasLineTable_; }
 
     // Null without code. The code lies in the text arena: a text literal's word is
-    // GetCodeTextWord() + 4 x its word offset.
-    uint32_t* GetCode() { return code_; }
+    // GetCodeTextWord() + 4 x its word offset. Whoever takes the writable code may change it, so
+    // the machine translates it again before its next run.
+    uint32_t* GetCode() {
+        ++codeVersion_;
+        return code_;
+    }
     const uint32_t* GetCode() const { return code_; }
     uint32_t GetCodeSize() const { return codeSize_; }
     TextWord GetCodeTextWord() const { return codeBlock_; }
@@ -115,9 +121,18 @@ public:
     std::vector<ScriptBreakpoint>& Breakpoints() { return breakpoints_; }
     // The breakpoint recorded at the code offset, or null.
     ScriptBreakpoint* FindBreakpoint(uint32_t offset);
+    // The machine's translation of the code as it stands (made anew after any change of the code
+    // or of the operator registry); null without code.
+    ScriptFastCode* GetFastCode() {
+        return fastCode_ && fastVersion_ == codeVersion_ &&
+                       fastGeneration_ == GetScriptValueTypeGeneration()
+                   ? fastCode_.get()
+                   : TranslateCode();
+    }
 
 private:
     void FreeCode();
+    ScriptFastCode* TranslateCode();
     // Installs what was read, fills the script class object; false when the arena is full.
     bool InstallProgram(ScriptCode& code, ScriptSymbols& symbols, bool hasSymbols);
     // Reads the symbol file into `symbols`; false (logged) when it fails a check. A missing
@@ -156,6 +171,11 @@ private:
     std::string scriptName_;
     std::vector<ScriptBreakpoint> breakpoints_;
     uint32_t linkState_ = ScriptNotLinked;
+    // Counts the changes of the code words, the translation's key with the registry generation.
+    uint64_t codeVersion_ = 0;
+    std::unique_ptr<ScriptFastCode> fastCode_;
+    uint64_t fastVersion_ = 0;
+    uint64_t fastGeneration_ = 0;
     std::vector<int> inputPorts_;
     std::vector<int> outputPorts_;
 };

@@ -113,6 +113,12 @@ public:
         top_ += count;
     }
 
+    // The machine's translated commands address the words directly: word `index` above the base
+    // is Words()[index] (the spare word is Words()[-1]). They set the depth once a straight run
+    // of commands is done; SetDepth never goes past the capacity.
+    uint32_t* Words() { return Base(); }
+    void SetDepth(uint32_t depth) { top_ = depth <= capacity_ ? depth : capacity_; }
+
     void PushInt(int32_t value) { Push(uint32_t(value)); }
     int32_t PopInt() { return int32_t(Pop()); }
     void PushFloat(float value) {

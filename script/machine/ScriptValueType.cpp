@@ -77,6 +77,7 @@ bool ScriptValueType::AddOperator(const char* signature, int index, ScriptOperat
         operators_.resize(static_cast<size_t>(index) + 1);
     }
     operators_[static_cast<size_t>(index)] = std::move(record);
+    ++detail::scriptValueTypeGeneration;
     return true;
 }
 
@@ -89,6 +90,7 @@ ScriptValueType* CreateValueType(const char* name, int32_t wordCount, int32_t ty
         types.resize(static_cast<size_t>(typeId) + 1);
     }
     types[static_cast<size_t>(typeId)] = std::make_unique<ScriptValueType>(name, wordCount);
+    ++detail::scriptValueTypeGeneration;
     return types[static_cast<size_t>(typeId)].get();
 }
 
@@ -116,6 +118,7 @@ int32_t FindValueType(const char* name) {
 
 void DeleteAllValueTypes() {
     ValueTypes().clear();
+    ++detail::scriptValueTypeGeneration;
 }
 
 TokenTable& GetScriptKeywordTable() {

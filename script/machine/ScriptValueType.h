@@ -71,6 +71,13 @@ int GetScriptValueTypeCount();
 // The type id of the value type of that name (exact); -1 when none.
 int32_t FindValueType(const char* name);
 void DeleteAllValueTypes();
+namespace detail {
+inline uint64_t scriptValueTypeGeneration = 0;
+} // namespace detail
+// Changes whenever a value type or operator is created, replaced or deleted.
+inline uint64_t GetScriptValueTypeGeneration() {
+    return detail::scriptValueTypeGeneration;
+}
 
 // Token ids of the script language's keyword table.
 enum ScriptToken : int32_t {

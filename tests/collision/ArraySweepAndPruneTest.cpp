@@ -108,9 +108,10 @@ public:
         ASSERT_TRUE(sap_.RemoveObject(live_[object].first));
         live_.erase(object);
     }
+    uint32_t Dump(SapPair** pairs) { return sap_.DumpPairs(&Created, &Deleted, this, pairs); }
     void DumpAndCheck() {
         SapPair* pairs = nullptr;
-        const uint32_t count = sap_.DumpPairs(&Created, &Deleted, this, &pairs);
+        const uint32_t count = Dump(&pairs);
         const PairSet expected = BruteForce();
         EXPECT_EQ(reported_, expected);
         PairSet held;
@@ -289,6 +290,41 @@ TEST(SweepAndPruneTest, ThePairTableGrowsAndShrinksBack) {
     model.DumpAndCheck();
     EXPECT_EQ(manager.GetCount(), 1u);
     EXPECT_LE(manager.GetTableSize(), 2u);
+}
+
+TEST(SweepAndPruneTest, ALimitedPairListKeepsWhatFitsAndFindsTheRestWhenTheyMeetAgain) {
+    SweepAndPruneModel model;
+    model.sap_.SetPairLimit(100);
+    for (int i = 0; i < 40; ++i) {
+        model.Add({0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f});
+    }
+    SapPair* pairs = nullptr;
+    ASSERT_EQ(model.Dump(&pairs), 100u);
+    const SweepAndPruneModel::PairSet all = model.BruteForce();
+    for (const auto& pair : model.reported_) {
+        EXPECT_TRUE(all.count(pair));
+    }
+    EXPECT_EQ(model.reported_.size(), 100u);
+    EXPECT_EQ(model.sap_.TakeRefusedPairCount(), 40u * 39u / 2u - 100u);
+    EXPECT_EQ(model.sap_.TakeRefusedPairCount(), 0u);
+
+    // Pairs left out are not followed while their boxes stay together; once the boxes part (the
+    // last farthest, so that none passes another) and meet again in a row, each overlapping its
+    // neighbours only, every pair fits.
+    const std::vector<uintptr_t> objects = model.LiveObjects();
+    for (size_t i = objects.size(); i-- > 0;) {
+        const float x = 10.0f * static_cast<float>(i);
+        model.Move(objects[i], {x, 0.0f, 0.0f, x + 1.0f, 1.0f, 1.0f});
+    }
+    model.DumpAndCheck();
+    EXPECT_TRUE(model.reported_.empty());
+    for (size_t i = 0; i < objects.size(); ++i) {
+        const float x = 0.75f * static_cast<float>(i);
+        model.Move(objects[i], {x, 0.0f, 0.0f, x + 1.0f, 1.0f, 1.0f});
+    }
+    model.DumpAndCheck();
+    EXPECT_EQ(model.reported_.size(), 39u);
+    EXPECT_EQ(model.sap_.TakeRefusedPairCount(), 0u);
 }
 
 TEST(SweepAndPruneTest, InvertedAndNaNBoxesCauseNoFault) {

@@ -326,6 +326,45 @@ TEST_F(CollisionSpaceTest, SweepSpaceKeepsItsVolumeLimit) {
     EXPECT_NE(first->sapHandle_ >> 16, second->sapHandle_ >> 16);
 }
 
+TEST_F(CollisionSpaceTest, ACrowdOnOneSpotCostsMemoryByItsVolumesAndItsPairsAreFoundWhenItParts) {
+    test::CapturingLogSink log;
+    const DefaultAllocator& memory = DefaultAllocator::Instance();
+    std::vector<size_t> bytes;
+    for (int count : {200, 400}) {
+        const size_t before = memory.GetLiveBytes();
+        CollisionSpaceSweepnPrune* space = SweepSpace(count);
+        std::vector<CollisionVolume*> volumes;
+        for (int i = 0; i < count; ++i) {
+            volumes.push_back(Ball(Numbered("v", i), Float3(), 0.5f));
+            space->AddVolume(*volumes.back());
+        }
+        space->Prepare();
+        bytes.push_back(memory.GetLiveBytes() - before);
+        // The cache takes what it holds; every other pair is counted as not tested.
+        const uint64_t pairs = static_cast<uint64_t>(count) * (count - 1) / 2;
+        EXPECT_EQ(space->GetUsedPairCount(), CollisionSpace::PairCapacity);
+        EXPECT_EQ(space->GetDroppedPairCount(), pairs - CollisionSpace::PairCapacity);
+
+        // Apart (the last farthest, so that none passes another), then in a grid where each
+        // touches its neighbours: every pair is found.
+        for (int i = count; i-- > 0;) {
+            volumes[i]->SetPosition(Float3(10.0f * static_cast<float>(i), 0.0f, 0.0f));
+            space->VolumeMoved(*volumes[i]);
+        }
+        EXPECT_TRUE(CollideCached(*space).empty());
+        for (int i = 0; i < count; ++i) {
+            volumes[i]->SetPosition(Float3(0.75f * static_cast<float>(i % 20), 0.0f,
+                                           0.75f * static_cast<float>(i / 20)));
+            space->VolumeMoved(*volumes[i]);
+        }
+        EXPECT_EQ(CollideCached(*space), BruteForce(volumes, true)) << count;
+    }
+    // Twice the volumes, with four times the overlapping pairs, take far less than four times
+    // the memory.
+    EXPECT_LT(bytes[1], 2 * bytes[0]);
+    EXPECT_EQ(log.Lines().size(), 2u); // one per space
+}
+
 TEST_F(CollisionSpaceTest, TwoStaticOrMasklessVolumesNeverPairInASweepSpace) {
     CollisionSpaceSweepnPrune* space = SweepSpace(10);
     CollisionSphere* a = Ball("a", Float3(), 1.0f, CollSolid | CollStatic);

@@ -5,6 +5,9 @@
 #include "resources/DataBaseResource.h"
 #include "resources/ResourceRegistry.h"
 #include "tests/physics/PhysicsTestSupport.h"
+#include "tests/support/CapturingLogSink.h"
+
+#include <limits>
 
 namespace quarn::test {
 namespace {
@@ -51,6 +54,40 @@ TEST_F(PhysicsMasterState, HeldValuesReadBackAsTheirSetters) {
         const Float3 force = world_->ImpulseToForce(Float3(1.0f, -2.0f, 0.0f));
         EXPECT_EQ(force.x, c.force.x);
         EXPECT_EQ(force.y, c.force.y);
+    }
+}
+
+TEST_F(PhysicsMasterState, SettersRefuseValuesThatAreNotFiniteAndKeepIterationsInRange) {
+    // As a scene file sets them; 1e39 overflows a float.
+    CapturingLogSink log;
+    for (const char* name :
+         {"timestep", "slowmotion", "gravity", "damping", "angulardamping", "erp", "cfm",
+          "idlethreshold", "idletime", "contactmindepth", "contactmaxvel"}) {
+        const Property* property = PhysicsMaster::classInfo->FindProperty(name);
+        ASSERT_NE(property, nullptr) << name;
+        property->SetFromText(*world_, "0.005");
+        const std::string held = property->GetAsText(*world_);
+        for (const char* wild : {"nan", "inf", "-inf", "1e39"}) {
+            log.Clear();
+            property->SetFromText(*world_, wild);
+            EXPECT_EQ(property->GetAsText(*world_), held) << name << " " << wild;
+            ASSERT_EQ(log.Lines().size(), 1u) << name << " " << wild;
+            EXPECT_TRUE(log.Contains(std::string(name) + " ")) << log.Lines()[0].text;
+        }
+    }
+
+    struct Iterations {
+        int32_t set;
+        int32_t held;
+    };
+    for (const Iterations c :
+         {Iterations{20, 20}, Iterations{2000000000, PhysicsMaster::MaxIterations},
+          Iterations{-5, 0}, Iterations{0, 0},
+          Iterations{PhysicsMaster::MaxIterations, PhysicsMaster::MaxIterations}}) {
+        log.Clear();
+        world_->SetIterations(c.set);
+        EXPECT_EQ(world_->GetIterations(), c.held) << c.set;
+        EXPECT_EQ(log.Lines().size(), c.set == c.held ? 0u : 1u) << c.set;
     }
 }
 

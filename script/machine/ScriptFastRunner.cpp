@@ -1,0 +1,468 @@
+#include "script/machine/ScriptFastRunner.h"
+
+#include "core/object/ValueBinding.h"
+#include "script/machine/ScriptArithmetic.h"
+#include "script/machine/ScriptContext.h"
+#include "script/machine/ScriptFastCode.h"
+#include "script/machine/ScriptNode.h"
+#include "script/machine/ScriptResource.h"
+
+#include <cstring>
+
+namespace quarn {
+
+namespace {
+
+constexpr const char* EndlessLoopText =
+    "Infinite loop detected (100million'th instruction reached)";
+
+inline int32_t Int(uint32_t word) {
+    return static_cast<int32_t>(word);
+}
+inline uint32_t Word(int32_t value) {
+    return static_cast<uint32_t>(value);
+}
+inline float Float(uint32_t word) {
+    float value;
+    std::memcpy(&value, &word, 4);
+    return value;
+}
+inline uint32_t Bool(bool value) {
+    return value ? 1u : 0u;
+}
+
+} // namespace
+
+int ScriptFastRunner::Run(ScriptContext& context) {
+    namespace arithmetic = script_arithmetic;
+    ScriptContext& c = context;
+    ScriptValueStack& stack = c.stack_;
+    uint32_t* const words = stack.Words();
+    const int64_t capacity = stack.Capacity();
+    const uint32_t limit = ScriptStepLimit;
+    uint32_t steps = 0;
+
+    // The state of the region chain being run: its program's form, the frame base and the
+    // instance's variables, all taken anew at every dynamic entry.
+    ScriptResource* program = nullptr;
+    ScriptFastCode* fast = nullptr;
+    uint32_t frameBase = 0;
+    uint32_t* fp = words;
+    uint32_t* variables = nullptr;
+    uint32_t variableCount = 0;
+    uint32_t entrySteps = 0;
+    const FastOp* op = nullptr;
+    const FastOp* next = nullptr;
+    // Where a jump or call goes, and the op's cache of the region there.
+    const FastOp** cache = nullptr;
+    uint32_t target = 0;
+    int32_t targetDepth = 0;
+    int result = StepContinue;
+
+    // The labels in FastOpCode order, then four per typed operator in ScriptTypedOperator order.
+#define QUARN_TYPED(name) &&name##_S, &&name##_K, &&name##_BS, &&name##_BK
+#define QUARN_PLAIN(name) &&name##_S, &&name##_K, &&unused, &&unused
+#define QUARN_UNARY(name) &&name##_S, &&unused, &&unused, &&unused
+    static const void* const labels[FastOpCount] = {
+        &&enter,
+        &&move_slot,
+        &&move_constant,
+        &&load_local_at,
+        &&store_local_at,
+        &&load_variable,
+        &&load_variable_at,
+        &&store_variable,
+        &&store_variable_at,
+        &&element,
+        &&test_branch,
+        &&jump,
+        &&call,
+        &&return_,
+        &&handoff,
+        &&plain_step,
+        &&unused, // None
+        &&unused,
+        &&unused,
+        &&unused,
+        QUARN_PLAIN(IntAdd),
+        QUARN_PLAIN(IntSubtract),
+        QUARN_PLAIN(IntMultiply),
+        QUARN_PLAIN(IntDivide),
+        QUARN_PLAIN(IntRemainder),
+        QUARN_PLAIN(IntAnd),
+        QUARN_PLAIN(IntOr),
+        QUARN_PLAIN(IntXor),
+        QUARN_PLAIN(IntShiftLeft),
+        QUARN_PLAIN(IntShiftRight),
+        QUARN_TYPED(IntLess),
+        QUARN_TYPED(IntLessEqual),
+        QUARN_TYPED(IntGreater),
+        QUARN_TYPED(IntGreaterEqual),
+        QUARN_TYPED(IntEqual),
+        QUARN_TYPED(IntNotEqual),
+        QUARN_PLAIN(FloatAdd),
+        QUARN_PLAIN(FloatSubtract),
+        QUARN_PLAIN(FloatMultiply),
+        QUARN_PLAIN(FloatDivide),
+        QUARN_TYPED(FloatLess),
+        QUARN_TYPED(FloatLessEqual),
+        QUARN_TYPED(FloatGreater),
+        QUARN_TYPED(FloatGreaterEqual),
+        QUARN_TYPED(FloatEqual),
+        QUARN_TYPED(FloatNotEqual),
+        QUARN_PLAIN(BoolAnd),
+        QUARN_PLAIN(BoolOr),
+        QUARN_PLAIN(BoolExclusiveOr),
+        QUARN_TYPED(BoolEqual),
+        QUARN_TYPED(BoolNotEqual),
+        QUARN_UNARY(IntNegate),
+        QUARN_UNARY(IntComplement),
+        QUARN_UNARY(IntIncrement),
+        QUARN_UNARY(IntDecrement),
+        QUARN_UNARY(IntToBool),
+        QUARN_UNARY(IntToFloat),
+        QUARN_UNARY(FloatNegate),
+        QUARN_UNARY(BoolNot),
+    };
+#undef QUARN_TYPED
+#undef QUARN_PLAIN
+#undef QUARN_UNARY
+    static_assert(FirstTypedOp == 16 && sizeof labels / sizeof labels[0] == FastOpCount);
+
+#define DISPATCH() goto* labels[op->code]
+#define QUARN_STORE_MOVES()                                                                        \
+    for (const FastMove *move = fast->Moves() + op->firstMove, *end = move + op->moveCount;        \
+         move != end; ++move) {                                                                    \
+        fp[move->slot] =                                                                           \
+            move->operand == FastOperand::Slot ? fp[move->source] : Word(move->source);            \
+    }
+#define NEXT()                                                                                     \
+    ++op;                                                                                          \
+    DISPATCH()
+
+dynamic:
+    // Where the plain step would look before a command: the instance, its program, its form.
+    if (c.LostDuringCall()) {
+        return StepNodeDeleted;
+    }
+    program = c.current_ ? c.current_->GetProgram() : nullptr;
+    fast = program && program->Breakpoints().empty() ? program->GetFastCode() : nullptr;
+    frameBase = c.FrameBase();
+    op = fast ? fast->Region(c.position_, Int(stack.Depth() - frameBase)) : nullptr;
+    if (!op) {
+        goto plain;
+    }
+    fp = words + frameBase;
+    variables = c.current_->GetVariables();
+    variableCount = c.current_->GetVariableCount();
+    goto enter;
+
+plain:
+    result = c.Step();
+    if (++steps >= limit && result != StepNodeDeleted) {
+        return c.RuntimeError("%s", EndlessLoopText);
+    }
+    if (result != StepContinue) {
+        return result;
+    }
+    goto dynamic;
+
+enter:
+    // Whatever the region's commands would check of the stacks and variables, checked once; the
+    // region runs only when none of its commands can be the step limit's.
+    if (op->done >= limit - steps || int64_t(frameBase) + op->peak > capacity ||
+        int64_t(frameBase) < op->needBase || op->needVariables > variableCount) {
+        c.position_ = op->offset;
+        stack.SetDepth(Word(Int(frameBase) + op->depth));
+        goto plain;
+    }
+    entrySteps = steps;
+    steps += op->done;
+    NEXT();
+
+move_slot:
+    fp[op->dst] = fp[op->a];
+    NEXT();
+move_constant:
+    fp[op->dst] = Word(op->a);
+    NEXT();
+load_local_at : {
+    // The word must lie in the frame, below the offset word.
+    const int64_t at = int64_t(frameBase) + Int(fp[op->a]);
+    if (at < 0 || at + 1 > int64_t(frameBase) + op->depth - 1) {
+        goto handoff;
+    }
+    fp[op->dst] = words[at];
+    NEXT();
+}
+store_local_at : {
+    const int64_t at = int64_t(frameBase) + Int(fp[op->dst]);
+    if (at < 0 || at + 1 > int64_t(frameBase) + op->depth - 2) {
+        goto handoff;
+    }
+    words[at] = op->operand == uint8_t(FastOperand::Slot) ? fp[op->a] : Word(op->a);
+    NEXT();
+}
+load_variable:
+    fp[op->dst] = variables[op->a];
+    NEXT();
+load_variable_at : {
+    const int32_t at = Int(fp[op->a]);
+    if (at < 0 || uint32_t(at) >= variableCount) {
+        goto handoff;
+    }
+    fp[op->dst] = variables[at];
+    NEXT();
+}
+store_variable:
+    variables[op->dst] = op->operand == uint8_t(FastOperand::Slot) ? fp[op->a] : Word(op->a);
+    NEXT();
+store_variable_at : {
+    const int32_t at = Int(fp[op->dst]);
+    if (at < 0 || uint32_t(at) >= variableCount) {
+        goto handoff;
+    }
+    variables[at] = op->operand == uint8_t(FastOperand::Slot) ? fp[op->a] : Word(op->a);
+    NEXT();
+}
+element : {
+    const int32_t index = Int(fp[op->b]);
+    if (index < 0 || index >= Int(op->extent)) {
+        goto handoff;
+    }
+    const uint32_t base = op->operand == uint8_t(FastOperand::Slot) ? fp[op->a] : Word(op->a);
+    fp[op->dst] = base + uint32_t(index) * op->stride;
+    NEXT();
+}
+
+plain_step:
+    c.position_ = op->next;
+    stack.SetDepth(Word(Int(frameBase) + op->depth));
+    steps = entrySteps + op->done;
+    goto plain;
+
+test_branch:
+    if ((fp[op->a] != 0) == (op->sense != 0)) {
+        goto taken;
+    }
+    goto not_taken;
+
+jump:
+taken:
+    cache = &op->target;
+    target = op->next;
+    targetDepth = op->depth;
+    goto follow;
+not_taken:
+    cache = &op->fallthrough;
+    target = op->offset + 2;
+    targetDepth = op->depth;
+follow:
+    // The region at the target, found once and kept in the op.
+    next = *cache;
+    if (!next) {
+        next = fast->Region(target, targetDepth);
+        if (!next) {
+            c.position_ = target;
+            stack.SetDepth(Word(Int(frameBase) + targetDepth));
+            goto dynamic;
+        }
+        *cache = next;
+    }
+    op = next;
+    goto enter;
+
+call : {
+    QUARN_STORE_MOVES();
+    if (c.frames_.size() >= c.frameCapacity_) {
+        goto handoff;
+    }
+    const uint32_t depth = Word(Int(frameBase) + op->depth);
+    const auto entry = uint32_t(op->a);
+    ScriptCallFrame frame;
+    frame.caller = c.current_;
+    frame.callerSerial = c.currentSerial_;
+    frame.returnPosition = op->next;
+    frame.entry = entry;
+    frame.frameBase = depth;
+    c.frames_.push_back(frame);
+    frameBase = depth;
+    fp = words + frameBase;
+    cache = &op->target;
+    target = entry;
+    targetDepth = 0;
+    goto follow;
+}
+
+return_ : {
+    QUARN_STORE_MOVES();
+    if (c.frames_.empty()) {
+        goto handoff;
+    }
+    const auto locals = uint32_t(op->a);
+    const auto results = uint32_t(op->b);
+    uint32_t depth = Word(Int(frameBase) + op->depth);
+    uint32_t* top = words + depth;
+    std::memmove(top - results - locals, top - results, size_t(results) * 4);
+    depth -= locals;
+    stack.SetDepth(depth);
+    const ScriptCallFrame frame = c.frames_.back();
+    c.frames_.pop_back();
+    c.commandOffset_ = op->offset;
+    Script* const returning = c.current_;
+    c.current_ = frame.caller;
+    c.currentSerial_ = frame.callerSerial;
+    c.position_ = frame.returnPosition;
+    if (frame.outermost) {
+        return StepEnded;
+    }
+    // The caller may have been deleted by what it called; the alive check stands while no
+    // entity was destroyed since.
+    if (!c.SeenAlive(c.currentSerial_) && !IsAlive(c.currentSerial_)) {
+        return StepNodeDeleted;
+    }
+    if (c.current_ != returning) {
+        goto dynamic;
+    }
+    frameBase = c.FrameBase();
+    fp = words + frameBase;
+    op = fast->Region(c.position_, Int(depth - frameBase));
+    if (!op) {
+        goto dynamic;
+    }
+    goto enter;
+}
+
+handoff:
+    // The command at op->offset through the plain path, on the value stack its commands would
+    // have left: the words the region kept in view are stored first.
+    QUARN_STORE_MOVES();
+    {
+        // Copied before the call: what it calls may translate the program anew.
+        const uint32_t offset = op->offset;
+        c.position_ = op->next;
+        c.commandOffset_ = offset;
+        stack.SetDepth(Word(Int(frameBase) + op->depth));
+        steps = entrySteps + op->done + 1;
+        const uint32_t* code = static_cast<const ScriptResource*>(program)->GetCode();
+        result = c.Execute(code[offset], code + offset + 1);
+        if (result != StepContinue) {
+            return result;
+        }
+        goto dynamic;
+    }
+
+    // Typed operators: the first operand in a slot, the second in a slot (_S) or constant (_K);
+    // compares also as conditional jumps (_BS, _BK).
+#define QUARN_OPERANDS_S                                                                           \
+    const uint32_t x = fp[op->a];                                                                  \
+    const uint32_t y = fp[op->b];                                                                  \
+    (void)y
+#define QUARN_OPERANDS_K                                                                           \
+    const uint32_t x = fp[op->a];                                                                  \
+    const uint32_t y = Word(op->b)
+#define QUARN_BINARY(name, result)                                                                 \
+    name##_S : {                                                                                   \
+        QUARN_OPERANDS_S;                                                                          \
+        fp[op->dst] = (result);                                                                    \
+        NEXT();                                                                                    \
+    }                                                                                              \
+    name##_K : {                                                                                   \
+        QUARN_OPERANDS_K;                                                                          \
+        fp[op->dst] = (result);                                                                    \
+        NEXT();                                                                                    \
+    }
+#define QUARN_DIVISION(name, result)                                                               \
+    name##_S : {                                                                                   \
+        QUARN_OPERANDS_S;                                                                          \
+        if (y == 0) {                                                                              \
+            goto handoff;                                                                          \
+        }                                                                                          \
+        fp[op->dst] = (result);                                                                    \
+        NEXT();                                                                                    \
+    }                                                                                              \
+    name##_K : {                                                                                   \
+        QUARN_OPERANDS_K;                                                                          \
+        fp[op->dst] = (result);                                                                    \
+        NEXT();                                                                                    \
+    }
+#define QUARN_COMPARE(name, condition)                                                             \
+    QUARN_BINARY(name, Bool(condition))                                                            \
+    name##_BS : {                                                                                  \
+        QUARN_OPERANDS_S;                                                                          \
+        if ((condition) == (op->sense != 0)) {                                                     \
+            goto taken;                                                                            \
+        }                                                                                          \
+        goto not_taken;                                                                            \
+    }                                                                                              \
+    name##_BK : {                                                                                  \
+        QUARN_OPERANDS_K;                                                                          \
+        if ((condition) == (op->sense != 0)) {                                                     \
+            goto taken;                                                                            \
+        }                                                                                          \
+        goto not_taken;                                                                            \
+    }
+#define QUARN_UNARY(name, result)                                                                  \
+    name##_S : {                                                                                   \
+        const uint32_t x = fp[op->a];                                                              \
+        fp[op->dst] = (result);                                                                    \
+        NEXT();                                                                                    \
+    }
+
+    QUARN_BINARY(IntAdd, Word(arithmetic::Add(Int(x), Int(y))))
+    QUARN_BINARY(IntSubtract, Word(arithmetic::Subtract(Int(x), Int(y))))
+    QUARN_BINARY(IntMultiply, Word(arithmetic::Multiply(Int(x), Int(y))))
+    QUARN_DIVISION(IntDivide, Word(arithmetic::Quotient(Int(x), Int(y))))
+    QUARN_DIVISION(IntRemainder, Word(arithmetic::Remainder(Int(x), Int(y))))
+    QUARN_BINARY(IntAnd, x & y)
+    QUARN_BINARY(IntOr, x | y)
+    QUARN_BINARY(IntXor, x ^ y)
+    QUARN_BINARY(IntShiftLeft, Word(arithmetic::ShiftLeft(Int(x), Int(y))))
+    QUARN_BINARY(IntShiftRight, Word(arithmetic::ShiftRight(Int(x), Int(y))))
+    QUARN_COMPARE(IntLess, Int(x) < Int(y))
+    QUARN_COMPARE(IntLessEqual, Int(x) <= Int(y))
+    QUARN_COMPARE(IntGreater, Int(x) > Int(y))
+    QUARN_COMPARE(IntGreaterEqual, Int(x) >= Int(y))
+    QUARN_COMPARE(IntEqual, x == y)
+    QUARN_COMPARE(IntNotEqual, x != y)
+    QUARN_BINARY(FloatAdd, FloatToWord(Float(x) + Float(y)))
+    QUARN_BINARY(FloatSubtract, FloatToWord(Float(x) - Float(y)))
+    QUARN_BINARY(FloatMultiply, FloatToWord(Float(x) * Float(y)))
+    // Only a +0.0 divisor reports, as the operator's body checks the word.
+    QUARN_DIVISION(FloatDivide, FloatToWord(Float(x) / Float(y)))
+    QUARN_COMPARE(FloatLess, Float(x) < Float(y))
+    QUARN_COMPARE(FloatLessEqual, Float(x) <= Float(y))
+    QUARN_COMPARE(FloatGreater, Float(x) > Float(y))
+    QUARN_COMPARE(FloatGreaterEqual, Float(x) >= Float(y))
+    QUARN_COMPARE(FloatEqual, Float(x) == Float(y))
+    QUARN_COMPARE(FloatNotEqual, Float(x) != Float(y))
+    QUARN_BINARY(BoolAnd, Bool(x != 0 && y != 0))
+    QUARN_BINARY(BoolOr, Bool(x != 0 || y != 0))
+    QUARN_BINARY(BoolExclusiveOr, Bool((x != 0) != (y != 0)))
+    QUARN_COMPARE(BoolEqual, (x != 0) == (y != 0))
+    QUARN_COMPARE(BoolNotEqual, (x != 0) != (y != 0))
+    QUARN_UNARY(IntNegate, Word(arithmetic::Negate(Int(x))))
+    QUARN_UNARY(IntComplement, ~x)
+    QUARN_UNARY(IntIncrement, Word(arithmetic::Add(Int(x), 1)))
+    QUARN_UNARY(IntDecrement, Word(arithmetic::Subtract(Int(x), 1)))
+    QUARN_UNARY(IntToBool, Bool(x != 0))
+    QUARN_UNARY(IntToFloat, FloatToWord(static_cast<float>(Int(x))))
+    QUARN_UNARY(FloatNegate, FloatToWord(-Float(x)))
+    QUARN_UNARY(BoolNot, Bool(x == 0))
+
+#undef QUARN_OPERANDS_S
+#undef QUARN_OPERANDS_K
+#undef QUARN_BINARY
+#undef QUARN_DIVISION
+#undef QUARN_COMPARE
+#undef QUARN_UNARY
+#undef DISPATCH
+#undef QUARN_STORE_MOVES
+#undef NEXT
+
+unused:
+    // No translation makes these; should one appear, the plain path runs its command.
+    goto handoff;
+}
+
+} // namespace quarn

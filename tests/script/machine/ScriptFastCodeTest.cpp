@@ -1,0 +1,383 @@
+#include "script/machine/ScriptFastCode.h"
+
+#include "script/machine/ScriptOperators.h"
+#include "tests/script/machine/ScriptRunSupport.h"
+
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace quarn::test {
+
+namespace {
+
+// Programs run through the plain path and through the translated form, stopped by the step
+// limit after every command count in turn: both must leave the same machine behind.
+struct Program {
+    const char* name;
+    const char* source; // "$0" is a ScriptTestThing's id
+    std::vector<uint32_t> arguments;
+};
+
+const Program Programs[] = {
+    {"sum of i % 7 with a do-while loop",
+     R"asm(function "f" (int, int):int at=@f
+f:
+    push 0
+loop:
+    push 0
+    push 0
+    loadlocal 1
+    push -2
+    loadlocal 1
+    push 7
+    op int "%(int):int"
+    op int "+(int):int"
+    storelocal 1
+    push -2
+    push -2
+    loadlocal 1
+    push 1
+    op int "+(int):int"
+    storelocal 1
+    push -2
+    loadlocal 1
+    push -1
+    loadlocal 1
+    op int "<=(int):bool"
+    jumpif loop
+    push 0
+    loadlocal 1
+    return 3 1
+)asm",
+     {3, 12}},
+    {"recursion",
+     R"asm(function "fib" (int):int at=@fib
+fib:
+    push -1
+    loadlocal 1
+    push 2
+    op int "<(int):bool"
+    jumpifnot recurse
+    push -1
+    loadlocal 1
+    return 1 1
+recurse:
+    push -1
+    loadlocal 1
+    push 1
+    op int "-(int):int"
+    call @fib
+    push -1
+    loadlocal 1
+    push 2
+    op int "-(int):int"
+    call @fib
+    op int "+(int):int"
+    return 1 1
+)asm",
+     {5}},
+    {"recursion past the frames",
+     R"asm(f:
+    push -1
+    loadlocal 1
+    push 1
+    op int "+(int):int"
+    call @f
+    return 1 1
+)asm",
+     {0}},
+    {"calls past the frames",
+     R"asm(f:
+    call @f
+)asm",
+     {}},
+    {"an array in the variables",
+     R"asm(var "flags" array count=6 elem=int
+    push 0
+    push 0
+    storelocal 1
+fill:
+    push 0
+    push 0
+    loadlocal 1
+    elemaddr 6 1
+    push 0
+    loadlocal 1
+    push 3
+    op int "*(int):int"
+    store 1
+    push 0
+    push 0
+    loadlocal 1
+    push 1
+    op int "+(int):int"
+    storelocal 1
+    push 0
+    loadlocal 1
+    push -1
+    loadlocal 1
+    op int "<(int):bool"
+    jumpif fill
+    push 0
+    push 2
+    elemaddr 6 1
+    load 1
+    push 0
+    push 5
+    elemaddr 6 1
+    load 1
+    op int "+(int):int"
+    end
+)asm",
+     {7}}, // one past the array: the index error at its last round
+    {"operators on ints, floats and bools",
+     R"asm(
+    push -1
+    loadlocal 1
+    push 3
+    op int "<<(int):int"
+    push -1
+    loadlocal 1
+    op int ">>(int):int"
+    push 0x7FFFFFFF
+    op int "*(int):int"
+    push -1
+    loadlocal 1
+    op int "-():int"
+    op int "^(int):int"
+    op int "~():int"
+    dup 1
+    op int "++()"
+    op int "--()"
+    push 3
+    op int "/(int):int"
+    push 1
+    tofloat 0 2
+    op float "/(float):float"
+    pushf 0.5
+    op float "*(float):float"
+    pushf -0.0
+    op float "-(float):float"
+    dup 1
+    pushf 2.5
+    op float "<(float):bool"
+    push 1
+    op bool "^^(bool):bool"
+    op bool "!():bool"
+    push 0
+    op bool "||(bool):bool"
+    drop 1
+    op float "-():float"
+    pushf 0.0
+    pushf 0.0
+    op float "/(float):float"
+    op float ">=(float):bool"
+    end
+)asm",
+     {uint32_t(-9)}},
+    {"division by a zero word reports and goes on",
+     R"asm(
+    push 7
+    push -1
+    loadlocal 1
+    op int "/(int):int"
+    push 5
+    push -1
+    loadlocal 1
+    op int "%(int):int"
+    pushf 1.0
+    push -1
+    loadlocal 1
+    op float "/(float):float"
+    push 3
+    push 0
+    op int "/(int):int"
+    end
+)asm",
+     {0}},
+    {"a copy of a local taken before the local is written",
+     R"asm(
+    push 5
+    push 0
+    loadlocal 1
+    dup 1
+    push 0
+    push 9
+    storelocal 1
+    op int "+(int):int"
+    push 0
+    loadlocal 1
+    op int "-(int):int"
+    push 1
+    push 0
+    loadlocal 1
+    storelocal 1
+    push 1
+    push 4
+    tofloat 1 1
+    push 0
+    jumpifnot skip
+    push 8
+skip:
+    op int "==(int):bool"
+    end
+)asm",
+     {}},
+    {"method, engine function and a constant compare",
+     R"asm(
+    push $0
+    push 6
+    method method:ScriptTestThing.twice 1
+    func $F
+    push 2
+    push 24
+    op int "==(int):bool"
+    jumpif done
+    push 1
+    jumpifnot done
+done:
+    push 100
+    push -1
+    loadlocal 1
+    elemaddr 4 2
+    sleepframe
+    end
+)asm",
+     {3}},
+    {"words below the frame and a long straight run",
+     R"asm(
+    drop 1
+    push 1
+    dup 1
+    dup 2
+    dup 4
+    dup 8
+    dup 8
+    op int "+(int):int"
+    op int "+(int):int"
+    op int "+(int):int"
+    op int "+(int):int"
+    op int "+(int):int"
+    drop 9
+    push 3
+    index 3 1
+    end
+)asm",
+     {4}},
+};
+
+} // namespace
+
+class ScriptFastCodeTest : public ScriptRunTest {
+protected:
+    void SetUp() override {
+        ScriptRunTest::SetUp();
+        // The engine's own operators, whose bodies the translation recognises.
+        DeleteAllValueTypes();
+        RegisterScriptOperators();
+    }
+    void TearDown() override {
+        ScriptTranslatedRuns = true;
+        ScriptRunTest::TearDown();
+    }
+
+    // Everything the run leaves to be seen: the call's answer, the run state, the stacks, the
+    // frames, the positions, the variables and every dialog shown.
+    std::string RunAndDescribe(const std::string& name, const std::vector<uint32_t>& arguments,
+                               bool translated, uint32_t limit) {
+        ScriptTranslatedRuns = translated;
+        ScriptStepLimit = limit;
+        const size_t dialogsBefore = dialogs_.Dialogs().size();
+        Script* script = Make<Script>();
+        script->SetScriptFile((name + ".script").c_str());
+        std::ostringstream out;
+        out << "answer " << Call(script, arguments) << " state " << script->GetRunState();
+        if (const ScriptContext* context = script->GetContext()) {
+            out << "\nposition " << context->GetPosition() << " command "
+                << context->GetCommandOffset() << "\nstack";
+            for (uint32_t word : StackOf(script)) {
+                out << ' ' << word;
+            }
+            out << "\nframes";
+            for (const ScriptCallFrame& frame : context->Frames()) {
+                out << " (" << frame.entry << ' ' << frame.returnPosition << ' ' << frame.frameBase
+                    << ' ' << frame.outermost << ' ' << (frame.caller == script) << ')';
+            }
+        }
+        out << "\nvariables";
+        for (uint32_t i = 0; i < script->GetVariableCount(); ++i) {
+            out << ' ' << script->GetVariables()[i];
+        }
+        for (size_t i = dialogsBefore; i < dialogs_.Dialogs().size(); ++i) {
+            out << "\ndialog " << dialogs_.Dialogs()[i].title << ": " << dialogs_.Dialogs()[i].text;
+        }
+        script->Delete();
+        ScriptTranslatedRuns = true;
+        ScriptStepLimit = MaxScriptSteps;
+        return out.str();
+    }
+};
+
+TEST_F(ScriptFastCodeTest, EveryProgramStopsTheSameAfterEveryCommandCount) {
+    ScriptThing* thing = Make<ScriptThing>();
+    for (const Program& program : Programs) {
+        const std::string source =
+            "stack 24\nvar \"pad\" int\n" + Fill(program.source, {thing->GetId()}) + "\n";
+        MakeScript(source, "compared")->Delete();
+        // From one command on, until a run ends before the limit.
+        for (uint32_t limit = 1; limit < 5000; ++limit) {
+            const std::string plain = RunAndDescribe("compared", program.arguments, false, limit);
+            const std::string translated =
+                RunAndDescribe("compared", program.arguments, true, limit);
+            ASSERT_EQ(translated, plain) << program.name << ", step limit " << limit;
+            if (plain.find("Infinite loop detected") == std::string::npos) {
+                break;
+            }
+        }
+    }
+}
+
+} // namespace quarn::test
+
+namespace quarn::test {
+
+// The translation follows the code and the operator tables: a word written into the code, a
+// breakpoint armed over it, or an operator registered anew all count from the next run on.
+TEST_F(ScriptFastCodeTest, ARunSeesTheCodeAndOperatorsAsTheyAreNow) {
+    Script* script = MakeScript(R"asm(
+    push 2
+    push 3
+    op int "+(int):int"
+    end
+)asm",
+                                "changing");
+    ASSERT_TRUE(Call(script));
+    EXPECT_EQ(StackOf(script), std::vector<uint32_t>{5});
+
+    script->GetProgram()->GetCode()[3] = 30; // push 30
+    ASSERT_TRUE(Call(script));
+    EXPECT_EQ(StackOf(script).back(), 32u);
+
+    // "+" replaced by a body of the test's own, which no translation knows.
+    GetScriptValueType(TypeInt)->AddOperator(
+        "+(int):int", int(script->GetProgram()->GetCode()[5] & 0xFFFF),
+        [](ScriptValueStack& stack) {
+            const int32_t right = stack.PopInt();
+            stack.PushInt(stack.PopInt() * 100 + right);
+        },
+        0);
+    ASSERT_TRUE(Call(script));
+    EXPECT_EQ(StackOf(script).back(), 230u);
+
+    // A breakpoint at the operator stops the run there.
+    ScriptResource* program = script->GetProgram();
+    program->Breakpoints().push_back({4, 0, 2});
+    program->ArmBreakpoints();
+    Call(script);
+    EXPECT_EQ(script->GetRunState(), ScriptDebug);
+    EXPECT_EQ(script->GetContext()->GetPosition(), 4u);
+}
+
+} // namespace quarn::test
