@@ -1043,7 +1043,7 @@ TEST(QuarnToolContacts, BoxesOnAPlaneAndOnABox) {
                        "0.25 0.699999988 -0.25 0 1 0 0.0500000119\n");
 }
 
-TEST(QuarnToolContacts, ACapsuleLyingOnABoxTakesTheGeneralRoute) {
+TEST(QuarnToolContacts, ACapsuleLyingOnABoxTouchesItsTopUnderEachEnd) {
     test::TempFolder folder;
     folder.WriteFile("pill.scene",
                      "version = 44\nidsystem = 0\nnum_nodes = 3\n"
@@ -1052,11 +1052,12 @@ TEST(QuarnToolContacts, ACapsuleLyingOnABoxTakesTheGeneralRoute) {
                      "\tsize = 4,1,4\n}\n"
                      "obj3 {\n\tclass = \"CollisionCapsule\"\n\tparent = 1\n\tname = \"pill\"\n"
                      "\tpos = 0,0.95,0\n\tradius = 0.5\n\tlength = 2\n}\n");
-    // Sunk by 0.05 along its length: a contact under each end.
+    // Sunk by 0.05 along its length: a contact on the top under each end; one asked, one.
     ToolRun run = RunTool(folder, {"contacts", "pill.scene", "pill", "table"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "contacts 2\n0 0.449999988 -1 0 -1 0 0.0500000119\n"
-                       "0 0.449999988 1 0 -1 0 0.0500000119\n");
+    EXPECT_EQ(run.out, "contacts 2\n0 0.5 -1 0 -1 0 0.0500000119\n0 0.5 1 0 -1 0 0.0500000119\n");
+    run = RunTool(folder, {"contacts", "pill.scene", "pill", "table", "--max", "1"});
+    EXPECT_EQ(run.out, "contacts 1\n0 0.5 0 0 -1 0 0.0500000119\n");
 }
 
 TEST(QuarnToolContacts, CylindersStandingAndCrossed) {
