@@ -3,6 +3,7 @@
 #include "app/player/SceneCommands.h"
 #include "editor/EditorMenu.h"
 #include "editor/UndoHistory.h"
+#include "resources/Branch.h"
 #include "tests/app/player/PlayerTestSupport.h"
 
 #include <SDL.h>
@@ -96,6 +97,23 @@ FRESH_PROCESS_TEST_F(UndoCommands, TheEditMenuRunsTheHistoryAndNamesItsSteps) {
     Sdl().SendWindowMessage(MessageCommand, 40011, 0);
     EXPECT_EQ(SpriteCount(), 1);
     EXPECT_TRUE(item(40010).enabled);
+}
+
+TEST_F(UndoCommands, AClosedBranchRecordsNoCenterOrSaveStep) {
+    ASSERT_TRUE(StartOn(true));
+    auto* branch = static_cast<Branch*>(Branch::RegisterClass()->CreateInstance());
+    branch->AttachTo(GetSceneRoot());
+    branch->SetBranchFlags(BranchClosed);
+    for (const char* label : {"Center", "Save"}) {
+        SendUndoLabel(branch, label);
+    }
+    EXPECT_FALSE(GetUndoMenuState().undoEnabled);
+    EXPECT_FALSE(TitleMarked());
+    SendUndoLabel(branch, "Unload");
+    EXPECT_EQ(GetUndoMenuState().undoText, "Undo Unload");
+    branch->SetBranchFlags(0); // open again
+    SendUndoLabel(branch, "Center");
+    EXPECT_EQ(GetUndoMenuState().undoText, "Undo Center");
 }
 
 // Closing the window with an unsaved step asks "Save?" with this answer; true when the process
