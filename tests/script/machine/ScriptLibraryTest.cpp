@@ -480,6 +480,8 @@ TEST_F(ScriptLibraryTest, NodesAreMadeCopiedAndDeletedById) {
     auto* thing = dynamic_cast<ScriptThing*>(LookupEntity(made));
     ASSERT_NE(thing, nullptr);
     made_.push_back(thing->GetSerial());
+    // Told before it moves to its id.
+    EXPECT_EQ(thing->idWhenCreated, 0);
     ScriptThing* child = Make<ScriptThing>();
     child->AttachTo(thing);
     child->value = 3;
