@@ -357,9 +357,14 @@ void Pivot::SetPivotFlags(uint32_t flags) {
     if (flags == pivotFlags_) {
         return;
     }
-    const Float3 worldPosition = GetWorldPosition();
-    const Quaternion worldOrientation = GetWorldOrientation();
-    if ((flags ^ pivotFlags_) & PivotAbsolute) {
+    const bool becomes2D = (flags & ~pivotFlags_ & Pivot2D) != 0;
+    if (((flags ^ pivotFlags_) & PivotAbsolute) && IsLoadingScene()) {
+        // A file gives the position and turn in the frame of its flags, whichever comes first.
+        pivotFlags_ = flags;
+        InvalidateTransform();
+    } else if ((flags ^ pivotFlags_) & PivotAbsolute) {
+        const Float3 worldPosition = GetWorldPosition();
+        const Quaternion worldOrientation = GetWorldOrientation();
         transformValid_ = false;
         pivotFlags_ = flags;
         const uint64_t self = GetSerial();
@@ -373,7 +378,6 @@ void Pivot::SetPivotFlags(uint32_t flags) {
             return;
         }
     }
-    const bool becomes2D = (flags & ~pivotFlags_ & Pivot2D) != 0;
     pivotFlags_ = flags;
     // The turn it has keeps only its part about Z too: a load, which reads the flags first,
     // would take it so.

@@ -1,5 +1,6 @@
 #include "core/scene/Pivot.h"
 
+#include "core/scene/EngineState.h"
 #include "tests/support/FakeCamera.h"
 #include "tests/support/MathExpectations.h"
 #include "tests/support/RecordingValidityHook.h"
@@ -69,6 +70,33 @@ TEST_F(PivotTest, NormalWorldFollowsTheParentAndAbsoluteIgnoresIt) {
     parent->SetPosition({0.0f, 5.0f, 0.0f});
     ExpectNear(child->GetWorldPosition(), {0.0f, 6.0f, 0.0f});
     ExpectNear(absolute->GetWorldPosition(), {1.0f, 2.0f, 3.0f});
+}
+
+// Made absolute by an edit, a pivot stays where it is in the world; by a load, it takes the
+// position the file gives, whether the file lists the flags or the position first.
+TEST_F(PivotTest, TurningAbsoluteKeepsTheWorldPlaceInAnEditAndTheFilesPositionInALoad) {
+    const struct {
+        int32_t state;
+        bool positionFirst;
+        Float3 world;
+    } cases[] = {
+        {EngineRunning, true, {1.0f, 2.5f, 0.0f}},
+        {EngineLoading, true, {1.0f, 2.0f, 0.0f}},
+        {EngineLoading, false, {1.0f, 2.0f, 0.0f}},
+    };
+    for (const auto& c : cases) {
+        Pivot* parent = Make("parent", nullptr, {0.0f, 0.5f, 0.0f});
+        Pivot* child = Make("child", parent);
+        EngineStateScope state(c.state);
+        if (c.positionFirst) {
+            child->SetPosition({1.0f, 2.0f, 0.0f});
+        }
+        child->SetPivotFlags(PivotAbsolute);
+        if (!c.positionFirst) {
+            child->SetPosition({1.0f, 2.0f, 0.0f});
+        }
+        ExpectNear(child->GetWorldPosition(), c.world);
+    }
 }
 
 TEST_F(PivotTest, ANodeThatOnlyCarriesThePivotBitIsNoPivotAndPassesNoTransform) {
