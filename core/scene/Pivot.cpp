@@ -11,6 +11,7 @@
 #include "core/scene/EngineState.h"
 
 #include <cmath>
+#include <limits>
 #include <typeinfo>
 #include <utility>
 #include <vector>
@@ -281,12 +282,16 @@ bool Pivot::ConformOrientation(Quaternion& orientation) const {
             orientation.w = 1.0f;
         }
     }
-    orientation.Normalize();
-    // Parts so large that their squares overflow normalise to nothing, parts so small that they
-    // underflow are left as they are and would shrink the pivot to a point: no rotation either.
+    // Parts so large that their squares overflow, or so small that their squares leave the
+    // normal floats, normalise to nothing or to a length off one by the precision lost there,
+    // which the next load would normalise again: no rotation either.
     const float norm = orientation.x * orientation.x + orientation.y * orientation.y +
                        orientation.z * orientation.z + orientation.w * orientation.w;
-    return norm > 0.5f;
+    if (!(norm >= std::numeric_limits<float>::min() && norm <= std::numeric_limits<float>::max())) {
+        return false;
+    }
+    orientation.Normalize();
+    return true;
 }
 
 void Pivot::SetOrientation(Quaternion orientation) {

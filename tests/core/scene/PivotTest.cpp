@@ -259,7 +259,8 @@ TEST_F(PivotTest, ScaleBelowZeroIsIgnoredAndTwoAndAHalfDKeepsOnlyTheTurnAboutZ) 
     const Quaternion kept = pivot->GetOrientation();
     for (const Quaternion& bad :
          {Quaternion(0.0f, 0.0f, 0.0f, std::nanf("")), Quaternion(0.0f, 0.0f, 0.0f, INFINITY),
-          Quaternion(0.0f, 0.0f, 1e27f, 0.9f), Quaternion(0.0f, 0.0f, 3e-42f, 1e-39f)}) {
+          Quaternion(0.0f, 0.0f, 1e27f, 0.9f), Quaternion(0.0f, 0.0f, 3e-42f, 1e-39f),
+          Quaternion(0.0f, 0.0f, 0.0f, 4.4e-22f)}) {
         pivot->SetOrientation(bad);
         ExpectSameRotation(pivot->GetOrientation(), kept);
     }
