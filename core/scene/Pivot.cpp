@@ -11,6 +11,7 @@
 #include "core/scene/EngineState.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <typeinfo>
 #include <utility>
@@ -162,6 +163,12 @@ bool IsLoadingScene() {
     return EngineState == EngineLoading || EngineState == EngineLoadingScene;
 }
 
+// Bit for bit, so that a zero of the other sign is a change: a load keeps what its file gives.
+template <typename T>
+bool SameBits(const T& a, const T& b) {
+    return std::memcmp(&a, &b, sizeof(T)) == 0;
+}
+
 bool ValidAxis(int32_t axis, const char* operation) {
     return ValidityCheck(axis >= 0 && axis <= 2, "%s: axis %d is not 0, 1 or 2", operation,
                          static_cast<int>(axis));
@@ -252,7 +259,7 @@ bool Pivot::IsCameraDependent(int32_t mode) {
 // Setters -------------------------------------------------------------------------------------
 
 void Pivot::SetPosition(Float3 position) {
-    if (!(position != position_)) {
+    if (SameBits(position, position_)) {
         return;
     }
     uint32_t oldWords[3];
@@ -299,8 +306,7 @@ void Pivot::SetOrientation(Quaternion orientation) {
         return;
     }
     const Quaternion old = orientation_;
-    if (orientation.x == old.x && orientation.y == old.y && orientation.z == old.z &&
-        orientation.w == old.w) {
+    if (SameBits(orientation, old)) {
         return;
     }
     uint32_t oldWords[4];
@@ -315,11 +321,9 @@ void Pivot::SetOrientation(Quaternion orientation) {
 }
 
 void Pivot::SetPose(Float3 position, Quaternion orientation) {
-    const bool moves = position != position_;
+    const bool moves = !SameBits(position, position_);
     const Quaternion old = orientation_;
-    const bool turns = ConformOrientation(orientation) &&
-                       (orientation.x != old.x || orientation.y != old.y ||
-                        orientation.z != old.z || orientation.w != old.w);
+    const bool turns = ConformOrientation(orientation) && !SameBits(orientation, old);
     if (!moves && !turns) {
         return;
     }

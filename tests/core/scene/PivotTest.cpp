@@ -321,6 +321,24 @@ TEST_F(PivotTest, CenterOnChildrenMovesThePivotAndEveryChildKeepsItsWorldPlace) 
 std::vector<std::string> poseEvents;
 bool deleteOnMove = false;
 
+// A negative zero is a value of its own, whichever setter gives it: a save writes it and the
+// next load of that save must give it again.
+TEST_F(PivotTest, ANegativeZeroReplacesAZero) {
+    const Float3 position(0.0f, 0.0f, -0.0f);
+    const Quaternion orientation(-0.0f, 0.0f, 0.0f, 1.0f);
+    for (const bool pose : {false, true}) {
+        Pivot* pivot = Make("pivot");
+        if (pose) {
+            pivot->SetPose(position, orientation);
+        } else {
+            pivot->SetPosition(position);
+            pivot->SetOrientation(orientation);
+        }
+        EXPECT_TRUE(std::signbit(pivot->GetPosition().z)) << pose;
+        EXPECT_TRUE(std::signbit(pivot->GetOrientation().x)) << pose;
+    }
+}
+
 TEST_F(PivotTest, SetPoseLeavesWhatBothSettersLeaveAndTellsTheSameListeners) {
     // Each property's listener is given a pivot named after it.
     std::vector<std::pair<Property*, Pivot*>> heard;
