@@ -99,7 +99,7 @@ FRESH_PROCESS_TEST_F(UndoCommands, TheEditMenuRunsTheHistoryAndNamesItsSteps) {
     EXPECT_TRUE(item(40010).enabled);
 }
 
-TEST_F(UndoCommands, AClosedBranchRecordsNoCenterOrSaveStep) {
+FRESH_PROCESS_TEST_F(UndoCommands, AClosedBranchRecordsNoCenterOrSaveStep) {
     ASSERT_TRUE(StartOn(true));
     auto* branch = static_cast<Branch*>(Branch::RegisterClass()->CreateInstance());
     branch->AttachTo(GetSceneRoot());
