@@ -146,6 +146,11 @@ bool MethodInfo::Bind(const MethodBinding& binding) {
     return true;
 }
 
+void MethodInfo::SetOwner(ClassInfo* owner) {
+    owner_ = owner;
+    ++detail::methodTableGeneration;
+}
+
 void MethodInfo::Call(Entity* object, uint32_t* block) const {
     if (!block) {
         // A caller without a block still gets the method run, on zero words.

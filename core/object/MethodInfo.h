@@ -61,7 +61,7 @@ public:
 
     const char* GetName() const { return name_.c_str(); }
     ClassInfo* GetOwner() const { return owner_; }
-    void SetOwner(ClassInfo* owner) { owner_ = owner; }
+    void SetOwner(ClassInfo* owner);
     uint32_t GetCallFlags() const { return callFlags_; }
     void SetCallFlags(uint32_t flags) { callFlags_ = flags; }
     int GetArgumentCount() const { return argumentCount_; }
@@ -92,6 +92,16 @@ private:
     int32_t argumentTypes_[MaxArguments] = {};
     int32_t returnType_ = TypeVoid;
 };
+
+namespace detail {
+inline uint64_t methodTableGeneration = 0;
+} // namespace detail
+// Changes whenever what a call by method index resolves to may change: a class made, reset or
+// given another parent, a method list changed, a record given another owner. A record found for
+// a class stays the one to call while it is unchanged.
+inline uint64_t GetMethodTableGeneration() {
+    return detail::methodTableGeneration;
+}
 
 // The global list of free engine functions of the script language.
 MethodInfo* RegisterFunction(std::unique_ptr<MethodInfo> function);

@@ -1,5 +1,6 @@
 #include "script/machine/ScriptFastCode.h"
 
+#include "core/object/MethodInfo.h"
 #include "core/object/ValueBinding.h"
 #include "script/machine/ScriptArithmetic.h"
 #include "script/machine/ScriptCommands.h"
@@ -208,6 +209,16 @@ private:
         op.next = next;
         ++done_;
         ended_ = true;
+    }
+    // A call out of the machine; the region ends with it, as the depth after it is known only
+    // once the callee is.
+    FastOp& CallOut(uint16_t code, uint32_t next) {
+        FastOp& op = EmitStoring(code);
+        op.next = next;
+        op.site = &form_.sites_.emplace_back();
+        ++done_;
+        ended_ = true;
+        return op;
     }
     // Leaves the region for `target` at the present depth.
     void Leave(uint32_t target) {
@@ -641,6 +652,32 @@ void ScriptFastCode::Translator::Translate(uint32_t command, const uint32_t* ope
         op.next = next;
         ++done_;
         ended_ = true;
+        return;
+    }
+    case Method:
+    case ExternalCall: {
+        const uint32_t arguments = operands[1];
+        // An external call without arguments and x word runs as a call of its own (plain path).
+        if (int32_t(a) < 0 || arguments > MaxTranslatedRun ||
+            (command == ExternalCall && arguments == 0 && operands[2] == 0)) {
+            break;
+        }
+        NeedBase(int64_t(arguments) + 1 - depth_);
+        FastOp& op = CallOut(command == Method ? FastMethod : FastExternalCall, next);
+        op.a = int32_t(a);
+        op.b = int32_t(arguments);
+        if (command == ExternalCall) {
+            op.site->hash = operands[3];
+        }
+        return;
+    }
+    case Function: {
+        const MethodInfo* function =
+            a < uint32_t(GetRegisteredFunctionCount()) ? GetRegisteredFunction(int(a)) : nullptr;
+        if (!function) {
+            break;
+        }
+        CallOut(FastFunction, next).site->method = function;
         return;
     }
     case Return: {

@@ -1,5 +1,7 @@
 #include "script/machine/ScriptFastRunner.h"
 
+#include "core/object/ClassInfo.h"
+#include "core/object/Entity.h"
 #include "core/object/ValueBinding.h"
 #include "script/machine/ScriptArithmetic.h"
 #include "script/machine/ScriptContext.h"
@@ -78,6 +80,9 @@ int ScriptFastRunner::Run(ScriptContext& context) {
         &&jump,
         &&call,
         &&return_,
+        &&method,
+        &&function,
+        &&external_call,
         &&handoff,
         &&plain_step,
         &&unused, // None
@@ -127,7 +132,7 @@ int ScriptFastRunner::Run(ScriptContext& context) {
 #undef QUARN_TYPED
 #undef QUARN_PLAIN
 #undef QUARN_UNARY
-    static_assert(FirstTypedOp == 16 && sizeof labels / sizeof labels[0] == FastOpCount);
+    static_assert(FirstTypedOp == 19 && sizeof labels / sizeof labels[0] == FastOpCount);
 
 #define DISPATCH() goto* labels[op->code]
 #define QUARN_STORE_MOVES()                                                                        \
@@ -139,12 +144,20 @@ int ScriptFastRunner::Run(ScriptContext& context) {
 #define NEXT()                                                                                     \
     ++op;                                                                                          \
     DISPATCH()
+    // The machine as the plain path has it when it runs the op's command.
+#define QUARN_COMMAND_STATE()                                                                      \
+    c.position_ = op->next;                                                                        \
+    c.commandOffset_ = op->offset;                                                                 \
+    stack.SetDepth(Word(Int(frameBase) + op->depth));                                              \
+    steps = entrySteps + op->done + 1
 
 dynamic:
     // Where the plain step would look before a command: the instance, its program, its form.
     if (c.LostDuringCall()) {
         return StepNodeDeleted;
     }
+resume:
+    // The same, where the instance and the owner are known to live.
     program = c.current_ ? c.current_->GetProgram() : nullptr;
     fast = program && program->Breakpoints().empty() ? program->GetFastCode() : nullptr;
     frameBase = c.FrameBase();
@@ -322,7 +335,7 @@ return_ : {
         return StepNodeDeleted;
     }
     if (c.current_ != returning) {
-        goto dynamic;
+        goto resume;
     }
     frameBase = c.FrameBase();
     fp = words + frameBase;
@@ -333,6 +346,63 @@ return_ : {
     goto enter;
 }
 
+    // Calls out of the machine: each finds its target with what its site kept, hands the command
+    // to the plain path where the look-up fails (which reports it), and shares the call itself
+    // with the plain path. Whatever they call may change anything, so the run resumes as after
+    // a plain step.
+method : {
+    QUARN_STORE_MOVES();
+    const auto arguments = uint32_t(op->b);
+    const uint32_t entityIndex = Word(Int(frameBase) + op->depth) - arguments - 1;
+    Entity* const entity = LookupEntity(words[entityIndex]);
+    if (!entity) {
+        goto handoff;
+    }
+    const ClassInfo* const classInfo = entity->GetClass();
+    FastCallSite& site = *op->site;
+    if (site.classInfo != classInfo || site.generation != GetMethodTableGeneration()) {
+        site.classInfo = nullptr;
+        site.method = ScriptContext::FindCalledMethod(*entity, *classInfo, op->a);
+        if (!site.method) {
+            goto handoff;
+        }
+        site.classInfo = classInfo;
+        site.generation = GetMethodTableGeneration();
+    }
+    QUARN_COMMAND_STATE();
+    result = c.InvokeMethod(*entity, *site.method, entityIndex, arguments);
+    if (result != StepContinue) {
+        return result;
+    }
+    goto resume;
+}
+
+function:
+    QUARN_STORE_MOVES();
+    QUARN_COMMAND_STATE();
+    result = c.InvokeFunction(*op->site->method);
+    if (result != StepContinue) {
+        return result;
+    }
+    goto resume;
+
+external_call : {
+    QUARN_STORE_MOVES();
+    const auto arguments = uint32_t(op->b);
+    Entity* const entity = LookupEntity(words[Word(Int(frameBase) + op->depth) - arguments - 1]);
+    Script* const target = entity ? CastObject<Script>(entity) : nullptr;
+    if (!target || ScriptContext::CheckExternalCall(*target, op->a, op->site->hash) !=
+                       ScriptContext::ExternalCallCheck::Callable) {
+        goto handoff;
+    }
+    QUARN_COMMAND_STATE();
+    result = c.EnterExternal(*target, uint32_t(op->a), arguments);
+    if (result != StepContinue) {
+        return result;
+    }
+    goto resume;
+}
+
 handoff:
     // The command at op->offset through the plain path, on the value stack its commands would
     // have left: the words the region kept in view are stored first.
@@ -340,10 +410,7 @@ handoff:
     {
         // Copied before the call: what it calls may translate the program anew.
         const uint32_t offset = op->offset;
-        c.position_ = op->next;
-        c.commandOffset_ = offset;
-        stack.SetDepth(Word(Int(frameBase) + op->depth));
-        steps = entrySteps + op->done + 1;
+        QUARN_COMMAND_STATE();
         const uint32_t* code = static_cast<const ScriptResource*>(program)->GetCode();
         result = c.Execute(code[offset], code + offset + 1);
         if (result != StepContinue) {
@@ -458,6 +525,7 @@ handoff:
 #undef QUARN_UNARY
 #undef DISPATCH
 #undef QUARN_STORE_MOVES
+#undef QUARN_COMMAND_STATE
 #undef NEXT
 
 unused:
