@@ -151,13 +151,11 @@ void MethodInfo::SetOwner(ClassInfo* owner) {
     ++detail::methodTableGeneration;
 }
 
-void MethodInfo::Call(Entity* object, uint32_t* block) const {
+void MethodInfo::CallUnbound(Entity* object, uint32_t* block) const {
     if (!block) {
         // A caller without a block still gets the method run, on zero words.
         uint32_t scratch[MaxValueWords + MaxArguments * MaxValueWords] = {};
         Call(object, scratch);
-    } else if (thunk_) {
-        thunk_(object, block);
     } else if (object) {
         object->CallMethod(*this, block);
     }

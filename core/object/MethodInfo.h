@@ -54,7 +54,14 @@ public:
     // Runs the method on `object` (null for free functions) with `block`, which holds at least
     // max(return words, 1) + argument words. Without a bound function the object's CallMethod
     // runs; without either nothing happens.
-    void Call(Entity* object, uint32_t* block) const;
+    // Inline for the bound case, which script calls reach on every call.
+    void Call(Entity* object, uint32_t* block) const {
+        if (thunk_ && block) {
+            thunk_(object, block);
+        } else {
+            CallUnbound(object, block);
+        }
+    }
     // Delivers a named signal: a bound signal handler gets the argument; any other method is
     // called as by Call on a zeroed block.
     void CallSignal(Entity* object, void* argument) const;
@@ -77,6 +84,9 @@ public:
     std::string GetSignatureText() const;
 
 private:
+    // Call without a thunk or without a block.
+    void CallUnbound(Entity* object, uint32_t* block) const;
+
     static inline uint64_t recordsMade_ = 0;
 
     uint64_t registrationNumber_ = ++recordsMade_;

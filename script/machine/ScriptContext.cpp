@@ -13,6 +13,7 @@
 #include "core/string/Text.h"
 #include "script/machine/ScriptClass.h"
 #include "script/machine/ScriptCommands.h"
+#include "script/machine/ScriptContextCalls.h"
 #include "script/machine/ScriptDebugHooks.h"
 #include "script/machine/ScriptFastRunner.h"
 #include "script/machine/ScriptNode.h"
@@ -141,24 +142,6 @@ void ScriptContext::Reset(uint32_t keep) {
     position_ = NoScriptPosition;
     current_ = owner_;
     currentSerial_ = ownerSerial_;
-}
-
-bool ScriptContext::Call(Script* callee, uint32_t entry, bool outermost) {
-    if (frames_.size() >= frameCapacity_) {
-        return false;
-    }
-    ScriptCallFrame frame;
-    frame.caller = current_;
-    frame.callerSerial = currentSerial_;
-    frame.returnPosition = position_;
-    frame.entry = entry;
-    frame.frameBase = stack_.Depth();
-    frame.outermost = outermost || position_ == NoScriptPosition;
-    frames_.push_back(frame);
-    position_ = entry;
-    current_ = callee;
-    currentSerial_ = callee ? callee->GetSerial() : 0;
-    return true;
 }
 
 bool ScriptContext::FoundAlive() const {
@@ -630,46 +613,6 @@ int ScriptContext::CommandFunction(uint32_t index) {
     return function ? InvokeFunction(*function) : InvalidCommand();
 }
 
-int ScriptContext::InvokeFunction(const MethodInfo& function) {
-    const auto arguments = static_cast<uint32_t>(function.GetArgumentWords());
-    const auto results = static_cast<uint32_t>(function.GetReturnWords());
-    const uint32_t depth = stack_.Depth();
-    if (arguments > depth) {
-        return InvalidCommand();
-    }
-    // The function writes its result from the first word of its block, which starts one word
-    // below the arguments; that word is kept aside and the result moved up over the arguments.
-    const uint32_t first = depth - arguments;
-    uint32_t* block = stack_.Span(int64_t(first) - 1, std::max(results, 1u) + arguments);
-    if (!block || results > stack_.Capacity() - first) {
-        return StackOverflow();
-    }
-    const uint32_t kept = block[0];
-    function.Call(nullptr, block);
-    if (LostDuringCall()) {
-        return StepNodeDeleted;
-    }
-    std::memmove(block + 1, block, size_t(results) * 4);
-    block[0] = kept;
-    stack_.Adjust(-static_cast<int32_t>(arguments));
-    stack_.RaiseTop(results);
-    return current_->GetRunState() == ScriptTerminateRequested ? StepTerminate : StepContinue;
-}
-
-ScriptContext::ExternalCallCheck ScriptContext::CheckExternalCall(const Script& target,
-                                                                  int32_t function, uint32_t hash) {
-    const ScriptResource* program = target.GetProgram();
-    const ScriptClass* scriptClass = program ? program->GetScriptClass() : nullptr;
-    if (!scriptClass || !program->GetCode() || target.GetRunState() == ScriptErrorPending) {
-        return ExternalCallCheck::NotRunnable;
-    }
-    if (scriptClass->GetNameHash() != hash) {
-        return ExternalCallCheck::OtherScript;
-    }
-    return uint32_t(function) < program->GetCodeSize() ? ExternalCallCheck::Callable
-                                                       : ExternalCallCheck::OutsideCode;
-}
-
 int ScriptContext::CommandExternalCall(int32_t function, uint32_t arguments, uint32_t x,
                                        uint32_t hash) {
     if (function < 0) {
@@ -704,13 +647,6 @@ int ScriptContext::CommandExternalCall(int32_t function, uint32_t arguments, uin
     return EnterExternal(*target, uint32_t(function), arguments);
 }
 
-int ScriptContext::EnterExternal(Script& target, uint32_t function, uint32_t arguments) {
-    uint32_t* words = stack_.WordAt(int64_t(stack_.Depth()) - arguments - 1);
-    std::memmove(words, words + 1, size_t(arguments) * 4);
-    stack_.Adjust(-1);
-    return Call(&target, function, false) ? StepContinue : StackOverflow();
-}
-
 int ScriptContext::CommandMethod(int32_t index, uint32_t arguments) {
     const uint32_t depth = stack_.Depth();
     if (uint64_t(arguments) + 1 > depth) {
@@ -742,24 +678,6 @@ const MethodInfo* ScriptContext::FindCalledMethod(Entity& entity, const ClassInf
         return method;
     }
     return FindSameNamedMethod(*method, entity);
-}
-
-int ScriptContext::InvokeMethod(Entity& entity, const MethodInfo& method, uint32_t entityIndex,
-                                uint32_t arguments) {
-    const auto results = static_cast<uint32_t>(method.GetReturnWords());
-    const uint32_t blockWords =
-        std::max(results, 1u) + std::max(arguments, uint32_t(method.GetArgumentWords()));
-    uint32_t* block = stack_.Span(entityIndex, blockWords);
-    if (!block || results > stack_.Capacity() - entityIndex) {
-        return StackOverflow();
-    }
-    method.Call(&entity, block);
-    if (LostDuringCall()) {
-        return StepNodeDeleted;
-    }
-    stack_.Adjust(-static_cast<int32_t>(arguments + 1));
-    stack_.RaiseTop(results);
-    return current_->GetRunState() == ScriptTerminateRequested ? StepTerminate : StepContinue;
 }
 
 int ScriptContext::CommandJump(int32_t distance) {

@@ -213,7 +213,9 @@ private:
     // A call out of the machine; the region ends with it, as the depth after it is known only
     // once the callee is.
     FastOp& CallOut(uint16_t code, uint32_t next) {
-        FastOp& op = EmitStoring(code);
+        // The call needs every word stored: as ops, cheaper than moves looked up by the op.
+        StoreAll();
+        FastOp& op = Emit(code);
         op.next = next;
         op.site = &form_.sites_.emplace_back();
         ++done_;
@@ -647,7 +649,8 @@ void ScriptFastCode::Translator::Translate(uint32_t command, const uint32_t* ope
         if (int32_t(a) < 0 || a >= form_.size_) {
             break;
         }
-        FastOp& op = EmitStoring(FastCall);
+        StoreAll();
+        FastOp& op = Emit(FastCall);
         op.a = int32_t(a);
         op.next = next;
         ++done_;
@@ -683,7 +686,8 @@ void ScriptFastCode::Translator::Translate(uint32_t command, const uint32_t* ope
     case Return: {
         const uint32_t results = operands[1];
         NeedBase(int64_t(a) + results - depth_);
-        FastOp& op = EmitStoring(FastReturn);
+        StoreAll();
+        FastOp& op = Emit(FastReturn);
         op.a = int32_t(a);
         op.b = int32_t(results);
         op.next = next;

@@ -2,9 +2,11 @@
 
 #include "core/object/ClassInfo.h"
 #include "core/object/Entity.h"
+#include "core/object/IdMap.h"
 #include "core/object/ValueBinding.h"
 #include "script/machine/ScriptArithmetic.h"
 #include "script/machine/ScriptContext.h"
+#include "script/machine/ScriptContextCalls.h"
 #include "script/machine/ScriptFastCode.h"
 #include "script/machine/ScriptNode.h"
 #include "script/machine/ScriptResource.h"
@@ -286,7 +288,6 @@ follow:
     goto enter;
 
 call : {
-    QUARN_STORE_MOVES();
     if (c.frames_.size() >= c.frameCapacity_) {
         goto handoff;
     }
@@ -308,33 +309,31 @@ call : {
 }
 
 return_ : {
-    QUARN_STORE_MOVES();
     if (c.frames_.empty()) {
         goto handoff;
     }
     const auto locals = uint32_t(op->a);
     const auto results = uint32_t(op->b);
     uint32_t depth = Word(Int(frameBase) + op->depth);
-    uint32_t* top = words + depth;
-    std::memmove(top - results - locals, top - results, size_t(results) * 4);
+    MoveWords(words + depth - results - locals, words + depth - results, results);
     depth -= locals;
     stack.SetDepth(depth);
     const ScriptCallFrame frame = c.frames_.back();
     c.frames_.pop_back();
     c.commandOffset_ = op->offset;
-    Script* const returning = c.current_;
+    const uint64_t returning = c.currentSerial_;
     c.current_ = frame.caller;
     c.currentSerial_ = frame.callerSerial;
     c.position_ = frame.returnPosition;
     if (frame.outermost) {
         return StepEnded;
     }
-    // The caller may have been deleted by what it called; the alive check stands while no
-    // entity was destroyed since.
-    if (!c.SeenAlive(c.currentSerial_) && !IsAlive(c.currentSerial_)) {
-        return StepNodeDeleted;
-    }
-    if (c.current_ != returning) {
+    if (c.currentSerial_ != returning) {
+        // The caller may have been deleted by what it called; the alive check stands while no
+        // entity was destroyed since. An instance returning to itself lives, as it ran.
+        if (!c.SeenAlive(c.currentSerial_) && !IsAlive(c.currentSerial_)) {
+            return StepNodeDeleted;
+        }
         goto resume;
     }
     frameBase = c.FrameBase();
@@ -346,15 +345,14 @@ return_ : {
     goto enter;
 }
 
-    // Calls out of the machine: each finds its target with what its site kept, hands the command
-    // to the plain path where the look-up fails (which reports it), and shares the call itself
-    // with the plain path. Whatever they call may change anything, so the run resumes as after
-    // a plain step.
+    // Calls out of the machine, their words stored by the ops before them: each finds its target
+    // with what its site kept, hands the command to the plain path where the look-up fails (which
+    // reports it), and shares the call itself with the plain path. Whatever they call may change
+    // anything, so the run resumes as after a plain step.
 method : {
-    QUARN_STORE_MOVES();
     const auto arguments = uint32_t(op->b);
     const uint32_t entityIndex = Word(Int(frameBase) + op->depth) - arguments - 1;
-    Entity* const entity = LookupEntity(words[entityIndex]);
+    Entity* const entity = TheIdMap().Lookup(words[entityIndex]);
     if (!entity) {
         goto handoff;
     }
@@ -378,7 +376,6 @@ method : {
 }
 
 function:
-    QUARN_STORE_MOVES();
     QUARN_COMMAND_STATE();
     result = c.InvokeFunction(*op->site->method);
     if (result != StepContinue) {
@@ -387,9 +384,9 @@ function:
     goto resume;
 
 external_call : {
-    QUARN_STORE_MOVES();
     const auto arguments = uint32_t(op->b);
-    Entity* const entity = LookupEntity(words[Word(Int(frameBase) + op->depth) - arguments - 1]);
+    Entity* const entity =
+        TheIdMap().Lookup(words[Word(Int(frameBase) + op->depth) - arguments - 1]);
     Script* const target = entity ? CastObject<Script>(entity) : nullptr;
     if (!target || ScriptContext::CheckExternalCall(*target, op->a, op->site->hash) !=
                        ScriptContext::ExternalCallCheck::Callable) {

@@ -11,6 +11,7 @@
 #include "core/string/Text.h"
 #include "resources/ResourceRegistry.h"
 #include "script/machine/ScriptContext.h"
+#include "script/machine/ScriptContextCalls.h"
 #include "script/machine/ScriptNodeClass.h"
 #include "script/machine/ScriptResource.h"
 #include "script/machine/ScriptSymbols.h"
