@@ -680,7 +680,19 @@ void ScriptFastCode::Translator::Translate(uint32_t command, const uint32_t* ope
         if (!function) {
             break;
         }
-        CallOut(FastFunction, next).site->method = function;
+        // The function's words are known, so the region goes on after it: the run checks that
+        // the call left the machine as it was.
+        StoreAll();
+        FastOp& op = Emit(FastFunction);
+        op.next = next;
+        op.site = &form_.sites_.emplace_back();
+        op.site->method = function;
+        ++done_;
+        Pop(function->GetArgumentWords());
+        for (int result = 0; result < function->GetReturnWords(); ++result) {
+            Push({});
+        }
+        op.b = depth_;
         return;
     }
     case Return: {
@@ -740,7 +752,9 @@ const FastOp* ScriptFastCode::Translator::Translate() {
 
 ScriptFastCode::ScriptFastCode(const ScriptResource& program)
     : code_(program.GetCode()), size_(program.GetCodeSize()), textWord_(program.GetCodeTextWord()),
-      regions_(program.GetCodeSize(), nullptr) {}
+      regions_(program.GetCodeSize(), nullptr) {
+    ++made_;
+}
 
 ScriptFastCode::~ScriptFastCode() = default;
 

@@ -47,7 +47,7 @@ enum FastOpCode : uint16_t {
     FastCall,         // local call of the code offset a
     FastReturn,       // return a locals, b results
     FastMethod,       // method a of the entity below b argument words
-    FastFunction,     // the engine function of the call site
+    FastFunction,     // the engine function of the call site, the depth after it b
     FastExternalCall, // function a of the script below b argument words
     FastCommand,      // the command at `offset` through the machine's plain path
     FastPlain,        // a plain step at `next`, whose command no op can take
@@ -147,6 +147,9 @@ public:
     }
     const FastMove* Moves() const { return moves_.data(); }
     uint32_t CodeSize() const { return size_; }
+    // How many forms were ever made: a run that sees it unchanged across a call out of the
+    // machine knows its ops were not freed, even where a new form took the old one's address.
+    static uint64_t MadeCount() { return made_; }
 
     // The most commands one region takes, so that a region's work stays bounded.
     static constexpr uint32_t MaxRegionCommands = 256;
@@ -163,6 +166,7 @@ private:
     std::vector<std::unique_ptr<FastOp[]>> storage_;
     std::vector<FastMove> moves_;
     std::deque<FastCallSite> sites_; // never moves an element: ops point at theirs
+    static inline uint64_t made_ = 0;
 };
 
 } // namespace quarn

@@ -375,13 +375,27 @@ method : {
     goto resume;
 }
 
-function:
+function : {
+    const uint32_t charged = steps;
+    const uint64_t formsMade = ScriptFastCode::MadeCount();
     QUARN_COMMAND_STATE();
     result = c.InvokeFunction(*op->site->method);
     if (result != StepContinue) {
         return result;
     }
-    goto resume;
+    // The region goes on where the call left the instance, its program, form, frame and
+    // variables as they were. A form made since (GetFastCode makes one for changed code) may
+    // have taken the address of the one op lies in, so op is read only once none was.
+    if (c.current_->GetProgram() != program || !program->Breakpoints().empty() ||
+        program->GetFastCode() != fast || ScriptFastCode::MadeCount() != formsMade ||
+        c.FrameBase() != frameBase || c.current_->GetVariables() != variables ||
+        c.current_->GetVariableCount() != variableCount || c.position_ != op->next ||
+        stack.Depth() != Word(Int(frameBase) + op->b)) {
+        goto resume;
+    }
+    steps = charged;
+    NEXT();
+}
 
 external_call : {
     const auto arguments = uint32_t(op->b);

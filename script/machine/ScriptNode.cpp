@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 namespace quarn {
 
@@ -91,7 +92,9 @@ ScriptContext* Script::AcquireContext() {
 }
 
 bool Script::CanRun() const {
-    return program_ && program_->GetCode() && runState_ != ScriptErrorPending;
+    // Through the const program: taking the writable code would have the form made anew.
+    const ScriptResource* program = program_;
+    return program && program->GetCode() && runState_ != ScriptErrorPending;
 }
 
 // Program and variables -------------------------------------------------------------------------
@@ -651,7 +654,7 @@ void Script::CheckLinked(void*) {
             StringFormat("Script '%s' is not linked correctly (externals are unresolved). Do you "
                          "want to continue anyway?",
                          program_->GetFullPath());
-        const uint32_t* code = program_->GetCode();
+        const uint32_t* code = std::as_const(*program_).GetCode();
         for (const ScriptFixup& fixup : program_->GetSymbols().fixups) {
             if (code && fixup.wordOffset < program_->GetCodeSize() &&
                 code[fixup.wordOffset] == ScriptResource::UnresolvedWord) {
