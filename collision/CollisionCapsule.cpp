@@ -5,7 +5,9 @@
 #include "collision/CollisionRay.h"
 #include "collision/CollisionSphere.h"
 #include "collision/ContactRoutines.h"
+#include "collision/ConvexRoute.h"
 #include "collision/FaceRoutines.h"
+#include "collision/FeatureColliders.h"
 #include "core/debug/Validity.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/PropertyScalar.h"
@@ -545,6 +547,88 @@ int CollideCapsuleCylinder(CollisionVolume& capsule, CollisionVolume& cylinder, 
     return at(NearestCoreOffset(core, f), contacts[0]);
 }
 
+namespace {
+
+// Below this the core counts as meeting the solid: the way between the nearest points is
+// mostly rounding.
+constexpr float MeetDistance = 1e-4f;
+// The cosine within which the way to the nearest point counts as across a face.
+constexpr float FaceAlignment = 0.999f;
+
+// The contacts of the capsule's core, swept by its radius, with a convex solid, found from the
+// core's nearest points rather than from the capsule's support feature: the feature of a
+// slightly tilted capsule is the end of a cap, which may lie off the solid's face. Every
+// contact lies within both shapes: on the solid's surface where the core is outside it, at a
+// point of the core inside it otherwise.
+int CapsuleSolidContacts(CollisionVolume& volume, CollisionVolume& solid, const Float3& d,
+                         std::span<CollisionContact> contacts) {
+    auto& capsule = static_cast<CollisionCapsule&>(volume);
+    const Float3 a = GetShapeAxis(capsule);
+    const float h = capsule.GetLength() * 0.5f;
+    const float r = capsule.GetCapsuleRadius();
+    const Float3 start = capsule.GetWorldPosition() - a * h;
+    const Float3 end = capsule.GetWorldPosition() + a * h;
+    Float3 onCore;
+    Float3 onSolid;
+    const bool apart = SegmentClosestPoints(start, end, solid, onCore, onSolid);
+    const float distance = (onSolid - onCore).Length();
+    // Also refuses a placement that is not finite.
+    if (!(distance <= r)) {
+        return 0;
+    }
+    const auto overlap = [&](const Float3& u) {
+        return capsule.GetSupportDistance(u) + solid.GetSupportDistance(u * -1.0f);
+    };
+    // A solid meets the capsule only with a face that lets it (a mesh's enabled ones) turned
+    // toward it. Where the core reaches the solid, or the way to its nearest point would be the
+    // longer way out of the two (a deep overlap), the contact leads out the shorter of the
+    // route's way and its reverse.
+    const bool near = apart && distance >= MeetDistance;
+    const Float3 n = near ? (onSolid - onCore) / distance : d;
+    if (!near || overlap(n) > overlap(n * -1.0f)) {
+        const Float3 way = overlap(d * -1.0f) < overlap(d) ? d * -1.0f : d;
+        if (!solid.GetSupportFace(way * -1.0f)) {
+            return 0;
+        }
+        return AppendContact(contacts, 0, onSolid, way, overlap(way));
+    }
+    const SupportFace* face = solid.GetSupportFace(n * -1.0f);
+    if (!face) {
+        return 0;
+    }
+    // Nearest to a face's inside: where the core's stretch over the face begins and ends, when
+    // both lie within the radius of its plane, lifted onto the face.
+    if (contacts.size() >= 2 && face->normal.Dot(n) <= -FaceAlignment) {
+        SupportFace side;
+        side.kind = SupportFace::Edge;
+        side.count = 2;
+        side.corners[0] = start - face->normal * r;
+        side.corners[1] = end - face->normal * r;
+        CollisionContact stretch[2];
+        if (CollideFaceEdge(*face, side, n, stretch) == 2) {
+            for (int i = 0; i < 2; ++i) {
+                SetContact(contacts[static_cast<size_t>(i)],
+                           stretch[i].position + face->normal * stretch[i].depth,
+                           face->normal * -1.0f, stretch[i].depth);
+            }
+            return 2;
+        }
+    }
+    return AppendContact(contacts, 0, onSolid, n, r - distance);
+}
+
+} // namespace
+
+int CollideCapsuleSolid(CollisionVolume& capsule, CollisionVolume& solid, int maximum,
+                        std::span<CollisionContact> contacts) {
+    if (!dynamic_cast<CollisionCapsule*>(&capsule) || contacts.empty()) {
+        return 0;
+    }
+    const size_t room = maximum >= 2 ? 2 : 1;
+    return CollideConvexPair(capsule, solid, contacts.first(std::min(room, contacts.size())),
+                             CapsuleSolidContacts);
+}
+
 ClassInfo* CollisionCapsule::RegisterClass() {
     if (classInfo) {
         return classInfo;
@@ -565,6 +649,10 @@ ClassInfo* CollisionCapsule::RegisterClass() {
     // The general route meets a capsule's side and a cylinder's as two edges, which give no
     // contact: the pair has a collider of its own.
     SetCollider(COLLISION_CAPSULE, COLLISION_CYLINDER, CollideCapsuleCylinder);
+    // The general route's features put a tilted capsule's contact at the end of a cap, even off
+    // the solid: these pairs take the route for its direction and make their own contacts.
+    SetCollider(COLLISION_CAPSULE, COLLISION_BOX, CollideCapsuleSolid);
+    SetCollider(COLLISION_CAPSULE, COLLISION_MESH, CollideCapsuleSolid);
     return classInfo;
 }
 

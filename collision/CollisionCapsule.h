@@ -68,5 +68,10 @@ int CollideRayCapsule(CollisionVolume& ray, CollisionVolume& capsule, int maximu
 // or an end, a contact at each end of it when two are wanted, else one at its middle.
 int CollideCapsuleCylinder(CollisionVolume& capsule, CollisionVolume& cylinder, int maximum,
                            std::span<CollisionContact> contacts);
+// A box or a mesh, by the general route's overlap test and direction (kept in the pair cache as
+// the route keeps it), with contacts from the core's nearest points: on a face the core lies
+// along, one at each end of its stretch over the face when two are wanted.
+int CollideCapsuleSolid(CollisionVolume& capsule, CollisionVolume& solid, int maximum,
+                        std::span<CollisionContact> contacts);
 
 } // namespace quarn

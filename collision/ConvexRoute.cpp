@@ -6,6 +6,7 @@
 #include "collision/FeatureColliders.h"
 
 #include <cmath>
+#include <limits>
 
 namespace quarn {
 
@@ -21,8 +22,8 @@ bool IsFeatureKind(int32_t kind) {
 // shared.
 class Simplex {
 public:
-    // The lowest free slot becomes the newest point.
-    void Add(const Float3& w) {
+    // The lowest free slot becomes the newest point; returns that slot.
+    int Add(const Float3& w) {
         last_ = 0;
         lastBit_ = 1;
         while (bits_ & lastBit_) {
@@ -32,6 +33,7 @@ public:
         y_[last_] = w;
         allBits_ = bits_ | lastBit_;
         UpdateDeterminants();
+        return last_;
     }
     bool Contains(const Float3& w) const {
         for (int i = 0, bit = 1; i < 4; ++i, bit <<= 1) {
@@ -48,7 +50,7 @@ public:
         for (int s = bits_; s; --s) {
             if ((s & bits_) == s && IsValid(s | lastBit_)) {
                 bits_ = s | lastBit_;
-                v = Combination(bits_);
+                v = Combination(bits_, y_);
                 return true;
             }
         }
@@ -59,6 +61,9 @@ public:
         }
         return false;
     }
+    // The simplex's weights applied to other points kept slot by slot, such as the support
+    // points behind each difference.
+    Float3 Mix(const Float3 (&points)[4]) const { return Combination(bits_, points); }
 
 private:
     void UpdateDeterminants() {
@@ -119,13 +124,13 @@ private:
         }
         return true;
     }
-    Float3 Combination(int s) const {
+    Float3 Combination(int s, const Float3 (&points)[4]) const {
         float sum = 0.0f;
         Float3 v;
         for (int i = 0, bit = 1; i < 4; ++i, bit <<= 1) {
             if (s & bit) {
                 sum += det_[s][i];
-                v = v + y_[i] * det_[s][i];
+                v = v + points[i] * det_[s][i];
             }
         }
         return v * (1.0f / sum);
@@ -164,6 +169,11 @@ int Gjk(CollisionVolume& a, const Float3& shift, CollisionVolume& b, Float3& v) 
     }
     return 2;
 }
+
+// Relative progress below which a distance search has converged, and the squared distance
+// below which two shapes count as meeting.
+constexpr float DistanceTolerance = 1e-6f;
+constexpr float MeetSquared = 1e-10f;
 
 float OverlapAlong(CollisionVolume& a, CollisionVolume& b, const Float3& d) {
     return (a.GetSupportPoint(d) - b.GetSupportPoint(d * -1.0f)).Dot(d);
@@ -327,8 +337,58 @@ bool FindContactDirection(CollisionVolume& a, CollisionVolume& b, Float3& d, boo
     return found;
 }
 
-int CollideConvexPair(CollisionVolume& a, CollisionVolume& b,
-                      std::span<CollisionContact> contacts) {
+int FeatureContacts(CollisionVolume& a, CollisionVolume& b, const Float3& d,
+                    std::span<CollisionContact> contacts) {
+    const SupportFace* first = a.GetSupportFace(d);
+    const SupportFace* second = b.GetSupportFace(d * -1.0f);
+    if (!first || !second) {
+        return 0;
+    }
+    return DispatchFeatureCollide(*first, *second, d, contacts);
+}
+
+bool SegmentClosestPoints(const Float3& start, const Float3& end, CollisionVolume& volume,
+                          Float3& onSegment, Float3& onVolume) {
+    Simplex simplex;
+    Float3 segmentPoints[4];
+    Float3 volumePoints[4];
+    // The nearest point found so far of the segment less the volume.
+    Float3 v = (start + end) * 0.5f - volume.GetWorldCenter();
+    float nearest = std::numeric_limits<float>::max();
+    onSegment = start;
+    onVolume = volume.GetSupportPoint(start - end);
+    for (int iteration = 0; iteration < GjkIterations; ++iteration) {
+        const Float3 s = (end - start).Dot(v) > 0.0f ? start : end;
+        const Float3 p = volume.GetSupportPoint(v);
+        const Float3 w = s - p;
+        const float vv = v.LengthSquared();
+        if ((iteration > 0 && vv - v.Dot(w) <= DistanceTolerance * vv) || simplex.Contains(w)) {
+            break;
+        }
+        const int slot = simplex.Add(w);
+        segmentPoints[slot] = s;
+        volumePoints[slot] = p;
+        // A point the subalgorithm cannot place, or one that brings the simplex no nearer (rounding
+        // about a flat simplex), ends the search with the nearest points found.
+        if (!simplex.Closest(v) || !(v.LengthSquared() < nearest)) {
+            break;
+        }
+        nearest = v.LengthSquared();
+        onSegment = simplex.Mix(segmentPoints);
+        onVolume = simplex.Mix(volumePoints);
+        if (nearest < MeetSquared) {
+            return false;
+        }
+        // Four points leave no room for a fifth; they enclose the origin but for rounding.
+        if (simplex.Full()) {
+            break;
+        }
+    }
+    return true;
+}
+
+int CollideConvexPair(CollisionVolume& a, CollisionVolume& b, std::span<CollisionContact> contacts,
+                      ConvexContactsFn along) {
     CollisionSpace* space = a.GetSpace();
     Float3 d;
     bool warm = false;
@@ -371,12 +431,7 @@ int CollideConvexPair(CollisionVolume& a, CollisionVolume& b,
         return 0;
     }
     StoreDirection(space, a, b, d);
-    const SupportFace* first = a.GetSupportFace(d);
-    const SupportFace* second = b.GetSupportFace(d * -1.0f);
-    if (!first || !second) {
-        return 0;
-    }
-    const int count = DispatchFeatureCollide(*first, *second, d.NormalizedOrSelf(), contacts);
+    const int count = along(a, b, d.NormalizedOrSelf(), contacts);
     for (int i = 0; i < count; ++i) {
         CollisionContact& contact = contacts[static_cast<size_t>(i)];
         contact.position = contact.position * -1.0f;

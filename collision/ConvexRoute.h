@@ -48,7 +48,22 @@ Float3 PenetrationDirection(CollisionVolume& a, CollisionVolume& b, Float3 d);
 // penetration exceeds 0.1. False when some candidate separates the pair.
 bool FindContactDirection(CollisionVolume& a, CollisionVolume& b, Float3& d, bool warm);
 
-// The general route of CollidePair for one pair: contacts with their positions negated.
-int CollideConvexPair(CollisionVolume& a, CollisionVolume& b, std::span<CollisionContact> contacts);
+// The closest points of the segment and the volume, from its support points; false when they
+// meet, both points then being one they share (as near as the search reaches).
+bool SegmentClosestPoints(const Float3& start, const Float3& end, CollisionVolume& volume,
+                          Float3& onSegment, Float3& onVolume);
+
+// The contacts of an overlapping pair along its unit contact direction d (from A toward B), in
+// the plain world frame, written within the room of `contacts`; returns the count.
+using ConvexContactsFn = int (*)(CollisionVolume& a, CollisionVolume& b, const Float3& d,
+                                 std::span<CollisionContact> contacts);
+// The route's own: the two support features along d through the feature table.
+int FeatureContacts(CollisionVolume& a, CollisionVolume& b, const Float3& d,
+                    std::span<CollisionContact> contacts);
+
+// The general route of CollidePair for one pair: contacts with their positions negated. A
+// collider of the table may take the route and make the contacts its own way.
+int CollideConvexPair(CollisionVolume& a, CollisionVolume& b, std::span<CollisionContact> contacts,
+                      ConvexContactsFn along = FeatureContacts);
 
 } // namespace quarn

@@ -382,7 +382,7 @@ void PrintHelp(FILE* out) {
                "prints \"contacts K\", then a line per contact: its world position, its\n"
                "normal (of unit length, pointing from A toward B) and its depth, positive\n"
                "where the volumes overlap: seven numbers as \"%.9g\" separated by spaces.\n"
-               "Pairs of shapes without a collider of their own (a capsule and a box, say)\n"
+               "Pairs of shapes without a collider of their own (a box and a mesh, say)\n"
                "take the general convex route, which gives every contact the room holds\n"
                "whatever N says, as do the colliders of two boxes and of a cylinder with\n"
                "anything but a capsule. Collision meshes have their vertices, as in the\n"

@@ -2,8 +2,10 @@
 #include "tests/collision/CollisionTestSupport.h"
 #include "tests/support/RecordingValidityHook.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <vector>
 
 namespace quarn {
 namespace {
@@ -175,6 +177,126 @@ TEST_F(Capsules, PointDepthAndPicks) {
     test::ExpectNear(query.current.data, Float3(0, 1, 0));
     EXPECT_FALSE(capsule->IntersectRay(Float3(1, 5, 0), Float3(0, 1, 0), query));
     EXPECT_NEAR(capsule->GetRadius(), std::sqrt(1.25f), 1e-6f);
+}
+
+TEST_F(Capsules, BoxContactsLieOnTheBoxWhereverTheCoreRuns) {
+    // Its top at y = 1, its edge along Z at x = 1.
+    CollisionBox* box = Box(Float3(0, 0.5f, 0), Float3(2, 1, 2));
+    const float tilt = 0.05f; // lowers the +x end
+    const Quaternion lowered = Lying() * Quaternion::FromAxisAngle(-tilt, Float3(0, 0, 1));
+    const Float3 across(-std::sin(tilt), -std::cos(tilt), 0); // below the axis, across it
+    struct Case {
+        const char* name;
+        Float3 centre; // of a capsule of radius 0.2 and core 1.6
+        Quaternion turn;
+        std::vector<Float3> points; // by x
+        Float3 normal;              // from the capsule toward the box
+        std::vector<float> depths;
+    };
+    const Case cases[] = {
+        // Over the edge, its outer end lowered: where its side crosses the edge, not at the
+        // far cap.
+        {"across the edge",
+         Float3(1.3f, 1.18f, 0),
+         lowered,
+         {Float3(1, 1, 0)},
+         across,
+         {0.2f - (0.18f + 0.3f * std::tan(tilt)) * std::cos(tilt)}},
+        // Lying level past the edge: its inner end and the edge.
+        {"level past the edge",
+         Float3(0.5f, 1.15f, 0.3f),
+         Lying(),
+         {Float3(-0.3f, 1, 0.3f), Float3(1, 1, 0.3f)},
+         Float3(0, -1, 0),
+         {0.05f, 0.05f}},
+        {"standing",
+         Float3(0.2f, 1.95f, -0.4f),
+         Quaternion::FromAxisAngle(1.5707964f, Float3(1, 0, 0)),
+         {Float3(0.2f, 1, -0.4f)},
+         Float3(0, -1, 0),
+         {0.05f}},
+        // Leaning at 30 degrees: below the lower cap's lowest point, wherever the route's way
+        // leads.
+        {"leaning",
+         Float3(-0.2f, 1.55f, 0),
+         Lying() * Quaternion::FromAxisAngle(-0.5235988f, Float3(0, 0, 1)),
+         {Float3(-0.2f + 0.8f * 0.8660254f, 1, 0)},
+         Float3(0, -1, 0),
+         {0.05f}},
+    };
+    std::array<CollisionContact, 4> found;
+    for (const Case& k : cases) {
+        CollisionCapsule* capsule = Capsule(k.centre, 0.2f, 1.6f, k.turn);
+        const int count = CollidePair(*capsule, *box, 4, found);
+        ASSERT_EQ(count, static_cast<int>(k.points.size())) << k.name;
+        std::vector<CollisionContact> contacts(found.begin(), found.begin() + count);
+        std::sort(contacts.begin(), contacts.end(), [](const auto& l, const auto& r) {
+            return test::WorldPosition(l).x < test::WorldPosition(r).x;
+        });
+        for (size_t i = 0; i < contacts.size(); ++i) {
+            test::ExpectNear(test::WorldPosition(contacts[i]), k.points[i], 1e-4f);
+            test::ExpectNear(contacts[i].normal, k.normal, 1e-4f);
+            EXPECT_NEAR(contacts[i].depth, k.depths[i], 1e-4f) << k.name;
+        }
+        CheckContacts(*capsule, *box, contacts, k.name, 0, 1e-5f);
+        // The box first: the same contacts, the normals turned; one asked, the deepest.
+        std::array<CollisionContact, 4> swapped;
+        ASSERT_EQ(CollidePair(*box, *capsule, 4, swapped), count) << k.name;
+        for (int i = 0; i < count; ++i) {
+            test::ExpectNear(swapped[i].position, found[i].position);
+            test::ExpectNear(swapped[i].normal, found[i].normal * -1.0f);
+        }
+        ASSERT_EQ(CollidePair(*capsule, *box, 1, found), 1) << k.name;
+        EXPECT_NEAR(found[0].depth, *std::max_element(k.depths.begin(), k.depths.end()), 1e-4f)
+            << k.name;
+        capsule->Delete();
+    }
+}
+
+TEST_F(Capsules, SeededBoxPlacementsGiveContactsInsideBothShapes) {
+    SeededPairs(
+        "capsule-box",
+        [this] { return Capsule(Float3(), Uniform(0.1f, 0.8f), Uniform(0.0f, 2.0f), Turn()); },
+        [this] {
+            return Box(Point(1.5f),
+                       Float3(Uniform(0.2f, 2.0f), Uniform(0.2f, 2.0f), Uniform(0.2f, 2.0f)),
+                       Turn());
+        },
+        [this](CollisionVolume& a, CollisionVolume& b) {
+            std::vector<Float3> axes = RandomDirections(3000);
+            for (int i = 0; i < 3; ++i) {
+                axes.push_back(b.GetWorldAxis(i));
+                axes.push_back(b.GetWorldAxis(i).Cross(GetShapeAxis(a)));
+            }
+            return axes;
+        },
+        1e-3f);
+    // With the core outside the box, the deepest contact is the radius less the core's
+    // distance, found by sampling the core.
+    std::array<CollisionContact, 2> contacts;
+    for (int round = 0; round < 300; ++round) {
+        CollisionCapsule* capsule = Capsule(Float3(), Uniform(0.1f, 0.8f), Uniform(0, 2), Turn());
+        CollisionBox* box = Box(Point(1.5f), Float3(Uniform(0.2f, 2), 1, Uniform(0.2f, 2)), Turn());
+        const Float3 half = box->GetSize() * 0.5f;
+        float distance = 1e30f;
+        for (int i = 0; i <= 2000; ++i) {
+            const Float3 p = box->WorldToLocal(capsule->LocalToWorld(
+                Float3(0, 0, capsule->GetLength() * (static_cast<float>(i) / 2000 - 0.5f))));
+            distance = std::min(distance, (p - Float3(std::clamp(p.x, -half.x, half.x),
+                                                      std::clamp(p.y, -half.y, half.y),
+                                                      std::clamp(p.z, -half.z, half.z)))
+                                              .Length());
+        }
+        const float depth = capsule->GetCapsuleRadius() - distance;
+        if (distance > 1e-2f && depth > 1e-3f) {
+            const int count = CollidePair(*capsule, *box, 2, contacts);
+            ASSERT_GE(count, 1) << round;
+            EXPECT_NEAR(std::max(contacts[0].depth, contacts[count - 1].depth), depth, 1e-3f)
+                << round;
+        }
+        capsule->Delete();
+        box->Delete();
+    }
 }
 
 TEST_F(Capsules, NegativeDimensionsAreRefusedAndZeroIsKept) {

@@ -1,4 +1,6 @@
 #include "collision/CollisionMesh.h"
+
+#include "collision/CollisionCapsule.h"
 #include "collision/CollisionSpaceHash.h"
 #include "collision/ConvexRoute.h"
 #include "tests/collision/CollisionTestSupport.h"
@@ -11,7 +13,7 @@ namespace quarn {
 namespace {
 
 // Collision meshes built point by point.
-class CollisionMeshes : public test::MeshTest {
+class CollisionMeshes : public test::MeshTest, protected test::SeededPlacements {
 protected:
     void SetUp() override {
         MeshTest::SetUp();
@@ -50,6 +52,32 @@ protected:
     CollisionMesh* Cube(const std::string& name, float half, Float3 at = Float3(),
                         Quaternion turn = Quaternion()) {
         return Built(name, CubePoints(half), CubeIndices(), at, turn);
+    }
+    // A closed prism about Y of `sides` sides, its corners at `radius`.
+    CollisionMesh* Prism(const std::string& name, int sides, float radius, float low, float high) {
+        std::vector<Float3> points;
+        for (int i = 0; i < sides; ++i) {
+            const float angle = 6.2831853f * static_cast<float>(i) / static_cast<float>(sides);
+            points.emplace_back(radius * std::cos(angle), low, radius * std::sin(angle));
+            points.emplace_back(radius * std::cos(angle), high, radius * std::sin(angle));
+        }
+        std::vector<int> indices;
+        for (int i = 0; i < sides; ++i) {
+            const int j = (i + 1) % sides;
+            indices.insert(indices.end(), {2 * i, 2 * i + 1, 2 * j, 2 * j, 2 * i + 1, 2 * j + 1});
+            if (i > 0 && i < sides - 1) {
+                indices.insert(indices.end(), {0, 2 * i, 2 * j, 1, 2 * j + 1, 2 * i + 1});
+            }
+        }
+        return Built(name, points, indices);
+    }
+    CollisionCapsule* Capsule(Float3 at, float radius, float length, Quaternion turn) {
+        auto* capsule = tree_.Make<CollisionCapsule>("capsule");
+        capsule->SetPosition(at);
+        capsule->SetOrientation(turn);
+        capsule->SetCapsuleRadius(radius);
+        capsule->SetLength(length);
+        return capsule;
     }
 
     test::TestTree tree_;
@@ -185,6 +213,48 @@ TEST_F(CollisionMeshes, MeshPairsTakeTheGeneralRoute) {
     for (int i = 0; i < count; ++i) {
         EXPECT_LT((warm[i].position - cold[i].position).Length(), 1e-3f);
     }
+}
+
+TEST_F(CollisionMeshes, SeededCapsulePlacementsGiveContactsInsideBothShapes) {
+    // The meshes stay held by these volumes; each round places a volume of its own.
+    std::vector<Float3> slab = CubePoints(1);
+    for (Float3& p : slab) {
+        p = Float3(p.x * 0.9f, p.y * 0.15f, p.z * 0.6f);
+    }
+    const std::vector<CollisionMesh*> shapes = {Built("slab.obj", slab, CubeIndices()),
+                                                Prism("prism.obj", 8, 0.8f, -0.5f, 0.7f),
+                                                Prism("wedge.obj", 3, 0.9f, -0.8f, 0.8f)};
+    for (CollisionMesh* shape : shapes) {
+        ASSERT_TRUE(shape->IsClosedSurface()) << shape->GetMeshName();
+    }
+    size_t next = 0;
+    SeededPairs(
+        "capsule-mesh",
+        [this] { return Capsule(Float3(), Uniform(0.1f, 0.8f), Uniform(0.0f, 2.0f), Turn()); },
+        [&] {
+            auto* mesh = tree_.Make<CollisionMesh>("mesh");
+            mesh->SetPosition(Point(1.5f));
+            mesh->SetOrientation(Turn());
+            mesh->SetMesh(shapes[next++ % shapes.size()]->GetMeshName());
+            return mesh;
+        },
+        [this](CollisionVolume& a, CollisionVolume& b) {
+            std::vector<Float3> axes = RandomDirections(3000);
+            for (int i = 0; i < b.GetFaceCount(); ++i) {
+                axes.push_back(b.GetFaceNormal(i));
+                axes.push_back(b.GetFaceNormal(i).Cross(GetShapeAxis(a)));
+            }
+            return axes;
+        },
+        1e-3f);
+    // Lying on the slab's top, touching it only while the top's face is enabled.
+    CollisionCapsule* capsule =
+        Capsule(shapes[0]->GetWorldPosition() + Float3(0, 0.3f, 0), 0.2f, 1.0f,
+                Quaternion::FromAxisAngle(1.5707964f, Float3(0, 1, 0)));
+    std::array<CollisionContact, 2> contacts;
+    EXPECT_EQ(CollidePair(*shapes[0], *capsule, 2, contacts), 2);
+    shapes[0]->SetSubmeshFlags(0);
+    EXPECT_EQ(CollidePair(*shapes[0], *capsule, 2, contacts), 0);
 }
 
 TEST_F(CollisionMeshes, LargeFacesFaceToFaceStayWithinTheArray) {

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
 #include <tuple>
 #include <vector>
 
@@ -38,91 +37,13 @@ class CylinderContacts : public test::SeededCollisionTest {
 protected:
     CylinderContacts() { random_.seed(541); }
 
-    std::vector<CollisionContact> Collide(CollisionVolume& a, CollisionVolume& b, int maximum = 100) {
-        std::array<CollisionContact, 100> found;
-        const int count = CollidePair(a, b, maximum, found);
-        return {found.begin(), found.begin() + count};
-    }
-    // The overlap along u: how far b must move along u to clear a.
-    static float Overlap(CollisionVolume& a, CollisionVolume& b, const Float3& u) {
-        return a.GetSupportDistance(u) + b.GetSupportDistance(u * -1.0f);
-    }
-    // Unit normals from a toward b, finite points within depth of both shapes and no further
-    // than `outside` beyond either.
-    void CheckContacts(CollisionVolume& a, CollisionVolume& b,
-                       const std::vector<CollisionContact>& contacts, const char* what, int round,
-                       float outside = 1e30f) {
-        for (const CollisionContact& c : contacts) {
-            const Float3 p = WorldPosition(c);
-            ASSERT_TRUE(std::isfinite(p.x + p.y + p.z + c.depth)) << what << " " << round;
-            EXPECT_NEAR(c.normal.Length(), 1.0f, 1e-3f) << what << " " << round;
-            EXPECT_GE(a.GetPointDepth(p, nullptr), -(c.depth + 2e-3f)) << what << " " << round;
-            EXPECT_GE(b.GetPointDepth(p, nullptr), -(c.depth + 2e-3f)) << what << " " << round;
-            EXPECT_GE(std::min(a.GetPointDepth(p, nullptr), b.GetPointDepth(p, nullptr)), -outside)
-                << what << " " << round;
-
-            EXPECT_LE(Overlap(a, b, c.normal), Overlap(a, b, c.normal * -1.0f) + 1e-3f)
-                << what << " " << round;
-        }
-    }
-    // Whether some point lies deeper than `margin` inside both shapes, by sampling the first.
-    bool SampledOverlap(CollisionCylinder& a, CollisionVolume& b, float margin) {
-        const float r = a.GetCylinderRadius();
-        const float h = a.GetLength() * 0.5f;
-        for (int i = 0; i < 4000; ++i) {
-            const Float3 p = a.LocalToWorld(Float3(Uniform(-r, r), Uniform(-r, r), Uniform(-h, h)));
-            if (a.GetPointDepth(p, nullptr) > margin && b.GetPointDepth(p, nullptr) > margin) {
-                return true;
-            }
-        }
-        return false;
-    }
-    // The largest gap between the shapes along the given axes and their reverses.
-    static float Gap(CollisionVolume& a, CollisionVolume& b, const std::vector<Float3>& axes) {
-        float gap = -1e30f;
-        for (const Float3& u : axes) {
-            if (u.LengthSquared() < 1e-8f) {
-                continue;
-            }
-            const Float3 n = u.NormalizedOrSelf();
-            gap = std::max({gap, -Overlap(a, b, n), -Overlap(a, b, n * -1.0f)});
-        }
-        return gap;
-    }
-    std::vector<Float3> RandomDirections(int count) {
-        std::vector<Float3> directions;
-        for (int i = 0; i < count; ++i) {
-            directions.push_back(Point(1));
-        }
-        return directions;
-    }
-
-    // Seeded placements of b around a: separated along a tested axis gives nothing, a clear
-    // overlap gives contacts. Returns the pairs separated only along untested directions that
-    // still got contacts.
+    // Seeded placements of b around a cylinder.
     template <class MakeB, class TestedAxes>
     int RandomPairs(const char* what, MakeB makeB, TestedAxes testedAxes, float outside = 1e30f) {
-        int untested = 0;
-        for (int round = 0; round < 400; ++round) {
-            CollisionCylinder* a =
-                Cylinder(Float3(), Uniform(0.2f, 1.0f), Uniform(0.2f, 2.0f), Turn());
-            CollisionVolume* b = makeB();
-            const std::vector<CollisionContact> contacts = Collide(*a, *b);
-            CheckContacts(*a, *b, contacts, what, round, outside);
-            if (Gap(*a, *b, testedAxes(*a, *b)) > 1e-3f) {
-                EXPECT_TRUE(contacts.empty()) << what << " " << round;
-            } else if (SampledOverlap(*a, *b, 1e-2f)) {
-                EXPECT_FALSE(contacts.empty()) << what << " " << round;
-
-            } else if (!contacts.empty() && Gap(*a, *b, RandomDirections(2000)) > 1e-3f) {
-                ++untested;
-            }
-            a->Delete();
-            b->Delete();
-        }
-        std::printf("%s: %d pairs separated only along untested directions got contacts\n", what,
-                    untested);
-        return untested;
+        const auto makeA = [this] {
+            return Cylinder(Float3(), Uniform(0.2f, 1.0f), Uniform(0.2f, 2.0f), Turn());
+        };
+        return SeededPairs(what, makeA, makeB, testedAxes, outside);
     }
 };
 

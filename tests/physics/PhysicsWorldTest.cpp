@@ -791,6 +791,52 @@ TEST_F(PhysicsWorld, ACapsuleOrABallDroppedAcrossALyingCylinderRestsOnIt) {
     }
 }
 
+TEST_F(PhysicsWorld, ACapsuleDroppedAcrossABlocksEdgeTouchesItOnlyOnItsSurface) {
+    Floor();
+    struct Case {
+        const char* name;
+        float tilt;   // of the block about an axis near Z
+        float centre; // of the capsule, along its slant from the block's middle
+        float lying;  // the capsule's height at the end, on the top or on the floor
+        bool rests;   // on the top; off the top it may still roll
+    };
+    for (const Case& k : {Case{"level, its centre over the top", 0.0f, 0.9f, 1.2f, true},
+                          Case{"tilted, its centre past the edge", 0.1f, 1.05f, 0.2f, false}}) {
+        auto* block = tree_.Make<CollisionBox>("block");
+        block->SetSize(Float3(2, 1, 2));
+        block->SetPosition(Float3(0, 0.5f, 0));
+        block->SetOrientation(
+            Quaternion::FromAxisAngle(k.tilt, Float3(0.3f, 0, 1).NormalizedOrSelf()));
+        Joined(block, CollSolid | CollStatic);
+        // Of core 1.6 and radius 0.2, 0.15 above the top, across the edge near x = 1 at a slant.
+        const float yaw = 0.3f;
+        RigidBody* body = Body(Float3(k.centre * std::cos(yaw), 1.35f, k.centre * std::sin(yaw)));
+        auto* capsule = tree_.Make<CollisionCapsule>("capsule");
+        capsule->SetCapsuleRadius(0.2f);
+        capsule->SetLength(1.6f);
+        capsule->SetOrientation(Quaternion::FromAxisAngle(1.5707964f - yaw, Float3(0, 1, 0)));
+        capsule->AttachAsLast(body);
+        Joined(capsule);
+        float beyond = 0.0f;
+        for (int step = 0; step < 400; ++step) {
+            Run(1);
+            std::array<CollisionContact, 8> contacts;
+            const int count = CollidePair(*capsule, *block, 8, contacts);
+            for (int i = 0; i < count; ++i) {
+                const Float3 p = contacts[static_cast<size_t>(i)].position * -1.0f;
+                beyond = std::max(beyond, -block->GetPointDepth(p, nullptr));
+            }
+        }
+        EXPECT_LT(beyond, 1e-3f) << k.name;
+        EXPECT_NEAR(body->GetWorldPosition().y, k.lying, 0.01f) << k.name;
+        if (k.rests) {
+            EXPECT_LT(body->GetLinearVelocity().Length(), 0.05f) << k.name;
+        }
+        body->Delete();
+        block->Delete();
+    }
+}
+
 TEST(PhysicsRegistration, TheFlagsDecideWhatIsRegistered) {
     EXPECT_EQ(RegisterPhysicsClasses(0), 1);
     EXPECT_EQ(RegisterPhysicsClasses(1), 20);

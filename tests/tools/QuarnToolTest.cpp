@@ -721,9 +721,9 @@ TEST(QuarnToolScript, AssemblesTheCommittedProgramAndPrintsTextThatAssemblesBack
     // Shipped without its source, the files found without case.
     ToolRun printed = RunTool(folder, {"script", "dis", "out/counter.script"});
     EXPECT_EQ(printed.status, 0) << printed.err;
-    EXPECT_NE(printed.out.find("function \"reset\" () at=@L34 port"), std::string::npos)
+    EXPECT_NE(printed.out.find("function \"reset\" () at=@L38 port"), std::string::npos)
         << printed.out;
-    EXPECT_NE(printed.out.find("    jumpifnot L31                   ; 22 line 2\n"),
+    EXPECT_NE(printed.out.find("    jumpifnot L35                   ; 26 line 2\n"),
               std::string::npos)
         << printed.out;
     folder.WriteFile("printed.asm", printed.out);
@@ -793,6 +793,14 @@ TEST(QuarnToolScript, RunsAProgramOnAScriptNodeAndPrintsWhatItLeft) {
               "error: Script \"calls\" line 6\nRuntime error \"Invalid command - maybe you "
               "need to recompile all scripts\"\nScript (instance) is terminated.\n\nCallstack:\n"
               "broken(), line 6\n");
+
+    // The committed counter counts its frames and speaks on every tenth.
+    folder.WriteFile("game/counter.bin", DataFile("scripts/counter.bin"));
+    folder.WriteFile("game/counter.sym", DataFile("scripts/counter.sym"));
+    ToolRun counted = RunTool(folder, {"script", "run", "game/counter.script", "--frames", "25"});
+    EXPECT_EQ(counted.status, 0) << counted.err;
+    EXPECT_EQ(counted.out + counted.err, "ten more frames\nten more frames\nstate: READY\n"
+                                         "frames = 25\nstep = 1\ndone = 0\n");
 
     const std::pair<std::vector<std::string>, std::string> failures[] = {
         {{"script", "run", "none.script"},
@@ -1035,7 +1043,7 @@ TEST(QuarnToolContacts, BoxesOnAPlaneAndOnABox) {
                        "0.25 0.699999988 -0.25 0 1 0 0.0500000119\n");
 }
 
-TEST(QuarnToolContacts, ACapsuleLyingOnABoxTakesTheGeneralRoute) {
+TEST(QuarnToolContacts, ACapsuleLyingOnABoxTouchesItsTopUnderEachEnd) {
     test::TempFolder folder;
     folder.WriteFile("pill.scene",
                      "version = 44\nidsystem = 0\nnum_nodes = 3\n"
@@ -1044,11 +1052,12 @@ TEST(QuarnToolContacts, ACapsuleLyingOnABoxTakesTheGeneralRoute) {
                      "\tsize = 4,1,4\n}\n"
                      "obj3 {\n\tclass = \"CollisionCapsule\"\n\tparent = 1\n\tname = \"pill\"\n"
                      "\tpos = 0,0.95,0\n\tradius = 0.5\n\tlength = 2\n}\n");
-    // Sunk by 0.05 along its length: a contact under each end.
+    // Sunk by 0.05 along its length: a contact on the top under each end; one asked, one.
     ToolRun run = RunTool(folder, {"contacts", "pill.scene", "pill", "table"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "contacts 2\n0 0.449999988 -1 0 -1 0 0.0500000119\n"
-                       "0 0.449999988 1 0 -1 0 0.0500000119\n");
+    EXPECT_EQ(run.out, "contacts 2\n0 0.5 -1 0 -1 0 0.0500000119\n0 0.5 1 0 -1 0 0.0500000119\n");
+    run = RunTool(folder, {"contacts", "pill.scene", "pill", "table", "--max", "1"});
+    EXPECT_EQ(run.out, "contacts 1\n0 0.5 0 0 -1 0 0.0500000119\n");
 }
 
 TEST(QuarnToolContacts, CylindersStandingAndCrossed) {
