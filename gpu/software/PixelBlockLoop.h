@@ -314,7 +314,11 @@ private:
             }
             uint8_t* out = row + static_cast<size_t>(px) * 4;
             F result[4] = {current[0], current[1], current[2], current[3]};
-            if (s_.blend || s_.writeMask != 0xF) {
+            // Under the usual blend an opaque pixel comes out as it is (c 1 + d 0 is c for any
+            // stored d), so a full-screen pass of opaque pixels need not read its target.
+            const bool opaque = s_.writeMask == 0xF && UsualBlend() &&
+                                (L::Mask(L::Less(current[3], one)) & mask) == 0;
+            if ((s_.blend || s_.writeMask != 0xF) && !opaque) {
                 const I stored = L::OrI(L::LoadPixels(out, count),
                                         L::SetI(static_cast<int32_t>(s_.write.targetAlphaFill)));
                 const F dst[4] = {Channel<L>(stored, 16), Channel<L>(stored, 8),
@@ -336,6 +340,11 @@ private:
         }
     }
 
+    bool UsualBlend() const {
+        return s_.blend && s_.srcBlend == GpuBlend::SrcAlpha &&
+               s_.destBlend == GpuBlend::InvSrcAlpha && s_.blendOp == GpuBlendOp::Add;
+    }
+
     void Blend(const F* current, const F* dst, F* out) const {
         if (s_.blendOp == GpuBlendOp::Min || s_.blendOp == GpuBlendOp::Max) {
             for (int c = 0; c < 4; ++c) {
@@ -346,8 +355,7 @@ private:
             }
             return;
         }
-        if (s_.srcBlend == GpuBlend::SrcAlpha && s_.destBlend == GpuBlend::InvSrcAlpha &&
-            s_.blendOp == GpuBlendOp::Add) {
+        if (UsualBlend()) {
             // The usual blend, without looking up its factors per vector.
             const F sf = current[3];
             const F df = L::Sub(L::Set(1.0f), current[3]);
