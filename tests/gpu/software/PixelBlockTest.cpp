@@ -300,6 +300,7 @@ INSTANTIATE_TEST_SUITE_P(
              .blend = true,
              .depthTest = false,
              .opaque = true},
+        Case{.name = "alpha-tested, no depth test", .alphaTest = true, .depthTest = false},
         Case{.name = "blended by colours, masked",
              .blend = true,
              .src = GpuBlend::DestColor,
