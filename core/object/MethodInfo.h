@@ -58,7 +58,14 @@ public:
     // Runs the method on `object` (null for free functions) with `block`, which holds at least
     // max(return words, 1) + argument words. Without a bound function the object's CallMethod
     // runs; without either nothing happens.
-    void Call(Entity* object, uint32_t* block) const;
+    // Inline for the bound case, which script calls reach on every call.
+    void Call(Entity* object, uint32_t* block) const {
+        if (thunk_ && block && !writtenFiles_) {
+            thunk_(object, block);
+        } else {
+            CallUnbound(object, block);
+        }
+    }
     // Delivers a named signal: a bound signal handler gets the argument; any other method is
     // called as by Call on a zeroed block.
     void CallSignal(Entity* object, void* argument) const;
@@ -71,7 +78,7 @@ public:
 
     const char* GetName() const { return name_.c_str(); }
     ClassInfo* GetOwner() const { return owner_; }
-    void SetOwner(ClassInfo* owner) { owner_ = owner; }
+    void SetOwner(ClassInfo* owner);
     uint32_t GetCallFlags() const { return callFlags_; }
     void SetCallFlags(uint32_t flags) { callFlags_ = flags; }
     int GetArgumentCount() const { return argumentCount_; }
@@ -87,6 +94,8 @@ public:
     std::string GetSignatureText() const;
 
 private:
+    // Call without a thunk, without a block or with written files to check.
+    void CallUnbound(Entity* object, uint32_t* block) const;
     // False, after the log line, when a script runs and the method would write outside the game.
     bool ScriptMayCall(const Entity* object) const;
 
@@ -107,6 +116,16 @@ private:
     std::string writtenLabel_;
     WrittenFilesFunction writtenFiles_ = nullptr;
 };
+
+namespace detail {
+inline uint64_t methodTableGeneration = 0;
+} // namespace detail
+// Changes whenever what a call by method index resolves to may change: a class made, reset or
+// given another parent, a method list changed, a record given another owner. A record found for
+// a class stays the one to call while it is unchanged.
+inline uint64_t GetMethodTableGeneration() {
+    return detail::methodTableGeneration;
+}
 
 // The global list of free engine functions of the script language.
 MethodInfo* RegisterFunction(std::unique_ptr<MethodInfo> function);
