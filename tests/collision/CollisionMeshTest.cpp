@@ -184,6 +184,37 @@ TEST_F(CollisionMeshes, SeededCapsulePlacementsGiveContactsInsideBothShapes) {
     EXPECT_EQ(CollidePair(*shapes[0], *capsule, 2, contacts), 0);
 }
 
+TEST_F(CollisionMeshes, ASphereMeetsAMeshAtItsNearestPoint) {
+    // Over a face, beyond an edge and beyond a corner of a cube: one contact on the cube where
+    // it comes nearest the centre, leading from the centre to it, the radius less the distance
+    // deep. The corner's ball is as deep along an axis as the truth, so only the way tells.
+    struct Case {
+        Float3 centre;
+        Float3 nearest;
+    };
+    const Case cases[] = {
+        {{0.3f, 1.25f, -0.2f}, {0.3f, 1, -0.2f}},
+        {{1.3f, 1.1f, 0.2f}, {1, 1, 0.2f}},
+        {{1.15f, 1.1f, 1.2f}, {1, 1, 1}},
+    };
+    CollisionMesh* cube = Cube("cube.obj", 1);
+    for (const Case& c : cases) {
+        CollisionSphere* ball = Sphere(c.centre, 0.4f);
+        const float distance = (c.nearest - c.centre).Length();
+        for (const bool swapped : {false, true}) {
+            std::array<CollisionContact, 4> contacts;
+            ASSERT_EQ(swapped ? CollidePair(*cube, *ball, 4, contacts)
+                              : CollidePair(*ball, *cube, 4, contacts),
+                      1);
+            const float sign = swapped ? -1.0f : 1.0f;
+            test::ExpectNear(test::WorldPosition(contacts[0]), c.nearest, 1e-4f);
+            test::ExpectNear(contacts[0].normal * sign, (c.nearest - c.centre) / distance, 1e-4f);
+            EXPECT_NEAR(contacts[0].depth, 0.4f - distance, 1e-4f);
+        }
+        ball->Delete();
+    }
+}
+
 TEST_F(CollisionMeshes, LargeFacesFaceToFaceStayWithinTheArray) {
     // Two 40-sided prisms, one turned a little, their caps pressed together.
     const auto prism = [](float low, float high, float phase) {
