@@ -2,18 +2,29 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps test release run bench fuzz fuzz-build clean
+.PHONY: deps debug test test-whole release run bench fuzz fuzz-build clean
 
 deps:
 	scripts/install-deps
 
-test: deps
+# The sanitizer build with the tests, built only.
+debug: deps
 	cmake -S . -B $(BUILD_DIR)/debug -DCMAKE_BUILD_TYPE=Debug -DQUARN_SANITIZE=ON
 	cmake --build $(BUILD_DIR)/debug -j $(JOBS)
+
+test: debug
 	ctest --test-dir $(BUILD_DIR)/debug --output-on-failure -j $(JOBS)
 
+# Every test program of the sanitizer build run whole, its tests shuffled, where CTest runs each
+# test alone: a test that depends on what ran before it, or ends the process, fails here.
+# SEED=n repeats the orders of an earlier run.
+SEED ?=
+test-whole: debug
+	JOBS=$(JOBS) scripts/run-test-programs $(BUILD_DIR)/debug $(SEED)
+
 # Builds (without running) the optimised configuration with the tests, whose warnings differ from
-# the debug build's; CI runs it after the tests so that it stays warning-free too.
+# the debug build's; CI builds it too, so that it stays warning-free, and runs its test programs
+# whole (scripts/run-test-programs build/release).
 release: deps
 	cmake -S . -B $(BUILD_DIR)/release -DCMAKE_BUILD_TYPE=Release -DQUARN_TESTS=ON
 	cmake --build $(BUILD_DIR)/release -j $(JOBS)

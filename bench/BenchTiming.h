@@ -82,6 +82,22 @@ SideBySide TimeSideBySide(Engine&& engine, Peer&& peer, double roundSeconds = 0.
     return {Summarise(engineRounds), Summarise(peerRounds)};
 }
 
+// As TimeSideBySide for a peer whose rounds run elsewhere (PeerRounds): an engine round, then
+// peerRound(), which runs one round and answers its milliseconds per call, Rounds times.
+template <typename Engine, typename PeerRound>
+SideBySide TimeTurns(Engine&& engine, PeerRound&& peerRound, double roundSeconds = 0.25) {
+    engine();
+    std::vector<double> engineRounds;
+    std::vector<double> peerRounds;
+    for (int r = 0; r < Rounds; ++r) {
+        engineRounds.push_back(RoundOf(engine, roundSeconds));
+        peerRounds.push_back(peerRound());
+    }
+    std::sort(engineRounds.begin(), engineRounds.end());
+    std::sort(peerRounds.begin(), peerRounds.end());
+    return {Summarise(engineRounds), Summarise(peerRounds)};
+}
+
 // A table of engine and peer times, one row per case with both medians, their spreads and the
 // ratio engine / peer (below 1: the engine is faster), closed by the geometric mean of the
 // ratios and the worst row, by which a goal is judged: no total lets one large case hide the

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -111,6 +112,125 @@ Bytes RunInChild(unsigned threads, Work&& work) {
     }
     return in;
 }
+
+// llvmpipe's count for the all-threads rows: LP_NUM_THREADS when it holds a positive count, else
+// one per hardware thread.
+inline uint32_t PeerThreadCount() {
+    const char* text = std::getenv("LP_NUM_THREADS");
+    const long count = text ? std::strtol(text, nullptr, 10) : 0;
+    return count > 0 ? static_cast<uint32_t>(count)
+                     : std::max(1u, std::thread::hardware_concurrency());
+}
+
+// The child's side of PeerRounds.
+class PeerLink {
+public:
+    PeerLink(int in, int out) : in_(in), out_(out) {}
+
+    // What the parent gets before the first round (the peer's frames).
+    Bytes& Out() { return setup_; }
+
+    // Sends Out(), then times the rounds the parent asks for until it stops asking:
+    // round(job) answers milliseconds per call of one round of that job.
+    template <typename Round>
+    void Serve(Round&& round) {
+        const uint64_t size = setup_.Data().size();
+        if (!WriteAll(out_, &size, sizeof size) ||
+            !WriteAll(out_, setup_.Data().data(), setup_.Data().size())) {
+            _exit(1);
+        }
+        uint32_t job = 0;
+        while (ReadAll(in_, &job, sizeof job) && job != Stop) {
+            const double ms = round(job);
+            if (!WriteAll(out_, &ms, sizeof ms)) {
+                _exit(1);
+            }
+        }
+    }
+
+    static constexpr uint32_t Stop = UINT32_MAX;
+
+private:
+    int in_;
+    int out_;
+    Bytes setup_;
+};
+
+// A peer kept in a child process (llvmpipe reads its thread count once per process) that times
+// one round whenever the parent asks, so that the engine and the peer take turns round by round
+// and a busy spell of the machine falls on both alike. Made before the parent starts threads of
+// its own.
+class PeerRounds {
+public:
+    // Forks; the child sets LP_NUM_THREADS and GALLIUM_DRIVER for llvmpipe and runs
+    // work(PeerLink&), which sets the peer up and serves rounds. A failed child ends the
+    // benchmark.
+    template <typename Work>
+    PeerRounds(unsigned threads, Work&& work) {
+        int down[2];
+        int up[2];
+        if (pipe(down) != 0 || pipe(up) != 0) {
+            std::perror("pipe");
+            std::exit(1);
+        }
+        child_ = fork();
+        if (child_ == 0) {
+            close(down[1]);
+            close(up[0]);
+            setenv("LP_NUM_THREADS", std::to_string(threads).c_str(), 1);
+            setenv("GALLIUM_DRIVER", "llvmpipe", 1);
+            PeerLink link(down[0], up[1]);
+            work(link);
+            _exit(0);
+        }
+        close(down[0]);
+        close(up[1]);
+        toChild_ = down[1];
+        fromChild_ = up[0];
+        uint64_t size = 0;
+        bool ok = ReadAll(fromChild_, &size, sizeof size);
+        if (ok) {
+            setup_.Data().resize(size);
+            ok = ReadAll(fromChild_, setup_.Data().data(), size);
+        }
+        if (!ok) {
+            Fail();
+        }
+    }
+    ~PeerRounds() {
+        const uint32_t stop = PeerLink::Stop;
+        WriteAll(toChild_, &stop, sizeof stop);
+        close(toChild_);
+        close(fromChild_);
+        int status = 0;
+        waitpid(child_, &status, 0);
+    }
+    PeerRounds(const PeerRounds&) = delete;
+    PeerRounds& operator=(const PeerRounds&) = delete;
+
+    // What the child sent before its first round.
+    Bytes& Setup() { return setup_; }
+
+    // One round of `job` in the child: milliseconds per call.
+    double Round(uint32_t job) {
+        double ms = 0.0;
+        if (!WriteAll(toChild_, &job, sizeof job) || !ReadAll(fromChild_, &ms, sizeof ms)) {
+            Fail();
+        }
+        return ms;
+    }
+
+private:
+    [[noreturn]] static void Fail() {
+        std::fprintf(stderr, "the peer's child process failed\n");
+        std::exit(1);
+    }
+
+    pid_t child_ = -1;
+    int toChild_ = -1;
+    int fromChild_ = -1;
+    Bytes setup_;
+};
 
 // A peer's frame and the milliseconds of its timed rounds, fastest first.
 struct PeerFrameTimes {

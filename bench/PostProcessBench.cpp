@@ -1,8 +1,9 @@
 // A glow chain of four full-screen post-process passes at 1024 x 768 (BLUR_HORIZONTAL from the
 // back buffer, BLUR_VERTICAL, HIGHPASS, GLOW back onto it), run by the engine's render target
 // on its software device with the built-in texop programs, against the same copy and four
-// passes on llvmpipe (OSMesa) with equivalent GLSL fragment shaders, both on one rasteriser
-// thread. The images are compared before any time is printed.
+// passes on llvmpipe (OSMesa) with equivalent GLSL fragment shaders, on one rasteriser thread
+// and on all of them, engine and llvmpipe taking turns round by round. The images are compared
+// before any time is taken.
 
 #include "bench/BenchTiming.h"
 #include "bench/FrameCompare.h"
@@ -14,6 +15,7 @@
 #include "core/object/IdMap.h"
 #include "core/scene/SceneClasses.h"
 #include "device/GpuRenderDevice.h"
+#include "gpu/software/RenderThreads.h"
 #include "render/Camera.h"
 #include "render/PostProcess.h"
 #include "render/RenderTarget.h"
@@ -21,6 +23,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -88,6 +92,11 @@ public:
             }
         }
         return pixels;
+    }
+
+    // Draws on `threads` rasteriser threads from now on.
+    void UseThreads(uint32_t threads) {
+        Software().SetRasterizer(std::make_unique<SoftwareRasterizer>(threads));
     }
 
     // The copy and the four passes, finished.
@@ -290,26 +299,59 @@ std::vector<uint32_t> Inner(const std::vector<uint32_t>& pixels) {
     return inner;
 }
 
+// llvmpipe on `threads` threads in a child process: the chain's frame first, then rounds.
+bench::PeerRounds StartPeer(uint32_t threads) {
+    return bench::PeerRounds(threads, [](bench::PeerLink& link) {
+        PeerChain peer;
+        const std::vector<uint32_t> pixels = peer.FromPattern();
+        link.Out().Put(pixels.data(), pixels.size() * 4);
+        link.Serve([&](uint32_t) {
+            auto run = [&] { peer.Run(); };
+            run();
+            return bench::RoundOf(run, 0.25);
+        });
+    });
+}
+
 } // namespace
 } // namespace quarn
 
 int main() {
     using namespace quarn;
-    const bench::PeerFrameTimes peer = bench::MeasurePeerFrame<PeerChain>(
-        Width * Height, [](PeerChain& peer) { return peer.FromPattern(); });
+    const uint32_t engineThreads = RenderThreadCount();
+    const uint32_t peerThreads = bench::PeerThreadCount();
+    // The peers first, before this process starts threads of its own.
+    bench::PeerRounds peer1 = StartPeer(1);
+    bench::PeerRounds peerAll = StartPeer(peerThreads);
+    std::vector<uint32_t> peerPixels(Width * Height);
+    peer1.Setup().Take(peerPixels.data(), peerPixels.size() * 4);
     EngineChain engine;
+    engine.UseThreads(1);
     const std::vector<uint32_t> a = Inner(engine.FromPattern());
-    const std::vector<uint32_t> b = Inner(peer.pixels);
+    const std::vector<uint32_t> b = Inner(peerPixels);
     const bench::Difference d = bench::Compare(a, b);
     std::printf("glow chain: engine and llvmpipe differ by at most %u per channel, by more than "
                 "%u in %.4f%% of channels\n",
                 d.largest, bench::Tolerance, d.BeyondShare(a.size()) * 100.0);
-    if (!d.IsRounding(a.size())) {
+    engine.UseThreads(engineThreads);
+    const bool identical = a == Inner(engine.FromPattern());
+    std::printf("glow chain: the engine's frames on 1 and %u threads are %s\n", engineThreads,
+                identical ? "byte-identical" : "DIFFERENT");
+    if (!d.IsRounding(a.size()) || !identical) {
         std::printf("FRAMES DISAGREE (%08X against %08X)\n", a[d.pixel], b[d.pixel]);
         return 1;
     }
-    const bench::Timing timing = bench::TimeRounds([&] { engine.Run(); });
-    bench::RatioTable table("Glow chain 1024 x 768, 1 thread", "llvm ms");
-    table.Row("copy + 4 full-screen passes", timing, bench::Summarise(peer.rounds));
+    bench::RatioTable table("Glow chain 1024 x 768", "llvm ms");
+    const std::string allText =
+        ", " + std::to_string(engineThreads) + " / " + std::to_string(peerThreads) + " threads";
+    for (const auto& [threads, suffix, peer] : {std::tuple{1u, std::string(", 1 thread"), &peer1},
+                                                std::tuple{engineThreads, allText, &peerAll}}) {
+        engine.UseThreads(threads);
+        const bench::SideBySide t =
+            bench::TimeTurns([&] { engine.Run(); }, [&] { return peer->Round(0); });
+        table.Row("copy + 4 passes" + suffix, t.engine, t.peer);
+    }
+    table.PrintSummary();
+    std::printf("(threads: engine / llvmpipe, from QUARN_RENDER_THREADS and LP_NUM_THREADS)\n");
     return 0;
 }

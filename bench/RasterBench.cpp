@@ -1,9 +1,10 @@
 // The software rasteriser against a software OpenGL (OSMesa, llvmpipe) on the same two frames,
 // each on one thread and on all of them: eight full-screen bilinear blended quads, and ten
 // thousand blended 16 x 16 sprites. The peer runs in child processes, since its thread count is
-// read once per process. Both frames are read back and compared. The all-threads rows take the
-// engine's count from QUARN_RENDER_THREADS and llvmpipe's from LP_NUM_THREADS, each by default
-// one per hardware thread, and say the counts they used.
+// read once per process, and the engine and the peer take turns round by round. Both frames are
+// read back and compared before any time is taken. The all-threads rows take the engine's count
+// from QUARN_RENDER_THREADS and llvmpipe's from LP_NUM_THREADS, each by default one per hardware
+// thread, and say the counts they used.
 
 #include "bench/BenchTiming.h"
 #include "bench/FrameCompare.h"
@@ -14,7 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
+#include <tuple>
 #include <vector>
 
 namespace quarn {
@@ -66,12 +67,7 @@ std::vector<ScreenVertex> SpriteVertices() {
     return vertices;
 }
 
-struct Result {
-    bench::Timing fillMs;
-    bench::Timing spriteMs;
-    std::vector<uint32_t> fill;
-    std::vector<uint32_t> sprites;
-};
+enum Job : uint32_t { FillJob, SpritesJob };
 
 // Blended by source alpha, sampled bilinearly.
 class EngineRenderer {
@@ -87,30 +83,18 @@ public:
         }
     }
 
-    std::vector<uint32_t> ReadBack() { return frame_.ReadBack(); }
-
-    bench::Timing Time(const std::vector<ScreenVertex>& vertices) {
-        return bench::TimeRounds([&] {
-            frame_.Draw(vertices, ClearColor);
-            frame_.Finish();
-        });
+    void Draw(const std::vector<ScreenVertex>& vertices) {
+        frame_.Draw(vertices, ClearColor);
+        frame_.Finish();
+    }
+    std::vector<uint32_t> Pixels(const std::vector<ScreenVertex>& vertices) {
+        Draw(vertices);
+        return frame_.ReadBack();
     }
 
 private:
     bench::EngineFrame frame_;
 };
-
-Result RunEngine(uint32_t threads) {
-    EngineRenderer engine(threads);
-    const std::vector<ScreenVertex> fill = FillVertices();
-    const std::vector<ScreenVertex> sprites = SpriteVertices();
-    Result result;
-    result.fillMs = engine.Time(fill);
-    result.fill = engine.ReadBack();
-    result.spriteMs = engine.Time(sprites);
-    result.sprites = engine.ReadBack();
-    return result;
-}
 
 // The same frames through fixed-function OpenGL.
 class PeerRenderer {
@@ -124,10 +108,9 @@ public:
         glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     }
 
-    bench::Timing Time(const std::vector<ScreenVertex>& vertices) {
+    void Draw(const std::vector<ScreenVertex>& vertices) {
         bench::PeerFrame::UseVertices(vertices);
-        return bench::TimeRounds(
-            [&] { frame_.Draw(static_cast<GLsizei>(vertices.size()), ClearColor); });
+        frame_.Draw(static_cast<GLsizei>(vertices.size()), ClearColor);
     }
     const std::vector<uint32_t>& Pixels() const { return frame_.Pixels(); }
 
@@ -135,35 +118,27 @@ private:
     bench::PeerFrame frame_;
 };
 
-// Runs the peer in a child process with its thread count set in the environment, before the
-// parent has started any thread of its own.
-Result RunPeer(uint32_t threads) {
-    bench::Bytes bytes = bench::RunInChild(threads, [](bench::Bytes& out) {
+// llvmpipe on `threads` threads in a child process: both frames first, then rounds of either.
+bench::PeerRounds StartPeer(uint32_t threads) {
+    return bench::PeerRounds(threads, [](bench::PeerLink& link) {
         PeerRenderer peer;
-        const std::vector<ScreenVertex> fill = FillVertices();
-        const std::vector<ScreenVertex> sprites = SpriteVertices();
-        out.Put(peer.Time(fill));
-        out.Put(peer.Pixels().data(), peer.Pixels().size() * 4);
-        out.Put(peer.Time(sprites));
-        out.Put(peer.Pixels().data(), peer.Pixels().size() * 4);
+        const std::vector<ScreenVertex> frames[] = {FillVertices(), SpriteVertices()};
+        for (const std::vector<ScreenVertex>& vertices : frames) {
+            peer.Draw(vertices);
+            link.Out().Put(peer.Pixels().data(), peer.Pixels().size() * 4);
+        }
+        link.Serve([&](uint32_t job) {
+            auto draw = [&] { peer.Draw(frames[job]); };
+            draw();
+            return bench::RoundOf(draw, 0.25);
+        });
     });
-    Result r;
-    r.fill.resize(Width * Height);
-    r.sprites.resize(Width * Height);
-    bytes.Take(r.fillMs);
-    bytes.Take(r.fill.data(), r.fill.size() * 4);
-    bytes.Take(r.spriteMs);
-    bytes.Take(r.sprites.data(), r.sprites.size() * 4);
-    return r;
 }
 
-// llvmpipe's count for the all-threads rows: LP_NUM_THREADS when it holds a positive count, else
-// one per hardware thread.
-uint32_t PeerThreadCount() {
-    const char* text = std::getenv("LP_NUM_THREADS");
-    const long count = text ? std::strtol(text, nullptr, 10) : 0;
-    return count > 0 ? static_cast<uint32_t>(count)
-                     : std::max(1u, std::thread::hardware_concurrency());
+std::vector<uint32_t> TakeFrame(bench::Bytes& bytes) {
+    std::vector<uint32_t> pixels(Width * Height);
+    bytes.Take(pixels.data(), pixels.size() * 4);
+    return pixels;
 }
 
 } // namespace
@@ -172,44 +147,56 @@ uint32_t PeerThreadCount() {
 int main() {
     using namespace quarn;
     const uint32_t engineThreads = RenderThreadCount();
-    const uint32_t peerThreads = PeerThreadCount();
-    const Result peer1 = RunPeer(1);
-    const Result peerAll = RunPeer(peerThreads);
-    const Result engine1 = RunEngine(1);
-    const Result engineAll = RunEngine(engineThreads);
-
-    bench::RatioTable table("Frame (1024 x 768)", "llvmpipe");
-    const std::string allText =
-        ", " + std::to_string(engineThreads) + " / " + std::to_string(peerThreads) + " threads";
-    table.Row("8 full-screen quads, 1 thread", engine1.fillMs, peer1.fillMs);
-    table.Row("8 full-screen quads" + allText, engineAll.fillMs, peerAll.fillMs);
-    table.Row("10000 sprites, 1 thread", engine1.spriteMs, peer1.spriteMs);
-    table.Row("10000 sprites" + allText, engineAll.spriteMs, peerAll.spriteMs);
-    table.PrintSummary();
-    std::printf("(all-threads rows: engine / llvmpipe threads, from QUARN_RENDER_THREADS and "
-                "LP_NUM_THREADS)\n");
+    const uint32_t peerThreads = bench::PeerThreadCount();
+    // The peers first, before this process starts threads of its own.
+    bench::PeerRounds peer1 = StartPeer(1);
+    bench::PeerRounds peerAll = StartPeer(peerThreads);
+    const std::vector<uint32_t> peerFill = TakeFrame(peer1.Setup());
+    const std::vector<uint32_t> peerSprites = TakeFrame(peer1.Setup());
+    EngineRenderer engine1(1);
+    EngineRenderer engineAll(engineThreads);
+    const std::vector<ScreenVertex> fill = FillVertices();
+    const std::vector<ScreenVertex> sprites = SpriteVertices();
 
     bool agree = true;
-    for (const auto& [name, engine, peer, threaded] :
-         {std::tuple{"quads", &engine1.fill, &peer1.fill, &engineAll.fill},
-          std::tuple{"sprites", &engine1.sprites, &peer1.sprites, &engineAll.sprites}}) {
-        const bench::Difference d = bench::Compare(*engine, *peer);
-        const bool identical = *engine == *threaded;
-        const double share = d.BeyondShare(engine->size());
+    for (const auto& [name, vertices, peer] :
+         {std::tuple{"quads", &fill, &peerFill}, std::tuple{"sprites", &sprites, &peerSprites}}) {
+        const std::vector<uint32_t> engine = engine1.Pixels(*vertices);
+        const bench::Difference d = bench::Compare(engine, *peer);
+        const bool identical = engine == engineAll.Pixels(*vertices);
+        const double share = d.BeyondShare(engine.size());
         std::printf("%s: engine and llvmpipe differ by at most %u per channel", name, d.largest);
         if (d.largest > 0) {
             std::printf(" (at %zu, %zu: %08X against %08X)", d.pixel % Width, d.pixel / Width,
-                        (*engine)[d.pixel], (*peer)[d.pixel]);
+                        engine[d.pixel], (*peer)[d.pixel]);
         }
         std::printf(", by more than %u in %.4f%% of channels; the engine's frames on 1 and %u "
                     "threads are %s\n",
                     bench::Tolerance, share * 100.0, engineThreads,
                     identical ? "byte-identical" : "DIFFERENT");
-        agree = agree && d.IsRounding(engine->size()) && identical;
+        agree = agree && d.IsRounding(engine.size()) && identical;
     }
     if (!agree) {
         std::printf("FRAMES DISAGREE\n");
         return 1;
     }
+
+    bench::RatioTable table("Frame (1024 x 768)", "llvmpipe");
+    const std::string allText =
+        ", " + std::to_string(engineThreads) + " / " + std::to_string(peerThreads) + " threads";
+    for (const auto& [name, job, vertices] :
+         {std::tuple{std::string("8 full-screen quads"), FillJob, &fill},
+          std::tuple{std::string("10000 sprites"), SpritesJob, &sprites}}) {
+        for (const auto& [suffix, engine, peer] :
+             {std::tuple{std::string(", 1 thread"), &engine1, &peer1},
+              std::tuple{allText, &engineAll, &peerAll}}) {
+            const bench::SideBySide t = bench::TimeTurns([&] { engine->Draw(*vertices); },
+                                                         [&] { return peer->Round(job); });
+            table.Row(name + suffix, t.engine, t.peer);
+        }
+    }
+    table.PrintSummary();
+    std::printf("(all-threads rows: engine / llvmpipe threads, from QUARN_RENDER_THREADS and "
+                "LP_NUM_THREADS; engine and llvmpipe take turns round by round)\n");
     return 0;
 }

@@ -1,7 +1,8 @@
 // A 1024 x 768 textured quad that samples its texture and modulates it by the vertex colour,
-// drawn three ways on one rasteriser thread each: through the engine's pixel program, through
-// the engine's fixed-function stages, and through llvmpipe (OSMesa) with the equivalent GLSL
-// fragment shader. The images are compared before any time is printed. The pixel program is
+// drawn three ways, on one rasteriser thread and on all of them: through the engine's pixel
+// program, through the engine's fixed-function stages, and through llvmpipe (OSMesa) with the
+// equivalent GLSL fragment shader, in a child process per thread count, the three taking turns
+// round by round. The images are compared before any time is taken. The pixel program is
 // written in the engine's shader assembly and assembled by its tool's assembler.
 
 #include "bench/BenchTiming.h"
@@ -10,6 +11,7 @@
 #include "bench/PeerProcess.h"
 #include "bench/TexturedFrames.h"
 #include "core/io/ByteOrder.h"
+#include "gpu/software/RenderThreads.h"
 #include "tools/ShaderAssembler.h"
 
 #include <GL/glext.h>
@@ -17,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace quarn {
@@ -72,7 +75,7 @@ std::vector<ScreenVertex> QuadVertices(const Case& c) {
 
 class EngineRenderer {
 public:
-    EngineRenderer() : frame_(1) {
+    explicit EngineRenderer(uint32_t threads) : frame_(threads) {
         AssembledShaders assembled;
         std::string error;
         if (!AssembleShaders(PixelProgram, assembled, error)) {
@@ -146,34 +149,23 @@ private:
     std::vector<ScreenVertex> vertices_;
 };
 
-struct Measured {
-    std::vector<double> rounds;
-    std::vector<uint32_t> pixels;
-};
-
-// llvmpipe with one rasteriser thread, in a child process since it reads its thread count once.
-std::vector<Measured> RunPeer() {
-    bench::Bytes bytes = bench::RunInChild(1, [](bench::Bytes& out) {
+// llvmpipe on `threads` threads in a child process: every case's frame first, then rounds of
+// any case.
+bench::PeerRounds StartPeer(uint32_t threads) {
+    return bench::PeerRounds(threads, [](bench::PeerLink& link) {
         PeerRenderer peer;
         for (const Case& c : Cases) {
             peer.Setup(c);
             peer.Draw();
-            out.Put(peer.Pixels().data(), peer.Pixels().size() * 4);
-            for (double ms : bench::RoundMilliseconds([&] { peer.Draw(); })) {
-                out.Put(ms);
-            }
+            link.Out().Put(peer.Pixels().data(), peer.Pixels().size() * 4);
         }
+        link.Serve([&](uint32_t job) {
+            peer.Setup(Cases[job]);
+            auto draw = [&] { peer.Draw(); };
+            draw();
+            return bench::RoundOf(draw, 0.25);
+        });
     });
-    std::vector<Measured> measured(std::size(Cases));
-    for (Measured& m : measured) {
-        m.pixels.resize(Width * Height);
-        bytes.Take(m.pixels.data(), m.pixels.size() * 4);
-        m.rounds.resize(bench::Rounds);
-        for (double& ms : m.rounds) {
-            bytes.Take(ms);
-        }
-    }
-    return measured;
 }
 
 bool Agree(const char* what, const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
@@ -193,56 +185,89 @@ bool Agree(const char* what, const std::vector<uint32_t>& a, const std::vector<u
 
 int main() {
     using namespace quarn;
-    const std::vector<Measured> peer = RunPeer();
-    EngineRenderer engine;
-    std::vector<bench::Timing> fixed;
-    std::vector<bench::Timing> shaded;
+    const uint32_t engineThreads = RenderThreadCount();
+    const uint32_t peerThreads = bench::PeerThreadCount();
+    // The peers first, before this process starts threads of its own.
+    bench::PeerRounds peer1 = StartPeer(1);
+    bench::PeerRounds peerAll = StartPeer(peerThreads);
+    EngineRenderer engine1(1);
+    EngineRenderer engineAll(engineThreads);
     bool agree = true;
-    for (size_t i = 0; i < std::size(Cases); ++i) {
-        const Case& c = Cases[i];
-        engine.Setup(c, false);
-        const std::vector<uint32_t> fixedPixels = engine.Pixels();
-        engine.Setup(c, true);
-        const std::vector<uint32_t> shadedPixels = engine.Pixels();
+    for (const Case& c : Cases) {
+        std::vector<uint32_t> peerPixels(Width * Height);
+        peer1.Setup().Take(peerPixels.data(), peerPixels.size() * 4);
+        engine1.Setup(c, false);
+        const std::vector<uint32_t> fixedPixels = engine1.Pixels();
+        engine1.Setup(c, true);
+        const std::vector<uint32_t> shadedPixels = engine1.Pixels();
+        engineAll.Setup(c, true);
+        const bool identical = shadedPixels == engineAll.Pixels();
         std::printf("%s\n", c.name);
         agree = Agree("  pixel program and fixed function", shadedPixels, fixedPixels) && agree;
-        agree = Agree("  pixel program and llvmpipe", shadedPixels, peer[i].pixels) && agree;
-        engine.Setup(c, false);
-        fixed.push_back(bench::TimeRounds([&] { engine.Draw(); }));
-        engine.Setup(c, true);
-        shaded.push_back(bench::TimeRounds([&] { engine.Draw(); }));
+        agree = Agree("  pixel program and llvmpipe", shadedPixels, peerPixels) && agree;
+        std::printf("  pixel program on 1 and %u threads: %s\n", engineThreads,
+                    identical ? "byte-identical" : "DIFFERENT");
+        agree = agree && identical;
     }
     if (!agree) {
         std::printf("FRAMES DISAGREE\n");
         return 1;
     }
 
-    std::printf("\n%-32s %9s %9s %9s %13s %16s %7s\n", "Textured quad, 1 thread", "fixed ms",
-                "shader ms", "llvm ms", "shader/fixed", "shader/llvmpipe", "spread");
+    const std::string allText =
+        std::to_string(engineThreads) + " / " + std::to_string(peerThreads) + " threads";
+    std::printf("\n%-46s %9s %9s %9s %13s %16s %7s\n", "Textured quad", "fixed ms", "shader ms",
+                "llvm ms", "shader/fixed", "shader/llvmpipe", "spread");
     double logFixed = 0.0;
     double logPeer = 0.0;
     double worstFixed = 0.0;
     double worstPeer = 0.0;
-    for (size_t i = 0; i < std::size(Cases); ++i) {
-        const bench::Timing p = bench::Summarise(peer[i].rounds);
-        const double overFixed = shaded[i].median / fixed[i].median;
-        const double overPeer = shaded[i].median / p.median;
-        double spread = 0.0;
-        for (const bench::Timing& t : {fixed[i], shaded[i], p}) {
-            spread = std::max(spread, t.max / t.min - 1.0);
+    int rows = 0;
+    for (const auto& [threads, engine, peer] :
+         {std::tuple{std::string("1 thread"), &engine1, &peer1},
+          std::tuple{allText, &engineAll, &peerAll}}) {
+        for (uint32_t i = 0; i < std::size(Cases); ++i) {
+            // The three in turns, so that a busy spell of the machine falls on all of them.
+            std::vector<double> fixedRounds;
+            std::vector<double> shadedRounds;
+            std::vector<double> peerRounds;
+            for (int r = 0; r < bench::Rounds; ++r) {
+                for (bool program : {false, true}) {
+                    engine->Setup(Cases[i], program);
+                    auto draw = [&] { engine->Draw(); };
+                    draw();
+                    (program ? shadedRounds : fixedRounds).push_back(bench::RoundOf(draw, 0.25));
+                }
+                peerRounds.push_back(peer->Round(i));
+            }
+            for (std::vector<double>* series : {&fixedRounds, &shadedRounds, &peerRounds}) {
+                std::sort(series->begin(), series->end());
+            }
+            const bench::Timing fixed = bench::Summarise(fixedRounds);
+            const bench::Timing shaded = bench::Summarise(shadedRounds);
+            const bench::Timing p = bench::Summarise(peerRounds);
+            const double overFixed = shaded.median / fixed.median;
+            const double overPeer = shaded.median / p.median;
+            double spread = 0.0;
+            for (const bench::Timing& t : {fixed, shaded, p}) {
+                spread = std::max(spread, t.max / t.min - 1.0);
+            }
+            const std::string name = std::string(Cases[i].name) + ", " + threads;
+            std::printf("%-46s %9.2f %9.2f %9.2f %13.2f %16.2f %6.0f%%\n", name.c_str(),
+                        fixed.median, shaded.median, p.median, overFixed, overPeer, spread * 100.0);
+            logFixed += std::log(overFixed);
+            logPeer += std::log(overPeer);
+            worstFixed = std::max(worstFixed, overFixed);
+            worstPeer = std::max(worstPeer, overPeer);
+            ++rows;
         }
-        std::printf("%-32s %9.2f %9.2f %9.2f %13.2f %16.2f %6.0f%%\n", Cases[i].name,
-                    fixed[i].median, shaded[i].median, p.median, overFixed, overPeer,
-                    spread * 100.0);
-        logFixed += std::log(overFixed);
-        logPeer += std::log(overPeer);
-        worstFixed = std::max(worstFixed, overFixed);
-        worstPeer = std::max(worstPeer, overPeer);
     }
-    const double n = static_cast<double>(std::size(Cases));
-    std::printf("%-32s %9s %9s %9s %13.2f %16.2f\n", "geometric mean", "", "", "",
+    const double n = static_cast<double>(rows);
+    std::printf("%-46s %9s %9s %9s %13.2f %16.2f\n", "geometric mean", "", "", "",
                 std::exp(logFixed / n), std::exp(logPeer / n));
-    std::printf("%-32s %9s %9s %9s %13.2f %16.2f\n", "worst", "", "", "", worstFixed, worstPeer);
-    std::printf("(spread: the slowest round over the fastest of a row's three series, less 1)\n");
+    std::printf("%-46s %9s %9s %9s %13.2f %16.2f\n", "worst", "", "", "", worstFixed, worstPeer);
+    std::printf(
+        "(threads: engine / llvmpipe, from QUARN_RENDER_THREADS and LP_NUM_THREADS; spread: "
+        "the slowest round over the fastest of a row's three series, less 1)\n");
     return 0;
 }

@@ -21,8 +21,9 @@ std::vector<DeviceMesh*>& LiveMeshes() {
     return *list;
 }
 
-// State blocks are costly to record, so the whole engine records at most one per frame.
-bool gRecordedOnce = false;
+// State blocks are costly to record, so a device records at most one per frame. The last
+// recording's device is kept by serial (0: none yet): a new device counts its frames from 0 again.
+uint64_t gRecordDevice = 0;
 uint32_t gRecordFrame = 0;
 
 // Draws unchanged before a mesh records its state.
@@ -527,10 +528,10 @@ void DeviceMesh::ApplyTransformMode() {
 
 bool DeviceMesh::CanRecord() {
     const uint32_t frame = device_.GetFrameCount();
-    if (gRecordedOnce && frame == gRecordFrame) {
+    if (gRecordDevice == device_.GetSerial() && frame == gRecordFrame) {
         return false;
     }
-    gRecordedOnce = true;
+    gRecordDevice = device_.GetSerial();
     gRecordFrame = frame;
     return true;
 }

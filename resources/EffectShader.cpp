@@ -30,6 +30,12 @@ bool IsSourceExtension(const char* extension) {
            CompareNoCase(extension, "psh") == 0;
 }
 
+// No compiler: a source name always means its pre-compiled twin, so the twin is the file a
+// source-named resource loads, watches and reloads.
+std::string FileToLoad(const char* path) {
+    return IsSourceExtension(ExtensionOf(path)) ? std::string(path) + "_raw" : std::string(path);
+}
+
 } // namespace
 
 EffectShader::EffectShader(const char* path, const char* options) : Resource(path, options) {
@@ -38,6 +44,8 @@ EffectShader::EffectShader(const char* path, const char* options) : Resource(pat
     }
     if (path != nullptr && *path != '\0' && !LoadShader(path, options)) {
         ShowError(path);
+        // A twin that is missing or refused now is picked up once it is written.
+        UpdateFileTime();
     }
 }
 
@@ -68,8 +76,7 @@ bool EffectShader::LoadShader(const char* path, const char* options) {
         RenderDevice* device = TheRenderDevice();
         shader_ = device ? device->CreateShader() : nullptr;
     }
-    // No compiler: a source name always means its pre-compiled twin.
-    const std::string openPath = source ? std::string(path) + "_raw" : std::string(path);
+    const std::string openPath = FileToLoad(path);
     // The device shader picks its format by the name it is given, so it gets the name of the
     // file that opened: the source name would make it refuse the pre-compiled bytes.
     std::unique_ptr<File> file = OpenFile(openPath.c_str());
@@ -94,12 +101,19 @@ bool EffectShader::CreateFrom(File& file, const char* requestedPath, const char*
                          options != nullptr ? options : "");
 }
 
+uint64_t EffectShader::GetFileTime() const {
+    FileSystem* files = GetFileSystem();
+    const char* path = GetFullPath();
+    return files && *path ? files->GetFileTime(FileToLoad(path).c_str()) : 0;
+}
+
 bool EffectShader::Load() {
-    std::unique_ptr<File> file = OpenFile(GetFullPath());
+    const std::string path = FileToLoad(GetFullPath());
+    std::unique_ptr<File> file = OpenFile(path.c_str());
     if (!file) {
         return false;
     }
-    if (CreateFrom(*file, GetFullPath(), GetOptions())) {
+    if (CreateFrom(*file, path.c_str(), GetOptions())) {
         return true;
     }
     ShowError(GetFullPath());

@@ -23,8 +23,10 @@ public:
 
     // Loads by the path's extension; false when no file opens or the device refuses it.
     bool LoadShader(const char* path, const char* options);
-    // Reloads from the resource's own path, without the "_raw" fallback.
+    // Reloads the file the resource's own path loads (a source name's "_raw" twin).
     bool Load() override;
+    // The time of that file, so that writing the twin, not the source, triggers a reload.
+    uint64_t GetFileTime() const override;
     // The embedded placeholder.
     void Unload() override;
     uint32_t GetDataSize() const override { return 0; }

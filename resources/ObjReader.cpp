@@ -10,6 +10,7 @@
 #include "resources/Mesh.h"
 #include "resources/TripleKey.h"
 
+#include <algorithm>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -36,11 +37,16 @@ class ObjParser {
 public:
     ObjParser(File& file, Mesh& mesh) : file_(file), mesh_(mesh) {}
 
-    // False once the file holds more distinct corners than a mesh can address.
+    // False once the file holds more distinct corners than a mesh can address, or at a
+    // number that is missing or malformed (GetNumberMistake says what, GetErrorPosition where).
     bool Parse();
     bool Fill();
     // Faces of fewer than three corners, which are skipped.
     uint32_t GetShortFaceCount() const { return shortFaces_; }
+    // Null, "" for a missing number, or what is wrong with GetNumberText.
+    const char* GetNumberMistake() const { return mistake_; }
+    const std::string& GetNumberText() const { return number_; }
+    uint32_t GetErrorPosition() const { return errorPosition_; }
 
 private:
     void Next() { tokenizer_.Next(file_); }
@@ -50,8 +56,7 @@ private:
         file_.ReadLineString(rest);
         return rest;
     }
-    float ReadNumber();
-    void JoinExponent(std::string& text);
+    bool ReadNumber(float& value, bool optional = false);
     bool AtCorner() const { return IsNumber() || tokenizer_.GetKind() == '-'; }
     int32_t ReadReference(size_t listSize);
     Corner ReadCorner();
@@ -72,48 +77,37 @@ private:
     uint32_t group_ = 0;
     std::vector<Corner> faceCorners_; // the face being read
     uint32_t shortFaces_ = 0;
+    std::string number_; // the text of the number being read
+    uint32_t errorPosition_ = 0;
+    const char* mistake_ = nullptr;
 };
 
-// The tokenizer ends a number at the first byte that is no digit, '.', 'x' or hex letter, so
-// "1.5e-3" arrives as "1.5e", "-", "3"; the sign and digits that follow an 'e' at once belong
-// to it.
-void ObjParser::JoinExponent(std::string& text) {
-    const char last = text.back();
-    if ((last != 'e' && last != 'E') || text.find_first_of("xX") != std::string::npos) {
-        return;
+// A number is the run of bytes up to the next blank or '#' on its line, read whole as strtod
+// reads it ("1e-3", ".5", "-.5", "5."); the tokenizer would split such forms at their sign or
+// point. False, with the run's start kept for the error, when the run is empty or is not one
+// number, or when its value lies beyond a float's range. An optional number may be missing
+// (the line ends first), which leaves `value` as it was.
+bool ObjParser::ReadNumber(float& value, bool optional) {
+    int byte = file_.ReadByte();
+    while (byte != '\n' && (byte == 0 || IsBlank(static_cast<char>(byte)))) {
+        byte = file_.ReadByte();
     }
-    const int sign = file_.ReadByte();
-    if (sign == '-' || sign == '+') {
-        const int digit = file_.ReadByte();
-        if (digit >= '0' && digit <= '9') {
-            file_.UnreadByte();
-            Next();
-            text += static_cast<char>(sign) + tokenizer_.GetText();
-            return;
-        }
-        if (digit != -1) {
-            file_.UnreadByte();
-        }
+    errorPosition_ = file_.Tell() - (byte == -1 ? 0 : 1);
+    number_.clear();
+    while (byte != -1 && byte != 0xFF && byte != '#' && !IsBlank(static_cast<char>(byte)) &&
+           byte != 0) {
+        number_.push_back(static_cast<char>(byte));
+        byte = file_.ReadByte();
     }
-    if (sign != -1) {
-        file_.UnreadByte();
+    if (byte != -1) {
+        file_.UnreadByte(); // a line end or comment is still the tokenizer's
     }
-}
-
-// The number at the current token, a "-" token before it taken as its sign; moves past it.
-float ObjParser::ReadNumber() {
-    bool negative = false;
-    if (tokenizer_.GetKind() == '-') {
-        negative = true;
-        Next();
+    if (number_.empty()) {
+        mistake_ = optional ? nullptr : "";
+        return optional;
     }
-    std::string text = tokenizer_.GetText();
-    if (IsNumber()) {
-        JoinExponent(text);
-    }
-    const float value = ParseFloat(text.c_str());
-    Next();
-    return negative ? -value : value;
+    mistake_ = FindFloatMistake(number_.c_str(), value);
+    return !mistake_;
 }
 
 // A reference at the current token (the tokenizer gives a sign as a token of its own); moves
@@ -214,19 +208,21 @@ bool ObjParser::Parse() {
             return CompareNoCase(keyword.c_str(), name) == 0;
         };
         if (is("v") || is("vn")) {
-            Next();
-            const float x = ReadNumber();
-            const float y = ReadNumber();
-            const float z = ReadNumber();
-            (is("v") ? positions_ : normals_).push_back({x, y, -z});
-        } else if (is("vt")) {
-            Next();
-            const float u = ReadNumber();
-            const float v = ReadNumber();
-            if (IsNumber()) {
-                Next(); // a third coordinate
+            Float3 read;
+            if (!ReadNumber(read.x) || !ReadNumber(read.y) || !ReadNumber(read.z)) {
+                return false;
             }
-            texture_.push_back({u, v});
+            (is("v") ? positions_ : normals_).push_back({read.x, read.y, -read.z});
+            Next();
+        } else if (is("vt")) {
+            // v may be left out (a one-dimensional texture) and reads 0; w is skipped as any
+            // further token is.
+            Float2 read{};
+            if (!ReadNumber(read.x) || !ReadNumber(read.y, true)) {
+                return false;
+            }
+            texture_.push_back(read);
+            Next();
         } else if (is("f")) {
             ReadFace();
         } else if (is("g") || is("o")) {
@@ -294,14 +290,29 @@ bool ObjParser::Fill() {
 bool ReadObj(Mesh& mesh, const char* path) {
     FileSystem* files = GetFileSystem();
     std::unique_ptr<File> file = files ? files->Open(path, OpenText) : nullptr;
-    // Read whole: joining an exponent looks two bytes ahead, more than a disk file steps back.
+    // Read whole, so that an error can count the lines before it.
     std::vector<uint8_t> bytes = file ? file->ReadRemaining() : std::vector<uint8_t>();
     file.reset();
     BufferFile source(bytes.data(), static_cast<uint32_t>(bytes.size()));
     mesh.ClearGroupNames();
     ObjParser parser(source, mesh);
     if (!parser.Parse()) {
-        LogMessage("Error: Invalid mesh file '%s'", path);
+        if (const char* mistake = parser.GetNumberMistake()) {
+            const auto before = bytes.begin() + parser.GetErrorPosition();
+            const long line = 1 + std::count(bytes.begin(), before, uint8_t('\n'));
+            const std::string& number = parser.GetNumberText();
+            if (!*mistake) {
+                LogMessage("Error: Mesh file '%s', line %ld: a number is missing", path, line);
+            } else {
+                // A run of garbage can be as long as the file; its start names it well enough.
+                constexpr size_t Shown = 40;
+                LogMessage("Error: Mesh file '%s', line %ld: '%.*s%s' %s", path, line,
+                           static_cast<int>(std::min(number.size(), Shown)), number.data(),
+                           number.size() > Shown ? "..." : "", mistake);
+            }
+        } else {
+            LogMessage("Error: Invalid mesh file '%s'", path);
+        }
         return false;
     }
     // The text goes before the mesh is made, so that at most two copies of the triangles (the

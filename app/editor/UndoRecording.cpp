@@ -2,6 +2,7 @@
 
 #include "app/editor/EditorMenus.h"
 #include "app/player/SceneCommands.h"
+#include "core/object/Entity.h"
 #include "core/object/Signals.h"
 #include "editor/UndoHistory.h"
 
@@ -25,8 +26,15 @@ void ObserveSignal(const char* name, void* argument, bool force) {
         return;
     }
     const auto& args = *static_cast<const SignalArgs*>(argument);
-    if (args.GetCount() >= 2) {
-        history->RecordStep(static_cast<const char*>(args.Get(1)));
+    if (args.GetCount() < 2) {
+        return;
+    }
+    // The entity may refuse the step: a closed branch follows its file, so it is neither
+    // centred nor saved as an editing step.
+    const auto* entity = static_cast<const Entity*>(args.Get(0));
+    const auto* label = static_cast<const char*>(args.Get(1));
+    if (!entity || entity->AcceptsUndoLabel(label)) {
+        history->RecordStep(label);
     }
 }
 

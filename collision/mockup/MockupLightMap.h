@@ -33,8 +33,11 @@ enum MockupMapBits : uint32_t {
 // Position, normal, texture and lightmap coordinates.
 inline constexpr uint32_t MockupVertexFormat =
     VertexPosition | VertexNormal | VertexTexCoord0 | (VertexTexCoord0 << 1);
+// A new mockup tests depth too: without it nothing it draws keeps its place against what is
+// drawn after it, and no shadow lands on it. Scenes store renderflags, so older files keep
+// what they saved.
 inline constexpr uint32_t MockupDefaultFlags =
-    RenderGeometry | RenderZWrite | RenderFog | RenderBilinear | RenderClickable;
+    RenderGeometry | RenderZWrite | RenderZTest | RenderFog | RenderBilinear | RenderClickable;
 // Clearing both makes the next state update rebuild the mesh and its device state.
 inline constexpr uint32_t MockupMeshStateBits = RenderStateValid | RenderColorStateValid;
 

@@ -56,6 +56,10 @@ public:
     virtual void Delete();
     void Destroy() { Delete(); }
 
+    // Called on an object a script made by its class name, before it gets its id; empty here,
+    // for classes that set themselves up only when made that way.
+    virtual void OnCreate() {}
+
     // Detail text shown in the display name; empty by default.
     virtual PathString GetDescription() const { return PathString(); }
 

@@ -150,6 +150,11 @@ const char* FindInt32Mistake(const char* text) {
 }
 
 const char* FindFloatMistake(const char* text) {
+    float read;
+    return FindFloatMistake(text, read);
+}
+
+const char* FindFloatMistake(const char* text, float& read) {
     const char* end = nullptr;
     const double value = ParseDouble(text, &end);
     if (!ReadWhole(text, end)) {
@@ -158,6 +163,7 @@ const char* FindFloatMistake(const char* text) {
     if (std::isfinite(value) && std::fabs(value) > std::numeric_limits<float>::max()) {
         return "is beyond the range of a 32-bit float";
     }
+    read = static_cast<float>(value);
     return nullptr;
 }
 

@@ -36,6 +36,8 @@ inline float ParseFloat(const char* text, const char** end = nullptr) {
 // use it to say what they made of a text.
 const char* FindInt32Mistake(const char* text);
 const char* FindFloatMistake(const char* text);
+// The same, the float read whole going to `read`, so that a strict reader parses once.
+const char* FindFloatMistake(const char* text, float& read);
 const char* FindHex32Mistake(const char* text);
 
 // printf into a new string with '.' as the decimal point whatever the program's locale, for

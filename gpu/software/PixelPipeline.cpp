@@ -1,6 +1,7 @@
 #include "gpu/software/PixelPipeline.h"
 
 #include "gpu/software/SoftwareTexture.h"
+#include "gpu/software/WideLanes.h"
 
 #include <algorithm>
 #include <bit>
@@ -251,10 +252,14 @@ bool PixelPipeline::Setup(const GpuState& state) {
         SetupSampler(state, s, st.samples ? texture : nullptr);
     }
     shader_ = {};
+    block_.program = nullptr;
     if (state.pixelShader != nullptr) {
         // The program replaces the combiner; every sampler with a texture may be read.
-        shader_.Setup(static_cast<const SoftwareShader*>(state.pixelShader)->Program(),
-                      state.pixelConstants, GpuPixelConstCount);
+        const auto* shader = static_cast<const SoftwareShader*>(state.pixelShader);
+        shader_.Setup(shader->Program(), state.pixelConstants, GpuPixelConstCount);
+        blockConstants_.Setup(shader->Block(), shader->Program(), state.pixelConstants,
+                              GpuPixelConstCount);
+        block_.program = &shader->Block();
         stageCount_ = GpuSamplerCount;
         attributeCount_ = AttrTexture + 4 * shader_.TexCoordSetsRead();
         for (uint32_t s = 0; s < GpuSamplerCount; ++s) {
@@ -302,6 +307,9 @@ bool PixelPipeline::Setup(const GpuState& state) {
     blendOp_ = static_cast<GpuBlendOp>(state.Get(GpuRenderState::BlendOp));
     writeMask_ = state.Get(GpuRenderState::ColorWriteEnable) & 0xF;
     SetupFastPath();
+    if (block_.program != nullptr) {
+        SetupPixelBlock();
+    }
     return true;
 }
 
@@ -335,20 +343,55 @@ bool FastSourceOf(GpuTextureOp op, GpuTextureArg arg1, GpuTextureArg arg2, SpanS
 
 } // namespace
 
-void PixelPipeline::SetupFastPath() {
-    fastPath_ = false;
-    const SamplerSetup& sm = samplers_[0];
-    if (stageCount_ != 1 || sm.texture == nullptr || sm.cube ||
-        sm.texture->GetType() != GpuResourceType::Texture || specular_ || fog_ || stencilTest_ ||
-        !targetArgb32_ || writeMask_ != 0xF) {
-        return;
+namespace {
+
+// The sampler's texture as the loops over lanes read it, where they can: one 32-bit 2D level,
+// one filter whatever the footprint (no mip selection, min and mag alike).
+bool LaneTextureOf(const SamplerSetup& sm, LaneTexture& out) {
+    if (sm.texture == nullptr || sm.cube || sm.texture->GetType() != GpuResourceType::Texture) {
+        return false;
     }
     const GpuFormat format = sm.texture->Format();
-    if (format != GpuFormat::A8R8G8B8 && format != GpuFormat::X8R8G8B8) {
-        return;
+    if ((format != GpuFormat::A8R8G8B8 && format != GpuFormat::X8R8G8B8) || sm.mag != sm.min ||
+        (sm.mip != GpuFilter::None && sm.levels != 1)) {
+        return false;
     }
-    // Without mip selection and with one filter for both, the footprint changes nothing.
-    if (sm.mag != sm.min || (sm.mip != GpuFilter::None && sm.levels != 1)) {
+    const SoftwareSurface& level = sm.texture->Level(0);
+    // The loops multiply texel rows by the pitch in 16-bit lanes.
+    if (level.Pitch() / 4 > INT16_MAX || level.Height() > INT16_MAX) {
+        return false;
+    }
+    out.texels = level.Bits();
+    out.pitch = level.Pitch();
+    out.width = static_cast<int32_t>(level.Width());
+    out.height = static_cast<int32_t>(level.Height());
+    out.alphaFill = format == GpuFormat::X8R8G8B8 ? 0xFF000000u : 0u;
+    out.linear = sm.mag == GpuFilter::Linear;
+    out.wrapU = sm.wrapU;
+    out.wrapV = sm.wrapV;
+    return true;
+}
+
+} // namespace
+
+void PixelPipeline::SetupLaneWrite(LaneWrite& w) const {
+    w.alphaTest = alphaTest_;
+    w.alphaFunc = alphaFunc_;
+    w.alphaRef = alphaRef_;
+    w.target = target_->Bits();
+    w.targetPitch = target_->Pitch();
+    w.targetAlphaFill = target_->Format() == GpuFormat::X8R8G8B8 ? 0xFF000000u : 0u;
+    w.depth = depth_;
+    w.depthWidth = depthWidth_;
+    w.depthTest = depthTest_;
+    w.depthWrite = depthWrite_;
+    w.depthFunc = depthFunc_;
+}
+
+void PixelPipeline::SetupFastPath() {
+    fastPath_ = false;
+    if (stageCount_ != 1 || specular_ || fog_ || stencilTest_ || !targetArgb32_ ||
+        writeMask_ != 0xF) {
         return;
     }
     if (blend_ && (srcBlend_ != GpuBlend::SrcAlpha || destBlend_ != GpuBlend::InvSrcAlpha ||
@@ -358,35 +401,13 @@ void PixelPipeline::SetupFastPath() {
     TexturedSpanSetup& f = fast_;
     const StageSetup& st = stages_[0];
     if (!FastSourceOf(st.colorOp, st.colorArg1, st.colorArg2, f.color) ||
-        !FastSourceOf(st.alphaOp, st.alphaArg1, st.alphaArg2, f.alpha)) {
+        !FastSourceOf(st.alphaOp, st.alphaArg1, st.alphaArg2, f.alpha) ||
+        !LaneTextureOf(samplers_[0], f.texture)) {
         return;
     }
-    const SoftwareSurface& level = sm.texture->Level(0);
-    // The span loop multiplies texel rows by the pitch in 16-bit lanes.
-    if (level.Pitch() / 4 > INT16_MAX || level.Height() > INT16_MAX) {
-        return;
-    }
-    f.texels = level.Bits();
-    f.pitch = level.Pitch();
-    f.width = static_cast<int32_t>(level.Width());
-    f.height = static_cast<int32_t>(level.Height());
-    f.alphaFill = format == GpuFormat::X8R8G8B8 ? 0xFF000000u : 0u;
-    f.linear = sm.mag == GpuFilter::Linear;
-    f.wrapU = sm.wrapU;
-    f.wrapV = sm.wrapV;
     f.blend = blend_;
-    f.wide = WideTexturedSpans();
-    f.alphaTest = alphaTest_;
-    f.alphaFunc = alphaFunc_;
-    f.alphaRef = alphaRef_;
-    f.target = target_->Bits();
-    f.targetPitch = target_->Pitch();
-    f.targetAlphaFill = target_->Format() == GpuFormat::X8R8G8B8 ? 0xFF000000u : 0u;
-    f.depth = depth_;
-    f.depthWidth = depthWidth_;
-    f.depthTest = depthTest_;
-    f.depthWrite = depthWrite_;
-    f.depthFunc = depthFunc_;
+    f.wide = WideLanes();
+    SetupLaneWrite(f.write);
     fastPath_ = true;
 }
 
@@ -607,11 +628,10 @@ void PixelPipeline::LoadProgramInputs(const float* attr, ShaderRegisters& r) con
     r.outputs[0][0] = r.outputs[0][1] = r.outputs[0][2] = r.outputs[0][3] = 0.0f;
 }
 
-void PixelPipeline::FinishProgramColor(const float* attr, const ShaderRegisters& r,
-                                       float current[4]) const {
-    std::copy(r.outputs[0], r.outputs[0] + 4, current);
+void PixelPipeline::FinishProgramColor(const float* color, float fog, float current[4]) const {
+    std::copy(color, color + 4, current);
     if (fog_) {
-        const float f = Clamp01(attr[AttrFog]);
+        const float f = Clamp01(fog);
         for (int c = 0; c < 3; ++c) {
             current[c] = current[c] * f + fogColor_[c] * (1.0f - f);
         }
@@ -622,37 +642,183 @@ void PixelPipeline::FinishProgramColor(const float* attr, const ShaderRegisters&
 }
 
 bool PixelPipeline::ShadeProgram(const float* attr, float current[4]) const {
-    // Per thread, as bands of rows shade in parallel; zeroed once, so a program that reads a
-    // temporary before writing it reads a defined value.
+    // Per thread, as bands of rows shade in parallel.
     thread_local ShaderRegisters r{};
     LoadProgramInputs(attr, r);
     const PixelSampler sampler(*this);
     if (!shader_.Run(r, &sampler)) {
         return false;
     }
-    FinishProgramColor(attr, r, current);
+    FinishProgramColor(r.outputs[0], attr[AttrFog], current);
     return true;
 }
 
-void PixelPipeline::ShadeQuads(const PixelQuads& quads) const {
-    // Per thread, as bands of rows shade in parallel.
-    thread_local ShaderRegisters r[4 * PixelQuads::Capacity]{};
-    const uint32_t lanes = 4 * quads.count;
-    for (uint32_t i = 0; i < lanes; ++i) {
-        LoadProgramInputs(quads.attr[i], r[i]);
-    }
-    const PixelSampler sampler(*this);
-    uint32_t kept[PixelQuads::Capacity];
-    shader_.RunQuads(r, quads.count, sampler, kept);
-    for (uint32_t i = 0; i < lanes; ++i) {
-        const uint32_t q = i / 4;
-        const uint32_t lane = i % 4;
-        if ((kept[q] & quads.covered[q] & 1u << lane) != 0) {
-            float current[4];
-            FinishProgramColor(quads.attr[i], r[i], current);
-            FinishPixel(quads.x[q] + static_cast<int32_t>(lane & 1),
-                        quads.y + static_cast<int32_t>(lane >> 1), quads.z[i], current);
+void PixelPipeline::SampleProgramQuad(uint32_t sampler, const float (*coords)[4], uint32_t control,
+                                      float (*out)[4]) const {
+    float derivatives[4];
+    ShaderQuadDerivatives(coords, control, derivatives);
+    PixelSampler(*this).SampleQuad(sampler, coords, derivatives, control, out);
+}
+
+void PixelPipeline::SetupPixelBlock() {
+    PixelBlockSetup& b = block_;
+    b.pipeline = this;
+    b.constants = &blockConstants_;
+    for (uint32_t s = 0; s < GpuSamplerCount; ++s) {
+        const SamplerSetup& sm = samplers_[s];
+        BlockTexture& t = b.textures[s];
+        t = {};
+        if (sm.texture == nullptr) {
+            continue;
         }
+        t.kind = LaneTextureOf(sm, t.level) ? BlockTextureKind::Vector : BlockTextureKind::Quads;
+    }
+    b.narrow = true;
+    for (uint32_t s = 0; s < GpuSamplerCount; ++s) {
+        if ((b.program->SamplersRead() >> s & 1) != 0 &&
+            b.textures[s].kind == BlockTextureKind::Quads) {
+            b.narrow = false;
+        }
+    }
+    b.depth = depth_ != nullptr;
+    b.fog = fog_;
+    std::copy(fogColor_, fogColor_ + 3, b.fogColor);
+    b.vectorWrite = targetArgb32_ && !stencilTest_;
+    SetupLaneWrite(b.write);
+    b.blend = blend_;
+    b.srcBlend = srcBlend_;
+    b.destBlend = destBlend_;
+    b.blendOp = blendOp_;
+    b.writeMask = writeMask_;
+}
+
+void PixelPipeline::ShadeQuads(const QuadRows& rows) const {
+    if (!ShaderBlocks()) {
+        ShadeQuadsOneByOne(rows);
+        return;
+    }
+    const bool upper = rows.left[0] <= rows.right[0];
+    const bool lower = rows.left[1] <= rows.right[1];
+    if (!upper && !lower) {
+        return;
+    }
+    const int32_t left = !upper   ? rows.left[1]
+                         : !lower ? rows.left[0]
+                                  : std::min(rows.left[0], rows.left[1]);
+    const int32_t right = !upper   ? rows.right[1]
+                          : !lower ? rows.right[0]
+                                   : std::max(rows.right[0], rows.right[1]);
+    const BlockProgram& program = *block_.program;
+    // Per thread, as bands of rows shade in parallel.
+    thread_local BlockFile files;
+    float* file = files.Reserve(PixelBlockRegisters(program));
+    const uint32_t color = program.Output(0);
+    for (int32_t x0 = left & ~1; x0 <= right; x0 += static_cast<int32_t>(PixelBlockWidth)) {
+        const auto width =
+            std::min<uint32_t>(PixelBlockWidth, static_cast<uint32_t>(right - x0 + 2) & ~1u);
+        const uint64_t kept = ShadePixelBlock(block_, rows, x0, width, file);
+        if (block_.vectorWrite) {
+            continue;
+        }
+        const uint32_t stride = PixelBlockRowStride(width);
+        for (uint32_t r = 0; r < 2; ++r) {
+            for (uint32_t i = 0; i < width; ++i) {
+                const int32_t x = x0 + static_cast<int32_t>(i);
+                const uint32_t lane = r * stride + i;
+                if (x < rows.left[r] || x > rows.right[r] || (kept >> lane & 1) == 0) {
+                    continue;
+                }
+                float oC0[4] = {};
+                for (uint32_t c = 0; c < 4 && color != NoBlockOffset; ++c) {
+                    oC0[c] = file[color + c * BlockLanes + lane];
+                }
+                float current[4];
+                FinishProgramColor(oC0, file[PixelBlockFog(program) + lane], current);
+                FinishPixel(x, rows.y + static_cast<int32_t>(r),
+                            file[PixelBlockDepth(program) + lane], current);
+            }
+        }
+    }
+}
+
+namespace {
+
+// Up to 16 quads of one pair of rows, lanes as ShaderMachine::RunQuads orders them.
+struct PixelQuads {
+    static constexpr uint32_t Capacity = 16;
+    uint32_t count = 0;
+    int32_t x[Capacity];
+    uint32_t covered[Capacity]; // bit per lane inside the primitive
+    float z[Capacity * 4];
+    float attr[Capacity * 4][RasterMaxAttributes];
+};
+
+} // namespace
+
+void PixelPipeline::ShadeQuadsOneByOne(const QuadRows& rows) const {
+    const bool upper = rows.left[0] <= rows.right[0];
+    const bool lower = rows.left[1] <= rows.right[1];
+    const int32_t left = !upper   ? rows.left[1]
+                         : !lower ? rows.left[0]
+                                  : std::min(rows.left[0], rows.left[1]);
+    const int32_t right =
+        std::max(upper ? rows.right[0] : rows.right[1], lower ? rows.right[1] : rows.right[0]);
+    // Per thread, as bands of rows shade in parallel.
+    thread_local PixelQuads quads;
+    thread_local ShaderRegisters r[4 * PixelQuads::Capacity]{};
+    auto shade = [&] {
+        const uint32_t lanes = 4 * quads.count;
+        for (uint32_t i = 0; i < lanes; ++i) {
+            LoadProgramInputs(quads.attr[i], r[i]);
+        }
+        const PixelSampler sampler(*this);
+        uint32_t kept[PixelQuads::Capacity];
+        shader_.RunQuads(r, quads.count, sampler, kept);
+        for (uint32_t i = 0; i < lanes; ++i) {
+            const uint32_t q = i / 4;
+            const uint32_t lane = i % 4;
+            if ((kept[q] & quads.covered[q] & 1u << lane) != 0) {
+                float current[4];
+                FinishProgramColor(r[i].outputs[0], quads.attr[i][AttrFog], current);
+                FinishPixel(quads.x[q] + static_cast<int32_t>(lane & 1),
+                            rows.y + static_cast<int32_t>(lane >> 1), quads.z[i], current);
+            }
+        }
+        quads.count = 0;
+    };
+    quads.count = 0;
+    for (int32_t qx = left & ~1; qx <= right; qx += 2) {
+        uint32_t covered = 0;
+        for (int32_t lane = 0; lane < 4; ++lane) {
+            const int32_t px = qx + (lane & 1);
+            const int32_t row = lane >> 1;
+            if (px >= rows.left[row] && px <= rows.right[row]) {
+                covered |= 1u << lane;
+            }
+        }
+        if (covered == 0) {
+            continue;
+        }
+        const uint32_t q = quads.count++;
+        quads.x[q] = qx;
+        quads.covered[q] = covered;
+        for (int32_t lane = 0; lane < 4; ++lane) {
+            const auto fx = static_cast<float>(qx + (lane & 1));
+            const int32_t row = lane >> 1;
+            const float w = 1.0f / rows.q[row].At(fx);
+            float* attr = quads.attr[4 * q + static_cast<uint32_t>(lane)];
+            for (uint32_t i = 0; i < attributeCount_; ++i) {
+                attr[i] = SpanValue{rows.rows[row][i], rows.dx[i]}.At(fx) * w;
+            }
+            quads.z[4 * q + static_cast<uint32_t>(lane)] =
+                std::clamp(rows.z[row].At(fx), 0.0f, 1.0f);
+        }
+        if (quads.count == PixelQuads::Capacity) {
+            shade();
+        }
+    }
+    if (quads.count > 0) {
+        shade();
     }
 }
 

@@ -5,6 +5,8 @@
 // per draw from the state, so the per-pixel path only reads resolved plain data.
 
 #include "gpu/GpuState.h"
+#include "gpu/software/PixelBlock.h"
+#include "gpu/software/ShaderBlock.h"
 #include "gpu/software/ShaderMachine.h"
 #include "gpu/software/TexturedSpan.h"
 #include "gpu/software/VertexProcessing.h"
@@ -35,18 +37,6 @@ struct StageSetup {
     bool samples = false; // some argument reads the texture
 };
 
-// 2 x 2 quads of one pair of rows (x and y even), lanes as ShaderMachine::RunQuads orders them:
-// what a pixel program shades at once.
-struct PixelQuads {
-    static constexpr uint32_t Capacity = 16;
-    int32_t y = 0;
-    uint32_t count = 0;
-    int32_t x[Capacity];
-    uint32_t covered[Capacity]; // bit per lane inside the primitive
-    float z[Capacity * 4];
-    float attr[Capacity * 4][RasterMaxAttributes];
-};
-
 // Texture coordinate derivatives per pixel, for mip selection.
 struct TexelFootprint {
     float dudx = 0.0f;
@@ -75,10 +65,14 @@ public:
 
     // Whether a pixel program shades the draw: its triangles then go to ShadeQuads.
     bool HasPixelProgram() const { return shader_.Active(); }
-    // Runs the pixel program on the quads and writes the lanes of each quad's `covered` it
-    // keeps. Lanes outside the primitive still run, as texld's level of detail needs their
-    // coordinates.
-    void ShadeQuads(const PixelQuads& quads) const;
+    // Runs the pixel program on the 2 x 2 quads (x and y even) that cover the pixels of `rows`,
+    // a block at a time, and writes the pixels it keeps. Lanes outside the primitive still run,
+    // as texld's level of detail needs their coordinates.
+    void ShadeQuads(const QuadRows& rows) const;
+    // texld of a pixel program on one quad's lanes, (x, y), (x + 1, y), (x, y + 1),
+    // (x + 1, y + 1): the scalar path, which the block sampler takes where it has no vector one.
+    void SampleProgramQuad(uint32_t sampler, const float (*coords)[4], uint32_t control,
+                           float (*out)[4]) const;
 
     // Whether the draw is the common textured case (one 32-bit texture without mip selection,
     // combined only with the diffuse colour, no fog, specular or stencil, written straight or
@@ -105,7 +99,11 @@ private:
     // The pixel program's colour, fogged and clamped; false when it discarded the pixel.
     bool ShadeProgram(const float* attr, float current[4]) const;
     void LoadProgramInputs(const float* attr, ShaderRegisters& r) const;
-    void FinishProgramColor(const float* attr, const ShaderRegisters& r, float current[4]) const;
+    // The program's oC0 fogged by `fog` (the interpolated factor) and clamped.
+    void FinishProgramColor(const float* color, float fog, float current[4]) const;
+    void SetupPixelBlock();
+    // ShadeQuads through the reference interpreter, 16 quads at a time.
+    void ShadeQuadsOneByOne(const QuadRows& rows) const;
     // Alpha test, depth and stencil, then the write.
     void FinishPixel(int32_t x, int32_t y, float z, const float current[4]) const;
     void SetupSampler(const GpuState& state, uint32_t s, const SoftwareTexture* texture);
@@ -113,10 +111,13 @@ private:
     void WritePixel(uint32_t x, uint32_t y, const float current[4]) const;
     bool DepthStencil(uint32_t index, float z) const;
     void SetupFastPath();
+    void SetupLaneWrite(LaneWrite& w) const;
 
     bool fastPath_ = false;
     TexturedSpanSetup fast_;
     ShaderMachine shader_;
+    BlockConstants blockConstants_;
+    PixelBlockSetup block_;
 
     StageSetup stages_[GpuStageCount];
     SamplerSetup samplers_[GpuStageCount];

@@ -6,6 +6,7 @@
 #include "gpu/software/WindowPresent.h"
 
 #include <algorithm>
+#include <cstring>
 #include <bit>
 
 namespace quarn {
@@ -549,6 +550,21 @@ GpuResult SoftwareDevice::StretchRect(GpuSurface* source, const GpuRect* sourceR
     uint64_t sh = static_cast<uint64_t>(s.bottom - s.top);
     uint64_t dw = static_cast<uint64_t>(d.right - d.left);
     uint64_t dh = static_cast<uint64_t>(d.bottom - d.top);
+    auto argb32 = [](GpuFormat f) { return f == GpuFormat::A8R8G8B8 || f == GpuFormat::X8R8G8B8; };
+    if (sw == dw && sh == dh && argb32(src->Format()) && argb32(dst->Format())) {
+        // A copy at the same size reads each texel once: whole rows, as ReadArgb and WriteArgb
+        // would move them (X8R8G8B8 reads as opaque).
+        const uint32_t fill = src->Format() == GpuFormat::X8R8G8B8 ? 0xFF000000u : 0u;
+        for (uint64_t y = 0; y < dh; ++y) {
+            const uint8_t* from = src->Bits() + (s.top + y) * src->Pitch() + s.left * 4u;
+            uint8_t* to = dst->Bits() + (d.top + y) * dst->Pitch() + d.left * 4u;
+            std::memcpy(to, from, dw * 4);
+            for (uint64_t x = 0; fill != 0 && x < dw; ++x) {
+                to[x * 4 + 3] = 0xFF; // the alpha byte of a little-endian ARGB word
+            }
+        }
+        return GpuResult::Ok;
+    }
     bool wide =
         src->Format() == GpuFormat::A16B16G16R16F || src->Format() == GpuFormat::A16B16G16R16;
     for (uint64_t y = 0; y < dh; ++y) {

@@ -747,13 +747,16 @@ void SoftwareRasterizer::WalkSpans(const TriangleSetup& t) const {
 void SoftwareRasterizer::WalkQuads(const TriangleSetup& t) const {
     const uint32_t attributes = attributes_;
     std::array<EdgeBound, 3> edges = t.FirstRowEdges();
-    float rows[2][RasterMaxAttributes];
-    thread_local PixelQuads quads;
+    thread_local QuadRows rows;
+    for (uint32_t i = 0; i < attributes; ++i) {
+        rows.dx[i] = t.planes[i].dx;
+    }
     for (int32_t qy = t.y0 & ~1; qy <= t.y1; qy += 2) {
-        int32_t lefts[2] = {1, 1};
-        int32_t rights[2] = {0, 0}; // empty rows
+        rows.y = qy;
         for (int32_t row = 0; row < 2; ++row) {
             const int32_t py = qy + row;
+            rows.left[row] = 1;
+            rows.right[row] = 0; // empty
             if (py < t.y0 || py > t.y1) {
                 continue;
             }
@@ -764,61 +767,22 @@ void SoftwareRasterizer::WalkQuads(const TriangleSetup& t) const {
                 edge.NextRow();
             }
             if (low <= high) {
-                lefts[row] = static_cast<int32_t>(t.x0 + low);
-                rights[row] = static_cast<int32_t>(t.x0 + high);
+                rows.left[row] = static_cast<int32_t>(t.x0 + low);
+                rows.right[row] = static_cast<int32_t>(t.x0 + high);
             }
         }
-        const bool upper = lefts[0] <= rights[0];
-        const bool lower = lefts[1] <= rights[1];
-        if (!upper && !lower) {
+        if (rows.left[0] > rows.right[0] && rows.left[1] > rows.right[1]) {
             continue;
         }
-        const int32_t left = !upper ? lefts[1] : !lower ? lefts[0] : std::min(lefts[0], lefts[1]);
-        const int32_t right =
-            std::max(upper ? rights[0] : rights[1], lower ? rights[1] : rights[0]);
         for (int32_t row = 0; row < 2; ++row) {
             const auto fy = static_cast<float>(qy + row);
             for (uint32_t i = 0; i < attributes; ++i) {
-                rows[row][i] = t.planes[i].base + t.planes[i].dy * fy;
+                rows.rows[row][i] = t.planes[i].base + t.planes[i].dy * fy;
             }
+            rows.z[row] = {t.zPlane.base + t.zPlane.dy * fy, t.zPlane.dx};
+            rows.q[row] = {t.qPlane.base + t.qPlane.dy * fy, t.qPlane.dx};
         }
-        quads.y = qy;
-        quads.count = 0;
-        for (int32_t qx = left & ~1; qx <= right; qx += 2) {
-            uint32_t covered = 0;
-            for (int32_t lane = 0; lane < 4; ++lane) {
-                const int32_t px = qx + (lane & 1);
-                const int32_t row = lane >> 1;
-                if (px >= lefts[row] && px <= rights[row]) {
-                    covered |= 1u << lane;
-                }
-            }
-            if (covered == 0) {
-                continue;
-            }
-            const uint32_t q = quads.count++;
-            quads.x[q] = qx;
-            quads.covered[q] = covered;
-            for (int32_t lane = 0; lane < 4; ++lane) {
-                const auto fx = static_cast<float>(qx + (lane & 1));
-                const auto fy = static_cast<float>(qy + (lane >> 1));
-                const float w =
-                    1.0f / SpanValue{t.qPlane.base + t.qPlane.dy * fy, t.qPlane.dx}.At(fx);
-                float* attr = quads.attr[4 * q + static_cast<uint32_t>(lane)];
-                for (uint32_t i = 0; i < attributes; ++i) {
-                    attr[i] = SpanValue{rows[lane >> 1][i], t.planes[i].dx}.At(fx) * w;
-                }
-                quads.z[4 * q + static_cast<uint32_t>(lane)] = std::clamp(
-                    SpanValue{t.zPlane.base + t.zPlane.dy * fy, t.zPlane.dx}.At(fx), 0.0f, 1.0f);
-            }
-            if (quads.count == PixelQuads::Capacity) {
-                pixels_.ShadeQuads(quads);
-                quads.count = 0;
-            }
-        }
-        if (quads.count > 0) {
-            pixels_.ShadeQuads(quads);
-        }
+        pixels_.ShadeQuads(rows);
     }
 }
 

@@ -67,8 +67,9 @@ inline uint32_t BilinearArgb(uint32_t c00, uint32_t c10, uint32_t c01, uint32_t 
 // Where a combiner output comes from in the textured case.
 enum class SpanSource : uint8_t { Texture, Diffuse, Product };
 
-// Everything the span loop reads, resolved once per draw.
-struct TexturedSpanSetup {
+// A texture the loops over lanes sample a vector at a time: one 32-bit level, read with one
+// filter whatever the footprint.
+struct LaneTexture {
     const uint8_t* texels = nullptr;
     uint32_t pitch = 0;
     int32_t width = 0;
@@ -77,11 +78,10 @@ struct TexturedSpanSetup {
     bool linear = false;
     bool wrapU = true;
     bool wrapV = true;
-    SpanSource color = SpanSource::Product;
-    SpanSource alpha = SpanSource::Texture;
-    bool blend = false; // by source alpha
-    bool wide = false;  // eight lanes at a time (WideTexturedSpans)
+};
 
+// The alpha and depth tests and the 32-bit target of the loops over lanes.
+struct LaneWrite {
     bool alphaTest = false;
     GpuCompare alphaFunc = GpuCompare::Always;
     uint32_t alphaRef = 0;
@@ -95,6 +95,16 @@ struct TexturedSpanSetup {
     bool depthTest = false;
     bool depthWrite = false;
     GpuCompare depthFunc = GpuCompare::LessEqual;
+};
+
+// Everything the span loop reads, resolved once per draw.
+struct TexturedSpanSetup {
+    LaneTexture texture;
+    LaneWrite write;
+    SpanSource color = SpanSource::Product;
+    SpanSource alpha = SpanSource::Texture;
+    bool blend = false; // by source alpha
+    bool wide = false;  // eight lanes at a time (WideLanes)
 };
 
 // One attribute along a row: its value at x is row + dx * x (times 1/w where perspective).
@@ -118,11 +128,7 @@ struct TexturedSpan {
 
 void ShadeTexturedSpan(const TexturedSpanSetup& setup, const TexturedSpan& span);
 
-// Whether spans can run eight pixels at a time: on processors with AVX2, unless a test has
-// turned it off to check the four-lane loop; both write the same bytes.
-bool WideTexturedSpans();
-void AllowWideTexturedSpans(bool allow);
-// The eight-lane loop; only where WideTexturedSpans() holds.
+// The eight-lane loop; only where WideLanes() holds.
 void ShadeTexturedSpanWide(const TexturedSpanSetup& setup, const TexturedSpan& span);
 
 } // namespace quarn

@@ -1,5 +1,6 @@
 #include "gpu/software/VertexProcessing.h"
 
+#include "gpu/software/ShaderBlock.h"
 #include "gpu/software/ShaderMachine.h"
 #include "gpu/software/SoftwareBuffers.h"
 
@@ -405,20 +406,30 @@ void ProcessVertex(const GpuState& state, const VertexSetup& setup,
     }
 }
 
-// Runs the vertex program over each vertex: the declaration's elements feed the inputs its dcl
-// names by usage, and the outputs land in the attribute slots the fixed function would fill.
-bool ShadeVertices(const GpuState& state, const GpuDrawCall& call, uint32_t first, uint32_t count,
-                   std::vector<RasterVertex>& out) {
-    const auto* declaration = static_cast<const SoftwareVertexDeclaration*>(state.declaration);
-    if (declaration == nullptr) {
-        return false;
+// The vertex program's outputs in the attribute slots the fixed function would fill.
+void CopyVertexOutputs(const float (*outputs)[4], uint32_t written, RasterVertex& rv) {
+    std::copy(outputs[ShaderOutPosition], outputs[ShaderOutPosition] + 4, rv.pos);
+    std::copy(outputs[ShaderOutColor], outputs[ShaderOutColor] + 4, rv.attr + AttrDiffuse);
+    std::copy(outputs[ShaderOutColor + 1], outputs[ShaderOutColor + 1] + 3, rv.attr + AttrSpecular);
+    // Without an oFog write the vertex is not fogged.
+    rv.attr[AttrFog] =
+        (written >> ShaderOutFog & 1) != 0 ? Clamp01(outputs[ShaderOutFog][0]) : 1.0f;
+    for (uint32_t t = 0; t < GpuVertexTexCoordOutCount; ++t) {
+        std::copy(outputs[ShaderOutTexCoord + t], outputs[ShaderOutTexCoord + t] + 4,
+                  rv.attr + AttrTexture + 4 * t);
     }
-    const auto& program = static_cast<const SoftwareShader*>(state.vertexShader)->Program();
-    struct Input {
-        const GpuVertexElement* element;
-        uint32_t index;
-    };
-    std::vector<Input> inputs;
+}
+
+// The inputs of a vertex program: the declaration's elements feed the inputs its dcl names by
+// usage.
+struct VertexInput {
+    const GpuVertexElement* element;
+    uint32_t index;
+};
+
+std::vector<VertexInput> VertexInputs(const SoftwareVertexDeclaration& declaration,
+                                      const GpuShaderProgram& program) {
+    std::vector<VertexInput> inputs;
     for (const GpuShaderDeclaration& d : program.declarations) {
         GpuDeclUsage usage = GpuDeclUsage::Position;
         switch (d.usage) {
@@ -438,46 +449,111 @@ bool ShadeVertices(const GpuState& state, const GpuDrawCall& call, uint32_t firs
             usage = GpuDeclUsage::Color;
             break;
         }
-        const GpuVertexElement* e = declaration->Find(usage, d.usageIndex);
+        const GpuVertexElement* e = declaration.Find(usage, d.usageIndex);
         if (e == nullptr && usage == GpuDeclUsage::Position) {
-            e = declaration->Find(GpuDeclUsage::PositionT, d.usageIndex);
+            e = declaration.Find(GpuDeclUsage::PositionT, d.usageIndex);
         }
         inputs.push_back({e, d.index});
     }
+    return inputs;
+}
+
+// Input `input` of draw vertex `v`: (0, 0, 0, 1) where the stream or element is missing.
+void ReadVertexInput(const GpuDrawCall& call, const VertexInput& input, uint64_t v,
+                     float value[4]) {
+    value[0] = value[1] = value[2] = 0.0f;
+    value[3] = 1.0f;
+    const uint32_t stream = input.element != nullptr ? input.element->stream : 0;
+    if (input.element != nullptr && call.streamData[stream] != nullptr) {
+        ReadElement(*input.element, call.streamData[stream] + v * call.streamStride[stream], value);
+    }
+}
+
+// The reference interpreter, vertex by vertex.
+void ShadeVerticesOneByOne(const GpuState& state, const GpuDrawCall& call, uint32_t first,
+                           const std::vector<VertexInput>& inputs, std::vector<RasterVertex>& out) {
+    const auto& program = static_cast<const SoftwareShader*>(state.vertexShader)->Program();
     ShaderMachine machine;
     machine.Setup(program, state.vertexConstants, GpuVertexConstCount);
     ShaderRegisters r{};
-    out.resize(count);
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint64_t v = static_cast<uint64_t>(first) + i;
-        for (const Input& input : inputs) {
-            float* value = r.inputs[input.index];
-            value[0] = value[1] = value[2] = 0.0f;
-            value[3] = 1.0f;
-            const uint32_t stream = input.element != nullptr ? input.element->stream : 0;
-            if (input.element != nullptr && call.streamData[stream] != nullptr) {
-                ReadElement(*input.element, call.streamData[stream] + v * call.streamStride[stream],
-                            value);
-            }
+    for (uint32_t i = 0; i < out.size(); ++i) {
+        for (const VertexInput& input : inputs) {
+            ReadVertexInput(call, input, static_cast<uint64_t>(first) + i, r.inputs[input.index]);
         }
         r.written = 0;
         for (auto& o : r.outputs) {
             o[0] = o[1] = o[2] = o[3] = 0.0f;
         }
         machine.Run(r, nullptr);
-        RasterVertex& rv = out[i];
-        std::copy(r.outputs[ShaderOutPosition], r.outputs[ShaderOutPosition] + 4, rv.pos);
-        std::copy(r.outputs[ShaderOutColor], r.outputs[ShaderOutColor] + 4, rv.attr + AttrDiffuse);
-        std::copy(r.outputs[ShaderOutColor + 1], r.outputs[ShaderOutColor + 1] + 3,
-                  rv.attr + AttrSpecular);
-        // Without an oFog write the vertex is not fogged.
-        rv.attr[AttrFog] =
-            (r.written >> ShaderOutFog & 1) != 0 ? Clamp01(r.outputs[ShaderOutFog][0]) : 1.0f;
-        for (uint32_t t = 0; t < GpuVertexTexCoordOutCount; ++t) {
-            std::copy(r.outputs[ShaderOutTexCoord + t], r.outputs[ShaderOutTexCoord + t] + 4,
-                      rv.attr + AttrTexture + 4 * t);
-        }
+        CopyVertexOutputs(r.outputs, r.written, out[i]);
     }
+}
+
+// Runs the vertex program over blocks of vertices, a large draw's blocks spread over `threads`.
+bool ShadeVertices(const GpuState& state, const GpuDrawCall& call, uint32_t first, uint32_t count,
+                   std::vector<RasterVertex>& out, RenderThreads& threads) {
+    const auto* declaration = static_cast<const SoftwareVertexDeclaration*>(state.declaration);
+    if (declaration == nullptr) {
+        return false;
+    }
+    const auto* shader = static_cast<const SoftwareShader*>(state.vertexShader);
+    const std::vector<VertexInput> inputs = VertexInputs(*declaration, shader->Program());
+    out.resize(count);
+    if (!ShaderBlocks()) {
+        ShadeVerticesOneByOne(state, call, first, inputs, out);
+        return true;
+    }
+    const BlockProgram& block = shader->Block();
+    BlockConstants constants;
+    constants.Setup(block, shader->Program(), state.vertexConstants, GpuVertexConstCount);
+    auto shade = [&](uint32_t from, uint32_t to) {
+        thread_local BlockFile files;
+        float* file = files.Reserve(block.Registers());
+        ShaderBlockRun run;
+        run.program = &block;
+        run.constants = &constants;
+        run.file = file;
+        for (uint32_t start = from; start < to; start += BlockLanes) {
+            const uint32_t n = std::min(BlockLanes, to - start);
+            run.lanes = (n + 7) & ~7u;
+            for (const VertexInput& input : inputs) {
+                const uint32_t offset = block.Input(input.index);
+                if (offset == NoBlockOffset) {
+                    continue;
+                }
+                for (uint32_t lane = 0; lane < run.lanes; ++lane) {
+                    float value[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+                    if (lane < n) {
+                        ReadVertexInput(call, input, static_cast<uint64_t>(first) + start + lane,
+                                        value);
+                    }
+                    for (uint32_t c = 0; c < 4; ++c) {
+                        file[offset + c * BlockLanes + lane] = value[c];
+                    }
+                }
+            }
+            RunShaderBlock(run);
+            for (uint32_t lane = 0; lane < n; ++lane) {
+                float outputs[ShaderOutCount][4] = {};
+                for (uint32_t slot = 0; slot < ShaderOutCount; ++slot) {
+                    const uint32_t offset = block.Output(slot);
+                    for (uint32_t c = 0; c < 4 && offset != NoBlockOffset; ++c) {
+                        outputs[slot][c] = file[offset + c * BlockLanes + lane];
+                    }
+                }
+                CopyVertexOutputs(outputs, block.Written(), out[start + lane]);
+            }
+        }
+    };
+    // Vertices are independent: a large draw's blocks run in parallel, as the fixed function's.
+    constexpr uint32_t Batch = 2048;
+    if (count <= Batch) {
+        shade(0, count);
+        return true;
+    }
+    threads.Run((count + Batch - 1) / Batch, [&](uint32_t batch) {
+        shade(batch * Batch, std::min(count, (batch + 1) * Batch));
+    });
     return true;
 }
 
@@ -487,7 +563,7 @@ bool ProcessVertices(const GpuState& state, const GpuDrawCall& call, uint32_t fi
                      std::vector<RasterVertex>& out, bool& pretransformed, RenderThreads& threads) {
     if (state.vertexShader != nullptr) {
         pretransformed = false;
-        return ShadeVertices(state, call, first, count, out);
+        return ShadeVertices(state, call, first, count, out, threads);
     }
     VertexSetup setup;
     if (!SetUpVertices(state, setup)) {

@@ -451,6 +451,7 @@ Entity* NewObject(const char* a) {
     if (!object) {
         return nullptr;
     }
+    object->OnCreate();
     const uint64_t serial = object->GetSerial();
     const uint32_t id = TheIdMap().GetFreeLocalId(0);
     if (id == 0) {

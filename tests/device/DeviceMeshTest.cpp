@@ -294,6 +294,25 @@ TEST_F(DeviceMeshTest, ReplayedStateBlocksDrawWhatADirectDrawDraws) {
     }
 }
 
+// The one recording a frame is each device's: a new device counts its frames from 0 again, and
+// the frame its predecessor last recorded in holds nothing back.
+TEST_F(DeviceMeshTest, ANewDeviceRecordsInTheFrameItsPredecessorLastRecordedIn) {
+    for (int device = 0; device < 2; ++device) {
+        if (device > 0) {
+            NewDevice();
+        }
+        TestMesh quad = FullScreen(0xFF00FF00);
+        uint32_t created = 0;
+        for (int frame = 0; frame < 5; ++frame) {
+            BeginFrame();
+            quad->Draw();
+            created += device_->GetRenderStatistics().numStateBlocksCreated;
+            EndFrame();
+        }
+        EXPECT_EQ(created, 1u) << "device " << device;
+    }
+}
+
 TEST_F(DeviceMeshTest, AShadedMeshReplaysItsStateBlockToThePixelsOfADirectDraw) {
     // The missing-shader program: magenta at the texture's alpha, blended over the frame.
     auto texture = SolidTexture(0x80FFFFFF);

@@ -39,8 +39,9 @@ public:
 class EditorSelectionSetTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        TheIdMap().Clear();
         RegisterSceneClasses();
-        RegisterClassSignal("selectionhaschanged", SelectionProbe::RegisterClass());
+        SelectionProbe::ListenOnce({"selectionhaschanged"});
         SelectionProbe::heard.clear();
         tree_.Make<SelectionProbe>("probe");
         InstallEditorSelection(&set_);

@@ -14,6 +14,7 @@
 #include "resources/Texture.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/RecordingDialogHook.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/SoftwareRenderDevice.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestClass.h"
@@ -58,11 +59,6 @@ public:
         classInfo.AddMethod("start", "()", BindSignalHandler<&MenuProbe::OnCall<2>>(), 0);
         classInfo.SetCategory("Test");
     }
-    static void Listen() {
-        for (const char* name : {"nodecreation", "selectnode", "addundolabel"}) {
-            RegisterClassSignal(name, RegisterClass());
-        }
-    }
     template <int I>
     void OnNode(void* argument) {
         static constexpr const char* Names[] = {"nodecreation", "selectnode"};
@@ -97,6 +93,7 @@ public:
 class NodeMenuEntriesTest : public ::testing::Test, protected test::SoftwareFrames {
 protected:
     void SetUp() override {
+        TheIdMap().Clear();
         files_.SetBaseFolder((folder_.Path() + "/").c_str());
         SetFileSystem(&files_);
         RegisterEditorNodeMenuEntries();
@@ -104,7 +101,7 @@ protected:
         Texture::RegisterClass();
         Sprite::RegisterClass();
         MenuReferrer::RegisterClass();
-        MenuProbe::Listen();
+        MenuProbe::ListenOnce({"nodecreation", "selectnode", "addundolabel"});
         heard.clear();
         tree_.Make<MenuProbe>("listener");
         folder_.WriteFile("level.scene",
@@ -125,6 +122,7 @@ protected:
         if (Node* root = GetSceneRoot()) {
             root->Delete();
         }
+        TheIdMap().Clear(); // some tests fill it
         SetFileSystem(nullptr);
     }
 
@@ -257,7 +255,7 @@ TEST_F(NodeMenuEntriesTest, OpenResourceHandsThePathToTheDesktopProgramAsOneArgu
     folder_.WriteFile("bin/xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$1\" > '" + record +
                                           ".part' && mv '" + record + ".part' '" + record + "'\n");
     std::filesystem::permissions(folder_.Join("bin/xdg-open"), std::filesystem::perms::owner_all);
-    setenv("PATH", (folder_.Join("bin") + ":" + std::getenv("PATH")).c_str(), 1);
+    test::ScopedEnvironment path("PATH", folder_.Join("bin") + ":" + std::getenv("PATH"));
     const std::string name = "tile; rm -rf x.bmp";
     CopyImage(name);
     Node* sprite = tree_.Make<Sprite>("sprite", root_);

@@ -21,7 +21,6 @@ protected:
         for (const auto& file : std::filesystem::directory_iterator(QUARN_EXAMPLES "/first-game")) {
             std::filesystem::copy_file(file.path(), folder.Join(file.path().filename()));
         }
-        setenv("QUARN_INPUT", folder.Join("keys.txt").c_str(), 1);
         std::string error;
         ASSERT_TRUE(LoadInputScriptWhenAsked(error)) << error;
         ASSERT_TRUE(Start());
@@ -34,9 +33,12 @@ protected:
         EXPECT_NE(node, nullptr) << name;
         return node;
     }
+
+    test::ScopedEnvironment input{"QUARN_INPUT", folder.Join("keys.txt")};
 };
 
-TEST_F(FirstGame, TheKeysMoveTheGemTheCounterCountsTheBoxesRestOnTheFloorAndTheHumLoops) {
+FRESH_PROCESS_TEST_F(FirstGame,
+                     TheKeysMoveTheGemTheCounterCountsTheBoxesRestOnTheFloorAndTheHumLoops) {
     auto* gem = Named<Sprite>("Gem");
     auto* counter = Named<TextPlate>("Counter");
     auto* hum = Named<SoundEmitter>("Hum");

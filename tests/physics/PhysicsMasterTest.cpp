@@ -94,6 +94,7 @@ TEST_F(PhysicsMasterState, SettersRefuseValuesThatAreNotFiniteAndKeepIterationsI
 int menuRefreshes = 0;
 
 TEST_F(PhysicsMasterState, PortsSetTheMethodAndRefreshTheMenu) {
+    menuRefreshes = 0;
     SetMenuRefreshHook([] { ++menuRefreshes; });
     EventRecord stop;
     stop.target.SetId(world_->GetId() | (1u << PortShift));

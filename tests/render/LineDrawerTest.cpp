@@ -12,17 +12,10 @@
 namespace quarn {
 namespace {
 
-// Stands in for the mockup box, which the line drawer knows by its class name alone: a box
-// from (-1, -2, -3) to (1, 2, 3) about its position.
-class StandInBox : public test::TestClass<StandInBox, RenderObject> {
-public:
-    static constexpr const char* Name = "MockupBox";
-    void UpdateBoundingBox() override { localBox_ = {Float3(-1, -2, -3), Float3(1, 2, 3)}; }
-    int32_t Render() override { return 0; }
-};
+using test::MockupBoxStandIn;
 
 // Derived from it under a name of its own.
-class DerivedBox : public test::TestClass<DerivedBox, StandInBox> {
+class DerivedBox : public test::TestClass<DerivedBox, MockupBoxStandIn> {
 public:
     static constexpr const char* Name = "MockupCrate";
 };
@@ -33,7 +26,7 @@ public:
         RenderScene::SetUp();
         ASSERT_TRUE(CreateDebugMeshes());
         LineDrawer::RegisterClass();
-        StandInBox::RegisterClass();
+        MockupBoxStandIn::RegisterClass();
         DerivedBox::RegisterClass();
         level_ = tree_.Make<Node>("level", root_);
         drawer_ = tree_.Make<LineDrawer>("drawer", level_);
@@ -42,7 +35,7 @@ public:
         DestroyDebugMeshes();
         RenderScene::TearDown();
     }
-    template <class Box = StandInBox>
+    template <class Box = MockupBoxStandIn>
     Box* MakeBox(Float3 at, Node* parent = nullptr) {
         auto* box = tree_.Make<Box>("box", parent ? parent : level_);
         box->SetPosition(at);
@@ -87,9 +80,9 @@ TEST_F(LineDrawerTest, OnlyEnabledBoxesOfTheExactClassAreOutlined) {
         {"a parent without boxes", [](LineDrawerTest&) {}, 0},
         {"a disabled box over an enabled one",
          [](LineDrawerTest& t) {
-             StandInBox* off = t.MakeBox({0, 0, 0});
+             MockupBoxStandIn* off = t.MakeBox({0, 0, 0});
              off->SetFlag(NodeEnabled, false);
-             StandInBox* on = t.MakeBox({5, 0, 0}, off);
+             MockupBoxStandIn* on = t.MakeBox({5, 0, 0}, off);
              on->SetFlag(NodeEnabled | NodeEnabledAll, true);
          },
          12},

@@ -114,6 +114,36 @@ private:
     std::unique_ptr<DeviceMesh> mesh_;
 };
 
+// Stands in for the mockup box, which the render layer knows by its class name alone: a box from
+// (-1, -2, -3) to (1, 2, 3) about its position that notes every lightmap call. One class for
+// every render test, as a class name can be registered only once in a program.
+class MockupBoxStandIn : public TestClass<MockupBoxStandIn, RenderObject> {
+public:
+    static constexpr const char* Name = "MockupBox";
+    static void Declare(ClassInfo& classInfo) {
+        classInfo.AddMethod("CreateLightMap", "()", BindSignalHandler<&MockupBoxStandIn::Note<0>>(),
+                            0);
+        classInfo.AddMethod("InitLightMap", "()", BindSignalHandler<&MockupBoxStandIn::Note<1>>(),
+                            0);
+        classInfo.AddMethod("UpdateLightMap", "()", BindSignalHandler<&MockupBoxStandIn::Note<2>>(),
+                            0);
+        classInfo.AddMethod("SaveLightMap", "()", BindSignalHandler<&MockupBoxStandIn::Note<3>>(),
+                            0);
+    }
+    void UpdateBoundingBox() override { localBox_ = {Float3(-1, -2, -3), Float3(1, 2, 3)}; }
+    int32_t Render() override { return 0; }
+
+    // "name:create", "name:init", "name:update" or "name:save" for each call.
+    static inline std::vector<std::string> calls;
+
+private:
+    template <int Call>
+    void Note(void*) {
+        static constexpr const char* Names[] = {"create", "init", "update", "save"};
+        calls.push_back(GetName() + ":" + Names[Call]);
+    }
+};
+
 // A scene root (the scene of id system 0) holding a render target and a camera at the origin;
 // the 64 x 48 viewport sees x from -z to z and y from -0.75 z to 0.75 z at depth z.
 class RenderScene : public ::testing::Test, protected SoftwareFrames {

@@ -59,13 +59,16 @@ protected:
 
     // The root (id 1), camera (2) and target (3), then the objects given.
     bool LoadScene(const std::string& objects, int count) {
-        return Load("version = 44\nidsystem = 0\nnum_nodes = " + std::to_string(3 + count) +
-                    "\n" + Object("1", "Node", "\tparent = 0\n") +
-                    Object("2", "Camera", "\tparent = 1\n") +
-                    Object("3", "RenderTarget",
+        std::string text = "version = 44\nidsystem = 0\nnum_nodes = ";
+        text.append(std::to_string(3 + count))
+            .append("\n")
+            .append(Object("1", "Node", "\tparent = 0\n"))
+            .append(Object("2", "Camera", "\tparent = 1\n"))
+            .append(Object("3", "RenderTarget",
                            "\tparent = 1\n\tcurrentcamera = 2\n\tbackgroundcolor = FF000000\n"
-                           "\trt_flags = 180\n") +
-                    objects);
+                           "\trt_flags = 180\n"))
+            .append(objects);
+        return Load(text);
     }
     static std::string Square(const char* id, const char* shader) {
         return Object(id, "RenderTestSquare",

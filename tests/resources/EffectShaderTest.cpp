@@ -84,5 +84,47 @@ TEST_F(EffectShaderTest, AFailedReloadShowsTheDialogAndKeepsNoProgram) {
     resource->Release();
 }
 
+TEST_F(EffectShaderTest, ASourceNamedShaderWatchesAndReloadsItsTwin) {
+    std::ofstream(temp_.Join("glow.fx")) << "technique t { pass p { } }\n";
+    SetFileTime("glow.fx", 1000);
+    // The effect container: the vertex program's length in words and its words, then the
+    // pixel program's.
+    const auto effect = [this](const std::vector<uint32_t>& vertex) {
+        std::vector<uint32_t> words{static_cast<uint32_t>(vertex.size())};
+        words.insert(words.end(), vertex.begin(), vertex.end());
+        words.push_back(static_cast<uint32_t>(pixel_.size()));
+        words.insert(words.end(), pixel_.begin(), pixel_.end());
+        return words;
+    };
+    Write("glow.fx_raw", effect({}));
+    SetFileTime("glow.fx_raw", 1000);
+    EffectShader* held = nullptr;
+    std::string name;
+    ASSERT_TRUE(ReplaceEffectShader(held, name, "glow.fx"));
+    auto* shader = static_cast<DeviceShader*>(held->GetShader());
+    ASSERT_TRUE(shader->HasPixelProgram());
+
+    // Editing the source, which nothing can compile, changes nothing.
+    SetFileTime("glow.fx", 2000);
+    EXPECT_FALSE(held->ReloadIfChanged());
+    // Assembling the twin again reloads it.
+    Write("glow.fx_raw", effect({Vs11, Op(1, 0), Dst(4, 0), Src(2, 0), End}));
+    SetFileTime("glow.fx_raw", 3000);
+    EXPECT_TRUE(held->ReloadIfChanged());
+    EXPECT_TRUE(shader->HasVertexProgram());
+    EXPECT_TRUE(shader->HasPixelProgram());
+    EXPECT_TRUE(dialogs_.Dialogs().empty());
+    EXPECT_FALSE(held->ReloadIfChanged());
+
+    // A twin missing at first is loaded once it is written.
+    auto* late = new EffectShader("late.psh", "");
+    ASSERT_EQ(dialogs_.Dialogs().size(), 1u);
+    Write("late.psh_raw", pixel_);
+    EXPECT_TRUE(late->ReloadIfChanged());
+    EXPECT_TRUE(static_cast<DeviceShader*>(late->GetShader())->HasPixelProgram());
+    late->Release();
+    ReplaceEffectShader(held, name, "");
+}
+
 } // namespace
 } // namespace quarn

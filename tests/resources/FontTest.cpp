@@ -6,6 +6,7 @@
 #include "resources/FontNew.h"
 #include "resources/Texture.h"
 #include "tests/resources/ResourceTestSupport.h"
+#include "tests/support/FreshProcess.h"
 
 #include <cstring>
 #include <filesystem>
@@ -66,7 +67,8 @@ protected:
 // Start-up order ------------------------------------------------------------------------------
 
 // Whether the cache or the rasteriser makes the default font, "Texture" is registered before
-// start-up registers anything else.
+// start-up registers anything else. The default font is made once in a process, and the classes
+// are registered for good: both are checked in a process where nothing ran before.
 void ExpectTextureRegisteredFirst() {
     ASSERT_GE(GetClassCount(), 3);
     EXPECT_STREQ(GetClassByIndex(0)->GetName(), "Texture");
@@ -75,62 +77,75 @@ void ExpectTextureRegisteredFirst() {
 }
 
 TEST_F(FontTest, DefaultFontLoadsFromTheEmbeddedCache) {
-    FontNew* font = DefaultFont();
-    EXPECT_TRUE(font->IsFromCache());
-    EXPECT_EQ(font->GetLineHeight(), 12);
-    EXPECT_FALSE(IsZero(font->GetGlyphRect(0xE6))); // æ, from the default set
-    ExpectTextureRegisteredFirst();
-    FontNew* shared = AcquireResource<FontNew>("res://arial.ttf", "_8");
-    EXPECT_EQ(shared, font);
-    EXPECT_EQ(font->GetReferenceCount(), 2u);
-    shared->Release();
+    test::ExpectInFreshProcess([this] {
+        FontNew* font = DefaultFont();
+        EXPECT_TRUE(font->IsFromCache());
+        EXPECT_EQ(font->GetLineHeight(), 12);
+        EXPECT_FALSE(IsZero(font->GetGlyphRect(0xE6))); // æ, from the default set
+        ExpectTextureRegisteredFirst();
+        FontNew* shared = AcquireResource<FontNew>("res://arial.ttf", "_8");
+        EXPECT_EQ(shared, font);
+        EXPECT_EQ(font->GetReferenceCount(), 2u);
+        shared->Release();
+    });
 }
 
 TEST_F(FontTest, DefaultFontRasterisedForALanguageRegistersTextureFirstToo) {
-    GetMainSettings().SetString("lang_code", "xx");
-    FontNew* font = DefaultFont();
-    EXPECT_FALSE(font->IsFromCache());
-    EXPECT_FALSE(IsZero(font->GetGlyphRect('A')));
-    ExpectTextureRegisteredFirst();
+    test::ExpectInFreshProcess([this] {
+        GetMainSettings().SetString("lang_code", "xx");
+        FontNew* font = DefaultFont();
+        EXPECT_FALSE(font->IsFromCache());
+        EXPECT_FALSE(IsZero(font->GetGlyphRect('A')));
+        ExpectTextureRegisteredFirst();
+    });
 }
 
 // Glyphs ----------------------------------------------------------------------------------------
 
+// These add glyphs to the default font, which lives for the run, up to a full texture: each runs
+// in a process of its own, where the font is as start-up makes it.
+
 TEST_F(FontTest, CodeOutsideTheCacheIsAddedOnDemand) {
-    FontNew* font = DefaultFont();
-    const GlyphRect a = font->GetGlyphRect('A');
-    const GlyphRect omega = font->GetGlyphRect(0x3A9);
-    EXPECT_FALSE(IsZero(omega));
-    EXPECT_TRUE(log_.Contains("added new letter to font: 937"));
-    log_.Clear();
-    EXPECT_TRUE(SameRect(font->GetGlyphRect(0x3A9), omega));
-    EXPECT_TRUE(log_.Lines().empty());
-    EXPECT_TRUE(SameRect(font->GetGlyphRect('A'), a));
+    test::ExpectInFreshProcess([this] {
+        FontNew* font = DefaultFont();
+        const GlyphRect a = font->GetGlyphRect('A');
+        const GlyphRect omega = font->GetGlyphRect(0x3A9);
+        EXPECT_FALSE(IsZero(omega));
+        EXPECT_TRUE(log_.Contains("added new letter to font: 937"));
+        log_.Clear();
+        EXPECT_TRUE(SameRect(font->GetGlyphRect(0x3A9), omega));
+        EXPECT_TRUE(log_.Lines().empty());
+        EXPECT_TRUE(SameRect(font->GetGlyphRect('A'), a));
+    });
 }
 
 TEST_F(FontTest, FullTextureShowsQuestionMarks) {
-    FontNew* font = DefaultFont();
-    uint32_t code = 0x410;
-    for (; code < 0x700 && font->GetCursor().y != FontNew::FullTexture; ++code) {
-        font->GetGlyphRect(code);
-    }
-    ASSERT_EQ(font->GetCursor().y, FontNew::FullTexture);
-    log_.Clear();
-    EXPECT_TRUE(SameRect(font->GetGlyphRect(code + 1), font->GetGlyphRect('?')));
-    EXPECT_TRUE(log_.Contains("did not find letter in font (and could not add)"));
+    test::ExpectInFreshProcess([this] {
+        FontNew* font = DefaultFont();
+        uint32_t code = 0x410;
+        for (; code < 0x700 && font->GetCursor().y != FontNew::FullTexture; ++code) {
+            font->GetGlyphRect(code);
+        }
+        ASSERT_EQ(font->GetCursor().y, FontNew::FullTexture);
+        log_.Clear();
+        EXPECT_TRUE(SameRect(font->GetGlyphRect(code + 1), font->GetGlyphRect('?')));
+        EXPECT_TRUE(log_.Contains("did not find letter in font (and could not add)"));
+    });
 }
 
 TEST_F(FontTest, ReloadKeepsTheGlyphTableWithItsTexture) {
-    FontNew* font = DefaultFont();
-    font->GetGlyphRect(0x3A9);
-    font->Load();
-    ASSERT_NE(font->GetGlyphTexture(), nullptr);
-    EXPECT_FALSE(IsZero(font->GetGlyphRect('A')));
-    // Dropped device data: an added glyph brings the whole set back rather than wiping it.
-    font->DropDeviceData();
-    EXPECT_EQ(font->GetDataSize(), 16 * (256 + font->GetExtraGlyphCount()));
-    EXPECT_FALSE(IsZero(font->GetGlyphRect(0x3A3)));
-    EXPECT_FALSE(IsZero(font->GetGlyphRect('A')));
+    test::ExpectInFreshProcess([this] {
+        FontNew* font = DefaultFont();
+        font->GetGlyphRect(0x3A9);
+        font->Load();
+        ASSERT_NE(font->GetGlyphTexture(), nullptr);
+        EXPECT_FALSE(IsZero(font->GetGlyphRect('A')));
+        // Dropped device data: an added glyph brings the whole set back rather than wiping it.
+        font->DropDeviceData();
+        EXPECT_EQ(font->GetDataSize(), 16 * (256 + font->GetExtraGlyphCount()));
+        EXPECT_FALSE(IsZero(font->GetGlyphRect(0x3A3)));
+        EXPECT_FALSE(IsZero(font->GetGlyphRect('A')));
+    });
 }
 
 TEST_F(FontTest, OptionTextGivesSizeAndStyle) {

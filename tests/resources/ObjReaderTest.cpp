@@ -56,6 +56,47 @@ TEST_F(MeshTest, ObjValuesAreFlippedAndReferencesWithoutAnEntryReadZero) {
     mesh->Release();
 }
 
+TEST_F(MeshTest, ObjNumbersTakeEveryFormStrtodReads) {
+    Mesh* mesh = Load("forms.obj", "v .5 0 0\nv 5. -.5 +2\nv 1e-3 1E+2 -0.25e1# tail\n"
+                                   "vt .25\nvt 1 .5 .75\nf 1/1 2/2 3/2\n");
+    test::ExpectNear(mesh->GetPoint(0), {0.5f, 0, 0});
+    test::ExpectNear(mesh->GetPoint(1), {5, -0.5f, -2});
+    test::ExpectNear(mesh->GetPoint(2), {0.001f, 100, 2.5f});
+    // A texture coordinate without v reads v = 0, which the flip makes 1.
+    EXPECT_FLOAT_EQ(mesh->GetUv(0).x, 0.25f);
+    EXPECT_FLOAT_EQ(mesh->GetUv(0).y, 1.0f);
+    EXPECT_FLOAT_EQ(mesh->GetUv(1).y, 0.5f);
+    EXPECT_TRUE(log_.Lines().empty());
+    mesh->Release();
+}
+
+TEST_F(MeshTest, AnObjWithAMalformedNumberIsRefusedNamingItsLine) {
+    const std::string notNumber = "is not a number";
+    const std::pair<std::string, std::string> cases[] = {
+        {"v 1 2 3\nv 1.2.3 0 0\n", "line 2: '1.2.3' " + notNumber},
+        {"v 0 0 0\r\n\n# x\nvn 0 0 1x\n", "line 4: '1x' " + notNumber},
+        {"v 1e 0 0\n", "line 1: '1e' " + notNumber},
+        {"v - 1 2 3\n", "line 1: '-' " + notNumber},
+        {"vt 0.5 abc\n", "line 1: 'abc' " + notNumber},
+        {"v 1e39 0 0\n", "line 1: '1e39' is beyond the range of a 32-bit float"},
+        {"v 0,5 0 0\n", "line 1: '0,5' " + notNumber},
+        // A missing coordinate no longer takes the next line's keyword in its place.
+        {"v 1 2\nv 3 4 5\n", "line 1: a number is missing"},
+        {"vn 1 2 # z\n", "line 1: a number is missing"},
+        {"v 1 2 3\nvt\n", "line 2: a number is missing"},
+        {"v 1 2 " + std::string(100, '7') + "x\n",
+         "line 1: '" + std::string(40, '7') + "...' " + notNumber},
+    };
+    for (const auto& [obj, error] : cases) {
+        log_.Clear();
+        files_.Add("bad.obj", obj + "v 0 0 0\nf 1 2 3\n");
+        Mesh mesh("", nullptr);
+        EXPECT_FALSE(mesh.LoadFromFile("bad.obj")) << obj;
+        EXPECT_EQ(mesh.GetVertexCount(), 0u) << obj;
+        EXPECT_TRUE(log_.Contains("Error: Mesh file 'bad.obj', " + error)) << obj;
+    }
+}
+
 TEST_F(MeshTest, ObjFacesOfFewerThanThreeCornersAreSkippedWithOneWarning) {
     log_.Clear();
     Mesh* mesh = Load("short.obj", Square + "f 1 2\nf 3\nf\nv 5 5 5\nf 1 2 5\n");

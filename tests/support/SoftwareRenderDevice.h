@@ -20,7 +20,10 @@ inline uint32_t BackBufferPixel(GpuRenderDevice& device, uint32_t x, uint32_t y)
 // the frame bracket a test draws in.
 class SoftwareFrames {
 protected:
-    SoftwareFrames() {
+    SoftwareFrames() { NewDevice(); }
+
+    // Replaces the device with a new one; what the old one made must be gone.
+    void NewDevice() {
         GpuDisplayMode display;
         display.width = 96;
         display.height = 80;

@@ -721,9 +721,9 @@ TEST(QuarnToolScript, AssemblesTheCommittedProgramAndPrintsTextThatAssemblesBack
     // Shipped without its source, the files found without case.
     ToolRun printed = RunTool(folder, {"script", "dis", "out/counter.script"});
     EXPECT_EQ(printed.status, 0) << printed.err;
-    EXPECT_NE(printed.out.find("function \"reset\" () at=@L34 port"), std::string::npos)
+    EXPECT_NE(printed.out.find("function \"reset\" () at=@L38 port"), std::string::npos)
         << printed.out;
-    EXPECT_NE(printed.out.find("    jumpifnot L31                   ; 22 line 2\n"),
+    EXPECT_NE(printed.out.find("    jumpifnot L35                   ; 26 line 2\n"),
               std::string::npos)
         << printed.out;
     folder.WriteFile("printed.asm", printed.out);
@@ -793,6 +793,14 @@ TEST(QuarnToolScript, RunsAProgramOnAScriptNodeAndPrintsWhatItLeft) {
               "error: Script \"calls\" line 6\nRuntime error \"Invalid command - maybe you "
               "need to recompile all scripts\"\nScript (instance) is terminated.\n\nCallstack:\n"
               "broken(), line 6\n");
+
+    // The committed counter counts its frames and speaks on every tenth.
+    folder.WriteFile("game/counter.bin", DataFile("scripts/counter.bin"));
+    folder.WriteFile("game/counter.sym", DataFile("scripts/counter.sym"));
+    ToolRun counted = RunTool(folder, {"script", "run", "game/counter.script", "--frames", "25"});
+    EXPECT_EQ(counted.status, 0) << counted.err;
+    EXPECT_EQ(counted.out + counted.err, "ten more frames\nten more frames\nstate: READY\n"
+                                         "frames = 25\nstep = 1\ndone = 0\n");
 
     const std::pair<std::vector<std::string>, std::string> failures[] = {
         {{"script", "run", "none.script"},

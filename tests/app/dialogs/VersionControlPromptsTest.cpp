@@ -149,7 +149,7 @@ std::string ReadWhole(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-TEST_F(WriteAlert, GuardsASceneSavedOverAWriteProtectedFileAndANewPathAsksNothing) {
+FRESH_PROCESS_TEST_F(WriteAlert, GuardsASceneSavedOverAWriteProtectedFileAndANewPathAsksNothing) {
     folder.WriteFile("config.txt", "");
     ASSERT_TRUE(Start());
     const std::string path = folder.WriteFile("level.scene", "old bytes");
@@ -173,7 +173,7 @@ TEST_F(WriteAlert, GuardsASceneSavedOverAWriteProtectedFileAndANewPathAsksNothin
     EXPECT_EQ(dialogs->Requests().size(), 2u);
 }
 
-TEST_F(WriteAlert, DialogStartFolderIsTheGamesBaseFolderKeyElseTheRememberedOne) {
+FRESH_PROCESS_TEST_F(WriteAlert, DialogStartFolderIsTheGamesBaseFolderKeyElseTheRememberedOne) {
     folder.WriteFile("config.txt", "branch_base_folder = \"game/branches\"\n");
     folder.WriteFile("data/Quarn/init.txt", "folder_scene = \"levels\"\nfolder_branch = \"x\"\n");
     ASSERT_TRUE(Start());

@@ -178,7 +178,7 @@ protected:
 
 // A user's first session: opened from a game folder without a start scene, changed through the
 // node menu, undone and redone, pictured, saved, played and stopped.
-TEST_F(EditorEndToEnd, ASessionThroughTheMenusTheNodeMenuAndTheToolbar) {
+FRESH_PROCESS_TEST_F(EditorEndToEnd, ASessionThroughTheMenusTheNodeMenuAndTheToolbar) {
     ASSERT_NO_FATAL_FAILURE(StartOnGame());
     SignalProbe::Listen();
     const std::string path = folder.Join("level.scene");
@@ -255,7 +255,7 @@ TEST_F(EditorEndToEnd, ASessionThroughTheMenusTheNodeMenuAndTheToolbar) {
 }
 
 // An undo after a save is a change too: the close asks, and No keeps the file as saved.
-TEST_F(EditorEndToEnd, ClosingAfterAnUndoOfASavedStepAsksAndNoKeepsTheSavedFile) {
+FRESH_PROCESS_TEST_F(EditorEndToEnd, ClosingAfterAnUndoOfASavedStepAsksAndNoKeepsTheSavedFile) {
     ASSERT_NO_FATAL_FAILURE(StartOnGame());
     const std::string path = folder.Join("level.scene");
     ASSERT_NO_FATAL_FAILURE(Open(path));

@@ -66,7 +66,7 @@ bool RecordingHandler(uint32_t command, int32_t) {
     return command == 40080;
 }
 
-TEST_F(EditorMenus, ACommandGoesToItsButtonThenTheHandlersThenTheTable) {
+FRESH_PROCESS_TEST_F(EditorMenus, ACommandGoesToItsButtonThenTheHandlersThenTheTable) {
     const int32_t declines =
         RegisterToolbarButton(30, 0, false, "declines", "Tools", RecordingButton);
     const int32_t handles =
@@ -88,7 +88,7 @@ TEST_F(EditorMenus, ACommandGoesToItsButtonThenTheHandlersThenTheTable) {
     EXPECT_EQ(calls, (std::vector<std::string>{"handler 40013", "handler 40999"}));
 }
 
-TEST_F(EditorMenus, TheToolbarHoldsTheGroupsInOrderEachClosedByASeparator) {
+FRESH_PROCESS_TEST_F(EditorMenus, TheToolbarHoldsTheGroupsInOrderEachClosedByASeparator) {
     // The physics master and the sweep-and-prune space registered theirs at start-up.
     const std::vector<ToolbarButton>& records = Buttons().Buttons();
     std::vector<std::pair<int32_t, int32_t>> shown; // (image, id); separators (-1, 0)
@@ -122,7 +122,7 @@ TEST_F(EditorMenus, TheToolbarHoldsTheGroupsInOrderEachClosedByASeparator) {
     EXPECT_EQ(GetToolbarTooltip(40000), "");
 }
 
-TEST_F(EditorMenus, TheEditorsButtonsAnswerForTheGamesState) {
+FRESH_PROCESS_TEST_F(EditorMenus, TheEditorsButtonsAnswerForTheGamesState) {
     struct Answers {
         bool enabled, checked;
     };
@@ -158,7 +158,7 @@ TEST_F(EditorMenus, TheEditorsButtonsAnswerForTheGamesState) {
     EXPECT_EQ(ToolbarCommandHandler(40027, ToolbarExecute), 0);
 }
 
-TEST_F(EditorMenus, TheMenusStatesFollowTheSceneAndTheGame) {
+FRESH_PROCESS_TEST_F(EditorMenus, TheMenusStatesFollowTheSceneAndTheGame) {
     // Enabled states of Play, Save, Stop, Pause, Load, Play..., Undo; Pause's check.
     const uint32_t ids[] = {40013, 40007, 40014, 40021, 40002, 40044, 40010};
     const auto states = [&ids] {
@@ -184,7 +184,7 @@ TEST_F(EditorMenus, TheMenusStatesFollowTheSceneAndTheGame) {
     EXPECT_FALSE(Buttons().IsButtonChecked(41003));
 }
 
-TEST_F(EditorMenus, TheRecentFilesReplaceThePlaceholdersAndStaleEntriesGo) {
+FRESH_PROCESS_TEST_F(EditorMenus, TheRecentFilesReplaceThePlaceholdersAndStaleEntriesGo) {
     SettingsFile& user = GetUserSettings();
     RefreshMainMenu(); // no recent files: the placeholders go
     EXPECT_TRUE(RecentEntries().empty());
@@ -207,7 +207,7 @@ TEST_F(EditorMenus, TheRecentFilesReplaceThePlaceholdersAndStaleEntriesGo) {
     EXPECT_EQ(user.GetInt("recent_files"), 9);
 }
 
-TEST_F(EditorMenus, ARecentEntryOpensItsSceneAndAMissingOneAsksForIt) {
+FRESH_PROCESS_TEST_F(EditorMenus, ARecentEntryOpensItsSceneAndAMissingOneAsksForIt) {
     CatchExit();
     dialogs->AnswerPath(""); // the open dialog, cancelled
     Command(40086);
@@ -217,7 +217,7 @@ TEST_F(EditorMenus, ARecentEntryOpensItsSceneAndAMissingOneAsksForIt) {
     EXPECT_NE(GetSceneRoot(), nullptr);
 }
 
-TEST_F(EditorMenus, CtrlSWritesOnlyTheTextFileAndFileSaveItsTwinToo) {
+FRESH_PROCESS_TEST_F(EditorMenus, CtrlSWritesOnlyTheTextFileAndFileSaveItsTwinToo) {
     OpenLevel();
     CtrlKey('S');
     EXPECT_TRUE(log.Contains("Scene saved as"));
@@ -226,7 +226,7 @@ TEST_F(EditorMenus, CtrlSWritesOnlyTheTextFileAndFileSaveItsTwinToo) {
     EXPECT_TRUE(Exists("level.scn"));
 }
 
-TEST_F(EditorMenus, ACancelledCtrlSLeavesTheRecentFilesAlone) {
+FRESH_PROCESS_TEST_F(EditorMenus, ACancelledCtrlSLeavesTheRecentFilesAlone) {
     dialogs->AnswerPath(""); // without a scene path Ctrl+S asks where to save
     GetUserSettings().SetString("recent_file1", "kept.scene");
     CtrlKey('S');
@@ -235,7 +235,7 @@ TEST_F(EditorMenus, ACancelledCtrlSLeavesTheRecentFilesAlone) {
     EXPECT_FALSE(GetUserSettings().HasKey("recent_file2"));
 }
 
-TEST_F(EditorMenus, ACancelledResourcePathChangesNothingAndAChosenOneEndsInASlash) {
+FRESH_PROCESS_TEST_F(EditorMenus, ACancelledResourcePathChangesNothingAndAChosenOneEndsInASlash) {
     const std::string base = GetFileSystem()->GetBaseFolder();
     dialogs->AnswerPath("");
     dialogs->AnswerPath(folder.Join("art"));
@@ -248,7 +248,7 @@ TEST_F(EditorMenus, ACancelledResourcePathChangesNothingAndAChosenOneEndsInASlas
     EXPECT_EQ(dialogs->Requests()[0].title, "Choose new resource path...");
 }
 
-TEST_F(EditorMenus, AnAtlasNameGetsItsExtensionFromTheFileNameOnly) {
+FRESH_PROCESS_TEST_F(EditorMenus, AnAtlasNameGetsItsExtensionFromTheFileNameOnly) {
     EXPECT_EQ(WithDefaultExtension("a.b/level", ".bmp"), "a.b/level.bmp");
     EXPECT_EQ(WithDefaultExtension("a.b/level.jpg", ".bmp"), "a.b/level.jpg");
     // Without a selection the command asks, remembers the folder and assembles nothing.
@@ -259,7 +259,7 @@ TEST_F(EditorMenus, AnAtlasNameGetsItsExtensionFromTheFileNameOnly) {
     EXPECT_FALSE(Exists("maps.d/level.bmp"));
 }
 
-TEST_F(EditorMenus, TheGameStepIsFourFramesOnlyWhileFastForwardIsHeld) {
+FRESH_PROCESS_TEST_F(EditorMenus, TheGameStepIsFourFramesOnlyWhileFastForwardIsHeld) {
     OpenLevel();
     Command(40013);
     ASSERT_TRUE(StepFrames(3));
@@ -281,7 +281,7 @@ TEST_F(EditorMenus, TheGameStepIsFourFramesOnlyWhileFastForwardIsHeld) {
     EXPECT_EQ(stepFactor(), 1.0f);
 }
 
-TEST_F(EditorMenus, ClickingFileSaveWritesTheSceneAndItsTwin) {
+FRESH_PROCESS_TEST_F(EditorMenus, ClickingFileSaveWritesTheSceneAndItsTwin) {
     OpenLevel();
     ASSERT_TRUE(Step());
     ASSERT_TRUE(ClickItem("menu:File"));
@@ -292,7 +292,7 @@ TEST_F(EditorMenus, ClickingFileSaveWritesTheSceneAndItsTwin) {
     EXPECT_TRUE(log.Contains("Scene saved as"));
 }
 
-TEST_F(EditorMenus, ClickingPlayStartsTheGameAndShowsItChecked) {
+FRESH_PROCESS_TEST_F(EditorMenus, ClickingPlayStartsTheGameAndShowsItChecked) {
     OpenLevel();
     ASSERT_TRUE(Step());
     ASSERT_TRUE(ClickItem("tool:1"));
@@ -302,7 +302,7 @@ TEST_F(EditorMenus, ClickingPlayStartsTheGameAndShowsItChecked) {
     EXPECT_FALSE(Buttons().IsButtonEnabled(41000)); // Save, while the game runs
 }
 
-TEST_F(EditorMenus, TheSmallWindowSizeLeavesTheViewThatSizeBelowTheMenuAndToolbar) {
+FRESH_PROCESS_TEST_F(EditorMenus, TheSmallWindowSizeLeavesTheViewThatSizeBelowTheMenuAndToolbar) {
     ASSERT_TRUE(Step());
     ASSERT_TRUE(ClickItem("menu:View"));
     ASSERT_TRUE(Step());
@@ -322,7 +322,7 @@ TEST_F(EditorMenus, TheSmallWindowSizeLeavesTheViewThatSizeBelowTheMenuAndToolba
     EXPECT_EQ(height, 380 + UiMenuBarHeight + ToolbarRowHeight);
 }
 
-TEST_F(EditorMenus, AnOpenMenuIsDrawnOverTheView) {
+FRESH_PROCESS_TEST_F(EditorMenus, AnOpenMenuIsDrawnOverTheView) {
     OpenLevel();
     ASSERT_TRUE(Step());
     ASSERT_TRUE(ClickItem("menu:File"));
@@ -342,7 +342,7 @@ TEST_F(EditorMenus, AnOpenMenuIsDrawnOverTheView) {
 
 using PlayerMenus = test::PlayerTest;
 
-TEST_F(PlayerMenus, ThePlayerHasNoMenuBarOrToolbarEvenWithAPhysicsMaster) {
+FRESH_PROCESS_TEST_F(PlayerMenus, ThePlayerHasNoMenuBarOrToolbarEvenWithAPhysicsMaster) {
     folder.WriteFile("config.txt", "autorun = \"level.scene\"\n");
     folder.WriteFile("level.scene",
                      "version = 44\nnum_nodes = 2\nobj1 {\n\tclass = \"Node\"\n\tname = \"root\"\n"

@@ -37,7 +37,7 @@ void FieldWindow() {
     ImGui::End();
 }
 
-TEST_F(EditorMode, IsFixedForTheRunAndPlacesTheWindowFromTheUserSettings) {
+FRESH_PROCESS_TEST_F(EditorMode, IsFixedForTheRunAndPlacesTheWindowFromTheUserSettings) {
     folder.WriteFile("config.txt", "autorun = \"game/level.scene\"\n"
                                    "editor_windowpos = \"5,6\"\neditor_windowsize = \"300,200\"\n");
     folder.WriteFile("game/level.scene", test::SceneText());
@@ -65,7 +65,7 @@ TEST_F(EditorMode, IsFixedForTheRunAndPlacesTheWindowFromTheUserSettings) {
     EXPECT_FALSE(IsStandalone());
 }
 
-TEST_F(EditorMode, TheWindowShowsTheViewAsTheBackBufferHoldsItWithTheUiOnTop) {
+FRESH_PROCESS_TEST_F(EditorMode, TheWindowShowsTheViewAsTheBackBufferHoldsItWithTheUiOnTop) {
     folder.WriteFile("data/Quarn/init.txt", "editor_windowsize = \"160,120\"\n");
     ASSERT_TRUE(StartEditor());
     SetEditorWidgets(FieldWindow);
@@ -93,7 +93,7 @@ TEST_F(EditorMode, TheWindowShowsTheViewAsTheBackBufferHoldsItWithTheUiOnTop) {
     EXPECT_GT(panel, 120 * (90 - origin.y) / 2);
 }
 
-TEST_F(EditorMode, AMouseOverTheUiStaysThereAndKeysInAFieldSkipTheEditorsKeys) {
+FRESH_PROCESS_TEST_F(EditorMode, AMouseOverTheUiStaysThereAndKeysInAFieldSkipTheEditorsKeys) {
     folder.WriteFile("config.txt", "autorun = \"level.scene\"\n");
     folder.WriteFile("level.scene", test::SceneText());
     folder.WriteFile("data/Quarn/init.txt", "editor_windowsize = \"160,120\"\n");
@@ -130,7 +130,7 @@ TEST_F(EditorMode, AMouseOverTheUiStaysThereAndKeysInAFieldSkipTheEditorsKeys) {
     EXPECT_EQ(folder.ReadFile("level.scene"), test::SceneText());
 }
 
-TEST_F(EditorMode, ThePlayerKeepsItsGameSettingsAndItsDeviceFlags) {
+FRESH_PROCESS_TEST_F(EditorMode, ThePlayerKeepsItsGameSettingsAndItsDeviceFlags) {
     folder.WriteFile("config.txt", "editor_windowsize = \"300,200\"\n");
     folder.WriteFile("data/Quarn/init.txt", "editor_windowsize = \"640,480\"\n");
     ASSERT_TRUE(Start());
@@ -167,29 +167,31 @@ std::set<std::string> FilesBelow(const std::string& folder) {
 class NothingWritten : public test::PlayerTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(NothingWritten, IntoTheHomeOrCurrentFolder) {
-    folder.WriteFile("config.txt", "autorun = \"level.scene\"\n");
-    folder.WriteFile("level.scene", SpriteScene);
-    std::filesystem::create_directories(folder.Join("home"));
-    setenv("HOME", folder.Join("home").c_str(), 1);
-    // The user's folder is made at start-up; nothing else is.
-    const auto written = [this] {
-        auto files = FilesBelow(folder.Path());
-        std::erase_if(files, [](const std::string& path) { return path.starts_with("data"); });
-        return files;
-    };
-    const auto before = written();
-    ASSERT_TRUE(GetParam() ? StartEditor() : Start());
-    SetEditorWidgets(FieldWindow);
-    ASSERT_TRUE(StepFrames(3));
-    Sdl().InjectText("typed");
-    ASSERT_TRUE(Click({60, 40}));
-    ASSERT_TRUE(StepFrames(3));
-    EXPECT_EQ(written(), before);
+    test::ExpectInFreshProcess([this] {
+        folder.WriteFile("config.txt", "autorun = \"level.scene\"\n");
+        folder.WriteFile("level.scene", SpriteScene);
+        std::filesystem::create_directories(folder.Join("home"));
+        setenv("HOME", folder.Join("home").c_str(), 1);
+        // The user's folder is made at start-up; nothing else is.
+        const auto written = [this] {
+            auto files = FilesBelow(folder.Path());
+            std::erase_if(files, [](const std::string& path) { return path.starts_with("data"); });
+            return files;
+        };
+        const auto before = written();
+        ASSERT_TRUE(GetParam() ? StartEditor() : Start());
+        SetEditorWidgets(FieldWindow);
+        ASSERT_TRUE(StepFrames(3));
+        Sdl().InjectText("typed");
+        ASSERT_TRUE(Click({60, 40}));
+        ASSERT_TRUE(StepFrames(3));
+        EXPECT_EQ(written(), before);
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(PlayerAndEditor, NothingWritten, ::testing::Bool());
 
-TEST_F(EditorMode, ASceneFrameDrawnAfterAUiPassEqualsOneDrawnWithout) {
+FRESH_PROCESS_TEST_F(EditorMode, ASceneFrameDrawnAfterAUiPassEqualsOneDrawnWithout) {
     folder.WriteFile("config.txt", "autorun = \"level.scene\"\n");
     folder.WriteFile("level.scene", SpriteScene);
     folder.WriteFile("data/Quarn/init.txt", "editor_windowsize = \"160,120\"\n");
@@ -223,7 +225,7 @@ TEST_F(EditorMode, ASceneFrameDrawnAfterAUiPassEqualsOneDrawnWithout) {
     EXPECT_EQ(backBuffer(), without);
 }
 
-TEST_F(EditorMode, AClickOverAUiWindowStaysInTheUiAndOneOverTheViewReachesTheMouse) {
+FRESH_PROCESS_TEST_F(EditorMode, AClickOverAUiWindowStaysInTheUiAndOneOverTheViewReachesTheMouse) {
     folder.WriteFile("data/Quarn/init.txt", "editor_windowsize = \"160,120\"\n");
     ASSERT_TRUE(StartEditor());
     int32_t presses = 0;
@@ -244,7 +246,8 @@ TEST_F(EditorMode, AClickOverAUiWindowStaysInTheUiAndOneOverTheViewReachesTheMou
     EXPECT_EQ(Mouse::Get()->GetPosition(), view);
 }
 
-TEST_F(EditorMode, AStoppedSceneIsAutosavedOnceAfterFiveMinutesAndNeverWhileTheGameRuns) {
+FRESH_PROCESS_TEST_F(EditorMode,
+                     AStoppedSceneIsAutosavedOnceAfterFiveMinutesAndNeverWhileTheGameRuns) {
     folder.WriteFile("config.txt", "");
     folder.WriteFile("level.scene", SpriteScene);
     folder.WriteFile("data/Quarn/init.txt", "editor_windowsize = \"64,48\"\n");
@@ -280,7 +283,7 @@ TEST_F(EditorMode, AStoppedSceneIsAutosavedOnceAfterFiveMinutesAndNeverWhileTheG
     EXPECT_EQ(autosaves(), 2u);
 }
 
-TEST_F(EditorMode, ARightClickInTheStoppedViewSelectsTheNodeThereAndOpensItsMenu) {
+FRESH_PROCESS_TEST_F(EditorMode, ARightClickInTheStoppedViewSelectsTheNodeThereAndOpensItsMenu) {
     // A 40-pixel screen sprite at (100, 100), seen through the scene's camera.
     folder.WriteFile("config.txt", "autorun = \"level.scene\"\n");
     folder.WriteFile("level.scene",

@@ -100,7 +100,8 @@ protected:
     }
 };
 
-TEST_F(ScriptDebuggerRun, EscapeShowsTheFailingScriptScrolledToItsLineAndTheViewMakesRoom) {
+FRESH_PROCESS_TEST_F(ScriptDebuggerRun,
+                     EscapeShowsTheFailingScriptScrolledToItsLineAndTheViewMakesRoom) {
     StartOn(true, true);
     ASSERT_NE(GetScriptDebuggerPanel(), nullptr);
     EXPECT_EQ(GetScriptDebugPanel(), GetScriptDebuggerPanel());
@@ -147,7 +148,7 @@ TEST_F(ScriptDebuggerRun, EscapeShowsTheFailingScriptScrolledToItsLineAndTheView
     EXPECT_EQ(GetPlatform()->GetViewSize(), Int2(view.x, view.y - lost));
 }
 
-TEST_F(ScriptDebuggerRun, ToggleStepAndResumeDriveTheStoppedScriptAsTheButtonsAllow) {
+FRESH_PROCESS_TEST_F(ScriptDebuggerRun, ToggleStepAndResumeDriveTheStoppedScriptAsTheButtonsAllow) {
     StartOn(true, false);
     ASSERT_TRUE(StepFrames(2));
     Script* stepper = Named("stepper");
@@ -204,7 +205,7 @@ TEST_F(ScriptDebuggerRun, ToggleStepAndResumeDriveTheStoppedScriptAsTheButtonsAl
     EXPECT_FALSE(GamePaused);
 }
 
-TEST_F(ScriptDebuggerRun, ThePlayerHasNoPanel) {
+FRESH_PROCESS_TEST_F(ScriptDebuggerRun, ThePlayerHasNoPanel) {
     StartOn(false, true);
     ASSERT_TRUE(StepFrames(2));
     EXPECT_EQ(GetScriptDebuggerPanel(), nullptr);
@@ -213,7 +214,7 @@ TEST_F(ScriptDebuggerRun, ThePlayerHasNoPanel) {
     EXPECT_EQ(GetEditorUi(), nullptr) << "nothing to draw over the player's frames";
 }
 
-TEST_F(ScriptDebuggerRun, TheEditorsClassesStayAsGolden) {
+FRESH_PROCESS_TEST_F(ScriptDebuggerRun, TheEditorsClassesStayAsGolden) {
     folder.WriteFile("config.txt", "");
     ASSERT_TRUE(StartEditor());
     ASSERT_NE(GetScriptDebuggerPanel(), nullptr);

@@ -3,6 +3,7 @@
 #include "app/player/SceneCommands.h"
 #include "editor/EditorMenu.h"
 #include "editor/UndoHistory.h"
+#include "resources/Branch.h"
 #include "tests/app/player/PlayerTestSupport.h"
 
 #include <SDL.h>
@@ -40,7 +41,7 @@ protected:
     intptr_t CloseWindow() { return Sdl().SendWindowMessage(MessageClose, 0, 0); }
 };
 
-TEST_F(UndoCommands, ThePlayerHasNoHistoryMarksNothingAndKeepsUndoGreyed) {
+FRESH_PROCESS_TEST_F(UndoCommands, ThePlayerHasNoHistoryMarksNothingAndKeepsUndoGreyed) {
     ASSERT_TRUE(StartOn(false));
     EXPECT_EQ(GetUndoHistory(), nullptr);
     Drop();
@@ -51,7 +52,7 @@ TEST_F(UndoCommands, ThePlayerHasNoHistoryMarksNothingAndKeepsUndoGreyed) {
     EXPECT_EQ(menu.undoText, "Undo ");
 }
 
-TEST_F(UndoCommands, ADroppedImageIsAStepThatMarksTheTitleAndUndoRemoves) {
+FRESH_PROCESS_TEST_F(UndoCommands, ADroppedImageIsAStepThatMarksTheTitleAndUndoRemoves) {
     ASSERT_TRUE(StartOn(true));
     UndoHistory& history = *GetUndoHistory();
     EXPECT_FALSE(GetUndoMenuState().undoEnabled);
@@ -77,7 +78,7 @@ TEST_F(UndoCommands, ADroppedImageIsAStepThatMarksTheTitleAndUndoRemoves) {
 }
 
 // Edit/Undo and Edit/Redo through the message hook, their items named and greyed by the history.
-TEST_F(UndoCommands, TheEditMenuRunsTheHistoryAndNamesItsSteps) {
+FRESH_PROCESS_TEST_F(UndoCommands, TheEditMenuRunsTheHistoryAndNamesItsSteps) {
     ASSERT_TRUE(StartOn(true));
     const Menu& menu = *GetEditorMenuBar();
     const auto item = [&menu](uint32_t id) { return *menu.Find(id); };
@@ -98,31 +99,50 @@ TEST_F(UndoCommands, TheEditMenuRunsTheHistoryAndNamesItsSteps) {
     EXPECT_TRUE(item(40010).enabled);
 }
 
+FRESH_PROCESS_TEST_F(UndoCommands, AClosedBranchRecordsNoCenterOrSaveStep) {
+    ASSERT_TRUE(StartOn(true));
+    auto* branch = static_cast<Branch*>(Branch::RegisterClass()->CreateInstance());
+    branch->AttachTo(GetSceneRoot());
+    branch->SetBranchFlags(BranchClosed);
+    for (const char* label : {"Center", "Save"}) {
+        SendUndoLabel(branch, label);
+    }
+    EXPECT_FALSE(GetUndoMenuState().undoEnabled);
+    EXPECT_FALSE(TitleMarked());
+    SendUndoLabel(branch, "Unload");
+    EXPECT_EQ(GetUndoMenuState().undoText, "Undo Unload");
+    branch->SetBranchFlags(0); // open again
+    SendUndoLabel(branch, "Center");
+    EXPECT_EQ(GetUndoMenuState().undoText, "Undo Center");
+}
+
 // Closing the window with an unsaved step asks "Save?" with this answer; true when the process
 // ended.
 class CloseAnswered : public UndoCommands, public ::testing::WithParamInterface<int> {};
 
 TEST_P(CloseAnswered, CancelKeepsTheWindowNoEndsWithoutWritingYesSavesAndEnds) {
-    const int answer = GetParam();
-    ASSERT_TRUE(StartOn(true));
-    const std::string original = folder.ReadFile("level.scene");
-    Drop();
-    dialogs->AnswerButton(answer);
-    CatchExit();
-    bool ended = false;
-    try {
-        EXPECT_EQ(CloseWindow(), 1); // reached only when the window stays
-    } catch (const test::ProgramExit&) {
-        ended = true;
-    }
-    ASSERT_FALSE(dialogs->Requests().empty());
-    EXPECT_EQ(dialogs->Requests().back().title, "Save?");
-    EXPECT_EQ(ended, answer != 2);
-    EXPECT_EQ(folder.ReadFile("level.scene") != original, answer == 0);
-    if (!ended) {
-        EXPECT_NE(GetSceneRoot(), nullptr);
-        EXPECT_TRUE(TitleMarked());
-    }
+    test::ExpectInFreshProcess([this] {
+        const int answer = GetParam();
+        ASSERT_TRUE(StartOn(true));
+        const std::string original = folder.ReadFile("level.scene");
+        Drop();
+        dialogs->AnswerButton(answer);
+        CatchExit();
+        bool ended = false;
+        try {
+            EXPECT_EQ(CloseWindow(), 1); // reached only when the window stays
+        } catch (const test::ProgramExit&) {
+            ended = true;
+        }
+        ASSERT_FALSE(dialogs->Requests().empty());
+        EXPECT_EQ(dialogs->Requests().back().title, "Save?");
+        EXPECT_EQ(ended, answer != 2);
+        EXPECT_EQ(folder.ReadFile("level.scene") != original, answer == 0);
+        if (!ended) {
+            EXPECT_NE(GetSceneRoot(), nullptr);
+            EXPECT_TRUE(TitleMarked());
+        }
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, CloseAnswered, ::testing::Values(0, 1, 2));

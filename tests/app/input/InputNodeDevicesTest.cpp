@@ -22,7 +22,7 @@ protected:
     }
 };
 
-TEST_F(InputNodeDevicesTest, SdlKeyEventsReachAnInputCode) {
+FRESH_PROCESS_TEST_F(InputNodeDevicesTest, SdlKeyEventsReachAnInputCode) {
     ASSERT_TRUE(Start());
     ASSERT_NE(Keyboard::Get(), nullptr);
     test::TestTree tree;

@@ -101,71 +101,79 @@ INSTANTIATE_TEST_SUITE_P(MappedAndRaw, SdlJoysticksTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Mapped" : "Raw"; });
 
 TEST_P(SdlJoysticksTest, SticksButtonsDpadAndTriggersReachTheNamedPadButtons) {
-    VirtualPad& pad = Attach("Test 360 Pad");
-    ASSERT_TRUE(StartSmall());
-    ASSERT_EQ(GetPlatform()->GetJoystickCount(), 1);
-    EXPECT_TRUE(FrameUpdate());
-    EXPECT_EQ(Down(0), std::vector<int32_t>{});
-    pad.Set({32767, -32768, -32768, 32767}, SDL_HAT_RIGHTUP, 0x91, true, false);
-    EXPECT_TRUE(FrameUpdate());
-    JoystickDevice& device = *Device(0);
-    EXPECT_EQ(Down(0),
-              (std::vector<int32_t>{PadLStickRight, PadLStickUp, PadRStickLeft, PadRStickDown,
-                                    PadLPadRight, PadLPadUp, PadA, PadLT, PadLB, PadStart}));
-    EXPECT_EQ(device.GetRawValue(PadLStickUp), 1.0f);
-    EXPECT_EQ(device.GetTriggerBits(), 5u);
-    // 9830 is 300 of 1000, the threshold itself.
-    pad.Set({9830, 0, 0, 0}, SDL_HAT_LEFTDOWN, 0x6e, false, true);
-    EXPECT_TRUE(FrameUpdate());
-    EXPECT_EQ(Down(0), (std::vector<int32_t>{PadLPadLeft, PadLPadDown, PadX, PadB, PadY, PadRT,
-                                             PadRB, PadBack}));
-    EXPECT_EQ(device.GetRawValue(PadLStickRight), 0.3f);
-    EXPECT_TRUE(device.WentUp(PadA) && device.WentDown(PadRB));
+    test::ExpectInFreshProcess([this] {
+        VirtualPad& pad = Attach("Test 360 Pad");
+        ASSERT_TRUE(StartSmall());
+        ASSERT_EQ(GetPlatform()->GetJoystickCount(), 1);
+        EXPECT_TRUE(FrameUpdate());
+        EXPECT_EQ(Down(0), std::vector<int32_t>{});
+        pad.Set({32767, -32768, -32768, 32767}, SDL_HAT_RIGHTUP, 0x91, true, false);
+        EXPECT_TRUE(FrameUpdate());
+        JoystickDevice& device = *Device(0);
+        EXPECT_EQ(Down(0),
+                  (std::vector<int32_t>{PadLStickRight, PadLStickUp, PadRStickLeft, PadRStickDown,
+                                        PadLPadRight, PadLPadUp, PadA, PadLT, PadLB, PadStart}));
+        EXPECT_EQ(device.GetRawValue(PadLStickUp), 1.0f);
+        EXPECT_EQ(device.GetTriggerBits(), 5u);
+        // 9830 is 300 of 1000, the threshold itself.
+        pad.Set({9830, 0, 0, 0}, SDL_HAT_LEFTDOWN, 0x6e, false, true);
+        EXPECT_TRUE(FrameUpdate());
+        EXPECT_EQ(Down(0), (std::vector<int32_t>{PadLPadLeft, PadLPadDown, PadX, PadB, PadY, PadRT,
+                                                 PadRB, PadBack}));
+        EXPECT_EQ(device.GetRawValue(PadLStickRight), 0.3f);
+        EXPECT_TRUE(device.WentUp(PadA) && device.WentDown(PadRB));
+    });
 }
 
 TEST_P(SdlJoysticksTest, AJoystickNodeReadsTheFirstPad) {
-    VirtualPad& pad = Attach("Test 360 Pad");
-    ASSERT_TRUE(StartSmall());
-    test::TestTree tree;
-    auto* joystick = tree.Make<Joystick>("joystick", nullptr);
-    EXPECT_TRUE(joystick->IsConnected());
-    pad.Set({32767, -32768, 0, 0}, SDL_HAT_CENTERED, 0x1, false, false);
-    EXPECT_TRUE(FrameUpdate());
-    const Float2 stick = joystick->GetLeftStick(0);
-    EXPECT_NEAR(stick.x, 1.0f, 1e-3f);
-    EXPECT_NEAR(stick.y, 1.0f, 1e-3f);
-    EXPECT_TRUE(joystick->IsDown(PadA));
-    EXPECT_TRUE(joystick->WentDown(PadA));
-    EXPECT_FALSE(joystick->IsDown(PadB));
+    test::ExpectInFreshProcess([this] {
+        VirtualPad& pad = Attach("Test 360 Pad");
+        ASSERT_TRUE(StartSmall());
+        test::TestTree tree;
+        auto* joystick = tree.Make<Joystick>("joystick", nullptr);
+        EXPECT_TRUE(joystick->IsConnected());
+        pad.Set({32767, -32768, 0, 0}, SDL_HAT_CENTERED, 0x1, false, false);
+        EXPECT_TRUE(FrameUpdate());
+        const Float2 stick = joystick->GetLeftStick(0);
+        EXPECT_NEAR(stick.x, 1.0f, 1e-3f);
+        EXPECT_NEAR(stick.y, 1.0f, 1e-3f);
+        EXPECT_TRUE(joystick->IsDown(PadA));
+        EXPECT_TRUE(joystick->WentDown(PadA));
+        EXPECT_FALSE(joystick->IsDown(PadB));
+    });
 }
 
 TEST_P(SdlJoysticksTest, FirstDeviceUsedTakesTheFirstPadAndOneWithout360HasNoButtons) {
-    Attach("Plain Pad").Set({}, SDL_HAT_UP, 0xff, true, false);
-    Attach("Second 360").Set({}, SDL_HAT_CENTERED, 1, false, false);
-    ASSERT_TRUE(StartSmall());
-    ASSERT_EQ(GetPlatform()->GetJoystickCount(), 2);
-    JoystickDevice& plain = *Device(1);
-    ASSERT_TRUE(plain.IsAvailable());
-    EXPECT_TRUE(FrameUpdate());
-    EXPECT_EQ(Down(1), std::vector<int32_t>{});
-    EXPECT_STREQ(plain.GetButtonName(PadA), "unknown");
-    EXPECT_EQ(plain.GetDefaultBinding(PadA), PadNoBinding);
-    EXPECT_EQ(Down(0), std::vector<int32_t>{PadA});
-    EXPECT_EQ(Device(2), nullptr);
+    test::ExpectInFreshProcess([this] {
+        Attach("Plain Pad").Set({}, SDL_HAT_UP, 0xff, true, false);
+        Attach("Second 360").Set({}, SDL_HAT_CENTERED, 1, false, false);
+        ASSERT_TRUE(StartSmall());
+        ASSERT_EQ(GetPlatform()->GetJoystickCount(), 2);
+        JoystickDevice& plain = *Device(1);
+        ASSERT_TRUE(plain.IsAvailable());
+        EXPECT_TRUE(FrameUpdate());
+        EXPECT_EQ(Down(1), std::vector<int32_t>{});
+        EXPECT_STREQ(plain.GetButtonName(PadA), "unknown");
+        EXPECT_EQ(plain.GetDefaultBinding(PadA), PadNoBinding);
+        EXPECT_EQ(Down(0), std::vector<int32_t>{PadA});
+        EXPECT_EQ(Device(2), nullptr);
+    });
 }
 
 TEST_P(SdlJoysticksTest, UnpluggedPadFailsItsReadAndTheFramesGoOn) {
-    VirtualPad& first = Attach("First 360");
-    Attach("Second 360");
-    ASSERT_TRUE(StartSmall());
-    EXPECT_TRUE(FrameUpdate());
-    first.Detach();
-    EXPECT_TRUE(FrameUpdate());
-    EXPECT_STREQ(Device(0)->GetErrorText(), "Failed to acquire device");
-    // The unplugged pad's record stays taken and the other pad is the other device's.
-    EXPECT_FALSE(Device(0)->IsAvailable());
-    EXPECT_TRUE(FrameUpdate());
-    EXPECT_TRUE(Device(1)->IsAvailable());
+    test::ExpectInFreshProcess([this] {
+        VirtualPad& first = Attach("First 360");
+        Attach("Second 360");
+        ASSERT_TRUE(StartSmall());
+        EXPECT_TRUE(FrameUpdate());
+        first.Detach();
+        EXPECT_TRUE(FrameUpdate());
+        EXPECT_STREQ(Device(0)->GetErrorText(), "Failed to acquire device");
+        // The unplugged pad's record stays taken and the other pad is the other device's.
+        EXPECT_FALSE(Device(0)->IsAvailable());
+        EXPECT_TRUE(FrameUpdate());
+        EXPECT_TRUE(Device(1)->IsAvailable());
+    });
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "app/platform/WindowMessage.h"
 #include "core/scene/EngineState.h"
+#include "tests/support/ScopedEnvironment.h"
 
 #include <SDL.h>
 #include <cstdlib>
@@ -82,7 +83,7 @@ TEST_F(SdlPlatformTest, CreatesItsWindowWithoutADisplayAndAnswersForTheSystem) {
     EXPECT_TRUE(platform->IsWindowClassRunning());
     EXPECT_EQ(platform->BeginPrint(), nullptr);
     // Folders follow the XDG variables and end in a slash.
-    setenv("XDG_DATA_HOME", "/tmp/quarn-data", 1);
+    test::ScopedEnvironment dataHome("XDG_DATA_HOME", "/tmp/quarn-data");
     EXPECT_STREQ(platform->GetAppDataFolder(), "/tmp/quarn-data/");
 }
 

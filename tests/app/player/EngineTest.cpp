@@ -24,7 +24,7 @@ using test::SignalProbe;
 
 class PlayerStart : public test::PlayerTest {};
 
-TEST_F(PlayerStart, EmptyFolderRunsTheBuiltInDefaultScene) {
+FRESH_PROCESS_TEST_F(PlayerStart, EmptyFolderRunsTheBuiltInDefaultScene) {
     SignalProbe::Listen();
     ASSERT_TRUE(Start());
     EXPECT_STREQ(GetFileSystem()->GetBaseFolder(), "res://");
@@ -47,7 +47,7 @@ TEST_F(PlayerStart, EmptyFolderRunsTheBuiltInDefaultScene) {
     EXPECT_TRUE(FrameUpdate());
 }
 
-TEST_F(PlayerStart, ARenderDeviceThatCannotBeMadeEndsStartUpWithStatusOne) {
+FRESH_PROCESS_TEST_F(PlayerStart, ARenderDeviceThatCannotBeMadeEndsStartUpWithStatusOne) {
     EngineSetup setup;
     setup.makeGpu = [](const GpuPresentParameters&, const GpuCaps&,
                        const GpuDisplayMode&) -> std::unique_ptr<GpuDevice> { return nullptr; };
@@ -59,7 +59,8 @@ TEST_F(PlayerStart, ARenderDeviceThatCannotBeMadeEndsStartUpWithStatusOne) {
               "Graphics error: Failed to create the render device. Error code is 1.");
 }
 
-TEST_F(PlayerStart, WithoutAStartSceneNothingStartsFramesClearToBlackClassesAreAsGolden) {
+FRESH_PROCESS_TEST_F(PlayerStart,
+                     WithoutAStartSceneNothingStartsFramesClearToBlackClassesAreAsGolden) {
     folder.WriteFile("config.txt", "loadscreen_color_bg = \"0xFFFF0000\"\n"
                                    "loadscreen_color_bar_empty = \"0xFF00FF00\"\n");
     ASSERT_TRUE(Start());
@@ -102,7 +103,7 @@ public:
     void RestoreVideoMemory() override { Seen().push_back("restore"); }
 };
 
-TEST_F(PlayerFrame, ALostDeviceReleasesResetsAndRestoresInOrder) {
+FRESH_PROCESS_TEST_F(PlayerFrame, ALostDeviceReleasesResetsAndRestoresInOrder) {
     SoftwareDevice* gpu = nullptr;
     EngineSetup setup;
     setup.makeGpu = [&gpu](const GpuPresentParameters& parameters, const GpuCaps& caps,
@@ -126,7 +127,7 @@ TEST_F(PlayerFrame, ALostDeviceReleasesResetsAndRestoresInOrder) {
     EXPECT_EQ(TheRenderDevice()->GetFrameCount(), presented + 1);
 }
 
-TEST_F(PlayerFrame, ASkippedFrameKeepsTheInputFrameAndEachMouseMessageArrivesOnce) {
+FRESH_PROCESS_TEST_F(PlayerFrame, ASkippedFrameKeepsTheInputFrameAndEachMouseMessageArrivesOnce) {
     ASSERT_TRUE(StartOn(test::SceneText()));
     // Over the view: the wheel is the mouse's only there.
     SDL_Event motion = {};
@@ -154,7 +155,7 @@ TEST_F(PlayerFrame, ASkippedFrameKeepsTheInputFrameAndEachMouseMessageArrivesOnc
     EXPECT_EQ(mouse.GetWheel(), 0);
 }
 
-TEST_F(PlayerFrame, CtrlSSavesOnlyInTheEditorNeverOverThePlayersGame) {
+FRESH_PROCESS_TEST_F(PlayerFrame, CtrlSSavesOnlyInTheEditorNeverOverThePlayersGame) {
     const std::string handWritten = test::SceneText();
     ASSERT_TRUE(StartOn(handWritten));
     SDL_SetModState(KMOD_LCTRL);
@@ -166,7 +167,7 @@ TEST_F(PlayerFrame, CtrlSSavesOnlyInTheEditorNeverOverThePlayersGame) {
     EXPECT_TRUE(log.Contains("Scene saved as '" + folder.Join("level.scene") + "'"));
 }
 
-TEST_F(PlayerFrame, DroppedFilesThatCannotBecomeASpriteMakeNothing) {
+FRESH_PROCESS_TEST_F(PlayerFrame, DroppedFilesThatCannotBecomeASpriteMakeNothing) {
     ASSERT_TRUE(StartOn(test::SceneText()));
     int children = GetSceneRoot()->GetChildCount();
     const std::string tooLong = "/" + std::string(300, 'd') + "/x.png";
@@ -177,7 +178,7 @@ TEST_F(PlayerFrame, DroppedFilesThatCannotBecomeASpriteMakeNothing) {
     EXPECT_TRUE(log.Contains("path too long"));
 }
 
-TEST_F(PlayerFrame, ADroppedImageBecomesASpriteUnderTheNodeUnderThePointer) {
+FRESH_PROCESS_TEST_F(PlayerFrame, ADroppedImageBecomesASpriteUnderTheNodeUnderThePointer) {
     // A 40-pixel screen sprite at (100, 100), seen through the scene's camera.
     ASSERT_TRUE(StartOn("version = 44\nnum_nodes = 4\nobj1 {\n\tclass = \"Node\"\n}\n"
                         "obj2 {\n\tclass = \"Camera\"\n\tparent = 1\n}\n"

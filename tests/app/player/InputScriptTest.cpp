@@ -43,9 +43,9 @@ TEST(InputScript, AMalformedLineIsRefusedWithItsNumber) {
     EXPECT_TRUE(script.Parse("2 key Left Ctrl\r\n0 answer-path\n1 click 3 -4 middle\n", error))
         << error;
     // The fuzzing seed holds every verb.
-    setenv("QUARN_INPUT", QUARN_TEST_DATA "/input/verbs.txt", 1);
+    test::ScopedEnvironment input("QUARN_INPUT", QUARN_TEST_DATA "/input/verbs.txt");
     EXPECT_TRUE(LoadInputScriptWhenAsked(error)) << error;
-    setenv("QUARN_INPUT", "/nonexistent/input.txt", 1);
+    input.Set("/nonexistent/input.txt");
     EXPECT_FALSE(LoadInputScriptWhenAsked(error));
     EXPECT_EQ(error, "input script /nonexistent/input.txt cannot be opened");
 }
@@ -62,7 +62,7 @@ protected:
 
     void Run(const std::string& text) {
         folder.WriteFile("input.txt", text);
-        setenv("QUARN_INPUT", folder.Join("input.txt").c_str(), 1);
+        test::ScopedEnvironment input("QUARN_INPUT", folder.Join("input.txt"));
         std::string error;
         ASSERT_TRUE(LoadInputScriptWhenAsked(error)) << error;
         folder.WriteFile("data/Quarn/init.txt", "editor_windowsize = \"200,150\"\n");
@@ -105,7 +105,7 @@ protected:
     std::string field;
 };
 
-TEST_F(InputScriptRun, EachVerbReachesTheRunInItsFrame) {
+FRESH_PROCESS_TEST_F(InputScriptRun, EachVerbReachesTheRunInItsFrame) {
     Run("0 key A\n"
         "0 keydown Left Shift\n"
         "0 move 30 40\n"
@@ -145,7 +145,7 @@ TEST_F(InputScriptRun, EachVerbReachesTheRunInItsFrame) {
     EXPECT_THROW(Step(), test::ProgramExit);
 }
 
-TEST_F(InputScriptRun, AMissingItemIsLoggedAndTheRunGoesOn) {
+FRESH_PROCESS_TEST_F(InputScriptRun, AMissingItemIsLoggedAndTheRunGoesOn) {
     focusField = false; // a field being typed in takes the first click itself
     Run("0 click-item cmd:40006\n1 click-item tool:0\n");
     ASSERT_TRUE(StepFrames(4));

@@ -12,10 +12,13 @@
 #include "editor/UiLayer.h"
 #include "gpu/software/SoftwareDevice.h"
 #include "tests/support/CapturingLogSink.h"
+#include "tests/support/FreshProcess.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestClass.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
@@ -45,12 +48,17 @@ public:
         }
         (std::make_index_sequence<std::size(Signals)>());
     }
-    // One listening instance, outside any scene.
+    // One listening instance, outside any scene, for the whole program: a second registration
+    // or instance would hear every signal twice.
     static void Listen() {
-        for (const char* name : Signals) {
-            RegisterClassSignal(name, RegisterClass());
+        static bool listening = false;
+        if (!listening) {
+            for (const char* name : Signals) {
+                RegisterClassSignal(name, RegisterClass());
+            }
+            classInfo->CreateInstance();
+            listening = true;
         }
-        classInfo->CreateInstance();
     }
 
     template <size_t I>
@@ -84,17 +92,16 @@ inline std::string SceneText(bool rootEnabled = true) {
            "\n}\nobj2 {\n\tclass = \"Pivot\"\n\tname = \"child\"\n\tparent = 1\n}\n";
 }
 
-// Runs the engine in-process in a fresh folder that becomes the working folder (each test is
-// a process of its own), with the user's folder below it, no display or sound card, dialogs
-// answered from a script and a clock that moves only with the frames a test steps.
+// Runs the engine in-process in a fresh folder that becomes the working folder, with the user's
+// folder below it, no display or sound card, dialogs answered from a script and a clock that
+// moves only with the frames a test steps. The engine, once started, lives until its process
+// ends (a second scene ends the process), so every test that starts it runs in a process of its
+// own: FRESH_PROCESS_TEST_F in place of TEST_F, or its body in ExpectInFreshProcess.
 class PlayerTest : public ::testing::Test {
 protected:
-    PlayerTest() {
-        setenv("SDL_VIDEODRIVER", "offscreen", 1);
-        setenv("ALSOFT_DRIVERS", "null", 1);
-        setenv("XDG_DATA_HOME", folder.Join("data").c_str(), 1);
-        EXPECT_EQ(chdir(folder.Path().c_str()), 0);
-    }
+    PlayerTest() { EXPECT_EQ(chdir(folder.Path().c_str()), 0); }
+    // The folder goes with the test: the tests after it work where the program started.
+    ~PlayerTest() override { EXPECT_EQ(chdir(startFolder.c_str()), 0); }
 
     // The SDL platform, its dialogs kept in `dialogs`.
     EngineSetup WithScriptedDialogs(EngineSetup setup) {
@@ -181,7 +188,11 @@ protected:
         return static_cast<SoftwareSurface*>(device->Gpu()->GetBackBuffer())->ReadArgb(x, y);
     }
 
+    std::string startFolder = std::filesystem::current_path().string();
     TempFolder folder;
+    ScopedEnvironment videoDriver{"SDL_VIDEODRIVER", "offscreen"};
+    ScopedEnvironment soundDriver{"ALSOFT_DRIVERS", "null"};
+    ScopedEnvironment dataHome{"XDG_DATA_HOME", folder.Join("data")};
     CapturingLogSink log;
     ScriptedDialogs* dialogs = nullptr;
     FixedClock* clock = nullptr;

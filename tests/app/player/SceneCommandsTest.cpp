@@ -29,7 +29,7 @@ protected:
     }
 };
 
-TEST_F(SceneCommands, GameSettingsComeFromTheNearestFolderAboveTheScene) {
+FRESH_PROCESS_TEST_F(SceneCommands, GameSettingsComeFromTheNearestFolderAboveTheScene) {
     const std::string longFolder(300, 'g');
     const struct {
         const char* file;
@@ -68,7 +68,8 @@ TEST_F(SceneCommands, GameSettingsComeFromTheNearestFolderAboveTheScene) {
     EXPECT_TRUE(IsStandalone());
 }
 
-TEST_F(SceneCommands, SavesNameFilesByTheFileNameTakeAutosaveSlotsInTurnAndMayBeVetoed) {
+FRESH_PROCESS_TEST_F(SceneCommands,
+                     SavesNameFilesByTheFileNameTakeAutosaveSlotsInTurnAndMayBeVetoed) {
     AutosaveScene(); // nothing to save yet
     folder.WriteFile("level.scene", test::SceneText());
     folder.WriteFile("my.dir/.keep", "");
@@ -105,7 +106,7 @@ TEST_F(SceneCommands, SavesNameFilesByTheFileNameTakeAutosaveSlotsInTurnAndMayBe
 
 // Without a scene nothing ends the process: closing and stopping forget the ids and close the
 // profiler's measuring period.
-TEST_F(SceneCommands, ClosingAndStoppingWithoutASceneCloseTheProfilersPeriod) {
+FRESH_PROCESS_TEST_F(SceneCommands, ClosingAndStoppingWithoutASceneCloseTheProfilersPeriod) {
     const int32_t section = Profiler().AddSection(3, "measured", 0);
     for (void (*command)() : {+[] { CloseScene(false); }, &StopScene}) {
         Profiler().EnterSection(3, section);
@@ -115,11 +116,11 @@ TEST_F(SceneCommands, ClosingAndStoppingWithoutASceneCloseTheProfilersPeriod) {
     }
 }
 
-TEST_F(SceneCommands, OpeningASecondSceneEndsTheProcess) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+FRESH_PROCESS_TEST_F(SceneCommands, OpeningASecondSceneEndsTheProcess) {
     folder.WriteFile("level.scene", test::SceneText());
     ASSERT_TRUE(OpenScene("level.scene", OpenStartScene));
-    EXPECT_EXIT(OpenScene("level.scene", OpenStartScene), ::testing::ExitedWithCode(0), "");
+    CatchExit();
+    EXPECT_THROW(OpenScene("level.scene", OpenStartScene), test::ProgramExit);
 }
 
 } // namespace

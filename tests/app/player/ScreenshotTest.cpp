@@ -86,7 +86,7 @@ protected:
     }
 };
 
-TEST_F(ScreenshotRun, F11WritesTheViewRegionOfTheBackBufferAsTheNextNumberedBitmap) {
+FRESH_PROCESS_TEST_F(ScreenshotRun, F11WritesTheViewRegionOfTheBackBufferAsTheNextNumberedBitmap) {
     StartWith({96, 64});
     const uint32_t presented = TheRenderDevice()->GetFrameCount();
     ASSERT_TRUE(PressF11());
@@ -114,7 +114,7 @@ TEST_F(ScreenshotRun, F11WritesTheViewRegionOfTheBackBufferAsTheNextNumberedBitm
     EXPECT_TRUE(std::filesystem::exists(first));
 }
 
-TEST_F(ScreenshotRun, LandsBelowTheBaseFolderNotTheCurrentOne) {
+FRESH_PROCESS_TEST_F(ScreenshotRun, LandsBelowTheBaseFolderNotTheCurrentOne) {
     EngineSetup setup;
     setup.resourceRoot = folder.Join("game");
     StartWith({32, 32}, setup);
@@ -123,7 +123,7 @@ TEST_F(ScreenshotRun, LandsBelowTheBaseFolderNotTheCurrentOne) {
     EXPECT_FALSE(std::filesystem::exists(folder.Join("Screenshots")));
 }
 
-TEST_F(ScreenshotRun, AViewLargerThanTheBackBufferWritesTheBackBuffersSize) {
+FRESH_PROCESS_TEST_F(ScreenshotRun, AViewLargerThanTheBackBufferWritesTheBackBuffersSize) {
     // A device that made a smaller back buffer than it was asked for.
     EngineSetup setup;
     setup.makeGpu = [](GpuPresentParameters parameters, const GpuCaps& caps,
@@ -140,7 +140,7 @@ TEST_F(ScreenshotRun, AViewLargerThanTheBackBufferWritesTheBackBuffersSize) {
     EXPECT_EQ(bitmap.height, 30);
 }
 
-TEST_F(Screenshots, F11InThePlayerWritesNothing) {
+FRESH_PROCESS_TEST_F(Screenshots, F11InThePlayerWritesNothing) {
     folder.WriteFile("config.txt", "screenshot = \"true\"\n");
     ASSERT_TRUE(Start());
     Sdl().InjectKey(F11, true);
@@ -149,7 +149,7 @@ TEST_F(Screenshots, F11InThePlayerWritesNothing) {
     EXPECT_FALSE(log.Contains("Screenshot"));
 }
 
-TEST_F(Screenshots, NumbersPastFourDigitsTakeAsManyAsTheyNeed) {
+FRESH_PROCESS_TEST_F(Screenshots, NumbersPastFourDigitsTakeAsManyAsTheyNeed) {
     folder.WriteFile("config.txt", "");
     ASSERT_TRUE(StartEditor());
     for (int32_t number = 1; number <= 9999; ++number) {

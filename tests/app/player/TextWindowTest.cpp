@@ -38,7 +38,7 @@ protected:
     }
 };
 
-TEST_F(TextWindowRun, OpensAtTheViewOriginPlusItsPlaceAndGivesTypedTextBack) {
+FRESH_PROCESS_TEST_F(TextWindowRun, OpensAtTheViewOriginPlusItsPlaceAndGivesTypedTextBack) {
     StartIn(true);
     const uint32_t handle = Open({30, 40}, "Notes", "");
     ASSERT_NE(handle, 0u);
@@ -68,7 +68,7 @@ TEST_F(TextWindowRun, OpensAtTheViewOriginPlusItsPlaceAndGivesTypedTextBack) {
     }
 }
 
-TEST_F(TextWindowRun, EachWindowKeepsItsOwnTextCutTo255Characters) {
+FRESH_PROCESS_TEST_F(TextWindowRun, EachWindowKeepsItsOwnTextCutTo255Characters) {
     StartIn(true);
     const std::string latin1(300, '\xE9');
     const uint32_t first = Open({0, 0}, "A", "one\ntwo");
@@ -84,7 +84,8 @@ TEST_F(TextWindowRun, EachWindowKeepsItsOwnTextCutTo255Characters) {
     EXPECT_FALSE(Shown("text:2"));
 }
 
-TEST_F(TextWindowRun, ThePlayerShowsAScriptsWindowOverTheViewAndOtherwiseOnlyItsFrames) {
+FRESH_PROCESS_TEST_F(TextWindowRun,
+                     ThePlayerShowsAScriptsWindowOverTheViewAndOtherwiseOnlyItsFrames) {
     StartIn(false);
     ASSERT_TRUE(StepFrames(3));
     EXPECT_EQ(GetEditorUi(), nullptr);

@@ -54,7 +54,7 @@ protected:
     }
 };
 
-TEST_F(ViewFrame, ThePlayersViewLiesInsideATwoPixelEdgeExceptOnTheWholeMonitor) {
+FRESH_PROCESS_TEST_F(ViewFrame, ThePlayersViewLiesInsideATwoPixelEdgeExceptOnTheWholeMonitor) {
     folder.WriteFile("config.txt", "editor_windowsize = \"300,200\"\n"
                                    "loadscreen_color_bg = \"0xFFFF0000\"\n");
     ASSERT_TRUE(Start());
@@ -79,7 +79,7 @@ TEST_F(ViewFrame, ThePlayersViewLiesInsideATwoPixelEdgeExceptOnTheWholeMonitor) 
     EXPECT_EQ(platform.GetViewOrigin(), Int2(2, 2));
 }
 
-TEST_F(ViewFrame, ADraggedBarMovesThePanelTheComposedViewAndTheViewport) {
+FRESH_PROCESS_TEST_F(ViewFrame, ADraggedBarMovesThePanelTheComposedViewAndTheViewport) {
     folder.WriteFile("data/Quarn/init.txt", "editor_windowsize = \"400,300\"\n");
     EngineSetup setup;
     setup.editor = true;

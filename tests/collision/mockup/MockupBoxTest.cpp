@@ -1,11 +1,14 @@
 #include "collision/mockup/MockupBox.h"
 
 #include "collision/mockup/MockupClasses.h"
+#include "collision/mockup/MockupCylinder.h"
 #include "core/debug/Log.h"
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/object/MethodInfo.h"
 #include "core/object/Signals.h"
 #include "core/scene/SelectionSet.h"
+#include "core/scenefile/SceneLoader.h"
+#include "core/scenefile/SceneSaver.h"
 #include "editor/EditorSelectionSet.h"
 #include "render/LightBakeSettings.h"
 #include "render/lightmap/AtlasAssembly.h"
@@ -388,6 +391,46 @@ TEST_F(MockupBoxTest, AnOldSceneUpgradesTileSizeBrightnessAndShadows) {
     EXPECT_TRUE(box->TestRenderFlags(RenderCastShadows));
     box->UpgradeVersion(5);
     EXPECT_EQ(box->GetTileSize(), 3.0f);
+    scene->Delete();
+}
+
+TEST_F(MockupBoxTest, NewMockupsTestDepthWhileSavedRenderflagsAreKept) {
+    // The square behind is drawn after the box, in a later pass.
+    Box(Float3(0, 0, 10), Float3(4, 4, 4), "white.png");
+    Square("behind", Float3(0, 0, 20), Green, nullptr, RenderNonSolid)->half = 20.0f;
+    Frame();
+    EXPECT_EQ(Pixel(32, 24), White);
+    EXPECT_EQ(Pixel(2, 2), Green);
+
+    // A file written before keeps its flags; new mockups keep ztest through a save.
+    const auto node = [](int id, const char* className, const char* lines) {
+        return "obj" + std::to_string(id) + " {\n\tclass = \"" + className + "\"\n\tparent = 1\n" +
+               lines + "}\n";
+    };
+    const std::string old = "version = 44\nnum_nodes = 3\nobj1 {\n\tclass = \"Node\"\n}\n" +
+                            node(2, "MockupBox", "\trenderflags = 66185\n") +
+                            node(3, "MockupCylinder", "\tprev = 2\n\trenderflags = 66185\n");
+    temp_.WriteFile("old.scene", old);
+    Node* scene = LoadSceneFile("old.scene", 0, SceneKeepUnmappedIds, nullptr, nullptr, nullptr);
+    ASSERT_NE(scene, nullptr);
+    ASSERT_EQ(scene->GetChildCount(), 2);
+    for (Node* mockup = scene->GetFirstChild(); mockup; mockup = mockup->GetNext()) {
+        EXPECT_EQ(static_cast<RenderObject*>(mockup)->GetRenderFlags(), 0x10289u);
+    }
+    scene->Delete();
+    scene = tree_.Make<Node>("fresh");
+    for (Node* node : {scene, static_cast<Node*>(tree_.Make<MockupBox>("box", scene)),
+                       static_cast<Node*>(tree_.Make<MockupCylinder>("cylinder", scene))}) {
+        node->ChangeId(TheIdMap().GetFreeLocalId(0));
+    }
+    ASSERT_TRUE(SaveSceneFile("new.scene", *scene, 0, SceneWriteRoot));
+    scene->Delete();
+    scene = LoadSceneFile("new.scene", 0, SceneKeepUnmappedIds, nullptr, nullptr, nullptr);
+    ASSERT_NE(scene, nullptr);
+    ASSERT_EQ(scene->GetChildCount(), 2);
+    for (Node* mockup = scene->GetFirstChild(); mockup; mockup = mockup->GetNext()) {
+        EXPECT_EQ(static_cast<RenderObject*>(mockup)->GetRenderFlags(), 0x10A89u);
+    }
     scene->Delete();
 }
 

@@ -267,6 +267,7 @@ TEST(ClassInfoInstances, OnlyConcreteClassesCreateByNameAndObjectsMayOutliveThei
 int cleanUpCalls = 0;
 
 TEST(ClassInfoReset, ResetCleansUpFreesHeapOwnedDerivedClassesAndLeavesTheList) {
+    cleanUpCalls = 0;
     ClassInfo* root = nullptr;
     ClassInfo* heapOwned = nullptr;
     ClassInfo* kept = nullptr;

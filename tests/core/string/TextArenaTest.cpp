@@ -1,5 +1,7 @@
 #include "core/string/TextArena.h"
 
+#include "tests/support/FreshProcess.h"
+
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -98,23 +100,26 @@ TEST(TextArena, LongTextsLiveUntilTheirSlotIsTakenAgain) {
 }
 
 TEST(TextArena, AGivenBackBlockIsZeroedAndReusedByTheNextBlockThatFits) {
-    const TextWord first = AllocateTextBlock(10);
-    ASSERT_NE(first, 0u);
-    char* bytes = GetTextBlock(first);
-    ASSERT_NE(bytes, nullptr);
-    std::memcpy(bytes, "literal-ab", 10); // the block's own end word still terminates it
-    EXPECT_STREQ(LookupText(first + 8), "ab");
-    FreeTextBlock(first);
-    EXPECT_EQ(GetTextBlock(first), nullptr);
-    EXPECT_STREQ(LookupText(first + 8), "");
-    const TextWord second = AllocateTextBlock(4);
-    EXPECT_EQ(second, first);
-    // The rest of the old block is free again for a block that fits it.
-    const TextWord third = AllocateTextBlock(4);
-    EXPECT_EQ(third, first + 8);
-    FreeTextBlock(second);
-    FreeTextBlock(third);
-    FreeTextBlock(third); // twice is harmless
+    // Where no block was given back before: a smaller one of another test would be taken first.
+    test::ExpectInFreshProcess([] {
+        const TextWord first = AllocateTextBlock(10);
+        ASSERT_NE(first, 0u);
+        char* bytes = GetTextBlock(first);
+        ASSERT_NE(bytes, nullptr);
+        std::memcpy(bytes, "literal-ab", 10); // the block's own end word still terminates it
+        EXPECT_STREQ(LookupText(first + 8), "ab");
+        FreeTextBlock(first);
+        EXPECT_EQ(GetTextBlock(first), nullptr);
+        EXPECT_STREQ(LookupText(first + 8), "");
+        const TextWord second = AllocateTextBlock(4);
+        EXPECT_EQ(second, first);
+        // The rest of the old block is free again for a block that fits it.
+        const TextWord third = AllocateTextBlock(4);
+        EXPECT_EQ(third, first + 8);
+        FreeTextBlock(second);
+        FreeTextBlock(third);
+        FreeTextBlock(third); // twice is harmless
+    });
 }
 
 } // namespace

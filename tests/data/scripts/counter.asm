@@ -15,17 +15,19 @@ update:
     load 1
     push 1
     load 1
-    op 0x10000
+    op int "+(int):int"
     store 1
     line
     push 0              ; every tenth frame: a message
     load 1
     push 10
-    op 0x10005
+    op int "%(int):int"
+    push 0
+    op int "==(int):bool"
     jumpifnot quiet
     line
     text "ten more frames"
-    drop 1
+    func 36             ; print a line
 quiet:
     line
     return 1 0

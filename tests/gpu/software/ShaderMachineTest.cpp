@@ -19,7 +19,8 @@ struct AluCase {
     float expected[4];
 };
 
-// c0 = (1, 2, 3, 4), c1 = (-2, 0.5, 4, 0.25), c2 = (0.5, 0.5, 0.5, 0.5), r0 starts at 7s.
+// c0 = (1, 2, 3, 4), c1 = (-2, 0.5, 4, 0.25), c2 = (0.5, 0.5, 0.5, 0.5); r0 is set to 7s
+// (c4) first, so that the components an instruction leaves alone show.
 TEST(ShaderMachine, ArithmeticFollowsTheInstructionSet) {
     const uint32_t r0 = Dst(0, 0);
     const uint32_t c0 = Src(2, 0), c1 = Src(2, 1), c2 = Src(2, 2);
@@ -66,23 +67,106 @@ TEST(ShaderMachine, ArithmeticFollowsTheInstructionSet) {
     };
     for (const AluCase& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<uint32_t> words = {Vs20};
+        std::vector<uint32_t> words = {Vs20, Op(1, 2), r0, Src(2, 4)};
         words.insert(words.end(), c.body.begin(), c.body.end());
         words.push_back(End);
         GpuShaderProgram program;
         std::string error;
         ASSERT_TRUE(DecodeShaderProgram(StreamBytes(words), GpuShaderKind::Vertex, program, error))
             << error;
-        float constants[4][4] = {{1, 2, 3, 4}, {-2, 0.5f, 4, 0.25f}, {0.5f, 0.5f, 0.5f, 0.5f}};
+        float constants[5][4] = {
+            {1, 2, 3, 4}, {-2, 0.5f, 4, 0.25f}, {0.5f, 0.5f, 0.5f, 0.5f}, {}, {7, 7, 7, 7}};
         ShaderMachine machine;
-        machine.Setup(program, constants, 4);
+        machine.Setup(program, constants, 5);
         ShaderRegisters r{};
-        std::fill(r.temps[0], r.temps[0] + 4, 7.0f);
         ASSERT_TRUE(machine.Run(r, nullptr));
         for (int i = 0; i < 4; ++i) {
             EXPECT_FLOAT_EQ(r.temps[0][i], c.expected[i]) << "component " << i;
         }
     }
+}
+
+GpuShaderProgram Decoded(GpuShaderKind kind, const std::vector<uint32_t>& words) {
+    GpuShaderProgram program;
+    std::string error;
+    EXPECT_TRUE(DecodeShaderProgram(StreamBytes(words), kind, program, error)) << error;
+    return program;
+}
+
+TEST(ShaderMachine, EveryRunStartsWithZeroedTemporariesAndAddress) {
+    // oPos = r0 + c0 and oD0 = c[a0.x], then a0.x = 2: a run that saw the last one's registers
+    // would add c0 twice and read c2.
+    const GpuShaderProgram program = Decoded(
+        GpuShaderKind::Vertex,
+        {Vs20, Op(2, 3), Dst(0, 0), Src(0, 0), Src(2, 0), Op(1, 2), Dst(4, 0), Src(0, 0), Op(1, 3),
+         Dst(5, 0), Src(2, 0) | 0x2000, Reg(3, 0), Op(46, 2), Dst(3, 0, 0x1), Src(2, 1), End});
+    const float constants[3][4] = {{1, 2, 3, 4}, {2, 2, 2, 2}, {9, 9, 9, 9}};
+    ShaderMachine machine;
+    machine.Setup(program, constants, 3);
+    ShaderRegisters r{};
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        ASSERT_TRUE(machine.Run(r, nullptr));
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(r.outputs[ShaderOutPosition][i], constants[0][i]);
+            EXPECT_EQ(r.outputs[ShaderOutColor][i], constants[0][i]);
+        }
+    }
+}
+
+TEST(ShaderMachine, MatrixRowsPastTheRegisterFileReadZero) {
+    // m4x4 over r30 and r31 (ones), then r32 and r33, which do not exist.
+    const GpuShaderProgram program =
+        Decoded(GpuShaderKind::Pixel,
+                {Ps20, Op(1, 2), Dst(0, 30), Src(2, 0), Op(1, 2), Dst(0, 31), Src(2, 0), Op(20, 3),
+                 Dst(0, 0), Src(2, 0), Src(0, 30), Op(1, 2), Dst(8, 0), Src(0, 0), End});
+    const float ones[1][4] = {{1, 1, 1, 1}};
+    ShaderMachine machine;
+    machine.Setup(program, ones, 1);
+    ShaderRegisters r{};
+    for (float(&input)[4] : r.inputs) {
+        std::fill(input, input + 4, 5.0f);
+    }
+    ASSERT_TRUE(machine.Run(r, nullptr));
+    const float expected[4] = {4, 4, 0, 0};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(r.outputs[0][i], expected[i]) << i;
+    }
+}
+
+TEST(ShaderMachine, TexkillTestsTheRegisterItNames) {
+    // texkill c1.x, v0.x and t1.x over a negative c1, a negative v0 or a negative t1: each
+    // discards only when its own register is negative.
+    const float negative[2][4] = {{}, {-1, -1, -1, -1}};
+    const float positive[2][4] = {};
+    for (const uint32_t operand : {Dst(2, 1, 0x1), Dst(1, 0, 0x1), Dst(3, 1, 0x1)}) {
+        const GpuShaderProgram program =
+            Decoded(GpuShaderKind::Pixel, {Ps20, Op(65, 1), operand, End});
+        for (const bool below : {false, true}) {
+            SCOPED_TRACE(testing::Message() << std::hex << operand << (below ? " below" : ""));
+            const bool constant = GpuShaderTokenRegister(operand) == GpuShaderRegister::Const;
+            ShaderMachine machine;
+            machine.Setup(program, below && constant ? negative : positive, 2);
+            ShaderRegisters r{};
+            r.inputs[0][0] =
+                below && GpuShaderTokenRegister(operand) == GpuShaderRegister::Input ? -1.0f : 1.0f;
+            r.textures[1][0] =
+                below && GpuShaderTokenRegister(operand) == GpuShaderRegister::AddressOrTexture
+                    ? -1.0f
+                    : 1.0f;
+            EXPECT_EQ(machine.Run(r, nullptr), !below);
+        }
+    }
+}
+
+TEST(ShaderMachine, MatrixRowsCountAmongTheCoordinatesAPixelProgramReads) {
+    // m3x3 r0, c0, t2 reads t2, t3 and t4: five sets to interpolate.
+    const GpuShaderProgram program =
+        Decoded(GpuShaderKind::Pixel, {Ps20, Op(23, 3), Dst(0, 0), Src(2, 0), Src(3, 2), End});
+    const float constants[1][4] = {};
+    ShaderMachine machine;
+    machine.Setup(program, constants, 1);
+    EXPECT_EQ(machine.TexCoordSetsRead(), 5u);
 }
 
 constexpr GpuPresentParameters Screen{.backBufferWidth = 8, .backBufferHeight = 8};

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <gtest/gtest.h>
+#include <tuple>
 #include <vector>
 
 namespace quarn {
@@ -167,6 +168,53 @@ TEST(SoftwareDevice, BufferLocksHonourDynamicUsageAndBounds) {
     EXPECT_EQ(dynamic->Lock(0, 0, data, GpuLockNoOverwrite), GpuResult::InvalidCall);
     EXPECT_EQ(dynamic->Unlock(), GpuResult::Ok);
     EXPECT_EQ(dynamic->Lock(8, 8, data, GpuLockNoOverwrite), GpuResult::Ok);
+}
+
+// A copy at the same size moves each texel as reading and writing it one by one would, X8R8G8B8
+// reading as opaque, whole rows or part of them.
+TEST(SoftwareDevice, StretchRectAtTheSameSizeCopiesTexelsAsTheyRead) {
+    auto device = SoftwareDevice::Create(Screen);
+    const GpuRect part{1, 2, 6, 5};
+    for (const auto& [from, to, rect] :
+         {std::tuple{GpuFormat::A8R8G8B8, GpuFormat::A8R8G8B8, &part},
+          std::tuple{GpuFormat::X8R8G8B8, GpuFormat::A8R8G8B8, &part},
+          std::tuple{GpuFormat::A8R8G8B8, GpuFormat::X8R8G8B8,
+                     static_cast<const GpuRect*>(nullptr)},
+          std::tuple{GpuFormat::X8R8G8B8, GpuFormat::X8R8G8B8,
+                     static_cast<const GpuRect*>(nullptr)}}) {
+        SCOPED_TRACE(testing::Message()
+                     << static_cast<int>(from) << " to " << static_cast<int>(to));
+        auto source = device->CreateOffscreenPlainSurface(7, 6, from, GpuPool::Default);
+        auto dest = device->CreateOffscreenPlainSurface(7, 6, to, GpuPool::Default);
+        ASSERT_NE(source, nullptr);
+        ASSERT_NE(dest, nullptr);
+        auto* src = static_cast<SoftwareSurface*>(source.get());
+        auto* dst = static_cast<SoftwareSurface*>(dest.get());
+        for (uint32_t i = 0; i < src->Pitch() * src->Height(); ++i) {
+            src->Bits()[i] = static_cast<uint8_t>(i * 37 + 11);
+            dst->Bits()[i] = static_cast<uint8_t>(i * 13 + 5);
+        }
+        std::vector<uint32_t> expected(7 * 6);
+        for (uint32_t y = 0; y < 6; ++y) {
+            for (uint32_t x = 0; x < 7; ++x) {
+                const bool inside = rect == nullptr || (static_cast<int32_t>(x) >= rect->left &&
+                                                        static_cast<int32_t>(x) < rect->right &&
+                                                        static_cast<int32_t>(y) >= rect->top &&
+                                                        static_cast<int32_t>(y) < rect->bottom);
+                uint32_t raw = 0;
+                std::memcpy(&raw, (inside ? src : dst)->Bits() + y * src->Pitch() + x * 4, 4);
+                expected[y * 7 + x] = inside ? src->ReadArgb(x, y) : raw;
+            }
+        }
+        ASSERT_EQ(device->StretchRect(source.get(), rect, dest.get(), rect), GpuResult::Ok);
+        for (uint32_t y = 0; y < 6; ++y) {
+            for (uint32_t x = 0; x < 7; ++x) {
+                uint32_t got = 0;
+                std::memcpy(&got, dst->Bits() + y * dst->Pitch() + x * 4, 4);
+                EXPECT_EQ(got, expected[y * 7 + x]) << x << ", " << y;
+            }
+        }
+    }
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "gpu/software/PixelPipeline.h"
 #include "gpu/software/SoftwareDevice.h"
 #include "gpu/software/SoftwareRasterizer.h"
+#include "gpu/software/WideLanes.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -135,10 +136,10 @@ TEST_P(TexturedSpan, WritesExactlyWhatTheGeneralPathWrites) {
     EXPECT_FALSE(generalFast);
     for (bool wide : {false, true}) {
         SCOPED_TRACE(wide ? "eight lanes" : "four lanes");
-        AllowWideTexturedSpans(wide);
+        AllowWideLanes(wide);
         bool fast = false;
         const Frame special = Render(false, &fast);
-        AllowWideTexturedSpans(true);
+        AllowWideLanes(true);
         EXPECT_TRUE(fast);
         EXPECT_EQ(special.color, general.color);
         EXPECT_EQ(special.depth, general.depth);

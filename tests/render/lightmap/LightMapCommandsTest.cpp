@@ -3,6 +3,7 @@
 #include "core/scene/SelectionSet.h"
 #include "editor/EditorSelectionSet.h"
 #include "render/Model.h"
+#include "resources/Branch.h"
 #include "tests/render/RenderTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
 
@@ -15,30 +16,7 @@
 namespace quarn {
 namespace {
 
-// Stands in for the lightmapped box, under its class name, and notes every lightmap call.
-class LightMappedBox : public test::TestClass<LightMappedBox, Pivot> {
-public:
-    static constexpr const char* Name = "MockupBox";
-    static void Declare(ClassInfo& classInfo) {
-        classInfo.AddMethod("CreateLightMap", "()", BindSignalHandler<&LightMappedBox::Create>(), 0);
-        classInfo.AddMethod("InitLightMap", "()", BindSignalHandler<&LightMappedBox::Init>(), 0);
-        classInfo.AddMethod("UpdateLightMap", "()", BindSignalHandler<&LightMappedBox::Update>(),
-                            0);
-        classInfo.AddMethod("SaveLightMap", "()", BindSignalHandler<&LightMappedBox::Save>(), 0);
-    }
-    void Create(void*) { Note("create"); }
-    void Init(void*) { Note("init"); }
-    void Update(void*) { Note("update"); }
-    void Save(void*) { Note("save"); }
-    void Note(const char* what) { calls.push_back(GetName() + ":" + what); }
-
-    static inline std::vector<std::string> calls;
-};
-
-class BranchStandIn : public test::TestClass<BranchStandIn, Node> {
-public:
-    static constexpr const char* Name = "Branch";
-};
+using test::MockupBoxStandIn;
 
 int flashes = 0;
 
@@ -46,10 +24,10 @@ class LightMapCommandsTest : public test::RenderScene {
 protected:
     void SetUp() override {
         RenderScene::SetUp();
-        LightMappedBox::RegisterClass();
-        BranchStandIn::RegisterClass();
+        MockupBoxStandIn::RegisterClass();
+        Branch::RegisterClass();
         Model::RegisterClass();
-        LightMappedBox::calls.clear();
+        MockupBoxStandIn::calls.clear();
         flashes = 0;
         PlatformFlashWindow = []() { ++flashes; };
         SetSelectionSet(&selection_);
@@ -76,10 +54,10 @@ using Names = std::vector<std::string>;
 TEST_F(LightMapCommandsTest, OneSelectedNodeGivesWayToTheLightmappedNodesOfItsSubtree) {
     auto* group = tree_.Make<Pivot>("group", root_);
     auto* model = tree_.Make<Model>("model", group);
-    tree_.Make<LightMappedBox>("a", group);
-    auto* branch = tree_.Make<BranchStandIn>("branch", group);
-    tree_.Make<LightMappedBox>("inBranch", branch);
-    tree_.Make<LightMappedBox>("b", model);
+    tree_.Make<MockupBoxStandIn>("a", group);
+    auto* branch = tree_.Make<Branch>("branch", group);
+    tree_.Make<MockupBoxStandIn>("inBranch", branch);
+    tree_.Make<MockupBoxStandIn>("b", model);
     struct Case {
         int (*command)();
         Names selected;
@@ -99,7 +77,7 @@ TEST_F(LightMapCommandsTest, OneSelectedNodeGivesWayToTheLightmappedNodesOfItsSu
     for (const Case& c : cases) {
         selection_.Clear();
         selection_.Add(group);
-        LightMappedBox::calls.clear();
+        MockupBoxStandIn::calls.clear();
         log_.Clear();
         EXPECT_EQ(c.command(), static_cast<int>(c.selected.size())) << c.logLine;
         Names selected = Selected();
@@ -107,7 +85,7 @@ TEST_F(LightMapCommandsTest, OneSelectedNodeGivesWayToTheLightmappedNodesOfItsSu
         Names expected = c.selected;
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(selected, expected) << c.logLine;
-        Names calls = LightMappedBox::calls;
+        Names calls = MockupBoxStandIn::calls;
         std::sort(calls.begin(), calls.end());
         expected = c.calls;
         std::sort(expected.begin(), expected.end());
@@ -118,23 +96,23 @@ TEST_F(LightMapCommandsTest, OneSelectedNodeGivesWayToTheLightmappedNodesOfItsSu
 }
 
 TEST_F(LightMapCommandsTest, SeveralSelectedNodesAreUsedAsTheyAreAndNoSetMeansNothing) {
-    auto* box = tree_.Make<LightMappedBox>("box", root_);
+    auto* box = tree_.Make<MockupBoxStandIn>("box", root_);
     auto* plain = tree_.Make<Pivot>("plain", root_);
-    tree_.Make<LightMappedBox>("below", plain);
+    tree_.Make<MockupBoxStandIn>("below", plain);
     selection_.Add(plain);
     selection_.Add(box);
     selection_.Add(box);
     EXPECT_EQ(UpdateLightMaps(), 2);
-    EXPECT_EQ(LightMappedBox::calls, Names{"box:update"});
+    EXPECT_EQ(MockupBoxStandIn::calls, Names{"box:update"});
     EXPECT_TRUE(log_.Contains("2 lightmaps were updated"));
 
     SetSelectionSet(nullptr);
-    LightMappedBox::calls.clear();
+    MockupBoxStandIn::calls.clear();
     log_.Clear();
     for (int (*command)() : {&CreateLightMaps, &InitLightMaps, &UpdateLightMaps, &SaveLightMaps}) {
         EXPECT_EQ(command(), -1);
     }
-    EXPECT_TRUE(LightMappedBox::calls.empty());
+    EXPECT_TRUE(MockupBoxStandIn::calls.empty());
     EXPECT_EQ(flashes, 1);
 }
 
@@ -143,7 +121,7 @@ TEST_F(LightMapCommandsTest, ADeepChainIsWalkedWithoutRecursion) {
     for (int i = 0; i < 100000; ++i) {
         chain.push_back(tree_.Make<Pivot>("link", chain.back()));
     }
-    chain.push_back(tree_.Make<LightMappedBox>("deep", chain.back()));
+    chain.push_back(tree_.Make<MockupBoxStandIn>("deep", chain.back()));
     selection_.Add(root_);
     EXPECT_EQ(SelectLightMappedNodes(false), 1);
     EXPECT_EQ(Selected(), Names{"deep"});

@@ -3,6 +3,7 @@
 #include "core/io/Tokenizer.h"
 #include "core/object/ValueType.h"
 #include "core/string/Text.h"
+#include "render/Camera.h"
 #include "script/machine/ScriptClass.h"
 #include "script/machine/ScriptNoise.h"
 #include "script/machine/ScriptSearchPath.h"
@@ -169,6 +170,9 @@ TEST(ScriptNoise, IntegersGiveTheLatticeAndTheBlendIsContinuous) {
 // Fuzz targets and tools register everything once per input or command: a repeat that adds no
 // class keeps what the first built, without another scan of the script folders.
 TEST(ScriptRegistration, ARepeatThatAddsNothingKeepsTheInterface) {
+    // As at start-up: the classes the engine functions' signatures name exist first, or the
+    // functions, registered once for the program, would be bound without them.
+    Camera::RegisterClass();
     RegisterScriptClasses(1);
     const ScriptClass* script = GetScriptClass(GetScriptNodeClassIndex());
     ASSERT_NE(script, nullptr);

@@ -147,6 +147,12 @@ TEST_F(ScriptMachineTest, PropertiesAndMethodsAreReachedByTheirIndex) {
 
 TEST_F(ScriptMachineTest, RuntimeErrorsEndInTheErrorStateWithTheirText) {
     ScriptThing* thing = Make<ScriptThing>();
+    // Scripts an external call cannot enter: one terminated by an error, one without a program.
+    Script* terminated = MakeScript("stack 4\npush 0\npush 1\nindex 1 1\nend\n", "terminated");
+    ASSERT_FALSE(Call(terminated));
+    ASSERT_EQ(terminated->GetRunState(), ScriptErrorPending);
+    Script* uncompiled = Make<Script>();
+    const char* closed = "External call to script that is terminated or not compiled";
     struct Case {
         const char* code;
         const char* message;
@@ -166,6 +172,8 @@ TEST_F(ScriptMachineTest, RuntimeErrorsEndInTheErrorStateWithTheirText) {
         {"push $0\nextcall -1 0 0 0\nend",
          "Unknown address of external call (included script maybe not loaded?)"},
         {"push $0\nextcall 0 0 0 0\nend", "Illegal external call (entity is not a script)"},
+        {"push $1\nextcall 0 0 0 0\nend", closed},
+        {"push $2\nextcall 0 0 0 0\nend", closed},
         {"push $0\nextgoto 0 0\nend", "Illegal external goto (entity is not a script)"},
         {"push $0\npush 1\nextgoto 0 33\nend",
          "External goto with 33 argument words (at most 32 fit)"},
@@ -197,8 +205,10 @@ TEST_F(ScriptMachineTest, RuntimeErrorsEndInTheErrorStateWithTheirText) {
         {"push 0\nword 22 0 0", invalid}, // operand words cut off by the end of the code
     };
     for (const Case& c : cases) {
-        Script* script =
-            MakeScript("stack 4\nvar \"a\" int\n" + Fill(c.code, {thing->GetId()}) + "\n", "fails");
+        Script* script = MakeScript(
+            "stack 4\nvar \"a\" int\n" +
+                Fill(c.code, {thing->GetId(), terminated->GetId(), uncompiled->GetId()}) + "\n",
+            "fails");
         if (std::strcmp(c.code, "text \"no end\"") == 0) {
             // The NUL and its padding word cut off: the text would run past the code.
             script->GetProgram()->GetCode()[2] = 0x20202020;

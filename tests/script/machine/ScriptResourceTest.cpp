@@ -8,6 +8,7 @@
 #include "script/machine/ScriptClass.h"
 #include "script/machine/ScriptNodeClass.h"
 #include "tests/script/machine/ScriptTestSupport.h"
+#include "tests/support/FreshProcess.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -353,14 +354,17 @@ TEST_F(ScriptProgramTest, TheLineOfAnOffsetCountsTheTableEntriesUpToIt) {
 }
 
 TEST_F(ScriptProgramTest, AFreedProgramsCodeBlockIsReusedByTheNextLoad) {
-    ScriptResource* first = WriteAndLoad(Library("go", 3), "first");
-    const TextWord block = first->GetCodeTextWord();
-    first->Release();
-    loaded_.clear();
-    EXPECT_EQ(FindLoadedProgram("first"), nullptr);
-    EXPECT_STREQ(LookupText(block), "");
-    ScriptResource* second = WriteAndLoad(Library("go", 3), "second");
-    EXPECT_EQ(second->GetCodeTextWord(), block);
+    // Where no block was given back before: a smaller one of another test would be taken first.
+    test::ExpectInFreshProcess([this] {
+        ScriptResource* first = WriteAndLoad(Library("go", 3), "first");
+        const TextWord block = first->GetCodeTextWord();
+        first->Release();
+        loaded_.clear();
+        EXPECT_EQ(FindLoadedProgram("first"), nullptr);
+        EXPECT_STREQ(LookupText(block), "");
+        ScriptResource* second = WriteAndLoad(Library("go", 3), "second");
+        EXPECT_EQ(second->GetCodeTextWord(), block);
+    });
 }
 
 // Symbol bytes from words and texts, for files no assembler writes.

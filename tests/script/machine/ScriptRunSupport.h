@@ -43,8 +43,12 @@ public:
         }
     }
 
+    // The id the object had when it was told it was made.
+    void OnCreate() override { idWhenCreated = static_cast<int64_t>(GetId()); }
+
     int32_t value = 0;
     int32_t stateDuringWrite = EngineRunning;
+    int64_t idWhenCreated = -1;
 };
 
 // Registered right after ScriptThing, so its "poke" is the next method record of that name.
