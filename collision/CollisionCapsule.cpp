@@ -557,10 +557,10 @@ constexpr float FaceAlignment = 0.999f;
 
 // The contacts of a capsule's core, or a sphere's centre, swept by its radius, with a convex
 // solid, found from the core's nearest points rather than from the round shape's support
-// feature: the feature of a slightly tilted capsule is the end of a cap, and a sphere's is its
-// lowest point, either of which may lie off the solid's face. Every contact lies within both
-// shapes: on the solid's surface where the core is outside it, at a point of the core inside
-// it otherwise.
+// feature: the feature of a slightly tilted capsule is the end of a cap, and a sphere's is the
+// one point of its surface along the route's way, either of which may lie off the solid's face.
+// Every contact lies within both shapes: on the solid's surface where the core is outside it,
+// at a point of the core inside it otherwise.
 int RoundSolidContacts(CollisionVolume& round, CollisionVolume& solid, const Float3& d,
                        std::span<CollisionContact> contacts) {
     Float3 start = round.GetWorldPosition();
@@ -665,8 +665,8 @@ ClassInfo* CollisionCapsule::RegisterClass() {
     // contact: the pair has a collider of its own.
     SetCollider(COLLISION_CAPSULE, COLLISION_CYLINDER, CollideCapsuleCylinder);
     // The general route's features put a tilted capsule's contact at the end of a cap, and a
-    // sphere's at its lowest point, even off the solid: these pairs take the route for its
-    // direction and make their own contacts.
+    // sphere's at the point of its surface along the way out, even off the solid: these pairs
+    // take the route for its direction and make their own contacts.
     SetCollider(COLLISION_CAPSULE, COLLISION_BOX, CollideCapsuleSolid);
     SetCollider(COLLISION_CAPSULE, COLLISION_MESH, CollideCapsuleSolid);
     SetCollider(COLLISION_SPHERE, COLLISION_MESH, CollideSphereSolid);
