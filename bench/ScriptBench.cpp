@@ -674,48 +674,32 @@ int main(int argc, char** argv) {
         luaValue = lua.PopInteger();
     };
 
-    loopMachine();
-    loopLua();
-    Check(int64_t(machineWord) == luaValue, "loop");
-    fibMachine();
-    fibLua();
-    Check(int64_t(machineWord) == luaValue && luaValue == 196418, "fib");
-    textMachine();
-    textLua();
-    Check(machineText == luaString && luaString == "item1000000", "text");
-    // The machine's ints wrap in 32 bits; the sum of the calls does too.
-    methodMachine();
-    methodLua();
-    Check(machineWord == uint32_t(uint64_t(luaValue)), "method");
-    nestedMachine();
-    nestedLua();
-    Check(int64_t(int32_t(machineWord)) == luaValue, "nested");
-    deepMachine();
-    deepLua();
-    Check(int64_t(machineWord) == luaValue, "deep");
-    sieveMachine();
-    sieveLua();
-    Check(int64_t(machineWord) == luaValue && luaValue == 17984, "sieve");
-    callsMachine();
-    callsLua();
-    Check(int64_t(machineWord) == luaValue, "calls");
-
+    // Each row checks once that both sides agree, then times them.
     bench::RatioTable table("script machine (ms per case)", "Lua 5.4");
-    auto row = [&table, &only](const char* name, auto&& machine, auto&& peer) {
+    auto row = [&table, &only](const char* name, auto&& machine, auto&& peer, auto&& agree) {
         if (std::string(name).find(only) == std::string::npos) {
             return;
         }
+        machine();
+        peer();
+        Check(agree(), name);
         const bench::SideBySide timing = bench::TimeSideBySide(machine, peer);
         table.Row(name, timing.engine, timing.peer);
     };
-    row("loop: sum of i % 7, 10 x 1e6", loopMachine, loopLua);
-    row("recursive fib(27)", fibMachine, fibLua);
-    row("text: \"item\" + i, 1e6", textMachine, textLua);
-    row("method call, 10 x 1e6", methodMachine, methodLua);
-    row("nested loops with a test, 1200^2", nestedMachine, nestedLua);
-    row("deep recursion, 3 args, 20 x 5000", deepMachine, deepLua);
-    row("array sieve, 200000", sieveMachine, sieveLua);
-    row("engine + script calls, 1e6", callsMachine, callsLua);
+    auto sameInt = [&] { return int64_t(machineWord) == luaValue; };
+    row("loop: sum of i % 7, 10 x 1e6", loopMachine, loopLua, sameInt);
+    row("recursive fib(27)", fibMachine, fibLua, [&] { return sameInt() && luaValue == 196418; });
+    row("text: \"item\" + i, 1e6", textMachine, textLua,
+        [&] { return machineText == luaString && luaString == "item1000000"; });
+    // The machine's ints wrap in 32 bits; the sum of the calls does too.
+    row("method call, 10 x 1e6", methodMachine, methodLua,
+        [&] { return machineWord == uint32_t(uint64_t(luaValue)); });
+    row("nested loops with a test, 1200^2", nestedMachine, nestedLua,
+        [&] { return int64_t(int32_t(machineWord)) == luaValue; });
+    row("deep recursion, 3 args, 20 x 5000", deepMachine, deepLua, sameInt);
+    row("array sieve, 200000", sieveMachine, sieveLua,
+        [&] { return sameInt() && luaValue == 17984; });
+    row("engine + script calls, 1e6", callsMachine, callsLua, sameInt);
     table.PrintSummary();
 
     for (Script* script : {loop, fib, text, method, nested, deep, sieve, calls, helper}) {

@@ -1,13 +1,15 @@
 // Script programs generated from the bytes (pushes, local loads and stores, the built-in int,
-// float and bool operators, jumps, calls, returns, arrays in the variables, stack moves and raw
-// words), each run twice: through the machine's translated form and through its plain path.
-// Both must leave the same machine behind: the answer, the run state, the stacks, the frames, the
-// positions, the variables and every error report, also when the step limit stops them early.
+// float and bool operators, jumps, calls, returns, engine functions, method calls on words that
+// name no entity, arrays in the variables, stack moves and raw words), each run twice: through
+// the machine's translated form and through its plain path. Both must leave the same machine
+// behind: the answer, the run state, the stacks, the frames, the positions, the variables and
+// every error report, also when the step limit stops them early.
 #include "app/ClassRegistration.h"
 #include "core/filesystem/FileSystem.h"
 #include "core/filesystem/MemoryFileSystem.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/IdMap.h"
+#include "core/object/MethodInfo.h"
 #include "core/object/ValueBinding.h"
 #include "core/object/ValueType.h"
 #include "core/os/Dialogs.h"
@@ -23,6 +25,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,6 +49,28 @@ public:
 
     std::string texts;
 };
+
+int32_t FuzzSubtract(int32_t a, int32_t b) {
+    return int32_t(uint32_t(a) - uint32_t(b));
+}
+int32_t FuzzDrop(int32_t) {
+    return 7;
+}
+
+// The index of the first of the engine functions programs call.
+uint32_t FirstFunction() {
+    static const auto first = [] {
+        const int index = GetRegisteredFunctionCount();
+        auto subtract = std::make_unique<MethodInfo>("fuzzsubtract", "(int,int):int");
+        subtract->Bind(BindMethod<&FuzzSubtract>());
+        RegisterFunction(std::move(subtract));
+        auto drop = std::make_unique<MethodInfo>("fuzzdrop", "(int):int");
+        drop->Bind(BindMethod<&FuzzDrop>());
+        RegisterFunction(std::move(drop));
+        return uint32_t(index);
+    }();
+    return first;
+}
 
 // The operator word of entry `pick` among the int, float and bool operators.
 uint32_t OperatorWord(uint8_t pick) {
@@ -104,6 +129,16 @@ std::vector<uint32_t> Generate(const uint8_t* data, size_t size) {
                                      pick % 2 ? command::LoadVariable : command::StoreVariable, 1});
             break;
         case 13:
+            if (pick % 7 == 6) {
+                code.insert(code.end(), {command::Function, FirstFunction() + pick / 7 % 2});
+                break;
+            }
+            if (pick % 7 == 5) {
+                // Ids that name no entity: the call reports it.
+                code.insert(code.end(), {command::PushInt, uint32_t(-(pick / 7 % 4)),
+                                         command::Method, pick / 28u, 0});
+                break;
+            }
             code.push_back(pick % 5 == 0   ? command::End
                            : pick % 5 == 1 ? command::SleepFrame
                                            : uint32_t(pick));

@@ -30,6 +30,7 @@ uint64_t HierarchyMask(int bits) {
 
 ClassInfo::ClassInfo(const char* name, EntityFactory factory, ClassInfo** holder)
     : holder_(holder), factory_(factory) {
+    ++detail::methodTableGeneration;
     name_ = name ? name : "";
     shortName_ = name_.substr(0, name_.find('_'));
     // Records named "custom" extend a class for one branch file and come and go with it; class
@@ -64,6 +65,7 @@ void ClassInfo::SetParent(ClassInfo* parent) {
     if (parent == parent_) {
         return;
     }
+    ++detail::methodTableGeneration;
     if (parent_) {
         auto& siblings = parent_->derived_;
         siblings.erase(std::find(siblings.begin(), siblings.end(), this));
@@ -258,11 +260,13 @@ MethodInfo* ClassInfo::AddMethodObject(std::unique_ptr<MethodInfo> method) {
     }
     method->SetOwner(this);
     methods_.push_back(std::move(method));
+    ++detail::methodTableGeneration;
     return methods_.back().get();
 }
 
 void ClassInfo::ClearMethods() {
     methods_.clear();
+    ++detail::methodTableGeneration;
 }
 
 // Instances -----------------------------------------------------------------------------------
@@ -364,6 +368,7 @@ Entity* ClassInfo::GetInstance(int index) const {
 // Teardown ------------------------------------------------------------------------------------
 
 void ClassInfo::Reset() {
+    ++detail::methodTableGeneration;
     // Taken before the call, so that a second reset (the destructor's) does not repeat it.
     if (void (*cleanUp)() = cleanUp_) {
         cleanUp_ = nullptr;

@@ -10,10 +10,6 @@ namespace quarn {
 
 namespace {
 
-// The value of a free entry. Never dereferenced; it only has to differ from every entity and
-// from null (a released entry).
-Entity* const FreeEntry = reinterpret_cast<Entity*>(UINTPTR_MAX);
-
 constexpr uint32_t MaxLocalId = 0xFFFF;
 
 uint32_t IdSystemOf(uint32_t id) {
@@ -38,7 +34,7 @@ bool IdSystem::SetEntry(uint32_t localId, Entity* entity, bool overwrite) {
     }
     while (entries_.size() < localId) {
         freeIds_.push_back(static_cast<uint32_t>(entries_.size()));
-        entries_.push_back(FreeEntry);
+        entries_.push_back(FreeEntry());
     }
     if (entries_.size() == localId) {
         entries_.push_back(entity);
@@ -48,7 +44,7 @@ bool IdSystem::SetEntry(uint32_t localId, Entity* entity, bool overwrite) {
     if (entry == entity) {
         return true;
     }
-    if (entry == FreeEntry) {
+    if (entry == FreeEntry()) {
         // Searched from the top: the id taken is nearly always the one just handed out.
         auto found = std::find(freeIds_.rbegin(), freeIds_.rend(), localId);
         if (found != freeIds_.rend()) {
@@ -79,23 +75,15 @@ void IdSystem::SetGuid(const Guid& guid) {
     hasGuid_ = !guid.IsZero();
 }
 
-Entity* IdSystem::Lookup(uint32_t localId) const {
-    if (localId >= entries_.size()) {
-        return nullptr;
-    }
-    Entity* entry = entries_[localId];
-    return entry == FreeEntry ? nullptr : entry;
-}
-
 bool IdSystem::IsFree(uint32_t localId) const {
-    return localId >= entries_.size() || entries_[localId] == FreeEntry;
+    return localId >= entries_.size() || entries_[localId] == FreeEntry();
 }
 
 void IdSystem::Release(uint32_t localId) {
     if (localId == 0 || localId >= entries_.size()) {
         return;
     }
-    if (entries_[localId] == FreeEntry) {
+    if (entries_[localId] == FreeEntry()) {
         // A free id left on the stack would be handed out again and then refused by SetEntry.
         auto found = std::find(freeIds_.rbegin(), freeIds_.rend(), localId);
         if (found != freeIds_.rend()) {
@@ -122,17 +110,6 @@ void IdSystem::SetRoot(Entity* root) {
 
 IdMap::IdMap() {
     Clear();
-}
-
-Entity* IdMap::Lookup(uint32_t id) const {
-    if (id == 0) {
-        return nullptr;
-    }
-    uint32_t number = IdSystemOf(id);
-    if (number >= records_.size()) {
-        return nullptr;
-    }
-    return records_[number].Lookup(LocalIdOf(id));
 }
 
 bool IdMap::IsIdFree(uint32_t id, uint32_t flags) const {
@@ -331,12 +308,6 @@ void IdMap::ResetRecord(uint32_t number, Entity* root) {
     if (hadGuid) {
         RebuildGuidIndex();
     }
-}
-
-IdMap& TheIdMap() {
-    // Never destroyed: entities that outlive static destruction may still release their ids.
-    static IdMap* map = new IdMap();
-    return *map;
 }
 
 } // namespace quarn

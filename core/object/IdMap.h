@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/object/EntityRef.h"
 #include "core/object/IdPath.h"
 
 #include <array>
@@ -38,6 +39,10 @@ public:
     uint32_t NextFreeLocalId() const;
     // Stores the root without touching the other entries.
     void SetRoot(Entity* root);
+
+    // The value of a free entry. Never dereferenced; it only has to differ from every entity and
+    // from null (a released entry).
+    static Entity* FreeEntry() { return reinterpret_cast<Entity*>(UINTPTR_MAX); }
 
     Entity* GetRoot() const { return entries_[0]; }
     uint32_t GetRootLocalId() const { return rootLocalId_; }
@@ -123,7 +128,28 @@ private:
     FreeNumbers freeNumbers_;
 };
 
-// The program's id map.
-IdMap& TheIdMap();
+// The look-ups are inline: scripts resolve an id on every command that names an entity.
+inline Entity* IdSystem::Lookup(uint32_t localId) const {
+    if (localId >= entries_.size()) {
+        return nullptr;
+    }
+    Entity* entry = entries_[localId];
+    return entry == FreeEntry() ? nullptr : entry;
+}
+
+inline Entity* IdMap::Lookup(uint32_t id) const {
+    const uint32_t number = (id & IdSystemMask) >> IdSystemShift;
+    if (id == 0 || number >= records_.size()) {
+        return nullptr;
+    }
+    return records_[number].Lookup(id & LocalIdMask);
+}
+
+// The program's id map. Never destroyed: entities that outlive static destruction may still
+// release their ids.
+inline IdMap& TheIdMap() {
+    static IdMap* map = new IdMap();
+    return *map;
+}
 
 } // namespace quarn

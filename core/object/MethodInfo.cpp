@@ -146,13 +146,16 @@ bool MethodInfo::Bind(const MethodBinding& binding) {
     return true;
 }
 
-void MethodInfo::Call(Entity* object, uint32_t* block) const {
+void MethodInfo::SetOwner(ClassInfo* owner) {
+    owner_ = owner;
+    ++detail::methodTableGeneration;
+}
+
+void MethodInfo::CallUnbound(Entity* object, uint32_t* block) const {
     if (!block) {
         // A caller without a block still gets the method run, on zero words.
         uint32_t scratch[MaxValueWords + MaxArguments * MaxValueWords] = {};
         Call(object, scratch);
-    } else if (thunk_) {
-        thunk_(object, block);
     } else if (object) {
         object->CallMethod(*this, block);
     }

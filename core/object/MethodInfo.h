@@ -54,14 +54,21 @@ public:
     // Runs the method on `object` (null for free functions) with `block`, which holds at least
     // max(return words, 1) + argument words. Without a bound function the object's CallMethod
     // runs; without either nothing happens.
-    void Call(Entity* object, uint32_t* block) const;
+    // Inline for the bound case, which script calls reach on every call.
+    void Call(Entity* object, uint32_t* block) const {
+        if (thunk_ && block) {
+            thunk_(object, block);
+        } else {
+            CallUnbound(object, block);
+        }
+    }
     // Delivers a named signal: a bound signal handler gets the argument; any other method is
     // called as by Call on a zeroed block.
     void CallSignal(Entity* object, void* argument) const;
 
     const char* GetName() const { return name_.c_str(); }
     ClassInfo* GetOwner() const { return owner_; }
-    void SetOwner(ClassInfo* owner) { owner_ = owner; }
+    void SetOwner(ClassInfo* owner);
     uint32_t GetCallFlags() const { return callFlags_; }
     void SetCallFlags(uint32_t flags) { callFlags_ = flags; }
     int GetArgumentCount() const { return argumentCount_; }
@@ -77,6 +84,9 @@ public:
     std::string GetSignatureText() const;
 
 private:
+    // Call without a thunk or without a block.
+    void CallUnbound(Entity* object, uint32_t* block) const;
+
     static inline uint64_t recordsMade_ = 0;
 
     uint64_t registrationNumber_ = ++recordsMade_;
@@ -92,6 +102,16 @@ private:
     int32_t argumentTypes_[MaxArguments] = {};
     int32_t returnType_ = TypeVoid;
 };
+
+namespace detail {
+inline uint64_t methodTableGeneration = 0;
+} // namespace detail
+// Changes whenever what a call by method index resolves to may change: a class made, reset or
+// given another parent, a method list changed, a record given another owner. A record found for
+// a class stays the one to call while it is unchanged.
+inline uint64_t GetMethodTableGeneration() {
+    return detail::methodTableGeneration;
+}
 
 // The global list of free engine functions of the script language.
 MethodInfo* RegisterFunction(std::unique_ptr<MethodInfo> function);

@@ -42,7 +42,7 @@ struct PixelBlockSetup {
     // Every sampler texld reads is Unbound or Vector: its coordinates' z (and w but for texldp)
     // go unread.
     bool narrow = false;
-    bool depth = false; // a depth surface: z is interpolated
+    bool depth = false; // a depth test: z is interpolated
     bool fog = false;
     float fogColor[3] = {};
 

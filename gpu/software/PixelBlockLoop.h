@@ -257,7 +257,13 @@ private:
         alignas(32) static constexpr int32_t LaneBits[8] = {1, 2, 4, 8, 16, 32, 64, 128};
         const I laneBits = L::LoadLanes(LaneBits);
         const bool kills = program.Kills();
-        for (uint32_t i = 0; i < width_; i += Count) {
+        uint32_t i = 0;
+        if (!kills && !s_.fog && depthRow == nullptr && s_.writeMask == 0xF &&
+            (!s_.blend || UsualBlend()) && color != NoBlockOffset) {
+            i = s_.write.alphaTest ? WriteWhole<true>(r, row, color)
+                                   : WriteWhole<false>(r, row, color);
+        }
+        for (; i < width_; i += Count) {
             const int32_t px = x0_ + static_cast<int32_t>(i);
             const int32_t count = std::min(Count, right - px + 1);
             if (count <= 0) {
@@ -314,7 +320,11 @@ private:
             }
             uint8_t* out = row + static_cast<size_t>(px) * 4;
             F result[4] = {current[0], current[1], current[2], current[3]};
-            if (s_.blend || s_.writeMask != 0xF) {
+            // Under the usual blend an opaque pixel comes out as it is (c 1 + d 0 is c for any
+            // stored d), so a full-screen pass of opaque pixels need not read its target.
+            const bool opaque = s_.writeMask == 0xF && UsualBlend() &&
+                                (L::Mask(L::Less(current[3], one)) & mask) == 0;
+            if ((s_.blend || s_.writeMask != 0xF) && !opaque) {
                 const I stored = L::OrI(L::LoadPixels(out, count),
                                         L::SetI(static_cast<int32_t>(s_.write.targetAlphaFill)));
                 const F dst[4] = {Channel<L>(stored, 16), Channel<L>(stored, 8),
@@ -328,12 +338,59 @@ private:
                     }
                 }
             }
-            const I packed = L::OrI(
-                L::OrI(L::ShiftLeft(ClampedToByte<L>(result[3]), 24),
-                       L::ShiftLeft(ClampedToByte<L>(result[0]), 16)),
-                L::OrI(L::ShiftLeft(ClampedToByte<L>(result[1]), 8), ClampedToByte<L>(result[2])));
-            L::StorePixels(out, packed, visible, mask);
+            L::StorePixels(out, Pack(result), visible, mask);
         }
+    }
+
+    // Clamped colours as ARGB words.
+    static I Pack(const F* c) {
+        return L::OrI(L::OrI(L::ShiftLeft(ClampedToByte<L>(c[3]), 24),
+                             L::ShiftLeft(ClampedToByte<L>(c[0]), 16)),
+                      L::OrI(L::ShiftLeft(ClampedToByte<L>(c[1]), 8), ClampedToByte<L>(c[2])));
+    }
+
+    // The common case of Write, on the vectors wholly inside row r's span from the block's
+    // start: no texkill, fog or depth, every channel written, and no blend or opaque pixels
+    // under the usual one. Answers the first lane it left to Write: the span's end, or a
+    // vector with a translucent pixel.
+    template <bool AlphaTest>
+    uint32_t WriteWhole(uint32_t r, uint8_t* row, uint32_t color) {
+        const int32_t left = rows_.left[r];
+        const int32_t right = rows_.right[r];
+        const F one = L::Set(1.0f);
+        const F all = L::AsFloat(L::EqualI(L::ZeroI(), L::ZeroI()));
+        const GpuCompare alphaFunc = s_.write.alphaFunc;
+        const F alphaRef = L::Set(static_cast<float>(s_.write.alphaRef));
+        const bool blend = s_.blend;
+        const float* in = file_ + color + r * stride_;
+        uint32_t i = 0;
+        for (; i < width_; i += Count) {
+            const int32_t px = x0_ + static_cast<int32_t>(i);
+            if (px < left || px + Count - 1 > right) {
+                break;
+            }
+            F current[4];
+            for (uint32_t c = 0; c < 4; ++c) {
+                current[c] = Clamp01Lanes<L>(L::Load(in + c * BlockLanes + i));
+            }
+            F visible = all;
+            if (AlphaTest) {
+                visible = L::Passes(alphaFunc, L::ToFloat(ClampedToByte<L>(current[3])), alphaRef);
+            }
+            const int mask = L::Mask(visible);
+            if (blend && (L::Mask(L::Less(current[3], one)) & mask) != 0) {
+                break;
+            }
+            if (mask != 0) {
+                L::StorePixels(row + static_cast<size_t>(px) * 4, Pack(current), visible, mask);
+            }
+        }
+        return i;
+    }
+
+    bool UsualBlend() const {
+        return s_.blend && s_.srcBlend == GpuBlend::SrcAlpha &&
+               s_.destBlend == GpuBlend::InvSrcAlpha && s_.blendOp == GpuBlendOp::Add;
     }
 
     void Blend(const F* current, const F* dst, F* out) const {
@@ -346,8 +403,7 @@ private:
             }
             return;
         }
-        if (s_.srcBlend == GpuBlend::SrcAlpha && s_.destBlend == GpuBlend::InvSrcAlpha &&
-            s_.blendOp == GpuBlendOp::Add) {
+        if (UsualBlend()) {
             // The usual blend, without looking up its factors per vector.
             const F sf = current[3];
             const F df = L::Sub(L::Set(1.0f), current[3]);

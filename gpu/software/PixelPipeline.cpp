@@ -381,7 +381,8 @@ void PixelPipeline::SetupLaneWrite(LaneWrite& w) const {
     w.target = target_->Bits();
     w.targetPitch = target_->Pitch();
     w.targetAlphaFill = target_->Format() == GpuFormat::X8R8G8B8 ? 0xFF000000u : 0u;
-    w.depth = depth_;
+    // Without the test the stored depths are neither read nor written.
+    w.depth = depthTest_ ? depth_ : nullptr;
     w.depthWidth = depthWidth_;
     w.depthTest = depthTest_;
     w.depthWrite = depthWrite_;
@@ -680,7 +681,7 @@ void PixelPipeline::SetupPixelBlock() {
             b.narrow = false;
         }
     }
-    b.depth = depth_ != nullptr;
+    b.depth = depthTest_;
     b.fog = fog_;
     std::copy(fogColor_, fogColor_ + 3, b.fogColor);
     b.vectorWrite = targetArgb32_ && !stencilTest_;

@@ -266,9 +266,12 @@ private:
                 in.dest[c] = base + c * BlockLanes;
             }
             registers_[id].written |= in.mask;
+            // Only the sources the instruction reads: an unused one's offsets are zero, which
+            // would match a destination at the file's start.
             for (uint32_t c = 0; c < 4; ++c) {
                 for (uint32_t later = c + 1; later < 4; ++later) {
-                    for (const BlockOperand& o : in.sources) {
+                    for (uint32_t i = 0; i < in.operands; ++i) {
+                        const BlockOperand& o = in.sources[i];
                         in.crossed =
                             in.crossed || ((in.mask >> c & 1) != 0 && (in.mask >> later & 1) != 0 &&
                                            !o.uniform && o.offset[later] == in.dest[c]);

@@ -100,11 +100,11 @@ private:
     // every vector, unless the instruction's components cross.
     template <int Sources, typename Op>
     void Componentwise(const BlockInstruction& in, Op op) {
-        Source s[3];
-        for (int i = 0; i < Sources; ++i) {
-            s[i] = Resolve(in.sources[i]);
-        }
         if (in.crossed || in.target != BlockTarget::Lanes) {
+            Source s[3];
+            for (int i = 0; i < Sources; ++i) {
+                s[i] = Resolve(in.sources[i]);
+            }
             for (uint32_t k = 0; k < vectors_; ++k) {
                 F d[4] = {L::Zero(), L::Zero(), L::Zero(), L::Zero()};
                 for (int c = 0; c < 4; ++c) {
@@ -122,34 +122,49 @@ private:
             uniform |= in.sources[i].uniform ? 1u << i : 0u;
             negated = negated || (in.sources[i].negate && !in.sources[i].uniform);
         }
-        for (int c = 0; c < 4; ++c) {
-            if ((in.mask >> c & 1) != 0) {
-                float* out = file_ + in.dest[c];
-                if (in.saturate) {
-                    negated ? ColumnOf<Sources, true, true>(uniform, op, s, c, out)
-                            : ColumnOf<Sources, true, false>(uniform, op, s, c, out);
+        if (in.saturate) {
+            negated ? ColumnOf<Sources, true, true>(uniform, op, in)
+                    : ColumnOf<Sources, true, false>(uniform, op, in);
+        } else {
+            negated ? ColumnOf<Sources, false, true>(uniform, op, in)
+                    : ColumnOf<Sources, false, false>(uniform, op, in);
+        }
+    }
+
+    // Columns for the sources that are constants (bit per source), from Uniform on.
+    template <int Sources, bool Saturate, bool Negated, uint32_t Uniform = 0, typename Op>
+    void ColumnOf(uint32_t uniform, Op op, const BlockInstruction& in) const {
+        if constexpr (Uniform < (1u << Sources)) {
+            if (uniform == Uniform) {
+                // A whole block, the common case, in loops of a known length.
+                if (vectors_ == BlockLanes / Count) {
+                    Columns<Sources, Saturate, Negated, Uniform, BlockLanes / Count>(op, in);
                 } else {
-                    negated ? ColumnOf<Sources, false, true>(uniform, op, s, c, out)
-                            : ColumnOf<Sources, false, false>(uniform, op, s, c, out);
+                    Columns<Sources, Saturate, Negated, Uniform, 0>(op, in);
                 }
+            } else {
+                ColumnOf<Sources, Saturate, Negated, Uniform + 1>(uniform, op, in);
             }
         }
     }
 
-    // Column for the sources that are constants (bit per source), from Uniform on.
-    template <int Sources, bool Saturate, bool Negated, uint32_t Uniform = 0, typename Op>
-    void ColumnOf(uint32_t uniform, Op op, const Source* s, int c, float* out) const {
-        if constexpr (Uniform < (1u << Sources)) {
-            if (uniform == Uniform) {
-                // A whole block, the common case, in a loop of a known length.
-                if (vectors_ == BlockLanes / Count) {
-                    Column<Sources, Saturate, Negated, Uniform, BlockLanes / Count>(op, s, c, out);
-                } else {
-                    Column<Sources, Saturate, Negated, Uniform, 0>(op, s, c, out);
-                }
-            } else {
-                ColumnOf<Sources, Saturate, Negated, Uniform + 1>(uniform, op, s, c, out);
+    // Every written component's column, each source's pointer found for that component alone.
+    template <int Sources, bool Saturate, bool Negated, uint32_t Uniform, uint32_t Vectors,
+              typename Op>
+    void Columns(Op op, const BlockInstruction& in) const {
+        for (int c = 0; c < 4; ++c) {
+            if ((in.mask >> c & 1) == 0) {
+                continue;
             }
+            const float* at[3] = {};
+            bool negate[3] = {};
+            for (int i = 0; i < Sources; ++i) {
+                const BlockOperand& o = in.sources[i];
+                at[i] = ((Uniform >> i & 1) != 0 ? uniforms_ : file_) + o.offset[c];
+                negate[i] = o.negate;
+            }
+            Column<Sources, Saturate, Negated, Uniform, Vectors>(op, at, negate,
+                                                                 file_ + in.dest[c]);
         }
     }
 
@@ -170,15 +185,14 @@ private:
     // or 0 for vectors_.
     template <int Sources, bool Saturate, bool Negated, uint32_t Uniform, uint32_t Vectors,
               typename Op>
-    void Column(Op op, const Source* s, int c, float* out) const {
-        const float* at[3] = {};
+    [[gnu::always_inline]] void Column(Op op, const float* const* at, const bool* negate,
+                                       float* out) const {
         F fixed[3] = {L::Zero(), L::Zero(), L::Zero()};
         F sign[3] = {L::Zero(), L::Zero(), L::Zero()};
         for (int i = 0; i < Sources; ++i) {
-            at[i] = s[i].at[c];
-            sign[i] = s[i].sign;
+            sign[i] = negate[i] ? L::Set(-0.0f) : L::Zero();
             if ((Uniform >> i & 1) != 0) {
-                fixed[i] = Get(s[i], c, 0);
+                fixed[i] = L::Xor(L::Load(at[i]), sign[i]);
             }
         }
         auto get = [&](int i, uint32_t k) {

@@ -90,7 +90,7 @@ struct LaneWrite {
     uint32_t targetPitch = 0;
     uint32_t targetAlphaFill = 0;
 
-    float* depth = nullptr; // nullptr: no depth surface
+    float* depth = nullptr; // nullptr: no depth test
     uint32_t depthWidth = 0;
     bool depthTest = false;
     bool depthWrite = false;

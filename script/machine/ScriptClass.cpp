@@ -9,15 +9,15 @@ namespace quarn {
 
 namespace {
 
-struct ScriptClassList {
-    std::vector<std::unique_ptr<ScriptClass>> classes;
+// The indexes of "Script" and "Node" in the list.
+struct ScriptClassIndexes {
     int scriptIndex = -1;
     int nodeIndex = -1;
 };
 
-ScriptClassList& TheList() {
-    static ScriptClassList list;
-    return list;
+ScriptClassIndexes& TheIndexes() {
+    static ScriptClassIndexes indexes;
+    return indexes;
 }
 
 template <class Record>
@@ -46,17 +46,17 @@ ScriptClass* ScriptClass::Create(const char* name, int index) {
     if (index < 0) {
         return nullptr;
     }
-    ScriptClassList& list = TheList();
-    if (static_cast<size_t>(index) >= list.classes.size()) {
-        list.classes.resize(static_cast<size_t>(index) + 1);
+    auto& classes = detail::scriptClasses;
+    if (static_cast<size_t>(index) >= classes.size()) {
+        classes.resize(static_cast<size_t>(index) + 1);
     }
-    list.classes[static_cast<size_t>(index)] = std::make_unique<ScriptClass>(name, index);
+    classes[static_cast<size_t>(index)] = std::make_unique<ScriptClass>(name, index);
     if (name && std::strcmp(name, "Script") == 0) {
-        list.scriptIndex = index;
+        TheIndexes().scriptIndex = index;
     } else if (name && std::strcmp(name, "Node") == 0) {
-        list.nodeIndex = index;
+        TheIndexes().nodeIndex = index;
     }
-    return list.classes[static_cast<size_t>(index)].get();
+    return classes[static_cast<size_t>(index)].get();
 }
 
 void ScriptClass::Clear() {
@@ -102,50 +102,38 @@ int ScriptClass::AppendMethod(const char* name, int32_t resultType) {
     return index;
 }
 
-uint32_t ScriptClass::GetNameHash() const {
-    if (!hashComputed_) {
-        nameHash_ = StringWordSum(name_.c_str());
-        hashComputed_ = true;
-    }
+uint32_t ScriptClass::ComputeNameHash() const {
+    nameHash_ = StringWordSum(name_.c_str());
+    hashComputed_ = true;
     return nameHash_;
 }
 
 int GetScriptClassCount() {
-    return static_cast<int>(TheList().classes.size());
-}
-
-ScriptClass* GetScriptClass(int index) {
-    ScriptClassList& list = TheList();
-    if (index < 0 || static_cast<size_t>(index) >= list.classes.size()) {
-        return nullptr;
-    }
-    return list.classes[static_cast<size_t>(index)].get();
+    return static_cast<int>(detail::scriptClasses.size());
 }
 
 void DeleteScriptClass(int index) {
-    ScriptClassList& list = TheList();
-    if (index >= 0 && static_cast<size_t>(index) < list.classes.size()) {
-        list.classes[static_cast<size_t>(index)].reset();
+    auto& classes = detail::scriptClasses;
+    if (index >= 0 && static_cast<size_t>(index) < classes.size()) {
+        classes[static_cast<size_t>(index)].reset();
     }
     // Programs come and go at the end of the list; their gaps there need no slot.
-    while (!list.classes.empty() && !list.classes.back()) {
-        list.classes.pop_back();
+    while (!classes.empty() && !classes.back()) {
+        classes.pop_back();
     }
 }
 
 void DeleteAllScriptClasses() {
-    ScriptClassList& list = TheList();
-    list.classes.clear();
-    list.scriptIndex = -1;
-    list.nodeIndex = -1;
+    detail::scriptClasses.clear();
+    TheIndexes() = {};
 }
 
 int GetScriptNodeClassIndex() {
-    return TheList().scriptIndex;
+    return TheIndexes().scriptIndex;
 }
 
 int GetNodeClassIndex() {
-    return TheList().nodeIndex;
+    return TheIndexes().nodeIndex;
 }
 
 ScriptClass& GetGlobalsScriptClass() {

@@ -54,8 +54,9 @@ public:
     int AppendProperty(const char* name, int32_t type);
     int AppendMethod(const char* name, int32_t resultType);
 
-    // StringWordSum of the name, computed once per name and set of records.
-    uint32_t GetNameHash() const;
+    // StringWordSum of the name, computed once per name and set of records. Inline: every
+    // external call checks it.
+    uint32_t GetNameHash() const { return hashComputed_ ? nameHash_ : ComputeNameHash(); }
 
     const char* GetName() const { return name_.c_str(); }
     int GetIndex() const { return index_; }
@@ -67,6 +68,7 @@ public:
 
 private:
     void Invalidate() { hashComputed_ = false; }
+    uint32_t ComputeNameHash() const;
 
     std::string name_;
     int index_;
@@ -76,9 +78,19 @@ private:
     std::vector<ScriptMethodRecord> methods_;
 };
 
-// The list of script classes by index; null for a gap or an index out of range.
+namespace detail {
+// Constant-initialised, so it outlives every program that deletes its entry at exit.
+inline std::vector<std::unique_ptr<ScriptClass>> scriptClasses;
+} // namespace detail
+
+// The list of script classes by index; null for a gap or an index out of range. Inline: every
+// external call looks its program's class up.
 int GetScriptClassCount();
-ScriptClass* GetScriptClass(int index);
+inline ScriptClass* GetScriptClass(int index) {
+    return index >= 0 && size_t(index) < detail::scriptClasses.size()
+               ? detail::scriptClasses[size_t(index)].get()
+               : nullptr;
+}
 // Deletes the object at that index, leaving a gap (a program that goes away); gaps at the end
 // of the list are dropped.
 void DeleteScriptClass(int index);

@@ -13,6 +13,7 @@
 #include "core/string/Text.h"
 #include "script/machine/ScriptClass.h"
 #include "script/machine/ScriptCommands.h"
+#include "script/machine/ScriptContextCalls.h"
 #include "script/machine/ScriptDebugHooks.h"
 #include "script/machine/ScriptFastRunner.h"
 #include "script/machine/ScriptNode.h"
@@ -141,24 +142,6 @@ void ScriptContext::Reset(uint32_t keep) {
     position_ = NoScriptPosition;
     current_ = owner_;
     currentSerial_ = ownerSerial_;
-}
-
-bool ScriptContext::Call(Script* callee, uint32_t entry, bool outermost) {
-    if (frames_.size() >= frameCapacity_) {
-        return false;
-    }
-    ScriptCallFrame frame;
-    frame.caller = current_;
-    frame.callerSerial = currentSerial_;
-    frame.returnPosition = position_;
-    frame.entry = entry;
-    frame.frameBase = stack_.Depth();
-    frame.outermost = outermost || position_ == NoScriptPosition;
-    frames_.push_back(frame);
-    position_ = entry;
-    current_ = callee;
-    currentSerial_ = callee ? callee->GetSerial() : 0;
-    return true;
 }
 
 bool ScriptContext::FoundAlive() const {
@@ -627,32 +610,7 @@ int ScriptContext::CommandFunction(uint32_t index) {
     const MethodInfo* function = index < uint32_t(GetRegisteredFunctionCount())
                                      ? GetRegisteredFunction(int(index))
                                      : nullptr;
-    if (!function) {
-        return InvalidCommand();
-    }
-    const auto arguments = static_cast<uint32_t>(function->GetArgumentWords());
-    const auto results = static_cast<uint32_t>(function->GetReturnWords());
-    const uint32_t depth = stack_.Depth();
-    if (arguments > depth) {
-        return InvalidCommand();
-    }
-    // The function writes its result from the first word of its block, which starts one word
-    // below the arguments; that word is kept aside and the result moved up over the arguments.
-    const uint32_t first = depth - arguments;
-    uint32_t* block = stack_.Span(int64_t(first) - 1, std::max(results, 1u) + arguments);
-    if (!block || results > stack_.Capacity() - first) {
-        return StackOverflow();
-    }
-    const uint32_t kept = block[0];
-    function->Call(nullptr, block);
-    if (LostDuringCall()) {
-        return StepNodeDeleted;
-    }
-    std::memmove(block + 1, block, size_t(results) * 4);
-    block[0] = kept;
-    stack_.Adjust(-static_cast<int32_t>(arguments));
-    stack_.RaiseTop(results);
-    return current_->GetRunState() == ScriptTerminateRequested ? StepTerminate : StepContinue;
+    return function ? InvokeFunction(*function) : InvalidCommand();
 }
 
 int ScriptContext::CommandExternalCall(int32_t function, uint32_t arguments, uint32_t x,
@@ -664,34 +622,29 @@ int ScriptContext::CommandExternalCall(int32_t function, uint32_t arguments, uin
     if (uint64_t(arguments) + 1 > depth) {
         return InvalidCommand();
     }
-    const uint32_t entityIndex = depth - arguments - 1;
     int result = StepContinue;
-    Script* target = ResolveScript(*stack_.WordAt(entityIndex),
+    Script* target = ResolveScript(*stack_.WordAt(depth - arguments - 1),
                                    "Illegal external call (entity is not a script)", result);
     if (!target) {
         return result;
     }
-    const ScriptResource* program = target->GetProgram();
-    const ScriptClass* scriptClass = program ? program->GetScriptClass() : nullptr;
-    if (!scriptClass || !program->GetCode() || target->GetRunState() == ScriptErrorPending) {
+    switch (CheckExternalCall(*target, function, hash)) {
+    case ExternalCallCheck::NotRunnable:
         return RuntimeError("External call to script that is terminated or not compiled");
-    }
-    if (scriptClass->GetNameHash() != hash) {
+    case ExternalCallCheck::OtherScript:
         return RuntimeError("Illegal external call (actual script does not match function (or "
                             "there may be multiple resolves))");
-    }
-    if (uint32_t(function) >= program->GetCodeSize()) {
+    case ExternalCallCheck::OutsideCode:
         return InvalidCommand();
+    case ExternalCallCheck::Callable:
+        break;
     }
     if (arguments == 0 && x == 0) {
         stack_.Adjust(-1);
         target->CallFunction(uint32_t(function), nullptr, 0, nullptr, 0);
         return LostDuringCall() ? StepNodeDeleted : StepContinue;
     }
-    uint32_t* words = stack_.WordAt(entityIndex);
-    std::memmove(words, words + 1, size_t(arguments) * 4);
-    stack_.Adjust(-1);
-    return Call(target, uint32_t(function), false) ? StepContinue : StackOverflow();
+    return EnterExternal(*target, uint32_t(function), arguments);
 }
 
 int ScriptContext::CommandMethod(int32_t index, uint32_t arguments) {
@@ -706,33 +659,25 @@ int ScriptContext::CommandMethod(int32_t index, uint32_t arguments) {
         return result;
     }
     ClassInfo* classInfo = entity->GetClass();
-    const MethodInfo* method = index >= 0 ? classInfo->GetMethod(index) : nullptr;
-    if (!method) {
+    if (const MethodInfo* method = FindCalledMethod(*entity, *classInfo, index)) {
+        return InvokeMethod(*entity, *method, entityIndex, arguments);
+    }
+    const MethodInfo* record = index >= 0 ? classInfo->GetMethod(index) : nullptr;
+    if (!record) {
         return RuntimeError("Entity is %s, does not have function id %d", classInfo->GetName(),
                             index);
     }
-    if (!entity->CastTo(method->GetOwner())) {
-        const MethodInfo* fallback = FindSameNamedMethod(*method, *entity);
-        if (!fallback) {
-            return RuntimeError("Entity is %s, does not have function %s", classInfo->GetName(),
-                                method->GetName());
-        }
-        method = fallback;
+    return RuntimeError("Entity is %s, does not have function %s", classInfo->GetName(),
+                        record->GetName());
+}
+
+const MethodInfo* ScriptContext::FindCalledMethod(Entity& entity, const ClassInfo& classInfo,
+                                                  int32_t index) {
+    const MethodInfo* method = index >= 0 ? classInfo.GetMethod(index) : nullptr;
+    if (!method || entity.CastTo(method->GetOwner())) {
+        return method;
     }
-    const auto results = static_cast<uint32_t>(method->GetReturnWords());
-    const uint32_t blockWords =
-        std::max(results, 1u) + std::max(arguments, uint32_t(method->GetArgumentWords()));
-    uint32_t* block = stack_.Span(entityIndex, blockWords);
-    if (!block || results > stack_.Capacity() - entityIndex) {
-        return StackOverflow();
-    }
-    method->Call(entity, block);
-    if (LostDuringCall()) {
-        return StepNodeDeleted;
-    }
-    stack_.Adjust(-static_cast<int32_t>(arguments + 1));
-    stack_.RaiseTop(results);
-    return current_->GetRunState() == ScriptTerminateRequested ? StepTerminate : StepContinue;
+    return FindSameNamedMethod(*method, entity);
 }
 
 int ScriptContext::CommandJump(int32_t distance) {

@@ -10,6 +10,8 @@
 
 namespace quarn {
 
+class ClassInfo;
+class MethodInfo;
 class Script;
 
 // What one step of the machine answers.
@@ -63,8 +65,8 @@ public:
     int RunLine();
 
     // Pushes a frame and enters `entry` of `callee`; false (nothing changed) when the call
-    // stack is full.
-    bool Call(Script* callee, uint32_t entry, bool outermost);
+    // stack is full. Defined in ScriptContextCalls.h.
+    inline bool Call(Script* callee, uint32_t entry, bool outermost);
     // Keep-top(keep) on the value stack, empty call stack, idle.
     void Reset(uint32_t keep);
 
@@ -139,6 +141,27 @@ private:
     int CommandFunction(uint32_t index);
     int CommandExternalCall(int32_t function, uint32_t arguments, uint32_t x, uint32_t hash);
     int CommandMethod(int32_t index, uint32_t arguments);
+
+    // The calls out of the machine, once their target is found (by the commands, or by the
+    // translated form from what it kept of the last call), on the stack the command sees. The
+    // inline ones are defined in ScriptContextCalls.h.
+    // Runs the engine function on the words at the top.
+    inline int InvokeFunction(const MethodInfo& function);
+    // The record a call of method `index` on the entity (of class `classInfo`) runs: the class's
+    // record at the index or, when the entity is not of the record's class, the next record of
+    // that name that it is; null when neither.
+    static const MethodInfo* FindCalledMethod(Entity& entity, const ClassInfo& classInfo,
+                                              int32_t index);
+    // Runs the method on the entity with the block at `entityIndex`: the entity word, then the
+    // `arguments` words, which its results replace.
+    inline int InvokeMethod(Entity& entity, const MethodInfo& method, uint32_t entityIndex,
+                            uint32_t arguments);
+    enum class ExternalCallCheck { Callable, NotRunnable, OtherScript, OutsideCode };
+    static inline ExternalCallCheck CheckExternalCall(const Script& target, int32_t function,
+                                                      uint32_t hash);
+    // Enters the function of the target with the `arguments` words above its entity word, which
+    // goes.
+    inline int EnterExternal(Script& target, uint32_t function, uint32_t arguments);
     int CommandJump(int32_t distance);
     int CommandGoto(int32_t offset, uint32_t keep);
     int CommandExternalGoto(int32_t offset, uint32_t arguments);

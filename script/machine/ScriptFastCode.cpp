@@ -1,5 +1,6 @@
 #include "script/machine/ScriptFastCode.h"
 
+#include "core/object/MethodInfo.h"
 #include "core/object/ValueBinding.h"
 #include "script/machine/ScriptArithmetic.h"
 #include "script/machine/ScriptCommands.h"
@@ -208,6 +209,18 @@ private:
         op.next = next;
         ++done_;
         ended_ = true;
+    }
+    // A call out of the machine; the region ends with it, as the depth after it is known only
+    // once the callee is.
+    FastOp& CallOut(uint16_t code, uint32_t next) {
+        // The call needs every word stored: as ops, cheaper than moves looked up by the op.
+        StoreAll();
+        FastOp& op = Emit(code);
+        op.next = next;
+        op.site = &form_.sites_.emplace_back();
+        ++done_;
+        ended_ = true;
+        return op;
     }
     // Leaves the region for `target` at the present depth.
     void Leave(uint32_t target) {
@@ -636,17 +649,57 @@ void ScriptFastCode::Translator::Translate(uint32_t command, const uint32_t* ope
         if (int32_t(a) < 0 || a >= form_.size_) {
             break;
         }
-        FastOp& op = EmitStoring(FastCall);
+        StoreAll();
+        FastOp& op = Emit(FastCall);
         op.a = int32_t(a);
         op.next = next;
         ++done_;
         ended_ = true;
         return;
     }
+    case Method:
+    case ExternalCall: {
+        const uint32_t arguments = operands[1];
+        // An external call without arguments and x word runs as a call of its own (plain path).
+        if (int32_t(a) < 0 || arguments > MaxTranslatedRun ||
+            (command == ExternalCall && arguments == 0 && operands[2] == 0)) {
+            break;
+        }
+        NeedBase(int64_t(arguments) + 1 - depth_);
+        FastOp& op = CallOut(command == Method ? FastMethod : FastExternalCall, next);
+        op.a = int32_t(a);
+        op.b = int32_t(arguments);
+        if (command == ExternalCall) {
+            op.site->hash = operands[3];
+        }
+        return;
+    }
+    case Function: {
+        const MethodInfo* function =
+            a < uint32_t(GetRegisteredFunctionCount()) ? GetRegisteredFunction(int(a)) : nullptr;
+        if (!function) {
+            break;
+        }
+        // The function's words are known, so the region goes on after it: the run checks that
+        // the call left the machine as it was.
+        StoreAll();
+        FastOp& op = Emit(FastFunction);
+        op.next = next;
+        op.site = &form_.sites_.emplace_back();
+        op.site->method = function;
+        ++done_;
+        Pop(function->GetArgumentWords());
+        for (int result = 0; result < function->GetReturnWords(); ++result) {
+            Push({});
+        }
+        op.b = depth_;
+        return;
+    }
     case Return: {
         const uint32_t results = operands[1];
         NeedBase(int64_t(a) + results - depth_);
-        FastOp& op = EmitStoring(FastReturn);
+        StoreAll();
+        FastOp& op = Emit(FastReturn);
         op.a = int32_t(a);
         op.b = int32_t(results);
         op.next = next;
@@ -699,7 +752,9 @@ const FastOp* ScriptFastCode::Translator::Translate() {
 
 ScriptFastCode::ScriptFastCode(const ScriptResource& program)
     : code_(program.GetCode()), size_(program.GetCodeSize()), textWord_(program.GetCodeTextWord()),
-      regions_(program.GetCodeSize(), nullptr) {}
+      regions_(program.GetCodeSize(), nullptr) {
+    ++made_;
+}
 
 ScriptFastCode::~ScriptFastCode() = default;
 

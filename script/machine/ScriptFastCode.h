@@ -3,11 +3,14 @@
 #include "script/machine/ScriptOperators.h"
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <vector>
 
 namespace quarn {
 
+class ClassInfo;
+class MethodInfo;
 class ScriptResource;
 
 // The machine runs a program in a translated form: straight runs of commands ("regions") become
@@ -41,10 +44,13 @@ enum FastOpCode : uint16_t {
     FastElement,         // slot dst := base (slot or constant a) + index (slot b) x stride
     FastTestBranch,      // jump when (slot a != 0) equals sense
     FastJump,
-    FastCall,    // local call of the code offset a
-    FastReturn,  // return a locals, b results
-    FastCommand, // the command at `offset` through the machine's plain path
-    FastPlain,   // a plain step at `next`, whose command no op can take
+    FastCall,         // local call of the code offset a
+    FastReturn,       // return a locals, b results
+    FastMethod,       // method a of the entity below b argument words
+    FastFunction,     // the engine function of the call site, the depth after it b
+    FastExternalCall, // function a of the script below b argument words
+    FastCommand,      // the command at `offset` through the machine's plain path
+    FastPlain,        // a plain step at `next`, whose command no op can take
     FirstTypedOp,
 };
 
@@ -62,6 +68,20 @@ constexpr uint16_t TypedOpCode(ScriptTypedOperator op, FastVariant variant) {
                                  variant);
 }
 constexpr uint16_t FastOpCount = TypedOpCode(ScriptTypedOperator::BoolNot, FastBranchConstant) + 1;
+
+// What a call out of the machine keeps at its place in the code. The look-ups it spares are
+// redone whenever what they depend on may have changed; the entity a call names is looked up on
+// every call.
+struct FastCallSite {
+    // Engine functions: the record, found when translated (functions are never unregistered).
+    // Methods: the record found for entities of `classInfo` while the method tables stood at
+    // `generation`.
+    const MethodInfo* method = nullptr;
+    const ClassInfo* classInfo = nullptr;
+    uint64_t generation = 0;
+    // External calls: the called program's name hash.
+    uint32_t hash = 0;
+};
 
 // A word the plain path needs on the value stack before it runs a command of a region.
 struct FastMove {
@@ -102,6 +122,8 @@ struct FastOp {
     // the jump.
     mutable const FastOp* target = nullptr;
     mutable const FastOp* fallthrough = nullptr;
+    // Calls out of the machine.
+    FastCallSite* site = nullptr;
 };
 
 class ScriptFastCode {
@@ -125,6 +147,9 @@ public:
     }
     const FastMove* Moves() const { return moves_.data(); }
     uint32_t CodeSize() const { return size_; }
+    // How many forms were ever made: a run that sees it unchanged across a call out of the
+    // machine knows its ops were not freed, even where a new form took the old one's address.
+    static uint64_t MadeCount() { return made_; }
 
     // The most commands one region takes, so that a region's work stays bounded.
     static constexpr uint32_t MaxRegionCommands = 256;
@@ -140,6 +165,8 @@ private:
     std::vector<const FastOp*> regions_;
     std::vector<std::unique_ptr<FastOp[]>> storage_;
     std::vector<FastMove> moves_;
+    std::deque<FastCallSite> sites_; // never moves an element: ops point at theirs
+    static inline uint64_t made_ = 0;
 };
 
 } // namespace quarn

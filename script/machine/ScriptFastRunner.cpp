@@ -1,8 +1,12 @@
 #include "script/machine/ScriptFastRunner.h"
 
+#include "core/object/ClassInfo.h"
+#include "core/object/Entity.h"
+#include "core/object/IdMap.h"
 #include "core/object/ValueBinding.h"
 #include "script/machine/ScriptArithmetic.h"
 #include "script/machine/ScriptContext.h"
+#include "script/machine/ScriptContextCalls.h"
 #include "script/machine/ScriptFastCode.h"
 #include "script/machine/ScriptNode.h"
 #include "script/machine/ScriptResource.h"
@@ -78,6 +82,9 @@ int ScriptFastRunner::Run(ScriptContext& context) {
         &&jump,
         &&call,
         &&return_,
+        &&method,
+        &&function,
+        &&external_call,
         &&handoff,
         &&plain_step,
         &&unused, // None
@@ -127,7 +134,7 @@ int ScriptFastRunner::Run(ScriptContext& context) {
 #undef QUARN_TYPED
 #undef QUARN_PLAIN
 #undef QUARN_UNARY
-    static_assert(FirstTypedOp == 16 && sizeof labels / sizeof labels[0] == FastOpCount);
+    static_assert(FirstTypedOp == 19 && sizeof labels / sizeof labels[0] == FastOpCount);
 
 #define DISPATCH() goto* labels[op->code]
 #define QUARN_STORE_MOVES()                                                                        \
@@ -139,12 +146,20 @@ int ScriptFastRunner::Run(ScriptContext& context) {
 #define NEXT()                                                                                     \
     ++op;                                                                                          \
     DISPATCH()
+    // The machine as the plain path has it when it runs the op's command.
+#define QUARN_COMMAND_STATE()                                                                      \
+    c.position_ = op->next;                                                                        \
+    c.commandOffset_ = op->offset;                                                                 \
+    stack.SetDepth(Word(Int(frameBase) + op->depth));                                              \
+    steps = entrySteps + op->done + 1
 
 dynamic:
     // Where the plain step would look before a command: the instance, its program, its form.
     if (c.LostDuringCall()) {
         return StepNodeDeleted;
     }
+resume:
+    // The same, where the instance and the owner are known to live.
     program = c.current_ ? c.current_->GetProgram() : nullptr;
     fast = program && program->Breakpoints().empty() ? program->GetFastCode() : nullptr;
     frameBase = c.FrameBase();
@@ -273,7 +288,6 @@ follow:
     goto enter;
 
 call : {
-    QUARN_STORE_MOVES();
     if (c.frames_.size() >= c.frameCapacity_) {
         goto handoff;
     }
@@ -295,34 +309,32 @@ call : {
 }
 
 return_ : {
-    QUARN_STORE_MOVES();
     if (c.frames_.empty()) {
         goto handoff;
     }
     const auto locals = uint32_t(op->a);
     const auto results = uint32_t(op->b);
     uint32_t depth = Word(Int(frameBase) + op->depth);
-    uint32_t* top = words + depth;
-    std::memmove(top - results - locals, top - results, size_t(results) * 4);
+    MoveWords(words + depth - results - locals, words + depth - results, results);
     depth -= locals;
     stack.SetDepth(depth);
     const ScriptCallFrame frame = c.frames_.back();
     c.frames_.pop_back();
     c.commandOffset_ = op->offset;
-    Script* const returning = c.current_;
+    const uint64_t returning = c.currentSerial_;
     c.current_ = frame.caller;
     c.currentSerial_ = frame.callerSerial;
     c.position_ = frame.returnPosition;
     if (frame.outermost) {
         return StepEnded;
     }
-    // The caller may have been deleted by what it called; the alive check stands while no
-    // entity was destroyed since.
-    if (!c.SeenAlive(c.currentSerial_) && !IsAlive(c.currentSerial_)) {
-        return StepNodeDeleted;
-    }
-    if (c.current_ != returning) {
-        goto dynamic;
+    if (c.currentSerial_ != returning) {
+        // The caller may have been deleted by what it called; the alive check stands while no
+        // entity was destroyed since. An instance returning to itself lives, as it ran.
+        if (!c.SeenAlive(c.currentSerial_) && !IsAlive(c.currentSerial_)) {
+            return StepNodeDeleted;
+        }
+        goto resume;
     }
     frameBase = c.FrameBase();
     fp = words + frameBase;
@@ -333,6 +345,75 @@ return_ : {
     goto enter;
 }
 
+    // Calls out of the machine, their words stored by the ops before them: each finds its target
+    // with what its site kept, hands the command to the plain path where the look-up fails (which
+    // reports it), and shares the call itself with the plain path. Whatever they call may change
+    // anything, so the run resumes as after a plain step.
+method : {
+    const auto arguments = uint32_t(op->b);
+    const uint32_t entityIndex = Word(Int(frameBase) + op->depth) - arguments - 1;
+    Entity* const entity = TheIdMap().Lookup(words[entityIndex]);
+    if (!entity) {
+        goto handoff;
+    }
+    const ClassInfo* const classInfo = entity->GetClass();
+    FastCallSite& site = *op->site;
+    if (site.classInfo != classInfo || site.generation != GetMethodTableGeneration()) {
+        site.classInfo = nullptr;
+        site.method = ScriptContext::FindCalledMethod(*entity, *classInfo, op->a);
+        if (!site.method) {
+            goto handoff;
+        }
+        site.classInfo = classInfo;
+        site.generation = GetMethodTableGeneration();
+    }
+    QUARN_COMMAND_STATE();
+    result = c.InvokeMethod(*entity, *site.method, entityIndex, arguments);
+    if (result != StepContinue) {
+        return result;
+    }
+    goto resume;
+}
+
+function : {
+    const uint32_t charged = steps;
+    const uint64_t formsMade = ScriptFastCode::MadeCount();
+    QUARN_COMMAND_STATE();
+    result = c.InvokeFunction(*op->site->method);
+    if (result != StepContinue) {
+        return result;
+    }
+    // The region goes on where the call left the instance, its program, form, frame and
+    // variables as they were. A form made since (GetFastCode makes one for changed code) may
+    // have taken the address of the one op lies in, so op is read only once none was.
+    if (c.current_->GetProgram() != program || !program->Breakpoints().empty() ||
+        program->GetFastCode() != fast || ScriptFastCode::MadeCount() != formsMade ||
+        c.FrameBase() != frameBase || c.current_->GetVariables() != variables ||
+        c.current_->GetVariableCount() != variableCount || c.position_ != op->next ||
+        stack.Depth() != Word(Int(frameBase) + op->b)) {
+        goto resume;
+    }
+    steps = charged;
+    NEXT();
+}
+
+external_call : {
+    const auto arguments = uint32_t(op->b);
+    Entity* const entity =
+        TheIdMap().Lookup(words[Word(Int(frameBase) + op->depth) - arguments - 1]);
+    Script* const target = entity ? CastObject<Script>(entity) : nullptr;
+    if (!target || ScriptContext::CheckExternalCall(*target, op->a, op->site->hash) !=
+                       ScriptContext::ExternalCallCheck::Callable) {
+        goto handoff;
+    }
+    QUARN_COMMAND_STATE();
+    result = c.EnterExternal(*target, uint32_t(op->a), arguments);
+    if (result != StepContinue) {
+        return result;
+    }
+    goto resume;
+}
+
 handoff:
     // The command at op->offset through the plain path, on the value stack its commands would
     // have left: the words the region kept in view are stored first.
@@ -340,10 +421,7 @@ handoff:
     {
         // Copied before the call: what it calls may translate the program anew.
         const uint32_t offset = op->offset;
-        c.position_ = op->next;
-        c.commandOffset_ = offset;
-        stack.SetDepth(Word(Int(frameBase) + op->depth));
-        steps = entrySteps + op->done + 1;
+        QUARN_COMMAND_STATE();
         const uint32_t* code = static_cast<const ScriptResource*>(program)->GetCode();
         result = c.Execute(code[offset], code + offset + 1);
         if (result != StepContinue) {
@@ -458,6 +536,7 @@ handoff:
 #undef QUARN_UNARY
 #undef DISPATCH
 #undef QUARN_STORE_MOVES
+#undef QUARN_COMMAND_STATE
 #undef NEXT
 
 unused:

@@ -11,6 +11,7 @@
 #include "core/string/Text.h"
 #include "resources/ResourceRegistry.h"
 #include "script/machine/ScriptContext.h"
+#include "script/machine/ScriptContextCalls.h"
 #include "script/machine/ScriptNodeClass.h"
 #include "script/machine/ScriptResource.h"
 #include "script/machine/ScriptSymbols.h"
@@ -18,6 +19,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 namespace quarn {
 
@@ -90,7 +92,9 @@ ScriptContext* Script::AcquireContext() {
 }
 
 bool Script::CanRun() const {
-    return program_ && program_->GetCode() && runState_ != ScriptErrorPending;
+    // Through the const program: taking the writable code would have the form made anew.
+    const ScriptResource* program = program_;
+    return program && program->GetCode() && runState_ != ScriptErrorPending;
 }
 
 // Program and variables -------------------------------------------------------------------------
@@ -650,7 +654,7 @@ void Script::CheckLinked(void*) {
             StringFormat("Script '%s' is not linked correctly (externals are unresolved). Do you "
                          "want to continue anyway?",
                          program_->GetFullPath());
-        const uint32_t* code = program_->GetCode();
+        const uint32_t* code = std::as_const(*program_).GetCode();
         for (const ScriptFixup& fixup : program_->GetSymbols().fixups) {
             if (code && fixup.wordOffset < program_->GetCodeSize() &&
                 code[fixup.wordOffset] == ScriptResource::UnresolvedWord) {

@@ -112,10 +112,6 @@ ScriptResource::~ScriptResource() {
     classOwner_.reset();
 }
 
-ScriptClass* ScriptResource::GetScriptClass() const {
-    return quarn::GetScriptClass(scriptClassIndex_);
-}
-
 void ScriptResource::FreeCode() {
     fastCode_.reset();
     ++codeVersion_;

@@ -2,6 +2,7 @@
 
 #include "core/string/TextArena.h"
 #include "resources/Resource.h"
+#include "script/machine/ScriptClass.h"
 #include "script/machine/ScriptSymbols.h"
 #include "script/machine/ScriptValueType.h"
 
@@ -16,7 +17,6 @@ namespace quarn {
 class ClassInfo;
 class MethodInfo;
 class Property;
-class ScriptClass;
 class ScriptFastCode;
 
 // Values of ScriptResource::GetLinkState; any other value: not compiled or not loaded.
@@ -112,7 +112,7 @@ public:
     int32_t GetLinkIndex(int identifier) const;
     ClassInfo* GetClassInfo() const { return classInfo_; }
     // The program's interface object; its name hash identifies the program in external calls.
-    ScriptClass* GetScriptClass() const;
+    ScriptClass* GetScriptClass() const { return quarn::GetScriptClass(scriptClassIndex_); }
     // A public variable's word offset in the variable block, for a property of the program's
     // class; -1 for any other property.
     int32_t GetPropertyOffset(const Property& property) const;

@@ -48,8 +48,10 @@ struct Case {
     uint32_t writeMask = 0xF;
     bool alphaTest = false;
     GpuCompare depthFunc = GpuCompare::LessEqual;
+    bool depthTest = true;
     bool fog = false;
     bool stencil = false;
+    bool opaque = false; // diffuse alpha 1
     bool rhwOne = false;
     bool unbound = false;
 };
@@ -154,6 +156,7 @@ protected:
             {AlphaTestEnable, c.alphaTest},
             {AlphaFunc, static_cast<uint32_t>(GpuCompare::Greater)},
             {AlphaRef, 0x60},
+            {ZEnable, c.depthTest},
             {ZFunc, static_cast<uint32_t>(c.depthFunc)},
             {FogEnable, c.fog},
             {FogColor, 0xFF3366CC},
@@ -179,7 +182,7 @@ protected:
             v.y = static_cast<float>(noise.Below(Height * 130)) / 100.0f - 8.0f;
             v.z = static_cast<float>(noise.Below(1000)) / 1000.0f;
             v.rhw = c.rhwOne ? 1.0f : 0.25f + static_cast<float>(noise.Below(300)) / 100.0f;
-            v.diffuse = noise.Next() << 8 | noise.Next() >> 16;
+            v.diffuse = noise.Next() << 8 | noise.Next() >> 16 | (c.opaque ? 0xFF000000u : 0);
             v.specular = noise.Next();
             for (float* t : {v.t0, v.t1}) {
                 for (int k = 0; k < 4; ++k) {
@@ -291,6 +294,13 @@ INSTANTIATE_TEST_SUITE_P(
              .target = GpuFormat::R5G6B5,
              .blend = true},
         Case{.name = "blended by source alpha, fogged", .blend = true, .fog = true},
+        // Opaque pixels, which need not read the target, beside translucent ones.
+        Case{.name = "blended, opaque, no depth test",
+             .texture = GpuFormat::X8R8G8B8,
+             .blend = true,
+             .depthTest = false,
+             .opaque = true},
+        Case{.name = "alpha-tested, no depth test", .alphaTest = true, .depthTest = false},
         Case{.name = "blended by colours, masked",
              .blend = true,
              .src = GpuBlend::DestColor,

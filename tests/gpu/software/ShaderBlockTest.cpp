@@ -91,6 +91,36 @@ TEST(ShaderBlock, RunsAProgramThatNamesNoRegisterOfItsFile) {
     }
 }
 
+// Only an instruction whose write feeds a later component's read needs every source read first;
+// the others run a component at a time.
+TEST(ShaderBlock, MarksOnlyInstructionsWhoseComponentsCrossAsCrossed) {
+    const uint32_t r0xy = Dst(0, 0, 0x3);
+    const struct {
+        const char* name;
+        std::vector<uint32_t> body;
+        bool crossed;
+    } cases[] = {
+        {"mul r0.xy, c0, c1", {Op(5, 3), r0xy, Src(2, 0), Src(2, 1)}, false},
+        {"mov r0.xy, c0", {Op(1, 2), r0xy, Src(2, 0)}, false},
+        {"mov r0.xy, r0.yx", {Op(1, 2), r0xy, Src(0, 0, 0xE1)}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint32_t> words = {Ps20};
+        words.insert(words.end(), c.body.begin(), c.body.end());
+        for (uint32_t word : {Op(1, 2), Dst(8, 0), Src(0, 0), End}) { // mov oC0, r0
+            words.push_back(word);
+        }
+        GpuShaderProgram program;
+        std::string error;
+        ASSERT_TRUE(DecodeShaderProgram(StreamBytes(words), GpuShaderKind::Pixel, program, error))
+            << error;
+        const BlockProgram block(program);
+        ASSERT_FALSE(block.Instructions().empty());
+        EXPECT_EQ(block.Instructions()[0].crossed, c.crossed);
+    }
+}
+
 // A large draw's vertex blocks run on several threads; the frame must be the one the reference
 // interpreter makes vertex by vertex.
 TEST(ShaderBlock, VertexProgramsDrawWhatTheReferenceDraws) {

@@ -3,6 +3,7 @@
 #include "script/machine/ScriptOperators.h"
 #include "tests/script/machine/ScriptRunSupport.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
@@ -286,19 +287,24 @@ protected:
     // Everything the run leaves to be seen: the call's answer, the run state, the stacks, the
     // frames, the positions, the variables and every dialog shown.
     std::string RunAndDescribe(const std::string& name, const std::vector<uint32_t>& arguments,
-                               bool translated, uint32_t limit) {
+                               bool translated, uint32_t limit, const char* function = nullptr,
+                               bool maskArguments = false) {
         ScriptTranslatedRuns = translated;
         ScriptStepLimit = limit;
         const size_t dialogsBefore = dialogs_.Dialogs().size();
         Script* script = Make<Script>();
         script->SetScriptFile((name + ".script").c_str());
         std::ostringstream out;
-        out << "answer " << Call(script, arguments) << " state " << script->GetRunState();
+        out << "answer " << Call(script, arguments, function) << " state " << script->GetRunState();
         if (const ScriptContext* context = script->GetContext()) {
             out << "\nposition " << context->GetPosition() << " command "
                 << context->GetCommandOffset() << "\nstack";
             for (uint32_t word : StackOf(script)) {
-                out << ' ' << word;
+                // Entities made for each path differ in id only.
+                const bool masked =
+                    maskArguments && word != 0 &&
+                    std::find(arguments.begin(), arguments.end(), word) != arguments.end();
+                out << ' ' << (masked ? "id" : std::to_string(word));
             }
             out << "\nframes";
             for (const ScriptCallFrame& frame : context->Frames()) {
@@ -371,6 +377,12 @@ TEST_F(ScriptFastCodeTest, ARunSeesTheCodeAndOperatorsAsTheyAreNow) {
     ASSERT_TRUE(Call(script));
     EXPECT_EQ(StackOf(script).back(), 230u);
 
+    // Calls that change nothing keep the form the last one made.
+    const uint64_t made = ScriptFastCode::MadeCount();
+    ASSERT_TRUE(Call(script));
+    ASSERT_TRUE(Call(script));
+    EXPECT_LE(ScriptFastCode::MadeCount(), made + 1);
+
     // A breakpoint at the operator stops the run there.
     ScriptResource* program = script->GetProgram();
     program->Breakpoints().push_back({4, 0, 2});
@@ -378,6 +390,198 @@ TEST_F(ScriptFastCodeTest, ARunSeesTheCodeAndOperatorsAsTheyAreNow) {
     Call(script);
     EXPECT_EQ(script->GetRunState(), ScriptDebug);
     EXPECT_EQ(script->GetContext()->GetPosition(), 4u);
+}
+
+} // namespace quarn::test
+
+namespace quarn::test {
+
+namespace {
+
+// Writes a word of the running program's code, as a debugger or a live edit may.
+void TestFunctionPatch(int32_t offset, int32_t word) {
+    if (ScriptContext* context = GetCurrentScriptContext()) {
+        context->GetCurrentInstance()->GetProgram()->GetCode()[offset] = uint32_t(word);
+    }
+}
+
+int PatchFunction() {
+    static const int index = [] {
+        const int registered = GetRegisteredFunctionCount();
+        auto patch = std::make_unique<MethodInfo>("testpatch", "(int,int)");
+        patch->Bind(BindMethod<&TestFunctionPatch>());
+        RegisterFunction(std::move(patch));
+        return registered;
+    }();
+    return index;
+}
+
+// A class whose method records a test makes anew.
+class ScriptRebuilt : public TestClass<ScriptRebuilt, Node> {
+public:
+    static constexpr const char* Name = "ScriptTestRebuilt";
+    static void Declare(ClassInfo& info) { Rebuild(info); }
+    static void Rebuild(ClassInfo& info) {
+        info.ClearMethods();
+        info.AddMethod("twice", "(int):int", BindMethod<&ScriptRebuilt::Twice>(), MethodScript);
+    }
+    int32_t Twice(int32_t v) { return 2 * v; }
+    int32_t Thrice(int32_t v) { return 3 * v; }
+};
+
+} // namespace
+
+// What a call site keeps of its last target is checked on every call: calls whose entity, class,
+// method table, called program or own code change between runs or during one give what the plain
+// path gives.
+TEST_F(ScriptFastCodeTest, CallsFollowTheirTargetsAsTheyChange) {
+    MakeScript(R"asm(function "inc" (int):int at=@inc export
+inc:
+    push -1
+    loadlocal 1
+    push 1
+    op int "+(int):int"
+    return 1 1
+)asm",
+               "callee")
+        ->Delete();
+    MakeScript(R"asm(function "inc" (int):int at=@inc export
+inc:
+    push -1
+    loadlocal 1
+    return 1 1
+)asm",
+               "othercallee")
+        ->Delete();
+    ScriptRebuilt::RegisterClass();
+    std::string source = R"asm(stack 24
+include "callee"
+fixup "inc" word=@inc+1 hash=@inc+4
+function "methods" (int):int at=@methods
+function "destroying" (int):int at=@destroying
+function "outside" (int):int at=@outside
+function "patched" ():int at=@patched
+function "rebuilt" (int):int at=@rebuilt
+methods:
+    push -1
+    loadlocal 1
+    push 6
+    method method:ScriptTestThing.twice 1
+    push -1
+    loadlocal 1
+    method method:ScriptTestThing.poke 0
+    op int "+(int):int"
+    return 1 1
+destroying:
+    push -1
+    loadlocal 1
+    push 5
+    method method:ScriptTestThing.twice 1
+    push -1
+    loadlocal 1
+    func $D
+    push -1
+    loadlocal 1
+    push 7
+    method method:ScriptTestThing.twice 1
+    op int "+(int):int"
+    return 1 1
+outside:
+    push -1
+    loadlocal 1
+    push 41
+inc:
+    extcall 0xFFFFFFFF 1 0 0
+    return 1 1
+rebuilt:
+    push -1
+    loadlocal 1
+    push 6
+    method method:ScriptTestRebuilt.twice 1
+    return 1 1
+patched:
+    push @constant+1
+    push 20
+    func $P
+    push 3
+constant:
+    push 2
+    op int "+(int):int"
+    return 0 1
+)asm";
+    Replace(source, "$P", std::to_string(PatchFunction()));
+    // Kept for the whole test, so that the translated form and its call sites live on.
+    Script* holder = MakeScript(Fill(source, {}), "calling");
+    Script* callee = Make<Script>();
+    callee->SetScriptFile("callee.script");
+    Script* otherCallee = Make<Script>();
+    otherCallee->SetScriptFile("othercallee.script");
+    ScriptPokeable* pokeable = Make<ScriptPokeable>();
+    ScriptThing* thing = Make<ScriptThing>();
+    ScriptRebuilt* rebuilt = Make<ScriptRebuilt>();
+
+    // Each path gets the arguments `prepare` answers when called before its run.
+    const auto compare = [&](const char* what, const char* function, const auto& prepare) {
+        const std::string plain =
+            RunAndDescribe("calling", prepare(), false, MaxScriptSteps, function, true);
+        EXPECT_EQ(RunAndDescribe("calling", prepare(), true, MaxScriptSteps, function, true), plain)
+            << what;
+        return plain;
+    };
+    const auto idOf = [](const Entity* entity) {
+        return [id = entity->GetId()] { return std::vector<uint32_t>{id}; };
+    };
+
+    EXPECT_NE(compare("a method", "methods", idOf(pokeable)).find("answer 1"), std::string::npos);
+    compare("an entity of a class without the method", "methods", idOf(thing));
+    compare("the first class again", "methods", idOf(pokeable));
+
+    // The class's records made anew, bound elsewhere: the site's record is gone.
+    EXPECT_NE(compare("a method", "rebuilt", idOf(rebuilt)).find("stack 12\n"), std::string::npos);
+    ClassInfo* rebuiltClass = ScriptRebuilt::RegisterClass();
+    rebuiltClass->ClearMethods();
+    rebuiltClass->AddMethod("twice", "(int):int", BindMethod<&ScriptRebuilt::Thrice>(),
+                            MethodScript);
+    EXPECT_NE(compare("a method table made anew", "rebuilt", idOf(rebuilt)).find("stack 18\n"),
+              std::string::npos);
+    ScriptRebuilt::Rebuild(*rebuiltClass);
+
+    // The entity a site called is destroyed between two of its calls, or before the run; an
+    // entity made next may take its id.
+    compare("destroyed mid-run", "destroying",
+            [&] { return std::vector<uint32_t>{Make<ScriptThing>()->GetId()}; });
+    compare("a destroyed entity's id", "methods", [&] {
+        ScriptThing* gone = Make<ScriptThing>();
+        const uint32_t id = gone->GetId();
+        gone->Delete();
+        return std::vector<uint32_t>{id};
+    });
+    compare("the entity made next", "methods",
+            [&] { return std::vector<uint32_t>{Make<ScriptPokeable>()->GetId()}; });
+
+    compare("a call into another script", "outside", idOf(callee));
+    compare("a script of another program", "outside", idOf(otherCallee));
+    callee->SetScriptFile("othercallee.script");
+    compare("the callee's program changed", "outside", idOf(callee));
+    callee->SetScriptFile("callee.script");
+    compare("the callee's program back", "outside", idOf(callee));
+    const auto calleeId = idOf(callee);
+    callee->Delete();
+    compare("a destroyed callee", "outside", calleeId);
+    compare("not an entity", "outside", [] { return std::vector<uint32_t>{0}; });
+
+    // An engine function writes the code after it: the rest of the run reads the new word.
+    const uint32_t constant = uint32_t(holder->GetProgram()->FindFunction("patched", -1)) + 9;
+    for (bool translated : {false, true}) {
+        holder->GetProgram()->GetCode()[constant] = 2;
+        ScriptTranslatedRuns = translated;
+        Script* script = Make<Script>();
+        script->SetScriptFile("calling.script");
+        ASSERT_TRUE(Call(script, {}, "patched")) << translated;
+        EXPECT_EQ(StackOf(script), std::vector<uint32_t>{23}) << translated;
+        script->Delete();
+    }
+    holder->Delete();
 }
 
 } // namespace quarn::test
