@@ -10,8 +10,8 @@
 #include "script/machine/ScriptResource.h"
 
 #include <algorithm>
-#include <utility>
 #include <imgui.h>
+#include <utility>
 
 namespace quarn {
 
