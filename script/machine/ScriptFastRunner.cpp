@@ -62,19 +62,6 @@ int ScriptFastRunner::Run(ScriptContext& context) {
     uint32_t target = 0;
     int32_t targetDepth = 0;
     int result = StepContinue;
-    // The caller's state at the last call into another script. Nothing outside the translated
-    // form can have changed it while the run stayed inside it, so the return lands straight
-    // back in the caller's code; any step out of the form (`outside`) drops it.
-    struct Caller {
-        Script* script = nullptr;
-        ScriptResource* program = nullptr;
-        ScriptFastCode* fast = nullptr;
-        uint32_t* variables = nullptr;
-        uint32_t variableCount = 0;
-        size_t frames = 0;
-        uint64_t formsMade = 0;
-    } caller;
-    bool outside = true;
 
     // The labels in FastOpCode order, then four per typed operator in ScriptTypedOperator order.
 #define QUARN_TYPED(name) &&name##_S, &&name##_K, &&name##_BS, &&name##_BK
@@ -186,7 +173,6 @@ resume:
     goto enter;
 
 plain:
-    outside = true;
     result = c.Step();
     if (++steps >= limit && result != StepNodeDeleted) {
         return c.RuntimeError("%s", EndlessLoopText);
@@ -343,20 +329,12 @@ return_ : {
         return StepEnded;
     }
     if (c.currentSerial_ != returning) {
-        if (!outside && c.frames_.size() + 1 == caller.frames && c.current_ == caller.script &&
-            ScriptFastCode::MadeCount() == caller.formsMade) {
-            program = caller.program;
-            fast = caller.fast;
-            variables = caller.variables;
-            variableCount = caller.variableCount;
-        } else {
-            // The caller may have been deleted by what it called; the alive check stands while
-            // no entity was destroyed since. An instance returning to itself lives, as it ran.
-            if (!c.SeenAlive(c.currentSerial_) && !IsAlive(c.currentSerial_)) {
-                return StepNodeDeleted;
-            }
-            goto resume;
+        // The caller may have been deleted by what it called; the alive check stands while no
+        // entity was destroyed since. An instance returning to itself lives, as it ran.
+        if (!c.SeenAlive(c.currentSerial_) && !IsAlive(c.currentSerial_)) {
+            return StepNodeDeleted;
         }
+        goto resume;
     }
     frameBase = c.FrameBase();
     fp = words + frameBase;
@@ -390,7 +368,6 @@ method : {
         site.generation = GetMethodTableGeneration();
     }
     QUARN_COMMAND_STATE();
-    outside = true;
     result = c.InvokeMethod(*entity, *site.method, entityIndex, arguments);
     if (result != StepContinue) {
         return result;
@@ -402,7 +379,6 @@ function : {
     const uint32_t charged = steps;
     const uint64_t formsMade = ScriptFastCode::MadeCount();
     QUARN_COMMAND_STATE();
-    outside = true;
     result = c.InvokeFunction(*op->site->method);
     if (result != StepContinue) {
         return result;
@@ -431,18 +407,10 @@ external_call : {
         goto handoff;
     }
     QUARN_COMMAND_STATE();
-    caller = {c.current_,
-              program,
-              fast,
-              variables,
-              variableCount,
-              c.frames_.size() + 1,
-              ScriptFastCode::MadeCount()};
     result = c.EnterExternal(*target, uint32_t(op->a), arguments);
     if (result != StepContinue) {
         return result;
     }
-    outside = false;
     goto resume;
 }
 
@@ -454,7 +422,6 @@ handoff:
         // Copied before the call: what it calls may translate the program anew.
         const uint32_t offset = op->offset;
         QUARN_COMMAND_STATE();
-        outside = true;
         const uint32_t* code = static_cast<const ScriptResource*>(program)->GetCode();
         result = c.Execute(code[offset], code + offset + 1);
         if (result != StepContinue) {

@@ -615,9 +615,8 @@ constant:
     holder->Delete();
 }
 
-// A return into another script lands back in the caller's code without looking it up while the
-// callee stayed in translated code; whatever the callee does outside it to either script shows
-// as on the plain path.
+// Whatever a callee does to its caller or to itself during a call into another script shows on
+// the return as on the plain path, also where the return lands in code translated before.
 TEST_F(ScriptFastCodeTest, ReturnsFromAnotherScriptSeeWhatTheCalleeChanged) {
     std::string calleeSource = R"asm(function "change" (int):int at=@change export
 change:
