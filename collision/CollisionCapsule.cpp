@@ -555,19 +555,26 @@ constexpr float MeetDistance = 1e-4f;
 // The cosine within which the way to the nearest point counts as across a face.
 constexpr float FaceAlignment = 0.999f;
 
-// The contacts of the capsule's core, swept by its radius, with a convex solid, found from the
-// core's nearest points rather than from the capsule's support feature: the feature of a
-// slightly tilted capsule is the end of a cap, which may lie off the solid's face. Every
-// contact lies within both shapes: on the solid's surface where the core is outside it, at a
-// point of the core inside it otherwise.
-int CapsuleSolidContacts(CollisionVolume& volume, CollisionVolume& solid, const Float3& d,
-                         std::span<CollisionContact> contacts) {
-    auto& capsule = static_cast<CollisionCapsule&>(volume);
-    const Float3 a = GetShapeAxis(capsule);
-    const float h = capsule.GetLength() * 0.5f;
-    const float r = capsule.GetCapsuleRadius();
-    const Float3 start = capsule.GetWorldPosition() - a * h;
-    const Float3 end = capsule.GetWorldPosition() + a * h;
+// The contacts of a capsule's core, or a sphere's centre, swept by its radius, with a convex
+// solid, found from the core's nearest points rather than from the round shape's support
+// feature: the feature of a slightly tilted capsule is the end of a cap, and a sphere's is the
+// one point of its surface along the route's way, either of which may lie off the solid's face.
+// Every contact lies within both shapes: on the solid's surface where the core is outside it,
+// at a point of the core inside it otherwise.
+int RoundSolidContacts(CollisionVolume& round, CollisionVolume& solid, const Float3& d,
+                       std::span<CollisionContact> contacts) {
+    Float3 start = round.GetWorldPosition();
+    Float3 end = start;
+    float r = 0.0f;
+    if (auto* sphere = dynamic_cast<CollisionSphere*>(&round)) {
+        r = sphere->GetSphereRadius();
+    } else {
+        auto& capsule = static_cast<CollisionCapsule&>(round);
+        const Float3 half = GetShapeAxis(capsule) * (capsule.GetLength() * 0.5f);
+        start = start - half;
+        end = end + half;
+        r = capsule.GetCapsuleRadius();
+    }
     Float3 onCore;
     Float3 onSolid;
     const bool apart = SegmentClosestPoints(start, end, solid, onCore, onSolid);
@@ -577,9 +584,9 @@ int CapsuleSolidContacts(CollisionVolume& volume, CollisionVolume& solid, const 
         return 0;
     }
     const auto overlap = [&](const Float3& u) {
-        return capsule.GetSupportDistance(u) + solid.GetSupportDistance(u * -1.0f);
+        return round.GetSupportDistance(u) + solid.GetSupportDistance(u * -1.0f);
     };
-    // A solid meets the capsule only with a face that lets it (a mesh's enabled ones) turned
+    // A solid meets the round shape only with a face that lets it (a mesh's enabled ones) turned
     // toward it. Where the core reaches the solid, or the way to its nearest point would be the
     // longer way out of the two (a deep overlap), the contact leads out the shorter of the
     // route's way and its reverse.
@@ -626,7 +633,15 @@ int CollideCapsuleSolid(CollisionVolume& capsule, CollisionVolume& solid, int ma
     }
     const size_t room = maximum >= 2 ? 2 : 1;
     return CollideConvexPair(capsule, solid, contacts.first(std::min(room, contacts.size())),
-                             CapsuleSolidContacts);
+                             RoundSolidContacts);
+}
+
+int CollideSphereSolid(CollisionVolume& sphere, CollisionVolume& solid, int,
+                       std::span<CollisionContact> contacts) {
+    if (!dynamic_cast<CollisionSphere*>(&sphere) || contacts.empty()) {
+        return 0;
+    }
+    return CollideConvexPair(sphere, solid, contacts.first(1), RoundSolidContacts);
 }
 
 ClassInfo* CollisionCapsule::RegisterClass() {
@@ -649,10 +664,12 @@ ClassInfo* CollisionCapsule::RegisterClass() {
     // The general route meets a capsule's side and a cylinder's as two edges, which give no
     // contact: the pair has a collider of its own.
     SetCollider(COLLISION_CAPSULE, COLLISION_CYLINDER, CollideCapsuleCylinder);
-    // The general route's features put a tilted capsule's contact at the end of a cap, even off
-    // the solid: these pairs take the route for its direction and make their own contacts.
+    // The general route's features put a tilted capsule's contact at the end of a cap, and a
+    // sphere's at the point of its surface along the way out, even off the solid: these pairs
+    // take the route for its direction and make their own contacts.
     SetCollider(COLLISION_CAPSULE, COLLISION_BOX, CollideCapsuleSolid);
     SetCollider(COLLISION_CAPSULE, COLLISION_MESH, CollideCapsuleSolid);
+    SetCollider(COLLISION_SPHERE, COLLISION_MESH, CollideSphereSolid);
     return classInfo;
 }
 

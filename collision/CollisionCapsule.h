@@ -73,5 +73,8 @@ int CollideCapsuleCylinder(CollisionVolume& capsule, CollisionVolume& cylinder, 
 // along, one at each end of its stretch over the face when two are wanted.
 int CollideCapsuleSolid(CollisionVolume& capsule, CollisionVolume& solid, int maximum,
                         std::span<CollisionContact> contacts);
+// A sphere and a mesh the same way, as a core of no length: one contact.
+int CollideSphereSolid(CollisionVolume& sphere, CollisionVolume& solid, int maximum,
+                       std::span<CollisionContact> contacts);
 
 } // namespace quarn

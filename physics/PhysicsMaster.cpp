@@ -143,7 +143,8 @@ void PhysicsMaster::SetSlowMotion(float factor) {
 }
 
 void PhysicsMaster::SetIdleThreshold(float speed) {
-    if (AcceptsSetting("idlethreshold", speed, GetIdleThreshold())) {
+    if (AcceptsSetting("idlethreshold", speed, idleThreshold_)) {
+        idleThreshold_ = speed;
         idleThresholdSquared_ = speed * speed;
     }
 }
@@ -158,7 +159,7 @@ void PhysicsMaster::SetIterations(int32_t iterations) {
 }
 
 float PhysicsMaster::GetIdleThreshold() const {
-    return std::sqrt(idleThresholdSquared_);
+    return idleThreshold_;
 }
 
 CollisionSpace* PhysicsMaster::FindCollisionSpace(int32_t number) {

@@ -196,6 +196,8 @@ private:
     int32_t frictionModel_ = 3; // ADVANCED_CONE
     float erp_ = 0.2f;
     float cfm_ = 1e-5f;
+    // As set, for reading back: a square that overflows or a sign would not give it again.
+    float idleThreshold_ = 0.001f;
     float idleThresholdSquared_ = 1.0000001e-6f;
     float idleTime_ = 0.0f;
     float contactMinDepth_ = 0.01f;

@@ -7,6 +7,7 @@
 #include "core/object/PropertyScalar.h"
 #include "core/object/PropertyVector.h"
 #include "core/object/Signals.h"
+#include "core/scene/EngineState.h"
 #include "physics/ContactJoint.h"
 #include "physics/LCPSolver.h"
 #include "physics/PhysicsMaster.h"
@@ -121,10 +122,20 @@ float RigidBody::GetMass() const {
     return mass_;
 }
 
+// A scene's values and children come in the order of its file, so its load settles a body the
+// same way whatever that order: with volumes, their mass once the tree is read; without, the
+// mass the file gives (a child or a flag read after it recomputed 0 until now).
+bool RigidBody::KeepsLoadedMass() const {
+    return EngineState == EngineLoading && !volumes_;
+}
+
 void RigidBody::SetMass(float mass) {
     mass_ = mass;
     UpdateInverseMass();
     SetDefaultInertia();
+    if (volumes_ && EngineState == EngineLoading) {
+        bodyFlags_ |= BodyMassOutOfDate;
+    }
 }
 
 void RigidBody::UpdateInverseMass() {
@@ -147,6 +158,10 @@ void RigidBody::RefreshMass() const {
 }
 
 void RigidBody::UpdateMass(bool recentre) {
+    if (KeepsLoadedMass()) {
+        bodyFlags_ &= ~BodyMassOutOfDate;
+        return;
+    }
     float mass = 0.0f;
     Float3 weighted;
     for (CollisionVolume* volume = volumes_; volume; volume = volume->GetNextInBody()) {

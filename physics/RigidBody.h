@@ -149,6 +149,8 @@ public:
 private:
     void SetDefaultInertia();
     void UpdateInverseMass();
+    // While a scene loads, a body without volumes keeps the mass the file gives.
+    bool KeepsLoadedMass() const;
     void ReportNotFinite();
     void LinkVolumes(Node* subtree, bool attached);
 

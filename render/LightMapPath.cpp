@@ -62,4 +62,12 @@ PathString BuildLightMapPath(const Node& node, const char* extension) {
     return path;
 }
 
+std::vector<std::string> LightMapFileOf(const Entity& entity, const char* extension) {
+    const auto* node = dynamic_cast<const Node*>(&entity);
+    if (!node) {
+        return {};
+    }
+    return {BuildLightMapPath(*node, extension).Text()};
+}
+
 } // namespace quarn

@@ -476,8 +476,10 @@ ClassInfo* Model::RegisterClass() {
                          LightmapCommand);
     classInfo->AddMethod(NextShortName(), "", BindMethod<&Model::BakeVertexLighting>(),
                          MethodEditorOnly);
-    classInfo->AddMethod(NextShortName(), "", BindMethod<&Model::SaveVertexColors>(),
-                         MethodEditorOnly);
+    classInfo
+        ->AddMethod(NextShortName(), "", BindMethod<&Model::SaveVertexColors>(), MethodEditorOnly)
+        ->SetWrittenFiles("SaveVertexColors",
+                          [](const Entity& model) { return LightMapFileOf(model, "dat"); });
     classInfo->AddMethod(NextShortName(), "():Mesh", BindMethod<&Model::ScriptGetMesh>(),
                          MethodEditorOnly);
     classInfo->AddMethod(NextShortName(), "(Mesh)", BindMethod<&Model::ScriptSetMesh>(),

@@ -639,6 +639,14 @@ EntityRef Branch::GetPortValue(int port) const {
     return reference;
 }
 
+std::vector<std::string> Branch::SavedFiles(const Entity& entity) {
+    const auto* branch = dynamic_cast<const Branch*>(&entity);
+    if (!branch || !branch->file_) {
+        return {};
+    }
+    return {branch->file_->GetFullPath(), branch->file_->GetCompactPath()};
+}
+
 // Registration --------------------------------------------------------------------------------
 
 ClassInfo* Branch::RegisterClass() {
@@ -664,10 +672,12 @@ ClassInfo* Branch::RegisterClass() {
     // Open, close, save, save as, reload, load, unload, is loaded: generated names, this order.
     classInfo->AddMethod(NextShortName(), "()", BindMethod<&Branch::ScriptOpen>(),
                          MethodEditorOnly);
-    classInfo->AddMethod(NextShortName(), "()", BindMethod<&Branch::ScriptClose>(),
-                         MethodEditorOnly);
-    classInfo->AddMethod(NextShortName(), "()", BindMethod<&Branch::ScriptSave>(),
-                         MethodEditorOnly);
+    // Closing saves the content when the user says so.
+    classInfo
+        ->AddMethod(NextShortName(), "()", BindMethod<&Branch::ScriptClose>(), MethodEditorOnly)
+        ->SetWrittenFiles("Close", &Branch::SavedFiles);
+    classInfo->AddMethod(NextShortName(), "()", BindMethod<&Branch::ScriptSave>(), MethodEditorOnly)
+        ->SetWrittenFiles("Save", &Branch::SavedFiles);
     classInfo->AddMethod(NextShortName(), "()", BindMethod<&Branch::ScriptSaveAs>(),
                          MethodEditorOnly);
     classInfo->AddMethod(NextShortName(), "()", BindMethod<&Branch::ScriptReload>(),
@@ -690,8 +700,13 @@ ClassInfo* Branch::RegisterClass() {
         {"classtypehaschanged", BindSignalHandler<&Branch::OnClassTypeChanged>()},
     };
     for (const auto& listener : listeners) {
-        classInfo->AddMethod(listener.name, "(entity)", listener.binding, MethodClassSignal);
+        MethodInfo* method =
+            classInfo->AddMethod(listener.name, "(entity)", listener.binding, MethodClassSignal);
         RegisterClassSignal(listener.name, classInfo);
+        // The editor's save command; a script can send it by name too.
+        if (std::strcmp(listener.name, "quarn_save") == 0) {
+            method->SetWrittenFiles("Save", &Branch::SavedFiles);
+        }
     }
     RegisterNodeMenuEntry({&Branch::BuildRelayMenu, &Branch::ChooseRelay});
     RegisterNodeMenuEntry({&Branch::BuildOverrideMenu, &Branch::ChooseOverride});

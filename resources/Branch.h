@@ -179,6 +179,9 @@ private:
     void OnRefreshVersionControl(void*) { RefreshVersionControl(); }
     void OnReloadResources(void*) { ReloadIfChanged(); }
     void OnSave(void*) { SaveBranch(); }
+    // What a save may write or remove: the file and its compact copy (none before the instance
+    // has a file: the save then asks the user where).
+    static std::vector<std::string> SavedFiles(const Entity& entity);
     void OnClassTypeChanged(void* argument);
 
     // The tree pane's entries on a node inside an instance: "Create signal proxy" (relays of

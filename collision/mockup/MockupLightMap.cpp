@@ -12,6 +12,8 @@
 #include "resources/EffectShader.h"
 #include "resources/Texture.h"
 
+#include <cstring>
+
 namespace quarn {
 
 LightMapReadLock::LightMapReadLock(DeviceTexture& texture) : texture_(texture) {
@@ -155,8 +157,17 @@ void RegisterLightMapMethods(ClassInfo& info, const LightMapMethods& methods) {
         {"UpdateLightMap", "", methods.update}, {"SaveLightMap", "", methods.save},
         {"GetLightMap", "():Texture", methods.get},
     };
+    // Saving writes the lightmap's image, under either of its names.
+    const auto add = [&info](const char* name, const Command& command) {
+        MethodInfo* method =
+            info.AddMethod(name, command.signature, command.binding, LightMapCommand);
+        if (std::strcmp(command.name, "SaveLightMap") == 0) {
+            method->SetWrittenFiles("SaveLightMap",
+                                    [](const Entity& node) { return LightMapFileOf(node, "bmp"); });
+        }
+    };
     for (const Command& command : commands) {
-        info.AddMethod(NextShortName(), command.signature, command.binding, LightMapCommand);
+        add(NextShortName(), command);
     }
     info.AddMethod(NextShortName(), "():int2", methods.size, MethodClassSignal);
     info.AddMethod("releasevideomemory", "(entity)", methods.releaseVideoMemory,
@@ -165,7 +176,7 @@ void RegisterLightMapMethods(ClassInfo& info, const LightMapMethods& methods) {
                    MethodClassSignal);
     info.AddMethod("resourcechanged", "", methods.resourceChanged, MethodClassSignal);
     for (const Command& command : commands) {
-        info.AddMethod(command.name, command.signature, command.binding, LightMapCommand);
+        add(command.name, command);
     }
     for (const char* signal : {"UpdateLightMap", "SaveLightMap", "releasevideomemory",
                                "restorevideomemory", "resourcechanged"}) {

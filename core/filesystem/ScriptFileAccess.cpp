@@ -18,6 +18,8 @@ namespace {
 // Link hops followed before a chain counts as a loop, as the kernel counts them.
 constexpr int MaxLinkHops = 40;
 
+bool scriptRunning = false;
+
 std::string WithForwardSlashes(const char* path) {
     std::string text = path ? path : "";
     std::replace(text.begin(), text.end(), '\\', '/');
@@ -147,6 +149,14 @@ bool ScriptMayReach(const char* function, const char* path) {
 
 bool ScriptMayReachNative(const char* function, const char* nativePath) {
     return MayReach(function, nativePath, &IsNativeInsideGame);
+}
+
+bool IsScriptRunning() {
+    return scriptRunning;
+}
+
+void SetScriptRunning(bool running) {
+    scriptRunning = running;
 }
 
 } // namespace quarn

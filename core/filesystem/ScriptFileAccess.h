@@ -23,4 +23,10 @@ bool IsNativeInsideGame(const FileSystem& files, const char* nativePath);
 bool ScriptMayReach(const char* function, const char* path);
 bool ScriptMayReachNative(const char* function, const char* nativePath);
 
+// Whether a script's code runs now; the script machine says so for each run. The engine's
+// methods that write files on their own object (MethodInfo::SetWrittenFiles) hold their targets
+// to the game only then: the editor and the tools that call them keep their reach.
+bool IsScriptRunning();
+void SetScriptRunning(bool running);
+
 } // namespace quarn

@@ -1,6 +1,7 @@
 #include "core/object/MethodInfo.h"
 
 #include "core/debug/Validity.h"
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/io/BufferFile.h"
 #include "core/io/Tokenizer.h"
 #include "core/object/ClassInfo.h"
@@ -156,17 +157,39 @@ void MethodInfo::CallUnbound(Entity* object, uint32_t* block) const {
         // A caller without a block still gets the method run, on zero words.
         uint32_t scratch[MaxValueWords + MaxArguments * MaxValueWords] = {};
         Call(object, scratch);
+    } else if (!ScriptMayCall(object)) {
+        std::fill_n(block, returnWords_, 0u);
+    } else if (thunk_) {
+        thunk_(object, block);
     } else if (object) {
         object->CallMethod(*this, block);
     }
 }
 
 void MethodInfo::CallSignal(Entity* object, void* argument) const {
-    if (signalThunk_) {
-        signalThunk_(object, argument);
-    } else {
+    if (!signalThunk_) {
         Call(object, nullptr);
+    } else if (ScriptMayCall(object)) {
+        signalThunk_(object, argument);
     }
+}
+
+void MethodInfo::SetWrittenFiles(const char* label, WrittenFilesFunction files) {
+    writtenLabel_ = label ? label : "";
+    writtenFiles_ = files;
+}
+
+bool MethodInfo::ScriptMayCall(const Entity* object) const {
+    if (!writtenFiles_ || !object || !IsScriptRunning()) {
+        return true;
+    }
+    const std::string function = std::string(object->GetClass()->GetName()) + "." + writtenLabel_;
+    for (const std::string& path : writtenFiles_(*object)) {
+        if (!ScriptMayReach(function.c_str(), path.c_str())) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // The global function list --------------------------------------------------------------------

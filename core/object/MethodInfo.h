@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quarn {
 
@@ -29,6 +30,9 @@ enum MethodCallFlags : uint32_t {
     MethodDefaultFlags =
         MethodTakesBlock | MethodNoResult | MethodScriptCallable | MethodSignalHandler,
 };
+
+// The files a method writes or deletes on `object`; none when it asks the user where.
+using WrittenFilesFunction = std::vector<std::string> (*)(const Entity& object);
 
 // A script-callable method (or free engine function): its name, signature as type ids, call
 // flags and binding. Compiled scripts call it with a word block: the result in the first
@@ -56,7 +60,7 @@ public:
     // runs; without either nothing happens.
     // Inline for the bound case, which script calls reach on every call.
     void Call(Entity* object, uint32_t* block) const {
-        if (thunk_ && block) {
+        if (thunk_ && block && !writtenFiles_) {
             thunk_(object, block);
         } else {
             CallUnbound(object, block);
@@ -65,6 +69,12 @@ public:
     // Delivers a named signal: a bound signal handler gets the argument; any other method is
     // called as by Call on a zeroed block.
     void CallSignal(Entity* object, void* argument) const;
+
+    // Declares that the method writes or deletes the files `files` names. Called while a script
+    // runs (by number, by name or as a signal), it does nothing and leaves zero result words
+    // (its failure value) when one of them lies outside the game; the log line names the
+    // object's class, `label` and the path (ScriptMayReach).
+    void SetWrittenFiles(const char* label, WrittenFilesFunction files);
 
     const char* GetName() const { return name_.c_str(); }
     ClassInfo* GetOwner() const { return owner_; }
@@ -84,8 +94,10 @@ public:
     std::string GetSignatureText() const;
 
 private:
-    // Call without a thunk or without a block.
+    // Call without a thunk, without a block or with written files to check.
     void CallUnbound(Entity* object, uint32_t* block) const;
+    // False, after the log line, when a script runs and the method would write outside the game.
+    bool ScriptMayCall(const Entity* object) const;
 
     static inline uint64_t recordsMade_ = 0;
 
@@ -101,6 +113,8 @@ private:
     int returnWords_ = 0;
     int32_t argumentTypes_[MaxArguments] = {};
     int32_t returnType_ = TypeVoid;
+    std::string writtenLabel_;
+    WrittenFilesFunction writtenFiles_ = nullptr;
 };
 
 namespace detail {

@@ -1,5 +1,6 @@
 #include "core/object/Property.h"
 
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/Entity.h"
 #include "core/object/PropertyScalar.h"
@@ -107,6 +108,15 @@ void Property::WriteValue(Entity& object, const uint32_t* value) const {
     } else {
         object.SetPropertyValue(*this, value);
     }
+}
+
+bool Property::ScriptMayWrite(const Entity& object, const uint32_t* value) const {
+    if (GetKind() != KindResource) {
+        return true;
+    }
+    const std::string path = Print(value);
+    const std::string function = std::string(object.GetClass()->GetName()) + "." + GetName();
+    return path.empty() || ScriptMayReach(function.c_str(), path.c_str());
 }
 
 void Property::GetValue(const Entity& object, uint32_t* out) const {

@@ -96,6 +96,10 @@ public:
     // Through the accessor when there is one, else the object's Get/SetPropertyValue.
     void ReadValue(const Entity& object, uint32_t* out) const;
     void WriteValue(Entity& object, const uint32_t* value) const;
+    // For a value a script writes: a property that names a file (KindResource) takes only a
+    // path inside the game (ScriptMayReach, the log line naming the object's class and the
+    // property); an empty name and any other property pass. A scene's own paths are not asked.
+    bool ScriptMayWrite(const Entity& object, const uint32_t* value) const;
 
     // Stores the texts and accessors, then reads the range text.
     void Setup(const char* name, const char* range, PropertyGetter getter, PropertySetter setter);

@@ -11,6 +11,8 @@
 #include "core/scene/EngineState.h"
 
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <typeinfo>
 #include <utility>
 #include <vector>
@@ -161,6 +163,12 @@ bool IsLoadingScene() {
     return EngineState == EngineLoading || EngineState == EngineLoadingScene;
 }
 
+// Bit for bit, so that a zero of the other sign is a change: a load keeps what its file gives.
+template <typename T>
+bool SameBits(const T& a, const T& b) {
+    return std::memcmp(&a, &b, sizeof(T)) == 0;
+}
+
 bool ValidAxis(int32_t axis, const char* operation) {
     return ValidityCheck(axis >= 0 && axis <= 2, "%s: axis %d is not 0, 1 or 2", operation,
                          static_cast<int>(axis));
@@ -251,7 +259,7 @@ bool Pivot::IsCameraDependent(int32_t mode) {
 // Setters -------------------------------------------------------------------------------------
 
 void Pivot::SetPosition(Float3 position) {
-    if (!(position != position_)) {
+    if (SameBits(position, position_)) {
         return;
     }
     uint32_t oldWords[3];
@@ -281,10 +289,16 @@ bool Pivot::ConformOrientation(Quaternion& orientation) const {
             orientation.w = 1.0f;
         }
     }
+    // Parts so large that their squares overflow, or so small that their squares leave the
+    // normal floats, normalise to nothing or to a length off one by the precision lost there,
+    // which the next load would normalise again: no rotation either.
+    const float norm = orientation.x * orientation.x + orientation.y * orientation.y +
+                       orientation.z * orientation.z + orientation.w * orientation.w;
+    if (!(norm >= std::numeric_limits<float>::min() && norm <= std::numeric_limits<float>::max())) {
+        return false;
+    }
     orientation.Normalize();
-    // Parts so large that their squares overflow normalise to nothing: no rotation either.
-    return orientation.x != 0.0f || orientation.y != 0.0f || orientation.z != 0.0f ||
-           orientation.w != 0.0f;
+    return true;
 }
 
 void Pivot::SetOrientation(Quaternion orientation) {
@@ -292,8 +306,7 @@ void Pivot::SetOrientation(Quaternion orientation) {
         return;
     }
     const Quaternion old = orientation_;
-    if (orientation.x == old.x && orientation.y == old.y && orientation.z == old.z &&
-        orientation.w == old.w) {
+    if (SameBits(orientation, old)) {
         return;
     }
     uint32_t oldWords[4];
@@ -308,11 +321,9 @@ void Pivot::SetOrientation(Quaternion orientation) {
 }
 
 void Pivot::SetPose(Float3 position, Quaternion orientation) {
-    const bool moves = position != position_;
+    const bool moves = !SameBits(position, position_);
     const Quaternion old = orientation_;
-    const bool turns = ConformOrientation(orientation) &&
-                       (orientation.x != old.x || orientation.y != old.y ||
-                        orientation.z != old.z || orientation.w != old.w);
+    const bool turns = ConformOrientation(orientation) && !SameBits(orientation, old);
     if (!moves && !turns) {
         return;
     }
@@ -355,9 +366,14 @@ void Pivot::SetPivotFlags(uint32_t flags) {
     if (flags == pivotFlags_) {
         return;
     }
-    const Float3 worldPosition = GetWorldPosition();
-    const Quaternion worldOrientation = GetWorldOrientation();
-    if ((flags ^ pivotFlags_) & PivotAbsolute) {
+    const bool becomes2D = (flags & ~pivotFlags_ & Pivot2D) != 0;
+    if (((flags ^ pivotFlags_) & PivotAbsolute) && IsLoadingScene()) {
+        // A file gives the position and turn in the frame of its flags, whichever comes first.
+        pivotFlags_ = flags;
+        InvalidateTransform();
+    } else if ((flags ^ pivotFlags_) & PivotAbsolute) {
+        const Float3 worldPosition = GetWorldPosition();
+        const Quaternion worldOrientation = GetWorldOrientation();
         transformValid_ = false;
         pivotFlags_ = flags;
         const uint64_t self = GetSerial();
@@ -372,6 +388,11 @@ void Pivot::SetPivotFlags(uint32_t flags) {
         }
     }
     pivotFlags_ = flags;
+    // The turn it has keeps only its part about Z too: a load, which reads the flags first,
+    // would take it so.
+    if (becomes2D) {
+        SetOrientation(orientation_);
+    }
 }
 
 void Pivot::SetMatrixMode(int32_t mode) {

@@ -9,6 +9,7 @@
 #include "core/object/Property.h"
 #include "core/object/ValueType.h"
 #include "core/scenefile/CustomDeclarations.h"
+#include "core/scenefile/SceneReferences.h"
 #include "core/string/Text.h"
 
 #include <algorithm>
@@ -394,9 +395,17 @@ bool SceneCompactReader::ReadProperty(Entity& entity, std::string&, std::string&
     // SceneCompactWriter::WriteProperty), which is given that id back.
     const bool intoIncludedBranch =
         includeBranches_ && IdSystemBits(words[0]) != static_cast<uint32_t>(idSystem_);
-    if (property->IsEntityReference() && words[0] != 0 && !intoIncludedBranch) {
+    if (property->IsEntityReference() && (words[0] & LocalIdMask) == 0) {
+        // No node has local id 0, whatever port or id system the word carries.
+        words[0] = 0;
+    } else if (property->IsEntityReference() && !intoIncludedBranch) {
         auto found = idMap_.find(static_cast<uint16_t>(words[0] & LocalIdMask));
         words[0] = found == idMap_.end() ? 0 : (found->second & ~PortMask) | (words[0] & PortMask);
+    } else if (property->IsEntityReference() && !LookupEntity(words[0])) {
+        // Its node may take the id later in the load; else it is reported missing, as a text
+        // file's would be, rather than kept as an id that names nothing.
+        AddPendingReference(entity, *property, words[0], IdPath());
+        words[0] = 0;
     }
     property->WriteValue(entity, words);
     return true;

@@ -24,6 +24,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_set>
 
 namespace quarn {
 
@@ -71,6 +72,40 @@ bool IsPathThroughNode(const IdPath& path) {
     return path.count >= 2 && path.ids[0] != 0 && path.guid.IsZero();
 }
 
+// Writes 0 into each reference of the node that names one of the ids, keeping it pending under
+// that id so that it is reported as missing, as a load of a file naming it would.
+void DropReferences(Node& node, const std::unordered_set<uint32_t>& ids) {
+    const uint64_t serial = node.GetSerial();
+    // By index, and the custom class asked again each time: a setter may change either list.
+    for (int index = 0;; ++index) {
+        const Property* property = nullptr;
+        const int count = node.GetPropertyCount();
+        if (index < count) {
+            property = node.GetProperty(index);
+        } else if (const ClassInfo* custom = node.GetCustomClass();
+                   custom &&
+                   static_cast<size_t>(index - count) < custom->GetOwnProperties().size()) {
+            property = custom->GetOwnProperties()[static_cast<size_t>(index - count)].get();
+        } else {
+            return;
+        }
+        if (!property || !property->IsEntityReference()) {
+            continue;
+        }
+        uint32_t words[MaxValueWords] = {};
+        property->ReadValue(node, words);
+        if (words[0] == 0 || ids.count(words[0] & ~PortMask) == 0) {
+            continue;
+        }
+        AddPendingReference(node, *property, words[0], IdPath());
+        words[0] = 0;
+        property->WriteValue(node, words);
+        if (!IsAlive(serial)) {
+            return;
+        }
+    }
+}
+
 std::vector<LoadedSceneFile>& LoadedSceneFiles() {
     static std::vector<LoadedSceneFile> files;
     return files;
@@ -93,6 +128,7 @@ Node* SceneLoader::Load(File& stream) {
     topLevel_.clear();
     topLevelIndex_.clear();
     created_.clear();
+    reused_.clear();
     classAsWritten_.clear();
     objectCount_ = 0;
     leftOutForIds_ = 0;
@@ -240,6 +276,9 @@ void SceneLoader::CreateNodes(SceneReader& reader) {
         // wanted id was taken.
         reader.MapId(wanted, node->GetId());
         created_.push_back(KeepCreatedNode(*node, reused));
+        if (reused) {
+            reused_.push_back(node->GetSerial());
+        }
     }
     for (size_t index : standIns) {
         if (Node* node = FindLiveNode(created_[index])) {
@@ -487,22 +526,50 @@ uint32_t SceneLoader::ResolveIdPath(const IdPath& path, uint32_t flags) const {
 }
 
 void SceneLoader::DeleteOrphans() {
-    int first = -1;
+    std::vector<uint64_t> orphans;
+    std::vector<size_t> indices;
     for (size_t index = 0; index < created_.size(); ++index) {
         Node* node = FindLiveNode(created_[index]);
-        if (!node || node->GetParent() || topLevelIndex_.count(created_[index]) != 0) {
-            continue;
+        if (node && !node->GetParent() && topLevelIndex_.count(created_[index]) == 0) {
+            orphans.push_back(created_[index]);
+            indices.push_back(index);
         }
-        if (first < 0) {
-            first = static_cast<int>(index);
+    }
+    if (orphans.empty()) {
+        return;
+    }
+    DropReferencesInto(orphans);
+    int first = -1;
+    for (size_t n = 0; n < orphans.size(); ++n) {
+        // Deleting one may have taken another.
+        if (Node* node = FindLiveNode(orphans[n])) {
+            first = first < 0 ? static_cast<int>(indices[n]) : first;
+            ++leftOutOrphans_;
+            node->Delete();
         }
-        ++leftOutOrphans_;
-        node->Delete();
     }
     if (leftOutOrphans_ > 0) {
         LogMessage("Scene %s: %d of its objects could not be found again by their ids and are "
                    "left out (the first is object %d)",
                    path_.c_str(), leftOutOrphans_, first);
+    }
+}
+
+void SceneLoader::DropReferencesInto(const std::vector<uint64_t>& orphans) {
+    std::unordered_set<uint32_t> leaving;
+    for (uint64_t serial : orphans) {
+        Node* root = FindLiveNode(serial);
+        for (Node* node = root; node; node = NextInSubtree(node, root, true)) {
+            leaving.insert(node->GetId() & ~PortMask);
+        }
+    }
+    std::vector<uint64_t> referrers = created_;
+    referrers.insert(referrers.end(), reused_.begin(), reused_.end());
+    for (uint64_t serial : referrers) {
+        Node* node = FindLiveNode(serial);
+        if (node && leaving.count(node->GetId() & ~PortMask) == 0) {
+            DropReferences(*node, leaving);
+        }
     }
 }
 

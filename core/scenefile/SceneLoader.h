@@ -85,6 +85,9 @@ private:
     // Nodes of the first pass that the second pass never reached: deleted, since nothing owns
     // them.
     void DeleteOrphans();
+    // A reference this load resolved to a node it then leaves out would stay behind as a bare
+    // id, saved as such and dropped by the next load of that save: it is dropped now instead.
+    void DropReferencesInto(const std::vector<uint64_t>& orphans);
 
     std::string path_;
     int32_t idSystem_;
@@ -96,6 +99,7 @@ private:
     int objectCount_ = 0;
     // Serials, in file order: nodes may be deleted by anything a property setter runs.
     std::vector<uint64_t> created_; // 0 for a reused node
+    std::vector<uint64_t> reused_;
     // Per object of the first pass: its node has the class the file names, so a key that class
     // lacks is a mistake (a stand-in for an unknown or replaced class lacks them by design).
     std::vector<bool> classAsWritten_;

@@ -33,7 +33,7 @@ int32_t LeadingNumber(const std::string& text) {
 }
 
 // The format has no escapes: a quoted value ends at the first line whose last byte is a double
-// quote, a carriage return before a line feed is dropped, and a bare value ends at its line.
+// quote, carriage returns before a line feed are dropped, and a bare value ends at its line.
 bool ReadsBackWhole(std::string_view text, bool quoted) {
     if (!quoted) {
         return text.find_first_of("\n\r") == std::string_view::npos &&
@@ -45,6 +45,15 @@ bool ReadsBackWhole(std::string_view text, bool quoted) {
         }
     }
     return true;
+}
+
+// A line without the carriage returns before its line feed, however many: a value keeping all
+// but one would lose one more at each save and load.
+void ReadSceneLine(File& stream, std::string& line) {
+    stream.ReadLineString(line);
+    while (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
 }
 
 } // namespace
@@ -292,7 +301,7 @@ bool SceneTextReader::ReadObject(std::string& idText, std::string* className) {
 
 void SceneTextReader::ReadValue(std::string& value) {
     File& stream = *stream_;
-    stream.ReadLineString(value);
+    ReadSceneLine(stream, value);
     if (value.empty() || value[0] != '"') {
         return;
     }
@@ -305,7 +314,7 @@ void SceneTextReader::ReadValue(std::string& value) {
             return;
         }
         std::string line;
-        stream.ReadLineString(line);
+        ReadSceneLine(stream, line);
         if (stream.Tell() == before) {
             ReportEndOfFile();
             return;

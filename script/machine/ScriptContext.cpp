@@ -2,6 +2,7 @@
 
 #include "core/debug/Log.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
 #include "core/object/Property.h"
@@ -110,6 +111,7 @@ ScriptContext* GetCurrentScriptContext() {
 
 void SetCurrentScriptContext(ScriptContext* context) {
     currentContext = context;
+    SetScriptRunning(context != nullptr);
 }
 
 ScriptContext::ScriptContext(Script* owner, uint32_t stackSize)
@@ -572,6 +574,10 @@ int ScriptContext::CommandSetProperty(uint32_t count) {
     if (!property || !entity->CastTo(property->GetOwner())) {
         return RuntimeError("Entity is %s, does not have property id %d",
                             entity->GetClass()->GetName(), id);
+    }
+    // Refused, the property keeps its value and the script goes on.
+    if (!property->ScriptMayWrite(*entity, value.words)) {
+        return StepContinue;
     }
     const uint64_t serial = entity->GetSerial();
     const bool isParent = std::strcmp(property->GetName(), "parent") == 0;

@@ -38,6 +38,7 @@ const Registration registrations[] = {
     {COLLISION_CAPSULE, COLLISION_CYLINDER, CollideCapsuleCylinder},
     {COLLISION_CAPSULE, COLLISION_BOX, CollideCapsuleSolid},
     {COLLISION_CAPSULE, COLLISION_MESH, CollideCapsuleSolid},
+    {COLLISION_SPHERE, COLLISION_MESH, CollideSphereSolid},
     {COLLISION_TERRAIN, COLLISION_POINT, CollideTerrainPoint},
 };
 
@@ -52,7 +53,7 @@ TEST_F(CollisionTest, EveryOrderedPairOfShapeTypesHasTheEntryItsRegistrationGave
             ++filled;
         }
     }
-    EXPECT_EQ(filled, 36);
+    EXPECT_EQ(filled, 38);
     for (int32_t a = 0; a < 11; ++a) {
         for (int32_t b = 0; b < 11; ++b) {
             const ColliderEntry entry = GetColliderEntry(a, b);

@@ -3,8 +3,7 @@
 #include "collision/CollisionCapsule.h"
 #include "collision/CollisionSpaceHash.h"
 #include "collision/ConvexRoute.h"
-#include "tests/collision/CollisionTestSupport.h"
-#include "tests/resources/MeshTestSupport.h"
+#include "tests/collision/CollisionMeshTestSupport.h"
 
 #include <array>
 #include <cmath>
@@ -12,76 +11,7 @@
 namespace quarn {
 namespace {
 
-// Collision meshes built point by point.
-class CollisionMeshes : public test::MeshTest, protected test::SeededPlacements {
-protected:
-    void SetUp() override {
-        MeshTest::SetUp();
-        RegisterSceneClasses();
-        RenderObject::RegisterClass();
-        RegisterCollisionClasses();
-    }
-    // Triangles given counter-clockwise seen from outside; the mesh gets them clockwise, as
-    // its outward faces wind.
-    CollisionMesh* Built(const std::string& name, const std::vector<Float3>& points,
-                           std::vector<int> indices, Float3 at = Float3(),
-                           Quaternion turn = Quaternion()) {
-        for (size_t i = 0; i + 2 < indices.size(); i += 3) {
-            std::swap(indices[i + 1], indices[i + 2]);
-        }
-        Mesh* mesh = GetMesh(name.c_str(), "_collision");
-        test::Build(*mesh, points, indices);
-        auto* volume = tree_.Make<CollisionMesh>("mesh");
-        volume->SetPosition(at);
-        volume->SetOrientation(turn);
-        volume->SetMesh(name.c_str());
-        mesh->Release();
-        return volume;
-    }
-    static std::vector<Float3> CubePoints(float half) {
-        std::vector<Float3> points;
-        for (int i = 0; i < 8; ++i) {
-            points.emplace_back(i & 1 ? half : -half, i & 2 ? half : -half, i & 4 ? half : -half);
-        }
-        return points;
-    }
-    static std::vector<int> CubeIndices() {
-        return {0, 2, 1, 1, 2, 3, 4, 5, 6, 5, 7, 6, 0, 1, 4, 1, 5, 4,
-                2, 6, 3, 3, 6, 7, 0, 4, 2, 2, 4, 6, 1, 3, 5, 3, 7, 5};
-    }
-    CollisionMesh* Cube(const std::string& name, float half, Float3 at = Float3(),
-                        Quaternion turn = Quaternion()) {
-        return Built(name, CubePoints(half), CubeIndices(), at, turn);
-    }
-    // A closed prism about Y of `sides` sides, its corners at `radius`.
-    CollisionMesh* Prism(const std::string& name, int sides, float radius, float low, float high) {
-        std::vector<Float3> points;
-        for (int i = 0; i < sides; ++i) {
-            const float angle = 6.2831853f * static_cast<float>(i) / static_cast<float>(sides);
-            points.emplace_back(radius * std::cos(angle), low, radius * std::sin(angle));
-            points.emplace_back(radius * std::cos(angle), high, radius * std::sin(angle));
-        }
-        std::vector<int> indices;
-        for (int i = 0; i < sides; ++i) {
-            const int j = (i + 1) % sides;
-            indices.insert(indices.end(), {2 * i, 2 * i + 1, 2 * j, 2 * j, 2 * i + 1, 2 * j + 1});
-            if (i > 0 && i < sides - 1) {
-                indices.insert(indices.end(), {0, 2 * i, 2 * j, 1, 2 * j + 1, 2 * i + 1});
-            }
-        }
-        return Built(name, points, indices);
-    }
-    CollisionCapsule* Capsule(Float3 at, float radius, float length, Quaternion turn) {
-        auto* capsule = tree_.Make<CollisionCapsule>("capsule");
-        capsule->SetPosition(at);
-        capsule->SetOrientation(turn);
-        capsule->SetCapsuleRadius(radius);
-        capsule->SetLength(length);
-        return capsule;
-    }
-
-    test::TestTree tree_;
-};
+using CollisionMeshes = test::CollisionMeshTest;
 
 TEST_F(CollisionMeshes, MassPropertiesOfClosedAndOpenSurfaces) {
     CollisionMesh* cube = Cube("cube.obj", 1);
@@ -232,11 +162,8 @@ TEST_F(CollisionMeshes, SeededCapsulePlacementsGiveContactsInsideBothShapes) {
         "capsule-mesh",
         [this] { return Capsule(Float3(), Uniform(0.1f, 0.8f), Uniform(0.0f, 2.0f), Turn()); },
         [&] {
-            auto* mesh = tree_.Make<CollisionMesh>("mesh");
-            mesh->SetPosition(Point(1.5f));
-            mesh->SetOrientation(Turn());
-            mesh->SetMesh(shapes[next++ % shapes.size()]->GetMeshName());
-            return mesh;
+            const Float3 at = Point(1.5f);
+            return Holding(*shapes[next++ % shapes.size()], at, Turn());
         },
         [this](CollisionVolume& a, CollisionVolume& b) {
             std::vector<Float3> axes = RandomDirections(3000);
@@ -255,6 +182,37 @@ TEST_F(CollisionMeshes, SeededCapsulePlacementsGiveContactsInsideBothShapes) {
     EXPECT_EQ(CollidePair(*shapes[0], *capsule, 2, contacts), 2);
     shapes[0]->SetSubmeshFlags(0);
     EXPECT_EQ(CollidePair(*shapes[0], *capsule, 2, contacts), 0);
+}
+
+TEST_F(CollisionMeshes, ASphereMeetsAMeshAtItsNearestPoint) {
+    // Over a face, beyond an edge and beyond a corner of a cube: one contact on the cube where
+    // it comes nearest the centre, leading from the centre to it, the radius less the distance
+    // deep. The corner's ball is as deep along an axis as the truth, so only the way tells.
+    struct Case {
+        Float3 centre;
+        Float3 nearest;
+    };
+    const Case cases[] = {
+        {{0.3f, 1.25f, -0.2f}, {0.3f, 1, -0.2f}},
+        {{1.3f, 1.1f, 0.2f}, {1, 1, 0.2f}},
+        {{1.15f, 1.1f, 1.2f}, {1, 1, 1}},
+    };
+    CollisionMesh* cube = Cube("cube.obj", 1);
+    for (const Case& c : cases) {
+        CollisionSphere* ball = Sphere(c.centre, 0.4f);
+        const float distance = (c.nearest - c.centre).Length();
+        for (const bool swapped : {false, true}) {
+            std::array<CollisionContact, 4> contacts;
+            ASSERT_EQ(swapped ? CollidePair(*cube, *ball, 4, contacts)
+                              : CollidePair(*ball, *cube, 4, contacts),
+                      1);
+            const float sign = swapped ? -1.0f : 1.0f;
+            test::ExpectNear(test::WorldPosition(contacts[0]), c.nearest, 1e-4f);
+            test::ExpectNear(contacts[0].normal * sign, (c.nearest - c.centre) / distance, 1e-4f);
+            EXPECT_NEAR(contacts[0].depth, 0.4f - distance, 1e-4f);
+        }
+        ball->Delete();
+    }
 }
 
 TEST_F(CollisionMeshes, LargeFacesFaceToFaceStayWithinTheArray) {

@@ -36,14 +36,16 @@ inline Float3 WorldPosition(const CollisionContact& contact) {
     return contact.position * -1.0f;
 }
 
-class CollisionTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        RegisterSceneClasses();
-        RenderObject::RegisterClass();
-        RegisterCollisionClasses();
-    }
+// The classes a collision test needs, registered in their start-up order.
+inline void RegisterCollisionTestClasses() {
+    RegisterSceneClasses();
+    RenderObject::RegisterClass();
+    RegisterCollisionClasses();
+}
 
+// Shapes made through a TestTree, deleted with it.
+class CollisionShapes {
+protected:
     template <class T>
     T* Make(Float3 position, Quaternion orientation = Quaternion()) {
         T* node = tree_.Make<T>("shape");
@@ -87,6 +89,11 @@ protected:
     }
 
     TestTree tree_;
+};
+
+class CollisionTest : public ::testing::Test, protected CollisionShapes {
+protected:
+    void SetUp() override { RegisterCollisionTestClasses(); }
 };
 
 // Random placements from a fixed seed, so a failing round can be found again, and the checks

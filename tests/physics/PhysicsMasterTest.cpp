@@ -43,6 +43,11 @@ TEST_F(PhysicsMasterState, HeldValuesReadBackAsTheirSetters) {
     EXPECT_FLOAT_EQ(world_->GetIdleThreshold(), 0.001f);
     world_->SetIdleThreshold(0.004f);
     EXPECT_FLOAT_EQ(world_->GetIdleThresholdSquared(), 0.004f * 0.004f);
+    // Read back as set, also where the square overflows or drops the sign.
+    for (const float threshold : {1e20f, -0.5f}) {
+        world_->SetIdleThreshold(threshold);
+        EXPECT_EQ(world_->GetIdleThreshold(), threshold);
+    }
     struct Case {
         float timestep;
         Float3 force;

@@ -1,6 +1,7 @@
 #include "collision/CollisionBox.h"
 #include "collision/CollisionCapsule.h"
 #include "collision/CollisionCylinder.h"
+#include "collision/CollisionMesh.h"
 #include "collision/CollisionSpaceHash.h"
 #include "collision/CollisionSpaceSweepnPrune.h"
 #include "core/filesystem/MemoryFileSystem.h"
@@ -11,6 +12,7 @@
 #include "physics/IslandStepIterative.h"
 #include "physics/RigidStruct.h"
 #include "tests/physics/PhysicsTestSupport.h"
+#include "tests/resources/MeshTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/TestClass.h"
 
@@ -835,6 +837,53 @@ TEST_F(PhysicsWorld, ACapsuleDroppedAcrossABlocksEdgeTouchesItOnlyOnItsSurface) 
         body->Delete();
         block->Delete();
     }
+}
+
+// Collision meshes need the render device the mesh tests make.
+class PhysicsWorldMeshes : public PhysicsWorld {
+protected:
+    void SetUp() override {
+        PhysicsWorld::SetUp();
+        ASSERT_TRUE(device_.Create(0, nullptr, 16, 16)) << device_.GetErrorText();
+        Mesh::RegisterClass();
+        CollisionMesh::RegisterClass();
+    }
+
+    GpuRenderDevice device_{&SoftwareDevice::Create};
+};
+
+TEST_F(PhysicsWorldMeshes, ABallByAMeshBlocksEdgeRestsOnItsTopOrRollsOff) {
+    Floor();
+    Mesh* cube = GetMesh("block.obj", "_collision");
+    test::BuildCube(*cube); // the unit cube from the origin
+    struct Case {
+        const char* name;
+        float x;     // of the ball's centre; the top's edge is at x = 1
+        float lying; // the ball's height at the end: on the top or on the floor
+    };
+    for (const Case& k : {Case{"its centre over the top", 0.9f, 1.2f},
+                          Case{"its centre past the edge", 1.1f, 0.2f}}) {
+        auto* block = tree_.Make<CollisionMesh>("block");
+        block->SetMesh("block.obj");
+        Joined(block, CollSolid | CollStatic);
+        RigidBody* body = Body(Float3(k.x, 1.25f, 0.5f));
+        CollisionSphere* ball = Joined(Sphere(body, Float3(), 0.2f));
+        float beyond = 0.0f;
+        for (int step = 0; step < 400; ++step) {
+            Run(1);
+            std::array<CollisionContact, 4> contacts;
+            const int count = CollidePair(*block, *ball, 4, contacts);
+            for (int i = 0; i < count; ++i) {
+                const Float3 p = contacts[static_cast<size_t>(i)].position * -1.0f;
+                beyond = std::max(beyond, -block->GetPointDepth(p, nullptr));
+            }
+        }
+        EXPECT_LT(beyond, 1e-3f) << k.name;
+        EXPECT_NEAR(body->GetWorldPosition().y, k.lying, 0.01f) << k.name;
+        body->Delete();
+        block->Delete();
+    }
+    cube->Release();
 }
 
 TEST(PhysicsRegistration, TheFlagsDecideWhatIsRegistered) {

@@ -1,3 +1,4 @@
+#include "core/scene/EngineState.h"
 #include "tests/physics/PhysicsTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/MathExpectations.h"
@@ -73,6 +74,37 @@ TEST_F(RigidBodyMass, WritingMassResetsTheCubeAndAutoInertiaRecomputesAtOnce) {
     const float sphere = 0.4f * 4.1887902f;
     const float expected[3][3] = {{sphere, 0.0f, 0.0f}, {0.0f, sphere, 0.0f}, {0.0f, 0.0f, sphere}};
     ExpectTensor(body->GetInertia(), expected, 1e-4f);
+}
+
+// A scene's values and children come in the order of its file: a body with volumes ends with
+// their mass, one without keeps the mass the file gives, also when the file turns autoinertia
+// off or a child that is no volume comes after it.
+TEST_F(RigidBodyMass, ALoadedBodyHasTheMassOfItsVolumesOrElseTheFilesWhateverTheOrder) {
+    const float sphere = 4.1887902f;
+    const struct {
+        const char* order; // v: a volume, c: a child that is none, m: the mass, f: the flags
+        float mass;
+    } cases[] = {
+        {"mf", 3.0f}, {"mc", 3.0f}, {"cm", 3.0f}, {"mfv", sphere}, {"vmf", sphere}, {"vm", sphere},
+    };
+    for (const auto& c : cases) {
+        auto* body = Body(Float3());
+        {
+            EngineStateScope loading(EngineLoading);
+            for (const char* step = c.order; *step; ++step) {
+                if (*step == 'v') {
+                    Sphere(body, Float3(), 1.0f);
+                } else if (*step == 'c') {
+                    tree_.Make<Node>("child", body);
+                } else if (*step == 'm') {
+                    body->SetMass(3.0f);
+                } else {
+                    body->SetBodyFlags(body->GetBodyFlags() & ~BodyAutoInertia);
+                }
+            }
+        }
+        EXPECT_NEAR(body->GetMass(), c.mass, 1e-4f) << c.order;
+    }
 }
 
 TEST_F(RigidBodyMass, AnOffCentreOrScaledBodyIsLoggedOnce) {

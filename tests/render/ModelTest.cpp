@@ -1,6 +1,7 @@
 #include "render/Model.h"
 
 #include "core/filesystem/DiskFileSystem.h"
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/math/Color.h"
 #include "core/object/MethodInfo.h"
 #include "core/object/Signals.h"
@@ -17,6 +18,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
@@ -389,6 +391,28 @@ TEST_F(ModelTest, TheLightmapMethodsMakeResetAndSaveTheColoursAndTheGizmoQueuesN
     test::ExpectNear(recorder.lines[0].from, {-4, -4, 10});
     test::ExpectNear(recorder.lines[0].to, {-4, -4, 9});
     EXPECT_EQ(recorder.lines[0].color, Red);
+}
+
+// Called by a script, the save writes only where the maps folder stays inside the game: a link
+// there may lead out.
+TEST_F(ModelTest, AScriptSavesVertexColoursOnlyInsideTheGame) {
+    namespace fs = std::filesystem;
+    test::TempFolder outside;
+    test::CapturingLogSink log;
+    Model* model = LoadModel("\tmesh = \"square.mesh\"\n");
+    model->CreateVertexColors();
+    for (bool linked : {false, true}) {
+        fs::remove_all(temp_.Join("pelgrath"));
+        if (linked) {
+            fs::create_directory_symlink(outside.Path(), temp_.Join("pelgrath"));
+        }
+        SetScriptRunning(true);
+        model->GetClass()->GetOwnMethods()[3]->Call(model, nullptr);
+        SetScriptRunning(false);
+        EXPECT_EQ(fs::exists(temp_.Join("pelgrath/maps/scene/4.dat")), !linked);
+        EXPECT_EQ(log.Contains("Model.SaveVertexColors refused \"pelgrath/maps/scene/4.dat\""),
+                  linked);
+    }
 }
 
 TEST_F(ModelTest, OldFilesTakeTheBrightnessFromTheLightBiasAndKeepCastingShadows) {

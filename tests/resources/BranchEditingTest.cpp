@@ -1,3 +1,4 @@
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/object/Signals.h"
 #include "core/scene/NodeMenu.h"
@@ -5,6 +6,7 @@
 #include "tests/resources/BranchTestSupport.h"
 
 #include <filesystem>
+#include <fstream>
 
 namespace quarn {
 namespace {
@@ -157,6 +159,46 @@ TEST_F(BranchEditingTest, SavingUnderANewNameAsksForItInTheBranchFolder) {
             EXPECT_STREQ(GetUserSettings().GetString("folder_branch"), "rooms/");
         }
         branch->Delete();
+    }
+}
+
+// Called by a script, a save writes the branch file only inside the game or user://, wherever
+// the scene put it; the editor's save reaches every file.
+TEST_F(BranchEditingTest, AScriptSavesABranchOnlyInsideTheGame) {
+    test::TempFolder user;
+    test::TempFolder outside;
+    files_.SetUserFolder((user.Path() + "/").c_str());
+    const std::string away = std::filesystem::path(outside.Path()).filename().string();
+    const struct {
+        std::string path;
+        std::string file;
+        bool allowed;
+    } places[] = {
+        {"door.branch", folder_.Join("door.branch"), true},
+        {"../" + away + "/door.branch", outside.Join("door.branch"), false},
+        {outside.Join("door.branch"), outside.Join("door.branch"), false},
+        {"user://door.branch", user.Join("door.branch"), true},
+    };
+    const auto save = [](Branch& branch) {
+        branch.GetClass()->GetOwnMethods()[2]->Call(&branch, nullptr);
+    };
+    const auto signal = [](Branch& branch) { CallEntityMethod(&branch, "quarn_save", nullptr); };
+    for (const auto& place : places) {
+        for (void (*call)(Branch&) : {+save, +signal}) {
+            std::ofstream(place.file) << test::DoorBranch;
+            Branch* branch = Instance(place.path.c_str());
+            std::filesystem::remove(place.file);
+            log_.Clear();
+            SetScriptRunning(true);
+            call(*branch);
+            SetScriptRunning(false);
+            EXPECT_EQ(std::filesystem::exists(place.file), place.allowed) << place.path;
+            // Named as the resource keeps it, in lower case.
+            EXPECT_EQ(log_.Contains("Branch.Save refused \""), !place.allowed) << place.path;
+            call(*branch);
+            EXPECT_TRUE(std::filesystem::exists(place.file)) << place.path;
+            branch->Delete();
+        }
     }
 }
 

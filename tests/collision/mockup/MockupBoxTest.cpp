@@ -4,6 +4,7 @@
 #include "collision/mockup/MockupCylinder.h"
 #include "core/debug/Log.h"
 #include "core/filesystem/DiskFileSystem.h"
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/object/MethodInfo.h"
 #include "core/object/Signals.h"
 #include "core/scene/SelectionSet.h"
@@ -350,6 +351,33 @@ TEST_F(MockupBoxTest, SavedLightmapsComeBackThroughApplymap) {
     missing->SetMapFlags(MockupApplyMap);
     EXPECT_EQ(missing->GetLightMap(), nullptr);
     EXPECT_EQ(missing->GetMapFlags(), static_cast<uint32_t>(MockupApplyMap));
+}
+
+// Called by a script, by either name, the save writes only where the maps folder stays inside
+// the game: a link there may lead out.
+TEST_F(MockupBoxTest, AScriptSavesALightmapOnlyInsideTheGame) {
+    namespace fs = std::filesystem;
+    test::TempFolder outside;
+    test::CapturingLogSink log;
+    MockupBox* box = Box(Float3(0, 0, 10), Float3(1, 1, 1), nullptr);
+    box->CreateLightMap();
+    const std::string file = "pelgrath/maps/scene/" + std::to_string(box->GetId()) + ".bmp";
+    const MethodInfo* const saves[] = {box->GetClass()->GetOwnMethods()[3].get(),
+                                       box->FindMethod("SaveLightMap")};
+    for (bool linked : {false, true}) {
+        for (const MethodInfo* save : saves) {
+            fs::remove_all(temp_.Join("pelgrath"));
+            if (linked) {
+                fs::create_directory_symlink(outside.Path(), temp_.Join("pelgrath"));
+            }
+            log.Clear();
+            SetScriptRunning(true);
+            save->CallSignal(box, nullptr);
+            SetScriptRunning(false);
+            EXPECT_EQ(fs::exists(temp_.Join(file)), !linked);
+            EXPECT_EQ(log.Contains("MockupBox.SaveLightMap refused \"" + file + "\""), linked);
+        }
+    }
 }
 
 TEST_F(MockupBoxTest, TheLightmapSignalsReachEveryBoxAndFixedNamesFindTheMethods) {

@@ -1,5 +1,6 @@
 #include "core/scene/Pivot.h"
 
+#include "core/scene/EngineState.h"
 #include "tests/support/FakeCamera.h"
 #include "tests/support/MathExpectations.h"
 #include "tests/support/RecordingValidityHook.h"
@@ -69,6 +70,33 @@ TEST_F(PivotTest, NormalWorldFollowsTheParentAndAbsoluteIgnoresIt) {
     parent->SetPosition({0.0f, 5.0f, 0.0f});
     ExpectNear(child->GetWorldPosition(), {0.0f, 6.0f, 0.0f});
     ExpectNear(absolute->GetWorldPosition(), {1.0f, 2.0f, 3.0f});
+}
+
+// Made absolute by an edit, a pivot stays where it is in the world; by a load, it takes the
+// position the file gives, whether the file lists the flags or the position first.
+TEST_F(PivotTest, TurningAbsoluteKeepsTheWorldPlaceInAnEditAndTheFilesPositionInALoad) {
+    const struct {
+        int32_t state;
+        bool positionFirst;
+        Float3 world;
+    } cases[] = {
+        {EngineRunning, true, {1.0f, 2.5f, 0.0f}},
+        {EngineLoading, true, {1.0f, 2.0f, 0.0f}},
+        {EngineLoading, false, {1.0f, 2.0f, 0.0f}},
+    };
+    for (const auto& c : cases) {
+        Pivot* parent = Make("parent", nullptr, {0.0f, 0.5f, 0.0f});
+        Pivot* child = Make("child", parent);
+        EngineStateScope state(c.state);
+        if (c.positionFirst) {
+            child->SetPosition({1.0f, 2.0f, 0.0f});
+        }
+        child->SetPivotFlags(PivotAbsolute);
+        if (!c.positionFirst) {
+            child->SetPosition({1.0f, 2.0f, 0.0f});
+        }
+        ExpectNear(child->GetWorldPosition(), c.world);
+    }
 }
 
 TEST_F(PivotTest, ANodeThatOnlyCarriesThePivotBitIsNoPivotAndPassesNoTransform) {
@@ -225,16 +253,22 @@ TEST_F(PivotTest, ScaleBelowZeroIsIgnoredAndTwoAndAHalfDKeepsOnlyTheTurnAboutZ) 
     // A half turn about X has nothing about Z: the identity, not a zero quaternion.
     pivot->SetOrientation(Turn(Pi, AxisX));
     ExpectSameRotation(pivot->GetOrientation(), Quaternion());
-    // A NaN, an infinity or parts too large to normalise are no rotation: the pivot keeps its
-    // own, so that a load and a save of the value agree.
+    // A NaN, an infinity or parts too large or too small to normalise are no rotation: the
+    // pivot keeps its own, so that a load and a save of the value agree.
     pivot->SetOrientation(Turn(0.5f, AxisZ));
     const Quaternion kept = pivot->GetOrientation();
     for (const Quaternion& bad :
          {Quaternion(0.0f, 0.0f, 0.0f, std::nanf("")), Quaternion(0.0f, 0.0f, 0.0f, INFINITY),
-          Quaternion(0.0f, 0.0f, 1e27f, 0.9f)}) {
+          Quaternion(0.0f, 0.0f, 1e27f, 0.9f), Quaternion(0.0f, 0.0f, 3e-42f, 1e-39f),
+          Quaternion(0.0f, 0.0f, 0.0f, 4.4e-22f)}) {
         pivot->SetOrientation(bad);
         ExpectSameRotation(pivot->GetOrientation(), kept);
     }
+    // Made 2½d after a turn in 3D, it keeps the turn about Z, as a load sets flags first.
+    Pivot* turned = Make("turned");
+    turned->SetOrientation(Quaternion::FromEuler({0.4f, 0.5f, 0.6f}));
+    turned->SetPivotFlags(Pivot2D);
+    ExpectSameRotation(turned->GetOrientation(), q);
 }
 
 TEST_F(PivotTest, SetWorldAxisPointsTheAxisAlongTheDirection) {
@@ -286,6 +320,24 @@ TEST_F(PivotTest, CenterOnChildrenMovesThePivotAndEveryChildKeepsItsWorldPlace) 
 
 std::vector<std::string> poseEvents;
 bool deleteOnMove = false;
+
+// A negative zero is a value of its own, whichever setter gives it: a save writes it and the
+// next load of that save must give it again.
+TEST_F(PivotTest, ANegativeZeroReplacesAZero) {
+    const Float3 position(0.0f, 0.0f, -0.0f);
+    const Quaternion orientation(-0.0f, 0.0f, 0.0f, 1.0f);
+    for (const bool pose : {false, true}) {
+        Pivot* pivot = Make("pivot");
+        if (pose) {
+            pivot->SetPose(position, orientation);
+        } else {
+            pivot->SetPosition(position);
+            pivot->SetOrientation(orientation);
+        }
+        EXPECT_TRUE(std::signbit(pivot->GetPosition().z)) << pose;
+        EXPECT_TRUE(std::signbit(pivot->GetOrientation().x)) << pose;
+    }
+}
 
 TEST_F(PivotTest, SetPoseLeavesWhatBothSettersLeaveAndTellsTheSameListeners) {
     // Each property's listener is given a pivot named after it.

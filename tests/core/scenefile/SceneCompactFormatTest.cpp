@@ -1,5 +1,6 @@
 #include "core/scenefile/SceneCompactFormat.h"
 
+#include "core/scenefile/SceneReferences.h"
 #include "core/string/NumberText.h"
 #include "tests/core/scenefile/SceneTestSupport.h"
 
@@ -173,6 +174,58 @@ TEST_F(SceneCompact, OnlyReferencesTheTextFormWouldKeepAreReportedLost) {
     Written written = Write({sceneNode});
     EXPECT_FALSE(written.finished);
     EXPECT_NE(written.error.find("target"), std::string::npos);
+}
+
+// A stored reference without a local id names no node, whatever port it carries: not one of a
+// branch the file includes, nor an object the first pass found without a usable id.
+TEST_F(SceneCompact, AReferenceWithoutALocalIdReadsAsNone) {
+    SlItem* object = Make<SlItem>();
+    object->target.value = 2u << 28;
+    for (bool branches : {false, true}) {
+        SceneHeader header = test::BlockHeader();
+        header.includeBranches = branches;
+        const Written written = test::WriteBlocks<SceneCompactWriter>({object}, 0, header);
+        ASSERT_TRUE(written.finished) << written.error;
+        BufferFile file(written.bytes.data(), static_cast<uint32_t>(written.bytes.size()));
+        SceneCompactReader reader;
+        reader.Begin(file, "test.scn", nullptr);
+        ASSERT_TRUE(reader.ReadHeader(header));
+        reader.MapId(0, 7); // as the loader does for an object whose id it could not use
+        ASSERT_TRUE(reader.NextObject());
+        std::string id;
+        std::string key;
+        ASSERT_TRUE(reader.ReadObject(id, nullptr));
+        SlItem* read = Make<SlItem>();
+        while (reader.ReadProperty(*read, key, id)) {
+        }
+        EXPECT_EQ(read->target.value, 0u) << branches;
+    }
+}
+
+// A reference into a branch the file includes keeps its id when that node is there; one naming
+// no node waits for the end of the load, as the text form's do, and is dropped when none comes.
+TEST_F(SceneCompact, AReferenceIntoAnIncludedBranchWaitsForItsNode) {
+    SlItem* branch = Make<SlItem>();
+    const uint32_t system = static_cast<uint32_t>(TheIdMap().AllocateScene(branch));
+    SlItem* inner = Make<SlItem>();
+    inner->ChangeId(system << 16 | 3);
+    SlItem* object = Make<SlItem>();
+    object->target.value = 2u << 28 | system << 16 | 3;
+    SceneHeader header = test::BlockHeader();
+    header.includeBranches = true;
+    const Written written =
+        test::WriteBlocks<SceneCompactWriter>({object}, SceneIncludeBranches, header);
+    ASSERT_TRUE(written.finished) << written.error;
+    for (bool there : {true, false}) {
+        if (!there) {
+            inner->Delete();
+        }
+        TheSceneLoadState().pending.clear();
+        SlItem* read = Make<SlItem>();
+        ASSERT_TRUE(Read(written.bytes, {read}));
+        EXPECT_EQ(read->target.value, there ? object->target.value : 0u);
+        EXPECT_EQ(GetPendingReferenceCount(), there ? 0 : 1);
+    }
 }
 
 // Broken input ------------------------------------------------------------------------------------

@@ -181,6 +181,9 @@ TEST_F(SceneText, OneByteAfterTheEqualsSignIsDroppedAndQuotedValuesSpanLines) {
     EXPECT_EQ(ReadValueOf("obj1 {\n\tcount =12\n}\n", "count"), "2");
     EXPECT_EQ(ReadValueOf("obj1 {\n\tcount = 12\n}\n", "count"), "12");
     EXPECT_EQ(ReadValueOf("obj1 {\n\tcount =  12\r\n}\n", "count"), " 12");
+    // Every carriage return before a line feed goes, also inside a quoted value.
+    EXPECT_EQ(ReadValueOf("obj1 {\n\tcount = 12\r\r\n}\n", "count"), "12");
+    EXPECT_EQ(ReadValueOf("obj1 {\n\tlabel = \"a\r\r\nb\r\"\r\r\n}\n", "label"), "a\nb\r");
 
     // Until a line ends with a quote.
     SlItem* object = Make<SlItem>();

@@ -1,10 +1,14 @@
+#include "core/object/PropertyText.h"
 #include "core/scene/EngineState.h"
 #include "core/string/TextArena.h"
 #include "script/machine/ScriptDebugHooks.h"
 #include "script/machine/ScriptOperators.h"
 #include "tests/script/machine/ScriptRunSupport.h"
+#include "tests/support/CapturingLogSink.h"
+#include "tests/support/TempFolder.h"
 
 #include <cstring>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -20,6 +24,26 @@ uint32_t F(float value) {
 }
 
 class ScriptMachineTest : public ScriptRunTest {};
+
+// Names a file, as texture and data properties do, and saves to it.
+class ScriptFileThing : public test::TestClass<ScriptFileThing, Node> {
+public:
+    static constexpr const char* Name = "ScriptTestFileThing";
+    static void Declare(ClassInfo& info) {
+        info.AddProperty<PropertyResource, &ScriptFileThing::GetFile, &ScriptFileThing::SetFile>(
+            "file:data:dat");
+        info.AddMethod("save", "():bool", BindMethod<&ScriptFileThing::Save>(), MethodScript)
+            ->SetWrittenFiles("Save", [](const Entity& thing) {
+                return std::vector<std::string>{static_cast<const ScriptFileThing&>(thing).file};
+            });
+    }
+    const char* GetFile() const { return file.c_str(); }
+    void SetFile(const char* value) { file = value; }
+    bool Save() { return ++saves > 0; }
+
+    std::string file;
+    int saves = 0;
+};
 
 // Stands in for the desktop's program.
 std::vector<std::string> openedPaths;
@@ -143,6 +167,54 @@ TEST_F(ScriptMachineTest, PropertiesAndMethodsAreReachedByTheirIndex) {
     // The setter knows a script writes; afterwards the engine is back to what it was doing.
     EXPECT_EQ(thing->stateDuringWrite, EngineScriptWritesProperty);
     EXPECT_EQ(EngineState, EngineRunning);
+}
+
+// A script gives a file name only inside its game or user://, and a method it calls writes only
+// there, wherever the scene pointed it; a refusal leaves the old value or the failure value and
+// the script goes on.
+TEST_F(ScriptMachineTest, AScriptNamesAndWritesFilesOnlyInsideItsGame) {
+    test::TempFolder user;
+    test::TempFolder outside;
+    files_.SetUserFolder((user.Path() + "/").c_str());
+    test::CapturingLogSink log;
+    auto* thing = Make<ScriptFileThing>();
+    const struct {
+        std::string path;
+        bool allowed;
+    } places[] = {
+        {"data/a.dat", true},
+        {"../" + std::filesystem::path(outside.Path()).filename().string() + "/a.dat", false},
+        {outside.Join("a.dat"), false},
+        {"user://a.dat", true},
+    };
+    const std::string set =
+        Fill("stack 16\npush $0\npush prop:ScriptTestFileThing.file\n", {thing->GetId()}) +
+        "text \"$\"\nsetprop 1\nend\n";
+    const std::string save = Fill(
+        "stack 16\npush $0\nmethod method:ScriptTestFileThing.save 0\nend\n", {thing->GetId()});
+    for (const auto& place : places) {
+        const std::string n = std::to_string(&place - places);
+        std::string source = set;
+        Replace(source, "$", place.path);
+        thing->file = "old.dat";
+        log.Clear();
+        EXPECT_TRUE(Call(MakeScript(source, "name" + n))) << LastError();
+        EXPECT_EQ(thing->file, place.allowed ? place.path : "old.dat") << place.path;
+
+        thing->file = place.path; // as the scene gave it
+        thing->saves = 0;
+        Script* saving = MakeScript(save, "save" + n);
+        EXPECT_TRUE(Call(saving)) << LastError();
+        EXPECT_EQ(thing->saves, place.allowed ? 1 : 0) << place.path;
+        EXPECT_EQ(StackOf(saving), std::vector<uint32_t>{place.allowed ? 1u : 0u}) << place.path;
+        ASSERT_EQ(log.Lines().size(), place.allowed ? 0u : 2u) << place.path;
+        if (!place.allowed) {
+            EXPECT_EQ(log.Lines()[0].text.rfind(
+                          "ScriptTestFileThing.file refused \"" + place.path + "\"", 0),
+                      0u);
+            EXPECT_EQ(log.Lines()[1].text.rfind("ScriptTestFileThing.Save refused", 0), 0u);
+        }
+    }
 }
 
 TEST_F(ScriptMachineTest, RuntimeErrorsEndInTheErrorStateWithTheirText) {
