@@ -405,15 +405,21 @@ void TestFunctionPatch(int32_t offset, int32_t word) {
     }
 }
 
-int PatchFunction() {
-    static const int index = [] {
+// The engine function's index, registered on first use.
+template <auto Function>
+int TestFunctionIndex(const char* name, const char* signature) {
+    static const int index = [&] {
         const int registered = GetRegisteredFunctionCount();
-        auto patch = std::make_unique<MethodInfo>("testpatch", "(int,int)");
-        patch->Bind(BindMethod<&TestFunctionPatch>());
-        RegisterFunction(std::move(patch));
+        auto function = std::make_unique<MethodInfo>(name, signature);
+        function->Bind(BindMethod<Function>());
+        RegisterFunction(std::move(function));
         return registered;
     }();
     return index;
+}
+
+int PatchFunction() {
+    return TestFunctionIndex<&TestFunctionPatch>("testpatch", "(int,int)");
 }
 
 // What a callee may do to its caller during a call into another script: 1 writes the constant
@@ -437,14 +443,7 @@ void TestCallerChange(int32_t how) {
 }
 
 int CallerChangeFunction() {
-    static const int index = [] {
-        const int registered = GetRegisteredFunctionCount();
-        auto change = std::make_unique<MethodInfo>("testcallerchange", "(int)");
-        change->Bind(BindMethod<&TestCallerChange>());
-        RegisterFunction(std::move(change));
-        return registered;
-    }();
-    return index;
+    return TestFunctionIndex<&TestCallerChange>("testcallerchange", "(int)");
 }
 
 // A class whose method records a test makes anew.
