@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <imgui.h>
+#include <utility>
 
 namespace quarn {
 
@@ -189,7 +190,8 @@ bool ScriptDebuggerPanel::ToggleBreakpoint(int line) {
 void ScriptDebuggerPanel::ArmBreakpoints() {
     Script* script = GetShownScript();
     ScriptResource* program = script ? script->GetProgram() : nullptr;
-    if (!program || !program->GetCode()) {
+    // Read through the const program: the writable code would have the form made anew.
+    if (!program || !std::as_const(*program).GetCode()) {
         return;
     }
     const ScriptContext* context = script->GetContext();

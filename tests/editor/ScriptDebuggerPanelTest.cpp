@@ -3,6 +3,7 @@
 #include "core/scene/EngineState.h"
 #include "editor/MainFrame.h"
 #include "script/machine/ScriptDebugHooks.h"
+#include "script/machine/ScriptFastCode.h"
 #include "tests/editor/FakeFrameHost.h"
 #include "tests/script/machine/ScriptRunSupport.h"
 
@@ -113,6 +114,23 @@ TEST_F(ScriptDebuggerPanelTest, ResumeStopsAgainAtABreakpointInItsLineAndStepEnd
     panel_->Resume();
     EXPECT_NE(script->GetRunState(), ScriptDebug);
     EXPECT_FALSE(GamePaused);
+}
+
+TEST_F(ScriptDebuggerPanelTest, SteppingWithoutBreakpointsLeavesTheTranslatedFormAlone) {
+    Script* script = ThreeLines();
+    panel_->ShowScript(*script);
+    ASSERT_TRUE(panel_->ToggleBreakpoint(2));
+    Call(script);
+    ASSERT_EQ(script->GetRunState(), ScriptDebug);
+    ASSERT_TRUE(panel_->ToggleBreakpoint(2));
+    ScriptResource& program = *script->GetProgram();
+    const ScriptFastCode* form = program.GetFastCode();
+    const uint64_t made = ScriptFastCode::MadeCount();
+
+    // Reading the code to re-arm nothing must not count as changing it.
+    panel_->StepLine();
+    EXPECT_EQ(program.GetFastCode(), form);
+    EXPECT_EQ(ScriptFastCode::MadeCount(), made);
 }
 
 } // namespace

@@ -405,15 +405,45 @@ void TestFunctionPatch(int32_t offset, int32_t word) {
     }
 }
 
-int PatchFunction() {
-    static const int index = [] {
+// The engine function's index, registered on first use.
+template <auto Function>
+int TestFunctionIndex(const char* name, const char* signature) {
+    static const int index = [&] {
         const int registered = GetRegisteredFunctionCount();
-        auto patch = std::make_unique<MethodInfo>("testpatch", "(int,int)");
-        patch->Bind(BindMethod<&TestFunctionPatch>());
-        RegisterFunction(std::move(patch));
+        auto function = std::make_unique<MethodInfo>(name, signature);
+        function->Bind(BindMethod<Function>());
+        RegisterFunction(std::move(function));
         return registered;
     }();
     return index;
+}
+
+int PatchFunction() {
+    return TestFunctionIndex<&TestFunctionPatch>("testpatch", "(int,int)");
+}
+
+// What a callee may do to its caller during a call into another script: 1 writes the constant
+// the caller pushes after the return, 2 arms a breakpoint at the return, 3 destroys the callee.
+void TestCallerChange(int32_t how) {
+    ScriptContext* context = GetCurrentScriptContext();
+    if (!context || context->Frames().empty() || !context->Frames().back().caller) {
+        return;
+    }
+    const ScriptCallFrame& frame = context->Frames().back();
+    ScriptResource* program = frame.caller->GetProgram();
+    if (how == 1) {
+        program->GetCode()[frame.returnPosition + 1] = 40;
+    } else if (how == 2) {
+        program->Breakpoints().push_back(
+            {frame.returnPosition, program->GetCode()[frame.returnPosition], 2});
+        program->ArmBreakpoints(NoScriptPosition);
+    } else if (how == 3) {
+        context->GetCurrentInstance()->Delete();
+    }
+}
+
+int CallerChangeFunction() {
+    return TestFunctionIndex<&TestCallerChange>("testcallerchange", "(int)");
 }
 
 // A class whose method records a test makes anew.
@@ -581,6 +611,88 @@ constant:
         EXPECT_EQ(StackOf(script), std::vector<uint32_t>{23}) << translated;
         script->Delete();
     }
+    holder->Delete();
+}
+
+// Whatever a callee does to its caller or to itself during a call into another script shows on
+// the return as on the plain path, also where the return lands in code translated before.
+TEST_F(ScriptFastCodeTest, ReturnsFromAnotherScriptSeeWhatTheCalleeChanged) {
+    std::string calleeSource = R"asm(function "change" (int):int at=@change export
+change:
+    push -1
+    loadlocal 1
+    push 0
+    op int ">(int):bool"
+    jumpifnot pure
+    push -1
+    loadlocal 1
+    func $X
+pure:
+    push 5
+    return 1 1
+)asm";
+    Replace(calleeSource, "$X", std::to_string(CallerChangeFunction()));
+    MakeScript(calleeSource, "changer")->Delete();
+    // Twice through the same call site, the second time with the change: the return lands in
+    // code translated on the first.
+    const std::string source = R"asm(stack 24
+include "changer"
+fixup "change" word=@site+1 hash=@site+4
+function "f" (int, int):int at=@f
+f:
+    push -2
+    loadlocal 1
+    push 0
+    call @call
+    push -2
+    loadlocal 1
+    push -1
+    loadlocal 1
+    call @call
+    op int "+(int):int"
+    return 2 1
+call:
+    push -2
+    loadlocal 1
+    push -1
+    loadlocal 1
+site:
+    extcall 0xFFFFFFFF 1 0 0
+    push 3
+    op int "+(int):int"
+    return 2 1
+)asm";
+    Script* holder = MakeScript(source, "changed");
+    ScriptResource& program = *holder->GetProgram();
+    // The code as the first call into the callee left it (with the callee's address linked).
+    Script* linker = Make<Script>();
+    linker->SetScriptFile("changer.script");
+    ASSERT_NE(RunAndDescribe("changed", {linker->GetId(), 0}, false, MaxScriptSteps, "f", true)
+                  .find("stack 16\n"),
+              std::string::npos);
+    const std::vector<uint32_t> code(program.GetCode(), program.GetCode() + program.GetCodeSize());
+
+    const struct {
+        const char* what;
+        uint32_t how;
+    } cases[] = {{"nothing outside", 0},
+                 {"an engine function that leaves both alone", 4},
+                 {"the caller's code written", 1},
+                 {"a breakpoint at the return", 2},
+                 {"the callee destroyed", 3}};
+    for (const auto& c : cases) {
+        std::string described[2];
+        for (bool translated : {false, true}) {
+            std::copy(code.begin(), code.end(), program.GetCode());
+            program.Breakpoints().clear();
+            Script* callee = Make<Script>();
+            callee->SetScriptFile("changer.script");
+            described[translated] = RunAndDescribe("changed", {callee->GetId(), c.how}, translated,
+                                                   MaxScriptSteps, "f", true);
+        }
+        EXPECT_EQ(described[1], described[0]) << c.what;
+    }
+    program.Breakpoints().clear();
     holder->Delete();
 }
 
