@@ -97,6 +97,15 @@ void ForEachRegisteredResource(Visit visit) {
     }
 }
 
+// The loaded resource when it fits; otherwise its raised count is given back.
+Resource* TakeIfFitting(Resource* loaded, ResourceFits fits) {
+    if (loaded && !fits(*loaded)) {
+        loaded->Release();
+        return nullptr;
+    }
+    return loaded;
+}
+
 } // namespace
 
 PathString NormalizeResourcePath(const char* path) {
@@ -173,18 +182,19 @@ void RegisterResourceExtension(const char* extension) {
     ExtensionList().emplace_back(extension ? extension : "");
 }
 
-Resource* AcquireResource(const char* path, const char* options, ResourceMaker maker) {
+Resource* AcquireResource(const char* path, const char* options, ResourceMaker maker,
+                          ResourceFits fits) {
     if (!path || !*path) {
         return nullptr;
     }
     const PathString name = NormalizeResourcePath(path);
-    if (Resource* loaded = FindLoadedResource(name.Text(), options)) {
+    if (Resource* loaded = TakeIfFitting(FindLoadedResource(name.Text(), options), fits)) {
         return loaded;
     }
     const PathString file = ResolveResourceFile(name.Text());
     if (file.Length() > 0) {
         if (std::strcmp(file.Text(), name.Text()) != 0) {
-            if (Resource* loaded = FindLoadedResource(file.Text(), options)) {
+            if (Resource* loaded = TakeIfFitting(FindLoadedResource(file.Text(), options), fits)) {
                 return loaded;
             }
         }

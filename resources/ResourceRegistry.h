@@ -34,18 +34,23 @@ void RegisterResourceExtension(const char* extension);
 
 // Makes a resource of one class for a resolved path, or a placeholder for an empty one.
 using ResourceMaker = Resource* (*)(const char* path, const char* options);
+// Whether a loaded resource is of the class a maker makes.
+using ResourceFits = bool (*)(const Resource& resource);
 
 // Acquisition: the loaded resource with its count raised, else a new one made from the resolved
 // file, else a registered placeholder (state ResourcePlaceholder) that is reported once. Null
-// only for an empty path. Every caller gives its reference back with Resource::Release.
-Resource* AcquireResource(const char* path, const char* options, ResourceMaker maker);
+// only for an empty path. A resource loaded under the name as another class is not handed out:
+// a new one is made and takes the name. Every caller gives its reference back with
+// Resource::Release.
+Resource* AcquireResource(const char* path, const char* options, ResourceMaker maker,
+                          ResourceFits fits);
 
 template <class T>
 T* AcquireResource(const char* path, const char* options) {
-    return static_cast<T*>(
-        AcquireResource(path, options, [](const char* file, const char* opts) -> Resource* {
-            return new T(file, opts);
-        }));
+    return static_cast<T*>(AcquireResource(
+        path, options,
+        [](const char* file, const char* opts) -> Resource* { return new T(file, opts); },
+        [](const Resource& resource) { return dynamic_cast<const T*>(&resource) != nullptr; }));
 }
 
 // Reloads every registered resource whose file time changed, in key order, then sends the

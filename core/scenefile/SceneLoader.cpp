@@ -24,6 +24,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace quarn {
@@ -72,9 +73,10 @@ bool IsPathThroughNode(const IdPath& path) {
     return path.count >= 2 && path.ids[0] != 0 && path.guid.IsZero();
 }
 
-// Writes 0 into each reference of the node that names one of the ids, keeping it pending under
-// that id so that it is reported as missing, as a load of a file naming it would.
-void DropReferences(Node& node, const std::unordered_set<uint32_t>& ids) {
+// Passes each entity reference the node holds (its first word) to `rewrite` and writes back a
+// value it changed.
+template <class Rewrite>
+void RewriteReferences(Node& node, Rewrite rewrite) {
     const uint64_t serial = node.GetSerial();
     // By index, and the custom class asked again each time: a setter may change either list.
     for (int index = 0;; ++index) {
@@ -94,16 +96,28 @@ void DropReferences(Node& node, const std::unordered_set<uint32_t>& ids) {
         }
         uint32_t words[MaxValueWords] = {};
         property->ReadValue(node, words);
-        if (words[0] == 0 || ids.count(words[0] & ~PortMask) == 0) {
+        const uint32_t value = words[0];
+        words[0] = rewrite(*property, value);
+        if (words[0] == value) {
             continue;
         }
-        AddPendingReference(node, *property, words[0], IdPath());
-        words[0] = 0;
         property->WriteValue(node, words);
         if (!IsAlive(serial)) {
             return;
         }
     }
+}
+
+// Writes 0 into each reference of the node that names one of the ids, keeping it pending under
+// that id so that it is reported as missing, as a load of a file naming it would.
+void DropReferences(Node& node, const std::unordered_set<uint32_t>& ids) {
+    RewriteReferences(node, [&](const Property& property, uint32_t value) {
+        if (value == 0 || ids.count(value & ~PortMask) == 0) {
+            return value;
+        }
+        AddPendingReference(node, property, value, IdPath());
+        return 0u;
+    });
 }
 
 std::vector<LoadedSceneFile>& LoadedSceneFiles() {
@@ -129,6 +143,7 @@ Node* SceneLoader::Load(File& stream) {
     topLevelIndex_.clear();
     created_.clear();
     reused_.clear();
+    givenIds_.clear();
     classAsWritten_.clear();
     objectCount_ = 0;
     leftOutForIds_ = 0;
@@ -138,6 +153,7 @@ Node* SceneLoader::Load(File& stream) {
         // Loading is a state of the program only while it lasts.
         EngineStateScope loading(EngineLoading);
         ReadFile(stream);
+        FollowMovedNodes();
         DeleteOrphans();
         // One line for all of them: a file far past the limit would otherwise log thousands.
         if (leftOutForIds_ > 0) {
@@ -284,6 +300,11 @@ void SceneLoader::CreateNodes(SceneReader& reader) {
         if (Node* node = FindLiveNode(created_[index])) {
             AssignLoadedNodeId(*node, 0, idSystem_, flags_);
             created_[index] = KeepCreatedNode(*node, false);
+        }
+    }
+    for (uint64_t serial : LoadedNodes()) {
+        if (Node* node = FindLiveNode(serial); node && node->GetId() != 0) {
+            givenIds_.emplace_back(node->GetId(), serial);
         }
     }
 }
@@ -563,12 +584,53 @@ void SceneLoader::DropReferencesInto(const std::vector<uint64_t>& orphans) {
             leaving.insert(node->GetId() & ~PortMask);
         }
     }
-    std::vector<uint64_t> referrers = created_;
-    referrers.insert(referrers.end(), reused_.begin(), reused_.end());
-    for (uint64_t serial : referrers) {
+    for (uint64_t serial : LoadedNodes()) {
         Node* node = FindLiveNode(serial);
         if (node && leaving.count(node->GetId() & ~PortMask) == 0) {
             DropReferences(*node, leaving);
+        }
+    }
+}
+
+std::vector<uint64_t> SceneLoader::LoadedNodes() const {
+    std::vector<uint64_t> serials = created_;
+    serials.insert(serials.end(), reused_.begin(), reused_.end());
+    return serials;
+}
+
+void SceneLoader::FollowMovedNodes() {
+    std::unordered_map<uint32_t, uint32_t> moved; // id the first pass gave -> id now
+    for (const auto& [id, serial] : givenIds_) {
+        Node* node = FindLiveNode(serial);
+        if (node && node->GetId() != 0 && node->GetId() != id) {
+            moved.emplace(id, node->GetId());
+        }
+    }
+    if (moved.empty()) {
+        return;
+    }
+    // Only an id that names nothing any more: one that names a node is where it points. The
+    // pending references' own holders moved too.
+    auto follow = [&moved](uint32_t value) {
+        const uint32_t id = value & ~PortMask;
+        auto hit = moved.find(id);
+        if (hit == moved.end() || LookupEntity(id)) {
+            return value;
+        }
+        return hit->second | (value & PortMask);
+    };
+    SceneLoadState& state = TheSceneLoadState();
+    for (auto& entry : state.remap) {
+        entry.second = follow(entry.second);
+    }
+    for (PendingReference& record : state.pending) {
+        record.entityId = follow(record.entityId);
+        record.id = follow(record.id);
+    }
+    for (uint64_t serial : LoadedNodes()) {
+        if (Node* node = FindLiveNode(serial)) {
+            RewriteReferences(*node,
+                              [&](const Property&, uint32_t value) { return follow(value); });
         }
     }
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace quarn {
@@ -88,6 +89,12 @@ private:
     // A reference this load resolved to a node it then leaves out would stay behind as a bare
     // id, saved as such and dropped by the next load of that save: it is dropped now instead.
     void DropReferencesInto(const std::vector<uint64_t>& orphans);
+    // Hung under a parent of another id system, nodes of the load take new ids there. Linked
+    // references follow them; those kept as bare ids (and the remap table and the pending
+    // references) would name nothing and be saved as ids of nodes that are not in the file.
+    void FollowMovedNodes();
+    // Serials of the nodes the load made and reused (0 for some).
+    std::vector<uint64_t> LoadedNodes() const;
 
     std::string path_;
     int32_t idSystem_;
@@ -100,6 +107,8 @@ private:
     // Serials, in file order: nodes may be deleted by anything a property setter runs.
     std::vector<uint64_t> created_; // 0 for a reused node
     std::vector<uint64_t> reused_;
+    // The id the first pass gave each node, with its serial.
+    std::vector<std::pair<uint32_t, uint64_t>> givenIds_;
     // Per object of the first pass: its node has the class the file names, so a key that class
     // lacks is a mistake (a stand-in for an unknown or replaced class lacks them by design).
     std::vector<bool> classAsWritten_;

@@ -88,6 +88,18 @@ TEST_F(ResourceAcquisition, SpellingsOfOnePathShareOneObjectAndOptionsMakeDistin
     missing->Release();
 }
 
+// One file named as two kinds of resource (a scene may): each caller gets its own kind.
+TEST_F(ResourceAcquisition, AResourceLoadedAsAnotherClassIsNotHandedOut) {
+    temp_.WriteFile("both.txt", "bytes");
+    auto* probe = AcquireResource<Probe>("both.txt", nullptr);
+    RawData* data = GetRawData("Both.TXT", nullptr);
+    ASSERT_NE(static_cast<Resource*>(data), static_cast<Resource*>(probe));
+    EXPECT_STREQ(reinterpret_cast<const char*>(data->GetData()), "bytes");
+    EXPECT_EQ(probe->GetReferenceCount(), 1u);
+    data->Release();
+    probe->Release();
+}
+
 TEST_F(ResourceAcquisition, LastReleaseDeletesAndTheNextAcquisitionLoadsAgain) {
     temp_.WriteFile("a.txt", "one");
     RawData* first = GetRawData("a.txt", nullptr);

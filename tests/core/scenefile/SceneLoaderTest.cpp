@@ -344,6 +344,44 @@ TEST_F(SceneLoading, AReferenceToANodeTheLoadLeavesOutIsDroppedAndReportedMissin
     }
 }
 
+// Hung under a parent of another id system, the file's nodes take new ids there; a reference
+// held as a bare id must follow its node, whether it was read before or after the node moved.
+TEST_F(SceneLoading, AReferenceFollowsItsNodeIntoTheIdSystemOfTheLoadParent) {
+    const struct {
+        const char* what;
+        std::string objects;
+        uint32_t port;
+    } cases[] = {
+        {"read before its node moved",
+         Object("7", "SlItem", "\ttarget = 9\n") + Object("9", "SlItem", "\tcount = 9\n"), 0},
+        {"read after its node moved",
+         Object("9", "SlItem", "\tcount = 9\n") + Object("7", "SlItem", "\ttarget = 9\n"), 0},
+        {"with a port",
+         Object("7", "SlItem", "\ttarget = 9-3\n") + Object("9", "SlItem", "\tcount = 9\n"), 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TheSceneLoadState().pending.clear();
+        Node* holder = Make();
+        std::vector<Node*> roots;
+        Load("version = 44\nidsystem = 5\nnum_nodes = 2\n" + c.objects, SceneKeepUnmappedIds, -1,
+             holder, &roots);
+        ASSERT_EQ(holder->GetChildCount(), 2);
+        SlItem* seven = nullptr;
+        SlItem* nine = nullptr;
+        for (Node* child = holder->GetFirstChild(); child; child = child->GetNext()) {
+            auto* item = static_cast<SlItem*>(child);
+            (item->count == 9 ? nine : seven) = item;
+        }
+        ASSERT_TRUE(seven && nine);
+        EXPECT_EQ(nine->GetIdSystem(), 0u);
+        EXPECT_EQ(seven->target.value, nine->GetId() | c.port << PortShift);
+        EXPECT_EQ(GetPendingReferenceCount(), 0);
+        holder->Delete();
+        TheIdMap().Clear();
+    }
+}
+
 TEST_F(SceneLoading, OlderNodesAreUpgradedStepByStepWhileTheStateSaysLoading) {
     const std::string scene = Scene(40, Object("1", "SlItem", "\tcount = 1\n\tcache = 9\n"));
     auto* item = static_cast<SlItem*>(Load(scene));
