@@ -723,7 +723,7 @@ TEST(QuarnToolScript, AssemblesTheCommittedProgramAndPrintsTextThatAssemblesBack
     EXPECT_EQ(printed.status, 0) << printed.err;
     EXPECT_NE(printed.out.find("function \"reset\" () at=@L38 port"), std::string::npos)
         << printed.out;
-    EXPECT_NE(printed.out.find("    jumpifnot L35                   ; 26 line 2\n"),
+    EXPECT_NE(printed.out.find("    jumpifnot L35                   ; 26 line 2 counter.asm:27\n"),
               std::string::npos)
         << printed.out;
     folder.WriteFile("printed.asm", printed.out);
@@ -790,9 +790,9 @@ TEST(QuarnToolScript, RunsAProgramOnAScriptNodeAndPrintsWhatItLeft) {
     EXPECT_EQ(broken.status, 0) << broken.err;
     EXPECT_EQ(broken.out,
               "state: ERROR PENDING\ntotal = 5\nframes = 1\ngreeting = hello\n"
-              "error: Script \"calls\" line 6\nRuntime error \"Invalid command - maybe you "
-              "need to recompile all scripts\"\nScript (instance) is terminated.\n\nCallstack:\n"
-              "broken(), line 6\n");
+              "error: Script \"calls\" at calls.asm:37\nRuntime error \"Invalid command - maybe "
+              "you need to recompile all scripts\"\nScript (instance) is terminated.\n\n"
+              "Callstack:\nbroken(), calls.asm:37\n");
 
     // The committed counter counts its frames and speaks on every tenth.
     folder.WriteFile("game/counter.bin", DataFile("scripts/counter.bin"));
@@ -845,9 +845,9 @@ TEST(QuarnToolScript, PrintsTextsAsTextsAndTheReportOfAnInvalidParameter) {
         {{"echo", "hello world"}, "result: hello world\nstate: READY\n"},
         {{"cell", "1,-2,3"}, "result: 1,-2,3\nstate: READY\n"},
         {{"divide", "7", "0"},
-         "result: 0\nstate: DEBUG\ninvalid: Script \"texts\" Line 5: Division by zero\n"},
+         "result: 0\nstate: DEBUG\ninvalid: Script \"texts\" Line 29: Division by zero\n"},
         {{"grow"},
-         "state: DEBUG\ninvalid: Script \"texts\" Line 6: A data array of 2000000000 "
+         "state: DEBUG\ninvalid: Script \"texts\" Line 34: A data array of 2000000000 "
          "words is larger than the 16777216 allowed\n"},
         {{"echo", tooLong},
          "quarn-tool: \"" + tooLong + "\" is longer than the 63 characters of a string64\n"},
