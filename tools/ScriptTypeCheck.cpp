@@ -367,7 +367,9 @@ void Checker::Walk(uint32_t start, State state) {
         }
         at_ = offset;
         command_ = ScriptCommands[command].mnemonic;
-        for (uint32_t k = offset + 1; command != PushText && k < next; ++k) {
+        // A jump's operand is a distance, which says nothing in a report.
+        const bool written = command != PushText && (command < Jump || command > JumpIfFalse);
+        for (uint32_t k = offset + 1; written && k < next; ++k) {
             command_ += " " + std::to_string(static_cast<int32_t>(code_.words[k]));
         }
         if (!Step(offset, next, state)) {
@@ -494,7 +496,7 @@ const ClassInfo* Checker::MemberClass(uint32_t operand, const Slot& object) cons
 }
 
 bool Checker::Load(State& state, uint32_t words) {
-    if (!Need(state, 1)) {
+    if (!Need(state, 1) || words > MaxFollowedDepth) {
         return false;
     }
     const Slot offset = Pop(state);
@@ -881,9 +883,13 @@ bool Checker::Step(uint32_t offset, uint32_t next, State& state) {
             !ExpectOne(Pop(state), TypeEntity, command_ + ": the object")) {
             return false;
         }
-        if (!store) {
-            state.stack.insert(state.stack.end(), a, Slot{});
+        if (store) {
+            return true;
         }
+        if (a > MaxFollowedDepth) {
+            return false;
+        }
+        state.stack.insert(state.stack.end(), a, Slot{});
         return true;
     }
     case LoadLocal:
@@ -928,7 +934,10 @@ bool Checker::Step(uint32_t offset, uint32_t next, State& state) {
                             NameOf(std::span<const Slot>(&condition, 1), 0));
             }
         }
-        Merge(static_cast<uint32_t>(int64_t(next) + static_cast<int32_t>(a)), state);
+        const int64_t target = int64_t(next) + static_cast<int32_t>(a);
+        if (target >= 0 && target < int64_t(size_)) {
+            Merge(static_cast<uint32_t>(target), state);
+        }
         return command != Jump;
     }
     case Goto: {
@@ -962,7 +971,7 @@ bool Checker::Step(uint32_t offset, uint32_t next, State& state) {
         state.stack.push_back(OneWord(TypeFloat));
         return true;
     case Sleep:
-        if (!Need(state, 1) || !ExpectOne(Pop(state), TypeFloat, command_ + ": the seconds")) {
+        if (!Need(state, 1) || !ExpectOne(Pop(state), TypeFloat, command_ + ": the time")) {
             return false;
         }
         state.stack.push_back(OneWord(TypeFloat));

@@ -756,10 +756,18 @@ TEST(QuarnToolScript, GeneratedMethodNamesAreThoseThePlayerGives) {
 TEST(QuarnToolScript, FailuresNameTheLineOrTheReason) {
     test::TempFolder folder;
     folder.WriteFile("bad.asm", "stack 8\nfly 3\n");
+    // The engine's own names: IsDown takes the key's code, an int.
+    folder.WriteFile("keys.asm", "stack 8\nvar \"keys\" KeyboardInterface\n"
+                                 "function \"update\" (float) at=@update\nupdate:\n"
+                                 "    push 0\n    load 1\n    push 61.0\n"
+                                 "    method method:KeyboardInterface.arp 1\n    drop 1\n"
+                                 "    return 1 0\n");
     folder.WriteFile("short.bin", "1234567");
     folder.WriteFile("short.sym", "");
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"script", "asm", "bad.asm", "bad"}, "bad.asm:2: unknown command \"fly\""},
+        {{"script", "asm", "keys.asm", "keys"},
+         "keys.asm:8: method KeyboardInterface.arp (IsDown): argument 1 is int, given float"},
         {{"script", "asm", "none.asm", "none"}, "cannot open none.asm"},
         {{"script", "dis", "none.script"},
          "cannot load none.script: neither it nor its code file exists"},
@@ -774,6 +782,7 @@ TEST(QuarnToolScript, FailuresNameTheLineOrTheReason) {
         EXPECT_EQ(run.err, "quarn-tool: " + reason + "\n");
     }
     EXPECT_EQ(folder.ReadFile("bad.bin"), "");
+    EXPECT_EQ(folder.ReadFile("keys.bin"), "");
 }
 
 TEST(QuarnToolScript, RunsAProgramOnAScriptNodeAndPrintsWhatItLeft) {

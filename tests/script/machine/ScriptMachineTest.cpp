@@ -333,6 +333,37 @@ TEST_F(ScriptMachineTest, TheReportNamesTheLineAndEveryFrame) {
               "unknown function, pc 7\n");
 }
 
+// A program that names its source is reported by the file and line of the failing command, and
+// each frame by the line of its call; the line marks then only group commands for the debugger.
+TEST_F(ScriptMachineTest, TheReportNamesTheSourceFileAndLineOfEachCommand) {
+    Script* callee = MakeScript(R"(function "inner" () at=@inner
+        inner:
+        line
+        push 0
+        push 1
+        index 1 1
+        return 0 0
+    )",
+                                "callee", true, "callee.asm");
+    const std::string caller = Fill(R"(function "outer" () at=@outer
+        outer:
+        push $0
+        line
+        extcall 0 0 1 hash:callee
+        end
+    )",
+                                    {callee->GetId()});
+    Script* script = MakeScript(caller, "caller", true, "caller.asm");
+    EXPECT_FALSE(Call(script));
+    ASSERT_EQ(dialogs_.Dialogs().size(), 1u);
+    EXPECT_EQ(dialogs_.Dialogs()[0].text,
+              "Script \"callee\" at callee.asm:6\n"
+              "Runtime error \"Trying to access index '1' on array of size '1'\"\n"
+              "Script (instance) is terminated.\n\nCallstack:\n"
+              "inner(), callee.asm:6\n"
+              "caller.outer(), caller.asm:5\n");
+}
+
 // A runaway recursion fills the call stack: the report keeps twenty frames at each end and
 // counts those between, whatever the depth.
 TEST_F(ScriptMachineTest, AnOverflowReportShowsBothEndsOfTheCallStack) {
