@@ -644,18 +644,16 @@ bool Checker::CallMethod(State& state, uint32_t offset, uint32_t index, uint32_t
     }
     const Slots given = PopWords(state, arguments);
     const Slot object = Pop(state);
-    if (!ExpectOne(object, TypeEntity, command_ + ": the object")) {
-        return false;
-    }
     const ClassInfo* owner = MemberClass(offset + 1, object);
     const MethodInfo* method = owner ? owner->GetMethod(static_cast<int>(index)) : nullptr;
-    if (!method) {
-        return false; // its results are not known
-    }
     const std::string key =
-        std::string(method->GetOwner() ? method->GetOwner()->GetName() : "") + "." +
-        method->GetName();
-    const std::string call = Labelled("method " + key, key);
+        method ? std::string(method->GetOwner() ? method->GetOwner()->GetName() : "") + "." +
+                     method->GetName()
+               : std::string();
+    const std::string call = method ? Labelled("method " + key, key) : command_;
+    if (!ExpectOne(object, TypeEntity, call + ": the object") || !method) {
+        return false; // without the method its results are not known
+    }
     const auto words = static_cast<uint32_t>(method->GetArgumentWords());
     if (arguments != words) {
         return Fail(call + " takes " + std::to_string(words) + " argument word" +
