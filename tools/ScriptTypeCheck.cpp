@@ -206,6 +206,8 @@ private:
     const ScriptIdentifier* DeclaredLocal(int32_t offset, uint32_t at) const;
     const ClassInfo* MemberClass(uint32_t operand, const Slot& object) const;
 
+    // Pops a value of `words` words and the offset below it, which must be an int.
+    bool PopOffset(State& state, uint32_t words, Slots& value, Slot& offset);
     bool Load(State& state, uint32_t words);
     bool Store(State& state, uint32_t words);
     bool LoadFrame(State& state, uint32_t words, uint32_t at);
@@ -495,12 +497,19 @@ const ClassInfo* Checker::MemberClass(uint32_t operand, const Slot& object) cons
     return ClassOfType(object.word);
 }
 
-bool Checker::Load(State& state, uint32_t words) {
-    if (!Need(state, 1) || words > MaxFollowedDepth) {
+bool Checker::PopOffset(State& state, uint32_t words, Slots& value, Slot& offset) {
+    if (!Need(state, uint64_t{words} + 1)) {
         return false;
     }
-    const Slot offset = Pop(state);
-    if (!ExpectOne(offset, TypeInt, command_ + ": the offset")) {
+    value = PopWords(state, words);
+    offset = Pop(state);
+    return ExpectOne(offset, TypeInt, command_ + ": the offset");
+}
+
+bool Checker::Load(State& state, uint32_t words) {
+    Slots none;
+    Slot offset;
+    if (words > MaxFollowedDepth || !PopOffset(state, 0, none, offset)) {
         return false;
     }
     const bool known = offset.constant || offset.element >= 0;
@@ -514,12 +523,9 @@ bool Checker::Load(State& state, uint32_t words) {
 }
 
 bool Checker::Store(State& state, uint32_t words) {
-    if (!Need(state, uint64_t{words} + 1)) {
-        return false;
-    }
-    const Slots value = PopWords(state, words);
-    const Slot offset = Pop(state);
-    if (!ExpectOne(offset, TypeInt, command_ + ": the offset")) {
+    Slots value;
+    Slot offset;
+    if (!PopOffset(state, words, value, offset)) {
         return false;
     }
     if (!offset.constant && offset.element < 0) {
@@ -536,11 +542,9 @@ bool Checker::Store(State& state, uint32_t words) {
 }
 
 bool Checker::LoadFrame(State& state, uint32_t words, uint32_t at) {
-    if (!Need(state, 1)) {
-        return false;
-    }
-    const Slot offset = Pop(state);
-    if (!ExpectOne(offset, TypeInt, command_ + ": the offset")) {
+    Slots none;
+    Slot offset;
+    if (words > MaxFollowedDepth || !PopOffset(state, 0, none, offset)) {
         return false;
     }
     if (!offset.constant) {
@@ -556,19 +560,17 @@ bool Checker::LoadFrame(State& state, uint32_t words, uint32_t at) {
     const ScriptIdentifier* declared = local >= 0 ? DeclaredLocal(local, at) : nullptr;
     const Slots declaredWords = declared ? ValueSlots(declared->type) : Slots{};
     for (uint32_t i = 0; i < words; ++i) {
-        state.stack.push_back(declaredWords.size() == words ? declaredWords[i]
-                                                            : state.stack[size_t(first + i)]);
+        const Slot slot =
+            declaredWords.size() == words ? declaredWords[i] : state.stack[size_t(first + i)];
+        state.stack.push_back(slot);
     }
     return true;
 }
 
 bool Checker::StoreFrame(State& state, uint32_t words, uint32_t at) {
-    if (!Need(state, uint64_t{words} + 1)) {
-        return false;
-    }
-    const Slots value = PopWords(state, words);
-    const Slot offset = Pop(state);
-    if (!ExpectOne(offset, TypeInt, command_ + ": the offset")) {
+    Slots value;
+    Slot offset;
+    if (!PopOffset(state, words, value, offset)) {
         return false;
     }
     const Slots arguments = ArgumentSlots(symbols_.globals[size_t(state.function)]);
@@ -802,15 +804,17 @@ bool Checker::Step(uint32_t offset, uint32_t next, State& state) {
         }
         state.stack.resize(state.stack.size() - a);
         return true;
-    case Duplicate:
+    case Duplicate: {
         if (static_cast<int32_t>(a) < 1) {
             return true;
         }
         if (!Need(state, a)) {
             return false;
         }
-        state.stack.insert(state.stack.end(), state.stack.end() - a, state.stack.end());
+        const Slots copy(state.stack.end() - a, state.stack.end());
+        state.stack.insert(state.stack.end(), copy.begin(), copy.end());
         return true;
+    }
     case ToFloat: {
         if (!Need(state, uint64_t{a} + b)) {
             return false;
