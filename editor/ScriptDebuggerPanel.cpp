@@ -261,7 +261,7 @@ std::vector<ScriptDebuggerPanel::StackEntry> ScriptDebuggerPanel::CallStack() co
                           : std::string("unknown function");
         if (program && program->HasLineTable()) {
             entry.line = program->GetSourceLine(position);
-            entry.label += " line " + std::to_string(entry.line);
+            entry.label += " " + program->DescribeOffset(position); // "line N" or "FILE:LINE"
         }
         // Lines of another program are not in the source shown.
         if (program != owner->GetProgram()) {

@@ -58,7 +58,7 @@ One statement a line; `;` starts a comment. Texts are double-quoted (with `\"`, 
 | `local "name" TYPE first=@a last=@b` | a local variable, for the debugger and error reports |
 | `include "name"`, `fixup "name" word=@a hash=@b` | calls into another program (see `extcall`) |
 | `label:` | names the code offset of what follows |
-| `line` | a mark: the next line starts here; the debugger runs a program from mark to mark when it steps a line (programs without source lines are also reported by these marks) |
+| `line` | a mark: the next line starts here; a program without source lines (assembled before they were kept, or given an empty `sourcelines`) counts its lines by these marks |
 | `source "name"` | the file the program was written in; without it `script asm` keeps the name of the file it reads |
 | `sourcelines OFFSET:LINE...` | the source lines as they stand: the code from OFFSET on was written on LINE (`script dis` writes them; without them each command keeps the line it is on) |
 | `MNEMONIC OPERAND...` | a command (see Commands) |
@@ -66,7 +66,7 @@ One statement a line; `;` starts a comment. Texts are double-quoted (with `\"`, 
 
 A program keeps the name of its source and the line of each command: runtime errors, the
 reports of engine functions and the debugger name `game.asm:28`, and the debugger shows the
-file when it lies beside the script file.
+file when it lies beside the script file and steps through it a line at a time.
 
 TYPE is a value type (`int`, `float`, `float3`, ...), a class name (`Node`, `Sprite`, ...:
 an entity of that class) or a number. A variable's offset, the word that `load` and `store`

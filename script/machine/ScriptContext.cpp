@@ -225,7 +225,8 @@ int ScriptContext::RunLine() {
     if (!program) {
         return Step();
     }
-    const int32_t line = program->GetLineOfOffset(position_);
+    // By the lines the debugger shows: the source's, or the marks' of a program without them.
+    const int32_t line = program->GetSourceLine(position_);
     uint32_t steps = 0;
     for (;;) {
         const int result = Step();
@@ -237,7 +238,7 @@ int ScriptContext::RunLine() {
             return RuntimeError("Infinite loop detected (100million'th instruction reached)");
         }
         program = current_ ? current_->GetProgram() : nullptr;
-        if (!program || program->GetLineOfOffset(position_ - 1) != line) {
+        if (!program || program->GetSourceLine(position_ - 1) != line) {
             return result;
         }
     }

@@ -502,6 +502,18 @@ TEST_F(ScriptMachineTest, TheDebugStateRunsOneSourceLineAtATime) {
     EXPECT_EQ(script->Run(*script->GetContext()), ScriptDebug);
     EXPECT_EQ(StackOf(script), (std::vector<uint32_t>{1, 2, 3}));
     EXPECT_EQ(script->GetCurrentLine(), 4);
+
+    // A program that names its source steps through the lines of that file instead.
+    Script* sourced = MakeScript("line\npush 1\npush 2\nline\npush 3\nend\n", "sourced", true,
+                                 "sourced.asm");
+    sourced->GetProgram()->Breakpoints().assign(1, {0, 0, 2});
+    sourced->GetProgram()->ArmBreakpoints();
+    Call(sourced);
+    ASSERT_EQ(sourced->GetRunState(), ScriptDebug);
+    EXPECT_EQ(sourced->GetCurrentLine(), 2);
+    EXPECT_EQ(sourced->Run(*sourced->GetContext()), ScriptDebug);
+    EXPECT_EQ(StackOf(sourced), (std::vector<uint32_t>{1, 2}));
+    EXPECT_EQ(sourced->GetCurrentLine(), 5);
 }
 
 TEST_F(ScriptMachineTest, TheStepLimitFiresOnItsLastStepEvenWhenTheRunEnds) {
