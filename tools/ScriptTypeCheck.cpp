@@ -225,6 +225,8 @@ private:
     const uint32_t size_;
     std::unordered_map<uint32_t, size_t> functions_; // entry -> global record
     std::vector<Variable> variables_;                // by offset
+    // Declared locals by frame offset, each list by the start of its code range.
+    std::unordered_map<int32_t, std::vector<const ScriptIdentifier*>> locals_;
     std::map<uint32_t, Target> targets_;
     std::set<uint32_t> queue_;
     uint32_t at_ = 0;         // the command being checked
@@ -247,6 +249,15 @@ Checker::Checker(const ScriptCode& code, const ScriptSymbols& symbols,
     }
     std::stable_sort(variables_.begin(), variables_.end(),
                      [](const Variable& a, const Variable& b) { return a.offset < b.offset; });
+    for (const ScriptIdentifier& local : symbols.locals) {
+        locals_[static_cast<int32_t>(local.offset)].push_back(&local);
+    }
+    for (auto& [offset, list] : locals_) {
+        std::stable_sort(list.begin(), list.end(),
+                         [](const ScriptIdentifier* a, const ScriptIdentifier* b) {
+                             return a->firstOffset < b->firstOffset;
+                         });
+    }
 }
 
 bool Checker::Run(std::string& error) {
@@ -479,14 +490,22 @@ Slot Checker::VariableWord(uint32_t offset) const {
     return words[(offset - variable->offset) % words.size()];
 }
 
+// The local whose range starts last before `at`, if the range reaches it; a local in a range
+// that others start inside goes unseen, and unchecked.
 const ScriptIdentifier* Checker::DeclaredLocal(int32_t offset, uint32_t at) const {
-    for (const ScriptIdentifier& local : symbols_.locals) {
-        if (static_cast<int32_t>(local.offset) == offset && local.firstOffset <= at &&
-            at <= local.lastOffset) {
-            return &local;
-        }
+    auto found = locals_.find(offset);
+    if (found == locals_.end()) {
+        return nullptr;
     }
-    return nullptr;
+    const std::vector<const ScriptIdentifier*>& list = found->second;
+    auto after = std::upper_bound(
+        list.begin(), list.end(), at,
+        [](uint32_t code, const ScriptIdentifier* local) { return code < local->firstOffset; });
+    if (after == list.begin()) {
+        return nullptr;
+    }
+    const ScriptIdentifier* local = *std::prev(after);
+    return at <= local->lastOffset ? local : nullptr;
 }
 
 const ClassInfo* Checker::MemberClass(uint32_t operand, const Slot& object) const {

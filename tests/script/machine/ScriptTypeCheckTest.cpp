@@ -111,6 +111,9 @@ TEST_F(ScriptTypeCheckTest, AWordOfTheWrongTypeOrCountIsRefusedAtItsLine) {
          "getprop (TypeCheckPlate.text): the object is TypeCheckPlate, given TypeCheckKeys"},
         {"push -1\npush 3\nstorelocal 1\nreturn 1 0\n", 3,
          "storelocal 1: the argument is float, given int"},
+        {"local \"n\" int offset=0 first=@update last=@finish\npush 0\npush 0\npush 1.5\n"
+         "storelocal 1\nfinish: return 2 0\n",
+         5, "storelocal 1: \"n\" is int, given float"},
         {"push 1.0\npush 2\ncall @axis\ndrop 1\nreturn 1 0\n", 3,
          "call \"axis\": argument 1 is int, given float"},
         {"push 1\nreturn 1 1\n", 2, "return 1 1 from \"update\": it returns 0 result words"},
