@@ -261,7 +261,8 @@ std::vector<ScriptDebuggerPanel::StackEntry> ScriptDebuggerPanel::CallStack() co
                           : std::string("unknown function");
         if (program && program->HasLineTable()) {
             entry.line = program->GetSourceLine(position);
-            entry.label += " " + program->DescribeOffset(position); // "line N" or "FILE:LINE"
+            // "line N", or "FILE:LINE" for a program with source lines.
+            entry.label.append(" ").append(program->DescribeOffset(position));
         }
         // Lines of another program are not in the source shown.
         if (program != owner->GetProgram()) {

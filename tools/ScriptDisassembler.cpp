@@ -256,7 +256,7 @@ std::string Disassembler::Comment(const Instruction& instruction) {
         comment += StringFormat(" line %d", program_.GetLineOfOffset(offset));
     }
     if (!program_.GetSourceFile().empty()) {
-        comment += " " + program_.DescribeOffset(offset);
+        comment.append(" ").append(program_.DescribeOffset(offset));
     }
     if (instruction.raw) {
         return comment;

@@ -279,9 +279,9 @@ bool Checker::Run(std::string& error) {
     const auto after = std::upper_bound(
         hints_.lines.begin(), hints_.lines.end(), failedAt_,
         [](uint32_t at, const ScriptSourceLine& entry) { return at < entry.offset; });
-    error = after == hints_.lines.begin() ? "offset " + std::to_string(failedAt_)
+    error = after == hints_.lines.begin() ? std::string("offset ").append(std::to_string(failedAt_))
                                           : std::to_string(std::prev(after)->line);
-    error += ": " + failure_;
+    error.append(": ").append(failure_);
     return false;
 }
 
@@ -383,7 +383,7 @@ void Checker::Walk(uint32_t start, State state) {
         // A jump's operand is a distance, which says nothing in a report.
         const bool written = command != PushText && (command < Jump || command > JumpIfFalse);
         for (uint32_t k = offset + 1; written && k < next; ++k) {
-            command_ += " " + std::to_string(static_cast<int32_t>(code_.words[k]));
+            command_.append(" ").append(std::to_string(static_cast<int32_t>(code_.words[k])));
         }
         if (!Step(offset, next, state)) {
             return;
