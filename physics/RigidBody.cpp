@@ -13,6 +13,7 @@
 #include "physics/PhysicsMaster.h"
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace quarn {
@@ -291,6 +292,7 @@ void RigidBody::AddImpulseAtPosition(Float3 position, Float3 impulse) {
 
 void RigidBody::ResetMotion() {
     velocity_ = angularVelocity_ = force_ = torque_ = Float3();
+    DropContacts();
 }
 
 Float3 RigidBody::GetWorldLinearVelocity() {
@@ -371,6 +373,37 @@ void RigidBody::AutoIdle(float h) {
 }
 
 // Pose ----------------------------------------------------------------------------------------
+
+void RigidBody::SetPosition(Float3 position) {
+    const Float3 before = GetPosition();
+    Pivot::SetPosition(position);
+    const Float3 after = GetPosition();
+    if (std::memcmp(&before, &after, sizeof(Float3)) != 0) {
+        DropContacts();
+    }
+}
+
+void RigidBody::SetOrientation(Quaternion orientation) {
+    const Quaternion before = GetOrientation();
+    Pivot::SetOrientation(orientation);
+    const Quaternion after = GetOrientation();
+    if (std::memcmp(&before, &after, sizeof(Quaternion)) != 0) {
+        DropContacts();
+    }
+}
+
+void RigidBody::DropContacts() {
+    // The solver's own moves keep the contacts it is solving.
+    for (JointNode* node = joints_; node;) {
+        JointNode* next = node->next;
+        Joint* joint = node->joint;
+        if (joint->GetType() == JointContact &&
+            !(joint->GetWorld() && joint->GetWorld()->IsSolvingContacts())) {
+            joint->Release();
+        }
+        node = next;
+    }
+}
 
 void RigidBody::IntegratePose(float h) {
     const Float3 v = velocity_;
