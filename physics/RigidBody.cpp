@@ -41,6 +41,12 @@ const CollectedContact* CollectedAt(int32_t index) {
     return index >= 0 && static_cast<size_t>(index) < contacts.size() ? &contacts[index] : nullptr;
 }
 
+// By bits, as the pivot tells a change: a pose refused or written again is no move.
+template <class T>
+bool Differs(const T& before, const T& after) {
+    return std::memcmp(&before, &after, sizeof(T)) != 0;
+}
+
 bool IsUnitScale(const Matrix3& rows) {
     for (const auto& row : rows.m) {
         const float lengthSquared = row[0] * row[0] + row[1] * row[1] + row[2] * row[2];
@@ -377,8 +383,7 @@ void RigidBody::AutoIdle(float h) {
 void RigidBody::SetPosition(Float3 position) {
     const Float3 before = GetPosition();
     Pivot::SetPosition(position);
-    const Float3 after = GetPosition();
-    if (std::memcmp(&before, &after, sizeof(Float3)) != 0) {
+    if (Differs(before, GetPosition())) {
         DropContacts();
     }
 }
@@ -386,8 +391,7 @@ void RigidBody::SetPosition(Float3 position) {
 void RigidBody::SetOrientation(Quaternion orientation) {
     const Quaternion before = GetOrientation();
     Pivot::SetOrientation(orientation);
-    const Quaternion after = GetOrientation();
-    if (std::memcmp(&before, &after, sizeof(Quaternion)) != 0) {
+    if (Differs(before, GetOrientation())) {
         DropContacts();
     }
 }
