@@ -213,7 +213,7 @@ const char* const ScriptCollisionsGuide =
 ways, and a script may also ask a body for its contacts. Both ways run inside the world's step,
 after the bodies moved: first the functions that witnesses hear, in the order the pairs were
 found, then the enter and leave links. With the world's `method` OFF it still finds touches each
-frame: the links are called, and the functions wait for a method that steps.
+frame: the links are called, while the functions wait until another method is chosen.
 
 **Enter and leave: a volume's `signalenter` and `signalleave`.** These are outputs, linked like
 any other (`signalenter = 9` names node 9's input port 0, `9-1` its port 1). When two volumes
