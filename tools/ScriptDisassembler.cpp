@@ -255,7 +255,7 @@ std::string Disassembler::Comment(const Instruction& instruction) {
     if (program_.HasLineTable()) {
         comment += StringFormat(" line %d", program_.GetLineOfOffset(offset));
     }
-    if (!program_.GetSourceFile().empty()) {
+    if (program_.HasSourceLines()) {
         comment.append(" ").append(program_.DescribeOffset(offset));
     }
     if (instruction.raw) {

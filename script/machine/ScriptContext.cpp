@@ -54,7 +54,7 @@ void AppendLine(std::string& text, const ScriptResource* program, uint32_t offse
     if (!program) {
         text.append(offsetWord).append(" ").append(std::to_string(static_cast<int32_t>(offset)));
     } else {
-        if (head && !program->GetSourceFile().empty()) {
+        if (head && program->HasSourceLines()) {
             text.append("at ");
         }
         text.append(program->DescribeOffset(offset, offsetWord));
@@ -799,7 +799,7 @@ std::string ScriptContext::BuildReport(const char* message) const {
     const Script* instance = current_;
     uint64_t instanceSerial = currentSerial_;
     // Source lines name the failing command itself; the position already points past it.
-    uint32_t position = program && !program->GetSourceFile().empty() ? commandOffset_ : position_;
+    uint32_t position = program && program->HasSourceLines() ? commandOffset_ : position_;
     // A runaway recursion fills the whole stack: its innermost and outermost frames tell the
     // story, the repeats between them are only counted.
     constexpr size_t ShownAtEachEnd = 20;

@@ -45,7 +45,7 @@ void ScriptDebugger::ShowScript(Script& script) {
     // script file: its lines are the ones the program's lines count.
     const ScriptResource* program = script.GetProgram();
     const char* scriptFile = script.GetScriptFile();
-    if (!program || program->GetSourceFile().empty() || !scriptFile ||
+    if (!program || !program->HasSourceLines() || !scriptFile ||
         !LoadSource(
             (GetPathFolder(scriptFile) + FindFileName(program->GetSourceFile().c_str())).c_str())) {
         LoadSource(scriptFile);

@@ -403,7 +403,7 @@ int Script::GetCurrentLine() const {
     // Source lines name single commands: an engine function asking while its command runs gets
     // that command's line, not the next one's the position already points to.
     const bool running =
-        !program_->GetSourceFile().empty() && GetCurrentScriptContext() == context_;
+        program_->HasSourceLines() && GetCurrentScriptContext() == context_;
     return program_->GetSourceLine(running ? context_->GetCommandOffset()
                                            : context_->GetPosition());
 }

@@ -549,10 +549,10 @@ int32_t ScriptResource::GetLineOfOffset(uint32_t offset) const {
 }
 
 int32_t ScriptResource::GetSourceLine(uint32_t offset) const {
-    const std::vector<ScriptSourceLine>& lines = symbols_.sourceLines;
-    if (symbols_.sourceFile.empty() || lines.empty()) {
+    if (!HasSourceLines()) {
         return GetLineOfOffset(offset);
     }
+    const std::vector<ScriptSourceLine>& lines = symbols_.sourceLines;
     // The entries start at offset 0, so one lies at or before every offset.
     const auto after = std::upper_bound(
         lines.begin(), lines.end(), offset,
@@ -564,7 +564,7 @@ int64_t ScriptResource::GetSourceLineStart(int32_t line) const {
     if (!code_ || line < 1) {
         return -1;
     }
-    if (!symbols_.sourceFile.empty() && !symbols_.sourceLines.empty()) {
+    if (HasSourceLines()) {
         for (const ScriptSourceLine& entry : symbols_.sourceLines) {
             if (entry.line == static_cast<uint32_t>(line)) {
                 return entry.offset;
@@ -586,7 +586,7 @@ int64_t ScriptResource::GetSourceLineStart(int32_t line) const {
 }
 
 std::string ScriptResource::DescribeOffset(uint32_t offset, const char* offsetWord) const {
-    if (!symbols_.sourceFile.empty() && !symbols_.sourceLines.empty()) {
+    if (HasSourceLines()) {
         return symbols_.sourceFile + ":" + std::to_string(GetSourceLine(offset));
     }
     if (!hasLineTable_) {

@@ -98,6 +98,10 @@ public:
     int64_t GetSourceLineStart(int32_t line) const;
     // The file the program was assembled from (no folder), empty when it does not say.
     const std::string& GetSourceFile() const { return symbols_.sourceFile; }
+    // Whether the program names its source and the lines of its code in it.
+    bool HasSourceLines() const {
+        return !symbols_.sourceFile.empty() && !symbols_.sourceLines.empty();
+    }
     // "FILE:LINE" of the offset for a program that names its source, else "line N" ("prog-count
     // N" with the offset itself, without a symbol file). `offsetWord` replaces "prog-count".
     std::string DescribeOffset(uint32_t offset, const char* offsetWord = "prog-count") const;
