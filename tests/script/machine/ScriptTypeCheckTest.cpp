@@ -158,7 +158,7 @@ TEST_F(ScriptTypeCheckTest, WhatAProgramMayDoPasses) {
 
 TEST_F(ScriptTypeCheckTest, EngineFunctionsAreCheckedByTheirSignature) {
     static const int half = [] {
-        auto function = std::make_unique<MethodInfo>("typecheckhalf", "(float):float");
+        auto function = std::make_unique<MethodInfo>("testhalf", "(float):float");
         function->Bind(BindMethod<&Half>());
         const int index = GetRegisteredFunctionCount();
         RegisterFunction(std::move(function));
