@@ -154,6 +154,7 @@ Descriptor WalkBeneath(int root, const std::string& relative, int flags, mode_t 
 }
 
 // Splits a path into the folder that holds its last name and that name; trailing '/' ignored.
+// (The "." is assigned by count: GCC 12 takes a literal's assignment here for an overflow.)
 void SplitLast(const std::string& path, bool absolute, std::string& folder, std::string& name) {
     std::string text = path;
     while (text.size() > 1 && text.back() == '/') {
@@ -161,7 +162,7 @@ void SplitLast(const std::string& path, bool absolute, std::string& folder, std:
     }
     const size_t slash = text.rfind('/');
     if (slash == std::string::npos) {
-        folder = ".";
+        folder.assign(1, '.');
         name = text;
     } else {
         folder = slash == 0 && absolute ? "/" : text.substr(0, slash);
@@ -259,7 +260,7 @@ DiskPlace DiskPlace::Anywhere(std::string nativePath) {
 DiskPlace DiskPlace::Beneath(std::shared_ptr<const Descriptor> root, std::string rootPath,
                              std::string relative) {
     if (relative.empty()) {
-        relative = ".";
+        relative.assign(1, '.');
     }
     return DiskPlace(std::move(root), std::move(rootPath), std::move(relative), false);
 }
@@ -270,7 +271,7 @@ DiskPlace DiskPlace::Nowhere(std::string nativePath) {
 
 DiskPlace DiskPlace::WithPath(std::string path) const {
     if (root_ && path.empty()) {
-        path = ".";
+        path.assign(1, '.');
     }
     return DiskPlace(root_, rootPath_, std::move(path), nowhere_);
 }
