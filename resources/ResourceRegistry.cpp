@@ -202,8 +202,8 @@ Resource* AcquireResource(const char* path, const char* options, ResourceMaker m
     // Held to its game, a name leading outside finds nothing, also not what the editor itself
     // loaded from there meanwhile.
     const bool outside = !OutsideGameNote(name.Text()).empty();
-    if (Resource* loaded = outside ? nullptr
-                                   : TakeIfFitting(FindLoadedResource(name.Text(), options), fits)) {
+    if (Resource* loaded =
+            outside ? nullptr : TakeIfFitting(FindLoadedResource(name.Text(), options), fits)) {
         return loaded;
     }
     const PathString file = outside ? PathString() : ResolveResourceFile(name.Text());

@@ -393,8 +393,7 @@ void PlayScene(bool standalone) {
                 return;
             }
             FileReader reader;
-            SceneLoader loader(standaloneCopy.c_str(), 0, SceneKeepUnmappedIds, nullptr,
-                               nullptr);
+            SceneLoader loader(standaloneCopy.c_str(), 0, SceneKeepUnmappedIds, nullptr, nullptr);
             bool opened = false;
             {
                 const EngineFilesScope engineFiles;

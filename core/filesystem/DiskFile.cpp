@@ -21,7 +21,8 @@ uint32_t ClampToUInt32(int64_t value) {
 
 } // namespace
 
-DiskFile::DiskFile(DiskPlace place) : place_(std::move(place)), nativePath_(place_.GetNativePath()) {
+DiskFile::DiskFile(DiskPlace place)
+    : place_(std::move(place)), nativePath_(place_.GetNativePath()) {
     SetName(nativePath_);
     struct stat info;
     isFolder_ = place_.Stat(info) && S_ISDIR(info.st_mode);

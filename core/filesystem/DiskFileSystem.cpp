@@ -73,8 +73,8 @@ bool HasClimbingName(const std::string& path) {
     size_t begin = 0;
     for (;;) {
         const size_t end = path.find('/', begin);
-        if (path.compare(begin, end == std::string::npos ? std::string::npos : end - begin,
-                         "..") == 0) {
+        if (path.compare(begin, end == std::string::npos ? std::string::npos : end - begin, "..") ==
+            0) {
             return true;
         }
         if (end == std::string::npos) {
@@ -235,8 +235,8 @@ bool MakeCopiedLinks(std::vector<CopiedLink> links) {
 
 // Copies the entries of the folder `from` into the folder `to`, neither of them entered through
 // a link; `targetFolder` is where `to` lies, for the links met, which are left to the caller.
-bool CopyEntries(const std::shared_ptr<const Descriptor>& from, const std::string& fromPath,
-                 int to, const DiskPlace& targetFolder, std::vector<CopiedLink>& links) {
+bool CopyEntries(const std::shared_ptr<const Descriptor>& from, const std::string& fromPath, int to,
+                 const DiskPlace& targetFolder, std::vector<CopiedLink>& links) {
     // Unlike a bare "true", the answer says whether everything arrived.
     bool copied = true;
     for (const std::string& name : ListFolder(from->Get())) {
@@ -333,7 +333,8 @@ DiskPlace DiskFileSystem::LocateBeneath(const std::string& native) const {
         }
     }
     std::string best;
-    for (const std::string& root : {game, userFolder_}) {
+    // An empty base folder is the working folder; an empty user folder is no folder at all.
+    for (const std::string& root : {game.empty() ? Absolute(game) : game, userFolder_}) {
         if (root.empty() || !IsDiskPath(root)) {
             continue;
         }

@@ -248,8 +248,8 @@ std::vector<std::string> ListFolder(int folder) {
     return names;
 }
 
-DiskPlace::DiskPlace(std::shared_ptr<const Descriptor> root, std::string rootPath,
-                     std::string path, bool nowhere)
+DiskPlace::DiskPlace(std::shared_ptr<const Descriptor> root, std::string rootPath, std::string path,
+                     bool nowhere)
     : root_(std::move(root)), rootPath_(std::move(rootPath)), path_(std::move(path)),
       nowhere_(nowhere) {}
 

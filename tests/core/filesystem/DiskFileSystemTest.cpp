@@ -270,8 +270,8 @@ TEST_F(HeldDiskFileSystemTest, ACopyNeverWritesThroughALinkNorMakesOneLeadingOut
     fs::create_directory(temp_.Join("game/dst2"));
     Link(temp_.Join("outside/victim.txt"), "game/dst/victim.txt");
     Link(temp_.Join("outside/folder"), "game/dst2/sub");
-    Link("../../inside.txt", "game/a/b/near");  // inside, one level further out than a copy
-    Link("file.txt", "game/a/b/sibling");       // inside the copy too
+    Link("../../inside.txt", "game/a/b/near"); // inside, one level further out than a copy
+    Link("file.txt", "game/a/b/sibling");      // inside the copy too
     Link("../../outside/victim.txt", "game/a/b/far");
     EXPECT_TRUE(files_.Copy("src", "dst"));
     EXPECT_FALSE(fs::is_symlink(temp_.Join("game/dst/victim.txt")));

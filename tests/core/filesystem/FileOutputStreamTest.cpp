@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <iterator>
-#include <string>
 #include <sched.h>
+#include <string>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -178,8 +178,7 @@ std::string ReasonOfASaveIntoAReadOnlyFolder(const std::string& folder) {
         }
         if (reason.empty()) {
             FileOutputStream stream;
-            reason = stream.Open((folder + "/save.txt").c_str(), 0) ? "opened"
-                                                                     : LastFileFailure();
+            reason = stream.Open((folder + "/save.txt").c_str(), 0) ? "opened" : LastFileFailure();
         }
         const ssize_t written = write(channel[1], reason.data(), reason.size());
         _exit(written == static_cast<ssize_t>(reason.size()) ? 0 : 1);
