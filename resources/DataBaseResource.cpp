@@ -2,6 +2,7 @@
 
 #include "core/debug/Log.h"
 #include "core/filesystem/FileReader.h"
+#include "core/filesystem/FileSystem.h"
 #include "core/io/Tokenizer.h"
 #include "core/object/ValueBinding.h"
 #include "core/object/ValueType.h"
@@ -373,9 +374,9 @@ void DataBaseResource::SaveToFile(const char* path) {
     // The file system puts the file in place only when everything arrived.
     written = out.Close() && written;
     if (!written) {
-        LogMessage("Database \"%s\" could not be written whole to \"%s\"; the file is left as it "
-                   "was",
-                   GetFullPath(), path);
+        LogMessage("Database \"%s\" could not be written whole to \"%s\"%s; the file is left as "
+                   "it was",
+                   GetFullPath(), path, FileFailureSuffix().c_str());
     }
 }
 

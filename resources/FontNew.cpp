@@ -2,6 +2,7 @@
 
 #include "core/debug/Log.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/io/ByteOrder.h"
 #include "core/io/OutputStream.h"
@@ -315,7 +316,10 @@ bool FontNew::RasterizeGlyphs(const char* path, const std::vector<uint32_t>& cha
     FileSystem* files = GetFileSystem();
     PathString native;
     const std::string face = GetFontFaceName(path);
-    if (!IsEmbeddedPath(path) && files && files->GetNativePath(native, path) &&
+    // The font library reads the file by its own path: a game's font is handed over only when
+    // it lies inside the game.
+    const bool reachable = !IsGameReachHeld() || (files && files->IsInsideGame(path, 0));
+    if (!IsEmbeddedPath(path) && files && reachable && files->GetNativePath(native, path) &&
         !AddPrivateFontFile(native.Text()) && files->Exists(path)) {
         // The face is then matched by its name among the system's fonts, which always finds one.
         LogMessage("Font file '%s' cannot be read; the fallback font for '%s' is used instead",

@@ -96,8 +96,8 @@ bool WriteWhole(const std::string& path, Write write) {
     bool written = out.Open(path.c_str(), 0) && write(static_cast<OutputStream&>(out));
     written = out.Close() && written;
     if (!written) {
-        LogMessage("Grid file \"%s\" could not be written whole; it is left as it was",
-                   path.c_str());
+        LogMessage("Grid file \"%s\" could not be written whole%s; it is left as it was",
+                   path.c_str(), FileFailureSuffix().c_str());
     }
     return written;
 }

@@ -2,6 +2,7 @@
 
 #include "core/debug/Log.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/object/Signals.h"
 #include "core/string/Text.h"
 #include "resources/Resource.h"
@@ -97,6 +98,16 @@ void ForEachRegisteredResource(Visit visit) {
     }
 }
 
+// A file the game may not reach reads as missing; the note says why (" (it leads outside
+// ...)"), "" for one that is simply not there.
+std::string OutsideGameNote(const char* name) {
+    const FileSystem* files = GetFileSystem();
+    if (!files || !IsGameReachHeld() || files->IsInsideGame(name, 0)) {
+        return {};
+    }
+    return std::string(" (") + OutsideGameReason + ")";
+}
+
 // The loaded resource when it fits; otherwise its raised count is given back.
 Resource* TakeIfFitting(Resource* loaded, ResourceFits fits) {
     if (loaded && !fits(*loaded)) {
@@ -174,7 +185,7 @@ PathString ResolveResourceFile(const char* name) {
 
 void ReportMissingResource(const char* name) {
     if (name && *name) {
-        LogMessage("Missing resource: \"%s\"", name);
+        LogMessage("Missing resource: \"%s\"%s", name, OutsideGameNote(name).c_str());
     }
 }
 
@@ -188,10 +199,14 @@ Resource* AcquireResource(const char* path, const char* options, ResourceMaker m
         return nullptr;
     }
     const PathString name = NormalizeResourcePath(path);
-    if (Resource* loaded = TakeIfFitting(FindLoadedResource(name.Text(), options), fits)) {
+    // Held to its game, a name leading outside finds nothing, also not what the editor itself
+    // loaded from there meanwhile.
+    const bool outside = !OutsideGameNote(name.Text()).empty();
+    if (Resource* loaded =
+            outside ? nullptr : TakeIfFitting(FindLoadedResource(name.Text(), options), fits)) {
         return loaded;
     }
-    const PathString file = ResolveResourceFile(name.Text());
+    const PathString file = outside ? PathString() : ResolveResourceFile(name.Text());
     if (file.Length() > 0) {
         if (std::strcmp(file.Text(), name.Text()) != 0) {
             if (Resource* loaded = TakeIfFitting(FindLoadedResource(file.Text(), options), fits)) {

@@ -84,6 +84,7 @@ HeadlessStart StartHeadlessPlayer(const std::string& scene, float step, Int2 siz
     setenv("ALSOFT_DRIVERS", "null", 1);
     setenv("QUARN_DIALOGS", "script", 1);
     setup.makePlatform = [step] { return new HeadlessPlatform(step); };
+    setup.keepUserReach = true;
     ParticleSeed = &SequenceParticleSeed;
     // The picture is the window's: a game's full-monitor setting has no monitor here.
     setup.settings = {{"autorun", scenePath}, {"screenshot", "true"}, {"fullscreen", "false"}};

@@ -13,6 +13,7 @@
 #include "codecs/PngEncoder.h"
 #include "core/debug/Log.h"
 #include "core/debug/Validity.h"
+#include "core/filesystem/DataFolders.h"
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/filesystem/FileReader.h"
 #include "core/filesystem/FileSystem.h"
@@ -209,7 +210,9 @@ void PrintHelp(FILE* out) {
                "Paths are the engine's virtual paths: a relative path starts at the current\n"
                "folder, its folders and file found without case when no exact match exists,\n"
                "and it may pass through a \".zip\" or \".zoo\" archive (some.zoo/Dir/File.txt);\n"
-               "\"user://\" is the user's data folder ($XDG_DATA_HOME, else ~/.local/share/)\n"
+               "\"user://\" is the game's own data folder, $XDG_DATA_HOME/Quarn/games/NAME/ (else\n"
+               "under ~/.local/share/), NAME being the \"name\" its config.txt gives, else the\n"
+               "name of its folder (the folder holding a \"data.zoo\"), made safe for a file name,\n"
                "and \"res://\" names the files built into the tool.\n"
                "\n"
                "\"classes\" prints the classes in registration order, one line each, followed\n"
@@ -494,7 +497,15 @@ std::unique_ptr<FileSystem> MakeFileSystem() {
     }
     auto fileSystem = std::make_unique<DiskFileSystem>();
     fileSystem->SetBaseFolder(folder.c_str());
-    fileSystem->SetUserFolder(DefaultUserFolder().c_str());
+    // "user://" is the current folder's game's own, as the player and the editor name it.
+    const std::string root = folder + (fileSystem->Exists("data.zoo") ? "/data.zoo/" : "/");
+    SettingsFile config;
+    if (std::unique_ptr<File> file = fileSystem->Open((root + "config.txt").c_str(), 0)) {
+        const std::vector<uint8_t> bytes = file->ReadRemaining();
+        config.Parse(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    }
+    fileSystem->SetUserFolder(
+        GameDataFolder(DataHomeFolder(), GameFolderName(config.GetString("name"), root)).c_str());
     return fileSystem;
 }
 
@@ -521,9 +532,10 @@ int RunHelp(char** arguments) {
 
 int RunCat(char** arguments) {
     const char* path = arguments[0];
+    ClearFileFailure();
     std::unique_ptr<File> file = GetFileSystem()->Open(path, 0);
     if (!file) {
-        return Fail(std::string("cannot open ") + path);
+        return Fail(std::string("cannot open ") + path + FileFailureSuffix());
     }
     StandardOutputStream out;
     char buffer[65536];

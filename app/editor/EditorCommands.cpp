@@ -292,7 +292,9 @@ void ChangeResourcePath() {
     }
     // Folders end in '/' here, where the engine's paths have always used '/'.
     folder += '/';
+    // The user's choice, unlike a game's own settings, moves the game's reach along.
     GetFileSystem()->SetBaseFolder(folder.c_str());
+    GetFileSystem()->SetGameRoot(folder.c_str());
     user.SetString("resource_path", folder.c_str());
 }
 

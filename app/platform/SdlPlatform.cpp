@@ -2,7 +2,7 @@
 
 #include "app/online/HttpOnlineService.h"
 #include "app/platform/WindowMessage.h"
-#include "core/filesystem/DiskFileSystem.h"
+#include "core/filesystem/DataFolders.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/scene/EngineState.h"
 #include "core/string/Text.h"
@@ -589,7 +589,7 @@ const char* SdlPlatform::GetDesktopFolder() {
 }
 
 const char* SdlPlatform::GetAppDataFolder() {
-    appDataFolder_ = DefaultUserFolder();
+    appDataFolder_ = DataHomeFolder();
     return appDataFolder_.c_str();
 }
 

@@ -19,7 +19,9 @@
 #include "app/player/Screenshot.h"
 #include "audio/OpenAlAudioSystem.h"
 #include "core/debug/Log.h"
+#include "core/filesystem/DataFolders.h"
 #include "core/filesystem/DiskFileSystem.h"
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/Property.h"
@@ -234,6 +236,12 @@ bool IsStandalone() {
     return GetMainSettings().GetBool("standalone");
 }
 
+std::string EngineFile(const char* name) {
+    Platform* platform = GetPlatform();
+    const std::string folder = platform ? EngineDataFolder(platform->GetAppDataFolder()) : "";
+    return folder.empty() ? std::string() : folder + name;
+}
+
 void CopyLanguageCode() {
     const SettingsFile& main = GetMainSettings();
     if (main.HasKey("lang_code") && !GetUserSettings().HasKey("lang_code")) {
@@ -257,8 +265,9 @@ bool InitEngine(const EngineSetup& setup) {
     });
 
     auto* files = new DiskFileSystem();
-    files->SetUserFolder(platform->GetAppDataFolder());
     SetFileSystem(files);
+    // The player holds its game's reach once start-up has read the engine's own files.
+    HoldGameReachAlways(false);
     if (setup.resourceRoot.empty()) {
         files->SetBaseFolder(platform->GetStartFolder());
         ChooseResourceRoot(*files);
@@ -279,13 +288,22 @@ bool InitEngine(const EngineSetup& setup) {
     } else {
         RemoveUndoHistory();
     }
+    // The game is the root start-up found: a "resource_path" of its own moves the base folder,
+    // never the game's reach. Its own folder is named the same way in the player and the editor.
+    files->SetGameRoot(files->GetBaseFolder());
+    const std::string dataHome = platform->GetAppDataFolder();
+    files->SetUserFolder(
+        GameDataFolder(dataHome, GameFolderName(config.GetString("name"), files->GetBaseFolder()))
+            .c_str());
     if (config.HasKey("resource_path")) {
         files->SetBaseFolder(config.GetString("resource_path"));
     }
-    if (!files->DirectoryExists("user://Quarn/")) {
-        files->MakeDirectories("user://Quarn/");
+    if (!dataHome.empty()) {
+        files->MakeDirectories(EngineDataFolder(dataHome).c_str());
+        files->MakeDirectories("user://");
+        GetUserSettings().Load(EngineFile("init.txt").c_str(), false);
     }
-    GetUserSettings().Load("user://Quarn/init.txt", false);
+    HoldGameReachAlways(!setup.editor && !setup.keepUserReach);
 
     platform->StartTimer(StartFlagsFromSettings(config));
     // The editor would add its menu bar and toolbar to the window; the player has neither.

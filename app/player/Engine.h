@@ -28,6 +28,10 @@ struct EngineSetup {
     std::string resourceRoot;
     // The editor instead of the player: "standalone" is "false" for the whole run.
     bool editor = false;
+    // The player holds every file its game names to the game. A tool that runs it keeps the
+    // user's reach for what the user names, as the editor does: only what the game's scripts
+    // reach and set in motion stays held.
+    bool keepUserReach = false;
 };
 
 // Start-up in its fixed order: platform, file system and resource root, settings, window and
@@ -60,6 +64,9 @@ bool LogToStandardErrorWhenAsked();
 
 // The player (true) or the editor: the main settings' "standalone".
 bool IsStandalone();
+// The engine's own file `name` in its folder of the platform's data home (EngineDataFolder):
+// its settings, the editor's autosaves and play copies. Reached within an EngineFilesScope.
+std::string EngineFile(const char* name);
 // The main settings' "lang_code" goes to the user settings when they have none.
 void CopyLanguageCode();
 

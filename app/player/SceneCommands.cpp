@@ -8,6 +8,7 @@
 #include "core/debug/Profiler.h"
 #include "core/filesystem/FileReader.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/object/IdMap.h"
 #include "core/object/Signals.h"
@@ -32,7 +33,7 @@ namespace {
 constexpr char OpenFilter[] = "Quarn Scene\0*.txt;*.scene;*.scn\0";
 constexpr char SaveFilter[] = "Quarn Scene\0*.txt;*.scene\0";
 constexpr const char* GameSettingsName = "game_cfg.txt";
-constexpr const char* StandaloneCopy = "user://Quarn/standalone.scene";
+constexpr const char* StandaloneCopy = "standalone.scene";
 constexpr int AutosaveSlots = 3;
 
 struct SceneState {
@@ -318,7 +319,9 @@ bool SaveScene(const char* path, uint32_t flags) {
 void AutosaveScene() {
     Platform& platform = *GetPlatform();
     platform.SetBusyCursor(0.0f);
-    std::string path = StringFormat("user://Quarn/autosave%d.scene", State().autosaveSlot);
+    const EngineFilesScope engineFiles;
+    const std::string path =
+        EngineFile(StringFormat("autosave%d.scene", State().autosaveSlot).c_str());
     if (SaveScene(path.c_str(), SaveAutosave)) {
         LogMessage("Scene auto-saved as '%s'", path.c_str());
     } else {
@@ -329,10 +332,11 @@ void AutosaveScene() {
 }
 
 void RecoverFromAutosave() {
+    const EngineFilesScope engineFiles;
     uint64_t newestTime = 0;
     std::string newest;
     for (int slot = 0; slot < AutosaveSlots; ++slot) {
-        std::string path = StringFormat("user://Quarn/autosave%d.scene", slot);
+        const std::string path = EngineFile(StringFormat("autosave%d.scene", slot).c_str());
         uint64_t time = GetFileSystem()->GetFileTime(path.c_str());
         if (time > newestTime) {
             newestTime = time;
@@ -371,9 +375,13 @@ void PlayScene(bool standalone) {
     }
     // The one window has the keyboard focus already: there is no other to take it from.
     AutosaveScene();
-    SaveScene("user://Quarn/play.scene", SavePlayCopy);
-    if (standalone) {
-        SaveScene(StandaloneCopy, SaveStandaloneCopy);
+    const std::string standaloneCopy = EngineFile(StandaloneCopy);
+    {
+        const EngineFilesScope engineFiles;
+        SaveScene(EngineFile("play.scene").c_str(), SavePlayCopy);
+        if (standalone) {
+            SaveScene(standaloneCopy.c_str(), SaveStandaloneCopy);
+        }
     }
     ReloadResources();
     if (SendSignal("play", nullptr, true)) {
@@ -385,8 +393,13 @@ void PlayScene(bool standalone) {
                 return;
             }
             FileReader reader;
-            SceneLoader loader(StandaloneCopy, 0, SceneKeepUnmappedIds, nullptr, nullptr);
-            SetSceneRoot(reader.Open(StandaloneCopy, false, false) ? loader.Load(reader) : nullptr);
+            SceneLoader loader(standaloneCopy.c_str(), 0, SceneKeepUnmappedIds, nullptr, nullptr);
+            bool opened = false;
+            {
+                const EngineFilesScope engineFiles;
+                opened = reader.Open(standaloneCopy.c_str(), false, false);
+            }
+            SetSceneRoot(opened ? loader.Load(reader) : nullptr);
             SendSignal("loaded", nullptr, true);
             ReleaseHeldResources();
             RecordLoadedSceneFile(loader);
@@ -405,7 +418,8 @@ void PlayWithDialog(uint32_t openFlags) {
         return;
     }
     if (Node* root = GetSceneRoot()) {
-        SaveSceneFile(StandaloneCopy, *root, 0,
+        const EngineFilesScope engineFiles;
+        SaveSceneFile(EngineFile(StandaloneCopy).c_str(), *root, 0,
                       SceneWriteRoot | SceneNativeClasses | SceneSystemZeroPaths |
                           SceneKeepUnmappedIds);
     }

@@ -65,7 +65,7 @@ bool CloseScene(bool skipPrompt);
 // written whole.
 bool SaveScene(const char* path, uint32_t flags);
 
-// "user://Quarn/autosave0.scene" .. 2 in turn.
+// "autosave0.scene" .. 2 in the engine's own folder (EngineFile), in turn.
 void AutosaveScene();
 // Opens the newest autosave (the lower slot on a tie); nothing when there is none.
 void RecoverFromAutosave();

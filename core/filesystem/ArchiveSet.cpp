@@ -1,6 +1,7 @@
 #include "core/filesystem/ArchiveSet.h"
 
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/filesystem/ZipArchive.h"
 #include "core/io/MemoryFile.h"
 #include "core/io/Scrambler.h"
@@ -18,9 +19,12 @@ struct ArchiveSet::Impl {
     const ZipEntry* FindEntry(const char* nativePath, ZipArchive*& archive);
 
     // A record without an archive is one that was read and refused: it stays so that a broken
-    // archive is read once, not again (with a fresh copy of its bytes) on every use.
+    // archive is read once, not again (with a fresh copy of its bytes) on every use. An archive
+    // read with the game's reach held is kept apart from one read without it, so that bytes the
+    // editor read through a link leading out never serve a game.
     struct Mount {
         std::string path;
+        bool held;
         std::unique_ptr<ZipArchive> archive;
     };
 
@@ -29,8 +33,9 @@ struct ArchiveSet::Impl {
 };
 
 ZipArchive* ArchiveSet::Impl::FindOrMount(const std::string& archivePath) {
+    const bool held = IsGameReachHeld();
     for (const Mount& mount : mounts_) {
-        if (CompareNoCase(mount.path.c_str(), archivePath.c_str()) == 0) {
+        if (mount.held == held && CompareNoCase(mount.path.c_str(), archivePath.c_str()) == 0) {
             return mount.archive.get();
         }
     }
@@ -60,6 +65,7 @@ ZipArchive* ArchiveSet::Impl::FindOrMount(const std::string& archivePath) {
 
     Mount mount;
     mount.path = archivePath;
+    mount.held = held;
     if (done == size) {
         mount.archive = ZipArchive::OpenFromMemory(std::move(bytes));
     }

@@ -3,8 +3,8 @@
 #include "core/filesystem/FileSystem.h"
 
 #include <algorithm>
-#include <cstring>
-#include <dirent.h>
+#include <cerrno>
+#include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
 
@@ -21,10 +21,11 @@ uint32_t ClampToUInt32(int64_t value) {
 
 } // namespace
 
-DiskFile::DiskFile(std::string nativePath) : nativePath_(std::move(nativePath)) {
+DiskFile::DiskFile(DiskPlace place)
+    : place_(std::move(place)), nativePath_(place_.GetNativePath()) {
     SetName(nativePath_);
     struct stat info;
-    isFolder_ = stat(nativePath_.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    isFolder_ = place_.Stat(info) && S_ISDIR(info.st_mode);
 }
 
 DiskFile::~DiskFile() {
@@ -39,60 +40,59 @@ void DiskFile::CloseHandle() {
 }
 
 bool DiskFile::Open(const char* nativePath, uint32_t flags) {
+    return Open(DiskPlace::Anywhere(nativePath ? nativePath : ""), flags);
+}
+
+bool DiskFile::Open(const DiskPlace& place, uint32_t flags) {
     CloseHandle();
-    nativePath_ = nativePath ? nativePath : "";
+    place_ = place;
+    nativePath_ = place_.GetNativePath();
     SetName(nativePath_);
     isFolder_ = false;
     scrambled_ = (flags & OpenScrambled) != 0;
     scrambler_.Reset();
     lastRawByte_ = -1;
-    handle_ = fopen(nativePath_.c_str(), "rb");
-    if (!handle_) {
-        return false;
-    }
-    // Linux opens folders for reading; a folder is not a file to read.
+    // Opening a pipe for reading would wait for a writer, a terminal might become ours: the
+    // open does not wait, and only a regular file is kept.
+    Descriptor file = place_.Open(O_RDONLY | O_NONBLOCK | O_NOCTTY);
     struct stat info;
-    if (fstat(fileno(handle_), &info) != 0 || S_ISDIR(info.st_mode)) {
-        CloseHandle();
+    if (!file.IsOpen() || fstat(file.Get(), &info) != 0) {
+        NoteFileFailure(errno);
         return false;
     }
+    if (S_ISDIR(info.st_mode)) {
+        NoteFileFailure(EISDIR);
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        NoteFileFailure(NotAFileReason);
+        return false;
+    }
+    const int status = fcntl(file.Get(), F_GETFL);
+    handle_ = status < 0 || fcntl(file.Get(), F_SETFL, status & ~O_NONBLOCK) != 0
+                  ? nullptr
+                  : fdopen(file.Get(), "rb");
+    if (!handle_) {
+        NoteFileFailure(errno);
+        return false;
+    }
+    file.Release();
     return true;
 }
 
 std::unique_ptr<File> DiskFile::GetParent() {
-    std::string folder = nativePath_;
-    if (!folder.empty() && folder.back() == '/') {
-        folder.pop_back();
-    }
-    size_t slash = folder.rfind('/');
-    if (slash == std::string::npos) {
-        folder.clear();
-    } else {
-        // The parent of "/a" is the root, not the empty (current-folder) path.
-        folder.resize(slash == 0 ? 1 : slash);
-    }
-    return std::make_unique<DiskFile>(std::move(folder));
+    return std::make_unique<DiskFile>(place_.Parent());
 }
 
 int DiskFile::ListFolder() {
     entries_.clear();
-    std::string folder = nativePath_.empty() ? std::string(".") : nativePath_;
-    DIR* listing = opendir(folder.c_str());
-    if (!listing) {
-        return 0;
-    }
-    if (folder.back() != '/') {
-        folder += '/';
-    }
-    while (dirent* entry = readdir(listing)) {
-        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) {
-            continue;
-        }
+    // Each entry is asked through the same place, so a link among them is followed only as far
+    // as the place may reach.
+    for (std::string& name : place_.List()) {
         struct stat info;
-        bool isFolder = stat((folder + entry->d_name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-        entries_.push_back({entry->d_name, isFolder});
+        const bool isFolder = place_.Child(name).Stat(info) && S_ISDIR(info.st_mode);
+        entries_.push_back({std::move(name), isFolder});
     }
-    closedir(listing);
     // Listing order is arbitrary on Linux and GetChild indexes the list: sort it.
     std::sort(entries_.begin(), entries_.end(),
               [](const Entry& a, const Entry& b) { return a.name < b.name; });
@@ -103,15 +103,12 @@ std::unique_ptr<File> DiskFile::GetChild(int index) {
     if (index < 0 || static_cast<size_t>(index) >= entries_.size()) {
         return nullptr;
     }
-    std::string path = nativePath_;
-    if (!path.empty() && path.back() != '/') {
-        path += '/';
-    }
-    path += entries_[static_cast<size_t>(index)].name;
+    const Entry& entry = entries_[static_cast<size_t>(index)];
     auto child = std::make_unique<DiskFile>();
-    child->nativePath_ = path;
-    child->SetName(std::move(path));
-    child->isFolder_ = entries_[static_cast<size_t>(index)].isFolder;
+    child->place_ = place_.Child(entry.name);
+    child->nativePath_ = child->place_.GetNativePath();
+    child->SetName(child->nativePath_);
+    child->isFolder_ = entry.isFolder;
     return child;
 }
 
@@ -164,7 +161,7 @@ uint32_t DiskFile::GetSize() {
         if (fstat(fileno(handle_), &info) != 0) {
             return 0;
         }
-    } else if (stat(nativePath_.c_str(), &info) != 0) {
+    } else if (!place_.Stat(info)) {
         return 0;
     }
     return ClampToUInt32(info.st_size);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/filesystem/DiskPlace.h"
 #include "core/io/File.h"
 #include "core/io/Scrambler.h"
 
@@ -11,19 +12,22 @@
 
 namespace quarn {
 
-// A file on disk, read as bytes, or a folder whose entries can be listed and walked. Paths are
-// native: the file system has already applied its schemes, base folder and case lookup.
+// A file on disk, read as bytes, or a folder whose entries can be listed and walked. Places
+// are native: the file system has already applied its schemes, base folder and case lookup,
+// and decided how far the place may reach; walking a folder stays within that reach.
 class DiskFile : public File {
 public:
     DiskFile() = default;
     // A folder or file object for walking (GetParent, ListFolder, GetChild); not opened.
-    explicit DiskFile(std::string nativePath);
+    explicit DiskFile(DiskPlace place);
     ~DiskFile() override;
     DiskFile(const DiskFile&) = delete;
     DiskFile& operator=(const DiskFile&) = delete;
 
-    // Opens a native path for reading. With OpenScrambled in flags the bytes are unscrambled as
-    // they are read. False for a missing file and for a folder.
+    // Opens a file for reading without waiting on it: false for a missing file, a folder and
+    // anything that is no regular file (a pipe, a device, a socket), with NoteFileFailure
+    // saying why. With OpenScrambled in flags the bytes are unscrambled as they are read.
+    bool Open(const DiskPlace& place, uint32_t flags);
     bool Open(const char* nativePath, uint32_t flags);
 
     const std::string& GetNativePath() const { return nativePath_; }
@@ -54,6 +58,7 @@ private:
 
     void CloseHandle();
 
+    DiskPlace place_;
     std::string nativePath_;
     FILE* handle_ = nullptr;
     std::vector<Entry> entries_;

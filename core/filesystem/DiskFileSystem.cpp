@@ -3,14 +3,14 @@
 #include "core/filesystem/DiskFile.h"
 #include "core/filesystem/EmbeddedFile.h"
 #include "core/filesystem/FileOutputStream.h"
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/string/Text.h"
 
-#include <cstdlib>
+#include <cerrno>
+#include <climits>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -59,74 +59,49 @@ std::string WithTrailingSlash(std::string path) {
     return path;
 }
 
-bool StatOnDisk(const std::string& native, struct stat& info) {
-    return stat(DiskFileSystem::ResolveCase(WithoutTrailingSlash(native)).c_str(), &info) == 0;
-}
-
-bool ExistsOnDisk(const std::string& native) {
-    struct stat info;
-    return StatOnDisk(native, info);
-}
-
-bool MakeDirectoryOnDisk(const std::string& native) {
-    if (ExistsOnDisk(native)) {
-        return true;
+// A relative native path as the working folder makes it absolute, by its text.
+std::string Absolute(const std::string& native) {
+    if (!native.empty() && native[0] == '/') {
+        return native;
     }
-    return mkdir(DiskFileSystem::ResolveCase(WithoutTrailingSlash(native)).c_str(), 0777) == 0;
+    std::error_code error;
+    const std::string here = std::filesystem::current_path(error).string();
+    return error ? std::string() : WithTrailingSlash(here) + native;
 }
 
-// The first name in byte order in `folder` that equals `name` without case; "" when none.
-std::string FindNameNoCase(const std::string& folder, const std::string& name) {
-    DIR* listing = opendir(folder.empty() ? "." : folder.c_str());
-    if (!listing) {
-        return {};
-    }
-    std::string best;
-    while (dirent* entry = readdir(listing)) {
-        if (CompareNoCase(entry->d_name, name.c_str()) == 0 &&
-            (best.empty() || strcmp(entry->d_name, best.c_str()) < 0)) {
-            best = entry->d_name;
+bool HasClimbingName(const std::string& path) {
+    size_t begin = 0;
+    for (;;) {
+        const size_t end = path.find('/', begin);
+        if (path.compare(begin, end == std::string::npos ? std::string::npos : end - begin, "..") ==
+            0) {
+            return true;
         }
+        if (end == std::string::npos) {
+            return false;
+        }
+        begin = end + 1;
     }
-    closedir(listing);
-    return best;
 }
 
-std::vector<std::string> ListNames(int folder) {
-    std::vector<std::string> names;
-    int listingDescriptor = dup(folder);
-    if (listingDescriptor < 0) {
-        return names;
-    }
-    DIR* listing = fdopendir(listingDescriptor);
-    if (!listing) {
-        close(listingDescriptor);
-        return names;
-    }
-    while (dirent* entry = readdir(listing)) {
-        if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) {
-            names.emplace_back(entry->d_name);
-        }
-    }
-    closedir(listing);
-    return names;
+std::string LastName(const std::string& path) {
+    const std::string text = WithoutTrailingSlash(path);
+    const size_t slash = text.rfind('/');
+    return slash == std::string::npos ? text : text.substr(slash + 1);
 }
 
 // Works through descriptors opened without following links, so a link (or a folder swapped
 // for one while we work) is unlinked and never entered.
 bool RemoveContents(int folder) {
     bool removed = true;
-    for (const std::string& name : ListNames(folder)) {
+    for (const std::string& name : ListFolder(folder)) {
         struct stat info;
         if (fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
             removed = false;
         } else if (S_ISDIR(info.st_mode)) {
-            int child =
-                openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            bool emptied = child >= 0 && RemoveContents(child);
-            if (child >= 0) {
-                close(child);
-            }
+            const Descriptor child(
+                openat(folder, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            const bool emptied = child.IsOpen() && RemoveContents(child.Get());
             removed = emptied && unlinkat(folder, name.c_str(), AT_REMOVEDIR) == 0 && removed;
         } else {
             removed = unlinkat(folder, name.c_str(), 0) == 0 && removed;
@@ -135,21 +110,165 @@ bool RemoveContents(int folder) {
     return removed;
 }
 
-// True when `inner` is `outer` or lies below it, after links and ".." are resolved; also true
-// when either cannot be resolved, so a doubtful copy is refused.
-bool IsSameOrBelow(const std::string& inner, const std::string& outer) {
-    std::error_code error;
-    std::string outerPath = std::filesystem::canonical(outer, error).string();
-    if (error) {
-        return true;
+bool DeleteTreeAt(const DiskPlace& place) {
+    std::string name;
+    const Descriptor holder = place.OpenFolder(name);
+    if (!holder.IsOpen()) {
+        return false;
     }
-    std::string innerPath =
-        std::filesystem::weakly_canonical(WithoutTrailingSlash(inner), error).string();
-    if (error) {
-        return true;
+    const Descriptor folder(
+        openat(holder.Get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    return folder.IsOpen() && RemoveContents(folder.Get()) &&
+           unlinkat(holder.Get(), name.c_str(), AT_REMOVEDIR) == 0;
+}
+
+// Whether `place`, made or not, is the folder `folder` stands for or lies below it, on the disk
+// as it is now, links and ".." resolved; also true when that cannot be told, so that a doubtful
+// copy is refused.
+bool LiesWithin(const DiskPlace& place, const struct stat& folder) {
+    DiskPlace existing = place;
+    struct stat info;
+    int climbs = 0;
+    while (!existing.Stat(info)) {
+        if (++climbs > PATH_MAX) {
+            return true;
+        }
+        existing = existing.Parent();
     }
-    innerPath = WithoutTrailingSlash(innerPath);
-    return innerPath == outerPath || innerPath.starts_with(WithTrailingSlash(outerPath));
+    Descriptor current = existing.Open(O_PATH | O_DIRECTORY);
+    for (int depth = 0; current.IsOpen() && depth < PATH_MAX; ++depth) {
+        struct stat here;
+        struct stat above;
+        Descriptor parent(openat(current.Get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (fstat(current.Get(), &here) != 0 || !parent.IsOpen() ||
+            fstat(parent.Get(), &above) != 0) {
+            return true;
+        }
+        if (here.st_dev == folder.st_dev && here.st_ino == folder.st_ino) {
+            return true;
+        }
+        if (above.st_dev == here.st_dev && above.st_ino == here.st_ino) {
+            return false; // the top of the file system
+        }
+        current = std::move(parent);
+    }
+    return true;
+}
+
+// The entry `name` of `folder` as a folder for a copy to fill: made when missing, a link there
+// replaced by a new folder rather than entered.
+Descriptor CopyTargetFolder(int folder, const char* name) {
+    struct stat info;
+    if (fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode)) {
+        unlinkat(folder, name, 0);
+    }
+    if (mkdirat(folder, name, 0777) != 0 && errno != EEXIST) {
+        return {};
+    }
+    return Descriptor(openat(folder, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+bool CopyFileBytes(const DiskPlace& source, Descriptor folder, const std::string& name) {
+    DiskFile input;
+    FileOutputStream output;
+    if (!input.Open(source, 0) || !output.OpenEntry(std::move(folder), name, 0)) {
+        return false;
+    }
+    uint8_t chunk[65536];
+    while (uint32_t got = input.Read(chunk, sizeof(chunk))) {
+        if (output.Write(chunk, got) != got) {
+            break;
+        }
+    }
+    // A read that stopped before the end must not replace the destination with a part.
+    if (!input.IsEof()) {
+        output.Abandon();
+        return false;
+    }
+    return output.Close();
+}
+
+// A link met in a copied folder, made once everything else has arrived, so that what it points
+// at inside the copy can be found.
+struct CopiedLink {
+    DiskPlace place;
+    std::string target;
+};
+
+// Makes a copied link. Beneath a root, only one that leads to something there from its new
+// place: a link that would point out (or at nothing, which may later lie out) is not made.
+bool MakeCopiedLink(const CopiedLink& link) {
+    if (link.place.IsBeneath() && !link.place.LinkTarget(link.target).Open(O_PATH).IsOpen()) {
+        NoteFileFailure(EXDEV);
+        return false;
+    }
+    std::string name;
+    const Descriptor folder = link.place.OpenFolder(name);
+    struct stat info;
+    if (!folder.IsOpen()) {
+        return false;
+    }
+    if (fstatat(folder.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        (S_ISDIR(info.st_mode) || unlinkat(folder.Get(), name.c_str(), 0) != 0)) {
+        return false;
+    }
+    return symlinkat(link.target.c_str(), folder.Get(), name.c_str()) == 0;
+}
+
+// Links may lead through one another: each pass makes those whose target is there by now. No
+// chain resolves through more links than the kernel follows, which bounds the passes.
+bool MakeCopiedLinks(std::vector<CopiedLink> links) {
+    for (int pass = 0; pass <= MaxLinkHops && !links.empty(); ++pass) {
+        std::vector<CopiedLink> left;
+        for (CopiedLink& link : links) {
+            if (!MakeCopiedLink(link)) {
+                left.push_back(std::move(link));
+            }
+        }
+        if (left.size() == links.size()) {
+            return false;
+        }
+        links = std::move(left);
+    }
+    return links.empty();
+}
+
+// Copies the entries of the folder `from` into the folder `to`, neither of them entered through
+// a link; `targetFolder` is where `to` lies, for the links met, which are left to the caller.
+bool CopyEntries(const std::shared_ptr<const Descriptor>& from, const std::string& fromPath, int to,
+                 const DiskPlace& targetFolder, std::vector<CopiedLink>& links) {
+    // Unlike a bare "true", the answer says whether everything arrived.
+    bool copied = true;
+    for (const std::string& name : ListFolder(from->Get())) {
+        struct stat info;
+        std::string target;
+        if (fstatat(from->Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            copied = false;
+        } else if (S_ISLNK(info.st_mode)) {
+            if (ReadLinkAt(from->Get(), name.c_str(), target)) {
+                links.push_back({targetFolder.Child(name), std::move(target)});
+            } else {
+                copied = false;
+            }
+        } else if (S_ISDIR(info.st_mode)) {
+            auto child = std::make_shared<const Descriptor>(
+                openat(from->Get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            const Descriptor folder = CopyTargetFolder(to, name.c_str());
+            copied = child->IsOpen() && folder.IsOpen() &&
+                     CopyEntries(child, fromPath + "/" + name, folder.Get(),
+                                 targetFolder.Child(name), links) &&
+                     copied;
+        } else if (S_ISREG(info.st_mode)) {
+            // The source folder is the root of the read: a file swapped for a link meanwhile
+            // is not followed out of it.
+            const DiskPlace source = DiskPlace::Beneath(from, fromPath, name);
+            copied = CopyFileBytes(source, Descriptor(dup(to)), name) && copied;
+        } else {
+            // Pipes and devices have no bytes to copy (reading a pipe would block).
+            copied = false;
+        }
+    }
+    return copied;
 }
 
 } // namespace
@@ -157,64 +276,6 @@ bool IsSameOrBelow(const std::string& inner, const std::string& outer) {
 DiskFileSystem::DiskFileSystem() : archives_(*this) {}
 
 DiskFileSystem::~DiskFileSystem() = default;
-
-std::string DefaultUserFolder() {
-    std::string folder;
-    const char* dataHome = getenv("XDG_DATA_HOME");
-    // The XDG rules ignore a relative value.
-    if (dataHome && dataHome[0] == '/') {
-        folder = dataHome;
-    } else {
-        const char* home = getenv("HOME");
-        if (!home || !*home) {
-            const passwd* user = getpwuid(getuid());
-            home = user ? user->pw_dir : nullptr;
-        }
-        if (!home || !*home) {
-            return {};
-        }
-        folder = WithTrailingSlash(home) + ".local/share";
-    }
-    return WithTrailingSlash(folder);
-}
-
-std::string DiskFileSystem::ResolveCase(const std::string& nativePath) {
-    struct stat info;
-    if (nativePath.empty() || lstat(nativePath.c_str(), &info) == 0) {
-        return nativePath;
-    }
-    std::string resolved;
-    size_t position = 0;
-    if (nativePath[0] == '/') {
-        resolved = "/";
-        position = 1;
-    }
-    // Once a name matches nothing, nothing below it can exist either.
-    bool searching = true;
-    for (;;) {
-        size_t end = nativePath.find('/', position);
-        if (end == std::string::npos) {
-            end = nativePath.size();
-        }
-        std::string name = nativePath.substr(position, end - position);
-        if (searching && !name.empty() && name != "." && name != ".." &&
-            lstat((resolved + name).c_str(), &info) != 0) {
-            std::string match = FindNameNoCase(resolved, name);
-            if (match.empty()) {
-                searching = false;
-            } else {
-                name = match;
-            }
-        }
-        resolved += name;
-        if (end == nativePath.size()) {
-            break;
-        }
-        resolved += '/';
-        position = end + 1;
-    }
-    return resolved;
-}
 
 bool DiskFileSystem::ToNative(const char* path, std::string& out) const {
     out.clear();
@@ -237,17 +298,103 @@ bool DiskFileSystem::ToNative(const char* path, std::string& out) const {
     return true;
 }
 
-bool DiskFileSystem::ToDiskPath(const char* path, std::string& out) const {
-    if (!ToNative(path, out) || !IsDiskPath(out)) {
-        out.clear();
+bool DiskFileSystem::ToPlace(const char* path, DiskPlace& place) const {
+    std::string native;
+    if (!ToNative(path, native)) {
+        NoteFileFailure(ENAMETOOLONG);
         return false;
     }
-    out = ResolveCase(out);
+    if (!IsDiskPath(native)) {
+        // Archives and the built-in files are only read.
+        NoteFileFailure(native.empty() ? ENOENT : EROFS);
+        return false;
+    }
+    place = Locate(native).WithCaseResolved();
     return true;
 }
 
+std::string DiskFileSystem::RootText() const {
+    return gameRoot_.empty() ? baseFolder_ : gameRoot_;
+}
+
+DiskPlace DiskFileSystem::Locate(const std::string& native) const {
+    return IsGameReachHeld() ? LocateBeneath(native) : DiskPlace::Anywhere(native);
+}
+
+DiskPlace DiskFileSystem::LocateBeneath(const std::string& native) const {
+    const std::string absolute = Absolute(native);
+    const std::string game = RootText();
+    std::string archive;
+    std::string entry;
+    if (ArchiveSet::SplitArchivePath(game.c_str(), archive, entry)) {
+        // An archive as the root is where the game came from: read as the user gave it.
+        if (absolute == Absolute(archive)) {
+            return DiskPlace::Anywhere(native);
+        }
+    }
+    std::string best;
+    // An empty base folder is the working folder; an empty user folder is no folder at all.
+    for (const std::string& root : {game.empty() ? Absolute(game) : game, userFolder_}) {
+        if (root.empty() || !IsDiskPath(root)) {
+            continue;
+        }
+        const std::string folder = WithTrailingSlash(Absolute(root));
+        const bool below = absolute.starts_with(folder) || absolute + "/" == folder;
+        if (below && folder.size() > best.size()) {
+            best = folder;
+        }
+    }
+    if (best.empty() || absolute.empty()) {
+        return DiskPlace::Nowhere(native);
+    }
+    auto root =
+        std::make_shared<const Descriptor>(open(best.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!root->IsOpen()) {
+        return DiskPlace::Nowhere(native);
+    }
+    return DiskPlace::Beneath(std::move(root), best,
+                              absolute.size() > best.size() ? absolute.substr(best.size()) : ".");
+}
+
+bool DiskFileSystem::IsInsideGame(const char* path, uint32_t flags) const {
+    const std::string text = Normalised(path);
+    std::string native = text;
+    if (!(flags & OpenNative)) {
+        // Built-in files are looked up by name and never reach the disk.
+        if (StartsWithNoCase(text.c_str(), "res://")) {
+            return true;
+        }
+        // A drive letter or another scheme names nothing inside the game.
+        if (text.find(':') != std::string::npos && !StartsWithNoCase(text.c_str(), "user://")) {
+            return false;
+        }
+        if (!ToNative(text.c_str(), native)) {
+            return false;
+        }
+    }
+    // A base folder at "res://" serves relative paths from the built-in files.
+    if (StartsWithNoCase(native.c_str(), "res://")) {
+        return true;
+    }
+    if (native.empty() || native.find("://") != std::string::npos) {
+        return false;
+    }
+    std::string archive;
+    std::string entry;
+    if (ArchiveSet::SplitArchivePath(native.c_str(), archive, entry)) {
+        // An entry climbing out of its archive names nothing inside it.
+        if (HasClimbingName(entry)) {
+            return false;
+        }
+        native = archive;
+    }
+    const Descriptor reached = LocateBeneath(native).WithCaseResolved().Open(O_PATH);
+    // Missing is not outside: a write may create it there.
+    return reached.IsOpen() || (errno != EXDEV && errno != ELOOP);
+}
+
 std::unique_ptr<File> DiskFileSystem::OpenNativeFile(const char* path) {
-    return std::make_unique<DiskFile>(ResolveCase(Normalised(path)));
+    return std::make_unique<DiskFile>(Locate(Normalised(path)).WithCaseResolved());
 }
 
 std::unique_ptr<File> DiskFileSystem::Open(const char* path, uint32_t flags) {
@@ -258,6 +405,7 @@ std::unique_ptr<File> DiskFileSystem::Open(const char* path, uint32_t flags) {
     if (flags & OpenNative) {
         native = Normalised(path);
     } else if (!ToNative(path, native)) {
+        NoteFileFailure(ENAMETOOLONG);
         return nullptr;
     }
     // The resolved path decides, so a base folder inside an archive or at "res://" serves
@@ -274,7 +422,7 @@ std::unique_ptr<File> DiskFileSystem::Open(const char* path, uint32_t flags) {
         return nullptr;
     } else {
         auto disk = std::make_unique<DiskFile>();
-        if (disk->Open(ResolveCase(native).c_str(), flags)) {
+        if (disk->Open(Locate(native).WithCaseResolved(), flags)) {
             file = std::move(disk);
         }
     }
@@ -285,18 +433,22 @@ std::unique_ptr<File> DiskFileSystem::Open(const char* path, uint32_t flags) {
 }
 
 std::unique_ptr<OutputStream> DiskFileSystem::OpenForWrite(const char* path, uint32_t flags) {
-    std::string target;
-    if (!ToDiskPath(path, target)) {
+    DiskPlace target;
+    if (!ToPlace(path, target)) {
         return nullptr;
     }
     auto stream = std::make_unique<FileOutputStream>();
-    if (stream->Open(target.c_str(), flags)) {
+    if (stream->Open(target, flags)) {
         return stream;
     }
     if ((flags & WriteCreateFolders) && !DirectoryExists(path)) {
-        MakeDirectories(path);
+        // A folder that cannot be made is the reason the save fails.
+        if (!MakeDirectories(path)) {
+            NoteFileFailure(errno);
+            return nullptr;
+        }
         // New folders may change how the path resolves.
-        if (ToDiskPath(path, target) && stream->Open(target.c_str(), flags)) {
+        if (ToPlace(path, target) && stream->Open(target, flags)) {
             return stream;
         }
     }
@@ -306,7 +458,7 @@ std::unique_ptr<OutputStream> DiskFileSystem::OpenForWrite(const char* path, uin
             return nullptr;
         }
         if ((attributes & FileReadOnly) && SetReadOnly(path, FileReadOnly, 0) &&
-            stream->Open(target.c_str(), flags)) {
+            stream->Open(target, flags)) {
             return stream;
         }
     }
@@ -328,7 +480,7 @@ uint32_t DiskFileSystem::GetAttributes(const char* path) {
         return FileReadOnly;
     }
     struct stat info;
-    if (!StatOnDisk(native, info)) {
+    if (!Locate(WithoutTrailingSlash(native)).WithCaseResolved().Stat(info)) {
         return FileMissing;
     }
     uint32_t attributes = 0;
@@ -343,9 +495,18 @@ uint32_t DiskFileSystem::GetAttributes(const char* path) {
 }
 
 bool DiskFileSystem::SetReadOnly(const char* path, uint32_t mask, uint32_t value) {
-    std::string native;
+    DiskPlace place;
+    if (!ToPlace(path, place)) {
+        return false;
+    }
+    // Changed through a descriptor of the file itself, so a link is followed only as far as
+    // the place may reach.
+    Descriptor file = place.Open(O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    if (!file.IsOpen() && errno == EACCES) {
+        file = place.Open(O_WRONLY | O_NONBLOCK | O_NOCTTY);
+    }
     struct stat info;
-    if (!ToDiskPath(path, native) || stat(native.c_str(), &info) != 0) {
+    if (!file.IsOpen() || fstat(file.Get(), &info) != 0) {
         return false;
     }
     if (!(mask & FileReadOnly)) {
@@ -354,11 +515,15 @@ bool DiskFileSystem::SetReadOnly(const char* path, uint32_t mask, uint32_t value
     mode_t mode = info.st_mode & 07777;
     // Read-only means nobody writes; clearing it gives the owner back the right to write.
     mode = (value & FileReadOnly) ? mode & ~(S_IWUSR | S_IWGRP | S_IWOTH) : mode | S_IWUSR;
-    return chmod(native.c_str(), mode) == 0;
+    return fchmod(file.Get(), mode) == 0;
 }
 
 void DiskFileSystem::SetBaseFolder(const char* path) {
     baseFolder_ = WithTrailingSlash(Normalised(path));
+}
+
+void DiskFileSystem::SetGameRoot(const char* path) {
+    gameRoot_ = WithTrailingSlash(Normalised(path));
 }
 
 bool DiskFileSystem::IsInBaseFolder(const char* path) const {
@@ -405,13 +570,16 @@ bool DiskFileSystem::Exists(const char* path) {
 
 bool DiskFileSystem::DirectoryExists(const char* path) {
     std::string native;
-    return ToNative(path, native) && IsDiskPath(native) && ExistsOnDisk(native);
+    struct stat info;
+    return ToNative(path, native) && IsDiskPath(native) &&
+           Locate(WithoutTrailingSlash(native)).WithCaseResolved().Stat(info);
 }
 
 uint64_t DiskFileSystem::GetFileTime(const char* path) {
     std::string native;
     struct stat info;
-    if (!ToNative(path, native) || !IsDiskPath(native) || !StatOnDisk(native, info)) {
+    if (!ToNative(path, native) || !IsDiskPath(native) ||
+        !Locate(WithoutTrailingSlash(native)).WithCaseResolved().Stat(info)) {
         return 0;
     }
     if (info.st_mtim.tv_sec < 0) {
@@ -423,135 +591,88 @@ uint64_t DiskFileSystem::GetFileTime(const char* path) {
 }
 
 bool DiskFileSystem::MakeDirectory(const char* path) {
-    std::string native;
-    return ToNative(path, native) && IsDiskPath(native) && MakeDirectoryOnDisk(native);
+    DiskPlace place;
+    struct stat info;
+    if (!ToPlace(path, place)) {
+        return false;
+    }
+    if (place.Stat(info)) {
+        return true;
+    }
+    std::string name;
+    const Descriptor holder = place.OpenFolder(name);
+    return holder.IsOpen() && mkdirat(holder.Get(), name.c_str(), 0777) == 0;
 }
 
 bool DiskFileSystem::RemoveFolder(const char* path, bool recursive) {
-    std::string native;
-    if (!ToDiskPath(path, native)) {
+    DiskPlace place;
+    if (!ToPlace(path, place)) {
         return false;
     }
-    native = WithoutTrailingSlash(native);
-    return recursive ? DeleteTree(native.c_str()) : rmdir(native.c_str()) == 0;
+    if (recursive) {
+        return DeleteTreeAt(place);
+    }
+    std::string name;
+    const Descriptor holder = place.OpenFolder(name);
+    return holder.IsOpen() && unlinkat(holder.Get(), name.c_str(), AT_REMOVEDIR) == 0;
 }
 
 bool DiskFileSystem::DeleteTree(const char* nativeFolder) {
-    std::string folder = WithoutTrailingSlash(nativeFolder ? nativeFolder : "");
-    if (folder.empty()) {
-        return false;
-    }
-    int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (descriptor < 0) {
-        return false;
-    }
-    bool emptied = RemoveContents(descriptor);
-    close(descriptor);
-    return emptied && rmdir(folder.c_str()) == 0;
+    const std::string folder = WithoutTrailingSlash(nativeFolder ? nativeFolder : "");
+    return !folder.empty() && DeleteTreeAt(DiskPlace::Anywhere(folder));
 }
 
 bool DiskFileSystem::MakeDirectories(const char* path) {
     std::string native;
-    if (!ToNative(path, native) || !IsDiskPath(native)) {
-        return false;
-    }
-    // The name after the last '/' is the file the caller is about to write: never made.
-    for (size_t slash = native.find('/'); slash != std::string::npos;
-         slash = native.find('/', slash + 1)) {
-        std::string folder = native.substr(0, slash);
-        if (!folder.empty() && !ExistsOnDisk(folder) && !MakeDirectoryOnDisk(folder)) {
-            return false;
-        }
-    }
-    return true;
+    return ToNative(path, native) && IsDiskPath(native) &&
+           Locate(native).WithCaseResolved().MakeFoldersAbove();
 }
 
 bool DiskFileSystem::Copy(const char* source, const char* destination) {
-    std::string from;
+    DiskPlace from;
     std::string to;
-    if (!ToDiskPath(source, from) || !ToNative(destination, to) || !IsDiskPath(to)) {
+    if (!ToPlace(source, from) || !ToNative(destination, to) || !IsDiskPath(to)) {
         return false;
     }
-    return CopyNative(from, to);
+    return CopyPlace(from, Locate(WithoutTrailingSlash(to)), to.back() == '/');
 }
 
-bool DiskFileSystem::CopyNative(const std::string& source, const std::string& destination) {
+bool DiskFileSystem::CopyPlace(const DiskPlace& source, const DiskPlace& destination,
+                               bool intoFolder) {
     struct stat info;
-    if (stat(source.c_str(), &info) != 0) {
+    if (!source.Stat(info)) {
         return false;
     }
     if (S_ISDIR(info.st_mode)) {
-        std::string folder = ResolveCase(WithoutTrailingSlash(destination));
+        const DiskPlace folder = destination.WithCaseResolved();
         // Copying a folder into itself would never end.
-        if (IsSameOrBelow(folder, source)) {
+        if (LiesWithin(folder, info)) {
             return false;
         }
-        return CopyFolderNative(source, folder);
+        struct stat made;
+        if (!folder.Stat(made)) {
+            std::string name;
+            const Descriptor holder = folder.OpenFolder(name);
+            if (!holder.IsOpen() || mkdirat(holder.Get(), name.c_str(), 0777) != 0) {
+                return false;
+            }
+        }
+        auto from = std::make_shared<const Descriptor>(source.Open(O_PATH | O_DIRECTORY));
+        const Descriptor to = folder.Open(O_PATH | O_DIRECTORY);
+        std::vector<CopiedLink> links;
+        const bool copied = from->IsOpen() && to.IsOpen() &&
+                            CopyEntries(from, source.GetNativePath(), to.Get(), folder, links);
+        return MakeCopiedLinks(std::move(links)) && copied;
     }
     if (!S_ISREG(info.st_mode)) {
         return false;
     }
-    std::string target = destination;
-    if (target.back() == '/') {
-        size_t slash = source.rfind('/');
-        target += slash == std::string::npos ? source : source.substr(slash + 1);
-    }
-    return CopyFileNative(source, ResolveCase(target));
-}
-
-bool DiskFileSystem::CopyFolderNative(const std::string& source, const std::string& destination) {
-    if (!MakeDirectoryOnDisk(destination)) {
-        return false;
-    }
-    int folder = open(source.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0) {
-        return false;
-    }
-    std::vector<std::string> names = ListNames(folder);
-    close(folder);
-    // Unlike a bare "true", the answer says whether everything arrived.
-    bool copied = true;
-    for (const std::string& name : names) {
-        std::string from = source + "/" + name;
-        std::string to = destination + "/" + name;
-        struct stat info;
-        if (lstat(from.c_str(), &info) != 0) {
-            copied = false;
-        } else if (S_ISLNK(info.st_mode)) {
-            std::error_code error;
-            std::filesystem::remove(to, error);
-            std::filesystem::copy_symlink(from, to, error);
-            copied = !error && copied;
-        } else if (S_ISDIR(info.st_mode)) {
-            copied = CopyFolderNative(from, to) && copied;
-        } else if (S_ISREG(info.st_mode)) {
-            copied = CopyFileNative(from, to) && copied;
-        } else {
-            // Pipes and devices have no bytes to copy (reading a pipe would block).
-            copied = false;
-        }
-    }
-    return copied;
-}
-
-bool DiskFileSystem::CopyFileNative(const std::string& source, const std::string& destination) {
-    DiskFile input;
-    FileOutputStream output;
-    if (!input.Open(source.c_str(), 0) || !output.Open(destination.c_str(), 0)) {
-        return false;
-    }
-    uint8_t chunk[65536];
-    while (uint32_t got = input.Read(chunk, sizeof(chunk))) {
-        if (output.Write(chunk, got) != got) {
-            break;
-        }
-    }
-    // A read that stopped before the end must not replace the destination with a part.
-    if (!input.IsEof()) {
-        output.Abandon();
-        return false;
-    }
-    return output.Close();
+    const DiskPlace target =
+        (intoFolder ? destination.Child(LastName(source.GetNativePath())) : destination)
+            .WithCaseResolved();
+    std::string name;
+    Descriptor holder = target.OpenFolder(name);
+    return holder.IsOpen() && CopyFileBytes(source, std::move(holder), name);
 }
 
 bool DiskFileSystem::CopyCreatingFolders(const char* source, const char* destination) {
@@ -560,25 +681,21 @@ bool DiskFileSystem::CopyCreatingFolders(const char* source, const char* destina
 }
 
 bool DiskFileSystem::CreateEmptyFile(const char* path) {
-    std::string native;
-    if (!ToDiskPath(path, native)) {
-        return false;
-    }
-    int descriptor = open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (descriptor < 0) {
-        return false;
-    }
-    close(descriptor);
-    return true;
+    DiskPlace place;
+    return ToPlace(path, place) && place.Open(O_WRONLY | O_CREAT | O_EXCL, 0666).IsOpen();
 }
 
 bool DiskFileSystem::RemoveFile(const char* path) {
-    std::string native;
-    struct stat info;
-    if (!ToDiskPath(path, native) || lstat(native.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) {
+    DiskPlace place;
+    if (!ToPlace(path, place)) {
         return false;
     }
-    return unlink(native.c_str()) == 0;
+    std::string name;
+    const Descriptor holder = place.OpenFolder(name);
+    struct stat info;
+    return holder.IsOpen() &&
+           fstatat(holder.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+           !S_ISDIR(info.st_mode) && unlinkat(holder.Get(), name.c_str(), 0) == 0;
 }
 
 PathString DiskFileSystem::GetFolderPart(const char* path) const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/filesystem/ArchiveSet.h"
+#include "core/filesystem/DiskPlace.h"
 #include "core/filesystem/FileSystem.h"
 
 #include <cstdint>
@@ -16,6 +17,11 @@ namespace quarn {
 // does not exist exactly, each of its names is matched without case (A-Z only) in its folder,
 // the first match in byte order winning. Native paths are never cut: one that does not fit a
 // PathString fails.
+//
+// While the game's reach is held, a disk path is reached only beneath the root (game or user
+// folder) whose text it starts with, in one step per open (DiskPlace); a path under neither, or
+// one that leads out of its root, fails with NoteFileFailure(EXDEV). An archive is opened so
+// too, unless it is the game's root itself. Reads never wait on what they open.
 class DiskFileSystem : public FileSystem {
 public:
     DiskFileSystem();
@@ -34,6 +40,9 @@ public:
 
     void SetBaseFolder(const char* path) override;
     const char* GetBaseFolder() const override { return baseFolder_.c_str(); }
+    void SetGameRoot(const char* path) override;
+    const char* GetGameRoot() const override { return gameRoot_.c_str(); }
+    bool IsInsideGame(const char* path, uint32_t flags) const override;
     bool IsInBaseFolder(const char* path) const override;
     bool GetNativePath(PathString& out, const char* path) const override;
     const char* GetRelativePath(const char* path) const override;
@@ -48,8 +57,11 @@ public:
     bool MakeDirectory(const char* path) override;
     bool RemoveFolder(const char* path, bool recursive) override;
     bool MakeDirectories(const char* path) override;
-    // A folder is never copied into itself or a folder below it. Links inside a copied folder
-    // are copied as links, never followed.
+    // A folder is never copied into itself or a folder below it. The copy replaces what it
+    // meets in the destination and never writes through a link there. Links inside a copied
+    // folder are copied as links, never followed; while the game's reach is held, only a link
+    // that leads, from its new place, to something that exists beneath the destination's
+    // root: another is left out and the copy answers false.
     bool Copy(const char* source, const char* destination) override;
     bool CopyCreatingFolders(const char* source, const char* destination) override;
     bool CreateEmptyFile(const char* path) override;
@@ -60,28 +72,25 @@ public:
     // nothing outside the folder is touched; a link given as the folder itself is refused.
     static bool DeleteTree(const char* nativeFolder);
 
-    // The native path as it exists on disk: exact when it exists, else with each name matched
-    // without case; names that match nothing are kept as given.
-    static std::string ResolveCase(const std::string& nativePath);
-
 private:
     // The native path of a virtual one with '\\' taken as '/'; false when it does not fit.
     bool ToNative(const char* path, std::string& out) const;
-    // The native path as it lies on disk; false for paths the disk cannot serve (too long,
-    // inside an archive, or under a scheme such as "res://").
-    bool ToDiskPath(const char* path, std::string& out) const;
+    // Where a virtual path lies on disk, its case resolved; false, with a note, for paths the
+    // disk cannot serve (too long, inside an archive, or under a scheme such as "res://").
+    bool ToPlace(const char* path, DiskPlace& place) const;
+    // The place of a native disk path: anywhere unless the game's reach is held.
+    DiskPlace Locate(const std::string& native) const;
+    // Beneath the longest root whose text the path starts with; nowhere under none.
+    DiskPlace LocateBeneath(const std::string& native) const;
+    // The game's root as a native text: the game root, else the base folder.
+    std::string RootText() const;
 
-    bool CopyNative(const std::string& source, const std::string& destination);
-    bool CopyFolderNative(const std::string& source, const std::string& destination);
-    bool CopyFileNative(const std::string& source, const std::string& destination);
+    bool CopyPlace(const DiskPlace& source, const DiskPlace& destination, bool intoFolder);
 
     std::string baseFolder_;
+    std::string gameRoot_;
     std::string userFolder_;
     ArchiveSet archives_;
 };
-
-// Where "user://" points unless start-up says otherwise: $XDG_DATA_HOME, else
-// $HOME/.local/share; always ending in '/'.
-std::string DefaultUserFolder();
 
 } // namespace quarn

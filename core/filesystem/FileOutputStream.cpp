@@ -6,7 +6,6 @@
 #include <climits>
 #include <csignal>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <string_view>
@@ -22,33 +21,6 @@ namespace {
 constexpr size_t TemporaryNameStemLength = 200;
 
 uint32_t temporaryCounter = 0;
-
-// Link hops followed before a chain counts as a loop, as the kernel counts them.
-constexpr int MaxLinkHops = 40;
-
-std::string FolderOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
-}
-
-// The file a write to `path` must replace: the path itself, or what its chain of links points
-// at, which need not exist yet. Empty for a chain that loops.
-std::string FinalTarget(std::string path) {
-    for (int hop = 0; hop < MaxLinkHops; ++hop) {
-        struct stat info;
-        if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
-            return path;
-        }
-        std::vector<char> target(static_cast<size_t>(info.st_size > 0 ? info.st_size : 255) + 1);
-        ssize_t length = readlink(path.c_str(), target.data(), target.size());
-        if (length <= 0 || static_cast<size_t>(length) >= target.size()) {
-            return path; // changed meanwhile or unreadable: the rename replaces the link itself
-        }
-        std::string next(target.data(), static_cast<size_t>(length));
-        path = next[0] == '/' ? next : FolderOf(path) + next;
-    }
-    return "";
-}
 
 // Whether a name is one this writer gives its temporaries (".<stem>.<pid>-<n>.tmp"); `pid`
 // receives the process that made it.
@@ -78,39 +50,27 @@ bool IsTemporaryName(const std::string& name, pid_t& pid) {
 
 // A save that was killed leaves its temporary behind; the next save into the folder removes
 // those whose process no longer runs.
-void RemoveStaleTemporaries(const std::string& folder) {
-    DIR* entries = opendir(folder.empty() ? "." : folder.c_str());
-    if (!entries) {
-        return;
-    }
+void RemoveStaleTemporaries(int folder) {
     const pid_t self = getpid();
-    while (const dirent* entry = readdir(entries)) {
-        const std::string name = entry->d_name;
+    for (const std::string& name : ListFolder(folder)) {
         pid_t owner = 0;
         if (!IsTemporaryName(name, owner) || owner == self ||
             !(kill(owner, 0) != 0 && errno == ESRCH)) {
             continue;
         }
-        const std::string path = folder + name;
         struct stat info;
-        if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
-            unlink(path.c_str());
+        if (fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode)) {
+            unlinkat(folder, name.c_str(), 0);
         }
     }
-    closedir(entries);
 }
 
 // A renamed file survives a power loss only once its folder's entry is on the disk too. File
 // systems that cannot sync a folder say EINVAL; there the rename is all there is.
-bool SyncFolder(const std::string& folder) {
-    int descriptor =
-        open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (descriptor < 0) {
-        return false;
-    }
-    bool synced = fsync(descriptor) == 0 || errno == EINVAL;
-    close(descriptor);
-    return synced;
+bool SyncFolder(int folder) {
+    const Descriptor readable(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return readable.IsOpen() && (fsync(readable.Get()) == 0 || errno == EINVAL);
 }
 
 } // namespace
@@ -120,43 +80,67 @@ FileOutputStream::~FileOutputStream() {
 }
 
 bool FileOutputStream::Open(const char* nativePath, uint32_t flags) {
+    return Open(DiskPlace::Anywhere(nativePath ? nativePath : ""), flags);
+}
+
+bool FileOutputStream::Open(const DiskPlace& target, uint32_t flags) {
+    Close();
+    const std::string native = target.GetNativePath();
+    if (native.empty() || native.back() == '/') {
+        NoteFileFailure(native.empty() ? ENOENT : EISDIR);
+        return false;
+    }
+    // Writing through a link replaces what it points at and keeps the link, also when the file
+    // it points at does not exist yet.
+    DiskPlace place = target;
+    std::string link;
+    for (int hop = 0; place.ReadLink(link); ++hop) {
+        if (hop == MaxLinkHops) {
+            NoteFileFailure(ELOOP);
+            return false;
+        }
+        place = place.LinkTarget(link);
+    }
+    std::string name;
+    Descriptor folder = place.OpenFolder(name);
+    if (!folder.IsOpen()) {
+        NoteFileFailure(errno);
+        return false;
+    }
+    return OpenEntry(std::move(folder), name, flags);
+}
+
+bool FileOutputStream::OpenEntry(Descriptor folder, const std::string& name, uint32_t flags) {
     Close();
     failed_ = false;
+    error_ = 0;
     closeResult_ = false;
     scrambled_ = (flags & WriteScrambled) != 0;
     scrambler_.Reset();
-    targetPath_ = nativePath ? nativePath : "";
-    if (targetPath_.empty() || targetPath_.back() == '/') {
-        return false;
-    }
-
-    // Writing through a link replaces what it points at and keeps the link, also when the file
-    // it points at does not exist yet.
-    targetPath_ = FinalTarget(targetPath_);
-    if (targetPath_.empty()) {
-        return false;
-    }
     struct stat info;
-    bool replacing = stat(targetPath_.c_str(), &info) == 0;
+    const bool exists = fstatat(folder.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool replacing = exists && !S_ISLNK(info.st_mode);
     if (replacing && (S_ISDIR(info.st_mode) || (info.st_mode & S_IWUSR) == 0)) {
+        NoteFileFailure(S_ISDIR(info.st_mode) ? EISDIR : EACCES);
         return false;
     }
 
-    std::string folder = FolderOf(targetPath_);
-    RemoveStaleTemporaries(folder);
-    std::string stem = targetPath_.substr(folder.size(), TemporaryNameStemLength);
+    RemoveStaleTemporaries(folder.Get());
+    const std::string stem = name.substr(0, TemporaryNameStemLength);
     int descriptor = -1;
     for (int attempt = 0; attempt < 100 && descriptor < 0; ++attempt) {
-        temporaryPath_ = folder + "." + stem + "." + std::to_string(getpid()) + "-" +
+        temporaryName_ = "." + stem + "." + std::to_string(getpid()) + "-" +
                          std::to_string(++temporaryCounter) + ".tmp";
         // 0666 lets the umask decide, as for any new file.
-        descriptor = open(temporaryPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        descriptor = openat(folder.Get(), temporaryName_.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (descriptor < 0 && errno != EEXIST) {
             break;
         }
     }
     if (descriptor < 0) {
-        temporaryPath_.clear();
+        NoteFileFailure(errno);
+        temporaryName_.clear();
         return false;
     }
     if (replacing) {
@@ -164,12 +148,22 @@ bool FileOutputStream::Open(const char* nativePath, uint32_t flags) {
     }
     handle_ = fdopen(descriptor, "wb");
     if (!handle_) {
+        NoteFileFailure(errno);
         close(descriptor);
-        unlink(temporaryPath_.c_str());
-        temporaryPath_.clear();
+        unlinkat(folder.Get(), temporaryName_.c_str(), 0);
+        temporaryName_.clear();
         return false;
     }
+    folder_ = std::move(folder);
+    name_ = name;
     return true;
+}
+
+void FileOutputStream::Fail() {
+    if (!failed_) {
+        error_ = errno;
+    }
+    failed_ = true;
 }
 
 int FileOutputStream::VPrintf(const char* format, va_list arguments) {
@@ -179,7 +173,7 @@ int FileOutputStream::VPrintf(const char* format, va_list arguments) {
     if (!scrambled_) {
         int written = vfprintf(handle_, format, arguments);
         if (written < 0) {
-            failed_ = true;
+            Fail();
         }
         return written;
     }
@@ -189,7 +183,7 @@ int FileOutputStream::VPrintf(const char* format, va_list arguments) {
     int length = vsnprintf(nullptr, 0, format, measuring);
     va_end(measuring);
     if (length < 0) {
-        failed_ = true;
+        Fail();
         return length;
     }
     std::vector<char> text(static_cast<size_t>(length) + 1);
@@ -206,7 +200,7 @@ void FileOutputStream::PutChar(int byte) {
     if (scrambled_) {
         WriteScrambledBytes(&plain, 1);
     } else if (fputc(plain, handle_) == EOF) {
-        failed_ = true;
+        Fail();
     }
 }
 
@@ -220,7 +214,7 @@ uint32_t FileOutputStream::Write(const void* data, uint32_t count) {
     }
     size_t written = fwrite(data, 1, count, handle_);
     if (written != count) {
-        failed_ = true;
+        Fail();
     }
     return static_cast<uint32_t>(written);
 }
@@ -233,7 +227,7 @@ void FileOutputStream::WriteScrambledBytes(const uint8_t* data, size_t count) {
             chunk[i] = scrambler_.Scramble(data[i]);
         }
         if (fwrite(chunk, 1, part, handle_) != part) {
-            failed_ = true;
+            Fail();
             return;
         }
         data += part;
@@ -243,7 +237,7 @@ void FileOutputStream::WriteScrambledBytes(const uint8_t* data, size_t count) {
 
 void FileOutputStream::Flush() {
     if (handle_ && fflush(handle_) != 0) {
-        failed_ = true;
+        Fail();
     }
 }
 
@@ -261,28 +255,34 @@ bool FileOutputStream::Close() {
     }
     // The bytes must be on the disk before the rename makes them the file.
     if (!failed_ && (fflush(handle_) != 0 || fsync(fileno(handle_)) != 0)) {
-        failed_ = true;
+        Fail();
     }
     if (fclose(handle_) != 0) {
-        failed_ = true;
+        Fail();
     }
     handle_ = nullptr;
-    if (!failed_ && rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) {
-        failed_ = true;
+    if (!failed_ &&
+        renameat(folder_.Get(), temporaryName_.c_str(), folder_.Get(), name_.c_str()) != 0) {
+        Fail();
     }
     if (failed_) {
-        unlink(temporaryPath_.c_str());
-    } else if (!SyncFolder(FolderOf(targetPath_))) {
+        unlinkat(folder_.Get(), temporaryName_.c_str(), 0);
+    } else if (!SyncFolder(folder_.Get())) {
         // The new file is in place but not known to last; the caller hears of it.
-        failed_ = true;
+        Fail();
     }
-    temporaryPath_.clear();
+    if (failed_ && error_ != 0) {
+        NoteFileFailure(error_);
+    }
+    folder_ = Descriptor();
+    temporaryName_.clear();
     closeResult_ = !failed_;
     return closeResult_;
 }
 
 void FileOutputStream::Abandon() {
     failed_ = true;
+    error_ = 0;
     Close();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/filesystem/DiskPlace.h"
 #include "core/io/OutputStream.h"
 #include "core/io/Scrambler.h"
 
@@ -11,10 +12,11 @@ namespace quarn {
 
 // Writes a disk file whole or not at all: the bytes go to a temporary file in the target's
 // folder, which replaces the target only when Close (or the destructor) finds every write,
-// the flush and the rename succeeded; the folder is synced after the rename. The target keeps
-// its permission bits; a link as the target keeps pointing at the file written, which is
-// created where a dangling link points. Temporaries that killed saves left in the folder are
-// removed by the next save into it.
+// the flush and the rename succeeded; the folder is synced after the rename. The folder is held
+// open from the start, so the file lands where Open found it. The target keeps its permission
+// bits; a link as the target keeps pointing at the file written, which is created where a
+// dangling link points (as far as the place may reach). Temporaries that killed saves left in
+// the folder are removed by the next save into it. Every failure is noted (NoteFileFailure).
 class FileOutputStream : public OutputStream {
 public:
     FileOutputStream() = default;
@@ -22,10 +24,14 @@ public:
     FileOutputStream(const FileOutputStream&) = delete;
     FileOutputStream& operator=(const FileOutputStream&) = delete;
 
-    // One attempt at a native path; the file system makes the retries. False when the target
-    // is read-only (owner-write bit clear, whoever runs the program) or a folder, or when its
+    // One attempt at a place; the file system makes the retries. False when the target is
+    // read-only (owner-write bit clear, whoever runs the program) or a folder, or when its
     // folder is missing or refuses a new file. WriteScrambled in flags scrambles every byte.
+    bool Open(const DiskPlace& target, uint32_t flags);
     bool Open(const char* nativePath, uint32_t flags);
+    // The same for the entry `name` of an open folder, whose descriptor is taken over; a link
+    // there is replaced by the file, never written through.
+    bool OpenEntry(Descriptor folder, const std::string& name, uint32_t flags);
 
     int VPrintf(const char* format, va_list arguments) override QUARN_PRINTF(2, 0);
     void PutChar(int byte) override;
@@ -38,13 +44,17 @@ public:
 
 private:
     void WriteScrambledBytes(const uint8_t* data, size_t count);
+    // Keeps the first reason a stream failed for.
+    void Fail();
 
     FILE* handle_ = nullptr;
-    std::string targetPath_;
-    std::string temporaryPath_;
+    Descriptor folder_;
+    std::string name_;
+    std::string temporaryName_;
     bool scrambled_ = false;
     Scrambler scrambler_;
     bool failed_ = false;
+    int error_ = 0;
     bool closeResult_ = false;
 };
 

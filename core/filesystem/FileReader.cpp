@@ -8,6 +8,7 @@ bool FileReader::Open(const char* path, bool textFlag, bool scrambled) {
     Close();
     SetName(path ? path : "");
     textFlag_ = textFlag;
+    ClearFileFailure();
     FileSystem* fileSystem = GetFileSystem();
     if (!fileSystem || !path) {
         return false;
@@ -81,6 +82,7 @@ bool FileReader::IsEof() {
 bool ForwardingOutputStream::Open(const char* path, uint32_t flags) {
     stream_.reset();
     path_ = path ? path : "";
+    ClearFileFailure();
     FileSystem* fileSystem = GetFileSystem();
     if (!fileSystem || !path) {
         return false;

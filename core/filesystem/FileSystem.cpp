@@ -1,10 +1,15 @@
 #include "core/filesystem/FileSystem.h"
 
+#include <cerrno>
+#include <cstring>
+#include <string>
+
 namespace quarn {
 
 namespace {
 
 FileSystem* programFileSystem = nullptr;
+thread_local std::string lastFileFailure;
 
 } // namespace
 
@@ -14,6 +19,26 @@ FileSystem* GetFileSystem() {
 
 void SetFileSystem(FileSystem* fileSystem) {
     programFileSystem = fileSystem;
+}
+
+const char* LastFileFailure() {
+    return lastFileFailure.c_str();
+}
+
+void NoteFileFailure(int error) {
+    lastFileFailure = error == EXDEV ? OutsideGameReason : std::strerror(error);
+}
+
+void NoteFileFailure(const char* reason) {
+    lastFileFailure = reason ? reason : "";
+}
+
+void ClearFileFailure() {
+    lastFileFailure.clear();
+}
+
+std::string FileFailureSuffix() {
+    return lastFileFailure.empty() ? std::string() : ": " + lastFileFailure;
 }
 
 } // namespace quarn

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace quarn {
 
@@ -32,9 +33,13 @@ enum WriteFlags : uint32_t {
 
 // Every file the engine reads or writes is named by a virtual path and reached through the
 // program's one FileSystem. The path decides where the bytes come from: a folder relative to
-// the base folder, "user://" (the user's data folder), "res://" (files built into the program)
-// or an entry of a ".zip"/".zoo" archive anywhere along the path. Paths use '/'; a path is
-// absolute when it starts with '/' or holds ':'.
+// the base folder, "user://" (the game's own data folder), "res://" (files built into the
+// program) or an entry of a ".zip"/".zoo" archive anywhere along the path. Paths use '/'; a
+// path is absolute when it starts with '/' or holds ':'.
+//
+// While the game's reach is held (IsGameReachHeld), every file is reached beneath the game's
+// root or its "user://" folder, or among the built-in files; anything else fails as if it were
+// missing, with NoteFileFailure(EXDEV).
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -55,6 +60,15 @@ public:
 
     virtual void SetBaseFolder(const char* path) = 0;
     virtual const char* GetBaseFolder() const = 0;
+    // The folder or archive that holds the game, fixed by the player at start-up so that a
+    // setting of the game that moves the base folder cannot widen its reach; while empty, the
+    // base folder is the root.
+    virtual void SetGameRoot(const char* path) = 0;
+    virtual const char* GetGameRoot() const = 0;
+    // Whether the path lies inside the game as the disk resolves it now: beneath its root or
+    // "user://" (links followed only while they stay there, never an absolute one), or among
+    // the built-in files. Judged so whether or not the reach is held. Flags: OpenNative.
+    virtual bool IsInsideGame(const char* path, uint32_t flags) const = 0;
     virtual bool IsInBaseFolder(const char* path) const = 0;
     // False when the native path would not fit a PathString; `out` is then empty.
     virtual bool GetNativePath(PathString& out, const char* path) const = 0;
@@ -84,5 +98,22 @@ public:
 // then. Not owned here.
 FileSystem* GetFileSystem();
 void SetFileSystem(FileSystem* fileSystem);
+
+// Why the last file operation of this thread that failed did so, in the system's words ("Read-
+// only file system", "No space left on device"); "" when nothing failed yet. Log lines of failed
+// saves and loads name it.
+const char* LastFileFailure();
+// Records an errno value as that reason; EXDEV reads as OutsideGameReason.
+void NoteFileFailure(int error);
+void NoteFileFailure(const char* reason);
+// Forgets the reason, so that a failure that notes none is not given an old one.
+void ClearFileFailure();
+// ": " and the reason, or "" when none was noted: the tail of a log line on failed file work.
+std::string FileFailureSuffix();
+
+// Why a path is refused while the game's reach is held.
+inline constexpr const char* OutsideGameReason = "it leads outside the game's folder and user://";
+// Why a pipe, a device or a socket is not read: it may never end, or wait for ever.
+inline constexpr const char* NotAFileReason = "it is no regular file";
 
 } // namespace quarn

@@ -3,6 +3,10 @@
 #include "core/io/BufferFile.h"
 #include "core/io/GrowingOutputStream.h"
 #include "core/io/Scrambler.h"
+#include "core/string/Text.h"
+
+#include <algorithm>
+#include <cerrno>
 
 namespace quarn {
 
@@ -91,6 +95,7 @@ std::unique_ptr<File> MemoryFileSystem::Open(const char* path, uint32_t flags) {
 std::unique_ptr<OutputStream> MemoryFileSystem::OpenForWrite(const char* path, uint32_t flags) {
     lastWriteFlags_ = flags;
     if (readOnly_.count(path) != 0) {
+        NoteFileFailure(EACCES);
         return nullptr;
     }
     return std::make_unique<CollectingStream>(*this, path);
@@ -98,6 +103,34 @@ std::unique_ptr<OutputStream> MemoryFileSystem::OpenForWrite(const char* path, u
 
 uint32_t MemoryFileSystem::GetAttributes(const char* path) {
     return files_.count(path) != 0 ? 0u : static_cast<uint32_t>(FileMissing);
+}
+
+bool MemoryFileSystem::IsInsideGame(const char* path, uint32_t) const {
+    std::string text = path ? path : "";
+    std::replace(text.begin(), text.end(), '\\', '/');
+    if (StartsWithNoCase(text.c_str(), "user://") || StartsWithNoCase(text.c_str(), "res://")) {
+        text = text.substr(text.find("://") + 3);
+    }
+    if ((!text.empty() && text[0] == '/') || text.find(':') != std::string::npos) {
+        return false;
+    }
+    int depth = 0;
+    size_t begin = 0;
+    for (;;) {
+        const size_t end = text.find('/', begin);
+        const std::string name = text.substr(begin, end == std::string::npos ? end : end - begin);
+        if (name == "..") {
+            if (--depth < 0) {
+                return false;
+            }
+        } else if (!name.empty() && name != ".") {
+            ++depth;
+        }
+        if (end == std::string::npos) {
+            return true;
+        }
+        begin = end + 1;
+    }
 }
 
 bool MemoryFileSystem::GetNativePath(PathString& out, const char* path) const {

@@ -41,6 +41,11 @@ public:
     bool SetReadOnly(const char*, uint32_t, uint32_t) override { return false; }
     void SetBaseFolder(const char*) override {}
     const char* GetBaseFolder() const override { return ""; }
+    void SetGameRoot(const char*) override {}
+    const char* GetGameRoot() const override { return ""; }
+    // Nothing lies outside memory but what names another place: an absolute path, a scheme
+    // other than "user://" and "res://", or ".." climbing above the start.
+    bool IsInsideGame(const char* path, uint32_t flags) const override;
     bool IsInBaseFolder(const char*) const override { return true; }
     bool GetNativePath(PathString& out, const char* path) const override;
     const char* GetRelativePath(const char* path) const override { return path; }

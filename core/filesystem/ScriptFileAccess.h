@@ -4,18 +4,21 @@ namespace quarn {
 
 class FileSystem;
 
-// Games are downloaded and run, so the files their scripts name stay inside the game: its
-// resource root (a folder, or an archive), the user's data folder ("user://") and the files built
-// into the program ("res://"). A path leads outside when it climbs out with "..", names another
-// absolute place or scheme, or passes through a link whose target lies outside, also a link that
-// only the case-insensitive lookup finds and one whose target does not exist yet (a write would
-// create it there). Links inside a root that stay inside it are followed as usual. The editor's
-// dialogs and the tools are not scripts: they reach what the user can.
+// Games are downloaded and run, so the files they name stay inside the game: its resource root
+// (a folder, or an archive), its own data folder ("user://") and the files built into the
+// program ("res://"). A path leads outside when it climbs out with "..", names another absolute
+// place or scheme, or passes through a link whose target lies outside (an absolute link always
+// does). Links inside a root that stay inside it are followed as usual.
+//
+// The player holds every file its game names to this (HoldGameReachAlways); the editor holds
+// what its scripts reach and what they set in motion (IsScriptRunning, GameReachHold). While
+// the reach is held the file system itself opens every file beneath a root in one step, so that
+// no link swapped between a check and the open leads out. The editor's dialogs and the tools
+// keep the user's reach.
 
-// Whether the virtual path stays inside the game of `files`.
+// Whether the virtual path stays inside the game of `files` (FileSystem::IsInsideGame).
 bool IsInsideGame(const FileSystem& files, const char* path);
-// The same for a native path: no scheme or base folder applies, a relative one starts at the
-// working folder.
+// The same for a native path: no scheme or base folder applies.
 bool IsNativeInsideGame(const FileSystem& files, const char* nativePath);
 
 // For the engine's functions and methods that scripts call with a path: IsInsideGame on the
@@ -28,5 +31,39 @@ bool ScriptMayReachNative(const char* function, const char* nativePath);
 // to the game only then: the editor and the tools that call them keep their reach.
 bool IsScriptRunning();
 void SetScriptRunning(bool running);
+
+// Whether the file system holds every file to the game now: always in the player, while a
+// script runs, and within a GameReachHold; within an EngineFilesScope only while a script that
+// started in it runs.
+bool IsGameReachHeld();
+void HoldGameReachAlways(bool always);
+
+// Holds the game's reach for its lifetime when asked to: for work a script set in motion that
+// runs after the script has returned (a controller it made, receiving an event later).
+class GameReachHold {
+public:
+    explicit GameReachHold(bool hold);
+    ~GameReachHold();
+    GameReachHold(const GameReachHold&) = delete;
+    GameReachHold& operator=(const GameReachHold&) = delete;
+
+private:
+    bool hold_;
+};
+
+// The engine's own files (its settings, autosaves) lie outside every game, by paths no game
+// chooses: the engine reaches them within this scope, also while a game's reach is held.
+class EngineFilesScope {
+public:
+    EngineFilesScope();
+    ~EngineFilesScope();
+    EngineFilesScope(const EngineFilesScope&) = delete;
+    EngineFilesScope& operator=(const EngineFilesScope&) = delete;
+
+private:
+    bool savedScriptRunning_;
+    bool savedAlways_;
+    int savedHolds_;
+};
 
 } // namespace quarn

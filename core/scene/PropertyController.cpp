@@ -16,6 +16,7 @@ void PropertyController::ReceiveEvent(const EventRecord&) {
     }
     // The parent's setter may run anything, this node's deletion included.
     const std::string value = propertyValue_;
+    const GameReachHold hold(holdsGameReach_);
     property->SetFromText(*parent, value.c_str());
 }
 

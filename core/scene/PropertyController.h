@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/scene/Node.h"
 
 #include <string>
@@ -7,7 +8,9 @@
 namespace quarn {
 
 // Sets one property of its parent from a stored text whenever an event arrives, whatever the
-// event carries. A parent without that property is left alone, silently.
+// event carries. A parent without that property is left alone, silently. One made while the
+// game's reach was held (by a script, or in the player) sets it within that reach, whoever
+// sends the event: a file it names is read only from inside the game.
 class PropertyController : public Node {
 public:
     const char* GetPropertyName() const { return propertyName_.c_str(); }
@@ -26,6 +29,7 @@ public:
 private:
     std::string propertyName_;
     std::string propertyValue_;
+    bool holdsGameReach_ = IsGameReachHeld();
 };
 
 } // namespace quarn

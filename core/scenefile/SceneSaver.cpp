@@ -184,7 +184,7 @@ bool SaveSceneFileWithIds(const char* path, Node& root, const Guid& guid, uint32
     }
     ForwardingOutputStream out;
     if (!out.Open(path, openFlags)) {
-        LogMessage("Scene %s cannot be written", path);
+        LogMessage("Scene %s cannot be written%s", path, FileFailureSuffix().c_str());
         return false;
     }
     const std::string& text = buffer.GetText();
@@ -193,7 +193,8 @@ bool SaveSceneFileWithIds(const char* path, Node& root, const Guid& guid, uint32
     // The file system puts the file in place only when everything arrived.
     written = out.Close() && written;
     if (!written) {
-        LogMessage("Scene %s could not be written whole; the file is left as it was", path);
+        LogMessage("Scene %s could not be written whole%s; the file is left as it was", path,
+                   FileFailureSuffix().c_str());
     }
     return written;
 }

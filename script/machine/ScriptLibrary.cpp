@@ -704,6 +704,8 @@ const char* GetSetting(const char* a) {
 void SetSetting(const char* a, const char* b) {
     SettingsFile& settings = GetUserSettings();
     settings.SetString(a, b);
+    // The user's settings are the engine's file, saved where start-up read them.
+    const EngineFilesScope engineFiles;
     settings.Save(false);
 }
 

@@ -2,6 +2,7 @@
 
 #include "core/debug/Log.h"
 #include "core/filesystem/FileReader.h"
+#include "core/filesystem/FileSystem.h"
 #include "core/filesystem/ScriptFileAccess.h"
 #include "core/io/ByteOrder.h"
 #include "core/object/ClassInfo.h"
@@ -441,7 +442,8 @@ void GridData::SaveFile(const char* path) {
         return;
     }
     if (!path || !*path || !WriteWholeFile(path, bytes, 0)) {
-        LogMessage("GridData: \"%s\" could not be written", path ? path : "");
+        LogMessage("GridData: \"%s\" could not be written%s", path ? path : "",
+                   FileFailureSuffix().c_str());
     }
 }
 

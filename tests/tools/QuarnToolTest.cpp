@@ -15,6 +15,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <tuple>
 #include <unistd.h>
@@ -33,21 +34,27 @@ TEST(QuarnToolCat, WritesTheBytesOfAFileFoundWithoutCaseOnDiskOrInAZooArchive) {
     folder.WriteFile("Data/Plain.BIN", bytes);
     folder.WriteFile("dir/a.txt", "a");
     folder.WriteFile("some.zoo", test::Scrambled(test::MakeZip({{"Dir/Big.txt", big}})));
+    // A pipe would keep a reader waiting for a writer that never comes.
+    ASSERT_EQ(mkfifo(folder.Join("pipe").c_str(), 0644), 0);
     const struct {
         const char* path;
-        std::string out; // empty: the path cannot be opened
+        std::string out;    // empty: the path cannot be opened
+        const char* reason; // why not, when the system says
     } cases[] = {
-        {"data/plain.bin", bytes},
-        {"Some.ZOO/dir/BIG.txt", big},
-        {"some.zoo/missing.txt", ""},
-        {"dir", ""}, // a folder is not a file
+        {"data/plain.bin", bytes, ""},
+        {"Some.ZOO/dir/BIG.txt", big, ""},
+        {"some.zoo/missing.txt", "", ""},
+        {"dir", "", ": Is a directory"},
+        {"pipe", "", ": it is no regular file"},
+        {"missing.txt", "", ": No such file or directory"},
     };
     for (const auto& c : cases) {
         ToolRun run = RunTool(folder, {"cat", c.path});
         EXPECT_EQ(run.status, c.out.empty() ? 1 : 0) << c.path;
         EXPECT_EQ(run.out, c.out) << c.path;
-        EXPECT_EQ(run.err,
-                  c.out.empty() ? std::string("quarn-tool: cannot open ") + c.path + "\n" : "")
+        EXPECT_EQ(run.err, c.out.empty()
+                               ? std::string("quarn-tool: cannot open ") + c.path + c.reason + "\n"
+                               : "")
             << c.path;
     }
 }
@@ -202,7 +209,7 @@ TEST(QuarnToolScene, AFileThatCannotBeLoadedOrSavedFailsWithOneLine) {
           "cut.scene ends early: the file is cut short, so out.scene is not written"},
          {{"scene", "a.scene", "no/such/folder/out.scene"},
           "cannot save no/such/folder/out.scene: Scene no/such/folder/out.scene cannot be "
-          "written"}},
+          "written: No such file or directory"}},
         "out.scene");
 }
 

@@ -287,7 +287,7 @@ TEST(EditorRun, TheCommittedInputScriptOpensChangesPicturesSavesPlaysAndStops) {
           "Screenshot saved as ./Screenshots/screenshot0001.bmp\n",
           "Screenshot saved as ./Screenshots/screenshot0002.bmp\n",
           "Scene saved as '~/level.scene'\n", "Scene saved as '~/level.scn'\n",
-          "Scene auto-saved as 'user://Quarn/autosave0.scene'\n", "Play...\n", "Stop...\n"}) {
+          "Scene auto-saved as '~/data/Quarn/autosave0.scene'\n", "Play...\n", "Stop...\n"}) {
         EXPECT_NE(run.log.find(line), std::string::npos) << line << run.log;
     }
     ExpectScenesLoadBack(folder, {"level.scene", "level.scn"}, 3);

@@ -5,7 +5,9 @@
 #include "app/platform/WindowMessage.h"
 #include "app/player/SceneCommands.h"
 #include "audio/AudioSystem.h"
+#include "core/filesystem/FileReader.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/scene/EngineState.h"
 #include "core/scenefile/SceneSaver.h"
@@ -28,7 +30,8 @@ FRESH_PROCESS_TEST_F(PlayerStart, EmptyFolderRunsTheBuiltInDefaultScene) {
     SignalProbe::Listen();
     ASSERT_TRUE(Start());
     EXPECT_STREQ(GetFileSystem()->GetBaseFolder(), "res://");
-    EXPECT_TRUE(GetFileSystem()->DirectoryExists("user://Quarn/"));
+    EXPECT_TRUE(GetFileSystem()->DirectoryExists("user://"));
+    EXPECT_EQ(Tilde(GetFileSystem()->GetUserFolder(), folder), "~/data/Quarn/games/res/");
     ASSERT_NE(GetSceneRoot(), nullptr);
     EXPECT_EQ(Seen(), (std::vector<std::string>{"loaded", "quarn_start", "start"}));
     EXPECT_TRUE(GameRunning);
@@ -82,6 +85,34 @@ FRESH_PROCESS_TEST_F(PlayerStart,
     WriteClassTable(table);
     EXPECT_EQ(table.GetText(), golden);
     EXPECT_EQ(RegisterAllClasses(), 0);
+}
+
+// A game's own folder is named after it, the same in the player and the editor; the engine's
+// settings stay in the engine's folder above, out of the game's reach, and so does everything
+// outside the game's folder, whatever its settings say.
+FRESH_PROCESS_TEST_F(PlayerStart, AGameHasAUserFolderOfItsOwnAndNoReachBeyondIt) {
+    folder.WriteFile("game/config.txt", "name = \"Space/Trip\"\nresource_path = \"..\"\n");
+    folder.WriteFile("data/Quarn/init.txt", "lang_code = \"fr\"\n");
+    folder.WriteFile("secret.txt", "secret");
+    ASSERT_EQ(chdir(folder.Join("game").c_str()), 0);
+    ASSERT_TRUE(Start());
+    FileSystem& files = *GetFileSystem();
+    EXPECT_EQ(Tilde(files.GetUserFolder(), folder), "~/data/Quarn/games/Space_Trip/");
+    EXPECT_TRUE(files.DirectoryExists("user://"));
+    EXPECT_STREQ(GetUserSettings().GetString("lang_code"), "fr");
+    EXPECT_TRUE(IsGameReachHeld());
+    EXPECT_STREQ(files.GetBaseFolder(), "../");
+    EXPECT_EQ(files.Open("secret.txt", 0), nullptr);
+    EXPECT_EQ(files.Open("user://../../init.txt", 0), nullptr);
+    EXPECT_TRUE(WriteWholeFile("user://save.txt", std::span<const uint8_t>(), 0));
+    EXPECT_NE(files.Open("user://save.txt", 0), nullptr);
+}
+
+FRESH_PROCESS_TEST_F(PlayerStart, TheEditorGivesAGameTheSameUserFolderAndItsOwnReach) {
+    folder.WriteFile("config.txt", "name = \"Space/Trip\"\n");
+    ASSERT_TRUE(StartEditor());
+    EXPECT_EQ(Tilde(GetFileSystem()->GetUserFolder(), folder), "~/data/Quarn/games/Space_Trip/");
+    EXPECT_FALSE(IsGameReachHeld());
 }
 
 class PlayerFrame : public test::PlayerTest {

@@ -93,15 +93,15 @@ FRESH_PROCESS_TEST_F(SceneCommands,
     }
     EXPECT_FALSE(Exists("vetoed.scene"));
     EXPECT_EQ(Seen(), (std::vector<std::string>{"quarn_save", "quarn_save"}));
-    EXPECT_EQ(LogText(), "Scene auto-save as 'user://Quarn/autosave0.scene' failed\n"
+    EXPECT_EQ(LogText(), "Scene auto-save as '~/data/Quarn/autosave0.scene' failed\n"
                          "Scene '~/level.scene' loaded\n"
                          "file dialog \"\": \"\" answered \"~/my.dir/out\"\n"
                          "Scene saved as '~/my.dir/out.scene'\n"
                          "file dialog \"\": \"\" answered \"\"\n"
-                         "Scene auto-saved as 'user://Quarn/autosave1.scene'\n"
-                         "Scene auto-saved as 'user://Quarn/autosave2.scene'\n"
-                         "Scene auto-saved as 'user://Quarn/autosave0.scene'\n"
-                         "Scene auto-saved as 'user://Quarn/autosave1.scene'\n");
+                         "Scene auto-saved as '~/data/Quarn/autosave1.scene'\n"
+                         "Scene auto-saved as '~/data/Quarn/autosave2.scene'\n"
+                         "Scene auto-saved as '~/data/Quarn/autosave0.scene'\n"
+                         "Scene auto-saved as '~/data/Quarn/autosave1.scene'\n");
 }
 
 // Without a scene nothing ends the process: closing and stopping forget the ids and close the

@@ -1,5 +1,6 @@
 #include "core/filesystem/DiskFileSystem.h"
 
+#include "core/filesystem/ScriptFileAccess.h"
 #include "tests/support/StoredBytes.h"
 #include "tests/support/TempFolder.h"
 
@@ -194,6 +195,113 @@ TEST_F(DiskFileSystemTest, ArchivesAreFoundWithoutCaseAndABaseFolderInsideOneRea
     const std::string native = Read("config.txt", OpenNative);
     fs::current_path(saved);
     EXPECT_EQ(native, "from disk");
+}
+
+} // namespace
+} // namespace quarn
+
+namespace quarn {
+namespace {
+
+// A game folder and its user folder, with a folder outside both, and the game's reach held as
+// the player holds it.
+class HeldDiskFileSystemTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        temp_.WriteFile("game/a.txt", "a");
+        temp_.WriteFile("user/save.txt", "save");
+        temp_.WriteFile("outside/victim.txt", "victim");
+        files_.SetBaseFolder(temp_.Join("game").c_str());
+        files_.SetUserFolder(temp_.Join("user/").c_str());
+    }
+    void Link(const std::string& target, const std::string& link) {
+        fs::create_symlink(target, temp_.Join(link));
+    }
+    std::string Read(const char* path) {
+        std::unique_ptr<File> file = files_.Open(path, 0);
+        if (!file) {
+            return std::string("<null: ") + LastFileFailure() + ">";
+        }
+        std::string text(file->GetSize(), '\0');
+        text.resize(file->Read(text.data(), static_cast<uint32_t>(text.size())));
+        return text;
+    }
+
+    test::TempFolder temp_;
+    DiskFileSystem files_;
+    GameReachHold hold_{true};
+};
+
+TEST_F(HeldDiskFileSystemTest, EveryOperationStaysInsideTheGameAndItsUserFolder) {
+    Link("../outside", "game/out");
+    Link(temp_.Join("outside/victim.txt"), "user/away.txt");
+    const std::string refused = std::string("<null: ") + OutsideGameReason + ">";
+    EXPECT_EQ(Read("a.txt"), "a");
+    EXPECT_EQ(Read("user://save.txt"), "save");
+    EXPECT_EQ(Read("../outside/victim.txt"), refused);
+    EXPECT_EQ(Read("out/victim.txt"), refused);
+    EXPECT_EQ(Read("user://away.txt"), refused);
+    EXPECT_EQ(Read(temp_.Join("outside/victim.txt").c_str()), refused);
+    EXPECT_FALSE(files_.Exists("out/victim.txt"));
+    EXPECT_EQ(files_.GetFileTime("out/victim.txt"), 0u);
+    EXPECT_EQ(files_.OpenForWrite("out/victim.txt", WriteCreateFolders), nullptr);
+    EXPECT_EQ(files_.OpenForWrite("user://away.txt", 0), nullptr);
+    EXPECT_FALSE(files_.CreateEmptyFile("out/new.txt"));
+    EXPECT_FALSE(files_.MakeDirectory("out/new"));
+    EXPECT_FALSE(files_.MakeDirectories("out/deeper/new.txt"));
+    EXPECT_FALSE(files_.RemoveFile("out/victim.txt"));
+    EXPECT_FALSE(files_.SetReadOnly("out/victim.txt", FileReadOnly, FileReadOnly));
+    EXPECT_FALSE(files_.Copy("out/victim.txt", "copied.txt"));
+    EXPECT_EQ(files_.OpenNativeFile(temp_.Join("outside").c_str())->ListFolder(), 0);
+    EXPECT_EQ(files_.OpenNativeFile(temp_.Join("game").c_str())->ListFolder(), 2);
+    EXPECT_EQ(temp_.ReadFile("outside/victim.txt"), "victim");
+    for (const char* made : {"new.txt", "new", "deeper"}) {
+        EXPECT_FALSE(fs::exists(temp_.Join("outside/") + made)) << made;
+    }
+}
+
+TEST_F(HeldDiskFileSystemTest, ACopyNeverWritesThroughALinkNorMakesOneLeadingOut) {
+    temp_.WriteFile("game/src/victim.txt", "new");
+    temp_.WriteFile("game/src2/sub/f.txt", "f");
+    temp_.WriteFile("game/a/b/file.txt", "file");
+    temp_.WriteFile("game/inside.txt", "inside");
+    temp_.WriteFile("outside/folder/kept.txt", "kept");
+    fs::create_directory(temp_.Join("game/dst"));
+    fs::create_directory(temp_.Join("game/dst2"));
+    Link(temp_.Join("outside/victim.txt"), "game/dst/victim.txt");
+    Link(temp_.Join("outside/folder"), "game/dst2/sub");
+    Link("../../inside.txt", "game/a/b/near"); // inside, one level further out than a copy
+    Link("file.txt", "game/a/b/sibling");      // inside the copy too
+    Link("../../outside/victim.txt", "game/a/b/far");
+    EXPECT_TRUE(files_.Copy("src", "dst"));
+    EXPECT_FALSE(fs::is_symlink(temp_.Join("game/dst/victim.txt")));
+    EXPECT_EQ(temp_.ReadFile("game/dst/victim.txt"), "new");
+    Link(temp_.Join("outside/victim.txt"), "game/dst/again.txt");
+    EXPECT_TRUE(files_.Copy("src/victim.txt", "dst/again.txt"));
+    EXPECT_EQ(temp_.ReadFile("game/dst/again.txt"), "new");
+    EXPECT_TRUE(files_.Copy("src2", "dst2"));
+    EXPECT_EQ(temp_.ReadFile("game/dst2/sub/f.txt"), "f");
+    EXPECT_FALSE(fs::exists(temp_.Join("outside/folder/f.txt")));
+    // One level up, "near" would point out of the game: it is left out, and the copy says so.
+    EXPECT_FALSE(files_.Copy("a/b", "c"));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(temp_.Join("game/c/near"))));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(temp_.Join("game/c/far"))));
+    EXPECT_EQ(fs::read_symlink(temp_.Join("game/c/sibling")), "file.txt");
+    EXPECT_EQ(temp_.ReadFile("game/c/file.txt"), "file");
+    EXPECT_EQ(temp_.ReadFile("outside/victim.txt"), "victim");
+    // The same copy a level deeper keeps every link that stays inside.
+    EXPECT_FALSE(files_.Copy("a/b", "a/c"));
+    EXPECT_EQ(fs::read_symlink(temp_.Join("game/a/c/near")), "../../inside.txt");
+}
+
+TEST_F(HeldDiskFileSystemTest, PipesAndDevicesAreRefusedAtOnce) {
+    ASSERT_EQ(mkfifo(temp_.Join("game/pipe").c_str(), 0644), 0);
+    EXPECT_EQ(files_.Open("pipe", 0), nullptr);
+    EXPECT_FALSE(files_.Copy("pipe", "copy"));
+    const EngineFilesScope unheld;
+    DiskFileSystem anywhere;
+    EXPECT_EQ(anywhere.Open(temp_.Join("game/pipe").c_str(), 0), nullptr);
+    EXPECT_EQ(anywhere.Open("/dev/zero", 0), nullptr);
 }
 
 } // namespace

@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <sched.h>
 #include <string>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -124,8 +126,9 @@ TEST_F(FileOutputStreamTest, TemporariesOfKilledSavesGoWithTheNextSave) {
     EXPECT_TRUE(std::filesystem::exists(temp_.Join(".notes.tmp")));
 }
 
-// The file-size limit makes the disk refuse bytes for root too, like a full disk.
-TEST_F(FileOutputStreamTest, FailedWriteLeavesTheOldFileWhole) {
+// The file-size limit makes the disk refuse bytes for root too, like a full disk; the reason is
+// kept for the log line.
+TEST_F(FileOutputStreamTest, FailedWriteLeavesTheOldFileWholeAndSaysWhy) {
     const std::string path = temp_.WriteFile("t.txt", "old content");
     FileOutputStream stream;
     ASSERT_TRUE(stream.Open(path.c_str(), 0));
@@ -141,8 +144,64 @@ TEST_F(FileOutputStreamTest, FailedWriteLeavesTheOldFileWhole) {
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, previousHandler);
     EXPECT_FALSE(closed);
+    EXPECT_STREQ(LastFileFailure(), "File too large");
     EXPECT_EQ(temp_.ReadFile("t.txt"), "old content");
     EXPECT_EQ(CountEntries(), 1u);
+}
+
+} // namespace
+} // namespace quarn
+
+namespace quarn {
+namespace {
+
+// What a save into a read-only folder says, learnt in a child process: as root, permission bits
+// stop no write, so there the folder is made read-only by a read-only mount of its own, in a
+// mount namespace of the child's. "skip" when the system allows neither.
+std::string ReasonOfASaveIntoAReadOnlyFolder(const std::string& folder) {
+    int channel[2];
+    if (pipe(channel) != 0) {
+        return "skip: no pipe";
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        close(channel[0]);
+        std::string reason;
+        if (geteuid() != 0) {
+            chmod(folder.c_str(), 0555);
+        } else if (unshare(CLONE_NEWNS) != 0 ||
+                   mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                   mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+                   mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
+                         nullptr) != 0) {
+            reason = "skip: no mount namespace";
+        }
+        if (reason.empty()) {
+            FileOutputStream stream;
+            reason = stream.Open((folder + "/save.txt").c_str(), 0) ? "opened" : LastFileFailure();
+        }
+        const ssize_t written = write(channel[1], reason.data(), reason.size());
+        _exit(written == static_cast<ssize_t>(reason.size()) ? 0 : 1);
+    }
+    close(channel[1]);
+    std::string reason;
+    char part[256];
+    for (ssize_t got; (got = read(channel[0], part, sizeof part)) > 0;) {
+        reason.append(part, static_cast<size_t>(got));
+    }
+    close(channel[0]);
+    waitpid(child, nullptr, 0);
+    chmod(folder.c_str(), 0755);
+    return reason;
+}
+
+TEST(FileOutputStreamFailureTest, ASaveIntoAReadOnlyFolderSaysWhy) {
+    test::TempFolder temp;
+    const std::string reason = ReasonOfASaveIntoAReadOnlyFolder(temp.Path());
+    if (reason.starts_with("skip")) {
+        GTEST_SKIP() << reason;
+    }
+    EXPECT_EQ(reason, geteuid() != 0 ? "Permission denied" : "Read-only file system");
 }
 
 } // namespace

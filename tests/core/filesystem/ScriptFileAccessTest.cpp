@@ -63,7 +63,7 @@ TEST_F(ScriptFileAccessTest, PathsStayInsideTheGameTheUserFolderAndTheBuiltInFil
         {"C:/Windows/win.ini", false},
         {"http://example.com/a.txt", false},
         {"user://../outside/secret.txt", false},
-        {"user://../game/a.txt", true},
+        {"user://../game/a.txt", false},
         {"user://away/secret.txt", false},
         {"out/secret.txt", false},
         {"upper/secret.txt", false},

@@ -2,6 +2,7 @@
 
 #include "core/scenefile/VersionControl.h"
 #include "tests/core/scenefile/SceneTestSupport.h"
+#include "tests/support/CapturingLogSink.h"
 
 #include <gtest/gtest.h>
 
@@ -113,7 +114,12 @@ TEST_F(SceneSaving, AFailedSaveLeavesTheOldFileAsItWas) {
     MemoryFileSystem files;
     SetFileSystem(&files);
     files.MarkReadOnly("locked.scene");
-    EXPECT_FALSE(SaveSceneFile("locked.scene", *root, 0, EditorSave));
+    {
+        test::CapturingLogSink log;
+        EXPECT_FALSE(SaveSceneFile("locked.scene", *root, 0, EditorSave));
+        ASSERT_EQ(log.Lines().size(), 1u);
+        EXPECT_EQ(log.Lines()[0].text, "Scene locked.scene cannot be written: Permission denied");
+    }
 
     // Every file may be saved and edited unless the version-control hooks refuse.
     EXPECT_TRUE(VersionControlOpenForEdit("a.branch", 1));

@@ -3,6 +3,7 @@
 #include "audio/AudioSystem.h"
 #include "audio/SoundCaptureBuffer.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/object/IdMap.h"
 #include "core/object/NamedConstants.h"
@@ -14,6 +15,7 @@
 #include "render/RenderObject.h"
 #include "resources/Texture.h"
 #include "script/machine/ScriptApp.h"
+#include "script/nodes/DataBase.h"
 #include "tests/script/machine/ScriptRunSupport.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/TempFolder.h"
@@ -414,6 +416,28 @@ TEST_F(ScriptLibraryTest, FileFunctionsReachOnlyTheGameAndTheUserFolder) {
             fs::remove_all(target);
         }
     }
+}
+
+// A scene shipped inside the game that names a table outside it: loaded by a script, its node
+// reads nothing, and the log says why.
+TEST_F(ScriptLibraryTest, AShippedSceneLoadedByAScriptReadsNoTableOutsideTheGame) {
+    test::TempFolder outside;
+    outside.WriteFile("table.csv", "\"name\"\n\"Ann\"\n");
+    const std::string away =
+        "../" + std::filesystem::path(outside.Path()).filename().string() + "/table.csv";
+    DataBase* shipped = Make<DataBase>();
+    shipped->SetDataPath(away.c_str());
+    ASSERT_GT(shipped->GetRecordCount(), 0);
+    ASSERT_TRUE(SaveSceneFile("level.scene", *shipped, 0, SceneWriteRoot));
+    shipped->Delete();
+    log_.Clear();
+    SetScriptRunning(true); // as while a script's code runs
+    Entity* loaded = LookupEntity(Word(71, {T("level.scene"), 0, 0}));
+    SetScriptRunning(false);
+    ASSERT_NE(dynamic_cast<DataBase*>(loaded), nullptr);
+    made_.push_back(loaded->GetSerial());
+    EXPECT_EQ(static_cast<DataBase*>(loaded)->GetRecordCount(), 0);
+    EXPECT_TRUE(log_.Contains(std::string("/table.csv\" (") + OutsideGameReason + ")"));
 }
 
 TEST_F(ScriptLibraryTest, SettingsAreSavedAtOnceAndReadBackWhole) {

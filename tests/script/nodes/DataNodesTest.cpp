@@ -1,8 +1,10 @@
 #include "TestPaths.h"
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/object/MethodInfo.h"
 #include "core/object/Signals.h"
 #include "core/object/ValueBinding.h"
+#include "core/scene/PropertyController.h"
 #include "resources/DataBaseResource.h"
 #include "resources/RawData.h"
 #include "script/nodes/DataBase.h"
@@ -163,6 +165,33 @@ TEST_F(DataNodesTest, SavesOfFilesOutsideTheGameAreRefused) {
     EXPECT_EQ(outside.ReadFile("table.csv"), "\"name\"\n\"Ann\"\n");
     EXPECT_TRUE(log_.Contains("VarData.Save refused"));
     EXPECT_TRUE(log_.Contains("DataBase.Save refused"));
+}
+
+// Held to its game (the player holds every game, the editor what a script sets in motion), a
+// table outside it is not read: not when named anew, not what the editor loaded from there
+// already, not by a controller made meanwhile and told to set it later. The log names the file
+// as missing and says why.
+TEST_F(DataNodesTest, HeldToItsGameNoTableOutsideItIsRead) {
+    test::TempFolder outside;
+    outside.WriteFile("table.csv", "\"name\"\n\"Ann\"\n");
+    const std::string away =
+        "../" + std::filesystem::path(outside.Path()).filename().string() + "/table.csv";
+    DataBase* editors = OpenTable(away.c_str());
+    ASSERT_NE(editors->FindRecord(0, "Ann"), -1);
+    DataBase* target = tree_->MakeWithId<DataBase>("target");
+    PropertyController* controller = nullptr;
+    {
+        const GameReachHold hold(true);
+        EXPECT_EQ(OpenTable(away.c_str())->GetRecordCount(), 0);
+        EXPECT_TRUE(log_.Contains("Missing resource: \"../"));
+        EXPECT_TRUE(log_.Contains(std::string("/table.csv\" (") + OutsideGameReason + ")"));
+        controller = tree_->Make<PropertyController>("assign", target);
+        controller->SetPropertyName("database");
+        controller->SetAssignedText(away.c_str());
+    }
+    controller->ReceiveEvent(EventRecord{});
+    EXPECT_EQ(target->GetRecordCount(), 0);
+    EXPECT_NE(editors->FindRecord(0, "Ann"), -1);
 }
 
 TEST_F(DataNodesTest, VarDataRebuildsItsStoreWhenTheFileChangesOrIsReloaded) {
