@@ -422,7 +422,9 @@ public:
     Script* MakeScript(const std::string& source, const std::string& name) {
         ScriptProgramBuilder builder;
         std::string error;
-        if (!AssembleScript(source, builder, error)) {
+        ScriptAssemblyOptions options;
+        options.checkTypes = true;
+        if (!AssembleScript(source, builder, error, options)) {
             Fail(name + ": " + error);
         }
         const std::string base = path_ + "/" + name;
@@ -570,14 +572,14 @@ int main(int argc, char** argv) {
     Script* loop = folder.MakeScript(LoopProgram("(int, int):int", 2, SumBody), "loop");
     Script* fib = folder.MakeScript(FibProgram, "fib");
     Script* text = folder.MakeScript(LoopProgram("(int, int):string", 2, TextBody), "text");
-    Script* method = folder.MakeScript(LoopProgram("(int, int, int):int", 3, MethodBody), "method");
+    Script* method = folder.MakeScript(LoopProgram("(entity, int, int):int", 3, MethodBody), "method");
     Script* nested = folder.MakeScript(NestedProgram, "nested");
     Script* deep = folder.MakeScript(DeepProgram, "deep");
     Script* sieve = folder.MakeScript(SieveProgram(), "sieve");
     // The helper loads first: the caller links to it when it loads.
     Script* helper = folder.MakeScript(HelperProgram, "helper");
     Script* calls = folder.MakeScript(
-        CallsHeader + LoopProgram("(int, int, int):int", 3, CallsBody(scaleFunction).c_str()),
+        CallsHeader + LoopProgram("(entity, int, int):int", 3, CallsBody(scaleFunction).c_str()),
         "calls");
 
     LuaState lua;

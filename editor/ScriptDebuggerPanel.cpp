@@ -142,19 +142,7 @@ void ScriptDebuggerPanel::RebuildLines() {
 int64_t ScriptDebuggerPanel::LineOffset(int line) const {
     Script* script = GetShownScript();
     const ScriptResource* program = script ? script->GetProgram() : nullptr;
-    if (!program || !program->GetCode() || !program->HasLineTable() || line < 1) {
-        return -1;
-    }
-    const std::vector<uint32_t>& starts = program->GetSymbols().lines;
-    const size_t index = static_cast<size_t>(line) - 2;
-    const uint32_t offset = line == 1               ? 0
-                            : index < starts.size() ? starts[index]
-                                                    : program->GetCodeSize();
-    // A line without code shares its start with the next line that has some.
-    if (offset >= program->GetCodeSize() || program->GetLineOfOffset(offset) != line) {
-        return -1;
-    }
-    return offset;
+    return program ? program->GetSourceLineStart(line) : -1;
 }
 
 bool ScriptDebuggerPanel::HasBreakpoint(int line) const {
@@ -272,8 +260,9 @@ std::vector<ScriptDebuggerPanel::StackEntry> ScriptDebuggerPanel::CallStack() co
             function >= 0 ? program->GetSymbols().globals[static_cast<size_t>(function)].name + "()"
                           : std::string("unknown function");
         if (program && program->HasLineTable()) {
-            entry.line = program->GetLineOfOffset(position);
-            entry.label += " line " + std::to_string(entry.line);
+            entry.line = program->GetSourceLine(position);
+            // "line N", or "FILE:LINE" for a program with source lines.
+            entry.label.append(" ").append(program->DescribeOffset(position));
         }
         // Lines of another program are not in the source shown.
         if (program != owner->GetProgram()) {

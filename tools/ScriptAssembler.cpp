@@ -4,9 +4,11 @@
 #include "core/object/ValueType.h"
 #include "core/string/NumberText.h"
 #include "core/string/Text.h"
+#include "script/machine/ScriptCommands.h"
 #include "script/machine/ScriptValueType.h"
 #include "tools/ScriptCommandTable.h"
 #include "tools/ScriptProgramBuilder.h"
+#include "tools/ScriptTypeCheck.h"
 
 #include <algorithm>
 #include <charconv>
@@ -152,16 +154,30 @@ bool SplitMember(const std::string& text, ClassInfo*& owner, std::string& member
     return true;
 }
 
+// A number written with a '.': a float literal.
+bool IsFloatLiteral(const Token& token) {
+    const char start = token.text.empty() ? '\0' : token.text[0];
+    return !token.quoted && token.text.find('.') != std::string::npos &&
+           ((start >= '0' && start <= '9') || start == '-' || start == '.');
+}
+
 class Assembler {
 public:
     explicit Assembler(ScriptProgramBuilder& builder) : builder_(builder) {}
 
+    // One line of the text; its code, if it has some, is recorded as written on that line.
     bool Line(const std::vector<Token>& tokens, int line);
     bool CheckLabels(std::string& error) const;
+    // Hands the builder the program's source file and lines; false with "LINE: reason" for
+    // source lines past the code.
+    bool FinishSource(const std::string& defaultName, std::string& error);
 
     Failure failure;
+    ScriptCheckHints hints; // the text's own lines, whatever the program keeps
 
 private:
+    bool Statement(const std::vector<Token>& tokens, int line);
+    bool SourceLines(const std::vector<Token>& tokens, int line);
     bool Value(const Token& token, ProgramValue& value, int line);
     bool Record(const std::vector<Token>& tokens, const std::string& directive, int line);
     bool Signature(const std::vector<Token>& tokens, size_t& next, ScriptIdentifier& record,
@@ -176,6 +192,10 @@ private:
     uint32_t nextLocal_ = 0;
     bool marks_ = false;
     bool table_ = false;
+    const ClassInfo* member_ = nullptr; // the class the last prop: or method: value named
+    std::string sourceName_;
+    std::vector<ScriptSourceLine> sourceLines_; // as sourcelines statements give them
+    int sourceLinesLine_ = 0;                   // the last such statement
 };
 
 bool Assembler::Value(const Token& token, ProgramValue& value, int line) {
@@ -211,6 +231,7 @@ bool Assembler::Value(const Token& token, ProgramValue& value, int line) {
                 property ? owner->GetProperty(i)->GetName() : owner->GetMethod(i)->GetName();
             if (std::strcmp(name, member.c_str()) == 0) {
                 value = ProgramValue::Of(static_cast<uint32_t>(i));
+                member_ = owner;
                 return true;
             }
         }
@@ -441,15 +462,62 @@ bool Assembler::Instruction(const std::vector<Token>& tokens, int command, int l
     }
     std::vector<ProgramValue> values(static_cast<size_t>(operands));
     for (int i = 0; i < operands; ++i) {
+        member_ = nullptr;
         if (!Value(tokens[static_cast<size_t>(i) + 1], values[static_cast<size_t>(i)], line)) {
             return false;
         }
+        if (member_) {
+            hints.memberClasses[builder_.Here() + 1 + static_cast<uint32_t>(i)] = member_;
+        }
     }
-    builder_.Command(code, values);
+    const bool floatLiteral = code == script_command::PushInt && IsFloatLiteral(tokens[1]);
+    builder_.Command(floatLiteral ? uint32_t{script_command::PushFloat} : code, values);
     return true;
 }
 
 bool Assembler::Line(const std::vector<Token>& tokens, int line) {
+    const uint32_t start = builder_.Here();
+    if (!Statement(tokens, line)) {
+        return false;
+    }
+    if (builder_.Here() > start) {
+        hints.lines.push_back({start, static_cast<uint32_t>(line)});
+    }
+    return true;
+}
+
+bool Assembler::SourceLines(const std::vector<Token>& tokens, int line) {
+    for (size_t i = 1; i < tokens.size(); ++i) {
+        const std::string& text = tokens[i].text;
+        const size_t colon = text.find(':');
+        ScriptSourceLine entry;
+        if (tokens[i].quoted || colon == std::string::npos ||
+            !ParseInteger(std::string_view(text).substr(0, colon), entry.offset) ||
+            !ParseInteger(std::string_view(text).substr(colon + 1), entry.line) ||
+            entry.line == 0) {
+            return failure.Fail("sourcelines takes OFFSET:LINE pairs, lines from 1");
+        }
+        if (sourceLines_.empty() ? entry.offset != 0 : entry.offset <= sourceLines_.back().offset) {
+            return failure.Fail("source lines start at offset 0 and rise");
+        }
+        sourceLines_.push_back(entry);
+    }
+    sourceLinesLine_ = line;
+    return true;
+}
+
+bool Assembler::FinishSource(const std::string& defaultName, std::string& error) {
+    const bool given = sourceLinesLine_ != 0;
+    if (given && !sourceLines_.empty() && sourceLines_.back().offset >= builder_.Here()) {
+        error = std::to_string(sourceLinesLine_) + ": a source line starts past the code";
+        return false;
+    }
+    builder_.SetSource(sourceName_.empty() ? defaultName : sourceName_,
+                       given ? sourceLines_ : hints.lines);
+    return true;
+}
+
+bool Assembler::Statement(const std::vector<Token>& tokens, int line) {
     if (tokens.empty()) {
         return true;
     }
@@ -462,7 +530,7 @@ bool Assembler::Line(const std::vector<Token>& tokens, int line) {
         if (!placed_.emplace(label, line).second || !builder_.PlaceLabel(label)) {
             return failure.Fail("label \"" + label + "\" is placed twice");
         }
-        return Line(std::vector<Token>(tokens.begin() + 1, tokens.end()), line);
+        return Statement(std::vector<Token>(tokens.begin() + 1, tokens.end()), line);
     }
     uint32_t number = 0;
     if (first == "word" || ParseNumber(first, number)) {
@@ -528,6 +596,16 @@ bool Assembler::Line(const std::vector<Token>& tokens, int line) {
         builder_.AddFixup(tokens[1].text, word, hash);
         return true;
     }
+    if (first == "source") {
+        if (tokens.size() != 2 || !tokens[1].quoted) {
+            return failure.Fail("source takes one quoted name");
+        }
+        sourceName_ = tokens[1].text;
+        return true;
+    }
+    if (first == "sourcelines") {
+        return SourceLines(tokens, line);
+    }
     if (first == "line" || first == "lines") {
         if ((first == "line" ? table_ : marks_) || (first == "line") != (tokens.size() == 1)) {
             return failure.Fail("a program takes line marks or one lines table, not both");
@@ -568,7 +646,8 @@ bool Assembler::CheckLabels(std::string& error) const {
 
 } // namespace
 
-bool AssembleScript(std::string_view source, ScriptProgramBuilder& builder, std::string& error) {
+bool AssembleScript(std::string_view source, ScriptProgramBuilder& builder, std::string& error,
+                    const ScriptAssemblyOptions& options) {
     Assembler assembler(builder);
     int line = 0;
     while (!source.empty()) {
@@ -582,7 +661,16 @@ bool AssembleScript(std::string_view source, ScriptProgramBuilder& builder, std:
             return false;
         }
     }
-    return assembler.CheckLabels(error);
+    if (!assembler.CheckLabels(error) || !assembler.FinishSource(options.sourceName, error)) {
+        return false;
+    }
+    if (!options.checkTypes) {
+        return true;
+    }
+    ScriptCode code;
+    ScriptSymbols symbols;
+    return builder.Finish(code, symbols, error) &&
+           CheckScriptTypes(code, symbols, assembler.hints, error);
 }
 
 } // namespace quarn

@@ -7,6 +7,8 @@
 #include "tools/ScriptAssembler.h"
 #include "tools/ScriptCommandTable.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstring>
 #include <map>
 #include <set>
@@ -36,6 +38,27 @@ std::string Quoted(const std::string& text) {
 
 std::string Number(uint32_t word) {
     return word < 0x10000 ? std::to_string(word) : StringFormat("0x%X", word);
+}
+
+// A float literal as the assembler reads it back into the same bits; empty when no text does
+// (infinities, NaNs).
+std::string FloatText(uint32_t word) {
+    float value = 0.0f;
+    std::memcpy(&value, &word, sizeof value);
+    if (!std::isfinite(value)) {
+        return {};
+    }
+    std::string text = StringFormat("%.9g", static_cast<double>(value));
+    if (text.find('.') == std::string::npos) {
+        const size_t exponent = std::min(text.find('e'), text.size());
+        text.insert(exponent, ".0");
+    }
+    float back = 0.0f;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), back);
+    uint32_t bits = 0;
+    std::memcpy(&bits, &back, sizeof bits);
+    return error == std::errc() && end == text.data() + text.size() && bits == word ? text
+                                                                                     : std::string();
 }
 
 // A type by the name that reads back as the same id, else its number.
@@ -232,6 +255,9 @@ std::string Disassembler::Comment(const Instruction& instruction) {
     if (program_.HasLineTable()) {
         comment += StringFormat(" line %d", program_.GetLineOfOffset(offset));
     }
+    if (program_.HasSourceLines()) {
+        comment.append(" ").append(program_.DescribeOffset(offset));
+    }
     if (instruction.raw) {
         return comment;
     }
@@ -253,7 +279,7 @@ std::string Disassembler::Comment(const Instruction& instruction) {
         if (record) {
             comment += std::string(" ") + type->GetName() + " " + record->name;
         }
-    } else if (command == 1) {
+    } else if (command == 1 && FloatText(operand).empty()) {
         float value = 0.0f;
         std::memcpy(&value, &operand, sizeof value);
         comment += StringFormat(" %g", static_cast<double>(value));
@@ -304,6 +330,8 @@ std::string Disassembler::Run() {
                     text += StringFormat(" L%u", offset + 2 + word);
                 } else if (k == 1 && TakesCodeOffset(command)) {
                     text += " " + Offset(word);
+                } else if (command == 1 && !FloatText(word).empty()) {
+                    text += " " + FloatText(word);
                 } else {
                     text += " " + Number(word);
                 }
@@ -320,6 +348,19 @@ std::string Disassembler::Run() {
         out += "include " + Quoted(include) + "\n";
     }
     out += records;
+    if (!symbols.sourceFile.empty()) {
+        out += "source " + Quoted(symbols.sourceFile) + "\n";
+        if (symbols.sourceLines.empty()) {
+            out += "sourcelines\n";
+        }
+        for (size_t i = 0; i < symbols.sourceLines.size(); ++i) {
+            out += StringFormat(i % 8 == 0 ? "sourcelines %u:%u" : " %u:%u",
+                                symbols.sourceLines[i].offset, symbols.sourceLines[i].line);
+            if (i % 8 == 7 || i + 1 == symbols.sourceLines.size()) {
+                out += "\n";
+            }
+        }
+    }
     const bool marks = LinesAsMarks();
     if (!marks) {
         out += "lines";

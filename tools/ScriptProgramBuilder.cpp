@@ -134,6 +134,11 @@ void ScriptProgramBuilder::SetLineTable(std::vector<uint32_t> entries) {
     lines_ = std::move(entries);
 }
 
+void ScriptProgramBuilder::SetSource(std::string file, std::vector<ScriptSourceLine> lines) {
+    sourceFile_ = std::move(file);
+    sourceLines_ = std::move(lines);
+}
+
 bool ScriptProgramBuilder::Resolve(const ProgramValue& value, uint32_t& out,
                                    std::string& reason) const {
     if (value.label.empty()) {
@@ -194,6 +199,10 @@ bool ScriptProgramBuilder::Finish(ScriptCode& code, ScriptSymbols& symbols,
         symbols.fixups.push_back(std::move(resolved));
     }
     symbols.lines = lines_;
+    if (!sourceFile_.empty()) {
+        symbols.sourceFile = sourceFile_;
+        symbols.sourceLines = sourceLines_;
+    }
     return true;
 }
 

@@ -68,6 +68,9 @@ public:
     void MarkLine();
     // The line table as it stands, instead of marks.
     void SetLineTable(std::vector<uint32_t> entries);
+    // The file the program was written in and the line of each run of its code; written into
+    // the symbol file only with a file name.
+    void SetSource(std::string file, std::vector<ScriptSourceLine> lines);
 
     // Resolves labels and offsets; false with a reason (an unplaced label) otherwise.
     bool Finish(ScriptCode& code, ScriptSymbols& symbols, std::string& reason) const;
@@ -107,6 +110,8 @@ private:
     std::vector<std::string> includes_;
     std::vector<Fixup> fixups_;
     std::vector<uint32_t> lines_;
+    std::string sourceFile_;
+    std::vector<ScriptSourceLine> sourceLines_;
 };
 
 } // namespace quarn

@@ -38,8 +38,9 @@ These functions all run to their end at once unless they sleep: `sleep` (with th
 the stack) and `sleepframe` suspend the code and the node resumes it in a later frame, so a
 `start()` that loops with `sleepframe` runs alongside the frames. A runtime error (an entity
 that is none, an index out of range, a command the machine does not know) shows a dialog
-naming the program, its line and the calls that led there, and stops that node's program;
-headless runs answer the dialog and go on with the other nodes.
+naming the program, the file and line of the failing command (`game.asm:28` for a program
+`quarn-tool script asm game.asm game` wrote) and the calls that led there, and stops that
+node's program; headless runs answer the dialog and go on with the other nodes.
 )GUIDE";
 
 const char* const ScriptAssemblerGuide =
@@ -60,9 +61,15 @@ One statement a line; `;` starts a comment. Texts are double-quoted (with `\"`, 
 | `local "name" TYPE first=@a last=@b` | a local variable, for the debugger and error reports |
 | `include "name"`, `fixup "name" word=@a hash=@b` | calls into another program (see `extcall`) |
 | `label:` | names the code offset of what follows |
-| `line` | the next source line starts here: runtime errors name lines by these marks |
+| `line` | a mark: the next line starts here; a program without source lines (assembled before they were kept, or given an empty `sourcelines`) counts its lines by these marks |
+| `source "name"` | the file the program was written in; without it `script asm` keeps the name of the file it reads |
+| `sourcelines OFFSET:LINE...` | the source lines as they stand: the code from OFFSET on was written on LINE (`script dis` writes them; without them each command keeps the line it is on) |
 | `MNEMONIC OPERAND...` | a command (see Commands) |
 | `word VALUE...` | raw code words |
+
+A program keeps the name of its source and the line of each command: runtime errors, the
+reports of engine functions and the debugger name `game.asm:28`, and the debugger shows the
+file when it lies beside the script file and steps through it a line at a time.
 
 TYPE is a value type (`int`, `float`, `float3`, ...), a class name (`Node`, `Sprite`, ...:
 an entity of that class) or a number. A variable's offset, the word that `load` and `store`
@@ -75,6 +82,36 @@ A function's arguments lie below its frame: with `(float dt)`, `push -1` then `l
 reads dt. Its locals are the words it pushes itself, from offset 0 up. It ends with
 `return L R`, L being its argument and local words and R its result words, which the return
 moves down over them.
+
+`quarn-tool script asm` follows the types of the values on the stack through each
+function, from its parameters on, and refuses a program, naming the line, the call, the
+argument and both types (`game.asm:28: method KeyboardInterface.arp (IsDown): argument 1 is
+int, given float`), where
+
+- an operator, engine function, method or `call`ed function gets an argument of another type,
+  or a method another number of argument words than it takes;
+- `store`, `setprop`, or `storelocal` into an argument or a declared `local`, gets a value of
+  another type than the variable or property holds, or `setprop` another number of words;
+- `return` gives another result than the function declares, or drops other than its
+  arguments and locals;
+- a command takes more words than the function has on the stack; the entity of `getprop`,
+  `setprop`, `method`, `extcall`, `extgoto`, `extload` or `extstore` is no entity, or of a
+  class that cannot have the property; a jump's condition is no int, bool or entity; an
+  offset or index is no int; `sleep` is given no float; `tofloat` no int.
+
+Alike are `int`, `bool` and `char`; an entity and any class, and a class and the classes
+above and below it; the literal 0 and any entity (none); a vector and as many single values
+of its component (three floats make a `float3`). A literal is an int unless it is written
+with a `.`. The types come from the parameters, literals, `text`, variables read and written
+with a literal offset (array elements through `elemaddr`), the function's own words on the
+stack, properties and methods named by `prop:` and `method:` or by the entity's class, and
+the results of what is called.
+
+Not checked: a word where paths with different types meet (either type then passes);
+the rest of a path after an `extcall` with arguments (the other program's results are not
+known here), a `call` or `goto` to code without a `function` record, a property or method
+whose number names nothing, or a command the machine does not know; the variables of other
+scripts; stacks deeper than 1024 words.
 
 A worked program: while the right arrow key is held, it moves the node in its public variable
 `sprite` to the right, `speed` pixels a second, reading the key through the `KeyboardInterface`

@@ -5,8 +5,11 @@ namespace quarn {
 namespace {
 
 constexpr ScriptCommandNote Commands[] = {
-    {"push", "`w`", "-> w", "pushes the word w: an int, or a float when written with a `.`", ""},
-    {"pushf", "`w`", "-> w", "the same as `push`", ""},
+    {"push", "`w`", "-> w",
+     "pushes the int w; written with a `.` (`push 1.5`) it is a float, which the assembler "
+     "pushes with `pushf`",
+     ""},
+    {"pushf", "`w`", "-> w", "pushes the float w (the word `push` would push)", ""},
     {"text", "`\"text\"`", "-> string",
      "pushes the text, which the code holds inline (the command takes (length + 4) / 4 words "
      "after its own)",

@@ -12,6 +12,7 @@
 #include "core/scene/EngineState.h"
 #include "core/scene/Node.h"
 #include "core/string/NumberText.h"
+#include "core/string/Text.h"
 #include "script/machine/ScriptNode.h"
 #include "script/machine/ScriptResource.h"
 #include "tools/ScriptAssembler.h"
@@ -46,8 +47,11 @@ int Assemble(const char* in, const char* out, std::string& reason) {
     }
     ScriptProgramBuilder builder;
     std::string error;
+    ScriptAssemblyOptions options;
+    options.sourceName = FindFileName(in);
+    options.checkTypes = true;
     if (!AssembleScript(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-                        builder, error)) {
+                        builder, error, options)) {
         reason = std::string(in) + ":" + error;
         return ExitFailed;
     }

@@ -44,23 +44,6 @@ bool InTable(int32_t type) {
     return type >= 0 && type < TableSize;
 }
 
-// The class a class type id names: normally the record at that place in the list, but a
-// teardown moves the records behind a removed one up without renumbering them.
-const ClassInfo* ClassOfType(int32_t type) {
-    const int32_t number = type - ClassTypeBase;
-    if (const ClassInfo* atIndex = GetClassByIndex(number);
-        atIndex && atIndex->GetClassNumber() == number) {
-        return atIndex;
-    }
-    for (int i = 0, count = GetClassCount(); i < count; ++i) {
-        if (const ClassInfo* classInfo = GetClassByIndex(i);
-            classInfo && classInfo->GetClassNumber() == number) {
-            return classInfo;
-        }
-    }
-    return nullptr;
-}
-
 // Parts of a list text are cut to this many characters, as the fixed buffers they were read
 // through held.
 constexpr size_t ListPartChars = 63;
@@ -83,6 +66,26 @@ int ParseList(const char* text, int count, uint32_t* out, Convert convert) {
 }
 
 } // namespace
+
+// Normally the record at that place in the list, but a teardown moves the records behind a
+// removed one up without renumbering them.
+const ClassInfo* ClassOfType(int32_t type) {
+    if (!IsClassType(type)) {
+        return nullptr;
+    }
+    const int32_t number = type - ClassTypeBase;
+    if (const ClassInfo* atIndex = GetClassByIndex(number);
+        atIndex && atIndex->GetClassNumber() == number) {
+        return atIndex;
+    }
+    for (int i = 0, count = GetClassCount(); i < count; ++i) {
+        if (const ClassInfo* classInfo = GetClassByIndex(i);
+            classInfo && classInfo->GetClassNumber() == number) {
+            return classInfo;
+        }
+    }
+    return nullptr;
+}
 
 int32_t GetTypeByName(const char* name) {
     if (!name) {

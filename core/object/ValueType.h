@@ -4,6 +4,8 @@
 
 namespace quarn {
 
+class ClassInfo;
+
 // Type ids of the values that properties, script methods and script variables hold. Every
 // value is a whole number of 32-bit words; compiled scripts depend on these numbers.
 enum ValueType : int32_t {
@@ -47,6 +49,8 @@ int32_t GetTypeScalarKind(int32_t type);
 inline bool IsClassType(int32_t type) {
     return type >= ClassTypeBase;
 }
+// The registered class a class type id names; null for any other id.
+const ClassInfo* ClassOfType(int32_t type);
 
 // Writes the value a text denotes into `out` (which holds MaxValueWords words). Vector types
 // answer whether the text held exactly enough parts; the rest answer true. A string value is

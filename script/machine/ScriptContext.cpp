@@ -45,15 +45,21 @@ std::string ProgramName(const Script* instance) {
     return program ? GetPathName(program->GetFullPath()) : std::string();
 }
 
-// Appends the lead, then "line N" with the source line of an offset, or "<offsetWord> N" with
-// the offset itself when the program has no line table.
-void AppendLine(std::string& text, const ScriptResource* program, uint32_t offset, const char* lead,
-                const char* offsetWord) {
-    const bool lines = program && program->HasLineTable();
-    char line[64];
-    std::snprintf(line, sizeof line, "%s%s %d\n", lead, lines ? "line" : offsetWord,
-                  lines ? program->GetLineOfOffset(offset) : static_cast<int32_t>(offset));
-    text.append(line);
+// Appends where the offset lies, for the report's head (" line N", " at FILE:LINE") or for a
+// frame (", line N", ", FILE:LINE"): by the line table, by the source lines of a program that
+// names its source, or by the offset itself ("prog-count N", "pc N") without a line table.
+void AppendLine(std::string& text, const ScriptResource* program, uint32_t offset, bool head) {
+    const char* offsetWord = head ? "prog-count" : "pc";
+    text.append(head ? " " : ", ");
+    if (!program) {
+        text.append(offsetWord).append(" ").append(std::to_string(static_cast<int32_t>(offset)));
+    } else {
+        if (head && program->HasSourceLines()) {
+            text.append("at ");
+        }
+        text.append(program->DescribeOffset(offset, offsetWord));
+    }
+    text.append("\n");
 }
 
 // One line of the call stack: the frame's function, prefixed with its script when that is not
@@ -72,7 +78,7 @@ void AppendFrame(std::string& text, const ScriptCallFrame& frame, const Script* 
     } else {
         text.append("unknown function");
     }
-    AppendLine(text, program, position, ", ", "pc");
+    AppendLine(text, program, position, false);
 }
 
 // The method records registered after `called`, in registration order, while they carry its
@@ -219,7 +225,8 @@ int ScriptContext::RunLine() {
     if (!program) {
         return Step();
     }
-    const int32_t line = program->GetLineOfOffset(position_);
+    // By the lines the debugger shows: the source's, or the marks' of a program without them.
+    const int32_t line = program->GetSourceLine(position_);
     uint32_t steps = 0;
     for (;;) {
         const int result = Step();
@@ -231,7 +238,7 @@ int ScriptContext::RunLine() {
             return RuntimeError("Infinite loop detected (100million'th instruction reached)");
         }
         program = current_ ? current_->GetProgram() : nullptr;
-        if (!program || program->GetLineOfOffset(position_ - 1) != line) {
+        if (!program || program->GetSourceLine(position_ - 1) != line) {
             return result;
         }
     }
@@ -786,12 +793,13 @@ std::string ScriptContext::BuildReport(const char* message) const {
     const ScriptResource* program = current ? current->GetProgram() : nullptr;
     std::string text = "Script \"";
     text.append(ProgramName(current)).append("\"");
-    AppendLine(text, program, commandOffset_, " ", "prog-count");
+    AppendLine(text, program, commandOffset_, true);
     text.append("Runtime error \"").append(message);
     text.append("\"\nScript (instance) is terminated.\n\nCallstack:\n");
     const Script* instance = current_;
     uint64_t instanceSerial = currentSerial_;
-    uint32_t position = position_;
+    // Source lines name the failing command itself; the position already points past it.
+    uint32_t position = program && program->HasSourceLines() ? commandOffset_ : position_;
     // A runaway recursion fills the whole stack: its innermost and outermost frames tell the
     // story, the repeats between them are only counted.
     constexpr size_t ShownAtEachEnd = 20;

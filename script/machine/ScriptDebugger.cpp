@@ -1,8 +1,10 @@
 #include "script/machine/ScriptDebugger.h"
 
 #include "core/filesystem/FileReader.h"
+#include "core/string/Text.h"
 #include "script/machine/ScriptContext.h"
 #include "script/machine/ScriptNode.h"
+#include "script/machine/ScriptResource.h"
 
 #include <algorithm>
 #include <vector>
@@ -39,8 +41,16 @@ void ScriptDebugger::ShowScript(Script& script) {
     if (GetShownScript() == &script) {
         return;
     }
-    LoadSource(script.GetScriptFile());
-    program_ = script.GetProgram();
+    // A program that names the file it was assembled from shows that file, found beside its
+    // script file: its lines are the ones the program's lines count.
+    const ScriptResource* program = script.GetProgram();
+    const char* scriptFile = script.GetScriptFile();
+    if (!program || !program->HasSourceLines() || !scriptFile ||
+        !LoadSource(
+            (GetPathFolder(scriptFile) + FindFileName(program->GetSourceFile().c_str())).c_str())) {
+        LoadSource(scriptFile);
+    }
+    program_ = program;
     shown_.SetId(script.GetId());
     UpdateButtons();
     scrollLine_ = script.GetContext() ? script.GetCurrentLine() : -1;

@@ -24,8 +24,9 @@ public:
     ScriptDebugger(const ScriptDebugger&) = delete;
     ScriptDebugger& operator=(const ScriptDebugger&) = delete;
 
-    // Nothing when the node is already shown; else its source, its program and the buttons,
-    // and the line to scroll to when it has a context.
+    // Nothing when the node is already shown; else its source (the file its program was
+    // assembled from when that lies beside the script file), its program and the buttons, and
+    // the line to scroll to when it has a context.
     void ShowScript(Script& script) override;
     // Reads a source file into the text; a file that does not open leaves it empty with 0
     // lines. False then.

@@ -400,7 +400,12 @@ int Script::GetCurrentLine() const {
     if (!program_ || !context_ || context_->IsIdle()) {
         return -1;
     }
-    return program_->GetLineOfOffset(context_->GetPosition());
+    // Source lines name single commands: an engine function asking while its command runs gets
+    // that command's line, not the next one's the position already points to.
+    const bool running =
+        program_->HasSourceLines() && GetCurrentScriptContext() == context_;
+    return program_->GetSourceLine(running ? context_->GetCommandOffset()
+                                           : context_->GetPosition());
 }
 
 void Script::Update(float frameTime, int mode) {
@@ -599,7 +604,7 @@ std::string Script::GetStatusText(int selector) const {
         return std::string(GetRunStateText(runState_)) + " " + GetCurrentStateName();
     case 1:
         if (program_ && context_ && !context_->Frames().empty()) {
-            return "line: " + std::to_string(program_->GetLineOfOffset(context_->GetPosition()));
+            return "line: " + std::to_string(program_->GetSourceLine(context_->GetPosition()));
         }
         return "line: not running";
     case 2:
@@ -660,7 +665,7 @@ void Script::CheckLinked(void*) {
                 code[fixup.wordOffset] == ScriptResource::UnresolvedWord) {
                 text +=
                     StringFormat("\n(Unresolved identifier '%s' on line %d)", fixup.name.c_str(),
-                                 program_->GetLineOfOffset(fixup.wordOffset));
+                                 program_->GetSourceLine(fixup.wordOffset));
             }
         }
     } else {
@@ -764,7 +769,7 @@ int32_t Script::GetFrameLine(int32_t frame) const {
     if (frame <= 0) {
         const ScriptContext* context = GetCurrentScriptContext();
         return context && program_ && !context->IsIdle()
-                   ? program_->GetLineOfOffset(context->GetPosition())
+                   ? program_->GetSourceLine(context->GetPosition())
                    : -1;
     }
     const ScriptCallFrame* found = FrameFromTop(frame);
@@ -772,7 +777,7 @@ int32_t Script::GetFrameLine(int32_t frame) const {
     if (!program || found->returnPosition == NoScriptPosition || found->returnPosition == 0) {
         return -1;
     }
-    return program->GetLineOfOffset(found->returnPosition - 1);
+    return program->GetSourceLine(found->returnPosition - 1);
 }
 
 } // namespace quarn

@@ -88,7 +88,8 @@ public:
     void ResetExecution();
     // The identifier index of the running state function; -1 when none.
     int GetCurrentStateIndex() const;
-    // The source line of the own context's position; -1 without program or context.
+    // The source line of the own context's position (of the command that runs, for a program
+    // with source lines); -1 without program or context.
     int GetCurrentLine() const;
     // Stores an external goto for the next update; false when the arguments do not fit.
     bool SetPendingGoto(int32_t function, uint32_t argumentCount, const uint32_t* arguments);

@@ -548,6 +548,53 @@ int32_t ScriptResource::GetLineOfOffset(uint32_t offset) const {
     return line;
 }
 
+int32_t ScriptResource::GetSourceLine(uint32_t offset) const {
+    if (!HasSourceLines()) {
+        return GetLineOfOffset(offset);
+    }
+    const std::vector<ScriptSourceLine>& lines = symbols_.sourceLines;
+    // The entries start at offset 0, so one lies at or before every offset.
+    const auto after = std::upper_bound(
+        lines.begin(), lines.end(), offset,
+        [](uint32_t at, const ScriptSourceLine& entry) { return at < entry.offset; });
+    return static_cast<int32_t>(std::prev(after)->line);
+}
+
+int64_t ScriptResource::GetSourceLineStart(int32_t line) const {
+    if (!code_ || line < 1) {
+        return -1;
+    }
+    if (HasSourceLines()) {
+        for (const ScriptSourceLine& entry : symbols_.sourceLines) {
+            if (entry.line == static_cast<uint32_t>(line)) {
+                return entry.offset;
+            }
+        }
+        return -1;
+    }
+    if (!hasLineTable_) {
+        return -1;
+    }
+    const std::vector<uint32_t>& starts = symbols_.lines;
+    const size_t index = static_cast<size_t>(line) - 2;
+    const uint32_t offset = line == 1 ? 0 : index < starts.size() ? starts[index] : codeSize_;
+    // A line without code shares its start with the next line that has some.
+    if (offset >= codeSize_ || GetLineOfOffset(offset) != line) {
+        return -1;
+    }
+    return offset;
+}
+
+std::string ScriptResource::DescribeOffset(uint32_t offset, const char* offsetWord) const {
+    if (HasSourceLines()) {
+        return symbols_.sourceFile + ":" + std::to_string(GetSourceLine(offset));
+    }
+    if (!hasLineTable_) {
+        return std::string(offsetWord) + " " + std::to_string(static_cast<int32_t>(offset));
+    }
+    return "line " + std::to_string(GetLineOfOffset(offset));
+}
+
 int32_t ScriptResource::GetLinkIndex(int identifier) const {
     if (identifier < 0 || static_cast<size_t>(identifier) >= linkIndexes_.size()) {
         return -1;

@@ -90,6 +90,21 @@ public:
     // file (a report then prints the offset as "prog-count").
     int32_t GetLineOfOffset(uint32_t offset) const;
     bool HasLineTable() const { return hasLineTable_; }
+    // The line of the source file (GetSourceFile) the command at the offset was written on, for
+    // a program that names its source; else GetLineOfOffset. What reports and the debugger show.
+    int32_t GetSourceLine(uint32_t offset) const;
+    // Where a source line's code starts: its first command, or for a program without source
+    // lines the line's start in the line table; -1 for a line without code.
+    int64_t GetSourceLineStart(int32_t line) const;
+    // The file the program was assembled from (no folder), empty when it does not say.
+    const std::string& GetSourceFile() const { return symbols_.sourceFile; }
+    // Whether the program names its source and the lines of its code in it.
+    bool HasSourceLines() const {
+        return !symbols_.sourceFile.empty() && !symbols_.sourceLines.empty();
+    }
+    // "FILE:LINE" of the offset for a program that names its source, else "line N" ("prog-count
+    // N" with the offset itself, without a symbol file). `offsetWord` replaces "prog-count".
+    std::string DescribeOffset(uint32_t offset, const char* offsetWord = "prog-count") const;
 
     // Null without code. The code lies in the text arena: a text literal's word is
     // GetCodeTextWord() + 4 x its word offset. Whoever takes the writable code may change it, so

@@ -17,6 +17,9 @@ constexpr uint32_t MaxParameters = 16;
 constexpr size_t MinIdentifierBytes = 3 + 48;
 // The least a fixup takes: an empty name and two words.
 constexpr size_t MinFixupBytes = 1 + 8;
+// "SRCL": the source lines follow the line table. Bytes there without it are ignored, as
+// readers always ignored them.
+constexpr uint32_t SourceLinesTag = 0x4C435253;
 
 // Reads the symbol file front to back; the first failure keeps its reason and stops everything.
 class SymbolReader {
@@ -98,9 +101,9 @@ public:
         return !Failed();
     }
 
-private:
     size_t Left() const { return bytes_.size() - position_; }
 
+private:
     const std::vector<uint8_t>& bytes_;
     size_t position_ = 0;
     std::string reason_;
@@ -171,6 +174,23 @@ bool CheckOffsets(const ScriptSymbols& symbols, uint32_t codeWords, SymbolReader
         }
     }
     return !reader.Failed();
+}
+
+void ReadSourceLines(SymbolReader& reader, uint32_t codeWords, ScriptSymbols& symbols) {
+    if (reader.Failed() || reader.Left() < 4 || reader.Word() != SourceLinesTag) {
+        return;
+    }
+    symbols.sourceFile = reader.Text();
+    symbols.sourceLines.resize(reader.Count(8));
+    for (size_t i = 0; i < symbols.sourceLines.size() && !reader.Failed(); ++i) {
+        ScriptSourceLine& entry = symbols.sourceLines[i];
+        entry.offset = reader.Word();
+        entry.line = reader.Word();
+        const uint32_t previous = i == 0 ? 0 : symbols.sourceLines[i - 1].offset;
+        if (entry.offset >= codeWords || (i == 0 ? entry.offset != 0 : entry.offset <= previous)) {
+            reader.Fail("the source lines do not start at 0 and rise through the code");
+        }
+    }
 }
 
 } // namespace
@@ -254,6 +274,7 @@ bool ReadScriptSymbols(const std::vector<uint8_t>& bytes, uint32_t codeWords,
     for (uint32_t& entry : read.lines) {
         entry = reader.Word();
     }
+    ReadSourceLines(reader, codeWords, read);
     if (reader.Failed() || !CheckOffsets(read, codeWords, reader)) {
         reason = reader.Reason();
         return false;
@@ -283,6 +304,15 @@ std::vector<uint8_t> WriteScriptSymbols(const ScriptSymbols& symbols) {
     writer.Word(static_cast<uint32_t>(symbols.lines.size()));
     for (uint32_t entry : symbols.lines) {
         writer.Word(entry);
+    }
+    if (!symbols.sourceFile.empty()) {
+        writer.Word(SourceLinesTag);
+        writer.Text(symbols.sourceFile);
+        writer.Word(static_cast<uint32_t>(symbols.sourceLines.size()));
+        for (const ScriptSourceLine& entry : symbols.sourceLines) {
+            writer.Word(entry.offset);
+            writer.Word(entry.line);
+        }
     }
     return writer.Take();
 }

@@ -63,6 +63,14 @@ struct ScriptFixup {
     uint32_t hashOffset = 0; // receives the program's name hash; 0 for none
 };
 
+// Where the code from `offset` up to the next entry was written: a line of the source file.
+struct ScriptSourceLine {
+    uint32_t offset = 0;
+    uint32_t line = 0;
+
+    bool operator==(const ScriptSourceLine&) const = default;
+};
+
 struct ScriptSymbols {
     std::vector<ScriptIdentifier> globals;
     std::vector<ScriptIdentifier> locals;
@@ -70,6 +78,13 @@ struct ScriptSymbols {
     std::vector<ScriptFixup> fixups;
     // Entry j: the code offset at which source line j + 2 starts.
     std::vector<uint32_t> lines;
+    // The text file the program was assembled from (no folder; empty when unknown) and, in
+    // code order, the line each run of code came from. The line table above counts the line
+    // marks a program was built with; these name the lines of that file exactly. Stored after
+    // the line table behind a tag, so files without it read as before and readers that stop at
+    // the line table never see it.
+    std::string sourceFile;
+    std::vector<ScriptSourceLine> sourceLines;
 };
 
 struct ScriptCode {
@@ -91,7 +106,8 @@ std::vector<uint8_t> WriteScriptCode(const ScriptCode& code);
 
 // Reads a symbol file for a program of `codeWords` words. Every count and text is checked against
 // the bytes left before anything is allocated for it, and every offset against the code and
-// the variable block; false with a reason when one fails.
+// the variable block; false with a reason when one fails. Source lines must start at offset 0
+// and rise.
 bool ReadScriptSymbols(const std::vector<uint8_t>& bytes, uint32_t codeWords,
                        ScriptSymbols& symbols, std::string& reason);
 std::vector<uint8_t> WriteScriptSymbols(const ScriptSymbols& symbols);

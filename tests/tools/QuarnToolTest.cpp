@@ -730,7 +730,7 @@ TEST(QuarnToolScript, AssemblesTheCommittedProgramAndPrintsTextThatAssemblesBack
     EXPECT_EQ(printed.status, 0) << printed.err;
     EXPECT_NE(printed.out.find("function \"reset\" () at=@L38 port"), std::string::npos)
         << printed.out;
-    EXPECT_NE(printed.out.find("    jumpifnot L35                   ; 26 line 2\n"),
+    EXPECT_NE(printed.out.find("    jumpifnot L35                   ; 26 line 2 counter.asm:27\n"),
               std::string::npos)
         << printed.out;
     folder.WriteFile("printed.asm", printed.out);
@@ -763,10 +763,18 @@ TEST(QuarnToolScript, GeneratedMethodNamesAreThoseThePlayerGives) {
 TEST(QuarnToolScript, FailuresNameTheLineOrTheReason) {
     test::TempFolder folder;
     folder.WriteFile("bad.asm", "stack 8\nfly 3\n");
+    // The engine's own names: IsDown takes the key's code, an int.
+    folder.WriteFile("keys.asm", "stack 8\nvar \"keys\" KeyboardInterface\n"
+                                 "function \"update\" (float) at=@update\nupdate:\n"
+                                 "    push 0\n    load 1\n    push 61.0\n"
+                                 "    method method:KeyboardInterface.arp 1\n    drop 1\n"
+                                 "    return 1 0\n");
     folder.WriteFile("short.bin", "1234567");
     folder.WriteFile("short.sym", "");
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"script", "asm", "bad.asm", "bad"}, "bad.asm:2: unknown command \"fly\""},
+        {{"script", "asm", "keys.asm", "keys"},
+         "keys.asm:8: method KeyboardInterface.arp (IsDown): argument 1 is int, given float"},
         {{"script", "asm", "none.asm", "none"}, "cannot open none.asm"},
         {{"script", "dis", "none.script"},
          "cannot load none.script: neither it nor its code file exists"},
@@ -781,6 +789,7 @@ TEST(QuarnToolScript, FailuresNameTheLineOrTheReason) {
         EXPECT_EQ(run.err, "quarn-tool: " + reason + "\n");
     }
     EXPECT_EQ(folder.ReadFile("bad.bin"), "");
+    EXPECT_EQ(folder.ReadFile("keys.bin"), "");
 }
 
 TEST(QuarnToolScript, RunsAProgramOnAScriptNodeAndPrintsWhatItLeft) {
@@ -797,9 +806,9 @@ TEST(QuarnToolScript, RunsAProgramOnAScriptNodeAndPrintsWhatItLeft) {
     EXPECT_EQ(broken.status, 0) << broken.err;
     EXPECT_EQ(broken.out,
               "state: ERROR PENDING\ntotal = 5\nframes = 1\ngreeting = hello\n"
-              "error: Script \"calls\" line 6\nRuntime error \"Invalid command - maybe you "
-              "need to recompile all scripts\"\nScript (instance) is terminated.\n\nCallstack:\n"
-              "broken(), line 6\n");
+              "error: Script \"calls\" at calls.asm:37\nRuntime error \"Invalid command - maybe "
+              "you need to recompile all scripts\"\nScript (instance) is terminated.\n\n"
+              "Callstack:\nbroken(), calls.asm:37\n");
 
     // The committed counter counts its frames and speaks on every tenth.
     folder.WriteFile("game/counter.bin", DataFile("scripts/counter.bin"));
@@ -852,9 +861,9 @@ TEST(QuarnToolScript, PrintsTextsAsTextsAndTheReportOfAnInvalidParameter) {
         {{"echo", "hello world"}, "result: hello world\nstate: READY\n"},
         {{"cell", "1,-2,3"}, "result: 1,-2,3\nstate: READY\n"},
         {{"divide", "7", "0"},
-         "result: 0\nstate: DEBUG\ninvalid: Script \"texts\" Line 5: Division by zero\n"},
+         "result: 0\nstate: DEBUG\ninvalid: Script \"texts\" Line 29: Division by zero\n"},
         {{"grow"},
-         "state: DEBUG\ninvalid: Script \"texts\" Line 6: A data array of 2000000000 "
+         "state: DEBUG\ninvalid: Script \"texts\" Line 34: A data array of 2000000000 "
          "words is larger than the 16777216 allowed\n"},
         {{"echo", tooLong},
          "quarn-tool: \"" + tooLong + "\" is longer than the 63 characters of a string64\n"},

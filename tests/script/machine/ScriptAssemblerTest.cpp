@@ -57,10 +57,11 @@ protected:
         Node::RegisterClass();
     }
     // Assembles a text into NAME.bin / NAME.sym; returns their bytes.
-    std::string Assemble(const std::string& source, const std::string& name) {
+    std::string Assemble(const std::string& source, const std::string& name,
+                         const ScriptAssemblyOptions& options = {}) {
         ScriptProgramBuilder builder;
         std::string error;
-        EXPECT_TRUE(AssembleScript(source, builder, error)) << error;
+        EXPECT_TRUE(AssembleScript(source, builder, error, options)) << error;
         Write(builder, name);
         return temp_.ReadFile(name + ".bin") + "|" + temp_.ReadFile(name + ".sym");
     }
@@ -81,6 +82,33 @@ TEST_F(ScriptAssemblerTest, DisassembledProgramsAssembleIntoTheSameFiles) {
     // And once more from the second program: the text is stable.
     EXPECT_EQ(DisassembleScript(*Load("again")).substr(text.find('\n')),
               text.substr(text.find('\n')));
+}
+
+// A program that keeps its source lines prints them as they stand, and each command's
+// FILE:LINE beside it; the text assembles into the same files wherever its own lines fall.
+TEST_F(ScriptAssemblerTest, SourceLinesComeBackAsTheyStand) {
+    ScriptAssemblyOptions options;
+    options.sourceName = "every.asm";
+    const std::string files = Assemble(EveryStatement, "sourced", options);
+    ScriptResource* program = Load("sourced");
+    EXPECT_EQ(program->GetSourceFile(), "every.asm");
+    EXPECT_EQ(program->GetSourceLine(0), 17) << "push -5";
+    const std::string text = DisassembleScript(*program);
+    EXPECT_NE(text.find("source \"every.asm\"\nsourcelines 0:17 2:18 "), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("; 0 line 2 every.asm:17\n"), std::string::npos) << text;
+    EXPECT_EQ(Assemble(text, "again", options), files) << text;
+}
+
+// A float literal is pushed by pushf, which the disassembler prints as a float again.
+TEST_F(ScriptAssemblerTest, AFloatLiteralIsPushedAsAFloat) {
+    Assemble("push 2.5\npush 3\npushf 0x7FC00000\nend\n", "floats");
+    ScriptResource* program = Load("floats");
+    const std::vector<uint32_t> code(program->GetCode(), program->GetCode() + 7);
+    EXPECT_EQ(code, (std::vector<uint32_t>{1, 0x40200000, 0, 3, 1, 0x7FC00000, 32}));
+    const std::string text = DisassembleScript(*program);
+    EXPECT_NE(text.find("pushf 2.5 "), std::string::npos) << text;
+    EXPECT_NE(text.find("pushf 0x7FC00000 "), std::string::npos) << text;
 }
 
 TEST_F(ScriptAssemblerTest, WordsThatDecodeAsNothingComeBackRaw) {
@@ -130,6 +158,11 @@ TEST_F(ScriptAssemblerTest, TheFirstErrorIsReportedWithItsLine) {
         {"line\nlines 1", "2: a program takes line marks or one lines table, not both"},
         {"var \"v\" int weight=3", "1: unknown key \"weight\""},
         {"fixup \"f\" hash=0", "1: fixup needs word=VALUE"},
+        {"source x", "1: source takes one quoted name"},
+        {"sourcelines 0:0", "1: sourcelines takes OFFSET:LINE pairs, lines from 1"},
+        {"sourcelines 1:2", "1: source lines start at offset 0 and rise"},
+        {"sourcelines 0:2\nsourcelines 0:3", "2: source lines start at offset 0 and rise"},
+        {"sourcelines 0:1 5:2\nend", "1: a source line starts past the code"},
     };
     for (const auto& [source, expected] : cases) {
         ScriptProgramBuilder builder;

@@ -112,6 +112,24 @@ TEST_F(ScriptDebuggerTest, ShowingANodeTakesItsSourceOnceAndTheButtonsFollowItsS
     EXPECT_EQ(debugger.GetShownScript(), nullptr);
 }
 
+// A program that names the file it was assembled from is shown in that file, at the line of
+// the command it goes on with; without the file beside it, the script file is shown.
+TEST_F(ScriptDebuggerTest, AProgramIsShownInTheFileItWasAssembledFrom) {
+    const std::string text = "; waits a frame\nline\nsleepframe\nend\n";
+    temp_.WriteFile("waiter.asm", text);
+    Script* running = MakeScript(text, "waiter", true, "waiter.asm");
+    ASSERT_TRUE(running->StartFunction(0, 0, nullptr, true));
+    running->Update(0.0f, UpdateRunning);
+    ScriptDebugger debugger;
+    debugger.ShowScript(*running);
+    EXPECT_EQ(debugger.GetSource(), "; waits a frame\r\nline\r\nsleepframe\r\nend\r\n");
+    EXPECT_EQ(debugger.GetScrollLine(), 4);
+
+    Script* moved = MakeScript(text, "moved", true, "elsewhere.asm");
+    debugger.ShowScript(*moved);
+    EXPECT_EQ(debugger.GetSource(), "// source\r\n");
+}
+
 TEST_F(ScriptDebuggerTest, TheScriptSystemShowsItsFolderAndSetsTheSearchPath) {
     temp_.WriteFile("scripts/enemies/a.script", "");
     GetMainSettings().SetString("script_base_folder", "scripts");

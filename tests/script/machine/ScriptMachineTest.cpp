@@ -293,35 +293,54 @@ TEST_F(ScriptMachineTest, RuntimeErrorsEndInTheErrorStateWithTheirText) {
     }
 }
 
+// The report names the line by the line marks or, for a program that names its source, by the
+// file and line of the failing command and of each call.
 TEST_F(ScriptMachineTest, TheReportNamesTheLineAndEveryFrame) {
-    Script* callee = MakeScript(R"(function "inner" () at=@inner
-        inner:
-        line
-        push 0
-        push 1
-        index 1 1
-        return 0 0
-    )",
-                                "callee");
-    const std::string caller = Fill(R"(function "outer" () at=@outer
-        outer:
-        push $0
-        line
-        extcall 0 0 1 hash:callee
-        end
-    )",
-                                    {callee->GetId()});
-    Script* script = MakeScript(caller, "caller");
-    EXPECT_FALSE(Call(script));
-    ASSERT_EQ(dialogs_.Dialogs().size(), 1u);
-    EXPECT_EQ(dialogs_.Dialogs()[0].title, "Script Error!");
-    EXPECT_EQ(dialogs_.Dialogs()[0].buttons, "OK");
-    EXPECT_EQ(dialogs_.Dialogs()[0].text,
-              "Script \"callee\" line 2\n"
-              "Runtime error \"Trying to access index '1' on array of size '1'\"\n"
-              "Script (instance) is terminated.\n\nCallstack:\n"
-              "inner(), line 2\n"
-              "caller.outer(), line 2\n");
+    const struct {
+        const char* prefix;
+        const char* sourceSuffix; // none: no source
+        const char* head;
+        const char* frames;
+    } cases[] = {
+        {"", nullptr, " line 2\n", "inner(), line 2\ncaller.outer(), line 2\n"},
+        {"s", ".asm", " at scallee.asm:6\n",
+         "inner(), scallee.asm:6\nscaller.outer(), scaller.asm:5\n"},
+    };
+    for (const auto& c : cases) {
+        const std::string callee = std::string(c.prefix) + "callee";
+        const std::string caller = std::string(c.prefix) + "caller";
+        const auto source = [&](const std::string& name) {
+            return c.sourceSuffix ? name + c.sourceSuffix : std::string();
+        };
+        Script* inner = MakeScript(R"(function "inner" () at=@inner
+            inner:
+            line
+            push 0
+            push 1
+            index 1 1
+            return 0 0
+        )",
+                                   callee, true, source(callee));
+        const std::string outer = Fill(R"(function "outer" () at=@outer
+            outer:
+            push $0
+            line
+            extcall 0 0 1 hash:)" + callee + R"(
+            end
+        )",
+                                       {inner->GetId()});
+        Script* script = MakeScript(outer, caller, true, source(caller));
+        const size_t before = dialogs_.Dialogs().size();
+        EXPECT_FALSE(Call(script));
+        ASSERT_EQ(dialogs_.Dialogs().size(), before + 1);
+        EXPECT_EQ(dialogs_.Dialogs().back().title, "Script Error!");
+        EXPECT_EQ(dialogs_.Dialogs().back().buttons, "OK");
+        EXPECT_EQ(dialogs_.Dialogs().back().text,
+                  "Script \"" + callee + "\"" + c.head +
+                      "Runtime error \"Trying to access index '1' on array of size '1'\"\n"
+                      "Script (instance) is terminated.\n\nCallstack:\n" +
+                      c.frames);
+    }
 
     // Without symbols: code offsets, and no function names.
     Script* bare = MakeScript("push 0\npush 1\nindex 1 1\nend\n", "bare", false);
@@ -471,6 +490,18 @@ TEST_F(ScriptMachineTest, TheDebugStateRunsOneSourceLineAtATime) {
     EXPECT_EQ(script->Run(*script->GetContext()), ScriptDebug);
     EXPECT_EQ(StackOf(script), (std::vector<uint32_t>{1, 2, 3}));
     EXPECT_EQ(script->GetCurrentLine(), 4);
+
+    // A program that names its source steps through the lines of that file instead.
+    Script* sourced = MakeScript("line\npush 1\npush 2\nline\npush 3\nend\n", "sourced", true,
+                                 "sourced.asm");
+    sourced->GetProgram()->Breakpoints().assign(1, {0, 0, 2});
+    sourced->GetProgram()->ArmBreakpoints();
+    Call(sourced);
+    ASSERT_EQ(sourced->GetRunState(), ScriptDebug);
+    EXPECT_EQ(sourced->GetCurrentLine(), 2);
+    EXPECT_EQ(sourced->Run(*sourced->GetContext()), ScriptDebug);
+    EXPECT_EQ(StackOf(sourced), (std::vector<uint32_t>{1, 2}));
+    EXPECT_EQ(sourced->GetCurrentLine(), 5);
 }
 
 TEST_F(ScriptMachineTest, TheStepLimitFiresOnItsLastStepEvenWhenTheRunEnds) {

@@ -353,6 +353,67 @@ TEST_F(ScriptProgramTest, TheLineOfAnOffsetCountsTheTableEntriesUpToIt) {
     EXPECT_EQ(bare->GetLineOfOffset(7), -7);
 }
 
+TEST_F(ScriptProgramTest, SourceLinesNameTheFileLineOfEachOffsetBesideTheMarks) {
+    ScriptProgramBuilder builder;
+    builder.Command(32, {});
+    builder.MarkLine(); // line 2 at 1
+    builder.Command(0, {ProgramValue::Of(5)});
+    builder.Command(32, {});
+    builder.SetSource("game.asm", {{0, 10}, {1, 12}, {3, 15}});
+    ScriptResource* program = WriteAndLoad(builder, "sourced");
+    EXPECT_EQ(program->GetSourceFile(), "game.asm");
+    const std::pair<uint32_t, int32_t> cases[] = {{0, 10}, {1, 12}, {2, 12}, {3, 15}, {99, 15}};
+    for (const auto& [offset, line] : cases) {
+        EXPECT_EQ(program->GetSourceLine(offset), line) << offset;
+    }
+    EXPECT_EQ(program->GetLineOfOffset(3), 2) << "the marks count as before";
+    EXPECT_EQ(program->DescribeOffset(2), "game.asm:12");
+    const std::pair<int32_t, int64_t> starts[] = {{12, 1}, {15, 3}, {11, -1}, {0, -1}};
+    for (const auto& [line, offset] : starts) {
+        EXPECT_EQ(program->GetSourceLineStart(line), offset) << line;
+    }
+
+    // A program that names no source counts its marks, as every older one does.
+    builder.SetSource("", {{0, 10}});
+    ScriptResource* marked = WriteAndLoad(builder, "marked");
+    EXPECT_EQ(marked->GetSourceLine(3), 2);
+    EXPECT_EQ(marked->DescribeOffset(3), "line 2");
+    EXPECT_EQ(marked->GetSourceLineStart(2), 1);
+}
+
+// The source lines follow the line table behind a tag: a file without them, or with other
+// bytes there, reads as it always did; a broken section is refused.
+TEST(ScriptSymbolFile, SourceLinesAreReadOnlyBehindTheirTagAndMustRiseThroughTheCode) {
+    ScriptSymbols plain;
+    plain.lines = {2};
+    ScriptSymbols sourced = plain;
+    sourced.sourceFile = "game.asm";
+    sourced.sourceLines = {{0, 3}, {2, 7}};
+    ScriptSymbols read;
+    std::string reason;
+    ASSERT_TRUE(ReadScriptSymbols(WriteScriptSymbols(sourced), 4, read, reason)) << reason;
+    EXPECT_EQ(read.sourceFile, "game.asm");
+    EXPECT_EQ(read.sourceLines, sourced.sourceLines);
+
+    std::vector<uint8_t> older = WriteScriptSymbols(plain);
+    older.insert(older.end(), {'j', 'u', 'n', 'k', 0});
+    ASSERT_TRUE(ReadScriptSymbols(older, 4, read, reason)) << reason;
+    EXPECT_EQ(read.sourceFile, "");
+    EXPECT_TRUE(read.sourceLines.empty());
+
+    const std::vector<ScriptSourceLine> broken[] = {
+        {{1, 3}}, {{0, 3}, {0, 4}}, {{0, 3}, {4, 4}}};
+    for (const auto& lines : broken) {
+        ScriptSymbols bad = sourced;
+        bad.sourceLines = lines;
+        EXPECT_FALSE(ReadScriptSymbols(WriteScriptSymbols(bad), 4, read, reason));
+        EXPECT_EQ(reason, "the source lines do not start at 0 and rise through the code");
+    }
+    std::vector<uint8_t> cut = WriteScriptSymbols(sourced);
+    cut.resize(cut.size() - 5);
+    EXPECT_FALSE(ReadScriptSymbols(cut, 4, read, reason));
+}
+
 TEST_F(ScriptProgramTest, AFreedProgramsCodeBlockIsReusedByTheNextLoad) {
     // Where no block was given back before: a smaller one of another test would be taken first.
     test::ExpectInFreshProcess([this] {

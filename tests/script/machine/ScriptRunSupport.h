@@ -152,13 +152,16 @@ protected:
         }
     }
 
-    // A Script node running the assembled program NAME.
-    Script* MakeScript(const std::string& source, const std::string& name,
-                       bool withSymbols = true) {
+    // A Script node running the assembled program NAME; with a source name the program names
+    // the lines of that file.
+    Script* MakeScript(const std::string& source, const std::string& name, bool withSymbols = true,
+                       const std::string& sourceName = "") {
         ScriptProgramBuilder builder;
         builder.SetStackSize(16);
         std::string error;
-        EXPECT_TRUE(AssembleScript(source, builder, error)) << error << "\n" << source;
+        ScriptAssemblyOptions options;
+        options.sourceName = sourceName;
+        EXPECT_TRUE(AssembleScript(source, builder, error, options)) << error << "\n" << source;
         Write(builder, name);
         if (!withSymbols) {
             std::remove(temp_.Join(name + ".sym").c_str());

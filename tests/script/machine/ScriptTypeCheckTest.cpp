@@ -1,0 +1,175 @@
+#include "tools/ScriptTypeCheck.h"
+
+#include "core/object/MethodInfo.h"
+#include "core/object/PropertyText.h"
+#include "core/object/ValueBinding.h"
+#include "core/scene/Node.h"
+#include "script/machine/ScriptOperators.h"
+#include "script/machine/ScriptValueType.h"
+#include "tests/support/TestClass.h"
+#include "tools/ScriptAssembler.h"
+#include "tools/ScriptProgramBuilder.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+namespace quarn {
+namespace {
+
+class TypeCheckPlate : public test::TestClass<TypeCheckPlate, Node> {
+public:
+    static constexpr const char* Name = "TypeCheckPlate";
+    static void Declare(ClassInfo& info) {
+        info.AddProperty<PropertyString, &TypeCheckPlate::GetText, &TypeCheckPlate::SetText>(
+            "text");
+        info.AddMethod("SetText", "(string)", BindMethod<&TypeCheckPlate::SetText>(),
+                       MethodScript);
+    }
+    const char* GetText() const { return text.c_str(); }
+    void SetText(const char* value) { text = value; }
+    std::string text;
+};
+
+class TypeCheckKeys : public test::TestClass<TypeCheckKeys, Node> {
+public:
+    static constexpr const char* Name = "TypeCheckKeys";
+    static void Declare(ClassInfo& info) {
+        info.AddMethod("IsDown", "(int):bool", BindMethod<&TypeCheckKeys::IsDown>(), MethodScript);
+    }
+    bool IsDown(int32_t) { return false; }
+};
+
+float Half(float value) {
+    return value / 2;
+}
+
+// Every body runs in update(float dt) after this header, beside axis(int, int):float.
+constexpr const char* Header = R"(stack 64
+var "plate" TypeCheckPlate
+var "keys" TypeCheckKeys
+var "caught" int
+var "where" float3
+function "update" (float) at=@update
+function "axis" (int, int):float at=@axis
+update:
+)";
+constexpr int HeaderLines = 8;
+constexpr const char* Axis = R"(axis:
+    push 0.0
+    return 2 1
+)";
+
+class ScriptTypeCheckTest : public testing::Test {
+protected:
+    void SetUp() override {
+        TypeCheckPlate::RegisterClass();
+        TypeCheckKeys::RegisterClass();
+        RegisterScriptOperators();
+    }
+    void TearDown() override {
+        DeleteAllValueTypes();
+        ResetScriptKeywordTable();
+    }
+
+    // The checker's report on update's body; empty when the program passes.
+    static std::string Check(const std::string& body) {
+        ScriptProgramBuilder builder;
+        std::string error;
+        ScriptAssemblyOptions options;
+        options.checkTypes = true;
+        const std::string source = Header + body + Axis;
+        return AssembleScript(source, builder, error, options) ? std::string() : error;
+    }
+};
+
+TEST_F(ScriptTypeCheckTest, AWordOfTheWrongTypeOrCountIsRefusedAtItsLine) {
+    const struct {
+        const char* body;
+        int line;
+        const char* reason;
+    } cases[] = {
+        // The four mistakes of a new game: a text method given an int, an int appended with the
+        // float operator, a key test given a float, a method given one word too many.
+        {"push 0\nload 1\npush 2\nload 1\nmethod method:TypeCheckPlate.SetText 1\nreturn 1 0\n", 5,
+         "method TypeCheckPlate.SetText: argument 1 is string, given int"},
+        {"push 0\nload 1\ntext \"Caught: \"\npush 2\nload 1\nop string \"+(float):string\"\n"
+         "method method:TypeCheckPlate.SetText 1\nreturn 1 0\n",
+         6, "op string \"+(float):string\": operand 2 is float, given int"},
+        {"push 1\nload 1\npush 61.0\nmethod method:TypeCheckKeys.IsDown 1\ndrop 1\nreturn 1 0\n", 4,
+         "method TypeCheckKeys.IsDown: argument 1 is int, given float"},
+        {"push 1\nload 1\npush 61\npush 62\nmethod method:TypeCheckKeys.IsDown 2\ndrop 1\n"
+         "return 1 0\n",
+         5, "method TypeCheckKeys.IsDown takes 1 argument word, given 2"},
+        // Variables, properties, the frame and the function's own signature.
+        {"push 2\npush 1.5\nstore 1\nreturn 1 0\n", 3, "store 1: \"caught\" is int, given float"},
+        {"push 3\npush 1\npush 2\npush 3\nstore 3\nreturn 1 0\n", 5,
+         "store 3: \"where\" is float3, given int"},
+        {"push 0\nload 1\npush prop:TypeCheckPlate.text\npush 1.0\npush 2.0\nsetprop 2\n"
+         "return 1 0\n",
+         6, "setprop 2 (TypeCheckPlate.text) writes 2 words, the property takes 1"},
+        {"push 1\nload 1\npush prop:TypeCheckPlate.text\ngetprop\ndrop 1\nreturn 1 0\n", 4,
+         "getprop (TypeCheckPlate.text): the object is TypeCheckPlate, given TypeCheckKeys"},
+        {"push -1\npush 3\nstorelocal 1\nreturn 1 0\n", 3,
+         "storelocal 1: the argument is float, given int"},
+        {"local \"n\" int offset=0 first=@update last=@finish\npush 0\npush 0\npush 1.5\n"
+         "storelocal 1\nfinish: return 2 0\n",
+         5, "storelocal 1: \"n\" is int, given float"},
+        {"push 1.0\npush 2\ncall @axis\ndrop 1\nreturn 1 0\n", 3,
+         "call \"axis\": argument 1 is int, given float"},
+        {"push 1\nreturn 1 1\n", 2, "return 1 1 from \"update\": it returns 0 result words"},
+        {"push 1\nreturn 1 0\n", 2,
+         "return 1 0 from \"update\": its arguments and locals take 2 words"},
+        {"drop 2\nreturn 1 0\n", 1, "drop 2 takes 2 words, the function has 1 on the stack"},
+        // Conditions, sleeps and offsets.
+        {"push -1\nloadlocal 1\njumpifnot done\ndone: return 1 0\n", 3,
+         "jumpifnot: the condition is int or bool, given float"},
+        {"push 1\nsleep\ndrop 1\nreturn 1 0\n", 2, "sleep: the time is float, given int"},
+        {"push 1.0\nload 1\ndrop 1\nreturn 1 0\n", 2, "load 1: the offset is int, given float"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Check(c.body), std::to_string(HeaderLines + c.line) + ": " + c.reason)
+            << c.body;
+    }
+}
+
+TEST_F(ScriptTypeCheckTest, WhatAProgramMayDoPasses) {
+    const char* const bodies[] = {
+        // Three floats make a float3; 0 is the entity none; a comparison is an int.
+        "push 3\npush 1.0\npush 2.0\npush 0.0\nstore 3\nreturn 1 0\n",
+        "push 0\npush 0\nstore 1\nreturn 1 0\n",
+        "push 2\npush 1\npush 2\nop int \"==(int):bool\"\nstore 1\nreturn 1 0\n",
+        // A loop over a local counter, and a method's result as a condition.
+        "push 0\nloop:\npush 0\nloadlocal 1\npush 10\nop int \"<(int):bool\"\njumpifnot done\n"
+        "push 0\npush 0\nloadlocal 1\npush 1\nop int \"+(int):int\"\nstorelocal 1\njump loop\n"
+        "done:\nreturn 2 0\n",
+        "push 1\nload 1\npush 61\nmethod method:TypeCheckKeys.IsDown 1\njumpifnot out\n"
+        "out: return 1 0\n",
+        // Paths that meet with an int and a float leave a word of either type.
+        "push 2\npush -1\nloadlocal 1\npush 0.0\nop float \">(float):bool\"\njumpifnot other\n"
+        "push 1\njump join\nother:\npush 1.5\njoin:\nstore 1\nreturn 1 0\n",
+        // After a call into another program the rest is not followed.
+        "push 0\npush 5\nextcall 0 1 0 0\npush 2\npush 1.5\nstore 1\nreturn 1 0\n",
+        "push 1\npush 2\ncall @axis\ndrop 1\nsleepframe\ndrop 1\nreturn 1 0\n",
+    };
+    for (const char* body : bodies) {
+        EXPECT_EQ(Check(body), "") << body;
+    }
+}
+
+TEST_F(ScriptTypeCheckTest, EngineFunctionsAreCheckedByTheirSignature) {
+    static const int half = [] {
+        auto function = std::make_unique<MethodInfo>("testhalf", "(float):float");
+        function->Bind(BindMethod<&Half>());
+        const int index = GetRegisteredFunctionCount();
+        RegisterFunction(std::move(function));
+        return index;
+    }();
+    const std::string call = "func " + std::to_string(half);
+    EXPECT_EQ(Check("push 1.0\n" + call + "\ndrop 1\nreturn 1 0\n"), "");
+    const std::string refused = Check("push 1\n" + call + "\ndrop 1\nreturn 1 0\n");
+    EXPECT_EQ(refused.rfind(std::to_string(HeaderLines + 2) + ": " + call, 0), 0u) << refused;
+    EXPECT_NE(refused.find(": argument 1 is float, given int"), std::string::npos) << refused;
+}
+
+} // namespace
+} // namespace quarn
