@@ -604,8 +604,10 @@ int RoundSolidContacts(CollisionVolume& round, CollisionVolume& solid, const Flo
         return 0;
     }
     // Nearest to a face's inside: where the core's stretch over the face begins and ends, when
-    // both lie within the radius of its plane, lifted onto the face.
-    if (contacts.size() >= 2 && face->normal.Dot(n) <= -FaceAlignment) {
+    // both lie within the radius of its plane, lifted onto the face. Beside the face's outline
+    // the way out across it may be the longer one; the nearest points then lead out alone.
+    if (contacts.size() >= 2 && face->normal.Dot(n) <= -FaceAlignment &&
+        overlap(face->normal * -1.0f) <= overlap(n) + WayOutSlack) {
         SupportFace side;
         side.kind = SupportFace::Edge;
         side.count = 2;

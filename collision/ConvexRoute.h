@@ -53,6 +53,10 @@ bool FindContactDirection(CollisionVolume& a, CollisionVolume& b, Float3& d, boo
 bool SegmentClosestPoints(const Float3& start, const Float3& end, CollisionVolume& volume,
                           Float3& onSegment, Float3& onVolume);
 
+// How far a contact's way out may be longer than the least, and its depth beyond its way out or
+// short of the least, before the contact stops standing for the overlap.
+inline constexpr float WayOutSlack = 1e-3f;
+
 // The contacts of an overlapping pair along its unit contact direction d (from A toward B), in
 // the plain world frame, written within the room of `contacts`; returns the count.
 using ConvexContactsFn = int (*)(CollisionVolume& a, CollisionVolume& b, const Float3& d,
