@@ -562,7 +562,7 @@ constexpr float FaceAlignment = 0.999f;
 // Every contact lies within both shapes: on the solid's surface where the core is outside it,
 // at a point of the core inside it otherwise.
 int RoundSolidContacts(CollisionVolume& round, CollisionVolume& solid, const Float3& d,
-                       std::span<CollisionContact> contacts) {
+                       float overlapAlongD, std::span<CollisionContact> contacts) {
     Float3 start = round.GetWorldPosition();
     Float3 end = start;
     float r = 0.0f;
@@ -593,7 +593,7 @@ int RoundSolidContacts(CollisionVolume& round, CollisionVolume& solid, const Flo
     const bool near = apart && distance >= MeetDistance;
     const Float3 n = near ? (onSolid - onCore) / distance : d;
     if (!near || overlap(n) > overlap(n * -1.0f)) {
-        const Float3 way = overlap(d * -1.0f) < overlap(d) ? d * -1.0f : d;
+        const Float3 way = overlap(d * -1.0f) < overlapAlongD ? d * -1.0f : d;
         if (!solid.GetSupportFace(way * -1.0f)) {
             return 0;
         }

@@ -256,18 +256,20 @@ float Refine(CollisionVolume& a, CollisionVolume& b, Float3& d) {
 }
 
 // The least way out from the overlap test's simplex, else the best of the fixed and face
-// directions refined; false when one of those separates the pair.
+// directions refined; false when one of those separates the pair. `overlap` comes back as the
+// overlap along d.
 bool SearchDirection(CollisionVolume& a, CollisionVolume& b, Float3& d,
-                     std::span<const Double3> simplex) {
+                     std::span<const Double3> simplex, float& overlap) {
     SupportDifferences support(a, b);
     float depth = 0.0f;
     if (LeastWayOut(support, simplex, d, depth)) {
+        overlap = OverlapAlong(a, b, d);
         return true;
     }
     if (!SearchDirection(a, b, d)) {
         return false;
     }
-    Refine(a, b, d);
+    overlap = Refine(a, b, d);
     return true;
 }
 
@@ -375,16 +377,16 @@ Float3 PenetrationDirection(CollisionVolume& a, CollisionVolume& b, Float3 d) {
 namespace {
 
 bool FindContactDirection(CollisionVolume& a, CollisionVolume& b, Float3& d, bool warm,
-                          std::span<const Double3> simplex) {
+                          std::span<const Double3> simplex, float& overlap) {
     if (!warm) {
-        return SearchDirection(a, b, d, simplex);
+        return SearchDirection(a, b, d, simplex, overlap);
     }
-    const float penetration = Refine(a, b, d);
-    if (penetration <= 0.1f || searchRunning) {
+    overlap = Refine(a, b, d);
+    if (overlap <= 0.1f || searchRunning) {
         return true;
     }
     searchRunning = true;
-    const bool found = SearchDirection(a, b, d, simplex);
+    const bool found = SearchDirection(a, b, d, simplex, overlap);
     searchRunning = false;
     return found;
 }
@@ -397,7 +399,9 @@ bool FindContactDirection(CollisionVolume& a, CollisionVolume& b, Float3& d, boo
     Double3 v(d);
     Double3 points[4];
     const int count = Gjk(support, Double3(), v, simplex) == 1 ? simplex.Points(points) : 0;
-    return FindContactDirection(a, b, d, warm, std::span(points, static_cast<size_t>(count)));
+    float overlap = 0.0f;
+    return FindContactDirection(a, b, d, warm, std::span(points, static_cast<size_t>(count)),
+                                overlap);
 }
 
 namespace {
@@ -467,20 +471,33 @@ bool DeepestPoint(CollisionVolume& a, CollisionVolume& b, const Float3& d, float
 // their normal. Contacts that lead out longer than d does, or claim more depth than their way
 // out, go; where none is left that reaches d's overlap, the deepest point along d stands for
 // it.
-int KeepLeastWayOut(CollisionVolume& a, CollisionVolume& b, const Float3& d,
+int KeepLeastWayOut(CollisionVolume& a, CollisionVolume& b, const Float3& d, float least,
                     std::span<CollisionContact> contacts, int count) {
-    const float least = OverlapAlong(a, b, d);
+    // The overlap along a way moves no faster than the pair's extent as the way turns: a normal
+    // that close to d needs no support points of its own.
+    const Aabb boxA = a.GetWorldBoundingBox();
+    const Aabb boxB = b.GetWorldBoundingBox();
+    const float extent = ((boxA.max - boxA.min).Length() + (boxB.max - boxB.min).Length() +
+                          (boxA.max + boxA.min - boxB.max - boxB.min).Length()) *
+                         0.5f;
     Float3 lastNormal;
-    float lastOverlap = 0.0f;
+    float lastLow = 0.0f;
+    float lastHigh = 0.0f;
     int kept = 0;
     float deepest = -std::numeric_limits<float>::max();
     for (int i = 0; i < count; ++i) {
         const CollisionContact& contact = contacts[static_cast<size_t>(i)];
         if (i == 0 || contact.normal != lastNormal) {
             lastNormal = contact.normal;
-            lastOverlap = OverlapAlong(a, b, lastNormal);
+            const float turn = extent * (lastNormal - d).Length();
+            if (turn <= WayOutSlack * 0.5f) {
+                lastLow = least - turn;
+                lastHigh = least + turn;
+            } else {
+                lastLow = lastHigh = OverlapAlong(a, b, lastNormal);
+            }
         }
-        if (lastOverlap <= least + WayOutSlack && contact.depth <= lastOverlap + WayOutSlack) {
+        if (lastHigh <= least + WayOutSlack && contact.depth <= lastLow + WayOutSlack) {
             deepest = std::max(deepest, contact.depth);
             contacts[static_cast<size_t>(kept++)] = contact;
         }
@@ -499,7 +516,7 @@ int KeepLeastWayOut(CollisionVolume& a, CollisionVolume& b, const Float3& d,
 
 } // namespace
 
-int FeatureContacts(CollisionVolume& a, CollisionVolume& b, const Float3& d,
+int FeatureContacts(CollisionVolume& a, CollisionVolume& b, const Float3& d, float overlap,
                     std::span<CollisionContact> contacts) {
     const SupportFace* first = a.GetSupportFace(d);
     const SupportFace* second = b.GetSupportFace(d * -1.0f);
@@ -508,7 +525,7 @@ int FeatureContacts(CollisionVolume& a, CollisionVolume& b, const Float3& d,
         return 0;
     }
     const int count = DispatchFeatureCollide(*first, *second, d, contacts);
-    return KeepLeastWayOut(a, b, d, contacts, count);
+    return KeepLeastWayOut(a, b, d, overlap, contacts, count);
 }
 
 bool SegmentClosestPoints(const Float3& start, const Float3& end, CollisionVolume& volume,
@@ -567,12 +584,13 @@ int CollideConvexPair(CollisionVolume& a, CollisionVolume& b, std::span<Collisio
     // Only an overlap test that ended about the origin leaves a simplex to expand.
     Double3 points[4];
     const int pointCount = overlap == 1 ? simplex.Points(points) : 0;
-    if (!FindContactDirection(a, b, d, warm,
-                              std::span(points, static_cast<size_t>(pointCount)))) {
+    float depth = 0.0f;
+    if (!FindContactDirection(a, b, d, warm, std::span(points, static_cast<size_t>(pointCount)),
+                              depth)) {
         return 0;
     }
     StoreDirection(space, a, b, d);
-    const int count = along(a, b, d.NormalizedOrSelf(), contacts);
+    const int count = along(a, b, d.NormalizedOrSelf(), depth, contacts);
     for (int i = 0; i < count; ++i) {
         CollisionContact& contact = contacts[static_cast<size_t>(i)];
         contact.position = contact.position * -1.0f;

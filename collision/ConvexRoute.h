@@ -57,12 +57,15 @@ bool SegmentClosestPoints(const Float3& start, const Float3& end, CollisionVolum
 // short of the least, before the contact stops standing for the overlap.
 inline constexpr float WayOutSlack = 1e-3f;
 
-// The contacts of an overlapping pair along its unit contact direction d (from A toward B), in
-// the plain world frame, written within the room of `contacts`; returns the count.
+// The contacts of an overlapping pair along its unit contact direction d (from A toward B), A
+// overlapping B by `overlap` along it, in the plain world frame, written within the room of
+// `contacts`; returns the count.
 using ConvexContactsFn = int (*)(CollisionVolume& a, CollisionVolume& b, const Float3& d,
-                                 std::span<CollisionContact> contacts);
-// The route's own: the two support features along d through the feature table.
-int FeatureContacts(CollisionVolume& a, CollisionVolume& b, const Float3& d,
+                                 float overlap, std::span<CollisionContact> contacts);
+// The route's own: the two support features along d through the feature table, less those that
+// lead out longer than d or claim more depth than their way out; where none reaches d's overlap,
+// one at the deepest point along d.
+int FeatureContacts(CollisionVolume& a, CollisionVolume& b, const Float3& d, float overlap,
                     std::span<CollisionContact> contacts);
 
 // The general route of CollidePair for one pair: contacts with their positions negated. A
