@@ -6,6 +6,7 @@
 #include "collision/CollisionSphere.h"
 #include "collision/ContactRoutines.h"
 #include "collision/ConvexRoute.h"
+#include "collision/ExpandingPolytope.h"
 #include "collision/FaceRoutines.h"
 #include "collision/FeatureColliders.h"
 #include "core/debug/Validity.h"
@@ -549,8 +550,8 @@ int CollideCapsuleCylinder(CollisionVolume& capsule, CollisionVolume& cylinder, 
 
 namespace {
 
-// Below this the core counts as meeting the solid: the way between the nearest points is
-// mostly rounding.
+// Below this (or the rounding of points that far out) the core counts as meeting the solid: the
+// way between the nearest points is mostly rounding.
 constexpr float MeetDistance = 1e-4f;
 // The cosine within which the way to the nearest point counts as across a face.
 constexpr float FaceAlignment = 0.999f;
@@ -590,7 +591,9 @@ int RoundSolidContacts(CollisionVolume& round, CollisionVolume& solid, const Flo
     // toward it. Where the core reaches the solid, or the way to its nearest point would be the
     // longer way out of the two (a deep overlap), the contact leads out the shorter of the
     // route's way and its reverse.
-    const bool near = apart && distance >= MeetDistance;
+    const double reach = std::max(LargestCoordinate(onCore), LargestCoordinate(onSolid));
+    const float meet = std::max(MeetDistance, static_cast<float>(RoundingAt(reach)));
+    const bool near = apart && distance >= meet;
     const Float3 n = near ? (onSolid - onCore) / distance : d;
     if (!near || overlap(n) > overlap(n * -1.0f)) {
         const Float3 way = overlap(d * -1.0f) < overlapAlongD ? d * -1.0f : d;

@@ -261,8 +261,7 @@ float Refine(CollisionVolume& a, CollisionVolume& b, Float3& d) {
 bool SearchDirection(CollisionVolume& a, CollisionVolume& b, Float3& d,
                      std::span<const Double3> simplex, float& overlap) {
     SupportDifferences support(a, b);
-    float depth = 0.0f;
-    if (LeastWayOut(support, simplex, d, depth)) {
+    if (LeastWayOut(support, simplex, d)) {
         overlap = OverlapAlong(a, b, d);
         return true;
     }

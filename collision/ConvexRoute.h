@@ -35,7 +35,8 @@ int DispatchFeatureCollide(const SupportFace& first, const SupportFace& second, 
 
 // Whether the two volumes overlap, from support differences B(-v) - A(v): 1 or 2 they do (2
 // when 32 rounds ran out, mostly near touching), 0 they are apart and v separates them (A's
-// extent along v ends before B's begins), -1 a support difference came back exactly, -2 no
+// extent along v ends before B's begins), -1 a support difference came back exactly with the
+// origin off the simplex (on it but for the rounding of points that far out gives 1), -2 no
 // subset of the simplex was valid. v is the starting direction and the last search vector.
 int GjkOverlap(CollisionVolume& a, CollisionVolume& b, Float3& v);
 
@@ -43,8 +44,9 @@ int GjkOverlap(CollisionVolume& a, CollisionVolume& b, Float3& v);
 // zero).
 Float3 PenetrationDirection(CollisionVolume& a, CollisionVolume& b, Float3 d);
 
-// The contact direction of an overlapping pair, from A toward B: a cold start searches the
-// fixed and face directions from d, a warm one refines d and searches again only when the
+// The contact direction of an overlapping pair, from A toward B: a cold start takes the least
+// way out (where the difference of the two has no volume, the best of the fixed and face
+// directions from d, refined), a warm one refines d and searches again only when the
 // penetration exceeds 0.1. False when some candidate separates the pair.
 bool FindContactDirection(CollisionVolume& a, CollisionVolume& b, Float3& d, bool warm);
 

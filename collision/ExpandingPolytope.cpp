@@ -39,7 +39,7 @@ constexpr double LeastTolerance = 1e-5;
 
 struct PolytopeFace {
     int corner[3];
-    Double3 normal; // outward, unit
+    Double3 normal;        // outward, unit
     double distance = 0.0; // of its plane from the origin
 };
 
@@ -76,8 +76,8 @@ struct Polytope {
                 const int from = face.corner[e];
                 const int to = face.corner[(e + 1) % 3];
                 // An edge both of whose faces go lies inside the hole.
-                const auto reverse = std::find(horizon.begin(), horizon.end(),
-                                               std::make_pair(to, from));
+                const auto reverse =
+                    std::find(horizon.begin(), horizon.end(), std::make_pair(to, from));
                 if (reverse != horizon.end()) {
                     *reverse = horizon.back();
                     horizon.pop_back();
@@ -114,10 +114,10 @@ double DistanceFromLine(const Double3& p, const Double3& a, const Double3& b) {
 
 // Two unit vectors across the unit-free direction e, fixed by its largest component.
 void Across(const Double3& e, Double3& u, Double3& v) {
-    const Double3 axis = std::fabs(e.x) <= std::fabs(e.y) && std::fabs(e.x) <= std::fabs(e.z)
-                             ? Double3(1, 0, 0)
-                             : (std::fabs(e.y) <= std::fabs(e.z) ? Double3(0, 1, 0)
-                                                                  : Double3(0, 0, 1));
+    const Double3 axis =
+        std::fabs(e.x) <= std::fabs(e.y) && std::fabs(e.x) <= std::fabs(e.z)
+            ? Double3(1, 0, 0)
+            : (std::fabs(e.y) <= std::fabs(e.z) ? Double3(0, 1, 0) : Double3(0, 0, 1));
     u = e.Cross(axis);
     u = u * (1.0 / std::sqrt(u.LengthSquared()));
     v = e.Cross(u);
@@ -184,8 +184,7 @@ bool GrowToTetrahedron(SupportDifferences& support, std::vector<Double3>& points
 
 } // namespace
 
-bool LeastWayOut(SupportDifferences& support, std::span<const Double3> simplex, Float3& d,
-                 float& depth) {
+bool LeastWayOut(SupportDifferences& support, std::span<const Double3> simplex, Float3& d) {
     if (simplex.empty() || simplex.size() > 4) {
         return false;
     }
@@ -233,7 +232,6 @@ bool LeastWayOut(SupportDifferences& support, std::span<const Double3> simplex, 
         nearest = p.Nearest();
     }
     d = (nearest.normal * -1.0).Unit();
-    depth = static_cast<float>(std::max(nearest.distance, 0.0));
     return d.LengthSquared() > 0.0f;
 }
 

@@ -70,9 +70,8 @@ private:
 // The least way out of two overlapping convex volumes: an expanding polytope over their support
 // differences, started from the overlap test's simplex about the origin (fewer than four points
 // are grown to four). d comes back as the unit direction from A toward B along which A
-// overlaps B least, depth as that overlap. False when no polytope about the origin can be built,
-// as for a difference without volume (a point on a flat mesh).
-bool LeastWayOut(SupportDifferences& support, std::span<const Double3> simplex, Float3& d,
-                 float& depth);
+// overlaps B least. False when no polytope about the origin can be built, as for a difference
+// without volume (a point on a flat mesh).
+bool LeastWayOut(SupportDifferences& support, std::span<const Double3> simplex, Float3& d);
 
 } // namespace quarn

@@ -407,7 +407,14 @@ INSTANTIATE_TEST_SUITE_P(Pairs, PairSweep, ::testing::ValuesIn(pairs), Name);
 class LargeFloorSweep : public test::CollisionMeshTest {
 protected:
     enum class Floor { Box, Slab, Quad };
-    enum class Mover { Box, Sphere, CapsuleStanding, CapsuleLying, CylinderStanding, CylinderLying };
+    enum class Mover {
+        Box,
+        Sphere,
+        CapsuleStanding,
+        CapsuleLying,
+        CylinderStanding,
+        CylinderLying
+    };
 
     // Its top at y = 0, centred on the origin.
     CollisionVolume* MakeFloor(Floor kind, float size) {
@@ -501,7 +508,8 @@ TEST_F(LargeFloorSweep, EveryPlaceOfEveryFloorGivesTheContactOfAShallowFloor) {
                                 std::to_string(at.z) + " sunk " + std::to_string(sink);
                             for (bool floorFirst : {false, true}) {
                                 const std::vector<CollisionContact> contacts =
-                                    floorFirst ? Collide(*ground, *shape) : Collide(*shape, *ground);
+                                    floorFirst ? Collide(*ground, *shape)
+                                               : Collide(*shape, *ground);
                                 ASSERT_FALSE(contacts.empty()) << where;
                                 const CollisionContact* deepest = &contacts[0];
                                 for (const CollisionContact& c : contacts) {

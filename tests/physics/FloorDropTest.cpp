@@ -2,15 +2,15 @@
 #include "collision/CollisionCapsule.h"
 #include "collision/CollisionCylinder.h"
 #include "collision/CollisionMesh.h"
-#include "collision/CollisionSphere.h"
 #include "collision/CollisionSpaceSweepnPrune.h"
+#include "collision/CollisionSphere.h"
 #include "core/math/Random.h"
+#include "core/scene/SceneClasses.h"
 #include "physics/IslandStepIterative.h"
 #include "physics/PhysicsClasses.h"
 #include "physics/PhysicsMaster.h"
 #include "physics/RigidBody.h"
 #include "render/RenderObject.h"
-#include "core/scene/SceneClasses.h"
 #include "tests/resources/MeshTestSupport.h"
 #include "tests/support/TestTree.h"
 
@@ -127,8 +127,7 @@ protected:
             auto* cylinder = tree_.Make<CollisionCylinder>("cylinder");
             cylinder->SetCylinderRadius(0.5f);
             cylinder->SetLength(1.0f);
-            cylinder->SetOrientation(shape == Dropped::CylinderStanding ? standing
-                                                                        : Quaternion());
+            cylinder->SetOrientation(shape == Dropped::CylinderStanding ? standing : Quaternion());
             volume = cylinder;
             break;
         }
@@ -207,7 +206,8 @@ TEST_P(FloorDrop, EveryShapeRestsOnTheFloorWhereverItLandsAndFromAnyHeight) {
                 const float sunk = std::max(0.0f, -deepest - world_->GetContactMinDepth());
                 const float push = std::min(world_->GetContactMaxVel(), PushPerStep / h * sunk);
                 EXPECT_TRUE(rested) << what;
-                EXPECT_LT(highest, push * push / (2.0f * g) + 0.01f) << what << ", sunk " << -deepest;
+                EXPECT_LT(highest, push * push / (2.0f * g) + 0.01f)
+                    << what << ", sunk " << -deepest;
                 EXPECT_LT(highestAtRest, 0.03f) << what;
                 EXPECT_LT(lastHalfSecond, resting) << what;
                 body_->Delete();
