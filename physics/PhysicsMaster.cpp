@@ -426,11 +426,13 @@ void PhysicsMaster::Step(float h) {
     const Clock::time_point collideStart = timing ? Clock::now() : Clock::time_point();
     phaseTimes_.contacts = 0.0;
     phaseTimes_.solve = 0.0;
+    solvingContacts_ = true;
     CollideSpaces(true);
     const Clock::time_point solveStart = timing ? Clock::now() : Clock::time_point();
     if (method_ == PhysicsLcp || method_ == PhysicsLcpSingleStep || method_ == PhysicsIterative) {
         StepIslands(h);
     }
+    solvingContacts_ = false;
     if (timing) {
         const std::chrono::duration<double> collide = solveStart - collideStart;
         const std::chrono::duration<double> islands = Clock::now() - solveStart;

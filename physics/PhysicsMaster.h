@@ -70,6 +70,9 @@ public:
     float GetUsableTimestep() const;
     // Logs the first island whose solve failed; later ones stay quiet.
     void ReportFailedIsland();
+    // From the collisions to the end of the islands: the contact joints are the solver's then,
+    // and the moves it makes do not leave them.
+    bool IsSolvingContacts() const { return solvingContacts_; }
 
     // The sweeps of the iterative solve: a pile of a thousand boxes takes about 0.2 s a step at
     // this many, and single precision stops gaining long before.
@@ -210,6 +213,7 @@ private:
     uint32_t stepCounter_ = 0;
     int32_t statistic_ = 0;
     bool stepRequested_ = false;
+    bool solvingContacts_ = false;
     bool reportedFailedIsland_ = false;
     bool reportedLargeIsland_ = false;
     bool phaseTiming_ = false;

@@ -13,6 +13,7 @@
 #include "physics/PhysicsMaster.h"
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace quarn {
@@ -38,6 +39,12 @@ std::vector<CollectedContact>& CollectedContacts() {
 const CollectedContact* CollectedAt(int32_t index) {
     const auto& contacts = CollectedContacts();
     return index >= 0 && static_cast<size_t>(index) < contacts.size() ? &contacts[index] : nullptr;
+}
+
+// By bits, as the pivot tells a change: a pose refused or written again is no move.
+template <class T>
+bool Differs(const T& before, const T& after) {
+    return std::memcmp(&before, &after, sizeof(T)) != 0;
 }
 
 bool IsUnitScale(const Matrix3& rows) {
@@ -291,6 +298,7 @@ void RigidBody::AddImpulseAtPosition(Float3 position, Float3 impulse) {
 
 void RigidBody::ResetMotion() {
     velocity_ = angularVelocity_ = force_ = torque_ = Float3();
+    DropContacts();
 }
 
 Float3 RigidBody::GetWorldLinearVelocity() {
@@ -371,6 +379,35 @@ void RigidBody::AutoIdle(float h) {
 }
 
 // Pose ----------------------------------------------------------------------------------------
+
+void RigidBody::SetPosition(Float3 position) {
+    const Float3 before = GetPosition();
+    Pivot::SetPosition(position);
+    if (Differs(before, GetPosition())) {
+        DropContacts();
+    }
+}
+
+void RigidBody::SetOrientation(Quaternion orientation) {
+    const Quaternion before = GetOrientation();
+    Pivot::SetOrientation(orientation);
+    if (Differs(before, GetOrientation())) {
+        DropContacts();
+    }
+}
+
+void RigidBody::DropContacts() {
+    // The solver's own moves keep the contacts it is solving.
+    for (JointNode* node = joints_; node;) {
+        JointNode* next = node->next;
+        Joint* joint = node->joint;
+        if (joint->GetType() == JointContact &&
+            !(joint->GetWorld() && joint->GetWorld()->IsSolvingContacts())) {
+            joint->Release();
+        }
+        node = next;
+    }
+}
 
 void RigidBody::IntegratePose(float h) {
     const Float3 v = velocity_;

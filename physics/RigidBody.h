@@ -46,6 +46,11 @@ public:
     ClassInfo* GetClass() const override { return classInfo; }
     void OnDescendantChanged(Node* node, bool attached) override;
 
+    // A move from outside the world's step leaves the contacts of the last step behind: they
+    // are dropped, as ResetMotion drops them, and the next step finds the new ones.
+    void SetPosition(Float3 position) override;
+    void SetOrientation(Quaternion orientation) override;
+
     // CollisionBody
     Entity& GetBodyEntity() override { return *this; }
     CollisionVolume*& GetVolumeListHead() override { return volumes_; }
@@ -152,6 +157,7 @@ private:
     // While a scene loads, a body without volumes keeps the mass the file gives.
     bool KeepsLoadedMass() const;
     void ReportNotFinite();
+    void DropContacts();
     void LinkVolumes(Node* subtree, bool attached);
 
     void OnLoaded(void* argument);

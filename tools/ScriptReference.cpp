@@ -412,6 +412,7 @@ std::string ReferenceWriter::Write() {
            "[The assembler's text form](#the-assemblers-text-form) · "
            "[Commands](#commands) · [Value types and operators](#value-types-and-operators) · "
            "[Finding and talking to other nodes](#finding-and-talking-to-other-nodes) · "
+           "[Hearing collisions](#hearing-collisions) · "
            "[Engine functions](#engine-functions) · [Script classes](#script-classes) · "
            "[Keys](#keys)\n\n";
     out_ += "## Scripts in a scene\n\n" + Fill(ScriptRunCycleGuide) + "\n";
@@ -419,6 +420,7 @@ std::string ReferenceWriter::Write() {
     Commands();
     ValueTypes();
     out_ += "## Finding and talking to other nodes\n\n" + Fill(ScriptOtherNodesGuide) + "\n";
+    out_ += "## Hearing collisions\n\n" + Fill(ScriptCollisionsGuide) + "\n";
     Functions();
     Classes();
     Keys();

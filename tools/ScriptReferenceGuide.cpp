@@ -21,7 +21,10 @@ What the engine calls, and when:
   again; then it calls `update(float dt)`, dt being the frame's step in seconds (a program's
   `update` may also take `(float dt, int mode)`, mode 1 while the game runs).
 - Each step of a physics world (`PhysicsMaster`), `integrate()` runs in every program that has
-  it, before the bodies move.
+  it, before the bodies move. After they moved, the world calls `collision`, `trig` and `probe`
+  in the programs of the nodes it and its volumes name as `witness`, and the port functions its
+  volumes' `signalenter` and `signalleave` name (the reference's "Hearing collisions" tells
+  when).
 - When the game stops (Stop in the editor), `quarn_stop()` runs.
 - While the game is stopped or paused, only an `update(float dt, int mode)` of two parameters
   is called, with mode 2, and code that sleeps waits.
@@ -203,6 +206,145 @@ programs; "editor" ones are the editor's commands; "signal" ones answer the engi
 A property's values are a bit field's bits or an enumeration's values, to be added or chosen;
 other properties show the editor's hint: a range (lowest, highest, ..., step), the kind of file
 it names, or "signal" for an output linked to another node's input port.
+)GUIDE";
+
+const char* const ScriptCollisionsGuide =
+    R"GUIDE(A physics world (`PhysicsMaster`) tells scripts about collision volumes that touch in two
+ways, and a script may also ask a body for its contacts. Both ways run inside the world's step,
+after the bodies moved: first the functions that witnesses hear, in the order the pairs were
+found, then the enter and leave links. With the world's `method` OFF it still finds touches each
+frame: the links are called, while the functions wait until another method is chosen.
+
+**Enter and leave: a volume's `signalenter` and `signalleave`.** These are outputs, linked like
+any other (`signalenter = 9` names node 9's input port 0, `9-1` its port 1). When two volumes
+start touching, the port function the link names is called once with (entity sender, entity
+argument, float value) = (the volume whose link it is, the volume it touches, 1.0); in the first
+step they no longer touch, `signalleave` is called so with 0.0 (the other volume is none when it
+was deleted). The world follows only these pairs:
+
+- two volumes that both have `trigger` (4) in `collflags`, one of them or both under a rigid
+  body;
+- a volume with `probe` (8) in `collflags` and any other: a probe feels without pushing, so
+  bodies pass through it.
+
+and it calls a volume's link only when the volume accepts the other: its `collmask` is not 0 and
+the other's `collflags` masked by it equal its `colltest` masked so. Two volumes that are only
+solid never call it, nor does a trigger that meets a volume without `trigger`.
+
+**Every step: a `witness`.** The world calls a function by its name in the programs of a node
+and of the nodes below it, in the step two volumes start touching and in every step after while
+they touch:
+
+| Function | Called on | Parameters, in order |
+|---|---|---|
+| `collision` | the world's `witness` and the first volume's `witness` (the second's when the first has none), and the nodes below each | `(CollisionVolume a, CollisionVolume b, float3 point, float3 normal, float normalspeed, float tangentspeed, float area)` |
+| `trig` | the `witness` of each volume, and the nodes below each | `(CollisionVolume a, CollisionVolume b)` |
+| `probe` | the probe's `witness`, and the nodes below it | `(CollisionVolume probe, CollisionVolume other, float depth, float3 point, float3 normal)` |
+
+`collision` comes for every touching pair of which at least one volume belongs to a rigid body
+and neither is a probe, `trig` for two triggers, `probe` for a probe and any volume. A `witness`
+is no link: it calls no port function, only a function of that name, and one with fewer
+parameters takes the first numbers. The numbers, which `quarn-tool simulate --events`
+prints as `event KIND a b` followed by the rest in the same order:
+
+| Number | Meaning |
+|---|---|
+| a, b | the two volumes (`CollisionVolume` method `{m:CollisionVolume.GetBody}` gives a volume's body) |
+| point | the mean of the contact points in the world, each weighted by its depth |
+| normal | the first contact's normal, a unit vector from b into a (for `probe`, from the probe into the other) |
+| normalspeed | the velocity of a's body at the point less b's (none for a volume without a body), along the normal: negative while they close in |
+| tangentspeed | the length of the rest of that velocity: how fast they slide |
+| area | the area of the polygon the contact points span, 0 for fewer than three points |
+| depth | how deep the two overlap: the contacts' depths, each weighted by itself |
+
+So `event collision 13 11 0.3 -2.384 14 0 1 0 -10.04 0 1` is volume 13 meeting volume 11 at
+(0.3, -2.384, 14), the normal straight up, closing in at 10.04 m/s, not sliding, over one square
+unit.
+
+**Asking a body.** `RigidBody` method `{m:RigidBody.CollectContacts}` gathers the body's contacts
+of the world's last step for the four methods after it. A body moved through `pos` or `orient`,
+or stopped by `{m:RigidBody.ResetMotion}`, has none until the next step finds where it touches
+now.
+
+A worked example, `examples/catch/`, which the build lays out ready to run in
+`build/*/examples/catch/`: a crate falls onto a basket; the script counts the catches, keeps the
+speed of the last landing and puts the crate back on top. What is set on which node of
+`catch.scene`:
+
+- `Basket`, a `MockupBox` standing still: `collflags = 21` (solid 1, trigger 4 and static 16),
+  `collmask = 4` and `colltest = 4` (it accepts volumes with `trigger`), and `signalenter = 10`,
+  node 10's port 0.
+- `Crate`, a `RigidBody`, and below it its shape, a `MockupBox` with `collflags = 5` (solid and
+  trigger) and `collmask = 1` and `colltest = 1` (it collides with solid volumes).
+- `World`, the `PhysicsMaster`: `witness = 10`.
+- `Catcher`, the `Script` node 10: `scriptfile = "catcher.script"`, `crate = 8` and
+  `counter = 4`, the `TextPlate` that shows the count.
+
+The program, `catcher.asm`:
+
+```
+; catcher: counts the crates the basket catches, keeps the speed of the last landing and puts
+; each crate back on top. The basket's signalenter names this node, so its first port function,
+; caught, is called once each time a volume starts touching the basket; the world's witness
+; names it too, so collision is called every step for every pair that touches.
+header 0 0
+stack 64
+var "crate" RigidBody kind=2                                         ; 0
+var "counter" TextPlate kind=2                                       ; 1
+var "top" float3 kind=2 decl="public float3 top default=0.0,2.0,10.0" ; 2: three words
+var "catches" int kind=2 decl="public int catches default=0"         ; 5
+var "landing" float kind=2                                           ; 6
+function "caught" (entity, entity, float) at=@caught port
+function "collision" (CollisionVolume, CollisionVolume, float3, float3, float, float, float) at=@collision
+
+; collision(a, b, point, normal, normal speed, tangent speed, area): the event's numbers in
+; order, the normal speed at -3. It is negative while the two close in.
+collision:
+    line
+    push 6                          ; landing = -(normal speed)
+    push -3
+    loadlocal 1
+    op float "-():float"
+    store 1
+    return 11 0                     ; drops the eleven argument words
+
+; caught(entity basket, entity other, float value): the volume whose signalenter names this
+; node (at -3), the volume that touched it (-2) and 1.0 (-1).
+caught:
+    line
+    push 5                          ; catches = catches + 1
+    push 5
+    load 1
+    push 1
+    op int "+(int):int"
+    store 1
+    line
+    push 1
+    load 1                          ; counter.text = "Catches: " + catches
+    push prop:TextPlate.text
+    text "Catches: "
+    push 5
+    load 1
+    op string "+(int):string"
+    setprop 1
+    line
+    push 0
+    load 1                          ; crate.pos = top
+    push prop:Pivot.pos
+    push 2
+    load 3
+    setprop 3
+    line
+    push 0
+    load 1
+    method method:RigidBody.amk 0   ; crate.ResetMotion(): it falls again from rest
+    return 3 0                      ; drops the three arguments
+```
+
+In the step the crate lands, `collision` is called with the landing's numbers, then `caught`
+once. `caught` puts the crate back, so the two stop touching at once and the basket's next touch
+is the next catch; a crate left to rest there would call `collision` every step and `caught`
+never again.
 )GUIDE";
 
 } // namespace quarn

@@ -17,6 +17,8 @@ extern const char* const ScriptCommandsGuide;
 extern const char* const ScriptValueTypesGuide;
 // How a script finds another node and talks to it.
 extern const char* const ScriptOtherNodesGuide;
+// How the physics world tells scripts about touching volumes, with a worked example.
+extern const char* const ScriptCollisionsGuide;
 // How a class's properties and methods are reached from a program.
 extern const char* const ScriptClassesGuide;
 

@@ -160,14 +160,19 @@ constexpr ScriptNote Classes[] = {
      "The base of the collision shapes. Two volumes collide when one accepts the other: the "
      "other's `collflags` masked by its `collmask` equal its `colltest` masked so (set both to "
      "1 on solid volumes). A volume under a rigid body moves with it, one elsewhere stands "
-     "still. Volumes join the first collision space of their `spacenum`."},
+     "still. Volumes join the first collision space of their `spacenum`. Its `witness`, "
+     "`signalenter` and `signalleave` tell scripts that it touches another volume (see Hearing "
+     "collisions)."},
     {"CollisionSphere", "", "A sphere of `radius`."},
     {"CollisionBox", "", "A box of `size`, centred on its position."},
     {"CollisionRay", "", "A ray of `length` along the pivot's z axis."},
     {"CollisionPoint", "", "A point."},
     {"CollisionCylinder", "", "A cylinder of `length` and `radius`."},
     {"CollisionCapsule", "", "A capsule: a cylinder with rounded ends."},
-    {"CollisionPlane", "", "An endless plane through its position, facing its y axis."},
+    {"CollisionPlane", "",
+     "An endless plane through its position, facing its z axis, or the world axis `worldside` "
+     "names (0 to 5: +x, +y, +z, -x, -y, -z); everything behind it is inside it. It meets only "
+     "volumes within 1000 of the world's origin along each axis."},
     {"CollisionMesh", "", "A collision shape from a mesh file."},
     {"CollisionSurface", "", "A static height field that keeps its heights itself."},
     {"CollisionTerrain", "", "A static height field over a height grid file."},
@@ -188,7 +193,7 @@ constexpr ScriptNote Classes[] = {
     {"PhysicsMaster", "",
      "The physics world: the first one made holds every rigid body, steps them by `timestep` "
      "seconds, pulls them down the y axis by `gravity` and collides them through the space "
-     "`collisionspace` names."},
+     "`collisionspace` names. Its `witness` hears every collision (see Hearing collisions)."},
     {"MockupBox", "",
      "A textured box for building levels quickly; as a collision box it also collides."},
     {"MockupCylinder", "", "A textured cylinder for building levels; it also collides."},
@@ -425,12 +430,15 @@ constexpr ScriptNote Methods[] = {
     {"RigidBody.amh", "AddTorque", "adds a torque"},
     {"RigidBody.ami", "ApplyLinearDamping", "damps its speed by the factor over one step"},
     {"RigidBody.amj", "ApplyAngularDamping", "damps its turning by the factor over one step"},
-    {"RigidBody.amk", "ResetMotion", "stops it: no speed, no turning, no forces"},
+    {"RigidBody.amk", "ResetMotion",
+     "stops it: no speed, no turning, no forces; its contacts are dropped until the next step"},
     {"RigidBody.aml", "SetGravity", "lets gravity pull it (true) or not"},
     {"RigidBody.amm", "GetGravity", "true when gravity pulls it"},
     {"RigidBody.amn", "GetPointVelocity", "the velocity of the world point on it"},
     {"RigidBody.amo", "GetInertiaAlong", "its inertia about the axis"},
-    {"RigidBody.amp", "CollectContacts", "the number of its contacts, gathered for the next four"},
+    {"RigidBody.amp", "CollectContacts",
+     "the number of its contacts in the last step, gathered for the next four; a move through "
+     "`pos` or `orient` drops them until the next step"},
     {"RigidBody.amq", "GetContactPosition", "where contact i touches"},
     {"RigidBody.amr", "GetContactNormal", "the normal of contact i"},
     {"RigidBody.ams", "GetContactDepth", "the depth of contact i"},
