@@ -6,6 +6,7 @@
 #include "collision/CollisionSphere.h"
 #include "collision/ContactRoutines.h"
 #include "collision/ConvexRoute.h"
+#include "collision/ExpandingPolytope.h"
 #include "collision/FaceRoutines.h"
 #include "collision/FeatureColliders.h"
 #include "core/debug/Validity.h"
@@ -549,8 +550,8 @@ int CollideCapsuleCylinder(CollisionVolume& capsule, CollisionVolume& cylinder, 
 
 namespace {
 
-// Below this the core counts as meeting the solid: the way between the nearest points is
-// mostly rounding.
+// Below this (or the rounding of points that far out) the core counts as meeting the solid: the
+// way between the nearest points is mostly rounding.
 constexpr float MeetDistance = 1e-4f;
 // The cosine within which the way to the nearest point counts as across a face.
 constexpr float FaceAlignment = 0.999f;
@@ -562,7 +563,7 @@ constexpr float FaceAlignment = 0.999f;
 // Every contact lies within both shapes: on the solid's surface where the core is outside it,
 // at a point of the core inside it otherwise.
 int RoundSolidContacts(CollisionVolume& round, CollisionVolume& solid, const Float3& d,
-                       std::span<CollisionContact> contacts) {
+                       float overlapAlongD, std::span<CollisionContact> contacts) {
     Float3 start = round.GetWorldPosition();
     Float3 end = start;
     float r = 0.0f;
@@ -590,10 +591,12 @@ int RoundSolidContacts(CollisionVolume& round, CollisionVolume& solid, const Flo
     // toward it. Where the core reaches the solid, or the way to its nearest point would be the
     // longer way out of the two (a deep overlap), the contact leads out the shorter of the
     // route's way and its reverse.
-    const bool near = apart && distance >= MeetDistance;
+    const double reach = std::max(LargestCoordinate(onCore), LargestCoordinate(onSolid));
+    const float meet = std::max(MeetDistance, static_cast<float>(RoundingAt(reach)));
+    const bool near = apart && distance >= meet;
     const Float3 n = near ? (onSolid - onCore) / distance : d;
     if (!near || overlap(n) > overlap(n * -1.0f)) {
-        const Float3 way = overlap(d * -1.0f) < overlap(d) ? d * -1.0f : d;
+        const Float3 way = overlap(d * -1.0f) < overlapAlongD ? d * -1.0f : d;
         if (!solid.GetSupportFace(way * -1.0f)) {
             return 0;
         }
@@ -604,8 +607,10 @@ int RoundSolidContacts(CollisionVolume& round, CollisionVolume& solid, const Flo
         return 0;
     }
     // Nearest to a face's inside: where the core's stretch over the face begins and ends, when
-    // both lie within the radius of its plane, lifted onto the face.
-    if (contacts.size() >= 2 && face->normal.Dot(n) <= -FaceAlignment) {
+    // both lie within the radius of its plane, lifted onto the face. Beside the face's outline
+    // the way out across it may be the longer one; the nearest points then lead out alone.
+    if (contacts.size() >= 2 && face->normal.Dot(n) <= -FaceAlignment &&
+        overlap(face->normal * -1.0f) <= overlap(n) + WayOutSlack) {
         SupportFace side;
         side.kind = SupportFace::Edge;
         side.count = 2;

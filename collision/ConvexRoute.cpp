@@ -3,8 +3,11 @@
 #include "collision/CollisionSpace.h"
 #include "collision/CollisionVolume.h"
 #include "collision/CollisionWorld.h"
+#include "collision/ContactRoutines.h"
+#include "collision/ExpandingPolytope.h"
 #include "collision/FeatureColliders.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -18,12 +21,12 @@ bool IsFeatureKind(int32_t kind) {
     return kind >= 0 && kind < FeatureKindCount;
 }
 
-// Johnson's distance subalgorithm over the simplex slots; one test at a time, as the state is
-// shared.
+// Johnson's distance subalgorithm over the simplex slots, in doubles: its determinants are
+// differences of products of points that may lie far out.
 class Simplex {
 public:
     // The lowest free slot becomes the newest point; returns that slot.
-    int Add(const Float3& w) {
+    int Add(const Double3& w) {
         last_ = 0;
         lastBit_ = 1;
         while (bits_ & lastBit_) {
@@ -35,9 +38,9 @@ public:
         UpdateDeterminants();
         return last_;
     }
-    bool Contains(const Float3& w) const {
+    bool Contains(const Double3& w) const {
         for (int i = 0, bit = 1; i < 4; ++i, bit <<= 1) {
-            if ((bits_ & bit) && y_[i].x == w.x && y_[i].y == w.y && y_[i].z == w.z) {
+            if ((bits_ & bit) && y_[i] == w) {
                 return true;
             }
         }
@@ -46,7 +49,7 @@ public:
     bool Full() const { return bits_ == 15; }
     // The smallest valid subset holding the newest point becomes the simplex and v the point of
     // its hull closest to the origin; false when none is valid.
-    bool Closest(Float3& v) {
+    bool Closest(Double3& v) {
         for (int s = bits_; s; --s) {
             if ((s & bits_) == s && IsValid(s | lastBit_)) {
                 bits_ = s | lastBit_;
@@ -63,7 +66,23 @@ public:
     }
     // The simplex's weights applied to other points kept slot by slot, such as the support
     // points behind each difference.
-    Float3 Mix(const Float3 (&points)[4]) const { return Combination(bits_, points); }
+    Float3 Mix(const Float3 (&points)[4]) const {
+        Double3 wide[4];
+        for (int i = 0; i < 4; ++i) {
+            wide[i] = Double3(points[i]);
+        }
+        return Combination(bits_, wide).ToFloat();
+    }
+    // The points of the simplex, into `points`; returns their count.
+    int Points(Double3 (&points)[4]) const {
+        int count = 0;
+        for (int i = 0, bit = 1; i < 4; ++i, bit <<= 1) {
+            if (bits_ & bit) {
+                points[count++] = y_[i];
+            }
+        }
+        return count;
+    }
 
 private:
     void UpdateDeterminants() {
@@ -73,7 +92,7 @@ private:
             }
         }
         dp_[last_][last_] = y_[last_].Dot(y_[last_]);
-        det_[lastBit_][last_] = 1.0f;
+        det_[lastBit_][last_] = 1.0;
         for (int j = 0, sj = 1; j < 4; ++j, sj <<= 1) {
             if (!(bits_ & sj)) {
                 continue;
@@ -115,30 +134,30 @@ private:
                 continue;
             }
             if (s & bit) {
-                if (det_[s][i] <= 0.0f) {
+                if (det_[s][i] <= 0.0) {
                     return false;
                 }
-            } else if (det_[s | bit][i] > 0.0f) {
+            } else if (det_[s | bit][i] > 0.0) {
                 return false;
             }
         }
         return true;
     }
-    Float3 Combination(int s, const Float3 (&points)[4]) const {
-        float sum = 0.0f;
-        Float3 v;
+    Double3 Combination(int s, const Double3 (&points)[4]) const {
+        double sum = 0.0;
+        Double3 v;
         for (int i = 0, bit = 1; i < 4; ++i, bit <<= 1) {
             if (s & bit) {
                 sum += det_[s][i];
                 v = v + points[i] * det_[s][i];
             }
         }
-        return v * (1.0f / sum);
+        return v * (1.0 / sum);
     }
 
-    Float3 y_[4];
-    float dp_[4][4] = {};
-    float det_[16][4] = {};
+    Double3 y_[4];
+    double dp_[4][4] = {};
+    double det_[16][4] = {};
     int bits_ = 0;
     int allBits_ = 0;
     int last_ = 0;
@@ -147,33 +166,45 @@ private:
 
 constexpr int GjkIterations = 32;
 constexpr float PenetrationMargin = 0.001f;
+// The squared search vector below which the origin counts as on the simplex, where the
+// rounding of the support points allows no finer.
+constexpr double OnSimplexSquared = 1e-8;
 
-// A's support points moved by `shift`.
-int Gjk(CollisionVolume& a, const Float3& shift, CollisionVolume& b, Float3& v) {
-    Simplex simplex;
+// A's support points moved by `shift`; the simplex is left as the test ended.
+int Gjk(SupportDifferences& support, const Double3& shift, Double3& v, Simplex& simplex) {
     for (int iteration = 0; iteration < GjkIterations; ++iteration) {
-        const Float3 w = b.GetSupportPoint(v * -1.0f) - (a.GetSupportPoint(v) + shift);
-        if (w.Dot(v) > 0.0f) {
+        const Double3 w = support.Along(v * -1.0, shift);
+        if (w.Dot(v) > 0.0) {
             return 0;
         }
+        const double rounding = support.Rounding();
+        const double onSimplex = std::max(OnSimplexSquared, rounding * rounding);
+        // No nearer point is left to find: the origin lies on the simplex but for rounding, or
+        // off it.
         if (simplex.Contains(w)) {
-            return -1;
+            return v.LengthSquared() < onSimplex ? 1 : -1;
         }
         simplex.Add(w);
         if (!simplex.Closest(v)) {
             return -2;
         }
-        if (simplex.Full() || v.LengthSquared() < 1e-8f) {
+        if (simplex.Full() || v.LengthSquared() < onSimplex) {
             return 1;
         }
     }
     return 2;
 }
 
+int Gjk(CollisionVolume& a, const Double3& shift, CollisionVolume& b, Double3& v) {
+    SupportDifferences support(a, b);
+    Simplex simplex;
+    return Gjk(support, shift, v, simplex);
+}
+
 // Relative progress below which a distance search has converged, and the squared distance
-// below which two shapes count as meeting.
+// below which two shapes count as meeting where rounding allows no finer.
 constexpr float DistanceTolerance = 1e-6f;
-constexpr float MeetSquared = 1e-10f;
+constexpr double MeetSquared = 1e-10;
 
 float OverlapAlong(CollisionVolume& a, CollisionVolume& b, const Float3& d) {
     return (a.GetSupportPoint(d) - b.GetSupportPoint(d * -1.0f)).Dot(d);
@@ -222,6 +253,23 @@ bool SearchDirection(CollisionVolume& a, CollisionVolume& b, Float3& d) {
 float Refine(CollisionVolume& a, CollisionVolume& b, Float3& d) {
     d = PenetrationDirection(a, b, d).NormalizedOrSelf();
     return OverlapAlong(a, b, d);
+}
+
+// The least way out from the overlap test's simplex, else the best of the fixed and face
+// directions refined; false when one of those separates the pair. `overlap` comes back as the
+// overlap along d.
+bool SearchDirection(CollisionVolume& a, CollisionVolume& b, Float3& d,
+                     std::span<const Double3> simplex, float& overlap) {
+    SupportDifferences support(a, b);
+    if (LeastWayOut(support, simplex, d)) {
+        overlap = OverlapAlong(a, b, d);
+        return true;
+    }
+    if (!SearchDirection(a, b, d)) {
+        return false;
+    }
+    overlap = Refine(a, b, d);
+    return true;
 }
 
 // Set while a warm route searches, so that nested tests never start a second search.
@@ -300,73 +348,86 @@ int DispatchFeatureCollide(const SupportFace& first, const SupportFace& second, 
 }
 
 int GjkOverlap(CollisionVolume& a, CollisionVolume& b, Float3& v) {
-    return Gjk(a, Float3(), b, v);
+    Double3 search(v);
+    const int result = Gjk(a, Double3(), b, search);
+    v = search.ToFloat();
+    return result;
 }
 
 Float3 PenetrationDirection(CollisionVolume& a, CollisionVolume& b, Float3 d) {
     for (int iteration = 0; iteration < GjkIterations; ++iteration) {
         d = d.NormalizedOrSelf();
         const Float3 candidate = d;
-        const float depth = OverlapAlong(a, b, d) - PenetrationMargin;
-        const int result = Gjk(a, d * -depth, b, d);
+        SupportDifferences support(a, b);
+        const Double3 way(d);
+        const double overlap = support.Along(way * -1.0).Dot(way * -1.0);
+        const double depth = overlap - std::max<double>(PenetrationMargin, support.Rounding());
+        Double3 v = way;
+        Simplex simplex;
+        const int result = Gjk(support, way * -depth, v, simplex);
         if (result > 0 || result == -1) {
             return candidate;
         }
+        d = v.Unit();
     }
     return d;
 }
 
-bool FindContactDirection(CollisionVolume& a, CollisionVolume& b, Float3& d, bool warm) {
+namespace {
+
+bool FindContactDirection(CollisionVolume& a, CollisionVolume& b, Float3& d, bool warm,
+                          std::span<const Double3> simplex, float& overlap) {
     if (!warm) {
-        if (!SearchDirection(a, b, d)) {
-            return false;
-        }
-        Refine(a, b, d);
-        return true;
+        return SearchDirection(a, b, d, simplex, overlap);
     }
-    const float penetration = Refine(a, b, d);
-    if (penetration <= 0.1f || searchRunning) {
+    overlap = Refine(a, b, d);
+    if (overlap <= 0.1f || searchRunning) {
         return true;
     }
     searchRunning = true;
-    const bool found = SearchDirection(a, b, d);
-    if (found) {
-        Refine(a, b, d);
-    }
+    const bool found = SearchDirection(a, b, d, simplex, overlap);
     searchRunning = false;
     return found;
 }
 
-int FeatureContacts(CollisionVolume& a, CollisionVolume& b, const Float3& d,
-                    std::span<CollisionContact> contacts) {
-    const SupportFace* first = a.GetSupportFace(d);
-    const SupportFace* second = b.GetSupportFace(d * -1.0f);
-    if (!first || !second) {
-        return 0;
-    }
-    return DispatchFeatureCollide(*first, *second, d, contacts);
+} // namespace
+
+bool FindContactDirection(CollisionVolume& a, CollisionVolume& b, Float3& d, bool warm) {
+    SupportDifferences support(a, b);
+    Simplex simplex;
+    Double3 v(d);
+    Double3 points[4];
+    const int count = Gjk(support, Double3(), v, simplex) == 1 ? simplex.Points(points) : 0;
+    float overlap = 0.0f;
+    return FindContactDirection(a, b, d, warm, std::span(points, static_cast<size_t>(count)),
+                                overlap);
 }
 
-bool SegmentClosestPoints(const Float3& start, const Float3& end, CollisionVolume& volume,
-                          Float3& onSegment, Float3& onVolume) {
+namespace {
+
+// The distance search between a shape given by its support points `first(u)` (the farthest
+// along u) and the volume: their nearest points, false when they meet (both points then one they
+// share, as near as the search reaches). v is the first search vector, from the volume toward
+// the first shape; `reach` the largest coordinate of the shapes known so far.
+template <class FirstSupport>
+bool NearestPoints(FirstSupport first, double reach, Double3 v, CollisionVolume& volume,
+                   Float3& onFirst, Float3& onVolume) {
     Simplex simplex;
-    Float3 segmentPoints[4];
+    Float3 firstPoints[4];
     Float3 volumePoints[4];
-    // The nearest point found so far of the segment less the volume.
-    Float3 v = (start + end) * 0.5f - volume.GetWorldCenter();
-    float nearest = std::numeric_limits<float>::max();
-    onSegment = start;
-    onVolume = volume.GetSupportPoint(start - end);
+    double nearest = std::numeric_limits<double>::max();
     for (int iteration = 0; iteration < GjkIterations; ++iteration) {
-        const Float3 s = (end - start).Dot(v) > 0.0f ? start : end;
-        const Float3 p = volume.GetSupportPoint(v);
-        const Float3 w = s - p;
-        const float vv = v.LengthSquared();
+        const Float3 u = v.Unit();
+        const Float3 s = first(u * -1.0f);
+        const Float3 p = volume.GetSupportPoint(u);
+        reach = std::max({reach, LargestCoordinate(s), LargestCoordinate(p)});
+        const Double3 w = Double3(s) - Double3(p);
+        const double vv = v.LengthSquared();
         if ((iteration > 0 && vv - v.Dot(w) <= DistanceTolerance * vv) || simplex.Contains(w)) {
             break;
         }
         const int slot = simplex.Add(w);
-        segmentPoints[slot] = s;
+        firstPoints[slot] = s;
         volumePoints[slot] = p;
         // A point the subalgorithm cannot place, or one that brings the simplex no nearer (rounding
         // about a flat simplex), ends the search with the nearest points found.
@@ -374,9 +435,10 @@ bool SegmentClosestPoints(const Float3& start, const Float3& end, CollisionVolum
             break;
         }
         nearest = v.LengthSquared();
-        onSegment = simplex.Mix(segmentPoints);
+        onFirst = simplex.Mix(firstPoints);
         onVolume = simplex.Mix(volumePoints);
-        if (nearest < MeetSquared) {
+        const double rounding = RoundingAt(reach);
+        if (nearest < std::max(MeetSquared, rounding * rounding)) {
             return false;
         }
         // Four points leave no room for a fifth; they enclose the origin but for rounding.
@@ -385,6 +447,95 @@ bool SegmentClosestPoints(const Float3& start, const Float3& end, CollisionVolum
         }
     }
     return true;
+}
+
+// Where the overlap is deepest along d: A moved back along d until it just clears B, the middle
+// of their nearest points moved back with it. False when no such point is found.
+bool DeepestPoint(CollisionVolume& a, CollisionVolume& b, const Float3& d, float overlap,
+                  Float3& point) {
+    const Float3 shift = d * -(overlap + WayOutSlack);
+    Float3 onA;
+    Float3 onB;
+    const auto shifted = [&](const Float3& u) { return a.GetSupportPoint(u) + shift; };
+    const double reach = LargestCoordinate(shift);
+    if (!NearestPoints(shifted, reach, Double3(d) * -1.0, b, onA, onB)) {
+        return false;
+    }
+    point = (onA - shift + onB) * 0.5f;
+    return point.IsFinite();
+}
+
+// Feature contacts meet only where the features lie: along a way between two edges, the faces
+// met lead out another way, and a disc's rim points may be taken deeper than the way out along
+// their normal. Contacts that lead out longer than d does, or claim more depth than their way
+// out, go; where none is left that reaches d's overlap, the deepest point along d stands for
+// it.
+int KeepLeastWayOut(CollisionVolume& a, CollisionVolume& b, const Float3& d, float least,
+                    std::span<CollisionContact> contacts, int count) {
+    // The overlap along a way moves no faster than the pair's extent as the way turns: a normal
+    // that close to d needs no support points of its own.
+    const Aabb boxA = a.GetWorldBoundingBox();
+    const Aabb boxB = b.GetWorldBoundingBox();
+    const float extent = ((boxA.max - boxA.min).Length() + (boxB.max - boxB.min).Length() +
+                          (boxA.max + boxA.min - boxB.max - boxB.min).Length()) *
+                         0.5f;
+    Float3 lastNormal;
+    float lastLow = 0.0f;
+    float lastHigh = 0.0f;
+    int kept = 0;
+    float deepest = -std::numeric_limits<float>::max();
+    for (int i = 0; i < count; ++i) {
+        const CollisionContact& contact = contacts[static_cast<size_t>(i)];
+        if (i == 0 || contact.normal != lastNormal) {
+            lastNormal = contact.normal;
+            const float turn = extent * (lastNormal - d).Length();
+            if (turn <= WayOutSlack * 0.5f) {
+                lastLow = least - turn;
+                lastHigh = least + turn;
+            } else {
+                lastLow = lastHigh = OverlapAlong(a, b, lastNormal);
+            }
+        }
+        if (lastHigh <= least + WayOutSlack && contact.depth <= lastLow + WayOutSlack) {
+            deepest = std::max(deepest, contact.depth);
+            contacts[static_cast<size_t>(kept++)] = contact;
+        }
+    }
+    if (deepest >= least - WayOutSlack || contacts.empty()) {
+        return kept;
+    }
+    Float3 point;
+    if (!DeepestPoint(a, b, d, least, point)) {
+        return kept > 0 ? kept : count;
+    }
+    const size_t slot = std::min(static_cast<size_t>(kept), contacts.size() - 1);
+    SetContact(contacts[slot], point, d, least);
+    return static_cast<int>(slot) + 1;
+}
+
+} // namespace
+
+int FeatureContacts(CollisionVolume& a, CollisionVolume& b, const Float3& d, float overlap,
+                    std::span<CollisionContact> contacts) {
+    const SupportFace* first = a.GetSupportFace(d);
+    const SupportFace* second = b.GetSupportFace(d * -1.0f);
+    // Features that never meet (a vertex and a vertex) keep the pair without contacts.
+    if (!first || !second || !LookupFeatureCollider(*first, *second).collider) {
+        return 0;
+    }
+    const int count = DispatchFeatureCollide(*first, *second, d, contacts);
+    return KeepLeastWayOut(a, b, d, overlap, contacts, count);
+}
+
+bool SegmentClosestPoints(const Float3& start, const Float3& end, CollisionVolume& volume,
+                          Float3& onSegment, Float3& onVolume) {
+    const Float3 along = end - start;
+    const auto segment = [&](const Float3& u) { return along.Dot(u) >= 0.0f ? end : start; };
+    onSegment = start;
+    onVolume = volume.GetSupportPoint(start - end);
+    const double reach = std::max(LargestCoordinate(start), LargestCoordinate(end));
+    const Double3 v = Double3((start + end) * 0.5f) - Double3(volume.GetWorldCenter());
+    return NearestPoints(segment, reach, v, volume, onSegment, onVolume);
 }
 
 int CollideConvexPair(CollisionVolume& a, CollisionVolume& b, std::span<CollisionContact> contacts,
@@ -404,8 +555,10 @@ int CollideConvexPair(CollisionVolume& a, CollisionVolume& b, std::span<Collisio
     if (!warm) {
         d = (b.GetWorldCenter() - a.GetWorldCenter()).NormalizedOrSelf();
     }
-    Float3 v = d;
-    const int overlap = GjkOverlap(a, b, v);
+    SupportDifferences support(a, b);
+    Simplex simplex;
+    Double3 v(d);
+    const int overlap = Gjk(support, Double3(), v, simplex);
     if (overlap < 0) {
         return 0;
     }
@@ -427,11 +580,16 @@ int CollideConvexPair(CollisionVolume& a, CollisionVolume& b, std::span<Collisio
         contacts[0] = {middle * -1.0f, normal, 0.0f};
         return 1;
     }
-    if (!FindContactDirection(a, b, d, warm)) {
+    // Only an overlap test that ended about the origin leaves a simplex to expand.
+    Double3 points[4];
+    const int pointCount = overlap == 1 ? simplex.Points(points) : 0;
+    float depth = 0.0f;
+    if (!FindContactDirection(a, b, d, warm, std::span(points, static_cast<size_t>(pointCount)),
+                              depth)) {
         return 0;
     }
     StoreDirection(space, a, b, d);
-    const int count = along(a, b, d.NormalizedOrSelf(), contacts);
+    const int count = along(a, b, d.NormalizedOrSelf(), depth, contacts);
     for (int i = 0; i < count; ++i) {
         CollisionContact& contact = contacts[static_cast<size_t>(i)];
         contact.position = contact.position * -1.0f;

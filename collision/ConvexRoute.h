@@ -35,7 +35,8 @@ int DispatchFeatureCollide(const SupportFace& first, const SupportFace& second, 
 
 // Whether the two volumes overlap, from support differences B(-v) - A(v): 1 or 2 they do (2
 // when 32 rounds ran out, mostly near touching), 0 they are apart and v separates them (A's
-// extent along v ends before B's begins), -1 a support difference came back exactly, -2 no
+// extent along v ends before B's begins), -1 a support difference came back exactly with the
+// origin off the simplex (on it but for the rounding of points that far out gives 1), -2 no
 // subset of the simplex was valid. v is the starting direction and the last search vector.
 int GjkOverlap(CollisionVolume& a, CollisionVolume& b, Float3& v);
 
@@ -43,8 +44,9 @@ int GjkOverlap(CollisionVolume& a, CollisionVolume& b, Float3& v);
 // zero).
 Float3 PenetrationDirection(CollisionVolume& a, CollisionVolume& b, Float3 d);
 
-// The contact direction of an overlapping pair, from A toward B: a cold start searches the
-// fixed and face directions from d, a warm one refines d and searches again only when the
+// The contact direction of an overlapping pair, from A toward B: a cold start takes the least
+// way out (where the difference of the two has no volume, the best of the fixed and face
+// directions from d, refined), a warm one refines d and searches again only when the
 // penetration exceeds 0.1. False when some candidate separates the pair.
 bool FindContactDirection(CollisionVolume& a, CollisionVolume& b, Float3& d, bool warm);
 
@@ -53,12 +55,19 @@ bool FindContactDirection(CollisionVolume& a, CollisionVolume& b, Float3& d, boo
 bool SegmentClosestPoints(const Float3& start, const Float3& end, CollisionVolume& volume,
                           Float3& onSegment, Float3& onVolume);
 
-// The contacts of an overlapping pair along its unit contact direction d (from A toward B), in
-// the plain world frame, written within the room of `contacts`; returns the count.
+// How far a contact's way out may be longer than the least, and its depth beyond its way out or
+// short of the least, before the contact stops standing for the overlap.
+inline constexpr float WayOutSlack = 1e-3f;
+
+// The contacts of an overlapping pair along its unit contact direction d (from A toward B), A
+// overlapping B by `overlap` along it, in the plain world frame, written within the room of
+// `contacts`; returns the count.
 using ConvexContactsFn = int (*)(CollisionVolume& a, CollisionVolume& b, const Float3& d,
-                                 std::span<CollisionContact> contacts);
-// The route's own: the two support features along d through the feature table.
-int FeatureContacts(CollisionVolume& a, CollisionVolume& b, const Float3& d,
+                                 float overlap, std::span<CollisionContact> contacts);
+// The route's own: the two support features along d through the feature table, less those that
+// lead out longer than d or claim more depth than their way out; where none reaches d's overlap,
+// one at the deepest point along d.
+int FeatureContacts(CollisionVolume& a, CollisionVolume& b, const Float3& d, float overlap,
                     std::span<CollisionContact> contacts);
 
 // The general route of CollidePair for one pair: contacts with their positions negated. A

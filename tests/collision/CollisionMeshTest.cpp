@@ -145,6 +145,28 @@ TEST_F(CollisionMeshes, MeshPairsTakeTheGeneralRoute) {
     }
 }
 
+// Edge across edge, each shape's faces lead out along their own normals, the longer way: the
+// pair meets once, where the edges cross, along the least way out, however deep.
+TEST_F(CollisionMeshes, AnEdgeAcrossAMeshEdgeMeetsAlongTheLeastWayOut) {
+    const float edge = std::sqrt(2.0f) * 0.5f; // of a unit cube turned 45 degrees, above its centre
+    CollisionMesh* ridge =
+        Cube("ridge.obj", 0.5f, Float3(), Quaternion::FromAxisAngle(0.7853982f, Float3(1, 0, 0)));
+    for (float depth : {0.01f, 0.1f, 0.4f}) {
+        CollisionBox* box = Box(Float3(0.1f, 2.0f * edge - depth, -0.05f), Float3(1, 1, 1),
+                                Quaternion::FromAxisAngle(0.7853982f, Float3(0, 0, 1)));
+        for (bool boxFirst : {true, false}) {
+            const std::vector<CollisionContact> contacts =
+                boxFirst ? Collide(*box, *ridge) : Collide(*ridge, *box);
+            ASSERT_EQ(contacts.size(), 1u) << depth;
+            test::ExpectNear(contacts[0].normal, Float3(0, boxFirst ? -1.0f : 1.0f, 0), 1e-3f);
+            EXPECT_NEAR(contacts[0].depth, depth, 1e-3f);
+            test::ExpectNear(test::WorldPosition(contacts[0]),
+                             Float3(0.1f, edge - depth * 0.5f, 0.0f), 2e-3f);
+        }
+        box->Delete();
+    }
+}
+
 TEST_F(CollisionMeshes, SeededCapsulePlacementsGiveContactsInsideBothShapes) {
     // The meshes stay held by these volumes; each round places a volume of its own.
     std::vector<Float3> slab = CubePoints(1);
