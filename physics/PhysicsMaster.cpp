@@ -436,9 +436,9 @@ void PhysicsMaster::Step(float h) {
         return;
     }
     ApplyDamping();
-    // A body that is not finite would spoil its contacts and its whole island's solve.
+    // An absurd body would spoil its contacts and its whole island's solve.
     for (RigidBody* body = bodies_; body; body = body->nextInWorld_) {
-        body->KeepStateFinite();
+        body->ResetIfAbsurd(h);
     }
     pairCount_ = 0;
     ReleaseContacts();
