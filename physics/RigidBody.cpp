@@ -97,6 +97,11 @@ double Magnitude(const Matrix3& matrix) {
     return largest;
 }
 
+// False for NaN too.
+bool IsSoundCoordinate(float coordinate) {
+    return std::fabs(coordinate) <= RigidBody::MaxCoordinate;
+}
+
 bool IsCollisionVolume(Node* node) {
     return node && node->GetClass() && node->GetClass()->IsDerivedFrom(CollisionVolume::classInfo);
 }
@@ -405,7 +410,7 @@ void RigidBody::SetPosition(Float3 position) {
     Pivot::SetPosition(position);
     if (Differs(before, GetPosition())) {
         DropContacts();
-        KeepPoseIfSound();
+        KeepPlaceIfSound();
     }
 }
 
@@ -414,15 +419,14 @@ void RigidBody::SetOrientation(Quaternion orientation) {
     Pivot::SetOrientation(orientation);
     if (Differs(before, GetOrientation())) {
         DropContacts();
-        KeepPoseIfSound();
     }
 }
 
-void RigidBody::KeepPoseIfSound() {
+void RigidBody::KeepPlaceIfSound() {
     const Float3 position = GetPosition();
-    if (Magnitude(position) <= MaxDistance) {
+    if (IsSoundCoordinate(position.x) && IsSoundCoordinate(position.y) &&
+        IsSoundCoordinate(position.z)) {
         lastSoundPosition_ = position;
-        lastSoundOrientation_ = GetOrientation();
     }
 }
 
@@ -470,11 +474,23 @@ void RigidBody::IntegratePose(float h) {
 }
 
 bool RigidBody::ResetIfAbsurd(float h) {
-    // The pivot refuses an orientation that is not finite, so only the position can hold one.
-    const double distance = Magnitude(GetPosition());
-    if (!(distance <= MaxDistance)) {
-        ReportAbsurd("position", distance);
-        SetPose(lastSoundPosition_, lastSoundOrientation_);
+    // The pivot refuses an orientation that is not finite, so only the position can be absurd.
+    // Each bad coordinate goes back alone: a scene that gives one as "nan" keeps the others.
+    Float3 place = GetPosition();
+    const Float3 sound = lastSoundPosition_;
+    bool placeIsSound = true;
+    auto repair = [&placeIsSound](float& coordinate, float last) {
+        if (!IsSoundCoordinate(coordinate)) {
+            placeIsSound = false;
+            coordinate = last;
+        }
+    };
+    repair(place.x, sound.x);
+    repair(place.y, sound.y);
+    repair(place.z, sound.z);
+    if (!placeIsSound) {
+        ReportAbsurd("position", Magnitude(GetPosition()));
+        SetPose(place, GetOrientation());
         // The inertia about the origin was measured where the body should not have been.
         bodyFlags_ |= BodyMassOutOfDate;
         ResetMotion();
@@ -507,8 +523,7 @@ bool RigidBody::ResetIfAbsurd(float h) {
         size = torque;
     }
     if (!fault) {
-        lastSoundPosition_ = GetPosition();
-        lastSoundOrientation_ = GetOrientation();
+        lastSoundPosition_ = place;
         return true;
     }
     ReportAbsurd(fault, size);
@@ -523,11 +538,11 @@ void RigidBody::ReportAbsurd(const char* quantity, double size) {
     reportedAbsurd_ = true;
     if (std::isfinite(size)) {
         LogMessage("RigidBody '%s': its %s %g is beyond what a physics step can carry; it is reset "
-                   "(at rest, without forces, at its last sound pose)",
+                   "(at rest, without forces, a bad coordinate back at its last sound place)",
                    GetName().c_str(), quantity, size);
     } else {
         LogMessage("RigidBody '%s': its %s is not a finite number; it is reset (at rest, without "
-                   "forces, at its last sound pose)",
+                   "forces, a bad coordinate back at its last sound place)",
                    GetName().c_str(), quantity);
     }
 }

@@ -105,11 +105,11 @@ public:
     void SetIdle(bool idle);
     void AutoIdle(float h);
 
-    // Beyond these a body is absurd: its position (a coordinate of a million kilometres has a
-    // float spacing of 64 m, and collision squares distances), its speed or its spin (the
+    // Beyond these a body is absurd: a coordinate of its position (at a million kilometres
+    // floats are 64 m apart, and collision squares distances), its speed or its spin (the
     // solvers multiply them by masses and by 1/step and would overflow), or a force or torque
     // that would give it such a speed or spin within one step.
-    static constexpr float MaxDistance = 1e9f;
+    static constexpr float MaxCoordinate = 1e9f;
     static constexpr float MaxSpeed = 1e6f;
     static constexpr float MaxSpin = 1e6f;
 
@@ -118,9 +118,9 @@ public:
     void IntegratePose(float h);
     // Resets a body whose position, speed, spin, force or torque over a step of h is not a
     // finite number or is absurd (the world calls it each step, before the collisions): its
-    // motion and forces are cleared and a bad position goes back to the last sound pose it
-    // held (where it was placed, if it never stepped). The log names the body and the first
-    // fault found, once per body. False when it had to reset.
+    // motion and forces are cleared and each bad coordinate of its position goes back to the
+    // last sound place it held (where the last step or placement left it). The log names the
+    // body and the first fault found, once per body. False when it had to reset.
     bool ResetIfAbsurd(float h);
     // Mass, centre and inertia from the volumes; with recentre a DYNAMIC or GHOST body moves
     // its origin to the centre of mass and its direct pivot children stay where they are.
@@ -169,8 +169,8 @@ private:
     // Logs the first fault of this body: the quantity and its size (NaN for one not finite).
     void ReportAbsurd(const char* quantity, double size);
     void DropContacts();
-    // Remembers the pose as the one to go back to, unless it is absurd.
-    void KeepPoseIfSound();
+    // Remembers the position as the place to go back to, unless it is absurd.
+    void KeepPlaceIfSound();
     void LinkVolumes(Node* subtree, bool attached);
 
     void OnLoaded(void* argument);
@@ -198,9 +198,9 @@ private:
     JointNode* joints_ = nullptr;
     CollisionVolume* volumes_ = nullptr;
     PhysicsMaster* world_ = nullptr;
-    // Where ResetIfAbsurd puts a body back: its own pose at the last sound check or placement.
+    // Where ResetIfAbsurd puts a body back: its own position at the last sound check or
+    // placement.
     Float3 lastSoundPosition_;
-    Quaternion lastSoundOrientation_;
     bool reportedImmovable_ = false;
     bool reportedAbsurd_ = false;
     bool reportedOffCentre_ = false;

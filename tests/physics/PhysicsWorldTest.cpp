@@ -740,6 +740,19 @@ TEST_P(PhysicsWorldMethods, AnAbsurdBodyIsResetAndNamedOnceForItsCauseAndItsNeig
     }
 }
 
+TEST_P(PhysicsWorldMethods, ACoordinateNeverGivenSoundlyGoesToZeroAndTheBodyFallsFromThere) {
+    // As a scene that writes "nan" for x loads it: the body has held no sound place yet.
+    RigidBody* body = Ball(Float3(std::numeric_limits<float>::quiet_NaN(), 3.0f, 0.0f), 0.5f);
+    CapturingLogSink log;
+    Run(10);
+    EXPECT_EQ(body->GetPosition().x, 0.0f);
+    EXPECT_LT(body->GetPosition().y, 3.0f); // falling, its mass measured again where it is
+    EXPECT_GT(body->GetPosition().y, 2.5f);
+    EXPECT_TRUE(body->GetInertia().IsFinite());
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_TRUE(log.Contains("its position is not a finite number")) << log.Lines()[0].text;
+}
+
 TEST_P(PhysicsWorldMethods, AFastBodyWithinTheLimitsKeepsItsMotion) {
     world_->SetGravity(0.0f);
     RigidBody* body = Ball(Float3(), 0.5f);
