@@ -698,10 +698,7 @@ TEST_P(PhysicsWorldMethods, AnAbsurdBodyIsResetAndNamedOnceForItsCauseAndItsNeig
     };
     for (const Case& c : cases) {
         for (const bool joined : {false, true}) {
-            std::string label = c.cause;
-            label += ' ';
-            label += std::to_string(c.value);
-            label += joined ? " joined" : " touching";
+            SCOPED_TRACE(::testing::Message() << c.cause << ' ' << c.value << ' ' << joined);
             // Side by side in mid-air, touching or joined where they meet: one island.
             RigidBody* poisoned = BoxBody(Float3(2.0f, 3.0f, 0.0f));
             poisoned->SetName("poisoned");
@@ -720,17 +717,17 @@ TEST_P(PhysicsWorldMethods, AnAbsurdBodyIsResetAndNamedOnceForItsCauseAndItsNeig
             c.poison(*poisoned, c.value);
             Run(1);
             // Put back where it was placed, at rest: it has not stepped yet.
-            EXPECT_NEAR(poisoned->GetPosition().x, 2.0f, 0.01f) << label;
-            EXPECT_GT(poisoned->GetPosition().y, 2.9f) << label;
+            EXPECT_NEAR(poisoned->GetPosition().x, 2.0f, 0.01f);
+            EXPECT_GT(poisoned->GetPosition().y, 2.9f);
             Run(300);
             for (RigidBody* body : {poisoned, neighbour}) {
-                EXPECT_NEAR(body->GetPosition().y, 0.5f, 0.05f) << label; // fell and rests
-                EXPECT_LT(body->GetLinearVelocity().Length(), 0.1f) << label;
+                EXPECT_NEAR(body->GetPosition().y, 0.5f, 0.05f); // fell and rests
+                EXPECT_LT(body->GetLinearVelocity().Length(), 0.1f);
             }
-            ASSERT_EQ(log.Lines().size(), 1u) << label;
+            ASSERT_EQ(log.Lines().size(), 1u);
             std::string named = "RigidBody 'poisoned': its ";
             named += c.cause;
-            EXPECT_TRUE(log.Contains(named)) << label << ": " << log.Lines()[0].text;
+            EXPECT_TRUE(log.Contains(named)) << log.Lines()[0].text;
             joint.reset();
             for (RigidBody* body : {poisoned, neighbour}) {
                 body->SetWorld(nullptr);
