@@ -37,6 +37,10 @@ constexpr uint32_t SentinelHandle = 0x3FFFFFFF;
 constexpr uint32_t LowSentinelData = 0xFFFFFFFC;
 constexpr uint32_t HighSentinelData = 0xFFFFFFFF;
 constexpr uint32_t MaxFlag = 3;
+// Pairs that parted since the last dump are still held but take no room; they may add as many
+// again as the limit and no more, so a space where everything parts and meets again between
+// dumps holds at most this many times the limit.
+constexpr uint64_t MaxHeldPairsPerLimit = 2;
 
 bool IsSentinel(uint32_t data) {
     return (data >> 2) == SentinelHandle;
@@ -237,7 +241,8 @@ bool ArraySweepAndPrune::OverlapByPosition(const BoxRecord& a, const BoxRecord& 
 }
 
 uint32_t ArraySweepAndPrune::PairRoom() const {
-    const uint64_t room = std::min(uint64_t{pairLimit_} + partedPairs_, 2 * uint64_t{pairLimit_});
+    const uint64_t room =
+        std::min(uint64_t{pairLimit_} + partedPairs_, MaxHeldPairsPerLimit * pairLimit_);
     return static_cast<uint32_t>(std::min<uint64_t>(room, SapPairManager::None));
 }
 

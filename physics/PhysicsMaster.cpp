@@ -43,9 +43,30 @@ PhysicsMaster* currentWorld = nullptr;
 PhysicsMaster* collidingWorld = nullptr;
 
 constexpr int MaxContactsPerPair = 100;
+// Each iterative sweep overshoots its correction by this much: stiff contact systems such as
+// stacks converge in fewer sweeps than with plain Gauss-Seidel, and the sweeps stay well short
+// of 2, where they would diverge.
 constexpr float OverRelaxation = 1.3f;
-constexpr int32_t ContactJointType = 5;
 constexpr float MinimumSoftCfm = 1e-5f;
+// How far a contact's penetration is corrected in one step: half, so that a deep overlap is led
+// out over a few steps rather than thrown apart in one.
+constexpr float ContactErrorReduction = 0.5f;
+
+// Bits of the "frictionmodel" value (SIMPLE_PYRAMID 0, SIMPLE_CONE 1, ADVANCED_PYRAMID 2,
+// ADVANCED_CONE 3).
+enum FrictionModelBits : int32_t {
+    // The two friction rows are turned by a random angle about the normal each step, so that over
+    // time no direction is favoured, as a cone would favour none.
+    FrictionTurned = 0x1,
+    // The friction rows are bounded by mu times the normal force rather than by mu itself.
+    FrictionScaledByNormal = 0x2,
+};
+// The range of the random turn: the two rows are perpendicular, so a quarter turn already gives
+// every orientation of the pair. The value is the one stored results were made with.
+constexpr float FrictionTurnRange = 1.5708f;
+// An axis within about 8 degrees of the contact normal would give a short, poorly conditioned
+// cross product; the other axis, perpendicular to it, is then far from the normal.
+constexpr float NearlyParallel = 0.99f;
 
 // The world's intrusive lists of bodies and joints.
 template <class T>
@@ -415,9 +436,9 @@ void PhysicsMaster::Step(float h) {
         return;
     }
     ApplyDamping();
-    // A body that is not finite would spoil its contacts and its whole island's solve.
+    // An absurd body would spoil its contacts and its whole island's solve.
     for (RigidBody* body = bodies_; body; body = body->nextInWorld_) {
-        body->KeepStateFinite();
+        body->ResetIfAbsurd(h);
     }
     pairCount_ = 0;
     ReleaseContacts();
@@ -619,7 +640,7 @@ void PhysicsMaster::CollideVolumes(CollisionPair* record, CollisionVolume& a, Co
     ++pairCount_;
     RigidBody* bodyA = BodyOf(a);
     RigidBody* bodyB = BodyOf(b);
-    if (bodyA && bodyB && Joint::AreConnected(bodyA, bodyB, ContactJointType)) {
+    if (bodyA && bodyB && Joint::AreConnected(bodyA, bodyB, JointContact)) {
         return;
     }
     const uint32_t flagsA = a.GetCollFlags();
@@ -674,19 +695,20 @@ void PhysicsMaster::CollideVolumes(CollisionPair* record, CollisionVolume& a, Co
             SurfaceParameters& surface = joint.surface;
             surface = SurfaceParameters();
             surface.mode = ContactSoftErp | ContactSoftCfm;
-            if (frictionModel_ & 2) {
+            if (frictionModel_ & FrictionScaledByNormal) {
                 surface.mode |= ContactFrictionScaled1 | ContactFrictionScaled2;
             }
             surface.mu = mu;
-            surface.softErp = 0.5f;
+            surface.softErp = ContactErrorReduction;
             surface.softCfm = softCfm;
             surface.minDepth = minDepth;
-            if (frictionModel_ & 1) {
+            if (frictionModel_ & FrictionTurned) {
                 surface.mode |= ContactFrictionDirection;
-                const float angle = RandomRange(0.0f, 1.5708f);
+                const float angle = RandomRange(0.0f, FrictionTurnRange);
                 const Float3 first(std::cos(angle), 0.0f, std::sin(angle));
                 const Float3 second(std::sin(angle), 0.0f, -std::cos(angle));
-                const Float3 axis = std::fabs(first.Dot(contact.normal)) >= 0.99f ? second : first;
+                const Float3 axis =
+                    std::fabs(first.Dot(contact.normal)) >= NearlyParallel ? second : first;
                 surface.frictionDirection = axis.Cross(contact.normal).NormalizedOrSelf();
             }
             // Without ContactFrictionDirection the rows take both directions from the normal,

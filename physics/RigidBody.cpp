@@ -12,6 +12,7 @@
 #include "physics/LCPSolver.h"
 #include "physics/PhysicsMaster.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -75,6 +76,30 @@ Matrix3 PointMassInertia(Float3 d, float mass) {
     out.m[0][2] = out.m[2][0] = -mass * d.x * d.z;
     out.m[1][2] = out.m[2][1] = -mass * d.y * d.z;
     return out;
+}
+
+// In double precision, so that a vector of huge finite parts has a finite size.
+double Magnitude(Float3 v) {
+    const double x = v.x;
+    const double y = v.y;
+    const double z = v.z;
+    return std::sqrt(x * x + y * y + z * z);
+}
+
+// The largest row sum of magnitudes: for a symmetric matrix at least the largest factor by
+// which it stretches a vector, and exactly that for a diagonal one.
+double Magnitude(const Matrix3& matrix) {
+    double largest = 0.0;
+    for (const auto& row : matrix.m) {
+        largest = std::max(largest, static_cast<double>(std::fabs(row[0])) + std::fabs(row[1]) +
+                                        std::fabs(row[2]));
+    }
+    return largest;
+}
+
+// False for NaN too.
+bool IsSoundCoordinate(float coordinate) {
+    return std::fabs(coordinate) <= RigidBody::MaxCoordinate;
 }
 
 bool IsCollisionVolume(Node* node) {
@@ -385,6 +410,7 @@ void RigidBody::SetPosition(Float3 position) {
     Pivot::SetPosition(position);
     if (Differs(before, GetPosition())) {
         DropContacts();
+        KeepPlaceIfSound();
     }
 }
 
@@ -393,6 +419,14 @@ void RigidBody::SetOrientation(Quaternion orientation) {
     Pivot::SetOrientation(orientation);
     if (Differs(before, GetOrientation())) {
         DropContacts();
+    }
+}
+
+void RigidBody::KeepPlaceIfSound() {
+    const Float3 position = GetPosition();
+    if (IsSoundCoordinate(position.x) && IsSoundCoordinate(position.y) &&
+        IsSoundCoordinate(position.z)) {
+        lastSoundPosition_ = position;
     }
 }
 
@@ -432,36 +466,84 @@ void RigidBody::IntegratePose(float h) {
     // The pivot would take the position and quietly refuse the orientation.
     if (!position.IsFinite() || !Float3(turned.x, turned.y, turned.z).IsFinite() ||
         turned.w - turned.w != 0.0f) {
-        ReportNotFinite();
+        ReportAbsurd("position", Magnitude(position));
         velocity_ = angularVelocity_ = Float3();
         return;
     }
     SetPose(position, turned);
 }
 
-bool RigidBody::KeepStateFinite() {
-    // The pivot refuses an orientation that is not finite, so only the position can hold one.
-    const Float3 position = GetPosition();
-    if (position.IsFinite() && velocity_.IsFinite() && angularVelocity_.IsFinite() &&
-        force_.IsFinite() && torque_.IsFinite()) {
-        lastFinitePosition_ = position;
-        lastFiniteOrientation_ = GetOrientation();
+bool RigidBody::ResetIfAbsurd(float h) {
+    // The pivot refuses an orientation that is not finite, so only the position can be absurd.
+    // Each bad coordinate goes back alone: a scene that gives one as "nan" keeps the others.
+    Float3 place = GetPosition();
+    const Float3 sound = lastSoundPosition_;
+    bool placeIsSound = true;
+    auto repair = [&placeIsSound](float& coordinate, float last) {
+        if (!IsSoundCoordinate(coordinate)) {
+            placeIsSound = false;
+            coordinate = last;
+        }
+    };
+    repair(place.x, sound.x);
+    repair(place.y, sound.y);
+    repair(place.z, sound.z);
+    if (!placeIsSound) {
+        ReportAbsurd("position", Magnitude(GetPosition()));
+        SetPose(place, GetOrientation());
+        // The inertia about the origin was measured where the body should not have been.
+        bodyFlags_ |= BodyMassOutOfDate;
+        ResetMotion();
+        return false;
+    }
+    const double speed = Magnitude(velocity_);
+    const double spin = Magnitude(angularVelocity_);
+    const double force = Magnitude(force_);
+    const double torque = Magnitude(torque_);
+    // A force is judged by the speed it would give within the step; a body the solvers hold
+    // still gains none, but a force that is not a finite number would still spoil their sums.
+    // Without force the mass is not asked for: that would report a body the solvers never see.
+    const bool moves = IsMovable();
+    const double speedGained = moves && force != 0.0 ? force * h * GetSolverInverseMass() : 0.0;
+    const double spinGained =
+        moves && torque != 0.0 ? torque * h * Magnitude(GetSolverInverseInertia()) : 0.0;
+    const char* fault = nullptr;
+    double size = 0.0;
+    if (!(speed <= MaxSpeed)) {
+        fault = "speed";
+        size = speed;
+    } else if (!(spin <= MaxSpin)) {
+        fault = "spin";
+        size = spin;
+    } else if (!std::isfinite(force) || !(speedGained <= MaxSpeed)) {
+        fault = "force";
+        size = force;
+    } else if (!std::isfinite(torque) || !(spinGained <= MaxSpin)) {
+        fault = "torque";
+        size = torque;
+    }
+    if (!fault) {
+        lastSoundPosition_ = place;
         return true;
     }
-    ReportNotFinite();
-    if (!position.IsFinite()) {
-        SetPose(lastFinitePosition_, lastFiniteOrientation_);
-    }
+    ReportAbsurd(fault, size);
     ResetMotion();
     return false;
 }
 
-void RigidBody::ReportNotFinite() {
-    if (!reportedNotFinite_) {
-        reportedNotFinite_ = true;
-        LogMessage("RigidBody '%s': its position, speed or forces stopped being finite numbers; "
-                   "it is kept at its last finite pose, at rest",
-                   GetName().c_str());
+void RigidBody::ReportAbsurd(const char* quantity, double size) {
+    if (reportedAbsurd_) {
+        return;
+    }
+    reportedAbsurd_ = true;
+    if (std::isfinite(size)) {
+        LogMessage("RigidBody '%s': its %s %g is beyond what a physics step can carry; it is reset "
+                   "(at rest, without forces, a bad coordinate back at its last sound place)",
+                   GetName().c_str(), quantity, size);
+    } else {
+        LogMessage("RigidBody '%s': its %s is not a finite number; it is reset (at rest, without "
+                   "forces, a bad coordinate back at its last sound place)",
+                   GetName().c_str(), quantity);
     }
 }
 

@@ -105,13 +105,23 @@ public:
     void SetIdle(bool idle);
     void AutoIdle(float h);
 
+    // Beyond these a body is absurd: a coordinate of its position (at a million kilometres
+    // floats are 64 m apart, and collision squares distances), its speed or its spin (the
+    // solvers multiply them by masses and by 1/step and would overflow), or a force or torque
+    // that would give it such a speed or spin within one step.
+    static constexpr float MaxCoordinate = 1e9f;
+    static constexpr float MaxSpeed = 1e6f;
+    static constexpr float MaxSpin = 1e6f;
+
     // Advances the pose by the velocities over h. A pose that would stop being finite stays
     // where it is and the body comes to rest.
     void IntegratePose(float h);
-    // Puts a body whose pose, velocities or accumulated forces are not all finite numbers back
-    // at its last finite pose, at rest (the world calls it each step, before the collisions);
-    // false when it had to. Either fault is reported once per body.
-    bool KeepStateFinite();
+    // Resets a body whose position, speed, spin, force or torque over a step of h is not a
+    // finite number or is absurd (the world calls it each step, before the collisions): its
+    // motion and forces are cleared and each bad coordinate of its position goes back to the
+    // last sound place it held (where the last step or placement left it). The log names the
+    // body and the first fault found, once per body. False when it had to reset.
+    bool ResetIfAbsurd(float h);
     // Mass, centre and inertia from the volumes; with recentre a DYNAMIC or GHOST body moves
     // its origin to the centre of mass and its direct pivot children stay where they are.
     void UpdateMass(bool recentre);
@@ -156,8 +166,11 @@ private:
     void UpdateInverseMass();
     // While a scene loads, a body without volumes keeps the mass the file gives.
     bool KeepsLoadedMass() const;
-    void ReportNotFinite();
+    // Logs the first fault of this body: the quantity and its size (NaN for one not finite).
+    void ReportAbsurd(const char* quantity, double size);
     void DropContacts();
+    // Remembers the position as the place to go back to, unless it is absurd.
+    void KeepPlaceIfSound();
     void LinkVolumes(Node* subtree, bool attached);
 
     void OnLoaded(void* argument);
@@ -185,11 +198,11 @@ private:
     JointNode* joints_ = nullptr;
     CollisionVolume* volumes_ = nullptr;
     PhysicsMaster* world_ = nullptr;
-    // Where KeepStateFinite puts a body back; the node's own pose at the last check.
-    Float3 lastFinitePosition_;
-    Quaternion lastFiniteOrientation_;
+    // Where ResetIfAbsurd puts a body back: its own position at the last sound check or
+    // placement.
+    Float3 lastSoundPosition_;
     bool reportedImmovable_ = false;
-    bool reportedNotFinite_ = false;
+    bool reportedAbsurd_ = false;
     bool reportedOffCentre_ = false;
     bool reportedScale_ = false;
 };

@@ -189,7 +189,13 @@ constexpr ScriptNote Classes[] = {
     {"CollisionPartition", "", "Tests a line against the collision volumes below a node."},
     {"RigidBody", "",
      "A body the physics world moves: its collision volumes are its children (or its modules' "
-     "children). `state` DYNAMIC (2) falls and collides; STATIC (0) stands still."},
+     "children). `state` DYNAMIC (2) falls and collides; STATIC (0) stands still. A body whose "
+     "position, speed, spin, force or torque is not a finite number or is absurd (a coordinate "
+     "beyond 1e9, a speed above 1e6 m/s or a spin above 1e6 rad/s, or a force or torque that "
+     "would give one within a step) is reset as the next step begins: its motion and forces are "
+     "cleared, and each bad coordinate goes back to where the last step or placement left it "
+     "(0 for a scene that never gave a sound one). The log names the body and the "
+     "fault, once per body; the bodies it touches or is joined to go on as before."},
     {"RigidStruct", "", "The body that modules joined by FIXED anchors share."},
     {"Anchor", "", "A joint between two modules, of the kind `type` says."},
     {"Module", "", "A part of a body that anchors join to other modules."},

@@ -10,6 +10,7 @@
 #include "core/os/EditorToolbar.h"
 #include "core/scene/EngineState.h"
 #include "physics/IslandStepIterative.h"
+#include "physics/JointTypes.h"
 #include "physics/RigidStruct.h"
 #include "tests/physics/PhysicsTestSupport.h"
 #include "tests/resources/MeshTestSupport.h"
@@ -674,6 +675,92 @@ TEST_P(PhysicsWorldMethods, ANonFiniteBodyLeavesTheRestOfItsIslandMoving) {
     EXPECT_LT(neighbour->GetPosition().y, height - 0.01f);
     EXPECT_LT(poisoned->GetPosition().y, height - 0.01f); // at rest for a step, then falling
     EXPECT_EQ(log.Lines().size(), 1u);
+}
+
+TEST_P(PhysicsWorldMethods, AnAbsurdBodyIsResetAndNamedOnceForItsCauseAndItsNeighboursGoOn) {
+    Floor();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    struct Case {
+        const char* cause;
+        float value;
+        void (*poison)(RigidBody&, float);
+    };
+    auto speed = [](RigidBody& b, float v) { b.SetLinearVelocity(Float3(v, 0.0f, 0.0f)); };
+    auto spin = [](RigidBody& b, float v) { b.SetAngularVelocity(Float3(0.0f, v, 0.0f)); };
+    auto place = [](RigidBody& b, float v) { b.SetPosition(Float3(v, 3.0f, 0.0f)); };
+    auto push = [](RigidBody& b, float v) { b.AddForce(Float3(0.0f, v, 0.0f)); };
+    auto twist = [](RigidBody& b, float v) { b.AddTorque(Float3(v, 0.0f, 0.0f)); };
+    const Case cases[] = {
+        {"speed", 1e38f, speed},  {"speed", inf, speed},      {"spin", 1e38f, spin},
+        {"position", nan, place}, {"position", 1e30f, place}, {"force", nan, push},
+        {"force", inf, push},     {"force", 1e38f, push},     {"torque", inf, twist},
+    };
+    for (const Case& c : cases) {
+        for (const bool joined : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << c.cause << ' ' << c.value << ' ' << joined);
+            // Side by side in mid-air, touching or joined where they meet: one island.
+            RigidBody* poisoned = BoxBody(Float3(2.0f, 3.0f, 0.0f));
+            poisoned->SetName("poisoned");
+            RigidBody* neighbour = BoxBody(Float3(2.99f, 3.0f, 0.0f));
+            std::unique_ptr<BallJoint> joint;
+            if (joined) {
+                auto* anchorA = tree_.Make<Pivot>("anchor", poisoned);
+                anchorA->SetPosition(Float3(0.495f, 0.0f, 0.0f));
+                auto* anchorB = tree_.Make<Pivot>("anchor", neighbour);
+                anchorB->SetPosition(Float3(-0.495f, 0.0f, 0.0f));
+                joint = std::make_unique<BallJoint>();
+                joint->SetAnchors(anchorA, anchorB);
+                joint->Attach(poisoned, neighbour);
+            }
+            CapturingLogSink log;
+            c.poison(*poisoned, c.value);
+            Run(1);
+            // Put back where it was placed, at rest: it has not stepped yet.
+            EXPECT_NEAR(poisoned->GetPosition().x, 2.0f, 0.01f);
+            EXPECT_GT(poisoned->GetPosition().y, 2.9f);
+            Run(300);
+            for (RigidBody* body : {poisoned, neighbour}) {
+                EXPECT_NEAR(body->GetPosition().y, 0.5f, 0.05f); // fell and rests
+                EXPECT_LT(body->GetLinearVelocity().Length(), 0.1f);
+            }
+            ASSERT_EQ(log.Lines().size(), 1u);
+            std::string named = "RigidBody 'poisoned': its ";
+            named += c.cause;
+            EXPECT_TRUE(log.Contains(named)) << log.Lines()[0].text;
+            joint.reset();
+            for (RigidBody* body : {poisoned, neighbour}) {
+                body->SetWorld(nullptr);
+                body->Delete();
+            }
+        }
+    }
+}
+
+TEST_P(PhysicsWorldMethods, ACoordinateNeverGivenSoundlyGoesToZeroAndTheBodyFallsFromThere) {
+    // As a scene that writes "nan" for x loads it: the body has held no sound place yet.
+    RigidBody* body = Ball(Float3(std::numeric_limits<float>::quiet_NaN(), 3.0f, 0.0f), 0.5f);
+    CapturingLogSink log;
+    Run(10);
+    EXPECT_EQ(body->GetPosition().x, 0.0f);
+    EXPECT_LT(body->GetPosition().y, 3.0f); // falling, its mass measured again where it is
+    EXPECT_GT(body->GetPosition().y, 2.5f);
+    EXPECT_TRUE(body->GetInertia().IsFinite());
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_TRUE(log.Contains("its position is not a finite number")) << log.Lines()[0].text;
+}
+
+TEST_P(PhysicsWorldMethods, AFastBodyWithinTheLimitsKeepsItsMotion) {
+    world_->SetGravity(0.0f);
+    RigidBody* body = Ball(Float3(), 0.5f);
+    const Float3 speed(0.0f, 0.0f, RigidBody::MaxSpeed * 0.9f);
+    body->SetLinearVelocity(speed);
+    body->SetAngularVelocity(Float3(RigidBody::MaxSpin * 0.9f, 0.0f, 0.0f));
+    CapturingLogSink log;
+    Run(2);
+    EXPECT_EQ(body->GetLinearVelocity().z, speed.z);
+    EXPECT_GT(body->GetPosition().z, speed.z * world_->GetTimestep());
+    EXPECT_TRUE(log.Lines().empty()) << log.Lines()[0].text;
 }
 
 TEST_F(PhysicsWorld, AnIslandTooLargeForTheExactStepIsSteppedIterativelyAndNamedOnce) {
