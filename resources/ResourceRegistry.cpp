@@ -188,9 +188,9 @@ void ReportMissingResource(const char* name, const std::string& shown) {
     if (!name || !*name) {
         return;
     }
-    const std::string note = "Missing resource: " +
-                             (shown.empty() ? "\"" + std::string(name) + "\"" : shown) +
-                             OutsideGameNote(name);
+    const std::string note =
+        "Missing resource: " + (shown.empty() ? "\"" + std::string(name) + "\"" : shown) +
+        OutsideGameNote(name);
     if (!PropertyLoadNotes::Add(note)) {
         LogMessage("%s", note.c_str());
     }

@@ -540,8 +540,10 @@ int RunPlayer(const EngineSetup& setup) {
     if (const char* step = std::getenv("QUARN_STEP"); step && *step) {
         float seconds = 0.0f;
         if (FindFloatMistake(step, seconds) || !(seconds > 0.0f)) {
-            std::fprintf(stderr, "quarn: QUARN_STEP must be a number of seconds above 0, not "
-                                 "\"%s\"\n", step);
+            std::fprintf(stderr,
+                         "quarn: QUARN_STEP must be a number of seconds above 0, not "
+                         "\"%s\"\n",
+                         step);
             return 1;
         }
         scripted.fixedStep = seconds;

@@ -34,8 +34,8 @@ namespace {
 
 // What went wrong below a property's value (a file it names is missing), as mistakes of its
 // object.
-void TakeNotes(const PropertyLoadNotes& notes, const std::string& key,
-               const std::string& className, std::vector<std::string>& mistakes) {
+void TakeNotes(const PropertyLoadNotes& notes, const std::string& key, const std::string& className,
+               std::vector<std::string>& mistakes) {
     for (const std::string& note : notes.Notes()) {
         mistakes.push_back("property '" + key + "' of class " + className + ": " + note);
     }

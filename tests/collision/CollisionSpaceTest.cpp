@@ -332,8 +332,8 @@ TEST_F(CollisionSpaceTest, SweepSpaceKeepsItsVolumeLimit) {
 // again lets the next refusal speak.
 TEST_F(CollisionSpaceTest, AFullSweepSpaceSaysSoOncePerSpaceNamingItAndItsLimit) {
     test::RecordingDialogHook dialogs;
-    CollisionSpaceSweepnPrune* spaces[] = {SweepSpace(0), tree_.Make<CollisionSpaceSweepnPrune>(
-                                                              "Space")};
+    CollisionSpaceSweepnPrune* spaces[] = {SweepSpace(0),
+                                           tree_.Make<CollisionSpaceSweepnPrune>("Space")};
     for (CollisionSpaceSweepnPrune* space : spaces) {
         for (int i = 0; i < 3; ++i) {
             space->AddVolume(*Ball(Numbered("v", i), Float3(), 1.0f));

@@ -108,13 +108,14 @@ TEST(PlayerRun, WithoutADisplayItExitsWithOneAndWithoutSoundItSaysSoOnce) {
 
     // A sound in the scene: after that line, no buffer it cannot have is reported.
     folder.WriteFile("hum.wav", test::ReadSoundFixture("pcm8_mono.wav"));
-    folder.WriteFile("level.scene",
-                     test::SceneText(false) + "obj3 {\n\tclass = \"SoundEmitter\"\n\tparent = 1\n"
-                                              "\tprev = 2\n\tsoundflags = 33\n"
-                                              "\tsoundfile = \"hum.wav\"\n}\n");
-    run = RunPlayerIn(folder, "",
-                      "SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=alsa QUARN_LOG=1 ALSA_CONFIG_PATH='" +
-                          folder.Join("asound.conf") + "'");
+    folder.WriteFile("level.scene", test::SceneText(false) +
+                                        "obj3 {\n\tclass = \"SoundEmitter\"\n\tparent = 1\n"
+                                        "\tprev = 2\n\tsoundflags = 33\n"
+                                        "\tsoundfile = \"hum.wav\"\n}\n");
+    run =
+        RunPlayerIn(folder, "",
+                    "SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=alsa QUARN_LOG=1 ALSA_CONFIG_PATH='" +
+                        folder.Join("asound.conf") + "'");
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.log.find("sound is off: no sound output could be opened\n"), std::string::npos)
         << run.log;
@@ -135,8 +136,8 @@ TEST(PlayerRun, AFixedStepStepsEveryFrameByItsTimeAndIsReadWholeOrRefused) {
                                     "\tscriptfile = \"steps.script\"\n}\n");
     folder.WriteFile("config.txt", "autorun = \"level.scene\"\n");
     folder.WriteFile("input.txt", "20 close\n");
-    const std::string environment = std::string(Headless) + " QUARN_STEP=0.02 QUARN_INPUT='" +
-                                    folder.Join("input.txt") + "'";
+    const std::string environment =
+        std::string(Headless) + " QUARN_STEP=0.02 QUARN_INPUT='" + folder.Join("input.txt") + "'";
     std::string printed[2];
     for (std::string& out : printed) {
         PlayerExit run = RunPlayerIn(folder, "", environment);
