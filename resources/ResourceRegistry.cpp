@@ -188,9 +188,13 @@ void ReportMissingResource(const char* name, const std::string& shown) {
     if (!name || !*name) {
         return;
     }
-    const std::string note =
-        "Missing resource: " + (shown.empty() ? "\"" + std::string(name) + "\"" : shown) +
-        OutsideGameNote(name);
+    std::string note = "Missing resource: ";
+    if (shown.empty()) {
+        note.append("\"").append(name).append("\"");
+    } else {
+        note.append(shown);
+    }
+    note.append(OutsideGameNote(name));
     if (!PropertyLoadNotes::Add(note)) {
         LogMessage("%s", note.c_str());
     }

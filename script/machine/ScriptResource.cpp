@@ -144,9 +144,9 @@ bool ScriptResource::LoadFromFile(const char* path) {
     if (!files || !ReadFreshCodeFile(*files, path, codePath, bytes)) {
         if (!files || !files->Exists(path)) {
             // The program runs from its compiled files; the name in the scene is only their stem.
-            ReportMissingResource(path, "\"" + codePath + "\" and \"" +
-                                            ReplaceExtension(path, "sym") +
-                                            "\" (the program of \"" + path + "\")");
+            ReportMissingResource(path, StringFormat("\"%s\" and \"%s\" (the program of \"%s\")",
+                                                     codePath.c_str(),
+                                                     ReplaceExtension(path, "sym").c_str(), path));
             SetState(ResourcePlaceholder);
             return false;
         }
