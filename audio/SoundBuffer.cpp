@@ -1,5 +1,6 @@
 #include "audio/SoundBuffer.h"
 
+#include "audio/AudioSystem.h"
 #include "audio/SoundVoice.h"
 #include "core/debug/Log.h"
 
@@ -45,7 +46,11 @@ bool SoundBuffer::Create(uint32_t flags, uint32_t length, uint32_t bits, uint32_
         samples_.clear();
         created_ = false;
         SetLastError("Failed to create audio buffer");
-        LogMessage("%s", lastError_);
+        // Without a device every buffer fails alike, and the run said once that sound is off.
+        const AudioSystem* audio = GetAudioSystem();
+        if (!valid || !audio || (audio->GetStateFlags() & AudioDeviceCreated)) {
+            LogMessage("%s", lastError_);
+        }
         return false;
     }
     return true;

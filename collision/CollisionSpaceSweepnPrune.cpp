@@ -73,6 +73,15 @@ void CollisionSpaceSweepnPrune::SetMaxVolumes(int32_t count) {
         std::erase_if(freeIds_, [count](uint32_t id) { return id >= static_cast<uint32_t>(count); });
     }
     maxVolumes_ = count;
+    fullReported_ = false;
+}
+
+void CollisionSpaceSweepnPrune::ReportFull() {
+    if (!fullReported_) {
+        fullReported_ = true;
+        ValidityReport("Max volumes reached in sweep-n-prune space \"%s\" (maxvolumes = %d)",
+                       GetName().c_str(), maxVolumes_);
+    }
 }
 
 void CollisionSpaceSweepnPrune::AddVolume(CollisionVolume& volume) {
@@ -80,7 +89,7 @@ void CollisionSpaceSweepnPrune::AddVolume(CollisionVolume& volume) {
         return;
     }
     if (sapVolumeCount_ >= maxVolumes_ || freeIds_.empty()) {
-        ValidityCheck(false, "Max volumes reached in sweep-n-prune space");
+        ReportFull();
         return;
     }
     if (CollisionSpace* previous = volume.GetSpace()) {
@@ -94,7 +103,7 @@ void CollisionSpaceSweepnPrune::AddVolume(CollisionVolume& volume) {
     WorldBoxFloats(volume, box);
     const uint32_t handle = sweepAndPrune_->AddObject(&volume, number, box);
     if (handle == ArraySweepAndPrune::InvalidHandle) {
-        ValidityCheck(false, "Max volumes reached in sweep-n-prune space");
+        ReportFull();
         return;
     }
     freeIds_.pop_back();

@@ -58,6 +58,9 @@ private:
     // The sweep-and-prune's pair limit follows the volume count.
     void UpdatePairLimit();
     void CountRefusedPairs();
+    // The full-space report, once per space until its limit is set again: a scene that forgot
+    // "maxvolumes" would otherwise raise it for every volume.
+    void ReportFull();
     static uintptr_t OnPairCreated(void* a, void* b, void* space);
     static void OnPairDeleted(void* a, void* b, void* space, uintptr_t pairData);
     // Both static, or one not fully enabled.
@@ -72,6 +75,7 @@ private:
     int32_t pendingRemoves_ = 0;
     int32_t pendingUpdates_ = 0;
     bool pairsValid_ = true;
+    bool fullReported_ = false;
 };
 
 } // namespace quarn

@@ -83,6 +83,11 @@ uint32_t ClockParticleSeed() {
     return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
 }
 
+uint32_t SequenceParticleSeed() {
+    static uint32_t seed = 0;
+    return seed += 0x9E3779B9u;
+}
+
 ParticleEmitter::ParticleEmitter() {
     SetRenderType(RenderNonSolid);
     SetRenderFlags(RenderGeometry | RenderFog | RenderBilinear);

@@ -49,6 +49,9 @@ struct Particle {
 using ParticleSeedSource = uint32_t (*)();
 // The low 32 bits of a monotonic nanosecond clock.
 uint32_t ClockParticleSeed();
+// A fixed sequence spread over the generator's states (neighbouring seeds start alike), for
+// runs that must repeat.
+uint32_t SequenceParticleSeed();
 inline ParticleSeedSource ParticleSeed = &ClockParticleSeed;
 
 // Spawns, moves and draws textured particles from a fixed pool: quads, trails stretched along

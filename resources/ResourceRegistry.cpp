@@ -4,6 +4,7 @@
 #include "core/filesystem/FileSystem.h"
 #include "core/filesystem/ScriptFileAccess.h"
 #include "core/object/Signals.h"
+#include "core/scenefile/PropertyLoadNotes.h"
 #include "core/string/Text.h"
 #include "resources/Resource.h"
 
@@ -183,9 +184,19 @@ PathString ResolveResourceFile(const char* name) {
     return HasListedExtension(name) ? PathString(name) : PathString();
 }
 
-void ReportMissingResource(const char* name) {
-    if (name && *name) {
-        LogMessage("Missing resource: \"%s\"%s", name, OutsideGameNote(name).c_str());
+void ReportMissingResource(const char* name, const std::string& shown) {
+    if (!name || !*name) {
+        return;
+    }
+    std::string note = "Missing resource: ";
+    if (shown.empty()) {
+        note.append("\"").append(name).append("\"");
+    } else {
+        note.append(shown);
+    }
+    note.append(OutsideGameNote(name));
+    if (!PropertyLoadNotes::Add(note)) {
+        LogMessage("%s", note.c_str());
     }
 }
 

@@ -3,6 +3,7 @@
 #include "core/string/FixedString.h"
 
 #include <functional>
+#include <string>
 
 namespace quarn {
 
@@ -26,8 +27,10 @@ Resource* FindResourceByKey(const char* key);
 // its extension is a registered resource extension; empty when nothing resolves.
 PathString ResolveResourceFile(const char* name);
 
-// Logs the missing-resource line for a non-empty name.
-void ReportMissingResource(const char* name);
+// Reports a non-empty name missing: noted against the scene property being loaded when there is
+// one (PropertyLoadNotes), else logged. `shown` takes the name's place in the text when given
+// (the files looked for in its stead, quoted).
+void ReportMissingResource(const char* name, const std::string& shown = {});
 
 // Names with these extensions (no dot) always resolve to themselves, even without a file.
 void RegisterResourceExtension(const char* extension);

@@ -3,8 +3,8 @@
 #include "app/platform/SdlPlatform.h"
 #include "app/player/Engine.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/scene/Node.h"
 #include "core/string/Text.h"
-#include "render/ParticleEmitter.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,26 +14,13 @@ namespace quarn {
 
 namespace {
 
-// No screen bounds the window (a picture has exactly the size asked), and every frame steps
-// the game by the same time instead of the wall clock's, so a scene runs the same every time.
+// No screen bounds the window: a picture has exactly the size asked.
 class HeadlessPlatform final : public SdlPlatform {
 public:
-    explicit HeadlessPlatform(float step) : SdlPlatform(""), step_(step) {}
-    float GetFrameTime() override { return step_; }
-    float GetRawFrameTime() override { return step_; }
+    HeadlessPlatform() : SdlPlatform("") {}
     Int2 GetScreenSize() override { return {}; }
     Int2 GetWorkAreaSize() override { return {}; }
-
-private:
-    float step_;
 };
-
-// Particles take their seeds from the clock in a game; here they take them from a fixed
-// sequence, spread over the generator's states (neighbouring seeds start alike).
-uint32_t SequenceParticleSeed() {
-    static uint32_t seed = 0;
-    return seed += 0x9E3779B9u;
-}
 
 } // namespace
 
@@ -83,9 +70,9 @@ HeadlessStart StartHeadlessPlayer(const std::string& scene, float step, Int2 siz
     setenv("SDL_VIDEODRIVER", "offscreen", 1);
     setenv("ALSOFT_DRIVERS", "null", 1);
     setenv("QUARN_DIALOGS", "script", 1);
-    setup.makePlatform = [step] { return new HeadlessPlatform(step); };
+    setup.makePlatform = [] { return new HeadlessPlatform(); };
     setup.keepUserReach = true;
-    ParticleSeed = &SequenceParticleSeed;
+    setup.fixedStep = step;
     // The picture is the window's: a game's full-monitor setting has no monitor here.
     setup.settings = {{"autorun", scenePath}, {"screenshot", "true"}, {"fullscreen", "false"}};
     if (size.x > 0) {

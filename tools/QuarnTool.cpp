@@ -35,6 +35,7 @@
 #include "resources/GridDataResource.h"
 #include "resources/Mesh.h"
 #include "resources/MeshText.h"
+#include "script/machine/ScriptContext.h"
 #include "tools/ContactsTool.h"
 #include "tools/EditorShotTool.h"
 #include "tools/GamePacker.h"
@@ -286,7 +287,9 @@ void PrintHelp(FILE* out) {
                "QUARN_LOG set, every log line goes to stderr as quarn writes it instead. A\n"
                "scene that does not load fails with the loader's reason (\"cannot load SCENE:\n"
                "...\"), and one whose parent lines form a cycle is refused as \"scene\" refuses\n"
-               "it. SHOT.png is replaced only once it is written whole.\n"
+               "it. SHOT.png is replaced only once it is written whole. When a runtime error\n"
+               "terminated a script during the run (its report is among the warnings), the\n"
+               "picture is still saved and the command exits with status 3.\n"
                "\n"
                "\"mesh\" loads IN as a mesh resource loads it, by its extension (\"mesh\" or\n"
                "\"obj\", without case), and prints one line each:\n"
@@ -463,7 +466,8 @@ void PrintHelp(FILE* out) {
                "not writable): the atlas list is then left as it was.\n"
                "\n"
                "exit status: 0 done; 1 the command failed, with one line on stderr saying why;\n"
-               "2 bad usage, with the reason and the command's usage line on stderr.\n",
+               "2 bad usage, with the reason and the command's usage line on stderr; 3 \"render\"\n"
+               "saved its picture, but a runtime error terminated a script on the way.\n",
                out);
 }
 
@@ -861,6 +865,15 @@ int SaveLastFrame(const std::string& out) {
     return WritePng(image, FromCurrentFolder(out));
 }
 
+// A run whose scripts a runtime error terminated has its own status, so that a game's checks
+// can tell it from a good one.
+int FinishRender(const std::string& out) {
+    const int saved = SaveLastFrame(out);
+    return saved == ExitDone && ScriptContext::GetTerminatingErrorCount() > 0
+               ? ExitScriptTerminated
+               : saved;
+}
+
 int RunRender(char** arguments) {
     const std::string scene = arguments[0];
     int32_t frames = 0;
@@ -923,10 +936,10 @@ int RunRender(char** arguments) {
     // A close played from the input script ends the program there, with the frame before it.
     static std::string shot;
     shot = out;
-    SetExitHandler([] { std::exit(SaveLastFrame(shot)); });
+    SetExitHandler([] { std::exit(FinishRender(shot)); });
     RunHeadlessFrames(frames);
     SetExitHandler(nullptr);
-    return SaveLastFrame(out);
+    return FinishRender(out);
 }
 
 // Validity reports of a command that still succeeds are warnings, as log lines are.

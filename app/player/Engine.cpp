@@ -34,12 +34,14 @@
 #include "core/scene/Picking.h"
 #include "core/scene/Pivot.h"
 #include "core/scene/SignalReceiver.h"
+#include "core/string/NumberText.h"
 #include "core/string/Text.h"
 #include "device/GpuRenderDevice.h"
 #include "editor/NodeMenuEntries.h"
 #include "editor/UiLayer.h"
 #include "editor/UndoHistory.h"
 #include "gpu/software/SoftwareDevice.h"
+#include "render/ParticleEmitter.h"
 #include "resources/DynamicMesh.h"
 #include "resources/FontNew.h"
 #include "resources/ResourceRegistry.h"
@@ -60,6 +62,7 @@ std::string startUpError;
 // left open).
 std::unique_ptr<AudioSystem> audioSystem;
 bool soundOff = false;
+float fixedStep = 0.0f; // EngineSetup::fixedStep
 float autosaveTimer = 0.0f;
 // Set when video memory was released for a lost device and not yet restored: a frame that
 // resets the device but cannot begin its scene restores in a later one.
@@ -257,6 +260,10 @@ bool InitEngine(const EngineSetup& setup) {
     Platform* platform =
         setup.makePlatform ? setup.makePlatform() : new SdlPlatform(setup.commandLine.c_str());
     SetPlatform(platform);
+    fixedStep = setup.fixedStep;
+    if (fixedStep > 0.0f) {
+        ParticleSeed = &SequenceParticleSeed;
+    }
     // The platform shows no text beside the wait cursor.
     SetBusyCursorHook([](float progress, const char*) {
         if (Platform* current = GetPlatform()) {
@@ -402,7 +409,7 @@ bool FrameUpdate() {
             joystick->Poll();
         }
     }
-    FrameTime = GameStep = platform.GetFrameTime();
+    FrameTime = GameStep = fixedStep > 0.0f ? fixedStep : platform.GetFrameTime();
     if (!IsStandalone() && IsToolbarButtonPressed(GetFastForwardButton())) {
         GameStep *= FastForwardFactor;
     }
@@ -530,6 +537,17 @@ int RunPlayer(const EngineSetup& setup) {
         return 1;
     }
     EngineSetup scripted = setup;
+    if (const char* step = std::getenv("QUARN_STEP"); step && *step) {
+        float seconds = 0.0f;
+        if (FindFloatMistake(step, seconds) || !(seconds > 0.0f)) {
+            std::fprintf(stderr,
+                         "quarn: QUARN_STEP must be a number of seconds above 0, not "
+                         "\"%s\"\n",
+                         step);
+            return 1;
+        }
+        scripted.fixedStep = seconds;
+    }
     if (InputScriptRuns() && !scripted.makePlatform) {
         // A script answers the questions, so no dialog may wait for a person.
         scripted.makePlatform = [commandLine = setup.commandLine] {

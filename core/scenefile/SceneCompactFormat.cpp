@@ -341,7 +341,7 @@ void SceneCompactReader::EndBlock() {
     }
 }
 
-bool SceneCompactReader::ReadProperty(Entity& entity, std::string&, std::string&) {
+bool SceneCompactReader::ReadProperty(Entity& entity, std::string& key, std::string&) {
     File& stream = *stream_;
     uint32_t end = BlockEnd();
     if (stream.Tell() >= end) {
@@ -367,6 +367,7 @@ bool SceneCompactReader::ReadProperty(Entity& entity, std::string&, std::string&
         EndBlock();
         return false;
     }
+    key = property->GetName();
 
     if (property->GetValueType() == TypeString) {
         std::string text;

@@ -103,7 +103,8 @@ public:
     // Compact form: the id given to the entity stored under `storedId` (for its references).
     virtual void MapId(uint32_t storedId, uint32_t assignedId) = 0;
     // Text form: the next property's key and value text, for the caller to apply. Compact form:
-    // applies the next stored value to the entity itself. False ends the entity's properties.
+    // applies the next stored value to the entity itself and gives its property's name as the
+    // key. False ends the entity's properties.
     virtual bool ReadProperty(Entity& entity, std::string& key, std::string& value) = 0;
     virtual bool NextObject() = 0;
     virtual void Rewind() = 0;

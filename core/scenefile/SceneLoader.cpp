@@ -12,6 +12,7 @@
 #include "core/scene/EngineState.h"
 #include "core/scene/Node.h"
 #include "core/scenefile/ClassReplacement.h"
+#include "core/scenefile/PropertyLoadNotes.h"
 #include "core/scenefile/SceneCompactFormat.h"
 #include "core/scenefile/SceneFormat.h"
 #include "core/scenefile/SceneReferences.h"
@@ -30,6 +31,15 @@
 namespace quarn {
 
 namespace {
+
+// What went wrong below a property's value (a file it names is missing), as mistakes of its
+// object.
+void TakeNotes(const PropertyLoadNotes& notes, const std::string& key, const std::string& className,
+               std::vector<std::string>& mistakes) {
+    for (const std::string& note : notes.Notes()) {
+        mistakes.push_back("property '" + key + "' of class " + className + ": " + note);
+    }
+}
 
 bool IsParentProperty(const Property& property) {
     return IsNodePlacement(property) && std::strcmp(property.GetName(), "parent") == 0;
@@ -409,16 +419,20 @@ bool SceneLoader::LoadObjectProperties(SceneReader& reader, size_t index) {
     EnterSection(2, node->GetClass()->GetName());
     std::string key;
     std::string value;
+    const std::string className = node->GetClass()->GetShortName();
+    std::vector<std::string> mistakes;
     if (reader.IsCompact()) {
-        while (IsAlive(serial) && reader.ReadProperty(*node, key, value)) {
+        bool more = true;
+        while (more && IsAlive(serial)) {
+            PropertyLoadNotes notes;
+            more = reader.ReadProperty(*node, key, value);
+            TakeNotes(notes, key, className, mistakes);
         }
         if (!IsAlive(serial)) {
             reader.NextObject(); // a setter took the node: the rest of its block is passed over
         }
     } else {
-        const std::string className = node->GetClass()->GetShortName();
         const bool classAsWritten = index < classAsWritten_.size() && classAsWritten_[index];
-        std::vector<std::string> mistakes;
         while (reader.ReadProperty(*node, key, value)) {
             if (!IsAlive(serial)) {
                 continue; // the rest of the block is still read
@@ -430,14 +444,16 @@ bool SceneLoader::LoadObjectProperties(SceneReader& reader, size_t index) {
                 }
                 continue;
             }
+            PropertyLoadNotes notes;
             const std::string mistake = ApplyProperty(*node, *property, value.c_str());
             if (!mistake.empty()) {
                 mistakes.push_back("property '" + key + "' of class " + className + ": '" + value +
                                    "' " + mistake);
             }
+            TakeNotes(notes, key, className, mistakes);
         }
-        LogMistakes(idText, FindLiveNode(serial), mistakes);
     }
+    LogMistakes(idText, FindLiveNode(serial), mistakes);
     if (!IsAlive(serial)) {
         return true;
     }

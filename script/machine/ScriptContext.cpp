@@ -33,6 +33,7 @@ using namespace script_command;
 namespace {
 
 ScriptContext* currentContext = nullptr;
+uint32_t terminatingErrors = 0; // ScriptContext::GetTerminatingErrorCount
 
 constexpr const char* InvalidCommandText =
     "Invalid command - maybe you need to recompile all scripts";
@@ -846,7 +847,12 @@ int ScriptContext::RuntimeError(const char* format, ...) {
         }
         ShowChoiceBox(title, text.c_str(), "OK");
     }
+    ++terminatingErrors;
     return StepTerminate;
+}
+
+uint32_t ScriptContext::GetTerminatingErrorCount() {
+    return terminatingErrors;
 }
 
 } // namespace quarn

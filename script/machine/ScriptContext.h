@@ -73,6 +73,9 @@ public:
     // Formats the message, shows the report and returns StepTerminate or StepDebugRequest as
     // the dialog was answered.
     int RuntimeError(const char* format, ...) QUARN_PRINTF(2, 3);
+    // Runtime errors that terminated a script, since the process started: a headless run
+    // reports them in its exit status.
+    static uint32_t GetTerminatingErrorCount();
     // The report text of a runtime error with that message.
     std::string BuildReport(const char* message) const;
 

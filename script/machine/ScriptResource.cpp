@@ -143,7 +143,10 @@ bool ScriptResource::LoadFromFile(const char* path) {
     std::vector<uint8_t> bytes;
     if (!files || !ReadFreshCodeFile(*files, path, codePath, bytes)) {
         if (!files || !files->Exists(path)) {
-            ReportMissingResource(path);
+            // The program runs from its compiled files; the name in the scene is only their stem.
+            ReportMissingResource(path, StringFormat("\"%s\" and \"%s\" (the program of \"%s\")",
+                                                     codePath.c_str(),
+                                                     ReplaceExtension(path, "sym").c_str(), path));
             SetState(ResourcePlaceholder);
             return false;
         }

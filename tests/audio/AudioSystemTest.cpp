@@ -34,7 +34,9 @@ TEST(AudioWithoutDevice, EveryCreationFailsWithItsTextAndTheProgramRunsOn) {
 
     SoundBuffer* buffer = audio.CreateSoundBuffer();
     EXPECT_FALSE(buffer->Create(SoundBuffer3D, 100, 16, 22050, 1));
-    EXPECT_TRUE(log.Contains("Failed to create audio buffer"));
+    EXPECT_STREQ(buffer->GetLastError(), "Failed to create audio buffer");
+    // The player said once that sound is off; a line per buffer would only repeat it.
+    EXPECT_FALSE(log.Contains("Failed to create audio buffer"));
     EXPECT_FALSE(buffer->SetLockState(SoundLockedForWriting));
     const int16_t samples[100] = {1};
     buffer->SetData(samples);

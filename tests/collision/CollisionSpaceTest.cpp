@@ -6,6 +6,7 @@
 #include "tests/collision/CollisionTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/RecordingAssertionHook.h"
+#include "tests/support/RecordingDialogHook.h"
 #include "tests/support/RecordingValidityHook.h"
 
 #include <algorithm>
@@ -306,7 +307,8 @@ TEST_F(CollisionSpaceTest, SweepSpaceKeepsItsVolumeLimit) {
     space->AddVolume(*first); // no limit set yet: refused
     EXPECT_EQ(first->GetSpace(), nullptr);
     ASSERT_EQ(validity.Messages().size(), 1u);
-    EXPECT_EQ(validity.Messages()[0], "Max volumes reached in sweep-n-prune space");
+    EXPECT_EQ(validity.Messages()[0],
+              "Max volumes reached in sweep-n-prune space \"sap\" (maxvolumes = 0)");
     struct {
         int32_t set;
         int32_t expected;
@@ -324,6 +326,33 @@ TEST_F(CollisionSpaceTest, SweepSpaceKeepsItsVolumeLimit) {
     space->AddVolume(*Ball("third", Float3(), 1.0f));
     EXPECT_EQ(validity.Messages().size(), 2u);
     EXPECT_NE(first->sapHandle_ >> 16, second->sapHandle_ >> 16);
+}
+
+// A scene that forgot "maxvolumes" hears of it once per space, not once per volume; a limit set
+// again lets the next refusal speak.
+TEST_F(CollisionSpaceTest, AFullSweepSpaceSaysSoOncePerSpaceNamingItAndItsLimit) {
+    test::RecordingDialogHook dialogs;
+    CollisionSpaceSweepnPrune* spaces[] = {SweepSpace(0),
+                                           tree_.Make<CollisionSpaceSweepnPrune>("Space")};
+    for (CollisionSpaceSweepnPrune* space : spaces) {
+        for (int i = 0; i < 3; ++i) {
+            space->AddVolume(*Ball(Numbered("v", i), Float3(), 1.0f));
+        }
+    }
+    spaces[0]->SetMaxVolumes(1);
+    for (int i = 0; i < 3; ++i) {
+        spaces[0]->AddVolume(*Ball(Numbered("w", i), Float3(), 1.0f));
+    }
+    const char* const expected[] = {
+        "Max volumes reached in sweep-n-prune space \"sap\" (maxvolumes = 0)",
+        "Max volumes reached in sweep-n-prune space \"Space\" (maxvolumes = 0)",
+        "Max volumes reached in sweep-n-prune space \"sap\" (maxvolumes = 1)",
+    };
+    ASSERT_EQ(dialogs.Dialogs().size(), std::size(expected));
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        EXPECT_EQ(dialogs.Dialogs()[i].title, "Validity check");
+        EXPECT_EQ(dialogs.Dialogs()[i].text, expected[i]);
+    }
 }
 
 TEST_F(CollisionSpaceTest, ACrowdOnOneSpotCostsMemoryByItsVolumesAndItsPairsAreFoundWhenItParts) {

@@ -130,7 +130,8 @@ TEST_F(ResourceDiskTest, SoundsLoadWithoutEffectWhenThereIsNoSound) {
             sound->Release();
         }
     }
-    EXPECT_TRUE(log_.Contains("Failed to create audio buffer"));
+    // The run said once that sound is off: no buffer's failure is logged after it.
+    EXPECT_FALSE(log_.Contains("Failed to create audio buffer"));
 }
 
 } // namespace

@@ -328,7 +328,8 @@ TEST(QuarnToolRender, RepeatsItsPictureFindsWhatTheSceneNamesBesideItAndWarnsOfT
                                        "shot.png", "--size", "96x64", "--step", "0.02"});
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(test::Tilde(run.err, folder),
-                  "quarn-tool: warning: Missing resource: \"missing.png\"\n");
+                  "quarn-tool: warning: ~/game/level.scene: obj5: property 'texture' of class "
+                  "Sprite: Missing resource: \"missing.png\"\n");
         picture = folder.ReadFile("shot.png");
     }
     EXPECT_EQ(pictures[0], pictures[1]);
@@ -337,8 +338,9 @@ TEST(QuarnToolRender, RepeatsItsPictureFindsWhatTheSceneNamesBesideItAndWarnsOfT
                 "QUARN_LOG=1");
     EXPECT_EQ(logged.status, 0);
     EXPECT_EQ(test::Tilde(logged.err, folder),
-              "Script search-path set to '~/game/'\nQuarn v1.0\nMissing resource: "
-              "\"missing.png\"\nScene '~/game/level.scene' loaded\n");
+              "Script search-path set to '~/game/'\nQuarn v1.0\n~/game/level.scene: obj5: property "
+              "'texture' of class Sprite: Missing resource: \"missing.png\"\nScene "
+              "'~/game/level.scene' loaded\n");
 }
 
 // The first scene of the README with three typing mistakes: loaded as before, each named.
@@ -367,6 +369,45 @@ TEST(QuarnToolRender, NamesTheMistakesOfAHandWrittenSceneAsSceneDoes) {
     ToolRun scene = RunTool(folder, {"scene", "first.scene", "again.scene"});
     EXPECT_EQ(scene.status, 0);
     EXPECT_EQ(scene.err, mistakes("first.scene"));
+}
+
+// A file a property names and that is missing is named with the scene, the object and the
+// property, in either form of the scene; for a script, by the compiled files looked for. A
+// script that a runtime error terminates leaves the picture saved and the status 3.
+TEST(QuarnToolRender, NamesWhereAMissingFileWasAskedForAndExitsWith3AfterAScriptFailed) {
+    test::TempFolder folder;
+    folder.WriteFile("level.scene",
+                     "version = 44\nnum_nodes = 3\nobj1 {\n\tclass = \"Node\"\n\tflags = 1\n}\n"
+                     "obj2 {\n\tclass = \"Sprite\"\n\ttexture = \"catcher.png\"\n"
+                     "\tname = \"Catcher\"\n\tparent = 1\n}\n"
+                     "obj3 {\n\tclass = \"Script\"\n\tname = \"Game\"\n\tparent = 1\n"
+                     "\tprev = 2\n\tscriptfile = \"game.script\"\n}\n");
+    auto missing = [](const std::string& file) {
+        const std::string warning = "quarn-tool: warning: " + file + ": ";
+        return warning +
+               "obj2 (Catcher): property 'texture' of class Sprite: Missing resource: "
+               "\"catcher.png\"\n" +
+               warning +
+               "obj3 (Game): property 'scriptfile' of class Script: Missing resource: "
+               "\"game.bin\" and \"game.sym\" (the program of \"game.script\")\n";
+    };
+    ToolRun compact = RunTool(folder, {"scene", "level.scene", "level.scn", "--compact"});
+    EXPECT_EQ(compact.status, 0);
+    EXPECT_EQ(compact.err, missing("level.scene"));
+    ToolRun text = RunTool(folder, {"scene", "level.scn", "again.scene"});
+    EXPECT_EQ(text.status, 0);
+    EXPECT_EQ(text.err, missing("level.scn"));
+    ToolRun render = RunTool(folder, {"render", "level.scene", "--frames", "2", "--out", "a.png"});
+    EXPECT_EQ(render.status, 0);
+    EXPECT_EQ(test::Tilde(render.err, folder), missing("~/level.scene"));
+
+    folder.WriteFile("game.asm", "header 0 0\nstack 32\nfunction \"update\" (float) at=@update\n"
+                                 "update:\n    line\n    word 99\n    return 1 0\n");
+    ASSERT_EQ(RunTool(folder, {"script", "asm", "game.asm", "game"}).status, 0);
+    render = RunTool(folder, {"render", "level.scene", "--frames", "2", "--out", "b.png"});
+    EXPECT_EQ(render.status, 3);
+    EXPECT_NE(render.err.find("Runtime error \"Invalid command"), std::string::npos) << render.err;
+    EXPECT_TRUE(std::filesystem::exists(folder.Join("b.png")));
 }
 
 // An old version and a cycle of parents: the player opens no scene, or not the file's.

@@ -1,8 +1,10 @@
 #include "TestPaths.h"
 #include "tests/app/player/PlayerRun.h"
 #include "tests/app/player/PlayerTestSupport.h"
+#include "tests/support/SoundFixtures.h"
 #include "tests/support/StoredBytes.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -103,6 +105,60 @@ TEST(PlayerRun, WithoutADisplayItExitsWithOneAndWithoutSoundItSaysSoOnce) {
                           folder.Join("asound.conf") + "'");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.log, "quarn: sound is off: no sound output could be opened\n");
+
+    // A sound in the scene: after that line, no buffer it cannot have is reported.
+    folder.WriteFile("hum.wav", test::ReadSoundFixture("pcm8_mono.wav"));
+    folder.WriteFile("level.scene", test::SceneText(false) +
+                                        "obj3 {\n\tclass = \"SoundEmitter\"\n\tparent = 1\n"
+                                        "\tprev = 2\n\tsoundflags = 33\n"
+                                        "\tsoundfile = \"hum.wav\"\n}\n");
+    run =
+        RunPlayerIn(folder, "",
+                    "SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=alsa QUARN_LOG=1 ALSA_CONFIG_PATH='" +
+                        folder.Join("asound.conf") + "'");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.log.find("sound is off: no sound output could be opened\n"), std::string::npos)
+        << run.log;
+    EXPECT_EQ(run.log.find("Failed to create audio buffer"), std::string::npos) << run.log;
+}
+
+// The offscreen player's frames take what they take; with QUARN_STEP each steps the game by the
+// same time, so an input script plays the same game every run.
+TEST(PlayerRun, AFixedStepStepsEveryFrameByItsTimeAndIsReadWholeOrRefused) {
+    test::TempFolder folder;
+    for (const char* file : {"steps.bin", "steps.sym"}) {
+        std::ifstream program(std::string(QUARN_TEST_DATA "/scripts/") + file, std::ios::binary);
+        folder.WriteFile(file, std::string(std::istreambuf_iterator<char>(program), {}));
+    }
+    folder.WriteFile("level.scene", "version = 44\nnum_nodes = 2\nobj1 {\n\tclass = \"Node\"\n"
+                                    "\tflags = 1\n}\nobj2 {\n\tclass = \"Script\"\n"
+                                    "\tparent = 1\n\tflags = 1\n"
+                                    "\tscriptfile = \"steps.script\"\n}\n");
+    folder.WriteFile("config.txt", "autorun = \"level.scene\"\n");
+    folder.WriteFile("input.txt", "20 close\n");
+    const std::string environment =
+        std::string(Headless) + " QUARN_STEP=0.02 QUARN_INPUT='" + folder.Join("input.txt") + "'";
+    std::string printed[2];
+    for (std::string& out : printed) {
+        PlayerExit run = RunPlayerIn(folder, "", environment);
+        EXPECT_EQ(run.status, 0) << run.log;
+        out = run.out;
+    }
+    EXPECT_EQ(printed[0], printed[1]);
+    std::string expected;
+    for (size_t lines = printed[0].size() / 9; lines > 0; --lines) {
+        expected += "0.020000\n";
+    }
+    EXPECT_GE(expected.size(), 9u * 10);
+    EXPECT_EQ(printed[0], expected);
+
+    for (const char* step : {"0", "-1", "fast", "0.02s"}) {
+        PlayerExit run = RunPlayerIn(folder, "", std::string(Headless) + " QUARN_STEP=" + step);
+        EXPECT_EQ(run.status, 1) << step;
+        EXPECT_EQ(run.log, std::string("quarn: QUARN_STEP must be a number of seconds above 0, "
+                                       "not \"") +
+                               step + "\"\n");
+    }
 }
 
 } // namespace

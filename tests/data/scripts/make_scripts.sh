@@ -9,6 +9,7 @@ cd "$(dirname "$0")"
 "$tool" script asm counter.asm counter
 "$tool" script asm calls.asm calls
 "$tool" script asm hello.asm hello
+"$tool" script asm steps.asm steps
 mkdir -p fuzz
 size=$(wc -c <counter.bin)
 {
