@@ -41,12 +41,9 @@ TEST(QuarnToolCat, WritesTheBytesOfAFileFoundWithoutCaseOnDiskOrInAZooArchive) {
         std::string out;    // empty: the path cannot be opened
         const char* reason; // why not, when the system says
     } cases[] = {
-        {"data/plain.bin", bytes, ""},
-        {"Some.ZOO/dir/BIG.txt", big, ""},
-        {"some.zoo/missing.txt", "", ""},
-        {"dir", "", ": Is a directory"},
-        {"pipe", "", ": it is no regular file"},
-        {"missing.txt", "", ": No such file or directory"},
+        {"data/plain.bin", bytes, ""},           {"Some.ZOO/dir/BIG.txt", big, ""},
+        {"some.zoo/missing.txt", "", ""},        {"dir", "", ": Is a directory"},
+        {"pipe", "", ": it is no regular file"}, {"missing.txt", "", ": No such file or directory"},
     };
     for (const auto& c : cases) {
         ToolRun run = RunTool(folder, {"cat", c.path});
@@ -343,7 +340,8 @@ TEST(QuarnToolRender, RepeatsItsPictureFindsWhatTheSceneNamesBesideItAndWarnsOfT
 
 // The first scene of the README with three typing mistakes: loaded as before, each named.
 const char* const MistypedScene =
-    "version = 44\nnum_nodes = 3\nobj1 {\n\tclass = \"Node\"\n\tname = \"My game\"\n\tflags = 1\n}\n"
+    "version = 44\nnum_nodes = 3\nobj1 {\n\tclass = \"Node\"\n\tname = \"My game\"\n\tflags = "
+    "1\n}\n"
     "obj2 {\n\tclass = \"Sprite\"\n\tname = \"Logo\"\n\tparent = 1\n\tposs = 512.0,320.0,0.0\n"
     "\tsize = 128.0,128.0\n}\n"
     "obj3 {\n\tclass = \"TextPlate\"\n\tparent = 1\n\tprev = 2\n\tpos = 512.0,420.0\n"
@@ -525,6 +523,15 @@ TEST(QuarnToolEditorShot, ShowsTheSceneAsThePlayerRendersItBelowTheMenuBar) {
     EXPECT_EQ(ReadPicture(folder.ReadFile("closed.png")).rgba,
               ReadPicture(folder.ReadFile("first.png")).rgba);
 
+    // A step that finds nothing is told and fails the run; the picture still shows the window.
+    folder.WriteFile("input.txt", "0 click-item cmd:40999\n");
+    ToolRun missed = RunTool(folder, {"editor-shot", "game", "missed.png", "--frames", "2",
+                                      "--input", "input.txt", "--size", "160x163"});
+    EXPECT_EQ(missed.status, 1);
+    EXPECT_EQ(missed.err, "quarn-tool: warning: input script line 1: no UI item \"cmd:40999\" in "
+                          "the last frame\nquarn-tool: 1 input script step did nothing\n");
+    EXPECT_EQ(ReadPicture(folder.ReadFile("missed.png")).width, Width);
+
     const std::pair<std::vector<std::string>, std::string> failures[] = {
         {{"editor-shot", "missing", "x.png"}, "quarn-tool: cannot enter missing\n"},
         {{"editor-shot", "game", "x.png", "--input", "input.txt", "--size", "160x163"}, ""},
@@ -546,6 +553,29 @@ TEST(QuarnToolEditorShot, ShowsTheSceneAsThePlayerRendersItBelowTheMenuBar) {
         }
         EXPECT_FALSE(std::filesystem::exists(folder.Join("x.png")));
     }
+}
+
+// The editor's commands come from its own menu bar, so the README's copy must be that list.
+TEST(QuarnToolEditorShot, HelpEditorListsTheMenuCommandsAsTheReadmeDoes) {
+    test::TempFolder folder;
+    ToolRun help = RunTool(folder, {"help", "editor"});
+    ASSERT_EQ(help.status, 0) << help.err;
+    const size_t start = help.out.find("\n  cmd:");
+    ASSERT_NE(start, std::string::npos) << help.out;
+    const std::string list = help.out.substr(start + 1);
+    for (const char* line : {"  cmd:40007  File > Save\n", "  cmd:40010  Edit > Undo\n",
+                             "  cmd:40086 .. cmd:40094  File > the recent files, newest first\n",
+                             "  cmd:40130  View > Set window size > 640 x 380\n",
+                             "  cmd:40132  Functions > Light Maps > Create light maps\n"}) {
+        EXPECT_NE(list.find(line), std::string::npos) << line;
+    }
+    EXPECT_EQ(list.find("<none>"), std::string::npos);
+    std::ifstream file(QUARN_TEST_DATA "/../../README.md", std::ios::binary);
+    const std::string readme(std::istreambuf_iterator<char>(file), {});
+    const size_t block = readme.find("`quarn-tool help editor` prints the same list:\n\n```\n");
+    ASSERT_NE(block, std::string::npos);
+    const size_t first = readme.find("```\n", block) + 4;
+    EXPECT_EQ(readme.substr(first, readme.find("```", first) - first), list);
 }
 
 TEST(QuarnToolMesh, PrintsTheCountsSavesTheTextFormAndNamesWhyAFileIsRefused) {
@@ -950,7 +980,8 @@ TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheUsageL
         {{"script", "go", "a"},
          "usage: quarn-tool script asm IN OUT | dis PATH | run PROGRAM [--frames N] [--call NAME "
          "[ARG...]] | reference\n"},
-        {{"help", "games"}, "quarn-tool: no help on \"games\"\nusage: quarn-tool help [script]\n"},
+        {{"help", "games"},
+         "quarn-tool: no help on \"games\"\nusage: quarn-tool help [script|editor]\n"},
     };
     for (const auto& [arguments, err] : cases) {
         ToolRun run = RunTool(folder, arguments);
