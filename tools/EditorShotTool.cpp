@@ -22,6 +22,7 @@
 #include <cstring>
 #include <filesystem>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace quarn {
@@ -37,16 +38,20 @@ public:
     float GetRawFrameTime() override { return Step; }
     Int2 GetScreenSize() override { return {}; }
     Int2 GetWorkAreaSize() override { return {}; }
-    // The asked size is the whole window's, the menu bar's rows included.
+    // The asked size is the whole window's, the menu bar's rows included, and it places the
+    // window at start-up only: a later size (the View menu's) is taken as the window takes it.
     bool SetClientSize(int32_t width, int32_t height) override {
-        return size_.x > 0 ? SdlPlatform::SetClientSize(size_.x, size_.y - GetMenuBarHeight() -
-                                                                     GetToolbarHeight())
-                           : SdlPlatform::SetClientSize(width, height);
+        if (std::exchange(placed_, true) || size_.x <= 0) {
+            return SdlPlatform::SetClientSize(width, height);
+        }
+        return SdlPlatform::SetClientSize(size_.x,
+                                          size_.y - GetMenuBarHeight() - GetToolbarHeight());
     }
 
 private:
     static constexpr float Step = 1.0f / 60.0f;
     Int2 size_;
+    bool placed_ = false;
 };
 
 // Where the picture goes; the exit handler writes it too.

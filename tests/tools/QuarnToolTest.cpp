@@ -473,10 +473,9 @@ TEST(QuarnToolRender, PlaysTheInputScriptQuarnInputNames) {
     EXPECT_FALSE(std::filesystem::exists(folder.Join("x.png")));
 }
 
-// The editor's picture holds the player's below its menu bar and toolbar, inside the view's
-// two-pixel edge: the view is the same scene.
-TEST(QuarnToolEditorShot, ShowsTheSceneAsThePlayerRendersItBelowTheMenuBar) {
-    test::TempFolder folder;
+// A game in "game/" whose start scene shows a blurred dot a little right of the view's centre,
+// on a frame cleared each time, so a picture does not depend on the frames before it.
+void WriteDotGame(const test::TempFolder& folder) {
     std::ifstream dot(QUARN_TEST_DATA "/../../res/particle.png", std::ios::binary);
     folder.WriteFile("game/dot.png", std::string(std::istreambuf_iterator<char>(dot), {}));
     folder.WriteFile("game/config.txt", "autorun = \"level.scene\"\n");
@@ -484,33 +483,49 @@ TEST(QuarnToolEditorShot, ShowsTheSceneAsThePlayerRendersItBelowTheMenuBar) {
         "game/level.scene",
         "version = 44\nnum_nodes = 4\nobj1 {\n\tclass = \"Node\"\n\tflags = 1\n}\n"
         "obj2 {\n\tclass = \"Camera\"\n\tparent = 1\n}\n"
-        "obj3 {\n\tclass = \"RenderTarget\"\n\tparent = 1\n\tprev = 2\n\tcurrentcamera = 2\n}\n"
+        "obj3 {\n\tclass = \"RenderTarget\"\n\tparent = 1\n\tprev = 2\n\tcurrentcamera = 2\n"
+        "\trt_flags = 180\n}\n"
         "obj4 {\n\tclass = \"Sprite\"\n\tparent = 1\n\tprev = 3\n\tpos = 1,0,8\n"
         "\ttexture = \"dot.png\"\n}\n");
-    constexpr uint32_t Width = 160, Height = 120, MenuBar = 19 + 24, Edge = 2;
-    constexpr uint32_t ViewWidth = Width - 2 * Edge, ViewHeight = Height - 2 * Edge;
-    ToolRun shot = RunTool(
-        folder, {"editor-shot", "game", "out/editor.png", "--size", "160x163", "--frames", "3"});
-    ASSERT_EQ(shot.status, 0) << shot.err;
-    EXPECT_EQ(shot.err, "");
-    ToolRun render = RunTool(folder, {"render", "game/level.scene", "--frames", "3", "--out",
-                                      "player.png", "--size", "156x116"});
+}
+
+// The editor's picture of `shot` holds the player's picture of the same scene, rendered for
+// `frames` frames at the view's size, below the menu bar and toolbar inside the view's
+// two-pixel edge.
+void ExpectTheViewShowsTheScene(const test::TempFolder& folder, const std::string& shot,
+                                uint32_t width, uint32_t height, const std::string& frames) {
+    constexpr uint32_t MenuBar = 19 + 24, Edge = 2;
+    const uint32_t viewWidth = width - 2 * Edge, viewHeight = height - 2 * Edge;
+    ToolRun render =
+        RunTool(folder, {"render", "game/level.scene", "--frames", frames, "--out", "player.png",
+                         "--size", std::to_string(viewWidth) + "x" + std::to_string(viewHeight)});
     ASSERT_EQ(render.status, 0) << render.err;
-    const Picture editor = ReadPicture(folder.ReadFile("out/editor.png"));
+    const Picture editor = ReadPicture(folder.ReadFile(shot));
     const Picture player = ReadPicture(folder.ReadFile("player.png"));
-    ASSERT_EQ(editor.width, Width);
-    ASSERT_EQ(editor.height, Height + MenuBar);
-    ASSERT_EQ(player.width, ViewWidth);
-    ASSERT_EQ(player.height, ViewHeight);
-    for (uint32_t y = 0; y < ViewHeight; ++y) {
-        const auto from = player.rgba.begin() + static_cast<ptrdiff_t>(y * ViewWidth * 4);
+    ASSERT_EQ(editor.width, width);
+    ASSERT_EQ(editor.height, height + MenuBar);
+    ASSERT_EQ(player.width, viewWidth);
+    ASSERT_EQ(player.height, viewHeight);
+    for (uint32_t y = 0; y < viewHeight; ++y) {
+        const auto from = player.rgba.begin() + static_cast<ptrdiff_t>(y * viewWidth * 4);
         const auto to =
-            editor.rgba.begin() + static_cast<ptrdiff_t>(((MenuBar + Edge + y) * Width + Edge) * 4);
-        ASSERT_TRUE(std::equal(from, from + ViewWidth * 4, to)) << "row " << y;
+            editor.rgba.begin() + static_cast<ptrdiff_t>(((MenuBar + Edge + y) * width + Edge) * 4);
+        ASSERT_TRUE(std::equal(from, from + viewWidth * 4, to)) << shot << " row " << y;
     }
     // The sprite is there at all: the view is not one colour.
     EXPECT_NE(std::count(player.rgba.begin(), player.rgba.end(), player.rgba[0]),
               static_cast<ptrdiff_t>(player.rgba.size()));
+}
+
+TEST(QuarnToolEditorShot, ShowsTheSceneAsThePlayerRendersItBelowTheMenuBar) {
+    test::TempFolder folder;
+    WriteDotGame(folder);
+    constexpr uint32_t Width = 160;
+    ToolRun shot = RunTool(
+        folder, {"editor-shot", "game", "out/editor.png", "--size", "160x163", "--frames", "3"});
+    ASSERT_EQ(shot.status, 0) << shot.err;
+    EXPECT_EQ(shot.err, "");
+    ExpectTheViewShowsTheScene(folder, "out/editor.png", Width, 120, "3");
 
     // A close in the second frame ends the run there: the picture is the first frame's.
     folder.WriteFile("input.txt", "1 close\n");
@@ -553,6 +568,18 @@ TEST(QuarnToolEditorShot, ShowsTheSceneAsThePlayerRendersItBelowTheMenuBar) {
         }
         EXPECT_FALSE(std::filesystem::exists(folder.Join("x.png")));
     }
+}
+
+// "640 x 380" grows the window beyond the back buffer it started with: the view still shows the
+// scene, at the new size, as the window does.
+TEST(QuarnToolEditorShot, AfterTheSmallWindowSizeTheViewShowsTheSceneAtThatSize) {
+    test::TempFolder folder;
+    WriteDotGame(folder);
+    folder.WriteFile("input.txt", "1 command 40130\n");
+    ToolRun shot = RunTool(folder, {"editor-shot", "game", "resized.png", "--size", "160x163",
+                                    "--frames", "4", "--input", "input.txt"});
+    ASSERT_EQ(shot.status, 0) << shot.err;
+    ExpectTheViewShowsTheScene(folder, "resized.png", 640, 380, "4");
 }
 
 // The editor's commands come from its own menu bar, so the README's copy must be that list.
