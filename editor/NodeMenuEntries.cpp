@@ -146,8 +146,10 @@ ChosenClass FindChosenClass(const NodeMenuItem& item, int choice) {
 // 0: Add new child -------------------------------------------------------------------------------
 
 // A new node shows where it was asked for: it takes the matrix mode of the pivot it goes under,
-// and a sprite placed in pixels takes its picture's size in pixels. Under no pivot at all
-// nothing tells where the view looks, so a sprite is placed in pixels at the view's centre.
+// and a sprite placed in pixels takes its picture's size in pixels. Under a node placed in
+// pixels it lies a step nearer than that node, as pixel-placed things are drawn from the far
+// z to the near, so the node does not cover it. Under no pivot at all nothing tells where the
+// view looks, so a sprite is placed in pixels at the view's centre.
 void PlaceNewChild(Node& parent, Node& child) {
     auto* pivot = dynamic_cast<Pivot*>(&child);
     if (!pivot) {
@@ -160,6 +162,9 @@ void PlaceNewChild(Node& parent, Node& child) {
     auto* sprite = dynamic_cast<Sprite*>(&child);
     if (above) {
         pivot->SetMatrixMode(above->GetMatrixMode());
+        if (above->GetMatrixMode() == MatrixScreen) {
+            pivot->SetPosition({0.0f, 0.0f, -1.0f});
+        }
     } else if (sprite) {
         pivot->SetMatrixMode(MatrixScreen);
         const Int2 view = PlatformViewSize ? PlatformViewSize() : Int2();

@@ -215,7 +215,8 @@ TEST_F(NodeMenuEntriesTest, TheSpritesFileSubmenuListsEveryFormatATextureLoads) 
 }
 
 // A sprite takes the matrix mode of the pivot above it and, placed in pixels, its picture's
-// 5 x 3 pixels; under the bare root it goes in pixels to the view's centre.
+// 5 x 3 pixels a step in front of its parent; under the bare root it goes in pixels to the
+// view's centre.
 TEST_F(NodeMenuEntriesTest, AnAddedSpriteTakesItsParentsModeAndASizeThatShows) {
     CopyImage("pic.bmp");
     auto* inner = dynamic_cast<Pivot*>(pivot_->FindChildByName("inner"));
@@ -229,7 +230,7 @@ TEST_F(NodeMenuEntriesTest, AnAddedSpriteTakesItsParentsModeAndASizeThatShows) {
         std::vector<float> position;
     } cases[] = {
         {pivot_, MatrixNormal, {1.0f, 1.0f}, {0.0f, 0.0f, 0.0f}},
-        {inner, MatrixScreen, {5.0f, 3.0f}, {0.0f, 0.0f, 0.0f}},
+        {inner, MatrixScreen, {5.0f, 3.0f}, {0.0f, 0.0f, -1.0f}},
         {root_, MatrixScreen, {5.0f, 3.0f}, {100.0f, 50.0f, 0.0f}},
     };
     for (const auto& each : cases) {

@@ -1,5 +1,6 @@
 #include "TestPaths.h"
 #include "codecs/PngDecoder.h"
+#include "codecs/PngEncoder.h"
 #include "script/nodes/GridData.h"
 #include "tests/support/OneShotHttpServer.h"
 #include "tests/support/StoredBytes.h"
@@ -580,6 +581,54 @@ TEST(QuarnToolEditorShot, AfterTheSmallWindowSizeTheViewShowsTheSceneAtThatSize)
                                     "--frames", "4", "--input", "input.txt"});
     ASSERT_EQ(shot.status, 0) << shot.err;
     ExpectTheViewShowsTheScene(folder, "resized.png", 640, 380, "4");
+}
+
+// A PNG picture of one colour.
+std::string SolidPng(uint32_t width, uint32_t height, uint32_t rgb) {
+    std::vector<uint8_t> rgba;
+    for (uint32_t i = 0; i < width * height; ++i) {
+        rgba.insert(rgba.end(), {static_cast<uint8_t>(rgb >> 16), static_cast<uint8_t>(rgb >> 8),
+                                 static_cast<uint8_t>(rgb), 0xFF});
+    }
+    std::vector<uint8_t> file;
+    EXPECT_EQ(PngEncoder().Encode(file, rgba.data(), width, height), 0u);
+    return {file.begin(), file.end()};
+}
+
+// A sprite added through the node menu under a plate placed in pixels shows at the plate's place
+// in its picture's size: red over the plate's green, the plate's edge still green.
+TEST(QuarnToolEditorShot, ASpriteAddedUnderAPixelPlacedNodeShowsItsPicture) {
+    test::TempFolder folder;
+    folder.WriteFile("game/config.txt", "");
+    folder.WriteFile("game/plate.png", SolidPng(30, 30, 0x00FF00));
+    folder.WriteFile("game/logo.png", SolidPng(10, 8, 0xFF0000));
+    folder.WriteFile(
+        "game/level.scene",
+        "version = 44\nnum_nodes = 4\nobj1 {\n\tclass = \"Node\"\n\tflags = 1\n}\n"
+        "obj2 {\n\tclass = \"Camera\"\n\tparent = 1\n}\n"
+        "obj3 {\n\tclass = \"RenderTarget\"\n\tparent = 1\n\tprev = 2\n\tcurrentcamera = 2\n"
+        "\trt_flags = 180\n}\n"
+        "obj4 {\n\tclass = \"Sprite\"\n\tname = \"plate\"\n\tparent = 1\n\tprev = 3\n"
+        "\tmatrixmode = 3\n\tpos = 60,50,0\n\tsize = 30,30\n\ttexture = \"plate.png\"\n}\n");
+    folder.WriteFile("input.txt", "2 answer-path level.scene\n2 click-item menu:File\n"
+                                  "5 click-item cmd:40002\n8 click 60 50 right\n"
+                                  "11 click-item ctx:Add new child\n"
+                                  "14 click-item ctx:Add new child|Gfx\n"
+                                  "17 click-item ctx:Add new child|Gfx|Sprite\n"
+                                  "20 click-item ctx:Add new child|Gfx|Sprite|<logo.png>\n");
+    ToolRun shot = RunTool(folder, {"editor-shot", "game", "added.png", "--size", "160x163",
+                                    "--frames", "24", "--input", "input.txt"});
+    ASSERT_EQ(shot.status, 0) << shot.err;
+    const Picture picture = ReadPicture(folder.ReadFile("added.png"));
+    // View pixels lie two pixels right of and 45 below the window's.
+    const auto at = [&picture](uint32_t x, uint32_t y) {
+        const size_t index = ((y + 45) * picture.width + x + 2) * 4;
+        return std::vector<int>{picture.rgba[index], picture.rgba[index + 1],
+                                picture.rgba[index + 2]};
+    };
+    EXPECT_EQ(at(60, 50), (std::vector<int>{255, 0, 0}));
+    EXPECT_EQ(at(57, 48), (std::vector<int>{255, 0, 0}));
+    EXPECT_EQ(at(60, 38), (std::vector<int>{0, 255, 0}));
 }
 
 // The editor's commands come from its own menu bar, so the README's copy must be that list.
