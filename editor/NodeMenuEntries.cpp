@@ -22,7 +22,9 @@
 #include "editor/FolderMenu.h"
 #include "render/Camera.h"
 #include "render/Sprite.h"
+#include "resources/Mesh.h"
 #include "resources/Resource.h"
+#include "resources/SoundResource.h"
 #include "resources/Texture.h"
 
 #include <algorithm>
@@ -61,11 +63,15 @@ const Property* FileProperty(const ClassInfo& classInfo) {
 }
 
 // The files a resource property of the type loads: a picture property ("bmp") takes every
-// format a texture reads.
+// format a texture reads, a sound or mesh property every format its resource reads.
 std::vector<std::string> LoadablePatterns(const std::string& fileType) {
     std::vector<std::string> extensions = {fileType};
     if (CompareNoCase(fileType.c_str(), "bmp") == 0) {
         extensions = GetImageTextureExtensions();
+    } else if (CompareNoCase(fileType.c_str(), "wav") == 0) {
+        extensions = SoundResource::GetLoadableExtensions();
+    } else if (CompareNoCase(fileType.c_str(), "mesh") == 0) {
+        extensions = Mesh::GetLoadableExtensions();
     }
     for (std::string& extension : extensions) {
         extension.insert(0, "*.");

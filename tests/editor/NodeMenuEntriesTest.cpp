@@ -10,6 +10,7 @@
 #include "core/scene/SceneClasses.h"
 #include "core/scenefile/SceneLoader.h"
 #include "render/Camera.h"
+#include "render/Model.h"
 #include "render/Sprite.h"
 #include "resources/Branch.h"
 #include "resources/Texture.h"
@@ -200,17 +201,31 @@ TEST_F(NodeMenuEntriesTest, AddNewChildMakesASpriteFromAFileOfItsSubmenu) {
                                         "selectnode Sprite"}));
 }
 
-// Every picture a texture loads is offered, whatever its case; other files are not.
-TEST_F(NodeMenuEntriesTest, TheSpritesFileSubmenuListsEveryFormatATextureLoads) {
-    for (const char* name : {"a.bmp", "b.PNG", "c.jpg", "d.dds", "e.txt", "f.png.txt"}) {
+// Every file the class's resource loads is offered, whatever its case; other files are not.
+TEST_F(NodeMenuEntriesTest, AFileSubmenuListsEveryFormatTheResourceLoads) {
+    Model::RegisterClass();
+    for (const char* name :
+         {"a.bmp", "b.PNG", "c.jpg", "d.dds", "e.txt", "f.png.txt", "g.mesh", "h.OBJ", "i.ply"}) {
         folder_.WriteFile(std::string("art/") + name, "x");
     }
-    NodeMenuItem item = Build(AddChild, *pivot_);
-    for (const char* file : {"<art/a.bmp>", "<art/b.PNG>", "<art/c.jpg>", "<art/d.dds>"}) {
-        EXPECT_GE(Leaf(item, {"Gfx", "Sprite", "art", file}), 0) << file;
-    }
-    for (const char* file : {"<art/e.txt>", "<art/f.png.txt>"}) {
-        EXPECT_EQ(Leaf(item, {"Gfx", "Sprite", "art", file}), -1) << file;
+    const struct {
+        const char* className;
+        std::vector<std::string> listed;
+        std::vector<std::string> left;
+    } cases[] = {
+        {"Sprite",
+         {"<art/a.bmp>", "<art/b.PNG>", "<art/c.jpg>", "<art/d.dds>"},
+         {"<art/e.txt>", "<art/f.png.txt>", "<art/g.mesh>"}},
+        {"Model", {"<art/g.mesh>", "<art/h.OBJ>"}, {"<art/i.ply>", "<art/a.bmp>"}},
+    };
+    for (const auto& each : cases) {
+        NodeMenuItem item = Build(AddChild, *pivot_);
+        for (const std::string& file : each.listed) {
+            EXPECT_GE(Leaf(item, {"Gfx", each.className, "art", file}), 0) << file;
+        }
+        for (const std::string& file : each.left) {
+            EXPECT_EQ(Leaf(item, {"Gfx", each.className, "art", file}), -1) << file;
+        }
     }
 }
 
