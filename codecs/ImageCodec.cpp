@@ -26,6 +26,15 @@ void InitImageCodecs() {
     codecs.push_back(CreateJpegCodec());
 }
 
+std::vector<std::string> GetImageCodecExtensions() {
+    InitImageCodecs();
+    std::vector<std::string> extensions;
+    for (const auto& codec : Codecs()) {
+        extensions.emplace_back(codec->GetExtension());
+    }
+    return extensions;
+}
+
 void ReleaseImageCodecs() {
     Codecs().clear();
 }

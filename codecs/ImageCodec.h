@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace quarn {
 
@@ -69,6 +71,8 @@ std::unique_ptr<ImageCodec> CreateJpegCodec();
 // of a class registration so that loaders and tools can fill it before any texture class
 // exists; calling it again while filled does nothing.
 void InitImageCodecs();
+// The codecs' extensions in list order, the list filled first.
+std::vector<std::string> GetImageCodecExtensions();
 // Destroys every codec; the list may be filled again afterwards.
 void ReleaseImageCodecs();
 // The first codec, in list order, whose extension equals `extension` without case (and that can

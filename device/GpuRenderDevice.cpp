@@ -130,6 +130,7 @@ const GpuCaps& GpuRenderDevice::Caps() const {
 bool GpuRenderDevice::Create(uint32_t flags, SDL_Window* window, int32_t width, int32_t height) {
     flags_ = flags;
     window_ = window;
+    askedBackBuffer_ = {width, height};
     if (gpu_ && gpu_->TestCooperativeLevel() == GpuResult::DeviceLost) {
         return false;
     }
@@ -325,7 +326,9 @@ bool GpuRenderDevice::ResetDevice() {
     if (state_ != DeviceState::Lost) {
         return true;
     }
-    if (gpu_ && gpu_->TestCooperativeLevel() != GpuResult::DeviceNotReset) {
+    // A device lost only for a larger back buffer needs no wait for the layer.
+    const bool growing = wantedBackBuffer_ != Int2();
+    if (gpu_ && !growing && gpu_->TestCooperativeLevel() != GpuResult::DeviceNotReset) {
         return false;
     }
     DropDepthStencil();
@@ -340,9 +343,11 @@ bool GpuRenderDevice::ResetDevice() {
         IndexBuffer::ReleaseDynamic(*gpu_);
     }
     ReleaseDeviceTextures();
-    if (!Create(flags_, window_, viewportWidth_, viewportHeight_)) {
+    if (!Create(flags_, window_, std::max(viewportWidth_, wantedBackBuffer_.x),
+                std::max(viewportHeight_, wantedBackBuffer_.y))) {
         return false;
     }
+    wantedBackBuffer_ = Int2();
     // Batches are rebuilt on demand, whatever the restores below give.
     TheBatchStore().ClearStore();
     if (!VertexBuffer::RestoreDynamic(*gpu_) || !IndexBuffer::RestoreDynamic(*gpu_) ||
@@ -355,6 +360,22 @@ bool GpuRenderDevice::ResetDevice() {
         }
     }
     return true;
+}
+
+void GpuRenderDevice::FitBackBuffer(int32_t width, int32_t height) {
+    GpuSurface* backBuffer = gpu_ && state_ == DeviceState::Ready ? gpu_->GetBackBuffer() : nullptr;
+    if (!backBuffer) {
+        return;
+    }
+    const GpuSurfaceDesc back = backBuffer->GetDesc();
+    const Int2 held(static_cast<int32_t>(back.width), static_cast<int32_t>(back.height));
+    // A layer that made less than it was asked for would make no more on a reset.
+    if (width <= std::max(held.x, askedBackBuffer_.x) &&
+        height <= std::max(held.y, askedBackBuffer_.y)) {
+        return;
+    }
+    wantedBackBuffer_ = {std::max(width, held.x), std::max(height, held.y)};
+    state_ = DeviceState::Lost;
 }
 
 void GpuRenderDevice::SetViewport(int32_t x, int32_t y, int32_t width, int32_t height) {

@@ -44,6 +44,7 @@ public:
     DeviceState GetDeviceState() override { return state_; }
     uint32_t TestCreationFlags(uint32_t mask) override { return flags_ & mask; }
     bool ResetDevice() override;
+    void FitBackBuffer(int32_t width, int32_t height) override;
     void SetViewport(int32_t x, int32_t y, int32_t width, int32_t height) override;
     Int2 GetViewportOrigin() override { return {viewportX_, viewportY_}; }
     Int2 GetViewportSize() override { return {viewportWidth_, viewportHeight_}; }
@@ -137,6 +138,10 @@ private:
     GpuFormat backBufferFormat_ = GpuFormat::Unknown;
     uint32_t flags_ = 0;
     DeviceState state_ = DeviceState::NotCreated;
+    // The back buffer the last Create asked for, and the one the next reset makes when larger
+    // than today's ((0, 0) for none).
+    Int2 askedBackBuffer_;
+    Int2 wantedBackBuffer_;
     uint32_t backBufferCount_ = 0;
     Matrix4 world_;
     Matrix4 camera_;

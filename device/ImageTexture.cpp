@@ -159,6 +159,17 @@ std::unique_ptr<DeviceTexture> LoadCodecTexture(const char* path, PixelFormat fo
 
 } // namespace
 
+std::vector<std::string> GetImageTextureExtensions() {
+    std::vector<std::string> extensions;
+    for (int32_t i = 0; *GetNativeTextureExtension(i) != '\0'; ++i) {
+        extensions.emplace_back(GetNativeTextureExtension(i));
+    }
+    for (std::string& extension : GetImageCodecExtensions()) {
+        extensions.push_back(std::move(extension));
+    }
+    return extensions;
+}
+
 std::unique_ptr<DeviceTexture> LoadImageTexture(const char* path, PixelFormat format,
                                                 TextureKind kind, uint32_t flags,
                                                 std::string& error) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quarn {
 
@@ -20,6 +21,9 @@ class ImageCodec;
 std::unique_ptr<DeviceTexture> LoadImageTexture(const char* path, PixelFormat format,
                                                 TextureKind kind, uint32_t flags,
                                                 std::string& error);
+
+// The extensions of the files LoadImageTexture reads: the device's own, then the codecs'.
+std::vector<std::string> GetImageTextureExtensions();
 
 // Writes the texture's rectangle at (left, top) of width x height to `path` with the first
 // codec that can save the path's extension, creating missing folders. True only when the file

@@ -108,6 +108,10 @@ public:
     virtual uint32_t TestCreationFlags(uint32_t mask) = 0;
     // Brings a lost device back; false while it is still lost (the frame is then skipped).
     virtual bool ResetDevice() = 0;
+    // A view of this size is to be drawn. A back buffer too small for it could show only part
+    // of the view: the device counts as lost, and the reset that brings it back gives it a back
+    // buffer that holds the view.
+    virtual void FitBackBuffer(int32_t width, int32_t height) = 0;
     virtual void SetViewport(int32_t x, int32_t y, int32_t width, int32_t height) = 0;
     virtual Int2 GetViewportOrigin() = 0;
     virtual Int2 GetViewportSize() = 0;

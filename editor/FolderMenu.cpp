@@ -23,7 +23,7 @@ struct FolderKey {
 };
 
 struct FolderWalk {
-    std::string pattern;
+    std::vector<std::string> patterns;
     // Each folder offered as a submenu, with the folder that offers it. A folder offers a
     // sub-folder only when nobody else does, so it may list itself again on a later opening.
     std::map<FolderKey, FolderKey> offeredBy;
@@ -57,7 +57,11 @@ void ListFolder(NodeMenuItem& menu, const std::string& folder, const std::string
                 struct stat own = {};
                 const bool link = lstat(path.c_str(), &own) == 0 && S_ISLNK(own.st_mode);
                 candidates.push_back({link, name, {info.st_dev, info.st_ino}});
-            } else if (fnmatch(walk->pattern.c_str(), name.c_str(), FNM_CASEFOLD) == 0) {
+            } else if (std::any_of(walk->patterns.begin(), walk->patterns.end(),
+                                   [&name](const std::string& pattern) {
+                                       return fnmatch(pattern.c_str(), name.c_str(),
+                                                      FNM_CASEFOLD) == 0;
+                                   })) {
                 files.push_back(name);
             }
         }
@@ -94,14 +98,15 @@ void ListFolder(NodeMenuItem& menu, const std::string& folder, const std::string
 
 } // namespace
 
-void BuildFolderMenu(NodeMenuItem& menu, const std::string& folder, const std::string& pattern) {
+void BuildFolderMenu(NodeMenuItem& menu, const std::string& folder,
+                     const std::vector<std::string>& patterns) {
     menu.items.clear();
     struct stat info = {};
     if (folder.empty() || stat(folder.c_str(), &info) != 0) {
         return; // no folder on disk (the built-in files): nothing to offer
     }
     auto walk = std::make_shared<FolderWalk>();
-    walk->pattern = pattern;
+    walk->patterns = patterns;
     const FolderKey self{info.st_dev, info.st_ino};
     walk->offeredBy.emplace(self, self);
     ListFolder(menu, folder.back() == '/' ? folder : folder + "/", "", self, walk);

@@ -12,13 +12,20 @@
 #include "core/scene/Node.h"
 #include "core/scene/NodeMenu.h"
 #include "core/scene/NodeSignals.h"
+#include "core/scene/Pivot.h"
 #include "core/scenefile/ClassReplacement.h"
 #include "core/scenefile/SceneLoader.h"
 #include "core/scenefile/SceneSaver.h"
 #include "core/scenefile/VersionControl.h"
 #include "core/string/Text.h"
+#include "device/ImageTexture.h"
 #include "editor/FolderMenu.h"
+#include "render/Camera.h"
+#include "render/Sprite.h"
+#include "resources/Mesh.h"
 #include "resources/Resource.h"
+#include "resources/SoundResource.h"
+#include "resources/Texture.h"
 
 #include <algorithm>
 #include <cstring>
@@ -55,6 +62,23 @@ const Property* FileProperty(const ClassInfo& classInfo) {
     return nullptr;
 }
 
+// The files a resource property of the type loads: a picture property ("bmp") takes every
+// format a texture reads, a sound or mesh property every format its resource reads.
+std::vector<std::string> LoadablePatterns(const std::string& fileType) {
+    std::vector<std::string> extensions = {fileType};
+    if (CompareNoCase(fileType.c_str(), "bmp") == 0) {
+        extensions = GetImageTextureExtensions();
+    } else if (CompareNoCase(fileType.c_str(), "wav") == 0) {
+        extensions = SoundResource::GetLoadableExtensions();
+    } else if (CompareNoCase(fileType.c_str(), "mesh") == 0) {
+        extensions = Mesh::GetLoadableExtensions();
+    }
+    for (std::string& extension : extensions) {
+        extension.insert(0, "*.");
+    }
+    return extensions;
+}
+
 std::string FileFolder(const char* fileType) {
     std::string folder = GetDialogStartFolder(fileType);
     if (folder.empty()) {
@@ -80,7 +104,7 @@ void BuildClassMenu(NodeMenuItem& item, bool files) {
         entry.label = classInfo->GetName();
         if (const Property* property = files ? FileProperty(*classInfo) : nullptr) {
             entry.open = [type = std::string(property->GetRange())](NodeMenuItem& menu) {
-                BuildFolderMenu(menu, FileFolder(type.c_str()), "*." + type);
+                BuildFolderMenu(menu, FileFolder(type.c_str()), LoadablePatterns(type));
             };
         }
         const std::string category = classInfo->GetCategory();
@@ -126,6 +150,38 @@ ChosenClass FindChosenClass(const NodeMenuItem& item, int choice) {
 }
 
 // 0: Add new child -------------------------------------------------------------------------------
+
+// A new node shows where it was asked for: it takes the matrix mode of the pivot it goes under,
+// and a sprite placed in pixels takes its picture's size in pixels. Under a node placed in
+// pixels it lies a step nearer than that node, as pixel-placed things are drawn from the far
+// z to the near, so the node does not cover it. Under no pivot at all nothing tells where the
+// view looks, so a sprite is placed in pixels at the view's centre.
+void PlaceNewChild(Node& parent, Node& child) {
+    auto* pivot = dynamic_cast<Pivot*>(&child);
+    if (!pivot) {
+        return;
+    }
+    Pivot* above = nullptr;
+    for (Node* node = &parent; node && !above; node = node->GetParent()) {
+        above = node->ToPivot();
+    }
+    auto* sprite = dynamic_cast<Sprite*>(&child);
+    if (above) {
+        pivot->SetMatrixMode(above->GetMatrixMode());
+        if (above->GetMatrixMode() == MatrixScreen) {
+            pivot->SetPosition({0.0f, 0.0f, -1.0f});
+        }
+    } else if (sprite) {
+        pivot->SetMatrixMode(MatrixScreen);
+        const Int2 view = PlatformViewSize ? PlatformViewSize() : Int2();
+        pivot->SetPosition({static_cast<float>(view.x / 2), static_cast<float>(view.y / 2), 0.0f});
+    }
+    const Texture* picture = sprite ? sprite->GetTexture() : nullptr;
+    if (picture && sprite->GetMatrixMode() == MatrixScreen) {
+        sprite->SetSize(
+            {static_cast<float>(picture->GetWidth()), static_cast<float>(picture->GetHeight())});
+    }
+}
 
 bool BuildAddChild(Node& node, NodeMenuItem& item) {
     item.label = "Add new child";
@@ -174,6 +230,9 @@ void AddChild(Node& parent, int choice, const NodeMenuItem& item) {
             const std::string native = folder + label.substr(1, label.size() - 2);
             property->SetFromText(*child, files->GetRelativePath(native.c_str()));
         }
+    }
+    if (Node* placedUnder = FindLiveNode(parentSerial); placedUnder && IsAlive(serial)) {
+        PlaceNewChild(*placedUnder, *child);
     }
     Node* liveParent = FindLiveNode(parentSerial);
     if (!liveParent || !IsAlive(serial)) {

@@ -50,6 +50,10 @@ Entity* Mesh::Create() {
     return new Mesh("", nullptr);
 }
 
+std::vector<std::string> Mesh::GetLoadableExtensions() {
+    return {"mesh", "obj"}; // as LoadFromFile tells them apart
+}
+
 bool Mesh::LoadFromFile(const char* path) {
     path = path ? path : "";
     fileEndedEarly_ = false;

@@ -188,6 +188,9 @@ public:
     VertexBuffer* GetVertexData() const { return vertices_.get(); }
     IndexBuffer* GetIndexData() const { return indices_.get(); }
 
+    // The extensions of the files Load reads.
+    static std::vector<std::string> GetLoadableExtensions();
+
     // Registers "Mesh" (base "ResourceRef") with its script methods and the vertex-format
     // constants.
     static ClassInfo* RegisterClass();

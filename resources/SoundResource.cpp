@@ -57,6 +57,10 @@ uint32_t SoundResource::GetDataSize() const {
     return buffer_ ? buffer_->GetByteSize() : 0;
 }
 
+std::vector<std::string> SoundResource::GetLoadableExtensions() {
+    return {"wav", "ogg"}; // as Load tells them apart
+}
+
 bool SoundResource::Load() {
     DestroyBuffer();
     const char* path = GetFullPath();

@@ -3,6 +3,8 @@
 #include "resources/Resource.h"
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace quarn {
 
@@ -20,6 +22,8 @@ public:
     ~SoundResource() override;
 
     bool Load() override;
+    // The extensions of the files Load reads.
+    static std::vector<std::string> GetLoadableExtensions();
     // The placeholder: 1024 frames of 8-bit mono at 8192 Hz, a short buzz after 33 frames of
     // silence.
     void Unload() override;

@@ -1,5 +1,7 @@
 #include "tools/EditorShotTool.h"
 
+#include "app/editor/EditorMenus.h"
+#include "app/editor/EditorSettings.h"
 #include "app/editor/EditorUi.h"
 #include "app/platform/SdlPlatform.h"
 #include "app/player/Engine.h"
@@ -8,6 +10,7 @@
 #include "core/filesystem/FileReader.h"
 #include "core/filesystem/FileSystem.h"
 #include "core/string/Text.h"
+#include "editor/EditorMenu.h"
 #include "editor/Toolbar.h"
 #include "editor/UiLayer.h"
 #include "gpu/software/SoftwareTexture.h"
@@ -19,6 +22,7 @@
 #include <cstring>
 #include <filesystem>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace quarn {
@@ -34,16 +38,20 @@ public:
     float GetRawFrameTime() override { return Step; }
     Int2 GetScreenSize() override { return {}; }
     Int2 GetWorkAreaSize() override { return {}; }
-    // The asked size is the whole window's, the menu bar's rows included.
+    // The asked size is the whole window's, the menu bar's rows included, and it places the
+    // window at start-up only: a later size (the View menu's) is taken as the window takes it.
     bool SetClientSize(int32_t width, int32_t height) override {
-        return size_.x > 0 ? SdlPlatform::SetClientSize(size_.x, size_.y - GetMenuBarHeight() -
-                                                                     GetToolbarHeight())
-                           : SdlPlatform::SetClientSize(width, height);
+        if (std::exchange(placed_, true) || size_.x <= 0) {
+            return SdlPlatform::SetClientSize(width, height);
+        }
+        return SdlPlatform::SetClientSize(size_.x,
+                                          size_.y - GetMenuBarHeight() - GetToolbarHeight());
     }
 
 private:
     static constexpr float Step = 1.0f / 60.0f;
     Int2 size_;
+    bool placed_ = false;
 };
 
 // Where the picture goes; the exit handler writes it too.
@@ -82,7 +90,44 @@ bool WriteShot(std::string& reason) {
     return true;
 }
 
+// The picture, then the run's verdict: an input step that did nothing fails it, though the
+// picture is kept to show what went wrong.
+bool FinishShot(std::string& reason) {
+    if (!WriteShot(reason)) {
+        return false;
+    }
+    if (const uint32_t warnings = GetInputScriptWarningCount()) {
+        reason =
+            StringFormat("%u input script step%s did nothing", warnings, warnings == 1 ? "" : "s");
+        return false;
+    }
+    return true;
+}
+
+constexpr uint32_t LastRecentFile = RecentFileCommandBase + static_cast<uint32_t>(MaxRecentFiles);
+
+void ListMenuItems(const std::vector<MenuItem>& items, const std::string& path, std::string& list) {
+    for (const MenuItem& item : items) {
+        if (item.submenu) {
+            ListMenuItems(item.items, path + item.text + " > ", list);
+        } else if (item.id == RecentFileCommandBase + 1) {
+            list += StringFormat("  cmd:%u .. cmd:%u  %sthe recent files, newest first\n", item.id,
+                                 LastRecentFile, path.c_str());
+        } else if (item.id > RecentFileCommandBase + 1 && item.id <= LastRecentFile) {
+            continue;
+        } else if (item.id != 0 && item.text != "<none>") {
+            list += StringFormat("  cmd:%u  %s%s\n", item.id, path.c_str(), item.text.c_str());
+        }
+    }
+}
+
 } // namespace
+
+std::string ListEditorCommands() {
+    std::string list;
+    ListMenuItems(MakeMainMenu().Menus(), "", list);
+    return list;
+}
 
 int RunEditorShotTool(char** arguments, std::string& reason) {
     const std::string folder = arguments[0];
@@ -149,7 +194,7 @@ int RunEditorShotTool(char** arguments, std::string& reason) {
     // A close or a stop ends the process there; what the window showed last is the picture.
     SetExitHandler([] {
         std::string why;
-        if (!WriteShot(why)) {
+        if (!FinishShot(why)) {
             std::fprintf(stderr, "quarn-tool: %s\n", why.c_str());
             std::exit(ExitFailed);
         }
@@ -159,7 +204,7 @@ int RunEditorShotTool(char** arguments, std::string& reason) {
     GetPlatform()->SetFrameCallback([&] { return FrameUpdate() && ++count < frames; });
     GetPlatform()->RunMainLoop();
     SetExitHandler(nullptr);
-    return WriteShot(reason) ? ExitDone : ExitFailed;
+    return FinishShot(reason) ? ExitDone : ExitFailed;
 }
 
 } // namespace quarn

@@ -138,8 +138,10 @@ constexpr const char* RenderArguments =
 
 // Later commands join this table; the help text is built from it.
 constexpr Command Commands[] = {
-    {"help", "[script]", 0,
-     "print this text (so do --help and -h); \"help script\" tells how scripts run", RunHelp, 1},
+    {"help", "[script|editor]", 0,
+     "print this text (so do --help and -h); \"help script\" tells how scripts run, \"help "
+     "editor\" lists the editor's menu commands",
+     RunHelp, 1},
     {"cat", "VPATH", 1, "write the bytes of the file at VPATH to stdout", RunCat},
     {"settings", "FILE", 1, "print the settings file FILE as saving it would write it",
      RunSettings},
@@ -443,10 +445,15 @@ void PrintHelp(FILE* out) {
                "otherwise; each steps the game by 1/60 s) and saves the last picture the window\n"
                "showed, the view with the editor's interface over it, as OUT.png. --size gives\n"
                "the window's size with its menu bar and toolbar (more than 43 rows; otherwise\n"
-               "the user's last editor window size, else 1024x768 below them). --input plays FILE\n"
-               "as QUARN_INPUT does (see the README); when it ends the run (a close, a stop)\n"
-               "the picture is the last frame's before the end. OUT.png is replaced only once\n"
-               "it is written whole.\n"
+               "the user's last editor window size, else 1024x768 below them) at start-up; the\n"
+               "View menu's window sizes change it as they change the editor's, and the picture\n"
+               "follows. --input plays FILE as QUARN_INPUT does (see the README); when it ends\n"
+               "the run (a close, a stop) the picture is the last frame's before the end. A step\n"
+               "that does nothing (a \"click-item\" naming no item of the last frame) is printed\n"
+               "on stderr as \"quarn-tool: warning: input script line N: ...\" and fails the\n"
+               "command, the picture saved all the same. \"quarn-tool help editor\" lists the\n"
+               "menu commands. OUT.png is replaced only once it is written whole.\n"
+               "\n"
                "\"lightmap\" starts the player on SCENE as \"render\" does, runs one frame,\n"
                "selects the scene's root and runs the editor's \"Create light maps\" and\n"
                "\"Update light maps\" on the mockups and models below it. With --bake the\n"
@@ -516,6 +523,15 @@ std::unique_ptr<FileSystem> MakeFileSystem() {
 int RunHelp(char** arguments) {
     if (!arguments || !arguments[0]) {
         PrintHelp(stdout);
+        return ExitDone;
+    }
+    if (std::strcmp(arguments[0], "editor") == 0) {
+        std::fputs("The editor's menu commands\n\n"
+                   "An input script chooses one with \"command ID\", or clicks it with\n"
+                   "\"click-item cmd:ID\" once its menu is open (\"click-item menu:File\" opens\n"
+                   "File). Each line gives the command's number, its menu and its item.\n\n",
+                   stdout);
+        std::fputs(ListEditorCommands().c_str(), stdout);
         return ExitDone;
     }
     if (std::strcmp(arguments[0], "script") != 0) {

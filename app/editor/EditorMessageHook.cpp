@@ -1,8 +1,6 @@
 #include "app/editor/EditorMessageHook.h"
 
 #include "app/editor/EditorCommands.h"
-#include "app/editor/EditorMenus.h"
-#include "app/editor/EditorSettings.h"
 #include "app/platform/Platform.h"
 #include "app/platform/WindowMessage.h"
 #include "app/player/Engine.h"
@@ -38,14 +36,6 @@ bool Close(Platform& platform) {
     return true;
 }
 
-void SaveWithKey() {
-    std::string path = GetCurrentScenePath();
-    if (SaveScene(path.c_str(), SaveCurrent)) {
-        AddRecentFile(GetCurrentScenePath().c_str());
-        RefreshMainMenu();
-    }
-}
-
 } // namespace
 
 intptr_t EditorMessageHook(uint32_t message, uintptr_t wParam, intptr_t) {
@@ -67,7 +57,7 @@ intptr_t EditorMessageHook(uint32_t message, uintptr_t wParam, intptr_t) {
             if (wParam == SDLK_h) {
                 ToggleFullscreenView();
             } else if (wParam == SDLK_s) {
-                SaveWithKey();
+                SaveCurrentScene(); // the same files as File > Save
             }
         }
         break;

@@ -144,6 +144,7 @@ void EnterFullMonitorWhenAsked(Platform& platform, const SettingsFile& config) {
 
 void ResizeView(int32_t x, int32_t y, int32_t width, int32_t height) {
     if (RenderDevice* device = TheRenderDevice()) {
+        device->FitBackBuffer(width, height);
         device->SetPresentRectangle(x, y, width, height);
         device->SetViewport(0, 0, width, height);
     }

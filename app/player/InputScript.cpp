@@ -9,8 +9,10 @@
 #include "editor/UiLayer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -22,6 +24,7 @@ namespace quarn {
 namespace {
 
 std::optional<InputScript> script;
+uint32_t warnings = 0;
 
 constexpr int32_t MostPixels = 32767;
 constexpr int32_t MostNotches = 32767 / WheelDelta;
@@ -59,6 +62,17 @@ int32_t KeyCodeByName(std::string_view name) {
         }
     }
     return KeyCount;
+}
+
+// A step that did nothing must not pass unseen: it goes to the log, and to stderr as the
+// program's own warning unless QUARN_LOG sends the log there already.
+void WarnOfStep(uint32_t line, const std::string& what) {
+    ++warnings;
+    LogMessage("Input script line %u: %s", line, what.c_str());
+    if (!std::getenv("QUARN_LOG")) {
+        std::fprintf(stderr, "%s: warning: input script line %u: %s\n",
+                     program_invocation_short_name, line, what.c_str());
+    }
 }
 
 Int2 ViewToWindow(SdlPlatform& platform, int32_t x, int32_t y) {
@@ -265,8 +279,8 @@ void InputScript::Play(const Event& event, SdlPlatform& platform) {
         const UiLayer* ui = GetEditorUi();
         const auto item = ui ? ui->FindItem(event.text) : std::nullopt;
         if (!item) {
-            LogMessage("Input script line %u: no UI item \"%s\" in the last frame", event.line,
-                       event.text.c_str());
+            WarnOfStep(event.line,
+                       StringFormat("no UI item \"%s\" in the last frame", event.text.c_str()));
             break;
         }
         platform.InjectMouseMove(
@@ -287,8 +301,7 @@ void InputScript::Play(const Event& event, SdlPlatform& platform) {
                 dialogs->AnswerPath(event.text);
             }
         } else {
-            LogMessage("Input script line %u: the dialogs are not answered from a script",
-                       event.line);
+            WarnOfStep(event.line, "the dialogs are not answered from a script");
         }
         break;
     case Verb::Close:
@@ -329,6 +342,10 @@ bool PlayInputScriptFrame() {
 
 bool InputScriptRuns() {
     return script.has_value();
+}
+
+uint32_t GetInputScriptWarningCount() {
+    return warnings;
 }
 
 } // namespace quarn

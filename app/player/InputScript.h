@@ -79,5 +79,9 @@ bool LoadInputScriptWhenAsked(std::string& error);
 bool PlayInputScriptFrame();
 // True while a script drives the run.
 bool InputScriptRuns();
+// The steps played so far that did nothing: a "click-item" that found no item of its name, an
+// answer without scripted dialogs. Each is logged and, unless QUARN_LOG puts the log on stderr,
+// printed there as "PROGRAM: warning: input script line N: ...".
+uint32_t GetInputScriptWarningCount();
 
 } // namespace quarn

@@ -223,6 +223,29 @@ TEST_F(GpuRenderDeviceLoss, ResetFailsAtTheFirstFailedRestoreOrWhileDefaultPoolD
     EXPECT_EQ(device->GetDeviceState(), DeviceState::Ready);
 }
 
+// A view larger than the back buffer makes the device lost until a reset that gives it a back
+// buffer holding both; a view that fits changes nothing.
+TEST_F(GpuRenderDeviceLoss, AViewLargerThanTheBackBufferIsHeldAfterTheReset) {
+    const auto backBuffer = [this] {
+        const GpuSurfaceDesc desc = device->Gpu()->GetBackBuffer()->GetDesc();
+        return Values{desc.width, desc.height};
+    };
+    device->FitBackBuffer(64, 48);
+    device->FitBackBuffer(10, 10);
+    EXPECT_EQ(device->GetDeviceState(), DeviceState::Ready);
+    EXPECT_TRUE(calls.empty());
+    device->FitBackBuffer(100, 30);
+    EXPECT_EQ(device->GetDeviceState(), DeviceState::Lost);
+    ASSERT_TRUE(device->ResetDevice()) << device->GetErrorText();
+    EXPECT_EQ(device->GetDeviceState(), DeviceState::Ready);
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{"release 0", "release 1", "restore 0", "restore 1"}));
+    EXPECT_EQ(backBuffer(), (Values{100, 48}));
+    device->SetViewport(0, 0, 100, 48);
+    EXPECT_EQ((Values{device->GetViewportSize().x, device->GetViewportSize().y}),
+              (Values{100, 48}));
+}
+
 TEST(GpuRenderDeviceLossWithDeviceObjects,
      RenderTargetsAndDynamicDataComeBackAndLoadedTexturesStay) {
     SoftwareDevice* software = nullptr;

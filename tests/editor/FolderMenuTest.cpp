@@ -37,12 +37,15 @@ TEST(FolderMenuTest, ListsMatchingFilesAndEachFolderOnceThroughLinksAndNothingWi
     std::filesystem::create_directory_symlink(folder.Path(), folder.Join("sub/deep/up"));
     std::filesystem::create_directory_symlink(folder.Join("sub"), folder.Join("again"));
     NodeMenuItem menu;
-    BuildFolderMenu(menu, folder.Path(), "*.bmp");
+    BuildFolderMenu(menu, folder.Path(), {"*.bmp"});
     EXPECT_EQ(Describe(menu), "<A.BMP> <b.bmp> empty() sub(<sub/d.bmp> deep(<sub/deep/e.bmp>))");
     // Listed afresh on each opening, and still once.
     EXPECT_EQ(Describe(menu), "<A.BMP> <b.bmp> empty() sub(<sub/d.bmp> deep(<sub/deep/e.bmp>))");
+    BuildFolderMenu(menu, folder.Path(), {"*.png", "*.bmp"});
+    EXPECT_EQ(Describe(menu),
+              "<A.BMP> <b.bmp> <c.png> empty() sub(<sub/d.bmp> deep(<sub/deep/e.bmp>))");
     for (const char* none : {"", "/no/such/folder/"}) {
-        BuildFolderMenu(menu, none, "*.bmp");
+        BuildFolderMenu(menu, none, {"*.bmp"});
         EXPECT_TRUE(menu.items.empty()) << none;
     }
 }

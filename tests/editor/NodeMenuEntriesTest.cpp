@@ -9,6 +9,8 @@
 #include "core/scene/Pivot.h"
 #include "core/scene/SceneClasses.h"
 #include "core/scenefile/SceneLoader.h"
+#include "render/Camera.h"
+#include "render/Model.h"
 #include "render/Sprite.h"
 #include "resources/Branch.h"
 #include "resources/Texture.h"
@@ -197,6 +199,68 @@ TEST_F(NodeMenuEntriesTest, AddNewChildMakesASpriteFromAFileOfItsSubmenu) {
     EXPECT_EQ(heard,
               (std::vector<std::string>{"nodecreation Sprite", "addundolabel Sprite creation",
                                         "selectnode Sprite"}));
+}
+
+// Every file the class's resource loads is offered, whatever its case; other files are not.
+TEST_F(NodeMenuEntriesTest, AFileSubmenuListsEveryFormatTheResourceLoads) {
+    Model::RegisterClass();
+    for (const char* name :
+         {"a.bmp", "b.PNG", "c.jpg", "d.dds", "e.txt", "f.png.txt", "g.mesh", "h.OBJ", "i.ply"}) {
+        folder_.WriteFile(std::string("art/") + name, "x");
+    }
+    const struct {
+        const char* className;
+        std::vector<std::string> listed;
+        std::vector<std::string> left;
+    } cases[] = {
+        {"Sprite",
+         {"<art/a.bmp>", "<art/b.PNG>", "<art/c.jpg>", "<art/d.dds>"},
+         {"<art/e.txt>", "<art/f.png.txt>", "<art/g.mesh>"}},
+        {"Model", {"<art/g.mesh>", "<art/h.OBJ>"}, {"<art/i.ply>", "<art/a.bmp>"}},
+    };
+    for (const auto& each : cases) {
+        NodeMenuItem item = Build(AddChild, *pivot_);
+        for (const std::string& file : each.listed) {
+            EXPECT_GE(Leaf(item, {"Gfx", each.className, "art", file}), 0) << file;
+        }
+        for (const std::string& file : each.left) {
+            EXPECT_EQ(Leaf(item, {"Gfx", each.className, "art", file}), -1) << file;
+        }
+    }
+}
+
+// A sprite takes the matrix mode of the pivot above it and, placed in pixels, its picture's
+// 5 x 3 pixels a step in front of its parent; under the bare root it goes in pixels to the
+// view's centre.
+TEST_F(NodeMenuEntriesTest, AnAddedSpriteTakesItsParentsModeAndASizeThatShows) {
+    CopyImage("pic.bmp");
+    auto* inner = dynamic_cast<Pivot*>(pivot_->FindChildByName("inner"));
+    ASSERT_NE(inner, nullptr);
+    inner->SetMatrixMode(MatrixScreen);
+    PlatformViewSize = [] { return Int2(200, 101); };
+    const struct {
+        Node* parent;
+        int32_t mode;
+        std::vector<float> size;
+        std::vector<float> position;
+    } cases[] = {
+        {pivot_, MatrixNormal, {1.0f, 1.0f}, {0.0f, 0.0f, 0.0f}},
+        {inner, MatrixScreen, {5.0f, 3.0f}, {0.0f, 0.0f, -1.0f}},
+        {root_, MatrixScreen, {5.0f, 3.0f}, {100.0f, 50.0f, 0.0f}},
+    };
+    for (const auto& each : cases) {
+        NodeMenuItem item = Build(AddChild, *each.parent);
+        Run(AddChild, *each.parent, item, Leaf(item, {"Gfx", "Sprite", "<pic.bmp>"}));
+        auto* sprite = dynamic_cast<Sprite*>(each.parent->GetLastChild());
+        ASSERT_NE(sprite, nullptr) << each.parent->GetName();
+        EXPECT_EQ(sprite->GetMatrixMode(), each.mode) << each.parent->GetName();
+        const Float2 size = sprite->GetSize();
+        const Float3 position = sprite->GetPosition();
+        EXPECT_EQ(std::vector<float>({size.x, size.y}), each.size) << each.parent->GetName();
+        EXPECT_EQ(std::vector<float>({position.x, position.y, position.z}), each.position)
+            << each.parent->GetName();
+    }
+    PlatformViewSize = nullptr;
 }
 
 TEST_F(NodeMenuEntriesTest, ANewChildIsLoadedAndStartedOnlyWhileTheGameRuns) {

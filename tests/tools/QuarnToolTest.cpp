@@ -1,5 +1,6 @@
 #include "TestPaths.h"
 #include "codecs/PngDecoder.h"
+#include "codecs/PngEncoder.h"
 #include "script/nodes/GridData.h"
 #include "tests/support/OneShotHttpServer.h"
 #include "tests/support/StoredBytes.h"
@@ -41,12 +42,9 @@ TEST(QuarnToolCat, WritesTheBytesOfAFileFoundWithoutCaseOnDiskOrInAZooArchive) {
         std::string out;    // empty: the path cannot be opened
         const char* reason; // why not, when the system says
     } cases[] = {
-        {"data/plain.bin", bytes, ""},
-        {"Some.ZOO/dir/BIG.txt", big, ""},
-        {"some.zoo/missing.txt", "", ""},
-        {"dir", "", ": Is a directory"},
-        {"pipe", "", ": it is no regular file"},
-        {"missing.txt", "", ": No such file or directory"},
+        {"data/plain.bin", bytes, ""},           {"Some.ZOO/dir/BIG.txt", big, ""},
+        {"some.zoo/missing.txt", "", ""},        {"dir", "", ": Is a directory"},
+        {"pipe", "", ": it is no regular file"}, {"missing.txt", "", ": No such file or directory"},
     };
     for (const auto& c : cases) {
         ToolRun run = RunTool(folder, {"cat", c.path});
@@ -345,7 +343,8 @@ TEST(QuarnToolRender, RepeatsItsPictureFindsWhatTheSceneNamesBesideItAndWarnsOfT
 
 // The first scene of the README with three typing mistakes: loaded as before, each named.
 const char* const MistypedScene =
-    "version = 44\nnum_nodes = 3\nobj1 {\n\tclass = \"Node\"\n\tname = \"My game\"\n\tflags = 1\n}\n"
+    "version = 44\nnum_nodes = 3\nobj1 {\n\tclass = \"Node\"\n\tname = \"My game\"\n\tflags = "
+    "1\n}\n"
     "obj2 {\n\tclass = \"Sprite\"\n\tname = \"Logo\"\n\tparent = 1\n\tposs = 512.0,320.0,0.0\n"
     "\tsize = 128.0,128.0\n}\n"
     "obj3 {\n\tclass = \"TextPlate\"\n\tparent = 1\n\tprev = 2\n\tpos = 512.0,420.0\n"
@@ -516,10 +515,9 @@ TEST(QuarnToolRender, PlaysTheInputScriptQuarnInputNames) {
     EXPECT_FALSE(std::filesystem::exists(folder.Join("x.png")));
 }
 
-// The editor's picture holds the player's below its menu bar and toolbar, inside the view's
-// two-pixel edge: the view is the same scene.
-TEST(QuarnToolEditorShot, ShowsTheSceneAsThePlayerRendersItBelowTheMenuBar) {
-    test::TempFolder folder;
+// A game in "game/" whose start scene shows a blurred dot a little right of the view's centre,
+// on a frame cleared each time, so a picture does not depend on the frames before it.
+void WriteDotGame(const test::TempFolder& folder) {
     std::ifstream dot(QUARN_TEST_DATA "/../../res/particle.png", std::ios::binary);
     folder.WriteFile("game/dot.png", std::string(std::istreambuf_iterator<char>(dot), {}));
     folder.WriteFile("game/config.txt", "autorun = \"level.scene\"\n");
@@ -527,33 +525,49 @@ TEST(QuarnToolEditorShot, ShowsTheSceneAsThePlayerRendersItBelowTheMenuBar) {
         "game/level.scene",
         "version = 44\nnum_nodes = 4\nobj1 {\n\tclass = \"Node\"\n\tflags = 1\n}\n"
         "obj2 {\n\tclass = \"Camera\"\n\tparent = 1\n}\n"
-        "obj3 {\n\tclass = \"RenderTarget\"\n\tparent = 1\n\tprev = 2\n\tcurrentcamera = 2\n}\n"
+        "obj3 {\n\tclass = \"RenderTarget\"\n\tparent = 1\n\tprev = 2\n\tcurrentcamera = 2\n"
+        "\trt_flags = 180\n}\n"
         "obj4 {\n\tclass = \"Sprite\"\n\tparent = 1\n\tprev = 3\n\tpos = 1,0,8\n"
         "\ttexture = \"dot.png\"\n}\n");
-    constexpr uint32_t Width = 160, Height = 120, MenuBar = 19 + 24, Edge = 2;
-    constexpr uint32_t ViewWidth = Width - 2 * Edge, ViewHeight = Height - 2 * Edge;
-    ToolRun shot = RunTool(
-        folder, {"editor-shot", "game", "out/editor.png", "--size", "160x163", "--frames", "3"});
-    ASSERT_EQ(shot.status, 0) << shot.err;
-    EXPECT_EQ(shot.err, "");
-    ToolRun render = RunTool(folder, {"render", "game/level.scene", "--frames", "3", "--out",
-                                      "player.png", "--size", "156x116"});
+}
+
+// The editor's picture of `shot` holds the player's picture of the same scene, rendered for
+// `frames` frames at the view's size, below the menu bar and toolbar inside the view's
+// two-pixel edge.
+void ExpectTheViewShowsTheScene(const test::TempFolder& folder, const std::string& shot,
+                                uint32_t width, uint32_t height, const std::string& frames) {
+    constexpr uint32_t MenuBar = 19 + 24, Edge = 2;
+    const uint32_t viewWidth = width - 2 * Edge, viewHeight = height - 2 * Edge;
+    ToolRun render =
+        RunTool(folder, {"render", "game/level.scene", "--frames", frames, "--out", "player.png",
+                         "--size", std::to_string(viewWidth) + "x" + std::to_string(viewHeight)});
     ASSERT_EQ(render.status, 0) << render.err;
-    const Picture editor = ReadPicture(folder.ReadFile("out/editor.png"));
+    const Picture editor = ReadPicture(folder.ReadFile(shot));
     const Picture player = ReadPicture(folder.ReadFile("player.png"));
-    ASSERT_EQ(editor.width, Width);
-    ASSERT_EQ(editor.height, Height + MenuBar);
-    ASSERT_EQ(player.width, ViewWidth);
-    ASSERT_EQ(player.height, ViewHeight);
-    for (uint32_t y = 0; y < ViewHeight; ++y) {
-        const auto from = player.rgba.begin() + static_cast<ptrdiff_t>(y * ViewWidth * 4);
+    ASSERT_EQ(editor.width, width);
+    ASSERT_EQ(editor.height, height + MenuBar);
+    ASSERT_EQ(player.width, viewWidth);
+    ASSERT_EQ(player.height, viewHeight);
+    for (uint32_t y = 0; y < viewHeight; ++y) {
+        const auto from = player.rgba.begin() + static_cast<ptrdiff_t>(y * viewWidth * 4);
         const auto to =
-            editor.rgba.begin() + static_cast<ptrdiff_t>(((MenuBar + Edge + y) * Width + Edge) * 4);
-        ASSERT_TRUE(std::equal(from, from + ViewWidth * 4, to)) << "row " << y;
+            editor.rgba.begin() + static_cast<ptrdiff_t>(((MenuBar + Edge + y) * width + Edge) * 4);
+        ASSERT_TRUE(std::equal(from, from + viewWidth * 4, to)) << shot << " row " << y;
     }
     // The sprite is there at all: the view is not one colour.
     EXPECT_NE(std::count(player.rgba.begin(), player.rgba.end(), player.rgba[0]),
               static_cast<ptrdiff_t>(player.rgba.size()));
+}
+
+TEST(QuarnToolEditorShot, ShowsTheSceneAsThePlayerRendersItBelowTheMenuBar) {
+    test::TempFolder folder;
+    WriteDotGame(folder);
+    constexpr uint32_t Width = 160;
+    ToolRun shot = RunTool(
+        folder, {"editor-shot", "game", "out/editor.png", "--size", "160x163", "--frames", "3"});
+    ASSERT_EQ(shot.status, 0) << shot.err;
+    EXPECT_EQ(shot.err, "");
+    ExpectTheViewShowsTheScene(folder, "out/editor.png", Width, 120, "3");
 
     // A close in the second frame ends the run there: the picture is the first frame's.
     folder.WriteFile("input.txt", "1 close\n");
@@ -565,6 +579,15 @@ TEST(QuarnToolEditorShot, ShowsTheSceneAsThePlayerRendersItBelowTheMenuBar) {
     EXPECT_EQ(first.status, 0) << first.err;
     EXPECT_EQ(ReadPicture(folder.ReadFile("closed.png")).rgba,
               ReadPicture(folder.ReadFile("first.png")).rgba);
+
+    // A step that finds nothing is told and fails the run; the picture still shows the window.
+    folder.WriteFile("input.txt", "0 click-item cmd:40999\n");
+    ToolRun missed = RunTool(folder, {"editor-shot", "game", "missed.png", "--frames", "2",
+                                      "--input", "input.txt", "--size", "160x163"});
+    EXPECT_EQ(missed.status, 1);
+    EXPECT_EQ(missed.err, "quarn-tool: warning: input script line 1: no UI item \"cmd:40999\" in "
+                          "the last frame\nquarn-tool: 1 input script step did nothing\n");
+    EXPECT_EQ(ReadPicture(folder.ReadFile("missed.png")).width, Width);
 
     const std::pair<std::vector<std::string>, std::string> failures[] = {
         {{"editor-shot", "missing", "x.png"}, "quarn-tool: cannot enter missing\n"},
@@ -587,6 +610,89 @@ TEST(QuarnToolEditorShot, ShowsTheSceneAsThePlayerRendersItBelowTheMenuBar) {
         }
         EXPECT_FALSE(std::filesystem::exists(folder.Join("x.png")));
     }
+}
+
+// "640 x 380" grows the window beyond the back buffer it started with: the view still shows the
+// scene, at the new size, as the window does.
+TEST(QuarnToolEditorShot, AfterTheSmallWindowSizeTheViewShowsTheSceneAtThatSize) {
+    test::TempFolder folder;
+    WriteDotGame(folder);
+    folder.WriteFile("input.txt", "1 command 40130\n");
+    ToolRun shot = RunTool(folder, {"editor-shot", "game", "resized.png", "--size", "160x163",
+                                    "--frames", "4", "--input", "input.txt"});
+    ASSERT_EQ(shot.status, 0) << shot.err;
+    ExpectTheViewShowsTheScene(folder, "resized.png", 640, 380, "4");
+}
+
+// A PNG picture of one colour.
+std::string SolidPng(uint32_t width, uint32_t height, uint32_t rgb) {
+    std::vector<uint8_t> rgba;
+    for (uint32_t i = 0; i < width * height; ++i) {
+        rgba.insert(rgba.end(), {static_cast<uint8_t>(rgb >> 16), static_cast<uint8_t>(rgb >> 8),
+                                 static_cast<uint8_t>(rgb), 0xFF});
+    }
+    std::vector<uint8_t> file;
+    EXPECT_EQ(PngEncoder().Encode(file, rgba.data(), width, height), 0u);
+    return {file.begin(), file.end()};
+}
+
+// A sprite added through the node menu under a plate placed in pixels shows at the plate's place
+// in its picture's size: red over the plate's green, the plate's edge still green.
+TEST(QuarnToolEditorShot, ASpriteAddedUnderAPixelPlacedNodeShowsItsPicture) {
+    test::TempFolder folder;
+    folder.WriteFile("game/config.txt", "");
+    folder.WriteFile("game/plate.png", SolidPng(30, 30, 0x00FF00));
+    folder.WriteFile("game/logo.png", SolidPng(10, 8, 0xFF0000));
+    folder.WriteFile(
+        "game/level.scene",
+        "version = 44\nnum_nodes = 4\nobj1 {\n\tclass = \"Node\"\n\tflags = 1\n}\n"
+        "obj2 {\n\tclass = \"Camera\"\n\tparent = 1\n}\n"
+        "obj3 {\n\tclass = \"RenderTarget\"\n\tparent = 1\n\tprev = 2\n\tcurrentcamera = 2\n"
+        "\trt_flags = 180\n}\n"
+        "obj4 {\n\tclass = \"Sprite\"\n\tname = \"plate\"\n\tparent = 1\n\tprev = 3\n"
+        "\tmatrixmode = 3\n\tpos = 60,50,0\n\tsize = 30,30\n\ttexture = \"plate.png\"\n}\n");
+    folder.WriteFile("input.txt", "2 answer-path level.scene\n2 click-item menu:File\n"
+                                  "5 click-item cmd:40002\n8 click 60 50 right\n"
+                                  "11 click-item ctx:Add new child\n"
+                                  "14 click-item ctx:Add new child|Gfx\n"
+                                  "17 click-item ctx:Add new child|Gfx|Sprite\n"
+                                  "20 click-item ctx:Add new child|Gfx|Sprite|<logo.png>\n");
+    ToolRun shot = RunTool(folder, {"editor-shot", "game", "added.png", "--size", "160x163",
+                                    "--frames", "24", "--input", "input.txt"});
+    ASSERT_EQ(shot.status, 0) << shot.err;
+    const Picture picture = ReadPicture(folder.ReadFile("added.png"));
+    // View pixels lie two pixels right of and 45 below the window's.
+    const auto at = [&picture](uint32_t x, uint32_t y) {
+        const size_t index = ((y + 45) * picture.width + x + 2) * 4;
+        return std::vector<int>{picture.rgba[index], picture.rgba[index + 1],
+                                picture.rgba[index + 2]};
+    };
+    EXPECT_EQ(at(60, 50), (std::vector<int>{255, 0, 0}));
+    EXPECT_EQ(at(57, 48), (std::vector<int>{255, 0, 0}));
+    EXPECT_EQ(at(60, 38), (std::vector<int>{0, 255, 0}));
+}
+
+// The editor's commands come from its own menu bar, so the README's copy must be that list.
+TEST(QuarnToolEditorShot, HelpEditorListsTheMenuCommandsAsTheReadmeDoes) {
+    test::TempFolder folder;
+    ToolRun help = RunTool(folder, {"help", "editor"});
+    ASSERT_EQ(help.status, 0) << help.err;
+    const size_t start = help.out.find("\n  cmd:");
+    ASSERT_NE(start, std::string::npos) << help.out;
+    const std::string list = help.out.substr(start + 1);
+    for (const char* line : {"  cmd:40007  File > Save\n", "  cmd:40010  Edit > Undo\n",
+                             "  cmd:40086 .. cmd:40094  File > the recent files, newest first\n",
+                             "  cmd:40130  View > Set window size > 640 x 380\n",
+                             "  cmd:40132  Functions > Light Maps > Create light maps\n"}) {
+        EXPECT_NE(list.find(line), std::string::npos) << line;
+    }
+    EXPECT_EQ(list.find("<none>"), std::string::npos);
+    std::ifstream file(QUARN_TEST_DATA "/../../README.md", std::ios::binary);
+    const std::string readme(std::istreambuf_iterator<char>(file), {});
+    const size_t block = readme.find("`quarn-tool help editor` prints the same list:\n\n```\n");
+    ASSERT_NE(block, std::string::npos);
+    const size_t first = readme.find("```\n", block) + 4;
+    EXPECT_EQ(readme.substr(first, readme.find("```", first) - first), list);
 }
 
 TEST(QuarnToolMesh, PrintsTheCountsSavesTheTextFormAndNamesWhyAFileIsRefused) {
@@ -991,7 +1097,8 @@ TEST(QuarnToolUsage, HelpListsEveryCommandAndABadCallPrintsTheReasonAndTheUsageL
         {{"script", "go", "a"},
          "usage: quarn-tool script asm IN OUT | dis PATH | run PROGRAM [--frames N] [--call NAME "
          "[ARG...]] | reference\n"},
-        {{"help", "games"}, "quarn-tool: no help on \"games\"\nusage: quarn-tool help [script]\n"},
+        {{"help", "games"},
+         "quarn-tool: no help on \"games\"\nusage: quarn-tool help [script|editor]\n"},
     };
     for (const auto& [arguments, err] : cases) {
         ToolRun run = RunTool(folder, arguments);

@@ -14,6 +14,7 @@
 #include "tests/app/player/PlayerTestSupport.h"
 
 #include <SDL.h>
+#include <filesystem>
 #include <sys/stat.h>
 
 namespace quarn {
@@ -217,13 +218,18 @@ FRESH_PROCESS_TEST_F(EditorMenus, ARecentEntryOpensItsSceneAndAMissingOneAsksFor
     EXPECT_NE(GetSceneRoot(), nullptr);
 }
 
-FRESH_PROCESS_TEST_F(EditorMenus, CtrlSWritesOnlyTheTextFileAndFileSaveItsTwinToo) {
+FRESH_PROCESS_TEST_F(EditorMenus, CtrlSAndFileSaveWriteTheSceneAndItsCompactTwin) {
     OpenLevel();
     CtrlKey('S');
     EXPECT_TRUE(log.Contains("Scene saved as"));
-    EXPECT_FALSE(Exists("level.scn"));
+    ASSERT_TRUE(Exists("level.scn"));
+    const std::string byKey = folder.ReadFile("level.scene");
+    const std::string twinByKey = folder.ReadFile("level.scn");
+    std::filesystem::remove(folder.Join("level.scn"));
     Command(40007);
-    EXPECT_TRUE(Exists("level.scn"));
+    ASSERT_TRUE(Exists("level.scn"));
+    EXPECT_EQ(folder.ReadFile("level.scene"), byKey);
+    EXPECT_EQ(folder.ReadFile("level.scn"), twinByKey);
 }
 
 FRESH_PROCESS_TEST_F(EditorMenus, ACancelledCtrlSLeavesTheRecentFilesAlone) {
