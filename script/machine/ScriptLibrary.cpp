@@ -87,6 +87,12 @@ const char* Temp(const std::string& text) {
     return PutTempString(text);
 }
 
+// Charges the running script for reading a text of that length whole; false, with the
+// function's runtime error to come, for a text longer than a script's text may be.
+bool ChargeText(const char* function, size_t length) {
+    return ChargeTextWork(function, length, length);
+}
+
 // Where the running script stands, for the validity hook and the assertion: its node's
 // description and its current source line.
 std::string DescribeRunningScript(Script*& script) {
@@ -231,10 +237,10 @@ float IntToFloat(int32_t a) {
     return static_cast<float>(a);
 }
 int32_t TextToInt(const char* a) {
-    return ParseInt32(a);
+    return ChargeText("TextToInt", std::strlen(a)) ? ParseInt32(a) : 0;
 }
 float TextToFloat(const char* a) {
-    return ParseFloat(a);
+    return ChargeText("TextToFloat", std::strlen(a)) ? ParseFloat(a) : 0.0f;
 }
 
 // Text forms ---------------------------------------------------------------------------------
@@ -256,7 +262,7 @@ const char* Float3Text(Float3 a) {
 // the empty text.
 Float3 TextToFloat3(const char* a) {
     Float3 result;
-    if (!*a) {
+    if (!*a || !ChargeText("TextToFloat3", std::strlen(a))) {
         return result;
     }
     result.x = ParseFloat(a + 1);
@@ -282,6 +288,9 @@ void Float3To2(Entity*, uint32_t* block) {
 // Messages and assertions --------------------------------------------------------------------
 
 void Print(const char* a) {
+    if (!ChargeText("Print", std::strlen(a))) {
+        return;
+    }
     ScriptContext* context = GetCurrentScriptContext();
     Script* script = context ? context->GetCurrentInstance() : nullptr;
     LogAtPosition("script", script ? script->GetId() : 0u, "%s", a);
@@ -316,16 +325,27 @@ void Nothing() {}
 // Strings ------------------------------------------------------------------------------------
 
 int32_t Length(const char* a) {
-    return static_cast<int32_t>(std::strlen(a));
+    const size_t length = std::strlen(a);
+    return ChargeText("Length", length) ? static_cast<int32_t>(length) : 0;
+}
+// Whether byte `index` lies in the text, looked for no further than that byte and charged to
+// the running script as such.
+bool InsideText(const char* function, const char* text, int32_t index) {
+    if (index < 0) {
+        return false;
+    }
+    const size_t seen = strnlen(text, static_cast<size_t>(index) + 1);
+    ChargeTextWork(function, 0, seen);
+    return seen > static_cast<size_t>(index);
 }
 int32_t ByteAt(const char* a, int32_t b) {
-    return b >= 0 && static_cast<size_t>(b) < std::strlen(a) ? static_cast<uint8_t>(a[b]) : 0;
+    return InsideText("ByteAt", a, b) ? static_cast<uint8_t>(a[b]) : 0;
 }
 // Writes into the script's own text (a literal or a ring text), never past its end.
 void SetByteAt(Entity*, uint32_t* block) {
     const char* text = LookupText(block[1]);
     const auto index = static_cast<int32_t>(block[2]);
-    if (index >= 0 && static_cast<size_t>(index) < std::strlen(text)) {
+    if (InsideText("SetByteAt", text, index)) {
         const_cast<char*>(text)[index] = static_cast<char>(block[3] & 0xFF);
     }
 }
@@ -334,15 +354,24 @@ const char* CharText(int32_t a) {
     return Temp(text);
 }
 int32_t Find(const char* a, const char* b) {
+    const size_t length = std::strlen(a);
+    const size_t wanted = std::strlen(b);
+    if (!ChargeTextWork("Find", std::max(length, wanted), length + wanted)) {
+        return -1;
+    }
     const char* at = std::strstr(a, b);
     return at ? static_cast<int32_t>(at - a) : -1;
 }
 const char* Substring(const char* a, int32_t start, int32_t count) {
-    const size_t length = std::strlen(a);
-    if (start < 0 || static_cast<size_t>(start) > length || count < 0) {
+    if (start < 0 || count < 0 || (start > 0 && !InsideText("Substring", a, start - 1))) {
         return Temp("");
     }
-    return Temp(std::string(a + start, std::min(length - start, static_cast<size_t>(count))));
+    // Only the part taken is read and copied.
+    const size_t part = strnlen(a + start, static_cast<size_t>(count));
+    if (!ChargeTextWork("Substring", part, 2 * part)) {
+        return Temp("");
+    }
+    return Temp(std::string(a + start, part));
 }
 
 // Quaternions and vectors --------------------------------------------------------------------
@@ -848,6 +877,9 @@ Entity* GetEntityWord(int32_t, int32_t b) {
 void GetTextWord(Entity*, uint32_t* block) {
     const auto b = static_cast<int32_t>(block[2]);
     const char* text = InArray(b, 1) ? LookupText(dataArray[static_cast<size_t>(b)]) : "";
+    if (!ChargeText("GetTextWord", std::strlen(text))) {
+        text = "";
+    }
     block[0] = TextWordOf(Temp(text));
 }
 
