@@ -42,9 +42,13 @@ void KeepLoadLine(const char*, const char* text) {
     lastLoadLine = text ? text : "";
 }
 
-// Whether a logged line is a Print of the program, which stdout has shown already: on the
-// "script" channel, after the "id.id: " of the printing node.
-bool IsPrintedLine(const char* channel, const std::string& text) {
+// Whether a logged line tells what stdout shows already: a dialog the run asked (its errors
+// are printed) or a Print of the program (on the "script" channel, after the "id.id: " of the
+// printing node).
+bool IsShownLine(const char* channel, const std::string& text) {
+    if (channel && std::strcmp(channel, "dialog") == 0) {
+        return true;
+    }
     if (!channel || std::strcmp(channel, "script") != 0) {
         return false;
     }
@@ -58,7 +62,7 @@ bool IsPrintedLine(const char* channel, const std::string& text) {
 
 void KeepRunLine(const char* channel, const char* text) {
     KeepLoadLine(channel, text);
-    if (!IsPrintedLine(channel, lastLoadLine)) {
+    if (!IsShownLine(channel, lastLoadLine)) {
         runLines.push_back(lastLoadLine);
     }
 }
@@ -269,7 +273,10 @@ int RunProgram(char** arguments, std::string& reason) {
     const uint64_t serial = script->GetSerial();
     std::string lines;
     reason = WhyNotRunnable(*script->GetProgram(), request.path);
-    if (reason.empty()) {
+    // What the loader logged, the reason says.
+    if (!reason.empty()) {
+        runLines.clear();
+    } else {
         GameRunning = true;
         SendSignal("quarn_start", nullptr, true);
         SendSignal("start", nullptr, true);
@@ -308,10 +315,6 @@ int RunProgram(char** arguments, std::string& reason) {
         left->Delete();
     }
     SetDialogHook(nullptr);
-    // A program that did not load names the loader's last line as the reason.
-    if (!reason.empty() && !runLines.empty() && reason.ends_with(runLines.back())) {
-        runLines.pop_back();
-    }
     for (const std::string& line : runLines) {
         std::fprintf(stderr, "quarn-tool: warning: %s\n", line.c_str());
     }

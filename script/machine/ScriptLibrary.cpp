@@ -49,6 +49,7 @@
 #include "script/machine/ScriptResource.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdint>
@@ -639,6 +640,24 @@ int32_t ObjectToken(Entity* a) {
 Entity* ObjectOfToken(int32_t a) {
     return LookupEntity(static_cast<uint32_t>(a));
 }
+// Logs a file operation of a script that failed, with the system's reason: the one the file
+// system noted, else the error of the call that failed.
+void LogFileFailure(const char* function, const char* path, int error) {
+    if (!*LastFileFailure() && error != 0) {
+        NoteFileFailure(error);
+    }
+    LogChannelMessage("script", "%s \"%s\" failed%s", function, path, FileFailureSuffix().c_str());
+}
+// Runs the file operation; a failure other than finding the wanted entry there already is
+// logged.
+template <class Operation>
+void DoFileOperation(const char* function, const char* path, Operation operation) {
+    ClearFileFailure();
+    errno = 0;
+    if (!operation() && errno != EEXIST) {
+        LogFileFailure(function, path, errno);
+    }
+}
 bool PathExists(const char* a) {
     return ScriptMayReach("PathExists", a) && GetFileSystem()->Exists(a);
 }
@@ -649,17 +668,17 @@ void RemoveFile(const char* a) {
 }
 void CreateFile(const char* a) {
     if (ScriptMayReach("CreateFile", a)) {
-        GetFileSystem()->CreateEmptyFile(a);
+        DoFileOperation("CreateFile", a, [a] { return GetFileSystem()->CreateEmptyFile(a); });
     }
 }
 void CopyFile(const char* a, const char* b) {
     if (ScriptMayReach("CopyFile", a) && ScriptMayReach("CopyFile", b)) {
-        GetFileSystem()->Copy(a, b);
+        DoFileOperation("CopyFile", b, [a, b] { return GetFileSystem()->Copy(a, b); });
     }
 }
 void MakeFolder(const char* a) {
     if (ScriptMayReach("MakeFolder", a)) {
-        GetFileSystem()->MakeDirectory(a);
+        DoFileOperation("MakeFolder", a, [a] { return GetFileSystem()->MakeDirectory(a); });
     }
 }
 
@@ -735,7 +754,11 @@ void SetSetting(const char* a, const char* b) {
     settings.SetString(a, b);
     // The user's settings are the engine's file, saved where start-up read them.
     const EngineFilesScope engineFiles;
-    settings.Save(false);
+    ClearFileFailure();
+    if (*settings.GetPath() && !settings.Save(false)) {
+        LogMessage("Setting \"%s\" is not saved to %s%s", a, settings.GetPath(),
+                   FileFailureSuffix().c_str());
+    }
 }
 
 // Host machine and time ----------------------------------------------------------------------
