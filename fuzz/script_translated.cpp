@@ -2,9 +2,9 @@
 // float and bool operators, jumps, calls, returns, engine functions, method calls on words that
 // name no entity, arrays in the variables, stack moves and raw words), each run twice: through
 // the machine's translated form and through its plain path. Both must leave the same machine
-// behind: the answer, the run state, the stacks, the frames, the positions, the variables (a
-// word that names a text compared by that text) and every error report, also when the step
-// limit stops them early.
+// behind: the answer, the run state, the stacks, the frames, the positions, the variables (with
+// the text a word names, when it names one) and every error report, also when the step limit
+// stops them early.
 #include "app/ClassRegistration.h"
 #include "core/filesystem/FileSystem.h"
 #include "core/filesystem/MemoryFileSystem.h"
@@ -15,6 +15,7 @@
 #include "core/object/ValueType.h"
 #include "core/os/Dialogs.h"
 #include "core/scene/Node.h"
+#include "core/string/Text.h"
 #include "core/string/TextArena.h"
 #include "script/machine/ScriptCommands.h"
 #include "script/machine/ScriptContext.h"
@@ -29,7 +30,6 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -160,42 +160,24 @@ std::vector<uint32_t> Generate(const uint8_t* data, size_t size) {
     return code;
 }
 
-// What a run left: its report, with the words of the stacks and variables aside, each with the
-// text it names when it names one.
-struct RunDescription {
-    std::string text;
-    std::vector<std::pair<uint32_t, std::string>> words;
+// A stack or variable word, with the text it names when it names one.
+std::string DescribeWord(uint32_t word) {
+    const char* named = LookupText(word);
+    std::string text = " " + std::to_string(word);
+    if (*named && TextWordOf(named) == word) {
+        text.append("\"").append(named).append("\"");
+    }
+    return text;
+}
 
-    void AddWord(uint32_t word) {
-        text += " w";
-        const char* named = LookupText(word);
-        words.emplace_back(word, TextWordOf(named) == word ? named : "");
+std::string RunAndDescribe(uint32_t limit, bool translated) {
+    // The temporary texts start every run alike, the ring at its start and FormatTemp on its
+    // first buffer, so that the texts both runs make get the same words, as they get the same
+    // content: a text is then compared by what it says, not by where the run before left off.
+    PutTempString(std::string(TempRingSize - 1, ' '));
+    if (FormatTemp("%s", "") == FormatScratchBuffer(0)) {
+        FormatTemp("%s", "");
     }
-    // The same, where a text a run made may lie elsewhere in the other run (the temporary texts
-    // go on from where the run before left them): two words match when they are equal or name
-    // the same text.
-    bool Matches(const RunDescription& other) const {
-        if (text != other.text || words.size() != other.words.size()) {
-            return false;
-        }
-        for (size_t i = 0; i < words.size(); ++i) {
-            const auto& [word, named] = words[i];
-            if (word != other.words[i].first && (named.empty() || named != other.words[i].second)) {
-                return false;
-            }
-        }
-        return true;
-    }
-    std::string Print() const {
-        std::string printed = text;
-        for (const auto& [word, named] : words) {
-            printed += "\nword " + std::to_string(word) + " \"" + named + "\"";
-        }
-        return printed;
-    }
-};
-
-RunDescription RunAndDescribe(uint32_t limit, bool translated) {
     ScriptTranslatedRuns = translated;
     ScriptStepLimit = limit;
     RecordingHook hook;
@@ -205,9 +187,8 @@ RunDescription RunAndDescribe(uint32_t limit, bool translated) {
     script->SetIdSystem(0);
     script->SetScriptFile("run.script");
     const uint32_t arguments[] = {3, 0xFFFFFFFE};
-    RunDescription description;
-    std::string& text = description.text;
-    text = "answer " + std::to_string(script->CallFunction(0, arguments, 2, nullptr, 0));
+    std::string text =
+        "answer " + std::to_string(script->CallFunction(0, arguments, 2, nullptr, 0));
     text += " state " + std::to_string(script->GetRunState());
     if (const ScriptContext* context = script->GetContext()) {
         text += "\nposition " + std::to_string(context->GetPosition()) + " command " +
@@ -215,7 +196,7 @@ RunDescription RunAndDescribe(uint32_t limit, bool translated) {
         ScriptValueStack& stack = script->GetContext()->Stack();
         const uint32_t* words = stack.TopWords(stack.Depth());
         for (uint32_t i = 0; i < stack.Depth(); ++i) {
-            description.AddWord(words[i]);
+            text += DescribeWord(words[i]);
         }
         text += "\nframes";
         for (const ScriptCallFrame& frame : context->Frames()) {
@@ -225,14 +206,14 @@ RunDescription RunAndDescribe(uint32_t limit, bool translated) {
     }
     text += "\nvariables";
     for (uint32_t i = 0; i < script->GetVariableCount(); ++i) {
-        description.AddWord(script->GetVariables()[i]);
+        text += DescribeWord(script->GetVariables()[i]);
     }
     text += "\n" + hook.texts;
     script->Delete();
     // The next run's node gets the same id: programs may name it by number.
     TheIdMap().Clear();
     SetDialogHook(previousHook);
-    return description;
+    return text;
 }
 
 } // namespace
@@ -258,11 +239,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A run to the end (or a short limit), and one stopped after a count of commands the first
     // byte picks.
     for (const uint32_t limit : {2000u, 1u + data[0]}) {
-        const RunDescription plain = RunAndDescribe(limit, false);
-        const RunDescription translated = RunAndDescribe(limit, true);
-        if (!plain.Matches(translated)) {
-            std::fprintf(stderr, "plain:\n%s\ntranslated:\n%s\n", plain.Print().c_str(),
-                         translated.Print().c_str());
+        const std::string plain = RunAndDescribe(limit, false);
+        const std::string translated = RunAndDescribe(limit, true);
+        if (plain != translated) {
+            std::fprintf(stderr, "plain:\n%s\ntranslated:\n%s\n", plain.c_str(),
+                         translated.c_str());
             std::abort();
         }
     }
