@@ -750,6 +750,10 @@ const char* GetSetting(const char* a) {
     return Temp(value ? value : "");
 }
 void SetSetting(const char* a, const char* b) {
+    // The value goes into the settings file at once.
+    if (!ChargeText("SetSetting", std::strlen(b))) {
+        return;
+    }
     SettingsFile& settings = GetUserSettings();
     settings.SetString(a, b);
     // The user's settings are the engine's file, saved where start-up read them.
