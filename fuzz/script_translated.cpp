@@ -2,8 +2,9 @@
 // float and bool operators, jumps, calls, returns, engine functions, method calls on words that
 // name no entity, arrays in the variables, stack moves and raw words), each run twice: through
 // the machine's translated form and through its plain path. Both must leave the same machine
-// behind: the answer, the run state, the stacks, the frames, the positions, the variables and
-// every error report, also when the step limit stops them early.
+// behind: the answer, the run state, the stacks, the frames, the positions, the variables (with
+// the text a word names, when it names one) and every error report, also when the step limit
+// stops them early.
 #include "app/ClassRegistration.h"
 #include "core/filesystem/FileSystem.h"
 #include "core/filesystem/MemoryFileSystem.h"
@@ -14,6 +15,8 @@
 #include "core/object/ValueType.h"
 #include "core/os/Dialogs.h"
 #include "core/scene/Node.h"
+#include "core/string/Text.h"
+#include "core/string/TextArena.h"
 #include "script/machine/ScriptCommands.h"
 #include "script/machine/ScriptContext.h"
 #include "script/machine/ScriptNode.h"
@@ -157,7 +160,24 @@ std::vector<uint32_t> Generate(const uint8_t* data, size_t size) {
     return code;
 }
 
+// A stack or variable word, with the text it names when it names one.
+std::string DescribeWord(uint32_t word) {
+    const char* named = LookupText(word);
+    std::string text = " " + std::to_string(word);
+    if (*named && TextWordOf(named) == word) {
+        text.append("\"").append(named).append("\"");
+    }
+    return text;
+}
+
 std::string RunAndDescribe(uint32_t limit, bool translated) {
+    // The temporary texts start every run alike, the ring at its start and FormatTemp on its
+    // first buffer, so that the texts both runs make get the same words, as they get the same
+    // content: a text is then compared by what it says, not by where the run before left off.
+    PutTempString(std::string(TempRingSize - 1, ' '));
+    if (FormatTemp("%s", "") == FormatScratchBuffer(0)) {
+        FormatTemp("%s", "");
+    }
     ScriptTranslatedRuns = translated;
     ScriptStepLimit = limit;
     RecordingHook hook;
@@ -176,7 +196,7 @@ std::string RunAndDescribe(uint32_t limit, bool translated) {
         ScriptValueStack& stack = script->GetContext()->Stack();
         const uint32_t* words = stack.TopWords(stack.Depth());
         for (uint32_t i = 0; i < stack.Depth(); ++i) {
-            text += " " + std::to_string(words[i]);
+            text += DescribeWord(words[i]);
         }
         text += "\nframes";
         for (const ScriptCallFrame& frame : context->Frames()) {
@@ -186,7 +206,7 @@ std::string RunAndDescribe(uint32_t limit, bool translated) {
     }
     text += "\nvariables";
     for (uint32_t i = 0; i < script->GetVariableCount(); ++i) {
-        text += " " + std::to_string(script->GetVariables()[i]);
+        text += DescribeWord(script->GetVariables()[i]);
     }
     text += "\n" + hook.texts;
     script->Delete();

@@ -176,7 +176,9 @@ none). Every command also raises "Invalid command - maybe you need to recompile 
 when the stack holds fewer words than it takes or an operand points outside the program, and
 "Stack overflow" when the stack would grow past the program's `stack` size. A run of
 100,000,000 commands without a pause ends with "Infinite loop detected (100million'th
-instruction reached)".
+instruction reached)"; an engine function or operator that reads or makes a text counts one
+command for every 16 bytes of it, and a text longer than 64 MiB is a runtime error that names
+the function or operator.
 )GUIDE";
 
 const char* const ScriptValueTypesGuide =

@@ -35,9 +35,36 @@ namespace {
 
 // The loader's last word on a program it could not take.
 std::string lastLoadLine;
+// Every line a run logged, its warnings for the user.
+std::vector<std::string> runLines;
 
 void KeepLoadLine(const char*, const char* text) {
     lastLoadLine = text ? text : "";
+}
+
+// Whether a logged line tells what stdout shows already: a dialog the run asked (its errors
+// are printed) or a Print of the program (on the "script" channel, after the "id.id: " of the
+// printing node).
+bool IsShownLine(const char* channel, const std::string& text) {
+    if (channel && std::strcmp(channel, "dialog") == 0) {
+        return true;
+    }
+    if (!channel || std::strcmp(channel, "script") != 0) {
+        return false;
+    }
+    const size_t dot = text.find_first_not_of("0123456789");
+    if (dot == 0 || dot == std::string::npos || text[dot] != '.') {
+        return false;
+    }
+    const size_t colon = text.find_first_not_of("0123456789", dot + 1);
+    return colon != dot + 1 && colon != std::string::npos && text.compare(colon, 2, ": ") == 0;
+}
+
+void KeepRunLine(const char* channel, const char* text) {
+    KeepLoadLine(channel, text);
+    if (!IsShownLine(channel, lastLoadLine)) {
+        runLines.push_back(lastLoadLine);
+    }
 }
 
 int Assemble(const char* in, const char* out, std::string& reason) {
@@ -233,7 +260,8 @@ int RunProgram(char** arguments, std::string& reason) {
     GetFileSystem()->SetBaseFolder(path.parent_path().string().c_str());
     ScriptedDialogs dialogs;
     SetDialogHook(&dialogs);
-    SetLogSink(KeepLoadLine);
+    runLines.clear();
+    SetLogSink(KeepRunLine);
     Node* root = static_cast<Node*>(Node::RegisterClass()->CreateInstance());
     root->SetIdSystem(0);
     auto* script = static_cast<Script*>(Script::RegisterClass()->CreateInstance());
@@ -245,7 +273,10 @@ int RunProgram(char** arguments, std::string& reason) {
     const uint64_t serial = script->GetSerial();
     std::string lines;
     reason = WhyNotRunnable(*script->GetProgram(), request.path);
-    if (reason.empty()) {
+    // What the loader logged, the reason says.
+    if (!reason.empty()) {
+        runLines.clear();
+    } else {
         GameRunning = true;
         SendSignal("quarn_start", nullptr, true);
         SendSignal("start", nullptr, true);
@@ -284,6 +315,9 @@ int RunProgram(char** arguments, std::string& reason) {
         left->Delete();
     }
     SetDialogHook(nullptr);
+    for (const std::string& line : runLines) {
+        std::fprintf(stderr, "quarn-tool: warning: %s\n", line.c_str());
+    }
     if (!reason.empty()) {
         return ExitFailed;
     }

@@ -54,10 +54,14 @@ void TakeScreenshot(const char* extension) {
         const Int2 size(std::min(view.x, whole.x), std::min(view.y, whole.y));
         backBuffer->SetSize(size.x, size.y);
         const std::string path = NextScreenshotPath(extension);
+        ClearFileFailure();
         if (SaveImageFile(path.c_str(), backBuffer.get(), 0, 0, size.x, size.y)) {
             LogMessage("Screenshot saved as %s", path.c_str());
         } else {
             LogMessage("Screenshot failed during save.");
+            if (*LastFileFailure()) {
+                LogMessage("Screenshot %s cannot be written: %s", path.c_str(), LastFileFailure());
+            }
         }
     }
     ShowBusyCursor(1.0f, "");

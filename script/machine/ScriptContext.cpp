@@ -11,6 +11,7 @@
 #include "core/os/Dialogs.h"
 #include "core/scene/EngineState.h"
 #include "core/scenefile/VersionControl.h"
+#include "core/string/NumberText.h"
 #include "core/string/Text.h"
 #include "script/machine/ScriptClass.h"
 #include "script/machine/ScriptCommands.h"
@@ -116,6 +117,22 @@ ScriptContext* GetCurrentScriptContext() {
     return currentContext;
 }
 
+bool ChargeTextWork(const char* function, size_t longest, size_t bytes) {
+    ScriptContext* context = currentContext;
+    if (longest > MaxScriptTextBytes) {
+        if (context) {
+            context->FailCall(FormatClassic("%s: a text of %zu bytes is longer than the %zu MiB "
+                                            "a script's text may have",
+                                            function, longest, MaxScriptTextBytes >> 20));
+        }
+        return false;
+    }
+    if (context) {
+        context->ChargeSteps(bytes / ScriptTextBytesPerStep);
+    }
+    return true;
+}
+
 void SetCurrentScriptContext(ScriptContext* context) {
     currentContext = context;
     SetScriptRunning(context != nullptr);
@@ -210,6 +227,7 @@ int ScriptContext::Run() {
     uint32_t steps = 0;
     for (;;) {
         const int result = Step();
+        steps = AddChargedSteps(steps);
         // Also when the last step ended the run: the count is what is checked.
         if (++steps >= ScriptStepLimit && result != StepNodeDeleted) {
             return RuntimeError("Infinite loop detected (100million'th instruction reached)");
@@ -234,6 +252,7 @@ int ScriptContext::RunLine() {
         if (result != StepContinue) {
             return result;
         }
+        steps = AddChargedSteps(steps);
         // A loop on one line must not hang the debugger either.
         if (++steps >= ScriptStepLimit) {
             return RuntimeError("Infinite loop detected (100million'th instruction reached)");
@@ -617,7 +636,7 @@ int ScriptContext::CommandOperator(uint32_t word) {
         stack_.ClearFault();
         return stack_.Depth() == stack_.Capacity() ? StackOverflow() : InvalidCommand();
     }
-    return StepContinue;
+    return failedCall_.empty() ? StepContinue : ReportFailedCall();
 }
 
 int ScriptContext::CommandFunction(uint32_t index) {
@@ -818,6 +837,18 @@ std::string ScriptContext::BuildReport(const char* message) const {
         instanceSerial = frame.callerSerial;
     }
     return text;
+}
+
+uint32_t ScriptContext::AddChargedSteps(uint32_t steps) {
+    const uint64_t total = steps + chargedSteps_;
+    chargedSteps_ = 0;
+    return uint32_t(std::min<uint64_t>(total, ScriptStepLimit));
+}
+
+int ScriptContext::ReportFailedCall() {
+    const std::string message = std::move(failedCall_);
+    failedCall_.clear();
+    return RuntimeError("%s", message.c_str());
 }
 
 int ScriptContext::RuntimeError(const char* format, ...) {

@@ -76,6 +76,16 @@ public:
     // Runtime errors that terminated a script, since the process started: a headless run
     // reports them in its exit status.
     static uint32_t GetTerminatingErrorCount();
+    // Work an engine function or operator did in proportion to its input, counted against the
+    // step limit as that many commands once the call returns.
+    void ChargeSteps(uint64_t count) { chargedSteps_ += count; }
+    // A runtime error of the engine function or operator being called, reported once it
+    // returns; the first one stands.
+    void FailCall(std::string message) {
+        if (failedCall_.empty()) {
+            failedCall_ = std::move(message);
+        }
+    }
     // The report text of a runtime error with that message.
     std::string BuildReport(const char* message) const;
 
@@ -127,6 +137,11 @@ private:
     uint32_t FrameBase() const { return frames_.empty() ? 0 : frames_.back().frameBase; }
     int InvalidCommand();
     int StackOverflow();
+    // The step count with the charges since the last call added, at most the limit; clears
+    // them.
+    uint32_t AddChargedSteps(uint32_t steps);
+    // The runtime error a call out of the machine failed with (FailCall).
+    int ReportFailedCall();
     // The entity that an id word names, for the commands that use one; null after reporting.
     Entity* ResolveEntity(uint32_t word, int& result);
     Script* ResolveScript(uint32_t word, const char* notScript, int& result);
@@ -181,6 +196,8 @@ private:
     uint32_t frameCapacity_;
     ScriptValueStack stack_;
     int activeRuns_ = 0;
+    uint64_t chargedSteps_ = 0;
+    std::string failedCall_;
     // Whether the entity of that serial was found alive since the last destruction (the owner
     // and the last two instances are).
     bool SeenAlive(uint64_t serial) const {
@@ -202,6 +219,15 @@ private:
 // calling script. Every run saves and restores it.
 ScriptContext* GetCurrentScriptContext();
 void SetCurrentScriptContext(ScriptContext* context);
+
+// The longest text an engine function or operator reads or makes for a script: one loop of
+// doublings must not take all memory.
+inline constexpr size_t MaxScriptTextBytes = size_t(64) << 20;
+// Charges the running script for `bytes` bytes of text work (about a command's time per
+// ScriptTextBytesPerStep). False when `longest`, the longest text the call reads or would make,
+// is over MaxScriptTextBytes: the call is then a runtime error naming `function`.
+inline constexpr uint64_t ScriptTextBytesPerStep = 16;
+bool ChargeTextWork(const char* function, size_t longest, size_t bytes);
 
 // Sets the current context for a scope and restores the previous one however it ends.
 class CurrentScriptContextScope {

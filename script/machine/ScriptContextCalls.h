@@ -65,6 +65,9 @@ inline int ScriptContext::InvokeFunction(const MethodInfo& function) {
     block[0] = kept;
     stack_.Adjust(-static_cast<int32_t>(arguments));
     stack_.RaiseTop(results);
+    if (!failedCall_.empty()) {
+        return ReportFailedCall();
+    }
     return current_->GetRunState() == ScriptTerminateRequested ? StepTerminate : StepContinue;
 }
 
@@ -83,6 +86,9 @@ inline int ScriptContext::InvokeMethod(Entity& entity, const MethodInfo& method,
     }
     stack_.Adjust(-static_cast<int32_t>(arguments + 1));
     stack_.RaiseTop(results);
+    if (!failedCall_.empty()) {
+        return ReportFailedCall();
+    }
     return current_->GetRunState() == ScriptTerminateRequested ? StepTerminate : StepContinue;
 }
 

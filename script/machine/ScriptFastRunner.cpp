@@ -174,6 +174,7 @@ resume:
 
 plain:
     result = c.Step();
+    steps = c.AddChargedSteps(steps);
     if (++steps >= limit && result != StepNodeDeleted) {
         return c.RuntimeError("%s", EndlessLoopText);
     }
@@ -372,6 +373,9 @@ method : {
     if (result != StepContinue) {
         return result;
     }
+    if (c.chargedSteps_ != 0) {
+        goto charged;
+    }
     goto resume;
 }
 
@@ -382,6 +386,9 @@ function : {
     result = c.InvokeFunction(*op->site->method);
     if (result != StepContinue) {
         return result;
+    }
+    if (c.chargedSteps_ != 0) {
+        goto charged;
     }
     // The region goes on where the call left the instance, its program, form, frame and
     // variables as they were. A form made since (GetFastCode makes one for changed code) may
@@ -396,6 +403,14 @@ function : {
     steps = charged;
     NEXT();
 }
+
+charged:
+    // The work the call charged counts as the plain path counts it, after its command.
+    steps = c.AddChargedSteps(steps);
+    if (steps >= limit) {
+        return c.RuntimeError("%s", EndlessLoopText);
+    }
+    goto resume;
 
 external_call : {
     const auto arguments = uint32_t(op->b);

@@ -49,6 +49,7 @@
 #include "script/machine/ScriptResource.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdint>
@@ -85,6 +86,12 @@ uint32_t unreadFlags = 0;
 
 const char* Temp(const std::string& text) {
     return PutTempString(text);
+}
+
+// Charges the running script for reading a text of that length whole; false, with the
+// function's runtime error to come, for a text longer than a script's text may be.
+bool ChargeText(const char* function, size_t length) {
+    return ChargeTextWork(function, length, length);
 }
 
 // Where the running script stands, for the validity hook and the assertion: its node's
@@ -231,10 +238,10 @@ float IntToFloat(int32_t a) {
     return static_cast<float>(a);
 }
 int32_t TextToInt(const char* a) {
-    return ParseInt32(a);
+    return ChargeText("TextToInt", std::strlen(a)) ? ParseInt32(a) : 0;
 }
 float TextToFloat(const char* a) {
-    return ParseFloat(a);
+    return ChargeText("TextToFloat", std::strlen(a)) ? ParseFloat(a) : 0.0f;
 }
 
 // Text forms ---------------------------------------------------------------------------------
@@ -256,7 +263,7 @@ const char* Float3Text(Float3 a) {
 // the empty text.
 Float3 TextToFloat3(const char* a) {
     Float3 result;
-    if (!*a) {
+    if (!*a || !ChargeText("TextToFloat3", std::strlen(a))) {
         return result;
     }
     result.x = ParseFloat(a + 1);
@@ -282,6 +289,9 @@ void Float3To2(Entity*, uint32_t* block) {
 // Messages and assertions --------------------------------------------------------------------
 
 void Print(const char* a) {
+    if (!ChargeText("Print", std::strlen(a))) {
+        return;
+    }
     ScriptContext* context = GetCurrentScriptContext();
     Script* script = context ? context->GetCurrentInstance() : nullptr;
     LogAtPosition("script", script ? script->GetId() : 0u, "%s", a);
@@ -316,16 +326,27 @@ void Nothing() {}
 // Strings ------------------------------------------------------------------------------------
 
 int32_t Length(const char* a) {
-    return static_cast<int32_t>(std::strlen(a));
+    const size_t length = std::strlen(a);
+    return ChargeText("Length", length) ? static_cast<int32_t>(length) : 0;
+}
+// Whether byte `index` lies in the text, looked for no further than that byte and charged to
+// the running script as such.
+bool InsideText(const char* function, const char* text, int32_t index) {
+    if (index < 0) {
+        return false;
+    }
+    const size_t seen = strnlen(text, static_cast<size_t>(index) + 1);
+    ChargeTextWork(function, 0, seen);
+    return seen > static_cast<size_t>(index);
 }
 int32_t ByteAt(const char* a, int32_t b) {
-    return b >= 0 && static_cast<size_t>(b) < std::strlen(a) ? static_cast<uint8_t>(a[b]) : 0;
+    return InsideText("ByteAt", a, b) ? static_cast<uint8_t>(a[b]) : 0;
 }
 // Writes into the script's own text (a literal or a ring text), never past its end.
 void SetByteAt(Entity*, uint32_t* block) {
     const char* text = LookupText(block[1]);
     const auto index = static_cast<int32_t>(block[2]);
-    if (index >= 0 && static_cast<size_t>(index) < std::strlen(text)) {
+    if (InsideText("SetByteAt", text, index)) {
         const_cast<char*>(text)[index] = static_cast<char>(block[3] & 0xFF);
     }
 }
@@ -334,15 +355,24 @@ const char* CharText(int32_t a) {
     return Temp(text);
 }
 int32_t Find(const char* a, const char* b) {
+    const size_t length = std::strlen(a);
+    const size_t wanted = std::strlen(b);
+    if (!ChargeTextWork("Find", std::max(length, wanted), length + wanted)) {
+        return -1;
+    }
     const char* at = std::strstr(a, b);
     return at ? static_cast<int32_t>(at - a) : -1;
 }
 const char* Substring(const char* a, int32_t start, int32_t count) {
-    const size_t length = std::strlen(a);
-    if (start < 0 || static_cast<size_t>(start) > length || count < 0) {
+    if (start < 0 || count < 0 || (start > 0 && !InsideText("Substring", a, start - 1))) {
         return Temp("");
     }
-    return Temp(std::string(a + start, std::min(length - start, static_cast<size_t>(count))));
+    // Only the part taken is read and copied.
+    const size_t part = strnlen(a + start, static_cast<size_t>(count));
+    if (!ChargeTextWork("Substring", part, 2 * part)) {
+        return Temp("");
+    }
+    return Temp(std::string(a + start, part));
 }
 
 // Quaternions and vectors --------------------------------------------------------------------
@@ -610,6 +640,24 @@ int32_t ObjectToken(Entity* a) {
 Entity* ObjectOfToken(int32_t a) {
     return LookupEntity(static_cast<uint32_t>(a));
 }
+// Logs a file operation of a script that failed, with the system's reason: the one the file
+// system noted, else the error of the call that failed.
+void LogFileFailure(const char* function, const char* path, int error) {
+    if (!*LastFileFailure() && error != 0) {
+        NoteFileFailure(error);
+    }
+    LogChannelMessage("script", "%s \"%s\" failed%s", function, path, FileFailureSuffix().c_str());
+}
+// Runs the file operation; a failure other than finding the wanted entry there already is
+// logged.
+template <class Operation>
+void DoFileOperation(const char* function, const char* path, Operation operation) {
+    ClearFileFailure();
+    errno = 0;
+    if (!operation() && errno != EEXIST) {
+        LogFileFailure(function, path, errno);
+    }
+}
 bool PathExists(const char* a) {
     return ScriptMayReach("PathExists", a) && GetFileSystem()->Exists(a);
 }
@@ -620,17 +668,17 @@ void RemoveFile(const char* a) {
 }
 void CreateFile(const char* a) {
     if (ScriptMayReach("CreateFile", a)) {
-        GetFileSystem()->CreateEmptyFile(a);
+        DoFileOperation("CreateFile", a, [a] { return GetFileSystem()->CreateEmptyFile(a); });
     }
 }
 void CopyFile(const char* a, const char* b) {
     if (ScriptMayReach("CopyFile", a) && ScriptMayReach("CopyFile", b)) {
-        GetFileSystem()->Copy(a, b);
+        DoFileOperation("CopyFile", b, [a, b] { return GetFileSystem()->Copy(a, b); });
     }
 }
 void MakeFolder(const char* a) {
     if (ScriptMayReach("MakeFolder", a)) {
-        GetFileSystem()->MakeDirectory(a);
+        DoFileOperation("MakeFolder", a, [a] { return GetFileSystem()->MakeDirectory(a); });
     }
 }
 
@@ -702,11 +750,19 @@ const char* GetSetting(const char* a) {
     return Temp(value ? value : "");
 }
 void SetSetting(const char* a, const char* b) {
+    // The value goes into the settings file at once.
+    if (!ChargeText("SetSetting", std::strlen(b))) {
+        return;
+    }
     SettingsFile& settings = GetUserSettings();
     settings.SetString(a, b);
     // The user's settings are the engine's file, saved where start-up read them.
     const EngineFilesScope engineFiles;
-    settings.Save(false);
+    ClearFileFailure();
+    if (*settings.GetPath() && !settings.Save(false)) {
+        LogMessage("Setting \"%s\" is not saved to %s%s", a, settings.GetPath(),
+                   FileFailureSuffix().c_str());
+    }
 }
 
 // Host machine and time ----------------------------------------------------------------------
@@ -848,6 +904,9 @@ Entity* GetEntityWord(int32_t, int32_t b) {
 void GetTextWord(Entity*, uint32_t* block) {
     const auto b = static_cast<int32_t>(block[2]);
     const char* text = InArray(b, 1) ? LookupText(dataArray[static_cast<size_t>(b)]) : "";
+    if (!ChargeText("GetTextWord", std::strlen(text))) {
+        text = "";
+    }
     block[0] = TextWordOf(Temp(text));
 }
 

@@ -9,9 +9,11 @@
 #include "core/string/Text.h"
 #include "core/string/TextArena.h"
 #include "script/machine/ScriptArithmetic.h"
+#include "script/machine/ScriptContext.h"
 #include "script/machine/ScriptValueStack.h"
 #include "script/machine/ScriptValueType.h"
 
+#include <algorithm>
 #include <cassert>
 #include <charconv>
 #include <cmath>
@@ -212,9 +214,16 @@ Float3 ScaleFloat3(float scale, Float3 v) {
 // Texts -------------------------------------------------------------------------------------
 
 // Results are made in a scratch text first, since the operands may lie in the ring the result
-// is copied into; the copy (ValueTraits<const char*>) never cuts.
-const char* Joined(std::string_view left, std::string_view right) {
+// is copied into; the copy (ValueTraits<const char*>) never cuts. A result longer than a
+// script's text may be is the operator's runtime error, and empty.
+const char* Joined(const char* function, std::string_view left, std::string_view right) {
     static std::string scratch;
+    const size_t length = left.size() + right.size();
+    // Made and then copied.
+    if (!ChargeTextWork(function, length, 2 * length)) {
+        scratch.clear();
+        return scratch.c_str();
+    }
     if (scratch.capacity() > TempRingSize) {
         // Memory kept from a long text is not held for the next.
         std::string().swap(scratch);
@@ -224,48 +233,68 @@ const char* Joined(std::string_view left, std::string_view right) {
 }
 
 const char* Concatenate(const char* a, const char* b) {
-    return Joined(a, b);
+    return Joined("+(string):string", a, b);
 }
 const char* RemoveText(const char* a, const char* b) {
-    const char* found = *b ? std::strstr(a, b) : nullptr;
+    constexpr const char* Name = "-(string):string";
+    const size_t length = std::strlen(a);
+    const size_t removed = std::strlen(b);
+    if (!ChargeTextWork(Name, std::max(length, removed), length + removed)) {
+        return "";
+    }
+    const char* found = removed ? std::strstr(a, b) : nullptr;
     if (!found) {
         return a;
     }
-    return Joined(std::string_view(a, static_cast<size_t>(found - a)), found + std::strlen(b));
+    return Joined(Name, std::string_view(a, static_cast<size_t>(found - a)), found + removed);
+}
+// The comparisons charge the running script for both texts.
+int CompareTexts(const char* function, const char* a, const char* b) {
+    const size_t left = std::strlen(a);
+    const size_t right = std::strlen(b);
+    if (!ChargeTextWork(function, std::max(left, right), left + right)) {
+        return 0;
+    }
+    return CompareNoCase(a, b);
 }
 bool TextEqual(const char* a, const char* b) {
-    return CompareNoCase(a, b) == 0;
+    return CompareTexts("==(string):bool", a, b) == 0;
 }
 bool TextNotEqual(const char* a, const char* b) {
-    return CompareNoCase(a, b) != 0;
+    return CompareTexts("!=(string):bool", a, b) != 0;
 }
 bool TextGreater(const char* a, const char* b) {
-    return CompareNoCase(a, b) > 0;
+    return CompareTexts(">(string):bool", a, b) > 0;
 }
 bool TextLess(const char* a, const char* b) {
-    return CompareNoCase(a, b) < 0;
+    return CompareTexts("<(string):bool", a, b) < 0;
 }
 const char* AppendFloat(const char* a, float b) {
-    return Joined(a, FormatClassic("%f", static_cast<double>(b)));
+    return Joined("+(float):string", a, FormatClassic("%f", static_cast<double>(b)));
 }
 // to_chars writes what "%d" writes, without a format to parse: this append builds most texts.
-const char* AppendInt(const char* a, int32_t b) {
+const char* AppendNumber(const char* function, const char* a, int32_t b) {
     char digits[12];
     const char* end = std::to_chars(digits, digits + sizeof digits, b).ptr;
-    return Joined(a, std::string_view(digits, static_cast<size_t>(end - digits)));
+    return Joined(function, a, std::string_view(digits, static_cast<size_t>(end - digits)));
+}
+const char* AppendInt(const char* a, int32_t b) {
+    return AppendNumber("+(int):string", a, b);
 }
 const char* AppendBool(const char* a, bool b) {
-    return AppendInt(a, b ? 1 : 0);
+    return AppendNumber("+(bool):string", a, b ? 1 : 0);
 }
 const char* AppendFloat2(const char* a, Float2 b) {
-    return Joined(a, FormatClassic("(%f,%f)", static_cast<double>(b.x), static_cast<double>(b.y)));
+    return Joined("+(float2):string", a,
+                  FormatClassic("(%f,%f)", static_cast<double>(b.x), static_cast<double>(b.y)));
 }
 const char* AppendFloat3(const char* a, Float3 b) {
-    return Joined(a, FormatClassic("(%f,%f,%f)", static_cast<double>(b.x), static_cast<double>(b.y),
-                                   static_cast<double>(b.z)));
+    return Joined("+(float3):string", a,
+                  FormatClassic("(%f,%f,%f)", static_cast<double>(b.x), static_cast<double>(b.y),
+                                static_cast<double>(b.z)));
 }
 const char* ToLower(const char* a) {
-    char* lowered = const_cast<char*>(Joined(a, {}));
+    char* lowered = const_cast<char*>(Joined("ToLower():string", a, {}));
     ToLowerAscii(lowered);
     return lowered;
 }
@@ -283,7 +312,7 @@ bool Text64NotEqual(String64 a, String64 b) {
     return CompareNoCase(a.Text(), b.Text()) != 0;
 }
 const char* Text64ToString(String64 a) {
-    return Joined(a.Text(), {});
+    return Joined("ToString():string", a.Text(), {});
 }
 
 bool EntityToBool(EntityId a) {

@@ -1,6 +1,7 @@
 #include "TestPaths.h"
 #include "codecs/PngDecoder.h"
 #include "codecs/PngEncoder.h"
+#include "core/filesystem/FileSystem.h"
 #include "script/nodes/GridData.h"
 #include "tests/support/OneShotHttpServer.h"
 #include "tests/support/StoredBytes.h"
@@ -980,6 +981,25 @@ TEST(QuarnToolScript, RunsAProgramOnAScriptNodeAndPrintsWhatItLeft) {
         EXPECT_EQ(run.err, "quarn-tool: " + reason + "\n");
     }
     EXPECT_EQ(RunTool(folder, {"script", "run", "game/calls.script", "--frames", "-1"}).status, 2);
+}
+
+// What the run logs reaches the user, every line in order; the program's prints only on stdout.
+TEST(QuarnToolScript, RunPrintsEveryWarningOfTheRun) {
+    test::TempFolder folder;
+    folder.WriteFile("game/peek.asm",
+                     "header 0 0\nstack 16\n"
+                     "function \"peek\" () at=@peek\n"
+                     "peek:\n    line\n    text \"../outside.txt\"\n    push 0\n    func 97\n"
+                     "    drop 1\n    text \"/etc/passwd\"\n    func 89\n    drop 1\n"
+                     "    text \"looked\"\n    func 36\n    return 0 0\n");
+    ASSERT_EQ(RunTool(folder, {"script", "asm", "game/peek.asm", "game/peek"}).status, 0);
+    folder.WriteFile("outside.txt", "secret");
+    ToolRun run = RunTool(folder, {"script", "run", "game/peek.script", "--call", "peek"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "looked\nstate: READY\n");
+    EXPECT_EQ(run.err, std::string("quarn-tool: warning: OpenRead refused \"../outside.txt\": ") +
+                           OutsideGameReason + "\nquarn-tool: warning: PathExists refused " +
+                           "\"/etc/passwd\": " + OutsideGameReason + "\n");
 }
 
 // Texts of the program's own string64 type, a type no property has, and the reports of invalid

@@ -418,6 +418,68 @@ TEST_F(ScriptLibraryTest, FileFunctionsReachOnlyTheGameAndTheUserFolder) {
     }
 }
 
+// A save that fails says why, in the system's words: beneath a file, and in a read-only folder
+// (except for root, whom no mode bit stops).
+TEST_F(ScriptLibraryTest, AFailedSaveNamesTheSystemsReason) {
+    namespace fs = std::filesystem;
+    ScriptThing* node = Make<ScriptThing>();
+    temp_.WriteFile("plain", "x");
+    temp_.WriteFile("source", "x");
+    fs::create_directory(temp_.Join("locked"));
+    fs::permissions(temp_.Join("locked"), fs::perms::owner_read | fs::perms::owner_exec);
+    SettingsFile& settings = GetUserSettings();
+    const std::string savedSettings = settings.GetPath();
+    const struct {
+        const char* folder;
+        const char* reason;
+    } places[] = {{"plain", "Not a directory"}, {"locked", "Permission denied"}};
+    const struct {
+        const char* function;
+        // Saves into the path; the log line that says why it failed.
+        std::function<std::string(const std::string& path, const std::string& reason)> save;
+    } rows[] = {
+        {"CreateFile",
+         [&](const std::string& path, const std::string& reason) {
+             CallLibrary(91, {T(path.c_str())});
+             return "CreateFile \"" + path + "\" failed: " + reason;
+         }},
+        {"CopyFile",
+         [&](const std::string& path, const std::string& reason) {
+             CallLibrary(92, {T("source"), T(path.c_str())});
+             return "CopyFile \"" + path + "\" failed: " + reason;
+         }},
+        {"MakeFolder",
+         [&](const std::string& path, const std::string& reason) {
+             CallLibrary(93, {T(path.c_str())});
+             return "MakeFolder \"" + path + "\" failed: " + reason;
+         }},
+        {"SaveScene",
+         [&](const std::string& path, const std::string& reason) {
+             CallLibrary(72, {T(path.c_str()), node->GetId(), 1, 0});
+             return "Scene " + path + " cannot be written: " + reason;
+         }},
+        {"SetSetting",
+         [&](const std::string& path, const std::string& reason) {
+             settings.SetPath(temp_.Join(path).c_str());
+             CallLibrary(114, {T("name"), T("ann")});
+             return "Setting \"name\" is not saved to " + temp_.Join(path) + ": " + reason;
+         }},
+    };
+    for (const auto& place : places) {
+        if (place.folder == std::string("locked") && geteuid() == 0) {
+            continue;
+        }
+        for (const auto& row : rows) {
+            log_.Clear();
+            const std::string line = row.save(std::string(place.folder) + "/f", place.reason);
+            EXPECT_TRUE(log_.Contains(line)) << row.function << ": " << line;
+            EXPECT_FALSE(fs::exists(temp_.Join(place.folder) + "/f")) << row.function;
+        }
+    }
+    settings.SetPath(savedSettings.c_str());
+    fs::permissions(temp_.Join("locked"), fs::perms::owner_all);
+}
+
 // A scene shipped inside the game that names a table outside it: loaded by a script, its node
 // reads nothing, and the log says why.
 TEST_F(ScriptLibraryTest, AShippedSceneLoadedByAScriptReadsNoTableOutsideTheGame) {
