@@ -7,8 +7,8 @@
 #include "core/object/Property.h"
 #include "core/object/ValueType.h"
 #include "core/string/Text.h"
+#include "script/machine/ScriptCommands.h"
 #include "script/machine/ScriptValueType.h"
-#include "tools/ScriptCommandTable.h"
 #include "tools/ScriptReferenceGuide.h"
 #include "tools/ScriptReferenceNotes.h"
 
@@ -172,8 +172,8 @@ void ReferenceWriter::Commands() {
     for (const ScriptCommandNote& note : GetCommandNotes()) {
         notes[note.mnemonic] = &note;
     }
-    for (uint32_t command = 0; command < ScriptCommandCount; ++command) {
-        const std::string mnemonic = ScriptCommands[command].mnemonic;
+    for (uint32_t command = 0; command < script_command::Count; ++command) {
+        const std::string mnemonic = script_command::Mnemonics[command];
         auto found = notes.find(mnemonic);
         if (found == notes.end()) {
             problems_.push_back("the command \"" + mnemonic + "\" has no note");

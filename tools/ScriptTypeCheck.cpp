@@ -6,7 +6,6 @@
 #include "core/object/ValueType.h"
 #include "script/machine/ScriptCommands.h"
 #include "script/machine/ScriptValueType.h"
-#include "tools/ScriptCommandTable.h"
 #include "tools/ScriptReferenceNotes.h"
 
 #include <algorithm>
@@ -379,7 +378,7 @@ void Checker::Walk(uint32_t start, State state) {
             return; // the machine refuses it when it runs
         }
         at_ = offset;
-        command_ = ScriptCommands[command].mnemonic;
+        command_ = Mnemonics[command];
         // A jump's operand is a distance, which says nothing in a report.
         const bool written = command != PushText && (command < Jump || command > JumpIfFalse);
         for (uint32_t k = offset + 1; written && k < next; ++k) {

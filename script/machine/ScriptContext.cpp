@@ -173,6 +173,10 @@ int ScriptContext::StackOverflow() {
     return RuntimeError("Stack overflow");
 }
 
+int ScriptContext::StepLimitError() {
+    return RuntimeError("Infinite loop detected (100million'th instruction reached)");
+}
+
 // Running ---------------------------------------------------------------------------------------
 
 int ScriptContext::Step() {
@@ -210,8 +214,8 @@ int ScriptContext::Run() {
     for (;;) {
         const int result = Step();
         // Also when the last step ended the run: the count is what is checked.
-        if (++steps >= ScriptStepLimit && result != StepNodeDeleted) {
-            return RuntimeError("Infinite loop detected (100million'th instruction reached)");
+        if (CountStep(steps) && result != StepNodeDeleted) {
+            return StepLimitError();
         }
         if (result != StepContinue) {
             return result;
@@ -234,8 +238,8 @@ int ScriptContext::RunLine() {
             return result;
         }
         // A loop on one line must not hang the debugger either.
-        if (++steps >= ScriptStepLimit) {
-            return RuntimeError("Infinite loop detected (100million'th instruction reached)");
+        if (CountStep(steps)) {
+            return StepLimitError();
         }
         program = current_ ? current_->GetProgram() : nullptr;
         if (!program || program->GetSourceLine(position_ - 1) != line) {
@@ -738,15 +742,7 @@ int ScriptContext::CommandReturn(uint32_t locals, uint32_t results) {
     if (uint64_t(locals) + results > depth || frames_.empty()) {
         return InvalidCommand();
     }
-    uint32_t* top = stack_.TopWords(results);
-    std::memmove(top - locals, top, size_t(results) * 4);
-    stack_.Adjust(-static_cast<int32_t>(locals));
-    const ScriptCallFrame frame = frames_.back();
-    frames_.pop_back();
-    current_ = frame.caller;
-    currentSerial_ = frame.callerSerial;
-    position_ = frame.returnPosition;
-    if (frame.outermost) {
+    if (LeaveCall(locals, results).outermost) {
         return StepEnded;
     }
     // The caller may have been deleted by what it called.
@@ -759,7 +755,7 @@ int ScriptContext::Breakpoint(uint32_t offset) {
     if (!found) {
         return StepBreak;
     }
-    uint32_t* word = program->GetCode() + offset;
+    uint32_t* word = program->EditCode() + offset;
     switch (found->action) {
     case 0:
         *word = found->savedWord;
@@ -772,7 +768,7 @@ int ScriptContext::Breakpoint(uint32_t offset) {
         const int result = Step();
         // The command may have reloaded or released the program.
         if (IsAlive(programSerial) && offset < program->GetCodeSize()) {
-            program->GetCode()[offset] = ScriptResource::BreakpointCommand;
+            program->EditCode()[offset] = ScriptResource::BreakpointCommand;
         }
         return result;
     }

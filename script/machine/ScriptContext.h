@@ -124,6 +124,10 @@ private:
     uint32_t FrameBase() const { return frames_.empty() ? 0 : frames_.back().frameBase; }
     int InvalidCommand();
     int StackOverflow();
+    // Counts a step of a run that has done `steps`; true once the run reached the step limit,
+    // which ends it with StepLimitError.
+    bool CountStep(uint32_t& steps) const { return ++steps >= ScriptStepLimit; }
+    int StepLimitError();
     // The entity that an id word names, for the commands that use one; null after reporting.
     Entity* ResolveEntity(uint32_t word, int& result);
     Script* ResolveScript(uint32_t word, const char* notScript, int& result);
@@ -166,6 +170,9 @@ private:
     int CommandGoto(int32_t offset, uint32_t keep);
     int CommandExternalGoto(int32_t offset, uint32_t arguments);
     int CommandReturn(uint32_t locals, uint32_t results);
+    // Leaves the innermost call, whose `results` words at the top move down over its `locals`
+    // words, for the caller's place; answers the frame it left. The stack holds both.
+    inline ScriptCallFrame LeaveCall(uint32_t locals, uint32_t results);
 
     Script* owner_;
     uint64_t ownerSerial_;

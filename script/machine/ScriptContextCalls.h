@@ -42,6 +42,18 @@ inline bool ScriptContext::Call(Script* callee, uint32_t entry, bool outermost) 
     return true;
 }
 
+inline ScriptCallFrame ScriptContext::LeaveCall(uint32_t locals, uint32_t results) {
+    uint32_t* top = stack_.TopWords(results);
+    MoveWords(top - locals, top, results);
+    stack_.Adjust(-static_cast<int32_t>(locals));
+    const ScriptCallFrame frame = frames_.back();
+    frames_.pop_back();
+    current_ = frame.caller;
+    currentSerial_ = frame.callerSerial;
+    position_ = frame.returnPosition;
+    return frame;
+}
+
 inline int ScriptContext::InvokeFunction(const MethodInfo& function) {
     const auto arguments = static_cast<uint32_t>(function.GetArgumentWords());
     const auto results = static_cast<uint32_t>(function.GetReturnWords());
