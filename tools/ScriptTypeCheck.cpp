@@ -139,10 +139,10 @@ std::string NameOf(std::span<const Slot> slots, size_t at) {
 const char* NoteLabel(const std::string& key) {
     static const std::unordered_map<std::string, const char*> labels = [] {
         std::unordered_map<std::string, const char*> map;
-        for (const ScriptNote& note : GetMethodNotes()) {
+        for (const ScriptCallNote& note : GetMethodNotes()) {
             map.emplace(note.key, note.label);
         }
-        for (const ScriptNote& note : GetFunctionNotes()) {
+        for (const ScriptCallNote& note : GetFunctionNotes()) {
             map.emplace(note.key, note.label);
         }
         return map;
