@@ -742,7 +742,7 @@ int ScriptContext::CommandReturn(uint32_t locals, uint32_t results) {
     if (uint64_t(locals) + results > depth || frames_.empty()) {
         return InvalidCommand();
     }
-    if (LeaveCall(locals, results).outermost) {
+    if (LeaveCall(depth, locals, results).outermost) {
         return StepEnded;
     }
     // The caller may have been deleted by what it called.

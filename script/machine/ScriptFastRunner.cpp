@@ -229,28 +229,29 @@ follow:
     op = next;
     goto enter;
 
-call:
-    // The plain path's call, from the machine as the command leaves it.
-    c.position_ = op->next;
-    stack.SetDepth(Word(Int(frameBase) + op->depth));
-    if (!c.Call(c.current_, uint32_t(op->a), false)) {
+call : {
+    // The plain path's call, from what the op knows of the caller.
+    const uint32_t depth = Word(Int(frameBase) + op->depth);
+    const auto entry = uint32_t(op->a);
+    if (!c.PushFrame(entry, op->next, depth, false)) {
         goto handoff;
     }
-    frameBase = stack.Depth();
+    frameBase = depth;
     fp = words + frameBase;
     cache = &op->target;
-    target = uint32_t(op->a);
+    target = entry;
     targetDepth = 0;
     goto follow;
+}
 
 return_ : {
     if (c.frames_.empty()) {
         goto handoff;
     }
-    stack.SetDepth(Word(Int(frameBase) + op->depth));
     c.commandOffset_ = op->offset;
     const uint64_t returning = c.currentSerial_;
-    if (c.LeaveCall(uint32_t(op->a), uint32_t(op->b)).outermost) {
+    if (c.LeaveCall(Word(Int(frameBase) + op->depth), uint32_t(op->a), uint32_t(op->b))
+            .outermost) {
         return StepEnded;
     }
     if (c.currentSerial_ != returning) {
