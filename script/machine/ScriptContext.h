@@ -67,11 +67,6 @@ public:
     // Pushes a frame and enters `entry` of `callee`; false (nothing changed) when the call
     // stack is full. Defined in ScriptContextCalls.h.
     inline bool Call(Script* callee, uint32_t entry, bool outermost);
-    // Call's frame push alone, for a call within the current instance by a caller that knows
-    // where it goes on after the call and the stack's depth at the call (the translated form
-    // keeps both in its ops, and its own position); false when the call stack is full.
-    inline bool PushFrame(uint32_t entry, uint32_t returnPosition, uint32_t frameBase,
-                          bool outermost);
     // Keep-top(keep) on the value stack, empty call stack, idle.
     void Reset(uint32_t keep);
 
@@ -175,6 +170,11 @@ private:
     int CommandGoto(int32_t offset, uint32_t keep);
     int CommandExternalGoto(int32_t offset, uint32_t arguments);
     int CommandReturn(uint32_t locals, uint32_t results);
+    // Call's frame push alone, for a call within the current instance by a caller that knows
+    // where it goes on after the call and the stack's depth at the call (the translated form
+    // keeps both in its ops, and its own position); false when the call stack is full.
+    inline bool PushFrame(uint32_t entry, uint32_t returnPosition, uint32_t frameBase,
+                          bool outermost);
     // Leaves the innermost call, whose `results` words at the top of a stack `depth` words deep
     // move down over its `locals` words, for the caller's place; answers the frame it left. The
     // caller has made sure a frame is there and the depth holds both.

@@ -50,8 +50,7 @@ inline bool ScriptContext::Call(Script* callee, uint32_t entry, bool outermost) 
     return true;
 }
 
-inline ScriptCallFrame ScriptContext::LeaveCall(uint32_t depth, uint32_t locals,
-                                                uint32_t results) {
+inline ScriptCallFrame ScriptContext::LeaveCall(uint32_t depth, uint32_t locals, uint32_t results) {
     uint32_t* top = stack_.Words() + depth - results;
     MoveWords(top - locals, top, results);
     stack_.SetDepth(depth - locals);

@@ -230,7 +230,7 @@ follow:
     goto enter;
 
 call : {
-    // The plain path's call, from what the op knows of the caller.
+    // The plain path's frame push; the callee is this instance, the runner keeps its position.
     const uint32_t depth = Word(Int(frameBase) + op->depth);
     const auto entry = uint32_t(op->a);
     if (!c.PushFrame(entry, op->next, depth, false)) {
@@ -250,8 +250,8 @@ return_ : {
     }
     c.commandOffset_ = op->offset;
     const uint64_t returning = c.currentSerial_;
-    if (c.LeaveCall(Word(Int(frameBase) + op->depth), uint32_t(op->a), uint32_t(op->b))
-            .outermost) {
+    const uint32_t depth = Word(Int(frameBase) + op->depth);
+    if (c.LeaveCall(depth, uint32_t(op->a), uint32_t(op->b)).outermost) {
         return StepEnded;
     }
     if (c.currentSerial_ != returning) {
