@@ -161,7 +161,7 @@ bool ScriptDebuggerPanel::ToggleBreakpoint(int line) {
     }
     ScriptResource& program = *GetShownScript()->GetProgram();
     std::vector<ScriptBreakpoint>& breakpoints = program.Breakpoints();
-    uint32_t& word = program.GetCode()[offset];
+    uint32_t& word = program.EditCode()[offset];
     if (ScriptBreakpoint* found = program.FindBreakpoint(static_cast<uint32_t>(offset))) {
         if (word == ScriptResource::BreakpointCommand) {
             word = found->savedWord;
@@ -178,8 +178,7 @@ bool ScriptDebuggerPanel::ToggleBreakpoint(int line) {
 void ScriptDebuggerPanel::ArmBreakpoints() {
     Script* script = GetShownScript();
     ScriptResource* program = script ? script->GetProgram() : nullptr;
-    // Read through the const program: the writable code would have the form made anew.
-    if (!program || !std::as_const(*program).GetCode()) {
+    if (!program || !program->GetCode()) {
         return;
     }
     const ScriptContext* context = script->GetContext();

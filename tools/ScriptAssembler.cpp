@@ -6,7 +6,6 @@
 #include "core/string/Text.h"
 #include "script/machine/ScriptCommands.h"
 #include "script/machine/ScriptValueType.h"
-#include "tools/ScriptCommandTable.h"
 #include "tools/ScriptProgramBuilder.h"
 #include "tools/ScriptTypeCheck.h"
 
@@ -435,19 +434,20 @@ bool Assembler::Operator(const std::vector<Token>& tokens, uint32_t& word) {
 
 bool Assembler::Instruction(const std::vector<Token>& tokens, int command, int line) {
     const auto code = static_cast<uint32_t>(command);
-    if (code == TextCommand) {
+    if (code == script_command::PushText) {
         if (tokens.size() != 2 || !tokens[1].quoted) {
             return failure.Fail("text takes one quoted text");
         }
         builder_.Text(tokens[1].text);
         return true;
     }
-    const int operands = ScriptCommands[code].operands;
-    if (static_cast<int>(tokens.size()) - 1 != operands && !(code == 19 && tokens.size() == 3)) {
+    const int operands = script_command::OperandWords[code];
+    if (static_cast<int>(tokens.size()) - 1 != operands &&
+        !(code == script_command::Operator && tokens.size() == 3)) {
         return failure.Fail(std::string(tokens[0].text) + " takes " + std::to_string(operands) +
                             " operand" + (operands == 1 ? "" : "s"));
     }
-    if (code == 19) {
+    if (code == script_command::Operator) {
         uint32_t word = 0;
         if (!Operator(tokens, word)) {
             return false;
@@ -455,7 +455,7 @@ bool Assembler::Instruction(const std::vector<Token>& tokens, int command, int l
         builder_.Command(code, {ProgramValue::Of(word)});
         return true;
     }
-    if (IsJumpCommand(code) && !tokens[1].quoted && IsLabelName(tokens[1].text)) {
+    if (script_command::IsJump(code) && !tokens[1].quoted && IsLabelName(tokens[1].text)) {
         Use(tokens[1].text, line);
         builder_.Jump(code, tokens[1].text);
         return true;
@@ -627,7 +627,7 @@ bool Assembler::Statement(const std::vector<Token>& tokens, int line) {
         builder_.SetLineTable(std::move(entries));
         return true;
     }
-    const int command = FindScriptCommand(first.c_str());
+    const int command = script_command::FindCommand(first.c_str());
     if (command < 0) {
         return failure.Fail("unknown command \"" + first + "\"");
     }

@@ -2,10 +2,10 @@
 #include "core/object/MethodInfo.h"
 #include "core/object/ValueType.h"
 #include "core/string/Text.h"
+#include "script/machine/ScriptCommands.h"
 #include "script/machine/ScriptResource.h"
 #include "script/machine/ScriptValueType.h"
 #include "tools/ScriptAssembler.h"
-#include "tools/ScriptCommandTable.h"
 
 #include <charconv>
 #include <cmath>
@@ -133,10 +133,10 @@ void Disassembler::Decode() {
         const uint32_t command = code_[offset];
         uint32_t size = 1;
         bool raw = true;
-        if (command < ScriptCommandCount) {
+        if (command < script_command::Count) {
             std::string text;
-            uint32_t words = static_cast<uint32_t>(ScriptCommands[command].operands);
-            if (command == TextCommand &&
+            uint32_t words = script_command::OperandWords[command];
+            if (command == script_command::PushText &&
                 !(offset + 1 < size_ && TextAt(offset + 1, text, words))) {
                 words = size_;
             }
@@ -264,22 +264,22 @@ std::string Disassembler::Comment(const Instruction& instruction) {
     const uint32_t command = code_[offset];
     const uint32_t operand = instruction.size > 1 ? code_[offset + 1] : 0;
     const auto& globals = program_.GetSymbols().globals;
-    if (TakesCodeOffset(command)) {
+    if (script_command::TakesCodeOffset(command)) {
         const int function = program_.FindIdentifierByTypeAndOffset(TypeFunction, operand);
         if (function >= 0) {
             comment += " " + globals[static_cast<size_t>(function)].name;
         }
-    } else if (command == 20) {
+    } else if (command == script_command::Function) {
         if (const MethodInfo* function = GetRegisteredFunction(static_cast<int>(operand))) {
             comment += std::string(" ") + function->GetName();
         }
-    } else if (command == 19) {
+    } else if (command == script_command::Operator) {
         const ScriptValueType* type = GetScriptValueType(static_cast<int32_t>(operand >> 16));
         const ScriptOperatorRecord* record = type ? type->GetOperator(operand & 0xFFFF) : nullptr;
         if (record) {
             comment += std::string(" ") + type->GetName() + " " + record->name;
         }
-    } else if (command == 1 && FloatText(operand).empty()) {
+    } else if (command == script_command::PushFloat && FloatText(operand).empty()) {
         float value = 0.0f;
         std::memcpy(&value, &operand, sizeof value);
         comment += StringFormat(" %g", static_cast<double>(value));
@@ -316,21 +316,21 @@ std::string Disassembler::Run() {
         std::string text;
         if (instruction.raw) {
             text = "word " + Number(command);
-        } else if (command == TextCommand) {
+        } else if (command == script_command::PushText) {
             std::string literal;
             uint32_t words = 0;
             TextAt(offset + 1, literal, words);
             text = "text " + Quoted(literal);
         } else {
-            text = ScriptCommands[command].mnemonic;
+            text = script_command::Mnemonics[command];
             for (uint32_t k = 1; k < instruction.size; ++k) {
                 const uint32_t word = code_[offset + k];
-                if (IsJumpCommand(command) && IsBoundary(offset + 2 + word)) {
+                if (script_command::IsJump(command) && IsBoundary(offset + 2 + word)) {
                     labels_.insert(offset + 2 + word);
                     text += StringFormat(" L%u", offset + 2 + word);
-                } else if (k == 1 && TakesCodeOffset(command)) {
+                } else if (k == 1 && script_command::TakesCodeOffset(command)) {
                     text += " " + Offset(word);
-                } else if (command == 1 && !FloatText(word).empty()) {
+                } else if (command == script_command::PushFloat && !FloatText(word).empty()) {
                     text += " " + FloatText(word);
                 } else {
                     text += " " + Number(word);

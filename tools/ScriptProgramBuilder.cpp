@@ -3,6 +3,7 @@
 #include "core/filesystem/FileReader.h"
 #include "core/filesystem/FileSystem.h"
 #include "core/object/ValueType.h"
+#include "script/machine/ScriptCommands.h"
 
 #include <cstdio>
 
@@ -111,7 +112,7 @@ void ScriptProgramBuilder::Command(uint32_t command, const std::vector<ProgramVa
 }
 
 void ScriptProgramBuilder::Text(std::string_view text) {
-    code_.words.push_back(2);
+    code_.words.push_back(script_command::PushText);
     const size_t words = (text.size() + 4) / 4;
     const size_t start = code_.words.size();
     code_.words.resize(start + words, 0);

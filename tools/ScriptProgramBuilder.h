@@ -60,9 +60,9 @@ public:
     uint32_t Here() const { return static_cast<uint32_t>(code_.words.size()); }
     void Word(const ProgramValue& value);
     void Command(uint32_t command, const std::vector<ProgramValue>& operands = {});
-    // Command 2: the text inline, NUL-terminated, in (length + 4) / 4 words.
+    // The text command: the text inline, NUL-terminated, in (length + 4) / 4 words.
     void Text(std::string_view text);
-    // A jump command (24, 25, 26) to a label, relative to the word after its operand.
+    // A jump command to a label, relative to the word after its operand.
     void Jump(uint32_t command, const std::string& label);
     // Source line marks: the next source line starts here.
     void MarkLine();

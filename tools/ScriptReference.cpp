@@ -7,8 +7,8 @@
 #include "core/object/Property.h"
 #include "core/object/ValueType.h"
 #include "core/string/Text.h"
+#include "script/machine/ScriptCommands.h"
 #include "script/machine/ScriptValueType.h"
-#include "tools/ScriptCommandTable.h"
 #include "tools/ScriptReferenceGuide.h"
 #include "tools/ScriptReferenceNotes.h"
 
@@ -83,7 +83,8 @@ struct ConstantOwners {
 
 class ReferenceWriter {
 public:
-    explicit ReferenceWriter(std::vector<std::string>& problems) : problems_(problems) {}
+    ReferenceWriter(ScriptReferenceProblems& problems, std::span<const ScriptCallNote> methodNotes)
+        : problems_(problems), methodNoteList_(methodNotes) {}
 
     std::string Write();
 
@@ -100,13 +101,16 @@ private:
     void Methods(const ClassInfo& info);
     void Keys();
     std::string PropertyValues(const Property& property) const;
+    void CheckSignature(const std::string& key, const ScriptCallNote* note,
+                        const MethodInfo& registered);
 
-    std::vector<std::string>& problems_;
+    ScriptReferenceProblems& problems_;
+    std::span<const ScriptCallNote> methodNoteList_;
     std::string out_;
     ConstantOwners constants_;
     std::map<std::string, const ScriptNote*> classNotes_;
-    std::map<std::string, const ScriptNote*> methodNotes_;
-    std::map<std::string, const ScriptNote*> functionNotes_;
+    std::map<std::string, const ScriptCallNote*> methodNotes_;
+    std::map<std::string, const ScriptCallNote*> functionNotes_;
     std::map<std::string, std::string> methodByLabel_;   // "Class.Label" -> generated name
     std::map<std::string, std::string> functionByLabel_; // "Label" -> index
     std::set<std::string> used_;
@@ -116,7 +120,7 @@ void ReferenceWriter::IndexNotes() {
     for (const ScriptNote& note : GetClassNotes()) {
         classNotes_[note.key] = &note;
     }
-    for (const ScriptNote& note : GetMethodNotes()) {
+    for (const ScriptCallNote& note : methodNoteList_) {
         methodNotes_[note.key] = &note;
         const std::string key = note.key;
         if (*note.label) {
@@ -124,7 +128,7 @@ void ReferenceWriter::IndexNotes() {
                 key.substr(key.find('.') + 1);
         }
     }
-    for (const ScriptNote& note : GetFunctionNotes()) {
+    for (const ScriptCallNote& note : GetFunctionNotes()) {
         functionNotes_[note.key] = &note;
         functionByLabel_[note.label] = note.key;
     }
@@ -132,12 +136,31 @@ void ReferenceWriter::IndexNotes() {
 
 // Notes that named nothing the registry holds: renamed, removed or mistyped.
 void ReferenceWriter::CheckUnused() {
-    for (const auto* notes : {&classNotes_, &methodNotes_, &functionNotes_}) {
-        for (const auto& [key, note] : *notes) {
-            if (!used_.contains((notes == &functionNotes_ ? "#" : "") + key)) {
-                problems_.push_back("the note \"" + key + "\" names nothing registered");
-            }
+    std::vector<std::string> keys;
+    for (const auto& [key, note] : classNotes_) {
+        keys.push_back(key);
+    }
+    for (const auto& [key, note] : methodNotes_) {
+        keys.push_back(key);
+    }
+    for (const auto& [key, note] : functionNotes_) {
+        keys.push_back("#" + key);
+    }
+    for (const std::string& key : keys) {
+        if (!used_.contains(key)) {
+            problems_.errors.push_back("the note \"" + (key[0] == '#' ? key.substr(1) : key) +
+                                       "\" names nothing registered");
         }
+    }
+}
+
+// A note kept for a generated name that now stands for another method would describe that one.
+void ReferenceWriter::CheckSignature(const std::string& key, const ScriptCallNote* note,
+                                     const MethodInfo& registered) {
+    if (note && registered.GetSignatureText() != std::string(note->signature)) {
+        problems_.errors.push_back("the note \"" + key + "\" (" + note->label + ") describes " +
+                                   note->signature + ", but " + key + " is " +
+                                   registered.GetSignatureText());
     }
 }
 
@@ -156,7 +179,7 @@ std::string ReferenceWriter::Fill(const char* guide) {
         auto found = names.find(key);
         std::string name = found != names.end() ? found->second : "?";
         if (found == names.end()) {
-            problems_.push_back("the guide names \"" + key + "\", which no note labels");
+            problems_.errors.push_back("the guide names \"" + key + "\", which no note labels");
         }
         text.replace(open, close + 1 - open, name);
         open += name.size();
@@ -172,11 +195,11 @@ void ReferenceWriter::Commands() {
     for (const ScriptCommandNote& note : GetCommandNotes()) {
         notes[note.mnemonic] = &note;
     }
-    for (uint32_t command = 0; command < ScriptCommandCount; ++command) {
-        const std::string mnemonic = ScriptCommands[command].mnemonic;
+    for (uint32_t command = 0; command < script_command::Count; ++command) {
+        const std::string mnemonic = script_command::Mnemonics[command];
         auto found = notes.find(mnemonic);
         if (found == notes.end()) {
-            problems_.push_back("the command \"" + mnemonic + "\" has no note");
+            problems_.warnings.push_back("the command \"" + mnemonic + "\" has no note");
             out_ += StringFormat("| %u | `%s` | | | | |\n", command, mnemonic.c_str());
             continue;
         }
@@ -186,7 +209,7 @@ void ReferenceWriter::Commands() {
                              note.operands, note.stack, note.text, note.errors);
     }
     for (const auto& [mnemonic, note] : notes) {
-        problems_.push_back("the command note \"" + mnemonic + "\" names no command");
+        problems_.errors.push_back("the command note \"" + mnemonic + "\" names no command");
     }
     out_ += "\n";
 }
@@ -235,10 +258,11 @@ void ReferenceWriter::Functions() {
         auto found = functionNotes_.find(key);
         used_.insert("#" + key);
         if (found == functionNotes_.end()) {
-            problems_.push_back("the engine function " + key + " (" + function.GetName() +
-                                ") has no note");
+            problems_.warnings.push_back("the engine function " + key + " (" +
+                                         function.GetName() + ") has no note");
         }
-        const ScriptNote* note = found != functionNotes_.end() ? found->second : nullptr;
+        const ScriptCallNote* note = found != functionNotes_.end() ? found->second : nullptr;
+        CheckSignature(key, note, function);
         out_ += StringFormat("| %d | `%s` | %s | %s | %s |\n", index, function.GetName(),
                              note ? note->label : "", Code(function.GetSignatureText()).c_str(),
                              note ? note->text : "");
@@ -307,8 +331,8 @@ void ReferenceWriter::Methods(const ClassInfo& info) {
         used_.insert(key);
         auto found = methodNotes_.find(key);
         if (found == methodNotes_.end()) {
-            problems_.push_back("the method " + key + " " + method.GetSignatureText() +
-                                " has no note");
+            problems_.warnings.push_back("the method " + key + " " + method.GetSignatureText() +
+                                         " has no note");
         }
         const uint32_t flags = method.GetCallFlags();
         std::string use;
@@ -319,7 +343,8 @@ void ReferenceWriter::Methods(const ClassInfo& info) {
                 use += (use.empty() ? "" : ", ") + std::string(word);
             }
         }
-        const ScriptNote* note = found != methodNotes_.end() ? found->second : nullptr;
+        const ScriptCallNote* note = found != methodNotes_.end() ? found->second : nullptr;
+        CheckSignature(key, note, method);
         out_ += StringFormat("| %d | `%s` | %s | %s | %s | %s |\n", first + static_cast<int>(i),
                              method.GetName(), note ? note->label : "",
                              Code(method.GetSignatureText()).c_str(), use.c_str(),
@@ -342,7 +367,7 @@ void ReferenceWriter::Class(const ClassInfo& info) {
     out_ += info.IsAbstract() ? " (abstract: no node is made of it).\n" : ".\n";
     auto found = classNotes_.find(name);
     if (found == classNotes_.end()) {
-        problems_.push_back("the class " + name + " has no note");
+        problems_.warnings.push_back("the class " + name + " has no note");
     } else {
         out_ += std::string("\n") + found->second->text + "\n";
     }
@@ -430,8 +455,9 @@ std::string ReferenceWriter::Write() {
 
 } // namespace
 
-std::string WriteScriptReference(std::vector<std::string>& problems) {
-    return ReferenceWriter(problems).Write();
+std::string WriteScriptReference(ScriptReferenceProblems& problems,
+                                 std::span<const ScriptCallNote> methodNotes) {
+    return ReferenceWriter(problems, methodNotes).Write();
 }
 
 } // namespace quarn

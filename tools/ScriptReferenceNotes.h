@@ -8,9 +8,19 @@ namespace quarn {
 // The registry gives names, numbers and signatures; these notes give the meaning, keyed by what
 // compiled programs name things by, so that a test can tell when one side has moved.
 struct ScriptNote {
-    const char* key;   // a class name, "Class.method", a function index or a command mnemonic
+    const char* key;   // a class name
     const char* label; // a readable name for a generated one ("" for none)
     const char* text;  // one line, Markdown
+};
+
+// A method or engine function, whose generated name or index moves when one is registered
+// before it: the signature it describes is kept with it, and the reference refuses a note whose
+// method's signature differs.
+struct ScriptCallNote {
+    const char* key;       // "Class.method" or a function index
+    const char* signature; // as the registry prints it
+    const char* label;
+    const char* text;
 };
 
 // A machine command: its operand words and stack picture, written the way the assembler reads
@@ -24,8 +34,8 @@ struct ScriptCommandNote {
 };
 
 std::span<const ScriptNote> GetClassNotes();
-std::span<const ScriptNote> GetMethodNotes();
-std::span<const ScriptNote> GetFunctionNotes();
+std::span<const ScriptCallNote> GetMethodNotes();
+std::span<const ScriptCallNote> GetFunctionNotes();
 std::span<const ScriptCommandNote> GetCommandNotes();
 
 } // namespace quarn

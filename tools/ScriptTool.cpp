@@ -329,12 +329,20 @@ int RunProgram(char** arguments, std::string& reason) {
     return ExitDone;
 }
 
-// The reference on stdout; what the notes lack or name in vain is warned of on stderr.
+// The reference on stdout; what the notes lack is warned of on stderr. A note that would
+// describe the wrong thing fails the command, with no page written.
 int PrintReference(std::string& reason) {
-    std::vector<std::string> problems;
+    ScriptReferenceProblems problems;
     const std::string text = WriteScriptReference(problems);
-    for (const std::string& problem : problems) {
-        std::fprintf(stderr, "quarn-tool: warning: %s\n", problem.c_str());
+    for (const std::string& warning : problems.warnings) {
+        std::fprintf(stderr, "quarn-tool: warning: %s\n", warning.c_str());
+    }
+    if (!problems.errors.empty()) {
+        for (const std::string& error : problems.errors) {
+            std::fprintf(stderr, "quarn-tool: error: %s\n", error.c_str());
+        }
+        reason = "the notes in tools/ScriptReferenceNotes.cpp do not match the registry";
+        return ExitFailed;
     }
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
         std::fflush(stdout) != 0) {

@@ -6,7 +6,6 @@
 #include "core/object/ValueType.h"
 #include "script/machine/ScriptCommands.h"
 #include "script/machine/ScriptValueType.h"
-#include "tools/ScriptCommandTable.h"
 #include "tools/ScriptReferenceNotes.h"
 
 #include <algorithm>
@@ -140,10 +139,10 @@ std::string NameOf(std::span<const Slot> slots, size_t at) {
 const char* NoteLabel(const std::string& key) {
     static const std::unordered_map<std::string, const char*> labels = [] {
         std::unordered_map<std::string, const char*> map;
-        for (const ScriptNote& note : GetMethodNotes()) {
+        for (const ScriptCallNote& note : GetMethodNotes()) {
             map.emplace(note.key, note.label);
         }
-        for (const ScriptNote& note : GetFunctionNotes()) {
+        for (const ScriptCallNote& note : GetFunctionNotes()) {
             map.emplace(note.key, note.label);
         }
         return map;
@@ -379,7 +378,7 @@ void Checker::Walk(uint32_t start, State state) {
             return; // the machine refuses it when it runs
         }
         at_ = offset;
-        command_ = ScriptCommands[command].mnemonic;
+        command_ = Mnemonics[command];
         // A jump's operand is a distance, which says nothing in a report.
         const bool written = command != PushText && (command < Jump || command > JumpIfFalse);
         for (uint32_t k = offset + 1; written && k < next; ++k) {

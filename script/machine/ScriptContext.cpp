@@ -191,6 +191,10 @@ int ScriptContext::StackOverflow() {
     return RuntimeError("Stack overflow");
 }
 
+int ScriptContext::StepLimitError() {
+    return RuntimeError("Infinite loop detected (100million'th instruction reached)");
+}
+
 // Running ---------------------------------------------------------------------------------------
 
 int ScriptContext::Step() {
@@ -229,8 +233,8 @@ int ScriptContext::Run() {
         const int result = Step();
         steps = AddChargedSteps(steps);
         // Also when the last step ended the run: the count is what is checked.
-        if (++steps >= ScriptStepLimit && result != StepNodeDeleted) {
-            return RuntimeError("Infinite loop detected (100million'th instruction reached)");
+        if (CountStep(steps) && result != StepNodeDeleted) {
+            return StepLimitError();
         }
         if (result != StepContinue) {
             return result;
@@ -254,8 +258,8 @@ int ScriptContext::RunLine() {
         }
         steps = AddChargedSteps(steps);
         // A loop on one line must not hang the debugger either.
-        if (++steps >= ScriptStepLimit) {
-            return RuntimeError("Infinite loop detected (100million'th instruction reached)");
+        if (CountStep(steps)) {
+            return StepLimitError();
         }
         program = current_ ? current_->GetProgram() : nullptr;
         if (!program || program->GetSourceLine(position_ - 1) != line) {
@@ -758,15 +762,7 @@ int ScriptContext::CommandReturn(uint32_t locals, uint32_t results) {
     if (uint64_t(locals) + results > depth || frames_.empty()) {
         return InvalidCommand();
     }
-    uint32_t* top = stack_.TopWords(results);
-    std::memmove(top - locals, top, size_t(results) * 4);
-    stack_.Adjust(-static_cast<int32_t>(locals));
-    const ScriptCallFrame frame = frames_.back();
-    frames_.pop_back();
-    current_ = frame.caller;
-    currentSerial_ = frame.callerSerial;
-    position_ = frame.returnPosition;
-    if (frame.outermost) {
+    if (LeaveCall(depth, locals, results).outermost) {
         return StepEnded;
     }
     // The caller may have been deleted by what it called.
@@ -779,7 +775,7 @@ int ScriptContext::Breakpoint(uint32_t offset) {
     if (!found) {
         return StepBreak;
     }
-    uint32_t* word = program->GetCode() + offset;
+    uint32_t* word = program->EditCode() + offset;
     switch (found->action) {
     case 0:
         *word = found->savedWord;
@@ -792,7 +788,7 @@ int ScriptContext::Breakpoint(uint32_t offset) {
         const int result = Step();
         // The command may have reloaded or released the program.
         if (IsAlive(programSerial) && offset < program->GetCodeSize()) {
-            program->GetCode()[offset] = ScriptResource::BreakpointCommand;
+            program->EditCode()[offset] = ScriptResource::BreakpointCommand;
         }
         return result;
     }

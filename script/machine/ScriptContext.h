@@ -142,6 +142,10 @@ private:
     uint32_t AddChargedSteps(uint32_t steps);
     // The runtime error a call out of the machine failed with (FailCall).
     int ReportFailedCall();
+    // Counts a step of a run that has done `steps`; true once the run reached the step limit,
+    // which ends it with StepLimitError.
+    bool CountStep(uint32_t& steps) const { return ++steps >= ScriptStepLimit; }
+    int StepLimitError();
     // The entity that an id word names, for the commands that use one; null after reporting.
     Entity* ResolveEntity(uint32_t word, int& result);
     Script* ResolveScript(uint32_t word, const char* notScript, int& result);
@@ -184,6 +188,15 @@ private:
     int CommandGoto(int32_t offset, uint32_t keep);
     int CommandExternalGoto(int32_t offset, uint32_t arguments);
     int CommandReturn(uint32_t locals, uint32_t results);
+    // Call's frame push alone, for a call within the current instance by a caller that knows
+    // where it goes on after the call and the stack's depth at the call (the translated form
+    // keeps both in its ops, and its own position); false when the call stack is full.
+    inline bool PushFrame(uint32_t entry, uint32_t returnPosition, uint32_t frameBase,
+                          bool outermost);
+    // Leaves the innermost call, whose `results` words at the top of a stack `depth` words deep
+    // move down over its `locals` words, for the caller's place; answers the frame it left. The
+    // caller has made sure a frame is there and the depth holds both.
+    inline ScriptCallFrame LeaveCall(uint32_t depth, uint32_t locals, uint32_t results);
 
     Script* owner_;
     uint64_t ownerSerial_;

@@ -24,22 +24,42 @@ inline void MoveWords(uint32_t* to, const uint32_t* from, uint32_t count) {
     }
 }
 
-inline bool ScriptContext::Call(Script* callee, uint32_t entry, bool outermost) {
+inline bool ScriptContext::PushFrame(uint32_t entry, uint32_t returnPosition, uint32_t frameBase,
+                                     bool outermost) {
     if (frames_.size() >= frameCapacity_) {
         return false;
     }
     ScriptCallFrame frame;
     frame.caller = current_;
     frame.callerSerial = currentSerial_;
-    frame.returnPosition = position_;
+    frame.returnPosition = returnPosition;
     frame.entry = entry;
-    frame.frameBase = stack_.Depth();
-    frame.outermost = outermost || position_ == NoScriptPosition;
+    frame.frameBase = frameBase;
+    frame.outermost = outermost;
     frames_.push_back(frame);
+    return true;
+}
+
+inline bool ScriptContext::Call(Script* callee, uint32_t entry, bool outermost) {
+    if (!PushFrame(entry, position_, stack_.Depth(), outermost || position_ == NoScriptPosition)) {
+        return false;
+    }
     position_ = entry;
     current_ = callee;
     currentSerial_ = callee ? callee->GetSerial() : 0;
     return true;
+}
+
+inline ScriptCallFrame ScriptContext::LeaveCall(uint32_t depth, uint32_t locals, uint32_t results) {
+    uint32_t* top = stack_.Words() + depth - results;
+    MoveWords(top - locals, top, results);
+    stack_.SetDepth(depth - locals);
+    const ScriptCallFrame frame = frames_.back();
+    frames_.pop_back();
+    current_ = frame.caller;
+    currentSerial_ = frame.callerSerial;
+    position_ = frame.returnPosition;
+    return frame;
 }
 
 inline int ScriptContext::InvokeFunction(const MethodInfo& function) {

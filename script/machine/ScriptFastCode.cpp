@@ -21,13 +21,19 @@ using T = ScriptTypedOperator;
 // The most words one duplicate or conversion command may name and still be translated.
 constexpr uint32_t MaxTranslatedRun = 64;
 
+enum class Shape : uint8_t { Binary, Compare, Unary };
+constexpr Shape Shapes[] = {
+    Shape::Binary, // None
+#define QUARN_TYPED_OPERATOR_SHAPE(name, shape) Shape::shape,
+    QUARN_TYPED_OPERATORS(QUARN_TYPED_OPERATOR_SHAPE)
+#undef QUARN_TYPED_OPERATOR_SHAPE
+};
+
 int InputsOf(T op) {
-    return op >= T::IntNegate ? 1 : 2;
+    return Shapes[size_t(op)] == Shape::Unary ? 1 : 2;
 }
 bool IsCompare(T op) {
-    return (op >= T::IntLess && op <= T::IntNotEqual) ||
-           (op >= T::FloatLess && op <= T::FloatNotEqual) || op == T::BoolEqual ||
-           op == T::BoolNotEqual;
+    return Shapes[size_t(op)] == Shape::Compare;
 }
 // Int and bool operators whose operands may trade places; float ones keep their order, which
 // decides the payload of a NaN result.
@@ -207,7 +213,6 @@ private:
     void Command(uint32_t next) {
         FastOp& op = EmitStoring(FastCommand);
         op.next = next;
-        ++done_;
         ended_ = true;
     }
     // A call out of the machine; the region ends with it, as the depth after it is known only
@@ -218,7 +223,6 @@ private:
         FastOp& op = Emit(code);
         op.next = next;
         op.site = &form_.sites_.emplace_back();
-        ++done_;
         ended_ = true;
         return op;
     }
@@ -235,11 +239,13 @@ private:
     void ReadLocal(int32_t slot);
     void WriteLocal(int32_t slot);
     void LocalAt(bool store, uint32_t next);
-    void Typed(T op, int32_t argumentWords, uint32_t next);
+    // Answers the commands it took: 2 where a compare took the conditional jump after it.
+    uint32_t Typed(T op, int32_t argumentWords, uint32_t next);
     void Branch(uint32_t command, int32_t distance, uint32_t next);
     void Element(uint32_t size, uint32_t stride, uint32_t next);
     void Variable(bool store, uint32_t next);
-    void Translate(uint32_t command, const uint32_t* operands, uint32_t next);
+    // Translates the command; answers the commands it took (see Typed).
+    uint32_t Translate(uint32_t command, const uint32_t* operands, uint32_t next);
 
     ScriptFastCode& form_;
     uint32_t start_;
@@ -327,7 +333,7 @@ void ScriptFastCode::Translator::LocalAt(bool store, uint32_t next) {
     Push({});
 }
 
-void ScriptFastCode::Translator::Typed(T op, int32_t argumentWords, uint32_t next) {
+uint32_t ScriptFastCode::Translator::Typed(T op, int32_t argumentWords, uint32_t next) {
     const int inputs = InputsOf(op);
     NeedBase(int64_t(std::max(argumentWords, inputs)) - depth_);
     const int32_t first = depth_ - inputs;
@@ -343,7 +349,7 @@ void ScriptFastCode::Translator::Typed(T op, int32_t argumentWords, uint32_t nex
         emitted.a = value;
         Set(first, {});
         producer_ = int(ops_.size()) - 1;
-        return;
+        return 1;
     }
     if (At(first).kind == Item::Constant) {
         if (At(first + 1).kind != Item::Constant && (IsCommutative(op) || IsCompare(op))) {
@@ -366,7 +372,7 @@ void ScriptFastCode::Translator::Typed(T op, int32_t argumentWords, uint32_t nex
     if (reports && constant) {
         // A constant zero divisor always reports: the plain path does that.
         Command(next);
-        return;
+        return 1;
     }
     // A compare that a conditional jump consumes at once becomes a compare-and-jump.
     if (IsCompare(op) && InCode(next) &&
@@ -376,7 +382,6 @@ void ScriptFastCode::Translator::Typed(T op, int32_t argumentWords, uint32_t nex
         if (InCode(target)) {
             Pop(2);
             StoreAll();
-            ++done_;
             position_ = next;
             FastOp& emitted =
                 Emit(TypedOpCode(op, constant ? FastBranchConstant : FastBranchSlots));
@@ -384,9 +389,8 @@ void ScriptFastCode::Translator::Typed(T op, int32_t argumentWords, uint32_t nex
             emitted.b = right;
             emitted.sense = form_.code_[next] == JumpIfTrue ? 1 : 0;
             emitted.next = uint32_t(target);
-            ++done_;
             ended_ = true;
-            return;
+            return 2;
         }
     }
     FastOp& emitted = Emit(TypedOpCode(op, constant ? FastConstant : FastSlots));
@@ -400,6 +404,7 @@ void ScriptFastCode::Translator::Typed(T op, int32_t argumentWords, uint32_t nex
     Pop(1);
     Set(first, {});
     producer_ = int(ops_.size()) - 1;
+    return 1;
 }
 
 void ScriptFastCode::Translator::Branch(uint32_t command, int32_t distance, uint32_t next) {
@@ -412,7 +417,6 @@ void ScriptFastCode::Translator::Branch(uint32_t command, int32_t distance, uint
         return;
     }
     if (command == Jump) {
-        ++done_;
         Leave(uint32_t(target));
         return;
     }
@@ -420,7 +424,6 @@ void ScriptFastCode::Translator::Branch(uint32_t command, int32_t distance, uint
     int32_t value;
     Read(depth_ - 1, operand, value);
     Pop(1);
-    ++done_;
     if (operand == FastOperand::Constant) {
         const bool taken = (value != 0) == (command == JumpIfTrue);
         Leave(taken ? uint32_t(target) : next);
@@ -516,24 +519,22 @@ void ScriptFastCode::Translator::Variable(bool store, uint32_t next) {
     Pop(2);
 }
 
-void ScriptFastCode::Translator::Translate(uint32_t command, const uint32_t* operands,
+uint32_t ScriptFastCode::Translator::Translate(uint32_t command, const uint32_t* operands,
                                            uint32_t next) {
     const uint32_t a = OperandWords[command] > 0 ? operands[0] : 0;
     switch (command) {
     case PushInt:
     case PushFloat:
         Push({Item::Constant, int32_t(a)});
-        ++done_;
-        return;
+        return 1;
     case PushText: {
         uint32_t after = next;
         if (!TextLiteral(after)) {
             Command(next);
-            return;
+            return 1;
         }
-        ++done_;
         position_ = after;
-        return;
+        return 1;
     }
     case Drop:
         if (a > MaxTranslatedRun) {
@@ -541,8 +542,7 @@ void ScriptFastCode::Translator::Translate(uint32_t command, const uint32_t* ope
         }
         NeedBase(int64_t(a) - depth_);
         Pop(int32_t(a));
-        ++done_;
-        return;
+        return 1;
     case Duplicate: {
         if (int32_t(a) >= 1) {
             if (a > MaxTranslatedRun) {
@@ -554,8 +554,7 @@ void ScriptFastCode::Translator::Translate(uint32_t command, const uint32_t* ope
                 Push(CopyOf(first + i));
             }
         }
-        ++done_;
-        return;
+        return 1;
     }
     case ToFloat: {
         const uint32_t above = a;
@@ -584,8 +583,7 @@ void ScriptFastCode::Translator::Translate(uint32_t command, const uint32_t* ope
             op.a = source;
             Set(p, {});
         }
-        ++done_;
-        return;
+        return 1;
     }
     case LoadLocal:
     case StoreLocal: {
@@ -605,8 +603,7 @@ void ScriptFastCode::Translator::Translate(uint32_t command, const uint32_t* ope
         } else {
             ReadLocal(offset.value);
         }
-        ++done_;
-        return;
+        return 1;
     }
     case LoadVariable:
     case StoreVariable:
@@ -614,16 +611,10 @@ void ScriptFastCode::Translator::Translate(uint32_t command, const uint32_t* ope
             break;
         }
         Variable(command == StoreVariable, next);
-        if (!ended_) {
-            ++done_;
-        }
-        return;
+        return 1;
     case ElementAddress:
         Element(a, operands[1], next);
-        if (!ended_) {
-            ++done_;
-        }
-        return;
+        return 1;
     case Operator: {
         const ScriptValueType* type = GetScriptValueType(static_cast<int32_t>(a >> 16));
         const ScriptOperatorRecord* record =
@@ -634,17 +625,13 @@ void ScriptFastCode::Translator::Translate(uint32_t command, const uint32_t* ope
         if (typed == T::None) {
             break;
         }
-        Typed(typed, record->argumentWords, next);
-        if (!ended_) {
-            ++done_;
-        }
-        return;
+        return Typed(typed, record->argumentWords, next);
     }
     case Jump:
     case JumpIfTrue:
     case JumpIfFalse:
         Branch(command, int32_t(a), next);
-        return;
+        return 1;
     case LocalCall: {
         if (int32_t(a) < 0 || a >= form_.size_) {
             break;
@@ -653,9 +640,8 @@ void ScriptFastCode::Translator::Translate(uint32_t command, const uint32_t* ope
         FastOp& op = Emit(FastCall);
         op.a = int32_t(a);
         op.next = next;
-        ++done_;
         ended_ = true;
-        return;
+        return 1;
     }
     case Method:
     case ExternalCall: {
@@ -672,7 +658,7 @@ void ScriptFastCode::Translator::Translate(uint32_t command, const uint32_t* ope
         if (command == ExternalCall) {
             op.site->hash = operands[3];
         }
-        return;
+        return 1;
     }
     case Function: {
         const MethodInfo* function =
@@ -687,13 +673,12 @@ void ScriptFastCode::Translator::Translate(uint32_t command, const uint32_t* ope
         op.next = next;
         op.site = &form_.sites_.emplace_back();
         op.site->method = function;
-        ++done_;
         Pop(function->GetArgumentWords());
         for (int result = 0; result < function->GetReturnWords(); ++result) {
             Push({});
         }
         op.b = depth_;
-        return;
+        return 1;
     }
     case Return: {
         const uint32_t results = operands[1];
@@ -703,14 +688,14 @@ void ScriptFastCode::Translator::Translate(uint32_t command, const uint32_t* ope
         op.a = int32_t(a);
         op.b = int32_t(results);
         op.next = next;
-        ++done_;
         ended_ = true;
-        return;
+        return 1;
     }
     default:
         break;
     }
     Command(next);
+    return 1;
 }
 
 const FastOp* ScriptFastCode::Translator::Translate() {
@@ -730,7 +715,8 @@ const FastOp* ScriptFastCode::Translator::Translate() {
         }
         const uint32_t next = position_ + 1 + OperandWords[command];
         const uint32_t before = position_;
-        Translate(command, form_.code_ + position_ + 1, next);
+        // The one place the region's commands are counted.
+        done_ += Translate(command, form_.code_ + position_ + 1, next);
         if (!ended_ && position_ == before) {
             position_ = next;
         }

@@ -29,29 +29,54 @@ class ScriptResource;
 // The value-stack word an operand names: a frame slot (frame base + value) or a constant.
 enum class FastOperand : uint8_t { Slot, Constant };
 
-// Ops that are not typed operators. Typed operators follow from FirstTypedOp:
-// FirstTypedOp + operator x TypedVariants + variant.
+// Ops that are not typed operators, in op-code order, each with the translated runner's label
+// for it: X(op, label). The runner's dispatch table is made from this list. Typed operators
+// follow from FirstTypedOp: FirstTypedOp + operator x TypedVariants + variant.
+//
+// FastEnter: region entry: checks, step count.
+// FastMoveSlot: slot dst := slot a.
+// FastMoveConstant: slot dst := a.
+// FastLoadLocalAt: slot dst := the frame slot named by the int in slot a (checked here).
+// FastStoreLocalAt: the frame slot named by the int in slot dst := slot a or constant a.
+// FastLoadVariable: slot dst := variable a (a checked on entry).
+// FastLoadVariableAt: slot dst := variable at the int in slot a (checked here).
+// FastStoreVariable: variable dst := slot a or constant a.
+// FastStoreVariableAt: variable at the int in slot dst := slot a or constant a (checked here).
+// FastElement: slot dst := base (slot or constant a) + index (slot b) x stride.
+// FastTestBranch: jump when (slot a != 0) equals sense.
+// FastCall: local call of the code offset a.
+// FastReturn: return a locals, b results.
+// FastMethod: method a of the entity below b argument words.
+// FastFunction: the engine function of the call site, the depth after it b.
+// FastExternalCall: function a of the script below b argument words.
+// FastCommand: the command at `offset` through the machine's plain path.
+// FastPlain: a plain step at `next`, whose command no op can take.
+#define QUARN_FAST_OPS(X)                                                                          \
+    X(FastEnter, enter)                                                                            \
+    X(FastMoveSlot, move_slot)                                                                     \
+    X(FastMoveConstant, move_constant)                                                             \
+    X(FastLoadLocalAt, load_local_at)                                                              \
+    X(FastStoreLocalAt, store_local_at)                                                            \
+    X(FastLoadVariable, load_variable)                                                             \
+    X(FastLoadVariableAt, load_variable_at)                                                        \
+    X(FastStoreVariable, store_variable)                                                           \
+    X(FastStoreVariableAt, store_variable_at)                                                      \
+    X(FastElement, element)                                                                        \
+    X(FastTestBranch, test_branch)                                                                 \
+    X(FastJump, jump)                                                                              \
+    X(FastCall, call)                                                                              \
+    X(FastReturn, return_)                                                                         \
+    X(FastMethod, method)                                                                          \
+    X(FastFunction, function)                                                                      \
+    X(FastExternalCall, external_call)                                                             \
+    X(FastCommand, handoff)                                                                        \
+    X(FastPlain, plain_step)
+
 enum FastOpCode : uint16_t {
-    FastEnter,           // region entry: checks, step count
-    FastMoveSlot,        // slot dst := slot a
-    FastMoveConstant,    // slot dst := a
-    FastLoadLocalAt,     // slot dst := the frame slot named by the int in slot a (checked here)
-    FastStoreLocalAt,    // the frame slot named by the int in slot dst := slot a or constant a
-    FastLoadVariable,    // slot dst := variable a (a checked on entry)
-    FastLoadVariableAt,  // slot dst := variable at the int in slot a (checked here)
-    FastStoreVariable,   // variable dst := slot a or constant a
-    FastStoreVariableAt, // variable at the int in slot dst := slot a or constant a (checked here)
-    FastElement,         // slot dst := base (slot or constant a) + index (slot b) x stride
-    FastTestBranch,      // jump when (slot a != 0) equals sense
-    FastJump,
-    FastCall,         // local call of the code offset a
-    FastReturn,       // return a locals, b results
-    FastMethod,       // method a of the entity below b argument words
-    FastFunction,     // the engine function of the call site, the depth after it b
-    FastExternalCall, // function a of the script below b argument words
-    FastCommand,      // the command at `offset` through the machine's plain path
-    FastPlain,        // a plain step at `next`, whose command no op can take
-    FirstTypedOp,
+#define QUARN_FAST_OP_CODE(name, label) name,
+    QUARN_FAST_OPS(QUARN_FAST_OP_CODE)
+#undef QUARN_FAST_OP_CODE
+        FirstTypedOp,
 };
 
 // Variants of a typed operator: second operand in a slot or constant; as a conditional jump.

@@ -17,9 +17,6 @@ namespace quarn {
 
 namespace {
 
-constexpr const char* EndlessLoopText =
-    "Infinite loop detected (100million'th instruction reached)";
-
 inline int32_t Int(uint32_t word) {
     return static_cast<int32_t>(word);
 }
@@ -63,78 +60,23 @@ int ScriptFastRunner::Run(ScriptContext& context) {
     int32_t targetDepth = 0;
     int result = StepContinue;
 
-    // The labels in FastOpCode order, then four per typed operator in ScriptTypedOperator order.
-#define QUARN_TYPED(name) &&name##_S, &&name##_K, &&name##_BS, &&name##_BK
-#define QUARN_PLAIN(name) &&name##_S, &&name##_K, &&unused, &&unused
-#define QUARN_UNARY(name) &&name##_S, &&unused, &&unused, &&unused
+    // The labels in FastOpCode order, then four per typed operator in ScriptTypedOperator order
+    // (the variants FastVariant names), both made from the lists that make the enums.
+#define QUARN_OP_LABEL(code, label) &&label,
+#define QUARN_LABELS_Binary(name) &&name##_S, &&name##_K, &&unused, &&unused,
+#define QUARN_LABELS_Compare(name) &&name##_S, &&name##_K, &&name##_BS, &&name##_BK,
+#define QUARN_LABELS_Unary(name) &&name##_S, &&unused, &&unused, &&unused,
+#define QUARN_TYPED_LABELS(name, shape) QUARN_LABELS_##shape(name)
     static const void* const labels[FastOpCount] = {
-        &&enter,
-        &&move_slot,
-        &&move_constant,
-        &&load_local_at,
-        &&store_local_at,
-        &&load_variable,
-        &&load_variable_at,
-        &&store_variable,
-        &&store_variable_at,
-        &&element,
-        &&test_branch,
-        &&jump,
-        &&call,
-        &&return_,
-        &&method,
-        &&function,
-        &&external_call,
-        &&handoff,
-        &&plain_step,
-        &&unused, // None
-        &&unused,
-        &&unused,
-        &&unused,
-        QUARN_PLAIN(IntAdd),
-        QUARN_PLAIN(IntSubtract),
-        QUARN_PLAIN(IntMultiply),
-        QUARN_PLAIN(IntDivide),
-        QUARN_PLAIN(IntRemainder),
-        QUARN_PLAIN(IntAnd),
-        QUARN_PLAIN(IntOr),
-        QUARN_PLAIN(IntXor),
-        QUARN_PLAIN(IntShiftLeft),
-        QUARN_PLAIN(IntShiftRight),
-        QUARN_TYPED(IntLess),
-        QUARN_TYPED(IntLessEqual),
-        QUARN_TYPED(IntGreater),
-        QUARN_TYPED(IntGreaterEqual),
-        QUARN_TYPED(IntEqual),
-        QUARN_TYPED(IntNotEqual),
-        QUARN_PLAIN(FloatAdd),
-        QUARN_PLAIN(FloatSubtract),
-        QUARN_PLAIN(FloatMultiply),
-        QUARN_PLAIN(FloatDivide),
-        QUARN_TYPED(FloatLess),
-        QUARN_TYPED(FloatLessEqual),
-        QUARN_TYPED(FloatGreater),
-        QUARN_TYPED(FloatGreaterEqual),
-        QUARN_TYPED(FloatEqual),
-        QUARN_TYPED(FloatNotEqual),
-        QUARN_PLAIN(BoolAnd),
-        QUARN_PLAIN(BoolOr),
-        QUARN_PLAIN(BoolExclusiveOr),
-        QUARN_TYPED(BoolEqual),
-        QUARN_TYPED(BoolNotEqual),
-        QUARN_UNARY(IntNegate),
-        QUARN_UNARY(IntComplement),
-        QUARN_UNARY(IntIncrement),
-        QUARN_UNARY(IntDecrement),
-        QUARN_UNARY(IntToBool),
-        QUARN_UNARY(IntToFloat),
-        QUARN_UNARY(FloatNegate),
-        QUARN_UNARY(BoolNot),
-    };
-#undef QUARN_TYPED
-#undef QUARN_PLAIN
-#undef QUARN_UNARY
-    static_assert(FirstTypedOp == 19 && sizeof labels / sizeof labels[0] == FastOpCount);
+        QUARN_FAST_OPS(QUARN_OP_LABEL) //
+        &&unused, &&unused, &&unused, &&unused, // ScriptTypedOperator::None
+        QUARN_TYPED_OPERATORS(QUARN_TYPED_LABELS)};
+#undef QUARN_OP_LABEL
+#undef QUARN_LABELS_Binary
+#undef QUARN_LABELS_Compare
+#undef QUARN_LABELS_Unary
+#undef QUARN_TYPED_LABELS
+    static_assert(sizeof labels / sizeof labels[0] == FastOpCount);
 
 #define DISPATCH() goto* labels[op->code]
 #define QUARN_STORE_MOVES()                                                                        \
@@ -175,8 +117,8 @@ resume:
 plain:
     result = c.Step();
     steps = c.AddChargedSteps(steps);
-    if (++steps >= limit && result != StepNodeDeleted) {
-        return c.RuntimeError("%s", EndlessLoopText);
+    if (c.CountStep(steps) && result != StepNodeDeleted) {
+        return c.StepLimitError();
     }
     if (result != StepContinue) {
         return result;
@@ -289,18 +231,12 @@ follow:
     goto enter;
 
 call : {
-    if (c.frames_.size() >= c.frameCapacity_) {
-        goto handoff;
-    }
+    // The plain path's frame push; the callee is this instance, the runner keeps its position.
     const uint32_t depth = Word(Int(frameBase) + op->depth);
     const auto entry = uint32_t(op->a);
-    ScriptCallFrame frame;
-    frame.caller = c.current_;
-    frame.callerSerial = c.currentSerial_;
-    frame.returnPosition = op->next;
-    frame.entry = entry;
-    frame.frameBase = depth;
-    c.frames_.push_back(frame);
+    if (!c.PushFrame(entry, op->next, depth, false)) {
+        goto handoff;
+    }
     frameBase = depth;
     fp = words + frameBase;
     cache = &op->target;
@@ -313,20 +249,10 @@ return_ : {
     if (c.frames_.empty()) {
         goto handoff;
     }
-    const auto locals = uint32_t(op->a);
-    const auto results = uint32_t(op->b);
-    uint32_t depth = Word(Int(frameBase) + op->depth);
-    MoveWords(words + depth - results - locals, words + depth - results, results);
-    depth -= locals;
-    stack.SetDepth(depth);
-    const ScriptCallFrame frame = c.frames_.back();
-    c.frames_.pop_back();
     c.commandOffset_ = op->offset;
     const uint64_t returning = c.currentSerial_;
-    c.current_ = frame.caller;
-    c.currentSerial_ = frame.callerSerial;
-    c.position_ = frame.returnPosition;
-    if (frame.outermost) {
+    const uint32_t depth = Word(Int(frameBase) + op->depth);
+    if (c.LeaveCall(depth, uint32_t(op->a), uint32_t(op->b)).outermost) {
         return StepEnded;
     }
     if (c.currentSerial_ != returning) {
@@ -339,7 +265,7 @@ return_ : {
     }
     frameBase = c.FrameBase();
     fp = words + frameBase;
-    op = fast->Region(c.position_, Int(depth - frameBase));
+    op = fast->Region(c.position_, Int(stack.Depth() - frameBase));
     if (!op) {
         goto dynamic;
     }
@@ -408,7 +334,7 @@ charged:
     // The work the call charged counts as the plain path counts it, after its command.
     steps = c.AddChargedSteps(steps);
     if (steps >= limit) {
-        return c.RuntimeError("%s", EndlessLoopText);
+        return c.StepLimitError();
     }
     goto resume;
 
@@ -437,7 +363,7 @@ handoff:
         // Copied before the call: what it calls may translate the program anew.
         const uint32_t offset = op->offset;
         QUARN_COMMAND_STATE();
-        const uint32_t* code = static_cast<const ScriptResource*>(program)->GetCode();
+        const uint32_t* code = program->GetCode();
         result = c.Execute(code[offset], code + offset + 1);
         if (result != StepContinue) {
             return result;

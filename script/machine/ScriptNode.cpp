@@ -659,7 +659,7 @@ void Script::CheckLinked(void*) {
             StringFormat("Script '%s' is not linked correctly (externals are unresolved). Do you "
                          "want to continue anyway?",
                          program_->GetFullPath());
-        const uint32_t* code = std::as_const(*program_).GetCode();
+        const uint32_t* code = program_->GetCode();
         for (const ScriptFixup& fixup : program_->GetSymbols().fixups) {
             if (code && fixup.wordOffset < program_->GetCodeSize() &&
                 code[fixup.wordOffset] == ScriptResource::UnresolvedWord) {

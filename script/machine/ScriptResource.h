@@ -3,6 +3,7 @@
 #include "core/string/TextArena.h"
 #include "resources/Resource.h"
 #include "script/machine/ScriptClass.h"
+#include "script/machine/ScriptCommands.h"
 #include "script/machine/ScriptSymbols.h"
 #include "script/machine/ScriptValueType.h"
 
@@ -43,10 +44,10 @@ public:
     // The resource state of a program that went through its load (with or without code).
     static constexpr uint32_t ProgramLoaded = 1;
     static constexpr int MaxPorts = 8;
-    // The command word that stands in for a breakpoint.
     // The command word that ends a run where it stands, its frames left as they are.
-    static constexpr uint32_t EndCommand = 32;
-    static constexpr uint32_t BreakpointCommand = 33;
+    static constexpr uint32_t EndCommand = script_command::End;
+    // The command word that stands in for a breakpoint.
+    static constexpr uint32_t BreakpointCommand = script_command::BreakpointCommand;
     // A call word the linker has not resolved.
     static constexpr uint32_t UnresolvedWord = 0xFFFFFFFF;
 
@@ -107,13 +108,14 @@ public:
     std::string DescribeOffset(uint32_t offset, const char* offsetWord = "prog-count") const;
 
     // Null without code. The code lies in the text arena: a text literal's word is
-    // GetCodeTextWord() + 4 x its word offset. Whoever takes the writable code may change it, so
-    // the machine translates it again before its next run.
-    uint32_t* GetCode() {
+    // GetCodeTextWord() + 4 x its word offset.
+    const uint32_t* GetCode() const { return code_; }
+    // The code to change in place (breakpoints, the linker, the debugger): the machine
+    // translates it again before its next run.
+    uint32_t* EditCode() {
         ++codeVersion_;
         return code_;
     }
-    const uint32_t* GetCode() const { return code_; }
     uint32_t GetCodeSize() const { return codeSize_; }
     TextWord GetCodeTextWord() const { return codeBlock_; }
     const uint32_t* GetCodeHeader() const { return codeHeader_; }

@@ -1,6 +1,10 @@
 #include "TestPaths.h"
+#include "app/ClassRegistration.h"
+#include "resources/Texture.h"
+#include "script/machine/ScriptCommands.h"
 #include "tests/support/TempFolder.h"
 #include "tests/tools/ToolRun.h"
+#include "tools/ScriptReference.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -27,6 +31,54 @@ TEST(ScriptReference, TheCommittedPageIsWhatTheToolPrintsAndDescribesEveryName) 
     EXPECT_EQ(run.err, "") << "describe these in tools/ScriptReferenceNotes.cpp";
     EXPECT_TRUE(run.out == SourceFile("docs/scripting.md"))
         << "docs/scripting.md is stale: write it again with quarn-tool script reference";
+}
+
+// The commands' rows come from the machine's own list, numbered as the machine numbers them.
+TEST(ScriptReference, ListsEveryCommandUnderTheMachinesNumber) {
+    test::TempFolder folder;
+    const std::string page = RunTool(folder, {"script", "reference"}).out;
+    for (uint32_t c = 0; c < script_command::Count; ++c) {
+        const std::string row =
+            "| " + std::to_string(c) + " | `" + script_command::Mnemonics[c] + "` |";
+        EXPECT_NE(page.find(row), std::string::npos) << row;
+    }
+}
+
+// A method registered before others moves the generated names after it onto other methods:
+// notes keyed by the old names then fail the page instead of describing the wrong method.
+TEST(ScriptReference, NotesMovedOntoAnotherMethodFailTheReference) {
+    // As the tool registers them.
+    Texture::RegisterClass();
+    RegisterAllClasses();
+    ScriptReferenceProblems clean;
+    WriteScriptReference(clean);
+    EXPECT_TRUE(clean.errors.empty()) << clean.errors.front();
+
+    // As if a method were registered before Texture's first: each of its notes now keyed by the
+    // name of the method before it.
+    std::vector<ScriptCallNote> notes(GetMethodNotes().begin(), GetMethodNotes().end());
+    std::vector<std::string> keys;
+    std::vector<size_t> texture;
+    for (size_t i = 0; i < notes.size(); ++i) {
+        if (std::string(notes[i].key).starts_with("Texture.")) {
+            texture.push_back(i);
+            keys.push_back(notes[i].key);
+        }
+    }
+    ASSERT_GT(texture.size(), 2u);
+    for (size_t k = texture.size() - 1; k > 0; --k) {
+        notes[texture[k]].key = keys[k - 1].c_str();
+    }
+    notes.erase(notes.begin() + static_cast<std::ptrdiff_t>(texture[0]));
+    ScriptReferenceProblems moved;
+    WriteScriptReference(moved, notes);
+    ASSERT_FALSE(moved.errors.empty());
+    EXPECT_EQ(moved.errors.front(), "the note \"Texture.aaj\" (Fill) describes (int), but "
+                                     "Texture.aaj is (int2, int)");
+
+    test::TempFolder folder;
+    ToolRun run = RunTool(folder, {"script", "reference"});
+    EXPECT_EQ(run.status, 0) << run.err;
 }
 
 // The worked program a user starts from assembles, its method found where the page says.

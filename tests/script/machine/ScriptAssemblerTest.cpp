@@ -3,6 +3,7 @@
 #include "core/object/ClassInfo.h"
 #include "core/object/Property.h"
 #include "core/scene/Node.h"
+#include "script/machine/ScriptCommands.h"
 #include "script/machine/ScriptValueType.h"
 #include "tests/script/machine/ScriptTestSupport.h"
 
@@ -109,6 +110,41 @@ TEST_F(ScriptAssemblerTest, AFloatLiteralIsPushedAsAFloat) {
     const std::string text = DisassembleScript(*program);
     EXPECT_NE(text.find("pushf 2.5 "), std::string::npos) << text;
     EXPECT_NE(text.find("pushf 0x7FC00000 "), std::string::npos) << text;
+}
+
+// The assembler, the disassembler and the machine read one list of commands: each is written
+// with its list number and operand words and read back under its mnemonic, and the program runs
+// to its end through the commands that leave the run going.
+TEST_F(ScriptAssemblerTest, EveryListedCommandAssemblesToItsNumberAndComesBackByName) {
+    namespace command = script_command;
+    std::string source;
+    for (uint32_t c = 0; c < command::Count; ++c) {
+        source += command::Mnemonics[c];
+        if (c == command::PushText) {
+            source += " \"abc\"";
+        } else {
+            for (uint32_t k = 0; k < command::OperandWords[c]; ++k) {
+                source += c == command::Operator ? " 0x20003" : " 0";
+            }
+        }
+        source += "\n";
+    }
+    Assemble(source, "every");
+    ScriptResource* program = Load("every");
+    ASSERT_NE(program->GetCode(), nullptr);
+    const std::string text = DisassembleScript(*program);
+    uint32_t offset = 0;
+    for (uint32_t c = 0; c < command::Count; ++c) {
+        ASSERT_LT(offset, program->GetCodeSize()) << command::Mnemonics[c];
+        EXPECT_EQ(program->GetCode()[offset], c) << command::Mnemonics[c];
+        offset += 1 + (c == command::PushText ? 1 : command::OperandWords[c]);
+        EXPECT_NE(text.find(std::string("\n    ") + command::Mnemonics[c] +
+                            (c == command::PushText || command::OperandWords[c] ? " " : "")),
+                  std::string::npos)
+            << command::Mnemonics[c] << "\n"
+            << text;
+    }
+    EXPECT_EQ(offset, program->GetCodeSize());
 }
 
 TEST_F(ScriptAssemblerTest, WordsThatDecodeAsNothingComeBackRaw) {

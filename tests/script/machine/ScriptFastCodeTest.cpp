@@ -362,7 +362,7 @@ TEST_F(ScriptFastCodeTest, ARunSeesTheCodeAndOperatorsAsTheyAreNow) {
     ASSERT_TRUE(Call(script));
     EXPECT_EQ(StackOf(script), std::vector<uint32_t>{5});
 
-    script->GetProgram()->GetCode()[3] = 30; // push 30
+    script->GetProgram()->EditCode()[3] = 30; // push 30
     ASSERT_TRUE(Call(script));
     EXPECT_EQ(StackOf(script).back(), 32u);
 
@@ -401,7 +401,7 @@ namespace {
 // Writes a word of the running program's code, as a debugger or a live edit may.
 void TestFunctionPatch(int32_t offset, int32_t word) {
     if (ScriptContext* context = GetCurrentScriptContext()) {
-        context->GetCurrentInstance()->GetProgram()->GetCode()[offset] = uint32_t(word);
+        context->GetCurrentInstance()->GetProgram()->EditCode()[offset] = uint32_t(word);
     }
 }
 
@@ -432,7 +432,7 @@ void TestCallerChange(int32_t how) {
     const ScriptCallFrame& frame = context->Frames().back();
     ScriptResource* program = frame.caller->GetProgram();
     if (how == 1) {
-        program->GetCode()[frame.returnPosition + 1] = 40;
+        program->EditCode()[frame.returnPosition + 1] = 40;
     } else if (how == 2) {
         program->Breakpoints().push_back(
             {frame.returnPosition, program->GetCode()[frame.returnPosition], 2});
@@ -603,7 +603,7 @@ constant:
     // An engine function writes the code after it: the rest of the run reads the new word.
     const uint32_t constant = uint32_t(holder->GetProgram()->FindFunction("patched", -1)) + 9;
     for (bool translated : {false, true}) {
-        holder->GetProgram()->GetCode()[constant] = 2;
+        holder->GetProgram()->EditCode()[constant] = 2;
         ScriptTranslatedRuns = translated;
         Script* script = Make<Script>();
         script->SetScriptFile("calling.script");
@@ -683,7 +683,7 @@ site:
     for (const auto& c : cases) {
         std::string described[2];
         for (bool translated : {false, true}) {
-            std::copy(code.begin(), code.end(), program.GetCode());
+            std::copy(code.begin(), code.end(), program.EditCode());
             program.Breakpoints().clear();
             Script* callee = Make<Script>();
             callee->SetScriptFile("changer.script");

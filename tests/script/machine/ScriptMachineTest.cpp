@@ -283,8 +283,8 @@ TEST_F(ScriptMachineTest, RuntimeErrorsEndInTheErrorStateWithTheirText) {
             "fails");
         if (std::strcmp(c.code, "text \"no end\"") == 0) {
             // The NUL and its padding word cut off: the text would run past the code.
-            script->GetProgram()->GetCode()[2] = 0x20202020;
-            script->GetProgram()->GetCode()[3] = 0x20202020;
+            script->GetProgram()->EditCode()[2] = 0x20202020;
+            script->GetProgram()->EditCode()[3] = 0x20202020;
         }
         EXPECT_FALSE(Call(script)) << c.code;
         EXPECT_EQ(script->GetRunState(), ScriptErrorPending) << c.code;

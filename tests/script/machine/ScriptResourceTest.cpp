@@ -266,7 +266,7 @@ TEST_F(ScriptProgramTest, LinkingResolvesExportsInIncludeOrderAndWarnsOnce) {
     }
     EXPECT_EQ(warnings, 1);
     // A resolved word is left unless forced.
-    caller->GetCode()[4] = 0;
+    caller->EditCode()[4] = 0;
     EXPECT_FALSE(caller->ResolveExterns(false));
     EXPECT_EQ(caller->GetCode()[4], 0u);
     (void)first;
