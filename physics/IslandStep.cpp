@@ -70,13 +70,13 @@ void IntegrateIsland(RigidBody* const* bodies, int32_t nb, float h) {
     }
 }
 
-void AbandonIsland(RigidBody* const* bodies, int32_t nb) {
+void AbandonIsland(RigidBody* const* bodies, int32_t nb, int64_t rows) {
     for (int b = 0; b < nb; ++b) {
         bodies[b]->SetForce(Float3());
         bodies[b]->SetTorque(Float3());
     }
     if (nb > 0 && bodies[0]->GetWorld()) {
-        bodies[0]->GetWorld()->ReportFailedIsland();
+        bodies[0]->GetWorld()->ReportFailedIsland(nb, rows);
     }
 }
 

@@ -39,8 +39,8 @@ bool AllFinite(const float* values, size_t n);
 
 // The end of a step: the poses advance by the new velocities and the accumulators are cleared.
 void IntegrateIsland(RigidBody* const* bodies, int32_t nb, float h);
-// The end of a step whose solve failed: velocities and poses stay, the accumulators are
-// cleared and the world hears of it.
-void AbandonIsland(RigidBody* const* bodies, int32_t nb);
+// The end of a step whose solve of `rows` constraint rows failed: velocities and poses stay, the
+// accumulators are cleared and the world hears of it.
+void AbandonIsland(RigidBody* const* bodies, int32_t nb, int64_t rows);
 
 } // namespace quarn

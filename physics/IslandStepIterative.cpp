@@ -609,7 +609,7 @@ bool FinishIsland(const IterativeIsland& island, float h, int32_t iterations,
             StartSolve(island, true, h);
             SolveSOR(system, iterations, overRelaxation, scratch);
             if (!Solved(island)) {
-                AbandonIsland(bodies, nb);
+                AbandonIsland(bodies, nb, system.m);
                 return false;
             }
         }

@@ -282,11 +282,13 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
             std::memcpy(hi, system.hi, sizeof(float) * m);
             std::memcpy(findex, system.findex, sizeof(int32_t) * m);
             SolveLCP(m, system.A, lambda, rhs, w, system.nub, lo, hi, findex, scratch);
-            return AllFinite(lambda, static_cast<size_t>(m));
+            // A solver that gave up left the rows it did not reach at 0: half an answer.
+            return LCPStepFailures < 2 && AllFinite(lambda, static_cast<size_t>(m));
         };
         bool solved = solve();
         if (!solved) {
-            // A zero pivot (redundant rows without cfm): soften every row a little and retry.
+            // A zero pivot (redundant rows without cfm) or a matrix the pivoting cannot take:
+            // soften every row a little and retry.
             for (int r = 0; r < m; ++r) {
                 system.cfm[r] = std::max(system.cfm[r], RetryCfm);
             }
@@ -294,7 +296,7 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
             solved = solve();
         }
         if (!solved) {
-            AbandonIsland(bodies, nb);
+            AbandonIsland(bodies, nb, m);
             return false;
         }
 

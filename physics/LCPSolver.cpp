@@ -63,6 +63,11 @@ public:
     int CallerRow(int i) const { return p_[i]; }
     bool AtHigh(int i) const { return state_[i]; }
     void SetAtHigh(int i, bool high) { state_[i] = high; }
+    // Rows that changed sets by a step of size 0 since the push last moved: they may not do so
+    // again before it moves, which ends any round of such changes.
+    bool MovedWithoutStep(int i) const { return movedWithoutStep_[p_[i]]; }
+    void NoteMoveWithoutStep(int i);
+    void ClearMovesWithoutStep();
 
     // Row i joins C through the lRow and dRow of the last SolveDirection and moves to
     // position nC.
@@ -101,6 +106,9 @@ private:
     int* findex_;
     int* p_;
     int* Cidx_;
+    bool* movedWithoutStep_; // by the caller's row numbers, which swaps leave alone
+    int* rowsMovedWithoutStep_;
+    int movesWithoutStep_ = 0;
     int nC_ = 0;
     int nN_ = 0;
     ScratchArena& scratch_;
@@ -120,8 +128,11 @@ LCPProblem::LCPProblem(int n, int nskip, int nub, float* Adata, float* x, float*
     state_ = scratch.Take<bool>(n);
     p_ = scratch.Take<int>(n);
     Cidx_ = scratch.Take<int>(n);
+    movedWithoutStep_ = scratch.Take<bool>(n);
+    rowsMovedWithoutStep_ = scratch.Take<int>(n);
 
     SetZero(x, n);
+    std::fill(movedWithoutStep_, movedWithoutStep_ + n, false);
     std::fill(state_, state_ + n, false);
     for (int k = 0; k < n; ++k) {
         A_[k] = Adata + static_cast<size_t>(k) * nskip;
@@ -165,6 +176,18 @@ LCPProblem::LCPProblem(int n, int nskip, int nub, float* Adata, float* x, float*
             }
         }
     }
+}
+
+void LCPProblem::NoteMoveWithoutStep(int i) {
+    movedWithoutStep_[p_[i]] = true;
+    rowsMovedWithoutStep_[movesWithoutStep_++] = p_[i];
+}
+
+void LCPProblem::ClearMovesWithoutStep() {
+    for (int k = 0; k < movesWithoutStep_; ++k) {
+        movedWithoutStep_[rowsMovedWithoutStep_[k]] = false;
+    }
+    movesWithoutStep_ = 0;
 }
 
 void LCPProblem::SwapProblem(int i1, int i2, bool fastRowSwap) {
@@ -354,6 +377,18 @@ struct Step {
     int row = -1;
 };
 
+// The step at which a row of C or N reaches its limit. Contacts that share a body at rest
+// (stacked boxes, say) leave rows at w = 0 or with x at a bound, and rounding may put them a
+// hair beyond it: such a row changes sets without a step. It may do so once until the push
+// moves: whether it should again is a matter of rounding, and going round would never end.
+// Only the driven row's own step can be negative, on a matrix the solver cannot take.
+float LimitStep(const LCPProblem& problem, int k, float size) {
+    if (size > 0.0f) {
+        return size;
+    }
+    return problem.MovedWithoutStep(k) ? LCPInfinity : 0.0f;
+}
+
 // A later candidate replaces an earlier one only when its step is strictly smaller.
 Step LargestStep(const LCPProblem& problem, int i, int dir, const float* x, const float* w,
                  const float* lo, const float* hi, const float* deltaX, const float* deltaW) {
@@ -376,7 +411,7 @@ Step LargestStep(const LCPProblem& problem, int i, int dir, const float* x, cons
     for (int k = nC; k < nC + nN; ++k) {
         const bool leaves = problem.AtHigh(k) ? deltaW[k] > 0.0f : deltaW[k] < 0.0f;
         if (leaves && !(lo[k] == 0.0f && hi[k] == 0.0f)) {
-            const float s2 = -w[k] / deltaW[k];
+            const float s2 = LimitStep(problem, k, -w[k] / deltaW[k]);
             if (s2 < step.size) {
                 step = {s2, 4, k};
             }
@@ -384,13 +419,13 @@ Step LargestStep(const LCPProblem& problem, int i, int dir, const float* x, cons
     }
     for (int k = problem.Unbounded(); k < nC; ++k) {
         if (deltaX[k] < 0.0f && lo[k] > -LCPInfinity) {
-            const float s2 = (lo[k] - x[k]) / deltaX[k];
+            const float s2 = LimitStep(problem, k, (lo[k] - x[k]) / deltaX[k]);
             if (s2 < step.size) {
                 step = {s2, 5, k};
             }
         }
         if (deltaX[k] > 0.0f && hi[k] < LCPInfinity) {
-            const float s2 = (hi[k] - x[k]) / deltaX[k];
+            const float s2 = LimitStep(problem, k, (hi[k] - x[k]) / deltaX[k]);
             if (s2 < step.size) {
                 step = {s2, 6, k};
             }
@@ -456,6 +491,7 @@ void SolveLCP(int n, float* A, float* x, float* b, float* w, int nub, float* lo,
         } else {
             // Push x[i] until w[i] reaches 0 or x[i] a bound, moving the rows in the way between
             // C and N as their own x or w reach their limits.
+            problem.ClearMovesWithoutStep();
             for (;;) {
                 const int dir = w[i] <= 0.0f ? 1 : -1;
                 const float dirf = dir > 0 ? 1.0f : -1.0f;
@@ -466,9 +502,9 @@ void SolveLCP(int n, float* A, float* x, float* b, float* w, int nub, float* lo,
                 deltaW[i] = Dot(problem.Row(i), deltaX, nCNow) + problem.Row(i)[i] * dirf;
 
                 Step step = LargestStep(problem, i, dir, x, w, lo, hi, deltaX, deltaW);
-                // A step that is not positive (or not a number) means the matrix is not what the
-                // solver needs: the first is forced forward, the second ends the solve.
-                if (!(step.size > 0.0f)) {
+                // A negative step (or not a number) means the matrix is not what the solver
+                // needs: the first is forced forward, the second ends the solve.
+                if (!(step.size >= 0.0f)) {
                     ++LCPStepFailures;
                     if (LCPStepFailures >= 2) {
                         if (i < n - 1) {
@@ -492,6 +528,11 @@ void SolveLCP(int n, float* A, float* x, float* b, float* w, int nub, float* lo,
                 w[i] += s * deltaW[i];
 
                 const int si = step.row;
+                if (s > 0.0f) {
+                    problem.ClearMovesWithoutStep();
+                } else if (step.command >= 4) {
+                    problem.NoteMoveWithoutStep(si);
+                }
                 switch (step.command) {
                 case 1:
                     w[i] = 0.0f;

@@ -9,7 +9,7 @@ class ScratchArena;
 // A bound of this value (the largest float, never the IEEE infinity) counts as absent.
 inline constexpr float LCPInfinity = FLT_MAX;
 
-// Non-positive pivoting steps of the latest SolveLCP: 0 on a sound problem, 1 when one step was
+// Negative pivoting steps of the latest SolveLCP: 0 on a sound problem, 1 when one step was
 // forced forward, 2 when the solve gave up. The world step reads it after each island.
 extern int LCPStepFailures;
 

@@ -68,8 +68,8 @@ public:
     Float3 ImpulseToForce(Float3 impulse) const;
     // The timestep when it is a positive finite number, else 0: nothing may divide by it then.
     float GetUsableTimestep() const;
-    // Logs the first island whose solve failed; later ones stay quiet.
-    void ReportFailedIsland();
+    // Logs the first island whose solve failed, with its size; later ones stay quiet.
+    void ReportFailedIsland(int32_t bodies, int64_t rows);
     // From the collisions to the end of the islands: the contact joints are the solver's then,
     // and the moves it makes do not leave them.
     bool IsSolvingContacts() const { return solvingContacts_; }
@@ -184,6 +184,9 @@ private:
     void LookUpSurface(const CollisionVolume& a, const CollisionVolume& b, float& mu,
                        float& softCfm, float& minDepth) const;
     ContactJoint& NextContactJoint();
+    // Names, once, the first pair of touching bodies whose heavier one lies on the lighter with
+    // more mass than the exact step carries.
+    void NoteHeavyOnLight(RigidBody& a, RigidBody& b);
 
     float timestep_ = 0.01f;
     float slowMotion_ = 1.0f;
@@ -215,6 +218,7 @@ private:
     bool stepRequested_ = false;
     bool solvingContacts_ = false;
     bool reportedFailedIsland_ = false;
+    bool reportedMassRatio_ = false;
     bool reportedLargeIsland_ = false;
     bool phaseTiming_ = false;
     PhaseTimes phaseTimes_;

@@ -345,6 +345,35 @@ TEST(SolveLCP, TheSecondFailedStepEndsTheSolveWithTheRemainingRowsZeroed) {
     EXPECT_EQ(solution.w, (std::vector<float>{0.0f, 0.0f, 0.0f}));
 }
 
+TEST(SolveLCP, RowsAlreadyAtTheirLimitChangeSetsWithoutAStep) {
+    // Rows 0 (and 1) rest at 0 with w exactly 0, as contacts between bodies at rest do; the last
+    // row's push drives their w below 0 at once, so they join the clamped set with a step of 0.
+    struct Case {
+        const char* name;
+        Problem problem;
+        std::vector<float> x;
+    };
+    const Case cases[] = {
+        {"one row in the way",
+         Written(2, 0, {1.0, -1.0, -1.0, 2.0}, {0.0f, 1.0f}, {0.0f, 0.0f}, {Inf, Inf}),
+         {1.0f, 1.0f}},
+        {"two rows in the way",
+         Written(3, 0, {1.0, 0.0, -1.0, 0.0, 1.0, -1.0, -1.0, -1.0, 3.0}, {0.0f, 0.0f, 1.0f},
+                 {0.0f, 0.0f, 0.0f}, {Inf, Inf, Inf}),
+         {1.0f, 1.0f, 1.0f}},
+    };
+    ScratchArena scratch;
+    for (const Case& c : cases) {
+        const Solution solution = Solve(c.problem, scratch);
+        EXPECT_EQ(solution.failures, 0) << c.name;
+        for (size_t i = 0; i < c.x.size(); ++i) {
+            EXPECT_NEAR(solution.x[i], c.x[i], 1e-5f) << c.name << " row " << i;
+        }
+        EXPECT_EQ(ComplementarityFault(c.problem, c.problem.lo, c.problem.hi, solution), "")
+            << c.name;
+    }
+}
+
 TEST(SolveLCP, FifteenHundredRowsSolveWithScratchFromTheArena) {
     test::RecordingAssertionHook reports;
     constexpr int n = 1500;
