@@ -52,12 +52,23 @@ public:
     void SetVolumes(const CollisionVolume* first, const CollisionVolume* second);
     uint64_t GetVolumeSerial(int index) const { return volumeSerials_[index]; }
 
+    // The forces the rows ended the last iterative solve with: along the normal, and the
+    // friction as one vector, whatever its rows' directions were.
+    float GetNormalForce() const { return GetSavedLambda()[0]; }
+    Float3 GetFrictionForce() const;
+    // The next iterative solve starts from these forces, the friction taken along this step's
+    // directions. Attached and with its surface set first.
+    void WarmStart(float normalForce, Float3 frictionForce);
+
     Float3 position;
     Float3 normal;
     float depth = 0.0f;
     SurfaceParameters surface;
 
 private:
+    // The two friction directions, which follow the normal and the surface's friction direction.
+    void FrictionDirections(Float3 t[2]) const;
+
     int32_t rows_ = 0;
     uint64_t volumeSerials_[2] = {};
 };

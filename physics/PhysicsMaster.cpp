@@ -420,6 +420,7 @@ void PhysicsMaster::Step(float h) {
         body->KeepStateFinite();
     }
     pairCount_ = 0;
+    contactMemory_.Keep(contactPool_.data(), contactsInUse_);
     ReleaseContacts();
     using Clock = std::chrono::steady_clock;
     const bool timing = phaseTiming_;
@@ -703,6 +704,7 @@ void PhysicsMaster::CollideVolumes(CollisionPair* record, CollisionVolume& a, Co
             joint.depth = contact.depth;
             joint.SetVolumes(&a, &b);
             joint.Attach(bodyA, bodyB);
+            contactMemory_.Recall(joint);
         }
         const float weight = std::max(contact.depth, 1e-20f);
         pointSum = pointSum + contact.position * weight;

@@ -10,6 +10,7 @@
 #include "core/os/EditorToolbar.h"
 #include "core/scene/EngineState.h"
 #include "physics/IslandStepIterative.h"
+#include "physics/JointTypes.h"
 #include "physics/RigidStruct.h"
 #include "tests/physics/PhysicsTestSupport.h"
 #include "tests/resources/MeshTestSupport.h"
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -707,6 +709,55 @@ TEST_F(PhysicsWorld, AnIslandTooLargeForTheExactStepIsSteppedIterativelyAndNamed
     }
     EXPECT_TRUE(std::any_of(balls.begin(), balls.end(),
                             [](RigidBody* ball) { return ball->GetPosition().Length() > 0.01f; }));
+}
+
+// Joints and contacts at rest must not gain energy, whichever method steps them and however
+// many rows their island has.
+struct HangingChain {
+    int links;
+    int32_t method;
+};
+
+class HangingChains : public PhysicsWorld, public ::testing::WithParamInterface<HangingChain> {};
+
+INSTANTIATE_TEST_SUITE_P(Lengths, HangingChains,
+                         ::testing::Values(HangingChain{100, PhysicsLcp},
+                                           HangingChain{100, PhysicsIterative},
+                                           HangingChain{400, PhysicsLcp},
+                                           HangingChain{400, PhysicsIterative}),
+                         [](const ::testing::TestParamInfo<HangingChain>& info) {
+                             return std::to_string(info.param.links) +
+                                    (info.param.method == PhysicsIterative ? "Iterative" : "Exact");
+                         });
+
+TEST_P(HangingChains, AChainHungFromAStaticLinkHangsStill) {
+    world_->SetMethod(GetParam().method);
+    // Ball-jointed spheres one metre apart, straight down from a static link: already at rest.
+    RigidBody* top = Body(Float3());
+    Sphere(top, Float3(), 0.2f);
+    top->SetState(BodyStatic);
+    std::vector<std::unique_ptr<BallJoint>> joints;
+    std::vector<RigidBody*> links;
+    RigidBody* previous = top;
+    for (int i = 1; i <= GetParam().links; ++i) {
+        RigidBody* link = Body(Float3(0.0f, -static_cast<float>(i), 0.0f));
+        Sphere(link, Float3(), 0.2f);
+        auto* upper = tree_.Make<Pivot>("upper", link);
+        upper->SetPosition(Float3(0.0f, 0.5f, 0.0f));
+        auto* lower = tree_.Make<Pivot>("lower", previous);
+        lower->SetPosition(Float3(0.0f, -0.5f, 0.0f));
+        auto& joint = joints.emplace_back(std::make_unique<BallJoint>());
+        joint->SetAnchors(upper, lower);
+        joint->Attach(link, previous);
+        links.push_back(link);
+        previous = link;
+    }
+    Run(1000);
+    float fastest = 0.0f;
+    for (RigidBody* link : links) {
+        fastest = std::max(fastest, link->GetLinearVelocity().Length());
+    }
+    EXPECT_LT(fastest, 0.1f);
 }
 
 TEST_F(PhysicsWorld, TheToolbarPausesAndStepsTheCurrentWorld) {
