@@ -760,6 +760,50 @@ TEST_P(HangingChains, AChainHungFromAStaticLinkHangsStill) {
     EXPECT_LT(fastest, 0.1f);
 }
 
+// A stack and a pyramid of unit boxes under the iterative method, each at the fewest sweeps
+// that hold it (a ten-box stack walks a few centimetres at the default 5).
+struct RestingPile {
+    const char* name;
+    std::vector<int> rows; // boxes per layer, from the floor up
+    int32_t iterations;
+};
+
+class RestingPiles : public PhysicsWorld, public ::testing::WithParamInterface<RestingPile> {};
+
+INSTANTIATE_TEST_SUITE_P(Shapes, RestingPiles,
+                         ::testing::Values(RestingPile{"TenBoxStack", std::vector<int>(10, 1), 40},
+                                           RestingPile{"FifteenBoxPyramid", {5, 4, 3, 2, 1}, 5}),
+                         [](const ::testing::TestParamInfo<RestingPile>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_P(RestingPiles, APileRestsUnderTheIterativeMethodWithoutWalking) {
+    world_->SetMethod(PhysicsIterative);
+    world_->SetIterations(GetParam().iterations);
+    world_->SetFrictionModel(3);
+    Floor();
+    const float depth = world_->GetContactMinDepth();
+    const float gap = 0.02f;
+    std::vector<RigidBody*> boxes;
+    std::vector<Float3> places;
+    const std::vector<int>& rows = GetParam().rows;
+    for (size_t layer = 0; layer < rows.size(); ++layer) {
+        const float y = 0.5f + static_cast<float>(layer) - depth * (layer + 1.0f);
+        for (int i = 0; i < rows[layer]; ++i) {
+            const float x = (static_cast<float>(i) - 0.5f * (rows[layer] - 1)) * (1.0f + gap);
+            boxes.push_back(BoxBody(Float3(x, y, 0.0f)));
+            places.push_back(boxes.back()->GetPosition());
+        }
+    }
+    for (int second = 1; second <= 30; ++second) {
+        Run(100);
+        for (size_t i = 0; i < boxes.size(); ++i) {
+            ASSERT_LT((boxes[i]->GetPosition() - places[i]).Length(), 0.01f)
+                << "box " << i << " after " << second << " s";
+        }
+    }
+}
+
 TEST_F(PhysicsWorld, TheToolbarPausesAndStepsTheCurrentWorld) {
     auto button = [](const char* label) {
         for (const EditorToolbarButton& b : GetToolbarButtons()) {
