@@ -35,7 +35,7 @@ void ContactMemory::Keep(const std::unique_ptr<ContactJoint>* contacts, int32_t 
         kept.frictionForce = contact.GetFrictionForce();
         kept_.push_back(kept);
     }
-    std::stable_sort(kept_.begin(), kept_.end(), ByPair);
+    std::sort(kept_.begin(), kept_.end(), ByPair);
 }
 
 void ContactMemory::Recall(ContactJoint& contact) const {

@@ -23,7 +23,7 @@ struct TreeNode {
     int body = -1;     // a body node's body
     int firstRow = -1; // a row group's first row
     double D[MaxBlock * MaxBlock] = {};
-    double toParent[MaxBlock * MaxBlock] = {}; // K(this, parent): size x parent's size
+    double toParent[MaxBlock * MaxBlock] = {};       // K(this, parent): size x parent's size
     double solvedToParent[MaxBlock * MaxBlock] = {}; // D^-1 K(this, parent)
     double r[MaxBlock] = {};
     double x[MaxBlock] = {};
@@ -65,8 +65,11 @@ bool Factor(double* a, int n, int* pivot) {
 
 // b := A^-1 b for a factored A, b a column of `stride`-spaced values.
 void Solve(const double* a, int n, const int* pivot, double* b, int stride) {
+    // Factor swapped whole rows, so every swap comes before the substitutions.
     for (int k = 0; k < n; ++k) {
         std::swap(b[k * stride], b[pivot[k] * stride]);
+    }
+    for (int k = 0; k < n; ++k) {
         for (int i = k + 1; i < n; ++i) {
             b[i * stride] -= a[i * MaxBlock + k] * b[k * stride];
         }
@@ -86,11 +89,18 @@ bool Unbounded(const SORSystem& s, int r) {
 } // namespace
 
 void SolveJointTree(const SORSystem& s, ScratchArena& scratch) {
+    int first = 0;
+    while (first < s.m && !Unbounded(s, first)) {
+        ++first;
+    }
+    if (first == s.m) {
+        return; // contacts only, as in most islands
+    }
     ScratchArena::Scope scope(scratch);
     // Consecutive equality rows on the same bodies form a group, at most six rows.
     RowGroup* groups = scratch.Take<RowGroup>(s.m);
     int groupCount = 0;
-    for (int r = 0; r < s.m; ++r) {
+    for (int r = first; r < s.m; ++r) {
         if (!Unbounded(s, r)) {
             continue;
         }
@@ -106,9 +116,6 @@ void SolveJointTree(const SORSystem& s, ScratchArena& scratch) {
         group.count = 1;
         group.body[0] = s.jb[2 * r];
         group.body[1] = s.jb[2 * r + 1];
-    }
-    if (groupCount == 0) {
-        return;
     }
 
     // Each body's groups, listed by body.
