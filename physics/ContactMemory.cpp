@@ -3,7 +3,6 @@
 #include "physics/ContactJoint.h"
 
 #include <algorithm>
-#include <tuple>
 
 namespace quarn {
 namespace {
@@ -15,40 +14,70 @@ constexpr float MatchCosine = 0.9f;
 
 } // namespace
 
-bool ContactMemory::ByPair(const Kept& a, const Kept& b) {
-    return std::tie(a.first, a.second) < std::tie(b.first, b.second);
+size_t ContactMemory::Hash(uint64_t first, uint64_t second) {
+    const uint64_t mixed = (first * 0x9E3779B97F4A7C15ull) ^ (second * 0xC2B2AE3D27D4EB4Full);
+    return static_cast<size_t>(mixed ^ (mixed >> 29));
 }
 
 void ContactMemory::Keep(const std::unique_ptr<ContactJoint>* contacts, int32_t count) {
     kept_.clear();
+    size_t capacity = 16;
+    while (capacity < 2 * static_cast<size_t>(count)) {
+        capacity *= 2;
+    }
+    slots_.assign(capacity, Slot());
+    Slot* open = nullptr;
     for (int32_t i = 0; i < count; ++i) {
         const ContactJoint& contact = *contacts[i];
         if (!contact.GetBody(0)) {
             continue;
         }
-        Kept kept;
-        kept.first = contact.GetVolumeSerial(0);
-        kept.second = contact.GetVolumeSerial(1);
-        kept.position = contact.position;
-        kept.normal = contact.normal;
-        kept.normalForce = contact.GetNormalForce();
-        kept.frictionForce = contact.GetFrictionForce();
-        kept_.push_back(kept);
+        const uint64_t first = contact.GetVolumeSerial(0);
+        const uint64_t second = contact.GetVolumeSerial(1);
+        if (!open || open->first != first || open->second != second) {
+            // A pair met again later keeps only its first run.
+            size_t at = Hash(first, second) & (capacity - 1);
+            while (slots_[at].run.count != 0 &&
+                   (slots_[at].first != first || slots_[at].second != second)) {
+                at = (at + 1) & (capacity - 1);
+            }
+            open = slots_[at].run.count == 0 ? &slots_[at] : nullptr;
+            if (open) {
+                open->first = first;
+                open->second = second;
+                open->run.start = static_cast<int32_t>(kept_.size());
+            }
+        }
+        if (!open) {
+            continue;
+        }
+        ++open->run.count;
+        kept_.push_back({contact.position, contact.normal, contact.GetNormalForce(),
+                         contact.GetFrictionForce()});
     }
-    std::sort(kept_.begin(), kept_.end(), ByPair);
 }
 
-void ContactMemory::Recall(ContactJoint& contact) const {
-    Kept pair;
-    pair.first = contact.GetVolumeSerial(0);
-    pair.second = contact.GetVolumeSerial(1);
-    const auto run = std::equal_range(kept_.begin(), kept_.end(), pair, ByPair);
+ContactMemory::Run ContactMemory::Find(uint64_t first, uint64_t second) const {
+    if (slots_.empty()) {
+        return {};
+    }
+    const size_t mask = slots_.size() - 1;
+    for (size_t at = Hash(first, second) & mask; slots_[at].run.count != 0; at = (at + 1) & mask) {
+        if (slots_[at].first == first && slots_[at].second == second) {
+            return slots_[at].run;
+        }
+    }
+    return {};
+}
+
+void ContactMemory::Recall(Run run, ContactJoint& contact) const {
     const Kept* nearest = nullptr;
     float nearestDistance = MatchDistanceSquared;
-    for (auto kept = run.first; kept != run.second; ++kept) {
-        const float distance = (kept->position - contact.position).LengthSquared();
-        if (distance <= nearestDistance && kept->normal.Dot(contact.normal) >= MatchCosine) {
-            nearest = &*kept;
+    for (int32_t i = run.start; i < run.start + run.count; ++i) {
+        const Kept& kept = kept_[static_cast<size_t>(i)];
+        const float distance = (kept.position - contact.position).LengthSquared();
+        if (distance <= nearestDistance && kept.normal.Dot(contact.normal) >= MatchCosine) {
+            nearest = &kept;
             nearestDistance = distance;
         }
     }

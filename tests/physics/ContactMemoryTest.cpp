@@ -81,7 +81,7 @@ TEST_P(ContactMemoryRecall, AContactFoundAgainStartsFromTheForcesItEndedWith) {
     const float turn = 0.6f;
     auto contact = Contact(next.samePair ? floor_ : wall_, next.position, next.normal,
                            Float3(std::cos(turn), 0.0f, std::sin(turn)));
-    memory.Recall(*contact);
+    memory.Recall(memory.Find(own_->GetSerial(), contact->GetVolumeSerial(1)), *contact);
     if (!next.recalled) {
         for (int r = 0; r < 3; ++r) {
             EXPECT_EQ(contact->GetSavedLambda()[r], 0.0f);
