@@ -22,6 +22,7 @@ void ContactJoint::Reset() {
     depth = 0.0f;
     position = Float3();
     normal = Float3();
+    warmFriction_ = Float3();
 }
 
 void ContactJoint::SetVolumes(const CollisionVolume* first, const CollisionVolume* second) {
@@ -29,34 +30,14 @@ void ContactJoint::SetVolumes(const CollisionVolume* first, const CollisionVolum
     volumeSerials_[1] = second ? second->GetSerial() : 0;
 }
 
-void ContactJoint::FrictionDirections(Float3 t[2]) const {
-    if (surface.mode & ContactFrictionDirection) {
-        t[0] = surface.frictionDirection;
-        t[1] = t[0].Cross(normal * (reversed_ ? -1.0f : 1.0f));
-    } else {
-        PlaneSpace(normal * (reversed_ ? -1.0f : 1.0f), t[0], t[1]);
-    }
-}
-
 Float3 ContactJoint::GetFrictionForce() const {
-    if (rows_ < 3) {
-        return Float3();
-    }
-    Float3 t[2];
-    FrictionDirections(t);
     const float* lambda = GetSavedLambda();
-    return t[0] * lambda[1] + t[1] * lambda[2];
+    return rows_ < 3 ? Float3() : tangents_[0] * lambda[1] + tangents_[1] * lambda[2];
 }
 
 void ContactJoint::WarmStart(float normalForce, Float3 frictionForce) {
-    float* lambda = GetSavedLambda();
-    lambda[0] = normalForce;
-    if (surface.mu > 0.0f) {
-        Float3 t[2];
-        FrictionDirections(t);
-        lambda[1] = frictionForce.Dot(t[0]);
-        lambda[2] = frictionForce.Dot(t[1]);
-    }
+    GetSavedLambda()[0] = normalForce;
+    warmFriction_ = frictionForce;
 }
 
 void ContactJoint::GetInfo1(JointInfo1& info) {
@@ -123,8 +104,17 @@ void ContactJoint::GetInfo2(JointInfo2& info) {
     if (rows_ < 2) {
         return;
     }
-    Float3 t[2];
-    FrictionDirections(t);
+    Float3* t = tangents_;
+    if (surface.mode & ContactFrictionDirection) {
+        t[0] = surface.frictionDirection;
+        t[1] = t[0].Cross(n);
+    } else {
+        PlaneSpace(n, t[0], t[1]);
+    }
+    // A recalled friction force starts the solve along this step's directions.
+    float* lambda = GetSavedLambda();
+    lambda[1] = warmFriction_.Dot(t[0]);
+    lambda[2] = warmFriction_.Dot(t[1]);
     const uint32_t scaledBits[2] = {ContactFrictionScaled1, ContactFrictionScaled2};
     for (int row = 1; row < rows_ && row < 3; ++row) {
         const Float3 tangent = t[row - 1];

@@ -56,8 +56,8 @@ public:
     // friction as one vector, whatever its rows' directions were.
     float GetNormalForce() const { return GetSavedLambda()[0]; }
     Float3 GetFrictionForce() const;
-    // The next iterative solve starts from these forces, the friction taken along this step's
-    // directions. Attached and with its surface set first.
+    // The next iterative solve starts from these forces; GetInfo2 lays the friction along the
+    // step's directions.
     void WarmStart(float normalForce, Float3 frictionForce);
 
     Float3 position;
@@ -66,10 +66,9 @@ public:
     SurfaceParameters surface;
 
 private:
-    // The two friction directions, which follow the normal and the surface's friction direction.
-    void FrictionDirections(Float3 t[2]) const;
-
     int32_t rows_ = 0;
+    Float3 tangents_[2]; // the friction rows' directions, as GetInfo2 last laid them
+    Float3 warmFriction_;
     uint64_t volumeSerials_[2] = {};
 };
 
