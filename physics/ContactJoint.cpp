@@ -22,11 +22,22 @@ void ContactJoint::Reset() {
     depth = 0.0f;
     position = Float3();
     normal = Float3();
+    warmFriction_ = Float3();
 }
 
 void ContactJoint::SetVolumes(const CollisionVolume* first, const CollisionVolume* second) {
     volumeSerials_[0] = first ? first->GetSerial() : 0;
     volumeSerials_[1] = second ? second->GetSerial() : 0;
+}
+
+Float3 ContactJoint::GetFrictionForce() const {
+    const float* lambda = GetSavedLambda();
+    return rows_ < 3 ? Float3() : tangents_[0] * lambda[1] + tangents_[1] * lambda[2];
+}
+
+void ContactJoint::WarmStart(float normalForce, Float3 frictionForce) {
+    GetSavedLambda()[0] = normalForce;
+    warmFriction_ = frictionForce;
 }
 
 void ContactJoint::GetInfo1(JointInfo1& info) {
@@ -93,13 +104,17 @@ void ContactJoint::GetInfo2(JointInfo2& info) {
     if (rows_ < 2) {
         return;
     }
-    Float3 t[2];
+    Float3* t = tangents_;
     if (surface.mode & ContactFrictionDirection) {
         t[0] = surface.frictionDirection;
         t[1] = t[0].Cross(n);
     } else {
         PlaneSpace(n, t[0], t[1]);
     }
+    // A recalled friction force starts the solve along this step's directions.
+    float* lambda = GetSavedLambda();
+    lambda[1] = warmFriction_.Dot(t[0]);
+    lambda[2] = warmFriction_.Dot(t[1]);
     const uint32_t scaledBits[2] = {ContactFrictionScaled1, ContactFrictionScaled2};
     for (int row = 1; row < rows_ && row < 3; ++row) {
         const Float3 tangent = t[row - 1];

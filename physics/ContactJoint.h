@@ -52,6 +52,14 @@ public:
     void SetVolumes(const CollisionVolume* first, const CollisionVolume* second);
     uint64_t GetVolumeSerial(int index) const { return volumeSerials_[index]; }
 
+    // The forces the rows ended the last iterative solve with: along the normal, and the
+    // friction as one vector, whatever its rows' directions were.
+    float GetNormalForce() const { return GetSavedLambda()[0]; }
+    Float3 GetFrictionForce() const;
+    // The next iterative solve starts from these forces; GetInfo2 lays the friction along the
+    // step's directions.
+    void WarmStart(float normalForce, Float3 frictionForce);
+
     Float3 position;
     Float3 normal;
     float depth = 0.0f;
@@ -59,6 +67,8 @@ public:
 
 private:
     int32_t rows_ = 0;
+    Float3 tangents_[2]; // the friction rows' directions, as GetInfo2 last laid them
+    Float3 warmFriction_;
     uint64_t volumeSerials_[2] = {};
 };
 

@@ -3,6 +3,7 @@
 #include "core/debug/Assertion.h"
 #include "physics/IslandStep.h"
 #include "physics/Joint.h"
+#include "physics/JointTree.h"
 #include "physics/LCPSolver.h"
 #include "physics/MatrixKernels.h"
 #include "physics/PhysicsMaster.h"
@@ -350,7 +351,7 @@ void SolveSOR(const SORSystem* systems, int32_t count, int32_t iterations, float
         }
         for (int r = 0; r < s.m; ++r) {
             float& warm = lambda[rowBase[i] + r];
-            warm = s.lambda[r] * 0.9f;
+            warm = s.lambda[r] * WarmStartShare;
             PackedRow& row = rows[position[rowBase[i] + r]];
             const bool twoBodies = s.jb[2 * r + 1] >= 0;
             row.index = rowBase[i] + r;
@@ -577,8 +578,9 @@ void SetUpIsland(IterativeIsland& island, RigidBody* const* bodies, int32_t nb,
     system.cfm = island.solveCfm = scratch.Take<float>(m);
 }
 
-// The solve starts from the saved multipliers; softened, every row's cfm is at least RetryCfm.
-void StartSolve(const IterativeIsland& island, bool soften, float h) {
+// The solve starts from the saved multipliers, and the equality rows that link the bodies as a
+// tree from their exact answer; softened, every row's cfm is at least RetryCfm.
+void StartSolve(const IterativeIsland& island, bool soften, float h, ScratchArena& scratch) {
     const SORSystem& system = island.system;
     std::memcpy(system.lambda, island.warmStart, sizeof(float) * system.m);
     const float inverseH = 1.0f / h;
@@ -586,6 +588,7 @@ void StartSolve(const IterativeIsland& island, bool soften, float h) {
         const float cfm = soften ? std::max(island.cfm[r], RetryCfm) : island.cfm[r];
         island.solveCfm[r] = cfm * inverseH;
     }
+    SolveJointTree(system, scratch);
 }
 
 bool Solved(const IterativeIsland& island) {
@@ -606,7 +609,7 @@ bool FinishIsland(const IterativeIsland& island, float h, int32_t iterations,
         // A zero pivot cannot stop this solve, but redundant rows without cfm can still drive
         // it to overflow: soften every row a little and try once more.
         if (!Solved(island)) {
-            StartSolve(island, true, h);
+            StartSolve(island, true, h, scratch);
             SolveSOR(system, iterations, overRelaxation, scratch);
             if (!Solved(island)) {
                 AbandonIsland(bodies, nb, system.m);
@@ -690,7 +693,7 @@ bool StepIslandsIterative(RigidBody* const* bodies, Joint* const* joints,
                     joints + islands[i].firstJoint, islands[i].jointCount, h, worldCfm,
                     worldErp, scratch);
         if (island.system.m > 0) {
-            StartSolve(island, false, h);
+            StartSolve(island, false, h, scratch);
             systems[solving++] = island.system;
         }
     }

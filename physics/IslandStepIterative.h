@@ -44,7 +44,8 @@ void SolveSOR(const SORSystem* systems, int32_t count, int32_t iterations, float
               ScratchArena& scratch);
 
 // Advances one island by h with the iterative solve, warm-started from the multipliers each
-// joint kept from its previous step, then integrates the poses and clears the accumulators.
+// joint kept from its previous step (the rows SolveJointTree takes from its exact answer
+// instead), then integrates the poses and clears the accumulators.
 // The same rules as StepIslandLCP hold for the bodies and joints. A solve that gives a
 // non-finite value is tried once more with every row's cfm at least 1e-5; when that fails too
 // the bodies keep their velocities and poses for this step, the world hears of it, and the

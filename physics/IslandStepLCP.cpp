@@ -305,6 +305,8 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
             const int m_i = system.info[i].m;
             const float* rows = system.J + 2 * system.start[i] * RowFloats;
             const float* l = lambda + system.start[i];
+            // An island that grows past the exact step starts its sweeps from these.
+            std::copy(l, l + m_i, joint.GetSavedLambda());
             const Float3 f1 = LinearSumOfRows(rows, l, m_i);
             const Float3 t1 = LinearSumOfRows(rows + 4, l, m_i);
             float* F1 = F + joint.GetBody(0)->GetIslandTag() * 6;

@@ -139,6 +139,7 @@ public:
     void SetFeedback(JointFeedback* feedback) { feedback_ = feedback; }
     // Multipliers an iterative solver carries from one step to the next.
     float* GetSavedLambda() { return savedLambda_; }
+    const float* GetSavedLambda() const { return savedLambda_; }
 
     // The world's joint list.
     Joint* nextInWorld_ = nullptr;

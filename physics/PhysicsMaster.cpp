@@ -466,6 +466,7 @@ void PhysicsMaster::Step(float h) {
         body->ResetIfAbsurd(h);
     }
     pairCount_ = 0;
+    contactMemory_.Keep(contactPool_.data(), contactsInUse_);
     ReleaseContacts();
     using Clock = std::chrono::steady_clock;
     const bool timing = phaseTiming_;
@@ -709,6 +710,8 @@ void PhysicsMaster::CollideVolumes(CollisionPair* record, CollisionVolume& a, Co
     const Float3 surfaceMotion = b.GetSurfaceSpeed() - a.GetSurfaceSpeed();
     const bool moving = a.GetSurfaceSpeed().LengthSquared() != 0.0f ||
                         b.GetSurfaceSpeed().LengthSquared() != 0.0f;
+    const ContactMemory::Run lastContacts =
+        makeJoints ? contactMemory_.Find(a.GetSerial(), b.GetSerial()) : ContactMemory::Run();
     Float3 pointSum;
     float depthSum = 0.0f;
     float weightSum = 0.0f;
@@ -753,6 +756,7 @@ void PhysicsMaster::CollideVolumes(CollisionPair* record, CollisionVolume& a, Co
             joint.depth = contact.depth;
             joint.SetVolumes(&a, &b);
             joint.Attach(bodyA, bodyB);
+            contactMemory_.Recall(lastContacts, joint);
         }
         const float weight = std::max(contact.depth, 1e-20f);
         pointSum = pointSum + contact.position * weight;

@@ -4,6 +4,7 @@
 #include "collision/CollisionWorld.h"
 #include "core/object/EntityRef.h"
 #include "physics/ContactEvents.h"
+#include "physics/ContactMemory.h"
 #include "physics/IslandStepIterative.h"
 #include "physics/ScratchArena.h"
 #include "render/RenderObject.h"
@@ -229,6 +230,7 @@ private:
     // Grows as a step needs and keeps its joints, which bodies' lists link to in place.
     std::vector<std::unique_ptr<ContactJoint>> contactPool_;
     int32_t contactsInUse_ = 0;
+    ContactMemory contactMemory_; // the forces of the last step's contacts
     std::vector<CollisionContact> contactBuffer_; // one pair's narrow-phase contacts
     std::vector<RigidBody*> islandBodies_;
     std::vector<Joint*> islandJoints_;

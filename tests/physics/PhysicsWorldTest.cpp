@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -794,6 +795,99 @@ TEST_F(PhysicsWorld, AnIslandTooLargeForTheExactStepIsSteppedIterativelyAndNamed
     }
     EXPECT_TRUE(std::any_of(balls.begin(), balls.end(),
                             [](RigidBody* ball) { return ball->GetPosition().Length() > 0.01f; }));
+}
+
+// Joints and contacts at rest must not gain energy, whichever method steps them and however
+// many rows their island has.
+struct HangingChain {
+    int links;
+    int32_t method;
+};
+
+class HangingChains : public PhysicsWorld, public ::testing::WithParamInterface<HangingChain> {};
+
+INSTANTIATE_TEST_SUITE_P(Lengths, HangingChains,
+                         ::testing::Values(HangingChain{100, PhysicsLcp},
+                                           HangingChain{100, PhysicsIterative},
+                                           HangingChain{400, PhysicsLcp},
+                                           HangingChain{400, PhysicsIterative}),
+                         [](const ::testing::TestParamInfo<HangingChain>& info) {
+                             return std::to_string(info.param.links) +
+                                    (info.param.method == PhysicsIterative ? "Iterative" : "Exact");
+                         });
+
+TEST_P(HangingChains, AChainHungFromAStaticLinkHangsStill) {
+    world_->SetMethod(GetParam().method);
+    // Ball-jointed spheres one metre apart, straight down from a static link: already at rest.
+    RigidBody* top = Body(Float3());
+    Sphere(top, Float3(), 0.2f);
+    top->SetState(BodyStatic);
+    std::vector<std::unique_ptr<BallJoint>> joints;
+    std::vector<RigidBody*> links;
+    RigidBody* previous = top;
+    for (int i = 1; i <= GetParam().links; ++i) {
+        RigidBody* link = Body(Float3(0.0f, -static_cast<float>(i), 0.0f));
+        Sphere(link, Float3(), 0.2f);
+        auto* upper = tree_.Make<Pivot>("upper", link);
+        upper->SetPosition(Float3(0.0f, 0.5f, 0.0f));
+        auto* lower = tree_.Make<Pivot>("lower", previous);
+        lower->SetPosition(Float3(0.0f, -0.5f, 0.0f));
+        auto& joint = joints.emplace_back(std::make_unique<BallJoint>());
+        joint->SetAnchors(upper, lower);
+        joint->Attach(link, previous);
+        links.push_back(link);
+        previous = link;
+    }
+    Run(1000);
+    float fastest = 0.0f;
+    for (RigidBody* link : links) {
+        fastest = std::max(fastest, link->GetLinearVelocity().Length());
+    }
+    EXPECT_LT(fastest, 0.1f);
+}
+
+// A stack and a pyramid of unit boxes under the iterative method, each at the fewest sweeps
+// that hold it (a ten-box stack walks a few centimetres at the default 5).
+struct RestingPile {
+    const char* name;
+    std::vector<int> rows; // boxes per layer, from the floor up
+    int32_t iterations;
+};
+
+class RestingPiles : public PhysicsWorld, public ::testing::WithParamInterface<RestingPile> {};
+
+INSTANTIATE_TEST_SUITE_P(Shapes, RestingPiles,
+                         ::testing::Values(RestingPile{"TenBoxStack", std::vector<int>(10, 1), 40},
+                                           RestingPile{"FifteenBoxPyramid", {5, 4, 3, 2, 1}, 5}),
+                         [](const ::testing::TestParamInfo<RestingPile>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_P(RestingPiles, APileRestsUnderTheIterativeMethodWithoutWalking) {
+    world_->SetMethod(PhysicsIterative);
+    world_->SetIterations(GetParam().iterations);
+    world_->SetFrictionModel(3);
+    Floor();
+    const float depth = world_->GetContactMinDepth();
+    const float gap = 0.02f;
+    std::vector<RigidBody*> boxes;
+    std::vector<Float3> places;
+    const std::vector<int>& rows = GetParam().rows;
+    for (size_t layer = 0; layer < rows.size(); ++layer) {
+        const float y = 0.5f + static_cast<float>(layer) - depth * (layer + 1.0f);
+        for (int i = 0; i < rows[layer]; ++i) {
+            const float x = (static_cast<float>(i) - 0.5f * (rows[layer] - 1)) * (1.0f + gap);
+            boxes.push_back(BoxBody(Float3(x, y, 0.0f)));
+            places.push_back(boxes.back()->GetPosition());
+        }
+    }
+    for (int second = 1; second <= 30; ++second) {
+        Run(100);
+        for (size_t i = 0; i < boxes.size(); ++i) {
+            ASSERT_LT((boxes[i]->GetPosition() - places[i]).Length(), 0.01f)
+                << "box " << i << " after " << second << " s";
+        }
+    }
 }
 
 TEST_F(PhysicsWorld, TheToolbarPausesAndStepsTheCurrentWorld) {

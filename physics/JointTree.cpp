@@ -1,0 +1,339 @@
+#include "physics/JointTree.h"
+
+#include "physics/IslandStepIterative.h"
+#include "physics/LCPSolver.h"
+#include "physics/ScratchArena.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+namespace quarn {
+namespace {
+
+constexpr int RowFloats = 12;
+constexpr int MaxBlock = 6;
+
+// A node of the tree: a body (six unknowns: its velocity change, up to a factor) or a group
+// of a joint's equality rows (their forces). The system is [M J^T; J -C] [y; lambda] =
+// [0; -b]; eliminating the leaves first keeps every block at most 6 x 6.
+struct TreeNode {
+    int size = 0;
+    int parent = -1;
+    int body = -1;     // a body node's body
+    int firstRow = -1; // a row group's first row
+    double D[MaxBlock * MaxBlock] = {};
+    double toParent[MaxBlock * MaxBlock] = {};       // K(this, parent): size x parent's size
+    double solvedToParent[MaxBlock * MaxBlock] = {}; // D^-1 K(this, parent)
+    double r[MaxBlock] = {};
+    double x[MaxBlock] = {};
+    int pivot[MaxBlock] = {};
+};
+
+struct RowGroup {
+    int firstRow = 0;
+    int count = 0;
+    int body[2] = {-1, -1};
+    int state = 0; // 0 not reached, 1 in the tree, 2 left to the sweeps
+};
+
+bool Factor(double* a, int n, int* pivot) {
+    for (int k = 0; k < n; ++k) {
+        int best = k;
+        for (int i = k + 1; i < n; ++i) {
+            if (std::fabs(a[i * MaxBlock + k]) > std::fabs(a[best * MaxBlock + k])) {
+                best = i;
+            }
+        }
+        pivot[k] = best;
+        if (!(std::fabs(a[best * MaxBlock + k]) > 0.0) || !std::isfinite(a[best * MaxBlock + k])) {
+            return false;
+        }
+        if (best != k) {
+            std::swap_ranges(a + k * MaxBlock, a + k * MaxBlock + n, a + best * MaxBlock);
+        }
+        for (int i = k + 1; i < n; ++i) {
+            const double f = a[i * MaxBlock + k] / a[k * MaxBlock + k];
+            a[i * MaxBlock + k] = f;
+            for (int j = k + 1; j < n; ++j) {
+                a[i * MaxBlock + j] -= f * a[k * MaxBlock + j];
+            }
+        }
+    }
+    return true;
+}
+
+// b := A^-1 b for a factored A, b a column of `stride`-spaced values.
+void Solve(const double* a, int n, const int* pivot, double* b, int stride) {
+    // Factor swapped whole rows, so every swap comes before the substitutions.
+    for (int k = 0; k < n; ++k) {
+        std::swap(b[k * stride], b[pivot[k] * stride]);
+    }
+    for (int k = 0; k < n; ++k) {
+        for (int i = k + 1; i < n; ++i) {
+            b[i * stride] -= a[i * MaxBlock + k] * b[k * stride];
+        }
+    }
+    for (int k = n - 1; k >= 0; --k) {
+        for (int j = k + 1; j < n; ++j) {
+            b[k * stride] -= a[k * MaxBlock + j] * b[j * stride];
+        }
+        b[k * stride] /= a[k * MaxBlock + k];
+    }
+}
+
+bool Unbounded(const SORSystem& s, int r) {
+    return s.findex[r] < 0 && s.lo[r] <= -LCPInfinity && s.hi[r] >= LCPInfinity;
+}
+
+} // namespace
+
+void SolveJointTree(const SORSystem& s, ScratchArena& scratch) {
+    int first = 0;
+    while (first < s.m && !Unbounded(s, first)) {
+        ++first;
+    }
+    if (first == s.m) {
+        return; // contacts only, as in most islands
+    }
+    ScratchArena::Scope scope(scratch);
+    // Consecutive equality rows on the same bodies form a group, at most six rows.
+    RowGroup* groups = scratch.Take<RowGroup>(s.m);
+    int groupCount = 0;
+    for (int r = first; r < s.m; ++r) {
+        if (!Unbounded(s, r)) {
+            continue;
+        }
+        RowGroup* last = groupCount > 0 ? &groups[groupCount - 1] : nullptr;
+        if (last && last->firstRow + last->count == r && last->count < MaxBlock &&
+            last->body[0] == s.jb[2 * r] && last->body[1] == s.jb[2 * r + 1]) {
+            ++last->count;
+            continue;
+        }
+        RowGroup& group = groups[groupCount++];
+        group = RowGroup();
+        group.firstRow = r;
+        group.count = 1;
+        group.body[0] = s.jb[2 * r];
+        group.body[1] = s.jb[2 * r + 1];
+    }
+
+    // Each body's groups, listed by body.
+    int* firstOfBody = scratch.Take<int>(static_cast<size_t>(s.nb) + 1);
+    std::fill(firstOfBody, firstOfBody + s.nb + 1, 0);
+    for (int g = 0; g < groupCount; ++g) {
+        for (int b : groups[g].body) {
+            if (b >= 0) {
+                ++firstOfBody[b + 1];
+            }
+        }
+    }
+    for (int b = 0; b < s.nb; ++b) {
+        firstOfBody[b + 1] += firstOfBody[b];
+    }
+    int* filled = scratch.Take<int>(s.nb);
+    std::copy(firstOfBody, firstOfBody + s.nb, filled);
+    int* groupsOfBody = scratch.Take<int>(static_cast<size_t>(firstOfBody[s.nb]));
+    for (int g = 0; g < groupCount; ++g) {
+        for (int b : groups[g].body) {
+            if (b >= 0) {
+                groupsOfBody[filled[b]++] = g;
+            }
+        }
+    }
+
+    // The spanning forest, breadth first: a tree with a joint to the world is rooted there, so
+    // that no block is left without an inverse.
+    TreeNode* nodes = scratch.Take<TreeNode>(static_cast<size_t>(s.nb) + groupCount);
+    int nodeCount = 0;
+    int* bodyNode = scratch.Take<int>(s.nb);
+    std::fill(bodyNode, bodyNode + s.nb, -1);
+    auto addBody = [&](int body, int parent) {
+        TreeNode& node = *new (nodes + nodeCount) TreeNode();
+        node.size = 6;
+        node.body = body;
+        node.parent = parent;
+        bodyNode[body] = nodeCount++;
+    };
+    auto addGroup = [&](int g, int parent) {
+        TreeNode& node = *new (nodes + nodeCount++) TreeNode();
+        node.size = groups[g].count;
+        node.firstRow = groups[g].firstRow;
+        node.parent = parent;
+        groups[g].state = 1;
+    };
+    auto grow = [&](int start) {
+        for (int n = start; n < nodeCount; ++n) {
+            const int body = nodes[n].body;
+            if (body < 0) {
+                continue;
+            }
+            for (int k = firstOfBody[body]; k < firstOfBody[body + 1]; ++k) {
+                RowGroup& group = groups[groupsOfBody[k]];
+                if (group.state != 0) {
+                    continue;
+                }
+                const int other = group.body[0] == body ? group.body[1] : group.body[0];
+                if (other < 0 || bodyNode[other] >= 0) {
+                    group.state = 2;
+                    continue;
+                }
+                addGroup(groupsOfBody[k], n);
+                addBody(other, nodeCount - 1);
+            }
+        }
+    };
+    for (int g = 0; g < groupCount; ++g) {
+        if (groups[g].state == 0 && groups[g].body[1] < 0 && bodyNode[groups[g].body[0]] < 0) {
+            const int start = nodeCount;
+            addGroup(g, -1);
+            addBody(groups[g].body[0], start);
+            grow(start);
+        }
+    }
+    for (int g = 0; g < groupCount; ++g) {
+        if (groups[g].state == 0) {
+            const int start = nodeCount;
+            addBody(groups[g].body[0], -1);
+            grow(start);
+        }
+    }
+
+    // The rows outside the tree act at the forces the sweeps start them from.
+    float* fc = scratch.Take<float>(static_cast<size_t>(s.nb) * 6);
+    std::fill(fc, fc + static_cast<size_t>(s.nb) * 6, 0.0f);
+    bool* inTree = scratch.Take<bool>(s.m);
+    std::fill(inTree, inTree + s.m, false);
+    for (int g = 0; g < groupCount; ++g) {
+        if (groups[g].state == 1) {
+            std::fill(inTree + groups[g].firstRow, inTree + groups[g].firstRow + groups[g].count,
+                      true);
+        }
+    }
+    for (int r = 0; r < s.m; ++r) {
+        const float lambda = s.lambda[r] * WarmStartShare;
+        if (inTree[r] || lambda == 0.0f) {
+            continue;
+        }
+        const float* J = s.J + r * RowFloats;
+        for (int side = 0; side < 2; ++side) {
+            const int b = s.jb[2 * r + side];
+            if (b < 0) {
+                continue;
+            }
+            const float* row = J + 6 * side;
+            const Float3 angular = s.inverseInertia[b].Transform(Float3(row[3], row[4], row[5]));
+            float* out = fc + 6 * b;
+            for (int k = 0; k < 3; ++k) {
+                out[k] += s.inverseMass[b] * row[k] * lambda;
+            }
+            out[3] += angular.x * lambda;
+            out[4] += angular.y * lambda;
+            out[5] += angular.z * lambda;
+        }
+    }
+
+    // The blocks.
+    for (int n = 0; n < nodeCount; ++n) {
+        TreeNode& node = nodes[n];
+        if (node.body >= 0) {
+            const int b = node.body;
+            Matrix3 inertia = s.inverseInertia[b];
+            if (!(s.inverseMass[b] > 0.0f) || !inertia.Invert()) {
+                return;
+            }
+            for (int k = 0; k < 3; ++k) {
+                node.D[k * MaxBlock + k] = 1.0 / s.inverseMass[b];
+                for (int j = 0; j < 3; ++j) {
+                    node.D[(3 + k) * MaxBlock + 3 + j] = inertia.m[k][j];
+                }
+            }
+            if (node.parent >= 0) {
+                // K(body, group) = J(group, body)^T.
+                const TreeNode& group = nodes[node.parent];
+                const int side = s.jb[2 * group.firstRow] == b ? 0 : 6;
+                for (int k = 0; k < group.size; ++k) {
+                    const float* row = s.J + (group.firstRow + k) * RowFloats + side;
+                    for (int i = 0; i < 6; ++i) {
+                        node.toParent[i * MaxBlock + k] = row[i];
+                    }
+                }
+            }
+            continue;
+        }
+        for (int k = 0; k < node.size; ++k) {
+            const int r = node.firstRow + k;
+            const float* J = s.J + r * RowFloats;
+            double known = 0.0;
+            for (int side = 0; side < 2; ++side) {
+                const int b = s.jb[2 * r + side];
+                for (int i = 0; b >= 0 && i < 6; ++i) {
+                    known += static_cast<double>(J[6 * side + i]) * fc[6 * b + i];
+                }
+            }
+            node.D[k * MaxBlock + k] = -static_cast<double>(s.cfm[r]);
+            node.r[k] = known - s.b[r];
+            if (node.parent >= 0) {
+                const int parentBody = nodes[node.parent].body;
+                const int side = s.jb[2 * r] == parentBody ? 0 : 6;
+                for (int i = 0; i < 6; ++i) {
+                    node.toParent[k * MaxBlock + i] = J[side + i];
+                }
+            }
+        }
+    }
+
+    // Leaves first: each node's block and right side fold into its parent's.
+    for (int n = nodeCount - 1; n >= 0; --n) {
+        TreeNode& node = nodes[n];
+        if (!Factor(node.D, node.size, node.pivot)) {
+            return;
+        }
+        std::copy(node.r, node.r + node.size, node.x);
+        Solve(node.D, node.size, node.pivot, node.x, 1);
+        if (node.parent < 0) {
+            continue;
+        }
+        TreeNode& parent = nodes[node.parent];
+        std::copy(node.toParent, node.toParent + MaxBlock * MaxBlock, node.solvedToParent);
+        for (int j = 0; j < parent.size; ++j) {
+            Solve(node.D, node.size, node.pivot, node.solvedToParent + j, MaxBlock);
+        }
+        for (int i = 0; i < parent.size; ++i) {
+            for (int k = 0; k < node.size; ++k) {
+                const double kt = node.toParent[k * MaxBlock + i];
+                parent.r[i] -= kt * node.x[k];
+                for (int j = 0; j < parent.size; ++j) {
+                    parent.D[i * MaxBlock + j] -= kt * node.solvedToParent[k * MaxBlock + j];
+                }
+            }
+        }
+    }
+    // Roots first: each node's answer given its parent's.
+    for (int n = 0; n < nodeCount; ++n) {
+        TreeNode& node = nodes[n];
+        if (node.parent < 0) {
+            continue;
+        }
+        const TreeNode& parent = nodes[node.parent];
+        for (int k = 0; k < node.size; ++k) {
+            for (int j = 0; j < parent.size; ++j) {
+                node.x[k] -= node.solvedToParent[k * MaxBlock + j] * parent.x[j];
+            }
+        }
+    }
+    for (int n = 0; n < nodeCount; ++n) {
+        for (int k = 0; nodes[n].body < 0 && k < nodes[n].size; ++k) {
+            if (!std::isfinite(static_cast<float>(nodes[n].x[k] / WarmStartShare))) {
+                return;
+            }
+        }
+    }
+    for (int n = 0; n < nodeCount; ++n) {
+        for (int k = 0; nodes[n].body < 0 && k < nodes[n].size; ++k) {
+            s.lambda[nodes[n].firstRow + k] = static_cast<float>(nodes[n].x[k] / WarmStartShare);
+        }
+    }
+}
+
+} // namespace quarn

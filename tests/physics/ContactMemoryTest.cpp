@@ -1,0 +1,124 @@
+#include "physics/ContactMemory.h"
+
+#include "tests/physics/PhysicsTestSupport.h"
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace quarn::test {
+namespace {
+
+// A contact of the next step, against one kept at the origin facing +Y with a normal force of
+// 5 and a friction force of (1, 0, 2).
+struct NextContact {
+    const char* name;
+    Float3 position;
+    Float3 normal;
+    bool samePair;
+    bool recalled;
+};
+
+class ContactMemoryRecall : public PhysicsTest, public ::testing::WithParamInterface<NextContact> {
+protected:
+    std::unique_ptr<ContactJoint> Contact(CollisionVolume* other, Float3 position, Float3 normal,
+                                          Float3 frictionDirection) {
+        auto contact = std::make_unique<ContactJoint>();
+        contact->Prepare(world_);
+        contact->position = position;
+        contact->normal = normal;
+        contact->surface.mode = ContactFrictionDirection;
+        contact->surface.mu = 1.0f;
+        contact->surface.frictionDirection = frictionDirection;
+        contact->SetVolumes(own_, other);
+        contact->Attach(body_, nullptr);
+        return contact;
+    }
+    // The rows as a step lays them, which sets the friction directions.
+    static void Lay(ContactJoint& contact) {
+        JointInfo1 info1;
+        contact.GetInfo1(info1);
+        float J[3 * 12] = {};
+        float c[3] = {};
+        float cfm[3] = {};
+        float lo[3] = {};
+        float hi[3] = {};
+        int32_t findex[3] = {-1, -1, -1};
+        JointInfo2 info;
+        info.fps = 100.0f;
+        info.erp = 0.2f;
+        info.J1l = J;
+        info.J1a = J + 3;
+        info.J2l = J + 6;
+        info.J2a = J + 9;
+        info.rowSkip = 12;
+        info.c = c;
+        info.cfm = cfm;
+        info.lo = lo;
+        info.hi = hi;
+        info.findex = findex;
+        contact.GetInfo2(info);
+    }
+
+    void SetUp() override {
+        PhysicsTest::SetUp();
+        body_ = Body(Float3(0.0f, 1.0f, 0.0f));
+        own_ = Sphere(body_, Float3(), 1.0f);
+        floor_ = Sphere(nullptr, Float3(0.0f, -1.0f, 0.0f), 1.0f);
+        wall_ = Sphere(nullptr, Float3(3.0f, -1.0f, 0.0f), 1.0f);
+    }
+
+    RigidBody* body_ = nullptr;
+    CollisionVolume* own_ = nullptr;
+    CollisionVolume* floor_ = nullptr;
+    CollisionVolume* wall_ = nullptr;
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ContactMemoryRecall,
+    ::testing::Values(NextContact{"NearlyInPlace", Float3(0.005f, 0.0f, 0.0f),
+                                  Float3(0.0f, 1.0f, 0.0f), true, true},
+                      NextContact{"AnotherPair", Float3(), Float3(0.0f, 1.0f, 0.0f), false, false},
+                      NextContact{"MovedAway", Float3(0.05f, 0.0f, 0.0f), Float3(0.0f, 1.0f, 0.0f),
+                                  true, false},
+                      NextContact{"Turned", Float3(), Float3(0.0f, 0.5f, 0.866f), true, false}),
+    [](const ::testing::TestParamInfo<NextContact>& info) { return std::string(info.param.name); });
+
+// The friction force keeps its direction in the world although the new contact's rows turn.
+TEST_P(ContactMemoryRecall, AContactFoundAgainStartsFromTheForcesItEndedWith) {
+    std::vector<std::unique_ptr<ContactJoint>> last;
+    last.push_back(Contact(floor_, Float3(), Float3(0.0f, 1.0f, 0.0f), Float3(1.0f, 0.0f, 0.0f)));
+    Lay(*last[0]);
+    float* kept = last[0]->GetSavedLambda();
+    kept[0] = 5.0f;
+    kept[1] = 1.0f;
+    // The second direction is the first crossed with the normal: +Z here.
+    kept[2] = 2.0f;
+    const Float3 friction = last[0]->GetFrictionForce();
+    ASSERT_NEAR(friction.x, 1.0f, 1e-6f);
+    ASSERT_NEAR(friction.z, 2.0f, 1e-6f);
+    ContactMemory memory;
+    memory.Keep(last.data(), 1);
+    last.clear();
+
+    const NextContact& next = GetParam();
+    const float turn = 0.6f;
+    auto contact = Contact(next.samePair ? floor_ : wall_, next.position, next.normal,
+                           Float3(std::cos(turn), 0.0f, std::sin(turn)));
+    memory.Recall(memory.Find(own_->GetSerial(), contact->GetVolumeSerial(1)), *contact);
+    Lay(*contact);
+    if (!next.recalled) {
+        for (int r = 0; r < 3; ++r) {
+            EXPECT_EQ(contact->GetSavedLambda()[r], 0.0f);
+        }
+        return;
+    }
+    EXPECT_FLOAT_EQ(contact->GetNormalForce(), 5.0f);
+    const Float3 recalled = contact->GetFrictionForce();
+    EXPECT_NEAR(recalled.x, 1.0f, 1e-5f);
+    EXPECT_NEAR(recalled.y, 0.0f, 1e-5f);
+    EXPECT_NEAR(recalled.z, 2.0f, 1e-5f);
+}
+
+} // namespace
+} // namespace quarn::test
