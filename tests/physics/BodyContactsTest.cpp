@@ -23,14 +23,6 @@ protected:
         world_->SetIdleThreshold(0.0f);
     }
 
-    template <class V>
-    V* Joined(V* volume, uint32_t flags) {
-        volume->SetCollFlags(flags);
-        volume->SetCollMask(CollSolid);
-        volume->SetCollTest(CollSolid);
-        space_->AddVolume(*volume);
-        return volume;
-    }
 
     CollisionSpaceHash* space_ = nullptr;
 };
@@ -40,9 +32,9 @@ class BodyContacts : public WorldContacts {
 protected:
     void SetUp() override {
         WorldContacts::SetUp();
-        Joined(Ground(), CollSolid | CollStatic);
+        JoinSpace(*space_, Ground(), CollSolid | CollStatic);
         ball_ = Body(start_);
-        Joined(Sphere(ball_, Float3(), 0.5f), CollSolid);
+        JoinSpace(*space_, Sphere(ball_, Float3(), 0.5f), CollSolid);
     }
 
     // One frame of the player's loop at 200 frames a second: every other frame holds no step.
@@ -150,7 +142,7 @@ TEST_F(WorldContacts, FrictionHoldsABoxOnASlopeAsTheModelSays) {
         auto* slope = tree_.Make<CollisionBox>("slope");
         slope->SetSize(Float3(20.0f, 1.0f, 20.0f));
         slope->SetOrientation(tilt);
-        Joined(slope, CollSolid | CollStatic);
+        JoinSpace(*space_, slope, CollSolid | CollStatic);
         // Resting on it, 5 mm deep.
         const Float3 start = slope->GetWorldAxis(1) * 0.995f;
         RigidBody* box = Body(start);
@@ -159,7 +151,7 @@ TEST_F(WorldContacts, FrictionHoldsABoxOnASlopeAsTheModelSays) {
         shape->SetSize(Float3(1.0f, 1.0f, 1.0f));
         shape->SetDensity(c.density);
         shape->AttachAsLast(box);
-        Joined(shape, CollSolid);
+        JoinSpace(*space_, shape, CollSolid);
         for (int i = 0; i < 300; ++i) {
             world_->Step(world_->GetTimestep());
         }

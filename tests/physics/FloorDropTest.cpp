@@ -11,6 +11,7 @@
 #include "physics/PhysicsMaster.h"
 #include "physics/RigidBody.h"
 #include "render/RenderObject.h"
+#include "tests/physics/PhysicsTestSupport.h"
 #include "tests/resources/MeshTestSupport.h"
 #include "tests/support/TestTree.h"
 
@@ -53,17 +54,9 @@ protected:
         space->SetMaxVolumes(16);
         space_ = space;
         world_->SetCollisionSpaceId({space->GetId()});
-        Joined(MakeFloor(GetParam().floor), CollSolid | CollStatic);
+        JoinSpace(*space_, MakeFloor(GetParam().floor), CollSolid | CollStatic);
     }
 
-    template <class V>
-    V* Joined(V* volume, uint32_t flags) {
-        volume->SetCollFlags(flags);
-        volume->SetCollMask(flags & ~CollStatic);
-        volume->SetCollTest(flags & ~CollStatic);
-        space_->AddVolume(*volume);
-        return volume;
-    }
 
     // Its top at y = 0, centred on the origin.
     CollisionVolume* MakeFloor(FloorKind kind) {
@@ -136,7 +129,7 @@ protected:
         body_->SetPosition(place + Float3(0.0f, height + half, 0.0f));
         body_->SetWorld(world_);
         volume->AttachAsLast(body_);
-        return Joined(volume, CollSolid);
+        return JoinSpace(*space_, volume, CollSolid);
     }
 
     static float Bottom(CollisionVolume& volume) {

@@ -5,6 +5,7 @@
 
 #include "collision/CollisionContact.h"
 #include "collision/CollisionPlane.h"
+#include "collision/CollisionSpace.h"
 #include "collision/CollisionSphere.h"
 #include "core/scene/SceneClasses.h"
 #include "physics/ContactJoint.h"
@@ -23,6 +24,16 @@
 #include <vector>
 
 namespace quarn::test {
+
+// Joins a volume to a space, meeting the volumes its own flags (static aside) name.
+template <class V>
+V* JoinSpace(CollisionSpace& space, V* volume, uint32_t flags) {
+    volume->SetCollFlags(flags);
+    volume->SetCollMask(flags & ~CollStatic);
+    volume->SetCollTest(flags & ~CollStatic);
+    space.AddVolume(*volume);
+    return volume;
+}
 
 class PhysicsTest : public ::testing::Test {
 protected:

@@ -97,11 +97,7 @@ protected:
     // Solid to every other solid volume, in the world's space.
     template <class V>
     V* Joined(V* volume, uint32_t flags = CollSolid, CollisionSpace* space = nullptr) {
-        volume->SetCollFlags(flags);
-        volume->SetCollMask(flags & ~CollStatic);
-        volume->SetCollTest(flags & ~CollStatic);
-        (space ? space : space_)->AddVolume(*volume);
-        return volume;
+        return JoinSpace(space ? *space : *space_, volume, flags);
     }
     CollisionPlane* Floor(CollisionSpace* space = nullptr) {
         return Joined(Ground(), CollSolid | CollStatic, space);

@@ -25,17 +25,9 @@ protected:
         world_->SetCollisionSpaceId({space_->GetId()});
         world_->SetMethod(PhysicsLcp);
         world_->SetIdleThreshold(0.0f); // every step solved
-        Joined(Ground(), CollSolid | CollStatic);
+        JoinSpace(*space_, Ground(), CollSolid | CollStatic);
     }
 
-    template <class V>
-    V* Joined(V* volume, uint32_t flags) {
-        volume->SetCollFlags(flags);
-        volume->SetCollMask(CollSolid);
-        volume->SetCollTest(CollSolid);
-        space_->AddVolume(*volume);
-        return volume;
-    }
     // A unit cube resting where its contacts below settle: each contact pushes back only
     // beyond the world's minimum depth.
     RigidBody* Cube(const std::string& name, float x, int layer, float density = 1.0f) {
@@ -47,7 +39,7 @@ protected:
         box->SetSize(Float3(1.0f, 1.0f, 1.0f));
         box->SetDensity(density);
         box->AttachAsLast(body);
-        Joined(box, CollSolid);
+        JoinSpace(*space_, box, CollSolid);
         return body;
     }
     // Steps the world, counting the steps whose solve was not clean.
