@@ -492,6 +492,11 @@ void SolveLCP(int n, float* A, float* x, float* b, float* w, int nub, float* lo,
             // Push x[i] until w[i] reaches 0 or x[i] a bound, moving the rows in the way between
             // C and N as their own x or w reach their limits.
             problem.ClearMovesWithoutStep();
+            // Well-posed problems move a fraction of the rows per push (resting piles about a
+            // third); a push that goes on far beyond them cycles on values rounding has made
+            // degenerate (huge or infinite ones), and ends the solve as a failed one.
+            const int maxMoves = 2 * n + 16;
+            int moves = 0;
             for (;;) {
                 const int dir = w[i] <= 0.0f ? 1 : -1;
                 const float dirf = dir > 0 ? 1.0f : -1.0f;
@@ -503,9 +508,11 @@ void SolveLCP(int n, float* A, float* x, float* b, float* w, int nub, float* lo,
 
                 Step step = LargestStep(problem, i, dir, x, w, lo, hi, deltaX, deltaW);
                 // A negative step (or not a number) means the matrix is not what the solver
-                // needs: the first is forced forward, the second ends the solve.
-                if (!(step.size >= 0.0f)) {
-                    ++LCPStepFailures;
+                // needs: the first is forced forward, the second ends the solve, as a push that
+                // cycles does at once.
+                const bool cycling = ++moves > maxMoves;
+                if (cycling || !(step.size >= 0.0f)) {
+                    LCPStepFailures = cycling ? 2 : LCPStepFailures + 1;
                     if (LCPStepFailures >= 2) {
                         if (i < n - 1) {
                             SetZero(x + i, n - i);

@@ -345,6 +345,16 @@ TEST(SolveLCP, TheSecondFailedStepEndsTheSolveWithTheRemainingRowsZeroed) {
     EXPECT_EQ(solution.w, (std::vector<float>{0.0f, 0.0f, 0.0f}));
 }
 
+TEST(SolveLCP, APushThatCyclesOnHugeValuesEndsTheSolveAsFailed) {
+    // An indefinite matrix with a right side of 1e17, where the steps round to nothing: the
+    // push went on moving rows for good.
+    const Problem problem =
+        Written(3, 0, {23.0, 5.0, -2.0, 5.0, -1.0, 1.0, -2.0, 1.0, 4.0},
+                {2.0f, 2.0f, 1.08111111e17f}, {0.0f, -2.0f, -Inf}, {0.5f, 5.0f, Inf}, {-1, 0, 0});
+    ScratchArena scratch;
+    EXPECT_EQ(Solve(problem, scratch).failures, 2);
+}
+
 TEST(SolveLCP, RowsAlreadyAtTheirLimitChangeSetsWithoutAStep) {
     // Rows 0 (and 1) rest at 0 with w exactly 0, as contacts between bodies at rest do; the last
     // row's push drives their w below 0 at once, so they join the clamped set with a step of 0.
