@@ -111,8 +111,8 @@ TEST_P(DiskPlaceTest, NamesAreMatchedWithoutCaseOnlyAmongWhatTheRootHolds) {
               temp_.Join("game/../outside/Secret.txt"));
 }
 
-// Another thread swaps a link between a folder inside and one outside while this one opens
-// through it: no open may ever land outside, however the two interleave.
+// Another thread swaps a link between a folder inside and one outside while this one reads and
+// creates through it: no open may ever land outside, however the two interleave.
 TEST_P(DiskPlaceTest, ALinkSwappedMeanwhileNeverLeadsOut) {
     temp_.WriteFile("game/inner/secret.txt", "inside");
     Link("inner", "game/swap");
@@ -129,7 +129,12 @@ TEST_P(DiskPlaceTest, ALinkSwappedMeanwhileNeverLeadsOut) {
     });
     int inside = 0;
     int leaked = 0;
+    int created = 0;
     for (int attempt = 0; attempt < 20000; ++attempt) {
+        if (attempt % 2 == 1) {
+            created += Place("swap/made.txt").Open(O_WRONLY | O_CREAT, 0644).IsOpen();
+            continue;
+        }
         const std::string text = Read("swap/secret.txt");
         inside += text == "inside";
         leaked += text == "secret";
@@ -138,6 +143,8 @@ TEST_P(DiskPlaceTest, ALinkSwappedMeanwhileNeverLeadsOut) {
     swapper.join();
     EXPECT_EQ(leaked, 0);
     EXPECT_GT(inside, 0);
+    EXPECT_FALSE(fs::exists(temp_.Join("outside/made.txt")));
+    EXPECT_GT(created, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(KernelAndWalk, DiskPlaceTest, ::testing::Values(false, true),

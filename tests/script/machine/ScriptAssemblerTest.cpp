@@ -112,9 +112,9 @@ TEST_F(ScriptAssemblerTest, AFloatLiteralIsPushedAsAFloat) {
     EXPECT_NE(text.find("pushf 0x7FC00000 "), std::string::npos) << text;
 }
 
-// The assembler, the disassembler and the machine read one list of commands: each is written
-// with its list number and operand words and read back under its mnemonic, and the program runs
-// to its end through the commands that leave the run going.
+// The assembler and the disassembler read the machine's one list of commands: each is written
+// with its list number and operand words and read back under its mnemonic. The machine's side,
+// each command run by its mnemonic, is ScriptMachineTest.EachCommandLeavesItsStack.
 TEST_F(ScriptAssemblerTest, EveryListedCommandAssemblesToItsNumberAndComesBackByName) {
     namespace command = script_command;
     std::string source;
