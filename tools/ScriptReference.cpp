@@ -136,22 +136,16 @@ void ReferenceWriter::IndexNotes() {
 
 // Notes that named nothing the registry holds: renamed, removed or mistyped.
 void ReferenceWriter::CheckUnused() {
-    std::vector<std::string> keys;
-    for (const auto& [key, note] : classNotes_) {
-        keys.push_back(key);
-    }
-    for (const auto& [key, note] : methodNotes_) {
-        keys.push_back(key);
-    }
-    for (const auto& [key, note] : functionNotes_) {
-        keys.push_back("#" + key);
-    }
-    for (const std::string& key : keys) {
-        if (!used_.contains(key)) {
-            problems_.errors.push_back("the note \"" + (key[0] == '#' ? key.substr(1) : key) +
-                                       "\" names nothing registered");
+    const auto check = [this](const auto& notes, const std::string& usedPrefix) {
+        for (const auto& [key, note] : notes) {
+            if (!used_.contains(usedPrefix + key)) {
+                problems_.errors.push_back("the note \"" + key + "\" names nothing registered");
+            }
         }
-    }
+    };
+    check(classNotes_, "");
+    check(methodNotes_, "");
+    check(functionNotes_, "#");
 }
 
 // A note kept for a generated name that now stands for another method would describe that one.

@@ -81,6 +81,18 @@ TEST(ScriptReference, NotesMovedOntoAnotherMethodFailTheReference) {
     EXPECT_EQ(run.status, 0) << run.err;
 }
 
+// A note kept for a method no longer registered names nothing: it fails the page.
+TEST(ScriptReference, ANoteOfNoRegisteredMethodFailsTheReference) {
+    Texture::RegisterClass();
+    RegisterAllClasses();
+    std::vector<ScriptCallNote> notes(GetMethodNotes().begin(), GetMethodNotes().end());
+    notes.push_back({"Texture.zzz", "()", "", "Gone."});
+    ScriptReferenceProblems problems;
+    WriteScriptReference(problems, notes);
+    EXPECT_EQ(problems.errors,
+              std::vector<std::string>{"the note \"Texture.zzz\" names nothing registered"});
+}
+
 // The worked program a user starts from assembles, its method found where the page says.
 TEST(ScriptReference, ItsWorkedProgramAssemblesAndCallsTheMethodThePageNames) {
     test::TempFolder folder;
