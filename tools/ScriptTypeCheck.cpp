@@ -311,7 +311,7 @@ void Checker::CollectJumpTargets() {
             ++offset;
             continue;
         }
-        if (command >= Jump && command <= JumpIfFalse) {
+        if (IsJump(command)) {
             const int64_t target = int64_t(next) + static_cast<int32_t>(code_.words[next - 1]);
             if (target >= 0 && target < int64_t(size_)) {
                 targets_.try_emplace(static_cast<uint32_t>(target));
@@ -380,7 +380,7 @@ void Checker::Walk(uint32_t start, State state) {
         at_ = offset;
         command_ = Mnemonics[command];
         // A jump's operand is a distance, which says nothing in a report.
-        const bool written = command != PushText && (command < Jump || command > JumpIfFalse);
+        const bool written = command != PushText && !IsJump(command);
         for (uint32_t k = offset + 1; written && k < next; ++k) {
             command_.append(" ").append(std::to_string(static_cast<int32_t>(code_.words[k])));
         }
