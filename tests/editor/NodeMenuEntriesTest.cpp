@@ -121,6 +121,7 @@ protected:
     }
     void TearDown() override {
         GameRunning = false;
+        PlatformViewSize = nullptr; // a test sets it, and an assertion may leave it set
         if (Node* root = GetSceneRoot()) {
             root->Delete();
         }
@@ -260,7 +261,6 @@ TEST_F(NodeMenuEntriesTest, AnAddedSpriteTakesItsParentsModeAndASizeThatShows) {
         EXPECT_EQ(std::vector<float>({position.x, position.y, position.z}), each.position)
             << each.parent->GetName();
     }
-    PlatformViewSize = nullptr;
 }
 
 TEST_F(NodeMenuEntriesTest, ANewChildIsLoadedAndStartedOnlyWhileTheGameRuns) {
