@@ -195,10 +195,15 @@ int Gjk(SupportDifferences& support, const Double3& shift, Double3& v, Simplex& 
     return 2;
 }
 
-int Gjk(CollisionVolume& a, const Double3& shift, CollisionVolume& b, Double3& v) {
+// The overlap test from v, as Gjk; `points` gets the simplex when the test ended about the
+// origin (1), the only end that leaves one to expand, and the count comes back as `pointCount`.
+int OverlapTest(CollisionVolume& a, CollisionVolume& b, Double3& v, Double3 (&points)[4],
+                int& pointCount) {
     SupportDifferences support(a, b);
     Simplex simplex;
-    return Gjk(support, shift, v, simplex);
+    const int result = Gjk(support, Double3(), v, simplex);
+    pointCount = result == 1 ? simplex.Points(points) : 0;
+    return result;
 }
 
 // Relative progress below which a distance search has converged, and the squared distance
@@ -349,7 +354,9 @@ int DispatchFeatureCollide(const SupportFace& first, const SupportFace& second, 
 
 int GjkOverlap(CollisionVolume& a, CollisionVolume& b, Float3& v) {
     Double3 search(v);
-    const int result = Gjk(a, Double3(), b, search);
+    Double3 points[4];
+    int pointCount = 0;
+    const int result = OverlapTest(a, b, search, points, pointCount);
     v = search.ToFloat();
     return result;
 }
@@ -393,13 +400,12 @@ bool FindContactDirection(CollisionVolume& a, CollisionVolume& b, Float3& d, boo
 } // namespace
 
 bool FindContactDirection(CollisionVolume& a, CollisionVolume& b, Float3& d, bool warm) {
-    SupportDifferences support(a, b);
-    Simplex simplex;
     Double3 v(d);
     Double3 points[4];
-    const int count = Gjk(support, Double3(), v, simplex) == 1 ? simplex.Points(points) : 0;
+    int pointCount = 0;
+    OverlapTest(a, b, v, points, pointCount);
     float overlap = 0.0f;
-    return FindContactDirection(a, b, d, warm, std::span(points, static_cast<size_t>(count)),
+    return FindContactDirection(a, b, d, warm, std::span(points, static_cast<size_t>(pointCount)),
                                 overlap);
 }
 
@@ -555,10 +561,10 @@ int CollideConvexPair(CollisionVolume& a, CollisionVolume& b, std::span<Collisio
     if (!warm) {
         d = (b.GetWorldCenter() - a.GetWorldCenter()).NormalizedOrSelf();
     }
-    SupportDifferences support(a, b);
-    Simplex simplex;
     Double3 v(d);
-    const int overlap = Gjk(support, Double3(), v, simplex);
+    Double3 points[4];
+    int pointCount = 0;
+    const int overlap = OverlapTest(a, b, v, points, pointCount);
     if (overlap < 0) {
         return 0;
     }
@@ -580,9 +586,6 @@ int CollideConvexPair(CollisionVolume& a, CollisionVolume& b, std::span<Collisio
         contacts[0] = {middle * -1.0f, normal, 0.0f};
         return 1;
     }
-    // Only an overlap test that ended about the origin leaves a simplex to expand.
-    Double3 points[4];
-    const int pointCount = overlap == 1 ? simplex.Points(points) : 0;
     float depth = 0.0f;
     if (!FindContactDirection(a, b, d, warm, std::span(points, static_cast<size_t>(pointCount)),
                               depth)) {

@@ -26,7 +26,7 @@ Double3 SupportDifferences::Along(const Double3& u, const Double3& shift) {
 }
 
 void SupportDifferences::Reach(const Double3& point) {
-    reach_ = std::max({reach_, std::fabs(point.x), std::fabs(point.y), std::fabs(point.z)});
+    reach_ = std::max(reach_, LargestCoordinate(point));
 }
 
 namespace {
@@ -43,8 +43,8 @@ struct PolytopeFace {
     double distance = 0.0; // of its plane from the origin
 };
 
-// Process-wide, as the overlap test's state is: one search at a time. The storage grows to the
-// largest search met and is kept.
+// Process-wide so that its storage, grown to the largest search met, is kept from one search to
+// the next: one search at a time.
 struct Polytope {
     std::vector<Double3> points;
     std::vector<PolytopeFace> faces;

@@ -37,11 +37,14 @@ struct Double3 {
     Float3 Unit() const;
 };
 
-inline double LargestCoordinate(const Float3& p) {
-    const double x = p.x < 0.0f ? -p.x : p.x;
-    const double y = p.y < 0.0f ? -p.y : p.y;
-    const double z = p.z < 0.0f ? -p.z : p.z;
+inline double LargestCoordinate(const Double3& p) {
+    const double x = p.x < 0.0 ? -p.x : p.x;
+    const double y = p.y < 0.0 ? -p.y : p.y;
+    const double z = p.z < 0.0 ? -p.z : p.z;
     return x > y ? (x > z ? x : z) : (y > z ? y : z);
+}
+inline double LargestCoordinate(const Float3& p) {
+    return LargestCoordinate(Double3(p));
 }
 
 // The largest distance rounding hides in float support points `reach` from the origin (the

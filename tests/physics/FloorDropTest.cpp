@@ -57,7 +57,6 @@ protected:
         JoinSpace(*space_, MakeFloor(GetParam().floor), CollSolid | CollStatic);
     }
 
-
     // Its top at y = 0, centred on the origin.
     CollisionVolume* MakeFloor(FloorKind kind) {
         const float h = FloorSize * 0.5f;
