@@ -34,32 +34,6 @@ protected:
         contact->Attach(body_, nullptr);
         return contact;
     }
-    // The rows as a step lays them, which sets the friction directions.
-    static void Lay(ContactJoint& contact) {
-        JointInfo1 info1;
-        contact.GetInfo1(info1);
-        float J[3 * 12] = {};
-        float c[3] = {};
-        float cfm[3] = {};
-        float lo[3] = {};
-        float hi[3] = {};
-        int32_t findex[3] = {-1, -1, -1};
-        JointInfo2 info;
-        info.fps = 100.0f;
-        info.erp = 0.2f;
-        info.J1l = J;
-        info.J1a = J + 3;
-        info.J2l = J + 6;
-        info.J2a = J + 9;
-        info.rowSkip = 12;
-        info.c = c;
-        info.cfm = cfm;
-        info.lo = lo;
-        info.hi = hi;
-        info.findex = findex;
-        contact.GetInfo2(info);
-    }
-
     void SetUp() override {
         PhysicsTest::SetUp();
         body_ = Body(Float3(0.0f, 1.0f, 0.0f));
@@ -88,7 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_P(ContactMemoryRecall, AContactFoundAgainStartsFromTheForcesItEndedWith) {
     std::vector<std::unique_ptr<ContactJoint>> last;
     last.push_back(Contact(floor_, Float3(), Float3(0.0f, 1.0f, 0.0f), Float3(1.0f, 0.0f, 0.0f)));
-    Lay(*last[0]);
+    JointRows().Fill(*last[0]); // lays the friction directions
     float* kept = last[0]->GetSavedLambda();
     kept[0] = 5.0f;
     kept[1] = 1.0f;
@@ -106,7 +80,7 @@ TEST_P(ContactMemoryRecall, AContactFoundAgainStartsFromTheForcesItEndedWith) {
     auto contact = Contact(next.samePair ? floor_ : wall_, next.position, next.normal,
                            Float3(std::cos(turn), 0.0f, std::sin(turn)));
     memory.Recall(memory.Find(own_->GetSerial(), contact->GetVolumeSerial(1)), *contact);
-    Lay(*contact);
+    JointRows().Fill(*contact);
     if (!next.recalled) {
         for (int r = 0; r < 3; ++r) {
             EXPECT_EQ(contact->GetSavedLambda()[r], 0.0f);
