@@ -3,12 +3,16 @@
 // Bodies, volumes and a world placed by hand for the dynamics tests, and the harness that turns
 // narrow-phase contacts into contact joints each step as the world does.
 
+#include "collision/CollisionBox.h"
 #include "collision/CollisionContact.h"
 #include "collision/CollisionPlane.h"
 #include "collision/CollisionSpace.h"
+#include "collision/CollisionSpaceSweepnPrune.h"
 #include "collision/CollisionSphere.h"
+#include "core/math/Random.h"
 #include "core/scene/SceneClasses.h"
 #include "physics/ContactJoint.h"
+#include "physics/IslandStepIterative.h"
 #include "physics/IslandStepLCP.h"
 #include "physics/LCPSolver.h"
 #include "physics/PhysicsClasses.h"
@@ -76,6 +80,23 @@ protected:
         RegisterPhysicsClasses();
         world_ = tree_.Make<PhysicsMaster>("world");
         world_->SetCfm(1e-5f);
+    }
+
+    // A world of boxes that collides in a sweep space of its own, with both random draws
+    // (friction turns, the sweeps' row order) seeded, so that its steps repeat whatever test ran
+    // before.
+    CollisionSpaceSweepnPrune* UseSweepSpace(int32_t maxVolumes) {
+        CollisionBox::RegisterClass();
+        SeedRandom(7);
+        SeedSolverRandom(0);
+        auto* space = SweepSpace("space", maxVolumes);
+        world_->SetCollisionSpaceId({space->GetId()});
+        return space;
+    }
+    CollisionSpaceSweepnPrune* SweepSpace(const char* name, int32_t maxVolumes) {
+        auto* space = tree_.MakeWithId<CollisionSpaceSweepnPrune>(name);
+        space->SetMaxVolumes(maxVolumes);
+        return space;
     }
 
     RigidBody* Body(Float3 position, Node* parent = nullptr) {
