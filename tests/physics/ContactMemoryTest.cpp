@@ -19,7 +19,7 @@ struct NextContact {
     bool recalled;
 };
 
-class ContactMemoryRecall : public PhysicsTest, public ::testing::WithParamInterface<NextContact> {
+class KeptContacts : public PhysicsTest {
 protected:
     std::unique_ptr<ContactJoint> Contact(CollisionVolume* other, Float3 position, Float3 normal,
                                           Float3 frictionDirection) {
@@ -47,6 +47,9 @@ protected:
     CollisionVolume* floor_ = nullptr;
     CollisionVolume* wall_ = nullptr;
 };
+
+class ContactMemoryRecall : public KeptContacts,
+                            public ::testing::WithParamInterface<NextContact> {};
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ContactMemoryRecall,
@@ -92,6 +95,43 @@ TEST_P(ContactMemoryRecall, AContactFoundAgainStartsFromTheForcesItEndedWith) {
     EXPECT_NEAR(recalled.x, 1.0f, 1e-5f);
     EXPECT_NEAR(recalled.y, 0.0f, 1e-5f);
     EXPECT_NEAR(recalled.z, 2.0f, 1e-5f);
+}
+
+// Enough pairs that the table outgrows its first size and probes past taken slots.
+TEST_F(KeptContacts, EachPairFindsOnlyItsOwnFirstRun) {
+    constexpr int pairs = 40;
+    const Float3 up(0.0f, 1.0f, 0.0f);
+    const Float3 along(1.0f, 0.0f, 0.0f);
+    std::vector<CollisionVolume*> others;
+    std::vector<std::unique_ptr<ContactJoint>> last;
+    for (int i = 0; i < pairs; ++i) {
+        others.push_back(Sphere(nullptr, Float3(3.0f * static_cast<float>(i), -1.0f, 0.0f), 1.0f));
+        for (int k = 0; k < 2; ++k) {
+            last.push_back(
+                Contact(others[i], Float3(0.1f * static_cast<float>(k), 0.0f, 0.0f), up, along));
+            last.back()->GetSavedLambda()[0] = static_cast<float>(2 * i + k + 1);
+        }
+    }
+    // The first pair met again after the others: a step makes a pair's contacts together, so
+    // this run is not kept.
+    last.push_back(Contact(others[0], Float3(), up, along));
+    last.back()->GetSavedLambda()[0] = 999.0f;
+    ContactMemory memory;
+    memory.Keep(last.data(), static_cast<int32_t>(last.size()));
+    last.clear();
+
+    for (int i = 0; i < pairs; ++i) {
+        const ContactMemory::Run run = memory.Find(own_->GetSerial(), others[i]->GetSerial());
+        ASSERT_EQ(run.count, 2) << "pair " << i;
+        for (int k = 0; k < 2; ++k) {
+            auto next =
+                Contact(others[i], Float3(0.1f * static_cast<float>(k), 0.0f, 0.0f), up, along);
+            memory.Recall(run, *next);
+            EXPECT_EQ(next->GetNormalForce(), static_cast<float>(2 * i + k + 1))
+                << "pair " << i << ", contact " << k;
+        }
+    }
+    EXPECT_EQ(memory.Find(own_->GetSerial(), floor_->GetSerial()).count, 0);
 }
 
 } // namespace
