@@ -4,39 +4,6 @@
 namespace quarn::test {
 namespace {
 
-// The rows of one joint as the island step lays them out: eight floats a row.
-struct Rows {
-    float J1[3 * 8] = {};
-    float J2[3 * 8] = {};
-    float c[3] = {};
-    float cfm[3] = {0.5f, 0.5f, 0.5f};
-    float lo[3] = {-LCPInfinity, -LCPInfinity, -LCPInfinity};
-    float hi[3] = {LCPInfinity, LCPInfinity, LCPInfinity};
-    int32_t findex[3] = {-1, -1, -1};
-    JointInfo1 info1;
-
-    void Fill(Joint& joint, float fps = 100.0f, float erp = 0.2f) {
-        joint.GetInfo1(info1);
-        JointInfo2 info;
-        info.fps = fps;
-        info.erp = erp;
-        info.J1l = J1;
-        info.J1a = J1 + 4;
-        info.J2l = J2;
-        info.J2a = J2 + 4;
-        info.rowSkip = 8;
-        info.c = c;
-        info.cfm = cfm;
-        info.lo = lo;
-        info.hi = hi;
-        info.findex = findex;
-        joint.GetInfo2(info);
-    }
-    Float3 Linear1(int row) const { return {J1[row * 8], J1[row * 8 + 1], J1[row * 8 + 2]}; }
-    Float3 Angular1(int row) const { return {J1[row * 8 + 4], J1[row * 8 + 5], J1[row * 8 + 6]}; }
-    Float3 Linear2(int row) const { return {J2[row * 8], J2[row * 8 + 1], J2[row * 8 + 2]}; }
-};
-
 class ContactRows : public PhysicsTest {
 protected:
     ContactJoint& Contact(RigidBody* a, RigidBody* b, float mu, float depth) {
@@ -66,7 +33,7 @@ TEST_F(ContactRows, FrictionDecidesTheRowCountAndNegativeMuIsRepaired) {
     for (const Case& c : {Case{0.0f, 1, 0}, Case{-2.0f, 1, 0}, Case{0.5f, 3, 0},
                           Case{LCPInfinity, 3, 2}}) {
         auto* body = Body(Float3(0.0f, 1.0f, 0.0f));
-        Rows rows;
+        JointRows rows;
         rows.Fill(Contact(body, nullptr, c.mu, 0.0f));
         EXPECT_EQ(rows.info1.m, c.rows) << c.mu;
         EXPECT_EQ(rows.info1.nub, c.unbounded) << c.mu;
@@ -87,7 +54,7 @@ TEST_F(ContactRows, AKinematicFirstBodyAttachesReversedAndTheNormalTurns) {
     joint.surface.frictionDirection = Float3(0.0f, 0.0f, 1.0f);
     ASSERT_TRUE(joint.IsReversed());
     EXPECT_EQ(joint.GetBody(0), dynamic);
-    Rows rows;
+    JointRows rows;
     rows.Fill(joint);
     // Normal (0,1,0) negated: the dynamic body's row pushes along +Y.
     ExpectNear(rows.Linear1(0), Float3(0.0f, 1.0f, 0.0f));
@@ -97,7 +64,7 @@ TEST_F(ContactRows, AKinematicFirstBodyAttachesReversedAndTheNormalTurns) {
     EXPECT_FLOAT_EQ(rows.c[0], -2.0f);
     EXPECT_FLOAT_EQ(rows.c[1], -3.0f);
     // Asked again, the rows are the same.
-    Rows again;
+    JointRows again;
     again.Fill(joint);
     EXPECT_EQ(again.c[0], rows.c[0]);
 
@@ -120,7 +87,7 @@ TEST_F(ContactRows, PushOutStartsPastTheMinimumDepthAndIsCapped) {
                           Case{0.5f, 3.0f, 3.0f}}) {
         world_->SetContactMaxVel(c.maxVelocity);
         auto* body = Body(Float3(0.0f, 1.0f, 0.0f));
-        Rows rows;
+        JointRows rows;
         rows.Fill(Contact(body, nullptr, 0.0f, c.depth));
         EXPECT_NEAR(rows.c[0], c.c, 1e-5f) << c.depth;
     }
@@ -132,7 +99,7 @@ TEST_F(ContactRows, SurfaceMotionEntersTheNormalAndFrictionRows) {
     joint.surface.mode |= ContactMotion | ContactFrictionDirection | ContactFrictionScaled1;
     joint.surface.motion = Float3(4.0f, 0.5f, 0.0f);
     joint.surface.frictionDirection = Float3(1.0f, 0.0f, 0.0f);
-    Rows rows;
+    JointRows rows;
     rows.Fill(joint);
     EXPECT_FLOAT_EQ(rows.c[0], 0.5f);
     EXPECT_FLOAT_EQ(rows.c[1], -4.0f);

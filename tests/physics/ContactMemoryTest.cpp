@@ -19,7 +19,7 @@ struct NextContact {
     bool recalled;
 };
 
-class ContactMemoryRecall : public PhysicsTest, public ::testing::WithParamInterface<NextContact> {
+class KeptContacts : public PhysicsTest {
 protected:
     std::unique_ptr<ContactJoint> Contact(CollisionVolume* other, Float3 position, Float3 normal,
                                           Float3 frictionDirection) {
@@ -34,32 +34,6 @@ protected:
         contact->Attach(body_, nullptr);
         return contact;
     }
-    // The rows as a step lays them, which sets the friction directions.
-    static void Lay(ContactJoint& contact) {
-        JointInfo1 info1;
-        contact.GetInfo1(info1);
-        float J[3 * 12] = {};
-        float c[3] = {};
-        float cfm[3] = {};
-        float lo[3] = {};
-        float hi[3] = {};
-        int32_t findex[3] = {-1, -1, -1};
-        JointInfo2 info;
-        info.fps = 100.0f;
-        info.erp = 0.2f;
-        info.J1l = J;
-        info.J1a = J + 3;
-        info.J2l = J + 6;
-        info.J2a = J + 9;
-        info.rowSkip = 12;
-        info.c = c;
-        info.cfm = cfm;
-        info.lo = lo;
-        info.hi = hi;
-        info.findex = findex;
-        contact.GetInfo2(info);
-    }
-
     void SetUp() override {
         PhysicsTest::SetUp();
         body_ = Body(Float3(0.0f, 1.0f, 0.0f));
@@ -73,6 +47,9 @@ protected:
     CollisionVolume* floor_ = nullptr;
     CollisionVolume* wall_ = nullptr;
 };
+
+class ContactMemoryRecall : public KeptContacts,
+                            public ::testing::WithParamInterface<NextContact> {};
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ContactMemoryRecall,
@@ -88,7 +65,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_P(ContactMemoryRecall, AContactFoundAgainStartsFromTheForcesItEndedWith) {
     std::vector<std::unique_ptr<ContactJoint>> last;
     last.push_back(Contact(floor_, Float3(), Float3(0.0f, 1.0f, 0.0f), Float3(1.0f, 0.0f, 0.0f)));
-    Lay(*last[0]);
+    JointRows().Fill(*last[0]); // lays the friction directions
     float* kept = last[0]->GetSavedLambda();
     kept[0] = 5.0f;
     kept[1] = 1.0f;
@@ -106,7 +83,7 @@ TEST_P(ContactMemoryRecall, AContactFoundAgainStartsFromTheForcesItEndedWith) {
     auto contact = Contact(next.samePair ? floor_ : wall_, next.position, next.normal,
                            Float3(std::cos(turn), 0.0f, std::sin(turn)));
     memory.Recall(memory.Find(own_->GetSerial(), contact->GetVolumeSerial(1)), *contact);
-    Lay(*contact);
+    JointRows().Fill(*contact);
     if (!next.recalled) {
         for (int r = 0; r < 3; ++r) {
             EXPECT_EQ(contact->GetSavedLambda()[r], 0.0f);
@@ -118,6 +95,43 @@ TEST_P(ContactMemoryRecall, AContactFoundAgainStartsFromTheForcesItEndedWith) {
     EXPECT_NEAR(recalled.x, 1.0f, 1e-5f);
     EXPECT_NEAR(recalled.y, 0.0f, 1e-5f);
     EXPECT_NEAR(recalled.z, 2.0f, 1e-5f);
+}
+
+// Enough pairs that the table outgrows its first size and probes past taken slots.
+TEST_F(KeptContacts, EachPairFindsOnlyItsOwnFirstRun) {
+    constexpr int pairs = 40;
+    const Float3 up(0.0f, 1.0f, 0.0f);
+    const Float3 along(1.0f, 0.0f, 0.0f);
+    std::vector<CollisionVolume*> others;
+    std::vector<std::unique_ptr<ContactJoint>> last;
+    for (int i = 0; i < pairs; ++i) {
+        others.push_back(Sphere(nullptr, Float3(3.0f * static_cast<float>(i), -1.0f, 0.0f), 1.0f));
+        for (int k = 0; k < 2; ++k) {
+            last.push_back(
+                Contact(others[i], Float3(0.1f * static_cast<float>(k), 0.0f, 0.0f), up, along));
+            last.back()->GetSavedLambda()[0] = static_cast<float>(2 * i + k + 1);
+        }
+    }
+    // The first pair met again after the others: a step makes a pair's contacts together, so
+    // this run is not kept.
+    last.push_back(Contact(others[0], Float3(), up, along));
+    last.back()->GetSavedLambda()[0] = 999.0f;
+    ContactMemory memory;
+    memory.Keep(last.data(), static_cast<int32_t>(last.size()));
+    last.clear();
+
+    for (int i = 0; i < pairs; ++i) {
+        const ContactMemory::Run run = memory.Find(own_->GetSerial(), others[i]->GetSerial());
+        ASSERT_EQ(run.count, 2) << "pair " << i;
+        for (int k = 0; k < 2; ++k) {
+            auto next =
+                Contact(others[i], Float3(0.1f * static_cast<float>(k), 0.0f, 0.0f), up, along);
+            memory.Recall(run, *next);
+            EXPECT_EQ(next->GetNormalForce(), static_cast<float>(2 * i + k + 1))
+                << "pair " << i << ", contact " << k;
+        }
+    }
+    EXPECT_EQ(memory.Find(own_->GetSerial(), floor_->GetSerial()).count, 0);
 }
 
 } // namespace

@@ -76,22 +76,12 @@ class PhysicsWorld : public PhysicsTest {
 protected:
     void SetUp() override {
         PhysicsTest::SetUp();
-        CollisionBox::RegisterClass();
-        SeedRandom(7);
-        SeedSolverRandom(0);
         HeardEvents().clear();
-        space_ = SweepSpace("space");
-        world_->SetCollisionSpaceId({space_->GetId()});
+        space_ = UseSweepSpace(2000);
         world_->SetDamping(0.0f);
         world_->SetAngularDamping(0.0f);
         world_->SetIdleThreshold(0.0f);
         world_->SetFrictionModel(2); // ADVANCED_PYRAMID
-    }
-
-    CollisionSpaceSweepnPrune* SweepSpace(const char* name) {
-        auto* space = tree_.MakeWithId<CollisionSpaceSweepnPrune>(name);
-        space->SetMaxVolumes(2000);
-        return space;
     }
 
     // Solid to every other solid volume, in the world's space.
@@ -558,7 +548,7 @@ TEST_P(PhysicsWorldMethods, TwoWorldsKeepTheirOwnContactsAndOneMayGo) {
     Floor();
     RigidBody* mine = BoxBody(Float3(0.0f, 0.5f, 0.0f));
     auto* other = tree_.Make<PhysicsMaster>("other");
-    auto* otherSpace = SweepSpace("otherspace");
+    auto* otherSpace = SweepSpace("otherspace", 2000);
     other->SetCollisionSpaceId({otherSpace->GetId()});
     Floor(otherSpace);
     RigidBody* otherBox = Body(Float3(5.0f, 0.5f, 0.0f));

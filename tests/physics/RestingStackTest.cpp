@@ -1,6 +1,5 @@
 #include "collision/CollisionBox.h"
 #include "collision/CollisionSpaceSweepnPrune.h"
-#include "core/math/Random.h"
 #include "tests/physics/PhysicsTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
 
@@ -17,12 +16,7 @@ class RestingBodies : public PhysicsTest {
 protected:
     void SetUp() override {
         PhysicsTest::SetUp();
-        CollisionBox::RegisterClass();
-        SeedRandom(7);
-        SeedSolverRandom(0);
-        space_ = tree_.MakeWithId<CollisionSpaceSweepnPrune>("space");
-        space_->SetMaxVolumes(64);
-        world_->SetCollisionSpaceId({space_->GetId()});
+        space_ = UseSweepSpace(64);
         world_->SetMethod(PhysicsLcp);
         world_->SetIdleThreshold(0.0f); // every step solved
         JoinSpace(*space_, Ground(), CollSolid | CollStatic);
