@@ -86,11 +86,19 @@ std::unique_ptr<File> DiskFile::GetParent() {
 
 int DiskFile::ListFolder() {
     entries_.clear();
-    // Each entry is asked through the same place, so a link among them is followed only as far
-    // as the place may reach.
-    for (std::string& name : place_.List()) {
+    // One open of the folder serves every entry that is no link; a link is followed through
+    // the place, so only as far as the place may reach.
+    const Descriptor folder = place_.Open(O_PATH | O_DIRECTORY);
+    if (!folder.IsOpen()) {
+        return 0;
+    }
+    for (std::string& name : quarn::ListFolder(folder.Get())) {
         struct stat info;
-        const bool isFolder = place_.Child(name).Stat(info) && S_ISDIR(info.st_mode);
+        bool found = fstatat(folder.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+        if (found && S_ISLNK(info.st_mode)) {
+            found = place_.Child(name).Stat(info);
+        }
+        const bool isFolder = found && S_ISDIR(info.st_mode);
         entries_.push_back({std::move(name), isFolder});
     }
     // Listing order is arbitrary on Linux and GetChild indexes the list: sort it.

@@ -333,12 +333,6 @@ Descriptor DiskPlace::OpenFolder(std::string& name) const {
     return WithPath(folder).Open(O_PATH | O_DIRECTORY);
 }
 
-bool DiskPlace::ReadLink(std::string& target) const {
-    std::string name;
-    const Descriptor folder = OpenFolder(name);
-    return folder.IsOpen() && ReadLinkAt(folder.Get(), name.c_str(), target);
-}
-
 DiskPlace DiskPlace::Child(const std::string& name) const {
     if (root_ && path_ == ".") {
         return WithPath(name);

@@ -64,8 +64,6 @@ public:
     // The folder holding the place, for the *at calls on `name`, the place's own name. Fails
     // with EINVAL for a place whose last name is "." or "..", which no folder holds as an entry.
     Descriptor OpenFolder(std::string& name) const;
-    // The target of the place as a link; false when it is none.
-    bool ReadLink(std::string& target) const;
 
     DiskPlace Child(const std::string& name) const;
     // The folder above, by the path's text ("a/b" -> "a", "a" -> ".", "." -> "..").

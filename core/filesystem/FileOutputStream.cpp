@@ -91,23 +91,25 @@ bool FileOutputStream::Open(const DiskPlace& target, uint32_t flags) {
         return false;
     }
     // Writing through a link replaces what it points at and keeps the link, also when the file
-    // it points at does not exist yet.
+    // it points at does not exist yet. The folder opened to read a link is the one written in.
     DiskPlace place = target;
-    std::string link;
-    for (int hop = 0; place.ReadLink(link); ++hop) {
+    for (int hop = 0;; ++hop) {
+        std::string name;
+        Descriptor folder = place.OpenFolder(name);
+        if (!folder.IsOpen()) {
+            NoteFileFailure(errno);
+            return false;
+        }
+        std::string link;
+        if (!ReadLinkAt(folder.Get(), name.c_str(), link)) {
+            return OpenEntry(std::move(folder), name, flags);
+        }
         if (hop == MaxLinkHops) {
             NoteFileFailure(ELOOP);
             return false;
         }
         place = place.LinkTarget(link);
     }
-    std::string name;
-    Descriptor folder = place.OpenFolder(name);
-    if (!folder.IsOpen()) {
-        NoteFileFailure(errno);
-        return false;
-    }
-    return OpenEntry(std::move(folder), name, flags);
 }
 
 bool FileOutputStream::OpenEntry(Descriptor folder, const std::string& name, uint32_t flags) {

@@ -260,6 +260,24 @@ TEST_F(HeldDiskFileSystemTest, EveryOperationStaysInsideTheGameAndItsUserFolder)
     }
 }
 
+TEST_F(HeldDiskFileSystemTest, AListedLinkIsAFolderOnlyWhenItLeadsToOneInside) {
+    temp_.WriteFile("game/sub/f.txt", "f");
+    Link("sub", "game/in");
+    Link("../outside", "game/out");
+    std::unique_ptr<File> game = files_.OpenNativeFile(temp_.Join("game").c_str());
+    ASSERT_EQ(game->ListFolder(), 4);
+    const struct {
+        const char* name;
+        bool isFolder;
+    } expected[] = {{"a.txt", false}, {"in", true}, {"out", false}, {"sub", true}};
+    for (int index = 0; index < 4; ++index) {
+        std::unique_ptr<File> child = game->GetChild(index);
+        ASSERT_NE(child, nullptr);
+        EXPECT_EQ(child->GetName(), temp_.Join("game/") + expected[index].name);
+        EXPECT_EQ(child->IsDirectory(), expected[index].isFolder) << expected[index].name;
+    }
+}
+
 TEST_F(HeldDiskFileSystemTest, ACopyNeverWritesThroughALinkNorMakesOneLeadingOut) {
     temp_.WriteFile("game/src/victim.txt", "new");
     temp_.WriteFile("game/src2/sub/f.txt", "f");
