@@ -108,10 +108,10 @@ the y of a `float3` variable at offset 3 as a float, as do `loadlocal` of a word
 vector in the frame and `load` from an `elemaddr` address inside an array's vector elements.
 The words of a `string64` must line up. A report names a word of a larger value as such
 (`operand 1 is int, given one word of float3`; `store 1: word 2 of "where" is float, given
-int`). A literal is an int unless it is written with a `.`. The types come from the parameters, literals, `text`, variables read and written
-with a literal offset (array elements through `elemaddr`), the function's own words on the
-stack, properties and methods named by `prop:` and `method:` or by the entity's class, and
-the results of what is called.
+int`). A literal is an int unless it is written with a `.`. The types come from the
+parameters, literals, `text`, variables read and written with a literal offset (array
+elements through `elemaddr`), the function's own words on the stack, properties and methods
+named by `prop:` and `method:` or by the entity's class, and the results of what is called.
 
 Not checked: a word where paths with different types meet (either type then passes);
 the rest of a path after an `extcall` with arguments (the other program's results are not
