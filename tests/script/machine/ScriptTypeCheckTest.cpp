@@ -151,6 +151,9 @@ TEST_F(ScriptTypeCheckTest, AWordOfTheWrongTypeOrCountIsRefusedAtItsLine) {
         {"local \"pos\" float3 offset=0 first=@update last=@finish\npush 3\nload 3\npush 1\n"
          "push 2\nstorelocal 1\nfinish: return 4 0\n",
          6, "storelocal 1: word 2 of \"pos\" is float, given int"},
+        {"return 1 0\nfunction \"aim\" (float3, int):float at=@aim\naim:\npush -1\npush -3\n"
+         "loadlocal 1\nstorelocal 1\npush 0.0\nreturn 4 1\n",
+         7, "storelocal 1: the argument is int, given one word of float3"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Check(c.body), std::to_string(HeaderLines + c.line) + ": " + c.reason)
@@ -199,6 +202,9 @@ TEST_F(ScriptTypeCheckTest, AWordReadFromInsideAVectorIsAValueOfItsComponent) {
         "local \"pos\" float3 offset=0 first=@update last=@finish\npush 3\nload 3\npush 1\n"
         "push 2\nloadlocal 1\npush -1\nloadlocal 1\nop float \"*(float):float\"\nstorelocal 1\n"
         "finish: return 4 0\n",
+        // By argument: the y and z of a float3 parameter.
+        "return 1 0\nfunction \"aim\" (float3, int):float at=@aim\naim:\npush -4\nloadlocal 1\n"
+        "push -3\nloadlocal 1\nop float \"+(float):float\"\nreturn 4 1\n",
         // Stored: a float into one word of a vector, a float2 into two.
         "push 4\npush 1.5\nstore 1\nreturn 1 0\n",
         "push 7\npush 1\nelemaddr 4 3\npush 1.0\npush 2.0\nstore 2\nreturn 1 0\n",
