@@ -179,15 +179,7 @@ TEST_F(ScriptTypeCheckTest, WhatAProgramMayDoPasses) {
         // After a call into another program the rest is not followed.
         "push 0\npush 5\nextcall 0 1 0 0\npush 2\npush 1.5\nstore 1\nreturn 1 0\n",
         "push 1\npush 2\ncall @axis\ndrop 1\nsleepframe\ndrop 1\nreturn 1 0\n",
-    };
-    for (const char* body : bodies) {
-        EXPECT_EQ(Check(body), "") << body;
-    }
-}
-
-// A float3 read one word at a time, as a game reads a position's height, compares as a float.
-TEST_F(ScriptTypeCheckTest, AWordReadFromInsideAVectorIsAValueOfItsComponent) {
-    const char* const bodies[] = {
+        // A word read from inside a vector, as a game reads a position's height, is a float.
         // By offset: where.y and where.z of the variable, and where.x left by dropping y and z.
         "push 2\npush 4\nload 1\npush 7.0\nop float \"<(float):bool\"\nstore 1\nreturn 1 0\n",
         "push 5\nload 1\npush 5\nload 1\nop float \"*(float):float\"\ndrop 1\nreturn 1 0\n",
