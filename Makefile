@@ -31,12 +31,13 @@ release: deps
 
 # The release player on the default scene built into it, started in a folder of its own (with
 # no data.zoo or config.txt there, the built-in defaults are its resource root). Without a
-# display it renders a few frames offscreen into a picture instead. The example game is laid
-# out beside it, for the README's first game.
+# display it renders a few frames offscreen into a picture instead. The example games are laid
+# out beside it (build/release/examples/), for the README's first game and the script
+# reference's worked example.
 RUN_DIR = $(BUILD_DIR)/run
 run: deps
 	cmake -S . -B $(BUILD_DIR)/release -DCMAKE_BUILD_TYPE=Release
-	cmake --build $(BUILD_DIR)/release -j $(JOBS) --target quarn quarn-tool first-game
+	cmake --build $(BUILD_DIR)/release -j $(JOBS) --target quarn quarn-tool example-games
 	mkdir -p $(RUN_DIR)
 	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
 		cd $(RUN_DIR) && ../release/app/quarn; \

@@ -36,6 +36,7 @@
 #include "resources/Mesh.h"
 #include "resources/MeshText.h"
 #include "script/machine/ScriptContext.h"
+#include "script/machine/ScriptLibrary.h"
 #include "tools/ContactsTool.h"
 #include "tools/EditorShotTool.h"
 #include "tools/GamePacker.h"
@@ -283,10 +284,12 @@ void PrintHelp(FILE* out) {
                "configuration's \"fullscreen\" is ignored. The current folder is the game's\n"
                "folder when it holds a \"config.txt\" or a \"data.zoo\", as for quarn; otherwise\n"
                "SCENE's own folder is, so what the scene names is found beside it (\"res://\"\n"
-               "paths reach the built-in files either way). What the engine noted meanwhile (a\n"
-               "texture it did not find, a class it does not know, the scene's mistakes as\n"
-               "\"scene\" names them) is printed on stderr as \"quarn-tool: warning: ...\"; with\n"
-               "QUARN_LOG set, every log line goes to stderr as quarn writes it instead. A\n"
+               "paths reach the built-in files either way). A script's Print writes its text as\n"
+               "a line of stdout. What the engine noted meanwhile (a texture it did not find, a\n"
+               "class it does not know, the scene's mistakes as \"scene\" names them) is\n"
+               "printed on stderr as \"quarn-tool: warning: ...\"; with QUARN_LOG set, every\n"
+               "log line goes to stderr as quarn writes it instead (a Print's as \"script:\n"
+               "0.17: TEXT\", 0.17 being the printing node's id, 17, in two 16-bit halves). A\n"
                "scene that does not load fails with the loader's reason (\"cannot load SCENE:\n"
                "...\"), and one whose parent lines form a cycle is refused as \"scene\" refuses\n"
                "it. SHOT.png is replaced only once it is written whole. When a runtime error\n"
@@ -378,9 +381,10 @@ void PrintHelp(FILE* out) {
                "line \"NAME = VALUE\" per public variable, then in the order they came\n"
                "\"error: \" and the report of each runtime error and \"invalid: \" and the\n"
                "report of each invalid parameter (a division by zero; dialogs answer their\n"
-               "first button, so the node stops for the debugger). What the run logs besides\n"
-               "the program's own Print lines (a file refused to a script, a save that failed\n"
-               "and why) is printed on stderr as \"quarn-tool: warning: ...\". A program that\n"
+               "first button, so the node stops for the debugger). The program's Print lines\n"
+               "come first on stdout, as it prints them; what else the run logs (a file\n"
+               "refused to a script, a save that failed and why) is printed on stderr as\n"
+               "\"quarn-tool: warning: ...\". A program that\n"
                "cannot be loaded or is not linked fails with the reason, as does a NAME the\n"
                "program lacks, a wrong number of ARGs, or an ARG that is no value of its type\n"
                "(a string64 holds at most 63 characters).\n"
@@ -606,11 +610,15 @@ std::vector<std::string> logLines;
 LogSink echoSink = nullptr;
 
 void KeepLastLogLine(const char* channel, const char* text) {
-    lastLogLine = text ? text : "";
-    logLines.push_back(lastLogLine);
     if (echoSink) {
         echoSink(channel, text);
     }
+    // A script's Print is on stdout already, as the script's own line: no warning, no reason.
+    if (IsScriptPrintLine(channel, text)) {
+        return;
+    }
+    lastLogLine = text ? text : "";
+    logLines.push_back(lastLogLine);
 }
 
 // Keeps every log line; with QUARN_LOG set, each also goes to stderr as quarn writes it.

@@ -91,7 +91,8 @@ int, given float`), where
 - an operator, engine function, method or `call`ed function gets an argument of another type,
   or a method another number of argument words than it takes;
 - `store`, `setprop`, or `storelocal` into an argument or a declared `local`, gets a value of
-  another type than the variable or property holds, or `setprop` another number of words;
+  another type than the variable or property holds (a word stored into part of a vector, of
+  its component's type), or `setprop` another number of words;
 - `return` gives another result than the function declares, or drops other than its
   arguments and locals;
 - a command takes more words than the function has on the stack; the entity of `getprop`,
@@ -101,11 +102,16 @@ int, given float`), where
 
 Alike are `int`, `bool` and `char`; an entity and any class, and a class and the classes
 above and below it; the literal 0 and any entity (none); a vector and as many single values
-of its component (three floats make a `float3`). A literal is an int unless it is written
-with a `.`. The types come from the parameters, literals, `text`, variables read and written
-with a literal offset (array elements through `elemaddr`), the function's own words on the
-stack, properties and methods named by `prop:` and `method:` or by the entity's class, and
-the results of what is called.
+of its component (three floats make a `float3`), and each word of a vector and a single value
+of its component, whichever word it is and however it was read: `push 4` then `load 1` reads
+the y of a `float3` variable at offset 3 as a float, as do `loadlocal` of a word inside a
+vector in the frame and `load` from an `elemaddr` address inside an array's vector elements.
+The words of a `string64` must line up. A report names a word of a larger value as such
+(`operand 1 is int, given one word of float3`; `store 1: word 2 of "where" is float, given
+int`). A literal is an int unless it is written with a `.`. The types come from the
+parameters, literals, `text`, variables read and written with a literal offset (array
+elements through `elemaddr`), the function's own words on the stack, properties and methods
+named by `prop:` and `method:` or by the entity's class, and the results of what is called.
 
 Not checked: a word where paths with different types meet (either type then passes);
 the rest of a path after an `extcall` with arguments (the other program's results are not

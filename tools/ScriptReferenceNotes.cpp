@@ -755,7 +755,9 @@ constexpr ScriptCallNote Functions[] = {
     {"33", "(string):float3", "TextToFloat3", "reads a text \"(x,y,z)\""},
     {"34", "(float2):float3", "Float2To3", "(x, y) as (x, y, 0)"},
     {"35", "(float3):float2", "Float3To2", "(x, y, z) as (x, y)"},
-    {"36", "(string)", "Print", "writes the text to the log and the standard output"},
+    {"36", "(string)", "Print",
+     "writes the text as a line of the standard output, and to the log as \"0.17: text\" (the "
+     "printing node's id, 17, in two 16-bit halves)"},
     {"37", "(string)", "Message", "shows the text in a message box"},
     {"38", "(bool, string)", "Assert",
      "when a is false, asks whether to stop the script, showing b"},

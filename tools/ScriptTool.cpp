@@ -13,6 +13,7 @@
 #include "core/scene/Node.h"
 #include "core/string/NumberText.h"
 #include "core/string/Text.h"
+#include "script/machine/ScriptLibrary.h"
 #include "script/machine/ScriptNode.h"
 #include "script/machine/ScriptResource.h"
 #include "tools/ScriptAssembler.h"
@@ -43,21 +44,10 @@ void KeepLoadLine(const char*, const char* text) {
 }
 
 // Whether a logged line tells what stdout shows already: a dialog the run asked (its errors
-// are printed) or a Print of the program (on the "script" channel, after the "id.id: " of the
-// printing node).
+// are printed) or a Print of the program.
 bool IsShownLine(const char* channel, const std::string& text) {
-    if (channel && std::strcmp(channel, "dialog") == 0) {
-        return true;
-    }
-    if (!channel || std::strcmp(channel, "script") != 0) {
-        return false;
-    }
-    const size_t dot = text.find_first_not_of("0123456789");
-    if (dot == 0 || dot == std::string::npos || text[dot] != '.') {
-        return false;
-    }
-    const size_t colon = text.find_first_not_of("0123456789", dot + 1);
-    return colon != dot + 1 && colon != std::string::npos && text.compare(colon, 2, ": ") == 0;
+    return (channel && std::strcmp(channel, "dialog") == 0) ||
+           IsScriptPrintLine(channel, text.c_str());
 }
 
 void KeepRunLine(const char* channel, const char* text) {

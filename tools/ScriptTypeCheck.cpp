@@ -116,23 +116,51 @@ bool Fits(const Slot& given, const Slot& expected) {
         }
         return IsReference(given.word) && Related(given.word, expected.word);
     }
-    // The words of a vector are alike; those of a string64 must line up.
+    // A word of a vector is a value of its component, wherever it lies in the vector; the
+    // words of a string64 must line up.
     return given.word == expected.word &&
-           (expected.word != expected.value || given.part == expected.part);
+           (expected.word != expected.value || GetTypeWordCount(expected.value) == 1 ||
+            given.part == expected.part);
 }
 
 const char* TypeName(int32_t type) {
     return type == Unknown ? "unknown" : GetTypeName(type);
 }
 
-// The type the words show: one whole value's, else that of the word at `at`.
-std::string NameOf(std::span<const Slot> slots, size_t at) {
+// Whose words a report names: what a command expects is named by the type each word must
+// have, what it was given also by the value the word came from.
+enum class Side { Expected, Given };
+
+// The type the words show: one whole value's, else that of the word at `at`, which a word of a
+// larger value tells: "one word of float3", "word 2 of string64".
+std::string NameOf(std::span<const Slot> slots, size_t at, Side side) {
     const int32_t value = slots[0].value;
     bool whole = value != Unknown && GetTypeWordCount(value) == static_cast<int32_t>(slots.size());
     for (size_t i = 0; whole && i < slots.size(); ++i) {
         whole = slots[i].value == value && (slots[i].word != value || slots[i].part == int32_t(i));
     }
-    return TypeName(whole ? value : slots[at].word);
+    if (whole) {
+        return TypeName(value);
+    }
+    const Slot& slot = slots[at];
+    if (slot.value == Unknown || GetTypeWordCount(slot.value) <= 1) {
+        return TypeName(slot.word);
+    }
+    if (slot.word == slot.value) {
+        return "word " + std::to_string(slot.part + 1) + " of " + TypeName(slot.value);
+    }
+    return side == Side::Given ? std::string("one word of ") + TypeName(slot.value)
+                               : TypeName(slot.word);
+}
+
+// The words of a value of the type held by a variable: its own, or its elements'.
+int32_t HeldType(const ScriptIdentifier& record) {
+    return record.type == TypeArray ? record.elementType : record.type;
+}
+
+// A word of a variable or local of `held` words named `name`, at `place` in it.
+std::string WordName(const std::string& name, uint64_t place, uint64_t held) {
+    return held <= 1 ? name : "word " + std::to_string(place % held + 1) + " of " + name;
 }
 
 // The readable label the reference gives a generated method or function name.
@@ -190,6 +218,10 @@ private:
     // Checks given words against the words expected of them; `what` names them for the report.
     bool Expect(std::span<const Slot> given, std::span<const Slot> expected,
                 const std::string& what);
+    // Checks a value stored into part of a variable or local word by word, each named by its
+    // place: word `place` + i of `held`-word values named `name`.
+    bool ExpectEachWord(std::span<const Slot> given, std::span<const Slot> expected,
+                        const std::string& name, uint64_t place, uint64_t held);
     bool ExpectType(std::span<const Slot> given, int32_t type, const std::string& what);
     bool ExpectOne(const Slot& given, int32_t type, const std::string& what) {
         return ExpectType(std::span<const Slot>(&given, 1), type, what);
@@ -202,7 +234,7 @@ private:
     const ScriptIdentifier* FunctionAt(uint32_t offset) const;
     const Variable* VariableAt(uint32_t offset) const;
     Slot VariableWord(uint32_t offset) const;
-    const ScriptIdentifier* DeclaredLocal(int32_t offset, uint32_t at) const;
+    const ScriptIdentifier* DeclaredLocal(int32_t offset, uint32_t at, uint32_t& place) const;
     const ClassInfo* MemberClass(uint32_t operand, const Slot& object) const;
 
     // Pops a value of `words` words and the offset below it, which must be an int.
@@ -423,7 +455,19 @@ bool Checker::Expect(std::span<const Slot> given, std::span<const Slot> expected
                      const std::string& what) {
     for (size_t i = 0; i < given.size() && i < expected.size(); ++i) {
         if (!Fits(given[i], expected[i])) {
-            return Fail(what + " is " + NameOf(expected, i) + ", given " + NameOf(given, i));
+            return Fail(what + " is " + NameOf(expected, i, Side::Expected) + ", given " +
+                        NameOf(given, i, Side::Given));
+        }
+    }
+    return true;
+}
+
+bool Checker::ExpectEachWord(std::span<const Slot> given, std::span<const Slot> expected,
+                             const std::string& name, uint64_t place, uint64_t held) {
+    for (size_t i = 0; i < given.size() && i < expected.size(); ++i) {
+        if (!Expect(given.subspan(i, 1), expected.subspan(i, 1),
+                    command_ + ": " + WordName(name, place + i, held))) {
+            return false;
         }
     }
     return true;
@@ -480,31 +524,39 @@ Slot Checker::VariableWord(uint32_t offset) const {
     if (!variable) {
         return Slot{};
     }
-    const ScriptIdentifier& record = *variable->record;
-    const bool array = record.type == TypeArray;
-    const Slots words = ValueSlots(array ? record.elementType : record.type);
+    const Slots words = ValueSlots(HeldType(*variable->record));
     if (words.empty()) {
         return Slot{};
     }
     return words[(offset - variable->offset) % words.size()];
 }
 
-// The local whose range starts last before `at`, if the range reaches it; a local in a range
-// that others start inside goes unseen, and unchecked.
-const ScriptIdentifier* Checker::DeclaredLocal(int32_t offset, uint32_t at) const {
-    auto found = locals_.find(offset);
-    if (found == locals_.end()) {
-        return nullptr;
+// The local whose words hold frame offset `offset` at code offset `at`, `place` being the
+// word's place in it. Of the locals starting at one offset, the one whose range starts last
+// before `at` is taken, if the range reaches it; a local in a range that others start inside
+// goes unseen, and unchecked.
+const ScriptIdentifier* Checker::DeclaredLocal(int32_t offset, uint32_t at, uint32_t& place) const {
+    // No value but an array, which a local's checks pass over, takes more words than these.
+    const int32_t widest = GetTypeWordCount(TypeString64);
+    for (int32_t start = offset; start >= 0 && offset - start < widest; --start) {
+        auto found = locals_.find(start);
+        if (found == locals_.end()) {
+            continue;
+        }
+        const std::vector<const ScriptIdentifier*>& list = found->second;
+        auto after = std::upper_bound(
+            list.begin(), list.end(), at,
+            [](uint32_t code, const ScriptIdentifier* local) { return code < local->firstOffset; });
+        if (after == list.begin()) {
+            continue;
+        }
+        const ScriptIdentifier* local = *std::prev(after);
+        if (at <= local->lastOffset && offset - start < GetTypeWordCount(Normal(local->type))) {
+            place = static_cast<uint32_t>(offset - start);
+            return local;
+        }
     }
-    const std::vector<const ScriptIdentifier*>& list = found->second;
-    auto after = std::upper_bound(
-        list.begin(), list.end(), at,
-        [](uint32_t code, const ScriptIdentifier* local) { return code < local->firstOffset; });
-    if (after == list.begin()) {
-        return nullptr;
-    }
-    const ScriptIdentifier* local = *std::prev(after);
-    return at <= local->lastOffset ? local : nullptr;
+    return nullptr;
 }
 
 const ClassInfo* Checker::MemberClass(uint32_t operand, const Slot& object) const {
@@ -550,13 +602,35 @@ bool Checker::Store(State& state, uint32_t words) {
         return true;
     }
     const uint32_t first = offset.constant ? offset.number : static_cast<uint32_t>(offset.element);
-    const Variable* variable = VariableAt(first);
-    Slots expected;
-    for (uint32_t i = 0; i < words; ++i) {
-        expected.push_back(VariableWord(first + i));
+    // Variable by variable: a whole value (or array element) is named as one, the words of
+    // part of one each by its place.
+    for (uint32_t i = 0; i < words;) {
+        const Variable* variable = VariableAt(first + i);
+        if (!variable) {
+            ++i; // no variable holds the word: its type is not known
+            continue;
+        }
+        const ScriptIdentifier& record = *variable->record;
+        const std::string name =
+            (record.type == TypeArray ? "an element of \"" : "\"") + record.name + "\"";
+        const uint64_t held = std::max(GetTypeWordCount(Normal(HeldType(record))), 1);
+        const uint64_t place = first + i - variable->offset;
+        const auto count =
+            static_cast<uint32_t>(std::min<uint64_t>(words - i, variable->words - place));
+        Slots expected;
+        for (uint32_t k = 0; k < count; ++k) {
+            expected.push_back(VariableWord(first + i + k));
+        }
+        const std::span<const Slot> given = std::span<const Slot>(value).subspan(i, count);
+        const bool fits = place % held == 0 && count == held
+                              ? Expect(given, expected, command_ + ": " + name)
+                              : ExpectEachWord(given, expected, name, place, held);
+        if (!fits) {
+            return false;
+        }
+        i += count;
     }
-    const std::string name = variable ? "\"" + variable->record->name + "\"" : "the variable";
-    return Expect(value, expected, command_ + ": " + name);
+    return true;
 }
 
 bool Checker::LoadFrame(State& state, uint32_t words, uint32_t at) {
@@ -575,11 +649,13 @@ bool Checker::LoadFrame(State& state, uint32_t words, uint32_t at) {
     if (first < 0 || first + words > int64_t(state.stack.size())) {
         return false; // outside the frame: the machine refuses it when it runs
     }
-    const ScriptIdentifier* declared = local >= 0 ? DeclaredLocal(local, at) : nullptr;
+    uint32_t place = 0;
+    const ScriptIdentifier* declared = local >= 0 ? DeclaredLocal(local, at, place) : nullptr;
     const Slots declaredWords = declared ? ValueSlots(declared->type) : Slots{};
+    // Words inside one declared local (a whole one, or words of a vector) are of its type.
+    const bool inside = uint64_t{place} + words <= declaredWords.size();
     for (uint32_t i = 0; i < words; ++i) {
-        const Slot slot =
-            declaredWords.size() == words ? declaredWords[i] : state.stack[size_t(first + i)];
+        const Slot slot = inside ? declaredWords[place + i] : state.stack[size_t(first + i)];
         state.stack.push_back(slot);
     }
     return true;
@@ -609,8 +685,15 @@ bool Checker::StoreFrame(State& state, uint32_t words, uint32_t at) {
         if (!Expect(value, declared, command_ + ": the argument")) {
             return false;
         }
-    } else if (const ScriptIdentifier* declared = DeclaredLocal(local, at)) {
-        if (!Expect(value, ValueSlots(declared->type), command_ + ": \"" + declared->name + "\"")) {
+    } else if (uint32_t place = 0;
+               const ScriptIdentifier* declared = DeclaredLocal(local, at, place)) {
+        const Slots declaredWords = ValueSlots(declared->type);
+        const std::span<const Slot> expected = std::span<const Slot>(declaredWords).subspan(place);
+        const std::string name = "\"" + declared->name + "\"";
+        const bool fits = place == 0 && words >= declaredWords.size()
+                              ? Expect(value, expected, command_ + ": " + name)
+                              : ExpectEachWord(value, expected, name, place, declaredWords.size());
+        if (!fits) {
             return false;
         }
     }
@@ -951,7 +1034,7 @@ bool Checker::Step(uint32_t offset, uint32_t next, State& state) {
             if (condition.word != Unknown && !IsIntLike(condition.word) &&
                 !IsReference(condition.word)) {
                 return Fail(command_ + ": the condition is int or bool, given " +
-                            NameOf(std::span<const Slot>(&condition, 1), 0));
+                            NameOf(std::span<const Slot>(&condition, 1), 0, Side::Given));
             }
         }
         const int64_t target = int64_t(next) + static_cast<int32_t>(a);

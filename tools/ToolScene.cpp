@@ -10,6 +10,7 @@
 #include "device/GpuRenderDevice.h"
 #include "gpu/software/SoftwareDevice.h"
 #include "resources/Texture.h"
+#include "script/machine/ScriptLibrary.h"
 
 #include <cstdio>
 #include <vector>
@@ -22,7 +23,11 @@ namespace {
 std::vector<std::string> noted;
 bool holdNotes = true;
 
-void Note(const char*, const char* text) {
+void Note(const char* channel, const char* text) {
+    // A script's Print is on stdout already, as the script's own line.
+    if (IsScriptPrintLine(channel, text)) {
+        return;
+    }
     if (holdNotes) {
         noted.emplace_back(text ? text : "");
     } else {

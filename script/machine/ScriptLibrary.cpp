@@ -60,6 +60,7 @@
 #include <memory>
 #include <pwd.h>
 #include <string>
+#include <string_view>
 #include <unistd.h>
 #include <vector>
 
@@ -1316,6 +1317,19 @@ int GetScriptLibraryFirstIndex() {
 
 const std::string& GetScriptLibraryConstantName() {
     return constantName;
+}
+
+bool IsScriptPrintLine(const char* channel, const char* text) {
+    if (!channel || !text || std::strcmp(channel, "script") != 0) {
+        return false;
+    }
+    const std::string_view line(text);
+    const size_t dot = line.find_first_not_of("0123456789");
+    if (dot == 0 || dot == std::string_view::npos || line[dot] != '.') {
+        return false;
+    }
+    const size_t colon = line.find_first_not_of("0123456789", dot + 1);
+    return colon != dot + 1 && colon != std::string_view::npos && line.compare(colon, 2, ": ") == 0;
 }
 
 } // namespace quarn

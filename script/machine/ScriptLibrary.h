@@ -21,4 +21,9 @@ int GetScriptLibraryFirstIndex();
 // The generated name of the constant registered between functions 101 and 102.
 const std::string& GetScriptLibraryConstantName();
 
+// Whether a log line is what a script's Print logged: on the "script" channel, after the
+// printing node's id written as a text position, its high and low 16 bits ("0.17: " for node
+// 17). Print writes the same text to stdout, so a tool that shows log lines can leave it out.
+bool IsScriptPrintLine(const char* channel, const char* text);
+
 } // namespace quarn

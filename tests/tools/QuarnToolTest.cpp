@@ -410,6 +410,43 @@ TEST(QuarnToolRender, NamesWhereAMissingFileWasAskedForAndExitsWith3AfterAScript
     EXPECT_TRUE(std::filesystem::exists(folder.Join("b.png")));
 }
 
+// A script's Print is the script's own line on stdout, once; only warnings go to stderr, and
+// with QUARN_LOG the log line of each Print beside them.
+TEST(QuarnToolRender, PrintsAScriptsPrintOnceOnStdoutAndWarningsOnStderr) {
+    test::TempFolder folder;
+    // Says its text in its first frame only.
+    folder.WriteFile("say.asm", "header 0 0\nstack 32\nvar \"said\" int\n"
+                                "var \"text\" string kind=2\n"
+                                "function \"update\" (float) at=@update\nupdate:\n    line\n"
+                                "    push 0\n    load 1\n    jumpif done\n    push 1\n    load 1\n"
+                                "    func 36\n    push 0\n    push 1\n    store 1\n"
+                                "done:\n    return 1 0\n");
+    ASSERT_EQ(RunTool(folder, {"script", "asm", "say.asm", "say"}).status, 0);
+    folder.WriteFile("level.scene",
+                     "version = 44\nnum_nodes = 4\nobj1 {\n\tclass = \"Node\"\n\tflags = 1\n}\n"
+                     "obj2 {\n\tclass = \"Sprite\"\n\ttexture = \"gone.png\"\n"
+                     "\tname = \"Gone\"\n\tparent = 1\n}\n"
+                     "obj3 {\n\tclass = \"Script\"\n\tname = \"Hit\"\n\tparent = 1\n"
+                     "\tprev = 2\n\tscriptfile = \"say.script\"\n\ttext = \"hit at frame 0\"\n}\n"
+                     "obj4 {\n\tclass = \"Script\"\n\tname = \"Score\"\n\tparent = 1\n"
+                     "\tprev = 3\n\tscriptfile = \"say.script\"\n\ttext = \"1.5: score\"\n}\n");
+    const std::string warning =
+        "quarn-tool: warning: ~/level.scene: obj2 (Gone): property 'texture' of class Sprite: "
+        "Missing resource: \"gone.png\"\n";
+    ToolRun run = RunTool(folder, {"render", "level.scene", "--frames", "3", "--out", "a.png"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "hit at frame 0\n1.5: score\n");
+    EXPECT_EQ(test::Tilde(run.err, folder), warning);
+
+    ToolRun logged = RunTool(folder, {"render", "level.scene", "--frames", "3", "--out", "a.png"},
+                             "QUARN_LOG=1");
+    EXPECT_EQ(logged.status, 0) << logged.err;
+    EXPECT_EQ(logged.out, "hit at frame 0\n1.5: score\n");
+    EXPECT_NE(logged.err.find("script: 0.3: hit at frame 0\n"), std::string::npos) << logged.err;
+    EXPECT_NE(logged.err.find("script: 0.4: 1.5: score\n"), std::string::npos) << logged.err;
+    EXPECT_EQ(logged.err.find("warning"), std::string::npos) << logged.err;
+}
+
 // An old version and a cycle of parents: the player opens no scene, or not the file's.
 TEST(QuarnToolRender, SaysWhyASceneIsNotLoadedInTheWordsOfScene) {
     test::TempFolder folder;

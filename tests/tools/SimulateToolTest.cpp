@@ -1,8 +1,12 @@
+#include "TestPaths.h"
 #include "tests/support/TempFolder.h"
 #include "tests/tools/ToolRun.h"
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -203,6 +207,26 @@ obj6 {
     ASSERT_TRUE(lines) << run.out;
     EXPECT_EQ(step, 300);
     EXPECT_NEAR(p[1], 1.0f, 0.02f) << "it rests on the ground";
+}
+
+// The worked example's catcher, saying each catch: what the scripts the world calls print is
+// their own line on stdout, no warning.
+TEST(QuarnToolSimulate, AScriptsPrintIsItsOwnLineOnStdout) {
+    test::TempFolder folder;
+    std::filesystem::copy_file(QUARN_SOURCE_DIR "/examples/catch/catch.scene",
+                               folder.Join("catch.scene"));
+    std::ifstream source(QUARN_SOURCE_DIR "/examples/catch/catcher.asm", std::ios::binary);
+    std::string program(std::istreambuf_iterator<char>(source), {});
+    const std::string caught = "caught:\n    line\n";
+    ASSERT_NE(program.find(caught), std::string::npos);
+    program.insert(program.find(caught) + caught.size(), "    text \"caught\"\n    func 36\n");
+    folder.WriteFile("catcher.asm", program);
+    ASSERT_EQ(RunTool(folder, {"script", "asm", "catcher.asm", "catcher"}).status, 0);
+    // Two seconds: the crate lands twice.
+    ToolRun run = RunTool(folder, {"simulate", "catch.scene", "--steps", "200"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "caught\ncaught\n");
+    EXPECT_EQ(run.err, "");
 }
 
 } // namespace

@@ -49,11 +49,12 @@ var "plate" TypeCheckPlate
 var "keys" TypeCheckKeys
 var "caught" int
 var "where" float3
+var "path" array count=4 elem=float3
 function "update" (float) at=@update
 function "axis" (int, int):float at=@axis
 update:
 )";
-constexpr int HeaderLines = 8;
+constexpr int HeaderLines = 9;
 constexpr const char* Axis = R"(axis:
     push 0.0
     return 2 1
@@ -125,6 +126,34 @@ TEST_F(ScriptTypeCheckTest, AWordOfTheWrongTypeOrCountIsRefusedAtItsLine) {
          "jumpifnot: the condition is int or bool, given float"},
         {"push 1\nsleep\ndrop 1\nreturn 1 0\n", 2, "sleep: the time is float, given int"},
         {"push 1.0\nload 1\ndrop 1\nreturn 1 0\n", 2, "load 1: the offset is int, given float"},
+        // A word of a vector is a float wherever it is read from, and named with its vector
+        // where something else is wanted; a word stored into part of one is named by its place.
+        {"push 1\nload 1\npush 4\nload 1\nmethod method:TypeCheckKeys.IsDown 1\ndrop 1\n"
+         "return 1 0\n",
+         5, "method TypeCheckKeys.IsDown: argument 1 is int, given one word of float3"},
+        {"push 7\npush 2\nelemaddr 4 3\nload 1\njumpifnot done\ndone: return 1 0\n", 5,
+         "jumpifnot: the condition is int or bool, given one word of float3"},
+        {"push 3\nload 3\ntext \"x\"\nop string \"+(string):string\"\ndrop 3\nreturn 1 0\n", 4,
+         "op string \"+(string):string\": operand 1 is string, given one word of float3"},
+        {"push 2\npush 3\nload 3\npush 1\npush 2\npush 3\nop int3 \"==(int3):bool\"\nstore 1\n"
+         "return 1 0\n",
+         7, "op int3 \"==(int3):bool\": operand 1 is int3, given float3"},
+        {"push 4\npush 1\nstore 1\nreturn 1 0\n", 3,
+         "store 1: word 2 of \"where\" is float, given int"},
+        {"push 4\npush 1.0\npush 2\nstore 2\nreturn 1 0\n", 4,
+         "store 2: word 3 of \"where\" is float, given int"},
+        {"push 8\npush 1\nelemaddr 4 3\npush 1\nstore 1\nreturn 1 0\n", 5,
+         "store 1: word 3 of an element of \"path\" is float, given int"},
+        {"push 6\npush 1\nelemaddr 4 3\npush 1\npush 2\npush 3\nstore 3\nreturn 1 0\n", 7,
+         "store 3: an element of \"path\" is float3, given int"},
+        {"push 2\npush 1\npush 2\nstore 2\nreturn 1 0\n", 4,
+         "store 2: word 1 of \"where\" is float, given int"},
+        {"local \"pos\" float3 offset=0 first=@update last=@finish\npush 3\nload 3\npush 1\n"
+         "push 2\nstorelocal 1\nfinish: return 4 0\n",
+         6, "storelocal 1: word 2 of \"pos\" is float, given int"},
+        {"return 1 0\nfunction \"aim\" (float3, int):float at=@aim\naim:\npush -1\npush -3\n"
+         "loadlocal 1\nstorelocal 1\npush 0.0\nreturn 4 1\n",
+         7, "storelocal 1: the argument is int, given one word of float3"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Check(c.body), std::to_string(HeaderLines + c.line) + ": " + c.reason)
@@ -150,6 +179,27 @@ TEST_F(ScriptTypeCheckTest, WhatAProgramMayDoPasses) {
         // After a call into another program the rest is not followed.
         "push 0\npush 5\nextcall 0 1 0 0\npush 2\npush 1.5\nstore 1\nreturn 1 0\n",
         "push 1\npush 2\ncall @axis\ndrop 1\nsleepframe\ndrop 1\nreturn 1 0\n",
+        // A word read from inside a vector, as a game reads a position's height, is a float.
+        // By offset: where.y and where.z of the variable, and where.x left by dropping y and z.
+        "push 2\npush 4\nload 1\npush 7.0\nop float \"<(float):bool\"\nstore 1\nreturn 1 0\n",
+        "push 5\nload 1\npush 5\nload 1\nop float \"*(float):float\"\ndrop 1\nreturn 1 0\n",
+        "push 3\nload 3\ndrop 2\npush 7.0\nop float \"<(float):bool\"\ndrop 1\nreturn 1 0\n",
+        // By element address: path[2].y, and a whole element's z.
+        "push 7\npush 2\nelemaddr 4 3\nload 1\npush 7.0\nop float \"<(float):bool\"\ndrop 1\n"
+        "return 1 0\n",
+        "push 6\npush 3\nelemaddr 4 3\nload 3\nop float \"-():float\"\ndrop 3\nreturn 1 0\n",
+        // By local: a float3 kept in the frame, declared and not, and dt beside it.
+        "push 3\nload 3\npush 1\nloadlocal 1\npush 7.0\nop float \"<(float):bool\"\ndrop 1\n"
+        "return 4 0\n",
+        "local \"pos\" float3 offset=0 first=@update last=@finish\npush 3\nload 3\npush 1\n"
+        "push 2\nloadlocal 1\npush -1\nloadlocal 1\nop float \"*(float):float\"\nstorelocal 1\n"
+        "finish: return 4 0\n",
+        // By argument: the y and z of a float3 parameter.
+        "return 1 0\nfunction \"aim\" (float3, int):float at=@aim\naim:\npush -4\nloadlocal 1\n"
+        "push -3\nloadlocal 1\nop float \"+(float):float\"\nreturn 4 1\n",
+        // Stored: a float into one word of a vector, a float2 into two.
+        "push 4\npush 1.5\nstore 1\nreturn 1 0\n",
+        "push 7\npush 1\nelemaddr 4 3\npush 1.0\npush 2.0\nstore 2\nreturn 1 0\n",
     };
     for (const char* body : bodies) {
         EXPECT_EQ(Check(body), "") << body;
