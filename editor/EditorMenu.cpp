@@ -16,6 +16,22 @@ MenuItem* FindIn(std::vector<MenuItem>& items, uint32_t id) {
     return nullptr;
 }
 
+bool PathIn(const std::vector<MenuItem>& items, uint32_t id, std::vector<std::string>& path) {
+    for (const MenuItem& item : items) {
+        if (item.id == id && !item.submenu && id != 0) {
+            return true;
+        }
+        if (item.submenu) {
+            path.push_back(item.text);
+            if (PathIn(item.items, id, path)) {
+                return true;
+            }
+            path.pop_back();
+        }
+    }
+    return false;
+}
+
 MenuItem Separator() {
     return {};
 }
@@ -43,6 +59,11 @@ MenuItem* Menu::Find(uint32_t id) {
 
 const MenuItem* Menu::Find(uint32_t id) const {
     return const_cast<Menu*>(this)->Find(id);
+}
+
+bool Menu::FindPath(uint32_t id, std::vector<std::string>& submenus) const {
+    submenus.clear();
+    return PathIn(menus_, id, submenus);
 }
 
 bool Menu::Enable(uint32_t id, bool enabled) {

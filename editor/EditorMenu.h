@@ -37,6 +37,9 @@ public:
     // The first item with the id, searched through every submenu; null when none has it.
     MenuItem* Find(uint32_t id);
     const MenuItem* Find(uint32_t id) const;
+    // The texts of the submenus on the way to that item, the bar's menu first; false when no
+    // item has the id.
+    bool FindPath(uint32_t id, std::vector<std::string>& submenus) const;
     // False when no item has the id.
     bool Enable(uint32_t id, bool enabled);
     bool Check(uint32_t id, bool checked);

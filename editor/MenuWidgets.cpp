@@ -15,8 +15,13 @@ void DrawMenuItems(UiLayer& ui, const std::vector<MenuItem>& items, const MenuCh
         if (item.IsSeparator()) {
             ImGui::Separator();
         } else if (item.submenu) {
-            const bool open = ImGui::BeginMenu(UiText(item.text).c_str(), item.enabled);
-            ui.NameLastItem("menu:" + item.text);
+            const std::string label = UiText(item.text);
+            const std::string name = "menu:" + item.text;
+            if (item.enabled && ui.IsMenuToOpen(name) && !ImGui::IsPopupOpen(label.c_str())) {
+                ImGui::OpenPopup(label.c_str());
+            }
+            const bool open = ImGui::BeginMenu(label.c_str(), item.enabled);
+            ui.NameLastItem(name);
             if (open) {
                 DrawMenuItems(ui, item.items, choose);
                 ImGui::EndMenu();

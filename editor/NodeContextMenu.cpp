@@ -1,5 +1,7 @@
 #include "editor/NodeContextMenu.h"
 
+#include "core/object/ClassInfo.h"
+#include "core/object/IdPath.h"
 #include "core/scene/Node.h"
 #include "editor/UiLayer.h"
 
@@ -13,6 +15,11 @@ constexpr const char* PopupId = "##node menu";
 
 void NodeContextMenu::Open(Node& node) {
     node_ = node.GetSerial();
+    title_ =
+        std::string(node.GetClass()->GetName()) + " obj" + IdPath::FromId(node.GetId(), 0).Format();
+    if (!node.GetName().empty()) {
+        title_ += " (" + node.GetName() + ")";
+    }
     built_.clear();
     for (const NodeMenuEntry& entry : GetNodeMenuEntries()) {
         Built built{entry, {}};
@@ -64,6 +71,10 @@ void NodeContextMenu::Draw(UiLayer& ui) {
     if (!FindLiveNode(node_)) {
         ImGui::CloseCurrentPopup();
     } else {
+        // Which node the entries act on is not always the one the user meant to click.
+        ImGui::TextDisabled("%s", UiText(title_).c_str());
+        ui.NameLastItem("ctx-node");
+        ImGui::Separator();
         for (size_t entry = 0; entry < built_.size(); ++entry) {
             ImGui::PushID(static_cast<int>(entry));
             DrawItem(ui, {}, entry, built_[entry].item, true, chosen);

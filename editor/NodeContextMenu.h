@@ -20,11 +20,15 @@ public:
         NodeMenuItem item;
     };
 
-    // Builds the entries for the node; the popup opens in the next UI frame.
+    // Builds the entries for the node; the popup opens in the next UI frame, headed by a line
+    // that names the node.
     void Open(Node& node);
+    // The heading: the node's class, its id as the scene file writes it and its name, as in
+    // "Sprite obj4 (Logo)".
+    const std::string& GetTitle() const { return title_; }
     // Draws the popup while it is open; must run inside the layer's UI frame. Each shown item
-    // is named "ctx:" + the labels from its entry down, joined by '|'. A chosen item runs its entry once the popup is drawn,
-    // since the entry may open dialogs or delete nodes.
+    // is named "ctx:" + the labels from its entry down, joined by '|'. A chosen item runs its entry
+    // once the popup is drawn, since the entry may open dialogs or delete nodes.
     void Draw(UiLayer& ui);
     bool IsOpen() const { return open_; }
 
@@ -45,6 +49,7 @@ private:
                   bool top, Choice& chosen);
 
     uint64_t node_ = 0;
+    std::string title_;
     std::vector<Built> built_;
     bool pending_ = false;
     bool open_ = false;

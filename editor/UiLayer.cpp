@@ -9,6 +9,7 @@
 #include <imgui.h>
 #include <imgui_internal.h>
 #include <type_traits>
+#include <utility>
 
 namespace quarn {
 
@@ -317,7 +318,8 @@ void UiLayer::ApplyQueuedInput() {
 
 void UiLayer::NameLastItem(std::string_view name) {
     ContextScope scope(context_);
-    if (!ImGui::IsItemVisible()) {
+    // A menu shows its items a frame after it opens; a click meanwhile lands on nothing.
+    if (!ImGui::IsItemVisible() || ImGui::GetCurrentWindowRead()->Hidden) {
         return;
     }
     ImVec2 min = ImGui::GetItemRectMin();
@@ -342,6 +344,10 @@ void UiLayer::NameCurrentWindow(std::string_view name) {
                                  UiItemRect{min.x, min.y, min.x + size.x, min.y + size.y});
 }
 
+bool UiLayer::IsMenuToOpen(std::string_view name) const {
+    return std::find(menusToOpen_.begin(), menusToOpen_.end(), name) != menusToOpen_.end();
+}
+
 std::optional<UiItemRect> UiLayer::FindItem(std::string_view name) const {
     auto found = lastNamedItems_.find(name);
     if (found == lastNamedItems_.end()) {
@@ -359,11 +365,15 @@ void UiLayer::BeginFrame(uint32_t width, uint32_t height, float seconds) {
     io.DeltaTime = seconds > 0.0f ? seconds : 1.0f / 60.0f;
     ApplyQueuedInput();
     ImGui::NewFrame();
+    if (std::exchange(closeMenus_, false) && !context_->OpenPopupStack.empty()) {
+        ImGui::ClosePopupToLevel(0, true);
+    }
 }
 
 void UiLayer::EndFrame() {
     ImGui::SetCurrentContext(context_);
     ImGui::Render();
+    menusToOpen_.clear();
     lastNamedItems_.swap(namedItems_);
     Draw(*ImGui::GetDrawData());
 }

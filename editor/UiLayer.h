@@ -60,15 +60,26 @@ public:
     // Ends the frame and draws it into the device's current render target.
     void EndFrame();
 
-    // Names the item made last in the frame underway, by its visible part; a hidden item is
-    // left out. Names follow the forms "menu:TITLE", "cmd:ID", "tool:INDEX", "bar:N",
-    // "debug:ID", "text:N:OK", "text:N:Cancel" and "ctx:LABEL|LABEL...", so tests and input
-    // scripts can click items by name.
+    // Names the item made last in the frame underway, by its visible part; a hidden item, or
+    // one of a window still hidden while it takes its size, is left out. Names follow the forms
+    // "menu:TITLE", "cmd:ID", "tool:INDEX", "bar:N", "debug:ID", "text:N:OK", "text:N:Cancel",
+    // "ctx:LABEL|LABEL..." and "ctx-node" (the node menu's heading), so tests and input scripts
+    // can click items by name.
     void NameLastItem(std::string_view name);
     // Names the window underway by its whole rectangle, title bar included.
     void NameCurrentWindow(std::string_view name);
     // An item named in the last finished frame.
     std::optional<UiItemRect> FindItem(std::string_view name) const;
+
+    // Menus to open in the next frame, by their item names ("menu:TITLE"), as clicks would
+    // open them: an input script's way to an item inside them. Menus draw them open through
+    // IsMenuToOpen.
+    void OpenMenus(const std::vector<std::string>& names) {
+        menusToOpen_.insert(menusToOpen_.end(), names.begin(), names.end());
+    }
+    bool IsMenuToOpen(std::string_view name) const;
+    // Closes every open menu and popup in the next frame, as a chosen command does.
+    void CloseMenus() { closeMenus_ = true; }
 
     // The atlas lives in the managed pool; these exist for a device reset all the same.
     void ReleaseDeviceObjects();
@@ -93,6 +104,8 @@ private:
     std::vector<uint8_t> vertices_; // Draw's scratch
     std::map<std::string, UiItemRect, std::less<>> namedItems_; // the frame underway
     std::map<std::string, UiItemRect, std::less<>> lastNamedItems_;
+    std::vector<std::string> menusToOpen_; // for the frame underway or the next
+    bool closeMenus_ = false;
 };
 
 // The menu bar's height in pixels: one row of the built-in font with its frame padding. The

@@ -93,6 +93,7 @@ bool WriteShot(std::string& reason) {
 // The picture, then the run's verdict: an input step that did nothing fails it, though the
 // picture is kept to show what went wrong.
 bool FinishShot(std::string& reason) {
+    FinishInputScript();
     if (!WriteShot(reason)) {
         return false;
     }

@@ -2,6 +2,7 @@
 
 #include "app/platform/SdlPlatform.h"
 #include "app/player/Engine.h"
+#include "app/player/InputScript.h"
 #include "core/filesystem/FileSystem.h"
 #include "core/scene/Node.h"
 #include "core/string/Text.h"
@@ -90,6 +91,7 @@ void RunHeadlessFrames(int32_t frames) {
     int32_t count = 0;
     GetPlatform()->SetFrameCallback([&] { return FrameUpdate() && ++count < frames; });
     GetPlatform()->RunMainLoop();
+    FinishInputScript();
 }
 
 } // namespace quarn

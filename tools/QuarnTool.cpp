@@ -455,10 +455,11 @@ void PrintHelp(FILE* out) {
                "View menu's window sizes change it as they change the editor's, and the picture\n"
                "follows. --input plays FILE as QUARN_INPUT does (see the README); when it ends\n"
                "the run (a close, a stop) the picture is the last frame's before the end. A step\n"
-               "that does nothing (a \"click-item\" naming no item of the last frame) is printed\n"
-               "on stderr as \"quarn-tool: warning: input script line N: ...\" and fails the\n"
-               "command, the picture saved all the same. \"quarn-tool help editor\" lists the\n"
-               "menu commands. OUT.png is replaced only once it is written whole.\n"
+               "that does nothing (a \"click-item\" naming no item of the last frame, or an\n"
+               "\"answer\" or \"answer-path\" that no dialog took by the end of its frame's step)\n"
+               "is printed on stderr as \"quarn-tool: warning: input script line N: ...\" and\n"
+               "fails the command, the picture saved all the same. \"quarn-tool help editor\"\n"
+               "lists the menu commands. OUT.png is replaced only once it is written whole.\n"
                "\n"
                "\"lightmap\" starts the player on SCENE as \"render\" does, runs one frame,\n"
                "selects the scene's root and runs the editor's \"Create light maps\" and\n"
@@ -533,9 +534,9 @@ int RunHelp(char** arguments) {
     }
     if (std::strcmp(arguments[0], "editor") == 0) {
         std::fputs("The editor's menu commands\n\n"
-                   "An input script chooses one with \"command ID\", or clicks it with\n"
-                   "\"click-item cmd:ID\" once its menu is open (\"click-item menu:File\" opens\n"
-                   "File). Each line gives the command's number, its menu and its item.\n\n",
+                   "An input script chooses one with \"command ID\", which closes open menus, or\n"
+                   "clicks it with \"click-item cmd:ID\", which opens the menus on its way first.\n"
+                   "Each line gives the command's number, its menu and its item.\n\n",
                    stdout);
         std::fputs(ListEditorCommands().c_str(), stdout);
         return ExitDone;

@@ -40,10 +40,13 @@ std::vector<std::pair<std::string, std::string>> ParseFileFilter(const char* fil
 
 // File and folder dialogs run by an outside chooser program as a child process with an argument
 // vector, never through a shell, so no path or title can be read as a command. When the program
-// cannot be started the dialog counts as cancelled.
+// cannot be started the dialog counts as cancelled, and Missing says why.
 class ZenityDialogs {
 public:
     explicit ZenityDialogs(std::string program = "zenity") : program_(std::move(program)) {}
+
+    // Why the last dialog could not start the chooser, naming the program; "" when it started.
+    const std::string& Missing() const { return missing_; }
 
     std::string FileDialog(const char* filter, bool open, const char* initialFolder);
     std::string BrowseForFolder(const char* title, const char* initialFolder);
@@ -62,10 +65,12 @@ private:
     bool Run(std::vector<std::string> arguments, std::string& line);
 
     std::string program_;
+    std::string missing_;
 };
 
 // Message, choice and about boxes as window-system message boxes; files and folders through
-// the chooser program.
+// the chooser program. A chooser that cannot be started is reported in the log and a message
+// box before the dialog answers "cancelled", so the user learns why nothing opened.
 class SdlDialogs : public DialogBackend {
 public:
     void SetParentWindow(SDL_Window* window) override { parent_ = window; }
@@ -80,6 +85,8 @@ public:
                      std::string& entered) override;
 
 private:
+    void ReportMissingChooser();
+
     SDL_Window* parent_ = nullptr;
     ZenityDialogs chooser_;
 };
@@ -104,12 +111,22 @@ public:
         std::string initialFolder;
     };
 
-    void AnswerButton(int index) { buttons_.push_back(index); }
+    // Answers are numbered from 1 as they are queued, buttons and paths apart; the Nth of a
+    // kind has been used once the dialogs took N answers of that kind.
+    uint64_t AnswerButton(int index) {
+        buttons_.push_back(index);
+        return buttonsTaken_ + buttons_.size();
+    }
     // Button answers from a list of decimal indices separated by commas ("1,0,2"); entries
     // that are no number are skipped.
     void AnswerButtons(const char* list);
     // Paths also answer entry dialogs, which are cancelled once the queue is empty.
-    void AnswerPath(std::string path) { paths_.push_back(std::move(path)); }
+    uint64_t AnswerPath(std::string path) {
+        paths_.push_back(std::move(path));
+        return pathsTaken_ + paths_.size();
+    }
+    uint64_t ButtonAnswersTaken() const { return buttonsTaken_; }
+    uint64_t PathAnswersTaken() const { return pathsTaken_; }
     const std::vector<Request>& Requests() const { return requests_; }
 
     int ShowMessageBox(const char* text, const char* title, uint32_t type) override;
@@ -127,6 +144,8 @@ private:
 
     std::deque<int> buttons_;
     std::deque<std::string> paths_;
+    uint64_t buttonsTaken_ = 0;
+    uint64_t pathsTaken_ = 0;
     std::vector<Request> requests_;
 };
 

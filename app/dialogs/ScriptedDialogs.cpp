@@ -84,7 +84,7 @@ void ScriptedDialogs::AnswerButtons(const char* list) {
 }
 
 void ScriptedDialogs::Record(Request request, const std::string& answer) {
-    static const char* const KindNames[] = {"message box", "choice",    "file dialog",
+    static const char* const KindNames[] = {"message box",   "choice",    "file dialog",
                                             "folder dialog", "about box", "entry dialog"};
     LogChannelMessage("dialog", "%s \"%s\": \"%s\" answered \"%s\"", KindNames[request.kind],
                       request.title.c_str(), request.text.c_str(), answer.c_str());
@@ -97,6 +97,7 @@ int ScriptedDialogs::NextButton() {
     }
     int index = buttons_.front();
     buttons_.pop_front();
+    ++buttonsTaken_;
     return index;
 }
 
@@ -106,6 +107,7 @@ std::string ScriptedDialogs::NextPath() {
     }
     std::string path = std::move(paths_.front());
     paths_.pop_front();
+    ++pathsTaken_;
     return path;
 }
 

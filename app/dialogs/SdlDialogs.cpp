@@ -1,4 +1,5 @@
 #include "app/dialogs/DialogBackend.h"
+#include "core/debug/Log.h"
 
 #include <SDL.h>
 
@@ -91,17 +92,32 @@ int SdlDialogs::ShowChoiceBox(const char* title, const char* text, const char* b
     return pressed < 0 ? DialogCancel : pressed;
 }
 
+void SdlDialogs::ReportMissingChooser() {
+    const std::string& missing = chooser_.Missing();
+    if (missing.empty()) {
+        return;
+    }
+    LogMessage("%s", missing.c_str());
+    ShowMessageBox(missing.c_str(), "No dialog program", MessageBoxOk | MessageBoxIconError);
+}
+
 std::string SdlDialogs::FileDialog(const char* filter, bool open, const char* initialFolder) {
-    return chooser_.FileDialog(filter, open, initialFolder);
+    std::string path = chooser_.FileDialog(filter, open, initialFolder);
+    ReportMissingChooser();
+    return path;
 }
 
 std::string SdlDialogs::BrowseForFolder(const char* title, const char* initialFolder) {
-    return chooser_.BrowseForFolder(title, initialFolder);
+    std::string folder = chooser_.BrowseForFolder(title, initialFolder);
+    ReportMissingChooser();
+    return folder;
 }
 
 bool SdlDialogs::EnterString(int32_t, int32_t, const char* caption, const char* initial,
                              std::string& entered) {
-    return chooser_.EnterString(caption, initial, entered);
+    const bool accepted = chooser_.EnterString(caption, initial, entered);
+    ReportMissingChooser();
+    return accepted;
 }
 
 int SdlDialogs::ShowAboutDialog() {

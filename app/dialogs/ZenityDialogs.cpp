@@ -1,6 +1,8 @@
 #include "app/dialogs/DialogBackend.h"
+#include "core/string/Text.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -128,8 +130,12 @@ bool ZenityDialogs::Run(std::vector<std::string> arguments, std::string& line) {
     int failure = posix_spawnp(&child, program_.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(pipeEnds[1]);
+    missing_.clear();
     if (failure != 0) {
         close(pipeEnds[0]);
+        missing_ = StringFormat("File and folder dialogs need the program \"%s\", which could not "
+                                "be started: %s. Install it (scripts/install-deps does).",
+                                program_.c_str(), std::strerror(failure));
         return false;
     }
 

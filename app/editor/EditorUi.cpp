@@ -2,6 +2,7 @@
 
 #include "app/editor/EditorMenus.h"
 #include "app/editor/EditorMessageHook.h"
+#include "app/editor/SelectionOutline.h"
 #include "app/platform/SdlPlatform.h"
 #include "app/platform/WindowMessage.h"
 #include "app/player/SceneCommands.h"
@@ -299,11 +300,14 @@ void ComposeEditorFrame(Platform& platform) {
     if (auto* handle = static_cast<SDL_Window*>(platform.GetWindowHandle())) {
         SDL_GetWindowSize(handle, &window.x, &window.y);
     }
-    const auto widgets = [&window] {
+    const Int2 viewPlace = GetEditorViewPlace(platform);
+    const Int2 viewSize = platform.GetViewSize();
+    const auto widgets = [&window, viewPlace, viewSize] {
         // The frame's edge and bars lie under the menus and the panels' windows.
         if (MainFrame* frame = MainFrame::Get()) {
             PaintMainFrame(*frame);
         }
+        DrawSelectionOutlines(viewPlace, viewSize);
         DrawEditorMenus(*ui, static_cast<float>(window.x));
         if (editorWidgets) {
             editorWidgets();
@@ -314,8 +318,7 @@ void ComposeEditorFrame(Platform& platform) {
         nodeMenu.Draw(*ui);
         textWindows.Draw(*ui);
     };
-    windowImage->Compose(GetEditorViewPlace(platform), platform.GetViewSize(), window, *ui,
-                         FrameTime, widgets);
+    windowImage->Compose(viewPlace, viewSize, window, *ui, FrameTime, widgets);
     SendChosenCommands();
 }
 

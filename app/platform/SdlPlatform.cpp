@@ -3,6 +3,7 @@
 #include "app/online/HttpOnlineService.h"
 #include "app/platform/WindowMessage.h"
 #include "core/filesystem/DataFolders.h"
+#include "core/filesystem/FileSystem.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/scene/EngineState.h"
 #include "core/string/Text.h"
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sys/file.h>
 #include <sys/statvfs.h>
@@ -407,6 +409,12 @@ bool SdlPlatform::SetClientSize(int32_t width, int32_t height) {
         SDL_MaximizeWindow(window_);
         return true;
     }
+    // Nor does a window system let one side outgrow the screen: that side takes the work area's
+    // extent, as the editor's 1024 x 768 view with its bars does on an 800-row screen.
+    if (workArea.x > 0 && workArea.y > 0) {
+        outerWidth = std::min(outerWidth, workArea.x);
+        outerHeight = std::min(outerHeight, workArea.y);
+    }
     int32_t clientWidth = outerWidth - left - right;
     int32_t clientHeight = outerHeight - top - bottom;
     SDL_SetWindowSize(window_, clientWidth > 0 ? clientWidth : 1,
@@ -594,8 +602,25 @@ const char* SdlPlatform::GetAppDataFolder() {
 }
 
 const char* SdlPlatform::FileDialog(const char* filter, bool open, const char* initialFolder) {
-    fileDialogResult_ = dialogs_->FileDialog(filter, open, initialFolder);
+    // The common dialog opened in the program's folder when told none; a chooser left to
+    // itself opens on its own history instead.
+    std::string folder = initialFolder ? initialFolder : "";
+    if (folder.empty()) {
+        folder = GetGameFolder();
+    }
+    fileDialogResult_ = dialogs_->FileDialog(filter, open, folder.c_str());
     return fileDialogResult_.c_str();
+}
+
+std::string SdlPlatform::GetGameFolder() {
+    const FileSystem* files = GetFileSystem();
+    std::string base = files ? files->GetBaseFolder() : "";
+    // Built-in resources and a packed game have no folder a chooser can show.
+    std::error_code error;
+    if (base.empty() || !std::filesystem::is_directory(base, error)) {
+        base = startFolder_;
+    }
+    return base;
 }
 
 const char* SdlPlatform::BrowseForFolder(const char* title, const char* initialFolder) {

@@ -57,6 +57,7 @@ public:
     bool SetWindowMode(uint32_t mask, uint32_t value) override;
     uint32_t TestWindowState(uint32_t mask) override { return windowState_ & mask; }
     bool SetWindowPosition(int32_t x, int32_t y) override;
+    // Maximised when both sides outgrow the work area; a side that alone outgrows it is cut to it.
     bool SetClientSize(int32_t width, int32_t height) override;
     Int2 GetWindowPosition() override;
     Int2 GetWindowSize() override;
@@ -99,6 +100,7 @@ public:
     const char* GetDesktopFolder() override;
     const char* GetAppDataFolder() override;
     const char* GetStartFolder() override { return startFolder_.c_str(); }
+    // Without an initial folder the dialog opens in the game's folder.
     const char* FileDialog(const char* filter, bool open, const char* initialFolder) override;
     const char* BrowseForFolder(const char* title, const char* initialFolder) override;
     int32_t ShowChoiceDialog(const char* title, const char* text, const char* buttons) override;
@@ -161,6 +163,8 @@ private:
     Int2 ClientSize();
     // The sunken edge around the view, in the window's surface; the present leaves it alone.
     void PaintViewEdge();
+    // The file system's base folder where it lies on disk, else the start folder.
+    std::string GetGameFolder();
 
     bool ReadKeyState(uint8_t state[256]) override;
     bool WaitForInput() override;

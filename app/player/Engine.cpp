@@ -457,6 +457,7 @@ bool FrameUpdate() {
 void ExitProgram() {
     RemoveScriptLibrary();
     SetScriptApp(nullptr);
+    FinishInputScript();
     if (exitHandler) {
         exitHandler();
     }

@@ -1,11 +1,13 @@
 #include "app/player/InputScript.h"
 
+#include "app/editor/EditorMenus.h"
 #include "app/editor/EditorUi.h"
 #include "app/input/Keyboard.h"
 #include "app/platform/SdlPlatform.h"
 #include "app/platform/WindowMessage.h"
 #include "core/debug/Log.h"
 #include "core/string/Text.h"
+#include "editor/EditorMenu.h"
 #include "editor/UiLayer.h"
 
 #include <algorithm>
@@ -78,6 +80,26 @@ void WarnOfStep(uint32_t line, const std::string& what) {
 Int2 ViewToWindow(SdlPlatform& platform, int32_t x, int32_t y) {
     const Int2 origin = platform.GetViewOrigin();
     return {origin.x + x, origin.y + platform.GetMenuBarHeight() + y};
+}
+
+// A menu takes a frame to open and one to show its items; a few more allow for nesting.
+constexpr uint32_t MenuOpeningFrames = 4;
+
+// The menus ("menu:TITLE") on the way to a menu bar item named "cmd:ID"; false for any other
+// name, or an id no item of the bar has.
+bool MenusOnTheWay(std::string_view name, std::vector<std::string>& menus) {
+    uint32_t id = 0;
+    std::vector<std::string> texts;
+    const Menu* bar = GetEditorMenuBar();
+    if (!bar || !name.starts_with("cmd:") || !ParseNumber(name.substr(4), id) ||
+        !bar->FindPath(id, texts)) {
+        return false;
+    }
+    menus.clear();
+    for (const std::string& text : texts) {
+        menus.push_back("menu:" + text);
+    }
+    return true;
 }
 
 } // namespace
@@ -232,6 +254,8 @@ bool InputScript::Parse(std::string_view text, std::string& error) {
 }
 
 bool InputScript::PlayFrame(SdlPlatform& platform) {
+    // The last frame's step is over: the answers it was to use had their dialogs.
+    CheckAnswers(platform, false);
     // Last frame's key taps and clicks end first.
     for (int32_t key : std::exchange(keysToRelease_, {})) {
         platform.InjectKey(key, false);
@@ -239,11 +263,82 @@ bool InputScript::PlayFrame(SdlPlatform& platform) {
     for (int32_t button : std::exchange(buttonsToRelease_, {})) {
         platform.InjectButton(static_cast<SdlPlatform::InjectedButton>(button), false);
     }
+    PlayPendingClicks(platform);
     for (; next_ < events_.size() && events_[next_].frame == frame_; ++next_) {
         Play(events_[next_], platform);
     }
+    // A click acts when it is released, in the next frame, and one waiting for its menu item
+    // later still: the dialog it opens comes then.
+    if (!buttonsToRelease_.empty() || !pendingClicks_.empty()) {
+        for (Answer& answer : answers_) {
+            answer.due = answer.due == frame_ ? frame_ + 1 : answer.due;
+        }
+    }
     ++frame_;
     return platform.PumpMessages();
+}
+
+void InputScript::Finish(SdlPlatform& platform) {
+    CheckAnswers(platform, true);
+    for (const PendingClick& click : std::exchange(pendingClicks_, {})) {
+        WarnOfStep(click.line, StringFormat("no UI item \"%s\" showed before the run ended",
+                                            click.name.c_str()));
+    }
+}
+
+void InputScript::CheckAnswers(SdlPlatform& platform, bool ended) {
+    const auto* dialogs = dynamic_cast<const ScriptedDialogs*>(&platform.Dialogs());
+    if (!dialogs) {
+        return;
+    }
+    std::erase_if(answers_, [&](const Answer& answer) {
+        if (!ended && answer.due >= frame_) {
+            return false;
+        }
+        const uint64_t taken =
+            answer.path ? dialogs->PathAnswersTaken() : dialogs->ButtonAnswersTaken();
+        if (taken < answer.number) {
+            WarnOfStep(answer.line,
+                       ended ? StringFormat("%s was taken by no dialog before the run ended",
+                                            answer.text.c_str())
+                             : StringFormat("%s was taken by no dialog by the end of frame %u; "
+                                            "an answer goes before the step that opens its "
+                                            "dialog",
+                                            answer.text.c_str(), answer.due));
+        }
+        return true;
+    });
+}
+
+bool InputScript::ClickItem(const std::string& name, SdlPlatform& platform) {
+    const UiLayer* ui = GetEditorUi();
+    const auto item = ui ? ui->FindItem(name) : std::nullopt;
+    if (!item) {
+        return false;
+    }
+    platform.InjectMouseMove(
+        {static_cast<int32_t>(item->CentreX()), static_cast<int32_t>(item->CentreY())});
+    platform.InjectButton(SdlPlatform::InjectedButton::Left, true);
+    buttonsToRelease_.push_back(static_cast<int32_t>(SdlPlatform::InjectedButton::Left));
+    return true;
+}
+
+void InputScript::PlayPendingClicks(SdlPlatform& platform) {
+    std::erase_if(pendingClicks_, [&](const PendingClick& click) {
+        if (ClickItem(click.name, platform)) {
+            return true;
+        }
+        if (frame_ > click.lastFrame) {
+            WarnOfStep(click.line, StringFormat("no UI item \"%s\" showed once its menus were "
+                                                "opened",
+                                                click.name.c_str()));
+            return true;
+        }
+        if (UiLayer* ui = GetEditorUi()) {
+            ui->OpenMenus(click.menus);
+        }
+        return false;
+    });
 }
 
 void InputScript::Play(const Event& event, SdlPlatform& platform) {
@@ -276,30 +371,40 @@ void InputScript::Play(const Event& event, SdlPlatform& platform) {
         platform.InjectWheel(event.x);
         break;
     case Verb::ClickItem: {
-        const UiLayer* ui = GetEditorUi();
-        const auto item = ui ? ui->FindItem(event.text) : std::nullopt;
-        if (!item) {
-            WarnOfStep(event.line,
-                       StringFormat("no UI item \"%s\" in the last frame", event.text.c_str()));
+        std::vector<std::string> menus;
+        if (ClickItem(event.text, platform)) {
             break;
         }
-        platform.InjectMouseMove(
-            {static_cast<int32_t>(item->CentreX()), static_cast<int32_t>(item->CentreY())});
-        platform.InjectButton(Button::Left, true);
-        buttonsToRelease_.push_back(static_cast<int32_t>(Button::Left));
+        // A menu item the menus hide: they open as the user's clicks would open them.
+        if (UiLayer* ui = GetEditorUi(); ui && MenusOnTheWay(event.text, menus)) {
+            ui->OpenMenus(menus);
+            pendingClicks_.push_back(
+                {event.line, event.text, std::move(menus), frame_ + MenuOpeningFrames});
+            break;
+        }
+        WarnOfStep(event.line,
+                   StringFormat("no UI item \"%s\" in the last frame", event.text.c_str()));
         break;
     }
     case Verb::Command:
+        // As a chosen menu item does, the command closes the menus.
+        if (UiLayer* ui = GetEditorUi()) {
+            ui->CloseMenus();
+        }
         platform.SendWindowMessage(MessageCommand, static_cast<uintptr_t>(event.x), 0);
         break;
     case Verb::Answer:
     case Verb::AnswerPath:
         if (auto* dialogs = dynamic_cast<ScriptedDialogs*>(&platform.Dialogs())) {
-            if (event.verb == Verb::Answer) {
-                dialogs->AnswerButton(event.x);
+            Answer answer{event.line, event.verb == Verb::AnswerPath, 0, frame_, {}};
+            if (answer.path) {
+                answer.number = dialogs->AnswerPath(event.text);
+                answer.text = "answer-path " + event.text;
             } else {
-                dialogs->AnswerPath(event.text);
+                answer.number = dialogs->AnswerButton(event.x);
+                answer.text = StringFormat("answer %d", event.x);
             }
+            answers_.push_back(std::move(answer));
         } else {
             WarnOfStep(event.line, "the dialogs are not answered from a script");
         }
@@ -338,6 +443,13 @@ bool LoadInputScriptWhenAsked(std::string& error) {
 bool PlayInputScriptFrame() {
     auto* platform = dynamic_cast<SdlPlatform*>(GetPlatform());
     return !script || !platform || script->PlayFrame(*platform);
+}
+
+void FinishInputScript() {
+    auto* platform = dynamic_cast<SdlPlatform*>(GetPlatform());
+    if (script && platform) {
+        script->Finish(*platform);
+    }
 }
 
 bool InputScriptRuns() {

@@ -13,12 +13,16 @@
 //   press, release       the left button where the pointer is
 //   move X Y             the pointer to a view pixel
 //   wheel N              N notches, away from the user when positive
-//   click-item NAME      a click at the centre of a named UI item of the last frame
-//   command ID           the command a menu item sends
+//   click-item NAME      a click at the centre of a named UI item of the last frame; a menu
+//                        item named by its command ("cmd:ID") has the menus on its way opened
+//                        first, and is clicked once it shows, a few frames later
+//   command ID           the command a menu item sends; open menus close, as after a click
 //   answer INDEX         the next question's button, answered by the scripted dialogs
 //   answer-path PATH     the next file dialog's or text entry's answer
 //   close                the window's close box
 // NAME, TEXT and PATH run to the line's end. Empty lines and lines starting with '#' are skipped.
+// An answer is for the dialogs of its own frame's step (which, for a frame that clicks, ends
+// with the next frame, where the click is released): one no dialog took by then is a warning.
 
 #include <cstdint>
 #include <string>
@@ -35,6 +39,8 @@ public:
     bool Parse(std::string_view text, std::string& error);
     // Plays the next frame's events. False when they ended the run (the window closed).
     bool PlayFrame(SdlPlatform& platform);
+    // The run ends: every answer still waiting for its dialog is a warning.
+    void Finish(SdlPlatform& platform);
 
 private:
     enum class Verb {
@@ -61,14 +67,36 @@ private:
         int32_t button = 0;   // SdlPlatform::InjectedButton
         std::string text;
     };
+    // An answer queued and not yet known to be used.
+    struct Answer {
+        uint32_t line = 0;
+        bool path = false;
+        uint64_t number = 0; // ScriptedDialogs's number of the answer within its kind
+        uint32_t due = 0;    // the last frame whose step may use it
+        std::string text;    // the line's verb and argument, for the warning
+    };
+    // A click-item waiting for its menu item to show.
+    struct PendingClick {
+        uint32_t line = 0;
+        std::string name;
+        std::vector<std::string> menus; // the menus opened on its way
+        uint32_t lastFrame = 0;
+    };
     static bool ParseLine(std::string_view line, Event& event, std::string& reason);
     void Play(const Event& event, SdlPlatform& platform);
+    // A click at the centre of the named item of the last frame; false when it had none.
+    bool ClickItem(const std::string& name, SdlPlatform& platform);
+    void PlayPendingClicks(SdlPlatform& platform);
+    // Warns of the answers due before `frame` (all of them when `ended`) that no dialog took.
+    void CheckAnswers(SdlPlatform& platform, bool ended);
 
     std::vector<Event> events_; // by frame, in file order within one
     size_t next_ = 0;
     uint32_t frame_ = 0;
     std::vector<int32_t> keysToRelease_;
     std::vector<int32_t> buttonsToRelease_;
+    std::vector<Answer> answers_;
+    std::vector<PendingClick> pendingClicks_;
 };
 
 // Reads the script QUARN_INPUT names, when it is set; its frames are then played by
@@ -77,11 +105,14 @@ private:
 bool LoadInputScriptWhenAsked(std::string& error);
 // The frame function's first step: false when the script ended the run.
 bool PlayInputScriptFrame();
+// At the run's end, before its verdict: answers no dialog took are warned of. Harmless without
+// a script and when called again.
+void FinishInputScript();
 // True while a script drives the run.
 bool InputScriptRuns();
 // The steps played so far that did nothing: a "click-item" that found no item of its name, an
-// answer without scripted dialogs. Each is logged and, unless QUARN_LOG puts the log on stderr,
-// printed there as "PROGRAM: warning: input script line N: ...".
+// answer without scripted dialogs or one that no dialog took. Each is logged and, unless
+// QUARN_LOG puts the log on stderr, printed there as "PROGRAM: warning: input script line N: ...".
 uint32_t GetInputScriptWarningCount();
 
 } // namespace quarn

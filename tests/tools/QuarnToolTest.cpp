@@ -627,6 +627,15 @@ TEST(QuarnToolEditorShot, ShowsTheSceneAsThePlayerRendersItBelowTheMenuBar) {
                           "the last frame\nquarn-tool: 1 input script step did nothing\n");
     EXPECT_EQ(ReadPicture(folder.ReadFile("missed.png")).width, Width);
 
+    // An answer after the command that asks comes too late for its dialog.
+    folder.WriteFile("input.txt", "0 command 40002\n0 answer-path level.scene\n");
+    ToolRun late = RunTool(folder, {"editor-shot", "game", "late.png", "--frames", "2", "--input",
+                                    "input.txt", "--size", "160x163"});
+    EXPECT_EQ(late.status, 1);
+    EXPECT_EQ(late.err, "quarn-tool: warning: input script line 2: answer-path level.scene was "
+                        "taken by no dialog by the end of frame 0; an answer goes before the step "
+                        "that opens its dialog\nquarn-tool: 1 input script step did nothing\n");
+
     const std::pair<std::vector<std::string>, std::string> failures[] = {
         {{"editor-shot", "missing", "x.png"}, "quarn-tool: cannot enter missing\n"},
         {{"editor-shot", "game", "x.png", "--input", "input.txt", "--size", "160x163"}, ""},
@@ -689,7 +698,7 @@ TEST(QuarnToolEditorShot, ASpriteAddedUnderAPixelPlacedNodeShowsItsPicture) {
         "\trt_flags = 180\n}\n"
         "obj4 {\n\tclass = \"Sprite\"\n\tname = \"plate\"\n\tparent = 1\n\tprev = 3\n"
         "\tmatrixmode = 3\n\tpos = 60,50,0\n\tsize = 30,30\n\ttexture = \"plate.png\"\n}\n");
-    folder.WriteFile("input.txt", "2 answer-path level.scene\n2 click-item menu:File\n"
+    folder.WriteFile("input.txt", "2 click-item menu:File\n5 answer-path level.scene\n"
                                   "5 click-item cmd:40002\n8 click 60 50 right\n"
                                   "11 click-item ctx:Add new child\n"
                                   "14 click-item ctx:Add new child|Gfx\n"

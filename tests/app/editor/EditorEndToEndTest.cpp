@@ -282,6 +282,7 @@ TEST(EditorRun, TheCommittedInputScriptOpensChangesPicturesSavesPlaysAndStops) {
         std::string(test::Headless) + " QUARN_INPUT='" QUARN_TEST_DATA "/input/editor-session.txt'",
         "--editor");
     EXPECT_EQ(run.status, 0) << run.log;
+    EXPECT_EQ(run.log.find("Input script line"), std::string::npos) << run.log;
     for (const char* line :
          {"Scene '~/level.scene' loaded\n",
           "Screenshot saved as ./Screenshots/screenshot0001.bmp\n",
@@ -306,7 +307,7 @@ TEST(EditorRun, TheCommittedInputScriptOpensChangesPicturesSavesPlaysAndStops) {
 TEST(EditorRun, ClosingTheWindowAfterAnUnsavedStepAsksAndNoEndsWithoutWriting) {
     test::TempFolder folder;
     MakeGame(folder);
-    folder.WriteFile("input.txt", "2 answer-path level.scene\n2 click-item menu:File\n"
+    folder.WriteFile("input.txt", "2 click-item menu:File\n6 answer-path level.scene\n"
                                   "6 click-item cmd:40002\n10 click 110 100 right\n"
                                   "14 click-item ctx:Add new child\n"
                                   "18 click-item ctx:Add new child|Gfx\n"

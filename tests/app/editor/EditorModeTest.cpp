@@ -1,3 +1,4 @@
+#include "app/dialogs/DialogBackend.h"
 #include "app/editor/EditorUi.h"
 #include "app/input/Keyboard.h"
 #include "app/input/Mouse.h"
@@ -16,11 +17,106 @@
 #include <imgui.h>
 #include <imgui_stdlib.h>
 #include <set>
+#include <sys/stat.h>
 
 namespace quarn {
 namespace {
 
 using EditorMode = test::PlayerTest;
+
+// The window system's dialogs, their boxes written down instead of shown.
+class RecordedBoxes : public SdlDialogs {
+public:
+    int ShowMessageBox(const char* text, const char* title, uint32_t) override {
+        boxes.push_back(std::string(title) + ": " + text);
+        return DialogOk;
+    }
+    int ShowChoiceBox(const char* title, const char* text, const char*) override {
+        boxes.push_back(std::string(title) + ": " + text);
+        return 0;
+    }
+    std::vector<std::string> boxes;
+};
+
+// The SDL platform on a screen whose work area a test chooses.
+class ScreenPlatform : public SdlPlatform {
+public:
+    ScreenPlatform(std::unique_ptr<MonotonicClock> clock, std::unique_ptr<DialogBackend> dialogs)
+        : SdlPlatform("", std::move(clock), std::move(dialogs)) {}
+    Int2 GetWorkAreaSize() override { return workArea; }
+    Int2 workArea;
+};
+
+class EditorOnAScreen : public test::PlayerTest {
+protected:
+    bool StartOn(Int2 workArea) {
+        EngineSetup setup;
+        setup.editor = true;
+        setup.makePlatform = [this, workArea] {
+            auto boxes = std::make_unique<RecordedBoxes>();
+            recorded = boxes.get();
+            auto fixed = std::make_unique<test::FixedClock>();
+            clock = fixed.get();
+            screen = new ScreenPlatform(std::move(fixed), std::move(boxes));
+            screen->workArea = workArea;
+            return screen;
+        };
+        return InitEngine(setup);
+    }
+    static Int2 WholeWindow() {
+        Int2 whole;
+        SDL_GetWindowSize(static_cast<SDL_Window*>(GetPlatform()->GetWindowHandle()), &whole.x,
+                          &whole.y);
+        return whole;
+    }
+    RecordedBoxes* recorded = nullptr;
+    ScreenPlatform* screen = nullptr;
+};
+
+// The view keeps its 1024 x 768 where the screen holds it with the menu bar and the toolbar;
+// on an 800-row screen the window takes the screen's height and the view what is left.
+FRESH_PROCESS_TEST_F(EditorOnAScreen, TheDefaultWindowFitsTheScreenAndKeepsItsViewWhereItCan) {
+    ASSERT_TRUE(StartOn({1280, 800}));
+    EXPECT_EQ(WholeWindow(), Int2(1024, 800));
+    EXPECT_EQ(GetPlatform()->GetViewSize(),
+              Int2(1020, 800 - UiMenuBarHeight - ToolbarRowHeight - 4));
+    screen->workArea = {1920, 1080};
+    GetPlatform()->SetClientSize(1024, 768);
+    EXPECT_EQ(WholeWindow(), Int2(1024, 768 + UiMenuBarHeight + ToolbarRowHeight));
+    EXPECT_EQ(GetPlatform()->GetWindowSize(), Int2(1024, 768));
+    // The View menu's sizes fit the same way.
+    screen->workArea = {1280, 700};
+    GetPlatform()->SetClientSize(1280, 720);
+    EXPECT_EQ(WholeWindow(), Int2(1280, 700));
+}
+
+// Without the chooser program File/Load... says why nothing opens; with it, the chooser starts in
+// the game's folder when no folder is remembered.
+FRESH_PROCESS_TEST_F(EditorOnAScreen, FileLoadWithoutTheDialogProgramSaysSoAndOpensInTheGame) {
+    folder.WriteFile("config.txt", "");
+    std::filesystem::create_directories(folder.Join("bin"));
+    test::ScopedEnvironment path("PATH", folder.Join("bin"));
+    ASSERT_TRUE(StartOn({}));
+    ASSERT_TRUE(Step());
+    Command(40002);
+    const std::string missing = "File and folder dialogs need the program \"zenity\", which "
+                                "could not be started: No such file or directory. Install it "
+                                "(scripts/install-deps does).";
+    EXPECT_TRUE(log.Contains(missing)) << LogText();
+    EXPECT_EQ(recorded->boxes, std::vector<std::string>{"No dialog program: " + missing});
+    EXPECT_EQ(GetSceneRoot(), nullptr);
+
+    // A stand-in chooser writes down how it was started and cancels.
+    const std::string chooser =
+        folder.WriteFile("bin/zenity", "#!/bin/sh\nfor a; do echo \"$a\"; done > \"" +
+                                           folder.Join("asked") + "\"\nexit 1\n");
+    chmod(chooser.c_str(), 0755);
+    Command(40002);
+    EXPECT_NE(folder.ReadFile("asked").find("\n--filename=" + folder.Path() + "/\n"),
+              std::string::npos)
+        << folder.ReadFile("asked");
+    EXPECT_EQ(recorded->boxes.size(), 1u);
+}
 
 // A window of the editor's UI at (10, 10), 120 x 80, holding a text field.
 std::string fieldText;
@@ -290,8 +386,8 @@ FRESH_PROCESS_TEST_F(EditorMode, ARightClickInTheStoppedViewSelectsTheNodeThereA
                      "version = 44\nnum_nodes = 4\nobj1 {\n\tclass = \"Node\"\n}\n"
                      "obj2 {\n\tclass = \"Camera\"\n\tparent = 1\n}\n"
                      "obj3 {\n\tclass = \"RenderTarget\"\n\tparent = 1\n\tcurrentcamera = 2\n}\n"
-                     "obj4 {\n\tclass = \"Sprite\"\n\tparent = 1\n\tmatrixmode = 3\n"
-                     "\tpos = 100.0,100.0,0.0\n\tsize = 40.0,40.0\n}\n");
+                     "obj4 {\n\tclass = \"Sprite\"\n\tname = \"Aim\"\n\tparent = 1\n"
+                     "\tmatrixmode = 3\n\tpos = 100.0,100.0,0.0\n\tsize = 40.0,40.0\n}\n");
     folder.WriteFile("pic.bmp", folder.ReadFile("level.scene")); // only listed, never drawn
     folder.WriteFile("data/Quarn/init.txt", "editor_windowsize = \"320,240\"\n");
     ASSERT_TRUE(StartEditor());
@@ -313,12 +409,32 @@ FRESH_PROCESS_TEST_F(EditorMode, ARightClickInTheStoppedViewSelectsTheNodeThereA
     EXPECT_EQ(selection->GetCount(), 0);
     EXPECT_FALSE(GetEditorNodeMenu().IsOpen());
 
+    // The selection's outline lies just outside the sprite's 80..120 pixels, over the view (the
+    // node menu opens right of and below the pointer).
+    const auto outlined = [] {
+        std::vector<bool> sides;
+        for (const Int2 side : {Int2(78, 100), Int2(121, 85), Int2(100, 79), Int2(90, 120)}) {
+            const Int2 at = InWindow(side);
+            sides.push_back(ImagePixel(at.x, at.y) == 0xFFFFAA00u);
+        }
+        return sides;
+    };
+    EXPECT_EQ(outlined(), std::vector<bool>(4, false));
+
     GameRunning = false;
     rightClick(110, 100);
     EXPECT_TRUE(sprite->HasFlag(NodeSelected));
     EXPECT_EQ(selection->GetCount(), 1);
     ASSERT_TRUE(FrameUpdate());
     EXPECT_TRUE(GetEditorNodeMenu().IsOpen());
+    EXPECT_EQ(outlined(), std::vector<bool>(4, true));
+    // The menu's first line names the node its entries act on.
+    EXPECT_EQ(GetEditorNodeMenu().GetTitle(), "Sprite obj4 (Aim)");
+    ASSERT_TRUE(FrameUpdate());
+    const auto heading = GetEditorUi()->FindItem("ctx-node");
+    const auto first = GetEditorUi()->FindItem("ctx:Add new child");
+    ASSERT_TRUE(heading && first);
+    EXPECT_LT(heading->bottom, first->top);
     auto& built = GetEditorNodeMenu().GetBuilt();
     ASSERT_FALSE(built.empty());
     NodeMenuItem& item = built.front().item;

@@ -83,6 +83,9 @@ protected:
         seen.push_back({keyboard.IsKeyDown(KeyA), keyboard.IsKeyDown(KeyLeftShift),
                         mouse.GetPosition(), mouse.GetWheel(), mouse.IsDown(0, ""),
                         mouse.IsDown(2, "")});
+        if (!toolsShown) {
+            return;
+        }
         ImGui::SetNextWindowPos(ImVec2(100, 0));
         ImGui::SetNextWindowSize(ImVec2(100, 60));
         ImGui::Begin("tools", nullptr, ImGuiWindowFlags_NoDecoration);
@@ -102,6 +105,8 @@ protected:
     std::vector<uint32_t> commands;
     int32_t clicks = 0;
     bool focusField = true;
+    // Over the menu bar's View and Game.
+    bool toolsShown = true;
     std::string field;
 };
 
@@ -147,10 +152,62 @@ FRESH_PROCESS_TEST_F(InputScriptRun, EachVerbReachesTheRunInItsFrame) {
 
 FRESH_PROCESS_TEST_F(InputScriptRun, AMissingItemIsLoggedAndTheRunGoesOn) {
     focusField = false; // a field being typed in takes the first click itself
-    Run("0 click-item cmd:40006\n1 click-item tool:0\n");
+    Run("0 click-item cmd:40999\n1 click-item tool:0\n");
     ASSERT_TRUE(StepFrames(4));
-    EXPECT_TRUE(log.Contains("Input script line 1: no UI item \"cmd:40006\" in the last frame"));
+    EXPECT_TRUE(log.Contains("Input script line 1: no UI item \"cmd:40999\" in the last frame"));
     EXPECT_EQ(clicks, 1);
+}
+
+// An answer is for the dialogs its own frame's step opens, a click's step ending with the frame
+// that releases it; one that waits longer is a warning, and so is one left at the run's end.
+FRESH_PROCESS_TEST_F(InputScriptRun, AnAnswerNoDialogTookByTheEndOfItsStepIsAWarning) {
+    Run("1 answer-path\n"
+        "1 command 40002\n"
+        "3 answer 0\n"
+        "3 click-item cmd:40082\n"
+        "12 command 40082\n"
+        "12 answer 0\n"
+        "14 answer-path never.scene\n"
+        "16 answer 1\n");
+    ASSERT_TRUE(StepFrames(17));
+    FinishInputScript();
+    FinishInputScript();
+    // File/Load... took the empty path and cancelled; Help/About, clicked through its menu and
+    // then commanded, was asked twice.
+    EXPECT_EQ(commands, (std::vector<uint32_t>{40002, 40082, 40082}));
+    ASSERT_EQ(dialogs->Requests().size(), 3u);
+    EXPECT_EQ(dialogs->Requests()[1].kind, ScriptedDialogs::AboutKind);
+    EXPECT_EQ(GetInputScriptWarningCount(), 3u) << LogText();
+    for (const char* line :
+         {"Input script line 6: answer 0 was taken by no dialog by the end of frame 12; an answer "
+          "goes before the step that opens its dialog",
+          "Input script line 7: answer-path never.scene was taken by no dialog by the end of "
+          "frame 14; an answer goes before the step that opens its dialog",
+          "Input script line 8: answer 1 was taken by no dialog before the run ended"}) {
+        EXPECT_TRUE(log.Contains(line)) << line << "\n" << LogText();
+    }
+}
+
+// A menu item inside a submenu is clicked by its command: the menus on its way open first, as
+// the user's clicks would open them. A command closes what is open, as a chosen item does.
+FRESH_PROCESS_TEST_F(InputScriptRun, AClickItemOpensTheMenusOnItsWayAndACommandClosesThem) {
+    toolsShown = false;
+    Run("1 click-item cmd:40130\n"
+        "10 click-item menu:View\n"
+        "14 command 40129\n");
+    ASSERT_TRUE(StepFrames(8));
+    EXPECT_EQ(commands, std::vector<uint32_t>{40130});
+    EXPECT_EQ(GetPlatform()->GetWindowSize(), Int2(640, 380));
+    EXPECT_FALSE(GetEditorUi()->FindItem("menu:Set window size"))
+        << "the chosen item's menus close";
+    ASSERT_TRUE(StepFrames(6));
+    EXPECT_TRUE(GetEditorUi()->FindItem("menu:Set window size"));
+    ASSERT_TRUE(StepFrames(2));
+    EXPECT_EQ(commands, (std::vector<uint32_t>{40130, 40129}));
+    EXPECT_EQ(GetPlatform()->GetWindowSize(), Int2(1024, 600));
+    EXPECT_FALSE(GetEditorUi()->FindItem("menu:Set window size"));
+    EXPECT_FALSE(GetEditorUi()->FindItem("cmd:40129"));
+    EXPECT_EQ(GetInputScriptWarningCount(), 0u) << LogText();
 }
 
 } // namespace
