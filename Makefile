@@ -35,7 +35,8 @@ release: deps
 # out beside it (build/release/examples/), for the README's first game and the script
 # reference's worked example.
 RUN_DIR = $(BUILD_DIR)/run
-run: deps
+run:
+	scripts/install-deps run
 	cmake -S . -B $(BUILD_DIR)/release -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD_DIR)/release -j $(JOBS) --target quarn quarn-tool example-games
 	mkdir -p $(RUN_DIR)
