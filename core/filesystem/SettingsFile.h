@@ -55,6 +55,9 @@ public:
     // Writes what a save writes, reporting and skipping the same entries; false when a write
     // came up short.
     bool Write(OutputStream& stream) const;
+    // The bytes a save writes: of the whole store, and of one entry (0 for one it skips).
+    size_t GetSavedSize() const;
+    static size_t GetSavedSize(const char* key, const std::string& value);
 
     bool HasKey(const char* key) const;
     // The value, or "" when missing. The text belongs to the store and stays valid until that
@@ -100,8 +103,9 @@ private:
 
 // The main settings, "config.txt": read at start-up, consulted across the engine for the run.
 SettingsFile& GetMainSettings();
-// The user's settings, "user://Quarn/init.txt": read at start-up, written only when a script
-// saves them.
+// The engine's own settings, "Quarn/init.txt" in the user's data home (the editor's recent
+// files, folders, colours and window place): read at start-up, never read or written by a
+// game, whose scripts keep settings of their own (GameSettings).
 SettingsFile& GetUserSettings();
 
 // The folder a kind of file dialog ("scene", "branch") starts in, kept in the user settings as
