@@ -760,10 +760,18 @@ void SetSetting(const char* a, const char* b) {
     // The game's own settings, saved at once when they change.
     GameSettings& settings = GetGameSettings();
     const std::string refusal = settings.Set(a, b);
-    if (ScriptContext* context = GetCurrentScriptContext(); context && !refusal.empty()) {
+    ScriptContext* context = GetCurrentScriptContext();
+    if (!context) {
+        return;
+    }
+    if (!refusal.empty()) {
         context->FailCall("SetSetting: " + refusal);
     }
-    ChargeTextWork("SetSetting", 0, settings.GetLastSaveSize() * ScriptTextBytesPerStep);
+    // A save costs its syncs to the disk whatever its size: charged as a full file's bytes a
+    // step each, a loop of changes meets the step limit within some 1,500 saves.
+    if (settings.GetLastSaveSize() > 0) {
+        context->ChargeSteps(GameSettings::MaxFileBytes);
+    }
 }
 
 // Host machine and time ----------------------------------------------------------------------
