@@ -51,8 +51,8 @@ std::string RootName(const std::string& gameRoot) {
 }
 
 bool IsPlainNameByte(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == ' ' || c == '-' || c == '_' || c == '.';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ' ' ||
+           c == '-' || c == '_' || c == '.';
 }
 
 // FNV-1a: a fixed function, so a long name keeps its folder from one build to the next.
@@ -96,8 +96,7 @@ std::string EngineDataFolder(const std::string& dataHome) {
 std::string GameDataFolder(const std::string& dataHome, const std::string& configName,
                            const std::string& gameRoot) {
     const std::string engine = EngineDataFolder(dataHome);
-    return engine.empty() ? engine
-                          : engine + "games/" + GameFolderName(configName, gameRoot) + "/";
+    return engine.empty() ? engine : engine + "games/" + GameFolderName(configName, gameRoot) + "/";
 }
 
 std::string GameFolderName(const std::string& configName, const std::string& gameRoot) {

@@ -38,8 +38,7 @@ std::string GameSettings::Set(const char* key, const char* value, bool save) {
     const bool present = file_.HasKey(stored.Text());
     if (!present || text != file_.GetString(stored.Text())) {
         const size_t replaced =
-            present ? SettingsFile::GetSavedSize(stored.Text(), file_.GetString(stored.Text()))
-                    : 0;
+            present ? SettingsFile::GetSavedSize(stored.Text(), file_.GetString(stored.Text())) : 0;
         const size_t size = savedSize_ - replaced + entrySize;
         if (size > MaxFileBytes) {
             return StringFormat("the game's settings would take %zu bytes, more than the %zu "

@@ -35,10 +35,9 @@ TEST(DataFoldersTest, AGameNamesItsFolderByItsConfigElseByItsRoot) {
 
 // Names that were already plain keep the folder they had, so a game's saves stay found.
 TEST(DataFoldersTest, APlainNameIsItsOwnFolder) {
-    const std::vector<std::string> names = {"Space Trip", "trip",  "a_b",  "x-1.2",
-                                            "_..",        "_.hidden", "_",  "engine",
-                                            "games",      "res",   "Quarn", "trailing. ",
-                                            std::string(200, 'n')};
+    const std::vector<std::string> names = {
+        "Space Trip", "trip",  "a_b", "x-1.2", "_..",        "_.hidden",           "_",
+        "engine",     "games", "res", "Quarn", "trailing. ", std::string(200, 'n')};
     for (const std::string& name : names) {
         EXPECT_EQ(GameFolderName(name, "/g/"), name);
     }
@@ -102,8 +101,7 @@ TEST(DataFoldersTest, EachGameLivesBelowTheEnginesFolderInTheDataHome) {
     EXPECT_EQ(EngineDataFolder(DataHomeFolder()), "/tmp/data/Quarn/");
     EXPECT_EQ(GameDataFolder(DataHomeFolder(), "../trip", "/g/"),
               "/tmp/data/Quarn/games/%2E.%2Ftrip/");
-    EXPECT_EQ(GameDataFolder(DataHomeFolder(), "", "/games/a%b/"),
-              "/tmp/data/Quarn/games/a%25b/");
+    EXPECT_EQ(GameDataFolder(DataHomeFolder(), "", "/games/a%b/"), "/tmp/data/Quarn/games/a%25b/");
     test::ScopedEnvironment relative("XDG_DATA_HOME", "data");
     test::ScopedEnvironment home("HOME", "/home/u");
     EXPECT_EQ(DataHomeFolder(), "/home/u/.local/share/");

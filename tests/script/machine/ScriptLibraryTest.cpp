@@ -461,8 +461,7 @@ TEST_F(ScriptLibraryTest, AFailedSaveNamesTheSystemsReason) {
              // The game's settings file, "init.txt" in its user folder.
              files_.SetUserFolder((temp_.Join(path) + "/").c_str());
              CallLibrary(114, {T("name"), T("ann")});
-             return "Setting \"name\" is not saved to " + temp_.Join(path) + "/init.txt: " +
-                    reason;
+             return "Setting \"name\" is not saved to " + temp_.Join(path) + "/init.txt: " + reason;
          }},
     };
     for (const auto& place : places) {
@@ -559,6 +558,24 @@ TEST_F(ScriptLibraryTest, ASettingPastACapIsARuntimeErrorAndTheFileStaysAsItWas)
         EXPECT_EQ(Text(113, {T("k1000")}), std::string(255, 'v'));
         script->Delete();
     }
+}
+
+// Each save of a change is charged a full file's worth of steps, whatever its size: a loop of
+// changes, each synced to the disk, meets the limit of a million after 15 saves.
+TEST_F(ScriptLibraryTest, ALoopOfChangedSettingsIsStoppedByTheStepLimit) {
+    std::filesystem::create_directory(temp_.Join("user"));
+    files_.SetUserFolder(temp_.Join("user/").c_str());
+    ScriptStepLimit = 1000000;
+    Script* script =
+        MakeScript("var \"rounds\" int\nstack 16\nloop:\ntext \"k\"\npush 0\nload 1\n" + Func(29) +
+                       "\n" + Func(114) +
+                       "\npush 0\npush 0\nload 1\npush 1\nop int \"+(int):int\"\n"
+                       "store 1\njump loop\n",
+                   "changes");
+    EXPECT_FALSE(Call(script));
+    EXPECT_EQ(LastError(), "Infinite loop detected (100million'th instruction reached)");
+    EXPECT_EQ(script->GetVariables()[0], 15u);
+    EXPECT_EQ(temp_.ReadFile("user/init.txt"), "k = \"15\"\n");
 }
 
 TEST_F(ScriptLibraryTest, TheHookOffersTheScriptsChoices) {
