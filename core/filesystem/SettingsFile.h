@@ -11,10 +11,11 @@
 
 namespace quarn {
 
-// The engine's key-value store: "config.txt", the user settings, "game_cfg.txt" files and the
-// data files of VarData nodes. A file holds lines 'key = "value"'; keys compare and sort
-// without ASCII case and keep at most 63 characters (lookups cut theirs the same way, so a
-// longer key finds its stored prefix). Keys are taken literally: a '%' means nothing.
+// The engine's key-value store: "config.txt", the engine's and each game's own settings,
+// "game_cfg.txt" files and the data files of VarData nodes. A file holds lines 'key = "value"';
+// keys compare and sort without ASCII case and keep at most 63 characters (lookups cut theirs
+// the same way, so a longer key finds its stored prefix). Keys are taken literally: a '%' means
+// nothing.
 //
 // What the parser accepts (blanks are space, TAB, CR and LF):
 // - a line whose first non-blank byte is not an ASCII letter or '_' is a comment up to its LF;
