@@ -1,4 +1,5 @@
-// Settings files: parsed, written back, and parsed again to the same entries.
+// Settings files: parsed, written back at the size they reckon, and parsed again to the same
+// entries.
 #include "core/filesystem/SettingsFile.h"
 #include "core/scenefile/SceneSaver.h"
 
@@ -19,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Every parsed entry can be read back as it is.
     quarn::GrowingOutputStream stream;
-    if (!settings.Write(stream)) {
+    if (!settings.Write(stream) || settings.GetSavedSize() != stream.GetText().size()) {
         std::abort();
     }
     quarn::SettingsFile again;

@@ -216,8 +216,9 @@ void PrintHelp(FILE* out) {
                "and it may pass through a \".zip\" or \".zoo\" archive (some.zoo/Dir/File.txt);\n"
                "\"user://\" is the game's own data folder, $XDG_DATA_HOME/Quarn/games/NAME/ (else\n"
                "under ~/.local/share/), NAME being the \"name\" its config.txt gives, else the\n"
-               "name of its folder (the folder holding a \"data.zoo\"), made safe for a file name,\n"
-               "and \"res://\" names the files built into the tool.\n"
+               "name of its folder (the folder holding a \"data.zoo\"), each byte that cannot\n"
+               "stand in a file name written as '%' and two hexadecimal digits, as the player\n"
+               "names it; \"res://\" names the files built into the tool.\n"
                "\n"
                "\"classes\" prints the classes in registration order, one line each, followed\n"
                "by a line per own property and per own script method:\n"
@@ -523,7 +524,7 @@ std::unique_ptr<FileSystem> MakeFileSystem() {
         config.Parse(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     }
     fileSystem->SetUserFolder(
-        GameDataFolder(DataHomeFolder(), GameFolderName(config.GetString("name"), root)).c_str());
+        GameDataFolder(DataHomeFolder(), config.GetString("name"), root).c_str());
     return fileSystem;
 }
 

@@ -21,6 +21,7 @@
 #include "core/debug/Log.h"
 #include "core/filesystem/DataFolders.h"
 #include "core/filesystem/DiskFileSystem.h"
+#include "core/filesystem/GameSettings.h"
 #include "core/filesystem/ScriptFileAccess.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/object/ClassInfo.h"
@@ -248,8 +249,11 @@ std::string EngineFile(const char* name) {
 
 void CopyLanguageCode() {
     const SettingsFile& main = GetMainSettings();
-    if (main.HasKey("lang_code") && !GetUserSettings().HasKey("lang_code")) {
-        GetUserSettings().SetString("lang_code", main.GetString("lang_code"));
+    GameSettings& game = GetGameSettings();
+    if (main.HasKey("lang_code") && !game.Has("lang_code")) {
+        // In memory until the game's next setting is saved; a value read from "config.txt"
+        // always fits.
+        game.Set("lang_code", main.GetString("lang_code"), false);
     }
 }
 
@@ -301,8 +305,7 @@ bool InitEngine(const EngineSetup& setup) {
     files->SetGameRoot(files->GetBaseFolder());
     const std::string dataHome = platform->GetAppDataFolder();
     files->SetUserFolder(
-        GameDataFolder(dataHome, GameFolderName(config.GetString("name"), files->GetBaseFolder()))
-            .c_str());
+        GameDataFolder(dataHome, config.GetString("name"), files->GetBaseFolder()).c_str());
     if (config.HasKey("resource_path")) {
         files->SetBaseFolder(config.GetString("resource_path"));
     }

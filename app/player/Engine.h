@@ -70,7 +70,8 @@ bool IsStandalone();
 // The engine's own file `name` in its folder of the platform's data home (EngineDataFolder):
 // its settings, the editor's autosaves and play copies. Reached within an EngineFilesScope.
 std::string EngineFile(const char* name);
-// The main settings' "lang_code" goes to the user settings when they have none.
+// The main settings' "lang_code" goes to the game's own settings when they have none, where
+// its scripts read it.
 void CopyLanguageCode();
 
 } // namespace quarn

@@ -2,7 +2,9 @@
 
 #include "core/filesystem/ArchiveSet.h"
 #include "core/string/Text.h"
+#include "core/string/Utf8.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <pwd.h>
 #include <unistd.h>
@@ -12,6 +14,9 @@ namespace quarn {
 namespace {
 
 constexpr size_t MaxGameFolderName = 200;
+// A long folder name ends in '~' and this many hexadecimal digits of its name's hash.
+constexpr size_t NameHashDigits = 16;
+constexpr char HexDigits[] = "0123456789ABCDEF";
 
 std::string WithTrailingSlash(std::string path) {
     if (!path.empty() && path.back() != '/') {
@@ -45,6 +50,26 @@ std::string RootName(const std::string& gameRoot) {
     return name.substr(0, name.size() - 4); // ".zip" or ".zoo"
 }
 
+bool IsPlainNameByte(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ' ' ||
+           c == '-' || c == '_' || c == '.';
+}
+
+// FNV-1a: a fixed function, so a long name keeps its folder from one build to the next.
+uint64_t NameHash(const std::string& name) {
+    uint64_t hash = 0xcbf29ce484222325u;
+    for (const char c : name) {
+        hash = (hash ^ static_cast<uint8_t>(c)) * 0x100000001b3u;
+    }
+    return hash;
+}
+
+void AppendEscaped(std::string& folder, uint8_t byte) {
+    folder += '%';
+    folder += HexDigits[byte >> 4];
+    folder += HexDigits[byte & 15];
+}
+
 } // namespace
 
 std::string DataHomeFolder() {
@@ -68,27 +93,48 @@ std::string EngineDataFolder(const std::string& dataHome) {
     return dataHome.empty() ? std::string() : WithTrailingSlash(dataHome) + "Quarn/";
 }
 
-std::string GameDataFolder(const std::string& dataHome, const std::string& gameName) {
+std::string GameDataFolder(const std::string& dataHome, const std::string& configName,
+                           const std::string& gameRoot) {
     const std::string engine = EngineDataFolder(dataHome);
-    return engine.empty() ? engine : engine + "games/" + GameFolderName(gameName, "") + "/";
+    return engine.empty() ? engine : engine + "games/" + GameFolderName(configName, gameRoot) + "/";
 }
 
 std::string GameFolderName(const std::string& configName, const std::string& gameRoot) {
-    std::string name = configName.empty() ? RootName(gameRoot) : configName;
-    if (name.size() > MaxGameFolderName) {
-        name.resize(MaxGameFolderName);
+    const std::string name = configName.empty() ? RootName(gameRoot) : configName;
+    if (name.empty()) {
+        return "%"; // no escape is a lone '%'
     }
-    for (char& c : name) {
-        const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                          (c >= '0' && c <= '9') || c == ' ' || c == '-' || c == '_' || c == '.';
-        if (!kept) {
-            c = '_';
+    const DecodedText characters = DecodeUtf8(name);
+    std::string folder;
+    // The end of the last character that still leaves room for the hash: a cut never splits a
+    // character or an escape.
+    size_t cut = 0;
+    for (size_t i = 0; i < characters.Size(); ++i) {
+        const size_t start = characters.offsets[i];
+        const size_t length = characters.offsets[i + 1] - start;
+        // A stray byte decodes alone; a whole character is only ever two bytes or more.
+        const bool kept = length > 1 ? characters.codes[i] >= 0xA0
+                                     : IsPlainNameByte(name[start]) && !(i == 0 && name[0] == '.');
+        if (kept) {
+            folder.append(name, start, length);
+        } else {
+            for (size_t at = start; at < start + length; ++at) {
+                AppendEscaped(folder, static_cast<uint8_t>(name[at]));
+            }
+        }
+        if (folder.size() < MaxGameFolderName - NameHashDigits) {
+            cut = folder.size();
         }
     }
-    if (name.empty() || name[0] == '.') {
-        name.insert(name.begin(), '_');
+    if (folder.size() > MaxGameFolderName) {
+        folder.resize(cut);
+        folder += '~';
+        const uint64_t hash = NameHash(name);
+        for (int shift = 60; shift >= 0; shift -= 4) {
+            folder += HexDigits[(hash >> shift) & 15];
+        }
     }
-    return name;
+    return folder;
 }
 
 } // namespace quarn

@@ -12,15 +12,21 @@ std::string DataHomeFolder();
 // play copies. No game reaches it: each game has a folder of its own below it.
 std::string EngineDataFolder(const std::string& dataHome);
 
-// A game's own folder, "user://": "games/<name>/" in the engine's folder, the name made safe for
-// a file name (see GameFolderName); "" without a data home.
-std::string GameDataFolder(const std::string& dataHome, const std::string& gameName);
+// A game's own folder, "user://": "games/<name>/" in the engine's folder, <name> being
+// GameFolderName of the game's "name" and root; "" without a data home. The player, the editor
+// and the tools all name it here, so they agree.
+std::string GameDataFolder(const std::string& dataHome, const std::string& configName,
+                           const std::string& gameRoot);
 
 // The name of a game's own folder: `configName` (the "name" its "config.txt" gives) when not
 // empty, else the name of the game's root: its folder, or its archive without the extension (a
 // packed game's "data.zoo" stands for the folder holding it; the built-in files for "res").
-// Every byte but letters, digits, ' ', '-', '_' and '.' becomes '_', a leading '.' too, and
-// the name is cut at 200 bytes, which every file system takes.
+// Names that differ get folders that differ: letters, digits, ' ', '-', '_', '.' and whole
+// UTF-8 characters past U+009F stay as they are, so a name made of them alone names its folder
+// unchanged; every other byte ('/', NUL, a control byte, '%', a stray UTF-8 byte), and a leading
+// '.' (so neither "." nor ".." climbs), becomes '%' and its two upper-case hexadecimal digits.
+// An empty name is "%". A folder name past 200 bytes keeps its first characters and ends in '~'
+// and 16 hexadecimal digits of a hash of the whole name, within what every file system takes.
 std::string GameFolderName(const std::string& configName, const std::string& gameRoot);
 
 } // namespace quarn

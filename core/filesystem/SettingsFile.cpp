@@ -162,6 +162,21 @@ bool SettingsFile::Write(OutputStream& stream) const {
     return written;
 }
 
+size_t SettingsFile::GetSavedSize() const {
+    size_t size = 0;
+    for (const auto& [key, value] : entries_) {
+        size += GetSavedSize(key.Text(), value);
+    }
+    return size;
+}
+
+size_t SettingsFile::GetSavedSize(const char* key, const std::string& value) {
+    if (!IsWritableKey(key) || !IsWritableValue(value)) {
+        return 0;
+    }
+    return std::strlen(key) + value.size() + 6; // ' = "' and '"' LF
+}
+
 bool SettingsFile::HasKey(const char* key) const {
     return Find(key) != entries_.end();
 }

@@ -11,10 +11,11 @@
 
 namespace quarn {
 
-// The engine's key-value store: "config.txt", the user settings, "game_cfg.txt" files and the
-// data files of VarData nodes. A file holds lines 'key = "value"'; keys compare and sort
-// without ASCII case and keep at most 63 characters (lookups cut theirs the same way, so a
-// longer key finds its stored prefix). Keys are taken literally: a '%' means nothing.
+// The engine's key-value store: "config.txt", the engine's and each game's own settings,
+// "game_cfg.txt" files and the data files of VarData nodes. A file holds lines 'key = "value"';
+// keys compare and sort without ASCII case and keep at most 63 characters (lookups cut theirs
+// the same way, so a longer key finds its stored prefix). Keys are taken literally: a '%' means
+// nothing.
 //
 // What the parser accepts (blanks are space, TAB, CR and LF):
 // - a line whose first non-blank byte is not an ASCII letter or '_' is a comment up to its LF;
@@ -55,6 +56,9 @@ public:
     // Writes what a save writes, reporting and skipping the same entries; false when a write
     // came up short.
     bool Write(OutputStream& stream) const;
+    // The bytes a save writes: of the whole store, and of one entry (0 for one it skips).
+    size_t GetSavedSize() const;
+    static size_t GetSavedSize(const char* key, const std::string& value);
 
     bool HasKey(const char* key) const;
     // The value, or "" when missing. The text belongs to the store and stays valid until that
@@ -100,8 +104,9 @@ private:
 
 // The main settings, "config.txt": read at start-up, consulted across the engine for the run.
 SettingsFile& GetMainSettings();
-// The user's settings, "user://Quarn/init.txt": read at start-up, written only when a script
-// saves them.
+// The engine's own settings, "Quarn/init.txt" in the user's data home (the editor's recent
+// files, folders, colours and window place): read at start-up, never read or written by a
+// game, whose scripts keep settings of their own (GameSettings).
 SettingsFile& GetUserSettings();
 
 // The folder a kind of file dialog ("scene", "branch") starts in, kept in the user settings as

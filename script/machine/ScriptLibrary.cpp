@@ -5,8 +5,8 @@
 #include "core/debug/Log.h"
 #include "core/debug/Validity.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/GameSettings.h"
 #include "core/filesystem/ScriptFileAccess.h"
-#include "core/filesystem/SettingsFile.h"
 #include "core/io/File.h"
 #include "core/math/Color.h"
 #include "core/math/Intersection.h"
@@ -747,22 +747,31 @@ const char* ClipboardText() {
     return Temp(text.size() > 256 ? std::string() : text);
 }
 const char* GetSetting(const char* a) {
-    const char* value = GetUserSettings().GetString(a);
-    return Temp(value ? value : "");
+    if (!ChargeText("GetSetting", std::strlen(a))) {
+        return Temp("");
+    }
+    return Temp(GetGameSettings().Get(a));
 }
 void SetSetting(const char* a, const char* b) {
-    // The value goes into the settings file at once.
-    if (!ChargeText("SetSetting", std::strlen(b))) {
+    const size_t keyLength = std::strlen(a);
+    const size_t valueLength = std::strlen(b);
+    if (!ChargeTextWork("SetSetting", std::max(keyLength, valueLength), keyLength + valueLength)) {
         return;
     }
-    SettingsFile& settings = GetUserSettings();
-    settings.SetString(a, b);
-    // The user's settings are the engine's file, saved where start-up read them.
-    const EngineFilesScope engineFiles;
-    ClearFileFailure();
-    if (*settings.GetPath() && !settings.Save(false)) {
-        LogMessage("Setting \"%s\" is not saved to %s%s", a, settings.GetPath(),
-                   FileFailureSuffix().c_str());
+    // The game's own settings, saved at once when they change.
+    GameSettings& settings = GetGameSettings();
+    const std::string refusal = settings.Set(a, b);
+    ScriptContext* context = GetCurrentScriptContext();
+    if (!context) {
+        return;
+    }
+    if (!refusal.empty()) {
+        context->FailCall("SetSetting: " + refusal);
+    }
+    // A save costs its syncs to the disk whatever its size: charged as a full file's bytes a
+    // step each, a loop of changes meets the step limit within some 1,500 saves.
+    if (settings.GetLastSaveSize() > 0) {
+        context->ChargeSteps(GameSettings::MaxFileBytes);
     }
 }
 

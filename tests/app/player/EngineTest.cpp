@@ -7,6 +7,7 @@
 #include "audio/AudioSystem.h"
 #include "core/filesystem/FileReader.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/GameSettings.h"
 #include "core/filesystem/ScriptFileAccess.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/scene/EngineState.h"
@@ -91,15 +92,18 @@ FRESH_PROCESS_TEST_F(PlayerStart,
 // settings stay in the engine's folder above, out of the game's reach, and so does everything
 // outside the game's folder, whatever its settings say.
 FRESH_PROCESS_TEST_F(PlayerStart, AGameHasAUserFolderOfItsOwnAndNoReachBeyondIt) {
-    folder.WriteFile("game/config.txt", "name = \"Space/Trip\"\nresource_path = \"..\"\n");
+    folder.WriteFile("game/config.txt",
+                     "name = \"Space/Trip\"\nresource_path = \"..\"\nlang_code = \"de\"\n");
     folder.WriteFile("data/Quarn/init.txt", "lang_code = \"fr\"\n");
     folder.WriteFile("secret.txt", "secret");
     ASSERT_EQ(chdir(folder.Join("game").c_str()), 0);
     ASSERT_TRUE(Start());
     FileSystem& files = *GetFileSystem();
-    EXPECT_EQ(Tilde(files.GetUserFolder(), folder), "~/data/Quarn/games/Space_Trip/");
+    EXPECT_EQ(Tilde(files.GetUserFolder(), folder), "~/data/Quarn/games/Space%2FTrip/");
     EXPECT_TRUE(files.DirectoryExists("user://"));
+    // The engine's settings are its own; the game's language goes to the game's settings.
     EXPECT_STREQ(GetUserSettings().GetString("lang_code"), "fr");
+    EXPECT_STREQ(GetGameSettings().Get("lang_code"), "de");
     EXPECT_TRUE(IsGameReachHeld());
     EXPECT_STREQ(files.GetBaseFolder(), "../");
     EXPECT_EQ(files.Open("secret.txt", 0), nullptr);
@@ -111,7 +115,7 @@ FRESH_PROCESS_TEST_F(PlayerStart, AGameHasAUserFolderOfItsOwnAndNoReachBeyondIt)
 FRESH_PROCESS_TEST_F(PlayerStart, TheEditorGivesAGameTheSameUserFolderAndItsOwnReach) {
     folder.WriteFile("config.txt", "name = \"Space/Trip\"\n");
     ASSERT_TRUE(StartEditor());
-    EXPECT_EQ(Tilde(GetFileSystem()->GetUserFolder(), folder), "~/data/Quarn/games/Space_Trip/");
+    EXPECT_EQ(Tilde(GetFileSystem()->GetUserFolder(), folder), "~/data/Quarn/games/Space%2FTrip/");
     EXPECT_FALSE(IsGameReachHeld());
 }
 

@@ -138,6 +138,7 @@ TEST(SettingsFileWrite, WritesOneQuotedLinePerEntryInKeyOrderAndReportsAShortWri
     // A long value is written whole and cut only when read again.
     settings.SetString("long", std::string(300, 'v').c_str());
     const std::string written = Written(settings);
+    EXPECT_EQ(settings.GetSavedSize(), written.size());
     EXPECT_NE(written.find("long = \"" + std::string(300, 'v') + "\"\n"), std::string::npos);
     EXPECT_EQ(std::strlen(Parsed(written).GetString("long")), 255u);
 }
@@ -154,6 +155,7 @@ TEST(SettingsFileWrite, EntriesThatWouldNotReadBackAreReportedAndLeftOut) {
     settings.SetString("q\"uote%d", "kept");
     const std::string written = Written(settings);
     EXPECT_EQ(written, "q\"uote%d = \"kept\"\n");
+    EXPECT_EQ(settings.GetSavedSize(), written.size());
     EXPECT_EQ(Entries(Parsed(written)), "q\"uote%d=kept;");
     ASSERT_EQ(hook.Messages().size(), 10u);
     EXPECT_NE(hook.Messages()[9].find("\"quote\""), std::string::npos) << hook.Messages()[9];

@@ -427,8 +427,6 @@ TEST_F(ScriptLibraryTest, AFailedSaveNamesTheSystemsReason) {
     temp_.WriteFile("source", "x");
     fs::create_directory(temp_.Join("locked"));
     fs::permissions(temp_.Join("locked"), fs::perms::owner_read | fs::perms::owner_exec);
-    SettingsFile& settings = GetUserSettings();
-    const std::string savedSettings = settings.GetPath();
     const struct {
         const char* folder;
         const char* reason;
@@ -460,9 +458,10 @@ TEST_F(ScriptLibraryTest, AFailedSaveNamesTheSystemsReason) {
          }},
         {"SetSetting",
          [&](const std::string& path, const std::string& reason) {
-             settings.SetPath(temp_.Join(path).c_str());
+             // The game's settings file, "init.txt" in its user folder.
+             files_.SetUserFolder((temp_.Join(path) + "/").c_str());
              CallLibrary(114, {T("name"), T("ann")});
-             return "Setting \"name\" is not saved to " + temp_.Join(path) + ": " + reason;
+             return "Setting \"name\" is not saved to " + temp_.Join(path) + "/init.txt: " + reason;
          }},
     };
     for (const auto& place : places) {
@@ -476,7 +475,6 @@ TEST_F(ScriptLibraryTest, AFailedSaveNamesTheSystemsReason) {
             EXPECT_FALSE(fs::exists(temp_.Join(place.folder) + "/f")) << row.function;
         }
     }
-    settings.SetPath(savedSettings.c_str());
     fs::permissions(temp_.Join("locked"), fs::perms::owner_all);
 }
 
@@ -502,21 +500,82 @@ TEST_F(ScriptLibraryTest, AShippedSceneLoadedByAScriptReadsNoTableOutsideTheGame
     EXPECT_TRUE(log_.Contains(std::string("/table.csv\" (") + OutsideGameReason + ")"));
 }
 
-TEST_F(ScriptLibraryTest, SettingsAreSavedAtOnceAndReadBackWhole) {
-    test::TempFolder folder;
-    SettingsFile& settings = GetUserSettings();
-    const std::string saved = settings.GetPath();
-    settings.SetPath(folder.Join("init.txt").c_str());
-    const std::string big(70000, 'v');
+// A game's settings are its own: its scripts neither read nor write the engine's, whose
+// recent files once let a game choose the scene the editor opened next.
+TEST_F(ScriptLibraryTest, AGamesSettingsAreItsOwnAndApartFromTheEngines) {
+    test::TempFolder engine;
+    const std::string engineText = "recent_file1 = \"level.scene\"\nsecret = \"engine\"\n";
+    engine.WriteFile("init.txt", engineText);
+    SettingsFile& user = GetUserSettings();
+    ASSERT_TRUE(user.Load(engine.Join("init.txt").c_str(), false));
+    std::filesystem::create_directory(temp_.Join("user"));
+    files_.SetUserFolder(temp_.Join("user/").c_str());
     CallLibrary(114, {T("name"), T("ann")});
-    CallLibrary(114, {T("big"), T(big.c_str())});
+    CallLibrary(114, {T("recent_file1"), T("../outside.scene")});
     EXPECT_EQ(Text(113, {T("name")}), "ann");
-    EXPECT_EQ(Text(113, {T("big")}), big);
+    EXPECT_EQ(Text(113, {T("secret")}), "");
     EXPECT_EQ(Text(113, {T("missing")}), "");
-    SettingsFile reread;
-    ASSERT_TRUE(reread.Load(folder.Join("init.txt").c_str(), false));
-    EXPECT_STREQ(reread.GetString("name"), "ann");
-    settings.SetPath(saved.c_str());
+    EXPECT_EQ(temp_.ReadFile("user/init.txt"),
+              "name = \"ann\"\nrecent_file1 = \"../outside.scene\"\n");
+    EXPECT_EQ(engine.ReadFile("init.txt"), engineText);
+    EXPECT_STREQ(user.GetString("recent_file1"), "level.scene");
+    EXPECT_FALSE(user.HasKey("name"));
+    user.Clear();
+    user.SetPath("");
+}
+
+// A refused setting ends the script with an error naming the cap, and the game's file stays the
+// last whole one.
+TEST_F(ScriptLibraryTest, ASettingPastACapIsARuntimeErrorAndTheFileStaysAsItWas) {
+    std::string full;
+    for (int line = 0; line < 246; ++line) {
+        full.append("k").append(std::to_string(1000 + line));
+        full.append(" = \"" + std::string(255, 'v') + "\"\n");
+    }
+    temp_.WriteFile("user/init.txt", full);
+    files_.SetUserFolder(temp_.Join("user/").c_str());
+    const struct {
+        const char* key;
+        std::string value;
+        const char* message;
+    } cases[] = {
+        {"k1000", std::string(256, 'v'),
+         "SetSetting: a value of 256 bytes is longer than the 255 bytes a setting may hold"},
+        {"k2000", std::string(255, 'v'),
+         "SetSetting: the game's settings would take 65702 bytes, more than the 65536 bytes "
+         "their file may hold"},
+        {"k1000", "a \"quote\"",
+         "SetSetting: the value of \"k1000\" cannot be kept: a value holds no quote or line "
+         "break"},
+    };
+    for (const auto& c : cases) {
+        Script* script = MakeScript(std::string("stack 16\ntext \"") + c.key +
+                                        "\"\npush -1\nloadlocal 1\n" + Func(114) + "\nend\n",
+                                    c.key);
+        EXPECT_FALSE(Call(script, {TextWordOf(PutTempString(c.value))}));
+        EXPECT_EQ(LastError(), c.message);
+        EXPECT_EQ(temp_.ReadFile("user/init.txt"), full);
+        EXPECT_EQ(Text(113, {T("k1000")}), std::string(255, 'v'));
+        script->Delete();
+    }
+}
+
+// Each save of a change is charged a full file's worth of steps, whatever its size: a loop of
+// changes, each synced to the disk, meets the limit of a million after 15 saves.
+TEST_F(ScriptLibraryTest, ALoopOfChangedSettingsIsStoppedByTheStepLimit) {
+    std::filesystem::create_directory(temp_.Join("user"));
+    files_.SetUserFolder(temp_.Join("user/").c_str());
+    ScriptStepLimit = 1000000;
+    Script* script =
+        MakeScript("var \"rounds\" int\nstack 16\nloop:\ntext \"k\"\npush 0\nload 1\n" + Func(29) +
+                       "\n" + Func(114) +
+                       "\npush 0\npush 0\nload 1\npush 1\nop int \"+(int):int\"\n"
+                       "store 1\njump loop\n",
+                   "changes");
+    EXPECT_FALSE(Call(script));
+    EXPECT_EQ(LastError(), "Infinite loop detected (100million'th instruction reached)");
+    EXPECT_EQ(script->GetVariables()[0], 15u);
+    EXPECT_EQ(temp_.ReadFile("user/init.txt"), "k = \"15\"\n");
 }
 
 TEST_F(ScriptLibraryTest, TheHookOffersTheScriptsChoices) {
