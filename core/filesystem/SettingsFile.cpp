@@ -4,6 +4,7 @@
 #include "core/debug/Validity.h"
 #include "core/filesystem/FileReader.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/string/NumberText.h"
 #include "core/string/Text.h"
 
@@ -60,6 +61,7 @@ SettingsFile::SettingsFile(const char* path) {
 
 bool SettingsFile::Load(const char* path, bool scrambled) {
     entries_.clear();
+    unsaved_ = false;
     path_.Set(path);
     FileReader reader;
     if (!reader.Open(path, false, scrambled)) {
@@ -75,6 +77,7 @@ bool SettingsFile::Load(const char* path, bool scrambled) {
     uint32_t count = reader.Read(text.data(), static_cast<uint32_t>(text.size()));
     reader.Close();
     Parse(text.data(), count);
+    unsaved_ = false;
     return true;
 }
 
@@ -117,6 +120,7 @@ bool SettingsFile::Parse(const char* text, size_t length) {
             ++cursor;
         }
         size_t valueLength = static_cast<size_t>(cursor - valueStart);
+        unsaved_ = true;
         entries_[key].assign(valueStart,
                              valueLength < MaxParsedValue ? valueLength : MaxParsedValue);
         if (cursor < end && *cursor == '"') {
@@ -137,6 +141,9 @@ bool SettingsFile::SaveAs(const char* path, bool scrambled) {
     // Closed even after a short write: the stream then drops the file instead of putting a
     // truncated one in place.
     bool closed = stream.Close();
+    if (written && closed && std::strcmp(path, path_.Text()) == 0) {
+        unsaved_ = false;
+    }
     return written && closed;
 }
 
@@ -206,6 +213,7 @@ Int2 SettingsFile::GetInt2(const char* key) const {
 
 void SettingsFile::SetString(const char* key, const char* value) {
     entries_[String64(key)].assign(value ? value : "");
+    unsaved_ = true;
 }
 
 void SettingsFile::SetBool(const char* key, bool value) {
@@ -224,6 +232,7 @@ void SettingsFile::Remove(const char* key) {
     auto entry = Find(key);
     if (entry != entries_.end()) {
         entries_.erase(entry);
+        unsaved_ = true;
     }
 }
 
@@ -246,6 +255,19 @@ SettingsFile& GetMainSettings() {
 SettingsFile& GetUserSettings() {
     static SettingsFile settings;
     return settings;
+}
+
+void SaveChangedUserSettings() {
+    SettingsFile& user = GetUserSettings();
+    if (!*user.GetPath() || !user.HasUnsavedChanges()) {
+        return;
+    }
+    const EngineFilesScope engineFiles;
+    ClearFileFailure();
+    if (!user.Save(false)) {
+        LogMessage("The engine's settings are not saved to %s%s", user.GetPath(),
+                   FileFailureSuffix().c_str());
+    }
 }
 
 std::string GetFolderSetting(const char* kind) {

@@ -53,6 +53,8 @@ public:
     // put in place at the end, so a failed save leaves the old file as it was. A read-only file
     // is not overwritten and folders are not created.
     bool SaveAs(const char* path, bool scrambled);
+    // Whether the store holds a change that no save to its own path has written yet.
+    bool HasUnsavedChanges() const { return unsaved_; }
     // Writes what a save writes, reporting and skipping the same entries; false when a write
     // came up short.
     bool Write(OutputStream& stream) const;
@@ -81,7 +83,10 @@ public:
     void SetInt2(const char* key, int32_t x, int32_t y); // "x,y"
 
     void Remove(const char* key);
-    void Clear() { entries_.clear(); }
+    void Clear() {
+        entries_.clear();
+        unsaved_ = true;
+    }
 
     int GetCount() const { return static_cast<int>(entries_.size()); }
     // The key of the index-th entry in key order; "" outside 0 .. GetCount() - 1.
@@ -97,6 +102,7 @@ private:
     EntryMap::const_iterator Find(const char* key) const;
 
     PathString path_;
+    bool unsaved_ = false;
     // A map keeps every value where it is while other entries come and go, which is what
     // GetString's promise needs.
     EntryMap entries_;
@@ -108,6 +114,10 @@ SettingsFile& GetMainSettings();
 // files, folders, colours and window place): read at start-up, never read or written by a
 // game, whose scripts keep settings of their own (GameSettings).
 SettingsFile& GetUserSettings();
+// Writes what the engine changed in its own settings since they were read or last saved (a
+// failure is logged). The engine's settings keep their one moment of saving: a game's script
+// saving a setting of its own, and no other, so a session without one leaves the file as it was.
+void SaveChangedUserSettings();
 
 // The folder a kind of file dialog ("scene", "branch") starts in, kept in the user settings as
 // "folder_" + kind: made absolute against the base folder as it is now; "" when none is

@@ -7,6 +7,7 @@
 #include "core/filesystem/FileSystem.h"
 #include "core/filesystem/GameSettings.h"
 #include "core/filesystem/ScriptFileAccess.h"
+#include "core/filesystem/SettingsFile.h"
 #include "core/io/File.h"
 #include "core/math/Color.h"
 #include "core/math/Intersection.h"
@@ -761,6 +762,9 @@ void SetSetting(const char* a, const char* b) {
     // The game's own settings, saved at once when they change.
     GameSettings& settings = GetGameSettings();
     const std::string refusal = settings.Set(a, b);
+    if (refusal.empty()) {
+        SaveChangedUserSettings();
+    }
     ScriptContext* context = GetCurrentScriptContext();
     if (!context) {
         return;

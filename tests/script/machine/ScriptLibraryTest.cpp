@@ -524,6 +524,30 @@ TEST_F(ScriptLibraryTest, AGamesSettingsAreItsOwnAndApartFromTheEngines) {
     user.SetPath("");
 }
 
+// What the editor changed in memory reaches the engine's file when a game's script saves a
+// setting, as it always did, holding the engine's entries alone; with nothing changed since,
+// a later save leaves the file alone.
+TEST_F(ScriptLibraryTest, AGamesSaveWritesTheEnginesOwnChangesOnlyOnce) {
+    test::TempFolder engine;
+    engine.WriteFile("init.txt", "recent_file1 = \"level.scene\"\n");
+    SettingsFile& user = GetUserSettings();
+    ASSERT_TRUE(user.Load(engine.Join("init.txt").c_str(), false));
+    std::filesystem::create_directory(temp_.Join("user"));
+    files_.SetUserFolder(temp_.Join("user/").c_str());
+    CallLibrary(114, {T("name"), T("ann")});
+    EXPECT_EQ(engine.ReadFile("init.txt"), "recent_file1 = \"level.scene\"\n");
+    user.SetInt2("editor_windowpos", 10, 20);
+    CallLibrary(114, {T("name"), T("bob")});
+    EXPECT_EQ(engine.ReadFile("init.txt"),
+              "editor_windowpos = \"10,20\"\nrecent_file1 = \"level.scene\"\n");
+    std::filesystem::remove(engine.Join("init.txt"));
+    CallLibrary(114, {T("name"), T("cy")});
+    EXPECT_FALSE(std::filesystem::exists(engine.Join("init.txt")));
+    EXPECT_EQ(temp_.ReadFile("user/init.txt"), "name = \"cy\"\n");
+    user.Clear();
+    user.SetPath("");
+}
+
 // A refused setting ends the script with an error naming the cap, and the game's file stays the
 // last whole one.
 TEST_F(ScriptLibraryTest, ASettingPastACapIsARuntimeErrorAndTheFileStaysAsItWas) {
