@@ -823,6 +823,27 @@ TEST(QuarnToolPack, PacksAGameFolderIntoAnArchiveThePlayerRunsOrWritesNothing) {
                    "out.zoo");
 }
 
+// A game folder handed over with links out of it: the archive holds nothing the player could
+// not read from the folder, and each thing left out has its line.
+TEST(QuarnToolPack, LeavesOutWhatLeadsOutOfTheFolderAndSaysSo) {
+    test::TempFolder folder;
+    folder.WriteFile("outside/secret.txt", "secret");
+    folder.WriteFile("game/level.txt", "level");
+    std::filesystem::create_symlink("../outside/secret.txt", folder.Join("game/secret.txt"));
+    std::filesystem::create_symlink("/proc/self/environ", folder.Join("game/environ.txt"));
+    std::filesystem::create_symlink("level.txt", folder.Join("game/again.txt"));
+    ASSERT_EQ(mkfifo(folder.Join("game/pipe").c_str(), 0644), 0);
+    ToolRun run = RunTool(folder, {"pack", "game", "out.zip"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "quarn-tool: warning: skipped game/environ.txt: it leads outside game\n"
+                       "quarn-tool: warning: skipped game/pipe: it is no regular file\n"
+                       "quarn-tool: warning: skipped game/secret.txt: it leads outside game\n");
+    EXPECT_EQ(RunTool(folder, {"cat", "out.zip/again.txt"}).out, "level");
+    for (const char* left : {"out.zip/secret.txt", "out.zip/environ.txt", "out.zip/pipe"}) {
+        EXPECT_EQ(RunTool(folder, {"cat", left}).status, 1) << left;
+    }
+}
+
 TEST(QuarnToolShader, AssemblesPrintsAgainAndNamesTheLineOrWordOfABadFile) {
     test::TempFolder folder;
     const std::string source = "vs_1_1\nm4x4 oPos, v0, c0\n\nps_2_0\nmov oC0, c6\n";
