@@ -646,7 +646,8 @@ void LogFileFailure(const char* function, const char* path, int error) {
     if (!*LastFileFailure() && error != 0) {
         NoteFileFailure(error);
     }
-    LogChannelMessage("script", "%s \"%s\" failed%s", function, path, FileFailureSuffix().c_str());
+    LogChannelMessage("script", "%s \"%s\" failed%s", function, LoggedPath(path).c_str(),
+                      FileFailureSuffix().c_str());
 }
 // Runs the file operation; a failure other than finding the wanted entry there already is
 // logged.
