@@ -1023,6 +1023,21 @@ TEST(QuarnToolScript, RunPrintsEveryWarningOfTheRun) {
                            "\"/etc/passwd\": " + OutsideGameReason + "\n");
 }
 
+// A first run in a fresh data home: the game's own folder is made as the player makes it, not
+// refused as a place outside the game.
+TEST(QuarnToolScript, RunMakesTheGamesOwnFolderBeforeTheProgramWritesThere) {
+    test::TempFolder folder;
+    folder.WriteFile("game/save.asm", "header 0 0\nstack 16\n"
+                                      "function \"save\" ():bool at=@save\n"
+                                      "save:\n    line\n    text \"user://saved.txt\"\n"
+                                      "    func 91\n    text \"user://saved.txt\"\n"
+                                      "    func 89\n    return 0 1\n");
+    ASSERT_EQ(RunTool(folder, {"script", "asm", "game/save.asm", "game/save"}).status, 0);
+    ToolRun run = RunTool(folder, {"script", "run", "game/save.script", "--call", "save"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out + run.err, "result: 1\nstate: READY\n");
+}
+
 // Texts of the program's own string64 type, a type no property has, and the reports of invalid
 // parameters, which stop the script for the debugger as their dialog's first button says.
 TEST(QuarnToolScript, PrintsTextsAsTextsAndTheReportOfAnInvalidParameter) {
