@@ -27,6 +27,9 @@ namespace {
 struct ArchiveBytes {
     std::vector<uint8_t> bytes;
     uint64_t position = 0;
+    // The engine reads an archive's size as a 32-bit word: a write past it is refused, so that
+    // links to folders, which can make a tree without end, stop there.
+    bool full = false;
 };
 
 voidpf OpenBytes(voidpf opaque, const void*, int) {
@@ -39,6 +42,10 @@ uLong WriteBytes(voidpf, voidpf stream, const void* data, uLong size) {
     }
     auto& archive = *static_cast<ArchiveBytes*>(stream);
     const uint64_t end = archive.position + size;
+    if (end > UINT32_MAX) {
+        archive.full = true;
+        return 0;
+    }
     if (end > archive.bytes.size()) {
         archive.bytes.resize(end);
     }
@@ -78,9 +85,10 @@ int NoError(voidpf, voidpf) {
     return 0;
 }
 
-// The engine reads an archive's size as a 32-bit word.
-std::string TooLargeArchive(const std::string& folder) {
-    return "the archive of " + folder + " would be larger than 4 GiB";
+// Why minizip failed: the archive's limit, or something no file can name.
+std::string ZipFailure(const ArchiveBytes& archive, const std::string& folder) {
+    return archive.full ? "the archive of " + folder + " would be larger than 4 GiB"
+                        : "cannot pack " + folder;
 }
 
 // A zip entry's name length is a 16-bit field.
@@ -91,17 +99,6 @@ using Identity = std::pair<dev_t, ino_t>;
 
 Identity IdentityOf(const struct stat& info) {
     return {info.st_dev, info.st_ino};
-}
-
-// Attribute bits in the low byte of the external attributes, as the engine reads them.
-bool OpenEntry(zipFile zip, const std::string& name, bool folder) {
-    zip_fileinfo info = {};
-    info.tmz_date.tm_mday = 1; // 1 January 1980, the first day a zip can name
-    info.tmz_date.tm_year = 1980;
-    info.external_fa = folder ? uint32_t{ZipEntryDirectory} : 0u;
-    const int method = folder ? 0 : Z_DEFLATED;
-    return zipOpenNewFileInZip64(zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, method,
-                                 Z_DEFAULT_COMPRESSION, 0) == ZIP_OK;
 }
 
 // An entry of a folder as its listing found it.
@@ -158,6 +155,7 @@ private:
     bool Classify(int folder, const std::string& name, ListedEntry& entry);
     bool Enter(Level& level, const ListedEntry& entry);
     bool Leave();
+    bool OpenEntry(const std::string& name, bool folder);
     bool AddFile(const Level& level, const ListedEntry& entry);
     bool AddFolder(const std::string& name);
 
@@ -203,10 +201,6 @@ bool FolderPacker::Pack(std::shared_ptr<const Descriptor> root) {
                        ? !AddFile(level, entry)
                        : !AddFolder(path_ + entry.name) || !Enter(level, entry)) {
             return false;
-        }
-        // Links to folders can make a tree without end: the archive's limit is held as it grows.
-        if (archive_.bytes.size() > UINT32_MAX) {
-            return Fail(TooLargeArchive(folder_));
         }
     }
     return true;
@@ -273,8 +267,10 @@ bool FolderPacker::Enter(Level& level, const ListedEntry& entry) {
                           : Descriptor(openat(level.folder->Get(), entry.name.c_str(),
                                               O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)));
     struct stat info;
-    if (!folder->IsOpen() || fstat(folder->Get(), &info) != 0 ||
-        IdentityOf(info) != entry.identity) {
+    if (!folder->IsOpen() || fstat(folder->Get(), &info) != 0) {
+        return Fail("cannot read " + Shown(name) + ": " + std::strerror(errno));
+    }
+    if (IdentityOf(info) != entry.identity) {
         return Fail("cannot read " + Shown(name) + ": it changed while it was packed");
     }
     Level below;
@@ -317,23 +313,29 @@ bool FolderPacker::Leave() {
     return true;
 }
 
-bool FolderPacker::AddFolder(const std::string& name) {
+// Attribute bits in the low byte of the external attributes, as the engine reads them.
+bool FolderPacker::OpenEntry(const std::string& name, bool folder) {
     if (name.size() > MaxEntryNameLength) {
         return Fail("cannot pack " + Shown(name) + ": its path is longer than an archive holds (" +
                     std::to_string(MaxEntryNameLength) + " bytes)");
     }
-    if (!OpenEntry(zip_, name, true) || zipCloseFileInZip(zip_) != ZIP_OK) {
-        return Fail("cannot pack " + folder_);
-    }
-    return true;
+    zip_fileinfo info = {};
+    info.tmz_date.tm_mday = 1; // 1 January 1980, the first day a zip can name
+    info.tmz_date.tm_year = 1980;
+    info.external_fa = folder ? uint32_t{ZipEntryDirectory} : 0u;
+    const int method = folder ? 0 : Z_DEFLATED;
+    return zipOpenNewFileInZip64(zip_, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, method,
+                                 Z_DEFAULT_COMPRESSION, 0) == ZIP_OK ||
+           Fail(ZipFailure(archive_, folder_));
+}
+
+bool FolderPacker::AddFolder(const std::string& name) {
+    return OpenEntry(name, true) &&
+           (zipCloseFileInZip(zip_) == ZIP_OK || Fail(ZipFailure(archive_, folder_)));
 }
 
 bool FolderPacker::AddFile(const Level& level, const ListedEntry& entry) {
     const std::string name = path_ + entry.name;
-    if (name.size() > MaxEntryNameLength) {
-        return Fail("cannot pack " + Shown(name) + ": its path is longer than an archive holds (" +
-                    std::to_string(MaxEntryNameLength) + " bytes)");
-    }
     // Opened as the player opens a file of its game; a link from the root, so that it may lead
     // anywhere beneath it.
     const DiskPlace place = entry.throughLink
@@ -351,8 +353,8 @@ bool FolderPacker::AddFile(const Level& level, const ListedEntry& entry) {
     if (file.GetSize() > ZipArchive::MaxEntrySize) {
         return Fail(tooLarge);
     }
-    if (!OpenEntry(zip_, name, false)) {
-        return Fail("cannot pack " + folder_);
+    if (!OpenEntry(name, false)) {
+        return false;
     }
     std::vector<uint8_t> chunk(ReadChunk);
     uint64_t total = 0;
@@ -367,7 +369,7 @@ bool FolderPacker::AddFile(const Level& level, const ListedEntry& entry) {
     }
     const bool whole = file.IsEof();
     if (zipCloseFileInZip(zip_) != ZIP_OK || !written) {
-        return Fail("cannot pack " + folder_);
+        return Fail(ZipFailure(archive_, folder_));
     }
     return whole || Fail("cannot read " + Shown(name));
 }
@@ -411,11 +413,7 @@ bool PackFolder(const std::string& folder, const std::string& out, std::string& 
         return false;
     }
     if (!closed) {
-        error = "cannot pack " + folder;
-        return false;
-    }
-    if (archive.bytes.size() > UINT32_MAX) {
-        error = TooLargeArchive(folder);
+        error = ZipFailure(archive, folder);
         return false;
     }
     const uint32_t flags = WriteCreateFolders | (scrambled ? WriteScrambled : 0u);
