@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace quarn {
 
@@ -10,6 +11,12 @@ namespace quarn {
 // when it is a ".zip". Entries go in name order with no time stamps, so a folder packs to the
 // same bytes every time. `out` (a path of the program's file system) is replaced only once it
 // is written whole; false with the reason in `error` otherwise.
-bool PackFolder(const std::string& folder, const std::string& out, std::string& error);
+//
+// The folder is read as the player reads its game: each file opened beneath it, a link followed
+// only while it stays there (an absolute one never). A link that leads out, nowhere or back into
+// a folder holding it, and anything that is no regular file or folder, is left out with a line
+// in `skipped` ("NAME: why").
+bool PackFolder(const std::string& folder, const std::string& out, std::string& error,
+                std::vector<std::string>& skipped);
 
 } // namespace quarn

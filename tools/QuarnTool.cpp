@@ -352,9 +352,14 @@ void PrintHelp(FILE* out) {
                "called \"data.zoo\" in the folder quarn starts in; a plain zip when OUT ends\n"
                "in \".zip\" (any other extension is refused). OUT itself, when it lies in\n"
                "FOLDER, is left out. The entries go in name order without time stamps, so a\n"
-               "folder packs to the same bytes every time. A file larger than the engine\n"
-               "reads from an archive (1 GiB) fails the command; OUT is replaced only once\n"
-               "it is written whole.\n"
+               "folder packs to the same bytes every time. FOLDER is read as quarn reads its\n"
+               "game: a link is followed only while it stays below FOLDER (an absolute link\n"
+               "never), its target packed under the link's name. A link that leads out of\n"
+               "FOLDER, nowhere, or back into a folder that holds it, and anything that is no\n"
+               "regular file or folder (a pipe, a device, a socket), is left out with the line\n"
+               "\"quarn-tool: warning: skipped FOLDER/NAME: REASON\" on stderr. A file larger\n"
+               "than the engine reads from an archive (1 GiB) fails the command; OUT is\n"
+               "replaced only once it is written whole.\n"
                "\n"
                "\"script asm\" reads IN in the script assembler's text form (one statement a\n"
                "line: header, stack, include, var, function, local, fixup, line marks,\n"
@@ -373,7 +378,8 @@ void PrintHelp(FILE* out) {
                "the same two files again. A program that cannot be loaded or has no code\n"
                "fails with the loader's reason.\n"
                "\"script run\" puts one Script node running PROGRAM (its folder the base\n"
-               "folder) under a new scene root, starts the game (\"quarn_start\", then\n"
+               "folder, \"user://\" made when it is missing, as quarn makes it at start)\n"
+               "under a new scene root, starts the game (\"quarn_start\", then\n"
                "\"start\"), updates the tree for N frames of 1/60 s (1 unless --frames says\n"
                "otherwise) and, with --call, then calls the program's function NAME with the\n"
                "ARGs read as its parameter types. It prints \"result: VALUE\" for a call with\n"
@@ -1112,7 +1118,12 @@ int RunGrid(char** arguments) {
 
 int RunPack(char** arguments) {
     std::string error;
-    return PackFolder(arguments[0], arguments[1], error) ? ExitDone : Fail(error);
+    std::vector<std::string> skipped;
+    const bool packed = PackFolder(arguments[0], arguments[1], error, skipped);
+    for (const std::string& line : skipped) {
+        std::fprintf(stderr, "quarn-tool: warning: skipped %s\n", line.c_str());
+    }
+    return packed ? ExitDone : Fail(error);
 }
 
 // A command whose own tool answers a status and, for a failure, its reason.

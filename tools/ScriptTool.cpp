@@ -248,6 +248,11 @@ int RunProgram(char** arguments, std::string& reason) {
     std::error_code error;
     const std::filesystem::path path = std::filesystem::absolute(request.path, error);
     GetFileSystem()->SetBaseFolder(path.parent_path().string().c_str());
+    // The game's own folder is made as the player makes it at start-up: one not there yet would
+    // be no place inside the game.
+    if (*GetFileSystem()->GetUserFolder()) {
+        GetFileSystem()->MakeDirectories("user://");
+    }
     ScriptedDialogs dialogs;
     SetDialogHook(&dialogs);
     runLines.clear();

@@ -113,7 +113,9 @@ bool HttpClient::SendHttpRequest(const char* verb, bool disableRedirects) {
     }
     int attempt = 0;
     while (!Perform(post, disableRedirects, deadline)) {
-        if (++attempt == Attempts || std::chrono::steady_clock::now() >= deadline) {
+        // A request that reached the server may have done its work there: sending it again
+        // could do it twice. Only one that never left is tried again.
+        if (requestSent_ || ++attempt == Attempts || std::chrono::steady_clock::now() >= deadline) {
             return false;
         }
     }
@@ -155,6 +157,9 @@ bool HttpClient::Perform(bool post, bool disableRedirects,
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, IdleTimeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, disableRedirects ? 0L : 1L);
+    // libcurl sends a request again on its own when a connection it reused (a redirect's) dies
+    // before an answer: each request gets a connection of its own instead.
+    curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, MaxRedirects);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, requireValidCertificates_ ? 1L : 0L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, requireValidCertificates_ ? 2L : 0L);
@@ -201,6 +206,13 @@ bool HttpClient::Perform(bool post, bool disableRedirects,
     } else if (bodyCapped_) {
         failure_ = "the body passed " + std::to_string(MaxHttpBodySize) + " bytes";
     }
+    // Certainly not sent: no byte of any request went out, and the failure came before a
+    // connection stood.
+    long requestBytes = 0;
+    curl_easy_getinfo(curl, CURLINFO_REQUEST_SIZE, &requestBytes);
+    requestSent_ = requestBytes != 0 ||
+                   (result != CURLE_COULDNT_RESOLVE_PROXY && result != CURLE_COULDNT_RESOLVE_HOST &&
+                    result != CURLE_COULDNT_CONNECT);
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     // Once a response has begun, another attempt would only fetch it again.

@@ -31,9 +31,11 @@ public:
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
 
-    // verb is "GET" or "POST" in any case. Up to three attempts are made while no response
-    // arrives. True once a response was read, also when its body was cut short (see
-    // GetFailure); false when none came, memory ran out or the URL or verb is refused.
+    // verb is "GET" or "POST" in any case. Up to three attempts are made while the request
+    // could not be sent (no name, no connection); once it went out, a reply that does not come
+    // is a failure, never a second request. True once a response was read, also when its body
+    // was cut short (see GetFailure); false when none came, memory ran out or the URL or verb
+    // is refused.
     bool SendHttpRequest(const char* verb = "GET", bool disableRedirects = false);
 
     // The raw headers of the last response, CR LF after each line, the status line first.
@@ -82,6 +84,7 @@ private:
     size_t bodyCapacity_ = 0;
     bool bodyCapped_ = false;
     bool outOfMemory_ = false; // a failed allocation makes the exchange fail
+    bool requestSent_ = false; // by the last attempt, as far as can be told
     std::string cookies_;
     std::string dataToSend_;
     std::string additionalHeaders_;

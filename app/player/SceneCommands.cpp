@@ -300,7 +300,17 @@ bool SaveScene(const char* path, uint32_t flags) {
         return false;
     }
     Node* root = GetSceneRoot();
-    if (!root || !SaveSceneFile(target.c_str(), *root, 0, writerFlags)) {
+    if (!root) {
+        return false;
+    }
+    ClearFileFailure();
+    if (!SaveSceneFile(target.c_str(), *root, 0, writerFlags)) {
+        // The saves the user asked for (those that announce their success) announce their
+        // failure too, where the user looks: a log line alone goes unseen.
+        if (flags & SaveLogsSaved) {
+            const std::string text = "Scene '" + target + "' was not saved" + FileFailureSuffix();
+            GetPlatform()->ShowChoiceDialog("Save failed", text.c_str(), "OK");
+        }
         return false;
     }
     if (flags & SaveSetsCurrentPath) {

@@ -62,7 +62,8 @@ bool OpenScene(const char* path, uint32_t flags);
 bool CloseScene(bool skipPrompt);
 // Writes the tree under the scene root; an empty path asks with the save dialog. False when
 // cancelled, vetoed by a "quarn_save" receiver, without a scene, or when the file could not be
-// written whole.
+// written whole; with SaveLogsSaved the last is also shown in the "Save failed" dialog with
+// the reason.
 bool SaveScene(const char* path, uint32_t flags);
 
 // "autosave0.scene" .. 2 in the engine's own folder (EngineFile), in turn.

@@ -38,6 +38,17 @@ void LogChannelMessage(const char* channel, const char* format, ...) {
     currentSink(channel, text);
 }
 
+std::string LoggedPath(const char* path) {
+    const std::string text = path ? path : "";
+    if (text.size() <= LoggedPathLength) {
+        return text;
+    }
+    // The end names the file, the start where it lies.
+    constexpr size_t Kept = LoggedPathLength / 2;
+    return text.substr(0, Kept) + "[" + std::to_string(text.size() - 2 * Kept) +
+           " characters left out]" + text.substr(text.size() - Kept);
+}
+
 void LogAtPosition(const char* channel, uint32_t position, const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);

@@ -31,6 +31,8 @@ public:
     bool Open(const char* nativePath, uint32_t flags);
 
     const std::string& GetNativePath() const { return nativePath_; }
+    // What the place leads to now, links followed only as far as the place may reach.
+    bool Stat(struct stat& info) const { return place_.Stat(info); }
 
     std::unique_ptr<File> GetParent() override;
     // Entries sorted by name, "." and ".." left out; 0 when the folder cannot be listed.

@@ -17,7 +17,7 @@ bool MayReach(const char* function, const char* path, uint32_t flags) {
     if (files && files->IsInsideGame(path, flags)) {
         return true;
     }
-    LogChannelMessage("script", "%s refused \"%s\": %s", function, path ? path : "",
+    LogChannelMessage("script", "%s refused \"%s\": %s", function, LoggedPath(path).c_str(),
                       OutsideGameReason);
     return false;
 }

@@ -175,6 +175,7 @@ bool SaveSceneFileWithIds(const char* path, Node& root, const Guid& guid, uint32
     WriteNodeTree(*writer, root, idSystem, flags);
     if (!writer->Finish()) {
         LogMessage("Scene %s is not saved: %s", path, writer->GetError().c_str());
+        NoteFileFailure(writer->GetError().c_str());
         return false;
     }
 

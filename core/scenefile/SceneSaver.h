@@ -17,7 +17,7 @@ class SceneWriter;
 // pre-order (parent before children), the root itself only with SceneWriteRoot. `flags` are
 // SceneFlags. The file is written whole or not at all: false, with the old file untouched, when
 // version control refuses, the file cannot be written, or the compact form cannot hold the
-// tree.
+// tree; the reason is logged and noted as the file failure (LastFileFailure).
 bool SaveSceneFile(const char* path, Node& root, uint32_t idSystem, uint32_t flags);
 // The same with the header's global id, id system and custom class given (branch files).
 bool SaveSceneFileWithIds(const char* path, Node& root, const Guid& guid, uint32_t idSystem,

@@ -648,7 +648,8 @@ void LogFileFailure(const char* function, const char* path, int error) {
     if (!*LastFileFailure() && error != 0) {
         NoteFileFailure(error);
     }
-    LogChannelMessage("script", "%s \"%s\" failed%s", function, path, FileFailureSuffix().c_str());
+    LogChannelMessage("script", "%s \"%s\" failed%s", function, LoggedPath(path).c_str(),
+                      FileFailureSuffix().c_str());
 }
 // Runs the file operation; a failure other than finding the wanted entry there already is
 // logged.
@@ -712,8 +713,17 @@ int32_t OpenRead(const char* a, int32_t b) {
     if (!(native ? ScriptMayReachNative("OpenRead", a) : ScriptMayReach("OpenRead", a))) {
         return 0;
     }
+    ClearFileFailure();
     std::unique_ptr<File> file = GetFileSystem()->Open(a, static_cast<uint32_t>(b));
-    return file ? static_cast<int32_t>(openFiles.Add(std::move(file))) : 0;
+    if (file) {
+        return static_cast<int32_t>(openFiles.Add(std::move(file)));
+    }
+    // Asking for a file that is not there is how scripts look for one; a file that is there
+    // and is not read (a pipe, a folder) is told with the reason.
+    if (*LastFileFailure() && GetFileSystem()->Exists(a)) {
+        LogFileFailure("OpenRead", a, 0);
+    }
+    return 0;
 }
 void CloseFile(int32_t a) {
     openFiles.Remove(static_cast<uint32_t>(a));

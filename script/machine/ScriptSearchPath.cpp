@@ -1,10 +1,11 @@
 #include "script/machine/ScriptSearchPath.h"
 
 #include "core/debug/Log.h"
+#include "core/filesystem/DiskFile.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/ScriptFileAccess.h"
 
-#include <algorithm>
-#include <dirent.h>
+#include <memory>
 #include <set>
 #include <sys/stat.h>
 #include <utility>
@@ -24,32 +25,22 @@ std::vector<std::string>& SearchPath() {
 using FolderIdentity = std::pair<dev_t, ino_t>;
 
 // Adds `folder` (virtual, ending in '/') and the folders below it, depth first in name order,
-// each real folder once.
-void AddFolderTree(const std::string& folder, const std::string& native,
-                   std::set<FolderIdentity>& entered) {
+// each real folder once. The walk is the file system's, held to the game: a link is followed
+// only while it stays inside, so one to "/" does not send it over the whole disk.
+void AddFolderTree(const std::string& folder, DiskFile& place, std::set<FolderIdentity>& entered) {
     struct stat info {};
-    const bool isFolder = stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    const bool isFolder = place.Stat(info) && S_ISDIR(info.st_mode);
     if (isFolder && !entered.insert({info.st_dev, info.st_ino}).second) {
         return;
     }
     SearchPath().push_back(folder.substr(0, MaxFolderChars));
-    DIR* directory = isFolder ? opendir(native.c_str()) : nullptr;
-    if (!directory) {
-        return;
-    }
-    std::vector<std::string> names;
-    while (const dirent* entry = readdir(directory)) {
-        if (entry->d_name[0] != '.') {
-            names.emplace_back(entry->d_name);
-        }
-    }
-    closedir(directory);
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names) {
-        const std::string child = native + "/" + name;
-        struct stat childInfo {};
-        if (stat(child.c_str(), &childInfo) == 0 && S_ISDIR(childInfo.st_mode)) {
-            AddFolderTree(folder + name + "/", child, entered);
+    const int count = isFolder ? place.ListFolder() : 0;
+    for (int index = 0; index < count; ++index) {
+        std::unique_ptr<File> child = place.GetChild(index);
+        const std::string& path = child->GetName();
+        const std::string name = path.substr(path.rfind('/') + 1);
+        if (child->IsDirectory() && name[0] != '.') {
+            AddFolderTree(folder + name + "/", static_cast<DiskFile&>(*child), entered);
         }
     }
 }
@@ -77,8 +68,15 @@ void SetScriptSearchPath(const char* folder, bool withSubfolders) {
     while (nativeStart.size() > 1 && (nativeStart.back() == '/' || nativeStart.back() == '\\')) {
         nativeStart.pop_back();
     }
+    const GameReachHold heldToTheGame(true);
+    std::unique_ptr<File> place = files ? files->OpenNativeFile(nativeStart.c_str()) : nullptr;
+    auto* disk = dynamic_cast<DiskFile*>(place.get());
+    if (!disk) {
+        SearchPath().push_back(start.substr(0, MaxFolderChars));
+        return;
+    }
     std::set<FolderIdentity> entered;
-    AddFolderTree(start, nativeStart, entered);
+    AddFolderTree(start, *disk, entered);
 }
 
 const std::vector<std::string>& GetScriptSearchPath() {

@@ -869,6 +869,27 @@ TEST(QuarnToolPack, PacksAGameFolderIntoAnArchiveThePlayerRunsOrWritesNothing) {
                    "out.zoo");
 }
 
+// A game folder handed over with links out of it: the archive holds nothing the player could
+// not read from the folder, and each thing left out has its line.
+TEST(QuarnToolPack, LeavesOutWhatLeadsOutOfTheFolderAndSaysSo) {
+    test::TempFolder folder;
+    folder.WriteFile("outside/secret.txt", "secret");
+    folder.WriteFile("game/level.txt", "level");
+    std::filesystem::create_symlink("../outside/secret.txt", folder.Join("game/secret.txt"));
+    std::filesystem::create_symlink("/proc/self/environ", folder.Join("game/environ.txt"));
+    std::filesystem::create_symlink("level.txt", folder.Join("game/again.txt"));
+    ASSERT_EQ(mkfifo(folder.Join("game/pipe").c_str(), 0644), 0);
+    ToolRun run = RunTool(folder, {"pack", "game", "out.zip"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "quarn-tool: warning: skipped game/environ.txt: it leads outside game\n"
+                       "quarn-tool: warning: skipped game/pipe: it is no regular file\n"
+                       "quarn-tool: warning: skipped game/secret.txt: it leads outside game\n");
+    EXPECT_EQ(RunTool(folder, {"cat", "out.zip/again.txt"}).out, "level");
+    for (const char* left : {"out.zip/secret.txt", "out.zip/environ.txt", "out.zip/pipe"}) {
+        EXPECT_EQ(RunTool(folder, {"cat", left}).status, 1) << left;
+    }
+}
+
 TEST(QuarnToolShader, AssemblesPrintsAgainAndNamesTheLineOrWordOfABadFile) {
     test::TempFolder folder;
     const std::string source = "vs_1_1\nm4x4 oPos, v0, c0\n\nps_2_0\nmov oC0, c6\n";
@@ -1046,6 +1067,21 @@ TEST(QuarnToolScript, RunPrintsEveryWarningOfTheRun) {
     EXPECT_EQ(run.err, std::string("quarn-tool: warning: OpenRead refused \"../outside.txt\": ") +
                            OutsideGameReason + "\nquarn-tool: warning: PathExists refused " +
                            "\"/etc/passwd\": " + OutsideGameReason + "\n");
+}
+
+// A first run in a fresh data home: the game's own folder is made as the player makes it, not
+// refused as a place outside the game.
+TEST(QuarnToolScript, RunMakesTheGamesOwnFolderBeforeTheProgramWritesThere) {
+    test::TempFolder folder;
+    folder.WriteFile("game/save.asm", "header 0 0\nstack 16\n"
+                                      "function \"save\" ():bool at=@save\n"
+                                      "save:\n    line\n    text \"user://saved.txt\"\n"
+                                      "    func 91\n    text \"user://saved.txt\"\n"
+                                      "    func 89\n    return 0 1\n");
+    ASSERT_EQ(RunTool(folder, {"script", "asm", "game/save.asm", "game/save"}).status, 0);
+    ToolRun run = RunTool(folder, {"script", "run", "game/save.script", "--call", "save"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out + run.err, "result: 1\nstate: READY\n");
 }
 
 // Texts of the program's own string64 type, a type no property has, and the reports of invalid

@@ -14,6 +14,8 @@
 #include "tests/app/player/PlayerTestSupport.h"
 
 #include <SDL.h>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
 
@@ -230,6 +232,26 @@ FRESH_PROCESS_TEST_F(EditorMenus, CtrlSAndFileSaveWriteTheSceneAndItsCompactTwin
     ASSERT_TRUE(Exists("level.scn"));
     EXPECT_EQ(folder.ReadFile("level.scene"), byKey);
     EXPECT_EQ(folder.ReadFile("level.scn"), twinByKey);
+}
+
+// A save that cannot be written says why where the user looks, by Ctrl+S and by File > Save.
+FRESH_PROCESS_TEST_F(EditorMenus, AFailedSaveRaisesADialogWithTheReason) {
+    OpenLevel();
+    // The scene's file has become a folder: nothing can take its place.
+    std::filesystem::remove(folder.Join("level.scene"));
+    std::filesystem::create_directory(folder.Join("level.scene"));
+    CtrlKey('S');
+    Command(40007);
+    const std::vector<ScriptedDialogs::Request>& asked = dialogs->Requests();
+    ASSERT_EQ(asked.size(), 2u);
+    for (const ScriptedDialogs::Request& request : asked) {
+        EXPECT_EQ(request.title, "Save failed");
+        EXPECT_EQ(request.text, "Scene '" + folder.Join("level.scene") +
+                                    "' was not saved: " + std::strerror(EISDIR));
+        EXPECT_EQ(request.buttons, std::vector<std::string>{"OK"});
+    }
+    EXPECT_FALSE(log.Contains("Scene saved as"));
+    EXPECT_FALSE(Exists("level.scn"));
 }
 
 FRESH_PROCESS_TEST_F(EditorMenus, ACancelledCtrlSLeavesTheRecentFilesAlone) {

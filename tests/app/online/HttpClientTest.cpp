@@ -103,5 +103,44 @@ TEST(HttpClient, AnExchangeEndsAtItsTimeOutHoweverSlowlyTheServerSends) {
     EXPECT_EQ(client.GetLastError(), 28u); // CURLE_OPERATION_TIMEDOUT
 }
 
+// A request that reached the server may have done its work there, so it is never sent again:
+// not when the server keeps it and closes without a word, not when it stalls past the
+// time-out, not when a redirect's connection dies under the next request.
+TEST(HttpClient, ARequestThatReachedTheServerIsSentOnce) {
+    test::ShortHttpTimeout timeout(std::chrono::milliseconds(1000));
+    const struct {
+        const char* name;
+        LoopbackHttpServer::Options server;
+        std::vector<std::string> targets; // of the requests the server received
+        const char* failure;
+    } cases[] = {
+        {"closed after a pause",
+         {.answer = "", .delay = std::chrono::milliseconds(150)},
+         {"once"},
+         "Empty reply from server"},
+        {"stalled past the time-out",
+         {.answer = "", .delay = std::chrono::milliseconds(3000)},
+         {"once"},
+         "timed out"},
+        {"redirected, then closed",
+         {.answer = "HTTP/1.1 302 Found\r\nLocation: /there\r\nContent-Length: 0\r\n\r\n",
+          .keepAlive = true},
+         {"once", "there"},
+         "Empty reply from server"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoopbackHttpServer server(c.server);
+        HttpClient client(server.Address() + "once");
+        client.SendHttpRequest(); // the redirect's 302 was a response
+        EXPECT_TRUE(Has(client.GetFailure(), c.failure)) << client.GetFailure();
+        std::vector<std::string> targets;
+        for (const std::string& request : server.Requests()) {
+            targets.push_back(test::RequestTarget(request));
+        }
+        EXPECT_EQ(targets, c.targets);
+    }
+}
+
 } // namespace
 } // namespace quarn

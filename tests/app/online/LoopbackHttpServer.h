@@ -34,8 +34,12 @@ public:
         // Held back this long before answering, so a test can act while an exchange is open.
         std::chrono::milliseconds delay{0};
         std::chrono::milliseconds pause{1}; // between fragments: a long one drips the answer
-        std::string certificateFile = ""; // TLS when set
+        std::string certificateFile = "";   // TLS when set
         std::string keyFile = "";
+        // The first request's connection stays open for the next request, and every request
+        // after the first (on it or on another connection) is answered with `laterAnswer`.
+        bool keepAlive = false;
+        std::string laterAnswer = "";
     };
 
     explicit LoopbackHttpServer(Options options) : state_(std::make_shared<State>()) {
@@ -171,29 +175,40 @@ private:
                     return;
                 }
             }
-            std::string head;
-            char buffer[4096];
-            // A head is short; a client that sends more or nothing for ten seconds is dropped.
-            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-            while (!stop && head.find("\r\n\r\n") == std::string::npos && head.size() < 65536 &&
-                   std::chrono::steady_clock::now() < end) {
-                const long got = session ? SSL_read(session, buffer, sizeof buffer)
-                                         : recv(connection, buffer, sizeof buffer, 0);
-                if (got > 0) {
-                    head.append(buffer, got);
-                } else if (got == 0 || (!session && errno != EAGAIN && errno != EINTR)) {
+            for (bool first = true;; first = false) {
+                std::string head;
+                char buffer[4096];
+                // A head is short; a client that sends more or nothing for ten seconds is
+                // dropped.
+                const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+                while (!stop && head.find("\r\n\r\n") == std::string::npos && head.size() < 65536 &&
+                       std::chrono::steady_clock::now() < end) {
+                    const long got = session ? SSL_read(session, buffer, sizeof buffer)
+                                             : recv(connection, buffer, sizeof buffer, 0);
+                    if (got > 0) {
+                        head.append(buffer, got);
+                    } else if (got == 0 || (!session && errno != EAGAIN && errno != EINTR)) {
+                        break;
+                    }
+                }
+                if (!first && head.empty()) {
+                    break; // the client closed a connection kept open
+                }
+                bool later = false;
+                {
+                    std::lock_guard lock(mutex);
+                    later = options.keepAlive && !requests.empty();
+                    requests.push_back(head.substr(0, head.find("\r\n\r\n")));
+                }
+                const auto answerAt = std::chrono::steady_clock::now() + options.delay;
+                while (!stop && std::chrono::steady_clock::now() < answerAt) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
+                Send(connection, session, later ? options.laterAnswer : options.answer);
+                if (!options.keepAlive || later) {
                     break;
                 }
             }
-            {
-                std::lock_guard lock(mutex);
-                requests.push_back(head.substr(0, head.find("\r\n\r\n")));
-            }
-            const auto answerAt = std::chrono::steady_clock::now() + options.delay;
-            while (!stop && std::chrono::steady_clock::now() < answerAt) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            }
-            Send(connection, session);
             if (session) {
                 SSL_shutdown(session);
                 SSL_free(session);
@@ -217,8 +232,7 @@ private:
             return false;
         }
 
-        void Send(int connection, SSL* session) {
-            const std::string& answer = options.answer;
+        void Send(int connection, SSL* session, const std::string& answer) {
             const size_t piece = options.fragment ? options.fragment : answer.size();
             const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
             size_t sent = 0;

@@ -27,5 +27,16 @@ TEST(Log, MessagesReachTheSinkWithTheirChannelAndPosition) {
     EXPECT_EQ(log.Lines()[5].text.size(), 4095u) << "long messages are cut";
 }
 
+TEST(Log, ALongPathKeepsItsStartAndEndAndSaysHowMuchWasLeftOut) {
+    EXPECT_EQ(LoggedPath(nullptr), "");
+    const std::string fits(LoggedPathLength, 'p');
+    EXPECT_EQ(LoggedPath(fits.c_str()), fits);
+    const std::string start(LoggedPathLength / 2, 's');
+    const std::string end(LoggedPathLength / 2, 'e');
+    EXPECT_EQ(LoggedPath((start + "m" + end).c_str()), start + "[1 characters left out]" + end);
+    EXPECT_EQ(LoggedPath((start + std::string(70000, 'm') + end).c_str()),
+              start + "[70000 characters left out]" + end);
+}
+
 } // namespace
 } // namespace quarn

@@ -1,5 +1,6 @@
 #include "core/filesystem/ScriptFileAccess.h"
 
+#include "core/debug/Log.h"
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/filesystem/FileSystem.h"
 #include "tests/support/CapturingLogSink.h"
@@ -105,6 +106,25 @@ TEST_F(ScriptFileAccessTest, ARefusalIsLoggedOnceWithTheFunctionAndThePath) {
     EXPECT_NE(log.Lines()[0].text.find("\"../outside/secret.txt\""), std::string::npos);
     SetFileSystem(nullptr);
     EXPECT_FALSE(ScriptMayReach("OpenRead", "a.txt"));
+    SetFileSystem(previous);
+}
+
+// A path of any length leaves the line room for the reason: its middle gives way instead.
+TEST_F(ScriptFileAccessTest, ARefusalOfALongPathStillSaysWhy) {
+    FileSystem* previous = GetFileSystem();
+    SetFileSystem(&files_);
+    for (const size_t length : {size_t{1000}, size_t{4090}, size_t{5000}, size_t{100000}}) {
+        const std::string path = "../outside/" + std::string(length, 'x') + "/secret.txt";
+        test::CapturingLogSink log;
+        EXPECT_FALSE(ScriptMayReach("OpenRead", path.c_str()));
+        ASSERT_EQ(log.Lines().size(), 1u);
+        const std::string& line = log.Lines()[0].text;
+        EXPECT_TRUE(line.starts_with("OpenRead refused \"../outside/xxx")) << length;
+        EXPECT_TRUE(line.ends_with("xxx/secret.txt\": " + std::string(OutsideGameReason)))
+            << length;
+        const bool shortened = path.size() > LoggedPathLength;
+        EXPECT_EQ(line.find(" characters left out]") != std::string::npos, shortened) << length;
+    }
     SetFileSystem(previous);
 }
 

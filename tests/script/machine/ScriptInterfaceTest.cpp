@@ -189,17 +189,26 @@ TEST(ScriptSearchPath, EntersVisibleFoldersOnceAndLogsTheNativePath) {
     fs::create_directories(temp.Join("scripts/b"));
     fs::create_directories(temp.Join("scripts/.hidden/inner"));
     // A link back up the tree would recurse forever.
-    fs::create_directory_symlink(temp.Join("scripts"), temp.Join("scripts/b/loop"));
+    fs::create_directory_symlink("..", temp.Join("scripts/b/loop"));
+    // Links out of the game, relative or absolute, are not followed; one inside is, an absolute
+    // one never.
+    fs::create_directories(temp.Join("outside/x/y"));
+    fs::create_directories(temp.Join("game/lib"));
+    fs::rename(temp.Join("scripts"), temp.Join("game/scripts"));
+    fs::create_directory_symlink("../../outside", temp.Join("game/scripts/a/out"));
+    fs::create_directory_symlink(temp.Join("outside"), temp.Join("game/scripts/b/away"));
+    fs::create_directory_symlink(temp.Join("game/lib"), temp.Join("game/scripts/b/own"));
+    fs::create_directory_symlink("../../lib", temp.Join("game/scripts/b/near"));
     DiskFileSystem files;
-    files.SetBaseFolder(temp.Path().c_str());
+    files.SetBaseFolder(temp.Join("game").c_str());
     FileSystem* previous = GetFileSystem();
     SetFileSystem(&files);
     test::CapturingLogSink log;
     SetScriptSearchPath("scripts", true);
     const std::vector<std::string> expected = {"scripts/", "scripts/a/", "scripts/a/deep/",
-                                               "scripts/b/"};
+                                               "scripts/b/", "scripts/b/near/"};
     EXPECT_EQ(GetScriptSearchPath(), expected);
-    EXPECT_TRUE(log.Contains("Script search-path set to '" + temp.Join("scripts") + "'"));
+    EXPECT_TRUE(log.Contains("Script search-path set to '" + temp.Join("game/scripts") + "'"));
     SetScriptSearchPath("scripts", false);
     EXPECT_EQ(GetScriptSearchPath(), std::vector<std::string>{"scripts"});
     SetScriptSearchPath("", true);

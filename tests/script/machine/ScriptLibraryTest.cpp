@@ -29,6 +29,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace quarn {
@@ -284,6 +285,15 @@ TEST_F(ScriptLibraryTest, FileHandlesReadListedFilesAndNothingOnceClosed) {
     }
     EXPECT_EQ(Word(97, {T((listed + "/missing").c_str()), 0}), 0u);
     EXPECT_EQ(Word(89, {T((listed + "/a.txt").c_str())}), 1u);
+    // A missing file is an answer; a pipe, which would never end, is refused with a line.
+    EXPECT_TRUE(log_.Lines().empty());
+    ASSERT_EQ(mkfifo((listed + "/pipe").c_str(), 0644), 0);
+    EXPECT_EQ(Word(97, {T("listed/pipe"), 0}), 0u);
+    EXPECT_EQ(Word(97, {T((listed + "/pipe").c_str()), OpenNative}), 0u);
+    ASSERT_EQ(log_.Lines().size(), 2u);
+    EXPECT_EQ(log_.Lines()[0].text,
+              std::string("OpenRead \"listed/pipe\" failed: ") + NotAFileReason);
+    EXPECT_EQ(log_.Lines()[1].text, "OpenRead \"" + listed + "/pipe\" failed: " + NotAFileReason);
 
     // Shutting scripting down closes what scripts left open.
     const uint32_t left = Word(97, {T((listed + "/b.txt").c_str()), 0});
