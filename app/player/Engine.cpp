@@ -13,6 +13,7 @@
 #include "app/platform/Platform.h"
 #include "app/platform/SdlPlatform.h"
 #include "app/platform/ShellScriptApp.h"
+#include "app/platform/StopSignal.h"
 #include "app/player/InputScript.h"
 #include "app/player/LoadScreen.h"
 #include "app/player/SceneCommands.h"
@@ -557,6 +558,7 @@ int RunPlayer(const EngineSetup& setup) {
             return new SdlPlatform(commandLine.c_str(), nullptr, std::move(dialogs));
         };
     }
+    WatchStopSignals();
     if (!InitEngine(scripted)) {
         std::fprintf(stderr, "quarn: %s\n", startUpError.c_str());
         return 1;

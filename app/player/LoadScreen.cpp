@@ -1,6 +1,8 @@
 #include "app/player/LoadScreen.h"
 
 #include "app/platform/Platform.h"
+#include "app/platform/StopSignal.h"
+#include "app/player/Engine.h"
 #include "core/filesystem/SettingsFile.h"
 #include "device/DeviceTexture.h"
 #include "device/RenderDevice.h"
@@ -67,6 +69,11 @@ void ShowLoadScreen(float progress, const char* text) {
 }
 
 void ShowLoadProgress(int32_t, float progress, const char* text) {
+    // A stop asked for while a scene loads ends the process here, as the close it stands for
+    // would once the load was done; the scene is not run.
+    if (StopRequested()) {
+        ExitProgram();
+    }
     Platform* platform = GetPlatform();
     const double now = platform ? platform->GetTime() : 0.0;
     if (progress > 0.0f && progress < 1.0f && now - lastProgressDraw < ProgressDrawInterval) {
