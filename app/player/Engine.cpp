@@ -524,6 +524,7 @@ bool LogToStandardErrorWhenAsked() {
 }
 
 int RunPlayer(const EngineSetup& setup) {
+    WatchStopSignals();
     const bool logging = LogToStandardErrorWhenAsked();
     // SDL would fall back to its offscreen driver by itself: an invisible game, running for
     // ever. A user who wants that names the driver.
@@ -558,7 +559,6 @@ int RunPlayer(const EngineSetup& setup) {
             return new SdlPlatform(commandLine.c_str(), nullptr, std::move(dialogs));
         };
     }
-    WatchStopSignals();
     if (!InitEngine(scripted)) {
         std::fprintf(stderr, "quarn: %s\n", startUpError.c_str());
         return 1;
