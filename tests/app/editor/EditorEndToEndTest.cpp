@@ -327,7 +327,7 @@ TEST(EditorRun, ClosingTheWindowAfterAnUnsavedStepAsksAndNoEndsWithoutWriting) {
 TEST(EditorRun, AStopSignalAfterAnUnsavedStepEndsWithoutAskingOrWriting) {
     test::TempFolder folder;
     MakeGame(folder);
-    folder.WriteFile("input.txt", "2 answer-path level.scene\n2 click-item menu:File\n"
+    folder.WriteFile("input.txt", "2 click-item menu:File\n6 answer-path level.scene\n"
                                   "6 click-item cmd:40002\n10 click 110 100 right\n"
                                   "14 click-item ctx:Add new child\n"
                                   "18 click-item ctx:Add new child|Gfx\n"
