@@ -57,7 +57,7 @@ bench:
 	@cd $(PEERS_DIR) && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error >/dev/null 2>&1 || { echo "make bench: the physics peers are missing: npm ci could not install bench/peers/package-lock.json into $(PEERS_DIR)"; exit 1; }
 	cmake -S . -B $(BUILD_DIR)/release -DCMAKE_BUILD_TYPE=Release -DQUARN_TESTS=OFF -DQUARN_BENCH=ON
 	cmake --build $(BUILD_DIR)/release -j $(JOBS) --target quarn_raster_bench quarn_png_decode_bench \
-		quarn_png_encode_bench quarn_scene_bench quarn_mesh_bench quarn_shader_bench \
+		quarn_png_encode_bench quarn_scene_bench quarn_player_load_bench quarn_mesh_bench quarn_shader_bench \
 		quarn_table_bench quarn_undo_bench quarn_lcp_bench quarn_broadphase_bench quarn_postprocess_bench \
 		quarn_script_bench quarn_convex_route_bench \
 		quarn_chain_bench quarn_ui_bench quarn_physics_world_bench quarn_physics_peer_bench \
@@ -66,6 +66,7 @@ bench:
 	$(BUILD_DIR)/release/bench/quarn_png_decode_bench
 	$(BUILD_DIR)/release/bench/quarn_png_encode_bench
 	$(BUILD_DIR)/release/bench/quarn_scene_bench
+	$(BUILD_DIR)/release/bench/quarn_player_load_bench
 	$(BUILD_DIR)/release/bench/quarn_mesh_bench
 	$(BUILD_DIR)/release/bench/quarn_shader_bench
 	$(BUILD_DIR)/release/bench/quarn_table_bench

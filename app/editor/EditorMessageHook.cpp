@@ -2,6 +2,7 @@
 
 #include "app/editor/EditorCommands.h"
 #include "app/platform/Platform.h"
+#include "app/platform/StopSignal.h"
 #include "app/platform/WindowMessage.h"
 #include "app/player/Engine.h"
 #include "app/player/SceneCommands.h"
@@ -25,8 +26,9 @@ void PresentAgain(Platform& platform) {
 
 // False when the user keeps the scene, and with it the window.
 bool Close(Platform& platform) {
-    // With a scene loaded the process ends here; the player's close asks nothing.
-    if (!CloseScene(IsStandalone())) {
+    // With a scene loaded the process ends here. The player's close asks nothing, and neither
+    // does a stop signal's: the process ends within a second of it, with no time for an answer.
+    if (!CloseScene(IsStandalone() || StopRequested())) {
         return false;
     }
     Int2 position = platform.GetWindowPosition();

@@ -1,6 +1,7 @@
 #include "app/platform/SdlPlatform.h"
 
 #include "app/online/HttpOnlineService.h"
+#include "app/platform/StopSignal.h"
 #include "app/platform/WindowMessage.h"
 #include "core/filesystem/DataFolders.h"
 #include "core/filesystem/FileSystem.h"
@@ -709,6 +710,13 @@ void SdlPlatform::WaitForMessage() {
 }
 
 bool SdlPlatform::PumpMessages() {
+    // A stop signal closes the window once, the way the user would.
+    if (StopRequested() && !stopSeen_) {
+        stopSeen_ = true;
+        if (!HandleClose()) {
+            quitRequested_ = true;
+        }
+    }
     SDL_Event event;
     while (!quitRequested_ && SDL_PollEvent(&event)) {
         if (!HandleEvent(event)) {
@@ -844,8 +852,8 @@ bool SdlPlatform::HandleEvent(const SDL_Event& event) {
     ignoreNextQuit_ = false;
     switch (event.type) {
     case SDL_QUIT:
-        // A quit of its own (SIGTERM, SIGINT, the session ending) closes the window the way
-        // the user would, so the program ends through the same road.
+        // A quit of its own (the session ending) closes the window the way the user would, so
+        // the program ends through the same road.
         return afterRefusedClose || HandleClose();
     case SDL_WINDOWEVENT:
         if (event.window.event == SDL_WINDOWEVENT_CLOSE) {

@@ -211,6 +211,7 @@ private:
     std::vector<std::string> droppedPaths_;
     bool quitRequested_ = false;
     bool ignoreNextQuit_ = false;
+    bool stopSeen_ = false;
     bool busy_ = false;
     SDL_Cursor* savedCursor_ = nullptr;
     SDL_Cursor* waitCursor_ = nullptr;

@@ -13,6 +13,7 @@
 #include "app/platform/Platform.h"
 #include "app/platform/SdlPlatform.h"
 #include "app/platform/ShellScriptApp.h"
+#include "app/platform/StopSignal.h"
 #include "app/player/InputScript.h"
 #include "app/player/LoadScreen.h"
 #include "app/player/SceneCommands.h"
@@ -527,6 +528,7 @@ bool LogToStandardErrorWhenAsked() {
 }
 
 int RunPlayer(const EngineSetup& setup) {
+    WatchStopSignals();
     const bool logging = LogToStandardErrorWhenAsked();
     // SDL would fall back to its offscreen driver by itself: an invisible game, running for
     // ever. A user who wants that names the driver.

@@ -1,5 +1,8 @@
 #include "app/player/LoadScreen.h"
 
+#include "app/platform/Platform.h"
+#include "app/platform/StopSignal.h"
+#include "app/player/Engine.h"
 #include "core/filesystem/SettingsFile.h"
 #include "device/DeviceTexture.h"
 #include "device/RenderDevice.h"
@@ -12,6 +15,11 @@ namespace {
 
 // Loaded once per run: a later "loadscreen_image" changes nothing.
 Texture* image = nullptr;
+
+// A frame drawn in software costs milliseconds, an object loaded microseconds: between a load's
+// first and last report, one drawn per this many seconds at most.
+constexpr double ProgressDrawInterval = 0.25;
+double lastProgressDraw = 0.0;
 
 // The image centred across, at its own pixel size, its lower edge 64 pixels above the middle.
 void DrawImage(const char* path, float width, float height) {
@@ -61,6 +69,17 @@ void ShowLoadScreen(float progress, const char* text) {
 }
 
 void ShowLoadProgress(int32_t, float progress, const char* text) {
+    // A stop asked for while a scene loads ends the process here, as the close it stands for
+    // would once the load was done; the scene is not run.
+    if (StopRequested()) {
+        ExitProgram();
+    }
+    Platform* platform = GetPlatform();
+    const double now = platform ? platform->GetTime() : 0.0;
+    if (progress > 0.0f && progress < 1.0f && now - lastProgressDraw < ProgressDrawInterval) {
+        return;
+    }
+    lastProgressDraw = now;
     ShowLoadScreen(progress, text);
 }
 

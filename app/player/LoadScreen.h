@@ -10,7 +10,10 @@ namespace quarn {
 // begun (a scene loaded by a script during an update).
 void ShowLoadScreen(float progress, const char* text);
 
-// The scene reader's progress callback; the depth of nested loads is not shown.
+// The scene reader's progress callback; the depth of nested loads is not shown. A load's first
+// report (0) and its last (1) are drawn, and between them one report each quarter second at
+// most, however many objects the scene holds. A stop signal (StopRequested) ends the process
+// at the next report.
 void ShowLoadProgress(int32_t depth, float progress, const char* text);
 
 } // namespace quarn

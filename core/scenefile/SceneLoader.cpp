@@ -209,16 +209,20 @@ int SceneLoader::ReadFile(File& stream) {
 
     EnterSection(0, "Load properties");
     reader->Rewind();
+    std::string text = "loading " + path_;
+    if (text.size() > 512) {
+        text.resize(512);
+    }
     for (int index = 0; index < objectCount_; ++index) {
         if (progress_) {
-            std::string text = "loading " + path_;
-            if (text.size() > 512) {
-                text.resize(512);
-            }
             progress_(TheSceneLoadState().depth,
                       static_cast<float>(index) / static_cast<float>(objectCount_), text.c_str());
         }
         LoadObjectProperties(*reader, static_cast<size_t>(index));
+    }
+    // The end is reported too: a callback that shows only some reports still shows the last.
+    if (progress_ && objectCount_ > 0) {
+        progress_(TheSceneLoadState().depth, 1.0f, text.c_str());
     }
     EnterSection(0, "Done");
     return objectCount_;

@@ -18,7 +18,7 @@ class Property;
 class SceneReader;
 
 // The current load's depth (0 for the outermost), the fraction of its objects done, and
-// "loading <path>".
+// "loading <path>": once before each object's properties, and once with 1 after the last.
 using SceneProgressCallback = void (*)(int32_t depth, float fraction, const char* text);
 
 // Set by every load from its header (or the flag's default): branch nodes read it while their

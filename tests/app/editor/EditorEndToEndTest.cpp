@@ -323,5 +323,28 @@ TEST(EditorRun, ClosingTheWindowAfterAnUnsavedStepAsksAndNoEndsWithoutWriting) {
     EXPECT_FALSE(std::filesystem::exists(folder.Join("level.scn")));
 }
 
+// A stop signal gives no time for an answer: the editor ends without asking, and what was not
+// saved stays unsaved.
+TEST(EditorRun, AStopSignalAfterAnUnsavedStepEndsWithoutAskingOrWriting) {
+    test::TempFolder folder;
+    MakeGame(folder);
+    folder.WriteFile("input.txt", "2 click-item menu:File\n6 answer-path level.scene\n"
+                                  "6 click-item cmd:40002\n10 click 110 100 right\n"
+                                  "14 click-item ctx:Add new child\n"
+                                  "18 click-item ctx:Add new child|Gfx\n"
+                                  "22 click-item ctx:Add new child|Gfx|Sprite\n"
+                                  "26 click-item ctx:Add new child|Gfx|Sprite|<pic.bmp>\n"
+                                  "30 key F11\n");
+    const test::PlayerExit run = test::RunPlayerIn(
+        folder, "Screenshot saved as",
+        std::string(test::Headless) + " QUARN_INPUT='" + folder.Join("input.txt") + "'",
+        "--editor");
+    EXPECT_EQ(run.status, 0) << run.log;
+    EXPECT_GE(run.secondsAfterSignal, 0.0);
+    EXPECT_EQ(run.log.find("\"Save?\""), std::string::npos) << run.log;
+    EXPECT_EQ(folder.ReadFile("level.scene"), ViewedScene);
+    EXPECT_FALSE(std::filesystem::exists(folder.Join("level.scn")));
+}
+
 } // namespace
 } // namespace quarn

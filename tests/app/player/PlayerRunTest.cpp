@@ -161,5 +161,69 @@ TEST(PlayerRun, AFixedStepStepsEveryFrameByItsTimeAndIsReadWholeOrRefused) {
     }
 }
 
+// The player ends half a second after a stop signal at the latest; the bound leaves room for a
+// busy machine, where a player that does not end takes two minutes.
+constexpr double SecondsToEnd = 3.0;
+
+// A start scene whose Script node runs the program `name` of the test data, copied beside it.
+void WriteScriptGame(test::TempFolder& folder, const std::string& name) {
+    for (const char* extension : {".bin", ".sym"}) {
+        std::ifstream program(std::string(QUARN_TEST_DATA "/scripts/") + name + extension,
+                              std::ios::binary);
+        folder.WriteFile(name + extension,
+                         std::string(std::istreambuf_iterator<char>(program), {}));
+    }
+    folder.WriteFile("level.scene", "version = 44\nnum_nodes = 2\nobj1 {\n\tclass = \"Node\"\n"
+                                    "\tflags = 1\n}\nobj2 {\n\tclass = \"Script\"\n"
+                                    "\tparent = 1\n\tflags = 1\n\tscriptfile = \"" +
+                                        name + ".script\"\n}\n");
+    folder.WriteFile("config.txt", "name = \"stops\"\nautorun = \"level.scene\"\n");
+}
+
+// SIGTERM and SIGINT end the player the same way whatever its frame is stuck in: a script that
+// asks for endless noise, or one that saves again and again, whose file is then the one before
+// or a whole new one, never a part.
+TEST(PlayerRun, AStopSignalEndsAFrameThatNeverEndsAndLeavesEveryFileWhole) {
+    const struct {
+        const char* program;
+        const char* said;
+        const char* signal;
+    } cases[] = {{"spin", "spinning", "TERM"}, {"spin", "spinning", "INT"}, {"saves", "saving", "TERM"}};
+    const std::string before = "version = 44\nnum_nodes = 0\n";
+    const std::string saved = "version = 44\nidsystem = 0\nnum_nodes = 1\nobj2 {\n\tclass = "
+                              "\"Script\"\n\tname = \"\"\n\tparent = 1\n\tflags = 1\n\tscriptfile = "
+                              "\"saves.script\"\n}\n";
+    for (const auto& [program, said, signal] : cases) {
+        test::TempFolder folder;
+        WriteScriptGame(folder, program);
+        folder.WriteFile("data/Quarn/games/stops/save.scene", before);
+        PlayerExit run = RunPlayerIn(folder, said, Headless, "", signal);
+        EXPECT_EQ(run.status, 0) << program << " " << signal << "\n" << run.log;
+        EXPECT_GE(run.secondsAfterSignal, 0.0) << program << " " << signal;
+        EXPECT_LT(run.secondsAfterSignal, SecondsToEnd) << program << " " << signal;
+        EXPECT_EQ(run.out, std::string(said) + "\n") << program << " " << signal;
+        const std::string file = folder.ReadFile("data/Quarn/games/stops/save.scene");
+        EXPECT_TRUE(file == before || file == saved) << file;
+    }
+}
+
+// A scene still loading when the signal comes is never run.
+TEST(PlayerRun, AStopSignalEndsALoadInProgress) {
+    test::TempFolder folder;
+    std::string scene = "version = 44\nnum_nodes = 100000\n";
+    for (int n = 1; n <= 100000; ++n) {
+        scene += "obj" + std::to_string(n) + " {\n\tclass = \"Node\"\n\tparent = " +
+                 std::to_string(n > 1 ? 1 : 0) + "\n}\n";
+    }
+    folder.WriteFile("level.scene", scene);
+    folder.WriteFile("config.txt", "autorun = \"level.scene\"\n");
+    // The version line comes right before the start scene is opened.
+    PlayerExit run = RunPlayerIn(folder, "Quarn v1.0");
+    EXPECT_EQ(run.status, 0) << run.log;
+    EXPECT_GE(run.secondsAfterSignal, 0.0);
+    EXPECT_LT(run.secondsAfterSignal, SecondsToEnd);
+    EXPECT_EQ(run.log.find("loaded"), std::string::npos) << run.log;
+}
+
 } // namespace
 } // namespace quarn

@@ -296,6 +296,38 @@ TEST_F(SceneLoading, ALoadedFileIsRecordedWithItsVersionIdSystemAndObjects) {
     EXPECT_EQ(record.objectCount, 2);
 }
 
+// Each object's report comes before its properties are read, and the end is reported once
+// more: a callback that shows only some of them still shows the last.
+TEST_F(SceneLoading, ProgressIsReportedBeforeEachObjectAndOnceMoreAtTheEnd) {
+    static std::vector<std::pair<float, std::string>> reports;
+    const struct {
+        int objects;
+        std::vector<float> fractions;
+    } cases[] = {{0, {}}, {1, {0.0f, 1.0f}}, {4, {0.0f, 0.25f, 0.5f, 0.75f, 1.0f}}};
+    for (const auto& c : cases) {
+        std::string text = Scene(44, "");
+        for (int n = 1; n <= c.objects; ++n) {
+            text += Object(std::to_string(n), "Node", n > 1 ? "\tparent = 1\n" : "");
+        }
+        reports.clear();
+        BufferFile file(text.data(), static_cast<uint32_t>(text.size()));
+        SceneLoader loader("level.scene", 0, SceneKeepUnmappedIds, nullptr, nullptr);
+        loader.SetProgressCallback([](int32_t depth, float fraction, const char* said) {
+            EXPECT_EQ(depth, 0);
+            reports.emplace_back(fraction, said);
+        });
+        if (Node* root = loader.Load(file)) {
+            Keep(root);
+        }
+        std::vector<float> fractions;
+        for (const auto& [fraction, said] : reports) {
+            fractions.push_back(fraction);
+            EXPECT_EQ(said, "loading level.scene");
+        }
+        EXPECT_EQ(fractions, c.fractions) << c.objects;
+    }
+}
+
 TEST_F(SceneLoading, APendingReferenceOfANodeDeletedDuringTheLoadIsDropped) {
     // Node 1's reference stays pending; node 2 deletes node 1 before the pending pass.
     SlItem::onInitSelf = [](SlItem& item) {

@@ -10,6 +10,8 @@ cd "$(dirname "$0")"
 "$tool" script asm calls.asm calls
 "$tool" script asm hello.asm hello
 "$tool" script asm steps.asm steps
+"$tool" script asm spin.asm spin
+"$tool" script asm saves.asm saves
 mkdir -p fuzz
 size=$(wc -c <counter.bin)
 {

@@ -1,0 +1,67 @@
+#include "app/platform/StopSignal.h"
+
+#include <SDL.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <semaphore.h>
+#include <thread>
+#include <unistd.h>
+
+namespace quarn {
+
+namespace {
+
+std::atomic<bool> stopRequested{false};
+// Posted by the handler (sem_post is safe there), waited on by the watch.
+sem_t signalled;
+
+void OnStopSignal(int) {
+    const int saved = errno;
+    if (!stopRequested.exchange(true)) {
+        sem_post(&signalled);
+    }
+    errno = saved;
+}
+
+void EndWhenNotEnded() {
+    while (sem_wait(&signalled) != 0) {
+    }
+    // A main loop waiting for input (a minimised window) wakes to see the request.
+    SDL_Event wake = {};
+    wake.type = SDL_USEREVENT;
+    SDL_PushEvent(&wake);
+    std::this_thread::sleep_for(std::chrono::duration<double>(StopGraceSeconds));
+    // What the game printed goes out, unless the main thread is in the middle of printing.
+    if (ftrylockfile(stdout) == 0) {
+        fflush(stdout);
+    }
+    _exit(0);
+}
+
+} // namespace
+
+void WatchStopSignals() {
+    sem_init(&signalled, 0, 0);
+    struct sigaction action = {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    // Reads and waits of the main thread go on; the request is seen where it is looked for.
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT}) {
+        // One the process was started to ignore (SIGINT in a shell's background job) stays so.
+        struct sigaction before = {};
+        if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) {
+            sigaction(signal, &action, nullptr);
+        }
+    }
+    std::thread(EndWhenNotEnded).detach();
+}
+
+bool StopRequested() {
+    return stopRequested.load(std::memory_order_relaxed);
+}
+
+} // namespace quarn
