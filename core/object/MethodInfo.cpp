@@ -101,6 +101,7 @@ void MethodInfo::AddArgument(int32_t type) {
     }
     argumentTypes_[argumentCount_++] = type;
     argumentWords_ += GetTypeWordCount(type);
+    textArgument_ = textArgument_ || type == TypeString;
 }
 
 void MethodInfo::SetReturnType(int32_t type) {

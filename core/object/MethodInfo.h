@@ -87,6 +87,11 @@ public:
     int GetReturnCount() const { return returnCount_; }
     int GetReturnWords() const { return returnWords_; }
     int32_t GetReturnType() const { return returnType_; }
+    // Whether engine code runs it and a text is among its arguments or is its result: the script
+    // machine measures those texts. A method a script implements passes the words on unread.
+    bool HasEngineTexts() const {
+        return thunk_ != nullptr && (textArgument_ || returnType_ == TypeString);
+    }
     bool IsBound() const { return thunk_ != nullptr || signalThunk_ != nullptr; }
     // Records compare by this in the order they were made, whatever class lists them.
     uint64_t GetRegistrationNumber() const { return registrationNumber_; }
@@ -113,6 +118,7 @@ private:
     int returnWords_ = 0;
     int32_t argumentTypes_[MaxArguments] = {};
     int32_t returnType_ = TypeVoid;
+    bool textArgument_ = false;
     std::string writtenLabel_;
     WrittenFilesFunction writtenFiles_ = nullptr;
 };

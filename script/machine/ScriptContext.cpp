@@ -13,6 +13,7 @@
 #include "core/scenefile/VersionControl.h"
 #include "core/string/NumberText.h"
 #include "core/string/Text.h"
+#include "core/string/TextArena.h"
 #include "script/machine/ScriptClass.h"
 #include "script/machine/ScriptCommands.h"
 #include "script/machine/ScriptContextCalls.h"
@@ -117,20 +118,37 @@ ScriptContext* GetCurrentScriptContext() {
     return currentContext;
 }
 
-bool ChargeTextWork(const char* function, size_t longest, size_t bytes) {
+namespace {
+
+// ChargeTextWork and ChargeHandedText: `steps` for the work, or the failure for a text too long.
+bool ChargeTextSteps(const char* function, size_t longest, uint64_t steps) {
     ScriptContext* context = currentContext;
     if (longest > MaxScriptTextBytes) {
         if (context) {
-            context->FailCall(FormatClassic("%s: a text of %zu bytes is longer than the %zu MiB "
-                                            "a script's text may have",
-                                            function, longest, MaxScriptTextBytes >> 20));
+            context->FailCall(TextOverCapMessage(function, longest));
         }
         return false;
     }
     if (context) {
-        context->ChargeSteps(bytes / ScriptTextBytesPerStep);
+        context->ChargeSteps(steps);
     }
     return true;
+}
+
+} // namespace
+
+std::string TextOverCapMessage(const char* what, size_t length) {
+    return FormatClassic("%s: a text of %zu bytes is longer than the %zu MiB a script's text may "
+                         "have",
+                         what, length, MaxScriptTextBytes >> 20);
+}
+
+bool ChargeTextWork(const char* function, size_t longest, size_t bytes) {
+    return ChargeTextSteps(function, longest, bytes / ScriptTextBytesPerStep);
+}
+
+bool ChargeHandedText(const char* function, size_t length) {
+    return ChargeTextSteps(function, length, length / ScriptHandedTextBytesPerStep);
 }
 
 void SetCurrentScriptContext(ScriptContext* context) {
@@ -147,6 +165,8 @@ ScriptContext::ScriptContext(Script* owner, uint32_t stackSize)
 }
 
 ScriptContext::RunScope::~RunScope() {
+    // Work charged by a command that ended the run is not carried into the next run.
+    context_.chargedSteps_ = 0;
     if (--context_.activeRuns_ == 0 && context_.IsAbandoned()) {
         delete &context_;
     }
@@ -569,10 +589,10 @@ int ScriptContext::CommandGetProperty() {
     if (!entity) {
         return result;
     }
-    const Property* property = id >= 0 ? entity->GetClass()->GetProperty(id) : nullptr;
+    const ClassInfo& owner = *entity->GetClass();
+    const Property* property = id >= 0 ? owner.GetProperty(id) : nullptr;
     if (!property || !entity->CastTo(property->GetOwner())) {
-        return RuntimeError("Entity is %s, does not have property id %d",
-                            entity->GetClass()->GetName(), id);
+        return RuntimeError("Entity is %s, does not have property id %d", owner.GetName(), id);
     }
     // Words of the type, not bytes of a host value: a string is one arena word.
     const auto words = static_cast<uint32_t>(GetTypeWordCount(property->GetValueType()));
@@ -580,6 +600,13 @@ int ScriptContext::CommandGetProperty() {
     property->ReadValue(*entity, value.words);
     if (LostDuringCall()) {
         return StepNodeDeleted;
+    }
+    if (property->IsString()) {
+        const int charged =
+            ChargeCrossingText(value.words[0], TextCrossing::Read, owner, property->GetName());
+        if (charged != StepContinue) {
+            return charged;
+        }
     }
     if (words > MaxValueWords || words > stack_.Capacity() - stack_.Depth()) {
         return StackOverflow();
@@ -605,6 +632,13 @@ int ScriptContext::CommandSetProperty(uint32_t count) {
     if (!property || !entity->CastTo(property->GetOwner())) {
         return RuntimeError("Entity is %s, does not have property id %d",
                             entity->GetClass()->GetName(), id);
+    }
+    if (property->IsString()) {
+        const int charged = ChargeCrossingText(value.words[0], TextCrossing::Handed,
+                                               *entity->GetClass(), property->GetName());
+        if (charged != StepContinue) {
+            return charged;
+        }
     }
     // Refused, the property keeps its value and the script goes on.
     if (!property->ScriptMayWrite(*entity, value.words)) {
@@ -839,6 +873,43 @@ uint32_t ScriptContext::AddChargedSteps(uint32_t steps) {
     const uint64_t total = steps + chargedSteps_;
     chargedSteps_ = 0;
     return uint32_t(std::min<uint64_t>(total, ScriptStepLimit));
+}
+
+int ScriptContext::ChargeCrossingText(uint32_t word, TextCrossing crossing, const ClassInfo& owner,
+                                      const char* member) {
+    const size_t length = std::strlen(LookupText(word));
+    if (length > MaxScriptTextBytes) {
+        const std::string what = std::string(owner.GetName()).append(".").append(member);
+        return RuntimeError("%s", TextOverCapMessage(what.c_str(), length).c_str());
+    }
+    ChargeSteps(crossing == TextCrossing::Handed ? length / ScriptHandedTextBytesPerStep
+                                                 : length / ScriptTextBytesPerStep);
+    return StepContinue;
+}
+
+int ScriptContext::ChargeMethodArguments(const ClassInfo& owner, const MethodInfo& method,
+                                         const uint32_t* arguments) {
+    int32_t at = 0;
+    for (int i = 0; i < method.GetArgumentCount(); ++i) {
+        const int32_t type = method.GetArgumentType(i);
+        if (type == TypeString) {
+            const int charged =
+                ChargeCrossingText(arguments[at], TextCrossing::Handed, owner, method.GetName());
+            if (charged != StepContinue) {
+                return charged;
+            }
+        }
+        at += GetTypeWordCount(type);
+    }
+    return StepContinue;
+}
+
+int ScriptContext::ChargeMethodResult(const ClassInfo& owner, const MethodInfo& method,
+                                      const uint32_t* result) {
+    if (method.GetReturnType() != TypeString || method.GetReturnWords() != 1) {
+        return StepContinue;
+    }
+    return ChargeCrossingText(*result, TextCrossing::Read, owner, method.GetName());
 }
 
 int ScriptContext::ReportFailedCall() {

@@ -142,6 +142,19 @@ private:
     uint32_t AddChargedSteps(uint32_t steps);
     // The runtime error a call out of the machine failed with (FailCall).
     int ReportFailedCall();
+    // A text crossing between the machine and the engine's property or method `owner`.`member`:
+    // read or made for the script (a command per ScriptTextBytesPerStep bytes) or handed to the
+    // engine (a command per ScriptHandedTextBytesPerStep bytes); one over MaxScriptTextBytes is
+    // charged nothing and is the runtime error naming them. StepContinue or the error's result.
+    enum class TextCrossing { Read, Handed };
+    int ChargeCrossingText(uint32_t word, TextCrossing crossing, const ClassInfo& owner,
+                           const char* member);
+    // The texts of a method whose engine code takes or gives any (MethodInfo::HasEngineTexts):
+    // its text arguments before the call (handed to the engine), its text result after it.
+    int ChargeMethodArguments(const ClassInfo& owner, const MethodInfo& method,
+                              const uint32_t* arguments);
+    int ChargeMethodResult(const ClassInfo& owner, const MethodInfo& method,
+                           const uint32_t* result);
     // Counts a step of a run that has done `steps`; true once the run reached the step limit,
     // which ends it with StepLimitError.
     bool CountStep(uint32_t& steps) const { return ++steps >= ScriptStepLimit; }
@@ -233,7 +246,7 @@ private:
 ScriptContext* GetCurrentScriptContext();
 void SetCurrentScriptContext(ScriptContext* context);
 
-// The longest text an engine function or operator reads or makes for a script: one loop of
+// The longest text that enters the machine or that a script hands to the engine: one loop of
 // doublings must not take all memory.
 inline constexpr size_t MaxScriptTextBytes = size_t(64) << 20;
 // Charges the running script for `bytes` bytes of text work (about a command's time per
@@ -241,6 +254,16 @@ inline constexpr size_t MaxScriptTextBytes = size_t(64) << 20;
 // is over MaxScriptTextBytes: the call is then a runtime error naming `function`.
 inline constexpr uint64_t ScriptTextBytesPerStep = 16;
 bool ChargeTextWork(const char* function, size_t longest, size_t bytes);
+// A text handed to the engine (a text property written, a method's text argument, a window's
+// text) may be kept there, so it costs a command per ScriptHandedTextBytesPerStep bytes: what one
+// run can pile up in nodes stays within the step limit's count of bytes (95 MiB), the text of the
+// command that reaches the limit aside. False, as for ChargeTextWork, for a text over
+// MaxScriptTextBytes.
+inline constexpr uint64_t ScriptHandedTextBytesPerStep = 1;
+bool ChargeHandedText(const char* function, size_t length);
+// The message of the runtime error that refuses a text of `length` bytes, over
+// MaxScriptTextBytes, to `what` (a function, an operator, Class.property or Class.method).
+std::string TextOverCapMessage(const char* what, size_t length);
 
 // Sets the current context for a scope and restores the previous one however it ends.
 class CurrentScriptContextScope {

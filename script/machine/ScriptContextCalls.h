@@ -100,6 +100,14 @@ inline int ScriptContext::InvokeMethod(Entity& entity, const MethodInfo& method,
     if (!block || results > stack_.Capacity() - entityIndex) {
         return StackOverflow();
     }
+    // Its class names a refused text: the call may delete the entity.
+    const ClassInfo* const measured = method.HasEngineTexts() ? entity.GetClass() : nullptr;
+    if (measured) {
+        const int charged = ChargeMethodArguments(*measured, method, block + 1);
+        if (charged != StepContinue) {
+            return charged;
+        }
+    }
     method.Call(&entity, block);
     if (LostDuringCall()) {
         return StepNodeDeleted;
@@ -108,6 +116,12 @@ inline int ScriptContext::InvokeMethod(Entity& entity, const MethodInfo& method,
     stack_.RaiseTop(results);
     if (!failedCall_.empty()) {
         return ReportFailedCall();
+    }
+    if (measured) {
+        const int charged = ChargeMethodResult(*measured, method, block);
+        if (charged != StepContinue) {
+            return charged;
+        }
     }
     return current_->GetRunState() == ScriptTerminateRequested ? StepTerminate : StepContinue;
 }

@@ -67,10 +67,11 @@ int ScriptFastRunner::Run(ScriptContext& context) {
 #define QUARN_LABELS_Compare(name) &&name##_S, &&name##_K, &&name##_BS, &&name##_BK,
 #define QUARN_LABELS_Unary(name) &&name##_S, &&unused, &&unused, &&unused,
 #define QUARN_TYPED_LABELS(name, shape) QUARN_LABELS_##shape(name)
-    static const void* const labels[FastOpCount] = {
-        QUARN_FAST_OPS(QUARN_OP_LABEL) //
-        &&unused, &&unused, &&unused, &&unused, // ScriptTypedOperator::None
-        QUARN_TYPED_OPERATORS(QUARN_TYPED_LABELS)};
+    static const void* const labels[FastOpCount] = {QUARN_FAST_OPS(QUARN_OP_LABEL) //
+                                                        && unused,
+                                                    &&unused, &&unused,
+                                                    &&unused, // ScriptTypedOperator::None
+                                                    QUARN_TYPED_OPERATORS(QUARN_TYPED_LABELS)};
 #undef QUARN_OP_LABEL
 #undef QUARN_LABELS_Binary
 #undef QUARN_LABELS_Compare
@@ -331,12 +332,12 @@ function : {
 }
 
 charged:
-    // The work the call charged counts as the plain path counts it, after its command.
+    // The work the command charged counts as the plain path counts it, after the command.
     steps = c.AddChargedSteps(steps);
     if (steps >= limit) {
         return c.StepLimitError();
     }
-    goto resume;
+    goto dynamic;
 
 external_call : {
     const auto arguments = uint32_t(op->b);
@@ -367,6 +368,9 @@ handoff:
         result = c.Execute(code[offset], code + offset + 1);
         if (result != StepContinue) {
             return result;
+        }
+        if (c.chargedSteps_ != 0) {
+            goto charged;
         }
         goto dynamic;
     }

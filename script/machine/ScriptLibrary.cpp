@@ -95,6 +95,14 @@ const char* Temp(const std::string& text) {
 bool ChargeText(const char* function, size_t length) {
     return ChargeTextWork(function, length, length);
 }
+bool ReadText(const char* function, const char* text) {
+    return ChargeText(function, std::strlen(text));
+}
+// A text whose length the script or the user decides, given to the script: charged as made;
+// over the limit, the function's runtime error to come and the empty text.
+const char* MadeText(const char* function, const std::string& text) {
+    return Temp(ChargeText(function, text.size()) ? text : std::string());
+}
 
 // Where the running script stands, for the validity hook and the assertion: its node's
 // description and its current source line.
@@ -240,10 +248,10 @@ float IntToFloat(int32_t a) {
     return static_cast<float>(a);
 }
 int32_t TextToInt(const char* a) {
-    return ChargeText("TextToInt", std::strlen(a)) ? ParseInt32(a) : 0;
+    return ReadText("TextToInt", a) ? ParseInt32(a) : 0;
 }
 float TextToFloat(const char* a) {
-    return ChargeText("TextToFloat", std::strlen(a)) ? ParseFloat(a) : 0.0f;
+    return ReadText("TextToFloat", a) ? ParseFloat(a) : 0.0f;
 }
 
 // Text forms ---------------------------------------------------------------------------------
@@ -265,7 +273,7 @@ const char* Float3Text(Float3 a) {
 // the empty text.
 Float3 TextToFloat3(const char* a) {
     Float3 result;
-    if (!*a || !ChargeText("TextToFloat3", std::strlen(a))) {
+    if (!*a || !ReadText("TextToFloat3", a)) {
         return result;
     }
     result.x = ParseFloat(a + 1);
@@ -291,7 +299,7 @@ void Float3To2(Entity*, uint32_t* block) {
 // Messages and assertions --------------------------------------------------------------------
 
 void Print(const char* a) {
-    if (!ChargeText("Print", std::strlen(a))) {
+    if (!ReadText("Print", a)) {
         return;
     }
     ScriptContext* context = GetCurrentScriptContext();
@@ -302,10 +310,12 @@ void Print(const char* a) {
     std::fflush(stdout);
 }
 void Message(const char* a) {
-    ShowMessageBox(a, "Script message", MessageBoxOk);
+    if (ReadText("Message", a)) {
+        ShowMessageBox(a, "Script message", MessageBoxOk);
+    }
 }
 void Assert(bool condition, const char* message) {
-    if (condition) {
+    if (condition || !ReadText("Assert", message)) {
         return;
     }
     Script* script = nullptr;
@@ -448,7 +458,7 @@ bool ButtonWentUp(int32_t a) {
     return IsButton(a) && GetScriptApp().MouseWentUp(a);
 }
 void SetButtonTag(int32_t a, const char* b) {
-    if (IsButton(a)) {
+    if (IsButton(a) && ReadText("SetButtonTag", b)) {
         GetScriptApp().SetMouseTag(a, b);
     }
 }
@@ -461,7 +471,7 @@ bool ButtonTagged(int32_t a) {
     return IsButton(a) && !GetScriptApp().GetMouseTag(a).empty();
 }
 const char* ButtonTag(int32_t a) {
-    return Temp(IsButton(a) ? GetScriptApp().GetMouseTag(a) : std::string());
+    return MadeText("ButtonTag", IsButton(a) ? GetScriptApp().GetMouseTag(a) : std::string());
 }
 void ShowCursor(bool a) {
     GetScriptApp().ShowCursor(a);
@@ -479,7 +489,7 @@ void CallLoaded(Node* node) {
 }
 
 Entity* NewObject(const char* a) {
-    Entity* object = CreateInstanceByClassName(a);
+    Entity* object = ReadText("NewObject", a) ? CreateInstanceByClassName(a) : nullptr;
     if (!object) {
         return nullptr;
     }
@@ -508,7 +518,7 @@ Entity* Copy(Entity* a) {
     return Entity::FindBySerial(serial) ? copy : nullptr;
 }
 Entity* LoadScene(const char* a, Entity* b, bool c) {
-    if (!ScriptMayReach("LoadScene", a)) {
+    if (!ReadText("LoadScene", a) || !ScriptMayReach("LoadScene", a)) {
         return nullptr;
     }
     auto* parent = dynamic_cast<Node*>(b);
@@ -526,7 +536,7 @@ Entity* LoadScene(const char* a, Entity* b, bool c) {
 }
 void SaveScene(const char* a, Entity* b, bool c, bool d) {
     auto* node = dynamic_cast<Node*>(b);
-    if (node && ScriptMayReach("SaveScene", a)) {
+    if (node && ReadText("SaveScene", a) && ScriptMayReach("SaveScene", a)) {
         const uint32_t flags = 3u | (c ? 2048u : 0u) | (d ? 32768u : 0u);
         SaveSceneFile(a, *node, (node->GetId() & IdSystemMask) >> IdSystemShift, flags);
     }
@@ -553,17 +563,20 @@ void SendEventToPort(Entity* a, int32_t b, float c) {
     Deliver(a, nullptr, nullptr, id, c);
 }
 void FireSignal(const char* a, float b) {
+    if (!ReadText("FireSignal", a)) {
+        return;
+    }
     EventRecord event;
     event.value = b;
     SignalReceiver::Trigger(a, event);
 }
 void CallMethod(Entity* a, const char* b) {
-    if (ValidityCheck(a != nullptr, "Entity is none")) {
+    if (ReadText("CallMethod", b) && ValidityCheck(a != nullptr, "Entity is none")) {
         CallEntityMethod(a, b, nullptr);
     }
 }
 void CallMethodInTree(Entity* a, const char* b) {
-    if (!ValidityCheck(a != nullptr, "Entity is none")) {
+    if (!ReadText("CallMethodInTree", b) || !ValidityCheck(a != nullptr, "Entity is none")) {
         return;
     }
     if (auto* node = dynamic_cast<Node*>(a)) {
@@ -603,6 +616,9 @@ void SetSecondUnusedFlag() {
 }
 // The matching ids are collected first: the method may delete any node of the walk.
 void ForEachOfClass(Entity* a, const char* b, Entity* c, const char* d) {
+    if (!ReadText("ForEachOfClass", b) || !ReadText("ForEachOfClass", d)) {
+        return;
+    }
     const ClassInfo* wanted = FindClass(b);
     auto* root = dynamic_cast<Node*>(a);
     if (!wanted || !root) {
@@ -662,25 +678,27 @@ void DoFileOperation(const char* function, const char* path, Operation operation
     }
 }
 bool PathExists(const char* a) {
-    return ScriptMayReach("PathExists", a) && GetFileSystem()->Exists(a);
+    return ReadText("PathExists", a) && ScriptMayReach("PathExists", a) &&
+           GetFileSystem()->Exists(a);
 }
 void RemoveFile(const char* a) {
-    if (ScriptMayReach("RemoveFile", a)) {
+    if (ReadText("RemoveFile", a) && ScriptMayReach("RemoveFile", a)) {
         GetFileSystem()->RemoveFile(a);
     }
 }
 void CreateFile(const char* a) {
-    if (ScriptMayReach("CreateFile", a)) {
+    if (ReadText("CreateFile", a) && ScriptMayReach("CreateFile", a)) {
         DoFileOperation("CreateFile", a, [a] { return GetFileSystem()->CreateEmptyFile(a); });
     }
 }
 void CopyFile(const char* a, const char* b) {
-    if (ScriptMayReach("CopyFile", a) && ScriptMayReach("CopyFile", b)) {
+    if (ReadText("CopyFile", a) && ReadText("CopyFile", b) && ScriptMayReach("CopyFile", a) &&
+        ScriptMayReach("CopyFile", b)) {
         DoFileOperation("CopyFile", b, [a, b] { return GetFileSystem()->Copy(a, b); });
     }
 }
 void MakeFolder(const char* a) {
-    if (ScriptMayReach("MakeFolder", a)) {
+    if (ReadText("MakeFolder", a) && ScriptMayReach("MakeFolder", a)) {
         DoFileOperation("MakeFolder", a, [a] { return GetFileSystem()->MakeDirectory(a); });
     }
 }
@@ -689,7 +707,7 @@ void MakeFolder(const char* a) {
 
 int32_t OpenCurrent(const char* a) {
     listedEntries = 0;
-    if (!ScriptMayReachNative("OpenCurrent", a)) {
+    if (!ReadText("OpenCurrent", a) || !ScriptMayReachNative("OpenCurrent", a)) {
         currentFile.reset();
         return 0;
     }
@@ -710,7 +728,8 @@ const char* EntryPath(int32_t, int32_t b) {
 }
 int32_t OpenRead(const char* a, int32_t b) {
     const bool native = (static_cast<uint32_t>(b) & OpenNative) != 0;
-    if (!(native ? ScriptMayReachNative("OpenRead", a) : ScriptMayReach("OpenRead", a))) {
+    if (!ReadText("OpenRead", a) ||
+        !(native ? ScriptMayReachNative("OpenRead", a) : ScriptMayReach("OpenRead", a))) {
         return 0;
     }
     ClearFileFailure();
@@ -849,14 +868,22 @@ int32_t Zero() {
 
 // b is the caption, c the text the field starts with.
 const char* EnterString(Int2 a, const char* b, const char* c) {
+    if (!ReadText("EnterString", b) || !ReadText("EnterString", c)) {
+        return Temp("");
+    }
     const EnteredString entered = ShowEnterStringDialog(a.x, a.y, b, c);
     ScriptApp& app = GetScriptApp();
     app.ConsumeKey(entered.accepted ? 50 : 52); // Enter or Esc closed it
     app.HoldKeysDown();
-    return Temp(entered.text);
+    return MadeText("EnterString", entered.text);
 }
 // Scripts hold the text windows they opened by handle, never by the window's own id.
 int32_t OpenWindow(Int2 a, const char* b, const char* c) {
+    // The window keeps both texts.
+    if (!ChargeHandedText("OpenWindow", std::strlen(b)) ||
+        !ChargeHandedText("OpenWindow", std::strlen(c))) {
+        return 0;
+    }
     const uint32_t window = OpenTextWindow(a.x, a.y, b, c);
     return window ? static_cast<int32_t>(textWindows.Add(std::make_unique<uint32_t>(window))) : 0;
 }
@@ -867,7 +894,7 @@ void FocusWindow(int32_t a) {
 }
 const char* WindowText(int32_t a) {
     const uint32_t* window = textWindows.Find(static_cast<uint32_t>(a));
-    return Temp(window ? GetDialogEditText(*window, true) : std::string());
+    return MadeText("WindowText", window ? GetDialogEditText(*window, true) : std::string());
 }
 void CloseWindow(int32_t a) {
     if (const uint32_t* window = textWindows.Find(static_cast<uint32_t>(a))) {
@@ -1007,6 +1034,9 @@ bool IsAlive(Entity* a) {
     return a != nullptr;
 }
 Entity* ScriptByName(const char* a) {
+    if (!ReadText("ScriptByName", a)) {
+        return nullptr;
+    }
     const ClassInfo* scripts = Script::RegisterClass();
     const int count = scripts->GetInstanceCountRecursive();
     for (int index = 0; index < count; ++index) {
@@ -1067,7 +1097,7 @@ int32_t Blend(int32_t a, int32_t b, float c) {
 
 // Only an effect's shader holds the value; any other resource of that name is left alone.
 void SetEffectValue(const char* a, float b, float c, float d, float e) {
-    Resource* resource = FindLoadedResource(a, "");
+    Resource* resource = ReadText("SetEffectValue", a) ? FindLoadedResource(a, "") : nullptr;
     if (!resource) {
         return;
     }
@@ -1078,7 +1108,9 @@ void SetEffectValue(const char* a, float b, float c, float d, float e) {
     resource->Release();
 }
 void ReloadResource(const char* a) {
-    ReloadResourceByName(NormalizeResourcePath(a).Text());
+    if (ReadText("ReloadResource", a)) {
+        ReloadResourceByName(NormalizeResourcePath(a).Text());
+    }
 }
 
 bool PickUnder(Node* parent, const Float3& origin, const Float3& direction) {
