@@ -125,6 +125,9 @@ TEST_F(OperatorSignatures, ValueTypesKeepEightComponentsAndOperatorsByIndex) {
 }
 
 TEST(ScriptKeywordTable, HoldsTheFixedRowsThenClassAndTypeNames) {
+    // Class and type indices count from an empty registry, whatever an earlier test registered.
+    DeleteAllScriptClasses();
+    DeleteAllValueTypes();
     ResetScriptKeywordTable();
     TokenTable& table = GetScriptKeywordTable();
     EXPECT_EQ(table.GetCount(), 47);
