@@ -304,16 +304,18 @@ TEST(EditorRun, TheCommittedInputScriptOpensChangesPicturesSavesPlaysAndStops) {
                                     WindowSize);
 }
 
+// Loads level.scene through File/Load... and adds a sprite through the node menu, unsaved.
+constexpr const char* UnsavedStep = "2 click-item menu:File\n6 answer-path level.scene\n"
+                                    "6 click-item cmd:40002\n10 click 110 100 right\n"
+                                    "14 click-item ctx:Add new child\n"
+                                    "18 click-item ctx:Add new child|Gfx\n"
+                                    "22 click-item ctx:Add new child|Gfx|Sprite\n"
+                                    "26 click-item ctx:Add new child|Gfx|Sprite|<pic.bmp>\n";
+
 TEST(EditorRun, ClosingTheWindowAfterAnUnsavedStepAsksAndNoEndsWithoutWriting) {
     test::TempFolder folder;
     MakeGame(folder);
-    folder.WriteFile("input.txt", "2 click-item menu:File\n6 answer-path level.scene\n"
-                                  "6 click-item cmd:40002\n10 click 110 100 right\n"
-                                  "14 click-item ctx:Add new child\n"
-                                  "18 click-item ctx:Add new child|Gfx\n"
-                                  "22 click-item ctx:Add new child|Gfx|Sprite\n"
-                                  "26 click-item ctx:Add new child|Gfx|Sprite|<pic.bmp>\n"
-                                  "30 answer 1\n30 close\n");
+    folder.WriteFile("input.txt", std::string(UnsavedStep) + "30 answer 1\n30 close\n");
     const test::PlayerExit run = test::RunPlayerIn(
         folder, "", std::string(test::Headless) + " QUARN_INPUT='" + folder.Join("input.txt") + "'",
         "--editor");
@@ -328,13 +330,7 @@ TEST(EditorRun, ClosingTheWindowAfterAnUnsavedStepAsksAndNoEndsWithoutWriting) {
 TEST(EditorRun, AStopSignalAfterAnUnsavedStepEndsWithoutAskingOrWriting) {
     test::TempFolder folder;
     MakeGame(folder);
-    folder.WriteFile("input.txt", "2 click-item menu:File\n6 answer-path level.scene\n"
-                                  "6 click-item cmd:40002\n10 click 110 100 right\n"
-                                  "14 click-item ctx:Add new child\n"
-                                  "18 click-item ctx:Add new child|Gfx\n"
-                                  "22 click-item ctx:Add new child|Gfx|Sprite\n"
-                                  "26 click-item ctx:Add new child|Gfx|Sprite|<pic.bmp>\n"
-                                  "30 key F11\n");
+    folder.WriteFile("input.txt", std::string(UnsavedStep) + "30 key F11\n");
     const test::PlayerExit run = test::RunPlayerIn(
         folder, "Screenshot saved as",
         std::string(test::Headless) + " QUARN_INPUT='" + folder.Join("input.txt") + "'",
