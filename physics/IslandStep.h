@@ -37,6 +37,13 @@ int64_t CountIslandRows(Joint* const* joints, int32_t nj);
 
 bool AllFinite(const float* values, size_t n);
 
+// A row's cfm as the step uses it. The world's, the surfaces' and the joints' cfm is that of a
+// row whose lightest moving body weighs a kilogram (the default density's metre cube); a row
+// scales it by that body's mass (inverse masses given, 0 for a side that does not move), so
+// that a scene moves alike whatever its bodies weigh: the diagonal it softens grows as one over
+// the mass, and a fixed cfm is lost below float resolution beside that of bodies of a gram.
+float MassScaledCfm(float cfm, float inverseMass1, float inverseMass2);
+
 // The end of a step: the poses advance by the new velocities and the accumulators are cleared.
 void IntegrateIsland(RigidBody* const* bodies, int32_t nb, float h);
 // The end of a step whose solve of `rows` constraint rows failed: velocities and poses stay, the

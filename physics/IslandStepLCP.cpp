@@ -243,6 +243,10 @@ void BuildIslandSystem(RigidBody* const* bodies, int32_t nb, Joint* const* joint
         const int m_i = system.info[i].m;
         const float* J = system.J + 2 * system.start[i] * RowFloats;
         const float* JM = system.JM + 2 * system.start[i] * RowFloats;
+        const Joint& joint = *system.joints[i];
+        const float lightest1 = system.inverseMass[joint.GetBody(0)->GetIslandTag()];
+        const float lightest2 =
+            system.secondTakesPart[i] ? system.inverseMass[joint.GetBody(1)->GetIslandTag()] : 0.0f;
         for (int k = 0; k < m_i; ++k) {
             float d = RowDot(JM + k * RowFloats, J + k * RowFloats);
             if (system.secondTakesPart[i]) {
@@ -250,7 +254,8 @@ void BuildIslandSystem(RigidBody* const* bodies, int32_t nb, Joint* const* joint
             }
             const int r = system.start[i] + k;
             system.diagonal[r] = d;
-            system.cfm[r] = std::max(system.cfm[r], MinimumCfmShare * d * h);
+            system.cfm[r] = std::max(MassScaledCfm(system.cfm[r], lightest1, lightest2),
+                                     MinimumCfmShare * d * h);
         }
     }
 

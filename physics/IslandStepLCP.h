@@ -34,8 +34,8 @@ struct IslandSystem {
     float* A = nullptr; // lower triangle, row stride nskip; made by AssembleIslandMatrix
     float* rhs = nullptr;
     float* c = nullptr;
-    // As the joints gave it, raised to at least MinimumCfmShare of the row's own diagonal
-    // (times h), so that the regularisation keeps its meaning whatever the bodies weigh.
+    // As the joints gave it, scaled by the mass of the lightest body the row moves
+    // (MassScaledCfm) and raised to at least MinimumCfmShare of the row's own diagonal (times h).
     float* cfm = nullptr;
     float* diagonal = nullptr; // (J M^-1 J^T) per row, without the cfm
     float* lo = nullptr;
@@ -49,11 +49,14 @@ struct IslandSystem {
 // size takes a millisecond or two. The world steps a larger island with the iterative step.
 constexpr int32_t MaxDenseRows = 1024;
 
-// Every row's regularisation (cfm/h on the diagonal) is at least this share of the row's own
-// diagonal. The diagonal grows as one over the bodies' masses, so a fixed cfm vanishes below
-// float resolution for light bodies (a gram or less) and their redundant contacts leave the
-// matrix singular. At this share every mass solves alike; bodies of a kilogram a metre and
-// heavier keep the world's and the surfaces' cfm as they are.
+// Every row's regularisation (cfm/h on the diagonal) is also at least this share of the row's
+// own diagonal. The mass-scaled cfm keeps rows of bodies of any mass solvable; a small body's
+// turning rows have diagonals far above one over its mass (a centimetre cube turns 60,000 times
+// more easily than a metre cube of its mass), and so far above their cfm. The share is about
+// the least the pivoting solve still sees. It is a share of the row's own diagonal, which
+// overstates what the row carries where other rows hold its body (a ball on a rod a metre from
+// its hinge turns about its own centre 250 times more easily than about the hinge): a larger
+// share would soften such rows by as much.
 constexpr float MinimumCfmShare = 3e-6f;
 
 // Tags the bodies and joints and builds the rows, their cfm and the right-hand side
