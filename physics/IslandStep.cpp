@@ -5,7 +5,6 @@
 #include "physics/PhysicsMaster.h"
 #include "physics/RigidBody.h"
 
-#include <algorithm>
 #include <cmath>
 
 namespace quarn {
@@ -59,13 +58,6 @@ bool AllFinite(const float* values, size_t n) {
         }
     }
     return true;
-}
-
-float MassScaledCfm(float cfm, float inverseMass1, float inverseMass2) {
-    constexpr float ReferenceMass = 1.0f; // kg
-    const float lightest = std::max(inverseMass1, inverseMass2);
-    // A row of nothing that moves keeps its cfm, which alone keeps its diagonal from 0.
-    return lightest > 0.0f && std::isfinite(lightest) ? cfm * lightest * ReferenceMass : cfm;
 }
 
 void IntegrateIsland(RigidBody* const* bodies, int32_t nb, float h) {
