@@ -25,8 +25,10 @@ constexpr float RetryCfmShare = 1e-2f;
 // Below this many rows the pivoting solve is as quick as setting up the active sets.
 constexpr int32_t ActiveSetMinRows = 24;
 // Solves the active sets may take before the pivoting solve takes over: a resting island
-// settles in two or three, a heap struck by a falling box in a handful.
+// settles in two to four, a heap struck by a falling box in a dozen or so. Fewer than the least
+// are not worth trying.
 constexpr int32_t ActiveSetMaxSolves = 64;
+constexpr int32_t ActiveSetMinSolves = 4;
 
 std::atomic<bool> failExactSolves{false};
 
@@ -369,8 +371,8 @@ void RankBodies(const BodyGraph& graph, int nb, int32_t* rank, ScratchArena& scr
 
 } // namespace
 
-void AssembleIslandProfile(const IslandSystem& system, RigidBody* const* bodies, int32_t nb,
-                           float h, ScratchArena& scratch, IslandProfile& profile) {
+void OrderIslandRows(const IslandSystem& system, int32_t nb, ScratchArena& scratch,
+                     IslandProfile& profile) {
     const int m = system.m;
     const int jointCount = system.jointCount;
     int32_t* rank = scratch.Take<int32_t>(static_cast<size_t>(nb));
@@ -391,6 +393,7 @@ void AssembleIslandProfile(const IslandSystem& system, RigidBody* const* bodies,
     std::sort(sorted, sorted + jointCount,
               [key](int32_t a, int32_t b) { return key[a] != key[b] ? key[a] < key[b] : a < b; });
     int32_t* position = scratch.Take<int32_t>(static_cast<size_t>(jointCount));
+    profile.jointPosition = position;
     profile.order = scratch.Take<int32_t>(static_cast<size_t>(m));
     profile.place = scratch.Take<int32_t>(static_cast<size_t>(m));
     int32_t next = 0;
@@ -422,8 +425,16 @@ void AssembleIslandProfile(const IslandSystem& system, RigidBody* const* bodies,
         }
         std::fill(first + position[i], first + position[i] + system.info[i].m, from);
     }
+    profile.matrix = ProfileMatrix();
+    profile.matrix.n = m;
+    profile.matrix.first = first;
+}
+
+void FillIslandProfile(const IslandSystem& system, RigidBody* const* bodies, int32_t nb, float h,
+                       ScratchArena& scratch, IslandProfile& profile) {
+    const int32_t* position = profile.jointPosition;
     ProfileMatrix& matrix = profile.matrix;
-    TakeProfile(matrix, m, first, scratch);
+    TakeProfile(matrix, system.m, matrix.first, scratch);
 
     // As FillMatrix: the blocks of joints sharing a body, then each joint's own.
     for (int b = 0; b < nb; ++b) {
@@ -453,7 +464,7 @@ void AssembleIslandProfile(const IslandSystem& system, RigidBody* const* bodies,
         }
     }
     const float inverseH = 1.0f / h;
-    for (int i = 0; i < jointCount; ++i) {
+    for (int i = 0; i < system.jointCount; ++i) {
         const int m_i = system.info[i].m;
         const float* JM = system.JM + 2 * system.start[i] * RowFloats;
         const float* J = system.J + 2 * system.start[i] * RowFloats;
@@ -471,6 +482,12 @@ void AssembleIslandProfile(const IslandSystem& system, RigidBody* const* bodies,
     }
 }
 
+void AssembleIslandProfile(const IslandSystem& system, RigidBody* const* bodies, int32_t nb,
+                           float h, ScratchArena& scratch, IslandProfile& profile) {
+    OrderIslandRows(system, nb, scratch, profile);
+    FillIslandProfile(system, bodies, nb, h, scratch, profile);
+}
+
 void FailExactSolvesForTests(bool fail) {
     failExactSolves.store(fail, std::memory_order_relaxed);
 }
@@ -483,7 +500,18 @@ bool SolveByActiveSets(const IslandSystem& system, RigidBody* const* bodies, int
     const int m = system.m;
     ScratchArena::Scope scope(scratch);
     IslandProfile profile;
-    AssembleIslandProfile(system, bodies, nb, h, scratch, profile);
+    OrderIslandRows(system, nb, scratch, profile);
+    // A solve costs about half the profile's factor work, the pivoting solve about m^3 / 3:
+    // the active sets may spend as much before they hand over. An island whose rows all share
+    // bodies (a crowd on one spot) leaves them too few solves to try.
+    const double m3 = static_cast<double>(m) * m * m;
+    const double budget =
+        std::min(2.0 * m3 / (3.0 * static_cast<double>(profile.matrix.FactorWork())),
+                 static_cast<double>(ActiveSetMaxSolves));
+    if (budget < ActiveSetMinSolves) {
+        return false;
+    }
+    FillIslandProfile(system, bodies, nb, h, scratch, profile);
     double* x = scratch.Take<double>(m);
     double* b = scratch.Take<double>(m);
     float* lo = scratch.Take<float>(m);
@@ -504,12 +532,8 @@ bool SolveByActiveSets(const IslandSystem& system, RigidBody* const* bodies, int
         const int32_t normal = system.findex[r];
         findex[p] = normal < 0 ? -1 : normal < m ? profile.place[normal] : m;
     }
-    // Each solve costs about the profile's factor work, the pivoting solve about m^3: the
-    // active sets may spend as much before handing over.
-    const double work = static_cast<double>(profile.matrix.FactorWork());
-    const int32_t budget = static_cast<int32_t>(std::clamp(
-        static_cast<double>(m) * m * m / work, 2.0, static_cast<double>(ActiveSetMaxSolves)));
-    if (!SolveActiveSetLCP(profile.matrix, x, b, lo, hi, findex, budget, scratch)) {
+    if (!SolveActiveSetLCP(profile.matrix, x, b, lo, hi, findex, static_cast<int32_t>(budget),
+                           scratch)) {
         return false;
     }
     for (int p = 0; p < m; ++p) {

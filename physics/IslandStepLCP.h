@@ -73,10 +73,19 @@ void AssembleIslandMatrix(IslandSystem& system, RigidBody* const* bodies, int32_
 // bodies are ranked breadth first from one end of the island (a stack's bottom or top, a chain's
 // end) and each joint's rows follow the ranks of its bodies.
 struct IslandProfile {
-    int32_t* order = nullptr; // position -> the system's row
-    int32_t* place = nullptr; // the system's row -> position
+    int32_t* order = nullptr;         // position -> the system's row
+    int32_t* place = nullptr;         // the system's row -> position
+    int32_t* jointPosition = nullptr; // per kept joint: its first row's position
     ProfileMatrix matrix;
 };
+// The order and each row's first column, which tell the profile's size and factor work: the
+// matrix has n and first but no values yet.
+void OrderIslandRows(const IslandSystem& system, int32_t nb, ScratchArena& scratch,
+                     IslandProfile& profile);
+// The matrix's values, for the order made.
+void FillIslandProfile(const IslandSystem& system, RigidBody* const* bodies, int32_t nb, float h,
+                       ScratchArena& scratch, IslandProfile& profile);
+// Both.
 void AssembleIslandProfile(const IslandSystem& system, RigidBody* const* bodies, int32_t nb,
                            float h, ScratchArena& scratch, IslandProfile& profile);
 
