@@ -79,38 +79,43 @@ int KeptIndex(const IslandSystem& system, const Joint* joint) {
     return tag >= 0 && tag < system.jointCount && system.joints[tag] == joint ? tag : -1;
 }
 
+// Calls visit(body, j1, j2) for every pair of the island's kept joints that share a body: a
+// pair that shares two bodies comes once for each.
+template <typename Visit>
+void ForEachPairOnABody(const IslandSystem& system, RigidBody* const* bodies, int nb, Visit visit) {
+    for (int b = 0; b < nb; ++b) {
+        for (JointNode* node1 = bodies[b]->GetJointList(); node1; node1 = node1->next) {
+            for (JointNode* node2 = node1->next; node2; node2 = node2->next) {
+                const int j1 = KeptIndex(system, node1->joint);
+                const int j2 = KeptIndex(system, node2->joint);
+                if (j1 >= 0 && j2 >= 0 && j1 != j2) {
+                    visit(bodies[b], j1, j2);
+                }
+            }
+        }
+    }
+}
+
 // A from the rows: diagonal blocks for every joint, off-diagonal blocks for pairs of joints that
 // share a body (lower triangle only), then cfm/h on the diagonal.
 void FillMatrix(IslandSystem& system, RigidBody* const* bodies, int nb, float inverseH) {
     SetZero(system.A, system.m * system.nskip);
-    for (int b = 0; b < nb; ++b) {
-        for (JointNode* node1 = bodies[b]->GetJointList(); node1; node1 = node1->next) {
-            for (JointNode* node2 = node1->next; node2; node2 = node2->next) {
-                int j1 = KeptIndex(system, node1->joint);
-                int j2 = KeptIndex(system, node2->joint);
-                if (j1 < 0 || j2 < 0 || j1 == j2) {
-                    continue;
-                }
-                if (system.start[j1] < system.start[j2]) {
-                    std::swap(j1, j2);
-                }
-                const Joint* joint1 = system.joints[j1];
-                const Joint* joint2 = system.joints[j2];
-                const int s1 = joint1->GetBody(1) == bodies[b] ? 1 : 0;
-                const int s2 = joint2->GetBody(1) == bodies[b] ? 1 : 0;
-                QUARN_CHECK_ASSERTION(joint1->GetBody(1) || s1 == 0,
-                                      "joint[j1]->GetBody2() || jb1==0");
-                QUARN_CHECK_ASSERTION(joint2->GetBody(1) || s2 == 0,
-                                      "joint[j2]->GetBody2() || jb2==0");
-                const int m1 = system.info[j1].m;
-                const int m2 = system.info[j2].m;
-                RowBlockProduct(system.A + system.start[j1] * system.nskip + system.start[j2],
-                                system.nskip, m1,
-                                system.JM + (2 * system.start[j1] + s1 * m1) * RowFloats,
-                                system.J + (2 * system.start[j2] + s2 * m2) * RowFloats, m2, true);
-            }
+    ForEachPairOnABody(system, bodies, nb, [&system](const RigidBody* body, int j1, int j2) {
+        if (system.start[j1] < system.start[j2]) {
+            std::swap(j1, j2);
         }
-    }
+        const Joint* joint1 = system.joints[j1];
+        const Joint* joint2 = system.joints[j2];
+        const int s1 = joint1->GetBody(1) == body ? 1 : 0;
+        const int s2 = joint2->GetBody(1) == body ? 1 : 0;
+        QUARN_CHECK_ASSERTION(joint1->GetBody(1) || s1 == 0, "joint[j1]->GetBody2() || jb1==0");
+        QUARN_CHECK_ASSERTION(joint2->GetBody(1) || s2 == 0, "joint[j2]->GetBody2() || jb2==0");
+        const int m1 = system.info[j1].m;
+        const int m2 = system.info[j2].m;
+        RowBlockProduct(system.A + system.start[j1] * system.nskip + system.start[j2], system.nskip,
+                        m1, system.JM + (2 * system.start[j1] + s1 * m1) * RowFloats,
+                        system.J + (2 * system.start[j2] + s2 * m2) * RowFloats, m2, true);
+    });
     for (int i = 0; i < system.jointCount; ++i) {
         const int m = system.info[i].m;
         const int row = 2 * system.start[i] * RowFloats;
@@ -437,32 +442,23 @@ void FillIslandProfile(const IslandSystem& system, RigidBody* const* bodies, int
     TakeProfile(matrix, system.m, matrix.first, scratch);
 
     // As FillMatrix: the blocks of joints sharing a body, then each joint's own.
-    for (int b = 0; b < nb; ++b) {
-        for (JointNode* node1 = bodies[b]->GetJointList(); node1; node1 = node1->next) {
-            for (JointNode* node2 = node1->next; node2; node2 = node2->next) {
-                int j1 = KeptIndex(system, node1->joint);
-                int j2 = KeptIndex(system, node2->joint);
-                if (j1 < 0 || j2 < 0 || j1 == j2) {
-                    continue;
-                }
-                if (position[j1] < position[j2]) {
-                    std::swap(j1, j2);
-                }
-                const int s1 = system.joints[j1]->GetBody(1) == bodies[b] ? 1 : 0;
-                const int s2 = system.joints[j2]->GetBody(1) == bodies[b] ? 1 : 0;
-                const int m1 = system.info[j1].m;
-                const int m2 = system.info[j2].m;
-                const float* P = system.JM + (2 * system.start[j1] + s1 * m1) * RowFloats;
-                const float* Q = system.J + (2 * system.start[j2] + s2 * m2) * RowFloats;
-                for (int k = 0; k < m1; ++k) {
-                    double* row = matrix.Row(position[j1] + k) + position[j2];
-                    for (int l = 0; l < m2; ++l) {
-                        row[l] += RowDot(P + k * RowFloats, Q + l * RowFloats);
-                    }
-                }
+    ForEachPairOnABody(system, bodies, nb, [&](const RigidBody* body, int j1, int j2) {
+        if (position[j1] < position[j2]) {
+            std::swap(j1, j2);
+        }
+        const int s1 = system.joints[j1]->GetBody(1) == body ? 1 : 0;
+        const int s2 = system.joints[j2]->GetBody(1) == body ? 1 : 0;
+        const int m1 = system.info[j1].m;
+        const int m2 = system.info[j2].m;
+        const float* P = system.JM + (2 * system.start[j1] + s1 * m1) * RowFloats;
+        const float* Q = system.J + (2 * system.start[j2] + s2 * m2) * RowFloats;
+        for (int k = 0; k < m1; ++k) {
+            double* row = matrix.Row(position[j1] + k) + position[j2];
+            for (int l = 0; l < m2; ++l) {
+                row[l] += RowDot(P + k * RowFloats, Q + l * RowFloats);
             }
         }
-    }
+    });
     const float inverseH = 1.0f / h;
     for (int i = 0; i < system.jointCount; ++i) {
         const int m_i = system.info[i].m;

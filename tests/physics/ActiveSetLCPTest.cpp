@@ -85,15 +85,21 @@ TEST(ActiveSetLCP, RandomProblemsEndWhereThePivotingSolveEnds) {
     }
 }
 
-TEST(ActiveSetLCP, ItGivesUpWhenItsSolvesRunOut) {
-    // Both rows free at first; the second then comes out below its bound and must be held.
+// Two rows with a unit diagonal, coupled by `coupling`, both bounded below by lo.
+Problem TwoRows(double coupling, float lo) {
     Problem problem;
     problem.a = test::DenseMatrix(2);
     problem.a(0, 0) = problem.a(1, 1) = 1.0;
-    problem.a(0, 1) = problem.a(1, 0) = 0.9;
+    problem.a(0, 1) = problem.a(1, 0) = coupling;
     problem.b = {1.0f, 0.5f};
-    problem.lo = {0.0f, 0.0f};
+    problem.lo = {lo, lo};
     problem.hi = {LCPInfinity, LCPInfinity};
+    return problem;
+}
+
+TEST(ActiveSetLCP, ItGivesUpWhenItsSolvesRunOut) {
+    // Both rows free at first; the second then comes out below its bound and must be held.
+    const Problem problem = TwoRows(0.9, 0.0f);
     ScratchArena scratch;
     EXPECT_FALSE(SolveByActiveSets(problem, {0.0, 0.0}, 1, scratch).solved);
     const Answer answer = SolveByActiveSets(problem, {0.0, 0.0}, 2, scratch);
@@ -103,13 +109,7 @@ TEST(ActiveSetLCP, ItGivesUpWhenItsSolvesRunOut) {
 }
 
 TEST(ActiveSetLCP, AMatrixThatIsNotPositiveDefiniteIsRefused) {
-    Problem problem;
-    problem.a = test::DenseMatrix(2);
-    problem.a(0, 0) = problem.a(1, 1) = 1.0;
-    problem.a(0, 1) = problem.a(1, 0) = 2.0;
-    problem.b = {1.0f, 1.0f};
-    problem.lo = {-LCPInfinity, -LCPInfinity};
-    problem.hi = {LCPInfinity, LCPInfinity};
+    const Problem problem = TwoRows(2.0, -LCPInfinity);
     ScratchArena scratch;
     EXPECT_FALSE(SolveByActiveSets(problem, {0.0, 0.0}, 10, scratch).solved);
 }
