@@ -90,12 +90,13 @@ void AssembleIslandProfile(const IslandSystem& system, RigidBody* const* bodies,
                            float h, ScratchArena& scratch, IslandProfile& profile);
 
 // Advances one island by h with an exact solve of its constraints, then integrates the poses
-// and clears the accumulators. Islands of a few dozen rows and more are solved by active sets
-// over the profile, starting from the forces the joints kept; the pivoting solve takes the
-// others and any the active sets do not settle, and once more with every row's cfm at least a
-// hundredth of its diagonal. An island no exact solve takes is stepped by the iterative step
-// with the world's sweeps (or, should that fail too, keeps its motion), the world hears of it,
-// and the answer is false.
+// and clears the accumulators. An island of a few dozen rows and more whose profile is narrow
+// enough is solved by active sets over it, starting from the forces the joints kept; the
+// pivoting solve takes the others and any the active sets do not settle, and once more with
+// every row's cfm at least a hundredth of its diagonal. A solve that forces a step is taken as
+// failed. An island no exact solve takes is stepped by the iterative step with the world's
+// sweeps (or, should that fail too, keeps its motion), the world hears of it, and the answer
+// is false.
 bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj, float h,
                    float worldCfm, float worldErp, ScratchArena& scratch);
 
