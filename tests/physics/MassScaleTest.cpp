@@ -298,6 +298,38 @@ TEST_F(LightBodies, LighterAndLighterBoxesStackedOnEachOtherRest) {
     EXPECT_TRUE(log.Lines().empty()) << log.Lines().front().text;
 }
 
+TEST_F(LightBodies, APyramidOfMixedMassesEndsAlikeWhicheverOrderItsBoxesComeIn) {
+    // Its rows come to the solver in the order the bodies and their contacts are made.
+    std::vector<Float3> ends[2];
+    for (int run = 0; run < 2; ++run) {
+        NewWorld();
+        world_->SetFrictionModel(2); // no random turn, which draws in the contacts' order
+        std::vector<RigidBody*> boxes(6);
+        for (int k = 0; k < 6; ++k) {
+            const int i = run == 0 ? k : 5 - k;
+            const int layer = i < 3 ? 0 : i < 5 ? 1 : 2;
+            const int place = i < 3 ? i : i < 5 ? i - 3 : 0;
+            const float y = RestingOn(layer * (1.0f - world_->GetContactMinDepth()), 1.0f);
+            const float x = (place - 0.5f * (2 - layer)) * 1.02f;
+            boxes[i] = Cube(Float3(x, y, 0.0f), 1.0f, i % 2 == 0 ? 1.0f : 1e-3f);
+        }
+        std::vector<Float3> places;
+        for (RigidBody* box : boxes) {
+            places.push_back(box->GetPosition());
+        }
+        CapturingLogSink log;
+        Run(200);
+        for (size_t i = 0; i < boxes.size(); ++i) {
+            ends[run].push_back(boxes[i]->GetPosition());
+            EXPECT_LT((ends[run][i] - places[i]).Length(), 0.01f) << "box " << i; // at rest
+        }
+        EXPECT_TRUE(log.Lines().empty()) << log.Lines().front().text;
+    }
+    for (size_t i = 0; i < ends[0].size(); ++i) {
+        EXPECT_LT((ends[0][i] - ends[1][i]).Length(), 1e-3f) << "box " << i;
+    }
+}
+
 // An island whose exact solve fails is stepped as the iterative method steps it.
 using FailedExactSolves = DefaultWorld;
 
