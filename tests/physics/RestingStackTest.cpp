@@ -52,7 +52,7 @@ protected:
 struct StackCase {
     const char* name;
     std::vector<int> layerSizes; // from the floor up
-    int seconds; // kept short: under the sanitizers a second of the pyramid takes about 30 s
+    int seconds; // kept short: under the sanitizers a second of the pyramid takes about 2 s
     int32_t frictionModel;
 };
 
