@@ -5,7 +5,9 @@
 // contacts made by the narrow phase, finding the islands, their solve), contacts per step and the
 // memory the broad phase and the island steps hold at the end of the run; the pyramid also gives
 // how far its top box moved in 10 s. A crowd of spheres dropped on one spot shows that a step's
-// time and memory stay bounded when nearly every pair of bodies overlaps.
+// time and memory stay bounded when nearly every pair of bodies overlaps. Then the exact step
+// against the iterative one at the world's default sweeps, in alternating runs, on scenes whose
+// islands are large: a heap of 1,600 boxes dropped in columns and stacks of 40 and 60 boxes.
 #include "bench/BenchTiming.h"
 #include "bench/PhysicsBenchWorld.h"
 #include "collision/BroadPhaseMemory.h"
@@ -36,9 +38,10 @@ struct RunFigures {
 // Builds the scene into the world and answers the body whose drift is reported (or null).
 using SceneBuilder = std::function<RigidBody*(bench::BenchWorld&)>;
 
-RunFigures RunOnce(const SceneBuilder& build, int count, int32_t method, int steps) {
+RunFigures RunOnce(const SceneBuilder& build, int count, int32_t method, int steps,
+                   int32_t iterations = 20) {
     const size_t broadPhaseBefore = DefaultAllocator::Instance().GetLiveBytes();
-    bench::BenchWorld world(method, 20, count);
+    bench::BenchWorld world(method, iterations, count);
     RigidBody* watched = build(world);
     const Float3 start = watched ? watched->GetWorldPosition() : Float3();
     PhysicsMaster& master = world.World();
@@ -127,6 +130,53 @@ RigidBody* Pyramid(bench::BenchWorld& world) {
     return top;
 }
 
+// Unit boxes in a lattice of nx x ny x nz, 0.05 apart, dropped 0.05 onto the plane: each column
+// lands on itself and rests as a stack of ny, its own island.
+SceneBuilder Heap(int nx, int ny, int nz) {
+    return [nx, ny, nz](bench::BenchWorld& world) -> RigidBody* {
+        RigidBody* top = nullptr;
+        for (int j = 0; j < ny; ++j) {
+            for (int i = 0; i < nx; ++i) {
+                for (int k = 0; k < nz; ++k) {
+                    top = world.AddBox(Float3((i - (nx - 1) * 0.5f) * 1.05f, 0.55f + j * 1.05f,
+                                              (k - (nz - 1) * 0.5f) * 1.05f),
+                                       Float3(1.0f, 1.0f, 1.0f));
+                }
+            }
+        }
+        return top;
+    };
+}
+
+// count unit boxes on each other, each sunk by the depth contacts leave uncorrected: at rest.
+SceneBuilder Stack(int count) {
+    return [count](bench::BenchWorld& world) -> RigidBody* {
+        const float depth = world.World().GetContactMinDepth();
+        RigidBody* top = nullptr;
+        for (int i = 0; i < count; ++i) {
+            top = world.AddBox(Float3(0.0f, 0.5f - depth + i * (1.0f - depth), 0.0f),
+                               Float3(1.0f, 1.0f, 1.0f));
+        }
+        return top;
+    };
+}
+
+// The exact step's ms per step against the iterative step's at the world's default sweeps, runs
+// of the two alternating.
+void CompareMethods(bench::RatioTable& table, const char* name, const SceneBuilder& build,
+                    int count, int steps) {
+    std::vector<double> exact;
+    std::vector<double> iterative;
+    for (int r = 0; r < bench::Rounds; ++r) {
+        exact.push_back(RunOnce(build, count, PhysicsLcp, steps).step);
+        iterative.push_back(
+            RunOnce(build, count, PhysicsIterative, steps, PhysicsMaster::DefaultIterations).step);
+    }
+    std::sort(exact.begin(), exact.end());
+    std::sort(iterative.begin(), iterative.end());
+    table.Row(name, bench::Summarise(exact), bench::Summarise(iterative));
+}
+
 // count spheres of radius 0.5 all on one spot, resting on the plane: every pair overlaps, far
 // more than the pair cache holds.
 RigidBody* Crowd(bench::BenchWorld& world, int count) {
@@ -149,5 +199,10 @@ int main() {
         Report(("crowd " + std::to_string(count) + " spheres").c_str(),
                [count](bench::BenchWorld& world) { return Crowd(world, count); }, count, 20);
     }
+    bench::RatioTable table("exact step (ms per step)", "ITERATIVE");
+    CompareMethods(table, "heap 1600 boxes, 10 x 16 x 10", Heap(10, 16, 10), 1600, 200);
+    CompareMethods(table, "stack 40 boxes", Stack(40), 40, 500);
+    CompareMethods(table, "stack 60 boxes", Stack(60), 60, 500);
+    table.PrintSummary();
     return 0;
 }

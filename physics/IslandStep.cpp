@@ -76,7 +76,7 @@ void AbandonIsland(RigidBody* const* bodies, int32_t nb, int64_t rows) {
         bodies[b]->SetTorque(Float3());
     }
     if (nb > 0 && bodies[0]->GetWorld()) {
-        bodies[0]->GetWorld()->ReportFailedIsland(nb, rows);
+        bodies[0]->GetWorld()->ReportFailedIsland(*bodies[0], nb, rows, false);
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/math/Matrix3.h"
+#include "physics/LCPSolver.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -36,6 +37,18 @@ bool GetIslandRows(Joint& joint, RigidBody* const* bodies, int32_t nb, JointInfo
 int64_t CountIslandRows(Joint* const* joints, int32_t nj);
 
 bool AllFinite(const float* values, size_t n);
+
+// A row's cfm as the step uses it. The world's, the surfaces' and the joints' cfm is that of a
+// row whose lightest moving body weighs a kilogram (the default density's metre cube); a row
+// scales it by that body's mass (inverse masses given, 0 for a side that does not move), so
+// that a scene moves alike whatever its bodies weigh: the diagonal it softens grows as one over
+// the mass, and a fixed cfm is lost below float resolution beside that of bodies of a gram.
+inline float MassScaledCfm(float cfm, float inverseMass1, float inverseMass2) {
+    constexpr float ReferenceMass = 1.0f; // kg
+    const float lightest = inverseMass1 > inverseMass2 ? inverseMass1 : inverseMass2;
+    // A row of nothing that moves keeps its cfm, which alone keeps its diagonal from 0.
+    return lightest > 0.0f && lightest < LCPInfinity ? cfm * lightest * ReferenceMass : cfm;
+}
 
 // The end of a step: the poses advance by the new velocities and the accumulators are cleared.
 void IntegrateIsland(RigidBody* const* bodies, int32_t nb, float h);

@@ -548,6 +548,8 @@ void SetUpIsland(IterativeIsland& island, RigidBody* const* bodies, int32_t nb,
             *jbRow++ = first;
             *jbRow++ = other;
             warmStart[start[i] + k] = saved[k];
+            info2.cfm[k] = MassScaledCfm(info2.cfm[k], inverseMass[first],
+                                         other >= 0 ? inverseMass[other] : 0.0f);
         }
     }
     QUARN_CHECK_ASSERTION(jbRow == jb + 2 * m, "jb_ptr == jb+2*m");

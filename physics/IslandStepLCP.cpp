@@ -1,7 +1,9 @@
 #include "physics/IslandStepLCP.h"
 
 #include "core/debug/Assertion.h"
+#include "physics/ActiveSetLCP.h"
 #include "physics/IslandStep.h"
+#include "physics/IslandStepIterative.h"
 #include "physics/Joint.h"
 #include "physics/LCPSolver.h"
 #include "physics/MatrixKernels.h"
@@ -10,6 +12,7 @@
 #include "physics/ScratchArena.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -17,7 +20,17 @@ namespace quarn {
 namespace {
 
 constexpr int RowFloats = 8;
-constexpr float RetryCfm = 1e-5f;
+// The retry's share: the pivoting solve then keeps about five of float's seven digits.
+constexpr float RetryCfmShare = 1e-2f;
+// Below this many rows the pivoting solve is as quick as setting up the active sets.
+constexpr int32_t ActiveSetMinRows = 24;
+// Solves the active sets may take before the pivoting solve takes over: a resting island
+// settles in two to four, a heap struck by a falling box in a dozen or so. Fewer than the least
+// are not worth trying.
+constexpr int32_t ActiveSetMaxSolves = 64;
+constexpr int32_t ActiveSetMinSolves = 4;
+
+std::atomic<bool> failExactSolves{false};
 
 float RowDot(const float* a, const float* b) {
     return a[0] * b[0] + a[1] * b[1] + a[2] * b[2] + a[4] * b[4] + a[5] * b[5] + a[6] * b[6];
@@ -66,38 +79,43 @@ int KeptIndex(const IslandSystem& system, const Joint* joint) {
     return tag >= 0 && tag < system.jointCount && system.joints[tag] == joint ? tag : -1;
 }
 
-// A from the rows: diagonal blocks for every joint, off-diagonal blocks for pairs of joints that
-// share a body (lower triangle only), then cfm/h on the diagonal.
-void AssembleMatrix(IslandSystem& system, RigidBody* const* bodies, int nb, float inverseH) {
-    SetZero(system.A, system.m * system.nskip);
+// Calls visit(body, j1, j2) for every pair of the island's kept joints that share a body: a
+// pair that shares two bodies comes once for each.
+template <typename Visit>
+void ForEachPairOnABody(const IslandSystem& system, RigidBody* const* bodies, int nb, Visit visit) {
     for (int b = 0; b < nb; ++b) {
         for (JointNode* node1 = bodies[b]->GetJointList(); node1; node1 = node1->next) {
             for (JointNode* node2 = node1->next; node2; node2 = node2->next) {
-                int j1 = KeptIndex(system, node1->joint);
-                int j2 = KeptIndex(system, node2->joint);
-                if (j1 < 0 || j2 < 0 || j1 == j2) {
-                    continue;
+                const int j1 = KeptIndex(system, node1->joint);
+                const int j2 = KeptIndex(system, node2->joint);
+                if (j1 >= 0 && j2 >= 0 && j1 != j2) {
+                    visit(bodies[b], j1, j2);
                 }
-                if (system.start[j1] < system.start[j2]) {
-                    std::swap(j1, j2);
-                }
-                const Joint* joint1 = system.joints[j1];
-                const Joint* joint2 = system.joints[j2];
-                const int s1 = joint1->GetBody(1) == bodies[b] ? 1 : 0;
-                const int s2 = joint2->GetBody(1) == bodies[b] ? 1 : 0;
-                QUARN_CHECK_ASSERTION(joint1->GetBody(1) || s1 == 0,
-                                      "joint[j1]->GetBody2() || jb1==0");
-                QUARN_CHECK_ASSERTION(joint2->GetBody(1) || s2 == 0,
-                                      "joint[j2]->GetBody2() || jb2==0");
-                const int m1 = system.info[j1].m;
-                const int m2 = system.info[j2].m;
-                RowBlockProduct(system.A + system.start[j1] * system.nskip + system.start[j2],
-                                system.nskip, m1,
-                                system.JM + (2 * system.start[j1] + s1 * m1) * RowFloats,
-                                system.J + (2 * system.start[j2] + s2 * m2) * RowFloats, m2, true);
             }
         }
     }
+}
+
+// A from the rows: diagonal blocks for every joint, off-diagonal blocks for pairs of joints that
+// share a body (lower triangle only), then cfm/h on the diagonal.
+void FillMatrix(IslandSystem& system, RigidBody* const* bodies, int nb, float inverseH) {
+    SetZero(system.A, system.m * system.nskip);
+    ForEachPairOnABody(system, bodies, nb, [&system](const RigidBody* body, int j1, int j2) {
+        if (system.start[j1] < system.start[j2]) {
+            std::swap(j1, j2);
+        }
+        const Joint* joint1 = system.joints[j1];
+        const Joint* joint2 = system.joints[j2];
+        const int s1 = joint1->GetBody(1) == body ? 1 : 0;
+        const int s2 = joint2->GetBody(1) == body ? 1 : 0;
+        QUARN_CHECK_ASSERTION(joint1->GetBody(1) || s1 == 0, "joint[j1]->GetBody2() || jb1==0");
+        QUARN_CHECK_ASSERTION(joint2->GetBody(1) || s2 == 0, "joint[j2]->GetBody2() || jb2==0");
+        const int m1 = system.info[j1].m;
+        const int m2 = system.info[j2].m;
+        RowBlockProduct(system.A + system.start[j1] * system.nskip + system.start[j2], system.nskip,
+                        m1, system.JM + (2 * system.start[j1] + s1 * m1) * RowFloats,
+                        system.J + (2 * system.start[j2] + s2 * m2) * RowFloats, m2, true);
+    });
     for (int i = 0; i < system.jointCount; ++i) {
         const int m = system.info[i].m;
         const int row = 2 * system.start[i] * RowFloats;
@@ -179,7 +197,7 @@ void BuildIslandSystem(RigidBody* const* bodies, int32_t nb, Joint* const* joint
     system.rhs = scratch.Take<float>(m);
     system.J = scratch.Take<float>(2 * m * RowFloats);
     system.JM = scratch.Take<float>(2 * m * RowFloats);
-    system.A = scratch.Take<float>(static_cast<size_t>(m) * system.nskip);
+    system.diagonal = scratch.Take<float>(m);
     SetZero(system.c, m);
     SetValue(system.cfm, m, worldCfm);
     SetValue(system.lo, m, -LCPInfinity);
@@ -228,7 +246,25 @@ void BuildIslandSystem(RigidBody* const* bodies, int32_t nb, Joint* const* joint
             }
         }
     }
-    AssembleMatrix(system, bodies, nb, inverseH);
+    for (int i = 0; i < system.jointCount; ++i) {
+        const int m_i = system.info[i].m;
+        const float* J = system.J + 2 * system.start[i] * RowFloats;
+        const float* JM = system.JM + 2 * system.start[i] * RowFloats;
+        const Joint& joint = *system.joints[i];
+        const float lightest1 = system.inverseMass[joint.GetBody(0)->GetIslandTag()];
+        const float lightest2 =
+            system.secondTakesPart[i] ? system.inverseMass[joint.GetBody(1)->GetIslandTag()] : 0.0f;
+        for (int k = 0; k < m_i; ++k) {
+            float d = RowDot(JM + k * RowFloats, J + k * RowFloats);
+            if (system.secondTakesPart[i]) {
+                d += RowDot(JM + (m_i + k) * RowFloats, J + (m_i + k) * RowFloats);
+            }
+            const int r = system.start[i] + k;
+            system.diagonal[r] = d;
+            system.cfm[r] = std::max(MassScaledCfm(system.cfm[r], lightest1, lightest2),
+                                     MinimumCfmShare * d * h);
+        }
+    }
 
     // rhs = c/h + J (M^-1 F + v/h)
     float* tmp = scratch.Take<float>(static_cast<size_t>(nb) * RowFloats);
@@ -257,46 +293,319 @@ void BuildIslandSystem(RigidBody* const* bodies, int32_t nb, Joint* const* joint
     }
 }
 
+void AssembleIslandMatrix(IslandSystem& system, RigidBody* const* bodies, int32_t nb, float h,
+                          ScratchArena& scratch) {
+    system.A = scratch.Take<float>(static_cast<size_t>(system.m) * system.nskip);
+    FillMatrix(system, bodies, nb, 1.0f / h);
+}
+
+namespace {
+
+// The island's bodies joined through its kept joints: each body's neighbours, by island index.
+struct BodyGraph {
+    int32_t* begin = nullptr; // per body, and one more: where its neighbours start
+    int32_t* neighbours = nullptr;
+};
+
+BodyGraph LinkBodies(const IslandSystem& system, int nb, ScratchArena& scratch) {
+    BodyGraph graph;
+    graph.begin = scratch.Take<int32_t>(static_cast<size_t>(nb) + 1);
+    std::fill(graph.begin, graph.begin + nb + 1, 0);
+    for (int i = 0; i < system.jointCount; ++i) {
+        if (system.secondTakesPart[i]) {
+            ++graph.begin[system.joints[i]->GetBody(0)->GetIslandTag() + 1];
+            ++graph.begin[system.joints[i]->GetBody(1)->GetIslandTag() + 1];
+        }
+    }
+    for (int b = 0; b < nb; ++b) {
+        graph.begin[b + 1] += graph.begin[b];
+    }
+    graph.neighbours = scratch.Take<int32_t>(static_cast<size_t>(std::max(graph.begin[nb], 1)));
+    int32_t* fill = scratch.Take<int32_t>(static_cast<size_t>(nb));
+    std::copy(graph.begin, graph.begin + nb, fill);
+    for (int i = 0; i < system.jointCount; ++i) {
+        if (system.secondTakesPart[i]) {
+            const int a = system.joints[i]->GetBody(0)->GetIslandTag();
+            const int b = system.joints[i]->GetBody(1)->GetIslandTag();
+            graph.neighbours[fill[a]++] = b;
+            graph.neighbours[fill[b]++] = a;
+        }
+    }
+    return graph;
+}
+
+// Visits the bodies breadth first from `from`, marking them with `mark`; answers the last one
+// reached, the farthest from it.
+int Reach(const BodyGraph& graph, int from, int32_t* marks, int32_t mark, int32_t* queue,
+          int32_t* rank, int32_t& ranked) {
+    int head = 0;
+    int tail = 0;
+    queue[tail++] = from;
+    marks[from] = mark;
+    while (head < tail) {
+        const int b = queue[head++];
+        if (rank) {
+            rank[b] = ranked++;
+        }
+        for (int k = graph.begin[b]; k < graph.begin[b + 1]; ++k) {
+            const int other = graph.neighbours[k];
+            if (marks[other] != mark) {
+                marks[other] = mark;
+                queue[tail++] = other;
+            }
+        }
+    }
+    return queue[tail - 1];
+}
+
+// Ranks the bodies breadth first from one end of each connected part: the farthest body from
+// its first one, as a stack's bottom or top or a chain's end.
+void RankBodies(const BodyGraph& graph, int nb, int32_t* rank, ScratchArena& scratch) {
+    ScratchArena::Scope scope(scratch);
+    int32_t* marks = scratch.Take<int32_t>(static_cast<size_t>(nb));
+    int32_t* queue = scratch.Take<int32_t>(static_cast<size_t>(nb));
+    std::fill(marks, marks + nb, -1);
+    int32_t ranked = 0;
+    for (int b = 0; b < nb; ++b) {
+        if (marks[b] < 0) {
+            const int end = Reach(graph, b, marks, 2 * b, queue, nullptr, ranked);
+            Reach(graph, end, marks, 2 * b + 1, queue, rank, ranked);
+        }
+    }
+}
+
+} // namespace
+
+void OrderIslandRows(const IslandSystem& system, int32_t nb, ScratchArena& scratch,
+                     IslandProfile& profile) {
+    const int m = system.m;
+    const int jointCount = system.jointCount;
+    int32_t* rank = scratch.Take<int32_t>(static_cast<size_t>(nb));
+    {
+        ScratchArena::Scope scope(scratch);
+        RankBodies(LinkBodies(system, nb, scratch), nb, rank, scratch);
+    }
+    // Joints by the ranks of their bodies, the lower first; a joint to the world by its body's.
+    int32_t* sorted = scratch.Take<int32_t>(static_cast<size_t>(jointCount));
+    int64_t* key = scratch.Take<int64_t>(static_cast<size_t>(jointCount));
+    for (int i = 0; i < jointCount; ++i) {
+        const int r1 = rank[system.joints[i]->GetBody(0)->GetIslandTag()];
+        const int r2 =
+            system.secondTakesPart[i] ? rank[system.joints[i]->GetBody(1)->GetIslandTag()] : r1;
+        key[i] = static_cast<int64_t>(std::min(r1, r2)) * nb + std::max(r1, r2);
+        sorted[i] = i;
+    }
+    std::sort(sorted, sorted + jointCount,
+              [key](int32_t a, int32_t b) { return key[a] != key[b] ? key[a] < key[b] : a < b; });
+    int32_t* position = scratch.Take<int32_t>(static_cast<size_t>(jointCount));
+    profile.jointPosition = position;
+    profile.order = scratch.Take<int32_t>(static_cast<size_t>(m));
+    profile.place = scratch.Take<int32_t>(static_cast<size_t>(m));
+    int32_t next = 0;
+    for (int k = 0; k < jointCount; ++k) {
+        const int i = sorted[k];
+        position[i] = next;
+        for (int row = 0; row < system.info[i].m; ++row) {
+            profile.order[next] = system.start[i] + row;
+            profile.place[system.start[i] + row] = next;
+            ++next;
+        }
+    }
+    // A joint's rows begin at the first row of any joint sharing one of its bodies.
+    int32_t* firstOfBody = scratch.Take<int32_t>(static_cast<size_t>(nb));
+    std::fill(firstOfBody, firstOfBody + nb, m);
+    auto bodyOf = [&system](int i, int side) {
+        return system.joints[i]->GetBody(side)->GetIslandTag();
+    };
+    for (int i = 0; i < jointCount; ++i) {
+        for (int side = 0; side < (system.secondTakesPart[i] ? 2 : 1); ++side) {
+            firstOfBody[bodyOf(i, side)] = std::min(firstOfBody[bodyOf(i, side)], position[i]);
+        }
+    }
+    int32_t* first = scratch.Take<int32_t>(static_cast<size_t>(m));
+    for (int i = 0; i < jointCount; ++i) {
+        int32_t from = firstOfBody[bodyOf(i, 0)];
+        if (system.secondTakesPart[i]) {
+            from = std::min(from, firstOfBody[bodyOf(i, 1)]);
+        }
+        std::fill(first + position[i], first + position[i] + system.info[i].m, from);
+    }
+    profile.matrix = ProfileMatrix();
+    profile.matrix.n = m;
+    profile.matrix.first = first;
+}
+
+void FillIslandProfile(const IslandSystem& system, RigidBody* const* bodies, int32_t nb, float h,
+                       ScratchArena& scratch, IslandProfile& profile) {
+    const int32_t* position = profile.jointPosition;
+    ProfileMatrix& matrix = profile.matrix;
+    TakeProfile(matrix, system.m, matrix.first, scratch);
+
+    // As FillMatrix: the blocks of joints sharing a body, then each joint's own.
+    ForEachPairOnABody(system, bodies, nb, [&](const RigidBody* body, int j1, int j2) {
+        if (position[j1] < position[j2]) {
+            std::swap(j1, j2);
+        }
+        const int s1 = system.joints[j1]->GetBody(1) == body ? 1 : 0;
+        const int s2 = system.joints[j2]->GetBody(1) == body ? 1 : 0;
+        const int m1 = system.info[j1].m;
+        const int m2 = system.info[j2].m;
+        const float* P = system.JM + (2 * system.start[j1] + s1 * m1) * RowFloats;
+        const float* Q = system.J + (2 * system.start[j2] + s2 * m2) * RowFloats;
+        for (int k = 0; k < m1; ++k) {
+            double* row = matrix.Row(position[j1] + k) + position[j2];
+            for (int l = 0; l < m2; ++l) {
+                row[l] += RowDot(P + k * RowFloats, Q + l * RowFloats);
+            }
+        }
+    });
+    const float inverseH = 1.0f / h;
+    for (int i = 0; i < system.jointCount; ++i) {
+        const int m_i = system.info[i].m;
+        const float* JM = system.JM + 2 * system.start[i] * RowFloats;
+        const float* J = system.J + 2 * system.start[i] * RowFloats;
+        for (int k = 0; k < m_i; ++k) {
+            double* row = matrix.Row(position[i] + k) + position[i];
+            for (int l = 0; l <= k; ++l) {
+                float value = RowDot(JM + k * RowFloats, J + l * RowFloats);
+                if (system.secondTakesPart[i]) {
+                    value += RowDot(JM + (m_i + k) * RowFloats, J + (m_i + l) * RowFloats);
+                }
+                row[l] = value;
+            }
+            row[k] += system.cfm[system.start[i] + k] * inverseH;
+        }
+    }
+}
+
+void AssembleIslandProfile(const IslandSystem& system, RigidBody* const* bodies, int32_t nb,
+                           float h, ScratchArena& scratch, IslandProfile& profile) {
+    OrderIslandRows(system, nb, scratch, profile);
+    FillIslandProfile(system, bodies, nb, h, scratch, profile);
+}
+
+void FailExactSolvesForTests(bool fail) {
+    failExactSolves.store(fail, std::memory_order_relaxed);
+}
+
+namespace {
+
+// The active sets over the island's profile, from the forces its joints kept.
+bool SolveByActiveSets(const IslandSystem& system, RigidBody* const* bodies, int nb, float h,
+                       float* lambda, ScratchArena& scratch) {
+    const int m = system.m;
+    ScratchArena::Scope scope(scratch);
+    IslandProfile profile;
+    OrderIslandRows(system, nb, scratch, profile);
+    // A solve costs about half the profile's factor work, the pivoting solve about m^3 / 3:
+    // the active sets may spend as much before they hand over. An island whose rows all share
+    // bodies (a crowd on one spot) leaves them too few solves to try.
+    const double m3 = static_cast<double>(m) * m * m;
+    const double budget =
+        std::min(2.0 * m3 / (3.0 * static_cast<double>(profile.matrix.FactorWork())),
+                 static_cast<double>(ActiveSetMaxSolves));
+    if (budget < ActiveSetMinSolves) {
+        return false;
+    }
+    FillIslandProfile(system, bodies, nb, h, scratch, profile);
+    double* x = scratch.Take<double>(m);
+    double* b = scratch.Take<double>(m);
+    float* lo = scratch.Take<float>(m);
+    float* hi = scratch.Take<float>(m);
+    int32_t* findex = scratch.Take<int32_t>(m);
+    for (int i = 0; i < system.jointCount; ++i) {
+        const float* saved = system.joints[i]->GetSavedLambda();
+        for (int k = 0; k < system.info[i].m; ++k) {
+            x[profile.place[system.start[i] + k]] = saved[k];
+        }
+    }
+    for (int p = 0; p < m; ++p) {
+        const int r = profile.order[p];
+        b[p] = system.rhs[r];
+        lo[p] = system.lo[r];
+        hi[p] = system.hi[r];
+        // A friction index naming no row gives its row no force, as in the pivoting solve.
+        const int32_t normal = system.findex[r];
+        findex[p] = normal < 0 ? -1 : normal < m ? profile.place[normal] : m;
+    }
+    if (!SolveActiveSetLCP(profile.matrix, x, b, lo, hi, findex, static_cast<int32_t>(budget),
+                           scratch)) {
+        return false;
+    }
+    for (int p = 0; p < m; ++p) {
+        lambda[profile.order[p]] = static_cast<float>(x[p]);
+    }
+    return AllFinite(lambda, static_cast<size_t>(m));
+}
+
+// The pivoting solve of the dense matrix; once more with softer rows if it fails.
+bool SolveByPivoting(IslandSystem& system, RigidBody* const* bodies, int nb, float h, float* lambda,
+                     ScratchArena& scratch) {
+    const int m = system.m;
+    AssembleIslandMatrix(system, bodies, nb, h, scratch);
+    // The solver changes its arguments; a retry starts again from these copies.
+    float* rhs = scratch.Take<float>(m);
+    float* lo = scratch.Take<float>(m);
+    float* hi = scratch.Take<float>(m);
+    int32_t* findex = scratch.Take<int32_t>(m);
+    float* w = scratch.Take<float>(m);
+    auto solve = [&] {
+        std::memcpy(rhs, system.rhs, sizeof(float) * m);
+        std::memcpy(lo, system.lo, sizeof(float) * m);
+        std::memcpy(hi, system.hi, sizeof(float) * m);
+        std::memcpy(findex, system.findex, sizeof(int32_t) * m);
+        SolveLCP(m, system.A, lambda, rhs, w, system.nub, lo, hi, findex, scratch);
+        // A solver that gave up left the rows it did not reach at 0: half an answer. A forced
+        // step stands on a factor rounding has spoilt, and may throw the bodies anywhere.
+        return LCPStepFailures == 0 && AllFinite(lambda, static_cast<size_t>(m));
+    };
+    if (solve()) {
+        return true;
+    }
+    // A matrix too nearly singular for the pivoting: soften every row and retry.
+    for (int r = 0; r < m; ++r) {
+        system.cfm[r] = std::max(system.cfm[r], RetryCfmShare * system.diagonal[r] * h);
+    }
+    FillMatrix(system, bodies, nb, 1.0f / h);
+    return solve();
+}
+
+// An island no exact solve takes is stepped by the iterative step, from the forces its joints
+// kept, rather than left where it is with its motion.
+void StepIslandInstead(RigidBody* const* bodies, int nb, Joint* const* joints, int nj, float h,
+                       float worldCfm, float worldErp, int64_t rows, ScratchArena& scratch) {
+    PhysicsMaster* world = bodies[0]->GetWorld();
+    const int32_t sweeps = world ? world->GetIterations() : PhysicsMaster::DefaultIterations;
+    if (StepIslandIterative(bodies, nb, joints, nj, h, worldCfm, worldErp, sweeps,
+                            PhysicsMaster::OverRelaxation, scratch) &&
+        world) {
+        world->ReportFailedIsland(*bodies[0], nb, rows, true);
+    }
+}
+
+} // namespace
+
 bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj, float h,
                    float worldCfm, float worldErp, ScratchArena& scratch) {
     ScratchArena::Scope scope(scratch);
+    LCPStepFailures = 0;
     IslandSystem system;
     BuildIslandSystem(bodies, nb, joints, nj, h, worldCfm, worldErp, scratch, system);
     const int m = system.m;
-    const float inverseH = 1.0f / h;
 
     // F: force then torque per body, the constraint part first.
     float* F = scratch.Take<float>(static_cast<size_t>(nb) * 6);
     SetZero(F, nb * 6);
     if (m > 0) {
-        // The solver changes its arguments; a retry starts again from these copies.
-        float* rhs = scratch.Take<float>(m);
-        float* lo = scratch.Take<float>(m);
-        float* hi = scratch.Take<float>(m);
-        int32_t* findex = scratch.Take<int32_t>(m);
         float* lambda = scratch.Take<float>(m);
-        float* w = scratch.Take<float>(m);
-        auto solve = [&] {
-            std::memcpy(rhs, system.rhs, sizeof(float) * m);
-            std::memcpy(lo, system.lo, sizeof(float) * m);
-            std::memcpy(hi, system.hi, sizeof(float) * m);
-            std::memcpy(findex, system.findex, sizeof(int32_t) * m);
-            SolveLCP(m, system.A, lambda, rhs, w, system.nub, lo, hi, findex, scratch);
-            // A solver that gave up left the rows it did not reach at 0: half an answer.
-            return LCPStepFailures < 2 && AllFinite(lambda, static_cast<size_t>(m));
-        };
-        bool solved = solve();
-        if (!solved) {
-            // A zero pivot (redundant rows without cfm) or a matrix the pivoting cannot take:
-            // soften every row a little and retry.
-            for (int r = 0; r < m; ++r) {
-                system.cfm[r] = std::max(system.cfm[r], RetryCfm);
-            }
-            AssembleMatrix(system, bodies, nb, inverseH);
-            solved = solve();
+        bool solved = false;
+        if (!failExactSolves.load(std::memory_order_relaxed)) {
+            solved =
+                m >= ActiveSetMinRows && SolveByActiveSets(system, bodies, nb, h, lambda, scratch);
+            solved = solved || SolveByPivoting(system, bodies, nb, h, lambda, scratch);
         }
         if (!solved) {
-            AbandonIsland(bodies, nb, m);
+            StepIslandInstead(bodies, nb, joints, nj, h, worldCfm, worldErp, m, scratch);
             return false;
         }
 

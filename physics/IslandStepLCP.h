@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/math/Matrix3.h"
+#include "physics/ProfileMatrix.h"
 
 #include <cstdint>
 
@@ -30,34 +31,76 @@ struct IslandSystem {
     Matrix3* inverseInertia = nullptr; // per body, in world space
     float* J = nullptr;
     float* JM = nullptr;
-    float* A = nullptr; // lower triangle, row stride nskip
+    float* A = nullptr; // lower triangle, row stride nskip; made by AssembleIslandMatrix
     float* rhs = nullptr;
     float* c = nullptr;
+    // As the joints gave it, scaled by the mass of the lightest body the row moves
+    // (MassScaledCfm) and raised to at least MinimumCfmShare of the row's own diagonal (times h).
     float* cfm = nullptr;
+    float* diagonal = nullptr; // (J M^-1 J^T) per row, without the cfm
     float* lo = nullptr;
     float* hi = nullptr;
     int32_t* findex = nullptr;
 };
 
-// The most rows the exact step takes in one island. Its system matrix and the solver's factor
-// are m x m floats each and the solve grows up to m^3: at this size about 8 MB, and from a few
-// milliseconds a step (a pyramid of some fifty boxes, a chain of three hundred links) to about
-// a tenth of a second for the hardest contact problems. The world steps a larger island with
-// the iterative step.
+// The most rows the exact step takes in one island. The pivoting solve's matrix and factor are
+// m x m floats each and it grows up to m^3: at this size about 8 MB, and about a tenth of a
+// second for the hardest contact problems; the active-set solve of a stack or a chain this
+// size takes a millisecond or two. The world steps a larger island with the iterative step.
 constexpr int32_t MaxDenseRows = 1024;
 
-// Tags the bodies and joints and builds the rows, A = J M^-1 J^T + cfm/h and the right-hand
-// side c/h + J (M^-1 F + v/h). Every body must be DYNAMIC or GHOST; the first body of every
-// joint must be one of them (a joint whose first body is not is reported and left out).
+// Every row's regularisation (cfm/h on the diagonal) is also at least this share of the row's
+// own diagonal. The mass-scaled cfm keeps rows of bodies of any mass solvable; a small body's
+// turning rows have diagonals far above one over its mass (a centimetre cube turns 60,000 times
+// more easily than a metre cube of its mass), and so far above their cfm. The share is about
+// the least the pivoting solve still sees. It is a share of the row's own diagonal, which
+// overstates what the row carries where other rows hold its body (a ball on a rod a metre from
+// its hinge turns about its own centre 250 times more easily than about the hinge): a larger
+// share would soften such rows by as much.
+constexpr float MinimumCfmShare = 3e-6f;
+
+// Tags the bodies and joints and builds the rows, their cfm and the right-hand side
+// c/h + J (M^-1 F + v/h). Every body must be DYNAMIC or GHOST; the first body of every joint
+// must be one of them (a joint whose first body is not is reported and left out).
 void BuildIslandSystem(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj,
                        float h, float worldCfm, float worldErp, ScratchArena& scratch,
                        IslandSystem& system);
+// A = J M^-1 J^T + cfm/h, dense, for the pivoting solve.
+void AssembleIslandMatrix(IslandSystem& system, RigidBody* const* bodies, int32_t nb, float h,
+                          ScratchArena& scratch);
+
+// The same matrix by its profile, its rows ordered so that rows sharing a body lie close: the
+// bodies are ranked breadth first from one end of the island (a stack's bottom or top, a chain's
+// end) and each joint's rows follow the ranks of its bodies.
+struct IslandProfile {
+    int32_t* order = nullptr;         // position -> the system's row
+    int32_t* place = nullptr;         // the system's row -> position
+    int32_t* jointPosition = nullptr; // per kept joint: its first row's position
+    ProfileMatrix matrix;
+};
+// The order and each row's first column, which tell the profile's size and factor work: the
+// matrix has n and first but no values yet.
+void OrderIslandRows(const IslandSystem& system, int32_t nb, ScratchArena& scratch,
+                     IslandProfile& profile);
+// The matrix's values, for the order made.
+void FillIslandProfile(const IslandSystem& system, RigidBody* const* bodies, int32_t nb, float h,
+                       ScratchArena& scratch, IslandProfile& profile);
+// Both.
+void AssembleIslandProfile(const IslandSystem& system, RigidBody* const* bodies, int32_t nb,
+                           float h, ScratchArena& scratch, IslandProfile& profile);
 
 // Advances one island by h with an exact solve of its constraints, then integrates the poses
-// and clears the accumulators. A solve that gives a non-finite multiplier is tried once more
-// with every row's cfm at least 1e-5; when that fails too the bodies keep their velocities and
-// poses for this step, the world hears of it, and the answer is false.
+// and clears the accumulators. An island of a few dozen rows and more whose profile is narrow
+// enough is solved by active sets over it, starting from the forces the joints kept; the
+// pivoting solve takes the others and any the active sets do not settle, and once more with
+// every row's cfm at least a hundredth of its diagonal. A solve that forces a step is taken as
+// failed. An island no exact solve takes is stepped by the iterative step with the world's
+// sweeps (or, should that fail too, keeps its motion), the world hears of it, and the answer
+// is false.
 bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj, float h,
                    float worldCfm, float worldErp, ScratchArena& scratch);
+
+// Lets tests make every exact solve fail, to see its island stepped iteratively instead.
+void FailExactSolvesForTests(bool fail);
 
 } // namespace quarn

@@ -4,6 +4,7 @@
 #include "physics/ScratchArena.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace quarn {
@@ -189,15 +190,27 @@ void LDLTAddTopLeft(float* L, float* d, const float* a, int n, int nskip, Scratc
     float* W1 = scratch.Take<float>(n);
     float* W2 = scratch.Take<float>(n);
 
-    // The change is split into a positive and a negative rank-1 update, W1 W1^T - W2 W2^T.
+    // The change is split into a positive and a negative rank-1 update, W1 W1^T - W2 W2^T, with
+    // W1 = (W11, a s / g) and W2 = (W21, a s / g). Each half must be of the size of the change,
+    // g about the square root of its largest entry (a power of two, so the split rounds
+    // nothing): with g = 1 the halves grow as a^2, and for the matrix of bodies of a gram
+    // (entries near 1e6) they would swamp it and leave no digit of the update.
+    float largest = 0.0f;
+    for (int j = 0; j < n; ++j) {
+        largest = std::max(largest, std::fabs(a[j]));
+    }
+    int exponent = 0;
+    std::frexp(largest, &exponent);
+    const float g =
+        largest > 0.0f && std::isfinite(largest) ? std::ldexp(1.0f, exponent / 2) : 1.0f;
     const float s = 0.70710677f;
     W1[0] = 0.0f;
     W2[0] = 0.0f;
     for (int j = 1; j < n; ++j) {
-        W1[j] = W2[j] = a[j] * s;
+        W1[j] = W2[j] = a[j] / g * s;
     }
-    const float W11 = (0.5f * a[0] + 1.0f) * s;
-    const float W21 = (0.5f * a[0] - 1.0f) * s;
+    const float W11 = (0.5f * a[0] / g + g) * s;
+    const float W21 = (0.5f * a[0] / g - g) * s;
     float alpha1 = 1.0f;
     float alpha2 = 1.0f;
 
@@ -285,14 +298,16 @@ void LDLTRemove(float** A, const int* p, float* L, float* d, int n1, int n2, int
     auto element = [A](int i, int j) { return i >= j ? A[i][j] : A[j][i]; };
 
     ScratchArena::Scope scope(scratch);
-    // The update turns row and column r into those of the identity, whose factor row is then
-    // cut out without disturbing the rest.
+    // The update clears row and column r but for their diagonal, which keeps its pivot; the
+    // factor row is then cut out without disturbing the rest. (A pivot of 1 instead, as of the
+    // identity, is far from a matrix of entries near 1e6, the rows of bodies of a gram, and the
+    // update then cancels every digit.)
     float* a = scratch.Take<float>(n2 - r);
     if (r == 0) {
         for (int i = 0; i < n2; ++i) {
             a[i] = -element(p[i], p[0]);
         }
-        a[0] += 1.0f;
+        a[0] = 0.0f;
         LDLTAddTopLeft(L, d, a, n2, nskip, scratch);
     } else {
         float* t = scratch.Take<float>(r);
@@ -303,7 +318,7 @@ void LDLTRemove(float** A, const int* p, float* L, float* d, int n1, int n2, int
         for (int i = 0; i < n2 - r; ++i) {
             a[i] = Dot(L + (r + i) * nskip, t, r) - element(p[r + i], p[r]);
         }
-        a[0] += 1.0f;
+        a[0] = 0.0f;
         LDLTAddTopLeft(L + r * nskip + r, d + r, a, n2 - r, nskip, scratch);
     }
     RemoveRowCol(L, n2, nskip, r);

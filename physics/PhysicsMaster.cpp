@@ -43,10 +43,6 @@ PhysicsMaster* currentWorld = nullptr;
 PhysicsMaster* collidingWorld = nullptr;
 
 constexpr int MaxContactsPerPair = 100;
-// Each iterative sweep overshoots its correction by this much: stiff contact systems such as
-// stacks converge in fewer sweeps than with plain Gauss-Seidel, and the sweeps stay well short
-// of 2, where they would diverge.
-constexpr float OverRelaxation = 1.3f;
 constexpr float MinimumSoftCfm = 1e-5f;
 // How far a contact's penetration is corrected in one step: half, so that a deep overlap is led
 // out over a few steps rather than thrown apart in one.
@@ -227,13 +223,46 @@ Float3 PhysicsMaster::ImpulseToForce(Float3 impulse) const {
     return h > 0.0f ? impulse / h : Float3();
 }
 
-void PhysicsMaster::ReportFailedIsland(int32_t bodies, int64_t rows) {
+void PhysicsMaster::ReportFailedIsland(const RigidBody& first, int32_t bodies, int64_t rows,
+                                       bool steppedIteratively) {
     if (!reportedFailedIsland_) {
         reportedFailedIsland_ = true;
-        LogMessage("PhysicsMaster '%s': an island's constraints could not be solved (bodies %d, "
-                   "rows %lld); its bodies kept their motion for the step",
-                   GetName().c_str(), bodies, static_cast<long long>(rows));
+        lastFailureNote_ = worldTime_;
+        if (steppedIteratively) {
+            LogMessage("PhysicsMaster '%s': an island's constraints could not be solved exactly "
+                       "(bodies %d, rows %lld); it was stepped iteratively",
+                       GetName().c_str(), bodies, static_cast<long long>(rows));
+        } else {
+            LogMessage("PhysicsMaster '%s': an island's constraints could not be solved (bodies "
+                       "%d, rows %lld); its bodies kept their motion for the step",
+                       GetName().c_str(), bodies, static_cast<long long>(rows));
+        }
+        return;
     }
+    ++unreportedFailures_;
+    if (!steppedIteratively) {
+        ++unreportedStandstills_;
+    }
+    failedIslands_.push_back(first.GetSerial());
+}
+
+void PhysicsMaster::SummariseFailedIslands() {
+    if (unreportedFailures_ == 0 || worldTime_ - lastFailureNote_ < FailureNoteInterval) {
+        return;
+    }
+    std::sort(failedIslands_.begin(), failedIslands_.end());
+    const auto islands =
+        std::unique(failedIslands_.begin(), failedIslands_.end()) - failedIslands_.begin();
+    LogMessage("PhysicsMaster '%s': %lld more island solves failed in the last %.3g s, in %lld "
+               "islands; %lld were stepped iteratively, %lld kept their motion",
+               GetName().c_str(), static_cast<long long>(unreportedFailures_),
+               worldTime_ - lastFailureNote_, static_cast<long long>(islands),
+               static_cast<long long>(unreportedFailures_ - unreportedStandstills_),
+               static_cast<long long>(unreportedStandstills_));
+    lastFailureNote_ = worldTime_;
+    unreportedFailures_ = 0;
+    unreportedStandstills_ = 0;
+    failedIslands_.clear();
 }
 
 void PhysicsMaster::NoteHeavyOnLight(RigidBody& a, RigidBody& b) {
@@ -455,6 +484,7 @@ void PhysicsMaster::Step(float h) {
         return; // nothing may divide by it
     }
     ++stepCounter_;
+    worldTime_ += h;
     const uint64_t serial = GetSerial();
     SendSignal("integrate", &h, false);
     if (Entity::FindBySerial(serial) != this) {
@@ -480,6 +510,7 @@ void PhysicsMaster::Step(float h) {
         StepIslands(h);
     }
     solvingContacts_ = false;
+    SummariseFailedIslands();
     if (timing) {
         const std::chrono::duration<double> collide = solveStart - collideStart;
         const std::chrono::duration<double> islands = Clock::now() - solveStart;

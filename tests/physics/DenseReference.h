@@ -2,11 +2,13 @@
 
 // Naive double-precision references for the solver tests, and the random matrices they run on.
 
+#include "physics/LCPSolver.h"
 #include "physics/MatrixKernels.h"
 
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace quarn::test {
@@ -114,6 +116,58 @@ inline double MaxDifference(const DenseMatrix& a, const DenseMatrix& b) {
         worst = std::max(worst, std::fabs(a.values[k] - b.values[k]));
     }
     return worst;
+}
+
+// A problem for the LCP solvers: A x = b + w within lo..hi, friction rows bounded by the
+// result of the row their findex names.
+struct Problem {
+    DenseMatrix a{0};
+    int nub = 0;
+    std::vector<float> b, lo, hi;
+    std::vector<int> findex; // empty: none
+    int Size() const { return a.n; }
+};
+
+// A x = b + w on M M^T + epsilon I, the first nub rows unbounded, the others bounded by a mix
+// of 0, finite values and infinity; with friction, some rows take their bounds from a normal
+// row (lo 0, hi infinite).
+inline Problem RandomProblem(std::mt19937& random, int maxSize, bool friction) {
+    auto uniform = [&](float low, float high) {
+        return std::uniform_real_distribution<float>(low, high)(random);
+    };
+    auto whole = [&](int low, int high) {
+        return std::uniform_int_distribution(low, high)(random);
+    };
+    Problem problem;
+    const int n = whole(1, maxSize);
+    problem.a = RandomPositiveDefinite(n, 0.5, random);
+    problem.nub = whole(0, 1) ? whole(1, std::min(n, 4)) : 0;
+    std::vector<int> normalRows;
+    for (int i = 0; i < n; ++i) {
+        problem.b.push_back(uniform(-1.0f, 1.0f));
+        const float c = uniform(0.1f, 2.0f);
+        const std::pair<float, float> kinds[] = {{0.0f, LCPInfinity},  {-c, c},   {-LCPInfinity, LCPInfinity}, {0.0f, c},
+                                                 {-LCPInfinity, 0.0f}, {-c, LCPInfinity}, {0.0f, 0.0f}};
+        const auto [lo, hi] = i < problem.nub ? std::pair{-LCPInfinity, LCPInfinity} : kinds[whole(0, 6)];
+        problem.lo.push_back(lo);
+        problem.hi.push_back(hi);
+        if (i >= problem.nub && lo == 0.0f && hi == LCPInfinity) {
+            normalRows.push_back(i);
+        }
+    }
+    if (friction && !normalRows.empty()) {
+        problem.findex.assign(n, -1);
+        for (int i = problem.nub; i < n; ++i) {
+            const bool isNormal =
+                std::find(normalRows.begin(), normalRows.end(), i) != normalRows.end();
+            if (!isNormal && whole(0, 1)) {
+                problem.findex[i] = normalRows[whole(0, int(normalRows.size()) - 1)];
+                problem.hi[i] = uniform(0.1f, 1.5f);
+                problem.lo[i] = -problem.hi[i];
+            }
+        }
+    }
+    return problem;
 }
 
 } // namespace quarn::test

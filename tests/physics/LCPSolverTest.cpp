@@ -14,15 +14,9 @@ namespace quarn {
 namespace {
 
 using test::DenseMatrix;
+using test::Problem;
+using test::RandomProblem;
 constexpr float Inf = LCPInfinity;
-
-struct Problem {
-    DenseMatrix a{0};
-    int nub = 0;
-    std::vector<float> b, lo, hi;
-    std::vector<int> findex; // empty: none
-    int Size() const { return a.n; }
-};
 
 struct Solution {
     std::vector<float> x, w;
@@ -124,48 +118,6 @@ std::string SolutionFault(const Problem& problem, const Solution& solution, Scra
         }
     }
     return ComplementarityFault(problem, lo, hi, solution);
-}
-
-// A x = b + w on M M^T + epsilon I, the first nub rows unbounded, the others bounded by a mix
-// of 0, finite values and infinity; with friction, some rows take their bounds from a normal
-// row (lo 0, hi infinite).
-Problem RandomProblem(std::mt19937& random, int maxSize, bool friction) {
-    auto uniform = [&](float low, float high) {
-        return std::uniform_real_distribution<float>(low, high)(random);
-    };
-    auto whole = [&](int low, int high) {
-        return std::uniform_int_distribution(low, high)(random);
-    };
-    Problem problem;
-    const int n = whole(1, maxSize);
-    problem.a = test::RandomPositiveDefinite(n, 0.5, random);
-    problem.nub = whole(0, 1) ? whole(1, std::min(n, 4)) : 0;
-    std::vector<int> normalRows;
-    for (int i = 0; i < n; ++i) {
-        problem.b.push_back(uniform(-1.0f, 1.0f));
-        const float c = uniform(0.1f, 2.0f);
-        const std::pair<float, float> kinds[] = {{0.0f, Inf},  {-c, c},   {-Inf, Inf}, {0.0f, c},
-                                                 {-Inf, 0.0f}, {-c, Inf}, {0.0f, 0.0f}};
-        const auto [lo, hi] = i < problem.nub ? std::pair{-Inf, Inf} : kinds[whole(0, 6)];
-        problem.lo.push_back(lo);
-        problem.hi.push_back(hi);
-        if (i >= problem.nub && lo == 0.0f && hi == Inf) {
-            normalRows.push_back(i);
-        }
-    }
-    if (friction && !normalRows.empty()) {
-        problem.findex.assign(n, -1);
-        for (int i = problem.nub; i < n; ++i) {
-            const bool isNormal =
-                std::find(normalRows.begin(), normalRows.end(), i) != normalRows.end();
-            if (!isNormal && whole(0, 1)) {
-                problem.findex[i] = normalRows[whole(0, int(normalRows.size()) - 1)];
-                problem.hi[i] = uniform(0.1f, 1.5f);
-                problem.lo[i] = -problem.hi[i];
-            }
-        }
-    }
-    return problem;
 }
 
 void CheckRandomProblems(unsigned seed, int count, int maxSize, bool friction) {

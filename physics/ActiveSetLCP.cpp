@@ -1,0 +1,213 @@
+#include "physics/ActiveSetLCP.h"
+
+#include "physics/LCPSolver.h"
+#include "physics/ProfileMatrix.h"
+#include "physics/ScratchArena.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+namespace quarn {
+namespace {
+
+enum class Place : uint8_t {
+    Free,
+    AtLo,
+    AtHi,
+    Left, // a friction row while the other rows are solved without it: x 0
+};
+
+// A row counts as misplaced only beyond this share of its force: rounding must not move a row
+// back and forth. Far below what the float results keep.
+constexpr double Tolerance = 1e-7;
+// Moves of every misplaced row that may leave no fewer of them before rows move one at a time.
+constexpr int SetMoveTries = 3;
+
+double Bound(float value) {
+    if (value <= -LCPInfinity) {
+        return -HUGE_VAL;
+    }
+    return value >= LCPInfinity ? HUGE_VAL : value;
+}
+
+Place Guess(double x, double b, double lo, double hi) {
+    if (lo == hi) {
+        return Place::AtLo;
+    }
+    // Within a hundredth of a bound counts as at it: a friction force that slid at its bound
+    // last step has a bound a little different now.
+    const double band = 0.01 * std::min(std::fabs(lo), std::fabs(hi));
+    if (x <= lo + band) {
+        // Held at lo without a force of its own, a row that gives way is wrongly placed.
+        return b > 0.0 && lo == 0.0 && x == 0.0 ? Place::Free : Place::AtLo;
+    }
+    return x >= hi - band ? Place::AtHi : Place::Free;
+}
+
+struct Rows {
+    const ProfileMatrix& a;
+    const double* b;
+    const double* lo;
+    const double* hi;
+    Place* place;
+    double* x;
+};
+
+// One problem with fixed bounds, from the places given; false when it cannot be solved or
+// the budget of solves runs out first.
+bool SolveFixedBounds(const Rows& rows, int32_t& solvesLeft, ScratchArena& scratch) {
+    const int32_t n = rows.a.n;
+    ScratchArena::Scope scope(scratch);
+    int32_t* freeRows = scratch.Take<int32_t>(n);
+    double* ax = scratch.Take<double>(n);
+    double* rhs = scratch.Take<double>(n);
+    bool* misplaced = scratch.Take<bool>(n);
+    int32_t fewest = INT_MAX;
+    int32_t tries = 0;
+    while (solvesLeft-- > 0) {
+        int32_t freeCount = 0;
+        for (int32_t i = 0; i < n; ++i) {
+            switch (rows.place[i]) {
+            case Place::Free:
+                rows.x[i] = 0.0;
+                freeRows[freeCount++] = i;
+                break;
+            case Place::AtLo:
+                rows.x[i] = rows.lo[i];
+                break;
+            case Place::AtHi:
+                rows.x[i] = rows.hi[i];
+                break;
+            case Place::Left:
+                rows.x[i] = 0.0;
+                break;
+            }
+        }
+        if (freeCount > 0) {
+            ScratchArena::Scope solveScope(scratch);
+            MultiplyProfile(rows.a, rows.x, ax);
+            ProfileMatrix free;
+            TakeSubmatrix(rows.a, freeRows, freeCount, free, scratch);
+            if (!FactorProfileLDLT(free)) {
+                return false;
+            }
+            for (int32_t k = 0; k < freeCount; ++k) {
+                rhs[k] = rows.b[freeRows[k]] - ax[freeRows[k]];
+            }
+            SolveProfileLDLT(free, rhs);
+            for (int32_t k = 0; k < freeCount; ++k) {
+                rows.x[freeRows[k]] = rhs[k];
+            }
+        }
+        MultiplyProfile(rows.a, rows.x, ax);
+
+        // w / A_ii is in the units of x: how far the row's own force would move to make w 0.
+        double scale = 0.0;
+        for (int32_t i = 0; i < n; ++i) {
+            scale =
+                std::max(scale, std::fabs(rows.x[i]) + std::fabs(rows.b[i]) / rows.a.Diagonal(i));
+        }
+        int32_t count = 0;
+        int32_t firstMisplaced = -1;
+        for (int32_t i = 0; i < n; ++i) {
+            const double x = rows.x[i];
+            const double push = (ax[i] - rows.b[i]) / rows.a.Diagonal(i);
+            const double tolerance =
+                Tolerance *
+                (std::fabs(x) + std::fabs(rows.b[i]) / rows.a.Diagonal(i) + 1e-3 * scale);
+            bool wrong = false;
+            switch (rows.place[i]) {
+            case Place::Free:
+                wrong = x < rows.lo[i] - tolerance || x > rows.hi[i] + tolerance;
+                break;
+            case Place::AtLo:
+                wrong = push < -tolerance && rows.lo[i] != rows.hi[i];
+                break;
+            case Place::AtHi:
+                wrong = push > tolerance;
+                break;
+            case Place::Left:
+                break;
+            }
+            if (!std::isfinite(x) || !std::isfinite(push)) {
+                return false;
+            }
+            misplaced[i] = wrong;
+            if (wrong) {
+                firstMisplaced = firstMisplaced < 0 ? i : firstMisplaced;
+                ++count;
+            }
+        }
+        if (count == 0) {
+            return true;
+        }
+        bool moveAll = true;
+        if (count < fewest) {
+            fewest = count;
+            tries = 0;
+        } else {
+            moveAll = ++tries <= SetMoveTries;
+        }
+        for (int32_t i = moveAll ? 0 : firstMisplaced; i < n; ++i) {
+            if (!misplaced[i]) {
+                continue;
+            }
+            Place& place = rows.place[i];
+            if (place == Place::Free) {
+                place = rows.x[i] < rows.lo[i] ? Place::AtLo : Place::AtHi;
+            } else {
+                place = Place::Free;
+            }
+            if (!moveAll) {
+                break;
+            }
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+bool SolveActiveSetLCP(const ProfileMatrix& a, double* x, const double* b, const float* lo,
+                       const float* hi, const int32_t* findex, int32_t maxSolves,
+                       ScratchArena& scratch) {
+    const int32_t n = a.n;
+    ScratchArena::Scope scope(scratch);
+    double* low = scratch.Take<double>(n);
+    double* high = scratch.Take<double>(n);
+    Place* place = scratch.Take<Place>(n);
+    double* guess = scratch.Take<double>(n);
+    std::copy(x, x + n, guess);
+    bool friction = false;
+    for (int32_t i = 0; i < n; ++i) {
+        const bool frictionRow = findex && findex[i] >= 0;
+        friction = friction || frictionRow;
+        low[i] = Bound(lo[i]);
+        high[i] = Bound(hi[i]);
+        place[i] = frictionRow ? Place::Left : Guess(x[i], b[i], low[i], high[i]);
+    }
+    const Rows rows{a, b, low, high, place, x};
+    int32_t solvesLeft = maxSolves;
+    if (!SolveFixedBounds(rows, solvesLeft, scratch)) {
+        return false;
+    }
+    if (!friction) {
+        return true;
+    }
+    // The friction rows' bounds from the others' forces, as SolveLCP fixes them.
+    for (int32_t i = 0; i < n; ++i) {
+        if (place[i] != Place::Left) {
+            continue;
+        }
+        const int32_t normal = findex[i];
+        const double f = normal < n ? x[normal] : 0.0;
+        const double reach = std::fabs(static_cast<double>(hi[i]) * f);
+        high[i] = f == 0.0 ? 0.0 : reach >= LCPInfinity ? HUGE_VAL : reach;
+        low[i] = -high[i];
+        place[i] = Guess(guess[i], b[i], low[i], high[i]);
+    }
+    return SolveFixedBounds(rows, solvesLeft, scratch);
+}
+
+} // namespace quarn
