@@ -111,15 +111,15 @@ void SolveContactTree(const SORSystem& s, int32_t sweeps, ScratchArena& scratch)
         return;
     }
     // No group can be taller than the island, nor link masses further apart than its own.
-    float lightest = 0.0f;
-    float heaviest = LCPInfinity;
+    float largestInverse = 0.0f;
+    float smallestInverse = LCPInfinity;
     for (int b = 0; b < nb; ++b) {
         if (s.inverseMass[b] > 0.0f) {
-            lightest = std::max(lightest, s.inverseMass[b]);
-            heaviest = std::min(heaviest, s.inverseMass[b]);
+            largestInverse = std::max(largestInverse, s.inverseMass[b]);
+            smallestInverse = std::min(smallestInverse, s.inverseMass[b]);
         }
     }
-    if (nb <= sweeps && !(lightest > SweptMassRatio * heaviest)) {
+    if (nb <= sweeps && !(largestInverse > SweptMassRatio * smallestInverse)) {
         return;
     }
     ScratchArena::Scope scope(scratch);
@@ -268,7 +268,6 @@ void SolveContactTree(const SORSystem& s, int32_t sweeps, ScratchArena& scratch)
     // The bodies the taken rows move become nodes.
     int32_t* nodeOf = scratch.Take<int32_t>(nb);
     std::fill(nodeOf, nodeOf + nb, -1);
-    Node* nodes = scratch.Take<Node>(nb);
     int nodeCount = 0;
     int taken = 0;
     for (int r = 0; r < m; ++r) {
@@ -283,28 +282,33 @@ void SolveContactTree(const SORSystem& s, int32_t sweeps, ScratchArena& scratch)
         ++taken;
         for (int side = 0; side < 2; ++side) {
             const int32_t b = s.jb[2 * r + side];
-            if (!movable(b) || nodeOf[b] >= 0) {
-                continue;
+            if (movable(b) && nodeOf[b] < 0) {
+                nodeOf[b] = nodeCount++;
             }
-            Node& node = nodes[nodeCount];
-            node.body = b;
-            node.parent = -1;
-            Matrix3 inertia = s.inverseInertia[b];
-            if (!inertia.Invert()) {
-                return;
-            }
-            std::fill(node.mass, node.mass + 36, 0.0);
-            for (int k = 0; k < 3; ++k) {
-                node.mass[k * 6 + k] = 1.0 / s.inverseMass[b];
-                for (int j = 0; j < 3; ++j) {
-                    node.mass[(3 + k) * 6 + 3 + j] = inertia.m[k][j];
-                }
-            }
-            nodeOf[b] = nodeCount++;
         }
     }
     if (taken == 0) {
         return;
+    }
+    Node* nodes = scratch.Take<Node>(nodeCount);
+    for (int b = 0; b < nb; ++b) {
+        if (nodeOf[b] < 0) {
+            continue;
+        }
+        Node& node = nodes[nodeOf[b]];
+        node.body = b;
+        node.parent = -1;
+        Matrix3 inertia = s.inverseInertia[b];
+        if (!inertia.Invert()) {
+            return;
+        }
+        std::fill(node.mass, node.mass + 36, 0.0);
+        for (int k = 0; k < 3; ++k) {
+            node.mass[k * 6 + k] = 1.0 / s.inverseMass[b];
+            for (int j = 0; j < 3; ++j) {
+                node.mass[(3 + k) * 6 + 3 + j] = inertia.m[k][j];
+            }
+        }
     }
 
     // The held rows act at the forces the sweeps start them from: beta = b - J (M^-1 J^T
@@ -355,30 +359,8 @@ void SolveContactTree(const SORSystem& s, int32_t sweeps, ScratchArena& scratch)
         beta[next++] = value;
     }
 
-    // The forest, breadth first from the first node of each tree; each link's child is the
-    // node it joins to its parent.
-    int32_t* firstOfNode = scratch.Take<int32_t>(static_cast<size_t>(nodeCount) + 1);
-    std::fill(firstOfNode, firstOfNode + nodeCount + 1, 0);
-    for (int e = 0; e < links; ++e) {
-        const int32_t first = nodeOf[linkFirst[e]];
-        if (first >= 0) {
-            ++firstOfNode[first + 1];
-            ++firstOfNode[nodeOf[linkSecond[e]] + 1];
-        }
-    }
-    for (int n = 0; n < nodeCount; ++n) {
-        firstOfNode[n + 1] += firstOfNode[n];
-    }
-    int32_t* filledNode = scratch.Take<int32_t>(nodeCount);
-    std::copy(firstOfNode, firstOfNode + nodeCount, filledNode);
-    int32_t* linksOfNode = scratch.Take<int32_t>(static_cast<size_t>(firstOfNode[nodeCount]));
-    for (int e = 0; e < links; ++e) {
-        const int32_t first = nodeOf[linkFirst[e]];
-        if (first >= 0) {
-            linksOfNode[filledNode[first]++] = e;
-            linksOfNode[filledNode[nodeOf[linkSecond[e]]]++] = e;
-        }
-    }
+    // The forest, breadth first from the first node of each tree along the links found above;
+    // each link's child is the node it joins to its parent.
     int32_t* childOfLink = scratch.Take<int32_t>(links);
     int32_t* order = scratch.Take<int32_t>(nodeCount);
     bool* reached = scratch.Take<bool>(nodeCount);
@@ -392,10 +374,10 @@ void SolveContactTree(const SORSystem& s, int32_t sweeps, ScratchArena& scratch)
         order[count++] = start;
         for (int k = count - 1; k < count; ++k) {
             const int32_t n = order[k];
-            for (int j = firstOfNode[n]; j < firstOfNode[n + 1]; ++j) {
-                const int32_t e = linksOfNode[j];
-                const int32_t other =
-                    nodeOf[linkFirst[e]] == n ? nodeOf[linkSecond[e]] : nodeOf[linkFirst[e]];
+            const int32_t b = nodes[n].body;
+            for (int j = firstOfBody[b]; j < firstOfBody[b + 1]; ++j) {
+                const int32_t e = linksOfBody[j];
+                const int32_t other = nodeOf[linkFirst[e] == b ? linkSecond[e] : linkFirst[e]];
                 if (!reached[other]) {
                     reached[other] = true;
                     nodes[other].parent = n;

@@ -59,7 +59,7 @@ protected:
                 jb_.push_back(second);
                 b_.push_back(5.0f * unit(random));
                 cfm_.push_back(row == 0 ? 1e-3f : 1e-3f * (1.0f + unit(random) * 0.5f));
-                lo_.push_back(row == 0 ? 0.0f : 0.0f);
+                lo_.push_back(0.0f);
                 hi_.push_back(row == 0 ? LCPInfinity : 0.5f);
                 findex_.push_back(row == 0 ? -1 : normal);
                 warm_.push_back(row == 0 ? 1.0f + 2.0f * std::fabs(unit(random)) : unit(random));
