@@ -572,7 +572,7 @@ int CollideBoxPlane(CollisionVolume& box, CollisionVolume& plane, int maximum,
     if (depth < 0.0f) {
         return 0;
     }
-    const int wanted = std::min(std::clamp(maximum, 1, 3), static_cast<int>(contacts.size()));
+    const int wanted = std::min(std::clamp(maximum, 1, 4), static_cast<int>(contacts.size()));
     Float3 deepest = c;
     for (int i = 0; i < 3; ++i) {
         deepest = deepest + axes[i] * (A[i] > 0.0f ? -s[i] / 2.0f : s[i] / 2.0f);
@@ -591,7 +591,7 @@ int CollideBoxPlane(CollisionVolume& box, CollisionVolume& plane, int maximum,
     // rise alone. The edges come in rising order: once one corner is above the plane, so is
     // the next.
     int count = 1;
-    for (int e = 0; count < wanted; ++e) {
+    for (int e = 0; e < 2 && count < wanted; ++e) {
         const int i = edges[e];
         const float cornerDepth = depth - B[i];
         if (cornerDepth < 0.0f) {
@@ -599,6 +599,18 @@ int CollideBoxPlane(CollisionVolume& box, CollisionVolume& plane, int maximum,
         }
         SetContact(contacts[static_cast<size_t>(count++)],
                    deepest + axes[i] * (A[i] > 0.0f ? s[i] : -s[i]), n, cornerDepth);
+    }
+    // The face's fourth corner, two edges above the deepest: without it a box lying flat
+    // balances on the diagonal of the other three, and any error in the solve tips it.
+    if (count == 3 && count < wanted) {
+        const float cornerDepth = depth - B[edges[0]] - B[edges[1]];
+        if (cornerDepth >= 0.0f) {
+            Float3 corner = deepest;
+            for (const int i : edges) {
+                corner = corner + axes[i] * (A[i] > 0.0f ? s[i] : -s[i]);
+            }
+            SetContact(contacts[static_cast<size_t>(count++)], corner, n, cornerDepth);
+        }
     }
     return count;
 }

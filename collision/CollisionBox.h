@@ -79,7 +79,8 @@ private:
 // second; two boxes.
 int CollideSphereBox(CollisionVolume& sphere, CollisionVolume& box, int maximum,
                      std::span<CollisionContact> contacts);
-// One to three contacts: the deepest corner, then corners along its least tilted edges.
+// One to four contacts: the deepest corner, then corners along its least tilted edges, then the
+// corner across their face.
 int CollideBoxPlane(CollisionVolume& box, CollisionVolume& plane, int maximum,
                     std::span<CollisionContact> contacts);
 int CollideBoxPoint(CollisionVolume& box, CollisionVolume& point, int maximum,

@@ -107,10 +107,17 @@ Float3 CollisionCylinder::GetSupportPoint(Float3 direction) {
     float length = p.Length();
     if (length != 0.0f) {
         // Nearly along the axis the subtraction leaves mostly rounding: square it up again.
+        // Where less than half of it lies across the axis, what is left is rounding along the
+        // axis, which scaled up would put the point a radius beyond the disc: the direction is
+        // the axis, and the disc's centre its farthest point.
         if (length < 0.01f) {
             p = p / length;
             p = p - a * a.Dot(p);
             length = p.Length();
+            if (length < 0.5f) {
+                length = 0.0f;
+                p = Float3();
+            }
         }
         if (length != 0.0f) {
             p = p / length;

@@ -3,6 +3,8 @@
 #include "physics/ContactJoint.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 namespace quarn {
 namespace {
@@ -11,6 +13,18 @@ namespace {
 // stays within it, and a wrong match only costs the solve a few sweeps.
 constexpr float MatchDistanceSquared = 0.02f * 0.02f;
 constexpr float MatchCosine = 0.9f;
+// Along x, a little more than the match distance: a kept contact farther along x than this
+// cannot lie within it, rounding and all.
+constexpr double MatchWindow = 0.0201;
+// Up to this many contacts a pair's kept ones are all looked at: fewer than ordering them
+// costs.
+constexpr int32_t CrowdedRun = 16;
+
+// Where a run is ordered by x: x itself, a value that is not a number (which matches nothing)
+// past every other.
+float OrderOf(float x) {
+    return std::isnan(x) ? std::numeric_limits<float>::infinity() : x;
+}
 
 } // namespace
 
@@ -25,8 +39,21 @@ void ContactMemory::Keep(const std::unique_ptr<ContactJoint>* contacts, int32_t 
     while (capacity < 2 * static_cast<size_t>(count)) {
         capacity *= 2;
     }
-    slots_.assign(capacity, Slot());
+    // The table is reused while it fits, a new generation marking every slot free; it follows
+    // the pairs down when they drop to a small share of it.
+    ++generation_;
+    if (capacity > slots_.size() || capacity * 8 < slots_.size() || generation_ == 0) {
+        slots_.assign(capacity, Slot());
+        generation_ = 1;
+    }
+    const size_t mask = slots_.size() - 1;
+    crowded_.clear();
     Slot* open = nullptr;
+    const auto close = [this](Slot* slot) {
+        if (slot && slot->run.count > CrowdedRun) {
+            crowded_.push_back(slot);
+        }
+    };
     for (int32_t i = 0; i < count; ++i) {
         const ContactJoint& contact = *contacts[i];
         if (!contact.GetBody(0)) {
@@ -35,17 +62,19 @@ void ContactMemory::Keep(const std::unique_ptr<ContactJoint>* contacts, int32_t 
         const uint64_t first = contact.GetVolumeSerial(0);
         const uint64_t second = contact.GetVolumeSerial(1);
         if (!open || open->first != first || open->second != second) {
+            close(open);
             // A pair met again later keeps only its first run.
-            size_t at = Hash(first, second) & (capacity - 1);
-            while (slots_[at].run.count != 0 &&
-                   (slots_[at].first != first || slots_[at].second != second)) {
-                at = (at + 1) & (capacity - 1);
+            size_t at = Hash(first, second) & mask;
+            while (Used(slots_[at]) && (slots_[at].first != first || slots_[at].second != second)) {
+                at = (at + 1) & mask;
             }
-            open = slots_[at].run.count == 0 ? &slots_[at] : nullptr;
+            open = Used(slots_[at]) ? nullptr : &slots_[at];
             if (open) {
                 open->first = first;
                 open->second = second;
                 open->run.start = static_cast<int32_t>(kept_.size());
+                open->run.count = 0;
+                open->generation = generation_;
             }
         }
         if (!open) {
@@ -55,6 +84,24 @@ void ContactMemory::Keep(const std::unique_ptr<ContactJoint>* contacts, int32_t 
         kept_.push_back({contact.position, contact.normal, contact.GetNormalForce(),
                          contact.GetFrictionForce()});
     }
+    close(open);
+    // Runs lie one after another in kept_: each crowded one is ordered by x on its own.
+    byX_.resize(kept_.size());
+    x_.resize(kept_.size());
+    for (const Slot* slot : crowded_) {
+        int32_t* begin = byX_.data() + slot->run.start;
+        for (int32_t k = 0; k < slot->run.count; ++k) {
+            begin[k] = slot->run.start + k;
+        }
+        std::sort(begin, begin + slot->run.count, [this](int32_t a, int32_t b) {
+            const float xa = OrderOf(kept_[static_cast<size_t>(a)].position.x);
+            const float xb = OrderOf(kept_[static_cast<size_t>(b)].position.x);
+            return xa < xb || (xa == xb && a < b);
+        });
+        for (int32_t k = slot->run.start; k < slot->run.start + slot->run.count; ++k) {
+            x_[static_cast<size_t>(k)] = OrderOf(kept_[static_cast<size_t>(byX_[k])].position.x);
+        }
+    }
 }
 
 ContactMemory::Run ContactMemory::Find(uint64_t first, uint64_t second) const {
@@ -62,7 +109,7 @@ ContactMemory::Run ContactMemory::Find(uint64_t first, uint64_t second) const {
         return {};
     }
     const size_t mask = slots_.size() - 1;
-    for (size_t at = Hash(first, second) & mask; slots_[at].run.count != 0; at = (at + 1) & mask) {
+    for (size_t at = Hash(first, second) & mask; Used(slots_[at]); at = (at + 1) & mask) {
         if (slots_[at].first == first && slots_[at].second == second) {
             return slots_[at].run;
         }
@@ -72,13 +119,36 @@ ContactMemory::Run ContactMemory::Find(uint64_t first, uint64_t second) const {
 
 void ContactMemory::Recall(Run run, ContactJoint& contact) const {
     const Kept* nearest = nullptr;
+    int32_t nearestIndex = -1;
     float nearestDistance = MatchDistanceSquared;
-    for (int32_t i = run.start; i < run.start + run.count; ++i) {
-        const Kept& kept = kept_[static_cast<size_t>(i)];
+    const auto consider = [&](int32_t index) {
+        const Kept& kept = kept_[static_cast<size_t>(index)];
         const float distance = (kept.position - contact.position).LengthSquared();
-        if (distance <= nearestDistance && kept.normal.Dot(contact.normal) >= MatchCosine) {
+        if ((distance < nearestDistance || (distance == nearestDistance && index > nearestIndex)) &&
+            kept.normal.Dot(contact.normal) >= MatchCosine) {
             nearest = &kept;
+            nearestIndex = index;
             nearestDistance = distance;
+        }
+    };
+    if (run.count <= CrowdedRun) {
+        // In order, the later of two as near replacing the first.
+        for (int32_t i = run.start; i < run.start + run.count; ++i) {
+            const Kept& kept = kept_[static_cast<size_t>(i)];
+            const float distance = (kept.position - contact.position).LengthSquared();
+            if (distance <= nearestDistance && kept.normal.Dot(contact.normal) >= MatchCosine) {
+                nearest = &kept;
+                nearestDistance = distance;
+            }
+        }
+    } else if (const double x = contact.position.x; std::isfinite(x)) {
+        // Nothing lies near a point that is not finite.
+        const float* begin = x_.data() + run.start;
+        const float* end = begin + run.count;
+        const float* from = std::lower_bound(begin, end, x - MatchWindow,
+                                             [](float kept, double low) { return kept < low; });
+        for (const float* at = from; at != end && *at <= x + MatchWindow; ++at) {
+            consider(byX_[static_cast<size_t>(run.start + (at - begin))]);
         }
     }
     if (nearest) {

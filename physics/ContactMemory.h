@@ -27,7 +27,9 @@ public:
     // The kept contacts of two volumes, by serial in the contacts' order.
     Run Find(uint64_t first, uint64_t second) const;
     // A new contact of the run's pair, with its normal and surface set and attached, starts from
-    // the kept contact nearest to it, when one lies close enough and faces alike.
+    // the kept contact nearest to it (the later one of two as near), when one lies close enough
+    // and faces alike. In a pair with many contacts it looks only at the kept ones about as far
+    // along x as it, so that each costs no more than the few near it.
     void Recall(Run run, ContactJoint& contact) const;
 
 private:
@@ -40,12 +42,20 @@ private:
     struct Slot {
         uint64_t first = 0;
         uint64_t second = 0;
-        Run run; // count 0: empty
+        Run run;
+        uint32_t generation = 0; // the slot is used only in the Keep of this number
     };
     static size_t Hash(uint64_t first, uint64_t second);
+    bool Used(const Slot& slot) const { return slot.generation == generation_; }
 
     std::vector<Kept> kept_;
+    // Each crowded run's kept contacts in the order of their x (a value that is not a number
+    // last), and those x, for Recall; at the run's own places.
+    std::vector<int32_t> byX_;
+    std::vector<float> x_;
+    std::vector<Slot*> crowded_;
     std::vector<Slot> slots_; // open addressing, a power of two at least twice the pairs
+    uint32_t generation_ = 0;
 };
 
 } // namespace quarn

@@ -1,6 +1,7 @@
 #include "physics/IslandStepIterative.h"
 
 #include "core/debug/Assertion.h"
+#include "physics/ContactTree.h"
 #include "physics/IslandStep.h"
 #include "physics/Joint.h"
 #include "physics/JointTree.h"
@@ -580,9 +581,11 @@ void SetUpIsland(IterativeIsland& island, RigidBody* const* bodies, int32_t nb,
     system.cfm = island.solveCfm = scratch.Take<float>(m);
 }
 
-// The solve starts from the saved multipliers, and the equality rows that link the bodies as a
-// tree from their exact answer; softened, every row's cfm is at least RetryCfm.
-void StartSolve(const IterativeIsland& island, bool soften, float h, ScratchArena& scratch) {
+// The solve starts from the saved multipliers, the equality rows that link the bodies as a
+// tree, and the pushing rows of a stack the sweeps cannot carry, from their exact answer;
+// softened, every row's cfm is at least RetryCfm.
+void StartSolve(const IterativeIsland& island, bool soften, float h, int32_t iterations,
+                ScratchArena& scratch) {
     const SORSystem& system = island.system;
     std::memcpy(system.lambda, island.warmStart, sizeof(float) * system.m);
     const float inverseH = 1.0f / h;
@@ -591,6 +594,7 @@ void StartSolve(const IterativeIsland& island, bool soften, float h, ScratchAren
         island.solveCfm[r] = cfm * inverseH;
     }
     SolveJointTree(system, scratch);
+    SolveContactTree(system, iterations, scratch);
 }
 
 bool Solved(const IterativeIsland& island) {
@@ -611,7 +615,7 @@ bool FinishIsland(const IterativeIsland& island, float h, int32_t iterations,
         // A zero pivot cannot stop this solve, but redundant rows without cfm can still drive
         // it to overflow: soften every row a little and try once more.
         if (!Solved(island)) {
-            StartSolve(island, true, h, scratch);
+            StartSolve(island, true, h, iterations, scratch);
             SolveSOR(system, iterations, overRelaxation, scratch);
             if (!Solved(island)) {
                 AbandonIsland(bodies, nb, system.m);
@@ -695,7 +699,7 @@ bool StepIslandsIterative(RigidBody* const* bodies, Joint* const* joints,
                     joints + islands[i].firstJoint, islands[i].jointCount, h, worldCfm,
                     worldErp, scratch);
         if (island.system.m > 0) {
-            StartSolve(island, false, h, scratch);
+            StartSolve(island, false, h, iterations, scratch);
             systems[solving++] = island.system;
         }
     }

@@ -63,9 +63,10 @@ constexpr float FrictionTurnRange = 1.5708f;
 // An axis within about 8 degrees of the contact normal would give a short, poorly conditioned
 // cross product; the other axis, perpendicular to it, is then far from the normal.
 constexpr float NearlyParallel = 0.99f;
-// The heaviest body the exact step holds on a lighter one, as a multiple of its mass, under the
-// default contacts: at this ratio the light one gives about a millimetre, at ten times it a
-// centimetre, and at a hundred times it is squeezed out or pushed through what it rests on.
+// The heaviest body either step holds on a lighter one, as a multiple of its mass, under the
+// default contacts (the iterative one starting from the exact forces of such a pair): at this
+// ratio the light one gives about a millimetre, at ten times it a centimetre, and at a hundred
+// times it is squeezed out or pushed through what it rests on.
 constexpr float MaxCarriedMassRatio = 1000.0f;
 
 // The world's intrusive lists of bodies and joints.

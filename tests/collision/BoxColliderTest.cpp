@@ -127,17 +127,23 @@ TEST_F(BoxContacts, SphereCentreOnAFaceCountsAsInsideAndTiesTakeTheEarlierAxis) 
     }
 }
 
-TEST_F(BoxContacts, BoxPlaneGivesTheRequestedCountUpToThree) {
+TEST_F(BoxContacts, BoxPlaneGivesTheRequestedCountUpToFour) {
     CollisionPlane* ground = Plane(Float3(), 1);
     CollisionBox* flat = Box(Float3(0, 0.4f, 0), Float3(2, 1, 2));
     CollisionContact contacts[8];
     for (int wanted : {0, 1, 2, 3, 4, 100}) {
         const int count = CollidePair(*flat, *ground, wanted, contacts);
-        EXPECT_EQ(count, std::clamp(wanted, 1, 3)) << wanted;
+        EXPECT_EQ(count, std::clamp(wanted, 1, 4)) << wanted;
         for (int i = 0; i < count; ++i) {
             EXPECT_FLOAT_EQ(contacts[i].depth, 0.1f);
             test::ExpectNear(contacts[i].normal, Float3(0, -1, 0));
             EXPECT_NEAR(WorldPosition(contacts[i]).y, -0.1f, 1e-6f);
+        }
+        // Lying flat, the whole face: its four corners, each once.
+        for (int i = 0; i < count; ++i) {
+            for (int j = 0; j < i; ++j) {
+                EXPECT_GT((WorldPosition(contacts[i]) - WorldPosition(contacts[j])).Length(), 1.9f);
+            }
         }
     }
     // No more than the caller's room.
@@ -151,12 +157,14 @@ TEST_F(BoxContacts, BoxPlaneGivesTheRequestedCountUpToThree) {
     EXPECT_NEAR(contacts[0].depth, 0.0f, 1e-6f);
     EXPECT_EQ(count, contacts[0].depth == 0.0f ? 1 : count);
     // Tilted and sunk: each corner's depth is its own distance below the plane, the third
-    // corner's too (one edge above the deepest, not two).
+    // corner's too (one edge above the deepest, not two), and the fourth's two.
     tilted->SetPosition(tilted->GetPosition() - Float3(0, 0.8f, 0));
     ASSERT_EQ(CollidePair(*tilted, *ground, 3, contacts), 3);
     for (int i = 0; i < 3; ++i) {
         EXPECT_NEAR(contacts[i].depth, -WorldPosition(contacts[i]).y, 1e-5f) << i;
     }
+    ASSERT_EQ(CollidePair(*tilted, *ground, 100, contacts), 4);
+    EXPECT_NEAR(contacts[3].depth, -WorldPosition(contacts[3]).y, 1e-5f);
 }
 
 // The independent test: face axes and normalised edge cross products.

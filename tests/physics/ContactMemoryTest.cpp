@@ -3,7 +3,9 @@
 #include "tests/physics/PhysicsTestSupport.h"
 
 #include <cmath>
+#include <limits>
 #include <memory>
+#include <random>
 #include <vector>
 
 namespace quarn::test {
@@ -132,6 +134,70 @@ TEST_F(KeptContacts, EachPairFindsOnlyItsOwnFirstRun) {
         }
     }
     EXPECT_EQ(memory.Find(own_->GetSerial(), floor_->GetSerial()).count, 0);
+}
+
+// The nearest kept contact within 2 cm that faces alike, the later of two as near, by looking
+// at every one: what the memory answered before it looked only near along x.
+int NearestKept(const std::vector<Float3>& positions, const std::vector<Float3>& normals,
+                const Float3& position, const Float3& normal) {
+    int nearest = -1;
+    float nearestDistance = 0.02f * 0.02f;
+    for (size_t i = 0; i < positions.size(); ++i) {
+        const float distance = (positions[i] - position).LengthSquared();
+        if (distance <= nearestDistance && normals[i].Dot(normal) >= 0.9f) {
+            nearest = static_cast<int>(i);
+            nearestDistance = distance;
+        }
+    }
+    return nearest;
+}
+
+// Crowded runs (a mesh pair holds up to 100 contacts), ties, repeats, far and non-finite points:
+// the same contact recalled as a look at every kept one finds.
+TEST_F(KeptContacts, RecallFindsTheContactALookAtEveryKeptOneFinds) {
+    std::mt19937 random(5);
+    std::uniform_real_distribution<float> spread(-0.05f, 0.05f);
+    std::uniform_real_distribution<float> tilt(-0.6f, 0.6f);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const Float3 along(1.0f, 0.0f, 0.0f);
+    for (int round = 0; round < 20; ++round) {
+        const int count = round < 10 ? 100 : 1 + round % 9;
+        // Away from the origin too, where a centimetre is a few hundred steps of rounding.
+        const Float3 centre = round % 2 ? Float3(8000.0f, 1.0f, -300.0f) : Float3();
+        const auto point = [&] {
+            // On a coarse grid now and then, so that points repeat and distances tie.
+            const Float3 p(spread(random), spread(random) * 0.2f, spread(random));
+            return centre + (round % 3 == 0 ? Float3(std::round(p.x * 100.0f) / 100.0f, 0.0f,
+                                                     std::round(p.z * 100.0f) / 100.0f)
+                                            : p);
+        };
+        std::vector<Float3> positions;
+        std::vector<Float3> normals;
+        std::vector<std::unique_ptr<ContactJoint>> last;
+        for (int k = 0; k < count; ++k) {
+            positions.push_back(k == 3 ? Float3(nan, 0.0f, 0.0f) : point());
+            normals.push_back(Float3(tilt(random), 1.0f, tilt(random)).NormalizedOrSelf());
+            last.push_back(Contact(floor_, positions.back(), normals.back(), along));
+            last.back()->GetSavedLambda()[0] = static_cast<float>(k + 1);
+        }
+        ContactMemory memory;
+        memory.Keep(last.data(), static_cast<int32_t>(last.size()));
+        last.clear();
+        const ContactMemory::Run run = memory.Find(own_->GetSerial(), floor_->GetSerial());
+        ASSERT_EQ(run.count, count);
+        for (int k = 0; k < 200; ++k) {
+            const Float3 position =
+                k % 50 == 7  ? Float3(std::numeric_limits<float>::infinity(), 0.0f, 0.0f)
+                : k % 5 == 0 ? positions[static_cast<size_t>(k) % positions.size()]
+                             : point();
+            const Float3 normal = Float3(tilt(random), 1.0f, tilt(random)).NormalizedOrSelf();
+            auto next = Contact(floor_, position, normal, along);
+            memory.Recall(run, *next);
+            const int expected = NearestKept(positions, normals, position, normal);
+            EXPECT_EQ(next->GetNormalForce(), static_cast<float>(expected + 1))
+                << "round " << round << ", contact " << k;
+        }
+    }
 }
 
 } // namespace

@@ -23,21 +23,19 @@
 namespace quarn::test {
 namespace {
 
-// Shapes dropped onto 40 m floors in the default world: where they land on the floor must not
-// matter, nor how far they fell.
+// Shapes dropped onto floors of 40 m to 1 km in the default world: where they land on the floor
+// must not matter, nor how far they fell.
 enum class FloorKind { Quad, Slab, Box };
 enum class Dropped { Box, Sphere, CapsuleLying, CapsuleStanding, CylinderLying, CylinderStanding };
 
 struct DropCase {
-    const char* name;
     FloorKind floor;
+    float size;
     int32_t method;
 };
 
 class FloorDrop : public ::testing::TestWithParam<DropCase> {
 protected:
-    static constexpr float FloorSize = 40.0f;
-
     void SetUp() override {
         ASSERT_TRUE(device_.Create(0, nullptr, 16, 16)) << device_.GetErrorText();
         RegisterSceneClasses();
@@ -59,10 +57,11 @@ protected:
 
     // Its top at y = 0, centred on the origin.
     CollisionVolume* MakeFloor(FloorKind kind) {
-        const float h = FloorSize * 0.5f;
+        const float size = GetParam().size;
+        const float h = size * 0.5f;
         if (kind == FloorKind::Box) {
             auto* box = tree_.Make<CollisionBox>("floor");
-            box->SetSize(Float3(FloorSize, 1.0f, FloorSize));
+            box->SetSize(Float3(size, 1.0f, size));
             box->SetPosition(Float3(0.0f, -0.5f, 0.0f));
             return box;
         }
@@ -87,7 +86,8 @@ protected:
 
     // A body whose shape's lowest point starts `height` above the floor's top.
     CollisionVolume* Drop(Dropped shape, Float3 place, float height) {
-        const Quaternion standing = Quaternion::FromAxisAngle(1.5707963f, Float3(1, 0, 0));
+        // A quarter turn as a scene keeps it: the axis exactly along Y.
+        const Quaternion standing(0.7071068f, 0.0f, 0.0f, 0.7071068f);
         CollisionVolume* volume = nullptr;
         float half = 0.5f;
         switch (shape) {
@@ -157,14 +157,19 @@ TEST_P(FloorDrop, EveryShapeRestsOnTheFloorWhereverItLandsAndFromAnyHeight) {
                   {"lying cylinder", Dropped::CylinderLying},
                   {"standing cylinder", Dropped::CylinderStanding}};
     // The centre and a diagonal, where support points of the floor tie, and a place off both.
-    const Float3 places[] = {{0, 0, 0}, {7, 0, -7}, {5, 0, 11}};
+    const float size = GetParam().size;
+    const Float3 places[] = {
+        {0, 0, 0}, {0.175f * size, 0, -0.175f * size}, {0.125f * size, 0, 0.275f * size}};
+    // The 40 m floors take every height; the larger ones two, to keep the test short.
+    const std::vector<float> heights = size == 40.0f ? std::vector<float>{0.5f, 2.0f, 10.0f, 20.0f}
+                                                     : std::vector<float>{1.5f, 8.0f};
     const float h = world_->GetTimestep();
     const float g = world_->GetGravity();
     // A contact settles where push-out begins; the iterative solve rests a little lower.
     const float resting = world_->GetContactMinDepth() + 0.005f;
     for (const auto& shape : shapes) {
         for (const Float3& place : places) {
-            for (float height : {0.5f, 2.0f, 10.0f, 20.0f}) {
+            for (float height : heights) {
                 CollisionVolume* volume = Drop(shape.shape, place, height);
                 const std::string what = std::string(shape.name) + " from " +
                                          std::to_string(height) + " m at " +
@@ -208,15 +213,26 @@ TEST_P(FloorDrop, EveryShapeRestsOnTheFloorWhereverItLandsAndFromAnyHeight) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Floors, FloorDrop,
-    ::testing::Values(DropCase{"QuadLcp", FloorKind::Quad, PhysicsLcp},
-                      DropCase{"QuadIterative", FloorKind::Quad, PhysicsIterative},
-                      DropCase{"SlabLcp", FloorKind::Slab, PhysicsLcp},
-                      DropCase{"SlabIterative", FloorKind::Slab, PhysicsIterative},
-                      DropCase{"BoxLcp", FloorKind::Box, PhysicsLcp},
-                      DropCase{"BoxIterative", FloorKind::Box, PhysicsIterative}),
-    [](const ::testing::TestParamInfo<DropCase>& info) { return std::string(info.param.name); });
+std::vector<DropCase> DropCases() {
+    std::vector<DropCase> cases;
+    for (FloorKind floor : {FloorKind::Quad, FloorKind::Slab, FloorKind::Box}) {
+        for (float size : {40.0f, 60.0f, 200.0f, 1000.0f}) {
+            for (int32_t method : {PhysicsLcp, PhysicsIterative}) {
+                cases.push_back({floor, size, method});
+            }
+        }
+    }
+    return cases;
+}
+
+std::string DropCaseName(const ::testing::TestParamInfo<DropCase>& info) {
+    const DropCase& c = info.param;
+    const char* floors[] = {"Quad", "Slab", "Box"};
+    return floors[static_cast<int>(c.floor)] + std::to_string(static_cast<int>(c.size)) +
+           (c.method == PhysicsLcp ? "Lcp" : "Iterative");
+}
+
+INSTANTIATE_TEST_SUITE_P(Floors, FloorDrop, ::testing::ValuesIn(DropCases()), DropCaseName);
 
 } // namespace
 } // namespace quarn::test

@@ -34,10 +34,11 @@ public:
 };
 
 // One bounded row along an axis between the first body and the second (or the world), with a
-// chosen right-hand side.
+// chosen right-hand side; by default it only pushes.
 class AxisJoint : public Joint {
 public:
-    AxisJoint(Float3 axis, float c = 0.0f) : axis_(axis), c_(c) {}
+    AxisJoint(Float3 axis, float c = 0.0f, float lo = 0.0f, float hi = LCPInfinity)
+        : axis_(axis), c_(c), lo_(lo), hi_(hi) {}
     void GetInfo1(JointInfo1& info) override {
         info.m = 1;
         info.nub = 0;
@@ -46,12 +47,15 @@ public:
         StoreJacobian(info.J1l, axis_);
         StoreJacobian(info.J2l, axis_ * -1.0f);
         info.c[0] = c_;
-        info.lo[0] = 0.0f;
+        info.lo[0] = lo_;
+        info.hi[0] = hi_;
     }
 
 private:
     Float3 axis_;
     float c_;
+    float lo_;
+    float hi_;
 };
 
 TEST_F(IterativeStep, NoSweepsStillApplyNineTenthsOfTheSavedMultipliers) {
@@ -59,7 +63,8 @@ TEST_F(IterativeStep, NoSweepsStillApplyNineTenthsOfTheSavedMultipliers) {
     auto* b = Body(Float3(0.0f, 2.0f, 0.0f));
     a->SetMass(1.0f);
     b->SetMass(4.0f);
-    AxisJoint joint(Float3(0.0f, 1.0f, 0.0f));
+    // Bounded both ways, a row that neither exact start takes: the saved value starts it.
+    AxisJoint joint(Float3(0.0f, 1.0f, 0.0f), 0.0f, -100.0f, 100.0f);
     joint.Attach(a, b);
     joint.GetSavedLambda()[0] = 5.0f;
     ASSERT_TRUE(StepIsland({a, b}, {&joint}, 0));

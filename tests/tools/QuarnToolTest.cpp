@@ -1293,11 +1293,11 @@ TEST(QuarnToolContacts, BoxesOnAPlaneAndOnABox) {
                      "\tpos = 0.0,0.25,0.0\n\tsize = 4.0,1.0,4.0\n}\n"
                      "obj4 {\n\tclass = \"CollisionBox\"\n\tparent = 1\n\tname = \"cup\"\n"
                      "\tpos = 0.5,1.0,-0.5\n\tsize = 0.5,0.6,0.5\n}\n");
-    // Lying flat, sunk by a quarter: three corners of equal depth, at most as many as asked.
+    // Lying flat, sunk by a quarter: the four corners of equal depth, at most as many as asked.
     ToolRun run = RunTool(folder, {"contacts", "boxes.scene", "table", "ground"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "contacts 3\n-2 -0.25 -2 0 -1 0 0.25\n2 -0.25 -2 0 -1 0 0.25\n"
-                       "-2 -0.25 2 0 -1 0 0.25\n");
+    EXPECT_EQ(run.out, "contacts 4\n-2 -0.25 -2 0 -1 0 0.25\n2 -0.25 -2 0 -1 0 0.25\n"
+                       "-2 -0.25 2 0 -1 0 0.25\n2 -0.25 2 0 -1 0 0.25\n");
     run = RunTool(folder, {"contacts", "boxes.scene", "table", "ground", "--max", "2"});
     EXPECT_EQ(run.out, "contacts 2\n-2 -0.25 -2 0 -1 0 0.25\n2 -0.25 -2 0 -1 0 0.25\n");
     // The cup stands inside the table's top face: its four bottom corners.

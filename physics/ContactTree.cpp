@@ -1,0 +1,531 @@
+#include "physics/ContactTree.h"
+
+#include "physics/IslandStepIterative.h"
+#include "physics/JointTree.h"
+#include "physics/LCPSolver.h"
+#include "physics/ScratchArena.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+namespace quarn {
+namespace {
+
+constexpr int RowFloats = 12;
+// A row's part: not taken (held at its warm start), left out for pulling (held at 0), taken
+// against the world, or taken along one of the links (0 and up).
+constexpr int32_t NotTaken = -3;
+constexpr int32_t Dropped = -2;
+constexpr int32_t ToWorld = -1;
+// Solves: the first, and one more without the rows that came out pulling. A row that still
+// pulls then starts from 0.
+constexpr int MaxPasses = 2;
+// The sweeps hold a body on another of up to this many times its mass, or a fourth of it, to a
+// few millimetres.
+constexpr float SweptMassRatio = 4.0f;
+
+// A body the taken rows move, as a node of the forest. Its six unknowns are its velocity change
+// from those rows, linear then angular, as the sweeps accumulate M^-1 J^T lambda; the system is
+// (M + J^T C^-1 J) y = J^T C^-1 beta over the taken rows, beta their right sides less the held
+// rows' share, and a forest keeps every block 6 x 6.
+struct Node {
+    double mass[36];
+    double A[36]; // its lower triangle, then the factor L of L L^T
+    double K[36]; // the parent's unknowns against this body's: rows parent, columns this body
+    double toParent[36];       // A^-1 K^T
+    double inverseDiagonal[6]; // of L
+    double rhs[6];
+    double y[6]; // A^-1 rhs, then the answer
+    int32_t body;
+    int32_t parent; // node, -1 for a root
+};
+
+// L L^T = a in place, a symmetric and given by its lower triangle, with the reciprocals of L's
+// diagonal; false when it is not positive definite.
+bool Cholesky(double* a, double* inverseDiagonal) {
+    for (int j = 0; j < 6; ++j) {
+        double d = a[j * 6 + j];
+        for (int k = 0; k < j; ++k) {
+            d -= a[j * 6 + k] * a[j * 6 + k];
+        }
+        if (!(d > 0.0) || !std::isfinite(d)) {
+            return false;
+        }
+        const double inverse = 1.0 / std::sqrt(d);
+        inverseDiagonal[j] = inverse;
+        for (int i = j + 1; i < 6; ++i) {
+            double v = a[i * 6 + j];
+            for (int k = 0; k < j; ++k) {
+                v -= a[i * 6 + k] * a[j * 6 + k];
+            }
+            a[i * 6 + j] = v * inverse;
+        }
+    }
+    return true;
+}
+
+// X := (L L^T)^-1 X for a factor from Cholesky, X `columns` wide (row-major, 6 apart).
+template <int columns>
+void CholeskySolve(const double* l, const double* inverseDiagonal, double* x) {
+    for (int i = 0; i < 6; ++i) {
+        double* xi = x + i * 6;
+        for (int k = 0; k < i; ++k) {
+            const double lik = l[i * 6 + k];
+            for (int c = 0; c < columns; ++c) {
+                xi[c] -= lik * x[k * 6 + c];
+            }
+        }
+        for (int c = 0; c < columns; ++c) {
+            xi[c] *= inverseDiagonal[i];
+        }
+    }
+    for (int i = 5; i >= 0; --i) {
+        double* xi = x + i * 6;
+        for (int k = i + 1; k < 6; ++k) {
+            const double lki = l[k * 6 + i];
+            for (int c = 0; c < columns; ++c) {
+                xi[c] -= lki * x[k * 6 + c];
+            }
+        }
+        for (int c = 0; c < columns; ++c) {
+            xi[c] *= inverseDiagonal[i];
+        }
+    }
+}
+
+int32_t Find(int32_t* root, int32_t b) {
+    while (root[b] != b) {
+        root[b] = root[root[b]];
+        b = root[b];
+    }
+    return b;
+}
+
+} // namespace
+
+void SolveContactTree(const SORSystem& s, int32_t sweeps, ScratchArena& scratch) {
+    const int m = s.m;
+    const int nb = s.nb;
+    if (m == 0) {
+        return;
+    }
+    // No group can be taller than the island, nor link masses further apart than its own.
+    float largestInverse = 0.0f;
+    float smallestInverse = LCPInfinity;
+    for (int b = 0; b < nb; ++b) {
+        if (s.inverseMass[b] > 0.0f) {
+            largestInverse = std::max(largestInverse, s.inverseMass[b]);
+            smallestInverse = std::min(smallestInverse, s.inverseMass[b]);
+        }
+    }
+    if (nb <= sweeps && !(largestInverse > SweptMassRatio * smallestInverse)) {
+        return;
+    }
+    ScratchArena::Scope scope(scratch);
+    const auto movable = [&](int32_t b) { return b >= 0 && s.inverseMass[b] > 0.0f; };
+
+    // The pushing rows and the links between bodies they make.
+    int32_t* part = scratch.Take<int32_t>(m);
+    int32_t* linkFirst = scratch.Take<int32_t>(m);
+    int32_t* linkSecond = scratch.Take<int32_t>(m);
+    size_t capacity = 16;
+    while (capacity < 2 * static_cast<size_t>(m)) {
+        capacity *= 2;
+    }
+    int32_t* slots = scratch.Take<int32_t>(capacity);
+    std::fill(slots, slots + capacity, -1);
+    int links = 0;
+    bool anyPushing = false;
+    for (int r = 0; r < m; ++r) {
+        part[r] = NotTaken;
+        const float warm = s.lambda[r] * WarmStartShare;
+        if (s.findex[r] >= 0 || s.lo[r] != 0.0f || s.hi[r] < LCPInfinity || !(warm > 0.0f) ||
+            !(s.cfm[r] > 0.0f)) {
+            continue;
+        }
+        const int32_t a = s.jb[2 * r];
+        const int32_t b = s.jb[2 * r + 1];
+        if (!movable(a) || !movable(b)) {
+            if (movable(a) || movable(b)) {
+                part[r] = ToWorld;
+                anyPushing = true;
+            }
+            continue;
+        }
+        anyPushing = true;
+        const int32_t first = std::min(a, b);
+        const int32_t second = std::max(a, b);
+        const uint64_t key = static_cast<uint64_t>(first) * static_cast<uint64_t>(nb) + second;
+        size_t at = static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 32) & (capacity - 1);
+        while (slots[at] >= 0 &&
+               (linkFirst[slots[at]] != first || linkSecond[slots[at]] != second)) {
+            at = (at + 1) & (capacity - 1);
+        }
+        if (slots[at] < 0) {
+            slots[at] = links;
+            linkFirst[links] = first;
+            linkSecond[links] = second;
+            ++links;
+        }
+        part[r] = slots[at];
+    }
+    if (!anyPushing) {
+        return;
+    }
+
+    // The bodies the links join, group by group. A group linked in a loop is left to the
+    // sweeps whole: an exact answer for part of a loop shifts the load onto the links it takes,
+    // which the sweeps cannot shift back in time.
+    int32_t* root = scratch.Take<int32_t>(nb);
+    bool* loop = scratch.Take<bool>(nb);
+    bool* uneven = scratch.Take<bool>(nb);
+    for (int b = 0; b < nb; ++b) {
+        root[b] = b;
+        loop[b] = false;
+        uneven[b] = false;
+    }
+    for (int e = 0; e < links; ++e) {
+        const int32_t first = Find(root, linkFirst[e]);
+        const int32_t second = Find(root, linkSecond[e]);
+        if (first == second) {
+            loop[first] = true;
+        } else {
+            root[first] = second;
+            loop[second] = loop[second] || loop[first];
+            uneven[second] = uneven[second] || uneven[first];
+        }
+        const float a = s.inverseMass[linkFirst[e]];
+        const float b = s.inverseMass[linkSecond[e]];
+        if (a > SweptMassRatio * b || b > SweptMassRatio * a) {
+            uneven[Find(root, linkFirst[e])] = true;
+        }
+    }
+    // So is a group the sweeps carry: no taller than the sweeps, and no link between bodies
+    // whose masses differ more than SweptMassRatio. Each body's height is its links from the
+    // world (1 for a body with a pushing row to it), found from all those bodies at once; a
+    // group resting on nothing counts from its first body.
+    int32_t* firstOfBody = scratch.Take<int32_t>(static_cast<size_t>(nb) + 1);
+    std::fill(firstOfBody, firstOfBody + nb + 1, 0);
+    for (int e = 0; e < links; ++e) {
+        ++firstOfBody[linkFirst[e] + 1];
+        ++firstOfBody[linkSecond[e] + 1];
+    }
+    for (int b = 0; b < nb; ++b) {
+        firstOfBody[b + 1] += firstOfBody[b];
+    }
+    int32_t* filled = scratch.Take<int32_t>(nb);
+    std::copy(firstOfBody, firstOfBody + nb, filled);
+    int32_t* linksOfBody = scratch.Take<int32_t>(static_cast<size_t>(firstOfBody[nb]));
+    for (int e = 0; e < links; ++e) {
+        linksOfBody[filled[linkFirst[e]]++] = e;
+        linksOfBody[filled[linkSecond[e]]++] = e;
+    }
+    int32_t* height = scratch.Take<int32_t>(nb);
+    std::fill(height, height + nb, 0);
+    int32_t* queue = scratch.Take<int32_t>(nb);
+    int queued = 0;
+    for (int r = 0; r < m; ++r) {
+        if (part[r] != ToWorld) {
+            continue;
+        }
+        const int32_t b = movable(s.jb[2 * r]) ? s.jb[2 * r] : s.jb[2 * r + 1];
+        if (height[b] == 0 && !loop[Find(root, b)]) {
+            height[b] = 1;
+            queue[queued++] = b;
+        }
+    }
+    int32_t* groupHeight = scratch.Take<int32_t>(nb);
+    std::fill(groupHeight, groupHeight + nb, 0);
+    for (int start = 0, done = 0;; ++start) {
+        for (; done < queued; ++done) {
+            const int32_t b = queue[done];
+            int32_t& tallest = groupHeight[Find(root, b)];
+            tallest = std::max(tallest, height[b]);
+            for (int k = firstOfBody[b]; k < firstOfBody[b + 1]; ++k) {
+                const int32_t e = linksOfBody[k];
+                const int32_t other = linkFirst[e] == b ? linkSecond[e] : linkFirst[e];
+                if (height[other] == 0) {
+                    height[other] = height[b] + 1;
+                    queue[queued++] = other;
+                }
+            }
+        }
+        while (start < nb && (height[start] != 0 || firstOfBody[start] == firstOfBody[start + 1] ||
+                              loop[Find(root, start)])) {
+            ++start;
+        }
+        if (start == nb) {
+            break;
+        }
+        height[start] = 1;
+        queue[queued++] = start;
+    }
+    const auto leftToSweeps = [&](int32_t b) {
+        const int32_t group = Find(root, b);
+        return loop[group] || (groupHeight[group] <= sweeps && !uneven[group]);
+    };
+    // The bodies the taken rows move become nodes.
+    int32_t* nodeOf = scratch.Take<int32_t>(nb);
+    std::fill(nodeOf, nodeOf + nb, -1);
+    int nodeCount = 0;
+    int taken = 0;
+    for (int r = 0; r < m; ++r) {
+        if (part[r] == NotTaken) {
+            continue;
+        }
+        const int32_t a = s.jb[2 * r];
+        if (leftToSweeps(movable(a) ? a : s.jb[2 * r + 1])) {
+            part[r] = NotTaken;
+            continue;
+        }
+        ++taken;
+        for (int side = 0; side < 2; ++side) {
+            const int32_t b = s.jb[2 * r + side];
+            if (movable(b) && nodeOf[b] < 0) {
+                nodeOf[b] = nodeCount++;
+            }
+        }
+    }
+    if (taken == 0) {
+        return;
+    }
+    Node* nodes = scratch.Take<Node>(nodeCount);
+    for (int b = 0; b < nb; ++b) {
+        if (nodeOf[b] < 0) {
+            continue;
+        }
+        Node& node = nodes[nodeOf[b]];
+        node.body = b;
+        node.parent = -1;
+        Matrix3 inertia = s.inverseInertia[b];
+        if (!inertia.Invert()) {
+            return;
+        }
+        std::fill(node.mass, node.mass + 36, 0.0);
+        for (int k = 0; k < 3; ++k) {
+            node.mass[k * 6 + k] = 1.0 / s.inverseMass[b];
+            for (int j = 0; j < 3; ++j) {
+                node.mass[(3 + k) * 6 + 3 + j] = inertia.m[k][j];
+            }
+        }
+    }
+
+    // The held rows act at the forces the sweeps start them from: beta = b - J (M^-1 J^T
+    // lambda) of the held rows, for each taken row.
+    double* held = scratch.Take<double>(static_cast<size_t>(nodeCount) * 6);
+    std::fill(held, held + static_cast<size_t>(nodeCount) * 6, 0.0);
+    for (int r = 0; r < m; ++r) {
+        const float warm = s.lambda[r] * WarmStartShare;
+        if (part[r] != NotTaken || warm == 0.0f) {
+            continue;
+        }
+        for (int side = 0; side < 2; ++side) {
+            const int32_t b = s.jb[2 * r + side];
+            if (b < 0 || nodeOf[b] < 0) {
+                continue;
+            }
+            const float* J = s.J + r * RowFloats + 6 * side;
+            const Float3 angular = s.inverseInertia[b].Transform(Float3(J[3], J[4], J[5]));
+            double* out = held + 6 * nodeOf[b];
+            for (int k = 0; k < 3; ++k) {
+                out[k] += static_cast<double>(s.inverseMass[b]) * J[k] * warm;
+            }
+            out[3] += static_cast<double>(angular.x) * warm;
+            out[4] += static_cast<double>(angular.y) * warm;
+            out[5] += static_cast<double>(angular.z) * warm;
+        }
+    }
+    int32_t* takenRows = scratch.Take<int32_t>(taken);
+    double* beta = scratch.Take<double>(taken);
+    int next = 0;
+    for (int r = 0; r < m; ++r) {
+        if (part[r] == NotTaken) {
+            continue;
+        }
+        double value = s.b[r];
+        for (int side = 0; side < 2; ++side) {
+            const int32_t b = s.jb[2 * r + side];
+            if (b < 0 || nodeOf[b] < 0) {
+                continue;
+            }
+            const float* J = s.J + r * RowFloats + 6 * side;
+            const double* h = held + 6 * nodeOf[b];
+            for (int k = 0; k < 6; ++k) {
+                value -= J[k] * h[k];
+            }
+        }
+        takenRows[next] = r;
+        beta[next++] = value;
+    }
+
+    // The forest, breadth first from the first node of each tree along the links found above;
+    // each link's child is the node it joins to its parent.
+    int32_t* childOfLink = scratch.Take<int32_t>(links);
+    int32_t* order = scratch.Take<int32_t>(nodeCount);
+    bool* reached = scratch.Take<bool>(nodeCount);
+    std::fill(reached, reached + nodeCount, false);
+    int count = 0;
+    for (int start = 0; start < nodeCount; ++start) {
+        if (reached[start]) {
+            continue;
+        }
+        reached[start] = true;
+        order[count++] = start;
+        for (int k = count - 1; k < count; ++k) {
+            const int32_t n = order[k];
+            const int32_t b = nodes[n].body;
+            for (int j = firstOfBody[b]; j < firstOfBody[b + 1]; ++j) {
+                const int32_t e = linksOfBody[j];
+                const int32_t other = nodeOf[linkFirst[e] == b ? linkSecond[e] : linkFirst[e]];
+                if (!reached[other]) {
+                    reached[other] = true;
+                    nodes[other].parent = n;
+                    childOfLink[e] = other;
+                    order[count++] = other;
+                }
+            }
+        }
+    }
+
+    // The taken rows that come out pulling leave with a force of 0, and the rest are solved
+    // again, as an exact solve finds the rows that push.
+    double* answer = scratch.Take<double>(taken);
+    for (int pass = 0;; ++pass) {
+        for (int n = 0; n < nodeCount; ++n) {
+            Node& node = nodes[n];
+            std::copy(node.mass, node.mass + 36, node.A);
+            std::fill(node.K, node.K + 36, 0.0);
+            std::fill(node.rhs, node.rhs + 6, 0.0);
+        }
+        for (int k = 0; k < taken; ++k) {
+            const int r = takenRows[k];
+            if (part[r] == Dropped) {
+                continue;
+            }
+            const double w = 1.0 / s.cfm[r];
+            const float* J = s.J + r * RowFloats;
+            for (int side = 0; side < 2; ++side) {
+                const int32_t b = s.jb[2 * r + side];
+                if (!movable(b)) {
+                    continue;
+                }
+                Node& node = nodes[nodeOf[b]];
+                const float* Js = J + 6 * side;
+                for (int i = 0; i < 6; ++i) {
+                    const double wi = w * Js[i];
+                    node.rhs[i] += wi * beta[k];
+                    for (int j = 0; j <= i; ++j) {
+                        node.A[i * 6 + j] += wi * Js[j];
+                    }
+                }
+            }
+            if (part[r] >= 0) {
+                Node& child = nodes[childOfLink[part[r]]];
+                const bool childFirst = s.jb[2 * r] == child.body;
+                const float* Jp = J + (childFirst ? 6 : 0);
+                const float* Jc = J + (childFirst ? 0 : 6);
+                for (int i = 0; i < 6; ++i) {
+                    const double wi = w * Jp[i];
+                    for (int j = 0; j < 6; ++j) {
+                        child.K[i * 6 + j] += wi * Jc[j];
+                    }
+                }
+            }
+        }
+        // Leaves first: each node's block and right side fold into its parent's.
+        for (int k = count - 1; k >= 0; --k) {
+            Node& node = nodes[order[k]];
+            if (!Cholesky(node.A, node.inverseDiagonal)) {
+                return;
+            }
+            double y[36];
+            for (int i = 0; i < 6; ++i) {
+                y[i * 6] = node.rhs[i];
+            }
+            CholeskySolve<1>(node.A, node.inverseDiagonal, y);
+            for (int i = 0; i < 6; ++i) {
+                node.y[i] = y[i * 6];
+            }
+            if (node.parent < 0) {
+                continue;
+            }
+            Node& parent = nodes[node.parent];
+            for (int i = 0; i < 6; ++i) {
+                for (int j = 0; j < 6; ++j) {
+                    node.toParent[j * 6 + i] = node.K[i * 6 + j];
+                }
+            }
+            CholeskySolve<6>(node.A, node.inverseDiagonal, node.toParent);
+            for (int i = 0; i < 6; ++i) {
+                const double* Ki = node.K + i * 6;
+                double reduced = 0.0;
+                for (int c = 0; c < 6; ++c) {
+                    reduced += Ki[c] * node.y[c];
+                }
+                parent.rhs[i] -= reduced;
+                for (int j = 0; j <= i; ++j) {
+                    double product = 0.0;
+                    for (int c = 0; c < 6; ++c) {
+                        product += Ki[c] * node.toParent[c * 6 + j];
+                    }
+                    parent.A[i * 6 + j] -= product;
+                }
+            }
+        }
+        // Roots first: each node's answer given its parent's.
+        for (int k = 0; k < count; ++k) {
+            Node& node = nodes[order[k]];
+            if (node.parent < 0) {
+                continue;
+            }
+            const double* parentY = nodes[node.parent].y;
+            for (int i = 0; i < 6; ++i) {
+                for (int j = 0; j < 6; ++j) {
+                    node.y[i] -= node.toParent[i * 6 + j] * parentY[j];
+                }
+            }
+        }
+        // lambda = C^-1 (beta - J y).
+        int pulling = 0;
+        for (int k = 0; k < taken; ++k) {
+            const int r = takenRows[k];
+            if (part[r] == Dropped) {
+                continue;
+            }
+            double value = beta[k];
+            for (int side = 0; side < 2; ++side) {
+                const int32_t b = s.jb[2 * r + side];
+                if (!movable(b)) {
+                    continue;
+                }
+                const float* J = s.J + r * RowFloats + 6 * side;
+                const double* y = nodes[nodeOf[b]].y;
+                for (int i = 0; i < 6; ++i) {
+                    value -= J[i] * y[i];
+                }
+            }
+            answer[k] = value / s.cfm[r];
+            if (!std::isfinite(answer[k])) {
+                return;
+            }
+            pulling += answer[k] < 0.0 ? 1 : 0;
+        }
+        if (pulling == 0 || pass + 1 == MaxPasses) {
+            break;
+        }
+        for (int k = 0; k < taken; ++k) {
+            if (part[takenRows[k]] != Dropped && answer[k] < 0.0) {
+                part[takenRows[k]] = Dropped;
+            }
+        }
+    }
+    for (int k = 0; k < taken; ++k) {
+        const int r = takenRows[k];
+        s.lambda[r] = part[r] == Dropped
+                          ? 0.0f
+                          : static_cast<float>(std::max(0.0, answer[k]) / WarmStartShare);
+    }
+}
+
+} // namespace quarn

@@ -1,0 +1,239 @@
+#include "physics/ContactTree.h"
+
+#include "physics/IslandStepIterative.h"
+#include "physics/JointTree.h"
+#include "physics/LCPSolver.h"
+#include "physics/ScratchArena.h"
+#include "tests/physics/DenseReference.h"
+
+#include <gtest/gtest.h>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quarn::test {
+namespace {
+
+// Contacts as the iterative step lays out their rows: per contact a normal row (pushing, bounded
+// below by 0) and two friction rows bound to it, between two bodies of the island or a body and
+// the world (-1). Random directions and arms, so that every row couples all six unknowns.
+struct ContactIsland {
+    const char* name;
+    int bodies;
+    std::vector<std::pair<int, int>> contacts;
+    // Contacts whose bodies the pushing rows link in a loop, or in a group of no more bodies
+    // than the sweeps: every row keeps its warm start.
+    std::vector<int> held;
+    int sweeps = 1;
+};
+
+class ContactTree : public ::testing::TestWithParam<ContactIsland> {
+protected:
+    void SetUp() override {
+        const ContactIsland& island = GetParam();
+        std::mt19937 random(77);
+        std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+        nb_ = island.bodies;
+        for (int b = 0; b < nb_; ++b) {
+            inverseMass_.push_back(1.0f / (1.0f + 2.0f * b));
+            Matrix3 inertia;
+            for (int i = 0; i < 3; ++i) {
+                for (int j = 0; j < 3; ++j) {
+                    inertia.m[i][j] = i == j ? 3.0f + b : 0.2f * unit(random);
+                }
+            }
+            inertia.m[1][0] = inertia.m[0][1];
+            inertia.m[2][0] = inertia.m[0][2];
+            inertia.m[2][1] = inertia.m[1][2];
+            inertia.Invert();
+            inverseInertia_.push_back(inertia);
+        }
+        for (const auto& [first, second] : island.contacts) {
+            const int normal = static_cast<int>(lo_.size());
+            for (int row = 0; row < 3; ++row) {
+                for (int k = 0; k < 12; ++k) {
+                    J_.push_back(k >= 6 && second < 0 ? 0.0f : unit(random));
+                }
+                jb_.push_back(first);
+                jb_.push_back(second);
+                b_.push_back(5.0f * unit(random));
+                cfm_.push_back(row == 0 ? 1e-3f : 1e-3f * (1.0f + unit(random) * 0.5f));
+                lo_.push_back(0.0f);
+                hi_.push_back(row == 0 ? LCPInfinity : 0.5f);
+                findex_.push_back(row == 0 ? -1 : normal);
+                warm_.push_back(row == 0 ? 1.0f + 2.0f * std::fabs(unit(random)) : unit(random));
+            }
+        }
+    }
+
+    SORSystem System(std::vector<float>& lambda) {
+        SORSystem s;
+        s.m = static_cast<int32_t>(lo_.size());
+        s.nb = nb_;
+        s.J = J_.data();
+        s.jb = jb_.data();
+        s.inverseMass = inverseMass_.data();
+        s.inverseInertia = inverseInertia_.data();
+        s.lambda = lambda.data();
+        s.b = b_.data();
+        s.lo = lo_.data();
+        s.hi = hi_.data();
+        s.cfm = cfm_.data();
+        s.findex = findex_.data();
+        return s;
+    }
+
+    // The exact answer of the pushing rows in `taken`, every other row at its warm start, in
+    // double: (J M^-1 J^T + C) lambda = b over the taken rows, solved once more without the
+    // rows that come out pulling (which then act with 0); none ends below 0.
+    std::vector<double> Reference(const std::vector<int>& candidates) const {
+        const std::vector<double> first = Solve(candidates, {});
+        std::vector<int> kept;
+        std::vector<int> dropped;
+        for (size_t k = 0; k < candidates.size(); ++k) {
+            (first[k] < 0.0 ? dropped : kept).push_back(candidates[k]);
+        }
+        const std::vector<double> second = Solve(kept, dropped);
+        std::vector<double> answer(candidates.size(), 0.0);
+        for (size_t k = 0; k < kept.size(); ++k) {
+            const auto at = std::find(candidates.begin(), candidates.end(), kept[k]);
+            answer[static_cast<size_t>(at - candidates.begin())] = std::max(0.0, second[k]);
+        }
+        return answer;
+    }
+    std::vector<double> Solve(const std::vector<int>& taken,
+                              const std::vector<int>& dropped) const {
+        const int m = static_cast<int>(lo_.size());
+        // M^-1 J^T of a row, per body.
+        const auto spread = [&](int r, std::vector<double>& out, double lambda) {
+            for (int side = 0; side < 2; ++side) {
+                const int b = jb_[2 * r + side];
+                if (b < 0) {
+                    continue;
+                }
+                const float* J = J_.data() + 12 * r + 6 * side;
+                const Float3 angular = inverseInertia_[b].Transform(Float3(J[3], J[4], J[5]));
+                for (int k = 0; k < 3; ++k) {
+                    out[6 * b + k] += inverseMass_[b] * J[k] * lambda;
+                }
+                out[6 * b + 3] += angular.x * lambda;
+                out[6 * b + 4] += angular.y * lambda;
+                out[6 * b + 5] += angular.z * lambda;
+            }
+        };
+        const auto apply = [&](int r, const std::vector<double>& v) {
+            double sum = 0.0;
+            for (int side = 0; side < 2; ++side) {
+                const int b = jb_[2 * r + side];
+                for (int k = 0; b >= 0 && k < 6; ++k) {
+                    sum += J_[12 * r + 6 * side + k] * v[6 * b + k];
+                }
+            }
+            return sum;
+        };
+        std::vector<double> held(6 * nb_, 0.0);
+        for (int r = 0; r < m; ++r) {
+            if (std::find(taken.begin(), taken.end(), r) == taken.end() &&
+                std::find(dropped.begin(), dropped.end(), r) == dropped.end()) {
+                spread(r, held, warm_[r] * WarmStartShare);
+            }
+        }
+        const int n = static_cast<int>(taken.size());
+        DenseMatrix a(n);
+        std::vector<double> rhs(n);
+        for (int j = 0; j < n; ++j) {
+            std::vector<double> column(6 * nb_, 0.0);
+            spread(taken[j], column, 1.0);
+            for (int i = 0; i < n; ++i) {
+                a(i, j) = apply(taken[i], column) + (i == j ? cfm_[taken[i]] : 0.0);
+            }
+            rhs[j] = b_[taken[j]] - apply(taken[j], held);
+        }
+        std::vector<double> x;
+        EXPECT_TRUE(SolveDense(a, rhs, x));
+        return x;
+    }
+
+    int nb_ = 0;
+    std::vector<float> inverseMass_;
+    std::vector<Matrix3> inverseInertia_;
+    std::vector<float> J_, b_, cfm_, lo_, hi_, warm_;
+    std::vector<int32_t> jb_, findex_;
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Islands, ContactTree,
+    ::testing::Values(
+        ContactIsland{"StackOnTheWorld",
+                      4,
+                      {{0, -1},
+                       {0, -1},
+                       {0, -1},
+                       {1, 0},
+                       {0, 1},
+                       {1, 0},
+                       {2, 1},
+                       {2, 1},
+                       {3, 2},
+                       {2, 3},
+                       {3, 2},
+                       {3, 2}},
+                      {}},
+        ContactIsland{"FreeBranches", 4, {{1, 0}, {1, 0}, {2, 0}, {3, 2}, {3, 2}}, {}},
+        // Both on the world, one high: no sweeps at all leave it to none.
+        ContactIsland{"OnTwoWalls", 2, {{0, -1}, {0, -1}, {-1, 0}, {1, 0}, {-1, 1}}, {}, 0},
+        // The world links nothing: only the top closes a loop, which leaves its whole pyramid
+        // to the sweeps, and not the stack beside it.
+        ContactIsland{"PyramidBesideAStack",
+                      8,
+                      {{0, -1},
+                       {1, -1},
+                       {2, -1},
+                       {3, 0},
+                       {3, 1},
+                       {4, 1},
+                       {4, 2},
+                       {5, 3},
+                       {5, 4},
+                       {4, 5},
+                       {6, -1},
+                       {7, 6},
+                       {6, 7}},
+                      {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}},
+        // Three bodies three sweeps carry: left to them, beside four they do not.
+        ContactIsland{"ShortStackBesideATallOne",
+                      7,
+                      {{0, -1}, {1, 0}, {2, 1}, {3, -1}, {4, 3}, {5, 4}, {6, 5}},
+                      {0, 1, 2},
+                      3}),
+    [](const ::testing::TestParamInfo<ContactIsland>& info) {
+        return std::string(info.param.name);
+    });
+
+TEST_P(ContactTree, PushingRowsTakeTheExactForcesOfTheirForestAndTheRestKeepTheirWarmStart) {
+    const ContactIsland& island = GetParam();
+    std::vector<float> lambda = warm_;
+    std::vector<int> taken;
+    for (size_t c = 0; c < island.contacts.size(); ++c) {
+        if (std::find(island.held.begin(), island.held.end(), static_cast<int>(c)) ==
+            island.held.end()) {
+            taken.push_back(3 * static_cast<int>(c));
+        }
+    }
+    ScratchArena scratch;
+    SolveContactTree(System(lambda), island.sweeps, scratch);
+    const std::vector<double> exact = Reference(taken);
+    for (size_t r = 0; r < lambda.size(); ++r) {
+        const auto at = std::find(taken.begin(), taken.end(), static_cast<int>(r));
+        if (at == taken.end()) {
+            EXPECT_EQ(lambda[r], warm_[r]) << "row " << r;
+            continue;
+        }
+        const double expected = exact[at - taken.begin()] / WarmStartShare;
+        EXPECT_NEAR(lambda[r], expected, 1e-4 * (1.0 + std::fabs(expected))) << "row " << r;
+    }
+}
+
+} // namespace
+} // namespace quarn::test
