@@ -53,9 +53,9 @@ std::string GameSettings::Set(const char* key, const char* value, bool save) {
         return {};
     }
     ClearFileFailure();
+    lastSaveSize_ = savedSize_;
     if (file_.Save(false)) {
         unsaved_ = false;
-        lastSaveSize_ = savedSize_;
     } else {
         LogMessage("Setting \"%s\" is not saved to %s%s", stored.Text(), source_.c_str(),
                    FileFailureSuffix().c_str());

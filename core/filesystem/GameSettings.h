@@ -33,7 +33,8 @@ public:
     // file whole, logging a save that fails. "" when done, else why the change is refused. With
     // `save` false the change stays in memory until the next save.
     std::string Set(const char* key, const char* value, bool save = true);
-    // The bytes the last call of Set wrote to the disk: 0 when it saved nothing.
+    // The bytes the last call of Set wrote to the disk, or tried to where the save failed: 0
+    // when it saved nothing.
     size_t GetLastSaveSize() const { return lastSaveSize_; }
 
 private:

@@ -257,10 +257,10 @@ SettingsFile& GetUserSettings() {
     return settings;
 }
 
-void SaveChangedUserSettings() {
+bool SaveChangedUserSettings() {
     SettingsFile& user = GetUserSettings();
     if (!*user.GetPath() || !user.HasUnsavedChanges()) {
-        return;
+        return false;
     }
     const EngineFilesScope engineFiles;
     ClearFileFailure();
@@ -268,6 +268,7 @@ void SaveChangedUserSettings() {
         LogMessage("The engine's settings are not saved to %s%s", user.GetPath(),
                    FileFailureSuffix().c_str());
     }
+    return true;
 }
 
 std::string GetFolderSetting(const char* kind) {

@@ -117,7 +117,8 @@ SettingsFile& GetUserSettings();
 // Writes what the engine changed in its own settings since they were read or last saved (a
 // failure is logged). The engine's settings keep their one moment of saving: a game's script
 // saving a setting of its own, and no other, so a session without one leaves the file as it was.
-void SaveChangedUserSettings();
+// True when it wrote the file or tried to.
+bool SaveChangedUserSettings();
 
 // The folder a kind of file dialog ("scene", "branch") starts in, kept in the user settings as
 // "folder_" + kind: made absolute against the base folder as it is now; "" when none is

@@ -791,9 +791,7 @@ void SetSetting(const char* a, const char* b) {
     // The game's own settings, saved at once when they change.
     GameSettings& settings = GetGameSettings();
     const std::string refusal = settings.Set(a, b);
-    if (refusal.empty()) {
-        SaveChangedUserSettings();
-    }
+    const bool engineSaved = refusal.empty() && SaveChangedUserSettings();
     ScriptContext* context = GetCurrentScriptContext();
     if (!context) {
         return;
@@ -801,9 +799,10 @@ void SetSetting(const char* a, const char* b) {
     if (!refusal.empty()) {
         context->FailCall("SetSetting: " + refusal);
     }
-    // A save costs its syncs to the disk whatever its size: charged as a full file's bytes a
-    // step each, a loop of changes meets the step limit within some 1,500 saves.
-    if (settings.GetLastSaveSize() > 0) {
+    // A save costs its syncs to the disk whatever its size, and one that fails is tried again
+    // at the next call: each, either file's, is charged as a full file's bytes a step each, so
+    // a loop of changes meets the step limit within some 1,500 saves.
+    if (settings.GetLastSaveSize() > 0 || engineSaved) {
         context->ChargeSteps(GameSettings::MaxFileBytes);
     }
 }

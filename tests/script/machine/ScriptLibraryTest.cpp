@@ -594,22 +594,30 @@ TEST_F(ScriptLibraryTest, ASettingPastACapIsARuntimeErrorAndTheFileStaysAsItWas)
     }
 }
 
-// Each save of a change is charged a full file's worth of steps, whatever its size: a loop of
-// changes, each synced to the disk, meets the limit of a million after 15 saves.
+// Each save of a change is charged a full file's worth of steps, whatever its size, and so is
+// each that fails (a game may put a folder where its file goes): a loop of changes, each synced
+// to the disk or tried, meets the limit of a million after 15 saves.
 TEST_F(ScriptLibraryTest, ALoopOfChangedSettingsIsStoppedByTheStepLimit) {
-    std::filesystem::create_directory(temp_.Join("user"));
-    files_.SetUserFolder(temp_.Join("user/").c_str());
-    ScriptStepLimit = 1000000;
-    Script* script =
-        MakeScript("var \"rounds\" int\nstack 16\nloop:\ntext \"k\"\npush 0\nload 1\n" + Func(29) +
-                       "\n" + Func(114) +
-                       "\npush 0\npush 0\nload 1\npush 1\nop int \"+(int):int\"\n"
-                       "store 1\njump loop\n",
-                   "changes");
-    EXPECT_FALSE(Call(script));
-    EXPECT_EQ(LastError(), "Infinite loop detected (100million'th instruction reached)");
-    EXPECT_EQ(script->GetVariables()[0], 15u);
-    EXPECT_EQ(temp_.ReadFile("user/init.txt"), "k = \"15\"\n");
+    for (const bool failing : {false, true}) {
+        test::TempFolder user;
+        if (failing) {
+            std::filesystem::create_directory(user.Join("init.txt"));
+        }
+        files_.SetUserFolder((user.Path() + "/").c_str());
+        ScriptStepLimit = 1000000;
+        Script* script = MakeScript(
+            "var \"rounds\" int\nstack 16\nloop:\ntext \"k\"\npush 0\nload 1\n" + Func(29) +
+                "\n" + Func(114) +
+                "\npush 0\npush 0\nload 1\npush 1\nop int \"+(int):int\"\nstore 1\njump loop\n",
+            failing ? "failing" : "changes");
+        EXPECT_FALSE(Call(script));
+        EXPECT_EQ(LastError(), "Infinite loop detected (100million'th instruction reached)");
+        EXPECT_EQ(script->GetVariables()[0], 15u) << failing;
+        if (!failing) {
+            EXPECT_EQ(user.ReadFile("init.txt"), "k = \"15\"\n");
+        }
+        script->Delete();
+    }
 }
 
 TEST_F(ScriptLibraryTest, TheHookOffersTheScriptsChoices) {
