@@ -67,11 +67,13 @@ int ScriptFastRunner::Run(ScriptContext& context) {
 #define QUARN_LABELS_Compare(name) &&name##_S, &&name##_K, &&name##_BS, &&name##_BK,
 #define QUARN_LABELS_Unary(name) &&name##_S, &&unused, &&unused, &&unused,
 #define QUARN_TYPED_LABELS(name, shape) QUARN_LABELS_##shape(name)
-    static const void* const labels[FastOpCount] = {QUARN_FAST_OPS(QUARN_OP_LABEL) //
-                                                        && unused,
-                                                    &&unused, &&unused,
-                                                    &&unused, // ScriptTypedOperator::None
-                                                    QUARN_TYPED_OPERATORS(QUARN_TYPED_LABELS)};
+    // The formatter would read the labels' "&&" as a logical and.
+    // clang-format off
+    static const void* const labels[FastOpCount] = {
+        QUARN_FAST_OPS(QUARN_OP_LABEL)
+        &&unused, &&unused, &&unused, &&unused, // ScriptTypedOperator::None
+        QUARN_TYPED_OPERATORS(QUARN_TYPED_LABELS)};
+    // clang-format on
 #undef QUARN_OP_LABEL
 #undef QUARN_LABELS_Binary
 #undef QUARN_LABELS_Compare
