@@ -185,8 +185,9 @@ when the stack holds fewer words than it takes or an operand points outside the 
 instruction reached)", and work on texts counts towards it: reading or making a text (in an
 engine function or operator, a property read, a method's text result) counts one command for
 every 16 bytes of it, and handing a text to the engine, which may keep it (a text property
-written, a method's text argument, a text window's text), one command for every byte, so what
-one run piles up in nodes stays near 100,000,000 bytes. A text longer than 64 MiB neither
+written, a method's text argument, a text window's text, a node's copy by the size of its
+scene text), one command for every byte, so what one run piles up in nodes stays near
+100,000,000 bytes. A text longer than 64 MiB neither
 reaches a program nor leaves it: it is a runtime error that names the function or operator, or
 the class and the property or method (as in "Node.name: a text of 67108865 bytes is longer than
 the 64 MiB a script's text may have").

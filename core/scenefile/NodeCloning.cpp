@@ -12,7 +12,8 @@
 
 namespace quarn {
 
-Node* CloneNode(Node& node, bool keepOutsideReferences, bool alone, bool dissolveBranches) {
+Node* CloneNode(Node& node, bool keepOutsideReferences, bool alone, bool dissolveBranches,
+                size_t* textBytes) {
     uint32_t flags = SceneWriteRoot;
     if (keepOutsideReferences) {
         flags |= SceneKeepUnmappedIds | SceneSystemZeroPaths;
@@ -38,6 +39,9 @@ Node* CloneNode(Node& node, bool keepOutsideReferences, bool alone, bool dissolv
     }
     writer.Finish();
     const std::string& text = buffer.GetText();
+    if (textBytes) {
+        *textBytes = text.size();
+    }
     BufferFile file(text.data(), static_cast<uint32_t>(text.size()));
     SceneLoader loader("", -1, flags, nullptr, nullptr);
     return loader.Load(file);

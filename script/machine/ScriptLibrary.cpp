@@ -509,9 +509,15 @@ Entity* NewObject(const char* a) {
 }
 Entity* Copy(Entity* a) {
     auto* node = dynamic_cast<Node*>(a);
-    Node* copy = node ? CloneNode(*node, false, false, false) : nullptr;
+    size_t copied = 0;
+    Node* copy = node ? CloneNode(*node, false, false, false, &copied) : nullptr;
     if (!copy) {
         return nullptr;
+    }
+    // The copy holds every text of the subtree anew: charged as texts handed to the engine, by
+    // the size of the scene text it was made from.
+    if (ScriptContext* context = GetCurrentScriptContext()) {
+        context->ChargeSteps(copied / ScriptHandedTextBytesPerStep);
     }
     const uint64_t serial = copy->GetSerial();
     CallLoaded(copy);

@@ -134,6 +134,7 @@ TEST_F(ScriptTextWork, EveryTextWorkLoopIsStoppedByTheStepLimitOnBothPaths) {
          "text \"ScriptTestTextHolder\"\n" + Func(68) +
              "\npush prop:ScriptTestTextHolder.name\npush -1\nloadlocal 1\nsetprop 1\npush 0\n",
          Bytes},
+        {"copy of a named node", "push " + holderId + "\n" + Func(69) + "\n", Bytes},
         {"name read", "push " + holderId + "\npush prop:ScriptTestTextHolder.name\ngetprop\n",
          Bytes / 16},
         {"method argument",
