@@ -121,6 +121,7 @@ void ContactMemory::Recall(Run run, ContactJoint& contact) const {
     const Kept* nearest = nullptr;
     int32_t nearestIndex = -1;
     float nearestDistance = MatchDistanceSquared;
+    // Of two as near the later wins, whatever order they are looked at in.
     const auto consider = [&](int32_t index) {
         const Kept& kept = kept_[static_cast<size_t>(index)];
         const float distance = (kept.position - contact.position).LengthSquared();
@@ -132,14 +133,8 @@ void ContactMemory::Recall(Run run, ContactJoint& contact) const {
         }
     };
     if (run.count <= CrowdedRun) {
-        // In order, the later of two as near replacing the first.
         for (int32_t i = run.start; i < run.start + run.count; ++i) {
-            const Kept& kept = kept_[static_cast<size_t>(i)];
-            const float distance = (kept.position - contact.position).LengthSquared();
-            if (distance <= nearestDistance && kept.normal.Dot(contact.normal) >= MatchCosine) {
-                nearest = &kept;
-                nearestDistance = distance;
-            }
+            consider(i);
         }
     } else if (const double x = contact.position.x; std::isfinite(x)) {
         // Nothing lies near a point that is not finite.
