@@ -1,5 +1,6 @@
 #include "physics/ContactTree.h"
 
+#include "physics/IslandStep.h"
 #include "physics/IslandStepIterative.h"
 #include "physics/JointTree.h"
 #include "physics/LCPSolver.h"
@@ -299,7 +300,7 @@ void SolveContactTree(const SORSystem& s, int32_t sweeps, ScratchArena& scratch)
         node.body = b;
         node.parent = -1;
         Matrix3 inertia = s.inverseInertia[b];
-        if (!inertia.Invert()) {
+        if (!InvertAtAnyScale(inertia)) {
             return;
         }
         std::fill(node.mass, node.mass + 36, 0.0);

@@ -5,6 +5,7 @@
 #include "physics/PhysicsMaster.h"
 #include "physics/RigidBody.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace quarn {
@@ -56,6 +57,41 @@ bool AllFinite(const float* values, size_t n) {
         if (!std::isfinite(values[i])) {
             return false;
         }
+    }
+    return true;
+}
+
+bool InvertAtAnyScale(Matrix3& m) {
+    float largest = 0.0f;
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            largest = std::max(largest, std::fabs(m.m[i][j]));
+        }
+    }
+    int exponent = 0;
+    if (largest > 0.0f && std::isfinite(largest)) {
+        std::frexp(largest, &exponent);
+    }
+    // Entries below float's normal range would need a scale beyond it: 2^125 brings them near
+    // enough, and an inverse that overflows is refused below.
+    exponent = std::max(exponent, -125);
+    // The inverse of m s is that of m over s: the same scale takes it back.
+    const float scale = std::ldexp(1.0f, -exponent);
+    const auto rescale = [&m, scale] {
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j) {
+                m.m[i][j] *= scale;
+            }
+        }
+    };
+    rescale();
+    if (!m.Invert()) {
+        return false;
+    }
+    rescale();
+    if (!m.IsFinite()) {
+        m = Matrix3::Zero();
+        return false;
     }
     return true;
 }

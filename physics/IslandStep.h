@@ -38,6 +38,13 @@ int64_t CountIslandRows(Joint* const* joints, int32_t nj);
 
 bool AllFinite(const float* values, size_t n);
 
+// Inverts m as Matrix3::Invert does, with m first brought near 1 by a power of two, which rounds
+// nothing: the determinant goes as the cube of the entries and leaves float's range for the
+// inertia of small light bodies (a 6 cm cube of density 1e-6 has entries near 1e-13) and for
+// its inverse, where the inverse itself is well in range. False, m zero, when it has no inverse
+// in float.
+bool InvertAtAnyScale(Matrix3& m);
+
 // A row's cfm as the step uses it. The world's, the surfaces' and the joints' cfm is that of a
 // row whose lightest moving body weighs a kilogram (the default density's metre cube); a row
 // scales it by that body's mass (inverse masses given, 0 for a side that does not move), so

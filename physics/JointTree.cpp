@@ -1,5 +1,6 @@
 #include "physics/JointTree.h"
 
+#include "physics/IslandStep.h"
 #include "physics/IslandStepIterative.h"
 #include "physics/LCPSolver.h"
 #include "physics/ScratchArena.h"
@@ -239,7 +240,7 @@ void SolveJointTree(const SORSystem& s, ScratchArena& scratch) {
         if (node.body >= 0) {
             const int b = node.body;
             Matrix3 inertia = s.inverseInertia[b];
-            if (!(s.inverseMass[b] > 0.0f) || !inertia.Invert()) {
+            if (!(s.inverseMass[b] > 0.0f) || !InvertAtAnyScale(inertia)) {
                 return;
             }
             for (int k = 0; k < 3; ++k) {

@@ -9,6 +9,7 @@
 #include "core/object/Signals.h"
 #include "core/scene/EngineState.h"
 #include "physics/ContactJoint.h"
+#include "physics/IslandStep.h"
 #include "physics/LCPSolver.h"
 #include "physics/PhysicsMaster.h"
 
@@ -64,29 +65,6 @@ void AddScaled(Matrix3& sum, const Matrix3& term, float scale) {
             sum.m[i][j] += term.m[i][j] * scale;
         }
     }
-}
-
-// The inverse of an inertia tensor. Its determinant goes as the cube of the entries and leaves
-// float's range for small light bodies (a centimetre cube of a milligram has entries near
-// 1e-14): the tensor is brought near 1 first, by a power of two so that nothing rounds. Zero
-// for a tensor without an inverse.
-Matrix3 InverseOfInertia(const Matrix3& inertia) {
-    float largest = 0.0f;
-    for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j) {
-            largest = std::max(largest, std::fabs(inertia.m[i][j]));
-        }
-    }
-    int exponent = 0;
-    if (largest > 0.0f && std::isfinite(largest)) {
-        std::frexp(largest, &exponent);
-    }
-    Matrix3 inverse = Matrix3::Zero();
-    AddScaled(inverse, inertia, std::ldexp(1.0f, -exponent));
-    inverse.Invert();
-    Matrix3 scaled = Matrix3::Zero();
-    AddScaled(scaled, inverse, std::ldexp(1.0f, -exponent));
-    return scaled;
 }
 
 // m [[dy²+dz², -dx dy, -dx dz], ...]: the tensor of a point mass at offset d.
@@ -202,7 +180,8 @@ void RigidBody::SetDefaultInertia() {
     const float moment = side * 2.0f * side * mass_ / 12.0f;
     inertia_ = Matrix3();
     inertia_.m[0][0] = inertia_.m[1][1] = inertia_.m[2][2] = moment;
-    inverseInertia_ = InverseOfInertia(inertia_);
+    inverseInertia_ = inertia_;
+    InvertAtAnyScale(inverseInertia_);
 }
 
 void RigidBody::RefreshMass() const {
@@ -265,7 +244,8 @@ void RigidBody::UpdateMass(bool recentre) {
     }
     rotation.Multiply(sum, sum);
     sum.Multiply(rotation.Transposed(), inertia_);
-    inverseInertia_ = InverseOfInertia(inertia_);
+    inverseInertia_ = inertia_;
+    InvertAtAnyScale(inverseInertia_);
     mass_ = mass;
     UpdateInverseMass();
     bodyFlags_ &= ~BodyMassOutOfDate;

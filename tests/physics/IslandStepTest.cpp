@@ -1,3 +1,4 @@
+#include "physics/IslandStep.h"
 #include "physics/ScratchArena.h"
 #include "tests/physics/PhysicsTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
@@ -40,6 +41,41 @@ void WorldInverseInertia(RigidBody& body, double out[3][3]) {
             out[i][j] = sum;
         }
     }
+}
+
+// The trees invert the inverse inertia of every body they take: a small light body's entries
+// put the determinant, their cube, out of float's range either way.
+TEST(InvertAtAnyScale, InvertsEveryScaleWhoseInverseIsAFloat) {
+    const Matrix3 shape = Matrix3::FromRows({{2.0f, 0.5f, 0.0f, 0.0f},
+                                             {0.5f, 3.0f, 0.1f, 0.0f},
+                                             {0.0f, 0.1f, 4.0f, 0.0f}});
+    for (const float scale : {1e-30f, 1e-13f, 1.0f, 1e13f, 1e30f, 1e-40f}) {
+        SCOPED_TRACE(scale);
+        Matrix3 m = Matrix3::Zero();
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j) {
+                m.m[i][j] = shape.m[i][j] * scale;
+            }
+        }
+        Matrix3 inverse = m;
+        if (scale < 1e-38f) { // its inverse is beyond float
+            EXPECT_FALSE(InvertAtAnyScale(inverse));
+            EXPECT_EQ(inverse.m[0][0], 0.0f);
+            continue;
+        }
+        ASSERT_TRUE(InvertAtAnyScale(inverse));
+        Matrix3 product;
+        m.Multiply(inverse, product);
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j) {
+                EXPECT_NEAR(product.m[i][j], i == j ? 1.0f : 0.0f, 1e-5f) << i << j;
+            }
+        }
+    }
+    Matrix3 singular = Matrix3::FromRows(
+        {{1e-13f, 2e-13f, 0.0f, 0.0f}, {2e-13f, 4e-13f, 0.0f, 0.0f}, {0.0f, 0.0f, 1e-13f, 0.0f}});
+    EXPECT_FALSE(InvertAtAnyScale(singular));
+    EXPECT_EQ(singular.m[2][2], 0.0f);
 }
 
 TEST_F(IslandStep, TheSystemMatchesANaiveDoubleReferenceOnRandomIslands) {
