@@ -19,9 +19,11 @@ constexpr int RowFloats = 12;
 constexpr int32_t NotTaken = -3;
 constexpr int32_t Dropped = -2;
 constexpr int32_t ToWorld = -1;
-// Solves: the first, and one more without the rows that came out pulling. A row that still
-// pulls then starts from 0.
-constexpr int MaxPasses = 2;
+// Solves: the first, then again without the rows that came out pulling until none pulls. The
+// answer of a pass with a pulling row holds that row's pull in the others, and a stack whose
+// contacts come and go starts lopsided from it and tips. A row that still pulls after the last
+// pass starts from 0; five passes settle every stack seen.
+constexpr int MaxPasses = 8;
 // The sweeps hold a body on another of up to this many times its mass, or a fourth of it, to a
 // few millimetres.
 constexpr float SweptMassRatio = 4.0f;
@@ -364,9 +366,11 @@ void SolveContactTree(const SORSystem& s, int32_t sweeps, ScratchArena& scratch)
     // each link's child is the node it joins to its parent.
     int32_t* childOfLink = scratch.Take<int32_t>(links);
     int32_t* order = scratch.Take<int32_t>(nodeCount);
+    int32_t* treeOf = scratch.Take<int32_t>(nodeCount);
     bool* reached = scratch.Take<bool>(nodeCount);
     std::fill(reached, reached + nodeCount, false);
     int count = 0;
+    int trees = 0;
     for (int start = 0; start < nodeCount; ++start) {
         if (reached[start]) {
             continue;
@@ -375,6 +379,7 @@ void SolveContactTree(const SORSystem& s, int32_t sweeps, ScratchArena& scratch)
         order[count++] = start;
         for (int k = count - 1; k < count; ++k) {
             const int32_t n = order[k];
+            treeOf[n] = trees;
             const int32_t b = nodes[n].body;
             for (int j = firstOfBody[b]; j < firstOfBody[b + 1]; ++j) {
                 const int32_t e = linksOfBody[j];
@@ -387,21 +392,33 @@ void SolveContactTree(const SORSystem& s, int32_t sweeps, ScratchArena& scratch)
                 }
             }
         }
+        ++trees;
     }
+    // A taken row's tree: that of a body it moves.
+    const auto treeOfRow = [&](int r) {
+        const int32_t a = s.jb[2 * r];
+        return treeOf[nodeOf[movable(a) ? a : s.jb[2 * r + 1]]];
+    };
 
     // The taken rows that come out pulling leave with a force of 0, and the rest are solved
-    // again, as an exact solve finds the rows that push.
+    // again, as an exact solve finds the rows that push: only the trees that lost a row, each
+    // a system of its own.
     double* answer = scratch.Take<double>(taken);
+    bool* unsettled = scratch.Take<bool>(trees);
+    std::fill(unsettled, unsettled + trees, true);
     for (int pass = 0;; ++pass) {
         for (int n = 0; n < nodeCount; ++n) {
             Node& node = nodes[n];
+            if (!unsettled[treeOf[n]]) {
+                continue;
+            }
             std::copy(node.mass, node.mass + 36, node.A);
             std::fill(node.K, node.K + 36, 0.0);
             std::fill(node.rhs, node.rhs + 6, 0.0);
         }
         for (int k = 0; k < taken; ++k) {
             const int r = takenRows[k];
-            if (part[r] == Dropped) {
+            if (part[r] == Dropped || !unsettled[treeOfRow(r)]) {
                 continue;
             }
             const double w = 1.0 / s.cfm[r];
@@ -437,6 +454,9 @@ void SolveContactTree(const SORSystem& s, int32_t sweeps, ScratchArena& scratch)
         // Leaves first: each node's block and right side fold into its parent's.
         for (int k = count - 1; k >= 0; --k) {
             Node& node = nodes[order[k]];
+            if (!unsettled[treeOf[order[k]]]) {
+                continue;
+            }
             if (!Cholesky(node.A, node.inverseDiagonal)) {
                 return;
             }
@@ -477,7 +497,7 @@ void SolveContactTree(const SORSystem& s, int32_t sweeps, ScratchArena& scratch)
         // Roots first: each node's answer given its parent's.
         for (int k = 0; k < count; ++k) {
             Node& node = nodes[order[k]];
-            if (node.parent < 0) {
+            if (node.parent < 0 || !unsettled[treeOf[order[k]]]) {
                 continue;
             }
             const double* parentY = nodes[node.parent].y;
@@ -491,7 +511,7 @@ void SolveContactTree(const SORSystem& s, int32_t sweeps, ScratchArena& scratch)
         int pulling = 0;
         for (int k = 0; k < taken; ++k) {
             const int r = takenRows[k];
-            if (part[r] == Dropped) {
+            if (part[r] == Dropped || !unsettled[treeOfRow(r)]) {
                 continue;
             }
             double value = beta[k];
@@ -515,9 +535,12 @@ void SolveContactTree(const SORSystem& s, int32_t sweeps, ScratchArena& scratch)
         if (pulling == 0 || pass + 1 == MaxPasses) {
             break;
         }
+        std::fill(unsettled, unsettled + trees, false);
         for (int k = 0; k < taken; ++k) {
-            if (part[takenRows[k]] != Dropped && answer[k] < 0.0) {
-                part[takenRows[k]] = Dropped;
+            const int r = takenRows[k];
+            if (part[r] != Dropped && answer[k] < 0.0) {
+                part[r] = Dropped;
+                unsettled[treeOfRow(r)] = true;
             }
         }
     }

@@ -85,20 +85,28 @@ protected:
     }
 
     // The exact answer of the pushing rows in `taken`, every other row at its warm start, in
-    // double: (J M^-1 J^T + C) lambda = b over the taken rows, solved once more without the
-    // rows that come out pulling (which then act with 0); none ends below 0.
+    // double: (J M^-1 J^T + C) lambda = b over the taken rows, solved again without the rows
+    // that come out pulling (which then act with 0) until none does.
     std::vector<double> Reference(const std::vector<int>& candidates) const {
-        const std::vector<double> first = Solve(candidates, {});
-        std::vector<int> kept;
+        std::vector<int> kept = candidates;
         std::vector<int> dropped;
-        for (size_t k = 0; k < candidates.size(); ++k) {
-            (first[k] < 0.0 ? dropped : kept).push_back(candidates[k]);
+        std::vector<double> solved = Solve(kept, dropped);
+        for (bool pulling = true; pulling;) {
+            pulling = false;
+            std::vector<int> pushing;
+            for (size_t k = 0; k < kept.size(); ++k) {
+                (solved[k] < 0.0 ? dropped : pushing).push_back(kept[k]);
+                pulling = pulling || solved[k] < 0.0;
+            }
+            if (pulling) {
+                kept = pushing;
+                solved = Solve(kept, dropped);
+            }
         }
-        const std::vector<double> second = Solve(kept, dropped);
         std::vector<double> answer(candidates.size(), 0.0);
         for (size_t k = 0; k < kept.size(); ++k) {
             const auto at = std::find(candidates.begin(), candidates.end(), kept[k]);
-            answer[static_cast<size_t>(at - candidates.begin())] = std::max(0.0, second[k]);
+            answer[static_cast<size_t>(at - candidates.begin())] = solved[k];
         }
         return answer;
     }
