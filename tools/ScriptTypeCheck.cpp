@@ -945,6 +945,9 @@ bool Checker::Step(uint32_t offset, uint32_t next, State& state) {
         if (!ExpectOne(Pop(state), TypeInt, command_ + ": the index")) {
             return false;
         }
+        if (a == 0) {
+            return false; // no index lies in an array of no elements: the run ends here
+        }
         Slots element(state.stack.end() - long(words), state.stack.end() - long(words - b));
         state.stack.resize(state.stack.size() - words);
         for (Slot& slot : element) {

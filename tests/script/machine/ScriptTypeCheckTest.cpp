@@ -197,6 +197,8 @@ TEST_F(ScriptTypeCheckTest, WhatAProgramMayDoPasses) {
         // By argument: the y and z of a float3 parameter.
         "return 1 0\nfunction \"aim\" (float3, int):float at=@aim\naim:\npush -4\nloadlocal 1\n"
         "push -3\nloadlocal 1\nop float \"+(float):float\"\nreturn 4 1\n",
+        // No index lies in an array of no elements, however wide: the run ends there.
+        "push 0\nindex 0 100000000\ndrop 1\nreturn 1 0\n",
         // Stored: a float into one word of a vector, a float2 into two.
         "push 4\npush 1.5\nstore 1\nreturn 1 0\n",
         "push 7\npush 1\nelemaddr 4 3\npush 1.0\npush 2.0\nstore 2\nreturn 1 0\n",
