@@ -116,6 +116,14 @@ protected:
         Joined(Sphere(body, Float3(), radius));
         return body;
     }
+    // count balls of radius 0.5 at the origin: every pair touches with three rows.
+    std::vector<RigidBody*> BallsOnOneSpot(int count) {
+        std::vector<RigidBody*> balls;
+        for (int i = 0; i < count; ++i) {
+            balls.push_back(Ball(Float3(), 0.5f));
+        }
+        return balls;
+    }
     void Run(int steps) {
         for (int i = 0; i < steps; ++i) {
             world_->Step(world_->GetTimestep());
@@ -806,10 +814,7 @@ TEST_F(PhysicsWorld, AnIslandTooLargeForTheExactStepIsSteppedIterativelyAndNamed
         ++count;
     }
     const int rows = 3 * count * (count - 1) / 2;
-    std::vector<RigidBody*> balls;
-    for (int i = 0; i < count; ++i) {
-        balls.push_back(Ball(Float3(), 0.5f));
-    }
+    const std::vector<RigidBody*> balls = BallsOnOneSpot(count);
     CapturingLogSink log;
     Run(1);
     ASSERT_EQ(log.Lines().size(), 1u);
@@ -840,10 +845,7 @@ TEST_F(PhysicsWorld, ACrowdTooCostlyForTheExactSolveIsSteppedIterativelyAndSumme
     // but far past its work, as the pivoting solve (m^3 / 3) or the active sets would take it.
     const int count = 20;
     const int rows = 3 * count * (count - 1) / 2;
-    std::vector<RigidBody*> balls;
-    for (int i = 0; i < count; ++i) {
-        balls.push_back(Ball(Float3(), 0.5f));
-    }
+    const std::vector<RigidBody*> balls = BallsOnOneSpot(count);
     CapturingLogSink log;
     Run(1);
     ASSERT_EQ(log.Lines().size(), 1u);

@@ -3,6 +3,7 @@
 #include "collision/CollisionBox.h"
 #include "collision/CollisionCapsule.h"
 #include "collision/CollisionSpaceSweepnPrune.h"
+#include "core/debug/Log.h"
 #include "core/math/Random.h"
 #include "core/object/IdMap.h"
 #include "core/scene/SceneClasses.h"
@@ -22,6 +23,12 @@ namespace quarn::test {
 namespace {
 
 constexpr float HalfPi = 1.5707964f;
+
+// The world's log lines while a scene runs (islands stepped iteratively and the like).
+int loggedLines = 0;
+void CountLogLine(const char*, const char*) {
+    ++loggedLines;
+}
 
 // A world as a scene leaves it, on a static box floor 40 m across whose top is y = 0, built
 // from nodes and stepped through the physics master.
@@ -245,6 +252,10 @@ const char* KindName(SceneKind kind) {
 
 } // namespace
 
+namespace {
+SceneVerdict RunSceneCountingLog(const SceneCase& scene);
+} // namespace
+
 std::string SceneName(const SceneCase& scene) {
     char text[128];
     const int written = std::snprintf(text, sizeof text, "%s size %g density %g", KindName(scene.kind),
@@ -263,6 +274,17 @@ std::string SceneName(const SceneCase& scene) {
 }
 
 SceneVerdict RunScene(const SceneCase& scene) {
+    const LogSink before = GetLogSink();
+    loggedLines = 0;
+    SetLogSink(CountLogLine);
+    const SceneVerdict verdict = RunSceneCountingLog(scene);
+    SetLogSink(before);
+    return verdict;
+}
+
+namespace {
+
+SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
     SceneWorld world(scene.method);
     const Judging judging = Build(scene, world);
     PhysicsMaster& master = world.World();
@@ -332,8 +354,11 @@ SceneVerdict RunScene(const SceneCase& scene) {
     }
     verdict.reason = reason;
     verdict.passed = verdict.reason.empty();
+    verdict.logLines = loggedLines;
     return verdict;
 }
+
+} // namespace
 
 std::vector<SceneCase> AllScenes() {
     std::vector<SceneCase> scenes;

@@ -44,6 +44,7 @@ struct SceneVerdict {
     float endSpeed = 0.0f;   // the fastest body over the last second (m/s)
     float worstGap = 0.0f;   // the widest any joint's anchors parted (m)
     float worstExcess = 0.0f; // the most any body's speed went past what its fall allows (m/s)
+    int logLines = 0;         // what the world logged (islands stepped iteratively and the like)
 };
 
 SceneVerdict RunScene(const SceneCase& scene);

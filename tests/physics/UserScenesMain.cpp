@@ -18,10 +18,11 @@ int main(int argc, char** argv) {
             continue;
         }
         const SceneVerdict verdict = RunScene(scene);
-        std::printf("%-4s %-58s drift %8.4f  end %7.4f m/s  gap %7.4f  %s\n",
+        std::printf("%-4s %-58s drift %8.4f  end %7.4f m/s  gap %7.4f  log %d  %s\n",
                     verdict.passed ? "ok" : "FAIL", name.c_str(),
                     static_cast<double>(verdict.drift), static_cast<double>(verdict.endSpeed),
-                    static_cast<double>(verdict.worstGap), verdict.reason.c_str());
+                    static_cast<double>(verdict.worstGap), verdict.logLines,
+                    verdict.reason.c_str());
         std::fflush(stdout);
         (verdict.passed ? passed : failed) += 1;
     }
