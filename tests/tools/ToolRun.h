@@ -61,8 +61,10 @@ inline ToolRun RunToolUntilSignal(const TempFolder& folder,
                " $tool; wait $tool; status=$?; echo $(($(date +%s%N) - sent)) >'" +
                scratch.Join("ended") + "'; exit $status";
     const int status = std::system(command.c_str());
+    std::string ended = "0";
+    ended += scratch.ReadFile("ended");
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, scratch.ReadFile("out"),
-            scratch.ReadFile("err"), std::stod("0" + scratch.ReadFile("ended")) / 1e9};
+            scratch.ReadFile("err"), std::stod(ended) / 1e9};
 }
 
 } // namespace quarn::test
