@@ -4,12 +4,12 @@
 #include "tests/collision/HeightFieldTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/RecordingValidityHook.h"
+#include "tests/support/ScopedValue.h"
 
 #include <cmath>
 #include <limits>
 #include <random>
 #include <string>
-#include <utility>
 
 namespace quarn {
 namespace {
@@ -241,7 +241,7 @@ TEST_F(TerrainTest, BrokenInputsGiveNoContactAndNeverLeaveTheGrid) {
 // themselves share one bound, a size that would pass it is refused before anything is let go,
 // and cells come back when a node reads a file instead or goes.
 TEST_F(TerrainTest, OwnGridsOfAllTerrainsAndSurfacesStayWithinTheSceneBound) {
-    const int64_t limit = std::exchange(SceneHeightFieldCellLimit, 100);
+    const test::ScopedValue<int64_t> limit(SceneHeightFieldCellLimit, 100);
     test::CapturingLogSink log;
     auto* first = Make<CollisionTerrain>(Float3());
     first->SetName("first");
@@ -271,7 +271,6 @@ TEST_F(TerrainTest, OwnGridsOfAllTerrainsAndSurfacesStayWithinTheSceneBound) {
     first->SetGridSize(Int2(10, 9));
     EXPECT_EQ(first->GetGridSize(), Int2(10, 9));
     EXPECT_EQ(log.Lines().size(), 2u);
-    SceneHeightFieldCellLimit = limit;
 }
 
 } // namespace

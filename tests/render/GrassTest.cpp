@@ -4,12 +4,12 @@
 #include "tests/render/SpriteScene.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/MathExpectations.h"
+#include "tests/support/ScopedValue.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
 #include <span>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace quarn {
@@ -225,7 +225,7 @@ TEST_F(GrassTest, CountsThatCannotBeBuiltDrawNothingAndStayAsGiven) {
 // bounded too, a node whose build would pass the bound (whichever comes last) draws none and
 // says so once, and blades freed by another node let its next build in.
 TEST_F(GrassTest, TheGrassOfAllNodesTogetherStaysWithinTheSceneBound) {
-    const int64_t limit = std::exchange(Grass::SceneBladeLimit, 100);
+    const test::ScopedValue<int64_t> limit(Grass::SceneBladeLimit, 100);
     test::CapturingLogSink log;
     const std::string lines = Visible + "\tpos = 0.0,0.0,10.0\n\trootbox = 4.0,4.0,0.0\n";
     Load({lines + "\tcount = 40\n", lines + "\tcount = 60\n", lines + "\tcount = 30\n"});
@@ -254,7 +254,6 @@ TEST_F(GrassTest, TheGrassOfAllNodesTogetherStaysWithinTheSceneBound) {
     Frame();
     EXPECT_EQ(Vertices(refused)->GetCount(), 4u * static_cast<uint32_t>(refused->GetCount()));
     Unload();
-    Grass::SceneBladeLimit = limit;
 }
 
 } // namespace

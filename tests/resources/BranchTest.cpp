@@ -8,11 +8,11 @@
 #include "core/scenefile/SceneSaver.h"
 #include "tests/resources/BranchTestSupport.h"
 #include "tests/support/RecordingValidityHook.h"
+#include "tests/support/ScopedValue.h"
 
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
-#include <utility>
 
 namespace quarn {
 namespace {
@@ -346,7 +346,7 @@ TEST_F(BranchTest, FilesHoldingThemselvesLoadOnce) {
 // most SceneNodeLimit of them, the objects past it are left out (counted as such, so a save is
 // known to lose them), and branch files met after it are not read.
 TEST_F(BranchTest, OneLoadMakesAtMostItsNodeLimitThroughItsBranches) {
-    const int64_t limit = std::exchange(SceneNodeLimit, 12);
+    test::ScopedValue<int64_t> limit(SceneNodeLimit, 12);
     std::string five;
     for (int id = 1; id <= 5; ++id) {
         five += Object(id, "BrItem");
@@ -390,7 +390,6 @@ TEST_F(BranchTest, OneLoadMakesAtMostItsNodeLimitThroughItsBranches) {
     EXPECT_EQ(loader.GetObjectCount(), 3);
     EXPECT_EQ(loader.GetLeftOutCount(), 2);
     EXPECT_FALSE(loader.EndedEarly());
-    SceneNodeLimit = limit;
 }
 
 TEST_F(BranchTest, DamagedFilesLoadWhatTheyCanAndLeaveTheInstanceLoaded) {

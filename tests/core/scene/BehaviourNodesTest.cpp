@@ -277,8 +277,9 @@ TEST_F(BehaviourNodes, AnEventsCascadeIsCutPastItsCountAndToldOnceAFrame) {
             Send(chain[0]);
             EXPECT_EQ(dispatched, c.events) << c.width << " x " << c.length;
             const bool told = c.events == Entity::MaxCascadeEvents && frameSend == 0;
-            ASSERT_EQ(log.Lines().size(), told ? 1u : 0u) << c.width << " x " << c.length;
-            if (told) {
+            // No assertion may end the test before the observer is put back.
+            EXPECT_EQ(log.Lines().size(), told ? 1u : 0u) << c.width << " x " << c.length;
+            if (told && !log.Lines().empty()) {
                 EXPECT_TRUE(log.Lines()[0].text.starts_with(
                     "Events set off by one event passed 65536 at entity "))
                     << log.Lines()[0].text;
