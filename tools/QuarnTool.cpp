@@ -5,6 +5,7 @@
 #include "app/ClassRegistration.h"
 #include "app/platform/Platform.h"
 #include "app/platform/SdlPlatform.h"
+#include "app/platform/StopSignal.h"
 #include "app/player/Engine.h"
 #include "app/player/InputScript.h"
 #include "app/player/SceneCommands.h"
@@ -295,7 +296,12 @@ void PrintHelp(FILE* out) {
                "...\"), and one whose parent lines form a cycle is refused as \"scene\" refuses\n"
                "it. SHOT.png is replaced only once it is written whole. When a runtime error\n"
                "terminated a script during the run (its report is among the warnings), the\n"
-               "picture is still saved and the command exits with status 3.\n"
+               "picture is still saved and the command exits with status 3. SIGTERM and SIGINT\n"
+               "stop it as they stop quarn, a frame that has not ended half a second after the\n"
+               "signal cut short, but as a failure that saves no picture: \"stopped by a signal\n"
+               "after N of M frames; SHOT.png is not written\" (or \"during frame N of M (N-1\n"
+               "ran whole)\"). \"simulate\" and \"editor-shot\" stop the same way, counting\n"
+               "steps and frames.\n"
                "\n"
                "\"mesh\" loads IN as a mesh resource loads it, by its extension (\"mesh\" or\n"
                "\"obj\", without case), and prints one line each:\n"
@@ -900,8 +906,13 @@ int SaveLastFrame(const std::string& out) {
 }
 
 // A run whose scripts a runtime error terminated has its own status, so that a game's checks
-// can tell it from a good one.
+// can tell it from a good one. A stopped run saves no picture: it would pass for the last one.
 int FinishRender(const std::string& out) {
+    if (StopRequested()) {
+        std::erase_if(logLines, IsStartUpNews);
+        PrintWarnings();
+        return Fail(ToolStopReason());
+    }
     const int saved = SaveLastFrame(out);
     return saved == ExitDone && ScriptContext::GetTerminatingErrorCount() > 0
                ? ExitScriptTerminated
@@ -953,6 +964,12 @@ int RunRender(char** arguments) {
         return Fail(inputError);
     }
     KeepLogLines();
+    WatchToolStopSignals("frames", frames, out + " is not written");
+    // A close played from the input script ends the program there, with the frame before it;
+    // so does a stop, at any time.
+    static std::string shot;
+    shot = out;
+    SetExitHandler([] { std::exit(FinishRender(shot)); });
     switch (StartHeadlessPlayer(scene, step, size)) {
     case HeadlessStart::NoPlayer:
         return Fail(StartUpError());
@@ -967,10 +984,6 @@ int RunRender(char** arguments) {
     if (const std::string cycle = FindParentCycle(); !cycle.empty()) {
         return Fail(scene + " is refused: its parents form a cycle (" + cycle + ")");
     }
-    // A close played from the input script ends the program there, with the frame before it.
-    static std::string shot;
-    shot = out;
-    SetExitHandler([] { std::exit(FinishRender(shot)); });
     RunHeadlessFrames(frames);
     SetExitHandler(nullptr);
     return FinishRender(out);

@@ -15,6 +15,8 @@ namespace quarn {
 namespace {
 
 std::atomic<bool> stopRequested{false};
+std::atomic<int> endingStatus{0};
+std::atomic<void (*)()> lastWords{nullptr};
 // Posted by the handler (sem_post is safe there), waited on by the watch.
 sem_t signalled;
 
@@ -38,7 +40,10 @@ void EndWhenNotEnded() {
     if (ftrylockfile(stdout) == 0) {
         fflush(stdout);
     }
-    _exit(0);
+    if (void (*words)() = lastWords.load()) {
+        words();
+    }
+    _exit(endingStatus.load());
 }
 
 } // namespace
@@ -58,6 +63,11 @@ void WatchStopSignals() {
         }
     }
     std::thread(EndWhenNotEnded).detach();
+}
+
+void SetStopEnding(int status, void (*words)()) {
+    endingStatus = status;
+    lastWords = words;
 }
 
 bool StopRequested() {

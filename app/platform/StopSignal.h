@@ -15,5 +15,8 @@ inline constexpr double StopGraceSeconds = 0.5;
 // itself; once per process, before start-up, so that a signal during start-up counts too.
 void WatchStopSignals();
 bool StopRequested();
+// How a process the watch ends goes: with `status` instead of 0, `words` (when given) run first
+// on the watch's own thread, while the main thread may still hold any lock (stdio's too).
+void SetStopEnding(int status, void (*words)());
 
 } // namespace quarn
