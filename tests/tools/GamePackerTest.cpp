@@ -3,6 +3,7 @@
 #include "TestPaths.h"
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/string/Sha256.h"
 #include "tests/support/TempFolder.h"
 
 #include <fcntl.h>
@@ -132,6 +133,38 @@ TEST_F(GamePackerTest, OnlyWhatThePlayerReachesBelowTheFolderIsPacked) {
         "~/game/secret: it leads outside ~/game",
     };
     EXPECT_EQ(skipped, lines);
+}
+
+// A folder without links packs to the very bytes the packer gave before it built archives in a
+// scratch file (as deflated by the zlib of its day), plain and scrambled.
+TEST_F(GamePackerTest, AnOrdinaryFolderPacksToTheBytesItAlwaysHad) {
+    temp_.WriteFile("game/a.txt", "alpha\n");
+    temp_.WriteFile("game/art/dot.txt", "dot");
+    std::string pattern;
+    for (int i = 0; i < 3000; ++i) {
+        pattern += static_cast<char>(i * 7 % 256);
+    }
+    temp_.WriteFile("game/art/deep/z.bin", pattern);
+    fs::create_directories(temp_.Join("game/empty"));
+    const struct {
+        const char* out;
+        const char* sha256;
+    } archives[] = {
+        {"out.zip", "c86421fa6dbe143a78672a582a3e64fcc8cf7ad56ccebf242c27cd280553de05"},
+        {"out.zoo", "6003cff374c50c2b1d5f1432101b36ec3bb3e97ff4e3a8fac184291f69984ab5"},
+    };
+    for (const auto& archive : archives) {
+        std::string error;
+        std::vector<std::string> skipped;
+        ASSERT_TRUE(PackFolder(temp_.Join("game"), temp_.Join(archive.out), error, skipped))
+            << error;
+        std::string digest;
+        for (const uint8_t byte : Sha256(temp_.ReadFile(archive.out))) {
+            digest += "0123456789abcdef"[byte >> 4];
+            digest += "0123456789abcdef"[byte & 15];
+        }
+        EXPECT_EQ(digest, archive.sha256) << archive.out;
+    }
 }
 
 // Files of the kernel's kind claim no size and still hold bytes: what is read decides.
