@@ -35,6 +35,7 @@ struct ScratchArchive {
     uint64_t size = 0;
     // The engine reads an archive's size as a 32-bit word: a write past it is refused.
     bool full = false;
+    int error = 0; // why a write to the disk failed
 };
 
 voidpf OpenScratch(voidpf opaque, const void*, int) {
@@ -55,6 +56,7 @@ uLong WriteScratch(voidpf, voidpf stream, const void* data, uLong size) {
             continue;
         }
         if (written <= 0) {
+            archive.error = written < 0 ? errno : ENOSPC;
             return done;
         }
         done += static_cast<uLong>(written);
@@ -97,8 +99,11 @@ int NoError(voidpf, voidpf) {
 
 // Why minizip failed: the archive's limit, or the scratch file's disk.
 std::string ZipFailure(const ScratchArchive& archive, const std::string& folder) {
-    return archive.full ? "the archive of " + folder + " would be larger than 4 GiB"
-                        : "cannot pack " + folder + ": " + std::strerror(errno);
+    if (archive.full) {
+        return "the archive of " + folder + " would be larger than 4 GiB";
+    }
+    return "cannot pack " + folder +
+           (archive.error != 0 ? std::string(": ") + std::strerror(archive.error) : "");
 }
 
 // An unnamed file beside `out`, where the archive will land, else in the temporary folder.
