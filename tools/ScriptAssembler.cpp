@@ -121,6 +121,18 @@ bool ParseNumber(std::string_view text, uint32_t& out) {
     return ParseInteger(text, out);
 }
 
+// An "OFFSET:VALUE" pair of the sourcelines and members statements: the offset, and the text
+// after the colon.
+bool SplitOffsetPair(const Token& token, uint32_t& offset, std::string& value) {
+    const size_t colon = token.text.find(':');
+    if (token.quoted || colon == std::string::npos ||
+        !ParseInteger(std::string_view(token.text).substr(0, colon), offset)) {
+        return false;
+    }
+    value = token.text.substr(colon + 1);
+    return true;
+}
+
 bool ParseType(const std::string& text, int32_t& type, Failure& failure) {
     uint32_t number = 0;
     if (ParseInteger(text, number)) {
@@ -170,6 +182,9 @@ public:
     // Hands the builder the program's source file and lines; false with "LINE: reason" for
     // source lines past the code.
     bool FinishSource(const std::string& defaultName, std::string& error);
+    // Hands the builder the member classes a members statement gave, checked against the code;
+    // false when none did (the type check then finds them), or with "LINE: reason" in `error`.
+    bool FinishMembers(std::string& error);
 
     Failure failure;
     ScriptCheckHints hints; // the text's own lines, whatever the program keeps
@@ -177,6 +192,7 @@ public:
 private:
     bool Statement(const std::vector<Token>& tokens, int line);
     bool SourceLines(const std::vector<Token>& tokens, int line);
+    bool Members(const std::vector<Token>& tokens, int line);
     bool Value(const Token& token, ProgramValue& value, int line);
     bool Record(const std::vector<Token>& tokens, const std::string& directive, int line);
     bool Signature(const std::vector<Token>& tokens, size_t& next, ScriptIdentifier& record,
@@ -195,6 +211,8 @@ private:
     std::string sourceName_;
     std::vector<ScriptSourceLine> sourceLines_; // as sourcelines statements give them
     int sourceLinesLine_ = 0;                   // the last such statement
+    std::vector<ScriptMemberClass> members_;    // as members statements give them
+    int membersLine_ = 0;                       // the last such statement
 };
 
 bool Assembler::Value(const Token& token, ProgramValue& value, int line) {
@@ -488,13 +506,10 @@ bool Assembler::Line(const std::vector<Token>& tokens, int line) {
 
 bool Assembler::SourceLines(const std::vector<Token>& tokens, int line) {
     for (size_t i = 1; i < tokens.size(); ++i) {
-        const std::string& text = tokens[i].text;
-        const size_t colon = text.find(':');
         ScriptSourceLine entry;
-        if (tokens[i].quoted || colon == std::string::npos ||
-            !ParseInteger(std::string_view(text).substr(0, colon), entry.offset) ||
-            !ParseInteger(std::string_view(text).substr(colon + 1), entry.line) ||
-            entry.line == 0) {
+        std::string value;
+        if (!SplitOffsetPair(tokens[i], entry.offset, value) ||
+            !ParseInteger(value, entry.line) || entry.line == 0) {
             return failure.Fail("sourcelines takes OFFSET:LINE pairs, lines from 1");
         }
         if (sourceLines_.empty() ? entry.offset != 0 : entry.offset <= sourceLines_.back().offset) {
@@ -503,6 +518,35 @@ bool Assembler::SourceLines(const std::vector<Token>& tokens, int line) {
         sourceLines_.push_back(entry);
     }
     sourceLinesLine_ = line;
+    return true;
+}
+
+bool Assembler::Members(const std::vector<Token>& tokens, int line) {
+    for (size_t i = 1; i < tokens.size(); ++i) {
+        ScriptMemberClass entry;
+        std::string value;
+        if (!SplitOffsetPair(tokens[i], entry.offset, value) ||
+            !ParseType(value, entry.classType, failure) || !IsClassType(entry.classType)) {
+            return failure.Fail("members takes OFFSET:CLASS pairs");
+        }
+        if (!members_.empty() && entry.offset <= members_.back().offset) {
+            return failure.Fail("member offsets rise");
+        }
+        members_.push_back(entry);
+    }
+    membersLine_ = line;
+    return true;
+}
+
+bool Assembler::FinishMembers(std::string& error) {
+    if (membersLine_ == 0) {
+        return false;
+    }
+    if (!members_.empty() && members_.back().offset >= builder_.Here()) {
+        error = std::to_string(membersLine_) + ": a member offset lies past the code";
+        return true;
+    }
+    builder_.SetMemberClasses(members_);
     return true;
 }
 
@@ -606,6 +650,9 @@ bool Assembler::Statement(const std::vector<Token>& tokens, int line) {
     if (first == "sourcelines") {
         return SourceLines(tokens, line);
     }
+    if (first == "members") {
+        return Members(tokens, line);
+    }
     if (first == "line" || first == "lines") {
         if ((first == "line" ? table_ : marks_) || (first == "line") != (tokens.size() == 1)) {
             return failure.Fail("a program takes line marks or one lines table, not both");
@@ -664,13 +711,24 @@ bool AssembleScript(std::string_view source, ScriptProgramBuilder& builder, std:
     if (!assembler.CheckLabels(error) || !assembler.FinishSource(options.sourceName, error)) {
         return false;
     }
+    const bool membersGiven = assembler.FinishMembers(error);
+    if (!error.empty()) {
+        return false;
+    }
     if (!options.checkTypes) {
         return true;
     }
     ScriptCode code;
     ScriptSymbols symbols;
-    return builder.Finish(code, symbols, error) &&
-           CheckScriptTypes(code, symbols, assembler.hints, error);
+    std::vector<ScriptMemberClass> members;
+    if (!builder.Finish(code, symbols, error) ||
+        !CheckScriptTypes(code, symbols, assembler.hints, error, &members)) {
+        return false;
+    }
+    if (!membersGiven) {
+        builder.SetMemberClasses(std::move(members));
+    }
+    return true;
 }
 
 } // namespace quarn
