@@ -219,7 +219,11 @@ constexpr ScriptNote Classes[] = {
     {"InputCode", "",
      "Watches one key (`keycode`) and sends an event to its \"on\" output (`witness_on`) when "
      "the key goes down and to \"off\" when it goes up."},
-    {"DataBase", "", "Script access to a text table file (`database`)."},
+    {"DataBase", "",
+     "Script access to a table file (`database`): a \".csv\" text table, whose fields are "
+     "separated by ';' or tabs (not commas), or a typed table. Every cell of a text table is a "
+     "text, which GetInt and GetFloat read as the number it holds (`Plus;145536;1`: GetInt of "
+     "field 1 gives 145536); a cell that holds none gives 0, and the log names it once."},
     {"VarData", "", "Script access to a key-value text file (`vardata`)."},
     {"GridData", "", "A sparse three-dimensional grid of objects with numeric fields."},
     {"Network", "", "Plain HTTP page fetches and the online game service."},
@@ -613,9 +617,12 @@ constexpr ScriptCallNote Methods[] = {
     {"DataBase.avw", "(int, string):int", "FindRecord",
      "the first record whose field (first) holds the text, ignoring case; -1 for none"},
     {"DataBase.avx", "(int, int):int", "CombineKeys", "the record index of a key pair"},
-    {"DataBase.avy", "(int, int):int", "GetInt", "the value of (record, field) as an int"},
-    {"DataBase.avz", "(int, int):bool", "GetBool", "the value as a bool"},
-    {"DataBase.awa", "(int, int):float", "GetFloat", "the value as a float"},
+    {"DataBase.avy", "(int, int):int", "GetInt",
+     "the value of (record, field) as an int; a text cell gives the whole number its text holds, "
+     "else 0 and a log line"},
+    {"DataBase.avz", "(int, int):bool", "GetBool", "the value as a bool: the int's low byte"},
+    {"DataBase.awa", "(int, int):float", "GetFloat",
+     "the value as a float; a text cell gives the number its text holds, else 0 and a log line"},
     {"DataBase.awb", "(int, int):string", "GetString", "the value as a text"},
     {"DataBase.awc", "():int", "AddRecord", "adds a record and gives its index"},
     {"DataBase.awd", "(string):int", "AppendString",
