@@ -7,6 +7,7 @@
 #include "script/machine/ScriptCommands.h"
 #include "script/machine/ScriptValueType.h"
 #include "tools/ScriptProgramBuilder.h"
+#include "tools/ScriptReferenceNotes.h"
 #include "tools/ScriptTypeCheck.h"
 
 #include <algorithm>
@@ -165,6 +166,23 @@ bool SplitMember(const std::string& text, ClassInfo*& owner, std::string& member
     return true;
 }
 
+// The generated name of the method of the class (or a class above it) that the reference
+// labels so; empty for none.
+std::string MethodOfLabel(const ClassInfo& owner, const std::string& label) {
+    for (const ScriptCallNote& note : GetMethodNotes()) {
+        const std::string_view key = note.key;
+        const size_t dot = key.find('.');
+        if (label != note.label || dot == std::string_view::npos) {
+            continue;
+        }
+        const ClassInfo* lister = FindClass(std::string(key.substr(0, dot)).c_str());
+        if (lister && owner.IsDerivedFrom(lister)) {
+            return std::string(key.substr(dot + 1));
+        }
+    }
+    return "";
+}
+
 // A number written with a '.': a float literal.
 bool IsFloatLiteral(const Token& token) {
     const char start = token.text.empty() ? '\0' : token.text[0];
@@ -252,8 +270,14 @@ bool Assembler::Value(const Token& token, ProgramValue& value, int line) {
                 return true;
             }
         }
-        return failure.Fail(std::string(owner->GetName()) + " has no " +
-                            (property ? "property" : "method") + " \"" + member + "\"");
+        std::string reason = std::string(owner->GetName()) + " has no " +
+                             (property ? "property" : "method") + " \"" + member + "\"";
+        if (const std::string named = property ? "" : MethodOfLabel(*owner, member);
+            !named.empty()) {
+            reason +=
+                ": the reference's " + member + " is method:" + owner->GetName() + "." + named;
+        }
+        return failure.Fail(reason);
     }
     if (text.starts_with("hash:")) {
         value = ProgramValue::Of(StringWordSum(text.c_str() + 5));
@@ -388,6 +412,14 @@ bool Assembler::Record(const std::vector<Token>& tokens, const std::string& dire
             *field->second = key == "flags" ? *field->second | value.number : value.number;
         }
     }
+    if (!record.IsFunction() && record.type != TypeArray && record.arrayCount != 0) {
+        // A count does not make a vector an array: the form that does is the array type.
+        const std::string element =
+            record.type == TypeString64Alias ? "string64" : GetTypeName(record.type);
+        return failure.Fail("\"" + record.name + "\" is no array (its type is " + element +
+                            "): write " + directive + " \"" + record.name + "\" array elem=" +
+                            element + " count=" + std::to_string(record.arrayCount));
+    }
     if (directive == "local") {
         if (!hasOffset) {
             record.offset = nextLocal_;
@@ -508,8 +540,8 @@ bool Assembler::SourceLines(const std::vector<Token>& tokens, int line) {
     for (size_t i = 1; i < tokens.size(); ++i) {
         ScriptSourceLine entry;
         std::string value;
-        if (!SplitOffsetPair(tokens[i], entry.offset, value) ||
-            !ParseInteger(value, entry.line) || entry.line == 0) {
+        if (!SplitOffsetPair(tokens[i], entry.offset, value) || !ParseInteger(value, entry.line) ||
+            entry.line == 0) {
             return failure.Fail("sourcelines takes OFFSET:LINE pairs, lines from 1");
         }
         if (sourceLines_.empty() ? entry.offset != 0 : entry.offset <= sourceLines_.back().offset) {

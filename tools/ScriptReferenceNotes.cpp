@@ -145,7 +145,8 @@ constexpr ScriptNote Classes[] = {
      "A sprite whose texture's corners keep their size and whose edges stretch (nine-patch)."},
     {"TextPlate", "",
      "Draws a text in a font; with `matrixmode` 3 its `pos` is in pixels, where the text hangs "
-     "from."},
+     "from. It wraps the text into lines no wider than `boxwidth`, 500 by default (pixels with "
+     "`matrixmode` 3): a longer line breaks there unless `boxwidth` is set wider."},
     {"ParticleEmitter", "", "Emits, moves and draws particles."},
     {"ShadowVolume", "", "The stencil shadow of a mesh along a light's direction."},
     {"CubeMap", "", "Hands its texture to the pixel programs of what is drawn after it."},
@@ -197,8 +198,12 @@ constexpr ScriptNote Classes[] = {
      "(0 for a scene that never gave a sound one). The log names the body and the "
      "fault, once per body; the bodies it touches or is joined to go on as before."},
     {"RigidStruct", "", "The body that modules joined by FIXED anchors share."},
-    {"Anchor", "", "A joint between two modules, of the kind `type` says."},
-    {"Module", "", "A part of a body that anchors join to other modules."},
+    {"Anchor", "",
+     "A docking point of the `Module` above it: `jointanchor` names an anchor of another module, "
+     "and the two anchors' `type`s choose the joint between the modules' bodies."},
+    {"Module", "",
+     "A part of the `RigidBody` above it (of the world when there is none), joined to other "
+     "modules through the `Anchor` nodes below it."},
     {"PhysicsMaster", "",
      "The physics world: the first one made holds every rigid body, steps them by `timestep` "
      "seconds, pulls them down the y axis by `gravity` and collides them through the space "
@@ -679,7 +684,8 @@ constexpr ScriptCallNote Methods[] = {
     {"Network.axv", "():string", "GetMessage", "the service's message"},
     {"Network.axw", "():string", "GetOwnName", "the player's name at the service"},
     {"Network.axx", "(string, string):string", "Get",
-     "fetches the page (host, path) over HTTP; empty on failure"},
+     "fetches the page (host, path) over HTTP; empty on failure. A page sent whole (not in "
+     "chunks) comes without its line breaks, its lines joined; a chunked page keeps every byte"},
     {"Network.axy", "(string, string, string):bool", "Open", "opens the online service"},
     {"Network.axz", "():bool", "Close", "closes it"},
     {"Network.aya", "():bool", "QueryTrueA", "a service query that answers true"},

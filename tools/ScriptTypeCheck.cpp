@@ -133,7 +133,8 @@ const char* TypeName(int32_t type) {
 enum class Side { Expected, Given };
 
 // The type the words show: one whole value's, else that of the word at `at`, which a word of a
-// larger value tells: "one word of float3", "word 2 of string64".
+// larger value tells: "one word of float3", "word 2 of string64" (words count from 0, as
+// offsets do).
 std::string NameOf(std::span<const Slot> slots, size_t at, Side side) {
     const int32_t value = slots[0].value;
     bool whole = value != Unknown && GetTypeWordCount(value) == static_cast<int32_t>(slots.size());
@@ -148,7 +149,7 @@ std::string NameOf(std::span<const Slot> slots, size_t at, Side side) {
         return TypeName(slot.word);
     }
     if (slot.word == slot.value) {
-        return "word " + std::to_string(slot.part + 1) + " of " + TypeName(slot.value);
+        return "word " + std::to_string(slot.part) + " of " + TypeName(slot.value);
     }
     return side == Side::Given ? std::string("one word of ") + TypeName(slot.value)
                                : TypeName(slot.word);
@@ -159,9 +160,9 @@ int32_t HeldType(const ScriptIdentifier& record) {
     return record.type == TypeArray ? record.elementType : record.type;
 }
 
-// A word of a variable or local of `held` words named `name`, at `place` in it.
+// A word of a variable or local of `held` words named `name`, at `place` in it, counted from 0.
 std::string WordName(const std::string& name, uint64_t place, uint64_t held) {
-    return held <= 1 ? name : "word " + std::to_string(place % held + 1) + " of " + name;
+    return held <= 1 ? name : "word " + std::to_string(place % held) + " of " + name;
 }
 
 // The class whose own list holds member `index` of the chain of `named`: the chain of every class
