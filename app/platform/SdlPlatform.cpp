@@ -906,6 +906,11 @@ bool SdlPlatform::HandleEvent(const SDL_Event& event) {
         uint8_t scan = ScanCodeOf(event.key.keysym.scancode);
         if (scan) {
             keyState_[scan] = down ? 0x80 : 0;
+            // A press is kept for the next read, even when the key is up again by then; the
+            // system's repeats of a held key are no presses.
+            if (down && !event.key.repeat) {
+                keyPressed_[scan] = KeyPressedSinceRead;
+            }
         }
         // A focused bar takes its keys, as the window holding the focus would.
         SplitterKey barKey;
@@ -1052,7 +1057,10 @@ void SdlPlatform::FinishDrop() {
 }
 
 bool SdlPlatform::ReadKeyState(uint8_t state[256]) {
-    std::memcpy(state, keyState_, sizeof(keyState_));
+    for (size_t scan = 0; scan < sizeof(keyState_); ++scan) {
+        state[scan] = keyState_[scan] | keyPressed_[scan];
+    }
+    std::memset(keyPressed_, 0, sizeof(keyPressed_));
     return true;
 }
 
