@@ -63,7 +63,8 @@ void NodeContextMenu::Draw(UiLayer& ui) {
         return;
     }
     Choice chosen;
-    if (!FindLiveNode(node_)) {
+    // Esc closes the menu, its open submenus with it, as it closes the window's menus.
+    if (!FindLiveNode(node_) || ImGui::IsKeyPressed(ImGuiKey_Escape, false)) {
         ImGui::CloseCurrentPopup();
     } else {
         // Which node the entries act on is not always the one the user meant to click.

@@ -403,10 +403,10 @@ bool SdlPlatform::SetClientSize(int32_t width, int32_t height) {
     Int2 workArea = GetWorkAreaSize();
     if (workArea.x > 0 && workArea.y > 0 && outerWidth > workArea.x && outerHeight > workArea.y) {
         // A window system that does not honour the maximise (none runs, or it refuses) would
-        // leave the creation size: the window takes the work area's size first.
-        SDL_SetWindowSize(
-            window_, std::max(workArea.x - left - right, 1),
-            std::max(workArea.y - top - bottom - GetToolbarHeight() - menuBarHeight_, 1));
+        // leave the creation size: the window takes the work area's size first, its bars
+        // inside it.
+        SDL_SetWindowSize(window_, std::max(workArea.x - left - right, 1),
+                          std::max(workArea.y - top - bottom, 1));
         SDL_MaximizeWindow(window_);
         return true;
     }
