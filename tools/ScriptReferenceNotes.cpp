@@ -218,7 +218,9 @@ constexpr ScriptNote Classes[] = {
     {"Joystick", "", "Script methods over the first joystick or game pad."},
     {"KeyboardInterface", "",
      "Script methods over the keyboard. Put one in the scene and call its methods: the key "
-     "tests answer false while the node is disabled. Key codes are listed under Keys."},
+     "tests answer false while the node is disabled. A key pressed between two frames is "
+     "pressed in the next one, even when it was let go before it. Key codes are listed under "
+     "Keys."},
     {"ClickHandler", "",
      "Picks the clickable object under the mouse each frame and calls \"click\" on its target."},
     {"InputCode", "",
