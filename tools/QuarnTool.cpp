@@ -405,7 +405,9 @@ void PrintHelp(FILE* out) {
                "\"quarn-tool: warning: ...\". A program that\n"
                "cannot be loaded or is not linked fails with the reason, as does a NAME the\n"
                "program lacks, a wrong number of ARGs, or an ARG that is no value of its type\n"
-               "(a string64 holds at most 63 characters).\n"
+               "(a string64 holds at most 63 characters). When a runtime error terminated\n"
+               "the program (its \"error: \" line printed), the command exits with status 3,\n"
+               "as \"render\" does.\n"
                "\"script reference\" prints the script reference in Markdown: the run cycle,\n"
                "the assembler's text form, every command, value type and operator, engine\n"
                "function, class with its properties, methods and constants, and the key\n"
@@ -499,7 +501,8 @@ void PrintHelp(FILE* out) {
                "\n"
                "exit status: 0 done; 1 the command failed, with one line on stderr saying why;\n"
                "2 bad usage, with the reason and the command's usage line on stderr; 3 \"render\"\n"
-               "saved its picture, but a runtime error terminated a script on the way.\n",
+               "saved its picture, or \"script run\" printed its lines, but a runtime error\n"
+               "terminated a script on the way.\n",
                out);
 }
 
