@@ -100,13 +100,13 @@ void BM_SceneLoad(benchmark::State& state, Shape shape) {
     PerNode(state, loadedCount);
 }
 
-// Each iteration loads the chain and then the flat scene, each timed alone.
-void BM_PivotChainAgainstFlat(benchmark::State& state) {
+// Each iteration loads the chain and then the flat scene of one class, each timed alone.
+void BM_ChainAgainstFlat(benchmark::State& state, const char* className) {
     using Clock = std::chrono::steady_clock;
     Quiet();
     const int count = static_cast<int>(state.range(0));
-    const std::string scenes[2] = {MakeScene(Shape::Chain, count, "Pivot"),
-                                   MakeScene(Shape::Flat, count, "Pivot")};
+    const std::string scenes[2] = {MakeScene(Shape::Chain, count, className),
+                                   MakeScene(Shape::Flat, count, className)};
     double seconds[2] = {};
     for (auto _ : state) {
         for (int scene = 0; scene < 2; ++scene) {
@@ -170,7 +170,12 @@ BENCHMARK_CAPTURE(BM_SceneLoad, top_level, Shape::TopLevel)
     ->Arg(200000)
     ->Unit(benchmark::kMillisecond)
     ->Apply(InRounds);
-BENCHMARK(BM_PivotChainAgainstFlat)
+BENCHMARK_CAPTURE(BM_ChainAgainstFlat, pivot, "Pivot")
+    ->Arg(16000)
+    ->Arg(65000)
+    ->Unit(benchmark::kMillisecond)
+    ->Apply(InRounds);
+BENCHMARK_CAPTURE(BM_ChainAgainstFlat, sprite, "Sprite")
     ->Arg(16000)
     ->Arg(65000)
     ->Unit(benchmark::kMillisecond)

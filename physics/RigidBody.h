@@ -45,6 +45,7 @@ public:
     const char* GetInputName(int port) const override;
     ClassInfo* GetClass() const override { return classInfo; }
     void OnDescendantChanged(Node* node, bool attached) override;
+    bool HearsDescendantChanges() const override { return true; }
 
     // A move from outside the world's step leaves the contacts of the last step behind: they
     // are dropped, as ResetMotion drops them, and the next step finds the new ones.

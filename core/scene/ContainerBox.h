@@ -66,6 +66,7 @@ public:
     int GetIconIndex() const override { return HasFlag(NodeExpanded) ? 20 : 19; }
     void InvalidateTransform() override;
     void OnDescendantChanged(Node* node, bool attached) override;
+    bool HearsDescendantChanges() const override { return true; }
     void UpgradeVersion(int fileVersion) override;
     ClassInfo* GetClass() const override { return classInfo; }
 

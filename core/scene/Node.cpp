@@ -113,10 +113,6 @@ void Node::OnDescendantChanged(Node* node, bool attached) {
     }
 }
 
-bool Node::HearsDescendantChanges() const {
-    return typeid(*this) != typeid(Node);
-}
-
 void Node::ParentFlagsChanged(Node* parent, bool attached) {
     if (parent && parent == parent_) {
         const uint64_t self = GetSerial();

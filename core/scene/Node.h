@@ -57,10 +57,10 @@ public:
     // A node below this one was attached (true) or detached; climbs to the root by default,
     // passing over the ancestors that do not hear it (HearsDescendantChanges).
     virtual void OnDescendantChanged(Node* node, bool attached);
-    // Whether OnDescendantChanged must reach this node. True for every class derived from Node,
-    // so an override is always told; a class that leaves the operation alone answers false for
-    // objects of exactly its own class, and a deep chain of them then costs nothing per attach.
-    virtual bool HearsDescendantChanges() const;
+    // Whether OnDescendantChanged must reach this node: a class that overrides it answers true.
+    // The others are passed over, so a deep chain of them (pivots, sprites) costs nothing per
+    // attach or move.
+    virtual bool HearsDescendantChanges() const { return false; }
     // The nearest ancestor whose HearsDescendantChanges is true, null when none is: following
     // these passes every ancestor of a class that hears, and only those.
     Node* GetHearingAncestor() const { return hearingAncestor_; }

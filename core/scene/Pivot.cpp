@@ -233,10 +233,6 @@ int Pivot::GetPropertyState(const Property& property) const {
     return Node::GetPropertyState(property);
 }
 
-bool Pivot::HearsDescendantChanges() const {
-    return typeid(*this) != typeid(Pivot);
-}
-
 void Pivot::ParentFlagsChanged(Node* parent, bool attached) {
     transformValid_ = false;
     Node::ParentFlagsChanged(parent, attached);

@@ -53,7 +53,6 @@ public:
 
     int GetIconIndex() const override { return 1; }
     Pivot* ToPivot() override { return this; }
-    bool HearsDescendantChanges() const override;
     int GetPropertyState(const Property& property) const override;
     void ParentFlagsChanged(Node* parent, bool attached) override;
     ClassInfo* GetClass() const override { return classInfo; }

@@ -35,6 +35,7 @@ public:
                          (attached ? ":1" : ":0"));
         Node::OnDescendantChanged(node, attached);
     }
+    bool HearsDescendantChanges() const override { return true; }
     void ParentFlagsChanged(Node* parent, bool attached) override {
         events.push_back("parentflags:" + GetName() + ":" + parent->GetName() +
                          (attached ? ":1" : ":0"));
