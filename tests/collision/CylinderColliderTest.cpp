@@ -70,9 +70,18 @@ TEST_F(CylinderContacts, PlaneContactsFromBothDiscs) {
             EXPECT_NEAR(contact.depth, -WorldPosition(contact).y, 1e-5f) << k.name;
         }
         if (k.count == 4) {
+            // Four rim points about the axis, not its centre four times: a standing cylinder
+            // must not balance on a point.
+            Float3 sum;
             for (const CollisionContact& contact : contacts) {
-                test::ExpectNear(WorldPosition(contact), Float3(0, -0.05f, 0));
+                const Float3 at = WorldPosition(contact);
+                EXPECT_NEAR(at.y, -0.05f, 1e-5f);
+                EXPECT_NEAR(Float3(at.x, 0.0f, at.z).Length(), 0.5f, 1e-5f);
+                sum = sum + at;
             }
+            test::ExpectNear(sum, Float3(0, -0.2f, 0));
+            EXPECT_NEAR((WorldPosition(contacts[0]) - WorldPosition(contacts[2])).Length(),
+                        std::sqrt(0.5f), 1e-5f);
         }
         // The plane first: the swapped entry turns the normals.
         EXPECT_EQ(Collide(*ground, *c)[0].normal.y, 1.0f);
