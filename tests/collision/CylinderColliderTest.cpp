@@ -105,16 +105,16 @@ TEST_F(CylinderContacts, AStandingCylinderOffTrueByAHairKeepsItsContactsInPlace)
         Float3 shift;
         Float3 tiltAxis;
     };
-    for (const Case& k : {Case{"on a plane, tilted about x", ground, Float3(), Float3(1, 0, 0)},
-                          Case{"on a plane, tilted about z", ground, Float3(), Float3(0, 0, 1)},
-                          Case{"on a cylinder, shifted along x", below, Float3(hair, 0, 0), {}},
-                          Case{"on a cylinder, shifted along z", below, Float3(0, 0, hair), {}},
-                          Case{"on a cylinder, shifted along -x", below, Float3(-hair, 0, 0), {}}}) {
+    for (const Case& k :
+         {Case{"on a plane, tilted about x", ground, Float3(), Float3(1, 0, 0)},
+          Case{"on a plane, tilted about z", ground, Float3(), Float3(0, 0, 1)},
+          Case{"on a cylinder, shifted along x", below, Float3(hair, 0, 0), {}},
+          Case{"on a cylinder, shifted along z", below, Float3(0, 0, hair), {}},
+          Case{"on a cylinder, shifted along -x", below, Float3(-hair, 0, 0), {}}}) {
         const Float3 base = k.other == ground ? Float3(0, 0.49f, 0) : Float3(5, 1.49f, 0);
-        const Quaternion turn =
-            k.tiltAxis.LengthSquared() > 0.0f
-                ? Quaternion::FromAxisAngle(hair, k.tiltAxis) * Upright()
-                : Upright();
+        const Quaternion turn = k.tiltAxis.LengthSquared() > 0.0f
+                                    ? Quaternion::FromAxisAngle(hair, k.tiltAxis) * Upright()
+                                    : Upright();
         CollisionCylinder* upright = Cylinder(base, 0.5f, 1.0f, Upright());
         CollisionCylinder* off = Cylinder(base + k.shift, 0.5f, 1.0f, turn);
         const std::vector<CollisionContact> straight = Collide(*upright, *k.other);

@@ -12,6 +12,12 @@
 namespace quarn::test {
 namespace {
 
+// A parameterised case's name, from its `name`.
+template <class Case>
+std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
+    return info.param.name;
+}
+
 // Bodies resting on each other in the default world's exact step.
 class RestingBodies : public PhysicsTest {
 protected:
@@ -158,9 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(IterativeStackCase{"EightBoxesOnThePlane", 8, false, 0.0f, false},
                       IterativeStackCase{"EightBoxesOnABox", 8, true, 0.0f, false},
                       IterativeStackCase{"TwelveNarrowingOfMixedMasses", 12, false, 0.04f, true}),
-    [](const ::testing::TestParamInfo<IterativeStackCase>& info) {
-        return std::string(info.param.name);
-    });
+    CaseName<IterativeStackCase>);
 
 struct MassRatioCase {
     const char* name;
@@ -203,9 +207,7 @@ INSTANTIATE_TEST_SUITE_P(
                       MassRatioCase{"HundredIterative", PhysicsIterative, 100.0f, true},
                       MassRatioCase{"ThousandIterative", PhysicsIterative, 1000.0f, true},
                       MassRatioCase{"MillionIterative", PhysicsIterative, 1e6f, false}),
-    [](const ::testing::TestParamInfo<MassRatioCase>& info) {
-        return std::string(info.param.name);
-    });
+    CaseName<MassRatioCase>);
 
 // Bodies as a user places them: each one's bottom exactly on the top of the one below, or a few
 // millimetres above it, on a static 40 m box floor whose top is at 0.
@@ -277,7 +279,8 @@ TEST_P(PlacedStacks, StandWhereTheirContactsSettle) {
         Run(100);
         for (size_t b = 0; b < boxes.size(); ++b) {
             const Float3 drift = boxes[b]->GetPosition() - settled[b];
-            ASSERT_LT(std::hypot(drift.x, drift.z), c.bound) << "box " << b << ", second " << second;
+            ASSERT_LT(std::hypot(drift.x, drift.z), c.bound)
+                << "box " << b << ", second " << second;
             ASSERT_LT(std::fabs(drift.y), c.bound) << "box " << b << ", second " << second;
         }
     }
@@ -286,35 +289,33 @@ TEST_P(PlacedStacks, StandWhereTheirContactsSettle) {
 
 INSTANTIATE_TEST_SUITE_P(
     Stacks, PlacedStacks,
-    ::testing::Values(
-        PlacedStackCase{"SixtyMetreBoxesExact", PhysicsLcp, 60, 1.0f, 1.0f, 0.0f, 20, 0.02f},
-        PlacedStackCase{"FortyTenCentimetreBoxesExact", PhysicsLcp, 40, 0.1f, 1.0f, 0.0f, 20,
-                        0.02f},
-        PlacedStackCase{"FortyTwoMetreBoxesOfDensityAThousandthExact", PhysicsLcp, 40, 2.0f,
-                        1e-3f, 0.0f, 10, 0.02f},
-        PlacedStackCase{"TenFiveCentimetreBoxesOfDensity1000Exact", PhysicsLcp, 10, 0.05f,
-                        1000.0f, 0.0f, 20, 0.01f},
-        PlacedStackCase{"TwentyMetreBoxesDroppedFrom2MillimetresExact", PhysicsLcp, 20, 1.0f,
-                        1.0f, 0.002f, 20, 0.02f},
-        PlacedStackCase{"Twenty30CentimetreBoxesDroppedFrom3MillimetresExact", PhysicsLcp, 20,
-                        0.3f, 1.0f, 0.003f, 20, 0.02f},
-        PlacedStackCase{"TwentyMetreBoxesIterative", PhysicsIterative, 20, 1.0f, 1.0f, 0.0f, 20,
-                        0.05f},
-        PlacedStackCase{"EightMetreBoxesIterative", PhysicsIterative, 8, 1.0f, 1.0f, 0.0f, 20,
-                        0.01f},
-        PlacedStackCase{"EightTwoMetreBoxesOfDensityAThousandthIterative", PhysicsIterative, 8,
-                        2.0f, 1e-3f, 0.0f, 20, 0.01f},
-        PlacedStackCase{"EightTenCentimetreBoxesOfDensity1000Iterative", PhysicsIterative, 8,
-                        0.1f, 1000.0f, 0.0f, 20, 0.01f},
-        PlacedStackCase{"ThreeFiveCentimetreBoxesOfDensity1000Iterative", PhysicsIterative, 3,
-                        0.05f, 1000.0f, 0.0f, 20, 0.01f},
-        PlacedStackCase{"EightTenCentimetreBoxesDroppedFrom2MillimetresIterative",
-                        PhysicsIterative, 8, 0.1f, 1.0f, 0.002f, 20, 0.01f},
-        PlacedStackCase{"TwentyMetreBoxesDroppedFrom2MillimetresIterative", PhysicsIterative, 20,
-                        1.0f, 1.0f, 0.002f, 20, 0.05f}),
-    [](const ::testing::TestParamInfo<PlacedStackCase>& info) {
-        return std::string(info.param.name);
-    });
+    ::testing::Values(PlacedStackCase{"SixtyMetreBoxesExact", PhysicsLcp, 60, 1.0f, 1.0f, 0.0f, 20,
+                                      0.02f},
+                      PlacedStackCase{"FortyTenCentimetreBoxesExact", PhysicsLcp, 40, 0.1f, 1.0f,
+                                      0.0f, 20, 0.02f},
+                      PlacedStackCase{"FortyTwoMetreBoxesOfDensityAThousandthExact", PhysicsLcp, 40,
+                                      2.0f, 1e-3f, 0.0f, 10, 0.02f},
+                      PlacedStackCase{"TenFiveCentimetreBoxesOfDensity1000Exact", PhysicsLcp, 10,
+                                      0.05f, 1000.0f, 0.0f, 20, 0.01f},
+                      PlacedStackCase{"TwentyMetreBoxesDroppedFrom2MillimetresExact", PhysicsLcp,
+                                      20, 1.0f, 1.0f, 0.002f, 20, 0.02f},
+                      PlacedStackCase{"Twenty30CentimetreBoxesDroppedFrom3MillimetresExact",
+                                      PhysicsLcp, 20, 0.3f, 1.0f, 0.003f, 20, 0.02f},
+                      PlacedStackCase{"TwentyMetreBoxesIterative", PhysicsIterative, 20, 1.0f, 1.0f,
+                                      0.0f, 20, 0.05f},
+                      PlacedStackCase{"EightMetreBoxesIterative", PhysicsIterative, 8, 1.0f, 1.0f,
+                                      0.0f, 20, 0.01f},
+                      PlacedStackCase{"EightTwoMetreBoxesOfDensityAThousandthIterative",
+                                      PhysicsIterative, 8, 2.0f, 1e-3f, 0.0f, 20, 0.01f},
+                      PlacedStackCase{"EightTenCentimetreBoxesOfDensity1000Iterative",
+                                      PhysicsIterative, 8, 0.1f, 1000.0f, 0.0f, 20, 0.01f},
+                      PlacedStackCase{"ThreeFiveCentimetreBoxesOfDensity1000Iterative",
+                                      PhysicsIterative, 3, 0.05f, 1000.0f, 0.0f, 20, 0.01f},
+                      PlacedStackCase{"EightTenCentimetreBoxesDroppedFrom2MillimetresIterative",
+                                      PhysicsIterative, 8, 0.1f, 1.0f, 0.002f, 20, 0.01f},
+                      PlacedStackCase{"TwentyMetreBoxesDroppedFrom2MillimetresIterative",
+                                      PhysicsIterative, 20, 1.0f, 1.0f, 0.002f, 20, 0.05f}),
+    CaseName<PlacedStackCase>);
 
 struct PlacedPairCase {
     const char* name;
@@ -347,24 +348,21 @@ TEST_P(PlacedHeavyOnLight, IsHeldWhereItSettlesForTenSeconds) {
 
 INSTANTIATE_TEST_SUITE_P(
     Pairs, PlacedHeavyOnLight,
-    ::testing::Values(
-        PlacedPairCase{"FiveCentimetreBoxOnAHundredthOfItsMass", PhysicsIterative, 3, 0.05f,
-                       100.0f, false, 0.01f},
-        PlacedPairCase{"FiveCentimetreBoxOnATenthOfItsMassSimplePyramid", PhysicsIterative, 0,
-                       0.05f, 10.0f, false, 0.01f},
-        PlacedPairCase{"TwoCentimetreBoxesOfEqualMass", PhysicsIterative, 3, 0.02f, 1.0f, false,
-                       0.005f},
-        PlacedPairCase{"MetreBoxOnAThousandthOfItsMassSimplePyramid", PhysicsIterative, 0, 1.0f,
-                       1000.0f, false, 0.01f},
-        PlacedPairCase{"MetreBoxOnAThousandthOfItsMassSimpleCone", PhysicsIterative, 1, 1.0f,
-                       1000.0f, false, 0.01f},
-        PlacedPairCase{"StandingMetreCylinderOnAHundredthOfItsMass", PhysicsIterative, 3, 1.0f,
-                       100.0f, true, 0.01f},
-        PlacedPairCase{"Standing30CentimetreCylinderOnAThousandthOfItsMass", PhysicsIterative, 3,
-                       0.3f, 1000.0f, true, 0.01f}),
-    [](const ::testing::TestParamInfo<PlacedPairCase>& info) {
-        return std::string(info.param.name);
-    });
+    ::testing::Values(PlacedPairCase{"FiveCentimetreBoxOnAHundredthOfItsMass", PhysicsIterative, 3,
+                                     0.05f, 100.0f, false, 0.01f},
+                      PlacedPairCase{"FiveCentimetreBoxOnATenthOfItsMassSimplePyramid",
+                                     PhysicsIterative, 0, 0.05f, 10.0f, false, 0.01f},
+                      PlacedPairCase{"TwoCentimetreBoxesOfEqualMass", PhysicsIterative, 3, 0.02f,
+                                     1.0f, false, 0.005f},
+                      PlacedPairCase{"MetreBoxOnAThousandthOfItsMassSimplePyramid",
+                                     PhysicsIterative, 0, 1.0f, 1000.0f, false, 0.01f},
+                      PlacedPairCase{"MetreBoxOnAThousandthOfItsMassSimpleCone", PhysicsIterative,
+                                     1, 1.0f, 1000.0f, false, 0.01f},
+                      PlacedPairCase{"StandingMetreCylinderOnAHundredthOfItsMass", PhysicsIterative,
+                                     3, 1.0f, 100.0f, true, 0.01f},
+                      PlacedPairCase{"Standing30CentimetreCylinderOnAThousandthOfItsMass",
+                                     PhysicsIterative, 3, 0.3f, 1000.0f, true, 0.01f}),
+    CaseName<PlacedPairCase>);
 
 TEST_F(PlacedBodies, AHeavyBallRollingIntoALightBoxIsNotNamedAsResting) {
     RigidBody* box = Place("box", 0.0f, 0.2f, 1.0f, false);
