@@ -301,6 +301,13 @@ float CollisionCylinder::Submerged(Float3 n, float s, Float3& centre) {
 // Colliders: negated positions, axes as they are, normals from the cylinder toward the other
 // volume ---------------------------------------------------------------------------------------
 
+namespace {
+
+// About 2.5 degrees, as two cylinders count as parallel.
+constexpr float NearlyAlongNormal = 0.999f;
+
+} // namespace
+
 CylinderFrame NegatedCylinder(CollisionCylinder& cylinder) {
     return {cylinder.GetWorldPosition() * -1.0f, GetShapeAxis(cylinder),
             cylinder.GetCylinderRadius(), cylinder.GetLength() * 0.5f};
@@ -308,11 +315,28 @@ CylinderFrame NegatedCylinder(CollisionCylinder& cylinder) {
 
 int CollideCylinderPlaneCore(const Float3& c, const Float3& a, float r, float h, const Float3& n,
                              float offset, std::span<CollisionContact> contacts) {
+    const float t = a.Dot(n);
+    int count = 0;
+    // An axis nearly along the normal leaves the lowest rim point's direction to rounding: it
+    // turned about the rim from step to step as a standing cylinder rocked by a hair, and
+    // exactly along it pointed nowhere (four contacts at the centre, a cylinder balanced on a
+    // point). There four rim points fixed about the axis take each its own depth.
+    if (std::fabs(t) > NearlyAlongNormal) {
+        Float3 v;
+        Float3 w;
+        PlaneSpace(a, v, w);
+        const Float3 p = t > 0.0f ? c - a * h : c + a * h;
+        for (const Float3& rim : {p + v * r, p - v * r, p + w * r, p - w * r}) {
+            const float depth = offset - n.Dot(rim);
+            if (depth >= 0.0f) {
+                count = AppendContact(contacts, count, rim, n, depth);
+            }
+        }
+        return count;
+    }
     const Float3 an = a.Cross(n);
     const Float3 w = an.NormalizedOrSelf();
     const Float3 v = a.Cross(an).NormalizedOrSelf();
-    const float t = a.Dot(n);
-    int count = 0;
     const auto disc = [&](const Float3& p) {
         const float d = n.Dot(p) - offset;
         if (d > r) {

@@ -16,6 +16,9 @@ namespace {
 constexpr float NoDepth = 10000.0f;
 // Below this radial distance two parallel cylinders count as coaxial.
 constexpr float Coaxial = 1e-5f;
+// Below this share of the smaller radius apart, the rims of two parallel discs are taken to
+// cross nowhere: the smaller disc's rim then reaches past the other's by no more than that.
+constexpr float NearlyCoaxialShare = 0.01f;
 
 SupportFace DiscRecord(const Float3& normal, const Float3& centre, float radius) {
     SupportFace disc;
@@ -85,8 +88,10 @@ int Parallel(const CylinderFrame& one, const CylinderFrame& two,
     const Float3 C2 = c2 + a2 * h2;
     int count = 0;
     // Coaxial discs have no rim crossing to speak of (equal radii would divide 0 by 0): they
-    // take the disc-within-disc route.
-    if (std::fabs(r1 - r2) <= dist && dist >= Coaxial) {
+    // take the disc-within-disc route. So do discs nearly so: the crossing then lies along the
+    // offset's direction, which rounding turns about the axis from step to step as one
+    // cylinder stands on another, and the contacts, turning with it, were never recalled.
+    if (std::fabs(r1 - r2) <= dist && dist >= NearlyCoaxialShare * std::min(r1, r2)) {
         const Float3 D = C2 - C1;
         const Float3 e1 = (D - a1 * D.Dot(a1)).NormalizedOrSelf();
         const Float3 e2 = e1.Cross(a1);

@@ -32,7 +32,8 @@ struct SurfaceParameters {
     float softness1 = 0.0f;
     float softness2 = 0.0f;
     Float3 frictionDirection;
-    float minDepth = 0.0f; // penetration allowed before the contact pushes back
+    // Where a resting contact settles: pushed out past it, and a new one closed toward it.
+    float minDepth = 0.0f;
 };
 
 static_assert(sizeof(SurfaceParameters) == 16 * 4);
@@ -59,6 +60,10 @@ public:
     // The next iterative solve starts from these forces; GetInfo2 lays the friction along the
     // step's directions.
     void WarmStart(float normalForce, Float3 frictionForce);
+    // Whether the contact has reached its minimum depth, this step or as the one it was found
+    // again as: until then its bodies close toward that depth.
+    bool HasSettled() const { return settled_ || depth >= surface.minDepth; }
+    void SetSettled(bool settled) { settled_ = settled; }
 
     Float3 position;
     Float3 normal;
@@ -69,6 +74,7 @@ private:
     int32_t rows_ = 0;
     Float3 tangents_[2]; // the friction rows' directions, as GetInfo2 last laid them
     Float3 warmFriction_;
+    bool settled_ = false;
     uint64_t volumeSerials_[2] = {};
 };
 

@@ -82,7 +82,7 @@ void ContactMemory::Keep(const std::unique_ptr<ContactJoint>* contacts, int32_t 
         }
         ++open->run.count;
         kept_.push_back({contact.position, contact.normal, contact.GetNormalForce(),
-                         contact.GetFrictionForce()});
+                         contact.GetFrictionForce(), contact.HasSettled()});
     }
     close(open);
     // Runs lie one after another in kept_: each crowded one is ordered by x on its own.
@@ -148,6 +148,7 @@ void ContactMemory::Recall(Run run, ContactJoint& contact) const {
     }
     if (nearest) {
         contact.WarmStart(nearest->normalForce, nearest->frictionForce);
+        contact.SetSettled(nearest->settled);
     }
 }
 

@@ -38,6 +38,7 @@ private:
         Float3 normal;
         float normalForce = 0.0f;
         Float3 frictionForce;
+        bool settled = false;
     };
     struct Slot {
         uint64_t first = 0;

@@ -68,6 +68,8 @@ constexpr float NearlyParallel = 0.99f;
 // ratio the light one gives about a millimetre, at ten times it a centimetre, and at a hundred
 // times it is squeezed out or pushed through what it rests on.
 constexpr float MaxCarriedMassRatio = 1000.0f;
+// A contact steeper than about 45 degrees from level holds a body up rather than aside.
+constexpr float RestingNormalY = 0.7071f;
 
 // The world's intrusive lists of bodies and joints.
 template <class T>
@@ -296,15 +298,18 @@ void PhysicsMaster::SummariseIslandsOverBound() {
     islandsOverBound_.clear();
 }
 
-void PhysicsMaster::NoteHeavyOnLight(RigidBody& a, RigidBody& b) {
+void PhysicsMaster::NoteHeavyOnLight(RigidBody& a, RigidBody& b, Float3 normal) {
     if (reportedMassRatio_ || !a.IsMovable() || !b.IsMovable()) {
         return;
     }
     const bool aHeavier = a.GetMass() >= b.GetMass();
     RigidBody& heavy = aHeavier ? a : b;
     RigidBody& light = aHeavier ? b : a;
-    // Gravity pulls along -y: the heavy one rests on the light one when it is the higher.
-    if (!(light.GetMass() > 0.0f) || heavy.GetWorldPosition().y <= light.GetWorldPosition().y) {
+    // Gravity pulls along -y: the heavy one rests on the light one where their contact faces up
+    // from the light one. A heavy ball that rolls into a light box from the side lies higher
+    // than the box's centre, yet only pushes it.
+    const float upFromLight = aHeavier ? -normal.y : normal.y;
+    if (!(light.GetMass() > 0.0f) || !(upFromLight > RestingNormalY)) {
         return;
     }
     const float ratio = heavy.GetMass() / light.GetMass();
@@ -767,7 +772,7 @@ void PhysicsMaster::CollideVolumes(CollisionPair* record, CollisionVolume& a, Co
     if (makeJoints) {
         LookUpSurface(a, b, mu, softCfm, minDepth);
         if (bodyA && bodyB) {
-            NoteHeavyOnLight(*bodyA, *bodyB);
+            NoteHeavyOnLight(*bodyA, *bodyB, contacts[0].normal);
         }
     }
     const Float3 surfaceMotion = b.GetSurfaceSpeed() - a.GetSurfaceSpeed();

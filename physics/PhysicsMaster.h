@@ -200,9 +200,9 @@ private:
     void LookUpSurface(const CollisionVolume& a, const CollisionVolume& b, float& mu,
                        float& softCfm, float& minDepth) const;
     ContactJoint& NextContactJoint();
-    // Names, once, the first pair of touching bodies whose heavier one lies on the lighter with
-    // more mass than the exact step carries.
-    void NoteHeavyOnLight(RigidBody& a, RigidBody& b);
+    // Names, once, the first pair of touching bodies whose heavier one rests on the lighter with
+    // more mass than the exact step carries; `normal` is the narrow phase's, from a toward b.
+    void NoteHeavyOnLight(RigidBody& a, RigidBody& b, Float3 normal);
 
     float timestep_ = 0.01f;
     float slowMotion_ = 1.0f;

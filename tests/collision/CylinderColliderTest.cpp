@@ -70,9 +70,18 @@ TEST_F(CylinderContacts, PlaneContactsFromBothDiscs) {
             EXPECT_NEAR(contact.depth, -WorldPosition(contact).y, 1e-5f) << k.name;
         }
         if (k.count == 4) {
+            // Four rim points about the axis, not its centre four times: a standing cylinder
+            // must not balance on a point.
+            Float3 sum;
             for (const CollisionContact& contact : contacts) {
-                test::ExpectNear(WorldPosition(contact), Float3(0, -0.05f, 0));
+                const Float3 at = WorldPosition(contact);
+                EXPECT_NEAR(at.y, -0.05f, 1e-5f);
+                EXPECT_NEAR(Float3(at.x, 0.0f, at.z).Length(), 0.5f, 1e-5f);
+                sum = sum + at;
             }
+            test::ExpectNear(sum, Float3(0, -0.2f, 0));
+            EXPECT_NEAR((WorldPosition(contacts[0]) - WorldPosition(contacts[2])).Length(),
+                        std::sqrt(0.5f), 1e-5f);
         }
         // The plane first: the swapped entry turns the normals.
         EXPECT_EQ(Collide(*ground, *c)[0].normal.y, 1.0f);
@@ -80,6 +89,43 @@ TEST_F(CylinderContacts, PlaneContactsFromBothDiscs) {
         std::array<CollisionContact, 3> few;
         EXPECT_EQ(CollidePair(*c, *ground, 100, few), std::min(k.count, 3)) << k.name;
         c->Delete();
+    }
+}
+
+// A standing cylinder rocked or shifted by a hair, as a step leaves it, keeps its contacts
+// where they were: turned about the rim from step to step they are never recalled, and the
+// iterative sweeps cannot then hold a heavy cylinder on a light one.
+TEST_F(CylinderContacts, AStandingCylinderOffTrueByAHairKeepsItsContactsInPlace) {
+    CollisionPlane* ground = Plane(Float3(), 1);
+    CollisionCylinder* below = Cylinder(Float3(5, 0.5f, 0), 0.5f, 1.0f, Upright());
+    const float hair = 1e-4f;
+    struct Case {
+        const char* name;
+        CollisionVolume* other;
+        Float3 shift;
+        Float3 tiltAxis;
+    };
+    for (const Case& k :
+         {Case{"on a plane, tilted about x", ground, Float3(), Float3(1, 0, 0)},
+          Case{"on a plane, tilted about z", ground, Float3(), Float3(0, 0, 1)},
+          Case{"on a cylinder, shifted along x", below, Float3(hair, 0, 0), {}},
+          Case{"on a cylinder, shifted along z", below, Float3(0, 0, hair), {}},
+          Case{"on a cylinder, shifted along -x", below, Float3(-hair, 0, 0), {}}}) {
+        const Float3 base = k.other == ground ? Float3(0, 0.49f, 0) : Float3(5, 1.49f, 0);
+        const Quaternion turn = k.tiltAxis.LengthSquared() > 0.0f
+                                    ? Quaternion::FromAxisAngle(hair, k.tiltAxis) * Upright()
+                                    : Upright();
+        CollisionCylinder* upright = Cylinder(base, 0.5f, 1.0f, Upright());
+        CollisionCylinder* off = Cylinder(base + k.shift, 0.5f, 1.0f, turn);
+        const std::vector<CollisionContact> straight = Collide(*upright, *k.other);
+        const std::vector<CollisionContact> rocked = Collide(*off, *k.other);
+        ASSERT_EQ(straight.size(), 4u) << k.name;
+        ASSERT_EQ(rocked.size(), 4u) << k.name;
+        for (size_t i = 0; i < 4; ++i) {
+            EXPECT_LT((WorldPosition(rocked[i]) - WorldPosition(straight[i])).Length(), 1e-3f)
+                << k.name << ", contact " << i;
+            EXPECT_NEAR(rocked[i].depth, straight[i].depth, 1e-3f) << k.name;
+        }
     }
 }
 

@@ -49,7 +49,8 @@ TEST_F(ContactRows, AKinematicFirstBodyAttachesReversedAndTheNormalTurns) {
     moving->SetState(BodyKinematic);
     moving->SetLinearVelocity(Float3(0.0f, 2.0f, 3.0f));
     auto* dynamic = Body(Float3(0.0f, 1.0f, 0.0f));
-    ContactJoint& joint = Contact(moving, dynamic, 1.0f, 0.0f);
+    // At the minimum depth: no push either way.
+    ContactJoint& joint = Contact(moving, dynamic, 1.0f, 0.01f);
     joint.surface.mode |= ContactFrictionDirection;
     joint.surface.frictionDirection = Float3(0.0f, 0.0f, 1.0f);
     ASSERT_TRUE(joint.IsReversed());
@@ -75,16 +76,18 @@ TEST_F(ContactRows, AKinematicFirstBodyAttachesReversedAndTheNormalTurns) {
     ExpectNear(moving->GetContactNormal(0), Float3(0.0f, 1.0f, 0.0f));
 }
 
-TEST_F(ContactRows, PushOutStartsPastTheMinimumDepthAndIsCapped) {
+TEST_F(ContactRows, PushOutPastTheMinimumDepthClosesShortOfItAndIsCapped) {
     struct Case {
         float depth;
         float maxVelocity;
         float c;
     };
-    // k = fps * softErp = 50 per unit of depth past 0.01.
-    for (const Case& c : {Case{0.005f, 10.0f, 0.0f}, Case{0.01f, 10.0f, 0.0f},
-                          Case{0.03f, 10.0f, 1.0f}, Case{0.5f, 10.0f, 10.0f},
-                          Case{0.5f, 3.0f, 3.0f}}) {
+    // k = fps * softErp = 50 per unit of depth past 0.01; a tenth of that short of it, where
+    // the bodies may close (a negative c), as also for a contact reported apart.
+    for (const Case& c : {Case{0.005f, 10.0f, -0.025f}, Case{0.0f, 10.0f, -0.05f},
+                          Case{0.01f, 10.0f, 0.0f}, Case{0.03f, 10.0f, 1.0f},
+                          Case{0.5f, 10.0f, 10.0f}, Case{0.5f, 3.0f, 3.0f},
+                          Case{-0.5f, 10.0f, -2.55f}, Case{-0.5f, 2.0f, -2.0f}}) {
         world_->SetContactMaxVel(c.maxVelocity);
         auto* body = Body(Float3(0.0f, 1.0f, 0.0f));
         JointRows rows;
@@ -95,7 +98,7 @@ TEST_F(ContactRows, PushOutStartsPastTheMinimumDepthAndIsCapped) {
 
 TEST_F(ContactRows, SurfaceMotionEntersTheNormalAndFrictionRows) {
     auto* body = Body(Float3(0.0f, 1.0f, 0.0f));
-    ContactJoint& joint = Contact(body, nullptr, 1.0f, 0.0f);
+    ContactJoint& joint = Contact(body, nullptr, 1.0f, 0.01f);
     joint.surface.mode |= ContactMotion | ContactFrictionDirection | ContactFrictionScaled1;
     joint.surface.motion = Float3(4.0f, 0.5f, 0.0f);
     joint.surface.frictionDirection = Float3(1.0f, 0.0f, 0.0f);

@@ -1,4 +1,5 @@
 #include "collision/CollisionBox.h"
+#include "collision/CollisionCylinder.h"
 #include "collision/CollisionSpaceSweepnPrune.h"
 #include "tests/physics/PhysicsTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
@@ -10,6 +11,12 @@
 
 namespace quarn::test {
 namespace {
+
+// A parameterised case's name, from its `name`.
+template <class Case>
+std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
+    return info.param.name;
+}
 
 // Bodies resting on each other in the default world's exact step.
 class RestingBodies : public PhysicsTest {
@@ -157,9 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(IterativeStackCase{"EightBoxesOnThePlane", 8, false, 0.0f, false},
                       IterativeStackCase{"EightBoxesOnABox", 8, true, 0.0f, false},
                       IterativeStackCase{"TwelveNarrowingOfMixedMasses", 12, false, 0.04f, true}),
-    [](const ::testing::TestParamInfo<IterativeStackCase>& info) {
-        return std::string(info.param.name);
-    });
+    CaseName<IterativeStackCase>);
 
 struct MassRatioCase {
     const char* name;
@@ -202,9 +207,177 @@ INSTANTIATE_TEST_SUITE_P(
                       MassRatioCase{"HundredIterative", PhysicsIterative, 100.0f, true},
                       MassRatioCase{"ThousandIterative", PhysicsIterative, 1000.0f, true},
                       MassRatioCase{"MillionIterative", PhysicsIterative, 1e6f, false}),
-    [](const ::testing::TestParamInfo<MassRatioCase>& info) {
-        return std::string(info.param.name);
-    });
+    CaseName<MassRatioCase>);
+
+// Bodies as a user places them: each one's bottom exactly on the top of the one below, or a few
+// millimetres above it, on a static 40 m box floor whose top is at 0.
+class PlacedBodies : public RestingBodies {
+protected:
+    void SetUp() override {
+        RestingBodies::SetUp();
+        auto* floor = tree_.Make<CollisionBox>("floor");
+        floor->SetSize(Float3(40.0f, 1.0f, 40.0f));
+        floor->SetPosition(Float3(0.0f, -0.5f, 0.0f));
+        JoinSpace(*space_, floor, CollSolid | CollStatic);
+    }
+
+    // A cube of the given edge, or a cylinder as long as it is wide standing on an end, whose
+    // bottom is at `bottom`.
+    RigidBody* Place(const char* name, float bottom, float size, float density, bool cylinder) {
+        RigidBody* body = Body(Float3(0.0f, bottom + 0.5f * size, 0.0f));
+        body->SetName(name);
+        CollisionVolume* volume = nullptr;
+        if (cylinder) {
+            CollisionCylinder::RegisterClass();
+            auto* shape = tree_.Make<CollisionCylinder>("cylinder");
+            shape->SetLength(size);
+            shape->SetCylinderRadius(0.5f * size);
+            // A quarter turn as a scene keeps it: the axis exactly along Y.
+            body->SetOrientation(Quaternion(0.7071068f, 0.0f, 0.0f, 0.7071068f));
+            volume = shape;
+        } else {
+            auto* shape = tree_.Make<CollisionBox>("box");
+            shape->SetSize(Float3(size, size, size));
+            volume = shape;
+        }
+        volume->SetDensity(density);
+        volume->AttachAsLast(body);
+        JoinSpace(*space_, volume, CollSolid);
+        return body;
+    }
+};
+
+struct PlacedStackCase {
+    const char* name;
+    int32_t method;
+    int boxes;
+    float size;
+    float density;
+    float gap; // between each box and the one below, before it falls
+    int seconds;
+    float bound; // on each box's drift along the floor and from where it settles
+};
+
+class PlacedStacks : public PlacedBodies, public ::testing::WithParamInterface<PlacedStackCase> {};
+
+TEST_P(PlacedStacks, StandWhereTheirContactsSettle) {
+    const PlacedStackCase& c = GetParam();
+    world_->SetMethod(c.method);
+    ASSERT_EQ(world_->GetIterations(), 5);
+    std::vector<RigidBody*> boxes;
+    std::vector<Float3> settled; // each contact below sunk by the minimum depth
+    float top = 0.0f;
+    for (int i = 0; i < c.boxes; ++i) {
+        top += c.gap;
+        boxes.push_back(Place("box", top, c.size, c.density, false));
+        top += c.size;
+        settled.push_back(boxes.back()->GetPosition() -
+                          Float3(0.0f, (i + 1) * (c.gap + world_->GetContactMinDepth()), 0.0f));
+    }
+    CapturingLogSink log;
+    for (int second = 1; second <= c.seconds; ++second) {
+        Run(100);
+        for (size_t b = 0; b < boxes.size(); ++b) {
+            const Float3 drift = boxes[b]->GetPosition() - settled[b];
+            ASSERT_LT(std::hypot(drift.x, drift.z), c.bound)
+                << "box " << b << ", second " << second;
+            ASSERT_LT(std::fabs(drift.y), c.bound) << "box " << b << ", second " << second;
+        }
+    }
+    EXPECT_TRUE(log.Lines().empty()) << log.Lines().front().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stacks, PlacedStacks,
+    ::testing::Values(PlacedStackCase{"SixtyMetreBoxesExact", PhysicsLcp, 60, 1.0f, 1.0f, 0.0f, 20,
+                                      0.02f},
+                      PlacedStackCase{"FortyTenCentimetreBoxesExact", PhysicsLcp, 40, 0.1f, 1.0f,
+                                      0.0f, 20, 0.02f},
+                      PlacedStackCase{"FortyTwoMetreBoxesOfDensityAThousandthExact", PhysicsLcp, 40,
+                                      2.0f, 1e-3f, 0.0f, 10, 0.02f},
+                      PlacedStackCase{"TenFiveCentimetreBoxesOfDensity1000Exact", PhysicsLcp, 10,
+                                      0.05f, 1000.0f, 0.0f, 20, 0.01f},
+                      PlacedStackCase{"TwentyMetreBoxesDroppedFrom2MillimetresExact", PhysicsLcp,
+                                      20, 1.0f, 1.0f, 0.002f, 20, 0.02f},
+                      PlacedStackCase{"Twenty30CentimetreBoxesDroppedFrom3MillimetresExact",
+                                      PhysicsLcp, 20, 0.3f, 1.0f, 0.003f, 20, 0.02f},
+                      PlacedStackCase{"TwentyMetreBoxesIterative", PhysicsIterative, 20, 1.0f, 1.0f,
+                                      0.0f, 20, 0.05f},
+                      PlacedStackCase{"EightMetreBoxesIterative", PhysicsIterative, 8, 1.0f, 1.0f,
+                                      0.0f, 20, 0.01f},
+                      PlacedStackCase{"EightTwoMetreBoxesOfDensityAThousandthIterative",
+                                      PhysicsIterative, 8, 2.0f, 1e-3f, 0.0f, 20, 0.01f},
+                      PlacedStackCase{"EightTenCentimetreBoxesOfDensity1000Iterative",
+                                      PhysicsIterative, 8, 0.1f, 1000.0f, 0.0f, 20, 0.01f},
+                      PlacedStackCase{"ThreeFiveCentimetreBoxesOfDensity1000Iterative",
+                                      PhysicsIterative, 3, 0.05f, 1000.0f, 0.0f, 20, 0.01f},
+                      PlacedStackCase{"EightTenCentimetreBoxesDroppedFrom2MillimetresIterative",
+                                      PhysicsIterative, 8, 0.1f, 1.0f, 0.002f, 20, 0.01f},
+                      PlacedStackCase{"TwentyMetreBoxesDroppedFrom2MillimetresIterative",
+                                      PhysicsIterative, 20, 1.0f, 1.0f, 0.002f, 20, 0.05f}),
+    CaseName<PlacedStackCase>);
+
+struct PlacedPairCase {
+    const char* name;
+    int32_t method;
+    int32_t frictionModel;
+    float size;
+    float ratio; // the upper body's mass over the lower one's
+    bool cylinders;
+    float bound;
+};
+
+class PlacedHeavyOnLight : public PlacedBodies,
+                           public ::testing::WithParamInterface<PlacedPairCase> {};
+
+TEST_P(PlacedHeavyOnLight, IsHeldWhereItSettlesForTenSeconds) {
+    const PlacedPairCase& c = GetParam();
+    world_->SetMethod(c.method);
+    world_->SetFrictionModel(c.frictionModel);
+    RigidBody* light = Place("light", 0.0f, c.size, 1.0f, c.cylinders);
+    RigidBody* heavy = Place("heavy", c.size, c.size, c.ratio, c.cylinders);
+    const float depth = world_->GetContactMinDepth();
+    const Float3 lightPlace = light->GetPosition() - Float3(0.0f, depth, 0.0f);
+    const Float3 heavyPlace = heavy->GetPosition() - Float3(0.0f, 2.0f * depth, 0.0f);
+    CapturingLogSink log;
+    Run(1000);
+    EXPECT_LT((heavy->GetPosition() - heavyPlace).Length(), c.bound);
+    EXPECT_LT((light->GetPosition() - lightPlace).Length(), c.bound);
+    EXPECT_TRUE(log.Lines().empty()) << log.Lines().front().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pairs, PlacedHeavyOnLight,
+    ::testing::Values(PlacedPairCase{"FiveCentimetreBoxOnAHundredthOfItsMass", PhysicsIterative, 3,
+                                     0.05f, 100.0f, false, 0.01f},
+                      PlacedPairCase{"FiveCentimetreBoxOnATenthOfItsMassSimplePyramid",
+                                     PhysicsIterative, 0, 0.05f, 10.0f, false, 0.01f},
+                      PlacedPairCase{"TwoCentimetreBoxesOfEqualMass", PhysicsIterative, 3, 0.02f,
+                                     1.0f, false, 0.005f},
+                      PlacedPairCase{"MetreBoxOnAThousandthOfItsMassSimplePyramid",
+                                     PhysicsIterative, 0, 1.0f, 1000.0f, false, 0.01f},
+                      PlacedPairCase{"MetreBoxOnAThousandthOfItsMassSimpleCone", PhysicsIterative,
+                                     1, 1.0f, 1000.0f, false, 0.01f},
+                      PlacedPairCase{"StandingMetreCylinderOnAHundredthOfItsMass", PhysicsIterative,
+                                     3, 1.0f, 100.0f, true, 0.01f},
+                      PlacedPairCase{"Standing30CentimetreCylinderOnAThousandthOfItsMass",
+                                     PhysicsIterative, 3, 0.3f, 1000.0f, true, 0.01f}),
+    CaseName<PlacedPairCase>);
+
+TEST_F(PlacedBodies, AHeavyBallRollingIntoALightBoxIsNotNamedAsResting) {
+    RigidBody* box = Place("box", 0.0f, 0.2f, 1.0f, false);
+    RigidBody* ball = Body(Float3(-2.0f, 0.5f, 0.0f));
+    ball->SetName("ball");
+    CollisionSphere* sphere = Sphere(nullptr, Float3(), 0.5f);
+    sphere->SetDensity(1000.0f); // some 65,000 times the box
+    sphere->AttachAsLast(ball);
+    JoinSpace(*space_, sphere, CollSolid);
+    ball->SetLinearVelocity(Float3(3.0f, 0.0f, 0.0f));
+    CapturingLogSink log;
+    Run(100);
+    ASSERT_GT(box->GetPosition().x, 0.2f); // pushed along
+    EXPECT_TRUE(log.Lines().empty()) << log.Lines().front().text;
+}
 
 // One row per call, each asking for a velocity that is not a number: the solver forces the
 // first of them forward and gives up at the second, with the rows after it unsolved.

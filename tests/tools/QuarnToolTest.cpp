@@ -1340,14 +1340,16 @@ TEST(QuarnToolContacts, CylindersStandingAndCrossed) {
                      "obj4 {\n\tclass = \"CollisionCylinder\"\n\tparent = 1\n\tname = \"log\"\n"
                      "\tpos = 0,2.4,0\n\torient = 0,0.7071068,0,0.7071068\n"
                      "\tradius = 0.5\n\tlength = 4\n}\n");
-    // Upright and sunk by 0.05: the end disc's four contacts, all at its centre, however few
-    // are asked for.
-    const std::string disc = "0 -0.0500001311 0 0 -1 0 0.0500001311\n";
+    // Upright and sunk by 0.05: the end disc's four contacts on its rim, however few are asked
+    // for.
     for (const char* maximum : {"100", "1"}) {
         ToolRun run =
             RunTool(folder, {"contacts", "cylinders.scene", "post", "ground", "--max", maximum});
         EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(run.out, "contacts 4\n" + disc + disc + disc + disc);
+        EXPECT_EQ(run.out, "contacts 4\n0.5 -0.0500001311 0 0 -1 0 0.0500001311\n"
+                           "-0.5 -0.0500001311 0 0 -1 0 0.0500001311\n"
+                           "0 -0.0500001311 -0.50000006 0 -1 0 0.0500001311\n"
+                           "0 -0.0500001311 0.50000006 0 -1 0 0.0500001311\n");
     }
     // A log lying across the post's top: one contact, its normal turned with the order.
     ToolRun run = RunTool(folder, {"contacts", "cylinders.scene", "log", "post"});
