@@ -187,6 +187,7 @@ int RunEditorShotTool(char** arguments, std::string& reason) {
     }
     EngineSetup setup;
     setup.editor = true;
+    setup.leaveEngineSettings = true;
     setup.makePlatform = [size] { return new ShotPlatform(size); };
     if (!InitEngine(setup)) {
         reason = StartUpError();

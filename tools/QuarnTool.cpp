@@ -744,8 +744,11 @@ int RunScene(char** arguments) {
         return Fail(in + " is refused: its parents form a cycle (" + cycle + ")");
     }
     if (roots.size() != 1) {
+        // A parent line that placed nothing is named; a second root needs no more words.
+        const std::string misplaced =
+            loader.GetMisplacedNodes().empty() ? "" : ": " + loader.DescribeShortfall();
         return Fail(in + " has " + std::to_string(roots.size()) +
-                    " top-level nodes; a scene has one");
+                    " top-level nodes; a scene has one" + misplaced);
     }
     if (!saved) {
         return Fail(Explained("cannot save " + out));
