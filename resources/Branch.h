@@ -189,7 +189,7 @@ private:
     // nothing was remembered.
     bool ContentEdited();
     // A content that did not load whole is written over its file only when the user says so.
-    bool MaySaveOverShortContent() const;
+    bool MaySaveOverShortContent();
     // What a save may write or remove: the file and its compact copy (none before the instance
     // has a file: the save then asks the user where).
     static std::vector<std::string> SavedFiles(const Entity& entity);
@@ -226,6 +226,9 @@ private:
     uint64_t fileFingerprint_ = 0;
     // What the content's load could not keep as the file has it; "" when it kept it whole.
     std::string shortfall_;
+    // The content the user last refused to write over such a file.
+    bool refused_ = false;
+    uint64_t refusedFingerprint_ = 0;
 };
 
 } // namespace quarn

@@ -242,21 +242,28 @@ void Branch::OnSave(void*) {
     }
 }
 
-bool Branch::MaySaveOverShortContent() const {
+bool Branch::MaySaveOverShortContent() {
     if (shortfall_.empty() || !file_) {
         return true;
+    }
+    // One save command sends "quarn_save" for each form it writes: what the user refused to
+    // write is not asked of again until it changes.
+    const uint64_t content = file_->GetContentFingerprint(*this, GetIdSystem());
+    if (refused_ && content == refusedFingerprint_) {
+        return false;
     }
     const std::string path = file_->GetFullPath();
     const std::string text = "Branch '" + path + "' did not load whole: " + shortfall_ +
                              ".\n\nA save writes the branch as the editor holds it. Save over '" +
                              path + "' all the same?";
     const uint32_t question = MessageBoxYesNo | MessageBoxIconWarning | MessageBoxDefaultButton2;
-    if (ShowMessageBox(text.c_str(), "Save over a short branch", question) != DialogYes) {
+    refused_ = ShowMessageBox(text.c_str(), "Save over a short branch", question) != DialogYes;
+    if (refused_) {
+        refusedFingerprint_ = content;
         LogMessage("Branch '%s' is not saved: the file keeps what the editor could not load",
                    path.c_str());
-        return false;
     }
-    return true;
+    return !refused_;
 }
 
 bool Branch::SaveBranch() {

@@ -1,5 +1,6 @@
 #include "app/player/SceneCommands.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/object/Property.h"
 #include "core/scene/EngineState.h"
 #include "tests/app/player/PlayerRun.h"
 #include "tests/app/player/PlayerTestSupport.h"
@@ -158,6 +159,63 @@ TEST_P(LoadWithoutAGame, FileLoadOpensTheSceneAndGoesOn) {
 
 INSTANTIATE_TEST_SUITE_P(Paths, LoadWithoutAGame, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Absolute" : "Relative"; });
+
+using EditorBranches = test::PlayerTest;
+
+// Branches that load short are told with the scene; the scene's save writes a branch file only
+// when its content was edited, and over one that loaded short only when the user says so.
+FRESH_PROCESS_TEST_F(EditorBranches, AreToldWhenShortAndWrittenOnlyWhenEdited) {
+    const std::string pair = "version = 44\nidsystem = 0\nnum_nodes = 2\n";
+    const std::string branches[][2] = {
+        {"twice.branch", pair + Object(5, "Pivot") + Object(5, "Pivot")},
+        {"orphan.branch", pair + Object(5, "Pivot") + Object(6, "Pivot", "\tparent = 9\n")},
+        {"fine.branch", pair + Object(5, "Pivot") + Object(6, "Pivot", "\tparent = 5\n")},
+    };
+    std::string instances;
+    for (int index = 0; index < 3; ++index) {
+        folder.WriteFile(branches[index][0], branches[index][1]);
+        // Each after the one before, so that the root's children come in this order.
+        const std::string prev = index > 0 ? "\tprev = " + std::to_string(index + 1) + "\n" : "";
+        instances += Object(index + 2, "Branch",
+                            "\tparent = 1\n" + prev + "\tbranchflags = 1\n\tbranch = \"" +
+                                branches[index][0] + "\"\n");
+    }
+    folder.WriteFile("config.txt", "");
+    folder.WriteFile("level.scene", Scene(4, instances));
+    ASSERT_TRUE(StartEditor());
+    dialogs->AnswerPath("level.scene");
+    Command(LoadCommand);
+    ASSERT_NE(GetSceneRoot(), nullptr);
+    ASSERT_EQ(Asked(*dialogs, "Scene loaded short"), 1u);
+    const std::string told = dialogs->Requests().back().text;
+    for (const char* line :
+         {"\n'twice.branch': 1 of its objects could not be loaded: it could not be found again by "
+          "its id (obj5 is in the file more than once).\n",
+          "\n'orphan.branch': 1 of its objects is not where the file puts it: obj6 (n6) names "
+          "parent 9, which the file does not hold.\n"}) {
+        EXPECT_NE(told.find(line), std::string::npos) << told;
+    }
+
+    Command(SaveCommand);
+    EXPECT_TRUE(log.Contains("Scene saved as '" + folder.Join("level.scene") + "'"));
+    for (const auto& [file, text] : branches) {
+        EXPECT_EQ(folder.ReadFile(file), text) << file;
+    }
+
+    // An edit in each branch that loaded whole or with a node out of place; No keeps the second.
+    for (int index : {1, 2}) {
+        Node* inner = GetSceneRoot()->GetChild(index)->GetFirstChild();
+        ASSERT_NE(inner, nullptr);
+        inner->FindProperty("pos")->SetFromText(*inner, "1,2,3");
+    }
+    dialogs->AnswerButton(1);
+    Command(SaveCommand);
+    EXPECT_EQ(Asked(*dialogs, "Save over a short branch"), 1u);
+    EXPECT_EQ(folder.ReadFile("orphan.branch"), branches[1][1]);
+    EXPECT_NE(folder.ReadFile("fine.branch").find("pos = 1.000000,2.000000,3.000000"),
+              std::string::npos);
+    EXPECT_EQ(folder.ReadFile("twice.branch"), branches[0][1]);
+}
 
 using PlayerLoads = test::PlayerTest;
 
