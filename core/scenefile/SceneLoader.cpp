@@ -454,13 +454,14 @@ bool SceneLoader::LoadObjectProperties(SceneReader& reader, size_t index) {
     const std::string className = node->GetClass()->GetShortName();
     std::vector<std::string> mistakes;
     parentFault_ = ParentFault::None;
+    firstObject_ = index == 0;
     if (reader.IsCompact()) {
         bool more = true;
         while (more && IsAlive(serial)) {
             PropertyLoadNotes notes;
             more = reader.ReadProperty(*node, key, value);
             TakeNotes(notes, key, className, mistakes);
-            if (more && key == "parent" && reader.LastReferenceMissing()) {
+            if (more && key == "parent" && reader.LastReferenceMissing() && !firstObject_) {
                 parentFault_ = ParentFault::Missing;
                 parentText_.clear();
                 mistakes.push_back("property 'parent' of class " + className +
@@ -567,7 +568,7 @@ std::string SceneLoader::ApplyProperty(Node& node, const Property& property, con
         }
     }
     if (id == 0 && IsParentProperty(property)) {
-        if (!IsNullPath(path)) {
+        if (!IsNullPath(path) && !firstObject_) {
             parentFault_ = ParentFault::Missing;
             parentText_ = text;
             mistake = "names no object of the file";

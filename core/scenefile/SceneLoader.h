@@ -131,6 +131,9 @@ private:
     // Objects whose id an earlier object of the file has; the first one's id text.
     int duplicateIds_ = 0;
     std::string firstDuplicate_;
+    // The file's first object is its first top-level node: a saved subtree's root names the
+    // parent it hung under, which the file never holds, so only the others can lose theirs.
+    bool firstObject_ = false;
     // The parent line of the object being read: what it names, and why it placed nothing.
     enum class ParentFault { None, Missing, Cycle };
     ParentFault parentFault_ = ParentFault::None;

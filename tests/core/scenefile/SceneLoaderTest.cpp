@@ -224,7 +224,8 @@ TEST_F(SceneLoading, AParentCycleIsRefusedOnceNamingItsNodesAndNoNodeIsLost) {
 }
 
 // What a load cannot keep as its file has it is left for the caller to tell, file by file; a
-// parent the file lacks is also logged as a mistake of its object.
+// parent the file lacks is also logged as a mistake of its object, unless the object is the
+// file's first.
 TEST_F(SceneLoading, WhatALoadCannotKeepAsItsFileHasItIsTold) {
     const struct {
         std::string objects;
@@ -244,6 +245,8 @@ TEST_F(SceneLoading, WhatALoadCannotKeepAsItsFileHasItIsTold) {
         {Object("1", "SlItem") + Object("2", "SlItem", "\tparent = 1\n") +
              Object("3", "SlItem", "\tparent = 0\n"),
          ""},
+        // A saved subtree's root names the parent it hung under.
+        {Object("1", "SlItem", "\tparent = 7\n") + Object("2", "SlItem", "\tparent = 1\n"), ""},
     };
     for (const auto& c : cases) {
         test::CapturingLogSink log;
