@@ -448,7 +448,7 @@ bool Branch::LoadContent(int direction) {
                                nullptr);
             first = loader.Load(reader);
             reader.Close();
-            // Kept even when the instance went: only a live one reads it.
+            // A setter the load ran may have deleted the instance.
             if (IsAlive(self)) {
                 shortfall_ = loader.DescribeShortfall();
             }

@@ -574,6 +574,9 @@ void OpenSceneDialog() {
 }
 
 void NewScene() {
+    if (RefuseSecondScene("")) {
+        return;
+    }
     GameRunning = false;
     State().standalonePlay = false;
     OpenScene("empty.scene", OpenNewScene);
@@ -627,14 +630,9 @@ void PlayScene(bool standalone) {
 }
 
 void PlayWithDialog(uint32_t openFlags) {
-    if (GameRunning) {
+    // The scene it would open could only take the place of one that is open.
+    if (GameRunning || RefuseSecondScene("")) {
         return;
-    }
-    if (Node* root = GetSceneRoot()) {
-        const EngineFilesScope engineFiles;
-        SaveSceneFile(EngineFile(StandaloneCopy).c_str(), *root, 0,
-                      SceneWriteRoot | SceneNativeClasses | SceneSystemZeroPaths |
-                          SceneKeepUnmappedIds);
     }
     if (OpenScene("", openFlags)) {
         GameRunning = true;

@@ -682,6 +682,24 @@ TEST(QuarnToolEditorShot, ShowsTheSceneAsThePlayerRendersItBelowTheMenuBar) {
     }
 }
 
+// A folder without a config.txt is a game without a start scene: File/Load opens a scene there
+// and the run goes on to its last frame, which shows it.
+TEST(QuarnToolEditorShot, LoadsASceneInAFolderWithoutAConfigAndRunsOn) {
+    test::TempFolder folder;
+    WriteDotGame(folder);
+    std::filesystem::remove(folder.Join("game/config.txt"));
+    folder.WriteFile("input.txt", "1 answer-path level.scene\n1 command 40002\n");
+    ToolRun shot = RunTool(folder,
+                           {"editor-shot", "game", "loaded.png", "--size", "160x163", "--frames",
+                            "3", "--input", "input.txt"},
+                           "QUARN_LOG=1");
+    ASSERT_EQ(shot.status, 0) << shot.err;
+    EXPECT_NE(test::Tilde(shot.err, folder).find("Scene '~/game/level.scene' loaded"),
+              std::string::npos)
+        << shot.err;
+    ExpectTheViewShowsTheScene(folder, "loaded.png", 160, 120, "3");
+}
+
 // "640 x 380" grows the window beyond the back buffer it started with: the view still shows the
 // scene, at the new size, as the window does.
 TEST(QuarnToolEditorShot, AfterTheSmallWindowSizeTheViewShowsTheSceneAtThatSize) {
