@@ -38,6 +38,8 @@ constexpr char SaveFilter[] = "Quarn Scene\0*.txt;*.scene\0";
 constexpr const char* GameSettingsName = "game_cfg.txt";
 constexpr const char* StandaloneCopy = "standalone.scene";
 constexpr int AutosaveSlots = 3;
+// Files a short load's box names at most; the log names them all.
+constexpr size_t MaxToldLines = 8;
 
 struct SceneState {
     std::string currentPath;
@@ -216,14 +218,16 @@ void TellShortLoad(const std::string& path, const std::string& placed) {
         }
         return;
     }
-    std::string told;
-    for (const std::string& line : lines) {
-        told += (told.empty() ? "" : "; ") + line;
-    }
-    LogMessage("Scene '%s' did not load whole: %s", path.c_str(), told.c_str());
+    // A line each in the log; the box holds the first few, however many branches came short.
     std::string text = "'" + path + "' did not load whole.";
-    for (const std::string& line : lines) {
-        text += "\n" + line + ".";
+    for (size_t index = 0; index < lines.size(); ++index) {
+        LogMessage("Scene '%s' did not load whole: %s", path.c_str(), lines[index].c_str());
+        if (index < MaxToldLines) {
+            text += "\n" + lines[index] + ".";
+        }
+    }
+    if (lines.size() > MaxToldLines) {
+        text += StringFormat("\n(%zu more in the log)", lines.size() - MaxToldLines);
     }
     text += "\n\nA save asks before it writes over a file that did not load whole; a branch "
             "file is written only when its content was edited.";
