@@ -1,6 +1,5 @@
 #include "editor/NodeContextMenu.h"
 
-#include "core/object/ClassInfo.h"
 #include "core/object/IdPath.h"
 #include "core/scene/Node.h"
 #include "editor/UiLayer.h"
@@ -15,11 +14,7 @@ constexpr const char* PopupId = "##node menu";
 
 void NodeContextMenu::Open(Node& node) {
     node_ = node.GetSerial();
-    title_ =
-        std::string(node.GetClass()->GetName()) + " obj" + IdPath::FromId(node.GetId(), 0).Format();
-    if (!node.GetName().empty()) {
-        title_ += " (" + node.GetName() + ")";
-    }
+    title_ = DescribeEntity(node);
     built_.clear();
     for (const NodeMenuEntry& entry : GetNodeMenuEntries()) {
         Built built{entry, {}};
@@ -68,7 +63,8 @@ void NodeContextMenu::Draw(UiLayer& ui) {
         return;
     }
     Choice chosen;
-    if (!FindLiveNode(node_)) {
+    // Esc closes the menu, its open submenus with it, as it closes the window's menus.
+    if (!FindLiveNode(node_) || ImGui::IsKeyPressed(ImGuiKey_Escape, false)) {
         ImGui::CloseCurrentPopup();
     } else {
         // Which node the entries act on is not always the one the user meant to click.

@@ -209,6 +209,9 @@ void DataBaseResource::ReadTextTable(const std::vector<uint8_t>& bytes) {
     std::vector<char> pool;
     pool.reserve(size + PoolSlack);
     uint32_t widest = 0;
+    // Whether every line so far is one cell holding a comma: a table written with commas.
+    bool commaLines = false;
+    bool onlyCommaLines = true;
     while (at < size) {
         records_.push_back(static_cast<uint32_t>(pool.size()));
         firstCells_.push_back(static_cast<uint32_t>(cellStarts_.size()));
@@ -259,6 +262,17 @@ void DataBaseResource::ReadTextTable(const std::vector<uint8_t>& bytes) {
         }
         recordFieldCounts_.push_back(cells);
         widest = std::max(widest, cells);
+        if (cells == 1) {
+            const bool comma =
+                std::find(pool.begin() + records_.back(), pool.end(), ',') != pool.end();
+            commaLines = commaLines || comma;
+            onlyCommaLines = onlyCommaLines && comma;
+        }
+    }
+    if (commaLines && onlyCommaLines && widest == 1) {
+        LogMessage("Database \"%s\": every line is one field holding commas; a text table's "
+                   "fields are separated by ';' or tabs, not commas",
+                   GetFullPath());
     }
     pool.resize(std::max(pool.size(), size + PoolSlack));
     pool_ = std::move(pool);

@@ -7,6 +7,7 @@
 #include "script/machine/ScriptCommands.h"
 #include "script/machine/ScriptValueType.h"
 #include "tools/ScriptProgramBuilder.h"
+#include "tools/ScriptReferenceNotes.h"
 #include "tools/ScriptTypeCheck.h"
 
 #include <algorithm>
@@ -121,6 +122,18 @@ bool ParseNumber(std::string_view text, uint32_t& out) {
     return ParseInteger(text, out);
 }
 
+// An "OFFSET:VALUE" pair of the sourcelines and members statements: the offset, and the text
+// after the colon.
+bool SplitOffsetPair(const Token& token, uint32_t& offset, std::string& value) {
+    const size_t colon = token.text.find(':');
+    if (token.quoted || colon == std::string::npos ||
+        !ParseInteger(std::string_view(token.text).substr(0, colon), offset)) {
+        return false;
+    }
+    value = token.text.substr(colon + 1);
+    return true;
+}
+
 bool ParseType(const std::string& text, int32_t& type, Failure& failure) {
     uint32_t number = 0;
     if (ParseInteger(text, number)) {
@@ -153,6 +166,23 @@ bool SplitMember(const std::string& text, ClassInfo*& owner, std::string& member
     return true;
 }
 
+// The generated name of the method of the class (or a class above it) that the reference
+// labels so; empty for none.
+std::string MethodOfLabel(const ClassInfo& owner, const std::string& label) {
+    for (const ScriptCallNote& note : GetMethodNotes()) {
+        const std::string_view key = note.key;
+        const size_t dot = key.find('.');
+        if (label != note.label || dot == std::string_view::npos) {
+            continue;
+        }
+        const ClassInfo* lister = FindClass(std::string(key.substr(0, dot)).c_str());
+        if (lister && owner.IsDerivedFrom(lister)) {
+            return std::string(key.substr(dot + 1));
+        }
+    }
+    return "";
+}
+
 // A number written with a '.': a float literal.
 bool IsFloatLiteral(const Token& token) {
     const char start = token.text.empty() ? '\0' : token.text[0];
@@ -170,6 +200,9 @@ public:
     // Hands the builder the program's source file and lines; false with "LINE: reason" for
     // source lines past the code.
     bool FinishSource(const std::string& defaultName, std::string& error);
+    // Hands the builder the member classes a members statement gave, checked against the code;
+    // false when none did (the type check then finds them), or with "LINE: reason" in `error`.
+    bool FinishMembers(std::string& error);
 
     Failure failure;
     ScriptCheckHints hints; // the text's own lines, whatever the program keeps
@@ -177,6 +210,7 @@ public:
 private:
     bool Statement(const std::vector<Token>& tokens, int line);
     bool SourceLines(const std::vector<Token>& tokens, int line);
+    bool Members(const std::vector<Token>& tokens, int line);
     bool Value(const Token& token, ProgramValue& value, int line);
     bool Record(const std::vector<Token>& tokens, const std::string& directive, int line);
     bool Signature(const std::vector<Token>& tokens, size_t& next, ScriptIdentifier& record,
@@ -195,6 +229,8 @@ private:
     std::string sourceName_;
     std::vector<ScriptSourceLine> sourceLines_; // as sourcelines statements give them
     int sourceLinesLine_ = 0;                   // the last such statement
+    std::vector<ScriptMemberClass> members_;    // as members statements give them
+    int membersLine_ = 0;                       // the last such statement
 };
 
 bool Assembler::Value(const Token& token, ProgramValue& value, int line) {
@@ -234,8 +270,14 @@ bool Assembler::Value(const Token& token, ProgramValue& value, int line) {
                 return true;
             }
         }
-        return failure.Fail(std::string(owner->GetName()) + " has no " +
-                            (property ? "property" : "method") + " \"" + member + "\"");
+        std::string reason = std::string(owner->GetName()) + " has no " +
+                             (property ? "property" : "method") + " \"" + member + "\"";
+        if (const std::string named = property ? "" : MethodOfLabel(*owner, member);
+            !named.empty()) {
+            reason +=
+                ": the reference's " + member + " is method:" + owner->GetName() + "." + named;
+        }
+        return failure.Fail(reason);
     }
     if (text.starts_with("hash:")) {
         value = ProgramValue::Of(StringWordSum(text.c_str() + 5));
@@ -370,6 +412,14 @@ bool Assembler::Record(const std::vector<Token>& tokens, const std::string& dire
             *field->second = key == "flags" ? *field->second | value.number : value.number;
         }
     }
+    if (!record.IsFunction() && record.type != TypeArray && record.arrayCount != 0) {
+        // A count does not make a vector an array: the form that does is the array type.
+        const std::string element =
+            record.type == TypeString64Alias ? "string64" : GetTypeName(record.type);
+        return failure.Fail("\"" + record.name + "\" is no array (its type is " + element +
+                            "): write " + directive + " \"" + record.name + "\" array elem=" +
+                            element + " count=" + std::to_string(record.arrayCount));
+    }
     if (directive == "local") {
         if (!hasOffset) {
             record.offset = nextLocal_;
@@ -488,12 +538,9 @@ bool Assembler::Line(const std::vector<Token>& tokens, int line) {
 
 bool Assembler::SourceLines(const std::vector<Token>& tokens, int line) {
     for (size_t i = 1; i < tokens.size(); ++i) {
-        const std::string& text = tokens[i].text;
-        const size_t colon = text.find(':');
         ScriptSourceLine entry;
-        if (tokens[i].quoted || colon == std::string::npos ||
-            !ParseInteger(std::string_view(text).substr(0, colon), entry.offset) ||
-            !ParseInteger(std::string_view(text).substr(colon + 1), entry.line) ||
+        std::string value;
+        if (!SplitOffsetPair(tokens[i], entry.offset, value) || !ParseInteger(value, entry.line) ||
             entry.line == 0) {
             return failure.Fail("sourcelines takes OFFSET:LINE pairs, lines from 1");
         }
@@ -503,6 +550,35 @@ bool Assembler::SourceLines(const std::vector<Token>& tokens, int line) {
         sourceLines_.push_back(entry);
     }
     sourceLinesLine_ = line;
+    return true;
+}
+
+bool Assembler::Members(const std::vector<Token>& tokens, int line) {
+    for (size_t i = 1; i < tokens.size(); ++i) {
+        ScriptMemberClass entry;
+        std::string value;
+        if (!SplitOffsetPair(tokens[i], entry.offset, value) ||
+            !ParseType(value, entry.classType, failure) || !IsClassType(entry.classType)) {
+            return failure.Fail("members takes OFFSET:CLASS pairs");
+        }
+        if (!members_.empty() && entry.offset <= members_.back().offset) {
+            return failure.Fail("member offsets rise");
+        }
+        members_.push_back(entry);
+    }
+    membersLine_ = line;
+    return true;
+}
+
+bool Assembler::FinishMembers(std::string& error) {
+    if (membersLine_ == 0) {
+        return false;
+    }
+    if (!members_.empty() && members_.back().offset >= builder_.Here()) {
+        error = std::to_string(membersLine_) + ": a member offset lies past the code";
+        return true;
+    }
+    builder_.SetMemberClasses(members_);
     return true;
 }
 
@@ -606,6 +682,9 @@ bool Assembler::Statement(const std::vector<Token>& tokens, int line) {
     if (first == "sourcelines") {
         return SourceLines(tokens, line);
     }
+    if (first == "members") {
+        return Members(tokens, line);
+    }
     if (first == "line" || first == "lines") {
         if ((first == "line" ? table_ : marks_) || (first == "line") != (tokens.size() == 1)) {
             return failure.Fail("a program takes line marks or one lines table, not both");
@@ -664,13 +743,24 @@ bool AssembleScript(std::string_view source, ScriptProgramBuilder& builder, std:
     if (!assembler.CheckLabels(error) || !assembler.FinishSource(options.sourceName, error)) {
         return false;
     }
+    const bool membersGiven = assembler.FinishMembers(error);
+    if (!error.empty()) {
+        return false;
+    }
     if (!options.checkTypes) {
         return true;
     }
     ScriptCode code;
     ScriptSymbols symbols;
-    return builder.Finish(code, symbols, error) &&
-           CheckScriptTypes(code, symbols, assembler.hints, error);
+    std::vector<ScriptMemberClass> members;
+    if (!builder.Finish(code, symbols, error) ||
+        !CheckScriptTypes(code, symbols, assembler.hints, error, &members)) {
+        return false;
+    }
+    if (!membersGiven) {
+        builder.SetMemberClasses(std::move(members));
+    }
+    return true;
 }
 
 } // namespace quarn

@@ -24,6 +24,9 @@ class ScriptResource;
 //   source "name"               the file the program was written in (else the one assembled)
 //   sourcelines OFFSET:LINE...  the program's source lines as they stand (instead of the text's
 //                               own lines); several statements add up
+//   members OFFSET:CLASS...     the class each getprop, setprop or method command's member id
+//                               was assembled for (instead of those the type check finds); an
+//                               empty one records none; several statements add up
 //   label:                      names the code offset of what follows
 //   MNEMONIC OPERAND...         a command; jumps take a label name; a push of a float
 //                               ("push 1.5") is written as pushf, the float literal's command

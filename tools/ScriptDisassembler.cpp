@@ -7,6 +7,7 @@
 #include "script/machine/ScriptValueType.h"
 #include "tools/ScriptAssembler.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -99,6 +100,9 @@ private:
     std::string Record(const char* directive, const ScriptIdentifier& record, uint32_t defaultKind);
     std::string Comment(const Instruction& instruction);
     bool LinesAsMarks() const;
+    // The members statements; an empty one where the program records no class for its member
+    // commands, so that assembling the text does not record the classes it checks.
+    std::string MemberClasses() const;
     bool TextAt(uint32_t offset, std::string& text, uint32_t& words) const;
 
     const ScriptResource& program_;
@@ -249,6 +253,29 @@ bool Disassembler::LinesAsMarks() const {
     return true;
 }
 
+std::string Disassembler::MemberClasses() const {
+    const std::vector<ScriptMemberClass>& classes = program_.GetSymbols().memberClasses;
+    if (classes.empty()) {
+        const bool members = std::any_of(
+            instructions_.begin(), instructions_.end(), [this](const Instruction& instruction) {
+                const uint32_t command = code_[instruction.offset];
+                return !instruction.raw && (command == script_command::GetProperty ||
+                                            command == script_command::SetProperty ||
+                                            command == script_command::Method);
+            });
+        return members ? "members\n" : "";
+    }
+    std::string out;
+    for (size_t i = 0; i < classes.size(); ++i) {
+        out += StringFormat(i % 8 == 0 ? "members %u:%s" : " %u:%s", classes[i].offset,
+                            TypeText(classes[i].classType).c_str());
+        if (i % 8 == 7 || i + 1 == classes.size()) {
+            out += "\n";
+        }
+    }
+    return out;
+}
+
 std::string Disassembler::Comment(const Instruction& instruction) {
     const uint32_t offset = instruction.offset;
     std::string comment = StringFormat("; %u", offset);
@@ -361,6 +388,7 @@ std::string Disassembler::Run() {
             }
         }
     }
+    out += MemberClasses();
     const bool marks = LinesAsMarks();
     if (!marks) {
         out += "lines";

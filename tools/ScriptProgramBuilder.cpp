@@ -140,6 +140,10 @@ void ScriptProgramBuilder::SetSource(std::string file, std::vector<ScriptSourceL
     sourceLines_ = std::move(lines);
 }
 
+void ScriptProgramBuilder::SetMemberClasses(std::vector<ScriptMemberClass> classes) {
+    memberClasses_ = std::move(classes);
+}
+
 bool ScriptProgramBuilder::Resolve(const ProgramValue& value, uint32_t& out,
                                    std::string& reason) const {
     if (value.label.empty()) {
@@ -204,6 +208,7 @@ bool ScriptProgramBuilder::Finish(ScriptCode& code, ScriptSymbols& symbols,
         symbols.sourceFile = sourceFile_;
         symbols.sourceLines = sourceLines_;
     }
+    symbols.memberClasses = memberClasses_;
     return true;
 }
 

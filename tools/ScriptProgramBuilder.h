@@ -71,6 +71,8 @@ public:
     // The file the program was written in and the line of each run of its code; written into
     // the symbol file only with a file name.
     void SetSource(std::string file, std::vector<ScriptSourceLine> lines);
+    // The class each member id was assembled for, by rising command offset.
+    void SetMemberClasses(std::vector<ScriptMemberClass> classes);
 
     // Resolves labels and offsets; false with a reason (an unplaced label) otherwise.
     bool Finish(ScriptCode& code, ScriptSymbols& symbols, std::string& reason) const;
@@ -112,6 +114,7 @@ private:
     std::vector<uint32_t> lines_;
     std::string sourceFile_;
     std::vector<ScriptSourceLine> sourceLines_;
+    std::vector<ScriptMemberClass> memberClasses_;
 };
 
 } // namespace quarn

@@ -8,7 +8,11 @@ const char* const ScriptRunCycleGuide =
 `quarn-tool script asm NAME.asm NAME` writes from the assembler's text form (the source file
 itself may be missing; when it is there and newer than `NAME.bin`, the program has no code).
 The program's public variables become properties of the node: a scene file sets them after
-`scriptfile`, in the same object block, and each starts from its `default=` value.
+`scriptfile`, in the same object block, and each starts from its `default=` value. A public
+variable of a class (`var "levels" DataBase kind=2`) takes only a node of that class or of a
+class below it: given a node of another class, it stays none and the log says so ("Script
+'game': levels is a DataBase, given TextPlate obj7 (Title)"), as `quarn-tool scene` and
+`render` print it.
 
 What the engine calls, and when:
 
@@ -64,6 +68,7 @@ One statement a line; `;` starts a comment. Texts are double-quoted (with `\"`, 
 | `line` | a mark: the next line starts here; a program without source lines (assembled before they were kept, or given an empty `sourcelines`) counts its lines by these marks |
 | `source "name"` | the file the program was written in; without it `script asm` keeps the name of the file it reads |
 | `sourcelines OFFSET:LINE...` | the source lines as they stand: the code from OFFSET on was written on LINE (`script dis` writes them; without them each command keeps the line it is on) |
+| `members OFFSET:CLASS...` | the class whose member the `getprop`, `setprop` or `method` command at OFFSET names (`script dis` writes them; without them `script asm` records those its type check finds, and an empty `members` records none) |
 | `MNEMONIC OPERAND...` | a command (see Commands) |
 | `word VALUE...` | raw code words |
 
@@ -77,6 +82,38 @@ take, is the sum of the sizes of the variables before it: the first is at 0, a `
 three words. Operands may be written `prop:Class.name` (the number of a property, as `getprop`
 and `setprop` take it), `method:Class.name` (the number of a method, for `method`),
 `hash:name` (a program's name hash) and `@label` (a code offset); jumps take a label's name.
+A property or method number counts in the chain of one class, so `script asm` keeps, with
+each `getprop`, `setprop` and `method`, the class that lists the member it checked there: the
+machine then refuses the number on a node of a class without that member ("Entity is
+TextPlate, does not have function awb", "Entity is Sprite, does not have property text")
+instead of reaching that class's own member of the same number.
+
+An array is a variable of the type `array`: `var "grid" array elem=float3 count=4` takes
+four `float3` elements, twelve words from its offset (`count=` on a variable of any other type
+is refused, naming this form). `elemaddr SIZE STRIDE` turns the array's offset and an index
+into the offset of that element, SIZE being the count and STRIDE the words of an element, and
+checks the index: one below 0, or at or past the count, is the runtime error "Trying to access
+index '4' on array of size '4'". `load` and `store` then read and write the element:
+
+```
+var "grid" array elem=float3 count=4    ; offsets 0 to 11
+var "next" int                          ; offset 12
+...
+    push 0                  ; grid's offset
+    push 2                  ; the index
+    elemaddr 4 3            ; grid[2]'s offset: 6
+    push 1.0
+    push 2.0
+    push 3.0
+    store 3                 ; grid[2] = (1, 2, 3)
+    push 0
+    push 2
+    elemaddr 4 3
+    load 3                  ; grid[2]
+```
+
+`index SIZE WIDTH` takes element i of an array that lies whole on the stack (as `push 0` then
+`load 12` pushes grid), with the same check.
 
 A function's arguments lie below its frame: with `(float dt)`, `push -1` then `loadlocal 1`
 reads dt. Its locals are the words it pushes itself, from offset 0 up. It ends with
@@ -107,8 +144,9 @@ of its component, whichever word it is and however it was read: `push 4` then `l
 the y of a `float3` variable at offset 3 as a float, as do `loadlocal` of a word inside a
 vector in the frame and `load` from an `elemaddr` address inside an array's vector elements.
 The words of a `string64` must line up. A report names a word of a larger value as such
-(`operand 1 is int, given one word of float3`; `store 1: word 2 of "where" is float, given
-int`). A literal is an int unless it is written with a `.`. The types come from the
+(`operand 1 is int, given one word of float3`; `store 1: word 1 of "where" is float, given
+int`, the words of a value counting from 0 as offsets do). A literal is an int unless it is
+written with a `.`. The types come from the
 parameters, literals, `text`, variables read and written with a literal offset (array
 elements through `elemaddr`), the function's own words on the stack, properties and methods
 named by `prop:` and `method:` or by the entity's class, and the results of what is called.

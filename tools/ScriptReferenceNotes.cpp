@@ -145,7 +145,8 @@ constexpr ScriptNote Classes[] = {
      "A sprite whose texture's corners keep their size and whose edges stretch (nine-patch)."},
     {"TextPlate", "",
      "Draws a text in a font; with `matrixmode` 3 its `pos` is in pixels, where the text hangs "
-     "from."},
+     "from. It wraps the text into lines no wider than `boxwidth`, 500 by default (pixels with "
+     "`matrixmode` 3): a longer line breaks there unless `boxwidth` is set wider."},
     {"ParticleEmitter", "", "Emits, moves and draws particles."},
     {"ShadowVolume", "", "The stencil shadow of a mesh along a light's direction."},
     {"CubeMap", "", "Hands its texture to the pixel programs of what is drawn after it."},
@@ -197,8 +198,12 @@ constexpr ScriptNote Classes[] = {
      "(0 for a scene that never gave a sound one). The log names the body and the "
      "fault, once per body; the bodies it touches or is joined to go on as before."},
     {"RigidStruct", "", "The body that modules joined by FIXED anchors share."},
-    {"Anchor", "", "A joint between two modules, of the kind `type` says."},
-    {"Module", "", "A part of a body that anchors join to other modules."},
+    {"Anchor", "",
+     "A docking point of the `Module` above it: `jointanchor` names an anchor of another module, "
+     "and the two anchors' `type`s choose the joint between the modules' bodies."},
+    {"Module", "",
+     "A part of the `RigidBody` above it (of the world when there is none), joined to other "
+     "modules through the `Anchor` nodes below it."},
     {"PhysicsMaster", "",
      "The physics world: the first one made holds every rigid body, steps them by `timestep` "
      "seconds, pulls them down the y axis by `gravity` and collides them through the space "
@@ -213,13 +218,19 @@ constexpr ScriptNote Classes[] = {
     {"Joystick", "", "Script methods over the first joystick or game pad."},
     {"KeyboardInterface", "",
      "Script methods over the keyboard. Put one in the scene and call its methods: the key "
-     "tests answer false while the node is disabled. Key codes are listed under Keys."},
+     "tests answer false while the node is disabled. A key pressed between two frames is "
+     "pressed in the next one, even when it was let go before it. Key codes are listed under "
+     "Keys."},
     {"ClickHandler", "",
      "Picks the clickable object under the mouse each frame and calls \"click\" on its target."},
     {"InputCode", "",
      "Watches one key (`keycode`) and sends an event to its \"on\" output (`witness_on`) when "
      "the key goes down and to \"off\" when it goes up."},
-    {"DataBase", "", "Script access to a text table file (`database`)."},
+    {"DataBase", "",
+     "Script access to a table file (`database`): a \".csv\" text table, whose fields are "
+     "separated by ';' or tabs (not commas), or a typed table. Every cell of a text table is a "
+     "text, which GetInt and GetFloat read as the number it holds (`Plus;145536;1`: GetInt of "
+     "field 1 gives 145536); a cell that holds none gives 0, and the log names it once."},
     {"VarData", "", "Script access to a key-value text file (`vardata`)."},
     {"GridData", "", "A sparse three-dimensional grid of objects with numeric fields."},
     {"Network", "", "Plain HTTP page fetches and the online game service."},
@@ -613,9 +624,12 @@ constexpr ScriptCallNote Methods[] = {
     {"DataBase.avw", "(int, string):int", "FindRecord",
      "the first record whose field (first) holds the text, ignoring case; -1 for none"},
     {"DataBase.avx", "(int, int):int", "CombineKeys", "the record index of a key pair"},
-    {"DataBase.avy", "(int, int):int", "GetInt", "the value of (record, field) as an int"},
-    {"DataBase.avz", "(int, int):bool", "GetBool", "the value as a bool"},
-    {"DataBase.awa", "(int, int):float", "GetFloat", "the value as a float"},
+    {"DataBase.avy", "(int, int):int", "GetInt",
+     "the value of (record, field) as an int; a text cell gives the whole number its text holds, "
+     "else 0 and a log line"},
+    {"DataBase.avz", "(int, int):bool", "GetBool", "the value as a bool: the int's low byte"},
+    {"DataBase.awa", "(int, int):float", "GetFloat",
+     "the value as a float; a text cell gives the number its text holds, else 0 and a log line"},
     {"DataBase.awb", "(int, int):string", "GetString", "the value as a text"},
     {"DataBase.awc", "():int", "AddRecord", "adds a record and gives its index"},
     {"DataBase.awd", "(string):int", "AppendString",
@@ -672,7 +686,8 @@ constexpr ScriptCallNote Methods[] = {
     {"Network.axv", "():string", "GetMessage", "the service's message"},
     {"Network.axw", "():string", "GetOwnName", "the player's name at the service"},
     {"Network.axx", "(string, string):string", "Get",
-     "fetches the page (host, path) over HTTP; empty on failure"},
+     "fetches the page (host, path) over HTTP; empty on failure. A page sent whole (not in "
+     "chunks) comes without its line breaks, its lines joined; a chunked page keeps every byte"},
     {"Network.axy", "(string, string, string):bool", "Open", "opens the online service"},
     {"Network.axz", "():bool", "Close", "closes it"},
     {"Network.aya", "():bool", "QueryTrueA", "a service query that answers true"},
@@ -851,9 +866,12 @@ constexpr ScriptCallNote Functions[] = {
     {"111", "():string", "ProgramPath", "the program file's path"},
     {"112", "():string", "ClipboardText",
      "the clipboard's text (empty when longer than 256 bytes)"},
-    {"113", "(string):string", "GetSetting", "the game's setting a (user://init.txt)"},
+    {"113", "(string):string", "GetSetting",
+     "the game's setting a (user://init.txt); keys ignore ASCII case, and a key past 63 bytes "
+     "answers \"\""},
     {"114", "(string, string)", "SetSetting",
-     "sets the game's setting a to b and saves its settings when they change (at most 255 "
+     "sets the game's setting a to b and saves its settings when they change, over what another "
+     "process of the game saved meanwhile (at most 63 bytes a key, whose case is ignored, 255 "
      "bytes a value, 64 KiB the file)"},
     {"115", "(bool):int", "BeginPrint", "starts printing (no printer here: 0)"},
     {"116", "(int):int2", "PrinterCaps", "a printer capability ((0, 0) here)"},

@@ -13,6 +13,7 @@
 #include "core/scene/Node.h"
 #include "core/string/NumberText.h"
 #include "core/string/Text.h"
+#include "script/machine/ScriptContext.h"
 #include "script/machine/ScriptLibrary.h"
 #include "script/machine/ScriptNode.h"
 #include "script/machine/ScriptResource.h"
@@ -257,6 +258,7 @@ int RunProgram(char** arguments, std::string& reason) {
     SetDialogHook(&dialogs);
     runLines.clear();
     SetLogSink(KeepRunLine);
+    const uint32_t errorsBefore = ScriptContext::GetTerminatingErrorCount();
     Node* root = static_cast<Node*>(Node::RegisterClass()->CreateInstance());
     root->SetIdSystem(0);
     auto* script = static_cast<Script*>(Script::RegisterClass()->CreateInstance());
@@ -321,7 +323,8 @@ int RunProgram(char** arguments, std::string& reason) {
         reason = "cannot write to stdout";
         return ExitFailed;
     }
-    return ExitDone;
+    return ScriptContext::GetTerminatingErrorCount() != errorsBefore ? ExitScriptTerminated
+                                                                     : ExitDone;
 }
 
 // The reference on stdout; what the notes lack is warned of on stderr. A note that would

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <set>
 #include <span>
 #include <unordered_map>
@@ -132,7 +133,8 @@ const char* TypeName(int32_t type) {
 enum class Side { Expected, Given };
 
 // The type the words show: one whole value's, else that of the word at `at`, which a word of a
-// larger value tells: "one word of float3", "word 2 of string64".
+// larger value tells: "one word of float3", "word 2 of string64" (words count from 0, as
+// offsets do).
 std::string NameOf(std::span<const Slot> slots, size_t at, Side side) {
     const int32_t value = slots[0].value;
     bool whole = value != Unknown && GetTypeWordCount(value) == static_cast<int32_t>(slots.size());
@@ -147,7 +149,7 @@ std::string NameOf(std::span<const Slot> slots, size_t at, Side side) {
         return TypeName(slot.word);
     }
     if (slot.word == slot.value) {
-        return "word " + std::to_string(slot.part + 1) + " of " + TypeName(slot.value);
+        return "word " + std::to_string(slot.part) + " of " + TypeName(slot.value);
     }
     return side == Side::Given ? std::string("one word of ") + TypeName(slot.value)
                                : TypeName(slot.word);
@@ -158,9 +160,23 @@ int32_t HeldType(const ScriptIdentifier& record) {
     return record.type == TypeArray ? record.elementType : record.type;
 }
 
-// A word of a variable or local of `held` words named `name`, at `place` in it.
+// A word of a variable or local of `held` words named `name`, at `place` in it, counted from 0.
 std::string WordName(const std::string& name, uint64_t place, uint64_t held) {
-    return held <= 1 ? name : "word " + std::to_string(place % held + 1) + " of " + name;
+    return held <= 1 ? name : "word " + std::to_string(place % held) + " of " + name;
+}
+
+// The class whose own list holds member `index` of the chain of `named`: the chain of every class
+// below it counts the member at the same number.
+const ClassInfo* ListingClass(const ClassInfo& named, int index, bool property) {
+    const ClassInfo* listing = &named;
+    for (const ClassInfo* above = named.GetParent(); above; above = above->GetParent()) {
+        const int inherited = property ? above->GetPropertyCount() : above->GetMethodCount();
+        if (index >= inherited) {
+            break;
+        }
+        listing = above;
+    }
+    return listing;
 }
 
 // The readable label the reference gives a generated method or function name.
@@ -189,6 +205,10 @@ public:
     Checker(const ScriptCode& code, const ScriptSymbols& symbols, const ScriptCheckHints& hints);
 
     bool Run(std::string& error);
+    // The class each getprop, setprop and method command's id was checked against, by the
+    // command's offset; none for a command whose paths checked it against different classes,
+    // or not at all.
+    std::vector<ScriptMemberClass> MemberClasses() const;
 
 private:
     struct Target {
@@ -248,6 +268,9 @@ private:
     bool CallFunction(State& state, uint32_t index);
     bool CallOperator(State& state, uint32_t word);
     bool CallLocal(State& state, uint32_t entry);
+    // Notes the class that lists the member the command at `offset` reaches; null for a member
+    // that is not known there.
+    void NoteMemberClass(uint32_t offset, const ClassInfo* owner);
     bool ReturnFrom(State& state, uint32_t locals, uint32_t results);
 
     const ScriptCode& code_;
@@ -260,6 +283,7 @@ private:
     std::unordered_map<int32_t, std::vector<const ScriptIdentifier*>> locals_;
     std::map<uint32_t, Target> targets_;
     std::set<uint32_t> queue_;
+    std::map<uint32_t, int32_t> memberClasses_; // 0: not one known class
     uint32_t at_ = 0;         // the command being checked
     std::string command_;     // its text, for reports
     uint32_t failedAt_ = 0;
@@ -714,6 +738,7 @@ bool Checker::AccessProperty(State& state, bool write, uint32_t words) {
     const ClassInfo* owner = id.member ? id.member : ClassOfType(object.word);
     const Property* property =
         owner && id.constant ? owner->GetProperty(static_cast<int>(id.number)) : nullptr;
+    NoteMemberClass(at_, property ? ListingClass(*owner, int(id.number), true) : nullptr);
     if (!property) {
         if (!ExpectOne(object, TypeEntity, command_ + ": the object")) {
             return false;
@@ -749,6 +774,7 @@ bool Checker::CallMethod(State& state, uint32_t offset, uint32_t index, uint32_t
     const Slot object = Pop(state);
     const ClassInfo* owner = MemberClass(offset + 1, object);
     const MethodInfo* method = owner ? owner->GetMethod(static_cast<int>(index)) : nullptr;
+    NoteMemberClass(offset, method ? ListingClass(*owner, int(index), false) : nullptr);
     const std::string key =
         method ? std::string(method->GetOwner() ? method->GetOwner()->GetName() : "") + "." +
                      method->GetName()
@@ -771,6 +797,27 @@ bool Checker::CallMethod(State& state, uint32_t offset, uint32_t index, uint32_t
     }
     PushResult(state, method->GetReturnType(), static_cast<uint32_t>(method->GetReturnWords()));
     return true;
+}
+
+void Checker::NoteMemberClass(uint32_t offset, const ClassInfo* owner) {
+    // Only the engine's own classes keep their numbers from one run to the next.
+    const int32_t type = owner && (owner->GetFlags() & ClassNative) && owner->GetClassNumber() >= 0
+                             ? ClassTypeBase + owner->GetClassNumber()
+                             : 0;
+    auto [noted, added] = memberClasses_.emplace(offset, type);
+    if (!added && noted->second != type) {
+        noted->second = 0;
+    }
+}
+
+std::vector<ScriptMemberClass> Checker::MemberClasses() const {
+    std::vector<ScriptMemberClass> classes;
+    for (const auto& [offset, type] : memberClasses_) {
+        if (type != 0) {
+            classes.push_back({offset, type});
+        }
+    }
+    return classes;
 }
 
 bool Checker::CallFunction(State& state, uint32_t index) {
@@ -1092,8 +1139,16 @@ bool Checker::Step(uint32_t offset, uint32_t next, State& state) {
 } // namespace
 
 bool CheckScriptTypes(const ScriptCode& code, const ScriptSymbols& symbols,
-                      const ScriptCheckHints& hints, std::string& error) {
-    return Checker(code, symbols, hints).Run(error);
+                      const ScriptCheckHints& hints, std::string& error,
+                      std::vector<ScriptMemberClass>* memberClasses) {
+    Checker checker(code, symbols, hints);
+    if (!checker.Run(error)) {
+        return false;
+    }
+    if (memberClasses) {
+        *memberClasses = checker.MemberClasses();
+    }
+    return true;
 }
 
 } // namespace quarn

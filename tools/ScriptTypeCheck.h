@@ -24,8 +24,11 @@ struct ScriptCheckHints {
 // False with "LINE: reason" (the earliest such line) when a command, operator or call gets a
 // value of the wrong type or the wrong number of words. Where paths meet with different types
 // the word is no longer known, and what follows a call whose results cannot be told (into
-// another program, to a function without a record) is not checked.
+// another program, to a function without a record) is not checked. On success `memberClasses`,
+// when given, receives the class that declares the member each getprop, setprop and method
+// command was checked against, where every path agreed on one.
 bool CheckScriptTypes(const ScriptCode& code, const ScriptSymbols& symbols,
-                      const ScriptCheckHints& hints, std::string& error);
+                      const ScriptCheckHints& hints, std::string& error,
+                      std::vector<ScriptMemberClass>* memberClasses = nullptr);
 
 } // namespace quarn

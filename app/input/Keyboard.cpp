@@ -194,7 +194,7 @@ void Keyboard::ConsumeAllPresses() {
 }
 
 void Keyboard::PollHoldingDownKeys() {
-    Poll();
+    Read(false);
     ConsumeAllPresses();
 }
 
@@ -209,7 +209,7 @@ void Keyboard::SetEnabled(bool enabled) {
     }
 }
 
-void Keyboard::Poll() {
+void Keyboard::Read(bool takeTaps) {
     if (!enabled_) {
         return;
     }
@@ -222,9 +222,12 @@ void Keyboard::Poll() {
     lastPressed_ = KeyCount;
     for (int scan = 0; scan < 256; ++scan) {
         uint8_t old = states_[scan];
-        uint8_t next = (buffer[scan] & 0x80) ? KeyHeld : KeyUpState;
+        uint8_t next = (buffer[scan] & KeyDownNow) ? KeyHeld : KeyUpState;
         if (next != old && ((next ^ old) & KeyHeld)) {
             next |= 1; // the edge is visible for one frame: 3 then 2, 1 then 0
+        }
+        if (takeTaps && (buffer[scan] & KeyPressedSinceRead)) {
+            next = KeyPressed; // a tap between frames, or a key let go and pressed again
         }
         states_[scan] = next;
         if (next == KeyPressed) {

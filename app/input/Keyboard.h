@@ -52,7 +52,14 @@ char KeyCodeToChar(int32_t code);
 // "Unknown" outside 0-74.
 const char* GetKeyName(int32_t code);
 
-// Where the keyboard reads its keys: one byte per scan code, bit 7 set while the key is down.
+// Bits of a scan code's byte in KeyStateSource::ReadKeyState.
+enum KeyStateBits : uint8_t {
+    KeyPressedSinceRead = 0x01, // went down since the last read, whether or not it still is
+    KeyDownNow = 0x80,
+};
+
+// Where the keyboard reads its keys: one byte per scan code (KeyStateBits). A key that went down
+// and up again between two reads shows only its press bit: the keyboard sees the tap.
 class KeyStateSource {
 public:
     virtual ~KeyStateSource() = default;
@@ -73,8 +80,10 @@ public:
     static Keyboard* Get() { return instance_; }
 
     bool IsAvailable() const { return instance_ != nullptr; }
-    // Rebuilds the states from the source, once at the start of each frame.
-    void Poll();
+    // Rebuilds the states from the source, once at the start of each frame. A key that went down
+    // since the last poll is pressed in this frame, even when it is up again by now (its
+    // release then shows in the next).
+    void Poll() { Read(true); }
     void EndFrame() {}
     bool IsKeyDown(int32_t code) const;
     bool WentUp(int32_t code) const;
@@ -100,6 +109,8 @@ private:
     template <typename Test>
     bool AnyKeyOf(int32_t code, Test test) const;
     void Clear();
+    // Poll; without `takeTaps` a press that is over by the read leaves no trace.
+    void Read(bool takeTaps);
 
     static inline Keyboard* instance_ = nullptr;
 

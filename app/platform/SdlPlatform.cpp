@@ -403,10 +403,10 @@ bool SdlPlatform::SetClientSize(int32_t width, int32_t height) {
     Int2 workArea = GetWorkAreaSize();
     if (workArea.x > 0 && workArea.y > 0 && outerWidth > workArea.x && outerHeight > workArea.y) {
         // A window system that does not honour the maximise (none runs, or it refuses) would
-        // leave the creation size: the window takes the work area's size first.
-        SDL_SetWindowSize(
-            window_, std::max(workArea.x - left - right, 1),
-            std::max(workArea.y - top - bottom - GetToolbarHeight() - menuBarHeight_, 1));
+        // leave the creation size: the window takes the work area's size first, its bars
+        // inside it.
+        SDL_SetWindowSize(window_, std::max(workArea.x - left - right, 1),
+                          std::max(workArea.y - top - bottom, 1));
         SDL_MaximizeWindow(window_);
         return true;
     }
@@ -906,6 +906,11 @@ bool SdlPlatform::HandleEvent(const SDL_Event& event) {
         uint8_t scan = ScanCodeOf(event.key.keysym.scancode);
         if (scan) {
             keyState_[scan] = down ? 0x80 : 0;
+            // A press is kept for the next read, even when the key is up again by then; the
+            // system's repeats of a held key are no presses.
+            if (down && !event.key.repeat) {
+                keyPressed_[scan] = KeyPressedSinceRead;
+            }
         }
         // A focused bar takes its keys, as the window holding the focus would.
         SplitterKey barKey;
@@ -1052,7 +1057,10 @@ void SdlPlatform::FinishDrop() {
 }
 
 bool SdlPlatform::ReadKeyState(uint8_t state[256]) {
-    std::memcpy(state, keyState_, sizeof(keyState_));
+    for (size_t scan = 0; scan < sizeof(keyState_); ++scan) {
+        state[scan] = keyState_[scan] | keyPressed_[scan];
+    }
+    std::memset(keyPressed_, 0, sizeof(keyPressed_));
     return true;
 }
 

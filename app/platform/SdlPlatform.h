@@ -206,6 +206,8 @@ private:
     int64_t frequency_ = 0;
     int64_t processStart_ = 0;
     uint8_t keyState_[256] = {};
+    // KeyPressedSinceRead for each key that went down since the keyboard last read the keys.
+    uint8_t keyPressed_[256] = {};
     Int2 cursor_; // in the window's client coordinates
     bool dropping_ = false;
     std::vector<std::string> droppedPaths_;

@@ -321,7 +321,7 @@ bool InitEngine(const EngineSetup& setup) {
     if (!dataHome.empty()) {
         files->MakeDirectories(EngineDataFolder(dataHome).c_str());
         files->MakeDirectories("user://");
-        GetUserSettings().Load(EngineFile("init.txt").c_str(), false);
+        LoadUserSettings(EngineFile("init.txt").c_str());
         // Read for the editor's places and lists; never written back by a tool's run.
         if (setup.leaveEngineSettings) {
             GetUserSettings().SetPath("");

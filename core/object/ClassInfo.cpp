@@ -36,7 +36,9 @@ ClassInfo::ClassInfo(const char* name, EntityFactory factory, ClassInfo** holder
     // Records named "custom" extend a class for one branch file and come and go with it; class
     // numbers are type ids of compiled scripts, so those records never take one.
     if (CompareNoCase(name_.c_str(), "custom") != 0) {
-        classNumber_ = static_cast<int32_t>(ClassList().size());
+        // After the last: a record made after another left never shares a live one's number,
+        // which would make its type id name either class.
+        classNumber_ = ClassList().empty() ? 0 : ClassList().back()->classNumber_ + 1;
         ClassList().push_back(this);
     }
 }

@@ -2,6 +2,7 @@
 
 #include "core/debug/Validity.h"
 #include "core/io/ByteOrder.h"
+#include "core/object/ClassInfo.h"
 #include "core/object/Entity.h"
 #include "core/object/IdMap.h"
 #include "core/string/NumberText.h"
@@ -236,6 +237,16 @@ uint32_t IdPath::ToId() const {
         return 0;
     }
     return (port & 0xF) << PortShift | id;
+}
+
+std::string DescribeEntity(const Entity& entity) {
+    const ClassInfo* own = entity.GetClass();
+    std::string heading = std::string(own ? own->GetName() : "") + " obj" +
+                          IdPath::FromId(entity.GetId(), 0).Format();
+    if (!entity.GetName().empty()) {
+        heading += " (" + entity.GetName() + ")";
+    }
+    return heading;
 }
 
 } // namespace quarn

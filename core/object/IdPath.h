@@ -41,4 +41,10 @@ struct IdPath {
     uint32_t ToId() const;
 };
 
+class Entity;
+
+// The class, the id as a scene file writes it and the name when there is one: "Sprite obj4
+// (Logo)", as the editor heads a node's menu and the log names a node.
+std::string DescribeEntity(const Entity& entity);
+
 } // namespace quarn

@@ -154,6 +154,8 @@ Node* SceneLoader::Load(File& stream) {
         state.remap.clear();
         state.pending.clear();
         state.shortLoads.clear();
+        state.nodes = 0;
+        state.unread = 0;
     }
     topLevel_.clear();
     topLevelIndex_.clear();
@@ -163,6 +165,7 @@ Node* SceneLoader::Load(File& stream) {
     classAsWritten_.clear();
     objectCount_ = 0;
     leftOutForIds_ = 0;
+    leftOutForLimit_ = 0;
     leftOutOrphans_ = 0;
     endedEarly_ = false;
     duplicateIds_ = 0;
@@ -181,10 +184,19 @@ Node* SceneLoader::Load(File& stream) {
                        "system holds at most %u objects)",
                        path_.c_str(), leftOutForIds_, LocalIdMask);
         }
+        if (leftOutForLimit_ > 0) {
+            LogMessage("Scene %s: %d of its objects are left out: a scene and its branches make at "
+                       "most %lld nodes",
+                       path_.c_str(), leftOutForLimit_, static_cast<long long>(SceneNodeLimit));
+        }
         if (std::string shortfall = DescribeShortfall(); !shortfall.empty()) {
             state.shortLoads.emplace_back(path_, std::move(shortfall));
         }
         --state.depth;
+        if (state.depth < 0 && state.unread > 1) {
+            LogMessage("Scene %s: %lld branch loads in it were left unloaded at its node limit",
+                       path_.c_str(), static_cast<long long>(state.unread));
+        }
         ResolvePendingReferences(idSystem_);
     }
 
@@ -208,12 +220,23 @@ Node* SceneLoader::Load(File& stream) {
 int SceneLoader::ReadFile(File& stream) {
     EnterSection(0, "Creating nodes");
     Node::RegisterClass();
+    // A branch met once the limit is reached would be read only to be left out, and each of its
+    // instances read again. The first is named; the outermost load counts them all.
+    if (SceneLoadState& state = TheSceneLoadState(); state.nodes >= SceneNodeLimit) {
+        if (state.unread++ == 0) {
+            LogMessage("Scene %s is left unloaded: the scene it is part of has made %lld nodes, "
+                       "the most a scene and its branches make",
+                       path_.c_str(), static_cast<long long>(SceneNodeLimit));
+        }
+        return 0;
+    }
     std::unique_ptr<SceneReader> reader = BeginReading(stream);
     if (!reader) {
         return 0;
     }
     CreateNodes(*reader);
-    endedEarly_ = reader->EndedEarly() || (objectCount_ > 0 && objectCount_ < headerNodeCount_);
+    const int read = objectCount_ + leftOutForLimit_;
+    endedEarly_ = reader->EndedEarly() || (read > 0 && read < headerNodeCount_);
     if (endedEarly_) {
         LogMessage("Scene %s ends early: the file is cut short; what it holds up to there is "
                    "loaded",
@@ -285,10 +308,17 @@ void SceneLoader::CreateNodes(SceneReader& reader) {
     std::unordered_map<uint32_t, std::vector<bool>> wantedIds;
     std::string idText;
     std::string className; // not cleared between objects: a block may lack its class line
+    int64_t& nodesMade = TheSceneLoadState().nodes;
     while (reader.NextObject()) {
         EnterSection(1, "Parse id and class");
         if (!reader.ReadObject(idText, &className)) {
             break; // the second pass could not find the object again either
+        }
+        // The objects after the limit are only counted: the second pass reads as many objects
+        // as this one made nodes for, so it never meets them.
+        if (leftOutForLimit_ > 0 || nodesMade >= SceneNodeLimit) {
+            ++leftOutForLimit_;
+            continue;
         }
         IdPath path;
         path.Parse(idText.c_str());
@@ -297,6 +327,7 @@ void SceneLoader::CreateNodes(SceneReader& reader) {
         EnterSection(1, "Create node");
         bool reused = false;
         Node* node = CreateNode(path, className, reused);
+        nodesMade += reused ? 0 : 1;
         const ClassInfo& made = *node->GetClass();
         classAsWritten_.push_back(className == made.GetName() || className == made.GetShortName());
 
@@ -605,31 +636,43 @@ std::string SceneLoader::DescribeShortfall() const {
     std::string text;
     auto clause = [&text](const std::string& next) { text += (text.empty() ? "" : "; ") + next; };
     if (const int leftOut = GetLeftOutCount(); leftOut > 0) {
-        // Each cause with its own count only when there are two.
-        const bool both = leftOutForIds_ > 0 && leftOutOrphans_ > 0;
+        // Each cause with its own count only when there are more than one.
+        const bool counted =
+            (leftOutForIds_ > 0) + (leftOutForLimit_ > 0) + (leftOutOrphans_ > 0) > 1;
+        const char* them = leftOut == 1 ? "it" : "them";
         std::string lost = StringFormat("%d of its objects could not be loaded: ", leftOut);
+        auto cause = [&](int count, const std::string& alone, const std::string& each) {
+            if (count > 0) {
+                lost += (lost.back() == ' ' ? "" : ", ") +
+                        (counted ? std::to_string(count) + " " + each : alone);
+            }
+        };
+        cause(leftOutForIds_, std::string("no id was left for ") + them, "had no id left");
         if (leftOutForIds_ > 0) {
-            lost += both ? StringFormat("%d had no id left", leftOutForIds_)
-                         : std::string(leftOut == 1 ? "no id was left for it"
-                                                    : "no id was left for them");
             lost += StringFormat(" (an id system holds at most %u objects)", LocalIdMask);
         }
-        if (leftOutOrphans_ > 0) {
-            lost +=
-                both ? StringFormat(", %d could not be found again by their ids", leftOutOrphans_)
-                     : std::string(leftOut == 1 ? "it could not be found again by its id"
-                                                : "they could not be found again by their ids");
-            if (duplicateIds_ > 0) {
-                lost += " (obj" + firstDuplicate_ + " is in the file more than once)";
-            }
+        cause(leftOutForLimit_,
+              std::string(leftOut == 1 ? "it" : "they") +
+                  " came after the scene had made as many nodes as it may",
+              "came after the scene had made as many nodes as it may");
+        if (leftOutForLimit_ > 0) {
+            lost += StringFormat(" (a scene and its branches make at most %lld)",
+                                 static_cast<long long>(SceneNodeLimit));
+        }
+        cause(leftOutOrphans_,
+              leftOut == 1 ? "it could not be found again by its id"
+                           : "they could not be found again by their ids",
+              "could not be found again by their ids");
+        if (leftOutOrphans_ > 0 && duplicateIds_ > 0) {
+            lost += " (obj" + firstDuplicate_ + " is in the file more than once)";
         }
         clause(lost);
     }
-    if (endedEarly_) {
-        clause(objectCount_ < headerNodeCount_
+    if (const int read = objectCount_ + leftOutForLimit_; endedEarly_) {
+        clause(read < headerNodeCount_
                    ? StringFormat("the file is cut short after %d of the %d objects its header "
                                   "counts",
-                                  objectCount_, headerNodeCount_)
+                                  read, headerNodeCount_)
                    : std::string("the file is cut short inside an object"));
     }
     if (!misplaced_.empty()) {

@@ -590,9 +590,9 @@ int ScriptContext::CommandGetProperty() {
         return result;
     }
     const ClassInfo& owner = *entity->GetClass();
-    const Property* property = id >= 0 ? owner.GetProperty(id) : nullptr;
-    if (!property || !entity->CastTo(property->GetOwner())) {
-        return RuntimeError("Entity is %s, does not have property id %d", owner.GetName(), id);
+    const Property* property = FindCommandProperty(*entity, id, result);
+    if (!property) {
+        return result;
     }
     // Words of the type, not bytes of a host value: a string is one arena word.
     const auto words = static_cast<uint32_t>(GetTypeWordCount(property->GetValueType()));
@@ -628,10 +628,9 @@ int ScriptContext::CommandSetProperty(uint32_t count) {
     if (!entity) {
         return result;
     }
-    const Property* property = id >= 0 ? entity->GetClass()->GetProperty(id) : nullptr;
-    if (!property || !entity->CastTo(property->GetOwner())) {
-        return RuntimeError("Entity is %s, does not have property id %d",
-                            entity->GetClass()->GetName(), id);
+    const Property* property = FindCommandProperty(*entity, id, result);
+    if (!property) {
+        return result;
     }
     if (property->IsString()) {
         const int charged = ChargeCrossingText(value.words[0], TextCrossing::Handed,
@@ -729,22 +728,43 @@ int ScriptContext::CommandMethod(int32_t index, uint32_t arguments) {
     if (!entity) {
         return result;
     }
-    ClassInfo* classInfo = entity->GetClass();
-    if (const MethodInfo* method = FindCalledMethod(*entity, *classInfo, index)) {
+    const ClassInfo* chain = MemberChain(current_->GetProgram(), commandOffset_, *entity);
+    const MethodInfo* method = chain ? FindCalledMethod(*entity, *chain, index) : nullptr;
+    if (method) {
         return InvokeMethod(*entity, *method, entityIndex, arguments);
     }
-    const MethodInfo* record = index >= 0 ? classInfo->GetMethod(index) : nullptr;
+    const char* className = entity->GetClass()->GetName();
+    const MethodInfo* record = chain && index >= 0 ? chain->GetMethod(index) : nullptr;
     if (!record) {
-        return RuntimeError("Entity is %s, does not have function id %d", classInfo->GetName(),
-                            index);
+        return RuntimeError("Entity is %s, does not have function id %d", className, index);
     }
-    return RuntimeError("Entity is %s, does not have function %s", classInfo->GetName(),
-                        record->GetName());
+    return RuntimeError("Entity is %s, does not have function %s", className, record->GetName());
 }
 
-const MethodInfo* ScriptContext::FindCalledMethod(Entity& entity, const ClassInfo& classInfo,
+const ClassInfo* ScriptContext::MemberChain(const ScriptResource* program, uint32_t offset,
+                                            Entity& entity) {
+    const int32_t recorded = program ? program->GetMemberClassType(offset) : 0;
+    return recorded != 0 ? ClassOfType(recorded) : entity.GetClass();
+}
+
+const Property* ScriptContext::FindCommandProperty(Entity& entity, int32_t id, int& result) {
+    const ClassInfo& own = *entity.GetClass();
+    const ClassInfo* chain = MemberChain(current_->GetProgram(), commandOffset_, entity);
+    const Property* property = chain && id >= 0 ? chain->GetProperty(id) : nullptr;
+    if (property && entity.CastTo(property->GetOwner())) {
+        return property;
+    }
+    // The property the program meant, where it recorded the class it was assembled for.
+    result = property && chain != &own
+                 ? RuntimeError("Entity is %s, does not have property %s", own.GetName(),
+                                property->GetName())
+                 : RuntimeError("Entity is %s, does not have property id %d", own.GetName(), id);
+    return nullptr;
+}
+
+const MethodInfo* ScriptContext::FindCalledMethod(Entity& entity, const ClassInfo& chain,
                                                   int32_t index) {
-    const MethodInfo* method = index >= 0 ? classInfo.GetMethod(index) : nullptr;
+    const MethodInfo* method = index >= 0 ? chain.GetMethod(index) : nullptr;
     if (!method || entity.CastTo(method->GetOwner())) {
         return method;
     }

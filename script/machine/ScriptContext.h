@@ -12,7 +12,9 @@ namespace quarn {
 
 class ClassInfo;
 class MethodInfo;
+class Property;
 class Script;
+class ScriptResource;
 
 // What one step of the machine answers.
 enum ScriptStepResult : int {
@@ -182,10 +184,18 @@ private:
     // inline ones are defined in ScriptContextCalls.h.
     // Runs the engine function on the words at the top.
     inline int InvokeFunction(const MethodInfo& function);
-    // The record a call of method `index` on the entity (of class `classInfo`) runs: the class's
-    // record at the index or, when the entity is not of the record's class, the next record of
-    // that name that it is; null when neither.
-    static const MethodInfo* FindCalledMethod(Entity& entity, const ClassInfo& classInfo,
+    // The class whose chain the member id of the program's command at `offset` counts in: the
+    // one the program recorded for the command, else the entity's own. Null when the program
+    // names a class the engine does not have.
+    static const ClassInfo* MemberChain(const ScriptResource* program, uint32_t offset,
+                                        Entity& entity);
+    // The property the getprop or setprop being executed reaches on the entity; null after its
+    // runtime error.
+    const Property* FindCommandProperty(Entity& entity, int32_t id, int& result);
+    // The record a call of method `index` on the entity runs: the chain's record at the index
+    // or, when the entity is not of the record's class, the next record of that name that it
+    // is; null when neither.
+    static const MethodInfo* FindCalledMethod(Entity& entity, const ClassInfo& chain,
                                               int32_t index);
     // Runs the method on the entity with the block at `entityIndex`: the entity word, then the
     // `arguments` words, which its results replace.

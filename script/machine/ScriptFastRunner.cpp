@@ -290,7 +290,8 @@ method : {
     FastCallSite& site = *op->site;
     if (site.classInfo != classInfo || site.generation != GetMethodTableGeneration()) {
         site.classInfo = nullptr;
-        site.method = ScriptContext::FindCalledMethod(*entity, *classInfo, op->a);
+        const ClassInfo* chain = ScriptContext::MemberChain(program, op->offset, *entity);
+        site.method = chain ? ScriptContext::FindCalledMethod(*entity, *chain, op->a) : nullptr;
         if (!site.method) {
             goto handoff;
         }

@@ -2,6 +2,7 @@
 
 #include "core/debug/Log.h"
 #include "core/object/ClassInfo.h"
+#include "core/object/IdPath.h"
 #include "core/object/MethodInfo.h"
 #include "core/object/Property.h"
 #include "core/object/Signals.h"
@@ -503,6 +504,8 @@ void Script::SetPropertyValue(const Property& property, const uint32_t* value) {
     }
     if (property.IsString()) {
         variables_[size_t(offset)] = KeepText(uint32_t(offset), value[0]);
+    } else if (property.IsEntityReference()) {
+        variables_[size_t(offset)] = CheckBoundClass(property, value[0]);
     } else {
         std::copy_n(value, words, variables_.begin() + offset);
     }
@@ -515,6 +518,17 @@ void Script::SetPropertyValue(const Property& property, const uint32_t* value) {
     if (property.IsEntityReference()) {
         RebuildReferences();
     }
+}
+
+uint32_t Script::CheckBoundClass(const Property& property, uint32_t word) const {
+    const ClassInfo* declared = ClassOfType(property.GetValueType());
+    Entity* bound = (word & IdBits) != 0 ? LookupEntity(word) : nullptr;
+    if (!declared || !bound || bound->CastTo(declared)) {
+        return word;
+    }
+    LogMessage("Script '%s': %s is a %s, given %s", GetDescription().Text(), property.GetName(),
+               declared->GetName(), DescribeEntity(*bound).c_str());
+    return 0;
 }
 
 bool Script::CallPropertyChanged() {

@@ -167,6 +167,9 @@ private:
     static const ScriptCallFrame* FrameFromTop(int32_t frame);
     // Calls "property_changed" after a public variable changed; false when the call failed.
     bool CallPropertyChanged();
+    // The word for a public entity variable: 0, once logged, for a node that is no instance of
+    // the variable's class, whose members of the same numbers the program would reach.
+    uint32_t CheckBoundClass(const Property& property, uint32_t word) const;
     // The entity words of the variables: singles (first) and array elements.
     template <class Visit>
     void ForEachEntityWord(bool withArrays, Visit visit);

@@ -619,6 +619,14 @@ int32_t ScriptResource::GetMethodOffset(const MethodInfo& method) const {
     return RecordedOffset(classInfo_->GetOwnMethods(), methodOffsets_, method);
 }
 
+int32_t ScriptResource::GetMemberClassType(uint32_t offset) const {
+    const std::vector<ScriptMemberClass>& classes = symbols_.memberClasses;
+    auto found = std::lower_bound(
+        classes.begin(), classes.end(), offset,
+        [](const ScriptMemberClass& entry, uint32_t at) { return entry.offset < at; });
+    return found != classes.end() && found->offset == offset ? found->classType : 0;
+}
+
 ScriptResource* FindLoadedProgram(const char* scriptName) {
     auto& programs = LoadedPrograms();
     auto entry = programs.find(scriptName ? scriptName : "");

@@ -135,6 +135,9 @@ public:
     int32_t GetPropertyOffset(const Property& property) const;
     // The code offset of a method of the program's class; -1 for any other method.
     int32_t GetMethodOffset(const MethodInfo& method) const;
+    // The class type the member id of the command at the offset was assembled for (a getprop,
+    // setprop or method command); 0 where the program does not say.
+    int32_t GetMemberClassType(uint32_t offset) const;
     std::vector<ScriptBreakpoint>& Breakpoints() { return breakpoints_; }
     // The breakpoint recorded at the code offset, or null.
     ScriptBreakpoint* FindBreakpoint(uint32_t offset);

@@ -20,6 +20,8 @@ constexpr size_t MinFixupBytes = 1 + 8;
 // "SRCL": the source lines follow the line table. Bytes there without it are ignored, as
 // readers always ignored them.
 constexpr uint32_t SourceLinesTag = 0x4C435253;
+// "MBRC": the member classes, after the source lines when the file has them.
+constexpr uint32_t MemberClassesTag = 0x4352424D;
 
 // Reads the symbol file front to back; the first failure keeps its reason and stops everything.
 class SymbolReader {
@@ -102,6 +104,14 @@ public:
     }
 
     size_t Left() const { return bytes_.size() - position_; }
+    // Reads a section's tag when the next word is that tag.
+    bool Tag(uint32_t tag) {
+        if (Failed() || Left() < 4 || ReadLittleEndian32(bytes_.data() + position_) != tag) {
+            return false;
+        }
+        position_ += 4;
+        return true;
+    }
 
 private:
     const std::vector<uint8_t>& bytes_;
@@ -177,7 +187,7 @@ bool CheckOffsets(const ScriptSymbols& symbols, uint32_t codeWords, SymbolReader
 }
 
 void ReadSourceLines(SymbolReader& reader, uint32_t codeWords, ScriptSymbols& symbols) {
-    if (reader.Failed() || reader.Left() < 4 || reader.Word() != SourceLinesTag) {
+    if (!reader.Tag(SourceLinesTag)) {
         return;
     }
     symbols.sourceFile = reader.Text();
@@ -189,6 +199,24 @@ void ReadSourceLines(SymbolReader& reader, uint32_t codeWords, ScriptSymbols& sy
         const uint32_t previous = i == 0 ? 0 : symbols.sourceLines[i - 1].offset;
         if (entry.offset >= codeWords || (i == 0 ? entry.offset != 0 : entry.offset <= previous)) {
             reader.Fail("the source lines do not start at 0 and rise through the code");
+        }
+    }
+}
+
+void ReadMemberClasses(SymbolReader& reader, uint32_t codeWords, ScriptSymbols& symbols) {
+    if (!reader.Tag(MemberClassesTag)) {
+        return;
+    }
+    symbols.memberClasses.resize(reader.Count(8));
+    for (size_t i = 0; i < symbols.memberClasses.size() && !reader.Failed(); ++i) {
+        ScriptMemberClass& entry = symbols.memberClasses[i];
+        entry.offset = reader.Word();
+        entry.classType = static_cast<int32_t>(reader.Word());
+        if (entry.offset >= codeWords ||
+            (i != 0 && entry.offset <= symbols.memberClasses[i - 1].offset)) {
+            reader.Fail("the member classes do not rise through the code");
+        } else if (!IsClassType(entry.classType)) {
+            reader.Fail("a member class is no class type");
         }
     }
 }
@@ -275,6 +303,7 @@ bool ReadScriptSymbols(const std::vector<uint8_t>& bytes, uint32_t codeWords,
         entry = reader.Word();
     }
     ReadSourceLines(reader, codeWords, read);
+    ReadMemberClasses(reader, codeWords, read);
     if (reader.Failed() || !CheckOffsets(read, codeWords, reader)) {
         reason = reader.Reason();
         return false;
@@ -312,6 +341,14 @@ std::vector<uint8_t> WriteScriptSymbols(const ScriptSymbols& symbols) {
         for (const ScriptSourceLine& entry : symbols.sourceLines) {
             writer.Word(entry.offset);
             writer.Word(entry.line);
+        }
+    }
+    if (!symbols.memberClasses.empty()) {
+        writer.Word(MemberClassesTag);
+        writer.Word(static_cast<uint32_t>(symbols.memberClasses.size()));
+        for (const ScriptMemberClass& entry : symbols.memberClasses) {
+            writer.Word(entry.offset);
+            writer.Word(static_cast<uint32_t>(entry.classType));
         }
     }
     return writer.Take();

@@ -71,6 +71,16 @@ struct ScriptSourceLine {
     bool operator==(const ScriptSourceLine&) const = default;
 };
 
+// The class a command's member id was assembled for: the property of a getprop or setprop, the
+// method of a method command. The machine refuses the id on an entity of another class instead
+// of reaching that class's own member of the same number.
+struct ScriptMemberClass {
+    uint32_t offset = 0;   // the command's code offset
+    int32_t classType = 0; // ClassTypeBase + the class's number
+
+    bool operator==(const ScriptMemberClass&) const = default;
+};
+
 struct ScriptSymbols {
     std::vector<ScriptIdentifier> globals;
     std::vector<ScriptIdentifier> locals;
@@ -85,6 +95,9 @@ struct ScriptSymbols {
     // the line table never see it.
     std::string sourceFile;
     std::vector<ScriptSourceLine> sourceLines;
+    // By rising offset; stored behind a tag of its own after the source lines, so that older
+    // files read as before and older readers never see it.
+    std::vector<ScriptMemberClass> memberClasses;
 };
 
 struct ScriptCode {
@@ -107,7 +120,7 @@ std::vector<uint8_t> WriteScriptCode(const ScriptCode& code);
 // Reads a symbol file for a program of `codeWords` words. Every count and text is checked against
 // the bytes left before anything is allocated for it, and every offset against the code and
 // the variable block; false with a reason when one fails. Source lines must start at offset 0
-// and rise.
+// and rise; member classes must rise through the code and name class types.
 bool ReadScriptSymbols(const std::vector<uint8_t>& bytes, uint32_t codeWords,
                        ScriptSymbols& symbols, std::string& reason);
 std::vector<uint8_t> WriteScriptSymbols(const ScriptSymbols& symbols);

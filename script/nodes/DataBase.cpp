@@ -1,11 +1,14 @@
 #include "script/nodes/DataBase.h"
 
+#include "core/debug/Log.h"
 #include "core/filesystem/ScriptFileAccess.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
 #include "core/object/PropertyText.h"
 #include "core/object/Signals.h"
 #include "core/object/ValueBinding.h"
+#include "core/object/ValueType.h"
+#include "core/string/NumberText.h"
 #include "core/string/Text.h"
 #include "resources/DataBaseResource.h"
 
@@ -45,6 +48,7 @@ const char* DataBase::GetDataPath() const {
 void DataBase::SetDataPath(const char* path) {
     DataBaseResource* acquired = path && *path ? GetDataBase(path, "") : nullptr;
     if (ReplaceHeldResource(table_, acquired)) {
+        toldCells_.clear();
         SendSignal("propertychange", static_cast<Entity*>(this), true);
     }
 }
@@ -78,23 +82,55 @@ bool DataBase::FindValueWord(const uint32_t* block, const uint32_t*& word) const
     return record >= 0;
 }
 
+bool DataBase::IsTextCell(const uint32_t* block) const {
+    const auto record = int32_t(block[1]);
+    const auto field = int32_t(block[2]);
+    if (!table_ || record < 0 || record >= GetRecordCount() || field < 0 ||
+        table_->GetFieldType(uint32_t(field)) != TypeString) {
+        return false;
+    }
+    return table_->IsTextMode() ? uint32_t(field) < table_->GetRecordFieldCount(record)
+                                : table_->GetValuePointer(record, field) != nullptr;
+}
+
+uint32_t DataBase::ReadTextNumber(const uint32_t* block, bool whole) {
+    const auto record = int32_t(block[1]);
+    const auto field = int32_t(block[2]);
+    const std::string text(table_->GetStringValue(record, field));
+    float value = 0.0f;
+    const char* mistake =
+        whole ? FindInt32Mistake(text.c_str()) : FindFloatMistake(text.c_str(), value);
+    if (!mistake) {
+        return whole ? uint32_t(ParseInt32(text.c_str())) : FloatToWord(value);
+    }
+    if (toldCells_.insert(uint64_t(uint32_t(record)) << 32 | uint32_t(field)).second) {
+        LogMessage("DataBase \"%s\": record %d, field %d: \"%s\" %s; read as 0", GetDataPath(),
+                   record, field, text.c_str(), mistake);
+    }
+    return 0;
+}
+
 void DataBase::GetIntValue(uint32_t* block) {
     const uint32_t* word;
     if (FindValueWord(block, word)) {
-        block[0] = word ? *word : 0;
+        block[0] = IsTextCell(block) ? ReadTextNumber(block, true) : word ? *word : 0;
     }
 }
 
 void DataBase::GetBoolValue(uint32_t* block) {
-    const uint32_t* word;
-    if (FindValueWord(block, word)) {
-        block[0] = word ? *word & 0xFF : 0;
+    // The low byte of the int the cell holds.
+    GetIntValue(block);
+    if (int32_t(block[1]) >= 0) {
+        block[0] &= 0xFF;
     }
 }
 
 void DataBase::GetFloatValue(uint32_t* block) {
-    // The same cell as the int: a float field's bits, or 0.
-    GetIntValue(block);
+    const uint32_t* word;
+    if (FindValueWord(block, word)) {
+        // A typed field's own bits: a float field's value.
+        block[0] = IsTextCell(block) ? ReadTextNumber(block, false) : word ? *word : 0;
+    }
 }
 
 void DataBase::GetStringValue(uint32_t* block) {

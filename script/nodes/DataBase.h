@@ -3,15 +3,17 @@
 #include "core/scene/Node.h"
 
 #include <cstdint>
+#include <unordered_set>
 
 namespace quarn {
 
 class DataBaseResource;
 
 // A table resource ("database:data") offered to scripts: counts, a case-blind search, values
-// by record and field, and, for text tables, new records and texts. Typed values are read only
-// from typed tables; a text table answers them as 0. A negative record leaves a value method's
-// result word as the caller had it.
+// by record and field, and, for text tables, new records and texts. A text cell (every cell of
+// a ".csv" table, a string field of a typed one) answers GetInt and GetFloat with the number
+// its text holds, and 0 with a log line (once a cell) when it holds none. A negative record
+// leaves a value method's result word as the caller had it.
 class DataBase : public Node {
 public:
     DataBase();
@@ -50,8 +52,14 @@ private:
     // The typed value's word for a value method's block; null answers 0. False when the record
     // is negative and the result must stay as it is.
     bool FindValueWord(const uint32_t* block, const uint32_t*& word) const;
+    // Whether the block's cell is a text that exists.
+    bool IsTextCell(const uint32_t* block) const;
+    // The number the block's text cell holds, as an int (`whole`) or a float word.
+    uint32_t ReadTextNumber(const uint32_t* block, bool whole);
 
     DataBaseResource* table_ = nullptr; // one counted reference
+    // Cells (record << 32 | field) already logged as holding no number.
+    std::unordered_set<uint64_t> toldCells_;
 };
 
 } // namespace quarn

@@ -116,6 +116,14 @@ protected:
         Joined(Sphere(body, Float3(), radius));
         return body;
     }
+    // count balls of radius 0.5 at the origin: every pair touches with three rows.
+    std::vector<RigidBody*> BallsOnOneSpot(int count) {
+        std::vector<RigidBody*> balls;
+        for (int i = 0; i < count; ++i) {
+            balls.push_back(Ball(Float3(), 0.5f));
+        }
+        return balls;
+    }
     void Run(int steps) {
         for (int i = 0; i < steps; ++i) {
             world_->Step(world_->GetTimestep());
@@ -194,6 +202,53 @@ TEST_P(PhysicsWorldMethods, FreeFallFollowsTheClosedFormAndDampingSetsTheTermina
     body->SetLinearVelocity(Float3());
     Run(1500);
     EXPECT_NEAR(body->GetLinearVelocity().y, -g * h / k, 0.01f * g * h / k);
+}
+
+TEST_P(PhysicsWorldMethods, AngularDampingTakesTheSameShareOfASpinHoweverTheBodyIsTurned) {
+    world_->SetGravity(0.0f);
+    world_->SetAngularDamping(0.002f);
+    struct Spinner {
+        const char* name;
+        bool disc;              // a cylinder 1 m across and 0.1 m long, else a 1 x 0.1 x 0.1 rod
+        Quaternion turn;
+        Float3 localAxis;       // the spin, about this axis of the body's own
+    };
+    const Float3 x(1.0f, 0.0f, 0.0f);
+    const Float3 z(0.0f, 0.0f, 1.0f);
+    const Spinner spinners[] = {
+        {"rod along x about its length", false, Quaternion(), x},
+        {"rod standing along y about its length", false,
+         Quaternion::FromAxisAngle(1.5707964f, Float3(0.0f, 0.0f, 1.0f)), x},
+        {"rod along x across its length", false, Quaternion(), z},
+        {"turned disc about its axis", true,
+         Quaternion::FromAxisAngle(0.7f, Float3(1.0f, 2.0f, 0.5f).NormalizedOrSelf()), z},
+        {"turned disc across its axis", true,
+         Quaternion::FromAxisAngle(2.1f, Float3(-0.3f, 1.0f, 0.8f).NormalizedOrSelf()), x},
+    };
+    for (const Spinner& spinner : spinners) {
+        RigidBody* body = Body(Float3());
+        body->SetOrientation(spinner.turn);
+        if (spinner.disc) {
+            auto* disc = tree_.Make<CollisionCylinder>("disc");
+            disc->SetCylinderRadius(0.5f);
+            disc->SetLength(0.1f);
+            disc->AttachAsLast(body);
+        } else {
+            Box(body, Float3(1.0f, 0.1f, 0.1f));
+        }
+        const Float3 axis = body->LocalToWorldDirection(spinner.localAxis);
+        // The iterative step's gyroscopic term is explicit: at a radian a step it would grow
+        // any wobble of the spin.
+        const float speed = GetParam() == PhysicsIterative ? 10.0f : 100.0f;
+        body->SetAngularVelocity(axis * speed);
+        Run(100);
+        // 0.998 of the spin kept each step: 81.86 % after a second.
+        const Float3 spin = body->GetAngularVelocity();
+        EXPECT_NEAR(spin.Dot(axis), speed * std::pow(0.998f, 100.0f), speed * 5e-4f)
+            << spinner.name;
+        EXPECT_LT((spin - axis * spin.Dot(axis)).Length(), speed * 5e-4f) << spinner.name;
+        body->Delete();
+    }
 }
 
 TEST_P(PhysicsWorldMethods, ASphereAndABoxRestOnThePlaneWithoutDrift) {
@@ -759,10 +814,7 @@ TEST_F(PhysicsWorld, AnIslandTooLargeForTheExactStepIsSteppedIterativelyAndNamed
         ++count;
     }
     const int rows = 3 * count * (count - 1) / 2;
-    std::vector<RigidBody*> balls;
-    for (int i = 0; i < count; ++i) {
-        balls.push_back(Ball(Float3(), 0.5f));
-    }
+    const std::vector<RigidBody*> balls = BallsOnOneSpot(count);
     CapturingLogSink log;
     Run(1);
     ASSERT_EQ(log.Lines().size(), 1u);
@@ -773,14 +825,52 @@ TEST_F(PhysicsWorld, AnIslandTooLargeForTheExactStepIsSteppedIterativelyAndNamed
     EXPECT_TRUE(log.Contains(size)) << log.Lines()[0].text;
     // No dense matrix of that size was made.
     EXPECT_LT(world_->GetScratch().Capacity(), sizeof(float) * rows * rows);
+    // Pushed apart, they fall into islands the exact step takes, but they still crowd one spot:
+    // its solve would go past its bound of work, and the world says so once.
     Run(2);
-    EXPECT_EQ(log.Lines().size(), 1u);
+    ASSERT_EQ(log.Lines().size(), 2u);
+    EXPECT_TRUE(log.Contains("bound of work")) << log.Lines()[1].text;
     // The iterative step pushed them apart.
     for (RigidBody* ball : balls) {
         EXPECT_TRUE(ball->GetPosition().IsFinite());
     }
     EXPECT_TRUE(std::any_of(balls.begin(), balls.end(),
                             [](RigidBody* ball) { return ball->GetPosition().Length() > 0.01f; }));
+}
+
+TEST_F(PhysicsWorld, ACrowdTooCostlyForTheExactSolveIsSteppedIterativelyAndSummedUpOnceASecond) {
+    world_->SetMethod(PhysicsLcp);
+    world_->SetGravity(0.0f);
+    // Twenty balls on one spot: 190 touching pairs of three rows, within the exact step's rows
+    // but far past its work, as the pivoting solve (m^3 / 3) or the active sets would take it.
+    const int count = 20;
+    const int rows = 3 * count * (count - 1) / 2;
+    const std::vector<RigidBody*> balls = BallsOnOneSpot(count);
+    CapturingLogSink log;
+    Run(1);
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_TRUE(log.Contains("bound of work (bodies 20, rows " + std::to_string(rows)))
+        << log.Lines()[0].text;
+    EXPECT_LE(LastExactSolveWork, ExactWorkPerRow * rows);
+    EXPECT_TRUE(std::any_of(balls.begin(), balls.end(),
+                            [](RigidBody* ball) { return ball->GetPosition().Length() > 1e-4f; }));
+    // Crowded again every step for a second and a half: one more line, a second after the first.
+    int summedUpAt = -1;
+    for (int step = 1; step <= 150; ++step) {
+        for (RigidBody* ball : balls) {
+            ball->SetPosition(Float3());
+            ball->ResetMotion();
+        }
+        Run(1);
+        EXPECT_LE(LastExactSolveWork, ExactWorkPerRow * rows);
+        ASSERT_LE(log.Lines().size(), 2u) << step;
+        if (summedUpAt < 0 && log.Lines().size() == 2) {
+            summedUpAt = step;
+        }
+    }
+    EXPECT_NEAR(summedUpAt, 100, 1);
+    EXPECT_TRUE(log.Contains("more island steps went past the exact solve's bound"))
+        << log.Lines()[1].text;
 }
 
 // Joints and contacts at rest must not gain energy, whichever method steps them and however

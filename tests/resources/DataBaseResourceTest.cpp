@@ -220,5 +220,25 @@ TEST_F(DataBaseTest, TextTablesGrowByRecordsAppendedTextsAndLongerValuesAndSaveO
     }
 }
 
+// A table written with commas reads as one field a line: the load says why, and a table whose
+// single field merely holds a comma on some lines is read without a word.
+TEST_F(DataBaseTest, ACsvOfCommaSeparatedLinesIsWarnedOf) {
+    const std::pair<const char*, bool> cases[] = {
+        {"Level,Par\nPlus,145536\n\nCross,3\n", true},
+        {"\"Plus,145536\"\n", true},
+        {"Hello, world\nPlain\n", false},
+        {"Plus;145,536\nCross;3\n", false},
+        {"\n\n", false},
+    };
+    for (const auto& [text, warned] : cases) {
+        log_.Clear();
+        auto table = Load("levels.csv", text);
+        EXPECT_EQ(log_.Contains("every line is one field holding commas; a text table's fields are "
+                                "separated by ';' or tabs, not commas"),
+                  warned)
+            << text;
+    }
+}
+
 } // namespace
 } // namespace quarn

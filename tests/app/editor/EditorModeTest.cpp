@@ -88,6 +88,10 @@ FRESH_PROCESS_TEST_F(EditorOnAScreen, TheDefaultWindowFitsTheScreenAndKeepsItsVi
     screen->workArea = {1280, 700};
     GetPlatform()->SetClientSize(1280, 720);
     EXPECT_EQ(WholeWindow(), Int2(1280, 700));
+    // A screen smaller both ways is filled, bars and all (it was left 43 rows short).
+    screen->workArea = {800, 600};
+    GetPlatform()->SetClientSize(1024, 768);
+    EXPECT_EQ(WholeWindow(), Int2(800, 600));
 }
 
 // Without the chooser program File/Load... says why nothing opens; with it, the chooser starts in
@@ -435,6 +439,20 @@ FRESH_PROCESS_TEST_F(EditorMode, ARightClickInTheStoppedViewSelectsTheNodeThereA
     const auto first = GetEditorUi()->FindItem("ctx:Add new child");
     ASSERT_TRUE(heading && first);
     EXPECT_LT(heading->bottom, first->top);
+
+    // Esc closes the menu, a submenu it shows with it.
+    ASSERT_TRUE(ClickItem("ctx:Add new child"));
+    ASSERT_TRUE(FrameUpdate());
+    ASSERT_TRUE(FrameUpdate());
+    EXPECT_TRUE(GetEditorUi()->FindItem("ctx:Add new child|Gfx"));
+    Sdl().InjectKey(KeyEscape, true);
+    Sdl().InjectKey(KeyEscape, false);
+    for (int frame = 0; frame < 3; ++frame) {
+        ASSERT_TRUE(FrameUpdate());
+    }
+    EXPECT_FALSE(GetEditorNodeMenu().IsOpen());
+    EXPECT_FALSE(GetEditorUi()->FindItem("ctx:Add new child|Gfx"));
+
     auto& built = GetEditorNodeMenu().GetBuilt();
     ASSERT_FALSE(built.empty());
     NodeMenuItem& item = built.front().item;

@@ -1,5 +1,7 @@
 #include "app/platform/SdlPlatform.h"
 
+#include "app/input/Keyboard.h"
+#include "app/input/Mouse.h"
 #include "app/platform/WindowMessage.h"
 #include "core/scene/EngineState.h"
 #include "tests/support/ScopedEnvironment.h"
@@ -7,6 +9,7 @@
 #include <SDL.h>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <string>
 
 namespace quarn {
 namespace {
@@ -171,6 +174,52 @@ TEST_F(SdlPlatformTest, AClientSizeBeyondTheWorkAreaFillsItWhenTheMaximiseIsNotH
     EXPECT_EQ(platform->GetViewSize(), Int2(area.x, area.y - 8));
     platform->SetClientSize(area.x - 8, area.y + 32);
     EXPECT_EQ(platform->GetViewSize(), Int2(area.x - 8, area.y));
+}
+
+// A key or button that goes down and up between two frames, as a quick tap at a low frame rate
+// does, counts as pressed in the next frame and released in the one after; a key let go and
+// pressed again between frames is pressed again, and the system's repeats of a held key are no
+// presses.
+TEST_F(SdlPlatformTest, AKeyOrButtonTappedBetweenFramesIsPressedInTheNext) {
+    Keyboard& keyboard = *platform->CreateKeyboard();
+    Mouse& mouse = *platform->CreateMouse();
+    platform->SetMouseHook([&mouse](uint32_t message, uintptr_t detail, intptr_t packed) {
+        mouse.HandleMessage(message, detail, packed);
+    });
+    auto seen = [&](int32_t key) {
+        keyboard.Poll();
+        return std::string(keyboard.IsKeyDown(key) ? "d" : "") +
+               (keyboard.WentDown(key) ? "+" : "") + (keyboard.WentUp(key) ? "-" : "");
+    };
+    platform->InjectKey(KeyA, true);
+    platform->InjectKey(KeyA, false);
+    EXPECT_EQ(seen(KeyA), "d+");
+    EXPECT_EQ(seen(KeyA), "-");
+    EXPECT_EQ(seen(KeyA), "");
+
+    platform->InjectKey(KeySpace, true);
+    EXPECT_EQ(seen(KeySpace), "d+");
+    SDL_Event repeat = {};
+    repeat.type = SDL_KEYDOWN;
+    repeat.key.state = SDL_PRESSED;
+    repeat.key.repeat = 1;
+    repeat.key.keysym.scancode = SDL_SCANCODE_SPACE;
+    SDL_PushEvent(&repeat);
+    platform->PumpMessages();
+    EXPECT_EQ(seen(KeySpace), "d");
+    platform->InjectKey(KeySpace, false);
+    platform->InjectKey(KeySpace, true);
+    EXPECT_EQ(seen(KeySpace), "d+");
+
+    platform->InjectButton(SdlPlatform::InjectedButton::Left, true);
+    platform->InjectButton(SdlPlatform::InjectedButton::Left, false);
+    mouse.Poll();
+    EXPECT_TRUE(mouse.WentDown(MouseLeft, ""));
+    EXPECT_TRUE(mouse.WentUp(MouseLeft, ""));
+    EXPECT_FALSE(mouse.IsDown(MouseLeft, ""));
+    mouse.EndFrame();
+    mouse.Poll();
+    EXPECT_FALSE(mouse.WentDown(MouseLeft, "") || mouse.WentUp(MouseLeft, ""));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "core/object/Entity.h"
 #include "core/object/PropertyScalar.h"
 #include "core/object/PropertyText.h"
+#include "core/object/ValueType.h"
 #include "tests/support/RecordingValidityHook.h"
 
 #include <gtest/gtest.h>
@@ -265,6 +266,20 @@ TEST(ClassInfoInstances, OnlyConcreteClassesCreateByNameAndObjectsMayOutliveThei
 }
 
 int cleanUpCalls = 0;
+
+// Numbers are type ids: one made after a record left is no other live record's.
+TEST(ClassInfoNames, ANumberIsNeverThatOfAnotherLiveClass) {
+    auto first = MakeClass("CiNumberFirst");
+    auto second = MakeClass("CiNumberSecond");
+    auto third = MakeClass("CiNumberThird");
+    const int32_t kept = third->GetClassNumber();
+    second.reset();
+    auto fourth = MakeClass("CiNumberFourth");
+    EXPECT_EQ(third->GetClassNumber(), kept);
+    EXPECT_EQ(fourth->GetClassNumber(), kept + 1);
+    EXPECT_EQ(ClassOfType(ClassTypeBase + kept), third.get());
+    EXPECT_EQ(ClassOfType(ClassTypeBase + kept + 1), fourth.get());
+}
 
 TEST(ClassInfoReset, ResetCleansUpFreesHeapOwnedDerivedClassesAndLeavesTheList) {
     cleanUpCalls = 0;

@@ -8,6 +8,7 @@
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/RecordingDialogHook.h"
 #include "tests/support/RecordingValidityHook.h"
+#include "tests/support/ScopedValue.h"
 
 #include <gtest/gtest.h>
 
@@ -259,6 +260,16 @@ TEST_F(SceneLoading, WhatALoadCannotKeepAsItsFileHasItIsTold) {
                                "names no object of the file"),
                   &c == &cases[0]);
     }
+    // Two causes of loss, each counted.
+    const test::ScopedValue<int64_t> limit(SceneNodeLimit, 3);
+    Load(Scene(44, Object("1", "SlItem") + Object("2", "SlItem", "\tparent = 1\n") +
+                       Object("2", "SlItem", "\tparent = 1\n") +
+                       Object("3", "SlItem", "\tparent = 1\n")));
+    ASSERT_EQ(TheSceneLoadState().shortLoads.size(), 1u);
+    EXPECT_EQ(TheSceneLoadState().shortLoads[0].second,
+              "2 of its objects could not be loaded: 1 came after the scene had made as many "
+              "nodes as it may (a scene and its branches make at most 3), 1 could not be found "
+              "again by their ids (obj2 is in the file more than once)");
 }
 
 TEST_F(SceneLoading, ObjectsPastAFullIdSystemAreLeftOutWithOneLine) {

@@ -191,6 +191,8 @@ TEST_F(ScriptAssemblerTest, TheFirstErrorIsReportedWithItsLine) {
         {"end\njump nowhere\n", "2: label \"nowhere\" is never placed"},
         {"push prop:Node.colour", "1: Node has no property \"colour\""},
         {"push method:Nobody.x", "1: unknown class \"Nobody\""},
+        {"push method:Node.SetEnabled",
+         "1: Node has no method \"SetEnabled\": the reference's SetEnabled is method:Node.aaw"},
         {"line\nlines 1", "2: a program takes line marks or one lines table, not both"},
         {"var \"v\" int weight=3", "1: unknown key \"weight\""},
         {"fixup \"f\" hash=0", "1: fixup needs word=VALUE"},
@@ -199,6 +201,15 @@ TEST_F(ScriptAssemblerTest, TheFirstErrorIsReportedWithItsLine) {
         {"sourcelines 1:2", "1: source lines start at offset 0 and rise"},
         {"sourcelines 0:2\nsourcelines 0:3", "2: source lines start at offset 0 and rise"},
         {"sourcelines 0:1 5:2\nend", "1: a source line starts past the code"},
+        {"var \"arr\" float3 count=4",
+         "1: \"arr\" is no array (its type is float3): write var \"arr\" array elem=float3 "
+         "count=4"},
+        {"local \"l\" int count=2",
+         "1: \"l\" is no array (its type is int): write local \"l\" array elem=int count=2"},
+        {"members 0:int", "1: members takes OFFSET:CLASS pairs"},
+        {"members 0", "1: members takes OFFSET:CLASS pairs"},
+        {"members 1:Node 1:Node", "1: member offsets rise"},
+        {"members 3:Node\nend", "1: a member offset lies past the code"},
     };
     for (const auto& [source, expected] : cases) {
         ScriptProgramBuilder builder;
@@ -219,6 +230,45 @@ TEST_F(ScriptAssemblerTest, ClassMembersResolveToTheirIndexInTheChain) {
               static_cast<uint32_t>(Node::RegisterClass()->FindProperty("name")->GetIndex()));
     EXPECT_EQ(program->GetSymbols().globals[0].type,
               ClassTypeBase + Node::RegisterClass()->GetClassNumber());
+}
+
+// The type check records the class that lists each member a getprop, setprop or method
+// reaches; the disassembled text gives them back, and a text that records none keeps none.
+TEST_F(ScriptAssemblerTest, TheClassThatListsEachMemberIsRecordedAndComesBack) {
+    constexpr const char* Reads = R"asm(var "n" Node
+function "f" () at=@f
+f:
+    push 0
+    load 1
+    push prop:Node.name
+    getprop
+    drop 1
+    push 0
+    load 1
+    push prop:Node.parent
+    getprop
+    drop 1
+    return 0 0
+)asm";
+    ScriptAssemblyOptions checked;
+    checked.checkTypes = true;
+    const std::string files = Assemble(Reads, "checked", checked);
+    ScriptResource* program = Load("checked");
+    const int32_t entity = ClassTypeBase + Entity::RegisterClass()->GetClassNumber();
+    const int32_t node = ClassTypeBase + Node::RegisterClass()->GetClassNumber();
+    EXPECT_EQ(program->GetSymbols().memberClasses,
+              (std::vector<ScriptMemberClass>{{6, entity}, {15, node}}));
+    EXPECT_EQ(program->GetMemberClassType(6), entity);
+    EXPECT_EQ(program->GetMemberClassType(7), 0);
+    const std::string text = DisassembleScript(*program);
+    EXPECT_NE(text.find("\nmembers 6:Entity 15:Node\n"), std::string::npos) << text;
+    EXPECT_EQ(Assemble(text, "again", checked), files) << text;
+
+    Assemble(Reads, "unchecked");
+    const std::string none = DisassembleScript(*Load("unchecked"));
+    EXPECT_NE(none.find("\nmembers\n"), std::string::npos) << none;
+    Assemble(none, "still", checked);
+    EXPECT_TRUE(Load("still")->GetSymbols().memberClasses.empty());
 }
 
 } // namespace

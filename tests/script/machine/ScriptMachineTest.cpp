@@ -293,6 +293,73 @@ TEST_F(ScriptMachineTest, RuntimeErrorsEndInTheErrorStateWithTheirText) {
     }
 }
 
+// A property or method id reaches the member it was assembled for, on a node of the class that
+// lists it or below, in either runner; on a node of another class it is a runtime error, never
+// that class's own member of the same number.
+TEST_F(ScriptMachineTest, AMemberIdReachesOnlyTheClassItWasAssembledFor) {
+    ScriptThing* thing = Make<ScriptThing>();
+    test::ScriptOther* other = Make<test::ScriptOther>();
+    thing->SetName("Thing");
+    other->SetName("Other");
+    struct Case {
+        const char* name;
+        const char* code; // "node" is the variable at offset 0
+        const char* onOther;
+    };
+    const Case cases[] = {
+        {"method", "push 0\nload 1\npush 5\nmethod method:ScriptTestThing.twice 1\nreturn 0 1",
+         "Entity is ScriptTestOther, does not have function twice"},
+        {"property read", "push 0\nload 1\npush prop:ScriptTestThing.value\ngetprop\nreturn 0 1",
+         "Entity is ScriptTestOther, does not have property value"},
+        {"property write",
+         "push 0\nload 1\npush prop:ScriptTestThing.value\npush 3\nsetprop 1\npush 1\n"
+         "return 0 1",
+         "Entity is ScriptTestOther, does not have property value"},
+        {"a member of a class above both, named through one of them",
+         "push 0\nload 1\npush prop:ScriptTestThing.name\ngetprop\nreturn 0 1", ""},
+    };
+    for (const Case& c : cases) {
+        const std::string source = std::string("stack 8\nvar \"node\" Node kind=2\n"
+                                               "function \"f\" ():") +
+                                   (std::strstr(c.name, "above") ? "string" : "int") +
+                                   " at=@f\nf:\n" + c.code + "\n";
+        MakeScript(source, "member", true, "", true)->Delete();
+        for (bool translated : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (translated ? ", translated" : ", plain"));
+            ScriptTranslatedRuns = translated;
+            thing->value = 7;
+            other->other = 9;
+            std::vector<uint32_t> results;
+            for (Node* node : std::initializer_list<Node*>{thing, other}) {
+                Script* script = Make<Script>();
+                script->SetScriptFile("member.script");
+                script->GetVariables()[0] = node->GetId();
+                const size_t dialogs = dialogs_.Dialogs().size();
+                const bool called = Call(script);
+                if (node == other && *c.onOther) {
+                    EXPECT_FALSE(called);
+                    EXPECT_EQ(LastError(), c.onOther);
+                } else {
+                    EXPECT_TRUE(called) << LastError();
+                    EXPECT_EQ(dialogs_.Dialogs().size(), dialogs);
+                    results.push_back(StackOf(script).at(0));
+                }
+                script->Delete();
+            }
+            EXPECT_EQ(other->other, 9);
+            if (std::strstr(c.name, "above")) {
+                EXPECT_STREQ(LookupText(results.at(0)), "Thing");
+                EXPECT_STREQ(LookupText(results.at(1)), "Other");
+            } else if (std::strstr(c.name, "write")) {
+                EXPECT_EQ(thing->value, 3);
+            } else {
+                EXPECT_EQ(results, std::vector<uint32_t>{std::strstr(c.name, "method") ? 10u : 7u});
+            }
+        }
+        ScriptTranslatedRuns = true;
+    }
+}
+
 // The report names the line by the line marks or, for a program that names its source, by the
 // file and line of the failing command and of each call.
 TEST_F(ScriptMachineTest, TheReportNamesTheLineAndEveryFrame) {

@@ -1,5 +1,8 @@
+#include "core/object/ClassInfo.h"
+#include "core/object/IdPath.h"
 #include "core/object/Signals.h"
 #include "tests/script/machine/ScriptRunSupport.h"
+#include "tests/support/CapturingLogSink.h"
 
 #include <gtest/gtest.h>
 
@@ -187,6 +190,42 @@ TEST_F(ScriptNodeTest, ALargerProgramGivesAZeroedBlockWithItsDefaults) {
     script->GetVariables()[0] = 3;
     script->SetScriptFile("LARGE.script");
     EXPECT_EQ(script->GetVariables()[0], 3u);
+}
+
+// A public variable of a class takes a node of that class or below it, as a scene binds it; a
+// node of another class is refused with a line that names both, and the program finds none
+// there. A variable of Node takes any node.
+TEST_F(ScriptNodeTest, APublicVariableOfAClassTakesOnlyItsClassesNodes) {
+    Script* script = MakeScript("var \"thing\" ScriptTestThing kind=2\nvar \"node\" Node kind=2\n"
+                                "function \"f\" ():int at=@f\nf:\npush 0\nload 1\npush 4\n"
+                                "method method:ScriptTestThing.twice 1\nreturn 0 1\n",
+                                "bound");
+    auto* other = Make<test::ScriptOther>();
+    other->SetName("Title");
+    auto* pokeable = Make<test::ScriptPokeable>();
+    const Property* thing = script->GetClass()->FindProperty("thing");
+    const Property* node = script->GetClass()->FindProperty("node");
+    ASSERT_TRUE(thing && node);
+    test::CapturingLogSink log;
+    uint32_t id = other->GetId();
+    thing->WriteValue(*script, &id);
+    node->WriteValue(*script, &id);
+    EXPECT_EQ(script->GetVariables()[0], 0u);
+    EXPECT_EQ(script->GetVariables()[1], id);
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_EQ(log.Lines()[0].text, "Script 'bound': thing is a ScriptTestThing, given "
+                                   "ScriptTestOther obj" +
+                                       IdPath::FromId(id, 0).Format() + " (Title)");
+    EXPECT_FALSE(Call(script));
+    EXPECT_EQ(LastError(), "Entity is none");
+
+    script->ResetExecution();
+    id = pokeable->GetId();
+    thing->WriteValue(*script, &id);
+    EXPECT_EQ(script->GetVariables()[0], id);
+    EXPECT_EQ(log.Lines().size(), 1u);
+    EXPECT_TRUE(Call(script)) << LastError();
+    EXPECT_EQ(StackOf(script), std::vector<uint32_t>{8});
 }
 
 TEST_F(ScriptNodeTest, ANodeWithoutProgramDoesNothing) {

@@ -414,6 +414,37 @@ TEST(ScriptSymbolFile, SourceLinesAreReadOnlyBehindTheirTagAndMustRiseThroughThe
     EXPECT_FALSE(ReadScriptSymbols(cut, 4, read, reason));
 }
 
+// The member classes follow behind a tag of their own, with or without source lines; they must
+// rise through the code and name classes.
+TEST(ScriptSymbolFile, MemberClassesAreReadBehindTheirTagAndMustRiseThroughTheCode) {
+    const int32_t someClass = ClassTypeBase + 3;
+    for (const char* source : {"", "game.asm"}) {
+        ScriptSymbols symbols;
+        symbols.lines = {2};
+        symbols.sourceFile = source;
+        symbols.sourceLines = {{0, 3}};
+        symbols.memberClasses = {{1, someClass}, {3, someClass + 1}};
+        ScriptSymbols read;
+        std::string reason;
+        ASSERT_TRUE(ReadScriptSymbols(WriteScriptSymbols(symbols), 4, read, reason)) << reason;
+        EXPECT_EQ(read.memberClasses, symbols.memberClasses);
+        EXPECT_EQ(read.sourceFile, source);
+    }
+    const std::pair<std::vector<ScriptMemberClass>, const char*> broken[] = {
+        {{{4, someClass}}, "the member classes do not rise through the code"},
+        {{{2, someClass}, {2, someClass}}, "the member classes do not rise through the code"},
+        {{{1, TypeInt}}, "a member class is no class type"},
+    };
+    for (const auto& [classes, expected] : broken) {
+        ScriptSymbols bad;
+        bad.memberClasses = classes;
+        ScriptSymbols read;
+        std::string reason;
+        EXPECT_FALSE(ReadScriptSymbols(WriteScriptSymbols(bad), 4, read, reason));
+        EXPECT_EQ(reason, expected);
+    }
+}
+
 TEST_F(ScriptProgramTest, AFreedProgramsCodeBlockIsReusedByTheNextLoad) {
     // Where no block was given back before: a smaller one of another test would be taken first.
     test::ExpectInFreshProcess([this] {

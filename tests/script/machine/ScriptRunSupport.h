@@ -61,6 +61,22 @@ public:
     int32_t PokeHere() { return 2; }
 };
 
+// A node of another branch whose own property and method stand at the numbers of ScriptThing's
+// first ones.
+class ScriptOther : public TestClass<ScriptOther, Node> {
+public:
+    static constexpr const char* Name = "ScriptTestOther";
+    static void Declare(ClassInfo& info) {
+        info.AddProperty<PropertyInt, &ScriptOther::GetOther, &ScriptOther::SetOther>("other");
+        info.AddMethod("thrice", "(int):int", BindMethod<&ScriptOther::Thrice>(), MethodScript);
+    }
+    int32_t GetOther() const { return other; }
+    void SetOther(int32_t v) { other = v; }
+    int32_t Thrice(int32_t v) { return 3 * v; }
+
+    int32_t other = 0;
+};
+
 inline int32_t TestFunctionDouble(int32_t v) {
     return 2 * v;
 }
@@ -82,6 +98,7 @@ protected:
         ScriptProgramTest::SetUp();
         Script::RegisterClass();
         ScriptPokeable::RegisterClass();
+        ScriptOther::RegisterClass();
         RegisterTestFunctions();
         ScriptValueType* type = CreateValueType("int", 1, TypeInt);
         type->AddOperator(
@@ -153,14 +170,16 @@ protected:
     }
 
     // A Script node running the assembled program NAME; with a source name the program names
-    // the lines of that file.
+    // the lines of that file. `checkTypes` assembles it as `quarn-tool script asm` does: the
+    // types checked, the class of each member number recorded.
     Script* MakeScript(const std::string& source, const std::string& name, bool withSymbols = true,
-                       const std::string& sourceName = "") {
+                       const std::string& sourceName = "", bool checkTypes = false) {
         ScriptProgramBuilder builder;
         builder.SetStackSize(16);
         std::string error;
         ScriptAssemblyOptions options;
         options.sourceName = sourceName;
+        options.checkTypes = checkTypes;
         EXPECT_TRUE(AssembleScript(source, builder, error, options)) << error << "\n" << source;
         Write(builder, name);
         if (!withSymbols) {

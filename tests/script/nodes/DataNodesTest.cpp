@@ -54,7 +54,7 @@ protected:
     std::unique_ptr<test::TestTree> tree_ = std::make_unique<test::TestTree>();
 };
 
-TEST_F(DataNodesTest, ACsvTableAnswersCountsSearchesAndTextsButNoTypedValues) {
+TEST_F(DataNodesTest, ACsvTableAnswersCountsSearchesTextsAndNumbers) {
     std::filesystem::copy_file(QUARN_TEST_DATA "/tables/people.csv", temp_.Join("people.csv"));
     DataBase* node = OpenTable("people.csv");
     EXPECT_STREQ(node->GetDataPath(), "people.csv");
@@ -65,9 +65,12 @@ TEST_F(DataNodesTest, ACsvTableAnswersCountsSearchesAndTextsButNoTypedValues) {
     EXPECT_EQ(node->FindRecord(7, "Ann"), -1);
     EXPECT_STREQ(LookupText(Value(node, 8, 3, 1)), "two\nlines");
     EXPECT_STREQ(LookupText(Value(node, 8, 9, 0)), "");
+    EXPECT_EQ(Value(node, 5, 1, 2), 3u);
+    EXPECT_EQ(Value(node, 6, 1, 2), 3u);
+    EXPECT_EQ(WordToFloat(Value(node, 7, 1, 2)), 3.0f);
     for (int method : {5, 6, 7}) {
-        EXPECT_EQ(Value(node, method, 1, 2), 0u) << "text mode, method " << method;
         EXPECT_EQ(Value(node, method, 99, 0), 0u) << "out of range, method " << method;
+        EXPECT_EQ(Value(node, method, 2, 2), 0u) << "no such cell, method " << method;
         EXPECT_EQ(Value(node, method, -1, 0), 0xDEADu) << "negative, method " << method;
     }
     EXPECT_EQ(Value(node, 8, -1, 0), 0xDEADu);
@@ -103,6 +106,48 @@ TEST_F(DataNodesTest, ATypedTableAnswersValuesOfEachTypeAndRefusesAdditions) {
     EXPECT_EQ(node->GetRecordCount(), 2);
     node->Save();
     EXPECT_EQ(temp_.ReadFile("monsters.dat"), TypedTable) << "a typed table is not saved";
+}
+
+// A text cell, of a ".csv" table or a typed table's string field, answers GetInt and GetFloat
+// with the number it holds; one that holds none answers 0 and is logged once.
+TEST_F(DataNodesTest, TextCellsAnswerTheNumbersTheyHold) {
+    temp_.WriteFile("levels.csv", "Plus;145536;1\n -7 ;2.5;;abc;99999999999\n");
+    temp_.WriteFile("monsters.dat", TypedTable);
+    DataBase* csv = OpenTable("levels.csv");
+    DataBase* typed = OpenTable("monsters.dat");
+    struct Case {
+        DataBase* node;
+        int32_t record;
+        int32_t field;
+        uint32_t asInt;
+        float asFloat;
+        const char* logged; // "" when the text is a whole number
+    };
+    const Case cases[] = {
+        {csv, 0, 1, 145536, 145536.0f, ""},
+        {csv, 0, 2, 1, 1.0f, ""},
+        {csv, 1, 0, uint32_t(-7), -7.0f, ""},
+        {csv, 1, 1, 0, 2.5f, "record 1, field 1: \"2.5\" is not a whole number; read as 0"},
+        {csv, 1, 2, 0, 0.0f, "record 1, field 2: \"\" is not a whole number; read as 0"},
+        {csv, 1, 3, 0, 0.0f, "record 1, field 3: \"abc\" is not a whole number; read as 0"},
+        {csv, 1, 4, 0, 99999999999.0f, "record 1, field 4: \"99999999999\""},
+        {typed, 1, 0, 0, 0.0f, "DataBase \"monsters.dat\": record 1, field 0: \"Dragon\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.record) + "," + std::to_string(c.field));
+        log_.Clear();
+        EXPECT_EQ(Value(c.node, 5, c.record, c.field), c.asInt);
+        EXPECT_EQ(Value(c.node, 6, c.record, c.field), c.asInt & 0xFF);
+        EXPECT_EQ(WordToFloat(Value(c.node, 7, c.record, c.field)), c.asFloat);
+        EXPECT_EQ(Value(c.node, 5, c.record, c.field), c.asInt);
+        if (*c.logged) {
+            ASSERT_EQ(log_.Lines().size(), 1u) << "once a cell";
+            EXPECT_NE(log_.Lines()[0].text.find(c.logged), std::string::npos)
+                << log_.Lines()[0].text;
+        } else {
+            EXPECT_TRUE(log_.Lines().empty());
+        }
+    }
 }
 
 TEST_F(DataNodesTest, ATableWithoutRecordsOrWithoutFileAnswersNothing) {
