@@ -202,58 +202,6 @@ TEST_F(BranchEditingTest, AScriptSavesABranchOnlyInsideTheGame) {
     }
 }
 
-// In the editor the scene's save writes a branch file only when the instance's content was
-// edited, and over a file that did not load whole only when the user says so: No, the default,
-// keeps it.
-TEST_F(BranchEditingTest, TheScenesSaveWritesABranchOnlyWhenEditedAskingOverAShortOne) {
-    EditorRunning = true;
-    const std::string twice = test::DoorBranch + "obj5 {\n\tclass = \"BrItem\"\n}\n";
-    const struct {
-        const char* file;
-        bool edited;
-        int answer; // -1: nothing is asked
-        bool written;
-    } cases[] = {
-        {"door.branch", false, -1, false},
-        {"door.branch", true, -1, true},
-        {"twice.branch", false, -1, false},
-        {"twice.branch", true, 1, false},
-        {"twice.branch", true, 0, true},
-    };
-    for (const auto& c : cases) {
-        Write("door.branch", test::DoorBranch);
-        Write("twice.branch", twice);
-        const std::string before = folder_.ReadFile(c.file);
-        Branch* branch = Instance(c.file);
-        if (c.edited) {
-            Inner(branch, 7)->speed = 99.0f;
-        }
-        const size_t asked = dialogs_.Dialogs().size();
-        if (c.answer >= 0) {
-            dialogs_.Answer(c.answer);
-        }
-        SendSignal("quarn_save", nullptr, false);
-        const std::string where = std::string(c.file) + (c.edited ? " edited" : "");
-        EXPECT_EQ(folder_.ReadFile(c.file) != before, c.written) << where;
-        ASSERT_EQ(dialogs_.Dialogs().size(), asked + (c.answer >= 0 ? 1 : 0)) << where;
-        if (c.answer >= 0) {
-            const auto& box = dialogs_.Dialogs().back();
-            EXPECT_EQ(box.title, "Save over a short branch");
-            EXPECT_EQ(box.type, MessageBoxYesNo | MessageBoxIconWarning | MessageBoxDefaultButton2);
-            EXPECT_NE(box.text.find("(obj5 is in the file more than once)"), std::string::npos)
-                << box.text;
-        }
-        // Once written, the file holds what the instance holds: the next save writes nothing.
-        if (c.written) {
-            const std::string after = folder_.ReadFile(c.file);
-            SendSignal("quarn_save", nullptr, false);
-            EXPECT_EQ(folder_.ReadFile(c.file), after) << where;
-        }
-        branch->Delete();
-    }
-    EditorRunning = false;
-}
-
 TEST_F(BranchEditingTest, TheTreePaneOffersRelaysAndOverridesOfInnerNodes) {
     Branch* branch = Instance();
     test::BrItem* twelve = Inner(branch, 12);

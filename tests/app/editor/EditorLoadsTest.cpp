@@ -203,10 +203,10 @@ FRESH_PROCESS_TEST_F(EditorBranches, AreToldWhenShortAndWrittenOnlyWhenEdited) {
     }
 
     // An edit in each branch that loaded whole or with a node out of place; No keeps the second.
+    const auto inner = [](int index) { return GetSceneRoot()->GetChild(index)->GetFirstChild(); };
     for (int index : {1, 2}) {
-        Node* inner = GetSceneRoot()->GetChild(index)->GetFirstChild();
-        ASSERT_NE(inner, nullptr);
-        inner->FindProperty("pos")->SetFromText(*inner, "1,2,3");
+        ASSERT_NE(inner(index), nullptr);
+        inner(index)->FindProperty("pos")->SetFromText(*inner(index), "1,2,3");
     }
     dialogs->AnswerButton(1);
     Command(SaveCommand);
@@ -215,6 +215,18 @@ FRESH_PROCESS_TEST_F(EditorBranches, AreToldWhenShortAndWrittenOnlyWhenEdited) {
     EXPECT_NE(folder.ReadFile("fine.branch").find("pos = 1.000000,2.000000,3.000000"),
               std::string::npos);
     EXPECT_EQ(folder.ReadFile("twice.branch"), branches[0][1]);
+
+    // Yes writes the branch as the editor holds it, and from then on it is no longer short.
+    dialogs->AnswerButton(0);
+    inner(1)->FindProperty("pos")->SetFromText(*inner(1), "4,5,6");
+    Command(SaveCommand);
+    EXPECT_EQ(Asked(*dialogs, "Save over a short branch"), 2u);
+    const std::string written = folder.ReadFile("orphan.branch");
+    EXPECT_NE(written.find("pos = 4.000000,5.000000,6.000000"), std::string::npos) << written;
+    inner(1)->FindProperty("pos")->SetFromText(*inner(1), "7,8,9");
+    Command(SaveCommand);
+    EXPECT_EQ(Asked(*dialogs, "Save over a short branch"), 2u);
+    EXPECT_NE(folder.ReadFile("orphan.branch").find("pos = 7.000000"), std::string::npos);
 }
 
 using PlayerLoads = test::PlayerTest;
