@@ -359,8 +359,14 @@ void RigidBody::ApplyAngularDamping(float k) {
     const float h = world_ ? world_->GetUsableTimestep() : 0.0f;
     if (h > 0.0f) {
         RefreshMass();
-        const Float3 axis = angularVelocity_.NormalizedOrSelf();
-        AddTorque(angularVelocity_ * (-(inertia_.Transform(axis).Length() / h) * k));
+        // The inertia is held in the body's frame and the spin in the parent's (or the world's):
+        // the axis is turned into the body's frame first, so that every body keeps the same
+        // share of its spin however it is turned, and the torque is a world one, as the
+        // solvers take it.
+        const Float3 spin = GetWorldAngularVelocity();
+        const Float3 axis =
+            Matrix3::RotationOf(GetWorldMatrix()).Transform(spin.NormalizedOrSelf());
+        AddTorque(spin * (-(inertia_.Transform(axis).Length() / h) * k));
     }
 }
 
