@@ -24,20 +24,25 @@ Float3 ToStoredSpace(Pivot* parent, Float3 v) {
     return parent ? parent->WorldToLocalDirection(v) : v;
 }
 
-Matrix3 WorldInverseInertia(RigidBody& body) {
+namespace {
+
+// A body-frame tensor in world space: R^T T R, the rows of R the body's axes.
+Matrix3 InWorldSpace(RigidBody& body, const Matrix3& tensor) {
     const Matrix3 rotation = Matrix3::RotationOf(body.GetWorldMatrix());
     Matrix3 world;
-    rotation.Transposed().Multiply(body.GetSolverInverseInertia(), world);
+    rotation.Transposed().Multiply(tensor, world);
     world.Multiply(rotation, world);
     return world;
 }
 
+} // namespace
+
+Matrix3 WorldInverseInertia(RigidBody& body) {
+    return InWorldSpace(body, body.GetSolverInverseInertia());
+}
+
 Matrix3 WorldInertia(RigidBody& body) {
-    const Matrix3 rotation = Matrix3::RotationOf(body.GetWorldMatrix());
-    Matrix3 world;
-    rotation.Transposed().Multiply(body.GetInertia(), world);
-    world.Multiply(rotation, world);
-    return world;
+    return InWorldSpace(body, body.GetInertia());
 }
 
 namespace {
