@@ -2,7 +2,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps debug test test-whole release run bench fuzz fuzz-build clean
+.PHONY: deps debug test test-whole release run bench physics-scenes fuzz fuzz-build clean
 
 deps:
 	scripts/install-deps
@@ -47,6 +47,14 @@ run:
 			--out quarn.png && \
 		echo "No display: 5 frames of the default scene rendered offscreen to $$(pwd)/quarn.png"; \
 	fi
+
+# The whole generated set of user-written physics scenes on the release build: one line per
+# case, then a summary; fails when any case fails. ONLY=word runs the cases whose name holds it.
+ONLY ?=
+physics-scenes: deps
+	cmake -S . -B $(BUILD_DIR)/release -DCMAKE_BUILD_TYPE=Release -DQUARN_TESTS=ON
+	cmake --build $(BUILD_DIR)/release -j $(JOBS) --target quarn_physics_scenes
+	$(BUILD_DIR)/release/tests/quarn_physics_scenes "$(ONLY)"
 
 # The physics peers (npm packages pinned in bench/peers/) live in a folder of the build only.
 PEERS_DIR = $(BUILD_DIR)/release/bench/peers

@@ -8,6 +8,7 @@
 #include "collision/CollisionPlane.h"
 #include "collision/CollisionSpaceSweepnPrune.h"
 #include "collision/CollisionSphere.h"
+#include "core/math/Random.h"
 #include "core/object/IdMap.h"
 #include "core/scene/SceneClasses.h"
 #include "physics/IslandStepIterative.h"
@@ -66,13 +67,21 @@ private:
     std::map<std::string, std::vector<double>> values_;
 };
 
-// A physics world with a sweep-and-prune space and the plane y = 0: gravity along -Y, no
-// damping, no idling, pyramid friction scaled by the normal force, every solid volume tested
-// against every other.
+// What a world is set up as.
+enum class WorldKind {
+    // Gravity along -Y, no damping, no idling, pyramid friction scaled by the normal force, the
+    // plane y = 0 for floor.
+    Measured,
+    // The world as a scene leaves it (its defaults: damping, cone friction scaled by the normal
+    // force) on a static box floor 40 m across whose top is y = 0, as users build one.
+    User,
+};
+
+// A physics world with a sweep-and-prune space, every solid volume tested against every other.
 class BenchWorld {
 public:
     BenchWorld(int32_t method, int32_t iterations, int32_t maxVolumes, float gravity = 10.0f,
-               float timestep = 0.01f) {
+               float timestep = 0.01f, WorldKind kind = WorldKind::Measured) {
         RegisterSceneClasses();
         RenderObject::RegisterClass();
         RegisterPhysicsClasses();
@@ -89,6 +98,15 @@ public:
         world_->SetIterations(iterations);
         world_->SetGravity(gravity);
         world_->SetTimestep(timestep);
+        if (kind == WorldKind::User) {
+            SeedRandom(0); // the cone friction's turns
+            auto* floor = new CollisionBox();
+            floor->AttachAsLast(root_.get());
+            floor->SetSize(Float3(40.0f, 1.0f, 40.0f));
+            floor->SetPosition(Float3(0.0f, -0.5f, 0.0f));
+            Join(*floor, CollSolid | CollStatic);
+            return;
+        }
         world_->SetDamping(0.0f);
         world_->SetAngularDamping(0.0f);
         world_->SetIdleThreshold(0.0f);
@@ -107,8 +125,9 @@ public:
     BenchWorld(const BenchWorld&) = delete;
     BenchWorld& operator=(const BenchWorld&) = delete;
 
-    RigidBody* AddBox(Float3 position, Float3 size) {
+    RigidBody* AddBox(Float3 position, Float3 size, Quaternion turn = Quaternion()) {
         RigidBody* body = NewBody(position);
+        body->SetOrientation(turn);
         auto* box = new CollisionBox();
         box->SetSize(size);
         box->AttachAsLast(body);

@@ -8,12 +8,16 @@
 // time and memory stay bounded when nearly every pair of bodies overlaps. Then the exact step
 // against the iterative one at the world's default sweeps, in alternating runs, on scenes whose
 // islands are large: a heap of 1,600 boxes dropped in columns and stacks of 40 and 60 boxes.
+// Last the same two methods on scenes as users build them, with the worst step beside the mean:
+// boxes tumbling into one heap and a tall stack placed touching.
 #include "bench/BenchTiming.h"
 #include "bench/PhysicsBenchWorld.h"
 #include "collision/BroadPhaseMemory.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -31,27 +35,39 @@ struct RunFigures {
     double solve = 0.0;
     double contactJoints = 0.0; // per step
     double megabytes = 0.0;     // the broad phase's live memory and the island steps' scratch
+    double worst = 0.0; // ms of the slowest step
     bool watched = false;
     float drift = 0.0f;
+    float startTop = 0.0f; // the highest body at the start
+    // How the scene ended: the lowest body above the floor, the highest and the fastest one.
+    float lowest = 0.0f;
+    float highest = 0.0f;
+    float fastest = 0.0f;
 };
 
 // Builds the scene into the world and answers the body whose drift is reported (or null).
 using SceneBuilder = std::function<RigidBody*(bench::BenchWorld&)>;
 
 RunFigures RunOnce(const SceneBuilder& build, int count, int32_t method, int steps,
-                   int32_t iterations = 20) {
+                   int32_t iterations = 20,
+                   bench::WorldKind kind = bench::WorldKind::Measured) {
     const size_t broadPhaseBefore = DefaultAllocator::Instance().GetLiveBytes();
-    bench::BenchWorld world(method, iterations, count);
+    bench::BenchWorld world(method, iterations, count, 10.0f, 0.01f, kind);
     RigidBody* watched = build(world);
     const Float3 start = watched ? watched->GetWorldPosition() : Float3();
+    RunFigures figures;
+    for (RigidBody* body : world.Bodies()) {
+        figures.startTop = std::max(figures.startTop, body->GetWorldPosition().y);
+    }
     PhysicsMaster& master = world.World();
     master.SetPhaseTiming(true);
-    RunFigures figures;
     using Clock = std::chrono::steady_clock;
     for (int i = 0; i < steps; ++i) {
         const Clock::time_point before = Clock::now();
         world.Step();
-        figures.step += std::chrono::duration<double, std::milli>(Clock::now() - before).count();
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - before).count();
+        figures.step += ms;
+        figures.worst = std::max(figures.worst, ms);
         const PhysicsMaster::PhaseTimes& phases = master.GetPhaseTimes();
         figures.collision += phases.collision * 1000.0;
         figures.contacts += phases.contacts * 1000.0;
@@ -68,6 +84,17 @@ RunFigures RunOnce(const SceneBuilder& build, int count, int32_t method, int ste
                         (1024.0 * 1024.0);
     figures.watched = watched != nullptr;
     figures.drift = watched ? (watched->GetWorldPosition() - start).Length() : 0.0f;
+    figures.lowest = HUGE_VALF;
+    figures.highest = -HUGE_VALF;
+    for (RigidBody* body : world.Bodies()) {
+        const Float3 p = body->GetWorldPosition();
+        // A body that tumbled off the floor's edge falls on: only those above it count.
+        if (std::fabs(p.x) < 20.0f && std::fabs(p.z) < 20.0f) {
+            figures.lowest = std::min(figures.lowest, p.y);
+        }
+        figures.highest = std::max(figures.highest, p.y);
+        figures.fastest = std::max(figures.fastest, body->GetLinearVelocity().Length());
+    }
     return figures;
 }
 
@@ -177,6 +204,131 @@ void CompareMethods(bench::RatioTable& table, const char* name, const SceneBuild
     table.Row(name, bench::Summarise(exact), bench::Summarise(iterative));
 }
 
+// A turn drawn from a fixed sequence, so that every run builds the same scene.
+class Turns {
+public:
+    Quaternion Next() {
+        const Float3 axis(Unit() - 0.5f, Unit() - 0.5f, Unit() - 0.5f);
+        return Quaternion::FromAxisAngle(Unit() * 3.1415927f, axis.NormalizedOrSelf());
+    }
+
+private:
+    float Unit() {
+        state_ = state_ * 1664525u + 1013904223u;
+        return static_cast<float>(state_ >> 8) / 16777216.0f;
+    }
+    uint32_t state_ = 12345u;
+};
+
+// nx x ny x nz unit boxes, each turned at random, 1.5 apart from 2 m up over one spot: the
+// lowest land first and the others tumble onto them into one heap, as boxes a user drops.
+SceneBuilder TumblingHeap(int nx, int ny, int nz) {
+    return [nx, ny, nz](bench::BenchWorld& world) -> RigidBody* {
+        Turns turns;
+        for (int j = 0; j < ny; ++j) {
+            for (int i = 0; i < nx; ++i) {
+                for (int k = 0; k < nz; ++k) {
+                    world.AddBox(Float3((i - (nx - 1) * 0.5f) * 1.5f, 2.0f + j * 1.5f,
+                                        (k - (nz - 1) * 0.5f) * 1.5f),
+                                 Float3(1.0f, 1.0f, 1.0f), turns.Next());
+                }
+            }
+        }
+        return nullptr;
+    };
+}
+
+// count unit boxes placed on each other as a user places them, touching: none sunk.
+SceneBuilder TouchingStack(int count) {
+    return [count](bench::BenchWorld& world) -> RigidBody* {
+        RigidBody* top = nullptr;
+        for (int i = 0; i < count; ++i) {
+            top = world.AddBox(Float3(0.0f, 0.5f + i, 0.0f), Float3(1.0f, 1.0f, 1.0f));
+        }
+        return top;
+    };
+}
+
+// The exact step against the iterative one at the world's default sweeps in the world as users
+// leave it: the mean step and the worst, each the median of the rounds, and their ratios. A
+// game freezes on the worst step, which the mean hides. Each run's end is checked first: no
+// body below the floor or thrown, and the two methods' heaps of one height.
+class HeapTable {
+public:
+    HeapTable() {
+        std::printf("\n%-34s %9s %9s %10s %9s %7s %7s %22s\n", "exact step on heaps (ms/step)",
+                    "LCP mean", "worst", "ITER mean", "worst", "mean", "worst", "ends (LCP | ITER)");
+    }
+
+    bool Compare(const char* name, const SceneBuilder& build, int count, int steps) {
+        std::vector<double> exactMean, exactWorst, iterativeMean, iterativeWorst;
+        RunFigures exact;
+        RunFigures iterative;
+        for (int r = 0; r < bench::Rounds; ++r) {
+            exact = RunOnce(build, count, PhysicsLcp, steps, PhysicsMaster::DefaultIterations,
+                            bench::WorldKind::User);
+            iterative = RunOnce(build, count, PhysicsIterative, steps,
+                                PhysicsMaster::DefaultIterations, bench::WorldKind::User);
+            exactMean.push_back(exact.step);
+            exactWorst.push_back(exact.worst);
+            iterativeMean.push_back(iterative.step);
+            iterativeWorst.push_back(iterative.worst);
+        }
+        const double lcpMean = Median(exactMean);
+        const double lcpWorst = Median(exactWorst);
+        const double iterMean = Median(iterativeMean);
+        const double iterWorst = Median(iterativeWorst);
+        char ends[64];
+        std::snprintf(ends, sizeof ends, "top %.1f | %.1f", exact.highest, iterative.highest);
+        std::printf("%-34s %9.2f %9.2f %10.2f %9.2f %7.2f %7.2f %22s\n", name, lcpMean, lcpWorst,
+                    iterMean, iterWorst, lcpMean / iterMean, lcpWorst / iterWorst, ends);
+        means_.push_back(lcpMean / iterMean);
+        worsts_.push_back(lcpWorst / iterWorst);
+        names_.push_back(name);
+        bool sound = true;
+        for (const RunFigures* run : {&exact, &iterative}) {
+            // No body ended below the floor's top, and none moves faster than a fall from the
+            // scene's top allows.
+            const float fall = std::sqrt(2.0f * 10.0f * run->startTop) + 1.0f;
+            if (run->lowest < 0.0f || run->fastest > fall) {
+                std::printf("  %s: a body ended at y %.2f or moved at %.1f m/s\n",
+                            run == &exact ? "LCP" : "ITERATIVE", run->lowest, run->fastest);
+                sound = false;
+            }
+        }
+        return sound;
+    }
+
+    void PrintSummary() const {
+        if (means_.empty()) {
+            return;
+        }
+        for (const auto* column : {&means_, &worsts_}) {
+            double logSum = 0.0;
+            for (double ratio : *column) {
+                logSum += std::log(ratio);
+            }
+            const auto worst = std::max_element(column->begin(), column->end());
+            const auto spread = std::minmax_element(column->begin(), column->end());
+            std::printf("%-34s geometric mean %.2f, worst row %.2f (%s), spread %.2f-%.2f\n",
+                        column == &means_ ? "mean step LCP / ITERATIVE"
+                                          : "worst step LCP / ITERATIVE",
+                        std::exp(logSum / static_cast<double>(column->size())), *worst,
+                        names_[worst - column->begin()].c_str(), *spread.first, *spread.second);
+        }
+    }
+
+private:
+    static double Median(std::vector<double> values) {
+        std::sort(values.begin(), values.end());
+        return values[values.size() / 2];
+    }
+
+    std::vector<double> means_;
+    std::vector<double> worsts_;
+    std::vector<std::string> names_;
+};
+
 // count spheres of radius 0.5 all on one spot, resting on the plane: every pair overlaps, far
 // more than the pair cache holds.
 RigidBody* Crowd(bench::BenchWorld& world, int count) {
@@ -188,21 +340,52 @@ RigidBody* Crowd(bench::BenchWorld& world, int count) {
 
 } // namespace
 
-int main() {
+// With an argument, only the rows whose name holds it run (for a profile of one row).
+int main(int argc, char** argv) {
+    const std::string only = argc > 1 ? argv[1] : "";
+    const auto runs = [&only](const std::string& name) {
+        return name.find(only) != std::string::npos;
+    };
     std::printf("physics world per step (ms; median of %d runs)\n", bench::Rounds);
     std::printf("%-32s %8s %15s %10s %10s %10s %10s %10s %8s\n", "case", "step", "rounds", "broad",
                 "contacts", "islands", "solve", "joints", "MB");
-    Report("rain 256 spheres", Rain(16), 256, 300);
-    Report("rain 1024 spheres", Rain(32), 1024, 300);
-    Report("pyramid 10 boxes", SceneBuilder(Pyramid), 10, 1000);
+    const auto report = [&](const std::string& name, const SceneBuilder& build, int count,
+                            int steps) {
+        if (runs(name)) {
+            Report(name.c_str(), build, count, steps);
+        }
+    };
+    report("rain 256 spheres", Rain(16), 256, 300);
+    report("rain 1024 spheres", Rain(32), 1024, 300);
+    report("pyramid 10 boxes", SceneBuilder(Pyramid), 10, 1000);
     for (int count : {1000, 10000}) {
-        Report(("crowd " + std::to_string(count) + " spheres").c_str(),
+        report("crowd " + std::to_string(count) + " spheres",
                [count](bench::BenchWorld& world) { return Crowd(world, count); }, count, 20);
     }
     bench::RatioTable table("exact step (ms per step)", "ITERATIVE");
-    CompareMethods(table, "heap 1600 boxes, 10 x 16 x 10", Heap(10, 16, 10), 1600, 200);
-    CompareMethods(table, "stack 40 boxes", Stack(40), 40, 500);
-    CompareMethods(table, "stack 60 boxes", Stack(60), 60, 500);
+    const auto compare = [&](const std::string& name, const SceneBuilder& build, int count,
+                             int steps) {
+        if (runs(name)) {
+            CompareMethods(table, name.c_str(), build, count, steps);
+        }
+    };
+    compare("heap 1600 boxes, 10 x 16 x 10", Heap(10, 16, 10), 1600, 200);
+    compare("stack 40 boxes", Stack(40), 40, 500);
+    compare("stack 60 boxes", Stack(60), 60, 500);
     table.PrintSummary();
-    return 0;
+
+    // The goal: LCP's mean step at most 3 times ITERATIVE's, its worst at most 10 times.
+    HeapTable heaps;
+    bool sound = true;
+    const auto heap = [&](const std::string& name, const SceneBuilder& build, int count,
+                          int steps) {
+        if (runs(name)) {
+            sound = heaps.Compare(name.c_str(), build, count, steps) && sound;
+        }
+    };
+    heap("heap 400 boxes tumbling", TumblingHeap(5, 16, 5), 400, 400);
+    heap("heap 1600 boxes tumbling", TumblingHeap(10, 16, 10), 1600, 400);
+    heap("stack 84 boxes touching", TouchingStack(84), 84, 500);
+    heaps.PrintSummary();
+    return sound ? 0 : 1;
 }

@@ -1,7 +1,9 @@
 // Scene loading and saving at scale, reported as time per node: a linear loader shows the same
 // figure at every size. Three shapes: a flat scene (one root, many children), a deep parent
 // chain, and many top-level nodes. Objects past one id system's 65,535 ids are left out by the
-// loader, so the figure is per object loaded, counted in the loaded trees.
+// loader, so the figure is per object loaded, counted in the loaded trees. A chain of pivots,
+// each placed after it arrives, is loaded in turn with the flat scene of the same pivots: the
+// ratio of the two stays near 1 when a move costs nothing per ancestor.
 #include "app/ClassRegistration.h"
 #include "bench/BenchTiming.h"
 #include "core/debug/Log.h"
@@ -15,6 +17,7 @@
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -24,13 +27,16 @@ using namespace quarn;
 
 enum class Shape { Flat, Chain, TopLevel };
 
-// Object n (from 1) hangs under object n - 1 (chain), under object 1 (flat) or nowhere.
-std::string MakeScene(Shape shape, int count) {
+// Object n (from 1) hangs under object n - 1 (chain), under object 1 (flat) or nowhere. Pivots
+// are placed a little above their parents, after the parent line, as the editor writes them.
+std::string MakeScene(Shape shape, int count, const char* className = "Node") {
+    const bool pivot = std::string(className) == "Pivot";
     std::string text = "version = 44\nidsystem = 0\nnum_nodes = " + std::to_string(count) + "\n";
     for (int n = 1; n <= count; ++n) {
         int parent = shape == Shape::Chain ? n - 1 : shape == Shape::Flat && n > 1 ? 1 : 0;
-        text += "obj" + std::to_string(n) + " {\n\tclass = \"Node\"\n\tname = \"node" +
-                std::to_string(n) + "\"\n\tparent = " + std::to_string(parent) + "\n}\n";
+        text += "obj" + std::to_string(n) + " {\n\tclass = \"" + className + "\"\n\tname = \"node" +
+                std::to_string(n) + "\"\n\tparent = " + std::to_string(parent) + "\n" +
+                (pivot ? "\tpos = 0.0,0.1,0.0\n" : "") + "}\n";
     }
     return text;
 }
@@ -94,6 +100,30 @@ void BM_SceneLoad(benchmark::State& state, Shape shape) {
     PerNode(state, loadedCount);
 }
 
+// Each iteration loads the chain and then the flat scene, each timed alone.
+void BM_PivotChainAgainstFlat(benchmark::State& state) {
+    using Clock = std::chrono::steady_clock;
+    Quiet();
+    const int count = static_cast<int>(state.range(0));
+    const std::string scenes[2] = {MakeScene(Shape::Chain, count, "Pivot"),
+                                   MakeScene(Shape::Flat, count, "Pivot")};
+    double seconds[2] = {};
+    for (auto _ : state) {
+        for (int scene = 0; scene < 2; ++scene) {
+            const Clock::time_point start = Clock::now();
+            std::vector<Node*> roots = Load(scenes[scene]);
+            seconds[scene] += std::chrono::duration<double>(Clock::now() - start).count();
+            state.PauseTiming();
+            Unload(roots);
+            state.ResumeTiming();
+        }
+    }
+    const double loads = static_cast<double>(state.iterations());
+    state.counters["chain_ms"] = seconds[0] * 1000.0 / loads;
+    state.counters["flat_ms"] = seconds[1] * 1000.0 / loads;
+    state.counters["chain/flat"] = seconds[0] / seconds[1];
+}
+
 void BM_SceneSave(benchmark::State& state, Shape shape) {
     Quiet();
     const int count = static_cast<int>(state.range(0));
@@ -138,6 +168,11 @@ BENCHMARK_CAPTURE(BM_SceneLoad, chain, Shape::Chain)
 BENCHMARK_CAPTURE(BM_SceneLoad, top_level, Shape::TopLevel)
     ->Arg(20000)
     ->Arg(200000)
+    ->Unit(benchmark::kMillisecond)
+    ->Apply(InRounds);
+BENCHMARK(BM_PivotChainAgainstFlat)
+    ->Arg(16000)
+    ->Arg(65000)
     ->Unit(benchmark::kMillisecond)
     ->Apply(InRounds);
 BENCHMARK_CAPTURE(BM_SceneSave, flat, Shape::Flat)

@@ -1,6 +1,7 @@
 #include "collision/CollisionSpaceSweepnPrune.h"
 
 #include "collision/CollisionVolume.h"
+#include "core/debug/Log.h"
 #include "core/debug/Validity.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
@@ -55,7 +56,13 @@ CollisionSpaceSweepnPrune::~CollisionSpaceSweepnPrune() {
 }
 
 void CollisionSpaceSweepnPrune::SetMaxVolumes(int32_t count) {
-    if (count <= 0 || count > MaxVolumeLimit || count < sapVolumeCount_) {
+    // Dropping a count past the cap would leave the space empty and every body without it.
+    if (count > MaxVolumeLimit) {
+        LogMessage("Sweep-and-prune space \"%s\": maxvolumes %d is more than %d; %d is taken",
+                   GetName().c_str(), count, MaxVolumeLimit, MaxVolumeLimit);
+        count = MaxVolumeLimit;
+    }
+    if (count <= 0 || count < sapVolumeCount_) {
         return;
     }
     if (count > maxVolumes_) {

@@ -36,7 +36,8 @@ public:
     void CollideVolume(void*, CollisionVolume&, CollisionPairCallback) override {}
 
     int32_t GetMaxVolumes() const { return maxVolumes_; }
-    // Ignored for 0, above MaxVolumeLimit and below the volumes already in.
+    // Ignored for 0 or less and below the volumes already in; above MaxVolumeLimit, that limit
+    // is taken, with a log line.
     void SetMaxVolumes(int32_t count);
     uint32_t GetSpaceFlags() const { return spaceFlags_; }
     void SetSpaceFlags(uint32_t flags) { spaceFlags_ = flags; }

@@ -89,11 +89,20 @@ void CollisionSurface::SetGridSize(Int2 size) {
         return;
     }
     const int64_t count = CellCount(size);
-    if (count != CellCount(gridSize_) && rawData_) {
+    const bool replaces = count != CellCount(gridSize_) && rawData_;
+    const bool makes = count >= 1 && (!rawData_ || replaces);
+    // Refused before anything is let go: the surface keeps its heights and its size.
+    if (makes && !ownCells_.Take(count, *this, size)) {
+        return;
+    }
+    if (replaces) {
         rawData_->Release();
         rawData_ = nullptr;
+        if (!makes) {
+            ownCells_.Release();
+        }
     }
-    if (!rawData_ && count >= 1) {
+    if (makes) {
         // The heights and as many spare floats after them, all 0.
         rawData_ = new RawData(static_cast<uint32_t>(HeaderBytes + 8 * count));
     }
@@ -117,6 +126,7 @@ void CollisionSurface::SetRawDataName(const char* name) {
     if (!ReplaceHeldResource(rawData_, acquired)) {
         return;
     }
+    ownCells_.Release();
     ReadHeader();
     if (!rawData_) {
         SendSignal("propertychange", static_cast<Entity*>(this), true);

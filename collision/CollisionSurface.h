@@ -53,6 +53,7 @@ private:
     Float3 size_{100.0f, 1.0f, 100.0f};
     Int2 gridSize_;
     RawData* rawData_ = nullptr; // one counted reference
+    HeightFieldCells ownCells_;  // of heights the surface made for itself
     int64_t heightCount_ = 0;    // heights the data holds after its header
     float minHeight_ = 0.0f;
     float maxHeight_ = 0.0f;

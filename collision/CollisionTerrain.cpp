@@ -180,17 +180,28 @@ void CollisionTerrain::SetGridSize(Int2 size) {
         return;
     }
     const Int2 old = gridSize_;
+    const bool fits = HeightsOf(heightMap_) &&
+                      size.x < static_cast<int64_t>(heightMap_->GetColumns()) &&
+                      size.y < static_cast<int64_t>(heightMap_->GetRows());
+    const bool replaces = !fits && heightMap_ && CellCount(size) != CellCount(old);
+    const bool makes = !fits && CellCount(size) >= 1 && (!heightMap_ || replaces);
+    // Refused before anything is let go: the terrain keeps its grid and its size.
+    if (makes && !ownCells_.Take(CellCount(size), *this, size)) {
+        return;
+    }
     gridSize_ = size;
-    if (HeightsOf(heightMap_) && size.x < static_cast<int64_t>(heightMap_->GetColumns()) &&
-        size.y < static_cast<int64_t>(heightMap_->GetRows())) {
+    if (fits) {
         ClampOffset();
         RecomputeHeights();
     } else {
-        if (CellCount(size) != CellCount(old) && heightMap_) {
+        if (replaces) {
             heightMap_->Release();
             heightMap_ = nullptr;
+            if (!makes) {
+                ownCells_.Release();
+            }
         }
-        if (!heightMap_ && CellCount(size) >= 1) {
+        if (makes) {
             heightMap_ = new GridDataResource(static_cast<uint32_t>(size.x) + 1,
                                               static_cast<uint32_t>(size.y) + 1);
             minHeight_ = maxHeight_ = 0.0f;
@@ -212,6 +223,7 @@ void CollisionTerrain::SetHeightMapName(const char* name) {
     if (!ReplaceHeldResource(heightMap_, acquired)) {
         return;
     }
+    ownCells_.Release();
     if (HeightsOf(heightMap_)) {
         const int32_t lastColumn = static_cast<int32_t>(heightMap_->GetColumns()) - 1;
         const int32_t lastRow = static_cast<int32_t>(heightMap_->GetRows()) - 1;

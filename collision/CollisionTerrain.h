@@ -72,6 +72,7 @@ private:
     Int2 offset_;
     Int2 gridSize_;
     GridDataResource* heightMap_ = nullptr; // one counted reference
+    HeightFieldCells ownCells_;             // of a grid the terrain made for itself
     int32_t terrainFlags_ = TerrainMirrorY;
     float minHeight_ = 0.0f;
     float maxHeight_ = 0.0f;

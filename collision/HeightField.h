@@ -45,6 +45,28 @@ public:
 // MaxHeightFieldCells cells.
 bool CheckHeightFieldSize(const Int2& size, const char* className);
 
+// The cells of the grids that terrains and surfaces make for themselves (not those of a file
+// they read), every node's together: forty terrains at the limit of one held 8 GB. Tests
+// lower it.
+inline int64_t SceneHeightFieldCellLimit = int64_t{1} << 26;
+
+// A node's share of the scene's height-field cells, given back when it goes.
+class HeightFieldCells {
+public:
+    HeightFieldCells() = default;
+    ~HeightFieldCells() { Release(); }
+    HeightFieldCells(const HeightFieldCells&) = delete;
+    HeightFieldCells& operator=(const HeightFieldCells&) = delete;
+
+    // Holds `cells` in place of what was held; false, holding what it held and with a log line
+    // naming the node and the limit, when the scene's cells would pass SceneHeightFieldCellLimit.
+    bool Take(int64_t cells, const Node& node, const Int2& size);
+    void Release();
+
+private:
+    int64_t held_ = 0;
+};
+
 // The nearest ray parameter over the cells (columns x rows, j outer, i inner) where the local
 // ray hits one of a cell's two triangles from above; NoHit when none. corner(i, j) gives the
 // vertex in the local frame.

@@ -23,6 +23,8 @@ enum class Place : uint8_t {
 constexpr double Tolerance = 1e-7;
 // Moves of every misplaced row that may leave no fewer of them before rows move one at a time.
 constexpr int SetMoveTries = 3;
+// Solves without fewer misplaced rows after which a solve with a work bound gives up.
+constexpr int StallSolves = 12;
 
 double Bound(float value) {
     if (value <= -LCPInfinity) {
@@ -31,7 +33,7 @@ double Bound(float value) {
     return value >= LCPInfinity ? HUGE_VAL : value;
 }
 
-Place Guess(double x, double b, double lo, double hi) {
+Place Guess(double x, double lo, double hi) {
     if (lo == hi) {
         return Place::AtLo;
     }
@@ -39,8 +41,10 @@ Place Guess(double x, double b, double lo, double hi) {
     // last step has a bound a little different now.
     const double band = 0.01 * std::min(std::fabs(lo), std::fabs(hi));
     if (x <= lo + band) {
-        // Held at lo without a force of its own, a row that gives way is wrongly placed.
-        return b > 0.0 && lo == 0.0 && x == 0.0 ? Place::Free : Place::AtLo;
+        // A row held at 0 without a force of its own starts free: a new contact has no force
+        // to go by, and guessed held, a stack placed touching would load its contacts one box
+        // a solve. A row that then pulls is held in the next solve.
+        return lo == 0.0 && x == 0.0 ? Place::Free : Place::AtLo;
     }
     return x >= hi - band ? Place::AtHi : Place::Free;
 }
@@ -52,7 +56,20 @@ struct Rows {
     const double* hi;
     Place* place;
     double* x;
+    int64_t* work; // left to spend, or null
 };
+
+// Takes `cost` from the work left; false, taking nothing, when less is left.
+bool Spend(const Rows& rows, int64_t cost) {
+    if (!rows.work) {
+        return true;
+    }
+    if (cost > *rows.work) {
+        return false;
+    }
+    *rows.work -= cost;
+    return true;
+}
 
 // One problem with fixed bounds, from the places given; false when it cannot be solved or
 // the budget of solves runs out first.
@@ -84,11 +101,18 @@ bool SolveFixedBounds(const Rows& rows, int32_t& solvesLeft, ScratchArena& scrat
                 break;
             }
         }
+        // Two products of the whole matrix, each its size twice over (it is symmetric).
+        const int64_t products = 4 * rows.a.Size();
+        int64_t cost = products;
         if (freeCount > 0) {
             ScratchArena::Scope solveScope(scratch);
             MultiplyProfile(rows.a, rows.x, ax);
             ProfileMatrix free;
             TakeSubmatrix(rows.a, freeRows, freeCount, free, scratch);
+            cost += free.FactorWork();
+            if (!Spend(rows, cost)) {
+                return false;
+            }
             if (!FactorProfileLDLT(free)) {
                 return false;
             }
@@ -99,6 +123,8 @@ bool SolveFixedBounds(const Rows& rows, int32_t& solvesLeft, ScratchArena& scrat
             for (int32_t k = 0; k < freeCount; ++k) {
                 rows.x[freeRows[k]] = rhs[k];
             }
+        } else if (!Spend(rows, cost)) {
+            return false;
         }
         MultiplyProfile(rows.a, rows.x, ax);
 
@@ -149,6 +175,12 @@ bool SolveFixedBounds(const Rows& rows, int32_t& solvesLeft, ScratchArena& scrat
         } else {
             moveAll = ++tries <= SetMoveTries;
         }
+        // Moved one at a time, the wrong rows take about a solve each: past the work left, the
+        // solves spent on them would be lost. Nor do rows that have grown no fewer in a dozen
+        // solves settle: they go round.
+        if (!moveAll && rows.work && (count * cost > *rows.work || tries > StallSolves)) {
+            return false;
+        }
         for (int32_t i = moveAll ? 0 : firstMisplaced; i < n; ++i) {
             if (!misplaced[i]) {
                 continue;
@@ -171,7 +203,7 @@ bool SolveFixedBounds(const Rows& rows, int32_t& solvesLeft, ScratchArena& scrat
 
 bool SolveActiveSetLCP(const ProfileMatrix& a, double* x, const double* b, const float* lo,
                        const float* hi, const int32_t* findex, int32_t maxSolves,
-                       ScratchArena& scratch) {
+                       ScratchArena& scratch, int64_t* work) {
     const int32_t n = a.n;
     ScratchArena::Scope scope(scratch);
     double* low = scratch.Take<double>(n);
@@ -185,9 +217,9 @@ bool SolveActiveSetLCP(const ProfileMatrix& a, double* x, const double* b, const
         friction = friction || frictionRow;
         low[i] = Bound(lo[i]);
         high[i] = Bound(hi[i]);
-        place[i] = frictionRow ? Place::Left : Guess(x[i], b[i], low[i], high[i]);
+        place[i] = frictionRow ? Place::Left : Guess(x[i], low[i], high[i]);
     }
-    const Rows rows{a, b, low, high, place, x};
+    const Rows rows{a, b, low, high, place, x, work};
     int32_t solvesLeft = maxSolves;
     if (!SolveFixedBounds(rows, solvesLeft, scratch)) {
         return false;
@@ -205,7 +237,7 @@ bool SolveActiveSetLCP(const ProfileMatrix& a, double* x, const double* b, const
         const double reach = std::fabs(static_cast<double>(hi[i]) * f);
         high[i] = f == 0.0 ? 0.0 : reach >= LCPInfinity ? HUGE_VAL : reach;
         low[i] = -high[i];
-        place[i] = Guess(guess[i], b[i], low[i], high[i]);
+        place[i] = Guess(guess[i], low[i], high[i]);
     }
     return SolveFixedBounds(rows, solvesLeft, scratch);
 }

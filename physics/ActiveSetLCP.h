@@ -17,8 +17,10 @@ struct ProfileMatrix;
 // matrix. A resting island's rows keep their places from step to step: one or two solves. The
 // answer is SolveLCP's but for rounding: a positive definite problem has one solution. False,
 // with x spoilt, when a pivot is not a positive number or `maxSolves` solves do not settle it.
+// With `work`, the multiply-adds left to spend: each solve takes its factor's work and four
+// products' worth of the matrix, and one that would take more than is left is not begun (false).
 bool SolveActiveSetLCP(const ProfileMatrix& a, double* x, const double* b, const float* lo,
                        const float* hi, const int32_t* findex, int32_t maxSolves,
-                       ScratchArena& scratch);
+                       ScratchArena& scratch, int64_t* work = nullptr);
 
 } // namespace quarn

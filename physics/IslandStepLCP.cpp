@@ -33,6 +33,35 @@ constexpr int32_t ActiveSetMinSolves = 4;
 
 std::atomic<bool> failExactSolves{false};
 
+// What an island's exact solve may still spend, in multiply-adds.
+struct ExactWork {
+    ExactWork(int32_t m, int64_t perRow)
+        : bound(perRow * m), left(bound), pivoting(static_cast<int64_t>(m) * m * m / 3) {
+        // The pivoting solve, and its softer retry, are kept room for when both fit: the active
+        // sets have the rest.
+        if (2 * pivoting <= bound) {
+            left -= 2 * pivoting;
+            reserved = 2 * pivoting;
+        }
+    }
+    // Takes one pivoting solve's work; false when it does not fit.
+    bool TakePivoting() {
+        if (pivoting > reserved) {
+            overBound = true;
+            return false;
+        }
+        reserved -= pivoting;
+        return true;
+    }
+    int64_t Spent() const { return bound - left - reserved; }
+
+    int64_t bound;
+    int64_t left; // for the active sets
+    int64_t pivoting;
+    int64_t reserved = 0;
+    bool overBound = false; // the pivoting solve did not fit
+};
+
 float RowDot(const float* a, const float* b) {
     return a[0] * b[0] + a[1] * b[1] + a[2] * b[2] + a[4] * b[4] + a[5] * b[5] + a[6] * b[6];
 }
@@ -503,6 +532,8 @@ void AssembleIslandProfile(const IslandSystem& system, RigidBody* const* bodies,
     FillIslandProfile(system, bodies, nb, h, scratch, profile);
 }
 
+int64_t LastExactSolveWork = 0;
+
 void FailExactSolvesForTests(bool fail) {
     failExactSolves.store(fail, std::memory_order_relaxed);
 }
@@ -511,7 +542,7 @@ namespace {
 
 // The active sets over the island's profile, from the forces its joints kept.
 bool SolveByActiveSets(const IslandSystem& system, RigidBody* const* bodies, int nb, float h,
-                       float* lambda, ScratchArena& scratch) {
+                       float* lambda, ExactWork& work, ScratchArena& scratch) {
     const int m = system.m;
     ScratchArena::Scope scope(scratch);
     IslandProfile profile;
@@ -548,7 +579,7 @@ bool SolveByActiveSets(const IslandSystem& system, RigidBody* const* bodies, int
         findex[p] = normal < 0 ? -1 : normal < m ? profile.place[normal] : m;
     }
     if (!SolveActiveSetLCP(profile.matrix, x, b, lo, hi, findex, static_cast<int32_t>(budget),
-                           scratch)) {
+                           scratch, &work.left)) {
         return false;
     }
     for (int p = 0; p < m; ++p) {
@@ -557,10 +588,14 @@ bool SolveByActiveSets(const IslandSystem& system, RigidBody* const* bodies, int
     return AllFinite(lambda, static_cast<size_t>(m));
 }
 
-// The pivoting solve of the dense matrix; once more with softer rows if it fails.
+// The pivoting solve of the dense matrix; once more with softer rows if it fails. Neither is
+// begun past the work bound.
 bool SolveByPivoting(IslandSystem& system, RigidBody* const* bodies, int nb, float h, float* lambda,
-                     ScratchArena& scratch) {
+                     ExactWork& work, ScratchArena& scratch) {
     const int m = system.m;
+    if (!work.TakePivoting()) {
+        return false;
+    }
     AssembleIslandMatrix(system, bodies, nb, h, scratch);
     // The solver changes its arguments; a retry starts again from these copies.
     float* rhs = scratch.Take<float>(m);
@@ -581,6 +616,9 @@ bool SolveByPivoting(IslandSystem& system, RigidBody* const* bodies, int nb, flo
     if (solve()) {
         return true;
     }
+    if (!work.TakePivoting()) {
+        return false;
+    }
     // A matrix too nearly singular for the pivoting: soften every row and retry.
     for (int r = 0; r < m; ++r) {
         system.cfm[r] = std::max(system.cfm[r], RetryCfmShare * system.diagonal[r] * h);
@@ -592,13 +630,18 @@ bool SolveByPivoting(IslandSystem& system, RigidBody* const* bodies, int nb, flo
 // An island no exact solve takes is stepped by the iterative step, from the forces its joints
 // kept, rather than left where it is with its motion.
 void StepIslandInstead(RigidBody* const* bodies, int nb, Joint* const* joints, int nj, float h,
-                       float worldCfm, float worldErp, int64_t rows, ScratchArena& scratch) {
+                       float worldCfm, float worldErp, int64_t rows, bool overBound,
+                       ScratchArena& scratch) {
     PhysicsMaster* world = bodies[0]->GetWorld();
     const int32_t sweeps = world ? world->GetIterations() : PhysicsMaster::DefaultIterations;
     if (StepIslandIterative(bodies, nb, joints, nj, h, worldCfm, worldErp, sweeps,
                             PhysicsMaster::OverRelaxation, scratch) &&
         world) {
-        world->ReportFailedIsland(*bodies[0], nb, rows, true);
+        if (overBound) {
+            world->ReportIslandOverBound(*bodies[0], nb, rows);
+        } else {
+            world->ReportFailedIsland(*bodies[0], nb, rows, true);
+        }
     }
 }
 
@@ -606,16 +649,30 @@ void StepIslandInstead(RigidBody* const* bodies, int nb, Joint* const* joints, i
 
 namespace {
 
-// Solves a built system of m > 0 rows into lambda; false when no exact solve takes it.
+// Solves a built system of m > 0 rows into lambda within the bound on its work; false when no
+// exact solve takes it, overBound then telling whether the bound stopped it.
 bool SolveSystem(IslandSystem& system, RigidBody* const* bodies, int32_t nb, float h,
-                 float* lambda, ScratchArena& scratch) {
+                 float* lambda, bool& overBound, ScratchArena& scratch) {
     LCPStepFailures = 0;
-    if (failExactSolves.load(std::memory_order_relaxed)) {
-        return false;
+    const int m = system.m;
+    // An island that went past the bound last step is most likely still tumbling: it is
+    // given a quarter of it, which a settled one needs far less than.
+    const bool wasOver = std::any_of(bodies, bodies + nb, [](const RigidBody* body) {
+        return body->WasOverExactBound();
+    });
+    ExactWork work(m, wasOver ? ExactWorkPerRow / 4 : ExactWorkPerRow);
+    bool solved = false;
+    if (!failExactSolves.load(std::memory_order_relaxed)) {
+        solved = m >= ActiveSetMinRows &&
+                 SolveByActiveSets(system, bodies, nb, h, lambda, work, scratch);
+        solved = solved || SolveByPivoting(system, bodies, nb, h, lambda, work, scratch);
     }
-    return (system.m >= ActiveSetMinRows &&
-            SolveByActiveSets(system, bodies, nb, h, lambda, scratch)) ||
-           SolveByPivoting(system, bodies, nb, h, lambda, scratch);
+    LastExactSolveWork = work.Spent();
+    for (int b = 0; b < nb; ++b) {
+        bodies[b]->SetOverExactBound(work.overBound);
+    }
+    overBound = work.overBound;
+    return solved;
 }
 
 // The forces a solve found, the outside forces and the poses: the end of a step of h.
@@ -694,6 +751,7 @@ int32_t CountSolvedSubsteps(const IslandSystem& system, RigidBody* const* bodies
 bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj, float h,
                    float worldCfm, float worldErp, ScratchArena& scratch) {
     ScratchArena::Scope scope(scratch);
+    LastExactSolveWork = 0;
     // Saved first: a joint's rows may add forces (a motor driving into its stop).
     OutsideForces* outside = scratch.Take<OutsideForces>(nb);
     SaveOutsideForces(bodies, nb, outside);
@@ -705,8 +763,10 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
         IslandSystem system;
         BuildIslandSystem(bodies, nb, joints, nj, h, h, worldCfm, worldErp, scratch, system);
         float* lambda = scratch.Take<float>(std::max(system.m, 1));
-        if (system.m > 0 && !SolveSystem(system, bodies, nb, h, lambda, scratch)) {
-            StepIslandInstead(bodies, nb, joints, nj, h, worldCfm, worldErp, system.m, scratch);
+        bool overBound = false;
+        if (system.m > 0 && !SolveSystem(system, bodies, nb, h, lambda, overBound, scratch)) {
+            StepIslandInstead(bodies, nb, joints, nj, h, worldCfm, worldErp, system.m, overBound,
+                              scratch);
             return false;
         }
         substeps = std::max({HeldSubsteps(joints, nj, system.m),
@@ -729,9 +789,10 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
         IslandSystem system;
         BuildIslandSystem(bodies, nb, joints, nj, part, h, worldCfm, worldErp, scratch, system);
         float* lambda = scratch.Take<float>(std::max(system.m, 1));
-        if (system.m > 0 && !SolveSystem(system, bodies, nb, part, lambda, scratch)) {
+        bool overBound = false;
+        if (system.m > 0 && !SolveSystem(system, bodies, nb, part, lambda, overBound, scratch)) {
             StepIslandInstead(bodies, nb, joints, nj, part, worldCfm, worldErp, system.m,
-                              scratch);
+                              overBound, scratch);
             // The bodies may have kept their poses: the sum starts again where they are.
             StartParts(bodies, nb, positions);
             stepped = false;

@@ -59,6 +59,19 @@ constexpr int32_t MaxDenseRows = 1024;
 // share would soften such rows by as much.
 constexpr float MinimumCfmShare = 3e-6f;
 
+// The work an island's exact solve may take, in multiply-adds per constraint row: in
+// proportion to its rows, as the iterative step's own work is, so that no step of the exact
+// method freezes a game. The active sets of a resting stack or chain take a tenth of it or
+// less, a resting pyramid's up to two thirds; a heap of tumbling boxes, whose contacts change
+// every step, would take a thousand times the iterative step's work in the pivoting solve (an
+// island of 1,000 rows costs about 3e8, a tenth of a second). Past it the island is stepped iteratively, from the forces its
+// joints kept, and the world hears of it. Counted in work, not in time, so that runs repeat.
+constexpr int64_t ExactWorkPerRow = 12288;
+
+// The multiply-adds the latest exact solve took: its active sets' factors and products and its
+// pivoting solves (m^3 / 3 each).
+extern int64_t LastExactSolveWork;
+
 // Tags the bodies and joints and builds the rows, their cfm and the right-hand side
 // c/h + J (M^-1 F + v/h) for a step of h, a part of the world's step of worldStep. Every body
 // must be DYNAMIC or GHOST; the first body of every joint must be one of them (a joint whose
@@ -95,10 +108,11 @@ void AssembleIslandProfile(const IslandSystem& system, RigidBody* const* bodies,
 // enough is solved by active sets over it, starting from the forces the joints kept; the
 // pivoting solve takes the others and any the active sets do not settle, and once more with
 // every row's cfm at least a hundredth of its diagonal. A solve that forces a step is taken as
-// failed. An island no exact solve takes is stepped by the iterative step with the world's
-// sweeps (or, should that fail too, keeps its motion), the world hears of it, and the answer
-// is false. An island whose joints' loads ask for it is stepped in equal parts (CountSubsteps),
-// each one as a whole step is.
+// failed. None takes more than ExactWorkPerRow times the rows. An island no exact solve takes
+// within that is stepped by the iterative step with the world's sweeps (or, should that fail
+// too, keeps its motion), the world hears of it, and the answer is false. An island whose
+// joints' loads ask for it is stepped in equal parts (CountSubsteps), each one as a whole step
+// is.
 bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj, float h,
                    float worldCfm, float worldErp, ScratchArena& scratch);
 

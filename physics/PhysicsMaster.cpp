@@ -266,6 +266,36 @@ void PhysicsMaster::SummariseFailedIslands() {
     failedIslands_.clear();
 }
 
+void PhysicsMaster::ReportIslandOverBound(const RigidBody& first, int32_t bodies, int64_t rows) {
+    if (!reportedOverBound_) {
+        reportedOverBound_ = true;
+        lastOverBoundNote_ = worldTime_;
+        LogMessage("PhysicsMaster '%s': an island's exact solve would take more than its bound "
+                   "of work (bodies %d, rows %lld, %lld multiply-adds a row); it was stepped "
+                   "iteratively",
+                   GetName().c_str(), bodies, static_cast<long long>(rows),
+                   static_cast<long long>(ExactWorkPerRow));
+        return;
+    }
+    islandsOverBound_.push_back(first.GetSerial());
+}
+
+void PhysicsMaster::SummariseIslandsOverBound() {
+    if (islandsOverBound_.empty() || worldTime_ - lastOverBoundNote_ < FailureNoteInterval) {
+        return;
+    }
+    const size_t steps = islandsOverBound_.size();
+    std::sort(islandsOverBound_.begin(), islandsOverBound_.end());
+    const auto islands = std::unique(islandsOverBound_.begin(), islandsOverBound_.end()) -
+                         islandsOverBound_.begin();
+    LogMessage("PhysicsMaster '%s': %lld more island steps went past the exact solve's bound in "
+               "the last %.3g s, in %lld islands; they were stepped iteratively",
+               GetName().c_str(), static_cast<long long>(steps), worldTime_ - lastOverBoundNote_,
+               static_cast<long long>(islands));
+    lastOverBoundNote_ = worldTime_;
+    islandsOverBound_.clear();
+}
+
 void PhysicsMaster::NoteHeavyOnLight(RigidBody& a, RigidBody& b) {
     if (reportedMassRatio_ || !a.IsMovable() || !b.IsMovable()) {
         return;
@@ -512,6 +542,7 @@ void PhysicsMaster::Step(float h) {
     }
     solvingContacts_ = false;
     SummariseFailedIslands();
+    SummariseIslandsOverBound();
     if (timing) {
         const std::chrono::duration<double> collide = solveStart - collideStart;
         const std::chrono::duration<double> islands = Clock::now() - solveStart;

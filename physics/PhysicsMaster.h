@@ -74,6 +74,9 @@ public:
     // ones summed up at most once a second of world time (repeatable, unlike the clock's).
     void ReportFailedIsland(const RigidBody& first, int32_t bodies, int64_t rows,
                             bool steppedIteratively);
+    // An island whose exact solve would have gone past its bound of work, stepped iteratively
+    // instead: logged and summed up as failed ones are.
+    void ReportIslandOverBound(const RigidBody& first, int32_t bodies, int64_t rows);
     // From the collisions to the end of the islands: the contact joints are the solver's then,
     // and the moves it makes do not leave them.
     bool IsSolvingContacts() const { return solvingContacts_; }
@@ -185,6 +188,7 @@ private:
     // Logs the failed island solves not yet named, once a second has passed since the last
     // line.
     void SummariseFailedIslands();
+    void SummariseIslandsOverBound();
     void StepIslands(float h);
     // Steps the islands walked so far (islandSpans_), then empties the lists.
     void StepWalkedIslands();
@@ -236,6 +240,9 @@ private:
     int64_t unreportedFailures_ = 0;
     int64_t unreportedStandstills_ = 0;
     std::vector<uint64_t> failedIslands_; // first bodies' serials, since the last line
+    bool reportedOverBound_ = false;
+    double lastOverBoundNote_ = 0.0;
+    std::vector<uint64_t> islandsOverBound_; // first bodies' serials, since the last line
     bool reportedMassRatio_ = false;
     bool reportedLargeIsland_ = false;
     bool phaseTiming_ = false;

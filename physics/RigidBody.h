@@ -153,6 +153,9 @@ public:
     int32_t GetIslandTag() const { return islandTag_; }
     void SetIslandTag(int32_t tag) { islandTag_ = tag; }
     bool IsMovable() const { return state_ == BodyDynamic || state_ == BodyGhost; }
+    // Whether the exact solve of the body's island went past its bound of work the last time.
+    bool WasOverExactBound() const { return overExactBound_; }
+    void SetOverExactBound(bool over) { overExactBound_ = over; }
 
     // The world's body list.
     RigidBody* nextInWorld_ = nullptr;
@@ -201,6 +204,7 @@ private:
     // Where ResetIfAbsurd puts a body back: its own position at the last sound check or
     // placement.
     Float3 lastSoundPosition_;
+    bool overExactBound_ = false;
     bool reportedImmovable_ = false;
     bool reportedAbsurd_ = false;
     bool reportedOffCentre_ = false;

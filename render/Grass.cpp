@@ -33,9 +33,13 @@ uint32_t VariedChannel(uint32_t channel, float variance) {
     return static_cast<uint32_t>(value);
 }
 
+// The blades every Grass node holds built.
+int64_t sceneBlades = 0;
+
 } // namespace
 
 Grass::~Grass() {
+    sceneBlades -= builtBlades_;
     mesh_.reset();
     vertices_.reset();
     indices_.reset();
@@ -90,7 +94,19 @@ uint32_t Grass::GetBuildCount() {
 }
 
 void Grass::BuildGeometry() {
-    const uint32_t blades = GetBuildCount();
+    sceneBlades -= builtBlades_;
+    uint32_t blades = GetBuildCount();
+    if (sceneBlades + blades > SceneBladeLimit) {
+        if (count_ != loggedCount_) {
+            LogMessage("Grass '%s' (id %u): %d blades would make the grass of the scene more than "
+                       "%lld; none is drawn",
+                       GetName().c_str(), GetId(), count_, static_cast<long long>(SceneBladeLimit));
+            loggedCount_ = count_;
+        }
+        blades = 0;
+    }
+    sceneBlades += blades;
+    builtBlades_ = blades;
     const uint32_t base = GetColorWithOpacity();
     vertices_->Create(blades * 4, GetVertexFormat(), 0);
     indices_->Create(blades * 6, IndexSystemMemory);

@@ -19,6 +19,9 @@ public:
     // (16-bit indices) the indices would wrap onto other blades.
     static constexpr int32_t MaxBlades = 1 << 20;
     static constexpr int32_t MaxBlades16BitIndices = 1 << 14;
+    // The blades all Grass nodes hold built at once: ten nodes at the limit of one would hold
+    // gigabytes. A build that would pass it draws nothing. Tests lower it.
+    static inline int64_t SceneBladeLimit = int64_t{1} << 20;
 
     Grass() = default;
     ~Grass() override;
@@ -72,6 +75,8 @@ private:
     Float3 rootBox_{0.0f, 0.0f, 0.0f};
     // The refused count last logged, so that rebuilds do not repeat the line.
     int32_t loggedCount_ = 0;
+    // What this node holds built, within the sum of every node's against SceneBladeLimit.
+    uint32_t builtBlades_ = 0;
     std::unique_ptr<VertexBuffer> vertices_;
     std::unique_ptr<IndexBuffer> indices_;
     std::unique_ptr<DeviceMesh> mesh_;

@@ -1,5 +1,6 @@
 #include "render/TextPlate.h"
 
+#include "core/debug/Log.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
 #include "core/object/NamedConstants.h"
@@ -312,7 +313,23 @@ void TextPlate::BuildGlyphs() {
         vertices_ = device->CreateVertexData();
         indices_ = device->CreateIndexData();
     }
-    const auto quads = static_cast<uint32_t>(text_.size());
+    // A quad at most for each byte drawn.
+    size_t drawn = text_.size();
+    if (drawn > MaxDrawnTextBytes) {
+        drawn = MaxDrawnTextBytes;
+        // A character's bytes stay together.
+        while ((fontFlags_ & TextUtf8) && drawn > 0 && (text_[drawn] & 0xC0) == 0x80) {
+            --drawn;
+        }
+        if (loggedCutLength_ != text_.size()) {
+            LogMessage("TextPlate '%s' (id %u): its text of %zu bytes is drawn up to %zu bytes",
+                       GetName().c_str(), GetId(), text_.size(), MaxDrawnTextBytes);
+            loggedCutLength_ = text_.size();
+        }
+    }
+    const std::string cut = drawn < text_.size() ? text_.substr(0, drawn) : std::string();
+    const char* text = drawn < text_.size() ? cut.c_str() : text_.c_str();
+    const auto quads = static_cast<uint32_t>(drawn);
     if (!CreateQuadBuffers(*vertices_, indices_.get(), quads, screen, false)) {
         return;
     }
@@ -337,7 +354,7 @@ void TextPlate::BuildGlyphs() {
         }
     }
     const int32_t written =
-        font_->LayoutText(text_.c_str(), at.x, at.y, at.z, static_cast<float>(boxWidth_),
+        font_->LayoutText(text, at.x, at.y, at.z, static_cast<float>(boxWidth_),
                           GetTextureFactor(), alignX_, alignY_, flags, spacing, *vertices_);
     quadCount_ = written > 0 ? static_cast<uint32_t>(written) : 0;
     if (turn) {

@@ -82,6 +82,10 @@ public:
     ClassInfo* GetClass() const override { return classInfo; }
 
     static constexpr uint32_t WrapWidthColor = 0xFFFF00FF;
+    // A plate draws its text up to this many bytes (the rest stays in the text): each drawn
+    // byte costs a glyph quad, and the software rasteriser holds about 1.4 KB of working
+    // records for each quad it draws.
+    static constexpr size_t MaxDrawnTextBytes = 65536;
 
     static ClassInfo* RegisterClass();
     static ClassInfo* classInfo;
@@ -111,6 +115,8 @@ private:
     Float2 offset_;
     int32_t lineCount_ = 0;
     uint32_t quadCount_ = 0;
+    // The length of the text last logged as cut, so that rebuilds do not repeat the line.
+    size_t loggedCutLength_ = 0;
     bool builtForScreen_ = false;
     std::unique_ptr<DeviceMesh> mesh_;
     std::unique_ptr<VertexBuffer> vertices_;

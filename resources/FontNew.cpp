@@ -1,8 +1,9 @@
 #include "resources/FontNew.h"
 
 #include "core/debug/Log.h"
+#include "core/filesystem/DiskFile.h"
 #include "core/filesystem/FileSystem.h"
-#include "core/filesystem/ScriptFileAccess.h"
+#include "core/filesystem/FolderTree.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/io/ByteOrder.h"
 #include "core/io/OutputStream.h"
@@ -19,7 +20,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <set>
+#include <string>
+#include <sys/stat.h>
 
 namespace quarn {
 
@@ -101,6 +105,69 @@ bool ReadRect(const uint8_t* at, GlyphRect& rect) {
         }
     }
     return true;
+}
+
+// Registers the font file at `entry`, opened as every game file is: without waiting on it, and
+// only a regular file. `path` names it in the log; `face` is the font's for a file a font names,
+// empty for one found in a font folder, whose files that are no fonts pass quietly.
+void AddFontFile(const DiskFile& entry, const std::string& path, const std::string& face) {
+    const std::string fallback =
+        face.empty() ? "" : "; the fallback font for '" + face + "' is used instead";
+    DiskFile file;
+    if (!file.Open(entry.GetPlace(), 0)) {
+        LogMessage("Font file '%s' is left out: %s%s", path.c_str(), LastFileFailure(),
+                   fallback.c_str());
+        return;
+    }
+    switch (AddPrivateFontFile(file.GetDescriptor())) {
+    case PrivateFont::Added:
+        return;
+    case PrivateFont::TooMany:
+        LogMessage("Font file '%s' is left out: a run takes fonts from at most %d files%s",
+                   path.c_str(), MaxPrivateFontFiles, fallback.c_str());
+        return;
+    case PrivateFont::NotAFont:
+        if (!face.empty()) {
+            LogMessage("Font file '%s' cannot be read%s", path.c_str(), fallback.c_str());
+        }
+        return;
+    }
+}
+
+// Registers the font files a font's path names: the file, or every file in the folder and the
+// folders below it (the walk the script search path takes). A face is then matched by its name
+// among the system's fonts and these, which always finds one.
+void AddGameFonts(const char* path, const std::string& face) {
+    FileSystem* files = GetFileSystem();
+    PathString native;
+    if (!files || IsEmbeddedPath(path) || !files->GetNativePath(native, path)) {
+        return;
+    }
+    std::unique_ptr<File> place = files->OpenNativeFile(native.Text());
+    auto* disk = dynamic_cast<DiskFile*>(place.get());
+    struct stat info {};
+    if (!disk || !disk->Stat(info)) {
+        // Missing, outside the game, or an archive's entry, which the library cannot open.
+        if (files->Exists(path)) {
+            LogMessage("Font file '%s' cannot be read; the fallback font for '%s' is used instead",
+                       path, face.c_str());
+        }
+        return;
+    }
+    if (!disk->IsDirectory()) {
+        AddFontFile(*disk, path, face);
+        return;
+    }
+    std::string folder = path;
+    folder += folder.ends_with('/') ? "" : "/";
+    WalkFolderTree(folder, *disk,
+                   {.file = [](const std::string& at,
+                               DiskFile& entry) { AddFontFile(entry, at, std::string()); },
+                    .again = [](const std::string& at) {
+                        LogMessage("Font folder '%s' is left out: a link leads back to a folder "
+                                   "walked already",
+                                   at.c_str());
+                    }});
 }
 
 // The logical font of a face at the font's size and style; the language rules pick the face and
@@ -313,18 +380,8 @@ bool FontNew::RasterizeGlyphs(const char* path, const std::vector<uint32_t>& cha
         return false;
     }
     const std::string suffix = LanguageSuffix();
-    FileSystem* files = GetFileSystem();
-    PathString native;
     const std::string face = GetFontFaceName(path);
-    // The font library reads the file by its own path: a game's font is handed over only when
-    // it lies inside the game.
-    const bool reachable = !IsGameReachHeld() || (files && files->IsInsideGame(path, 0));
-    if (!IsEmbeddedPath(path) && files && reachable && files->GetNativePath(native, path) &&
-        !AddPrivateFontFile(native.Text()) && files->Exists(path)) {
-        // The face is then matched by its name among the system's fonts, which always finds one.
-        LogMessage("Font file '%s' cannot be read; the fallback font for '%s' is used instead",
-                   path, face.c_str());
-    }
+    AddGameFonts(path, face);
     std::unique_ptr<GlyphFont> primary =
         MakeGlyphFont(face, pointSize_, style_, scale_, false, suffix);
     if (!primary) {

@@ -8,6 +8,12 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fcntl.h>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace quarn {
 namespace {
@@ -100,10 +106,33 @@ struct GlyphFont::Face {
     }
 };
 
-bool AddPrivateFontFile(const char* nativePath) {
+PrivateFont AddPrivateFontFile(int descriptor) {
+    // By device and inode: each rasterising registers its font file again.
+    static std::set<std::pair<dev_t, ino_t>> registered;
+    struct stat info {};
     FcConfig* config = FontConfig();
-    return config && nativePath &&
-           FcConfigAppFontAddFile(config, reinterpret_cast<const FcChar8*>(nativePath)) == FcTrue;
+    if (!config || fstat(descriptor, &info) != 0) {
+        return PrivateFont::NotAFont;
+    }
+    if (registered.count({info.st_dev, info.st_ino}) > 0) {
+        return PrivateFont::Added;
+    }
+    if (registered.size() >= MaxPrivateFontFiles) {
+        return PrivateFont::TooMany;
+    }
+    // The library opens the path again for each face it reads: through /proc, a descriptor that
+    // stays open always leads to this file.
+    const int held = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+    const std::string path = "/proc/self/fd/" + std::to_string(held);
+    if (held < 0 ||
+        FcConfigAppFontAddFile(config, reinterpret_cast<const FcChar8*>(path.c_str())) != FcTrue) {
+        if (held >= 0) {
+            close(held);
+        }
+        return PrivateFont::NotAFont;
+    }
+    registered.insert({info.st_dev, info.st_ino});
+    return PrivateFont::Added;
 }
 
 GlyphFont::GlyphFont(std::unique_ptr<Face> face) : face_(std::move(face)) {}

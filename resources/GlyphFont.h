@@ -66,8 +66,15 @@ private:
     int32_t strikeOutThickness_ = 1;
 };
 
-// Makes the font file at a native path findable by its face names for the rest of the run;
-// false when fontconfig does not take it.
-bool AddPrivateFontFile(const char* nativePath);
+// Font files a run registers at most: each keeps a descriptor open for the run.
+inline constexpr int MaxPrivateFontFiles = 256;
+
+enum class PrivateFont { Added, NotAFont, TooMany };
+
+// Makes the open font file (a regular file) findable by its face names for the rest of the run.
+// The font library reads it through a descriptor of its own that stays open, never by a path
+// that a link swapped meanwhile could lead elsewhere. A file registered before is Added again
+// at no cost.
+PrivateFont AddPrivateFontFile(int descriptor);
 
 } // namespace quarn

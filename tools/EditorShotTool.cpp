@@ -4,6 +4,7 @@
 #include "app/editor/EditorSettings.h"
 #include "app/editor/EditorUi.h"
 #include "app/platform/SdlPlatform.h"
+#include "app/platform/StopSignal.h"
 #include "app/player/Engine.h"
 #include "app/player/InputScript.h"
 #include "codecs/PngEncoder.h"
@@ -14,6 +15,7 @@
 #include "editor/Toolbar.h"
 #include "editor/UiLayer.h"
 #include "gpu/software/SoftwareTexture.h"
+#include "tools/HeadlessPlayer.h"
 #include "tools/ToolOptions.h"
 #include "tools/ToolStatus.h"
 
@@ -94,6 +96,10 @@ bool WriteShot(std::string& reason) {
 // picture is kept to show what went wrong.
 bool FinishShot(std::string& reason) {
     FinishInputScript();
+    if (StopRequested()) {
+        reason = ToolStopReason();
+        return false;
+    }
     if (!WriteShot(reason)) {
         return false;
     }
@@ -185,6 +191,7 @@ int RunEditorShotTool(char** arguments, std::string& reason) {
     if (!LoadInputScriptWhenAsked(reason)) {
         return ExitFailed;
     }
+    WatchToolStopSignals("frames", frames, std::string(arguments[1]) + " is not written");
     EngineSetup setup;
     setup.editor = true;
     setup.makePlatform = [size] { return new ShotPlatform(size); };
@@ -192,7 +199,8 @@ int RunEditorShotTool(char** arguments, std::string& reason) {
         reason = StartUpError();
         return ExitFailed;
     }
-    // A close or a stop ends the process there; what the window showed last is the picture.
+    // A close ends the process there; what the window showed last is the picture. A stop, too,
+    // ends it there, but without a picture, which would pass for the last one.
     SetExitHandler([] {
         std::string why;
         if (!FinishShot(why)) {
@@ -202,7 +210,13 @@ int RunEditorShotTool(char** arguments, std::string& reason) {
         std::exit(ExitDone);
     });
     int32_t count = 0;
-    GetPlatform()->SetFrameCallback([&] { return FrameUpdate() && ++count < frames; });
+    GetPlatform()->SetFrameCallback([&] {
+        if (!FrameUpdate()) {
+            return false;
+        }
+        CountToolStep();
+        return ++count < frames;
+    });
     GetPlatform()->RunMainLoop();
     SetExitHandler(nullptr);
     return FinishShot(reason) ? ExitDone : ExitFailed;

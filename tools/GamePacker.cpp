@@ -9,12 +9,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <memory>
 #include <minizip/zip.h>
 #include <set>
+#include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -22,35 +26,43 @@ namespace quarn {
 
 namespace {
 
-// The archive grows in memory; minizip goes back over each local header once the entry's
-// sizes are known, so writes land at the position, not only at the end.
-struct ArchiveBytes {
-    std::vector<uint8_t> bytes;
+// The archive is written to a scratch file, since minizip goes back over each local header
+// once the entry's sizes are known; the scrambling pass chains each byte to the one before, so
+// it runs over the finished archive on its way to `out`. Nothing of it is held in memory.
+struct ScratchArchive {
+    Descriptor file;
     uint64_t position = 0;
-    // The engine reads an archive's size as a 32-bit word: a write past it is refused, so that
-    // links to folders, which can make a tree without end, stop there.
+    uint64_t size = 0;
+    // The engine reads an archive's size as a 32-bit word: a write past it is refused.
     bool full = false;
+    int error = 0; // why a write to the disk failed
 };
 
-voidpf OpenBytes(voidpf opaque, const void*, int) {
+voidpf OpenScratch(voidpf opaque, const void*, int) {
     return opaque;
 }
 
-uLong WriteBytes(voidpf, voidpf stream, const void* data, uLong size) {
-    if (size == 0) {
-        return 0;
-    }
-    auto& archive = *static_cast<ArchiveBytes*>(stream);
-    const uint64_t end = archive.position + size;
-    if (end > UINT32_MAX) {
+uLong WriteScratch(voidpf, voidpf stream, const void* data, uLong size) {
+    auto& archive = *static_cast<ScratchArchive*>(stream);
+    if (archive.position + size > UINT32_MAX) {
         archive.full = true;
         return 0;
     }
-    if (end > archive.bytes.size()) {
-        archive.bytes.resize(end);
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    for (uLong done = 0; done < size;) {
+        const ssize_t written = pwrite(archive.file.Get(), bytes + done, size - done,
+                                       static_cast<off_t>(archive.position + done));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            archive.error = written < 0 ? errno : ENOSPC;
+            return done;
+        }
+        done += static_cast<uLong>(written);
     }
-    std::memcpy(archive.bytes.data() + archive.position, data, size);
-    archive.position = end;
+    archive.position += size;
+    archive.size = std::max(archive.size, archive.position);
     return size;
 }
 
@@ -58,26 +70,26 @@ uLong ReadNothing(voidpf, voidpf, void*, uLong) {
     return 0;
 }
 
-ZPOS64_T TellBytes(voidpf, voidpf stream) {
-    return static_cast<ArchiveBytes*>(stream)->position;
+ZPOS64_T TellScratch(voidpf, voidpf stream) {
+    return static_cast<ScratchArchive*>(stream)->position;
 }
 
-long SeekBytes(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
-    auto& archive = *static_cast<ArchiveBytes*>(stream);
+long SeekScratch(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
+    auto& archive = *static_cast<ScratchArchive*>(stream);
     uint64_t base = 0;
     if (origin == ZLIB_FILEFUNC_SEEK_CUR) {
         base = archive.position;
     } else if (origin == ZLIB_FILEFUNC_SEEK_END) {
-        base = archive.bytes.size();
+        base = archive.size;
     }
-    if (base + offset > archive.bytes.size()) {
+    if (base + offset > archive.size) {
         return -1;
     }
     archive.position = base + offset;
     return 0;
 }
 
-int CloseBytes(voidpf, voidpf) {
+int CloseScratch(voidpf, voidpf) {
     return 0;
 }
 
@@ -85,15 +97,41 @@ int NoError(voidpf, voidpf) {
     return 0;
 }
 
-// Why minizip failed: the archive's limit, or something no file can name.
-std::string ZipFailure(const ArchiveBytes& archive, const std::string& folder) {
-    return archive.full ? "the archive of " + folder + " would be larger than 4 GiB"
-                        : "cannot pack " + folder;
+// Why minizip failed: the archive's limit, or the scratch file's disk.
+std::string ZipFailure(const ScratchArchive& archive, const std::string& folder) {
+    if (archive.full) {
+        return "the archive of " + folder + " would be larger than 4 GiB";
+    }
+    return "cannot pack " + folder +
+           (archive.error != 0 ? std::string(": ") + std::strerror(archive.error) : "");
 }
 
-// A zip entry's name length is a 16-bit field.
-constexpr size_t MaxEntryNameLength = 0xFFFF;
+// An unnamed file beside `out`, where the archive will land, else in the temporary folder.
+Descriptor OpenScratchFile(const std::string& out) {
+    std::vector<std::string> folders;
+    PathString native;
+    if (FileSystem* files = GetFileSystem(); files && files->GetNativePath(native, out.c_str())) {
+        const std::string path = native.Text();
+        const size_t slash = path.rfind('/');
+        folders.push_back(slash == std::string::npos ? "." : path.substr(0, slash + 1));
+    }
+    const char* temporary = std::getenv("TMPDIR");
+    folders.emplace_back(temporary && *temporary ? temporary : "/tmp");
+    for (const std::string& folder : folders) {
+        Descriptor scratch(open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+        if (scratch.IsOpen()) {
+            return scratch;
+        }
+    }
+    return {};
+}
+
 constexpr size_t ReadChunk = 65536;
+
+// The engine opens a packed file by its native path ("/GAME/data.zoo/NAME"), which holds at most
+// 259 bytes: a name past this is out of its reach wherever the game lies.
+constexpr size_t MaxOpenedName =
+    PathString::Size() - 1 - std::char_traits<char>::length("/data.zoo/");
 
 using Identity = std::pair<dev_t, ino_t>;
 
@@ -113,11 +151,42 @@ struct ListedEntry {
     std::string reason; // a skipped one's
 };
 
+std::string WithoutSlash(std::string name) {
+    if (!name.empty() && name.back() == '/') {
+        name.pop_back();
+    }
+    return name;
+}
+
+// Why the engine could not open `name` (a path inside the archive, a folder's ending in '/')
+// once packed; "" when it can.
+std::string Unopenable(const std::string& name) {
+    const bool folder = name.back() == '/';
+    const size_t length = name.size() - (folder ? 1 : 0);
+    if (length > MaxOpenedName) {
+        return "its path of " + std::to_string(length) + " bytes is longer than the " +
+               std::to_string(MaxOpenedName) + " the engine opens in an archive";
+    }
+    // Reading a path, the engine takes such a folder for an archive to look into.
+    const auto endsIn = [&name](const char* tail) {
+        const size_t count = std::strlen(tail);
+        return name.size() >= count && CompareNoCase(name.c_str() + name.size() - count, tail) == 0;
+    };
+    if (folder && (endsIn(".zip/") || endsIn(".zoo/"))) {
+        return "the engine reads a folder named so as an archive";
+    }
+    return {};
+}
+
 // Walks the folder depth first, one level of descriptors at a time, and writes each entry as it
 // comes; memory follows what a folder lists and how deep the walk is, never the two multiplied.
+//
+// A folder reached through a link is packed under the link's name too, but once only: links
+// that lead to it again, by any path, are left out with a line, so that links which meet (two
+// in each folder of a chain) cannot multiply the archive. Its own path packs it as well.
 class FolderPacker {
 public:
-    FolderPacker(zipFile zip, const ArchiveBytes& archive, std::string folder,
+    FolderPacker(zipFile zip, const ScratchArchive& archive, std::string folder,
                  std::vector<std::string>& skipped)
         : zip_(zip), archive_(archive), folder_(std::move(folder)), skipped_(skipped) {
         while (folder_.size() > 1 && folder_.back() == '/') {
@@ -143,7 +212,8 @@ private:
         Identity identity;
         std::vector<ListedEntry> entries;
         size_t next = 0;
-        size_t pathLength = 0; // of path_ while this folder is walked
+        size_t pathLength = 0;    // of path_ while this folder is walked
+        bool throughLink = false; // this folder or one above it was entered through a link
     };
 
     std::string Shown(const std::string& name) const { return folder_ + "/" + name; }
@@ -151,6 +221,8 @@ private:
         error_ = std::move(reason);
         return false;
     }
+    // The reason to leave out an entry the walk has come to; "" to pack it.
+    std::string LeftOut(const Level& level, const ListedEntry& entry);
     bool List(int folder, std::vector<ListedEntry>& entries);
     bool Classify(int folder, const std::string& name, ListedEntry& entry);
     bool Enter(Level& level, const ListedEntry& entry);
@@ -160,13 +232,15 @@ private:
     bool AddFolder(const std::string& name);
 
     zipFile zip_;
-    const ArchiveBytes& archive_;
+    const ScratchArchive& archive_;
     std::string folder_; // as given, for names in lines
     std::vector<std::string>& skipped_;
     std::shared_ptr<const Descriptor> root_;
     std::vector<Level> levels_;
     std::set<Identity> onPath_; // the folders being walked, so that a link cannot loop
-    std::string path_;          // the current folder's name relative to the root, with its '/'
+    // Each folder packed through a link, with the name it was packed under.
+    std::map<Identity, std::string> packedThroughLink_;
+    std::string path_; // the current folder's name relative to the root, with its '/'
     Identity out_;
     bool hasOut_ = false;
     std::string error_;
@@ -195,8 +269,9 @@ bool FolderPacker::Pack(std::shared_ptr<const Descriptor> root) {
             continue;
         }
         const ListedEntry entry = level.entries[level.next++];
-        if (entry.kind == ListedEntry::Skipped) {
-            skipped_.push_back(Shown(path_ + entry.name) + ": " + entry.reason);
+        const std::string reason = LeftOut(level, entry);
+        if (!reason.empty()) {
+            skipped_.push_back(Shown(WithoutSlash(path_ + entry.name)) + ": " + reason);
         } else if (entry.kind == ListedEntry::File
                        ? !AddFile(level, entry)
                        : !AddFolder(path_ + entry.name) || !Enter(level, entry)) {
@@ -204,6 +279,23 @@ bool FolderPacker::Pack(std::shared_ptr<const Descriptor> root) {
         }
     }
     return true;
+}
+
+std::string FolderPacker::LeftOut(const Level& level, const ListedEntry& entry) {
+    if (entry.kind == ListedEntry::Skipped) {
+        return entry.reason;
+    }
+    const std::string name = path_ + entry.name;
+    std::string reason = Unopenable(name);
+    if (!reason.empty() || entry.kind != ListedEntry::Folder ||
+        !(entry.throughLink || level.throughLink)) {
+        return reason;
+    }
+    const auto [packed, first] = packedThroughLink_.emplace(entry.identity, name);
+    if (first) {
+        return {};
+    }
+    return "it leads to the folder packed as " + Shown(WithoutSlash(packed->second));
 }
 
 bool FolderPacker::List(int folder, std::vector<ListedEntry>& entries) {
@@ -276,6 +368,7 @@ bool FolderPacker::Enter(Level& level, const ListedEntry& entry) {
     Level below;
     below.folder = folder;
     below.identity = entry.identity;
+    below.throughLink = entry.throughLink || level.throughLink;
     if (!entry.throughLink) {
         level.folder.reset();
     }
@@ -315,10 +408,6 @@ bool FolderPacker::Leave() {
 
 // Attribute bits in the low byte of the external attributes, as the engine reads them.
 bool FolderPacker::OpenEntry(const std::string& name, bool folder) {
-    if (name.size() > MaxEntryNameLength) {
-        return Fail("cannot pack " + Shown(name) + ": its path is longer than an archive holds (" +
-                    std::to_string(MaxEntryNameLength) + " bytes)");
-    }
     zip_fileinfo info = {};
     info.tmz_date.tm_mday = 1; // 1 January 1980, the first day a zip can name
     info.tmz_date.tm_year = 1980;
@@ -374,6 +463,31 @@ bool FolderPacker::AddFile(const Level& level, const ListedEntry& entry) {
     return whole || Fail("cannot read " + Shown(name));
 }
 
+// Passes the finished archive to `out` through the scrambling pass when asked; `out` is
+// replaced only when every byte arrived.
+bool CopyToOut(const ScratchArchive& archive, const std::string& out, uint32_t flags) {
+    ForwardingOutputStream stream;
+    if (!stream.Open(out.c_str(), flags)) {
+        return false;
+    }
+    std::vector<uint8_t> chunk(ReadChunk);
+    for (uint64_t done = 0; done < archive.size;) {
+        const ssize_t got =
+            pread(archive.file.Get(), chunk.data(),
+                  std::min<uint64_t>(ReadChunk, archive.size - done), static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        const auto count = static_cast<uint32_t>(got);
+        if (got <= 0 || stream.Write(chunk.data(), count) != count) {
+            stream.Abandon();
+            return false;
+        }
+        done += count;
+    }
+    return stream.Close();
+}
+
 } // namespace
 
 bool PackFolder(const std::string& folder, const std::string& out, std::string& error,
@@ -393,9 +507,14 @@ bool PackFolder(const std::string& folder, const std::string& out, std::string& 
         return false;
     }
 
-    ArchiveBytes archive;
-    zlib_filefunc64_def functions = {OpenBytes, ReadNothing, WriteBytes, TellBytes,
-                                     SeekBytes, CloseBytes,  NoError,    &archive};
+    ScratchArchive archive;
+    archive.file = OpenScratchFile(out);
+    if (!archive.file.IsOpen()) {
+        error = "cannot pack " + folder + ": no scratch file can be made: " + std::strerror(errno);
+        return false;
+    }
+    zlib_filefunc64_def functions = {OpenScratch, ReadNothing,  WriteScratch, TellScratch,
+                                     SeekScratch, CloseScratch, NoError,      &archive};
     zipFile zip = zipOpen2_64("", APPEND_STATUS_CREATE, nullptr, &functions);
     if (!zip) {
         error = "cannot pack " + folder;
@@ -417,8 +536,8 @@ bool PackFolder(const std::string& folder, const std::string& out, std::string& 
         return false;
     }
     const uint32_t flags = WriteCreateFolders | (scrambled ? WriteScrambled : 0u);
-    if (!WriteWholeFile(out.c_str(), archive.bytes, flags)) {
-        error = "cannot write " + out;
+    if (!CopyToOut(archive, out, flags)) {
+        error = "cannot write " + out + FileFailureSuffix();
         return false;
     }
     return true;

@@ -1,19 +1,41 @@
 #include "tools/HeadlessPlayer.h"
 
 #include "app/platform/SdlPlatform.h"
+#include "app/platform/StopSignal.h"
 #include "app/player/Engine.h"
 #include "app/player/InputScript.h"
 #include "core/filesystem/FileSystem.h"
 #include "core/scene/Node.h"
 #include "core/string/Text.h"
+#include "tools/ToolStatus.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <unistd.h>
+#include <utility>
 
 namespace quarn {
 
 namespace {
+
+std::atomic<int32_t> stepsRun{0};
+int32_t stepsPlanned = 0;
+std::string stepUnit;
+std::string stopCost;
+
+// On the stop watch's thread, for a step that never ends: stdio's locks may be held.
+void SayStepCutShort() {
+    const std::string line = "quarn-tool: " + ToolStopReason(true) + "\n";
+    for (size_t written = 0; written < line.size();) {
+        const ssize_t put = write(STDERR_FILENO, line.data() + written, line.size() - written);
+        if (put <= 0) {
+            return;
+        }
+        written += static_cast<size_t>(put);
+    }
+}
 
 // No screen bounds the window: a picture has exactly the size asked.
 class HeadlessPlatform final : public SdlPlatform {
@@ -89,9 +111,40 @@ HeadlessStart StartHeadlessPlayer(const std::string& scene, float step, Int2 siz
 
 void RunHeadlessFrames(int32_t frames) {
     int32_t count = 0;
-    GetPlatform()->SetFrameCallback([&] { return FrameUpdate() && ++count < frames; });
+    GetPlatform()->SetFrameCallback([&] {
+        if (!FrameUpdate()) {
+            return false;
+        }
+        CountToolStep();
+        return ++count < frames;
+    });
     GetPlatform()->RunMainLoop();
     FinishInputScript();
+}
+
+void WatchToolStopSignals(const char* unit, int32_t planned, std::string lost) {
+    stepUnit = unit;
+    stepsPlanned = planned;
+    stopCost = std::move(lost);
+    SetStopEnding(ExitFailed, SayStepCutShort);
+    WatchStopSignals();
+}
+
+void CountToolStep() {
+    ++stepsRun;
+}
+
+std::string ToolStopReason(bool cut) {
+    const int32_t run = stepsRun.load();
+    // "frames" -> "frame"
+    const std::string one = stepUnit.substr(0, stepUnit.size() - 1);
+    std::string reason =
+        cut && run < stepsPlanned
+            ? StringFormat("stopped by a signal during %s %d of %d (%d ran whole)", one.c_str(),
+                           run + 1, stepsPlanned, run)
+            : StringFormat("stopped by a signal after %d of %d %s", run, stepsPlanned,
+                           stepUnit.c_str());
+    return stopCost.empty() ? reason : reason + "; " + stopCost;
 }
 
 } // namespace quarn

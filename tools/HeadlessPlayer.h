@@ -26,8 +26,21 @@ enum class HeadlessStart {
 // A `size` above 0 is the window's size. Log lines go to the sink installed before.
 HeadlessStart StartHeadlessPlayer(const std::string& scene, float step, Int2 size);
 
-// Runs up to `frames` frames: fewer when the scene's root is disabled.
+// Runs up to `frames` frames: fewer when the scene's root is disabled or a stop signal came
+// (StopRequested()). Each counts as a step of WatchToolStopSignals.
 void RunHeadlessFrames(int32_t frames);
+
+// From here on SIGTERM and SIGINT stop the tool as they stop the player, but never as a success:
+// between two of its `planned` frames (or steps, as `unit` names them) the run ends and the
+// command fails with ToolStopReason(); one that holds the process StopGraceSeconds after the
+// signal is cut short, the process ending with that line and ExitFailed. `lost` says what the
+// stop costs ("shot.png is not written"), or is empty. Called before the scene starts.
+void WatchToolStopSignals(const char* unit, int32_t planned, std::string lost);
+// One more frame or step ran whole.
+void CountToolStep();
+// "stopped by a signal after 3 of 100 frames; shot.png is not written"; `cut` says the step
+// after the last counted was cut short.
+std::string ToolStopReason(bool cut = false);
 
 // A path the tool's user gave, as the player must see it: relative to the current folder.
 std::string FromCurrentFolder(const std::string& path);

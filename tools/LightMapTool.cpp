@@ -1,5 +1,6 @@
 #include "tools/LightMapTool.h"
 
+#include "app/platform/StopSignal.h"
 #include "app/player/Engine.h"
 #include "core/debug/Log.h"
 #include "core/scene/Node.h"
@@ -89,6 +90,7 @@ int RunLightMapTool(char** arguments, std::string& reason) {
         }
     }
     SetLogSink(PrintOrHold);
+    WatchToolStopSignals("frames", 1, "");
     switch (StartHeadlessPlayer(scene, 1.0f / 60.0f, Int2())) {
     case HeadlessStart::NoPlayer:
         reason = StartUpError();
@@ -100,6 +102,10 @@ int RunLightMapTool(char** arguments, std::string& reason) {
         break;
     }
     RunHeadlessFrames(1);
+    if (StopRequested()) {
+        reason = ToolStopReason();
+        return ExitFailed;
+    }
     for (const std::string& line : heldLines) {
         if (!IsStartUpNews(line)) {
             std::fprintf(stderr, "quarn-tool: warning: %s\n", line.c_str());

@@ -5,6 +5,7 @@
 #include "app/ClassRegistration.h"
 #include "app/platform/Platform.h"
 #include "app/platform/SdlPlatform.h"
+#include "app/platform/StopSignal.h"
 #include "app/player/Engine.h"
 #include "app/player/InputScript.h"
 #include "app/player/SceneCommands.h"
@@ -295,7 +296,12 @@ void PrintHelp(FILE* out) {
                "...\"), and one whose parent lines form a cycle is refused as \"scene\" refuses\n"
                "it. SHOT.png is replaced only once it is written whole. When a runtime error\n"
                "terminated a script during the run (its report is among the warnings), the\n"
-               "picture is still saved and the command exits with status 3.\n"
+               "picture is still saved and the command exits with status 3. SIGTERM and SIGINT\n"
+               "stop it as they stop quarn, a frame that has not ended half a second after the\n"
+               "signal cut short, but as a failure that saves no picture: \"stopped by a signal\n"
+               "after N of M frames; SHOT.png is not written\" (or \"during frame N of M (N-1\n"
+               "ran whole)\"). \"simulate\" and \"editor-shot\" stop the same way, counting\n"
+               "steps and frames.\n"
                "\n"
                "\"mesh\" loads IN as a mesh resource loads it, by its extension (\"mesh\" or\n"
                "\"obj\", without case), and prints one line each:\n"
@@ -354,12 +360,17 @@ void PrintHelp(FILE* out) {
                "FOLDER, is left out. The entries go in name order without time stamps, so a\n"
                "folder packs to the same bytes every time. FOLDER is read as quarn reads its\n"
                "game: a link is followed only while it stays below FOLDER (an absolute link\n"
-               "never), its target packed under the link's name. A link that leads out of\n"
-               "FOLDER, nowhere, or back into a folder that holds it, and anything that is no\n"
-               "regular file or folder (a pipe, a device, a socket), is left out with the line\n"
-               "\"quarn-tool: warning: skipped FOLDER/NAME: REASON\" on stderr. A file larger\n"
-               "than the engine reads from an archive (1 GiB) fails the command; OUT is\n"
-               "replaced only once it is written whole.\n"
+               "never), its target packed under the link's name; a folder is packed through\n"
+               "links once, so a second link to it (by any path) is left out. Left out too,\n"
+               "each with the line \"quarn-tool: warning: skipped FOLDER/NAME: REASON\" on\n"
+               "stderr: a link that leads out of FOLDER, nowhere, or back into a folder that\n"
+               "holds it; anything that is no regular file or folder (a pipe, a device, a\n"
+               "socket); a path longer than the 249 bytes the engine opens in an archive; a\n"
+               "folder named \"*.zip\" or \"*.zoo\", which the engine reads as an archive. A\n"
+               "file larger than the engine reads from an archive (1 GiB), or an archive past\n"
+               "4 GiB, fails the command. The archive is built in a scratch file beside OUT\n"
+               "(else in $TMPDIR or /tmp), not in memory; OUT is replaced only once it is\n"
+               "written whole.\n"
                "\n"
                "\"script asm\" reads IN in the script assembler's text form (one statement a\n"
                "line: header, stack, include, var, function, local, fixup, line marks,\n"
@@ -900,8 +911,13 @@ int SaveLastFrame(const std::string& out) {
 }
 
 // A run whose scripts a runtime error terminated has its own status, so that a game's checks
-// can tell it from a good one.
+// can tell it from a good one. A stopped run saves no picture: it would pass for the last one.
 int FinishRender(const std::string& out) {
+    if (StopRequested()) {
+        std::erase_if(logLines, IsStartUpNews);
+        PrintWarnings();
+        return Fail(ToolStopReason());
+    }
     const int saved = SaveLastFrame(out);
     return saved == ExitDone && ScriptContext::GetTerminatingErrorCount() > 0
                ? ExitScriptTerminated
@@ -953,6 +969,12 @@ int RunRender(char** arguments) {
         return Fail(inputError);
     }
     KeepLogLines();
+    WatchToolStopSignals("frames", frames, out + " is not written");
+    // A close played from the input script ends the program there, with the frame before it;
+    // so does a stop, at any time.
+    static std::string shot;
+    shot = out;
+    SetExitHandler([] { std::exit(FinishRender(shot)); });
     switch (StartHeadlessPlayer(scene, step, size)) {
     case HeadlessStart::NoPlayer:
         return Fail(StartUpError());
@@ -967,10 +989,6 @@ int RunRender(char** arguments) {
     if (const std::string cycle = FindParentCycle(); !cycle.empty()) {
         return Fail(scene + " is refused: its parents form a cycle (" + cycle + ")");
     }
-    // A close played from the input script ends the program there, with the frame before it.
-    static std::string shot;
-    shot = out;
-    SetExitHandler([] { std::exit(FinishRender(shot)); });
     RunHeadlessFrames(frames);
     SetExitHandler(nullptr);
     return FinishRender(out);

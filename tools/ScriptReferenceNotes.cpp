@@ -851,9 +851,12 @@ constexpr ScriptCallNote Functions[] = {
     {"111", "():string", "ProgramPath", "the program file's path"},
     {"112", "():string", "ClipboardText",
      "the clipboard's text (empty when longer than 256 bytes)"},
-    {"113", "(string):string", "GetSetting", "the game's setting a (user://init.txt)"},
+    {"113", "(string):string", "GetSetting",
+     "the game's setting a (user://init.txt); keys ignore ASCII case, and a key past 63 bytes "
+     "answers \"\""},
     {"114", "(string, string)", "SetSetting",
-     "sets the game's setting a to b and saves its settings when they change (at most 255 "
+     "sets the game's setting a to b and saves its settings when they change, over what another "
+     "process of the game saved meanwhile (at most 63 bytes a key, whose case is ignored, 255 "
      "bytes a value, 64 KiB the file)"},
     {"115", "(bool):int", "BeginPrint", "starts printing (no printer here: 0)"},
     {"116", "(int):int2", "PrinterCaps", "a printer capability ((0, 0) here)"},

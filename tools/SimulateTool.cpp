@@ -1,5 +1,6 @@
 #include "tools/SimulateTool.h"
 
+#include "app/platform/StopSignal.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/Signals.h"
 #include "core/object/ValueBinding.h"
@@ -7,6 +8,7 @@
 #include "device/GpuRenderDevice.h"
 #include "physics/PhysicsMaster.h"
 #include "physics/RigidBody.h"
+#include "tools/HeadlessPlayer.h"
 #include "tools/ToolScene.h"
 #include "tools/ToolStatus.h"
 
@@ -96,6 +98,7 @@ int RunSimulateTool(char** arguments, std::string& reason) {
         reason = "--steps takes a count of 0 or more";
         return ExitUsage;
     }
+    WatchToolStopSignals("steps", steps, "");
     const std::unique_ptr<GpuRenderDevice> device = MakeToolDevice(reason);
     if (!device) {
         return ExitFailed;
@@ -133,11 +136,17 @@ int RunSimulateTool(char** arguments, std::string& reason) {
     }
     const uint64_t serial = world->GetSerial();
     for (int step = 1; step <= steps; ++step) {
+        if (StopRequested()) {
+            std::fflush(stdout);
+            reason = ToolStopReason();
+            return ExitFailed;
+        }
         if (Entity::FindBySerial(serial) != world) {
             reason = "the physics master was deleted at step " + std::to_string(step);
             return ExitFailed;
         }
         world->Step(world->GetTimestep());
+        CountToolStep();
         if (step % every != 0) {
             continue;
         }

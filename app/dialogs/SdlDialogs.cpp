@@ -1,4 +1,5 @@
 #include "app/dialogs/DialogBackend.h"
+#include "app/platform/StopSignal.h"
 #include "core/debug/Log.h"
 
 #include <SDL.h>
@@ -44,6 +45,7 @@ int ShowBox(SDL_Window* parent, uint32_t flags, const char* title, const char* t
     data.numbuttons = static_cast<int>(buttons.size());
     data.buttons = buttons.data();
     int pressed = -1;
+    const ForkedBoxScope forked;
     if (SDL_ShowMessageBox(&data, &pressed) != 0) {
         return -2;
     }

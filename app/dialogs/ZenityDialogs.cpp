@@ -1,4 +1,5 @@
 #include "app/dialogs/DialogBackend.h"
+#include "app/platform/StopSignal.h"
 #include "core/string/Text.h"
 
 #include <cerrno>
@@ -139,6 +140,7 @@ bool ZenityDialogs::Run(std::vector<std::string> arguments, std::string& line) {
         return false;
     }
 
+    EndDialogProcessOnStop(child);
     std::string output;
     char buffer[512];
     for (;;) {
@@ -150,6 +152,12 @@ bool ZenityDialogs::Run(std::vector<std::string> arguments, std::string& line) {
         }
     }
     close(pipeEnds[0]);
+    // Waited for without being reaped, so that its id stays its own until it is forgotten.
+    siginfo_t ended = {};
+    while (waitid(P_PID, static_cast<id_t>(child), &ended, WEXITED | WNOWAIT) < 0 &&
+           errno == EINTR) {
+    }
+    ForgetDialogProcess();
     int status = 0;
     pid_t waited;
     while ((waited = waitpid(child, &status, 0)) < 0 && errno == EINTR) {

@@ -6,7 +6,10 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <mutex>
+#include <pthread.h>
 #include <semaphore.h>
+#include <sys/prctl.h>
 #include <thread>
 #include <unistd.h>
 
@@ -15,8 +18,15 @@ namespace quarn {
 namespace {
 
 std::atomic<bool> stopRequested{false};
+std::atomic<int> endingStatus{0};
+std::atomic<void (*)()> lastWords{nullptr};
 // Posted by the handler (sem_post is safe there), waited on by the watch.
 sem_t signalled;
+std::mutex dialogMutex;
+pid_t dialogProcess = 0;
+std::atomic<bool> boxShown{false};
+// The process that forks, as the forked one sees it.
+pid_t forkingProcess = 0;
 
 void OnStopSignal(int) {
     const int saved = errno;
@@ -26,9 +36,35 @@ void OnStopSignal(int) {
     errno = saved;
 }
 
+void EndDialogProcess() {
+    const std::lock_guard<std::mutex> lock(dialogMutex);
+    if (dialogProcess > 0) {
+        kill(dialogProcess, SIGTERM);
+    }
+}
+
+void BeforeFork() {
+    forkingProcess = getpid();
+}
+
+// Only calls that are safe in a child of a threaded process. The death signal follows the
+// thread that forked, which for a dialog is the main thread: the program's end.
+void InForkedChild() {
+    if (!boxShown.load()) {
+        return;
+    }
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGINT, SIG_DFL);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != forkingProcess) {
+        _exit(0); // the program ended before the death signal was asked for
+    }
+}
+
 void EndWhenNotEnded() {
     while (sem_wait(&signalled) != 0) {
     }
+    EndDialogProcess();
     // A main loop waiting for input (a minimised window) wakes to see the request.
     SDL_Event wake = {};
     wake.type = SDL_USEREVENT;
@@ -38,7 +74,10 @@ void EndWhenNotEnded() {
     if (ftrylockfile(stdout) == 0) {
         fflush(stdout);
     }
-    _exit(0);
+    if (void (*words)() = lastWords.load()) {
+        words();
+    }
+    _exit(endingStatus.load());
 }
 
 } // namespace
@@ -57,11 +96,41 @@ void WatchStopSignals() {
             sigaction(signal, &action, nullptr);
         }
     }
+    pthread_atfork(BeforeFork, nullptr, InForkedChild);
     std::thread(EndWhenNotEnded).detach();
+}
+
+void SetStopEnding(int status, void (*words)()) {
+    endingStatus = status;
+    lastWords = words;
 }
 
 bool StopRequested() {
     return stopRequested.load(std::memory_order_relaxed);
+}
+
+ForkedBoxScope::ForkedBoxScope() {
+    boxShown = true;
+}
+
+ForkedBoxScope::~ForkedBoxScope() {
+    boxShown = false;
+}
+
+void EndDialogProcessOnStop(pid_t process) {
+    {
+        const std::lock_guard<std::mutex> lock(dialogMutex);
+        dialogProcess = process;
+    }
+    // A signal that came before the dialog opened ends it too.
+    if (StopRequested()) {
+        EndDialogProcess();
+    }
+}
+
+void ForgetDialogProcess() {
+    const std::lock_guard<std::mutex> lock(dialogMutex);
+    dialogProcess = 0;
 }
 
 } // namespace quarn

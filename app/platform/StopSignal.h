@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 namespace quarn {
 
 // SIGTERM and SIGINT ask the program to end, the same way. From the first of them on,
@@ -15,5 +17,27 @@ inline constexpr double StopGraceSeconds = 0.5;
 // itself; once per process, before start-up, so that a signal during start-up counts too.
 void WatchStopSignals();
 bool StopRequested();
+// How a process the watch ends goes: with `status` instead of 0, `words` (when given) run first
+// on the watch's own thread, while the main thread may still hold any lock (stdio's too).
+void SetStopEnding(int status, void (*words)());
+
+// Held while a window-system message box is shown. The box runs in a process forked for it,
+// which would inherit the handlers above (and so ignore a stop signal) and keeps the program's
+// display connection (and so its window) open: a process forked meanwhile takes the signals'
+// default actions and is killed when the program ends.
+class ForkedBoxScope {
+public:
+    ForkedBoxScope();
+    ~ForkedBoxScope();
+    ForkedBoxScope(const ForkedBoxScope&) = delete;
+    ForkedBoxScope& operator=(const ForkedBoxScope&) = delete;
+};
+
+// The process of an open dialog (an outside chooser), ended at once by a stop signal so that
+// the dialog answers "cancelled" and the program closes as it would without one. One at a time,
+// as dialogs are modal. Forgotten before the process is waited for, so that its id cannot be
+// another process's by the time a signal comes.
+void EndDialogProcessOnStop(pid_t process);
+void ForgetDialogProcess();
 
 } // namespace quarn

@@ -313,7 +313,7 @@ bool InitEngine(const EngineSetup& setup) {
     if (!dataHome.empty()) {
         files->MakeDirectories(EngineDataFolder(dataHome).c_str());
         files->MakeDirectories("user://");
-        GetUserSettings().Load(EngineFile("init.txt").c_str(), false);
+        LoadUserSettings(EngineFile("init.txt").c_str());
     }
     HoldGameReachAlways(!setup.editor && !setup.keepUserReach);
 

@@ -1,6 +1,7 @@
 #include "core/filesystem/DataFolders.h"
 
 #include "core/filesystem/ArchiveSet.h"
+#include "core/string/Sha256.h"
 #include "core/string/Text.h"
 #include "core/string/Utf8.h"
 
@@ -14,8 +15,9 @@ namespace quarn {
 namespace {
 
 constexpr size_t MaxGameFolderName = 200;
-// A long folder name ends in '~' and this many hexadecimal digits of its name's hash.
-constexpr size_t NameHashDigits = 16;
+// A long folder name ends in '~' and the hexadecimal digits of its name's SHA-256: two names
+// that differ never meet, where a 64-bit hash let two be found to share a folder.
+constexpr size_t NameHashDigits = 64;
 constexpr char HexDigits[] = "0123456789ABCDEF";
 
 std::string WithTrailingSlash(std::string path) {
@@ -53,15 +55,6 @@ std::string RootName(const std::string& gameRoot) {
 bool IsPlainNameByte(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ' ' ||
            c == '-' || c == '_' || c == '.';
-}
-
-// FNV-1a: a fixed function, so a long name keeps its folder from one build to the next.
-uint64_t NameHash(const std::string& name) {
-    uint64_t hash = 0xcbf29ce484222325u;
-    for (const char c : name) {
-        hash = (hash ^ static_cast<uint8_t>(c)) * 0x100000001b3u;
-    }
-    return hash;
 }
 
 void AppendEscaped(std::string& folder, uint8_t byte) {
@@ -129,9 +122,9 @@ std::string GameFolderName(const std::string& configName, const std::string& gam
     if (folder.size() > MaxGameFolderName) {
         folder.resize(cut);
         folder += '~';
-        const uint64_t hash = NameHash(name);
-        for (int shift = 60; shift >= 0; shift -= 4) {
-            folder += HexDigits[(hash >> shift) & 15];
+        for (const uint8_t byte : Sha256(name)) {
+            folder += HexDigits[byte >> 4];
+            folder += HexDigits[byte & 15];
         }
     }
     return folder;

@@ -26,7 +26,7 @@ std::string GameDataFolder(const std::string& dataHome, const std::string& confi
 // unchanged; every other byte ('/', NUL, a control byte, '%', a stray UTF-8 byte), and a leading
 // '.' (so neither "." nor ".." climbs), becomes '%' and its two upper-case hexadecimal digits.
 // An empty name is "%". A folder name past 200 bytes keeps its first characters and ends in '~'
-// and 16 hexadecimal digits of a hash of the whole name, within what every file system takes.
+// and the 64 hexadecimal digits of the whole name's SHA-256, within what every file system takes.
 std::string GameFolderName(const std::string& configName, const std::string& gameRoot);
 
 } // namespace quarn

@@ -31,6 +31,10 @@ public:
     bool Open(const char* nativePath, uint32_t flags);
 
     const std::string& GetNativePath() const { return nativePath_; }
+    // Where the file lies, with the reach it was given: Open(GetPlace()) opens a listed entry.
+    const DiskPlace& GetPlace() const { return place_; }
+    // The open file's descriptor, -1 when none is open; it stays the file's.
+    int GetDescriptor() const { return handle_ ? fileno(handle_) : -1; }
     // What the place leads to now, links followed only as far as the place may reach.
     bool Stat(struct stat& info) const { return place_.Stat(info); }
 

@@ -1,5 +1,6 @@
 #include "core/filesystem/FileReader.h"
 
+#include "core/filesystem/FileOutputStream.h"
 #include "core/filesystem/FileSystem.h"
 
 namespace quarn {
@@ -122,6 +123,14 @@ bool ForwardingOutputStream::Close() {
     bool whole = stream_->Close();
     stream_.reset();
     return whole;
+}
+
+void ForwardingOutputStream::Abandon() {
+    // A disk file would arrive on being destroyed; the other streams arrive only when closed.
+    if (auto* file = dynamic_cast<FileOutputStream*>(stream_.get())) {
+        file->Abandon();
+    }
+    stream_.reset();
 }
 
 bool WriteWholeFile(const char* path, std::span<const uint8_t> bytes, uint32_t flags) {

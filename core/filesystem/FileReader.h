@@ -67,6 +67,8 @@ public:
     // True when the file arrived whole; false too when nothing was open, since nothing can
     // have arrived then.
     bool Close() override;
+    // Ends the stream leaving the file at the path as it was.
+    void Abandon();
 
 private:
     std::unique_ptr<OutputStream> stream_;

@@ -16,8 +16,6 @@ namespace quarn {
 namespace {
 
 constexpr size_t MaxParsedValue = 255;
-// Settings are a few kilobytes; a file this large is no settings file and is not read whole.
-constexpr uint32_t MaxSettingsFileSize = 64u << 20;
 
 // The parser's blanks: not IsBlank's, which also takes VT and FF as blanks.
 bool IsSettingsBlank(char c) {
@@ -59,7 +57,7 @@ SettingsFile::SettingsFile(const char* path) {
     Load(path, false);
 }
 
-bool SettingsFile::Load(const char* path, bool scrambled) {
+bool SettingsFile::Load(const char* path, bool scrambled, uint32_t maxBytes) {
     entries_.clear();
     unsaved_ = false;
     path_.Set(path);
@@ -67,10 +65,10 @@ bool SettingsFile::Load(const char* path, bool scrambled) {
     if (!reader.Open(path, false, scrambled)) {
         return false;
     }
-    if (reader.GetSize() > MaxSettingsFileSize) {
+    if (reader.GetSize() > maxBytes) {
         LogMessage("Settings file %s is not read: it holds %u bytes, more than the %u a settings "
                    "file may hold",
-                   path, reader.GetSize(), MaxSettingsFileSize);
+                   path, reader.GetSize(), maxBytes);
         return false;
     }
     std::string text(reader.GetSize(), '\0');
@@ -255,6 +253,17 @@ SettingsFile& GetMainSettings() {
 SettingsFile& GetUserSettings() {
     static SettingsFile settings;
     return settings;
+}
+
+void LoadUserSettings(const char* path) {
+    SettingsFile& user = GetUserSettings();
+    FileSystem* files = GetFileSystem();
+    if (!user.Load(path, false, MaxUserSettingsBytes) && files && files->Exists(path)) {
+        LogMessage("The engine's settings in %s are kept in memory only: the file is not read, "
+                   "and not written over",
+                   path);
+        user.SetPath("");
+    }
 }
 
 bool SaveChangedUserSettings() {

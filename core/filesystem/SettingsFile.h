@@ -35,14 +35,17 @@ namespace quarn {
 // reports it through ValidityReport, naming the key, and writes the others.
 class SettingsFile {
 public:
+    // Settings are a few kilobytes; a file this large is no settings file and is not read.
+    static constexpr uint32_t MaxFileBytes = 64u << 20;
+
     SettingsFile() = default;
     // Loads the file unscrambled; see Load.
     explicit SettingsFile(const char* path);
 
     // Empties the store, makes `path` its own path and reads the file through the file system.
-    // False when the file does not open or is larger than 64 MB (logged): the store then stays
-    // empty, the path is still set.
-    bool Load(const char* path, bool scrambled);
+    // False when the file does not open or is larger than `maxBytes` (logged): the store then
+    // stays empty, the path is still set.
+    bool Load(const char* path, bool scrambled, uint32_t maxBytes = MaxFileBytes);
     // Adds the entries of a text to those present; always true.
     bool Parse(const char* text, size_t length);
 
@@ -114,6 +117,13 @@ SettingsFile& GetMainSettings();
 // files, folders, colours and window place): read at start-up, never read or written by a
 // game, whose scripts keep settings of their own (GameSettings).
 SettingsFile& GetUserSettings();
+// What the engine writes there takes a few kilobytes: a file past this cap is no file of its
+// own making, and reading it would cost every start in proportion.
+inline constexpr uint32_t MaxUserSettingsBytes = 64u << 10;
+// Reads the engine's settings from `path` at start-up. A file past MaxUserSettingsBytes, or one
+// that is there and cannot be read, is left unread (logged) and is never written over: the
+// engine then keeps its settings in memory only.
+void LoadUserSettings(const char* path);
 // Writes what the engine changed in its own settings since they were read or last saved (a
 // failure is logged). The engine's settings keep their one moment of saving: a game's script
 // saving a setting of its own, and no other, so a session without one leaves the file as it was.

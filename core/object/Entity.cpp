@@ -1,5 +1,6 @@
 #include "core/object/Entity.h"
 
+#include "core/debug/Log.h"
 #include "core/debug/Validity.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/IdMap.h"
@@ -216,9 +217,15 @@ constexpr int MaxRedirectHops = 16;
 constexpr int MaxEventDepth = 64;
 
 int eventDepth = 0;
-// Set once a cascade overran the depth: every send left in it is dropped until it unwinds, or a
-// loop that fans out would still run for 2^depth events on its way back.
+// Events dispatched since the outermost send began. A cascade shallow enough for the depth bound
+// can still fan out: 14 nodes that each pass an event on to the next eight times make 8^12.
+int64_t cascadeEvents = 0;
+// Set once a cascade overran the depth or the count: every send left in it is dropped until it
+// unwinds, or a loop that fans out would still run for 2^depth events on its way back.
 bool cascadeAbandoned = false;
+// Frames as the scene update counts them, and the last one whose cut cascade the log told.
+uint64_t eventFrame = 0;
+uint64_t cutReportedFrame = UINT64_MAX;
 
 enum EventFault : uint64_t { RedirectLoop = 0, NestingLoop = 1 };
 
@@ -229,6 +236,10 @@ bool FirstReportFor(const Entity* entity, EventFault fault) {
 }
 
 } // namespace
+
+void Entity::BeginEventFrame() {
+    ++eventFrame;
+}
 
 void Entity::SendEvent(const EntityRef& sender, const EntityRef& target, Entity* argument,
                        float value) {
@@ -263,6 +274,21 @@ void Entity::SendEvent(const EntityRef& sender, const EntityRef& target, Entity*
             ValidityReport("Events sent on by their receivers nest deeper than %d at entity %u; "
                            "the rest of the cascade is dropped",
                            MaxEventDepth, entity->GetId());
+        }
+        return;
+    }
+
+    if (eventDepth == 0) {
+        cascadeEvents = 0;
+    }
+    if (++cascadeEvents > MaxCascadeEvents) {
+        cascadeAbandoned = true;
+        // Once a frame: a cut cascade fired every frame would otherwise flood the log.
+        if (cutReportedFrame != eventFrame) {
+            cutReportedFrame = eventFrame;
+            LogMessage("Events set off by one event passed %lld at entity %u; the rest of the "
+                       "cascade is dropped",
+                       static_cast<long long>(MaxCascadeEvents), entity->GetId());
         }
         return;
     }

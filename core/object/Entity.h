@@ -97,9 +97,14 @@ public:
     virtual uint32_t GetInputRedirect(int port) const;
 
     // Sends an event to the target's input port: follows input redirects, sends the signal
-    // "sendevent" (forced) with the record, then calls the final target's ReceiveEvent.
+    // "sendevent" (forced) with the record, then calls the final target's ReceiveEvent. The
+    // events one outermost send sets off, itself included, are counted: past
+    // MaxCascadeEvents the rest of them are dropped, and the log says so once a frame.
     static void SendEvent(const EntityRef& sender, const EntityRef& target, Entity* argument,
                           float value);
+    static constexpr int64_t MaxCascadeEvents = 65536;
+    // A new frame of the scene update: the next cut cascade is logged again.
+    static void BeginEventFrame();
 
     // The object's class record; every registered class answers its own.
     virtual ClassInfo* GetClass() const;

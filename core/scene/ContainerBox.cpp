@@ -248,7 +248,10 @@ void ContainerBox::OnPivotMoved(Entity*, Entity& object, const uint32_t*, const 
     // Only a pivot tells of these properties, and the listener's filter admits pivots alone: no
     // cast needs asking on every move of every body.
     Pivot* pivot = &static_cast<Pivot&>(object);
-    for (Node* node = pivot->GetParent(); node; node = node->GetParent()) {
+    // Every container hears its descendants, so the hearing ancestors hold them all: a chain of
+    // plain pivots is passed over at once, and a load that places each link of a deep chain
+    // costs no walk to the root.
+    for (Node* node = pivot->GetHearingAncestor(); node; node = node->GetHearingAncestor()) {
         ContainerBox* box = AsContainerBox(node);
         if (!box) {
             continue;

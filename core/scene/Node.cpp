@@ -809,6 +809,7 @@ bool IsNodePlacement(const Property& property) {
 }
 
 void UpdateNodeTree(Node* root) {
+    Entity::BeginEventFrame();
     std::vector<WalkFrame> frames;
     Node* node = root;
     while (node) {

@@ -61,6 +61,9 @@ public:
     // so an override is always told; a class that leaves the operation alone answers false for
     // objects of exactly its own class, and a deep chain of them then costs nothing per attach.
     virtual bool HearsDescendantChanges() const;
+    // The nearest ancestor whose HearsDescendantChanges is true, null when none is: following
+    // these passes every ancestor of a class that hears, and only those.
+    Node* GetHearingAncestor() const { return hearingAncestor_; }
     // An ancestor (`parent`, the one attached or detached) changed; carried to every child.
     virtual void ParentFlagsChanged(Node* parent, bool attached);
     virtual int GetIconIndex() const { return 0; }

@@ -148,6 +148,8 @@ Node* SceneLoader::Load(File& stream) {
     if (state.depth == 0) {
         state.remap.clear();
         state.pending.clear();
+        state.nodes = 0;
+        state.unread = 0;
     }
     topLevel_.clear();
     topLevelIndex_.clear();
@@ -157,6 +159,7 @@ Node* SceneLoader::Load(File& stream) {
     classAsWritten_.clear();
     objectCount_ = 0;
     leftOutForIds_ = 0;
+    leftOutForLimit_ = 0;
     leftOutOrphans_ = 0;
     endedEarly_ = false;
     {
@@ -171,7 +174,16 @@ Node* SceneLoader::Load(File& stream) {
                        "system holds at most %u objects)",
                        path_.c_str(), leftOutForIds_, LocalIdMask);
         }
+        if (leftOutForLimit_ > 0) {
+            LogMessage("Scene %s: %d of its objects are left out: a scene and its branches make at "
+                       "most %lld nodes",
+                       path_.c_str(), leftOutForLimit_, static_cast<long long>(SceneNodeLimit));
+        }
         --state.depth;
+        if (state.depth < 0 && state.unread > 1) {
+            LogMessage("Scene %s: %lld branch loads in it were left unloaded at its node limit",
+                       path_.c_str(), static_cast<long long>(state.unread));
+        }
         ResolvePendingReferences(idSystem_);
     }
 
@@ -195,12 +207,23 @@ Node* SceneLoader::Load(File& stream) {
 int SceneLoader::ReadFile(File& stream) {
     EnterSection(0, "Creating nodes");
     Node::RegisterClass();
+    // A branch met once the limit is reached would be read only to be left out, and each of its
+    // instances read again. The first is named; the outermost load counts them all.
+    if (SceneLoadState& state = TheSceneLoadState(); state.nodes >= SceneNodeLimit) {
+        if (state.unread++ == 0) {
+            LogMessage("Scene %s is left unloaded: the scene it is part of has made %lld nodes, "
+                       "the most a scene and its branches make",
+                       path_.c_str(), static_cast<long long>(SceneNodeLimit));
+        }
+        return 0;
+    }
     std::unique_ptr<SceneReader> reader = BeginReading(stream);
     if (!reader) {
         return 0;
     }
     CreateNodes(*reader);
-    endedEarly_ = reader->EndedEarly() || (objectCount_ > 0 && objectCount_ < headerNodeCount_);
+    const int read = objectCount_ + leftOutForLimit_;
+    endedEarly_ = reader->EndedEarly() || (read > 0 && read < headerNodeCount_);
     if (endedEarly_) {
         LogMessage("Scene %s ends early: the file is cut short; what it holds up to there is "
                    "loaded",
@@ -270,10 +293,17 @@ void SceneLoader::CreateNodes(SceneReader& reader) {
     std::vector<size_t> standIns; // indices into created_
     std::string idText;
     std::string className; // not cleared between objects: a block may lack its class line
+    int64_t& nodesMade = TheSceneLoadState().nodes;
     while (reader.NextObject()) {
         EnterSection(1, "Parse id and class");
         if (!reader.ReadObject(idText, &className)) {
             break; // the second pass could not find the object again either
+        }
+        // The objects after the limit are only counted: the second pass reads as many objects
+        // as this one made nodes for, so it never meets them.
+        if (leftOutForLimit_ > 0 || nodesMade >= SceneNodeLimit) {
+            ++leftOutForLimit_;
+            continue;
         }
         IdPath path;
         path.Parse(idText.c_str());
@@ -282,6 +312,7 @@ void SceneLoader::CreateNodes(SceneReader& reader) {
         EnterSection(1, "Create node");
         bool reused = false;
         Node* node = CreateNode(path, className, reused);
+        nodesMade += reused ? 0 : 1;
         const ClassInfo& made = *node->GetClass();
         classAsWritten_.push_back(className == made.GetName() || className == made.GetShortName());
 

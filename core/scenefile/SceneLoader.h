@@ -25,6 +25,11 @@ using SceneProgressCallback = void (*)(int32_t depth, float fraction, const char
 // properties are applied.
 inline bool SceneLoadIncludesBranches = false;
 
+// The most nodes one load makes, the loads of the branches inside it included: a few kilobytes of
+// branch files that name each other many times over would otherwise ask for millions. Objects
+// past it are left out, and a branch file met once it is reached is not read. Tests lower it.
+inline int64_t SceneNodeLimit = int64_t{1} << 20;
+
 // Reads a scene or branch file into new nodes in two passes over its blocks: the first reads the
 // header and creates one node per object with its id, the second applies each object's
 // properties. References that do not resolve yet stay pending (SceneReferences.h).
@@ -49,9 +54,9 @@ public:
     const std::string& GetPath() const { return path_; }
     int32_t GetFileVersion() const { return fileVersion_; }
     int GetObjectCount() const { return objectCount_; }
-    // Objects of the file that the load could not keep (no id left for them, or not found
-    // again by their ids); saving the result would lose them.
-    int GetLeftOutCount() const { return leftOutForIds_ + leftOutOrphans_; }
+    // Objects of the file that the load could not keep (no id left for them, past the node
+    // limit, or not found again by their ids); saving the result would lose them.
+    int GetLeftOutCount() const { return leftOutForIds_ + leftOutForLimit_ + leftOutOrphans_; }
     // The file was cut short: inside an object, or before the objects its header counts. What
     // it held up to there is loaded.
     bool EndedEarly() const { return endedEarly_; }
@@ -116,6 +121,7 @@ private:
     // Where each top-level serial stands in topLevel_.
     std::unordered_map<uint64_t, size_t> topLevelIndex_;
     int leftOutForIds_ = 0;
+    int leftOutForLimit_ = 0; // objects after the first that SceneNodeLimit left out
     int leftOutOrphans_ = 0;
     int32_t headerNodeCount_ = 0;
     bool endedEarly_ = false;

@@ -32,6 +32,8 @@ struct PendingReference {
 
 struct SceneLoadState {
     int32_t depth = -1;                 // of the load running now; -1 when none runs
+    int64_t nodes = 0;                  // made by the outermost load and the loads inside it
+    int64_t unread = 0;                 // loads inside it refused for the node limit
     std::map<uint32_t, uint32_t> remap; // id in the file (as resolved) -> id its node got
     std::vector<PendingReference> pending;
 };

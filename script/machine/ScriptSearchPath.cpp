@@ -3,12 +3,10 @@
 #include "core/debug/Log.h"
 #include "core/filesystem/DiskFile.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/FolderTree.h"
 #include "core/filesystem/ScriptFileAccess.h"
 
 #include <memory>
-#include <set>
-#include <sys/stat.h>
-#include <utility>
 
 namespace quarn {
 
@@ -20,29 +18,6 @@ constexpr size_t MaxFolderChars = 259;
 std::vector<std::string>& SearchPath() {
     static std::vector<std::string> folders;
     return folders;
-}
-
-using FolderIdentity = std::pair<dev_t, ino_t>;
-
-// Adds `folder` (virtual, ending in '/') and the folders below it, depth first in name order,
-// each real folder once. The walk is the file system's, held to the game: a link is followed
-// only while it stays inside, so one to "/" does not send it over the whole disk.
-void AddFolderTree(const std::string& folder, DiskFile& place, std::set<FolderIdentity>& entered) {
-    struct stat info {};
-    const bool isFolder = place.Stat(info) && S_ISDIR(info.st_mode);
-    if (isFolder && !entered.insert({info.st_dev, info.st_ino}).second) {
-        return;
-    }
-    SearchPath().push_back(folder.substr(0, MaxFolderChars));
-    const int count = isFolder ? place.ListFolder() : 0;
-    for (int index = 0; index < count; ++index) {
-        std::unique_ptr<File> child = place.GetChild(index);
-        const std::string& path = child->GetName();
-        const std::string name = path.substr(path.rfind('/') + 1);
-        if (child->IsDirectory() && name[0] != '.') {
-            AddFolderTree(folder + name + "/", static_cast<DiskFile&>(*child), entered);
-        }
-    }
 }
 
 } // namespace
@@ -75,8 +50,11 @@ void SetScriptSearchPath(const char* folder, bool withSubfolders) {
         SearchPath().push_back(start.substr(0, MaxFolderChars));
         return;
     }
-    std::set<FolderIdentity> entered;
-    AddFolderTree(start, *disk, entered);
+    // The walk is the file system's, held to the game: a link is followed only while it stays
+    // inside, so one to "/" does not send it over the whole disk.
+    WalkFolderTree(start, *disk, {.folder = [](const std::string& folder) {
+                       SearchPath().push_back(folder.substr(0, MaxFolderChars));
+                   }});
 }
 
 const std::vector<std::string>& GetScriptSearchPath() {

@@ -302,6 +302,7 @@ TEST_F(CollisionSpaceTest, SweepSpaceRecordsPersistAndFollowMovesRemovalsAndRebu
 
 TEST_F(CollisionSpaceTest, SweepSpaceKeepsItsVolumeLimit) {
     test::RecordingValidityHook validity;
+    test::CapturingLogSink log;
     CollisionSpaceSweepnPrune* space = SweepSpace(0);
     CollisionSphere* first = Ball("first", Float3(), 1.0f);
     space->AddVolume(*first); // no limit set yet: refused
@@ -312,11 +313,14 @@ TEST_F(CollisionSpaceTest, SweepSpaceKeepsItsVolumeLimit) {
     struct {
         int32_t set;
         int32_t expected;
-    } rules[] = {{2, 2}, {70000, 2}, {0, 2}, {65535, 65535}, {3, 3}};
+    } rules[] = {{2, 2}, {100000, 65535}, {0, 65535}, {-1, 65535}, {3, 3}, {65535, 65535}, {3, 3}};
     for (const auto& rule : rules) {
         space->SetMaxVolumes(rule.set);
         EXPECT_EQ(space->GetMaxVolumes(), rule.expected) << rule.set;
     }
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_EQ(log.Lines()[0].text,
+              "Sweep-and-prune space \"sap\": maxvolumes 100000 is more than 65535; 65535 is taken");
     space->AddVolume(*first);
     CollisionSphere* second = Ball("second", Float3(), 1.0f);
     space->AddVolume(*second);

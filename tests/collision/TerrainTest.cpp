@@ -2,11 +2,14 @@
 #include "core/scene/Picking.h"
 #include "resources/GridDataResource.h"
 #include "tests/collision/HeightFieldTestSupport.h"
+#include "tests/support/CapturingLogSink.h"
 #include "tests/support/RecordingValidityHook.h"
+#include "tests/support/ScopedValue.h"
 
 #include <cmath>
 #include <limits>
 #include <random>
+#include <string>
 
 namespace quarn {
 namespace {
@@ -232,6 +235,42 @@ TEST_F(TerrainTest, BrokenInputsGiveNoContactAndNeverLeaveTheGrid) {
         EXPECT_EQ(surface->GetGridSize(), Int2(3, 3));
     }
     EXPECT_EQ(hook.Messages().size(), 6u);
+}
+
+// Forty terrains at the limit of one held 8 GB: the grids terrains and surfaces make for
+// themselves share one bound, a size that would pass it is refused before anything is let go,
+// and cells come back when a node reads a file instead or goes.
+TEST_F(TerrainTest, OwnGridsOfAllTerrainsAndSurfacesStayWithinTheSceneBound) {
+    const test::ScopedValue<int64_t> limit(SceneHeightFieldCellLimit, 100);
+    test::CapturingLogSink log;
+    auto* first = Make<CollisionTerrain>(Float3());
+    first->SetName("first");
+    first->SetGridSize(Int2(8, 8));
+    auto* second = Make<CollisionTerrain>(Float3());
+    second->SetGridSize(Int2(6, 6));
+    auto* surface = Make<CollisionSurface>(Float3());
+    surface->SetGridSize(Int2(2, 2)); // 104 cells: refused
+    EXPECT_EQ(surface->GetGridSize(), Int2());
+    EXPECT_EQ(surface->GetRawData(), nullptr);
+    GridDataResource* grid = first->GetHeightMap();
+    first->SetGridSize(Int2(9, 9)); // its own 64 given back for 81: 117, refused
+    EXPECT_EQ(first->GetGridSize(), Int2(8, 8));
+    EXPECT_EQ(first->GetHeightMap(), grid);
+    ASSERT_EQ(log.Lines().size(), 2u);
+    EXPECT_EQ(log.Lines()[1].text,
+              "CollisionTerrain 'first' (id " + std::to_string(first->GetId()) +
+                  "): gridsize 9,9 refused: the grids of the scene's terrains and surfaces would "
+                  "hold more than 100 cells");
+    first->SetGridSize(Int2(4, 16)); // as many cells: the grid is kept
+    EXPECT_EQ(first->GetHeightMap(), grid);
+
+    first->SetHeightMapName("hills.raw"); // a file's cells are not the scene's
+    surface->SetGridSize(Int2(2, 2));
+    EXPECT_EQ(surface->GetGridSize(), Int2(2, 2));
+    second->Destroy();
+    first->SetGridSize(Int2(10, 9));
+    EXPECT_EQ(first->GetGridSize(), Int2(10, 9));
+    EXPECT_EQ(log.Lines().size(), 2u);
 }
 
 } // namespace

@@ -33,7 +33,7 @@ struct Answer {
 };
 
 Answer SolveByActiveSets(const Problem& problem, std::vector<double> start, int maxSolves,
-                         ScratchArena& scratch) {
+                         ScratchArena& scratch, int64_t* work = nullptr) {
     ScratchArena::Scope scope(scratch);
     std::vector<int32_t> first;
     ProfileMatrix matrix;
@@ -43,7 +43,7 @@ Answer SolveByActiveSets(const Problem& problem, std::vector<double> start, int 
     answer.x = std::move(start);
     answer.solved = SolveActiveSetLCP(
         matrix, answer.x.data(), b.data(), problem.lo.data(), problem.hi.data(),
-        problem.findex.empty() ? nullptr : problem.findex.data(), maxSolves, scratch);
+        problem.findex.empty() ? nullptr : problem.findex.data(), maxSolves, scratch, work);
     return answer;
 }
 
@@ -75,9 +75,10 @@ TEST(ActiveSetLCP, RandomProblemsEndWhereThePivotingSolveEnds) {
             continue; // its answer is no guess for the rows solved without the friction rows
         }
         // Started from its answer it settles within a few solves: the guess from forces alone
-        // frees a row held at 0 that has a push of its own (as a new contact does) and holds a
-        // row within a hundredth of its bound at it (as a friction force that slid does).
-        const Answer again = SolveByActiveSets(problem, answer.x, 4, scratch);
+        // frees a row held at 0 (as a new contact is), which one more solve holds again if it
+        // pulls, and holds a row within a hundredth of its bound at it (as a friction force
+        // that slid does).
+        const Answer again = SolveByActiveSets(problem, answer.x, 5, scratch);
         ASSERT_TRUE(again.solved) << "problem " << k;
         for (int i = 0; i < problem.Size(); ++i) {
             ASSERT_NEAR(again.x[i], answer.x[i], 1e-9 * (1.0 + std::fabs(answer.x[i])));
@@ -106,6 +107,21 @@ TEST(ActiveSetLCP, ItGivesUpWhenItsSolvesRunOut) {
     ASSERT_TRUE(answer.solved);
     EXPECT_NEAR(answer.x[0], 1.0, 1e-12);
     EXPECT_EQ(answer.x[1], 0.0);
+}
+
+TEST(ActiveSetLCP, ItBeginsNoSolvePastTheWorkLeft) {
+    const Problem problem = TwoRows(0.9, 0.0f);
+    ScratchArena scratch;
+    int64_t work = 1000000;
+    ASSERT_TRUE(SolveByActiveSets(problem, {0.0, 0.0}, 10, scratch, &work).solved);
+    const int64_t needed = 1000000 - work;
+    EXPECT_GT(needed, 0);
+    work = needed - 1;
+    EXPECT_FALSE(SolveByActiveSets(problem, {0.0, 0.0}, 10, scratch, &work).solved);
+    EXPECT_GE(work, 0);
+    work = needed;
+    EXPECT_TRUE(SolveByActiveSets(problem, {0.0, 0.0}, 10, scratch, &work).solved);
+    EXPECT_EQ(work, 0);
 }
 
 TEST(ActiveSetLCP, AMatrixThatIsNotPositiveDefiniteIsRefused) {

@@ -116,6 +116,14 @@ protected:
         Joined(Sphere(body, Float3(), radius));
         return body;
     }
+    // count balls of radius 0.5 at the origin: every pair touches with three rows.
+    std::vector<RigidBody*> BallsOnOneSpot(int count) {
+        std::vector<RigidBody*> balls;
+        for (int i = 0; i < count; ++i) {
+            balls.push_back(Ball(Float3(), 0.5f));
+        }
+        return balls;
+    }
     void Run(int steps) {
         for (int i = 0; i < steps; ++i) {
             world_->Step(world_->GetTimestep());
@@ -806,10 +814,7 @@ TEST_F(PhysicsWorld, AnIslandTooLargeForTheExactStepIsSteppedIterativelyAndNamed
         ++count;
     }
     const int rows = 3 * count * (count - 1) / 2;
-    std::vector<RigidBody*> balls;
-    for (int i = 0; i < count; ++i) {
-        balls.push_back(Ball(Float3(), 0.5f));
-    }
+    const std::vector<RigidBody*> balls = BallsOnOneSpot(count);
     CapturingLogSink log;
     Run(1);
     ASSERT_EQ(log.Lines().size(), 1u);
@@ -820,14 +825,52 @@ TEST_F(PhysicsWorld, AnIslandTooLargeForTheExactStepIsSteppedIterativelyAndNamed
     EXPECT_TRUE(log.Contains(size)) << log.Lines()[0].text;
     // No dense matrix of that size was made.
     EXPECT_LT(world_->GetScratch().Capacity(), sizeof(float) * rows * rows);
+    // Pushed apart, they fall into islands the exact step takes, but they still crowd one spot:
+    // its solve would go past its bound of work, and the world says so once.
     Run(2);
-    EXPECT_EQ(log.Lines().size(), 1u);
+    ASSERT_EQ(log.Lines().size(), 2u);
+    EXPECT_TRUE(log.Contains("bound of work")) << log.Lines()[1].text;
     // The iterative step pushed them apart.
     for (RigidBody* ball : balls) {
         EXPECT_TRUE(ball->GetPosition().IsFinite());
     }
     EXPECT_TRUE(std::any_of(balls.begin(), balls.end(),
                             [](RigidBody* ball) { return ball->GetPosition().Length() > 0.01f; }));
+}
+
+TEST_F(PhysicsWorld, ACrowdTooCostlyForTheExactSolveIsSteppedIterativelyAndSummedUpOnceASecond) {
+    world_->SetMethod(PhysicsLcp);
+    world_->SetGravity(0.0f);
+    // Twenty balls on one spot: 190 touching pairs of three rows, within the exact step's rows
+    // but far past its work, as the pivoting solve (m^3 / 3) or the active sets would take it.
+    const int count = 20;
+    const int rows = 3 * count * (count - 1) / 2;
+    const std::vector<RigidBody*> balls = BallsOnOneSpot(count);
+    CapturingLogSink log;
+    Run(1);
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_TRUE(log.Contains("bound of work (bodies 20, rows " + std::to_string(rows)))
+        << log.Lines()[0].text;
+    EXPECT_LE(LastExactSolveWork, ExactWorkPerRow * rows);
+    EXPECT_TRUE(std::any_of(balls.begin(), balls.end(),
+                            [](RigidBody* ball) { return ball->GetPosition().Length() > 1e-4f; }));
+    // Crowded again every step for a second and a half: one more line, a second after the first.
+    int summedUpAt = -1;
+    for (int step = 1; step <= 150; ++step) {
+        for (RigidBody* ball : balls) {
+            ball->SetPosition(Float3());
+            ball->ResetMotion();
+        }
+        Run(1);
+        EXPECT_LE(LastExactSolveWork, ExactWorkPerRow * rows);
+        ASSERT_LE(log.Lines().size(), 2u) << step;
+        if (summedUpAt < 0 && log.Lines().size() == 2) {
+            summedUpAt = step;
+        }
+    }
+    EXPECT_NEAR(summedUpAt, 100, 1);
+    EXPECT_TRUE(log.Contains("more island steps went past the exact solve's bound"))
+        << log.Lines()[1].text;
 }
 
 // Joints and contacts at rest must not gain energy, whichever method steps them and however

@@ -4,6 +4,7 @@
 #include "tests/render/SpriteScene.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/MathExpectations.h"
+#include "tests/support/ScopedValue.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -218,6 +219,41 @@ TEST_F(GrassTest, CountsThatCannotBeBuiltDrawNothingAndStayAsGiven) {
         }
         Unload();
     }
+}
+
+// Ten nodes each at the limit of one would hold gigabytes: the blades of all of them together are
+// bounded too, a node whose build would pass the bound (whichever comes last) draws none and
+// says so once, and blades freed by another node let its next build in.
+TEST_F(GrassTest, TheGrassOfAllNodesTogetherStaysWithinTheSceneBound) {
+    const test::ScopedValue<int64_t> limit(Grass::SceneBladeLimit, 100);
+    test::CapturingLogSink log;
+    const std::string lines = Visible + "\tpos = 0.0,0.0,10.0\n\trootbox = 4.0,4.0,0.0\n";
+    Load({lines + "\tcount = 40\n", lines + "\tcount = 60\n", lines + "\tcount = 30\n"});
+    Frame();
+    Frame();
+    Grass* refused = nullptr;
+    Grass* other = nullptr;
+    uint32_t blades = 0;
+    for (uint32_t id : {4u, 5u, 6u}) {
+        auto* grass = dynamic_cast<Grass*>(LookupEntity(id));
+        const uint32_t built = Vertices(grass)->GetCount() / 4;
+        EXPECT_TRUE(built == 0 || built == static_cast<uint32_t>(grass->GetCount())) << id;
+        (built == 0 ? refused : other) = grass;
+        blades += built;
+    }
+    ASSERT_NE(refused, nullptr);
+    EXPECT_LE(blades, 100u);
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_EQ(log.Lines()[0].text, "Grass '' (id " + std::to_string(refused->GetId()) + "): " +
+                                       std::to_string(refused->GetCount()) +
+                                       " blades would make the grass of the scene more than 100; "
+                                       "none is drawn");
+
+    other->Destroy();
+    refused->SetSeed(2); // rebuilds
+    Frame();
+    EXPECT_EQ(Vertices(refused)->GetCount(), 4u * static_cast<uint32_t>(refused->GetCount()));
+    Unload();
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "resources/FontNew.h"
 #include "resources/ResourceRegistry.h"
 #include "tests/render/RenderTestSupport.h"
+#include "tests/support/CapturingLogSink.h"
 #include "tests/support/TempFolder.h"
 
 #include <algorithm>
@@ -213,6 +214,47 @@ TEST_F(TextPlateTest, LongTextsSetWrapAndDrawToTheirLastGlyph) {
     plate->SetText(std::string(100'000, 'x').c_str());
     Draw();
     EXPECT_NE(Lit().top, -1);
+}
+
+// A text of millions of bytes is kept whole but drawn up to MaxDrawnTextBytes, cut before a
+// character's bytes part; the log tells it once for each text.
+TEST_F(TextPlateTest, ATextPastTheDrawnBoundIsDrawnUpToItAndToldOnce) {
+    test::CapturingLogSink log;
+    const size_t bound = TextPlate::MaxDrawnTextBytes;
+    const std::string e = "\xC3\xA9"; // é
+    struct Case {
+        std::string text;
+        int32_t fontFlags;
+        size_t quads;
+        bool told;
+    };
+    const Case cases[] = {
+        {std::string(bound, 'x'), 0, bound, false},
+        {std::string(bound - 1, 'x') + e, TextUtf8, bound - 1, true},
+        {std::string(bound - 1, 'x') + e, 0, bound, true},
+        {std::string(1'000'000, 'x'), 0, bound, true},
+    };
+    for (const Case& c : cases) {
+        TextPlate* plate = Plate("");
+        plate->SetFontFlags(c.fontFlags);
+        plate->SetText(c.text.c_str());
+        log.Clear();
+        for (int frame = 0; frame < 2; ++frame) {
+            plate->SetPosition(Float3(4.0f + static_cast<float>(frame), 4, 0)); // rebuilds
+            Draw();
+        }
+        EXPECT_EQ(plate->GetText(), c.text);
+        EXPECT_EQ(plate->GetRenderMesh()->GetIndexData()->GetIndexCount(), 6 * c.quads)
+            << c.text.size();
+        ASSERT_EQ(log.Lines().size(), c.told ? 1u : 0u) << c.text.size();
+        if (c.told) {
+            EXPECT_EQ(log.Lines()[0].text,
+                      "TextPlate 'plate' (id " + std::to_string(plate->GetId()) +
+                          "): its text of " + std::to_string(c.text.size()) +
+                          " bytes is drawn up to 65536 bytes");
+        }
+        plate->Delete();
+    }
 }
 
 TEST(TextPlateFontTest, APointSizeChangeLoadsTheSameFileAtTheNewSize) {

@@ -1,11 +1,14 @@
+#include "core/filesystem/FileReader.h"
 #include "core/io/GrowingOutputStream.h"
 #include "core/object/Signals.h"
 #include "core/scenefile/ClassReplacement.h"
 #include "core/scenefile/SceneCompactFormat.h"
+#include "core/scenefile/SceneLoader.h"
 #include "core/scenefile/SceneReferences.h"
 #include "core/scenefile/SceneSaver.h"
 #include "tests/resources/BranchTestSupport.h"
 #include "tests/support/RecordingValidityHook.h"
+#include "tests/support/ScopedValue.h"
 
 #include <fcntl.h>
 #include <filesystem>
@@ -337,6 +340,56 @@ TEST_F(BranchTest, FilesHoldingThemselvesLoadOnce) {
         EXPECT_EQ(last->GetChildCount(), 0) << path;
     }
     EXPECT_TRUE(log_.Contains("Branch 'b.branch' holds an instance of itself"));
+}
+
+// A few kilobytes of branches naming branches can ask for millions of nodes: one load makes at
+// most SceneNodeLimit of them, the objects past it are left out (counted as such, so a save is
+// known to lose them), and branch files met after it are not read.
+TEST_F(BranchTest, OneLoadMakesAtMostItsNodeLimitThroughItsBranches) {
+    test::ScopedValue<int64_t> limit(SceneNodeLimit, 12);
+    std::string five;
+    for (int id = 1; id <= 5; ++id) {
+        five += Object(id, "BrItem");
+    }
+    Write("five.branch", Scene(five));
+    std::string objects = Object(1, "Node");
+    for (int id = 2; id <= 5; ++id) {
+        objects += Object(id, "Branch",
+                          "parent = 1\nbranchflags = 3\nbranch = \"five.branch\"" +
+                              (id > 2 ? "\nprev = " + std::to_string(id - 1) : std::string()));
+    }
+    Node* root = Load(Scene(objects));
+    ASSERT_NE(root, nullptr);
+    int nodes = 0;
+    for (Node* node = root; node; node = NextInSubtree(node, root, true)) {
+        ++nodes;
+    }
+    // The scene's five, the first instance's five and two of the second's.
+    EXPECT_EQ(nodes, 12);
+    EXPECT_EQ(BranchAt(3)->GetChildCount(), 2);
+    EXPECT_EQ(BranchAt(4)->GetChildCount(), 0);
+    const std::string lines[] = {
+        "Scene five.branch: 3 of its objects are left out: a scene and its branches make at "
+        "most 12 nodes",
+        "Scene five.branch is left unloaded: the scene it is part of has made 12 nodes, the most "
+        "a scene and its branches make",
+        "Scene scene.scene: 2 branch loads in it were left unloaded at its node limit",
+    };
+    for (const std::string& line : lines) {
+        EXPECT_TRUE(log_.Contains(line)) << line;
+    }
+
+    // A load on its own counts afresh; a file past the limit loses what follows.
+    FileReader reader;
+    ASSERT_TRUE(reader.Open("five.branch", false, false));
+    SceneLoader loader("five.branch", 0, SceneKeepUnmappedIds, nullptr, nullptr);
+    SceneNodeLimit = 3;
+    Node* first = loader.Load(reader);
+    ASSERT_NE(first, nullptr);
+    made_.push_back(first->GetSerial());
+    EXPECT_EQ(loader.GetObjectCount(), 3);
+    EXPECT_EQ(loader.GetLeftOutCount(), 2);
+    EXPECT_FALSE(loader.EndedEarly());
 }
 
 TEST_F(BranchTest, DamagedFilesLoadWhatTheyCanAndLeaveTheInstanceLoaded) {

@@ -4,15 +4,22 @@
 #include "device/ImageTexture.h"
 #include "gpu/software/SoftwareDevice.h"
 #include "resources/FontNew.h"
+#include "resources/GlyphFont.h"
 #include "resources/Texture.h"
 #include "tests/resources/ResourceTestSupport.h"
 #include "tests/support/FreshProcess.h"
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <limits>
+#include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 namespace quarn {
 namespace {
@@ -246,6 +253,69 @@ TEST_F(FontTest, ADamagedFontFileSaysTheFallbackFontIsUsed) {
                               "'broken' is used instead"));
     EXPECT_FALSE(IsZero(font->GetGlyphRect('A')));
     font->Release();
+}
+
+// Liberation Sans with its family renamed, so that only a registered copy can match it.
+std::string RenamedFontFile() {
+    std::ifstream in(LiberationSans, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    const std::string from = "Liberation Sans", to = "Quarnation Sans";
+    std::string wideFrom, wideTo;
+    for (size_t i = 0; i < from.size(); ++i) {
+        wideFrom += std::string(1, '\0') + from[i];
+        wideTo += std::string(1, '\0') + to[i];
+    }
+    for (const auto& [a, b] : {std::pair{from, to}, std::pair{wideFrom, wideTo}}) {
+        for (size_t at = bytes.find(a); at != std::string::npos; at = bytes.find(a, at)) {
+            bytes.replace(at, a.size(), b);
+        }
+    }
+    return bytes;
+}
+
+// A font is opened as every game file is: a pipe, a device or a loop of links is left out with
+// a line, and never waited on (each of these held the load for good), while the fonts of a
+// folder and the folders below it are registered and found by their family names.
+TEST_F(FontTest, FontFilesAreOpenedAsGameFilesAndFontFoldersWalkedOnce) {
+    namespace fs = std::filesystem;
+    fs::create_directories(temp_.Join("fonts/sub"));
+    ASSERT_EQ(mkfifo(temp_.Join("pipe.ttf").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo(temp_.Join("fonts/sub/pipe.ttf").c_str(), 0600), 0);
+    fs::create_symlink("/dev/null", temp_.Join("null.ttf"));
+    fs::create_symlink(".", temp_.Join("fonts/a"));
+    fs::create_symlink("..", temp_.Join("fonts/sub/up"));
+    temp_.WriteFile("fonts/sub/Quarnation Sans.ttf", RenamedFontFile());
+    temp_.WriteFile("fonts/sub/notes.txt", "not a font");
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {"pipe.ttf",
+         {"Font file 'pipe.ttf' is left out: it is no regular file; the fallback font for 'pipe' "
+          "is used instead"}},
+        {"null.ttf",
+         {"Font file 'null.ttf' is left out: it is no regular file; the fallback font for 'null' "
+          "is used instead"}},
+        {"fonts",
+         {"Font folder 'fonts/a/' is left out: a link leads back to a folder walked already",
+          "Font file 'fonts/sub/pipe.ttf' is left out: it is no regular file",
+          "Font folder 'fonts/sub/up/' is left out: a link leads back to a folder walked "
+          "already"}},
+    };
+    for (const auto& [path, lines] : cases) {
+        log_.Clear();
+        FontNew* font = new FontNew(path, "_10");
+        std::vector<std::string> logged;
+        for (const auto& line : log_.Lines()) {
+            logged.push_back(line.text);
+        }
+        EXPECT_EQ(logged, lines) << path;
+        EXPECT_FALSE(IsZero(font->GetGlyphRect('A'))) << path;
+        font->Release();
+    }
+    GlyphFontRequest request;
+    request.face = "Quarnation Sans";
+    request.height = -12;
+    const std::unique_ptr<GlyphFont> found = GlyphFont::Create(request);
+    ASSERT_NE(found, nullptr);
+    EXPECT_TRUE(found->GetFile().starts_with("/proc/self/fd/")) << found->GetFile();
 }
 
 TEST_F(FontTest, DamagedCacheTableIsRasterisedInstead) {

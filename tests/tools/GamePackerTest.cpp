@@ -1,7 +1,9 @@
 #include "tools/GamePacker.h"
 
+#include "TestPaths.h"
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/string/Sha256.h"
 #include "tests/support/TempFolder.h"
 
 #include <fcntl.h>
@@ -10,7 +12,9 @@
 #include <map>
 #include <minizip/unzip.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -40,6 +44,28 @@ std::map<std::string, std::string> ArchiveEntries(const std::string& path) {
     }
     unzClose(zip);
     return entries;
+}
+
+// The most memory `quarn-tool pack FOLDER OUT` held at once, run in `where`, in kilobytes;
+// -1 when it did not end well.
+long PackPeakKilobytes(const std::string& where, const std::string& folder,
+                       const std::string& out) {
+    const pid_t child = fork();
+    if (child == 0) {
+        const int quiet = open("/dev/null", O_WRONLY);
+        if (chdir(where.c_str()) != 0 || quiet < 0 || dup2(quiet, STDERR_FILENO) < 0) {
+            _exit(127);
+        }
+        execl(QUARN_TOOL, QUARN_TOOL, "pack", folder.c_str(), out.c_str(), nullptr);
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage = {};
+    if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0) {
+        return -1;
+    }
+    return usage.ru_maxrss;
 }
 
 class GamePackerTest : public ::testing::Test {
@@ -109,6 +135,38 @@ TEST_F(GamePackerTest, OnlyWhatThePlayerReachesBelowTheFolderIsPacked) {
     EXPECT_EQ(skipped, lines);
 }
 
+// A folder without links packs to the very bytes the packer gave before it built archives in a
+// scratch file (as deflated by the zlib of its day), plain and scrambled.
+TEST_F(GamePackerTest, AnOrdinaryFolderPacksToTheBytesItAlwaysHad) {
+    temp_.WriteFile("game/a.txt", "alpha\n");
+    temp_.WriteFile("game/art/dot.txt", "dot");
+    std::string pattern;
+    for (int i = 0; i < 3000; ++i) {
+        pattern += static_cast<char>(i * 7 % 256);
+    }
+    temp_.WriteFile("game/art/deep/z.bin", pattern);
+    fs::create_directories(temp_.Join("game/empty"));
+    const struct {
+        const char* out;
+        const char* sha256;
+    } archives[] = {
+        {"out.zip", "c86421fa6dbe143a78672a582a3e64fcc8cf7ad56ccebf242c27cd280553de05"},
+        {"out.zoo", "6003cff374c50c2b1d5f1432101b36ec3bb3e97ff4e3a8fac184291f69984ab5"},
+    };
+    for (const auto& archive : archives) {
+        std::string error;
+        std::vector<std::string> skipped;
+        ASSERT_TRUE(PackFolder(temp_.Join("game"), temp_.Join(archive.out), error, skipped))
+            << error;
+        std::string digest;
+        for (const uint8_t byte : Sha256(temp_.ReadFile(archive.out))) {
+            digest += "0123456789abcdef"[byte >> 4];
+            digest += "0123456789abcdef"[byte & 15];
+        }
+        EXPECT_EQ(digest, archive.sha256) << archive.out;
+    }
+}
+
 // Files of the kernel's kind claim no size and still hold bytes: what is read decides.
 TEST_F(GamePackerTest, AFileThatClaimsNoSizeKeepsTheBytesItHolds) {
     const std::string kernel = "/proc/sys/kernel/random";
@@ -126,10 +184,9 @@ TEST_F(GamePackerTest, AFileThatClaimsNoSizeKeepsTheBytesItHolds) {
     }
 }
 
-// Four thousand folders one in another pack whole: every level is an entry, and the small file
-// at the bottom keeps its size and bytes, where a path past the system's limit once read as a
-// size of -1.
-TEST_F(GamePackerTest, ADeepTreePacksEveryLevelAndTheFileAtTheBottom) {
+// Four thousand folders one in another: every level whose path the engine can open is an
+// entry, the first beyond is left out with one line, and the walk ends there.
+TEST_F(GamePackerTest, ADeepTreePacksEveryLevelTheEngineCanOpen) {
     constexpr int Depth = 4096;
     fs::create_directory(temp_.Join("game"));
     int folder = open(temp_.Join("game").c_str(), O_PATH | O_DIRECTORY);
@@ -151,15 +208,116 @@ TEST_F(GamePackerTest, ADeepTreePacksEveryLevelAndTheFileAtTheBottom) {
     const bool packed = PackFolder(temp_.Join("game"), temp_.Join("deep.zip"), error, skipped);
     ASSERT_TRUE(DiskFileSystem::DeleteTree(temp_.Join("game").c_str()));
     ASSERT_TRUE(packed) << error;
-    EXPECT_TRUE(skipped.empty());
+    // "d/" 125 times is 249 bytes without its last '/'.
+    constexpr int Opened = 125;
+    const std::string deepest = name.substr(0, 2 * Opened);
+    ASSERT_EQ(skipped.size(), 1u);
+    EXPECT_EQ(test::Tilde(skipped[0], temp_),
+              "~/game/" + deepest +
+                  "d: its path of 251 bytes is longer than the 249 the engine "
+                  "opens in an archive");
     const std::map<std::string, std::string> entries = ArchiveEntries(temp_.Join("deep.zip"));
-    ASSERT_EQ(entries.size(), size_t{Depth} + 1);
-    EXPECT_EQ(entries.at(name + "bottom.txt"), "bottom!");
-    EXPECT_EQ(entries.count(name), 1u);
-    // The names are the archive's content: each stored twice (its entry and the directory)
-    // with fixed records of under a hundred bytes, nothing that grows with the depth besides.
-    const uint64_t names = uint64_t{Depth} * (Depth + 1) + name.size() + 10;
-    EXPECT_LT(fs::file_size(temp_.Join("deep.zip")), 2 * names + 200 * (Depth + 1));
+    ASSERT_EQ(entries.size(), size_t{Opened});
+    EXPECT_EQ(entries.count(deepest), 1u);
+}
+
+// What the player could never open from the archive is left out with a line: a path past 249
+// bytes (the engine's 259 less "/data.zoo/"), and a folder it would take for an archive. A
+// file named so is an archive inside the archive, and packed.
+TEST_F(GamePackerTest, PathsTheEngineCannotOpenAreLeftOutWithALine) {
+    const std::string folder200(200, 'f');
+    const struct {
+        std::string path;
+        bool packed;
+    } cases[] = {
+        {folder200 + "/" + std::string(48, 'n'), true},  // 249 bytes
+        {folder200 + "/" + std::string(49, 'l'), false}, // 250 bytes
+        {"music.zip/theme.ogg", false},
+        {"Sounds.ZOO/hit.wav", false},
+        {"inner.zip", true},
+    };
+    for (const auto& c : cases) {
+        temp_.WriteFile("game/" + c.path, "bytes");
+    }
+    std::string error;
+    std::vector<std::string> skipped;
+    ASSERT_TRUE(PackFolder(temp_.Join("game"), temp_.Join("out.zip"), error, skipped)) << error;
+    const std::map<std::string, std::string> entries = ArchiveEntries(temp_.Join("out.zip"));
+    for (const auto& c : cases) {
+        EXPECT_EQ(entries.count(c.path), c.packed ? 1u : 0u) << c.path;
+    }
+    for (std::string& line : skipped) {
+        line = test::Tilde(line, temp_);
+    }
+    const std::vector<std::string> lines = {
+        "~/game/Sounds.ZOO: the engine reads a folder named so as an archive",
+        "~/game/" + folder200 + "/" + std::string(49, 'l') +
+            ": its path of 250 bytes is longer than the 249 the engine opens in an archive",
+        "~/game/music.zip: the engine reads a folder named so as an archive",
+    };
+    EXPECT_EQ(skipped, lines);
+}
+
+// Each folder of a chain holds two links to the next: the paths through them double at every
+// level (four million at 22 levels), but each folder is packed through links once, and the
+// links that meet it again say where it went.
+TEST_F(GamePackerTest, LinksThatMeetPackTheirFolderOnceAndSayWhereItWent) {
+    constexpr int Levels = 22;
+    for (int level = 0; level < Levels; ++level) {
+        fs::create_directories(temp_.Join(std::string("game/l") + std::to_string(level)));
+    }
+    for (int level = 0; level + 1 < Levels; ++level) {
+        const std::string next = std::string("../l") + std::to_string(level + 1);
+        Link(next, std::string("game/l") + std::to_string(level) + "/a");
+        Link(next, std::string("game/l") + std::to_string(level) + "/b");
+    }
+    temp_.WriteFile("game/l21/end.txt", "end");
+
+    std::string error;
+    std::vector<std::string> skipped;
+    ASSERT_TRUE(PackFolder(temp_.Join("game"), temp_.Join("farm.zip"), error, skipped)) << error;
+    std::map<std::string, std::string> expected;
+    std::string through = "l0/";
+    for (int level = 0; level < Levels; ++level) {
+        expected[std::string("l") + std::to_string(level) + "/"] = "";
+        if (level > 0) {
+            through += "a/";
+            expected[through] = "";
+        }
+    }
+    expected["l21/end.txt"] = "end";
+    expected[through + "end.txt"] = "end";
+    EXPECT_EQ(ArchiveEntries(temp_.Join("farm.zip")), expected);
+    // Left out: the second link of each folder copied through l0/a, l0/b, and both links of
+    // l1 to l20, whose targets were copied by then.
+    ASSERT_EQ(skipped.size(), size_t{(Levels - 2) + 1 + 2 * (Levels - 2)});
+    EXPECT_EQ(test::Tilde(skipped.back(), temp_),
+              "~/game/l9/b: it leads to the folder packed as ~/game/l0/a/a/a/a/a/a/a/a/a/a");
+}
+
+// The archive goes to its file as it is made: 32 MiB that deflate cannot shrink pack within a
+// few MiB of what one small file takes, where the whole archive once grew in memory.
+TEST_F(GamePackerTest, ALargeFolderPacksInLittleMemory) {
+    temp_.WriteFile("small/a.txt", "a");
+    std::string noise(size_t{32} << 20, '\0');
+    uint64_t state = 0x9E3779B97F4A7C15u;
+    for (char& byte : noise) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        byte = static_cast<char>(state >> 56);
+    }
+    temp_.WriteFile("large/noise.bin", noise);
+    const long small = PackPeakKilobytes(temp_.Path(), "small", "small.zoo");
+    const long large = PackPeakKilobytes(temp_.Path(), "large", "large.zoo");
+    ASSERT_GT(small, 0);
+    ASSERT_GT(large, 0);
+    EXPECT_LT(large - small, 8 << 10);
+    EXPECT_GT(fs::file_size(temp_.Join("large.zoo")), noise.size());
+    std::string error;
+    std::vector<std::string> skipped;
+    ASSERT_TRUE(PackFolder(temp_.Join("large"), temp_.Join("large.zip"), error, skipped)) << error;
+    EXPECT_EQ(ArchiveEntries(temp_.Join("large.zip")).at("noise.bin"), noise);
 }
 
 } // namespace

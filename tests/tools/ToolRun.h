@@ -23,6 +23,7 @@ struct ToolRun {
     int status = -1; // the exit status; -1 when the tool did not exit normally
     std::string out;
     std::string err;
+    double secondsAfterSignal = -1.0; // from the signal to the end; -1 when none was sent
 };
 
 // Runs the built tool in `folder` with the environment's settings, its user folder in a scratch
@@ -39,6 +40,31 @@ inline ToolRun RunTool(const TempFolder& folder, const std::vector<std::string>&
         (command + " >'" + scratch.Join("out") + "' 2>'" + scratch.Join("err") + "'").c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, scratch.ReadFile("out"),
             scratch.ReadFile("err")};
+}
+
+// RunTool, but the tool is sent `signal` ("TERM" or "INT", at its default as a shell's
+// background job would not have it) once its standard output holds `endAfter`. A tool still
+// running after two minutes is stopped, and killed when it does not stop: a hang fails the test.
+inline ToolRun RunToolUntilSignal(const TempFolder& folder,
+                                  const std::vector<std::string>& arguments,
+                                  const std::string& endAfter, const std::string& signal) {
+    TempFolder scratch;
+    std::string command = "cd '" + folder.Path() + "' && env --default-signal=" + signal +
+                          " XDG_DATA_HOME='" + scratch.Path() + "' timeout -k 10 120 '" +
+                          QUARN_TOOL + "'";
+    for (const std::string& argument : arguments) {
+        command += " '" + argument + "'";
+    }
+    command += " >'" + scratch.Join("out") + "' 2>'" + scratch.Join("err") + "' & tool=$!; " +
+               "for i in $(seq 6000); do grep -qsF '" + endAfter + "' '" + scratch.Join("out") +
+               "' && break; sleep 0.02; done; sent=$(date +%s%N); kill -" + signal +
+               " $tool; wait $tool; status=$?; echo $(($(date +%s%N) - sent)) >'" +
+               scratch.Join("ended") + "'; exit $status";
+    const int status = std::system(command.c_str());
+    std::string ended = "0";
+    ended += scratch.ReadFile("ended");
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, scratch.ReadFile("out"),
+            scratch.ReadFile("err"), std::stod(ended) / 1e9};
 }
 
 } // namespace quarn::test

@@ -1,7 +1,16 @@
 #include "app/platform/StopSignal.h"
 
+#include "app/dialogs/DialogBackend.h"
+#include "tests/support/TempFolder.h"
+
+#include <chrono>
 #include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace quarn {
@@ -37,6 +46,91 @@ TEST(StopSignal, ASignalIgnoredFromTheStartStaysIgnored) {
             _exit(StopRequested() ? 2 : 3);
         },
         testing::ExitedWithCode(3), "");
+}
+
+// Whether the process is gone (or left only to be reaped) within five seconds.
+bool Ends(pid_t process) {
+    for (int wait = 0; wait < 500; ++wait) {
+        std::ifstream stat(std::string("/proc/") + std::to_string(process) + "/stat");
+        std::string pid;
+        std::string name;
+        char state = '?';
+        if (!(stat >> pid >> name >> state) || state == 'Z' || state == 'X') {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(process, SIGKILL); // leave no stray process behind a failure
+    return false;
+}
+
+pid_t ProcessIn(const test::TempFolder& folder, const char* file) {
+    const std::string text = folder.ReadFile(file);
+    return text.empty() ? 0 : static_cast<pid_t>(std::stol(text));
+}
+
+// A window-system message box runs in a forked process that shares the program's display
+// connection: it takes a stop signal of its own as any process does, and it is killed when the
+// program ends, so that neither it nor the program's window stays on screen.
+TEST(StopSignal, AForkedBoxEndsOnItsOwnSignalAndWithTheProgram) {
+    test::TempFolder folder;
+    GTEST_FLAG_SET(death_test_style, "fast");
+    EXPECT_EXIT(
+        {
+            WatchStopSignals();
+            const ForkedBoxScope shown;
+            pid_t boxes[2];
+            for (pid_t& box : boxes) {
+                box = fork();
+                if (box == 0) {
+                    for (;;) {
+                        pause();
+                    }
+                }
+            }
+            kill(boxes[0], SIGTERM);
+            if (!Ends(boxes[0])) {
+                kill(boxes[1], SIGKILL);
+                _exit(4);
+            }
+            folder.WriteFile("box", std::to_string(boxes[1]));
+            raise(SIGTERM);
+            for (;;) {
+                pause();
+            }
+        },
+        testing::ExitedWithCode(0), "");
+    const pid_t box = ProcessIn(folder, "box");
+    ASSERT_GT(box, 0);
+    EXPECT_TRUE(Ends(box));
+}
+
+// A stop signal while an outside chooser is open ends the chooser at once: the dialog answers
+// "cancelled" and the program ends as after any stop. The chooser lets go of what it inherited
+// besides its output (the test's own pipes), so that the test waits for the program alone.
+TEST(StopSignal, AnOpenChoosersProcessEndsWithTheProgram) {
+    test::TempFolder folder;
+    const std::string chooser = folder.WriteFile(
+        "chooser", "#!/bin/bash\nfor fd in /proc/$$/fd/*; do n=${fd##*/}; [ $n -gt 2 ] && eval "
+                   "\"exec $n>&-\"; done\necho $$ >'" +
+                       folder.Join("chooser.pid") +
+                       "'\nkill -TERM $PPID\nexec sleep 30 2>/dev/null\n");
+    chmod(chooser.c_str(), 0755);
+    GTEST_FLAG_SET(death_test_style, "fast");
+    EXPECT_EXIT(
+        {
+            WatchStopSignals();
+            if (!ZenityDialogs(chooser).FileDialog("", true, "").empty()) {
+                _exit(3);
+            }
+            for (;;) {
+                pause();
+            }
+        },
+        testing::ExitedWithCode(0), "");
+    const pid_t chooserProcess = ProcessIn(folder, "chooser.pid");
+    ASSERT_GT(chooserProcess, 0);
+    EXPECT_TRUE(Ends(chooserProcess));
 }
 
 } // namespace

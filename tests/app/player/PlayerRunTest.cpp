@@ -62,6 +62,16 @@ TEST(PlayerRun, AScriptPrintsALineAndEndsThePlayerBySwitchingTheRootOff) {
     EXPECT_NE(run.log.find("hello from a script"), std::string::npos) << run.log;
 }
 
+TEST(PlayerRun, HelpPrintsTheUsageAndStartsNothing) {
+    for (const char* asked : {"--help", "-h", "level.scene --help"}) {
+        test::TempFolder folder;
+        const test::PlayerExit run = test::RunPlayerIn(folder, "", test::Headless, asked);
+        EXPECT_EQ(run.status, 0) << asked;
+        EXPECT_EQ(run.out.rfind("usage: quarn [--editor] [SCENE.scene]\n", 0), 0u) << asked;
+        EXPECT_EQ(run.log, "") << asked;
+    }
+}
+
 TEST(PlayerRun, TerminationClosesTheWindowWithOrWithoutAScene) {
     test::TempFolder folder;
     folder.WriteFile("level.scene", test::SceneText());

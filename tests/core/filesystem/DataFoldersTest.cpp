@@ -31,6 +31,10 @@ TEST(DataFoldersTest, AGameNamesItsFolderByItsConfigElseByItsRoot) {
     for (const auto& c : cases) {
         EXPECT_EQ(GameFolderName(c.configName, c.root), c.folder) << c.configName << c.root;
     }
+    // A name past 200 bytes keeps its start, and ends in '~' and the whole name's SHA-256.
+    EXPECT_EQ(GameFolderName(std::string(300, 'n'), "/g/"),
+              std::string(135, 'n') +
+                  "~230B077491957FB486227D8D66CC84EB751BC5475CC5C41E99D9B1CAF847732F");
 }
 
 // Names that were already plain keep the folder they had, so a game's saves stay found.
@@ -64,6 +68,8 @@ TEST(DataFoldersTest, NamesThatDifferGetFoldersThatDiffer) {
         {"caf\xe9", "caf_"},
         {longName + "x", longName + "y"},
         {longName, std::string(200, 'n')},
+        // Cut names whose 64-bit FNV-1a hashes meet, found in minutes by a cycle search.
+        {std::string(190, 'n') + "5978f2e4793dcba6", std::string(190, 'n') + "4a226aacc5e75da9"},
     };
     for (const auto& pair : pairs) {
         EXPECT_NE(GameFolderName(pair.first, "/g/"), GameFolderName(pair.second, "/g/"))

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace quarn {
 namespace {
@@ -69,6 +71,8 @@ TEST_F(GameSettingsTest, AValueAndTheFileEachHaveACapAndARefusalChangesNothing) 
         {"1a", "v", "the key \"1a\" cannot be kept"},
         {"a b", "v", "the key \"a b\" cannot be kept"},
         {"a=b", "v", "the key \"a=b\" cannot be kept"},
+        // Cut to the 63 bytes the file keeps, it would be another key.
+        {std::string(64, 'k'), "v", "a key of 64 bytes is longer than the 63 bytes"},
     };
     for (const auto& change : refused) {
         const std::string reason = settings_.Set(change.key.c_str(), change.value.c_str());
@@ -80,6 +84,14 @@ TEST_F(GameSettingsTest, AValueAndTheFileEachHaveACapAndARefusalChangesNothing) 
     PlayGame("b");
     PlayGame("a");
     EXPECT_EQ(settings_.Get("kept"), longest);
+    // The longest key holds; one byte more finds nothing rather than that key.
+    const std::string longestKey(GameSettings::MaxKeyBytes, 'k');
+    ASSERT_EQ(settings_.Set(longestKey.c_str(), "63"), "");
+    PlayGame("b");
+    PlayGame("a");
+    EXPECT_STREQ(settings_.Get(longestKey.c_str()), "63");
+    EXPECT_FALSE(settings_.Has((longestKey + "x").c_str()));
+    EXPECT_STREQ(settings_.Get((longestKey + "x").c_str()), "");
 
     // Beside the first line's 265 bytes, 245 lines of 5 + 6 + 255 fill 64 KiB but for 101.
     std::string full = saved;
@@ -102,6 +114,55 @@ TEST_F(GameSettingsTest, AValueAndTheFileEachHaveACapAndARefusalChangesNothing) 
     EXPECT_STREQ(settings_.Get("k9999"), "x");
     EXPECT_EQ(settings_.Get("k1244"), longest);
     EXPECT_LE(File("b").size(), GameSettings::MaxFileBytes);
+}
+
+// Two processes of one game each save what they change over what the other saved since, and
+// read the other's keys from then on.
+TEST_F(GameSettingsTest, TwoStoresOfOneGameKeepEachOthersKeys) {
+    PlayGame("a");
+    GameSettings other;
+    ASSERT_EQ(settings_.Set("mine", "1"), "");
+    ASSERT_EQ(other.Set("theirs", "2"), "");
+    ASSERT_EQ(settings_.Set("Theirs", "3"), "");
+    ASSERT_EQ(other.Set("later", "4"), "");
+    EXPECT_EQ(File("a"), "later = \"4\"\nmine = \"1\"\ntheirs = \"3\"\n");
+    EXPECT_STREQ(other.Get("mine"), "1");
+    // What a store set in memory goes with its next save, over the other's.
+    ASSERT_EQ(other.Set("lang_code", "fr", false), "");
+    ASSERT_EQ(settings_.Set("mine", "5"), "");
+    ASSERT_EQ(other.Set("later", "4"), "");
+    EXPECT_EQ(File("a"), "lang_code = \"fr\"\nlater = \"4\"\nmine = \"5\"\ntheirs = \"3\"\n");
+}
+
+// Processes that save at the same moments: the lock keeps each read and write of a save
+// together, so every key of both arrives.
+TEST_F(GameSettingsTest, ProcessesSavingAtOnceLoseNoKey) {
+    PlayGame("a");
+    constexpr int Saves = 40;
+    pid_t children[2];
+    for (int child = 0; child < 2; ++child) {
+        children[child] = fork();
+        ASSERT_GE(children[child], 0);
+        if (children[child] == 0) {
+            GameSettings settings;
+            for (int save = 0; save < Saves; ++save) {
+                const std::string key =
+                    std::string("p") + std::to_string(child) + "_" + std::to_string(save);
+                if (!settings.Set(key.c_str(), "v").empty()) {
+                    _exit(1);
+                }
+            }
+            _exit(0);
+        }
+    }
+    for (const pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    SettingsFile saved;
+    ASSERT_TRUE(saved.Load(GameSettings::Path, false));
+    EXPECT_EQ(saved.GetCount(), 2 * Saves);
 }
 
 TEST_F(GameSettingsTest, TheFileIsWrittenOnlyWhenTheSettingsChange) {

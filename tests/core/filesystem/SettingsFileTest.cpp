@@ -3,6 +3,7 @@
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/io/MemoryOutputStream.h"
 #include "core/string/Text.h"
+#include "tests/support/CapturingLogSink.h"
 #include "tests/support/RecordingValidityHook.h"
 #include "tests/support/StoredBytes.h"
 #include "tests/support/TempFolder.h"
@@ -205,6 +206,27 @@ TEST_F(SettingsFileDisk, LoadingEmptiesTheStoreFirstAndAMissingFileLeavesItEmpty
     ASSERT_TRUE(settings.Load("a.txt", false));
     EXPECT_FALSE(settings.Load("huge.txt", false));
     EXPECT_EQ(settings.GetCount(), 0);
+}
+
+// The engine's own file is read only up to its cap, so a huge one costs a start nothing; one
+// left unread is never written over, whatever the engine changes.
+TEST_F(SettingsFileDisk, TheEnginesFilePastItsCapIsNeitherReadNorWrittenOver) {
+    test::CapturingLogSink log;
+    SettingsFile& user = GetUserSettings();
+    const std::string entry = "recent_file1 = \"level.scene\"\n";
+    for (const uint32_t size : {MaxUserSettingsBytes, MaxUserSettingsBytes + 1}) {
+        const std::string text = entry + std::string(size - entry.size(), '#');
+        folder_.WriteFile("init.txt", text);
+        LoadUserSettings("init.txt");
+        const bool read = size <= MaxUserSettingsBytes;
+        EXPECT_EQ(user.HasKey("recent_file1"), read) << size;
+        user.SetString("editor_windowpos", "1,2");
+        EXPECT_EQ(SaveChangedUserSettings(), read) << size;
+        EXPECT_EQ(folder_.ReadFile("init.txt") == text, !read) << size;
+    }
+    EXPECT_TRUE(log.Contains("The engine's settings in init.txt are kept in memory only"));
+    user.Clear();
+    user.SetPath("");
 }
 
 TEST_F(SettingsFileDisk, AReadOnlyFileIsNotOverwrittenNoFolderIsMadeAndALeftOutEntryIsNoFailure) {

@@ -5,10 +5,12 @@
 #include "core/scene/SignalEmitter.h"
 #include "core/scene/SignalFilter.h"
 #include "core/scene/SignalReceiver.h"
+#include "tests/support/CapturingLogSink.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/RecordingValidityHook.h"
 #include "tests/support/TestTree.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <string>
 #include <tuple>
@@ -231,6 +233,61 @@ TEST_F(BehaviourNodes, LoopsThroughBehaviourNodesEndAndAreReportedOnce) {
         Send(start);
         EXPECT_EQ(reports_.Messages().size(), 1u) << start->GetClass()->GetName();
     }
+}
+
+int64_t dispatched = 0;
+
+void CountDispatches(const char* name, void*, bool) {
+    if (std::strcmp(name, "sendevent") == 0) {
+        ++dispatched;
+    }
+}
+
+// Multipliers in a chain, each sending on to the next through `width` witnesses, fan one event
+// out to width^(length - 1) at the last, well within the depth bound: the cascade is cut at its
+// count, logged once a frame, and the next outermost event counts afresh.
+TEST_F(BehaviourNodes, AnEventsCascadeIsCutPastItsCountAndToldOnceAFrame) {
+    test::CapturingLogSink log;
+    const SignalObserver observer = GetSignalObserver();
+    SetSignalObserver(CountDispatches);
+    struct Case {
+        int width;
+        int length;
+        int64_t events;
+    };
+    const Case cases[] = {
+        {2, 11, 2047}, // 2^11 - 1: whole
+        {8, 14, Entity::MaxCascadeEvents},
+        {2, 31, Entity::MaxCascadeEvents},
+    };
+    for (const Case& c : cases) {
+        std::vector<EventMultiplier*> chain;
+        for (int i = 0; i < c.length; ++i) {
+            chain.push_back(Make<EventMultiplier>());
+        }
+        for (int i = 0; i + 1 < c.length; ++i) {
+            for (int witness = 0; witness < c.width; ++witness) {
+                chain[i]->SetPortValue(witness, RefTo(chain[i + 1]));
+            }
+        }
+        Entity::BeginEventFrame();
+        for (int frameSend = 0; frameSend < 2; ++frameSend) {
+            log.Clear();
+            dispatched = 0;
+            Send(chain[0]);
+            EXPECT_EQ(dispatched, c.events) << c.width << " x " << c.length;
+            const bool told = c.events == Entity::MaxCascadeEvents && frameSend == 0;
+            // No assertion may end the test before the observer is put back.
+            EXPECT_EQ(log.Lines().size(), told ? 1u : 0u) << c.width << " x " << c.length;
+            if (told && !log.Lines().empty()) {
+                EXPECT_TRUE(log.Lines()[0].text.starts_with(
+                    "Events set off by one event passed 65536 at entity "))
+                    << log.Lines()[0].text;
+            }
+        }
+    }
+    SetSignalObserver(observer);
+    EXPECT_TRUE(reports_.Messages().empty()) << "the depth bound was never reached";
 }
 
 } // namespace

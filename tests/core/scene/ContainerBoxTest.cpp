@@ -10,6 +10,8 @@
 #include "tests/support/TestClass.h"
 #include "tests/support/TestTree.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -209,6 +211,64 @@ TEST_F(ContainerBoxTest, SelectingTheFaceNodesNamesEachLiveOneOnceAndNeverANewco
     EXPECT_EQ(selection->selected, afterwards);
     EXPECT_NE(box->GetPeripheryNode(3), newcomer->GetSerial());
     selection->Delete();
+}
+
+// A chain of a few hundred links with boxes of every kind along it and drawables and plain
+// nodes between: each link placed after it arrives, as a load places it, then some moved again.
+// What each box ends with (stale or not, its corners, the depth of each face's node) is what
+// the walk over every parent gave, before moves were carried only to the ancestors that hear.
+TEST_F(ContainerBoxTest, MovesInADeepChainReachEachBoxAboveWhateverLiesBetween) {
+    const uint32_t boxFlags[] = {ExtentsAutoExpand, ExtentsAutoShrink,
+                                 ExtentsAutoExpand | ExtentsAutoShrink, ExtentsVisualCull,
+                                 ExtentsAutoExpand | ExtentsRelative};
+    std::vector<ContainerBox*> boxes = {Box(ExtentsAutoExpand)};
+    std::vector<Node*> links = {boxes[0]};
+    for (int depth = 1; depth <= 300; ++depth) {
+        Node* link = depth % 50 == 0   ? Box(boxFlags[(depth / 50) % 5])
+                     : depth % 7 == 0  ? tree_.Make<CbDrawable>("drawable")
+                     : depth % 11 == 0 ? tree_.Make<Node>("plain")
+                                       : tree_.Make<Pivot>("link");
+        link->AttachAsLast(links.back());
+        if (Pivot* pivot = AsPivot(link)) {
+            pivot->SetPosition(Float3(static_cast<float>(depth % 3 - 1) * 0.5f, 0.1f,
+                                      depth % 5 == 0 ? 1.0f : 0.0f));
+        }
+        if (ContainerBox* box = AsContainerBox(link)) {
+            boxes.push_back(box);
+        }
+        links.push_back(link);
+    }
+    for (int depth = 37; depth <= 300; depth += 37) {
+        if (Pivot* pivot = AsPivot(links[depth])) {
+            pivot->SetPosition(Float3(static_cast<float>(depth % 4), 0.1f, -1.0f));
+        }
+    }
+    std::string seen;
+    for (ContainerBox* box : boxes) {
+        seen += box->IsStale() ? "stale" : "valid";
+        for (int face = 0; face < ContainerBox::FaceCount; ++face) {
+            const uint64_t serial = box->GetPeripheryNode(face);
+            const auto link = std::find_if(links.begin(), links.end(), [serial](Node* node) {
+                return node->GetSerial() == serial;
+            });
+            seen += ' ';
+            seen += link == links.end() ? std::string("-") : std::to_string(link - links.begin());
+        }
+        const Aabb extents = box->GetExtents();
+        char corners[160];
+        std::snprintf(corners, sizeof(corners), " (%.3f %.3f %.3f)-(%.3f %.3f %.3f)\n",
+                      extents.min.x, extents.min.y, extents.min.z, extents.max.x, extents.max.y,
+                      extents.max.z);
+        seen += corners;
+    }
+    EXPECT_EQ(seen,
+              "stale 14 7 - 259 294 300 (-1.500 -0.300 0.000)-(8.000 14.500 25.000)\n"
+              "valid 63 - - 140 147 147 (-0.500 0.000 0.000)-(8.000 14.500 25.000)\n"
+              "valid - - - 140 147 147 (0.000 0.000 0.000)-(8.000 14.500 25.000)\n"
+              "stale - - - - - - (0.000 0.000 0.000)-(0.000 0.000 0.000)\n"
+              "valid 245 203 203 259 294 300 (5.000 17.600 30.000)-(12.500 28.100 49.000)\n"
+              "stale 252 252 259 259 294 300 (7.500 22.300 38.000)-(13.500 28.100 46.000)\n"
+              "valid 300 300 300 300 300 300 (11.500 27.600 46.000)-(11.500 27.600 46.000)\n");
 }
 
 } // namespace

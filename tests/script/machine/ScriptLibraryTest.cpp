@@ -581,6 +581,8 @@ TEST_F(ScriptLibraryTest, ASettingPastACapIsARuntimeErrorAndTheFileStaysAsItWas)
         {"k1000", "a \"quote\"",
          "SetSetting: the value of \"k1000\" cannot be kept: a value holds no quote or line "
          "break"},
+        {"k1000_and_then_enough_to_pass_the_63_bytes_a_key_of_the_file_holds", "v",
+         "SetSetting: a key of 66 bytes is longer than the 63 bytes a setting's key may have"},
     };
     for (const auto& c : cases) {
         Script* script = MakeScript(std::string("stack 16\ntext \"") + c.key +

@@ -1,0 +1,390 @@
+#include "tests/physics/UserScenes.h"
+
+#include "collision/CollisionBox.h"
+#include "collision/CollisionCapsule.h"
+#include "collision/CollisionSpaceSweepnPrune.h"
+#include "core/debug/Log.h"
+#include "core/math/Random.h"
+#include "core/object/IdMap.h"
+#include "core/scene/SceneClasses.h"
+#include "physics/IslandStepIterative.h"
+#include "physics/JointTypes.h"
+#include "physics/PhysicsClasses.h"
+#include "physics/PhysicsMaster.h"
+#include "physics/RigidBody.h"
+#include "render/RenderObject.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+namespace quarn::test {
+namespace {
+
+constexpr float HalfPi = 1.5707964f;
+
+// The world's log lines while a scene runs (islands stepped iteratively and the like).
+int loggedLines = 0;
+void CountLogLine(const char*, const char*) {
+    ++loggedLines;
+}
+
+// A world as a scene leaves it, on a static box floor 40 m across whose top is y = 0, built
+// from nodes and stepped through the physics master.
+class SceneWorld {
+public:
+    explicit SceneWorld(int32_t method) {
+        RegisterSceneClasses();
+        RenderObject::RegisterClass();
+        RegisterPhysicsClasses();
+        SeedRandom(7);
+        SeedSolverRandom(0);
+        root_ = std::make_unique<Node>();
+        world_ = new PhysicsMaster();
+        world_->AttachAsLast(root_.get());
+        space_ = new CollisionSpaceSweepnPrune();
+        space_->AttachAsLast(root_.get());
+        space_->ChangeId(TheIdMap().GetFreeLocalId(0));
+        space_->SetMaxVolumes(256);
+        world_->SetCollisionSpaceId({space_->GetId()});
+        world_->SetMethod(method);
+        auto* floor = new CollisionBox();
+        floor->AttachAsLast(root_.get());
+        floor->SetSize(Float3(40.0f, 1.0f, 40.0f));
+        floor->SetPosition(Float3(0.0f, -0.5f, 0.0f));
+        Join(*floor, CollSolid | CollStatic);
+    }
+    ~SceneWorld() {
+        joints_.clear(); // before their bodies go
+        root_.reset();
+    }
+    SceneWorld(const SceneWorld&) = delete;
+    SceneWorld& operator=(const SceneWorld&) = delete;
+
+    RigidBody* Box(Float3 position, Float3 size, float density, Quaternion turn = Quaternion()) {
+        RigidBody* body = NewBody(position, turn);
+        auto* box = new CollisionBox();
+        box->SetSize(size);
+        box->SetDensity(density);
+        box->AttachAsLast(body);
+        Join(*box, CollSolid);
+        return body;
+    }
+    // Its axis along the body's z.
+    RigidBody* Capsule(Float3 position, float length, float radius, float density,
+                       Quaternion turn) {
+        RigidBody* body = NewBody(position, turn);
+        auto* capsule = new CollisionCapsule();
+        capsule->SetLength(length);
+        capsule->SetCapsuleRadius(radius);
+        capsule->SetDensity(density);
+        capsule->AttachAsLast(body);
+        Join(*capsule, CollSolid);
+        return body;
+    }
+    // Joins a to b (null: the world) at the world point, the anchors' z axes along `axis`'s
+    // turn (a hinge turns about it).
+    template <typename J>
+    void Link(RigidBody* a, RigidBody* b, Float3 point, Quaternion axis = Quaternion()) {
+        auto joint = std::make_unique<J>();
+        joint->SetAnchors(Anchor(a, point, axis), Anchor(b, point, axis));
+        joint->Attach(a, b);
+        joints_.push_back(std::move(joint));
+    }
+
+    void Step() { world_->Step(world_->GetTimestep()); }
+    PhysicsMaster& World() { return *world_; }
+    const std::vector<RigidBody*>& Bodies() const { return bodies_; }
+    const std::vector<std::unique_ptr<Joint>>& Joints() const { return joints_; }
+
+private:
+    RigidBody* NewBody(Float3 position, Quaternion turn) {
+        auto* body = new RigidBody();
+        body->AttachAsLast(root_.get());
+        body->SetPosition(position);
+        body->SetOrientation(turn);
+        body->SetWorld(world_);
+        bodies_.push_back(body);
+        return body;
+    }
+    Pivot* Anchor(RigidBody* body, Float3 point, Quaternion axis) {
+        auto* anchor = new Pivot();
+        anchor->AttachAsLast(body ? static_cast<Node*>(body) : root_.get());
+        anchor->SetWorldPosition(point);
+        anchor->SetWorldOrientation(axis);
+        return anchor;
+    }
+    void Join(CollisionVolume& volume, uint32_t flags) {
+        volume.SetCollFlags(flags);
+        volume.SetCollMask(CollSolid);
+        volume.SetCollTest(CollSolid);
+        space_->AddVolume(volume);
+    }
+
+    std::unique_ptr<Node> root_;
+    PhysicsMaster* world_ = nullptr;
+    CollisionSpaceSweepnPrune* space_ = nullptr;
+    std::vector<RigidBody*> bodies_;
+    std::vector<std::unique_ptr<Joint>> joints_;
+};
+
+constexpr int StackBoxes = 8;
+constexpr int ChainLinks = 6;
+constexpr int BridgePlanks = 10;
+constexpr float Gap = 0.003f; // between the boxes of a gapped stack (m)
+
+// What a kind of scene is judged by, over how long.
+struct Judging {
+    float seconds = 10.0f;
+    bool rests = true;       // still by the end, within its drift bound
+    bool sideways = true;    // the drift counted across only (a stack settles down into itself)
+    float driftBound = 0.0f; // m
+};
+
+// Builds the scene; answers how it is judged.
+Judging Build(const SceneCase& scene, SceneWorld& world) {
+    const float s = scene.size;
+    const float rho = scene.density;
+    const float depth = world.World().GetContactMinDepth();
+    Judging judging;
+    judging.driftBound = 0.005f + 0.02f * s;
+    switch (scene.kind) {
+    case SceneKind::StackTouching:
+    case SceneKind::StackGapped:
+    case SceneKind::StackSunk: {
+        const float sink = scene.kind == SceneKind::StackSunk ? depth : 0.0f;
+        const float gap = scene.kind == SceneKind::StackGapped ? Gap : 0.0f;
+        for (int i = 0; i < StackBoxes; ++i) {
+            world.Box(Float3(0.0f, gap + 0.5f * s - sink + i * (s + gap - sink), 0.0f),
+                      Float3(s, s, s), rho);
+        }
+        break;
+    }
+    case SceneKind::Pyramid:
+        for (int row = 0; row < 4; ++row) {
+            const int count = 4 - row;
+            for (int i = 0; i < count; ++i) {
+                world.Box(Float3((i - 0.5f * (count - 1)) * 1.02f * s, (0.5f + row) * s, 0.0f),
+                          Float3(s, s, s), rho);
+            }
+        }
+        break;
+    case SceneKind::ChainLevel:
+    case SceneKind::ChainHanging: {
+        // Links along +x (level) or -y (hanging) from the pivot, each joined at its ends; the
+        // end a box of the link's length, `load` links heavy.
+        const bool level = scene.kind == SceneKind::ChainLevel;
+        const float height = 1.5f * (ChainLinks + 1) * s + 1.0f;
+        const Float3 along = level ? Float3(1.0f, 0.0f, 0.0f) : Float3(0.0f, -1.0f, 0.0f);
+        const Float3 pivot(0.0f, height, 0.0f);
+        const Quaternion turn =
+            Quaternion::FromAxisAngle(HalfPi, level ? Float3(0.0f, 1.0f, 0.0f)
+                                                    : Float3(1.0f, 0.0f, 0.0f));
+        RigidBody* previous = nullptr;
+        for (int i = 0; i < ChainLinks; ++i) {
+            RigidBody* link =
+                world.Capsule(pivot + along * ((i + 0.5f) * s), 0.8f * s, 0.1f * s, rho, turn);
+            world.Link<BallJoint>(link, previous, pivot + along * (i * s));
+            previous = link;
+        }
+        const float endDensity = scene.load * previous->GetMass() / (s * s * s);
+        RigidBody* end = world.Box(pivot + along * ((ChainLinks + 0.5f) * s), Float3(s, s, s),
+                                   endDensity);
+        world.Link<BallJoint>(end, previous, pivot + along * (ChainLinks * s));
+        judging.rests = !level;
+        judging.sideways = false;
+        judging.driftBound = 0.01f + 0.05f * s;
+        break;
+    }
+    case SceneKind::Bridge: {
+        // Planks s long, a tenth as thick, half as wide, end to end along x, hinged about z.
+        const float height = 0.5f * BridgePlanks * s + 1.0f;
+        RigidBody* previous = nullptr;
+        for (int i = 0; i < BridgePlanks; ++i) {
+            RigidBody* plank = world.Box(Float3((i + 0.5f) * s, height, 0.0f),
+                                         Float3(s, 0.1f * s, 0.5f * s), rho);
+            world.Link<HingeJoint>(plank, previous, Float3(i * s, height, 0.0f));
+            previous = plank;
+        }
+        world.Link<HingeJoint>(previous, nullptr, Float3(BridgePlanks * s, height, 0.0f));
+        if (scene.load > 0.0f) {
+            const float side = 0.5f * s;
+            world.Box(Float3(0.5f * BridgePlanks * s, height + 0.05f * s + 0.5f * side, 0.0f),
+                      Float3(side, side, side), scene.load / (side * side * side));
+        }
+        judging.seconds = 12.0f;
+        judging.sideways = false;
+        judging.driftBound = HUGE_VALF; // it sags first
+        break;
+    }
+    case SceneKind::Drop:
+        world.Box(Float3(0.0f, 1.0f + s, 0.0f), Float3(s, s, s), rho,
+                  Quaternion::FromAxisAngle(0.6f, Float3(1.0f, 2.0f, 0.5f).NormalizedOrSelf()));
+        judging.seconds = 5.0f;
+        judging.driftBound = HUGE_VALF; // it tumbles where it lands
+        break;
+    }
+    return judging;
+}
+
+const char* KindName(SceneKind kind) {
+    switch (kind) {
+    case SceneKind::StackTouching:
+        return "stack-touching";
+    case SceneKind::StackGapped:
+        return "stack-gapped";
+    case SceneKind::StackSunk:
+        return "stack-sunk";
+    case SceneKind::Pyramid:
+        return "pyramid";
+    case SceneKind::ChainLevel:
+        return "chain-level";
+    case SceneKind::ChainHanging:
+        return "chain-hanging";
+    case SceneKind::Bridge:
+        return "bridge";
+    case SceneKind::Drop:
+        return "drop";
+    }
+    return "?";
+}
+
+} // namespace
+
+namespace {
+SceneVerdict RunSceneCountingLog(const SceneCase& scene);
+} // namespace
+
+std::string SceneName(const SceneCase& scene) {
+    char text[128];
+    const int written = std::snprintf(text, sizeof text, "%s size %g density %g", KindName(scene.kind),
+                                      static_cast<double>(scene.size),
+                                      static_cast<double>(scene.density));
+    std::string name(text, static_cast<size_t>(written));
+    if (scene.kind == SceneKind::ChainLevel || scene.kind == SceneKind::ChainHanging) {
+        std::snprintf(text, sizeof text, " end %g links", static_cast<double>(scene.load));
+        name += text;
+    } else if (scene.kind == SceneKind::Bridge) {
+        std::snprintf(text, sizeof text, " load %g kg", static_cast<double>(scene.load));
+        name += text;
+    }
+    name += scene.method == PhysicsIterative ? " ITERATIVE" : " LCP";
+    return name;
+}
+
+SceneVerdict RunScene(const SceneCase& scene) {
+    const LogSink before = GetLogSink();
+    loggedLines = 0;
+    SetLogSink(CountLogLine);
+    const SceneVerdict verdict = RunSceneCountingLog(scene);
+    SetLogSink(before);
+    return verdict;
+}
+
+namespace {
+
+SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
+    SceneWorld world(scene.method);
+    const Judging judging = Build(scene, world);
+    PhysicsMaster& master = world.World();
+    const float g = master.GetGravity();
+    const float h = master.GetTimestep();
+    const std::vector<RigidBody*>& bodies = world.Bodies();
+    std::vector<Float3> starts;
+    for (RigidBody* body : bodies) {
+        starts.push_back(body->GetWorldPosition());
+    }
+    // A body may pass what its own fall gives by a share, and by a little at any speed: links
+    // pull on each other.
+    const float slack = 0.1f * std::sqrt(g * scene.size);
+    const float gapBound = 0.02f + 0.05f * scene.size;
+    const float restSpeed = 0.02f + 0.02f * scene.size;
+    SceneVerdict verdict;
+    const int steps = static_cast<int>(std::lround(judging.seconds / h));
+    const int lastSecond = steps - static_cast<int>(std::lround(1.0f / h));
+    for (int step = 0; step < steps; ++step) {
+        world.Step();
+        for (size_t b = 0; b < bodies.size(); ++b) {
+            const Float3 p = bodies[b]->GetWorldPosition();
+            const float speed = bodies[b]->GetLinearVelocity().Length();
+            const float allowed = std::sqrt(2.0f * g * std::max(0.0f, starts[b].y - p.y));
+            verdict.worstExcess = std::max(verdict.worstExcess, speed - 1.2f * allowed - slack);
+            if (!std::isfinite(speed)) {
+                verdict.worstExcess = HUGE_VALF;
+            }
+            if (step >= lastSecond) {
+                verdict.endSpeed = std::max(verdict.endSpeed, speed);
+            }
+        }
+        for (const std::unique_ptr<Joint>& joint : world.Joints()) {
+            const float gap = (joint->GetAnchor(0)->GetWorldPosition() -
+                               joint->GetAnchor(1)->GetWorldPosition())
+                                  .Length();
+            verdict.worstGap = std::max(verdict.worstGap, std::isfinite(gap) ? gap : HUGE_VALF);
+        }
+    }
+    bool throughFloor = false;
+    for (size_t b = 0; b < bodies.size(); ++b) {
+        Float3 moved = bodies[b]->GetWorldPosition() - starts[b];
+        if (judging.sideways) {
+            moved.y = 0.0f;
+        }
+        verdict.drift = std::max(verdict.drift, std::isfinite(moved.Length()) ? moved.Length()
+                                                                              : HUGE_VALF);
+        throughFloor = throughFloor || bodies[b]->GetWorldPosition().y < 0.0f;
+    }
+    char reason[160] = "";
+    if (verdict.worstExcess > 0.0f) {
+        std::snprintf(reason, sizeof reason, "a body moved %.3g m/s faster than its fall allows",
+                      static_cast<double>(verdict.worstExcess));
+    } else if (verdict.worstGap > gapBound) {
+        std::snprintf(reason, sizeof reason, "a joint's anchors parted %.3g m",
+                      static_cast<double>(verdict.worstGap));
+    } else if (throughFloor) {
+        std::snprintf(reason, sizeof reason, "a body ended below the floor");
+    } else if (judging.rests && verdict.drift > judging.driftBound) {
+        std::snprintf(reason, sizeof reason, "a body drifted %.3g m (bound %.3g)",
+                      static_cast<double>(verdict.drift),
+                      static_cast<double>(judging.driftBound));
+    } else if ((judging.rests || scene.kind == SceneKind::Bridge) &&
+               verdict.endSpeed > restSpeed) {
+        std::snprintf(reason, sizeof reason, "still moving at %.3g m/s in the last second",
+                      static_cast<double>(verdict.endSpeed));
+    }
+    verdict.reason = reason;
+    verdict.passed = verdict.reason.empty();
+    verdict.logLines = loggedLines;
+    return verdict;
+}
+
+} // namespace
+
+std::vector<SceneCase> AllScenes() {
+    std::vector<SceneCase> scenes;
+    const float sizes[] = {0.05f, 0.1f, 0.2f, 0.5f, 1.0f, 2.0f};
+    const float densities[] = {1e-3f, 1e-2f, 0.1f, 1.0f, 10.0f, 100.0f, 1e3f};
+    const SceneKind plain[] = {SceneKind::StackTouching, SceneKind::StackGapped,
+                               SceneKind::StackSunk, SceneKind::Pyramid, SceneKind::Drop};
+    for (int32_t method : {PhysicsLcp, PhysicsIterative}) {
+        for (float size : sizes) {
+            for (float density : densities) {
+                for (SceneKind kind : plain) {
+                    scenes.push_back({kind, size, density, method, 0.0f});
+                }
+                for (float ratio : {100.0f, 1000.0f}) {
+                    scenes.push_back({SceneKind::ChainLevel, size, density, method, ratio});
+                }
+                for (float ratio : {100.0f, 100000.0f}) {
+                    scenes.push_back({SceneKind::ChainHanging, size, density, method, ratio});
+                }
+                for (float load : {0.0f, 10.0f, 100.0f}) {
+                    scenes.push_back({SceneKind::Bridge, size, density, method, load});
+                }
+            }
+        }
+    }
+    return scenes;
+}
+
+} // namespace quarn::test

@@ -1,0 +1,50 @@
+#include "physics/PhysicsMaster.h"
+#include "tests/physics/UserScenes.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace quarn::test {
+namespace {
+
+// A fixed sample of the generated set (`make physics-scenes` runs it whole), a case of each kind
+// across sizes, densities and both methods.
+class UserScenes : public ::testing::TestWithParam<SceneCase> {};
+
+TEST_P(UserScenes, EndWithinTheirPhysicalBounds) {
+    const SceneVerdict verdict = RunScene(GetParam());
+    EXPECT_TRUE(verdict.passed) << SceneName(GetParam()) << ": " << verdict.reason;
+}
+
+constexpr int32_t Lcp = PhysicsLcp;
+constexpr int32_t Iterative = PhysicsIterative;
+
+INSTANTIATE_TEST_SUITE_P(
+    Sample, UserScenes,
+    ::testing::Values(SceneCase{SceneKind::StackTouching, 1.0f, 1.0f, Lcp},
+                      SceneCase{SceneKind::StackTouching, 2.0f, 1000.0f, Iterative},
+                      SceneCase{SceneKind::StackGapped, 0.2f, 1000.0f, Lcp},
+                      SceneCase{SceneKind::StackSunk, 0.05f, 1.0f, Lcp},
+                      SceneCase{SceneKind::StackSunk, 2.0f, 0.001f, Iterative},
+                      SceneCase{SceneKind::Pyramid, 0.2f, 10.0f, Lcp},
+                      SceneCase{SceneKind::Pyramid, 1.0f, 1.0f, Iterative},
+                      SceneCase{SceneKind::Drop, 0.05f, 1000.0f, Lcp},
+                      SceneCase{SceneKind::Drop, 2.0f, 0.001f, Iterative},
+                      SceneCase{SceneKind::ChainLevel, 1.0f, 1.0f, Lcp, 100.0f},
+                      SceneCase{SceneKind::ChainHanging, 1.0f, 1.0f, Lcp, 100.0f},
+                      SceneCase{SceneKind::ChainHanging, 0.2f, 1000.0f, Iterative, 100.0f},
+                      SceneCase{SceneKind::Bridge, 1.0f, 1.0f, Lcp, 0.0f},
+                      SceneCase{SceneKind::Bridge, 2.0f, 10.0f, Lcp, 10.0f}),
+    [](const ::testing::TestParamInfo<SceneCase>& info) {
+        std::string name;
+        for (char c : SceneName(info.param)) {
+            if (std::isalnum(static_cast<unsigned char>(c))) {
+                name += c;
+            }
+        }
+        return name;
+    });
+
+} // namespace
+} // namespace quarn::test

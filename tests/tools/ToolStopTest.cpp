@@ -1,0 +1,106 @@
+#include "tests/tools/ToolRun.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace quarn {
+namespace {
+
+using test::RunToolUntilSignal;
+using test::ToolRun;
+
+// A stopped tool ends within half a second of the signal; the bound leaves room for a busy
+// machine, where one that does not end takes two minutes.
+constexpr double SecondsToEnd = 3.0;
+
+// A game whose start scene runs the script program `name` of the test data: "spin" prints
+// "spinning" and never ends its frame, "steps" prints a line every frame.
+void WriteScriptGame(test::TempFolder& folder, const std::string& name) {
+    for (const char* extension : {".bin", ".sym"}) {
+        std::ifstream program(std::string(QUARN_TEST_DATA "/scripts/") + name + extension,
+                              std::ios::binary);
+        folder.WriteFile("game/" + name + extension,
+                         std::string(std::istreambuf_iterator<char>(program), {}));
+    }
+    folder.WriteFile("game/level.scene", "version = 44\nnum_nodes = 2\nobj1 {\n\tclass = "
+                                         "\"Node\"\n\tflags = 1\n}\nobj2 {\n\tclass = \"Script\"\n"
+                                         "\tparent = 1\n\tflags = 1\n\tscriptfile = \"" +
+                                             name + ".script\"\n}\n");
+    folder.WriteFile("game/config.txt", "autorun = \"level.scene\"\n");
+}
+
+// SIGTERM and SIGINT stop the tools that run a scene as they stop the player, inside a frame
+// that never ends too, but as a failure that says how far the run came, and with no picture
+// that would pass for the last frame's.
+TEST(ToolStop, AStopSignalEndsTheRunAsAFailureSayingHowManyFramesRan) {
+    const struct {
+        const char* program;
+        std::vector<std::string> arguments;
+        const char* signal;
+        std::string prefix; // of the one line on stderr
+        std::string suffix;
+    } cases[] = {
+        {"spin",
+         {"render", "game/level.scene", "--frames", "100", "--out", "shot.png"},
+         "TERM",
+         "quarn-tool: stopped by a signal during frame 1 of 100 (0 ran whole); shot.png is not "
+         "written\n",
+         ""},
+        {"spin",
+         {"render", "game/level.scene", "--frames", "100", "--out", "shot.png"},
+         "INT",
+         "quarn-tool: stopped by a signal during frame 1 of 100 (0 ran whole); shot.png is not "
+         "written\n",
+         ""},
+        {"steps",
+         {"render", "game/level.scene", "--frames", "100000", "--out", "shot.png"},
+         "TERM",
+         "quarn-tool: stopped by a signal after ",
+         " of 100000 frames; shot.png is not written\n"},
+        {"spin",
+         {"editor-shot", "game", "shot.png", "--frames", "50"},
+         "TERM",
+         "quarn-tool: stopped by a signal during frame 1 of 50 (0 ran whole); shot.png is not "
+         "written\n",
+         ""},
+    };
+    for (const auto& c : cases) {
+        test::TempFolder folder;
+        WriteScriptGame(folder, c.program);
+        const std::string what = c.arguments[0] + " " + c.program + " " + c.signal;
+        ToolRun run = RunToolUntilSignal(folder, c.arguments, "\n", c.signal);
+        EXPECT_EQ(run.status, 1) << what << "\n" << run.err;
+        EXPECT_LT(run.secondsAfterSignal, SecondsToEnd) << what;
+        const size_t stopped = run.err.rfind("quarn-tool: stopped");
+        const std::string line = stopped == std::string::npos ? run.err : run.err.substr(stopped);
+        EXPECT_TRUE(line.starts_with(c.prefix)) << what << "\n" << run.err;
+        EXPECT_TRUE(line.ends_with(c.suffix)) << what << "\n" << run.err;
+        EXPECT_FALSE(std::filesystem::exists(folder.Join("shot.png"))) << what;
+    }
+}
+
+// Steps of a world are counted as a scene's frames are.
+TEST(ToolStop, AStoppedSimulationSaysHowManyStepsRan) {
+    test::TempFolder folder;
+    folder.WriteFile("fall.scene", "version = 44\nnum_nodes = 3\nobj1 {\n\tclass = \"Node\"\n}\n"
+                                   "obj2 {\n\tclass = \"PhysicsMaster\"\n\tparent = 1\n}\n"
+                                   "obj3 {\n\tclass = \"RigidBody\"\n\tname = \"body\"\n"
+                                   "\tparent = 1\n\tprev = 2\n}\n");
+    ToolRun run = RunToolUntilSignal(
+        folder, {"simulate", "fall.scene", "--steps", "1000000000", "--print", "body"}, "step 1 ",
+        "TERM");
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_LT(run.secondsAfterSignal, SecondsToEnd);
+    ASSERT_NE(run.out.rfind("step "), std::string::npos) << run.out;
+    const std::string last = run.out.substr(run.out.rfind("step ") + 5);
+    const std::string steps = last.substr(0, last.find(' '));
+    EXPECT_EQ(run.err,
+              "quarn-tool: stopped by a signal after " + steps + " of 1000000000 steps\n");
+}
+
+} // namespace
+} // namespace quarn
