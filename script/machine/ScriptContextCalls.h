@@ -5,6 +5,7 @@
 // on every call, so they are inline; whoever calls them includes this.
 
 #include "core/object/MethodInfo.h"
+#include "core/os/HeldMemory.h"
 #include "script/machine/ScriptClass.h"
 #include "script/machine/ScriptContext.h"
 #include "script/machine/ScriptNode.h"
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace quarn {
 
@@ -77,6 +79,7 @@ inline int ScriptContext::InvokeFunction(const MethodInfo& function) {
         return StackOverflow();
     }
     const uint32_t kept = block[0];
+    const size_t held = GetHeldMemory();
     function.Call(nullptr, block);
     if (LostDuringCall()) {
         return StepNodeDeleted;
@@ -87,6 +90,13 @@ inline int ScriptContext::InvokeFunction(const MethodInfo& function) {
     stack_.RaiseTop(results);
     if (!failedCall_.empty()) {
         return ReportFailedCall();
+    }
+    if (GetHeldMemory() > held) {
+        const int checked =
+            CheckHeldMemory(held, (std::string("function ") + function.GetName()).c_str());
+        if (checked != StepContinue) {
+            return checked;
+        }
     }
     return current_->GetRunState() == ScriptTerminateRequested ? StepTerminate : StepContinue;
 }
@@ -108,6 +118,8 @@ inline int ScriptContext::InvokeMethod(Entity& entity, const MethodInfo& method,
             return charged;
         }
     }
+    const size_t held = GetHeldMemory();
+    const uint64_t serial = entity.GetSerial();
     method.Call(&entity, block);
     if (LostDuringCall()) {
         return StepNodeDeleted;
@@ -116,6 +128,13 @@ inline int ScriptContext::InvokeMethod(Entity& entity, const MethodInfo& method,
     stack_.RaiseTop(results);
     if (!failedCall_.empty()) {
         return ReportFailedCall();
+    }
+    if (GetHeldMemory() > held) {
+        const ClassInfo* owner = IsAlive(serial) ? entity.GetClass() : method.GetOwner();
+        const int checked = CheckHeldMemory(held, owner, method.GetName());
+        if (checked != StepContinue) {
+            return checked;
+        }
     }
     if (measured) {
         const int charged = ChargeMethodResult(*measured, method, block);

@@ -41,7 +41,9 @@ int ScriptFastRunner::Run(ScriptContext& context) {
     uint32_t* const words = stack.Words();
     const int64_t capacity = stack.Capacity();
     const uint32_t limit = ScriptStepLimit;
-    uint32_t steps = 0;
+    // The chain's count goes on in this run, which hands it back at every call out and its end.
+    ScriptRunChain& chain = ScriptContext::chain_;
+    uint32_t steps = chain.spent;
 
     // The state of the region chain being run: its program's form, the frame base and the
     // instance's variables, all taken anew at every dynamic entry.
@@ -96,12 +98,19 @@ int ScriptFastRunner::Run(ScriptContext& context) {
     c.position_ = op->next;                                                                        \
     c.commandOffset_ = op->offset;                                                                 \
     stack.SetDepth(Word(Int(frameBase) + op->depth));                                              \
-    steps = entrySteps + op->done + 1
+    steps = entrySteps + op->done + 1;                                                             \
+    chain.spent = steps
+    // Ends the run with the result, the chain's count handed back.
+#define QUARN_LEAVE(value)                                                                         \
+    do {                                                                                           \
+        result = (value);                                                                          \
+        goto leave;                                                                                \
+    } while (false)
 
 dynamic:
     // Where the plain step would look before a command: the instance, its program, its form.
     if (c.LostDuringCall()) {
-        return StepNodeDeleted;
+        QUARN_LEAVE(StepNodeDeleted);
     }
 resume:
     // The same, where the instance and the owner are known to live.
@@ -118,13 +127,14 @@ resume:
     goto enter;
 
 plain:
+    chain.spent = steps;
     result = c.Step();
-    steps = c.AddChargedSteps(steps);
+    steps = c.AddChargedSteps(chain.spent);
     if (c.CountStep(steps) && result != StepNodeDeleted) {
-        return c.StepLimitError();
+        QUARN_LEAVE(c.StepLimitError());
     }
     if (result != StepContinue) {
-        return result;
+        goto leave;
     }
     goto dynamic;
 
@@ -256,13 +266,13 @@ return_ : {
     const uint64_t returning = c.currentSerial_;
     const uint32_t depth = Word(Int(frameBase) + op->depth);
     if (c.LeaveCall(depth, uint32_t(op->a), uint32_t(op->b)).outermost) {
-        return StepEnded;
+        QUARN_LEAVE(StepEnded);
     }
     if (c.currentSerial_ != returning) {
         // The caller may have been deleted by what it called; the alive check stands while no
         // entity was destroyed since. An instance returning to itself lives, as it ran.
         if (!c.SeenAlive(c.currentSerial_) && !IsAlive(c.currentSerial_)) {
-            return StepNodeDeleted;
+            QUARN_LEAVE(StepNodeDeleted);
         }
         goto resume;
     }
@@ -300,9 +310,9 @@ method : {
     QUARN_COMMAND_STATE();
     result = c.InvokeMethod(*entity, *site.method, entityIndex, arguments);
     if (result != StepContinue) {
-        return result;
+        goto leave;
     }
-    if (c.chargedSteps_ != 0) {
+    if (c.chargedSteps_ != 0 || chain.spent != steps) {
         goto charged;
     }
     goto resume;
@@ -314,9 +324,9 @@ function : {
     QUARN_COMMAND_STATE();
     result = c.InvokeFunction(*op->site->method);
     if (result != StepContinue) {
-        return result;
+        goto leave;
     }
-    if (c.chargedSteps_ != 0) {
+    if (c.chargedSteps_ != 0 || chain.spent != steps) {
         goto charged;
     }
     // The region goes on where the call left the instance, its program, form, frame and
@@ -334,10 +344,11 @@ function : {
 }
 
 charged:
-    // The work the command charged counts as the plain path counts it, after the command.
-    steps = c.AddChargedSteps(steps);
+    // The work the command charged, and the steps of the runs nested in it, count as the plain
+    // path counts them, after the command.
+    steps = c.AddChargedSteps(chain.spent);
     if (steps >= limit) {
-        return c.StepLimitError();
+        QUARN_LEAVE(c.StepLimitError());
     }
     goto dynamic;
 
@@ -353,7 +364,7 @@ external_call : {
     QUARN_COMMAND_STATE();
     result = c.EnterExternal(*target, uint32_t(op->a), arguments);
     if (result != StepContinue) {
-        return result;
+        goto leave;
     }
     goto resume;
 }
@@ -369,9 +380,9 @@ handoff:
         const uint32_t* code = program->GetCode();
         result = c.Execute(code[offset], code + offset + 1);
         if (result != StepContinue) {
-            return result;
+            goto leave;
         }
-        if (c.chargedSteps_ != 0) {
+        if (c.chargedSteps_ != 0 || chain.spent != steps) {
             goto charged;
         }
         goto dynamic;
@@ -484,11 +495,18 @@ handoff:
 #undef DISPATCH
 #undef QUARN_STORE_MOVES
 #undef QUARN_COMMAND_STATE
+#undef QUARN_LEAVE
 #undef NEXT
 
 unused:
     // No translation makes these; should one appear, the plain path runs its command.
     goto handoff;
+
+leave:
+    // A region counts its commands ahead: a run that ends inside one hands back at most that
+    // region's count more than it ran.
+    chain.spent = std::max(chain.spent, steps);
+    return result;
 }
 
 } // namespace quarn

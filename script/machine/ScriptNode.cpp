@@ -293,7 +293,7 @@ int Script::Conclude(ScriptContext& context, int result) {
 
 bool Script::CallFunction(uint32_t function, const uint32_t* arguments, uint32_t argumentCount,
                           uint32_t* result, uint32_t resultCount) {
-    if (!CanRun() || function >= program_->GetCodeSize()) {
+    if (!CanRun() || function >= program_->GetCodeSize() || !ScriptContext::MayNestRun()) {
         return false;
     }
     ScriptContext& context = *AcquireContext();
@@ -428,7 +428,7 @@ void Script::Update(float frameTime, int mode) {
                 WakeUp();
             }
         }
-        if (runState_ == ScriptRunning) {
+        if (runState_ == ScriptRunning && ScriptContext::MayNestRun()) {
             CurrentScriptContextScope current(context_);
             if (Run(*context_) == StepNodeDeleted && !IsAlive(self)) {
                 return;

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstddef>
+
+namespace quarn {
+
+// What the program holds in memory: every node, grid, table, text and raw-data buffer, counted
+// by the allocator itself as it is allocated and given back as it is freed, so no class keeps a
+// count of its own. The count is of the bytes the allocator hands out; mapped regions of our own
+// (the text arena) are bounded by their own sizes and are not in it.
+size_t GetHeldMemory();
+
+// The most a game may hold: half the memory the machine has, or of what the process may use
+// when that is less (a control group's limit, or what an address-space or data limit leaves
+// beside what is mapped when it is first asked for). A script's request that would take the game
+// past it is refused (the script machine's checks); tests lower it with SetMemoryBudget, and 0
+// gives back the machine's.
+size_t GetMemoryBudget();
+void SetMemoryBudget(size_t bytes);
+// Whether `bytes` more may be held within the budget.
+bool MemoryBudgetAllows(size_t bytes);
+
+} // namespace quarn
