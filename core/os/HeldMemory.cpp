@@ -21,10 +21,11 @@
 
 namespace quarn {
 
+// Every thread allocates; a relaxed count is enough, as only its size is ever read.
+constinit std::atomic<int64_t> heldMemoryBytes{0};
+
 namespace {
 
-// Every thread allocates; a relaxed count is enough, as only its size is ever read.
-std::atomic<int64_t> heldBytes{0};
 std::atomic<size_t> budgetBytes{0};
 
 // The limit in a control group's file ("max" or a number); none when absent.
@@ -66,10 +67,6 @@ size_t MachineBudget() {
 
 } // namespace
 
-size_t GetHeldMemory() {
-    return size_t(std::max<int64_t>(heldBytes.load(std::memory_order_relaxed), 0));
-}
-
 size_t GetMemoryBudget() {
     size_t budget = budgetBytes.load(std::memory_order_relaxed);
     if (budget == 0) {
@@ -104,16 +101,16 @@ size_t __sanitizer_get_allocated_size(const volatile void* pointer);
 namespace {
 
 void CountAllocated(const volatile void*, size_t size) {
-    quarn::heldBytes.fetch_add(int64_t(size), std::memory_order_relaxed);
+    quarn::heldMemoryBytes.fetch_add(int64_t(size), std::memory_order_relaxed);
 }
 
 void CountFreed(const volatile void* pointer) {
-    quarn::heldBytes.fetch_sub(int64_t(__sanitizer_get_allocated_size(pointer)),
+    quarn::heldMemoryBytes.fetch_sub(int64_t(__sanitizer_get_allocated_size(pointer)),
                                std::memory_order_relaxed);
 }
 
 // Early, so that little is allocated before the count starts; what was is freed uncounted, which
-// the count's reading at 0 absorbs.
+// GetHeldMemory's floor at 0 absorbs.
 [[gnu::constructor(101)]] void InstallCountingHooks() {
     __sanitizer_install_malloc_and_free_hooks(&CountAllocated, &CountFreed);
 }
@@ -129,7 +126,7 @@ namespace {
 void* CountedAllocation(size_t size) {
     for (;;) {
         if (void* pointer = std::malloc(size != 0 ? size : 1)) {
-            quarn::heldBytes.fetch_add(int64_t(malloc_usable_size(pointer)),
+            quarn::heldMemoryBytes.fetch_add(int64_t(malloc_usable_size(pointer)),
                                        std::memory_order_relaxed);
             return pointer;
         }
@@ -151,7 +148,7 @@ void* CountedAllocationOrNull(size_t size) noexcept {
 
 void CountedFree(void* pointer) noexcept {
     if (pointer) {
-        quarn::heldBytes.fetch_sub(int64_t(malloc_usable_size(pointer)),
+        quarn::heldMemoryBytes.fetch_sub(int64_t(malloc_usable_size(pointer)),
                                    std::memory_order_relaxed);
         std::free(pointer);
     }

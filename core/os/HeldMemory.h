@@ -1,14 +1,24 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 
 namespace quarn {
+
+// The count GetHeldMemory reads, kept by the allocation functions (HeldMemory.cpp).
+extern std::atomic<int64_t> heldMemoryBytes;
 
 // What the program holds in memory: every node, grid, table, text and raw-data buffer, counted
 // by the allocator itself as it is allocated and given back as it is freed, so no class keeps a
 // count of its own. The count is of the bytes the allocator hands out; mapped regions of our own
-// (the text arena) are bounded by their own sizes and are not in it.
-size_t GetHeldMemory();
+// (the text arena) are bounded by their own sizes and are not in it. Read around every call a
+// script makes into the engine, so it is one load.
+inline size_t GetHeldMemory() {
+    const int64_t bytes = heldMemoryBytes.load(std::memory_order_relaxed);
+    // What was allocated before the count started may be freed after it.
+    return bytes > 0 ? size_t(bytes) : 0;
+}
 
 // The most a game may hold: half the memory the machine has, or of what the process may use
 // when that is less (a control group's limit, or what an address-space or data limit leaves

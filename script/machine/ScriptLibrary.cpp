@@ -576,7 +576,8 @@ void FireSignal(const char* a, float b) {
     }
     EventRecord event;
     event.value = b;
-    SignalReceiver::Trigger(a, event);
+    // Each receiver of the name is looked at, as a node of a walk is.
+    ChargeNodesVisited(uint64_t(SignalReceiver::Trigger(a, event)));
 }
 void CallMethod(Entity* a, const char* b) {
     if (ReadText("CallMethod", b) && ValidityCheck(a != nullptr, "Entity is none")) {
@@ -727,6 +728,8 @@ int32_t OpenCurrent(const char* a) {
 }
 int32_t ListCurrent(int32_t) {
     listedEntries = currentFile ? currentFile->ListFolder() : 0;
+    // Each entry of the folder is read, as a node of a walk is visited.
+    ChargeNodesVisited(uint64_t(listedEntries));
     return listedEntries;
 }
 // Reads the listing the last count made, so walking a folder lists it once.
