@@ -19,6 +19,10 @@ inline size_t GetHeldMemory() {
     // What was allocated before the count started may be freed after it.
     return bytes > 0 ? size_t(bytes) : 0;
 }
+// The count as it stands, to tell whether a call grew it.
+inline int64_t HeldMemoryMark() {
+    return heldMemoryBytes.load(std::memory_order_relaxed);
+}
 
 // The most a game may hold: half the memory the machine has, or of what the process may use
 // when that is less (a control group's limit, or what an address-space or data limit leaves

@@ -286,23 +286,17 @@ bool ScriptContext::MayNestRun() {
     return false;
 }
 
-int ScriptContext::CheckHeldMemory(size_t held, const char* what) {
+int ScriptContext::CheckHeldMemory(int64_t held, const ClassInfo* owner, const char* member) {
     const size_t now = GetHeldMemory();
     const size_t budget = GetMemoryBudget();
-    if (now <= held || now <= budget) {
+    if (HeldMemoryMark() <= held || now <= budget) {
         return StepContinue;
     }
+    const std::string what = owner ? std::string(owner->GetName()).append(".").append(member)
+                                   : std::string("function ").append(member);
     return BudgetError(StringFormat("%s: the game holds %s, more than its memory budget of %s",
-                                    what, MiB(now).c_str(), MiB(budget).c_str())
+                                    what.c_str(), MiB(now).c_str(), MiB(budget).c_str())
                            .c_str());
-}
-
-int ScriptContext::CheckHeldMemory(size_t held, const ClassInfo* owner, const char* member) {
-    if (GetHeldMemory() <= held) {
-        return StepContinue;
-    }
-    const std::string what = std::string(owner ? owner->GetName() : "").append(".").append(member);
-    return CheckHeldMemory(held, what.c_str());
 }
 
 // Running ---------------------------------------------------------------------------------------
@@ -746,7 +740,7 @@ int ScriptContext::CommandSetProperty(uint32_t count) {
     }
     const uint64_t serial = entity->GetSerial();
     const bool isParent = std::strcmp(property->GetName(), "parent") == 0;
-    const size_t held = GetHeldMemory();
+    const int64_t held = HeldMemoryMark();
     {
         EngineStateScope writing(EngineScriptWritesProperty);
         property->WriteValue(*entity, value.words);
@@ -758,7 +752,7 @@ int ScriptContext::CommandSetProperty(uint32_t count) {
     if (isParent && IsAlive(serial) && (entity->GetId() & IdBits) != usedId) {
         current_->RenameReference(usedId, entity->GetId() & IdBits, this);
     }
-    if (GetHeldMemory() > held) {
+    if (HeldMemoryMark() > held) {
         const ClassInfo* owner = IsAlive(serial) ? entity->GetClass() : property->GetOwner();
         const int checked = CheckHeldMemory(held, owner, property->GetName());
         if (checked != StepContinue) {

@@ -209,10 +209,11 @@ private:
     // StepTerminate, unreported. Spends the whole budget, so that each of them ends at its next
     // count.
     int BudgetError(const char* message);
-    // A call out of the machine that found `held` bytes held and leaves the game holding more,
-    // past its memory budget: the budget's error naming `what`. StepContinue otherwise.
-    int CheckHeldMemory(size_t held, const char* what);
-    int CheckHeldMemory(size_t held, const ClassInfo* owner, const char* member);
+    // A call out of the machine that found the held memory at `held` (HeldMemoryMark) and leaves
+    // the game holding more, past its memory budget: the budget's error naming the member of
+    // `owner` (Class.member), or the engine function `member` without an owner. StepContinue
+    // otherwise.
+    int CheckHeldMemory(int64_t held, const ClassInfo* owner, const char* member);
     // The entity that an id word names, for the commands that use one; null after reporting.
     Entity* ResolveEntity(uint32_t word, int& result);
     Script* ResolveScript(uint32_t word, const char* notScript, int& result);

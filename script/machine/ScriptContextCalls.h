@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string>
 
 namespace quarn {
 
@@ -79,7 +78,7 @@ inline int ScriptContext::InvokeFunction(const MethodInfo& function) {
         return StackOverflow();
     }
     const uint32_t kept = block[0];
-    const size_t held = GetHeldMemory();
+    const int64_t held = HeldMemoryMark();
     function.Call(nullptr, block);
     if (LostDuringCall()) {
         return StepNodeDeleted;
@@ -91,9 +90,8 @@ inline int ScriptContext::InvokeFunction(const MethodInfo& function) {
     if (!failedCall_.empty()) {
         return ReportFailedCall();
     }
-    if (GetHeldMemory() > held) {
-        const int checked =
-            CheckHeldMemory(held, (std::string("function ") + function.GetName()).c_str());
+    if (HeldMemoryMark() > held) {
+        const int checked = CheckHeldMemory(held, nullptr, function.GetName());
         if (checked != StepContinue) {
             return checked;
         }
@@ -118,8 +116,7 @@ inline int ScriptContext::InvokeMethod(Entity& entity, const MethodInfo& method,
             return charged;
         }
     }
-    const size_t held = GetHeldMemory();
-    const uint64_t serial = entity.GetSerial();
+    const int64_t held = HeldMemoryMark();
     method.Call(&entity, block);
     if (LostDuringCall()) {
         return StepNodeDeleted;
@@ -129,9 +126,8 @@ inline int ScriptContext::InvokeMethod(Entity& entity, const MethodInfo& method,
     if (!failedCall_.empty()) {
         return ReportFailedCall();
     }
-    if (GetHeldMemory() > held) {
-        const ClassInfo* owner = IsAlive(serial) ? entity.GetClass() : method.GetOwner();
-        const int checked = CheckHeldMemory(held, owner, method.GetName());
+    if (HeldMemoryMark() > held) {
+        const int checked = CheckHeldMemory(held, method.GetOwner(), method.GetName());
         if (checked != StepContinue) {
             return checked;
         }

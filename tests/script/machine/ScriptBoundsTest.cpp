@@ -5,10 +5,7 @@
 #include "core/os/HeldMemory.h"
 #include "core/scenefile/SceneSaver.h"
 #include "core/string/TextArena.h"
-#include "render/Camera.h"
 #include "script/machine/ScriptContext.h"
-#include "script/machine/ScriptLibrary.h"
-#include "script/machine/ScriptOperators.h"
 #include "script/nodes/GridData.h"
 #include "tests/script/machine/ScriptRunSupport.h"
 #include "TestPaths.h"
@@ -32,36 +29,17 @@ public:
     static void Declare(ClassInfo&) {}
 };
 
-class ScriptBounds : public test::ScriptRunTest {
+class ScriptBounds : public test::ScriptLibraryRunTest {
 protected:
     void SetUp() override {
-        ScriptRunTest::SetUp();
-        DeleteAllValueTypes(); // the fixture's own "int"
-        RegisterScriptOperators();
-        Camera::RegisterClass();
+        ScriptLibraryRunTest::SetUp();
         Holder::RegisterClass();
         GridData::RegisterClass();
-        RegisterScriptLibrary();
     }
     void TearDown() override {
-        DeleteHolders();
+        DeleteInstances(Holder::classInfo);
         SetMemoryBudget(0);
-        RemoveScriptLibrary();
-        ScriptTranslatedRuns = true;
-        ScriptRunTest::TearDown();
-        ResetScriptKeywordTable();
-    }
-    static void DeleteHolders() {
-        std::vector<Entity*> held;
-        for (int i = 0; i < Holder::classInfo->GetInstanceCount(); ++i) {
-            held.push_back(Holder::classInfo->GetInstance(i));
-        }
-        for (Entity* entity : held) {
-            entity->Delete();
-        }
-    }
-    static std::string Func(int index) {
-        return "func " + std::to_string(GetScriptLibraryFirstIndex() + index);
+        ScriptLibraryRunTest::TearDown();
     }
     static std::string MethodOf(ClassInfo* owner, size_t index) {
         return std::string(owner->GetName()) + "." + owner->GetOwnMethods()[index]->GetName();
@@ -124,7 +102,7 @@ TEST_F(ScriptBounds, CallsNestNoDeeperThanTheBoundOnEveryPath) {
                 "function \"property_changed\" () at=@f\nf:\npush 0\npush 0\nload 1\npush 1\n"
                 "op int \"+(int):int\"\nstore 1\n" +
                 call + "return 0 0\n";
-            test::ScriptRunTest::Replace(source, "NAME", program);
+            Replace(source, "NAME", program);
             Script* script = MakeScript(source, program);
             const int reports = ErrorReports();
             EXPECT_FALSE(Call(script, {}, "f")) << name;
@@ -341,7 +319,7 @@ TEST_F(ScriptBounds, MemoryHeldAcrossFramesStopsAtTheBudget) {
         EXPECT_GE(script->GetVariables()[0], 10u);
         EXPECT_LE(script->GetVariables()[0], 13u);
         script->Delete();
-        DeleteHolders();
+        DeleteInstances(Holder::classInfo);
     }
 }
 
