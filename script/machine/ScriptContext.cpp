@@ -264,7 +264,9 @@ int ScriptContext::BudgetError(const char* message) {
     }
     chain_.ended = true;
     chain_.spent = ScriptStepLimit;
-    return RuntimeError("%s", message);
+    chain_.answer = RuntimeError("%s", message);
+    chain_.answered = this;
+    return chain_.answer;
 }
 
 bool ScriptContext::MayNestRun() {
@@ -279,11 +281,18 @@ bool ScriptContext::MayNestRun() {
     }
     // Reported as the calling run's error; that run ends with its answer once the call returns.
     if (ScriptContext* caller = currentContext) {
-        chain_.answer = caller->BudgetError(
+        caller->BudgetError(
             StringFormat("Calls between scripts nest deeper than %u", MaxScriptNesting).c_str());
-        chain_.answered = caller;
     }
     return false;
+}
+
+ScriptContext::NestedRun::NestedRun() : caller_(currentContext), before_(chain_.spent) {}
+
+ScriptContext::NestedRun::~NestedRun() {
+    if (caller_ && chain_.spent > before_) {
+        caller_->ChargeSteps(chain_.spent - before_);
+    }
 }
 
 int ScriptContext::CheckHeldMemory(int64_t held, const ClassInfo* owner, const char* member) {
@@ -329,18 +338,18 @@ int ScriptContext::Step() {
 
 int ScriptContext::Run() {
     RunScope scope(*this);
-    ChainLink link;
+    ChainLink link(*this);
     if (ScriptTranslatedRuns) {
         return ScriptFastRunner::Run(*this);
     }
+    // Counted from the chain's count: what the runs this one is nested in spent counts too.
     uint32_t steps = chain_.spent;
     for (;;) {
         chain_.spent = steps;
         const int result = Step();
-        steps = AddChargedSteps(chain_.spent);
+        steps = AddChargedSteps(steps, ScriptStepLimit);
         // Also when the last step ended the run: the count is what is checked.
-        if (CountStep(steps) && result != StepNodeDeleted) {
-            chain_.spent = steps;
+        if (CountStep(steps, ScriptStepLimit) && result != StepNodeDeleted) {
             return StepLimitError();
         }
         if (result != StepContinue) {
@@ -352,7 +361,7 @@ int ScriptContext::Run() {
 
 int ScriptContext::RunLine() {
     RunScope scope(*this);
-    ChainLink link;
+    ChainLink link(*this);
     const ScriptResource* program = current_ ? current_->GetProgram() : nullptr;
     if (!program) {
         return Step();
@@ -363,15 +372,13 @@ int ScriptContext::RunLine() {
     for (;;) {
         chain_.spent = steps;
         const int result = Step();
-        steps = chain_.spent;
         if (result != StepContinue) {
             chain_.spent = steps;
             return result;
         }
-        steps = AddChargedSteps(steps);
+        steps = AddChargedSteps(steps, ScriptStepLimit);
         // A loop on one line must not hang the debugger either.
-        if (CountStep(steps)) {
-            chain_.spent = steps;
+        if (CountStep(steps, ScriptStepLimit)) {
             return StepLimitError();
         }
         program = current_ ? current_->GetProgram() : nullptr;
@@ -971,10 +978,10 @@ std::string ScriptContext::BuildReport(const char* message) const {
     return text;
 }
 
-uint32_t ScriptContext::AddChargedSteps(uint32_t steps) {
+uint32_t ScriptContext::AddChargedSteps(uint32_t steps, uint32_t limit) {
     const uint64_t total = steps + chargedSteps_;
     chargedSteps_ = 0;
-    return uint32_t(std::min<uint64_t>(total, ScriptStepLimit));
+    return uint32_t(std::min<uint64_t>(total, limit));
 }
 
 int ScriptContext::ChargeCrossingText(uint32_t word, TextCrossing crossing, const ClassInfo& owner,

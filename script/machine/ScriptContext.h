@@ -58,12 +58,14 @@ struct ScriptCallFrame {
 // them all.
 struct ScriptRunChain {
     uint32_t depth = 0;
-    // Steps spent, as of the innermost run's last call out of the machine: a run publishes its
-    // count before each call out and takes it back after, with what the runs nested in it spent.
+    // Steps spent, as of the innermost run's last call out of the machine or its end: a run
+    // hands its count over before each call out, a nested run starts from it, and what the
+    // nested run spent is charged to the run it is nested in (ScriptContext::NestedRun).
     uint32_t spent = 0;
     bool ended = false;
-    // A run whose budget error was reported on its behalf while it called out (a refused
-    // nesting), and the report's answer, which it ends with.
+    // The context whose run reported the error (on its own, or on its behalf while it called
+    // out: a refused nesting), and what the report was answered, which that run ends with; the
+    // runs it is nested in end with StepTerminate.
     ScriptContext* answered = nullptr;
     int answer = StepTerminate;
 };
@@ -98,6 +100,19 @@ public:
     // Whether a script may run nested in the runs in progress: not once one of them met a
     // budget, nor past MaxScriptNesting, which is then the runtime error of the run that asked.
     static bool MayNestRun();
+    // A run the engine starts for a script: when a run is in progress (a script's call into the
+    // engine), the steps the new one spends are charged to it once the new one has ended.
+    class NestedRun {
+    public:
+        NestedRun();
+        ~NestedRun();
+        NestedRun(const NestedRun&) = delete;
+        NestedRun& operator=(const NestedRun&) = delete;
+
+    private:
+        ScriptContext* caller_;
+        uint32_t before_;
+    };
     // Runtime errors that terminated a script, since the process started: a headless run
     // reports them in its exit status.
     static uint32_t GetTerminatingErrorCount();
@@ -168,9 +183,8 @@ private:
     uint32_t FrameBase() const { return frames_.empty() ? 0 : frames_.back().frameBase; }
     int InvalidCommand();
     int StackOverflow();
-    // The step count with the charges since the last call added, at most the limit; clears
-    // them.
-    uint32_t AddChargedSteps(uint32_t steps);
+    // The step count with the charges since the last call added, at most `limit`; clears them.
+    uint32_t AddChargedSteps(uint32_t steps, uint32_t limit);
     // The runtime error a call out of the machine failed with (FailCall).
     int ReportFailedCall();
     // A text crossing between the machine and the engine's property or method `owner`.`member`:
@@ -186,23 +200,33 @@ private:
                               const uint32_t* arguments);
     int ChargeMethodResult(const ClassInfo& owner, const MethodInfo& method,
                            const uint32_t* result);
-    // Counts a step of a run that has done `steps`; true once the run reached the step limit,
-    // which ends it with StepLimitError.
-    bool CountStep(uint32_t& steps) const { return ++steps >= ScriptStepLimit; }
+    // Counts a step of a run that has done `steps`; true once the run reached its `limit`, which
+    // ends it with StepLimitError.
+    static bool CountStep(uint32_t& steps, uint32_t limit) { return ++steps >= limit; }
     int StepLimitError();
     static inline ScriptRunChain chain_;
     // A run's link in the chain, for its lifetime.
     class ChainLink {
     public:
-        ChainLink() {
+        explicit ChainLink(ScriptContext& context) : context_(context) {
             if (chain_.depth == 0) {
                 chain_ = ScriptRunChain();
             }
             ++chain_.depth;
         }
-        ~ChainLink() { --chain_.depth; }
+        ~ChainLink() {
+            // The answer is the reporting run's: a run of the same context it is nested in ends
+            // without it.
+            if (chain_.answered == &context_) {
+                chain_.answered = nullptr;
+            }
+            --chain_.depth;
+        }
         ChainLink(const ChainLink&) = delete;
         ChainLink& operator=(const ChainLink&) = delete;
+
+    private:
+        ScriptContext& context_;
     };
     // Reports a budget's error for the chain, once: the run that meets it first shows the
     // report and answers what it was answered; the runs it is nested in then end with

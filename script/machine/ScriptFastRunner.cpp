@@ -40,10 +40,12 @@ int ScriptFastRunner::Run(ScriptContext& context) {
     ScriptValueStack& stack = c.stack_;
     uint32_t* const words = stack.Words();
     const int64_t capacity = stack.Capacity();
-    const uint32_t limit = ScriptStepLimit;
-    // The chain's count goes on in this run, which hands it back at every call out and its end.
+    // The run counts its own steps, within what the runs it is nested in left of their budget,
+    // and hands the chain its count before every call out and at its end.
     ScriptRunChain& chain = ScriptContext::chain_;
-    uint32_t steps = chain.spent;
+    const uint32_t start = chain.spent;
+    const uint32_t limit = ScriptStepLimit - start;
+    uint32_t steps = 0;
 
     // The state of the region chain being run: its program's form, the frame base and the
     // instance's variables, all taken anew at every dynamic entry.
@@ -99,18 +101,12 @@ int ScriptFastRunner::Run(ScriptContext& context) {
     c.commandOffset_ = op->offset;                                                                 \
     stack.SetDepth(Word(Int(frameBase) + op->depth));                                              \
     steps = entrySteps + op->done + 1;                                                             \
-    chain.spent = steps
-    // Ends the run with the result, the chain's count handed back.
-#define QUARN_LEAVE(value)                                                                         \
-    do {                                                                                           \
-        result = (value);                                                                          \
-        goto leave;                                                                                \
-    } while (false)
+    chain.spent = start + steps
 
 dynamic:
     // Where the plain step would look before a command: the instance, its program, its form.
     if (c.LostDuringCall()) {
-        QUARN_LEAVE(StepNodeDeleted);
+        return StepNodeDeleted;
     }
 resume:
     // The same, where the instance and the owner are known to live.
@@ -127,14 +123,17 @@ resume:
     goto enter;
 
 plain:
-    chain.spent = steps;
+    chain.spent = start + steps;
     result = c.Step();
-    steps = c.AddChargedSteps(chain.spent);
-    if (c.CountStep(steps) && result != StepNodeDeleted) {
-        QUARN_LEAVE(c.StepLimitError());
+    steps = c.AddChargedSteps(steps, limit);
+    if (c.CountStep(steps, limit) && result != StepNodeDeleted) {
+        return c.StepLimitError();
     }
     if (result != StepContinue) {
-        goto leave;
+        // The run's count, for the run it is nested in; one that ends in a call out handed it
+        // over before the call.
+        chain.spent = start + steps;
+        return result;
     }
     goto dynamic;
 
@@ -266,13 +265,15 @@ return_ : {
     const uint64_t returning = c.currentSerial_;
     const uint32_t depth = Word(Int(frameBase) + op->depth);
     if (c.LeaveCall(depth, uint32_t(op->a), uint32_t(op->b)).outermost) {
-        QUARN_LEAVE(StepEnded);
+        // Counted ahead with the region: at most its count more than it ran.
+        chain.spent = start + steps;
+        return StepEnded;
     }
     if (c.currentSerial_ != returning) {
         // The caller may have been deleted by what it called; the alive check stands while no
         // entity was destroyed since. An instance returning to itself lives, as it ran.
         if (!c.SeenAlive(c.currentSerial_) && !IsAlive(c.currentSerial_)) {
-            QUARN_LEAVE(StepNodeDeleted);
+            return StepNodeDeleted;
         }
         goto resume;
     }
@@ -310,9 +311,9 @@ method : {
     QUARN_COMMAND_STATE();
     result = c.InvokeMethod(*entity, *site.method, entityIndex, arguments);
     if (result != StepContinue) {
-        goto leave;
+        return result;
     }
-    if (c.chargedSteps_ != 0 || chain.spent != steps) {
+    if (c.chargedSteps_ != 0) {
         goto charged;
     }
     goto resume;
@@ -324,9 +325,9 @@ function : {
     QUARN_COMMAND_STATE();
     result = c.InvokeFunction(*op->site->method);
     if (result != StepContinue) {
-        goto leave;
+        return result;
     }
-    if (c.chargedSteps_ != 0 || chain.spent != steps) {
+    if (c.chargedSteps_ != 0) {
         goto charged;
     }
     // The region goes on where the call left the instance, its program, form, frame and
@@ -346,9 +347,9 @@ function : {
 charged:
     // The work the command charged, and the steps of the runs nested in it, count as the plain
     // path counts them, after the command.
-    steps = c.AddChargedSteps(chain.spent);
+    steps = c.AddChargedSteps(steps, limit);
     if (steps >= limit) {
-        QUARN_LEAVE(c.StepLimitError());
+        return c.StepLimitError();
     }
     goto dynamic;
 
@@ -364,7 +365,7 @@ external_call : {
     QUARN_COMMAND_STATE();
     result = c.EnterExternal(*target, uint32_t(op->a), arguments);
     if (result != StepContinue) {
-        goto leave;
+        return result;
     }
     goto resume;
 }
@@ -380,9 +381,9 @@ handoff:
         const uint32_t* code = program->GetCode();
         result = c.Execute(code[offset], code + offset + 1);
         if (result != StepContinue) {
-            goto leave;
+            return result;
         }
-        if (c.chargedSteps_ != 0 || chain.spent != steps) {
+        if (c.chargedSteps_ != 0) {
             goto charged;
         }
         goto dynamic;
@@ -495,18 +496,11 @@ handoff:
 #undef DISPATCH
 #undef QUARN_STORE_MOVES
 #undef QUARN_COMMAND_STATE
-#undef QUARN_LEAVE
 #undef NEXT
 
 unused:
     // No translation makes these; should one appear, the plain path runs its command.
     goto handoff;
-
-leave:
-    // A region counts its commands ahead: a run that ends inside one hands back at most that
-    // region's count more than it ran.
-    chain.spent = std::max(chain.spent, steps);
-    return result;
 }
 
 } // namespace quarn
