@@ -26,7 +26,17 @@ constinit std::atomic<int64_t> heldMemoryBytes{0};
 
 namespace {
 
+constinit std::atomic<int64_t> heldPeak{0};
 std::atomic<size_t> budgetBytes{0};
+
+// Counts an allocation in; a new peak, rare once a program runs, takes a compare-exchange.
+void CountIn(int64_t bytes) {
+    const int64_t now = heldMemoryBytes.fetch_add(bytes, std::memory_order_relaxed) + bytes;
+    int64_t peak = heldPeak.load(std::memory_order_relaxed);
+    while (now > peak &&
+           !heldPeak.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
+    }
+}
 
 // The limit in a control group's file ("max" or a number); none when absent.
 size_t ControlGroupLimit(const char* path) {
@@ -67,6 +77,16 @@ size_t MachineBudget() {
 
 } // namespace
 
+size_t GetHeldMemoryPeak() {
+    return size_t(std::max<int64_t>(heldPeak.load(std::memory_order_relaxed), 0));
+}
+
+size_t ResetHeldMemoryPeak() {
+    const int64_t now = heldMemoryBytes.load(std::memory_order_relaxed);
+    heldPeak.store(now, std::memory_order_relaxed);
+    return size_t(std::max<int64_t>(now, 0));
+}
+
 size_t GetMemoryBudget() {
     size_t budget = budgetBytes.load(std::memory_order_relaxed);
     if (budget == 0) {
@@ -101,7 +121,7 @@ size_t __sanitizer_get_allocated_size(const volatile void* pointer);
 namespace {
 
 void CountAllocated(const volatile void*, size_t size) {
-    quarn::heldMemoryBytes.fetch_add(int64_t(size), std::memory_order_relaxed);
+    quarn::CountIn(int64_t(size));
 }
 
 void CountFreed(const volatile void* pointer) {
@@ -126,8 +146,7 @@ namespace {
 void* CountedAllocation(size_t size) {
     for (;;) {
         if (void* pointer = std::malloc(size != 0 ? size : 1)) {
-            quarn::heldMemoryBytes.fetch_add(int64_t(malloc_usable_size(pointer)),
-                                       std::memory_order_relaxed);
+            quarn::CountIn(int64_t(malloc_usable_size(pointer)));
             return pointer;
         }
         std::new_handler handler = std::get_new_handler();

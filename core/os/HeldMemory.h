@@ -24,6 +24,11 @@ inline int64_t HeldMemoryMark() {
     return heldMemoryBytes.load(std::memory_order_relaxed);
 }
 
+// The most held since the last ResetHeldMemoryPeak, which starts a new peak from what is held
+// then and answers that: benchmarks print memory beside time.
+size_t GetHeldMemoryPeak();
+size_t ResetHeldMemoryPeak();
+
 // The most a game may hold: half the memory the machine has, or of what the process may use
 // when that is less (a control group's limit, or what an address-space or data limit leaves
 // beside what is mapped when it is first asked for). A script's request that would take the game
