@@ -33,8 +33,7 @@ std::atomic<size_t> budgetBytes{0};
 void CountIn(int64_t bytes) {
     const int64_t now = heldMemoryBytes.fetch_add(bytes, std::memory_order_relaxed) + bytes;
     int64_t peak = heldPeak.load(std::memory_order_relaxed);
-    while (now > peak &&
-           !heldPeak.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
+    while (now > peak && !heldPeak.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
     }
 }
 
@@ -45,8 +44,8 @@ size_t ControlGroupLimit(const char* path) {
     if (!(file >> word) || word.empty() || word.find_first_not_of("0123456789") != word.npos) {
         return SIZE_MAX;
     }
-    return static_cast<size_t>(std::min<unsigned long long>(std::strtoull(word.c_str(), nullptr, 10),
-                                                            SIZE_MAX));
+    return static_cast<size_t>(
+        std::min<unsigned long long>(std::strtoull(word.c_str(), nullptr, 10), SIZE_MAX));
 }
 
 // The address space a limit on it leaves: what the process has mapped already (its libraries,
@@ -67,11 +66,10 @@ size_t MachineBudget() {
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long pageSize = sysconf(_SC_PAGESIZE);
     const size_t page = pageSize > 0 ? size_t(pageSize) : 4096;
-    const size_t usable =
-        std::min({pages > 0 ? size_t(pages) * page : SIZE_MAX,
-                  AddressSpaceLeft(RLIMIT_AS, page), AddressSpaceLeft(RLIMIT_DATA, page),
-                  ControlGroupLimit("/sys/fs/cgroup/memory.max"),
-                  ControlGroupLimit("/sys/fs/cgroup/memory/memory.limit_in_bytes")});
+    const size_t usable = std::min(
+        {pages > 0 ? size_t(pages) * page : SIZE_MAX, AddressSpaceLeft(RLIMIT_AS, page),
+         AddressSpaceLeft(RLIMIT_DATA, page), ControlGroupLimit("/sys/fs/cgroup/memory.max"),
+         ControlGroupLimit("/sys/fs/cgroup/memory/memory.limit_in_bytes")});
     return usable / 2;
 }
 
@@ -126,7 +124,7 @@ void CountAllocated(const volatile void*, size_t size) {
 
 void CountFreed(const volatile void* pointer) {
     quarn::heldMemoryBytes.fetch_sub(int64_t(__sanitizer_get_allocated_size(pointer)),
-                               std::memory_order_relaxed);
+                                     std::memory_order_relaxed);
 }
 
 // Early, so that little is allocated before the count starts; what was is freed uncounted, which
@@ -168,7 +166,7 @@ void* CountedAllocationOrNull(size_t size) noexcept {
 void CountedFree(void* pointer) noexcept {
     if (pointer) {
         quarn::heldMemoryBytes.fetch_sub(int64_t(malloc_usable_size(pointer)),
-                                   std::memory_order_relaxed);
+                                         std::memory_order_relaxed);
         std::free(pointer);
     }
 }

@@ -1140,8 +1140,7 @@ void ReloadResource(const char* a) {
 bool PickUnder(Node* root, const Float3& origin, const Float3& direction) {
     uint64_t visited = 0;
     bool hit = false;
-    for (Node* node = root->GetFirstChild(); node && !hit;
-         node = NextInSubtree(node, root, true)) {
+    for (Node* node = root->GetFirstChild(); node && !hit; node = NextInSubtree(node, root, true)) {
         ++visited;
         RenderObject* object = AsRenderObject(node);
         if (object && object->GetOpacity() > 0.95f && (node->GetFlags() & 3u) == 3u &&

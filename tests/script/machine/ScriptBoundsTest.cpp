@@ -2,13 +2,13 @@
 // how many steps a run and the runs nested in it spend, the engine's work they ask for and the
 // memory the game holds; each hostile program ends with its error, on both of the machine's
 // paths.
+#include "TestPaths.h"
 #include "core/os/HeldMemory.h"
 #include "core/scenefile/SceneSaver.h"
 #include "core/string/TextArena.h"
 #include "script/machine/ScriptContext.h"
 #include "script/nodes/GridData.h"
 #include "tests/script/machine/ScriptRunSupport.h"
-#include "TestPaths.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -75,8 +75,8 @@ protected:
 // it is let; the calls nest on the native stack, and without a bound they ran past its end. The
 // deepest call is refused with the error, which ends every run of the chain: one report.
 TEST_F(ScriptBounds, CallsNestNoDeeperThanTheBoundOnEveryPath) {
-    Script* probe = MakeScript("stack 16\nfunction \"f\" () at=@f export\nf:\nreturn 0 0\n",
-                               "probe");
+    Script* probe =
+        MakeScript("stack 16\nfunction \"f\" () at=@f export\nf:\nreturn 0 0\n", "probe");
     const int32_t selfMethod = MethodNumber(probe, "f");
     probe->Delete();
     const std::string named = MethodOf(Script::RegisterClass(), 4); // CallFunction(string)
@@ -95,8 +95,8 @@ TEST_F(ScriptBounds, CallsNestNoDeeperThanTheBoundOnEveryPath) {
     for (const bool translated : {false, true}) {
         ScriptTranslatedRuns = translated;
         for (const auto& [name, call] : cases) {
-            const std::string program = std::string(translated ? "fast" : "plain") +
-                                        std::to_string(&name - &cases[0].name);
+            const std::string program =
+                std::string(translated ? "fast" : "plain") + std::to_string(&name - &cases[0].name);
             std::string source =
                 "var \"depth\" int kind=2\nstack 16384\nfunction \"f\" () at=@f export\n"
                 "function \"property_changed\" () at=@f\nf:\npush 0\npush 0\nload 1\npush 1\n"
@@ -188,11 +188,11 @@ TEST_F(ScriptBounds, RunsNestedInARunShareItsStepBudget) {
                                      "spinner" + suffix);
         Script* self = nullptr;
         for (const bool other : {false, true}) {
-            Script* caller = MakeScript(
-                "var \"rounds\" int kind=2\nvar \"target\" Script kind=2\nstack 16\n"
-                "function \"loop\" () at=@loop\nfunction \"spin\" () at=@spin export\n" +
-                    loop + spin,
-                (other ? "caller" : "self") + suffix);
+            Script* caller =
+                MakeScript("var \"rounds\" int kind=2\nvar \"target\" Script kind=2\nstack 16\n"
+                           "function \"loop\" () at=@loop\nfunction \"spin\" () at=@spin export\n" +
+                               loop + spin,
+                           (other ? "caller" : "self") + suffix);
             caller->GetVariables()[1] = other ? spinner->GetId() : caller->GetId();
             const int reports = ErrorReports();
             EXPECT_FALSE(Call(caller, {}, "loop")) << other;
@@ -245,8 +245,7 @@ TEST_F(ScriptBounds, EngineWorkIsChargedByTheWorkDone) {
              "\n",
          (Children + 1) * StepsPerNodeVisited},
         {"FindByName",
-         "push " + rootId + "\ntext \"none\"\nmethod method:" + MethodOf(nodes, 3) +
-             " 1\ndrop 1\n",
+         "push " + rootId + "\ntext \"none\"\nmethod method:" + MethodOf(nodes, 3) + " 1\ndrop 1\n",
          (Children + 1) * StepsPerNodeVisited},
         {"GetChild",
          "push " + rootId + "\npush 998\nmethod method:" + MethodOf(nodes, 19) + " 1\ndrop 1\n",
@@ -338,8 +337,9 @@ TEST_F(ScriptBounds, AGridLargerThanTheBudgetIsRefusedBeforeItIsMade) {
         std::string source;
         std::string error; // empty: the call goes through
     } cases[] = {
-        {"fits", "push " + gridId + "\npush 8\n" + setFields + "push " + gridId +
-                     "\npush 100000\n" + setCapacity,
+        {"fits",
+         "push " + gridId + "\npush 8\n" + setFields + "push " + gridId + "\npush 100000\n" +
+             setCapacity,
          ""},
         {"capacity", "push " + gridId + "\npush 16777216\n" + setCapacity,
          "GridData.SetCapacity: "},
