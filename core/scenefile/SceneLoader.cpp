@@ -10,6 +10,7 @@
 #include "core/object/Property.h"
 #include "core/object/Signals.h"
 #include "core/os/Dialogs.h"
+#include "core/os/EngineWork.h"
 #include "core/scene/EngineState.h"
 #include "core/scene/Node.h"
 #include "core/scenefile/ClassReplacement.h"
@@ -815,6 +816,7 @@ Node* LoadSceneFile(const char* path, int32_t idSystem, uint32_t flags, Node* pa
     }
     SceneLoader loader(path, idSystem, flags, parent, roots);
     loader.SetProgressCallback(progress);
+    ChargeBytesDecoded(reader.GetSize());
     Node* root = loader.Load(reader);
     reader.Close();
     return root;
