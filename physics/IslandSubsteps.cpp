@@ -30,6 +30,9 @@ int32_t MostSubsteps(int32_t rows) {
 
 float MaxTurnOf(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj,
                 const float* inverseMass, ScratchArena& scratch) {
+    if (std::none_of(joints, joints + nj, [](const Joint* joint) { return Weighs(*joint); })) {
+        return 0.0f;
+    }
     float least = HUGE_VALF;
     float most = 0.0f;
     for (int32_t b = 0; b < nb; ++b) {
@@ -44,17 +47,14 @@ float MaxTurnOf(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int3
     // A loop shows as a joint between two bodies already joined, the immovable world (node nb)
     // counting as one body.
     ScratchArena::Scope scope(scratch);
-    int32_t* root = nullptr;
+    int32_t* root = scratch.Take<int32_t>(static_cast<size_t>(nb) + 1);
+    for (int32_t b = 0; b <= nb; ++b) {
+        root[b] = b;
+    }
     for (int32_t i = 0; i < nj; ++i) {
         const Joint& joint = *joints[i];
         if (!Weighs(joint)) {
             continue;
-        }
-        if (!root) {
-            root = scratch.Take<int32_t>(static_cast<size_t>(nb) + 1);
-            for (int32_t b = 0; b <= nb; ++b) {
-                root[b] = b;
-            }
         }
         const RigidBody* second = joint.GetBody(1);
         const bool secondMoves = second && second->IsMovable() && InIsland(second, bodies, nb);

@@ -58,11 +58,11 @@ constexpr float MaxTurnOfLikeMasses = 1.2f;
 constexpr float UnlikeMassRatio = 4.0f;
 
 // The turn a part of a step may take in the island (radians), or 0 where its step is never
-// cut: an island of like masses whose joints close no loop. Such joints bear no more than the
-// weight of what hangs on them and its swing, which a whole step follows (a chain of a hundred
-// like links turns up to a radian a step), and weighing them would cost a fifth of their step.
-// Joints that close a loop (a bridge between two posts) may be taut far beyond the bodies'
-// weight. inverseMass per body, 0 for one that cannot move; the bodies' island tags set.
+// cut: an island of contacts alone, or of like masses whose joints close no loop. Such joints bear
+// no more than the weight of what hangs on them and its swing, which a whole step follows (a chain
+// of a hundred like links turns up to a radian a step), and weighing them would cost a fifth of
+// their step. Joints that close a loop (a bridge between two posts) may be taut far beyond the
+// bodies' weight. inverseMass per body, 0 for one that cannot move; the bodies' island tags set.
 float MaxTurnOf(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj,
                 const float* inverseMass, ScratchArena& scratch);
 
