@@ -55,9 +55,7 @@ bool Tokenize(std::string_view line, std::vector<Token>& tokens, Failure& failur
                 }
                 if (line[i] != '\\') {
                     token.text.push_back(line[i]);
-                    continue;
-                }
-                if (i + 1 < line.size() && (line[i + 1] == '"' || line[i + 1] == '\\')) {
+                } else if (i + 1 < line.size() && (line[i + 1] == '"' || line[i + 1] == '\\')) {
                     token.text.push_back(line[++i]);
                 } else if (i + 3 < line.size() && line[i + 1] == 'x' &&
                            HexDigitValue(line[i + 2]) >= 0 && HexDigitValue(line[i + 3]) >= 0) {
@@ -66,6 +64,11 @@ bool Tokenize(std::string_view line, std::vector<Token>& tokens, Failure& failur
                     i += 3;
                 } else {
                     return failure.Fail("a text has an unknown escape");
+                }
+                // Texts end at a NUL byte in the code and in the symbol file alike: one inside
+                // would cut the text there, or shift every record read after it.
+                if (token.text.back() == '\0') {
+                    return failure.Fail("a text cannot hold a NUL byte");
                 }
             }
             tokens.push_back(std::move(token));

@@ -53,7 +53,16 @@ void Property::SetDefault(const uint32_t*) {
     stateFlags_ &= ~PropertyHasDefault;
 }
 
-bool Property::IsDefault(const Entity&) const {
+bool Property::IsDefault(const Entity& object) const {
+    if ((stateFlags_ & PropertyHasDefault) == 0) {
+        return false;
+    }
+    PropertyValue value;
+    ReadValue(object, value.words);
+    return IsDefaultValue(value.words);
+}
+
+bool Property::IsDefaultValue(const uint32_t*) const {
     return false;
 }
 

@@ -68,7 +68,9 @@ public:
     virtual void SetDefault(const uint32_t* value);
     // False unless a default was set and the object's value equals it (bit patterns for
     // vectors, so -0.0 differs from 0.0).
-    virtual bool IsDefault(const Entity& object) const;
+    bool IsDefault(const Entity& object) const;
+    // The same test of a value held as words.
+    virtual bool IsDefaultValue(const uint32_t* value) const;
     // Non-zero when the two values differ; for texts their ordering.
     virtual int ValuesDiffer(const uint32_t* a, const uint32_t* b) const = 0;
     // Bytes of the value: its type's words times 4.

@@ -86,13 +86,8 @@ void PropertyWord::SetDefault(const uint32_t* value) {
     SetStateFlags(GetStateFlags() | PropertyHasDefault);
 }
 
-bool PropertyWord::IsDefault(const Entity& object) const {
-    if ((GetStateFlags() & PropertyHasDefault) == 0) {
-        return false;
-    }
-    PropertyValue value;
-    ReadValue(object, value.words);
-    return value.words[0] == default_;
+bool PropertyWord::IsDefaultValue(const uint32_t* value) const {
+    return (GetStateFlags() & PropertyHasDefault) != 0 && value[0] == default_;
 }
 
 int PropertyWord::ValuesDiffer(const uint32_t* a, const uint32_t* b) const {
@@ -221,13 +216,8 @@ void PropertyFloat::SetDefault(const uint32_t* value) {
     SetStateFlags(GetStateFlags() | PropertyHasDefault);
 }
 
-bool PropertyFloat::IsDefault(const Entity& object) const {
-    if ((GetStateFlags() & PropertyHasDefault) == 0) {
-        return false;
-    }
-    PropertyValue value;
-    ReadValue(object, value.words);
-    return WordToFloat(value.words[0]) == default_;
+bool PropertyFloat::IsDefaultValue(const uint32_t* value) const {
+    return (GetStateFlags() & PropertyHasDefault) != 0 && WordToFloat(value[0]) == default_;
 }
 
 int PropertyFloat::ValuesDiffer(const uint32_t* a, const uint32_t* b) const {

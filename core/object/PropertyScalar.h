@@ -13,7 +13,7 @@ class PropertyWord : public Property {
 public:
     void SetDefault(const uint32_t* value) override;
     // Compares as 32-bit integers.
-    bool IsDefault(const Entity& object) const override;
+    bool IsDefaultValue(const uint32_t* value) const override;
     int ValuesDiffer(const uint32_t* a, const uint32_t* b) const override;
     int CopyValue(const uint32_t* source, uint32_t* destination) const override;
 
@@ -109,7 +109,7 @@ public:
 
     void SetDefault(const uint32_t* value) override;
     // Compares as floats.
-    bool IsDefault(const Entity& object) const override;
+    bool IsDefaultValue(const uint32_t* value) const override;
     int ValuesDiffer(const uint32_t* a, const uint32_t* b) const override;
     int CopyValue(const uint32_t* source, uint32_t* destination) const override;
     std::string Print(const uint32_t* value) const override;

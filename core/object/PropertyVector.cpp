@@ -60,13 +60,9 @@ void PropertyVector::SetDefault(const uint32_t* value) {
     SetStateFlags(GetStateFlags() | PropertyHasDefault);
 }
 
-bool PropertyVector::IsDefault(const Entity& object) const {
-    if ((GetStateFlags() & PropertyHasDefault) == 0) {
-        return false;
-    }
-    PropertyValue value;
-    ReadValue(object, value.words);
-    return std::memcmp(value.words, default_, sizeof(uint32_t) * static_cast<size_t>(count_)) == 0;
+bool PropertyVector::IsDefaultValue(const uint32_t* value) const {
+    return (GetStateFlags() & PropertyHasDefault) != 0 &&
+           std::memcmp(value, default_, sizeof(uint32_t) * static_cast<size_t>(count_)) == 0;
 }
 
 int PropertyVector::ValuesDiffer(const uint32_t* a, const uint32_t* b) const {

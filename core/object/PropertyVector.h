@@ -13,7 +13,7 @@ class PropertyVector : public Property {
 public:
     void SetDefault(const uint32_t* value) override;
     // Compares bit patterns, so -0.0 is not a default of 0.0.
-    bool IsDefault(const Entity& object) const override;
+    bool IsDefaultValue(const uint32_t* value) const override;
     int ValuesDiffer(const uint32_t* a, const uint32_t* b) const override;
     // "%i,%i" or "%f,%f,...", one field per component.
     std::string Print(const uint32_t* value) const override;

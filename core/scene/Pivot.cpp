@@ -385,9 +385,11 @@ void Pivot::SetPivotFlags(uint32_t flags) {
     }
     pivotFlags_ = flags;
     // The turn it has keeps only its part about Z too: a load, which reads the flags first,
-    // would take it so.
+    // would take it so. A part about Z too small to normalise is none (a load refuses it and
+    // keeps a new pivot's identity), not a reason to keep the turn about X and Y.
     if (becomes2D) {
-        SetOrientation(orientation_);
+        Quaternion turn = orientation_;
+        SetOrientation(ConformOrientation(turn) ? turn : Quaternion());
     }
 }
 

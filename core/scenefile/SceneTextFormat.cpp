@@ -47,6 +47,17 @@ bool ReadsBackWhole(std::string_view text, bool quoted) {
     return true;
 }
 
+// Whether the value's text, as a load reads it, gives the property's default. Parsed only for a
+// property with a default: a text's parse would take room in the text arena.
+bool ReadsBackAsDefault(const Property& property, const std::string& text) {
+    if ((property.GetStateFlags() & PropertyHasDefault) == 0) {
+        return false;
+    }
+    PropertyValue value;
+    property.Parse(text.c_str(), value.words);
+    return property.IsDefaultValue(value.words);
+}
+
 // A line without the carriage returns before its line feed, however many: a value keeping all
 // but one would lose one more at each save and load.
 void ReadSceneLine(File& stream, std::string& line) {
@@ -119,6 +130,11 @@ void SceneTextWriter::WriteProperty(Entity& entity, const Property& property, ui
         }
     } else {
         text = property.GetAsText(entity);
+        // A value that differs from the default only past the decimals its text keeps loads
+        // back as the default: written, the next save of that load would leave it out.
+        if (!(flags & SceneWriteDefaults) && ReadsBackAsDefault(property, text)) {
+            return;
+        }
     }
     bool quoted = property.GetValueType() == TypeString;
     if (!ReadsBackWhole(text, quoted)) {

@@ -269,6 +269,11 @@ TEST_F(PivotTest, ScaleBelowZeroIsIgnoredAndTwoAndAHalfDKeepsOnlyTheTurnAboutZ) 
     turned->SetOrientation(Quaternion::FromEuler({0.4f, 0.5f, 0.6f}));
     turned->SetPivotFlags(Pivot2D);
     ExpectSameRotation(turned->GetOrientation(), q);
+    // A half turn about Y, but for parts about Z too small to normalise, has none left.
+    Pivot* halfTurned = Make("half turned");
+    halfTurned->SetOrientation(Quaternion(0.0f, 1.0f, 3e-42f, 1e-39f));
+    halfTurned->SetPivotFlags(Pivot2D);
+    ExpectSameRotation(halfTurned->GetOrientation(), Quaternion());
 }
 
 TEST_F(PivotTest, SetWorldAxisPointsTheAxisAlongTheDirection) {

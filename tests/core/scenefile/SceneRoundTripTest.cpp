@@ -68,6 +68,28 @@ TEST_F(SceneRoundTrip, HandWrittenScenesSaveAsTheyWereWrittenInEitherFormAndAgai
     }
 }
 
+TEST_F(SceneRoundTrip, AValueWhoseTextReadsBackAsItsDefaultIsLeftOutAsTheDefaultIs) {
+    auto scene = [](const char* className, const std::string& line) {
+        return std::string("version = 44\nidsystem = 0\nnum_nodes = 1\nobj1 {\n\tclass = \"") +
+               className + "\"\n\tname = \"a\"\n\tparent = 0\n\tflags = 1\n" + line + "}\n";
+    };
+    // Each differs from its default only past the decimals its text keeps (or the whole degrees
+    // a turn snaps to): written, the next save of its load left it out.
+    const std::pair<const char*, const char*> cases[] = {
+        {"Pivot", "\tpos = 0.0000005,0,0\n"},   {"Pivot", "\torient = 0.0000001,0,0,1\n"},
+        {"Pivot", "\tscale = 1.0000001\n"},     {"SlItem", "\tspeed = 0.004\n"},
+        {"SlItem", "\tspeed = -0.004\n"},
+    };
+    for (const auto& [className, line] : cases) {
+        const std::string saved = LoadAndSave(scene(className, line));
+        EXPECT_EQ(saved, LoadAndSave(scene(className, ""))) << line;
+        EXPECT_EQ(LoadAndSave(saved), saved) << line;
+    }
+    // One that reads back as another value is kept.
+    EXPECT_NE(LoadAndSave(scene("SlItem", "\tspeed = 0.006\n")).find("\tspeed = 0.01\n"),
+              std::string::npos);
+}
+
 TEST_F(SceneRoundTrip, CompactReferencesReachNodesWhoseIdsWereTaken) {
     const std::string compact =
         LoadAndSave(TreeScene, SceneKeepUnmappedIds, EditorSave | SceneCompact);

@@ -197,6 +197,8 @@ TEST_F(ScriptAssemblerTest, TheFirstErrorIsReportedWithItsLine) {
         {"var \"v\" int weight=3", "1: unknown key \"weight\""},
         {"fixup \"f\" hash=0", "1: fixup needs word=VALUE"},
         {"source x", "1: source takes one quoted name"},
+        {"source \"a\\x00b\"", "1: a text cannot hold a NUL byte"},
+        {"end\ninclude \"\\x00\"", "2: a text cannot hold a NUL byte"},
         {"sourcelines 0:0", "1: sourcelines takes OFFSET:LINE pairs, lines from 1"},
         {"sourcelines 1:2", "1: source lines start at offset 0 and rise"},
         {"sourcelines 0:2\nsourcelines 0:3", "2: source lines start at offset 0 and rise"},
