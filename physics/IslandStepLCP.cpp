@@ -36,6 +36,11 @@ constexpr int32_t ActiveSetMinSolves = 4;
 // falling and not yet touching it, which then lands deeper still: in a column of small boxes
 // dropped onto each other they sank through each other (40 of 10 cm, 3 mm apart).
 constexpr float PushOutShare = 0.3f;
+// The push-out's solve may take this share of the island's bound, on top of it: a column's
+// normal rows, a narrow profile, take a small part of that, while in a tumbling heap, whose
+// contacts meet deep every step, it would be most of the step's cost again. Where it does not fit
+// the push-out goes through the velocity rows.
+constexpr int64_t PushOutWorkShare = 8;
 
 std::atomic<bool> failExactSolves{false};
 
@@ -794,11 +799,13 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
         ExactWork work(m, wasOver ? ExactWorkPerRow / 4 : ExactWorkPerRow);
         ExactSolves solves{system, bodies, nb, h, &work, scratch, IslandProfile()};
         if (!failExactSolves.load(std::memory_order_relaxed)) {
-            const float* push = TakePushOut(system, h, scratch);
+            // A tumbling island (one that went past the bound) keeps its push-out in the velocity
+            // rows: its contacts meet deep every step, and solved apart they would pile it up.
+            const float* push = wasOver ? nullptr : TakePushOut(system, h, scratch);
             if (push) {
-                // The push-out has a bound of its own, half the island's, and its failures are
-                // not the island's: they leave the push-out to the velocity rows.
-                ExactWork pushWork(m, ExactWorkPerRow / 2);
+                // The push-out has a bound of its own, and its failures are not the island's:
+                // they leave the push-out to the velocity rows.
+                ExactWork pushWork(m, ExactWorkPerRow / PushOutWorkShare);
                 solves.work = &pushWork;
                 pushVelocity = SolvePushOut(solves, push);
                 solves.work = &work;
