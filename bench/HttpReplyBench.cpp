@@ -4,7 +4,7 @@
 // one body: the growing buffer at its last doubling, then the reply converted in place.
 #include "app/online/HttpClient.h"
 #include "app/online/HttpRequestAsync.h"
-#include "bench/PeakHeap.h"
+#include "core/os/HeldMemory.h"
 #include "tests/support/OneShotHttpServer.h"
 
 #include <algorithm>
@@ -26,7 +26,7 @@ struct Exchange {
 
 Exchange Run(const std::string& answer) {
     quarn::test::OneShotServer server({answer});
-    const size_t base = quarn::bench::StartPeak();
+    const size_t base = quarn::ResetHeldMemoryPeak();
     const Clock::time_point start = Clock::now();
     quarn::HttpRequest request{
         "http://127.0.0.1:" + std::to_string(server.Port()) + "/", "body", {}};
@@ -34,7 +34,7 @@ Exchange Run(const std::string& answer) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return {std::chrono::duration<double, std::milli>(Clock::now() - start).count(),
-            quarn::bench::peakBytes.load() - base, request.reply.size()};
+            quarn::GetHeldMemoryPeak() - base, request.reply.size()};
 }
 
 } // namespace

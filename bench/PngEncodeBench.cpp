@@ -3,8 +3,8 @@
 // output sizes are printed beside the times, with the peak of memory the engine's encoder
 // allocates besides its input and output: a bounded encoder holds a few rows.
 #include "bench/BenchTiming.h"
-#include "bench/PeakHeap.h"
 #include "codecs/PngEncoder.h"
+#include "core/os/HeldMemory.h"
 
 #include <csetjmp>
 #include <cstdio>
@@ -79,9 +79,9 @@ int main() {
         }
         std::vector<uint8_t> file;
         std::vector<uint8_t> reference;
-        const size_t before = bench::StartPeak();
+        const size_t before = ResetHeldMemoryPeak();
         encoded = PngEncoder().Encode(file, rgba.data(), side, side) == 0 && encoded;
-        Sizes row{std::to_string(side) + "^2", file.size(), 0, bench::peakBytes.load() - before};
+        Sizes row{std::to_string(side) + "^2", file.size(), 0, GetHeldMemoryPeak() - before};
         const bench::Timing engine = bench::TimeRounds(
             [&] {
                 PngEncoder encoder;

@@ -4,6 +4,7 @@
 #include "physics/Joint.h"
 #include "physics/PhysicsMaster.h"
 #include "physics/RigidBody.h"
+#include "physics/ScratchArena.h"
 
 #include <algorithm>
 #include <cmath>
@@ -23,12 +24,60 @@ Float3 ToStoredSpace(Pivot* parent, Float3 v) {
     return parent ? parent->WorldToLocalDirection(v) : v;
 }
 
-Matrix3 WorldInverseInertia(RigidBody& body) {
+namespace {
+
+// A body-frame tensor in world space: R^T T R, the rows of R the body's axes.
+Matrix3 InWorldSpace(RigidBody& body, const Matrix3& tensor) {
     const Matrix3 rotation = Matrix3::RotationOf(body.GetWorldMatrix());
     Matrix3 world;
-    rotation.Transposed().Multiply(body.GetSolverInverseInertia(), world);
+    rotation.Transposed().Multiply(tensor, world);
     world.Multiply(rotation, world);
     return world;
+}
+
+} // namespace
+
+Matrix3 WorldInverseInertia(RigidBody& body) {
+    return InWorldSpace(body, body.GetSolverInverseInertia());
+}
+
+Matrix3 WorldInertia(RigidBody& body) {
+    return InWorldSpace(body, body.GetInertia());
+}
+
+namespace {
+
+// s v = w x v.
+Matrix3 Cross(Float3 w) {
+    Matrix3 s = Matrix3::Zero();
+    s.m[0][1] = -w.z;
+    s.m[0][2] = w.y;
+    s.m[1][0] = w.z;
+    s.m[1][2] = -w.x;
+    s.m[2][0] = -w.y;
+    s.m[2][1] = w.x;
+    return s;
+}
+
+} // namespace
+
+Float3 GyroscopicTorque(const Matrix3& inertia, Float3 w, float h) {
+    const Float3 momentum = inertia.Transform(w);
+    // The slope of w x (I w) in w is [w]x I - [I w]x; the Newton matrix is I - h times it.
+    Matrix3 slope;
+    Cross(w).Multiply(inertia, slope);
+    const Matrix3 turn = Cross(momentum);
+    Matrix3 newton = inertia;
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            newton.m[i][j] -= h * (slope.m[i][j] - turn.m[i][j]);
+        }
+    }
+    if (!InvertAtAnyScale(newton)) {
+        return Float3();
+    }
+    // The change of w, as the torque that gives it over h.
+    return inertia.Transform(newton.Transform(w.Cross(momentum)));
 }
 
 bool GetIslandRows(Joint& joint, RigidBody* const* bodies, int32_t nb, JointInfo1& info) {
@@ -94,6 +143,43 @@ bool InvertAtAnyScale(Matrix3& m) {
         return false;
     }
     return true;
+}
+
+void HeaviestJoined(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj,
+                    const float* inverseMass, float* heaviest, ScratchArena& scratch) {
+    ScratchArena::Scope scope(scratch);
+    // The bodies joints hold together, as sets that share a root.
+    int32_t* root = scratch.Take<int32_t>(static_cast<size_t>(nb));
+    for (int32_t b = 0; b < nb; ++b) {
+        root[b] = b;
+    }
+    auto find = [root](int32_t b) {
+        while (root[b] != b) {
+            root[b] = root[root[b]];
+            b = root[b];
+        }
+        return b;
+    };
+    for (int32_t i = 0; i < nj; ++i) {
+        const Joint& joint = *joints[i];
+        const RigidBody* first = joint.GetBody(0);
+        const RigidBody* second = joint.GetBody(1);
+        if (joint.GetType() != JointContact && InIsland(first, bodies, nb) &&
+            InIsland(second, bodies, nb) && second->IsMovable()) {
+            root[find(first->GetIslandTag())] = find(second->GetIslandTag());
+        }
+    }
+    // The least inverse mass of a set that moves, at its root.
+    std::copy(inverseMass, inverseMass + nb, heaviest);
+    for (int32_t b = 0; b < nb; ++b) {
+        float& least = heaviest[find(b)];
+        if (inverseMass[b] > 0.0f && (least == 0.0f || inverseMass[b] < least)) {
+            least = inverseMass[b];
+        }
+    }
+    for (int32_t b = 0; b < nb; ++b) {
+        heaviest[b] = heaviest[find(b)];
+    }
 }
 
 void IntegrateIsland(RigidBody* const* bodies, int32_t nb, float h, const Float3* pushVelocity) {

@@ -3,6 +3,7 @@
 #include "core/debug/Assertion.h"
 #include "physics/ContactTree.h"
 #include "physics/IslandStep.h"
+#include "physics/IslandSubsteps.h"
 #include "physics/Joint.h"
 #include "physics/JointTree.h"
 #include "physics/LCPSolver.h"
@@ -431,6 +432,17 @@ void SolveSOR(const SORSystem* systems, int32_t count, int32_t iterations, float
 
 namespace {
 
+// Where the rows from `start` lie in J.
+JointJacobian RowsAt(const float* J, int32_t start) {
+    JointJacobian rows;
+    rows.linear[0] = J + start * RowFloats;
+    rows.angular[0] = rows.linear[0] + 3;
+    rows.linear[1] = rows.linear[0] + 6;
+    rows.angular[1] = rows.linear[0] + 9;
+    rows.rowSkip = RowFloats;
+    return rows;
+}
+
 // One island from its set-up to its end, while its rows are solved with other islands'.
 struct IterativeIsland {
     RigidBody* const* bodies = nullptr;
@@ -447,11 +459,13 @@ struct IterativeIsland {
     float* cfm = nullptr;      // as the joints gave it
     float* solveCfm = nullptr; // as the solve takes it: divided by h, softened on a retry
     SORSystem system;          // m 0: no rows
+    int32_t substeps = 1;      // the parts its step must be cut into (IslandSubsteps)
 };
 
+// Sets an island up for a step of h, a part of the world's step of worldStep.
 void SetUpIsland(IterativeIsland& island, RigidBody* const* bodies, int32_t nb,
-                 Joint* const* joints, int32_t nj, float h, float worldCfm, float worldErp,
-                 ScratchArena& scratch) {
+                 Joint* const* joints, int32_t nj, float h, float worldStep, float worldCfm,
+                 float worldErp, ScratchArena& scratch) {
     const float inverseH = 1.0f / h;
     island.bodies = bodies;
     island.nb = nb;
@@ -465,13 +479,10 @@ void SetUpIsland(IterativeIsland& island, RigidBody* const* bodies, int32_t nb,
         parents[b] = body.GetTransformParent();
         inverseMass[b] = body.GetSolverInverseMass();
         inverseInertia[b] = WorldInverseInertia(body);
-        const Matrix3 rotation = Matrix3::RotationOf(body.GetWorldMatrix());
-        rotation.Transposed().Multiply(body.GetInertia(), inertia[b]);
-        inertia[b].Multiply(rotation, inertia[b]);
-        // The explicit gyroscopic term; this engine's angular sign makes it w x (I w).
+        inertia[b] = WorldInertia(body);
         if (inverseMass[b] != 0.0f) {
             const Float3 w = ToWorldSpace(parents[b], body.GetAngularVelocity());
-            body.AddTorque(w.Cross(inertia[b].Transform(w)));
+            body.AddTorque(GyroscopicTorque(inertia[b], w, h));
         }
     }
 
@@ -519,9 +530,13 @@ void SetUpIsland(IterativeIsland& island, RigidBody* const* bodies, int32_t nb,
     SetZero(J, m * RowFloats);
 
     JointInfo2 info2;
-    info2.fps = inverseH;
+    info2.fps = 1.0f / worldStep;
     info2.erp = worldErp;
     info2.rowSkip = RowFloats;
+    float* heaviest = scratch.Take<float>(nb);
+    HeaviestJoined(bodies, nb, kept, jointCount, inverseMass, heaviest, scratch);
+    JointLoad* loads = scratch.Take<JointLoad>(nb);
+    std::fill(loads, loads + nb, JointLoad());
     int32_t* jbRow = jb;
     for (int i = 0; i < jointCount; ++i) {
         Joint& joint = *kept[i];
@@ -542,6 +557,11 @@ void SetUpIsland(IterativeIsland& island, RigidBody* const* bodies, int32_t nb,
                               ? second->GetIslandTag()
                               : -1;
         const float* saved = joint.GetSavedLambda();
+        // A contact softens as for the lighter of its bodies; a joint as for the heaviest body it
+        // is joined to.
+        const bool contact = joint.GetType() == JointContact;
+        const float lightest1 = contact ? inverseMass[first] : heaviest[first];
+        const float lightest2 = contact && other >= 0 ? inverseMass[other] : 0.0f;
         for (int k = 0; k < info[i].m; ++k) {
             if (info2.findex[k] >= 0) {
                 info2.findex[k] += start[i];
@@ -549,11 +569,15 @@ void SetUpIsland(IterativeIsland& island, RigidBody* const* bodies, int32_t nb,
             *jbRow++ = first;
             *jbRow++ = other;
             warmStart[start[i] + k] = saved[k];
-            info2.cfm[k] = MassScaledCfm(info2.cfm[k], inverseMass[first],
-                                         other >= 0 ? inverseMass[other] : 0.0f);
+            info2.cfm[k] = MassScaledCfm(info2.cfm[k], lightest1, lightest2);
         }
+        const int32_t island[2] = {first, other};
+        AddJointLoad(joint, RowsAt(J, start[i]), info[i].m, saved, island, loads);
     }
     QUARN_CHECK_ASSERTION(jbRow == jb + 2 * m, "jb_ptr == jb+2*m");
+    // The last step's forces: the sweeps' own answer at a whole step may fall well short.
+    island.substeps = std::max(CountSubsteps(bodies, nb, loads, inverseMass, h, m),
+                               HeldSubsteps(joints, nj, m));
 
     // rhs = c/h + J (M^-1 F + v/h), in world space.
     float* tmp = scratch.Take<float>(static_cast<size_t>(nb) * 6);
@@ -685,6 +709,58 @@ bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joi
                                 overRelaxation, scratch);
 }
 
+namespace {
+
+// The parts the island's step must be cut into at the forces its solve found.
+int32_t CountSolvedSubsteps(const IterativeIsland& island, float h, ScratchArena& scratch) {
+    const SORSystem& system = island.system;
+    ScratchArena::Scope scope(scratch);
+    JointLoad* loads = scratch.Take<JointLoad>(island.nb);
+    std::fill(loads, loads + island.nb, JointLoad());
+    for (int i = 0; i < island.jointCount; ++i) {
+        const int32_t start = island.start[i];
+        const JointJacobian rows = RowsAt(system.J, start);
+        AddJointLoad(*island.kept[i], rows, island.info[i].m, system.lambda + start,
+                     system.jb + 2 * start, loads);
+    }
+    return CountSubsteps(island.bodies, island.nb, loads, island.inverseMass, h, system.m);
+}
+
+// Steps an island in equal parts, each set up, solved and finished as a whole step is, from the
+// outside forces its step began with.
+bool StepInParts(const IslandSpan& span, RigidBody* const* bodies, Joint* const* joints,
+                 int32_t parts, const OutsideForces* outside, float h, float worldCfm,
+                 float worldErp, int32_t iterations, float overRelaxation,
+                 ScratchArena& scratch) {
+    RigidBody* const* own = bodies + span.firstBody;
+    const float part = h / static_cast<float>(parts);
+    PartPositions positions;
+    positions.exact = scratch.Take<double>(3 * static_cast<size_t>(span.bodyCount));
+    StartParts(own, span.bodyCount, positions);
+    bool stepped = true;
+    for (int32_t k = 0; k < parts; ++k) {
+        ScratchArena::Scope scope(scratch);
+        RestoreOutsideForces(own, span.bodyCount, outside);
+        IterativeIsland island;
+        SetUpIsland(island, own, span.bodyCount, joints + span.firstJoint, span.jointCount, part,
+                    h, worldCfm, worldErp, scratch);
+        if (island.system.m > 0) {
+            StartSolve(island, false, part, iterations, scratch);
+            SolveSOR(island.system, iterations, overRelaxation, scratch);
+        }
+        if (FinishIsland(island, part, iterations, overRelaxation, scratch)) {
+            FinishPart(own, span.bodyCount, part, positions);
+        } else {
+            // The bodies kept their poses: the sum starts again where they are.
+            StartParts(own, span.bodyCount, positions);
+            stepped = false;
+        }
+    }
+    return stepped;
+}
+
+} // namespace
+
 bool StepIslandsIterative(RigidBody* const* bodies, Joint* const* joints,
                           const IslandSpan* islands, int32_t count, float h, float worldCfm,
                           float worldErp, int32_t iterations, float overRelaxation,
@@ -692,13 +768,16 @@ bool StepIslandsIterative(RigidBody* const* bodies, Joint* const* joints,
     ScratchArena::Scope scope(scratch);
     IterativeIsland* steps = scratch.Take<IterativeIsland>(count);
     SORSystem* systems = scratch.Take<SORSystem>(count);
+    OutsideForces** outside = scratch.Take<OutsideForces*>(count);
     int solving = 0;
     for (int i = 0; i < count; ++i) {
+        RigidBody* const* own = bodies + islands[i].firstBody;
+        outside[i] = scratch.Take<OutsideForces>(islands[i].bodyCount);
+        SaveOutsideForces(own, islands[i].bodyCount, outside[i]);
         IterativeIsland& island = *new (steps + i) IterativeIsland();
-        SetUpIsland(island, bodies + islands[i].firstBody, islands[i].bodyCount,
-                    joints + islands[i].firstJoint, islands[i].jointCount, h, worldCfm,
-                    worldErp, scratch);
-        if (island.system.m > 0) {
+        SetUpIsland(island, own, islands[i].bodyCount, joints + islands[i].firstJoint,
+                    islands[i].jointCount, h, h, worldCfm, worldErp, scratch);
+        if (island.system.m > 0 && island.substeps == 1) {
             StartSolve(island, false, h, iterations, scratch);
             systems[solving++] = island.system;
         }
@@ -706,7 +785,23 @@ bool StepIslandsIterative(RigidBody* const* bodies, Joint* const* joints,
     SolveSOR(systems, solving, iterations, overRelaxation, scratch);
     bool stepped = true;
     for (int i = 0; i < count; ++i) {
-        stepped = FinishIsland(steps[i], h, iterations, overRelaxation, scratch) && stepped;
+        // The step's own forces, as much as the last step's, tell whether it must be cut.
+        if (steps[i].substeps == 1 && steps[i].system.m > 0) {
+            steps[i].substeps = CountSolvedSubsteps(steps[i], h, scratch);
+        }
+        RememberSubsteps(joints + islands[i].firstJoint, islands[i].jointCount,
+                         steps[i].substeps);
+        if (steps[i].substeps == 1) {
+            stepped = FinishIsland(steps[i], h, iterations, overRelaxation, scratch) && stepped;
+        }
+    }
+    // Islands whose joints ask for a finer step, one by one.
+    for (int i = 0; i < count; ++i) {
+        if (steps[i].substeps > 1) {
+            stepped = StepInParts(islands[i], bodies, joints, steps[i].substeps, outside[i], h,
+                                  worldCfm, worldErp, iterations, overRelaxation, scratch) &&
+                      stepped;
+        }
     }
     return stepped;
 }

@@ -49,7 +49,8 @@ void SolveSOR(const SORSystem* systems, int32_t count, int32_t iterations, float
 // The same rules as StepIslandLCP hold for the bodies and joints. A solve that gives a
 // non-finite value is tried once more with every row's cfm at least 1e-5; when that fails too
 // the bodies keep their velocities and poses for this step, the world hears of it, and the
-// answer is false.
+// answer is false. An island whose joints' loads ask for it is stepped in equal parts
+// (CountSubsteps), each one as a whole step is.
 bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj,
                          float h, float worldCfm, float worldErp, int32_t iterations,
                          float overRelaxation, ScratchArena& scratch);

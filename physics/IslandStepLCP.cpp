@@ -5,6 +5,7 @@
 #include "physics/ContactJoint.h"
 #include "physics/IslandStep.h"
 #include "physics/IslandStepIterative.h"
+#include "physics/IslandSubsteps.h"
 #include "physics/Joint.h"
 #include "physics/LCPSolver.h"
 #include "physics/MatrixKernels.h"
@@ -137,6 +138,17 @@ void ForEachPairOnABody(const IslandSystem& system, RigidBody* const* bodies, in
     }
 }
 
+// Where kept joint i's rows lie in J.
+JointJacobian RowsOf(const IslandSystem& system, int i) {
+    JointJacobian rows;
+    rows.linear[0] = system.J + 2 * system.start[i] * RowFloats;
+    rows.linear[1] = rows.linear[0] + system.info[i].m * RowFloats;
+    rows.angular[0] = rows.linear[0] + 4;
+    rows.angular[1] = rows.linear[1] + 4;
+    rows.rowSkip = RowFloats;
+    return rows;
+}
+
 // A from the rows: diagonal blocks for every joint, off-diagonal blocks for pairs of joints that
 // share a body (lower triangle only), then cfm/h on the diagonal.
 void FillMatrix(IslandSystem& system, RigidBody* const* bodies, int nb, float inverseH) {
@@ -175,8 +187,8 @@ void FillMatrix(IslandSystem& system, RigidBody* const* bodies, int nb, float in
 } // namespace
 
 void BuildIslandSystem(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj,
-                       float h, float worldCfm, float worldErp, ScratchArena& scratch,
-                       IslandSystem& system) {
+                       float h, float worldStep, float worldCfm, float worldErp,
+                       ScratchArena& scratch, IslandSystem& system) {
     const float inverseH = 1.0f / h;
     system = IslandSystem();
 
@@ -248,7 +260,7 @@ void BuildIslandSystem(RigidBody* const* bodies, int32_t nb, Joint* const* joint
     SetZero(system.JM, 2 * m * RowFloats);
 
     JointInfo2 info2;
-    info2.fps = inverseH;
+    info2.fps = 1.0f / worldStep;
     info2.erp = worldErp;
     info2.rowSkip = RowFloats;
     for (int i = 0; i < system.jointCount; ++i) {
@@ -287,14 +299,21 @@ void BuildIslandSystem(RigidBody* const* bodies, int32_t nb, Joint* const* joint
             }
         }
     }
+    float* heaviest = scratch.Take<float>(nb);
+    HeaviestJoined(bodies, nb, system.joints, system.jointCount, system.inverseMass, heaviest,
+                   scratch);
     for (int i = 0; i < system.jointCount; ++i) {
         const int m_i = system.info[i].m;
         const float* J = system.J + 2 * system.start[i] * RowFloats;
         const float* JM = system.JM + 2 * system.start[i] * RowFloats;
         const Joint& joint = *system.joints[i];
-        const float lightest1 = system.inverseMass[joint.GetBody(0)->GetIslandTag()];
-        const float lightest2 =
-            system.secondTakesPart[i] ? system.inverseMass[joint.GetBody(1)->GetIslandTag()] : 0.0f;
+        const int first = joint.GetBody(0)->GetIslandTag();
+        const int second = system.secondTakesPart[i] ? joint.GetBody(1)->GetIslandTag() : -1;
+        // A contact softens as for the lighter of its bodies; a joint as for the heaviest body it
+        // is joined to.
+        const bool contact = joint.GetType() == JointContact;
+        const float lightest1 = contact ? system.inverseMass[first] : heaviest[first];
+        const float lightest2 = contact && second >= 0 ? system.inverseMass[second] : 0.0f;
         for (int k = 0; k < m_i; ++k) {
             float d = RowDot(JM + k * RowFloats, J + k * RowFloats);
             if (system.secondTakesPart[i]) {
@@ -775,98 +794,98 @@ void StepIslandInstead(RigidBody* const* bodies, int nb, Joint* const* joints, i
 
 } // namespace
 
-bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj, float h,
-                   float worldCfm, float worldErp, ScratchArena& scratch) {
-    ScratchArena::Scope scope(scratch);
-    LCPStepFailures = 0;
-    LastExactSolveWork = 0;
-    IslandSystem system;
-    BuildIslandSystem(bodies, nb, joints, nj, h, worldCfm, worldErp, scratch, system);
-    const int m = system.m;
+namespace {
 
+// Solves a built system of m > 0 rows into lambda within the bound on its work; false when no
+// exact solve takes it, overBound then telling whether the bound stopped it. With pushVelocity,
+// contacts sunk deep are pushed out apart from the velocity rows where that fits the bound, and
+// *pushVelocity is what the poses then advance by too (null where they push out as before).
+bool SolveSystem(IslandSystem& system, RigidBody* const* bodies, int32_t nb, float h,
+                 float* lambda, bool& overBound, ScratchArena& scratch,
+                 Float3** pushVelocity = nullptr) {
+    LCPStepFailures = 0;
+    const int m = system.m;
+    // An island that went past the bound last step is most likely still tumbling: it is
+    // given a quarter of it, which a settled one needs far less than.
+    const bool wasOver = std::any_of(bodies, bodies + nb, [](const RigidBody* body) {
+        return body->WasOverExactBound();
+    });
+    ExactWork work(m, wasOver ? ExactWorkPerRow / 4 : ExactWorkPerRow);
+    ExactSolves solves{system, bodies, nb, h, &work, scratch, IslandProfile()};
+    bool solved = false;
+    if (!failExactSolves.load(std::memory_order_relaxed)) {
+        // A tumbling island (one that went past the bound) keeps its push-out in the velocity
+        // rows: its contacts meet deep every step, and solved apart they would pile it up.
+        const float* push = pushVelocity && !wasOver ? TakePushOut(system, h, scratch) : nullptr;
+        if (push) {
+            // The push-out has a bound of its own, and its failures are not the island's: they
+            // leave the push-out to the velocity rows.
+            ExactWork pushWork(m, ExactWorkPerRow / PushOutWorkShare);
+            solves.work = &pushWork;
+            *pushVelocity = SolvePushOut(solves, push);
+            solves.work = &work;
+            LCPStepFailures = 0;
+            if (!*pushVelocity) {
+                for (int r = 0; r < m; ++r) {
+                    system.c[r] += push[r];
+                    system.rhs[r] += push[r] / h;
+                }
+            }
+        }
+        float* start = scratch.Take<float>(m);
+        for (int i = 0; i < system.jointCount; ++i) {
+            const float* saved = system.joints[i]->GetSavedLambda();
+            std::copy(saved, saved + system.info[i].m, start + system.start[i]);
+        }
+        ExactProblem problem;
+        problem.rhs = system.rhs;
+        problem.lo = system.lo;
+        problem.hi = system.hi;
+        problem.findex = system.findex;
+        problem.start = start;
+        solved = SolveExactly(solves, problem, lambda);
+    }
+    LastExactSolveWork = work.Spent();
+    for (int b = 0; b < nb; ++b) {
+        bodies[b]->SetOverExactBound(work.overBound);
+    }
+    overBound = work.overBound;
+    return solved;
+}
+
+// The forces a solve found, the outside forces and the poses: the end of a step of h.
+void ApplySolution(const IslandSystem& system, RigidBody* const* bodies, int32_t nb, float h,
+                   const float* lambda, ScratchArena& scratch,
+                   const Float3* pushVelocity = nullptr) {
     // F: force then torque per body, the constraint part first.
     float* F = scratch.Take<float>(static_cast<size_t>(nb) * 6);
     SetZero(F, nb * 6);
-    Float3* pushVelocity = nullptr;
-    if (m > 0) {
-        float* lambda = scratch.Take<float>(m);
-        bool solved = false;
-        // An island that went past the bound last step is most likely still tumbling: it is
-        // given a quarter of it, which a settled one needs far less than.
-        const bool wasOver = std::any_of(bodies, bodies + nb, [](const RigidBody* body) {
-            return body->WasOverExactBound();
-        });
-        ExactWork work(m, wasOver ? ExactWorkPerRow / 4 : ExactWorkPerRow);
-        ExactSolves solves{system, bodies, nb, h, &work, scratch, IslandProfile()};
-        if (!failExactSolves.load(std::memory_order_relaxed)) {
-            // A tumbling island (one that went past the bound) keeps its push-out in the velocity
-            // rows: its contacts meet deep every step, and solved apart they would pile it up.
-            const float* push = wasOver ? nullptr : TakePushOut(system, h, scratch);
-            if (push) {
-                // The push-out has a bound of its own, and its failures are not the island's:
-                // they leave the push-out to the velocity rows.
-                ExactWork pushWork(m, ExactWorkPerRow / PushOutWorkShare);
-                solves.work = &pushWork;
-                pushVelocity = SolvePushOut(solves, push);
-                solves.work = &work;
-                LCPStepFailures = 0;
-                if (!pushVelocity) {
-                    for (int r = 0; r < m; ++r) {
-                        system.c[r] += push[r];
-                        system.rhs[r] += push[r] / h;
-                    }
-                }
-            }
-            float* start = scratch.Take<float>(m);
-            for (int i = 0; i < system.jointCount; ++i) {
-                const float* saved = system.joints[i]->GetSavedLambda();
-                std::copy(saved, saved + system.info[i].m, start + system.start[i]);
-            }
-            ExactProblem problem;
-            problem.rhs = system.rhs;
-            problem.lo = system.lo;
-            problem.hi = system.hi;
-            problem.findex = system.findex;
-            problem.start = start;
-            solved = SolveExactly(solves, problem, lambda);
+    for (int i = 0; i < system.jointCount; ++i) {
+        Joint& joint = *system.joints[i];
+        const int m_i = system.info[i].m;
+        const float* rows = system.J + 2 * system.start[i] * RowFloats;
+        const float* l = lambda + system.start[i];
+        // An island that grows past the exact step starts its sweeps from these.
+        std::copy(l, l + m_i, joint.GetSavedLambda());
+        const Float3 f1 = LinearSumOfRows(rows, l, m_i);
+        const Float3 t1 = LinearSumOfRows(rows + 4, l, m_i);
+        float* F1 = F + joint.GetBody(0)->GetIslandTag() * 6;
+        StoreJacobian(F1, Load(F1) + f1);
+        StoreJacobian(F1 + 3, Load(F1 + 3) + t1);
+        JointFeedback* feedback = joint.GetFeedback();
+        if (feedback) {
+            feedback->force1 = f1;
+            feedback->torque1 = t1;
         }
-        LastExactSolveWork = work.Spent();
-        for (int b = 0; b < nb; ++b) {
-            bodies[b]->SetOverExactBound(work.overBound);
-        }
-        if (!solved) {
-            StepIslandInstead(bodies, nb, joints, nj, h, worldCfm, worldErp, m, work.overBound,
-                              scratch);
-            return false;
-        }
-
-        for (int i = 0; i < system.jointCount; ++i) {
-            Joint& joint = *system.joints[i];
-            const int m_i = system.info[i].m;
-            const float* rows = system.J + 2 * system.start[i] * RowFloats;
-            const float* l = lambda + system.start[i];
-            // An island that grows past the exact step starts its sweeps from these.
-            std::copy(l, l + m_i, joint.GetSavedLambda());
-            const Float3 f1 = LinearSumOfRows(rows, l, m_i);
-            const Float3 t1 = LinearSumOfRows(rows + 4, l, m_i);
-            float* F1 = F + joint.GetBody(0)->GetIslandTag() * 6;
-            StoreJacobian(F1, Load(F1) + f1);
-            StoreJacobian(F1 + 3, Load(F1 + 3) + t1);
-            JointFeedback* feedback = joint.GetFeedback();
+        if (system.secondTakesPart[i]) {
+            const Float3 f2 = LinearSumOfRows(rows + m_i * RowFloats, l, m_i);
+            const Float3 t2 = LinearSumOfRows(rows + m_i * RowFloats + 4, l, m_i);
+            float* F2 = F + joint.GetBody(1)->GetIslandTag() * 6;
+            StoreJacobian(F2, Load(F2) + f2);
+            StoreJacobian(F2 + 3, Load(F2 + 3) + t2);
             if (feedback) {
-                feedback->force1 = f1;
-                feedback->torque1 = t1;
-            }
-            if (system.secondTakesPart[i]) {
-                const Float3 f2 = LinearSumOfRows(rows + m_i * RowFloats, l, m_i);
-                const Float3 t2 = LinearSumOfRows(rows + m_i * RowFloats + 4, l, m_i);
-                float* F2 = F + joint.GetBody(1)->GetIslandTag() * 6;
-                StoreJacobian(F2, Load(F2) + f2);
-                StoreJacobian(F2 + 3, Load(F2 + 3) + t2);
-                if (feedback) {
-                    feedback->force2 = f2;
-                    feedback->torque2 = t2;
-                }
+                feedback->force2 = f2;
+                feedback->torque2 = t2;
             }
         }
     }
@@ -884,7 +903,86 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
         body.AddAngularVelocity(ToStoredSpace(body.GetTransformParent(), dw));
     }
     IntegrateIsland(bodies, nb, h, pushVelocity);
-    return true;
+}
+
+// The parts a step of h must be cut into at the forces of the rows (lambda null: at the forces
+// the joints kept from their last step).
+int32_t CountSolvedSubsteps(const IslandSystem& system, RigidBody* const* bodies, int32_t nb,
+                            float h, const float* lambda, ScratchArena& scratch) {
+    ScratchArena::Scope scope(scratch);
+    JointLoad* loads = scratch.Take<JointLoad>(nb);
+    std::fill(loads, loads + nb, JointLoad());
+    for (int i = 0; i < system.jointCount; ++i) {
+        const Joint& joint = *system.joints[i];
+        const JointJacobian rows = RowsOf(system, i);
+        const int32_t island[2] = {joint.GetBody(0)->GetIslandTag(),
+                                   system.secondTakesPart[i] ? joint.GetBody(1)->GetIslandTag()
+                                                             : -1};
+        AddJointLoad(joint, rows, system.info[i].m,
+                     lambda ? lambda + system.start[i] : joint.GetSavedLambda(), island, loads);
+    }
+    return CountSubsteps(bodies, nb, loads, system.inverseMass, h, system.m);
+}
+
+} // namespace
+
+bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj, float h,
+                   float worldCfm, float worldErp, ScratchArena& scratch) {
+    ScratchArena::Scope scope(scratch);
+    LastExactSolveWork = 0;
+    // Saved first: a joint's rows may add forces (a motor driving into its stop).
+    OutsideForces* outside = scratch.Take<OutsideForces>(nb);
+    SaveOutsideForces(bodies, nb, outside);
+    // The whole step is solved first: its forces, as much as those of the last step, tell
+    // whether it must be cut into parts (a chain snapping taut has none before it).
+    int32_t substeps = 1;
+    {
+        ScratchArena::Scope whole(scratch);
+        IslandSystem system;
+        BuildIslandSystem(bodies, nb, joints, nj, h, h, worldCfm, worldErp, scratch, system);
+        float* lambda = scratch.Take<float>(std::max(system.m, 1));
+        bool overBound = false;
+        // A step cut into parts pushes its contacts out through their velocity rows.
+        Float3* pushVelocity = nullptr;
+        if (system.m > 0 &&
+            !SolveSystem(system, bodies, nb, h, lambda, overBound, scratch, &pushVelocity)) {
+            StepIslandInstead(bodies, nb, joints, nj, h, worldCfm, worldErp, system.m, overBound,
+                              scratch);
+            return false;
+        }
+        substeps = std::max({HeldSubsteps(joints, nj, system.m),
+                             CountSolvedSubsteps(system, bodies, nb, h, nullptr, scratch),
+                             CountSolvedSubsteps(system, bodies, nb, h, lambda, scratch)});
+        RememberSubsteps(joints, nj, substeps);
+        if (substeps <= 1) {
+            ApplySolution(system, bodies, nb, h, lambda, scratch, pushVelocity);
+            return true;
+        }
+    }
+    const float part = h / static_cast<float>(substeps);
+    PartPositions positions;
+    positions.exact = scratch.Take<double>(3 * static_cast<size_t>(nb));
+    StartParts(bodies, nb, positions);
+    bool stepped = true;
+    for (int32_t k = 0; k < substeps; ++k) {
+        ScratchArena::Scope one(scratch);
+        RestoreOutsideForces(bodies, nb, outside);
+        IslandSystem system;
+        BuildIslandSystem(bodies, nb, joints, nj, part, h, worldCfm, worldErp, scratch, system);
+        float* lambda = scratch.Take<float>(std::max(system.m, 1));
+        bool overBound = false;
+        if (system.m > 0 && !SolveSystem(system, bodies, nb, part, lambda, overBound, scratch)) {
+            StepIslandInstead(bodies, nb, joints, nj, part, worldCfm, worldErp, system.m,
+                              overBound, scratch);
+            // The bodies may have kept their poses: the sum starts again where they are.
+            StartParts(bodies, nb, positions);
+            stepped = false;
+            continue;
+        }
+        ApplySolution(system, bodies, nb, part, lambda, scratch);
+        FinishPart(bodies, nb, part, positions);
+    }
+    return stepped;
 }
 
 } // namespace quarn

@@ -73,11 +73,12 @@ constexpr int64_t ExactWorkPerRow = 12288;
 extern int64_t LastExactSolveWork;
 
 // Tags the bodies and joints and builds the rows, their cfm and the right-hand side
-// c/h + J (M^-1 F + v/h). Every body must be DYNAMIC or GHOST; the first body of every joint
-// must be one of them (a joint whose first body is not is reported and left out).
+// c/h + J (M^-1 F + v/h) for a step of h, a part of the world's step of worldStep. Every body
+// must be DYNAMIC or GHOST; the first body of every joint must be one of them (a joint whose
+// first body is not is reported and left out).
 void BuildIslandSystem(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj,
-                       float h, float worldCfm, float worldErp, ScratchArena& scratch,
-                       IslandSystem& system);
+                       float h, float worldStep, float worldCfm, float worldErp,
+                       ScratchArena& scratch, IslandSystem& system);
 // A = J M^-1 J^T + cfm/h, dense, for the pivoting solve.
 void AssembleIslandMatrix(IslandSystem& system, RigidBody* const* bodies, int32_t nb, float h,
                           ScratchArena& scratch);
@@ -109,7 +110,9 @@ void AssembleIslandProfile(const IslandSystem& system, RigidBody* const* bodies,
 // every row's cfm at least a hundredth of its diagonal. A solve that forces a step is taken as
 // failed. None takes more than ExactWorkPerRow times the rows. An island no exact solve takes
 // within that is stepped by the iterative step with the world's sweeps (or, should that fail
-// too, keeps its motion), the world hears of it, and the answer is false.
+// too, keeps its motion), the world hears of it, and the answer is false. An island whose
+// joints' loads ask for it is stepped in equal parts (CountSubsteps), each one as a whole step
+// is.
 bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj, float h,
                    float worldCfm, float worldErp, ScratchArena& scratch);
 

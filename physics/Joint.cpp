@@ -28,6 +28,7 @@ Joint::~Joint() {
 }
 
 void Joint::ClearSavedLambda() {
+    substeps_ = 1;
     for (float& lambda : savedLambda_) {
         lambda = 0.0f;
     }

@@ -60,7 +60,11 @@ struct JointInfo1 {
 // hi = FLT_MAX and findex = -1, so a joint writes only what differs. Row i of J1l starts at
 // J1l + i * rowSkip (likewise J1a, J2l, J2a); each entry is three floats.
 struct JointInfo2 {
-    float fps = 0.0f; // 1 / step length
+    // 1 / the world's step length: the rate at which rows take back their errors. An island
+    // stepped in parts takes them back as one whole step does: at the parts' own rate a step cut
+    // finer than the one before would throw out the last step's error at once, and the chain
+    // with it.
+    float fps = 0.0f;
     float erp = 0.0f; // the world's error reduction
     float* J1l = nullptr;
     float* J1a = nullptr;
@@ -140,6 +144,9 @@ public:
     // Multipliers an iterative solver carries from one step to the next.
     float* GetSavedLambda() { return savedLambda_; }
     const float* GetSavedLambda() const { return savedLambda_; }
+    // The parts its island's last step was cut into (IslandSubsteps).
+    int32_t GetSubsteps() const { return substeps_; }
+    void SetSubsteps(int32_t parts) { substeps_ = parts; }
 
     // The world's joint list.
     Joint* nextInWorld_ = nullptr;
@@ -177,6 +184,7 @@ private:
     int32_t islandTag_ = 0;
     Pivot* anchors_[2] = {};
     float savedLambda_[6] = {};
+    int32_t substeps_ = 1;
     // Node 0 holds the first body and sits in the second body's list; node 1 the other way round.
     JointNode nodes_[2];
     PhysicsMaster* world_ = nullptr;

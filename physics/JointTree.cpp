@@ -83,6 +83,76 @@ void Solve(const double* a, int n, const int* pivot, double* b, int stride) {
     }
 }
 
+// Loop-closing rows solved with the tree: each costs a solve of the whole tree.
+constexpr int MaxClosingRows = 24;
+
+// motion += M^-1 J_r^T lambda, six floats per body.
+void AddRowMotion(const SORSystem& s, int r, float lambda, float* motion) {
+    const float* J = s.J + r * RowFloats;
+    for (int side = 0; side < 2; ++side) {
+        const int b = s.jb[2 * r + side];
+        if (b < 0) {
+            continue;
+        }
+        const float* row = J + 6 * side;
+        const Float3 angular = s.inverseInertia[b].Transform(Float3(row[3], row[4], row[5]));
+        float* out = motion + 6 * b;
+        for (int k = 0; k < 3; ++k) {
+            out[k] += s.inverseMass[b] * row[k] * lambda;
+        }
+        out[3] += angular.x * lambda;
+        out[4] += angular.y * lambda;
+        out[5] += angular.z * lambda;
+    }
+}
+
+// J_r . motion.
+double RowTimes(const SORSystem& s, int r, const float* motion) {
+    const float* J = s.J + r * RowFloats;
+    double sum = 0.0;
+    for (int side = 0; side < 2; ++side) {
+        const int b = s.jb[2 * r + side];
+        for (int i = 0; b >= 0 && i < 6; ++i) {
+            sum += static_cast<double>(J[6 * side + i]) * motion[6 * b + i];
+        }
+    }
+    return sum;
+}
+
+// b := A^-1 b for a dense n x n A (destroyed), with partial pivoting; false when A has no
+// inverse that rounding leaves.
+bool SolveDense(double* a, double* b, int n) {
+    for (int k = 0; k < n; ++k) {
+        int best = k;
+        for (int i = k + 1; i < n; ++i) {
+            if (std::fabs(a[i * n + k]) > std::fabs(a[best * n + k])) {
+                best = i;
+            }
+        }
+        if (!(std::fabs(a[best * n + k]) > 0.0) || !std::isfinite(a[best * n + k])) {
+            return false;
+        }
+        if (best != k) {
+            std::swap_ranges(a + k * n, a + k * n + n, a + best * n);
+            std::swap(b[k], b[best]);
+        }
+        for (int i = k + 1; i < n; ++i) {
+            const double f = a[i * n + k] / a[k * n + k];
+            for (int j = k; j < n; ++j) {
+                a[i * n + j] -= f * a[k * n + j];
+            }
+            b[i] -= f * b[k];
+        }
+    }
+    for (int k = n - 1; k >= 0; --k) {
+        for (int j = k + 1; j < n; ++j) {
+            b[k] -= a[k * n + j] * b[j];
+        }
+        b[k] /= a[k * n + k];
+    }
+    return true;
+}
+
 bool Unbounded(const SORSystem& s, int r) {
     return s.findex[r] < 0 && s.lo[r] <= -LCPInfinity && s.hi[r] >= LCPInfinity;
 }
@@ -200,37 +270,36 @@ void SolveJointTree(const SORSystem& s, ScratchArena& scratch) {
         }
     }
 
+    // The groups that close a loop, as many as MaxClosingRows holds, are solved with the tree.
+    int* closing = scratch.Take<int>(static_cast<size_t>(MaxClosingRows));
+    int closingCount = 0;
+    for (int g = 0; g < groupCount; ++g) {
+        RowGroup& group = groups[g];
+        if (group.state == 2 && bodyNode[group.body[0]] >= 0 &&
+            (group.body[1] < 0 || bodyNode[group.body[1]] >= 0) &&
+            closingCount + group.count <= MaxClosingRows) {
+            group.state = 3;
+            for (int k = 0; k < group.count; ++k) {
+                closing[closingCount++] = group.firstRow + k;
+            }
+        }
+    }
+
     // The rows outside the tree act at the forces the sweeps start them from.
     float* fc = scratch.Take<float>(static_cast<size_t>(s.nb) * 6);
     std::fill(fc, fc + static_cast<size_t>(s.nb) * 6, 0.0f);
     bool* inTree = scratch.Take<bool>(s.m);
     std::fill(inTree, inTree + s.m, false);
     for (int g = 0; g < groupCount; ++g) {
-        if (groups[g].state == 1) {
+        if (groups[g].state == 1 || groups[g].state == 3) {
             std::fill(inTree + groups[g].firstRow, inTree + groups[g].firstRow + groups[g].count,
                       true);
         }
     }
     for (int r = 0; r < s.m; ++r) {
         const float lambda = s.lambda[r] * WarmStartShare;
-        if (inTree[r] || lambda == 0.0f) {
-            continue;
-        }
-        const float* J = s.J + r * RowFloats;
-        for (int side = 0; side < 2; ++side) {
-            const int b = s.jb[2 * r + side];
-            if (b < 0) {
-                continue;
-            }
-            const float* row = J + 6 * side;
-            const Float3 angular = s.inverseInertia[b].Transform(Float3(row[3], row[4], row[5]));
-            float* out = fc + 6 * b;
-            for (int k = 0; k < 3; ++k) {
-                out[k] += s.inverseMass[b] * row[k] * lambda;
-            }
-            out[3] += angular.x * lambda;
-            out[4] += angular.y * lambda;
-            out[5] += angular.z * lambda;
+        if (!inTree[r] && lambda != 0.0f) {
+            AddRowMotion(s, r, lambda, fc);
         }
     }
 
@@ -265,15 +334,7 @@ void SolveJointTree(const SORSystem& s, ScratchArena& scratch) {
         for (int k = 0; k < node.size; ++k) {
             const int r = node.firstRow + k;
             const float* J = s.J + r * RowFloats;
-            double known = 0.0;
-            for (int side = 0; side < 2; ++side) {
-                const int b = s.jb[2 * r + side];
-                for (int i = 0; b >= 0 && i < 6; ++i) {
-                    known += static_cast<double>(J[6 * side + i]) * fc[6 * b + i];
-                }
-            }
             node.D[k * MaxBlock + k] = -static_cast<double>(s.cfm[r]);
-            node.r[k] = known - s.b[r];
             if (node.parent >= 0) {
                 const int parentBody = nodes[node.parent].body;
                 const int side = s.jb[2 * r] == parentBody ? 0 : 6;
@@ -284,14 +345,12 @@ void SolveJointTree(const SORSystem& s, ScratchArena& scratch) {
         }
     }
 
-    // Leaves first: each node's block and right side fold into its parent's.
+    // Leaves first: each node's block folds into its parent's.
     for (int n = nodeCount - 1; n >= 0; --n) {
         TreeNode& node = nodes[n];
         if (!Factor(node.D, node.size, node.pivot)) {
             return;
         }
-        std::copy(node.r, node.r + node.size, node.x);
-        Solve(node.D, node.size, node.pivot, node.x, 1);
         if (node.parent < 0) {
             continue;
         }
@@ -303,37 +362,123 @@ void SolveJointTree(const SORSystem& s, ScratchArena& scratch) {
         for (int i = 0; i < parent.size; ++i) {
             for (int k = 0; k < node.size; ++k) {
                 const double kt = node.toParent[k * MaxBlock + i];
-                parent.r[i] -= kt * node.x[k];
                 for (int j = 0; j < parent.size; ++j) {
                     parent.D[i * MaxBlock + j] -= kt * node.solvedToParent[k * MaxBlock + j];
                 }
             }
         }
     }
-    // Roots first: each node's answer given its parent's.
-    for (int n = 0; n < nodeCount; ++n) {
-        TreeNode& node = nodes[n];
-        if (node.parent < 0) {
-            continue;
-        }
-        const TreeNode& parent = nodes[node.parent];
-        for (int k = 0; k < node.size; ++k) {
-            for (int j = 0; j < parent.size; ++j) {
-                node.x[k] -= node.solvedToParent[k * MaxBlock + j] * parent.x[j];
+    // The answer for the right sides the nodes hold (body nodes 0), into their x.
+    auto solve = [&] {
+        for (int n = nodeCount - 1; n >= 0; --n) {
+            TreeNode& node = nodes[n];
+            std::copy(node.r, node.r + node.size, node.x);
+            Solve(node.D, node.size, node.pivot, node.x, 1);
+            if (node.parent >= 0) {
+                TreeNode& parent = nodes[node.parent];
+                for (int i = 0; i < parent.size; ++i) {
+                    for (int k = 0; k < node.size; ++k) {
+                        parent.r[i] -= node.toParent[k * MaxBlock + i] * node.x[k];
+                    }
+                }
             }
         }
-    }
-    for (int n = 0; n < nodeCount; ++n) {
-        for (int k = 0; nodes[n].body < 0 && k < nodes[n].size; ++k) {
-            if (!std::isfinite(static_cast<float>(nodes[n].x[k] / WarmStartShare))) {
-                return;
+        for (int n = 0; n < nodeCount; ++n) {
+            TreeNode& node = nodes[n];
+            if (node.parent < 0) {
+                continue;
+            }
+            const TreeNode& parent = nodes[node.parent];
+            for (int k = 0; k < node.size; ++k) {
+                for (int j = 0; j < parent.size; ++j) {
+                    node.x[k] -= node.solvedToParent[k * MaxBlock + j] * parent.x[j];
+                }
             }
         }
-    }
-    for (int n = 0; n < nodeCount; ++n) {
-        for (int k = 0; nodes[n].body < 0 && k < nodes[n].size; ++k) {
-            s.lambda[nodes[n].firstRow + k] = static_cast<float>(nodes[n].x[k] / WarmStartShare);
+    };
+    // Right sides: the groups' J fc less b for the forces fc (with `known` alone when withB is
+    // false), the bodies' 0.
+    auto setRightSides = [&](const float* motion, bool withB) {
+        for (int n = 0; n < nodeCount; ++n) {
+            TreeNode& node = nodes[n];
+            for (int k = 0; k < node.size; ++k) {
+                node.r[k] = node.body >= 0 ? 0.0 : RowTimes(s, node.firstRow + k, motion) -
+                                                       (withB ? s.b[node.firstRow + k] : 0.0);
+            }
         }
+    };
+    // A closing row's J (fc + the tree's motion) + cfm mu - b, the tree's motion being -x of its
+    // bodies' nodes.
+    auto closingResidual = [&](int r, const float* motion) {
+        double sum = RowTimes(s, r, motion);
+        for (int side = 0; side < 2; ++side) {
+            const int b = s.jb[2 * r + side];
+            const float* J = s.J + r * RowFloats + 6 * side;
+            for (int i = 0; b >= 0 && i < 6; ++i) {
+                sum -= static_cast<double>(J[i]) * nodes[bodyNode[b]].x[i];
+            }
+        }
+        return sum;
+    };
+
+    setRightSides(fc, true);
+    solve();
+    int treeRows = 0;
+    for (int n = 0; n < nodeCount; ++n) {
+        treeRows += nodes[n].body < 0 ? nodes[n].size : 0;
+    }
+    double* lambda = scratch.Take<double>(static_cast<size_t>(treeRows) + closingCount);
+    auto gather = [&](double* out) {
+        for (int n = 0, k = 0; n < nodeCount; ++n) {
+            for (int i = 0; nodes[n].body < 0 && i < nodes[n].size; ++i) {
+                out[k++] = nodes[n].x[i];
+            }
+        }
+    };
+    gather(lambda);
+    if (closingCount > 0) {
+        // The tree's answer moves with the closing rows' forces mu: one solve per closing row
+        // for its part, then the closing rows meet (S mu = -residual) at the tree's answer.
+        const int k = closingCount;
+        double* S = scratch.Take<double>(static_cast<size_t>(k) * k);
+        double* mu = scratch.Take<double>(k);
+        double* parts = scratch.Take<double>(static_cast<size_t>(k) * treeRows);
+        for (int i = 0; i < k; ++i) {
+            mu[i] = -(closingResidual(closing[i], fc) - s.b[closing[i]]);
+        }
+        float* unit = scratch.Take<float>(static_cast<size_t>(s.nb) * 6);
+        for (int j = 0; j < k; ++j) {
+            std::fill(unit, unit + static_cast<size_t>(s.nb) * 6, 0.0f);
+            AddRowMotion(s, closing[j], 1.0f, unit);
+            setRightSides(unit, false);
+            solve();
+            gather(parts + static_cast<size_t>(j) * treeRows);
+            for (int i = 0; i < k; ++i) {
+                S[i * k + j] = closingResidual(closing[i], unit) + (i == j ? s.cfm[closing[i]] : 0.0);
+            }
+        }
+        if (!SolveDense(S, mu, k)) {
+            return;
+        }
+        for (int j = 0; j < k; ++j) {
+            for (int t = 0; t < treeRows; ++t) {
+                lambda[t] += mu[j] * parts[static_cast<size_t>(j) * treeRows + t];
+            }
+            lambda[treeRows + j] = mu[j];
+        }
+    }
+    for (int t = 0; t < treeRows + closingCount; ++t) {
+        if (!std::isfinite(static_cast<float>(lambda[t] / WarmStartShare))) {
+            return;
+        }
+    }
+    for (int n = 0, t = 0; n < nodeCount; ++n) {
+        for (int i = 0; nodes[n].body < 0 && i < nodes[n].size; ++i) {
+            s.lambda[nodes[n].firstRow + i] = static_cast<float>(lambda[t++] / WarmStartShare);
+        }
+    }
+    for (int j = 0; j < closingCount; ++j) {
+        s.lambda[closing[j]] = static_cast<float>(lambda[treeRows + j] / WarmStartShare);
     }
 }
 

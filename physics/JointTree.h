@@ -14,9 +14,10 @@ inline constexpr float WarmStartShare = 0.9f;
 // system.lambda (divided by WarmStartShare, which the sweeps take back). Sweeps carry a force
 // only a few links along a chain, so a long chain they solve alone stretches, and its error
 // correction then pumps energy into it; from the exact answer they have nothing left to do.
-// A joint that would close a loop, and any joint to the world after the first one of a tree,
-// is left to the sweeps. Rows the solve cannot carry (a body without mass, a block without an
-// inverse, a value that is not finite) keep their warm start.
+// A joint that closes a loop, and any joint to the world after the first one of a tree, is
+// solved with the tree it closes, up to 24 rows an island (each costs one more
+// solve of the tree); the rest are left to the sweeps. Rows the solve cannot carry (a body
+// without mass, a block without an inverse, a value that is not finite) keep their warm start.
 void SolveJointTree(const SORSystem& system, ScratchArena& scratch);
 
 } // namespace quarn

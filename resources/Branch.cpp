@@ -2,6 +2,7 @@
 
 #include "core/debug/Log.h"
 #include "core/debug/Validity.h"
+#include "core/filesystem/FileReader.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/IdMap.h"
 #include "core/object/MethodInfo.h"
@@ -440,8 +441,18 @@ bool Branch::LoadContent(int direction) {
         if (compact) {
             flags |= SceneCompact;
         }
-        Node* first = LoadSceneFile(path.c_str(), static_cast<int32_t>(GetIdSystem()), flags, this,
-                                    nullptr, nullptr);
+        Node* first = nullptr;
+        FileReader reader;
+        if (reader.Open(path.c_str(), compact, false)) {
+            SceneLoader loader(path.c_str(), static_cast<int32_t>(GetIdSystem()), flags, this,
+                               nullptr);
+            first = loader.Load(reader);
+            reader.Close();
+            // A setter the load ran may have deleted the instance.
+            if (IsAlive(self)) {
+                shortfall_ = loader.DescribeShortfall();
+            }
+        }
         SceneLoadIncludesBranches = includesBranches;
         loading.erase(std::find(loading.begin(), loading.end(), file));
         file->Release();
@@ -486,6 +497,13 @@ bool Branch::LoadContent(int direction) {
     }
     fileTime_ = file_ ? file_->GetFileTime() : 0;
     flags_ |= BranchLoaded;
+    // Inside another load the content is as the file has it only once references into the rest
+    // of the scene are resolved, when the outermost load's "loaded" comes.
+    if (TheSceneLoadState().depth == -1) {
+        RememberFileContent();
+    } else {
+        fileContent_ = FileContent::Pending;
+    }
     return true;
 }
 
@@ -497,6 +515,8 @@ int Branch::UnloadContent() {
         return count;
     }
     flags_ &= ~BranchLoaded;
+    fileContent_ = FileContent::Unknown;
+    shortfall_.clear();
     const IdSystem* record = idSystem_ != 0 ? TheIdMap().GetIdSystem(idSystem_) : nullptr;
     if (record && record->GetRoot() == this) {
         // Released ids come back, so the next load gives the content the same ones; the reset
@@ -538,6 +558,13 @@ void Branch::Reload() {
     if (lost > 0) {
         ShowMessageBox("Some references were lost during branch reload.", "Warning", MessageBoxOk);
     }
+}
+
+void Branch::OnLoaded(void*) {
+    if (fileContent_ == FileContent::Pending) {
+        RememberFileContent();
+    }
+    RefreshVersionControl();
 }
 
 bool Branch::ReloadIfChanged() {
@@ -693,7 +720,7 @@ ClassInfo* Branch::RegisterClass() {
         const char* name;
         MethodBinding binding;
     } listeners[] = {
-        {"loaded", BindSignalHandler<&Branch::OnRefreshVersionControl>()},
+        {"loaded", BindSignalHandler<&Branch::OnLoaded>()},
         {"refresh_vc_bindings", BindSignalHandler<&Branch::OnRefreshVersionControl>()},
         {"reload_resources", BindSignalHandler<&Branch::OnReloadResources>()},
         {"quarn_save", BindSignalHandler<&Branch::OnSave>()},

@@ -177,8 +177,19 @@ private:
     void ScriptUnload();
     bool ScriptIsLoaded() const { return (flags_ & BranchLoaded) != 0; }
     void OnRefreshVersionControl(void*) { RefreshVersionControl(); }
+    void OnLoaded(void*);
     void OnReloadResources(void*) { ReloadIfChanged(); }
-    void OnSave(void*) { SaveBranch(); }
+    // The scene's save writes the branch file only when the content was edited: rewritten
+    // unedited, a file the load could not keep whole would lose what it could not keep.
+    void OnSave(void*);
+    // In the editor: notes what the file holds now (the content as loaded or saved), to tell an
+    // edit by.
+    void RememberFileContent();
+    // Whether a save would write other bytes than the file held as remembered; true when
+    // nothing was remembered.
+    bool ContentEdited();
+    // A content that did not load whole is written over its file only when the user says so.
+    bool MaySaveOverShortContent();
     // What a save may write or remove: the file and its compact copy (none before the instance
     // has a file: the save then asks the user where).
     static std::vector<std::string> SavedFiles(const Entity& entity);
@@ -207,6 +218,17 @@ private:
     uint32_t layoutGeneration_ = 0;
     bool linksMade_ = false;
     bool linksStale_ = false;
+    // What the file held when the content loaded or was last saved: the fingerprint of the text
+    // a save writes (BranchFile::GetContentFingerprint). Only the editor keeps it; elsewhere it
+    // stays unknown and the scene's save writes the file as before.
+    enum class FileContent { Unknown, Pending, Known };
+    FileContent fileContent_ = FileContent::Unknown;
+    uint64_t fileFingerprint_ = 0;
+    // What the content's load could not keep as the file has it; "" when it kept it whole.
+    std::string shortfall_;
+    // The content the user last refused to write over such a file.
+    bool refused_ = false;
+    uint64_t refusedFingerprint_ = 0;
 };
 
 } // namespace quarn

@@ -222,6 +222,50 @@ void Branch::SetChildrenLockedAll(bool locked) {
 
 // Saving --------------------------------------------------------------------------------------
 
+void Branch::RememberFileContent() {
+    if (!EditorRunning || !file_ || !GetFirstChild()) {
+        fileContent_ = FileContent::Unknown;
+        return;
+    }
+    fileFingerprint_ = file_->GetContentFingerprint(*this, GetIdSystem());
+    fileContent_ = FileContent::Known;
+}
+
+bool Branch::ContentEdited() {
+    return fileContent_ != FileContent::Known || !file_ ||
+           file_->GetContentFingerprint(*this, GetIdSystem()) != fileFingerprint_;
+}
+
+void Branch::OnSave(void*) {
+    if (ContentEdited()) {
+        SaveBranch();
+    }
+}
+
+bool Branch::MaySaveOverShortContent() {
+    if (shortfall_.empty() || !file_) {
+        return true;
+    }
+    // One save command sends "quarn_save" for each form it writes: what the user refused to
+    // write is not asked of again until it changes.
+    const uint64_t content = file_->GetContentFingerprint(*this, GetIdSystem());
+    if (refused_ && content == refusedFingerprint_) {
+        return false;
+    }
+    const std::string path = file_->GetFullPath();
+    const std::string text = "Branch '" + path + "' did not load whole: " + shortfall_ +
+                             ".\n\nA save writes the branch as the editor holds it. Save over '" +
+                             path + "' all the same?";
+    const uint32_t question = MessageBoxYesNo | MessageBoxIconWarning | MessageBoxDefaultButton2;
+    refused_ = ShowMessageBox(text.c_str(), "Save over a short branch", question) != DialogYes;
+    if (refused_) {
+        refusedFingerprint_ = content;
+        LogMessage("Branch '%s' is not saved: the file keeps what the editor could not load",
+                   path.c_str());
+    }
+    return !refused_;
+}
+
 bool Branch::SaveBranch() {
     if (!GetFirstChild() || IsClosed()) {
         return true; // nothing of this instance to write
@@ -229,8 +273,15 @@ bool Branch::SaveBranch() {
     if (!file_) {
         return SaveAs();
     }
+    if (!MaySaveOverShortContent()) {
+        return false;
+    }
     flags_ |= BranchLoaded;
     const bool saved = file_->Save(*this, GetIdSystem());
+    if (saved) {
+        shortfall_.clear();
+        RememberFileContent();
+    }
     fileTime_ = file_->GetFileTime();
     RefreshRelayDeclarations();
     SendSignal("reload_resources", nullptr, true);
@@ -270,6 +321,10 @@ bool Branch::SaveAs() {
     }
     UpdateSceneGuid();
     const bool saved = file_->Save(*this, GetIdSystem());
+    if (saved) {
+        shortfall_.clear();
+        RememberFileContent();
+    }
     fileTime_ = file_->GetFileTime();
     versionControlState_ = QueryVersionControl();
     SendSignal("reload_resources", nullptr, true);

@@ -17,6 +17,7 @@
 #include "resources/ResourceRegistry.h"
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -143,6 +144,16 @@ bool BranchFile::Save(Node& root, uint32_t idSystem) {
                    GetFullPath(), compactPath.c_str());
     }
     return true;
+}
+
+uint64_t BranchFile::GetContentFingerprint(Node& root, uint32_t idSystem) const {
+    std::string bytes;
+    std::string error;
+    if (!WriteSceneBytes(bytes, error, GetFullPath(), root, guid_, idSystem, customClass_,
+                         SceneKeepUnmappedIds)) {
+        return 0;
+    }
+    return std::hash<std::string>{}(bytes);
 }
 
 const Guid& BranchFile::EnsureGuid() {

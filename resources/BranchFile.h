@@ -41,6 +41,9 @@ public:
     // first when it has none; each file is written whole or not at all. True when the text form
     // was written; a compact form that could not be is removed (logged), never left stale.
     bool Save(Node& root, uint32_t idSystem);
+    // A fingerprint of the text form Save would write of the subtree below `root`, made without
+    // writing: equal fingerprints, equal files (0 when the writer cannot hold the tree).
+    uint64_t GetContentFingerprint(Node& root, uint32_t idSystem) const;
 
     const Guid& GetGuid() const { return guid_; }
     // The GUID, made first when the file has none.

@@ -194,6 +194,7 @@ int RunEditorShotTool(char** arguments, std::string& reason) {
     WatchToolStopSignals("frames", frames, std::string(arguments[1]) + " is not written");
     EngineSetup setup;
     setup.editor = true;
+    setup.leaveEngineSettings = true;
     setup.makePlatform = [size] { return new ShotPlatform(size); };
     if (!InitEngine(setup)) {
         reason = StartUpError();

@@ -95,6 +95,7 @@ HeadlessStart StartHeadlessPlayer(const std::string& scene, float step, Int2 siz
     setenv("QUARN_DIALOGS", "script", 1);
     setup.makePlatform = [] { return new HeadlessPlatform(); };
     setup.keepUserReach = true;
+    setup.leaveEngineSettings = true;
     setup.fixedStep = step;
     // The picture is the window's: a game's full-monitor setting has no monitor here.
     setup.settings = {{"autorun", scenePath}, {"screenshot", "true"}, {"fullscreen", "false"}};

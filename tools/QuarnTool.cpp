@@ -663,17 +663,22 @@ void PrintWarnings() {
 
 // A parent line the load refused because it would close a cycle leaves its node elsewhere
 // than the file says (often on top, as a second top-level node); "" when none was refused.
-// The report may have reached a message box, whose logged line quotes it.
+// The report may have reached a message box, whose logged line quotes it, or the log beside
+// the load's box.
 std::string FindParentCycle() {
     const std::string quoted = "message box \"Validity check\": \"";
+    const std::string logged = "Validity check: ";
     for (const std::string& line : logLines) {
         if (line.find("cannot be attached below itself") == std::string::npos) {
             continue;
         }
         const size_t end = line.rfind("\" answered \"");
-        return line.starts_with(quoted) && end > quoted.size()
-                   ? line.substr(quoted.size(), end - quoted.size())
-                   : line;
+        if (line.starts_with(quoted) && end > quoted.size()) {
+            // Without the count of the load's other reports the box adds.
+            const std::string text = line.substr(quoted.size(), end - quoted.size());
+            return text.substr(0, text.find("\n\n("));
+        }
+        return line.starts_with(logged) ? line.substr(logged.size()) : line;
     }
     return "";
 }
@@ -758,8 +763,11 @@ int RunScene(char** arguments) {
         return Fail(in + " is refused: its parents form a cycle (" + cycle + ")");
     }
     if (roots.size() != 1) {
+        // A parent line that placed nothing is named; a second root needs no more words.
+        const std::string misplaced =
+            loader.GetMisplacedNodes().empty() ? "" : ": " + loader.DescribeShortfall();
         return Fail(in + " has " + std::to_string(roots.size()) +
-                    " top-level nodes; a scene has one");
+                    " top-level nodes; a scene has one" + misplaced);
     }
     if (!saved) {
         return Fail(Explained("cannot save " + out));

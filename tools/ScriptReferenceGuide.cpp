@@ -220,15 +220,28 @@ none). Every command also raises "Invalid command - maybe you need to recompile 
 when the stack holds fewer words than it takes or an operand points outside the program, and
 "Stack overflow" when the stack would grow past the program's `stack` size. A run of
 100,000,000 commands without a pause ends with "Infinite loop detected (100million'th
-instruction reached)", and work on texts counts towards it: reading or making a text (in an
-engine function or operator, a property read, a method's text result) counts one command for
-every 16 bytes of it, and handing a text to the engine, which may keep it (a text property
-written, a method's text argument, a text window's text, a node's copy by the size of its
-scene text), one command for every byte, so what one run piles up in nodes stays near
-100,000,000 bytes. A text longer than 64 MiB neither
+instruction reached)". A script that calls another through the engine (a method, `CallMethod`
+and its kin, an event, a signal, a `property_changed`, an `extcall` that runs in the other's own
+context) runs it nested in its own run and on the same count: the run that reaches the limit
+reports it, and every run it was nested in ends with it, unreported. Runs nest at most 200 deep:
+the call that would go deeper is the runtime error "Calls between scripts nest deeper than 200",
+which ends the runs it was nested in too. Work on texts counts towards the limit: reading or
+making a text (in an engine function or operator, a property read, a method's text result)
+counts one command for every 16 bytes of it, and handing a text to the engine, which may keep it
+(a text property written, a method's text argument, a text window's text, a node's copy by the
+size of its scene text), one command for every byte, so what one run piles up in nodes stays
+near 100,000,000 bytes. So does the engine's work a script asks for: each node of the scene
+visited (`CallMethodInTree`, `ForEachOfClass`, `Start`, a node's searches and child look-ups, a
+ray pick) 32 commands, each byte inflated from a packed file or read from a scene file one,
+memory a grid or the data array fills one for every 16 bytes, and each file written 65,536
+commands (its syncs to the disk) and one for every byte. A text longer than 64 MiB neither
 reaches a program nor leaves it: it is a runtime error that names the function or operator, or
 the class and the property or method (as in "Node.name: a text of 67108865 bytes is longer than
-the 64 MiB a script's text may have").
+the 64 MiB a script's text may have"). The game holds at most its memory budget, half the
+machine's memory: a call that leaves the game holding more than it held and more than the
+budget is a runtime error naming it ("Node.name: the game holds 6145 MiB, more than its memory
+budget of 6144 MiB"), which ends the runs it was nested in, and a grid or data array the budget
+cannot hold is refused before it is made.
 )GUIDE";
 
 const char* const ScriptValueTypesGuide =

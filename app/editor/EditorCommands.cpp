@@ -90,8 +90,7 @@ void Exit() {
 void OpenRecentFile(uint32_t id) {
     const std::string key =
         GetKeyWithDigit("recent_file", static_cast<char>('0' + (id - RecentFileCommandBase)));
-    // A missing entry opens with an empty path: the open dialog asks.
-    OpenScene(GetUserSettings().GetString(key.c_str()), OpenStartScene);
+    OpenRecentScene(GetUserSettings().GetString(key.c_str()));
 }
 
 void RunTableCommand(uint32_t id) {

@@ -96,11 +96,12 @@ bool StartUpFailed(const char* text) {
 }
 
 // A packaged game ("data.zoo") wins over a folder with a "config.txt", which wins over the
-// defaults built into the program.
-void ChooseResourceRoot(FileSystem& files) {
+// defaults built into the program. The editor edits the folder it starts in: without a
+// "config.txt" it is a game that names no start scene, whose scenes File/Load opens.
+void ChooseResourceRoot(FileSystem& files, bool editor) {
     if (files.Exists("data.zoo")) {
         files.SetBaseFolder((std::string(files.GetBaseFolder()) + "data.zoo/").c_str());
-    } else if (!files.Exists("config.txt") && files.Exists("res://config.txt")) {
+    } else if (!editor && !files.Exists("config.txt") && files.Exists("res://config.txt")) {
         files.SetBaseFolder("res://");
     }
 }
@@ -193,7 +194,14 @@ void StartGame() {
     if (config.HasKey("autorun")) {
         start = config.GetString("autorun");
     } else {
+        // The editor's last scene starts only the game it belongs to: run as this folder's
+        // game, another game's scripts would read and write this one's files.
         start = GetUserSettings().GetString("recent_file1");
+        if (const std::string why = start.empty() ? "" : WhyNotThisGamesScene(start.c_str());
+            !why.empty()) {
+            LogMessage("Recent file '%s' is not started: %s", start.c_str(), why.c_str());
+            start.clear();
+        }
         config.SetString("autorun", start.c_str());
     }
     if (start.empty()) {
@@ -283,7 +291,7 @@ bool InitEngine(const EngineSetup& setup) {
     HoldGameReachAlways(false);
     if (setup.resourceRoot.empty()) {
         files->SetBaseFolder(platform->GetStartFolder());
-        ChooseResourceRoot(*files);
+        ChooseResourceRoot(*files, setup.editor);
     } else {
         files->SetBaseFolder(setup.resourceRoot.c_str());
     }
@@ -314,6 +322,10 @@ bool InitEngine(const EngineSetup& setup) {
         files->MakeDirectories(EngineDataFolder(dataHome).c_str());
         files->MakeDirectories("user://");
         LoadUserSettings(EngineFile("init.txt").c_str());
+        // Read for the editor's places and lists; never written back by a tool's run.
+        if (setup.leaveEngineSettings) {
+            GetUserSettings().SetPath("");
+        }
     }
     HoldGameReachAlways(!setup.editor && !setup.keepUserReach);
 

@@ -32,6 +32,9 @@ struct EngineSetup {
     // user's reach for what the user names, as the editor does: only what the game's scripts
     // reach and set in motion stays held.
     bool keepUserReach = false;
+    // A tool's run: the engine's own settings ("init.txt": recent files, folders, the
+    // editor's window) are read but never written, whatever the run opens or a game saves.
+    bool leaveEngineSettings = false;
     // Above 0: every frame steps the game by this many seconds instead of the measured frame
     // time, and particles take their seeds from a fixed sequence, so a run repeats exactly.
     float fixedStep = 0.0f;

@@ -6,12 +6,15 @@
 #include "app/player/Engine.h"
 #include "core/debug/Log.h"
 #include "core/debug/Profiler.h"
+#include "core/debug/Validity.h"
 #include "core/filesystem/FileReader.h"
 #include "core/filesystem/FileSystem.h"
 #include "core/filesystem/ScriptFileAccess.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/object/IdMap.h"
+#include "core/object/IdPath.h"
 #include "core/object/Signals.h"
+#include "core/os/Dialogs.h"
 #include "core/scene/EngineState.h"
 #include "core/scene/Node.h"
 #include "core/scenefile/SceneLoader.h"
@@ -35,9 +38,15 @@ constexpr char SaveFilter[] = "Quarn Scene\0*.txt;*.scene\0";
 constexpr const char* GameSettingsName = "game_cfg.txt";
 constexpr const char* StandaloneCopy = "standalone.scene";
 constexpr int AutosaveSlots = 3;
+// Files a short load's box names at most; the log names them all.
+constexpr size_t MaxToldLines = 8;
 
 struct SceneState {
     std::string currentPath;
+    // The file the editor's scene came from, and what its load could not keep as the file has
+    // it ("" when it kept it whole): a save over that file asks first.
+    std::string loadedFile;
+    std::string shortfall;
     bool standalonePlay = false;
     int autosaveSlot = 0;
     SceneProgressCallback progress = nullptr;
@@ -82,6 +91,150 @@ void EndProcessWhenSceneLoaded() {
     if (GetSceneRoot()) {
         ExitProgram();
     }
+}
+
+// A load the editor does not make is told where the user looks, not ended silently.
+void RefuseLoad(const std::string& text) {
+    LogMessage("%s", text.c_str());
+    ShowMessageBox(text.c_str(), "Load", MessageBoxOk | MessageBoxIconWarning);
+}
+
+// The editor edits one scene per run: one scene's nodes, ids and resources give way to
+// another's only as the process ends.
+bool RefuseSecondScene(const std::string& chosen) {
+    if (IsStandalone() || !GetSceneRoot()) {
+        return false;
+    }
+    const std::string open =
+        State().currentPath.empty() ? std::string("a scene") : "'" + State().currentPath + "'";
+    RefuseLoad((chosen.empty() ? std::string("No other scene is opened")
+                               : "'" + chosen + "' is not opened") +
+               ": the editor edits one scene per run, and " + open +
+               " is open. Start the editor again to open another.");
+    return true;
+}
+
+std::string NodeLabel(const Node& node) {
+    std::string label = "obj" + IdPath::FromId(node.GetId(), 0).Format();
+    return node.GetName().empty() ? label : label + " (" + node.GetName() + ")";
+}
+
+// A scene is one tree. Its other top-level nodes (a parent line that placed nothing, a second
+// root) are left out of the game; the editor hangs them under the root instead, so that a save
+// writes every object the load kept. The text says which, "" when there are none.
+std::string PlaceOtherTopLevelNodes(const std::vector<Node*>& roots, bool hang) {
+    std::vector<uint64_t> others;
+    for (size_t index = 1; index < roots.size(); ++index) {
+        others.push_back(roots[index]->GetSerial());
+    }
+    Node* root = roots.empty() ? nullptr : roots[0];
+    std::string first;
+    int count = 0;
+    // By serial: a node's attach tells listeners, which may delete another.
+    for (uint64_t serial : others) {
+        Node* node = FindLiveNode(serial);
+        if (!node || node->GetParent()) {
+            continue;
+        }
+        if (count++ == 0) {
+            first = NodeLabel(*node);
+        }
+        if (hang && root) {
+            node->AttachAsLast(root);
+        }
+    }
+    if (count == 0) {
+        return "";
+    }
+    return StringFormat(
+        "%d top-level node%s beside its root (the first: %s) %s", count, count == 1 ? "" : "s",
+        first.c_str(),
+        hang ? (count == 1 ? "is placed under the root" : "are placed under the root")
+             : (count == 1 ? "is left out of the game" : "are left out of the game"));
+}
+
+// Whether a save to `target` writes over the file the scene came from, or over its twin in the
+// other form.
+bool WritesOverLoadedFile(const std::string& target) {
+    PathString absolute;
+    const std::string& loaded = State().loadedFile;
+    if (loaded.empty() || !GetFileSystem()->GetNativePath(absolute, target.c_str())) {
+        return false;
+    }
+    const bool compact = CompareNoCase(GetPathExtension(loaded.c_str()).c_str(), "scn") == 0;
+    return absolute.Text() == loaded ||
+           absolute.Text() == ReplaceExtension(loaded.c_str(), compact ? "scene" : "scn");
+}
+
+// A scene that did not load whole is written over its file only when the user says so: No,
+// the default, keeps the file.
+bool MaySaveOverShortFile(const std::string& target) {
+    if (State().shortfall.empty() || !WritesOverLoadedFile(target)) {
+        return true;
+    }
+    const std::string text = "'" + State().loadedFile +
+                             "' did not load whole: " + State().shortfall +
+                             ".\n\nA save writes the scene as the editor holds it. Save over '" +
+                             target + "' all the same?";
+    const uint32_t question = MessageBoxYesNo | MessageBoxIconWarning | MessageBoxDefaultButton2;
+    if (ShowMessageBox(text.c_str(), "Save over a short scene", question) != DialogYes) {
+        LogMessage("Scene '%s' is not saved: the file keeps what the editor could not load",
+                   target.c_str());
+        return false;
+    }
+    return true;
+}
+
+// What a load could not keep, and the scene's other top-level nodes. Each load logs its own
+// losses as it reads; the player logs the nodes it leaves out, and the editor sums it all up in
+// the log and in one box with the load's validity reports: a save over the scene's file (which
+// then asks first) would write less than the file holds, or another tree.
+void TellShortLoad(const std::string& path, const std::string& placed) {
+    if (IsStandalone()) {
+        if (!placed.empty()) {
+            LogMessage("Scene %s: %s", path.c_str(), placed.c_str());
+        }
+        return;
+    }
+    std::string& scene = State().shortfall;
+    std::vector<std::string> lines;
+    for (const auto& [file, lost] : TheSceneLoadState().shortLoads) {
+        if (file == path) {
+            scene = lost;
+        } else {
+            lines.push_back("'" + file + "': " + lost);
+        }
+    }
+    if (!placed.empty()) {
+        scene += (scene.empty() ? "" : "; ") + placed;
+    }
+    if (!scene.empty()) {
+        lines.insert(lines.begin(), scene);
+    }
+    const std::string reports = ValidityGathering::Take();
+    if (lines.empty()) {
+        if (!reports.empty()) {
+            ShowMessageBox(reports.c_str(), "Validity check", MessageBoxOk | MessageBoxIconError);
+        }
+        return;
+    }
+    // A line each in the log; the box holds the first few, however many branches came short.
+    std::string text = "'" + path + "' did not load whole.";
+    for (size_t index = 0; index < lines.size(); ++index) {
+        LogMessage("Scene '%s' did not load whole: %s", path.c_str(), lines[index].c_str());
+        if (index < MaxToldLines) {
+            text += "\n" + lines[index] + ".";
+        }
+    }
+    if (lines.size() > MaxToldLines) {
+        text += StringFormat("\n(%zu more in the log)", lines.size() - MaxToldLines);
+    }
+    text += "\n\nA save asks before it writes over a file that did not load whole; a branch "
+            "file is written only when its content was edited.";
+    if (!reports.empty()) {
+        text += "\n\nValidity check: " + reports;
+    }
+    ShowMessageBox(text.c_str(), "Scene loaded short", MessageBoxOk | MessageBoxIconWarning);
 }
 
 // What one scene leaves behind when it goes: its unsaved changes, its ids, and the profiler's
@@ -204,6 +357,9 @@ bool IsStandalonePlay() {
 bool OpenScene(const char* path, uint32_t flags) {
     FileSystem& files = *GetFileSystem();
     std::string chosen = path ? path : "";
+    if (RefuseSecondScene(chosen)) {
+        return false;
+    }
     if (chosen.empty()) {
         chosen = GetPlatform()->FileDialog(OpenFilter, true, GetFolderSetting("scene").c_str());
         if (chosen.empty()) {
@@ -217,8 +373,11 @@ bool OpenScene(const char* path, uint32_t flags) {
     EndProcessWhenSceneLoaded();
     ForgetScene();
 
+    // The load's validity reports come in one box, the editor's with what the load lost.
+    const ValidityGathering gathering;
     PathString absolute;
     Node* root = nullptr;
+    std::vector<Node*> roots;
     if (!files.GetNativePath(absolute, chosen.c_str())) {
         LogMessage("Scene path is too long: '%s'", chosen.c_str());
     } else {
@@ -237,17 +396,22 @@ bool OpenScene(const char* path, uint32_t flags) {
         if (flags & OpenSetsCurrentPath) {
             State().currentPath = absolute.Text();
         }
-        root = LoadSceneFile(absolute.Text(), 0, readerFlags, nullptr, nullptr, State().progress);
+        root = LoadSceneFile(absolute.Text(), 0, readerFlags, nullptr, &roots, State().progress);
         if (!root) {
             State().currentPath = previous;
             LogMessage("Scene '%s' could not be loaded", absolute.Text());
         }
     }
     SetSceneRoot(root);
+    State().loadedFile = root ? absolute.Text() : "";
+    State().shortfall.clear();
     if (root) {
+        TellShortLoad(absolute.Text(), PlaceOtherTopLevelNodes(roots, !IsStandalone()));
         SendSignal("loaded", nullptr, true);
         ReportMissingReferences();
-        if (flags & OpenSetsCurrentPath) {
+        // The player runs a game and the tools look at one: only the editor's list is the
+        // user's choice of scenes.
+        if ((flags & OpenSetsCurrentPath) && !IsStandalone()) {
             AddRecentFile(absolute.Text());
         }
         if (flags & OpenLogsLoaded) {
@@ -260,6 +424,40 @@ bool OpenScene(const char* path, uint32_t flags) {
     RefreshMainMenu();
     GetPlatform()->FlashWindow();
     return true;
+}
+
+std::string WhyNotThisGamesScene(const char* path) {
+    FileSystem& files = *GetFileSystem();
+    PathString absolute;
+    if (!path || !*path || !files.GetNativePath(absolute, path)) {
+        return "it names no file this game can reach";
+    }
+    const std::string scene = absolute.Text();
+    const std::string root = files.GetGameRoot();
+    if (root.empty() || !scene.starts_with(root) || !files.IsInsideGame(scene.c_str(), 0)) {
+        return "it is not in this game's folder '" + root + "'";
+    }
+    for (std::string folder = scene.substr(0, scene.rfind('/') + 1); folder.size() > root.size();
+         folder = folder.substr(0, folder.rfind('/', folder.size() - 2) + 1)) {
+        if (files.Exists((folder + "config.txt").c_str())) {
+            return "it belongs to the game in '" + folder + "'";
+        }
+    }
+    return "";
+}
+
+void OpenRecentScene(const char* path) {
+    const std::string chosen = path ? path : "";
+    if (RefuseSecondScene(chosen)) {
+        return;
+    }
+    // A missing entry opens with an empty path: the open dialog asks.
+    if (const std::string why = chosen.empty() ? "" : WhyNotThisGamesScene(path); !why.empty()) {
+        RefuseLoad("Recent file '" + chosen + "' is not opened: " + why +
+                   ". Start the editor in its game's folder to edit it.");
+        return;
+    }
+    OpenScene(path, OpenStartScene);
 }
 
 bool CloseScene(bool skipPrompt) {
@@ -294,6 +492,11 @@ bool SaveScene(const char* path, uint32_t flags) {
             target = ReplaceExtension(target.c_str(), "scn");
         }
     }
+    // Before "quarn_save", which the branches save on. Autosaves go to the engine's own
+    // folder, never over the user's file.
+    if (!(flags & SaveQuietly) && GetSceneRoot() && !MaySaveOverShortFile(target)) {
+        return false;
+    }
     if (flags & SaveQuietly) {
         writerFlags |= SceneIncludeBranches;
     } else if (!SendSignal("quarn_save", nullptr, true)) {
@@ -315,6 +518,10 @@ bool SaveScene(const char* path, uint32_t flags) {
     }
     if (flags & SaveSetsCurrentPath) {
         State().currentPath = target;
+    }
+    // The file holds what the editor holds now.
+    if (WritesOverLoadedFile(target)) {
+        State().shortfall.clear();
     }
     if (flags & SaveClearsUnsaved) {
         ClearUnsavedChanges();
@@ -371,6 +578,9 @@ void OpenSceneDialog() {
 }
 
 void NewScene() {
+    if (RefuseSecondScene("")) {
+        return;
+    }
     GameRunning = false;
     State().standalonePlay = false;
     OpenScene("empty.scene", OpenNewScene);
@@ -424,14 +634,9 @@ void PlayScene(bool standalone) {
 }
 
 void PlayWithDialog(uint32_t openFlags) {
-    if (GameRunning) {
+    // The scene it would open could only take the place of one that is open.
+    if (GameRunning || RefuseSecondScene("")) {
         return;
-    }
-    if (Node* root = GetSceneRoot()) {
-        const EngineFilesScope engineFiles;
-        SaveSceneFile(EngineFile(StandaloneCopy).c_str(), *root, 0,
-                      SceneWriteRoot | SceneNativeClasses | SceneSystemZeroPaths |
-                          SceneKeepUnmappedIds);
     }
     if (OpenScene("", openFlags)) {
         GameRunning = true;

@@ -53,9 +53,19 @@ const std::string& GetCurrentScenePath();
 // Set when the game was started by a standalone or a dialog play command.
 bool IsStandalonePlay();
 
-// Opens a scene; an empty path asks with the open dialog. False only when that dialog is
-// cancelled; true also when the file could not be read (the scene root is then null).
+// Opens a scene; an empty path asks with the open dialog. False when that dialog or the
+// "Save?" prompt is cancelled, and in the editor while a scene is open (the editor edits one
+// scene per run: the load is refused, saying why); true also when the file could not be read
+// (the scene root is then null). A scene that loads short is told: the player logs it, the
+// editor also shows it in one box, hangs the scene's other top-level nodes under its root and
+// asks before a save writes over the file.
 bool OpenScene(const char* path, uint32_t flags);
+// A recent file runs only as the game it belongs to, never as the game of the folder the
+// program started in: "" when the scene lies in this game's folder and in no other game's folder
+// below it (one with a "config.txt" of its own), else why it is not this game's.
+std::string WhyNotThisGamesScene(const char* path);
+// A recent file of the File menu: opened when it is this game's, else refused with the reason.
+void OpenRecentScene(const char* path);
 // Closes the scene: with a scene loaded that ends the process. With an undo history holding
 // unsaved changes, and unless skipped, "Save?" comes first: false when the user cancels it or
 // the save fails, and the scene stays.

@@ -1,5 +1,6 @@
 #include "core/debug/Validity.h"
 
+#include "core/debug/Log.h"
 #include "core/os/Dialogs.h"
 
 #include <cstdarg>
@@ -13,6 +14,14 @@ constexpr int MessageCapacity = 4096;
 
 ValidityHook currentHook = nullptr;
 
+struct Gathered {
+    int depth = 0;
+    int count = 0;
+    std::string first;
+};
+
+Gathered gathered;
+
 QUARN_PRINTF(1, 0) void Report(const char* format, va_list arguments) {
     // Its own buffer, not FormatTemp's: a report may come from code that still holds a
     // FormatTemp result.
@@ -21,6 +30,14 @@ QUARN_PRINTF(1, 0) void Report(const char* format, va_list arguments) {
         message[0] = '\0';
     }
     if (currentHook && currentHook(message)) {
+        return;
+    }
+    if (gathered.depth > 0) {
+        if (gathered.count++ == 0) {
+            gathered.first = message;
+        } else {
+            LogMessage("Validity check: %s", message);
+        }
         return;
     }
     ShowMessageBox(message, "Validity check", MessageBoxOk | MessageBoxIconError);
@@ -53,6 +70,31 @@ bool ValidityReport(const char* format, ...) {
     Report(format, arguments);
     va_end(arguments);
     return true;
+}
+
+ValidityGathering::ValidityGathering() {
+    ++gathered.depth;
+}
+
+ValidityGathering::~ValidityGathering() {
+    if (--gathered.depth == 0) {
+        const std::string text = Take();
+        if (!text.empty()) {
+            ShowMessageBox(text.c_str(), "Validity check", MessageBoxOk | MessageBoxIconError);
+        }
+    }
+}
+
+std::string ValidityGathering::Take() {
+    std::string text = std::move(gathered.first);
+    gathered.first.clear();
+    if (gathered.count > 1) {
+        const int more = gathered.count - 1;
+        text += "\n\n(" + std::to_string(more) + " more validity report" +
+                (more == 1 ? " is" : "s are") + " in the log)";
+    }
+    gathered.count = 0;
+    return text;
 }
 
 } // namespace quarn

@@ -5,6 +5,7 @@
 #include "core/filesystem/ZipArchive.h"
 #include "core/io/MemoryFile.h"
 #include "core/io/Scrambler.h"
+#include "core/os/EngineWork.h"
 #include "core/string/Text.h"
 
 #include <vector>
@@ -114,6 +115,8 @@ std::unique_ptr<File> ArchiveSet::OpenEntry(const char* nativePath, uint32_t fla
     if (!archive->ReadEntry(*entry, data)) {
         return nullptr;
     }
+    // A member is inflated whole each time it is opened.
+    ChargeBytesDecoded(data.size());
     if ((flags & OpenScrambled) != 0) {
         Scrambler scrambler;
         for (uint8_t& byte : data) {

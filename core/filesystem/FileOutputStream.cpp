@@ -1,6 +1,7 @@
 #include "core/filesystem/FileOutputStream.h"
 
 #include "core/filesystem/FileSystem.h"
+#include "core/os/EngineWork.h"
 
 #include <cerrno>
 #include <climits>
@@ -255,6 +256,7 @@ bool FileOutputStream::Close() {
     if (!handle_) {
         return closeResult_;
     }
+    ChargeFileWritten(Tell());
     // The bytes must be on the disk before the rename makes them the file.
     if (!failed_ && (fflush(handle_) != 0 || fsync(fileno(handle_)) != 0)) {
         Fail();

@@ -7,6 +7,7 @@
 #include "core/object/NamedConstants.h"
 #include "core/object/PropertyScalar.h"
 #include "core/object/Signals.h"
+#include "core/os/EngineWork.h"
 #include "core/scene/EngineState.h"
 #include "core/string/Text.h"
 
@@ -35,9 +36,25 @@ void* SignalArgument(Node* node) {
     return static_cast<Entity*>(node);
 }
 
+// The nodes a walk or a search passes, charged to the script that asked for it however the walk
+// ends: a loop of searches through a large scene is work, not a command each.
+class NodesVisited {
+public:
+    NodesVisited() = default;
+    ~NodesVisited() { ChargeNodesVisited(count_); }
+    NodesVisited(const NodesVisited&) = delete;
+    NodesVisited& operator=(const NodesVisited&) = delete;
+    void Count() { ++count_; }
+
+private:
+    uint64_t count_ = 0;
+};
+
 template <class Match>
 Node* FindInSubtree(Node* root, Match match) {
+    NodesVisited visited;
     for (Node* node = root; node; node = NextInSubtree(node, root, true)) {
+        visited.Count();
         if (match(node)) {
             return node;
         }
@@ -526,12 +543,15 @@ int Node::GetChildCount() const {
     for (const Node* child = firstChild_; child; child = child->next_) {
         ++count;
     }
+    ChargeNodesVisited(uint64_t(count));
     return count;
 }
 
 Node* Node::GetChild(int index) const {
+    NodesVisited visited;
     Node* child = index >= 0 ? firstChild_ : nullptr;
     for (; child && index > 0; --index) {
+        visited.Count();
         child = child->next_;
     }
     return child;
@@ -577,7 +597,9 @@ Node* Node::FindChildByName(const char* text) const {
     if (!text) {
         return nullptr;
     }
+    NodesVisited visited;
     for (Node* child = firstChild_; child; child = child->next_) {
+        visited.Count();
         if (CompareNoCase(child->GetName().c_str(), text) == 0) {
             return child;
         }
@@ -589,7 +611,9 @@ Node* Node::FindChildByDescription(const char* text) const {
     if (!text) {
         return nullptr;
     }
+    NodesVisited visited;
     for (Node* child = firstChild_; child; child = child->next_) {
+        visited.Count();
         if (CompareNoCase(child->GetDescription().Text(), text) == 0) {
             return child;
         }
@@ -604,8 +628,10 @@ Node* Node::FindNode(const char* text, uint32_t options) {
     if ((options & FindSelfFirst) && NodeMatches(this, text, options)) {
         return this;
     }
+    NodesVisited visited;
     if (options & FindUpward) {
         for (Node* node = parent_; node; node = node->parent_) {
+            visited.Count();
             if (NodeMatches(node, text, options)) {
                 return node;
             }
@@ -617,6 +643,7 @@ Node* Node::FindNode(const char* text, uint32_t options) {
     }
     if (options & FindAllLevels) {
         for (Node* node = firstChild_; node; node = NextInSubtree(node, this, true)) {
+            visited.Count();
             if (NodeMatches(node, text, options)) {
                 return node;
             }
@@ -624,6 +651,7 @@ Node* Node::FindNode(const char* text, uint32_t options) {
         return nullptr;
     }
     for (Node* child = firstChild_; child; child = child->next_) {
+        visited.Count();
         if (NodeMatches(child, text, options)) {
             return child;
         }

@@ -2,6 +2,7 @@
 
 #include "core/debug/Log.h"
 #include "core/object/MethodInfo.h"
+#include "core/os/EngineWork.h"
 #include "core/scene/Node.h"
 
 #include <algorithm>
@@ -32,9 +33,11 @@ void WalkSubtree(Node* node, const char* name, bool force, Call call) {
     // A node moved from a visited place to one not yet visited is called only once.
     std::unordered_set<uint64_t> visited;
     std::vector<Pending> children;
+    uint64_t taken = 0;
     while (!pending.empty()) {
         Pending next = pending.back();
         pending.pop_back();
+        ++taken;
         if (Entity::FindBySerial(next.serial) != next.node) {
             continue;
         }
@@ -57,6 +60,8 @@ void WalkSubtree(Node* node, const char* name, bool force, Call call) {
         }
         pending.insert(pending.end(), children.rbegin(), children.rend());
     }
+    // A loop of walks through a large scene is work, not a command each.
+    ChargeNodesVisited(taken);
 }
 
 } // namespace

@@ -342,6 +342,7 @@ void SceneCompactReader::EndBlock() {
 }
 
 bool SceneCompactReader::ReadProperty(Entity& entity, std::string& key, std::string&) {
+    referenceMissing_ = false;
     File& stream = *stream_;
     uint32_t end = BlockEnd();
     if (stream.Tell() >= end) {
@@ -401,7 +402,8 @@ bool SceneCompactReader::ReadProperty(Entity& entity, std::string& key, std::str
         words[0] = 0;
     } else if (property->IsEntityReference() && !intoIncludedBranch) {
         auto found = idMap_.find(static_cast<uint16_t>(words[0] & LocalIdMask));
-        words[0] = found == idMap_.end() ? 0 : (found->second & ~PortMask) | (words[0] & PortMask);
+        referenceMissing_ = found == idMap_.end();
+        words[0] = referenceMissing_ ? 0 : (found->second & ~PortMask) | (words[0] & PortMask);
     } else if (property->IsEntityReference() && !LookupEntity(words[0])) {
         // Its node may take the id later in the load; else it is reported missing, as a text
         // file's would be, rather than kept as an id that names nothing.

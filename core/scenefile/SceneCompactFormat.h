@@ -56,6 +56,7 @@ public:
     void MapId(uint32_t storedId, uint32_t assignedId) override;
     // Applies the next stored value to the entity; key and value are untouched.
     bool ReadProperty(Entity& entity, std::string& key, std::string& value) override;
+    bool LastReferenceMissing() const override { return referenceMissing_; }
     bool NextObject() override;
     void Rewind() override;
     const std::string& GetError() const override { return error_; }
@@ -81,6 +82,7 @@ private:
     std::unordered_map<uint16_t, uint32_t> idMap_;
     int32_t idSystem_ = 0;
     bool includeBranches_ = false;
+    bool referenceMissing_ = false;
 };
 
 } // namespace quarn

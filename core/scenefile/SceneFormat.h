@@ -106,6 +106,9 @@ public:
     // applies the next stored value to the entity itself and gives its property's name as the
     // key. False ends the entity's properties.
     virtual bool ReadProperty(Entity& entity, std::string& key, std::string& value) = 0;
+    // Compact form: the reference the last ReadProperty wrote named an object no block of the
+    // file holds, and was written as none. The text form leaves references to the caller.
+    virtual bool LastReferenceMissing() const { return false; }
     virtual bool NextObject() = 0;
     virtual void Rewind() = 0;
     virtual const std::string& GetError() const = 0;

@@ -2,6 +2,7 @@
 
 #include "core/debug/Log.h"
 #include "core/debug/Profiler.h"
+#include "core/debug/Validity.h"
 #include "core/filesystem/FileReader.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/Entity.h"
@@ -9,6 +10,7 @@
 #include "core/object/Property.h"
 #include "core/object/Signals.h"
 #include "core/os/Dialogs.h"
+#include "core/os/EngineWork.h"
 #include "core/scene/EngineState.h"
 #include "core/scene/Node.h"
 #include "core/scenefile/ClassReplacement.h"
@@ -19,6 +21,7 @@
 #include "core/scenefile/SceneTextFormat.h"
 #include "core/scenefile/SceneVersionUpgrade.h"
 #include "core/string/NumberText.h"
+#include "core/string/Text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -27,6 +30,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 namespace quarn {
 
@@ -143,11 +147,14 @@ SceneLoader::SceneLoader(const char* path, int32_t idSystem, uint32_t flags, Nod
       parent_(parent ? parent->GetSerial() : 0), roots_(roots) {}
 
 Node* SceneLoader::Load(File& stream) {
+    // A file may set off thousands of reports (a setter's check per object): one box for all.
+    const ValidityGathering gathering;
     SceneLoadState& state = TheSceneLoadState();
     ++state.depth;
     if (state.depth == 0) {
         state.remap.clear();
         state.pending.clear();
+        state.shortLoads.clear();
         state.nodes = 0;
         state.unread = 0;
     }
@@ -162,6 +169,10 @@ Node* SceneLoader::Load(File& stream) {
     leftOutForLimit_ = 0;
     leftOutOrphans_ = 0;
     endedEarly_ = false;
+    duplicateIds_ = 0;
+    firstDuplicate_.clear();
+    misplaced_.clear();
+    firstMisplaced_.clear();
     {
         // Loading is a state of the program only while it lasts.
         EngineStateScope loading(EngineLoading);
@@ -178,6 +189,9 @@ Node* SceneLoader::Load(File& stream) {
             LogMessage("Scene %s: %d of its objects are left out: a scene and its branches make at "
                        "most %lld nodes",
                        path_.c_str(), leftOutForLimit_, static_cast<long long>(SceneNodeLimit));
+        }
+        if (std::string shortfall = DescribeShortfall(); !shortfall.empty()) {
+            state.shortLoads.emplace_back(path_, std::move(shortfall));
         }
         --state.depth;
         if (state.depth < 0 && state.unread > 1) {
@@ -291,6 +305,8 @@ std::unique_ptr<SceneReader> SceneLoader::BeginReading(File& stream) {
 
 void SceneLoader::CreateNodes(SceneReader& reader) {
     std::vector<size_t> standIns; // indices into created_
+    // The ids written so far, a bit each per id system: a second object of one id is lost.
+    std::unordered_map<uint32_t, std::vector<bool>> wantedIds;
     std::string idText;
     std::string className; // not cleared between objects: a block may lack its class line
     int64_t& nodesMade = TheSceneLoadState().nodes;
@@ -324,6 +340,19 @@ void SceneLoader::CreateNodes(SceneReader& reader) {
             wanted = ResolveIdPath(path, SceneKeepUnmappedIds);
         }
         ++objectCount_;
+        // As the file writes it: the remap table already sends a second object of an id to the
+        // node the first one took.
+        const uint32_t written = (flags_ & SceneRawIds)
+                                     ? wanted
+                                     : ResolveIdPath(path, SceneKeepUnmappedIds | SceneNoRemap);
+        if (written != 0) {
+            std::vector<bool>& taken = wantedIds[written & IdSystemMask];
+            taken.resize(LocalIdMask + 1);
+            if (taken[written & LocalIdMask] && duplicateIds_++ == 0) {
+                firstDuplicate_ = idText;
+            }
+            taken[written & LocalIdMask] = true;
+        }
         // A node inside an instance this file makes cannot be named yet: the instance has its
         // id system only once its properties are read. It takes a stand-in id once the file's
         // other nodes have theirs, so that it takes none of them.
@@ -456,12 +485,20 @@ bool SceneLoader::LoadObjectProperties(SceneReader& reader, size_t index) {
     std::string value;
     const std::string className = node->GetClass()->GetShortName();
     std::vector<std::string> mistakes;
+    parentFault_ = ParentFault::None;
+    firstObject_ = index == 0;
     if (reader.IsCompact()) {
         bool more = true;
         while (more && IsAlive(serial)) {
             PropertyLoadNotes notes;
             more = reader.ReadProperty(*node, key, value);
             TakeNotes(notes, key, className, mistakes);
+            if (more && key == "parent" && reader.LastReferenceMissing() && !firstObject_) {
+                parentFault_ = ParentFault::Missing;
+                parentText_.clear();
+                mistakes.push_back("property 'parent' of class " + className +
+                                   " names no object of the file");
+            }
         }
         if (!IsAlive(serial)) {
             reader.NextObject(); // a setter took the node: the rest of its block is passed over
@@ -496,8 +533,11 @@ bool SceneLoader::LoadObjectProperties(SceneReader& reader, size_t index) {
     if (!IsAlive(serial)) {
         return true;
     }
-    // Also when its parent line could not place it (the attach was refused because it would
-    // have closed a cycle): it stays in the load rather than being lost.
+    // Also when its parent line could not place it (a parent the file lacks, or an attach
+    // refused because it would have closed a cycle): it stays in the load rather than being lost.
+    if (parentFault_ != ParentFault::None) {
+        NoteMisplaced(*node, idText);
+    }
     if (!node->GetParent()) {
         MakeTopLevel(*node);
     }
@@ -560,12 +600,94 @@ std::string SceneLoader::ApplyProperty(Node& node, const Property& property, con
         }
     }
     if (id == 0 && IsParentProperty(property)) {
+        if (!IsNullPath(path) && !firstObject_) {
+            parentFault_ = ParentFault::Missing;
+            parentText_ = text;
+            mistake = "names no object of the file";
+        }
         MakeTopLevel(node);
         return mistake;
     }
     uint32_t words[MaxValueWords] = {id};
     property.WriteValue(node, words);
+    // The only attach a node refuses is one below itself.
+    if (IsParentProperty(property) && !node.GetParent()) {
+        parentFault_ = ParentFault::Cycle;
+        parentText_ = text;
+    }
     return mistake;
+}
+
+void SceneLoader::NoteMisplaced(const Node& node, const std::string& idText) {
+    misplaced_.push_back(node.GetSerial());
+    if (misplaced_.size() > 1) {
+        return;
+    }
+    firstMisplaced_ = "obj" + idText;
+    if (!node.GetName().empty()) {
+        firstMisplaced_ += " (" + node.GetName() + ")";
+    }
+    const std::string parent = parentText_.empty() ? "its parent" : "parent " + parentText_;
+    firstMisplaced_ += parentFault_ == ParentFault::Missing
+                           ? " names " + parent + ", which the file does not hold"
+                           : " names " + parent + ", which would close a cycle";
+}
+
+std::string SceneLoader::DescribeShortfall() const {
+    std::string text;
+    auto clause = [&text](const std::string& next) { text += (text.empty() ? "" : "; ") + next; };
+    if (const int leftOut = GetLeftOutCount(); leftOut > 0) {
+        // Each cause with its own count only when there are more than one.
+        const bool counted =
+            (leftOutForIds_ > 0) + (leftOutForLimit_ > 0) + (leftOutOrphans_ > 0) > 1;
+        const char* them = leftOut == 1 ? "it" : "them";
+        std::string lost = StringFormat("%d of its objects could not be loaded: ", leftOut);
+        auto cause = [&](int count, const std::string& alone, const std::string& each) {
+            if (count > 0) {
+                lost += (lost.back() == ' ' ? "" : ", ") +
+                        (counted ? std::to_string(count) + " " + each : alone);
+            }
+        };
+        cause(leftOutForIds_, std::string("no id was left for ") + them, "had no id left");
+        if (leftOutForIds_ > 0) {
+            lost += StringFormat(" (an id system holds at most %u objects)", LocalIdMask);
+        }
+        cause(leftOutForLimit_,
+              std::string(leftOut == 1 ? "it" : "they") +
+                  " came after the scene had made as many nodes as it may",
+              "came after the scene had made as many nodes as it may");
+        if (leftOutForLimit_ > 0) {
+            lost += StringFormat(" (a scene and its branches make at most %lld)",
+                                 static_cast<long long>(SceneNodeLimit));
+        }
+        cause(leftOutOrphans_,
+              leftOut == 1 ? "it could not be found again by its id"
+                           : "they could not be found again by their ids",
+              "could not be found again by their ids");
+        if (leftOutOrphans_ > 0 && duplicateIds_ > 0) {
+            lost += " (obj" + firstDuplicate_ + " is in the file more than once)";
+        }
+        clause(lost);
+    }
+    if (const int read = objectCount_ + leftOutForLimit_; endedEarly_) {
+        clause(read < headerNodeCount_
+                   ? StringFormat("the file is cut short after %d of the %d objects its header "
+                                  "counts",
+                                  read, headerNodeCount_)
+                   : std::string("the file is cut short inside an object"));
+    }
+    if (!misplaced_.empty()) {
+        std::string placed =
+            StringFormat("%zu of its objects %s", misplaced_.size(),
+                         misplaced_.size() == 1 ? "is not where the file puts it: "
+                                                : "are not where the file puts them: ") +
+            firstMisplaced_;
+        if (misplaced_.size() > 1) {
+            placed += StringFormat(" (and %zu more)", misplaced_.size() - 1);
+        }
+        clause(placed);
+    }
+    return text;
 }
 
 void SceneLoader::LogMistakes(const std::string& idText, Node* node,
@@ -694,6 +816,7 @@ Node* LoadSceneFile(const char* path, int32_t idSystem, uint32_t flags, Node* pa
     }
     SceneLoader loader(path, idSystem, flags, parent, roots);
     loader.SetProgressCallback(progress);
+    ChargeBytesDecoded(reader.GetSize());
     Node* root = loader.Load(reader);
     reader.Close();
     return root;

@@ -60,6 +60,13 @@ public:
     // The file was cut short: inside an object, or before the objects its header counts. What
     // it held up to there is loaded.
     bool EndedEarly() const { return endedEarly_; }
+    // Nodes the load made top-level though their parent line names a parent: one the file does
+    // not hold, or one that would close a cycle. Serials, in file order.
+    const std::vector<uint64_t>& GetMisplacedNodes() const { return misplaced_; }
+    // What a save of the load would not give back as the file has it, clause by clause ("" when
+    // the load kept the file whole): the objects left out and why, a cut, the nodes the load
+    // placed elsewhere than their parent line says.
+    std::string DescribeShortfall() const;
     int32_t GetIdSystem() const { return idSystem_; }
 
 private:
@@ -82,6 +89,8 @@ private:
     Node* TakeInstanceContent(size_t index, const IdPath& path, uint32_t id);
     // What the text's reading passed over (Property::FindTextMistake), or "".
     std::string ApplyProperty(Node& node, const Property& property, const char* text);
+    // A node whose parent line could not place it, noted for DescribeShortfall.
+    void NoteMisplaced(const Node& node, const std::string& idText);
     // Logs what a hand-edited object holds that its loading passed over, naming the file, the
     // object and the property: the load itself goes on as it always has.
     void LogMistakes(const std::string& idText, Node* node,
@@ -125,6 +134,18 @@ private:
     int leftOutOrphans_ = 0;
     int32_t headerNodeCount_ = 0;
     bool endedEarly_ = false;
+    // Objects whose id an earlier object of the file has; the first one's id text.
+    int duplicateIds_ = 0;
+    std::string firstDuplicate_;
+    // The file's first object is its first top-level node: a saved subtree's root names the
+    // parent it hung under, which the file never holds, so only the others can lose theirs.
+    bool firstObject_ = false;
+    // The parent line of the object being read: what it names, and why it placed nothing.
+    enum class ParentFault { None, Missing, Cycle };
+    ParentFault parentFault_ = ParentFault::None;
+    std::string parentText_;
+    std::vector<uint64_t> misplaced_;
+    std::string firstMisplaced_; // the first one, as DescribeShortfall names it
 };
 
 // What the run keeps of a scene file it loaded as its scene.

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quarn {
@@ -36,6 +37,10 @@ struct SceneLoadState {
     int64_t unread = 0;                 // loads inside it refused for the node limit
     std::map<uint32_t, uint32_t> remap; // id in the file (as resolved) -> id its node got
     std::vector<PendingReference> pending;
+    // Each file of the loads since the outermost began that did not load as it is written,
+    // with what it lost (SceneLoader::DescribeShortfall), for the outermost load's caller to
+    // tell.
+    std::vector<std::pair<std::string, std::string>> shortLoads;
 };
 
 SceneLoadState& TheSceneLoadState();

@@ -139,11 +139,9 @@ bool SaveSceneFile(const char* path, Node& root, uint32_t idSystem, uint32_t fla
     return SaveSceneFileWithIds(path, root, guid, idSystem, nullptr, flags);
 }
 
-bool SaveSceneFileWithIds(const char* path, Node& root, const Guid& guid, uint32_t idSystem,
-                          const ClassInfo* customClass, uint32_t flags) {
-    if (!path || !VersionControlCheckSave(path, VersionControlSaveMode)) {
-        return false;
-    }
+bool WriteSceneBytes(std::string& bytes, std::string& error, const char* path, Node& root,
+                     const Guid& guid, uint32_t idSystem, const ClassInfo* customClass,
+                     uint32_t flags) {
     const bool compact = (flags & SceneCompact) != 0;
     std::unique_ptr<SceneWriter> writer;
     if (compact) {
@@ -151,8 +149,6 @@ bool SaveSceneFileWithIds(const char* path, Node& root, const Guid& guid, uint32
     } else {
         writer = std::make_unique<SceneTextWriter>();
     }
-    // The whole file is made in memory first: a writer that cannot hold the tree then leaves
-    // the file on disk as it was.
     GrowingOutputStream buffer;
     writer->Begin(buffer, path, 0);
 
@@ -174,8 +170,25 @@ bool SaveSceneFileWithIds(const char* path, Node& root, const Guid& guid, uint32
     writer->WriteHeader(header);
     WriteNodeTree(*writer, root, idSystem, flags);
     if (!writer->Finish()) {
-        LogMessage("Scene %s is not saved: %s", path, writer->GetError().c_str());
-        NoteFileFailure(writer->GetError().c_str());
+        error = writer->GetError();
+        return false;
+    }
+    bytes = buffer.TakeText();
+    return true;
+}
+
+bool SaveSceneFileWithIds(const char* path, Node& root, const Guid& guid, uint32_t idSystem,
+                          const ClassInfo* customClass, uint32_t flags) {
+    if (!path || !VersionControlCheckSave(path, VersionControlSaveMode)) {
+        return false;
+    }
+    // The whole file is made in memory first: a writer that cannot hold the tree then leaves
+    // the file on disk as it was.
+    std::string text;
+    std::string error;
+    if (!WriteSceneBytes(text, error, path, root, guid, idSystem, customClass, flags)) {
+        LogMessage("Scene %s is not saved: %s", path, error.c_str());
+        NoteFileFailure(error.c_str());
         return false;
     }
 
@@ -188,7 +201,6 @@ bool SaveSceneFileWithIds(const char* path, Node& root, const Guid& guid, uint32
         LogMessage("Scene %s cannot be written%s", path, FileFailureSuffix().c_str());
         return false;
     }
-    const std::string& text = buffer.GetText();
     const uint32_t size = static_cast<uint32_t>(text.size());
     bool written = out.Write(text.data(), size) == size;
     // The file system puts the file in place only when everything arrived.

@@ -23,6 +23,12 @@ bool SaveSceneFile(const char* path, Node& root, uint32_t idSystem, uint32_t fla
 bool SaveSceneFileWithIds(const char* path, Node& root, const Guid& guid, uint32_t idSystem,
                           const ClassInfo* customClass, uint32_t flags);
 
+// The bytes SaveSceneFileWithIds writes to `path`, made in memory; false, with the writer's
+// reason in `error`, when the form cannot hold the tree.
+bool WriteSceneBytes(std::string& bytes, std::string& error, const char* path, Node& root,
+                     const Guid& guid, uint32_t idSystem, const ClassInfo* customClass,
+                     uint32_t flags);
+
 // The header's node count: the node, plus each child's count, a closed child (a branch)
 // counting 1 whatever it holds.
 int CountSavedNodes(const Node& node);

@@ -9,6 +9,8 @@
 #include "core/object/ValueBinding.h"
 #include "core/object/ValueType.h"
 #include "core/os/Dialogs.h"
+#include "core/os/EngineWork.h"
+#include "core/os/HeldMemory.h"
 #include "core/scene/EngineState.h"
 #include "core/scenefile/VersionControl.h"
 #include "core/string/NumberText.h"
@@ -27,6 +29,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <pthread.h>
+#include <string>
 
 namespace quarn {
 
@@ -35,6 +39,8 @@ using namespace script_command;
 namespace {
 
 ScriptContext* currentContext = nullptr;
+// The thread scripts run on: engine work charged from any other is not theirs.
+pthread_t scriptThread{};
 uint32_t terminatingErrors = 0; // ScriptContext::GetTerminatingErrorCount
 
 constexpr const char* InvalidCommandText =
@@ -151,9 +157,41 @@ bool ChargeHandedText(const char* function, size_t length) {
     return ChargeTextSteps(function, length, length / ScriptHandedTextBytesPerStep);
 }
 
+namespace {
+
+std::string MiB(size_t bytes) {
+    return std::to_string((bytes + (size_t(1) << 20) - 1) >> 20) + " MiB";
+}
+
+void ChargeRunningScript(uint64_t steps) {
+    if (currentContext && pthread_equal(pthread_self(), scriptThread)) {
+        currentContext->ChargeSteps(steps);
+    }
+}
+
+} // namespace
+
+bool ScriptMayHold(const char* what, size_t bytes) {
+    if (MemoryBudgetAllows(bytes)) {
+        return true;
+    }
+    if (currentContext) {
+        currentContext->FailCall(
+            StringFormat("%s: %s more would take the game past its memory budget of %s (it "
+                         "holds %s)",
+                         what, MiB(bytes).c_str(), MiB(GetMemoryBudget()).c_str(),
+                         MiB(GetHeldMemory()).c_str()));
+    }
+    return false;
+}
+
 void SetCurrentScriptContext(ScriptContext* context) {
     currentContext = context;
     SetScriptRunning(context != nullptr);
+    if (context) {
+        scriptThread = pthread_self();
+        SetEngineWorkHook(&ChargeRunningScript);
+    }
 }
 
 ScriptContext::ScriptContext(Script* owner, uint32_t stackSize)
@@ -165,8 +203,9 @@ ScriptContext::ScriptContext(Script* owner, uint32_t stackSize)
 }
 
 ScriptContext::RunScope::~RunScope() {
-    // Work charged by a command that ended the run is not carried into the next run.
-    context_.chargedSteps_ = 0;
+    // Work charged by a command that ended the run is not carried into the next run; what the
+    // run this one nested in had charged before the call waits for it.
+    context_.chargedSteps_ = outerCharge_;
     if (--context_.activeRuns_ == 0 && context_.IsAbandoned()) {
         delete &context_;
     }
@@ -212,7 +251,61 @@ int ScriptContext::StackOverflow() {
 }
 
 int ScriptContext::StepLimitError() {
-    return RuntimeError("Infinite loop detected (100million'th instruction reached)");
+    return BudgetError("Infinite loop detected (100million'th instruction reached)");
+}
+
+int ScriptContext::BudgetError(const char* message) {
+    if (chain_.ended) {
+        if (chain_.answered != this) {
+            return StepTerminate;
+        }
+        chain_.answered = nullptr;
+        return chain_.answer;
+    }
+    chain_.ended = true;
+    chain_.spent = ScriptStepLimit;
+    chain_.answer = RuntimeError("%s", message);
+    chain_.answered = this;
+    return chain_.answer;
+}
+
+bool ScriptContext::MayNestRun() {
+    if (chain_.depth == 0) {
+        return true;
+    }
+    if (chain_.ended) {
+        return false;
+    }
+    if (chain_.depth < MaxScriptNesting) {
+        return true;
+    }
+    // Reported as the calling run's error; that run ends with its answer once the call returns.
+    if (ScriptContext* caller = currentContext) {
+        caller->BudgetError(
+            StringFormat("Calls between scripts nest deeper than %u", MaxScriptNesting).c_str());
+    }
+    return false;
+}
+
+ScriptContext::NestedRun::NestedRun() : caller_(currentContext), before_(chain_.spent) {}
+
+ScriptContext::NestedRun::~NestedRun() {
+    if (caller_ && chain_.spent > before_) {
+        caller_->ChargeSteps(chain_.spent - before_);
+    }
+}
+
+int ScriptContext::CheckHeldMemory(int64_t held, const ClassInfo* owner, const char* member) {
+    const size_t now = GetHeldMemory();
+    const size_t budget = GetMemoryBudget();
+    if (HeldMemoryMark() <= held || now <= budget) {
+        return StepContinue;
+    }
+    const std::string what = owner ? std::string(owner->GetName()).append(".").append(member)
+                                   : std::string("function ").append(member);
+    return BudgetError(StringFormat("%s: the game holds %s, more than its memory budget of %s",
+                                    what.c_str(), MiB(now).c_str(), MiB(budget).c_str())
+                           .c_str());
 }
 
 // Running ---------------------------------------------------------------------------------------
@@ -245,18 +338,22 @@ int ScriptContext::Step() {
 
 int ScriptContext::Run() {
     RunScope scope(*this);
+    ChainLink link(*this);
     if (ScriptTranslatedRuns) {
         return ScriptFastRunner::Run(*this);
     }
-    uint32_t steps = 0;
+    // Counted from the chain's count: what the runs this one is nested in spent counts too.
+    uint32_t steps = chain_.spent;
     for (;;) {
+        chain_.spent = steps;
         const int result = Step();
-        steps = AddChargedSteps(steps);
+        steps = AddChargedSteps(steps, ScriptStepLimit);
         // Also when the last step ended the run: the count is what is checked.
-        if (CountStep(steps) && result != StepNodeDeleted) {
+        if (CountStep(steps, ScriptStepLimit) && result != StepNodeDeleted) {
             return StepLimitError();
         }
         if (result != StepContinue) {
+            chain_.spent = steps;
             return result;
         }
     }
@@ -264,25 +361,29 @@ int ScriptContext::Run() {
 
 int ScriptContext::RunLine() {
     RunScope scope(*this);
+    ChainLink link(*this);
     const ScriptResource* program = current_ ? current_->GetProgram() : nullptr;
     if (!program) {
         return Step();
     }
     // By the lines the debugger shows: the source's, or the marks' of a program without them.
     const int32_t line = program->GetSourceLine(position_);
-    uint32_t steps = 0;
+    uint32_t steps = chain_.spent;
     for (;;) {
+        chain_.spent = steps;
         const int result = Step();
         if (result != StepContinue) {
+            chain_.spent = steps;
             return result;
         }
-        steps = AddChargedSteps(steps);
+        steps = AddChargedSteps(steps, ScriptStepLimit);
         // A loop on one line must not hang the debugger either.
-        if (CountStep(steps)) {
+        if (CountStep(steps, ScriptStepLimit)) {
             return StepLimitError();
         }
         program = current_ ? current_->GetProgram() : nullptr;
         if (!program || program->GetSourceLine(position_ - 1) != line) {
+            chain_.spent = steps;
             return result;
         }
     }
@@ -645,6 +746,7 @@ int ScriptContext::CommandSetProperty(uint32_t count) {
     }
     const uint64_t serial = entity->GetSerial();
     const bool isParent = std::strcmp(property->GetName(), "parent") == 0;
+    const int64_t held = HeldMemoryMark();
     {
         EngineStateScope writing(EngineScriptWritesProperty);
         property->WriteValue(*entity, value.words);
@@ -655,6 +757,13 @@ int ScriptContext::CommandSetProperty(uint32_t count) {
     // A move into another id system renumbers the entity; the script keeps following it.
     if (isParent && IsAlive(serial) && (entity->GetId() & IdBits) != usedId) {
         current_->RenameReference(usedId, entity->GetId() & IdBits, this);
+    }
+    if (HeldMemoryMark() > held) {
+        const ClassInfo* owner = IsAlive(serial) ? entity->GetClass() : property->GetOwner();
+        const int checked = CheckHeldMemory(held, owner, property->GetName());
+        if (checked != StepContinue) {
+            return checked;
+        }
     }
     return current_->GetRunState() == ScriptTerminateRequested ? StepTerminate : StepContinue;
 }
@@ -889,10 +998,10 @@ std::string ScriptContext::BuildReport(const char* message) const {
     return text;
 }
 
-uint32_t ScriptContext::AddChargedSteps(uint32_t steps) {
+uint32_t ScriptContext::AddChargedSteps(uint32_t steps, uint32_t limit) {
     const uint64_t total = steps + chargedSteps_;
     chargedSteps_ = 0;
-    return uint32_t(std::min<uint64_t>(total, ScriptStepLimit));
+    return uint32_t(std::min<uint64_t>(total, limit));
 }
 
 int ScriptContext::ChargeCrossingText(uint32_t word, TextCrossing crossing, const ClassInfo& owner,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/object/Entity.h"
+#include "core/os/EngineWork.h"
 #include "core/string/PrintfFormat.h"
 #include "script/machine/ScriptValueStack.h"
 
@@ -14,6 +15,7 @@ class ClassInfo;
 class MethodInfo;
 class Property;
 class Script;
+class ScriptContext;
 class ScriptResource;
 
 // What one step of the machine answers.
@@ -28,10 +30,14 @@ enum ScriptStepResult : int {
     StepDebugRequest = 7, // runtime error whose dialog asked for the debugger
 };
 
-// A run ends with an endless-loop error once it has executed this many commands; tests lower
-// ScriptStepLimit.
+// A run ends with an endless-loop error once it has executed this many commands, the runs nested
+// in it (scripts it called through the engine) included; tests lower ScriptStepLimit.
 inline constexpr uint32_t MaxScriptSteps = 100000000;
 inline uint32_t ScriptStepLimit = MaxScriptSteps;
+// Runs nest when a script calls into the engine and the engine calls a script (a method, an
+// event, a signal, a property's listener, a call into another script's context), each level
+// deeper on the native stack: a call that would nest deeper is refused with a runtime error.
+inline constexpr uint32_t MaxScriptNesting = 200;
 // Runs go through the translated form of the programs; off, every command takes the plain path,
 // the reference the translated form is held to.
 inline bool ScriptTranslatedRuns = true;
@@ -46,6 +52,24 @@ struct ScriptCallFrame {
     uint32_t entry = 0;     // code offset called, for the call-stack report
     uint32_t frameBase = 0; // value-stack depth at the call
     bool outermost = false; // returning through it ends the run
+};
+
+// The runs in progress, each nested in the one before it on the native stack (a script's call
+// into the engine that runs a script). They share one budget of steps counted from the outermost
+// run's start, and the first run to meet a budget (steps, nesting, memory) reports it and ends
+// them all.
+struct ScriptRunChain {
+    uint32_t depth = 0;
+    // Steps spent, as of the innermost run's last call out of the machine or its end: a run
+    // hands its count over before each call out, a nested run starts from it, and what the
+    // nested run spent is charged to the run it is nested in (ScriptContext::NestedRun).
+    uint32_t spent = 0;
+    bool ended = false;
+    // The context whose run reported the error (on its own, or on its behalf while it called
+    // out: a refused nesting), and what the report was answered, which that run ends with; the
+    // runs it is nested in end with StepTerminate.
+    ScriptContext* answered = nullptr;
+    int answer = StepTerminate;
 };
 
 // One chain of nested calls over one value stack, owned by a Script node. Positions are code
@@ -75,6 +99,22 @@ public:
     // Formats the message, shows the report and returns StepTerminate or StepDebugRequest as
     // the dialog was answered.
     int RuntimeError(const char* format, ...) QUARN_PRINTF(2, 3);
+    // Whether a script may run nested in the runs in progress: not once one of them met a
+    // budget, nor past MaxScriptNesting, which is then the runtime error of the run that asked.
+    static bool MayNestRun();
+    // A run the engine starts for a script: when a run is in progress (a script's call into the
+    // engine), the steps the new one spends are charged to it once the new one has ended.
+    class NestedRun {
+    public:
+        NestedRun();
+        ~NestedRun();
+        NestedRun(const NestedRun&) = delete;
+        NestedRun& operator=(const NestedRun&) = delete;
+
+    private:
+        ScriptContext* caller_;
+        uint32_t before_;
+    };
     // Runtime errors that terminated a script, since the process started: a headless run
     // reports them in its exit status.
     static uint32_t GetTerminatingErrorCount();
@@ -102,16 +142,22 @@ public:
     Script* GetOwner() const { return owner_; }
 
     // Runs in progress on the context. A context is freed only when none is: its owner gives
-    // it up with Abandon, and the last run to leave deletes it.
+    // it up with Abandon, and the last run to leave deletes it. Work charged to a run that
+    // another nests in waits for it to end.
     class RunScope {
     public:
-        explicit RunScope(ScriptContext& context) : context_(context) { ++context_.activeRuns_; }
+        explicit RunScope(ScriptContext& context)
+            : context_(context), outerCharge_(context.chargedSteps_) {
+            ++context_.activeRuns_;
+            context_.chargedSteps_ = 0;
+        }
         ~RunScope();
         RunScope(const RunScope&) = delete;
         RunScope& operator=(const RunScope&) = delete;
 
     private:
         ScriptContext& context_;
+        uint64_t outerCharge_;
     };
     // Deletes the context now, or once its last run has left.
     static void Abandon(ScriptContext* context);
@@ -139,9 +185,8 @@ private:
     uint32_t FrameBase() const { return frames_.empty() ? 0 : frames_.back().frameBase; }
     int InvalidCommand();
     int StackOverflow();
-    // The step count with the charges since the last call added, at most the limit; clears
-    // them.
-    uint32_t AddChargedSteps(uint32_t steps);
+    // The step count with the charges since the last call added, at most `limit`; clears them.
+    uint32_t AddChargedSteps(uint32_t steps, uint32_t limit);
     // The runtime error a call out of the machine failed with (FailCall).
     int ReportFailedCall();
     // A text crossing between the machine and the engine's property or method `owner`.`member`:
@@ -157,10 +202,44 @@ private:
                               const uint32_t* arguments);
     int ChargeMethodResult(const ClassInfo& owner, const MethodInfo& method,
                            const uint32_t* result);
-    // Counts a step of a run that has done `steps`; true once the run reached the step limit,
-    // which ends it with StepLimitError.
-    bool CountStep(uint32_t& steps) const { return ++steps >= ScriptStepLimit; }
+    // Counts a step of a run that has done `steps`; true once the run reached its `limit`, which
+    // ends it with StepLimitError.
+    static bool CountStep(uint32_t& steps, uint32_t limit) { return ++steps >= limit; }
     int StepLimitError();
+    static inline ScriptRunChain chain_;
+    // A run's link in the chain, for its lifetime.
+    class ChainLink {
+    public:
+        explicit ChainLink(ScriptContext& context) : context_(context) {
+            if (chain_.depth == 0) {
+                chain_ = ScriptRunChain();
+            }
+            ++chain_.depth;
+        }
+        ~ChainLink() {
+            // The answer is the reporting run's: a run of the same context it is nested in ends
+            // without it.
+            if (chain_.answered == &context_) {
+                chain_.answered = nullptr;
+            }
+            --chain_.depth;
+        }
+        ChainLink(const ChainLink&) = delete;
+        ChainLink& operator=(const ChainLink&) = delete;
+
+    private:
+        ScriptContext& context_;
+    };
+    // Reports a budget's error for the chain, once: the run that meets it first shows the
+    // report and answers what it was answered; the runs it is nested in then end with
+    // StepTerminate, unreported. Spends the whole budget, so that each of them ends at its next
+    // count.
+    int BudgetError(const char* message);
+    // A call out of the machine that found the held memory at `held` (HeldMemoryMark) and leaves
+    // the game holding more, past its memory budget: the budget's error naming the member of
+    // `owner` (Class.member), or the engine function `member` without an owner. StepContinue
+    // otherwise.
+    int CheckHeldMemory(int64_t held, const ClassInfo* owner, const char* member);
     // The entity that an id word names, for the commands that use one; null after reporting.
     Entity* ResolveEntity(uint32_t word, int& result);
     Script* ResolveScript(uint32_t word, const char* notScript, int& result);
@@ -262,7 +341,7 @@ inline constexpr size_t MaxScriptTextBytes = size_t(64) << 20;
 // Charges the running script for `bytes` bytes of text work (about a command's time per
 // ScriptTextBytesPerStep). False when `longest`, the longest text the call reads or would make,
 // is over MaxScriptTextBytes: the call is then a runtime error naming `function`.
-inline constexpr uint64_t ScriptTextBytesPerStep = 16;
+inline constexpr uint64_t ScriptTextBytesPerStep = BytesScannedPerStep;
 bool ChargeTextWork(const char* function, size_t longest, size_t bytes);
 // A text handed to the engine (a text property written, a method's text argument, a window's
 // text) may be kept there, so it costs a command per ScriptHandedTextBytesPerStep bytes: what one
@@ -271,6 +350,10 @@ bool ChargeTextWork(const char* function, size_t longest, size_t bytes);
 // MaxScriptTextBytes.
 inline constexpr uint64_t ScriptHandedTextBytesPerStep = 1;
 bool ChargeHandedText(const char* function, size_t length);
+// For engine code a script calls, before it takes memory on the script's behalf: whether `bytes`
+// more fit the game's memory budget. False, with `what`'s runtime error to come, when they do
+// not; the caller then takes nothing.
+bool ScriptMayHold(const char* what, size_t bytes);
 // The message of the runtime error that refuses a text of `length` bytes, over
 // MaxScriptTextBytes, to `what` (a function, an operator, Class.property or Class.method).
 std::string TextOverCapMessage(const char* what, size_t length);

@@ -5,6 +5,7 @@
 // on every call, so they are inline; whoever calls them includes this.
 
 #include "core/object/MethodInfo.h"
+#include "core/os/HeldMemory.h"
 #include "script/machine/ScriptClass.h"
 #include "script/machine/ScriptContext.h"
 #include "script/machine/ScriptNode.h"
@@ -77,6 +78,7 @@ inline int ScriptContext::InvokeFunction(const MethodInfo& function) {
         return StackOverflow();
     }
     const uint32_t kept = block[0];
+    const int64_t held = HeldMemoryMark();
     function.Call(nullptr, block);
     if (LostDuringCall()) {
         return StepNodeDeleted;
@@ -87,6 +89,12 @@ inline int ScriptContext::InvokeFunction(const MethodInfo& function) {
     stack_.RaiseTop(results);
     if (!failedCall_.empty()) {
         return ReportFailedCall();
+    }
+    if (HeldMemoryMark() > held) {
+        const int checked = CheckHeldMemory(held, nullptr, function.GetName());
+        if (checked != StepContinue) {
+            return checked;
+        }
     }
     return current_->GetRunState() == ScriptTerminateRequested ? StepTerminate : StepContinue;
 }
@@ -108,6 +116,7 @@ inline int ScriptContext::InvokeMethod(Entity& entity, const MethodInfo& method,
             return charged;
         }
     }
+    const int64_t held = HeldMemoryMark();
     method.Call(&entity, block);
     if (LostDuringCall()) {
         return StepNodeDeleted;
@@ -116,6 +125,12 @@ inline int ScriptContext::InvokeMethod(Entity& entity, const MethodInfo& method,
     stack_.RaiseTop(results);
     if (!failedCall_.empty()) {
         return ReportFailedCall();
+    }
+    if (HeldMemoryMark() > held) {
+        const int checked = CheckHeldMemory(held, method.GetOwner(), method.GetName());
+        if (checked != StepContinue) {
+            return checked;
+        }
     }
     if (measured) {
         const int charged = ChargeMethodResult(*measured, method, block);

@@ -40,7 +40,11 @@ int ScriptFastRunner::Run(ScriptContext& context) {
     ScriptValueStack& stack = c.stack_;
     uint32_t* const words = stack.Words();
     const int64_t capacity = stack.Capacity();
-    const uint32_t limit = ScriptStepLimit;
+    // The run counts its own steps, within what the runs it is nested in left of their budget,
+    // and hands the chain its count before every call out and at its end.
+    ScriptRunChain& chain = ScriptContext::chain_;
+    const uint32_t start = chain.spent;
+    const uint32_t limit = ScriptStepLimit - start;
     uint32_t steps = 0;
 
     // The state of the region chain being run: its program's form, the frame base and the
@@ -96,7 +100,8 @@ int ScriptFastRunner::Run(ScriptContext& context) {
     c.position_ = op->next;                                                                        \
     c.commandOffset_ = op->offset;                                                                 \
     stack.SetDepth(Word(Int(frameBase) + op->depth));                                              \
-    steps = entrySteps + op->done + 1
+    steps = entrySteps + op->done + 1;                                                             \
+    chain.spent = start + steps
 
 dynamic:
     // Where the plain step would look before a command: the instance, its program, its form.
@@ -118,12 +123,16 @@ resume:
     goto enter;
 
 plain:
+    chain.spent = start + steps;
     result = c.Step();
-    steps = c.AddChargedSteps(steps);
-    if (c.CountStep(steps) && result != StepNodeDeleted) {
+    steps = c.AddChargedSteps(steps, limit);
+    if (c.CountStep(steps, limit) && result != StepNodeDeleted) {
         return c.StepLimitError();
     }
     if (result != StepContinue) {
+        // The run's count, for the run it is nested in; one that ends in a call out handed it
+        // over before the call.
+        chain.spent = start + steps;
         return result;
     }
     goto dynamic;
@@ -256,6 +265,8 @@ return_ : {
     const uint64_t returning = c.currentSerial_;
     const uint32_t depth = Word(Int(frameBase) + op->depth);
     if (c.LeaveCall(depth, uint32_t(op->a), uint32_t(op->b)).outermost) {
+        // Counted ahead with the region: at most its count more than it ran.
+        chain.spent = start + steps;
         return StepEnded;
     }
     if (c.currentSerial_ != returning) {
@@ -335,8 +346,9 @@ function : {
 }
 
 charged:
-    // The work the command charged counts as the plain path counts it, after the command.
-    steps = c.AddChargedSteps(steps);
+    // The work the command charged, and the steps of the runs nested in it, count as the plain
+    // path counts them, after the command.
+    steps = c.AddChargedSteps(steps, limit);
     if (steps >= limit) {
         return c.StepLimitError();
     }

@@ -25,6 +25,7 @@
 #include "core/object/Signals.h"
 #include "core/object/ValueBinding.h"
 #include "core/os/Dialogs.h"
+#include "core/os/EngineWork.h"
 #include "core/scene/EngineState.h"
 #include "core/scene/Node.h"
 #include "core/scene/NodeSignals.h"
@@ -547,16 +548,17 @@ void SaveScene(const char* a, Entity* b, bool c, bool d) {
         SaveSceneFile(a, *node, (node->GetId() & IdSystemMask) >> IdSystemShift, flags);
     }
 }
+// Through the events' own road, so that a receiver sending on (to itself, say) meets the same
+// bound on their nesting as any other cascade.
 void Deliver(Entity* target, Entity* sender, Entity* other, uint32_t targetId, float value) {
     if (!target) {
         return;
     }
-    EventRecord event;
-    event.sender.SetId(sender ? sender->GetId() : 0);
-    event.target.SetId(targetId);
-    event.argument.SetId(other ? other->GetId() : 0);
-    event.value = value;
-    target->ReceiveEvent(event);
+    EntityRef from;
+    from.InitFromId(sender ? sender->GetId() : 0);
+    EntityRef to;
+    to.InitFromId(targetId);
+    Entity::SendEvent(from, to, other, value);
 }
 void SendEvent(Entity* a, float b) {
     Deliver(a, nullptr, nullptr, a ? a->GetId() : 0, b);
@@ -574,7 +576,8 @@ void FireSignal(const char* a, float b) {
     }
     EventRecord event;
     event.value = b;
-    SignalReceiver::Trigger(a, event);
+    // Each receiver of the name is looked at, as a node of a walk is.
+    ChargeNodesVisited(uint64_t(SignalReceiver::Trigger(a, event)));
 }
 void CallMethod(Entity* a, const char* b) {
     if (ReadText("CallMethod", b) && ValidityCheck(a != nullptr, "Entity is none")) {
@@ -631,11 +634,14 @@ void ForEachOfClass(Entity* a, const char* b, Entity* c, const char* d) {
         return;
     }
     std::vector<uint32_t> ids;
+    uint64_t visited = 0;
     for (Node* node = root; node; node = NextInSubtree(node, root, true)) {
+        ++visited;
         if (node->GetClass()->IsDerivedFrom(wanted)) {
             ids.push_back(node->GetId());
         }
     }
+    ChargeNodesVisited(visited);
     const uint32_t callee = c ? c->GetId() : 0;
     for (uint32_t id : ids) {
         Entity* target = LookupEntity(callee);
@@ -722,6 +728,8 @@ int32_t OpenCurrent(const char* a) {
 }
 int32_t ListCurrent(int32_t) {
     listedEntries = currentFile ? currentFile->ListFolder() : 0;
+    // Each entry of the folder is read, as a node of a walk is visited.
+    ChargeNodesVisited(uint64_t(listedEntries));
     return listedEntries;
 }
 // Reads the listing the last count made, so walking a folder lists it once.
@@ -919,11 +927,18 @@ bool InArray(int32_t b, int32_t count) {
     return b >= 0 && int64_t{b} + count - 1 < static_cast<int64_t>(dataArray.size());
 }
 int32_t ResizeArray(int32_t a) {
-    if (a >= 0 && ValidityCheck(a <= MaxDataArrayWords,
+    if (a < 0 || !ValidityCheck(a <= MaxDataArrayWords,
                                 "A data array of %d words is larger than the %d allowed", a,
                                 MaxDataArrayWords)) {
-        dataArray.resize(static_cast<size_t>(a), 0u);
+        return 0;
     }
+    const size_t words = static_cast<size_t>(a);
+    const size_t grown = words > dataArray.size() ? (words - dataArray.size()) * 4 : 0;
+    if (grown > 0 && !ScriptMayHold("ResizeArray", grown)) {
+        return 0;
+    }
+    ChargeBytesScanned(grown);
+    dataArray.resize(words, 0u);
     return 0;
 }
 // Setters: block 1 is the unused word, block 2 the index, the value from block 3 on.
@@ -1048,9 +1063,11 @@ Entity* ScriptByName(const char* a) {
         auto* script = dynamic_cast<Script*>(scripts->GetInstance(index));
         const ScriptResource* program = script ? script->GetProgram() : nullptr;
         if (program && CompareNoCase(program->GetScriptName().c_str(), a) == 0) {
+            ChargeNodesVisited(uint64_t(index) + 1);
             return script;
         }
     }
+    ChargeNodesVisited(uint64_t(count));
     return nullptr;
 }
 // Read by its words: the class "Camera" may be registered after the library.
@@ -1118,24 +1135,27 @@ void ReloadResource(const char* a) {
     }
 }
 
-bool PickUnder(Node* parent, const Float3& origin, const Float3& direction) {
-    for (Node* child = parent->GetFirstChild(); child; child = child->GetNext()) {
-        RenderObject* object = AsRenderObject(child);
-        if (object && object->GetOpacity() > 0.95f && (child->GetFlags() & 3u) == 3u &&
+// The first hit among the root's descendants, parents before their children: a walk of its
+// own, so a scene's depth never reaches the native stack's.
+bool PickUnder(Node* root, const Float3& origin, const Float3& direction) {
+    uint64_t visited = 0;
+    bool hit = false;
+    for (Node* node = root->GetFirstChild(); node && !hit; node = NextInSubtree(node, root, true)) {
+        ++visited;
+        RenderObject* object = AsRenderObject(node);
+        if (object && object->GetOpacity() > 0.95f && (node->GetFlags() & 3u) == 3u &&
             object->IsVisible()) {
             rayPick.current = PickHit();
-            rayPick.current.node = child;
+            rayPick.current.node = node;
             rayPick.current.object = object;
             if (object->IntersectRay(origin, direction, rayPick)) {
                 rayPick.KeepNearestHit();
-                return true;
+                hit = true;
             }
         }
-        if (PickUnder(child, origin, direction)) {
-            return true;
-        }
     }
-    return false;
+    ChargeNodesVisited(visited);
+    return hit;
 }
 float RayPick(Float3 a, Float3 b, int32_t c) {
     auto* root = dynamic_cast<Node*>(LookupEntity(static_cast<uint32_t>(c)));

@@ -294,7 +294,9 @@ int Script::Conclude(ScriptContext& context, int result) {
 
 bool Script::CallFunction(uint32_t function, const uint32_t* arguments, uint32_t argumentCount,
                           uint32_t* result, uint32_t resultCount) {
-    if (!CanRun() || function >= program_->GetCodeSize()) {
+    // First: it charges the run that called once the run's own scopes below have gone.
+    const ScriptContext::NestedRun nested;
+    if (!CanRun() || function >= program_->GetCodeSize() || !ScriptContext::MayNestRun()) {
         return false;
     }
     ScriptContext& context = *AcquireContext();
@@ -429,7 +431,8 @@ void Script::Update(float frameTime, int mode) {
                 WakeUp();
             }
         }
-        if (runState_ == ScriptRunning) {
+        if (runState_ == ScriptRunning && ScriptContext::MayNestRun()) {
+            const ScriptContext::NestedRun nested;
             CurrentScriptContextScope current(context_);
             if (Run(*context_) == StepNodeDeleted && !IsAlive(self)) {
                 return;

@@ -8,6 +8,8 @@
 #include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
 #include "core/object/ValueBinding.h"
+#include "core/os/EngineWork.h"
+#include "script/machine/ScriptContext.h"
 
 #include <algorithm>
 #include <bit>
@@ -96,14 +98,21 @@ void GridData::SetSize(Int3 size) {
                    static_cast<long long>(MaxCells));
         return;
     }
+    if (!MayGrow("GridData.SetSize", cells_, size_t(cells))) {
+        return;
+    }
     size_ = size;
     // Filled at once: a look-up before the first clear must not read stale rows.
     cells_.assign(size_t(cells), -1);
+    ChargeBytesScanned(cells_.size() * sizeof(int32_t));
 }
 
 void GridData::SetFieldCount(int32_t count) {
     if (count < 0 || count > MaxFields) {
         LogMessage("GridData: field count %d refused: 0 to %d fields", count, MaxFields);
+        return;
+    }
+    if (!MayHoldObjects("GridData.SetFieldCount", capacity_, count)) {
         return;
     }
     fieldCount_ = count;
@@ -116,8 +125,28 @@ void GridData::SetCapacity(int32_t capacity) {
                    static_cast<long long>(MaxCapacity));
         return;
     }
+    if (!MayHoldObjects("GridData.SetCapacity", capacity, fieldCount_)) {
+        return;
+    }
     capacity_ = capacity;
     MakeObjectTable();
+}
+
+template <class Table>
+bool GridData::MayGrow(const char* what, const Table& table, size_t size) {
+    const size_t grown = size > table.capacity() ? (size - table.capacity()) * sizeof(table[0]) : 0;
+    if (grown == 0 || ScriptMayHold(what, grown)) {
+        return true;
+    }
+    LogMessage("%s: refused: %zu more bytes would take the game past its memory budget", what,
+               grown);
+    return false;
+}
+
+bool GridData::MayHoldObjects(const char* what, int32_t capacity, int32_t fieldCount) {
+    const size_t rows = size_t(capacity);
+    return MayGrow(what, objects_, rows * size_t(fieldCount + 2)) &&
+           MayGrow(what, positions_, rows);
 }
 
 void GridData::MakeObjectTable() {
@@ -128,6 +157,7 @@ void GridData::MakeObjectTable() {
 }
 
 void GridData::Clear() {
+    ChargeBytesScanned((objects_.size() + cells_.size()) * sizeof(uint32_t));
     for (int32_t row = 0; row < capacity_; ++row) {
         positions_[size_t(row)] = row;
         uint32_t* words = objects_.data() + size_t(row) * size_t(RowWords());

@@ -92,6 +92,11 @@ private:
     uint32_t* FieldWord(int32_t object, int32_t field);
     const uint32_t* FieldWord(int32_t object, int32_t field) const;
     void MakeObjectTable();
+    // Whether `table` may grow to `size` entries within the game's memory budget; refused with
+    // the script's runtime error (or a log line) naming `what`.
+    template <class Table>
+    static bool MayGrow(const char* what, const Table& table, size_t size);
+    bool MayHoldObjects(const char* what, int32_t capacity, int32_t fieldCount);
 
     Int3 size_;
     Int3 offset_;

@@ -131,7 +131,7 @@ TEST_F(IslandStep, TheSystemMatchesANaiveDoubleReferenceOnRandomIslands) {
         ScratchArena::Scope scope(world_->GetScratch());
         IslandSystem system;
         BuildIslandSystem(bodies.data(), nb, joints.data(), static_cast<int32_t>(joints.size()), h,
-                          world_->GetCfm(), world_->GetErp(), world_->GetScratch(), system);
+                          h, world_->GetCfm(), world_->GetErp(), world_->GetScratch(), system);
         AssembleIslandMatrix(system, bodies.data(), nb, h, world_->GetScratch());
         const int m = system.m;
         ASSERT_GT(m, 0);

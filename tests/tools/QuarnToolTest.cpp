@@ -371,6 +371,29 @@ TEST(QuarnToolRender, NamesTheMistakesOfAHandWrittenSceneAsSceneDoes) {
     EXPECT_EQ(scene.err, mistakes("first.scene"));
 }
 
+// A node whose parent line names an object the file lacks is named by every loader: render
+// leaves it out and says so, scene refuses the file for it.
+TEST(QuarnToolRender, NamesANodeWhoseParentTheFileLacksAsSceneDoes) {
+    test::TempFolder folder;
+    folder.WriteFile("orphan.scene",
+                     "version = 44\nobj1 {\n\tclass = \"Node\"\n\tflags = 1\n}\n"
+                     "obj2 {\n\tclass = \"Pivot\"\n\tname = \"lost\"\n\tparent = 9\n}\n");
+    ToolRun render =
+        RunTool(folder, {"render", "orphan.scene", "--frames", "1", "--out", "orphan.png"});
+    EXPECT_EQ(render.status, 0);
+    EXPECT_EQ(
+        test::Tilde(render.err, folder),
+        "quarn-tool: warning: ~/orphan.scene: obj2 (lost): property 'parent' of class "
+        "Pivot: '9' names no object of the file\nquarn-tool: warning: Scene ~/orphan.scene: 1 "
+        "top-level node beside its root (the first: obj2 (lost)) is left out of the game\n");
+    ToolRun scene = RunTool(folder, {"scene", "orphan.scene", "out.scene"});
+    EXPECT_EQ(scene.status, 1);
+    EXPECT_EQ(scene.err,
+              "quarn-tool: orphan.scene has 2 top-level nodes; a scene has one: 1 of its "
+              "objects is not where the file puts it: obj2 (lost) names parent 9, which "
+              "the file does not hold\n");
+}
+
 // A file a property names and that is missing is named with the scene, the object and the
 // property, in either form of the scene; for a script, by the compiled files looked for. A
 // script that a runtime error terminates leaves the picture saved and the status 3.
@@ -657,6 +680,24 @@ TEST(QuarnToolEditorShot, ShowsTheSceneAsThePlayerRendersItBelowTheMenuBar) {
         }
         EXPECT_FALSE(std::filesystem::exists(folder.Join("x.png")));
     }
+}
+
+// A folder without a config.txt is a game without a start scene: File/Load opens a scene there
+// and the run goes on to its last frame, which shows it.
+TEST(QuarnToolEditorShot, LoadsASceneInAFolderWithoutAConfigAndRunsOn) {
+    test::TempFolder folder;
+    WriteDotGame(folder);
+    std::filesystem::remove(folder.Join("game/config.txt"));
+    folder.WriteFile("input.txt", "1 answer-path level.scene\n1 command 40002\n");
+    ToolRun shot = RunTool(folder,
+                           {"editor-shot", "game", "loaded.png", "--size", "160x163", "--frames",
+                            "3", "--input", "input.txt"},
+                           "QUARN_LOG=1");
+    ASSERT_EQ(shot.status, 0) << shot.err;
+    EXPECT_NE(test::Tilde(shot.err, folder).find("Scene '~/game/level.scene' loaded"),
+              std::string::npos)
+        << shot.err;
+    ExpectTheViewShowsTheScene(folder, "loaded.png", 160, 120, "3");
 }
 
 // "640 x 380" grows the window beyond the back buffer it started with: the view still shows the

@@ -1,6 +1,7 @@
 #include "core/debug/Validity.h"
 
 #include "core/os/Dialogs.h"
+#include "tests/support/CapturingLogSink.h"
 #include "tests/support/RecordingDialogHook.h"
 #include "tests/support/RecordingValidityHook.h"
 
@@ -39,6 +40,41 @@ TEST(ValidityReport, ReportsUnconditionallyCutAt4095CharactersAndAnswersTrue) {
     EXPECT_TRUE(ValidityReport("%s", std::string(6000, 'v').c_str()));
     ASSERT_EQ(dialogs.Dialogs().size(), 1u);
     EXPECT_EQ(dialogs.Dialogs()[0].text.size(), 4095u);
+}
+
+// A load's reports wait for one box at the end of the outermost gathering; a hook still takes
+// them first, and a caller may take the box's text to show it with its own.
+TEST(ValidityGathering, ReportsMakeOneBoxWithTheFirstAndLogTheRest) {
+    test::RecordingDialogHook dialogs;
+    test::CapturingLogSink log;
+    {
+        const ValidityGathering outer;
+        ValidityReport("first %d", 1);
+        {
+            const ValidityGathering inner;
+            ValidityReport("second");
+        }
+        ValidityReport("third");
+        {
+            test::RecordingValidityHook handling(true);
+            ValidityReport("taken by the hook");
+        }
+        EXPECT_TRUE(dialogs.Dialogs().empty());
+    }
+    ASSERT_EQ(dialogs.Dialogs().size(), 1u);
+    EXPECT_EQ(dialogs.Dialogs()[0].title, "Validity check");
+    EXPECT_EQ(dialogs.Dialogs()[0].text, "first 1\n\n(2 more validity reports are in the log)");
+    ASSERT_EQ(log.Lines().size(), 2u);
+    EXPECT_EQ(log.Lines()[1].text, "Validity check: third");
+
+    {
+        const ValidityGathering gathering;
+        ValidityReport("alone");
+        EXPECT_EQ(ValidityGathering::Take(), "alone");
+    }
+    EXPECT_EQ(dialogs.Dialogs().size(), 1u);
+    ValidityReport("after");
+    EXPECT_EQ(dialogs.Dialogs().size(), 2u);
 }
 
 } // namespace

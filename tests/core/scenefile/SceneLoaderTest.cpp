@@ -8,6 +8,7 @@
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/RecordingDialogHook.h"
 #include "tests/support/RecordingValidityHook.h"
+#include "tests/support/ScopedValue.h"
 
 #include <gtest/gtest.h>
 
@@ -223,6 +224,54 @@ TEST_F(SceneLoading, AParentCycleIsRefusedOnceNamingItsNodesAndNoNodeIsLost) {
     EXPECT_EQ(Item(1)->GetParent(), Item(3));
 }
 
+// What a load cannot keep as its file has it is left for the caller to tell, file by file; a
+// parent the file lacks is also logged as a mistake of its object, unless the object is the
+// file's first.
+TEST_F(SceneLoading, WhatALoadCannotKeepAsItsFileHasItIsTold) {
+    const struct {
+        std::string objects;
+        std::string told;
+    } cases[] = {
+        {Object("1", "SlItem") + Object("2", "SlItem", "\tname = \"b\"\n\tparent = 9\n"),
+         "1 of its objects is not where the file puts it: obj2 (b) names parent 9, which the file "
+         "does not hold"},
+        {Object("1", "SlItem") + Object("2", "SlItem", "\tparent = 1\n") +
+             Object("2", "SlItem", "\tparent = 1\n"),
+         "1 of its objects could not be loaded: it could not be found again by its id (obj2 is in "
+         "the file more than once)"},
+        {Object("1", "SlItem", "\tparent = 2\n") +
+             Object("2", "SlItem", "\tname = \"b\"\n\tparent = 1\n"),
+         "1 of its objects is not where the file puts it: obj2 (b) names parent 1, which would "
+         "close a cycle"},
+        {Object("1", "SlItem") + Object("2", "SlItem", "\tparent = 1\n") +
+             Object("3", "SlItem", "\tparent = 0\n"),
+         ""},
+        // A saved subtree's root names the parent it hung under.
+        {Object("1", "SlItem", "\tparent = 7\n") + Object("2", "SlItem", "\tparent = 1\n"), ""},
+    };
+    for (const auto& c : cases) {
+        test::CapturingLogSink log;
+        test::RecordingValidityHook hook;
+        Load(Scene(44, c.objects));
+        const auto& told = TheSceneLoadState().shortLoads;
+        EXPECT_EQ(told.empty() ? "" : told[0].first + ": " + told[0].second,
+                  c.told.empty() ? "" : "test.scene: " + c.told);
+        EXPECT_EQ(log.Contains("test.scene: obj2 (b): property 'parent' of class SlItem: '9' "
+                               "names no object of the file"),
+                  &c == &cases[0]);
+    }
+    // Two causes of loss, each counted.
+    const test::ScopedValue<int64_t> limit(SceneNodeLimit, 3);
+    Load(Scene(44, Object("1", "SlItem") + Object("2", "SlItem", "\tparent = 1\n") +
+                       Object("2", "SlItem", "\tparent = 1\n") +
+                       Object("3", "SlItem", "\tparent = 1\n")));
+    ASSERT_EQ(TheSceneLoadState().shortLoads.size(), 1u);
+    EXPECT_EQ(TheSceneLoadState().shortLoads[0].second,
+              "2 of its objects could not be loaded: 1 came after the scene had made as many "
+              "nodes as it may (a scene and its branches make at most 3), 1 could not be found "
+              "again by their ids (obj2 is in the file more than once)");
+}
+
 TEST_F(SceneLoading, ObjectsPastAFullIdSystemAreLeftOutWithOneLine) {
     test::CapturingLogSink log;
     test::RecordingValidityHook hook;
@@ -239,6 +288,8 @@ TEST_F(SceneLoading, ObjectsPastAFullIdSystemAreLeftOutWithOneLine) {
     }
     EXPECT_EQ(roots.size(), size_t{LocalIdMask});
     EXPECT_EQ(loader.GetLeftOutCount(), 5);
+    EXPECT_EQ(loader.DescribeShortfall(), "5 of its objects could not be loaded: no id was left "
+                                          "for them (an id system holds at most 65535 objects)");
     ASSERT_EQ(log.Lines().size(), 1u);
     EXPECT_EQ(log.Lines()[0].text, "Scene big.scene: 5 of its objects are left out: no id was "
                                    "left for them (an id system holds at most 65535 objects)");
@@ -271,6 +322,7 @@ TEST_F(SceneLoading, AFileCutShortKeepsWhatItHeldAndSaysSoInOneLine) {
             Keep(root);
         }
         EXPECT_EQ(loader.EndedEarly(), c.cut) << c.length;
+        EXPECT_EQ(loader.DescribeShortfall().starts_with("the file is cut short"), c.cut);
         EXPECT_EQ(roots.size(), c.nodes) << c.length;
         ASSERT_EQ(log.Lines().size(), c.cut ? 1u : 0u) << c.length;
         if (c.cut) {

@@ -4,8 +4,11 @@
 #include "core/object/PropertyScalar.h"
 #include "core/scene/EngineState.h"
 #include "core/scene/Node.h"
+#include "render/Camera.h"
 #include "script/machine/ScriptContext.h"
+#include "script/machine/ScriptLibrary.h"
 #include "script/machine/ScriptNode.h"
+#include "script/machine/ScriptOperators.h"
 #include "script/machine/ScriptValueType.h"
 #include "tests/script/machine/ScriptTestSupport.h"
 #include "tests/support/RecordingDialogHook.h"
@@ -223,6 +226,38 @@ protected:
     static inline int depthFunction = -1;
     RecordingDialogHook dialogs_;
     std::vector<uint64_t> made_;
+};
+
+// Programs that call the engine's own functions and operators, both machine paths tried.
+class ScriptLibraryRunTest : public ScriptRunTest {
+protected:
+    void SetUp() override {
+        ScriptRunTest::SetUp();
+        DeleteAllValueTypes(); // the fixture's own "int"
+        RegisterScriptOperators();
+        // As at start-up: the classes the signatures name exist first.
+        Camera::RegisterClass();
+        RegisterScriptLibrary();
+    }
+    void TearDown() override {
+        RemoveScriptLibrary();
+        ScriptTranslatedRuns = true;
+        ScriptRunTest::TearDown();
+        ResetScriptKeywordTable();
+    }
+    static std::string Func(int index) {
+        return "func " + std::to_string(GetScriptLibraryFirstIndex() + index);
+    }
+    // Deletes every node of the class that the scripts made.
+    static void DeleteInstances(const ClassInfo* info) {
+        std::vector<Entity*> made;
+        for (int i = 0; i < info->GetInstanceCount(); ++i) {
+            made.push_back(info->GetInstance(i));
+        }
+        for (Entity* entity : made) {
+            entity->Delete();
+        }
+    }
 };
 
 } // namespace quarn::test

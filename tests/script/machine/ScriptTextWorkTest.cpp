@@ -35,33 +35,17 @@ public:
     std::string kept;
 };
 
-class ScriptTextWork : public test::ScriptRunTest {
+class ScriptTextWork : public test::ScriptLibraryRunTest {
 protected:
     void SetUp() override {
-        ScriptRunTest::SetUp();
-        DeleteAllValueTypes(); // the fixture's own "int"
-        RegisterScriptOperators();
-        Camera::RegisterClass();
+        ScriptLibraryRunTest::SetUp();
         TextHolder::RegisterClass();
         DataBase::RegisterClass();
-        RegisterScriptLibrary();
     }
     void TearDown() override {
         // The holders the scripts made themselves.
-        std::vector<Entity*> holders;
-        for (int i = 0; i < TextHolder::classInfo->GetInstanceCount(); ++i) {
-            holders.push_back(TextHolder::classInfo->GetInstance(i));
-        }
-        for (Entity* holder : holders) {
-            holder->Delete();
-        }
-        RemoveScriptLibrary();
-        ScriptTranslatedRuns = true;
-        ScriptRunTest::TearDown();
-        ResetScriptKeywordTable();
-    }
-    static std::string Func(int index) {
-        return "func " + std::to_string(GetScriptLibraryFirstIndex() + index);
+        DeleteInstances(TextHolder::classInfo);
+        ScriptLibraryRunTest::TearDown();
     }
     // The command that calls DataBase's GetString.
     static std::string GetStringMethod() {

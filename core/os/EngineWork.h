@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+
+namespace quarn {
+
+// Work the engine does for the script that runs, in proportion to what the script asked for:
+// nodes of the scene visited, bytes inflated, parsed or written. The script machine counts it
+// against the script's step limit as that many commands; without a script running it is not
+// counted. Libraries below the script machine reach it through one hook, which the machine sets.
+using EngineWorkHook = void (*)(uint64_t steps);
+
+void SetEngineWorkHook(EngineWorkHook hook); // null removes it
+void ChargeEngineWork(uint64_t steps);
+
+// What work costs, in commands, each about the time it takes. A node visited (reached, tested,
+// its method looked up) takes some 32 commands' time; memory filled, copied or compared a command
+// per 16 bytes; a byte inflated or parsed into a scene about one; a file written costs its syncs
+// to the disk, whatever its size, and a command per byte.
+inline constexpr uint64_t StepsPerNodeVisited = 32;
+inline constexpr uint64_t BytesScannedPerStep = 16;
+inline constexpr uint64_t StepsPerFileWritten = 65536;
+
+inline void ChargeNodesVisited(uint64_t nodes) {
+    ChargeEngineWork(nodes * StepsPerNodeVisited);
+}
+inline void ChargeBytesScanned(uint64_t bytes) {
+    ChargeEngineWork(bytes / BytesScannedPerStep);
+}
+inline void ChargeBytesDecoded(uint64_t bytes) {
+    ChargeEngineWork(bytes);
+}
+inline void ChargeFileWritten(uint64_t bytes) {
+    ChargeEngineWork(StepsPerFileWritten + bytes);
+}
+
+} // namespace quarn

@@ -1,0 +1,187 @@
+#include "physics/IslandSubsteps.h"
+
+#include "core/scene/Pivot.h"
+#include "physics/IslandStep.h"
+#include "physics/Joint.h"
+#include "physics/RigidBody.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quarn {
+namespace {
+
+Float3 Entry(const float* rows, int32_t rowSkip, int k) {
+    return {rows[k * rowSkip], rows[k * rowSkip + 1], rows[k * rowSkip + 2]};
+}
+
+// The most parts an island of `rows` rows is cut into.
+int32_t MostSubsteps(int32_t rows) {
+    return std::clamp(MaxSubstepRows / std::max(rows, 1), 1, MaxSubsteps);
+}
+
+} // namespace
+
+void AddJointLoad(const Joint& joint, const JointJacobian& rows, int32_t m, const float* lambda,
+                  const int32_t island[2], JointLoad* loads) {
+    if (joint.GetType() == JointContact || !joint.GetAnchor(0) || !joint.GetAnchor(1)) {
+        return;
+    }
+    for (int side = 0; side < 2; ++side) {
+        if (island[side] < 0) {
+            continue;
+        }
+        const float* linear = rows.linear[side];
+        const float* angular = rows.angular[side];
+        // The rows' force on the body, and the torque of the rows that only turn it.
+        Float3 f;
+        Float3 t;
+        for (int k = 0; k < m; ++k) {
+            const Float3 l = Entry(linear, rows.rowSkip, k);
+            if (l.x == 0.0f && l.y == 0.0f && l.z == 0.0f) {
+                t = t + Entry(angular, rows.rowSkip, k) * lambda[k];
+            } else {
+                f = f + l * lambda[k];
+            }
+        }
+        RigidBody* body = joint.GetBody(side);
+        const Float3 r = joint.GetAnchor(side)->GetWorldPosition() - body->GetWorldPosition();
+        // Turning r by a small angle a turns the torque r x f by (a x r) x f: a stiffness
+        // (f.r) 1 - f r^T. Bounded by one that no turn makes negative, so that a pushing
+        // joint counts as a pulling one: |f||r| 1 - s sym(r f^T), s the sign of f.r, and
+        // |t| 1 for the turning rows.
+        const float fr = f.Dot(r);
+        const float sign = fr > 0.0f ? 1.0f : fr < 0.0f ? -1.0f : 0.0f;
+        const float lever = f.Length() * r.Length();
+        const float a[3] = {r.x, r.y, r.z};
+        const float b[3] = {f.x, f.y, f.z};
+        JointLoad& load = loads[island[side]];
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j) {
+                load.stiffness.m[i][j] -= 0.5f * sign * (a[i] * b[j] + b[i] * a[j]);
+            }
+            load.stiffness.m[i][i] += lever + t.Length();
+        }
+        load.lever += lever;
+        load.leverSquared += lever * r.Dot(r);
+        if (r.Dot(r) > load.arm.Dot(load.arm)) {
+            load.arm = r;
+        }
+    }
+}
+
+int32_t CountSubsteps(RigidBody* const* bodies, int32_t nb, const JointLoad* loads,
+                      const float* inverseMass, float h, int32_t rows) {
+    // A single swing grows once it turns more than about two radians a step, but the light
+    // links of a chain swing together, and their forces rise sharply from one step to the next
+    // as the chain snaps taut: chains of 2 to 20 links with ends up to 3,000 times a link hold
+    // within 4 cm at a quarter of a radian a step, and open by 5 to 20 cm when steps of up to a
+    // radian are left whole.
+    constexpr float MaxTurn = 0.25f;
+    // A step turns a body about its spin's axis as it stood at the start: a spin s about an arm
+    // and a turn w across it move the anchor off its path by about s w h^2 / 2 of the arm, which
+    // the joint's error correction then feeds into the chain.
+    constexpr float MaxDrift = 2e-3f; // of the arm, a step
+    float turn = 0.0f;
+    for (int b = 0; b < nb; ++b) {
+        const JointLoad& load = loads[b];
+        if (!(load.lever > 0.0f) || inverseMass[b] == 0.0f) {
+            continue;
+        }
+        const float length = load.arm.Length();
+        if (length > 0.0f) {
+            const Float3 w = bodies[b]->GetWorldAngularVelocity();
+            const Float3 along = load.arm * (1.0f / length);
+            const float spin = std::fabs(w.Dot(along));
+            const float across = (w - along * w.Dot(along)).Length();
+            const float drift = 0.5f * spin * across * h * h;
+            if (std::isfinite(drift)) {
+                turn = std::max(turn, MaxTurn * drift / MaxDrift);
+            }
+        }
+        // The body's mass at its lever alone bounds the swing's rate from above: most bodies
+        // need go no further.
+        const float held = load.leverSquared / (load.lever * inverseMass[b]);
+        const Matrix3& k = load.stiffness;
+        const float stiffness = k.m[0][0] + k.m[1][1] + k.m[2][2];
+        const float bound = std::max(turn, MaxTurn);
+        if (!(h * h * stiffness > bound * bound * held)) {
+            continue;
+        }
+        Matrix3 inertia = WorldInertia(*bodies[b]);
+        for (int i = 0; i < 3; ++i) {
+            inertia.m[i][i] += held;
+        }
+        if (!InvertAtAnyScale(inertia)) {
+            continue;
+        }
+        Matrix3 rate;
+        inertia.Multiply(k, rate);
+        // The trace bounds the largest of the swing's squared rates from above.
+        const float squared = rate.m[0][0] + rate.m[1][1] + rate.m[2][2];
+        if (squared > 0.0f && std::isfinite(squared)) {
+            turn = std::max(turn, h * std::sqrt(squared));
+        }
+    }
+    if (!(turn > MaxTurn)) {
+        return 1;
+    }
+    return static_cast<int32_t>(std::min(std::ceil(turn / MaxTurn), float(MostSubsteps(rows))));
+}
+
+int32_t HeldSubsteps(Joint* const* joints, int32_t nj, int32_t rows) {
+    int32_t held = 1;
+    for (int32_t i = 0; i < nj; ++i) {
+        if (joints[i]->GetType() != JointContact) {
+            const int32_t last = joints[i]->GetSubsteps();
+            held = std::max(held, last - std::max(1, last / 8));
+        }
+    }
+    return std::min(held, MostSubsteps(rows));
+}
+
+void RememberSubsteps(Joint* const* joints, int32_t nj, int32_t parts) {
+    for (int32_t i = 0; i < nj; ++i) {
+        joints[i]->SetSubsteps(parts);
+    }
+}
+
+void StartParts(RigidBody* const* bodies, int32_t nb, PartPositions& positions) {
+    for (int32_t b = 0; b < nb; ++b) {
+        const Float3 p = bodies[b]->GetPosition();
+        positions.exact[3 * b] = p.x;
+        positions.exact[3 * b + 1] = p.y;
+        positions.exact[3 * b + 2] = p.z;
+    }
+}
+
+void FinishPart(RigidBody* const* bodies, int32_t nb, float h, PartPositions& positions) {
+    for (int32_t b = 0; b < nb; ++b) {
+        // Position and velocity both in the transform parent's space, as the pose integrates.
+        const Float3 v = bodies[b]->GetLinearVelocity();
+        double* p = positions.exact + 3 * b;
+        p[0] += static_cast<double>(v.x) * h;
+        p[1] += static_cast<double>(v.y) * h;
+        p[2] += static_cast<double>(v.z) * h;
+        const Float3 rounded(static_cast<float>(p[0]), static_cast<float>(p[1]),
+                             static_cast<float>(p[2]));
+        if (rounded.IsFinite()) {
+            bodies[b]->SetPosition(rounded);
+        }
+    }
+}
+
+void SaveOutsideForces(RigidBody* const* bodies, int32_t nb, OutsideForces* saved) {
+    for (int b = 0; b < nb; ++b) {
+        saved[b] = {bodies[b]->GetForce(), bodies[b]->GetTorque()};
+    }
+}
+
+void RestoreOutsideForces(RigidBody* const* bodies, int32_t nb, const OutsideForces* saved) {
+    for (int b = 0; b < nb; ++b) {
+        bodies[b]->SetForce(saved[b].force);
+        bodies[b]->SetTorque(saved[b].torque);
+    }
+}
+
+} // namespace quarn

@@ -1,0 +1,369 @@
+// What a game's scripts may take, whatever they are written to do: how deep their calls nest,
+// how many steps a run and the runs nested in it spend, the engine's work they ask for and the
+// memory the game holds; each hostile program ends with its error, on both of the machine's
+// paths.
+#include "TestPaths.h"
+#include "core/os/HeldMemory.h"
+#include "core/scenefile/SceneSaver.h"
+#include "core/string/TextArena.h"
+#include "script/machine/ScriptContext.h"
+#include "script/nodes/GridData.h"
+#include "tests/script/machine/ScriptRunSupport.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace quarn {
+namespace {
+
+const std::string LoopError = "Infinite loop detected (100million'th instruction reached)";
+const std::string NestingError =
+    "Calls between scripts nest deeper than " + std::to_string(MaxScriptNesting);
+
+// A node a script makes to hold its texts.
+class Holder : public test::TestClass<Holder, Node> {
+public:
+    static constexpr const char* Name = "ScriptTestHolder";
+    static void Declare(ClassInfo&) {}
+};
+
+class ScriptBounds : public test::ScriptLibraryRunTest {
+protected:
+    void SetUp() override {
+        ScriptLibraryRunTest::SetUp();
+        Holder::RegisterClass();
+        GridData::RegisterClass();
+    }
+    void TearDown() override {
+        DeleteInstances(Holder::classInfo);
+        SetMemoryBudget(0);
+        ScriptLibraryRunTest::TearDown();
+    }
+    static std::string MethodOf(ClassInfo* owner, size_t index) {
+        return std::string(owner->GetName()) + "." + owner->GetOwnMethods()[index]->GetName();
+    }
+    // The number `method` takes for the program's function NAME.
+    static int32_t MethodNumber(const Script* script, const char* name) {
+        const ClassInfo* own = script->GetClass();
+        for (int i = 0; i < own->GetMethodCount(); ++i) {
+            if (std::string(own->GetMethod(i)->GetName()) == name) {
+                return i;
+            }
+        }
+        ADD_FAILURE() << name;
+        return -1;
+    }
+    int ErrorReports() const {
+        int count = 0;
+        for (const auto& dialog : dialogs_.Dialogs()) {
+            count += dialog.title == "Script Error!";
+        }
+        return count;
+    }
+    // A text of 2^doublings bytes, made by the script into its variable 1.
+    static std::string MakeText(int doublings) {
+        return "push 1\ntext \"a\"\nstore 1\npush 2\npush 0\nstore 1\ngrow:\npush 1\npush 1\n"
+               "load 1\npush 1\nload 1\nop string \"+(string):string\"\nstore 1\npush 2\npush 2\n"
+               "load 1\npush 1\nop int \"+(int):int\"\nstore 1\npush 2\nload 1\npush " +
+               std::to_string(doublings) + "\nop int \"<(int):bool\"\njumpif grow\n";
+    }
+};
+
+// Each program's f calls f again through one of the ways a script reaches a script, as deep as
+// it is let; the calls nest on the native stack, and without a bound they ran past its end. The
+// deepest call is refused with the error, which ends every run of the chain: one report.
+TEST_F(ScriptBounds, CallsNestNoDeeperThanTheBoundOnEveryPath) {
+    Script* probe =
+        MakeScript("stack 16\nfunction \"f\" () at=@f export\nf:\nreturn 0 0\n", "probe");
+    const int32_t selfMethod = MethodNumber(probe, "f");
+    probe->Delete();
+    const std::string named = MethodOf(Script::RegisterClass(), 4); // CallFunction(string)
+    const struct {
+        const char* name;
+        std::string call;
+    } cases[] = {
+        {"method", "self\nmethod " + std::to_string(selfMethod) + " 0\n"},
+        {"CallMethod", "self\ntext \"f\"\n" + Func(77) + "\n"},
+        {"CallMethodInTree", "self\ntext \"f\"\n" + Func(78) + "\n"},
+        {"named function", "self\ntext \"f\"\nmethod method:" + named + " 1\n"},
+        {"external call", "self\nextcall @f 0 0 hash:NAME\n"},
+        // Its listener runs the function again.
+        {"property", "self\npush 5\npush 0\nload 1\nsetprop 1\n"},
+    };
+    for (const bool translated : {false, true}) {
+        ScriptTranslatedRuns = translated;
+        for (const auto& [name, call] : cases) {
+            const std::string program =
+                std::string(translated ? "fast" : "plain") + std::to_string(&name - &cases[0].name);
+            std::string source =
+                "var \"depth\" int kind=2\nstack 16384\nfunction \"f\" () at=@f export\n"
+                "function \"property_changed\" () at=@f\nf:\npush 0\npush 0\nload 1\npush 1\n"
+                "op int \"+(int):int\"\nstore 1\n" +
+                call + "return 0 0\n";
+            Replace(source, "NAME", program);
+            Script* script = MakeScript(source, program);
+            const int reports = ErrorReports();
+            EXPECT_FALSE(Call(script, {}, "f")) << name;
+            EXPECT_EQ(LastError(), NestingError) << name << " " << translated;
+            EXPECT_EQ(ErrorReports(), reports + 1) << name;
+            EXPECT_GE(script->GetVariables()[0], MaxScriptNesting - 1) << name;
+            EXPECT_LE(script->GetVariables()[0], MaxScriptNesting) << name;
+            EXPECT_EQ(script->GetRunState(), ScriptErrorPending) << name;
+            script->Delete();
+        }
+    }
+}
+
+// A chain of nodes, each calling the next one's f: the node at the bound is not called, and
+// every node of the chain ends with the report of the one that called it.
+TEST_F(ScriptBounds, AChainOfScriptsCallingTheNextStopsAtTheBound) {
+    Script* probe = MakeScript("var \"next\" Script kind=2\nstack 16\n"
+                               "function \"f\" () at=@f export\nf:\nreturn 0 0\n",
+                               "linkprobe");
+    const int32_t f = MethodNumber(probe, "f");
+    probe->Delete();
+    const std::string source = "var \"next\" Script kind=2\nvar \"called\" int kind=2\nstack 64\n"
+                               "function \"f\" () at=@f export\nf:\npush 1\npush 1\nstore 1\n"
+                               "push 0\nload 1\njumpifnot end\npush 0\nload 1\nmethod " +
+                               std::to_string(f) + " 0\nend:\nreturn 0 0\n";
+    std::vector<Script*> chain{MakeScript(source, "link")};
+    while (chain.size() < MaxScriptNesting + 100) {
+        chain.push_back(Make<Script>());
+        chain.back()->SetScriptFile("link.script");
+    }
+    for (size_t i = 0; i + 1 < chain.size(); ++i) {
+        chain[i]->GetVariables()[0] = chain[i + 1]->GetId();
+    }
+    EXPECT_FALSE(Call(chain[0], {}, "f"));
+    EXPECT_EQ(LastError(), NestingError);
+    EXPECT_EQ(ErrorReports(), 1);
+    for (size_t i = 0; i < chain.size(); ++i) {
+        EXPECT_EQ(chain[i]->GetVariables()[1], i < MaxScriptNesting ? 1u : 0u) << i;
+    }
+}
+
+// A port function that sends itself an event is a cascade like any other: past 64 events
+// inside one another the rest is dropped, with the validity report, and nothing else breaks.
+TEST_F(ScriptBounds, AnEventSentToItselfFromItsPortStopsAtTheEventsBound) {
+    for (const bool translated : {false, true}) {
+        ScriptTranslatedRuns = translated;
+        Script* script = MakeScript(
+            "var \"depth\" int kind=2\nstack 16384\nfunction \"in\" (Node, Node, float) at=@in "
+            "port\nfunction \"go\" () at=@go\ngo:\nself\npush 1.0\n" +
+                Func(73) +
+                "\nreturn 0 0\nin:\npush 0\npush 0\nload 1\npush 1\nop int \"+(int):int\"\n"
+                "store 1\nself\npush 1.0\n" +
+                Func(73) + "\nreturn 3 0\n",
+            translated ? "fastport" : "plainport");
+        dialogs_.Answer(3); // the validity report's "Ignore"
+        EXPECT_TRUE(Call(script, {}, "go")) << LastError();
+        EXPECT_EQ(script->GetVariables()[0], 64u);
+        ASSERT_FALSE(dialogs_.Dialogs().empty());
+        EXPECT_NE(dialogs_.Dialogs().back().text.find("nest deeper than 64"), std::string::npos)
+            << dialogs_.Dialogs().back().text;
+        script->Delete();
+    }
+}
+
+// One budget of steps for a run and the runs nested in it: a loop that calls a method doing
+// most of the budget ends in the second call, where it alone would go on for its 50 rounds.
+// When the method is another node's, that node reports it and the caller ends with it.
+TEST_F(ScriptBounds, RunsNestedInARunShareItsStepBudget) {
+    constexpr uint32_t Limit = 1000000;
+    const std::string spin = "spin:\npush 0\nspinloop:\npush 0\npush 0\nloadlocal 1\npush 1\n"
+                             "op int \"+(int):int\"\nstorelocal 1\npush 0\nloadlocal 1\n"
+                             "push 80000\nop int \"<(int):bool\"\njumpif spinloop\nreturn 1 0\n";
+    const std::string loop = "loop:\npush 0\npush 0\nload 1\npush 1\nop int \"+(int):int\"\n"
+                             "store 1\npush 1\nload 1\ntext \"spin\"\n" +
+                             Func(77) +
+                             "\npush 0\nload 1\npush 50\nop int \"<(int):bool\"\njumpif loop\n"
+                             "return 0 0\n";
+    for (const bool translated : {false, true}) {
+        ScriptTranslatedRuns = translated;
+        ScriptStepLimit = Limit;
+        const std::string suffix = translated ? "fast" : "plain";
+        Script* spinner = MakeScript("stack 16\nfunction \"spin\" () at=@spin export\n" + spin,
+                                     "spinner" + suffix);
+        Script* self = nullptr;
+        for (const bool other : {false, true}) {
+            Script* caller =
+                MakeScript("var \"rounds\" int kind=2\nvar \"target\" Script kind=2\nstack 16\n"
+                           "function \"loop\" () at=@loop\nfunction \"spin\" () at=@spin export\n" +
+                               loop + spin,
+                           (other ? "caller" : "self") + suffix);
+            caller->GetVariables()[1] = other ? spinner->GetId() : caller->GetId();
+            const int reports = ErrorReports();
+            EXPECT_FALSE(Call(caller, {}, "loop")) << other;
+            EXPECT_EQ(LastError(), LoopError);
+            EXPECT_EQ(ErrorReports(), reports + 1) << other;
+            EXPECT_EQ(caller->GetVariables()[0], 2u) << other << " " << translated;
+            EXPECT_EQ(caller->GetRunState(), ScriptErrorPending);
+            if (!other) {
+                self = caller;
+            }
+        }
+        EXPECT_EQ(spinner->GetRunState(), ScriptErrorPending);
+        // The next run has a budget of its own.
+        self->ResetExecution();
+        self->SetRunState(ScriptReady);
+        EXPECT_TRUE(Call(self, {}, "spin")) << LastError();
+    }
+}
+
+// Engine work a script asks for is charged by the work done: each loop does one such call a
+// round, counted, until the limit of 200,000 ends it. Uncharged, every case ran its 1,000 rounds.
+TEST_F(ScriptBounds, EngineWorkIsChargedByTheWorkDone) {
+    constexpr uint32_t Limit = 200000;
+    constexpr uint32_t Children = 999;
+    auto* root = Make<Node>();
+    for (uint32_t i = 0; i < Children; ++i) {
+        Make<Node>()->SetParent(root);
+    }
+    const std::string rootId = std::to_string(root->GetId());
+    std::filesystem::copy_file(QUARN_TEST_DATA "/archives/sample.zip", temp_.Join("game.zip"));
+    temp_.WriteFile("small.txt", std::string(1000, 'x'));
+    auto* grid = Make<GridData>();
+    const std::string gridId = std::to_string(grid->GetId());
+    ASSERT_TRUE(SaveSceneFile("tree.scene", *root, 0, 3));
+    const uint64_t sceneBytes = std::filesystem::file_size(temp_.Join("tree.scene"));
+    const std::string loadsUnder = std::to_string(Make<Node>()->GetId());
+    ClassInfo* nodes = Node::RegisterClass();
+    const struct {
+        const char* name;
+        std::string body;
+        // What a round is charged beyond its commands: at least, and for the cases marked
+        // exact no more.
+        uint64_t charged;
+        bool exact = true;
+    } cases[] = {
+        {"CallMethodInTree", "push " + rootId + "\ntext \"none\"\n" + Func(78) + "\n",
+         (Children + 1) * StepsPerNodeVisited},
+        {"ForEachOfClass",
+         "push " + rootId + "\ntext \"Node\"\npush " + rootId + "\ntext \"none\"\n" + Func(85) +
+             "\n",
+         (Children + 1) * StepsPerNodeVisited},
+        {"FindByName",
+         "push " + rootId + "\ntext \"none\"\nmethod method:" + MethodOf(nodes, 3) + " 1\ndrop 1\n",
+         (Children + 1) * StepsPerNodeVisited},
+        {"GetChild",
+         "push " + rootId + "\npush 998\nmethod method:" + MethodOf(nodes, 19) + " 1\ndrop 1\n",
+         (Children - 1) * StepsPerNodeVisited},
+        {"OpenRead of a packed member",
+         "text \"game.zip/config.txt\"\npush 0\n" + Func(97) + "\n" + Func(98) + "\n", 660},
+        {"CopyFile", "text \"small.txt\"\ntext \"copy.txt\"\n" + Func(92) + "\n",
+         StepsPerFileWritten + 1000, false},
+        {"SaveScene",
+         "text \"saved.scene\"\npush " + rootId + "\npush 0\npush 0\n" + Func(72) + "\n",
+         StepsPerFileWritten + 20 * Children, false},
+        {"LoadScene",
+         "text \"tree.scene\"\npush " + loadsUnder + "\npush 0\n" + Func(71) + "\ndrop 1\n",
+         sceneBytes + (Children + 1) * StepsPerNodeVisited, false},
+        {"GridData.SetCapacity",
+         "push " + gridId + "\npush 2000\nmethod method:" + MethodOf(GridData::classInfo, 6) +
+             " 1\n",
+         2000 * 2 * 4 / BytesScannedPerStep},
+    };
+    constexpr uint32_t MostCommandsARound = 32;
+    for (const auto& [name, body, charged, exact] : cases) {
+        uint32_t rounds[2] = {};
+        for (const bool translated : {false, true}) {
+            ScriptTranslatedRuns = translated;
+            ScriptStepLimit = Limit;
+            Script* script = MakeScript(
+                "var \"rounds\" int\nstack 16\nloop:\n" + body +
+                    "push 0\npush 0\nload 1\npush 1\nop int \"+(int):int\"\nstore 1\npush 0\n"
+                    "load 1\npush 1000\nop int \"<(int):bool\"\njumpif loop\nend\n",
+                translated ? "fast" : "plain");
+            EXPECT_FALSE(Call(script)) << name;
+            EXPECT_EQ(LastError(), LoopError) << name << " " << translated;
+            rounds[translated] = script->GetVariables()[0];
+            script->Delete();
+        }
+        EXPECT_EQ(rounds[0], rounds[1]) << name;
+        EXPECT_LE(uint64_t(rounds[1]) * charged, Limit) << name;
+        if (exact) {
+            EXPECT_GT(uint64_t(rounds[1] + 1) * (charged + MostCommandsARound), Limit) << name;
+        }
+    }
+}
+
+// Nodes a script makes and names, frame after frame, hold their texts: once the game holds more
+// than its memory budget, the write that took it past is the error naming the budget, and the
+// game holds no more than the budget and that one text.
+TEST_F(ScriptBounds, MemoryHeldAcrossFramesStopsAtTheBudget) {
+    constexpr size_t Text = size_t(1) << 20;
+    for (const bool translated : {false, true}) {
+        ScriptTranslatedRuns = translated;
+        Script* script = MakeScript(
+            "var \"frames\" int kind=2\nvar \"t\" string\nvar \"i\" int\nstack 16\n"
+            "function \"update\" (float) at=@update\nupdate:\npush 0\npush 0\nload 1\npush 1\n"
+            "op int \"+(int):int\"\nstore 1\n" +
+                MakeText(20) + "text \"ScriptTestHolder\"\n" + Func(68) +
+                "\npush prop:Node.name\npush 1\nload 1\nsetprop 1\n"
+                "text \"ScriptTestHolder\"\n" +
+                Func(68) + "\npush prop:Node.name\npush 1\nload 1\nsetprop 1\nreturn 1 0\n",
+            translated ? "fastframes" : "plainframes");
+        // From what is held after a first frame: loading and a first run may free scratch
+        // memory that earlier work left.
+        script->Update(0.01f, UpdateRunning);
+        const size_t budget = GetHeldMemory() + 24 * Text;
+        SetMemoryBudget(budget);
+        for (int frame = 1; frame < 100 && script->GetRunState() != ScriptErrorPending; ++frame) {
+            script->Update(0.01f, UpdateRunning);
+            EXPECT_LE(GetHeldMemory(), budget + 2 * Text) << frame;
+        }
+        EXPECT_EQ(script->GetRunState(), ScriptErrorPending);
+        EXPECT_NE(LastError().find("ScriptTestHolder.name: the game holds "), std::string::npos)
+            << LastError();
+        EXPECT_NE(LastError().find(", more than its memory budget of "), std::string::npos);
+        EXPECT_GE(script->GetVariables()[0], 12u);
+        EXPECT_LE(script->GetVariables()[0], 14u);
+        script->Delete();
+        DeleteInstances(Holder::classInfo);
+    }
+}
+
+// A grid's tables are taken only when the budget holds them: past it the call is refused before
+// anything is allocated, and the grid keeps what it had.
+TEST_F(ScriptBounds, AGridLargerThanTheBudgetIsRefusedBeforeItIsMade) {
+    auto* grid = Make<GridData>();
+    const std::string gridId = std::to_string(grid->GetId());
+    const std::string setFields = "method method:" + MethodOf(GridData::classInfo, 4) + " 1\n";
+    const std::string setCapacity = "method method:" + MethodOf(GridData::classInfo, 6) + " 1\n";
+    const struct {
+        const char* name;
+        std::string source;
+        std::string error; // empty: the call goes through
+    } cases[] = {
+        {"fits",
+         "push " + gridId + "\npush 8\n" + setFields + "push " + gridId + "\npush 100000\n" +
+             setCapacity,
+         ""},
+        {"capacity", "push " + gridId + "\npush 16777216\n" + setCapacity,
+         "GridData.SetCapacity: "},
+        {"size",
+         "push " + gridId + "\npush 1024\npush 1024\npush 16\nmethod method:" +
+             MethodOf(GridData::classInfo, 0) + " 3\n",
+         "GridData.SetSize: 64 MiB"},
+    };
+    for (const auto& [name, source, error] : cases) {
+        Script* script = MakeScript("stack 16\n" + source + "end\n", name);
+        const size_t held = GetHeldMemory();
+        SetMemoryBudget(held + (size_t(48) << 20));
+        EXPECT_EQ(Call(script), error.empty()) << name << LastError();
+        if (!error.empty()) {
+            EXPECT_EQ(LastError().rfind(error, 0), 0u) << LastError();
+            EXPECT_NE(LastError().find(" more would take the game past its memory budget of "),
+                      std::string::npos)
+                << LastError();
+            EXPECT_LT(GetHeldMemory(), held + (size_t(1) << 20)) << name;
+        }
+        EXPECT_EQ(grid->GetCapacity(), 100000) << name;
+        script->Delete();
+    }
+}
+
+} // namespace
+} // namespace quarn
