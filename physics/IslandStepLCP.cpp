@@ -684,21 +684,50 @@ bool SolveExactly(ExactSolves& solves, const ExactProblem& problem, float* lambd
            SolveByPivoting(solves, problem, lambda);
 }
 
-// Takes the push-out of contacts sunk past their minimum depth out of the velocity rows, into
-// rows of its own (null when no contact of the island is sunk deep). A push-out left in the
-// velocities stays in them once the contact is out: where the boxes of a column dropped onto
-// each other a step apart had sunk centimetres into each other, the push-outs of all its
-// contacts added up in the top box, which flew off (30 boxes of 1 m dropped from 3 mm apart, at
-// 7 m/s). Solved apart, the push-out moves the bodies and is then forgotten. A resting island's
-// contacts sit close to their minimum depth and keep the push-out in their rows as before.
-float* TakePushOut(IslandSystem& system, float h, ScratchArena& scratch) {
-    bool deep = false;
-    for (int i = 0; i < system.jointCount && !deep; ++i) {
+// Takes the push-out of the contacts of bodies sunk deep into two others out of the velocity
+// rows, into rows of its own (null when no body of the island is). A push-out left in the
+// velocities stays in them once the contact is out, and through a body pushed out of the one
+// under it by the one above those of a column add up: where the boxes of a column dropped onto
+// each other a step apart had sunk centimetres into each other, they added up in the top box,
+// which flew off (30 boxes of 1 m dropped from 3 mm apart, at 7 m/s). Solved apart, the push-out
+// moves the bodies and is then forgotten. Where no body is sunk between two the push-outs cannot
+// add up, and the island keeps them in its velocity rows as before: taken out of every deep
+// contact, a heap of boxes tumbling onto each other cost a tenth more to step.
+float* TakePushOut(IslandSystem& system, int nb, float h, ScratchArena& scratch) {
+    // Per body, the first body it is sunk deep into (nb for any that does not move), and whether
+    // it is sunk deep into another too.
+    int32_t* sunkInto = scratch.Take<int32_t>(nb);
+    bool* between = scratch.Take<bool>(nb);
+    std::fill(sunkInto, sunkInto + nb, -1);
+    std::fill(between, between + nb, false);
+    bool anyBetween = false;
+    auto note = [&](int body, int other) {
+        if (sunkInto[body] < 0) {
+            sunkInto[body] = other;
+        } else if (sunkInto[body] != other) {
+            anyBetween = between[body] = true;
+        }
+    };
+    auto bodiesOf = [&](int i, int& first, int& second) {
         const Joint& joint = *system.joints[i];
-        deep = joint.GetType() == JointContact &&
-               static_cast<const ContactJoint&>(joint).IsSunkDeep();
+        first = joint.GetBody(0)->GetIslandTag();
+        second = system.secondTakesPart[i] ? joint.GetBody(1)->GetIslandTag() : nb;
+    };
+    for (int i = 0; i < system.jointCount; ++i) {
+        const Joint& joint = *system.joints[i];
+        if (joint.GetType() != JointContact ||
+            !static_cast<const ContactJoint&>(joint).IsSunkDeep()) {
+            continue;
+        }
+        int first = 0;
+        int second = 0;
+        bodiesOf(i, first, second);
+        note(first, second);
+        if (second < nb) {
+            note(second, first);
+        }
     }
-    if (!deep) {
+    if (!anyBetween) {
         return nullptr;
     }
     float* push = scratch.Take<float>(system.m);
@@ -708,11 +737,17 @@ float* TakePushOut(IslandSystem& system, float h, ScratchArena& scratch) {
         if (joint.GetType() != JointContact) {
             continue;
         }
+        int first = 0;
+        int second = 0;
+        bodiesOf(i, first, second);
+        if (!between[first] && (second == nb || !between[second])) {
+            continue;
+        }
         const int r = system.start[i];
         const float pushOut = static_cast<const ContactJoint&>(joint).GetPushOut();
         system.c[r] -= pushOut;
         system.rhs[r] -= pushOut / h;
-        push[r] = PushOutShare * pushOut;
+        push[r] = pushOut;
     }
     return push;
 }
@@ -732,7 +767,7 @@ Float3* SolvePushOut(ExactSolves& solves, const float* push) {
     std::copy(system.lo, system.lo + m, lo);
     std::copy(system.hi, system.hi + m, hi);
     for (int r = 0; r < m; ++r) {
-        rhs[r] = push[r] / solves.h;
+        rhs[r] = PushOutShare * push[r] / solves.h;
         if (system.findex[r] >= 0) {
             lo[r] = hi[r] = 0.0f;
         }
@@ -816,7 +851,8 @@ bool SolveSystem(IslandSystem& system, RigidBody* const* bodies, int32_t nb, flo
     if (!failExactSolves.load(std::memory_order_relaxed)) {
         // A tumbling island (one that went past the bound) keeps its push-out in the velocity
         // rows: its contacts meet deep every step, and solved apart they would pile it up.
-        const float* push = pushVelocity && !wasOver ? TakePushOut(system, h, scratch) : nullptr;
+        const float* push =
+            pushVelocity && !wasOver ? TakePushOut(system, nb, h, scratch) : nullptr;
         if (push) {
             // The push-out has a bound of its own, and its failures are not the island's: they
             // leave the push-out to the velocity rows.

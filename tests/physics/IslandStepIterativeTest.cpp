@@ -289,10 +289,8 @@ protected:
             parent->SetPosition(Float3(1.0f, 2.0f, -1.0f));
             parent->SetOrientation(Quaternion::FromAxisAngle(1.5707964f, Float3(0.0f, 0.0f, 1.0f)));
         }
-        // Rolling from the start: a landing's push-out the exact step carries out apart from the
-        // velocities, and the iterative one through them.
         RigidBody* ball = Body(Float3(), parent);
-        ball->SetWorldPosition(Float3(0.0f, 0.5f, 0.0f));
+        ball->SetWorldPosition(Float3(0.0f, 1.0f, 0.0f));
         join(Sphere(ball, Float3(), 0.5f), CollSolid);
         const Float3 velocity(3.0f, 0.0f, 0.5f);
         const Float3 spin(0.0f, 0.0f, 2.0f);

@@ -271,9 +271,7 @@ TEST_F(IslandStep, CollidingSpheresKeepMomentumWithoutGravity) {
     }
     ASSERT_TRUE(touched);
     ExpectNear(momentum(), before, 1e-5f * before.Length());
-    // The push-out of the step they met in, centimetres deep, moved them apart without giving
-    // them speed: r x m v about the origin moved with it, by a few hundredths.
-    ExpectNear(angular(a) + angular(b), spinBefore, 3e-2f * spinBefore.Length());
+    ExpectNear(angular(a) + angular(b), spinBefore, 1e-5f * spinBefore.Length());
 }
 
 TEST_F(IslandStep, DuplicatedContactsWithoutCfmGiveNoNaN) {
@@ -294,9 +292,8 @@ TEST_F(IslandStep, DuplicatedContactsWithoutCfmGiveNoNaN) {
     StepIslandLCP(bodies, 1, joints, 2, 0.01f, 0.0f, 0.2f, world_->GetScratch());
     const Float3 v = body->GetLinearVelocity();
     EXPECT_TRUE(std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z));
-    // The contacts are sunk deep: they push the body out, not up.
-    EXPECT_GT(body->GetPosition().y, 0.45f);
-    EXPECT_NEAR(v.y, 0.0f, 1e-5f);
+    EXPECT_TRUE(std::isfinite(body->GetPosition().y));
+    EXPECT_GE(v.y, 0.0f);
     first.Release();
     second.Release();
 }
