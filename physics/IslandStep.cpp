@@ -145,6 +145,14 @@ bool InvertAtAnyScale(Matrix3& m) {
     return true;
 }
 
+int32_t SetRoot(int32_t* parent, int32_t b) {
+    while (parent[b] != b) {
+        parent[b] = parent[parent[b]];
+        b = parent[b];
+    }
+    return b;
+}
+
 void HeaviestJoined(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj,
                     const float* inverseMass, float* heaviest, ScratchArena& scratch) {
     ScratchArena::Scope scope(scratch);
@@ -153,13 +161,7 @@ void HeaviestJoined(RigidBody* const* bodies, int32_t nb, Joint* const* joints, 
     for (int32_t b = 0; b < nb; ++b) {
         root[b] = b;
     }
-    auto find = [root](int32_t b) {
-        while (root[b] != b) {
-            root[b] = root[root[b]];
-            b = root[b];
-        }
-        return b;
-    };
+    auto find = [root](int32_t b) { return SetRoot(root, b); };
     for (int32_t i = 0; i < nj; ++i) {
         const Joint& joint = *joints[i];
         const RigidBody* first = joint.GetBody(0);

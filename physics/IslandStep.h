@@ -67,6 +67,10 @@ inline float MassScaledCfm(float cfm, float inverseMass1, float inverseMass2) {
     return lightest > 0.0f && lightest < LCPInfinity ? cfm * lightest * ReferenceMass : cfm;
 }
 
+// The root of b's set in a forest of sets kept as parent links (a root its own parent),
+// halving the path on the way.
+int32_t SetRoot(int32_t* parent, int32_t b);
+
 // Per island body, the inverse mass of the heaviest body that joints (not contacts) hold it to,
 // itself included (0 when that body cannot move). A joint row's cfm is scaled by that mass: a
 // joint carries what hangs on it, and softened as for the lightest body it moves a chain of

@@ -460,6 +460,7 @@ struct IterativeIsland {
     float* solveCfm = nullptr; // as the solve takes it: divided by h, softened on a retry
     SORSystem system;          // m 0: no rows
     int32_t substeps = 1;      // the parts its step must be cut into (IslandSubsteps)
+    float maxTurn = 0.0f;      // a part's turn (MaxTurnOf), 0 for a step never cut
 };
 
 // Sets an island up for a step of h, a part of the world's step of worldStep.
@@ -535,8 +536,12 @@ void SetUpIsland(IterativeIsland& island, RigidBody* const* bodies, int32_t nb,
     info2.rowSkip = RowFloats;
     float* heaviest = scratch.Take<float>(nb);
     HeaviestJoined(bodies, nb, kept, jointCount, inverseMass, heaviest, scratch);
-    JointLoad* loads = scratch.Take<JointLoad>(nb);
-    std::fill(loads, loads + nb, JointLoad());
+    island.maxTurn = MaxTurnOf(bodies, nb, kept, jointCount, inverseMass, scratch);
+    JointLoad* loads = nullptr;
+    if (island.maxTurn > 0.0f) {
+        loads = scratch.Take<JointLoad>(nb);
+        std::fill(loads, loads + nb, JointLoad());
+    }
     int32_t* jbRow = jb;
     for (int i = 0; i < jointCount; ++i) {
         Joint& joint = *kept[i];
@@ -571,13 +576,17 @@ void SetUpIsland(IterativeIsland& island, RigidBody* const* bodies, int32_t nb,
             warmStart[start[i] + k] = saved[k];
             info2.cfm[k] = MassScaledCfm(info2.cfm[k], lightest1, lightest2);
         }
-        const int32_t island[2] = {first, other};
-        AddJointLoad(joint, RowsAt(J, start[i]), info[i].m, saved, island, loads);
+        if (loads) {
+            const int32_t sides[2] = {first, other};
+            AddJointLoad(joint, RowsAt(J, start[i]), info[i].m, saved, sides, loads);
+        }
     }
     QUARN_CHECK_ASSERTION(jbRow == jb + 2 * m, "jb_ptr == jb+2*m");
     // The last step's forces: the sweeps' own answer at a whole step may fall well short.
-    island.substeps = std::max(CountSubsteps(bodies, nb, loads, inverseMass, h, m),
-                               HeldSubsteps(joints, nj, m));
+    if (loads) {
+        island.substeps = HeldSubsteps(
+            CountSubsteps(bodies, nb, loads, inverseMass, h, m, island.maxTurn), joints, nj, m);
+    }
 
     // rhs = c/h + J (M^-1 F + v/h), in world space.
     float* tmp = scratch.Take<float>(static_cast<size_t>(nb) * 6);
@@ -723,7 +732,8 @@ int32_t CountSolvedSubsteps(const IterativeIsland& island, float h, ScratchArena
         AddJointLoad(*island.kept[i], rows, island.info[i].m, system.lambda + start,
                      system.jb + 2 * start, loads);
     }
-    return CountSubsteps(island.bodies, island.nb, loads, island.inverseMass, h, system.m);
+    return CountSubsteps(island.bodies, island.nb, loads, island.inverseMass, h, system.m,
+                         island.maxTurn);
 }
 
 // Steps an island in equal parts, each set up, solved and finished as a whole step is, from the
@@ -786,7 +796,7 @@ bool StepIslandsIterative(RigidBody* const* bodies, Joint* const* joints,
     bool stepped = true;
     for (int i = 0; i < count; ++i) {
         // The step's own forces, as much as the last step's, tell whether it must be cut.
-        if (steps[i].substeps == 1 && steps[i].system.m > 0) {
+        if (steps[i].substeps == 1 && steps[i].system.m > 0 && steps[i].maxTurn > 0.0f) {
             steps[i].substeps = CountSolvedSubsteps(steps[i], h, scratch);
         }
         RememberSubsteps(joints + islands[i].firstJoint, islands[i].jointCount,

@@ -944,7 +944,7 @@ void ApplySolution(const IslandSystem& system, RigidBody* const* bodies, int32_t
 // The parts a step of h must be cut into at the forces of the rows (lambda null: at the forces
 // the joints kept from their last step).
 int32_t CountSolvedSubsteps(const IslandSystem& system, RigidBody* const* bodies, int32_t nb,
-                            float h, const float* lambda, ScratchArena& scratch) {
+                            float h, const float* lambda, float maxTurn, ScratchArena& scratch) {
     ScratchArena::Scope scope(scratch);
     JointLoad* loads = scratch.Take<JointLoad>(nb);
     std::fill(loads, loads + nb, JointLoad());
@@ -957,7 +957,7 @@ int32_t CountSolvedSubsteps(const IslandSystem& system, RigidBody* const* bodies
         AddJointLoad(joint, rows, system.info[i].m,
                      lambda ? lambda + system.start[i] : joint.GetSavedLambda(), island, loads);
     }
-    return CountSubsteps(bodies, nb, loads, system.inverseMass, h, system.m);
+    return CountSubsteps(bodies, nb, loads, system.inverseMass, h, system.m, maxTurn);
 }
 
 } // namespace
@@ -986,9 +986,14 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
                               scratch);
             return false;
         }
-        substeps = std::max({HeldSubsteps(joints, nj, system.m),
-                             CountSolvedSubsteps(system, bodies, nb, h, nullptr, scratch),
-                             CountSolvedSubsteps(system, bodies, nb, h, lambda, scratch)});
+        const float maxTurn =
+            MaxTurnOf(bodies, nb, system.joints, system.jointCount, system.inverseMass, scratch);
+        if (maxTurn > 0.0f) {
+            const int32_t needed =
+                std::max(CountSolvedSubsteps(system, bodies, nb, h, nullptr, maxTurn, scratch),
+                         CountSolvedSubsteps(system, bodies, nb, h, lambda, maxTurn, scratch));
+            substeps = HeldSubsteps(needed, joints, nj, system.m);
+        }
         RememberSubsteps(joints, nj, substeps);
         if (substeps <= 1) {
             ApplySolution(system, bodies, nb, h, lambda, scratch, pushVelocity);

@@ -4,6 +4,7 @@
 #include "physics/IslandStep.h"
 #include "physics/Joint.h"
 #include "physics/RigidBody.h"
+#include "physics/ScratchArena.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,6 +16,11 @@ Float3 Entry(const float* rows, int32_t rowSkip, int k) {
     return {rows[k * rowSkip], rows[k * rowSkip + 1], rows[k * rowSkip + 2]};
 }
 
+// Contacts, and joints without anchors, load nothing: their geometry is found afresh each step.
+bool Weighs(const Joint& joint) {
+    return joint.GetType() != JointContact && joint.GetAnchor(0) && joint.GetAnchor(1);
+}
+
 // The most parts an island of `rows` rows is cut into.
 int32_t MostSubsteps(int32_t rows) {
     return std::clamp(MaxSubstepRows / std::max(rows, 1), 1, MaxSubsteps);
@@ -22,9 +28,49 @@ int32_t MostSubsteps(int32_t rows) {
 
 } // namespace
 
+float MaxTurnOf(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj,
+                const float* inverseMass, ScratchArena& scratch) {
+    if (std::none_of(joints, joints + nj, [](const Joint* joint) { return Weighs(*joint); })) {
+        return 0.0f;
+    }
+    float least = HUGE_VALF;
+    float most = 0.0f;
+    for (int32_t b = 0; b < nb; ++b) {
+        if (inverseMass[b] > 0.0f) {
+            least = std::min(least, inverseMass[b]);
+            most = std::max(most, inverseMass[b]);
+        }
+    }
+    if (most >= UnlikeMassRatio * least) {
+        return MaxTurn;
+    }
+    // A loop shows as a joint between two bodies already joined, the immovable world (node nb)
+    // counting as one body.
+    ScratchArena::Scope scope(scratch);
+    int32_t* root = scratch.Take<int32_t>(static_cast<size_t>(nb) + 1);
+    for (int32_t b = 0; b <= nb; ++b) {
+        root[b] = b;
+    }
+    for (int32_t i = 0; i < nj; ++i) {
+        const Joint& joint = *joints[i];
+        if (!Weighs(joint)) {
+            continue;
+        }
+        const RigidBody* second = joint.GetBody(1);
+        const bool secondMoves = second && second->IsMovable() && InIsland(second, bodies, nb);
+        const int32_t a = SetRoot(root, joint.GetBody(0)->GetIslandTag());
+        const int32_t b = SetRoot(root, secondMoves ? second->GetIslandTag() : nb);
+        if (a == b) {
+            return MaxTurnOfLikeMasses;
+        }
+        root[a] = b;
+    }
+    return 0.0f;
+}
+
 void AddJointLoad(const Joint& joint, const JointJacobian& rows, int32_t m, const float* lambda,
                   const int32_t island[2], JointLoad* loads) {
-    if (joint.GetType() == JointContact || !joint.GetAnchor(0) || !joint.GetAnchor(1)) {
+    if (!Weighs(joint)) {
         return;
     }
     for (int side = 0; side < 2; ++side) {
@@ -71,17 +117,11 @@ void AddJointLoad(const Joint& joint, const JointJacobian& rows, int32_t m, cons
 }
 
 int32_t CountSubsteps(RigidBody* const* bodies, int32_t nb, const JointLoad* loads,
-                      const float* inverseMass, float h, int32_t rows) {
-    // A single swing grows once it turns more than about two radians a step, but the light
-    // links of a chain swing together, and their forces rise sharply from one step to the next
-    // as the chain snaps taut: chains of 2 to 20 links with ends up to 3,000 times a link hold
-    // within 4 cm at a quarter of a radian a step, and open by 5 to 20 cm when steps of up to a
-    // radian are left whole.
-    constexpr float MaxTurn = 0.25f;
+                      const float* inverseMass, float h, int32_t rows, float maxTurn) {
     // A step turns a body about its spin's axis as it stood at the start: a spin s about an arm
     // and a turn w across it move the anchor off its path by about s w h^2 / 2 of the arm, which
     // the joint's error correction then feeds into the chain.
-    constexpr float MaxDrift = 2e-3f; // of the arm, a step
+    constexpr float DriftPerTurn = 8e-3f; // of the arm, counted as a radian of turn
     float turn = 0.0f;
     for (int b = 0; b < nb; ++b) {
         const JointLoad& load = loads[b];
@@ -96,7 +136,7 @@ int32_t CountSubsteps(RigidBody* const* bodies, int32_t nb, const JointLoad* loa
             const float across = (w - along * w.Dot(along)).Length();
             const float drift = 0.5f * spin * across * h * h;
             if (std::isfinite(drift)) {
-                turn = std::max(turn, MaxTurn * drift / MaxDrift);
+                turn = std::max(turn, drift / DriftPerTurn);
             }
         }
         // The body's mass at its lever alone bounds the swing's rate from above: most bodies
@@ -104,7 +144,7 @@ int32_t CountSubsteps(RigidBody* const* bodies, int32_t nb, const JointLoad* loa
         const float held = load.leverSquared / (load.lever * inverseMass[b]);
         const Matrix3& k = load.stiffness;
         const float stiffness = k.m[0][0] + k.m[1][1] + k.m[2][2];
-        const float bound = std::max(turn, MaxTurn);
+        const float bound = std::max(turn, maxTurn);
         if (!(h * h * stiffness > bound * bound * held)) {
             continue;
         }
@@ -123,21 +163,24 @@ int32_t CountSubsteps(RigidBody* const* bodies, int32_t nb, const JointLoad* loa
             turn = std::max(turn, h * std::sqrt(squared));
         }
     }
-    if (!(turn > MaxTurn)) {
+    if (!(turn > maxTurn)) {
         return 1;
     }
-    return static_cast<int32_t>(std::min(std::ceil(turn / MaxTurn), float(MostSubsteps(rows))));
+    return static_cast<int32_t>(std::min(std::ceil(turn / maxTurn), float(MostSubsteps(rows))));
 }
 
-int32_t HeldSubsteps(Joint* const* joints, int32_t nj, int32_t rows) {
-    int32_t held = 1;
+int32_t HeldSubsteps(int32_t needed, Joint* const* joints, int32_t nj, int32_t rows) {
+    int32_t last = 1;
     for (int32_t i = 0; i < nj; ++i) {
         if (joints[i]->GetType() != JointContact) {
-            const int32_t last = joints[i]->GetSubsteps();
-            held = std::max(held, last - std::max(1, last / 8));
+            last = std::max(last, joints[i]->GetSubsteps());
         }
     }
-    return std::min(held, MostSubsteps(rows));
+    int32_t held = last;
+    if (needed < last - last / 8) {
+        held = last - std::max(1, last / 8);
+    }
+    return std::min(std::max(needed, held), MostSubsteps(rows));
 }
 
 void RememberSubsteps(Joint* const* joints, int32_t nj, int32_t parts) {

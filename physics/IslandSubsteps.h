@@ -8,6 +8,7 @@ namespace quarn {
 
 class Joint;
 class RigidBody;
+class ScratchArena;
 
 // How finely an island must be stepped for its joints to hold.
 //
@@ -41,22 +42,49 @@ struct JointJacobian {
 void AddJointLoad(const Joint& joint, const JointJacobian& rows, int32_t m, const float* lambda,
                   const int32_t island[2], JointLoad* loads);
 
+// How far a loaded body may swing about its joints in one part of a step (radians). A swing
+// grows once a step turns it by more than about two radians; well short of that, where light
+// bodies hang on far heavier ones (links under a heavy end, planks under a load), the light
+// ones swing together and their forces rise sharply from one step to the next as the chain
+// snaps taut: chains of 2 to 20 links with ends up to 3,000 times a link hold within 4 cm at a
+// quarter of a radian a step, and open by 5 to 20 cm when steps of up to a radian are left
+// whole. Bodies of like masses have no such snap and are cut only nearer the growth: a bridge
+// of like planks that turn 1.25 radians a step comes to rest, one at 1.6 keeps trembling.
+constexpr float MaxTurn = 0.25f;
+constexpr float MaxTurnOfLikeMasses = 1.2f;
+// The least ratio of the heaviest moving body's mass to the lightest's at which an island's
+// bodies are no longer of like masses: a bridge of planks with a load of ten planks on it
+// trembles at 2 cm/s under the iterative step when cut as one of like masses.
+constexpr float UnlikeMassRatio = 4.0f;
+
+// The turn a part of a step may take in the island (radians), or 0 where its step is never
+// cut: an island of contacts alone, or of like masses whose joints close no loop. Such joints bear
+// no more than the weight of what hangs on them and its swing, which a whole step follows (a chain
+// of a hundred like links turns up to a radian a step), and weighing them would cost a fifth of
+// their step. Joints that close a loop (a bridge between two posts) may be taut far beyond the
+// bodies' weight. inverseMass per body, 0 for one that cannot move; the bodies' island tags set.
+float MaxTurnOf(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj,
+                const float* inverseMass, ScratchArena& scratch);
+
 // The most parts a step is cut into, and the most rows the parts of one step may solve
 // together: a chain of grams bearing a tonne would ask for hundreds of parts, and a long one
 // would then take a good share of a frame. Such a chain still hangs still without them.
 constexpr int32_t MaxSubsteps = 64;
 constexpr int32_t MaxSubstepRows = 2048;
 
-// The parts a step of h must be cut into so that every loaded body follows its swing, for an
-// island of `rows` constraint rows (1: none). A body swings about its joints as about their
-// mean lever, so its inertia there is its own plus its mass at that lever. inverseMass per
-// body, 0 for one that cannot move.
+// The parts a step of h must be cut into so that every loaded body follows its swing, turning
+// at most maxTurn a part (MaxTurnOf), for an island of `rows` constraint rows (1: none). A body
+// swings about its joints as about their mean lever, so its inertia there is its own plus its
+// mass at that lever. inverseMass per body, 0 for one that cannot move.
 int32_t CountSubsteps(RigidBody* const* bodies, int32_t nb, const JointLoad* loads,
-                      const float* inverseMass, float h, int32_t rows);
+                      const float* inverseMass, float h, int32_t rows, float maxTurn);
 
-// The parts an island's joints were last stepped in, let down by an eighth a step: forces that
-// rise and fall each swing would otherwise leave the steps between them too coarse.
-int32_t HeldSubsteps(Joint* const* joints, int32_t nj, int32_t rows);
+// The parts a step is cut into where it needs `needed`: at least the parts its joints were
+// last stepped in let down by an eighth, since forces that rise and fall each swing would
+// otherwise leave the steps between them too coarse; and no fewer than last time while the
+// need stays within an eighth of them, since each change of the count moves the answer of
+// unsettled rows (a loaded bridge at rest, needing 17 parts or 18 by turns, trembled at 3 cm/s).
+int32_t HeldSubsteps(int32_t needed, Joint* const* joints, int32_t nj, int32_t rows);
 void RememberSubsteps(Joint* const* joints, int32_t nj, int32_t parts);
 
 // Positions summed over a cut step's parts in double precision. At a large coordinate a part's

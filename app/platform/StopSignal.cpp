@@ -43,22 +43,36 @@ void EndDialogProcess() {
     }
 }
 
+// The forking thread's mask before the fork, restored on both sides after it.
+thread_local sigset_t maskBeforeFork;
+
+// A stop signal sent to a box before it has left our handler would be caught by the box's copy
+// of it and lost, the box staying on screen: both sides hold stop signals until they are ready.
 void BeforeFork() {
     forkingProcess = getpid();
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stops, &maskBeforeFork);
+}
+
+void AfterForkInProgram() {
+    pthread_sigmask(SIG_SETMASK, &maskBeforeFork, nullptr);
 }
 
 // Only calls that are safe in a child of a threaded process. The death signal follows the
 // thread that forked, which for a dialog is the main thread: the program's end.
 void InForkedChild() {
-    if (!boxShown.load()) {
-        return;
+    if (boxShown.load()) {
+        signal(SIGTERM, SIG_DFL);
+        signal(SIGINT, SIG_DFL);
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != forkingProcess) {
+            _exit(0); // the program ended before the death signal was asked for
+        }
     }
-    signal(SIGTERM, SIG_DFL);
-    signal(SIGINT, SIG_DFL);
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != forkingProcess) {
-        _exit(0); // the program ended before the death signal was asked for
-    }
+    pthread_sigmask(SIG_SETMASK, &maskBeforeFork, nullptr);
 }
 
 void EndWhenNotEnded() {
@@ -96,7 +110,10 @@ void WatchStopSignals() {
             sigaction(signal, &action, nullptr);
         }
     }
-    pthread_atfork(BeforeFork, nullptr, InForkedChild);
+    // Once only: handlers registered twice would save the mask the first one had just narrowed.
+    static std::once_flag forkHandlers;
+    std::call_once(forkHandlers,
+                   [] { pthread_atfork(BeforeFork, AfterForkInProgram, InForkedChild); });
     std::thread(EndWhenNotEnded).detach();
 }
 

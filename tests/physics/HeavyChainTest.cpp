@@ -205,6 +205,25 @@ TEST_P(SwingingChains, KeepsItsEnergyAndItsJoints) {
     }
 }
 
+// A long chain of like links swung from level is stepped whole, as it always was: its joints
+// bear no more than its own weight and swing, which a whole step follows, and cutting it would
+// cost it several times its step.
+class LikeLinks : public JointedBodies, public ::testing::WithParamInterface<int32_t> {};
+
+INSTANTIATE_TEST_SUITE_P(Methods, LikeLinks, ::testing::Values(PhysicsLcp, PhysicsIterative));
+
+TEST_P(LikeLinks, SwingInWholeSteps) {
+    world_->SetMethod(GetParam());
+    Chain(50, 1.0f, Kind::Ball, Float3(1.0f, 0.0f, 0.0f));
+    for (int step = 1; step <= 150; ++step) {
+        Run(1);
+        for (const Held& held : joints_) {
+            ASSERT_EQ(held.joint->GetSubsteps(), 1) << "step " << step;
+        }
+    }
+    EXPECT_LT(WidestGap(), 0.03f);
+}
+
 // A chain hung straight down from its pivot, already at rest: it hangs still whatever its end
 // weighs, without stretching.
 struct HangingChain {

@@ -1,12 +1,13 @@
 #pragma once
 
 // Scenes as users write them, generated: stacks placed touching, dropped from a few millimetres
-// or sunk, pyramids, chains with heavy ends let go level or hanging, plank bridges with loads
-// and single drops, at sizes from 5 cm to 2 m and densities from 1e-3 to 1e3, in the world as a
-// scene leaves it (on a static 40 m box floor) under either method. Each run ends in a physical
-// verdict: the scene rests within its bound, no body moves faster than a fall from its start
-// allows, and no joint's anchors part. The tests run a fixed sample; `make physics-scenes` the
-// whole set.
+// or sunk, pyramids, chains with heavy ends let go level or hanging, plank bridges with loads of
+// 0, 10 and 100 times a plank's mass, and single drops, at sizes from 5 cm to 2 m and densities
+// from 1e-3 to 1e3, in the world as a scene leaves it (on a static 40 m box floor) under either
+// method. Each run ends in a physical verdict: the scene rests within its bound, no body moves
+// faster than a fall from its start allows (a jointed one: than the energy the whole scene has
+// released), and no joint's anchors part. The tests run a fixed sample; `make physics-scenes`
+// the whole set.
 
 #include <cstdint>
 #include <string>
@@ -30,7 +31,7 @@ struct SceneCase {
     float size = 1.0f;    // a box's side, a link's or a plank's length (m)
     float density = 1.0f; // of every body but a chain's end and a bridge's load
     int32_t method = 1;   // PhysicsLcp or PhysicsIterative
-    // A chain's end mass in links, a bridge's load in kg; unused elsewhere.
+    // A chain's end mass in links, a bridge's load in planks; unused elsewhere.
     float load = 0.0f;
     int32_t boxes = 8; // a stack's
 };
@@ -44,7 +45,7 @@ struct SceneVerdict {
     float drift = 0.0f;      // the farthest any body ended from where it started (m)
     float endSpeed = 0.0f;   // the fastest body over the last second (m/s)
     float worstGap = 0.0f;   // the widest any joint's anchors parted (m)
-    float worstExcess = 0.0f; // the most any body's speed went past what its fall allows (m/s)
+    float worstExcess = 0.0f; // the most any body's speed went past what energy allows (m/s)
     int logLines = 0;         // what the world logged (islands stepped iteratively and the like)
 };
 
