@@ -12,6 +12,9 @@ namespace {
 // depth: at the full rate the iterative sweeps, which lag the exact answer, rock a stack about
 // its contacts.
 constexpr float ContactApproachShare = 0.1f;
+// The share of its minimum depth past which a contact counts as sunk deep: a resting one sits
+// far closer to it, while one whose bodies met a step late is centimetres past.
+constexpr float DeepShareOfMinDepth = 0.1f;
 
 void Store(float* row, Float3 v) {
     row[0] = v.x;
@@ -29,6 +32,8 @@ void ContactJoint::Reset() {
     normal = Float3();
     warmFriction_ = Float3();
     settled_ = false;
+    pushOut_ = 0.0f;
+    sunkDeep_ = false;
 }
 
 void ContactJoint::SetVolumes(const CollisionVolume* first, const CollisionVolume* second) {
@@ -61,6 +66,8 @@ void ContactJoint::GetInfo2(JointInfo2& info) {
     const int s = info.rowSkip;
     RigidBody* first = GetBody(0);
     RigidBody* second = GetBody(1);
+    pushOut_ = 0.0f;
+    sunkDeep_ = false;
     if (!first) {
         return; // attached to nothing: no body to hold
     }
@@ -104,6 +111,8 @@ void ContactJoint::GetInfo2(JointInfo2& info) {
         push = -maxVelocity;
     }
     info.c[0] = push;
+    pushOut_ = push > 0.0f ? push : 0.0f;
+    sunkDeep_ = excess > DeepShareOfMinDepth * surface.minDepth;
     if (surface.mode & ContactMotion) {
         info.c[0] += motion.Dot(n);
     }

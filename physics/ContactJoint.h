@@ -64,6 +64,11 @@ public:
     // again as: until then its bodies close toward that depth.
     bool HasSettled() const { return settled_ || depth >= surface.minDepth; }
     void SetSettled(bool settled) { settled_ = settled; }
+    // Of the rows GetInfo2 last gave: the part of the normal row's c that pushes the bodies out
+    // past the minimum depth (0 for none), and whether the contact is sunk deep past it, as a
+    // contact is whose bodies met a step late, not one resting.
+    float GetPushOut() const { return pushOut_; }
+    bool IsSunkDeep() const { return sunkDeep_; }
 
     Float3 position;
     Float3 normal;
@@ -75,6 +80,8 @@ private:
     Float3 tangents_[2]; // the friction rows' directions, as GetInfo2 last laid them
     Float3 warmFriction_;
     bool settled_ = false;
+    float pushOut_ = 0.0f;
+    bool sunkDeep_ = false;
     uint64_t volumeSerials_[2] = {};
 };
 

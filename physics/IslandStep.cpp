@@ -184,9 +184,15 @@ void HeaviestJoined(RigidBody* const* bodies, int32_t nb, Joint* const* joints, 
     }
 }
 
-void IntegrateIsland(RigidBody* const* bodies, int32_t nb, float h) {
+void IntegrateIsland(RigidBody* const* bodies, int32_t nb, float h, const Float3* pushVelocity) {
     for (int b = 0; b < nb; ++b) {
-        bodies[b]->IntegratePose(h);
+        if (pushVelocity) {
+            RigidBody& body = *bodies[b];
+            body.IntegratePose(h, ToStoredSpace(body.GetTransformParent(), pushVelocity[2 * b]),
+                               ToStoredSpace(body.GetTransformParent(), pushVelocity[2 * b + 1]));
+        } else {
+            bodies[b]->IntegratePose(h);
+        }
     }
     for (int b = 0; b < nb; ++b) {
         bodies[b]->SetForce(Float3());

@@ -80,7 +80,10 @@ void HeaviestJoined(RigidBody* const* bodies, int32_t nb, Joint* const* joints, 
                     const float* inverseMass, float* heaviest, ScratchArena& scratch);
 
 // The end of a step: the poses advance by the new velocities and the accumulators are cleared.
-void IntegrateIsland(RigidBody* const* bodies, int32_t nb, float h);
+// With `pushVelocity` (per body, linear then angular, in world space) the poses advance by that
+// too, which the bodies do not keep.
+void IntegrateIsland(RigidBody* const* bodies, int32_t nb, float h,
+                     const Float3* pushVelocity = nullptr);
 // The end of a step whose solve of `rows` constraint rows failed: velocities and poses stay, the
 // accumulators are cleared and the world hears of it.
 void AbandonIsland(RigidBody* const* bodies, int32_t nb, int64_t rows);

@@ -2,6 +2,7 @@
 
 #include "core/debug/Assertion.h"
 #include "physics/ActiveSetLCP.h"
+#include "physics/ContactJoint.h"
 #include "physics/IslandStep.h"
 #include "physics/IslandStepIterative.h"
 #include "physics/IslandSubsteps.h"
@@ -30,6 +31,17 @@ constexpr int32_t ActiveSetMinRows = 24;
 // are not worth trying.
 constexpr int32_t ActiveSetMaxSolves = 64;
 constexpr int32_t ActiveSetMinSolves = 4;
+
+// The share of a sunk contact's push-out that its own solve carries out in a step. At the
+// contacts' full rate the box under one that just landed is pushed up into the next, still
+// falling and not yet touching it, which then lands deeper still: in a column of small boxes
+// dropped onto each other they sank through each other (40 of 10 cm, 3 mm apart).
+constexpr float PushOutShare = 0.3f;
+// The push-out's solve may take this share of the island's bound, on top of it: a column's
+// normal rows, a narrow profile, take a small part of that, while in a tumbling heap, whose
+// contacts meet deep every step, it would be most of the step's cost again. Where it does not fit
+// the push-out goes through the velocity rows.
+constexpr int64_t PushOutWorkShare = 8;
 
 std::atomic<bool> failExactSolves{false};
 
@@ -540,46 +552,77 @@ void FailExactSolvesForTests(bool fail) {
 
 namespace {
 
-// The active sets over the island's profile, from the forces its joints kept.
-bool SolveByActiveSets(const IslandSystem& system, RigidBody* const* bodies, int nb, float h,
-                       float* lambda, ExactWork& work, ScratchArena& scratch) {
-    const int m = system.m;
-    ScratchArena::Scope scope(scratch);
+// One problem over the island's matrix: its right-hand side and bounds per system row (findex
+// may be null), and the forces the active sets start from.
+struct ExactProblem {
+    const float* rhs = nullptr;
+    const float* lo = nullptr;
+    const float* hi = nullptr;
+    const int32_t* findex = nullptr;
+    const float* start = nullptr;
+};
+
+// The exact solves of one island, which share its matrix: the profile is ordered and filled
+// once, the dense matrix assembled once and filled again after a pivoting solve permuted it.
+struct ExactSolves {
+    IslandSystem& system;
+    RigidBody* const* bodies;
+    int nb;
+    float h;
+    ExactWork* work;
+    ScratchArena& scratch;
     IslandProfile profile;
-    OrderIslandRows(system, nb, scratch, profile);
-    // A solve costs about half the profile's factor work, the pivoting solve about m^3 / 3:
-    // the active sets may spend as much before they hand over. An island whose rows all share
-    // bodies (a crowd on one spot) leaves them too few solves to try.
-    const double m3 = static_cast<double>(m) * m * m;
-    const double budget =
-        std::min(2.0 * m3 / (3.0 * static_cast<double>(profile.matrix.FactorWork())),
-                 static_cast<double>(ActiveSetMaxSolves));
-    if (budget < ActiveSetMinSolves) {
+    bool profileOrdered = false;
+    bool profileFilled = false;
+    double activeSetBudget = 0.0; // solves
+    bool denseFresh = false;
+};
+
+// The active sets over the island's profile, from the problem's start.
+bool SolveByActiveSets(ExactSolves& solves, const ExactProblem& problem, float* lambda) {
+    const IslandSystem& system = solves.system;
+    ScratchArena& scratch = solves.scratch;
+    const int m = system.m;
+    IslandProfile& profile = solves.profile;
+    if (!solves.profileOrdered) {
+        solves.profileOrdered = true;
+        OrderIslandRows(system, solves.nb, scratch, profile);
+        // A solve costs about half the profile's factor work, the pivoting solve about m^3 / 3:
+        // the active sets may spend as much before they hand over. An island whose rows all
+        // share bodies (a crowd on one spot) leaves them too few solves to try.
+        const double m3 = static_cast<double>(m) * m * m;
+        solves.activeSetBudget =
+            std::min(2.0 * m3 / (3.0 * static_cast<double>(profile.matrix.FactorWork())),
+                     static_cast<double>(ActiveSetMaxSolves));
+    }
+    if (solves.activeSetBudget < ActiveSetMinSolves) {
         return false;
     }
-    FillIslandProfile(system, bodies, nb, h, scratch, profile);
+    if (!solves.profileFilled) {
+        solves.profileFilled = true;
+        FillIslandProfile(system, solves.bodies, solves.nb, solves.h, scratch, profile);
+    }
+    ScratchArena::Scope scope(scratch);
     double* x = scratch.Take<double>(m);
     double* b = scratch.Take<double>(m);
     float* lo = scratch.Take<float>(m);
     float* hi = scratch.Take<float>(m);
-    int32_t* findex = scratch.Take<int32_t>(m);
-    for (int i = 0; i < system.jointCount; ++i) {
-        const float* saved = system.joints[i]->GetSavedLambda();
-        for (int k = 0; k < system.info[i].m; ++k) {
-            x[profile.place[system.start[i] + k]] = saved[k];
-        }
-    }
+    int32_t* findex = problem.findex ? scratch.Take<int32_t>(m) : nullptr;
     for (int p = 0; p < m; ++p) {
         const int r = profile.order[p];
-        b[p] = system.rhs[r];
-        lo[p] = system.lo[r];
-        hi[p] = system.hi[r];
-        // A friction index naming no row gives its row no force, as in the pivoting solve.
-        const int32_t normal = system.findex[r];
-        findex[p] = normal < 0 ? -1 : normal < m ? profile.place[normal] : m;
+        x[p] = problem.start ? problem.start[r] : 0.0;
+        b[p] = problem.rhs[r];
+        lo[p] = problem.lo[r];
+        hi[p] = problem.hi[r];
+        if (findex) {
+            // A friction index naming no row gives its row no force, as in the pivoting solve.
+            const int32_t normal = problem.findex[r];
+            findex[p] = normal < 0 ? -1 : normal < m ? profile.place[normal] : m;
+        }
     }
-    if (!SolveActiveSetLCP(profile.matrix, x, b, lo, hi, findex, static_cast<int32_t>(budget),
-                           scratch, &work.left)) {
+    if (!SolveActiveSetLCP(profile.matrix, x, b, lo, hi, findex,
+                           static_cast<int32_t>(solves.activeSetBudget), scratch,
+                           &solves.work->left)) {
         return false;
     }
     for (int p = 0; p < m; ++p) {
@@ -590,24 +633,33 @@ bool SolveByActiveSets(const IslandSystem& system, RigidBody* const* bodies, int
 
 // The pivoting solve of the dense matrix; once more with softer rows if it fails. Neither is
 // begun past the work bound.
-bool SolveByPivoting(IslandSystem& system, RigidBody* const* bodies, int nb, float h, float* lambda,
-                     ExactWork& work, ScratchArena& scratch) {
+bool SolveByPivoting(ExactSolves& solves, const ExactProblem& problem, float* lambda) {
+    IslandSystem& system = solves.system;
+    ScratchArena& scratch = solves.scratch;
     const int m = system.m;
-    if (!work.TakePivoting()) {
+    if (!solves.work->TakePivoting()) {
         return false;
     }
-    AssembleIslandMatrix(system, bodies, nb, h, scratch);
+    if (!system.A) {
+        AssembleIslandMatrix(system, solves.bodies, solves.nb, solves.h, scratch);
+    } else if (!solves.denseFresh) {
+        FillMatrix(system, solves.bodies, solves.nb, 1.0f / solves.h);
+    }
+    ScratchArena::Scope scope(scratch);
     // The solver changes its arguments; a retry starts again from these copies.
     float* rhs = scratch.Take<float>(m);
     float* lo = scratch.Take<float>(m);
     float* hi = scratch.Take<float>(m);
-    int32_t* findex = scratch.Take<int32_t>(m);
+    int32_t* findex = problem.findex ? scratch.Take<int32_t>(m) : nullptr;
     float* w = scratch.Take<float>(m);
     auto solve = [&] {
-        std::memcpy(rhs, system.rhs, sizeof(float) * m);
-        std::memcpy(lo, system.lo, sizeof(float) * m);
-        std::memcpy(hi, system.hi, sizeof(float) * m);
-        std::memcpy(findex, system.findex, sizeof(int32_t) * m);
+        std::memcpy(rhs, problem.rhs, sizeof(float) * m);
+        std::memcpy(lo, problem.lo, sizeof(float) * m);
+        std::memcpy(hi, problem.hi, sizeof(float) * m);
+        if (findex) {
+            std::memcpy(findex, problem.findex, sizeof(int32_t) * m);
+        }
+        solves.denseFresh = false;
         SolveLCP(m, system.A, lambda, rhs, w, system.nub, lo, hi, findex, scratch);
         // A solver that gave up left the rows it did not reach at 0: half an answer. A forced
         // step stands on a factor rounding has spoilt, and may throw the bodies anywhere.
@@ -616,15 +668,150 @@ bool SolveByPivoting(IslandSystem& system, RigidBody* const* bodies, int nb, flo
     if (solve()) {
         return true;
     }
-    if (!work.TakePivoting()) {
+    if (!solves.work->TakePivoting()) {
         return false;
     }
     // A matrix too nearly singular for the pivoting: soften every row and retry.
     for (int r = 0; r < m; ++r) {
-        system.cfm[r] = std::max(system.cfm[r], RetryCfmShare * system.diagonal[r] * h);
+        system.cfm[r] = std::max(system.cfm[r], RetryCfmShare * system.diagonal[r] * solves.h);
     }
-    FillMatrix(system, bodies, nb, 1.0f / h);
+    FillMatrix(system, solves.bodies, solves.nb, 1.0f / solves.h);
     return solve();
+}
+
+bool SolveExactly(ExactSolves& solves, const ExactProblem& problem, float* lambda) {
+    return (solves.system.m >= ActiveSetMinRows && SolveByActiveSets(solves, problem, lambda)) ||
+           SolveByPivoting(solves, problem, lambda);
+}
+
+// Takes the push-out of the contacts of bodies sunk deep between two others, which push them
+// opposite ways, out of the velocity rows, into rows of its own (null when no body of the island
+// is). A push-out left in the
+// velocities stays in them once the contact is out, and through a body pushed out of the one
+// under it by the one above those of a column add up: where the boxes of a column dropped onto
+// each other a step apart had sunk centimetres into each other, they added up in the top box,
+// which flew off (30 boxes of 1 m dropped from 3 mm apart, at 7 m/s). Solved apart, the push-out
+// moves the bodies and is then forgotten. Where no body is sunk between two the push-outs cannot
+// add up, and the island keeps them in its velocity rows as before: taken out of every deep
+// contact, a heap of boxes tumbling onto each other, many landing across two, cost a tenth more
+// to step and fell more slowly.
+float* TakePushOut(IslandSystem& system, int nb, float h, ScratchArena& scratch) {
+    // Per body, the first body it is sunk deep into (nb for any that does not move) and the way
+    // that one pushes it, and whether another pushes it the opposite way.
+    int32_t* sunkInto = scratch.Take<int32_t>(nb);
+    Float3* pushedAlong = scratch.Take<Float3>(nb);
+    bool* between = scratch.Take<bool>(nb);
+    std::fill(sunkInto, sunkInto + nb, -1);
+    std::fill(between, between + nb, false);
+    bool anyBetween = false;
+    auto note = [&](int body, int other, Float3 along) {
+        if (sunkInto[body] < 0) {
+            sunkInto[body] = other;
+            pushedAlong[body] = along;
+        } else if (sunkInto[body] != other && along.Dot(pushedAlong[body]) < 0.0f) {
+            anyBetween = between[body] = true;
+        }
+    };
+    auto bodiesOf = [&](int i, int& first, int& second) {
+        const Joint& joint = *system.joints[i];
+        first = joint.GetBody(0)->GetIslandTag();
+        second = system.secondTakesPart[i] ? joint.GetBody(1)->GetIslandTag() : nb;
+    };
+    for (int i = 0; i < system.jointCount; ++i) {
+        const Joint& joint = *system.joints[i];
+        if (joint.GetType() != JointContact ||
+            !static_cast<const ContactJoint&>(joint).IsSunkDeep()) {
+            continue;
+        }
+        int first = 0;
+        int second = 0;
+        bodiesOf(i, first, second);
+        const Float3 along = Load(system.J + 2 * system.start[i] * RowFloats);
+        note(first, second, along);
+        if (second < nb) {
+            note(second, first, along * -1.0f);
+        }
+    }
+    if (!anyBetween) {
+        return nullptr;
+    }
+    float* push = scratch.Take<float>(system.m);
+    SetZero(push, system.m);
+    for (int i = 0; i < system.jointCount; ++i) {
+        const Joint& joint = *system.joints[i];
+        if (joint.GetType() != JointContact) {
+            continue;
+        }
+        int first = 0;
+        int second = 0;
+        bodiesOf(i, first, second);
+        if (!between[first] && (second == nb || !between[second])) {
+            continue;
+        }
+        const int r = system.start[i];
+        const float pushOut = static_cast<const ContactJoint&>(joint).GetPushOut();
+        system.c[r] -= pushOut;
+        system.rhs[r] -= pushOut / h;
+        push[r] = pushOut;
+    }
+    return push;
+}
+
+// The pseudo-velocity per body (linear, then angular, in world space) that carries out the
+// push-out within the step: contacts push only along their normals, joints hold, friction takes
+// no part. Null when it has no exact solve within the work left; the contacts then push out
+// through their velocity rows as a resting island's do.
+Float3* SolvePushOut(ExactSolves& solves, const float* push) {
+    IslandSystem& system = solves.system;
+    ScratchArena& scratch = solves.scratch;
+    const int m = system.m;
+    float* rhs = scratch.Take<float>(m);
+    float* lo = scratch.Take<float>(m);
+    float* hi = scratch.Take<float>(m);
+    float* lambda = scratch.Take<float>(m);
+    std::copy(system.lo, system.lo + m, lo);
+    std::copy(system.hi, system.hi + m, hi);
+    for (int r = 0; r < m; ++r) {
+        rhs[r] = PushOutShare * push[r] / solves.h;
+        if (system.findex[r] >= 0) {
+            lo[r] = hi[r] = 0.0f;
+        }
+    }
+    for (int i = 0; i < system.jointCount; ++i) {
+        if (system.joints[i]->GetType() == JointContact) {
+            const int r = system.start[i];
+            std::fill(lo + r + 1, lo + r + system.info[i].m, 0.0f);
+            std::fill(hi + r + 1, hi + r + system.info[i].m, 0.0f);
+        }
+    }
+    ExactProblem problem;
+    problem.rhs = rhs;
+    problem.lo = lo;
+    problem.hi = hi;
+    if (!SolveExactly(solves, problem, lambda)) {
+        return nullptr;
+    }
+    Float3* velocity = scratch.Take<Float3>(2 * static_cast<size_t>(solves.nb));
+    std::fill(velocity, velocity + 2 * solves.nb, Float3());
+    for (int i = 0; i < system.jointCount; ++i) {
+        const Joint& joint = *system.joints[i];
+        const int m_i = system.info[i].m;
+        const float* rows = system.J + 2 * system.start[i] * RowFloats;
+        const float* l = lambda + system.start[i];
+        for (int side = 0; side < 2; ++side) {
+            if (side == 1 && !system.secondTakesPart[i]) {
+                break;
+            }
+            const float* sideRows = rows + side * m_i * RowFloats;
+            const int b = joint.GetBody(side)->GetIslandTag();
+            velocity[2 * b] = velocity[2 * b] -
+                              LinearSumOfRows(sideRows, l, m_i) * (solves.h * system.inverseMass[b]);
+            velocity[2 * b + 1] =
+                velocity[2 * b + 1] -
+                system.inverseInertia[b].Transform(LinearSumOfRows(sideRows + 4, l, m_i) * solves.h);
+        }
+    }
+    return velocity;
 }
 
 // An island no exact solve takes is stepped by the iterative step, from the forces its joints
@@ -650,9 +837,12 @@ void StepIslandInstead(RigidBody* const* bodies, int nb, Joint* const* joints, i
 namespace {
 
 // Solves a built system of m > 0 rows into lambda within the bound on its work; false when no
-// exact solve takes it, overBound then telling whether the bound stopped it.
+// exact solve takes it, overBound then telling whether the bound stopped it. With pushVelocity,
+// contacts sunk deep are pushed out apart from the velocity rows where that fits the bound, and
+// *pushVelocity is what the poses then advance by too (null where they push out as before).
 bool SolveSystem(IslandSystem& system, RigidBody* const* bodies, int32_t nb, float h,
-                 float* lambda, bool& overBound, ScratchArena& scratch) {
+                 float* lambda, bool& overBound, ScratchArena& scratch,
+                 Float3** pushVelocity = nullptr) {
     LCPStepFailures = 0;
     const int m = system.m;
     // An island that went past the bound last step is most likely still tumbling: it is
@@ -661,11 +851,40 @@ bool SolveSystem(IslandSystem& system, RigidBody* const* bodies, int32_t nb, flo
         return body->WasOverExactBound();
     });
     ExactWork work(m, wasOver ? ExactWorkPerRow / 4 : ExactWorkPerRow);
+    ExactSolves solves{system, bodies, nb, h, &work, scratch, IslandProfile()};
     bool solved = false;
     if (!failExactSolves.load(std::memory_order_relaxed)) {
-        solved = m >= ActiveSetMinRows &&
-                 SolveByActiveSets(system, bodies, nb, h, lambda, work, scratch);
-        solved = solved || SolveByPivoting(system, bodies, nb, h, lambda, work, scratch);
+        // A tumbling island (one that went past the bound) keeps its push-out in the velocity
+        // rows: its contacts meet deep every step, and solved apart they would pile it up.
+        const float* push =
+            pushVelocity && !wasOver ? TakePushOut(system, nb, h, scratch) : nullptr;
+        if (push) {
+            // The push-out has a bound of its own, and its failures are not the island's: they
+            // leave the push-out to the velocity rows.
+            ExactWork pushWork(m, ExactWorkPerRow / PushOutWorkShare);
+            solves.work = &pushWork;
+            *pushVelocity = SolvePushOut(solves, push);
+            solves.work = &work;
+            LCPStepFailures = 0;
+            if (!*pushVelocity) {
+                for (int r = 0; r < m; ++r) {
+                    system.c[r] += push[r];
+                    system.rhs[r] += push[r] / h;
+                }
+            }
+        }
+        float* start = scratch.Take<float>(m);
+        for (int i = 0; i < system.jointCount; ++i) {
+            const float* saved = system.joints[i]->GetSavedLambda();
+            std::copy(saved, saved + system.info[i].m, start + system.start[i]);
+        }
+        ExactProblem problem;
+        problem.rhs = system.rhs;
+        problem.lo = system.lo;
+        problem.hi = system.hi;
+        problem.findex = system.findex;
+        problem.start = start;
+        solved = SolveExactly(solves, problem, lambda);
     }
     LastExactSolveWork = work.Spent();
     for (int b = 0; b < nb; ++b) {
@@ -677,7 +896,8 @@ bool SolveSystem(IslandSystem& system, RigidBody* const* bodies, int32_t nb, flo
 
 // The forces a solve found, the outside forces and the poses: the end of a step of h.
 void ApplySolution(const IslandSystem& system, RigidBody* const* bodies, int32_t nb, float h,
-                   const float* lambda, ScratchArena& scratch) {
+                   const float* lambda, ScratchArena& scratch,
+                   const Float3* pushVelocity = nullptr) {
     // F: force then torque per body, the constraint part first.
     float* F = scratch.Take<float>(static_cast<size_t>(nb) * 6);
     SetZero(F, nb * 6);
@@ -723,7 +943,7 @@ void ApplySolution(const IslandSystem& system, RigidBody* const* bodies, int32_t
         body.AddLinearVelocity(ToStoredSpace(body.GetTransformParent(), dv));
         body.AddAngularVelocity(ToStoredSpace(body.GetTransformParent(), dw));
     }
-    IntegrateIsland(bodies, nb, h);
+    IntegrateIsland(bodies, nb, h, pushVelocity);
 }
 
 // The parts a step of h must be cut into at the forces of the rows (lambda null: at the forces
@@ -745,7 +965,6 @@ int32_t CountSolvedSubsteps(const IslandSystem& system, RigidBody* const* bodies
     return CountSubsteps(bodies, nb, loads, system.inverseMass, h, system.m, maxTurn);
 }
 
-
 } // namespace
 
 bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj, float h,
@@ -764,7 +983,10 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
         BuildIslandSystem(bodies, nb, joints, nj, h, h, worldCfm, worldErp, scratch, system);
         float* lambda = scratch.Take<float>(std::max(system.m, 1));
         bool overBound = false;
-        if (system.m > 0 && !SolveSystem(system, bodies, nb, h, lambda, overBound, scratch)) {
+        // A step cut into parts pushes its contacts out through their velocity rows.
+        Float3* pushVelocity = nullptr;
+        if (system.m > 0 &&
+            !SolveSystem(system, bodies, nb, h, lambda, overBound, scratch, &pushVelocity)) {
             StepIslandInstead(bodies, nb, joints, nj, h, worldCfm, worldErp, system.m, overBound,
                               scratch);
             return false;
@@ -779,7 +1001,7 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
         }
         RememberSubsteps(joints, nj, substeps);
         if (substeps <= 1) {
-            ApplySolution(system, bodies, nb, h, lambda, scratch);
+            ApplySolution(system, bodies, nb, h, lambda, scratch, pushVelocity);
             return true;
         }
     }

@@ -450,9 +450,9 @@ void RigidBody::DropContacts() {
     }
 }
 
-void RigidBody::IntegratePose(float h) {
-    const Float3 v = velocity_;
-    const Float3 w = angularVelocity_;
+void RigidBody::IntegratePose(float h, Float3 pushLinear, Float3 pushAngular) {
+    const Float3 v = velocity_ + pushLinear;
+    const Float3 w = angularVelocity_ + pushAngular;
     if (v.x == 0.0f && v.y == 0.0f && v.z == 0.0f && w.x == 0.0f && w.y == 0.0f && w.z == 0.0f) {
         return;
     }

@@ -114,9 +114,10 @@ public:
     static constexpr float MaxSpeed = 1e6f;
     static constexpr float MaxSpin = 1e6f;
 
-    // Advances the pose by the velocities over h. A pose that would stop being finite stays
-    // where it is and the body comes to rest.
-    void IntegratePose(float h);
+    // Advances the pose by the velocities over h, and by the push-out's velocities given, which
+    // the body does not keep. A pose that would stop being finite stays where it is and the body
+    // comes to rest.
+    void IntegratePose(float h, Float3 pushLinear = Float3(), Float3 pushAngular = Float3());
     // Resets a body whose position, speed, spin, force or torque over a step of h is not a
     // finite number or is absurd (the world calls it each step, before the collisions): its
     // motion and forces are cleared and each bad coordinate of its position goes back to the

@@ -137,7 +137,6 @@ private:
     std::vector<std::unique_ptr<Joint>> joints_;
 };
 
-constexpr int StackBoxes = 8;
 constexpr int ChainLinks = 6;
 constexpr int BridgePlanks = 10;
 constexpr float Gap = 0.003f; // between the boxes of a gapped stack (m)
@@ -163,7 +162,7 @@ Judging Build(const SceneCase& scene, SceneWorld& world) {
     case SceneKind::StackSunk: {
         const float sink = scene.kind == SceneKind::StackSunk ? depth : 0.0f;
         const float gap = scene.kind == SceneKind::StackGapped ? Gap : 0.0f;
-        for (int i = 0; i < StackBoxes; ++i) {
+        for (int i = 0; i < scene.boxes; ++i) {
             world.Box(Float3(0.0f, gap + 0.5f * s - sink + i * (s + gap - sink), 0.0f),
                       Float3(s, s, s), rho);
         }
@@ -277,6 +276,11 @@ std::string SceneName(const SceneCase& scene) {
         name += text;
     } else if (scene.kind == SceneKind::Bridge) {
         std::snprintf(text, sizeof text, " load %g planks", static_cast<double>(scene.load));
+        name += text;
+    } else if (scene.boxes != 8 && (scene.kind == SceneKind::StackTouching ||
+                                    scene.kind == SceneKind::StackGapped ||
+                                    scene.kind == SceneKind::StackSunk)) {
+        std::snprintf(text, sizeof text, " %d boxes", static_cast<int>(scene.boxes));
         name += text;
     }
     name += scene.method == PhysicsIterative ? " ITERATIVE" : " LCP";
@@ -405,6 +409,11 @@ std::vector<SceneCase> AllScenes() {
             for (float density : densities) {
                 for (SceneKind kind : plain) {
                     scenes.push_back({kind, size, density, method, 0.0f});
+                }
+                // Columns dropped onto each other a box a step: the exact step holds 40 boxes
+                // of 10 cm and more (README).
+                if (method == PhysicsLcp && size >= 0.1f) {
+                    scenes.push_back({SceneKind::StackGapped, size, density, method, 0.0f, 40});
                 }
                 for (float ratio : {100.0f, 1000.0f}) {
                     scenes.push_back({SceneKind::ChainLevel, size, density, method, ratio});

@@ -33,9 +33,10 @@ struct SceneCase {
     int32_t method = 1;   // PhysicsLcp or PhysicsIterative
     // A chain's end mass in links, a bridge's load in planks; unused elsewhere.
     float load = 0.0f;
+    int32_t boxes = 8; // a stack's
 };
 
-// One line: the kind, size, density, load and method.
+// One line: the kind, size, density, load (or a stack's boxes) and method.
 std::string SceneName(const SceneCase& scene);
 
 struct SceneVerdict {

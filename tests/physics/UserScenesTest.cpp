@@ -25,6 +25,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(SceneCase{SceneKind::StackTouching, 1.0f, 1.0f, Lcp},
                       SceneCase{SceneKind::StackTouching, 2.0f, 1000.0f, Iterative},
                       SceneCase{SceneKind::StackGapped, 0.2f, 1000.0f, Lcp},
+                      SceneCase{SceneKind::StackGapped, 0.5f, 0.01f, Lcp, 0.0f, 40},
                       SceneCase{SceneKind::StackSunk, 0.05f, 1.0f, Lcp},
                       SceneCase{SceneKind::StackSunk, 2.0f, 0.001f, Iterative},
                       SceneCase{SceneKind::Pyramid, 0.2f, 10.0f, Lcp},
