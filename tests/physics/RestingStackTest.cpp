@@ -280,7 +280,8 @@ TEST_P(PlacedStacks, StandWhereTheirContactsSettle) {
             Run(1);
             // Pushed out of each other, boxes that sank into each other are not thrown up.
             for (size_t b = 0; b < boxes.size(); ++b) {
-                ASSERT_LT(boxes[b]->GetLinearVelocity().y, 1.0f) << "box " << b << ", second " << second;
+                ASSERT_LT(boxes[b]->GetLinearVelocity().y, 1.0f)
+                    << "box " << b << ", second " << second;
             }
         }
         for (size_t b = 0; b < boxes.size(); ++b) {
@@ -299,42 +300,42 @@ TEST_P(PlacedStacks, StandWhereTheirContactsSettle) {
 
 INSTANTIATE_TEST_SUITE_P(
     Stacks, PlacedStacks,
-    ::testing::Values(PlacedStackCase{"SixtyMetreBoxesExact", PhysicsLcp, 60, 1.0f, 1.0f, 0.0f, 20,
-                                      0.02f},
-                      PlacedStackCase{"FortyTenCentimetreBoxesExact", PhysicsLcp, 40, 0.1f, 1.0f,
-                                      0.0f, 20, 0.02f},
-                      PlacedStackCase{"FortyTwoMetreBoxesOfDensityAThousandthExact", PhysicsLcp, 40,
-                                      2.0f, 1e-3f, 0.0f, 10, 0.02f},
-                      PlacedStackCase{"TenFiveCentimetreBoxesOfDensity1000Exact", PhysicsLcp, 10,
-                                      0.05f, 1000.0f, 0.0f, 20, 0.01f},
-                      PlacedStackCase{"TwentyMetreBoxesDroppedFrom2MillimetresExact", PhysicsLcp,
-                                      20, 1.0f, 1.0f, 0.002f, 20, 0.02f},
-                      PlacedStackCase{"Twenty30CentimetreBoxesDroppedFrom3MillimetresExact",
-                                      PhysicsLcp, 20, 0.3f, 1.0f, 0.003f, 20, 0.02f},
-                      PlacedStackCase{"SixtyMetreBoxesDroppedFrom3MillimetresExact", PhysicsLcp,
-                                      60, 1.0f, 1.0f, 0.003f, 20, 0.02f},
-                      PlacedStackCase{"FortyTenCentimetreBoxesDroppedFrom3MillimetresExact",
-                                      PhysicsLcp, 40, 0.1f, 1.0f, 0.003f, 20, 0.02f},
-                      PlacedStackCase{"ThirtyMetreBoxesDroppedFrom5MillimetresExact", PhysicsLcp,
-                                      30, 1.0f, 1.0f, 0.005f, 10, 0.02f},
-                      PlacedStackCase{"SixtyTwoMetreBoxesDroppedFrom1CentimetreExact", PhysicsLcp,
-                                      60, 2.0f, 1.0f, 0.01f, 10, 0.02f},
-                      PlacedStackCase{"Forty30CentimetreBoxesOfDensity1000DroppedFrom1MillimetreExact",
-                                      PhysicsLcp, 40, 0.3f, 1000.0f, 0.001f, 10, 0.02f},
-                      PlacedStackCase{"TwentyMetreBoxesIterative", PhysicsIterative, 20, 1.0f, 1.0f,
-                                      0.0f, 20, 0.05f},
-                      PlacedStackCase{"EightMetreBoxesIterative", PhysicsIterative, 8, 1.0f, 1.0f,
-                                      0.0f, 20, 0.01f},
-                      PlacedStackCase{"EightTwoMetreBoxesOfDensityAThousandthIterative",
-                                      PhysicsIterative, 8, 2.0f, 1e-3f, 0.0f, 20, 0.01f},
-                      PlacedStackCase{"EightTenCentimetreBoxesOfDensity1000Iterative",
-                                      PhysicsIterative, 8, 0.1f, 1000.0f, 0.0f, 20, 0.01f},
-                      PlacedStackCase{"ThreeFiveCentimetreBoxesOfDensity1000Iterative",
-                                      PhysicsIterative, 3, 0.05f, 1000.0f, 0.0f, 20, 0.01f},
-                      PlacedStackCase{"EightTenCentimetreBoxesDroppedFrom2MillimetresIterative",
-                                      PhysicsIterative, 8, 0.1f, 1.0f, 0.002f, 20, 0.01f},
-                      PlacedStackCase{"TwentyMetreBoxesDroppedFrom2MillimetresIterative",
-                                      PhysicsIterative, 20, 1.0f, 1.0f, 0.002f, 20, 0.05f}),
+    ::testing::Values(
+        PlacedStackCase{"SixtyMetreBoxesExact", PhysicsLcp, 60, 1.0f, 1.0f, 0.0f, 20, 0.02f},
+        PlacedStackCase{"FortyTenCentimetreBoxesExact", PhysicsLcp, 40, 0.1f, 1.0f, 0.0f, 20,
+                        0.02f},
+        PlacedStackCase{"FortyTwoMetreBoxesOfDensityAThousandthExact", PhysicsLcp, 40, 2.0f, 1e-3f,
+                        0.0f, 10, 0.02f},
+        PlacedStackCase{"TenFiveCentimetreBoxesOfDensity1000Exact", PhysicsLcp, 10, 0.05f, 1000.0f,
+                        0.0f, 20, 0.01f},
+        PlacedStackCase{"TwentyMetreBoxesDroppedFrom2MillimetresExact", PhysicsLcp, 20, 1.0f, 1.0f,
+                        0.002f, 20, 0.02f},
+        PlacedStackCase{"Twenty30CentimetreBoxesDroppedFrom3MillimetresExact", PhysicsLcp, 20, 0.3f,
+                        1.0f, 0.003f, 20, 0.02f},
+        PlacedStackCase{"SixtyMetreBoxesDroppedFrom3MillimetresExact", PhysicsLcp, 60, 1.0f, 1.0f,
+                        0.003f, 20, 0.02f},
+        PlacedStackCase{"FortyTenCentimetreBoxesDroppedFrom3MillimetresExact", PhysicsLcp, 40, 0.1f,
+                        1.0f, 0.003f, 20, 0.02f},
+        PlacedStackCase{"ThirtyMetreBoxesDroppedFrom5MillimetresExact", PhysicsLcp, 30, 1.0f, 1.0f,
+                        0.005f, 10, 0.02f},
+        PlacedStackCase{"SixtyTwoMetreBoxesDroppedFrom1CentimetreExact", PhysicsLcp, 60, 2.0f, 1.0f,
+                        0.01f, 10, 0.02f},
+        PlacedStackCase{"Forty30CentimetreBoxesOfDensity1000DroppedFrom1MillimetreExact",
+                        PhysicsLcp, 40, 0.3f, 1000.0f, 0.001f, 10, 0.02f},
+        PlacedStackCase{"TwentyMetreBoxesIterative", PhysicsIterative, 20, 1.0f, 1.0f, 0.0f, 20,
+                        0.05f},
+        PlacedStackCase{"EightMetreBoxesIterative", PhysicsIterative, 8, 1.0f, 1.0f, 0.0f, 20,
+                        0.01f},
+        PlacedStackCase{"EightTwoMetreBoxesOfDensityAThousandthIterative", PhysicsIterative, 8,
+                        2.0f, 1e-3f, 0.0f, 20, 0.01f},
+        PlacedStackCase{"EightTenCentimetreBoxesOfDensity1000Iterative", PhysicsIterative, 8, 0.1f,
+                        1000.0f, 0.0f, 20, 0.01f},
+        PlacedStackCase{"ThreeFiveCentimetreBoxesOfDensity1000Iterative", PhysicsIterative, 3,
+                        0.05f, 1000.0f, 0.0f, 20, 0.01f},
+        PlacedStackCase{"EightTenCentimetreBoxesDroppedFrom2MillimetresIterative", PhysicsIterative,
+                        8, 0.1f, 1.0f, 0.002f, 20, 0.01f},
+        PlacedStackCase{"TwentyMetreBoxesDroppedFrom2MillimetresIterative", PhysicsIterative, 20,
+                        1.0f, 1.0f, 0.002f, 20, 0.05f}),
     CaseName<PlacedStackCase>);
 
 struct PlacedPairCase {

@@ -76,8 +76,8 @@ TEST_F(SceneRoundTrip, AValueWhoseTextReadsBackAsItsDefaultIsLeftOutAsTheDefault
     // Each differs from its default only past the decimals its text keeps (or the whole degrees
     // a turn snaps to): written, the next save of its load left it out.
     const std::pair<const char*, const char*> cases[] = {
-        {"Pivot", "\tpos = 0.0000005,0,0\n"},   {"Pivot", "\torient = 0.0000001,0,0,1\n"},
-        {"Pivot", "\tscale = 1.0000001\n"},     {"SlItem", "\tspeed = 0.004\n"},
+        {"Pivot", "\tpos = 0.0000005,0,0\n"}, {"Pivot", "\torient = 0.0000001,0,0,1\n"},
+        {"Pivot", "\tscale = 1.0000001\n"},   {"SlItem", "\tspeed = 0.004\n"},
         {"SlItem", "\tspeed = -0.004\n"},
     };
     for (const auto& [className, line] : cases) {
