@@ -615,10 +615,9 @@ void SetUpIsland(IterativeIsland& island, RigidBody* const* bodies, int32_t nb,
 }
 
 // The solve starts from the saved multipliers, the equality rows that link the bodies as a
-// tree, and the pushing rows of a stack the sweeps cannot carry, from their exact answer;
+// tree, and the contact rows of a stack, from their exact answer;
 // softened, every row's cfm is at least RetryCfm.
-void StartSolve(const IterativeIsland& island, bool soften, float h, int32_t iterations,
-                ScratchArena& scratch) {
+void StartSolve(const IterativeIsland& island, bool soften, float h, ScratchArena& scratch) {
     const SORSystem& system = island.system;
     std::memcpy(system.lambda, island.warmStart, sizeof(float) * system.m);
     const float inverseH = 1.0f / h;
@@ -627,7 +626,7 @@ void StartSolve(const IterativeIsland& island, bool soften, float h, int32_t ite
         island.solveCfm[r] = cfm * inverseH;
     }
     SolveJointTree(system, scratch);
-    SolveContactTree(system, iterations, scratch);
+    SolveContactTree(system, scratch);
 }
 
 bool Solved(const IterativeIsland& island) {
@@ -648,7 +647,7 @@ bool FinishIsland(const IterativeIsland& island, float h, int32_t iterations,
         // A zero pivot cannot stop this solve, but redundant rows without cfm can still drive
         // it to overflow: soften every row a little and try once more.
         if (!Solved(island)) {
-            StartSolve(island, true, h, iterations, scratch);
+            StartSolve(island, true, h, scratch);
             SolveSOR(system, iterations, overRelaxation, scratch);
             if (!Solved(island)) {
                 AbandonIsland(bodies, nb, system.m);
@@ -755,7 +754,7 @@ bool StepInParts(const IslandSpan& span, RigidBody* const* bodies, Joint* const*
         SetUpIsland(island, own, span.bodyCount, joints + span.firstJoint, span.jointCount, part,
                     h, worldCfm, worldErp, scratch);
         if (island.system.m > 0) {
-            StartSolve(island, false, part, iterations, scratch);
+            StartSolve(island, false, part, scratch);
             SolveSOR(island.system, iterations, overRelaxation, scratch);
         }
         if (FinishIsland(island, part, iterations, overRelaxation, scratch)) {
@@ -788,7 +787,7 @@ bool StepIslandsIterative(RigidBody* const* bodies, Joint* const* joints,
         SetUpIsland(island, own, islands[i].bodyCount, joints + islands[i].firstJoint,
                     islands[i].jointCount, h, h, worldCfm, worldErp, scratch);
         if (island.system.m > 0 && island.substeps == 1) {
-            StartSolve(island, false, h, iterations, scratch);
+            StartSolve(island, false, h, scratch);
             systems[solving++] = island.system;
         }
     }

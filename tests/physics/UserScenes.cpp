@@ -42,7 +42,7 @@ float Kinetic(RigidBody& body) {
 // from nodes and stepped through the physics master.
 class SceneWorld {
 public:
-    explicit SceneWorld(int32_t method) {
+    SceneWorld(int32_t method, int32_t sweeps) {
         RegisterSceneClasses();
         RenderObject::RegisterClass();
         RegisterPhysicsClasses();
@@ -57,6 +57,9 @@ public:
         space_->SetMaxVolumes(256);
         world_->SetCollisionSpaceId({space_->GetId()});
         world_->SetMethod(method);
+        if (sweeps > 0) {
+            world_->SetIterations(sweeps);
+        }
         auto* floor = new CollisionBox();
         floor->AttachAsLast(root_.get());
         floor->SetSize(Float3(40.0f, 1.0f, 40.0f));
@@ -284,6 +287,10 @@ std::string SceneName(const SceneCase& scene) {
         name += text;
     }
     name += scene.method == PhysicsIterative ? " ITERATIVE" : " LCP";
+    if (scene.sweeps > 0) {
+        std::snprintf(text, sizeof text, " %d sweeps", static_cast<int>(scene.sweeps));
+        name += text;
+    }
     return name;
 }
 
@@ -299,7 +306,7 @@ SceneVerdict RunScene(const SceneCase& scene) {
 namespace {
 
 SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
-    SceneWorld world(scene.method);
+    SceneWorld world(scene.method, scene.sweeps);
     const Judging judging = Build(scene, world);
     PhysicsMaster& master = world.World();
     const float g = master.GetGravity();
@@ -415,6 +422,11 @@ std::vector<SceneCase> AllScenes() {
                 if (method == PhysicsLcp && size >= 0.1f) {
                     scenes.push_back({SceneKind::StackGapped, size, density, method, 0.0f, 40});
                 }
+                // Stacks shorter than the sweeps, which once were left to them and bounced.
+                if (method == PhysicsIterative) {
+                    scenes.push_back({SceneKind::StackTouching, size, density, method, 0.0f, 3});
+                    scenes.push_back({SceneKind::StackGapped, size, density, method, 0.0f, 4});
+                }
                 for (float ratio : {100.0f, 1000.0f}) {
                     scenes.push_back({SceneKind::ChainLevel, size, density, method, ratio});
                 }
@@ -426,6 +438,13 @@ std::vector<SceneCase> AllScenes() {
                     scenes.push_back({SceneKind::Bridge, size, density, method, load});
                 }
             }
+        }
+    }
+    // More sweeps than the world's default hold the same stacks.
+    for (float size : sizes) {
+        for (int32_t sweeps : {10, 30}) {
+            scenes.push_back(
+                {SceneKind::StackGapped, size, 1.0f, PhysicsIterative, 0.0f, 8, sweeps});
         }
     }
     return scenes;

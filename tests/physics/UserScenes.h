@@ -34,9 +34,10 @@ struct SceneCase {
     // A chain's end mass in links, a bridge's load in planks; unused elsewhere.
     float load = 0.0f;
     int32_t boxes = 8; // a stack's
+    int32_t sweeps = 0; // ITERATIVE's, 0 for the world's default
 };
 
-// One line: the kind, size, density, load (or a stack's boxes) and method.
+// One line: the kind, size, density, load (or a stack's boxes), method and sweeps.
 std::string SceneName(const SceneCase& scene);
 
 struct SceneVerdict {
