@@ -127,7 +127,6 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
     int32_t* slots = scratch.Take<int32_t>(capacity);
     std::fill(slots, slots + capacity, -1);
     int links = 0;
-    bool anyPushing = false;
     for (int r = 0; r < m; ++r) {
         part[r] = NotTaken;
         const float warm = s.lambda[r] * WarmStartShare;
@@ -149,11 +148,9 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
         if (!movable(a) || !movable(b)) {
             if (movable(a) || movable(b)) {
                 part[r] = ToWorld;
-                anyPushing = true;
             }
             continue;
         }
-        anyPushing = true;
         const int32_t first = std::min(a, b);
         const int32_t second = std::max(a, b);
         const uint64_t key = static_cast<uint64_t>(first) * static_cast<uint64_t>(nb) + second;
@@ -170,8 +167,8 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
         }
         part[r] = slots[at];
     }
-    if (!anyPushing) {
-        return;
+    if (links == 0) {
+        return; // every body rests alone, which the sweeps carry
     }
 
     // The bodies the links join, group by group. A group linked in a loop is left to the
