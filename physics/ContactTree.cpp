@@ -192,6 +192,13 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
             loop[second] = loop[second] || loop[first];
         }
     }
+    bool anyTree = false;
+    for (int e = 0; e < links && !anyTree; ++e) {
+        anyTree = !loop[Find(root, linkFirst[e])];
+    }
+    if (!anyTree) {
+        return; // every linked group closes a loop (a pyramid's), the sweeps' whole
+    }
     int32_t* firstOfBody = scratch.Take<int32_t>(static_cast<size_t>(nb) + 1);
     std::fill(firstOfBody, firstOfBody + nb + 1, 0);
     for (int e = 0; e < links; ++e) {

@@ -26,9 +26,13 @@ Float3 ToStoredSpace(Pivot* parent, Float3 v) {
 
 namespace {
 
-// A body-frame tensor in world space: R^T T R, the rows of R the body's axes.
+// A body-frame tensor in world space: R^T T R, the rows of R the body's axes. A tensor alike
+// about every axis (a cube's, a ball's) is its own turn on unscaled axes, kept exact.
 Matrix3 InWorldSpace(RigidBody& body, const Matrix3& tensor) {
     const Matrix3 rotation = Matrix3::RotationOf(body.GetWorldMatrix());
+    if (tensor.IsScaledIdentity() && rotation.HasUnitRows()) {
+        return tensor;
+    }
     Matrix3 world;
     rotation.Transposed().Multiply(tensor, world);
     world.Multiply(rotation, world);
@@ -62,6 +66,9 @@ Matrix3 Cross(Float3 w) {
 } // namespace
 
 Float3 GyroscopicTorque(const Matrix3& inertia, Float3 w, float h) {
+    if (inertia.IsScaledIdentity()) {
+        return Float3(); // w x (k w) is 0
+    }
     const Float3 momentum = inertia.Transform(w);
     // The slope of w x (I w) in w is [w]x I - [I w]x; the Newton matrix is I - h times it.
     Matrix3 slope;

@@ -49,16 +49,6 @@ bool Differs(const T& before, const T& after) {
     return std::memcmp(&before, &after, sizeof(T)) != 0;
 }
 
-bool IsUnitScale(const Matrix3& rows) {
-    for (const auto& row : rows.m) {
-        const float lengthSquared = row[0] * row[0] + row[1] * row[1] + row[2] * row[2];
-        if (std::fabs(lengthSquared - 1.0f) > 1e-4f) {
-            return false;
-        }
-    }
-    return true;
-}
-
 void AddScaled(Matrix3& sum, const Matrix3& term, float scale) {
     for (int i = 0; i < 3; ++i) {
         for (int j = 0; j < 3; ++j) {
@@ -237,7 +227,7 @@ void RigidBody::UpdateMass(bool recentre) {
         AddScaled(sum, PointMassInertia(volume->GetWorldCenter() - origin, volumeMass), 1.0f);
     }
     const Matrix3 rotation = Matrix3::RotationOf(GetWorldMatrix());
-    if (!reportedScale_ && !IsUnitScale(rotation)) {
+    if (!reportedScale_ && !rotation.HasUnitRows()) {
         reportedScale_ = true;
         LogMessage("RigidBody '%s': its world matrix is scaled; the dynamics use the scaled axes",
                    GetName().c_str());

@@ -52,6 +52,21 @@ struct Matrix3 {
         }
         return true;
     }
+    // Whether every row is of length 1 within float rounding: axes that carry no scale.
+    bool HasUnitRows() const {
+        for (const auto& row : m) {
+            const float lengthSquared = row[0] * row[0] + row[1] * row[1] + row[2] * row[2];
+            if (std::fabs(lengthSquared - 1.0f) > 1e-4f) {
+                return false;
+            }
+        }
+        return true;
+    }
+    // Whether the matrix is a multiple of the identity, exactly: a tensor no turn changes.
+    bool IsScaledIdentity() const {
+        return m[0][1] == 0.0f && m[0][2] == 0.0f && m[1][0] == 0.0f && m[1][2] == 0.0f &&
+               m[2][0] == 0.0f && m[2][1] == 0.0f && m[0][0] == m[1][1] && m[1][1] == m[2][2];
+    }
 };
 
 static_assert(sizeof(Matrix3) == 48);

@@ -228,6 +228,46 @@ TEST_F(IslandStep, TheSystemMatchesANaiveDoubleReferenceOnRandomIslands) {
     }
 }
 
+// A tensor alike about every axis is kept as it is, exactly, and turns no spin; a body on
+// scaled axes, or one that is not alike about them (two balls apart), takes R^T I R.
+TEST_F(IslandStep, AWorldInertiaIsTheBodysTensorTurnedAndABallsIsItsOwn) {
+    struct Case {
+        float scale;
+        float apart;
+        bool own;
+    };
+    std::mt19937 random(7);
+    for (const Case& c : {Case{1.0f, 0.0f, true}, Case{2.0f, 0.0f, false},
+                          Case{1.0f, 0.4f, false}}) {
+        SCOPED_TRACE(testing::Message() << "scale " << c.scale << " apart " << c.apart);
+        auto* body = Body(Float3());
+        body->SetScale(c.scale);
+        Sphere(body, Float3(c.apart, 0.0f, 0.0f), 0.5f);
+        Sphere(body, Float3(-c.apart, 0.0f, 0.0f), 0.5f);
+        body->UpdateMass(false);
+        body->SetOrientation(RandomTurn(random));
+        const Matrix3 world = WorldInertia(*body);
+        const Matrix3 r = Matrix3::RotationOf(body->GetWorldMatrix());
+        const Matrix3& inertia = body->GetInertia();
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j) {
+                double turned = 0.0;
+                for (int k = 0; k < 3; ++k) {
+                    for (int l = 0; l < 3; ++l) {
+                        turned += double(r.m[k][i]) * inertia.m[k][l] * r.m[l][j];
+                    }
+                }
+                EXPECT_NEAR(world.m[i][j], turned, 1e-5 * std::fabs(world.m[0][0])) << i << j;
+                if (c.own) {
+                    EXPECT_EQ(world.m[i][j], inertia.m[i][j]) << i << j;
+                }
+            }
+        }
+        const Float3 torque = GyroscopicTorque(world, Float3(3.0f, -2.0f, 5.0f), 0.01f);
+        EXPECT_EQ(torque.Length() == 0.0f, c.own);
+    }
+}
+
 TEST_F(IslandStep, ASphereRestsOnTheGroundWithoutDrift) {
     auto* body = Body(Float3(0.0f, 0.5f, 0.0f));
     auto* ball = Sphere(body, Float3(), 0.5f);
