@@ -1,4 +1,5 @@
 #include "physics/IslandStep.h"
+
 #include "physics/ScratchArena.h"
 #include "tests/physics/PhysicsTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
@@ -26,16 +27,15 @@ Quaternion RandomTurn(std::mt19937& random) {
                                      axis);
 }
 
-// The world inverse inertia R^T I^-1 R in double.
-void WorldInverseInertia(RigidBody& body, double out[3][3]) {
+// A body-frame tensor T in world space, R^T T R, in double.
+void InWorldSpace(RigidBody& body, const Matrix3& tensor, double out[3][3]) {
     const Matrix3 r = Matrix3::RotationOf(body.GetWorldMatrix());
-    const Matrix3& inverse = body.GetSolverInverseInertia();
     for (int i = 0; i < 3; ++i) {
         for (int j = 0; j < 3; ++j) {
             double sum = 0.0;
             for (int k = 0; k < 3; ++k) {
                 for (int l = 0; l < 3; ++l) {
-                    sum += double(r.m[k][i]) * inverse.m[k][l] * r.m[l][j];
+                    sum += double(r.m[k][i]) * tensor.m[k][l] * r.m[l][j];
                 }
             }
             out[i][j] = sum;
@@ -46,9 +46,8 @@ void WorldInverseInertia(RigidBody& body, double out[3][3]) {
 // The trees invert the inverse inertia of every body they take: a small light body's entries
 // put the determinant, their cube, out of float's range either way.
 TEST(InvertAtAnyScale, InvertsEveryScaleWhoseInverseIsAFloat) {
-    const Matrix3 shape = Matrix3::FromRows({{2.0f, 0.5f, 0.0f, 0.0f},
-                                             {0.5f, 3.0f, 0.1f, 0.0f},
-                                             {0.0f, 0.1f, 4.0f, 0.0f}});
+    const Matrix3 shape = Matrix3::FromRows(
+        {{2.0f, 0.5f, 0.0f, 0.0f}, {0.5f, 3.0f, 0.1f, 0.0f}, {0.0f, 0.1f, 4.0f, 0.0f}});
     for (const float scale : {1e-30f, 1e-13f, 1.0f, 1e13f, 1e30f, 1e-40f}) {
         SCOPED_TRACE(scale);
         Matrix3 m = Matrix3::Zero();
@@ -169,7 +168,7 @@ TEST_F(IslandStep, TheSystemMatchesANaiveDoubleReferenceOnRandomIslands) {
             RigidBody& body = *bodies[b];
             const double invMass = body.GetSolverInverseMass();
             double invI[3][3];
-            WorldInverseInertia(body, invI);
+            InWorldSpace(body, body.GetSolverInverseInertia(), invI);
             for (int r = 0; r < m; ++r) {
                 const double* row = &J[static_cast<size_t>(r) * 6 * nb + b * 6];
                 double* out = &MJ[static_cast<size_t>(r) * 6 * nb + b * 6];
@@ -201,7 +200,8 @@ TEST_F(IslandStep, TheSystemMatchesANaiveDoubleReferenceOnRandomIslands) {
             for (int s = 0; s <= r; ++s) {
                 double a = s == r ? cfm[r] / h : 0.0;
                 for (int k = 0; k < 6 * nb; ++k) {
-                    a += J[static_cast<size_t>(r) * 6 * nb + k] * MJ[static_cast<size_t>(s) * 6 * nb + k];
+                    a += J[static_cast<size_t>(r) * 6 * nb + k] *
+                         MJ[static_cast<size_t>(s) * 6 * nb + k];
                 }
                 EXPECT_NEAR(system.A[r * system.nskip + s], a, 1e-4 * (1.0 + std::fabs(a)))
                     << island << " " << r << "," << s;
@@ -237,8 +237,8 @@ TEST_F(IslandStep, AWorldInertiaIsTheBodysTensorTurnedAndABallsIsItsOwn) {
         bool own;
     };
     std::mt19937 random(7);
-    for (const Case& c : {Case{1.0f, 0.0f, true}, Case{2.0f, 0.0f, false},
-                          Case{1.0f, 0.4f, false}}) {
+    for (const Case& c :
+         {Case{1.0f, 0.0f, true}, Case{2.0f, 0.0f, false}, Case{1.0f, 0.4f, false}}) {
         SCOPED_TRACE(testing::Message() << "scale " << c.scale << " apart " << c.apart);
         auto* body = Body(Float3());
         body->SetScale(c.scale);
@@ -247,17 +247,12 @@ TEST_F(IslandStep, AWorldInertiaIsTheBodysTensorTurnedAndABallsIsItsOwn) {
         body->UpdateMass(false);
         body->SetOrientation(RandomTurn(random));
         const Matrix3 world = WorldInertia(*body);
-        const Matrix3 r = Matrix3::RotationOf(body->GetWorldMatrix());
         const Matrix3& inertia = body->GetInertia();
+        double turned[3][3];
+        InWorldSpace(*body, inertia, turned);
         for (int i = 0; i < 3; ++i) {
             for (int j = 0; j < 3; ++j) {
-                double turned = 0.0;
-                for (int k = 0; k < 3; ++k) {
-                    for (int l = 0; l < 3; ++l) {
-                        turned += double(r.m[k][i]) * inertia.m[k][l] * r.m[l][j];
-                    }
-                }
-                EXPECT_NEAR(world.m[i][j], turned, 1e-5 * std::fabs(world.m[0][0])) << i << j;
+                EXPECT_NEAR(world.m[i][j], turned[i][j], 1e-5 * std::fabs(world.m[0][0])) << i << j;
                 if (c.own) {
                     EXPECT_EQ(world.m[i][j], inertia.m[i][j]) << i << j;
                 }
@@ -381,7 +376,8 @@ TEST_F(IslandStep, ASingularSolveIsRetriedWithCfmAndAFailedOneIsSteppedIterative
         Float3 axis;
         bool solvable;
     };
-    for (const Case& c : {Case{Float3(0.0f, 1.0f, 0.0f), true}, Case{Float3(nan, 1.0f, 0.0f), false}}) {
+    for (const Case& c :
+         {Case{Float3(0.0f, 1.0f, 0.0f), true}, Case{Float3(nan, 1.0f, 0.0f), false}}) {
         CapturingLogSink log;
         auto* body = Body(Float3());
         body->SetMass(1.0f);
