@@ -52,7 +52,7 @@ struct Matrix3 {
         }
         return true;
     }
-    // Whether every row is of length 1 within float rounding: axes that carry no scale.
+    // Whether every row is of length 1 (its square within 1e-4): axes that carry no scale.
     bool HasUnitRows() const {
         for (const auto& row : m) {
             const float lengthSquared = row[0] * row[0] + row[1] * row[1] + row[2] * row[2];
