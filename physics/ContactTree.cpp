@@ -139,8 +139,7 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
             }
             continue;
         }
-        if (s.lo[r] != 0.0f || s.hi[r] < LCPInfinity || !(warm > 0.0f) ||
-            !(s.cfm[r] > 0.0f)) {
+        if (s.lo[r] != 0.0f || s.hi[r] < LCPInfinity || !(warm > 0.0f) || !(s.cfm[r] > 0.0f)) {
             continue;
         }
         const int32_t a = s.jb[2 * r];
@@ -504,8 +503,7 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
         for (int k = 0; k < taken; ++k) {
             const int r = takenRows[k];
             const bool friction = s.findex[r] >= 0;
-            if (part[r] != Dropped &&
-                (friction ? part[s.findex[r]] == Dropped : answer[k] < 0.0)) {
+            if (part[r] != Dropped && (friction ? part[s.findex[r]] == Dropped : answer[k] < 0.0)) {
                 part[r] = Dropped;
                 unsettled[treeOfRow(r)] = true;
             }
@@ -517,8 +515,7 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
             s.lambda[r] = 0.0f;
         } else if (s.findex[r] >= 0) {
             const double bound = std::fabs(s.hi[r]) * s.lambda[s.findex[r]] * WarmStartShare;
-            s.lambda[r] =
-                static_cast<float>(std::clamp(answer[k], -bound, bound) / WarmStartShare);
+            s.lambda[r] = static_cast<float>(std::clamp(answer[k], -bound, bound) / WarmStartShare);
         } else {
             s.lambda[r] = static_cast<float>(std::max(0.0, answer[k]) / WarmStartShare);
         }

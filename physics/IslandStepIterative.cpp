@@ -148,11 +148,11 @@ struct Visit {
 [[gnu::always_inline]] inline Visit BeginVisit(const PackedRow& row, const float* lambda) {
     Visit visit;
     visit.old = _mm_load_ss(lambda + row.index);
-    visit.start = _mm_add_ss(visit.old, _mm_sub_ss(_mm_load_ss(&row.b),
-                                                   _mm_mul_ss(_mm_load_ss(&row.cfmScale),
-                                                              visit.old)));
-    const __m128 reach = _mm_mul_ss(_mm_load_ss(&row.mu),
-                                    _mm_and_ps(_mm_load_ss(lambda + row.bound), AbsMask()));
+    visit.start =
+        _mm_add_ss(visit.old, _mm_sub_ss(_mm_load_ss(&row.b),
+                                         _mm_mul_ss(_mm_load_ss(&row.cfmScale), visit.old)));
+    const __m128 reach =
+        _mm_mul_ss(_mm_load_ss(&row.mu), _mm_and_ps(_mm_load_ss(lambda + row.bound), AbsMask()));
     visit.lo = _mm_sub_ss(_mm_load_ss(&row.lo), reach);
     visit.hi = _mm_add_ss(_mm_load_ss(&row.hi), reach);
     return visit;
@@ -178,9 +178,8 @@ void Sweep(const PackedRow* rows, int count, float* lambda, float* slots) {
         const Visit visit = BeginVisit(row, lambda);
         const __m128 first = _mm_add_ps(_mm_mul_ps(_mm_load_ps(row.J), _mm_load_ps(v1)),
                                         _mm_mul_ps(_mm_load_ps(row.J + 4), _mm_load_ps(v1 + 4)));
-        const __m128 second =
-            _mm_add_ps(_mm_mul_ps(_mm_load_ps(row.J + 8), _mm_load_ps(v2)),
-                       _mm_mul_ps(_mm_load_ps(row.J + 12), _mm_load_ps(v2 + 4)));
+        const __m128 second = _mm_add_ps(_mm_mul_ps(_mm_load_ps(row.J + 8), _mm_load_ps(v2)),
+                                         _mm_mul_ps(_mm_load_ps(row.J + 12), _mm_load_ps(v2 + 4)));
         const __m128 updated = Updated(visit, first, second);
         // Below lo gives lo, else above hi gives hi; a NaN stays, for the caller to find.
         const __m128 clamped =
@@ -208,8 +207,8 @@ __attribute__((target("avx2"))) void SweepWide(const PackedRow* rows, int count,
             _mm_add_ps(_mm256_castps256_ps128(products1), _mm256_extractf128_ps(products1, 1)),
             _mm_add_ps(_mm256_castps256_ps128(products2), _mm256_extractf128_ps(products2, 1)));
         // The narrow sweep's bounds in fewer operations.
-        const __m128 clamped = _mm_blendv_ps(_mm_min_ss(visit.hi, updated), visit.lo,
-                                             _mm_cmplt_ss(updated, visit.lo));
+        const __m128 clamped =
+            _mm_blendv_ps(_mm_min_ss(visit.hi, updated), visit.lo, _mm_cmplt_ss(updated, visit.lo));
         const __m256 change = _mm256_broadcastss_ps(EndVisit(row, visit, clamped, lambda));
         _mm256_storeu_ps(v1, _mm256_add_ps(_mm256_loadu_ps(v1),
                                            _mm256_mul_ps(_mm256_loadu_ps(row.invMJt), change)));
@@ -635,8 +634,8 @@ bool Solved(const IterativeIsland& island) {
 }
 
 // Applies the solved island, or leaves it as it was when its solve failed.
-bool FinishIsland(const IterativeIsland& island, float h, int32_t iterations,
-                  float overRelaxation, ScratchArena& scratch) {
+bool FinishIsland(const IterativeIsland& island, float h, int32_t iterations, float overRelaxation,
+                  ScratchArena& scratch) {
     RigidBody* const* bodies = island.bodies;
     const int nb = island.nb;
     const SORSystem& system = island.system;
@@ -680,7 +679,7 @@ bool FinishIsland(const IterativeIsland& island, float h, int32_t iterations,
                     // A body that cannot move took no share: its mass may be infinite.
                     const bool movable = inverseMass[b] != 0.0f;
                     StoreJacobian(fc + 6 * b,
-                          movable ? Load(fc + 6 * b) * (1.0f / inverseMass[b]) : Float3());
+                                  movable ? Load(fc + 6 * b) * (1.0f / inverseMass[b]) : Float3());
                     StoreJacobian(fc + 6 * b + 3,
                                   movable ? island.inertia[b].Transform(Load(fc + 6 * b + 3))
                                           : Float3());
@@ -739,8 +738,7 @@ int32_t CountSolvedSubsteps(const IterativeIsland& island, float h, ScratchArena
 // outside forces its step began with.
 bool StepInParts(const IslandSpan& span, RigidBody* const* bodies, Joint* const* joints,
                  int32_t parts, const OutsideForces* outside, float h, float worldCfm,
-                 float worldErp, int32_t iterations, float overRelaxation,
-                 ScratchArena& scratch) {
+                 float worldErp, int32_t iterations, float overRelaxation, ScratchArena& scratch) {
     RigidBody* const* own = bodies + span.firstBody;
     const float part = h / static_cast<float>(parts);
     PartPositions positions;
@@ -751,8 +749,8 @@ bool StepInParts(const IslandSpan& span, RigidBody* const* bodies, Joint* const*
         ScratchArena::Scope scope(scratch);
         RestoreOutsideForces(own, span.bodyCount, outside);
         IterativeIsland island;
-        SetUpIsland(island, own, span.bodyCount, joints + span.firstJoint, span.jointCount, part,
-                    h, worldCfm, worldErp, scratch);
+        SetUpIsland(island, own, span.bodyCount, joints + span.firstJoint, span.jointCount, part, h,
+                    worldCfm, worldErp, scratch);
         if (island.system.m > 0) {
             StartSolve(island, false, part, scratch);
             SolveSOR(island.system, iterations, overRelaxation, scratch);
@@ -770,10 +768,9 @@ bool StepInParts(const IslandSpan& span, RigidBody* const* bodies, Joint* const*
 
 } // namespace
 
-bool StepIslandsIterative(RigidBody* const* bodies, Joint* const* joints,
-                          const IslandSpan* islands, int32_t count, float h, float worldCfm,
-                          float worldErp, int32_t iterations, float overRelaxation,
-                          ScratchArena& scratch) {
+bool StepIslandsIterative(RigidBody* const* bodies, Joint* const* joints, const IslandSpan* islands,
+                          int32_t count, float h, float worldCfm, float worldErp,
+                          int32_t iterations, float overRelaxation, ScratchArena& scratch) {
     ScratchArena::Scope scope(scratch);
     IterativeIsland* steps = scratch.Take<IterativeIsland>(count);
     SORSystem* systems = scratch.Take<SORSystem>(count);
@@ -798,8 +795,7 @@ bool StepIslandsIterative(RigidBody* const* bodies, Joint* const* joints,
         if (steps[i].substeps == 1 && steps[i].system.m > 0 && steps[i].maxTurn > 0.0f) {
             steps[i].substeps = CountSolvedSubsteps(steps[i], h, scratch);
         }
-        RememberSubsteps(joints + islands[i].firstJoint, islands[i].jointCount,
-                         steps[i].substeps);
+        RememberSubsteps(joints + islands[i].firstJoint, islands[i].jointCount, steps[i].substeps);
         if (steps[i].substeps == 1) {
             stepped = FinishIsland(steps[i], h, iterations, overRelaxation, scratch) && stepped;
         }

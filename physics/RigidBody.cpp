@@ -639,7 +639,8 @@ ClassInfo* RigidBody::RegisterClass() {
         return classInfo;
     }
     ClassInfo* base = Pivot::RegisterClass();
-    classInfo = new ClassInfo("RigidBody", []() -> Entity* { return new RigidBody(); }, &classInfo);
+    classInfo = new ClassInfo(
+        "RigidBody", []() -> Entity* { return new RigidBody(); }, &classInfo);
     classInfo->SetParent(base);
     classInfo->SetCategory("Physics");
 
@@ -660,8 +661,8 @@ ClassInfo* RigidBody::RegisterClass() {
     classInfo->AddMethod("touchinertia", "()", BindSignalHandler<&B::OnTouchInertia>(),
                          MethodClassSignal);
     // Script-visible under generated names: the order is fixed (compiled scripts hold them).
-    classInfo->AddMethod(NextShortName(), "(float3,float3)",
-                         BindMethod<&B::AddImpulseAtPosition>(), MethodScript);
+    classInfo->AddMethod(NextShortName(), "(float3,float3)", BindMethod<&B::AddImpulseAtPosition>(),
+                         MethodScript);
     classInfo->AddMethod(NextShortName(), "(float3,float3)", BindMethod<&B::AddForceAtPosition>(),
                          MethodScript);
     classInfo->AddMethod(NextShortName(), "(float3)", BindMethod<&B::AddTorque>(), MethodScript);
@@ -689,8 +690,7 @@ ClassInfo* RigidBody::RegisterClass() {
                          MethodScript);
     classInfo->AddMethod(NextShortName(), "(int):CollisionVolume",
                          BindMethod<&B::GetContactVolume>(), MethodScript);
-    classInfo->AddMethod(NextShortName(), "", BindMethod<&B::ScriptRecentre>(),
-                         MethodEditorOnly);
+    classInfo->AddMethod(NextShortName(), "", BindMethod<&B::ScriptRecentre>(), MethodEditorOnly);
 
     for (int32_t state = BodyStatic; state <= BodyGhost; ++state) {
         RegisterNamedConstant(NextShortName(), state);

@@ -221,10 +221,7 @@ INSTANTIATE_TEST_SUITE_P(
                        {6, 7}},
                       {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}},
         // A body alone on the world is left to the sweeps; a stack of two is not.
-        ContactIsland{"LoneBodyBesideAShortStack",
-                      3,
-                      {{0, -1}, {0, -1}, {1, -1}, {2, 1}},
-                      {0, 1}},
+        ContactIsland{"LoneBodyBesideAShortStack", 3, {{0, -1}, {0, -1}, {1, -1}, {2, 1}}, {0, 1}},
         ContactIsland{"StackOfThree", 3, {{0, -1}, {0, -1}, {1, 0}, {2, 1}, {1, 2}}, {}}),
     [](const ::testing::TestParamInfo<ContactIsland>& info) {
         return std::string(info.param.name);
@@ -252,8 +249,9 @@ TEST_P(ContactTree, ContactRowsTakeTheExactForcesOfTheirForestAndTheRestKeepThei
     ScratchArena scratch;
     SolveContactTree(System(lambda), scratch);
     const std::vector<double> exact = Reference(taken);
-    const auto answer = [&](int r) { return exact[std::find(taken.begin(), taken.end(), r) -
-                                                  taken.begin()]; };
+    const auto answer = [&](int r) {
+        return exact[std::find(taken.begin(), taken.end(), r) - taken.begin()];
+    };
     int friction = 0;
     for (size_t r = 0; r < lambda.size(); ++r) {
         const auto at = std::find(taken.begin(), taken.end(), static_cast<int>(r));

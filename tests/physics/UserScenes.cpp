@@ -188,9 +188,8 @@ Judging Build(const SceneCase& scene, SceneWorld& world) {
         const float height = 1.5f * (ChainLinks + 1) * s + 1.0f;
         const Float3 along = level ? Float3(1.0f, 0.0f, 0.0f) : Float3(0.0f, -1.0f, 0.0f);
         const Float3 pivot(0.0f, height, 0.0f);
-        const Quaternion turn =
-            Quaternion::FromAxisAngle(HalfPi, level ? Float3(0.0f, 1.0f, 0.0f)
-                                                    : Float3(1.0f, 0.0f, 0.0f));
+        const Quaternion turn = Quaternion::FromAxisAngle(HalfPi, level ? Float3(0.0f, 1.0f, 0.0f)
+                                                                        : Float3(1.0f, 0.0f, 0.0f));
         RigidBody* previous = nullptr;
         for (int i = 0; i < ChainLinks; ++i) {
             RigidBody* link =
@@ -199,8 +198,8 @@ Judging Build(const SceneCase& scene, SceneWorld& world) {
             previous = link;
         }
         const float endDensity = scene.load * previous->GetMass() / (s * s * s);
-        RigidBody* end = world.Box(pivot + along * ((ChainLinks + 0.5f) * s), Float3(s, s, s),
-                                   endDensity);
+        RigidBody* end =
+            world.Box(pivot + along * ((ChainLinks + 0.5f) * s), Float3(s, s, s), endDensity);
         world.Link<BallJoint>(end, previous, pivot + along * (ChainLinks * s));
         judging.rests = !level;
         judging.sideways = false;
@@ -212,8 +211,8 @@ Judging Build(const SceneCase& scene, SceneWorld& world) {
         const float height = 0.5f * BridgePlanks * s + 1.0f;
         RigidBody* previous = nullptr;
         for (int i = 0; i < BridgePlanks; ++i) {
-            RigidBody* plank = world.Box(Float3((i + 0.5f) * s, height, 0.0f),
-                                         Float3(s, 0.1f * s, 0.5f * s), rho);
+            RigidBody* plank =
+                world.Box(Float3((i + 0.5f) * s, height, 0.0f), Float3(s, 0.1f * s, 0.5f * s), rho);
             world.Link<HingeJoint>(plank, previous, Float3(i * s, height, 0.0f));
             previous = plank;
         }
@@ -270,9 +269,9 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene);
 
 std::string SceneName(const SceneCase& scene) {
     char text[128];
-    const int written = std::snprintf(text, sizeof text, "%s size %g density %g", KindName(scene.kind),
-                                      static_cast<double>(scene.size),
-                                      static_cast<double>(scene.density));
+    const int written =
+        std::snprintf(text, sizeof text, "%s size %g density %g", KindName(scene.kind),
+                      static_cast<double>(scene.size), static_cast<double>(scene.density));
     std::string name(text, static_cast<size_t>(written));
     if (scene.kind == SceneKind::ChainLevel || scene.kind == SceneKind::ChainHanging) {
         std::snprintf(text, sizeof text, " end %g links", static_cast<double>(scene.load));
@@ -280,9 +279,9 @@ std::string SceneName(const SceneCase& scene) {
     } else if (scene.kind == SceneKind::Bridge) {
         std::snprintf(text, sizeof text, " load %g planks", static_cast<double>(scene.load));
         name += text;
-    } else if (scene.boxes != 8 && (scene.kind == SceneKind::StackTouching ||
-                                    scene.kind == SceneKind::StackGapped ||
-                                    scene.kind == SceneKind::StackSunk)) {
+    } else if (scene.boxes != 8 &&
+               (scene.kind == SceneKind::StackTouching || scene.kind == SceneKind::StackGapped ||
+                scene.kind == SceneKind::StackSunk)) {
         std::snprintf(text, sizeof text, " %d boxes", static_cast<int>(scene.boxes));
         name += text;
     }
@@ -362,9 +361,9 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
             }
         }
         for (const std::unique_ptr<Joint>& joint : world.Joints()) {
-            const float gap = (joint->GetAnchor(0)->GetWorldPosition() -
-                               joint->GetAnchor(1)->GetWorldPosition())
-                                  .Length();
+            const float gap =
+                (joint->GetAnchor(0)->GetWorldPosition() - joint->GetAnchor(1)->GetWorldPosition())
+                    .Length();
             verdict.worstGap = std::max(verdict.worstGap, std::isfinite(gap) ? gap : HUGE_VALF);
         }
     }
@@ -374,14 +373,13 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
         if (judging.sideways) {
             moved.y = 0.0f;
         }
-        verdict.drift = std::max(verdict.drift, std::isfinite(moved.Length()) ? moved.Length()
-                                                                              : HUGE_VALF);
+        verdict.drift =
+            std::max(verdict.drift, std::isfinite(moved.Length()) ? moved.Length() : HUGE_VALF);
         throughFloor = throughFloor || bodies[b]->GetWorldPosition().y < 0.0f;
     }
     char reason[160] = "";
     if (verdict.worstExcess > 0.0f) {
-        std::snprintf(reason, sizeof reason,
-                      "a body moved %.3g m/s faster than energy allows",
+        std::snprintf(reason, sizeof reason, "a body moved %.3g m/s faster than energy allows",
                       static_cast<double>(verdict.worstExcess));
     } else if (verdict.worstGap > gapBound) {
         std::snprintf(reason, sizeof reason, "a joint's anchors parted %.3g m",
@@ -390,10 +388,8 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
         std::snprintf(reason, sizeof reason, "a body ended below the floor");
     } else if (judging.rests && verdict.drift > judging.driftBound) {
         std::snprintf(reason, sizeof reason, "a body drifted %.3g m (bound %.3g)",
-                      static_cast<double>(verdict.drift),
-                      static_cast<double>(judging.driftBound));
-    } else if ((judging.rests || scene.kind == SceneKind::Bridge) &&
-               verdict.endSpeed > restSpeed) {
+                      static_cast<double>(verdict.drift), static_cast<double>(judging.driftBound));
+    } else if ((judging.rests || scene.kind == SceneKind::Bridge) && verdict.endSpeed > restSpeed) {
         std::snprintf(reason, sizeof reason, "still moving at %.3g m/s in the last second",
                       static_cast<double>(verdict.endSpeed));
     }

@@ -33,7 +33,7 @@ struct SceneCase {
     int32_t method = 1;   // PhysicsLcp or PhysicsIterative
     // A chain's end mass in links, a bridge's load in planks; unused elsewhere.
     float load = 0.0f;
-    int32_t boxes = 8; // a stack's
+    int32_t boxes = 8;  // a stack's
     int32_t sweeps = 0; // ITERATIVE's, 0 for the world's default
 };
 
@@ -42,10 +42,10 @@ std::string SceneName(const SceneCase& scene);
 
 struct SceneVerdict {
     bool passed = true;
-    std::string reason; // the first fault found, empty when passed
-    float drift = 0.0f;      // the farthest any body ended from where it started (m)
-    float endSpeed = 0.0f;   // the fastest body over the last second (m/s)
-    float worstGap = 0.0f;   // the widest any joint's anchors parted (m)
+    std::string reason;       // the first fault found, empty when passed
+    float drift = 0.0f;       // the farthest any body ended from where it started (m)
+    float endSpeed = 0.0f;    // the fastest body over the last second (m/s)
+    float worstGap = 0.0f;    // the widest any joint's anchors parted (m)
     float worstExcess = 0.0f; // the most any body's speed went past what energy allows (m/s)
     int logLines = 0;         // what the world logged (islands stepped iteratively and the like)
 };

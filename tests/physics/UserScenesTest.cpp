@@ -1,8 +1,8 @@
-#include "physics/PhysicsMaster.h"
 #include "tests/physics/UserScenes.h"
 
-#include <gtest/gtest.h>
+#include "physics/PhysicsMaster.h"
 
+#include <gtest/gtest.h>
 #include <string>
 
 namespace quarn::test {
