@@ -15,6 +15,7 @@
 #include "resources/ResourceRegistry.h"
 #include "resources/Texture.h"
 
+#include <cerrno>
 #include <algorithm>
 #include <bit>
 #include <charconv>
@@ -147,8 +148,15 @@ void AddGameFonts(const char* path, const std::string& face) {
     auto* disk = dynamic_cast<DiskFile*>(place.get());
     struct stat info {};
     if (!disk || !disk->Stat(info)) {
-        // Missing, outside the game, or an archive's entry, which the library cannot open.
-        if (files->Exists(path)) {
+        // A missing file is a face's name, as is a path under no root of the game's; an
+        // archive's entry the library cannot open; what leads out of the game's folder or into
+        // a loop of links is said so.
+        const int error = errno;
+        if (disk && !disk->GetPlace().IsNowhere() && error != ENOENT && error != ENOTDIR) {
+            NoteFileFailure(error);
+            LogMessage("Font file '%s' is left out: %s; the fallback font for '%s' is used instead",
+                       path, LastFileFailure(), face.c_str());
+        } else if (files->Exists(path)) {
             LogMessage("Font file '%s' cannot be read; the fallback font for '%s' is used instead",
                        path, face.c_str());
         }

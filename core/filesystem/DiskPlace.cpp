@@ -2,6 +2,7 @@
 
 #include "core/string/Text.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -24,23 +25,10 @@ std::atomic<bool> walkForced{false};
 long KernelOpenBeneath(int root, const char* path, int flags, mode_t mode) {
     open_how how{};
     how.flags = static_cast<uint64_t>(flags) | O_CLOEXEC;
-    // The kernel refuses a mode without a flag that creates.
-    how.mode = (flags & (O_CREAT | O_TMPFILE)) ? mode : 0;
+    // The kernel refuses a mode without a flag that creates (O_TMPFILE holds O_DIRECTORY's bit).
+    how.mode = (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? mode : 0;
     how.resolve = RESOLVE_BENEATH;
     return syscall(SYS_openat2, root, path, &how, sizeof how);
-}
-
-// Old kernels lack the call; containers may filter it out (ENOSYS or EPERM). Asked once.
-bool KernelResolvesBeneath() {
-    static const bool available = [] {
-        const long probe = KernelOpenBeneath(AT_FDCWD, ".", O_PATH | O_DIRECTORY, 0);
-        if (probe < 0) {
-            return false;
-        }
-        close(static_cast<int>(probe));
-        return true;
-    }();
-    return available;
 }
 
 // Queues the names of `path` so that its first name is taken first (from the back).
@@ -79,6 +67,10 @@ bool QueueLinkTarget(const std::string& target, std::vector<std::string>& pendin
 // link's target is read from the very entry that was opened, and ".." steps back along the
 // folders this walk holds open, so nothing swapped meanwhile can lead above the root.
 Descriptor WalkBeneath(int root, const std::string& relative, int flags, mode_t mode) {
+    if (relative.starts_with('/')) {
+        errno = EXDEV;
+        return {};
+    }
     std::vector<std::string> pending;
     QueueNames(relative, pending);
     std::vector<Descriptor> folders;
@@ -102,6 +94,15 @@ Descriptor WalkBeneath(int root, const std::string& relative, int flags, mode_t 
             }
             folders.pop_back();
             continue;
+        }
+        // A last name followed by '/' names a folder, which is never created: the kernel refuses
+        // that before it looks the name up.
+        const bool trailingSlash =
+            !pending.empty() && std::all_of(pending.begin(), pending.end(),
+                                            [](const std::string& next) { return next.empty(); });
+        if (trailingSlash && (flags & O_CREAT)) {
+            errno = EISDIR;
+            return {};
         }
         if (!pending.empty()) {
             Descriptor next(openat(here, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
@@ -210,8 +211,21 @@ Descriptor OpenBeneath(int root, const std::string& relative, int flags, mode_t 
     return WalkBeneath(root, path, flags, mode);
 }
 
-void SetBeneathWalkForced(bool forced) {
-    walkForced.store(forced, std::memory_order_relaxed);
+// Old kernels lack the call; containers may filter it out (ENOSYS or EPERM). Asked once.
+bool KernelResolvesBeneath() {
+    static const bool available = [] {
+        const long probe = KernelOpenBeneath(AT_FDCWD, ".", O_PATH | O_DIRECTORY, 0);
+        if (probe < 0) {
+            return false;
+        }
+        close(static_cast<int>(probe));
+        return true;
+    }();
+    return available;
+}
+
+bool SetBeneathWalkForced(bool forced) {
+    return walkForced.exchange(forced, std::memory_order_relaxed);
 }
 
 bool ReadLinkAt(int folder, const char* name, std::string& target) {

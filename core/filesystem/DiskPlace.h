@@ -95,8 +95,11 @@ private:
 Descriptor OpenBeneath(int root, const std::string& relative, int flags, mode_t mode = 0);
 
 // Resolution beneath a root uses the kernel's own where it has it, else a walk of single-name
-// opens that never follow a link by themselves. Tests take the walk on purpose.
-void SetBeneathWalkForced(bool forced);
+// opens that never follow a link by themselves; both give the same answer and errno. Old
+// kernels lack the kernel's; containers may filter it out.
+bool KernelResolvesBeneath();
+// Tests take the walk on purpose; returns whether it was forced before.
+bool SetBeneathWalkForced(bool forced);
 
 // Lists an open folder without closing it: names without "." and "..", in no order.
 std::vector<std::string> ListFolder(int folder);

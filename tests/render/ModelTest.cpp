@@ -13,6 +13,7 @@
 #include "tests/render/RenderTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/MathExpectations.h"
+#include "tests/support/OpenWays.h"
 #include "tests/support/PngFixture.h"
 #include "tests/support/TempFolder.h"
 
@@ -393,9 +394,12 @@ TEST_F(ModelTest, TheLightmapMethodsMakeResetAndSaveTheColoursAndTheGizmoQueuesN
     EXPECT_EQ(recorder.lines[0].color, Red);
 }
 
+class ModelFilesTest : public test::WithOpenWays<ModelTest> {};
+QUARN_BOTH_OPEN_WAYS(ModelFilesTest);
+
 // Called by a script, the save writes only where the maps folder stays inside the game: a link
 // there may lead out.
-TEST_F(ModelTest, AScriptSavesVertexColoursOnlyInsideTheGame) {
+TEST_P(ModelFilesTest, AScriptSavesVertexColoursOnlyInsideTheGame) {
     namespace fs = std::filesystem;
     test::TempFolder outside;
     test::CapturingLogSink log;

@@ -1,3 +1,4 @@
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/object/ClassInfo.h"
 #include "device/GpuRenderDevice.h"
@@ -8,13 +9,17 @@
 #include "resources/Texture.h"
 #include "tests/resources/ResourceTestSupport.h"
 #include "tests/support/FreshProcess.h"
+#include "tests/support/OpenWays.h"
+#include "tests/support/TempFolder.h"
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <tuple>
@@ -273,42 +278,76 @@ std::string RenamedFontFile() {
     return bytes;
 }
 
+class FontFilesTest : public test::WithOpenWays<FontTest> {};
+
 // A font is opened as every game file is: a pipe, a device or a loop of links is left out with
 // a line, and never waited on (each of these held the load for good), while the fonts of a
-// folder and the folders below it are registered and found by their family names.
-TEST_F(FontTest, FontFilesAreOpenedAsGameFilesAndFontFoldersWalkedOnce) {
+// folder and the folders below it are registered and found by their family names. Held to the
+// game, as the player holds it, a link out of the game is left out with its reason; the user's
+// reach follows it to what it names. Either way the line is the same on every kernel.
+TEST_P(FontFilesTest, AreOpenedAsGameFilesAndFontFoldersWalkedOnce) {
     namespace fs = std::filesystem;
     fs::create_directories(temp_.Join("fonts/sub"));
     ASSERT_EQ(mkfifo(temp_.Join("pipe.ttf").c_str(), 0600), 0);
     ASSERT_EQ(mkfifo(temp_.Join("fonts/sub/pipe.ttf").c_str(), 0600), 0);
     fs::create_symlink("/dev/null", temp_.Join("null.ttf"));
+    fs::create_symlink("pipe.ttf", temp_.Join("piped.ttf"));
+    fs::create_symlink("../outside.ttf", temp_.Join("climbing.ttf"));
+    fs::create_symlink("looping.ttf", temp_.Join("looping.ttf"));
     fs::create_symlink(".", temp_.Join("fonts/a"));
     fs::create_symlink("..", temp_.Join("fonts/sub/up"));
     temp_.WriteFile("fonts/sub/Quarnation Sans.ttf", RenamedFontFile());
     temp_.WriteFile("fonts/sub/notes.txt", "not a font");
-    const std::pair<const char*, std::vector<std::string>> cases[] = {
-        {"pipe.ttf",
-         {"Font file 'pipe.ttf' is left out: it is no regular file; the fallback font for 'pipe' "
-          "is used instead"}},
+    const test::TempFolder outside;
+    fs::create_symlink(outside.Path(), temp_.Join("away"));
+    outside.WriteFile("broken.ttf", "no font");
+    const std::string fallback = "; the fallback font for '";
+    const std::string notAFile = "is left out: it is no regular file" + fallback;
+    const std::string leadsOut = "is left out: it leads outside the game's folder and user://" +
+                                 fallback;
+    const struct {
+        const char* path;
+        std::vector<std::string> held;
+        std::optional<std::vector<std::string>> user; // where it differs
+    } cases[] = {
+        {"pipe.ttf", {"Font file 'pipe.ttf' " + notAFile + "pipe' is used instead"}, {}},
+        {"piped.ttf", {"Font file 'piped.ttf' " + notAFile + "piped' is used instead"}, {}},
+        // Missing in the user's reach: a face name, not a file.
         {"null.ttf",
-         {"Font file 'null.ttf' is left out: it is no regular file; the fallback font for 'null' "
-          "is used instead"}},
+         {"Font file 'null.ttf' " + leadsOut + "null' is used instead"},
+         std::vector<std::string>{"Font file 'null.ttf' " + notAFile + "null' is used instead"}},
+        {"climbing.ttf",
+         {"Font file 'climbing.ttf' " + leadsOut + "climbing' is used instead"},
+         std::vector<std::string>()},
+        {"away/broken.ttf",
+         {"Font file 'away/broken.ttf' " + leadsOut + "broken' is used instead"},
+         std::vector<std::string>{"Font file 'away/broken.ttf' cannot be read" + fallback +
+                                  "broken' is used instead"}},
+        {"looping.ttf",
+         {"Font file 'looping.ttf' is left out: " + std::string(std::strerror(ELOOP)) +
+          fallback + "looping' is used instead"},
+         {}},
         {"fonts",
          {"Font folder 'fonts/a/' is left out: a link leads back to a folder walked already",
           "Font file 'fonts/sub/pipe.ttf' is left out: it is no regular file",
           "Font folder 'fonts/sub/up/' is left out: a link leads back to a folder walked "
-          "already"}},
+          "already"},
+         {}},
     };
-    for (const auto& [path, lines] : cases) {
-        log_.Clear();
-        FontNew* font = new FontNew(path, "_10");
-        std::vector<std::string> logged;
-        for (const auto& line : log_.Lines()) {
-            logged.push_back(line.text);
+    for (const bool held : {true, false}) {
+        const GameReachHold hold(held);
+        for (const auto& [path, heldLines, userLines] : cases) {
+            log_.Clear();
+            FontNew* font = new FontNew(path, "_10");
+            std::vector<std::string> logged;
+            for (const auto& line : log_.Lines()) {
+                logged.push_back(line.text);
+            }
+            EXPECT_EQ(logged, held || !userLines ? heldLines : *userLines)
+                << path << (held ? ", held to the game" : ", in the user's reach");
+            EXPECT_FALSE(IsZero(font->GetGlyphRect('A'))) << path;
+            font->Release();
         }
-        EXPECT_EQ(logged, lines) << path;
-        EXPECT_FALSE(IsZero(font->GetGlyphRect('A'))) << path;
-        font->Release();
     }
     GlyphFontRequest request;
     request.face = "Quarnation Sans";
@@ -317,6 +356,8 @@ TEST_F(FontTest, FontFilesAreOpenedAsGameFilesAndFontFoldersWalkedOnce) {
     ASSERT_NE(found, nullptr);
     EXPECT_TRUE(found->GetFile().starts_with("/proc/self/fd/")) << found->GetFile();
 }
+
+QUARN_BOTH_OPEN_WAYS(FontFilesTest);
 
 TEST_F(FontTest, DamagedCacheTableIsRasterisedInstead) {
     // Where four bytes go (0 cuts the file to 4000 bytes), and what.

@@ -4,6 +4,7 @@
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/filesystem/FileSystem.h"
 #include "core/string/Sha256.h"
+#include "tests/support/OpenWays.h"
 #include "tests/support/TempFolder.h"
 
 #include <fcntl.h>
@@ -86,10 +87,13 @@ protected:
     FileSystem* previous_ = nullptr;
 };
 
+class GamePackerFilesTest : public test::WithOpenWays<GamePackerTest> {};
+QUARN_BOTH_OPEN_WAYS(GamePackerFilesTest);
+
 // What the player cannot reach from the game is not packed: links out of the folder, relative
 // or absolute, to a file or a folder (the secret, the machine's name, the packer's own
 // environment), links that lead nowhere or back up, and a pipe that would never end.
-TEST_F(GamePackerTest, OnlyWhatThePlayerReachesBelowTheFolderIsPacked) {
+TEST_P(GamePackerFilesTest, OnlyWhatThePlayerReachesBelowTheFolderIsPacked) {
     temp_.WriteFile("outside/secret.txt", "secret");
     temp_.WriteFile("outside/folder/inner.txt", "inner");
     temp_.WriteFile("game/a.txt", "a");
@@ -224,7 +228,7 @@ TEST_F(GamePackerTest, ADeepTreePacksEveryLevelTheEngineCanOpen) {
 // What the player could never open from the archive is left out with a line: a path past 249
 // bytes (the engine's 259 less "/data.zoo/"), and a folder it would take for an archive. A
 // file named so is an archive inside the archive, and packed.
-TEST_F(GamePackerTest, PathsTheEngineCannotOpenAreLeftOutWithALine) {
+TEST_P(GamePackerFilesTest, PathsTheEngineCannotOpenAreLeftOutWithALine) {
     const std::string folder200(200, 'f');
     const struct {
         std::string path;
@@ -261,7 +265,7 @@ TEST_F(GamePackerTest, PathsTheEngineCannotOpenAreLeftOutWithALine) {
 // Each folder of a chain holds two links to the next: the paths through them double at every
 // level (four million at 22 levels), but each folder is packed through links once, and the
 // links that meet it again say where it went.
-TEST_F(GamePackerTest, LinksThatMeetPackTheirFolderOnceAndSayWhereItWent) {
+TEST_P(GamePackerFilesTest, LinksThatMeetPackTheirFolderOnceAndSayWhereItWent) {
     constexpr int Levels = 22;
     for (int level = 0; level < Levels; ++level) {
         fs::create_directories(temp_.Join(std::string("game/l") + std::to_string(level)));

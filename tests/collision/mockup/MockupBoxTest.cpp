@@ -19,6 +19,7 @@
 #include "tests/collision/mockup/MockupTestSupport.h"
 #include "tests/render/RenderTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
+#include "tests/support/OpenWays.h"
 #include "tests/support/PngFixture.h"
 #include "tests/support/TempFolder.h"
 
@@ -353,9 +354,12 @@ TEST_F(MockupBoxTest, SavedLightmapsComeBackThroughApplymap) {
     EXPECT_EQ(missing->GetMapFlags(), static_cast<uint32_t>(MockupApplyMap));
 }
 
+class MockupBoxFilesTest : public test::WithOpenWays<MockupBoxTest> {};
+QUARN_BOTH_OPEN_WAYS(MockupBoxFilesTest);
+
 // Called by a script, by either name, the save writes only where the maps folder stays inside
 // the game: a link there may lead out.
-TEST_F(MockupBoxTest, AScriptSavesALightmapOnlyInsideTheGame) {
+TEST_P(MockupBoxFilesTest, AScriptSavesALightmapOnlyInsideTheGame) {
     namespace fs = std::filesystem;
     test::TempFolder outside;
     test::CapturingLogSink log;

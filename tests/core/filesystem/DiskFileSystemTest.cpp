@@ -1,6 +1,7 @@
 #include "core/filesystem/DiskFileSystem.h"
 
 #include "core/filesystem/ScriptFileAccess.h"
+#include "tests/support/OpenWays.h"
 #include "tests/support/StoredBytes.h"
 #include "tests/support/TempFolder.h"
 
@@ -205,7 +206,7 @@ namespace {
 
 // A game folder and its user folder, with a folder outside both, and the game's reach held as
 // the player holds it.
-class HeldDiskFileSystemTest : public ::testing::Test {
+class HeldDiskFileSystemTestBase : public ::testing::Test {
 protected:
     void SetUp() override {
         temp_.WriteFile("game/a.txt", "a");
@@ -232,7 +233,10 @@ protected:
     GameReachHold hold_{true};
 };
 
-TEST_F(HeldDiskFileSystemTest, EveryOperationStaysInsideTheGameAndItsUserFolder) {
+class HeldDiskFileSystemTest : public test::WithOpenWays<HeldDiskFileSystemTestBase> {};
+QUARN_BOTH_OPEN_WAYS(HeldDiskFileSystemTest);
+
+TEST_P(HeldDiskFileSystemTest, EveryOperationStaysInsideTheGameAndItsUserFolder) {
     Link("../outside", "game/out");
     Link(temp_.Join("outside/victim.txt"), "user/away.txt");
     const std::string refused = std::string("<null: ") + OutsideGameReason + ">";
@@ -260,7 +264,7 @@ TEST_F(HeldDiskFileSystemTest, EveryOperationStaysInsideTheGameAndItsUserFolder)
     }
 }
 
-TEST_F(HeldDiskFileSystemTest, AListedLinkIsAFolderOnlyWhenItLeadsToOneInside) {
+TEST_P(HeldDiskFileSystemTest, AListedLinkIsAFolderOnlyWhenItLeadsToOneInside) {
     temp_.WriteFile("game/sub/f.txt", "f");
     Link("sub", "game/in");
     Link("../outside", "game/out");
@@ -278,7 +282,7 @@ TEST_F(HeldDiskFileSystemTest, AListedLinkIsAFolderOnlyWhenItLeadsToOneInside) {
     }
 }
 
-TEST_F(HeldDiskFileSystemTest, ACopyNeverWritesThroughALinkNorMakesOneLeadingOut) {
+TEST_P(HeldDiskFileSystemTest, ACopyNeverWritesThroughALinkNorMakesOneLeadingOut) {
     temp_.WriteFile("game/src/victim.txt", "new");
     temp_.WriteFile("game/src2/sub/f.txt", "f");
     temp_.WriteFile("game/a/b/file.txt", "file");
@@ -312,7 +316,7 @@ TEST_F(HeldDiskFileSystemTest, ACopyNeverWritesThroughALinkNorMakesOneLeadingOut
     EXPECT_EQ(fs::read_symlink(temp_.Join("game/a/c/near")), "../../inside.txt");
 }
 
-TEST_F(HeldDiskFileSystemTest, PipesAndDevicesAreRefusedAtOnce) {
+TEST_P(HeldDiskFileSystemTest, PipesAndDevicesAreRefusedAtOnce) {
     ASSERT_EQ(mkfifo(temp_.Join("game/pipe").c_str(), 0644), 0);
     EXPECT_EQ(files_.Open("pipe", 0), nullptr);
     EXPECT_FALSE(files_.Copy("pipe", "copy"));

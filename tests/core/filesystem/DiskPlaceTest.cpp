@@ -1,5 +1,6 @@
 #include "core/filesystem/DiskPlace.h"
 
+#include "tests/support/OpenWays.h"
 #include "tests/support/TempFolder.h"
 
 #include <atomic>
@@ -8,7 +9,10 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
+#include <utility>
+#include <vector>
 #include <unistd.h>
 
 namespace quarn {
@@ -16,21 +20,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Every case runs twice: through the kernel's beneath-only lookup and through our own walk,
-// which serves kernels and containers that refuse it.
-class DiskPlaceTest : public ::testing::TestWithParam<bool> {
+class DiskPlaceFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        SetBeneathWalkForced(GetParam());
         temp_.WriteFile("game/a.txt", "inside");
         temp_.WriteFile("game/sub/b.txt", "b");
         temp_.WriteFile("outside/secret.txt", "secret");
-        root_ = std::make_shared<const Descriptor>(
-            open(temp_.Join("game").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-        ASSERT_TRUE(root_->IsOpen());
+        root_ = OpenRoot("game");
     }
-    void TearDown() override { SetBeneathWalkForced(false); }
 
+    std::shared_ptr<const Descriptor> OpenRoot(const std::string& folder) const {
+        auto root = std::make_shared<const Descriptor>(
+            open(temp_.Join(folder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        EXPECT_TRUE(root->IsOpen()) << folder;
+        return root;
+    }
     void Link(const std::string& target, const std::string& link) {
         fs::create_symlink(target, temp_.Join(link));
     }
@@ -51,6 +55,8 @@ protected:
     test::TempFolder temp_;
     std::shared_ptr<const Descriptor> root_;
 };
+
+class DiskPlaceTest : public test::WithOpenWays<DiskPlaceFixture> {};
 
 TEST_P(DiskPlaceTest, LinksAreFollowedOnlyWhileTheyStayBeneathTheRoot) {
     Link("sub", "game/in");
@@ -147,10 +153,111 @@ TEST_P(DiskPlaceTest, ALinkSwappedMeanwhileNeverLeadsOut) {
     EXPECT_GT(created, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(KernelAndWalk, DiskPlaceTest, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                             return info.param ? "Walk" : "Kernel";
-                         });
+QUARN_BOTH_OPEN_WAYS(DiskPlaceTest);
+
+// Two like layouts, one for each way, since creating changes them.
+class DiskPlaceWays : public DiskPlaceFixture {
+protected:
+    void Lay(const std::string& top) {
+        temp_.WriteFile(top + "/game/a.txt", "inside");
+        temp_.WriteFile(top + "/game/sub/b.txt", "b");
+        temp_.WriteFile(top + "/outside/secret.txt", "secret");
+        ASSERT_EQ(mkfifo(temp_.Join(top + "/game/pipe").c_str(), 0644), 0);
+        const std::pair<std::string, std::string> links[] = {
+            {"sub", "in"},
+            {"../a.txt", "sub/up"},
+            {temp_.Join(top + "/game/a.txt"), "absolute"},
+            {"/dev/null", "null"},
+            {"../outside", "out"},
+            {"../../outside/secret.txt", "sub/far"},
+            {"..", "above"},
+            {"missing/x", "dangling"},
+            {"sub/new.txt", "inward"},
+            {"../outside/new.txt", "outward"},
+            {"loop2", "loop1"},
+            {"loop1", "loop2"},
+            {".", "here"},
+            {"..", "sub/back"},
+            {"pipe", "pipelink"},
+            {"sub/", "slash"},
+            {"a.txt/", "fileslash"},
+        };
+        for (const auto& [target, link] : links) {
+            Link(target, top + "/game/" + link);
+        }
+        // Chains of exactly the kernel's hop limit and one past it.
+        for (int hop = 0; hop < MaxLinkHops + 1; ++hop) {
+            const std::string next = "c" + std::to_string(hop + 1);
+            Link(hop == MaxLinkHops - 1 ? "a.txt" : next, top + "/game/c" + std::to_string(hop));
+            Link(hop == MaxLinkHops ? "a.txt" : next, top + "/game/d" + std::to_string(hop));
+        }
+    }
+    // What the open gave: the kind and where it landed, or errno.
+    std::string Outcome(const std::string& top, const std::string& path, int flags) const {
+        const auto root = OpenRoot(top + "/game");
+        const Descriptor file =
+            DiskPlace::Beneath(root, temp_.Join(top + "/game/"), path).Open(flags, 0644);
+        if (!file.IsOpen()) {
+            return "errno " + std::to_string(errno);
+        }
+        struct stat info {};
+        std::string landed;
+        if (fstat(file.Get(), &info) != 0 ||
+            !ReadLinkAt(AT_FDCWD, ("/proc/self/fd/" + std::to_string(file.Get())).c_str(),
+                        landed)) {
+            return "unnamed";
+        }
+        const std::string from = temp_.Join(top);
+        if (landed.starts_with(from)) {
+            landed.replace(0, from.size(), "~");
+        }
+        return std::to_string(info.st_mode & S_IFMT) + " " + landed;
+    }
+};
+
+// Every path under every flag answers alike both ways, down to errno, so that what the log says
+// of a game's file never depends on the kernel the game runs on.
+TEST_F(DiskPlaceWays, BothWaysAnswerEveryPathAndFlagAlike) {
+    if (!KernelResolvesBeneath()) {
+        GTEST_SKIP() << "this kernel has no beneath-only lookup: there is only the walk";
+    }
+    Lay("kernel");
+    Lay("walk");
+    std::vector<std::string> names = {"a.txt", "sub", "pipe", "missing"};
+    for (const char* link : {"in", "sub/up", "absolute", "null", "out", "sub/far", "above",
+                             "dangling", "inward", "outward", "loop1", "here", "sub/back",
+                             "pipelink", "slash", "fileslash", "c0", "d0"}) {
+        names.emplace_back(link);
+    }
+    std::vector<std::string> paths = {"", ".", "..", "../game/a.txt", "/a.txt", "sub//b.txt"};
+    for (const std::string& name : names) {
+        for (const char* form : {"%", "%/", "%/.", "%/..", "%/b.txt", "./%", "sub/../%"}) {
+            std::string path = form;
+            path.replace(path.find('%'), 1, name);
+            paths.push_back(path);
+        }
+    }
+    const int flagSets[] = {
+        O_RDONLY | O_NONBLOCK | O_NOCTTY,
+        O_PATH,
+        O_PATH | O_NOFOLLOW,
+        O_PATH | O_DIRECTORY,
+        O_RDONLY | O_DIRECTORY,
+        O_RDONLY | O_NOFOLLOW | O_NONBLOCK,
+        O_WRONLY | O_CREAT | O_NONBLOCK,
+        O_WRONLY | O_CREAT | O_EXCL,
+    };
+    for (const int flags : flagSets) {
+        for (const std::string& path : paths) {
+            SetBeneathWalkForced(false);
+            const std::string kernel = Outcome("kernel", path, flags);
+            SetBeneathWalkForced(true);
+            const std::string walk = Outcome("walk", path, flags);
+            SetBeneathWalkForced(false);
+            EXPECT_EQ(walk, kernel) << "'" << path << "' with flags " << std::oct << flags;
+        }
+    }
+}
 
 } // namespace
 } // namespace quarn

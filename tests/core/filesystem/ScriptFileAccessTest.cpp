@@ -4,6 +4,7 @@
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/filesystem/FileSystem.h"
 #include "tests/support/CapturingLogSink.h"
+#include "tests/support/OpenWays.h"
 #include "tests/support/TempFolder.h"
 
 #include <filesystem>
@@ -16,7 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // A game folder and a user folder side by side, with a folder outside both.
-class ScriptFileAccessTest : public ::testing::Test {
+class ScriptFileAccessTestBase : public ::testing::Test {
 protected:
     void SetUp() override {
         temp_.WriteFile("game/a.txt", "a");
@@ -34,7 +35,10 @@ protected:
     DiskFileSystem files_;
 };
 
-TEST_F(ScriptFileAccessTest, PathsStayInsideTheGameTheUserFolderAndTheBuiltInFiles) {
+class ScriptFileAccessTest : public test::WithOpenWays<ScriptFileAccessTestBase> {};
+QUARN_BOTH_OPEN_WAYS(ScriptFileAccessTest);
+
+TEST_P(ScriptFileAccessTest, PathsStayInsideTheGameTheUserFolderAndTheBuiltInFiles) {
     Link(temp_.Join("outside"), "game/out");            // a link leading out
     Link("sub", "game/in");                             // a link staying inside
     Link(temp_.Join("outside"), "game/Upper");          // found only without case
@@ -76,14 +80,14 @@ TEST_F(ScriptFileAccessTest, PathsStayInsideTheGameTheUserFolderAndTheBuiltInFil
     }
 }
 
-TEST_F(ScriptFileAccessTest, NativePathsAreJudgedWhereTheyLie) {
+TEST_P(ScriptFileAccessTest, NativePathsAreJudgedWhereTheyLie) {
     EXPECT_TRUE(IsNativeInsideGame(files_, temp_.Join("game/a.txt").c_str()));
     EXPECT_TRUE(IsNativeInsideGame(files_, temp_.Join("user/save.txt").c_str()));
     EXPECT_FALSE(IsNativeInsideGame(files_, temp_.Join("game/../outside").c_str()));
     EXPECT_FALSE(IsNativeInsideGame(files_, "/"));
 }
 
-TEST_F(ScriptFileAccessTest, AnArchiveRootKeepsPathsInsideTheArchive) {
+TEST_P(ScriptFileAccessTest, AnArchiveRootKeepsPathsInsideTheArchive) {
     temp_.WriteFile("game/data.zoo", "PK");
     files_.SetBaseFolder(temp_.Join("game/data.zoo/").c_str());
     EXPECT_TRUE(IsInsideGame(files_, "levels/one.scene"));
@@ -94,7 +98,7 @@ TEST_F(ScriptFileAccessTest, AnArchiveRootKeepsPathsInsideTheArchive) {
     EXPECT_FALSE(IsInsideGame(files_, temp_.Join("game/a.txt").c_str()));
 }
 
-TEST_F(ScriptFileAccessTest, ARefusalIsLoggedOnceWithTheFunctionAndThePath) {
+TEST_P(ScriptFileAccessTest, ARefusalIsLoggedOnceWithTheFunctionAndThePath) {
     FileSystem* previous = GetFileSystem();
     SetFileSystem(&files_);
     test::CapturingLogSink log;
@@ -110,7 +114,7 @@ TEST_F(ScriptFileAccessTest, ARefusalIsLoggedOnceWithTheFunctionAndThePath) {
 }
 
 // A path of any length leaves the line room for the reason: its middle gives way instead.
-TEST_F(ScriptFileAccessTest, ARefusalOfALongPathStillSaysWhy) {
+TEST_P(ScriptFileAccessTest, ARefusalOfALongPathStillSaysWhy) {
     FileSystem* previous = GetFileSystem();
     SetFileSystem(&files_);
     for (const size_t length : {size_t{1000}, size_t{4090}, size_t{5000}, size_t{100000}}) {

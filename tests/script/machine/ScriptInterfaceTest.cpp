@@ -10,6 +10,7 @@
 #include "script/machine/ScriptSystem.h"
 #include "script/machine/ScriptValueType.h"
 #include "tests/support/CapturingLogSink.h"
+#include "tests/support/OpenWays.h"
 #include "tests/support/TempFolder.h"
 
 #include <cmath>
@@ -185,7 +186,10 @@ TEST(ScriptRegistration, ARepeatThatAddsNothingKeepsTheInterface) {
     EXPECT_FALSE(log.Contains("Script search-path set"));
 }
 
-TEST(ScriptSearchPath, EntersVisibleFoldersOnceAndLogsTheNativePath) {
+class ScriptSearchPath : public test::WithOpenWays<> {};
+QUARN_BOTH_OPEN_WAYS(ScriptSearchPath);
+
+TEST_P(ScriptSearchPath, EntersVisibleFoldersOnceAndLogsTheNativePath) {
     test::TempFolder temp;
     namespace fs = std::filesystem;
     fs::create_directories(temp.Join("scripts/a/deep"));

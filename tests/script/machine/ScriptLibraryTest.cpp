@@ -18,6 +18,7 @@
 #include "script/nodes/DataBase.h"
 #include "tests/script/machine/ScriptRunSupport.h"
 #include "tests/support/CapturingLogSink.h"
+#include "tests/support/OpenWays.h"
 #include "tests/support/TempFolder.h"
 
 #include <algorithm>
@@ -256,7 +257,10 @@ TEST_F(ScriptLibraryTest, TheDataArrayKeepsEveryAccessInside) {
     EXPECT_EQ(dialogs_.Dialogs().back().title, "Validity check");
 }
 
-TEST_F(ScriptLibraryTest, FileHandlesReadListedFilesAndNothingOnceClosed) {
+class ScriptLibraryFilesTest : public test::WithOpenWays<ScriptLibraryTest> {};
+QUARN_BOTH_OPEN_WAYS(ScriptLibraryFilesTest);
+
+TEST_P(ScriptLibraryFilesTest, FileHandlesReadListedFilesAndNothingOnceClosed) {
     // A folder of the game: scripts reach nothing outside it but user://.
     const std::string listed = temp_.Join("listed");
     temp_.WriteFile("listed/b.txt", "xy");

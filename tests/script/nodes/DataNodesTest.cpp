@@ -10,6 +10,7 @@
 #include "script/nodes/DataBase.h"
 #include "script/nodes/VarData.h"
 #include "tests/resources/ResourceTestSupport.h"
+#include "tests/support/OpenWays.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestTree.h"
 
@@ -191,9 +192,12 @@ TEST_F(DataNodesTest, VarDataReadsSetsRemovesAndSavesItsKeys) {
     EXPECT_EQ(node->GetData(), data);
 }
 
+class DataNodesFilesTest : public test::WithOpenWays<DataNodesTest> {};
+QUARN_BOTH_OPEN_WAYS(DataNodesFilesTest);
+
 // A node may be pointed at a file outside the game and read it, as any resource is read; a
 // script's save writes only inside the game.
-TEST_F(DataNodesTest, SavesOfFilesOutsideTheGameAreRefused) {
+TEST_P(DataNodesFilesTest, SavesOfFilesOutsideTheGameAreRefused) {
     test::TempFolder outside;
     outside.WriteFile("vars.txt", "a = \"1\"\n");
     outside.WriteFile("table.csv", "\"name\"\n\"Ann\"\n");
@@ -216,7 +220,7 @@ TEST_F(DataNodesTest, SavesOfFilesOutsideTheGameAreRefused) {
 // table outside it is not read: not when named anew, not what the editor loaded from there
 // already, not by a controller made meanwhile and told to set it later. The log names the file
 // as missing and says why.
-TEST_F(DataNodesTest, HeldToItsGameNoTableOutsideItIsRead) {
+TEST_P(DataNodesFilesTest, HeldToItsGameNoTableOutsideItIsRead) {
     test::TempFolder outside;
     outside.WriteFile("table.csv", "\"name\"\n\"Ann\"\n");
     const std::string away =
