@@ -73,7 +73,8 @@ private:
 
 class BatchStore {
 public:
-    // The vertices all merged meshes hold together. Tests lower it.
+    // The vertices all merged meshes hold together, a member counting its range (its indices
+    // where it has more). Tests lower it.
     static inline uint64_t MergedVertexLimit = uint64_t{1} << 20;
 
     BatchStore() = default;
