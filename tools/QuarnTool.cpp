@@ -18,6 +18,7 @@
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/filesystem/FileReader.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/io/OutputStream.h"
 #include "core/object/ClassInfo.h"
@@ -812,6 +813,8 @@ int WritePng(const RgbaImage& image, const std::string& out) {
     if (uint32_t error = encoder.Encode(file, image.bytes.data(), image.width, image.height)) {
         return Fail("cannot encode " + out + ": PNG error " + std::to_string(error));
     }
+    // The user's file, also after a game's run.
+    const UserChoiceScope picked;
     ForwardingOutputStream stream;
     bool written = stream.Open(out.c_str(), WriteCreateFolders) &&
                    stream.Write(file.data(), static_cast<uint32_t>(file.size())) == file.size();
