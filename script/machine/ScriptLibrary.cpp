@@ -124,6 +124,37 @@ bool DebuggerAttached() {
     return false;
 }
 
+// What the validity box offers for a running script. The editor offers the four choices in
+// their order; the player has no script debugger, so it offers going on first (the choice a
+// run without a display takes), and the native debugger only while one is attached.
+enum class ValidityChoice { DebugScript, DebugNative, Terminate, Ignore };
+
+std::vector<ValidityChoice> OfferedValidityChoices() {
+    if (EditorRunning) {
+        return {ValidityChoice::DebugScript, ValidityChoice::DebugNative,
+                ValidityChoice::Terminate, ValidityChoice::Ignore};
+    }
+    std::vector<ValidityChoice> offered = {ValidityChoice::Ignore, ValidityChoice::Terminate};
+    if (DebuggerAttached()) {
+        offered.push_back(ValidityChoice::DebugNative);
+    }
+    return offered;
+}
+
+const char* ValidityChoiceLabel(ValidityChoice choice) {
+    switch (choice) {
+    case ValidityChoice::DebugScript:
+        return "Debug script";
+    case ValidityChoice::DebugNative:
+        return "Debug c++";
+    case ValidityChoice::Terminate:
+        return "Terminate script";
+    case ValidityChoice::Ignore:
+        break;
+    }
+    return "Ignore";
+}
+
 bool ScriptValidityHook(const char* message) {
     Script* script = nullptr;
     const std::string name = DescribeRunningScript(script);
@@ -132,12 +163,20 @@ bool ScriptValidityHook(const char* message) {
     }
     const std::string text = FormatClassic("Script \"%s\" Line %d: %s\n.", name.c_str(),
                                            script->GetCurrentLine(), message);
-    const int choice = ShowChoiceBox("Invalid parameter during script execution", text.c_str(),
-                                     "Debug script#Debug c++#Terminate script#Ignore");
+    const std::vector<ValidityChoice> offered = OfferedValidityChoices();
+    std::string buttons;
+    for (ValidityChoice choice : offered) {
+        buttons.append(buttons.empty() ? "" : "#").append(ValidityChoiceLabel(choice));
+    }
+    const int answer =
+        ShowChoiceBox("Invalid parameter during script execution", text.c_str(), buttons.c_str());
+    const ValidityChoice choice = answer >= 0 && size_t(answer) < offered.size()
+                                      ? offered[size_t(answer)]
+                                      : ValidityChoice::Ignore;
     // The dialog may have run anything; the script is looked up again by its serial.
     const uint64_t serial = script->GetSerial();
     switch (choice) {
-    case 0:
+    case ValidityChoice::DebugScript:
         if (GameRunning) {
             GamePaused = true;
         }
@@ -145,19 +184,19 @@ bool ScriptValidityHook(const char* message) {
             script->SetRunState(ScriptDebug);
         }
         break;
-    case 1:
+    case ValidityChoice::DebugNative:
         if (DebuggerAttached()) {
             std::raise(SIGTRAP);
         } else {
             LogChannelMessage("script", "no native debugger attached; going on as Ignore");
         }
         break;
-    case 2:
+    case ValidityChoice::Terminate:
         if (Entity::FindBySerial(serial)) {
             script->SetRunState(ScriptTerminateRequested);
         }
         break;
-    default:
+    case ValidityChoice::Ignore:
         break;
     }
     return true;

@@ -9,6 +9,8 @@
 #include "core/object/NamedConstants.h"
 #include "core/scene/CameraView.h"
 #include "core/scenefile/SceneFormat.h"
+#include "core/scene/EngineState.h"
+#include "core/scene/SignalReceiver.h"
 #include "core/scenefile/SceneSaver.h"
 #include "core/string/TextArena.h"
 #include "render/Camera.h"
@@ -18,7 +20,9 @@
 #include "script/nodes/DataBase.h"
 #include "tests/script/machine/ScriptRunSupport.h"
 #include "tests/support/CapturingLogSink.h"
+#include "tests/support/EventLog.h"
 #include "tests/support/OpenWays.h"
+#include "tests/support/ScopedValue.h"
 #include "tests/support/TempFolder.h"
 
 #include <algorithm>
@@ -627,29 +631,73 @@ TEST_F(ScriptLibraryTest, ALoopOfChangedSettingsIsStoppedByTheStepLimit) {
     }
 }
 
-TEST_F(ScriptLibraryTest, TheHookOffersTheScriptsChoices) {
+// The editor offers its script debugger; the player, which has none, offers what it can carry
+// out, going on first: a run without a display answers with the first button.
+TEST_F(ScriptLibraryTest, TheHookOffersTheChoicesTheProgramCanCarryOut) {
     const std::string code = "push 0\npush 20000000\n" + Func(125) + "\ndrop 1";
     struct Case {
+        bool editor;
         int answer;
         bool goesOn;
+        int state;
     };
-    for (const Case& c : {Case{3, true}, Case{1, true}, Case{2, false}}) {
+    const Case cases[] = {
+        {true, 3, true, ScriptReady},  {true, 1, true, ScriptReady},
+        {true, 2, false, ScriptReady}, {true, 0, true, ScriptDebug},
+        {false, 0, true, ScriptReady}, {false, 1, false, ScriptReady},
+    };
+    const test::ScopedValue<bool> editorBefore(EditorRunning, false);
+    for (const Case& c : cases) {
+        EditorRunning = c.editor;
         dialogs_.Answer(c.answer);
         Script* script = RunCalling(code, ("hook" + std::to_string(c.answer)).c_str());
         ASSERT_FALSE(dialogs_.Dialogs().empty());
         const auto& dialog = dialogs_.Dialogs().back();
         EXPECT_EQ(dialog.title, "Invalid parameter during script execution");
-        EXPECT_EQ(dialog.buttons, "Debug script#Debug c++#Terminate script#Ignore");
+        EXPECT_EQ(dialog.buttons, c.editor ? "Debug script#Debug c++#Terminate script#Ignore"
+                                           : "Ignore#Terminate script");
         EXPECT_NE(dialog.text.find("\" Line "), std::string::npos) << dialog.text;
         EXPECT_NE(dialog.text.find("larger than the"), std::string::npos) << dialog.text;
         EXPECT_EQ(dialog.text.substr(dialog.text.size() - 2), "\n.");
         // Ignored, the body went on with the size it guarded: nothing changed.
         EXPECT_EQ(Word(134, {0}), 0u);
-        EXPECT_EQ(WentOn(script), c.goesOn) << c.answer;
+        EXPECT_EQ(WentOn(script), c.goesOn) << c.editor << c.answer;
+        if (c.goesOn) {
+            EXPECT_EQ(script->GetRunState(), c.state) << c.editor << c.answer;
+        }
     }
     // Outside a script the plain box reports it.
     CallLibrary(125, {20000000});
     EXPECT_EQ(dialogs_.Dialogs().back().title, "Validity check");
+}
+
+// A script the editor's box paused for its debugger takes each later event whole: with two
+// witnesses on a receiver, the second delivery used to run one line and leave its call for the
+// next one to return into, which ended the program with "Invalid command".
+TEST_F(ScriptLibraryTest, AScriptPausedForTheDebuggerTakesEachLaterEventWhole) {
+    const test::ScopedValue<bool> editor(EditorRunning, true);
+    Script* script = MakeScript(
+        "var \"count\" int\nstack 32\nfunction \"hit\" (entity, entity, float) at=@hit port\n"
+        "hit:\nline\npush 0\npush 20000000\n" +
+            Func(125) +
+            "\ndrop 1\nline\npush 0\npush 0\nload 1\npush 1\nop int \"+(int):int\"\n"
+            "store 1\nline\nreturn 3 0\n",
+        "witnessed");
+    auto* receiver = Make<SignalReceiver>();
+    receiver->SetSignalName("ring");
+    receiver->SetPortValue(0, test::RefTo(script));
+    receiver->SetPortValue(1, test::RefTo(script));
+    dialogs_.Answer(0); // Debug script
+    for (int rings = 1; rings <= 3; ++rings) {
+        EventRecord event;
+        EXPECT_EQ(SignalReceiver::Trigger("ring", event), 1);
+        EXPECT_EQ(script->GetVariables()[0], uint32_t(2 * rings));
+        EXPECT_TRUE(script->GetContext()->Frames().empty());
+    }
+    EXPECT_EQ(script->GetRunState(), ScriptDebug);
+    for (const auto& dialog : dialogs_.Dialogs()) {
+        EXPECT_EQ(dialog.title, "Invalid parameter during script execution") << dialog.text;
+    }
 }
 
 TEST_F(ScriptLibraryTest, AFailedAssertionAsksToTerminate) {
