@@ -297,12 +297,12 @@ void PrintHelp(FILE* out) {
                "...\"), and one whose parent lines form a cycle is refused as \"scene\" refuses\n"
                "it. SHOT.png is replaced only once it is written whole. When a runtime error\n"
                "terminated a script during the run (its report is among the warnings), the\n"
-               "picture is still saved and the command exits with status 3. SIGTERM and SIGINT\n"
-               "stop it as they stop quarn, a frame that has not ended half a second after the\n"
-               "signal cut short, but as a failure that saves no picture: \"stopped by a signal\n"
-               "after N of M frames; SHOT.png is not written\" (or \"during frame N of M (N-1\n"
-               "ran whole)\"). \"simulate\" and \"editor-shot\" stop the same way, counting\n"
-               "steps and frames.\n"
+               "picture is still saved and the command exits with status 3. SIGTERM, SIGINT,\n"
+               "SIGHUP and SIGQUIT stop it as they stop quarn, a frame that has not ended half\n"
+               "a second after the signal cut short, but as a failure that saves no picture:\n"
+               "\"stopped by a signal after N of M frames; SHOT.png is not written\" (or\n"
+               "\"during frame N of M (N-1 ran whole)\"). \"simulate\" and \"editor-shot\"\n"
+               "stop the same way, counting steps and frames.\n"
                "\n"
                "\"mesh\" loads IN as a mesh resource loads it, by its extension (\"mesh\" or\n"
                "\"obj\", without case), and prints one line each:\n"
@@ -371,7 +371,8 @@ void PrintHelp(FILE* out) {
                "file larger than the engine reads from an archive (1 GiB), or an archive past\n"
                "4 GiB, fails the command. The archive is built in a scratch file beside OUT\n"
                "(else in $TMPDIR or /tmp), not in memory; OUT is replaced only once it is\n"
-               "written whole.\n"
+               "written whole. SIGTERM, SIGINT, SIGHUP and SIGQUIT stop it as a failure,\n"
+               "\"stopped by a signal; OUT is left as it was\", leaving no file behind.\n"
                "\n"
                "\"script asm\" reads IN in the script assembler's text form (one statement a\n"
                "line: header, stack, include, var, function, local, fixup, line marks,\n"
@@ -1149,6 +1150,10 @@ int RunGrid(char** arguments) {
 }
 
 int RunPack(char** arguments) {
+    // A stop leaves OUT as it was: the pack ends at its next file or chunk, or, held longer,
+    // the watch ends it, the temporary beside OUT removed.
+    SetStopEnding(ExitFailed, nullptr);
+    WatchStopSignals();
     std::string error;
     std::vector<std::string> skipped;
     const bool packed = PackFolder(arguments[0], arguments[1], error, skipped);

@@ -1,11 +1,14 @@
 #include "app/platform/StopSignal.h"
 
+#include "core/filesystem/FileOutputStream.h"
+
 #include <SDL.h>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <pthread.h>
 #include <semaphore.h>
@@ -17,7 +20,14 @@ namespace quarn {
 
 namespace {
 
+// Each asks the program to end; at their default actions SIGHUP (a closed terminal) and
+// SIGQUIT would end it in the middle of whatever it writes.
+constexpr int StopSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
+
 std::atomic<bool> stopRequested{false};
+// Set once the process has begun to end by itself (exit): what it frees meanwhile the watch
+// must not use, and the end it is making needs no help.
+std::atomic<bool> exiting{false};
 std::atomic<int> endingStatus{0};
 std::atomic<void (*)()> lastWords{nullptr};
 // Posted by the handler (sem_post is safe there), waited on by the watch.
@@ -52,8 +62,9 @@ void BeforeFork() {
     forkingProcess = getpid();
     sigset_t stops;
     sigemptyset(&stops);
-    sigaddset(&stops, SIGTERM);
-    sigaddset(&stops, SIGINT);
+    for (int signal : StopSignals) {
+        sigaddset(&stops, signal);
+    }
     pthread_sigmask(SIG_BLOCK, &stops, &maskBeforeFork);
 }
 
@@ -65,8 +76,9 @@ void AfterForkInProgram() {
 // thread that forked, which for a dialog is the main thread: the program's end.
 void InForkedChild() {
     if (boxShown.load()) {
-        signal(SIGTERM, SIG_DFL);
-        signal(SIGINT, SIG_DFL);
+        for (int stop : StopSignals) {
+            signal(stop, SIG_DFL);
+        }
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (getppid() != forkingProcess) {
             _exit(0); // the program ended before the death signal was asked for
@@ -84,6 +96,10 @@ void EndWhenNotEnded() {
     wake.type = SDL_USEREVENT;
     SDL_PushEvent(&wake);
     std::this_thread::sleep_for(std::chrono::duration<double>(StopGraceSeconds));
+    if (exiting.load()) {
+        return;
+    }
+    RemoveUnfinishedTemporaries();
     // What the game printed goes out, unless the main thread is in the middle of printing.
     if (ftrylockfile(stdout) == 0) {
         fflush(stdout);
@@ -103,8 +119,9 @@ void WatchStopSignals() {
     sigemptyset(&action.sa_mask);
     // Reads and waits of the main thread go on; the request is seen where it is looked for.
     action.sa_flags = SA_RESTART;
-    for (int signal : {SIGTERM, SIGINT}) {
-        // One the process was started to ignore (SIGINT in a shell's background job) stays so.
+    for (int signal : StopSignals) {
+        // One the process was started to ignore (SIGINT in a shell's background job, SIGHUP
+        // under nohup) stays so.
         struct sigaction before = {};
         if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) {
             sigaction(signal, &action, nullptr);
@@ -112,8 +129,10 @@ void WatchStopSignals() {
     }
     // Once only: handlers registered twice would save the mask the first one had just narrowed.
     static std::once_flag forkHandlers;
-    std::call_once(forkHandlers,
-                   [] { pthread_atfork(BeforeFork, AfterForkInProgram, InForkedChild); });
+    std::call_once(forkHandlers, [] {
+        pthread_atfork(BeforeFork, AfterForkInProgram, InForkedChild);
+        std::atexit([] { exiting = true; });
+    });
     std::thread(EndWhenNotEnded).detach();
 }
 

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -22,6 +23,16 @@ namespace {
 constexpr size_t TemporaryNameStemLength = 200;
 
 uint32_t temporaryCounter = 0;
+
+// The temporaries being written now, each with a descriptor of its folder of its own, which the
+// ending thread may use while the stream's is being closed.
+struct UnfinishedTemporary {
+    const FileOutputStream* stream;
+    int folder;
+    std::string name;
+};
+std::mutex unfinishedMutex;
+std::vector<UnfinishedTemporary> unfinished;
 
 // Whether a name is one this writer gives its temporaries (".<stem>.<pid>-<n>.tmp"); `pid`
 // receives the process that made it.
@@ -159,7 +170,33 @@ bool FileOutputStream::OpenEntry(Descriptor folder, const std::string& name, uin
     }
     folder_ = std::move(folder);
     name_ = name;
+    Track(true);
     return true;
+}
+
+void FileOutputStream::Track(bool writing) {
+    const std::lock_guard<std::mutex> lock(unfinishedMutex);
+    if (writing) {
+        const int folder = fcntl(folder_.Get(), F_DUPFD_CLOEXEC, 0);
+        if (folder >= 0) {
+            unfinished.push_back({this, folder, temporaryName_});
+        }
+        return;
+    }
+    for (auto at = unfinished.begin(); at != unfinished.end(); ++at) {
+        if (at->stream == this) {
+            close(at->folder);
+            unfinished.erase(at);
+            return;
+        }
+    }
+}
+
+void RemoveUnfinishedTemporaries() {
+    const std::lock_guard<std::mutex> lock(unfinishedMutex);
+    for (const UnfinishedTemporary& temporary : unfinished) {
+        unlinkat(temporary.folder, temporary.name.c_str(), 0);
+    }
 }
 
 void FileOutputStream::Fail() {
@@ -278,6 +315,7 @@ bool FileOutputStream::Close() {
     if (failed_ && error_ != 0) {
         NoteFileFailure(error_);
     }
+    Track(false);
     folder_ = Descriptor();
     temporaryName_.clear();
     closeResult_ = !failed_;

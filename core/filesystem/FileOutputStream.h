@@ -47,6 +47,9 @@ private:
     // Keeps the first reason a stream failed for.
     void Fail();
 
+    // Records the temporary as under way (RemoveUnfinishedTemporaries), or forgets it.
+    void Track(bool writing);
+
     FILE* handle_ = nullptr;
     Descriptor folder_;
     std::string name_;
@@ -57,5 +60,10 @@ private:
     int error_ = 0;
     bool closeResult_ = false;
 };
+
+// Removes the temporaries of the streams still being written, for a process that must end in
+// the middle of a write (a stop signal's last resort): no temporary outlives it. Safe on any
+// thread; the streams it cut short then fail.
+void RemoveUnfinishedTemporaries();
 
 } // namespace quarn
