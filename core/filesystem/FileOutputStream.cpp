@@ -129,6 +129,9 @@ bool FileOutputStream::OpenEntry(Descriptor folder, const std::string& name, uin
     failed_ = false;
     error_ = 0;
     closeResult_ = false;
+    written_ = 0;
+    replaced_ = 0;
+    capped_ = false;
     scrambled_ = (flags & WriteScrambled) != 0;
     scrambler_.Reset();
     struct stat info;
@@ -137,6 +140,9 @@ bool FileOutputStream::OpenEntry(Descriptor folder, const std::string& name, uin
     if (replacing && (S_ISDIR(info.st_mode) || (info.st_mode & S_IWUSR) == 0)) {
         NoteFileFailure(S_ISDIR(info.st_mode) ? EISDIR : EACCES);
         return false;
+    }
+    if (replacing && S_ISREG(info.st_mode)) {
+        replaced_ = static_cast<uint64_t>(info.st_size);
     }
 
     RemoveStaleTemporaries(folder.Get());
@@ -206,6 +212,24 @@ void FileOutputStream::Fail() {
     failed_ = true;
 }
 
+bool FileOutputStream::Fits(uint64_t more) {
+    if (!space_ || failed_) {
+        written_ += more;
+        return !failed_;
+    }
+    if (space_->Allows(written_ + more, replaced_)) {
+        written_ += more;
+        return true;
+    }
+    if (!capped_) {
+        capped_ = true;
+        FolderSpace::Refuse();
+    }
+    errno = EDQUOT;
+    Fail();
+    return false;
+}
+
 int FileOutputStream::VPrintf(const char* format, va_list arguments) {
     if (!handle_) {
         return -1;
@@ -214,6 +238,8 @@ int FileOutputStream::VPrintf(const char* format, va_list arguments) {
         int written = vfprintf(handle_, format, arguments);
         if (written < 0) {
             Fail();
+        } else {
+            Fits(static_cast<uint64_t>(written));
         }
         return written;
     }
@@ -228,6 +254,9 @@ int FileOutputStream::VPrintf(const char* format, va_list arguments) {
     }
     std::vector<char> text(static_cast<size_t>(length) + 1);
     vsnprintf(text.data(), text.size(), format, arguments);
+    if (!Fits(static_cast<uint64_t>(length))) {
+        return -1;
+    }
     WriteScrambledBytes(reinterpret_cast<const uint8_t*>(text.data()), static_cast<size_t>(length));
     return length;
 }
@@ -237,6 +266,9 @@ void FileOutputStream::PutChar(int byte) {
         return;
     }
     uint8_t plain = static_cast<uint8_t>(byte);
+    if (!Fits(1)) {
+        return;
+    }
     if (scrambled_) {
         WriteScrambledBytes(&plain, 1);
     } else if (fputc(plain, handle_) == EOF) {
@@ -245,7 +277,7 @@ void FileOutputStream::PutChar(int byte) {
 }
 
 uint32_t FileOutputStream::Write(const void* data, uint32_t count) {
-    if (!handle_ || !data) {
+    if (!handle_ || !data || !Fits(count)) {
         return 0;
     }
     if (scrambled_) {
@@ -312,8 +344,16 @@ bool FileOutputStream::Close() {
         // The new file is in place but not known to last; the caller hears of it.
         Fail();
     }
-    if (failed_ && error_ != 0) {
+    if (capped_) {
+        NoteFileFailure(FolderSpace::CapText().c_str());
+    } else if (failed_ && error_ != 0) {
         NoteFileFailure(error_);
+    }
+    if (!failed_) {
+        if (space_) {
+            space_->Written(written_, replaced_);
+        }
+        NoteWriteSucceeded();
     }
     Track(false);
     folder_ = Descriptor();

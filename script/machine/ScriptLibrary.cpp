@@ -718,13 +718,13 @@ void LogFileFailure(const char* function, const char* path, int error) {
     LogChannelMessage("script", "%s \"%s\" failed%s", function, LoggedPath(path).c_str(),
                       FileFailureSuffix().c_str());
 }
-// Runs the file operation; a failure other than finding the wanted entry there already is
-// logged.
+// Runs the file operation, which writes; a failure other than finding the wanted entry there
+// already is logged, once until a write succeeds again.
 template <class Operation>
 void DoFileOperation(const char* function, const char* path, Operation operation) {
     ClearFileFailure();
     errno = 0;
-    if (!operation() && errno != EEXIST) {
+    if (!operation() && errno != EEXIST && TellWriteFailure()) {
         LogFileFailure(function, path, errno);
     }
 }

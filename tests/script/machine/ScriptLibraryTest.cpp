@@ -3,14 +3,16 @@
 #include "audio/AudioSystem.h"
 #include "audio/SoundCaptureBuffer.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/FolderSpace.h"
 #include "core/filesystem/ScriptFileAccess.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/object/IdMap.h"
 #include "core/object/NamedConstants.h"
 #include "core/scene/CameraView.h"
-#include "core/scenefile/SceneFormat.h"
 #include "core/scene/EngineState.h"
 #include "core/scene/SignalReceiver.h"
+#include "core/scenefile/SceneFormat.h"
+#include "core/scenefile/SceneLoader.h"
 #include "core/scenefile/SceneSaver.h"
 #include "core/string/TextArena.h"
 #include "render/Camera.h"
@@ -488,12 +490,69 @@ TEST_F(ScriptLibraryTest, AFailedSaveNamesTheSystemsReason) {
         }
         for (const auto& row : rows) {
             log_.Clear();
+            // As after a file written whole: the log tells a failed write once until then.
+            NoteWriteSucceeded();
             const std::string line = row.save(std::string(place.folder) + "/f", place.reason);
             EXPECT_TRUE(log_.Contains(line)) << row.function << ": " << line;
             EXPECT_FALSE(fs::exists(temp_.Join(place.folder) + "/f")) << row.function;
         }
     }
     fs::permissions(temp_.Join("locked"), fs::perms::owner_all);
+}
+
+// A game's own folder holds at most its cap: a copy past it is the script's runtime error
+// naming the cap and leaves nothing of the file; a file replaced, or removed, gives its room
+// back. The log says a failed write once until a write succeeds.
+TEST_F(ScriptLibraryTest, TheUserFolderHoldsAtMostItsCap) {
+    namespace fs = std::filesystem;
+    test::TempFolder user;
+    const std::string quarter(256 * 1024, 'q');
+    user.WriteFile("kept.bin", quarter + quarter);
+    files_.SetUserFolder((user.Path() + "/").c_str());
+    SetUserFolderCap(1 << 20);
+    temp_.WriteFile("big.bin", quarter + quarter);
+    temp_.WriteFile("small.bin", "s");
+    const auto copy = [](const char* from, const char* to) {
+        return "text \"" + std::string(from) + "\"\ntext \"" + to + "\"\n" + Func(92) + "\n";
+    };
+    const std::string cap = "user:// may hold at most 1 MiB";
+
+    // 512 KiB kept, 512 KiB copied: full. The next copy is refused, the one after never runs.
+    Script* filling = RunCalling(copy("big.bin", "user://a.bin") +
+                                     copy("big.bin", "user://b.bin") +
+                                     copy("small.bin", "user://c.bin"),
+                                 "filling");
+    EXPECT_FALSE(WentOn(filling));
+    EXPECT_EQ(LastError(), cap);
+    EXPECT_EQ(user.ReadFile("a.bin").size(), quarter.size() * 2);
+    // A file replaced by one of its size fits.
+    EXPECT_TRUE(WentOn(RunCalling(copy("big.bin", "user://a.bin"), "replacing")));
+
+    log_.Clear();
+    NoteWriteSucceeded();
+    for (int tries = 0; tries < 3; ++tries) {
+        CallLibrary(92, {T("big.bin"), T("user://b.bin")});
+    }
+    CallLibrary(92, {T("small.bin"), T("user://kept.bin")}); // a write that succeeds
+    CallLibrary(92, {T("big.bin"), T("user://b.bin")});
+    std::vector<std::string> failures;
+    for (const auto& line : log_.Lines()) {
+        failures.push_back(line.text);
+    }
+    const std::string failed = "CopyFile \"user://b.bin\" failed: " + cap;
+    EXPECT_EQ(failures, (std::vector<std::string>{failed, failed}));
+    // Only the files written whole are there: no temporary outlives a refused copy.
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(user.Path())) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"a.bin", "kept.bin"}));
+    // The room of a removed file is the game's again.
+    CallLibrary(90, {T("user://a.bin")});
+    CallLibrary(92, {T("big.bin"), T("user://b.bin")});
+    EXPECT_TRUE(fs::exists(user.Join("b.bin")));
+    SetUserFolderCap(0);
 }
 
 // A scene shipped inside the game that names a table outside it: loaded by a script, its node
