@@ -205,9 +205,10 @@ TEST(PlayerRun, AStopSignalEndsAFrameThatNeverEndsAndLeavesEveryFileWhole) {
                  {"saves", "saving", "HUP"},    {"copies", "copying", "HUP"},
                  {"copies", "copying", "TERM"}};
     const std::string before = "version = 44\nnum_nodes = 0\n";
-    const std::string saved = "version = 44\nidsystem = 0\nnum_nodes = 1\nobj2 {\n\tclass = "
-                              "\"Script\"\n\tname = \"\"\n\tparent = 1\n\tflags = 1\n\tscriptfile = "
-                              "\"saves.script\"\n}\n";
+    const std::string saved = "version = 44\nidsystem = 0\nnum_nodes = 2\nobj1 {\n\tclass = "
+                              "\"Node\"\n\tname = \"\"\n\tparent = 0\n\tflags = 1\n}\nobj2 {\n"
+                              "\tclass = \"Script\"\n\tname = \"\"\n\tparent = 1\n\tflags = 1\n"
+                              "\tscriptfile = \"saves.script\"\n}\n";
     const std::string data(4 << 20, 'd');
     for (const auto& [program, said, signal] : cases) {
         test::TempFolder folder;

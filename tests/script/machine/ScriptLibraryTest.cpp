@@ -814,22 +814,46 @@ TEST_F(ScriptLibraryTest, NodesAreMadeCopiedAndDeletedById) {
     CallLibrary(82, {0});
 }
 
-TEST_F(ScriptLibraryTest, AScenePartSavedByAScriptLoadsBackUnderAParent) {
+// The part is one tree, the node with what lies below it, whatever the script asks of the root:
+// it loads back whole and alone, the loader noting nothing. Left out, the root left its
+// children as top-level objects naming a parent the file lacked.
+TEST_F(ScriptLibraryTest, AScenePartSavedByAScriptIsOneTreeThatLoadsBackUnderAParent) {
     ScriptThing* root = Make<ScriptThing>();
     ScriptThing* child = Make<ScriptThing>();
     child->AttachTo(root);
     child->value = 9;
-    const std::string path = temp_.Join("part.scene");
-    CallLibrary(72, {T(path.c_str()), child->GetId(), 1, 0}); // with the node itself
+    for (int grandchild = 0; grandchild < 2; ++grandchild) {
+        ScriptThing* below = Make<ScriptThing>();
+        below->AttachAsLast(child);
+        below->value = 10 + grandchild;
+    }
     ScriptThing* parent = Make<ScriptThing>();
-    ASSERT_EQ(Word(89, {T(path.c_str())}), 1u);
-    const uint32_t loaded = Word(71, {T(path.c_str()), parent->GetId(), 0});
-    ASSERT_NE(loaded, 0u);
-    auto* copy = dynamic_cast<ScriptThing*>(LookupEntity(loaded));
-    ASSERT_NE(copy, nullptr);
-    made_.push_back(copy->GetSerial());
-    EXPECT_EQ(copy->value, 9);
-    EXPECT_EQ(copy->GetParent(), parent);
+    for (const uint32_t withRoot : {1u, 0u}) {
+        const std::string path = temp_.Join("part" + std::to_string(withRoot) + ".scene");
+        CallLibrary(72, {T(path.c_str()), child->GetId(), withRoot, 0});
+        ASSERT_EQ(Word(89, {T(path.c_str())}), 1u);
+        log_.Clear();
+        const uint32_t loaded = Word(71, {T(path.c_str()), parent->GetId(), 0});
+        EXPECT_TRUE(log_.Lines().empty()) << log_.Lines()[0].text;
+        ASSERT_NE(loaded, 0u);
+        auto* copy = dynamic_cast<ScriptThing*>(LookupEntity(loaded));
+        ASSERT_NE(copy, nullptr);
+        made_.push_back(copy->GetSerial());
+        EXPECT_EQ(copy->value, 9);
+        EXPECT_EQ(copy->GetParent(), parent);
+        ASSERT_NE(copy->GetFirstChild(), nullptr);
+        EXPECT_EQ(static_cast<ScriptThing*>(copy->GetFirstChild())->value, 10);
+        ASSERT_NE(copy->GetLastChild(), copy->GetFirstChild());
+        EXPECT_EQ(static_cast<ScriptThing*>(copy->GetLastChild())->value, 11);
+        std::vector<Node*> roots;
+        Node* again = LoadSceneFile(path.c_str(), 0, SceneKeepUnmappedIds, nullptr, &roots, nullptr);
+        EXPECT_EQ(roots.size(), 1u) << withRoot;
+        EXPECT_TRUE(log_.Lines().empty()) << log_.Lines()[0].text;
+        for (Node* top : roots) {
+            made_.push_back(top->GetSerial());
+        }
+        EXPECT_NE(again, nullptr);
+    }
     EXPECT_EQ(Word(71, {T(temp_.Join("missing.scene").c_str()), parent->GetId(), 0}), 0u);
     CallLibrary(72, {T(temp_.Join("none.scene").c_str()), 0, 0, 0});
     EXPECT_EQ(Word(89, {T(temp_.Join("none.scene").c_str())}), 0u);
