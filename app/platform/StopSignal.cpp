@@ -25,11 +25,11 @@ namespace {
 constexpr int StopSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
 
 std::atomic<bool> stopRequested{false};
-// Set once the process has begun to end by itself (exit): what it frees meanwhile the watch
-// must not use, and the end it is making needs no help.
-std::atomic<bool> exiting{false};
 std::atomic<int> endingStatus{0};
 std::atomic<void (*)()> lastWords{nullptr};
+// Held while the last words run, and by the program's own end, which forgets them before the
+// objects they read are destroyed.
+std::mutex wordsMutex;
 // Posted by the handler (sem_post is safe there), waited on by the watch.
 sem_t signalled;
 std::mutex dialogMutex;
@@ -96,18 +96,25 @@ void EndWhenNotEnded() {
     wake.type = SDL_USEREVENT;
     SDL_PushEvent(&wake);
     std::this_thread::sleep_for(std::chrono::duration<double>(StopGraceSeconds));
-    if (exiting.load()) {
-        return;
-    }
     RemoveUnfinishedTemporaries();
     // What the game printed goes out, unless the main thread is in the middle of printing.
     if (ftrylockfile(stdout) == 0) {
         fflush(stdout);
     }
-    if (void (*words)() = lastWords.load()) {
-        words();
+    {
+        const std::lock_guard<std::mutex> lock(wordsMutex);
+        if (void (*words)() = lastWords.load()) {
+            words();
+        }
     }
     _exit(endingStatus.load());
+}
+
+// A program that ends by itself after a signal may take longer than the grace to do so (a
+// leak check, a busy machine): its words go with it, not after what they read is destroyed.
+void ForgetLastWords() {
+    const std::lock_guard<std::mutex> lock(wordsMutex);
+    lastWords = nullptr;
 }
 
 } // namespace
@@ -131,7 +138,7 @@ void WatchStopSignals() {
     static std::once_flag forkHandlers;
     std::call_once(forkHandlers, [] {
         pthread_atfork(BeforeFork, AfterForkInProgram, InForkedChild);
-        std::atexit([] { exiting = true; });
+        std::atexit(ForgetLastWords);
     });
     std::thread(EndWhenNotEnded).detach();
 }

@@ -11,8 +11,7 @@ namespace quarn {
 // process ends by itself StopGraceSeconds after the signal, with the status a close gives (0).
 // Nothing it writes is left in part: files are written to a temporary that replaces the file
 // only once whole, and the watch removes the temporaries of the writes it cuts short (one that
-// a harder end left is removed by the next save beside it). A process already ending by itself
-// (exit) is left to end so.
+// a harder end left is removed by the next save beside it).
 inline constexpr double StopGraceSeconds = 0.5;
 
 // Installs the handlers and starts the thread that ends a process which does not end by

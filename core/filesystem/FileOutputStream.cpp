@@ -25,14 +25,21 @@ constexpr size_t TemporaryNameStemLength = 200;
 uint32_t temporaryCounter = 0;
 
 // The temporaries being written now, each with a descriptor of its folder of its own, which the
-// ending thread may use while the stream's is being closed.
+// ending thread may use while the stream's is being closed. Never destroyed: that thread may
+// look at them while the process's own end destroys its objects.
 struct UnfinishedTemporary {
     const FileOutputStream* stream;
     int folder;
     std::string name;
 };
-std::mutex unfinishedMutex;
-std::vector<UnfinishedTemporary> unfinished;
+struct UnfinishedTemporaries {
+    std::mutex mutex;
+    std::vector<UnfinishedTemporary> list;
+};
+UnfinishedTemporaries& Unfinished() {
+    static auto* unfinished = new UnfinishedTemporaries();
+    return *unfinished;
+}
 
 // Whether a name is one this writer gives its temporaries (".<stem>.<pid>-<n>.tmp"); `pid`
 // receives the process that made it.
@@ -181,26 +188,28 @@ bool FileOutputStream::OpenEntry(Descriptor folder, const std::string& name, uin
 }
 
 void FileOutputStream::Track(bool writing) {
-    const std::lock_guard<std::mutex> lock(unfinishedMutex);
+    UnfinishedTemporaries& unfinished = Unfinished();
+    const std::lock_guard<std::mutex> lock(unfinished.mutex);
     if (writing) {
         const int folder = fcntl(folder_.Get(), F_DUPFD_CLOEXEC, 0);
         if (folder >= 0) {
-            unfinished.push_back({this, folder, temporaryName_});
+            unfinished.list.push_back({this, folder, temporaryName_});
         }
         return;
     }
-    for (auto at = unfinished.begin(); at != unfinished.end(); ++at) {
+    for (auto at = unfinished.list.begin(); at != unfinished.list.end(); ++at) {
         if (at->stream == this) {
             close(at->folder);
-            unfinished.erase(at);
+            unfinished.list.erase(at);
             return;
         }
     }
 }
 
 void RemoveUnfinishedTemporaries() {
-    const std::lock_guard<std::mutex> lock(unfinishedMutex);
-    for (const UnfinishedTemporary& temporary : unfinished) {
+    UnfinishedTemporaries& unfinished = Unfinished();
+    const std::lock_guard<std::mutex> lock(unfinished.mutex);
+    for (const UnfinishedTemporary& temporary : unfinished.list) {
         unlinkat(temporary.folder, temporary.name.c_str(), 0);
     }
 }
