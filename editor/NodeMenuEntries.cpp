@@ -1,7 +1,9 @@
 #include "editor/NodeMenuEntries.h"
 
 #include "core/debug/Log.h"
+#include "core/filesystem/FileReader.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/IdMap.h"
@@ -228,6 +230,7 @@ void AddChild(Node& parent, int choice, const NodeMenuItem& item) {
                 folder += '/';
             }
             const std::string native = folder + label.substr(1, label.size() - 2);
+            const UserChoiceScope picked;
             property->SetFromText(*child, files->GetRelativePath(native.c_str()));
         }
     }
@@ -354,7 +357,12 @@ void InsertSubtree(Node& node, int, const NodeMenuItem&) {
         return;
     }
     std::vector<Node*> roots;
-    if (!LoadSceneFile(path.c_str(), static_cast<int32_t>(parent->GetIdSystem()),
+    FileReader reader;
+    {
+        const UserChoiceScope picked;
+        reader.Open(path.c_str(), false, false);
+    }
+    if (!LoadSceneFile(reader, path.c_str(), static_cast<int32_t>(parent->GetIdSystem()),
                        SceneKeepUnmappedIds | SceneSystemZeroPaths, parent, &roots, nullptr)) {
         LogMessage("Subtree '%s' could not be loaded", path.c_str());
         return;
@@ -400,6 +408,7 @@ void SaveSubtree(Node& node, int, const NodeMenuItem&) {
     if (path.empty() || !live) {
         return;
     }
+    const UserChoiceScope picked;
     if (!SaveSceneFile(path.c_str(), *live, IdSystemOf(*live), SceneWriteRoot)) {
         LogMessage("Subtree could not be saved as '%s'", path.c_str());
     }

@@ -2,6 +2,7 @@
 // to its file or under a new name, and the tree pane's entries for nodes inside it.
 #include "core/debug/Log.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/IdPath.h"
@@ -320,7 +321,11 @@ bool Branch::SaveAs() {
         file_->SetOwner(this);
     }
     UpdateSceneGuid();
-    const bool saved = file_->Save(*this, GetIdSystem());
+    bool saved = false;
+    {
+        const UserChoiceScope picked;
+        saved = file_->Save(*this, GetIdSystem());
+    }
     if (saved) {
         shortfall_.clear();
         RememberFileContent();

@@ -387,7 +387,7 @@ void DataBaseResource::SaveToFile(const char* path) {
                    out.Write(text.data(), static_cast<uint32_t>(text.size())) == text.size();
     // The file system puts the file in place only when everything arrived.
     written = out.Close() && written;
-    if (!written) {
+    if (!written && TellWriteFailure()) {
         LogMessage("Database \"%s\" could not be written whole to \"%s\"%s; the file is left as "
                    "it was",
                    GetFullPath(), path, FileFailureSuffix().c_str());

@@ -95,7 +95,7 @@ bool WriteWhole(const std::string& path, Write write) {
     ForwardingOutputStream out;
     bool written = out.Open(path.c_str(), 0) && write(static_cast<OutputStream&>(out));
     written = out.Close() && written;
-    if (!written) {
+    if (!written && TellWriteFailure()) {
         LogMessage("Grid file \"%s\" could not be written whole%s; it is left as it was",
                    path.c_str(), FileFailureSuffix().c_str());
     }

@@ -10,6 +10,7 @@
 #include "codecs/PngEncoder.h"
 #include "core/filesystem/FileReader.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/string/Text.h"
 #include "editor/EditorMenu.h"
 #include "editor/Toolbar.h"
@@ -85,6 +86,7 @@ bool WriteShot(std::string& reason) {
         reason = StringFormat("cannot encode %s: PNG error %u", shotPath.c_str(), error);
         return false;
     }
+    const UserChoiceScope picked;
     if (!WriteWholeFile(shotPath.c_str(), file, WriteCreateFolders)) {
         reason = "cannot write " + shotPath;
         return false;

@@ -1,5 +1,6 @@
 #include "tools/GamePacker.h"
 
+#include "app/platform/StopSignal.h"
 #include "core/filesystem/DiskFile.h"
 #include "core/filesystem/DiskPlace.h"
 #include "core/filesystem/FileReader.h"
@@ -127,6 +128,9 @@ Descriptor OpenScratchFile(const std::string& out) {
 }
 
 constexpr size_t ReadChunk = 65536;
+
+// Why a pack a stop signal ended failed.
+constexpr const char* StoppedText = "stopped by a signal";
 
 // The engine opens a packed file by its native path ("/GAME/data.zoo/NAME"), which holds at most
 // 259 bytes: a name past this is out of its reach wherever the game lies.
@@ -261,6 +265,9 @@ bool FolderPacker::Pack(std::shared_ptr<const Descriptor> root) {
     }
     levels_.push_back(std::move(top));
     while (!levels_.empty()) {
+        if (StopRequested()) {
+            return Fail(StoppedText);
+        }
         Level& level = levels_.back();
         if (level.next == level.entries.size()) {
             if (!Leave()) {
@@ -464,14 +471,22 @@ bool FolderPacker::AddFile(const Level& level, const ListedEntry& entry) {
 }
 
 // Passes the finished archive to `out` through the scrambling pass when asked; `out` is
-// replaced only when every byte arrived.
-bool CopyToOut(const ScratchArchive& archive, const std::string& out, uint32_t flags) {
+// replaced only when every byte arrived, and left as it was when a stop signal comes first.
+bool CopyToOut(const ScratchArchive& archive, const std::string& out, uint32_t flags,
+               std::string& error) {
+    error = "cannot write " + out;
     ForwardingOutputStream stream;
     if (!stream.Open(out.c_str(), flags)) {
+        error += FileFailureSuffix();
         return false;
     }
     std::vector<uint8_t> chunk(ReadChunk);
     for (uint64_t done = 0; done < archive.size;) {
+        if (StopRequested()) {
+            stream.Abandon();
+            error = StoppedText;
+            return false;
+        }
         const ssize_t got =
             pread(archive.file.Get(), chunk.data(),
                   std::min<uint64_t>(ReadChunk, archive.size - done), static_cast<off_t>(done));
@@ -481,11 +496,16 @@ bool CopyToOut(const ScratchArchive& archive, const std::string& out, uint32_t f
         const auto count = static_cast<uint32_t>(got);
         if (got <= 0 || stream.Write(chunk.data(), count) != count) {
             stream.Abandon();
+            error += FileFailureSuffix();
             return false;
         }
         done += count;
     }
-    return stream.Close();
+    if (!stream.Close()) {
+        error += FileFailureSuffix();
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -527,20 +547,18 @@ bool PackFolder(const std::string& folder, const std::string& out, std::string& 
     }
     const bool packed = packer.Pack(std::move(root));
     const bool closed = zipClose(zip, nullptr) == ZIP_OK;
+    const uint32_t flags = WriteCreateFolders | (scrambled ? WriteScrambled : 0u);
     if (!packed) {
         error = packer.GetError();
-        return false;
-    }
-    if (!closed) {
+    } else if (!closed) {
         error = ZipFailure(archive, folder);
-        return false;
+    } else if (CopyToOut(archive, out, flags, error)) {
+        return true;
     }
-    const uint32_t flags = WriteCreateFolders | (scrambled ? WriteScrambled : 0u);
-    if (!CopyToOut(archive, out, flags)) {
-        error = "cannot write " + out + FileFailureSuffix();
-        return false;
+    if (error == StoppedText) {
+        error += "; " + out + " is left as it was";
     }
-    return true;
+    return false;
 }
 
 } // namespace quarn

@@ -94,7 +94,7 @@ HeadlessStart StartHeadlessPlayer(const std::string& scene, float step, Int2 siz
     setenv("ALSOFT_DRIVERS", "null", 1);
     setenv("QUARN_DIALOGS", "script", 1);
     setup.makePlatform = [] { return new HeadlessPlatform(); };
-    setup.keepUserReach = true;
+    setup.startSceneChosen = true;
     setup.leaveEngineSettings = true;
     setup.fixedStep = step;
     // The picture is the window's: a game's full-monitor setting has no monitor here.

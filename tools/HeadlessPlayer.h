@@ -30,7 +30,7 @@ HeadlessStart StartHeadlessPlayer(const std::string& scene, float step, Int2 siz
 // (StopRequested()). Each counts as a step of WatchToolStopSignals.
 void RunHeadlessFrames(int32_t frames);
 
-// From here on SIGTERM and SIGINT stop the tool as they stop the player, but never as a success:
+// From here on the stop signals stop the tool as they stop the player, but never as a success:
 // between two of its `planned` frames (or steps, as `unit` names them) the run ends and the
 // command fails with ToolStopReason(); one that holds the process StopGraceSeconds after the
 // signal is cut short, the process ending with that line and ExitFailed. `lost` says what the

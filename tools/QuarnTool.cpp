@@ -18,6 +18,7 @@
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/filesystem/FileReader.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/io/OutputStream.h"
 #include "core/object/ClassInfo.h"
@@ -286,7 +287,9 @@ void PrintHelp(FILE* out) {
                "configuration's \"fullscreen\" is ignored. The current folder is the game's\n"
                "folder when it holds a \"config.txt\" or a \"data.zoo\", as for quarn; otherwise\n"
                "SCENE's own folder is, so what the scene names is found beside it (\"res://\"\n"
-               "paths reach the built-in files either way). A script's Print writes its text as\n"
+               "paths reach the built-in files either way). SCENE may lie anywhere, but what\n"
+               "it names and what its scripts open stay inside the game, its user:// and the\n"
+               "built-in files, as in quarn. A script's Print writes its text as\n"
                "a line of stdout. What the engine noted meanwhile (a texture it did not find, a\n"
                "class it does not know, the scene's mistakes as \"scene\" names them) is\n"
                "printed on stderr as \"quarn-tool: warning: ...\"; with QUARN_LOG set, every\n"
@@ -296,12 +299,12 @@ void PrintHelp(FILE* out) {
                "...\"), and one whose parent lines form a cycle is refused as \"scene\" refuses\n"
                "it. SHOT.png is replaced only once it is written whole. When a runtime error\n"
                "terminated a script during the run (its report is among the warnings), the\n"
-               "picture is still saved and the command exits with status 3. SIGTERM and SIGINT\n"
-               "stop it as they stop quarn, a frame that has not ended half a second after the\n"
-               "signal cut short, but as a failure that saves no picture: \"stopped by a signal\n"
-               "after N of M frames; SHOT.png is not written\" (or \"during frame N of M (N-1\n"
-               "ran whole)\"). \"simulate\" and \"editor-shot\" stop the same way, counting\n"
-               "steps and frames.\n"
+               "picture is still saved and the command exits with status 3. SIGTERM, SIGINT,\n"
+               "SIGHUP and SIGQUIT stop it as they stop quarn, a frame that has not ended half\n"
+               "a second after the signal cut short, but as a failure that saves no picture:\n"
+               "\"stopped by a signal after N of M frames; SHOT.png is not written\" (or\n"
+               "\"during frame N of M (N-1 ran whole)\"). \"simulate\" and \"editor-shot\"\n"
+               "stop the same way, counting steps and frames.\n"
                "\n"
                "\"mesh\" loads IN as a mesh resource loads it, by its extension (\"mesh\" or\n"
                "\"obj\", without case), and prints one line each:\n"
@@ -370,7 +373,8 @@ void PrintHelp(FILE* out) {
                "file larger than the engine reads from an archive (1 GiB), or an archive past\n"
                "4 GiB, fails the command. The archive is built in a scratch file beside OUT\n"
                "(else in $TMPDIR or /tmp), not in memory; OUT is replaced only once it is\n"
-               "written whole.\n"
+               "written whole. SIGTERM, SIGINT, SIGHUP and SIGQUIT stop it as a failure,\n"
+               "\"stopped by a signal; OUT is left as it was\", leaving no file behind.\n"
                "\n"
                "\"script asm\" reads IN in the script assembler's text form (one statement a\n"
                "line: header, stack, include, var, function, local, fixup, line marks,\n"
@@ -464,7 +468,9 @@ void PrintHelp(FILE* out) {
                "speed, the tangent speed and the contact area; for \"probe\" the depth, the point\n"
                "and the normal; none for \"trig\" (the script reference's \"Hearing collisions\"\n"
                "tells what each means). Numbers are \"%.9g\". A scene that does not load or has no\n"
-               "physics master, and a name that is no rigid body, fail the command.\n"
+               "physics master, and a name that is no rigid body, fail the command. What SCENE\n"
+               "names and its scripts open stay inside the current folder, its user:// and the\n"
+               "built-in files, as a game's do in quarn.\n"
                "\n"
                "\"editor-shot\" starts the editor as \"quarn --editor\" does in FOLDER, without a\n"
                "display, sound card or dialogs, runs N frames (1 unless --frames says\n"
@@ -812,6 +818,8 @@ int WritePng(const RgbaImage& image, const std::string& out) {
     if (uint32_t error = encoder.Encode(file, image.bytes.data(), image.width, image.height)) {
         return Fail("cannot encode " + out + ": PNG error " + std::to_string(error));
     }
+    // The user's file, also after a game's run.
+    const UserChoiceScope picked;
     ForwardingOutputStream stream;
     bool written = stream.Open(out.c_str(), WriteCreateFolders) &&
                    stream.Write(file.data(), static_cast<uint32_t>(file.size())) == file.size();
@@ -1146,6 +1154,10 @@ int RunGrid(char** arguments) {
 }
 
 int RunPack(char** arguments) {
+    // A stop leaves OUT as it was: the pack ends at its next file or chunk, or, held longer,
+    // the watch ends it, the temporary beside OUT removed.
+    SetStopEnding(ExitFailed, nullptr);
+    WatchStopSignals();
     std::string error;
     std::vector<std::string> skipped;
     const bool packed = PackFolder(arguments[0], arguments[1], error, skipped);

@@ -12,6 +12,7 @@
 #include "tools/ScriptReferenceGuide.h"
 #include "tools/ScriptReferenceNotes.h"
 
+#include <cstring>
 #include <iterator>
 #include <map>
 #include <set>
@@ -112,7 +113,7 @@ private:
     std::map<std::string, const ScriptCallNote*> methodNotes_;
     std::map<std::string, const ScriptCallNote*> functionNotes_;
     std::map<std::string, std::string> methodByLabel_;   // "Class.Label" -> generated name
-    std::map<std::string, std::string> functionByLabel_; // "Label" -> index
+    std::map<std::string, std::string> functionByLabel_; // the engine's "Label" -> index
     std::set<std::string> used_;
 };
 
@@ -130,7 +131,12 @@ void ReferenceWriter::IndexNotes() {
     }
     for (const ScriptCallNote& note : GetFunctionNotes()) {
         functionNotes_[note.key] = &note;
-        functionByLabel_[note.label] = note.key;
+    }
+    for (int index = 0; index < GetRegisteredFunctionCount(); ++index) {
+        const MethodInfo& function = *GetRegisteredFunction(index);
+        if (std::strcmp(function.GetLabel(), function.GetName()) != 0) {
+            functionByLabel_[function.GetLabel()] = std::to_string(index);
+        }
     }
 }
 
@@ -152,7 +158,8 @@ void ReferenceWriter::CheckUnused() {
 void ReferenceWriter::CheckSignature(const std::string& key, const ScriptCallNote* note,
                                      const MethodInfo& registered) {
     if (note && registered.GetSignatureText() != std::string(note->signature)) {
-        problems_.errors.push_back("the note \"" + key + "\" (" + note->label + ") describes " +
+        const char* label = *note->label ? note->label : registered.GetLabel();
+        problems_.errors.push_back("the note \"" + key + "\" (" + label + ") describes " +
                                    note->signature + ", but " + key + " is " +
                                    registered.GetSignatureText());
     }
@@ -257,9 +264,10 @@ void ReferenceWriter::Functions() {
         }
         const ScriptCallNote* note = found != functionNotes_.end() ? found->second : nullptr;
         CheckSignature(key, note, function);
+        const bool labelled = std::strcmp(function.GetLabel(), function.GetName()) != 0;
         out_ += StringFormat("| %d | `%s` | %s | %s | %s |\n", index, function.GetName(),
-                             note ? note->label : "", Code(function.GetSignatureText()).c_str(),
-                             note ? note->text : "");
+                             labelled ? function.GetLabel() : "",
+                             Code(function.GetSignatureText()).c_str(), note ? note->text : "");
     }
     const auto& library = constants_.byOwner[""];
     if (!library.empty()) {

@@ -19,7 +19,7 @@ struct ScriptNote {
 struct ScriptCallNote {
     const char* key;       // "Class.method" or a function index
     const char* signature; // as the registry prints it
-    const char* label;
+    const char* label;     // a method's; a function's own comes from the engine (GetLabel)
     const char* text;
 };
 

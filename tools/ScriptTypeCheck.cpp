@@ -179,14 +179,11 @@ const ClassInfo* ListingClass(const ClassInfo& named, int index, bool property) 
     return listing;
 }
 
-// The readable label the reference gives a generated method or function name.
+// The readable label the reference gives a generated method name.
 const char* NoteLabel(const std::string& key) {
     static const std::unordered_map<std::string, const char*> labels = [] {
         std::unordered_map<std::string, const char*> map;
         for (const ScriptCallNote& note : GetMethodNotes()) {
-            map.emplace(note.key, note.label);
-        }
-        for (const ScriptCallNote& note : GetFunctionNotes()) {
             map.emplace(note.key, note.label);
         }
         return map;
@@ -827,7 +824,9 @@ bool Checker::CallFunction(State& state, uint32_t index) {
     if (!function) {
         return false; // the machine refuses it when it runs
     }
-    const std::string call = Labelled(command_, std::to_string(index));
+    const std::string call = std::strcmp(function->GetLabel(), function->GetName()) != 0
+                                 ? command_ + " (" + function->GetLabel() + ")"
+                                 : command_;
     const auto words = static_cast<uint32_t>(function->GetArgumentWords());
     if (!Need(state, words)) {
         return false;

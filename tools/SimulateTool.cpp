@@ -103,7 +103,7 @@ int RunSimulateTool(char** arguments, std::string& reason) {
     if (!device) {
         return ExitFailed;
     }
-    Node* root = LoadToolScene(scene, reason);
+    Node* root = LoadToolScene(scene, reason, true);
     if (!root) {
         return ExitFailed;
     }

@@ -4,6 +4,7 @@
 #include "core/debug/Log.h"
 #include "core/debug/Validity.h"
 #include "core/filesystem/FileReader.h"
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/scene/Node.h"
 #include "core/scenefile/SceneLoader.h"
 #include "core/string/Text.h"
@@ -51,7 +52,7 @@ void RegisterPlayerClasses() {
     RegisterAllClasses();
 }
 
-Node* LoadToolScene(const std::string& scene, std::string& reason) {
+Node* LoadToolScene(const std::string& scene, std::string& reason, bool asGame) {
     RegisterAllClasses();
     SetLogSink(Note);
     SetValidityHook([](const char* message) {
@@ -67,6 +68,7 @@ Node* LoadToolScene(const std::string& scene, std::string& reason) {
         reason = "cannot open " + scene;
         return nullptr;
     }
+    HoldGameReachAlways(asGame);
     SceneLoader loader(scene.c_str(), 0, loadFlags, nullptr, nullptr);
     Node* root = loader.Load(reader);
     if (!root) {

@@ -208,15 +208,15 @@ bool HttpOnlineService::Exchange(const char* operation, std::string path, std::s
         failure = "HTTP status " + std::to_string(request.status);
     }
     if (!failure.empty()) {
-        // A game polls every frame: a server that stays down is logged once, not each time.
-        failure = std::string(operation) + " failed: " + failure;
-        if (failure != lastFailure_) {
-            LogMessage("Online service: %s", failure.c_str());
-            lastFailure_ = std::move(failure);
+        // A game polls every frame, each operation it asks for: a server that stays down is
+        // logged once, whatever failed, until an exchange succeeds.
+        if (!failing_) {
+            LogMessage("Online service: %s failed: %s", operation, failure.c_str());
+            failing_ = true;
         }
         return false;
     }
-    lastFailure_.clear();
+    failing_ = false;
     reply = std::move(request.reply);
     return true;
 }

@@ -87,7 +87,7 @@ private:
     std::string extraTextA_;
     std::string extraTextB_;
     OnlineList list_;
-    std::string lastFailure_; // logged; cleared by an exchange that succeeds
+    bool failing_ = false; // a failure was logged; cleared by an exchange that succeeds
 };
 
 } // namespace quarn

@@ -1,5 +1,7 @@
 #include "app/platform/StopSignal.h"
 
+#include "core/filesystem/FileOutputStream.h"
+
 #include <SDL.h>
 #include <atomic>
 #include <cerrno>
@@ -17,6 +19,10 @@
 namespace quarn {
 
 namespace {
+
+// Each asks the program to end; at their default actions SIGHUP (a closed terminal) and
+// SIGQUIT would end it in the middle of whatever it writes.
+constexpr int StopSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
 
 std::atomic<bool> stopRequested{false};
 std::atomic<int> endingStatus{0};
@@ -56,8 +62,9 @@ void BeforeFork() {
     forkingProcess = getpid();
     sigset_t stops;
     sigemptyset(&stops);
-    sigaddset(&stops, SIGTERM);
-    sigaddset(&stops, SIGINT);
+    for (int signal : StopSignals) {
+        sigaddset(&stops, signal);
+    }
     pthread_sigmask(SIG_BLOCK, &stops, &maskBeforeFork);
 }
 
@@ -69,8 +76,9 @@ void AfterForkInProgram() {
 // thread that forked, which for a dialog is the main thread: the program's end.
 void InForkedChild() {
     if (boxShown.load()) {
-        signal(SIGTERM, SIG_DFL);
-        signal(SIGINT, SIG_DFL);
+        for (int stop : StopSignals) {
+            signal(stop, SIG_DFL);
+        }
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (getppid() != forkingProcess) {
             _exit(0); // the program ended before the death signal was asked for
@@ -88,6 +96,7 @@ void EndWhenNotEnded() {
     wake.type = SDL_USEREVENT;
     SDL_PushEvent(&wake);
     std::this_thread::sleep_for(std::chrono::duration<double>(StopGraceSeconds));
+    RemoveUnfinishedTemporaries();
     // What the game printed goes out, unless the main thread is in the middle of printing.
     if (ftrylockfile(stdout) == 0) {
         fflush(stdout);
@@ -117,8 +126,9 @@ void WatchStopSignals() {
     sigemptyset(&action.sa_mask);
     // Reads and waits of the main thread go on; the request is seen where it is looked for.
     action.sa_flags = SA_RESTART;
-    for (int signal : {SIGTERM, SIGINT}) {
-        // One the process was started to ignore (SIGINT in a shell's background job) stays so.
+    for (int signal : StopSignals) {
+        // One the process was started to ignore (SIGINT in a shell's background job, SIGHUP
+        // under nohup) stays so.
         struct sigaction before = {};
         if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) {
             sigaction(signal, &action, nullptr);

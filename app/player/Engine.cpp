@@ -188,7 +188,7 @@ bool CreateRenderDevice(Platform& platform, const EngineSetup& setup) {
     return true;
 }
 
-void StartGame() {
+void StartGame(bool chosen) {
     SettingsFile& config = GetMainSettings();
     std::string start;
     if (config.HasKey("autorun")) {
@@ -207,7 +207,8 @@ void StartGame() {
     if (start.empty()) {
         return; // no scene: every frame clears to black
     }
-    uint32_t flags = OpenStartScene | (IsStandalone() ? OpenNativeClasses : 0u);
+    uint32_t flags = OpenStartScene | (IsStandalone() ? OpenNativeClasses : 0u) |
+                     (chosen ? OpenUsersFile : 0u);
     OpenScene(GetFileSystem()->GetRelativePath(start.c_str()), flags);
     // A start scene that could not be read still starts the game: its frames stay black.
     GameRunning = true;
@@ -287,7 +288,7 @@ bool InitEngine(const EngineSetup& setup) {
 
     auto* files = new DiskFileSystem();
     SetFileSystem(files);
-    // The player holds its game's reach once start-up has read the engine's own files.
+    // Held once start-up has read the engine's own files.
     HoldGameReachAlways(false);
     if (setup.resourceRoot.empty()) {
         files->SetBaseFolder(platform->GetStartFolder());
@@ -327,7 +328,8 @@ bool InitEngine(const EngineSetup& setup) {
             GetUserSettings().SetPath("");
         }
     }
-    HoldGameReachAlways(!setup.editor && !setup.keepUserReach);
+    // The editor's too, and a tool's: what a game names stays inside it wherever it runs.
+    HoldGameReachAlways(true);
 
     platform->StartTimer(StartFlagsFromSettings(config));
     // The editor would add its menu bar and toolbar to the window; the player has neither.
@@ -400,7 +402,7 @@ bool InitEngine(const EngineSetup& setup) {
         InstallEditorSelectionSet();
         FollowUndoLabels();
     }
-    StartGame();
+    StartGame(setup.startSceneChosen);
     EnterFullMonitorWhenAsked(*platform, config);
     ShowMainWindow(*platform);
     platform->SetFrameCallback(FrameUpdate);
@@ -509,6 +511,8 @@ bool OnFileDropped(const char* path, int32_t screenX, int32_t screenY) {
         return false;
     }
     if (Property* texture = node->FindProperty("texture")) {
+        // The editor's user picked the picture; the player's game holds it as any file it names.
+        const UserChoiceScope picked(!IsStandalone());
         texture->SetFromText(*node, path);
     }
     Platform& platform = *GetPlatform();

@@ -28,10 +28,9 @@ struct EngineSetup {
     std::string resourceRoot;
     // The editor instead of the player: "standalone" is "false" for the whole run.
     bool editor = false;
-    // The player holds every file its game names to the game. A tool that runs it keeps the
-    // user's reach for what the user names, as the editor does: only what the game's scripts
-    // reach and set in motion stays held.
-    bool keepUserReach = false;
+    // The start scene is the one a tool's user named ("autorun" is set to it): its file is
+    // opened with the user's reach, wherever it lies. What it names stays the game's.
+    bool startSceneChosen = false;
     // A tool's run: the engine's own settings ("init.txt": recent files, folders, the
     // editor's window) are read but never written, whatever the run opens or a game saves.
     bool leaveEngineSettings = false;

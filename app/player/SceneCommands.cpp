@@ -26,6 +26,7 @@
 #include "resources/ResourceRegistry.h"
 #include "resources/TextureAtlas.h"
 
+#include <optional>
 #include <vector>
 
 namespace quarn {
@@ -366,6 +367,7 @@ bool OpenScene(const char* path, uint32_t flags) {
             return false;
         }
         RememberSceneFolder(chosen);
+        flags |= OpenUsersFile;
     }
     if (!OfferToSaveChanges()) {
         return false;
@@ -396,7 +398,13 @@ bool OpenScene(const char* path, uint32_t flags) {
         if (flags & OpenSetsCurrentPath) {
             State().currentPath = absolute.Text();
         }
-        root = LoadSceneFile(absolute.Text(), 0, readerFlags, nullptr, &roots, State().progress);
+        FileReader reader;
+        {
+            const UserChoiceScope picked((flags & OpenUsersFile) != 0);
+            reader.Open(absolute.Text(), (readerFlags & SceneCompact) != 0, false);
+        }
+        root = LoadSceneFile(reader, absolute.Text(), 0, readerFlags, nullptr, &roots,
+                             State().progress);
         if (!root) {
             State().currentPath = previous;
             LogMessage("Scene '%s' could not be loaded", absolute.Text());
@@ -507,7 +515,19 @@ bool SaveScene(const char* path, uint32_t flags) {
         return false;
     }
     ClearFileFailure();
-    if (!SaveSceneFile(target.c_str(), *root, 0, writerFlags)) {
+    bool saved = false;
+    {
+        // Only the scene's own file: the branch files "quarn_save" wrote are the game's.
+        std::optional<EngineFilesScope> engineFiles;
+        std::optional<UserChoiceScope> picked;
+        if (flags & SaveEngineCopy) {
+            engineFiles.emplace();
+        } else {
+            picked.emplace();
+        }
+        saved = SaveSceneFile(target.c_str(), *root, 0, writerFlags);
+    }
+    if (!saved) {
         // The saves the user asked for (those that announce their success) announce their
         // failure too, where the user looks: a log line alone goes unseen.
         if (flags & SaveLogsSaved) {
@@ -536,7 +556,6 @@ bool SaveScene(const char* path, uint32_t flags) {
 void AutosaveScene() {
     Platform& platform = *GetPlatform();
     platform.SetBusyCursor(0.0f);
-    const EngineFilesScope engineFiles;
     const std::string path =
         EngineFile(StringFormat("autosave%d.scene", State().autosaveSlot).c_str());
     if (SaveScene(path.c_str(), SaveAutosave)) {
@@ -549,19 +568,22 @@ void AutosaveScene() {
 }
 
 void RecoverFromAutosave() {
-    const EngineFilesScope engineFiles;
     uint64_t newestTime = 0;
     std::string newest;
-    for (int slot = 0; slot < AutosaveSlots; ++slot) {
-        const std::string path = EngineFile(StringFormat("autosave%d.scene", slot).c_str());
-        uint64_t time = GetFileSystem()->GetFileTime(path.c_str());
-        if (time > newestTime) {
-            newestTime = time;
-            newest = path;
+    {
+        const EngineFilesScope engineFiles;
+        for (int slot = 0; slot < AutosaveSlots; ++slot) {
+            const std::string path = EngineFile(StringFormat("autosave%d.scene", slot).c_str());
+            uint64_t time = GetFileSystem()->GetFileTime(path.c_str());
+            if (time > newestTime) {
+                newestTime = time;
+                newest = path;
+            }
         }
     }
+    // The user asked for it; what the scene names is reached as the game's.
     if (!newest.empty()) {
-        OpenScene(newest.c_str(), OpenRecovered);
+        OpenScene(newest.c_str(), OpenRecovered | OpenUsersFile);
     }
 }
 
@@ -596,12 +618,9 @@ void PlayScene(bool standalone) {
     // The one window has the keyboard focus already: there is no other to take it from.
     AutosaveScene();
     const std::string standaloneCopy = EngineFile(StandaloneCopy);
-    {
-        const EngineFilesScope engineFiles;
-        SaveScene(EngineFile("play.scene").c_str(), SavePlayCopy);
-        if (standalone) {
-            SaveScene(standaloneCopy.c_str(), SaveStandaloneCopy);
-        }
+    SaveScene(EngineFile("play.scene").c_str(), SavePlayCopy);
+    if (standalone) {
+        SaveScene(standaloneCopy.c_str(), SaveStandaloneCopy);
     }
     ReloadResources();
     if (SendSignal("play", nullptr, true)) {

@@ -22,6 +22,9 @@ enum OpenSceneFlags : uint32_t {
     OpenLogsLoaded = 0x4,      // on success: "Scene '%s' loaded"
     OpenRawIds = 0x80,         // the reader takes ids as plain numbers
     OpenNativeClasses = 0x200, // the reader takes classes as their nearest native base
+    // The file is the user's pick (a dialog's, a tool's argument, an autosave the user
+    // recovers): opened with the user's reach. What it names is the game's either way.
+    OpenUsersFile = 0x10000,
     // The words the callers pass.
     OpenStartScene = 0x105, // start-up, Load..., a recent file, Play...
     OpenNewScene = 0x104,
@@ -33,6 +36,9 @@ enum SaveSceneFlags : uint32_t {
     SaveSetsCurrentPath = 0x1,
     SaveNativeClasses = 0x2,
     SaveLogsSaved = 0x4, // on success: "Scene saved as '%s'"
+    // The engine's own copy (an autosave, a play copy), written within an EngineFilesScope;
+    // any other save writes the user's file (UserChoiceScope).
+    SaveEngineCopy = 0x10,
     SaveQuietly = 0x40,  // no "quarn_save" signal; closed classes are written with children
     SaveRawIds = 0x80,
     SaveClearsUnsaved = 0x100, // on success: the undo history's unsaved-changes flag

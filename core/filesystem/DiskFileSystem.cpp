@@ -168,9 +168,11 @@ Descriptor CopyTargetFolder(int folder, const char* name) {
     return Descriptor(openat(folder, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
-bool CopyFileBytes(const DiskPlace& source, Descriptor folder, const std::string& name) {
+bool CopyFileBytes(const DiskPlace& source, Descriptor folder, const std::string& name,
+                   FolderSpace* space) {
     DiskFile input;
     FileOutputStream output;
+    output.LimitTo(space);
     if (!input.Open(source, 0) || !output.OpenEntry(std::move(folder), name, 0)) {
         return false;
     }
@@ -235,8 +237,10 @@ bool MakeCopiedLinks(std::vector<CopiedLink> links) {
 
 // Copies the entries of the folder `from` into the folder `to`, neither of them entered through
 // a link; `targetFolder` is where `to` lies, for the links met, which are left to the caller.
+// The files written are held to `space` when given.
 bool CopyEntries(const std::shared_ptr<const Descriptor>& from, const std::string& fromPath, int to,
-                 const DiskPlace& targetFolder, std::vector<CopiedLink>& links) {
+                 const DiskPlace& targetFolder, std::vector<CopiedLink>& links,
+                 FolderSpace* space) {
     // Unlike a bare "true", the answer says whether everything arrived.
     bool copied = true;
     for (const std::string& name : ListFolder(from->Get())) {
@@ -256,13 +260,13 @@ bool CopyEntries(const std::shared_ptr<const Descriptor>& from, const std::strin
             const Descriptor folder = CopyTargetFolder(to, name.c_str());
             copied = child->IsOpen() && folder.IsOpen() &&
                      CopyEntries(child, fromPath + "/" + name, folder.Get(),
-                                 targetFolder.Child(name), links) &&
+                                 targetFolder.Child(name), links, space) &&
                      copied;
         } else if (S_ISREG(info.st_mode)) {
             // The source folder is the root of the read: a file swapped for a link meanwhile
             // is not followed out of it.
             const DiskPlace source = DiskPlace::Beneath(from, fromPath, name);
-            copied = CopyFileBytes(source, Descriptor(dup(to)), name) && copied;
+            copied = CopyFileBytes(source, Descriptor(dup(to)), name, space) && copied;
         } else {
             // Pipes and devices have no bytes to copy (reading a pipe would block).
             copied = false;
@@ -438,6 +442,7 @@ std::unique_ptr<OutputStream> DiskFileSystem::OpenForWrite(const char* path, uin
         return nullptr;
     }
     auto stream = std::make_unique<FileOutputStream>();
+    stream->LimitTo(SpaceOf(path));
     if (stream->Open(target, flags)) {
         return stream;
     }
@@ -558,6 +563,12 @@ const char* DiskFileSystem::GetRelativePath(const char* path) const {
 
 void DiskFileSystem::SetUserFolder(const char* path) {
     userFolder_ = Normalised(path);
+    userSpace_.SetFolder(userFolder_.empty() ? userFolder_ : Absolute(userFolder_));
+}
+
+FolderSpace* DiskFileSystem::SpaceOf(const char* path) {
+    std::string native;
+    return ToNative(path, native) && userSpace_.Holds(Absolute(native)) ? &userSpace_ : nullptr;
 }
 
 uint32_t DiskFileSystem::FindEmbeddedFile(const char* name) const {
@@ -609,6 +620,9 @@ bool DiskFileSystem::RemoveFolder(const char* path, bool recursive) {
     if (!ToPlace(path, place)) {
         return false;
     }
+    if (FolderSpace* space = SpaceOf(path)) {
+        space->Forget();
+    }
     if (recursive) {
         return DeleteTreeAt(place);
     }
@@ -634,11 +648,12 @@ bool DiskFileSystem::Copy(const char* source, const char* destination) {
     if (!ToPlace(source, from) || !ToNative(destination, to) || !IsDiskPath(to)) {
         return false;
     }
-    return CopyPlace(from, Locate(WithoutTrailingSlash(to)), to.back() == '/');
+    return CopyPlace(from, Locate(WithoutTrailingSlash(to)), to.back() == '/',
+                     SpaceOf(destination));
 }
 
 bool DiskFileSystem::CopyPlace(const DiskPlace& source, const DiskPlace& destination,
-                               bool intoFolder) {
+                               bool intoFolder, FolderSpace* space) {
     struct stat info;
     if (!source.Stat(info)) {
         return false;
@@ -661,7 +676,8 @@ bool DiskFileSystem::CopyPlace(const DiskPlace& source, const DiskPlace& destina
         const Descriptor to = folder.Open(O_PATH | O_DIRECTORY);
         std::vector<CopiedLink> links;
         const bool copied = from->IsOpen() && to.IsOpen() &&
-                            CopyEntries(from, source.GetNativePath(), to.Get(), folder, links);
+                            CopyEntries(from, source.GetNativePath(), to.Get(), folder, links,
+                                        space);
         return MakeCopiedLinks(std::move(links)) && copied;
     }
     if (!S_ISREG(info.st_mode)) {
@@ -672,7 +688,7 @@ bool DiskFileSystem::CopyPlace(const DiskPlace& source, const DiskPlace& destina
             .WithCaseResolved();
     std::string name;
     Descriptor holder = target.OpenFolder(name);
-    return holder.IsOpen() && CopyFileBytes(source, std::move(holder), name);
+    return holder.IsOpen() && CopyFileBytes(source, std::move(holder), name, space);
 }
 
 bool DiskFileSystem::CopyCreatingFolders(const char* source, const char* destination) {
@@ -693,9 +709,14 @@ bool DiskFileSystem::RemoveFile(const char* path) {
     std::string name;
     const Descriptor holder = place.OpenFolder(name);
     struct stat info;
-    return holder.IsOpen() &&
-           fstatat(holder.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-           !S_ISDIR(info.st_mode) && unlinkat(holder.Get(), name.c_str(), 0) == 0;
+    if (!holder.IsOpen() || fstatat(holder.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        S_ISDIR(info.st_mode) || unlinkat(holder.Get(), name.c_str(), 0) != 0) {
+        return false;
+    }
+    if (FolderSpace* space = SpaceOf(path); space && S_ISREG(info.st_mode)) {
+        space->Removed(static_cast<uint64_t>(info.st_size));
+    }
+    return true;
 }
 
 PathString DiskFileSystem::GetFolderPart(const char* path) const {

@@ -3,6 +3,7 @@
 #include "core/filesystem/ArchiveSet.h"
 #include "core/filesystem/DiskPlace.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/FolderSpace.h"
 
 #include <cstdint>
 #include <memory>
@@ -85,11 +86,15 @@ private:
     // The game's root as a native text: the game root, else the base folder.
     std::string RootText() const;
 
-    bool CopyPlace(const DiskPlace& source, const DiskPlace& destination, bool intoFolder);
+    bool CopyPlace(const DiskPlace& source, const DiskPlace& destination, bool intoFolder,
+                   FolderSpace* space);
+    // The space a write to the virtual path is held to: the user folder's for a path below it.
+    FolderSpace* SpaceOf(const char* path);
 
     std::string baseFolder_;
     std::string gameRoot_;
     std::string userFolder_;
+    FolderSpace userSpace_;
     ArchiveSet archives_;
 };
 

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -22,6 +23,23 @@ namespace {
 constexpr size_t TemporaryNameStemLength = 200;
 
 uint32_t temporaryCounter = 0;
+
+// The temporaries being written now, each with a descriptor of its folder of its own, which the
+// ending thread may use while the stream's is being closed. Never destroyed: that thread may
+// look at them while the process's own end destroys its objects.
+struct UnfinishedTemporary {
+    const FileOutputStream* stream;
+    int folder;
+    std::string name;
+};
+struct UnfinishedTemporaries {
+    std::mutex mutex;
+    std::vector<UnfinishedTemporary> list;
+};
+UnfinishedTemporaries& Unfinished() {
+    static auto* unfinished = new UnfinishedTemporaries();
+    return *unfinished;
+}
 
 // Whether a name is one this writer gives its temporaries (".<stem>.<pid>-<n>.tmp"); `pid`
 // receives the process that made it.
@@ -118,6 +136,9 @@ bool FileOutputStream::OpenEntry(Descriptor folder, const std::string& name, uin
     failed_ = false;
     error_ = 0;
     closeResult_ = false;
+    written_ = 0;
+    replaced_ = 0;
+    capped_ = false;
     scrambled_ = (flags & WriteScrambled) != 0;
     scrambler_.Reset();
     struct stat info;
@@ -126,6 +147,9 @@ bool FileOutputStream::OpenEntry(Descriptor folder, const std::string& name, uin
     if (replacing && (S_ISDIR(info.st_mode) || (info.st_mode & S_IWUSR) == 0)) {
         NoteFileFailure(S_ISDIR(info.st_mode) ? EISDIR : EACCES);
         return false;
+    }
+    if (replacing && S_ISREG(info.st_mode)) {
+        replaced_ = static_cast<uint64_t>(info.st_size);
     }
 
     RemoveStaleTemporaries(folder.Get());
@@ -159,7 +183,35 @@ bool FileOutputStream::OpenEntry(Descriptor folder, const std::string& name, uin
     }
     folder_ = std::move(folder);
     name_ = name;
+    Track(true);
     return true;
+}
+
+void FileOutputStream::Track(bool writing) {
+    UnfinishedTemporaries& unfinished = Unfinished();
+    const std::lock_guard<std::mutex> lock(unfinished.mutex);
+    if (writing) {
+        const int folder = fcntl(folder_.Get(), F_DUPFD_CLOEXEC, 0);
+        if (folder >= 0) {
+            unfinished.list.push_back({this, folder, temporaryName_});
+        }
+        return;
+    }
+    for (auto at = unfinished.list.begin(); at != unfinished.list.end(); ++at) {
+        if (at->stream == this) {
+            close(at->folder);
+            unfinished.list.erase(at);
+            return;
+        }
+    }
+}
+
+void RemoveUnfinishedTemporaries() {
+    UnfinishedTemporaries& unfinished = Unfinished();
+    const std::lock_guard<std::mutex> lock(unfinished.mutex);
+    for (const UnfinishedTemporary& temporary : unfinished.list) {
+        unlinkat(temporary.folder, temporary.name.c_str(), 0);
+    }
 }
 
 void FileOutputStream::Fail() {
@@ -167,6 +219,24 @@ void FileOutputStream::Fail() {
         error_ = errno;
     }
     failed_ = true;
+}
+
+bool FileOutputStream::Fits(uint64_t more) {
+    if (!space_ || failed_) {
+        written_ += more;
+        return !failed_;
+    }
+    if (space_->Allows(written_ + more, replaced_)) {
+        written_ += more;
+        return true;
+    }
+    if (!capped_) {
+        capped_ = true;
+        FolderSpace::Refuse();
+    }
+    errno = EDQUOT;
+    Fail();
+    return false;
 }
 
 int FileOutputStream::VPrintf(const char* format, va_list arguments) {
@@ -177,6 +247,8 @@ int FileOutputStream::VPrintf(const char* format, va_list arguments) {
         int written = vfprintf(handle_, format, arguments);
         if (written < 0) {
             Fail();
+        } else {
+            Fits(static_cast<uint64_t>(written));
         }
         return written;
     }
@@ -191,6 +263,9 @@ int FileOutputStream::VPrintf(const char* format, va_list arguments) {
     }
     std::vector<char> text(static_cast<size_t>(length) + 1);
     vsnprintf(text.data(), text.size(), format, arguments);
+    if (!Fits(static_cast<uint64_t>(length))) {
+        return -1;
+    }
     WriteScrambledBytes(reinterpret_cast<const uint8_t*>(text.data()), static_cast<size_t>(length));
     return length;
 }
@@ -200,6 +275,9 @@ void FileOutputStream::PutChar(int byte) {
         return;
     }
     uint8_t plain = static_cast<uint8_t>(byte);
+    if (!Fits(1)) {
+        return;
+    }
     if (scrambled_) {
         WriteScrambledBytes(&plain, 1);
     } else if (fputc(plain, handle_) == EOF) {
@@ -208,7 +286,7 @@ void FileOutputStream::PutChar(int byte) {
 }
 
 uint32_t FileOutputStream::Write(const void* data, uint32_t count) {
-    if (!handle_ || !data) {
+    if (!handle_ || !data || !Fits(count)) {
         return 0;
     }
     if (scrambled_) {
@@ -275,9 +353,18 @@ bool FileOutputStream::Close() {
         // The new file is in place but not known to last; the caller hears of it.
         Fail();
     }
-    if (failed_ && error_ != 0) {
+    if (capped_) {
+        NoteFileFailure(FolderSpace::CapText().c_str());
+    } else if (failed_ && error_ != 0) {
         NoteFileFailure(error_);
     }
+    if (!failed_) {
+        if (space_) {
+            space_->Written(written_, replaced_);
+        }
+        NoteWriteSucceeded();
+    }
+    Track(false);
     folder_ = Descriptor();
     temporaryName_.clear();
     closeResult_ = !failed_;

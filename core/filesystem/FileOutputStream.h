@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/filesystem/DiskPlace.h"
+#include "core/filesystem/FolderSpace.h"
 #include "core/io/OutputStream.h"
 #include "core/io/Scrambler.h"
 
@@ -32,6 +33,10 @@ public:
     // The same for the entry `name` of an open folder, whose descriptor is taken over; a link
     // there is replaced by the file, never written through.
     bool OpenEntry(Descriptor folder, const std::string& name, uint32_t flags);
+    // Holds the opens that follow to the folder's cap: a write that would take the folder past
+    // it fails the stream, the reason noted (FolderSpace::CapText) and the running script told.
+    // Null lifts it; the space must outlive the stream.
+    void LimitTo(FolderSpace* space) { space_ = space; }
 
     int VPrintf(const char* format, va_list arguments) override QUARN_PRINTF(2, 0);
     void PutChar(int byte) override;
@@ -46,6 +51,11 @@ private:
     void WriteScrambledBytes(const uint8_t* data, size_t count);
     // Keeps the first reason a stream failed for.
     void Fail();
+    // Whether `more` bytes fit the folder's cap; the stream fails when they do not.
+    bool Fits(uint64_t more);
+
+    // Records the temporary as under way (RemoveUnfinishedTemporaries), or forgets it.
+    void Track(bool writing);
 
     FILE* handle_ = nullptr;
     Descriptor folder_;
@@ -56,6 +66,15 @@ private:
     bool failed_ = false;
     int error_ = 0;
     bool closeResult_ = false;
+    FolderSpace* space_ = nullptr;
+    uint64_t written_ = 0;
+    uint64_t replaced_ = 0; // the size of the file the stream replaces
+    bool capped_ = false;
 };
+
+// Removes the temporaries of the streams still being written, for a process that must end in
+// the middle of a write (a stop signal's last resort): no temporary outlives it. Safe on any
+// thread; the streams it cut short then fail.
+void RemoveUnfinishedTemporaries();
 
 } // namespace quarn

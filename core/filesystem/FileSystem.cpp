@@ -1,5 +1,6 @@
 #include "core/filesystem/FileSystem.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -10,6 +11,7 @@ namespace {
 
 FileSystem* programFileSystem = nullptr;
 thread_local std::string lastFileFailure;
+std::atomic<bool> writeFailureTold{false};
 
 } // namespace
 
@@ -39,6 +41,14 @@ void ClearFileFailure() {
 
 std::string FileFailureSuffix() {
     return lastFileFailure.empty() ? std::string() : ": " + lastFileFailure;
+}
+
+bool TellWriteFailure() {
+    return !writeFailureTold.exchange(true);
+}
+
+void NoteWriteSucceeded() {
+    writeFailureTold = false;
 }
 
 } // namespace quarn

@@ -111,6 +111,12 @@ void ClearFileFailure();
 // ": " and the reason, or "" when none was noted: the tail of a log line on failed file work.
 std::string FileFailureSuffix();
 
+// Whether a failed write is told in the log: a game that writes on into a full disk (or past
+// its folder's cap) would fill the log as fast, so the first failure is told and the next only
+// once a file was written whole again (NoteWriteSucceeded, which every written file notes).
+bool TellWriteFailure();
+void NoteWriteSucceeded();
+
 // Why a path is refused while the game's reach is held.
 inline constexpr const char* OutsideGameReason = "it leads outside the game's folder and user://";
 // Why a pipe, a device or a socket is not read: it may never end, or wait for ever.

@@ -134,8 +134,10 @@ std::string GameSettings::SaveMerged(const char* key, const std::string& value) 
         unsaved_ = false;
         return {};
     }
-    LogMessage("Setting \"%s\" is not saved to %s%s", key ? key : changes_.GetKeyAt(0),
-               source_.c_str(), FileFailureSuffix().c_str());
+    if (TellWriteFailure()) {
+        LogMessage("Setting \"%s\" is not saved to %s%s", key ? key : changes_.GetKeyAt(0),
+                   source_.c_str(), FileFailureSuffix().c_str());
+    }
     if (key) {
         file_.SetString(key, value.c_str());
         changes_.SetString(key, value.c_str());

@@ -82,4 +82,17 @@ EngineFilesScope::~EngineFilesScope() {
     holds = savedHolds_;
 }
 
+UserChoiceScope::UserChoiceScope(bool chosen)
+    : lifted_(chosen && !scriptRunning && holds == 0), savedAlways_(heldAlways) {
+    if (lifted_) {
+        heldAlways = false;
+    }
+}
+
+UserChoiceScope::~UserChoiceScope() {
+    if (lifted_) {
+        heldAlways = savedAlways_;
+    }
+}
+
 } // namespace quarn

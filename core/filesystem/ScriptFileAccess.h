@@ -10,11 +10,14 @@ class FileSystem;
 // place or scheme, or passes through a link whose target lies outside (an absolute link always
 // does). Links inside a root that stay inside it are followed as usual.
 //
-// The player holds every file its game names to this (HoldGameReachAlways); the editor holds
-// what its scripts reach and what they set in motion (IsScriptRunning, GameReachHold). While
-// the reach is held the file system itself opens every file beneath a root in one step, so that
-// no link swapped between a check and the open leads out. The editor's dialogs and the tools
-// keep the user's reach.
+// Every run that plays a game's frames (the player, the editor, the tools that render or step a
+// game) holds every file the game names to this once start-up has read the engine's own files
+// (HoldGameReachAlways): what a scene names, what its scripts open and what they set in motion.
+// While the reach is held the file system itself opens every file beneath a root in one step,
+// so that no link swapped between a check and the open leads out. Only the files the user picks
+// (UserChoiceScope) and the engine's own (EngineFilesScope) are reached beyond it. Programs that
+// never hold it (the tools that only read or write files) keep the user's reach, except while a
+// script runs.
 
 // Whether the virtual path stays inside the game of `files` (FileSystem::IsInsideGame).
 bool IsInsideGame(const FileSystem& files, const char* path);
@@ -32,9 +35,9 @@ bool ScriptMayReachNative(const char* function, const char* nativePath);
 bool IsScriptRunning();
 void SetScriptRunning(bool running);
 
-// Whether the file system holds every file to the game now: always in the player, while a
-// script runs, and within a GameReachHold; within an EngineFilesScope only while a script that
-// started in it runs.
+// Whether the file system holds every file to the game now: always once a game's run holds it,
+// while a script runs, and within a GameReachHold; within an EngineFilesScope or a
+// UserChoiceScope only while a script that started in it runs.
 bool IsGameReachHeld();
 void HoldGameReachAlways(bool always);
 
@@ -64,6 +67,22 @@ private:
     bool savedScriptRunning_;
     bool savedAlways_;
     int savedHolds_;
+};
+
+// A file the user picked (in one of the editor's dialogs, dropped on its window, or named to a
+// tool) is the user's to reach: within this scope the reach is the user's, unless a script runs
+// or set the work in motion, whose dialog the game may have opened. Only the picked file is
+// reached within it; what that file names is the game's, reached after the scope.
+class UserChoiceScope {
+public:
+    explicit UserChoiceScope(bool chosen = true);
+    ~UserChoiceScope();
+    UserChoiceScope(const UserChoiceScope&) = delete;
+    UserChoiceScope& operator=(const UserChoiceScope&) = delete;
+
+private:
+    bool lifted_;
+    bool savedAlways_;
 };
 
 } // namespace quarn

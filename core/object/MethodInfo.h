@@ -77,6 +77,10 @@ public:
     void SetWrittenFiles(const char* label, WrittenFilesFunction files);
 
     const char* GetName() const { return name_.c_str(); }
+    // The name messages give a method or function registered under a generated one
+    // ("CopyFile" for the library's "bcm"); its name when it was given none.
+    void SetLabel(const char* label) { label_ = label ? label : ""; }
+    const char* GetLabel() const { return label_.empty() ? name_.c_str() : label_.c_str(); }
     ClassInfo* GetOwner() const { return owner_; }
     void SetOwner(ClassInfo* owner);
     uint32_t GetCallFlags() const { return callFlags_; }
@@ -111,6 +115,7 @@ private:
     MethodThunk thunk_ = nullptr;
     SignalThunk signalThunk_ = nullptr;
     std::string name_;
+    std::string label_;
     uint32_t callFlags_ = MethodDefaultFlags;
     int argumentCount_ = 0;
     int argumentWords_ = 0;

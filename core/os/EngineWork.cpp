@@ -4,6 +4,7 @@ namespace quarn {
 
 namespace {
 EngineWorkHook currentHook = nullptr;
+EngineRefusalHook refusalHook = nullptr;
 } // namespace
 
 void SetEngineWorkHook(EngineWorkHook hook) {
@@ -13,6 +14,16 @@ void SetEngineWorkHook(EngineWorkHook hook) {
 void ChargeEngineWork(uint64_t steps) {
     if (currentHook && steps != 0) {
         currentHook(steps);
+    }
+}
+
+void SetEngineRefusalHook(EngineRefusalHook hook) {
+    refusalHook = hook;
+}
+
+void RefuseEngineWork(const char* reason) {
+    if (refusalHook) {
+        refusalHook(reason ? reason : "");
     }
 }
 

@@ -13,6 +13,15 @@ using EngineWorkHook = void (*)(uint64_t steps);
 void SetEngineWorkHook(EngineWorkHook hook); // null removes it
 void ChargeEngineWork(uint64_t steps);
 
+// A request of the running script that a bound of the engine's own refused (a write past the
+// cap of the game's folder): the machine makes it the runtime error of the call that asked,
+// with `reason` as its text. Without a script running nothing more happens; the refused work
+// fails as any failure does.
+using EngineRefusalHook = void (*)(const char* reason);
+
+void SetEngineRefusalHook(EngineRefusalHook hook); // null removes it
+void RefuseEngineWork(const char* reason);
+
 // What work costs, in commands, each about the time it takes. A node visited (reached, tested,
 // its method looked up) takes some 32 commands' time; memory filled, copied or compared a command
 // per 16 bytes; a byte inflated or parsed into a scene about one; a file written costs its syncs

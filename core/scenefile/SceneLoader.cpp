@@ -823,7 +823,13 @@ void SceneLoader::FollowMovedNodes() {
 Node* LoadSceneFile(const char* path, int32_t idSystem, uint32_t flags, Node* parent,
                     std::vector<Node*>* roots, SceneProgressCallback progress) {
     FileReader reader;
-    if (!reader.Open(path, (flags & SceneCompact) != 0, (flags & SceneScrambled) != 0)) {
+    reader.Open(path, (flags & SceneCompact) != 0, (flags & SceneScrambled) != 0);
+    return LoadSceneFile(reader, path, idSystem, flags, parent, roots, progress);
+}
+
+Node* LoadSceneFile(FileReader& reader, const char* path, int32_t idSystem, uint32_t flags,
+                    Node* parent, std::vector<Node*>* roots, SceneProgressCallback progress) {
+    if (!reader.IsOpen()) {
         return nullptr;
     }
     SceneLoader loader(path, idSystem, flags, parent, roots);

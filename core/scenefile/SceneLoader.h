@@ -13,6 +13,7 @@
 namespace quarn {
 
 class File;
+class FileReader;
 class Node;
 class Property;
 class SceneReader;
@@ -171,5 +172,9 @@ const std::vector<LoadedSceneFile>& GetLoadedSceneFiles();
 // opened or read, or holds no object.
 Node* LoadSceneFile(const char* path, int32_t idSystem, uint32_t flags, Node* parent,
                     std::vector<Node*>* roots, SceneProgressCallback progress);
+// The same for the file `path` opened already, so that the file and what it names may be
+// reached differently (UserChoiceScope). Null when the reader is not open.
+Node* LoadSceneFile(FileReader& reader, const char* path, int32_t idSystem, uint32_t flags,
+                    Node* parent, std::vector<Node*>* roots, SceneProgressCallback progress);
 
 } // namespace quarn

@@ -198,14 +198,16 @@ bool SaveSceneFileWithIds(const char* path, Node& root, const Guid& guid, uint32
     }
     ForwardingOutputStream out;
     if (!out.Open(path, openFlags)) {
-        LogMessage("Scene %s cannot be written%s", path, FileFailureSuffix().c_str());
+        if (TellWriteFailure()) {
+            LogMessage("Scene %s cannot be written%s", path, FileFailureSuffix().c_str());
+        }
         return false;
     }
     const uint32_t size = static_cast<uint32_t>(text.size());
     bool written = out.Write(text.data(), size) == size;
     // The file system puts the file in place only when everything arrived.
     written = out.Close() && written;
-    if (!written) {
+    if (!written && TellWriteFailure()) {
         LogMessage("Scene %s could not be written whole%s; the file is left as it was", path,
                    FileFailureSuffix().c_str());
     }

@@ -2,6 +2,7 @@
 
 #include "core/debug/Log.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/ScriptFileAccess.h"
 #include "core/io/OutputStream.h"
 #include "core/math/Geometry.h"
 #include "core/object/EntityRef.h"
@@ -197,8 +198,12 @@ int AssembleLightMapAtlas(const char* atlasPath, const char* className, Int2* at
         records.push_back({part.texture->GetFullPath(), part.atlasX, part.atlasY, part.width,
                            part.height, part.padding});
     }
-    const bool whole =
-        atlas->SaveImage(atlasPath) && WriteTextureAtlasDefinition(atlasPath, records);
+    bool whole = false;
+    {
+        // The atlas goes where the user asked; the list that names it is the game's.
+        const UserChoiceScope picked;
+        whole = atlas->SaveImage(atlasPath) && WriteTextureAtlasDefinition(atlasPath, records);
+    }
     if (whole) {
         if (atlasSize) {
             *atlasSize = {atlas->GetWidth(), atlas->GetHeight()};

@@ -169,6 +169,12 @@ void ChargeRunningScript(uint64_t steps) {
     }
 }
 
+void FailRunningScript(const char* reason) {
+    if (currentContext && pthread_equal(pthread_self(), scriptThread)) {
+        currentContext->FailCall(reason);
+    }
+}
+
 } // namespace
 
 bool ScriptMayHold(const char* what, size_t bytes) {
@@ -191,6 +197,7 @@ void SetCurrentScriptContext(ScriptContext* context) {
     if (context) {
         scriptThread = pthread_self();
         SetEngineWorkHook(&ChargeRunningScript);
+        SetEngineRefusalHook(&FailRunningScript);
     }
 }
 

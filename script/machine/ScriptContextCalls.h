@@ -91,7 +91,7 @@ inline int ScriptContext::InvokeFunction(const MethodInfo& function) {
         return ReportFailedCall();
     }
     if (HeldMemoryMark() > held) {
-        const int checked = CheckHeldMemory(held, nullptr, function.GetName());
+        const int checked = CheckHeldMemory(held, nullptr, function.GetLabel());
         if (checked != StepContinue) {
             return checked;
         }
@@ -127,7 +127,7 @@ inline int ScriptContext::InvokeMethod(Entity& entity, const MethodInfo& method,
         return ReportFailedCall();
     }
     if (HeldMemoryMark() > held) {
-        const int checked = CheckHeldMemory(held, method.GetOwner(), method.GetName());
+        const int checked = CheckHeldMemory(held, method.GetOwner(), method.GetLabel());
         if (checked != StepContinue) {
             return checked;
         }

@@ -32,6 +32,7 @@
 #include "core/scene/Picking.h"
 #include "core/scene/SignalReceiver.h"
 #include "core/scenefile/NodeCloning.h"
+#include "core/scenefile/SceneFormat.h"
 #include "core/scenefile/SceneLoader.h"
 #include "core/scenefile/SceneSaver.h"
 #include "core/string/NumberText.h"
@@ -124,6 +125,37 @@ bool DebuggerAttached() {
     return false;
 }
 
+// What the validity box offers for a running script. The editor offers the four choices in
+// their order; the player has no script debugger, so it offers going on first (the choice a
+// run without a display takes), and the native debugger only while one is attached.
+enum class ValidityChoice { DebugScript, DebugNative, Terminate, Ignore };
+
+std::vector<ValidityChoice> OfferedValidityChoices() {
+    if (EditorRunning) {
+        return {ValidityChoice::DebugScript, ValidityChoice::DebugNative, ValidityChoice::Terminate,
+                ValidityChoice::Ignore};
+    }
+    std::vector<ValidityChoice> offered = {ValidityChoice::Ignore, ValidityChoice::Terminate};
+    if (DebuggerAttached()) {
+        offered.push_back(ValidityChoice::DebugNative);
+    }
+    return offered;
+}
+
+const char* ValidityChoiceLabel(ValidityChoice choice) {
+    switch (choice) {
+    case ValidityChoice::DebugScript:
+        return "Debug script";
+    case ValidityChoice::DebugNative:
+        return "Debug c++";
+    case ValidityChoice::Terminate:
+        return "Terminate script";
+    case ValidityChoice::Ignore:
+        break;
+    }
+    return "Ignore";
+}
+
 bool ScriptValidityHook(const char* message) {
     Script* script = nullptr;
     const std::string name = DescribeRunningScript(script);
@@ -132,12 +164,20 @@ bool ScriptValidityHook(const char* message) {
     }
     const std::string text = FormatClassic("Script \"%s\" Line %d: %s\n.", name.c_str(),
                                            script->GetCurrentLine(), message);
-    const int choice = ShowChoiceBox("Invalid parameter during script execution", text.c_str(),
-                                     "Debug script#Debug c++#Terminate script#Ignore");
+    const std::vector<ValidityChoice> offered = OfferedValidityChoices();
+    std::string buttons;
+    for (ValidityChoice choice : offered) {
+        buttons.append(buttons.empty() ? "" : "#").append(ValidityChoiceLabel(choice));
+    }
+    const int answer =
+        ShowChoiceBox("Invalid parameter during script execution", text.c_str(), buttons.c_str());
+    const ValidityChoice choice = answer >= 0 && size_t(answer) < offered.size()
+                                      ? offered[size_t(answer)]
+                                      : ValidityChoice::Ignore;
     // The dialog may have run anything; the script is looked up again by its serial.
     const uint64_t serial = script->GetSerial();
     switch (choice) {
-    case 0:
+    case ValidityChoice::DebugScript:
         if (GameRunning) {
             GamePaused = true;
         }
@@ -145,19 +185,19 @@ bool ScriptValidityHook(const char* message) {
             script->SetRunState(ScriptDebug);
         }
         break;
-    case 1:
+    case ValidityChoice::DebugNative:
         if (DebuggerAttached()) {
             std::raise(SIGTRAP);
         } else {
             LogChannelMessage("script", "no native debugger attached; going on as Ignore");
         }
         break;
-    case 2:
+    case ValidityChoice::Terminate:
         if (Entity::FindBySerial(serial)) {
             script->SetRunState(ScriptTerminateRequested);
         }
         break;
-    default:
+    case ValidityChoice::Ignore:
         break;
     }
     return true;
@@ -541,10 +581,12 @@ Entity* LoadScene(const char* a, Entity* b, bool c) {
     }
     return LookupEntity(id);
 }
-void SaveScene(const char* a, Entity* b, bool c, bool d) {
+// The file is one tree, the node at its root, whatever c asks: without the node its children
+// were top-level objects naming a parent the file lacks, which every load refused or dropped.
+void SaveScene(const char* a, Entity* b, bool, bool d) {
     auto* node = dynamic_cast<Node*>(b);
     if (node && ReadText("SaveScene", a) && ScriptMayReach("SaveScene", a)) {
-        const uint32_t flags = 3u | (c ? 2048u : 0u) | (d ? 32768u : 0u);
+        const uint32_t flags = 3u | SceneWriteRoot | (d ? SceneScrambled : 0u);
         SaveSceneFile(a, *node, (node->GetId() & IdSystemMask) >> IdSystemShift, flags);
     }
 }
@@ -679,13 +721,13 @@ void LogFileFailure(const char* function, const char* path, int error) {
     LogChannelMessage("script", "%s \"%s\" failed%s", function, LoggedPath(path).c_str(),
                       FileFailureSuffix().c_str());
 }
-// Runs the file operation; a failure other than finding the wanted entry there already is
-// logged.
+// Runs the file operation, which writes; a failure other than finding the wanted entry there
+// already is logged, once until a write succeeds again.
 template <class Operation>
 void DoFileOperation(const char* function, const char* path, Operation operation) {
     ClearFileFailure();
     errno = 0;
-    if (!operation() && errno != EEXIST) {
+    if (!operation() && errno != EEXIST && TellWriteFailure()) {
         LogFileFailure(function, path, errno);
     }
 }
@@ -1180,176 +1222,178 @@ MethodBinding Raw() {
 }
 
 struct LibraryRow {
+    // The name messages give it: functions are registered under generated names.
+    const char* label;
     const char* signature;
     MethodBinding (*bind)();
 };
 
 constexpr LibraryRow Rows[] = {
-    {"(float,float):float", Typed<&MaxFloat>},                    // 0
-    {"(float,float):float", Typed<&MinFloat>},                    // 1
-    {"(int,int):int", Typed<&MaxInt>},                            // 2
-    {"(int,int):int", Typed<&MinInt>},                            // 3
-    {"(float):float", Typed<&Cosine>},                            // 4
-    {"(float):float", Typed<&Sine>},                              // 5
-    {"(float):float", Typed<&Tangent>},                           // 6
-    {"(float):float", Typed<&ArcTangent>},                        // 7
-    {"(float, float):float", Typed<&AngleOf>},                    // 8
-    {"(float):float", Typed<&ArcCosine>},                         // 9
-    {"(float):float", Typed<&ArcSine>},                           // 10
-    {"(int):int", Typed<&AbsInt>},                                // 11
-    {"(float):float", Typed<&AbsFloat>},                          // 12
-    {"(float):float", Typed<&SquareRoot>},                        // 13
-    {"(int):int", Typed<&RandomInt>},                             // 14
-    {"():float", Typed<&RandomUnit>},                             // 15
-    {"(float):float", Typed<&Noise>},                             // 16
-    {"(float,int,float):float", Typed<&Fractal>},                 // 17
-    {"(float):float", Typed<&Round>},                             // 18
-    {"(float):float", Typed<&Floor>},                             // 19
-    {"(float):float", Typed<&Ceiling>},                           // 20
-    {"(float):float", Typed<&Sign>},                              // 21
-    {"(float,float,float):float", Typed<&Clamp>},                 // 22
-    {"(float,float,float):float", Typed<&Lerp>},                  // 23
-    {"(float,float):float", Typed<&Power>},                       // 24
-    {"(float):int", Typed<&FloatToInt>},                          // 25
-    {"(int):float", Typed<&IntToFloat>},                          // 26
-    {"(string):int", Typed<&TextToInt>},                          // 27
-    {"(string):float", Typed<&TextToFloat>},                      // 28
-    {"(int):string", Typed<&IntText>},                            // 29
-    {"(float):string", Typed<&FloatText>},                        // 30
-    {"(entity):string", Typed<&EntityPathText>},                  // 31
-    {"(float3):string", Typed<&Float3Text>},                      // 32
-    {"(string):float3", Typed<&TextToFloat3>},                    // 33
-    {"(float2):float3", Typed<&Float2To3>},                       // 34
-    {"(float3):float2", Raw<&Float3To2>},                         // 35
-    {"(string)", Typed<&Print>},                                  // 36
-    {"(string)", Typed<&Message>},                                // 37
-    {"(bool, string)", Typed<&Assert>},                           // 38
-    {"()", Typed<&Nothing>},                                      // 39
-    {"(string):int", Typed<&Length>},                             // 40
-    {"(string,int):int", Typed<&ByteAt>},                         // 41
-    {"(string,int,int)", Raw<&SetByteAt>},                        // 42
-    {"(int):string", Typed<&CharText>},                           // 43
-    {"(string,string):int", Typed<&Find>},                        // 44
-    {"(string,int,int):string", Typed<&Substring>},               // 45
-    {"(float):quaternion", Typed<&AboutX>},                       // 46
-    {"(float):quaternion", Typed<&AboutY>},                       // 47
-    {"(float):quaternion", Typed<&AboutZ>},                       // 48
-    {"():float3", Typed<&RandomDirection>},                       // 49
-    {"():bool", Typed<&HasMouse>},                                // 50
-    {"():float2", Typed<&MousePosition>},                         // 51
-    {"():float2", Typed<&MouseDelta>},                            // 52
-    {"():int", Typed<&MouseWheel>},                               // 53
-    {"(int):bool", Typed<&ButtonWentDown>},                       // 54
-    {"(int):bool", Typed<&ButtonClicked>},                        // 55
-    {"(int):bool", Typed<&ButtonHeld>},                           // 56
-    {"(int):bool", Typed<&ButtonWentUp>},                         // 57
-    {"(int,string)", Typed<&SetButtonTag>},                       // 58
-    {"(int)", Typed<&ClearButtonTag>},                            // 59
-    {"(int):bool", Typed<&ButtonTagged>},                         // 60
-    {"(int):string", Typed<&ButtonTag>},                          // 61
-    {"(bool)", Typed<&ShowCursor>},                               // 62
-    {"(float2)", Typed<&MoveCursor>},                             // 63
-    {"(float3):quaternion", Typed<&FromEuler>},                   // 64
-    {"(float3):quaternion", Typed<&FromRotationVector>},          // 65
-    {"(float3,float3,float3):quaternion", Typed<&FromRows>},      // 66
-    {"(float2,float2,float2,float2):float2", Typed<&Intersect>},  // 67
-    {"(string):Node", Typed<&NewObject>},                         // 68
-    {"(entity):entity", Typed<&Copy>},                            // 69
-    {"(entity):entity", Typed<&Copy>},                            // 70
-    {"(string,Node,bool):Node", Typed<&LoadScene>},               // 71
-    {"(string,Node,bool,bool)", Typed<&SaveScene>},               // 72
-    {"(Node, float)", Typed<&SendEvent>},                         // 73
-    {"(Node,Entity,Entity,float)", Typed<&SendEventFrom>},        // 74
-    {"(Node,int,float)", Typed<&SendEventToPort>},                // 75
-    {"(string, float)", Typed<&FireSignal>},                      // 76
-    {"(Node,string)", Typed<&CallMethod>},                        // 77
-    {"(Node,string)", Typed<&CallMethodInTree>},                  // 78
-    {"(Node)", Typed<&Start>},                                    // 79
-    {"()", Typed<&Deselect>},                                     // 80
-    {"(Node)", Typed<&Select>},                                   // 81
-    {"(Node)", Typed<&Delete>},                                   // 82
-    {"()", Typed<&SetUnusedFlag>},                                // 83
-    {"()", Typed<&SetSecondUnusedFlag>},                          // 84
-    {"(Node,string,Node,string)", Typed<&ForEachOfClass>},        // 85
-    {"(Entity):int", Typed<&ObjectToken>},                        // 86
-    {"(int):Entity", Typed<&ObjectOfToken>},                      // 87
-    {"(int):Entity", Typed<&ObjectOfToken>},                      // 88
-    {"(string):bool", Typed<&PathExists>},                        // 89
-    {"(string)", Typed<&RemoveFile>},                             // 90
-    {"(string)", Typed<&CreateFile>},                             // 91
-    {"(string,string)", Typed<&CopyFile>},                        // 92
-    {"(string)", Typed<&MakeFolder>},                             // 93
-    {"(string):int", Typed<&OpenCurrent>},                        // 94
-    {"(int):int", Typed<&ListCurrent>},                           // 95
-    {"(int,int):string", Typed<&EntryPath>},                      // 96
-    {"(string,int):int", Typed<&OpenRead>},                       // 97
-    {"(int)", Typed<&CloseFile>},                                 // 98
-    {"(int):int", Typed<&FileSize>},                              // 99
-    {"(int):int", Typed<&NextByte>},                              // 100
-    {"(int,int)", Typed<&TouchEntry>},                            // 101
-    {"():bool", Typed<&True>},                                    // 102
-    {"()", Typed<&Nothing>},                                      // 103
-    {"():string", Typed<&UserName>},                              // 104
-    {"():int3", Typed<&Today>},                                   // 105
-    {"():int3", Typed<&TimeOfDay>},                               // 106
-    {"():string", Typed<&NewGuid>},                               // 107
-    {"():int", Typed<&Milliseconds>},                             // 108
-    {"():int", Typed<&VolumeSerial>},                             // 109
-    {"():string", Typed<&DesktopFolder>},                         // 110
-    {"():string", Typed<&ProgramPath>},                           // 111
-    {"():string", Typed<&ClipboardText>},                         // 112
-    {"(string):string", Typed<&GetSetting>},                      // 113
-    {"(string,string)", Typed<&SetSetting>},                      // 114
-    {"(bool):int", Typed<&BeginPrint>},                           // 115
-    {"(int):int2", Typed<&PrinterCaps>},                          // 116
-    {"(int,int2,int2,int2,int2):bool", Typed<&PrintWindow>},      // 117
-    {"(int,bool):bool", Typed<&EndPrint>},                        // 118
-    {"(int2,string,string):string", Typed<&EnterString>},         // 119
-    {"(int2,string,string):int", Typed<&OpenWindow>},             // 120
-    {"(int)", Typed<&FocusWindow>},                               // 121
-    {"(int):string", Typed<&WindowText>},                         // 122
-    {"(int)", Typed<&CloseWindow>},                               // 123
-    {"(int)", Typed<&TypeCharacter>},                             // 124
-    {"(int):int", Typed<&ResizeArray>},                           // 125
-    {"(int,int,int)", Raw<&SetWords<1>>},                         // 126
-    {"(int,int,int2)", Raw<&SetWords<2>>},                        // 127
-    {"(int,int,float)", Raw<&SetWords<1>>},                       // 128
-    {"(int,int,float2)", Raw<&SetWords<2>>},                      // 129
-    {"(int,int,float3)", Raw<&SetWords<3>>},                      // 130
-    {"(int,int,Entity)", Raw<&SetWords<1>>},                      // 131
-    {"(int,int,string)", Raw<&SetWords<1>>},                      // 132
-    {"():int", Typed<&Zero>},                                     // 133
-    {"(int):int", Typed<&ArraySize>},                             // 134
-    {"(int,int):int", Raw<&GetWords<1>>},                         // 135
-    {"(int,int):int2", Raw<&GetWords<2>>},                        // 136
-    {"(int,int):float", Raw<&GetWords<1>>},                       // 137
-    {"(int,int):float2", Raw<&GetWords<2>>},                      // 138
-    {"(int,int):float3", Raw<&GetWords<3>>},                      // 139
-    {"(int,int):Entity", Typed<&GetEntityWord>},                  // 140
-    {"(int,string):string", Raw<&GetTextWord>},                   // 141
-    {"(int,int,int,int,bool)", Typed<&StartCapture>},             // 142
-    {"()", Typed<&StopCapture>},                                  // 143
-    {"()", Typed<&UpdateCapture>},                                // 144
-    {"():int", Typed<&CapturedCount>},                            // 145
-    {"(int):int", Typed<&CapturedSample>},                        // 146
-    {"(class):int", Raw<&InstanceCount>},                         // 147
-    {"(class,int):entity", Raw<&InstanceOf>},                     // 148
-    {"(Entity):bool", Typed<&IsAlive>},                           // 149
-    {"(string):Script", Typed<&ScriptByName>},                    // 150
-    {"():Camera", Raw<&CurrentCameraId>},                         // 151
-    {"(float3):float3", Typed<&WorldToScreen>},                   // 152
-    {"(float2,float):float3", Typed<&ScreenToWorld>},             // 153
-    {"():float", Typed<&FrameStep>},                              // 154
-    {"():int", Typed<&FrameCount>},                               // 155
-    {"():int2", Typed<&ViewSize>},                                // 156
-    {"()", Typed<&Pause>},                                        // 157
-    {"()", Typed<&Unpause>},                                      // 158
-    {"()", Typed<&Nothing>},                                      // 159
-    {"():bool", Typed<&Running>},                                 // 160
-    {"(int,int,float):int", Typed<&Blend>},                       // 161
-    {"(string,float,float,float,float)", Typed<&SetEffectValue>}, // 162
-    {"(string)", Typed<&ReloadResource>},                         // 163
-    {"(float3, float3, int):float", Typed<&RayPick>},             // 164
+    {"MaxFloat", "(float,float):float", Typed<&MaxFloat>},                          // 0
+    {"MinFloat", "(float,float):float", Typed<&MinFloat>},                          // 1
+    {"MaxInt", "(int,int):int", Typed<&MaxInt>},                                    // 2
+    {"MinInt", "(int,int):int", Typed<&MinInt>},                                    // 3
+    {"Cosine", "(float):float", Typed<&Cosine>},                                    // 4
+    {"Sine", "(float):float", Typed<&Sine>},                                        // 5
+    {"Tangent", "(float):float", Typed<&Tangent>},                                  // 6
+    {"ArcTangent", "(float):float", Typed<&ArcTangent>},                            // 7
+    {"AngleOf", "(float, float):float", Typed<&AngleOf>},                           // 8
+    {"ArcCosine", "(float):float", Typed<&ArcCosine>},                              // 9
+    {"ArcSine", "(float):float", Typed<&ArcSine>},                                  // 10
+    {"AbsInt", "(int):int", Typed<&AbsInt>},                                        // 11
+    {"AbsFloat", "(float):float", Typed<&AbsFloat>},                                // 12
+    {"SquareRoot", "(float):float", Typed<&SquareRoot>},                            // 13
+    {"RandomInt", "(int):int", Typed<&RandomInt>},                                  // 14
+    {"RandomUnit", "():float", Typed<&RandomUnit>},                                 // 15
+    {"Noise", "(float):float", Typed<&Noise>},                                      // 16
+    {"Fractal", "(float,int,float):float", Typed<&Fractal>},                        // 17
+    {"Round", "(float):float", Typed<&Round>},                                      // 18
+    {"Floor", "(float):float", Typed<&Floor>},                                      // 19
+    {"Ceiling", "(float):float", Typed<&Ceiling>},                                  // 20
+    {"Sign", "(float):float", Typed<&Sign>},                                        // 21
+    {"Clamp", "(float,float,float):float", Typed<&Clamp>},                          // 22
+    {"Lerp", "(float,float,float):float", Typed<&Lerp>},                            // 23
+    {"Power", "(float,float):float", Typed<&Power>},                                // 24
+    {"FloatToInt", "(float):int", Typed<&FloatToInt>},                              // 25
+    {"IntToFloat", "(int):float", Typed<&IntToFloat>},                              // 26
+    {"TextToInt", "(string):int", Typed<&TextToInt>},                               // 27
+    {"TextToFloat", "(string):float", Typed<&TextToFloat>},                         // 28
+    {"IntText", "(int):string", Typed<&IntText>},                                   // 29
+    {"FloatText", "(float):string", Typed<&FloatText>},                             // 30
+    {"EntityPathText", "(entity):string", Typed<&EntityPathText>},                  // 31
+    {"Float3Text", "(float3):string", Typed<&Float3Text>},                          // 32
+    {"TextToFloat3", "(string):float3", Typed<&TextToFloat3>},                      // 33
+    {"Float2To3", "(float2):float3", Typed<&Float2To3>},                            // 34
+    {"Float3To2", "(float3):float2", Raw<&Float3To2>},                              // 35
+    {"Print", "(string)", Typed<&Print>},                                           // 36
+    {"Message", "(string)", Typed<&Message>},                                       // 37
+    {"Assert", "(bool, string)", Typed<&Assert>},                                   // 38
+    {"Nothing", "()", Typed<&Nothing>},                                             // 39
+    {"Length", "(string):int", Typed<&Length>},                                     // 40
+    {"ByteAt", "(string,int):int", Typed<&ByteAt>},                                 // 41
+    {"SetByteAt", "(string,int,int)", Raw<&SetByteAt>},                             // 42
+    {"CharText", "(int):string", Typed<&CharText>},                                 // 43
+    {"Find", "(string,string):int", Typed<&Find>},                                  // 44
+    {"Substring", "(string,int,int):string", Typed<&Substring>},                    // 45
+    {"AboutX", "(float):quaternion", Typed<&AboutX>},                               // 46
+    {"AboutY", "(float):quaternion", Typed<&AboutY>},                               // 47
+    {"AboutZ", "(float):quaternion", Typed<&AboutZ>},                               // 48
+    {"RandomDirection", "():float3", Typed<&RandomDirection>},                      // 49
+    {"HasMouse", "():bool", Typed<&HasMouse>},                                      // 50
+    {"MousePosition", "():float2", Typed<&MousePosition>},                          // 51
+    {"MouseDelta", "():float2", Typed<&MouseDelta>},                                // 52
+    {"MouseWheel", "():int", Typed<&MouseWheel>},                                   // 53
+    {"ButtonWentDown", "(int):bool", Typed<&ButtonWentDown>},                       // 54
+    {"ButtonClicked", "(int):bool", Typed<&ButtonClicked>},                         // 55
+    {"ButtonHeld", "(int):bool", Typed<&ButtonHeld>},                               // 56
+    {"ButtonWentUp", "(int):bool", Typed<&ButtonWentUp>},                           // 57
+    {"SetButtonTag", "(int,string)", Typed<&SetButtonTag>},                         // 58
+    {"ClearButtonTag", "(int)", Typed<&ClearButtonTag>},                            // 59
+    {"ButtonTagged", "(int):bool", Typed<&ButtonTagged>},                           // 60
+    {"ButtonTag", "(int):string", Typed<&ButtonTag>},                               // 61
+    {"ShowCursor", "(bool)", Typed<&ShowCursor>},                                   // 62
+    {"MoveCursor", "(float2)", Typed<&MoveCursor>},                                 // 63
+    {"FromEuler", "(float3):quaternion", Typed<&FromEuler>},                        // 64
+    {"FromRotationVector", "(float3):quaternion", Typed<&FromRotationVector>},      // 65
+    {"FromRows", "(float3,float3,float3):quaternion", Typed<&FromRows>},            // 66
+    {"Intersect", "(float2,float2,float2,float2):float2", Typed<&Intersect>},       // 67
+    {"NewObject", "(string):Node", Typed<&NewObject>},                              // 68
+    {"Copy", "(entity):entity", Typed<&Copy>},                                      // 69
+    {"Copy", "(entity):entity", Typed<&Copy>},                                      // 70
+    {"LoadScene", "(string,Node,bool):Node", Typed<&LoadScene>},                    // 71
+    {"SaveScene", "(string,Node,bool,bool)", Typed<&SaveScene>},                    // 72
+    {"SendEvent", "(Node, float)", Typed<&SendEvent>},                              // 73
+    {"SendEventFrom", "(Node,Entity,Entity,float)", Typed<&SendEventFrom>},         // 74
+    {"SendEventToPort", "(Node,int,float)", Typed<&SendEventToPort>},               // 75
+    {"FireSignal", "(string, float)", Typed<&FireSignal>},                          // 76
+    {"CallMethod", "(Node,string)", Typed<&CallMethod>},                            // 77
+    {"CallMethodInTree", "(Node,string)", Typed<&CallMethodInTree>},                // 78
+    {"Start", "(Node)", Typed<&Start>},                                             // 79
+    {"Deselect", "()", Typed<&Deselect>},                                           // 80
+    {"Select", "(Node)", Typed<&Select>},                                           // 81
+    {"Delete", "(Node)", Typed<&Delete>},                                           // 82
+    {"SetUnusedFlag", "()", Typed<&SetUnusedFlag>},                                 // 83
+    {"SetSecondUnusedFlag", "()", Typed<&SetSecondUnusedFlag>},                     // 84
+    {"ForEachOfClass", "(Node,string,Node,string)", Typed<&ForEachOfClass>},        // 85
+    {"ObjectToken", "(Entity):int", Typed<&ObjectToken>},                           // 86
+    {"ObjectOfToken", "(int):Entity", Typed<&ObjectOfToken>},                       // 87
+    {"ObjectOfToken", "(int):Entity", Typed<&ObjectOfToken>},                       // 88
+    {"PathExists", "(string):bool", Typed<&PathExists>},                            // 89
+    {"RemoveFile", "(string)", Typed<&RemoveFile>},                                 // 90
+    {"CreateFile", "(string)", Typed<&CreateFile>},                                 // 91
+    {"CopyFile", "(string,string)", Typed<&CopyFile>},                              // 92
+    {"MakeFolder", "(string)", Typed<&MakeFolder>},                                 // 93
+    {"OpenCurrent", "(string):int", Typed<&OpenCurrent>},                           // 94
+    {"ListCurrent", "(int):int", Typed<&ListCurrent>},                              // 95
+    {"EntryPath", "(int,int):string", Typed<&EntryPath>},                           // 96
+    {"OpenRead", "(string,int):int", Typed<&OpenRead>},                             // 97
+    {"CloseFile", "(int)", Typed<&CloseFile>},                                      // 98
+    {"FileSize", "(int):int", Typed<&FileSize>},                                    // 99
+    {"NextByte", "(int):int", Typed<&NextByte>},                                    // 100
+    {"TouchEntry", "(int,int)", Typed<&TouchEntry>},                                // 101
+    {"True", "():bool", Typed<&True>},                                              // 102
+    {"Nothing", "()", Typed<&Nothing>},                                             // 103
+    {"UserName", "():string", Typed<&UserName>},                                    // 104
+    {"Today", "():int3", Typed<&Today>},                                            // 105
+    {"TimeOfDay", "():int3", Typed<&TimeOfDay>},                                    // 106
+    {"NewGuid", "():string", Typed<&NewGuid>},                                      // 107
+    {"Milliseconds", "():int", Typed<&Milliseconds>},                               // 108
+    {"VolumeSerial", "():int", Typed<&VolumeSerial>},                               // 109
+    {"DesktopFolder", "():string", Typed<&DesktopFolder>},                          // 110
+    {"ProgramPath", "():string", Typed<&ProgramPath>},                              // 111
+    {"ClipboardText", "():string", Typed<&ClipboardText>},                          // 112
+    {"GetSetting", "(string):string", Typed<&GetSetting>},                          // 113
+    {"SetSetting", "(string,string)", Typed<&SetSetting>},                          // 114
+    {"BeginPrint", "(bool):int", Typed<&BeginPrint>},                               // 115
+    {"PrinterCaps", "(int):int2", Typed<&PrinterCaps>},                             // 116
+    {"PrintWindow", "(int,int2,int2,int2,int2):bool", Typed<&PrintWindow>},         // 117
+    {"EndPrint", "(int,bool):bool", Typed<&EndPrint>},                              // 118
+    {"EnterString", "(int2,string,string):string", Typed<&EnterString>},            // 119
+    {"OpenWindow", "(int2,string,string):int", Typed<&OpenWindow>},                 // 120
+    {"FocusWindow", "(int)", Typed<&FocusWindow>},                                  // 121
+    {"WindowText", "(int):string", Typed<&WindowText>},                             // 122
+    {"CloseWindow", "(int)", Typed<&CloseWindow>},                                  // 123
+    {"TypeCharacter", "(int)", Typed<&TypeCharacter>},                              // 124
+    {"ResizeArray", "(int):int", Typed<&ResizeArray>},                              // 125
+    {"SetInt", "(int,int,int)", Raw<&SetWords<1>>},                                 // 126
+    {"SetInt2", "(int,int,int2)", Raw<&SetWords<2>>},                               // 127
+    {"SetFloat", "(int,int,float)", Raw<&SetWords<1>>},                             // 128
+    {"SetFloat2", "(int,int,float2)", Raw<&SetWords<2>>},                           // 129
+    {"SetFloat3", "(int,int,float3)", Raw<&SetWords<3>>},                           // 130
+    {"SetEntity", "(int,int,Entity)", Raw<&SetWords<1>>},                           // 131
+    {"SetString", "(int,int,string)", Raw<&SetWords<1>>},                           // 132
+    {"Zero", "():int", Typed<&Zero>},                                               // 133
+    {"ArraySize", "(int):int", Typed<&ArraySize>},                                  // 134
+    {"GetInt", "(int,int):int", Raw<&GetWords<1>>},                                 // 135
+    {"GetInt2", "(int,int):int2", Raw<&GetWords<2>>},                               // 136
+    {"GetFloat", "(int,int):float", Raw<&GetWords<1>>},                             // 137
+    {"GetFloat2", "(int,int):float2", Raw<&GetWords<2>>},                           // 138
+    {"GetFloat3", "(int,int):float3", Raw<&GetWords<3>>},                           // 139
+    {"GetEntity", "(int,int):Entity", Typed<&GetEntityWord>},                       // 140
+    {"GetString", "(int,string):string", Raw<&GetTextWord>},                        // 141
+    {"StartCapture", "(int,int,int,int,bool)", Typed<&StartCapture>},               // 142
+    {"StopCapture", "()", Typed<&StopCapture>},                                     // 143
+    {"UpdateCapture", "()", Typed<&UpdateCapture>},                                 // 144
+    {"CapturedCount", "():int", Typed<&CapturedCount>},                             // 145
+    {"CapturedSample", "(int):int", Typed<&CapturedSample>},                        // 146
+    {"InstanceCount", "(class):int", Raw<&InstanceCount>},                          // 147
+    {"InstanceOf", "(class,int):entity", Raw<&InstanceOf>},                         // 148
+    {"IsAlive", "(Entity):bool", Typed<&IsAlive>},                                  // 149
+    {"ScriptByName", "(string):Script", Typed<&ScriptByName>},                      // 150
+    {"CurrentCamera", "():Camera", Raw<&CurrentCameraId>},                          // 151
+    {"WorldToScreen", "(float3):float3", Typed<&WorldToScreen>},                    // 152
+    {"ScreenToWorld", "(float2,float):float3", Typed<&ScreenToWorld>},              // 153
+    {"FrameStep", "():float", Typed<&FrameStep>},                                   // 154
+    {"FrameCount", "():int", Typed<&FrameCount>},                                   // 155
+    {"ViewSize", "():int2", Typed<&ViewSize>},                                      // 156
+    {"Pause", "()", Typed<&Pause>},                                                 // 157
+    {"Unpause", "()", Typed<&Unpause>},                                             // 158
+    {"Nothing", "()", Typed<&Nothing>},                                             // 159
+    {"Running", "():bool", Typed<&Running>},                                        // 160
+    {"Blend", "(int,int,float):int", Typed<&Blend>},                                // 161
+    {"SetEffectValue", "(string,float,float,float,float)", Typed<&SetEffectValue>}, // 162
+    {"ReloadResource", "(string)", Typed<&ReloadResource>},                         // 163
+    {"RayPick", "(float3, float3, int):float", Typed<&RayPick>},                    // 164
 };
 static_assert(std::size(Rows) == ScriptLibraryFunctionCount);
 
@@ -1371,6 +1415,7 @@ void RegisterScriptLibrary() {
     firstIndex = GetRegisteredFunctionCount();
     for (int index = 0; index < ScriptLibraryFunctionCount; ++index) {
         auto function = std::make_unique<MethodInfo>(NextShortName(), Rows[index].signature);
+        function->SetLabel(Rows[index].label);
         function->SetCallFlags(0);
         function->Bind(Rows[index].bind());
         RegisterFunction(std::move(function));

@@ -235,10 +235,10 @@ void Script::RenameReference(uint32_t oldId, uint32_t newId, ScriptContext* cont
 
 // Running ---------------------------------------------------------------------------------------
 
-int Script::Run(ScriptContext& context) {
+int Script::Run(ScriptContext& context, bool whole) {
     const uint64_t self = GetSerial();
     ScriptContext::RunScope scope(context);
-    const int result = runState_ == ScriptDebug ? context.RunLine() : context.Run();
+    const int result = runState_ == ScriptDebug && !whole ? context.RunLine() : context.Run();
     if (result == StepNodeDeleted) {
         // When only an instance it called went away, the node lives on idle.
         if (IsAlive(self) && &context == context_) {
@@ -314,7 +314,9 @@ bool Script::CallFunction(uint32_t function, const uint32_t* arguments, uint32_t
             stack.Adjust(-static_cast<int32_t>(argumentCount));
             outcome = Conclude(context, context.RuntimeError("Stack overflow"));
         } else {
-            outcome = Run(context);
+            // Whole also in the debug state: a caller takes its result now, and a call left
+            // half run would be resumed by the next one's return.
+            outcome = Run(context, true);
         }
     }
     if (outcome == StepNodeDeleted) {

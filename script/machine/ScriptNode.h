@@ -71,10 +71,10 @@ public:
     void ResizeVariables(uint32_t words, bool keep);
     void ResolveCallbacks();
 
-    // Runs `context` (one source line in the debug state) and turns the result into the run
-    // state, which it returns; StepNodeDeleted when the node went away meanwhile (nothing of it
-    // is touched then).
-    int Run(ScriptContext& context);
+    // Runs `context` (one source line in the debug state, unless the run is a `whole` call) and
+    // turns the result into the run state, which it returns; StepNodeDeleted when the node went
+    // away meanwhile (nothing of it is touched then).
+    int Run(ScriptContext& context, bool whole = false);
     // Runs the function at code offset `function` to its end or first sleep, as an outermost
     // call with the argument words; pops `resultCount` words into `result` when given and
     // there. False when nothing ran, the run failed, or the node went away.

@@ -471,7 +471,7 @@ void GridData::SaveFile(const char* path) {
                    reason.c_str());
         return;
     }
-    if (!path || !*path || !WriteWholeFile(path, bytes, 0)) {
+    if ((!path || !*path || !WriteWholeFile(path, bytes, 0)) && TellWriteFailure()) {
         LogMessage("GridData: \"%s\" could not be written%s", path ? path : "",
                    FileFailureSuffix().c_str());
     }

@@ -1127,7 +1127,8 @@ TEST(QuarnToolScript, RunMakesTheGamesOwnFolderBeforeTheProgramWritesThere) {
 }
 
 // Texts of the program's own string64 type, a type no property has, and the reports of invalid
-// parameters, which stop the script for the debugger as their dialog's first button says.
+// parameters, after which the script goes on: the tool has no script debugger, and its dialog's
+// first button is Ignore.
 TEST(QuarnToolScript, PrintsTextsAsTextsAndTheReportOfAnInvalidParameter) {
     test::TempFolder folder;
     folder.WriteFile("texts.asm",
@@ -1152,9 +1153,9 @@ TEST(QuarnToolScript, PrintsTextsAsTextsAndTheReportOfAnInvalidParameter) {
         {{"echo", "hello world"}, "result: hello world\nstate: READY\n"},
         {{"cell", "1,-2,3"}, "result: 1,-2,3\nstate: READY\n"},
         {{"divide", "7", "0"},
-         "result: 0\nstate: DEBUG\ninvalid: Script \"texts\" Line 29: Division by zero\n"},
+         "result: 0\nstate: READY\ninvalid: Script \"texts\" Line 29: Division by zero\n"},
         {{"grow"},
-         "state: DEBUG\ninvalid: Script \"texts\" Line 34: A data array of 2000000000 "
+         "state: READY\ninvalid: Script \"texts\" Line 34: A data array of 2000000000 "
          "words is larger than the 16777216 allowed\n"},
         {{"echo", tooLong},
          "quarn-tool: \"" + tooLong + "\" is longer than the 63 characters of a string64\n"},

@@ -26,12 +26,12 @@ struct ToolRun {
     double secondsAfterSignal = -1.0; // from the signal to the end; -1 when none was sent
 };
 
-// Runs the built tool in `folder` with the environment's settings, its user folder in a scratch
-// folder, and collects what it printed. No argument holds a single quote.
-inline ToolRun RunTool(const TempFolder& folder, const std::vector<std::string>& arguments,
-                       const std::string& environment = "") {
+// Runs the built tool in the folder `path` with the environment's settings, its user folder in
+// a scratch folder, and collects what it printed. No argument holds a single quote.
+inline ToolRun RunToolIn(const std::string& path, const std::vector<std::string>& arguments,
+                         const std::string& environment = "") {
     TempFolder scratch;
-    std::string command = "cd '" + folder.Path() + "' && " + environment + " XDG_DATA_HOME='" +
+    std::string command = "cd '" + path + "' && " + environment + " XDG_DATA_HOME='" +
                           scratch.Path() + "' '" + QUARN_TOOL + "'";
     for (const std::string& argument : arguments) {
         command += " '" + argument + "'";
@@ -40,6 +40,11 @@ inline ToolRun RunTool(const TempFolder& folder, const std::vector<std::string>&
         (command + " >'" + scratch.Join("out") + "' 2>'" + scratch.Join("err") + "'").c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, scratch.ReadFile("out"),
             scratch.ReadFile("err")};
+}
+
+inline ToolRun RunTool(const TempFolder& folder, const std::vector<std::string>& arguments,
+                       const std::string& environment = "") {
+    return RunToolIn(folder.Path(), arguments, environment);
 }
 
 // RunTool, but the tool is sent `signal` ("TERM" or "INT", at its default as a shell's

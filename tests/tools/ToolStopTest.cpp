@@ -1,9 +1,11 @@
+#include "TestPaths.h"
 #include "tests/tools/ToolRun.h"
 
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -100,6 +102,38 @@ TEST(ToolStop, AStoppedSimulationSaysHowManyStepsRan) {
     const std::string steps = last.substr(0, last.find(' '));
     EXPECT_EQ(run.err,
               "quarn-tool: stopped by a signal after " + steps + " of 1000000000 steps\n");
+}
+
+// A pack stopped late, in its copy to OUT (once OUT's temporary shows beside it), fails saying
+// so and leaves OUT as it was, with no temporary behind: each stop signal alike.
+TEST(ToolStop, AStoppedPackLeavesOutAsItWasAndNoFileBehind) {
+    std::mt19937 random(7);
+    std::string noise(24 << 20, '\0');
+    for (char& byte : noise) {
+        byte = static_cast<char>(random());
+    }
+    for (const char* signal : {"TERM", "HUP"}) {
+        test::TempFolder folder;
+        folder.WriteFile("game/noise.bin", noise);
+        folder.WriteFile("out.zoo", "old");
+        test::TempFolder scratch;
+        const std::string command =
+            "cd '" + folder.Path() + "' && env --default-signal=" + signal + " XDG_DATA_HOME='" +
+            scratch.Path() + "' timeout -k 10 120 '" + QUARN_TOOL + "' pack game out.zoo 2>'" +
+            scratch.Join("err") + "' & tool=$!; for i in $(seq 12000); do ls -a '" +
+            folder.Path() + "' | grep -q '^\\.out\\.zoo\\..*\\.tmp$' && break; sleep 0.01; done; kill -" +
+            signal + " $tool; wait $tool";
+        const int status = std::system(command.c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << signal << ": " << status;
+        EXPECT_EQ(scratch.ReadFile("err"),
+                  "quarn-tool: stopped by a signal; out.zoo is left as it was\n")
+            << signal;
+        EXPECT_EQ(folder.ReadFile("out.zoo"), "old") << signal;
+        for (const auto& entry : std::filesystem::directory_iterator(folder.Path())) {
+            EXPECT_FALSE(entry.path().filename().string().ends_with(".tmp"))
+                << signal << ": " << entry.path();
+        }
+    }
 }
 
 } // namespace

@@ -242,13 +242,16 @@ TEST(HttpOnlineService, AFailedExchangeIsAFailureWithItsReasonInTheLog) {
     }
 }
 
+// Also when the game asks for more than one thing each frame, whose failures read differently.
 TEST(HttpOnlineService, AServerThatStaysDownIsLoggedOnce) {
     LoopbackHttpServer server(LoopbackHttpServer::Answer("", "503 Service Unavailable"));
     test::CapturingLogSink log;
     HttpOnlineService service(server.Address(), 1);
+    service.SetUserName("Ann", "");
     ASSERT_TRUE(PollFrames([&] {
         service.RequestList("top", 1);
-        return server.Requests().size() >= 3; // two failed exchanges at least, then a third
+        service.SubmitRecord("Ann", Int3(1, 2, 3), 4);
+        return server.Requests().size() >= 5; // failed exchanges of both kinds, and more
     }));
     ASSERT_EQ(log.Lines().size(), 1u);
     EXPECT_EQ(log.Lines()[0].text, "Online service: RequestList failed: HTTP status 503");

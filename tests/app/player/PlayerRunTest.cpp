@@ -192,30 +192,44 @@ void WriteScriptGame(test::TempFolder& folder, const std::string& name) {
     folder.WriteFile("config.txt", "name = \"stops\"\nautorun = \"level.scene\"\n");
 }
 
-// SIGTERM and SIGINT end the player the same way whatever its frame is stuck in: a script that
-// asks for endless noise, or one that saves again and again, whose file is then the one before
-// or a whole new one, never a part.
+// SIGTERM, SIGINT, SIGHUP and SIGQUIT end the player the same way whatever its frame is stuck
+// in: a script that asks for endless noise, or one that saves or copies again and again, whose
+// file is then the one before or a whole new one, never a part, and no temporary of it is left.
 TEST(PlayerRun, AStopSignalEndsAFrameThatNeverEndsAndLeavesEveryFileWhole) {
     const struct {
         const char* program;
         const char* said;
         const char* signal;
-    } cases[] = {{"spin", "spinning", "TERM"}, {"spin", "spinning", "INT"}, {"saves", "saving", "TERM"}};
+    } cases[] = {{"spin", "spinning", "TERM"},  {"spin", "spinning", "INT"},
+                 {"spin", "spinning", "QUIT"},  {"saves", "saving", "TERM"},
+                 {"saves", "saving", "HUP"},    {"copies", "copying", "HUP"},
+                 {"copies", "copying", "TERM"}};
     const std::string before = "version = 44\nnum_nodes = 0\n";
-    const std::string saved = "version = 44\nidsystem = 0\nnum_nodes = 1\nobj2 {\n\tclass = "
-                              "\"Script\"\n\tname = \"\"\n\tparent = 1\n\tflags = 1\n\tscriptfile = "
-                              "\"saves.script\"\n}\n";
+    const std::string saved = "version = 44\nidsystem = 0\nnum_nodes = 2\nobj1 {\n\tclass = "
+                              "\"Node\"\n\tname = \"\"\n\tparent = 0\n\tflags = 1\n}\nobj2 {\n"
+                              "\tclass = \"Script\"\n\tname = \"\"\n\tparent = 1\n\tflags = 1\n"
+                              "\tscriptfile = \"saves.script\"\n}\n";
+    const std::string data(4 << 20, 'd');
     for (const auto& [program, said, signal] : cases) {
         test::TempFolder folder;
         WriteScriptGame(folder, program);
+        folder.WriteFile("data.bin", data);
         folder.WriteFile("data/Quarn/games/stops/save.scene", before);
         PlayerExit run = RunPlayerIn(folder, said, Headless, "", signal);
-        EXPECT_EQ(run.status, 0) << program << " " << signal << "\n" << run.log;
-        EXPECT_GE(run.secondsAfterSignal, 0.0) << program << " " << signal;
-        EXPECT_LT(run.secondsAfterSignal, SecondsToEnd) << program << " " << signal;
-        EXPECT_EQ(run.out, std::string(said) + "\n") << program << " " << signal;
+        const std::string what = std::string(program) + " " + signal;
+        EXPECT_EQ(run.status, 0) << what << "\n" << run.log;
+        EXPECT_GE(run.secondsAfterSignal, 0.0) << what;
+        EXPECT_LT(run.secondsAfterSignal, SecondsToEnd) << what;
+        EXPECT_EQ(run.out, std::string(said) + "\n") << what;
         const std::string file = folder.ReadFile("data/Quarn/games/stops/save.scene");
-        EXPECT_TRUE(file == before || file == saved) << file;
+        EXPECT_TRUE(file == before || file == saved) << what << "\n" << file;
+        const std::string copy = folder.ReadFile("data/Quarn/games/stops/copy.bin");
+        EXPECT_TRUE(copy.empty() || copy == data) << what << ": " << copy.size() << " bytes";
+        for (const auto& entry :
+             std::filesystem::directory_iterator(folder.Join("data/Quarn/games/stops"))) {
+            EXPECT_FALSE(entry.path().filename().string().ends_with(".tmp"))
+                << what << ": " << entry.path();
+        }
     }
 }
 

@@ -325,6 +325,19 @@ TEST_F(ScriptBounds, MemoryHeldAcrossFramesStopsAtTheBudget) {
     }
 }
 
+// Past the budget, the error names the engine function that took the game there by the name
+// scripts know it by, not by the one it is registered under.
+TEST_F(ScriptBounds, TheBudgetsErrorNamesTheEngineFunctionByItsName) {
+    Holder* held = Make<Holder>();
+    held->SetName(std::string(size_t(8) << 20, 'h').c_str());
+    Script* script = MakeScript(Fill("stack 16\npush $0\n" + Func(69) + "\ndrop 1\nend\n",
+                                     {held->GetId()}),
+                                "copier");
+    SetMemoryBudget(GetHeldMemory() + (size_t(1) << 20));
+    EXPECT_FALSE(Call(script));
+    EXPECT_EQ(LastError().rfind("function Copy: the game holds ", 0), 0u) << LastError();
+}
+
 // A grid's tables are taken only when the budget holds them: past it the call is refused before
 // anything is allocated, and the grid keeps what it had.
 TEST_F(ScriptBounds, AGridLargerThanTheBudgetIsRefusedBeforeItIsMade) {

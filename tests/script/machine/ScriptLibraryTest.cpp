@@ -3,12 +3,16 @@
 #include "audio/AudioSystem.h"
 #include "audio/SoundCaptureBuffer.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/FolderSpace.h"
 #include "core/filesystem/ScriptFileAccess.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/object/IdMap.h"
 #include "core/object/NamedConstants.h"
 #include "core/scene/CameraView.h"
+#include "core/scene/EngineState.h"
+#include "core/scene/SignalReceiver.h"
 #include "core/scenefile/SceneFormat.h"
+#include "core/scenefile/SceneLoader.h"
 #include "core/scenefile/SceneSaver.h"
 #include "core/string/TextArena.h"
 #include "render/Camera.h"
@@ -18,7 +22,9 @@
 #include "script/nodes/DataBase.h"
 #include "tests/script/machine/ScriptRunSupport.h"
 #include "tests/support/CapturingLogSink.h"
+#include "tests/support/EventLog.h"
 #include "tests/support/OpenWays.h"
+#include "tests/support/ScopedValue.h"
 #include "tests/support/TempFolder.h"
 
 #include <algorithm>
@@ -484,12 +490,69 @@ TEST_F(ScriptLibraryTest, AFailedSaveNamesTheSystemsReason) {
         }
         for (const auto& row : rows) {
             log_.Clear();
+            // As after a file written whole: the log tells a failed write once until then.
+            NoteWriteSucceeded();
             const std::string line = row.save(std::string(place.folder) + "/f", place.reason);
             EXPECT_TRUE(log_.Contains(line)) << row.function << ": " << line;
             EXPECT_FALSE(fs::exists(temp_.Join(place.folder) + "/f")) << row.function;
         }
     }
     fs::permissions(temp_.Join("locked"), fs::perms::owner_all);
+}
+
+// A game's own folder holds at most its cap: a copy past it is the script's runtime error
+// naming the cap and leaves nothing of the file; a file replaced, or removed, gives its room
+// back. The log says a failed write once until a write succeeds.
+TEST_F(ScriptLibraryTest, TheUserFolderHoldsAtMostItsCap) {
+    namespace fs = std::filesystem;
+    test::TempFolder user;
+    const std::string quarter(256 * 1024, 'q');
+    user.WriteFile("kept.bin", quarter + quarter);
+    files_.SetUserFolder((user.Path() + "/").c_str());
+    SetUserFolderCap(1 << 20);
+    temp_.WriteFile("big.bin", quarter + quarter);
+    temp_.WriteFile("small.bin", "s");
+    const auto copy = [](const char* from, const char* to) {
+        return "text \"" + std::string(from) + "\"\ntext \"" + to + "\"\n" + Func(92) + "\n";
+    };
+    const std::string cap = "user:// may hold at most 1 MiB";
+
+    // 512 KiB kept, 512 KiB copied: full. The next copy is refused, the one after never runs.
+    Script* filling = RunCalling(copy("big.bin", "user://a.bin") +
+                                     copy("big.bin", "user://b.bin") +
+                                     copy("small.bin", "user://c.bin"),
+                                 "filling");
+    EXPECT_FALSE(WentOn(filling));
+    EXPECT_EQ(LastError(), cap);
+    EXPECT_EQ(user.ReadFile("a.bin").size(), quarter.size() * 2);
+    // A file replaced by one of its size fits.
+    EXPECT_TRUE(WentOn(RunCalling(copy("big.bin", "user://a.bin"), "replacing")));
+
+    log_.Clear();
+    NoteWriteSucceeded();
+    for (int tries = 0; tries < 3; ++tries) {
+        CallLibrary(92, {T("big.bin"), T("user://b.bin")});
+    }
+    CallLibrary(92, {T("small.bin"), T("user://kept.bin")}); // a write that succeeds
+    CallLibrary(92, {T("big.bin"), T("user://b.bin")});
+    std::vector<std::string> failures;
+    for (const auto& line : log_.Lines()) {
+        failures.push_back(line.text);
+    }
+    const std::string failed = "CopyFile \"user://b.bin\" failed: " + cap;
+    EXPECT_EQ(failures, (std::vector<std::string>{failed, failed}));
+    // Only the files written whole are there: no temporary outlives a refused copy.
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(user.Path())) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"a.bin", "kept.bin"}));
+    // The room of a removed file is the game's again.
+    CallLibrary(90, {T("user://a.bin")});
+    CallLibrary(92, {T("big.bin"), T("user://b.bin")});
+    EXPECT_TRUE(fs::exists(user.Join("b.bin")));
+    SetUserFolderCap(0);
 }
 
 // A scene shipped inside the game that names a table outside it: loaded by a script, its node
@@ -627,29 +690,73 @@ TEST_F(ScriptLibraryTest, ALoopOfChangedSettingsIsStoppedByTheStepLimit) {
     }
 }
 
-TEST_F(ScriptLibraryTest, TheHookOffersTheScriptsChoices) {
+// The editor offers its script debugger; the player, which has none, offers what it can carry
+// out, going on first: a run without a display answers with the first button.
+TEST_F(ScriptLibraryTest, TheHookOffersTheChoicesTheProgramCanCarryOut) {
     const std::string code = "push 0\npush 20000000\n" + Func(125) + "\ndrop 1";
     struct Case {
+        bool editor;
         int answer;
         bool goesOn;
+        int state;
     };
-    for (const Case& c : {Case{3, true}, Case{1, true}, Case{2, false}}) {
+    const Case cases[] = {
+        {true, 3, true, ScriptReady},  {true, 1, true, ScriptReady},
+        {true, 2, false, ScriptReady}, {true, 0, true, ScriptDebug},
+        {false, 0, true, ScriptReady}, {false, 1, false, ScriptReady},
+    };
+    const test::ScopedValue<bool> editorBefore(EditorRunning, false);
+    for (const Case& c : cases) {
+        EditorRunning = c.editor;
         dialogs_.Answer(c.answer);
         Script* script = RunCalling(code, ("hook" + std::to_string(c.answer)).c_str());
         ASSERT_FALSE(dialogs_.Dialogs().empty());
         const auto& dialog = dialogs_.Dialogs().back();
         EXPECT_EQ(dialog.title, "Invalid parameter during script execution");
-        EXPECT_EQ(dialog.buttons, "Debug script#Debug c++#Terminate script#Ignore");
+        EXPECT_EQ(dialog.buttons, c.editor ? "Debug script#Debug c++#Terminate script#Ignore"
+                                           : "Ignore#Terminate script");
         EXPECT_NE(dialog.text.find("\" Line "), std::string::npos) << dialog.text;
         EXPECT_NE(dialog.text.find("larger than the"), std::string::npos) << dialog.text;
         EXPECT_EQ(dialog.text.substr(dialog.text.size() - 2), "\n.");
         // Ignored, the body went on with the size it guarded: nothing changed.
         EXPECT_EQ(Word(134, {0}), 0u);
-        EXPECT_EQ(WentOn(script), c.goesOn) << c.answer;
+        EXPECT_EQ(WentOn(script), c.goesOn) << c.editor << c.answer;
+        if (c.goesOn) {
+            EXPECT_EQ(script->GetRunState(), c.state) << c.editor << c.answer;
+        }
     }
     // Outside a script the plain box reports it.
     CallLibrary(125, {20000000});
     EXPECT_EQ(dialogs_.Dialogs().back().title, "Validity check");
+}
+
+// A script the editor's box paused for its debugger takes each later event whole: with two
+// witnesses on a receiver, the second delivery used to run one line and leave its call for the
+// next one to return into, which ended the program with "Invalid command".
+TEST_F(ScriptLibraryTest, AScriptPausedForTheDebuggerTakesEachLaterEventWhole) {
+    const test::ScopedValue<bool> editor(EditorRunning, true);
+    Script* script = MakeScript(
+        "var \"count\" int\nstack 32\nfunction \"hit\" (entity, entity, float) at=@hit port\n"
+        "hit:\nline\npush 0\npush 20000000\n" +
+            Func(125) +
+            "\ndrop 1\nline\npush 0\npush 0\nload 1\npush 1\nop int \"+(int):int\"\n"
+            "store 1\nline\nreturn 3 0\n",
+        "witnessed");
+    auto* receiver = Make<SignalReceiver>();
+    receiver->SetSignalName("ring");
+    receiver->SetPortValue(0, test::RefTo(script));
+    receiver->SetPortValue(1, test::RefTo(script));
+    dialogs_.Answer(0); // Debug script
+    for (int rings = 1; rings <= 3; ++rings) {
+        EventRecord event;
+        EXPECT_EQ(SignalReceiver::Trigger("ring", event), 1);
+        EXPECT_EQ(script->GetVariables()[0], uint32_t(2 * rings));
+        EXPECT_TRUE(script->GetContext()->Frames().empty());
+    }
+    EXPECT_EQ(script->GetRunState(), ScriptDebug);
+    for (const auto& dialog : dialogs_.Dialogs()) {
+        EXPECT_EQ(dialog.title, "Invalid parameter during script execution") << dialog.text;
+    }
 }
 
 TEST_F(ScriptLibraryTest, AFailedAssertionAsksToTerminate) {
@@ -707,22 +814,46 @@ TEST_F(ScriptLibraryTest, NodesAreMadeCopiedAndDeletedById) {
     CallLibrary(82, {0});
 }
 
-TEST_F(ScriptLibraryTest, AScenePartSavedByAScriptLoadsBackUnderAParent) {
+// The part is one tree, the node with what lies below it, whatever the script asks of the root:
+// it loads back whole and alone, the loader noting nothing. Left out, the root left its
+// children as top-level objects naming a parent the file lacked.
+TEST_F(ScriptLibraryTest, AScenePartSavedByAScriptIsOneTreeThatLoadsBackUnderAParent) {
     ScriptThing* root = Make<ScriptThing>();
     ScriptThing* child = Make<ScriptThing>();
     child->AttachTo(root);
     child->value = 9;
-    const std::string path = temp_.Join("part.scene");
-    CallLibrary(72, {T(path.c_str()), child->GetId(), 1, 0}); // with the node itself
+    for (int grandchild = 0; grandchild < 2; ++grandchild) {
+        ScriptThing* below = Make<ScriptThing>();
+        below->AttachAsLast(child);
+        below->value = 10 + grandchild;
+    }
     ScriptThing* parent = Make<ScriptThing>();
-    ASSERT_EQ(Word(89, {T(path.c_str())}), 1u);
-    const uint32_t loaded = Word(71, {T(path.c_str()), parent->GetId(), 0});
-    ASSERT_NE(loaded, 0u);
-    auto* copy = dynamic_cast<ScriptThing*>(LookupEntity(loaded));
-    ASSERT_NE(copy, nullptr);
-    made_.push_back(copy->GetSerial());
-    EXPECT_EQ(copy->value, 9);
-    EXPECT_EQ(copy->GetParent(), parent);
+    for (const uint32_t withRoot : {1u, 0u}) {
+        const std::string path = temp_.Join("part" + std::to_string(withRoot) + ".scene");
+        CallLibrary(72, {T(path.c_str()), child->GetId(), withRoot, 0});
+        ASSERT_EQ(Word(89, {T(path.c_str())}), 1u);
+        log_.Clear();
+        const uint32_t loaded = Word(71, {T(path.c_str()), parent->GetId(), 0});
+        EXPECT_TRUE(log_.Lines().empty()) << log_.Lines()[0].text;
+        ASSERT_NE(loaded, 0u);
+        auto* copy = dynamic_cast<ScriptThing*>(LookupEntity(loaded));
+        ASSERT_NE(copy, nullptr);
+        made_.push_back(copy->GetSerial());
+        EXPECT_EQ(copy->value, 9);
+        EXPECT_EQ(copy->GetParent(), parent);
+        ASSERT_NE(copy->GetFirstChild(), nullptr);
+        EXPECT_EQ(static_cast<ScriptThing*>(copy->GetFirstChild())->value, 10);
+        ASSERT_NE(copy->GetLastChild(), copy->GetFirstChild());
+        EXPECT_EQ(static_cast<ScriptThing*>(copy->GetLastChild())->value, 11);
+        std::vector<Node*> roots;
+        Node* again = LoadSceneFile(path.c_str(), 0, SceneKeepUnmappedIds, nullptr, &roots, nullptr);
+        EXPECT_EQ(roots.size(), 1u) << withRoot;
+        EXPECT_TRUE(log_.Lines().empty()) << log_.Lines()[0].text;
+        for (Node* top : roots) {
+            made_.push_back(top->GetSerial());
+        }
+        EXPECT_NE(again, nullptr);
+    }
     EXPECT_EQ(Word(71, {T(temp_.Join("missing.scene").c_str()), parent->GetId(), 0}), 0u);
     CallLibrary(72, {T(temp_.Join("none.scene").c_str()), 0, 0, 0});
     EXPECT_EQ(Word(89, {T(temp_.Join("none.scene").c_str())}), 0u);
