@@ -104,6 +104,35 @@ bool MemoryBudgetAllows(size_t bytes) {
     return held <= budget && bytes <= budget - held;
 }
 
+void CountMappedMemory(int64_t bytes) {
+    if (bytes > 0) {
+        CountIn(bytes);
+    } else {
+        heldMemoryBytes.fetch_add(bytes, std::memory_order_relaxed);
+    }
+}
+
+void CountLibraryMemory(int64_t bytes) {
+#if !defined(QUARN_ADDRESS_SANITIZER)
+    CountMappedMemory(bytes);
+#else
+    (void)bytes;
+#endif
+}
+
+bool AddressSpaceIsLimited() {
+    static const bool limited = [] {
+        for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+            rlimit limit{};
+            if (getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+                return true;
+            }
+        }
+        return false;
+    }();
+    return limited;
+}
+
 } // namespace quarn
 
 #if defined(QUARN_ADDRESS_SANITIZER)

@@ -9,7 +9,9 @@
 #include "script/machine/ScriptContext.h"
 #include "script/nodes/GridData.h"
 #include "tests/script/machine/ScriptRunSupport.h"
+#include "tests/support/CapturingLogSink.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
@@ -354,7 +356,7 @@ TEST_F(ScriptBounds, AGridLargerThanTheBudgetIsRefusedBeforeItIsMade) {
         SetMemoryBudget(held + (size_t(48) << 20));
         EXPECT_EQ(Call(script), error.empty()) << name << LastError();
         if (!error.empty()) {
-            EXPECT_EQ(LastError().rfind(error, 0), 0u) << LastError();
+            EXPECT_EQ(LastError().rfind(error, 0), 0u) << name << LastError();
             EXPECT_NE(LastError().find(" more would take the game past its memory budget of "),
                       std::string::npos)
                 << LastError();
@@ -363,6 +365,114 @@ TEST_F(ScriptBounds, AGridLargerThanTheBudgetIsRefusedBeforeItIsMade) {
         EXPECT_EQ(grid->GetCapacity(), 100000) << name;
         script->Delete();
     }
+}
+
+// A program's stack size is what it may reach, not what it takes: nodes running a program that
+// declares the largest stack hold only the words their runs reach. Before, each took its whole
+// stack at its first run, past any budget.
+TEST_F(ScriptBounds, NodesHoldTheStackTheirRunsReachNotTheOneTheyDeclare) {
+    constexpr int Nodes = 100;
+    Script* first =
+        MakeScript("stack 1048576\nfunction \"f\" () at=@f\nf:\npush 1\ndrop 1\nreturn 0 0\n",
+                   "widestack");
+    std::vector<Script*> scripts{first};
+    for (int i = 1; i < Nodes; ++i) {
+        scripts.push_back(Make<Script>());
+        scripts.back()->SetScriptFile("widestack.script");
+    }
+    const size_t held = GetHeldMemory();
+    SetMemoryBudget(held + (size_t(64) << 20));
+    for (Script* script : scripts) {
+        EXPECT_TRUE(Call(script, {}, "f")) << LastError();
+    }
+    EXPECT_LT(GetHeldMemory(), held + Nodes * (size_t(64) << 10));
+}
+
+// A run that takes its stack deeper than the budget allows, in words or in calls, ends with the
+// budget's error before it takes them, on both of the machine's paths.
+TEST_F(ScriptBounds, AStackGrowingPastTheBudgetIsTheRunsError) {
+    const struct {
+        const char* name;
+        const char* code;
+        const char* error;
+    } cases[] = {
+        {"words", "loop:\npush 1\njump loop\n", "Value stack: "},
+        {"calls", "call @f\nreturn 0 0\n", "Call stack: "},
+    };
+    for (const bool translated : {false, true}) {
+        ScriptTranslatedRuns = translated;
+        for (const auto& [name, code, error] : cases) {
+            Script* script = MakeScript(std::string("stack 1048576\nfunction \"f\" () at=@f\nf:\n") +
+                                            code,
+                                        std::string(name) + (translated ? "fast" : "plain"));
+            const size_t held = GetHeldMemory();
+            const size_t budget = held + (size_t(2) << 20);
+            SetMemoryBudget(budget);
+            EXPECT_FALSE(Call(script, {}, "f")) << name;
+            EXPECT_EQ(LastError().rfind(error, 0), 0u) << name << LastError();
+            EXPECT_NE(LastError().find(" more would take the game past its memory budget of "),
+                      std::string::npos)
+                << LastError();
+            EXPECT_LE(GetHeldMemory(), budget) << name;
+            script->Delete();
+            SetMemoryBudget(0);
+        }
+    }
+}
+
+// A node whose variables the budget cannot hold is refused when it is given its program, with a
+// line naming it, and never runs; the others run. Also for nodes a script makes in one update.
+TEST_F(ScriptBounds, NodesWhoseVariablesPassTheBudgetAreRefusedAndNamed) {
+    constexpr size_t Array = 1048575;
+    const std::string huge = "var \"a\" array elem=int count=" + std::to_string(Array) +
+                             "\nstack 16\nfunction \"f\" () at=@f\nf:\nreturn 0 0\n";
+    Script* probe = MakeScript(huge, "hugearray");
+    probe->Delete();
+    test::CapturingLogSink log;
+    const size_t held = GetHeldMemory();
+    const size_t budget = held + 10 * Array;
+    SetMemoryBudget(budget);
+    std::vector<Script*> scripts;
+    for (int i = 0; i < 5; ++i) {
+        scripts.push_back(Make<Script>());
+        scripts.back()->SetName(("n" + std::to_string(i)).c_str());
+        scripts.back()->SetScriptFile("hugearray.script");
+    }
+    for (int i = 0; i < 5; ++i) {
+        const bool taken = i < 2;
+        EXPECT_EQ(Call(scripts[size_t(i)], {}, "f"), taken) << i;
+        EXPECT_EQ(log.Contains("Script node 'n" + std::to_string(i) + "' (id " +
+                               std::to_string(scripts[size_t(i)]->GetId()) +
+                               ") is not run: the variables of hugearray: 4 MiB more would take "
+                               "the game past its memory budget of "),
+                  !taken)
+            << i;
+    }
+    EXPECT_LE(GetHeldMemory(), budget);
+    for (Script* script : scripts) {
+        script->Delete();
+    }
+
+    // One update making such nodes: each past the budget is refused; the update goes on.
+    Script* maker = MakeScript("var \"i\" int\nstack 16\nfunction \"f\" () at=@f\nf:\nmake:\n"
+                               "text \"Script\"\n" +
+                                   Func(68) +
+                                   "\npush prop:Script.scriptfile\ntext \"hugearray.script\"\n"
+                                   "setprop 1\npush 0\npush 0\nload 1\npush 1\n"
+                                   "op int \"+(int):int\"\nstore 1\npush 0\nload 1\npush 40\n"
+                                   "op int \"<(int):bool\"\njumpif make\nreturn 0 0\n",
+                               "maker");
+    log.Clear();
+    SetMemoryBudget(GetHeldMemory() + 10 * Array);
+    EXPECT_TRUE(Call(maker, {}, "f")) << LastError();
+    EXPECT_EQ(maker->GetVariables()[0], 40u);
+    const auto refused = std::count_if(log.Lines().begin(), log.Lines().end(), [](const auto& line) {
+        return line.text.find("is not run: the variables of hugearray") != std::string::npos;
+    });
+    EXPECT_EQ(refused, 38);
+    EXPECT_LE(GetHeldMemory(), budget);
+    maker->Delete();
+    DeleteInstances(Script::RegisterClass());
 }
 
 } // namespace
