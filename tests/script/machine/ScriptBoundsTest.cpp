@@ -8,13 +8,22 @@
 #include "core/string/TextArena.h"
 #include "script/machine/ScriptContext.h"
 #include "script/nodes/GridData.h"
+#include "script/nodes/Network.h"
 #include "tests/script/machine/ScriptRunSupport.h"
 #include "tests/support/CapturingLogSink.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace quarn {
@@ -23,6 +32,65 @@ namespace {
 const std::string LoopError = "Infinite loop detected (100million'th instruction reached)";
 const std::string NestingError =
     "Calls between scripts nest deeper than " + std::to_string(MaxScriptNesting);
+
+// A server on 127.0.0.1 that answers every request, one after another, `delay` after it came.
+class SlowHttpServer {
+public:
+    explicit SlowHttpServer(std::chrono::milliseconds delay) : delay_(delay) {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listener_, 8);
+        socklen_t size = sizeof address;
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~SlowHttpServer() {
+        stop_ = true;
+        thread_.join();
+        close(listener_);
+    }
+    uint16_t Port() const { return port_; }
+    // Requests taken, each counted as it comes.
+    int Served() const { return served_; }
+
+private:
+    void Serve() {
+        while (!stop_) {
+            pollfd entry{listener_, POLLIN, 0};
+            if (poll(&entry, 1, 20) != 1) {
+                continue;
+            }
+            const int connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            ++served_;
+            std::string request;
+            char buffer[1024];
+            while (request.find("\r\n\r\n") == std::string::npos) {
+                pollfd readable{connection, POLLIN, 0};
+                const ssize_t count =
+                    poll(&readable, 1, 1000) == 1 ? recv(connection, buffer, sizeof buffer, 0) : 0;
+                if (count <= 0) {
+                    break;
+                }
+                request.append(buffer, size_t(count));
+            }
+            std::this_thread::sleep_for(delay_);
+            const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+            send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+            close(connection);
+        }
+    }
+
+    std::chrono::milliseconds delay_;
+    int listener_ = -1;
+    uint16_t port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> served_{0};
+    std::thread thread_;
+};
 
 // A node a script makes to hold its texts.
 class Holder : public test::TestClass<Holder, Node> {
@@ -473,6 +541,36 @@ TEST_F(ScriptBounds, NodesWhoseVariablesPassTheBudgetAreRefusedAndNamed) {
     EXPECT_LE(GetHeldMemory(), budget);
     maker->Delete();
     DeleteInstances(Script::RegisterClass());
+}
+
+// A page fetch blocks the frame while its server takes its time, and the wait is charged to the
+// run: a loop of fetches from a slow server ends with the step limit's error after the waits
+// the limit allows (here half a second), where before it fetched on for as long as it looped.
+TEST_F(ScriptBounds, ALoopOfSlowFetchesEndsWithTheLoopError) {
+    using namespace std::chrono_literals;
+    Network::RegisterClass();
+    SlowHttpServer server(50ms);
+    auto* node = Make<Network>();
+    node->SetPort(server.Port());
+    ScriptStepLimit = uint32_t(StepsPerSecondWaited / 2);
+    for (const bool translated : {false, true}) {
+        ScriptTranslatedRuns = translated;
+        Script* script = MakeScript(
+            "var \"i\" int\nstack 16\nfunction \"f\" () at=@f\nf:\nfetch:\npush " +
+                std::to_string(node->GetId()) + "\ntext \"127.0.0.1\"\ntext \"/slow\"\nmethod method:" +
+                MethodOf(Network::classInfo, 12) +
+                " 2\ndrop 1\npush 0\npush 0\nload 1\npush 1\nop int \"+(int):int\"\nstore 1\n"
+                "push 0\nload 1\npush 40\nop int \"<(int):bool\"\njumpif fetch\nreturn 0 0\n",
+            translated ? "fastfetch" : "plainfetch");
+        const int served = server.Served();
+        EXPECT_FALSE(Call(script, {}, "f"));
+        EXPECT_EQ(LastError(), LoopError);
+        // Each fetch waits 50 ms or more (on a busy machine): at most ten take the half second.
+        EXPECT_GE(script->GetVariables()[0], 3u);
+        EXPECT_LE(script->GetVariables()[0], 10u);
+        EXPECT_EQ(uint32_t(server.Served() - served), script->GetVariables()[0] + 1);
+        script->Delete();
+    }
 }
 
 } // namespace
