@@ -4,6 +4,7 @@
 // paths.
 #include "TestPaths.h"
 #include "core/os/HeldMemory.h"
+#include "core/scenefile/SceneLoader.h"
 #include "core/scenefile/SceneSaver.h"
 #include "core/string/TextArena.h"
 #include "script/machine/ScriptContext.h"
@@ -573,5 +574,34 @@ TEST_F(ScriptBounds, ALoopOfSlowFetchesEndsWithTheLoopError) {
     }
 }
 
+// A scene whose script loads the scene again, under itself, from its update: each copy is first
+// updated in the frame after the one that loaded it, so a frame runs the scripts it began with
+// and ends, where before each copy ran in the frame that made it, the next one in turn (here
+// until a counter stopped them at 32).
+TEST_F(ScriptBounds, AScriptLoadingItsOwnSceneRunsEachCopyFromTheNextFrame) {
+    auto* counter = Make<test::ScriptThing>();
+    const std::string count =
+        "push " + std::to_string(counter->GetId()) + "\npush prop:ScriptTestThing.value\n";
+    MakeScript("stack 16\nfunction \"update\" (float) at=@update\nupdate:\n" + count +
+                   "getprop\npush 31\nop int \"<(int):bool\"\njumpifnot done\n" + count + count +
+                   "getprop\npush 1\nop int \"+(int):int\"\nsetprop 1\ntext \"self.scene\"\n"
+                   "self\npush 0\n" +
+                   Func(71) + "\ndrop 1\ndone:\nreturn 1 0\n",
+               "selfload")
+        ->Delete();
+    temp_.WriteFile("self.scene", "version = 44\nnum_nodes = 1\nobj1 {\n\tclass = \"Script\"\n"
+                                  "\tflags = 1\n\tscriptfile = \"selfload.script\"\n}\n");
+    auto* root = Make<Node>();
+    root->SetFlag(NodeEnabled, true);
+    ASSERT_NE(LoadSceneFile("self.scene", -1, 1, root, nullptr, nullptr), nullptr);
+    const ClassInfo* scripts = Script::RegisterClass();
+    GameRunning = true;
+    for (const int copies : {2, 4, 8, 16, 32, 32}) {
+        UpdateNodeTree(root);
+        EXPECT_EQ(scripts->GetInstanceCountRecursive(), copies);
+    }
+    GameRunning = false;
+    EXPECT_EQ(ErrorReports(), 0) << LastError();
+}
 } // namespace
 } // namespace quarn
