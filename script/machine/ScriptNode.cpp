@@ -121,8 +121,8 @@ void Script::Refuse(const std::string& why) {
 bool Script::TakeVariables(uint32_t words, bool keep) {
     const size_t held = variables_.capacity() * sizeof(uint32_t);
     const size_t wanted = size_t(words) * sizeof(uint32_t);
-    // The old block is given back first when its words need not be kept.
-    if (!MemoryBudgetAllows(wanted > held || keep ? wanted : 0)) {
+    // Without `keep` the old block goes first, so only what the new one adds must fit.
+    if (!MemoryBudgetAllows(keep ? wanted : wanted - std::min(wanted, held))) {
         std::vector<uint32_t>().swap(variables_);
         Refuse(BudgetRefusal(StringFormat("the variables of %s", GetDescription().Text()).c_str(),
                              wanted));
