@@ -2,6 +2,7 @@
 
 #include "audio/OpenAlAudioSystem.h"
 #include "audio/OpenAlVoice.h"
+#include "core/os/HeldMemory.h"
 
 #include <AL/al.h>
 
@@ -19,6 +20,7 @@ OpenAlSoundBuffer::~OpenAlSoundBuffer() {
     if (bufferId_ != 0) {
         alDeleteBuffers(1, &bufferId_);
     }
+    CountLibraryMemory(-int64_t(libraryBytes_));
 }
 
 bool OpenAlSoundBuffer::CreateDeviceBuffer() {
@@ -58,6 +60,11 @@ bool OpenAlSoundBuffer::UploadSamples() {
     alBufferData(bufferId_, format, samples_.data(), static_cast<ALsizei>(samples_.size()),
                  static_cast<ALsizei>(GetSampleRate()));
     const bool uploaded = alGetError() == AL_NO_ERROR;
+    if (uploaded) {
+        // OpenAL keeps a copy of its own beside samples_: the game holds the sound twice.
+        CountLibraryMemory(int64_t(samples_.size()) - int64_t(libraryBytes_));
+        libraryBytes_ = samples_.size();
+    }
     for (const Held& hold : held) {
         alSourcei(hold.source, AL_BUFFER, static_cast<ALint>(bufferId_));
         if (hold.state == AL_PLAYING || hold.state == AL_PAUSED) {

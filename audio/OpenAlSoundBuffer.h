@@ -2,6 +2,7 @@
 
 #include "audio/SoundBuffer.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace quarn {
@@ -9,7 +10,8 @@ namespace quarn {
 class OpenAlAudioSystem;
 
 // A sound buffer as one OpenAL buffer. OpenAL keeps no writable copy, so samples_ is the one the
-// engine locks; unlocking after a write uploads it again.
+// engine locks; unlocking after a write uploads it again. OpenAL's own copy is counted in the
+// held memory beside samples_.
 class OpenAlSoundBuffer final : public SoundBuffer {
 public:
     explicit OpenAlSoundBuffer(OpenAlAudioSystem& system) : system_(system) {}
@@ -29,6 +31,7 @@ protected:
 private:
     OpenAlAudioSystem& system_;
     uint32_t bufferId_ = 0;
+    size_t libraryBytes_ = 0; // the samples OpenAL holds for the buffer
 };
 
 } // namespace quarn

@@ -43,7 +43,8 @@ bool SoundBuffer::Create(uint32_t flags, uint32_t length, uint32_t bits, uint32_
         created_ = CreateDeviceBuffer();
     }
     if (!valid || !created_) {
-        samples_.clear();
+        // Given back, not only emptied: without a device every sound fails, and the buffers stay.
+        std::vector<uint8_t>().swap(samples_);
         created_ = false;
         SetLastError("Failed to create audio buffer");
         // Without a device every buffer fails alike, and the run said once that sound is off.

@@ -23,7 +23,9 @@ What the engine calls, and when:
   children in the order the scene gives them. A `Script` node first resumes its own code that
   slept (`sleep`, `sleepframe`) once the time has passed, running it until it sleeps or returns
   again; then it calls `update(float dt)`, dt being the frame's step in seconds (a program's
-  `update` may also take `(float dt, int mode)`, mode 1 while the game runs).
+  `update` may also take `(float dt, int mode)`, mode 1 while the game runs). A node made
+  during the frame (by a scene a script loads, a copy, a node made by its class name) is first
+  updated in the next frame.
 - Each step of a physics world (`PhysicsMaster`), `integrate()` runs in every program that has
   it, before the bodies move. After they moved, the world calls `collision`, `trig` and `probe`
   in the programs of the nodes it and its volumes name as `witness`, and the port functions its
@@ -59,7 +61,7 @@ One statement a line; `;` starts a comment. Texts are double-quoted (with `\"`, 
 | Statement | Meaning |
 |---|---|
 | `header W W` | two words the loader keeps; write `header 0 0` |
-| `stack N` | the size of the value stack in words, and of the call stack in calls (64 is plenty for a small program) |
+| `stack N` | the size of the value stack in words, and of the call stack in calls (64 is plenty for a small program): the most they may take, as a run takes only as deep as it reaches |
 | `var "name" TYPE [kind=2] [decl="... default=VALUE"] [hint="signal"]` | a variable of the program, in the order given; `kind=2` makes it public (a property of the node), `default=` in its declaration gives its first value, and a public entity marked `hint="signal"` is an output port |
 | `function "name" (TYPE, ...)[:TYPE] at=@label [port] [state] [export]` | a function: its parameters, its result, where its code starts; `port` makes it an input port |
 | `local "name" TYPE first=@a last=@b` | a local variable, for the debugger and error reports |
@@ -233,15 +235,23 @@ size of its scene text), one command for every byte, so what one run piles up in
 near 100,000,000 bytes. So does the engine's work a script asks for: each node of the scene
 visited (`CallMethodInTree`, `ForEachOfClass`, `Start`, a node's searches and child look-ups, a
 ray pick) 32 commands, each byte inflated from a packed file or read from a scene file one,
-memory a grid or the data array fills one for every 16 bytes, and each file written 65,536
-commands (its syncs to the disk) and one for every byte. A text longer than 64 MiB neither
-reaches a program nor leaves it: it is a runtime error that names the function or operator, or
-the class and the property or method (as in "Node.name: a text of 67108865 bytes is longer than
-the 64 MiB a script's text may have"). The game holds at most its memory budget, half the
+memory a grid or the data array fills one for every 16 bytes, each file written 65,536
+commands (its syncs to the disk) and one for every byte, and a page fetch 6,250,000 commands
+for each second it waits for its server (so a run waits some 16 seconds in all). A text longer
+than 64 MiB neither reaches a program nor leaves it: it is a runtime error that names the
+function or operator, or the class and the property or method (as in "Node.name: a text of
+67108865 bytes is longer than the 64 MiB a script's text may have"). The game holds at most its
+memory budget, half the
 machine's memory: a call that leaves the game holding more than it held and more than the
 budget is a runtime error naming it ("Node.name: the game holds 6145 MiB, more than its memory
 budget of 6144 MiB"), which ends the runs it was nested in, and a grid or data array the budget
-cannot hold is refused before it is made.
+cannot hold is refused before it is made. So are a program's stacks and variables: the value
+stack and the call stack are taken as deep as a run reaches, and one the budget cannot hold is
+the runtime error "Value stack: 1 MiB more would take the game past its memory budget of 6144
+MiB (it holds 6144 MiB)" (or "Call stack: ..."); a node whose variables, or the first words of
+its stack, the budget cannot hold does not run, and the log names it ("Script node 'enemy' (id
+12) is not run: the variables of enemy: 4 MiB more would take the game past its memory budget
+of 6144 MiB (it holds 6142 MiB)").
 )GUIDE";
 
 const char* const ScriptValueTypesGuide =

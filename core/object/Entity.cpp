@@ -36,6 +36,10 @@ Entity::Entity() : serial_(nextSerial++) {
     LiveEntities().emplace(serial_, this);
 }
 
+uint64_t Entity::GetNextSerial() {
+    return nextSerial;
+}
+
 Entity* Entity::FindBySerial(uint64_t serial) {
     auto found = LiveEntities().find(serial);
     return found == LiveEntities().end() ? nullptr : found->second;

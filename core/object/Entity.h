@@ -48,6 +48,8 @@ public:
     uint64_t GetSerial() const { return serial_; }
     // The live entity with that serial, or null once it is destroyed.
     static Entity* FindBySerial(uint64_t serial);
+    // The serial the next entity made gets: whatever is made later has that serial or above.
+    static uint64_t GetNextSerial();
     // Counts destructions: a holder of serials that finds it unchanged since its last look-up
     // knows they all still live without looking again.
     static uint64_t GetDestroyedCount() { return destroyedCount_; }

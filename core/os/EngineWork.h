@@ -43,4 +43,12 @@ inline void ChargeFileWritten(uint64_t bytes) {
     ChargeEngineWork(StepsPerFileWritten + bytes);
 }
 
+// A call that blocks (a page fetch waiting on its server) works little but holds the frame all
+// the same: a second waited costs a sixteenth of the step limit, so a run waits some 16 s in all
+// and one fetch at its longest (10 s) still leaves the run most of its budget.
+inline constexpr uint64_t StepsPerSecondWaited = 6250000;
+inline void ChargeMicrosecondsWaited(uint64_t microseconds) {
+    ChargeEngineWork(microseconds * (StepsPerSecondWaited / 1000) / 1000);
+}
+
 } // namespace quarn

@@ -49,16 +49,20 @@ size_t ControlGroupLimit(const char* path) {
 }
 
 // The address space a limit on it leaves: what the process has mapped already (its libraries,
-// thread stacks, reserved regions) counts against such a limit too.
+// thread stacks, reserved regions) counts against such a limit too. A limit on the data counts
+// only the private writable part of it (with the stack), which the kernel reports apart.
 size_t AddressSpaceLeft(int resource, size_t pageSize) {
     rlimit limit{};
     if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
         return SIZE_MAX;
     }
+    // Pages: all mapped, resident, shared, text, libraries (unused), data and stack.
     std::ifstream statm("/proc/self/statm");
-    size_t mappedPages = 0;
-    statm >> mappedPages;
-    const size_t mapped = mappedPages * pageSize;
+    size_t pages[6] = {};
+    for (size_t& count : pages) {
+        statm >> count;
+    }
+    const size_t mapped = (resource == RLIMIT_DATA ? pages[5] : pages[0]) * pageSize;
     return limit.rlim_cur > mapped ? size_t(limit.rlim_cur) - mapped : 0;
 }
 
@@ -102,6 +106,35 @@ bool MemoryBudgetAllows(size_t bytes) {
     const size_t budget = GetMemoryBudget();
     const size_t held = GetHeldMemory();
     return held <= budget && bytes <= budget - held;
+}
+
+void CountMappedMemory(int64_t bytes) {
+    if (bytes > 0) {
+        CountIn(bytes);
+    } else {
+        heldMemoryBytes.fetch_add(bytes, std::memory_order_relaxed);
+    }
+}
+
+void CountLibraryMemory(int64_t bytes) {
+#if !defined(QUARN_ADDRESS_SANITIZER)
+    CountMappedMemory(bytes);
+#else
+    (void)bytes;
+#endif
+}
+
+bool AddressSpaceIsLimited() {
+    static const bool limited = [] {
+        for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+            rlimit limit{};
+            if (getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+                return true;
+            }
+        }
+        return false;
+    }();
+    return limited;
 }
 
 } // namespace quarn

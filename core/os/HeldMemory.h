@@ -39,4 +39,15 @@ void SetMemoryBudget(size_t bytes);
 // Whether `bytes` more may be held within the budget.
 bool MemoryBudgetAllows(size_t bytes);
 
+// Memory held outside the allocation functions the count sees, added (negative: given back) by
+// whoever holds it. Regions the engine maps itself are counted so always. A copy a library keeps
+// with its own allocator is counted so only outside the sanitizers, whose allocator counts every
+// allocation of the process, the library's too.
+void CountMappedMemory(int64_t bytes);
+void CountLibraryMemory(int64_t bytes);
+
+// Whether the process has a limit on its address space or data: address space reserved and not
+// yet used is then scarce, and what reserves it should take it as held.
+bool AddressSpaceIsLimited();
+
 } // namespace quarn

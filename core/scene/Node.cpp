@@ -834,12 +834,17 @@ bool IsNodePlacement(const Property& property) {
 
 void UpdateNodeTree(Node* root) {
     Entity::BeginEventFrame();
+    // Each frame updates only what was there when it began: a scene whose update loads it again
+    // would otherwise run every new copy in the same frame, one after another, without end.
+    const uint64_t firstMade = Entity::GetNextSerial();
     std::vector<WalkFrame> frames;
     Node* node = root;
     while (node) {
         if (node->HasFlag(NodeEnabled)) {
             const uint64_t serial = node->GetSerial();
-            UpdateOne(node);
+            if (serial < firstMade) {
+                UpdateOne(node);
+            }
             // The first child is read after the update, which may have added or removed it.
             node = FindLiveNode(serial);
             if (node && node->GetFirstChild()) {

@@ -205,7 +205,8 @@ bool IsNodePlacement(const Property& property);
 // The scene update, once per frame on the root: disabled subtrees are skipped; while the game
 // runs unpaused nodes whose class has ClassUpdateWhileRunning get Update(GameStep, 1),
 // otherwise those with ClassUpdateWhileStopped get mode 2. An update may delete or move any
-// node; the walk never touches a deleted one.
+// node; the walk never touches a deleted one. A node made during the walk (a scene a script
+// loads, a copy, a node made by class name) is first updated in the next frame.
 void UpdateNodeTree(Node* root);
 
 } // namespace quarn

@@ -177,16 +177,19 @@ void FailRunningScript(const char* reason) {
 
 } // namespace
 
+std::string BudgetRefusal(const char* what, size_t bytes) {
+    return StringFormat("%s: %s more would take the game past its memory budget of %s (it holds "
+                        "%s)",
+                        what, MiB(bytes).c_str(), MiB(GetMemoryBudget()).c_str(),
+                        MiB(GetHeldMemory()).c_str());
+}
+
 bool ScriptMayHold(const char* what, size_t bytes) {
     if (MemoryBudgetAllows(bytes)) {
         return true;
     }
     if (currentContext) {
-        currentContext->FailCall(
-            StringFormat("%s: %s more would take the game past its memory budget of %s (it "
-                         "holds %s)",
-                         what, MiB(bytes).c_str(), MiB(GetMemoryBudget()).c_str(),
-                         MiB(GetHeldMemory()).c_str()));
+        currentContext->FailCall(BudgetRefusal(what, bytes));
     }
     return false;
 }
@@ -254,6 +257,11 @@ int ScriptContext::InvalidCommand() {
 }
 
 int ScriptContext::StackOverflow() {
+    if (callsRefused_) {
+        callsRefused_ = false;
+        return RuntimeError(
+            "%s", BudgetRefusal("Call stack", frames_.size() * sizeof(ScriptCallFrame)).c_str());
+    }
     return RuntimeError("Stack overflow");
 }
 
@@ -340,7 +348,22 @@ int ScriptContext::Step() {
         return InvalidCommand();
     }
     position_ += OperandWords[command];
-    return Execute(command, operands);
+    const int result = Execute(command, operands);
+    // What the command pushed is taken into use now at the latest: the translated form takes
+    // what its regions reach before it runs them.
+    if (result == StepContinue && stack_.Depth() > stack_.Taken()) [[unlikely]] {
+        return TakeStack(stack_.Depth());
+    }
+    return result;
+}
+
+int ScriptContext::TakeStack(uint64_t words) {
+    const size_t held = stack_.HeldBytes();
+    if (stack_.Take(words)) {
+        return StepContinue;
+    }
+    return RuntimeError("%s",
+                        BudgetRefusal("Value stack", size_t(words + 1) * 4 - held).c_str());
 }
 
 int ScriptContext::Run() {

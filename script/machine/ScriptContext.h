@@ -99,6 +99,12 @@ public:
     // Formats the message, shows the report and returns StepTerminate or StepDebugRequest as
     // the dialog was answered.
     int RuntimeError(const char* format, ...) QUARN_PRINTF(2, 3);
+    // The runtime error of a call or push that found no room: "Stack overflow", or the memory
+    // budget's error when the budget refused the call stack more frames.
+    int StackOverflow();
+    // False when the stack was refused as the context was made (ScriptValueStack::IsHeld): the
+    // context cannot run.
+    bool IsHeld() const { return stack_.IsHeld(); }
     // Whether a script may run nested in the runs in progress: not once one of them met a
     // budget, nor past MaxScriptNesting, which is then the runtime error of the run that asked.
     static bool MayNestRun();
@@ -184,7 +190,9 @@ private:
     uint32_t* FrameWords(int32_t offset, uint32_t count, uint32_t limit);
     uint32_t FrameBase() const { return frames_.empty() ? 0 : frames_.back().frameBase; }
     int InvalidCommand();
-    int StackOverflow();
+    // Takes the value stack's words up to `words` into use: StepContinue, or the runtime error
+    // of the memory budget that refused them.
+    int TakeStack(uint64_t words);
     // The step count with the charges since the last call added, at most `limit`; clears them.
     uint32_t AddChargedSteps(uint32_t steps, uint32_t limit);
     // The runtime error a call out of the machine failed with (FailCall).
@@ -309,6 +317,8 @@ private:
     uint32_t commandOffset_ = 0;
     std::vector<ScriptCallFrame> frames_;
     uint32_t frameCapacity_;
+    // Whether the last frame pushed was refused by the memory budget (StackOverflow says so).
+    bool callsRefused_ = false;
     ScriptValueStack stack_;
     int activeRuns_ = 0;
     uint64_t chargedSteps_ = 0;
@@ -354,6 +364,8 @@ bool ChargeHandedText(const char* function, size_t length);
 // more fit the game's memory budget. False, with `what`'s runtime error to come, when they do
 // not; the caller then takes nothing.
 bool ScriptMayHold(const char* what, size_t bytes);
+// The message that refuses `what` `bytes` more past the game's memory budget.
+std::string BudgetRefusal(const char* what, size_t bytes);
 // The message of the runtime error that refuses a text of `length` bytes, over
 // MaxScriptTextBytes, to `what` (a function, an operator, Class.property or Class.method).
 std::string TextOverCapMessage(const char* what, size_t length);

@@ -30,6 +30,12 @@ inline bool ScriptContext::PushFrame(uint32_t entry, uint32_t returnPosition, ui
     if (frames_.size() >= frameCapacity_) {
         return false;
     }
+    // Frames past those reserved are taken as the calls reach them, within the budget.
+    callsRefused_ = frames_.size() == frames_.capacity() &&
+                    !MemoryBudgetAllows(frames_.size() * sizeof(ScriptCallFrame));
+    if (callsRefused_) {
+        return false;
+    }
     ScriptCallFrame frame;
     frame.caller = current_;
     frame.callerSerial = currentSerial_;

@@ -139,9 +139,11 @@ plain:
 
 enter:
     // Whatever the region's commands would check of the stacks and variables, checked once; the
-    // region runs only when none of its commands can be the step limit's.
+    // region runs only when none of its commands can be the step limit's, and on stack words
+    // taken into use (a refusal is the plain step's to report).
     if (op->done >= limit - steps || int64_t(frameBase) + op->peak > capacity ||
-        int64_t(frameBase) < op->needBase || op->needVariables > variableCount) {
+        int64_t(frameBase) < op->needBase || op->needVariables > variableCount ||
+        !stack.Take(uint64_t(int64_t(frameBase) + op->peak))) {
         c.position_ = op->offset;
         stack.SetDepth(Word(Int(frameBase) + op->depth));
         goto plain;

@@ -8,6 +8,7 @@
 #include "core/object/Signals.h"
 #include "core/object/ValueType.h"
 #include "core/os/Dialogs.h"
+#include "core/os/HeldMemory.h"
 #include "core/scene/EngineState.h"
 #include "core/string/Text.h"
 #include "resources/ResourceRegistry.h"
@@ -86,16 +87,54 @@ void Script::ReleaseContext() {
 }
 
 ScriptContext* Script::AcquireContext() {
-    if (!context_ && program_) {
-        context_ = new ScriptContext(this, program_->GetStackSize());
+    if (context_ || !program_) {
+        return context_;
     }
+    const uint32_t words = program_->GetStackSize();
+    auto* context = new ScriptContext(this, words);
+    if (!context->IsHeld()) {
+        ScriptContext::Abandon(context);
+        const size_t first = (size_t(std::min(words, ScriptValueStack::InitialWords)) + 1) * 4;
+        Refuse(MemoryBudgetAllows(first)
+                   ? StringFormat("no address space is left for its stack of %u words", words)
+                   : BudgetRefusal(StringFormat("the stack of %s", GetDescription().Text()).c_str(),
+                                   first));
+        return nullptr;
+    }
+    context_ = context;
     return context_;
 }
 
 bool Script::CanRun() const {
     // Through the const program: taking the writable code would have the form made anew.
     const ScriptResource* program = program_;
-    return program && program->GetCode() && runState_ != ScriptErrorPending;
+    return program && program->GetCode() && runState_ != ScriptErrorPending &&
+           variables_.size() >= program->GetVariableWords();
+}
+
+void Script::Refuse(const std::string& why) {
+    LogMessage("Script node '%s' (id %u) is not run: %s", GetName().c_str(), GetId(),
+               why.c_str());
+    runState_ = ScriptErrorPending;
+}
+
+bool Script::TakeVariables(uint32_t words, bool keep) {
+    const size_t held = variables_.capacity() * sizeof(uint32_t);
+    const size_t wanted = size_t(words) * sizeof(uint32_t);
+    // Without `keep` the old block goes first, so only what the new one adds must fit.
+    if (!MemoryBudgetAllows(keep ? wanted : wanted - std::min(wanted, held))) {
+        std::vector<uint32_t>().swap(variables_);
+        Refuse(BudgetRefusal(StringFormat("the variables of %s", GetDescription().Text()).c_str(),
+                             wanted));
+        return false;
+    }
+    if (keep) {
+        ResizeVariables(words, true);
+    } else {
+        std::vector<uint32_t>().swap(variables_);
+        variables_.assign(words, 0u);
+    }
+    return true;
 }
 
 // Program and variables -------------------------------------------------------------------------
@@ -114,9 +153,10 @@ void Script::SetScriptFile(const char* path) {
     std::fill(variables_.begin(), variables_.end(), 0u);
     FreeKeptTexts();
     program_ = *newPath ? GetScriptResource(newPath) : nullptr;
+    bool taken = true;
     if (program_) {
         if (program_->GetVariableWords() > variables_.size()) {
-            variables_.assign(program_->GetVariableWords(), 0u);
+            taken = TakeVariables(program_->GetVariableWords(), false);
         }
         ApplyDefaults();
     }
@@ -127,7 +167,9 @@ void Script::SetScriptFile(const char* path) {
     }
     ResolveCallbacks();
     RebuildReferences();
-    runState_ = ScriptReady;
+    if (taken) {
+        runState_ = ScriptReady;
+    }
 }
 
 const char* Script::GetScriptFile() const {
@@ -296,23 +338,24 @@ bool Script::CallFunction(uint32_t function, const uint32_t* arguments, uint32_t
                           uint32_t* result, uint32_t resultCount) {
     // First: it charges the run that called once the run's own scopes below have gone.
     const ScriptContext::NestedRun nested;
-    if (!CanRun() || function >= program_->GetCodeSize() || !ScriptContext::MayNestRun()) {
+    if (!CanRun() || function >= program_->GetCodeSize() || !ScriptContext::MayNestRun() ||
+        !AcquireContext()) {
         return false;
     }
-    ScriptContext& context = *AcquireContext();
+    ScriptContext& context = *context_;
     ScriptContext::RunScope scope(context);
     CurrentScriptContextScope current(&context);
     ScriptValueStack& stack = context.Stack();
     int outcome = StepContinue;
     if (argumentCount > stack.Capacity() - stack.Depth()) {
-        outcome = Conclude(context, context.RuntimeError("Stack overflow"));
+        outcome = Conclude(context, context.StackOverflow());
     } else {
         if (argumentCount > 0) {
             stack.PushWords(arguments, argumentCount);
         }
         if (!context.Call(this, function, true)) {
             stack.Adjust(-static_cast<int32_t>(argumentCount));
-            outcome = Conclude(context, context.RuntimeError("Stack overflow"));
+            outcome = Conclude(context, context.StackOverflow());
         } else {
             // Whole also in the debug state: a caller takes its result now, and a call left
             // half run would be resumed by the next one's return.
@@ -330,10 +373,10 @@ bool Script::CallFunction(uint32_t function, const uint32_t* arguments, uint32_t
 
 bool Script::StartFunction(uint32_t function, uint32_t argumentCount, const uint32_t* arguments,
                            bool outermost) {
-    if (!CanRun() || function >= program_->GetCodeSize()) {
+    if (!CanRun() || function >= program_->GetCodeSize() || !AcquireContext()) {
         return false;
     }
-    ScriptContext& context = *AcquireContext();
+    ScriptContext& context = *context_;
     ScriptValueStack& stack = context.Stack();
     if (argumentCount > stack.Capacity() - stack.Depth()) {
         return false;
@@ -663,7 +706,7 @@ void Script::OnScriptChanged(void* program) {
     runState_ = ScriptReady;
     ResolveCallbacks();
     if (program_->GetVariableWords() > variables_.size()) {
-        ResizeVariables(program_->GetVariableWords(), true);
+        TakeVariables(program_->GetVariableWords(), true);
     }
     RebuildReferences();
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <string>
 #include <vector>
 
 namespace quarn {
@@ -159,8 +160,14 @@ private:
     void ApplyDefaults();
     // Turns a run's result into the run state (see Run).
     int Conclude(ScriptContext& context, int result);
-    // Whether the program can run: code, and no error pending.
+    // Whether the program can run: code, its variables, and no error pending.
     bool CanRun() const;
+    // A block of `words` variables (see ResizeVariables), zeroed without `keep`, when the game's
+    // memory budget allows it; otherwise the node gives its variables back and is refused.
+    bool TakeVariables(uint32_t words, bool keep);
+    // Logs why the node does not run, naming it and the budget, and leaves it in the error
+    // state until it is given a program again.
+    void Refuse(const std::string& why);
     // A variable of that name that `words` can be copied to or from, or null.
     const ScriptIdentifier* FindVariable(const char* name, uint32_t words) const;
     // The i-th frame from the top of the current context (1 = top) while its caller lives.

@@ -1,24 +1,62 @@
 #pragma once
 
+#include "core/os/GrowingBlock.h"
+
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <vector>
 
 namespace quarn {
 
-// The value stack of one script context: 32-bit words, sized once from the program's stack size
-// and never grown, so nothing allocates while a script runs. One spare word lies below the base
-// so a call can use the word under its arguments as the result slot.
+// The value stack of one script context: 32-bit words, as many as the program's stack size, at
+// an address that never changes. One spare word lies below the base so a call can use the word
+// under its arguments as the result slot.
+//
+// The stack size is the program's own word, not what it uses: a large stack is reserved whole but
+// taken into use (held, and counted against the game's memory budget) only as deep as the runs
+// reach. The machine takes words before it runs code that may reach them (Take), or at the latest
+// after the command that did; past the budget that is its runtime error.
 //
 // Nothing is ever written or read outside the words the stack owns: a push past the capacity
 // writes nothing and a pop below the base reads 0; both raise the sticky `Faulted` flag, which
 // the machine turns into a runtime error after the command that caused it.
 class ScriptValueStack {
 public:
-    explicit ScriptValueStack(uint32_t capacity)
-        : words_(size_t(capacity) + 1), capacity_(capacity) {}
+    // Words taken at once: most programs never need more.
+    static constexpr uint32_t InitialWords = 4096;
 
+    explicit ScriptValueStack(uint32_t capacity) : capacity_(capacity) {
+        const size_t bytes = (size_t(capacity) + 1) * 4;
+        if (block_.Reserve(bytes, (size_t(std::min(capacity, InitialWords)) + 1) * 4)) {
+            words_ = static_cast<uint32_t*>(block_.Data());
+            taken_ = TakenWords();
+        } else {
+            // The spare word alone: a context whose stack was refused never runs.
+            words_ = &spare_;
+            capacity_ = 0;
+            refused_ = true;
+        }
+    }
+
+    // False when the memory budget or the address space refused the stack when it was made.
+    bool IsHeld() const { return !refused_; }
     uint32_t Capacity() const { return capacity_; }
+    // Words above the base taken into use; the machine keeps its depth within them.
+    uint32_t Taken() const { return taken_; }
+    // Takes the words up to `words` above the base into use (no further than the capacity);
+    // false, nothing changed, when the memory budget does not allow it.
+    bool Take(uint64_t words) {
+        if (words <= taken_) {
+            return true;
+        }
+        if (words > capacity_ || !block_.Use(size_t(words + 1) * 4)) {
+            return false;
+        }
+        taken_ = TakenWords();
+        return true;
+    }
+    // The bytes the stack holds.
+    size_t HeldBytes() const { return block_.InUse(); }
     // Words in use above the base.
     uint32_t Depth() const { return top_; }
     bool Faulted() const { return faulted_; }
@@ -134,10 +172,17 @@ public:
     }
 
 private:
-    uint32_t* Base() { return words_.data() + 1; }
+    uint32_t* Base() { return words_ + 1; }
+    uint32_t TakenWords() const {
+        return uint32_t(std::min<size_t>(block_.InUse() / 4 - 1, capacity_));
+    }
 
-    std::vector<uint32_t> words_; // [0] is the spare word below the base
+    GrowingBlock block_;
+    uint32_t* words_ = nullptr; // [0] is the spare word below the base
+    uint32_t spare_ = 0;
     uint32_t capacity_;
+    uint32_t taken_ = 0;
+    bool refused_ = false;
     uint32_t top_ = 0;
     bool faulted_ = false;
 };

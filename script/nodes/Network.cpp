@@ -5,6 +5,7 @@
 #include "core/object/MethodInfo.h"
 #include "core/object/NamedConstants.h"
 #include "core/object/ValueBinding.h"
+#include "core/os/EngineWork.h"
 #include "core/string/Text.h"
 #include "core/string/TextArena.h"
 #include "script/machine/ScriptApp.h"
@@ -270,12 +271,18 @@ bool Network::Fetch(const char* host, const char* path, std::string& body) {
         LogMessage("Network: %s", failure_.c_str());
         return false;
     }
-    deadline_ = Clock::now() + timeout_;
+    const Clock::time_point start = Clock::now();
+    deadline_ = start + timeout_;
+    bool fetched = false;
     if (!Connect(host)) {
         failure_ = lastError_;
-        return false;
+    } else {
+        fetched = SendRequest(host, path) && ReadBody(body);
     }
-    return SendRequest(host, path) && ReadBody(body);
+    // The frame waited all along: a loop of fetches meets the script's step limit.
+    ChargeMicrosecondsWaited(uint64_t(
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count()));
+    return fetched;
 }
 
 const char* Network::Get(const char* host, const char* path) {

@@ -34,7 +34,8 @@ public:
     // Empty after a successful connect.
     const char* GetLastError() const { return lastError_.c_str(); }
     // The body of the reply, "" on any failure. Blocks the frame for at most the time-out, from
-    // the name look-up to the body's end.
+    // the name look-up to the body's end, and charges the running script for the time it waited
+    // (ChargeMicrosecondsWaited).
     const char* Get(const char* host, const char* path);
     // Get, answering false when the page was not had whole: no connection, a status other than
     // 200, a reply that breaks the reader's bounds or ends early, the time-out, or a host or path

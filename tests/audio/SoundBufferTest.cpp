@@ -1,8 +1,11 @@
 #include "audio/SoundBuffer.h"
 
 #include "audio/SoundVoice.h"
+#include "core/os/HeldMemory.h"
+#include "tests/support/FreshProcess.h"
 #include "tests/support/LoopbackAudio.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <tuple>
 
@@ -75,6 +78,52 @@ TEST(SoundBufferVoices, BlockFlagChangesAndIgnore3DWhenTheBufferIsNot3D) {
     EXPECT_EQ(buffer->GetVoiceCount(), 0);
     EXPECT_EQ(buffer->SetFlags(SoundBuffer3D, SoundBuffer3D), 0);
     EXPECT_EQ(buffer->GetFlags(~0u), SoundBuffer3D);
+}
+
+// What a 4 MiB sound adds to the held memory while the system holds it, and what stays once it
+// is gone; rewriting its samples adds nothing.
+std::pair<size_t, size_t> HeldForASound(AudioSystem& audio) {
+    constexpr uint32_t Frames = 2 << 20; // 16-bit mono: 4 MiB
+    const size_t before = GetHeldMemory();
+    SoundBuffer* buffer = audio.CreateSoundBuffer();
+    const bool made = buffer->Create(SoundBuffer3D, Frames, 16, 22050, 1);
+    const size_t held = GetHeldMemory() - before;
+    if (made) {
+        EXPECT_TRUE(buffer->SetLockState(SoundLockedForWriting));
+        buffer->SetSample(0, 0x40000000);
+        EXPECT_TRUE(buffer->SetLockState(SoundUnlocked));
+        EXPECT_EQ(GetHeldMemory() - before, held) << "an upload replaces the library's copy";
+    }
+    audio.DestroySoundBuffer(buffer);
+    const size_t after = GetHeldMemory() - std::min(GetHeldMemory(), before);
+    return {held, after};
+}
+
+constexpr size_t SoundBytes = size_t(4) << 20;
+
+// A sound lies in memory twice, the engine's samples and the audio library's copy: both are
+// counted, on every output, and given back with the sound.
+TEST(SoundBufferMemory, EveryCopyOfTheSamplesIsCounted) {
+    test::ExpectInFreshProcess([] {
+        setenv("ALSOFT_DRIVERS", "null", 1);
+        OpenAlAudioSystem device;
+        ASSERT_TRUE(device.Init(AudioInit3D | 4, 16, 22050, 2)) << device.GetLastError();
+        const auto [held, after] = HeldForASound(device);
+        EXPECT_GE(held, 2 * SoundBytes) << "null device";
+        EXPECT_LT(after, SoundBytes / 4) << "null device";
+    });
+    {
+        test::LoopbackAudio loopback;
+        const auto [held, after] = HeldForASound(loopback.system);
+        EXPECT_GE(held, 2 * SoundBytes) << "loopback";
+        EXPECT_LT(after, SoundBytes / 4) << "loopback";
+    }
+    test::UseNoAudioBackEnd();
+    OpenAlAudioSystem none;
+    EXPECT_FALSE(none.Init(AudioInit3D | 4, 16, 22050, 2));
+    const auto [held, after] = HeldForASound(none);
+    EXPECT_LT(held, SoundBytes / 4) << "no device: no sound is made";
+    EXPECT_LT(after, SoundBytes / 4);
 }
 
 } // namespace

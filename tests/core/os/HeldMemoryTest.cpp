@@ -1,8 +1,13 @@
 #include "core/os/HeldMemory.h"
 
+#include "tests/support/FreshProcess.h"
+
+#include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 namespace quarn {
@@ -44,6 +49,28 @@ TEST(HeldMemory, TheBudgetAllowsWhatFitsBesideWhatIsHeld) {
     EXPECT_FALSE(MemoryBudgetAllows(0));
     SetMemoryBudget(0);
     EXPECT_TRUE(MemoryBudgetAllows(10 * MiB));
+}
+
+// A limit on the data leaves the game half of what it allows beside the data the process holds,
+// whatever else it maps (libraries, reserved regions; the sanitizers' shadow is terabytes): the
+// budget was 0 under any such limit once the process mapped more than it allowed.
+TEST(HeldMemory, ADataLimitLeavesHalfOfWhatItAllowsBesideTheData) {
+    test::ExpectInFreshProcess([] {
+        std::ifstream statm("/proc/self/statm");
+        size_t pages[6] = {};
+        for (size_t& count : pages) {
+            statm >> count;
+        }
+        const size_t data = pages[5] * size_t(sysconf(_SC_PAGESIZE));
+        rlimit limit{};
+        ASSERT_EQ(getrlimit(RLIMIT_DATA, &limit), 0);
+        limit.rlim_cur = data + 2048 * MiB;
+        ASSERT_EQ(setrlimit(RLIMIT_DATA, &limit), 0);
+        SetMemoryBudget(0);
+        EXPECT_GT(GetMemoryBudget(), 512 * MiB);
+        EXPECT_LE(GetMemoryBudget(), 1024 * MiB);
+        EXPECT_TRUE(AddressSpaceIsLimited());
+    });
 }
 
 } // namespace

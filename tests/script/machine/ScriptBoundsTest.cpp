@@ -4,15 +4,27 @@
 // paths.
 #include "TestPaths.h"
 #include "core/os/HeldMemory.h"
+#include "core/scenefile/SceneLoader.h"
 #include "core/scenefile/SceneSaver.h"
 #include "core/string/TextArena.h"
 #include "script/machine/ScriptContext.h"
 #include "script/nodes/GridData.h"
+#include "script/nodes/Network.h"
 #include "tests/script/machine/ScriptRunSupport.h"
+#include "tests/support/CapturingLogSink.h"
 
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace quarn {
@@ -21,6 +33,65 @@ namespace {
 const std::string LoopError = "Infinite loop detected (100million'th instruction reached)";
 const std::string NestingError =
     "Calls between scripts nest deeper than " + std::to_string(MaxScriptNesting);
+
+// A server on 127.0.0.1 that answers every request, one after another, `delay` after it came.
+class SlowHttpServer {
+public:
+    explicit SlowHttpServer(std::chrono::milliseconds delay) : delay_(delay) {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listener_, 8);
+        socklen_t size = sizeof address;
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~SlowHttpServer() {
+        stop_ = true;
+        thread_.join();
+        close(listener_);
+    }
+    uint16_t Port() const { return port_; }
+    // Requests taken, each counted as it comes.
+    int Served() const { return served_; }
+
+private:
+    void Serve() {
+        while (!stop_) {
+            pollfd entry{listener_, POLLIN, 0};
+            if (poll(&entry, 1, 20) != 1) {
+                continue;
+            }
+            const int connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            ++served_;
+            std::string request;
+            char buffer[1024];
+            while (request.find("\r\n\r\n") == std::string::npos) {
+                pollfd readable{connection, POLLIN, 0};
+                const ssize_t count =
+                    poll(&readable, 1, 1000) == 1 ? recv(connection, buffer, sizeof buffer, 0) : 0;
+                if (count <= 0) {
+                    break;
+                }
+                request.append(buffer, size_t(count));
+            }
+            std::this_thread::sleep_for(delay_);
+            const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+            send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+            close(connection);
+        }
+    }
+
+    std::chrono::milliseconds delay_;
+    int listener_ = -1;
+    uint16_t port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> served_{0};
+    std::thread thread_;
+};
 
 // A node a script makes to hold its texts.
 class Holder : public test::TestClass<Holder, Node> {
@@ -367,7 +438,7 @@ TEST_F(ScriptBounds, AGridLargerThanTheBudgetIsRefusedBeforeItIsMade) {
         SetMemoryBudget(held + (size_t(48) << 20));
         EXPECT_EQ(Call(script), error.empty()) << name << LastError();
         if (!error.empty()) {
-            EXPECT_EQ(LastError().rfind(error, 0), 0u) << LastError();
+            EXPECT_EQ(LastError().rfind(error, 0), 0u) << name << LastError();
             EXPECT_NE(LastError().find(" more would take the game past its memory budget of "),
                       std::string::npos)
                 << LastError();
@@ -378,5 +449,172 @@ TEST_F(ScriptBounds, AGridLargerThanTheBudgetIsRefusedBeforeItIsMade) {
     }
 }
 
+// A program's stack size is what it may reach, not what it takes: nodes running a program that
+// declares the largest stack hold only the words their runs reach. Before, each took its whole
+// stack at its first run, past any budget.
+TEST_F(ScriptBounds, NodesHoldTheStackTheirRunsReachNotTheOneTheyDeclare) {
+    constexpr int Nodes = 100;
+    Script* first =
+        MakeScript("stack 1048576\nfunction \"f\" () at=@f\nf:\npush 1\ndrop 1\nreturn 0 0\n",
+                   "widestack");
+    std::vector<Script*> scripts{first};
+    for (int i = 1; i < Nodes; ++i) {
+        scripts.push_back(Make<Script>());
+        scripts.back()->SetScriptFile("widestack.script");
+    }
+    const size_t held = GetHeldMemory();
+    SetMemoryBudget(held + (size_t(64) << 20));
+    for (Script* script : scripts) {
+        EXPECT_TRUE(Call(script, {}, "f")) << LastError();
+    }
+    EXPECT_LT(GetHeldMemory(), held + Nodes * (size_t(64) << 10));
+}
+
+// A run that takes its stack deeper than the budget allows, in words or in calls, ends with the
+// budget's error before it takes them, on both of the machine's paths.
+TEST_F(ScriptBounds, AStackGrowingPastTheBudgetIsTheRunsError) {
+    const struct {
+        const char* name;
+        const char* code;
+        const char* error;
+    } cases[] = {
+        {"words", "loop:\npush 1\njump loop\n", "Value stack: "},
+        {"calls", "call @f\nreturn 0 0\n", "Call stack: "},
+    };
+    for (const bool translated : {false, true}) {
+        ScriptTranslatedRuns = translated;
+        for (const auto& [name, code, error] : cases) {
+            Script* script = MakeScript(std::string("stack 1048576\nfunction \"f\" () at=@f\nf:\n") +
+                                            code,
+                                        std::string(name) + (translated ? "fast" : "plain"));
+            const size_t held = GetHeldMemory();
+            const size_t budget = held + (size_t(2) << 20);
+            SetMemoryBudget(budget);
+            EXPECT_FALSE(Call(script, {}, "f")) << name;
+            EXPECT_EQ(LastError().rfind(error, 0), 0u) << name << LastError();
+            EXPECT_NE(LastError().find(" more would take the game past its memory budget of "),
+                      std::string::npos)
+                << LastError();
+            EXPECT_LE(GetHeldMemory(), budget) << name;
+            script->Delete();
+            SetMemoryBudget(0);
+        }
+    }
+}
+
+// A node whose variables the budget cannot hold is refused when it is given its program, with a
+// line naming it, and never runs; the others run. Also for nodes a script makes in one update.
+TEST_F(ScriptBounds, NodesWhoseVariablesPassTheBudgetAreRefusedAndNamed) {
+    constexpr size_t Array = 1048575;
+    const std::string huge = "var \"a\" array elem=int count=" + std::to_string(Array) +
+                             "\nstack 16\nfunction \"f\" () at=@f\nf:\nreturn 0 0\n";
+    Script* probe = MakeScript(huge, "hugearray");
+    probe->Delete();
+    test::CapturingLogSink log;
+    const size_t held = GetHeldMemory();
+    const size_t budget = held + 10 * Array;
+    SetMemoryBudget(budget);
+    std::vector<Script*> scripts;
+    for (int i = 0; i < 5; ++i) {
+        scripts.push_back(Make<Script>());
+        scripts.back()->SetName(("n" + std::to_string(i)).c_str());
+        scripts.back()->SetScriptFile("hugearray.script");
+    }
+    for (int i = 0; i < 5; ++i) {
+        const bool taken = i < 2;
+        EXPECT_EQ(Call(scripts[size_t(i)], {}, "f"), taken) << i;
+        EXPECT_EQ(log.Contains("Script node 'n" + std::to_string(i) + "' (id " +
+                               std::to_string(scripts[size_t(i)]->GetId()) +
+                               ") is not run: the variables of hugearray: 4 MiB more would take "
+                               "the game past its memory budget of "),
+                  !taken)
+            << i;
+    }
+    EXPECT_LE(GetHeldMemory(), budget);
+    for (Script* script : scripts) {
+        script->Delete();
+    }
+
+    // One update making such nodes: each past the budget is refused; the update goes on.
+    Script* maker = MakeScript("var \"i\" int\nstack 16\nfunction \"f\" () at=@f\nf:\nmake:\n"
+                               "text \"Script\"\n" +
+                                   Func(68) +
+                                   "\npush prop:Script.scriptfile\ntext \"hugearray.script\"\n"
+                                   "setprop 1\npush 0\npush 0\nload 1\npush 1\n"
+                                   "op int \"+(int):int\"\nstore 1\npush 0\nload 1\npush 40\n"
+                                   "op int \"<(int):bool\"\njumpif make\nreturn 0 0\n",
+                               "maker");
+    log.Clear();
+    SetMemoryBudget(GetHeldMemory() + 10 * Array);
+    EXPECT_TRUE(Call(maker, {}, "f")) << LastError();
+    EXPECT_EQ(maker->GetVariables()[0], 40u);
+    const auto refused = std::count_if(log.Lines().begin(), log.Lines().end(), [](const auto& line) {
+        return line.text.find("is not run: the variables of hugearray") != std::string::npos;
+    });
+    EXPECT_EQ(refused, 38);
+    EXPECT_LE(GetHeldMemory(), budget);
+    maker->Delete();
+    DeleteInstances(Script::RegisterClass());
+}
+
+// A page fetch blocks the frame while its server takes its time, and the wait is charged to the
+// run: a loop of fetches from a slow server ends with the step limit's error after the waits
+// the limit allows (here half a second), where before it fetched on for as long as it looped.
+TEST_F(ScriptBounds, ALoopOfSlowFetchesEndsWithTheLoopError) {
+    using namespace std::chrono_literals;
+    Network::RegisterClass();
+    SlowHttpServer server(50ms);
+    auto* node = Make<Network>();
+    node->SetPort(server.Port());
+    ScriptStepLimit = uint32_t(StepsPerSecondWaited / 2);
+    for (const bool translated : {false, true}) {
+        ScriptTranslatedRuns = translated;
+        Script* script = MakeScript(
+            "var \"i\" int\nstack 16\nfunction \"f\" () at=@f\nf:\nfetch:\npush " +
+                std::to_string(node->GetId()) + "\ntext \"127.0.0.1\"\ntext \"/slow\"\nmethod method:" +
+                MethodOf(Network::classInfo, 12) +
+                " 2\ndrop 1\npush 0\npush 0\nload 1\npush 1\nop int \"+(int):int\"\nstore 1\n"
+                "push 0\nload 1\npush 40\nop int \"<(int):bool\"\njumpif fetch\nreturn 0 0\n",
+            translated ? "fastfetch" : "plainfetch");
+        const int served = server.Served();
+        EXPECT_FALSE(Call(script, {}, "f"));
+        EXPECT_EQ(LastError(), LoopError);
+        // Each fetch waits 50 ms or more (on a busy machine): at most ten take the half second.
+        EXPECT_GE(script->GetVariables()[0], 3u);
+        EXPECT_LE(script->GetVariables()[0], 10u);
+        EXPECT_EQ(uint32_t(server.Served() - served), script->GetVariables()[0] + 1);
+        script->Delete();
+    }
+}
+
+// A scene whose script loads the scene again, under itself, from its update: each copy is first
+// updated in the frame after the one that loaded it, so a frame runs the scripts it began with
+// and ends, where before each copy ran in the frame that made it, the next one in turn (here
+// until a counter stopped them at 32).
+TEST_F(ScriptBounds, AScriptLoadingItsOwnSceneRunsEachCopyFromTheNextFrame) {
+    auto* counter = Make<test::ScriptThing>();
+    const std::string count =
+        "push " + std::to_string(counter->GetId()) + "\npush prop:ScriptTestThing.value\n";
+    MakeScript("stack 16\nfunction \"update\" (float) at=@update\nupdate:\n" + count +
+                   "getprop\npush 31\nop int \"<(int):bool\"\njumpifnot done\n" + count + count +
+                   "getprop\npush 1\nop int \"+(int):int\"\nsetprop 1\ntext \"self.scene\"\n"
+                   "self\npush 0\n" +
+                   Func(71) + "\ndrop 1\ndone:\nreturn 1 0\n",
+               "selfload")
+        ->Delete();
+    temp_.WriteFile("self.scene", "version = 44\nnum_nodes = 1\nobj1 {\n\tclass = \"Script\"\n"
+                                  "\tflags = 1\n\tscriptfile = \"selfload.script\"\n}\n");
+    auto* root = Make<Node>();
+    root->SetFlag(NodeEnabled, true);
+    ASSERT_NE(LoadSceneFile("self.scene", -1, 1, root, nullptr, nullptr), nullptr);
+    const ClassInfo* scripts = Script::RegisterClass();
+    GameRunning = true;
+    for (const int copies : {2, 4, 8, 16, 32, 32}) {
+        UpdateNodeTree(root);
+        EXPECT_EQ(scripts->GetInstanceCountRecursive(), copies);
+    }
+    GameRunning = false;
+    EXPECT_EQ(ErrorReports(), 0) << LastError();
+}
 } // namespace
 } // namespace quarn
