@@ -52,7 +52,7 @@ void RegisterPlayerClasses() {
 }
 
 Node* LoadToolScene(const std::string& scene, std::string& reason) {
-    RegisterAllClasses();
+    RegisterPlayerClasses();
     SetLogSink(Note);
     SetValidityHook([](const char* message) {
         Note("", message);
