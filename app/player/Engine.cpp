@@ -188,7 +188,20 @@ bool CreateRenderDevice(Platform& platform, const EngineSetup& setup) {
     return true;
 }
 
-void StartGame() {
+// The editor ready for its first command.
+void ShowReady() {
+    BuildEditorToolbar();
+    RefreshMainMenu();
+    ShowLoadScreen(1.0f, "Ready");
+}
+
+void StartGame(const EngineSetup& setup) {
+    if (setup.editor && !setup.editScene.empty()) {
+        // Stopped, whatever the game starts with: a game that runs at start can be edited so.
+        OpenScene(setup.editScene.c_str(), OpenStartScene);
+        ShowReady();
+        return;
+    }
     SettingsFile& config = GetMainSettings();
     std::string start;
     if (config.HasKey("autorun")) {
@@ -214,9 +227,7 @@ void StartGame() {
     GamePaused = false;
     SendSignal("quarn_start", nullptr, true);
     SendSignal("start", nullptr, true);
-    BuildEditorToolbar();
-    RefreshMainMenu();
-    ShowLoadScreen(1.0f, "Ready");
+    ShowReady();
 }
 
 // Recovers a lost device: false when the frame must be skipped.
@@ -400,7 +411,7 @@ bool InitEngine(const EngineSetup& setup) {
         InstallEditorSelectionSet();
         FollowUndoLabels();
     }
-    StartGame();
+    StartGame(setup);
     EnterFullMonitorWhenAsked(*platform, config);
     ShowMainWindow(*platform);
     platform->SetFrameCallback(FrameUpdate);

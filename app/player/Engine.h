@@ -28,6 +28,9 @@ struct EngineSetup {
     std::string resourceRoot;
     // The editor instead of the player: "standalone" is "false" for the whole run.
     bool editor = false;
+    // The editor's scene to edit: opened stopped at start-up, in place of the game's start
+    // scene. Relative to the resource root.
+    std::string editScene;
     // The player holds every file its game names to the game. A tool that runs it keeps the
     // user's reach for what the user names, as the editor does: only what the game's scripts
     // reach and set in motion stays held.
