@@ -35,14 +35,6 @@ TEST(BoxText, LongLinesBreakAtBlanksOrWithinAWordAndNeverInsideACharacter) {
     for (const auto& [text, fitted] : cases) {
         EXPECT_EQ(FitBoxText(text, 9), fitted) << text;
     }
-    EXPECT_EQ(BoxTextColumns(0), BoxTextColumns(800));
-    for (int screen : {0, 320, 800, 1024, 3840}) {
-        const size_t columns = BoxTextColumns(screen);
-        EXPECT_TRUE(columns >= 20 && columns <= 80) << screen;
-        if (screen >= 800) {
-            EXPECT_LE(int(columns) * BoxCharacterWidth + 2 * BoxMargin, screen);
-        }
-    }
 }
 
 TEST(ZenityDialogs, ArgumentsAskBeforeOverwritingStartInTheFolderAndAreNeverRun) {
