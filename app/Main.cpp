@@ -9,14 +9,15 @@
 namespace {
 
 constexpr const char* Usage =
-    "usage: quarn [--editor] [SCENE.scene]\n"
+    "usage: quarn [SCENE.scene]\n"
+    "       quarn --editor [SCENE]\n"
     "\n"
     "Runs the game in the current folder: its packaged \"data.zoo\", else the folder\n"
     "itself when it holds a \"config.txt\", else the scene built into the program.\n"
-    "--editor runs the editor on the same game instead. A command line ending in\n"
-    "\".scene\" makes the program's own folder the start folder; nothing else on it\n"
-    "is read. The program ends when its window closes, on SIGTERM, SIGINT, SIGHUP\n"
-    "or SIGQUIT.\n"
+    "A command line ending in \".scene\" makes the program's own folder the start\n"
+    "folder; nothing else on it is read. --editor runs the editor on the same game\n"
+    "instead: it plays the game's start scene, or opens SCENE stopped, for editing.\n"
+    "The program ends when its window closes, on SIGTERM, SIGINT, SIGHUP or SIGQUIT.\n"
     "\n"
     "Environment: QUARN_LOG (log to stderr), QUARN_INPUT=FILE (drive the run from an\n"
     "input script), QUARN_DIALOGS=script and QUARN_DIALOG_ANSWERS (answer dialogs\n"
@@ -46,6 +47,12 @@ int main(int argc, char** argv) {
         }
         first = false;
         setup.commandLine += argv[index];
+    }
+    // The editor's scene is the one to edit, in the game of the current folder: the player's
+    // rule for a command line ending in ".scene" does not reach it.
+    if (setup.editor) {
+        setup.editScene = std::move(setup.commandLine);
+        setup.commandLine.clear();
     }
     return quarn::RunPlayer(setup);
 }

@@ -442,7 +442,7 @@ void TextPlate::UpdateRenderState() {
     SetStateBits();
 }
 
-int32_t TextPlate::Render() {
+void TextPlate::FitRenderTypeToMatrixMode() {
     const int32_t mode = GetMatrixMode();
     const int32_t type = GetRenderType();
     if ((mode == MatrixNormal || mode == MatrixBillboard) && type == Render2D) {
@@ -450,6 +450,16 @@ int32_t TextPlate::Render() {
     } else if (mode == MatrixScreen && type != Render2D && type != RenderOsd) {
         SetRenderType(Render2D);
     }
+}
+
+void TextPlate::OnValuesLoaded() {
+    RenderObject::OnValuesLoaded();
+    // As the first draw would: a save with no edit then writes the same type before it as after.
+    FitRenderTypeToMatrixMode();
+}
+
+int32_t TextPlate::Render() {
+    FitRenderTypeToMatrixMode();
     if (TestRenderFlags(RenderGizmo) || HasFlag(NodeSelected)) {
         if (AnnotationSink* annotations = GetActiveAnnotations()) {
             DrawWrapWidth(*annotations);

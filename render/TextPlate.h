@@ -71,6 +71,7 @@ public:
 
     int GetPropertyState(const Property& property) const override;
     void UpgradeVersion(int fileVersion) override;
+    void OnValuesLoaded() override;
     int GetIconIndex() const override { return 22; }
     bool IntersectRay(const Float3& origin, const Float3& direction, PickQuery& query) override;
     bool IsOpaque() override { return false; }
@@ -99,6 +100,8 @@ private:
     void Wrap();
     void UpdateMetrics();
     void Invalidate();
+    // A plate in screen space draws in the 2D pass, one in the world outside it.
+    void FitRenderTypeToMatrixMode();
     void BuildGlyphs();
     bool IsScreenMode() const;
     void DrawWrapWidth(AnnotationSink& annotations);

@@ -436,7 +436,7 @@ bool Branch::LoadContent(int direction) {
         // The nested load reads its own header into the global; the outer load still needs it.
         const bool includesBranches = SceneLoadIncludesBranches;
         const bool compact = file->IsBinary();
-        const std::string path = compact ? file->GetCompactPath() : file->GetFullPath();
+        const std::string path = compact ? file->GetReadPath() : file->GetFullPath();
         uint32_t flags = SceneKeepUnmappedIds | SceneSystemZeroPaths;
         if (compact) {
             flags |= SceneCompact;

@@ -51,10 +51,17 @@ bool BranchFile::LoadFromFile(const char* path) {
     guid_ = Guid();
     FileReader file;
     bool compact = false;
+    readPath_ = path;
     if (!file.Open(path, false, false)) {
         compact = true;
-        if (!file.Open(ReplaceExtension(path, "scn").c_str(), true, false)) {
-            return false;
+        // Earlier versions wrote the copy as "scn", the name a scene's compact twin takes.
+        readPath_ = ReplaceExtension(path, CompactExtension);
+        if (!file.Open(readPath_.c_str(), true, false)) {
+            readPath_ = ReplaceExtension(path, "scn");
+            if (!file.Open(readPath_.c_str(), true, false)) {
+                readPath_.clear();
+                return false;
+            }
         }
     }
     SetState(1);
@@ -164,7 +171,7 @@ const Guid& BranchFile::EnsureGuid() {
 }
 
 std::string BranchFile::GetCompactPath() const {
-    return ReplaceExtension(GetFullPath(), "scn");
+    return ReplaceExtension(GetFullPath(), CompactExtension);
 }
 
 bool BranchFile::SetOwner(Node* branch) {

@@ -17,9 +17,13 @@ class Property;
 // custom class its header declares (relays and exposed properties, entered under "Branch" like
 // any derived class) and which instance has the file open for editing. Only the header is read
 // here; each instance loads the nodes itself. A save writes the text file and a compact copy
-// beside it with the extension "scn", which a load falls back to when the text file is gone.
+// beside it with the extension "bscn", which a load falls back to when the text file is gone
+// (then to the "scn" copy earlier versions wrote). A scene's compact twin is its "scn": a scene
+// and a branch of one name never share a file.
 class BranchFile : public Resource {
 public:
+    static constexpr const char* CompactExtension = "bscn";
+
     // Loads the header of `path` (nothing for an empty path).
     BranchFile(const char* path, const char* options);
     ~BranchFile() override;
@@ -49,8 +53,10 @@ public:
     // The GUID, made first when the file has none.
     const Guid& EnsureGuid();
     bool IsBinary() const { return binary_; }
-    // The path of the compact copy: the resource's path with the extension "scn".
+    // The path a save writes the compact copy to: the resource's path with CompactExtension.
     std::string GetCompactPath() const;
+    // The file the last load read, in either form; "" when none could be read.
+    const std::string& GetReadPath() const { return readPath_; }
 
     // The declared class, or null when the file declares nothing.
     ClassInfo* GetDeclaredClass() const { return customClass_; }
@@ -95,6 +101,7 @@ private:
     ClassInfo* customClass_ = nullptr;
     uint64_t editor_ = 0; // serial of the editing instance
     bool binary_ = false;
+    std::string readPath_;
     uint32_t classGeneration_ = 0;
 };
 

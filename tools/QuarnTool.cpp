@@ -704,7 +704,8 @@ int RunScene(char** arguments) {
         }
         compact = true;
     }
-    RegisterAllClasses();
+    // Numbered as the player numbers them: a script's symbol file names classes by number.
+    RegisterPlayerClasses();
     // As the editor opens and saves scenes: ids kept when free, the root written with its tree.
     uint32_t loadFlags = SceneKeepUnmappedIds;
     if (CompareNoCase(GetPathExtension(in.c_str()).c_str(), "scn") == 0) {

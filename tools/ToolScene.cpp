@@ -53,7 +53,7 @@ void RegisterPlayerClasses() {
 }
 
 Node* LoadToolScene(const std::string& scene, std::string& reason, bool asGame) {
-    RegisterAllClasses();
+    RegisterPlayerClasses();
     SetLogSink(Note);
     SetValidityHook([](const char* message) {
         Note("", message);

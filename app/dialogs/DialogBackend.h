@@ -35,6 +35,18 @@ constexpr size_t MaxChoiceButtonText = 259;
 // The labels of a '#'-joined button list, one per button index; an empty label is a hidden button.
 std::vector<std::string> SplitChoiceButtons(const char* buttons);
 
+// A window-system message box grows with its longest line and never wraps it: a long path
+// pushed the box past the screen's edges. Its text is broken to fit first. A character takes
+// at most BoxCharacterWidth pixels of the box's font, beside margins of BoxMargin on each side.
+constexpr int BoxCharacterWidth = 8;
+constexpr int BoxMargin = 40;
+// The longest line a box on a screen that many pixels wide shows, in characters: 80 at most,
+// for reading, and as on an 800-pixel screen when the width is unknown (0).
+size_t BoxTextColumns(int screenWidth);
+// The text with each line longer than `columns` characters broken at its last blank within
+// them, and a longer word (a path) within itself; a UTF-8 character is never split.
+std::string FitBoxText(const std::string& text, size_t columns);
+
 // (name, patterns) pairs of a file-dialog filter list; patterns stay ';'-separated.
 std::vector<std::pair<std::string, std::string>> ParseFileFilter(const char* filter);
 
@@ -104,6 +116,7 @@ public:
         Kind kind = MessageBoxKind;
         std::string title;
         std::string text;
+        std::string shown; // message and choice boxes: the text as a window-system box lays it out
         std::vector<std::string> buttons; // labels per button index; file and folder: none
         uint32_t type = 0;                // message-box type
         std::string filter;               // file dialogs: "name|patterns" pairs joined by '\n'

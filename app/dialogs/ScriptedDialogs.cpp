@@ -1,6 +1,7 @@
 #include "app/dialogs/DialogBackend.h"
 #include "core/debug/Log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -22,6 +23,61 @@ std::vector<std::string> SplitChoiceButtons(const char* buttons) {
         start = end + 1;
     }
     return labels;
+}
+
+size_t BoxTextColumns(int screenWidth) {
+    constexpr size_t Widest = 80;
+    constexpr int SmallScreen = 800;
+    const int width = screenWidth > 0 ? screenWidth : SmallScreen;
+    const int columns = (width - 2 * BoxMargin) / BoxCharacterWidth;
+    return std::clamp<size_t>(size_t(std::max(columns, 1)), 20, Widest);
+}
+
+std::string FitBoxText(const std::string& text, size_t columns) {
+    auto startsCharacter = [](char byte) { return (uint8_t(byte) & 0xC0) != 0x80; };
+    columns = std::max<size_t>(columns, 1);
+    std::string fitted;
+    size_t lineStart = 0;
+    while (lineStart <= text.size()) {
+        size_t lineEnd = text.find('\n', lineStart);
+        if (lineEnd == std::string::npos) {
+            lineEnd = text.size();
+        }
+        // One line of the text, broken into pieces of at most `columns` characters.
+        size_t at = lineStart;
+        for (;;) {
+            size_t end = at;
+            size_t count = 0;
+            size_t lastBlank = std::string::npos;
+            while (end < lineEnd && (count < columns || !startsCharacter(text[end]))) {
+                if (text[end] == ' ') {
+                    lastBlank = end;
+                }
+                count += startsCharacter(text[end]);
+                ++end;
+            }
+            if (end == lineEnd) {
+                fitted.append(text, at, end - at);
+                break;
+            }
+            // A blank right after the piece ends it as well as one inside it.
+            if (text[end] == ' ') {
+                lastBlank = end;
+            }
+            const size_t cut = lastBlank != std::string::npos && lastBlank > at ? lastBlank : end;
+            fitted.append(text, at, cut - at).push_back('\n');
+            at = cut;
+            while (at < lineEnd && text[at] == ' ') {
+                ++at;
+            }
+        }
+        if (lineEnd == text.size()) {
+            break;
+        }
+        fitted.push_back('\n');
+        lineStart = lineEnd + 1;
+    }
+    return fitted;
 }
 
 std::vector<std::pair<std::string, std::string>> ParseFileFilter(const char* filter) {
@@ -113,6 +169,7 @@ std::string ScriptedDialogs::NextPath() {
 
 int ScriptedDialogs::ShowMessageBox(const char* text, const char* title, uint32_t type) {
     Request request = MakeRequest(MessageBoxKind, title, text);
+    request.shown = FitBoxText(request.text, BoxTextColumns(0));
     request.buttons = SplitChoiceButtons(MessageBoxButtonLabels(type));
     request.type = type;
     int index = NextButton();
@@ -123,6 +180,7 @@ int ScriptedDialogs::ShowMessageBox(const char* text, const char* title, uint32_
 
 int ScriptedDialogs::ShowChoiceBox(const char* title, const char* text, const char* buttons) {
     Request request = MakeRequest(ChoiceKind, title, text);
+    request.shown = FitBoxText(request.text, BoxTextColumns(0));
     request.buttons = SplitChoiceButtons(buttons);
     int index = NextButton();
     std::string label = LabelOf(request, index);

@@ -37,11 +37,17 @@ int ShowBox(SDL_Window* parent, uint32_t flags, const char* title, const char* t
         }
         buttons.push_back({buttonFlags, static_cast<int>(index), labels[index].c_str()});
     }
+    SDL_Rect screen = {};
+    const int display = parent ? SDL_GetWindowDisplayIndex(parent) : 0;
+    if (SDL_GetDisplayUsableBounds(display < 0 ? 0 : display, &screen) != 0) {
+        screen.w = 0;
+    }
+    const std::string fitted = FitBoxText(text ? text : "", BoxTextColumns(screen.w));
     SDL_MessageBoxData data = {};
     data.flags = flags;
     data.window = parent;
     data.title = title;
-    data.message = text;
+    data.message = fitted.c_str();
     data.numbuttons = static_cast<int>(buttons.size());
     data.buttons = buttons.data();
     int pressed = -1;

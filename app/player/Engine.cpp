@@ -188,7 +188,20 @@ bool CreateRenderDevice(Platform& platform, const EngineSetup& setup) {
     return true;
 }
 
-void StartGame(bool chosen) {
+// The editor ready for its first command.
+void ShowReady() {
+    BuildEditorToolbar();
+    RefreshMainMenu();
+    ShowLoadScreen(1.0f, "Ready");
+}
+
+void StartGame(const EngineSetup& setup) {
+    if (setup.editor && !setup.editScene.empty()) {
+        // Stopped, whatever the game starts with: a game that runs at start can be edited so.
+        OpenScene(setup.editScene.c_str(), OpenStartScene | OpenUsersFile);
+        ShowReady();
+        return;
+    }
     SettingsFile& config = GetMainSettings();
     std::string start;
     if (config.HasKey("autorun")) {
@@ -208,16 +221,14 @@ void StartGame(bool chosen) {
         return; // no scene: every frame clears to black
     }
     uint32_t flags = OpenStartScene | (IsStandalone() ? OpenNativeClasses : 0u) |
-                     (chosen ? OpenUsersFile : 0u);
+                     (setup.startSceneChosen ? OpenUsersFile : 0u);
     OpenScene(GetFileSystem()->GetRelativePath(start.c_str()), flags);
     // A start scene that could not be read still starts the game: its frames stay black.
     GameRunning = true;
     GamePaused = false;
     SendSignal("quarn_start", nullptr, true);
     SendSignal("start", nullptr, true);
-    BuildEditorToolbar();
-    RefreshMainMenu();
-    ShowLoadScreen(1.0f, "Ready");
+    ShowReady();
 }
 
 // Recovers a lost device: false when the frame must be skipped.
@@ -402,7 +413,7 @@ bool InitEngine(const EngineSetup& setup) {
         InstallEditorSelectionSet();
         FollowUndoLabels();
     }
-    StartGame(setup.startSceneChosen);
+    StartGame(setup);
     EnterFullMonitorWhenAsked(*platform, config);
     ShowMainWindow(*platform);
     platform->SetFrameCallback(FrameUpdate);

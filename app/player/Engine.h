@@ -31,6 +31,9 @@ struct EngineSetup {
     // The start scene is the one a tool's user named ("autorun" is set to it): its file is
     // opened with the user's reach, wherever it lies. What it names stays the game's.
     bool startSceneChosen = false;
+    // The editor's scene to edit: opened stopped at start-up, in place of the game's start
+    // scene. Relative to the resource root.
+    std::string editScene;
     // A tool's run: the engine's own settings ("init.txt": recent files, folders, the
     // editor's window) are read but never written, whatever the run opens or a game saves.
     bool leaveEngineSettings = false;

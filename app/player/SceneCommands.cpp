@@ -26,7 +26,9 @@
 #include "resources/ResourceRegistry.h"
 #include "resources/TextureAtlas.h"
 
+#include <map>
 #include <optional>
+#include <sys/stat.h>
 #include <vector>
 
 namespace quarn {
@@ -42,6 +44,25 @@ constexpr int AutosaveSlots = 3;
 // Files a short load's box names at most; the log names them all.
 constexpr size_t MaxToldLines = 8;
 
+// What a file on disk was when the editor last read or wrote it.
+struct FileStamp {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    int64_t modified = 0; // nanoseconds
+    bool operator==(const FileStamp&) const = default;
+};
+
+// A scene's two forms, made in memory from one tree at one moment; an error says why a form
+// could not be made.
+struct SceneForms {
+    std::string text;
+    std::string compact;
+    std::string textError;
+    std::string compactError;
+};
+
 struct SceneState {
     std::string currentPath;
     // The file the editor's scene came from, and what its load could not keep as the file has
@@ -53,6 +74,12 @@ struct SceneState {
     SceneProgressCallback progress = nullptr;
     // Resources kept alive while one scene gives way to another.
     std::vector<Resource*> held;
+    // The scene files the editor read or wrote, by native path, as it left them: a save over
+    // one that another program changed since asks first.
+    std::map<std::string, FileStamp> stamps;
+    // The scene as it was when Play started with unsaved changes: what a save asked for while
+    // the game runs, or as it ends, writes (the running game's state is no edit).
+    std::optional<SceneForms> played;
 };
 
 SceneState& State() {
@@ -71,16 +98,22 @@ void ClearUnsavedChanges() {
     }
 }
 
+bool SaveBothForms(const char* path);
+bool SavePlayedScene();
+
 // False when the user cancels or the save they asked for fails; the scene may go otherwise.
+// While the game runs the changes asked about are those made before Play.
 bool OfferToSaveChanges() {
     UndoHistory* history = GetUndoHistory();
-    if (!history || !history->HasUnsavedChanges() || GameRunning) {
+    const bool changed =
+        GameRunning ? State().played.has_value() : history && history->HasUnsavedChanges();
+    if (!changed) {
         return true;
     }
     switch (GetPlatform()->ShowChoiceDialog("Save?", "Scene has changed! Do you want to save?",
                                             "Yes#No#Cancel")) {
     case 0:
-        return SaveScene(State().currentPath.c_str(), SaveCurrent);
+        return GameRunning ? SavePlayedScene() : SaveBothForms(State().currentPath.c_str());
     case 2:
         return false;
     default:
@@ -186,6 +219,91 @@ bool MaySaveOverShortFile(const std::string& target) {
     return true;
 }
 
+bool IsCompactName(const std::string& path) {
+    return CompareNoCase(GetPathExtension(path.c_str()).c_str(), "scn") == 0;
+}
+
+// The files a save to `path` writes: the text form under the ".scene" name and the compact form
+// under the ".scn" name, whichever of the two the user named; never text under ".scn".
+struct SceneFiles {
+    std::string named; // the file the user named, the current path after the save
+    std::string twin;  // the other form beside it
+    bool namedCompact = false;
+};
+
+SceneFiles FilesOfSave(const std::string& path) {
+    if (IsCompactName(path)) {
+        return {path, ReplaceExtension(path.c_str(), "scene"), true};
+    }
+    return {path, ReplaceExtension(path.c_str(), "scn"), false};
+}
+
+std::string NativePathOf(const std::string& path) {
+    PathString native;
+    return GetFileSystem()->GetNativePath(native, path.c_str()) ? native.Text() : path;
+}
+
+// Only a regular file holds changes to lose: a folder in its place makes the save fail anyway.
+FileStamp StampOf(const std::string& nativePath) {
+    FileStamp stamp;
+    struct stat info;
+    if (stat(nativePath.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        stamp.exists = true;
+        stamp.device = info.st_dev;
+        stamp.inode = info.st_ino;
+        stamp.size = info.st_size;
+        stamp.modified = int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    }
+    return stamp;
+}
+
+// The file as the editor leaves it now, loaded or written.
+void RememberStamp(const std::string& path) {
+    const std::string native = NativePathOf(path);
+    State().stamps[native] = StampOf(native);
+}
+
+// Whether another program wrote the file (or made it) since the editor last read or wrote it.
+// A file the editor never met, and one removed since, has nothing of another program's to lose.
+bool ChangedOnDisk(const std::string& path) {
+    const std::string native = NativePathOf(path);
+    const auto known = State().stamps.find(native);
+    if (known == State().stamps.end()) {
+        return false;
+    }
+    const FileStamp now = StampOf(native);
+    return now.exists && !(now == known->second);
+}
+
+// A save over what another program wrote asks first: No, the default, keeps that file.
+bool MaySaveOverChangedFiles(const std::vector<std::string>& targets) {
+    std::vector<std::string> changed;
+    for (const std::string& target : targets) {
+        if (ChangedOnDisk(target)) {
+            changed.push_back("'" + target + "'");
+        }
+    }
+    if (changed.empty()) {
+        return true;
+    }
+    const std::string names = changed.size() == 1 ? changed[0] : changed[0] + " and " + changed[1];
+    const std::string text =
+        names + (changed.size() == 1 ? " has" : " have") +
+        " changed on disk since the editor loaded or saved it.\n\nA save writes the scene as the "
+        "editor holds it, and what changed there is lost. Save over it all the same?";
+    const uint32_t question = MessageBoxYesNo | MessageBoxIconWarning | MessageBoxDefaultButton2;
+    if (ShowMessageBox(text.c_str(), "Save over a changed file", question) != DialogYes) {
+        LogMessage("Scene %s is not saved: the file keeps what changed on disk", names.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Both questions a save over the user's files may ask, for every file it writes.
+bool MaySaveOver(const std::vector<std::string>& targets) {
+    return MaySaveOverShortFile(targets.front()) && MaySaveOverChangedFiles(targets);
+}
+
 // What a load could not keep, and the scene's other top-level nodes. Each load logs its own
 // losses as it reads; the player logs the nodes it leaves out, and the editor sums it all up in
 // the log and in one box with the load's validity reports: a save over the scene's file (which
@@ -242,6 +360,7 @@ void TellShortLoad(const std::string& path, const std::string& placed) {
 // period it was measured in.
 void ForgetScene() {
     ClearUnsavedChanges();
+    State().played.reset();
     TheIdMap().Clear();
     Profiler().ClosePeriod();
 }
@@ -335,14 +454,110 @@ void ReadGameSettings(const char* absoluteScene) {
     }
 }
 
+// The save dialog's answer, with ".scene" where its file name has no extension; "" when
+// cancelled.
+std::string AskSavePath() {
+    std::string target =
+        GetPlatform()->FileDialog(SaveFilter, false, GetFolderSetting("scene").c_str());
+    if (!target.empty()) {
+        target = WithDefaultExtension(std::move(target), ".scene");
+        RememberSceneFolder(target);
+    }
+    return target;
+}
+
+SceneForms MakeForms(Node& root, const std::string& path) {
+    constexpr uint32_t flags = SceneWriteRoot | SceneSystemZeroPaths | SceneKeepUnmappedIds;
+    const Guid guid = GetSceneGuid(0);
+    SceneForms forms;
+    WriteSceneBytes(forms.text, forms.textError, path.c_str(), root, guid, 0, nullptr, flags);
+    WriteSceneBytes(forms.compact, forms.compactError, path.c_str(), root, guid, 0, nullptr,
+                    flags | SceneCompact);
+    return forms;
+}
+
+// One file of a save, whole or not at all; a failure is shown with its reason.
+bool WriteSceneFile(const std::string& path, const std::string& bytes, const std::string& error) {
+    ClearFileFailure();
+    bool written = false;
+    if (!error.empty()) {
+        LogMessage("Scene %s is not saved: %s", path.c_str(), error.c_str());
+        NoteFileFailure(error.c_str());
+    } else {
+        written = SaveSceneBytes(path.c_str(), bytes, 0);
+    }
+    if (!written) {
+        const std::string text = "Scene '" + path + "' was not saved" + FileFailureSuffix();
+        GetPlatform()->ShowChoiceDialog("Save failed", text.c_str(), "OK");
+        return false;
+    }
+    RememberStamp(path);
+    LogMessage("Scene saved as '%s'", path.c_str());
+    return true;
+}
+
+// Writes a save's two files, each beside its target and renamed over it, so a save cut short
+// at any moment leaves each file as it was or as saved. The file the user named comes first and
+// decides: once it is written it is the current path and the scene counts as saved; its twin
+// that cannot be written is told, and keeps what it held.
+bool WriteSceneFiles(const SceneFiles& files, const SceneForms& forms) {
+    const bool compact = files.namedCompact;
+    if (!WriteSceneFile(files.named, compact ? forms.compact : forms.text,
+                        compact ? forms.compactError : forms.textError)) {
+        return false;
+    }
+    State().currentPath = files.named;
+    if (WritesOverLoadedFile(files.named)) {
+        State().shortfall.clear();
+    }
+    ClearUnsavedChanges();
+    UpdateWindowTitle();
+    WriteSceneFile(files.twin, compact ? forms.text : forms.compact,
+                   compact ? forms.textError : forms.compactError);
+    return true;
+}
+
+// Save, Save As and the "Save?" prompt's Yes: the scene in both forms. An empty path asks.
+bool SaveBothForms(const char* path) {
+    const std::string target = path && *path ? path : AskSavePath();
+    if (target.empty() || !GetSceneRoot()) {
+        return false;
+    }
+    const SceneFiles files = FilesOfSave(target);
+    // Before "quarn_save", which the branches save on.
+    if (!MaySaveOver({files.named, files.twin}) || !SendSignal("quarn_save", nullptr, true)) {
+        return false;
+    }
+    Node* root = GetSceneRoot();
+    return root && WriteSceneFiles(files, MakeForms(*root, files.named));
+}
+
+// The scene as Play found it, written where Save would write it.
+bool SavePlayedScene() {
+    const std::string target = State().currentPath.empty() ? AskSavePath() : State().currentPath;
+    if (target.empty()) {
+        return false;
+    }
+    const SceneFiles files = FilesOfSave(target);
+    if (!MaySaveOver({files.named, files.twin}) || !WriteSceneFiles(files, *State().played)) {
+        return false;
+    }
+    State().played.reset();
+    return true;
+}
+
 void SaveAndCopy(const char* path) {
-    if (!SaveScene(path, SaveCurrent)) {
+    // What runs is the game's state, not an edit: the menu greys Save, and its key does
+    // nothing either. Stop asks for what was changed before Play.
+    if (GameRunning) {
+        LogMessage("The scene is not saved while the game runs");
         return;
     }
-    std::string saved = State().currentPath;
-    AddRecentFile(saved.c_str());
+    if (!SaveBothForms(path)) {
+        return;
+    }
+    AddRecentFile(State().currentPath.c_str());
     RefreshMainMenu();
-    SaveScene(saved.c_str(), SaveCompactCopy);
 }
 
 } // namespace
@@ -401,18 +616,31 @@ bool OpenScene(const char* path, uint32_t flags) {
         FileReader reader;
         {
             const UserChoiceScope picked((flags & OpenUsersFile) != 0);
+            ClearFileFailure();
             reader.Open(absolute.Text(), (readerFlags & SceneCompact) != 0, false);
         }
+        std::string failure;
         root = LoadSceneFile(reader, absolute.Text(), 0, readerFlags, nullptr, &roots,
-                             State().progress);
+                             State().progress, &failure);
         if (!root) {
             State().currentPath = previous;
             LogMessage("Scene '%s' could not be loaded", absolute.Text());
+            // The editor waits for another: the user must learn why nothing opened.
+            if (!IsStandalone()) {
+                const std::string text = std::string("Scene '") + absolute.Text() +
+                                         "' could not be loaded: " + failure + ".";
+                ShowMessageBox(text.c_str(), "Load", MessageBoxOk | MessageBoxIconError);
+            }
         }
     }
     SetSceneRoot(root);
     State().loadedFile = root ? absolute.Text() : "";
     State().shortfall.clear();
+    if (root && !IsStandalone()) {
+        const SceneFiles files = FilesOfSave(absolute.Text());
+        RememberStamp(files.named);
+        RememberStamp(files.twin);
+    }
     if (root) {
         TellShortLoad(absolute.Text(), PlaceOtherTopLevelNodes(roots, !IsStandalone()));
         SendSignal("loaded", nullptr, true);
@@ -478,14 +706,9 @@ bool CloseScene(bool skipPrompt) {
 }
 
 bool SaveScene(const char* path, uint32_t flags) {
-    std::string target = path ? path : "";
+    std::string target = path && *path ? path : AskSavePath();
     if (target.empty()) {
-        target = GetPlatform()->FileDialog(SaveFilter, false, GetFolderSetting("scene").c_str());
-        if (target.empty()) {
-            return false;
-        }
-        target = WithDefaultExtension(std::move(target), ".scene");
-        RememberSceneFolder(target);
+        return false;
     }
     uint32_t writerFlags = SceneWriteRoot | SceneSystemZeroPaths | SceneKeepUnmappedIds;
     if (flags & SaveRawIds) {
@@ -494,15 +717,16 @@ bool SaveScene(const char* path, uint32_t flags) {
     if (flags & SaveNativeClasses) {
         writerFlags |= SceneNativeClasses;
     }
-    if (flags & SaveCompact) {
+    if ((flags & SaveCompact) && !IsCompactName(target)) {
+        target = ReplaceExtension(target.c_str(), "scn");
+    }
+    // A ".scn" file holds the compact form whatever is asked: no loader reads text there.
+    if (IsCompactName(target)) {
         writerFlags |= SceneCompact;
-        if (CompareNoCase(GetPathExtension(target.c_str()).c_str(), "scn") != 0) {
-            target = ReplaceExtension(target.c_str(), "scn");
-        }
     }
     // Before "quarn_save", which the branches save on. Autosaves go to the engine's own
     // folder, never over the user's file.
-    if (!(flags & SaveQuietly) && GetSceneRoot() && !MaySaveOverShortFile(target)) {
+    if (!(flags & SaveQuietly) && GetSceneRoot() && !MaySaveOver({target})) {
         return false;
     }
     if (flags & SaveQuietly) {
@@ -535,6 +759,9 @@ bool SaveScene(const char* path, uint32_t flags) {
             GetPlatform()->ShowChoiceDialog("Save failed", text.c_str(), "OK");
         }
         return false;
+    }
+    if (State().stamps.contains(NativePathOf(target))) {
+        RememberStamp(target);
     }
     if (flags & SaveSetsCurrentPath) {
         State().currentPath = target;
@@ -616,6 +843,10 @@ void PlayScene(bool standalone) {
         return;
     }
     // The one window has the keyboard focus already: there is no other to take it from.
+    State().played.reset();
+    if (UndoHistory* history = GetUndoHistory(); history && history->HasUnsavedChanges()) {
+        State().played = MakeForms(*GetSceneRoot(), State().currentPath);
+    }
     AutosaveScene();
     const std::string standaloneCopy = EngineFile(StandaloneCopy);
     SaveScene(EngineFile("play.scene").c_str(), SavePlayCopy);
@@ -667,7 +898,9 @@ void PlayWithDialog(uint32_t openFlags) {
 }
 
 void StopScene() {
-    if (!GameRunning) {
+    // The process ends with the scene: what was changed before Play is asked about first, and a
+    // cancel keeps the game running.
+    if (!GameRunning || !OfferToSaveChanges()) {
         return;
     }
     SendSignal("quarn_stop", nullptr, true);

@@ -44,8 +44,7 @@ enum SaveSceneFlags : uint32_t {
     SaveClearsUnsaved = 0x100, // on success: the undo history's unsaved-changes flag
     SaveCompact = 0x200, // the compact form, in a file whose extension becomes "scn"
     // The words the callers pass.
-    SaveCurrent = 0x10D, // Save, Save As and Ctrl+S
-    SaveCompactCopy = 0x30C,
+    SaveCurrent = 0x10D,
     SaveAutosave = 0xD0,
     SavePlayCopy = 0x10,
     SaveStandaloneCopy = 0x12,
@@ -76,20 +75,26 @@ void OpenRecentScene(const char* path);
 // unsaved changes, and unless skipped, "Save?" comes first: false when the user cancels it or
 // the save fails, and the scene stays.
 bool CloseScene(bool skipPrompt);
-// Writes the tree under the scene root; an empty path asks with the save dialog. False when
-// cancelled, vetoed by a "quarn_save" receiver, without a scene, or when the file could not be
-// written whole; with SaveLogsSaved the last is also shown in the "Save failed" dialog with
-// the reason.
+// Writes the tree under the scene root; an empty path asks with the save dialog. A ".scn"
+// file always holds the compact form. False when cancelled, vetoed by a "quarn_save" receiver,
+// without a scene, when the user keeps a file that loaded short or that another program changed
+// since the editor read or wrote it, or when the file could not be written whole; with
+// SaveLogsSaved the last is also shown in the "Save failed" dialog with the reason.
 bool SaveScene(const char* path, uint32_t flags);
 
 // "autosave0.scene" .. 2 in the engine's own folder (EngineFile), in turn.
 void AutosaveScene();
 // Opens the newest autosave (the lower slot on a tie); nothing when there is none.
 void RecoverFromAutosave();
+// File > Save, Ctrl+S and File > Save As (an empty path asks): the text form to the ".scene"
+// name and the compact form to the ".scn" name, each written whole beside its file and renamed
+// over it, whichever the user named (it stays the current path). Nothing while the game runs.
 void SaveCurrentScene();
 void SaveSceneAs();
 void OpenSceneDialog();
 void NewScene();
+// Play keeps the scene as it is when it has unsaved changes; Stop, and a close while the game
+// runs, ask "Save?" for them before the process ends (Cancel keeps the game running).
 void PlayScene(bool standalone);
 void PlayWithDialog(uint32_t openFlags);
 void StopScene();

@@ -4,6 +4,7 @@
 #include "core/debug/Profiler.h"
 #include "core/debug/Validity.h"
 #include "core/filesystem/FileReader.h"
+#include "core/filesystem/FileSystem.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/Entity.h"
 #include "core/object/IdMap.h"
@@ -158,6 +159,7 @@ Node* SceneLoader::Load(File& stream) {
         state.nodes = 0;
         state.unread = 0;
     }
+    failure_.clear();
     topLevel_.clear();
     topLevelIndex_.clear();
     created_.clear();
@@ -216,6 +218,9 @@ Node* SceneLoader::Load(File& stream) {
             roots_->push_back(node);
         }
     }
+    if (!first && failure_.empty()) {
+        failure_ = "it holds no node";
+    }
     return first;
 }
 
@@ -225,6 +230,7 @@ int SceneLoader::ReadFile(File& stream) {
     // A branch met once the limit is reached would be read only to be left out, and each of its
     // instances read again. The first is named; the outermost load counts them all.
     if (SceneLoadState& state = TheSceneLoadState(); state.nodes >= SceneNodeLimit) {
+        failure_ = "the scene it is part of has made the most nodes a scene makes";
         if (state.unread++ == 0) {
             LogMessage("Scene %s is left unloaded: the scene it is part of has made %lld nodes, "
                        "the most a scene and its branches make",
@@ -281,12 +287,14 @@ std::unique_ptr<SceneReader> SceneLoader::BeginReading(File& stream) {
         reader = std::make_unique<SceneTextReader>();
     }
     if (!reader->Begin(stream, "", nullptr)) {
+        failure_ = "it cannot be read";
         return nullptr;
     }
     SceneHeader header;
     header.includeBranches = (flags_ & SceneIncludeBranches) != 0;
     if (!reader->ReadHeader(header)) {
         LogMessage("Cannot read the header of scene %s", path_.c_str());
+        failure_ = "its header cannot be read";
         return nullptr;
     }
     fileVersion_ = header.version;
@@ -298,6 +306,8 @@ std::unique_ptr<SceneReader> SceneLoader::BeginReading(File& stream) {
     if (fileVersion_ < OldestSceneFormatVersion) {
         LogMessage("Scene %s has version %d; versions below %d are not read", path_.c_str(),
                    fileVersion_, OldestSceneFormatVersion);
+        failure_ = StringFormat("it has version %d; versions below %d are not read", fileVersion_,
+                                OldestSceneFormatVersion);
         return nullptr;
     }
     if (idSystem_ < 0) {
@@ -305,6 +315,7 @@ std::unique_ptr<SceneReader> SceneLoader::BeginReading(File& stream) {
     }
     if (idSystem_ < 0 || static_cast<uint32_t>(idSystem_) > MaxIdSystem) {
         LogMessage("Scene %s names id system %d, which no id can hold", path_.c_str(), idSystem_);
+        failure_ = StringFormat("it names id system %d, which no id can hold", idSystem_);
         return nullptr;
     }
     SceneLoadIncludesBranches = header.includeBranches;
@@ -821,15 +832,21 @@ void SceneLoader::FollowMovedNodes() {
 }
 
 Node* LoadSceneFile(const char* path, int32_t idSystem, uint32_t flags, Node* parent,
-                    std::vector<Node*>* roots, SceneProgressCallback progress) {
+                    std::vector<Node*>* roots, SceneProgressCallback progress,
+                    std::string* failure) {
     FileReader reader;
+    ClearFileFailure();
     reader.Open(path, (flags & SceneCompact) != 0, (flags & SceneScrambled) != 0);
-    return LoadSceneFile(reader, path, idSystem, flags, parent, roots, progress);
+    return LoadSceneFile(reader, path, idSystem, flags, parent, roots, progress, failure);
 }
 
 Node* LoadSceneFile(FileReader& reader, const char* path, int32_t idSystem, uint32_t flags,
-                    Node* parent, std::vector<Node*>* roots, SceneProgressCallback progress) {
+                    Node* parent, std::vector<Node*>* roots, SceneProgressCallback progress,
+                    std::string* failure) {
     if (!reader.IsOpen()) {
+        if (failure) {
+            *failure = "it cannot be opened" + FileFailureSuffix();
+        }
         return nullptr;
     }
     SceneLoader loader(path, idSystem, flags, parent, roots);
@@ -837,6 +854,9 @@ Node* LoadSceneFile(FileReader& reader, const char* path, int32_t idSystem, uint
     ChargeBytesDecoded(reader.GetSize());
     Node* root = loader.Load(reader);
     reader.Close();
+    if (failure) {
+        *failure = loader.GetFailure();
+    }
     return root;
 }
 

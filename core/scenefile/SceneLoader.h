@@ -73,6 +73,8 @@ public:
     // the load kept the file whole): the objects left out and why, a cut, the nodes the load
     // placed elsewhere than their parent line says.
     std::string DescribeShortfall() const;
+    // Why Load gave no node, as a clause ("its header cannot be read"); "" when it gave one.
+    const std::string& GetFailure() const { return failure_; }
     int32_t GetIdSystem() const { return idSystem_; }
 
 private:
@@ -117,6 +119,7 @@ private:
     std::vector<uint64_t> LoadedNodes() const;
 
     std::string path_;
+    std::string failure_;
     int32_t idSystem_;
     uint32_t flags_;
     uint64_t parent_; // serial of the parent for top-level nodes; 0 for none
@@ -169,12 +172,15 @@ const std::vector<LoadedSceneFile>& GetLoadedSceneFiles();
 
 // Opens the file through the program's file system and loads it (SceneLoader). `flags`:
 // SceneCompact reads the compact form, SceneScrambled unscrambles. Null when the file cannot be
-// opened or read, or holds no object.
+// opened or read, or holds no object; `failure`, when given, then says why.
 Node* LoadSceneFile(const char* path, int32_t idSystem, uint32_t flags, Node* parent,
-                    std::vector<Node*>* roots, SceneProgressCallback progress);
+                    std::vector<Node*>* roots, SceneProgressCallback progress,
+                    std::string* failure = nullptr);
 // The same for the file `path` opened already, so that the file and what it names may be
-// reached differently (UserChoiceScope). Null when the reader is not open.
+// reached differently (UserChoiceScope). Null when the reader is not open; the reason why is
+// taken from the file system's last failure, so the caller clears it before opening.
 Node* LoadSceneFile(FileReader& reader, const char* path, int32_t idSystem, uint32_t flags,
-                    Node* parent, std::vector<Node*>* roots, SceneProgressCallback progress);
+                    Node* parent, std::vector<Node*>* roots, SceneProgressCallback progress,
+                    std::string* failure = nullptr);
 
 } // namespace quarn

@@ -20,6 +20,9 @@ namespace quarn {
 
 namespace {
 
+// Nodes being written, nested when a getter writes another tree (a copy inside a save).
+int writingDepth = 0;
+
 bool IsClosed(const Node& node) {
     const ClassInfo* classInfo = node.GetClass();
     return classInfo && (classInfo->GetFlags() & ClassClosed) != 0;
@@ -84,6 +87,29 @@ void WriteProperties(SceneWriter& writer, Node& node, const ClassInfo& classInfo
     }
 }
 
+bool WriteWholeFile(const char* path, const std::string& bytes, uint32_t flags) {
+    uint32_t openFlags = 0;
+    if (flags & SceneScrambled) {
+        openFlags |= WriteScrambled;
+    }
+    ForwardingOutputStream out;
+    if (!out.Open(path, openFlags)) {
+        if (TellWriteFailure()) {
+            LogMessage("Scene %s cannot be written%s", path, FileFailureSuffix().c_str());
+        }
+        return false;
+    }
+    const uint32_t size = static_cast<uint32_t>(bytes.size());
+    bool written = out.Write(bytes.data(), size) == size;
+    // The file system puts the file in place only when everything arrived.
+    written = out.Close() && written;
+    if (!written && TellWriteFailure()) {
+        LogMessage("Scene %s could not be written whole%s; the file is left as it was", path,
+                   FileFailureSuffix().c_str());
+    }
+    return written;
+}
+
 } // namespace
 
 int CountSavedNodes(const Node& node) {
@@ -107,11 +133,19 @@ void WriteNodeTree(SceneWriter& writer, Node& node, uint32_t idSystem, uint32_t 
                    [&](Node& each) { WriteNodeObject(writer, each, idSystem, flags); });
 }
 
+bool IsWritingScene() {
+    return writingDepth > 0;
+}
+
 void WriteNodeObject(SceneWriter& writer, Node& node, uint32_t idSystem, uint32_t flags) {
     const ClassInfo* classInfo = WrittenClass(node, flags);
     if (!classInfo) {
         return;
     }
+    struct WritingScope {
+        WritingScope() { ++writingDepth; }
+        ~WritingScope() { --writingDepth; }
+    } writing;
     const uint32_t id = node.GetId() & ~PortMask;
     std::string idText;
     if (flags & SceneRawIds) {
@@ -131,12 +165,13 @@ void WriteNodeObject(SceneWriter& writer, Node& node, uint32_t idSystem, uint32_
     writer.EndObject();
 }
 
+Guid GetSceneGuid(uint32_t idSystem) {
+    const IdSystem* record = TheIdMap().GetIdSystem(idSystem);
+    return record && record->HasGuid() ? record->GetGuid() : Guid();
+}
+
 bool SaveSceneFile(const char* path, Node& root, uint32_t idSystem, uint32_t flags) {
-    Guid guid;
-    if (const IdSystem* record = TheIdMap().GetIdSystem(idSystem); record && record->HasGuid()) {
-        guid = record->GetGuid();
-    }
-    return SaveSceneFileWithIds(path, root, guid, idSystem, nullptr, flags);
+    return SaveSceneFileWithIds(path, root, GetSceneGuid(idSystem), idSystem, nullptr, flags);
 }
 
 bool WriteSceneBytes(std::string& bytes, std::string& error, const char* path, Node& root,
@@ -191,27 +226,12 @@ bool SaveSceneFileWithIds(const char* path, Node& root, const Guid& guid, uint32
         NoteFileFailure(error.c_str());
         return false;
     }
+    return WriteWholeFile(path, text, flags);
+}
 
-    uint32_t openFlags = 0;
-    if (flags & SceneScrambled) {
-        openFlags |= WriteScrambled;
-    }
-    ForwardingOutputStream out;
-    if (!out.Open(path, openFlags)) {
-        if (TellWriteFailure()) {
-            LogMessage("Scene %s cannot be written%s", path, FileFailureSuffix().c_str());
-        }
-        return false;
-    }
-    const uint32_t size = static_cast<uint32_t>(text.size());
-    bool written = out.Write(text.data(), size) == size;
-    // The file system puts the file in place only when everything arrived.
-    written = out.Close() && written;
-    if (!written && TellWriteFailure()) {
-        LogMessage("Scene %s could not be written whole%s; the file is left as it was", path,
-                   FileFailureSuffix().c_str());
-    }
-    return written;
+bool SaveSceneBytes(const char* path, const std::string& bytes, uint32_t flags) {
+    return path && VersionControlCheckSave(path, VersionControlSaveMode) &&
+           WriteWholeFile(path, bytes, flags);
 }
 
 uint32_t EstimateSceneTextSize() {

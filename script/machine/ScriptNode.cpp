@@ -10,6 +10,7 @@
 #include "core/os/Dialogs.h"
 #include "core/os/HeldMemory.h"
 #include "core/scene/EngineState.h"
+#include "core/scenefile/SceneSaver.h"
 #include "core/string/Text.h"
 #include "resources/ResourceRegistry.h"
 #include "script/machine/ScriptContext.h"
@@ -151,6 +152,7 @@ void Script::SetScriptFile(const char* path) {
     }
     ReleaseContext();
     std::fill(variables_.begin(), variables_.end(), 0u);
+    refusedWords_.clear();
     FreeKeptTexts();
     program_ = *newPath ? GetScriptResource(newPath) : nullptr;
     bool taken = true;
@@ -200,6 +202,9 @@ void Script::ApplyDefaults() {
 void Script::ResizeVariables(uint32_t words, bool keep) {
     std::vector<uint32_t> old = std::move(variables_);
     variables_.assign(words, 0u);
+    if (!keep) {
+        refusedWords_.clear();
+    }
     ApplyDefaults();
     if (keep) {
         std::copy(old.begin(), old.begin() + std::min<size_t>(old.size(), words),
@@ -541,6 +546,11 @@ void Script::GetPropertyValue(const Property& property, uint32_t* out) const {
         return;
     }
     std::copy_n(variables_.begin() + offset, words, out);
+    // A node the class check refused is not the program's, but it is still the scene's.
+    if (const auto refused = refusedWords_.find(uint32_t(offset));
+        refused != refusedWords_.end() && out[0] == 0 && IsWritingScene()) {
+        out[0] = refused->second;
+    }
 }
 
 void Script::SetPropertyValue(const Property& property, const uint32_t* value) {
@@ -553,7 +563,13 @@ void Script::SetPropertyValue(const Property& property, const uint32_t* value) {
     if (property.IsString()) {
         variables_[size_t(offset)] = KeepText(uint32_t(offset), value[0]);
     } else if (property.IsEntityReference()) {
-        variables_[size_t(offset)] = CheckBoundClass(property, value[0]);
+        const uint32_t bound = CheckBoundClass(property, value[0]);
+        if (bound != value[0]) {
+            refusedWords_[uint32_t(offset)] = value[0];
+        } else {
+            refusedWords_.erase(uint32_t(offset));
+        }
+        variables_[size_t(offset)] = bound;
     } else {
         std::copy_n(value, words, variables_.begin() + offset);
     }
@@ -684,6 +700,9 @@ const char* Script::GetCurrentStateName() const {
 void Script::RebuildReferences() {
     references_.clear();
     ForEachEntityWord(true, [this](uint32_t& word) { references_.emplace_back(this).SetId(word); });
+    for (const auto& [offset, word] : refusedWords_) {
+        references_.emplace_back(this).SetId(word);
+    }
 }
 
 void Script::ClearReference(void* entity) {
@@ -697,6 +716,8 @@ void Script::ClearReference(void* entity) {
             word = 0;
         }
     });
+    std::erase_if(refusedWords_,
+                  [id](const auto& refused) { return (refused.second & IdBits) == id; });
 }
 
 void Script::OnScriptChanged(void* program) {

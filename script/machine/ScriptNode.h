@@ -201,6 +201,9 @@ private:
     std::deque<EntityRef> references_;
     // Variable offset -> the text block that variable's word names.
     std::map<uint32_t, TextWord> keptTexts_;
+    // Variable offset -> the node word the scene gave and CheckBoundClass refused: written in
+    // the variable's place while it holds none, so a save keeps what the scene said.
+    std::map<uint32_t, uint32_t> refusedWords_;
 };
 
 } // namespace quarn

@@ -11,6 +11,7 @@
 #include "core/object/Signals.h"
 #include "core/scene/Node.h"
 #include "core/scene/WitnessProperty.h"
+#include "core/scenefile/SceneSaver.h"
 #include "core/string/Text.h"
 #include "render/AnnotationSink.h"
 #include "resources/SoundResource.h"
@@ -111,8 +112,13 @@ void SoundEmitter::SetPan(float pan) {
     }
 }
 
+float SoundEmitter::GetProgress() const {
+    return IsWritingScene() ? givenProgress_ : progress_;
+}
+
 void SoundEmitter::SetProgress(float progress) {
     progress_ = progress;
+    givenProgress_ = progress;
     SoundVoice* voice = GetVoice();
     const SoundBuffer* buffer = sound_ ? sound_->GetSoundBuffer() : nullptr;
     if (!voice || !buffer || buffer->GetLength() == 0) {
@@ -129,7 +135,16 @@ void SoundEmitter::SetProgress(float progress) {
     voice->SetPlayPosition(frame);
 }
 
+uint32_t SoundEmitter::GetSoundFlags() const {
+    return IsWritingScene() ? givenFlags_ : soundFlags_;
+}
+
 void SoundEmitter::SetSoundFlags(uint32_t flags) {
+    ApplySoundFlags(flags);
+    givenFlags_ = soundFlags_;
+}
+
+void SoundEmitter::ApplySoundFlags(uint32_t flags) {
     if (!sound_) {
         soundFlags_ = flags;
         return;
@@ -181,7 +196,8 @@ void SoundEmitter::SetSoundFile(const char* path) {
     sound_ = GetSoundResource(path, "");
     if (sound_) {
         if (GetChannels() > 1) {
-            SetSoundFlags(soundFlags_ & ~Sound3D);
+            ApplySoundFlags(soundFlags_ & ~Sound3D);
+            givenFlags_ &= ~Sound3D;
         }
         if (soundFlags_ & SoundPlaying) {
             Play();

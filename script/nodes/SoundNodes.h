@@ -31,7 +31,9 @@ public:
     SoundEmitter();
     ~SoundEmitter() override;
 
-    uint32_t GetSoundFlags() const { return soundFlags_; }
+    // The playing bit and the progress move as the sound plays and ends; a scene is written with
+    // the values it was given (loaded, or set since), so a save with no edit keeps its bytes.
+    uint32_t GetSoundFlags() const;
     void SetSoundFlags(uint32_t flags);
     float GetMinRange() const { return minRange_; }
     void SetMinRange(float range);
@@ -43,7 +45,7 @@ public:
     void SetVolume(float volume);
     float GetPan() const { return pan_; }
     void SetPan(float pan);
-    float GetProgress() const { return progress_; }
+    float GetProgress() const;
     // Puts the play cursor at that fraction of the sound, kept inside it: 1.0 or more is the
     // last frame, a negative or NaN fraction the first.
     void SetProgress(float progress);
@@ -78,6 +80,7 @@ public:
 private:
     static void OnNodeFlagsChanged(Entity* target, Entity& object, const uint32_t* oldValue,
                                    const uint32_t* newValue);
+    void ApplySoundFlags(uint32_t flags);
     uint32_t GetChannels() const;
     void DeleteVoice();
     // Both, in this order, whichever changed.
@@ -90,6 +93,9 @@ private:
     float volume_ = 1.0f;
     float pan_ = 0.0f;
     float progress_ = 0.0f;
+    // What the scene gave "soundflags" and "progress", for writing it (IsWritingScene).
+    uint32_t givenFlags_ = Sound3D;
+    float givenProgress_ = 0.0f;
     SoundResource* sound_ = nullptr; // one counted reference
     EntityRef witness_;
     SoundVoice* voice_ = nullptr;

@@ -468,6 +468,12 @@ TEST_F(BranchTest, SavedFilesCarryTheirGuidInBothFormsAndTheCompactCopyStandsIn)
         << "the class is its instances', not the file's";
     branch->Reload();
     EXPECT_EQ(Inner(branch, 7)->speed, 42.0f);
+    // So does a copy under the name earlier versions gave it, that of a scene's compact twin.
+    std::filesystem::rename(folder_.Join("door.bscn"), folder_.Join("door.scn"));
+    ASSERT_TRUE(file->Load());
+    EXPECT_TRUE(file->IsBinary() && file->GetGuid() == guid);
+    branch->Reload();
+    EXPECT_EQ(Inner(branch, 7)->speed, 42.0f);
 
     // Declarations the file no longer has go; with neither form there, the file is empty but
     // still the one registered under its name.
@@ -480,7 +486,7 @@ TEST_F(BranchTest, SavedFilesCarryTheirGuidInBothFormsAndTheCompactCopyStandsIn)
     EXPECT_TRUE(file->GetReferenceCount() == 1 && FindResourceByKey("door.branch") == file);
 }
 
-TEST_F(BranchTest, ASaveSucceedsWhenItsTextIsWrittenAndNeverLeavesAStaleCompactCopy) {
+TEST_F(BranchTest, ASaveSucceedsWhenItsTextIsWrittenAndNeverLeavesAStaleOrSharedCompactCopy) {
     // The relays of an instance inside lead into its own id system: saved with it, they would
     // keep the compact copy from being written.
     Write("outer.branch", test::Scene(test::Object(2, "Branch",
@@ -495,13 +501,16 @@ TEST_F(BranchTest, ASaveSucceedsWhenItsTextIsWrittenAndNeverLeavesAStaleCompactC
 
     // A text longer than a compact object holds: the text form keeps it, the older compact
     // copy goes.
+    // A scene of the branch's name keeps its own compact twin.
+    Write("door.scn", "a scene's");
     Branch* door = Instance();
     ASSERT_TRUE(door->GetBranchFile()->Save(*door, door->GetIdSystem()));
-    ASSERT_TRUE(std::filesystem::exists(folder_.Join("door.scn")));
+    ASSERT_TRUE(std::filesystem::exists(folder_.Join("door.bscn")));
+    EXPECT_EQ(folder_.ReadFile("door.scn"), "a scene's");
     Inner(door, 5)->label = std::string(70000, 'x');
     log_.Clear();
     EXPECT_TRUE(door->GetBranchFile()->Save(*door, door->GetIdSystem()));
-    EXPECT_FALSE(std::filesystem::exists(folder_.Join("door.scn")));
+    EXPECT_FALSE(std::filesystem::exists(folder_.Join("door.bscn")));
     EXPECT_NE(folder_.ReadFile("door.branch").find(std::string(70000, 'x')), std::string::npos);
     EXPECT_TRUE(log_.Contains("without its compact copy"));
 }

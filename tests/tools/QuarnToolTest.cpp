@@ -124,6 +124,37 @@ TEST(QuarnToolScene, ASavedSceneSavesToTheSameBytesInEitherForm) {
     EXPECT_EQ(builtIn.err, "");
 }
 
+// A script's public node variables are checked by the classes its symbol file names, as the
+// player numbers them; one given a node of another class is warned of and kept, never zeroed.
+TEST(QuarnToolScene, AScriptsNodeVariablesAreCheckedAsThePlayerChecksThemAndKeptWhenDoubted) {
+    test::TempFolder folder;
+    folder.WriteFile("wrecker.asm", "var \"tower\" Node kind=2\nvar \"pivot\" Pivot kind=2\n"
+                                    "var \"folder\" Folder kind=2\nvar \"thing\" Entity kind=2\n"
+                                    "var \"shelf\" Folder kind=2\n"
+                                    "function \"f\" ():int at=@f\nf:\npush 0\nreturn 0 1\n");
+    ASSERT_EQ(RunTool(folder, {"script", "asm", "wrecker.asm", "wrecker"}).status, 0);
+    const std::string variables =
+        "\ttower = 3\n\tpivot = 4\n\tfolder = 5\n\tthing = 3\n\tshelf = 3\n";
+    folder.WriteFile("level.scene",
+                     "version = 44\nnum_nodes = 5\nobj1 {\n\tclass = \"Node\"\n}\n"
+                     "obj2 {\n\tclass = \"Script\"\n\tname = \"wrecker\"\n\tparent = 1\n"
+                     "\tscriptfile = \"wrecker.bin\"\n" +
+                         variables +
+                         "}\nobj3 {\n\tclass = \"Node\"\n\tname = \"Tower\"\n\tparent = 1\n}\n"
+                         "obj4 {\n\tclass = \"Pivot\"\n\tparent = 1\n}\n"
+                         "obj5 {\n\tclass = \"Folder\"\n\tparent = 1\n}\n");
+    const ToolRun text = RunTool(folder, {"scene", "level.scene", "out.scene"});
+    EXPECT_EQ(text.status, 0);
+    EXPECT_EQ(
+        text.err,
+        "quarn-tool: warning: Script 'wrecker': shelf is a Folder, given Node obj3\n");
+    EXPECT_NE(folder.ReadFile("out.scene").find(variables), std::string::npos)
+        << folder.ReadFile("out.scene");
+    EXPECT_EQ(RunTool(folder, {"scene", "level.scene", "out.scn", "--compact"}).status, 0);
+    EXPECT_EQ(RunTool(folder, {"scene", "out.scn", "back.scene"}).status, 0);
+    EXPECT_EQ(folder.ReadFile("back.scene"), folder.ReadFile("out.scene"));
+}
+
 TEST(QuarnToolScene, AnOldScenesScanCodeIsSavedAsItsKeyCode) {
     test::TempFolder folder;
     folder.WriteFile("old.scene", "version = 29\nobj1 {\n\tclass = \"Node\"\n}\n"

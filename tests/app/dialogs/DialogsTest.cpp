@@ -17,6 +17,26 @@ TEST(ChoiceButtons, ListIsCutAtEveryHashIntoAtMostEightLabelsAndFilterPairsEndAt
     EXPECT_EQ(ParseFileFilter(filter).size(), 2u);
 }
 
+// A window-system box never wraps its text: lines past the columns a screen holds break at
+// their last blank, a path within itself, never inside a character; line feeds stay.
+TEST(BoxText, LongLinesBreakAtBlanksOrWithinAWordAndNeverInsideACharacter) {
+    const std::string e = "\xC3\xA9";
+    std::string tenWide;
+    for (int count = 0; count < 10; ++count) {
+        tenWide += e;
+    }
+    const std::pair<std::string, std::string> cases[] = {
+        {"short\n\nlines", "short\n\nlines"},
+        {"one two three four", "one two\nthree\nfour"},
+        {"/a/very/long/path", "/a/very/l\nong/path"},
+        {"nine char tail", "nine char\ntail"},
+        {tenWide, tenWide.substr(0, 18) + "\n" + e},
+    };
+    for (const auto& [text, fitted] : cases) {
+        EXPECT_EQ(FitBoxText(text, 9), fitted) << text;
+    }
+}
+
 TEST(ZenityDialogs, ArgumentsAskBeforeOverwritingStartInTheFolderAndAreNeverRun) {
     const char filter[] = "Scene|file\0*.scene;*.scn\0";
     auto arguments = ZenityDialogs::FileDialogArguments(filter, false, "/home/u/games");

@@ -1,5 +1,6 @@
-#include "TestPaths.h"
 #include "tests/app/player/PlayerRun.h"
+
+#include "TestPaths.h"
 #include "tests/app/player/PlayerTestSupport.h"
 #include "tests/support/SoundFixtures.h"
 #include "tests/support/StoredBytes.h"
@@ -67,7 +68,9 @@ TEST(PlayerRun, HelpPrintsTheUsageAndStartsNothing) {
         test::TempFolder folder;
         const test::PlayerExit run = test::RunPlayerIn(folder, "", test::Headless, asked);
         EXPECT_EQ(run.status, 0) << asked;
-        EXPECT_EQ(run.out.rfind("usage: quarn [--editor] [SCENE.scene]\n", 0), 0u) << asked;
+        EXPECT_EQ(run.out.rfind("usage: quarn [SCENE.scene]\n       quarn --editor [SCENE]\n", 0),
+                  0u)
+            << asked;
         EXPECT_EQ(run.log, "") << asked;
     }
 }

@@ -1,6 +1,7 @@
 #include "core/object/ClassInfo.h"
 #include "core/object/IdPath.h"
 #include "core/object/Signals.h"
+#include "core/scenefile/SceneSaver.h"
 #include "tests/script/machine/ScriptRunSupport.h"
 #include "tests/support/CapturingLogSink.h"
 
@@ -10,6 +11,14 @@ namespace quarn {
 namespace {
 
 using test::ScriptRunTest;
+
+// The node's block as a scene save writes it.
+std::string Written(Node& node) {
+    std::string bytes;
+    std::string error;
+    EXPECT_TRUE(WriteSceneBytes(bytes, error, "", node, Guid(), 0, nullptr, SceneWriteRoot));
+    return bytes;
+}
 
 class ScriptNodeTest : public ScriptRunTest {};
 
@@ -218,6 +227,9 @@ TEST_F(ScriptNodeTest, APublicVariableOfAClassTakesOnlyItsClassesNodes) {
                                        IdPath::FromId(id, 0).Format() + " (Title)");
     EXPECT_FALSE(Call(script));
     EXPECT_EQ(LastError(), "Entity is none");
+    // The scene still says which node it gave: a save, a copy, keeps it.
+    const std::string given = "\tthing = " + IdPath::FromId(other->GetId(), 0).Format() + "\n";
+    EXPECT_NE(Written(*script).find(given), std::string::npos) << Written(*script);
 
     script->ResetExecution();
     id = pokeable->GetId();
@@ -226,6 +238,12 @@ TEST_F(ScriptNodeTest, APublicVariableOfAClassTakesOnlyItsClassesNodes) {
     EXPECT_EQ(log.Lines().size(), 1u);
     EXPECT_TRUE(Call(script)) << LastError();
     EXPECT_EQ(StackOf(script), std::vector<uint32_t>{8});
+
+    // A refused node that goes takes its word with it.
+    id = other->GetId();
+    thing->WriteValue(*script, &id);
+    other->Delete();
+    EXPECT_NE(Written(*script).find("\tthing = 0\n"), std::string::npos) << Written(*script);
 }
 
 TEST_F(ScriptNodeTest, ANodeWithoutProgramDoesNothing) {
