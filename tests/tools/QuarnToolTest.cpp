@@ -4,6 +4,7 @@
 #include "core/filesystem/FileSystem.h"
 #include "script/nodes/GridData.h"
 #include "tests/support/OneShotHttpServer.h"
+#include "tests/support/SoundFixtures.h"
 #include "tests/support/StoredBytes.h"
 #include "tests/support/TempFolder.h"
 #include "tests/tools/ToolRun.h"
@@ -574,6 +575,21 @@ TEST(QuarnToolRender, PlaysTheInputScriptQuarnInputNames) {
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.err, "quarn-tool: input script input.txt, line 1: unknown verb \"hop\"\n");
     EXPECT_FALSE(std::filesystem::exists(folder.Join("x.png")));
+}
+
+// No sound is heard here, so a sound plays for its length in game time: a script that asks
+// whether it plays finds it playing for the same time at any step, and every run the same.
+TEST(QuarnToolRender, AScriptFindsASoundPlayingForItsLengthInGameTimeAtEveryStep) {
+    test::TempFolder folder;
+    test::WriteSoundingGame(folder);
+    const std::pair<const char*, const char*> steps[] = {{"0.0166667", "played for 12 frames\n"},
+                                                         {"0.001", "played for 200 frames\n"}};
+    for (const auto& [step, printed] : steps) {
+        ToolRun run = RunTool(folder, {"render", "level.scene", "--frames", "300", "--out",
+                                       "shot.png", "--size", "8x8", "--step", step});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, printed) << step;
+    }
 }
 
 // A game in "game/" whose start scene shows a blurred dot a little right of the view's centre,

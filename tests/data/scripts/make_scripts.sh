@@ -12,6 +12,7 @@ cd "$(dirname "$0")"
 "$tool" script asm steps.asm steps
 "$tool" script asm spin.asm spin
 "$tool" script asm saves.asm saves
+"$tool" script asm sounding.asm sounding
 mkdir -p fuzz
 size=$(wc -c <counter.bin)
 {
