@@ -792,7 +792,8 @@ constexpr ScriptCallNote Functions[] = {
     {"52", "():float2", "MouseDelta", "how far the mouse moved since the last frame"},
     {"53", "():int", "MouseWheel", "the wheel's position"},
     {"54", "(int):bool", "ButtonWentDown",
-     "true when button a (0 left, 1 middle, 2 right) went down this frame"},
+     "true when button a (0 left, 1 middle, 2 right; 3 a double click, whose second press is "
+     "also one of 0) went down this frame"},
     {"55", "(int):bool", "ButtonClicked", "true when button a was clicked"},
     {"56", "(int):bool", "ButtonHeld", "true while button a is held"},
     {"57", "(int):bool", "ButtonWentUp", "true when button a went up this frame"},
