@@ -515,6 +515,14 @@ int32_t ScriptResource::GetInputFunction(int port) const {
     return static_cast<int32_t>(symbols_.globals[static_cast<size_t>(inputPorts_[port])].offset);
 }
 
+uint32_t ScriptResource::GetInputArgumentWords(int port) const {
+    if (port < 0 || port >= GetInputPortCount() || !classInfo_) {
+        return 0;
+    }
+    const auto member = static_cast<size_t>(classMembers_[static_cast<size_t>(inputPorts_[port])]);
+    return static_cast<uint32_t>(classInfo_->GetOwnMethods()[member]->GetArgumentWords());
+}
+
 int32_t ScriptResource::GetOutputVariable(int port) const {
     if (port < 0 || port >= GetOutputPortCount()) {
         return -1;
