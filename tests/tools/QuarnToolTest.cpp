@@ -755,25 +755,29 @@ TEST(QuarnToolEditorShot, ASpriteAddedUnderAPixelPlacedNodeShowsItsPicture) {
         "\trt_flags = 180\n}\n"
         "obj4 {\n\tclass = \"Sprite\"\n\tname = \"plate\"\n\tparent = 1\n\tprev = 3\n"
         "\tmatrixmode = 3\n\tpos = 60,50,0\n\tsize = 30,30\n\ttexture = \"plate.png\"\n}\n");
-    folder.WriteFile("input.txt", "2 click-item menu:File\n5 answer-path level.scene\n"
-                                  "5 click-item cmd:40002\n8 click 60 50 right\n"
-                                  "11 click-item ctx:Add new child\n"
-                                  "14 click-item ctx:Add new child|Gfx\n"
-                                  "17 click-item ctx:Add new child|Gfx|Sprite\n"
-                                  "20 click-item ctx:Add new child|Gfx|Sprite|<logo.png>\n");
-    ToolRun shot = RunTool(folder, {"editor-shot", "game", "added.png", "--size", "160x163",
-                                    "--frames", "24", "--input", "input.txt"});
-    ASSERT_EQ(shot.status, 0) << shot.err;
-    const Picture picture = ReadPicture(folder.ReadFile("added.png"));
-    // View pixels lie two pixels right of and 45 below the window's.
-    const auto at = [&picture](uint32_t x, uint32_t y) {
-        const size_t index = ((y + 45) * picture.width + x + 2) * 4;
-        return std::vector<int>{picture.rgba[index], picture.rgba[index + 1],
-                                picture.rgba[index + 2]};
-    };
-    EXPECT_EQ(at(60, 50), (std::vector<int>{255, 0, 0}));
-    EXPECT_EQ(at(57, 48), (std::vector<int>{255, 0, 0}));
-    EXPECT_EQ(at(60, 38), (std::vector<int>{0, 255, 0}));
+    // Each level clicked in turn, or the item named at once, its levels opening on the way.
+    const std::string opened = "2 click-item menu:File\n5 answer-path level.scene\n"
+                               "5 click-item cmd:40002\n8 click 60 50 right\n";
+    for (const std::string steps : {"11 click-item ctx:Add new child\n"
+                                    "14 click-item ctx:Add new child|Gfx\n"
+                                    "17 click-item ctx:Add new child|Gfx|Sprite\n"
+                                    "20 click-item ctx:Add new child|Gfx|Sprite|<logo.png>\n",
+                                    "11 click-item ctx:Add new child|Gfx|Sprite|<logo.png>\n"}) {
+        folder.WriteFile("input.txt", opened + steps);
+        ToolRun shot = RunTool(folder, {"editor-shot", "game", "added.png", "--size", "160x163",
+                                        "--frames", "24", "--input", "input.txt"});
+        ASSERT_EQ(shot.status, 0) << shot.err;
+        const Picture picture = ReadPicture(folder.ReadFile("added.png"));
+        // View pixels lie two pixels right of and 45 below the window's.
+        const auto at = [&picture](uint32_t x, uint32_t y) {
+            const size_t index = ((y + 45) * picture.width + x + 2) * 4;
+            return std::vector<int>{picture.rgba[index], picture.rgba[index + 1],
+                                    picture.rgba[index + 2]};
+        };
+        EXPECT_EQ(at(60, 50), (std::vector<int>{255, 0, 0})) << steps;
+        EXPECT_EQ(at(57, 48), (std::vector<int>{255, 0, 0})) << steps;
+        EXPECT_EQ(at(60, 38), (std::vector<int>{0, 255, 0})) << steps;
+    }
 }
 
 // The editor's commands come from its own menu bar, so the README's copy must be that list.
