@@ -83,7 +83,8 @@ Int2 ViewToWindow(SdlPlatform& platform, int32_t x, int32_t y) {
     return {origin.x + x, origin.y + platform.GetMenuBarHeight() + y};
 }
 
-// A menu takes a frame to open and one to show its items; a few more allow for nesting.
+// A menu takes a frame to open and one to show its items; a few more allow for slow ones. A
+// click waits this many frames for each menu on its way.
 constexpr uint32_t MenuOpeningFrames = 4;
 
 // The menus on the way to an item: "menu:TITLE" each for a menu bar item named "cmd:ID", the
