@@ -8,8 +8,10 @@
 #include <AL/al.h>
 #include <AL/alc.h>
 #include <AL/alext.h>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 #include <vector>
@@ -22,6 +24,10 @@ namespace {
 constexpr const char* NoDeviceText = "Couldn't create OpenAL device. This application requires an "
                                      "OpenAL compatible sound card to run.";
 constexpr const char* InitFailedText = "Failed to init audio system.";
+// The name OpenAL Soft gives the output of its null back end.
+constexpr const char* NullOutputName = "No Output";
+// Frames MixUnheard mixes at once.
+constexpr uint32_t UnheardChunkFrames = 1024;
 
 // ALSA and OpenAL report on stderr every output they try and fail to open: a machine without a
 // sound card would greet the user with a screenful, where the caller says once that sound is
@@ -202,6 +208,47 @@ bool OpenAlAudioSystem::RenderLoopback(float* out, uint32_t frames) {
     }
     alcRenderSamplesSOFT(device_, out, static_cast<ALCsizei>(frames));
     return true;
+}
+
+bool OpenAlAudioSystem::IsHeard() const {
+    if (output_ == AudioOutput::Loopback || !device_) {
+        return false;
+    }
+    const char* name = alcGetString(device_, ALC_ALL_DEVICES_SPECIFIER);
+    return !name || std::strcmp(name, NullOutputName) != 0;
+}
+
+bool OpenAlAudioSystem::AnyVoicePlays() const {
+    for (SoundBuffer* buffer : buffers_) {
+        for (int v = 0; v < buffer->GetVoiceCount(); ++v) {
+            ALint state = AL_INITIAL;
+            alGetSourcei(static_cast<OpenAlVoice*>(buffer->GetVoice(v))->GetSourceId(),
+                         AL_SOURCE_STATE, &state);
+            if (state == AL_PLAYING) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+void OpenAlAudioSystem::MixUnheard(float seconds) {
+    if (output_ != AudioOutput::Loopback || !context_ || !(seconds > 0.0f)) {
+        return;
+    }
+    // Silence would only cost time; a voice started later starts from its own beginning.
+    if (!AnyVoicePlays()) {
+        unmixedFrames_ = 0.0;
+        return;
+    }
+    unmixedFrames_ += double(std::min(seconds, MostUnheardSeconds)) * rate_;
+    mixScratch_.resize(size_t(UnheardChunkFrames) * channels_);
+    while (unmixedFrames_ >= 1.0) {
+        const auto frames =
+            static_cast<uint32_t>(std::min<double>(unmixedFrames_, UnheardChunkFrames));
+        alcRenderSamplesSOFT(device_, mixScratch_.data(), static_cast<ALCsizei>(frames));
+        unmixedFrames_ -= frames;
+    }
 }
 
 } // namespace quarn

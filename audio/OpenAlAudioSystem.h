@@ -3,6 +3,7 @@
 #include "audio/AudioSystem.h"
 
 #include <cstdint>
+#include <vector>
 
 typedef struct ALCdevice_struct ALCdevice;
 typedef struct ALCcontext_struct ALCcontext;
@@ -10,8 +11,9 @@ typedef struct ALCcontext_struct ALCcontext;
 namespace quarn {
 
 // Where the mix goes: the default output device (the sound card, or OpenAL's "null" back end
-// where ALSOFT_DRIVERS names it), or a loopback device that mixes only when RenderLoopback asks,
-// so that tests can hear exactly what would have played.
+// where ALSOFT_DRIVERS names it), or a loopback device that mixes only when asked: by
+// RenderLoopback, so that tests can hear exactly what would have played, or by MixUnheard, so
+// that where nothing is heard the game's clock plays the voices.
 enum class AudioOutput { Device, Loopback };
 
 // The audio system on OpenAL Soft. The engine's coordinates are left-handed and OpenAL's
@@ -52,10 +54,21 @@ public:
     // channel count of Init). False for any other system or before Init.
     bool RenderLoopback(float* out, uint32_t frames);
 
+    // False for a loopback system and for OpenAL's null output ("No Output"), which drops its
+    // mix at the wall clock's pace: voices there would end after their length in real time,
+    // however far the game moved meanwhile.
+    bool IsHeard() const;
+    // Moves a loopback system's voices on by `seconds` of mixing, dropping the sound, so that a
+    // sound plays for its length in game time. The fraction of a frame left waits for the next
+    // call. A step mixes at most MostUnheardSeconds, and none while no voice plays.
+    void MixUnheard(float seconds);
+    static constexpr float MostUnheardSeconds = 60.0f;
+
 private:
     // Sends every waiting listener and voice setting to OpenAL; false when OpenAL reported an
     // error.
     bool CommitDeferred();
+    bool AnyVoicePlays() const;
 
     AudioOutput output_;
     ALCdevice* device_ = nullptr;
@@ -70,6 +83,8 @@ private:
     Float3 listenerPosition_;
     Float3 listenerFront_{0.0f, 0.0f, 1.0f};
     Float3 listenerTop_{0.0f, 1.0f, 0.0f};
+    double unmixedFrames_ = 0.0;    // MixUnheard's fraction of a frame
+    std::vector<float> mixScratch_; // MixUnheard's dropped sound
 };
 
 } // namespace quarn

@@ -36,7 +36,9 @@ What the engine calls, and when:
   is called, with mode 2, and code that sleeps waits.
 - An event sent to the node's input port N (through a link `ID-N` in the scene from an
   `InputCode`, a signal receiver or another node's output) calls the program's Nth function
-  marked `port` (counting from 0) with (entity sender, entity argument, float value).
+  marked `port` (counting from 0) with (entity sender, entity argument, float value). A port
+  function declares those parameters or the first of them (`(entity, entity)` takes the
+  sender and the argument); `quarn-tool script asm` refuses any other form.
 - Writing one of the node's public variables from outside (a scene link, another script, the
   editor) calls `property_changed()` when the program has it.
 

@@ -790,7 +790,9 @@ constexpr ScriptCallNote Functions[] = {
     {"51", "():float2", "", "the mouse pointer in view pixels"},
     {"52", "():float2", "", "how far the mouse moved since the last frame"},
     {"53", "():int", "", "the wheel's position"},
-    {"54", "(int):bool", "", "true when button a (0 left, 1 middle, 2 right) went down this frame"},
+    {"54", "(int):bool", "",
+     "true when button a (0 left, 1 middle, 2 right; 3 a double click, whose second press is "
+     "also one of 0) went down this frame"},
     {"55", "(int):bool", "", "true when button a was clicked"},
     {"56", "(int):bool", "", "true while button a is held"},
     {"57", "(int):bool", "", "true when button a went up this frame"},

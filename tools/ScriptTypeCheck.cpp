@@ -228,6 +228,8 @@ private:
     // Runs the command at `offset` on the state; false when the path ends there.
     bool Step(uint32_t offset, uint32_t next, State& state);
 
+    // Every port function takes what an event on its port passes, or the first words of it.
+    void CheckPorts();
     bool Fail(const std::string& reason);
     bool Need(const State& state, uint64_t words);
     Slots PopWords(State& state, uint32_t words);
@@ -313,6 +315,7 @@ Checker::Checker(const ScriptCode& code, const ScriptSymbols& symbols,
 }
 
 bool Checker::Run(std::string& error) {
+    CheckPorts();
     CollectJumpTargets();
     for (const auto& [entry, index] : functions_) {
         Merge(entry, State{true, static_cast<int>(index), ArgumentSlots(symbols_.globals[index])});
@@ -441,6 +444,32 @@ void Checker::Walk(uint32_t start, State state) {
             return;
         }
         offset = next;
+    }
+}
+
+void Checker::CheckPorts() {
+    // The words an event hands its port's function, one each.
+    const Slots passed = {OneWord(TypeEntity), OneWord(TypeEntity), OneWord(TypeFloat)};
+    for (const ScriptIdentifier& function : symbols_.globals) {
+        if (!function.IsFunction() || !(function.flags & IdentifierInputPort)) {
+            continue;
+        }
+        const Slots declared = ArgumentSlots(function);
+        bool fits = declared.size() <= passed.size();
+        for (size_t i = 0; fits && i < declared.size(); ++i) {
+            fits = Fits(passed[i], declared[i]);
+        }
+        if (fits) {
+            continue;
+        }
+        std::string form;
+        for (int32_t type : function.parameterTypes) {
+            form.append(form.empty() ? "" : ", ").append(TypeName(Normal(type)));
+        }
+        at_ = function.offset;
+        Fail("port function \"" + function.name + "\" takes (" + form +
+             "), but a port passes (entity sender, entity argument, float value): it takes those "
+             "or the first of them");
     }
 }
 

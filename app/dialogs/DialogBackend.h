@@ -2,6 +2,7 @@
 
 #include "core/os/Dialogs.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -124,22 +125,22 @@ public:
         std::string initialFolder;
     };
 
-    // Answers are numbered from 1 as they are queued, buttons and paths apart; the Nth of a
-    // kind has been used once the dialogs took N answers of that kind.
+    // Answers are numbered from 1 as they are queued, buttons and paths apart.
     uint64_t AnswerButton(int index) {
-        buttons_.push_back(index);
-        return buttonsTaken_ + buttons_.size();
+        buttons_.push_back({++buttonsQueued_, index});
+        return buttonsQueued_;
     }
     // Button answers from a list of decimal indices separated by commas ("1,0,2"); entries
     // that are no number are skipped.
     void AnswerButtons(const char* list);
     // Paths also answer entry dialogs, which are cancelled once the queue is empty.
     uint64_t AnswerPath(std::string path) {
-        paths_.push_back(std::move(path));
-        return pathsTaken_ + paths_.size();
+        paths_.push_back({++pathsQueued_, std::move(path)});
+        return pathsQueued_;
     }
-    uint64_t ButtonAnswersTaken() const { return buttonsTaken_; }
-    uint64_t PathAnswersTaken() const { return pathsTaken_; }
+    // Takes the answer of that number out of its queue: true when no dialog had taken it.
+    bool WithdrawButton(uint64_t number) { return Withdraw(buttons_, number); }
+    bool WithdrawPath(uint64_t number) { return Withdraw(paths_, number); }
     const std::vector<Request>& Requests() const { return requests_; }
 
     int ShowMessageBox(const char* text, const char* title, uint32_t type) override;
@@ -151,14 +152,32 @@ public:
                      std::string& entered) override;
 
 private:
+    template <class T>
+    struct Queued {
+        uint64_t number;
+        T answer;
+    };
+    // The queue is in the order of the numbers.
+    template <class T>
+    static bool Withdraw(std::deque<Queued<T>>& queue, uint64_t number) {
+        const auto found =
+            std::lower_bound(queue.begin(), queue.end(), number,
+                             [](const Queued<T>& queued, uint64_t n) { return queued.number < n; });
+        if (found == queue.end() || found->number != number) {
+            return false;
+        }
+        queue.erase(found);
+        return true;
+    }
+
     int NextButton();
     std::string NextPath();
     void Record(Request request, const std::string& answer);
 
-    std::deque<int> buttons_;
-    std::deque<std::string> paths_;
-    uint64_t buttonsTaken_ = 0;
-    uint64_t pathsTaken_ = 0;
+    std::deque<Queued<int>> buttons_;
+    std::deque<Queued<std::string>> paths_;
+    uint64_t buttonsQueued_ = 0;
+    uint64_t pathsQueued_ = 0;
     std::vector<Request> requests_;
 };
 

@@ -151,9 +151,8 @@ int ScriptedDialogs::NextButton() {
     if (buttons_.empty()) {
         return 0;
     }
-    int index = buttons_.front();
+    int index = buttons_.front().answer;
     buttons_.pop_front();
-    ++buttonsTaken_;
     return index;
 }
 
@@ -161,9 +160,8 @@ std::string ScriptedDialogs::NextPath() {
     if (paths_.empty()) {
         return {};
     }
-    std::string path = std::move(paths_.front());
+    std::string path = std::move(paths_.front().answer);
     paths_.pop_front();
-    ++pathsTaken_;
     return path;
 }
 

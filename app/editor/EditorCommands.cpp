@@ -14,6 +14,8 @@
 #include "core/scene/EngineState.h"
 #include "core/scene/Node.h"
 #include "core/scenefile/VersionControl.h"
+#include "editor/EditorMenu.h"
+#include "editor/Toolbar.h"
 #include "editor/UndoHistory.h"
 #include "render/lightmap/AtlasAssembly.h"
 #include "render/lightmap/LightMapCommands.h"
@@ -210,6 +212,16 @@ bool DispatchToolbarCommand(uint32_t id) {
     }
     const EditorToolbarButton& button = buttons[index];
     return button.handler(button.value, ToolbarExecute) != 0;
+}
+
+bool IsMenuOrToolbarCommand(uint32_t id) {
+    static const Menu table = MakeMainMenu();
+    const std::vector<EditorToolbarButton>& buttons = GetToolbarButtons();
+    if (table.Find(id)) {
+        return true;
+    }
+    const uint32_t index = id - ToolbarCommandBase;
+    return id >= ToolbarCommandBase && index < buttons.size() && buttons[index].handler;
 }
 
 void DispatchCommand(uint32_t id) {

@@ -21,6 +21,9 @@ void DispatchCommand(uint32_t id);
 // A toolbar button's execution: true when its handler handled it. An id below the toolbar's
 // base is taken as the button's index.
 bool DispatchToolbarCommand(uint32_t id);
+// True for the ids a user's click can send: an item's of the menu bar, as it is loaded, or a
+// registered toolbar button's.
+bool IsMenuOrToolbarCommand(uint32_t id);
 
 // The editor's own toolbar buttons: query 0 executes, 1 asks for enabled, 2 for checked.
 int32_t ToolbarCommandHandler(int32_t command, int32_t query);

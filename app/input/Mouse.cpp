@@ -134,9 +134,17 @@ void Mouse::HandleMessage(uint32_t message, uintptr_t detail, intptr_t) {
     case MessageRightButtonUp:
         release(MouseRight);
         break;
+    // The second press of a double click is a press as the first was, or a game would miss
+    // every other quick click; the double click's own button tells it besides.
     case MessageLeftButtonDoubleClick:
+        press(MouseLeft);
         flags_[MouseDoubleClick] |= MouseFlagDown | MouseFlagPressed | MouseFlagClick;
-        flags_[MouseLeft] &= ~MouseFlagClick;
+        break;
+    case MessageMiddleButtonDoubleClick:
+        press(MouseMiddle);
+        break;
+    case MessageRightButtonDoubleClick:
+        press(MouseRight);
         break;
     case MessageMouseWheel:
         wheel_ += HighWord(static_cast<intptr_t>(detail));

@@ -24,7 +24,7 @@ enum MouseButton : int32_t {
     MouseLeft = 0,
     MouseMiddle = 1,
     MouseRight = 2,
-    MouseDoubleClick = 3, // the left button's second press of a double click
+    MouseDoubleClick = 3, // the left button's second press of a double click, a press of 0 too
     MouseButtonCount = 4,
 };
 

@@ -510,9 +510,8 @@ LayoutRect SdlPlatform::ClientRect() {
 }
 
 void SdlPlatform::MouseMessage(uint32_t message, uintptr_t detail, intptr_t packed) {
-    // The mouse knows no double click of the other buttons.
-    if (mouseHook_ && message != MessageRightButtonDoubleClick &&
-        message != MessageMiddleButtonDoubleClick) {
+    // Double clicks too: a double click's second press is a press of its button.
+    if (mouseHook_) {
         mouseHook_(message, detail, packed);
     }
 }

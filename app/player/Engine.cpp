@@ -64,6 +64,8 @@ std::string startUpError;
 // left open).
 std::unique_ptr<AudioSystem> audioSystem;
 bool soundOff = false;
+// The loopback the frames drive where no sound is heard; null where a device plays it.
+OpenAlAudioSystem* unheardAudio = nullptr;
 float fixedStep = 0.0f; // EngineSetup::fixedStep
 float autosaveTimer = 0.0f;
 // Set when video memory was released for a lost device and not yet restored: a frame that
@@ -83,6 +85,30 @@ void LogToStandardError(const char* channel, const char* text) {
 constexpr int32_t ScreenshotKey = KeyF1 + 10; // F11
 
 constexpr const char* SoundOffText = "sound is off: no sound output could be opened";
+
+// Without a usable output the game runs on silently, and where nothing is heard (no output, or
+// OpenAL's null one) the voices play on a loopback the frames mix by their steps: a sound then
+// lasts its length in game time, as a run that repeats needs. Bit 2 of the flags is the
+// engine's own; the audio system ignores it.
+void OpenSoundOutput() {
+    constexpr uint32_t Flags = AudioInit3D | 0x4;
+    auto output = std::make_unique<OpenAlAudioSystem>();
+    soundOff = !output->Init(Flags, 16, 22050, 2);
+    if (soundOff || !output->IsHeard()) {
+        // One system at a time: the newest is the current one.
+        output.reset();
+        output = std::make_unique<OpenAlAudioSystem>(AudioOutput::Loopback);
+        if (output->Init(Flags, 16, 22050, 2)) {
+            unheardAudio = output.get();
+        } else {
+            soundOff = true;
+        }
+    }
+    audioSystem = std::move(output);
+    if (soundOff) {
+        LogMessage("%s", SoundOffText);
+    }
+}
 
 bool HasEnvironmentText(const char* name) {
     const char* value = std::getenv(name);
@@ -389,13 +415,7 @@ bool InitEngine(const EngineSetup& setup) {
     CreateDefaultFont();
     SetLoadProgressCallback(ShowLoadProgress);
     ShowLoadScreen(0.0f, "Initializing sound");
-    // Without a usable output the game runs on silently. Bit 2 of the flags is the engine's
-    // own; the audio system ignores it.
-    audioSystem = std::make_unique<OpenAlAudioSystem>();
-    soundOff = !audioSystem->Init(AudioInit3D | 0x4, 16, 22050, 2);
-    if (soundOff) {
-        LogMessage("%s", SoundOffText);
-    }
+    OpenSoundOutput();
     ShowLoadScreen(0.0f, "Initiliazing scene classes");
     LoadCustomColours();
     if (GetUndoHistory()) {
@@ -461,6 +481,9 @@ bool FrameUpdate() {
     RenderDevice& device = *TheRenderDevice();
     if (!RecoverLostDevice(platform, device) || !device.BeginScene()) {
         return true; // nothing drawn or presented; the input frame goes on into the next
+    }
+    if (unheardAudio) {
+        unheardAudio->MixUnheard(GameStep);
     }
     if (Node* scene = GetSceneRoot()) {
         UpdateNodeTree(scene);

@@ -1,5 +1,6 @@
 #include "app/player/InputScript.h"
 
+#include "app/editor/EditorCommands.h"
 #include "app/editor/EditorMenus.h"
 #include "app/editor/EditorUi.h"
 #include "app/input/Keyboard.h"
@@ -82,12 +83,23 @@ Int2 ViewToWindow(SdlPlatform& platform, int32_t x, int32_t y) {
     return {origin.x + x, origin.y + platform.GetMenuBarHeight() + y};
 }
 
-// A menu takes a frame to open and one to show its items; a few more allow for nesting.
+// A menu takes a frame to open and one to show its items; a few more allow for slow ones. A
+// click waits this many frames for each menu on its way.
 constexpr uint32_t MenuOpeningFrames = 4;
 
-// The menus ("menu:TITLE") on the way to a menu bar item named "cmd:ID"; false for any other
-// name, or an id no item of the bar has.
+// The menus on the way to an item: "menu:TITLE" each for a menu bar item named "cmd:ID", the
+// levels above it for a node-menu item "ctx:LABEL|LABEL..." ("ctx:A" and "ctx:A|B" for
+// "ctx:A|B|C"); false for any other name, an id no item of the bar has, or a node-menu item of
+// the top level.
 bool MenusOnTheWay(std::string_view name, std::vector<std::string>& menus) {
+    menus.clear();
+    if (name.starts_with("ctx:")) {
+        for (size_t bar = name.find('|'); bar != std::string_view::npos;
+             bar = name.find('|', bar + 1)) {
+            menus.emplace_back(name.substr(0, bar));
+        }
+        return !menus.empty();
+    }
     uint32_t id = 0;
     std::vector<std::string> texts;
     const Menu* bar = GetEditorMenuBar();
@@ -95,7 +107,6 @@ bool MenusOnTheWay(std::string_view name, std::vector<std::string>& menus) {
         !bar->FindPath(id, texts)) {
         return false;
     }
-    menus.clear();
     for (const std::string& text : texts) {
         menus.push_back("menu:" + text);
     }
@@ -287,7 +298,7 @@ void InputScript::Finish(SdlPlatform& platform) {
 }
 
 void InputScript::CheckAnswers(SdlPlatform& platform, bool ended) {
-    const auto* dialogs = dynamic_cast<const ScriptedDialogs*>(&platform.Dialogs());
+    auto* dialogs = dynamic_cast<ScriptedDialogs*>(&platform.Dialogs());
     if (!dialogs) {
         return;
     }
@@ -295,9 +306,10 @@ void InputScript::CheckAnswers(SdlPlatform& platform, bool ended) {
         if (!ended && answer.due >= frame_) {
             return false;
         }
-        const uint64_t taken =
-            answer.path ? dialogs->PathAnswersTaken() : dialogs->ButtonAnswersTaken();
-        if (taken < answer.number) {
+        // Dropped, or the next dialog of its kind would take it, however much later.
+        const bool waiting = answer.path ? dialogs->WithdrawPath(answer.number)
+                                         : dialogs->WithdrawButton(answer.number);
+        if (waiting) {
             WarnOfStep(answer.line,
                        ended ? StringFormat("%s was taken by no dialog before the run ended",
                                             answer.text.c_str())
@@ -334,11 +346,28 @@ void InputScript::PlayPendingClicks(SdlPlatform& platform) {
                                                 click.name.c_str()));
             return true;
         }
-        if (UiLayer* ui = GetEditorUi()) {
-            ui->OpenMenus(click.menus);
-        }
+        OpenTowards(click, platform);
         return false;
     });
+}
+
+void InputScript::OpenTowards(const PendingClick& click, SdlPlatform& platform) {
+    UiLayer* ui = GetEditorUi();
+    if (!ui) {
+        return;
+    }
+    if (!click.name.starts_with("ctx:")) {
+        ui->OpenMenus(click.menus);
+        return;
+    }
+    // The node menu's levels open as the pointer rests on them, the user's way through them.
+    for (auto level = click.menus.rbegin(); level != click.menus.rend(); ++level) {
+        if (const auto item = ui->FindItem(*level)) {
+            platform.InjectMouseMove(
+                {static_cast<int32_t>(item->CentreX()), static_cast<int32_t>(item->CentreY())});
+            return;
+        }
+    }
 }
 
 void InputScript::Play(const Event& event, SdlPlatform& platform) {
@@ -375,11 +404,12 @@ void InputScript::Play(const Event& event, SdlPlatform& platform) {
         if (ClickItem(event.text, platform)) {
             break;
         }
-        // A menu item the menus hide: they open as the user's clicks would open them.
-        if (UiLayer* ui = GetEditorUi(); ui && MenusOnTheWay(event.text, menus)) {
-            ui->OpenMenus(menus);
-            pendingClicks_.push_back(
-                {event.line, event.text, std::move(menus), frame_ + MenuOpeningFrames});
+        // A menu item the menus hide: they open as the user's clicks would open them, a few
+        // frames a level.
+        if (GetEditorUi() && MenusOnTheWay(event.text, menus)) {
+            const auto last = static_cast<uint32_t>(frame_ + MenuOpeningFrames * menus.size());
+            pendingClicks_.push_back({event.line, event.text, std::move(menus), last});
+            OpenTowards(pendingClicks_.back(), platform);
             break;
         }
         WarnOfStep(event.line,
@@ -387,6 +417,11 @@ void InputScript::Play(const Event& event, SdlPlatform& platform) {
         break;
     }
     case Verb::Command:
+        if (!IsMenuOrToolbarCommand(static_cast<uint32_t>(event.x))) {
+            WarnOfStep(event.line,
+                       StringFormat("no menu item or toolbar button sends command %d", event.x));
+            break;
+        }
         // As a chosen menu item does, the command closes the menus.
         if (UiLayer* ui = GetEditorUi()) {
             ui->CloseMenus();

@@ -14,15 +14,18 @@
 //   move X Y             the pointer to a view pixel
 //   wheel N              N notches, away from the user when positive
 //   click-item NAME      a click at the centre of a named UI item of the last frame; a menu
-//                        item named by its command ("cmd:ID") has the menus on its way opened
-//                        first, and is clicked once it shows, a few frames later
-//   command ID           the command a menu item sends; open menus close, as after a click
+//                        item named by its command ("cmd:ID") or a node-menu item by its path
+//                        ("ctx:A|B|C") has the menus on its way opened first, and is clicked
+//                        once it shows, a few frames later
+//   command ID           the command a menu item or toolbar button sends; open menus close, as
+//                        after a click. An id none sends is a warning, and nothing is sent
 //   answer INDEX         the next question's button, answered by the scripted dialogs
 //   answer-path PATH     the next file dialog's or text entry's answer
 //   close                the window's close box
 // NAME, TEXT and PATH run to the line's end. Empty lines and lines starting with '#' are skipped.
 // An answer is for the dialogs of its own frame's step (which, for a frame that clicks, ends
-// with the next frame, where the click is released): one no dialog took by then is a warning.
+// with the next frame, where the click is released): one no dialog took by then is a warning,
+// and is dropped so that no later dialog takes it.
 
 #include <cstdint>
 #include <string>
@@ -87,6 +90,8 @@ private:
     // A click at the centre of the named item of the last frame; false when it had none.
     bool ClickItem(const std::string& name, SdlPlatform& platform);
     void PlayPendingClicks(SdlPlatform& platform);
+    // Opens the next menus on the click's way.
+    void OpenTowards(const PendingClick& click, SdlPlatform& platform);
     // Warns of the answers due before `frame` (all of them when `ended`) that no dialog took.
     void CheckAnswers(SdlPlatform& platform, bool ended);
 
@@ -110,8 +115,9 @@ bool PlayInputScriptFrame();
 void FinishInputScript();
 // True while a script drives the run.
 bool InputScriptRuns();
-// The steps played so far that did nothing: a "click-item" that found no item of its name, an
-// answer without scripted dialogs or one that no dialog took. Each is logged and, unless
+// The steps played so far that did nothing: a "click-item" that found no item of its name, a
+// "command" that no menu item or toolbar button sends, an answer without scripted dialogs or
+// one that no dialog took. Each is logged and, unless
 // QUARN_LOG puts the log on stderr, printed there as "PROGRAM: warning: input script line N: ...".
 uint32_t GetInputScriptWarningCount();
 

@@ -23,6 +23,7 @@
 #include <cstring>
 #include <iterator>
 #include <utility>
+#include <vector>
 
 namespace quarn {
 
@@ -637,9 +638,13 @@ void Script::ReceiveEvent(const EventRecord& event) {
     if (function < 0) {
         return;
     }
-    const uint32_t words[3] = {event.sender.GetId(), event.argument.GetId(),
-                               FloatToWord(event.value)};
-    CallFunction(uint32_t(function), words, 3, nullptr, 0);
+    // As many words as the function declares, as a witness function is called: a shorter list
+    // takes the first of (sender, argument, value), a longer one zeros past them.
+    const uint32_t passed[3] = {event.sender.GetId(), event.argument.GetId(),
+                                FloatToWord(event.value)};
+    std::vector<uint32_t> words(program_->GetInputArgumentWords(int(event.target.GetPort())));
+    std::copy_n(passed, std::min<size_t>(words.size(), 3), words.begin());
+    CallFunction(uint32_t(function), words.data(), uint32_t(words.size()), nullptr, 0);
 }
 
 int Script::GetInputCount() const {

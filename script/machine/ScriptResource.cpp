@@ -515,6 +515,15 @@ int32_t ScriptResource::GetInputFunction(int port) const {
     return static_cast<int32_t>(symbols_.globals[static_cast<size_t>(inputPorts_[port])].offset);
 }
 
+uint32_t ScriptResource::GetInputArgumentWords(int port) const {
+    if (port < 0 || port >= GetInputPortCount() || !classInfo_) {
+        return 0;
+    }
+    const auto& methods = classInfo_->GetOwnMethods();
+    const auto member = static_cast<size_t>(classMembers_[static_cast<size_t>(inputPorts_[port])]);
+    return member < methods.size() ? static_cast<uint32_t>(methods[member]->GetArgumentWords()) : 0;
+}
+
 int32_t ScriptResource::GetOutputVariable(int port) const {
     if (port < 0 || port >= GetOutputPortCount()) {
         return -1;

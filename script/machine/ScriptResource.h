@@ -81,6 +81,8 @@ public:
     int GetOutputPortCount() const { return static_cast<int>(outputPorts_.size()); }
     // -1 past the count.
     int32_t GetInputFunction(int port) const;
+    // The words the port's function takes as its parameters; 0 past the count.
+    uint32_t GetInputArgumentWords(int port) const;
     int32_t GetOutputVariable(int port) const;
     // "<none>" past the count.
     const char* GetInputPortName(int port) const;

@@ -295,9 +295,12 @@ void ClickHandler::Update(float frameTime, int mode) {
         const bool on0 = (mask & ClickButton0) != 0;
         const bool on2 = (mask & ClickButton2) != 0;
         bits = index == current_ ? ClickOver : ClickEnter;
+        // The second press of a double click, a press of button 0 as well, is one here only
+        // with double_as_single.
+        const bool doublePress = app.MouseWentDownFor(3, app.GetMouseTag(3).c_str());
         const bool press0 =
-            on0 && (app.MouseWentDownFor(0, "") ||
-                    ((clickFlags_ & ClickDoubleAsSingle) && app.MouseWentDownFor(3, "")));
+            on0 && (doublePress ? (clickFlags_ & ClickDoubleAsSingle) && app.MouseWentDownFor(3, "")
+                                : app.MouseWentDownFor(0, ""));
         const bool press2 = on2 && app.MouseWentDownFor(2, "");
         if (press0 || press2) {
             bits |= ClickPress;

@@ -5,7 +5,10 @@
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/LoopbackAudio.h"
 
+#include <cmath>
 #include <gtest/gtest.h>
+#include <limits>
+#include <utility>
 
 namespace quarn {
 namespace {
@@ -82,6 +85,35 @@ TEST(AudioSystemUpdate, CommitsWaitingSettingsOnlyWhileAVoicePlays) {
     EXPECT_TRUE(audio.Update());
     EXPECT_FALSE(audio.HasDeferredSettings());
     delete voice;
+}
+
+// Where nothing is heard the game's steps do the mixing: a voice plays for its length however
+// the time is cut into steps, each step's fraction of a frame carried into the next; a step of
+// no time, or none at all, moves nothing, and an endless one moves a looping voice on by the
+// bound.
+TEST(AudioSystemUnheard, AVoicePlaysForItsLengthInTheStepsMixed) {
+    test::LoopbackAudio loopback;
+    OpenAlAudioSystem& audio = loopback.system;
+    EXPECT_FALSE(audio.IsHeard());
+    SoundBuffer* tone = loopback.MakeTone(441, 4410); // 0.2 s
+    const std::pair<float, int> steps[] = {{1.0f / 60.0f, 12}, {0.001f, 200}, {0.25f, 1}};
+    for (const auto& [step, frames] : steps) {
+        SoundVoice* voice = tone->Play(false);
+        int playing = 0;
+        for (; playing < 1000 && voice->UpdateState() == VoicePlaying; ++playing) {
+            for (float none : {0.0f, -1.0f, std::nanf("")}) {
+                audio.MixUnheard(none);
+            }
+            audio.MixUnheard(step);
+        }
+        EXPECT_EQ(playing, frames) << step;
+        delete voice;
+    }
+    SoundVoice* loop = loopback.MakeTone(441, 4000)->Play(true);
+    audio.MixUnheard(std::numeric_limits<float>::infinity());
+    EXPECT_EQ(loop->UpdateState(), VoicePlaying);
+    EXPECT_NEAR(loop->GetPlayPosition(), 60 * 22050 % 4000, 64);
+    delete loop;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "core/filesystem/FileSystem.h"
 #include "script/nodes/GridData.h"
 #include "tests/support/OneShotHttpServer.h"
+#include "tests/support/SoundFixtures.h"
 #include "tests/support/StoredBytes.h"
 #include "tests/support/TempFolder.h"
 #include "tests/tools/ToolRun.h"
@@ -607,6 +608,21 @@ TEST(QuarnToolRender, PlaysTheInputScriptQuarnInputNames) {
     EXPECT_FALSE(std::filesystem::exists(folder.Join("x.png")));
 }
 
+// No sound is heard here, so a sound plays for its length in game time: a script that asks
+// whether it plays finds it playing for the same time at any step, and every run the same.
+TEST(QuarnToolRender, AScriptFindsASoundPlayingForItsLengthInGameTimeAtEveryStep) {
+    test::TempFolder folder;
+    test::WriteSoundingGame(folder);
+    const std::pair<const char*, const char*> steps[] = {{"0.0166667", "played for 12 frames\n"},
+                                                         {"0.001", "played for 200 frames\n"}};
+    for (const auto& [step, printed] : steps) {
+        ToolRun run = RunTool(folder, {"render", "level.scene", "--frames", "300", "--out",
+                                       "shot.png", "--size", "8x8", "--step", step});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, printed) << step;
+    }
+}
+
 // A game in "game/" whose start scene shows a blurred dot a little right of the view's centre,
 // on a frame cleared each time, so a picture does not depend on the frames before it.
 void WriteDotGame(const test::TempFolder& folder) {
@@ -770,25 +786,29 @@ TEST(QuarnToolEditorShot, ASpriteAddedUnderAPixelPlacedNodeShowsItsPicture) {
         "\trt_flags = 180\n}\n"
         "obj4 {\n\tclass = \"Sprite\"\n\tname = \"plate\"\n\tparent = 1\n\tprev = 3\n"
         "\tmatrixmode = 3\n\tpos = 60,50,0\n\tsize = 30,30\n\ttexture = \"plate.png\"\n}\n");
-    folder.WriteFile("input.txt", "2 click-item menu:File\n5 answer-path level.scene\n"
-                                  "5 click-item cmd:40002\n8 click 60 50 right\n"
-                                  "11 click-item ctx:Add new child\n"
-                                  "14 click-item ctx:Add new child|Gfx\n"
-                                  "17 click-item ctx:Add new child|Gfx|Sprite\n"
-                                  "20 click-item ctx:Add new child|Gfx|Sprite|<logo.png>\n");
-    ToolRun shot = RunTool(folder, {"editor-shot", "game", "added.png", "--size", "160x163",
-                                    "--frames", "24", "--input", "input.txt"});
-    ASSERT_EQ(shot.status, 0) << shot.err;
-    const Picture picture = ReadPicture(folder.ReadFile("added.png"));
-    // View pixels lie two pixels right of and 45 below the window's.
-    const auto at = [&picture](uint32_t x, uint32_t y) {
-        const size_t index = ((y + 45) * picture.width + x + 2) * 4;
-        return std::vector<int>{picture.rgba[index], picture.rgba[index + 1],
-                                picture.rgba[index + 2]};
-    };
-    EXPECT_EQ(at(60, 50), (std::vector<int>{255, 0, 0}));
-    EXPECT_EQ(at(57, 48), (std::vector<int>{255, 0, 0}));
-    EXPECT_EQ(at(60, 38), (std::vector<int>{0, 255, 0}));
+    // Each level clicked in turn, or the item named at once, its levels opening on the way.
+    const std::string opened = "2 click-item menu:File\n5 answer-path level.scene\n"
+                               "5 click-item cmd:40002\n8 click 60 50 right\n";
+    for (const std::string steps : {"11 click-item ctx:Add new child\n"
+                                    "14 click-item ctx:Add new child|Gfx\n"
+                                    "17 click-item ctx:Add new child|Gfx|Sprite\n"
+                                    "20 click-item ctx:Add new child|Gfx|Sprite|<logo.png>\n",
+                                    "11 click-item ctx:Add new child|Gfx|Sprite|<logo.png>\n"}) {
+        folder.WriteFile("input.txt", opened + steps);
+        ToolRun shot = RunTool(folder, {"editor-shot", "game", "added.png", "--size", "160x163",
+                                        "--frames", "24", "--input", "input.txt"});
+        ASSERT_EQ(shot.status, 0) << shot.err;
+        const Picture picture = ReadPicture(folder.ReadFile("added.png"));
+        // View pixels lie two pixels right of and 45 below the window's.
+        const auto at = [&picture](uint32_t x, uint32_t y) {
+            const size_t index = ((y + 45) * picture.width + x + 2) * 4;
+            return std::vector<int>{picture.rgba[index], picture.rgba[index + 1],
+                                    picture.rgba[index + 2]};
+        };
+        EXPECT_EQ(at(60, 50), (std::vector<int>{255, 0, 0})) << steps;
+        EXPECT_EQ(at(57, 48), (std::vector<int>{255, 0, 0})) << steps;
+        EXPECT_EQ(at(60, 38), (std::vector<int>{0, 255, 0})) << steps;
+    }
 }
 
 // The editor's commands come from its own menu bar, so the README's copy must be that list.

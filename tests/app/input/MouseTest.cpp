@@ -63,16 +63,27 @@ TEST_F(MouseTest, QuickStillReleaseIsAClickForOneFrameAndASlowOrMovedOneIsNot) {
     EXPECT_FALSE(mouse.WasClicked(MouseMiddle));
 }
 
-TEST_F(MouseTest, DoubleClickSetsItsOwnButtonAndNotTheLeftDownBit) {
-    Send(MessageLeftButtonDown);
-    Send(MessageLeftButtonUp);
-    mouse.EndFrame();
-    Send(MessageLeftButtonDoubleClick);
-    EXPECT_EQ(Seen(MouseDoubleClick), "d+");
-    EXPECT_EQ(Seen(MouseLeft), "");
-    Send(MessageLeftButtonUp);
-    EXPECT_EQ(Seen(MouseDoubleClick), "-");
-    EXPECT_FALSE(mouse.WasClicked(MouseLeft));
+// The second press of a double click is a press of its button as the first was, a click when
+// quick; the left button's also sets the double-click button.
+TEST_F(MouseTest, ADoubleClicksSecondPressIsAPressOfItsButtonAndTheLeftOneSetsItsOwnButton) {
+    const uint32_t buttons[][3] = {
+        {MouseLeft, MessageLeftButtonDown, MessageLeftButtonDoubleClick},
+        {MouseMiddle, MessageMiddleButtonDown, MessageMiddleButtonDoubleClick},
+        {MouseRight, MessageRightButtonDown, MessageRightButtonDoubleClick}};
+    for (const auto& [button, down, doubleClick] : buttons) {
+        const auto index = static_cast<int32_t>(button);
+        Send(down);
+        Send(down + 1);
+        mouse.EndFrame();
+        Send(doubleClick);
+        EXPECT_EQ(Seen(index), "d+") << index;
+        EXPECT_EQ(Seen(MouseDoubleClick), index == MouseLeft ? "d+" : "") << index;
+        pointer.seconds += 0.1;
+        Send(down + 1);
+        EXPECT_EQ(Seen(index), "+-c") << index;
+        EXPECT_EQ(Seen(MouseDoubleClick), index == MouseLeft ? "-" : "") << index;
+        mouse.EndFrame();
+    }
 }
 
 TEST_F(MouseTest, OwnedButtonsAnswerOnlyTheirOwnerAndConsumedPressesStayDown) {

@@ -222,5 +222,46 @@ TEST_F(SdlPlatformTest, AKeyOrButtonTappedBetweenFramesIsPressedInTheNext) {
     EXPECT_FALSE(mouse.WentDown(MouseLeft, "") || mouse.WentUp(MouseLeft, ""));
 }
 
+// Two clicks 0.2 s apart arrive as SDL gives them, the second counted as a double click's: each
+// press is one in its frame, as a game's ButtonWentDown asks, for every button.
+TEST_F(SdlPlatformTest, EveryClickOfADoubleClickIsAPressInItsFrame) {
+    Mouse& mouse = *platform->CreateMouse();
+    platform->SetMouseHook([&mouse](uint32_t message, uintptr_t detail, intptr_t packed) {
+        mouse.HandleMessage(message, detail, packed);
+    });
+    auto push = [&](uint8_t button, bool down, uint8_t clicks) {
+        SDL_Event event = {};
+        event.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
+        event.button.button = button;
+        event.button.state = down ? SDL_PRESSED : SDL_RELEASED;
+        event.button.clicks = clicks;
+        event.button.x = 100;
+        event.button.y = 100;
+        SDL_PushEvent(&event);
+        platform->PumpMessages();
+    };
+    // A press is a click only where the pointer stays.
+    platform->InjectMouseMove({100, 100});
+    mouse.Poll();
+    const std::pair<uint8_t, int32_t> buttons[] = {{SDL_BUTTON_LEFT, MouseLeft},
+                                                   {SDL_BUTTON_MIDDLE, MouseMiddle},
+                                                   {SDL_BUTTON_RIGHT, MouseRight}};
+    for (const auto& [sdlButton, button] : buttons) {
+        for (uint8_t clicks : {1, 2}) {
+            push(sdlButton, true, clicks);
+            mouse.Poll();
+            EXPECT_TRUE(mouse.WentDown(button, "")) << button << " click " << int(clicks);
+            EXPECT_EQ(mouse.WentDown(MouseDoubleClick, ""), button == MouseLeft && clicks == 2);
+            mouse.EndFrame();
+            clock->now += 100;
+            push(sdlButton, false, clicks);
+            mouse.Poll();
+            EXPECT_TRUE(mouse.WentUp(button, "") && mouse.WasClicked(button)) << button;
+            mouse.EndFrame();
+            clock->now += 100;
+        }
+    }
+}
+
 } // namespace
 } // namespace quarn

@@ -83,6 +83,10 @@ protected:
         seen.push_back({keyboard.IsKeyDown(KeyA), keyboard.IsKeyDown(KeyLeftShift),
                         mouse.GetPosition(), mouse.GetWheel(), mouse.IsDown(0, ""),
                         mouse.IsDown(2, "")});
+        if (askInFrame == seen.size() - 1) {
+            choice = dialogs->ShowChoiceBox("Title", "Text", "A#B#C");
+            path = dialogs->FileDialog("Scenes\0*.scene\0", true, "");
+        }
         if (!toolsShown) {
             return;
         }
@@ -102,6 +106,10 @@ protected:
     }
 
     std::vector<Seen> seen;
+    // A question and a file dialog asked in that frame's step, and their answers.
+    size_t askInFrame = SIZE_MAX;
+    int choice = -1;
+    std::string path = "-";
     std::vector<uint32_t> commands;
     int32_t clicks = 0;
     bool focusField = true;
@@ -125,6 +133,7 @@ FRESH_PROCESS_TEST_F(InputScriptRun, EachVerbReachesTheRunInItsFrame) {
         "7 answer 1\n"
         "7 answer-path levels/x.scene\n"
         "9 close\n");
+    askInFrame = 7;
     for (int32_t frame = 0; frame < 9; ++frame) {
         ASSERT_TRUE(Step()) << frame;
     }
@@ -143,8 +152,9 @@ FRESH_PROCESS_TEST_F(InputScriptRun, EachVerbReachesTheRunInItsFrame) {
     EXPECT_FALSE(seen[6].left);
     EXPECT_EQ(clicks, 1);
     EXPECT_EQ(commands, std::vector<uint32_t>{40002});
-    EXPECT_EQ(dialogs->ShowChoiceBox("Title", "Text", "A#B#C"), 1);
-    EXPECT_EQ(dialogs->FileDialog("Scenes\0*.scene\0", true, ""), "levels/x.scene");
+    EXPECT_EQ(choice, 1);
+    EXPECT_EQ(path, "levels/x.scene");
+    EXPECT_EQ(GetInputScriptWarningCount(), 0u) << LogText();
     // The editor started outside a game opens no scene of its own: the close ends the loop.
     EXPECT_FALSE(Step());
 }
@@ -183,6 +193,40 @@ FRESH_PROCESS_TEST_F(InputScriptRun, AnAnswerNoDialogTookByTheEndOfItsStepIsAWar
           "Input script line 7: answer-path never.scene was taken by no dialog by the end of "
           "frame 14; an answer goes before the step that opens its dialog",
           "Input script line 8: answer 1 was taken by no dialog before the run ended"}) {
+        EXPECT_TRUE(log.Contains(line)) << line << "\n" << LogText();
+    }
+}
+
+// An answer no dialog took in its step is dropped with its warning: a later dialog, however
+// much later, is answered as if it had never been given (an earlier Save As took the stale path
+// and wrote the open scene over another).
+FRESH_PROCESS_TEST_F(InputScriptRun, AStaleAnswerIsDroppedSoNoLaterDialogTakesIt) {
+    Run("1 answer 1\n"
+        "1 answer-path other.scene\n"
+        "4 command 40002\n");
+    ASSERT_TRUE(StepFrames(6));
+    EXPECT_EQ(commands, std::vector<uint32_t>{40002});
+    ASSERT_EQ(dialogs->Requests().size(), 1u);
+    EXPECT_EQ(dialogs->Requests()[0].kind, ScriptedDialogs::FileKind);
+    EXPECT_FALSE(log.Contains("answered \"other.scene\"")) << LogText();
+    EXPECT_EQ(dialogs->ShowChoiceBox("Title", "Text", "A#B"), 0);
+    EXPECT_EQ(GetInputScriptWarningCount(), 2u) << LogText();
+}
+
+// A command is one a menu item or toolbar button sends; any other id does nothing and fails the
+// run with its line, as a click-item naming no item does.
+FRESH_PROCESS_TEST_F(InputScriptRun, ACommandNoItemSendsIsAWarningAndIsNotSent) {
+    toolsShown = false;
+    Run("1 command 40000\n"
+        "2 command 0\n"
+        "3 command 40130\n");
+    ASSERT_TRUE(StepFrames(5));
+    EXPECT_EQ(commands, std::vector<uint32_t>{40130});
+    EXPECT_EQ(GetPlatform()->GetWindowSize(), Int2(640, 380));
+    EXPECT_EQ(GetInputScriptWarningCount(), 2u) << LogText();
+    for (const char* line :
+         {"Input script line 1: no menu item or toolbar button sends command 40000",
+          "Input script line 2: no menu item or toolbar button sends command 0"}) {
         EXPECT_TRUE(log.Contains(line)) << line << "\n" << LogText();
     }
 }

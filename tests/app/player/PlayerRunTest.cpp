@@ -174,6 +174,21 @@ TEST(PlayerRun, AFixedStepStepsEveryFrameByItsTimeAndIsReadWholeOrRefused) {
     }
 }
 
+// Where no sound is heard, without an output or with OpenAL's null one, a sound plays for its
+// length in game time, as the frames step it.
+TEST(PlayerRun, ASoundPlaysForItsLengthInGameTimeWhereNoOutputIsHeard) {
+    test::TempFolder folder;
+    test::WriteSoundingGame(folder);
+    const std::pair<std::string, const char*> runs[] = {
+        {"SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=none QUARN_STEP=0.05", "played for 4 frames\n"},
+        {std::string(Headless) + " QUARN_STEP=0.0166667", "played for 12 frames\n"}};
+    for (const auto& [environment, printed] : runs) {
+        PlayerExit run = RunPlayerIn(folder, "", environment);
+        EXPECT_EQ(run.status, 0) << run.log;
+        EXPECT_EQ(run.out, printed) << environment;
+    }
+}
+
 // The player ends half a second after a stop signal at the latest, but a busy machine may take
 // seconds more to let it (an ending save first waits for a disk that others fill): on a machine
 // loaded twice over a save took 9.7 s to end. The bound only tells a player that ends from one

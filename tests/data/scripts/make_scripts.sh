@@ -13,6 +13,7 @@ cd "$(dirname "$0")"
 "$tool" script asm spin.asm spin
 "$tool" script asm saves.asm saves
 "$tool" script asm copies.asm copies
+"$tool" script asm sounding.asm sounding
 mkdir -p fuzz
 size=$(wc -c <counter.bin)
 {

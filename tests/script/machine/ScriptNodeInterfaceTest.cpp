@@ -178,6 +178,51 @@ TEST_F(ScriptNodeInterfaceTest, PortsCarryEventsInAndReferencesOut) {
     EXPECT_EQ(script->GetReferenceCount(), 3u); // from, what and done hold entities
 }
 
+// A port function takes the words it declares, as a witness function does: a shorter list the
+// first of (sender, argument, value), a longer one zeros past them, never other words.
+TEST_F(ScriptNodeInterfaceTest, APortFunctionTakesTheFirstOfTheWordsItDeclares) {
+    Script* script = MakeScript(R"(var "seen" array count=4 elem=int
+        function "two" (entity, entity) at=@two port
+        function "one" (entity) at=@one port
+        function "four" (entity, entity, float, int) at=@four port
+        two:
+        push 0
+        push -2
+        loadlocal 2
+        store 2
+        return 2 0
+        one:
+        push 0
+        push -1
+        loadlocal 1
+        store 1
+        return 1 0
+        four:
+        push 0
+        push -4
+        loadlocal 4
+        store 4
+        return 4 0
+    )",
+                                "forms");
+    ASSERT_EQ(script->GetInputCount(), 3);
+    ScriptThing* sender = Make<ScriptThing>();
+    ScriptThing* argument = Make<ScriptThing>();
+    EntityRef from;
+    from.InitFromId(sender->GetId());
+    const uint32_t s = sender->GetId(), a = argument->GetId(), v = FloatToWord(2.5f);
+    const std::vector<uint32_t> expected[] = {{s, a, 0, 0}, {s, 0, 0, 0}, {s, a, v, 0}};
+    for (uint32_t port = 0; port < 3; ++port) {
+        std::fill_n(script->GetVariables(), 4, 0u);
+        EntityRef to;
+        to.InitFromId(script->GetId() | port << PortShift);
+        Entity::SendEvent(from, to, argument, 2.5f);
+        EXPECT_EQ(std::vector<uint32_t>(script->GetVariables(), script->GetVariables() + 4),
+                  expected[port])
+            << port;
+    }
+}
+
 TEST_F(ScriptNodeInterfaceTest, PropertyChangedRunsForPublicVariablesOnly) {
     Script* script = MakeScript(R"(var "shown" int kind=2
         var "hidden" int

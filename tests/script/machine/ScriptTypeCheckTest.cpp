@@ -161,6 +161,41 @@ TEST_F(ScriptTypeCheckTest, AWordOfTheWrongTypeOrCountIsRefusedAtItsLine) {
     }
 }
 
+// An event hands its port's function (entity sender, entity argument, float value): a port
+// function takes those, or the first of them, and nothing else.
+TEST_F(ScriptTypeCheckTest, APortFunctionTakesWhatAPortPassesOrTheFirstOfIt) {
+    const struct {
+        const char* form;
+        int words;
+        bool fits;
+    } cases[] = {
+        {"(entity, entity, float)", 3, true},
+        {"(entity, entity)", 2, true},
+        {"(entity)", 1, true},
+        {"()", 0, true},
+        {"(Node, TypeCheckPlate, float)", 3, true},
+        {"(entity, entity, float, int)", 4, false},
+        {"(float)", 1, false},
+        {"(entity, entity, int)", 3, false},
+        {"(entity, float3)", 4, false},
+    };
+    for (const auto& c : cases) {
+        ScriptProgramBuilder builder;
+        std::string error;
+        ScriptAssemblyOptions options;
+        options.checkTypes = true;
+        const std::string source = std::string("stack 32\nfunction \"signalenter\" ") + c.form +
+                                   " at=@enter port\nenter:\nreturn " + std::to_string(c.words) +
+                                   " 0\n";
+        EXPECT_EQ(AssembleScript(source, builder, error, options), c.fits) << c.form;
+        EXPECT_EQ(error, c.fits ? std::string()
+                                : std::string("4: port function \"signalenter\" takes ") + c.form +
+                                      ", but a port passes (entity sender, entity argument, "
+                                      "float value): it takes those or the first of them")
+            << c.form;
+    }
+}
+
 TEST_F(ScriptTypeCheckTest, WhatAProgramMayDoPasses) {
     const char* const bodies[] = {
         // Three floats make a float3; 0 is the entity none; a comparison is an int.
