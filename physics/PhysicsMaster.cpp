@@ -73,6 +73,10 @@ constexpr float MinSlidingSpeed = 0.01f;
 constexpr float MaxCarriedMassRatio = 1000.0f;
 // A contact steeper than about 45 degrees from level holds a body up rather than aside.
 constexpr float RestingNormalY = 0.7071f;
+// How long a heavy body rests on a light one before the log names the pair (s): a heavy ball
+// thrown onto a light box stays on it some 0.08 s at most, a heavy box set on one 1e6 times
+// lighter some 0.23 s before it is through.
+constexpr double HeavyOnLightRestingTime = 0.15;
 
 // The world's intrusive lists of bodies and joints.
 template <class T>
@@ -301,8 +305,9 @@ void PhysicsMaster::SummariseIslandsOverBound() {
     islandsOverBound_.clear();
 }
 
-void PhysicsMaster::NoteHeavyOnLight(RigidBody& a, RigidBody& b, Float3 normal) {
-    if (reportedMassRatio_ || !a.IsMovable() || !b.IsMovable()) {
+void PhysicsMaster::NoteHeavyOnLight(RigidBody& a, RigidBody& b, const CollisionContact& contact,
+                                     bool touchedBefore) {
+    if (reportedMassRatio_ || !solvingContacts_ || !a.IsMovable() || !b.IsMovable()) {
         return;
     }
     const bool aHeavier = a.GetMass() >= b.GetMass();
@@ -311,18 +316,44 @@ void PhysicsMaster::NoteHeavyOnLight(RigidBody& a, RigidBody& b, Float3 normal) 
     // Gravity pulls along -y: the heavy one rests on the light one where their contact faces up
     // from the light one. A heavy ball that rolls into a light box from the side lies higher
     // than the box's centre, yet only pushes it.
-    const float upFromLight = aHeavier ? -normal.y : normal.y;
+    const float upFromLight = aHeavier ? -contact.normal.y : contact.normal.y;
     if (!(light.GetMass() > 0.0f) || !(upFromLight > RestingNormalY)) {
         return;
     }
     const float ratio = heavy.GetMass() / light.GetMass();
-    if (ratio > MaxCarriedMassRatio) {
-        reportedMassRatio_ = true;
-        LogMessage("PhysicsMaster '%s': RigidBody '%s' rests on RigidBody '%s' with %g times its "
-                   "mass, more than the solver carries (%g); the lighter body may give way",
-                   GetName().c_str(), heavy.GetName().c_str(), light.GetName().c_str(),
-                   static_cast<double>(ratio), static_cast<double>(MaxCarriedMassRatio));
+    if (!(ratio > MaxCarriedMassRatio)) {
+        return;
     }
+    // A heavy body thrown onto a light one meets it at speed and is soon off it again or has
+    // thrown it aside; one that rests on it met it gently, or came to rest on it, and stays,
+    // even while it sinks through the light one.
+    const Float3 point = contact.position * -1.0f;
+    const float closing =
+        (b.GetPointVelocity(point) - a.GetPointVelocity(point)).Dot(contact.normal);
+    const float restingSpeed = std::max(MinSlidingSpeed, std::fabs(gravity_) * GetUsableTimestep());
+    const bool gentle = std::fabs(closing) < restingSpeed;
+    const BodyPair key{std::min(a.GetSerial(), b.GetSerial()),
+                       std::max(a.GetSerial(), b.GetSerial())};
+    const auto [found, added] = heavyOnLight_.try_emplace(key);
+    RestingRun& run = found->second;
+    if (!added && run.lastStep == stepCounter_) {
+        return; // another of the pair's volumes
+    }
+    const bool held = touchedBefore && !added && run.lastStep + 1 == stepCounter_;
+    if (!(held && run.resting)) {
+        run.resting = gentle;
+        run.since = worldTime_;
+    }
+    run.lastStep = stepCounter_;
+    if (!run.resting || worldTime_ - run.since < HeavyOnLightRestingTime) {
+        return;
+    }
+    reportedMassRatio_ = true;
+    heavyOnLight_.clear();
+    LogMessage("PhysicsMaster '%s': RigidBody '%s' rests on RigidBody '%s' with %g times its "
+               "mass, more than the solver carries (%g); the lighter body may give way",
+               GetName().c_str(), heavy.GetName().c_str(), light.GetName().c_str(),
+               static_cast<double>(ratio), static_cast<double>(MaxCarriedMassRatio));
 }
 
 const char* PhysicsMaster::GetContactDbName() const {
@@ -396,8 +427,7 @@ ClassInfo* PhysicsMaster::RegisterClass() {
     const uint32_t none = 0;
     const int32_t nodeType = ClassTypeBase + Node::RegisterClass()->GetClassNumber();
     classInfo->AddProperty<PropertyFloat, &P::GetTimestep, &P::SetTimestep>("timestep:0,0.2");
-    classInfo->AddProperty<PropertyFloat, &P::GetSlowMotion, &P::SetSlowMotion>(
-        "slowmotion:0,100");
+    classInfo->AddProperty<PropertyFloat, &P::GetSlowMotion, &P::SetSlowMotion>("slowmotion:0,100");
     classInfo->AddProperty<PropertyFloat, &P::GetGravity, &P::SetGravity>("gravity:0,20");
     classInfo->AddProperty<PropertyFloat, &P::GetDamping, &P::SetDamping>("damping:0.0,0.1");
     classInfo->AddProperty<PropertyFloat, &P::GetAngularDamping, &P::SetAngularDamping>(
@@ -536,6 +566,9 @@ void PhysicsMaster::Step(float h) {
     }
     pairCount_ = 0;
     contactMemory_.Keep(contactPool_.data(), contactsInUse_);
+    // Pairs that touched no longer have stopped resting on each other.
+    std::erase_if(heavyOnLight_,
+                  [this](const auto& entry) { return entry.second.lastStep + 1 != stepCounter_; });
     ReleaseContacts();
     using Clock = std::chrono::steady_clock;
     const bool timing = phaseTiming_;
@@ -688,8 +721,8 @@ void DrawContactMarker(const CollisionContact& contact) {
     DynamicMesh& lines = GetDebugLineMesh();
     const float arm = 0.02f;
     const Float3 p = contact.position;
-    for (const Float3 axis : {Float3(arm, 0.0f, 0.0f), Float3(0.0f, arm, 0.0f),
-                              Float3(0.0f, 0.0f, arm)}) {
+    for (const Float3 axis :
+         {Float3(arm, 0.0f, 0.0f), Float3(0.0f, arm, 0.0f), Float3(0.0f, 0.0f, arm)}) {
         lines.AddLine(p - axis, p + axis, 0xFFFFFFFF);
     }
     lines.AddLine(p, p + contact.normal * contact.depth, 0xFF80FF80);
@@ -774,15 +807,15 @@ void PhysicsMaster::CollideVolumes(CollisionPair* record, CollisionVolume& a, Co
     float minDepth = contactMinDepth_;
     if (makeJoints) {
         LookUpSurface(a, b, mu, softCfm, minDepth);
-        if (bodyA && bodyB) {
-            NoteHeavyOnLight(*bodyA, *bodyB, contacts[0].normal);
-        }
     }
-    const Float3 surfaceMotion = b.GetSurfaceSpeed() - a.GetSurfaceSpeed();
-    const bool moving = a.GetSurfaceSpeed().LengthSquared() != 0.0f ||
-                        b.GetSurfaceSpeed().LengthSquared() != 0.0f;
     const ContactMemory::Run lastContacts =
         makeJoints ? contactMemory_.Find(a.GetSerial(), b.GetSerial()) : ContactMemory::Run();
+    if (makeJoints && bodyA && bodyB) {
+        NoteHeavyOnLight(*bodyA, *bodyB, contacts[0], lastContacts.count > 0);
+    }
+    const Float3 surfaceMotion = b.GetSurfaceSpeed() - a.GetSurfaceSpeed();
+    const bool moving =
+        a.GetSurfaceSpeed().LengthSquared() != 0.0f || b.GetSurfaceSpeed().LengthSquared() != 0.0f;
     // A contact slides once it slips faster than gravity gives in a step: the jitter of a
     // resting stack, or a slip a pyramid's weaker facet lets through, stays below it.
     const float slidingSpeed = std::max(MinSlidingSpeed, std::fabs(gravity_) * GetUsableTimestep());
@@ -822,9 +855,8 @@ void PhysicsMaster::CollideVolumes(CollisionPair* record, CollisionVolume& a, Co
                 // the second takes nothing, so that the slide turns as the forces on the body
                 // turn it (holding it would keep the slide's direction and the body's spin). The
                 // angle is drawn all the same, so that resting contacts turn as they always did.
-                const Float3 slip =
-                    (bodyA ? bodyA->GetPointVelocity(contact.position) : Float3()) -
-                    (bodyB ? bodyB->GetPointVelocity(contact.position) : Float3());
+                const Float3 slip = (bodyA ? bodyA->GetPointVelocity(contact.position) : Float3()) -
+                                    (bodyB ? bodyB->GetPointVelocity(contact.position) : Float3());
                 const Float3 slide = slip - contact.normal * slip.Dot(contact.normal);
                 if (slide.LengthSquared() > slidingSpeed * slidingSpeed) {
                     surface.frictionDirection = slide.NormalizedOrSelf();
@@ -980,8 +1012,8 @@ void PhysicsMaster::StepWalkedIslands() {
     if (islandSpans_.empty()) {
         return;
     }
-    const auto solveStart = phaseTiming_ ? std::chrono::steady_clock::now()
-                                         : std::chrono::steady_clock::time_point();
+    const auto solveStart =
+        phaseTiming_ ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point();
     if (method_ == PhysicsIterative) {
         StepIslandsIterative(islandBodies_.data(), islandJoints_.data(), islandSpans_.data(),
                              static_cast<int32_t>(islandSpans_.size()), timestep_, cfm_, erp_,

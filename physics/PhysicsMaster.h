@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 namespace quarn {
@@ -200,9 +201,12 @@ private:
     void LookUpSurface(const CollisionVolume& a, const CollisionVolume& b, float& mu,
                        float& softCfm, float& minDepth) const;
     ContactJoint& NextContactJoint();
-    // Names, once, the first pair of touching bodies whose heavier one rests on the lighter with
-    // more mass than the exact step carries; `normal` is the narrow phase's, from a toward b.
-    void NoteHeavyOnLight(RigidBody& a, RigidBody& b, Float3 normal);
+    // Names, once, the first pair of bodies whose heavier one has rested on the lighter for
+    // several steps with more mass than the exact step carries. `contact` is the narrow phase's
+    // first (its normal from a toward b); `touchedBefore`: the pair's contacts were kept from the
+    // last step.
+    void NoteHeavyOnLight(RigidBody& a, RigidBody& b, const CollisionContact& contact,
+                          bool touchedBefore);
 
     float timestep_ = 0.01f;
     float slowMotion_ = 1.0f;
@@ -244,6 +248,24 @@ private:
     double lastOverBoundNote_ = 0.0;
     std::vector<uint64_t> islandsOverBound_; // first bodies' serials, since the last line
     bool reportedMassRatio_ = false;
+    struct BodyPair {
+        uint64_t first;
+        uint64_t second;
+        bool operator==(const BodyPair&) const = default;
+    };
+    struct BodyPairHash {
+        size_t operator()(const BodyPair& pair) const {
+            return std::hash<uint64_t>()(pair.first * 0x9E3779B97F4A7C15ull ^ pair.second);
+        }
+    };
+    struct RestingRun {
+        uint32_t lastStep = 0; // the last step the pair touched
+        bool resting = false;  // since `since`, touching every step
+        double since = 0.0;    // world time
+    };
+    // Only pairs past the carried mass ratio whose contact faces up from the light body: how
+    // long each has rested so, until the first is named.
+    std::unordered_map<BodyPair, RestingRun, BodyPairHash> heavyOnLight_;
     bool reportedLargeIsland_ = false;
     bool phaseTiming_ = false;
     PhaseTimes phaseTimes_;
@@ -254,7 +276,7 @@ private:
     // Grows as a step needs and keeps its joints, which bodies' lists link to in place.
     std::vector<std::unique_ptr<ContactJoint>> contactPool_;
     int32_t contactsInUse_ = 0;
-    ContactMemory contactMemory_; // the forces of the last step's contacts
+    ContactMemory contactMemory_;                 // the forces of the last step's contacts
     std::vector<CollisionContact> contactBuffer_; // one pair's narrow-phase contacts
     std::vector<RigidBody*> islandBodies_;
     std::vector<Joint*> islandJoints_;
