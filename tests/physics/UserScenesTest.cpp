@@ -43,7 +43,12 @@ INSTANTIATE_TEST_SUITE_P(
                       SceneCase{SceneKind::Bridge, 1.0f, 1.0f, Lcp, 0.0f},
                       SceneCase{SceneKind::Bridge, 2.0f, 10.0f, Lcp, 10.0f},
                       // Like planks taut enough to be stepped in parts.
-                      SceneCase{SceneKind::Bridge, 0.05f, 1.0f, Iterative, 0.0f}),
+                      SceneCase{SceneKind::Bridge, 0.05f, 1.0f, Iterative, 0.0f},
+                      SceneCase{SceneKind::Slope, 0.5f, 1.0f, Lcp, 0.0f, 8, 0, 30.0f, 0.3f},
+                      SceneCase{SceneKind::Slope, 0.5f, 1.0f, Iterative, 0.0f, 8, 0, 45.0f, 0.6f,
+                                2, true},
+                      SceneCase{SceneKind::Slope, 0.5f, 1.0f, Lcp, 0.0f, 8, 0, 30.0f, 0.6f, 3,
+                                true}),
     [](const ::testing::TestParamInfo<SceneCase>& info) {
         std::string name;
         for (char c : SceneName(info.param)) {
