@@ -73,10 +73,9 @@ constexpr float MinSlidingSpeed = 0.01f;
 constexpr float MaxCarriedMassRatio = 1000.0f;
 // A contact steeper than about 45 degrees from level holds a body up rather than aside.
 constexpr float RestingNormalY = 0.7071f;
-// How long a heavy body rests on a light one before the log names the pair (s): a heavy ball
-// thrown onto a light box stays on it some 0.08 s at most, a heavy box set on one 1e6 times
-// lighter some 0.23 s before it is through.
-constexpr double HeavyOnLightRestingTime = 0.15;
+// How long a heavy body that met a light one at speed stays on it, slow, before the log names
+// the pair (s): a heavy ball thrown onto a light box stays on it some 0.08 s at most.
+constexpr double HeavyOnLightSettlingTime = 0.15;
 
 // The world's intrusive lists of bodies and joints.
 template <class T>
@@ -325,15 +324,16 @@ void PhysicsMaster::NoteHeavyOnLight(RigidBody& a, RigidBody& b, const Collision
         return;
     }
     // A heavy body thrown onto a light one meets it at speed and is soon off it again or has
-    // thrown it aside; one that rests on it met it gently, or came to rest on it, and stays,
-    // even while it sinks through the light one.
+    // thrown it aside. One set on it meets it gently and rests on it from then on, even while it
+    // sinks through it; one that met it at speed rests on it once it has stayed a while since
+    // their closing speed fell.
     const Float3 point = contact.position * -1.0f;
     const float closing =
         (b.GetPointVelocity(point) - a.GetPointVelocity(point)).Dot(contact.normal);
     const float restingSpeed = std::max(MinSlidingSpeed, std::fabs(gravity_) * GetUsableTimestep());
     const bool gentle = std::fabs(closing) < restingSpeed;
-    const BodyPair key{std::min(a.GetSerial(), b.GetSerial()),
-                       std::max(a.GetSerial(), b.GetSerial())};
+    const std::pair key(std::min(a.GetSerial(), b.GetSerial()),
+                        std::max(a.GetSerial(), b.GetSerial()));
     const auto [found, added] = heavyOnLight_.try_emplace(key);
     RestingRun& run = found->second;
     if (!added && run.lastStep == stepCounter_) {
@@ -342,10 +342,12 @@ void PhysicsMaster::NoteHeavyOnLight(RigidBody& a, RigidBody& b, const Collision
     const bool held = touchedBefore && !added && run.lastStep + 1 == stepCounter_;
     if (!(held && run.resting)) {
         run.resting = gentle;
+        run.metGently = gentle && !held;
         run.since = worldTime_;
     }
     run.lastStep = stepCounter_;
-    if (!run.resting || worldTime_ - run.since < HeavyOnLightRestingTime) {
+    const double settling = run.metGently ? 0.0 : HeavyOnLightSettlingTime;
+    if (!run.resting || !(worldTime_ - run.since > settling)) {
         return;
     }
     reportedMassRatio_ = true;
@@ -427,7 +429,8 @@ ClassInfo* PhysicsMaster::RegisterClass() {
     const uint32_t none = 0;
     const int32_t nodeType = ClassTypeBase + Node::RegisterClass()->GetClassNumber();
     classInfo->AddProperty<PropertyFloat, &P::GetTimestep, &P::SetTimestep>("timestep:0,0.2");
-    classInfo->AddProperty<PropertyFloat, &P::GetSlowMotion, &P::SetSlowMotion>("slowmotion:0,100");
+    classInfo->AddProperty<PropertyFloat, &P::GetSlowMotion, &P::SetSlowMotion>(
+        "slowmotion:0,100");
     classInfo->AddProperty<PropertyFloat, &P::GetGravity, &P::SetGravity>("gravity:0,20");
     classInfo->AddProperty<PropertyFloat, &P::GetDamping, &P::SetDamping>("damping:0.0,0.1");
     classInfo->AddProperty<PropertyFloat, &P::GetAngularDamping, &P::SetAngularDamping>(
@@ -721,8 +724,8 @@ void DrawContactMarker(const CollisionContact& contact) {
     DynamicMesh& lines = GetDebugLineMesh();
     const float arm = 0.02f;
     const Float3 p = contact.position;
-    for (const Float3 axis :
-         {Float3(arm, 0.0f, 0.0f), Float3(0.0f, arm, 0.0f), Float3(0.0f, 0.0f, arm)}) {
+    for (const Float3 axis : {Float3(arm, 0.0f, 0.0f), Float3(0.0f, arm, 0.0f),
+                              Float3(0.0f, 0.0f, arm)}) {
         lines.AddLine(p - axis, p + axis, 0xFFFFFFFF);
     }
     lines.AddLine(p, p + contact.normal * contact.depth, 0xFF80FF80);
@@ -855,8 +858,9 @@ void PhysicsMaster::CollideVolumes(CollisionPair* record, CollisionVolume& a, Co
                 // the second takes nothing, so that the slide turns as the forces on the body
                 // turn it (holding it would keep the slide's direction and the body's spin). The
                 // angle is drawn all the same, so that resting contacts turn as they always did.
-                const Float3 slip = (bodyA ? bodyA->GetPointVelocity(contact.position) : Float3()) -
-                                    (bodyB ? bodyB->GetPointVelocity(contact.position) : Float3());
+                const Float3 slip =
+                    (bodyA ? bodyA->GetPointVelocity(contact.position) : Float3()) -
+                    (bodyB ? bodyB->GetPointVelocity(contact.position) : Float3());
                 const Float3 slide = slip - contact.normal * slip.Dot(contact.normal);
                 if (slide.LengthSquared() > slidingSpeed * slidingSpeed) {
                     surface.frictionDirection = slide.NormalizedOrSelf();
@@ -1012,8 +1016,8 @@ void PhysicsMaster::StepWalkedIslands() {
     if (islandSpans_.empty()) {
         return;
     }
-    const auto solveStart =
-        phaseTiming_ ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point();
+    const auto solveStart = phaseTiming_ ? std::chrono::steady_clock::now()
+                                         : std::chrono::steady_clock::time_point();
     if (method_ == PhysicsIterative) {
         StepIslandsIterative(islandBodies_.data(), islandJoints_.data(), islandSpans_.data(),
                              static_cast<int32_t>(islandSpans_.size()), timestep_, cfm_, erp_,

@@ -10,8 +10,9 @@
 #include "render/RenderObject.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace quarn {
@@ -201,8 +202,8 @@ private:
     void LookUpSurface(const CollisionVolume& a, const CollisionVolume& b, float& mu,
                        float& softCfm, float& minDepth) const;
     ContactJoint& NextContactJoint();
-    // Names, once, the first pair of bodies whose heavier one has rested on the lighter for
-    // several steps with more mass than the exact step carries. `contact` is the narrow phase's
+    // Names, once, the first pair of bodies whose heavier one has rested on the lighter for a
+    // while with more mass than the exact step carries. `contact` is the narrow phase's
     // first (its normal from a toward b); `touchedBefore`: the pair's contacts were kept from the
     // last step.
     void NoteHeavyOnLight(RigidBody& a, RigidBody& b, const CollisionContact& contact,
@@ -248,24 +249,15 @@ private:
     double lastOverBoundNote_ = 0.0;
     std::vector<uint64_t> islandsOverBound_; // first bodies' serials, since the last line
     bool reportedMassRatio_ = false;
-    struct BodyPair {
-        uint64_t first;
-        uint64_t second;
-        bool operator==(const BodyPair&) const = default;
-    };
-    struct BodyPairHash {
-        size_t operator()(const BodyPair& pair) const {
-            return std::hash<uint64_t>()(pair.first * 0x9E3779B97F4A7C15ull ^ pair.second);
-        }
-    };
     struct RestingRun {
-        uint32_t lastStep = 0; // the last step the pair touched
-        bool resting = false;  // since `since`, touching every step
-        double since = 0.0;    // world time
+        uint32_t lastStep = 0;  // the last step the pair touched
+        bool resting = false;   // since `since`, touching every step
+        bool metGently = false; // the run began as they met
+        double since = 0.0;     // world time
     };
-    // Only pairs past the carried mass ratio whose contact faces up from the light body: how
-    // long each has rested so, until the first is named.
-    std::unordered_map<BodyPair, RestingRun, BodyPairHash> heavyOnLight_;
+    // Only pairs past the carried mass ratio whose contact faces up from the light body, by the
+    // bodies' serials (lower first): how long each has rested so, until the first is named.
+    std::map<std::pair<uint64_t, uint64_t>, RestingRun> heavyOnLight_;
     bool reportedLargeIsland_ = false;
     bool phaseTiming_ = false;
     PhaseTimes phaseTimes_;
@@ -276,7 +268,7 @@ private:
     // Grows as a step needs and keeps its joints, which bodies' lists link to in place.
     std::vector<std::unique_ptr<ContactJoint>> contactPool_;
     int32_t contactsInUse_ = 0;
-    ContactMemory contactMemory_;                 // the forces of the last step's contacts
+    ContactMemory contactMemory_; // the forces of the last step's contacts
     std::vector<CollisionContact> contactBuffer_; // one pair's narrow-phase contacts
     std::vector<RigidBody*> islandBodies_;
     std::vector<Joint*> islandJoints_;

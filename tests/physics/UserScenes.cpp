@@ -261,10 +261,10 @@ Judging Build(const SceneCase& scene, SceneWorld& world) {
         RigidBody* body = nullptr;
         if (scene.capsule) {
             // Lying along the slope: it slides rather than rolls.
-            body = world.Capsule(place, 1.2f * s, half, rho,
-                                 Quaternion::FromAxisAngle(HalfPi, Float3(0.0f, 0.0f, 1.0f)
-                                                                       .Cross(down)
-                                                                       .NormalizedOrSelf()));
+            body =
+                world.Capsule(place, 1.2f * s, half, rho,
+                              Quaternion::FromAxisAngle(
+                                  HalfPi, Float3(0.0f, 0.0f, 1.0f).Cross(down).NormalizedOrSelf()));
         } else {
             body = world.Box(place, Float3(s, s, s), rho, tilt);
         }
@@ -371,8 +371,7 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
     FileSystem* const previous = GetFileSystem();
     if (scene.kind == SceneKind::Slope) {
         char record[96];
-        std::snprintf(record, sizeof record, "0;0;%g;0;0;0;0;%g\n",
-                      static_cast<double>(scene.mu),
+        std::snprintf(record, sizeof record, "0;0;%g;0;0;0;0;%g\n", static_cast<double>(scene.mu),
                       static_cast<double>(world.World().GetContactMinDepth()));
         files.Add("contact.csv", record);
         SetFileSystem(&files);
@@ -476,11 +475,10 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
             std::fabs(moved.Dot(judging.across)) / std::max(moved.Dot(judging.down), 1e-3f);
     }
     char reason[160] = "";
-    if (judging.slides && !(std::fabs(acceleration - judging.acceleration) <=
-                            0.1f * judging.acceleration)) {
+    if (judging.slides &&
+        !(std::fabs(acceleration - judging.acceleration) <= 0.1f * judging.acceleration)) {
         std::snprintf(reason, sizeof reason, "slid at %.3g m/s^2 where Coulomb says %.3g",
-                      static_cast<double>(acceleration),
-                      static_cast<double>(judging.acceleration));
+                      static_cast<double>(acceleration), static_cast<double>(judging.acceleration));
     } else if (judging.slides && !(driftPerMetre <= 0.01f)) {
         std::snprintf(reason, sizeof reason, "slid %.3g m a metre aside",
                       static_cast<double>(driftPerMetre));
