@@ -73,6 +73,9 @@ constexpr float MinSlidingSpeed = 0.01f;
 constexpr float MaxCarriedMassRatio = 1000.0f;
 // A contact steeper than about 45 degrees from level holds a body up rather than aside.
 constexpr float RestingNormalY = 0.7071f;
+// How long a heavy body that met a light one at speed stays on it, slow, before the log names
+// the pair (s): a heavy ball thrown onto a light box stays on it some 0.08 s at most.
+constexpr double HeavyOnLightSettlingTime = 0.15;
 
 // The world's intrusive lists of bodies and joints.
 template <class T>
@@ -301,8 +304,9 @@ void PhysicsMaster::SummariseIslandsOverBound() {
     islandsOverBound_.clear();
 }
 
-void PhysicsMaster::NoteHeavyOnLight(RigidBody& a, RigidBody& b, Float3 normal) {
-    if (reportedMassRatio_ || !a.IsMovable() || !b.IsMovable()) {
+void PhysicsMaster::NoteHeavyOnLight(RigidBody& a, RigidBody& b, const CollisionContact& contact,
+                                     bool touchedBefore) {
+    if (reportedMassRatio_ || !solvingContacts_ || !a.IsMovable() || !b.IsMovable()) {
         return;
     }
     const bool aHeavier = a.GetMass() >= b.GetMass();
@@ -311,18 +315,47 @@ void PhysicsMaster::NoteHeavyOnLight(RigidBody& a, RigidBody& b, Float3 normal) 
     // Gravity pulls along -y: the heavy one rests on the light one where their contact faces up
     // from the light one. A heavy ball that rolls into a light box from the side lies higher
     // than the box's centre, yet only pushes it.
-    const float upFromLight = aHeavier ? -normal.y : normal.y;
+    const float upFromLight = aHeavier ? -contact.normal.y : contact.normal.y;
     if (!(light.GetMass() > 0.0f) || !(upFromLight > RestingNormalY)) {
         return;
     }
     const float ratio = heavy.GetMass() / light.GetMass();
-    if (ratio > MaxCarriedMassRatio) {
-        reportedMassRatio_ = true;
-        LogMessage("PhysicsMaster '%s': RigidBody '%s' rests on RigidBody '%s' with %g times its "
-                   "mass, more than the solver carries (%g); the lighter body may give way",
-                   GetName().c_str(), heavy.GetName().c_str(), light.GetName().c_str(),
-                   static_cast<double>(ratio), static_cast<double>(MaxCarriedMassRatio));
+    if (!(ratio > MaxCarriedMassRatio)) {
+        return;
     }
+    // A heavy body thrown onto a light one meets it at speed and is soon off it again or has
+    // thrown it aside. One set on it meets it gently and rests on it from then on, even while it
+    // sinks through it; one that met it at speed rests on it once it has stayed a while since
+    // their closing speed fell.
+    const Float3 point = contact.position * -1.0f;
+    const float closing =
+        (b.GetPointVelocity(point) - a.GetPointVelocity(point)).Dot(contact.normal);
+    const float restingSpeed = std::max(MinSlidingSpeed, std::fabs(gravity_) * GetUsableTimestep());
+    const bool gentle = std::fabs(closing) < restingSpeed;
+    const std::pair key(std::min(a.GetSerial(), b.GetSerial()),
+                        std::max(a.GetSerial(), b.GetSerial()));
+    const auto [found, added] = heavyOnLight_.try_emplace(key);
+    RestingRun& run = found->second;
+    if (!added && run.lastStep == stepCounter_) {
+        return; // another of the pair's volumes
+    }
+    const bool held = touchedBefore && !added && run.lastStep + 1 == stepCounter_;
+    if (!(held && run.resting)) {
+        run.resting = gentle;
+        run.metGently = gentle && !held;
+        run.since = worldTime_;
+    }
+    run.lastStep = stepCounter_;
+    const double settling = run.metGently ? 0.0 : HeavyOnLightSettlingTime;
+    if (!run.resting || !(worldTime_ - run.since > settling)) {
+        return;
+    }
+    reportedMassRatio_ = true;
+    heavyOnLight_.clear();
+    LogMessage("PhysicsMaster '%s': RigidBody '%s' rests on RigidBody '%s' with %g times its "
+               "mass, more than the solver carries (%g); the lighter body may give way",
+               GetName().c_str(), heavy.GetName().c_str(), light.GetName().c_str(),
+               static_cast<double>(ratio), static_cast<double>(MaxCarriedMassRatio));
 }
 
 const char* PhysicsMaster::GetContactDbName() const {
@@ -536,6 +569,9 @@ void PhysicsMaster::Step(float h) {
     }
     pairCount_ = 0;
     contactMemory_.Keep(contactPool_.data(), contactsInUse_);
+    // Pairs that touched no longer have stopped resting on each other.
+    std::erase_if(heavyOnLight_,
+                  [this](const auto& entry) { return entry.second.lastStep + 1 != stepCounter_; });
     ReleaseContacts();
     using Clock = std::chrono::steady_clock;
     const bool timing = phaseTiming_;
@@ -774,15 +810,15 @@ void PhysicsMaster::CollideVolumes(CollisionPair* record, CollisionVolume& a, Co
     float minDepth = contactMinDepth_;
     if (makeJoints) {
         LookUpSurface(a, b, mu, softCfm, minDepth);
-        if (bodyA && bodyB) {
-            NoteHeavyOnLight(*bodyA, *bodyB, contacts[0].normal);
-        }
     }
-    const Float3 surfaceMotion = b.GetSurfaceSpeed() - a.GetSurfaceSpeed();
-    const bool moving = a.GetSurfaceSpeed().LengthSquared() != 0.0f ||
-                        b.GetSurfaceSpeed().LengthSquared() != 0.0f;
     const ContactMemory::Run lastContacts =
         makeJoints ? contactMemory_.Find(a.GetSerial(), b.GetSerial()) : ContactMemory::Run();
+    if (makeJoints && bodyA && bodyB) {
+        NoteHeavyOnLight(*bodyA, *bodyB, contacts[0], lastContacts.count > 0);
+    }
+    const Float3 surfaceMotion = b.GetSurfaceSpeed() - a.GetSurfaceSpeed();
+    const bool moving =
+        a.GetSurfaceSpeed().LengthSquared() != 0.0f || b.GetSurfaceSpeed().LengthSquared() != 0.0f;
     // A contact slides once it slips faster than gravity gives in a step: the jitter of a
     // resting stack, or a slip a pyramid's weaker facet lets through, stays below it.
     const float slidingSpeed = std::max(MinSlidingSpeed, std::fabs(gravity_) * GetUsableTimestep());

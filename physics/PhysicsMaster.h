@@ -10,7 +10,9 @@
 #include "render/RenderObject.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace quarn {
@@ -200,9 +202,12 @@ private:
     void LookUpSurface(const CollisionVolume& a, const CollisionVolume& b, float& mu,
                        float& softCfm, float& minDepth) const;
     ContactJoint& NextContactJoint();
-    // Names, once, the first pair of touching bodies whose heavier one rests on the lighter with
-    // more mass than the exact step carries; `normal` is the narrow phase's, from a toward b.
-    void NoteHeavyOnLight(RigidBody& a, RigidBody& b, Float3 normal);
+    // Names, once, the first pair of bodies whose heavier one has rested on the lighter for a
+    // while with more mass than the exact step carries. `contact` is the narrow phase's
+    // first (its normal from a toward b); `touchedBefore`: the pair's contacts were kept from the
+    // last step.
+    void NoteHeavyOnLight(RigidBody& a, RigidBody& b, const CollisionContact& contact,
+                          bool touchedBefore);
 
     float timestep_ = 0.01f;
     float slowMotion_ = 1.0f;
@@ -244,6 +249,15 @@ private:
     double lastOverBoundNote_ = 0.0;
     std::vector<uint64_t> islandsOverBound_; // first bodies' serials, since the last line
     bool reportedMassRatio_ = false;
+    struct RestingRun {
+        uint32_t lastStep = 0;  // the last step the pair touched
+        bool resting = false;   // since `since`, touching every step
+        bool metGently = false; // the run began as they met
+        double since = 0.0;     // world time
+    };
+    // Only pairs past the carried mass ratio whose contact faces up from the light body, by the
+    // bodies' serials (lower first): how long each has rested so, until the first is named.
+    std::map<std::pair<uint64_t, uint64_t>, RestingRun> heavyOnLight_;
     bool reportedLargeIsland_ = false;
     bool phaseTiming_ = false;
     PhaseTimes phaseTimes_;

@@ -4,6 +4,7 @@
 #include "collision/CollisionCapsule.h"
 #include "collision/CollisionSpaceSweepnPrune.h"
 #include "core/debug/Log.h"
+#include "core/filesystem/MemoryFileSystem.h"
 #include "core/math/Random.h"
 #include "core/object/IdMap.h"
 #include "core/scene/SceneClasses.h"
@@ -24,6 +25,7 @@ namespace quarn::test {
 namespace {
 
 constexpr float HalfPi = 1.5707964f;
+constexpr float Pi = 3.14159265f;
 
 // The world's log lines while a scene runs (islands stepped iteratively and the like).
 int loggedLines = 0;
@@ -104,6 +106,16 @@ public:
         joints_.push_back(std::move(joint));
     }
 
+    // A static box, turned.
+    void Static(Float3 position, Float3 size, Quaternion turn) {
+        auto* box = new CollisionBox();
+        box->AttachAsLast(root_.get());
+        box->SetSize(size);
+        box->SetPosition(position);
+        box->SetOrientation(turn);
+        Join(*box, CollSolid | CollStatic);
+    }
+
     void Step() { world_->Step(world_->GetTimestep()); }
     PhysicsMaster& World() { return *world_; }
     const std::vector<RigidBody*>& Bodies() const { return bodies_; }
@@ -150,6 +162,11 @@ struct Judging {
     bool rests = true;       // still by the end, within its drift bound
     bool sideways = true;    // the drift counted across only (a stack settles down into itself)
     float driftBound = 0.0f; // m
+    // A slide's: down and across the slope, and its acceleration down it as Coulomb says.
+    bool slides = false;
+    Float3 down;
+    Float3 across;
+    float acceleration = 0.0f;
 };
 
 // Builds the scene; answers how it is judged.
@@ -229,6 +246,42 @@ Judging Build(const SceneCase& scene, SceneWorld& world) {
         judging.driftBound = HUGE_VALF; // it sags first
         break;
     }
+    case SceneKind::Slope: {
+        // A 60 m slope turned about z through the floor's middle, the body 20 m up it.
+        const float phi = scene.degrees * Pi / 180.0f;
+        const Quaternion tilt = Quaternion::FromAxisAngle(phi, Float3(0.0f, 0.0f, 1.0f));
+        const Float3 n(-std::sin(phi), std::cos(phi), 0.0f);
+        const Float3 down(-std::cos(phi), -std::sin(phi), 0.0f);
+        world.Static(Float3(), Float3(60.0f, 1.0f, 60.0f), tilt);
+        const float half = scene.capsule ? 0.4f * s : 0.5f * s;
+        const Float3 place = n * (0.5f + half - depth) - down * 20.0f;
+        // Damping off: the slide shows friction alone.
+        world.World().SetDamping(0.0f);
+        world.World().SetFrictionModel(scene.frictionModel);
+        RigidBody* body = nullptr;
+        if (scene.capsule) {
+            // Lying along the slope: it slides rather than rolls.
+            body =
+                world.Capsule(place, 1.2f * s, half, rho,
+                              Quaternion::FromAxisAngle(
+                                  HalfPi, Float3(0.0f, 0.0f, 1.0f).Cross(down).NormalizedOrSelf()));
+        } else {
+            body = world.Box(place, Float3(s, s, s), rho, tilt);
+        }
+        judging.seconds = 1.7f;
+        judging.slides = std::tan(phi) > scene.mu;
+        judging.rests = !judging.slides;
+        judging.sideways = false;
+        judging.down = down;
+        judging.across = n.Cross(down);
+        judging.acceleration =
+            world.World().GetGravity() * (std::sin(phi) - scene.mu * std::cos(phi));
+        if (judging.slides) {
+            // Started, as a slide near the limit of what a resting contact holds needs.
+            body->SetLinearVelocity(down * 0.5f);
+        }
+        break;
+    }
     case SceneKind::Drop:
         world.Box(Float3(0.0f, 1.0f + s, 0.0f), Float3(s, s, s), rho,
                   Quaternion::FromAxisAngle(0.6f, Float3(1.0f, 2.0f, 0.5f).NormalizedOrSelf()));
@@ -257,6 +310,8 @@ const char* KindName(SceneKind kind) {
         return "bridge";
     case SceneKind::Drop:
         return "drop";
+    case SceneKind::Slope:
+        return "slope";
     }
     return "?";
 }
@@ -278,6 +333,11 @@ std::string SceneName(const SceneCase& scene) {
         name += text;
     } else if (scene.kind == SceneKind::Bridge) {
         std::snprintf(text, sizeof text, " load %g planks", static_cast<double>(scene.load));
+        name += text;
+    } else if (scene.kind == SceneKind::Slope) {
+        std::snprintf(text, sizeof text, " %s %g deg mu %g model %d",
+                      scene.capsule ? "capsule" : "box", static_cast<double>(scene.degrees),
+                      static_cast<double>(scene.mu), static_cast<int>(scene.frictionModel));
         name += text;
     } else if (scene.boxes != 8 &&
                (scene.kind == SceneKind::StackTouching || scene.kind == SceneKind::StackGapped ||
@@ -306,16 +366,37 @@ namespace {
 
 SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
     SceneWorld world(scene.method, scene.sweeps);
+    // A slope's mu, as a scene's contact table gives it.
+    MemoryFileSystem files;
+    FileSystem* const previous = GetFileSystem();
+    if (scene.kind == SceneKind::Slope) {
+        char record[96];
+        std::snprintf(record, sizeof record, "0;0;%g;0;0;0;0;%g\n", static_cast<double>(scene.mu),
+                      static_cast<double>(world.World().GetContactMinDepth()));
+        files.Add("contact.csv", record);
+        SetFileSystem(&files);
+        world.World().SetContactDbName("contact.csv");
+    }
+    struct Restore {
+        FileSystem* files;
+        SceneWorld& world;
+        ~Restore() {
+            world.World().SetContactDbName("");
+            SetFileSystem(files);
+        }
+    } restore{previous, world};
     const Judging judging = Build(scene, world);
     PhysicsMaster& master = world.World();
     const float g = master.GetGravity();
     const float h = master.GetTimestep();
     const std::vector<RigidBody*>& bodies = world.Bodies();
     std::vector<Float3> starts;
+    std::vector<float> startSpeeds;
     std::vector<bool> jointed(bodies.size(), false);
     float released = 0.0f; // the energy the scene has to move with: its start's, then its fall's
     for (size_t b = 0; b < bodies.size(); ++b) {
         starts.push_back(bodies[b]->GetWorldPosition());
+        startSpeeds.push_back(bodies[b]->GetLinearVelocity().Length());
         released += Kinetic(*bodies[b]);
         for (const std::unique_ptr<Joint>& joint : world.Joints()) {
             jointed[b] =
@@ -332,8 +413,14 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
     const int steps = static_cast<int>(std::lround(judging.seconds / h));
     const int lastSecond = steps - static_cast<int>(std::lround(1.0f / h));
     const float startRelease = released;
+    // A slide's speed down the slope once it has settled on it, then at the end.
+    constexpr int SlideStart = 20;
+    float slideSpeed = 0.0f;
     for (int step = 0; step < steps; ++step) {
         world.Step();
+        if (judging.slides && step + 1 == SlideStart) {
+            slideSpeed = bodies[0]->GetLinearVelocity().Dot(judging.down);
+        }
         released = startRelease;
         for (size_t b = 0; b < bodies.size(); ++b) {
             released += bodies[b]->GetMass() * g * (starts[b].y - bodies[b]->GetWorldPosition().y);
@@ -349,7 +436,8 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
                 const float own = std::sqrt(2.0f * Kinetic(*bodies[b]) / mass);
                 excess = own - std::sqrt(2.2f * std::max(0.0f, released) / mass) - slack;
             } else {
-                const float allowed = std::sqrt(2.0f * g * std::max(0.0f, starts[b].y - p.y));
+                const float allowed = std::sqrt(startSpeeds[b] * startSpeeds[b] +
+                                                2.0f * g * std::max(0.0f, starts[b].y - p.y));
                 excess = speed - 1.2f * allowed - slack;
             }
             verdict.worstExcess = std::max(verdict.worstExcess, excess);
@@ -377,8 +465,24 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
             std::max(verdict.drift, std::isfinite(moved.Length()) ? moved.Length() : HUGE_VALF);
         throughFloor = throughFloor || bodies[b]->GetWorldPosition().y < 0.0f;
     }
+    float acceleration = 0.0f;
+    float driftPerMetre = 0.0f;
+    if (judging.slides) {
+        acceleration = (bodies[0]->GetLinearVelocity().Dot(judging.down) - slideSpeed) /
+                       (static_cast<float>(steps - SlideStart) * h);
+        const Float3 moved = bodies[0]->GetWorldPosition() - starts[0];
+        driftPerMetre =
+            std::fabs(moved.Dot(judging.across)) / std::max(moved.Dot(judging.down), 1e-3f);
+    }
     char reason[160] = "";
-    if (verdict.worstExcess > 0.0f) {
+    if (judging.slides &&
+        !(std::fabs(acceleration - judging.acceleration) <= 0.1f * judging.acceleration)) {
+        std::snprintf(reason, sizeof reason, "slid at %.3g m/s^2 where Coulomb says %.3g",
+                      static_cast<double>(acceleration), static_cast<double>(judging.acceleration));
+    } else if (judging.slides && !(driftPerMetre <= 0.01f)) {
+        std::snprintf(reason, sizeof reason, "slid %.3g m a metre aside",
+                      static_cast<double>(driftPerMetre));
+    } else if (verdict.worstExcess > 0.0f) {
         std::snprintf(reason, sizeof reason, "a body moved %.3g m/s faster than energy allows",
                       static_cast<double>(verdict.worstExcess));
     } else if (verdict.worstGap > gapBound) {
@@ -432,6 +536,24 @@ std::vector<SceneCase> AllScenes() {
                 // As a bridge of 1 kg planks under 0 to 100 kg, at every plank's mass.
                 for (float load : {0.0f, 10.0f, 100.0f}) {
                     scenes.push_back({SceneKind::Bridge, size, density, method, load});
+                }
+            }
+        }
+    }
+    // A half-metre box or lying capsule on slopes of 15 to 45 degrees, sliding where tan > mu
+    // and held where not, under the friction models that slide as Coulomb says.
+    for (int32_t method : {PhysicsLcp, PhysicsIterative}) {
+        for (int32_t model : {2, 3}) {
+            for (bool capsule : {false, true}) {
+                for (float degrees : {15.0f, 30.0f, 45.0f}) {
+                    for (float mu : {0.1f, 0.3f, 0.6f}) {
+                        SceneCase slope{SceneKind::Slope, 0.5f, 1.0f, method};
+                        slope.degrees = degrees;
+                        slope.mu = mu;
+                        slope.frictionModel = model;
+                        slope.capsule = capsule;
+                        scenes.push_back(slope);
+                    }
                 }
             }
         }

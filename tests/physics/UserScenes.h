@@ -3,7 +3,7 @@
 // Scenes as users write them, generated: stacks placed touching, dropped from a few millimetres
 // or sunk, pyramids, chains with heavy ends let go level or hanging, plank bridges with loads of
 // 0, 10 and 100 times a plank's mass, and single drops, at sizes from 5 cm to 2 m and densities
-// from 1e-3 to 1e3, in the world as a scene leaves it (on a static 40 m box floor) under either
+// from 1e-3 to 1e3, and boxes and capsules on slopes, in the world as a scene leaves it (on a static 40 m box floor) under either
 // method. Each run ends in a physical verdict: the scene rests within its bound, no body moves
 // faster than a fall from its start allows (a jointed one: than the energy the whole scene has
 // released), and no joint's anchors part. The tests run a fixed sample; `make physics-scenes`
@@ -24,6 +24,7 @@ enum class SceneKind {
     ChainHanging,  // the same hanging straight down
     Bridge,        // planks on hinges between two fixed posts, a load on the middle one
     Drop,          // one turned box dropped from a metre
+    Slope,         // a box or a lying capsule on a static slope, sliding down it or held
 };
 
 struct SceneCase {
@@ -35,6 +36,12 @@ struct SceneCase {
     float load = 0.0f;
     int32_t boxes = 8;  // a stack's
     int32_t sweeps = 0; // ITERATIVE's, 0 for the world's default
+    // A slope's: its angle from level (degrees), the surfaces' mu, the world's friction model
+    // and whether a capsule (rather than a box) lies on it.
+    float degrees = 0.0f;
+    float mu = 1.0f;
+    int32_t frictionModel = 3;
+    bool capsule = false;
 };
 
 // One line: the kind, size, density, load (or a stack's boxes), method and sweeps.

@@ -20,6 +20,16 @@ TEST_P(UserScenes, EndWithinTheirPhysicalBounds) {
 constexpr int32_t Lcp = PhysicsLcp;
 constexpr int32_t Iterative = PhysicsIterative;
 
+// A half-metre box or lying capsule on a slope.
+SceneCase Slope(int32_t method, float degrees, float mu, int32_t model, bool capsule) {
+    SceneCase scene{SceneKind::Slope, 0.5f, 1.0f, method};
+    scene.degrees = degrees;
+    scene.mu = mu;
+    scene.frictionModel = model;
+    scene.capsule = capsule;
+    return scene;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Sample, UserScenes,
     ::testing::Values(SceneCase{SceneKind::StackTouching, 1.0f, 1.0f, Lcp},
@@ -43,7 +53,10 @@ INSTANTIATE_TEST_SUITE_P(
                       SceneCase{SceneKind::Bridge, 1.0f, 1.0f, Lcp, 0.0f},
                       SceneCase{SceneKind::Bridge, 2.0f, 10.0f, Lcp, 10.0f},
                       // Like planks taut enough to be stepped in parts.
-                      SceneCase{SceneKind::Bridge, 0.05f, 1.0f, Iterative, 0.0f}),
+                      SceneCase{SceneKind::Bridge, 0.05f, 1.0f, Iterative, 0.0f},
+                      Slope(Lcp, 30.0f, 0.3f, 3, false), Slope(Iterative, 45.0f, 0.6f, 2, true),
+                      // Too shallow to slide.
+                      Slope(Lcp, 30.0f, 0.6f, 3, true)),
     [](const ::testing::TestParamInfo<SceneCase>& info) {
         std::string name;
         for (char c : SceneName(info.param)) {
