@@ -753,7 +753,6 @@ float* TakePushOut(IslandSystem& system, int nb, float h, ScratchArena& scratch,
     return push;
 }
 
-// The pseudo-velocity per body (linear, then angular, in world space) that carries out the
 // The pseudo-velocity that carries out the push-out by sweeps (SweepPushOut), over every
 // contact's normal row.
 Float3* SweepIslandPushOut(const ExactSolves& solves, const float* push) {
@@ -782,9 +781,10 @@ Float3* SweepIslandPushOut(const ExactSolves& solves, const float* push) {
                         std::max(sweeps, 1), solves.scratch);
 }
 
+// The pseudo-velocity per body (linear, then angular, in world space) that carries out the
 // push-out within the step: contacts push only along their normals, joints hold, friction takes
-// no part. Null when it has no exact solve within the work left; the contacts then push out
-// through their velocity rows as a resting island's do.
+// no part. Null when it has no exact solve within the work left; the push-out is then swept
+// (SweepIslandPushOut).
 Float3* SolvePushOut(ExactSolves& solves, const float* push) {
     IslandSystem& system = solves.system;
     ScratchArena& scratch = solves.scratch;
