@@ -29,8 +29,9 @@ struct PushOutRow {
 // from a few metres rose tens of centimetres after landing, a box placed sunk in the floor flew
 // off at 10 m/s and a kinematic wall threw the boxes it pushed faster than it moved. Answers the
 // pseudo-velocity per island body (linear, then angular, in world space) that carries out
-// PushOutShare of the rows' pushes over a step of h, found by `sweeps` projected Gauss-Seidel
-// sweeps over the rows, each row only pushing and every body moved as if of one mass. The bodies
+// PushOutShare of the rows' pushes over a step of h, found by at most `sweeps` projected
+// Gauss-Seidel sweeps over the rows that push and those of the bodies they push, each row only
+// pushing and every body moved as if of one mass, stopping once the sweeps settle. The bodies
 // keep none of it.
 // Null when the answer is not finite (the bodies are then not pushed).
 Float3* SweepPushOut(const PushOutRow* rows, int32_t count, int32_t nb, const float* inverseMass,
