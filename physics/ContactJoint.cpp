@@ -5,6 +5,8 @@
 #include "physics/PhysicsMaster.h"
 #include "physics/RigidBody.h"
 
+#include <algorithm>
+
 namespace quarn {
 namespace {
 
@@ -34,6 +36,7 @@ void ContactJoint::Reset() {
     settled_ = false;
     pushOut_ = 0.0f;
     sunkDeep_ = false;
+    deepPushOut_ = 0.0f;
 }
 
 void ContactJoint::SetVolumes(const CollisionVolume* first, const CollisionVolume* second) {
@@ -68,6 +71,7 @@ void ContactJoint::GetInfo2(JointInfo2& info) {
     RigidBody* second = GetBody(1);
     pushOut_ = 0.0f;
     sunkDeep_ = false;
+    deepPushOut_ = 0.0f;
     if (!first) {
         return; // attached to nothing: no body to hold
     }
@@ -112,7 +116,9 @@ void ContactJoint::GetInfo2(JointInfo2& info) {
     }
     info.c[0] = push;
     pushOut_ = push > 0.0f ? push : 0.0f;
-    sunkDeep_ = excess > DeepShareOfMinDepth * surface.minDepth;
+    const float deepFrom = DeepShareOfMinDepth * surface.minDepth;
+    sunkDeep_ = excess > deepFrom;
+    deepPushOut_ = std::max(0.0f, pushOut_ - k * deepFrom);
     if (surface.mode & ContactMotion) {
         info.c[0] += motion.Dot(n);
     }

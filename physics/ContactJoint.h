@@ -70,6 +70,11 @@ public:
     // contact is whose bodies met a step late, not one resting.
     float GetPushOut() const { return pushOut_; }
     bool IsSunkDeep() const { return sunkDeep_; }
+    // The part of the push-out past what the contact would have at the depth it counts as sunk
+    // deep from, which the step carries out by moving the bodies (SweepPushOut): kept as speed it
+    // stays in them once they are apart. What a resting contact pushes with stays in the row,
+    // where it holds the load that sinks it a millimetre or so.
+    float GetDeepPushOut() const { return deepPushOut_; }
 
     Float3 position;
     Float3 normal;
@@ -83,6 +88,7 @@ private:
     bool settled_ = false;
     float pushOut_ = 0.0f;
     bool sunkDeep_ = false;
+    float deepPushOut_ = 0.0f;
     uint64_t volumeSerials_[2] = {};
 };
 

@@ -97,6 +97,25 @@ void CholeskySolve(const double* l, const double* inverseDiagonal, double* x) {
     }
 }
 
+// Whether the k-th taken row came out where no exact answer has it: a pushing row pulling, or a
+// friction row past its bound. A friction row that stuck may have to slide: one pushed along by
+// a kinematic body held each box of a row to the floor while the body drove them on, and the
+// forces that took came out in tens of thousands, past any bound, and threw the boxes at 100 m/s.
+bool OutOfBounds(const SORSystem& s, const int32_t* part, const int32_t* takenRows,
+                 const double* answer, int k) {
+    const int r = takenRows[k];
+    if (part[r] == Dropped) {
+        return false;
+    }
+    if (s.findex[r] < 0) {
+        return answer[k] < 0.0;
+    }
+    // The normal row comes before its friction rows among the taken.
+    const int32_t* normal = std::lower_bound(takenRows, takenRows + k, s.findex[r]);
+    const double normalForce = std::max(0.0, answer[normal - takenRows]);
+    return std::fabs(answer[k]) > std::fabs(s.hi[r]) * normalForce;
+}
+
 int32_t Find(int32_t* root, int32_t b) {
     while (root[b] != b) {
         root[b] = root[root[b]];
@@ -494,7 +513,7 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
             if (!std::isfinite(answer[k])) {
                 return;
             }
-            pulling += s.findex[r] < 0 && answer[k] < 0.0 ? 1 : 0;
+            pulling += OutOfBounds(s, part, takenRows, answer, k) ? 1 : 0;
         }
         if (pulling == 0 || pass + 1 == MaxPasses) {
             break;
@@ -503,7 +522,8 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
         for (int k = 0; k < taken; ++k) {
             const int r = takenRows[k];
             const bool friction = s.findex[r] >= 0;
-            if (part[r] != Dropped && (friction ? part[s.findex[r]] == Dropped : answer[k] < 0.0)) {
+            if (part[r] != Dropped && ((friction && part[s.findex[r]] == Dropped) ||
+                                       OutOfBounds(s, part, takenRows, answer, k))) {
                 part[r] = Dropped;
                 unsettled[treeOfRow(r)] = true;
             }

@@ -1,6 +1,7 @@
 #include "physics/IslandStepIterative.h"
 
 #include "core/debug/Assertion.h"
+#include "physics/ContactJoint.h"
 #include "physics/ContactTree.h"
 #include "physics/IslandStep.h"
 #include "physics/IslandSubsteps.h"
@@ -9,6 +10,7 @@
 #include "physics/LCPSolver.h"
 #include "physics/MatrixKernels.h"
 #include "physics/PhysicsMaster.h"
+#include "physics/PushOut.h"
 #include "physics/RigidBody.h"
 #include "physics/ScratchArena.h"
 
@@ -458,8 +460,11 @@ struct IterativeIsland {
     float* cfm = nullptr;      // as the joints gave it
     float* solveCfm = nullptr; // as the solve takes it: divided by h, softened on a retry
     SORSystem system;          // m 0: no rows
-    int32_t substeps = 1;      // the parts its step must be cut into (IslandSubsteps)
-    float maxTurn = 0.0f;      // a part's turn (MaxTurnOf), 0 for a step never cut
+    // Per row, the push-out taken out of a sunk contact's normal row, which the step carries out
+    // by moving its bodies instead; null when no contact is sunk deep.
+    float* pushOut = nullptr;
+    int32_t substeps = 1; // the parts its step must be cut into (IslandSubsteps)
+    float maxTurn = 0.0f; // a part's turn (MaxTurnOf), 0 for a step never cut
 };
 
 // Sets an island up for a step of h, a part of the world's step of worldStep.
@@ -564,6 +569,16 @@ void SetUpIsland(IterativeIsland& island, RigidBody* const* bodies, int32_t nb,
         // A contact softens as for the lighter of its bodies; a joint as for the heaviest body it
         // is joined to.
         const bool contact = joint.GetType() == JointContact;
+        const float push =
+            contact ? static_cast<const ContactJoint&>(joint).GetDeepPushOut() : 0.0f;
+        if (push > 0.0f) {
+            if (!island.pushOut) {
+                island.pushOut = scratch.Take<float>(m);
+                SetZero(island.pushOut, m);
+            }
+            island.pushOut[start[i]] = push;
+            info2.c[0] -= push;
+        }
         const float lightest1 = contact ? inverseMass[first] : heaviest[first];
         const float lightest2 = contact && other >= 0 ? inverseMass[other] : 0.0f;
         for (int k = 0; k < info[i].m; ++k) {
@@ -631,6 +646,31 @@ void StartSolve(const IterativeIsland& island, bool soften, float h, ScratchAren
 bool Solved(const IterativeIsland& island) {
     return AllFinite(island.system.lambda, static_cast<size_t>(island.system.m)) &&
            AllFinite(island.system.fc, static_cast<size_t>(island.nb) * 6);
+}
+
+// The pseudo-velocity that carries out the island's push-out (SweepPushOut), over every
+// contact's normal row.
+const Float3* PushOutOf(const IterativeIsland& island, float h, int32_t iterations,
+                        ScratchArena& scratch) {
+    const SORSystem& system = island.system;
+    PushOutRow* rows = scratch.Take<PushOutRow>(static_cast<size_t>(island.jointCount));
+    int count = 0;
+    for (int i = 0; i < island.jointCount; ++i) {
+        if (island.kept[i]->GetType() != JointContact) {
+            continue;
+        }
+        const int r = island.start[i];
+        const float* J = system.J + r * RowFloats;
+        PushOutRow& row = rows[count++];
+        for (int side = 0; side < 2; ++side) {
+            row.body[side] = system.jb[2 * r + side];
+            row.linear[side] = Load(J + 6 * side);
+            row.angular[side] = Load(J + 6 * side + 3);
+        }
+        row.push = island.pushOut[r];
+    }
+    return SweepPushOut(rows, count, island.nb, island.inverseMass, island.inverseInertia, h,
+                        std::max(iterations, 1), scratch);
 }
 
 // Applies the solved island, or leaves it as it was when its solve failed.
@@ -702,7 +742,8 @@ bool FinishIsland(const IterativeIsland& island, float h, int32_t iterations, fl
         body.AddAngularVelocity(
             ToStoredSpace(parents[b], island.inverseInertia[b].Transform(body.GetTorque() * h)));
     }
-    IntegrateIsland(bodies, nb, h);
+    IntegrateIsland(bodies, nb, h,
+                    island.pushOut ? PushOutOf(island, h, iterations, scratch) : nullptr);
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include "physics/LCPSolver.h"
 #include "physics/MatrixKernels.h"
 #include "physics/PhysicsMaster.h"
+#include "physics/PushOut.h"
 #include "physics/RigidBody.h"
 #include "physics/ScratchArena.h"
 
@@ -32,15 +33,10 @@ constexpr int32_t ActiveSetMinRows = 24;
 constexpr int32_t ActiveSetMaxSolves = 64;
 constexpr int32_t ActiveSetMinSolves = 4;
 
-// The share of a sunk contact's push-out that its own solve carries out in a step. At the
-// contacts' full rate the box under one that just landed is pushed up into the next, still
-// falling and not yet touching it, which then lands deeper still: in a column of small boxes
-// dropped onto each other they sank through each other (40 of 10 cm, 3 mm apart).
-constexpr float PushOutShare = 0.3f;
-// The push-out's solve may take this share of the island's bound, on top of it: a column's
+// The push-out's exact solve may take this share of the island's bound, on top of it: a column's
 // normal rows, a narrow profile, take a small part of that, while in a tumbling heap, whose
 // contacts meet deep every step, it would be most of the step's cost again. Where it does not fit
-// the push-out goes through the velocity rows.
+// the push-out is swept.
 constexpr int64_t PushOutWorkShare = 8;
 
 std::atomic<bool> failExactSolves{false};
@@ -684,32 +680,29 @@ bool SolveExactly(ExactSolves& solves, const ExactProblem& problem, float* lambd
            SolveByPivoting(solves, problem, lambda);
 }
 
-// Takes the push-out of the contacts of bodies sunk deep between two others, which push them
-// opposite ways, out of the velocity rows, into rows of its own (null when no body of the island
-// is). A push-out left in the
-// velocities stays in them once the contact is out, and through a body pushed out of the one
-// under it by the one above those of a column add up: where the boxes of a column dropped onto
-// each other a step apart had sunk centimetres into each other, they added up in the top box,
-// which flew off (30 boxes of 1 m dropped from 3 mm apart, at 7 m/s). Solved apart, the push-out
-// moves the bodies and is then forgotten. Where no body is sunk between two the push-outs cannot
-// add up, and the island keeps them in its velocity rows as before: taken out of every deep
-// contact, a heap of boxes tumbling onto each other, many landing across two, cost a tenth more
-// to step and fell more slowly.
-float* TakePushOut(IslandSystem& system, int nb, float h, ScratchArena& scratch) {
+// Takes the push-out of sunk contacts out of the velocity rows, into rows of its own (null when
+// none is taken): a push-out left in the velocities stays in them once the contact is out.
+// Through a body sunk deep between two others, which push it opposite ways, those of a column add
+// up: where the boxes of a column dropped onto each other a step apart had sunk centimetres into
+// each other, they added up in the top box, which flew off (30 boxes of 1 m dropped from 3 mm
+// apart, at 7 m/s); every contact of such a body is taken, and `between` says there is one.
+// Elsewhere only the deep part of a push-out is (ContactJoint::GetDeepPushOut).
+float* TakePushOut(IslandSystem& system, int nb, float h, ScratchArena& scratch, bool& between) {
     // Per body, the first body it is sunk deep into (nb for any that does not move) and the way
     // that one pushes it, and whether another pushes it the opposite way.
     int32_t* sunkInto = scratch.Take<int32_t>(nb);
     Float3* pushedAlong = scratch.Take<Float3>(nb);
-    bool* between = scratch.Take<bool>(nb);
+    bool* isBetween = scratch.Take<bool>(nb);
     std::fill(sunkInto, sunkInto + nb, -1);
-    std::fill(between, between + nb, false);
-    bool anyBetween = false;
+    std::fill(isBetween, isBetween + nb, false);
+    between = false;
+    bool anyDeep = false;
     auto note = [&](int body, int other, Float3 along) {
         if (sunkInto[body] < 0) {
             sunkInto[body] = other;
             pushedAlong[body] = along;
         } else if (sunkInto[body] != other && along.Dot(pushedAlong[body]) < 0.0f) {
-            anyBetween = between[body] = true;
+            between = isBetween[body] = true;
         }
     };
     auto bodiesOf = [&](int i, int& first, int& second) {
@@ -724,6 +717,7 @@ float* TakePushOut(IslandSystem& system, int nb, float h, ScratchArena& scratch)
             continue;
         }
         int first = 0;
+        anyDeep = true;
         int second = 0;
         bodiesOf(i, first, second);
         const Float3 along = Load(system.J + 2 * system.start[i] * RowFloats);
@@ -732,7 +726,7 @@ float* TakePushOut(IslandSystem& system, int nb, float h, ScratchArena& scratch)
             note(second, first, along * -1.0f);
         }
     }
-    if (!anyBetween) {
+    if (!anyDeep) {
         return nullptr;
     }
     float* push = scratch.Take<float>(system.m);
@@ -743,13 +737,15 @@ float* TakePushOut(IslandSystem& system, int nb, float h, ScratchArena& scratch)
             continue;
         }
         int first = 0;
+        const ContactJoint& contact = static_cast<const ContactJoint&>(joint);
         int second = 0;
         bodiesOf(i, first, second);
-        if (!between[first] && (second == nb || !between[second])) {
+        const bool whole = isBetween[first] || (second < nb && isBetween[second]);
+        const float pushOut = whole ? contact.GetPushOut() : contact.GetDeepPushOut();
+        if (pushOut <= 0.0f) {
             continue;
         }
         const int r = system.start[i];
-        const float pushOut = static_cast<const ContactJoint&>(joint).GetPushOut();
         system.c[r] -= pushOut;
         system.rhs[r] -= pushOut / h;
         push[r] = pushOut;
@@ -757,10 +753,38 @@ float* TakePushOut(IslandSystem& system, int nb, float h, ScratchArena& scratch)
     return push;
 }
 
+// The pseudo-velocity that carries out the push-out by sweeps (SweepPushOut), over every
+// contact's normal row.
+Float3* SweepIslandPushOut(const ExactSolves& solves, const float* push) {
+    const IslandSystem& system = solves.system;
+    PushOutRow* rows = solves.scratch.Take<PushOutRow>(static_cast<size_t>(system.jointCount));
+    int count = 0;
+    for (int i = 0; i < system.jointCount; ++i) {
+        const Joint& joint = *system.joints[i];
+        if (joint.GetType() != JointContact) {
+            continue;
+        }
+        const int r = system.start[i];
+        PushOutRow& row = rows[count++];
+        row.body[0] = joint.GetBody(0)->GetIslandTag();
+        row.body[1] = system.secondTakesPart[i] ? joint.GetBody(1)->GetIslandTag() : -1;
+        for (int side = 0; side < 2; ++side) {
+            const float* J = system.J + (2 * r + side * system.info[i].m) * RowFloats;
+            row.linear[side] = row.body[side] < 0 ? Float3() : Load(J);
+            row.angular[side] = row.body[side] < 0 ? Float3() : Load(J + 4);
+        }
+        row.push = push[r];
+    }
+    const PhysicsMaster* world = solves.bodies[0]->GetWorld();
+    const int32_t sweeps = world ? world->GetIterations() : PhysicsMaster::DefaultIterations;
+    return SweepPushOut(rows, count, solves.nb, system.inverseMass, system.inverseInertia, solves.h,
+                        std::max(sweeps, 1), solves.scratch);
+}
+
 // The pseudo-velocity per body (linear, then angular, in world space) that carries out the
 // push-out within the step: contacts push only along their normals, joints hold, friction takes
-// no part. Null when it has no exact solve within the work left; the contacts then push out
-// through their velocity rows as a resting island's do.
+// no part. Null when it has no exact solve within the work left; the push-out is then swept
+// (SweepIslandPushOut).
 Float3* SolvePushOut(ExactSolves& solves, const float* push) {
     IslandSystem& system = solves.system;
     ScratchArena& scratch = solves.scratch;
@@ -854,23 +878,22 @@ bool SolveSystem(IslandSystem& system, RigidBody* const* bodies, int32_t nb, flo
     ExactSolves solves{system, bodies, nb, h, &work, scratch, IslandProfile()};
     bool solved = false;
     if (!failExactSolves.load(std::memory_order_relaxed)) {
-        // A tumbling island (one that went past the bound) keeps its push-out in the velocity
-        // rows: its contacts meet deep every step, and solved apart they would pile it up.
-        const float* push =
-            pushVelocity && !wasOver ? TakePushOut(system, nb, h, scratch) : nullptr;
+        bool between = false;
+        const float* push = pushVelocity ? TakePushOut(system, nb, h, scratch, between) : nullptr;
         if (push) {
-            // The push-out has a bound of its own, and its failures are not the island's: they
-            // leave the push-out to the velocity rows.
-            ExactWork pushWork(m, ExactWorkPerRow / PushOutWorkShare);
-            solves.work = &pushWork;
-            *pushVelocity = SolvePushOut(solves, push);
-            solves.work = &work;
-            LCPStepFailures = 0;
+            // A column's push-out is solved exactly where it fits (sweeps carry a push a body or
+            // so along it), and swept anywhere else: a tumbling island (one that went past the
+            // bound) meets deep contacts every step. The exact push-out has a bound of its own,
+            // and its failures are not the island's.
+            if (between && !wasOver) {
+                ExactWork pushWork(m, ExactWorkPerRow / PushOutWorkShare);
+                solves.work = &pushWork;
+                *pushVelocity = SolvePushOut(solves, push);
+                solves.work = &work;
+                LCPStepFailures = 0;
+            }
             if (!*pushVelocity) {
-                for (int r = 0; r < m; ++r) {
-                    system.c[r] += push[r];
-                    system.rhs[r] += push[r] / h;
-                }
+                *pushVelocity = SweepIslandPushOut(solves, push);
             }
         }
         float* start = scratch.Take<float>(m);

@@ -87,17 +87,27 @@ protected:
 
     // The exact answer of the rows in `candidates` (pushing rows and friction rows bound to
     // them), every other row at its warm start, in double: (J M^-1 J^T + C) lambda = b over the
-    // taken rows, solved again without the pushing rows that come out pulling and their friction
-    // rows (which then act with 0) until none pulls.
+    // taken rows, solved again without the pushing rows that come out pulling, their friction
+    // rows and the friction rows past their bound (which then act with 0) until none is left.
     std::vector<double> Reference(const std::vector<int>& candidates) const {
         std::vector<int> kept = candidates;
         std::vector<int> dropped;
         std::vector<double> solved = Solve(kept, dropped);
+        const auto isDropped = [&](int r) {
+            return std::find(dropped.begin(), dropped.end(), r) != dropped.end();
+        };
         for (bool pulling = true; pulling;) {
             pulling = false;
             for (size_t k = 0; k < kept.size(); ++k) {
-                if (findex_[kept[k]] < 0 && solved[k] < 0.0) {
-                    dropped.push_back(kept[k]);
+                const int r = kept[k];
+                bool out = solved[k] < 0.0;
+                if (findex_[r] >= 0) {
+                    const size_t normal = static_cast<size_t>(
+                        std::find(kept.begin(), kept.end(), findex_[r]) - kept.begin());
+                    out = std::fabs(solved[k]) > std::fabs(hi_[r]) * std::max(0.0, solved[normal]);
+                }
+                if (out) {
+                    dropped.push_back(r);
                     pulling = true;
                 }
             }
@@ -105,9 +115,9 @@ protected:
                 std::vector<int> still;
                 for (int r : kept) {
                     const int normal = findex_[r] < 0 ? r : findex_[r];
-                    if (std::find(dropped.begin(), dropped.end(), normal) == dropped.end()) {
+                    if (!isDropped(normal) && !isDropped(r)) {
                         still.push_back(r);
-                    } else if (r != normal) {
+                    } else if (!isDropped(r)) {
                         dropped.push_back(r);
                     }
                 }
