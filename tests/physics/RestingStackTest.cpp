@@ -393,7 +393,7 @@ struct HeavyTouchCase {
     float boxSize; // the light box's edge
     bool ball; // a heavy ball of 0.5 m radius thrown, or a box of the light one's size set on it
     float density; // the heavy body's, the light box's being 1
-    Float3 from;
+    Float3 from; // the ball's start; for a box, its height above the light one in y
     Float3 velocity;
     bool named;
 };
@@ -403,8 +403,9 @@ class HeavyTouchingLight : public PlacedBodies,
 };
 
 // Only a heavy body that stays on a light one is named, at any world step: not a heavy ball that
-// rolls into it, or is thrown onto it and is off it again, or throws it aside, within a few
-// steps; a heavy box set on a light one is named even where it goes through.
+// rolls into it, or is thrown onto it and is off it again, or throws it aside, or squeezes it
+// out from under its flank; a heavy box set on a light one is named even where it goes through,
+// one dropped on it once it has stayed on it.
 TEST_P(HeavyTouchingLight, IsNamedOnlyWhereItRestsOnIt) {
     const auto& [c, step] = GetParam();
     world_->SetMethod(c.method);
@@ -419,7 +420,7 @@ TEST_P(HeavyTouchingLight, IsNamedOnlyWhereItRestsOnIt) {
         JoinSpace(*space_, sphere, CollSolid);
         ball->SetLinearVelocity(c.velocity);
     } else {
-        Place("heavy", c.boxSize, c.boxSize, c.density, false);
+        Place("heavy", c.boxSize + c.from.y, c.boxSize, c.density, false);
     }
     CapturingLogSink log;
     Run(static_cast<int>(3.0f / step));
@@ -460,6 +461,18 @@ INSTANTIATE_TEST_SUITE_P(
                            Float3(0.0f, 1.5f, 0.0f), Float3(0.0f, -5.0f, 0.0f), false},
             HeavyTouchCase{"BallThrownStraightDownOntoABoxIterative", PhysicsIterative, 0.2f, true,
                            1000.0f, Float3(0.0f, 1.5f, 0.0f), Float3(0.0f, -5.0f, 0.0f), false},
+            HeavyTouchCase{"BallThrownSlowlyStraightDownOntoABoxIterative", PhysicsIterative,
+                           0.2f, true, 1000.0f, Float3(0.0f, 1.5f, 0.0f),
+                           Float3(0.0f, -3.0f, 0.0f), false},
+            HeavyTouchCase{"BallThrownDownBesideABoxsMiddleIterative", PhysicsIterative, 0.2f,
+                           true, 1000.0f, Float3(0.08f, 1.5f, 0.0f), Float3(0.0f, -5.0f, 0.0f),
+                           false},
+            HeavyTouchCase{"BallThrownSlowlyAcrossABoxsTopIterative", PhysicsIterative, 0.2f, true,
+                           1000.0f, Float3(-1.0f, 1.2f, 0.0f), Float3(2.0f, 0.0f, 0.0f), false},
+            HeavyTouchCase{"BoxDroppedOnABox", PhysicsLcp, 0.5f, false, 2000.0f,
+                           Float3(0.0f, 0.02f, 0.0f), Float3(), true},
+            HeavyTouchCase{"BoxDroppedFromHigherOnABox", PhysicsLcp, 0.5f, false, 2000.0f,
+                           Float3(0.0f, 0.2f, 0.0f), Float3(), true},
             HeavyTouchCase{"BoxSetOnABox", PhysicsLcp, 0.5f, false, 2000.0f, Float3(), Float3(),
                            true},
             HeavyTouchCase{"BoxSetOnABoxIterative", PhysicsIterative, 0.5f, false, 2000.0f,
