@@ -351,8 +351,7 @@ void PhysicsMaster::NoteHeavyOnLight(RigidBody& a, RigidBody& b, const Collision
         run.resting = gentle;
         // A pair first found sunk deep met at speed unseen: a heavy ball that came down beside a
         // light box, the box found inside its flank a step later.
-        run.metGently =
-            gentle && !held && contact.depth < contactMinDepth_ + restingSpeed * step;
+        run.metGently = gentle && !held && contact.depth < contactMinDepth_ + restingSpeed * step;
         run.since = worldTime_;
     }
     run.lastStep = stepCounter_;

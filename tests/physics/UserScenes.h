@@ -1,7 +1,8 @@
 #pragma once
 
-// Scenes as users write them, generated: stacks placed touching, dropped from a few millimetres
-// or sunk, pyramids, chains with heavy ends let go level or hanging, plank bridges with loads of
+// Scenes as users write them, generated: stacks placed touching (also at world steps of 1/60 to
+// 1/30 s), dropped from a few millimetres (columns of 20 small boxes from 1 to 10 mm) or sunk,
+// pyramids, chains with heavy ends let go level or hanging, plank bridges with loads of
 // 0, 10 and 100 times a plank's mass, and single drops, at sizes from 5 cm to 2 m and densities
 // from 1e-3 to 1e3, and boxes and capsules on slopes, in the world as a scene leaves it (on a static 40 m box floor) under either
 // method. Each run ends in a physical verdict: the scene rests within its bound, no body moves
@@ -42,9 +43,11 @@ struct SceneCase {
     float mu = 1.0f;
     int32_t frictionModel = 3;
     bool capsule = false;
+    float timestep = 0.0f; // the world's step (s), 0 for its default
+    float gap = 0.0f;      // between a gapped stack's boxes (m), 0 for the usual few millimetres
 };
 
-// One line: the kind, size, density, load (or a stack's boxes), method and sweeps.
+// One line: the kind, size, density, load (or a stack's boxes and gap), method, sweeps and step.
 std::string SceneName(const SceneCase& scene);
 
 struct SceneVerdict {
