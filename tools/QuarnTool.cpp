@@ -464,7 +464,9 @@ void PrintHelp(FILE* out) {
                "speed, the tangent speed and the contact area; for \"probe\" the depth, the point\n"
                "and the normal; none for \"trig\" (the script reference's \"Hearing collisions\"\n"
                "tells what each means). Numbers are \"%.9g\". A scene that does not load or has no\n"
-               "physics master, and a name that is no rigid body, fail the command.\n"
+               "physics master, and a name that is no rigid body, fail the command. It takes at\n"
+               "most 67 arguments, SCENE and \"--steps N\" among them: 32 --print names, 31\n"
+               "with --every, 30 with --every and --events; more are refused with that count.\n"
                "\n"
                "\"editor-shot\" starts the editor as \"quarn --editor\" does in FOLDER, without a\n"
                "display, sound card or dialogs, runs N frames (1 unless --frames says\n"
@@ -1216,9 +1218,18 @@ int Run(int argc, char** argv) {
             continue;
         }
         const int given = argc - 2;
-        if (given < command.argumentCount ||
-            given > command.argumentCount + command.optionalCount) {
+        const int most = command.argumentCount + command.optionalCount;
+        if (given < command.argumentCount) {
             return Usage("", &command);
+        }
+        if (given > most) {
+            // A usage line with a repeated argument does not show where the count ends.
+            const bool repeats = std::strstr(command.arguments, "...") != nullptr;
+            return Usage(repeats ? "\"" + std::string(command.name) + "\" takes at most " +
+                                       std::to_string(most) + " arguments; " +
+                                       std::to_string(given) + " were given"
+                                 : "",
+                         &command);
         }
         std::unique_ptr<FileSystem> fileSystem = MakeFileSystem();
         if (!fileSystem) {

@@ -1561,6 +1561,23 @@ TEST(QuarnToolSimulate, RunsTheFirstWorldAndPrintsTheSameBytesEveryTime) {
     EXPECT_EQ(RunTool(folder, {"simulate", "empty.scene", "--steps", "1"}).err,
               "quarn-tool: empty.scene has no physics master\n");
     EXPECT_EQ(RunTool(folder, {"simulate", "drop.scene", "--steps", "-1"}).status, 2);
+    // As many names as the command takes, and one more, which is refused with the count.
+    std::vector<std::string> many = {"simulate", "drop.scene", "--steps", "1"};
+    for (int i = 0; i < 32; ++i) {
+        many.insert(many.end(), {"--print", i % 2 ? "ball" : "drop"});
+    }
+    const ToolRun most = RunTool(folder, many);
+    EXPECT_EQ(most.status, 0) << most.err;
+    EXPECT_NE(most.out.find("step 1 drop"), std::string::npos);
+    many.insert(many.end(), {"--print", "ball"});
+    const ToolRun past = RunTool(folder, many);
+    EXPECT_EQ(past.status, 2);
+    EXPECT_EQ(past.out, "");
+    EXPECT_EQ(past.err.rfind("quarn-tool: \"simulate\" takes at most 67 arguments; 69 were "
+                             "given\nusage: quarn-tool simulate SCENE --steps N",
+                             0),
+              0u)
+        << past.err;
 
     // The iterative solver: the same free fall; the resting ball within its looser bound.
     std::string scene = folder.ReadFile("drop.scene");
