@@ -1,6 +1,7 @@
 #include "physics/IslandSubsteps.h"
 
 #include "physics/IslandStep.h"
+#include "physics/ScratchArena.h"
 #include "tests/physics/PhysicsTestSupport.h"
 
 #include <algorithm>
@@ -96,6 +97,7 @@ TEST_F(SubstepBudgetTest, AStepCutShortGainsNoMoreEnergyThanTheOutsideForcesGave
         auto energy = [&](float s) { return 0.5f * (mass + inertia) * s * s; };
         body->SetLinearVelocity(Float3(0.0f, -step.startSpeed, 0.0f));
         body->SetAngularVelocity(Float3(0.0f, 0.0f, step.startSpeed));
+        ScratchArena::Scope scope(world_->GetScratch());
         StartOfStep start;
         start.Take(1, world_->GetScratch());
         start.Record(&body, 1);

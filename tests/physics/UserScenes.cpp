@@ -356,8 +356,13 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
     }
     // A body may pass what its own fall gives by a share, and by a little at any speed. A
     // jointed body may take energy from the bodies it is joined to (a light link whipped by a
-    // heavy end), so it is held to what the whole scene has released instead.
+    // heavy end), so it is held to what the whole scene has released instead; a box of a heap
+    // may be struck by one that fell from higher, so it is held to a fall from the heap's top.
     const float slack = 0.1f * std::sqrt(g * scene.size);
+    float top = -HUGE_VALF;
+    for (const Float3& start : starts) {
+        top = std::max(top, start.y);
+    }
     const float gapBound = 0.02f + 0.05f * scene.size;
     const float restSpeed = 0.02f + 0.02f * scene.size;
     SceneVerdict verdict;
@@ -381,7 +386,8 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
                 const float own = std::sqrt(2.0f * Kinetic(*bodies[b]) / mass);
                 excess = own - std::sqrt(2.2f * std::max(0.0f, released) / mass) - slack;
             } else {
-                const float allowed = std::sqrt(2.0f * g * std::max(0.0f, starts[b].y - p.y));
+                const float from = scene.kind == SceneKind::Heap ? top : starts[b].y;
+                const float allowed = std::sqrt(2.0f * g * std::max(0.0f, from - p.y));
                 excess = speed - 1.2f * allowed - slack;
             }
             verdict.worstExcess = std::max(verdict.worstExcess, excess);
