@@ -1440,11 +1440,12 @@ TEST(QuarnToolPairs, PrintsEachSpacesCandidatePairsAndWhatItDropped) {
     // The loader puts later siblings first: the hash space leads in tree order.
     EXPECT_EQ(run.out, "space hash\ne f\ndropped 0\nspace sap\na b\ndropped 0\n");
 
-    // More overlapping pairs than the cache holds: the first 8192, a warning and the count.
-    std::string crowd = "version = 44\nidsystem = 0\nnum_nodes = 132\n" +
+    // More overlapping pairs than the cache holds (8192, 8 more a volume and 2 a volume for
+    // these, on no body): the first 9692 of 11,175, a warning and the count.
+    std::string crowd = "version = 44\nidsystem = 0\nnum_nodes = 152\n" +
                         node(1, "Node", "root", "") +
                         node(2, "CollisionSpaceSweepnPrune", "sap", "\tmaxvolumes = 200\n");
-    for (int i = 0; i < 130; ++i) {
+    for (int i = 0; i < 150; ++i) {
         char name[8];
         std::snprintf(name, sizeof name, "s%03d", i);
         crowd += node(3 + i, "CollisionSphere", name, accept);
@@ -1452,8 +1453,8 @@ TEST(QuarnToolPairs, PrintsEachSpacesCandidatePairsAndWhatItDropped) {
     folder.WriteFile("crowd.scene", crowd);
     run = RunTool(folder, {"pairs", "crowd.scene"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 8192 + 2);
-    EXPECT_NE(run.out.find("\ndropped 193\n"), std::string::npos);
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 9692 + 2);
+    EXPECT_NE(run.out.find("\ndropped 1483\n"), std::string::npos);
     EXPECT_NE(run.err.find("quarn-tool: warning: CollisionSpace 'sap'"), std::string::npos);
 
     // A partition's capacities are only stored: a huge one loads and saves as it is.
