@@ -1,10 +1,11 @@
 #pragma once
 
 // What the physics benchmarks share: the scene description files they read (one "key values..."
-// line each, '#' starting a comment) and a world of boxes and spheres on a plane, built from
-// nodes as a scene would hold them and stepped through the physics master.
+// line each, '#' starting a comment) and a world of boxes, spheres and capsules on ball joints on
+// a plane, built from nodes as a scene would hold them and stepped through the physics master.
 
 #include "collision/CollisionBox.h"
+#include "collision/CollisionCapsule.h"
 #include "collision/CollisionPlane.h"
 #include "collision/CollisionSpaceSweepnPrune.h"
 #include "collision/CollisionSphere.h"
@@ -12,6 +13,7 @@
 #include "core/object/IdMap.h"
 #include "core/scene/SceneClasses.h"
 #include "physics/IslandStepIterative.h"
+#include "physics/JointTypes.h"
 #include "physics/PhysicsClasses.h"
 #include "physics/PhysicsMaster.h"
 #include "physics/RigidBody.h"
@@ -119,20 +121,41 @@ public:
     // The id map hands out each id once: without a fresh map, a few worlds of ten thousand
     // bodies would leave none for the next world's space.
     ~BenchWorld() {
+        joints_.clear(); // before their bodies go
         root_.reset();
         TheIdMap().Clear();
     }
     BenchWorld(const BenchWorld&) = delete;
     BenchWorld& operator=(const BenchWorld&) = delete;
 
-    RigidBody* AddBox(Float3 position, Float3 size, Quaternion turn = Quaternion()) {
+    RigidBody* AddBox(Float3 position, Float3 size, Quaternion turn = Quaternion(),
+                      float density = 1.0f) {
         RigidBody* body = NewBody(position);
         body->SetOrientation(turn);
         auto* box = new CollisionBox();
         box->SetSize(size);
+        box->SetDensity(density);
         box->AttachAsLast(body);
         Join(*box, CollSolid);
         return body;
+    }
+    // Its axis along the body's z.
+    RigidBody* AddCapsule(Float3 position, float length, float radius, Quaternion turn) {
+        RigidBody* body = NewBody(position);
+        body->SetOrientation(turn);
+        auto* capsule = new CollisionCapsule();
+        capsule->SetLength(length);
+        capsule->SetCapsuleRadius(radius);
+        capsule->AttachAsLast(body);
+        Join(*capsule, CollSolid);
+        return body;
+    }
+    // A ball joint holding a to b (null: the world) at the world point.
+    void AddBallJoint(RigidBody* a, RigidBody* b, Float3 point) {
+        auto joint = std::make_unique<BallJoint>();
+        joint->SetAnchors(Anchor(a, point), Anchor(b, point));
+        joint->Attach(a, b);
+        joints_.push_back(std::move(joint));
     }
     RigidBody* AddSphere(Float3 position, float radius) {
         RigidBody* body = NewBody(position);
@@ -146,6 +169,7 @@ public:
     void Step() { world_->Step(world_->GetTimestep()); }
     PhysicsMaster& World() { return *world_; }
     const std::vector<RigidBody*>& Bodies() const { return bodies_; }
+    const std::vector<std::unique_ptr<Joint>>& Joints() const { return joints_; }
 
 private:
     RigidBody* NewBody(Float3 position) {
@@ -155,6 +179,12 @@ private:
         body->SetWorld(world_);
         bodies_.push_back(body);
         return body;
+    }
+    Pivot* Anchor(RigidBody* body, Float3 point) {
+        auto* anchor = new Pivot();
+        anchor->AttachAsLast(body ? static_cast<Node*>(body) : root_.get());
+        anchor->SetWorldPosition(point);
+        return anchor;
     }
     void Join(CollisionVolume& volume, uint32_t flags) {
         volume.SetCollFlags(flags);
@@ -167,6 +197,7 @@ private:
     PhysicsMaster* world_ = nullptr;
     CollisionSpaceSweepnPrune* space_ = nullptr;
     std::vector<RigidBody*> bodies_;
+    std::vector<std::unique_ptr<Joint>> joints_;
 };
 
 } // namespace quarn::bench

@@ -8,8 +8,9 @@
 // time and memory stay bounded when nearly every pair of bodies overlaps. Then the exact step
 // against the iterative one at the world's default sweeps, in alternating runs, on scenes whose
 // islands are large: a heap of 1,600 boxes dropped in columns and stacks of 40 and 60 boxes.
-// Last the same two methods on scenes as users build them, with the worst step beside the mean:
-// boxes tumbling into one heap and a tall stack placed touching.
+// Then the same two methods on scenes as users build them, with the worst step beside the mean:
+// boxes tumbling into one heap and a tall stack placed touching. Last chains with heavy ends
+// swinging at once, against the same chains with like ends.
 #include "bench/BenchTiming.h"
 #include "bench/PhysicsBenchWorld.h"
 #include "collision/BroadPhaseMemory.h"
@@ -43,6 +44,7 @@ struct RunFigures {
     float lowest = 0.0f;
     float highest = 0.0f;
     float fastest = 0.0f;
+    float widestGap = 0.0f; // between a joint's anchors, over the run (m)
 };
 
 // Builds the scene into the world and answers the body whose drift is reported (or null).
@@ -74,6 +76,12 @@ RunFigures RunOnce(const SceneBuilder& build, int count, int32_t method, int ste
         figures.islands += phases.islands * 1000.0;
         figures.solve += phases.solve * 1000.0;
         figures.contactJoints += master.GetContactCount();
+        for (const std::unique_ptr<Joint>& joint : world.Joints()) {
+            figures.widestGap =
+                std::max(figures.widestGap, (joint->GetAnchor(0)->GetWorldPosition() -
+                                             joint->GetAnchor(1)->GetWorldPosition())
+                                                .Length());
+        }
     }
     for (double* value : {&figures.step, &figures.collision, &figures.contacts, &figures.islands,
                           &figures.solve, &figures.contactJoints}) {
@@ -329,6 +337,96 @@ private:
     std::vector<std::string> names_;
 };
 
+// count chains of `links` capsule links (0.5 m, 2.9 g) on ball joints, each from a pivot of its
+// own, with an end box `ratio` times a link, let go level together: each chain its own island,
+// and each asking for parts of a step as its end swings down where the end is heavy.
+SceneBuilder Chains(int count, int links, float ratio) {
+    return [count, links, ratio](bench::BenchWorld& world) -> RigidBody* {
+        constexpr float Link = 0.5f;
+        const float height = 1.5f * (links + 1) * Link + 1.0f;
+        const int perRow = static_cast<int>(std::ceil(std::sqrt(static_cast<float>(count))));
+        const Quaternion along = Quaternion::FromAxisAngle(1.5707964f, Float3(0.0f, 1.0f, 0.0f));
+        for (int c = 0; c < count; ++c) {
+            // Rows 1.5 m apart across the swing, columns two chains' lengths and more along
+            // it, so that no chain swings into another.
+            const Float3 pivot((c % perRow) * (2 * links + 4) * Link, height, (c / perRow) * 1.5f);
+            RigidBody* previous = nullptr;
+            for (int i = 0; i < links; ++i) {
+                RigidBody* link = world.AddCapsule(pivot + Float3((i + 0.5f) * Link, 0.0f, 0.0f),
+                                                   0.8f * Link, 0.1f * Link, along);
+                world.AddBallJoint(link, previous, pivot + Float3(i * Link, 0.0f, 0.0f));
+                previous = link;
+            }
+            const float density = ratio * previous->GetMass() / (Link * Link * Link);
+            RigidBody* end = world.AddBox(pivot + Float3((links + 0.5f) * Link, 0.0f, 0.0f),
+                                          Float3(Link, Link, Link), Quaternion(), density);
+            world.AddBallJoint(end, previous, pivot + Float3(links * Link, 0.0f, 0.0f));
+        }
+        return nullptr;
+    };
+}
+
+// Chains swinging at once, each method's mean and worst step beside those of the same chains
+// with like ends (a link's mass), which are never cut into parts: what the world's bound on the
+// parts of a step holds them to. Where the chains ask for no more parts than the bound takes, no
+// joint may open; past it their joints may stretch, and the gap is only shown.
+class ChainTable {
+public:
+    ChainTable() {
+        std::printf("\n%-34s %9s %9s %10s %9s %8s %8s %8s\n", "chains swinging (ms/step)",
+                    "LCP mean", "worst", "ITER mean", "worst", "/like", "worst", "gap cm");
+    }
+
+    bool Compare(const char* name, const SceneBuilder& heavy, const SceneBuilder& like, int count,
+                 int steps, bool withinTheBound) {
+        bool sound = true;
+        double likeMean = 0.0;
+        for (const SceneBuilder* build : {&like, &heavy}) {
+            std::vector<double> exactMean, exactWorst, iterativeMean, iterativeWorst;
+            float gap = 0.0f;
+            for (int r = 0; r < bench::Rounds; ++r) {
+                const RunFigures exact =
+                    RunOnce(*build, count, PhysicsLcp, steps, PhysicsMaster::DefaultIterations,
+                            bench::WorldKind::User);
+                const RunFigures iterative =
+                    RunOnce(*build, count, PhysicsIterative, steps,
+                            PhysicsMaster::DefaultIterations, bench::WorldKind::User);
+                exactMean.push_back(exact.step);
+                exactWorst.push_back(exact.worst);
+                iterativeMean.push_back(iterative.step);
+                iterativeWorst.push_back(iterative.worst);
+                gap = std::max({gap, exact.widestGap, iterative.widestGap});
+            }
+            const double lcpMean = Median(exactMean);
+            const double lcpWorst = Median(exactWorst);
+            const double iterMean = Median(iterativeMean);
+            const double iterWorst = Median(iterativeWorst);
+            const std::string label = std::string(name) + (build == &like ? ", like ends" : "");
+            if (build == &like) {
+                likeMean = std::max(lcpMean, iterMean);
+                std::printf("%-34s %9.2f %9.2f %10.2f %9.2f %8s %8s %8.2f\n", label.c_str(),
+                            lcpMean, lcpWorst, iterMean, iterWorst, "", "", gap * 100.0f);
+            } else {
+                std::printf("%-34s %9.2f %9.2f %10.2f %9.2f %8.1f %8.1f %8.2f\n", label.c_str(),
+                            lcpMean, lcpWorst, iterMean, iterWorst,
+                            std::max(lcpMean, iterMean) / likeMean,
+                            std::max(lcpWorst, iterWorst) / likeMean, gap * 100.0f);
+            }
+            if (gap > 0.05f && (build == &like || withinTheBound)) {
+                std::printf("  %s: a joint opened by %.1f cm\n", label.c_str(), gap * 100.0f);
+                sound = false;
+            }
+        }
+        return sound;
+    }
+
+private:
+    static double Median(std::vector<double> values) {
+        std::sort(values.begin(), values.end());
+        return values[values.size() / 2];
+    }
+};
+
 // count spheres of radius 0.5 all on one spot, resting on the plane: every pair overlaps, far
 // more than the pair cache holds.
 RigidBody* Crowd(bench::BenchWorld& world, int count) {
@@ -387,5 +485,19 @@ int main(int argc, char** argv) {
     heap("heap 1600 boxes tumbling", TumblingHeap(10, 16, 10), 1600, 400);
     heap("stack 84 boxes touching", TouchingStack(84), 84, 500);
     heaps.PrintSummary();
+
+    // The goal: heavy ends at most about ten times the step of like ones, worst step included.
+    ChainTable chains;
+    const auto chain = [&](const std::string& name, int count, int links, float ratio, int steps,
+                           bool withinTheBound) {
+        if (runs(name)) {
+            sound = chains.Compare(name.c_str(), Chains(count, links, ratio),
+                                   Chains(count, links, 1.0f), count * (links + 1), steps,
+                                   withinTheBound) &&
+                    sound;
+        }
+    };
+    chain("100 chains of 10 links, ends 1000x", 100, 10, 1000.0f, 300, true);
+    chain("100 chains of 6 links, ends 10000x", 100, 6, 10000.0f, 300, false);
     return sound ? 0 : 1;
 }

@@ -240,19 +240,31 @@ bool ArraySweepAndPrune::OverlapByPosition(const BoxRecord& a, const BoxRecord& 
     return a.minIndex[axis] < b.maxIndex[axis] && b.minIndex[axis] < a.maxIndex[axis];
 }
 
-uint32_t ArraySweepAndPrune::PairRoom() const {
-    const uint64_t room =
-        std::min(uint64_t{pairLimit_} + partedPairs_, MaxHeldPairsPerLimit * pairLimit_);
+uint32_t ArraySweepAndPrune::PairRoom(bool kept) const {
+    const uint64_t limit = kept ? std::max(pairLimit_, keptPairLimit_) : pairLimit_;
+    const uint64_t room = std::min(limit + partedPairs_, MaxHeldPairsPerLimit * limit);
     return static_cast<uint32_t>(std::min<uint64_t>(room, SapPairManager::None));
+}
+
+bool ArraySweepAndPrune::RefusesPair(uint32_t held, uint32_t handle0, uint32_t handle1) const {
+    if (held < PairRoom()) {
+        return false;
+    }
+    return !keepsPair_ || held >= PairRoom(true) ||
+           !keepsPair_(boxes_[handle0].object, boxes_[handle1].object);
 }
 
 void ArraySweepAndPrune::AddTouchedPair(uint32_t handle0, uint32_t handle1) {
     const uint32_t before = pairManager_.GetCount();
-    SapPair* pair = pairManager_.Add(static_cast<uint16_t>(handle0), static_cast<uint16_t>(handle1),
-                                     boxes_[handle0].object, boxes_[handle1].object, PairRoom());
+    const uint16_t id0 = static_cast<uint16_t>(handle0);
+    const uint16_t id1 = static_cast<uint16_t>(handle1);
+    SapPair* pair = before < PairRoom() ? nullptr : pairManager_.Find(id0, id1);
     if (!pair) {
-        ++refusedPairs_;
-        return;
+        if (RefusesPair(before, handle0, handle1)) {
+            ++refusedPairs_;
+            return;
+        }
+        pair = pairManager_.Add(id0, id1, boxes_[handle0].object, boxes_[handle1].object);
     }
     if (pairManager_.GetCount() != before) {
         pair->isNew = true;
@@ -268,7 +280,7 @@ void ArraySweepAndPrune::AddTouchedPair(uint32_t handle0, uint32_t handle1) {
 }
 
 void ArraySweepAndPrune::AddInsertedPair(uint32_t handle0, uint32_t handle1) {
-    if (pairManager_.GetCount() >= PairRoom()) {
+    if (RefusesPair(pairManager_.GetCount(), handle0, handle1)) {
         ++refusedPairs_;
     } else {
         AddTouchedPair(handle0, handle1);

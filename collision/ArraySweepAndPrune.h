@@ -104,6 +104,13 @@ public:
     // stay when the limit falls below their count.
     void SetPairLimit(uint32_t limit) { pairLimit_ = limit; }
     uint32_t GetPairLimit() const { return pairLimit_; }
+    // Overlaps the callback keeps first may be held up to this limit instead, when it is the
+    // higher; it is asked only of an overlap the pair limit would refuse.
+    using KeepsPairCallback = bool (*)(void* object0, void* object1);
+    void SetKeptPairs(uint32_t limit, KeepsPairCallback keeps) {
+        keptPairLimit_ = limit;
+        keepsPair_ = keeps;
+    }
     // Overlaps found and not kept since the last call.
     uint64_t TakeRefusedPairCount();
 
@@ -128,8 +135,11 @@ private:
     bool IsInserted(const BoxRecord& box) const { return box.minIndex[0] != InvalidHandle; }
     uint32_t BoxValue(const BoxRecord& box, int bound) const;
     bool OverlapByPosition(const BoxRecord& a, const BoxRecord& b, int axis) const;
-    // How many pairs may be held: the parted ones wait for the dump without taking room.
-    uint32_t PairRoom() const;
+    // How many pairs may be held (under the kept limit for a pair kept first): the parted ones
+    // wait for the dump without taking room.
+    uint32_t PairRoom(bool kept = false) const;
+    // Whether an overlap of the two boxes would be refused with `held` pairs held.
+    bool RefusesPair(uint32_t held, uint32_t handle0, uint32_t handle1) const;
     void AddTouchedPair(uint32_t handle0, uint32_t handle1);
     // For a box being inserted, which has no pair yet: nothing to look up once there is no room.
     void AddInsertedPair(uint32_t handle0, uint32_t handle1);
@@ -152,6 +162,8 @@ private:
     Container pendingRemoves_; // handles
     RadixSort sorter_;
     uint32_t pairLimit_ = 0xFFFFFFFF;
+    uint32_t keptPairLimit_ = 0;
+    KeepsPairCallback keepsPair_ = nullptr;
     uint32_t partedPairs_ = 0; // held pairs flagged deleted, gone at the next dump
     uint64_t refusedPairs_ = 0;
 };

@@ -9,6 +9,7 @@
 #include "core/scene/Picking.h"
 #include "resources/DynamicMesh.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
@@ -17,8 +18,6 @@ namespace quarn {
 ClassInfo* CollisionSpace::classInfo = nullptr;
 
 namespace {
-
-constexpr uint32_t SlotMask = CollisionSpace::PairCapacity - 1;
 
 // Shared by every space: a second query overwrites the first one's results.
 PickQuery& SpaceQuery() {
@@ -38,7 +37,7 @@ bool BoxesOverlap(const Aabb& a, const Float3& min, const Float3& max) {
 } // namespace
 
 CollisionSpace::CollisionSpace()
-    : pairs_(new CollisionPair[PairCapacity]), usedPairs_(new uint16_t[PairCapacity]) {
+    : pairs_(new CollisionPair[PairCapacity]), usedPairs_(new uint32_t[PairCapacity]) {
     UpdateWorldBoundingBox();
     SetRenderFlag(RenderWorldBoxValid, true);
 }
@@ -101,17 +100,27 @@ bool CollisionSpace::Contains(const CollisionVolume& volume) const {
 
 // Pair cache ----------------------------------------------------------------------------------
 
-uint32_t CollisionSpace::HashSlot(uint64_t first, uint64_t second) {
+uint32_t CollisionSpace::HashPair(uint64_t first, uint64_t second) {
     // A mix of both serials: neighbouring serials would pile up under a plain sum.
     uint64_t k = first * 0x9E3779B97F4A7C15ull ^ (second + 0x632BE59BD9B4E019ull);
     k ^= k >> 31;
     k *= 0xBF58476D1CE4E5B9ull;
     k ^= k >> 29;
-    return static_cast<uint32_t>(k) & SlotMask;
+    return static_cast<uint32_t>(k);
+}
+
+uint32_t CollisionSpace::PairLimitFor(int32_t volumes, bool kept) {
+    const uint64_t perVolume = PairsPerVolume + (kept ? KeptPairsPerVolume : 0);
+    const uint64_t limit = PairCapacity + perVolume * static_cast<uint64_t>(std::max(volumes, 0));
+    return static_cast<uint32_t>(std::min<uint64_t>(limit, UINT32_MAX / 2));
+}
+
+bool CollisionSpace::KeepsPairFirst(const CollisionVolume& a, const CollisionVolume& b) {
+    return a.HasCollFlags(CollStatic) || b.HasCollFlags(CollStatic) || !a.GetBody() || !b.GetBody();
 }
 
 void CollisionSpace::ClearPairs() {
-    for (uint32_t i = 0; i < PairCapacity; ++i) {
+    for (uint32_t i = 0; i < slotCount_; ++i) {
         pairs_[i].first = 0;
     }
     usedPairCount_ = 0;
@@ -120,8 +129,9 @@ void CollisionSpace::ClearPairs() {
 CollisionPair* CollisionSpace::FindPair(const CollisionVolume& a, const CollisionVolume& b) {
     const uint64_t first = std::max(a.GetSerial(), b.GetSerial());
     const uint64_t second = std::min(a.GetSerial(), b.GetSerial());
-    uint32_t slot = HashSlot(first, second);
-    for (uint32_t probe = 0; probe < PairCapacity; ++probe, slot = (slot + 1) & SlotMask) {
+    const uint32_t mask = slotCount_ - 1;
+    uint32_t slot = HashPair(first, second) & mask;
+    for (uint32_t probe = 0; probe < slotCount_; ++probe, slot = (slot + 1) & mask) {
         CollisionPair& record = pairs_[slot];
         if (record.first == 0) {
             return nullptr;
@@ -134,29 +144,56 @@ CollisionPair* CollisionSpace::FindPair(const CollisionVolume& a, const Collisio
 }
 
 CollisionPair* CollisionSpace::FindOrCreatePair(CollisionVolume& a, CollisionVolume& b) {
+    if (CollisionPair* found = FindPair(a, b)) {
+        return found;
+    }
+    const uint32_t limit = GetPairLimit(KeepsPairFirst(a, b));
+    if (usedPairCount_ >= limit) {
+        CountDroppedPairs(1, "the pair cache", limit);
+        return nullptr;
+    }
+    // Linear probing keeps short runs while a quarter of the table is free.
+    if (usedPairCount_ + 1 > slotCount_ - slotCount_ / 4) {
+        GrowPairs();
+    }
     const uint64_t first = std::max(a.GetSerial(), b.GetSerial());
     const uint64_t second = std::min(a.GetSerial(), b.GetSerial());
-    const uint32_t home = HashSlot(first, second);
-    uint32_t slot = home;
-    for (uint32_t probe = 0; probe < PairCapacity; ++probe, slot = (slot + 1) & SlotMask) {
-        CollisionPair& record = pairs_[slot];
-        if (record.first == first && record.second == second) {
-            return &record;
-        }
-        if (record.first == 0) {
-            record = CollisionPair();
-            record.first = first;
-            record.second = second;
-            record.firstVolume = first == a.GetSerial() ? &a : &b;
-            record.secondVolume = first == a.GetSerial() ? &b : &a;
-            record.home = home;
-            record.usedSlot = usedPairCount_;
-            usedPairs_[usedPairCount_++] = static_cast<uint16_t>(slot);
-            return &record;
-        }
+    const uint32_t home = HashPair(first, second);
+    const uint32_t mask = slotCount_ - 1;
+    uint32_t slot = home & mask;
+    while (pairs_[slot].first != 0) {
+        slot = (slot + 1) & mask;
     }
-    CountDroppedPairs(1, "the pair cache", PairCapacity);
-    return nullptr;
+    CollisionPair& record = pairs_[slot];
+    record = CollisionPair();
+    record.first = first;
+    record.second = second;
+    record.firstVolume = first == a.GetSerial() ? &a : &b;
+    record.secondVolume = first == a.GetSerial() ? &b : &a;
+    record.home = home;
+    record.usedSlot = usedPairCount_;
+    usedPairs_[usedPairCount_++] = slot;
+    return &record;
+}
+
+void CollisionSpace::GrowPairs() {
+    const uint32_t count = slotCount_ * 2;
+    const uint32_t mask = count - 1;
+    std::unique_ptr<CollisionPair[]> pairs(new CollisionPair[count]);
+    std::unique_ptr<uint32_t[]> used(new uint32_t[count]);
+    // In the used list's order, which stays as it was.
+    for (uint32_t i = 0; i < usedPairCount_; ++i) {
+        const CollisionPair& record = pairs_[usedPairs_[i]];
+        uint32_t slot = record.home & mask;
+        while (pairs[slot].first != 0) {
+            slot = (slot + 1) & mask;
+        }
+        pairs[slot] = record;
+        used[i] = slot;
+    }
+    pairs_ = std::move(pairs);
+    usedPairs_ = std::move(used);
+    slotCount_ = count;
 }
 
 void CollisionSpace::CountDroppedPairs(uint64_t count, const char* where, uint32_t room) {
@@ -171,21 +208,22 @@ void CollisionSpace::CountDroppedPairs(uint64_t count, const char* where, uint32
 void CollisionSpace::RemovePair(CollisionPair& record) {
     // The last used entry fills the removed one's.
     const uint32_t last = --usedPairCount_;
-    const uint16_t movedSlot = usedPairs_[last];
+    const uint32_t movedSlot = usedPairs_[last];
     usedPairs_[record.usedSlot] = movedSlot;
     pairs_[movedSlot].usedSlot = record.usedSlot;
     record.first = 0;
     // Backward shift: a later record of the probe run moves into the hole unless its home lies
     // cyclically in (hole, record], where a search would no longer pass the hole.
+    const uint32_t mask = slotCount_ - 1;
     uint32_t hole = static_cast<uint32_t>(&record - pairs_.get());
-    for (uint32_t slot = (hole + 1) & SlotMask; pairs_[slot].first != 0 && slot != hole;
-         slot = (slot + 1) & SlotMask) {
+    for (uint32_t slot = (hole + 1) & mask; pairs_[slot].first != 0 && slot != hole;
+         slot = (slot + 1) & mask) {
         const CollisionPair& candidate = pairs_[slot];
-        if (((slot - candidate.home) & SlotMask) < ((slot - hole) & SlotMask)) {
+        if (((slot - candidate.home) & mask) < ((slot - hole) & mask)) {
             continue;
         }
         pairs_[hole] = candidate;
-        usedPairs_[candidate.usedSlot] = static_cast<uint16_t>(hole);
+        usedPairs_[candidate.usedSlot] = hole;
         pairs_[slot].first = 0;
         hole = slot;
     }

@@ -17,7 +17,7 @@ struct CollisionPair {
     uint64_t first = 0; // 0 marks a free record
     uint64_t second = 0;
     uint32_t stamp = 0;     // step counter when the direction was stored
-    uint32_t home = 0;      // the hash slot the pair belongs to
+    uint32_t home = 0;      // the pair's hash; its home slot is that in the table's size
     bool touching = false;  // the narrow phase found contacts in the last test
     Float3 direction;       // cached separating or penetration direction, as seen from first
     Float3 contactPosition; // the first contact, as the physics world copied it
@@ -44,7 +44,15 @@ using CollisionPairCallback = void (*)(void* data, CollisionVolume& first,
 // drives every space once per step: Prepare, then Collide.
 class CollisionSpace : public RenderObject {
 public:
+    // The pair cache holds this many pairs and PairsPerVolume more for each volume of the space,
+    // its table growing as they come: a crowd of boxes holds about six pairs a box, and a heap of
+    // 3,000 left the floor's pairs out of a table of 8,192 and fell through it. Pairs with a
+    // volume that does not move with a body (a static one, or one on no body: a floor, a wall)
+    // may take KeptPairsPerVolume more for each volume, so that where volumes pile up past the
+    // limit the pairs that hold bodies up are kept before pairs of two moving ones.
     static constexpr uint32_t PairCapacity = 8192;
+    static constexpr uint32_t PairsPerVolume = 8;
+    static constexpr uint32_t KeptPairsPerVolume = 2;
     static constexpr int BoxQueryCapacity = 1024;
     static constexpr int RayQueryCapacity = 256;
 
@@ -65,12 +73,19 @@ public:
     virtual void CollideVolume(void* userData, CollisionVolume& volume,
                                CollisionPairCallback callback) = 0;
 
-    // The pair cache: open addressing with linear probing over PairCapacity records.
+    // The pair cache: open addressing with linear probing over a table of PairCapacity records
+    // at first, twice as many each time it is three quarters full.
     void ClearPairs();
     CollisionPair* FindPair(const CollisionVolume& a, const CollisionVolume& b);
-    // Null when the table is full: the pair is counted as dropped and, the first time, a
-    // warning names the space.
+    // Null past the pairs the space may hold (GetPairLimit): the pair is counted as dropped
+    // and, the first time, a warning names the space. Creating a pair may move every record.
     CollisionPair* FindOrCreatePair(CollisionVolume& a, CollisionVolume& b);
+    // The most pairs the cache holds, of any kind or (kept) with one volume that does not move
+    // with a body; and the same for a space of so many volumes.
+    uint32_t GetPairLimit(bool kept) const { return PairLimitFor(volumeCount_, kept); }
+    static uint32_t PairLimitFor(int32_t volumes, bool kept);
+    // Whether the pair is kept before pairs of two moving volumes.
+    static bool KeepsPairFirst(const CollisionVolume& a, const CollisionVolume& b);
     void RemovePair(CollisionPair& record);
     bool Contains(const CollisionVolume& volume) const;
     uint32_t GetUsedPairCount() const { return usedPairCount_; }
@@ -109,7 +124,10 @@ protected:
     void CountDroppedPairs(uint64_t count, const char* where, uint32_t room);
 
 private:
-    static uint32_t HashSlot(uint64_t first, uint64_t second);
+    // The hash of a pair, its home slot in a table of any size by its low bits.
+    static uint32_t HashPair(uint64_t first, uint64_t second);
+    // Doubles the table, each record moving to its place there.
+    void GrowPairs();
     // The record's volumes, or null for one that is gone or no longer a collision volume.
     static CollisionVolume* ResolveVolume(uint64_t serial);
     CollisionPair* UsedPairAt(int32_t index);
@@ -131,8 +149,9 @@ private:
     int32_t ScriptPairTouchStep(int32_t index);
 
     int32_t spaceNum_ = 0;
+    uint32_t slotCount_ = PairCapacity; // a power of two
     std::unique_ptr<CollisionPair[]> pairs_;
-    std::unique_ptr<uint16_t[]> usedPairs_;
+    std::unique_ptr<uint32_t[]> usedPairs_;
     uint32_t usedPairCount_ = 0;
     CollisionVolume* firstVolume_ = nullptr;
     int32_t volumeCount_ = 0;

@@ -197,8 +197,13 @@ void CollisionSpaceSweepnPrune::DumpPairs() {
 }
 
 void CollisionSpaceSweepnPrune::UpdatePairLimit() {
-    sweepAndPrune_->SetPairLimit(PairCapacity +
-                                 HeldPairsPerVolume * static_cast<uint32_t>(sapVolumeCount_));
+    sweepAndPrune_->SetPairLimit(PairLimitFor(sapVolumeCount_, false));
+    sweepAndPrune_->SetKeptPairs(PairLimitFor(sapVolumeCount_, true), &KeepsPairFirst);
+}
+
+bool CollisionSpaceSweepnPrune::KeepsPairFirst(void* a, void* b) {
+    return CollisionSpace::KeepsPairFirst(*static_cast<CollisionVolume*>(a),
+                                          *static_cast<CollisionVolume*>(b));
 }
 
 void CollisionSpaceSweepnPrune::CountRefusedPairs() {

@@ -13,11 +13,6 @@ namespace quarn {
 class CollisionSpaceSweepnPrune : public CollisionSpace {
 public:
     static constexpr int32_t MaxVolumeLimit = 65535;
-    // The sweep-and-prune holds at most PairCapacity pairs plus this many per volume: room for
-    // every pair the cache can take and for the ones it never takes (two static volumes, a
-    // disabled one) in any ordinary scene, while volumes piled on one spot cost memory in
-    // proportion to their number, not its square.
-    static constexpr uint32_t HeldPairsPerVolume = 8;
 
     CollisionSpaceSweepnPrune();
     ~CollisionSpaceSweepnPrune() override;
@@ -56,8 +51,12 @@ public:
 
 private:
     void DumpPairs();
-    // The sweep-and-prune's pair limit follows the volume count.
+    // The sweep-and-prune follows as many pairs as the cache holds (GetPairLimit): room for every
+    // pair the cache takes and for the ones it never takes (two static volumes, a disabled one)
+    // in any ordinary scene, while volumes piled on one spot cost memory in proportion to their
+    // number, not its square. The limit follows the volume count.
     void UpdatePairLimit();
+    static bool KeepsPairFirst(void* a, void* b);
     void CountRefusedPairs();
     // The full-space report, once per space until its limit is set again: a scene that forgot
     // "maxvolumes" would otherwise raise it for every volume.

@@ -463,8 +463,9 @@ struct IterativeIsland {
     // Per row, the push-out taken out of a sunk contact's normal row, which the step carries out
     // by moving its bodies instead; null when no contact is sunk deep.
     float* pushOut = nullptr;
-    int32_t substeps = 1; // the parts its step must be cut into (IslandSubsteps)
-    float maxTurn = 0.0f; // a part's turn (MaxTurnOf), 0 for a step never cut
+    int32_t substeps = 1;      // the parts its step must be cut into (IslandSubsteps)
+    bool weighed = false;      // whether its joints are weighed for parts (WeighsAnyJoint)
+    float maxTurn = 0.0f;      // a part's turn under the loads (MaxTurnOf), 0 where not weighed
 };
 
 // Sets an island up for a step of h, a part of the world's step of worldStep.
@@ -536,11 +537,15 @@ void SetUpIsland(IterativeIsland& island, RigidBody* const* bodies, int32_t nb,
 
     JointInfo2 info2;
     info2.fps = 1.0f / worldStep;
+    info2.h = h;
     info2.erp = worldErp;
     info2.rowSkip = RowFloats;
     float* heaviest = scratch.Take<float>(nb);
     HeaviestJoined(bodies, nb, kept, jointCount, inverseMass, heaviest, scratch);
-    island.maxTurn = MaxTurnOf(bodies, nb, kept, jointCount, inverseMass, scratch);
+    // A part is not cut again.
+    island.weighed = h == worldStep && WeighsAnyJoint(kept, jointCount);
+    island.maxTurn =
+        island.weighed ? MaxTurnOf(bodies, nb, kept, jointCount, inverseMass, scratch) : 0.0f;
     JointLoad* loads = nullptr;
     if (island.maxTurn > 0.0f) {
         loads = scratch.Take<JointLoad>(nb);
@@ -596,10 +601,13 @@ void SetUpIsland(IterativeIsland& island, RigidBody* const* bodies, int32_t nb,
         }
     }
     QUARN_CHECK_ASSERTION(jbRow == jb + 2 * m, "jb_ptr == jb+2*m");
-    // The last step's forces: the sweeps' own answer at a whole step may fall well short.
-    if (loads) {
-        island.substeps = HeldSubsteps(
-            CountSubsteps(bodies, nb, loads, inverseMass, h, m, island.maxTurn), joints, nj, m);
+    // The last step's forces (the sweeps' own answer at a whole step may fall well short), and
+    // how fast the bodies turn as the step begins.
+    if (island.weighed) {
+        const int32_t loaded =
+            loads ? CountSubsteps(bodies, nb, loads, inverseMass, h, island.maxTurn) : 1;
+        const float turn = ArmTurn(bodies, nb, kept, jointCount, nullptr, h);
+        island.substeps = HeldSubsteps(std::max(loaded, PartsForTurn(turn)), joints, nj);
     }
 
     // rhs = c/h + J (M^-1 F + v/h), in world space.
@@ -751,28 +759,43 @@ bool FinishIsland(const IterativeIsland& island, float h, int32_t iterations, fl
 
 bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj,
                          float h, float worldCfm, float worldErp, int32_t iterations,
-                         float overRelaxation, ScratchArena& scratch) {
+                         float overRelaxation, ScratchArena& scratch, SubstepBudget* budget) {
     const IslandSpan island{0, nb, 0, nj};
     return StepIslandsIterative(bodies, joints, &island, 1, h, worldCfm, worldErp, iterations,
-                                overRelaxation, scratch);
+                                overRelaxation, scratch, budget);
 }
 
 namespace {
 
-// The parts the island's step must be cut into at the forces its solve found.
+// The parts the island's step must be cut into at the forces its solve found, and at the turns
+// its bodies take by the end of the step.
 int32_t CountSolvedSubsteps(const IterativeIsland& island, float h, ScratchArena& scratch) {
     const SORSystem& system = island.system;
     ScratchArena::Scope scope(scratch);
-    JointLoad* loads = scratch.Take<JointLoad>(island.nb);
-    std::fill(loads, loads + island.nb, JointLoad());
-    for (int i = 0; i < island.jointCount; ++i) {
-        const int32_t start = island.start[i];
-        const JointJacobian rows = RowsAt(system.J, start);
-        AddJointLoad(*island.kept[i], rows, island.info[i].m, system.lambda + start,
-                     system.jb + 2 * start, loads);
+    int32_t needed = 1;
+    if (island.maxTurn > 0.0f) {
+        JointLoad* loads = scratch.Take<JointLoad>(island.nb);
+        std::fill(loads, loads + island.nb, JointLoad());
+        for (int i = 0; i < island.jointCount; ++i) {
+            const int32_t start = island.start[i];
+            const JointJacobian rows = RowsAt(system.J, start);
+            AddJointLoad(*island.kept[i], rows, island.info[i].m, system.lambda + start,
+                         system.jb + 2 * start, loads);
+        }
+        needed =
+            CountSubsteps(island.bodies, island.nb, loads, island.inverseMass, h, island.maxTurn);
     }
-    return CountSubsteps(island.bodies, island.nb, loads, island.inverseMass, h, system.m,
-                         island.maxTurn);
+    // fc holds M^-1 J^T lambda, which the constraint forces take off.
+    Float3* after = scratch.Take<Float3>(island.nb);
+    for (int b = 0; b < island.nb; ++b) {
+        const RigidBody& body = *island.bodies[b];
+        after[b] =
+            ToWorldSpace(island.parents[b], body.GetAngularVelocity()) +
+            (island.inverseInertia[b].Transform(body.GetTorque()) - Load(system.fc + 6 * b + 3)) *
+                h;
+    }
+    const float turn = ArmTurn(island.bodies, island.nb, island.kept, island.jointCount, after, h);
+    return std::max(needed, PartsForTurn(turn));
 }
 
 // Steps an island in equal parts, each set up, solved and finished as a whole step is, from the
@@ -811,7 +834,8 @@ bool StepInParts(const IslandSpan& span, RigidBody* const* bodies, Joint* const*
 
 bool StepIslandsIterative(RigidBody* const* bodies, Joint* const* joints, const IslandSpan* islands,
                           int32_t count, float h, float worldCfm, float worldErp,
-                          int32_t iterations, float overRelaxation, ScratchArena& scratch) {
+                          int32_t iterations, float overRelaxation, ScratchArena& scratch,
+                          SubstepBudget* budget) {
     ScratchArena::Scope scope(scratch);
     IterativeIsland* steps = scratch.Take<IterativeIsland>(count);
     SORSystem* systems = scratch.Take<SORSystem>(count);
@@ -831,22 +855,54 @@ bool StepIslandsIterative(RigidBody* const* bodies, Joint* const* joints, const 
     }
     SolveSOR(systems, solving, iterations, overRelaxation, scratch);
     bool stepped = true;
+    // Per island, whether it is stepped apart from the others, in parts (or whole, where it
+    // asked for parts before its solve and the budget grants it none), and whether it was
+    // granted fewer parts than it asked for.
+    bool* apart = scratch.Take<bool>(count);
+    bool* cut = scratch.Take<bool>(count);
+    StartOfStep* start = scratch.Take<StartOfStep>(count);
     for (int i = 0; i < count; ++i) {
+        IterativeIsland& island = steps[i];
+        const bool solved = island.substeps == 1 && island.system.m > 0;
         // The step's own forces, as much as the last step's, tell whether it must be cut.
-        if (steps[i].substeps == 1 && steps[i].system.m > 0 && steps[i].maxTurn > 0.0f) {
-            steps[i].substeps = CountSolvedSubsteps(steps[i], h, scratch);
+        if (solved && island.weighed) {
+            island.substeps = CountSolvedSubsteps(island, h, scratch);
         }
-        RememberSubsteps(joints + islands[i].firstJoint, islands[i].jointCount, steps[i].substeps);
-        if (steps[i].substeps == 1) {
-            stepped = FinishIsland(steps[i], h, iterations, overRelaxation, scratch) && stepped;
+        // What the island asked for: what it is granted depends on the other islands.
+        RememberSubsteps(joints + islands[i].firstJoint, islands[i].jointCount, island.substeps);
+        cut[i] = false;
+        if (island.weighed) {
+            SubstepBudget alone;
+            if (!budget) {
+                alone.PlanAlone(island.system.m);
+            }
+            const int32_t asked = island.substeps;
+            island.substeps =
+                (budget ? *budget : alone).Grant(asked, island.system.m, *island.bodies[0]);
+            cut[i] = CutShort(island.substeps, asked);
+            if (cut[i]) {
+                new (start + i) StartOfStep();
+                start[i].Take(island.nb, scratch);
+                start[i].Record(island.bodies, island.nb);
+            }
+        }
+        apart[i] = island.substeps > 1 || (!solved && island.system.m > 0);
+        if (!apart[i]) {
+            stepped = FinishIsland(island, h, iterations, overRelaxation, scratch) && stepped;
+            if (cut[i]) {
+                HoldEnergy(island.bodies, island.nb, start[i], outside[i], h);
+            }
         }
     }
     // Islands whose joints ask for a finer step, one by one.
     for (int i = 0; i < count; ++i) {
-        if (steps[i].substeps > 1) {
+        if (apart[i]) {
             stepped = StepInParts(islands[i], bodies, joints, steps[i].substeps, outside[i], h,
                                   worldCfm, worldErp, iterations, overRelaxation, scratch) &&
                       stepped;
+            if (cut[i]) {
+                HoldEnergy(steps[i].bodies, steps[i].nb, start[i], outside[i], h);
+            }
         }
     }
     return stepped;

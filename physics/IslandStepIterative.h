@@ -9,6 +9,7 @@ namespace quarn {
 class Joint;
 class RigidBody;
 class ScratchArena;
+class SubstepBudget;
 
 // The rows of one island as the iterative solve takes them: row r is J[12 r ..] (first body
 // linear 3, angular 3, second body linear 3, angular 3) coupling the island bodies jb[2 r] and
@@ -49,11 +50,13 @@ void SolveSOR(const SORSystem* systems, int32_t count, int32_t iterations, float
 // The same rules as StepIslandLCP hold for the bodies and joints. A solve that gives a
 // non-finite value is tried once more with every row's cfm at least 1e-5; when that fails too
 // the bodies keep their velocities and poses for this step, the world hears of it, and the
-// answer is false. An island whose joints' loads ask for it is stepped in equal parts
-// (CountSubsteps), each one as a whole step is.
+// answer is false. An island whose joints' loads or turning bodies ask for it is stepped in
+// equal parts (IslandSubsteps), each one as a whole step is, as many as the world's budget for
+// the step grants it (null: the island's own, as if it were alone).
 bool StepIslandIterative(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj,
                          float h, float worldCfm, float worldErp, int32_t iterations,
-                         float overRelaxation, ScratchArena& scratch);
+                         float overRelaxation, ScratchArena& scratch,
+                         SubstepBudget* budget = nullptr);
 
 // Islands as the world hands them over: a run of the body list and a run of the joint list.
 struct IslandSpan {
@@ -65,10 +68,10 @@ struct IslandSpan {
 
 // Steps each island as StepIslandIterative does, in their order, with their rows solved
 // together; false when any island kept its velocities.
-bool StepIslandsIterative(RigidBody* const* bodies, Joint* const* joints,
-                          const IslandSpan* islands, int32_t count, float h, float worldCfm,
-                          float worldErp, int32_t iterations, float overRelaxation,
-                          ScratchArena& scratch);
+bool StepIslandsIterative(RigidBody* const* bodies, Joint* const* joints, const IslandSpan* islands,
+                          int32_t count, float h, float worldCfm, float worldErp,
+                          int32_t iterations, float overRelaxation, ScratchArena& scratch,
+                          SubstepBudget* budget = nullptr);
 
 // The solver's shuffle generator: x := x * 1664525 + 1013904223 (mod 2^32), one state for the
 // whole program, 0 at start and never reset by the engine, so islands solved one after another

@@ -257,6 +257,7 @@ void BuildIslandSystem(RigidBody* const* bodies, int32_t nb, Joint* const* joint
 
     JointInfo2 info2;
     info2.fps = 1.0f / worldStep;
+    info2.h = h;
     info2.erp = worldErp;
     info2.rowSkip = RowFloats;
     for (int i = 0; i < system.jointCount; ++i) {
@@ -842,11 +843,11 @@ Float3* SolvePushOut(ExactSolves& solves, const float* push) {
 // kept, rather than left where it is with its motion.
 void StepIslandInstead(RigidBody* const* bodies, int nb, Joint* const* joints, int nj, float h,
                        float worldCfm, float worldErp, int64_t rows, bool overBound,
-                       ScratchArena& scratch) {
+                       ScratchArena& scratch, SubstepBudget* budget = nullptr) {
     PhysicsMaster* world = bodies[0]->GetWorld();
     const int32_t sweeps = world ? world->GetIterations() : PhysicsMaster::DefaultIterations;
     if (StepIslandIterative(bodies, nb, joints, nj, h, worldCfm, worldErp, sweeps,
-                            PhysicsMaster::OverRelaxation, scratch) &&
+                            PhysicsMaster::OverRelaxation, scratch, budget) &&
         world) {
         if (overBound) {
             world->ReportIslandOverBound(*bodies[0], nb, rows);
@@ -917,39 +918,60 @@ bool SolveSystem(IslandSystem& system, RigidBody* const* bodies, int32_t nb, flo
     return solved;
 }
 
-// The forces a solve found, the outside forces and the poses: the end of a step of h.
-void ApplySolution(const IslandSystem& system, RigidBody* const* bodies, int32_t nb, float h,
-                   const float* lambda, ScratchArena& scratch,
-                   const Float3* pushVelocity = nullptr) {
-    // F: force then torque per body, the constraint part first.
+// Per body, the force then the torque J^T lambda of the rows, in world space.
+float* ConstraintForces(const IslandSystem& system, int32_t nb, const float* lambda,
+                        ScratchArena& scratch) {
     float* F = scratch.Take<float>(static_cast<size_t>(nb) * 6);
     SetZero(F, nb * 6);
     for (int i = 0; i < system.jointCount; ++i) {
-        Joint& joint = *system.joints[i];
+        const Joint& joint = *system.joints[i];
         const int m_i = system.info[i].m;
         const float* rows = system.J + 2 * system.start[i] * RowFloats;
         const float* l = lambda + system.start[i];
+        float* F1 = F + joint.GetBody(0)->GetIslandTag() * 6;
+        StoreJacobian(F1, Load(F1) + LinearSumOfRows(rows, l, m_i));
+        StoreJacobian(F1 + 3, Load(F1 + 3) + LinearSumOfRows(rows + 4, l, m_i));
+        if (system.secondTakesPart[i]) {
+            float* F2 = F + joint.GetBody(1)->GetIslandTag() * 6;
+            StoreJacobian(F2, Load(F2) + LinearSumOfRows(rows + m_i * RowFloats, l, m_i));
+            StoreJacobian(F2 + 3,
+                          Load(F2 + 3) + LinearSumOfRows(rows + m_i * RowFloats + 4, l, m_i));
+        }
+    }
+    return F;
+}
+
+// Per body, the angular velocity (world space) a step of h leaves it with under the
+// constraint forces F and its outside torque.
+Float3* AngularVelocitiesAfter(const IslandSystem& system, RigidBody* const* bodies, int32_t nb,
+                               float h, const float* F, ScratchArena& scratch) {
+    Float3* angular = scratch.Take<Float3>(nb);
+    for (int b = 0; b < nb; ++b) {
+        const Float3 turned = (Load(F + b * 6 + 3) - bodies[b]->GetTorque()) * h;
+        angular[b] =
+            bodies[b]->GetWorldAngularVelocity() - system.inverseInertia[b].Transform(turned);
+    }
+    return angular;
+}
+
+// The forces a solve found (F, from ConstraintForces), the outside forces and the poses: the end
+// of a step of h.
+void ApplySolution(const IslandSystem& system, RigidBody* const* bodies, int32_t nb, float h,
+                   const float* lambda, float* F, const Float3* pushVelocity = nullptr) {
+    for (int i = 0; i < system.jointCount; ++i) {
+        Joint& joint = *system.joints[i];
+        const int m_i = system.info[i].m;
+        const float* l = lambda + system.start[i];
         // An island that grows past the exact step starts its sweeps from these.
         std::copy(l, l + m_i, joint.GetSavedLambda());
-        const Float3 f1 = LinearSumOfRows(rows, l, m_i);
-        const Float3 t1 = LinearSumOfRows(rows + 4, l, m_i);
-        float* F1 = F + joint.GetBody(0)->GetIslandTag() * 6;
-        StoreJacobian(F1, Load(F1) + f1);
-        StoreJacobian(F1 + 3, Load(F1 + 3) + t1);
         JointFeedback* feedback = joint.GetFeedback();
         if (feedback) {
-            feedback->force1 = f1;
-            feedback->torque1 = t1;
-        }
-        if (system.secondTakesPart[i]) {
-            const Float3 f2 = LinearSumOfRows(rows + m_i * RowFloats, l, m_i);
-            const Float3 t2 = LinearSumOfRows(rows + m_i * RowFloats + 4, l, m_i);
-            float* F2 = F + joint.GetBody(1)->GetIslandTag() * 6;
-            StoreJacobian(F2, Load(F2) + f2);
-            StoreJacobian(F2 + 3, Load(F2 + 3) + t2);
-            if (feedback) {
-                feedback->force2 = f2;
-                feedback->torque2 = t2;
+            const float* rows = system.J + 2 * system.start[i] * RowFloats;
+            feedback->force1 = LinearSumOfRows(rows, l, m_i);
+            feedback->torque1 = LinearSumOfRows(rows + 4, l, m_i);
+            if (system.secondTakesPart[i]) {
+                feedback->force2 = LinearSumOfRows(rows + m_i * RowFloats, l, m_i);
+                feedback->torque2 = LinearSumOfRows(rows + m_i * RowFloats + 4, l, m_i);
             }
         }
     }
@@ -969,9 +991,9 @@ void ApplySolution(const IslandSystem& system, RigidBody* const* bodies, int32_t
     IntegrateIsland(bodies, nb, h, pushVelocity);
 }
 
-// The parts a step of h must be cut into at the forces of the rows (lambda null: at the forces
-// the joints kept from their last step).
-int32_t CountSolvedSubsteps(const IslandSystem& system, RigidBody* const* bodies, int32_t nb,
+// The parts a step of h must be cut into under the loads of the rows at their forces (lambda
+// null: at the forces the joints kept from their last step).
+int32_t CountLoadedSubsteps(const IslandSystem& system, RigidBody* const* bodies, int32_t nb,
                             float h, const float* lambda, float maxTurn, ScratchArena& scratch) {
     ScratchArena::Scope scope(scratch);
     JointLoad* loads = scratch.Take<JointLoad>(nb);
@@ -985,13 +1007,34 @@ int32_t CountSolvedSubsteps(const IslandSystem& system, RigidBody* const* bodies
         AddJointLoad(joint, rows, system.info[i].m,
                      lambda ? lambda + system.start[i] : joint.GetSavedLambda(), island, loads);
     }
-    return CountSubsteps(bodies, nb, loads, system.inverseMass, h, system.m, maxTurn);
+    return CountSubsteps(bodies, nb, loads, system.inverseMass, h, maxTurn);
+}
+
+// The parts a step of h of a weighed island must be cut into, given the forces its whole step's
+// solve found (lambda, and F from ConstraintForces): for the loads of its joints, where they
+// are weighed, at the forces of this step and of the last (a chain snapping taut has none
+// before), and for how fast its bodies turn about its anchors, at the start of the step and at
+// its end (the end of a rope whips faster within the step).
+int32_t CountSolvedSubsteps(const IslandSystem& system, RigidBody* const* bodies, int32_t nb,
+                            float h, const float* lambda, const float* F, ScratchArena& scratch) {
+    ScratchArena::Scope scope(scratch);
+    int32_t needed = 1;
+    const float maxTurn =
+        MaxTurnOf(bodies, nb, system.joints, system.jointCount, system.inverseMass, scratch);
+    if (maxTurn > 0.0f) {
+        needed = std::max(CountLoadedSubsteps(system, bodies, nb, h, nullptr, maxTurn, scratch),
+                          CountLoadedSubsteps(system, bodies, nb, h, lambda, maxTurn, scratch));
+    }
+    const Float3* after = AngularVelocitiesAfter(system, bodies, nb, h, F, scratch);
+    const float turn = std::max(ArmTurn(bodies, nb, system.joints, system.jointCount, nullptr, h),
+                                ArmTurn(bodies, nb, system.joints, system.jointCount, after, h));
+    return std::max(needed, PartsForTurn(turn));
 }
 
 } // namespace
 
 bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj, float h,
-                   float worldCfm, float worldErp, ScratchArena& scratch) {
+                   float worldCfm, float worldErp, ScratchArena& scratch, SubstepBudget* budget) {
     ScratchArena::Scope scope(scratch);
     LastExactSolveWork = 0;
     // Saved first: a joint's rows may add forces (a motor driving into its stop).
@@ -1000,6 +1043,10 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
     // The whole step is solved first: its forces, as much as those of the last step, tell
     // whether it must be cut into parts (a chain snapping taut has none before it).
     int32_t substeps = 1;
+    // Kept where the island gets fewer parts than it asks for.
+    StartOfStep start;
+    bool cut = false;
+    start.Take(nb, scratch);
     {
         ScratchArena::Scope whole(scratch);
         IslandSystem system;
@@ -1011,20 +1058,31 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
         if (system.m > 0 &&
             !SolveSystem(system, bodies, nb, h, lambda, overBound, scratch, &pushVelocity)) {
             StepIslandInstead(bodies, nb, joints, nj, h, worldCfm, worldErp, system.m, overBound,
-                              scratch);
+                              scratch, budget);
             return false;
         }
-        const float maxTurn =
-            MaxTurnOf(bodies, nb, system.joints, system.jointCount, system.inverseMass, scratch);
-        if (maxTurn > 0.0f) {
-            const int32_t needed =
-                std::max(CountSolvedSubsteps(system, bodies, nb, h, nullptr, maxTurn, scratch),
-                         CountSolvedSubsteps(system, bodies, nb, h, lambda, maxTurn, scratch));
-            substeps = HeldSubsteps(needed, joints, nj, system.m);
+        float* F = ConstraintForces(system, nb, lambda, scratch);
+        int32_t needed = 1;
+        if (WeighsAnyJoint(system.joints, system.jointCount)) {
+            needed = HeldSubsteps(CountSolvedSubsteps(system, bodies, nb, h, lambda, F, scratch),
+                                  joints, nj);
+            SubstepBudget alone;
+            if (!budget) {
+                alone.PlanAlone(system.m);
+            }
+            substeps = (budget ? *budget : alone).Grant(needed, system.m, *bodies[0]);
+            cut = CutShort(substeps, needed);
+            if (cut) {
+                start.Record(bodies, nb);
+            }
         }
-        RememberSubsteps(joints, nj, substeps);
+        // What the island asked for: what it was granted depends on the other islands.
+        RememberSubsteps(joints, nj, needed);
         if (substeps <= 1) {
-            ApplySolution(system, bodies, nb, h, lambda, scratch, pushVelocity);
+            ApplySolution(system, bodies, nb, h, lambda, F, pushVelocity);
+            if (cut) {
+                HoldEnergy(bodies, nb, start, outside, h);
+            }
             return true;
         }
     }
@@ -1048,8 +1106,12 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
             stepped = false;
             continue;
         }
-        ApplySolution(system, bodies, nb, part, lambda, scratch);
+        ApplySolution(system, bodies, nb, part, lambda,
+                      ConstraintForces(system, nb, lambda, scratch));
         FinishPart(bodies, nb, part, positions);
+    }
+    if (cut) {
+        HoldEnergy(bodies, nb, start, outside, h);
     }
     return stepped;
 }

@@ -10,6 +10,7 @@ namespace quarn {
 class Joint;
 class RigidBody;
 class ScratchArena;
+class SubstepBudget;
 struct JointInfo1;
 
 // One island's constraint system as the exact step hands it to the solver: m rows in the
@@ -111,10 +112,12 @@ void AssembleIslandProfile(const IslandSystem& system, RigidBody* const* bodies,
 // failed. None takes more than ExactWorkPerRow times the rows. An island no exact solve takes
 // within that is stepped by the iterative step with the world's sweeps (or, should that fail
 // too, keeps its motion), the world hears of it, and the answer is false. An island whose
-// joints' loads ask for it is stepped in equal parts (CountSubsteps), each one as a whole step
-// is.
+// joints' loads or turning bodies ask for it is stepped in equal parts (IslandSubsteps), each
+// one as a whole step is, as many as the world's budget for the step grants it (null: the
+// island's own, as if it were alone).
 bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj, float h,
-                   float worldCfm, float worldErp, ScratchArena& scratch);
+                   float worldCfm, float worldErp, ScratchArena& scratch,
+                   SubstepBudget* budget = nullptr);
 
 // Lets tests make every exact solve fail, to see its island stepped iteratively instead.
 void FailExactSolvesForTests(bool fail);

@@ -21,16 +21,15 @@ bool Weighs(const Joint& joint) {
     return joint.GetType() != JointContact && joint.GetAnchor(0) && joint.GetAnchor(1);
 }
 
-// The most parts an island of `rows` rows is cut into.
-int32_t MostSubsteps(int32_t rows) {
-    return std::clamp(MaxSubstepRows / std::max(rows, 1), 1, MaxSubsteps);
-}
-
 } // namespace
+
+bool WeighsAnyJoint(Joint* const* joints, int32_t nj) {
+    return std::any_of(joints, joints + nj, [](const Joint* joint) { return Weighs(*joint); });
+}
 
 float MaxTurnOf(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj,
                 const float* inverseMass, ScratchArena& scratch) {
-    if (std::none_of(joints, joints + nj, [](const Joint* joint) { return Weighs(*joint); })) {
+    if (!WeighsAnyJoint(joints, nj)) {
         return 0.0f;
     }
     float least = HUGE_VALF;
@@ -117,7 +116,7 @@ void AddJointLoad(const Joint& joint, const JointJacobian& rows, int32_t m, cons
 }
 
 int32_t CountSubsteps(RigidBody* const* bodies, int32_t nb, const JointLoad* loads,
-                      const float* inverseMass, float h, int32_t rows, float maxTurn) {
+                      const float* inverseMass, float h, float maxTurn) {
     // A step turns a body about its spin's axis as it stood at the start: a spin s about an arm
     // and a turn w across it move the anchor off its path by about s w h^2 / 2 of the arm, which
     // the joint's error correction then feeds into the chain.
@@ -166,27 +165,128 @@ int32_t CountSubsteps(RigidBody* const* bodies, int32_t nb, const JointLoad* loa
     if (!(turn > maxTurn)) {
         return 1;
     }
-    return static_cast<int32_t>(std::min(std::ceil(turn / maxTurn), float(MostSubsteps(rows))));
+    return static_cast<int32_t>(std::min(std::ceil(turn / maxTurn), float(MaxSubsteps)));
 }
 
-int32_t HeldSubsteps(int32_t needed, Joint* const* joints, int32_t nj, int32_t rows) {
+float ArmTurn(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj,
+              const Float3* angular, float h) {
+    float turn = 0.0f;
+    for (int32_t i = 0; i < nj; ++i) {
+        const Joint& joint = *joints[i];
+        if (!Weighs(joint)) {
+            continue;
+        }
+        for (int side = 0; side < 2; ++side) {
+            RigidBody* body = joint.GetBody(side);
+            if (!body || !body->IsMovable() || !InIsland(body, bodies, nb)) {
+                continue;
+            }
+            const Float3 r = joint.GetAnchor(side)->GetWorldPosition() - body->GetWorldPosition();
+            const Float3 w =
+                angular ? angular[body->GetIslandTag()] : body->GetWorldAngularVelocity();
+            // |w x r| / |r|: the rate across the arm; a spin about the arm moves no anchor.
+            const float length = r.Length();
+            const float across = length > 0.0f ? w.Cross(r).Length() / length : 0.0f;
+            if (std::isfinite(across)) {
+                turn = std::max(turn, across * h);
+            }
+        }
+    }
+    return turn;
+}
+
+int32_t PartsForTurn(float turn) {
+    if (!(turn > MaxArmTurn)) {
+        return 1;
+    }
+    return static_cast<int32_t>(std::min(std::ceil(turn / MaxArmTurn), float(MaxSubsteps)));
+}
+
+int32_t LastSubsteps(Joint* const* joints, int32_t nj) {
     int32_t last = 1;
     for (int32_t i = 0; i < nj; ++i) {
         if (joints[i]->GetType() != JointContact) {
             last = std::max(last, joints[i]->GetSubsteps());
         }
     }
+    return last;
+}
+
+int32_t HeldSubsteps(int32_t needed, Joint* const* joints, int32_t nj) {
+    const int32_t last = LastSubsteps(joints, nj);
     int32_t held = last;
     if (needed < last - last / 8) {
         held = last - std::max(1, last / 8);
     }
-    return std::min(std::max(needed, held), MostSubsteps(rows));
+    return std::min(std::max(needed, held), MaxSubsteps);
 }
 
 void RememberSubsteps(Joint* const* joints, int32_t nj, int32_t parts) {
     for (int32_t i = 0; i < nj; ++i) {
         joints[i]->SetSubsteps(parts);
     }
+}
+
+void SubstepBudget::Plan(const int64_t* rows, const int32_t* lastParts, int32_t count) {
+    int64_t total = 0;
+    int64_t asked = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        total += rows[i];
+        asked += rows[i] * lastParts[i];
+    }
+    bound_ = std::max(LeastPartRows, PartsPerRow * total);
+    spent_ = 0;
+    rowsToCome_ = total;
+    mostParts_ = MaxSubsteps;
+    if (asked <= bound_) {
+        return;
+    }
+    // The most parts an island may take so that what they asked for last fits: the largest
+    // share for which every island asking less gets what it asked and the others the share.
+    auto cost = [&](int32_t share) {
+        int64_t sum = 0;
+        for (int32_t i = 0; i < count; ++i) {
+            sum += rows[i] * std::min(lastParts[i], share);
+        }
+        return sum;
+    };
+    int32_t low = 1;
+    int32_t high = MaxSubsteps;
+    while (low < high) {
+        const int32_t middle = (low + high + 1) / 2;
+        if (cost(middle) <= bound_) {
+            low = middle;
+        } else {
+            high = middle - 1;
+        }
+    }
+    mostParts_ = low;
+}
+
+void SubstepBudget::PlanAlone(int64_t rows) {
+    const int32_t whole = 1;
+    Plan(&rows, &whole, 1);
+}
+
+int32_t SubstepBudget::Grant(int32_t needed, int64_t rows, const RigidBody& first) {
+    rows = std::max<int64_t>(rows, 1);
+    rowsToCome_ = std::max<int64_t>(rowsToCome_ - rows, 0);
+    int32_t parts = std::clamp(needed, 1, mostParts_);
+    // The islands still to come keep room for their whole steps: the bound holds however many
+    // of them ask for more than they did last step.
+    const int64_t room = bound_ - spent_ - rowsToCome_;
+    parts = static_cast<int32_t>(std::clamp<int64_t>(room / rows, 1, parts));
+    spent_ += parts * rows;
+    if (parts < needed) {
+        cutIslands_.push_back(first.GetSerial());
+        missingParts_ += needed - parts;
+    }
+    return parts;
+}
+
+void SubstepBudget::TakeCuts() {
+    cutIslands_.clear();
+    missingParts_ = 0;
 }
 
 void StartParts(RigidBody* const* bodies, int32_t nb, PartPositions& positions) {
@@ -224,6 +324,54 @@ void RestoreOutsideForces(RigidBody* const* bodies, int32_t nb, const OutsideFor
     for (int b = 0; b < nb; ++b) {
         bodies[b]->SetForce(saved[b].force);
         bodies[b]->SetTorque(saved[b].torque);
+    }
+}
+
+namespace {
+
+double KineticEnergy(RigidBody& body) {
+    const Float3 v = body.GetWorldLinearVelocity();
+    const Float3 w = body.GetWorldAngularVelocity();
+    return 0.5 * body.GetMass() * v.Dot(v) + 0.5 * w.Dot(WorldInertia(body).Transform(w));
+}
+
+} // namespace
+
+void StartOfStep::Take(int32_t nb, ScratchArena& scratch) {
+    positions = scratch.Take<Float3>(nb);
+    angular = scratch.Take<Float3>(nb);
+}
+
+void StartOfStep::Record(RigidBody* const* bodies, int32_t nb) {
+    kinetic = 0.0;
+    for (int32_t b = 0; b < nb; ++b) {
+        kinetic += KineticEnergy(*bodies[b]);
+        positions[b] = bodies[b]->GetWorldPosition();
+        angular[b] = bodies[b]->GetWorldAngularVelocity();
+    }
+}
+
+void HoldEnergy(RigidBody* const* bodies, int32_t nb, const StartOfStep& start,
+                const OutsideForces* outside, float h) {
+    double kinetic = 0.0;
+    double work = 0.0;
+    for (int32_t b = 0; b < nb; ++b) {
+        RigidBody& body = *bodies[b];
+        kinetic += KineticEnergy(body);
+        // The outside torque turns the body through about the mean of its turns.
+        const Float3 turn = (start.angular[b] + body.GetWorldAngularVelocity()) * (0.5f * h);
+        work += outside[b].force.Dot(body.GetWorldPosition() - start.positions[b]) +
+                outside[b].torque.Dot(turn);
+    }
+    const double allowed = std::max(start.kinetic + work, 0.0);
+    if (!(kinetic > allowed) || !std::isfinite(kinetic)) {
+        return;
+    }
+    const float scale = static_cast<float>(std::sqrt(allowed / kinetic));
+    for (int32_t b = 0; b < nb; ++b) {
+        RigidBody& body = *bodies[b];
+        body.SetLinearVelocity(body.GetLinearVelocity() * scale);
+        body.SetAngularVelocity(body.GetAngularVelocity() * scale);
     }
 }
 

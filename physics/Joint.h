@@ -76,6 +76,9 @@ struct JointInfo2 {
     float* lo = nullptr;
     float* hi = nullptr;
     int32_t* findex = nullptr; // relative to the joint's first row; -1 for none
+    // The length of the step, or of the part of it, the rows are solved for (s); 0 where none
+    // is known, and the rows then take nothing in for the turns it makes.
+    float h = 0.0f;
 };
 
 // Writes one three-float Jacobian entry.
@@ -144,7 +147,7 @@ public:
     // Multipliers an iterative solver carries from one step to the next.
     float* GetSavedLambda() { return savedLambda_; }
     const float* GetSavedLambda() const { return savedLambda_; }
-    // The parts its island's last step was cut into (IslandSubsteps).
+    // The parts its island's last step asked to be cut into (IslandSubsteps).
     int32_t GetSubsteps() const { return substeps_; }
     void SetSubsteps(int32_t parts) { substeps_ = parts; }
 

@@ -968,10 +968,7 @@ void PhysicsMaster::StepIslands(float h) {
     islandBodies_.clear();
     islandJoints_.clear();
     islandSpans_.clear();
-    // The iterative solve takes a few islands at once and solves their rows side by side (more
-    // would no longer fit the processor's nearest cache).
-    constexpr size_t IslandsPerSolve = 4;
-    const size_t groupSize = method_ == PhysicsIterative ? IslandsPerSolve : 1;
+    // Every island is found before any is stepped: they share the budget of parts.
     for (RigidBody* seed = bodies_; seed; seed = seed->nextInWorld_) {
         if (seed->GetIslandTag() || seed->HasBodyFlags(BodyIdle) || !takesPart(*seed)) {
             continue;
@@ -1004,11 +1001,10 @@ void PhysicsMaster::StepIslands(float h) {
         span.bodyCount = static_cast<int32_t>(islandBodies_.size()) - span.firstBody;
         span.jointCount = static_cast<int32_t>(islandJoints_.size()) - span.firstJoint;
         islandSpans_.push_back(span);
-        if (islandSpans_.size() == groupSize) {
-            StepWalkedIslands();
-        }
     }
+    PlanSubsteps();
     StepWalkedIslands();
+    ReportCutSubsteps();
     for (RigidBody* body = bodies_; body; body = body->nextInWorld_) {
         if (body->GetState() == BodyKinematic && body->IsFullyEnabled()) {
             body->IntegratePose(h);
@@ -1021,30 +1017,88 @@ void PhysicsMaster::StepIslands(float h) {
     }
 }
 
+void PhysicsMaster::PlanSubsteps() {
+    substepRows_.clear();
+    substepLastParts_.clear();
+    for (const IslandSpan& span : islandSpans_) {
+        Joint* const* joints = islandJoints_.data() + span.firstJoint;
+        if (WeighsAnyJoint(joints, span.jointCount)) {
+            substepRows_.push_back(CountIslandRows(joints, span.jointCount));
+            substepLastParts_.push_back(LastSubsteps(joints, span.jointCount));
+        }
+    }
+    substeps_.Plan(substepRows_.data(), substepLastParts_.data(),
+                   static_cast<int32_t>(substepRows_.size()));
+}
+
+void PhysicsMaster::ReportCutSubsteps() {
+    const std::vector<uint64_t>& cut = substeps_.GetCutIslands();
+    if (!cut.empty()) {
+        if (!reportedCutSubsteps_) {
+            reportedCutSubsteps_ = true;
+            lastCutNote_ = worldTime_;
+            LogMessage("PhysicsMaster '%s': the islands' joints asked for more parts of a step "
+                       "than the world takes (%lld rows' worth); %lld islands were stepped in "
+                       "fewer parts, %lld parts short in all",
+                       GetName().c_str(), static_cast<long long>(substeps_.GetBound()),
+                       static_cast<long long>(cut.size()),
+                       static_cast<long long>(substeps_.GetMissingParts()));
+        } else {
+            cutSubstepIslands_.insert(cutSubstepIslands_.end(), cut.begin(), cut.end());
+            missingSubsteps_ += substeps_.GetMissingParts();
+        }
+        substeps_.TakeCuts();
+    }
+    if (cutSubstepIslands_.empty() || worldTime_ - lastCutNote_ < FailureNoteInterval) {
+        return;
+    }
+    const size_t steps = cutSubstepIslands_.size();
+    std::sort(cutSubstepIslands_.begin(), cutSubstepIslands_.end());
+    const auto islands = std::unique(cutSubstepIslands_.begin(), cutSubstepIslands_.end()) -
+                         cutSubstepIslands_.begin();
+    LogMessage("PhysicsMaster '%s': %lld more island steps were cut into fewer parts than their "
+               "joints asked for in the last %.3g s, in %lld islands, %lld parts short in all",
+               GetName().c_str(), static_cast<long long>(steps), worldTime_ - lastCutNote_,
+               static_cast<long long>(islands), static_cast<long long>(missingSubsteps_));
+    lastCutNote_ = worldTime_;
+    cutSubstepIslands_.clear();
+    missingSubsteps_ = 0;
+}
+
 void PhysicsMaster::StepWalkedIslands() {
     if (islandSpans_.empty()) {
         return;
     }
-    const auto solveStart = phaseTiming_ ? std::chrono::steady_clock::now()
-                                         : std::chrono::steady_clock::time_point();
-    if (method_ == PhysicsIterative) {
-        StepIslandsIterative(islandBodies_.data(), islandJoints_.data(), islandSpans_.data(),
-                             static_cast<int32_t>(islandSpans_.size()), timestep_, cfm_, erp_,
-                             iterations_, OverRelaxation, scratch_);
-    } else {
-        for (const IslandSpan& span : islandSpans_) {
-            StepIslandForLcp(span);
+    // The iterative solve takes a few islands at once and solves their rows side by side (more
+    // would no longer fit the processor's nearest cache).
+    constexpr size_t IslandsPerSolve = 4;
+    const size_t groupSize = method_ == PhysicsIterative ? IslandsPerSolve : 1;
+    for (size_t group = 0; group < islandSpans_.size(); group += groupSize) {
+        const size_t count = std::min(groupSize, islandSpans_.size() - group);
+        const IslandSpan* spans = islandSpans_.data() + group;
+        const auto solveStart = phaseTiming_ ? std::chrono::steady_clock::now()
+                                             : std::chrono::steady_clock::time_point();
+        if (method_ == PhysicsIterative) {
+            StepIslandsIterative(islandBodies_.data(), islandJoints_.data(), spans,
+                                 static_cast<int32_t>(count), timestep_, cfm_, erp_, iterations_,
+                                 OverRelaxation, scratch_, &substeps_);
+        } else {
+            StepIslandForLcp(*spans);
         }
-    }
-    if (phaseTiming_) {
-        const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - solveStart;
-        phaseTimes_.solve += spent.count();
-    }
-    // Names are compared only once a step has failed: nearly every island never does.
-    if (LCPStepFailures != 0 &&
-        std::any_of(islandBodies_.begin(), islandBodies_.end(),
-                    [](const RigidBody* body) { return body->GetName() == "Battery"; })) {
-        statistic_ = LCPStepFailures;
+        if (phaseTiming_) {
+            const std::chrono::duration<double> spent =
+                std::chrono::steady_clock::now() - solveStart;
+            phaseTimes_.solve += spent.count();
+        }
+        // Names are compared only once a step has failed: nearly every island never does.
+        const auto first = islandBodies_.begin() + spans->firstBody;
+        const auto end =
+            first + (spans[count - 1].firstBody + spans[count - 1].bodyCount - spans->firstBody);
+        if (LCPStepFailures != 0 && std::any_of(first, end, [](const RigidBody* body) {
+                return body->GetName() == "Battery";
+            })) {
+            statistic_ = LCPStepFailures;
+        }
     }
     for (RigidBody* body : islandBodies_) {
         body->SetIslandTag(1);
@@ -1064,7 +1118,7 @@ void PhysicsMaster::StepIslandForLcp(const IslandSpan& span) {
     const int64_t rows = CountIslandRows(joints, span.jointCount);
     if (rows <= MaxDenseRows) {
         StepIslandLCP(bodies, span.bodyCount, joints, span.jointCount, timestep_, cfm_, erp_,
-                      scratch_);
+                      scratch_, &substeps_);
         return;
     }
     if (!reportedLargeIsland_) {
@@ -1076,7 +1130,7 @@ void PhysicsMaster::StepIslandForLcp(const IslandSpan& span) {
                    iterations_);
     }
     StepIslandIterative(bodies, span.bodyCount, joints, span.jointCount, timestep_, cfm_, erp_,
-                        iterations_, OverRelaxation, scratch_);
+                        iterations_, OverRelaxation, scratch_, &substeps_);
 }
 
 } // namespace quarn

@@ -6,6 +6,7 @@
 #include "physics/ContactEvents.h"
 #include "physics/ContactMemory.h"
 #include "physics/IslandStepIterative.h"
+#include "physics/IslandSubsteps.h"
 #include "physics/ScratchArena.h"
 #include "render/RenderObject.h"
 
@@ -156,6 +157,8 @@ public:
 
     // Scratch memory of the island steps.
     ScratchArena& GetScratch() { return scratch_; }
+    // What the latest step's islands were granted of their parts.
+    const SubstepBudget& GetSubstepBudget() const { return substeps_; }
     ContactEvents& GetEvents() { return events_; }
     // Candidate pairs the spaces handed over in the latest collision pass.
     int32_t GetPairCount() const { return pairCount_; }
@@ -192,8 +195,13 @@ private:
     void SummariseFailedIslands();
     void SummariseIslandsOverBound();
     void StepIslands(float h);
-    // Steps the islands walked so far (islandSpans_), then empties the lists.
+    // Shares the step's parts out among the islands walked (IslandSubsteps).
+    void PlanSubsteps();
+    // Steps the islands walked (islandSpans_), then empties the lists.
     void StepWalkedIslands();
+    // Logs the first step whose islands were cut into fewer parts than they asked for, then sums
+    // up the later ones at most once a second of world time.
+    void ReportCutSubsteps();
     // The exact step, or the iterative one for an island too large for it.
     void StepIslandForLcp(const IslandSpan& span);
     static void OnCandidatePair(void* data, CollisionVolume& a, CollisionVolume& b);
@@ -248,6 +256,13 @@ private:
     bool reportedOverBound_ = false;
     double lastOverBoundNote_ = 0.0;
     std::vector<uint64_t> islandsOverBound_; // first bodies' serials, since the last line
+    SubstepBudget substeps_;
+    std::vector<int64_t> substepRows_; // per island weighed for parts, as planned
+    std::vector<int32_t> substepLastParts_;
+    bool reportedCutSubsteps_ = false;
+    double lastCutNote_ = 0.0;
+    std::vector<uint64_t> cutSubstepIslands_; // first bodies' serials, since the last line
+    int64_t missingSubsteps_ = 0;
     bool reportedMassRatio_ = false;
     struct RestingRun {
         uint32_t lastStep = 0;  // the last step the pair touched

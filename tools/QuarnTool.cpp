@@ -470,7 +470,9 @@ void PrintHelp(FILE* out) {
                "tells what each means). Numbers are \"%.9g\". A scene that does not load or has no\n"
                "physics master, and a name that is no rigid body, fail the command. What SCENE\n"
                "names and its scripts open stay inside the current folder, its user:// and the\n"
-               "built-in files, as a game's do in quarn.\n"
+               "built-in files, as a game's do in quarn. It takes at most 67 arguments, SCENE\n"
+               "and \"--steps N\" among them: 32 --print names, 31 with --every, 30 with --every\n"
+               "and --events; more are refused with that count.\n"
                "\n"
                "\"editor-shot\" starts the editor as \"quarn --editor\" does in FOLDER, without a\n"
                "display, sound card or dialogs, runs N frames (1 unless --frames says\n"
@@ -1231,9 +1233,18 @@ int Run(int argc, char** argv) {
             continue;
         }
         const int given = argc - 2;
-        if (given < command.argumentCount ||
-            given > command.argumentCount + command.optionalCount) {
+        const int most = command.argumentCount + command.optionalCount;
+        if (given < command.argumentCount) {
             return Usage("", &command);
+        }
+        if (given > most) {
+            // A usage line with a repeated argument does not show where the count ends.
+            const bool repeats = std::strstr(command.arguments, "...") != nullptr;
+            return Usage(repeats ? "\"" + std::string(command.name) + "\" takes at most " +
+                                       std::to_string(most) + " arguments; " +
+                                       std::to_string(given) + " were given"
+                                 : "",
+                         &command);
         }
         std::unique_ptr<FileSystem> fileSystem = MakeFileSystem();
         if (!fileSystem) {

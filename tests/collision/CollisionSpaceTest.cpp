@@ -131,7 +131,8 @@ TEST_F(CollisionSpaceTest, ThePairCacheAgreesWithAMapThroughLongProbeRunsAndWrap
             EXPECT_GT(record->first, record->second);
         }
     };
-    // Up to nearly full, then churn there, where runs pass 4096 records and wrap at the end.
+    // Up to 8,150 pairs, past the first table's three quarters (it grows while records are
+    // taken and given back), then churn there, where runs wrap at the end.
     for (int step = 0; step < 60000; ++step) {
         int a = static_cast<int>(random() % volumes.size());
         int b = static_cast<int>(random() % volumes.size());
@@ -359,6 +360,36 @@ TEST_F(CollisionSpaceTest, AFullSweepSpaceSaysSoOncePerSpaceNamingItAndItsLimit)
     }
 }
 
+// A lattice of 1,000 balls, each overlapping its 26 neighbours: 10,476 pairs, more than the
+// first table holds, all cached (the table held 8,192 and dropped the rest).
+TEST_F(CollisionSpaceTest, ThePairCacheGrowsWithItsSpace) {
+    test::CapturingLogSink log;
+    CollisionSpaceSweepnPrune* space = SweepSpace(1000);
+    std::vector<CollisionVolume*> volumes;
+    for (int i = 0; i < 1000; ++i) {
+        const Float3 at(0.9f * static_cast<float>(i % 10), 0.9f * static_cast<float>(i / 10 % 10),
+                        0.9f * static_cast<float>(i / 100));
+        volumes.push_back(Ball(Numbered("v", i), at, 0.5f));
+        space->AddVolume(*volumes.back());
+    }
+    const PairNames expected = BruteForce(volumes, true);
+    ASSERT_EQ(expected.size(), 10476u);
+    EXPECT_EQ(CollideCached(*space), expected);
+    EXPECT_EQ(space->GetUsedPairCount(), expected.size());
+    EXPECT_EQ(space->GetDroppedPairCount(), 0u);
+    EXPECT_TRUE(log.Lines().empty());
+    // Every record is found again in the grown table, and leaves it whole.
+    std::vector<CollisionVolume*> kept;
+    for (size_t i = 0; i < volumes.size(); ++i) {
+        if (i % 3 == 0) {
+            volumes[i]->Delete();
+        } else {
+            kept.push_back(volumes[i]);
+        }
+    }
+    EXPECT_EQ(CollideCached(*space), BruteForce(kept, true));
+}
+
 TEST_F(CollisionSpaceTest, ACrowdOnOneSpotCostsMemoryByItsVolumesAndItsPairsAreFoundWhenItParts) {
     test::CapturingLogSink log;
     const DefaultAllocator& memory = DefaultAllocator::Instance();
@@ -373,10 +404,14 @@ TEST_F(CollisionSpaceTest, ACrowdOnOneSpotCostsMemoryByItsVolumesAndItsPairsAreF
         }
         space->Prepare();
         bytes.push_back(memory.GetLiveBytes() - before);
-        // The cache takes what it holds; every other pair is counted as not tested.
+        // The cache takes what it holds (these volumes, on no body, are kept first); every other
+        // pair is counted as not tested.
         const uint64_t pairs = static_cast<uint64_t>(count) * (count - 1) / 2;
-        EXPECT_EQ(space->GetUsedPairCount(), CollisionSpace::PairCapacity);
-        EXPECT_EQ(space->GetDroppedPairCount(), pairs - CollisionSpace::PairCapacity);
+        const uint32_t held = CollisionSpace::PairCapacity + (CollisionSpace::PairsPerVolume +
+                                                              CollisionSpace::KeptPairsPerVolume) *
+                                                                 static_cast<uint32_t>(count);
+        EXPECT_EQ(space->GetUsedPairCount(), held);
+        EXPECT_EQ(space->GetDroppedPairCount(), pairs - held);
 
         // Apart (the last farthest, so that none passes another), then in a grid where each
         // touches its neighbours: every pair is found.

@@ -167,6 +167,10 @@ TEST_F(ConvexRoute, ACapsuleOnABoxTakesTheGeneralRouteAndCachesItsDirection) {
 
 TEST_F(ConvexRoute, AFullPairCacheCountsTheRefusalAndTheRouteGoesOnCold) {
     auto* space = tree_.Make<CollisionSpaceHash>("full");
+    CollisionBox* box = Box(Float3(), Float3(4, 1, 4));
+    CollisionCapsule* capsule = Capsule(Float3(0, 0.95f, 0), 0.5f, 2);
+    space->AddVolume(*box);
+    space->AddVolume(*capsule);
     std::vector<CollisionSphere*> fillers;
     for (int i = 0; i < 130; ++i) {
         fillers.push_back(Sphere(Float3(100, 0, 0), 1));
@@ -178,10 +182,6 @@ TEST_F(ConvexRoute, AFullPairCacheCountsTheRefusalAndTheRouteGoesOnCold) {
     }
     const uint64_t dropped = space->GetDroppedPairCount();
     ASSERT_GT(dropped, 0u);
-    CollisionBox* box = Box(Float3(), Float3(4, 1, 4));
-    CollisionCapsule* capsule = Capsule(Float3(0, 0.95f, 0), 0.5f, 2);
-    space->AddVolume(*box);
-    space->AddVolume(*capsule);
     std::array<CollisionContact, 8> contacts;
     for (int call = 1; call <= 2; ++call) {
         EXPECT_EQ(CollidePair(*capsule, *box, 8, contacts), 2);

@@ -876,6 +876,35 @@ TEST_F(PhysicsWorld, ACrowdTooCostlyForTheExactSolveIsSteppedIterativelyAndSumme
         << log.Lines()[1].text;
 }
 
+// Balls piled on one spot, far more pairs than a space holds, then a static floor put under
+// them: the pairs that hold the balls up are kept before the pairs of two balls, so every ball's
+// pair with the floor is tested (a full cache left them all out, and the balls fell through).
+TEST_F(PhysicsWorld, AFullSpaceKeepsThePairsWithTheFloor) {
+    CapturingLogSink log;
+    constexpr int Count = 150;
+    for (int i = 0; i < Count; ++i) {
+        Ball(Float3(0.0f, 0.5f, 0.0f), 0.5f);
+    }
+    space_->Prepare();
+    const uint32_t moving = space_->GetPairLimit(false);
+    ASSERT_EQ(space_->GetUsedPairCount(), moving);
+    CollisionBox* floor = tree_.Make<CollisionBox>("floor");
+    floor->SetSize(Float3(40.0f, 1.0f, 40.0f));
+    floor->SetPosition(Float3(0.0f, -0.5f, 0.0f));
+    Joined(floor, CollSolid | CollStatic);
+    space_->Prepare();
+    EXPECT_EQ(space_->GetUsedPairCount(), moving + Count);
+    EXPECT_LE(space_->GetUsedPairCount(), space_->GetPairLimit(true));
+    int withTheFloor = 0;
+    for (uint32_t i = 0; i < space_->GetUsedPairCount(); ++i) {
+        const CollisionPair& pair = space_->GetUsedPair(i);
+        withTheFloor += pair.firstVolume == floor || pair.secondVolume == floor ? 1 : 0;
+    }
+    EXPECT_EQ(withTheFloor, Count);
+    EXPECT_EQ(log.Lines().size(), 1u);
+    EXPECT_TRUE(log.Contains("more than " + std::to_string(moving) + " pairs overlap"));
+}
+
 // Joints and contacts at rest must not gain energy, whichever method steps them and however
 // many rows their island has.
 struct HangingChain {

@@ -40,11 +40,11 @@ float Kinetic(RigidBody& body) {
     return 0.5f * body.GetMass() * v.Dot(v) + 0.5f * w.Dot(WorldInertia(body).Transform(w));
 }
 
-// A world as a scene leaves it, on a static box floor 40 m across whose top is y = 0, built
-// from nodes and stepped through the physics master.
+// A world as a scene leaves it, on a static box floor whose top is y = 0, built from nodes and
+// stepped through the physics master.
 class SceneWorld {
 public:
-    SceneWorld(int32_t method, int32_t sweeps) {
+    SceneWorld(int32_t method, int32_t sweeps, float floorSize) {
         RegisterSceneClasses();
         RenderObject::RegisterClass();
         RegisterPhysicsClasses();
@@ -56,7 +56,7 @@ public:
         space_ = new CollisionSpaceSweepnPrune();
         space_->AttachAsLast(root_.get());
         space_->ChangeId(TheIdMap().GetFreeLocalId(0));
-        space_->SetMaxVolumes(256);
+        space_->SetMaxVolumes(8192); // a heap of 5,000 boxes
         world_->SetCollisionSpaceId({space_->GetId()});
         world_->SetMethod(method);
         if (sweeps > 0) {
@@ -64,13 +64,16 @@ public:
         }
         auto* floor = new CollisionBox();
         floor->AttachAsLast(root_.get());
-        floor->SetSize(Float3(40.0f, 1.0f, 40.0f));
+        floor->SetSize(Float3(floorSize, 1.0f, floorSize));
         floor->SetPosition(Float3(0.0f, -0.5f, 0.0f));
         Join(*floor, CollSolid | CollStatic);
     }
+    // The id map hands out each id once: without a fresh map, a few heaps of thousands of boxes
+    // would leave none for the next scene's space, and its bodies would fall through its floor.
     ~SceneWorld() {
         joints_.clear(); // before their bodies go
         root_.reset();
+        TheIdMap().Clear();
     }
     SceneWorld(const SceneWorld&) = delete;
     SceneWorld& operator=(const SceneWorld&) = delete;
@@ -152,7 +155,6 @@ private:
     std::vector<std::unique_ptr<Joint>> joints_;
 };
 
-constexpr int ChainLinks = 6;
 constexpr int BridgePlanks = 10;
 constexpr float Gap = 0.003f; // between the boxes of a gapped stack (m)
 
@@ -201,24 +203,27 @@ Judging Build(const SceneCase& scene, SceneWorld& world) {
     case SceneKind::ChainLevel:
     case SceneKind::ChainHanging: {
         // Links along +x (level) or -y (hanging) from the pivot, each joined at its ends; the
-        // end a box of the link's length, `load` links heavy.
+        // end a box of the link's length, `load` links heavy (none for a rope).
         const bool level = scene.kind == SceneKind::ChainLevel;
-        const float height = 1.5f * (ChainLinks + 1) * s + 1.0f;
+        const int links = scene.links;
+        const float height = 1.5f * (links + 1) * s + 1.0f;
         const Float3 along = level ? Float3(1.0f, 0.0f, 0.0f) : Float3(0.0f, -1.0f, 0.0f);
         const Float3 pivot(0.0f, height, 0.0f);
         const Quaternion turn = Quaternion::FromAxisAngle(HalfPi, level ? Float3(0.0f, 1.0f, 0.0f)
                                                                         : Float3(1.0f, 0.0f, 0.0f));
         RigidBody* previous = nullptr;
-        for (int i = 0; i < ChainLinks; ++i) {
+        for (int i = 0; i < links; ++i) {
             RigidBody* link =
                 world.Capsule(pivot + along * ((i + 0.5f) * s), 0.8f * s, 0.1f * s, rho, turn);
             world.Link<BallJoint>(link, previous, pivot + along * (i * s));
             previous = link;
         }
-        const float endDensity = scene.load * previous->GetMass() / (s * s * s);
-        RigidBody* end =
-            world.Box(pivot + along * ((ChainLinks + 0.5f) * s), Float3(s, s, s), endDensity);
-        world.Link<BallJoint>(end, previous, pivot + along * (ChainLinks * s));
+        if (scene.load > 0.0f) {
+            const float endDensity = scene.load * previous->GetMass() / (s * s * s);
+            RigidBody* end =
+                world.Box(pivot + along * ((links + 0.5f) * s), Float3(s, s, s), endDensity);
+            world.Link<BallJoint>(end, previous, pivot + along * (links * s));
+        }
         judging.rests = !level;
         judging.sideways = false;
         judging.driftBound = 0.01f + 0.05f * s;
@@ -289,6 +294,26 @@ Judging Build(const SceneCase& scene, SceneWorld& world) {
         judging.seconds = 5.0f;
         judging.driftBound = HUGE_VALF; // it tumbles where it lands
         break;
+    case SceneKind::Heap: {
+        // 15 x 15 columns, 1.8 boxes apart, layers of them from a box up, each box turned at
+        // random: the lowest land first and the others tumble onto them.
+        constexpr int Side = 15;
+        const float apart = 1.8f * s;
+        for (int i = 0; i < scene.boxes; ++i) {
+            const int column = i % (Side * Side);
+            const Float3 at((column % Side - 0.5f * (Side - 1)) * apart,
+                            s + (i / (Side * Side)) * apart,
+                            (column / Side - 0.5f * (Side - 1)) * apart);
+            const Float3 axis(RandomRange(-1.0f, 1.0f), RandomRange(-1.0f, 1.0f),
+                              RandomRange(-1.0f, 1.0f));
+            world.Box(
+                at, Float3(s, s, s), rho,
+                Quaternion::FromAxisAngle(RandomRange(0.0f, 3.1415927f), axis.NormalizedOrSelf()));
+        }
+        judging.rests = false; // its edges may still slide
+        judging.driftBound = HUGE_VALF;
+        break;
+    }
     }
     return judging;
 }
@@ -313,6 +338,8 @@ const char* KindName(SceneKind kind) {
         return "drop";
     case SceneKind::Slope:
         return "slope";
+    case SceneKind::Heap:
+        return "heap";
     }
     return "?";
 }
@@ -330,8 +357,12 @@ std::string SceneName(const SceneCase& scene) {
                       static_cast<double>(scene.size), static_cast<double>(scene.density));
     std::string name(text, static_cast<size_t>(written));
     if (scene.kind == SceneKind::ChainLevel || scene.kind == SceneKind::ChainHanging) {
+        if (scene.links != 6) {
+            std::snprintf(text, sizeof text, " %d links,", static_cast<int>(scene.links));
+            name += text;
+        }
         std::snprintf(text, sizeof text, " end %g links", static_cast<double>(scene.load));
-        name += text;
+        name += scene.load > 0.0f ? text : " no end";
     } else if (scene.kind == SceneKind::Bridge) {
         std::snprintf(text, sizeof text, " load %g planks", static_cast<double>(scene.load));
         name += text;
@@ -340,9 +371,10 @@ std::string SceneName(const SceneCase& scene) {
                       scene.capsule ? "capsule" : "box", static_cast<double>(scene.degrees),
                       static_cast<double>(scene.mu), static_cast<int>(scene.frictionModel));
         name += text;
-    } else if (scene.boxes != 8 &&
-               (scene.kind == SceneKind::StackTouching || scene.kind == SceneKind::StackGapped ||
-                scene.kind == SceneKind::StackSunk)) {
+    } else if ((scene.boxes != 8 &&
+                (scene.kind == SceneKind::StackTouching || scene.kind == SceneKind::StackGapped ||
+                 scene.kind == SceneKind::StackSunk)) ||
+               scene.kind == SceneKind::Heap) {
         std::snprintf(text, sizeof text, " %d boxes", static_cast<int>(scene.boxes));
         name += text;
     }
@@ -374,7 +406,7 @@ SceneVerdict RunScene(const SceneCase& scene) {
 namespace {
 
 SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
-    SceneWorld world(scene.method, scene.sweeps);
+    SceneWorld world(scene.method, scene.sweeps, scene.kind == SceneKind::Heap ? 120.0f : 40.0f);
     if (scene.timestep > 0.0f) {
         world.World().SetTimestep(scene.timestep);
     }
@@ -417,8 +449,13 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
     }
     // A body may pass what its own fall gives by a share, and by a little at any speed. A
     // jointed body may take energy from the bodies it is joined to (a light link whipped by a
-    // heavy end), so it is held to what the whole scene has released instead.
+    // heavy end), so it is held to what the whole scene has released instead; a box of a heap
+    // may be struck by one that fell from higher, so it is held to a fall from the heap's top.
     const float slack = 0.1f * std::sqrt(g * scene.size);
+    float top = -HUGE_VALF;
+    for (const Float3& start : starts) {
+        top = std::max(top, start.y);
+    }
     const float gapBound = 0.02f + 0.05f * scene.size;
     const float restSpeed = 0.02f + 0.02f * scene.size;
     SceneVerdict verdict;
@@ -448,8 +485,9 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
                 const float own = std::sqrt(2.0f * Kinetic(*bodies[b]) / mass);
                 excess = own - std::sqrt(2.2f * std::max(0.0f, released) / mass) - slack;
             } else {
+                const float from = scene.kind == SceneKind::Heap ? top : starts[b].y;
                 const float allowed = std::sqrt(startSpeeds[b] * startSpeeds[b] +
-                                                2.0f * g * std::max(0.0f, starts[b].y - p.y));
+                                                2.0f * g * std::max(0.0f, from - p.y));
                 excess = speed - 1.2f * allowed - slack;
             }
             verdict.worstExcess = std::max(verdict.worstExcess, excess);
@@ -467,7 +505,7 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
             verdict.worstGap = std::max(verdict.worstGap, std::isfinite(gap) ? gap : HUGE_VALF);
         }
     }
-    bool throughFloor = false;
+    int throughFloor = 0;
     for (size_t b = 0; b < bodies.size(); ++b) {
         Float3 moved = bodies[b]->GetWorldPosition() - starts[b];
         if (judging.sideways) {
@@ -475,7 +513,7 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
         }
         verdict.drift =
             std::max(verdict.drift, std::isfinite(moved.Length()) ? moved.Length() : HUGE_VALF);
-        throughFloor = throughFloor || bodies[b]->GetWorldPosition().y < 0.0f;
+        throughFloor += bodies[b]->GetWorldPosition().y < 0.0f ? 1 : 0;
     }
     float acceleration = 0.0f;
     float driftPerMetre = 0.0f;
@@ -500,8 +538,9 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
     } else if (verdict.worstGap > gapBound) {
         std::snprintf(reason, sizeof reason, "a joint's anchors parted %.3g m",
                       static_cast<double>(verdict.worstGap));
-    } else if (throughFloor) {
-        std::snprintf(reason, sizeof reason, "a body ended below the floor");
+    } else if (throughFloor > 0) {
+        std::snprintf(reason, sizeof reason, "%d of %zu bodies ended below the floor", throughFloor,
+                      bodies.size());
     } else if (judging.rests && verdict.drift > judging.driftBound) {
         std::snprintf(reason, sizeof reason, "a body drifted %.3g m (bound %.3g)",
                       static_cast<double>(verdict.drift), static_cast<double>(judging.driftBound));
@@ -595,6 +634,23 @@ std::vector<SceneCase> AllScenes() {
                 column.gap = gap;
                 scenes.push_back(column);
             }
+        }
+    }
+    // Ropes of like links and long chains with heavy ends, swung from level.
+    for (int32_t method : {PhysicsLcp, PhysicsIterative}) {
+        for (int32_t links : {50, 80, 100, 200}) {
+            scenes.push_back({SceneKind::ChainLevel, 0.5f, 1.0f, method, 0.0f, 8, 0, links});
+        }
+        for (int32_t links : {100, 200, 400}) {
+            for (float ratio : {100.0f, 1000.0f}) {
+                scenes.push_back({SceneKind::ChainLevel, 0.5f, 1.0f, method, ratio, 8, 0, links});
+            }
+        }
+    }
+    // Heaps past the 8,192 pairs a collision space once held: none falls through the floor.
+    for (int32_t method : {PhysicsLcp, PhysicsIterative}) {
+        for (int32_t boxes : {3000, 5000}) {
+            scenes.push_back({SceneKind::Heap, 1.0f, 1.0f, method, 0.0f, boxes});
         }
     }
     // More sweeps than the world's default hold the same stacks.

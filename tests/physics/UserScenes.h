@@ -2,13 +2,14 @@
 
 // Scenes as users write them, generated: stacks placed touching (also at world steps of 1/60 to
 // 1/30 s), dropped from a few millimetres (columns of 20 small boxes from 1 to 10 mm) or sunk,
-// pyramids, chains with heavy ends let go level or hanging, plank bridges with loads of
-// 0, 10 and 100 times a plank's mass, and single drops, at sizes from 5 cm to 2 m and densities
-// from 1e-3 to 1e3, and boxes and capsules on slopes, in the world as a scene leaves it (on a static 40 m box floor) under either
-// method. Each run ends in a physical verdict: the scene rests within its bound, no body moves
-// faster than a fall from its start allows (a jointed one: than the energy the whole scene has
-// released), and no joint's anchors part. The tests run a fixed sample; `make physics-scenes`
-// the whole set.
+// pyramids, chains with heavy ends let go level or hanging and ropes of like links, plank
+// bridges with loads of 0, 10 and 100 times a plank's mass, single drops and heaps of thousands
+// of boxes, at sizes from 5 cm to 2 m and densities from 1e-3 to 1e3, and boxes and capsules on
+// slopes, in the world as a scene leaves it (on a static box floor, 40 m across, 120 m for a
+// heap) under either method. Each run ends in a physical verdict: the scene rests within its
+// bound, no body moves faster than a fall from its start allows (a jointed one: than the energy
+// the whole scene has released), and no joint's anchors part. The tests run a fixed sample;
+// `make physics-scenes` the whole set.
 
 #include <cstdint>
 #include <string>
@@ -26,6 +27,7 @@ enum class SceneKind {
     Bridge,        // planks on hinges between two fixed posts, a load on the middle one
     Drop,          // one turned box dropped from a metre
     Slope,         // a box or a lying capsule on a static slope, sliding down it or held
+    Heap,          // columns of turned boxes 1.8 m apart dropped into one heap on a 120 m floor
 };
 
 struct SceneCase {
@@ -33,10 +35,12 @@ struct SceneCase {
     float size = 1.0f;    // a box's side, a link's or a plank's length (m)
     float density = 1.0f; // of every body but a chain's end and a bridge's load
     int32_t method = 1;   // PhysicsLcp or PhysicsIterative
-    // A chain's end mass in links, a bridge's load in planks; unused elsewhere.
+    // A chain's end mass in links (0: no end, a rope of like links), a bridge's load in
+    // planks; unused elsewhere.
     float load = 0.0f;
-    int32_t boxes = 8;  // a stack's
+    int32_t boxes = 8;  // a stack's, a heap's
     int32_t sweeps = 0; // ITERATIVE's, 0 for the world's default
+    int32_t links = 6;  // a chain's
     // A slope's: its angle from level (degrees), the surfaces' mu, the world's friction model
     // and whether a capsule (rather than a box) lies on it.
     float degrees = 0.0f;
@@ -47,7 +51,8 @@ struct SceneCase {
     float gap = 0.0f;      // between a gapped stack's boxes (m), 0 for the usual few millimetres
 };
 
-// One line: the kind, size, density, load (or a stack's boxes and gap), method, sweeps and step.
+// One line: the kind, size, density, load (or a stack's boxes and gap), a chain's links, method,
+// sweeps and step.
 std::string SceneName(const SceneCase& scene);
 
 struct SceneVerdict {

@@ -1492,11 +1492,12 @@ TEST(QuarnToolPairs, PrintsEachSpacesCandidatePairsAndWhatItDropped) {
     // The loader puts later siblings first: the hash space leads in tree order.
     EXPECT_EQ(run.out, "space hash\ne f\ndropped 0\nspace sap\na b\ndropped 0\n");
 
-    // More overlapping pairs than the cache holds: the first 8192, a warning and the count.
-    std::string crowd = "version = 44\nidsystem = 0\nnum_nodes = 132\n" +
+    // More overlapping pairs than the cache holds (8192, 8 more a volume and 2 a volume for
+    // these, on no body): the first 9692 of 11,175, a warning and the count.
+    std::string crowd = "version = 44\nidsystem = 0\nnum_nodes = 152\n" +
                         node(1, "Node", "root", "") +
                         node(2, "CollisionSpaceSweepnPrune", "sap", "\tmaxvolumes = 200\n");
-    for (int i = 0; i < 130; ++i) {
+    for (int i = 0; i < 150; ++i) {
         char name[8];
         std::snprintf(name, sizeof name, "s%03d", i);
         crowd += node(3 + i, "CollisionSphere", name, accept);
@@ -1504,8 +1505,8 @@ TEST(QuarnToolPairs, PrintsEachSpacesCandidatePairsAndWhatItDropped) {
     folder.WriteFile("crowd.scene", crowd);
     run = RunTool(folder, {"pairs", "crowd.scene"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 8192 + 2);
-    EXPECT_NE(run.out.find("\ndropped 193\n"), std::string::npos);
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 9692 + 2);
+    EXPECT_NE(run.out.find("\ndropped 1483\n"), std::string::npos);
     EXPECT_NE(run.err.find("quarn-tool: warning: CollisionSpace 'sap'"), std::string::npos);
 
     // A partition's capacities are only stored: a huge one loads and saves as it is.
@@ -1613,6 +1614,23 @@ TEST(QuarnToolSimulate, RunsTheFirstWorldAndPrintsTheSameBytesEveryTime) {
     EXPECT_EQ(RunTool(folder, {"simulate", "empty.scene", "--steps", "1"}).err,
               "quarn-tool: empty.scene has no physics master\n");
     EXPECT_EQ(RunTool(folder, {"simulate", "drop.scene", "--steps", "-1"}).status, 2);
+    // As many names as the command takes, and one more, which is refused with the count.
+    std::vector<std::string> many = {"simulate", "drop.scene", "--steps", "1"};
+    for (int i = 0; i < 32; ++i) {
+        many.insert(many.end(), {"--print", i % 2 ? "ball" : "drop"});
+    }
+    const ToolRun most = RunTool(folder, many);
+    EXPECT_EQ(most.status, 0) << most.err;
+    EXPECT_NE(most.out.find("step 1 drop"), std::string::npos);
+    many.insert(many.end(), {"--print", "ball"});
+    const ToolRun past = RunTool(folder, many);
+    EXPECT_EQ(past.status, 2);
+    EXPECT_EQ(past.out, "");
+    EXPECT_EQ(past.err.rfind("quarn-tool: \"simulate\" takes at most 67 arguments; 69 were "
+                             "given\nusage: quarn-tool simulate SCENE --steps N",
+                             0),
+              0u)
+        << past.err;
 
     // The iterative solver: the same free fall; the resting ball within its looser bound.
     std::string scene = folder.ReadFile("drop.scene");
