@@ -2,7 +2,9 @@
 
 #include "core/debug/Assertion.h"
 #include "physics/ActiveSetLCP.h"
+#include "physics/BodyBlockMatrix.h"
 #include "physics/ContactJoint.h"
+#include "physics/IslandBodySpace.h"
 #include "physics/IslandStep.h"
 #include "physics/IslandStepIterative.h"
 #include "physics/IslandSubsteps.h"
@@ -361,77 +363,20 @@ void AssembleIslandMatrix(IslandSystem& system, RigidBody* const* bodies, int32_
 
 namespace {
 
-// The island's bodies joined through its kept joints: each body's neighbours, by island index.
-struct BodyGraph {
-    int32_t* begin = nullptr; // per body, and one more: where its neighbours start
-    int32_t* neighbours = nullptr;
-};
-
-BodyGraph LinkBodies(const IslandSystem& system, int nb, ScratchArena& scratch) {
-    BodyGraph graph;
-    graph.begin = scratch.Take<int32_t>(static_cast<size_t>(nb) + 1);
-    std::fill(graph.begin, graph.begin + nb + 1, 0);
-    for (int i = 0; i < system.jointCount; ++i) {
-        if (system.secondTakesPart[i]) {
-            ++graph.begin[system.joints[i]->GetBody(0)->GetIslandTag() + 1];
-            ++graph.begin[system.joints[i]->GetBody(1)->GetIslandTag() + 1];
-        }
-    }
-    for (int b = 0; b < nb; ++b) {
-        graph.begin[b + 1] += graph.begin[b];
-    }
-    graph.neighbours = scratch.Take<int32_t>(static_cast<size_t>(std::max(graph.begin[nb], 1)));
-    int32_t* fill = scratch.Take<int32_t>(static_cast<size_t>(nb));
-    std::copy(graph.begin, graph.begin + nb, fill);
-    for (int i = 0; i < system.jointCount; ++i) {
-        if (system.secondTakesPart[i]) {
-            const int a = system.joints[i]->GetBody(0)->GetIslandTag();
-            const int b = system.joints[i]->GetBody(1)->GetIslandTag();
-            graph.neighbours[fill[a]++] = b;
-            graph.neighbours[fill[b]++] = a;
-        }
-    }
-    return graph;
-}
-
-// Visits the bodies breadth first from `from`, marking them with `mark`; answers the last one
-// reached, the farthest from it.
-int Reach(const BodyGraph& graph, int from, int32_t* marks, int32_t mark, int32_t* queue,
-          int32_t* rank, int32_t& ranked) {
-    int head = 0;
-    int tail = 0;
-    queue[tail++] = from;
-    marks[from] = mark;
-    while (head < tail) {
-        const int b = queue[head++];
-        if (rank) {
-            rank[b] = ranked++;
-        }
-        for (int k = graph.begin[b]; k < graph.begin[b + 1]; ++k) {
-            const int other = graph.neighbours[k];
-            if (marks[other] != mark) {
-                marks[other] = mark;
-                queue[tail++] = other;
-            }
-        }
-    }
-    return queue[tail - 1];
-}
-
-// Ranks the bodies breadth first from one end of each connected part: the farthest body from
-// its first one, as a stack's bottom or top or a chain's end.
-void RankBodies(const BodyGraph& graph, int nb, int32_t* rank, ScratchArena& scratch) {
+// The island's bodies ranked breadth first from one end of each part its kept joints link
+// (RankLinkedBodies).
+void RankIslandBodies(const IslandSystem& system, int nb, int32_t* rank, ScratchArena& scratch) {
     ScratchArena::Scope scope(scratch);
-    int32_t* marks = scratch.Take<int32_t>(static_cast<size_t>(nb));
-    int32_t* queue = scratch.Take<int32_t>(static_cast<size_t>(nb));
-    std::fill(marks, marks + nb, -1);
-    int32_t ranked = 0;
-    for (int b = 0; b < nb; ++b) {
-        if (marks[b] < 0) {
-            const int end = Reach(graph, b, marks, 2 * b, queue, nullptr, ranked);
-            Reach(graph, end, marks, 2 * b + 1, queue, rank, ranked);
+    int32_t* links = scratch.Take<int32_t>(2 * static_cast<size_t>(std::max(system.jointCount, 1)));
+    int32_t count = 0;
+    for (int i = 0; i < system.jointCount; ++i) {
+        if (system.secondTakesPart[i]) {
+            links[2 * count] = system.joints[i]->GetBody(0)->GetIslandTag();
+            links[2 * count + 1] = system.joints[i]->GetBody(1)->GetIslandTag();
+            ++count;
         }
     }
+    RankLinkedBodies(nb, links, count, rank, scratch);
 }
 
 } // namespace
@@ -440,11 +385,8 @@ void OrderIslandRows(const IslandSystem& system, int32_t nb, ScratchArena& scrat
                      IslandProfile& profile) {
     const int m = system.m;
     const int jointCount = system.jointCount;
-    int32_t* rank = scratch.Take<int32_t>(static_cast<size_t>(nb));
-    {
-        ScratchArena::Scope scope(scratch);
-        RankBodies(LinkBodies(system, nb, scratch), nb, rank, scratch);
-    }
+    int32_t* rank = profile.rank = scratch.Take<int32_t>(static_cast<size_t>(nb));
+    RankIslandBodies(system, nb, rank, scratch);
     // Joints by the ranks of their bodies, the lower first; a joint to the world by its body's.
     int32_t* sorted = scratch.Take<int32_t>(static_cast<size_t>(jointCount));
     int64_t* key = scratch.Take<int64_t>(static_cast<size_t>(jointCount));
@@ -574,11 +516,15 @@ struct ExactSolves {
     IslandProfile profile;
     bool profileOrdered = false;
     bool profileFilled = false;
+    // Solved over the bodies rather than the rows, where that costs less (IslandBodySpace).
+    IslandBodySpace bodySpace;
+    bool overBodies = false;
     double activeSetBudget = 0.0; // solves
     bool denseFresh = false;
 };
 
-// The active sets over the island's profile, from the problem's start.
+// The active sets over the island's profile, or over its bodies where a solve costs less there,
+// from the problem's start.
 bool SolveByActiveSets(ExactSolves& solves, const ExactProblem& problem, float* lambda) {
     const IslandSystem& system = solves.system;
     ScratchArena& scratch = solves.scratch;
@@ -587,18 +533,31 @@ bool SolveByActiveSets(ExactSolves& solves, const ExactProblem& problem, float* 
     if (!solves.profileOrdered) {
         solves.profileOrdered = true;
         OrderIslandRows(system, solves.nb, scratch, profile);
-        // A solve costs about half the profile's factor work, the pivoting solve about m^3 / 3:
-        // the active sets may spend as much before they hand over. An island whose rows all
-        // share bodies (a crowd on one spot) leaves them too few solves to try.
+        // A solve over the rows costs about half their profile's factor work (its free rows);
+        // one over the bodies its factor whatever rows are free.
+        double solveWork = 0.5 * static_cast<double>(profile.matrix.FactorWork());
+        if (solves.bodySpace.Build(system, solves.nb, solves.h, profile.rank, scratch) &&
+            static_cast<double>(solves.bodySpace.SolveWork()) < solveWork) {
+            solves.overBodies = true;
+            solveWork = static_cast<double>(solves.bodySpace.SolveWork());
+        }
+        // The pivoting solve costs about m^3 / 3: the active sets may spend as much before they
+        // hand over. An island whose rows all share bodies (a crowd on one spot) leaves them too
+        // few solves to try.
         const double m3 = static_cast<double>(m) * m * m;
-        solves.activeSetBudget =
-            std::min(2.0 * m3 / (3.0 * static_cast<double>(profile.matrix.FactorWork())),
-                     static_cast<double>(ActiveSetMaxSolves));
+        solves.activeSetBudget = std::min(m3 / (3.0 * std::max(solveWork, 1.0)),
+                                          static_cast<double>(ActiveSetMaxSolves));
     }
     if (solves.activeSetBudget < ActiveSetMinSolves) {
         return false;
     }
-    if (!solves.profileFilled) {
+    const bool overBodies = solves.overBodies;
+    // Past the rows the exact step takes by its rows, not even a solve over them is begun; nor
+    // over the bodies where the work left does not hold the two solves the least problem takes.
+    if (overBodies ? 2 * solves.bodySpace.SolveWork() > solves.work->left : m > MaxDenseRows) {
+        return false;
+    }
+    if (!overBodies && !solves.profileFilled) {
         solves.profileFilled = true;
         FillIslandProfile(system, solves.bodies, solves.nb, solves.h, scratch, profile);
     }
@@ -608,8 +567,10 @@ bool SolveByActiveSets(ExactSolves& solves, const ExactProblem& problem, float* 
     float* lo = scratch.Take<float>(m);
     float* hi = scratch.Take<float>(m);
     int32_t* findex = problem.findex ? scratch.Take<int32_t>(m) : nullptr;
+    // Over the bodies the rows keep the system's order.
+    const auto rowAt = [&](int p) { return overBodies ? p : profile.order[p]; };
     for (int p = 0; p < m; ++p) {
-        const int r = profile.order[p];
+        const int r = rowAt(p);
         x[p] = problem.start ? problem.start[r] : 0.0;
         b[p] = problem.rhs[r];
         lo[p] = problem.lo[r];
@@ -617,16 +578,22 @@ bool SolveByActiveSets(ExactSolves& solves, const ExactProblem& problem, float* 
         if (findex) {
             // A friction index naming no row gives its row no force, as in the pivoting solve.
             const int32_t normal = problem.findex[r];
-            findex[p] = normal < 0 ? -1 : normal < m ? profile.place[normal] : m;
+            findex[p] = normal < 0    ? -1
+                        : normal >= m ? m
+                        : overBodies  ? normal
+                                      : profile.place[normal];
         }
     }
-    if (!SolveActiveSetLCP(profile.matrix, x, b, lo, hi, findex,
-                           static_cast<int32_t>(solves.activeSetBudget), scratch,
-                           &solves.work->left)) {
+    const int32_t maxSolves = static_cast<int32_t>(solves.activeSetBudget);
+    const bool solved = overBodies ? SolveActiveSetLCP(solves.bodySpace, x, b, lo, hi, findex,
+                                                       maxSolves, scratch, &solves.work->left)
+                                   : SolveActiveSetLCP(profile.matrix, x, b, lo, hi, findex,
+                                                       maxSolves, scratch, &solves.work->left);
+    if (!solved) {
         return false;
     }
     for (int p = 0; p < m; ++p) {
-        lambda[profile.order[p]] = static_cast<float>(x[p]);
+        lambda[rowAt(p)] = static_cast<float>(x[p]);
     }
     return AllFinite(lambda, static_cast<size_t>(m));
 }
@@ -851,7 +818,8 @@ bool SolveSystem(IslandSystem& system, RigidBody* const* bodies, int32_t nb, flo
         return body->WasOverExactBound();
     });
     ExactWork work(m, wasOver ? ExactWorkPerRow / 4 : ExactWorkPerRow);
-    ExactSolves solves{system, bodies, nb, h, &work, scratch, IslandProfile()};
+    ExactSolves solves{system, bodies, nb, h, &work, scratch, IslandProfile(), false, false,
+                       IslandBodySpace()};
     bool solved = false;
     if (!failExactSolves.load(std::memory_order_relaxed)) {
         // A tumbling island (one that went past the bound) keeps its push-out in the velocity

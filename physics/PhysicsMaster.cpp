@@ -995,7 +995,7 @@ void PhysicsMaster::StepIslandForLcp(const IslandSpan& span) {
     RigidBody* const* bodies = islandBodies_.data() + span.firstBody;
     Joint* const* joints = islandJoints_.data() + span.firstJoint;
     const int64_t rows = CountIslandRows(joints, span.jointCount);
-    if (rows <= MaxDenseRows) {
+    if (FitsExactStep(rows, span.bodyCount)) {
         StepIslandLCP(bodies, span.bodyCount, joints, span.jointCount, timestep_, cfm_, erp_,
                       scratch_);
         return;
@@ -1003,10 +1003,10 @@ void PhysicsMaster::StepIslandForLcp(const IslandSpan& span) {
     if (!reportedLargeIsland_) {
         reportedLargeIsland_ = true;
         LogMessage("PhysicsMaster '%s': an island of %d bodies and %lld constraint rows is larger "
-                   "than the exact step takes (%d rows); such islands are stepped iteratively, "
-                   "with %d sweeps",
+                   "than the exact step takes (%d rows, or %d bodies); such islands are stepped "
+                   "iteratively, with %d sweeps",
                    GetName().c_str(), span.bodyCount, static_cast<long long>(rows), MaxDenseRows,
-                   iterations_);
+                   MaxBodySpaceBodies, iterations_);
     }
     StepIslandIterative(bodies, span.bodyCount, joints, span.jointCount, timestep_, cfm_, erp_,
                         iterations_, OverRelaxation, scratch_);
