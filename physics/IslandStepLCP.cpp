@@ -784,13 +784,13 @@ Float3* SolvePushOut(ExactSolves& solves, const float* push) {
 // An island no exact solve takes is stepped by the iterative step, from the forces its joints
 // kept, rather than left where it is with its motion.
 void StepIslandInstead(RigidBody* const* bodies, int nb, Joint* const* joints, int nj, float h,
-                       float worldCfm, float worldErp, int64_t rows, bool overBound,
+                       float worldCfm, float worldErp, int64_t rows, bool overBound, bool report,
                        ScratchArena& scratch) {
     PhysicsMaster* world = bodies[0]->GetWorld();
     const int32_t sweeps = world ? world->GetIterations() : PhysicsMaster::DefaultIterations;
     if (StepIslandIterative(bodies, nb, joints, nj, h, worldCfm, worldErp, sweeps,
                             PhysicsMaster::OverRelaxation, scratch) &&
-        world) {
+        world && report) {
         if (overBound) {
             world->ReportIslandOverBound(*bodies[0], nb, rows);
         } else {
@@ -812,6 +812,7 @@ bool SolveSystem(IslandSystem& system, RigidBody* const* bodies, int32_t nb, flo
                  Float3** pushVelocity = nullptr) {
     LCPStepFailures = 0;
     const int m = system.m;
+    const PhysicsMaster* world = bodies[0]->GetWorld();
     // An island that went past the bound last step is most likely still tumbling: it is
     // given a quarter of it, which a settled one needs far less than.
     const bool wasOver = std::any_of(bodies, bodies + nb, [](const RigidBody* body) {
@@ -841,10 +842,20 @@ bool SolveSystem(IslandSystem& system, RigidBody* const* bodies, int32_t nb, flo
                 }
             }
         }
+        // An island none of whose bodies was solved exactly in the step before holds only the
+        // forces the sweeps ended with, a little off their bounds in nearly every row: placing
+        // them again took a wall of bricks past its bound. From nothing a resting island's rows
+        // settle in a few solves, as when it was first placed.
+        const bool swept = world && std::none_of(bodies, bodies + nb, [world](const RigidBody* b) {
+            return b->GetExactSolveStep() + 1 >= world->GetStepCounter();
+        });
         float* start = scratch.Take<float>(m);
         for (int i = 0; i < system.jointCount; ++i) {
             const float* saved = system.joints[i]->GetSavedLambda();
-            std::copy(saved, saved + system.info[i].m, start + system.start[i]);
+            float* out = start + system.start[i];
+            for (int k = 0; k < system.info[i].m; ++k) {
+                out[k] = swept ? 0.0f : saved[k];
+            }
         }
         ExactProblem problem;
         problem.rhs = system.rhs;
@@ -857,6 +868,9 @@ bool SolveSystem(IslandSystem& system, RigidBody* const* bodies, int32_t nb, flo
     LastExactSolveWork = work.Spent();
     for (int b = 0; b < nb; ++b) {
         bodies[b]->SetOverExactBound(work.overBound);
+        if (solved && world) {
+            bodies[b]->SetExactSolveStep(world->GetStepCounter());
+        }
     }
     overBound = work.overBound;
     return solved;
@@ -936,7 +950,7 @@ int32_t CountSolvedSubsteps(const IslandSystem& system, RigidBody* const* bodies
 } // namespace
 
 bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj, float h,
-                   float worldCfm, float worldErp, ScratchArena& scratch) {
+                   float worldCfm, float worldErp, ScratchArena& scratch, bool reportFallback) {
     ScratchArena::Scope scope(scratch);
     LastExactSolveWork = 0;
     // Saved first: a joint's rows may add forces (a motor driving into its stop).
@@ -956,7 +970,7 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
         if (system.m > 0 &&
             !SolveSystem(system, bodies, nb, h, lambda, overBound, scratch, &pushVelocity)) {
             StepIslandInstead(bodies, nb, joints, nj, h, worldCfm, worldErp, system.m, overBound,
-                              scratch);
+                              reportFallback, scratch);
             return false;
         }
         const float maxTurn =
@@ -987,7 +1001,7 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
         bool overBound = false;
         if (system.m > 0 && !SolveSystem(system, bodies, nb, part, lambda, overBound, scratch)) {
             StepIslandInstead(bodies, nb, joints, nj, part, worldCfm, worldErp, system.m,
-                              overBound, scratch);
+                              overBound, reportFallback, scratch);
             // The bodies may have kept their poses: the sum starts again where they are.
             StartParts(bodies, nb, positions);
             stepped = false;

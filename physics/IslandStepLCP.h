@@ -120,10 +120,12 @@ void AssembleIslandProfile(const IslandSystem& system, RigidBody* const* bodies,
 // of its diagonal. A solve that forces a step is taken as failed. None takes more than
 // ExactWorkPerRow times the rows. An island no exact solve takes within that is stepped by the
 // iterative step with the world's sweeps (or, should that fail too, keeps its motion), the world
-// hears of it, and the answer is false. An island whose joints' loads ask for it is stepped in
-// equal parts (CountSubsteps), each one as a whole step is.
+// hears of it (unless reportFallback is false: the iterative method's own islands), and the
+// answer is false. An island whose joints' loads ask for it is stepped in equal parts
+// (CountSubsteps), each one as a whole step is.
 bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj, float h,
-                   float worldCfm, float worldErp, ScratchArena& scratch);
+                   float worldCfm, float worldErp, ScratchArena& scratch,
+                   bool reportFallback = true);
 
 // Lets tests make every exact solve fail, to see its island stepped iteratively instead.
 void FailExactSolvesForTests(bool fail);

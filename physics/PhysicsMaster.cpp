@@ -961,8 +961,22 @@ void PhysicsMaster::StepWalkedIslands() {
     const auto solveStart = phaseTiming_ ? std::chrono::steady_clock::now()
                                          : std::chrono::steady_clock::time_point();
     if (method_ == PhysicsIterative) {
-        StepIslandsIterative(islandBodies_.data(), islandJoints_.data(), islandSpans_.data(),
-                             static_cast<int32_t>(islandSpans_.size()), timestep_, cfm_, erp_,
+        // Bodies resting on each other in a loop are stepped exactly, within the exact step's
+        // bound: sweeps carry a force about a fifth of a body a sweep, and left to them a pyramid,
+        // a wall of bricks or a tower of crossed blocks trembled at 5 to 20 cm/s (40 sweeps did not
+        // still a tower of 54 blocks). Past the bound such an island is swept as any other.
+        sweptSpans_.clear();
+        for (const IslandSpan& span : islandSpans_) {
+            if (RestsInALoop(span)) {
+                StepIslandLCP(islandBodies_.data() + span.firstBody, span.bodyCount,
+                              islandJoints_.data() + span.firstJoint, span.jointCount, timestep_,
+                              cfm_, erp_, scratch_, false);
+            } else {
+                sweptSpans_.push_back(span);
+            }
+        }
+        StepIslandsIterative(islandBodies_.data(), islandJoints_.data(), sweptSpans_.data(),
+                             static_cast<int32_t>(sweptSpans_.size()), timestep_, cfm_, erp_,
                              iterations_, OverRelaxation, scratch_);
     } else {
         for (const IslandSpan& span : islandSpans_) {
@@ -989,6 +1003,48 @@ void PhysicsMaster::StepWalkedIslands() {
     islandBodies_.clear();
     islandJoints_.clear();
     islandSpans_.clear();
+}
+
+bool PhysicsMaster::RestsInALoop(const IslandSpan& span) {
+    RigidBody* const* bodies = islandBodies_.data() + span.firstBody;
+    Joint* const* joints = islandJoints_.data() + span.firstJoint;
+    const int32_t nb = span.bodyCount;
+    if (nb < 3 || !FitsExactStep(CountIslandRows(joints, span.jointCount), nb)) {
+        return false;
+    }
+    for (int32_t b = 0; b < nb; ++b) {
+        bodies[b]->SetIslandTag(b);
+    }
+    // The pairs of bodies a pushing contact links, each once.
+    ScratchArena::Scope scope(scratch_);
+    uint64_t* pairs = scratch_.Take<uint64_t>(static_cast<size_t>(std::max(span.jointCount, 1)));
+    int32_t count = 0;
+    for (int32_t i = 0; i < span.jointCount; ++i) {
+        const Joint& joint = *joints[i];
+        const RigidBody* first = joint.GetBody(0);
+        const RigidBody* second = joint.GetBody(1);
+        if (joint.GetType() == JointContact && InIsland(first, bodies, nb) &&
+            InIsland(second, bodies, nb)) {
+            const auto a = static_cast<uint64_t>(first->GetIslandTag());
+            const auto b = static_cast<uint64_t>(second->GetIslandTag());
+            pairs[count++] = std::min(a, b) << 32 | std::max(a, b);
+        }
+    }
+    std::sort(pairs, pairs + count);
+    count = static_cast<int32_t>(std::unique(pairs, pairs + count) - pairs);
+    int32_t* root = scratch_.Take<int32_t>(static_cast<size_t>(nb));
+    for (int32_t b = 0; b < nb; ++b) {
+        root[b] = b;
+    }
+    for (int32_t k = 0; k < count; ++k) {
+        const int32_t a = SetRoot(root, static_cast<int32_t>(pairs[k] >> 32));
+        const int32_t b = SetRoot(root, static_cast<int32_t>(pairs[k] & 0xFFFFFFFFu));
+        if (a == b) {
+            return true;
+        }
+        root[a] = b;
+    }
+    return false;
 }
 
 void PhysicsMaster::StepIslandForLcp(const IslandSpan& span) {

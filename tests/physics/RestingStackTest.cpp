@@ -476,9 +476,13 @@ TEST_P(RestingStructures, ComeToRestWhereTheirContactsSettle) {
 
 INSTANTIATE_TEST_SUITE_P(
     Structures, RestingStructures,
-    ::testing::Values(StructureCase{"PyramidOfSixRowsExact", Structure::Pyramid, 6, PhysicsLcp},
-                      StructureCase{"WallOfSixRowsExact", Structure::Wall, 6, PhysicsLcp},
-                      StructureCase{"TowerOfEightLayersExact", Structure::Tower, 8, PhysicsLcp}),
+    ::testing::Values(
+        StructureCase{"PyramidOfSixRowsExact", Structure::Pyramid, 6, PhysicsLcp},
+        StructureCase{"WallOfSixRowsExact", Structure::Wall, 6, PhysicsLcp},
+        StructureCase{"TowerOfEightLayersExact", Structure::Tower, 8, PhysicsLcp},
+        StructureCase{"PyramidOfSixRowsIterative", Structure::Pyramid, 6, PhysicsIterative},
+        StructureCase{"WallOfSixRowsIterative", Structure::Wall, 6, PhysicsIterative},
+        StructureCase{"TowerOfEightLayersIterative", Structure::Tower, 8, PhysicsIterative}),
     CaseName<StructureCase>);
 
 TEST_F(PlacedBodies, AHeavyBallRollingIntoALightBoxIsNotNamedAsResting) {

@@ -19,6 +19,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <tuple>
 
 namespace quarn::test {
 namespace {
@@ -150,6 +151,7 @@ struct Judging {
     bool rests = true;       // still by the end, within its drift bound
     bool sideways = true;    // the drift counted across only (a stack settles down into itself)
     float driftBound = 0.0f; // m
+    float restSpeed = 0.0f;  // m/s over the last second; 0 for the scene's default
 };
 
 // Builds the scene; answers how it is judged.
@@ -229,6 +231,35 @@ Judging Build(const SceneCase& scene, SceneWorld& world) {
         judging.driftBound = HUGE_VALF; // it sags first
         break;
     }
+    case SceneKind::BuiltPyramid:
+    case SceneKind::Wall:
+    case SceneKind::Tower: {
+        const Quaternion quarter(0.0f, 0.7071068f, 0.0f, 0.7071068f); // about y, as scenes keep it
+        for (int row = 0; row < scene.boxes; ++row) {
+            const int count = scene.kind == SceneKind::BuiltPyramid ? scene.boxes - row
+                              : scene.kind == SceneKind::Wall       ? 6 - row % 2
+                                                                    : 3;
+            for (int i = 0; i < count; ++i) {
+                const float along = (static_cast<float>(i) - 0.5f * (count - 1)) * s;
+                if (scene.kind == SceneKind::BuiltPyramid) {
+                    world.Box(Float3(along, (0.5f + row) * s, 0.0f), Float3(s, s, s), rho);
+                } else if (scene.kind == SceneKind::Wall) {
+                    world.Box(Float3(along, (0.25f + 0.5f * row) * s, 0.0f),
+                              Float3(s, 0.5f * s, 0.5f * s), rho);
+                } else {
+                    const bool turned = row % 2 == 1;
+                    const float y = (0.15f + 0.3f * row) * s;
+                    world.Box(
+                        turned ? Float3(0.5f * along, y, 0.0f) : Float3(0.0f, y, 0.5f * along),
+                        Float3(1.5f * s, 0.3f * s, 0.5f * s), rho, turned ? quarter : Quaternion());
+                }
+            }
+        }
+        judging.seconds = 12.0f;
+        judging.driftBound = 0.01f * s;
+        judging.restSpeed = 0.01f * s;
+        break;
+    }
     case SceneKind::Drop:
         world.Box(Float3(0.0f, 1.0f + s, 0.0f), Float3(s, s, s), rho,
                   Quaternion::FromAxisAngle(0.6f, Float3(1.0f, 2.0f, 0.5f).NormalizedOrSelf()));
@@ -257,6 +288,12 @@ const char* KindName(SceneKind kind) {
         return "bridge";
     case SceneKind::Drop:
         return "drop";
+    case SceneKind::BuiltPyramid:
+        return "built-pyramid";
+    case SceneKind::Wall:
+        return "wall";
+    case SceneKind::Tower:
+        return "tower";
     }
     return "?";
 }
@@ -284,11 +321,18 @@ std::string SceneName(const SceneCase& scene) {
                 scene.kind == SceneKind::StackSunk)) {
         std::snprintf(text, sizeof text, " %d boxes", static_cast<int>(scene.boxes));
         name += text;
+    } else if (scene.kind == SceneKind::BuiltPyramid || scene.kind == SceneKind::Wall ||
+               scene.kind == SceneKind::Tower) {
+        std::snprintf(text, sizeof text, " %d rows", static_cast<int>(scene.boxes));
+        name += text;
     }
     name += scene.method == PhysicsIterative ? " ITERATIVE" : " LCP";
     if (scene.sweeps > 0) {
         std::snprintf(text, sizeof text, " %d sweeps", static_cast<int>(scene.sweeps));
         name += text;
+    }
+    if (scene.idle) {
+        name += " idling";
     }
     return name;
 }
@@ -307,6 +351,11 @@ namespace {
 SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
     SceneWorld world(scene.method, scene.sweeps);
     const Judging judging = Build(scene, world);
+    if (scene.idle) {
+        for (RigidBody* body : world.Bodies()) {
+            body->SetBodyFlags(body->GetBodyFlags() | BodyAutoIdle);
+        }
+    }
     PhysicsMaster& master = world.World();
     const float g = master.GetGravity();
     const float h = master.GetTimestep();
@@ -327,7 +376,8 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
     // heavy end), so it is held to what the whole scene has released instead.
     const float slack = 0.1f * std::sqrt(g * scene.size);
     const float gapBound = 0.02f + 0.05f * scene.size;
-    const float restSpeed = 0.02f + 0.02f * scene.size;
+    const float restSpeed =
+        judging.restSpeed > 0.0f ? judging.restSpeed : 0.02f + 0.02f * scene.size;
     SceneVerdict verdict;
     const int steps = static_cast<int>(std::lround(judging.seconds / h));
     const int lastSecond = steps - static_cast<int>(std::lround(1.0f / h));
@@ -368,6 +418,7 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
         }
     }
     bool throughFloor = false;
+    bool awake = false;
     for (size_t b = 0; b < bodies.size(); ++b) {
         Float3 moved = bodies[b]->GetWorldPosition() - starts[b];
         if (judging.sideways) {
@@ -376,6 +427,7 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
         verdict.drift =
             std::max(verdict.drift, std::isfinite(moved.Length()) ? moved.Length() : HUGE_VALF);
         throughFloor = throughFloor || bodies[b]->GetWorldPosition().y < 0.0f;
+        awake = awake || (scene.idle && !bodies[b]->HasBodyFlags(BodyIdle));
     }
     char reason[160] = "";
     if (verdict.worstExcess > 0.0f) {
@@ -392,6 +444,8 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
     } else if ((judging.rests || scene.kind == SceneKind::Bridge) && verdict.endSpeed > restSpeed) {
         std::snprintf(reason, sizeof reason, "still moving at %.3g m/s in the last second",
                       static_cast<double>(verdict.endSpeed));
+    } else if (awake) {
+        std::snprintf(reason, sizeof reason, "a body is awake at the end");
     }
     verdict.reason = reason;
     verdict.passed = verdict.reason.empty();
@@ -434,6 +488,23 @@ std::vector<SceneCase> AllScenes() {
                     scenes.push_back({SceneKind::Bridge, size, density, method, load});
                 }
             }
+        }
+    }
+    // Structures placed touching, as games build them, small and tall, at three sizes, and
+    // light and heavy; the idle ones fall asleep.
+    for (int32_t method : {PhysicsLcp, PhysicsIterative}) {
+        for (const auto& [kind, low, high] :
+             {std::tuple{SceneKind::BuiltPyramid, 6, 10}, std::tuple{SceneKind::Wall, 6, 10},
+              std::tuple{SceneKind::Tower, 8, 18}}) {
+            for (int32_t rows : {low, high}) {
+                for (float size : {0.2f, 1.0f, 2.0f}) {
+                    scenes.push_back({kind, size, 1.0f, method, 0.0f, rows});
+                }
+            }
+            for (float density : {1e-3f, 1e3f}) {
+                scenes.push_back({kind, 1.0f, density, method, 0.0f, low});
+            }
+            scenes.push_back({kind, 1.0f, 1.0f, method, 0.0f, low, 0, true});
         }
     }
     // More sweeps than the world's default hold the same stacks.

@@ -24,6 +24,13 @@ enum class SceneKind {
     ChainHanging,  // the same hanging straight down
     Bridge,        // planks on hinges between two fixed posts, a load on the middle one
     Drop,          // one turned box dropped from a metre
+    // Placed touching, `boxes` rows or layers high: a pyramid of cubes, a wall of staggered
+    // bricks (1 x 0.5 x 0.5 sizes, six and five a row) and a tower of crossed layers of three
+    // blocks (1.5 x 0.3 x 0.5 sizes). Each must come to rest, every body below a hundredth of a
+    // size a second, asleep by the end where idling is on.
+    BuiltPyramid,
+    Wall,
+    Tower,
 };
 
 struct SceneCase {
@@ -33,11 +40,13 @@ struct SceneCase {
     int32_t method = 1;   // PhysicsLcp or PhysicsIterative
     // A chain's end mass in links, a bridge's load in planks; unused elsewhere.
     float load = 0.0f;
-    int32_t boxes = 8;  // a stack's
+    int32_t boxes = 8;  // a stack's, a built structure's rows
     int32_t sweeps = 0; // ITERATIVE's, 0 for the world's default
+    bool idle = false;  // the bodies fall idle when still
 };
 
-// One line: the kind, size, density, load (or a stack's boxes), method and sweeps.
+// One line: the kind, size, density, load (or a stack's boxes, a structure's rows), method,
+// sweeps and idling.
 std::string SceneName(const SceneCase& scene);
 
 struct SceneVerdict {
