@@ -1,11 +1,13 @@
 #include "device/BatchStore.h"
 
+#include "core/debug/Log.h"
 #include "device/IndexBuffer.h"
 #include "device/RenderDevice.h"
 #include "device/VertexBuffer.h"
 
 #include <algorithm>
 #include <bit>
+#include <utility>
 
 namespace quarn {
 
@@ -206,21 +208,45 @@ void BatchStore::FlushBatch(Batch& batch) {
         }
     }
 
-    uint32_t total[2] = {0, 0};
-    for (const Batch::Member& member : batch.members_) {
-        total[member.group] += member.size;
+    // Both groups give back what they hold before either takes again, so members moving to the
+    // static group find room there.
+    for (uint32_t group = 0; group < 2; ++group) {
+        if (changed[group]) {
+            mergedVertices_ -= std::exchange(batch.merged_[group].vertices, 0u);
+        }
     }
     for (uint32_t group = 0; group < 2; ++group) {
         if (changed[group]) {
-            UpdateMerged(batch, group, total[group]);
+            UpdateMerged(batch, group);
         }
     }
     pendingSubmissions_ -= std::min(pendingSubmissions_, batch.submitted_.size());
     batch.submitted_.clear();
 }
 
-void BatchStore::UpdateMerged(Batch& batch, uint32_t group, uint32_t total) {
+void BatchStore::UpdateMerged(Batch& batch, uint32_t group) {
     Batch::Merged& merged = batch.merged_[group];
+    uint32_t total = 0;
+    uint32_t alone = 0;
+    for (Batch::Member& member : batch.members_) {
+        if (member.group != group) {
+            continue;
+        }
+        member.alone = mergedVertices_ + total + member.size > MergedVertexLimit;
+        if (member.alone) {
+            ++alone;
+        } else {
+            total += member.size;
+        }
+    }
+    if (alone > 0 && !toldLimit_) {
+        toldLimit_ = true;
+        LogMessage("Batches merge at most %llu vertices together: %u meshes of a batch are drawn "
+                   "one by one",
+                   static_cast<unsigned long long>(MergedVertexLimit), alone);
+    }
+    merged.vertices = total;
+    mergedVertices_ += total;
     if (merged.mesh && merged.mesh->GetCapacityRange() < total) {
         merged.Reset();
     }
@@ -275,7 +301,7 @@ void BatchStore::UpdateMerged(Batch& batch, uint32_t group, uint32_t total) {
     }
     merged.indices->Clear();
     for (const Batch::Member& member : batch.members_) {
-        if (member.group == group) {
+        if (member.group == group && !member.alone) {
             AppendMember(merged, *member.mesh);
         }
     }
@@ -354,6 +380,13 @@ void BatchStore::DrawPassBatches(uint32_t passId) {
                 moving->Draw();
             }
             ++statistics.numDynamicBatchesRendered;
+        }
+        for (const Batch::Member& member : batch->members_) {
+            const uint32_t hidden = member.group == Batch::Static ? BatchHideStatic
+                                                                  : BatchHideDynamic;
+            if (member.alone && !(hideMask_ & hidden)) {
+                member.mesh->Draw();
+            }
         }
     }
 }
@@ -437,6 +470,7 @@ void BatchStore::HighlightMeshBatch(DeviceMesh* mesh, uint32_t half) {
 void BatchStore::ClearStore() {
     highlighted_ = nullptr;
     pendingSubmissions_ = 0;
+    mergedVertices_ = 0;
     // The batches die outside the store: their merged meshes' destructors look into it.
     auto batches = std::move(batches_);
     batches_ = {};

@@ -4,7 +4,9 @@
 // batch gathers the meshes submitted during the pass whose state blocks are equal; after the
 // pass it draws them through two merged meshes with the vertices moved to world space on the
 // processor: a static one for members unchanged for more than 100 frames, rebuilt only when that
-// group changes, and a dynamic one for the rest.
+// group changes, and a dynamic one for the rest. All merged meshes together hold at most
+// MergedVertexLimit vertices: a member past it is drawn on its own, after its batch's merged
+// meshes, so a scene of many large meshes holds no copy of them all.
 
 #include "device/DeviceMesh.h"
 
@@ -46,6 +48,7 @@ private:
         uint32_t framesUnchanged = 0;
         uint32_t size = 0;    // the mesh's vertex range
         bool waiting = false; // due for the static group, promoted with the next bunch
+        bool alone = false;   // past the merged total: drawn by itself
     };
 
     // Owns its streams and index data; the mesh goes first.
@@ -54,6 +57,7 @@ private:
         std::unique_ptr<VertexBuffer> stream1;
         std::unique_ptr<IndexBuffer> indices;
         std::unique_ptr<DeviceMesh> mesh;
+        uint32_t vertices = 0; // of its members, counted towards the store's total
         void Reset();
     };
 
@@ -69,6 +73,10 @@ private:
 
 class BatchStore {
 public:
+    // The vertices all merged meshes hold together, a member counting its range (its indices
+    // where it has more). Tests lower it.
+    static inline uint64_t MergedVertexLimit = uint64_t{1} << 20;
+
     BatchStore() = default;
     ~BatchStore() = default;
     BatchStore(const BatchStore&) = delete;
@@ -96,7 +104,9 @@ public:
     void ClearStore();
 
 private:
-    void UpdateMerged(Batch& batch, uint32_t group, uint32_t total);
+    // Rebuilds the group's merged mesh from the members that fit the store's total; the others
+    // are marked to be drawn alone.
+    void UpdateMerged(Batch& batch, uint32_t group);
     void AppendMember(Batch::Merged& merged, DeviceMesh& member);
     void Highlight(Batch& batch, bool on);
 
@@ -105,6 +115,8 @@ private:
     Batch* highlighted_ = nullptr;
     // Meshes added since the last flush: while none are, deleting a mesh need not look for it.
     size_t pendingSubmissions_ = 0;
+    uint64_t mergedVertices_ = 0; // what the merged meshes of every batch hold
+    bool toldLimit_ = false;
 };
 
 // The store of the run.

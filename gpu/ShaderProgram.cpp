@@ -103,13 +103,38 @@ private:
     bool ReadDeclaration(uint32_t word);
     bool ReadDefinition();
     bool ReadInstruction(uint32_t token, uint32_t word);
+    // Counts the instruction against the program's limits; false past them.
+    bool CountInstruction(GpuShaderOp op, uint32_t word);
 
     std::span<const uint8_t> bytes_;
     GpuShaderKind kind_;
     GpuShaderProgram& out_;
     std::string& error_;
     uint32_t position_ = 0;
+    uint32_t arithmetic_ = 0; // every instruction of a vertex program
+    uint32_t texture_ = 0;
 };
+
+bool TokenReader::CountInstruction(GpuShaderOp op, uint32_t word) {
+    char what[64];
+    if (kind_ == GpuShaderKind::Vertex) {
+        const uint32_t limit = out_.version == VertexShader11 ? GpuVertex11InstructionLimit
+                                                              : GpuVertex20InstructionLimit;
+        if (++arithmetic_ <= limit) {
+            return true;
+        }
+        std::snprintf(what, sizeof what, "vertex program of more than %u instructions", limit);
+        return Fail(what, word);
+    }
+    const bool texture = op == GpuShaderOp::Tex || op == GpuShaderOp::TexKill;
+    if (texture ? ++texture_ <= GpuPixelTextureLimit : ++arithmetic_ <= GpuPixelArithmeticLimit) {
+        return true;
+    }
+    std::snprintf(what, sizeof what, "pixel program of more than %u %s instructions",
+                  texture ? GpuPixelTextureLimit : GpuPixelArithmeticLimit,
+                  texture ? "texture" : "arithmetic");
+    return Fail(what, word);
+}
 
 bool TokenReader::ReadRegister(uint32_t token, uint32_t word, bool destination,
                                GpuShaderRegister& type, uint16_t& index) {
@@ -258,6 +283,9 @@ bool TokenReader::ReadInstruction(uint32_t token, uint32_t word) {
         const GpuShaderOpcodeInfo* info = FindShaderOpcode(opcode, kind_, out_.version);
         if (info == nullptr) {
             return FailValue("unsupported opcode", opcode, word);
+        }
+        if (!CountInstruction(info->op, word)) {
+            return false;
         }
         GpuShaderInstruction instruction;
         instruction.op = info->op;

@@ -165,6 +165,14 @@ inline constexpr uint32_t GpuPixelTexCoordCount = 8;
 inline constexpr uint32_t GpuPixelSamplerCount = 16;
 inline constexpr uint32_t GpuPixelConstCount = 32;
 
+// Instructions a program may hold, as the shader model allows them (each instruction counted
+// once, dcl and def aside): a program runs for every vertex or pixel drawn, so its length is
+// the cost of each. A pixel program's texture instructions (texld, texkill) count apart.
+inline constexpr uint32_t GpuVertex11InstructionLimit = 128;
+inline constexpr uint32_t GpuVertex20InstructionLimit = 256;
+inline constexpr uint32_t GpuPixelArithmeticLimit = 64;
+inline constexpr uint32_t GpuPixelTextureLimit = 32;
+
 // An instruction of the subset: its opcode, its mnemonic (texld stands for texldp and texldb too,
 // which its control bits select) and how many source operands follow its destination.
 struct GpuShaderOpcodeInfo {
@@ -187,7 +195,8 @@ uint32_t GpuShaderRegisterCount(GpuShaderKind kind, GpuShaderRegister type, bool
 
 // Decodes the stream at the start of `bytes` (little-endian words) as a program of `kind`.
 // The stream may be followed by other data. On failure returns false and sets `error` to a
-// one-line reason naming the word ("unsupported opcode 0x… at word N").
+// one-line reason naming the word ("unsupported opcode 0x… at word N"); a program longer than
+// its limits above fails at the first instruction past them.
 bool DecodeShaderProgram(std::span<const uint8_t> bytes, GpuShaderKind kind, GpuShaderProgram& out,
                          std::string& error);
 

@@ -154,8 +154,9 @@ void ContactJoint::GetInfo2(JointInfo2& info) {
         if (secondKinematic) {
             info.c[row] -= partnerVelocity.Dot(tangent);
         }
-        info.lo[row] = -surface.mu;
-        info.hi[row] = surface.mu;
+        const float bound = (row == 2 && (surface.mode & ContactMu2)) ? surface.mu2 : surface.mu;
+        info.lo[row] = -bound;
+        info.hi[row] = bound;
         if (surface.mode & scaledBits[row - 1]) {
             info.findex[row] = 0;
         }

@@ -11,6 +11,7 @@ class CollisionVolume;
 // Bits of SurfaceParameters::mode.
 enum ContactMode : uint32_t {
     ContactFrictionDirection = 0x2, // the first friction direction is given
+    ContactMu2 = 0x4,               // the second friction row is bounded by mu2, not mu
     ContactSoftErp = 0x8,
     ContactSoftCfm = 0x10,
     ContactMotion = 0x20,            // the surfaces move against each other (conveyors)
@@ -18,8 +19,8 @@ enum ContactMode : uint32_t {
     ContactFrictionScaled2 = 0x2000,
 };
 
-// How two surfaces meet, copied whole into every contact joint. mu2, bounce, the bounce
-// velocity and the two softness values are kept but not used by the rows.
+// How two surfaces meet, copied whole into every contact joint. The bounce, its velocity and the
+// two softness values are kept but not used by the rows.
 struct SurfaceParameters {
     uint32_t mode = 0;
     float mu = 0.0f;

@@ -63,6 +63,9 @@ constexpr float FrictionTurnRange = 1.5708f;
 // An axis within about 8 degrees of the contact normal would give a short, poorly conditioned
 // cross product; the other axis, perpendicular to it, is then far from the normal.
 constexpr float NearlyParallel = 0.99f;
+// The least speed at which a contact's surfaces slide on each other rather than rest, where
+// gravity gives less in a step.
+constexpr float MinSlidingSpeed = 0.01f;
 // The heaviest body either step holds on a lighter one, as a multiple of its mass, under the
 // default contacts (the iterative one starting from the exact forces of such a pair): at this
 // ratio the light one gives about a millimetre, at ten times it a centimetre, and at a hundred
@@ -780,6 +783,9 @@ void PhysicsMaster::CollideVolumes(CollisionPair* record, CollisionVolume& a, Co
                         b.GetSurfaceSpeed().LengthSquared() != 0.0f;
     const ContactMemory::Run lastContacts =
         makeJoints ? contactMemory_.Find(a.GetSerial(), b.GetSerial()) : ContactMemory::Run();
+    // A contact slides once it slips faster than gravity gives in a step: the jitter of a
+    // resting stack, or a slip a pyramid's weaker facet lets through, stays below it.
+    const float slidingSpeed = std::max(MinSlidingSpeed, std::fabs(gravity_) * GetUsableTimestep());
     Float3 pointSum;
     float depthSum = 0.0f;
     float weightSum = 0.0f;
@@ -809,6 +815,22 @@ void PhysicsMaster::CollideVolumes(CollisionPair* record, CollisionVolume& a, Co
                 const Float3 axis =
                     std::fabs(first.Dot(contact.normal)) >= NearlyParallel ? second : first;
                 surface.frictionDirection = axis.Cross(contact.normal).NormalizedOrSelf();
+                // A pyramid turned at random for each contact resists a slide by up to 1.41
+                // times mu (4/pi on average), pushes it aside toward its corners and twists the
+                // body with its unlike turns. A sliding contact is a cone's instead: its first
+                // row lies along the slip and takes mu times the normal force against it, and
+                // the second takes nothing, so that the slide turns as the forces on the body
+                // turn it (holding it would keep the slide's direction and the body's spin). The
+                // angle is drawn all the same, so that resting contacts turn as they always did.
+                const Float3 slip =
+                    (bodyA ? bodyA->GetPointVelocity(contact.position) : Float3()) -
+                    (bodyB ? bodyB->GetPointVelocity(contact.position) : Float3());
+                const Float3 slide = slip - contact.normal * slip.Dot(contact.normal);
+                if (slide.LengthSquared() > slidingSpeed * slidingSpeed) {
+                    surface.frictionDirection = slide.NormalizedOrSelf();
+                    surface.mode |= ContactMu2;
+                    surface.mu2 = 0.0f;
+                }
             }
             // Without ContactFrictionDirection the rows take both directions from the normal,
             // so the pyramid models store none (a square root and two divisions per contact).

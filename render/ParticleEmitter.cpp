@@ -1,5 +1,6 @@
 #include "render/ParticleEmitter.h"
 
+#include "core/debug/Log.h"
 #include "core/math/Color.h"
 #include "core/math/Random.h"
 #include "core/object/ClassInfo.h"
@@ -76,6 +77,9 @@ Camera* ViewCamera() {
     return GetCurrentCamera();
 }
 
+// The particles every emitter holds alive.
+int64_t sceneParticles = 0;
+
 } // namespace
 
 uint32_t ClockParticleSeed() {
@@ -91,14 +95,24 @@ uint32_t SequenceParticleSeed() {
 ParticleEmitter::ParticleEmitter() {
     SetRenderType(RenderNonSolid);
     SetRenderFlags(RenderGeometry | RenderFog | RenderBilinear);
+    SetMaxParticles(32);
     if (RenderDevice* device = TheRenderDevice()) {
         vertices_ = device->CreateVertexData();
         indices_ = device->CreateIndexData();
+        // Sized now, so the render state sees a vertex layout with texture coordinates.
+        SizeBuffers(static_cast<uint32_t>(poolSize_), WorldFormat);
     }
-    SetMaxParticles(32);
+}
+
+void ParticleEmitter::SizeBuffers(uint32_t quads, uint32_t format) {
+    bufferQuads_ = quads;
+    vertices_->Create(4 * quads, format, VertexDynamic | VertexStartEmpty);
+    indices_->Create(6 * quads, 0);
+    indices_->FillQuadIndices(0, quads, 0, true);
 }
 
 ParticleEmitter::~ParticleEmitter() {
+    sceneParticles -= activeCount_;
     if (texture_) {
         texture_->Release();
     }
@@ -130,22 +144,13 @@ PathString ParticleEmitter::GetDescription() const {
 
 void ParticleEmitter::SetMaxParticles(int32_t count) {
     count = std::clamp(count, 1, MaxPool);
-    if (count > static_cast<int32_t>(pool_.size())) {
-        const auto size = static_cast<size_t>(count);
-        pool_.assign(size, Particle{});
-        free_.assign(size, 0);
-        active_.assign(size, 0);
-        if (vertices_) {
-            vertices_->Create(4 * static_cast<uint32_t>(count), WorldFormat,
-                              VertexDynamic | VertexStartEmpty);
-            indices_->Create(6 * static_cast<uint32_t>(count), 0);
-            indices_->FillQuadIndices(0, static_cast<uint32_t>(count), 0, true);
-        }
-        maxParticles_ = count;
-        Clear();
-        return;
-    }
     maxParticles_ = count;
+    if (count > poolSize_) {
+        // A new pool: its records come as particles take them.
+        poolSize_ = count;
+        pool_.clear();
+        Clear();
+    }
 }
 
 void ParticleEmitter::SetEmittingTime(float seconds) {
@@ -154,12 +159,48 @@ void ParticleEmitter::SetEmittingTime(float seconds) {
 }
 
 void ParticleEmitter::Clear() {
-    // The stack pops from its top: index 0 goes first.
-    freeCount_ = maxParticles_;
-    for (int32_t i = 0; i < freeCount_; ++i) {
-        free_[static_cast<size_t>(i)] = freeCount_ - 1 - i;
-    }
+    // Index 0 goes first.
+    free_.clear();
+    fresh_ = 0;
+    freshEnd_ = maxParticles_;
+    sceneParticles -= activeCount_;
     activeCount_ = 0;
+    active_.clear();
+}
+
+int32_t ParticleEmitter::TakeIndex() {
+    if (free_.empty() && fresh_ == freshEnd_) {
+        return -1;
+    }
+    if (sceneParticles >= SceneParticleLimit) {
+        if (!toldSceneLimit_) {
+            toldSceneLimit_ = true;
+            LogMessage("ParticleEmitter '%s' (id %u) spawns no more while the emitters of the "
+                       "scene hold %lld particles, the most they hold together",
+                       GetName().c_str(), GetId(), static_cast<long long>(SceneParticleLimit));
+        }
+        return -1;
+    }
+    int32_t index = 0;
+    if (!free_.empty()) {
+        index = free_.back();
+        free_.pop_back();
+    } else {
+        index = fresh_++;
+        if (static_cast<size_t>(index) >= pool_.size()) {
+            pool_.resize(static_cast<size_t>(index) + 1);
+        }
+    }
+    ++sceneParticles;
+    active_.push_back(index);
+    ++activeCount_;
+    lastSpawned_ = index;
+    return index;
+}
+
+void ParticleEmitter::FreeIndex(int32_t index) {
+    free_.push_back(index);
+    --sceneParticles;
 }
 
 void ParticleEmitter::SetActive(bool active) {
@@ -172,12 +213,10 @@ bool ParticleEmitter::IsFlat() const {
 }
 
 bool ParticleEmitter::Spawn() {
-    if (freeCount_ == 0) {
+    const int32_t index = TakeIndex();
+    if (index < 0) {
         return false;
     }
-    const int32_t index = free_[static_cast<size_t>(--freeCount_)];
-    active_[static_cast<size_t>(activeCount_++)] = index;
-    lastSpawned_ = index;
     Particle& p = pool_[static_cast<size_t>(index)];
 
     p.seed = ParticleSeed();
@@ -220,12 +259,10 @@ bool ParticleEmitter::Spawn() {
 
 void ParticleEmitter::EmitParticle(Float3 position, Float3 velocity, float size, float rotation,
                                    float life) {
-    if (freeCount_ == 0) {
+    const int32_t index = TakeIndex();
+    if (index < 0) {
         return;
     }
-    const int32_t index = free_[static_cast<size_t>(--freeCount_)];
-    active_[static_cast<size_t>(activeCount_++)] = index;
-    lastSpawned_ = index;
     pool_[static_cast<size_t>(index)] = {position, velocity, size, rotation, life, life, 0.0f, 0};
 }
 
@@ -282,12 +319,13 @@ void ParticleEmitter::Update(float frameTime, int mode) {
         const int32_t index = active_[static_cast<size_t>(i)];
         Particle& p = pool_[static_cast<size_t>(index)];
         if (!Step(p, frameTime)) {
-            free_[static_cast<size_t>(freeCount_++)] = index;
+            FreeIndex(index);
         } else {
             active_[static_cast<size_t>(kept++)] = index;
         }
     }
     activeCount_ = kept;
+    active_.resize(static_cast<size_t>(kept));
 }
 
 void ParticleEmitter::SortByDepth() {
@@ -479,12 +517,13 @@ int32_t ParticleEmitter::Render() {
     }
     const bool flat = GetMatrixMode() == MatrixScreen || GetMatrixMode() == MatrixViewSpace;
     const uint32_t format = flat ? ScreenFormat : WorldFormat;
-    if (vertices_->GetFormat() != format) {
-        vertices_->Create(4 * static_cast<uint32_t>(pool_.size()), format,
-                          VertexDynamic | VertexStartEmpty);
+    const auto count = static_cast<uint32_t>(activeCount_);
+    if (count > bufferQuads_ || vertices_->GetFormat() != format) {
+        // Grown by doubling up to the pool, so a filling pool is not remade every frame.
+        const uint32_t doubled = std::min(2 * bufferQuads_, static_cast<uint32_t>(poolSize_));
+        SizeBuffers(count > bufferQuads_ ? std::max(count, doubled) : bufferQuads_, format);
         mesh_->SetVertexStream(vertices_.get(), 0);
     }
-    const auto count = static_cast<uint32_t>(activeCount_);
     vertices_->Clear();
     vertices_->Lock(2);
     vertices_->AddVertices(4 * count);

@@ -54,12 +54,17 @@ uint32_t ClockParticleSeed();
 uint32_t SequenceParticleSeed();
 inline ParticleSeedSource ParticleSeed = &ClockParticleSeed;
 
-// Spawns, moves and draws textured particles from a fixed pool: quads, trails stretched along
-// the speed, or one ribbon through them all. Spawning, dying and sorting move pool indices only,
-// so a running emitter allocates nothing.
+// Spawns, moves and draws textured particles from a pool of maxparticles: quads, trails
+// stretched along the speed, or one ribbon through them all. Spawning, dying and sorting move
+// pool indices only. The pool's records and the vertex data are made as particles first need
+// them, so an emitter holds what its most particles alive at once take, not its whole pool.
 class ParticleEmitter : public RenderObject {
 public:
     static constexpr int32_t MaxPool = 4096;
+    // The particles all emitters hold alive together: a thousand emitters at their pool's bound
+    // took seconds a frame. An emitter spawns nothing while the scene's are at it (the log says
+    // so once for each). Tests lower it.
+    static inline int64_t SceneParticleLimit = 65536;
     static constexpr uint32_t GizmoColor = 0xFFFFFF00;
 
     ParticleEmitter();
@@ -68,7 +73,7 @@ public:
     const char* GetTextureName() const;
     void SetTextureName(const char* name);
     int32_t GetMaxParticles() const { return maxParticles_; }
-    // Clamped to 1..4096; only growth reallocates (and clears) the pool.
+    // Clamped to 1..4096; only growth past the pool's size empties the pool.
     void SetMaxParticles(int32_t count);
     float GetEmittingTime() const { return emittingTime_; }
     void SetEmittingTime(float seconds);
@@ -142,6 +147,12 @@ public:
     void SetBlendColor(uint32_t color) { blendColor_ = color; }
 
 private:
+    // The index a new particle takes: the last one freed, else the next never used since the
+    // pool was emptied; -1 when the pool or the scene's total is full.
+    int32_t TakeIndex();
+    void FreeIndex(int32_t index);
+    // Room in the vertex and index data for this many particles' quads, in this layout.
+    void SizeBuffers(uint32_t quads, uint32_t format);
     bool Spawn();
     bool IsFlat() const;
     // False when the particle died.
@@ -171,11 +182,17 @@ private:
     uint32_t blendColor_ = 0xFF000000;
     Texture* texture_ = nullptr;
     int32_t maxParticles_ = 0;
-    std::vector<Particle> pool_;
-    std::vector<int32_t> free_;
-    std::vector<int32_t> active_;
-    int32_t freeCount_ = 0;
+    int32_t poolSize_ = 0; // the pool as maxparticles last grew it
+    std::vector<Particle> pool_; // the records of the indices handed out so far
+    std::vector<int32_t> free_;  // freed indices, the last freed on top
+    // Indices not handed out since the pool was emptied, [fresh_, freshEnd_), taken in order
+    // once free_ is empty.
+    int32_t fresh_ = 0;
+    int32_t freshEnd_ = 0;
+    std::vector<int32_t> active_; // in spawn order; activeCount_ of them
     int32_t activeCount_ = 0;
+    uint32_t bufferQuads_ = 0; // the particles the vertex and index data hold room for
+    bool toldSceneLimit_ = false;
     int32_t lastSpawned_ = -1;
     float accumulator_ = 0.0f;
     float emittingTime_ = 0.0f;

@@ -16,9 +16,11 @@
 #include "resources/FontNew.h"
 #include "resources/ResourceRegistry.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace quarn {
 
@@ -28,6 +30,9 @@ namespace {
 
 // The glyph cache shares the colour-state bit: colour and opacity live in the glyph vertices.
 constexpr uint32_t GlyphsValid = RenderColorStateValid;
+
+// The bytes every plate's glyphs are built for.
+int64_t sceneDrawnBytes = 0;
 
 bool IsLineBreak(char c) {
     return c == ' ' || c == '\n' || c == '\t' || c == '\r';
@@ -71,6 +76,7 @@ TextPlate::TextPlate() {
 }
 
 TextPlate::~TextPlate() {
+    sceneDrawnBytes -= static_cast<int64_t>(drawnBytes_);
     if (font_) {
         font_->Release();
     }
@@ -300,6 +306,7 @@ void TextPlate::UpdateWorldBoundingBox() {
 
 void TextPlate::BuildGlyphs() {
     quadCount_ = 0;
+    sceneDrawnBytes -= static_cast<int64_t>(std::exchange(drawnBytes_, 0));
     const int32_t mode = GetMatrixMode();
     if (!font_ || text_.empty() || !(IsThreeDimensional(mode) || IsScreenMode())) {
         return;
@@ -313,18 +320,35 @@ void TextPlate::BuildGlyphs() {
         vertices_ = device->CreateVertexData();
         indices_ = device->CreateIndexData();
     }
-    // A quad at most for each byte drawn.
+    // A quad at most for each byte drawn. A character's bytes stay together.
+    auto cutAt = [&](size_t bytes) {
+        while ((fontFlags_ & TextUtf8) && bytes > 0 && (text_[bytes] & 0xC0) == 0x80) {
+            --bytes;
+        }
+        return bytes;
+    };
     size_t drawn = text_.size();
     if (drawn > MaxDrawnTextBytes) {
-        drawn = MaxDrawnTextBytes;
-        // A character's bytes stay together.
-        while ((fontFlags_ & TextUtf8) && drawn > 0 && (text_[drawn] & 0xC0) == 0x80) {
-            --drawn;
-        }
+        drawn = cutAt(MaxDrawnTextBytes);
         if (loggedCutLength_ != text_.size()) {
             LogMessage("TextPlate '%s' (id %u): its text of %zu bytes is drawn up to %zu bytes",
                        GetName().c_str(), GetId(), text_.size(), MaxDrawnTextBytes);
             loggedCutLength_ = text_.size();
+        }
+    }
+    const auto room = static_cast<size_t>(std::max<int64_t>(
+        SceneDrawnTextLimit - sceneDrawnBytes, 0));
+    if (drawn > room) {
+        drawn = cutAt(room);
+        if (loggedSceneCut_ != drawn) {
+            LogMessage("TextPlate '%s' (id %u): %zu of its %zu bytes are drawn: the text plates "
+                       "of the scene draw at most %lld bytes together",
+                       GetName().c_str(), GetId(), drawn, text_.size(),
+                       static_cast<long long>(SceneDrawnTextLimit));
+            loggedSceneCut_ = drawn;
+        }
+        if (drawn == 0) {
+            return;
         }
     }
     const std::string cut = drawn < text_.size() ? text_.substr(0, drawn) : std::string();
@@ -333,6 +357,8 @@ void TextPlate::BuildGlyphs() {
     if (!CreateQuadBuffers(*vertices_, indices_.get(), quads, screen, false)) {
         return;
     }
+    drawnBytes_ = drawn;
+    sceneDrawnBytes += static_cast<int64_t>(drawn);
     // The font lays its glyph corners in the order the reversed pattern shows from the front.
     indices_->FillQuadIndices(0, quads, 0, false);
     builtForScreen_ = screen;

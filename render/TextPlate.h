@@ -83,9 +83,12 @@ public:
 
     static constexpr uint32_t WrapWidthColor = 0xFFFF00FF;
     // A plate draws its text up to this many bytes (the rest stays in the text): each drawn
-    // byte costs a glyph quad, and the software rasteriser holds about 1.4 KB of working
-    // records for each quad it draws.
+    // byte costs a glyph quad of vertex data.
     static constexpr size_t MaxDrawnTextBytes = 65536;
+    // The bytes all plates draw together: hundreds of plates each at the bound above held
+    // gigabytes of glyph quads. A plate that would pass it draws what is left (maybe nothing),
+    // and the rest when a rebuild finds room. Tests lower it.
+    static inline int64_t SceneDrawnTextLimit = int64_t{1} << 20;
 
     static ClassInfo* RegisterClass();
     static ClassInfo* classInfo;
@@ -115,8 +118,11 @@ private:
     Float2 offset_;
     int32_t lineCount_ = 0;
     uint32_t quadCount_ = 0;
-    // The length of the text last logged as cut, so that rebuilds do not repeat the line.
+    size_t drawnBytes_ = 0; // counted in the total of all plates
+    // The length of the text last logged as cut, so that rebuilds do not repeat the line; and
+    // the bytes drawn when the total last cut it.
     size_t loggedCutLength_ = 0;
+    size_t loggedSceneCut_ = SIZE_MAX;
     bool builtForScreen_ = false;
     std::unique_ptr<DeviceMesh> mesh_;
     std::unique_ptr<VertexBuffer> vertices_;

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 namespace quarn {
 
@@ -32,6 +33,9 @@ SoundBuffer* MakeBuffer(AudioSystem& audio, uint32_t flags, uint32_t frames, uin
     return buffer;
 }
 
+// The decoded bytes of every sound loaded from a file.
+int64_t heldSoundBytes = 0;
+
 } // namespace
 
 SoundResource::SoundResource(const char* path, const char* options) : Resource(path, options) {
@@ -51,6 +55,18 @@ void SoundResource::DestroyBuffer() {
         ++bufferGeneration_;
     }
     buffer_ = nullptr;
+    heldSoundBytes -= std::exchange(heldBytes_, 0u);
+}
+
+uint32_t SoundResource::RoomLeft() {
+    return static_cast<uint32_t>(
+        std::clamp<int64_t>(SceneByteLimit - heldSoundBytes, 0, SoundBuffer::MaxByteSize));
+}
+
+void SoundResource::RefuseForTotal() const {
+    LogMessage("Sound '%s' is not loaded: it decodes to more than the %u bytes left of the %lld "
+               "all sounds hold together",
+               GetFullPath(), RoomLeft(), static_cast<long long>(SceneByteLimit));
 }
 
 uint32_t SoundResource::GetDataSize() const {
@@ -118,8 +134,18 @@ bool SoundResource::LoadWav(AudioSystem& audio) {
         LogMessage("Invalid wav file: '%s'", GetFullPath());
         return false;
     }
+    const uint64_t bytes = uint64_t{wav.frameCount} * wav.bytesPerSample * wav.channels;
+    // One past what any buffer holds is the device's to refuse, as it always was.
+    if (bytes <= SoundBuffer::MaxByteSize && bytes > RoomLeft()) {
+        RefuseForTotal();
+        return false;
+    }
     buffer_ = MakeBuffer(audio, SoundBuffer3D, wav.frameCount, wav.bytesPerSample * 8,
                          wav.sampleRate, wav.channels, wav.samples.data());
+    if (buffer_) {
+        heldBytes_ = static_cast<uint32_t>(bytes);
+        heldSoundBytes += heldBytes_;
+    }
     return buffer_ != nullptr;
 }
 
@@ -130,11 +156,16 @@ bool SoundResource::LoadOgg(AudioSystem& audio) {
     }
     const std::vector<uint8_t> bytes = file->ReadRemaining();
     OggSound sound;
+    // Decoding stops at the room left, so the samples never have to fit in memory whole.
+    const uint32_t room = RoomLeft();
     const int error = DecodeOggVorbis(
-        bytes.data(), static_cast<uint32_t>(std::min<size_t>(bytes.size(), UINT32_MAX)),
-        SoundBuffer::MaxByteSize, sound);
+        bytes.data(), static_cast<uint32_t>(std::min<size_t>(bytes.size(), UINT32_MAX)), room,
+        sound);
+    if (error == OggTooLong && room < SoundBuffer::MaxByteSize) {
+        RefuseForTotal();
+        return false;
+    }
     if (error == OggTooLong) {
-        // Decoding stopped at the limit, so the samples never had to fit in memory whole.
         LogMessage("Sound '%s' is not loaded: it decodes to more than the %u bytes a sound "
                    "buffer holds",
                    GetFullPath(), static_cast<unsigned>(SoundBuffer::MaxByteSize));
@@ -146,6 +177,10 @@ bool SoundResource::LoadOgg(AudioSystem& audio) {
     }
     buffer_ = MakeBuffer(audio, SoundBuffer3D, sound.frameCount, 16, sound.sampleRate,
                          sound.channels, sound.samples.data());
+    if (buffer_) {
+        heldBytes_ = static_cast<uint32_t>(sound.samples.size() * sizeof(int16_t));
+        heldSoundBytes += heldBytes_;
+    }
     return buffer_ != nullptr;
 }
 

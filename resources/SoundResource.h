@@ -17,6 +17,11 @@ class SoundBuffer;
 // system; without one the resource holds no buffer. Scripts see it as a "ResourceRef".
 class SoundResource : public Resource {
 public:
+    // The bytes all sounds hold decoded together: a few hundred kilobytes of Ogg may decode to
+    // a buffer's worth, and a scene naming twenty such files held gigabytes. A sound that would
+    // pass it is not loaded (it gets the placeholder), and the log says so. Tests lower it.
+    static inline int64_t SceneByteLimit = int64_t{1} << 29;
+
     // Loads when the path is not empty.
     SoundResource(const char* path, const char* options);
     ~SoundResource() override;
@@ -39,8 +44,12 @@ private:
     bool LoadWav(AudioSystem& audio);
     bool LoadOgg(AudioSystem& audio);
     void DestroyBuffer();
+    // The bytes SceneByteLimit leaves for another sound.
+    static uint32_t RoomLeft();
+    void RefuseForTotal() const;
 
     SoundBuffer* buffer_ = nullptr;
+    uint32_t heldBytes_ = 0; // the loaded file's, counted in the total of all sounds
     uint32_t bufferGeneration_ = 0;
 };
 

@@ -145,6 +145,8 @@ int RunSimulateTool(char** arguments, std::string& reason) {
             reason = "the physics master was deleted at step " + std::to_string(step);
             return ExitFailed;
         }
+        // Each step is a frame of its own, as the player's are.
+        Entity::BeginEventFrame();
         world->Step(world->GetTimestep());
         CountToolStep();
         if (step % every != 0) {

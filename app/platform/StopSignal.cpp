@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <pthread.h>
 #include <semaphore.h>
@@ -20,6 +21,9 @@ namespace {
 std::atomic<bool> stopRequested{false};
 std::atomic<int> endingStatus{0};
 std::atomic<void (*)()> lastWords{nullptr};
+// Held while the last words run, and by the program's own end, which forgets them before the
+// objects they read are destroyed.
+std::mutex wordsMutex;
 // Posted by the handler (sem_post is safe there), waited on by the watch.
 sem_t signalled;
 std::mutex dialogMutex;
@@ -88,10 +92,20 @@ void EndWhenNotEnded() {
     if (ftrylockfile(stdout) == 0) {
         fflush(stdout);
     }
-    if (void (*words)() = lastWords.load()) {
-        words();
+    {
+        const std::lock_guard<std::mutex> lock(wordsMutex);
+        if (void (*words)() = lastWords.load()) {
+            words();
+        }
     }
     _exit(endingStatus.load());
+}
+
+// A program that ends by itself after a signal may take longer than the grace to do so (a
+// leak check, a busy machine): its words go with it, not after what they read is destroyed.
+void ForgetLastWords() {
+    const std::lock_guard<std::mutex> lock(wordsMutex);
+    lastWords = nullptr;
 }
 
 } // namespace
@@ -112,8 +126,10 @@ void WatchStopSignals() {
     }
     // Once only: handlers registered twice would save the mask the first one had just narrowed.
     static std::once_flag forkHandlers;
-    std::call_once(forkHandlers,
-                   [] { pthread_atfork(BeforeFork, AfterForkInProgram, InForkedChild); });
+    std::call_once(forkHandlers, [] {
+        pthread_atfork(BeforeFork, AfterForkInProgram, InForkedChild);
+        std::atexit(ForgetLastWords);
+    });
     std::thread(EndWhenNotEnded).detach();
 }
 

@@ -226,6 +226,10 @@ bool cascadeAbandoned = false;
 // Frames as the scene update counts them, and the last one whose cut cascade the log told.
 uint64_t eventFrame = 0;
 uint64_t cutReportedFrame = UINT64_MAX;
+// Events dispatched since the frame began: a thousand outermost events, each within the count
+// of its cascade, can still make a frame that never ends. The last frame whose cut the log told.
+int64_t frameEvents = 0;
+uint64_t frameCutReportedFrame = UINT64_MAX;
 
 enum EventFault : uint64_t { RedirectLoop = 0, NestingLoop = 1 };
 
@@ -239,6 +243,7 @@ bool FirstReportFor(const Entity* entity, EventFault fault) {
 
 void Entity::BeginEventFrame() {
     ++eventFrame;
+    frameEvents = 0;
 }
 
 void Entity::SendEvent(const EntityRef& sender, const EntityRef& target, Entity* argument,
@@ -289,6 +294,17 @@ void Entity::SendEvent(const EntityRef& sender, const EntityRef& target, Entity*
             LogMessage("Events set off by one event passed %lld at entity %u; the rest of the "
                        "cascade is dropped",
                        static_cast<long long>(MaxCascadeEvents), entity->GetId());
+        }
+        return;
+    }
+    if (++frameEvents > MaxFrameEvents) {
+        // Inside a cascade the rest of it goes too; an outermost event is simply dropped.
+        cascadeAbandoned = eventDepth > 0;
+        if (frameCutReportedFrame != eventFrame) {
+            frameCutReportedFrame = eventFrame;
+            LogMessage("Events of one frame passed %lld at entity %u; the rest of the frame's "
+                       "events are dropped",
+                       static_cast<long long>(MaxFrameEvents), entity->GetId());
         }
         return;
     }

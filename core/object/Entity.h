@@ -99,11 +99,14 @@ public:
     // Sends an event to the target's input port: follows input redirects, sends the signal
     // "sendevent" (forced) with the record, then calls the final target's ReceiveEvent. The
     // events one outermost send sets off, itself included, are counted: past
-    // MaxCascadeEvents the rest of them are dropped, and the log says so once a frame.
+    // MaxCascadeEvents the rest of them are dropped, and the log says so once a frame. So are
+    // the events of one frame past MaxFrameEvents, all cascades together.
     static void SendEvent(const EntityRef& sender, const EntityRef& target, Entity* argument,
                           float value);
     static constexpr int64_t MaxCascadeEvents = 65536;
-    // A new frame of the scene update: the next cut cascade is logged again.
+    static constexpr int64_t MaxFrameEvents = 262144;
+    // A new frame of the scene update: the frame's count starts afresh, and the next cut is
+    // logged again. What runs the scene without the update (a tool's steps) begins its own.
     static void BeginEventFrame();
 
     // The object's class record; every registered class answers its own.

@@ -167,6 +167,7 @@ Node* SceneLoader::Load(File& stream) {
     objectCount_ = 0;
     leftOutForIds_ = 0;
     leftOutForLimit_ = 0;
+    nestedTooDeep_ = false;
     leftOutOrphans_ = 0;
     endedEarly_ = false;
     duplicateIds_ = 0;
@@ -229,6 +230,13 @@ int SceneLoader::ReadFile(File& stream) {
                        "the most a scene and its branches make",
                        path_.c_str(), static_cast<long long>(SceneNodeLimit));
         }
+        return 0;
+    }
+    if (TheSceneLoadState().depth > MaxSceneLoadNesting) {
+        nestedTooDeep_ = true;
+        LogMessage("Scene %s is left unloaded: branch files nest at most %d deep, and it is "
+                   "nested %d deep",
+                   path_.c_str(), MaxSceneLoadNesting, TheSceneLoadState().depth);
         return 0;
     }
     std::unique_ptr<SceneReader> reader = BeginReading(stream);
@@ -636,6 +644,10 @@ void SceneLoader::NoteMisplaced(const Node& node, const std::string& idText) {
 std::string SceneLoader::DescribeShortfall() const {
     std::string text;
     auto clause = [&text](const std::string& next) { text += (text.empty() ? "" : "; ") + next; };
+    if (nestedTooDeep_) {
+        clause(StringFormat("it is not read: branch files nest at most %d deep",
+                            MaxSceneLoadNesting));
+    }
     if (const int leftOut = GetLeftOutCount(); leftOut > 0) {
         // Each cause with its own count only when there are more than one.
         const bool counted =

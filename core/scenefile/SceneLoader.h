@@ -30,6 +30,11 @@ inline bool SceneLoadIncludesBranches = false;
 // past it are left out, and a branch file met once it is reached is not read. Tests lower it.
 inline int64_t SceneNodeLimit = int64_t{1} << 20;
 
+// How deep loads nest inside the outermost one: a branch file naming a branch whose file names
+// another nests a load for each, some kilobytes of native stack apiece, so a long enough chain
+// would reach the stack's end. A file met deeper is not read.
+inline constexpr int32_t MaxSceneLoadNesting = 256;
+
 // Reads a scene or branch file into new nodes in two passes over its blocks: the first reads the
 // header and creates one node per object with its id, the second applies each object's
 // properties. References that do not resolve yet stay pending (SceneReferences.h).
@@ -131,6 +136,7 @@ private:
     std::unordered_map<uint64_t, size_t> topLevelIndex_;
     int leftOutForIds_ = 0;
     int leftOutForLimit_ = 0; // objects after the first that SceneNodeLimit left out
+    bool nestedTooDeep_ = false; // not read: MaxSceneLoadNesting loads hold it
     int leftOutOrphans_ = 0;
     int32_t headerNodeCount_ = 0;
     bool endedEarly_ = false;

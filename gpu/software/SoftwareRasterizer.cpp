@@ -172,7 +172,8 @@ struct SoftwareRasterizer::TriangleSetup {
     std::array<EdgeBound, 3> FirstRowEdges() const;
 };
 
-SoftwareRasterizer::SoftwareRasterizer(uint32_t threads) : threads_(std::max(threads, 1u)) {}
+SoftwareRasterizer::SoftwareRasterizer(uint32_t threads, uint32_t sliceVertices)
+    : sliceVertices_(std::max(sliceVertices, 3u)), threads_(std::max(threads, 1u)) {}
 
 void SoftwareRasterizer::Draw(const GpuState& state, const GpuDrawCall& call) {
     if (call.primitiveCount == 0 || !pixels_.Setup(state)) {
@@ -180,9 +181,6 @@ void SoftwareRasterizer::Draw(const GpuState& state, const GpuDrawCall& call) {
     }
     const uint32_t count = VerticesOf(call.type, call.primitiveCount);
     if (count == 0) {
-        return;
-    }
-    if (!FetchVertices(state, call, count)) {
         return;
     }
 
@@ -218,7 +216,74 @@ void SoftwareRasterizer::Draw(const GpuState& state, const GpuDrawCall& call) {
     lastPixel_ = state.Get(GpuRenderState::LastPixel) != 0;
     cull_ = static_cast<GpuCull>(state.Get(GpuRenderState::CullMode));
 
-    const double pixels = AssemblePrimitives(call);
+    // Where each primitive's vertices start, counted in indices (or vertices), and how many it
+    // has; a strip's next primitive shares all but one.
+    const bool strip = call.type == GpuPrimitiveType::TriangleStrip ||
+                       call.type == GpuPrimitiveType::LineStrip;
+    const bool lines = call.type == GpuPrimitiveType::LineList ||
+                       call.type == GpuPrimitiveType::LineStrip;
+    const uint32_t step = strip ? 1 : lines ? 2 : 3;
+    const uint32_t corners = lines ? 2 : 3;
+    if (!call.indexed) {
+        // Every slice but the last the same size; even, so no strip triangle changes its turn.
+        const uint32_t perSlice = std::max(((sliceVertices_ - (corners - step)) / step) & ~1u, 2u);
+        for (uint32_t first = 0; first < call.primitiveCount; first += perSlice) {
+            DrawSlice(state, call, first, std::min(perSlice, call.primitiveCount - first));
+        }
+        return;
+    }
+    // A slice ends before the primitive that would widen its vertex range past the bound: the
+    // vertices it processes are that range, however its indices are spread.
+    const auto* data = static_cast<const uint8_t*>(call.indexData);
+    auto index = [&](uint64_t i) -> uint32_t {
+        const uint8_t* at = data + (call.startIndex + i) * (call.index32 ? 4 : 2);
+        return call.index32 ? ReadLittleEndian32(at) : ReadLittleEndian16(at);
+    };
+    uint32_t first = 0;
+    uint32_t low = UINT32_MAX;
+    uint32_t high = 0;
+    for (uint32_t p = 0; p < call.primitiveCount; ++p) {
+        uint32_t primitiveLow = UINT32_MAX;
+        uint32_t primitiveHigh = 0;
+        for (uint32_t c = 0; c < corners; ++c) {
+            const uint32_t i = index(uint64_t{p} * step + c);
+            primitiveLow = std::min(primitiveLow, i);
+            primitiveHigh = std::max(primitiveHigh, i);
+        }
+        const uint32_t newLow = std::min(low, primitiveLow);
+        const uint32_t newHigh = std::max(high, primitiveHigh);
+        // A strip's slices start at even primitives, so each triangle keeps its turn.
+        const bool mayCut = p > first && (call.type != GpuPrimitiveType::TriangleStrip ||
+                                          (p - first) % 2 == 0);
+        if (mayCut && uint64_t{newHigh} - newLow >= sliceVertices_) {
+            DrawSlice(state, call, first, p - first);
+            first = p;
+            low = primitiveLow;
+            high = primitiveHigh;
+        } else {
+            low = newLow;
+            high = newHigh;
+        }
+    }
+    DrawSlice(state, call, first, call.primitiveCount - first);
+}
+
+void SoftwareRasterizer::DrawSlice(const GpuState& state, const GpuDrawCall& call, uint32_t first,
+                                   uint32_t count) {
+    GpuDrawCall slice = call;
+    slice.primitiveCount = count;
+    if (first > 0) {
+        const bool strip = call.type == GpuPrimitiveType::TriangleStrip ||
+                           call.type == GpuPrimitiveType::LineStrip;
+        const uint32_t step = strip                                        ? 1
+                              : call.type == GpuPrimitiveType::LineList ? 2
+                                                                         : 3;
+        (call.indexed ? slice.startIndex : slice.startVertex) += first * step;
+    }
+    if (!FetchVertices(state, slice, VerticesOf(slice.type, count))) {
+        return;
+    }
+    const double pixels = AssemblePrimitives(slice);
     if (primitives_.empty()) {
         return;
     }

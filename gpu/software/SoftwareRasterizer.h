@@ -32,7 +32,14 @@ inline constexpr GpuVertexElement ScreenVertexElements[] = {
 // same whatever the thread count.
 class SoftwareRasterizer final : public GpuRasterizer {
 public:
-    explicit SoftwareRasterizer(uint32_t threads = RenderThreadCount());
+    // The vertices one slice of a draw processes at most. A draw spanning more (a merged batch,
+    // a field of grass) is drawn slice after slice, its primitives in their order, so it draws
+    // the same pixels while its records (some hundred bytes a vertex) take what a slice takes.
+    static constexpr uint32_t MaxSliceVertices = 65536;
+
+    // Tests give a slice of a few vertices, to draw every draw in many slices.
+    explicit SoftwareRasterizer(uint32_t threads = RenderThreadCount(),
+                                uint32_t sliceVertices = MaxSliceVertices);
     void Draw(const GpuState& state, const GpuDrawCall& call) override;
 
 private:
@@ -52,6 +59,9 @@ private:
         int32_t top, bottom;
     };
 
+    // Draws primitives [first, first + count) of the call as a draw of their own.
+    void DrawSlice(const GpuState& state, const GpuDrawCall& call, uint32_t first,
+                   uint32_t count);
     // The vertices the draw touches, each processed once however often the indices repeat it;
     // indices_ then index vertices_. False when there is nothing to draw.
     bool FetchVertices(const GpuState& state, const GpuDrawCall& call, uint32_t count);
@@ -97,6 +107,7 @@ private:
     std::vector<uint32_t> bandStart_;
     std::vector<uint32_t> bandPrimitives_;
     std::vector<uint32_t> bandNext_; // BinPrimitives' scratch
+    uint32_t sliceVertices_;
     int32_t bandRows_ = 0;
     uint32_t attributes_ = 0;
     bool pretransformed_ = false;

@@ -3,6 +3,8 @@
 #include "device/DeviceTexture.h"
 #include "device/IndexBuffer.h"
 #include "device/VertexBuffer.h"
+#include "tests/support/CapturingLogSink.h"
+#include "tests/support/ScopedValue.h"
 #include "tests/support/SoftwareRenderDevice.h"
 
 #include <functional>
@@ -135,6 +137,42 @@ TEST_F(BatchStoreTest, MeshesDrawAsOneBatchAndJoinTheStaticGroupInBunchesAfterAH
     EXPECT_EQ(s.numStaticBatchesRendered, 1u);
     EXPECT_EQ(s.numDynamicBatchesRendered, 1u);
     EXPECT_EQ(Image(), expected);
+}
+
+// Every merged mesh together holds at most MergedVertexLimit vertices: members past it are drawn
+// one by one after their batch's merged mesh, in the dynamic group and in the static one, and
+// the picture is the one all of them merged give. A second batch finds no room left.
+TEST_F(BatchStoreTest, MembersPastTheMergedTotalAreDrawnOneByOne) {
+    test::CapturingLogSink log;
+    // A tile's range is its six indices: three tiles fit.
+    test::ScopedValue<uint64_t> limit(BatchStore::MergedVertexLimit, 18);
+    const auto expected = Reference(Grid(12));
+    auto tiles = Grid(12);
+    RenderStatistics s = Draw(tiles, true);
+    EXPECT_EQ(s.numModelsRendered, 10u); // one merged draw of three, nine alone
+    EXPECT_EQ(s.numDynamicBatchesRendered, 1u);
+    EXPECT_EQ(Image(), expected);
+    EXPECT_TRUE(log.Contains("Batches merge at most 18 vertices together: 9 meshes of a batch "
+                             "are drawn one by one"));
+    for (uint32_t frame = 2; frame <= 103; ++frame) {
+        Draw(tiles, true);
+    }
+    s = Draw(tiles, true);
+    EXPECT_EQ(s.numStaticBatchesRendered, 1u);
+    EXPECT_EQ(s.numModelsRendered, 10u);
+    EXPECT_EQ(Image(), expected);
+    store_.SetHideMask(BatchHideStatic, BatchHideStatic);
+    Draw(tiles, true);
+    EXPECT_EQ(Image(), std::vector<uint32_t>(expected.size(), Background))
+        << "members drawn alone are hidden with their group";
+    store_.SetHideMask(BatchHideStatic, 0);
+
+    for (auto& other : Grid(2)) {
+        other->mesh->SetColor(0xFF00FF00); // another state, another batch
+        tiles.push_back(std::move(other));
+    }
+    s = Draw(tiles, true);
+    EXPECT_EQ(s.numModelsRendered, 10u + 2u);
 }
 
 TEST_F(BatchStoreTest, MembersLeaveWhenNotSubmittedOrDeleted) {

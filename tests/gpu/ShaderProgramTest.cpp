@@ -17,8 +17,30 @@ struct StreamCase {
     const char* error; // nullptr: decodes
 };
 
+// The version word, `count` times each instruction of `body` (of `length` words), the end.
+std::vector<uint32_t> Repeated(uint32_t version, const std::vector<uint32_t>& body, int count) {
+    std::vector<uint32_t> words = {version};
+    for (int i = 0; i < count; ++i) {
+        words.insert(words.end(), body.begin(), body.end());
+    }
+    words.push_back(End);
+    return words;
+}
+
 TEST(ShaderProgram, StreamsDecodeOrFailNamingTheWord) {
     const uint32_t c255 = Src(2, 255);
+    // mov oC0, c6 (3 words) and texld r0, t0, s0 (4 words); mov oPos, c255 (3 words).
+    const std::vector<uint32_t> pixelMov = {Op(1, 2), Dst(8, 0), Src(2, 6)};
+    const std::vector<uint32_t> texld = {Op(66, 3), Dst(0, 0), Src(3, 0), Src(10, 0)};
+    std::vector<uint32_t> atLimits = Repeated(Ps20, pixelMov, 64);
+    atLimits.pop_back();
+    for (int i = 0; i < 32; ++i) {
+        atLimits.insert(atLimits.end(), texld.begin(), texld.end());
+    }
+    atLimits.push_back(End);
+    std::vector<uint32_t> textureOver = atLimits;
+    textureOver.insert(textureOver.end() - 1, texld.begin(), texld.end());
+    const std::vector<uint32_t> vertexMov = {Op(1, 2), Dst(4, 0), c255};
     const StreamCase cases[] = {
         {"vs_1_1 with comment",
          GpuShaderKind::Vertex,
@@ -102,6 +124,32 @@ TEST(ShaderProgram, StreamsDecodeOrFailNamingTheWord) {
          GpuShaderKind::Pixel,
          {Ps20, Op(31, 2), 0x80000000u | 4u << 27, Dst(10, 0), End},
          "unsupported sampler type 0x4 at word 2"},
+        {"ps_2_0 at its 64 arithmetic and 32 texture instructions",
+         GpuShaderKind::Pixel,
+         atLimits,
+         nullptr},
+        {"a 65th arithmetic instruction",
+         GpuShaderKind::Pixel,
+         Repeated(Ps20, pixelMov, 65),
+         "pixel program of more than 64 arithmetic instructions at word 193"},
+        {"50,000 arithmetic instructions",
+         GpuShaderKind::Pixel,
+         Repeated(Ps20, pixelMov, 50000),
+         "pixel program of more than 64 arithmetic instructions at word 193"},
+        {"a 33rd texture instruction",
+         GpuShaderKind::Pixel,
+         textureOver,
+         "pixel program of more than 32 texture instructions at word 321"},
+        {"vs_1_1 at 128", GpuShaderKind::Vertex, Repeated(Vs11, vertexMov, 128), nullptr},
+        {"vs_1_1 past 128",
+         GpuShaderKind::Vertex,
+         Repeated(Vs11, vertexMov, 129),
+         "vertex program of more than 128 instructions at word 385"},
+        {"vs_2_0 at 256", GpuShaderKind::Vertex, Repeated(Vs20, vertexMov, 256), nullptr},
+        {"vs_2_0 past 256",
+         GpuShaderKind::Vertex,
+         Repeated(Vs20, vertexMov, 257),
+         "vertex program of more than 256 instructions at word 769"},
         {"tangent input",
          GpuShaderKind::Vertex,
          {Vs11, Op(31, 0), 0x80000006u, Dst(1, 0), End},

@@ -3,7 +3,9 @@
 #include "core/math/Random.h"
 #include "resources/Texture.h"
 #include "tests/render/RenderTestSupport.h"
+#include "tests/support/CapturingLogSink.h"
 #include "tests/support/EventLog.h"
+#include "tests/support/ScopedValue.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -126,6 +128,42 @@ TEST_F(ParticleEmitterTest, EmittingTimeSendsOneEventToTheWitnessAndStops) {
     Entity::SendEvent(RefTo(probe), RefTo(emitter_, 2), nullptr, 1.0f);
     EXPECT_EQ(emitter_->GetActiveCount(), 0);
     EXPECT_STREQ(emitter_->GetOutputName(0), "done");
+}
+
+// Emitters at their pool's bound multiply: all of them together hold at most SceneParticleLimit
+// alive. An emitter at the total spawns nothing, its script particles neither, and says so once;
+// once others' particles go, it spawns again.
+TEST_F(ParticleEmitterTest, EmittersTogetherHoldAtMostTheirTotal) {
+    test::CapturingLogSink log;
+    test::ScopedValue<int64_t> total(ParticleEmitter::SceneParticleLimit, 50);
+    auto* second = tree_.Make<ParticleEmitter>("second", root_);
+    for (ParticleEmitter* emitter : {emitter_, second}) {
+        emitter->SetSpawnInterval(1e-30f); // fills its pool of 32 in one frame
+    }
+    auto frame = [&] {
+        for (ParticleEmitter* emitter : {emitter_, second}) {
+            emitter->Update(0.1f, UpdateRunning);
+        }
+    };
+    frame();
+    EXPECT_EQ(emitter_->GetActiveCount(), 32);
+    EXPECT_EQ(second->GetActiveCount(), 18);
+    second->EmitParticle(Float3(), Float3(), 1.0f, 0.0f, 5.0f);
+    frame();
+    EXPECT_EQ(second->GetActiveCount(), 18);
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_EQ(log.Lines()[0].text, "ParticleEmitter 'second' (id " +
+                                       std::to_string(second->GetId()) +
+                                       ") spawns no more while the emitters of the scene hold 50 "
+                                       "particles, the most they hold together");
+    emitter_->SetActive(false);
+    emitter_->Clear();
+    frame();
+    EXPECT_EQ(second->GetActiveCount(), 32);
+    second->Delete();
+    emitter_->SetActive(true);
+    Run(1, 0.1f);
+    EXPECT_EQ(emitter_->GetActiveCount(), 32) << "a deleted emitter's particles are not counted";
 }
 
 TEST_F(ParticleEmitterTest, NanAndZeroCasesStayFinite) {

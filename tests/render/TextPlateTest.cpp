@@ -6,6 +6,7 @@
 #include "resources/ResourceRegistry.h"
 #include "tests/render/RenderTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
+#include "tests/support/ScopedValue.h"
 #include "tests/support/TempFolder.h"
 
 #include <algorithm>
@@ -254,6 +255,52 @@ TEST_F(TextPlateTest, ATextPastTheDrawnBoundIsDrawnUpToItAndToldOnce) {
                           " bytes is drawn up to 65536 bytes");
         }
         plate->Delete();
+    }
+}
+
+// Plates at their own bound multiply: all of them together draw at most SceneDrawnTextLimit
+// bytes. A plate that would pass it draws what is left, cut before a character's bytes part, and
+// says so once; a deleted plate's bytes go to the next plates rebuilt.
+TEST_F(TextPlateTest, PlatesTogetherDrawAtMostTheirTotal) {
+    test::CapturingLogSink log;
+    test::ScopedValue<int64_t> total(TextPlate::SceneDrawnTextLimit, 100);
+    const std::string texts[] = {std::string(40, 'x'), std::string(40, 'x'),
+                                 std::string(19, 'x') + "\xC3\xA9yyyy", "zzzz"};
+    std::vector<TextPlate*> plates;
+    for (const std::string& text : texts) {
+        plates.push_back(Plate(""));
+        plates.back()->SetFontFlags(TextUtf8);
+        plates.back()->SetText(text.c_str());
+    }
+    // Built in this order, twice: a frame's order is the render queue's.
+    auto glyphs = [&](const std::vector<TextPlate*>& drawn) {
+        for (int frame = 0; frame < 2; ++frame) {
+            for (TextPlate* plate : drawn) {
+                plate->SetPosition(Float3(4.0f + static_cast<float>(frame), 4, 0)); // rebuilds
+                plate->UpdateRenderState();
+            }
+        }
+        std::vector<size_t> counts;
+        for (TextPlate* plate : drawn) {
+            counts.push_back(plate->GetRenderMesh()->GetIndexData()->GetIndexCount() / 6);
+        }
+        return counts;
+    };
+    EXPECT_EQ(glyphs(plates), (std::vector<size_t>{40, 40, 19, 1}));
+    auto told = [&](const TextPlate* plate, size_t drawn, size_t of) {
+        return "TextPlate 'plate' (id " + std::to_string(plate->GetId()) + "): " +
+               std::to_string(drawn) + " of its " + std::to_string(of) +
+               " bytes are drawn: the text plates of the scene draw at most 100 bytes together";
+    };
+    ASSERT_EQ(log.Lines().size(), 2u);
+    EXPECT_EQ(log.Lines()[0].text, told(plates[2], 19, 25));
+    EXPECT_EQ(log.Lines()[1].text, told(plates[3], 1, 4));
+
+    plates[0]->Delete();
+    plates.erase(plates.begin());
+    EXPECT_EQ(glyphs(plates), (std::vector<size_t>{40, 24, 4}));
+    for (size_t i = 0; i < plates.size(); ++i) {
+        EXPECT_EQ(plates[i]->GetText(), texts[i + 1]) << "the text stays whole";
     }
 }
 

@@ -1,4 +1,5 @@
 #include "core/filesystem/FileReader.h"
+#include "core/filesystem/MemoryFileSystem.h"
 #include "core/io/GrowingOutputStream.h"
 #include "core/object/Signals.h"
 #include "core/scenefile/ClassReplacement.h"
@@ -340,6 +341,46 @@ TEST_F(BranchTest, FilesHoldingThemselvesLoadOnce) {
         EXPECT_EQ(last->GetChildCount(), 0) << path;
     }
     EXPECT_TRUE(log_.Contains("Branch 'b.branch' holds an instance of itself"));
+}
+
+// Each file of a chain of branch files loads inside the load of the one before, a few kilobytes
+// of stack apiece: thousands would reach the stack's end. The chain loads as deep as loads nest,
+// and the file past that is told, in the log and among the short loads, and not read.
+TEST_F(BranchTest, AChainOfBranchFilesLoadsAsDeepAsLoadsNestAndNoDeeper) {
+    constexpr int Files = 5000;
+    auto naming = [](int file) {
+        return "parent = 1\nbranchflags = 3\nbranch = \"b" + std::to_string(file) + ".branch\"";
+    };
+    // Thousands of files are made in memory: on a disk their making would take seconds.
+    MemoryFileSystem chain;
+    for (int file = 1; file <= Files; ++file) {
+        chain.Add("b" + std::to_string(file) + ".branch",
+                  Scene(Object(1, "BrItem") + Object(2, "Branch", naming(file + 1))));
+    }
+    chain.Add("scene.scene", Scene(Object(1, "Node") + Object(2, "Branch", naming(1))));
+    SetFileSystem(&chain);
+    std::vector<Node*> roots;
+    Node* root = LoadSceneFile("scene.scene", 0, SceneKeepUnmappedIds, nullptr, &roots, nullptr);
+    ASSERT_NE(root, nullptr);
+    made_.push_back(root->GetSerial());
+    int loaded = 0;
+    auto* branch = dynamic_cast<Branch*>(root->GetFirstChild());
+    while (branch && branch->GetFirstChild()) {
+        ++loaded;
+        branch = dynamic_cast<Branch*>(branch->GetFirstChild()->GetFirstChild());
+    }
+    EXPECT_EQ(loaded, MaxSceneLoadNesting);
+    ASSERT_NE(branch, nullptr);
+    EXPECT_STREQ(branch->GetBranchPath(), "b257.branch");
+    EXPECT_EQ(chain.OpenCount("b258.branch"), 0);
+    EXPECT_TRUE(log_.Contains("Scene b257.branch is left unloaded: branch files nest at most 256 "
+                              "deep, and it is nested 257 deep"));
+    const auto& told = TheSceneLoadState().shortLoads;
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].first, "b257.branch");
+    EXPECT_EQ(told[0].second, "it is not read: branch files nest at most 256 deep");
+    root->Delete();
+    SetFileSystem(&files_);
 }
 
 // A few kilobytes of branches naming branches can ask for millions of nodes: one load makes at

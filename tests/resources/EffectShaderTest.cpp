@@ -35,6 +35,13 @@ struct ShaderFileCase {
 TEST_F(EffectShaderTest, SourceNamesLoadTheirRawTwinAndFailuresShowTheDialog) {
     Write("a.psh_raw", pixel_);
     Write("bad.psh_raw", {Ps20, Op(0x28, 0), End});
+    // A program runs for every pixel drawn: 50,000 instructions made a frame of seconds.
+    std::vector<uint32_t> longer = {Ps20};
+    for (int i = 0; i < 50000; ++i) {
+        longer.insert(longer.end(), pixel_.begin() + 1, pixel_.end() - 1);
+    }
+    longer.push_back(End);
+    Write("long.psh_raw", longer);
     const ShaderFileCase cases[] = {
         {"a.psh", true, nullptr},
         {"A.PSH_RAW", true, nullptr},
@@ -42,6 +49,9 @@ TEST_F(EffectShaderTest, SourceNamesLoadTheirRawTwinAndFailuresShowTheDialog) {
         {"bad.psh_raw", false,
          "bad.psh_raw: Failed to load pre-compiled shader: '{}bad.psh_raw' (unsupported opcode "
          "0x28 at word 1)"},
+        {"long.psh_raw", false,
+         "long.psh_raw: Failed to load pre-compiled shader: '{}long.psh_raw' (pixel program of "
+         "more than 64 arithmetic instructions at word 193)"},
         {"none.psh", false, "none.psh: "},
         {"a.png", false, "a.png: "},
     };

@@ -3,6 +3,7 @@
 #include "audio/SoundBuffer.h"
 #include "tests/resources/ResourceTestSupport.h"
 #include "tests/support/LoopbackAudio.h"
+#include "tests/support/ScopedValue.h"
 #include "tests/support/SoundFixtures.h"
 
 #include <memory>
@@ -87,6 +88,40 @@ TEST_F(SoundResources, BrokenSoundsGetThePlaceholderAndSayWhy) {
         EXPECT_EQ(sound->GetState(), ResourceFailed) << c.name;
         EXPECT_TRUE(log_.Contains(c.log)) << c.name;
         ExpectPlaceholder(*sound, c.name);
+        sound->Release();
+    }
+}
+
+// Sounds multiply what one may hold: all of them together hold at most SceneByteLimit bytes
+// decoded. The one that would pass it gets the placeholder and a line; a released sound makes
+// room for the next load.
+TEST_F(SoundResources, SoundsTogetherHoldAtMostTheirTotal) {
+    test::ScopedValue<int64_t> total(SoundResource::SceneByteLimit, 30000);
+    const std::string ogg = test::ReadSoundFixture("sine441.ogg"); // 22,050 bytes decoded
+    for (const char* name : {"a.ogg", "b.ogg"}) {
+        temp_.WriteFile(name, ogg);
+    }
+    temp_.WriteFile("stereo.wav", test::ReadSoundFixture("pcm16_stereo.wav")); // 200 bytes
+    temp_.WriteFile("big.wav", WavFile(WavFormat(1, 1, 8000, 1, 8) +
+                                       WavChunk("data", std::string(8000, '\x10'))));
+    SoundResource* a = GetSoundResource("a.ogg", nullptr);
+    SoundResource* b = GetSoundResource("b.ogg", nullptr);
+    SoundResource* stereo = GetSoundResource("stereo.wav", nullptr);
+    SoundResource* big = GetSoundResource("big.wav", nullptr);
+    EXPECT_EQ(a->GetDataSize(), 22050u);
+    EXPECT_EQ(b->GetState(), ResourceFailed);
+    ExpectPlaceholder(*b, "b.ogg");
+    EXPECT_TRUE(log_.Contains("Sound 'b.ogg' is not loaded: it decodes to more than the 7950 "
+                              "bytes left of the 30000 all sounds hold together"));
+    EXPECT_EQ(stereo->GetState(), ResourceShared);
+    EXPECT_EQ(big->GetState(), ResourceFailed);
+    EXPECT_TRUE(log_.Contains("Sound 'big.wav' is not loaded: it decodes to more than the 7750 "
+                              "bytes left"));
+    EXPECT_TRUE(a->Load()) << "a reload counts the sound once";
+    a->Release();
+    EXPECT_TRUE(b->Load());
+    EXPECT_EQ(b->GetDataSize(), 22050u);
+    for (SoundResource* sound : {b, stereo, big}) {
         sound->Release();
     }
 }

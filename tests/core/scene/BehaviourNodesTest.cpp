@@ -290,5 +290,39 @@ TEST_F(BehaviourNodes, AnEventsCascadeIsCutPastItsCountAndToldOnceAFrame) {
     EXPECT_TRUE(reports_.Messages().empty()) << "the depth bound was never reached";
 }
 
+// Outermost events each within their cascade's count (emitters whose emitting ends together,
+// each setting off a chain) still make a frame that never ends: the events of one frame stop at
+// their own count, told once a frame, and the next frame counts afresh.
+TEST_F(BehaviourNodes, TheEventsOfOneFrameAreCutPastTheirCountAndToldOnceAFrame) {
+    test::CapturingLogSink log;
+    const SignalObserver observer = GetSignalObserver();
+    SetSignalObserver(CountDispatches);
+    std::vector<EventMultiplier*> chain; // 2^16 - 1 events a send: whole, within its count
+    for (int i = 0; i < 16; ++i) {
+        chain.push_back(Make<EventMultiplier>());
+    }
+    for (int i = 0; i + 1 < 16; ++i) {
+        for (int witness = 0; witness < 2; ++witness) {
+            chain[i]->SetPortValue(witness, RefTo(chain[i + 1]));
+        }
+    }
+    for (int frame = 0; frame < 2; ++frame) {
+        Entity::BeginEventFrame();
+        log.Clear();
+        dispatched = 0;
+        for (int send = 0; send < 6; ++send) {
+            Send(chain[0]);
+        }
+        EXPECT_EQ(dispatched, Entity::MaxFrameEvents);
+        EXPECT_EQ(log.Lines().size(), 1u);
+        if (!log.Lines().empty()) {
+            EXPECT_TRUE(log.Lines()[0].text.starts_with(
+                "Events of one frame passed 262144 at entity "))
+                << log.Lines()[0].text;
+        }
+    }
+    SetSignalObserver(observer);
+}
+
 } // namespace
 } // namespace quarn

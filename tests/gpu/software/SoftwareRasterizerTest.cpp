@@ -304,22 +304,24 @@ TEST_F(RasterizerTest, VertexFogFollowsItsFormulasAndMixesTowardsTheFogColour) {
     EXPECT_EQ(SceneQuadCentre(), 0x808080u); // depth 0.5: half fog
 }
 
-// Bands of rows worked by different threads never change a pixel: one mixed frame (specialised
-// spans, the general path with two stages, fog, depth and stencil, clipped clip-space triangles,
-// lines, wireframe and draws large enough to process their vertices and assemble their
-// triangles in parallel) drawn with 1, 2 and 7 threads is the same byte for byte.
-TEST(RasterizerThreads, AMixedFrameIsTheSameWhateverTheThreadCount) {
+// Bands of rows worked by different threads never change a pixel, nor do slices of a draw: one
+// mixed frame (specialised spans, the general path with two stages, fog, depth and stencil,
+// clipped clip-space triangles, lines, wireframe, draws large enough to process their vertices
+// and assemble their triangles in parallel, indexed draws whose indices wander over their
+// buffer) drawn with 1, 2 and 7 threads, each draw whole or in slices of a few vertices, is the
+// same byte for byte.
+TEST(RasterizerThreads, AMixedFrameIsTheSameWhateverTheThreadCountAndTheSlices) {
     struct Frame {
         std::vector<uint8_t> color, depthStencil;
         bool operator==(const Frame&) const = default;
     };
-    auto render = [](uint32_t threads) {
+    auto render = [](uint32_t threads, uint32_t slice) {
         constexpr uint32_t Width = 256, Height = 128;
         auto device = SoftwareDevice::Create({.backBufferWidth = Width,
                                               .backBufferHeight = Height,
                                               .backBufferFormat = GpuFormat::A8R8G8B8,
                                               .enableAutoDepthStencil = true});
-        device->SetRasterizer(std::make_unique<SoftwareRasterizer>(threads));
+        device->SetRasterizer(std::make_unique<SoftwareRasterizer>(threads, slice));
         uint32_t seed = 99;
         auto next = [&seed] {
             seed = seed * 1664525u + 1013904223u;
@@ -417,6 +419,41 @@ TEST(RasterizerThreads, AMixedFrameIsTheSameWhateverTheThreadCount) {
                                 sizeof(ScreenVertex));
         device->DrawPrimitiveUP(GpuPrimitiveType::TriangleStrip, 9000, sprites.data(),
                                 sizeof(ScreenVertex));
+        // The same vertices from a buffer, through indices that mostly step a little and now and
+        // then jump anywhere, in both index sizes; the strip starts at an odd index.
+        const auto bytes = static_cast<uint32_t>(sprites.size() * sizeof(ScreenVertex));
+        auto buffer = device->CreateVertexBuffer(bytes, 0, 0, GpuPool::Managed);
+        void* data = nullptr;
+        buffer->Lock(0, 0, data, 0);
+        std::memcpy(data, sprites.data(), bytes);
+        buffer->Unlock();
+        const auto count = static_cast<uint32_t>(sprites.size());
+        std::vector<uint32_t> wandering(3 * 4000);
+        uint32_t at = 0;
+        for (uint32_t& index : wandering) {
+            at = next() % 16 == 0 ? next() % count : (at + next() % 40) % count;
+            index = at;
+        }
+        for (GpuFormat format : {GpuFormat::Index16, GpuFormat::Index32}) {
+            const bool wide = format == GpuFormat::Index32;
+            auto indices = device->CreateIndexBuffer(
+                static_cast<uint32_t>(wandering.size() * (wide ? 4 : 2)), 0, format,
+                GpuPool::Managed);
+            indices->Lock(0, 0, data, 0);
+            for (size_t i = 0; i < wandering.size(); ++i) {
+                if (wide) {
+                    static_cast<uint32_t*>(data)[i] = wandering[i];
+                } else {
+                    static_cast<uint16_t*>(data)[i] = static_cast<uint16_t>(wandering[i]);
+                }
+            }
+            indices->Unlock();
+            device->SetStreamSource(0, buffer.get(), 0, sizeof(ScreenVertex));
+            device->SetIndices(indices.get());
+            device->DrawIndexedPrimitive(GpuPrimitiveType::TriangleList, 0, 0, count, 0, 4000);
+            device->DrawIndexedPrimitive(GpuPrimitiveType::TriangleStrip, 0, 0, count, 3, 6000);
+            device->DrawIndexedPrimitive(GpuPrimitiveType::LineList, 0, 0, count, 1, 2000);
+        }
         Frame frame;
         auto* back = static_cast<SoftwareSurface*>(device->GetBackBuffer());
         frame.color.assign(back->Bits(), back->Bits() + size_t(back->Pitch()) * Height);
@@ -427,9 +464,13 @@ TEST(RasterizerThreads, AMixedFrameIsTheSameWhateverTheThreadCount) {
                                   depth->StencilPlane() + Width * Height);
         return frame;
     };
-    const Frame one = render(1);
-    EXPECT_TRUE(render(2) == one);
-    EXPECT_TRUE(render(7) == one);
+    // Every draw spans fewer vertices than a slice holds: the reference draws each whole.
+    const Frame one = render(1, SoftwareRasterizer::MaxSliceVertices);
+    EXPECT_TRUE(render(2, SoftwareRasterizer::MaxSliceVertices) == one);
+    EXPECT_TRUE(render(7, SoftwareRasterizer::MaxSliceVertices) == one);
+    for (const auto& [threads, slice] : {std::pair{1u, 3u}, {1u, 7u}, {7u, 7u}, {3u, 1000u}}) {
+        EXPECT_TRUE(render(threads, slice) == one) << threads << " threads, slices of " << slice;
+    }
 }
 
 } // namespace
