@@ -47,10 +47,12 @@ struct Node {
 
 // row[0..5] += k v[0..5] (sign 1) or -= (sign -1), two lanes at a time: each entry takes the
 // product and the sum a scalar loop would, so the answer is the same to the bit.
+// Only the first `count` entries (rounded up to a pair) where count is given: the lower
+// triangle's row.
 template <int sign>
-void AddScaled6(double* row, double k, const double* v) {
+void AddScaled6(double* row, double k, const double* v, int count = 6) {
     const __m128d scale = _mm_set1_pd(k);
-    for (int c = 0; c < 6; c += 2) {
+    for (int c = 0; c < count; c += 2) {
         const __m128d product = _mm_mul_pd(scale, _mm_loadu_pd(v + c));
         const __m128d old = _mm_loadu_pd(row + c);
         _mm_storeu_pd(row + c, sign > 0 ? _mm_add_pd(old, product) : _mm_sub_pd(old, product));
@@ -130,7 +132,11 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
         return;
     }
     ScratchArena::Scope scope(scratch);
-    const auto movable = [&](int32_t b) { return b >= 0 && s.inverseMass[b] > 0.0f; };
+    bool* moves = scratch.Take<bool>(nb);
+    for (int b = 0; b < nb; ++b) {
+        moves[b] = s.inverseMass[b] > 0.0f;
+    }
+    const auto movable = [moves](int32_t b) { return b >= 0 && moves[b]; };
 
     // The pushing rows and the links between bodies they make.
     int32_t* part = scratch.Take<int32_t>(m);
@@ -411,12 +417,12 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
                 }
                 Node& node = nodes[nodeOf[b]];
                 const double* Js = J + 6 * side;
-                // The whole block, though only its lower triangle is read: whole rows go two
-                // lanes at a time.
+                // The lower triangle, two lanes at a time (a pair may reach past the diagonal,
+                // which nothing reads).
                 for (int i = 0; i < 6; ++i) {
                     const double wi = w * Js[i];
                     node.rhs[i] += wi * beta[k];
-                    AddScaled6<1>(node.A + i * 6, wi, Js);
+                    AddScaled6<1>(node.A + i * 6, wi, Js, i + 1);
                 }
             }
             if (part[r] >= 0) {
