@@ -20,6 +20,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <tuple>
 
 namespace quarn::test {
 namespace {
@@ -169,6 +170,7 @@ struct Judging {
     Float3 down;
     Float3 across;
     float acceleration = 0.0f;
+    float restSpeed = 0.0f;  // m/s over the last second; 0 for the scene's default
 };
 
 // Builds the scene; answers how it is judged.
@@ -287,6 +289,35 @@ Judging Build(const SceneCase& scene, SceneWorld& world) {
         }
         break;
     }
+    case SceneKind::BuiltPyramid:
+    case SceneKind::Wall:
+    case SceneKind::Tower: {
+        const Quaternion quarter(0.0f, 0.7071068f, 0.0f, 0.7071068f); // about y, as scenes keep it
+        for (int row = 0; row < scene.boxes; ++row) {
+            const int count = scene.kind == SceneKind::BuiltPyramid ? scene.boxes - row
+                              : scene.kind == SceneKind::Wall       ? 6 - row % 2
+                                                                    : 3;
+            for (int i = 0; i < count; ++i) {
+                const float along = (static_cast<float>(i) - 0.5f * (count - 1)) * s;
+                if (scene.kind == SceneKind::BuiltPyramid) {
+                    world.Box(Float3(along, (0.5f + row) * s, 0.0f), Float3(s, s, s), rho);
+                } else if (scene.kind == SceneKind::Wall) {
+                    world.Box(Float3(along, (0.25f + 0.5f * row) * s, 0.0f),
+                              Float3(s, 0.5f * s, 0.5f * s), rho);
+                } else {
+                    const bool turned = row % 2 == 1;
+                    const float y = (0.15f + 0.3f * row) * s;
+                    world.Box(
+                        turned ? Float3(0.5f * along, y, 0.0f) : Float3(0.0f, y, 0.5f * along),
+                        Float3(1.5f * s, 0.3f * s, 0.5f * s), rho, turned ? quarter : Quaternion());
+                }
+            }
+        }
+        judging.seconds = 12.0f;
+        judging.driftBound = 0.01f * s;
+        judging.restSpeed = 0.01f * s;
+        break;
+    }
     case SceneKind::Drop:
         world.Box(Float3(0.0f, 1.0f + s, 0.0f), Float3(s, s, s), rho,
                   Quaternion::FromAxisAngle(0.6f, Float3(1.0f, 2.0f, 0.5f).NormalizedOrSelf()));
@@ -339,6 +370,12 @@ const char* KindName(SceneKind kind) {
         return "slope";
     case SceneKind::Heap:
         return "heap";
+    case SceneKind::BuiltPyramid:
+        return "built-pyramid";
+    case SceneKind::Wall:
+        return "wall";
+    case SceneKind::Tower:
+        return "tower";
     }
     return "?";
 }
@@ -376,11 +413,18 @@ std::string SceneName(const SceneCase& scene) {
                scene.kind == SceneKind::Heap) {
         std::snprintf(text, sizeof text, " %d boxes", static_cast<int>(scene.boxes));
         name += text;
+    } else if (scene.kind == SceneKind::BuiltPyramid || scene.kind == SceneKind::Wall ||
+               scene.kind == SceneKind::Tower) {
+        std::snprintf(text, sizeof text, " %d rows", static_cast<int>(scene.boxes));
+        name += text;
     }
     name += scene.method == PhysicsIterative ? " ITERATIVE" : " LCP";
     if (scene.sweeps > 0) {
         std::snprintf(text, sizeof text, " %d sweeps", static_cast<int>(scene.sweeps));
         name += text;
+    }
+    if (scene.idle) {
+        name += " idling";
     }
     return name;
 }
@@ -418,6 +462,11 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
         }
     } restore{previous, world};
     const Judging judging = Build(scene, world);
+    if (scene.idle) {
+        for (RigidBody* body : world.Bodies()) {
+            body->SetBodyFlags(body->GetBodyFlags() | BodyAutoIdle);
+        }
+    }
     PhysicsMaster& master = world.World();
     const float g = master.GetGravity();
     const float h = master.GetTimestep();
@@ -445,7 +494,8 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
         top = std::max(top, start.y);
     }
     const float gapBound = 0.02f + 0.05f * scene.size;
-    const float restSpeed = 0.02f + 0.02f * scene.size;
+    const float restSpeed =
+        judging.restSpeed > 0.0f ? judging.restSpeed : 0.02f + 0.02f * scene.size;
     SceneVerdict verdict;
     const int steps = static_cast<int>(std::lround(judging.seconds / h));
     const int lastSecond = steps - static_cast<int>(std::lround(1.0f / h));
@@ -494,6 +544,7 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
         }
     }
     int throughFloor = 0;
+    bool awake = false;
     for (size_t b = 0; b < bodies.size(); ++b) {
         Float3 moved = bodies[b]->GetWorldPosition() - starts[b];
         if (judging.sideways) {
@@ -502,6 +553,7 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
         verdict.drift =
             std::max(verdict.drift, std::isfinite(moved.Length()) ? moved.Length() : HUGE_VALF);
         throughFloor += bodies[b]->GetWorldPosition().y < 0.0f ? 1 : 0;
+        awake = awake || (scene.idle && !bodies[b]->HasBodyFlags(BodyIdle));
     }
     float acceleration = 0.0f;
     float driftPerMetre = 0.0f;
@@ -535,6 +587,8 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
     } else if ((judging.rests || scene.kind == SceneKind::Bridge) && verdict.endSpeed > restSpeed) {
         std::snprintf(reason, sizeof reason, "still moving at %.3g m/s in the last second",
                       static_cast<double>(verdict.endSpeed));
+    } else if (awake) {
+        std::snprintf(reason, sizeof reason, "a body is awake at the end");
     }
     verdict.reason = reason;
     verdict.passed = verdict.reason.empty();
@@ -612,6 +666,25 @@ std::vector<SceneCase> AllScenes() {
     for (int32_t method : {PhysicsLcp, PhysicsIterative}) {
         for (int32_t boxes : {3000, 5000}) {
             scenes.push_back({SceneKind::Heap, 1.0f, 1.0f, method, 0.0f, boxes});
+        }
+    }
+    // Structures placed touching, as games build them, small and tall, at three sizes, and
+    // light and heavy; the idle ones fall asleep.
+    for (int32_t method : {PhysicsLcp, PhysicsIterative}) {
+        for (const auto& [kind, low, high] :
+             {std::tuple{SceneKind::BuiltPyramid, 6, 10}, std::tuple{SceneKind::Wall, 6, 10},
+              std::tuple{SceneKind::Tower, 8, 18}}) {
+            for (int32_t rows : {low, high}) {
+                for (float size : {0.2f, 1.0f, 2.0f}) {
+                    scenes.push_back({kind, size, 1.0f, method, 0.0f, rows});
+                }
+            }
+            for (float density : {1e-3f, 1e3f}) {
+                scenes.push_back({kind, 1.0f, density, method, 0.0f, low});
+            }
+            SceneCase idle{kind, 1.0f, 1.0f, method, 0.0f, low};
+            idle.idle = true;
+            scenes.push_back(idle);
         }
     }
     // More sweeps than the world's default hold the same stacks.

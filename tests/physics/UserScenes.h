@@ -27,6 +27,13 @@ enum class SceneKind {
     Drop,          // one turned box dropped from a metre
     Slope,         // a box or a lying capsule on a static slope, sliding down it or held
     Heap,          // columns of turned boxes 1.8 m apart dropped into one heap on a 120 m floor
+    // Placed touching, `boxes` rows or layers high: a pyramid of cubes, a wall of staggered
+    // bricks (1 x 0.5 x 0.5 sizes, six and five a row) and a tower of crossed layers of three
+    // blocks (1.5 x 0.3 x 0.5 sizes). Each must come to rest, every body below a hundredth of a
+    // size a second, asleep by the end where idling is on.
+    BuiltPyramid,
+    Wall,
+    Tower,
 };
 
 struct SceneCase {
@@ -37,7 +44,7 @@ struct SceneCase {
     // A chain's end mass in links (0: no end, a rope of like links), a bridge's load in
     // planks; unused elsewhere.
     float load = 0.0f;
-    int32_t boxes = 8;  // a stack's, a heap's
+    int32_t boxes = 8;  // a stack's, a heap's, a built structure's rows
     int32_t sweeps = 0; // ITERATIVE's, 0 for the world's default
     int32_t links = 6;  // a chain's
     // A slope's: its angle from level (degrees), the surfaces' mu, the world's friction model
@@ -46,10 +53,11 @@ struct SceneCase {
     float mu = 1.0f;
     int32_t frictionModel = 3;
     bool capsule = false;
+    bool idle = false; // the bodies fall idle when still
 };
 
-// One line: the kind, size, density, load (or a stack's boxes), a chain's links, method and
-// sweeps.
+// One line: the kind, size, density, load (or a stack's boxes, a structure's rows), a chain's
+// links, method, sweeps and idling.
 std::string SceneName(const SceneCase& scene);
 
 struct SceneVerdict {
