@@ -463,8 +463,9 @@ struct IterativeIsland {
     // Per row, the push-out taken out of a sunk contact's normal row, which the step carries out
     // by moving its bodies instead; null when no contact is sunk deep.
     float* pushOut = nullptr;
-    int32_t substeps = 1; // the parts its step must be cut into (IslandSubsteps)
-    float maxTurn = 0.0f; // a part's turn (MaxTurnOf), 0 for a step never cut
+    int32_t substeps = 1;        // the parts its step must be cut into (IslandSubsteps)
+    float maxTurn = 0.0f;        // a part's turn (MaxTurnOf), 0 for a step never cut
+    float* startSpeed = nullptr; // StartSpeeds of a whole step; null for a part
 };
 
 // Sets an island up for a step of h, a part of the world's step of worldStep.
@@ -742,6 +743,9 @@ bool FinishIsland(const IterativeIsland& island, float h, int32_t iterations, fl
         body.AddAngularVelocity(
             ToStoredSpace(parents[b], island.inverseInertia[b].Transform(body.GetTorque() * h)));
     }
+    if (island.startSpeed) {
+        HoldSqueezedBodies(bodies, nb, island.startSpeed);
+    }
     IntegrateIsland(bodies, nb, h,
                     island.pushOut ? PushOutOf(island, h, iterations, scratch) : nullptr);
     return true;
@@ -822,6 +826,7 @@ bool StepIslandsIterative(RigidBody* const* bodies, Joint* const* joints, const 
         outside[i] = scratch.Take<OutsideForces>(islands[i].bodyCount);
         SaveOutsideForces(own, islands[i].bodyCount, outside[i]);
         IterativeIsland& island = *new (steps + i) IterativeIsland();
+        island.startSpeed = StartSpeeds(own, islands[i].bodyCount, h, scratch);
         SetUpIsland(island, own, islands[i].bodyCount, joints + islands[i].firstJoint,
                     islands[i].jointCount, h, h, worldCfm, worldErp, scratch);
         if (island.system.m > 0 && island.substeps == 1) {

@@ -917,10 +917,11 @@ bool SolveSystem(IslandSystem& system, RigidBody* const* bodies, int32_t nb, flo
     return solved;
 }
 
-// The forces a solve found, the outside forces and the poses: the end of a step of h.
+// The forces a solve found, the outside forces and the poses: the end of a step of h. With
+// `startSpeed` (a whole step's) squeezed bodies are held to it (HoldSqueezedBodies).
 void ApplySolution(const IslandSystem& system, RigidBody* const* bodies, int32_t nb, float h,
-                   const float* lambda, ScratchArena& scratch,
-                   const Float3* pushVelocity = nullptr) {
+                   const float* lambda, ScratchArena& scratch, const Float3* pushVelocity = nullptr,
+                   const float* startSpeed = nullptr) {
     // F: force then torque per body, the constraint part first.
     float* F = scratch.Take<float>(static_cast<size_t>(nb) * 6);
     SetZero(F, nb * 6);
@@ -966,6 +967,9 @@ void ApplySolution(const IslandSystem& system, RigidBody* const* bodies, int32_t
         body.AddLinearVelocity(ToStoredSpace(body.GetTransformParent(), dv));
         body.AddAngularVelocity(ToStoredSpace(body.GetTransformParent(), dw));
     }
+    if (startSpeed) {
+        HoldSqueezedBodies(bodies, nb, startSpeed);
+    }
     IntegrateIsland(bodies, nb, h, pushVelocity);
 }
 
@@ -997,6 +1001,7 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
     // Saved first: a joint's rows may add forces (a motor driving into its stop).
     OutsideForces* outside = scratch.Take<OutsideForces>(nb);
     SaveOutsideForces(bodies, nb, outside);
+    const float* startSpeed = StartSpeeds(bodies, nb, h, scratch);
     // The whole step is solved first: its forces, as much as those of the last step, tell
     // whether it must be cut into parts (a chain snapping taut has none before it).
     int32_t substeps = 1;
@@ -1024,7 +1029,7 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
         }
         RememberSubsteps(joints, nj, substeps);
         if (substeps <= 1) {
-            ApplySolution(system, bodies, nb, h, lambda, scratch, pushVelocity);
+            ApplySolution(system, bodies, nb, h, lambda, scratch, pushVelocity, startSpeed);
             return true;
         }
     }
