@@ -2,12 +2,12 @@
 
 // Scenes as users write them, generated: stacks placed touching, dropped from a few millimetres
 // or sunk, pyramids, chains with heavy ends let go level or hanging, plank bridges with loads of
-// 0, 10 and 100 times a plank's mass, and single drops, at sizes from 5 cm to 2 m and densities
-// from 1e-3 to 1e3, and boxes and capsules on slopes, in the world as a scene leaves it (on a static 40 m box floor) under either
-// method. Each run ends in a physical verdict: the scene rests within its bound, no body moves
-// faster than a fall from its start allows (a jointed one: than the energy the whole scene has
-// released), and no joint's anchors part. The tests run a fixed sample; `make physics-scenes`
-// the whole set.
+// 0, 10 and 100 times a plank's mass, single drops and a pile of mixed bodies, at sizes from 5 cm
+// to 2 m and densities from 1e-3 to 1e3, and boxes and capsules on slopes, in the world as a scene
+// leaves it (on a static 40 m box floor) under either method. Each run ends in a physical
+// verdict: the scene rests within its bound, no body moves faster than a fall from its start
+// allows (a jointed one: than the energy the whole scene has released), and no joint's anchors
+// part. The tests run a fixed sample; `make physics-scenes` the whole set.
 
 #include <cstdint>
 #include <string>
@@ -25,6 +25,7 @@ enum class SceneKind {
     Bridge,        // planks on hinges between two fixed posts, a load on the middle one
     Drop,          // one turned box dropped from a metre
     Slope,         // a box or a lying capsule on a static slope, sliding down it or held
+    MixedPile,     // 200 spheres, capsules, cylinders and boxes of every size and density
 };
 
 struct SceneCase {
