@@ -484,6 +484,8 @@ bool WriteSceneFile(const std::string& path, const std::string& bytes, const std
         LogMessage("Scene %s is not saved: %s", path.c_str(), error.c_str());
         NoteFileFailure(error.c_str());
     } else {
+        // The file the user saves to is theirs, wherever it lies.
+        const UserChoiceScope picked;
         written = SaveSceneBytes(path.c_str(), bytes, 0);
     }
     if (!written) {

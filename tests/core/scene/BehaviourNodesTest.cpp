@@ -30,7 +30,11 @@ using Seen = std::tuple<uint32_t, uint32_t, uint32_t, float>;
 // The signal receiver and the nodes that route events and signals without a script.
 class BehaviourNodes : public ::testing::Test {
 protected:
-    void SetUp() override { Deliveries().clear(); }
+    // Each test is a frame of its own: one that used up a frame's events leaves none for the next.
+    void SetUp() override {
+        Deliveries().clear();
+        Entity::BeginEventFrame();
+    }
 
     template <class T = EventProbe>
     T* Make(const char* name = "") {
