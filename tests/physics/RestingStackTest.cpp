@@ -574,6 +574,50 @@ INSTANTIATE_TEST_SUITE_P(
                std::to_string(std::lround(1.0f / std::get<1>(info.param))) + "PerSecond";
     });
 
+struct PinchCase {
+    const char* name;
+    int32_t method;
+    float tilt;  // of the heavy box about z (rad): its face meets the light box's aslant
+    float ratio; // heavy to light
+};
+
+class PinchedLight : public PlacedBodies, public ::testing::WithParamInterface<PinchCase> {};
+
+// A light box on the floor under a heavy one dropped aslant onto it is pinched between normals
+// that are not opposite: the force that stops the heavy box squeezed it out sideways faster
+// than anything in the scene moved. It leaves no faster than the heavy box's fall gives.
+TEST_P(PinchedLight, LeavesNoFasterThanTheFallThatPinchesIt) {
+    const PinchCase& c = GetParam();
+    world_->SetMethod(c.method);
+    RigidBody* light = Place("light", 0.0f, 0.1f, 1.0f, false);
+    RigidBody* heavy = Place("heavy", 1.0f, 0.5f, c.ratio, false);
+    heavy->SetPosition(Float3(0.15f, 1.3f, 0.05f));
+    heavy->SetOrientation(
+        Quaternion::FromAxisAngle(c.tilt, Float3(0.3f, 0.0f, 1.0f).NormalizedOrSelf()));
+    const float g = world_->GetGravity();
+    const float h = world_->GetTimestep();
+    const float fall = std::sqrt(2.0f * g * 1.3f) + g * h;
+    float fastest = 0.0f;
+    for (int i = 0; i < 200; ++i) {
+        world_->Step(h);
+        fastest = std::max(fastest, light->GetLinearVelocity().Length());
+    }
+    EXPECT_LT(fastest, fall);
+    EXPECT_GT(light->GetPosition().y, 0.0f);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pinches, PinchedLight,
+    ::testing::Values(PinchCase{"Aslant", PhysicsLcp, 0.2f, 1000.0f},
+                      PinchCase{"AslantIterative", PhysicsIterative, 0.2f, 1000.0f},
+                      PinchCase{"Shallow", PhysicsLcp, 0.1f, 1000.0f},
+                      PinchCase{"ShallowIterative", PhysicsIterative, 0.1f, 1000.0f},
+                      PinchCase{"Steeper", PhysicsLcp, 0.3f, 1000.0f},
+                      PinchCase{"SteeperIterative", PhysicsIterative, 0.3f, 1000.0f},
+                      PinchCase{"AslantLighter", PhysicsLcp, 0.2f, 100.0f},
+                      PinchCase{"AslantLighterIterative", PhysicsIterative, 0.2f, 100.0f}),
+    CaseName<PinchCase>);
+
 // One row per call, each asking for a velocity that is not a number: the solver forces the
 // first of them forward and gives up at the second, with the rows after it unsolved.
 class UnsolvableJoint : public Joint {

@@ -3,7 +3,7 @@
 // Scenes as users write them, generated: stacks placed touching, dropped from a few millimetres
 // or sunk, pyramids, chains with heavy ends let go level or hanging and ropes of like links,
 // plank bridges with loads of 0, 10 and 100 times a plank's mass, single drops and heaps of
-// thousands of boxes, at sizes from 5 cm to 2 m and densities from 1e-3 to 1e3, and boxes and
+// thousands of boxes, a pile of mixed bodies, at sizes from 5 cm to 2 m and densities from 1e-3 to 1e3, and boxes and
 // capsules on slopes, in the world as a scene leaves it (on a static box floor, 40 m across,
 // 120 m for a heap) under either method. Each run ends in a physical verdict: the scene rests
 // within its bound, no body moves faster than a fall from its start allows (a jointed one: than
@@ -34,6 +34,7 @@ enum class SceneKind {
     BuiltPyramid,
     Wall,
     Tower,
+    MixedPile,     // 200 spheres, capsules, cylinders and boxes of every size and density
 };
 
 struct SceneCase {
