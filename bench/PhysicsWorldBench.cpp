@@ -9,8 +9,8 @@
 // against the iterative one at the world's default sweeps, in alternating runs, on scenes whose
 // islands are large: a heap of 1,600 boxes dropped in columns and stacks of 40 and 60 boxes.
 // Then the same two methods on scenes as users build them, with the worst step beside the mean:
-// boxes tumbling into one heap and a tall stack placed touching. Last chains with heavy ends
-// swinging at once, against the same chains with like ends.
+// boxes tumbling into one heap, a tall stack placed touching, and pyramids, walls and towers.
+// Last chains with heavy ends swinging at once, against the same chains with like ends.
 #include "bench/BenchTiming.h"
 #include "bench/PhysicsBenchWorld.h"
 #include "collision/BroadPhaseMemory.h"
@@ -257,6 +257,39 @@ SceneBuilder TouchingStack(int count) {
     };
 }
 
+// Structures as games build them, placed touching: a pyramid of `rows` rows of unit boxes, a wall
+// of `rows` rows of staggered bricks (1 x 0.5 x 0.5, six and five a row) or a tower of `rows`
+// crossed layers of three blocks (1.5 x 0.3 x 0.5).
+enum class Structure { Pyramid, Wall, Tower };
+
+SceneBuilder Built(Structure structure, int rows) {
+    return [structure, rows](bench::BenchWorld& world) -> RigidBody* {
+        const Quaternion quarter(0.0f, 0.7071068f, 0.0f, 0.7071068f);
+        RigidBody* top = nullptr;
+        for (int row = 0; row < rows; ++row) {
+            const int count = structure == Structure::Pyramid ? rows - row
+                              : structure == Structure::Wall  ? 6 - row % 2
+                                                              : 3;
+            for (int i = 0; i < count; ++i) {
+                const float along = static_cast<float>(i) - 0.5f * static_cast<float>(count - 1);
+                if (structure == Structure::Pyramid) {
+                    top = world.AddBox(Float3(along, 0.5f + row, 0.0f), Float3(1.0f, 1.0f, 1.0f));
+                } else if (structure == Structure::Wall) {
+                    top = world.AddBox(Float3(along, 0.25f + 0.5f * row, 0.0f),
+                                       Float3(1.0f, 0.5f, 0.5f));
+                } else {
+                    const bool turned = row % 2 == 1;
+                    const float y = 0.15f + 0.3f * row;
+                    top = world.AddBox(turned ? Float3(0.5f * along, y, 0.0f)
+                                              : Float3(0.0f, y, 0.5f * along),
+                                       Float3(1.5f, 0.3f, 0.5f), turned ? quarter : Quaternion());
+                }
+            }
+        }
+        return top;
+    };
+}
+
 // The exact step against the iterative one at the world's default sweeps in the world as users
 // leave it: the mean step and the worst, each the median of the rounds, and their ratios. A
 // game freezes on the worst step, which the mean hides. Each run's end is checked first: no
@@ -484,6 +517,12 @@ int main(int argc, char** argv) {
     heap("heap 400 boxes tumbling", TumblingHeap(5, 16, 5), 400, 400);
     heap("heap 1600 boxes tumbling", TumblingHeap(10, 16, 10), 1600, 400);
     heap("stack 84 boxes touching", TouchingStack(84), 84, 500);
+    heap("pyramid 21 boxes touching", Built(Structure::Pyramid, 6), 21, 1000);
+    heap("wall 33 bricks touching", Built(Structure::Wall, 6), 33, 1000);
+    heap("tower 24 blocks touching", Built(Structure::Tower, 8), 24, 1000);
+    heap("pyramid 55 boxes touching", Built(Structure::Pyramid, 10), 55, 1000);
+    heap("wall 55 bricks touching", Built(Structure::Wall, 10), 55, 1000);
+    heap("tower 54 blocks touching", Built(Structure::Tower, 18), 54, 1000);
     heaps.PrintSummary();
 
     // The goal: heavy ends at most about ten times the step of like ones, worst step included.

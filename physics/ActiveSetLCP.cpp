@@ -1,7 +1,6 @@
 #include "physics/ActiveSetLCP.h"
 
 #include "physics/LCPSolver.h"
-#include "physics/ProfileMatrix.h"
 #include "physics/ScratchArena.h"
 
 #include <algorithm>
@@ -50,7 +49,7 @@ Place Guess(double x, double lo, double hi) {
 }
 
 struct Rows {
-    const ProfileMatrix& a;
+    ActiveSetMatrix& a;
     const double* b;
     const double* lo;
     const double* hi;
@@ -74,7 +73,7 @@ bool Spend(const Rows& rows, int64_t cost) {
 // One problem with fixed bounds, from the places given; false when it cannot be solved or
 // the budget of solves runs out first.
 bool SolveFixedBounds(const Rows& rows, int32_t& solvesLeft, ScratchArena& scratch) {
-    const int32_t n = rows.a.n;
+    const int32_t n = rows.a.Rows();
     ScratchArena::Scope scope(scratch);
     int32_t* freeRows = scratch.Take<int32_t>(n);
     double* ax = scratch.Take<double>(n);
@@ -101,32 +100,28 @@ bool SolveFixedBounds(const Rows& rows, int32_t& solvesLeft, ScratchArena& scrat
                 break;
             }
         }
-        // Two products of the whole matrix, each its size twice over (it is symmetric).
-        const int64_t products = 4 * rows.a.Size();
+        const int64_t products = 2 * rows.a.ProductWork();
         int64_t cost = products;
         if (freeCount > 0) {
             ScratchArena::Scope solveScope(scratch);
-            MultiplyProfile(rows.a, rows.x, ax);
-            ProfileMatrix free;
-            TakeSubmatrix(rows.a, freeRows, freeCount, free, scratch);
-            cost += free.FactorWork();
+            cost += rows.a.TakeRows(freeRows, freeCount, scratch);
             if (!Spend(rows, cost)) {
                 return false;
             }
-            if (!FactorProfileLDLT(free)) {
-                return false;
-            }
+            rows.a.Multiply(rows.x, ax);
             for (int32_t k = 0; k < freeCount; ++k) {
                 rhs[k] = rows.b[freeRows[k]] - ax[freeRows[k]];
             }
-            SolveProfileLDLT(free, rhs);
+            if (!rows.a.SolveTaken(rhs, scratch)) {
+                return false;
+            }
             for (int32_t k = 0; k < freeCount; ++k) {
                 rows.x[freeRows[k]] = rhs[k];
             }
         } else if (!Spend(rows, cost)) {
             return false;
         }
-        MultiplyProfile(rows.a, rows.x, ax);
+        rows.a.Multiply(rows.x, ax);
 
         // w / A_ii is in the units of x: how far the row's own force would move to make w 0.
         double scale = 0.0;
@@ -201,10 +196,47 @@ bool SolveFixedBounds(const Rows& rows, int32_t& solvesLeft, ScratchArena& scrat
 
 } // namespace
 
+int32_t ProfileActiveSetMatrix::Rows() const {
+    return a_.n;
+}
+
+double ProfileActiveSetMatrix::Diagonal(int32_t i) const {
+    return a_.Diagonal(i);
+}
+
+void ProfileActiveSetMatrix::Multiply(const double* x, double* out) const {
+    MultiplyProfile(a_, x, out);
+}
+
+int64_t ProfileActiveSetMatrix::ProductWork() const {
+    return 2 * a_.Size(); // the size twice over: it is symmetric
+}
+
+int64_t ProfileActiveSetMatrix::TakeRows(const int32_t* rows, int32_t count,
+                                         ScratchArena& scratch) {
+    TakeSubmatrix(a_, rows, count, taken_, scratch);
+    return taken_.FactorWork();
+}
+
+bool ProfileActiveSetMatrix::SolveTaken(double* rhs, ScratchArena&) {
+    if (!FactorProfileLDLT(taken_)) {
+        return false;
+    }
+    SolveProfileLDLT(taken_, rhs);
+    return true;
+}
+
 bool SolveActiveSetLCP(const ProfileMatrix& a, double* x, const double* b, const float* lo,
                        const float* hi, const int32_t* findex, int32_t maxSolves,
                        ScratchArena& scratch, int64_t* work) {
-    const int32_t n = a.n;
+    ProfileActiveSetMatrix matrix(a);
+    return SolveActiveSetLCP(matrix, x, b, lo, hi, findex, maxSolves, scratch, work);
+}
+
+bool SolveActiveSetLCP(ActiveSetMatrix& a, double* x, const double* b, const float* lo,
+                       const float* hi, const int32_t* findex, int32_t maxSolves,
+                       ScratchArena& scratch, int64_t* work) {
+    const int32_t n = a.Rows();
     ScratchArena::Scope scope(scratch);
     double* low = scratch.Take<double>(n);
     double* high = scratch.Take<double>(n);

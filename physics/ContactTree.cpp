@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <emmintrin.h>
 
 namespace quarn {
 namespace {
@@ -44,6 +45,20 @@ struct Node {
     int32_t parent; // node, -1 for a root
 };
 
+// row[0..5] += k v[0..5] (sign 1) or -= (sign -1), two lanes at a time: each entry takes the
+// product and the sum a scalar loop would, so the answer is the same to the bit.
+// Only the first `count` entries (rounded up to a pair) where count is given: the lower
+// triangle's row.
+template <int sign>
+void AddScaled6(double* row, double k, const double* v, int count = 6) {
+    const __m128d scale = _mm_set1_pd(k);
+    for (int c = 0; c < count; c += 2) {
+        const __m128d product = _mm_mul_pd(scale, _mm_loadu_pd(v + c));
+        const __m128d old = _mm_loadu_pd(row + c);
+        _mm_storeu_pd(row + c, sign > 0 ? _mm_add_pd(old, product) : _mm_sub_pd(old, product));
+    }
+}
+
 // L L^T = a in place, a symmetric and given by its lower triangle, with the reciprocals of L's
 // diagonal; false when it is not positive definite.
 bool Cholesky(double* a, double* inverseDiagonal) {
@@ -71,13 +86,19 @@ bool Cholesky(double* a, double* inverseDiagonal) {
 // X := (L L^T)^-1 X for a factor from Cholesky, X `columns` wide (row-major, 6 apart).
 template <int columns>
 void CholeskySolve(const double* l, const double* inverseDiagonal, double* x) {
+    const auto subtract = [](double* xi, double k, const double* xk) {
+        if constexpr (columns == 6) {
+            AddScaled6<-1>(xi, k, xk);
+        } else {
+            for (int c = 0; c < columns; ++c) {
+                xi[c] -= k * xk[c];
+            }
+        }
+    };
     for (int i = 0; i < 6; ++i) {
         double* xi = x + i * 6;
         for (int k = 0; k < i; ++k) {
-            const double lik = l[i * 6 + k];
-            for (int c = 0; c < columns; ++c) {
-                xi[c] -= lik * x[k * 6 + c];
-            }
+            subtract(xi, l[i * 6 + k], x + k * 6);
         }
         for (int c = 0; c < columns; ++c) {
             xi[c] *= inverseDiagonal[i];
@@ -86,10 +107,7 @@ void CholeskySolve(const double* l, const double* inverseDiagonal, double* x) {
     for (int i = 5; i >= 0; --i) {
         double* xi = x + i * 6;
         for (int k = i + 1; k < 6; ++k) {
-            const double lki = l[k * 6 + i];
-            for (int c = 0; c < columns; ++c) {
-                xi[c] -= lki * x[k * 6 + c];
-            }
+            subtract(xi, l[k * 6 + i], x + k * 6);
         }
         for (int c = 0; c < columns; ++c) {
             xi[c] *= inverseDiagonal[i];
@@ -133,7 +151,11 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
         return;
     }
     ScratchArena::Scope scope(scratch);
-    const auto movable = [&](int32_t b) { return b >= 0 && s.inverseMass[b] > 0.0f; };
+    bool* moves = scratch.Take<bool>(nb);
+    for (int b = 0; b < nb; ++b) {
+        moves[b] = s.inverseMass[b] > 0.0f;
+    }
+    const auto movable = [moves](int32_t b) { return b >= 0 && moves[b]; };
 
     // The pushing rows and the links between bodies they make.
     int32_t* part = scratch.Take<int32_t>(m);
@@ -424,32 +446,30 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
                 continue;
             }
             const double w = 1.0 / s.cfm[r];
-            const float* J = s.J + r * RowFloats;
+            double J[RowFloats];
+            std::copy(s.J + r * RowFloats, s.J + (r + 1) * RowFloats, J);
             for (int side = 0; side < 2; ++side) {
                 const int32_t b = s.jb[2 * r + side];
                 if (!movable(b)) {
                     continue;
                 }
                 Node& node = nodes[nodeOf[b]];
-                const float* Js = J + 6 * side;
+                const double* Js = J + 6 * side;
+                // The lower triangle, two lanes at a time (a pair may reach past the diagonal,
+                // which nothing reads).
                 for (int i = 0; i < 6; ++i) {
                     const double wi = w * Js[i];
                     node.rhs[i] += wi * beta[k];
-                    for (int j = 0; j <= i; ++j) {
-                        node.A[i * 6 + j] += wi * Js[j];
-                    }
+                    AddScaled6<1>(node.A + i * 6, wi, Js, i + 1);
                 }
             }
             if (part[r] >= 0) {
                 Node& child = nodes[childOfLink[part[r]]];
                 const bool childFirst = s.jb[2 * r] == child.body;
-                const float* Jp = J + (childFirst ? 6 : 0);
-                const float* Jc = J + (childFirst ? 0 : 6);
+                const double* Jp = J + (childFirst ? 6 : 0);
+                const double* Jc = J + (childFirst ? 0 : 6);
                 for (int i = 0; i < 6; ++i) {
-                    const double wi = w * Jp[i];
-                    for (int j = 0; j < 6; ++j) {
-                        child.K[i * 6 + j] += wi * Jc[j];
-                    }
+                    AddScaled6<1>(child.K + i * 6, w * Jp[i], Jc);
                 }
             }
         }
@@ -487,12 +507,13 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
                     reduced += Ki[c] * node.y[c];
                 }
                 parent.rhs[i] -= reduced;
+                // Row i of K A^-1 K^T, summed over c in order for every column at once.
+                double product[6] = {};
+                for (int c = 0; c < 6; ++c) {
+                    AddScaled6<1>(product, Ki[c], node.toParent + c * 6);
+                }
                 for (int j = 0; j <= i; ++j) {
-                    double product = 0.0;
-                    for (int c = 0; c < 6; ++c) {
-                        product += Ki[c] * node.toParent[c * 6 + j];
-                    }
-                    parent.A[i * 6 + j] -= product;
+                    parent.A[i * 6 + j] -= product[j];
                 }
             }
         }

@@ -1,6 +1,7 @@
 #include "physics/IslandStep.h"
 
 #include "core/debug/Assertion.h"
+#include "physics/ContactJoint.h"
 #include "physics/Joint.h"
 #include "physics/PhysicsMaster.h"
 #include "physics/RigidBody.h"
@@ -188,6 +189,53 @@ void HeaviestJoined(RigidBody* const* bodies, int32_t nb, Joint* const* joints, 
     }
     for (int32_t b = 0; b < nb; ++b) {
         heaviest[b] = heaviest[find(b)];
+    }
+}
+
+float* StartSpeeds(RigidBody* const* bodies, int32_t nb, float h, ScratchArena& scratch) {
+    float* speed = scratch.Take<float>(nb);
+    for (int b = 0; b < nb; ++b) {
+        const RigidBody& body = *bodies[b];
+        speed[b] = body.GetLinearVelocity().Length() +
+                   body.GetForce().Length() * body.GetInverseMass() * h;
+    }
+    return speed;
+}
+
+void HoldSqueezedBodies(RigidBody* const* bodies, int32_t nb, const float* startSpeed) {
+    for (int b = 0; b < nb; ++b) {
+        RigidBody& body = *bodies[b];
+        const float speed = body.GetLinearVelocity().Length();
+        if (!(speed > startSpeed[b]) || !body.IsMovable()) {
+            continue;
+        }
+        float fastest = 0.0f;
+        bool contactsOnly = true;
+        for (JointNode* node = body.GetJointList(); node; node = node->next) {
+            if (node->joint->GetType() != JointContact) {
+                contactsOnly = false;
+                break;
+            }
+            const auto& contact = static_cast<const ContactJoint&>(*node->joint);
+            RigidBody* partner =
+                contact.GetBody(0) == &body ? contact.GetBody(1) : contact.GetBody(0);
+            float reach = contact.GetPushOut() - contact.GetDeepPushOut();
+            // A lighter partner may be squeezed out itself: only its start vouches for it.
+            if (partner && InIsland(partner, bodies, nb) &&
+                partner->GetInverseMass() > body.GetInverseMass()) {
+                reach += startSpeed[partner->GetIslandTag()];
+            } else if (partner) {
+                reach += partner->GetPointVelocity(contact.position).Length();
+            }
+            if (contact.surface.mode & ContactMotion) {
+                reach += contact.surface.motion.Length();
+            }
+            fastest = std::max(fastest, reach);
+        }
+        const float bound = std::max(startSpeed[b], fastest);
+        if (contactsOnly && speed > bound) {
+            body.SetLinearVelocity(body.GetLinearVelocity() * (bound / speed));
+        }
     }
 }
 

@@ -466,6 +466,7 @@ struct IterativeIsland {
     int32_t substeps = 1;      // the parts its step must be cut into (IslandSubsteps)
     bool weighed = false;      // whether its joints are weighed for parts (WeighsAnyJoint)
     float maxTurn = 0.0f;      // a part's turn under the loads (MaxTurnOf), 0 where not weighed
+    float* startSpeed = nullptr; // StartSpeeds of a whole step; null for a part
 };
 
 // Sets an island up for a step of h, a part of the world's step of worldStep.
@@ -750,6 +751,9 @@ bool FinishIsland(const IterativeIsland& island, float h, int32_t iterations, fl
         body.AddAngularVelocity(
             ToStoredSpace(parents[b], island.inverseInertia[b].Transform(body.GetTorque() * h)));
     }
+    if (island.startSpeed) {
+        HoldSqueezedBodies(bodies, nb, island.startSpeed);
+    }
     IntegrateIsland(bodies, nb, h,
                     island.pushOut ? PushOutOf(island, h, iterations, scratch) : nullptr);
     return true;
@@ -846,6 +850,7 @@ bool StepIslandsIterative(RigidBody* const* bodies, Joint* const* joints, const 
         outside[i] = scratch.Take<OutsideForces>(islands[i].bodyCount);
         SaveOutsideForces(own, islands[i].bodyCount, outside[i]);
         IterativeIsland& island = *new (steps + i) IterativeIsland();
+        island.startSpeed = StartSpeeds(own, islands[i].bodyCount, h, scratch);
         SetUpIsland(island, own, islands[i].bodyCount, joints + islands[i].firstJoint,
                     islands[i].jointCount, h, h, worldCfm, worldErp, scratch);
         if (island.system.m > 0 && island.substeps == 1) {

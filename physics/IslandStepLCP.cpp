@@ -2,7 +2,9 @@
 
 #include "core/debug/Assertion.h"
 #include "physics/ActiveSetLCP.h"
+#include "physics/BodyBlockMatrix.h"
 #include "physics/ContactJoint.h"
+#include "physics/IslandBodySpace.h"
 #include "physics/IslandStep.h"
 #include "physics/IslandStepIterative.h"
 #include "physics/IslandSubsteps.h"
@@ -358,77 +360,20 @@ void AssembleIslandMatrix(IslandSystem& system, RigidBody* const* bodies, int32_
 
 namespace {
 
-// The island's bodies joined through its kept joints: each body's neighbours, by island index.
-struct BodyGraph {
-    int32_t* begin = nullptr; // per body, and one more: where its neighbours start
-    int32_t* neighbours = nullptr;
-};
-
-BodyGraph LinkBodies(const IslandSystem& system, int nb, ScratchArena& scratch) {
-    BodyGraph graph;
-    graph.begin = scratch.Take<int32_t>(static_cast<size_t>(nb) + 1);
-    std::fill(graph.begin, graph.begin + nb + 1, 0);
-    for (int i = 0; i < system.jointCount; ++i) {
-        if (system.secondTakesPart[i]) {
-            ++graph.begin[system.joints[i]->GetBody(0)->GetIslandTag() + 1];
-            ++graph.begin[system.joints[i]->GetBody(1)->GetIslandTag() + 1];
-        }
-    }
-    for (int b = 0; b < nb; ++b) {
-        graph.begin[b + 1] += graph.begin[b];
-    }
-    graph.neighbours = scratch.Take<int32_t>(static_cast<size_t>(std::max(graph.begin[nb], 1)));
-    int32_t* fill = scratch.Take<int32_t>(static_cast<size_t>(nb));
-    std::copy(graph.begin, graph.begin + nb, fill);
-    for (int i = 0; i < system.jointCount; ++i) {
-        if (system.secondTakesPart[i]) {
-            const int a = system.joints[i]->GetBody(0)->GetIslandTag();
-            const int b = system.joints[i]->GetBody(1)->GetIslandTag();
-            graph.neighbours[fill[a]++] = b;
-            graph.neighbours[fill[b]++] = a;
-        }
-    }
-    return graph;
-}
-
-// Visits the bodies breadth first from `from`, marking them with `mark`; answers the last one
-// reached, the farthest from it.
-int Reach(const BodyGraph& graph, int from, int32_t* marks, int32_t mark, int32_t* queue,
-          int32_t* rank, int32_t& ranked) {
-    int head = 0;
-    int tail = 0;
-    queue[tail++] = from;
-    marks[from] = mark;
-    while (head < tail) {
-        const int b = queue[head++];
-        if (rank) {
-            rank[b] = ranked++;
-        }
-        for (int k = graph.begin[b]; k < graph.begin[b + 1]; ++k) {
-            const int other = graph.neighbours[k];
-            if (marks[other] != mark) {
-                marks[other] = mark;
-                queue[tail++] = other;
-            }
-        }
-    }
-    return queue[tail - 1];
-}
-
-// Ranks the bodies breadth first from one end of each connected part: the farthest body from
-// its first one, as a stack's bottom or top or a chain's end.
-void RankBodies(const BodyGraph& graph, int nb, int32_t* rank, ScratchArena& scratch) {
+// The island's bodies ranked breadth first from one end of each part its kept joints link
+// (RankLinkedBodies).
+void RankIslandBodies(const IslandSystem& system, int nb, int32_t* rank, ScratchArena& scratch) {
     ScratchArena::Scope scope(scratch);
-    int32_t* marks = scratch.Take<int32_t>(static_cast<size_t>(nb));
-    int32_t* queue = scratch.Take<int32_t>(static_cast<size_t>(nb));
-    std::fill(marks, marks + nb, -1);
-    int32_t ranked = 0;
-    for (int b = 0; b < nb; ++b) {
-        if (marks[b] < 0) {
-            const int end = Reach(graph, b, marks, 2 * b, queue, nullptr, ranked);
-            Reach(graph, end, marks, 2 * b + 1, queue, rank, ranked);
+    int32_t* links = scratch.Take<int32_t>(2 * static_cast<size_t>(std::max(system.jointCount, 1)));
+    int32_t count = 0;
+    for (int i = 0; i < system.jointCount; ++i) {
+        if (system.secondTakesPart[i]) {
+            links[2 * count] = system.joints[i]->GetBody(0)->GetIslandTag();
+            links[2 * count + 1] = system.joints[i]->GetBody(1)->GetIslandTag();
+            ++count;
         }
     }
+    RankLinkedBodies(nb, links, count, rank, scratch);
 }
 
 } // namespace
@@ -437,11 +382,8 @@ void OrderIslandRows(const IslandSystem& system, int32_t nb, ScratchArena& scrat
                      IslandProfile& profile) {
     const int m = system.m;
     const int jointCount = system.jointCount;
-    int32_t* rank = scratch.Take<int32_t>(static_cast<size_t>(nb));
-    {
-        ScratchArena::Scope scope(scratch);
-        RankBodies(LinkBodies(system, nb, scratch), nb, rank, scratch);
-    }
+    int32_t* rank = profile.rank = scratch.Take<int32_t>(static_cast<size_t>(nb));
+    RankIslandBodies(system, nb, rank, scratch);
     // Joints by the ranks of their bodies, the lower first; a joint to the world by its body's.
     int32_t* sorted = scratch.Take<int32_t>(static_cast<size_t>(jointCount));
     int64_t* key = scratch.Take<int64_t>(static_cast<size_t>(jointCount));
@@ -571,11 +513,15 @@ struct ExactSolves {
     IslandProfile profile;
     bool profileOrdered = false;
     bool profileFilled = false;
+    // Solved over the bodies rather than the rows, where that costs less (IslandBodySpace).
+    IslandBodySpace bodySpace;
+    bool overBodies = false;
     double activeSetBudget = 0.0; // solves
     bool denseFresh = false;
 };
 
-// The active sets over the island's profile, from the problem's start.
+// The active sets over the island's profile, or over its bodies where a solve costs less there,
+// from the problem's start.
 bool SolveByActiveSets(ExactSolves& solves, const ExactProblem& problem, float* lambda) {
     const IslandSystem& system = solves.system;
     ScratchArena& scratch = solves.scratch;
@@ -584,18 +530,31 @@ bool SolveByActiveSets(ExactSolves& solves, const ExactProblem& problem, float* 
     if (!solves.profileOrdered) {
         solves.profileOrdered = true;
         OrderIslandRows(system, solves.nb, scratch, profile);
-        // A solve costs about half the profile's factor work, the pivoting solve about m^3 / 3:
-        // the active sets may spend as much before they hand over. An island whose rows all
-        // share bodies (a crowd on one spot) leaves them too few solves to try.
+        // A solve over the rows costs about half their profile's factor work (its free rows);
+        // one over the bodies its factor whatever rows are free.
+        double solveWork = 0.5 * static_cast<double>(profile.matrix.FactorWork());
+        if (solves.bodySpace.Build(system, solves.nb, solves.h, profile.rank, scratch) &&
+            static_cast<double>(solves.bodySpace.SolveWork()) < solveWork) {
+            solves.overBodies = true;
+            solveWork = static_cast<double>(solves.bodySpace.SolveWork());
+        }
+        // The pivoting solve costs about m^3 / 3: the active sets may spend as much before they
+        // hand over. An island whose rows all share bodies (a crowd on one spot) leaves them too
+        // few solves to try.
         const double m3 = static_cast<double>(m) * m * m;
-        solves.activeSetBudget =
-            std::min(2.0 * m3 / (3.0 * static_cast<double>(profile.matrix.FactorWork())),
-                     static_cast<double>(ActiveSetMaxSolves));
+        solves.activeSetBudget = std::min(m3 / (3.0 * std::max(solveWork, 1.0)),
+                                          static_cast<double>(ActiveSetMaxSolves));
     }
     if (solves.activeSetBudget < ActiveSetMinSolves) {
         return false;
     }
-    if (!solves.profileFilled) {
+    const bool overBodies = solves.overBodies;
+    // Past the rows the exact step takes by its rows, not even a solve over them is begun; nor
+    // over the bodies where the work left does not hold the two solves the least problem takes.
+    if (overBodies ? 2 * solves.bodySpace.SolveWork() > solves.work->left : m > MaxDenseRows) {
+        return false;
+    }
+    if (!overBodies && !solves.profileFilled) {
         solves.profileFilled = true;
         FillIslandProfile(system, solves.bodies, solves.nb, solves.h, scratch, profile);
     }
@@ -605,8 +564,10 @@ bool SolveByActiveSets(ExactSolves& solves, const ExactProblem& problem, float* 
     float* lo = scratch.Take<float>(m);
     float* hi = scratch.Take<float>(m);
     int32_t* findex = problem.findex ? scratch.Take<int32_t>(m) : nullptr;
+    // Over the bodies the rows keep the system's order.
+    const auto rowAt = [&](int p) { return overBodies ? p : profile.order[p]; };
     for (int p = 0; p < m; ++p) {
-        const int r = profile.order[p];
+        const int r = rowAt(p);
         x[p] = problem.start ? problem.start[r] : 0.0;
         b[p] = problem.rhs[r];
         lo[p] = problem.lo[r];
@@ -614,16 +575,22 @@ bool SolveByActiveSets(ExactSolves& solves, const ExactProblem& problem, float* 
         if (findex) {
             // A friction index naming no row gives its row no force, as in the pivoting solve.
             const int32_t normal = problem.findex[r];
-            findex[p] = normal < 0 ? -1 : normal < m ? profile.place[normal] : m;
+            findex[p] = normal < 0    ? -1
+                        : normal >= m ? m
+                        : overBodies  ? normal
+                                      : profile.place[normal];
         }
     }
-    if (!SolveActiveSetLCP(profile.matrix, x, b, lo, hi, findex,
-                           static_cast<int32_t>(solves.activeSetBudget), scratch,
-                           &solves.work->left)) {
+    const int32_t maxSolves = static_cast<int32_t>(solves.activeSetBudget);
+    const bool solved = overBodies ? SolveActiveSetLCP(solves.bodySpace, x, b, lo, hi, findex,
+                                                       maxSolves, scratch, &solves.work->left)
+                                   : SolveActiveSetLCP(profile.matrix, x, b, lo, hi, findex,
+                                                       maxSolves, scratch, &solves.work->left);
+    if (!solved) {
         return false;
     }
     for (int p = 0; p < m; ++p) {
-        lambda[profile.order[p]] = static_cast<float>(x[p]);
+        lambda[rowAt(p)] = static_cast<float>(x[p]);
     }
     return AllFinite(lambda, static_cast<size_t>(m));
 }
@@ -842,13 +809,13 @@ Float3* SolvePushOut(ExactSolves& solves, const float* push) {
 // An island no exact solve takes is stepped by the iterative step, from the forces its joints
 // kept, rather than left where it is with its motion.
 void StepIslandInstead(RigidBody* const* bodies, int nb, Joint* const* joints, int nj, float h,
-                       float worldCfm, float worldErp, int64_t rows, bool overBound,
+                       float worldCfm, float worldErp, int64_t rows, bool overBound, bool report,
                        ScratchArena& scratch, SubstepBudget* budget = nullptr) {
     PhysicsMaster* world = bodies[0]->GetWorld();
     const int32_t sweeps = world ? world->GetIterations() : PhysicsMaster::DefaultIterations;
     if (StepIslandIterative(bodies, nb, joints, nj, h, worldCfm, worldErp, sweeps,
                             PhysicsMaster::OverRelaxation, scratch, budget) &&
-        world) {
+        world && report) {
         if (overBound) {
             world->ReportIslandOverBound(*bodies[0], nb, rows);
         } else {
@@ -870,13 +837,15 @@ bool SolveSystem(IslandSystem& system, RigidBody* const* bodies, int32_t nb, flo
                  Float3** pushVelocity = nullptr) {
     LCPStepFailures = 0;
     const int m = system.m;
+    const PhysicsMaster* world = bodies[0]->GetWorld();
     // An island that went past the bound last step is most likely still tumbling: it is
     // given a quarter of it, which a settled one needs far less than.
     const bool wasOver = std::any_of(bodies, bodies + nb, [](const RigidBody* body) {
         return body->WasOverExactBound();
     });
     ExactWork work(m, wasOver ? ExactWorkPerRow / 4 : ExactWorkPerRow);
-    ExactSolves solves{system, bodies, nb, h, &work, scratch, IslandProfile()};
+    ExactSolves solves{system, bodies, nb, h, &work, scratch, IslandProfile(), false, false,
+                       IslandBodySpace()};
     bool solved = false;
     if (!failExactSolves.load(std::memory_order_relaxed)) {
         bool between = false;
@@ -897,10 +866,20 @@ bool SolveSystem(IslandSystem& system, RigidBody* const* bodies, int32_t nb, flo
                 *pushVelocity = SweepIslandPushOut(solves, push);
             }
         }
+        // An island none of whose bodies was solved exactly in the step before holds only the
+        // forces the sweeps ended with, a little off their bounds in nearly every row: placing
+        // them again took a wall of bricks past its bound. From nothing a resting island's rows
+        // settle in a few solves, as when it was first placed.
+        const bool swept = world && std::none_of(bodies, bodies + nb, [world](const RigidBody* b) {
+            return b->GetExactSolveStep() + 1 >= world->GetStepCounter();
+        });
         float* start = scratch.Take<float>(m);
         for (int i = 0; i < system.jointCount; ++i) {
             const float* saved = system.joints[i]->GetSavedLambda();
-            std::copy(saved, saved + system.info[i].m, start + system.start[i]);
+            float* out = start + system.start[i];
+            for (int k = 0; k < system.info[i].m; ++k) {
+                out[k] = swept ? 0.0f : saved[k];
+            }
         }
         ExactProblem problem;
         problem.rhs = system.rhs;
@@ -913,6 +892,9 @@ bool SolveSystem(IslandSystem& system, RigidBody* const* bodies, int32_t nb, flo
     LastExactSolveWork = work.Spent();
     for (int b = 0; b < nb; ++b) {
         bodies[b]->SetOverExactBound(work.overBound);
+        if (solved && world) {
+            bodies[b]->SetExactSolveStep(world->GetStepCounter());
+        }
     }
     overBound = work.overBound;
     return solved;
@@ -955,9 +937,11 @@ Float3* AngularVelocitiesAfter(const IslandSystem& system, RigidBody* const* bod
 }
 
 // The forces a solve found (F, from ConstraintForces), the outside forces and the poses: the end
-// of a step of h.
+// of a step of h. With `startSpeed` (a whole step's) squeezed bodies are held to it
+// (HoldSqueezedBodies).
 void ApplySolution(const IslandSystem& system, RigidBody* const* bodies, int32_t nb, float h,
-                   const float* lambda, float* F, const Float3* pushVelocity = nullptr) {
+                   const float* lambda, float* F, const Float3* pushVelocity = nullptr,
+                   const float* startSpeed = nullptr) {
     for (int i = 0; i < system.jointCount; ++i) {
         Joint& joint = *system.joints[i];
         const int m_i = system.info[i].m;
@@ -987,6 +971,9 @@ void ApplySolution(const IslandSystem& system, RigidBody* const* bodies, int32_t
         const Float3 dw = system.inverseInertia[b].Transform(angular) * -1.0f;
         body.AddLinearVelocity(ToStoredSpace(body.GetTransformParent(), dv));
         body.AddAngularVelocity(ToStoredSpace(body.GetTransformParent(), dw));
+    }
+    if (startSpeed) {
+        HoldSqueezedBodies(bodies, nb, startSpeed);
     }
     IntegrateIsland(bodies, nb, h, pushVelocity);
 }
@@ -1034,12 +1021,14 @@ int32_t CountSolvedSubsteps(const IslandSystem& system, RigidBody* const* bodies
 } // namespace
 
 bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj, float h,
-                   float worldCfm, float worldErp, ScratchArena& scratch, SubstepBudget* budget) {
+                   float worldCfm, float worldErp, ScratchArena& scratch, SubstepBudget* budget,
+                   bool reportFallback) {
     ScratchArena::Scope scope(scratch);
     LastExactSolveWork = 0;
     // Saved first: a joint's rows may add forces (a motor driving into its stop).
     OutsideForces* outside = scratch.Take<OutsideForces>(nb);
     SaveOutsideForces(bodies, nb, outside);
+    const float* startSpeed = StartSpeeds(bodies, nb, h, scratch);
     // The whole step is solved first: its forces, as much as those of the last step, tell
     // whether it must be cut into parts (a chain snapping taut has none before it).
     int32_t substeps = 1;
@@ -1058,7 +1047,7 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
         if (system.m > 0 &&
             !SolveSystem(system, bodies, nb, h, lambda, overBound, scratch, &pushVelocity)) {
             StepIslandInstead(bodies, nb, joints, nj, h, worldCfm, worldErp, system.m, overBound,
-                              scratch, budget);
+                              reportFallback, scratch, budget);
             return false;
         }
         float* F = ConstraintForces(system, nb, lambda, scratch);
@@ -1079,7 +1068,7 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
         // What the island asked for: what it was granted depends on the other islands.
         RememberSubsteps(joints, nj, needed);
         if (substeps <= 1) {
-            ApplySolution(system, bodies, nb, h, lambda, F, pushVelocity);
+            ApplySolution(system, bodies, nb, h, lambda, F, pushVelocity, startSpeed);
             if (cut) {
                 HoldEnergy(bodies, nb, start, outside, h);
             }
@@ -1100,7 +1089,7 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
         bool overBound = false;
         if (system.m > 0 && !SolveSystem(system, bodies, nb, part, lambda, overBound, scratch)) {
             StepIslandInstead(bodies, nb, joints, nj, part, worldCfm, worldErp, system.m,
-                              overBound, scratch);
+                              overBound, reportFallback, scratch);
             // The bodies may have kept their poses: the sum starts again where they are.
             StartParts(bodies, nb, positions);
             stepped = false;

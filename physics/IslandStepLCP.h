@@ -47,8 +47,16 @@ struct IslandSystem {
 // The most rows the exact step takes in one island. The pivoting solve's matrix and factor are
 // m x m floats each and it grows up to m^3: at this size about 8 MB, and about a tenth of a
 // second for the hardest contact problems; the active-set solve of a stack or a chain this
-// size takes a millisecond or two. The world steps a larger island with the iterative step.
+// size takes a millisecond or two. An island of more rows is taken only when solved over its
+// bodies its matrix is no larger (MaxBodySpaceBodies): bodies resting on each other have many
+// more rows than unknowns (a 55-box pyramid 1,740 rows, 330 unknowns). The world steps any other
+// larger island with the iterative step.
 constexpr int32_t MaxDenseRows = 1024;
+constexpr int32_t MaxBodySpaceBodies = MaxDenseRows / 6;
+// Whether the exact step takes an island of these rows and bodies.
+inline bool FitsExactStep(int64_t rows, int32_t bodies) {
+    return rows <= MaxDenseRows || bodies <= MaxBodySpaceBodies;
+}
 
 // Every row's regularisation (cfm/h on the diagonal) is also at least this share of the row's
 // own diagonal. The mass-scaled cfm keeps rows of bodies of any mass solvable; a small body's
@@ -88,6 +96,7 @@ void AssembleIslandMatrix(IslandSystem& system, RigidBody* const* bodies, int32_
 // bodies are ranked breadth first from one end of the island (a stack's bottom or top, a chain's
 // end) and each joint's rows follow the ranks of its bodies.
 struct IslandProfile {
+    int32_t* rank = nullptr;          // per body: its place in the order
     int32_t* order = nullptr;         // position -> the system's row
     int32_t* place = nullptr;         // the system's row -> position
     int32_t* jointPosition = nullptr; // per kept joint: its first row's position
@@ -106,18 +115,19 @@ void AssembleIslandProfile(const IslandSystem& system, RigidBody* const* bodies,
 
 // Advances one island by h with an exact solve of its constraints, then integrates the poses
 // and clears the accumulators. An island of a few dozen rows and more whose profile is narrow
-// enough is solved by active sets over it, starting from the forces the joints kept; the
-// pivoting solve takes the others and any the active sets do not settle, and once more with
-// every row's cfm at least a hundredth of its diagonal. A solve that forces a step is taken as
-// failed. None takes more than ExactWorkPerRow times the rows. An island no exact solve takes
-// within that is stepped by the iterative step with the world's sweeps (or, should that fail
-// too, keeps its motion), the world hears of it, and the answer is false. An island whose
-// joints' loads or turning bodies ask for it is stepped in equal parts (IslandSubsteps), each
-// one as a whole step is, as many as the world's budget for the step grants it (null: the
-// island's own, as if it were alone).
+// enough is solved by active sets over it (over its bodies where that costs less,
+// IslandBodySpace), starting from the forces the joints kept; the pivoting solve takes the others
+// and any the active sets do not settle, and once more with every row's cfm at least a hundredth
+// of its diagonal. A solve that forces a step is taken as failed. None takes more than
+// ExactWorkPerRow times the rows. An island no exact solve takes within that is stepped by the
+// iterative step with the world's sweeps (or, should that fail too, keeps its motion), the world
+// hears of it (unless reportFallback is false: the iterative method's own islands), and the
+// answer is false. An island whose joints' loads or turning bodies ask for it is stepped in equal
+// parts (IslandSubsteps), each one as a whole step is, as many as the world's budget for the step
+// grants it (null: the island's own, as if it were alone).
 bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj, float h,
                    float worldCfm, float worldErp, ScratchArena& scratch,
-                   SubstepBudget* budget = nullptr);
+                   SubstepBudget* budget = nullptr, bool reportFallback = true);
 
 // Lets tests make every exact solve fail, to see its island stepped iteratively instead.
 void FailExactSolvesForTests(bool fail);

@@ -204,6 +204,9 @@ private:
     void ReportCutSubsteps();
     // The exact step, or the iterative one for an island too large for it.
     void StepIslandForLcp(const IslandSpan& span);
+    // Whether the island's bodies rest on each other in a loop (contacts that pushed last step
+    // link them in a cycle, as in a pyramid or a wall) and the exact step takes it.
+    bool RestsInALoop(const IslandSpan& span);
     static void OnCandidatePair(void* data, CollisionVolume& a, CollisionVolume& b);
     void CollideVolumes(CollisionPair* record, CollisionVolume& a, CollisionVolume& b);
     // Friction, soft cfm and minimum depth of the two volumes' materials.
@@ -289,6 +292,7 @@ private:
     std::vector<RigidBody*> islandBodies_;
     std::vector<Joint*> islandJoints_;
     std::vector<IslandSpan> islandSpans_; // runs of the two lists above
+    std::vector<IslandSpan> sweptSpans_;  // those the iterative method sweeps
     std::vector<RigidBody*> islandStack_;
 };
 

@@ -158,6 +158,9 @@ public:
     // Whether the exact solve of the body's island went past its bound of work the last time.
     bool WasOverExactBound() const { return overExactBound_; }
     void SetOverExactBound(bool over) { overExactBound_ = over; }
+    // The world's step counter when the body's island was last solved exactly (0: never).
+    uint32_t GetExactSolveStep() const { return exactSolveStep_; }
+    void SetExactSolveStep(uint32_t step) { exactSolveStep_ = step; }
 
     // The world's body list.
     RigidBody* nextInWorld_ = nullptr;
@@ -207,6 +210,7 @@ private:
     // placement.
     Float3 lastSoundPosition_;
     bool overExactBound_ = false;
+    uint32_t exactSolveStep_ = 0;
     bool reportedImmovable_ = false;
     bool reportedAbsurd_ = false;
     bool reportedOffCentre_ = false;

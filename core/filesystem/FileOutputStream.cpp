@@ -35,6 +35,7 @@ struct UnfinishedTemporary {
 struct UnfinishedTemporaries {
     std::mutex mutex;
     std::vector<UnfinishedTemporary> list;
+    bool removed = false; // by a stop: the process is ending
 };
 UnfinishedTemporaries& Unfinished() {
     static auto* unfinished = new UnfinishedTemporaries();
@@ -155,20 +156,34 @@ bool FileOutputStream::OpenEntry(Descriptor folder, const std::string& name, uin
     RemoveStaleTemporaries(folder.Get());
     const std::string stem = name.substr(0, TemporaryNameStemLength);
     int descriptor = -1;
-    for (int attempt = 0; attempt < 100 && descriptor < 0; ++attempt) {
-        temporaryName_ = "." + stem + "." + std::to_string(getpid()) + "-" +
-                         std::to_string(++temporaryCounter) + ".tmp";
-        // 0666 lets the umask decide, as for any new file.
-        descriptor = openat(folder.Get(), temporaryName_.c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (descriptor < 0 && errno != EEXIST) {
-            break;
+    {
+        // Made and recorded under one lock, so a stop's removal finds every temporary made
+        // before it, and none is made after it to outlive the process.
+        UnfinishedTemporaries& unfinished = Unfinished();
+        const std::lock_guard<std::mutex> lock(unfinished.mutex);
+        if (unfinished.removed) {
+            NoteFileFailure(ECANCELED);
+            return false;
         }
-    }
-    if (descriptor < 0) {
-        NoteFileFailure(errno);
-        temporaryName_.clear();
-        return false;
+        for (int attempt = 0; attempt < 100 && descriptor < 0; ++attempt) {
+            temporaryName_ = "." + stem + "." + std::to_string(getpid()) + "-" +
+                             std::to_string(++temporaryCounter) + ".tmp";
+            // 0666 lets the umask decide, as for any new file.
+            descriptor = openat(folder.Get(), temporaryName_.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (descriptor < 0 && errno != EEXIST) {
+                break;
+            }
+        }
+        if (descriptor < 0) {
+            NoteFileFailure(errno);
+            temporaryName_.clear();
+            return false;
+        }
+        const int ownFolder = fcntl(folder.Get(), F_DUPFD_CLOEXEC, 0);
+        if (ownFolder >= 0) {
+            unfinished.list.push_back({this, ownFolder, temporaryName_});
+        }
     }
     if (replacing) {
         fchmod(descriptor, info.st_mode & 07777);
@@ -178,25 +193,18 @@ bool FileOutputStream::OpenEntry(Descriptor folder, const std::string& name, uin
         NoteFileFailure(errno);
         close(descriptor);
         unlinkat(folder.Get(), temporaryName_.c_str(), 0);
+        Untrack();
         temporaryName_.clear();
         return false;
     }
     folder_ = std::move(folder);
     name_ = name;
-    Track(true);
     return true;
 }
 
-void FileOutputStream::Track(bool writing) {
+void FileOutputStream::Untrack() {
     UnfinishedTemporaries& unfinished = Unfinished();
     const std::lock_guard<std::mutex> lock(unfinished.mutex);
-    if (writing) {
-        const int folder = fcntl(folder_.Get(), F_DUPFD_CLOEXEC, 0);
-        if (folder >= 0) {
-            unfinished.list.push_back({this, folder, temporaryName_});
-        }
-        return;
-    }
     for (auto at = unfinished.list.begin(); at != unfinished.list.end(); ++at) {
         if (at->stream == this) {
             close(at->folder);
@@ -212,6 +220,7 @@ void RemoveUnfinishedTemporaries() {
     for (const UnfinishedTemporary& temporary : unfinished.list) {
         unlinkat(temporary.folder, temporary.name.c_str(), 0);
     }
+    unfinished.removed = true;
 }
 
 void FileOutputStream::Fail() {
@@ -364,7 +373,7 @@ bool FileOutputStream::Close() {
         }
         NoteWriteSucceeded();
     }
-    Track(false);
+    Untrack();
     folder_ = Descriptor();
     temporaryName_.clear();
     closeResult_ = !failed_;

@@ -54,8 +54,8 @@ private:
     // Whether `more` bytes fit the folder's cap; the stream fails when they do not.
     bool Fits(uint64_t more);
 
-    // Records the temporary as under way (RemoveUnfinishedTemporaries), or forgets it.
-    void Track(bool writing);
+    // Forgets the temporary as under way (RemoveUnfinishedTemporaries).
+    void Untrack();
 
     FILE* handle_ = nullptr;
     Descriptor folder_;
@@ -74,7 +74,7 @@ private:
 
 // Removes the temporaries of the streams still being written, for a process that must end in
 // the middle of a write (a stop signal's last resort): no temporary outlives it. Safe on any
-// thread; the streams it cut short then fail.
+// thread; the streams it cut short then fail, and no stream opens after it.
 void RemoveUnfinishedTemporaries();
 
 } // namespace quarn

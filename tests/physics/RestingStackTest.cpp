@@ -387,6 +387,106 @@ INSTANTIATE_TEST_SUITE_P(
                                      PhysicsIterative, 3, 0.3f, 1000.0f, true, 0.01f}),
     CaseName<PlacedPairCase>);
 
+// Structures a game builds, placed touching on the floor: a pyramid of unit boxes, rows of
+// staggered bricks (1 x 0.5 x 0.5, six and five a row) and a tower of crossed layers of three
+// blocks (1.5 x 0.3 x 0.5). Their islands hold far more rows than bodies.
+enum class Structure { Pyramid, Wall, Tower };
+
+struct StructureCase {
+    const char* name;
+    Structure structure;
+    int rows; // of the pyramid or the wall, the tower's layers
+    int32_t method;
+};
+
+class RestingStructures : public PlacedBodies, public ::testing::WithParamInterface<StructureCase> {
+protected:
+    RigidBody* Block(Float3 center, Float3 size, bool turned) {
+        RigidBody* body = Body(center);
+        if (turned) {
+            // A quarter turn about y as a scene keeps it.
+            body->SetOrientation(Quaternion(0.0f, 0.7071068f, 0.0f, 0.7071068f));
+        }
+        auto* box = tree_.Make<CollisionBox>("box");
+        box->SetSize(size);
+        box->AttachAsLast(body);
+        JoinSpace(*space_, box, CollSolid);
+        return body;
+    }
+    // Answers the bodies, and each one's height above the floor in contacts.
+    std::vector<RigidBody*> Build(const StructureCase& c, std::vector<int>& levels) {
+        std::vector<RigidBody*> bodies;
+        for (int row = 0; row < c.rows; ++row) {
+            const float level = static_cast<float>(row);
+            const int count = c.structure == Structure::Pyramid ? c.rows - row
+                              : c.structure == Structure::Wall  ? 6 - row % 2
+                                                                : 3;
+            for (int i = 0; i < count; ++i) {
+                const float along = static_cast<float>(i) - 0.5f * static_cast<float>(count - 1);
+                switch (c.structure) {
+                case Structure::Pyramid:
+                    bodies.push_back(
+                        Block(Float3(along, 0.5f + level, 0.0f), Float3(1.0f, 1.0f, 1.0f), false));
+                    break;
+                case Structure::Wall:
+                    bodies.push_back(Block(Float3(along, 0.25f + 0.5f * level, 0.0f),
+                                           Float3(1.0f, 0.5f, 0.5f), false));
+                    break;
+                case Structure::Tower: {
+                    const bool turned = row % 2 == 1;
+                    const Float3 at = turned ? Float3(0.5f * along, 0.15f + 0.3f * level, 0.0f)
+                                             : Float3(0.0f, 0.15f + 0.3f * level, 0.5f * along);
+                    bodies.push_back(Block(at, Float3(1.5f, 0.3f, 0.5f), turned));
+                    break;
+                }
+                }
+                levels.push_back(row + 1);
+            }
+        }
+        return bodies;
+    }
+};
+
+TEST_P(RestingStructures, ComeToRestWhereTheirContactsSettle) {
+    const StructureCase& c = GetParam();
+    world_->SetMethod(c.method);
+    std::vector<int> levels;
+    const std::vector<RigidBody*> bodies = Build(c, levels);
+    std::vector<Float3> places;
+    for (RigidBody* body : bodies) {
+        places.push_back(body->GetPosition());
+    }
+    CapturingLogSink log;
+    // Kept short for the sanitizers; the generated scenes run such structures for longer.
+    for (int step = 1; step <= 150; ++step) {
+        world_->Step(world_->GetTimestep());
+        for (size_t b = 0; b < bodies.size(); ++b) {
+            // Each contact below settles at the minimum depth.
+            const Float3 drift = bodies[b]->GetPosition() - places[b];
+            const float settling = static_cast<float>(levels[b]) * world_->GetContactMinDepth();
+            ASSERT_LT(std::hypot(drift.x, drift.z), 0.01f) << "body " << b << ", step " << step;
+            ASSERT_LT(drift.y, 0.01f) << "body " << b << ", step " << step;
+            ASSERT_GT(drift.y, -settling - 0.01f) << "body " << b << ", step " << step;
+            if (step > 100) { // settled at the minimum depth
+                ASSERT_LT(bodies[b]->GetLinearVelocity().Length(), 0.01f)
+                    << "body " << b << ", step " << step;
+            }
+        }
+    }
+    EXPECT_TRUE(log.Lines().empty()) << log.Lines().front().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Structures, RestingStructures,
+    ::testing::Values(
+        StructureCase{"PyramidOfSixRowsExact", Structure::Pyramid, 6, PhysicsLcp},
+        StructureCase{"WallOfSixRowsExact", Structure::Wall, 6, PhysicsLcp},
+        StructureCase{"TowerOfEightLayersExact", Structure::Tower, 8, PhysicsLcp},
+        StructureCase{"PyramidOfSixRowsIterative", Structure::Pyramid, 6, PhysicsIterative},
+        StructureCase{"WallOfSixRowsIterative", Structure::Wall, 6, PhysicsIterative},
+        StructureCase{"TowerOfEightLayersIterative", Structure::Tower, 8, PhysicsIterative}),
+    CaseName<StructureCase>);
+
 struct HeavyTouchCase {
     const char* name;
     int32_t method;
@@ -486,6 +586,50 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(std::get<0>(info.param).name) + "At" +
                std::to_string(std::lround(1.0f / std::get<1>(info.param))) + "PerSecond";
     });
+
+struct PinchCase {
+    const char* name;
+    int32_t method;
+    float tilt;  // of the heavy box about z (rad): its face meets the light box's aslant
+    float ratio; // heavy to light
+};
+
+class PinchedLight : public PlacedBodies, public ::testing::WithParamInterface<PinchCase> {};
+
+// A light box on the floor under a heavy one dropped aslant onto it is pinched between normals
+// that are not opposite: the force that stops the heavy box squeezed it out sideways faster
+// than anything in the scene moved. It leaves no faster than the heavy box's fall gives.
+TEST_P(PinchedLight, LeavesNoFasterThanTheFallThatPinchesIt) {
+    const PinchCase& c = GetParam();
+    world_->SetMethod(c.method);
+    RigidBody* light = Place("light", 0.0f, 0.1f, 1.0f, false);
+    RigidBody* heavy = Place("heavy", 1.0f, 0.5f, c.ratio, false);
+    heavy->SetPosition(Float3(0.15f, 1.3f, 0.05f));
+    heavy->SetOrientation(
+        Quaternion::FromAxisAngle(c.tilt, Float3(0.3f, 0.0f, 1.0f).NormalizedOrSelf()));
+    const float g = world_->GetGravity();
+    const float h = world_->GetTimestep();
+    const float fall = std::sqrt(2.0f * g * 1.3f) + g * h;
+    float fastest = 0.0f;
+    for (int i = 0; i < 200; ++i) {
+        world_->Step(h);
+        fastest = std::max(fastest, light->GetLinearVelocity().Length());
+    }
+    EXPECT_LT(fastest, fall);
+    EXPECT_GT(light->GetPosition().y, 0.0f);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pinches, PinchedLight,
+    ::testing::Values(PinchCase{"Aslant", PhysicsLcp, 0.2f, 1000.0f},
+                      PinchCase{"AslantIterative", PhysicsIterative, 0.2f, 1000.0f},
+                      PinchCase{"Shallow", PhysicsLcp, 0.1f, 1000.0f},
+                      PinchCase{"ShallowIterative", PhysicsIterative, 0.1f, 1000.0f},
+                      PinchCase{"Steeper", PhysicsLcp, 0.3f, 1000.0f},
+                      PinchCase{"SteeperIterative", PhysicsIterative, 0.3f, 1000.0f},
+                      PinchCase{"AslantLighter", PhysicsLcp, 0.2f, 100.0f},
+                      PinchCase{"AslantLighterIterative", PhysicsIterative, 0.2f, 100.0f}),
+    CaseName<PinchCase>);
 
 // One row per call, each asking for a velocity that is not a number: the solver forces the
 // first of them forward and gives up at the second, with the rows after it unsolved.

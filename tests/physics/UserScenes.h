@@ -4,12 +4,12 @@
 // 1/30 s), dropped from a few millimetres (columns of 20 small boxes from 1 to 10 mm) or sunk,
 // pyramids, chains with heavy ends let go level or hanging and ropes of like links, plank
 // bridges with loads of 0, 10 and 100 times a plank's mass, single drops and heaps of thousands
-// of boxes, at sizes from 5 cm to 2 m and densities from 1e-3 to 1e3, and boxes and capsules on
-// slopes, in the world as a scene leaves it (on a static box floor, 40 m across, 120 m for a
-// heap) under either method. Each run ends in a physical verdict: the scene rests within its
-// bound, no body moves faster than a fall from its start allows (a jointed one: than the energy
-// the whole scene has released), and no joint's anchors part. The tests run a fixed sample;
-// `make physics-scenes` the whole set.
+// of boxes, a pile of mixed bodies, at sizes from 5 cm to 2 m and densities from 1e-3 to 1e3, and
+// boxes and capsules on slopes, in the world as a scene leaves it (on a static box floor, 40 m
+// across, 120 m for a heap) under either method. Each run ends in a physical verdict: the scene
+// rests within its bound, no body moves faster than a fall from its start allows (a jointed one:
+// than the energy the whole scene has released), and no joint's anchors part. The tests run a
+// fixed sample; `make physics-scenes` the whole set.
 
 #include <cstdint>
 #include <string>
@@ -28,6 +28,14 @@ enum class SceneKind {
     Drop,          // one turned box dropped from a metre
     Slope,         // a box or a lying capsule on a static slope, sliding down it or held
     Heap,          // columns of turned boxes 1.8 m apart dropped into one heap on a 120 m floor
+    // Placed touching, `boxes` rows or layers high: a pyramid of cubes, a wall of staggered
+    // bricks (1 x 0.5 x 0.5 sizes, six and five a row) and a tower of crossed layers of three
+    // blocks (1.5 x 0.3 x 0.5 sizes). Each must come to rest, every body below a hundredth of a
+    // size a second, asleep by the end where idling is on.
+    BuiltPyramid,
+    Wall,
+    Tower,
+    MixedPile,     // 200 spheres, capsules, cylinders and boxes of every size and density
 };
 
 struct SceneCase {
@@ -38,7 +46,7 @@ struct SceneCase {
     // A chain's end mass in links (0: no end, a rope of like links), a bridge's load in
     // planks; unused elsewhere.
     float load = 0.0f;
-    int32_t boxes = 8;  // a stack's, a heap's
+    int32_t boxes = 8;  // a stack's, a heap's, a built structure's rows
     int32_t sweeps = 0; // ITERATIVE's, 0 for the world's default
     int32_t links = 6;  // a chain's
     // A slope's: its angle from level (degrees), the surfaces' mu, the world's friction model
@@ -47,12 +55,13 @@ struct SceneCase {
     float mu = 1.0f;
     int32_t frictionModel = 3;
     bool capsule = false;
+    bool idle = false; // the bodies fall idle when still
     float timestep = 0.0f; // the world's step (s), 0 for its default
     float gap = 0.0f;      // between a gapped stack's boxes (m), 0 for the usual few millimetres
 };
 
-// One line: the kind, size, density, load (or a stack's boxes and gap), a chain's links, method,
-// sweeps and step.
+// One line: the kind, size, density, load (or a stack's boxes and gap, a structure's rows), a
+// chain's links, method, sweeps, idling and step.
 std::string SceneName(const SceneCase& scene);
 
 struct SceneVerdict {
