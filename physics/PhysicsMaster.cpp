@@ -330,8 +330,8 @@ void PhysicsMaster::NoteHeavyOnLight(RigidBody& a, RigidBody& b, const Collision
     const Float3 point = contact.position * -1.0f;
     const float closing =
         (b.GetPointVelocity(point) - a.GetPointVelocity(point)).Dot(contact.normal);
-    const float restingSpeed = std::max(MinSlidingSpeed, std::fabs(gravity_) * GetUsableTimestep());
-    const bool gentle = std::fabs(closing) < restingSpeed;
+    const float step = GetUsableTimestep();
+    const float restingSpeed = std::max(MinSlidingSpeed, std::fabs(gravity_) * step);
     const std::pair key(std::min(a.GetSerial(), b.GetSerial()),
                         std::max(a.GetSerial(), b.GetSerial()));
     const auto [found, added] = heavyOnLight_.try_emplace(key);
@@ -340,9 +340,18 @@ void PhysicsMaster::NoteHeavyOnLight(RigidBody& a, RigidBody& b, const Collision
         return; // another of the pair's volumes
     }
     const bool held = touchedBefore && !added && run.lastStep + 1 == stepCounter_;
-    if (!(held && run.resting)) {
+    // The push-out moves sunk bodies apart instead of giving them speed: a light body being
+    // squeezed out of a heavy one shows it in their depth, not in their velocities.
+    const float squeezed = held ? std::fabs(contact.depth - run.depth) / step : 0.0f;
+    const bool gentle = std::fabs(closing) < restingSpeed && squeezed < restingSpeed;
+    run.depth = contact.depth;
+    // One that met it at speed must stay slow on it all the while: a light box squeezed out from
+    // under a heavy ball has calm steps between its jolts.
+    if (!(held && run.resting && (run.metGently || gentle))) {
         run.resting = gentle;
-        run.metGently = gentle && !held;
+        // A pair first found sunk deep met at speed unseen: a heavy ball that came down beside a
+        // light box, the box found inside its flank a step later.
+        run.metGently = gentle && !held && contact.depth < contactMinDepth_ + restingSpeed * step;
         run.since = worldTime_;
     }
     run.lastStep = stepCounter_;

@@ -272,6 +272,7 @@ private:
         bool resting = false;   // since `since`, touching every step
         bool metGently = false; // the run began as they met
         double since = 0.0;     // world time
+        float depth = 0.0f;     // the contact's at `lastStep`
     };
     // Only pairs past the carried mass ratio whose contact faces up from the light body, by the
     // bodies' serials (lower first): how long each has rested so, until the first is named.

@@ -1,14 +1,15 @@
 #pragma once
 
-// Scenes as users write them, generated: stacks placed touching, dropped from a few millimetres
-// or sunk, pyramids, chains with heavy ends let go level or hanging and ropes of like links,
-// plank bridges with loads of 0, 10 and 100 times a plank's mass, single drops and heaps of
-// thousands of boxes, a pile of mixed bodies, at sizes from 5 cm to 2 m and densities from 1e-3 to 1e3, and boxes and
-// capsules on slopes, in the world as a scene leaves it (on a static box floor, 40 m across,
-// 120 m for a heap) under either method. Each run ends in a physical verdict: the scene rests
-// within its bound, no body moves faster than a fall from its start allows (a jointed one: than
-// the energy the whole scene has released), and no joint's anchors part. The tests run a fixed
-// sample; `make physics-scenes` the whole set.
+// Scenes as users write them, generated: stacks placed touching (also at world steps of 1/60 to
+// 1/30 s), dropped from a few millimetres (columns of 20 small boxes from 1 to 10 mm) or sunk,
+// pyramids, chains with heavy ends let go level or hanging and ropes of like links, plank
+// bridges with loads of 0, 10 and 100 times a plank's mass, single drops and heaps of thousands
+// of boxes, a pile of mixed bodies, at sizes from 5 cm to 2 m and densities from 1e-3 to 1e3, and
+// boxes and capsules on slopes, in the world as a scene leaves it (on a static box floor, 40 m
+// across, 120 m for a heap) under either method. Each run ends in a physical verdict: the scene
+// rests within its bound, no body moves faster than a fall from its start allows (a jointed one:
+// than the energy the whole scene has released), and no joint's anchors part. The tests run a
+// fixed sample; `make physics-scenes` the whole set.
 
 #include <cstdint>
 #include <string>
@@ -55,10 +56,12 @@ struct SceneCase {
     int32_t frictionModel = 3;
     bool capsule = false;
     bool idle = false; // the bodies fall idle when still
+    float timestep = 0.0f; // the world's step (s), 0 for its default
+    float gap = 0.0f;      // between a gapped stack's boxes (m), 0 for the usual few millimetres
 };
 
-// One line: the kind, size, density, load (or a stack's boxes, a structure's rows), a chain's
-// links, method, sweeps and idling.
+// One line: the kind, size, density, load (or a stack's boxes and gap, a structure's rows), a
+// chain's links, method, sweeps, idling and step.
 std::string SceneName(const SceneCase& scene);
 
 struct SceneVerdict {

@@ -30,6 +30,20 @@ SceneCase Slope(int32_t method, float degrees, float mu, int32_t model, bool cap
     return scene;
 }
 
+// A stack placed touching at another world step than the default.
+SceneCase StackAt(int32_t method, float size, int32_t boxes, float timestep) {
+    SceneCase scene{SceneKind::StackTouching, size, 1.0f, method, 0.0f, boxes};
+    scene.timestep = timestep;
+    return scene;
+}
+
+// Twenty boxes dropped onto each other from `gap` apart.
+SceneCase Column(int32_t method, float size, float gap) {
+    SceneCase scene{SceneKind::StackGapped, size, 1.0f, method, 0.0f, 20};
+    scene.gap = gap;
+    return scene;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Sample, UserScenes,
     ::testing::Values(SceneCase{SceneKind::StackTouching, 1.0f, 1.0f, Lcp},
@@ -41,6 +55,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SceneCase{SceneKind::StackGapped, 0.05f, 1.0f, Iterative},
                       SceneCase{SceneKind::StackTouching, 1.0f, 1.0f, Iterative, 0.0f, 4},
                       SceneCase{SceneKind::StackGapped, 0.1f, 1.0f, Iterative, 0.0f, 8, 30},
+                      StackAt(Iterative, 0.1f, 8, 0.02f), StackAt(Iterative, 1.0f, 20, 1.0f / 30.0f),
+                      Column(Iterative, 0.05f, 0.01f),
                       SceneCase{SceneKind::Pyramid, 0.2f, 10.0f, Lcp},
                       SceneCase{SceneKind::Pyramid, 1.0f, 1.0f, Iterative},
                       SceneCase{SceneKind::Drop, 0.05f, 1000.0f, Lcp},
