@@ -180,6 +180,9 @@ private:
 };
 
 constexpr int PileBodies = 200;
+// What a light body pinched in a pile over several steps may still gain past the pile's highest
+// fall (m/s): the squeezed-body hold bounds each step, not a run of them (see the README).
+constexpr float PinchSlack = 1.0f;
 constexpr int BridgePlanks = 10;
 constexpr float Gap = 0.003f; // between the boxes of a gapped stack (m)
 
@@ -196,7 +199,7 @@ struct Judging {
     float acceleration = 0.0f;
     float restSpeed = 0.0f;  // m/s over the last second; 0 for the scene's default
     // Loose bodies strike each other: none may pass what the highest one's fall gives by more
-    // than a step's worth.
+    // than a step's worth and PinchSlack.
     bool highestFall = false;
 };
 
@@ -608,7 +611,7 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
                 const float from = scene.kind == SceneKind::Heap ? top : starts[b].y;
                 const float allowed = std::sqrt(startSpeeds[b] * startSpeeds[b] +
                                                 2.0f * g * std::max(0.0f, from - p.y));
-                excess = judging.highestFall ? speed - highestFall - g * h
+                excess = judging.highestFall ? speed - highestFall - g * h - PinchSlack
                                              : speed - 1.2f * allowed - slack;
             }
             verdict.worstExcess = std::max(verdict.worstExcess, excess);
