@@ -123,27 +123,7 @@ BodyBlockMatrix::Side IslandBodySpace::SideOf(int32_t r, int32_t s) const {
 }
 
 void IslandBodySpace::Multiply(const double* x, double* out) const {
-    // The velocities the rows' forces give (M^-1 J^T x), then each row's J v + cfm x.
-    double* v = velocity_;
-    std::fill(v, v + 6 * static_cast<size_t>(places_), 0.0);
-    for (int32_t r = 0; r < m_; ++r) {
-        for (int32_t s = 0; s < 2; ++s) {
-            const int32_t p = place_[2 * r + s];
-            if (p >= 0) {
-                AddScaled(v + 6 * p, JMOf(r, s), x[r]);
-            }
-        }
-    }
-    for (int32_t r = 0; r < m_; ++r) {
-        double sum = cfm_[r] * x[r];
-        for (int32_t s = 0; s < 2; ++s) {
-            const int32_t p = place_[2 * r + s];
-            if (p >= 0) {
-                sum += Dot(v + 6 * p, j_ + offset_[2 * r + s]);
-            }
-        }
-        out[r] = sum;
-    }
+    MultiplyRows(nullptr, m_, x, out);
 }
 
 int64_t IslandBodySpace::ProductWork() const {
@@ -221,7 +201,7 @@ bool IslandBodySpace::SolveTaken(double* rhs, ScratchArena& scratch) {
             x[k] += left[k];
         }
         if (pass == 0) {
-            MultiplyTaken(x, left);
+            MultiplyRows(taken_, takenCount_, x, left);
             for (int32_t k = 0; k < takenCount_; ++k) {
                 left[k] = rhs[k] - left[k];
             }
@@ -259,11 +239,13 @@ void IslandBodySpace::SolveTakenOnce(double* rhs, ScratchArena& scratch) const {
     }
 }
 
-void IslandBodySpace::MultiplyTaken(const double* x, double* out) const {
+void IslandBodySpace::MultiplyRows(const int32_t* rows, int32_t count, const double* x,
+                                   double* out) const {
+    // The velocities the rows' forces give (M^-1 J^T x), then each row's J v + cfm x.
     double* v = velocity_;
     std::fill(v, v + 6 * static_cast<size_t>(places_), 0.0);
-    for (int32_t k = 0; k < takenCount_; ++k) {
-        const int32_t r = taken_[k];
+    for (int32_t k = 0; k < count; ++k) {
+        const int32_t r = rows ? rows[k] : k;
         for (int32_t s = 0; s < 2; ++s) {
             const int32_t p = place_[2 * r + s];
             if (p >= 0) {
@@ -271,8 +253,8 @@ void IslandBodySpace::MultiplyTaken(const double* x, double* out) const {
             }
         }
     }
-    for (int32_t k = 0; k < takenCount_; ++k) {
-        const int32_t r = taken_[k];
+    for (int32_t k = 0; k < count; ++k) {
+        const int32_t r = rows ? rows[k] : k;
         double sum = cfm_[r] * x[k];
         for (int32_t s = 0; s < 2; ++s) {
             const int32_t p = place_[2 * r + s];

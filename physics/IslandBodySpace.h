@@ -39,8 +39,8 @@ private:
     bool FactorTaken(ScratchArena& scratch);
     // rhs := A_FF^-1 rhs for the rows taken, through the factor of K.
     void SolveTakenOnce(double* rhs, ScratchArena& scratch) const;
-    // out = A_FF x for the rows taken.
-    void MultiplyTaken(const double* x, double* out) const;
+    // out = A x over the rows named (every row, in order, when rows is null).
+    void MultiplyRows(const int32_t* rows, int32_t count, const double* x, double* out) const;
 
     int32_t m_ = 0;
     int32_t places_ = 0;
