@@ -193,14 +193,16 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
             }
             continue;
         }
-        // A new contact whose bodies close is taken too: a box landing on a stack, left to
-        // the sweeps, set the column turning, and a stack placed touching at a step of 1/50 s
-        // or longer lands a box at a time as it first settles.
+        // A new contact is taken too, whether its bodies close or not (the passes leave out
+        // those that pull): a box landing on a stack, left to the sweeps, set the column
+        // turning. Nor can its bodies' own motion tell: the boxes of a stack placed touching fall
+        // together, only the floor's contact closed, and at a step of 1/30 s the stack landed a
+        // box a step, each centimetres deep in the one below.
         const int32_t a = s.jb[2 * r];
         const int32_t b = s.jb[2 * r + 1];
-        const bool closes = warm == 0.0f && s.b[r] > 0.0f && !(movable(a) && heldByJoint[a]) &&
-                            !(movable(b) && heldByJoint[b]);
-        if (s.lo[r] != 0.0f || s.hi[r] < LCPInfinity || !(warm > 0.0f || closes) ||
+        const bool isNew =
+            warm == 0.0f && !(movable(a) && heldByJoint[a]) && !(movable(b) && heldByJoint[b]);
+        if (s.lo[r] != 0.0f || s.hi[r] < LCPInfinity || !(warm > 0.0f || isNew) ||
             !(s.cfm[r] > 0.0f)) {
             continue;
         }

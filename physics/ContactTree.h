@@ -9,9 +9,10 @@ struct SORSystem;
 
 // Starts the sweeps of a stack from the exact forces of its contacts: the pushing rows (bounded
 // below by 0 and not above, no friction index: a contact's normal row) that pushed at the end of
-// the last step or are new and close (a right-hand side above 0), and the friction rows bound to
-// them that stuck (their warm start short of their bound). Sweeps carry a force about a fifth of a
-// body along a stack a sweep, and a light body under a heavy one slowly: left to them, a stack of
+// the last step or are new, closing or not (but for a new one of a body a joint holds), and the
+// friction rows bound to them that stuck (their warm start short of their bound). Sweeps carry
+// a force about a fifth of a body along a stack a sweep, and a light body under a heavy one
+// slowly: left to them, a stack of
 // three boxes bounced and a taller one swayed, its sway walking the top by centimetres, and
 // friction rows left at their warm start let a stack of small boxes lean until it fell; from the
 // exact answer they have little left to do. The bodies those rows link (rows to the world, or to a

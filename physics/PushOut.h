@@ -31,8 +31,9 @@ struct PushOutRow {
 // pseudo-velocity per island body (linear, then angular, in world space) that carries out
 // PushOutShare of the rows' pushes over a step of h, found by at most `sweeps` projected
 // Gauss-Seidel sweeps over the rows that push and those of the bodies they push, each row only
-// pushing and every body moved as if of one mass, stopping once the sweeps settle. The bodies
-// keep none of it.
+// pushing and every body moved as if of one mass, stopping once the sweeps settle. Bodies that
+// rest on each other without a loop start the sweeps from their exact push-out
+// (SolveContactTree). The bodies keep none of it.
 // Null when the answer is not finite (the bodies are then not pushed).
 Float3* SweepPushOut(const PushOutRow* rows, int32_t count, int32_t nb, const float* inverseMass,
                      const Matrix3* inverseInertia, float h, int32_t sweeps, ScratchArena& scratch);

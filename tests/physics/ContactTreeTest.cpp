@@ -185,6 +185,9 @@ protected:
         return x;
     }
 
+    // SolveContactTree against Reference, from the warm start as it stands.
+    void ExpectExactForcesOfTheForest();
+
     int nb_ = 0;
     std::vector<float> inverseMass_;
     std::vector<Matrix3> inverseInertia_;
@@ -238,6 +241,21 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_P(ContactTree, ContactRowsTakeTheExactForcesOfTheirForestAndTheRestKeepTheirWarmStart) {
+    ExpectExactForcesOfTheForest();
+}
+
+// A new contact (no warm start) is taken whether its bodies close or part: in a stack placed
+// touching every box falls with the one below, and only the floor's contact closes.
+TEST_P(ContactTree, NewContactsAreTakenWhetherTheirBodiesCloseOrNot) {
+    const size_t normal = warm_.size() - 3;
+    std::fill(warm_.begin() + static_cast<std::ptrdiff_t>(normal), warm_.end(), 0.0f);
+    for (const float sign : {1.0f, -1.0f}) {
+        b_[normal] = sign * std::fabs(b_[normal]);
+        ExpectExactForcesOfTheForest();
+    }
+}
+
+void ContactTree::ExpectExactForcesOfTheForest() {
     const ContactIsland& island = GetParam();
     std::vector<float> lambda = warm_;
     // The pushing rows of the taken contacts, and the friction rows whose warm start is within

@@ -8,7 +8,8 @@
 // boxes and capsules on slopes, in the world as a scene leaves it (on a static box floor, 40 m
 // across, 120 m for a heap) under either method. Each run ends in a physical verdict: the scene
 // rests within its bound, no body moves faster than a fall from its start allows (a jointed one:
-// than the energy the whole scene has released), and no joint's anchors part. The tests run a
+// than the energy the whole scene has released), no joint's anchors part, and a stack's boxes
+// end in the order they were placed. The tests run a
 // fixed sample; `make physics-scenes` the whole set.
 
 #include <cstdint>
