@@ -192,21 +192,71 @@ void HeaviestJoined(RigidBody* const* bodies, int32_t nb, Joint* const* joints, 
     }
 }
 
-float* StartSpeeds(RigidBody* const* bodies, int32_t nb, float h, ScratchArena& scratch) {
+namespace {
+
+// The speed of a body's kinetic energy, turning included: sqrt(2 E / m).
+float KineticSpeed(RigidBody& body) {
+    const Float3 v = body.GetLinearVelocity();
+    const Float3 w = body.GetWorldAngularVelocity();
+    const float turning = w.Dot(WorldInertia(body).Transform(w)) * body.GetInverseMass();
+    return std::sqrt(v.Dot(v) + std::max(0.0f, turning));
+}
+
+} // namespace
+
+float* StartSpeeds(RigidBody* const* bodies, int32_t nb, ScratchArena& scratch) {
     float* speed = scratch.Take<float>(nb);
     for (int b = 0; b < nb; ++b) {
-        const RigidBody& body = *bodies[b];
-        speed[b] = body.GetLinearVelocity().Length() +
-                   body.GetForce().Length() * body.GetInverseMass() * h;
+        RigidBody& body = *bodies[b];
+        speed[b] = body.IsMovable() && body.GetInverseMass() > 0.0f
+                       ? KineticSpeed(body)
+                       : body.GetLinearVelocity().Length();
     }
     return speed;
 }
 
-void HoldSqueezedBodies(RigidBody* const* bodies, int32_t nb, const float* startSpeed) {
+void HoldSqueezedBodies(RigidBody* const* bodies, int32_t nb, const float* startSpeed, float h,
+                        ScratchArena& scratch) {
+    ScratchArena::Scope scope(scratch);
+    // Per body, its start's kinetic speed raised by the work its outside forces did over the step
+    // at the velocities it ends with, and by a step's worth of them across its motion (what the
+    // solve moves a resting body by to take back a tilt or a sinking). Added in squares, not as a
+    // step's fall on top of the start: a pinch held over many steps raised the bound by a step's
+    // fall each step, a metre a second every second under gravity.
+    float* own = scratch.Take<float>(nb);
     for (int b = 0; b < nb; ++b) {
         RigidBody& body = *bodies[b];
-        const float speed = body.GetLinearVelocity().Length();
-        if (!(speed > startSpeed[b]) || !body.IsMovable()) {
+        const float inverseMass = body.GetInverseMass();
+        const float work =
+            body.GetForce().Dot(ToWorldSpace(body.GetTransformParent(), body.GetLinearVelocity())) +
+            body.GetTorque().Dot(body.GetWorldAngularVelocity());
+        const float pushed = body.GetForce().Length() * inverseMass * h;
+        own[b] = std::sqrt(startSpeed[b] * startSpeed[b] + pushed * pushed +
+                           std::max(0.0f, 2.0f * h * work * inverseMass));
+    }
+    // Heaviest first, so that a partner vouches for a body with its motion only once it is held
+    // itself, and with no more than its own kinetic speed: two light bodies pinched together
+    // pumped each other over several steps, each spun up and flinging the other at its rim's
+    // speed.
+    int32_t* order = scratch.Take<int32_t>(nb);
+    bool* held = scratch.Take<bool>(nb);
+    for (int b = 0; b < nb; ++b) {
+        order[b] = b;
+        held[b] = false;
+    }
+    std::stable_sort(order, order + nb, [bodies](int32_t a, int32_t b) {
+        return bodies[a]->GetInverseMass() < bodies[b]->GetInverseMass();
+    });
+    for (int k = 0; k < nb; ++k) {
+        const int b = order[k];
+        held[b] = true;
+        RigidBody& body = *bodies[b];
+        // A body that touches nothing is left to its own motion.
+        if (!body.IsMovable() || !(body.GetInverseMass() > 0.0f) || !body.GetJointList()) {
+            continue;
+        }
+        const float speed = KineticSpeed(body);
+        if (!(speed > own[b])) {
             continue;
         }
         float fastest = 0.0f;
@@ -220,10 +270,11 @@ void HoldSqueezedBodies(RigidBody* const* bodies, int32_t nb, const float* start
             RigidBody* partner =
                 contact.GetBody(0) == &body ? contact.GetBody(1) : contact.GetBody(0);
             float reach = contact.GetPushOut() - contact.GetDeepPushOut();
-            // A lighter partner may be squeezed out itself: only its start vouches for it.
-            if (partner && InIsland(partner, bodies, nb) &&
-                partner->GetInverseMass() > body.GetInverseMass()) {
-                reach += startSpeed[partner->GetIslandTag()];
+            if (partner && InIsland(partner, bodies, nb)) {
+                const int p = partner->GetIslandTag();
+                reach += held[p] ? std::min(partner->GetPointVelocity(contact.position).Length(),
+                                            KineticSpeed(*partner))
+                                 : own[p];
             } else if (partner) {
                 reach += partner->GetPointVelocity(contact.position).Length();
             }
@@ -232,9 +283,11 @@ void HoldSqueezedBodies(RigidBody* const* bodies, int32_t nb, const float* start
             }
             fastest = std::max(fastest, reach);
         }
-        const float bound = std::max(startSpeed[b], fastest);
+        const float bound = std::max(own[b], fastest);
         if (contactsOnly && speed > bound) {
-            body.SetLinearVelocity(body.GetLinearVelocity() * (bound / speed));
+            const float scale = bound / speed;
+            body.SetLinearVelocity(body.GetLinearVelocity() * scale);
+            body.SetAngularVelocity(body.GetAngularVelocity() * scale);
         }
     }
 }

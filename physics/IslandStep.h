@@ -79,18 +79,22 @@ int32_t SetRoot(int32_t* parent, int32_t b);
 void HeaviestJoined(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj,
                     const float* inverseMass, float* heaviest, ScratchArena& scratch);
 
-// Per island body, the speed it starts a step of h with plus what its outside forces add over
-// the step, for HoldSqueezedBodies.
-float* StartSpeeds(RigidBody* const* bodies, int32_t nb, float h, ScratchArena& scratch);
+// Per island body, the speed of the kinetic energy (turning included) it starts a step with, for
+// HoldSqueezedBodies.
+float* StartSpeeds(RigidBody* const* bodies, int32_t nb, ScratchArena& scratch);
 
-// A body held by contacts alone leaves the step no faster than the faster of its start and its
-// fastest contact: the partner's point there plus the contact's own push. Contacts take no
-// restitution, so only a pinch the solve left unresolved goes past that: a light body between
-// heavier ones whose normals are not opposite took the force that stops them (thousands of
-// times its weight) and was squeezed out sideways at several times their speed, 20 m/s from a
-// pile whose highest fall gives 13. Such a body keeps its direction at that speed. A body with
-// joints is left alone: a chain whips its light end faster than anything touches it.
-void HoldSqueezedBodies(RigidBody* const* bodies, int32_t nb, const float* startSpeed);
+// A body held by contacts alone leaves a step of h no faster than the faster of its start (with
+// what its outside forces did over the step) and its fastest contact: the partner's point there,
+// at most the partner's own kinetic speed, plus the contact's own push. Speeds are those of the
+// kinetic energy, turning included. Contacts take no restitution, so only a pinch the solve left
+// unresolved goes past that: a light body between heavier ones whose normals are not opposite
+// took the force that stops them (thousands of times its weight) and was squeezed out sideways
+// at several times their speed, 20 m/s from a pile whose highest fall gives 13, and a light body
+// spun up in a pinch flung the lighter bodies its rim touched. Such a body keeps its direction
+// and axis at that speed. A body with joints is left alone: a chain whips its light end faster
+// than anything touches it.
+void HoldSqueezedBodies(RigidBody* const* bodies, int32_t nb, const float* startSpeed, float h,
+                        ScratchArena& scratch);
 
 // The end of a step: the poses advance by the new velocities and the accumulators are cleared.
 // With `pushVelocity` (per body, linear then angular, in world space) the poses advance by that

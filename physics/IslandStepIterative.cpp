@@ -752,7 +752,7 @@ bool FinishIsland(const IterativeIsland& island, float h, int32_t iterations, fl
             ToStoredSpace(parents[b], island.inverseInertia[b].Transform(body.GetTorque() * h)));
     }
     if (island.startSpeed) {
-        HoldSqueezedBodies(bodies, nb, island.startSpeed);
+        HoldSqueezedBodies(bodies, nb, island.startSpeed, h, scratch);
     }
     IntegrateIsland(bodies, nb, h,
                     island.pushOut ? PushOutOf(island, h, iterations, scratch) : nullptr);
@@ -850,7 +850,7 @@ bool StepIslandsIterative(RigidBody* const* bodies, Joint* const* joints, const 
         outside[i] = scratch.Take<OutsideForces>(islands[i].bodyCount);
         SaveOutsideForces(own, islands[i].bodyCount, outside[i]);
         IterativeIsland& island = *new (steps + i) IterativeIsland();
-        island.startSpeed = StartSpeeds(own, islands[i].bodyCount, h, scratch);
+        island.startSpeed = StartSpeeds(own, islands[i].bodyCount, scratch);
         SetUpIsland(island, own, islands[i].bodyCount, joints + islands[i].firstJoint,
                     islands[i].jointCount, h, h, worldCfm, worldErp, scratch);
         if (island.system.m > 0 && island.substeps == 1) {

@@ -940,8 +940,8 @@ Float3* AngularVelocitiesAfter(const IslandSystem& system, RigidBody* const* bod
 // of a step of h. With `startSpeed` (a whole step's) squeezed bodies are held to it
 // (HoldSqueezedBodies).
 void ApplySolution(const IslandSystem& system, RigidBody* const* bodies, int32_t nb, float h,
-                   const float* lambda, float* F, const Float3* pushVelocity = nullptr,
-                   const float* startSpeed = nullptr) {
+                   const float* lambda, float* F, ScratchArena& scratch,
+                   const Float3* pushVelocity = nullptr, const float* startSpeed = nullptr) {
     for (int i = 0; i < system.jointCount; ++i) {
         Joint& joint = *system.joints[i];
         const int m_i = system.info[i].m;
@@ -973,7 +973,7 @@ void ApplySolution(const IslandSystem& system, RigidBody* const* bodies, int32_t
         body.AddAngularVelocity(ToStoredSpace(body.GetTransformParent(), dw));
     }
     if (startSpeed) {
-        HoldSqueezedBodies(bodies, nb, startSpeed);
+        HoldSqueezedBodies(bodies, nb, startSpeed, h, scratch);
     }
     IntegrateIsland(bodies, nb, h, pushVelocity);
 }
@@ -1028,7 +1028,7 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
     // Saved first: a joint's rows may add forces (a motor driving into its stop).
     OutsideForces* outside = scratch.Take<OutsideForces>(nb);
     SaveOutsideForces(bodies, nb, outside);
-    const float* startSpeed = StartSpeeds(bodies, nb, h, scratch);
+    const float* startSpeed = StartSpeeds(bodies, nb, scratch);
     // The whole step is solved first: its forces, as much as those of the last step, tell
     // whether it must be cut into parts (a chain snapping taut has none before it).
     int32_t substeps = 1;
@@ -1068,7 +1068,7 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
         // What the island asked for: what it was granted depends on the other islands.
         RememberSubsteps(joints, nj, needed);
         if (substeps <= 1) {
-            ApplySolution(system, bodies, nb, h, lambda, F, pushVelocity, startSpeed);
+            ApplySolution(system, bodies, nb, h, lambda, F, scratch, pushVelocity, startSpeed);
             if (cut) {
                 HoldEnergy(bodies, nb, start, outside, h);
             }
@@ -1096,7 +1096,7 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
             continue;
         }
         ApplySolution(system, bodies, nb, part, lambda,
-                      ConstraintForces(system, nb, lambda, scratch));
+                      ConstraintForces(system, nb, lambda, scratch), scratch);
         FinishPart(bodies, nb, part, positions);
     }
     if (cut) {

@@ -355,6 +355,63 @@ TEST_F(IslandStep, AWorldInertiaIsTheBodysTensorTurnedAndABallsIsItsOwn) {
     }
 }
 
+// A body that only contacts hold leaves a step no faster, in its kinetic energy with its turning,
+// than it started or than its partners move, and a partner that turns vouches with its own
+// kinetic speed, not its rim's: in piles, light bodies spun up in a pinch flung lighter ones at
+// their rims' speed, step after step.
+TEST_F(IslandStep, ASqueezedBodyIsHeldInItsTurningAndAPartnersRimVouchesNoFasterThanItself) {
+    RigidBody* wheel = Body(Float3(0.0f, 0.5f, 0.0f));
+    Sphere(wheel, Float3(), 0.5f);
+    RigidBody* flung = Body(Float3(0.6f, 0.5f, 0.0f));
+    Sphere(flung, Float3(), 0.1f);
+    RigidBody* spun = Body(Float3(3.0f, 0.1f, 0.0f));
+    Sphere(spun, Float3(), 0.1f);
+    RigidBody* bodies[] = {flung, spun, wheel};
+    for (int b = 0; b < 3; ++b) {
+        bodies[b]->SetIslandTag(b);
+    }
+    ASSERT_GT(wheel->GetMass(), flung->GetMass());
+    ContactJoint touching;
+    ContactJoint onFloor;
+    for (ContactJoint* contact : {&touching, &onFloor}) {
+        contact->Prepare(world_);
+        contact->surface.minDepth = 0.01f;
+        contact->depth = 0.01f;
+    }
+    touching.position = Float3(0.5f, 0.5f, 0.0f);
+    touching.normal = Float3(1.0f, 0.0f, 0.0f);
+    touching.Attach(wheel, flung);
+    onFloor.position = Float3(3.0f, 0.0f, 0.0f);
+    onFloor.normal = Float3(0.0f, -1.0f, 0.0f);
+    onFloor.Attach(spun, nullptr);
+
+    // The wheel turns with its rim at 5 m/s, its kinetic speed 5 sqrt(2/5); the ball on the floor
+    // rolls at 1 m/s.
+    wheel->SetAngularVelocity(Float3(0.0f, 0.0f, 10.0f));
+    spun->SetLinearVelocity(Float3(1.0f, 0.0f, 0.0f));
+    ScratchArena& scratch = world_->GetScratch();
+    ScratchArena::Scope scope(scratch);
+    const float* start = StartSpeeds(bodies, 3, scratch);
+    EXPECT_NEAR(start[2], 5.0f * std::sqrt(0.4f), 1e-4f);
+    EXPECT_NEAR(start[1], 1.0f, 1e-6f);
+    // As a pinch's solve may leave them: the flung ball at the wheel's rim speed, the rolling
+    // one spun up a hundredfold.
+    flung->SetLinearVelocity(Float3(0.0f, 5.0f, 0.0f));
+    spun->SetAngularVelocity(Float3(0.0f, 0.0f, 100.0f));
+    HoldSqueezedBodies(bodies, 3, start, world_->GetTimestep(), scratch);
+
+    ExpectNear(wheel->GetAngularVelocity(), Float3(0.0f, 0.0f, 10.0f), 1e-5f);
+    ExpectNear(flung->GetLinearVelocity(), Float3(0.0f, 5.0f * std::sqrt(0.4f), 0.0f), 1e-4f);
+    // Its speed and turn cut alike, to its start's energy.
+    const Float3 v = spun->GetLinearVelocity();
+    const Float3 w = spun->GetWorldAngularVelocity();
+    const float energy = v.Dot(v) + w.Dot(WorldInertia(*spun).Transform(w)) / spun->GetMass();
+    EXPECT_NEAR(energy, 1.0f, 1e-4f);
+    EXPECT_NEAR(w.z / v.x, 100.0f, 1e-2f);
+    touching.Release();
+    onFloor.Release();
+}
+
 TEST_F(IslandStep, ASphereRestsOnTheGroundWithoutDrift) {
     auto* body = Body(Float3(0.0f, 0.5f, 0.0f));
     auto* ball = Sphere(body, Float3(), 0.5f);

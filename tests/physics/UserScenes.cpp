@@ -10,6 +10,7 @@
 #include "core/math/Random.h"
 #include "core/object/IdMap.h"
 #include "core/scene/SceneClasses.h"
+#include "physics/ContactJoint.h"
 #include "physics/IslandStep.h"
 #include "physics/IslandStepIterative.h"
 #include "physics/JointTypes.h"
@@ -180,9 +181,6 @@ private:
 };
 
 constexpr int PileBodies = 200;
-// What a light body pinched in a pile over several steps may still gain past the pile's highest
-// fall (m/s): the squeezed-body hold bounds each step, not a run of them (see the README).
-constexpr float PinchSlack = 1.0f;
 constexpr int BridgePlanks = 10;
 constexpr float Gap = 0.003f; // between the boxes of a gapped stack (m)
 
@@ -199,7 +197,7 @@ struct Judging {
     float acceleration = 0.0f;
     float restSpeed = 0.0f;  // m/s over the last second; 0 for the scene's default
     // Loose bodies strike each other: none may pass what the highest one's fall gives by more
-    // than a step's worth and PinchSlack.
+    // than a step's worth.
     bool highestFall = false;
 };
 
@@ -353,7 +351,7 @@ Judging Build(const SceneCase& scene, SceneWorld& world) {
         // Four shapes, sizes from a fifth to the whole of s and three densities a hundred times
         // apart around rho, in layers of 25 over one spot, each turned, so that the light ones
         // land among and under the heavy ones.
-        uint32_t state = 12345u;
+        uint32_t state = 12345u + 7919u * static_cast<uint32_t>(scene.seed);
         const auto unit = [&state]() {
             state = state * 1664525u + 1013904223u;
             return static_cast<float>(state >> 8) / 16777216.0f;
@@ -492,6 +490,10 @@ std::string SceneName(const SceneCase& scene) {
         std::snprintf(text, sizeof text, " %g mm apart", static_cast<double>(scene.gap * 1000.0f));
         name += text;
     }
+    if (scene.seed != 0) {
+        std::snprintf(text, sizeof text, " seed %d", static_cast<int>(scene.seed));
+        name += text;
+    }
     name += scene.method == PhysicsIterative ? " ITERATIVE" : " LCP";
     if (scene.sweeps > 0) {
         std::snprintf(text, sizeof text, " %d sweeps", static_cast<int>(scene.sweeps));
@@ -519,7 +521,10 @@ SceneVerdict RunScene(const SceneCase& scene) {
 namespace {
 
 SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
-    SceneWorld world(scene.method, scene.sweeps, scene.kind == SceneKind::Heap ? 120.0f : 40.0f);
+    // A heap spreads wide, and a light body thrown from a pile at its highest fall's speed rolls
+    // off a 40 m floor within the run: "below the floor" is then no fault of the contacts.
+    const bool wide = scene.kind == SceneKind::Heap || scene.kind == SceneKind::MixedPile;
+    SceneWorld world(scene.method, scene.sweeps, wide ? 120.0f : 40.0f);
     if (scene.timestep > 0.0f) {
         world.World().SetTimestep(scene.timestep);
     }
@@ -611,7 +616,7 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
                 const float from = scene.kind == SceneKind::Heap ? top : starts[b].y;
                 const float allowed = std::sqrt(startSpeeds[b] * startSpeeds[b] +
                                                 2.0f * g * std::max(0.0f, from - p.y));
-                excess = judging.highestFall ? speed - highestFall - g * h - PinchSlack
+                excess = judging.highestFall ? speed - highestFall - g * h
                                              : speed - 1.2f * allowed - slack;
             }
             verdict.worstExcess = std::max(verdict.worstExcess, excess);
@@ -620,6 +625,14 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
             }
             if (step >= lastSecond) {
                 verdict.endSpeed = std::max(verdict.endSpeed, speed);
+            }
+        }
+        for (size_t b = 0; step >= lastSecond && b < bodies.size(); ++b) {
+            for (JointNode* node = bodies[b]->GetJointList(); node; node = node->next) {
+                if (node->joint->GetType() == JointContact) {
+                    verdict.deepest = std::max(
+                        verdict.deepest, static_cast<const ContactJoint&>(*node->joint).depth);
+                }
             }
         }
         for (const std::unique_ptr<Joint>& joint : world.Joints()) {
@@ -688,6 +701,7 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
     } else if (awake) {
         std::snprintf(reason, sizeof reason, "a body is awake at the end");
     }
+    verdict.belowFloor = throughFloor;
     verdict.reason = reason;
     verdict.passed = verdict.reason.empty();
     verdict.logLines = loggedLines;
@@ -811,10 +825,16 @@ std::vector<SceneCase> AllScenes() {
             scenes.push_back(idle);
         }
     }
-    // Bodies of three densities a hundred times apart, piled: 2.6 g to 8.7 kg at 1 kg/l.
+    // Bodies of three densities a hundred times apart, piled: 2.6 g to 8.7 kg at 1 kg/l, and in
+    // four more layouts at 1 kg/l (pinches are rare events: one layout says little).
     for (int32_t method : {PhysicsLcp, PhysicsIterative}) {
         for (float density : {0.1f, 1.0f, 10.0f}) {
             scenes.push_back({SceneKind::MixedPile, 1.0f, density, method});
+        }
+        for (int32_t seed = 1; seed <= 4; ++seed) {
+            SceneCase pile{SceneKind::MixedPile, 1.0f, 1.0f, method};
+            pile.seed = seed;
+            scenes.push_back(pile);
         }
     }
     // More sweeps than the world's default hold the same stacks.

@@ -4,13 +4,13 @@
 // 1/30 s), dropped from a few millimetres (columns of 20 small boxes from 1 to 10 mm) or sunk,
 // pyramids, chains with heavy ends let go level or hanging and ropes of like links, plank
 // bridges with loads of 0, 10 and 100 times a plank's mass, single drops and heaps of thousands
-// of boxes, a pile of mixed bodies, at sizes from 5 cm to 2 m and densities from 1e-3 to 1e3, and
-// boxes and capsules on slopes, in the world as a scene leaves it (on a static box floor, 40 m
-// across, 120 m for a heap) under either method. Each run ends in a physical verdict: the scene
-// rests within its bound, no body moves faster than a fall from its start allows (a jointed one:
-// than the energy the whole scene has released), no joint's anchors part, and a stack's boxes
-// end in the order they were placed. The tests run a
-// fixed sample; `make physics-scenes` the whole set.
+// of boxes, piles of mixed bodies in five layouts, at sizes from 5 cm to 2 m and densities from
+// 1e-3 to 1e3, and boxes and capsules on slopes, in the world as a scene leaves it (on a static
+// box floor, 40 m across, 120 m for a heap or a pile) under either method. Each run ends in a
+// physical verdict: the scene rests within its bound, no body moves faster than a fall from its
+// start allows (a jointed one: than the energy the whole scene has released), no joint's anchors
+// part, and a stack's boxes end in the order they were placed. The tests run a fixed sample;
+// `make physics-scenes` the whole set.
 
 #include <cstdint>
 #include <string>
@@ -59,6 +59,7 @@ struct SceneCase {
     bool idle = false; // the bodies fall idle when still
     float timestep = 0.0f; // the world's step (s), 0 for its default
     float gap = 0.0f;      // between a gapped stack's boxes (m), 0 for the usual few millimetres
+    int32_t seed = 0;      // a pile's layout: its bodies' sizes and turns
 };
 
 // One line: the kind, size, density, load (or a stack's boxes and gap, a structure's rows), a
@@ -72,6 +73,8 @@ struct SceneVerdict {
     float endSpeed = 0.0f;    // the fastest body over the last second (m/s)
     float worstGap = 0.0f;    // the widest any joint's anchors parted (m)
     float worstExcess = 0.0f; // the most any body's speed went past what energy allows (m/s)
+    float deepest = 0.0f;     // the deepest any contact was found in the last second (m)
+    int belowFloor = 0;       // bodies whose centre ended below the floor's top
     int logLines = 0;         // what the world logged (islands stepped iteratively and the like)
 };
 
