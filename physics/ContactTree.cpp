@@ -103,10 +103,10 @@ template <int sign, int count>
 // L L^T = a in place, a symmetric and given by its lower triangle, with the reciprocals of L's
 // diagonal; false when it is not positive definite.
 [[gnu::always_inline]] inline bool Cholesky(double* a, double* inverseDiagonal) {
-    #pragma GCC unroll 6
+#pragma GCC unroll 6
     for (int j = 0; j < 6; ++j) {
         double d = a[j * 6 + j];
-        #pragma GCC unroll 6
+#pragma GCC unroll 6
         for (int k = 0; k < j; ++k) {
             d -= a[j * 6 + k] * a[j * 6 + k];
         }
@@ -115,10 +115,10 @@ template <int sign, int count>
         }
         const double inverse = 1.0 / std::sqrt(d);
         inverseDiagonal[j] = inverse;
-        #pragma GCC unroll 6
+#pragma GCC unroll 6
         for (int i = j + 1; i < 6; ++i) {
             double v = a[i * 6 + j];
-            #pragma GCC unroll 6
+#pragma GCC unroll 6
             for (int k = 0; k < j; ++k) {
                 v -= a[i * 6 + k] * a[j * 6 + k];
             }
@@ -132,40 +132,40 @@ template <int sign, int count>
 template <int columns>
 [[gnu::always_inline]] inline void CholeskySolve(const double* l, const double* inverseDiagonal,
                                                  double* x) {
-    #pragma GCC unroll 6
+#pragma GCC unroll 6
     for (int i = 0; i < 6; ++i) {
         double* xi = x + i * 6;
-        #pragma GCC unroll 6
+#pragma GCC unroll 6
         for (int k = 0; k < i; ++k) {
             if constexpr (columns == 6) {
                 AddScaled<-1, 6>(xi, l[i * 6 + k], x + k * 6);
             } else {
-                #pragma GCC unroll 6
+#pragma GCC unroll 6
                 for (int c = 0; c < columns; ++c) {
                     xi[c] -= l[i * 6 + k] * x[k * 6 + c];
                 }
             }
         }
-        #pragma GCC unroll 6
+#pragma GCC unroll 6
         for (int c = 0; c < columns; ++c) {
             xi[c] *= inverseDiagonal[i];
         }
     }
-    #pragma GCC unroll 6
+#pragma GCC unroll 6
     for (int i = 5; i >= 0; --i) {
         double* xi = x + i * 6;
-        #pragma GCC unroll 6
+#pragma GCC unroll 6
         for (int k = i + 1; k < 6; ++k) {
             if constexpr (columns == 6) {
                 AddScaled<-1, 6>(xi, l[k * 6 + i], x + k * 6);
             } else {
-                #pragma GCC unroll 6
+#pragma GCC unroll 6
                 for (int c = 0; c < columns; ++c) {
                     xi[c] -= l[k * 6 + i] * x[k * 6 + c];
                 }
             }
         }
-        #pragma GCC unroll 6
+#pragma GCC unroll 6
         for (int c = 0; c < columns; ++c) {
             xi[c] *= inverseDiagonal[i];
         }
@@ -176,8 +176,8 @@ template <int columns>
 struct TakenRow {
     double J[RowFloats];
     double cfm;
-    double w;     // 1 / cfm
-    double bound; // a friction row's coefficient, |hi|
+    double w;        // 1 / cfm
+    double bound;    // a friction row's coefficient, |hi|
     int32_t node[2]; // per side, -1 where the body does not move
     int32_t child;   // a link's child node, -1 for a row to the world
     int32_t normal;  // a friction row's normal row among the taken (where a search finds it)
@@ -206,11 +206,10 @@ bool OutOfBounds(const TakenRow* rows, const double* answer, int k) {
 
 // One exact solve of the unsettled trees over their rows not dropped: the answers of those
 // rows, or false when the forest has no factor or an answer is not finite.
-[[gnu::always_inline]] inline bool SolveForest(const TakenRow* rows, int taken,
-                                              const double* beta, Node* nodes,
-                                              const int32_t* order, int count,
-                                              const int32_t* treeOf, const bool* unsettled,
-                                              double* answer) {
+[[gnu::always_inline]] inline bool SolveForest(const TakenRow* rows, int taken, const double* beta,
+                                               Node* nodes, const int32_t* order, int count,
+                                               const int32_t* treeOf, const bool* unsettled,
+                                               double* answer) {
     for (int k = 0; k < count; ++k) {
         Node& node = nodes[order[k]];
         if (!unsettled[treeOf[order[k]]]) {
@@ -336,8 +335,8 @@ bool SolveForestNarrow(const TakenRow* rows, int taken, const double* beta, Node
 __attribute__((target("avx2"))) bool SolveForestWide(const TakenRow* rows, int taken,
                                                      const double* beta, Node* nodes,
                                                      const int32_t* order, int count,
-                                                     const int32_t* treeOf,
-                                                     const bool* unsettled, double* answer) {
+                                                     const int32_t* treeOf, const bool* unsettled,
+                                                     double* answer) {
     return SolveForest(rows, taken, beta, nodes, order, count, treeOf, unsettled, answer);
 }
 
@@ -612,8 +611,8 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
     for (int k = 0; k < taken; ++k) {
         const int32_t normalRow = s.findex[rows[k].row];
         rows[k].normal = normalRow < 0 ? -1 : std::min(takenBefore[normalRow], k);
-        rows[k].normalTaken = normalRow >= 0 && rows[k].normal < k &&
-                              takenRows[rows[k].normal] == normalRow;
+        rows[k].normalTaken =
+            normalRow >= 0 && rows[k].normal < k && takenRows[rows[k].normal] == normalRow;
     }
 
     // The forest, breadth first from the first node of each tree along the links found above;
@@ -667,10 +666,10 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
     std::fill(unsettled, unsettled + trees, true);
     const bool wide = WideSweeps();
     for (int pass = 0;; ++pass) {
-        const bool solved =
-            wide ? SolveForestWide(rows, taken, beta, nodes, order, count, treeOf, unsettled, answer)
-                 : SolveForestNarrow(rows, taken, beta, nodes, order, count, treeOf, unsettled,
-                                     answer);
+        const bool solved = wide ? SolveForestWide(rows, taken, beta, nodes, order, count, treeOf,
+                                                   unsettled, answer)
+                                 : SolveForestNarrow(rows, taken, beta, nodes, order, count, treeOf,
+                                                     unsettled, answer);
         if (!solved) {
             return;
         }
@@ -686,8 +685,8 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
         std::fill(unsettled, unsettled + trees, false);
         for (int k = 0; k < taken; ++k) {
             TakenRow& row = rows[k];
-            if (!row.dropped && ((row.normalTaken && rows[row.normal].dropped) ||
-                                 OutOfBounds(rows, answer, k))) {
+            if (!row.dropped &&
+                ((row.normalTaken && rows[row.normal].dropped) || OutOfBounds(rows, answer, k))) {
                 row.dropped = true;
                 unsettled[row.tree] = true;
             }
