@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <emmintrin.h>
+#include <cstring>
 
 namespace quarn {
 namespace {
@@ -45,25 +45,68 @@ struct Node {
     int32_t parent; // node, -1 for a root
 };
 
-// row[0..5] += k v[0..5] (sign 1) or -= (sign -1), two lanes at a time: each entry takes the
-// product and the sum a scalar loop would, so the answer is the same to the bit.
-// Only the first `count` entries (rounded up to a pair) where count is given: the lower
-// triangle's row.
-template <int sign>
-void AddScaled6(double* row, double k, const double* v, int count = 6) {
-    const __m128d scale = _mm_set1_pd(k);
-    for (int c = 0; c < count; c += 2) {
-        const __m128d product = _mm_mul_pd(scale, _mm_loadu_pd(v + c));
-        const __m128d old = _mm_loadu_pd(row + c);
-        _mm_storeu_pd(row + c, sign > 0 ? _mm_add_pd(old, product) : _mm_sub_pd(old, product));
+// Four and two doubles side by side: where the processor has 4-wide registers and the code is
+// built for them (SolveForestWide), a Lanes4 operation is one instruction, else two.
+using Lanes4 = double __attribute__((vector_size(32)));
+using Lanes2 = double __attribute__((vector_size(16)));
+
+// row[0..count) += k v[0..count) (sign 1) or -= (sign -1), count 2, 4 or 6: each entry takes the
+// product and the sum a scalar loop would, so the answer is the same to the bit at any width.
+template <int sign, int count>
+[[gnu::always_inline]] inline void AddScaled(double* row, double k, const double* v) {
+    static_assert(count == 2 || count == 4 || count == 6);
+    if constexpr (count >= 4) {
+        Lanes4 old;
+        Lanes4 x;
+        std::memcpy(&old, row, sizeof old);
+        std::memcpy(&x, v, sizeof x);
+        const Lanes4 result = sign > 0 ? old + k * x : old - k * x;
+        std::memcpy(row, &result, sizeof result);
     }
+    if constexpr (count != 4) {
+        constexpr int at = count - 2;
+        Lanes2 old;
+        Lanes2 x;
+        std::memcpy(&old, row + at, sizeof old);
+        std::memcpy(&x, v + at, sizeof x);
+        const Lanes2 result = sign > 0 ? old + k * x : old - k * x;
+        std::memcpy(row + at, &result, sizeof result);
+    }
+}
+
+// value - a[0] b[0] - ... - a[5] b[5], subtracted in that order, the products side by side.
+[[gnu::always_inline]] inline double SubtractDot6(double value, const double* a, const double* b) {
+    Lanes4 a4;
+    Lanes4 b4;
+    Lanes2 a2;
+    Lanes2 b2;
+    std::memcpy(&a4, a, sizeof a4);
+    std::memcpy(&b4, b, sizeof b4);
+    std::memcpy(&a2, a + 4, sizeof a2);
+    std::memcpy(&b2, b + 4, sizeof b2);
+    const Lanes4 p4 = a4 * b4;
+    const Lanes2 p2 = a2 * b2;
+    return value - p4[0] - p4[1] - p4[2] - p4[3] - p2[0] - p2[1];
+}
+
+// A's rows += w J_i J for one side of a row: the lower triangle, and some entries past the
+// diagonal, which nothing reads.
+[[gnu::always_inline]] inline void AddOuterLower(double* A, const double* wJ, const double* J) {
+    AddScaled<1, 2>(A, wJ[0], J);
+    AddScaled<1, 2>(A + 6, wJ[1], J);
+    AddScaled<1, 4>(A + 12, wJ[2], J);
+    AddScaled<1, 4>(A + 18, wJ[3], J);
+    AddScaled<1, 6>(A + 24, wJ[4], J);
+    AddScaled<1, 6>(A + 30, wJ[5], J);
 }
 
 // L L^T = a in place, a symmetric and given by its lower triangle, with the reciprocals of L's
 // diagonal; false when it is not positive definite.
-bool Cholesky(double* a, double* inverseDiagonal) {
+[[gnu::always_inline]] inline bool Cholesky(double* a, double* inverseDiagonal) {
+#pragma GCC unroll 6
     for (int j = 0; j < 6; ++j) {
         double d = a[j * 6 + j];
+#pragma GCC unroll 6
         for (int k = 0; k < j; ++k) {
             d -= a[j * 6 + k] * a[j * 6 + k];
         }
@@ -72,8 +115,10 @@ bool Cholesky(double* a, double* inverseDiagonal) {
         }
         const double inverse = 1.0 / std::sqrt(d);
         inverseDiagonal[j] = inverse;
+#pragma GCC unroll 6
         for (int i = j + 1; i < 6; ++i) {
             double v = a[i * 6 + j];
+#pragma GCC unroll 6
             for (int k = 0; k < j; ++k) {
                 v -= a[i * 6 + k] * a[j * 6 + k];
             }
@@ -85,53 +130,214 @@ bool Cholesky(double* a, double* inverseDiagonal) {
 
 // X := (L L^T)^-1 X for a factor from Cholesky, X `columns` wide (row-major, 6 apart).
 template <int columns>
-void CholeskySolve(const double* l, const double* inverseDiagonal, double* x) {
-    const auto subtract = [](double* xi, double k, const double* xk) {
-        if constexpr (columns == 6) {
-            AddScaled6<-1>(xi, k, xk);
-        } else {
-            for (int c = 0; c < columns; ++c) {
-                xi[c] -= k * xk[c];
-            }
-        }
-    };
+[[gnu::always_inline]] inline void CholeskySolve(const double* l, const double* inverseDiagonal,
+                                                 double* x) {
+#pragma GCC unroll 6
     for (int i = 0; i < 6; ++i) {
         double* xi = x + i * 6;
+#pragma GCC unroll 6
         for (int k = 0; k < i; ++k) {
-            subtract(xi, l[i * 6 + k], x + k * 6);
+            if constexpr (columns == 6) {
+                AddScaled<-1, 6>(xi, l[i * 6 + k], x + k * 6);
+            } else {
+#pragma GCC unroll 6
+                for (int c = 0; c < columns; ++c) {
+                    xi[c] -= l[i * 6 + k] * x[k * 6 + c];
+                }
+            }
         }
+#pragma GCC unroll 6
         for (int c = 0; c < columns; ++c) {
             xi[c] *= inverseDiagonal[i];
         }
     }
+#pragma GCC unroll 6
     for (int i = 5; i >= 0; --i) {
         double* xi = x + i * 6;
+#pragma GCC unroll 6
         for (int k = i + 1; k < 6; ++k) {
-            subtract(xi, l[k * 6 + i], x + k * 6);
+            if constexpr (columns == 6) {
+                AddScaled<-1, 6>(xi, l[k * 6 + i], x + k * 6);
+            } else {
+#pragma GCC unroll 6
+                for (int c = 0; c < columns; ++c) {
+                    xi[c] -= l[k * 6 + i] * x[k * 6 + c];
+                }
+            }
         }
+#pragma GCC unroll 6
         for (int c = 0; c < columns; ++c) {
             xi[c] *= inverseDiagonal[i];
         }
     }
 }
 
+// A taken row as the passes read it: its entries and cfm widened once, and the nodes it moves.
+struct TakenRow {
+    double J[RowFloats];
+    double cfm;
+    double w;        // 1 / cfm
+    double bound;    // a friction row's coefficient, |hi|
+    int32_t node[2]; // per side, -1 where the body does not move
+    int32_t child;   // a link's child node, -1 for a row to the world
+    int32_t normal;  // a friction row's normal row among the taken (where a search finds it)
+    int32_t tree;
+    int32_t row;
+    bool normalTaken; // whether `normal` is that row
+    bool childFirst;  // whether the child is the row's first body
+    bool dropped;
+};
+
 // Whether the k-th taken row came out where no exact answer has it: a pushing row pulling, or a
 // friction row past its bound. A friction row that stuck may have to slide: one pushed along by
 // a kinematic body held each box of a row to the floor while the body drove them on, and the
 // forces that took came out in tens of thousands, past any bound, and threw the boxes at 100 m/s.
-bool OutOfBounds(const SORSystem& s, const int32_t* part, const int32_t* takenRows,
-                 const double* answer, int k) {
-    const int r = takenRows[k];
-    if (part[r] == Dropped) {
+bool OutOfBounds(const TakenRow* rows, const double* answer, int k) {
+    const TakenRow& row = rows[k];
+    if (row.dropped) {
         return false;
     }
-    if (s.findex[r] < 0) {
+    if (row.normal < 0) {
         return answer[k] < 0.0;
     }
-    // The normal row comes before its friction rows among the taken.
-    const int32_t* normal = std::lower_bound(takenRows, takenRows + k, s.findex[r]);
-    const double normalForce = std::max(0.0, answer[normal - takenRows]);
-    return std::fabs(answer[k]) > std::fabs(s.hi[r]) * normalForce;
+    const double normalForce = std::max(0.0, answer[row.normal]);
+    return std::fabs(answer[k]) > row.bound * normalForce;
+}
+
+// One exact solve of the unsettled trees over their rows not dropped: the answers of those
+// rows, or false when the forest has no factor or an answer is not finite.
+[[gnu::always_inline]] inline bool SolveForest(const TakenRow* rows, int taken, const double* beta,
+                                               Node* nodes, const int32_t* order, int count,
+                                               const int32_t* treeOf, const bool* unsettled,
+                                               double* answer) {
+    for (int k = 0; k < count; ++k) {
+        Node& node = nodes[order[k]];
+        if (!unsettled[treeOf[order[k]]]) {
+            continue;
+        }
+        std::copy(node.mass, node.mass + 36, node.A);
+        std::fill(node.K, node.K + 36, 0.0);
+        std::fill(node.rhs, node.rhs + 6, 0.0);
+    }
+    for (int k = 0; k < taken; ++k) {
+        const TakenRow& row = rows[k];
+        if (row.dropped || !unsettled[row.tree]) {
+            continue;
+        }
+        const double w = row.w;
+        for (int side = 0; side < 2; ++side) {
+            if (row.node[side] < 0) {
+                continue;
+            }
+            Node& node = nodes[row.node[side]];
+            const double* Js = row.J + 6 * side;
+            double wJ[6];
+            for (int i = 0; i < 6; ++i) {
+                wJ[i] = w * Js[i];
+            }
+            AddScaled<1, 6>(node.rhs, beta[k], wJ);
+            AddOuterLower(node.A, wJ, Js);
+        }
+        if (row.child >= 0) {
+            Node& child = nodes[row.child];
+            const double* Jp = row.J + (row.childFirst ? 6 : 0);
+            const double* Jc = row.J + (row.childFirst ? 0 : 6);
+            for (int i = 0; i < 6; ++i) {
+                AddScaled<1, 6>(child.K + i * 6, w * Jp[i], Jc);
+            }
+        }
+    }
+    // Leaves first: each node's block and right side fold into its parent's.
+    for (int k = count - 1; k >= 0; --k) {
+        Node& node = nodes[order[k]];
+        if (!unsettled[treeOf[order[k]]]) {
+            continue;
+        }
+        if (!Cholesky(node.A, node.inverseDiagonal)) {
+            return false;
+        }
+        double y[36];
+        for (int i = 0; i < 6; ++i) {
+            y[i * 6] = node.rhs[i];
+        }
+        CholeskySolve<1>(node.A, node.inverseDiagonal, y);
+        for (int i = 0; i < 6; ++i) {
+            node.y[i] = y[i * 6];
+        }
+        if (node.parent < 0) {
+            continue;
+        }
+        Node& parent = nodes[node.parent];
+        for (int i = 0; i < 6; ++i) {
+            for (int j = 0; j < 6; ++j) {
+                node.toParent[j * 6 + i] = node.K[i * 6 + j];
+            }
+        }
+        CholeskySolve<6>(node.A, node.inverseDiagonal, node.toParent);
+        for (int i = 0; i < 6; ++i) {
+            const double* Ki = node.K + i * 6;
+            double reduced = 0.0;
+            for (int c = 0; c < 6; ++c) {
+                reduced += Ki[c] * node.y[c];
+            }
+            parent.rhs[i] -= reduced;
+            // Row i of K A^-1 K^T, summed over c in order for every column at once.
+            double product[6] = {};
+            for (int c = 0; c < 6; ++c) {
+                AddScaled<1, 6>(product, Ki[c], node.toParent + c * 6);
+            }
+            for (int j = 0; j <= i; ++j) {
+                parent.A[i * 6 + j] -= product[j];
+            }
+        }
+    }
+    // Roots first: each node's answer given its parent's.
+    for (int k = 0; k < count; ++k) {
+        Node& node = nodes[order[k]];
+        if (node.parent < 0 || !unsettled[treeOf[order[k]]]) {
+            continue;
+        }
+        const double* parentY = nodes[node.parent].y;
+        for (int i = 0; i < 6; ++i) {
+            for (int j = 0; j < 6; ++j) {
+                node.y[i] -= node.toParent[i * 6 + j] * parentY[j];
+            }
+        }
+    }
+    // lambda = C^-1 (beta - J y).
+    for (int k = 0; k < taken; ++k) {
+        const TakenRow& row = rows[k];
+        if (row.dropped || !unsettled[row.tree]) {
+            continue;
+        }
+        double value = beta[k];
+        for (int side = 0; side < 2; ++side) {
+            if (row.node[side] < 0) {
+                continue;
+            }
+            value = SubtractDot6(value, row.J + 6 * side, nodes[row.node[side]].y);
+        }
+        answer[k] = value / row.cfm;
+        if (!std::isfinite(answer[k])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool SolveForestNarrow(const TakenRow* rows, int taken, const double* beta, Node* nodes,
+                       const int32_t* order, int count, const int32_t* treeOf,
+                       const bool* unsettled, double* answer) {
+    return SolveForest(rows, taken, beta, nodes, order, count, treeOf, unsettled, answer);
+}
+
+// The same solve with 4-wide registers: the same operations lane by lane, in fewer instructions.
+__attribute__((target("avx2"))) bool SolveForestWide(const TakenRow* rows, int taken,
+                                                     const double* beta, Node* nodes,
+                                                     const int32_t* order, int count,
+                                                     const int32_t* treeOf, const bool* unsettled,
+                                                     double* answer) {
+    return SolveForest(rows, taken, beta, nodes, order, count, treeOf, unsettled, answer);
 }
 
 int32_t Find(int32_t* root, int32_t b) {
@@ -260,6 +466,9 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
     if (!anyTree) {
         return; // every linked group closes a loop (a pyramid's), the sweeps' whole
     }
+    for (int b = 0; b < nb; ++b) {
+        root[b] = Find(root, b); // each body's group, looked up below by row
+    }
     int32_t* firstOfBody = scratch.Take<int32_t>(static_cast<size_t>(nb) + 1);
     std::fill(firstOfBody, firstOfBody + nb + 1, 0);
     for (int e = 0; e < links; ++e) {
@@ -277,7 +486,7 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
         linksOfBody[filled[linkSecond[e]]++] = e;
     }
     const auto leftToSweeps = [&](int32_t b) {
-        return loop[Find(root, b)] || firstOfBody[b] == firstOfBody[b + 1];
+        return loop[root[b]] || firstOfBody[b] == firstOfBody[b + 1];
     };
     // A group a joint holds keeps its friction rows at their warm start: solved exactly against
     // the joints' warm start, a load on a jointed body trembled.
@@ -288,7 +497,7 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
             for (int side = 0; side < 2; ++side) {
                 const int32_t b = s.jb[2 * r + side];
                 if (movable(b)) {
-                    jointed[Find(root, b)] = true;
+                    jointed[root[b]] = true;
                 }
             }
         }
@@ -304,7 +513,7 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
         }
         const int32_t a = s.jb[2 * r];
         const int32_t body = movable(a) ? a : s.jb[2 * r + 1];
-        if (leftToSweeps(body) || (s.findex[r] >= 0 && jointed[Find(root, body)])) {
+        if (leftToSweeps(body) || (s.findex[r] >= 0 && jointed[root[body]])) {
             part[r] = NotTaken;
             continue;
         }
@@ -365,27 +574,47 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
             out[5] += static_cast<double>(angular.z) * warm;
         }
     }
+    // Each taken row as the passes read it, its entries widened once.
+    TakenRow* rows = scratch.Take<TakenRow>(taken);
     int32_t* takenRows = scratch.Take<int32_t>(taken);
+    int32_t* takenBefore = scratch.Take<int32_t>(m);
     double* beta = scratch.Take<double>(taken);
     int next = 0;
     for (int r = 0; r < m; ++r) {
+        takenBefore[r] = next;
         if (part[r] == NotTaken) {
             continue;
         }
+        TakenRow& row = rows[next];
+        for (int k = 0; k < RowFloats; ++k) {
+            row.J[k] = s.J[r * RowFloats + k];
+        }
+        row.cfm = s.cfm[r];
+        row.w = 1.0 / row.cfm;
+        row.bound = std::fabs(s.hi[r]);
+        row.row = r;
+        row.child = -1;
+        row.childFirst = false;
+        row.dropped = false;
         double value = s.b[r];
         for (int side = 0; side < 2; ++side) {
             const int32_t b = s.jb[2 * r + side];
+            row.node[side] = movable(b) ? nodeOf[b] : -1;
             if (b < 0 || nodeOf[b] < 0) {
                 continue;
             }
-            const float* J = s.J + r * RowFloats + 6 * side;
-            const double* h = held + 6 * nodeOf[b];
-            for (int k = 0; k < 6; ++k) {
-                value -= J[k] * h[k];
-            }
+            value = SubtractDot6(value, row.J + 6 * side, held + 6 * nodeOf[b]);
         }
         takenRows[next] = r;
         beta[next++] = value;
+    }
+    // The normal row comes before its friction rows among the taken: where a search of the
+    // taken rows before a friction row finds it.
+    for (int k = 0; k < taken; ++k) {
+        const int32_t normalRow = s.findex[rows[k].row];
+        rows[k].normal = normalRow < 0 ? -1 : std::min(takenBefore[normalRow], k);
+        rows[k].normalTaken =
+            normalRow >= 0 && rows[k].normal < k && takenRows[rows[k].normal] == normalRow;
     }
 
     // The forest, breadth first from the first node of each tree along the links found above;
@@ -420,11 +649,16 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
         }
         ++trees;
     }
-    // A taken row's tree: that of a body it moves.
-    const auto treeOfRow = [&](int r) {
-        const int32_t a = s.jb[2 * r];
-        return treeOf[nodeOf[movable(a) ? a : s.jb[2 * r + 1]]];
-    };
+    // A taken row's tree: that of a body it moves; a link's child and which side it is.
+    for (int k = 0; k < taken; ++k) {
+        TakenRow& row = rows[k];
+        row.tree = treeOf[row.node[0] >= 0 ? row.node[0] : row.node[1]];
+        const int32_t link = part[row.row];
+        if (link >= 0) {
+            row.child = childOfLink[link];
+            row.childFirst = s.jb[2 * row.row] == nodes[row.child].body;
+        }
+    }
 
     // The taken rows that come out pulling leave with a force of 0, and the rest are solved
     // again, as an exact solve finds the rows that push: only the trees that lost a row, each
@@ -432,148 +666,37 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
     double* answer = scratch.Take<double>(taken);
     bool* unsettled = scratch.Take<bool>(trees);
     std::fill(unsettled, unsettled + trees, true);
+    const bool wide = WideSweeps();
     for (int pass = 0;; ++pass) {
-        for (int n = 0; n < nodeCount; ++n) {
-            Node& node = nodes[n];
-            if (!unsettled[treeOf[n]]) {
-                continue;
-            }
-            std::copy(node.mass, node.mass + 36, node.A);
-            std::fill(node.K, node.K + 36, 0.0);
-            std::fill(node.rhs, node.rhs + 6, 0.0);
+        const bool solved = wide ? SolveForestWide(rows, taken, beta, nodes, order, count, treeOf,
+                                                   unsettled, answer)
+                                 : SolveForestNarrow(rows, taken, beta, nodes, order, count, treeOf,
+                                                     unsettled, answer);
+        if (!solved) {
+            return;
         }
-        for (int k = 0; k < taken; ++k) {
-            const int r = takenRows[k];
-            if (part[r] == Dropped || !unsettled[treeOfRow(r)]) {
-                continue;
-            }
-            const double w = 1.0 / s.cfm[r];
-            double J[RowFloats];
-            std::copy(s.J + r * RowFloats, s.J + (r + 1) * RowFloats, J);
-            for (int side = 0; side < 2; ++side) {
-                const int32_t b = s.jb[2 * r + side];
-                if (!movable(b)) {
-                    continue;
-                }
-                Node& node = nodes[nodeOf[b]];
-                const double* Js = J + 6 * side;
-                // The lower triangle, two lanes at a time (a pair may reach past the diagonal,
-                // which nothing reads).
-                for (int i = 0; i < 6; ++i) {
-                    const double wi = w * Js[i];
-                    node.rhs[i] += wi * beta[k];
-                    AddScaled6<1>(node.A + i * 6, wi, Js, i + 1);
-                }
-            }
-            if (part[r] >= 0) {
-                Node& child = nodes[childOfLink[part[r]]];
-                const bool childFirst = s.jb[2 * r] == child.body;
-                const double* Jp = J + (childFirst ? 6 : 0);
-                const double* Jc = J + (childFirst ? 0 : 6);
-                for (int i = 0; i < 6; ++i) {
-                    AddScaled6<1>(child.K + i * 6, w * Jp[i], Jc);
-                }
-            }
-        }
-        // Leaves first: each node's block and right side fold into its parent's.
-        for (int k = count - 1; k >= 0; --k) {
-            Node& node = nodes[order[k]];
-            if (!unsettled[treeOf[order[k]]]) {
-                continue;
-            }
-            if (!Cholesky(node.A, node.inverseDiagonal)) {
-                return;
-            }
-            double y[36];
-            for (int i = 0; i < 6; ++i) {
-                y[i * 6] = node.rhs[i];
-            }
-            CholeskySolve<1>(node.A, node.inverseDiagonal, y);
-            for (int i = 0; i < 6; ++i) {
-                node.y[i] = y[i * 6];
-            }
-            if (node.parent < 0) {
-                continue;
-            }
-            Node& parent = nodes[node.parent];
-            for (int i = 0; i < 6; ++i) {
-                for (int j = 0; j < 6; ++j) {
-                    node.toParent[j * 6 + i] = node.K[i * 6 + j];
-                }
-            }
-            CholeskySolve<6>(node.A, node.inverseDiagonal, node.toParent);
-            for (int i = 0; i < 6; ++i) {
-                const double* Ki = node.K + i * 6;
-                double reduced = 0.0;
-                for (int c = 0; c < 6; ++c) {
-                    reduced += Ki[c] * node.y[c];
-                }
-                parent.rhs[i] -= reduced;
-                // Row i of K A^-1 K^T, summed over c in order for every column at once.
-                double product[6] = {};
-                for (int c = 0; c < 6; ++c) {
-                    AddScaled6<1>(product, Ki[c], node.toParent + c * 6);
-                }
-                for (int j = 0; j <= i; ++j) {
-                    parent.A[i * 6 + j] -= product[j];
-                }
-            }
-        }
-        // Roots first: each node's answer given its parent's.
-        for (int k = 0; k < count; ++k) {
-            Node& node = nodes[order[k]];
-            if (node.parent < 0 || !unsettled[treeOf[order[k]]]) {
-                continue;
-            }
-            const double* parentY = nodes[node.parent].y;
-            for (int i = 0; i < 6; ++i) {
-                for (int j = 0; j < 6; ++j) {
-                    node.y[i] -= node.toParent[i * 6 + j] * parentY[j];
-                }
-            }
-        }
-        // lambda = C^-1 (beta - J y).
         int pulling = 0;
         for (int k = 0; k < taken; ++k) {
-            const int r = takenRows[k];
-            if (part[r] == Dropped || !unsettled[treeOfRow(r)]) {
-                continue;
+            if (!rows[k].dropped && unsettled[rows[k].tree]) {
+                pulling += OutOfBounds(rows, answer, k) ? 1 : 0;
             }
-            double value = beta[k];
-            for (int side = 0; side < 2; ++side) {
-                const int32_t b = s.jb[2 * r + side];
-                if (!movable(b)) {
-                    continue;
-                }
-                const float* J = s.J + r * RowFloats + 6 * side;
-                const double* y = nodes[nodeOf[b]].y;
-                for (int i = 0; i < 6; ++i) {
-                    value -= J[i] * y[i];
-                }
-            }
-            answer[k] = value / s.cfm[r];
-            if (!std::isfinite(answer[k])) {
-                return;
-            }
-            pulling += OutOfBounds(s, part, takenRows, answer, k) ? 1 : 0;
         }
         if (pulling == 0 || pass + 1 == MaxPasses) {
             break;
         }
         std::fill(unsettled, unsettled + trees, false);
         for (int k = 0; k < taken; ++k) {
-            const int r = takenRows[k];
-            const bool friction = s.findex[r] >= 0;
-            if (part[r] != Dropped && ((friction && part[s.findex[r]] == Dropped) ||
-                                       OutOfBounds(s, part, takenRows, answer, k))) {
-                part[r] = Dropped;
-                unsettled[treeOfRow(r)] = true;
+            TakenRow& row = rows[k];
+            if (!row.dropped &&
+                ((row.normalTaken && rows[row.normal].dropped) || OutOfBounds(rows, answer, k))) {
+                row.dropped = true;
+                unsettled[row.tree] = true;
             }
         }
     }
     for (int k = 0; k < taken; ++k) {
         const int r = takenRows[k];
-        if (part[r] == Dropped) {
+        if (rows[k].dropped) {
             s.lambda[r] = 0.0f;
         } else if (s.findex[r] >= 0) {
             const double bound = std::fabs(s.hi[r]) * s.lambda[s.findex[r]] * WarmStartShare;

@@ -221,11 +221,6 @@ __attribute__((target("avx2"))) void SweepWide(const PackedRow* rows, int count,
 
 std::atomic<bool> wideAllowed{true};
 
-bool WideSweeps() {
-    static const bool available = __builtin_cpu_supports("avx2");
-    return available && wideAllowed.load(std::memory_order_relaxed);
-}
-
 // Calls place(k, r) for the rows of one shuffle in the order a sweep visits them: the systems'
 // k-th rows side by side, each system's in its own order (rows given by system as
 // order[rowBase[i] + k]).
@@ -243,6 +238,11 @@ void VisitOrder(const SORSystem* systems, int count, const int32_t* rowBase, int
 }
 
 } // namespace
+
+bool WideSweeps() {
+    static const bool available = __builtin_cpu_supports("avx2");
+    return available && wideAllowed.load(std::memory_order_relaxed);
+}
 
 void AllowWideSweeps(bool allow) {
     wideAllowed.store(allow, std::memory_order_relaxed);

@@ -80,8 +80,10 @@ uint32_t RandomNext();
 // 0 to n - 1: the next state scaled by n / 2^32.
 int32_t RandomInt(int32_t n);
 void SeedSolverRandom(uint32_t state);
-// Lets the sweeps use 8-wide registers where the processor has them (the default); tests turn
-// it off to check the narrow sweeps against the wide ones.
+// Lets the sweeps and the exact start of stacks (SolveContactTree) use wide registers where the
+// processor has them (the default); tests turn it off to check the narrow code against the wide.
 void AllowWideSweeps(bool allow);
+// Whether they use them.
+bool WideSweeps();
 
 } // namespace quarn

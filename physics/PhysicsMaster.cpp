@@ -1141,34 +1141,46 @@ bool PhysicsMaster::RestsInALoop(const IslandSpan& span) {
     for (int32_t b = 0; b < nb; ++b) {
         bodies[b]->SetIslandTag(b);
     }
-    // The pairs of bodies a pushing contact links, each once.
+    // The pairs of bodies a contact links, joined as sets: a pair whose bodies a set already
+    // holds closes a loop, unless it is a pair already joined (another contact of the same two
+    // bodies). The joined pairs are kept in a table open at twice their most.
     ScratchArena::Scope scope(scratch_);
-    uint64_t* pairs = scratch_.Take<uint64_t>(static_cast<size_t>(std::max(span.jointCount, 1)));
-    int32_t count = 0;
-    for (int32_t i = 0; i < span.jointCount; ++i) {
-        const Joint& joint = *joints[i];
-        const RigidBody* first = joint.GetBody(0);
-        const RigidBody* second = joint.GetBody(1);
-        if (joint.GetType() == JointContact && InIsland(first, bodies, nb) &&
-            InIsland(second, bodies, nb)) {
-            const auto a = static_cast<uint64_t>(first->GetIslandTag());
-            const auto b = static_cast<uint64_t>(second->GetIslandTag());
-            pairs[count++] = std::min(a, b) << 32 | std::max(a, b);
-        }
+    size_t capacity = 16;
+    while (capacity < 2 * static_cast<size_t>(std::max(span.jointCount, 1))) {
+        capacity *= 2;
     }
-    std::sort(pairs, pairs + count);
-    count = static_cast<int32_t>(std::unique(pairs, pairs + count) - pairs);
+    uint64_t* joined = scratch_.Take<uint64_t>(capacity);
+    constexpr uint64_t Empty = ~uint64_t{0};
+    std::fill(joined, joined + capacity, Empty);
     int32_t* root = scratch_.Take<int32_t>(static_cast<size_t>(nb));
     for (int32_t b = 0; b < nb; ++b) {
         root[b] = b;
     }
-    for (int32_t k = 0; k < count; ++k) {
-        const int32_t a = SetRoot(root, static_cast<int32_t>(pairs[k] >> 32));
-        const int32_t b = SetRoot(root, static_cast<int32_t>(pairs[k] & 0xFFFFFFFFu));
-        if (a == b) {
+    for (int32_t i = 0; i < span.jointCount; ++i) {
+        const Joint& joint = *joints[i];
+        const RigidBody* first = joint.GetBody(0);
+        const RigidBody* second = joint.GetBody(1);
+        if (joint.GetType() != JointContact || !InIsland(first, bodies, nb) ||
+            !InIsland(second, bodies, nb)) {
+            continue;
+        }
+        const auto a = static_cast<uint64_t>(first->GetIslandTag());
+        const auto b = static_cast<uint64_t>(second->GetIslandTag());
+        const uint64_t pair = std::min(a, b) << 32 | std::max(a, b);
+        size_t at = static_cast<size_t>((pair * 0x9E3779B97F4A7C15ull) >> 32) & (capacity - 1);
+        while (joined[at] != Empty && joined[at] != pair) {
+            at = (at + 1) & (capacity - 1);
+        }
+        if (joined[at] == pair) {
+            continue;
+        }
+        const int32_t setA = SetRoot(root, static_cast<int32_t>(a));
+        const int32_t setB = SetRoot(root, static_cast<int32_t>(b));
+        if (setA == setB) {
             return true;
         }
-        root[a] = b;
+        root[setA] = setB;
+        joined[at] = pair;
     }
     return false;
 }

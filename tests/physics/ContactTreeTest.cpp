@@ -7,6 +7,7 @@
 #include "tests/physics/DenseReference.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <random>
@@ -298,6 +299,24 @@ void ContactTree::ExpectExactForcesOfTheForest() {
     }
     if (island.held.size() < island.contacts.size()) {
         EXPECT_GT(friction, 0) << "no friction row taken";
+    }
+}
+
+// The wide registers only do the same operations in fewer instructions: the answer is the same
+// to the bit (on a processor without them both runs are narrow).
+TEST_P(ContactTree, TheWideSolveGivesTheNarrowSolvesAnswer) {
+    std::vector<std::vector<float>> answers;
+    for (bool wide : {false, true}) {
+        std::vector<float> lambda = warm_;
+        AllowWideSweeps(wide);
+        ScratchArena scratch;
+        SolveContactTree(System(lambda), scratch);
+        AllowWideSweeps(true);
+        answers.push_back(lambda);
+    }
+    for (size_t r = 0; r < answers[0].size(); ++r) {
+        EXPECT_EQ(std::bit_cast<uint32_t>(answers[0][r]), std::bit_cast<uint32_t>(answers[1][r]))
+            << "row " << r;
     }
 }
 
