@@ -15,10 +15,9 @@ namespace quarn {
 namespace {
 
 constexpr int RowFloats = 12;
-// A row's part: not taken (held at its warm start), left out for pulling (held at 0), taken
-// against the world, or taken along one of the links (0 and up).
+// A row's part: not taken (held at its warm start), taken against the world, or taken along one
+// of the links (0 and up). A taken row left out for pulling is marked on its own (held at 0).
 constexpr int32_t NotTaken = -3;
-constexpr int32_t Dropped = -2;
 constexpr int32_t ToWorld = -1;
 // Solves: the first, then again without the rows that came out pulling until none pulls. The
 // answer of a pass with a pulling row holds that row's pull in the others, and a stack whose
