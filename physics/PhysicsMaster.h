@@ -204,8 +204,9 @@ private:
     void ReportCutSubsteps();
     // The exact step, or the iterative one for an island too large for it.
     void StepIslandForLcp(const IslandSpan& span);
-    // Whether the island's bodies rest on each other in a loop (contacts that pushed last step
-    // link them in a cycle, as in a pyramid or a wall) and the exact step takes it.
+    // Whether the island's bodies rest on each other in a loop (contacts link them in a cycle, as
+    // in a pyramid or a wall) and the exact step takes it: none moves fast, or it took the
+    // island in the step before.
     bool RestsInALoop(const IslandSpan& span);
     static void OnCandidatePair(void* data, CollisionVolume& a, CollisionVolume& b);
     void CollideVolumes(CollisionPair* record, CollisionVolume& a, CollisionVolume& b);
