@@ -244,8 +244,11 @@ void HoldSqueezedBodies(RigidBody* const* bodies, int32_t nb, const float* start
         order[b] = b;
         held[b] = false;
     }
-    std::stable_sort(order, order + nb, [bodies](int32_t a, int32_t b) {
-        return bodies[a]->GetInverseMass() < bodies[b]->GetInverseMass();
+    // Ties in their island's order, without the buffer a stable sort would take every step.
+    std::sort(order, order + nb, [bodies](int32_t a, int32_t b) {
+        const float ia = bodies[a]->GetInverseMass();
+        const float ib = bodies[b]->GetInverseMass();
+        return ia < ib || (ia == ib && a < b);
     });
     for (int k = 0; k < nb; ++k) {
         const int b = order[k];
