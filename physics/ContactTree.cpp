@@ -349,11 +349,11 @@ int32_t Find(int32_t* root, int32_t b) {
 
 } // namespace
 
-void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
+bool SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
     const int m = s.m;
     const int nb = s.nb;
     if (m == 0 || nb < 2) {
-        return;
+        return false;
     }
     ScratchArena::Scope scope(scratch);
     bool* moves = scratch.Take<bool>(nb);
@@ -434,7 +434,7 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
         part[r] = slots[at];
     }
     if (links == 0) {
-        return; // every body rests alone, which the sweeps carry
+        return false; // every body rests alone, which the sweeps carry
     }
 
     // The bodies the links join, group by group. A group linked in a loop is left to the
@@ -463,7 +463,7 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
         anyTree = !loop[Find(root, linkFirst[e])];
     }
     if (!anyTree) {
-        return; // every linked group closes a loop (a pyramid's), the sweeps' whole
+        return false; // every linked group closes a loop (a pyramid's), the sweeps' whole
     }
     for (int b = 0; b < nb; ++b) {
         root[b] = Find(root, b); // each body's group, looked up below by row
@@ -525,7 +525,7 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
         }
     }
     if (taken == 0) {
-        return;
+        return false;
     }
     Node* nodes = scratch.Take<Node>(nodeCount);
     for (int b = 0; b < nb; ++b) {
@@ -537,7 +537,7 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
         node.parent = -1;
         Matrix3 inertia = s.inverseInertia[b];
         if (!InvertAtAnyScale(inertia)) {
-            return;
+            return false;
         }
         std::fill(node.mass, node.mass + 36, 0.0);
         for (int k = 0; k < 3; ++k) {
@@ -666,15 +666,16 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
     bool* unsettled = scratch.Take<bool>(trees);
     std::fill(unsettled, unsettled + trees, true);
     const bool wide = WideSweeps();
+    int pulling = 0;
     for (int pass = 0;; ++pass) {
         const bool solved = wide ? SolveForestWide(rows, taken, beta, nodes, order, count, treeOf,
                                                    unsettled, answer)
                                  : SolveForestNarrow(rows, taken, beta, nodes, order, count, treeOf,
                                                      unsettled, answer);
         if (!solved) {
-            return;
+            return false;
         }
-        int pulling = 0;
+        pulling = 0;
         for (int k = 0; k < taken; ++k) {
             if (!rows[k].dropped && unsettled[rows[k].tree]) {
                 pulling += OutOfBounds(rows, answer, k) ? 1 : 0;
@@ -704,6 +705,11 @@ void SolveContactTree(const SORSystem& s, ScratchArena& scratch) {
             s.lambda[r] = static_cast<float>(std::max(0.0, answer[k]) / WarmStartShare);
         }
     }
+    bool anyDropped = false;
+    for (int k = 0; k < taken && !anyDropped; ++k) {
+        anyDropped = rows[k].dropped;
+    }
+    return taken == m && pulling == 0 && !anyDropped;
 }
 
 } // namespace quarn

@@ -24,7 +24,9 @@ struct SORSystem;
 // (divided by WarmStartShare, which the sweeps take back), no pushing row below 0 and no friction
 // row past its bound. A row without cfm keeps its warm start, and a body whose inertia has no
 // inverse, or a value that is not finite, leaves every warm start as it was. Linear in the rows:
-// the bodies of a group form a tree, each solved as a 6 x 6 block.
-void SolveContactTree(const SORSystem& system, ScratchArena& scratch);
+// the bodies of a group form a tree, each solved as a 6 x 6 block. True when that answer is the
+// whole system's: every row taken, none left out and none past its bound, which leaves the
+// sweeps nothing to do.
+bool SolveContactTree(const SORSystem& system, ScratchArena& scratch);
 
 } // namespace quarn

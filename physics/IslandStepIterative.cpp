@@ -230,7 +230,7 @@ void VisitOrder(const SORSystem* systems, int count, const int32_t* rowBase, int
     int next = 0;
     for (int k = 0; k < longest; ++k) {
         for (int i = 0; i < count; ++i) {
-            if (k < systems[i].m) {
+            if (k < systems[i].m && !systems[i].answered) {
                 place(next++, order[rowBase[i] + k]);
             }
         }
@@ -280,6 +280,7 @@ void SolveSOR(const SORSystem* systems, int32_t count, int32_t iterations, float
     int32_t* rowBase = scratch.Take<int32_t>(count);
     int32_t* slotBase = scratch.Take<int32_t>(count);
     int total = 0;
+    int swept = 0; // the rows of the systems not answered
     int slotCount = 0;
     int longest = 0;
     int largestBodies = 0;
@@ -287,6 +288,7 @@ void SolveSOR(const SORSystem* systems, int32_t count, int32_t iterations, float
         rowBase[i] = total;
         slotBase[i] = slotCount;
         total += systems[i].m;
+        swept += systems[i].answered ? 0 : systems[i].m;
         slotCount += systems[i].nb + 1;
         longest = std::max(longest, systems[i].m);
         largestBodies = std::max(largestBodies, systems[i].nb);
@@ -323,18 +325,22 @@ void SolveSOR(const SORSystem* systems, int32_t count, int32_t iterations, float
         }
     }
 
-    // The rows are packed where the first sweep visits them, and moved after every later
+    // The rows swept are packed where the first sweep visits them, and moved after every later
     // shuffle: position[r] is where row r stands.
     int32_t* position = scratch.Take<int32_t>(total);
     if (shuffles == 0) {
-        for (int r = 0; r < total; ++r) {
-            position[r] = r;
+        int next = 0;
+        for (int i = 0; i < count; ++i) {
+            for (int r = 0; r < systems[i].m && !systems[i].answered; ++r) {
+                position[rowBase[i] + r] = next++;
+            }
         }
     } else {
         VisitOrder(systems, count, rowBase, longest, orders,
                    [position](int place, int32_t r) { position[r] = place; });
     }
-    PackedRow* rows = scratch.Take<PackedRow>(total);
+    PackedRow* rows = scratch.Take<PackedRow>(swept);
+    PackedRow answeredRow; // a row not swept, packed only for its warm start
     float* lambda = scratch.Take<float>(total);
     const size_t slotFloats = static_cast<size_t>(slotCount) * SlotFloats;
     float* slots = scratch.Take<float>(slotFloats);
@@ -355,7 +361,7 @@ void SolveSOR(const SORSystem* systems, int32_t count, int32_t iterations, float
         for (int r = 0; r < s.m; ++r) {
             float& warm = lambda[rowBase[i] + r];
             warm = s.lambda[r] * WarmStartShare;
-            PackedRow& row = rows[position[rowBase[i] + r]];
+            PackedRow& row = s.answered ? answeredRow : rows[position[rowBase[i] + r]];
             const bool twoBodies = s.jb[2 * r + 1] >= 0;
             row.index = rowBase[i] + r;
             row.slot1 = (slotBase[i] + s.jb[2 * r]) * SlotFloats;
@@ -401,7 +407,7 @@ void SolveSOR(const SORSystem* systems, int32_t count, int32_t iterations, float
         }
     }
 
-    PackedRow* moved = shuffles > 1 ? scratch.Take<PackedRow>(total) : nullptr;
+    PackedRow* moved = shuffles > 1 ? scratch.Take<PackedRow>(swept) : nullptr;
     const bool wide = WideSweeps();
     for (int t = 0; t < iterations; ++t) {
         if (t > 0 && (t & 7) == 0) {
@@ -409,15 +415,15 @@ void SolveSOR(const SORSystem* systems, int32_t count, int32_t iterations, float
                        orders + static_cast<size_t>(t / 8) * total,
                        [position](int place, int32_t r) { position[r] = place; });
             // Read in sequence and written where they go: scattered writes wait on nothing.
-            for (int k = 0; k < total; ++k) {
+            for (int k = 0; k < swept; ++k) {
                 moved[position[rows[k].index]] = rows[k];
             }
             std::swap(rows, moved);
         }
         if (wide) {
-            SweepWide(rows, total, lambda, slots);
+            SweepWide(rows, swept, lambda, slots);
         } else {
-            Sweep(rows, total, lambda, slots);
+            Sweep(rows, swept, lambda, slots);
         }
     }
     for (int i = 0; i < count; ++i) {
@@ -639,8 +645,9 @@ void SetUpIsland(IterativeIsland& island, RigidBody* const* bodies, int32_t nb,
 
 // The solve starts from the saved multipliers, the equality rows that link the bodies as a
 // tree, and the contact rows of a stack, from their exact answer;
-// softened, every row's cfm is at least RetryCfm.
-void StartSolve(const IterativeIsland& island, bool soften, float h, ScratchArena& scratch) {
+// softened, every row's cfm is at least RetryCfm. True where that exact answer is the whole
+// solve's, which leaves the sweeps nothing to do: a column of boxes at rest is answered so.
+bool StartSolve(const IterativeIsland& island, bool soften, float h, ScratchArena& scratch) {
     const SORSystem& system = island.system;
     std::memcpy(system.lambda, island.warmStart, sizeof(float) * system.m);
     const float inverseH = 1.0f / h;
@@ -649,7 +656,7 @@ void StartSolve(const IterativeIsland& island, bool soften, float h, ScratchAren
         island.solveCfm[r] = cfm * inverseH;
     }
     SolveJointTree(system, scratch);
-    SolveContactTree(system, scratch);
+    return SolveContactTree(system, scratch);
 }
 
 bool Solved(const IterativeIsland& island) {
@@ -695,8 +702,9 @@ bool FinishIsland(const IterativeIsland& island, float h, int32_t iterations, fl
         // A zero pivot cannot stop this solve, but redundant rows without cfm can still drive
         // it to overflow: soften every row a little and try once more.
         if (!Solved(island)) {
-            StartSolve(island, true, h, scratch);
-            SolveSOR(system, iterations, overRelaxation, scratch);
+            SORSystem again = system;
+            again.answered = StartSolve(island, true, h, scratch);
+            SolveSOR(again, iterations, overRelaxation, scratch);
             if (!Solved(island)) {
                 AbandonIsland(bodies, nb, system.m);
                 return false;
@@ -820,7 +828,7 @@ bool StepInParts(const IslandSpan& span, RigidBody* const* bodies, Joint* const*
         SetUpIsland(island, own, span.bodyCount, joints + span.firstJoint, span.jointCount, part, h,
                     worldCfm, worldErp, scratch);
         if (island.system.m > 0) {
-            StartSolve(island, false, part, scratch);
+            island.system.answered = StartSolve(island, false, part, scratch);
             SolveSOR(island.system, iterations, overRelaxation, scratch);
         }
         if (FinishIsland(island, part, iterations, overRelaxation, scratch)) {
@@ -854,7 +862,7 @@ bool StepIslandsIterative(RigidBody* const* bodies, Joint* const* joints, const 
         SetUpIsland(island, own, islands[i].bodyCount, joints + islands[i].firstJoint,
                     islands[i].jointCount, h, h, worldCfm, worldErp, scratch);
         if (island.system.m > 0 && island.substeps == 1) {
-            StartSolve(island, false, h, scratch);
+            island.system.answered = StartSolve(island, false, h, scratch);
             systems[solving++] = island.system;
         }
     }

@@ -29,12 +29,17 @@ struct SORSystem {
     const float* hi = nullptr;
     const float* cfm = nullptr;
     const int32_t* findex = nullptr;
+    // Whether the multipliers given are already the solve's answer (SolveContactTree answered
+    // every row): no sweep visits it.
+    bool answered = false;
 };
 
 // Projected successive over-relaxation: exactly `iterations` sweeps over the rows, warm-started
 // from 0.9 times the given multipliers, the row order reshuffled every 8 sweeps. A friction
 // row's bounds are its hi times the current multiplier of its findex row at every visit. A row
 // that no force can move (a zero or non-finite diagonal) is skipped and keeps a multiplier of 0.
+// An answered system ends as if its iterations were 0, its shuffles drawn all the same: the
+// others' orders do not depend on which are answered.
 void SolveSOR(const SORSystem& system, int32_t iterations, float overRelaxation,
               ScratchArena& scratch);
 // The same solve of several independent systems at once. Each ends exactly as it would alone:

@@ -601,6 +601,43 @@ TEST_F(IterativeStep, SystemsSolvedTogetherEndAsEachAlone) {
     }
 }
 
+// An answered system is not swept: it ends as with no sweep, and its shuffles are drawn all the
+// same, so the systems beside it end as they would beside it unanswered.
+TEST_F(IterativeStep, AnAnsweredSystemIsNotSweptAndLeavesTheOthersAsTheyWere) {
+    std::vector<RandomSystem> systems = {RandomSystem(7, 5, 1), RandomSystem(4, 3, 2),
+                                         RandomSystem(12, 9, 3)};
+    std::vector<std::vector<float>> lambda;
+    std::vector<std::vector<float>> fc;
+    SeedSolverRandom(99);
+    std::vector<SORSystem> together;
+    for (RandomSystem& rows : systems) {
+        together.push_back(rows.Start());
+    }
+    SolveSOR(together.data(), 3, 10, 1.3f, world_->GetScratch());
+    const uint32_t after = RandomNext();
+    for (const RandomSystem& rows : systems) {
+        lambda.push_back(rows.lambda);
+        fc.push_back(rows.fc);
+    }
+    SolveSOR(systems[1].Start(), 0, 1.3f, world_->GetScratch());
+    lambda[1] = systems[1].lambda;
+    fc[1] = systems[1].fc;
+
+    SeedSolverRandom(99);
+    together.clear();
+    for (RandomSystem& rows : systems) {
+        together.push_back(rows.Start());
+    }
+    together[1].answered = true;
+    SolveSOR(together.data(), 3, 10, 1.3f, world_->GetScratch());
+    EXPECT_EQ(RandomNext(), after);
+    for (size_t i = 0; i < systems.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(systems[i].lambda, lambda[i]);
+        EXPECT_EQ(systems[i].fc, fc[i]);
+    }
+}
+
 // Without friction every row is a plain bounded one, and enough sweeps reach the exact solve's
 // answer: a check of the rows, their body indexes and the signs of the iterative step.
 TEST_F(IterativeStep, ManySweepsReachTheExactAnswerWithoutFriction) {
