@@ -240,10 +240,20 @@ void HoldSqueezedBodies(RigidBody* const* bodies, int32_t nb, const float* start
     // speed.
     int32_t* order = scratch.Take<int32_t>(nb);
     bool* held = scratch.Take<bool>(nb);
+    // Each body's kinetic speed, found when first asked for and again once the hold scales it:
+    // a partner of many contacts was asked for its own at each.
+    float* kinetic = scratch.Take<float>(nb);
     for (int b = 0; b < nb; ++b) {
         order[b] = b;
         held[b] = false;
+        kinetic[b] = -1.0f;
     }
+    const auto kineticSpeed = [bodies, kinetic](int32_t b) {
+        if (kinetic[b] < 0.0f) {
+            kinetic[b] = KineticSpeed(*bodies[b]);
+        }
+        return kinetic[b];
+    };
     // Ties in their island's order, without the buffer a stable sort would take every step.
     std::sort(order, order + nb, [bodies](int32_t a, int32_t b) {
         const float ia = bodies[a]->GetInverseMass();
@@ -258,7 +268,7 @@ void HoldSqueezedBodies(RigidBody* const* bodies, int32_t nb, const float* start
         if (!body.IsMovable() || !(body.GetInverseMass() > 0.0f) || !body.GetJointList()) {
             continue;
         }
-        const float speed = KineticSpeed(body);
+        const float speed = kineticSpeed(b);
         if (!(speed > own[b])) {
             continue;
         }
@@ -276,7 +286,7 @@ void HoldSqueezedBodies(RigidBody* const* bodies, int32_t nb, const float* start
             if (partner && InIsland(partner, bodies, nb)) {
                 const int p = partner->GetIslandTag();
                 reach += held[p] ? std::min(partner->GetPointVelocity(contact.position).Length(),
-                                            KineticSpeed(*partner))
+                                            kineticSpeed(p))
                                  : own[p];
             } else if (partner) {
                 reach += partner->GetPointVelocity(contact.position).Length();
@@ -291,6 +301,7 @@ void HoldSqueezedBodies(RigidBody* const* bodies, int32_t nb, const float* start
             const float scale = bound / speed;
             body.SetLinearVelocity(body.GetLinearVelocity() * scale);
             body.SetAngularVelocity(body.GetAngularVelocity() * scale);
+            kinetic[b] = KineticSpeed(body);
         }
     }
 }
