@@ -221,6 +221,24 @@ __attribute__((target("avx2"))) void SweepWide(const PackedRow* rows, int count,
 
 std::atomic<bool> wideAllowed{true};
 
+// Moves the generator on by `draws` draws in a number of steps logarithmic in them: n steps of
+// x := a x + c are one step with a^n and c (a^(n-1) + ... + a + 1), both found by squaring.
+void SkipDraws(uint64_t draws) {
+    uint32_t multiplier = 1664525u;
+    uint32_t increment = 1013904223u;
+    uint32_t skipMultiplier = 1u;
+    uint32_t skipIncrement = 0u;
+    for (; draws > 0; draws >>= 1) {
+        if (draws & 1u) {
+            skipMultiplier *= multiplier;
+            skipIncrement = skipIncrement * multiplier + increment;
+        }
+        increment *= multiplier + 1u;
+        multiplier *= multiplier;
+    }
+    randomState = randomState * skipMultiplier + skipIncrement;
+}
+
 // Calls place(k, r) for the rows of one shuffle in the order a sweep visits them: the systems'
 // k-th rows side by side, each system's in its own order (rows given by system as
 // order[rowBase[i] + k]).
@@ -300,6 +318,12 @@ void SolveSOR(const SORSystem* systems, int32_t count, int32_t iterations, float
     int32_t* order = scratch.Take<int32_t>(longest);
     for (int i = 0; i < count; ++i) {
         const SORSystem& s = systems[i];
+        if (s.answered) {
+            // Its shuffles are not used, only passed over: m - 1 draws each.
+            SkipDraws(static_cast<uint64_t>(shuffles) *
+                      static_cast<uint64_t>(std::max(s.m - 1, 0)));
+            continue;
+        }
         // Normal rows before the friction rows that depend on them, as the shuffle's start.
         int j = 0;
         for (int r = 0; r < s.m; ++r) {
@@ -383,6 +407,19 @@ void SolveSOR(const SORSystem* systems, int32_t count, int32_t iterations, float
             } else {
                 side[2] = side[3] = _mm_setzero_ps();
                 std::fill(row.invMJt + 8, row.invMJt + 16, 0.0f);
+            }
+            if (s.answered) {
+                // Not swept: its warm start's M^-1 J^T lambda is all it gives.
+                if (diagonal == 0.0f || !std::isfinite(diagonal)) {
+                    warm = 0.0f;
+                    continue;
+                }
+                const __m128 k = _mm_set1_ps(warm);
+                AddScaled(slots + row.slot1, row.invMJt, k);
+                if (twoBodies) {
+                    AddScaled(slots + row.slot2, row.invMJt + 8, k);
+                }
+                continue;
             }
             // Rows pre-scaled by the over-relaxed inverse diagonal, so a visit needs no division.
             if (diagonal == 0.0f || !std::isfinite(diagonal)) {

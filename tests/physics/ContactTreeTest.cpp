@@ -348,10 +348,10 @@ TEST(ContactTreeStack, AnAnswerOfEveryRowLeavesTheSweepsNothingToDo) {
                           Float3(0.0f, 0.0f, 1.0f)}) {
                         const Float3 turn = upper.Cross(direction);
                         const Float3 turnBelow = lower.Cross(direction);
-                        const float row[12] = {direction.x,   direction.y,   direction.z,
-                                               turn.x,        turn.y,        turn.z,
-                                               -direction.x,  -direction.y,  -direction.z,
-                                               -turnBelow.x,  -turnBelow.y,  -turnBelow.z};
+                        const float row[12] = {direction.x,  direction.y,  direction.z,
+                                               turn.x,       turn.y,       turn.z,
+                                               -direction.x, -direction.y, -direction.z,
+                                               -turnBelow.x, -turnBelow.y, -turnBelow.z};
                         J.insert(J.end(), row, row + 12);
                         jb.push_back(box);
                         jb.push_back(box == 0 ? -1 : box - 1);
