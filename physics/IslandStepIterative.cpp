@@ -494,6 +494,9 @@ struct IterativeIsland {
     float* inverseMass = nullptr;
     Matrix3* inverseInertia = nullptr;
     Matrix3* inertia = nullptr;
+    // Per body, the spin term its torque was given (GyroscopicTorque): it turns the body without
+    // doing work, so the squeezed-body hold takes it back out of the outside forces' work.
+    Float3* spin = nullptr;
     Pivot** parents = nullptr; // looked up once: finding a transform parent walks the tree
     Joint** kept = nullptr;    // the joints with rows, in their given order
     JointInfo1* info = nullptr;
@@ -522,6 +525,7 @@ void SetUpIsland(IterativeIsland& island, RigidBody* const* bodies, int32_t nb,
     float* inverseMass = island.inverseMass = scratch.Take<float>(nb);
     Matrix3* inverseInertia = island.inverseInertia = scratch.Take<Matrix3>(nb);
     Matrix3* inertia = island.inertia = scratch.Take<Matrix3>(nb);
+    Float3* spin = island.spin = scratch.Take<Float3>(nb);
     Pivot** parents = island.parents = scratch.Take<Pivot*>(nb);
     for (int b = 0; b < nb; ++b) {
         RigidBody& body = *bodies[b];
@@ -530,9 +534,11 @@ void SetUpIsland(IterativeIsland& island, RigidBody* const* bodies, int32_t nb,
         inverseMass[b] = body.GetSolverInverseMass();
         inverseInertia[b] = WorldInverseInertia(body);
         inertia[b] = WorldInertia(body);
+        spin[b] = Float3();
         if (inverseMass[b] != 0.0f) {
             const Float3 w = ToWorldSpace(parents[b], body.GetAngularVelocity());
-            body.AddTorque(GyroscopicTorque(inertia[b], w, h));
+            spin[b] = GyroscopicTorque(inertia[b], w, h);
+            body.AddTorque(spin[b]);
         }
     }
 
@@ -797,6 +803,11 @@ bool FinishIsland(const IterativeIsland& island, float h, int32_t iterations, fl
             ToStoredSpace(parents[b], island.inverseInertia[b].Transform(body.GetTorque() * h)));
     }
     if (island.startSpeed) {
+        // Counted as work against the spin a solve gave, the spin term let a 0.14 g capsule
+        // squeezed under a 76 g body leave at 19 m/s, a fall of 19 m.
+        for (int b = 0; b < nb; ++b) {
+            bodies[b]->SetTorque(bodies[b]->GetTorque() - island.spin[b]);
+        }
         HoldSqueezedBodies(bodies, nb, island.startSpeed, h, scratch);
     }
     IntegrateIsland(bodies, nb, h,

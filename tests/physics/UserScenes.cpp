@@ -826,12 +826,13 @@ std::vector<SceneCase> AllScenes() {
         }
     }
     // Bodies of three densities a hundred times apart, piled: 2.6 g to 8.7 kg at 1 kg/l, and in
-    // four more layouts at 1 kg/l (pinches are rare events: one layout says little).
+    // five more layouts at 1 kg/l (pinches are rare events: one layout says little). In layout
+    // 243 the iterative step threw a 0.14 g capsule squeezed under a 76 g body at 19 m/s.
     for (int32_t method : {PhysicsLcp, PhysicsIterative}) {
         for (float density : {0.1f, 1.0f, 10.0f}) {
             scenes.push_back({SceneKind::MixedPile, 1.0f, density, method});
         }
-        for (int32_t seed = 1; seed <= 4; ++seed) {
+        for (int32_t seed : {1, 2, 3, 4, 243}) {
             SceneCase pile{SceneKind::MixedPile, 1.0f, 1.0f, method};
             pile.seed = seed;
             scenes.push_back(pile);
