@@ -10,7 +10,9 @@ struct SORSystem;
 // Starts the sweeps of a stack from the exact forces of its contacts: the pushing rows (bounded
 // below by 0 and not above, no friction index: a contact's normal row) that pushed at the end of
 // the last step or are new, closing or not (but for a new one of a body a joint holds), and the
-// friction rows bound to them that stuck (their warm start short of their bound). Sweeps carry
+// friction rows bound to them that stuck (their warm start short of their bound) or, where the
+// island is `resting` (every body under RestingSpeed), whose contact carried nothing in the last
+// step (new, or touching without load). Sweeps carry
 // a force about a fifth of a body along a stack a sweep, and a light body under a heavy one
 // slowly: left to them, a stack of
 // three boxes bounced and a taller one swayed, its sway walking the top by centimetres, and
@@ -27,6 +29,6 @@ struct SORSystem;
 // the bodies of a group form a tree, each solved as a 6 x 6 block. True when that answer is the
 // whole system's: every row taken, none left out and none past its bound, which leaves the
 // sweeps nothing to do.
-bool SolveContactTree(const SORSystem& system, ScratchArena& scratch);
+bool SolveContactTree(const SORSystem& system, ScratchArena& scratch, bool resting);
 
 } // namespace quarn

@@ -17,6 +17,12 @@ struct JointInfo1;
 // What the exact and the iterative island steps share. Bodies carry their island index as
 // their island tag while a step runs.
 
+// The speed (m/s) every body of an island is under where the step treats it as coming to rest:
+// well past the trembling the sweeps leave stacks and loops in (half a metre a second at most),
+// since a column of small boxes at a long world step passes 1 m/s as it first settles, and well
+// under that of boxes still tumbling onto a heap.
+inline constexpr float RestingSpeed = 3.0f;
+
 // Whether the body is one of the island's.
 bool InIsland(const RigidBody* body, RigidBody* const* bodies, int32_t nb);
 

@@ -687,9 +687,10 @@ void SetUpIsland(IterativeIsland& island, RigidBody* const* bodies, int32_t nb,
 }
 
 // The solve starts from the saved multipliers, the equality rows that link the bodies as a
-// tree, and the contact rows of a stack, from their exact answer;
-// softened, every row's cfm is at least RetryCfm. True where that exact answer is the whole
-// solve's, which leaves the sweeps nothing to do: a column of boxes at rest is answered so.
+// tree, and the contact rows of a stack, from their exact answer (with the friction of contacts
+// that carried nothing where the island comes to rest); softened, every row's cfm is at least
+// RetryCfm. True where that exact answer is the whole solve's, which leaves the sweeps nothing
+// to do: a column of boxes at rest is answered so.
 bool StartSolve(const IterativeIsland& island, bool soften, float h, ScratchArena& scratch) {
     const SORSystem& system = island.system;
     std::memcpy(system.lambda, island.warmStart, sizeof(float) * system.m);
@@ -699,7 +700,12 @@ bool StartSolve(const IterativeIsland& island, bool soften, float h, ScratchAren
         island.solveCfm[r] = cfm * inverseH;
     }
     SolveJointTree(system, scratch);
-    return SolveContactTree(system, scratch);
+    bool resting = true;
+    for (int b = 0; b < island.nb && resting; ++b) {
+        resting =
+            island.bodies[b]->GetLinearVelocity().LengthSquared() < RestingSpeed * RestingSpeed;
+    }
+    return SolveContactTree(system, scratch, resting);
 }
 
 bool Solved(const IterativeIsland& island) {

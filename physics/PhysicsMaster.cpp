@@ -76,10 +76,6 @@ constexpr float RestingNormalY = 0.7071f;
 // How long a heavy body that met a light one at speed stays on it, slow, before the log names
 // the pair (s): a heavy ball thrown onto a light box stays on it some 0.08 s at most.
 constexpr double HeavyOnLightSettlingTime = 0.15;
-// The speed (m/s) every body of a loop of contacts must be under for the exact step to take it
-// up: well past the trembling the sweeps leave such loops in (half a metre a second at most),
-// since a column of small boxes at a long world step passes 1 m/s as it first settles.
-constexpr float RestingSpeed = 3.0f;
 
 // The world's intrusive lists of bodies and joints.
 template <class T>

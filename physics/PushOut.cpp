@@ -89,7 +89,7 @@ void StartExactly(const PushOutRow* rows, const int32_t* taken, int32_t takenCou
     system.hi = hi;
     system.cfm = cfm;
     system.findex = findex;
-    SolveContactTree(system, scratch);
+    SolveContactTree(system, scratch, false);
     for (int t = 0; t < takenCount; ++t) {
         lambda[t] *= WarmStartShare;
     }
