@@ -30,7 +30,36 @@ struct ContactIsland {
     std::vector<int> held;
 };
 
-class ContactTree : public ::testing::TestWithParam<ContactIsland> {
+// An island's rows as the iterative step lays them out, and the system over them.
+class ContactTreeRows : public ::testing::Test {
+protected:
+    SORSystem System(std::vector<float>& lambda) {
+        SORSystem s;
+        s.m = static_cast<int32_t>(lo_.size());
+        s.nb = nb_;
+        s.J = J_.data();
+        s.jb = jb_.data();
+        s.inverseMass = inverseMass_.data();
+        s.inverseInertia = inverseInertia_.data();
+        s.lambda = lambda.data();
+        s.b = b_.data();
+        s.lo = lo_.data();
+        s.hi = hi_.data();
+        s.cfm = cfm_.data();
+        s.findex = findex_.data();
+        fc_.assign(6 * static_cast<size_t>(nb_), 0.0f);
+        s.fc = fc_.data();
+        return s;
+    }
+
+    int nb_ = 0;
+    std::vector<float> inverseMass_;
+    std::vector<Matrix3> inverseInertia_;
+    std::vector<float> J_, b_, cfm_, lo_, hi_, warm_, fc_;
+    std::vector<int32_t> jb_, findex_;
+};
+
+class ContactTree : public ContactTreeRows, public ::testing::WithParamInterface<ContactIsland> {
 protected:
     void SetUp() override {
         const ContactIsland& island = GetParam();
@@ -67,25 +96,6 @@ protected:
                 warm_.push_back(row == 0 ? 1.0f + 2.0f * std::fabs(unit(random)) : unit(random));
             }
         }
-    }
-
-    SORSystem System(std::vector<float>& lambda) {
-        SORSystem s;
-        s.m = static_cast<int32_t>(lo_.size());
-        s.nb = nb_;
-        s.J = J_.data();
-        s.jb = jb_.data();
-        s.inverseMass = inverseMass_.data();
-        s.inverseInertia = inverseInertia_.data();
-        s.lambda = lambda.data();
-        s.b = b_.data();
-        s.lo = lo_.data();
-        s.hi = hi_.data();
-        s.cfm = cfm_.data();
-        s.findex = findex_.data();
-        fc_.assign(6 * static_cast<size_t>(nb_), 0.0f);
-        s.fc = fc_.data();
-        return s;
     }
 
     // The exact answer of the rows in `candidates` (pushing rows and friction rows bound to
@@ -191,12 +201,6 @@ protected:
 
     // SolveContactTree against Reference, from the warm start as it stands.
     void ExpectExactForcesOfTheForest(bool resting = true);
-
-    int nb_ = 0;
-    std::vector<float> inverseMass_;
-    std::vector<Matrix3> inverseInertia_;
-    std::vector<float> J_, b_, cfm_, lo_, hi_, warm_, fc_;
-    std::vector<int32_t> jb_, findex_;
 };
 
 INSTANTIATE_TEST_SUITE_P(
@@ -334,16 +338,26 @@ TEST_P(ContactTree, TheWideSolveGivesTheNarrowSolvesAnswer) {
 // floor's contacts, and the others carry the boxes above them.
 // The exact answer takes every row; it is then the solve's own, and sweeps from it move no
 // force: the step leaves them out.
-TEST(ContactTreeStack, AnAnswerOfEveryRowLeavesTheSweepsNothingToDo) {
+TEST_F(ContactTreeRows, AStackAnsweredWholeLeavesTheSweepsNothingToDo) {
+    Matrix3 cube;
+    for (int k = 0; k < 3; ++k) {
+        cube.m[k][k] = 6.0f; // a unit box's inverse inertia
+    }
     for (const int boxes : {1, 2, 3, 10}) {
         SCOPED_TRACE(boxes);
         const float h = 0.01f;
-        std::vector<float> J, b, cfm, lo, hi, warm;
-        std::vector<int32_t> jb, findex;
+        nb_ = boxes;
+        inverseMass_.assign(static_cast<size_t>(boxes), 1.0f);
+        inverseInertia_.assign(static_cast<size_t>(boxes), cube);
+        for (auto* rows : {&J_, &b_, &cfm_, &lo_, &hi_, &warm_}) {
+            rows->clear();
+        }
+        jb_.clear();
+        findex_.clear();
         for (int box = 0; box < boxes; ++box) {
             for (const float x : {-0.5f, 0.5f}) {
                 for (const float z : {-0.5f, 0.5f}) {
-                    const int normal = static_cast<int>(b.size());
+                    const int normal = static_cast<int>(b_.size());
                     // Arms from the upper box's centre and the lower one's to the corner.
                     const Float3 upper(x, -0.5f, z);
                     const Float3 lower(x, 0.5f, z);
@@ -356,71 +370,56 @@ TEST(ContactTreeStack, AnAnswerOfEveryRowLeavesTheSweepsNothingToDo) {
                                                turn.x,       turn.y,       turn.z,
                                                -direction.x, -direction.y, -direction.z,
                                                -turnBelow.x, -turnBelow.y, -turnBelow.z};
-                        J.insert(J.end(), row, row + 12);
-                        jb.push_back(box);
-                        jb.push_back(box == 0 ? -1 : box - 1);
+                        J_.insert(J_.end(), row, row + 12);
+                        jb_.push_back(box);
+                        jb_.push_back(box == 0 ? -1 : box - 1);
                         const bool pushing = direction.y > 0.0f;
-                        b.push_back(pushing && box == 0 ? 9.81f : 0.0f);
-                        cfm.push_back(1e-5f / h);
-                        lo.push_back(0.0f);
-                        hi.push_back(pushing ? LCPInfinity : 1.0f);
-                        findex.push_back(pushing ? -1 : normal);
+                        b_.push_back(pushing && box == 0 ? 9.81f : 0.0f);
+                        cfm_.push_back(1e-5f / h);
+                        lo_.push_back(0.0f);
+                        hi_.push_back(pushing ? LCPInfinity : 1.0f);
+                        findex_.push_back(pushing ? -1 : normal);
                         // Resting: the pushing rows pushed in the step before.
-                        warm.push_back(pushing ? 1.0f : 0.0f);
+                        warm_.push_back(pushing ? 1.0f : 0.0f);
                     }
                 }
             }
         }
-        std::vector<float> inverseMass(static_cast<size_t>(boxes), 1.0f);
-        Matrix3 cube;
-        for (int k = 0; k < 3; ++k) {
-            cube.m[k][k] = 6.0f; // a unit box's inverse inertia
-        }
-        std::vector<Matrix3> inverseInertia(static_cast<size_t>(boxes), cube);
-        std::vector<float> lambda = warm;
-        std::vector<float> fc(6 * static_cast<size_t>(boxes));
-        SORSystem s;
-        s.m = static_cast<int32_t>(b.size());
-        s.nb = boxes;
-        s.J = J.data();
-        s.jb = jb.data();
-        s.inverseMass = inverseMass.data();
-        s.inverseInertia = inverseInertia.data();
-        s.lambda = lambda.data();
-        s.fc = fc.data();
-        s.b = b.data();
-        s.lo = lo.data();
-        s.hi = hi.data();
-        s.cfm = cfm.data();
-        s.findex = findex.data();
+        std::vector<float> lambda = warm_;
         ScratchArena scratch;
         // A box alone on the world is the sweeps' whole.
-        ASSERT_EQ(SolveContactTree(s, scratch, true), boxes > 1);
+        ASSERT_EQ(SolveContactTree(System(lambda), scratch, true), boxes > 1);
         if (boxes == 1) {
             continue;
         }
         const std::vector<float> exact = lambda;
-        std::vector<std::vector<float>> ends;
-        for (const int32_t sweeps : {0, 20}) {
-            lambda = exact;
-            SolveSOR(s, sweeps, 1.3f, scratch);
-            ends.push_back(lambda);
-            ends.push_back(fc);
-        }
-        for (size_t r = 0; r < lambda.size(); ++r) {
-            EXPECT_NEAR(ends[0][r], ends[2][r], 1e-4f * (1.0f + std::fabs(ends[0][r])))
-                << "row " << r;
-        }
-        for (size_t k = 0; k < fc.size(); ++k) {
-            EXPECT_NEAR(ends[1][k], ends[3][k], 1e-4f) << "body " << k / 6;
-        }
-        // The floor carries every box, and each box is held against gravity without a turn, to
-        // within the contacts' softness.
-        EXPECT_NEAR(ends[0][0] + ends[0][3] + ends[0][6] + ends[0][9], 9.81f * boxes,
-                    0.02f * 9.81f * boxes);
-        for (size_t k = 0; k < fc.size(); ++k) {
-            EXPECT_NEAR(ends[1][k], k % 6 == 1 ? 9.81f : 0.0f, k % 6 == 1 ? 0.2f : 1e-3f)
-                << "body " << k / 6;
+        // With the sweeps of either width.
+        for (const bool wide : {false, true}) {
+            SCOPED_TRACE(wide);
+            AllowWideSweeps(wide);
+            std::vector<std::vector<float>> ends;
+            for (const int32_t sweeps : {0, 20}) {
+                lambda = exact;
+                SolveSOR(System(lambda), sweeps, 1.3f, scratch);
+                ends.push_back(lambda);
+                ends.push_back(fc_);
+            }
+            AllowWideSweeps(true);
+            for (size_t r = 0; r < lambda.size(); ++r) {
+                EXPECT_NEAR(ends[0][r], ends[2][r], 1e-4f * (1.0f + std::fabs(ends[0][r])))
+                    << "row " << r;
+            }
+            for (size_t k = 0; k < fc_.size(); ++k) {
+                EXPECT_NEAR(ends[1][k], ends[3][k], 1e-4f) << "body " << k / 6;
+            }
+            // The floor carries every box, and each box is held against gravity without a
+            // turn, to within the contacts' softness.
+            EXPECT_NEAR(ends[0][0] + ends[0][3] + ends[0][6] + ends[0][9], 9.81f * boxes,
+                        0.02f * 9.81f * boxes);
+            for (size_t k = 0; k < fc_.size(); ++k) {
+                EXPECT_NEAR(ends[1][k], k % 6 == 1 ? 9.81f : 0.0f, k % 6 == 1 ? 0.2f : 1e-3f)
+                    << "body " << k / 6;
+            }
         }
     }
 }

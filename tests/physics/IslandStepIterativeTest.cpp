@@ -607,35 +607,38 @@ TEST_F(IterativeStep, SystemsSolvedTogetherEndAsEachAlone) {
 TEST_F(IterativeStep, AnAnsweredSystemIsNotSweptAndLeavesTheOthersAsTheyWere) {
     std::vector<RandomSystem> systems = {RandomSystem(7, 5, 1), RandomSystem(400, 50, 2),
                                          RandomSystem(12, 9, 3)};
-    std::vector<std::vector<float>> lambda;
-    std::vector<std::vector<float>> fc;
-    SeedSolverRandom(99);
-    std::vector<SORSystem> together;
-    for (RandomSystem& rows : systems) {
-        together.push_back(rows.Start());
-    }
-    SolveSOR(together.data(), 3, 20, 1.3f, world_->GetScratch());
-    const uint32_t after = RandomNext();
-    for (const RandomSystem& rows : systems) {
-        lambda.push_back(rows.lambda);
-        fc.push_back(rows.fc);
-    }
-    SolveSOR(systems[1].Start(), 0, 1.3f, world_->GetScratch());
-    lambda[1] = systems[1].lambda;
-    fc[1] = systems[1].fc;
+    const auto solveTogether = [&](bool answerMiddle) {
+        SeedSolverRandom(99);
+        std::vector<SORSystem> together;
+        for (RandomSystem& rows : systems) {
+            together.push_back(rows.Start());
+        }
+        together[1].answered = answerMiddle;
+        SolveSOR(together.data(), 3, 20, 1.3f, world_->GetScratch());
+        return RandomNext();
+    };
+    // With the sweeps of either width.
+    for (const bool wide : {false, true}) {
+        SCOPED_TRACE(wide);
+        AllowWideSweeps(wide);
+        const uint32_t after = solveTogether(false);
+        std::vector<std::vector<float>> lambda;
+        std::vector<std::vector<float>> fc;
+        for (const RandomSystem& rows : systems) {
+            lambda.push_back(rows.lambda);
+            fc.push_back(rows.fc);
+        }
+        SolveSOR(systems[1].Start(), 0, 1.3f, world_->GetScratch());
+        lambda[1] = systems[1].lambda;
+        fc[1] = systems[1].fc;
 
-    SeedSolverRandom(99);
-    together.clear();
-    for (RandomSystem& rows : systems) {
-        together.push_back(rows.Start());
-    }
-    together[1].answered = true;
-    SolveSOR(together.data(), 3, 20, 1.3f, world_->GetScratch());
-    EXPECT_EQ(RandomNext(), after);
-    for (size_t i = 0; i < systems.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(systems[i].lambda, lambda[i]);
-        EXPECT_EQ(systems[i].fc, fc[i]);
+        EXPECT_EQ(solveTogether(true), after);
+        AllowWideSweeps(true);
+        for (size_t i = 0; i < systems.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(systems[i].lambda, lambda[i]);
+            EXPECT_EQ(systems[i].fc, fc[i]);
+        }
     }
 }
 
