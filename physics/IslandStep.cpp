@@ -195,27 +195,36 @@ void HeaviestJoined(RigidBody* const* bodies, int32_t nb, Joint* const* joints, 
 namespace {
 
 // The speed of a body's kinetic energy, turning included: sqrt(2 E / m).
-float KineticSpeed(RigidBody& body) {
+float KineticSpeed(RigidBody& body, const Matrix3& inertia) {
     const Float3 v = body.GetLinearVelocity();
     const Float3 w = body.GetWorldAngularVelocity();
-    const float turning = w.Dot(WorldInertia(body).Transform(w)) * body.GetInverseMass();
+    const float turning = w.Dot(inertia.Transform(w)) * body.GetInverseMass();
     return std::sqrt(v.Dot(v) + std::max(0.0f, turning));
 }
 
 } // namespace
 
-float* StartSpeeds(RigidBody* const* bodies, int32_t nb, ScratchArena& scratch) {
+Matrix3* WorldInertias(RigidBody* const* bodies, int32_t nb, ScratchArena& scratch) {
+    Matrix3* inertia = scratch.Take<Matrix3>(nb);
+    for (int b = 0; b < nb; ++b) {
+        inertia[b] = WorldInertia(*bodies[b]);
+    }
+    return inertia;
+}
+
+StartMotion StartSpeeds(RigidBody* const* bodies, int32_t nb, const Matrix3* inertia,
+                        ScratchArena& scratch) {
     float* speed = scratch.Take<float>(nb);
     for (int b = 0; b < nb; ++b) {
         RigidBody& body = *bodies[b];
         speed[b] = body.IsMovable() && body.GetInverseMass() > 0.0f
-                       ? KineticSpeed(body)
+                       ? KineticSpeed(body, inertia[b])
                        : body.GetLinearVelocity().Length();
     }
-    return speed;
+    return {inertia, speed};
 }
 
-void HoldSqueezedBodies(RigidBody* const* bodies, int32_t nb, const float* startSpeed, float h,
+void HoldSqueezedBodies(RigidBody* const* bodies, int32_t nb, const StartMotion& start, float h,
                         ScratchArena& scratch) {
     ScratchArena::Scope scope(scratch);
     // Per body, its start's kinetic speed raised by the work its outside forces did over the step
@@ -231,7 +240,7 @@ void HoldSqueezedBodies(RigidBody* const* bodies, int32_t nb, const float* start
             body.GetForce().Dot(ToWorldSpace(body.GetTransformParent(), body.GetLinearVelocity())) +
             body.GetTorque().Dot(body.GetWorldAngularVelocity());
         const float pushed = body.GetForce().Length() * inverseMass * h;
-        own[b] = std::sqrt(startSpeed[b] * startSpeed[b] + pushed * pushed +
+        own[b] = std::sqrt(start.speed[b] * start.speed[b] + pushed * pushed +
                            std::max(0.0f, 2.0f * h * work * inverseMass));
     }
     // Heaviest first, so that a partner vouches for a body with its motion only once it is held
@@ -248,9 +257,9 @@ void HoldSqueezedBodies(RigidBody* const* bodies, int32_t nb, const float* start
         held[b] = false;
         kinetic[b] = -1.0f;
     }
-    const auto kineticSpeed = [bodies, kinetic](int32_t b) {
+    const auto kineticSpeed = [bodies, kinetic, &start](int32_t b) {
         if (kinetic[b] < 0.0f) {
-            kinetic[b] = KineticSpeed(*bodies[b]);
+            kinetic[b] = KineticSpeed(*bodies[b], start.inertia[b]);
         }
         return kinetic[b];
     };
@@ -301,7 +310,7 @@ void HoldSqueezedBodies(RigidBody* const* bodies, int32_t nb, const float* start
             const float scale = bound / speed;
             body.SetLinearVelocity(body.GetLinearVelocity() * scale);
             body.SetAngularVelocity(body.GetAngularVelocity() * scale);
-            kinetic[b] = KineticSpeed(body);
+            kinetic[b] = KineticSpeed(body, start.inertia[b]);
         }
     }
 }

@@ -85,9 +85,18 @@ int32_t SetRoot(int32_t* parent, int32_t b);
 void HeaviestJoined(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj,
                     const float* inverseMass, float* heaviest, ScratchArena& scratch);
 
-// Per island body, the speed of the kinetic energy (turning included) it starts a step with, for
-// HoldSqueezedBodies.
-float* StartSpeeds(RigidBody* const* bodies, int32_t nb, ScratchArena& scratch);
+// Per island body, its inertia in world space (WorldInertia).
+Matrix3* WorldInertias(RigidBody* const* bodies, int32_t nb, ScratchArena& scratch);
+
+// How an island's bodies start a step, as HoldSqueezedBodies takes it: per body, its world
+// inertia at the pose the step starts from (the hold moves no body, so it holds at the end too)
+// and the speed of the kinetic energy, turning included, it starts with.
+struct StartMotion {
+    const Matrix3* inertia = nullptr;
+    const float* speed = nullptr;
+};
+StartMotion StartSpeeds(RigidBody* const* bodies, int32_t nb, const Matrix3* inertia,
+                        ScratchArena& scratch);
 
 // A body held by contacts alone leaves a step of h no faster than the faster of its start (with
 // what its outside forces did over the step) and its fastest contact: the partner's point there,
@@ -99,7 +108,7 @@ float* StartSpeeds(RigidBody* const* bodies, int32_t nb, ScratchArena& scratch);
 // spun up in a pinch flung the lighter bodies its rim touched. Such a body keeps its direction
 // and axis at that speed. A body with joints is left alone: a chain whips its light end faster
 // than anything touches it.
-void HoldSqueezedBodies(RigidBody* const* bodies, int32_t nb, const float* startSpeed, float h,
+void HoldSqueezedBodies(RigidBody* const* bodies, int32_t nb, const StartMotion& start, float h,
                         ScratchArena& scratch);
 
 // The end of a step: the poses advance by the new velocities and the accumulators are cleared.

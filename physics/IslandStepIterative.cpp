@@ -512,7 +512,7 @@ struct IterativeIsland {
     int32_t substeps = 1;      // the parts its step must be cut into (IslandSubsteps)
     bool weighed = false;      // whether its joints are weighed for parts (WeighsAnyJoint)
     float maxTurn = 0.0f;      // a part's turn under the loads (MaxTurnOf), 0 where not weighed
-    float* startSpeed = nullptr; // StartSpeeds of a whole step; null for a part
+    StartMotion startMotion;   // StartSpeeds of a whole step; none for a part
 };
 
 // Sets an island up for a step of h, a part of the world's step of worldStep.
@@ -808,13 +808,13 @@ bool FinishIsland(const IterativeIsland& island, float h, int32_t iterations, fl
         body.AddAngularVelocity(
             ToStoredSpace(parents[b], island.inverseInertia[b].Transform(body.GetTorque() * h)));
     }
-    if (island.startSpeed) {
+    if (island.startMotion.speed) {
         // Counted as work against the spin a solve gave, the spin term let a 0.14 g capsule
         // squeezed under a 76 g body leave at 19 m/s, a fall of 19 m.
         for (int b = 0; b < nb; ++b) {
             bodies[b]->SetTorque(bodies[b]->GetTorque() - island.spin[b]);
         }
-        HoldSqueezedBodies(bodies, nb, island.startSpeed, h, scratch);
+        HoldSqueezedBodies(bodies, nb, island.startMotion, h, scratch);
     }
     IntegrateIsland(bodies, nb, h,
                     island.pushOut ? PushOutOf(island, h, iterations, scratch) : nullptr);
@@ -912,9 +912,10 @@ bool StepIslandsIterative(RigidBody* const* bodies, Joint* const* joints, const 
         outside[i] = scratch.Take<OutsideForces>(islands[i].bodyCount);
         SaveOutsideForces(own, islands[i].bodyCount, outside[i]);
         IterativeIsland& island = *new (steps + i) IterativeIsland();
-        island.startSpeed = StartSpeeds(own, islands[i].bodyCount, scratch);
         SetUpIsland(island, own, islands[i].bodyCount, joints + islands[i].firstJoint,
                     islands[i].jointCount, h, h, worldCfm, worldErp, scratch);
+        // The set-up moves no body and changes no velocity: its world inertias are the start's.
+        island.startMotion = StartSpeeds(own, islands[i].bodyCount, island.inertia, scratch);
         if (island.system.m > 0 && island.substeps == 1) {
             island.system.answered = StartSolve(island, false, h, scratch);
             systems[solving++] = island.system;

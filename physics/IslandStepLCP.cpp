@@ -937,11 +937,11 @@ Float3* AngularVelocitiesAfter(const IslandSystem& system, RigidBody* const* bod
 }
 
 // The forces a solve found (F, from ConstraintForces), the outside forces and the poses: the end
-// of a step of h. With `startSpeed` (a whole step's) squeezed bodies are held to it
+// of a step of h. With `start` (a whole step's) squeezed bodies are held to it
 // (HoldSqueezedBodies).
 void ApplySolution(const IslandSystem& system, RigidBody* const* bodies, int32_t nb, float h,
                    const float* lambda, float* F, ScratchArena& scratch,
-                   const Float3* pushVelocity = nullptr, const float* startSpeed = nullptr) {
+                   const Float3* pushVelocity = nullptr, const StartMotion* start = nullptr) {
     for (int i = 0; i < system.jointCount; ++i) {
         Joint& joint = *system.joints[i];
         const int m_i = system.info[i].m;
@@ -972,8 +972,8 @@ void ApplySolution(const IslandSystem& system, RigidBody* const* bodies, int32_t
         body.AddLinearVelocity(ToStoredSpace(body.GetTransformParent(), dv));
         body.AddAngularVelocity(ToStoredSpace(body.GetTransformParent(), dw));
     }
-    if (startSpeed) {
-        HoldSqueezedBodies(bodies, nb, startSpeed, h, scratch);
+    if (start) {
+        HoldSqueezedBodies(bodies, nb, *start, h, scratch);
     }
     IntegrateIsland(bodies, nb, h, pushVelocity);
 }
@@ -1028,7 +1028,8 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
     // Saved first: a joint's rows may add forces (a motor driving into its stop).
     OutsideForces* outside = scratch.Take<OutsideForces>(nb);
     SaveOutsideForces(bodies, nb, outside);
-    const float* startSpeed = StartSpeeds(bodies, nb, scratch);
+    const StartMotion startMotion =
+        StartSpeeds(bodies, nb, WorldInertias(bodies, nb, scratch), scratch);
     // The whole step is solved first: its forces, as much as those of the last step, tell
     // whether it must be cut into parts (a chain snapping taut has none before it).
     int32_t substeps = 1;
@@ -1068,7 +1069,7 @@ bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, i
         // What the island asked for: what it was granted depends on the other islands.
         RememberSubsteps(joints, nj, needed);
         if (substeps <= 1) {
-            ApplySolution(system, bodies, nb, h, lambda, F, scratch, pushVelocity, startSpeed);
+            ApplySolution(system, bodies, nb, h, lambda, F, scratch, pushVelocity, &startMotion);
             if (cut) {
                 HoldEnergy(bodies, nb, start, outside, h);
             }

@@ -391,9 +391,9 @@ TEST_F(IslandStep, ASqueezedBodyIsHeldInItsTurningAndAPartnersRimVouchesNoFaster
     spun->SetLinearVelocity(Float3(1.0f, 0.0f, 0.0f));
     ScratchArena& scratch = world_->GetScratch();
     ScratchArena::Scope scope(scratch);
-    const float* start = StartSpeeds(bodies, 3, scratch);
-    EXPECT_NEAR(start[2], 5.0f * std::sqrt(0.4f), 1e-4f);
-    EXPECT_NEAR(start[1], 1.0f, 1e-6f);
+    const StartMotion start = StartSpeeds(bodies, 3, WorldInertias(bodies, 3, scratch), scratch);
+    EXPECT_NEAR(start.speed[2], 5.0f * std::sqrt(0.4f), 1e-4f);
+    EXPECT_NEAR(start.speed[1], 1.0f, 1e-6f);
     // As a pinch's solve may leave them: the flung ball at the wheel's rim speed, the rolling
     // one spun up a hundredfold.
     flung->SetLinearVelocity(Float3(0.0f, 5.0f, 0.0f));
