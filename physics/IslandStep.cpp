@@ -263,6 +263,20 @@ void HoldSqueezedBodies(RigidBody* const* bodies, int32_t nb, const StartMotion&
         }
         return kinetic[b];
     };
+    // A body that touches nothing is left to its own motion.
+    const auto holdable = [bodies](int32_t b) {
+        const RigidBody& body = *bodies[b];
+        return body.IsMovable() && body.GetInverseMass() > 0.0f && body.GetJointList();
+    };
+    // Only a body past its own bound is held, and only a held one changes another's: where none
+    // is, as in most steps, nothing is left to do.
+    bool anyPast = false;
+    for (int b = 0; b < nb && !anyPast; ++b) {
+        anyPast = holdable(b) && kineticSpeed(b) > own[b];
+    }
+    if (!anyPast) {
+        return;
+    }
     // Ties in their island's order, without the buffer a stable sort would take every step.
     std::sort(order, order + nb, [bodies](int32_t a, int32_t b) {
         const float ia = bodies[a]->GetInverseMass();
@@ -273,8 +287,7 @@ void HoldSqueezedBodies(RigidBody* const* bodies, int32_t nb, const StartMotion&
         const int b = order[k];
         held[b] = true;
         RigidBody& body = *bodies[b];
-        // A body that touches nothing is left to its own motion.
-        if (!body.IsMovable() || !(body.GetInverseMass() > 0.0f) || !body.GetJointList()) {
+        if (!holdable(b)) {
             continue;
         }
         const float speed = kineticSpeed(b);
