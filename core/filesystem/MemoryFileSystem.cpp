@@ -38,9 +38,11 @@ public:
     uint32_t Write(const void* data, uint32_t count) override { return memory_.Write(data, count); }
     void Flush() override {}
     uint32_t Tell() override { return memory_.Tell(); }
+    // A file written whole, as on disk, lets the next failed write be told again.
     bool Close() override {
         if (owner_.closeSucceeds_) {
             owner_.written_[path_] = memory_.GetText();
+            NoteWriteSucceeded();
         }
         return owner_.closeSucceeds_;
     }
