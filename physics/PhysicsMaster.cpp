@@ -831,8 +831,6 @@ void PhysicsMaster::CollideVolumes(CollisionPair* record, CollisionVolume& a, Co
     // A contact slides once it slips faster than gravity gives in a step: the jitter of a
     // resting stack, or a slip a pyramid's weaker facet lets through, stays below it.
     const float slidingSpeed = std::max(MinSlidingSpeed, std::fabs(gravity_) * GetUsableTimestep());
-    PointVelocities motionA(bodyA);
-    PointVelocities motionB(bodyB);
     Float3 pointSum;
     float depthSum = 0.0f;
     float weightSum = 0.0f;
@@ -869,7 +867,9 @@ void PhysicsMaster::CollideVolumes(CollisionPair* record, CollisionVolume& a, Co
                 // the second takes nothing, so that the slide turns as the forces on the body
                 // turn it (holding it would keep the slide's direction and the body's spin). The
                 // angle is drawn all the same, so that resting contacts turn as they always did.
-                const Float3 slip = motionA.At(contact.position) - motionB.At(contact.position);
+                const Float3 slip =
+                    (bodyA ? bodyA->GetPointVelocity(contact.position) : Float3()) -
+                    (bodyB ? bodyB->GetPointVelocity(contact.position) : Float3());
                 const Float3 slide = slip - contact.normal * slip.Dot(contact.normal);
                 if (slide.LengthSquared() > slidingSpeed * slidingSpeed) {
                     surface.frictionDirection = slide.NormalizedOrSelf();
@@ -927,7 +927,9 @@ void PhysicsMaster::CollideVolumes(CollisionPair* record, CollisionVolume& a, Co
     if (!worldWitness && !volumeWitness) {
         return;
     }
-    const Float3 v = motionA.At(meanPoint) - motionB.At(meanPoint);
+    const Float3 velocityA = bodyA ? bodyA->GetPointVelocity(meanPoint) : Float3();
+    const Float3 velocityB = bodyB ? bodyB->GetPointVelocity(meanPoint) : Float3();
+    const Float3 v = velocityA - velocityB;
     const float normalSpeed = v.Dot(normal);
     const float tangentialSpeed = (v - normal * normalSpeed).Length();
     ContactEvents::Event& event = events_.Queue(ContactEvents::Collision, a, b);

@@ -328,26 +328,13 @@ Float3 RigidBody::GetWorldAngularVelocity() {
 }
 
 Float3 RigidBody::GetPointVelocity(Float3 point) {
-    return PointVelocities(this).At(point);
-}
-
-Float3 PointVelocities::At(Float3 point) {
-    if (!body_) {
-        return {};
+    const Float3 r = point - GetWorldPosition();
+    Pivot* parent = GetTransformParent();
+    if (!parent) {
+        return velocity_ + r.Cross(angularVelocity_);
     }
-    if (!found_) {
-        found_ = true;
-        origin_ = body_->GetWorldPosition();
-        parent_ = body_->GetTransformParent();
-    }
-    const Float3 r = point - origin_;
-    const Float3 v = body_->GetLinearVelocity();
-    const Float3 w = body_->GetAngularVelocity();
-    if (!parent_) {
-        return v + r.Cross(w);
-    }
-    const Float3 local = parent_->WorldToLocalDirection(r);
-    return parent_->LocalToWorldDirection(v + local.Cross(w));
+    const Float3 local = parent->WorldToLocalDirection(r);
+    return parent->LocalToWorldDirection(velocity_ + local.Cross(angularVelocity_));
 }
 
 void RigidBody::ApplyLinearDamping(float k) {

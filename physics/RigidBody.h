@@ -217,19 +217,4 @@ private:
     bool reportedScale_ = false;
 };
 
-// The velocities of a body's points (of none: the world's, still) for a run of points, the body's
-// origin and transform parent looked up at the first and kept: GetPointVelocity at each point,
-// to the bit, while the body neither moves nor changes its velocity.
-class PointVelocities {
-public:
-    explicit PointVelocities(RigidBody* body) : body_(body) {}
-    Float3 At(Float3 point);
-
-private:
-    RigidBody* body_;
-    bool found_ = false;
-    Float3 origin_;
-    Pivot* parent_ = nullptr;
-};
-
 } // namespace quarn
