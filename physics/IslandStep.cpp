@@ -17,6 +17,12 @@ bool InIsland(const RigidBody* body, RigidBody* const* bodies, int32_t nb) {
     return tag >= 0 && tag < nb && bodies[tag] == body;
 }
 
+bool ComingToRest(RigidBody* const* bodies, int32_t nb) {
+    return std::none_of(bodies, bodies + nb, [](const RigidBody* body) {
+        return body->GetLinearVelocity().LengthSquared() > RestingSpeed * RestingSpeed;
+    });
+}
+
 Float3 ToWorldSpace(Pivot* parent, Float3 v) {
     return parent ? parent->LocalToWorldDirection(v) : v;
 }

@@ -23,6 +23,9 @@ struct JointInfo1;
 // under that of boxes still tumbling onto a heap.
 inline constexpr float RestingSpeed = 3.0f;
 
+// Whether no body of the island moves faster than RestingSpeed.
+bool ComingToRest(RigidBody* const* bodies, int32_t nb);
+
 // Whether the body is one of the island's.
 bool InIsland(const RigidBody* body, RigidBody* const* bodies, int32_t nb);
 

@@ -700,12 +700,7 @@ bool StartSolve(const IterativeIsland& island, bool soften, float h, ScratchAren
         island.solveCfm[r] = cfm * inverseH;
     }
     SolveJointTree(system, scratch);
-    bool resting = true;
-    for (int b = 0; b < island.nb && resting; ++b) {
-        resting =
-            island.bodies[b]->GetLinearVelocity().LengthSquared() < RestingSpeed * RestingSpeed;
-    }
-    return SolveContactTree(system, scratch, resting);
+    return SolveContactTree(system, scratch, ComingToRest(island.bodies, island.nb));
 }
 
 bool Solved(const IterativeIsland& island) {

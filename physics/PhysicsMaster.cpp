@@ -1146,9 +1146,7 @@ bool PhysicsMaster::RestsInALoop(const IslandSpan& span) {
     const bool wasExact = std::any_of(bodies, bodies + nb, [step](const RigidBody* body) {
         return body->GetExactSolveStep() + 1 >= step;
     });
-    if (!wasExact && std::any_of(bodies, bodies + nb, [](const RigidBody* body) {
-            return body->GetLinearVelocity().LengthSquared() > RestingSpeed * RestingSpeed;
-        })) {
+    if (!wasExact && !ComingToRest(bodies, nb)) {
         return false;
     }
     if (!FitsExactStep(CountIslandRows(joints, span.jointCount), nb)) {
