@@ -5,6 +5,7 @@
 #include "physics/LCPSolver.h"
 #include "physics/ScratchArena.h"
 #include "tests/physics/DenseReference.h"
+#include "tests/physics/SystemRows.h"
 
 #include <algorithm>
 #include <bit>
@@ -33,30 +34,10 @@ struct ContactIsland {
 // An island's rows as the iterative step lays them out, and the system over them.
 class ContactTreeRows : public ::testing::Test {
 protected:
-    SORSystem System(std::vector<float>& lambda) {
-        SORSystem s;
-        s.m = static_cast<int32_t>(lo_.size());
-        s.nb = nb_;
-        s.J = J_.data();
-        s.jb = jb_.data();
-        s.inverseMass = inverseMass_.data();
-        s.inverseInertia = inverseInertia_.data();
-        s.lambda = lambda.data();
-        s.b = b_.data();
-        s.lo = lo_.data();
-        s.hi = hi_.data();
-        s.cfm = cfm_.data();
-        s.findex = findex_.data();
-        fc_.assign(6 * static_cast<size_t>(nb_), 0.0f);
-        s.fc = fc_.data();
-        return s;
-    }
+    SORSystem System(std::vector<float>& lambda) { return rows_.View(lambda); }
 
-    int nb_ = 0;
-    std::vector<float> inverseMass_;
-    std::vector<Matrix3> inverseInertia_;
-    std::vector<float> J_, b_, cfm_, lo_, hi_, warm_, fc_;
-    std::vector<int32_t> jb_, findex_;
+    SystemRows rows_;
+    std::vector<float> warm_;
 };
 
 class ContactTree : public ContactTreeRows, public ::testing::WithParamInterface<ContactIsland> {
@@ -65,9 +46,9 @@ protected:
         const ContactIsland& island = GetParam();
         std::mt19937 random(77);
         std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
-        nb_ = island.bodies;
-        for (int b = 0; b < nb_; ++b) {
-            inverseMass_.push_back(1.0f / (1.0f + 2.0f * b));
+        rows_.nb = island.bodies;
+        for (int b = 0; b < rows_.nb; ++b) {
+            rows_.inverseMass.push_back(1.0f / (1.0f + 2.0f * b));
             Matrix3 inertia;
             for (int i = 0; i < 3; ++i) {
                 for (int j = 0; j < 3; ++j) {
@@ -78,21 +59,21 @@ protected:
             inertia.m[2][0] = inertia.m[0][2];
             inertia.m[2][1] = inertia.m[1][2];
             inertia.Invert();
-            inverseInertia_.push_back(inertia);
+            rows_.inverseInertia.push_back(inertia);
         }
         for (const auto& [first, second] : island.contacts) {
-            const int normal = static_cast<int>(lo_.size());
+            const int normal = static_cast<int>(rows_.lo.size());
             for (int row = 0; row < 3; ++row) {
                 for (int k = 0; k < 12; ++k) {
-                    J_.push_back(k >= 6 && second < 0 ? 0.0f : unit(random));
+                    rows_.J.push_back(k >= 6 && second < 0 ? 0.0f : unit(random));
                 }
-                jb_.push_back(first);
-                jb_.push_back(second);
-                b_.push_back(5.0f * unit(random));
-                cfm_.push_back(row == 0 ? 1e-3f : 1e-3f * (1.0f + unit(random) * 0.5f));
-                lo_.push_back(0.0f);
-                hi_.push_back(row == 0 ? LCPInfinity : 0.5f);
-                findex_.push_back(row == 0 ? -1 : normal);
+                rows_.jb.push_back(first);
+                rows_.jb.push_back(second);
+                rows_.b.push_back(5.0f * unit(random));
+                rows_.cfm.push_back(row == 0 ? 1e-3f : 1e-3f * (1.0f + unit(random) * 0.5f));
+                rows_.lo.push_back(0.0f);
+                rows_.hi.push_back(row == 0 ? LCPInfinity : 0.5f);
+                rows_.findex.push_back(row == 0 ? -1 : normal);
                 warm_.push_back(row == 0 ? 1.0f + 2.0f * std::fabs(unit(random)) : unit(random));
             }
         }
@@ -114,10 +95,11 @@ protected:
             for (size_t k = 0; k < kept.size(); ++k) {
                 const int r = kept[k];
                 bool out = solved[k] < 0.0;
-                if (findex_[r] >= 0) {
+                if (rows_.findex[r] >= 0) {
                     const size_t normal = static_cast<size_t>(
-                        std::find(kept.begin(), kept.end(), findex_[r]) - kept.begin());
-                    out = std::fabs(solved[k]) > std::fabs(hi_[r]) * std::max(0.0, solved[normal]);
+                        std::find(kept.begin(), kept.end(), rows_.findex[r]) - kept.begin());
+                    out = std::fabs(solved[k]) >
+                          std::fabs(rows_.hi[r]) * std::max(0.0, solved[normal]);
                 }
                 if (out) {
                     dropped.push_back(r);
@@ -127,7 +109,7 @@ protected:
             if (pulling) {
                 std::vector<int> still;
                 for (int r : kept) {
-                    const int normal = findex_[r] < 0 ? r : findex_[r];
+                    const int normal = rows_.findex[r] < 0 ? r : rows_.findex[r];
                     if (!isDropped(normal) && !isDropped(r)) {
                         still.push_back(r);
                     } else if (!isDropped(r)) {
@@ -148,18 +130,18 @@ protected:
     }
     std::vector<double> Solve(const std::vector<int>& taken,
                               const std::vector<int>& dropped) const {
-        const int m = static_cast<int>(lo_.size());
+        const int m = static_cast<int>(rows_.lo.size());
         // M^-1 J^T of a row, per body.
         const auto spread = [&](int r, std::vector<double>& out, double lambda) {
             for (int side = 0; side < 2; ++side) {
-                const int b = jb_[2 * r + side];
+                const int b = rows_.jb[2 * r + side];
                 if (b < 0) {
                     continue;
                 }
-                const float* J = J_.data() + 12 * r + 6 * side;
-                const Float3 angular = inverseInertia_[b].Transform(Float3(J[3], J[4], J[5]));
+                const float* J = rows_.J.data() + 12 * r + 6 * side;
+                const Float3 angular = rows_.inverseInertia[b].Transform(Float3(J[3], J[4], J[5]));
                 for (int k = 0; k < 3; ++k) {
-                    out[6 * b + k] += inverseMass_[b] * J[k] * lambda;
+                    out[6 * b + k] += rows_.inverseMass[b] * J[k] * lambda;
                 }
                 out[6 * b + 3] += angular.x * lambda;
                 out[6 * b + 4] += angular.y * lambda;
@@ -169,14 +151,14 @@ protected:
         const auto apply = [&](int r, const std::vector<double>& v) {
             double sum = 0.0;
             for (int side = 0; side < 2; ++side) {
-                const int b = jb_[2 * r + side];
+                const int b = rows_.jb[2 * r + side];
                 for (int k = 0; b >= 0 && k < 6; ++k) {
-                    sum += J_[12 * r + 6 * side + k] * v[6 * b + k];
+                    sum += rows_.J[12 * r + 6 * side + k] * v[6 * b + k];
                 }
             }
             return sum;
         };
-        std::vector<double> held(6 * nb_, 0.0);
+        std::vector<double> held(6 * rows_.nb, 0.0);
         for (int r = 0; r < m; ++r) {
             if (std::find(taken.begin(), taken.end(), r) == taken.end() &&
                 std::find(dropped.begin(), dropped.end(), r) == dropped.end()) {
@@ -187,12 +169,12 @@ protected:
         DenseMatrix a(n);
         std::vector<double> rhs(n);
         for (int j = 0; j < n; ++j) {
-            std::vector<double> column(6 * nb_, 0.0);
+            std::vector<double> column(6 * rows_.nb, 0.0);
             spread(taken[j], column, 1.0);
             for (int i = 0; i < n; ++i) {
-                a(i, j) = apply(taken[i], column) + (i == j ? cfm_[taken[i]] : 0.0);
+                a(i, j) = apply(taken[i], column) + (i == j ? rows_.cfm[taken[i]] : 0.0);
             }
-            rhs[j] = b_[taken[j]] - apply(taken[j], held);
+            rhs[j] = rows_.b[taken[j]] - apply(taken[j], held);
         }
         std::vector<double> x;
         EXPECT_TRUE(SolveDense(a, rhs, x));
@@ -260,7 +242,7 @@ TEST_P(ContactTree, NewContactsAreTakenWhetherTheirBodiesCloseOrNot) {
     std::fill(warm_.begin() + static_cast<std::ptrdiff_t>(normal), warm_.end(), 0.0f);
     for (const bool resting : {true, false}) {
         for (const float sign : {1.0f, -1.0f}) {
-            b_[normal] = sign * std::fabs(b_[normal]);
+            rows_.b[normal] = sign * std::fabs(rows_.b[normal]);
             ExpectExactForcesOfTheForest(resting);
         }
     }
@@ -280,7 +262,7 @@ void ContactTree::ExpectExactForcesOfTheForest(bool resting) {
         const int normal = 3 * static_cast<int>(c);
         taken.push_back(normal);
         for (int r = normal + 1; r < normal + 3; ++r) {
-            if (std::fabs(warm_[r]) < 0.9f * hi_[r] * warm_[normal] ||
+            if (std::fabs(warm_[r]) < 0.9f * rows_.hi[r] * warm_[normal] ||
                 (resting && warm_[normal] == 0.0f && warm_[r] == 0.0f)) {
                 taken.push_back(r);
             }
@@ -302,8 +284,8 @@ void ContactTree::ExpectExactForcesOfTheForest(bool resting) {
             continue;
         }
         double expected = answer(static_cast<int>(r));
-        if (findex_[r] >= 0) {
-            const double bound = hi_[r] * std::max(0.0, answer(findex_[r]));
+        if (rows_.findex[r] >= 0) {
+            const double bound = rows_.hi[r] * std::max(0.0, answer(rows_.findex[r]));
             expected = std::clamp(expected, -bound, bound);
             ++friction;
         }
@@ -346,18 +328,18 @@ TEST_F(ContactTreeRows, AStackAnsweredWholeLeavesTheSweepsNothingToDo) {
     for (const int boxes : {1, 2, 3, 10}) {
         SCOPED_TRACE(boxes);
         const float h = 0.01f;
-        nb_ = boxes;
-        inverseMass_.assign(static_cast<size_t>(boxes), 1.0f);
-        inverseInertia_.assign(static_cast<size_t>(boxes), cube);
-        for (auto* rows : {&J_, &b_, &cfm_, &lo_, &hi_, &warm_}) {
+        rows_.nb = boxes;
+        rows_.inverseMass.assign(static_cast<size_t>(boxes), 1.0f);
+        rows_.inverseInertia.assign(static_cast<size_t>(boxes), cube);
+        for (auto* rows : {&rows_.J, &rows_.b, &rows_.cfm, &rows_.lo, &rows_.hi, &warm_}) {
             rows->clear();
         }
-        jb_.clear();
-        findex_.clear();
+        rows_.jb.clear();
+        rows_.findex.clear();
         for (int box = 0; box < boxes; ++box) {
             for (const float x : {-0.5f, 0.5f}) {
                 for (const float z : {-0.5f, 0.5f}) {
-                    const int normal = static_cast<int>(b_.size());
+                    const int normal = static_cast<int>(rows_.b.size());
                     // Arms from the upper box's centre and the lower one's to the corner.
                     const Float3 upper(x, -0.5f, z);
                     const Float3 lower(x, 0.5f, z);
@@ -370,15 +352,15 @@ TEST_F(ContactTreeRows, AStackAnsweredWholeLeavesTheSweepsNothingToDo) {
                                                turn.x,       turn.y,       turn.z,
                                                -direction.x, -direction.y, -direction.z,
                                                -turnBelow.x, -turnBelow.y, -turnBelow.z};
-                        J_.insert(J_.end(), row, row + 12);
-                        jb_.push_back(box);
-                        jb_.push_back(box == 0 ? -1 : box - 1);
+                        rows_.J.insert(rows_.J.end(), row, row + 12);
+                        rows_.jb.push_back(box);
+                        rows_.jb.push_back(box == 0 ? -1 : box - 1);
                         const bool pushing = direction.y > 0.0f;
-                        b_.push_back(pushing && box == 0 ? 9.81f : 0.0f);
-                        cfm_.push_back(1e-5f / h);
-                        lo_.push_back(0.0f);
-                        hi_.push_back(pushing ? LCPInfinity : 1.0f);
-                        findex_.push_back(pushing ? -1 : normal);
+                        rows_.b.push_back(pushing && box == 0 ? 9.81f : 0.0f);
+                        rows_.cfm.push_back(1e-5f / h);
+                        rows_.lo.push_back(0.0f);
+                        rows_.hi.push_back(pushing ? LCPInfinity : 1.0f);
+                        rows_.findex.push_back(pushing ? -1 : normal);
                         // Resting: the pushing rows pushed in the step before.
                         warm_.push_back(pushing ? 1.0f : 0.0f);
                     }
@@ -402,21 +384,21 @@ TEST_F(ContactTreeRows, AStackAnsweredWholeLeavesTheSweepsNothingToDo) {
                 lambda = exact;
                 SolveSOR(System(lambda), sweeps, 1.3f, scratch);
                 ends.push_back(lambda);
-                ends.push_back(fc_);
+                ends.push_back(rows_.fc);
             }
             AllowWideSweeps(true);
             for (size_t r = 0; r < lambda.size(); ++r) {
                 EXPECT_NEAR(ends[0][r], ends[2][r], 1e-4f * (1.0f + std::fabs(ends[0][r])))
                     << "row " << r;
             }
-            for (size_t k = 0; k < fc_.size(); ++k) {
+            for (size_t k = 0; k < rows_.fc.size(); ++k) {
                 EXPECT_NEAR(ends[1][k], ends[3][k], 1e-4f) << "body " << k / 6;
             }
             // The floor carries every box, and each box is held against gravity without a
             // turn, to within the contacts' softness.
             EXPECT_NEAR(ends[0][0] + ends[0][3] + ends[0][6] + ends[0][9], 9.81f * boxes,
                         0.02f * 9.81f * boxes);
-            for (size_t k = 0; k < fc_.size(); ++k) {
+            for (size_t k = 0; k < rows_.fc.size(); ++k) {
                 EXPECT_NEAR(ends[1][k], k % 6 == 1 ? 9.81f : 0.0f, k % 6 == 1 ? 0.2f : 1e-3f)
                     << "body " << k / 6;
             }

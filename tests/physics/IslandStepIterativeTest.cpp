@@ -1,7 +1,9 @@
-#include "collision/CollisionSpaceSweepnPrune.h"
 #include "physics/IslandStepIterative.h"
+
+#include "collision/CollisionSpaceSweepnPrune.h"
 #include "physics/LCPSolver.h"
 #include "tests/physics/PhysicsTestSupport.h"
+#include "tests/physics/SystemRows.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/MathExpectations.h"
 #include "tests/support/RecordingAssertionHook.h"
@@ -419,8 +421,9 @@ void PlainSOR(const SORSystem& s, int iterations, float overRelaxation) {
 
 // Random rows over nb bodies in groups of three: a normal row (bounded below at 0) and its two
 // friction rows, the odd group against the world; the inverse inertias symmetric.
-struct RandomSystem {
-    RandomSystem(int groups, int bodies, uint32_t seed) : m(3 * groups), nb(bodies) {
+struct RandomSystem : SystemRows {
+    RandomSystem(int groups, int bodies, uint32_t seed) : m(3 * groups) {
+        nb = bodies;
         auto next = [&seed] {
             seed = seed * 1103515245u + 12345u;
             return static_cast<float>((seed >> 8) & 0xffff) / 65536.0f - 0.5f;
@@ -454,34 +457,16 @@ struct RandomSystem {
             inverseInertia.push_back(inverse);
         }
         lambda.resize(m);
-        fc.resize(6 * nb);
     }
 
     // The system to solve from the warm start.
     SORSystem Start() {
         std::copy(warm.begin(), warm.end(), lambda.begin());
-        SORSystem system;
-        system.m = m;
-        system.nb = nb;
-        system.J = J.data();
-        system.jb = jb.data();
-        system.inverseMass = inverseMass.data();
-        system.inverseInertia = inverseInertia.data();
-        system.lambda = lambda.data();
-        system.fc = fc.data();
-        system.b = b.data();
-        system.lo = lo.data();
-        system.hi = hi.data();
-        system.cfm = cfm.data();
-        system.findex = findex.data();
-        return system;
+        return View(lambda);
     }
 
     int m;
-    int nb;
-    std::vector<float> J, b, lo, hi, cfm, warm, inverseMass, lambda, fc;
-    std::vector<int32_t> jb, findex;
-    std::vector<Matrix3> inverseInertia;
+    std::vector<float> warm, lambda;
 };
 
 // Normal and friction rows, rows against the world, across the reshuffle after eight sweeps:
