@@ -16,6 +16,7 @@
 #include "core/scene/NodeSignals.h"
 #include "core/scene/Pivot.h"
 #include "core/scenefile/ClassReplacement.h"
+#include "core/scenefile/SceneCompactFormat.h"
 #include "core/scenefile/SceneLoader.h"
 #include "core/scenefile/SceneSaver.h"
 #include "core/scenefile/VersionControl.h"
@@ -358,12 +359,15 @@ void InsertSubtree(Node& node, int, const NodeMenuItem&) {
     }
     std::vector<Node*> roots;
     FileReader reader;
+    const bool compact = IsCompactSceneName(path.c_str());
     {
         const UserChoiceScope picked;
-        reader.Open(path.c_str(), false, false);
+        reader.Open(path.c_str(), compact, false);
     }
-    if (!LoadSceneFile(reader, path.c_str(), static_cast<int32_t>(parent->GetIdSystem()),
-                       SceneKeepUnmappedIds | SceneSystemZeroPaths, parent, &roots, nullptr)) {
+    const uint32_t flags =
+        SceneKeepUnmappedIds | SceneSystemZeroPaths | (compact ? SceneCompact : 0u);
+    if (!LoadSceneFile(reader, path.c_str(), static_cast<int32_t>(parent->GetIdSystem()), flags,
+                       parent, &roots, nullptr)) {
         LogMessage("Subtree '%s' could not be loaded", path.c_str());
         return;
     }

@@ -392,6 +392,10 @@ void Branch::SetClosed(bool closed) {
     SetFlag(NodeLocked, closed);
 }
 
+std::vector<uint64_t> Branch::LiveInstances() {
+    return InstanceSerials(classInfo);
+}
+
 void Branch::ShareVersionControlState() {
     if (!file_) {
         return;
@@ -443,6 +447,8 @@ bool Branch::LoadContent(int direction) {
         }
         Node* first = nullptr;
         FileReader reader;
+        // Before the read: a change made while it reads is asked about, not lost.
+        StampFiles();
         if (reader.Open(path.c_str(), compact, false)) {
             SceneLoader loader(path.c_str(), static_cast<int32_t>(GetIdSystem()), flags, this,
                                nullptr);
@@ -516,6 +522,7 @@ int Branch::UnloadContent() {
     }
     flags_ &= ~BranchLoaded;
     fileContent_ = FileContent::Unknown;
+    stamped_ = false;
     shortfall_.clear();
     const IdSystem* record = idSystem_ != 0 ? TheIdMap().GetIdSystem(idSystem_) : nullptr;
     if (record && record->GetRoot() == this) {

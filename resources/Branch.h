@@ -1,7 +1,9 @@
 #pragma once
 
+#include "core/filesystem/FileStamp.h"
 #include "core/object/ValueType.h"
 #include "core/scene/ContainerBox.h"
+#include "resources/BranchFile.h"
 
 #include <cstdint>
 #include <memory>
@@ -11,7 +13,6 @@
 
 namespace quarn {
 
-class BranchFile;
 struct NodeMenuItem;
 
 // Bits of the "branchflags" property.
@@ -21,6 +22,21 @@ enum BranchFlags : uint32_t {
     BranchGlobal = 4, // one instance across scenes: its id system carries the file's GUID
     BranchProtected = 8,
     BranchNoIdSystem = 16, // the content lives in the id system around the instance
+};
+
+// A branch file as a save writes it: both forms of one instance's content at one moment, with
+// what the user is asked or told before they are written.
+struct BranchFileSave {
+    std::string path; // the text file as the resource names it; the compact copy lies beside it
+    BranchFile::Forms forms;
+    // The files as the instance read or wrote them; not stamped outside the editor.
+    bool stamped = false;
+    FileStamp textStamp;
+    FileStamp compactStamp;
+    std::string shortfall; // what the content's load could not keep; "" when it kept it whole
+    std::string source;    // the instance it was made from, as the editor names a node
+    // Another instance holds other edits of the file: why nothing of it may be written.
+    std::string conflict;
 };
 
 // A node whose children come from a branch file: a sub-scene that scenes include, one scene
@@ -87,11 +103,19 @@ public:
     bool ReloadIfChanged();
 
     // Editing: open a closed instance, close an open one (asking whether to save), save it to
-    // its file or under a name the user chooses. Each answers whether it did it.
+    // its file or under a name the user chooses. Each answers whether it did it. A save writes
+    // the file once, however many instances use it: refused (told) when another instance holds
+    // other edits, asked first when another program changed the file since this instance read
+    // it; the other unedited instances then load what it holds now.
     bool Open();
     bool Close();
     bool SaveBranch();
     bool SaveAs();
+    // Every file that open instances hold edits of, once each, as a save would write them now:
+    // Play keeps them for the "Save?" of its Stop, which writes them with WriteFileSaves (told
+    // and asked as SaveBranch is). False when a file was kept or could not be written.
+    static std::vector<BranchFileSave> MakeEditedFileSaves();
+    static bool WriteFileSaves(const std::vector<BranchFileSave>& saves);
     // The file's version-control state: 0 none, 1 not checked out, 2 checked out by someone
     // else, 3 and 4 checked out here.
     int GetVersionControlState() const { return versionControlState_; }
@@ -163,6 +187,9 @@ private:
     void SetChildrenLockedAll(bool locked);
     bool HasOpenSubBranch() const;
     int QueryVersionControl() const;
+    // Serials of every live instance, so that a walk that runs code can skip what that code
+    // destroyed.
+    static std::vector<uint64_t> LiveInstances();
     // Gives the state to every other instance of the file, which each announce.
     void ShareVersionControlState();
     void SendUndoLabel(const char* label);
@@ -180,8 +207,27 @@ private:
     void OnLoaded(void*);
     void OnReloadResources(void*) { ReloadIfChanged(); }
     // The scene's save writes the branch file only when the content was edited: rewritten
-    // unedited, a file the load could not keep whole would lose what it could not keep.
+    // unedited, a file the load could not keep whole would lose what it could not keep. A save
+    // the user halted (a file kept, instances edited apart) stops the scene's save too.
     void OnSave(void*);
+    // How a save of the file went: written, left as it was for a reason the scene's save goes on
+    // past (a short content the user keeps, a failed write), or halted.
+    enum class SaveOutcome { Written, Left, Halted };
+    SaveOutcome SaveFile();
+    // Whether the instance has content that a save of its file may write or refresh.
+    bool HoldsOpenContent() const;
+    BranchFileSave MakeFileSave();
+    // The other instances of the file holding open content, by serial, told apart by their
+    // edits.
+    struct Uses {
+        std::vector<uint64_t> edited;
+        std::vector<uint64_t> unedited;
+    };
+    Uses OtherUses();
+    // Notes the files as they are on disk now (editor only): what the content was read from.
+    void StampFiles();
+    // After a save wrote what this instance holds.
+    void TakeWrittenContent();
     // In the editor: notes what the file holds now (the content as loaded or saved), to tell an
     // edit by.
     void RememberFileContent();
@@ -226,6 +272,10 @@ private:
     uint64_t fileFingerprint_ = 0;
     // What the content's load could not keep as the file has it; "" when it kept it whole.
     std::string shortfall_;
+    // The file and its compact copy as the content was read or last written (editor only).
+    bool stamped_ = false;
+    FileStamp textStamp_;
+    FileStamp compactStamp_;
     // The content the user last refused to write over such a file.
     bool refused_ = false;
     uint64_t refusedFingerprint_ = 0;

@@ -18,7 +18,10 @@
 #include "resources/ResourceRegistry.h"
 
 #include <cstring>
+#include <functional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace quarn {
@@ -237,34 +240,196 @@ bool Branch::ContentEdited() {
            file_->GetContentFingerprint(*this, GetIdSystem()) != fileFingerprint_;
 }
 
-void Branch::OnSave(void*) {
-    if (ContentEdited()) {
-        SaveBranch();
+void Branch::StampFiles() {
+    stamped_ = EditorRunning && file_;
+    if (stamped_) {
+        textStamp_ = FileStamp::Of(file_->GetFullPath());
+        compactStamp_ = FileStamp::Of(file_->GetCompactPath());
     }
 }
+
+bool Branch::HoldsOpenContent() const {
+    return file_ && !IsClosed() && GetFirstChild();
+}
+
+void Branch::OnSave(void*) {
+    if (!GetFirstChild() || IsClosed() || !ContentEdited()) {
+        return;
+    }
+    if (!file_) {
+        SaveAs();
+    } else if (SaveFile() == SaveOutcome::Halted) {
+        StopSignal();
+    }
+}
+
+namespace {
+
+// The question before writing over a content that did not load whole; No keeps the file.
+bool AskSaveOverShort(const std::string& path, const std::string& shortfall) {
+    const std::string text = "Branch '" + path + "' did not load whole: " + shortfall +
+                             ".\n\nA save writes the branch as the editor holds it. Save over '" +
+                             path + "' all the same?";
+    const uint32_t question = MessageBoxYesNo | MessageBoxIconWarning | MessageBoxDefaultButton2;
+    if (ShowMessageBox(text.c_str(), "Save over a short branch", question) == DialogYes) {
+        return true;
+    }
+    LogMessage("Branch '%s' is not saved: the file keeps what the editor could not load",
+               path.c_str());
+    return false;
+}
+
+// Whether two instances' saves of one file write the same content: they differ at most in the
+// id system their header names, which no load of the file takes.
+bool SameContent(const std::string& one, const std::string& other) {
+    constexpr std::string_view header = "\nidsystem = ";
+    const size_t at = one.find(header);
+    const size_t otherAt = other.find(header);
+    if (at == std::string::npos || otherAt == std::string::npos) {
+        return one == other;
+    }
+    const size_t end = one.find('\n', at + 1);
+    const size_t otherEnd = other.find('\n', otherAt + 1);
+    return one.compare(0, at, other, 0, otherAt) == 0 &&
+           one.compare(end, std::string::npos, other, otherEnd, std::string::npos) == 0;
+}
+
+// Two instances' edits of one file cannot both be written: the first save made of the file
+// notes another that differs.
+void NoteConflict(BranchFileSave& first, const BranchFileSave& other) {
+    if (!first.conflict.empty() || SameContent(first.forms.text, other.forms.text)) {
+        return;
+    }
+    first.conflict = "Branch '" + first.path + "' is edited differently in " + first.source +
+                     " and in " + other.source +
+                     ": a save would keep the one and lose the other.\n\nThe scene is not saved. "
+                     "Undo the edits in one of them, or close it without saving, and save again.";
+}
+
+// Told before anything is written; false when a save holds a conflict.
+bool TellConflicts(const std::vector<BranchFileSave>& saves) {
+    for (const BranchFileSave& save : saves) {
+        if (!save.conflict.empty()) {
+            LogMessage("Branch '%s' is not saved: its instances are edited apart",
+                       save.path.c_str());
+            ShowMessageBox(save.conflict.c_str(), "Branch edited in two places",
+                           MessageBoxOk | MessageBoxIconWarning);
+            return false;
+        }
+    }
+    return true;
+}
+
+// One question for every file another program changed since its instance read or wrote it.
+bool MaySaveOverChangedBranches(const std::vector<BranchFileSave>& saves) {
+    std::vector<std::string> changed;
+    for (const BranchFileSave& save : saves) {
+        const std::string compact =
+            ReplaceExtension(save.path.c_str(), BranchFile::CompactExtension);
+        if (save.stamped && save.textStamp.ChangedOnDisk(save.path)) {
+            changed.push_back(save.path);
+        }
+        if (save.stamped && save.compactStamp.ChangedOnDisk(compact)) {
+            changed.push_back(compact);
+        }
+    }
+    return MaySaveOverChangedFiles(changed, "branch");
+}
+
+} // namespace
 
 bool Branch::MaySaveOverShortContent() {
     if (shortfall_.empty() || !file_) {
         return true;
     }
-    // One save command sends "quarn_save" for each form it writes: what the user refused to
-    // write is not asked of again until it changes.
+    // What the user refused to write is not asked of again until it changes.
     const uint64_t content = file_->GetContentFingerprint(*this, GetIdSystem());
     if (refused_ && content == refusedFingerprint_) {
         return false;
     }
-    const std::string path = file_->GetFullPath();
-    const std::string text = "Branch '" + path + "' did not load whole: " + shortfall_ +
-                             ".\n\nA save writes the branch as the editor holds it. Save over '" +
-                             path + "' all the same?";
-    const uint32_t question = MessageBoxYesNo | MessageBoxIconWarning | MessageBoxDefaultButton2;
-    refused_ = ShowMessageBox(text.c_str(), "Save over a short branch", question) != DialogYes;
+    refused_ = !AskSaveOverShort(file_->GetFullPath(), shortfall_);
     if (refused_) {
         refusedFingerprint_ = content;
-        LogMessage("Branch '%s' is not saved: the file keeps what the editor could not load",
-                   path.c_str());
     }
     return !refused_;
+}
+
+Branch::Uses Branch::OtherUses() {
+    Uses uses;
+    for (uint64_t serial : LiveInstances()) {
+        auto* other = dynamic_cast<Branch*>(FindLiveNode(serial));
+        if (other && other != this && other->file_ == file_ && other->HoldsOpenContent()) {
+            (other->ContentEdited() ? uses.edited : uses.unedited).push_back(serial);
+        }
+    }
+    return uses;
+}
+
+BranchFileSave Branch::MakeFileSave() {
+    BranchFileSave save;
+    save.path = file_->GetFullPath();
+    save.forms = file_->MakeForms(*this, GetIdSystem());
+    save.stamped = stamped_;
+    save.textStamp = textStamp_;
+    save.compactStamp = compactStamp_;
+    save.shortfall = shortfall_;
+    save.source = DescribeEntity(*this);
+    return save;
+}
+
+void Branch::TakeWrittenContent() {
+    shortfall_.clear();
+    fileFingerprint_ = file_->GetContentFingerprint(*this, GetIdSystem());
+    fileContent_ = FileContent::Known;
+    fileTime_ = file_->GetFileTime();
+    StampFiles();
+}
+
+Branch::SaveOutcome Branch::SaveFile() {
+    // Edits are told apart before the save gives the file a GUID, which every content would
+    // carry from then on.
+    const Uses others = OtherUses();
+    const auto sameFile = [this](uint64_t serial) {
+        auto* other = dynamic_cast<Branch*>(FindLiveNode(serial));
+        return other && other->file_ == file_ && other->HoldsOpenContent() ? other : nullptr;
+    };
+    std::vector<BranchFileSave> saves{MakeFileSave()};
+    for (uint64_t serial : others.edited) {
+        if (Branch* other = sameFile(serial)) {
+            NoteConflict(saves.front(), other->MakeFileSave());
+        }
+    }
+    if (!TellConflicts(saves) || !MaySaveOverChangedBranches(saves)) {
+        return SaveOutcome::Halted;
+    }
+    if (!MaySaveOverShortContent()) {
+        return SaveOutcome::Left;
+    }
+    flags_ |= BranchLoaded;
+    const BranchFileSave& save = saves.front();
+    const bool saved = file_->Save(save.forms);
+    fileTime_ = file_->GetFileTime();
+    if (saved) {
+        TakeWrittenContent();
+        for (uint64_t serial : others.edited) {
+            if (Branch* other = sameFile(serial)) {
+                other->TakeWrittenContent();
+            }
+        }
+        // An unedited use shows what the file holds now, so that an edit there next builds on
+        // this one instead of writing it away.
+        if (EditorRunning && !GameRunning) {
+            for (uint64_t serial : others.unedited) {
+                if (Branch* other = sameFile(serial)) {
+                    other->Reload();
+                }
+            }
+        }
+    }
+    const uint64_t self = GetSerial();
+    RefreshRelayDeclarations();
+    SendSignal("reload_resources", nullptr, true);
+    return saved && IsAlive(self) ? SaveOutcome::Written : SaveOutcome::Left;
 }
 
 bool Branch::SaveBranch() {
@@ -274,19 +439,45 @@ bool Branch::SaveBranch() {
     if (!file_) {
         return SaveAs();
     }
-    if (!MaySaveOverShortContent()) {
+    return SaveFile() == SaveOutcome::Written;
+}
+
+std::vector<BranchFileSave> Branch::MakeEditedFileSaves() {
+    // Told apart before any save gives a file its GUID.
+    std::vector<uint64_t> edited;
+    for (uint64_t serial : LiveInstances()) {
+        auto* branch = dynamic_cast<Branch*>(FindLiveNode(serial));
+        if (branch && branch->HoldsOpenContent() && branch->ContentEdited()) {
+            edited.push_back(serial);
+        }
+    }
+    std::vector<BranchFileSave> saves;
+    std::unordered_map<const BranchFile*, size_t> saveOf;
+    for (uint64_t serial : edited) {
+        auto* branch = dynamic_cast<Branch*>(FindLiveNode(serial));
+        if (!branch || !branch->HoldsOpenContent()) {
+            continue;
+        }
+        const auto [found, added] = saveOf.try_emplace(branch->file_, saves.size());
+        if (added) {
+            saves.push_back(branch->MakeFileSave());
+        } else {
+            NoteConflict(saves[found->second], branch->MakeFileSave());
+        }
+    }
+    return saves;
+}
+
+bool Branch::WriteFileSaves(const std::vector<BranchFileSave>& saves) {
+    if (!TellConflicts(saves) || !MaySaveOverChangedBranches(saves)) {
         return false;
     }
-    flags_ |= BranchLoaded;
-    const bool saved = file_->Save(*this, GetIdSystem());
-    if (saved) {
-        shortfall_.clear();
-        RememberFileContent();
+    for (const BranchFileSave& save : saves) {
+        if (save.shortfall.empty() || AskSaveOverShort(save.path, save.shortfall)) {
+            BranchFile::WriteForms(save.path, save.forms);
+        }
     }
-    fileTime_ = file_->GetFileTime();
-    RefreshRelayDeclarations();
-    SendSignal("reload_resources", nullptr, true);
-    return saved;
+    return true;
 }
 
 bool Branch::SaveAs() {
@@ -329,6 +520,7 @@ bool Branch::SaveAs() {
     if (saved) {
         shortfall_.clear();
         RememberFileContent();
+        StampFiles();
     }
     fileTime_ = file_->GetFileTime();
     versionControlState_ = QueryVersionControl();

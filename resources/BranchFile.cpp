@@ -57,7 +57,7 @@ bool BranchFile::LoadFromFile(const char* path) {
         // Earlier versions wrote the copy as "scn", the name a scene's compact twin takes.
         readPath_ = ReplaceExtension(path, CompactExtension);
         if (!file.Open(readPath_.c_str(), true, false)) {
-            readPath_ = ReplaceExtension(path, "scn");
+            readPath_ = ReplaceExtension(path, SceneCompactExtension);
             if (!file.Open(readPath_.c_str(), true, false)) {
                 readPath_.clear();
                 return false;
@@ -131,16 +131,57 @@ void BranchFile::SetFileName(const char* path, const char* options, bool) {
 }
 
 bool BranchFile::Save(Node& root, uint32_t idSystem) {
-    EnsureGuid();
-    const bool text = SaveSceneFileWithIds(GetFullPath(), root, guid_, idSystem, customClass_,
-                                           SceneKeepUnmappedIds);
+    return Save(MakeForms(root, idSystem));
+}
+
+bool BranchFile::Save(const Forms& forms) {
+    const bool saved = WriteForms(GetFullPath(), forms);
+    if (saved) {
+        guid_ = forms.guid;
+    }
     UpdateFileTime();
-    if (!text) {
-        return false;
+    return saved;
+}
+
+BranchFile::Forms BranchFile::MakeForms(Node& root, uint32_t idSystem) {
+    Forms forms;
+    if (!guid_.IsZero()) {
+        forms.guid = guid_;
+    } else {
+        if (unwrittenGuid_.IsZero()) {
+            unwrittenGuid_ = Guid::Create();
+        }
+        forms.guid = unwrittenGuid_;
     }
     const std::string compactPath = GetCompactPath();
-    if (!SaveSceneFileWithIds(compactPath.c_str(), root, guid_, idSystem, customClass_,
-                              SceneKeepUnmappedIds | SceneCompact)) {
+    WriteSceneBytes(forms.text, forms.textError, GetFullPath(), root, forms.guid, idSystem,
+                    customClass_, SceneKeepUnmappedIds);
+    WriteSceneBytes(forms.compact, forms.compactError, compactPath.c_str(), root, forms.guid,
+                    idSystem, customClass_, SceneKeepUnmappedIds | SceneCompact);
+    return forms;
+}
+
+namespace {
+
+// One form of a save, whole or not at all; a form that could not be made is told as the
+// scene saver tells it.
+bool WriteForm(const std::string& path, const std::string& bytes, const std::string& error) {
+    if (!error.empty()) {
+        LogMessage("Scene %s is not saved: %s", path.c_str(), error.c_str());
+        NoteFileFailure(error.c_str());
+        return false;
+    }
+    return SaveSceneBytes(path.c_str(), bytes, 0);
+}
+
+} // namespace
+
+bool BranchFile::WriteForms(const std::string& path, const Forms& forms) {
+    if (!WriteForm(path, forms.text, forms.textError)) {
+        return false;
+    }
+    const std::string compactPath = ReplaceExtension(path.c_str(), CompactExtension);
+    if (!WriteForm(compactPath, forms.compact, forms.compactError)) {
         // The compact form cannot hold everything the text form can (an object over 64 KB); an
         // older copy left beside the new text would be loaded should the text file go.
         if (FileSystem* files = GetFileSystem(); files && files->Exists(compactPath.c_str())) {
@@ -148,7 +189,7 @@ bool BranchFile::Save(Node& root, uint32_t idSystem) {
         }
         LogMessage("Branch %s is saved without its compact copy %s, which is removed rather than "
                    "left stale",
-                   GetFullPath(), compactPath.c_str());
+                   path.c_str(), compactPath.c_str());
     }
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/object/IdPath.h"
+#include "core/scenefile/SceneCompactFormat.h"
 #include "resources/Resource.h"
 
 #include <cstdint>
@@ -22,7 +23,17 @@ class Property;
 // and a branch of one name never share a file.
 class BranchFile : public Resource {
 public:
-    static constexpr const char* CompactExtension = "bscn";
+    static constexpr const char* CompactExtension = BranchCompactExtension;
+
+    // Both forms of a save, made in memory from the content at one moment, with the GUID they
+    // carry; an error says why a form could not be made.
+    struct Forms {
+        Guid guid;
+        std::string text;
+        std::string compact;
+        std::string textError;
+        std::string compactError;
+    };
 
     // Loads the header of `path` (nothing for an empty path).
     BranchFile(const char* path, const char* options);
@@ -45,6 +56,14 @@ public:
     // first when it has none; each file is written whole or not at all. True when the text form
     // was written; a compact form that could not be is removed (logged), never left stale.
     bool Save(Node& root, uint32_t idSystem);
+    // The forms Save writes, and their write. A file without a GUID is written with one made
+    // for it, which the file takes only once written: until then its instances' contents are
+    // as they were (GetContentFingerprint), whatever saves were made and not written.
+    Forms MakeForms(Node& root, uint32_t idSystem);
+    bool Save(const Forms& forms);
+    // Writes forms made earlier as Save writes them, to the text file `path` and its compact
+    // copy beside it; the resource need not exist any more.
+    static bool WriteForms(const std::string& path, const Forms& forms);
     // A fingerprint of the text form Save would write of the subtree below `root`, made without
     // writing: equal fingerprints, equal files (0 when the writer cannot hold the tree).
     uint64_t GetContentFingerprint(Node& root, uint32_t idSystem) const;
@@ -98,6 +117,8 @@ private:
     void ClassChanged();
 
     Guid guid_;
+    // The GUID the first save of a file without one writes, the same in every form made of it.
+    Guid unwrittenGuid_;
     ClassInfo* customClass_ = nullptr;
     uint64_t editor_ = 0; // serial of the editing instance
     bool binary_ = false;

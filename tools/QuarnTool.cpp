@@ -25,6 +25,7 @@
 #include "core/object/Property.h"
 #include "core/object/ValueBinding.h"
 #include "core/scene/Node.h"
+#include "core/scenefile/SceneCompactFormat.h"
 #include "core/scenefile/SceneLoader.h"
 #include "core/scenefile/SceneSaver.h"
 #include "core/string/NumberText.h"
@@ -242,15 +243,15 @@ void PrintHelp(FILE* out) {
                "  constant NAME VALUE\n"
                "\n"
                "\"scene\" reads IN as the editor opens a scene (the compact form when its\n"
-               "extension is \"scn\", else the text form) and writes it as the editor saves\n"
-               "one: the text form, or the compact form with --compact. Saving a file the tool\n"
-               "wrote gives the same bytes again. OUT is replaced only once it is written\n"
-               "whole. A scene has one top-level node; IN with several is refused, and so is\n"
-               "IN whose parent lines form a cycle. What the engine noted while loading (a\n"
-               "class it does not know, a reference it did not find, a block it dropped, a\n"
-               "property the object's class lacks or a value that is none of its type, as\n"
-               "\"IN: obj4 (Logo): unknown property 'poss' of class Sprite\") is printed on\n"
-               "stderr as \"quarn-tool: warning: ...\". A file cut short (it ends\n"
+               "extension is \"scn\" or a branch's \"bscn\", else the text form) and writes it as\n"
+               "the editor saves one: the text form, or the compact form with --compact.\n"
+               "Saving a file the tool wrote gives the same bytes again. OUT is replaced only\n"
+               "once it is written whole. A scene has one top-level node; IN with several is\n"
+               "refused, and so is IN whose parent lines form a cycle. What the engine noted\n"
+               "while loading (a class it does not know, a reference it did not find, a block\n"
+               "it dropped, a property the object's class lacks or a value that is none of its\n"
+               "type, as \"IN: obj4 (Logo): unknown property 'poss' of class Sprite\") is\n"
+               "printed on stderr as \"quarn-tool: warning: ...\". A file cut short (it ends\n"
                "inside an object, or holds fewer objects than its header counts) fails, and\n"
                "OUT is not written.\n"
                "\n"
@@ -712,7 +713,7 @@ int RunScene(char** arguments) {
     RegisterPlayerClasses();
     // As the editor opens and saves scenes: ids kept when free, the root written with its tree.
     uint32_t loadFlags = SceneKeepUnmappedIds;
-    if (CompareNoCase(GetPathExtension(in.c_str()).c_str(), "scn") == 0) {
+    if (IsCompactSceneName(in.c_str())) {
         loadFlags |= SceneCompact;
     }
     SetLogSink(KeepLastLogLine);

@@ -6,6 +6,7 @@
 #include "core/filesystem/FileReader.h"
 #include "core/filesystem/ScriptFileAccess.h"
 #include "core/scene/Node.h"
+#include "core/scenefile/SceneCompactFormat.h"
 #include "core/scenefile/SceneLoader.h"
 #include "core/string/Text.h"
 #include "device/GpuRenderDevice.h"
@@ -60,7 +61,7 @@ Node* LoadToolScene(const std::string& scene, std::string& reason, bool asGame) 
         return true;
     });
     uint32_t loadFlags = SceneKeepUnmappedIds;
-    if (CompareNoCase(GetPathExtension(scene.c_str()).c_str(), "scn") == 0) {
+    if (IsCompactSceneName(scene.c_str())) {
         loadFlags |= SceneCompact;
     }
     FileReader reader;

@@ -8,6 +8,7 @@
 #include "core/debug/Profiler.h"
 #include "core/debug/Validity.h"
 #include "core/filesystem/FileReader.h"
+#include "core/filesystem/FileStamp.h"
 #include "core/filesystem/FileSystem.h"
 #include "core/filesystem/ScriptFileAccess.h"
 #include "core/filesystem/SettingsFile.h"
@@ -17,18 +18,19 @@
 #include "core/os/Dialogs.h"
 #include "core/scene/EngineState.h"
 #include "core/scene/Node.h"
+#include "core/scenefile/SceneCompactFormat.h"
 #include "core/scenefile/SceneLoader.h"
 #include "core/scenefile/SceneReferences.h"
 #include "core/scenefile/SceneSaver.h"
 #include "core/string/Text.h"
 #include "editor/UndoHistory.h"
+#include "resources/Branch.h"
 #include "resources/Resource.h"
 #include "resources/ResourceRegistry.h"
 #include "resources/TextureAtlas.h"
 
 #include <map>
 #include <optional>
-#include <sys/stat.h>
 #include <vector>
 
 namespace quarn {
@@ -36,7 +38,7 @@ namespace quarn {
 namespace {
 
 // File-dialog filters: name and patterns, each ended by a zero byte, the list by an empty text.
-constexpr char OpenFilter[] = "Quarn Scene\0*.txt;*.scene;*.scn\0";
+constexpr char OpenFilter[] = "Quarn Scene\0*.txt;*.scene;*.scn;*.bscn\0";
 constexpr char SaveFilter[] = "Quarn Scene\0*.txt;*.scene\0";
 constexpr const char* GameSettingsName = "game_cfg.txt";
 constexpr const char* StandaloneCopy = "standalone.scene";
@@ -44,23 +46,14 @@ constexpr int AutosaveSlots = 3;
 // Files a short load's box names at most; the log names them all.
 constexpr size_t MaxToldLines = 8;
 
-// What a file on disk was when the editor last read or wrote it.
-struct FileStamp {
-    bool exists = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    int64_t modified = 0; // nanoseconds
-    bool operator==(const FileStamp&) const = default;
-};
-
 // A scene's two forms, made in memory from one tree at one moment; an error says why a form
-// could not be made.
+// could not be made. The edited branch files of that moment go with them.
 struct SceneForms {
     std::string text;
     std::string compact;
     std::string textError;
     std::string compactError;
+    std::vector<BranchFileSave> branches;
 };
 
 struct SceneState {
@@ -77,8 +70,9 @@ struct SceneState {
     // The scene files the editor read or wrote, by native path, as it left them: a save over
     // one that another program changed since asks first.
     std::map<std::string, FileStamp> stamps;
-    // The scene as it was when Play started with unsaved changes: what a save asked for while
-    // the game runs, or as it ends, writes (the running game's state is no edit).
+    // The scene and its edited branches as they were when Play started with unsaved changes:
+    // what a save asked for while the game runs, or as it ends, writes (the running game's
+    // state is no edit).
     std::optional<SceneForms> played;
 };
 
@@ -187,6 +181,22 @@ std::string PlaceOtherTopLevelNodes(const std::vector<Node*>& roots, bool hang) 
              : (count == 1 ? "is left out of the game" : "are left out of the game"));
 }
 
+// The files a save to `path` writes: the text form under the ".scene" name and the compact form
+// under a compact name (".scn", or the ".bscn" a branch's copy opened as a scene has), whichever
+// of the two the user named; never text under a compact name.
+struct SceneFiles {
+    std::string named; // the file the user named, the current path after the save
+    std::string twin;  // the other form beside it
+    bool namedCompact = false;
+};
+
+SceneFiles FilesOfSave(const std::string& path) {
+    if (IsCompactSceneName(path.c_str())) {
+        return {path, ReplaceExtension(path.c_str(), "scene"), true};
+    }
+    return {path, ReplaceExtension(path.c_str(), SceneCompactExtension), false};
+}
+
 // Whether a save to `target` writes over the file the scene came from, or over its twin in the
 // other form.
 bool WritesOverLoadedFile(const std::string& target) {
@@ -195,9 +205,7 @@ bool WritesOverLoadedFile(const std::string& target) {
     if (loaded.empty() || !GetFileSystem()->GetNativePath(absolute, target.c_str())) {
         return false;
     }
-    const bool compact = CompareNoCase(GetPathExtension(loaded.c_str()).c_str(), "scn") == 0;
-    return absolute.Text() == loaded ||
-           absolute.Text() == ReplaceExtension(loaded.c_str(), compact ? "scene" : "scn");
+    return absolute.Text() == loaded || absolute.Text() == FilesOfSave(loaded).twin;
 }
 
 // A scene that did not load whole is written over its file only when the user says so: No,
@@ -219,89 +227,32 @@ bool MaySaveOverShortFile(const std::string& target) {
     return true;
 }
 
-bool IsCompactName(const std::string& path) {
-    return CompareNoCase(GetPathExtension(path.c_str()).c_str(), "scn") == 0;
-}
-
-// The files a save to `path` writes: the text form under the ".scene" name and the compact form
-// under the ".scn" name, whichever of the two the user named; never text under ".scn".
-struct SceneFiles {
-    std::string named; // the file the user named, the current path after the save
-    std::string twin;  // the other form beside it
-    bool namedCompact = false;
-};
-
-SceneFiles FilesOfSave(const std::string& path) {
-    if (IsCompactName(path)) {
-        return {path, ReplaceExtension(path.c_str(), "scene"), true};
-    }
-    return {path, ReplaceExtension(path.c_str(), "scn"), false};
-}
-
 std::string NativePathOf(const std::string& path) {
     PathString native;
     return GetFileSystem()->GetNativePath(native, path.c_str()) ? native.Text() : path;
 }
 
-// Only a regular file holds changes to lose: a folder in its place makes the save fail anyway.
-FileStamp StampOf(const std::string& nativePath) {
-    FileStamp stamp;
-    struct stat info;
-    if (stat(nativePath.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
-        stamp.exists = true;
-        stamp.device = info.st_dev;
-        stamp.inode = info.st_ino;
-        stamp.size = info.st_size;
-        stamp.modified = int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-    }
-    return stamp;
-}
-
 // The file as the editor leaves it now, loaded or written.
 void RememberStamp(const std::string& path) {
-    const std::string native = NativePathOf(path);
-    State().stamps[native] = StampOf(native);
+    State().stamps[NativePathOf(path)] = FileStamp::Of(path);
 }
 
 // Whether another program wrote the file (or made it) since the editor last read or wrote it.
-// A file the editor never met, and one removed since, has nothing of another program's to lose.
+// A file the editor never met has nothing of another program's to lose.
 bool ChangedOnDisk(const std::string& path) {
-    const std::string native = NativePathOf(path);
-    const auto known = State().stamps.find(native);
-    if (known == State().stamps.end()) {
-        return false;
-    }
-    const FileStamp now = StampOf(native);
-    return now.exists && !(now == known->second);
-}
-
-// A save over what another program wrote asks first: No, the default, keeps that file.
-bool MaySaveOverChangedFiles(const std::vector<std::string>& targets) {
-    std::vector<std::string> changed;
-    for (const std::string& target : targets) {
-        if (ChangedOnDisk(target)) {
-            changed.push_back("'" + target + "'");
-        }
-    }
-    if (changed.empty()) {
-        return true;
-    }
-    const std::string names = changed.size() == 1 ? changed[0] : changed[0] + " and " + changed[1];
-    const std::string text =
-        names + (changed.size() == 1 ? " has" : " have") +
-        " changed on disk since the editor loaded or saved it.\n\nA save writes the scene as the "
-        "editor holds it, and what changed there is lost. Save over it all the same?";
-    const uint32_t question = MessageBoxYesNo | MessageBoxIconWarning | MessageBoxDefaultButton2;
-    if (ShowMessageBox(text.c_str(), "Save over a changed file", question) != DialogYes) {
-        LogMessage("Scene %s is not saved: the file keeps what changed on disk", names.c_str());
-        return false;
-    }
-    return true;
+    const auto known = State().stamps.find(NativePathOf(path));
+    return known != State().stamps.end() && known->second.ChangedOnDisk(path);
 }
 
 // Both questions a save over the user's files may ask, for every file it writes.
 bool MaySaveOver(const std::vector<std::string>& targets) {
-    return MaySaveOverShortFile(targets.front()) && MaySaveOverChangedFiles(targets);
+    std::vector<std::string> changed;
+    for (const std::string& target : targets) {
+        if (ChangedOnDisk(target)) {
+            changed.push_back(target);
+        }
+    }
+    return MaySaveOverShortFile(targets.front()) && MaySaveOverChangedFiles(changed, "scene");
 }
 
 // What a load could not keep, and the scene's other top-level nodes. Each load logs its own
@@ -541,7 +492,10 @@ bool SavePlayedScene() {
         return false;
     }
     const SceneFiles files = FilesOfSave(target);
-    if (!MaySaveOver({files.named, files.twin}) || !WriteSceneFiles(files, *State().played)) {
+    // The branches first, as a save while stopped writes them.
+    if (!MaySaveOver({files.named, files.twin}) ||
+        !Branch::WriteFileSaves(State().played->branches) ||
+        !WriteSceneFiles(files, *State().played)) {
         return false;
     }
     State().played.reset();
@@ -608,7 +562,7 @@ bool OpenScene(const char* path, uint32_t flags) {
         if (flags & OpenNativeClasses) {
             readerFlags |= SceneNativeClasses;
         }
-        if (CompareNoCase(GetPathExtension(absolute.Text()).c_str(), "scn") == 0) {
+        if (IsCompactSceneName(absolute.Text())) {
             readerFlags |= SceneCompact;
         }
         std::string previous = State().currentPath;
@@ -719,11 +673,11 @@ bool SaveScene(const char* path, uint32_t flags) {
     if (flags & SaveNativeClasses) {
         writerFlags |= SceneNativeClasses;
     }
-    if ((flags & SaveCompact) && !IsCompactName(target)) {
-        target = ReplaceExtension(target.c_str(), "scn");
+    if ((flags & SaveCompact) && !IsCompactSceneName(target.c_str())) {
+        target = ReplaceExtension(target.c_str(), SceneCompactExtension);
     }
-    // A ".scn" file holds the compact form whatever is asked: no loader reads text there.
-    if (IsCompactName(target)) {
+    // A compact name holds the compact form whatever is asked: no loader reads text there.
+    if (IsCompactSceneName(target.c_str())) {
         writerFlags |= SceneCompact;
     }
     // Before "quarn_save", which the branches save on. Autosaves go to the engine's own
@@ -846,8 +800,11 @@ void PlayScene(bool standalone) {
     }
     // The one window has the keyboard focus already: there is no other to take it from.
     State().played.reset();
-    if (UndoHistory* history = GetUndoHistory(); history && history->HasUnsavedChanges()) {
+    std::vector<BranchFileSave> branches = Branch::MakeEditedFileSaves();
+    if (UndoHistory* history = GetUndoHistory();
+        !branches.empty() || (history && history->HasUnsavedChanges())) {
         State().played = MakeForms(*GetSceneRoot(), State().currentPath);
+        State().played->branches = std::move(branches);
     }
     AutosaveScene();
     const std::string standaloneCopy = EngineFile(StandaloneCopy);

@@ -39,15 +39,17 @@ enum SaveSceneFlags : uint32_t {
     // The engine's own copy (an autosave, a play copy), written within an EngineFilesScope;
     // any other save writes the user's file (UserChoiceScope).
     SaveEngineCopy = 0x10,
-    SaveQuietly = 0x40,  // no "quarn_save" signal; closed classes are written with children
+    SaveQuietly = 0x40, // no "quarn_save" signal; closed classes are written with children
     SaveRawIds = 0x80,
     SaveClearsUnsaved = 0x100, // on success: the undo history's unsaved-changes flag
-    SaveCompact = 0x200, // the compact form, in a file whose extension becomes "scn"
+    SaveCompact = 0x200,       // the compact form, in a file whose extension becomes "scn"
     // The words the callers pass.
     SaveCurrent = 0x10D,
     SaveAutosave = 0xD0,
-    SavePlayCopy = 0x10,
-    SaveStandaloneCopy = 0x12,
+    // Play's copies hold the branches' content as the editor shows it, so the edited game is
+    // the one played, and they send no "quarn_save": a copy writes no game file.
+    SavePlayCopy = 0x50,
+    SaveStandaloneCopy = 0x52,
 };
 
 // Seconds of stopped editing between two autosaves.

@@ -17,6 +17,12 @@
 
 namespace quarn {
 
+bool IsCompactSceneName(const char* path) {
+    const std::string extension = GetPathExtension(path ? path : "");
+    return CompareNoCase(extension.c_str(), SceneCompactExtension) == 0 ||
+           CompareNoCase(extension.c_str(), BranchCompactExtension) == 0;
+}
+
 namespace {
 
 constexpr uint8_t HeaderIncludeBranches = 1;

@@ -10,6 +10,13 @@
 
 namespace quarn {
 
+// The extensions of compact files: a scene's twin and a branch's copy. Every reader that picks
+// the form by a file's name asks IsCompactSceneName, so that both read alike everywhere.
+inline constexpr const char* SceneCompactExtension = "scn";
+inline constexpr const char* BranchCompactExtension = "bscn";
+// Whether the path's extension (after its last '.') is one of them, in any letter case.
+bool IsCompactSceneName(const char* path);
+
 // The packed form of scene files: a binary header, one block of property records per entity
 // (properties by number, values as stored), and a table of block lengths at the end.
 class SceneCompactWriter : public SceneWriter {

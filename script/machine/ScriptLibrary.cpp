@@ -32,6 +32,7 @@
 #include "core/scene/Picking.h"
 #include "core/scene/SignalReceiver.h"
 #include "core/scenefile/NodeCloning.h"
+#include "core/scenefile/SceneCompactFormat.h"
 #include "core/scenefile/SceneFormat.h"
 #include "core/scenefile/SceneLoader.h"
 #include "core/scenefile/SceneSaver.h"
@@ -570,7 +571,9 @@ Entity* LoadScene(const char* a, Entity* b, bool c) {
     }
     auto* parent = dynamic_cast<Node*>(b);
     const uint64_t parentSerial = parent ? parent->GetSerial() : 0;
-    Node* root = LoadSceneFile(a, 0, c ? 0x8001u : 1u, parent, nullptr, nullptr);
+    // A compact file is read as such, as the editor and the tools read it.
+    const uint32_t compact = IsCompactSceneName(a) ? SceneCompact : 0u;
+    Node* root = LoadSceneFile(a, 0, (c ? 0x8001u : 1u) | compact, parent, nullptr, nullptr);
     const uint32_t id = root ? root->GetId() : 0;
     if (parent) {
         if (Entity::FindBySerial(parentSerial)) {

@@ -125,6 +125,25 @@ TEST(QuarnToolScene, ASavedSceneSavesToTheSameBytesInEitherForm) {
     EXPECT_EQ(builtIn.err, "");
 }
 
+// A branch's compact copy is read as the compact form, whatever the letters' case, by "scene"
+// and by "render" (which opens it as the player does).
+TEST(QuarnToolScene, ABranchsCompactCopyReadsAsTheCompactForm) {
+    test::TempFolder folder;
+    folder.WriteFile("a.scene", HandWrittenScene);
+    ASSERT_EQ(RunTool(folder, {"scene", "a.scene", "b.scene"}).status, 0);
+    ASSERT_EQ(RunTool(folder, {"scene", "b.scene", "c.scn", "--compact"}).status, 0);
+    for (const char* copy : {"b0.bscn", "B1.BSCN"}) {
+        folder.WriteFile(copy, folder.ReadFile("c.scn"));
+        const ToolRun scene = RunTool(folder, {"scene", copy, "x.scene"});
+        EXPECT_EQ(scene.status, 0) << scene.err;
+        EXPECT_EQ(folder.ReadFile("x.scene"), folder.ReadFile("b.scene")) << copy;
+        const ToolRun render =
+            RunTool(folder, {"render", copy, "--frames", "1", "--out", "x.png", "--size", "8x8"});
+        EXPECT_EQ(render.status, 0) << render.err;
+        EXPECT_EQ(render.err, "") << copy;
+    }
+}
+
 // A script's public node variables are checked by the classes its symbol file names, as the
 // player numbers them; one given a node of another class is warned of and kept, never zeroed.
 TEST(QuarnToolScene, AScriptsNodeVariablesAreCheckedAsThePlayerChecksThemAndKeptWhenDoubted) {
