@@ -95,8 +95,9 @@ void SaveCurrentScene();
 void SaveSceneAs();
 void OpenSceneDialog();
 void NewScene();
-// Play keeps the scene as it is when it has unsaved changes; Stop, and a close while the game
-// runs, ask "Save?" for them before the process ends (Cancel keeps the game running).
+// Play keeps the scene and its edited branches as they are when it has unsaved changes, and
+// writes no game file; Stop, and a close while the game runs, ask "Save?" for them before the
+// process ends (Cancel keeps the game running).
 void PlayScene(bool standalone);
 void PlayWithDialog(uint32_t openFlags);
 void StopScene();
