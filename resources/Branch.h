@@ -106,7 +106,8 @@ public:
     // its file or under a name the user chooses. Each answers whether it did it. A save writes
     // the file once, however many instances use it: refused (told) when another instance holds
     // other edits, asked first when another program changed the file since this instance read
-    // it; the other unedited instances then load what it holds now.
+    // it; the other unedited instances then load what it holds now. A failed write is shown in
+    // the editor.
     bool Open();
     bool Close();
     bool SaveBranch();
@@ -211,7 +212,8 @@ private:
     // the user halted (a file kept, instances edited apart) stops the scene's save too.
     void OnSave(void*);
     // How a save of the file went: written, left as it was for a reason the scene's save goes on
-    // past (a short content the user keeps, a failed write), or halted.
+    // past (a short content the user keeps), or halted: instances edited apart, a changed file
+    // the user keeps, a failed write (shown in the editor).
     enum class SaveOutcome { Written, Left, Halted };
     SaveOutcome SaveFile();
     // Whether the instance has content that a save of its file may write or refresh.

@@ -320,6 +320,14 @@ bool TellConflicts(const std::vector<BranchFileSave>& saves) {
     return true;
 }
 
+// A save the user asked for that failed is shown where the user looks; the log has its line.
+void TellSaveFailed(const std::string& path) {
+    if (EditorRunning) {
+        const std::string text = "Branch '" + path + "' was not saved" + FileFailureSuffix() + ".";
+        ShowMessageBox(text.c_str(), "Save failed", MessageBoxOk | MessageBoxIconError);
+    }
+}
+
 // One question for every file another program changed since its instance read or wrote it.
 bool MaySaveOverChangedBranches(const std::vector<BranchFileSave>& saves) {
     std::vector<std::string> changed;
@@ -406,10 +414,12 @@ Branch::SaveOutcome Branch::SaveFile() {
         return SaveOutcome::Left;
     }
     flags_ |= BranchLoaded;
-    const BranchFileSave& save = saves.front();
-    const bool saved = file_->Save(save.forms);
+    ClearFileFailure();
+    const bool saved = file_->Save(saves.front().forms);
     fileTime_ = file_->GetFileTime();
-    if (saved) {
+    if (!saved) {
+        TellSaveFailed(saves.front().path);
+    } else {
         TakeWrittenContent();
         for (uint64_t serial : others.edited) {
             if (Branch* other = sameFile(serial)) {
@@ -429,7 +439,10 @@ Branch::SaveOutcome Branch::SaveFile() {
     const uint64_t self = GetSerial();
     RefreshRelayDeclarations();
     SendSignal("reload_resources", nullptr, true);
-    return saved && IsAlive(self) ? SaveOutcome::Written : SaveOutcome::Left;
+    if (!saved) {
+        return SaveOutcome::Halted;
+    }
+    return IsAlive(self) ? SaveOutcome::Written : SaveOutcome::Left;
 }
 
 bool Branch::SaveBranch() {
@@ -473,8 +486,13 @@ bool Branch::WriteFileSaves(const std::vector<BranchFileSave>& saves) {
         return false;
     }
     for (const BranchFileSave& save : saves) {
-        if (save.shortfall.empty() || AskSaveOverShort(save.path, save.shortfall)) {
-            BranchFile::WriteForms(save.path, save.forms);
+        if (!save.shortfall.empty() && !AskSaveOverShort(save.path, save.shortfall)) {
+            continue;
+        }
+        ClearFileFailure();
+        if (!BranchFile::WriteForms(save.path, save.forms)) {
+            TellSaveFailed(save.path);
+            return false;
         }
     }
     return true;

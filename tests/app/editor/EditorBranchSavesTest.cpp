@@ -170,6 +170,23 @@ FRESH_PROCESS_TEST_F(EditorBranchSaves, AFileChangedOnDiskSinceTheLoadIsSavedOve
     }
 }
 
+// A branch file that cannot be written is shown, and the save stops there: the scene stays
+// marked as changed, so that Exit asks.
+FRESH_PROCESS_TEST_F(EditorBranchSaves, AFailedBranchWriteIsShownAndStopsTheSave) {
+    ASSERT_NO_FATAL_FAILURE(StartOn(1));
+    ASSERT_NO_FATAL_FAILURE(AddPivotUnder(*Inner(0)));
+    std::filesystem::remove(folder.Join("b0.branch"));
+    std::filesystem::create_directory(folder.Join("b0.branch"));
+    const std::string scene = folder.ReadFile("level.scene");
+    Command(SaveCommand);
+    EXPECT_EQ(LastAsked().title, "Save failed");
+    EXPECT_EQ(LastAsked().text.rfind("Branch 'b0.branch' was not saved: ", 0), 0u)
+        << LastAsked().text;
+    EXPECT_EQ(folder.ReadFile("level.scene"), scene);
+    EXPECT_FALSE(std::filesystem::exists(folder.Join("b0.bscn")));
+    EXPECT_TRUE(GetUndoHistory()->HasUnsavedChanges());
+}
+
 // Whichever use of a branch holds the edit (or both, alike), the file is written once with it,
 // and a use left unedited shows what the file now holds, so that an edit there next keeps the
 // first.

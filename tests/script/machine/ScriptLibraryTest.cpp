@@ -859,6 +859,21 @@ TEST_F(ScriptLibraryTest, AScenePartSavedByAScriptIsOneTreeThatLoadsBackUnderAPa
     EXPECT_EQ(Word(89, {T(temp_.Join("none.scene").c_str())}), 0u);
 }
 
+// A compact file loads by its name, as the editor and the tools load it: a scene's ".scn" and a
+// branch's ".bscn", in any letter case.
+TEST_F(ScriptLibraryTest, LoadSceneReadsACompactFileByItsName) {
+    ScriptThing* root = Make<ScriptThing>();
+    root->value = 7;
+    for (const char* name : {"part.scn", "part.BSCN"}) {
+        const std::string path = temp_.Join(name);
+        ASSERT_TRUE(SaveSceneFile(path.c_str(), *root, 0, SceneWriteRoot | SceneCompact));
+        auto* copy = dynamic_cast<ScriptThing*>(LookupEntity(Word(71, {T(path.c_str()), 0, 0})));
+        ASSERT_NE(copy, nullptr) << name;
+        made_.push_back(copy->GetSerial());
+        EXPECT_EQ(copy->value, 7);
+    }
+}
+
 TEST_F(ScriptLibraryTest, PrintingLogsAndWritesALine) {
     test::CapturingLogSink log;
     testing::internal::CaptureStdout();
