@@ -285,11 +285,11 @@ bool SameContent(const std::string& one, const std::string& other) {
     constexpr std::string_view header = "\nidsystem = ";
     const size_t at = one.find(header);
     const size_t otherAt = other.find(header);
-    if (at == std::string::npos || otherAt == std::string::npos) {
+    const size_t end = at == std::string::npos ? at : one.find('\n', at + 1);
+    const size_t otherEnd = otherAt == std::string::npos ? otherAt : other.find('\n', otherAt + 1);
+    if (end == std::string::npos || otherEnd == std::string::npos) {
         return one == other;
     }
-    const size_t end = one.find('\n', at + 1);
-    const size_t otherEnd = other.find('\n', otherAt + 1);
     return one.compare(0, at, other, 0, otherAt) == 0 &&
            one.compare(end, std::string::npos, other, otherEnd, std::string::npos) == 0;
 }
@@ -306,14 +306,17 @@ void NoteConflict(BranchFileSave& first, const BranchFileSave& other) {
                      "Undo the edits in one of them, or close it without saving, and save again.";
 }
 
-// Told before anything is written; false when a save holds a conflict.
+// Told before anything is written (in the editor, where the user looks); false when a save
+// holds a conflict.
 bool TellConflicts(const std::vector<BranchFileSave>& saves) {
     for (const BranchFileSave& save : saves) {
         if (!save.conflict.empty()) {
             LogMessage("Branch '%s' is not saved: its instances are edited apart",
                        save.path.c_str());
-            ShowMessageBox(save.conflict.c_str(), "Branch edited in two places",
-                           MessageBoxOk | MessageBoxIconWarning);
+            if (EditorRunning) {
+                ShowMessageBox(save.conflict.c_str(), "Branch edited in two places",
+                               MessageBoxOk | MessageBoxIconWarning);
+            }
             return false;
         }
     }
@@ -394,12 +397,14 @@ void Branch::TakeWrittenContent() {
 }
 
 Branch::SaveOutcome Branch::SaveFile() {
-    // Edits are told apart before the save gives the file a GUID, which every content would
-    // carry from then on.
+    const uint64_t self = GetSerial();
+    // Edits are told apart before the write, whose GUID (for a file that had none) every
+    // content carries from then on.
     const Uses others = OtherUses();
-    const auto sameFile = [this](uint64_t serial) {
+    const BranchFile* file = file_;
+    const auto sameFile = [file](uint64_t serial) {
         auto* other = dynamic_cast<Branch*>(FindLiveNode(serial));
-        return other && other->file_ == file_ && other->HoldsOpenContent() ? other : nullptr;
+        return other && other->file_ == file && other->HoldsOpenContent() ? other : nullptr;
     };
     std::vector<BranchFileSave> saves{MakeFileSave()};
     for (uint64_t serial : others.edited) {
@@ -430,13 +435,15 @@ Branch::SaveOutcome Branch::SaveFile() {
         // this one instead of writing it away.
         if (EditorRunning && !GameRunning) {
             for (uint64_t serial : others.unedited) {
-                if (Branch* other = sameFile(serial)) {
+                if (Branch* other = sameFile(serial); other && IsAlive(self)) {
                     other->Reload();
                 }
             }
         }
     }
-    const uint64_t self = GetSerial();
+    if (!IsAlive(self)) {
+        return saved ? SaveOutcome::Left : SaveOutcome::Halted;
+    }
     RefreshRelayDeclarations();
     SendSignal("reload_resources", nullptr, true);
     if (!saved) {
@@ -456,19 +463,11 @@ bool Branch::SaveBranch() {
 }
 
 std::vector<BranchFileSave> Branch::MakeEditedFileSaves() {
-    // Told apart before any save gives a file its GUID.
-    std::vector<uint64_t> edited;
-    for (uint64_t serial : LiveInstances()) {
-        auto* branch = dynamic_cast<Branch*>(FindLiveNode(serial));
-        if (branch && branch->HoldsOpenContent() && branch->ContentEdited()) {
-            edited.push_back(serial);
-        }
-    }
     std::vector<BranchFileSave> saves;
     std::unordered_map<const BranchFile*, size_t> saveOf;
-    for (uint64_t serial : edited) {
+    for (uint64_t serial : LiveInstances()) {
         auto* branch = dynamic_cast<Branch*>(FindLiveNode(serial));
-        if (!branch || !branch->HoldsOpenContent()) {
+        if (!branch || !branch->HoldsOpenContent() || !branch->ContentEdited()) {
             continue;
         }
         const auto [found, added] = saveOf.try_emplace(branch->file_, saves.size());
