@@ -15,9 +15,9 @@
 #include "resources/ResourceRegistry.h"
 #include "resources/Texture.h"
 
+#include <cerrno>
 #include <algorithm>
 #include <bit>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -171,13 +171,11 @@ void AddGameFonts(const char* path, const std::string& face) {
     WalkFolderTree(folder, *disk,
                    {.file = [](const std::string& at,
                                DiskFile& entry) { AddFontFile(entry, at, std::string()); },
-                    .again =
-                        [](const std::string& at) {
-                            LogMessage(
-                                "Font folder '%s' is left out: a link leads back to a folder "
-                                "walked already",
-                                at.c_str());
-                        }});
+                    .again = [](const std::string& at) {
+                        LogMessage("Font folder '%s' is left out: a link leads back to a folder "
+                                   "walked already",
+                                   at.c_str());
+                    }});
 }
 
 // The logical font of a face at the font's size and style; the language rules pick the face and
