@@ -1,6 +1,7 @@
 #include "tools/ScriptAssembler.h"
 
 #include "core/object/ClassInfo.h"
+#include "core/object/Property.h"
 #include "core/object/ValueType.h"
 #include "core/string/NumberText.h"
 #include "core/string/Text.h"
@@ -14,6 +15,7 @@
 #include <charconv>
 #include <cstring>
 #include <map>
+#include <unordered_map>
 #include <vector>
 
 namespace quarn {
@@ -57,13 +59,20 @@ bool Tokenize(std::string_view line, std::vector<Token>& tokens, Failure& failur
                     token.text.push_back(line[i]);
                 } else if (i + 1 < line.size() && (line[i + 1] == '"' || line[i + 1] == '\\')) {
                     token.text.push_back(line[++i]);
+                } else if (i + 1 < line.size() && (line[i + 1] == 'n' || line[i + 1] == 't')) {
+                    // The line break and tab a text plate reads in a scene file's text.
+                    token.text.push_back(line[++i] == 'n' ? '\n' : '\t');
                 } else if (i + 3 < line.size() && line[i + 1] == 'x' &&
                            HexDigitValue(line[i + 2]) >= 0 && HexDigitValue(line[i + 3]) >= 0) {
                     token.text.push_back(static_cast<char>(HexDigitValue(line[i + 2]) * 16 +
                                                            HexDigitValue(line[i + 3])));
                     i += 3;
                 } else {
-                    return failure.Fail("a text has an unknown escape");
+                    return failure.Fail("a text has an unknown escape \"" +
+                                        std::string(line.substr(i, 2)) +
+                                        "\": a text takes \\n (a line break), \\t (a tab), "
+                                        "\\\", \\\\ and \\xHH (the byte of two hexadecimal "
+                                        "digits)");
                 }
                 // Texts end at a NUL byte in the code and in the symbol file alike: one inside
                 // would cut the text there, or shift every record read after it.
@@ -193,6 +202,26 @@ bool IsFloatLiteral(const Token& token) {
            ((start >= '0' && start <= '9') || start == '-' || start == '.');
 }
 
+// A name as the loader tells names apart: without case, in its first characters only.
+std::string NameKey(const std::string& name) {
+    std::string key = name.substr(0, IdentifierNameChars);
+    ToLowerAscii(key.data());
+    return key;
+}
+
+// What a global record declares, for reports.
+const char* DeclarationKind(const ScriptIdentifier& record) {
+    if (record.IsFunction()) {
+        return record.flags & IdentifierInputPort ? "a port function" : "a function";
+    }
+    if (record.kind != IdentifierPublicVariable) {
+        return "a variable";
+    }
+    return record.type == TypeEntity && CompareNoCase(record.hint.c_str(), "signal") == 0
+               ? "an output port"
+               : "a public variable";
+}
+
 class Assembler {
 public:
     explicit Assembler(ScriptProgramBuilder& builder) : builder_(builder) {}
@@ -200,6 +229,8 @@ public:
     // One line of the text; its code, if it has some, is recorded as written on that line.
     bool Line(const std::vector<Token>& tokens, int line);
     bool CheckLabels(std::string& error) const;
+    // Two locals of one name whose code ranges meet; false with "LINE: reason" for the first.
+    bool CheckLocals(const ScriptProgramBuilder& builder, std::string& error) const;
     // Hands the builder the program's source file and lines; false with "LINE: reason" for
     // source lines past the code.
     bool FinishSource(const std::string& defaultName, std::string& error);
@@ -216,6 +247,9 @@ private:
     bool Members(const std::vector<Token>& tokens, int line);
     bool Value(const Token& token, ProgramValue& value, int line);
     bool Record(const std::vector<Token>& tokens, const std::string& directive, int line);
+    // Refuses a global whose name another global has, or a public variable named like a property
+    // every Script node has: a scene would hold both values under one name.
+    bool Declare(const ScriptIdentifier& record, int line);
     bool Signature(const std::vector<Token>& tokens, size_t& next, ScriptIdentifier& record,
                    bool& hasResult);
     bool Instruction(const std::vector<Token>& tokens, int command, int line);
@@ -225,6 +259,13 @@ private:
     ScriptProgramBuilder& builder_;
     std::map<std::string, int> uses_; // label -> the line of its first use
     std::map<std::string, int> placed_;
+    struct Declaration {
+        std::string name;
+        const char* kind;
+        int line;
+    };
+    std::unordered_map<std::string, Declaration> globals_; // by NameKey
+    std::vector<int> localLines_;                          // in declaration order
     uint32_t nextLocal_ = 0;
     bool marks_ = false;
     bool table_ = false;
@@ -424,11 +465,14 @@ bool Assembler::Record(const std::vector<Token>& tokens, const std::string& dire
                             element + " count=" + std::to_string(record.arrayCount));
     }
     if (directive == "local") {
+        localLines_.push_back(line);
         if (!hasOffset) {
             record.offset = nextLocal_;
         }
         nextLocal_ = record.offset + static_cast<uint32_t>(record.GetWordSize());
         builder_.AddLocal(record, first, last);
+    } else if (!Declare(record, line)) {
+        return false;
     } else if (record.IsFunction()) {
         if (!hasEntry) {
             return failure.Fail("a function needs at=OFFSET");
@@ -447,6 +491,35 @@ bool Assembler::Record(const std::vector<Token>& tokens, const std::string& dire
         if (hasOffset) {
             builder_.SetOffset(added, offset);
         }
+    }
+    return true;
+}
+
+bool Assembler::Declare(const ScriptIdentifier& record, int line) {
+    const char* kind = DeclarationKind(record);
+    auto [earlier, added] = globals_.try_emplace(NameKey(record.name), record.name, kind, line);
+    if (!added) {
+        const Declaration& first = earlier->second;
+        if (first.name == record.name) {
+            return failure.Fail("\"" + record.name + "\" is declared twice: " + first.kind +
+                                " on line " + std::to_string(first.line) + " and " + kind +
+                                " on line " + std::to_string(line));
+        }
+        return failure.Fail("\"" + first.name + "\" (" + first.kind + " on line " +
+                            std::to_string(first.line) + ") and \"" + record.name + "\" (" +
+                            kind + " on line " + std::to_string(line) +
+                            ") are one name: names are told apart without case, by their first " +
+                            std::to_string(IdentifierNameChars) + " characters");
+    }
+    hints.declarationLines.push_back(static_cast<uint32_t>(line));
+    const ClassInfo* script = FindClass("Script");
+    const Property* own = script && !record.IsFunction() && record.kind == IdentifierPublicVariable
+                              ? script->FindProperty(record.name.substr(0, IdentifierNameChars).c_str())
+                              : nullptr;
+    if (own) {
+        return failure.Fail("public variable \"" + record.name +
+                            "\" takes the name of the property \"" + own->GetName() +
+                            "\" every Script node has");
     }
     return true;
 }
@@ -726,6 +799,51 @@ bool Assembler::CheckLabels(std::string& error) const {
     return true;
 }
 
+bool Assembler::CheckLocals(const ScriptProgramBuilder& builder, std::string& error) const {
+    if (localLines_.empty()) {
+        return true;
+    }
+    ScriptCode code;
+    ScriptSymbols symbols;
+    if (!builder.Finish(code, symbols, error)) {
+        return false;
+    }
+    // Each name's locals by where their code starts: one starting inside the range of one
+    // before it shares code with it.
+    std::unordered_map<std::string, std::vector<size_t>> byName;
+    for (size_t i = 0; i < symbols.locals.size(); ++i) {
+        byName[NameKey(symbols.locals[i].name)].push_back(i);
+    }
+    int clash = 0;
+    std::string reason;
+    for (auto& [key, indexes] : byName) {
+        std::stable_sort(indexes.begin(), indexes.end(), [&](size_t a, size_t b) {
+            return symbols.locals[a].firstOffset < symbols.locals[b].firstOffset;
+        });
+        size_t reaching = indexes[0]; // the one whose range reaches furthest so far
+        for (size_t k = 1; k < indexes.size(); ++k) {
+            const ScriptIdentifier& local = symbols.locals[indexes[k]];
+            const size_t later = std::max(reaching, indexes[k]);
+            const size_t earlier = std::min(reaching, indexes[k]);
+            if (local.firstOffset <= symbols.locals[reaching].lastOffset &&
+                (clash == 0 || localLines_[later] < clash)) {
+                clash = localLines_[later];
+                reason = "local \"" + local.name + "\" is declared twice over the same code: on line " +
+                         std::to_string(localLines_[earlier]) + " and on line " +
+                         std::to_string(clash);
+            }
+            if (local.lastOffset > symbols.locals[reaching].lastOffset) {
+                reaching = indexes[k];
+            }
+        }
+    }
+    if (clash != 0) {
+        error = std::to_string(clash) + ": " + reason;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool AssembleScript(std::string_view source, ScriptProgramBuilder& builder, std::string& error,
@@ -743,7 +861,8 @@ bool AssembleScript(std::string_view source, ScriptProgramBuilder& builder, std:
             return false;
         }
     }
-    if (!assembler.CheckLabels(error) || !assembler.FinishSource(options.sourceName, error)) {
+    if (!assembler.CheckLabels(error) || !assembler.CheckLocals(builder, error) ||
+        !assembler.FinishSource(options.sourceName, error)) {
         return false;
     }
     const bool membersGiven = assembler.FinishMembers(error);

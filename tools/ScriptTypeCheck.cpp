@@ -230,7 +230,8 @@ private:
 
     // Every port function takes what an event on its port passes, or the first words of it.
     void CheckPorts();
-    bool Fail(const std::string& reason);
+    // `line`, when not 0, is the text line to name instead of the line of the command at at_.
+    bool Fail(const std::string& reason, uint32_t line = 0);
     bool Need(const State& state, uint64_t words);
     Slots PopWords(State& state, uint32_t words);
     Slot Pop(State& state);
@@ -264,6 +265,9 @@ private:
     bool StoreFrame(State& state, uint32_t words, uint32_t at);
     bool AccessProperty(State& state, bool write, uint32_t words);
     bool CallMethod(State& state, uint32_t offset, uint32_t index, uint32_t arguments);
+    // "method Class.name (Label)", as reports name a method.
+    std::string MethodCall(const MethodInfo& method) const;
+    bool FailArgumentCount(const MethodInfo& method, uint32_t arguments);
     bool CallFunction(State& state, uint32_t index);
     bool CallOperator(State& state, uint32_t word);
     bool CallLocal(State& state, uint32_t entry);
@@ -286,6 +290,7 @@ private:
     uint32_t at_ = 0;         // the command being checked
     std::string command_;     // its text, for reports
     uint32_t failedAt_ = 0;
+    uint32_t failedLine_ = 0;
     std::string failure_;
 };
 
@@ -330,6 +335,10 @@ bool Checker::Run(std::string& error) {
     }
     if (failure_.empty()) {
         return true;
+    }
+    if (failedLine_ != 0) {
+        error = std::to_string(failedLine_) + ": " + failure_;
+        return false;
     }
     const auto after = std::upper_bound(
         hints_.lines.begin(), hints_.lines.end(), failedAt_,
@@ -450,7 +459,8 @@ void Checker::Walk(uint32_t start, State state) {
 void Checker::CheckPorts() {
     // The words an event hands its port's function, one each.
     const Slots passed = {OneWord(TypeEntity), OneWord(TypeEntity), OneWord(TypeFloat)};
-    for (const ScriptIdentifier& function : symbols_.globals) {
+    for (size_t i = 0; i < symbols_.globals.size(); ++i) {
+        const ScriptIdentifier& function = symbols_.globals[i];
         if (!function.IsFunction() || !(function.flags & IdentifierInputPort)) {
             continue;
         }
@@ -467,16 +477,19 @@ void Checker::CheckPorts() {
             form.append(form.empty() ? "" : ", ").append(TypeName(Normal(type)));
         }
         at_ = function.offset;
+        // Its form is wrong where it is declared, not where its code starts.
         Fail("port function \"" + function.name + "\" takes (" + form +
-             "), but a port passes (entity sender, entity argument, float value): it takes those "
-             "or the first of them");
+                 "), but a port passes (entity sender, entity argument, float value): it takes "
+                 "those or the first of them",
+             i < hints_.declarationLines.size() ? hints_.declarationLines[i] : 0);
     }
 }
 
-bool Checker::Fail(const std::string& reason) {
+bool Checker::Fail(const std::string& reason, uint32_t line) {
     if (failure_.empty() || at_ < failedAt_) {
         failure_ = reason;
         failedAt_ = at_;
+        failedLine_ = line;
     }
     return false;
 }
@@ -792,7 +805,28 @@ bool Checker::AccessProperty(State& state, bool write, uint32_t words) {
     return ExpectType(value, type, call + ": the value");
 }
 
+std::string Checker::MethodCall(const MethodInfo& method) const {
+    const std::string key = std::string(method.GetOwner() ? method.GetOwner()->GetName() : "") +
+                            "." + method.GetName();
+    return Labelled("method " + key, key);
+}
+
+bool Checker::FailArgumentCount(const MethodInfo& method, uint32_t arguments) {
+    const auto words = static_cast<uint32_t>(method.GetArgumentWords());
+    return Fail(MethodCall(method) + " takes " + std::to_string(words) + " argument word" +
+                (words == 1 ? "" : "s") + ", given " + std::to_string(arguments));
+}
+
 bool Checker::CallMethod(State& state, uint32_t offset, uint32_t index, uint32_t arguments) {
+    // A miscounted argument word puts a word that is no entity where the object belongs: the
+    // count is what is wrong, so it is told first wherever the method is known.
+    auto hint = hints_.memberClasses.find(offset + 1);
+    if (hint != hints_.memberClasses.end() && hint->second) {
+        const MethodInfo* named = hint->second->GetMethod(static_cast<int>(index));
+        if (named && named->GetArgumentWords() != static_cast<int>(arguments)) {
+            return FailArgumentCount(*named, arguments);
+        }
+    }
     if (!Need(state, uint64_t{arguments} + 1)) {
         return false;
     }
@@ -801,18 +835,23 @@ bool Checker::CallMethod(State& state, uint32_t offset, uint32_t index, uint32_t
     const ClassInfo* owner = MemberClass(offset + 1, object);
     const MethodInfo* method = owner ? owner->GetMethod(static_cast<int>(index)) : nullptr;
     NoteMemberClass(offset, method ? ListingClass(*owner, int(index), false) : nullptr);
-    const std::string key =
-        method ? std::string(method->GetOwner() ? method->GetOwner()->GetName() : "") + "." +
-                     method->GetName()
-               : std::string();
-    const std::string call = method ? Labelled("method " + key, key) : command_;
+    if (!method && object.word != Unknown && !IsReference(object.word)) {
+        // Without a member operand, an entity among the argument words whose method takes the
+        // words above it tells the same miscount.
+        for (size_t i = 0; i < given.size(); ++i) {
+            const ClassInfo* below = ClassOfType(given[i].word);
+            const MethodInfo* meant = below ? below->GetMethod(static_cast<int>(index)) : nullptr;
+            if (meant && static_cast<size_t>(meant->GetArgumentWords()) == given.size() - i - 1) {
+                return FailArgumentCount(*meant, arguments);
+            }
+        }
+    }
+    const std::string call = method ? MethodCall(*method) : command_;
     if (!ExpectOne(object, TypeEntity, call + ": the object") || !method) {
         return false; // without the method its results are not known
     }
-    const auto words = static_cast<uint32_t>(method->GetArgumentWords());
-    if (arguments != words) {
-        return Fail(call + " takes " + std::to_string(words) + " argument word" +
-                    (words == 1 ? "" : "s") + ", given " + std::to_string(arguments));
+    if (arguments != static_cast<uint32_t>(method->GetArgumentWords())) {
+        return FailArgumentCount(*method, arguments);
     }
     std::vector<int32_t> types;
     for (int i = 0; i < method->GetArgumentCount(); ++i) {

@@ -17,6 +17,8 @@ struct ScriptCheckHints {
     std::map<uint32_t, const ClassInfo*> memberClasses;
     // The text line each run of code came from, as ScriptSymbols::sourceLines.
     std::vector<ScriptSourceLine> lines;
+    // The text line that declared each global record, in record order.
+    std::vector<uint32_t> declarationLines;
 };
 
 // Follows the types of the words on the stack through every function of a finished program,

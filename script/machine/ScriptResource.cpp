@@ -194,6 +194,18 @@ bool ScriptResource::ReadSymbolFile(const std::string& path, uint32_t codeWords,
         LogMessage("Script '%s' not loaded: %s", path.c_str(), reason.c_str());
         return false;
     }
+    // The class's own properties stand beside the inherited ones in a scene, under one name.
+    const ClassInfo* scriptClass = RegisterScriptNodeClass();
+    for (const ScriptIdentifier& record : symbols.globals) {
+        const Property* inherited =
+            IsPublicVariable(record) ? scriptClass->FindProperty(record.name.c_str()) : nullptr;
+        if (inherited) {
+            LogMessage("Script '%s' not loaded: the public variable \"%s\" takes the name of the "
+                       "property \"%s\" every Script node has",
+                       path.c_str(), record.name.c_str(), inherited->GetName());
+            return false;
+        }
+    }
     return true;
 }
 

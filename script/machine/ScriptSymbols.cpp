@@ -3,9 +3,11 @@
 #include "core/io/ByteOrder.h"
 #include "core/io/Scrambler.h"
 #include "core/object/ValueType.h"
+#include "core/string/Text.h"
 
 #include <cstring>
 #include <string_view>
+#include <unordered_map>
 
 namespace quarn {
 
@@ -30,7 +32,7 @@ public:
 
     bool Failed() const { return !reason_.empty(); }
     const std::string& Reason() const { return reason_; }
-    void Fail(const char* reason) {
+    void Fail(const std::string& reason) {
         if (reason_.empty()) {
             reason_ = reason;
         }
@@ -186,6 +188,26 @@ bool CheckOffsets(const ScriptSymbols& symbols, uint32_t codeWords, SymbolReader
     return !reader.Failed();
 }
 
+// Public variables are the properties of the program's class, which scenes hold by name without
+// case: two of one name would be saved twice and read back into the first.
+void CheckPublicNames(const ScriptSymbols& symbols, SymbolReader& reader) {
+    std::unordered_map<std::string, size_t> seen;
+    for (size_t i = 0; i < symbols.globals.size() && !reader.Failed(); ++i) {
+        const ScriptIdentifier& record = symbols.globals[i];
+        if (record.IsFunction() || record.kind != IdentifierPublicVariable) {
+            continue;
+        }
+        std::string key = record.name;
+        ToLowerAscii(key.data());
+        auto [first, added] = seen.emplace(std::move(key), i);
+        if (!added) {
+            reader.Fail("two public variables are named \"" + record.name + "\" (globals " +
+                        std::to_string(first->second + 1) + " and " + std::to_string(i + 1) +
+                        ")");
+        }
+    }
+}
+
 void ReadSourceLines(SymbolReader& reader, uint32_t codeWords, ScriptSymbols& symbols) {
     if (!reader.Tag(SourceLinesTag)) {
         return;
@@ -304,6 +326,9 @@ bool ReadScriptSymbols(const std::vector<uint8_t>& bytes, uint32_t codeWords,
     }
     ReadSourceLines(reader, codeWords, read);
     ReadMemberClasses(reader, codeWords, read);
+    if (!reader.Failed()) {
+        CheckPublicNames(read, reader);
+    }
     if (reader.Failed() || !CheckOffsets(read, codeWords, reader)) {
         reason = reader.Reason();
         return false;

@@ -120,7 +120,8 @@ std::vector<uint8_t> WriteScriptCode(const ScriptCode& code);
 // Reads a symbol file for a program of `codeWords` words. Every count and text is checked against
 // the bytes left before anything is allocated for it, and every offset against the code and
 // the variable block; false with a reason when one fails. Source lines must start at offset 0
-// and rise; member classes must rise through the code and name class types.
+// and rise; member classes must rise through the code and name class types; no two public
+// variables may share a name (compared without case).
 bool ReadScriptSymbols(const std::vector<uint8_t>& bytes, uint32_t codeWords,
                        ScriptSymbols& symbols, std::string& reason);
 std::vector<uint8_t> WriteScriptSymbols(const ScriptSymbols& symbols);

@@ -4,6 +4,7 @@
 #include "core/object/Property.h"
 #include "core/scene/Node.h"
 #include "script/machine/ScriptCommands.h"
+#include "script/machine/ScriptNodeClass.h"
 #include "script/machine/ScriptValueType.h"
 #include "tests/script/machine/ScriptTestSupport.h"
 
@@ -212,6 +213,12 @@ TEST_F(ScriptAssemblerTest, TheFirstErrorIsReportedWithItsLine) {
         {"members 0", "1: members takes OFFSET:CLASS pairs"},
         {"members 1:Node 1:Node", "1: member offsets rise"},
         {"members 3:Node\nend", "1: a member offset lies past the code"},
+        {"text \"a\\rb\"",
+         "1: a text has an unknown escape \"\\r\": a text takes \\n (a line break), \\t (a tab), "
+         "\\\", \\\\ and \\xHH (the byte of two hexadecimal digits)"},
+        {"text \"\\x4\"", "1: a text has an unknown escape \"\\x\": a text takes \\n (a line "
+                          "break), \\t (a tab), \\\", \\\\ and \\xHH (the byte of two "
+                          "hexadecimal digits)"},
     };
     for (const auto& [source, expected] : cases) {
         ScriptProgramBuilder builder;
@@ -219,6 +226,70 @@ TEST_F(ScriptAssemblerTest, TheFirstErrorIsReportedWithItsLine) {
         EXPECT_FALSE(AssembleScript(source, builder, error)) << source;
         EXPECT_EQ(error, expected) << source;
     }
+}
+
+TEST_F(ScriptAssemblerTest, ALineBreakAndATabAreEscapesOfTheirOwn) {
+    Assemble("text \"a\\nb\\tc\\\\n\\x0A\"\nend\n", "escapes");
+    EXPECT_STREQ(reinterpret_cast<const char*>(Load("escapes")->GetCode() + 1), "a\nb\tc\\n\n");
+}
+
+// Globals share one name space, as the loader and a scene's properties tell names apart: every
+// pairing of variable, public variable, output port, function and port function is refused at
+// its second declaration, naming both lines; so are locals of one name over the same code.
+TEST_F(ScriptAssemblerTest, ANameDeclaredTwiceIsRefusedNamingBothLines) {
+    RegisterScriptNodeClass();
+    const std::string long31(31, 'n');
+    const std::pair<std::string, std::string> cases[] = {
+        {"var \"status\" int kind=2\nvar \"status\" int kind=2",
+         "2: \"status\" is declared twice: a public variable on line 1 and a public variable on "
+         "line 2"},
+        {"var \"status\" Node kind=2\nvar \"count\" int\n; a comment\nvar \"status\" int",
+         "4: \"status\" is declared twice: a public variable on line 1 and a variable on line 4"},
+        {"var \"n\" int\nvar \"n\" int kind=2",
+         "2: \"n\" is declared twice: a variable on line 1 and a public variable on line 2"},
+        {"var \"f\" float\nfunction \"f\" () at=0",
+         "2: \"f\" is declared twice: a variable on line 1 and a function on line 2"},
+        {"function \"f\" () at=0\nvar \"f\" float kind=2",
+         "2: \"f\" is declared twice: a function on line 1 and a public variable on line 2"},
+        {"function \"f\" () at=0\nfunction \"f\" (int) at=0 state",
+         "2: \"f\" is declared twice: a function on line 1 and a function on line 2"},
+        {"var \"out\" entity kind=2 hint=\"signal\"\nfunction \"out\" (entity) at=0 port",
+         "2: \"out\" is declared twice: an output port on line 1 and a port function on line 2"},
+        {"function \"hit\" () at=0 port\n\nvar \"hit\" entity kind=2 hint=\"signal\"",
+         "3: \"hit\" is declared twice: a port function on line 1 and an output port on line 3"},
+        {"var \"Score\" int kind=2\nvar \"score\" float",
+         "2: \"Score\" (a public variable on line 1) and \"score\" (a variable on line 2) are one "
+         "name: names are told apart without case, by their first 31 characters"},
+        {"var \"" + long31 + "a\" int kind=2\nvar \"" + long31 + "b\" int kind=2",
+         "2: \"" + long31 + "a\" (a public variable on line 1) and \"" + long31 +
+             "b\" (a public variable on line 2) are one name: names are told apart without case, "
+             "by their first 31 characters"},
+        {"var \"Name\" string64 kind=2",
+         "1: public variable \"Name\" takes the name of the property \"name\" every Script node "
+         "has"},
+        {"var \"scriptfile\" int kind=2",
+         "1: public variable \"scriptfile\" takes the name of the property \"scriptfile\" every "
+         "Script node has"},
+        {"local \"i\" int first=@a last=@b\nlocal \"I\" float first=@b last=@c\na:\nb:\nend\nc:",
+         "2: local \"I\" is declared twice over the same code: on line 1 and on line 2"},
+        {"local \"i\" int first=@a last=@c\nlocal \"j\" int first=@a last=@c\n"
+         "local \"i\" int first=@b last=@b\na:\nend\nb:\nend\nc:",
+         "3: local \"i\" is declared twice over the same code: on line 1 and on line 3"},
+    };
+    for (const auto& [source, expected] : cases) {
+        ScriptProgramBuilder builder;
+        std::string error;
+        EXPECT_FALSE(AssembleScript(source, builder, error)) << source;
+        EXPECT_EQ(error, expected) << source;
+    }
+    // A private variable may be named as a Script node's property, a local as a global, and
+    // locals of one name over code apart.
+    ScriptProgramBuilder builder;
+    std::string error;
+    EXPECT_TRUE(AssembleScript("var \"name\" int\nvar \"i\" int\nlocal \"i\" int first=@a "
+                               "last=@a\nlocal \"i\" float first=@b last=@b\na:\nend\nb:\nend\n",
+                               builder, error))
+        << error;
 }
 
 TEST_F(ScriptAssemblerTest, ClassMembersResolveToTheirIndexInTheChain) {

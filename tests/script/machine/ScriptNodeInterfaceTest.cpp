@@ -1,6 +1,8 @@
 #include "core/object/Property.h"
 #include "core/object/Signals.h"
 #include "core/scenefile/SceneLoader.h"
+#include "core/scenefile/SceneSaver.h"
+#include "core/string/Text.h"
 #include "core/string/TextArena.h"
 #include "script/machine/ScriptResource.h"
 #include "tests/script/machine/ScriptRunSupport.h"
@@ -84,6 +86,36 @@ TEST_F(ScriptNodeInterfaceTest, ASceneFilesScriptsRunAndKeepTheirTextsAfterTheLo
     script->SetScriptFile("COUNTER.script");
     EXPECT_EQ(script->GetRunState(), int(ScriptRunning));
     EXPECT_EQ(script->GetContext()->Frames().size(), 1u);
+}
+
+// The program's class holds its public variables as properties by name without case: a symbol
+// file with one name twice is refused at load, so a save of its node writes no value twice for
+// the next load to read both into the first.
+TEST_F(ScriptNodeInterfaceTest, AProgramNamingAPublicVariableTwiceIsRefusedAndNoSaveRepeatsIt) {
+    ScriptProgramBuilder builder;
+    builder.AddVariable("status", TypeInt, IdentifierPublicVariable);
+    builder.AddVariable("STATUS", TypeInt, IdentifierPublicVariable);
+    builder.Command(32, {});
+    Write(builder, "twice");
+    temp_.WriteFile("twice.scene",
+                    "version = 44\nnum_nodes = 2\nobj1 {\n\tclass = \"Node\"\n"
+                    "\tname = \"root\"\n\tflags = 1\n}\nobj2 {\n\tclass = \"Script\"\n"
+                    "\tname = \"game\"\n\tparent = 1\n\tflags = 1\n"
+                    "\tscriptfile = \"twice.script\"\n\tstatus = 68\n\tSTATUS = 0\n}\n");
+    Node* root = LoadSceneFile("twice.scene", 0, 0, nullptr, nullptr, nullptr);
+    ASSERT_NE(root, nullptr);
+    made_.push_back(root->GetSerial());
+    auto* script = dynamic_cast<Script*>(root->GetChild(0));
+    ASSERT_NE(script, nullptr);
+    EXPECT_EQ(script->GetProgram()->GetCode(), nullptr);
+    EXPECT_TRUE(log_.Contains("not loaded: two public variables are named \"STATUS\""));
+    std::string bytes;
+    std::string error;
+    ASSERT_TRUE(WriteSceneBytes(bytes, error, "", *root, Guid(), 0, nullptr, SceneWriteRoot));
+    std::string lower = bytes;
+    ToLowerAscii(lower.data());
+    EXPECT_EQ(lower.find("status"), std::string::npos) << bytes;
+    EXPECT_NE(bytes.find("scriptfile = \"twice.script\""), std::string::npos) << bytes;
 }
 
 TEST_F(ScriptNodeInterfaceTest, AnotherProgramsChangeIsIgnoredAndAReloadKeepsTheVariables) {

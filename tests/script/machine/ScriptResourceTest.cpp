@@ -493,6 +493,19 @@ TEST_F(ScriptProgramTest, HostileFilesLoadWithoutCode) {
         std::vector<uint8_t> symbols;
         const char* reason;
     };
+    // Two public variables of one name without case; one named as a Script node's property.
+    auto publicNamed = [&](const char* first, const char* second, uint32_t kind) {
+        return symbolsWith([&](ScriptSymbols& s) {
+            for (const char* name : {first, second}) {
+                ScriptIdentifier variable;
+                variable.name = name;
+                variable.type = TypeInt;
+                variable.kind = kind;
+                variable.offset = static_cast<uint32_t>(s.globals.size() - 1);
+                s.globals.push_back(variable);
+            }
+        });
+    };
     ScriptCode hugeStack = code;
     hugeStack.stackSize = 0xFFFFFFFF;
     const Case cases[] = {
@@ -535,6 +548,11 @@ TEST_F(ScriptProgramTest, HostileFilesLoadWithoutCode) {
              s.fixups.push_back({"g", 0, 9});
          }),
          "fixup's word lies outside"},
+        {"public", goodCode, publicNamed("status", "Status", IdentifierPublicVariable),
+         "two public variables are named \"Status\" (globals 2 and 3)"},
+        {"inherited", goodCode, publicNamed("score", "Flags", IdentifierPublicVariable),
+         "the public variable \"Flags\" takes the name of the property \"flags\" every Script "
+         "node has"},
         {"record", goodCode,
          RawSymbols().Word(1).Text(std::string("a\0b\0c\0", 6)).Text(std::string(45, 'z')).bytes,
          "ends inside a record"},
@@ -552,6 +570,10 @@ TEST_F(ScriptProgramTest, HostileFilesLoadWithoutCode) {
             << name << ": " << log_.Lines()[0].text;
         EXPECT_NE(log_.Lines()[0].text.find(name + "."), std::string::npos) << name;
     }
+    // Private variables are no properties: their names may meet anything.
+    temp_.WriteFile("private.bin", Bytes(goodCode));
+    temp_.WriteFile("private.sym", Bytes(publicNamed("flags", "Flags", IdentifierInstanceVariable)));
+    EXPECT_NE(Load("private")->GetCode(), nullptr);
 }
 
 } // namespace

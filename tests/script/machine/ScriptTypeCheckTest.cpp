@@ -101,6 +101,13 @@ TEST_F(ScriptTypeCheckTest, AWordOfTheWrongTypeOrCountIsRefusedAtItsLine) {
         {"push 1\nload 1\npush 61\npush 62\nmethod method:TypeCheckKeys.IsDown 2\ndrop 1\n"
          "return 1 0\n",
          5, "method TypeCheckKeys.IsDown takes 1 argument word, given 2"},
+        // A count one too high reaches below the object, to a word that is none: the count is
+        // what is wrong, whether the word below is a number or missing.
+        {"push 7\npush 1\nload 1\npush 61\nmethod method:TypeCheckKeys.IsDown 2\ndrop 1\n"
+         "return 2 0\n",
+         5, "method TypeCheckKeys.IsDown takes 1 argument word, given 2"},
+        {"push 1\nload 1\npush 61\nmethod method:TypeCheckKeys.IsDown 3\ndrop 1\nreturn 1 0\n",
+         4, "method TypeCheckKeys.IsDown takes 1 argument word, given 3"},
         // Variables, properties, the frame and the function's own signature.
         {"push 2\npush 1.5\nstore 1\nreturn 1 0\n", 3, "store 1: \"caught\" is int, given float"},
         {"push 3\npush 1\npush 2\npush 3\nstore 3\nreturn 1 0\n", 5,
@@ -184,12 +191,14 @@ TEST_F(ScriptTypeCheckTest, APortFunctionTakesWhatAPortPassesOrTheFirstOfIt) {
         std::string error;
         ScriptAssemblyOptions options;
         options.checkTypes = true;
+        // Named at its declaration, however far below it its code starts.
         const std::string source = std::string("stack 32\nfunction \"signalenter\" ") + c.form +
-                                   " at=@enter port\nenter:\nreturn " + std::to_string(c.words) +
-                                   " 0\n";
+                                   " at=@enter port\nfunction \"other\" () at=@other\nother:\n"
+                                   "return 0 0\nenter:\nreturn " +
+                                   std::to_string(c.words) + " 0\n";
         EXPECT_EQ(AssembleScript(source, builder, error, options), c.fits) << c.form;
         EXPECT_EQ(error, c.fits ? std::string()
-                                : std::string("4: port function \"signalenter\" takes ") + c.form +
+                                : std::string("2: port function \"signalenter\" takes ") + c.form +
                                       ", but a port passes (entity sender, entity argument, "
                                       "float value): it takes those or the first of them")
             << c.form;
@@ -241,6 +250,24 @@ TEST_F(ScriptTypeCheckTest, WhatAProgramMayDoPasses) {
     for (const char* body : bodies) {
         EXPECT_EQ(Check(body), "") << body;
     }
+}
+
+// A method named by its number alone is known by the entity's class: one found among the
+// argument words, with the words above it as many as it takes, tells the miscount too.
+TEST_F(ScriptTypeCheckTest, AMethodByNumberGivenOneWordTooManyIsAMiscount) {
+    const ClassInfo& keys = *TypeCheckKeys::RegisterClass();
+    int index = 0;
+    while (std::string(keys.GetMethod(index)->GetName()) != "IsDown") {
+        ++index;
+    }
+    const std::string call = "method " + std::to_string(index) + " 2";
+    EXPECT_EQ(Check("push 7\npush 1\nload 1\npush 61\n" + call + "\ndrop 1\nreturn 2 0\n"),
+              std::to_string(HeaderLines + 5) +
+                  ": method TypeCheckKeys.IsDown takes 1 argument word, given 2");
+    // Where no entity below fits, the object is what is wrong.
+    EXPECT_EQ(Check("push 7\npush 8\npush 61\n" + call + "\ndrop 1\nreturn 2 0\n"),
+              std::to_string(HeaderLines + 4) + ": " + call +
+                  ": the object is entity, given int");
 }
 
 TEST_F(ScriptTypeCheckTest, EngineFunctionsAreCheckedByTheirSignature) {
