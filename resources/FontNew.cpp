@@ -591,7 +591,23 @@ bool FontNew::SaveGlyphCache(const char* base) const {
 
 GlyphRect FontNew::GetGlyphRect(uint32_t code) {
     if (code < 256) {
-        return byteGlyphs_[code];
+        const GlyphRect& rect = byteGlyphs_[code];
+        // A code below 256 is never added: one the character set left out draws as nothing,
+        // which the log tells once for each font and character. Control codes have no glyph,
+        // and without a glyph texture (no device) nothing is drawn at all.
+        const bool printable = code >= 0x20 && (code < 0x7F || code > 0x9F);
+        if (printable && glyphTexture_ && rect.bottom <= rect.top &&
+            !reportedMissing_.test(code)) {
+            reportedMissing_.set(code);
+            const std::string letter =
+                code < 0x80 ? std::string(1, static_cast<char>(code))
+                            : std::string{static_cast<char>(0xC0 | code >> 6),
+                                          static_cast<char>(0x80 | (code & 0x3F))};
+            LogMessage("Font '%s%s' has no glyph for U+%04X ('%s'): a character outside its "
+                       "character set is not drawn; list it in the game's char_set.txt",
+                       GetFullPath(), GetOptions(), code, letter.c_str());
+        }
+        return rect;
     }
     if (auto found = extraGlyphs_.find(code); found != extraGlyphs_.end()) {
         return found->second;

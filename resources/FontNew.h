@@ -4,6 +4,7 @@
 #include "device/DeviceTexture.h"
 #include "resources/Resource.h"
 
+#include <bitset>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -150,6 +151,7 @@ private:
     int32_t descent_ = 0;
     float scale_ = 1.0f;
     GlyphRect byteGlyphs_[256] = {};
+    std::bitset<256> reportedMissing_; // codes below 256 the log has named as not drawn
     std::map<uint32_t, GlyphRect> extraGlyphs_;
     Float2 texelSize_;
     Int2 cursor_{1, 1};

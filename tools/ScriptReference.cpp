@@ -1,5 +1,6 @@
 #include "tools/ScriptReference.h"
 
+#include "app/input/JoystickDevice.h"
 #include "app/input/Keyboard.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
@@ -101,6 +102,7 @@ private:
     void Properties(const ClassInfo& info);
     void Methods(const ClassInfo& info);
     void Keys();
+    void PadButtons();
     std::string PropertyValues(const Property& property) const;
     void CheckSignature(const std::string& key, const ScriptCallNote* note,
                         const MethodInfo& registered);
@@ -427,6 +429,43 @@ void ReferenceWriter::Keys() {
     }
 }
 
+void ReferenceWriter::PadButtons() {
+    out_ += "\n## Pad buttons\n\n"
+            "The joystick's buttons, as the `Joystick` methods take them and its constants name "
+            "them. Each direction of a stick or the d-pad and each trigger is a button of its "
+            "own, with a value from 0 to 1, down past 0.3. A pad SDL knows is read by its "
+            "controller layout, as the third column says (the names of 16 and 20, which "
+            "`GetButtonName` gives, are those of the shoulder buttons); another by its own "
+            "numbers: its buttons 0 to 7 as A, B, X, Y, the left and right shoulder, Back and "
+            "Start, its axes 0 and 1 as the left stick, 2 and 3 the right stick, 4 and 5 the "
+            "left and right trigger, its first hat as the d-pad. The two triggers share one "
+            "axis, as such a pad reports them: held together they cancel. Only a pad whose name "
+            "holds \"360\" reports any button. 29 is no button.\n\n"
+            "| Button | Name | On the pad | Constant |\n|---|---|---|---|\n";
+    std::map<int32_t, std::string> constantOf;
+    for (const auto& [name, value] : constants_.byOwner["Joystick"]) {
+        constantOf.emplace(value, name);
+    }
+    const std::span<const char* const> notes = GetPadButtonNotes();
+    if (notes.size() != PadButtonCount) {
+        problems_.errors.push_back("the pad button notes number " + std::to_string(notes.size()) +
+                                   ", the pad has " + std::to_string(PadButtonCount) +
+                                   " buttons");
+    }
+    for (int32_t button = 0; button <= PadButtonNone; ++button) {
+        const bool none = button == PadButtonNone;
+        if (button == PadButtonCount) {
+            continue; // no button has the number between the last and none
+        }
+        const auto constant = constantOf.find(button);
+        const auto index = static_cast<size_t>(button);
+        out_ += StringFormat("| %d | %s | %s | %s |\n", button,
+                             none ? "" : Cell(GetPadButtonName(button)).c_str(),
+                             none ? "(none)" : index < notes.size() ? notes[index] : "",
+                             constant != constantOf.end() ? Code(constant->second).c_str() : "");
+    }
+}
+
 std::string ReferenceWriter::Write() {
     IndexNotes();
     constants_.Build();
@@ -441,7 +480,7 @@ std::string ReferenceWriter::Write() {
            "[Finding and talking to other nodes](#finding-and-talking-to-other-nodes) · "
            "[Hearing collisions](#hearing-collisions) · "
            "[Engine functions](#engine-functions) · [Script classes](#script-classes) · "
-           "[Keys](#keys)\n\n";
+           "[Keys](#keys) · [Pad buttons](#pad-buttons)\n\n";
     out_ += "## Scripts in a scene\n\n" + Fill(ScriptRunCycleGuide) + "\n";
     out_ += "## The assembler's text form\n\n" + Fill(ScriptAssemblerGuide) + "\n";
     Commands();
@@ -451,6 +490,7 @@ std::string ReferenceWriter::Write() {
     Functions();
     Classes();
     Keys();
+    PadButtons();
     CheckUnused();
     return out_;
 }

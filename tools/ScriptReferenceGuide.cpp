@@ -57,8 +57,9 @@ assembler's text form and assembled with `quarn-tool script asm NAME.asm NAME`, 
 `NAME.bin` and `NAME.sym`; `quarn-tool script dis NAME.script` prints a program back in this
 form, and `quarn-tool script run NAME.script --frames N` runs it on a Script node of its own.
 
-One statement a line; `;` starts a comment. Texts are double-quoted (with `\"`, `\\` and
-`\xHH`); numbers are decimal or `0x` hexadecimal, negative, or floats when they have a `.`.
+One statement a line; `;` starts a comment. Texts are double-quoted, with the escapes `\n` (a
+line break), `\t` (a tab), `\"`, `\\` and `\xHH` (the byte of two hexadecimal digits); numbers
+are decimal or `0x` hexadecimal, negative, or floats when they have a `.`.
 
 | Statement | Meaning |
 |---|---|
@@ -75,6 +76,15 @@ One statement a line; `;` starts a comment. Texts are double-quoted (with `\"`, 
 | `members OFFSET:CLASS...` | the class whose member the `getprop`, `setprop` or `method` command at OFFSET names (`script dis` writes them; without them `script asm` records those its type check finds, and an empty `members` records none) |
 | `MNEMONIC OPERAND...` | a command (see Commands) |
 | `word VALUE...` | raw code words |
+
+Names are told apart without case, by their first 31 characters (the loader keeps no more):
+the program's variables and functions share one set of names, so no two may have one, nor two
+locals visible over the same code, and a public variable cannot take the name of a property
+every Script node has (`name`, `parent`, `prev`, `flags`, `scriptfile`). `script asm` refuses
+such a program, naming both lines (`game.asm:12: "status" is declared twice: a public variable
+on line 5 and a public variable on line 12`); a program whose symbol file names two public
+variables alike is not loaded, and the log says why, so a scene never holds a value under one
+name twice. A local may have a global's name.
 
 A program keeps the name of its source and the line of each command: runtime errors, the
 reports of engine functions and the debugger name `game.asm:28`, and the debugger shows the

@@ -138,7 +138,10 @@ constexpr ScriptNote Classes[] = {
      "The listener: hears the emitters from its position and sets the master volume. Only one "
      "is active at a time."},
     {"Sprite", "",
-     "A textured rectangle of `size`, centred on its position: in pixels with `matrixmode` 3."},
+     "A textured rectangle of `size`, centred on its position: in pixels with `matrixmode` 3. "
+     "Sprites are drawn far to near: `pos` z is a depth, and a sprite of a smaller z is drawn "
+     "over one of a larger (seen by a camera that is not turned); of two at one depth, the node "
+     "of the smaller id (the earlier object of the scene file) is drawn over the other."},
     {"Grass", "", "A field of seeded grass blades."},
     {"DoubleSprite", "", "A sprite with a second texture multiplied over the first."},
     {"BorderSprite", "",
@@ -146,8 +149,27 @@ constexpr ScriptNote Classes[] = {
     {"TextPlate", "",
      "Draws a text in a font; with `matrixmode` 3 its `pos` is in pixels, where the text hangs "
      "from. It wraps the text into lines no wider than `boxwidth`, 500 by default (pixels with "
-     "`matrixmode` 3): a longer line breaks there unless `boxwidth` is set wider."},
-    {"ParticleEmitter", "", "Emits, moves and draws particles."},
+     "`matrixmode` 3): a longer line breaks there unless `boxwidth` is set wider. In pixels it "
+     "is drawn after every sprite, over them whatever their depth, and text plates among "
+     "themselves in the scene's tree order, a later one over an earlier. A font draws the "
+     "characters of the game's character set: ASCII, Æ Ø Å æ ø å and ° unless a `char_set.txt` "
+     "(UTF-8) in the game's folder lists the characters to build instead (é à ç ñ ü ß © and the "
+     "others a game shows: list ASCII too). A character below U+0100 that the set lacks is not "
+     "drawn, and the log names it once; one from U+0100 up is built when first shown."},
+    {"ParticleEmitter", "",
+     "Emits, moves and draws particles. While `active` (in `emitterflags`) is set it spawns one "
+     "every `spawninterval` seconds (0: none), for `emittingtime` seconds (0: for ever), at a "
+     "random place in the box `emittersize` around the node; a burst is `Emit` called once for "
+     "each particle. A particle is `startsize` wide, as high as its texture's shape makes it, "
+     "and lives `lifetime` seconds, give or take up to `lifetimespread`. It flies `startspeed` "
+     "units a second, give or take up to `speedspread`: with `matrixmode` 3 in pixels a second, "
+     "straight down the view, else along the node's z axis; `dirspread` turns each one aside "
+     "by a random amount, at 0.5 up to about 35 degrees, at 1 up to square on. Each second "
+     "`gravity` is "
+     "added to its y speed (down the view in pixels, up in the world), `growthrate` to its size "
+     "and `rotspeed` to its turn (radians); each frame `friction` times 5 % of its speed is "
+     "taken off. Sizes, places and speeds are in pixels with `matrixmode` 3. `fadein` and "
+     "`fadeout` fade it over `fadetime` seconds at either end of its life."},
     {"ShadowVolume", "", "The stencil shadow of a mesh along a light's direction."},
     {"CubeMap", "", "Hands its texture to the pixel programs of what is drawn after it."},
     {"PostProcess", "", "One pass of a screen effect: a picture of the screen, filtered."},
@@ -215,7 +237,11 @@ constexpr ScriptNote Classes[] = {
     {"PathPivot", "", "A waypoint of a path, with a speed factor."},
     {"PathController", "", "Moves a target pivot along the waypoints of a path."},
     {"Annotations", "", "Draws gizmos, and what scripts ask for, for one frame."},
-    {"Joystick", "", "Script methods over the first joystick or game pad."},
+    {"Joystick", "",
+     "Script methods over the first joystick or game pad. Its buttons are numbered as Pad "
+     "buttons lists: each direction of a stick or the d-pad and each trigger is a button too, "
+     "with a value from 0 to 1. Only a pad whose name holds \"360\" reports them: any other "
+     "connects, but every button reads up and every value 0."},
     {"KeyboardInterface", "",
      "Script methods over the keyboard. Put one in the scene and call its methods: the key "
      "tests answer false while the node is disabled. A key pressed between two frames is "
@@ -228,7 +254,10 @@ constexpr ScriptNote Classes[] = {
      "the key goes down and to \"off\" when it goes up."},
     {"DataBase", "",
      "Script access to a table file (`database`): a \".csv\" text table, whose fields are "
-     "separated by ';' or tabs (not commas), or a typed table. Every cell of a text table is a "
+     "separated by ';' or tabs (not commas), or a typed table. Every line of a text table is a "
+     "record, a blank one too: a record of no fields, whose cells read as the empty text and 0, "
+     "so a blank line left at the end of the file is one record more (the last line's own "
+     "line break makes none). Every cell of a text table is a "
      "text, which GetInt and GetFloat read as the number it holds (`Plus;145536;1`: GetInt of "
      "field 1 gives 145536); a cell that holds none gives 0, and the log names it once."},
     {"VarData", "", "Script access to a key-value text file (`vardata`)."},
@@ -410,7 +439,9 @@ constexpr ScriptCallNote Methods[] = {
      "0 for none"},
     {"TextPlate.aip", "(int):string", "GetLineText", "the text of a line"},
     {"TextPlate.aiq", "(int):float", "GetLineWidth", "the width of a line"},
-    {"ParticleEmitter.ajf", "()", "Emit", "emits one burst now"},
+    {"ParticleEmitter.ajf", "()", "Emit",
+     "spawns one particle now, as the emitter spawns each (a burst of n is n calls), `active` "
+     "or not"},
     {"ParticleEmitter.ajg", "(float3, float3, float, float, float)", "EmitParticle",
      "emits one particle: position, velocity, size, rotation, lifetime"},
     {"ParticleEmitter.ajh", "()", "Clear", "removes every particle"},
@@ -578,16 +609,22 @@ constexpr ScriptCallNote Methods[] = {
      "draws icon n at the view pixels, turned by the angle"},
     {"Joystick.apz", "():bool", "IsConnected",
      "true when a pad is there (it looks for one again if not)"},
-    {"Joystick.aqa", "(int):float2", "GetLeftStick", "the left stick, x right and y up, -1 to 1"},
+    {"Joystick.aqa", "(int):float2", "GetLeftStick",
+     "the left stick, x right and y up, -1 to 1 (the int is not used)"},
     {"Joystick.aqb", "(int, bool):float2", "GetLeftStickPastDeadZone",
-     "the same, with the dead zone taken off"},
-    {"Joystick.aqc", "(int):float", "GetValue", "the value of button n, 0 to 1"},
+     "the same past the dead zone: each direction's value less 0.3, stretched back to 0 to 1 "
+     "(the int and the bool are not used)"},
+    {"Joystick.aqc", "(int):float", "GetValue",
+     "the value of button n (see Pad buttons), 0 to 1: how far a stick direction or trigger is "
+     "pushed, 1 for a button held"},
     {"Joystick.aqd", "(int):float", "GetValuePastDeadZone",
-     "the same, with the dead zone taken off"},
-    {"Joystick.aqe", "(int):bool", "WentDown", "true when button n went down this frame"},
+     "the same past the dead zone: less 0.3, stretched back to 0 to 1"},
+    {"Joystick.aqe", "(int):bool", "WentDown",
+     "true when button n (see Pad buttons) went down this frame: its value passed 0.3"},
     {"Joystick.aqf", "(int):bool", "WentUp", "true when button n went up this frame"},
-    {"Joystick.aqg", "(int):bool", "IsDown", "true while button n is down"},
-    {"Joystick.aqh", "(int):string", "GetButtonName", "the name of button n"},
+    {"Joystick.aqg", "(int):bool", "IsDown", "true while button n is down (its value past 0.3)"},
+    {"Joystick.aqh", "(int):string", "GetButtonName",
+     "the name of button n, as Pad buttons lists it (\"unknown\" for a pad that reports none)"},
     {"Joystick.aqi", "():int", "GetCurrentButton", "the button pressed now (29 for none)"},
     {"Joystick.aqj", "():int", "GetDecodedButton", "the button pressed now, as the pad reports it"},
     {"KeyboardInterface.arn", "(int):bool", "WentDown",
@@ -872,7 +909,9 @@ constexpr ScriptCallNote Functions[] = {
      "process of the game saved meanwhile: a key starts with an ASCII letter or '_' and holds no "
      "blank (space, tab, line break) or '=', at most 63 bytes, its case ignored; a value holds "
      "no double quote or line break, at most 255 bytes; the file at most 64 KiB. Any other is a "
-     "runtime error naming the rule"},
+     "runtime error naming the rule. A call that changes a setting writes the file and waits "
+     "for the disk to hold it (some 16 ms), so set a setting when it changes, not every frame; "
+     "a call that gives a setting the value it holds writes nothing"},
     {"115", "(bool):int", "", "starts printing (no printer here: 0)"},
     {"116", "(int):int2", "", "a printer capability ((0, 0) here)"},
     {"117", "(int, int2, int2, int2, int2):bool", "", "prints the window (false here)"},
@@ -928,7 +967,43 @@ constexpr ScriptCallNote Functions[] = {
      "the distance to the first object hit by the ray under node c, -1 for none"},
 };
 
+// What each pad button is on a pad read through SDL's controller layout.
+constexpr const char* PadButtons[] = {
+    "the left stick pushed left",
+    "the left stick pushed right",
+    "the left stick pushed up",
+    "the left stick pushed down",
+    "the right stick pushed left",
+    "the right stick pushed right",
+    "the right stick pushed up",
+    "the right stick pushed down",
+    "the d-pad's left",
+    "the d-pad's right",
+    "the d-pad's up",
+    "the d-pad's down",
+    "the X button",
+    "the B button",
+    "the Y button",
+    "the A button",
+    "the left shoulder button",
+    "the left trigger",
+    "never set",
+    "never set",
+    "the right shoulder button",
+    "the right trigger",
+    "never set",
+    "never set",
+    "the Start button",
+    "never set",
+    "never set",
+    "the Back button",
+};
+
 } // namespace
+
+std::span<const char* const> GetPadButtonNotes() {
+    return PadButtons;
+}
 
 std::span<const ScriptNote> GetClassNotes() {
     return Classes;

@@ -37,5 +37,7 @@ std::span<const ScriptNote> GetClassNotes();
 std::span<const ScriptCallNote> GetMethodNotes();
 std::span<const ScriptCallNote> GetFunctionNotes();
 std::span<const ScriptCommandNote> GetCommandNotes();
+// What each pad button (0 to 27) is on the pad.
+std::span<const char* const> GetPadButtonNotes();
 
 } // namespace quarn

@@ -205,6 +205,31 @@ TEST_F(FontTest, CharacterSetFileChoosesTheGlyphs) {
     }
 }
 
+// A code below 256 is never added on demand: one outside the character set draws as nothing,
+// and the log names it once for the font; a set that lists it draws it.
+TEST_F(FontTest, ACharacterOutsideTheSetDrawsNothingAndTheLogNamesItOnce) {
+    FontNew* font = new FontNew("res://arial.ttf", "_9");
+    log_.Clear();
+    for (uint32_t code : {0xE9u, 0xE9u, 0xA9u, 0xC6u, 0x0Au, 0x85u, uint32_t('A')}) {
+        font->GetGlyphRect(code);
+    }
+    EXPECT_TRUE(IsZero(font->GetGlyphRect(0xE9)));
+    ASSERT_EQ(log_.Lines().size(), 2u);
+    EXPECT_EQ(log_.Lines()[0].text,
+              "Font 'res://arial.ttf_9' has no glyph for U+00E9 ('\xC3\xA9'): a character outside "
+              "its character set is not drawn; list it in the game's char_set.txt");
+    EXPECT_NE(log_.Lines()[1].text.find("U+00A9 ('\xC2\xA9')"), std::string::npos);
+    font->Release();
+
+    temp_.WriteFile("char_set.txt", "A\xC3\xA9");
+    font = new FontNew("res://arial.ttf", "_9");
+    log_.Clear();
+    EXPECT_FALSE(IsZero(font->GetGlyphRect(0xE9)));
+    font->GetGlyphRect('B');
+    EXPECT_TRUE(log_.Contains("U+0042 ('B')"));
+    font->Release();
+}
+
 // Glyph caches ----------------------------------------------------------------------------------
 
 TEST_F(FontTest, CacheIsUsedWhenNewerThanTheCharacterSetOrWithoutTheFontFile) {

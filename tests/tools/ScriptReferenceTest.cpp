@@ -1,5 +1,6 @@
 #include "TestPaths.h"
 #include "app/ClassRegistration.h"
+#include "app/input/JoystickDevice.h"
 #include "resources/Texture.h"
 #include "script/machine/ScriptCommands.h"
 #include "tests/support/TempFolder.h"
@@ -42,6 +43,19 @@ TEST(ScriptReference, ListsEveryCommandUnderTheMachinesNumber) {
             "| " + std::to_string(c) + " | `" + script_command::Mnemonics[c] + "` |";
         EXPECT_NE(page.find(row), std::string::npos) << row;
     }
+}
+
+// Each pad button's row names it as the device does and says what it is on the pad.
+TEST(ScriptReference, ListsEveryPadButtonUnderItsNumberAndName) {
+    test::TempFolder folder;
+    const std::string page = RunTool(folder, {"script", "reference"}).out;
+    for (int32_t button = 0; button < PadButtonCount; ++button) {
+        const std::string row = "| " + std::to_string(button) + " | " +
+                                GetPadButtonName(button) + " | " +
+                                GetPadButtonNotes()[static_cast<size_t>(button)] + " |";
+        EXPECT_NE(page.find(row), std::string::npos) << row;
+    }
+    EXPECT_NE(page.find("| 16 | LT | the left shoulder button |"), std::string::npos);
 }
 
 // A method registered before others moves the generated names after it onto other methods:
