@@ -596,13 +596,12 @@ GlyphRect FontNew::GetGlyphRect(uint32_t code) {
         // which the log tells once for each font and character. Control codes have no glyph,
         // and without a glyph texture (no device) nothing is drawn at all.
         const bool printable = code >= 0x20 && (code < 0x7F || code > 0x9F);
-        if (printable && glyphTexture_ && rect.bottom <= rect.top &&
-            !reportedMissing_.test(code)) {
+        if (printable && glyphTexture_ && rect.bottom <= rect.top && !reportedMissing_.test(code)) {
             reportedMissing_.set(code);
-            const std::string letter =
-                code < 0x80 ? std::string(1, static_cast<char>(code))
-                            : std::string{static_cast<char>(0xC0 | code >> 6),
-                                          static_cast<char>(0x80 | (code & 0x3F))};
+            const std::string letter = code < 0x80
+                                           ? std::string(1, static_cast<char>(code))
+                                           : std::string{static_cast<char>(0xC0 | code >> 6),
+                                                         static_cast<char>(0x80 | (code & 0x3F))};
             LogMessage("Font '%s%s' has no glyph for U+%04X ('%s'): a character outside its "
                        "character set is not drawn; list it in the game's char_set.txt",
                        GetFullPath(), GetOptions(), code, letter.c_str());

@@ -506,16 +506,17 @@ bool Assembler::Declare(const ScriptIdentifier& record, int line) {
                                 " on line " + std::to_string(line));
         }
         return failure.Fail("\"" + first.name + "\" (" + first.kind + " on line " +
-                            std::to_string(first.line) + ") and \"" + record.name + "\" (" +
-                            kind + " on line " + std::to_string(line) +
+                            std::to_string(first.line) + ") and \"" + record.name + "\" (" + kind +
+                            " on line " + std::to_string(line) +
                             ") are one name: names are told apart without case, by their first " +
                             std::to_string(IdentifierNameChars) + " characters");
     }
     hints.declarationLines.push_back(static_cast<uint32_t>(line));
     const ClassInfo* script = FindClass("Script");
-    const Property* own = script && !record.IsFunction() && record.kind == IdentifierPublicVariable
-                              ? script->FindProperty(record.name.substr(0, IdentifierNameChars).c_str())
-                              : nullptr;
+    const Property* own =
+        script && !record.IsFunction() && record.kind == IdentifierPublicVariable
+            ? script->FindProperty(record.name.substr(0, IdentifierNameChars).c_str())
+            : nullptr;
     if (own) {
         return failure.Fail("public variable \"" + record.name +
                             "\" takes the name of the property \"" + own->GetName() +
@@ -828,7 +829,8 @@ bool Assembler::CheckLocals(const ScriptProgramBuilder& builder, std::string& er
             if (local.firstOffset <= symbols.locals[reaching].lastOffset &&
                 (clash == 0 || localLines_[later] < clash)) {
                 clash = localLines_[later];
-                reason = "local \"" + local.name + "\" is declared twice over the same code: on line " +
+                reason = "local \"" + symbols.locals[later].name +
+                         "\" is declared twice over the same code: on line " +
                          std::to_string(localLines_[earlier]) + " and on line " +
                          std::to_string(clash);
             }

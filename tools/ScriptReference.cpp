@@ -59,6 +59,17 @@ struct ConstantOwners {
     std::map<std::string, std::string> ownerOfName; // generated method name -> class or ""
     std::map<std::string, std::vector<std::pair<std::string, int32_t>>> byOwner;
 
+    // The owner's constants by value, the first name of each.
+    std::map<int32_t, std::string> NamesByValue(const std::string& owner) const {
+        std::map<int32_t, std::string> names;
+        if (auto found = byOwner.find(owner); found != byOwner.end()) {
+            for (const auto& [name, value] : found->second) {
+                names.emplace(value, name);
+            }
+        }
+        return names;
+    }
+
     void Build() {
         for (int index = 0; index < GetClassCount(); ++index) {
             const ClassInfo* owner = GetClassByIndex(index);
@@ -417,10 +428,7 @@ void ReferenceWriter::Keys() {
             "column is the `KeyboardInterface` constant of each. Codes 71 to 74 stand for "
             "either key of a pair; 75 is no key.\n\n"
             "| Code | Key | Constant |\n|---|---|---|\n";
-    std::map<int32_t, std::string> constantOf;
-    for (const auto& [name, value] : constants_.byOwner["KeyboardInterface"]) {
-        constantOf.emplace(value, name);
-    }
+    const std::map<int32_t, std::string> constantOf = constants_.NamesByValue("KeyboardInterface");
     for (int32_t code = 0; code <= KeyCount; ++code) {
         const std::string key = code == KeyCount ? "(none)" : GetKeyName(code);
         const auto constant = constantOf.find(code);
@@ -442,15 +450,11 @@ void ReferenceWriter::PadButtons() {
             "axis, as such a pad reports them: held together they cancel. Only a pad whose name "
             "holds \"360\" reports any button. 29 is no button.\n\n"
             "| Button | Name | On the pad | Constant |\n|---|---|---|---|\n";
-    std::map<int32_t, std::string> constantOf;
-    for (const auto& [name, value] : constants_.byOwner["Joystick"]) {
-        constantOf.emplace(value, name);
-    }
+    const std::map<int32_t, std::string> constantOf = constants_.NamesByValue("Joystick");
     const std::span<const char* const> notes = GetPadButtonNotes();
     if (notes.size() != PadButtonCount) {
         problems_.errors.push_back("the pad button notes number " + std::to_string(notes.size()) +
-                                   ", the pad has " + std::to_string(PadButtonCount) +
-                                   " buttons");
+                                   ", the pad has " + std::to_string(PadButtonCount) + " buttons");
     }
     for (int32_t button = 0; button <= PadButtonNone; ++button) {
         const bool none = button == PadButtonNone;
@@ -461,7 +465,9 @@ void ReferenceWriter::PadButtons() {
         const auto index = static_cast<size_t>(button);
         out_ += StringFormat("| %d | %s | %s | %s |\n", button,
                              none ? "" : Cell(GetPadButtonName(button)).c_str(),
-                             none ? "(none)" : index < notes.size() ? notes[index] : "",
+                             none                   ? "(none)"
+                             : index < notes.size() ? notes[index]
+                                                    : "",
                              constant != constantOf.end() ? Code(constant->second).c_str() : "");
     }
 }

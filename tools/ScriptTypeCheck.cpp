@@ -806,8 +806,8 @@ bool Checker::AccessProperty(State& state, bool write, uint32_t words) {
 }
 
 std::string Checker::MethodCall(const MethodInfo& method) const {
-    const std::string key = std::string(method.GetOwner() ? method.GetOwner()->GetName() : "") +
-                            "." + method.GetName();
+    const std::string key =
+        std::string(method.GetOwner() ? method.GetOwner()->GetName() : "") + "." + method.GetName();
     return Labelled("method " + key, key);
 }
 

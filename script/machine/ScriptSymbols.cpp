@@ -202,8 +202,7 @@ void CheckPublicNames(const ScriptSymbols& symbols, SymbolReader& reader) {
         auto [first, added] = seen.emplace(std::move(key), i);
         if (!added) {
             reader.Fail("two public variables are named \"" + record.name + "\" (globals " +
-                        std::to_string(first->second + 1) + " and " + std::to_string(i + 1) +
-                        ")");
+                        std::to_string(first->second + 1) + " and " + std::to_string(i + 1) + ")");
         }
     }
 }

@@ -1,3 +1,5 @@
+#include "tools/ScriptReference.h"
+
 #include "TestPaths.h"
 #include "app/ClassRegistration.h"
 #include "app/input/JoystickDevice.h"
@@ -5,7 +7,6 @@
 #include "script/machine/ScriptCommands.h"
 #include "tests/support/TempFolder.h"
 #include "tests/tools/ToolRun.h"
-#include "tools/ScriptReference.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -50,9 +51,8 @@ TEST(ScriptReference, ListsEveryPadButtonUnderItsNumberAndName) {
     test::TempFolder folder;
     const std::string page = RunTool(folder, {"script", "reference"}).out;
     for (int32_t button = 0; button < PadButtonCount; ++button) {
-        const std::string row = "| " + std::to_string(button) + " | " +
-                                GetPadButtonName(button) + " | " +
-                                GetPadButtonNotes()[static_cast<size_t>(button)] + " |";
+        const std::string row = "| " + std::to_string(button) + " | " + GetPadButtonName(button) +
+                                " | " + GetPadButtonNotes()[static_cast<size_t>(button)] + " |";
         EXPECT_NE(page.find(row), std::string::npos) << row;
     }
     EXPECT_NE(page.find("| 16 | LT | the left shoulder button |"), std::string::npos);

@@ -58,6 +58,13 @@ protected:
         ScriptProgramTest::SetUp();
         Node::RegisterClass();
     }
+    // The error of a text the assembler refuses.
+    static std::string Refusal(const std::string& source) {
+        ScriptProgramBuilder builder;
+        std::string error;
+        EXPECT_FALSE(AssembleScript(source, builder, error)) << source;
+        return error;
+    }
     // Assembles a text into NAME.bin / NAME.sym; returns their bytes.
     std::string Assemble(const std::string& source, const std::string& name,
                          const ScriptAssemblyOptions& options = {}) {
@@ -221,10 +228,7 @@ TEST_F(ScriptAssemblerTest, TheFirstErrorIsReportedWithItsLine) {
                           "hexadecimal digits)"},
     };
     for (const auto& [source, expected] : cases) {
-        ScriptProgramBuilder builder;
-        std::string error;
-        EXPECT_FALSE(AssembleScript(source, builder, error)) << source;
-        EXPECT_EQ(error, expected) << source;
+        EXPECT_EQ(Refusal(source), expected) << source;
     }
 }
 
@@ -277,10 +281,7 @@ TEST_F(ScriptAssemblerTest, ANameDeclaredTwiceIsRefusedNamingBothLines) {
          "3: local \"i\" is declared twice over the same code: on line 1 and on line 3"},
     };
     for (const auto& [source, expected] : cases) {
-        ScriptProgramBuilder builder;
-        std::string error;
-        EXPECT_FALSE(AssembleScript(source, builder, error)) << source;
-        EXPECT_EQ(error, expected) << source;
+        EXPECT_EQ(Refusal(source), expected) << source;
     }
     // A private variable may be named as a Script node's property, a local as a global, and
     // locals of one name over code apart.

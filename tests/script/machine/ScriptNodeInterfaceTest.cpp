@@ -15,7 +15,24 @@ namespace {
 using test::ScriptRunTest;
 using test::ScriptThing;
 
-class ScriptNodeInterfaceTest : public ScriptRunTest {};
+class ScriptNodeInterfaceTest : public ScriptRunTest {
+protected:
+    // Loads PROGRAM.scene: a root and a Script node named PROGRAM that runs PROGRAM.script, its
+    // block ending with `values`. The Script node, or null.
+    Script* LoadScriptScene(const std::string& program, const std::string& values) {
+        std::string scene = "version = 44\nnum_nodes = 2\nobj1 {\n\tclass = \"Node\"\n"
+                            "\tname = \"root\"\n\tflags = 1\n}\nobj2 {\n\tclass = \"Script\"\n"
+                            "\tparent = 1\n\tflags = 1\n";
+        scene += "\tname = \"" + program + "\"\n\tscriptfile = \"" + program + ".script\"\n";
+        temp_.WriteFile(program + ".scene", scene + values + "}\n");
+        Node* root = LoadSceneFile((program + ".scene").c_str(), 0, 0, nullptr, nullptr, nullptr);
+        if (!root) {
+            return nullptr;
+        }
+        made_.push_back(root->GetSerial());
+        return dynamic_cast<Script*>(root->GetChild(0));
+    }
+};
 
 // A public counter, a public text, and a "start" and "update" that count.
 constexpr const char* Counter = R"(var "count" int kind=2
@@ -46,17 +63,9 @@ TEST_F(ScriptNodeInterfaceTest, ASceneFilesScriptsRunAndKeepTheirTextsAfterTheLo
     std::string error;
     ASSERT_TRUE(AssembleScript(Counter, builder, error)) << error;
     Write(builder, "counter");
-    temp_.WriteFile("level.scene",
-                    "version = 44\nnum_nodes = 2\nobj1 {\n\tclass = \"Node\"\n"
-                    "\tname = \"root\"\n\tflags = 1\n}\nobj2 {\n\tclass = \"Script\"\n"
-                    "\tname = \"counter\"\n\tparent = 1\n\tflags = 1\n"
-                    "\tscriptfile = \"counter.script\"\n"
-                    "\tlabel = \"kept after the load\"\n}\n");
-    Node* root = LoadSceneFile("level.scene", 0, 0, nullptr, nullptr, nullptr);
-    ASSERT_NE(root, nullptr);
-    made_.push_back(root->GetSerial());
-    auto* script = dynamic_cast<Script*>(root->GetChild(0));
+    Script* script = LoadScriptScene("counter", "\tlabel = \"kept after the load\"\n");
     ASSERT_NE(script, nullptr);
+    Node* root = script->GetParent();
     EXPECT_STREQ(script->GetScriptFile(), "counter.script");
     SendSignal("start", nullptr, true);
     EXPECT_EQ(script->ReadVariable<int32_t>("count"), 1);
@@ -97,21 +106,14 @@ TEST_F(ScriptNodeInterfaceTest, AProgramNamingAPublicVariableTwiceIsRefusedAndNo
     builder.AddVariable("STATUS", TypeInt, IdentifierPublicVariable);
     builder.Command(32, {});
     Write(builder, "twice");
-    temp_.WriteFile("twice.scene",
-                    "version = 44\nnum_nodes = 2\nobj1 {\n\tclass = \"Node\"\n"
-                    "\tname = \"root\"\n\tflags = 1\n}\nobj2 {\n\tclass = \"Script\"\n"
-                    "\tname = \"game\"\n\tparent = 1\n\tflags = 1\n"
-                    "\tscriptfile = \"twice.script\"\n\tstatus = 68\n\tSTATUS = 0\n}\n");
-    Node* root = LoadSceneFile("twice.scene", 0, 0, nullptr, nullptr, nullptr);
-    ASSERT_NE(root, nullptr);
-    made_.push_back(root->GetSerial());
-    auto* script = dynamic_cast<Script*>(root->GetChild(0));
+    Script* script = LoadScriptScene("twice", "\tstatus = 68\n\tSTATUS = 0\n");
     ASSERT_NE(script, nullptr);
     EXPECT_EQ(script->GetProgram()->GetCode(), nullptr);
     EXPECT_TRUE(log_.Contains("not loaded: two public variables are named \"STATUS\""));
     std::string bytes;
     std::string error;
-    ASSERT_TRUE(WriteSceneBytes(bytes, error, "", *root, Guid(), 0, nullptr, SceneWriteRoot));
+    ASSERT_TRUE(WriteSceneBytes(bytes, error, "", *script->GetParent(), Guid(), 0, nullptr,
+                                SceneWriteRoot));
     std::string lower = bytes;
     ToLowerAscii(lower.data());
     EXPECT_EQ(lower.find("status"), std::string::npos) << bytes;

@@ -572,7 +572,8 @@ TEST_F(ScriptProgramTest, HostileFilesLoadWithoutCode) {
     }
     // Private variables are no properties: their names may meet anything.
     temp_.WriteFile("private.bin", Bytes(goodCode));
-    temp_.WriteFile("private.sym", Bytes(publicNamed("flags", "Flags", IdentifierInstanceVariable)));
+    temp_.WriteFile("private.sym",
+                    Bytes(publicNamed("flags", "Flags", IdentifierInstanceVariable)));
     EXPECT_NE(Load("private")->GetCode(), nullptr);
 }
 

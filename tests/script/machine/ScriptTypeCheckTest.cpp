@@ -106,8 +106,8 @@ TEST_F(ScriptTypeCheckTest, AWordOfTheWrongTypeOrCountIsRefusedAtItsLine) {
         {"push 7\npush 1\nload 1\npush 61\nmethod method:TypeCheckKeys.IsDown 2\ndrop 1\n"
          "return 2 0\n",
          5, "method TypeCheckKeys.IsDown takes 1 argument word, given 2"},
-        {"push 1\nload 1\npush 61\nmethod method:TypeCheckKeys.IsDown 3\ndrop 1\nreturn 1 0\n",
-         4, "method TypeCheckKeys.IsDown takes 1 argument word, given 3"},
+        {"push 1\nload 1\npush 61\nmethod method:TypeCheckKeys.IsDown 3\ndrop 1\nreturn 1 0\n", 4,
+         "method TypeCheckKeys.IsDown takes 1 argument word, given 3"},
         // Variables, properties, the frame and the function's own signature.
         {"push 2\npush 1.5\nstore 1\nreturn 1 0\n", 3, "store 1: \"caught\" is int, given float"},
         {"push 3\npush 1\npush 2\npush 3\nstore 3\nreturn 1 0\n", 5,
@@ -266,8 +266,7 @@ TEST_F(ScriptTypeCheckTest, AMethodByNumberGivenOneWordTooManyIsAMiscount) {
                   ": method TypeCheckKeys.IsDown takes 1 argument word, given 2");
     // Where no entity below fits, the object is what is wrong.
     EXPECT_EQ(Check("push 7\npush 8\npush 61\n" + call + "\ndrop 1\nreturn 2 0\n"),
-              std::to_string(HeaderLines + 4) + ": " + call +
-                  ": the object is entity, given int");
+              std::to_string(HeaderLines + 4) + ": " + call + ": the object is entity, given int");
 }
 
 TEST_F(ScriptTypeCheckTest, EngineFunctionsAreCheckedByTheirSignature) {
