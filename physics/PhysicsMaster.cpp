@@ -1082,6 +1082,8 @@ void PhysicsMaster::StepWalkedIslands() {
     };
     const auto solveStart = phaseTiming_ ? std::chrono::steady_clock::now()
                                          : std::chrono::steady_clock::time_point();
+    // The step's islands are one round of the scratch arena, which sizes itself by its rounds.
+    ScratchArena::Scope round(scratch_);
     if (method_ == PhysicsIterative) {
         // Bodies resting on each other in a loop are stepped exactly, within the exact step's
         // bound: sweeps carry a force about a fifth of a body a sweep, and left to them a pyramid,

@@ -51,19 +51,42 @@ void ScratchArena::Release(size_t block, size_t used) {
     if (blocks_.empty()) {
         return;
     }
-    if (openScopes_ == 0 && blocks_.size() > 1) {
-        // Nothing is handed out: the blocks become one that holds the fullest moment.
-        blocks_.clear();
-        Block merged;
-        merged.size = highWater_;
-        merged.chunks = std::make_unique_for_overwrite<Chunk[]>(merged.size);
-        blocks_.push_back(std::move(merged));
-        SetCurrent(0);
-        return;
-    }
     // Later blocks are kept for the next scope's use.
     SetCurrent(block);
     blocks_[block].used = used;
+    if (openScopes_ == 0) {
+        EndRound();
+    }
+}
+
+void ScratchArena::Replace(size_t chunks) {
+    blocks_.clear();
+    Block merged;
+    merged.size = chunks;
+    merged.chunks = std::make_unique_for_overwrite<Chunk[]>(merged.size);
+    blocks_.push_back(std::move(merged));
+    SetCurrent(0);
+}
+
+void ScratchArena::EndRound() {
+    const size_t need = highWater_;
+    highWater_ = 0;
+    if (blocks_.size() > 1) {
+        // Nothing is handed out: the blocks become one that holds them all.
+        Replace(Capacity() / Alignment);
+        smallRounds_ = 0;
+        return;
+    }
+    const size_t capacity = blocks_[0].size;
+    if (need >= capacity / 4 || capacity * Alignment <= LeastTrimmedBytes) {
+        smallRounds_ = 0;
+        return;
+    }
+    smallRoundsHigh_ = smallRounds_ == 0 ? need : std::max(smallRoundsHigh_, need);
+    if (++smallRounds_ == TrimRounds) {
+        smallRounds_ = 0;
+        Replace(std::max(2 * smallRoundsHigh_, LeastTrimmedBytes / Alignment));
+    }
 }
 
 } // namespace quarn

@@ -8,12 +8,17 @@
 
 namespace quarn {
 
-// Scratch memory of the solvers, owned by their caller (a world keeps one for its island steps).
-// Room is taken in stack order inside scopes and is 16-byte aligned, so matrix rows padded to
-// four floats stay aligned. The arena grows to its high-water mark: once every scope has closed,
-// the blocks it had to add are merged into one, so a running world stops allocating after its
-// largest island has been stepped once. A solve of a thousand rows needs several megabytes,
-// more than a thread's stack can safely give.
+// Scratch memory of the solvers, owned by their caller (a world keeps one for its island steps,
+// each step one round: a scope open around all its islands). Room is taken in stack order inside
+// scopes and is 16-byte aligned, so matrix rows padded to four floats stay aligned. A solve of a
+// thousand rows needs several megabytes, more than a thread's stack can safely give.
+//
+// The arena keeps its memory from round to round: a block given back and another taken put the
+// next round on fresh pages, each faulted in and cleared by the system (a heap settling a little
+// deeper every step grew its need every step, and spent a sixth of its time so). It grows only
+// when a round needs more than it holds, and then at least doubles: once every scope has closed,
+// the blocks it had to add are merged into one as large as all of them. It gives memory back only
+// when it holds several times what every one of many recent rounds needed.
 class ScratchArena {
 public:
     ScratchArena() = default;
@@ -45,6 +50,11 @@ public:
     // Bytes reserved by the arena's blocks.
     size_t Capacity() const;
 
+    // Rounds in a row that must each need less than a quarter of what the arena holds before it
+    // gives back all but twice the most of them, and the least it ever shrinks to.
+    static constexpr int TrimRounds = 256;
+    static constexpr size_t LeastTrimmedBytes = size_t{1} << 20;
+
 private:
     static constexpr size_t Alignment = 16;
     struct alignas(Alignment) Chunk {
@@ -74,11 +84,17 @@ private:
     void MoveToBlockWithRoom(size_t wanted);
     void Release(size_t block, size_t used);
     void SetCurrent(size_t block);
+    // The blocks become one of `chunks`.
+    void Replace(size_t chunks);
+    // Every scope has closed: the round's blocks are merged, or the arena trimmed.
+    void EndRound();
 
     std::vector<Block> blocks_;
     size_t current_ = 0;
-    size_t usedBefore_ = 0; // chunks in use in the blocks before the current one
-    size_t highWater_ = 0;  // chunks in use at the fullest moment
+    size_t usedBefore_ = 0;      // chunks in use in the blocks before the current one
+    size_t highWater_ = 0;       // chunks in use at the fullest moment of this round
+    int smallRounds_ = 0;        // rounds in a row that needed under a quarter of the capacity
+    size_t smallRoundsHigh_ = 0; // the most chunks one of them needed
     int openScopes_ = 0;
 };
 
