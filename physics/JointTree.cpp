@@ -17,18 +17,24 @@ constexpr int MaxBlock = 6;
 
 // A node of the tree: a body (six unknowns: its velocity change, up to a factor) or a group
 // of a joint's equality rows (their forces). The system is [M J^T; J -C] [y; lambda] =
-// [0; -b]; eliminating the leaves first keeps every block at most 6 x 6.
+// [0; -b]; eliminating the leaves first keeps every block at most 6 x 6. Only D starts cleared
+// (a tree's nodes are made anew for every part of a step): the other blocks are read only as
+// far as they are written.
 struct TreeNode {
+    explicit TreeNode(int blockSize) : size(blockSize) {
+        std::fill(D, D + MaxBlock * MaxBlock, 0.0);
+    }
+
     int size = 0;
     int parent = -1;
     int body = -1;     // a body node's body
     int firstRow = -1; // a row group's first row
-    double D[MaxBlock * MaxBlock] = {};
-    double toParent[MaxBlock * MaxBlock] = {};       // K(this, parent): size x parent's size
-    double solvedToParent[MaxBlock * MaxBlock] = {}; // D^-1 K(this, parent)
-    double r[MaxBlock] = {};
-    double x[MaxBlock] = {};
-    int pivot[MaxBlock] = {};
+    double D[MaxBlock * MaxBlock];
+    double toParent[MaxBlock * MaxBlock];       // K(this, parent): size x parent's size
+    double solvedToParent[MaxBlock * MaxBlock]; // D^-1 K(this, parent)
+    double r[MaxBlock];
+    double x[MaxBlock];
+    int pivot[MaxBlock];
 };
 
 struct RowGroup {
@@ -38,7 +44,13 @@ struct RowGroup {
     int state = 0; // 0 not reached, 1 in the tree, 2 left to the sweeps
 };
 
-bool Factor(double* a, int n, int* pivot) {
+// Block sizes known when compiled (a body's 6, a ball joint's 3) let the compiler unroll the
+// small loops below, where most of a chain's step went; 0 takes the size at run time. Every
+// entry takes the same operations in the same order at any size, so the answers are the same
+// to the bit.
+template <int N>
+bool FactorBlock(double* a, int runtimeN, int* pivot) {
+    const int n = N > 0 ? N : runtimeN;
     for (int k = 0; k < n; ++k) {
         int best = k;
         for (int i = k + 1; i < n; ++i) {
@@ -64,8 +76,21 @@ bool Factor(double* a, int n, int* pivot) {
     return true;
 }
 
+bool Factor(double* a, int n, int* pivot) {
+    switch (n) {
+    case 3:
+        return FactorBlock<3>(a, n, pivot);
+    case 6:
+        return FactorBlock<6>(a, n, pivot);
+    default:
+        return FactorBlock<0>(a, n, pivot);
+    }
+}
+
 // b := A^-1 b for a factored A, b a column of `stride`-spaced values.
-void Solve(const double* a, int n, const int* pivot, double* b, int stride) {
+template <int N>
+void SolveBlock(const double* a, int runtimeN, const int* pivot, double* b, int stride) {
+    const int n = N > 0 ? N : runtimeN;
     // Factor swapped whole rows, so every swap comes before the substitutions.
     for (int k = 0; k < n; ++k) {
         std::swap(b[k * stride], b[pivot[k] * stride]);
@@ -80,6 +105,72 @@ void Solve(const double* a, int n, const int* pivot, double* b, int stride) {
             b[k * stride] -= a[k * MaxBlock + j] * b[j * stride];
         }
         b[k * stride] /= a[k * MaxBlock + k];
+    }
+}
+
+void Solve(const double* a, int n, const int* pivot, double* b, int stride) {
+    switch (n) {
+    case 3:
+        return SolveBlock<3>(a, n, pivot, b, stride);
+    case 6:
+        return SolveBlock<6>(a, n, pivot, b, stride);
+    default:
+        return SolveBlock<0>(a, n, pivot, b, stride);
+    }
+}
+
+// A factored node's block folded into its parent's: D(parent) -= K^T D^-1 K.
+template <int S, int P>
+void FoldBlock(TreeNode& node, TreeNode& parent) {
+    const int size = S > 0 ? S : node.size;
+    const int parentSize = P > 0 ? P : parent.size;
+    double* solved = node.solvedToParent;
+    for (int k = 0; k < size; ++k) {
+        std::copy(node.toParent + k * MaxBlock, node.toParent + k * MaxBlock + parentSize,
+                  solved + k * MaxBlock);
+    }
+    // Solve's steps for every column of D^-1 K at once.
+    for (int k = 0; k < size; ++k) {
+        if (node.pivot[k] != k) {
+            std::swap_ranges(solved + k * MaxBlock, solved + k * MaxBlock + parentSize,
+                             solved + node.pivot[k] * MaxBlock);
+        }
+    }
+    const double* a = node.D;
+    for (int k = 0; k < size; ++k) {
+        for (int i = k + 1; i < size; ++i) {
+            for (int j = 0; j < parentSize; ++j) {
+                solved[i * MaxBlock + j] -= a[i * MaxBlock + k] * solved[k * MaxBlock + j];
+            }
+        }
+    }
+    for (int k = size - 1; k >= 0; --k) {
+        for (int i = k + 1; i < size; ++i) {
+            for (int j = 0; j < parentSize; ++j) {
+                solved[k * MaxBlock + j] -= a[k * MaxBlock + i] * solved[i * MaxBlock + j];
+            }
+        }
+        for (int j = 0; j < parentSize; ++j) {
+            solved[k * MaxBlock + j] /= a[k * MaxBlock + k];
+        }
+    }
+    for (int i = 0; i < parentSize; ++i) {
+        for (int k = 0; k < size; ++k) {
+            const double kt = node.toParent[k * MaxBlock + i];
+            for (int j = 0; j < parentSize; ++j) {
+                parent.D[i * MaxBlock + j] -= kt * node.solvedToParent[k * MaxBlock + j];
+            }
+        }
+    }
+}
+
+void Fold(TreeNode& node, TreeNode& parent) {
+    if (node.size == 6 && parent.size == 3) {
+        FoldBlock<6, 3>(node, parent);
+    } else if (node.size == 3 && parent.size == 6) {
+        FoldBlock<3, 6>(node, parent);
+    } else {
+        FoldBlock<0, 0>(node, parent);
     }
 }
 
@@ -220,15 +311,13 @@ void SolveJointTree(const SORSystem& s, ScratchArena& scratch) {
     int* bodyNode = scratch.Take<int>(s.nb);
     std::fill(bodyNode, bodyNode + s.nb, -1);
     auto addBody = [&](int body, int parent) {
-        TreeNode& node = *new (nodes + nodeCount) TreeNode();
-        node.size = 6;
+        TreeNode& node = *new (nodes + nodeCount) TreeNode(6);
         node.body = body;
         node.parent = parent;
         bodyNode[body] = nodeCount++;
     };
     auto addGroup = [&](int g, int parent) {
-        TreeNode& node = *new (nodes + nodeCount++) TreeNode();
-        node.size = groups[g].count;
+        TreeNode& node = *new (nodes + nodeCount++) TreeNode(groups[g].count);
         node.firstRow = groups[g].firstRow;
         node.parent = parent;
         groups[g].state = 1;
@@ -354,19 +443,7 @@ void SolveJointTree(const SORSystem& s, ScratchArena& scratch) {
         if (node.parent < 0) {
             continue;
         }
-        TreeNode& parent = nodes[node.parent];
-        std::copy(node.toParent, node.toParent + MaxBlock * MaxBlock, node.solvedToParent);
-        for (int j = 0; j < parent.size; ++j) {
-            Solve(node.D, node.size, node.pivot, node.solvedToParent + j, MaxBlock);
-        }
-        for (int i = 0; i < parent.size; ++i) {
-            for (int k = 0; k < node.size; ++k) {
-                const double kt = node.toParent[k * MaxBlock + i];
-                for (int j = 0; j < parent.size; ++j) {
-                    parent.D[i * MaxBlock + j] -= kt * node.solvedToParent[k * MaxBlock + j];
-                }
-            }
-        }
+        Fold(node, nodes[node.parent]);
     }
     // The answer for the right sides the nodes hold (body nodes 0), into their x.
     auto solve = [&] {
@@ -402,8 +479,9 @@ void SolveJointTree(const SORSystem& s, ScratchArena& scratch) {
         for (int n = 0; n < nodeCount; ++n) {
             TreeNode& node = nodes[n];
             for (int k = 0; k < node.size; ++k) {
-                node.r[k] = node.body >= 0 ? 0.0 : RowTimes(s, node.firstRow + k, motion) -
-                                                       (withB ? s.b[node.firstRow + k] : 0.0);
+                node.r[k] = node.body >= 0 ? 0.0
+                                           : RowTimes(s, node.firstRow + k, motion) -
+                                                 (withB ? s.b[node.firstRow + k] : 0.0);
             }
         }
     };
@@ -454,7 +532,8 @@ void SolveJointTree(const SORSystem& s, ScratchArena& scratch) {
             solve();
             gather(parts + static_cast<size_t>(j) * treeRows);
             for (int i = 0; i < k; ++i) {
-                S[i * k + j] = closingResidual(closing[i], unit) + (i == j ? s.cfm[closing[i]] : 0.0);
+                S[i * k + j] =
+                    closingResidual(closing[i], unit) + (i == j ? s.cfm[closing[i]] : 0.0);
             }
         }
         if (!SolveDense(S, mu, k)) {
