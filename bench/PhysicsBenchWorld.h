@@ -77,6 +77,8 @@ enum class WorldKind {
     // The world as a scene leaves it (its defaults: damping, cone friction scaled by the normal
     // force) on a static box floor 40 m across whose top is y = 0, as users build one.
     User,
+    // The same on a floor 120 m across, which a heap of thousands of boxes spreads over.
+    UserWide,
 };
 
 // A physics world with a sweep-and-prune space, every solid volume tested against every other.
@@ -100,11 +102,12 @@ public:
         world_->SetIterations(iterations);
         world_->SetGravity(gravity);
         world_->SetTimestep(timestep);
-        if (kind == WorldKind::User) {
+        if (kind != WorldKind::Measured) {
             SeedRandom(0); // the cone friction's turns
             auto* floor = new CollisionBox();
             floor->AttachAsLast(root_.get());
-            floor->SetSize(Float3(40.0f, 1.0f, 40.0f));
+            const float side = kind == WorldKind::User ? 40.0f : 120.0f;
+            floor->SetSize(Float3(side, 1.0f, side));
             floor->SetPosition(Float3(0.0f, -0.5f, 0.0f));
             Join(*floor, CollSolid | CollStatic);
             return;
@@ -157,10 +160,11 @@ public:
         joint->Attach(a, b);
         joints_.push_back(std::move(joint));
     }
-    RigidBody* AddSphere(Float3 position, float radius) {
+    RigidBody* AddSphere(Float3 position, float radius, float density = 1.0f) {
         RigidBody* body = NewBody(position);
         auto* sphere = new CollisionSphere();
         sphere->SetSphereRadius(radius);
+        sphere->SetDensity(density);
         sphere->AttachAsLast(body);
         Join(*sphere, CollSolid);
         return body;

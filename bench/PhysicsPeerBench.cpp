@@ -1,6 +1,6 @@
 // The physics world side by side with two physics engines that ship as WebAssembly for Node,
-// on the scenes of bench/peers/ that both sides read: the box pile (ITERATIVE here, each peer
-// with its own solver defaults) and the random walk of boxes (the collision pipeline alone).
+// on the scenes of bench/peers/ that both sides read: the box pile (ITERATIVE and LCP here, each
+// peer with its own solver defaults) and the random walk of boxes (the collision pipeline alone).
 // The peers run through bench/peers/physics-peers.mjs; what they answer is checked against the
 // engine's end state and touching pairs as the table prints them, so that a fast but wrong run
 // shows. Only step calls are timed, after the warm-up steps, on one thread; every figure is the
@@ -90,16 +90,18 @@ PileRun Summarise(const std::vector<double>& times, int last) {
     return run;
 }
 
-// One run of the engine's pile, added to `figures`; a phase run fills in the phases instead.
-void EnginePileRun(const bench::SceneSettings& scene, bool phaseRun, PileFigures& figures) {
+// One run of the engine's pile by `method`, added to `figures`; a phase run fills in the phases
+// instead.
+void EnginePileRun(const bench::SceneSettings& scene, int32_t method, bool phaseRun,
+                   PileFigures& figures) {
     const std::vector<double>& lattice = scene.List("lattice");
     const int nx = static_cast<int>(lattice.at(0));
     const int ny = static_cast<int>(lattice.at(1));
     const int nz = static_cast<int>(lattice.at(2));
     const float size = scene.Float("box");
     const float pitch = size + scene.Float("gap");
-    bench::BenchWorld world(PhysicsIterative, scene.Int("iterations"), nx * ny * nz,
-                            scene.Float("gravity"), scene.Float("timestep"));
+    bench::BenchWorld world(method, scene.Int("iterations"), nx * ny * nz, scene.Float("gravity"),
+                            scene.Float("timestep"));
     for (int j = 0; j < ny; ++j) {
         for (int i = 0; i < nx; ++i) {
             for (int k = 0; k < nz; ++k) {
@@ -294,8 +296,7 @@ private:
                 int run = 0;
                 PileRun figures;
                 line >> run >> figures.meanAll >> figures.medianAll >> figures.meanLast >>
-                    figures.medianLast >> figures.penetration >> figures.highest >>
-                    figures.below;
+                    figures.medianLast >> figures.penetration >> figures.highest >> figures.below;
                 results.pile.runs.push_back(figures);
             } else if (kind == "walk") {
                 int count = 0;
@@ -356,11 +357,14 @@ int main(int argc, char** argv) {
     // slows all three alike.
     PeerScript script(scenes, argv[2], argv[3]);
     PileFigures pile;
+    PileFigures exactPile;
     for (int run = 0; run < pileScene.Int("runs"); ++run) {
         script.Ask("pile " + std::to_string(run));
-        EnginePileRun(pileScene, false, pile);
+        EnginePileRun(pileScene, PhysicsIterative, false, pile);
+        EnginePileRun(pileScene, PhysicsLcp, false, exactPile);
     }
-    EnginePileRun(pileScene, true, pile);
+    EnginePileRun(pileScene, PhysicsIterative, true, pile);
+    EnginePileRun(pileScene, PhysicsLcp, true, exactPile);
     std::map<int, WalkFigures> walks;
     for (double counted : walkScene.List("counts")) {
         const int count = static_cast<int>(counted);
@@ -378,6 +382,8 @@ int main(int argc, char** argv) {
         if (!peer.pile.runs.empty()) {
             table.Row("pile " + std::to_string(boxes) + " " + name, pile.Timing(),
                       peer.pile.Timing());
+            table.Row("pile " + std::to_string(boxes) + " LCP " + name, exactPile.Timing(),
+                      peer.pile.Timing());
         }
     }
     for (const auto& [count, engine] : walks) {
@@ -392,13 +398,14 @@ int main(int argc, char** argv) {
     table.PrintSummary();
 
     std::printf("\npile of %d boxes, %d timed steps (the last %d at rest): the engine ITERATIVE "
-                "with %d sweeps",
+                "with %d sweeps and LCP (the world's default method)",
                 boxes, pileScene.Int("steps"), pileScene.Int("last"), pileScene.Int("iterations"));
     for (const auto& [name, peer] : peers) {
         std::printf("; %s %s", name.c_str(), peer.settings.c_str());
     }
     std::printf("\n");
     PrintPile("engine", pile, true);
+    PrintPile("LCP", exactPile, true);
     for (const auto& [name, peer] : peers) {
         if (!peer.pile.runs.empty()) {
             PrintPile(name.c_str(), peer.pile, false);
@@ -409,7 +416,8 @@ int main(int argc, char** argv) {
         std::printf("  %6d boxes: engine %d", count, engine.touching);
         for (const auto& [name, peer] : peers) {
             const auto found = peer.walk.find(count);
-            std::printf(", %s %d", name.c_str(), found != peer.walk.end() ? found->second.touching : -1);
+            std::printf(", %s %d", name.c_str(),
+                        found != peer.walk.end() ? found->second.touching : -1);
         }
         std::printf("\n");
     }
