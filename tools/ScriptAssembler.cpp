@@ -497,7 +497,8 @@ bool Assembler::Record(const std::vector<Token>& tokens, const std::string& dire
 
 bool Assembler::Declare(const ScriptIdentifier& record, int line) {
     const char* kind = DeclarationKind(record);
-    auto [earlier, added] = globals_.try_emplace(NameKey(record.name), record.name, kind, line);
+    auto [earlier, added] =
+        globals_.try_emplace(NameKey(record.name), Declaration{record.name, kind, line});
     if (!added) {
         const Declaration& first = earlier->second;
         if (first.name == record.name) {

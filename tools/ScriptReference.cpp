@@ -13,6 +13,7 @@
 #include "tools/ScriptReferenceGuide.h"
 #include "tools/ScriptReferenceNotes.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <map>
