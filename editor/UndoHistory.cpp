@@ -230,10 +230,9 @@ void UndoHistory::ApplyState(const std::string& state) {
         Entity* entity = LookupStoredEntity(idText);
         const uint64_t serial = entity ? entity->GetSerial() : 0;
         // A setter may delete the node; the next block's search passes over the rest of its own.
+        // The block's class line was read with its header: a "class" here is a property (a
+        // script's public variable may have the name).
         while (entity && IsAlive(serial) && reader.ReadProperty(*entity, key, value)) {
-            if (key == "class") {
-                continue;
-            }
             const Property* property = entity->FindProperty(key.c_str());
             if (!property) {
                 property = entity->FindCustomProperty(key.c_str());

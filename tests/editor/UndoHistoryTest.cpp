@@ -27,6 +27,19 @@ public:
     int32_t value = 0;
 };
 
+// A node with a property of the name a scene block's class line has, as a script's public
+// variable may be named.
+class SlClassy : public test::TestClass<SlClassy, Node> {
+public:
+    static constexpr const char* Name = "SlClassy";
+    static void Declare(ClassInfo& info) {
+        info.AddProperty<PropertyInt, &SlClassy::GetKind, &SlClassy::SetKind>("class");
+    }
+    int32_t GetKind() const { return kind; }
+    void SetKind(int32_t v) { kind = v; }
+    int32_t kind = 0;
+};
+
 int menuRefreshes = 0;
 
 class UndoHistoryTest : public test::SceneTestBase {
@@ -184,6 +197,16 @@ TEST_F(UndoHistoryTest, TheSecondPassWritesOnlyWhatDiffersAndKeepsTheNodesOwnFla
     EXPECT_EQ(item_->stateWhileLoading, EngineLoadingScene);
     EXPECT_EQ(EngineState, EngineRunning);
     EXPECT_FALSE(history_.IsApplying());
+}
+
+TEST_F(UndoHistoryTest, APropertyNamedClassIsRestoredLikeAnyOther) {
+    SlClassy* classy = Make<SlClassy>(root_);
+    classy->kind = 3;
+    history_.CaptureScene();
+    const std::string state = history_.GetCurrentState();
+    classy->kind = 7;
+    history_.ApplyState(state);
+    EXPECT_EQ(classy->kind, 3);
 }
 
 TEST_F(UndoHistoryTest, TheSceneRootOutlivesEveryState) {
