@@ -117,6 +117,9 @@ public:
     // and asked as SaveBranch is). False when a file was kept or could not be written.
     static std::vector<BranchFileSave> MakeEditedFileSaves();
     static bool WriteFileSaves(const std::vector<BranchFileSave>& saves);
+    // Asks a name (SaveAs) for every open instance whose content has no file yet, as a save
+    // does: a scene saved as Play found it names the file that holds that content.
+    static void NameUnsavedContent();
     // The file's version-control state: 0 none, 1 not checked out, 2 checked out by someone
     // else, 3 and 4 checked out here.
     int GetVersionControlState() const { return versionControlState_; }

@@ -480,6 +480,15 @@ std::vector<BranchFileSave> Branch::MakeEditedFileSaves() {
     return saves;
 }
 
+void Branch::NameUnsavedContent() {
+    for (uint64_t serial : LiveInstances()) {
+        auto* branch = dynamic_cast<Branch*>(FindLiveNode(serial));
+        if (branch && !branch->file_ && !branch->IsClosed() && branch->GetFirstChild()) {
+            branch->SaveAs();
+        }
+    }
+}
+
 bool Branch::WriteFileSaves(const std::vector<BranchFileSave>& saves) {
     if (!TellConflicts(saves) || !MaySaveOverChangedBranches(saves)) {
         return false;

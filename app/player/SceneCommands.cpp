@@ -800,6 +800,7 @@ void PlayScene(bool standalone) {
     }
     // The one window has the keyboard focus already: there is no other to take it from.
     State().played.reset();
+    Branch::NameUnsavedContent();
     std::vector<BranchFileSave> branches = Branch::MakeEditedFileSaves();
     if (UndoHistory* history = GetUndoHistory();
         !branches.empty() || (history && history->HasUnsavedChanges())) {

@@ -22,9 +22,18 @@ const std::string BranchText = "version = 44\nidsystem = 0\nnum_nodes = 2\n"
                                "obj1 {\n\tclass = \"Pivot\"\n\tname = \"bs\"\n}\n"
                                "obj2 {\n\tclass = \"Pivot\"\n\tname = \"inner\"\n\tparent = 1\n}\n";
 
-// The root and `uses` instances of "b0.branch" under it, named A, B, ...
-std::string SceneWithBranch(int uses) {
-    std::string text = "version = 44\nnum_nodes = " + std::to_string(uses + 1) +
+// The objects a scene or branch text holds.
+int ObjectsIn(const std::string& text) {
+    int count = text.rfind("obj", 0) == 0 ? 1 : 0;
+    for (size_t at = text.find("\nobj"); at != std::string::npos; at = text.find("\nobj", at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// The root and `uses` instances of "b0.branch" under it, named A, B, ..., then `more` objects.
+std::string SceneWithBranch(int uses, const std::string& more) {
+    std::string text = "version = 44\nnum_nodes = " + std::to_string(uses + 1 + ObjectsIn(more)) +
                        "\nobj1 {\n\tclass = \"Node\"\n\tname = \"root\"\n\tflags = 1\n}\n";
     for (int use = 0; use < uses; ++use) {
         const std::string id = std::to_string(use + 2);
@@ -32,15 +41,7 @@ std::string SceneWithBranch(int uses) {
         text += "obj" + id + " {\n\tclass = \"Branch\"\n\tname = \"" + char('A' + use) +
                 "\"\n\tparent = 1\n" + prev + "\tbranchflags = 1\n\tbranch = \"b0.branch\"\n}\n";
     }
-    return text;
-}
-
-int ObjectsIn(const std::string& text) {
-    int count = text.rfind("obj", 0) == 0 ? 1 : 0;
-    for (size_t at = text.find("\nobj"); at != std::string::npos; at = text.find("\nobj", at + 1)) {
-        ++count;
-    }
-    return count;
+    return text + more;
 }
 
 // The first leaf of the menu item with that label, depth first.
@@ -69,10 +70,10 @@ public:
 // The editor started in a game folder whose "level.scene" holds instances of "b0.branch".
 class EditorBranchSaves : public test::PlayerTest {
 protected:
-    void StartOn(int uses) {
+    void StartOn(int uses, const std::string& more = "") {
         folder.WriteFile("config.txt", "");
         folder.WriteFile("b0.branch", BranchText);
-        folder.WriteFile("level.scene", SceneWithBranch(uses));
+        folder.WriteFile("level.scene", SceneWithBranch(uses, more));
         EngineSetup setup;
         setup.editScene = "level.scene";
         ASSERT_TRUE(StartEditor(setup));
@@ -315,6 +316,24 @@ INSTANTIATE_TEST_SUITE_P(Endings, PlayedBranch,
                                     : info.param == Ending::CloseWindow ? "CloseWindow"
                                                                         : "Exit";
                          });
+
+// A branch made in the editor has no file yet: Play asks where its content goes, as a save
+// does, so that Stop's Yes saves a scene that names the file.
+FRESH_PROCESS_TEST_F(EditorBranchSaves, PlayAsksANameForABranchThatHasNone) {
+    ASSERT_NO_FATAL_FAILURE(StartOn(0, "obj2 {\n\tclass = \"Branch\"\n\tparent = 1\n}\n"));
+    ASSERT_NE(GetSceneRoot()->GetFirstChild(), nullptr);
+    ASSERT_NO_FATAL_FAILURE(AddPivotUnder(*GetSceneRoot()->GetFirstChild()));
+    dialogs->AnswerPath(folder.Join("made.branch"));
+    PlayScene(false);
+    ASSERT_TRUE(GameRunning);
+    EXPECT_EQ(ObjectsIn(folder.ReadFile("made.branch")), 1);
+    CatchExit();
+    dialogs->AnswerButton(0);
+    EXPECT_THROW(StopScene(), test::ProgramExit);
+    EXPECT_NE(folder.ReadFile("level.scene").find("\tbranch = \"made.branch\"\n"),
+              std::string::npos)
+        << folder.ReadFile("level.scene");
+}
 
 // Autosave and Play Standalone's copy hold the edited branch and write only the user's folder;
 // Exit with No leaves every game file as it was.
