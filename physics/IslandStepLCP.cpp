@@ -826,7 +826,32 @@ void StepIslandInstead(RigidBody* const* bodies, int nb, Joint* const* joints, i
 
 } // namespace
 
+bool ExactSolveDue(RigidBody* const* bodies, int32_t nb) {
+    const PhysicsMaster* world = bodies[0]->GetWorld();
+    uint32_t retry = 0;
+    for (int32_t b = 0; b < nb; ++b) {
+        retry = std::max(retry, bodies[b]->GetExactRetryStep());
+    }
+    return !world || retry <= world->GetStepCounter();
+}
+
 namespace {
+
+// Keeps on the island's bodies whether its exact solve went past its bound, and when the next
+// is tried (ExactSolveDue).
+void NoteExactSolve(RigidBody* const* bodies, int32_t nb, bool overBound, uint32_t step) {
+    int32_t failures = 0;
+    if (overBound) {
+        for (int32_t b = 0; b < nb; ++b) {
+            failures = std::max(failures, bodies[b]->GetExactFailures());
+        }
+        failures = std::min(failures + 1, MaxExactFailures);
+    }
+    const uint32_t retry = failures > 0 ? step + (1u << (failures - 1)) : 0;
+    for (int32_t b = 0; b < nb; ++b) {
+        bodies[b]->SetExactFailures(failures, retry);
+    }
+}
 
 // Solves a built system of m > 0 rows into lambda within the bound on its work; false when no
 // exact solve takes it, overBound then telling whether the bound stopped it. With pushVelocity,
@@ -890,8 +915,8 @@ bool SolveSystem(IslandSystem& system, RigidBody* const* bodies, int32_t nb, flo
         solved = SolveExactly(solves, problem, lambda);
     }
     LastExactSolveWork = work.Spent();
+    NoteExactSolve(bodies, nb, work.overBound, world ? world->GetStepCounter() : 0);
     for (int b = 0; b < nb; ++b) {
-        bodies[b]->SetOverExactBound(work.overBound);
         if (solved && world) {
             bodies[b]->SetExactSolveStep(world->GetStepCounter());
         }
@@ -1023,8 +1048,13 @@ int32_t CountSolvedSubsteps(const IslandSystem& system, RigidBody* const* bodies
 bool StepIslandLCP(RigidBody* const* bodies, int32_t nb, Joint* const* joints, int32_t nj, float h,
                    float worldCfm, float worldErp, ScratchArena& scratch, SubstepBudget* budget,
                    bool reportFallback) {
-    ScratchArena::Scope scope(scratch);
     LastExactSolveWork = 0;
+    if (!ExactSolveDue(bodies, nb)) {
+        StepIslandInstead(bodies, nb, joints, nj, h, worldCfm, worldErp,
+                          CountIslandRows(joints, nj), true, reportFallback, scratch, budget);
+        return false;
+    }
+    ScratchArena::Scope scope(scratch);
     // Saved first: a joint's rows may add forces (a motor driving into its stop).
     OutsideForces* outside = scratch.Take<OutsideForces>(nb);
     SaveOutsideForces(bodies, nb, outside);

@@ -77,6 +77,16 @@ constexpr float MinimumCfmShare = 3e-6f;
 // joints kept, and the world hears of it. Counted in work, not in time, so that runs repeat.
 constexpr int64_t ExactWorkPerRow = 12288;
 
+// An island whose exact solves go past their bound in a row is still tumbling: each such solve
+// is work lost, and a heap of thousands of boxes spent two thirds of its exact work so, step
+// after step, on islands then stepped iteratively all the same. After each one the island waits
+// twice as many steps before it tries again (1, 2, 4 ... up to 2^(MaxExactFailures - 1)), being
+// stepped iteratively meanwhile as past its bound; bodies that join it do not cut the wait
+// short, and a solve that does not go past the bound ends it.
+constexpr int32_t MaxExactFailures = 6;
+// Whether the island's exact solve is tried this step.
+bool ExactSolveDue(RigidBody* const* bodies, int32_t nb);
+
 // The multiply-adds the latest exact solve took: its active sets' factors and products and its
 // pivoting solves (m^3 / 3 each).
 extern int64_t LastExactSolveWork;

@@ -156,8 +156,15 @@ public:
     void SetIslandTag(int32_t tag) { islandTag_ = tag; }
     bool IsMovable() const { return state_ == BodyDynamic || state_ == BodyGhost; }
     // Whether the exact solve of the body's island went past its bound of work the last time.
-    bool WasOverExactBound() const { return overExactBound_; }
-    void SetOverExactBound(bool over) { overExactBound_ = over; }
+    bool WasOverExactBound() const { return exactFailures_ > 0; }
+    // The exact solves of the body's island that went past their bound in a row, and the world's
+    // step counter from which its next is tried (0: whenever the island is stepped).
+    int32_t GetExactFailures() const { return exactFailures_; }
+    uint32_t GetExactRetryStep() const { return exactRetryStep_; }
+    void SetExactFailures(int32_t failures, uint32_t retryStep) {
+        exactFailures_ = failures;
+        exactRetryStep_ = retryStep;
+    }
     // The world's step counter when the body's island was last solved exactly (0: never).
     uint32_t GetExactSolveStep() const { return exactSolveStep_; }
     void SetExactSolveStep(uint32_t step) { exactSolveStep_ = step; }
@@ -209,7 +216,8 @@ private:
     // Where ResetIfAbsurd puts a body back: its own position at the last sound check or
     // placement.
     Float3 lastSoundPosition_;
-    bool overExactBound_ = false;
+    int32_t exactFailures_ = 0;
+    uint32_t exactRetryStep_ = 0;
     uint32_t exactSolveStep_ = 0;
     bool reportedImmovable_ = false;
     bool reportedAbsurd_ = false;

@@ -886,6 +886,44 @@ TEST_F(PhysicsWorld, ACrowdTooCostlyForTheExactSolveIsSteppedIterativelyAndSumme
         << log.Lines()[1].text;
 }
 
+// The same crowd every step: each exact solve goes past its bound, so the island waits twice as
+// long after each before it is tried again (it tried every step, each try lost work), and is
+// stepped iteratively meanwhile.
+TEST_F(PhysicsWorld, AnIslandWhoseExactSolvesKeepGoingPastTheBoundWaitsLongerBeforeEachTry) {
+    world_->SetMethod(PhysicsLcp);
+    world_->SetGravity(0.0f);
+    const int count = 40;
+    const std::vector<RigidBody*> balls = BallsOnOneSpot(count);
+    CapturingLogSink log;
+    // Each try sets when the next is due.
+    std::vector<uint32_t> tried;
+    uint32_t due = 0;
+    for (int step = 1; step <= 140; ++step) {
+        for (size_t i = 0; i < balls.size(); ++i) {
+            const float y = 1.0f - 2.0f * (static_cast<float>(i) + 0.5f) / balls.size();
+            const float r = std::sqrt(1.0f - y * y);
+            const float turn = 2.39996f * static_cast<float>(i);
+            const Float3 out(r * std::cos(turn), y, r * std::sin(turn));
+            balls[i]->ResetMotion();
+            balls[i]->SetPosition(out * 0.3f);
+            balls[i]->SetLinearVelocity(out * -1.0f);
+        }
+        Run(1);
+        if (balls[0]->GetExactRetryStep() != due) {
+            due = balls[0]->GetExactRetryStep();
+            tried.push_back(world_->GetStepCounter());
+        }
+        EXPECT_TRUE(balls[0]->WasOverExactBound()) << step;
+    }
+    const uint32_t first = tried.empty() ? 0 : tried[0];
+    std::vector<uint32_t> expected;
+    for (uint32_t wait : {0u, 1u, 3u, 7u, 15u, 31u, 63u, 95u, 127u}) {
+        expected.push_back(first + wait);
+    }
+    EXPECT_EQ(tried, expected);
+    EXPECT_EQ(balls[0]->GetExactFailures(), MaxExactFailures);
+}
+
 // Balls piled on one spot, far more pairs than a space holds, then a static floor put under
 // them: the pairs that hold the balls up are kept before the pairs of two balls, so every ball's
 // pair with the floor is tested (a full cache left them all out, and the balls fell through).
