@@ -124,6 +124,19 @@ protected:
         }
         return balls;
     }
+    // The balls spread evenly over a sphere of 0.3 m about the origin, each moving into it at
+    // 1 m/s: every two of them touch.
+    static void CrowdInward(const std::vector<RigidBody*>& balls) {
+        for (size_t i = 0; i < balls.size(); ++i) {
+            const float y = 1.0f - 2.0f * (static_cast<float>(i) + 0.5f) / balls.size();
+            const float r = std::sqrt(1.0f - y * y);
+            const float turn = 2.39996f * static_cast<float>(i);
+            const Float3 out(r * std::cos(turn), y, r * std::sin(turn));
+            balls[i]->ResetMotion();
+            balls[i]->SetPosition(out * 0.3f);
+            balls[i]->SetLinearVelocity(out * -1.0f);
+        }
+    }
     void Run(int steps) {
         for (int i = 0; i < steps; ++i) {
             world_->Step(world_->GetTimestep());
@@ -852,18 +865,7 @@ TEST_F(PhysicsWorld, ACrowdTooCostlyForTheExactSolveIsSteppedIterativelyAndSumme
     const int count = 40;
     const int rows = 3 * count * (count - 1) / 2;
     const std::vector<RigidBody*> balls = BallsOnOneSpot(count);
-    const auto crowd = [&balls] {
-        for (size_t i = 0; i < balls.size(); ++i) {
-            const float y = 1.0f - 2.0f * (static_cast<float>(i) + 0.5f) / balls.size();
-            const float r = std::sqrt(1.0f - y * y);
-            const float turn = 2.39996f * static_cast<float>(i);
-            const Float3 out(r * std::cos(turn), y, r * std::sin(turn));
-            balls[i]->ResetMotion();
-            balls[i]->SetPosition(out * 0.3f);
-            balls[i]->SetLinearVelocity(out * -1.0f);
-        }
-    };
-    crowd();
+    CrowdInward(balls);
     CapturingLogSink log;
     Run(1);
     ASSERT_EQ(log.Lines().size(), 1u);
@@ -873,7 +875,7 @@ TEST_F(PhysicsWorld, ACrowdTooCostlyForTheExactSolveIsSteppedIterativelyAndSumme
     // Crowded again every step for a second and a half: one more line, a second after the first.
     int summedUpAt = -1;
     for (int step = 1; step <= 150; ++step) {
-        crowd();
+        CrowdInward(balls);
         Run(1);
         EXPECT_LE(LastExactSolveWork, ExactWorkPerRow * rows);
         ASSERT_LE(log.Lines().size(), 2u) << step;
@@ -899,15 +901,7 @@ TEST_F(PhysicsWorld, AnIslandWhoseExactSolvesKeepGoingPastTheBoundWaitsLongerBef
     std::vector<uint32_t> tried;
     uint32_t due = 0;
     for (int step = 1; step <= 140; ++step) {
-        for (size_t i = 0; i < balls.size(); ++i) {
-            const float y = 1.0f - 2.0f * (static_cast<float>(i) + 0.5f) / balls.size();
-            const float r = std::sqrt(1.0f - y * y);
-            const float turn = 2.39996f * static_cast<float>(i);
-            const Float3 out(r * std::cos(turn), y, r * std::sin(turn));
-            balls[i]->ResetMotion();
-            balls[i]->SetPosition(out * 0.3f);
-            balls[i]->SetLinearVelocity(out * -1.0f);
-        }
+        CrowdInward(balls);
         Run(1);
         if (balls[0]->GetExactRetryStep() != due) {
             due = balls[0]->GetExactRetryStep();
