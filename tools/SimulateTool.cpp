@@ -146,7 +146,7 @@ int RunSimulateTool(char** arguments, std::string& reason) {
             return ExitFailed;
         }
         // Each step is a frame of its own, as the player's are.
-        Entity::BeginEventFrame();
+        BeginSceneFrame();
         world->Step(world->GetTimestep());
         CountToolStep();
         if (step % every != 0) {

@@ -20,6 +20,7 @@
 #include "editor/TextWindows.h"
 #include "editor/UiLayer.h"
 #include "editor/WindowImage.h"
+#include "script/machine/ScriptDebugHooks.h"
 
 #include <SDL.h>
 #include <imgui.h>
@@ -235,6 +236,9 @@ bool CreateEditorUi() {
 void CreateScriptDebuggerPanel() {
     if (!debuggerPanel && MainFrame::Get()) {
         debuggerPanel = new ScriptDebuggerPanel(*MainFrame::Get());
+        // The standalone play shows the game alone, as the player would: no panel to resume a
+        // script it stopped.
+        SetScriptDebuggerShownHook([] { return !IsStandalonePlay(); });
     }
 }
 

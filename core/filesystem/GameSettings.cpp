@@ -3,8 +3,10 @@
 #include "core/debug/Log.h"
 #include "core/filesystem/DiskPlace.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/os/FrameWaits.h"
 #include "core/string/Text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -23,20 +25,25 @@ public:
     explicit SaveLock(const std::string& folder)
         : folder_(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
         using Clock = std::chrono::steady_clock;
+        // The wait is one of the frame's waits on the outside, within their shared bound.
+        const auto own = std::chrono::milliseconds(GameSettings::LockWaitMilliseconds);
+        const bool cut = FrameWaitLeft() < own;
         const Clock::time_point start = Clock::now();
+        const Clock::time_point deadline = start + std::min<Clock::duration>(own, FrameWaitLeft());
         while (folder_.IsOpen() && flock(folder_.Get(), LOCK_EX | LOCK_NB) != 0) {
-            const auto waited =
-                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-            if (errno != EWOULDBLOCK || waited.count() >= GameSettings::LockWaitMilliseconds) {
+            if (errno != EWOULDBLOCK || Clock::now() >= deadline) {
+                const std::string reason = errno != EWOULDBLOCK ? std::strerror(errno)
+                                           : cut                ? FrameWaitsSpentText()
+                                                 : "another process has held it too long";
                 LogMessage("The game's settings in %s are saved without their lock: %s",
-                           folder.c_str(),
-                           errno == EWOULDBLOCK ? "another process has held it too long"
-                                                : std::strerror(errno));
+                           folder.c_str(), reason.c_str());
                 folder_ = Descriptor();
-                return;
+                break;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::this_thread::sleep_for(
+                std::min<Clock::duration>(std::chrono::milliseconds(5), deadline - Clock::now()));
         }
+        CountFrameWait(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start));
     }
 
 private:

@@ -8,6 +8,7 @@
 #include "core/object/PropertyScalar.h"
 #include "core/object/Signals.h"
 #include "core/os/EngineWork.h"
+#include "core/os/FrameWaits.h"
 #include "core/scene/EngineState.h"
 #include "core/string/Text.h"
 
@@ -832,8 +833,13 @@ bool IsNodePlacement(const Property& property) {
     return property.GetOwner() != nullptr && property.GetOwner() == Node::classInfo;
 }
 
-void UpdateNodeTree(Node* root) {
+void BeginSceneFrame() {
     Entity::BeginEventFrame();
+    BeginFrameWaits();
+}
+
+void UpdateNodeTree(Node* root) {
+    BeginSceneFrame();
     // Each frame updates only what was there when it began: a scene whose update loads it again
     // would otherwise run every new copy in the same frame, one after another, without end.
     const uint64_t firstMade = Entity::GetNextSerial();

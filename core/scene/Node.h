@@ -202,6 +202,11 @@ bool IsAlive(uint64_t serial);
 // tree rather than describing it or pointing at another node.
 bool IsNodePlacement(const Property& property);
 
+// A new frame of the scene: the bounds one frame's events and its waits on the outside share
+// start afresh. The scene update begins each of its frames so; what runs the scene without it
+// (a tool's steps) begins its own.
+void BeginSceneFrame();
+
 // The scene update, once per frame on the root: disabled subtrees are skipped; while the game
 // runs unpaused nodes whose class has ClassUpdateWhileRunning get Update(GameStep, 1),
 // otherwise those with ClassUpdateWhileStopped get mode 2. An update may delete or move any

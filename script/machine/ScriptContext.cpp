@@ -30,6 +30,7 @@
 #include <cstdio>
 #include <cstring>
 #include <pthread.h>
+#include <set>
 #include <string>
 
 namespace quarn {
@@ -362,8 +363,7 @@ int ScriptContext::TakeStack(uint64_t words) {
     if (stack_.Take(words)) {
         return StepContinue;
     }
-    return RuntimeError("%s",
-                        BudgetRefusal("Value stack", size_t(words + 1) * 4 - held).c_str());
+    return RuntimeError("%s", BudgetRefusal("Value stack", size_t(words + 1) * 4 - held).c_str());
 }
 
 int ScriptContext::Run() {
@@ -965,6 +965,12 @@ int ScriptContext::CommandReturn(uint32_t locals, uint32_t results) {
 int ScriptContext::Breakpoint(uint32_t offset) {
     ScriptResource* program = current_->GetProgram();
     ScriptBreakpoint* found = program->FindBreakpoint(offset);
+    // A stop that nothing can resume would hold the game for good: the breakpoint is passed,
+    // and the log says so once for its place.
+    if ((!found || found->action == 2) && !ScriptDebuggerCanResume()) {
+        TellBreakpointPassed(*program, offset);
+        return found ? StepOverBreakpoint(*program, *found, offset) : StepContinue;
+    }
     if (!found) {
         return StepBreak;
     }
@@ -974,17 +980,8 @@ int ScriptContext::Breakpoint(uint32_t offset) {
         *word = found->savedWord;
         position_ = offset;
         return StepContinue;
-    case 1: {
-        *word = found->savedWord;
-        position_ = offset;
-        const uint64_t programSerial = program->GetSerial();
-        const int result = Step();
-        // The command may have reloaded or released the program.
-        if (IsAlive(programSerial) && offset < program->GetCodeSize()) {
-            program->EditCode()[offset] = ScriptResource::BreakpointCommand;
-        }
-        return result;
-    }
+    case 1:
+        return StepOverBreakpoint(*program, *found, offset);
     case 2:
         *word = found->savedWord;
         position_ = offset;
@@ -992,6 +989,31 @@ int ScriptContext::Breakpoint(uint32_t offset) {
     default:
         return InvalidCommand();
     }
+}
+
+int ScriptContext::StepOverBreakpoint(ScriptResource& program, const ScriptBreakpoint& breakpoint,
+                                      uint32_t offset) {
+    program.EditCode()[offset] = breakpoint.savedWord;
+    position_ = offset;
+    const uint64_t programSerial = program.GetSerial();
+    const int result = Step();
+    // The command may have reloaded or released the program.
+    if (IsAlive(programSerial) && offset < program.GetCodeSize()) {
+        program.EditCode()[offset] = ScriptResource::BreakpointCommand;
+    }
+    return result;
+}
+
+void ScriptContext::TellBreakpointPassed(const ScriptResource& program, uint32_t offset) {
+    static auto* told = new std::set<std::pair<uint64_t, uint32_t>>();
+    if (!told->emplace(program.GetSerial(), offset).second) {
+        return;
+    }
+    std::string text = "Script \"" + ProgramName(current_) + "\"";
+    AppendLine(text, &program, offset, true);
+    text.pop_back(); // the line's end
+    LogChannelMessage("script", "%s: breakpoint passed over: no script debugger here can resume it",
+                      text.c_str());
 }
 
 // Runtime errors --------------------------------------------------------------------------------

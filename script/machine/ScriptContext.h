@@ -17,6 +17,7 @@ class Property;
 class Script;
 class ScriptContext;
 class ScriptResource;
+struct ScriptBreakpoint;
 
 // What one step of the machine answers.
 enum ScriptStepResult : int {
@@ -175,6 +176,10 @@ private:
     // `operands` points at the command's inline words, already checked to lie in the code.
     int Execute(uint32_t command, const uint32_t* operands);
     int Breakpoint(uint32_t offset);
+    // Runs the command the breakpoint stands over and arms the breakpoint again behind it.
+    int StepOverBreakpoint(ScriptResource& program, const ScriptBreakpoint& breakpoint,
+                           uint32_t offset);
+    void TellBreakpointPassed(const ScriptResource& program, uint32_t offset);
     // Whether the owner, the current instance or the context itself went away during a call
     // out of the machine.
     bool LostDuringCall() const {

@@ -11,6 +11,7 @@ namespace {
 
 ScriptSourceOpener sourceOpener = nullptr;
 std::vector<ScriptDebugPanel*> debugPanels;
+bool (*debuggerShown)() = nullptr;
 
 } // namespace
 
@@ -35,6 +36,14 @@ void RemoveScriptDebugPanel(ScriptDebugPanel* panel) {
 
 ScriptDebugPanel* GetScriptDebugPanel() {
     return debugPanels.empty() ? nullptr : debugPanels.front();
+}
+
+bool ScriptDebuggerCanResume() {
+    return !debugPanels.empty() && (!debuggerShown || debuggerShown());
+}
+
+void SetScriptDebuggerShownHook(bool (*shown)()) {
+    debuggerShown = shown;
 }
 
 } // namespace quarn

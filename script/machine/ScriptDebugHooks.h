@@ -25,4 +25,11 @@ void AddScriptDebugPanel(ScriptDebugPanel* panel);
 void RemoveScriptDebugPanel(ScriptDebugPanel* panel);
 ScriptDebugPanel* GetScriptDebugPanel();
 
+// Whether a script stopped now (at a breakpoint, or for "Debug script") can be resumed: a panel
+// lives and the application shows it. The player and the tools have none; the editor's
+// standalone play shows none.
+bool ScriptDebuggerCanResume();
+// The application's say on whether its panel is shown; null: a live panel always is.
+void SetScriptDebuggerShownHook(bool (*shown)());
+
 } // namespace quarn

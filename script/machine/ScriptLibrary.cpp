@@ -46,6 +46,7 @@
 #include "resources/ResourceRegistry.h"
 #include "script/machine/ScriptApp.h"
 #include "script/machine/ScriptContext.h"
+#include "script/machine/ScriptDebugHooks.h"
 #include "script/machine/ScriptHandles.h"
 #include "script/machine/ScriptNode.h"
 #include "script/machine/ScriptNoise.h"
@@ -126,13 +127,14 @@ bool DebuggerAttached() {
     return false;
 }
 
-// What the validity box offers for a running script. The editor offers the four choices in
-// their order; the player has no script debugger, so it offers going on first (the choice a
-// run without a display takes), and the native debugger only while one is attached.
+// What the validity box offers for a running script. The editor with its script debugger offers
+// the four choices in their order; without one (the player, the tools, the editor's standalone
+// play) nothing could resume a stopped script, so it offers going on first (the choice a run
+// without a display takes), and the native debugger only while one is attached.
 enum class ValidityChoice { DebugScript, DebugNative, Terminate, Ignore };
 
 std::vector<ValidityChoice> OfferedValidityChoices() {
-    if (EditorRunning) {
+    if (EditorRunning && ScriptDebuggerCanResume()) {
         return {ValidityChoice::DebugScript, ValidityChoice::DebugNative, ValidityChoice::Terminate,
                 ValidityChoice::Ignore};
     }

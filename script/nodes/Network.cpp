@@ -5,7 +5,7 @@
 #include "core/object/MethodInfo.h"
 #include "core/object/NamedConstants.h"
 #include "core/object/ValueBinding.h"
-#include "core/os/EngineWork.h"
+#include "core/os/FrameWaits.h"
 #include "core/string/Text.h"
 #include "core/string/TextArena.h"
 #include "script/machine/ScriptApp.h"
@@ -204,8 +204,9 @@ long Network::Receive(char* buffer, size_t size) {
         pollfd entry{socket_, POLLIN, 0};
         const int ready = left > 0 ? poll(&entry, 1, left) : 0;
         if (ready == 0) {
-            failure_ = StringFormat("no whole reply within %lld ms",
-                                    static_cast<long long>(timeout_.count()));
+            failure_ = StringFormat("no whole reply within %lld ms%s",
+                                    static_cast<long long>(allowed_.count()),
+                                    allowed_ < timeout_ ? ", what the frame's waits had left" : "");
             LogMessage("HTTP reply: %s, reading stopped", failure_.c_str());
             return -1;
         }
@@ -271,8 +272,14 @@ bool Network::Fetch(const char* host, const char* path, std::string& body) {
         LogMessage("Network: %s", failure_.c_str());
         return false;
     }
+    // Every fetch of a frame, and its other waits on the outside, share one bound.
+    if (FrameWaitsSpent("A Network page fetch")) {
+        failure_ = FrameWaitsSpentText();
+        return false;
+    }
     const Clock::time_point start = Clock::now();
-    deadline_ = start + timeout_;
+    allowed_ = std::min(timeout_, std::chrono::ceil<std::chrono::milliseconds>(FrameWaitLeft()));
+    deadline_ = start + std::min<Clock::duration>(timeout_, FrameWaitLeft());
     bool fetched = false;
     if (!Connect(host)) {
         failure_ = lastError_;
@@ -280,8 +287,7 @@ bool Network::Fetch(const char* host, const char* path, std::string& body) {
         fetched = SendRequest(host, path) && ReadBody(body);
     }
     // The frame waited all along: a loop of fetches meets the script's step limit.
-    ChargeMicrosecondsWaited(uint64_t(
-        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count()));
+    CountFrameWait(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start));
     return fetched;
 }
 

@@ -34,8 +34,8 @@ public:
     // Empty after a successful connect.
     const char* GetLastError() const { return lastError_.c_str(); }
     // The body of the reply, "" on any failure. Blocks the frame for at most the time-out, from
-    // the name look-up to the body's end, and charges the running script for the time it waited
-    // (ChargeMicrosecondsWaited).
+    // the name look-up to the body's end, and no longer than the frame's waits have left
+    // (FrameWaits): past their bound it fails at once. The wait is charged to the running script.
     const char* Get(const char* host, const char* path);
     // Get, answering false when the page was not had whole: no connection, a status other than
     // 200, a reply that breaks the reader's bounds or ends early, the time-out, or a host or path
@@ -96,6 +96,7 @@ private:
     std::string failure_;
     uint16_t port_ = 80;
     std::chrono::milliseconds timeout_{10000};
+    std::chrono::milliseconds allowed_{10000};       // the fetch under way's: the frame may cut it
     std::chrono::steady_clock::time_point deadline_; // of the fetch under way
 };
 

@@ -165,9 +165,8 @@ TEST(QuarnToolScene, AScriptsNodeVariablesAreCheckedAsThePlayerChecksThemAndKept
                          "obj5 {\n\tclass = \"Folder\"\n\tparent = 1\n}\n");
     const ToolRun text = RunTool(folder, {"scene", "level.scene", "out.scene"});
     EXPECT_EQ(text.status, 0);
-    EXPECT_EQ(
-        text.err,
-        "quarn-tool: warning: Script 'wrecker': shelf is a Folder, given Node obj3\n");
+    EXPECT_EQ(text.err,
+              "quarn-tool: warning: Script 'wrecker': shelf is a Folder, given Node obj3\n");
     EXPECT_NE(folder.ReadFile("out.scene").find(variables), std::string::npos)
         << folder.ReadFile("out.scene");
     EXPECT_EQ(RunTool(folder, {"scene", "level.scene", "out.scn", "--compact"}).status, 0);
@@ -519,6 +518,40 @@ TEST(QuarnToolRender, PrintsAScriptsPrintOnceOnStdoutAndWarningsOnStderr) {
     EXPECT_NE(logged.err.find("script: 0.3: hit at frame 0\n"), std::string::npos) << logged.err;
     EXPECT_NE(logged.err.find("script: 0.4: 1.5: score\n"), std::string::npos) << logged.err;
     EXPECT_EQ(logged.err.find("warning"), std::string::npos) << logged.err;
+}
+
+// A tool has no script debugger to resume a script a breakpoint stops: the breakpoint is passed
+// over with one line naming its place, and the game runs every frame asked for (it paused for
+// good after the first).
+TEST(QuarnToolRender, ABreakpointIsPassedOverAndTheGameRunsOn) {
+    test::TempFolder folder;
+    // Reaches its breakpoint in its first frame only.
+    folder.WriteFile("breaks.asm", "header 0 0\nstack 32\nvar \"reached\" int\n"
+                                   "function \"update\" (float) at=@update\nupdate:\n    line\n"
+                                   "    push 0\n    load 1\n    jumpif done\n    push 0\n"
+                                   "    push 1\n    store 1\n    line\n    breakpoint\n"
+                                   "done:\n    return 1 0\n");
+    folder.WriteFile("frames.asm", "header 0 0\nstack 32\nfunction \"update\" (float) "
+                                   "at=@update\nupdate:\n    line\n    func 155\n    func 29\n"
+                                   "    func 36\n    return 1 0\n");
+    for (const char* name : {"breaks", "frames"}) {
+        ASSERT_EQ(RunTool(folder, {"script", "asm", std::string(name) + ".asm", name}).status, 0);
+    }
+    folder.WriteFile("level.scene",
+                     "version = 44\nnum_nodes = 3\nobj1 {\n\tclass = \"Node\"\n\tflags = 1\n}\n"
+                     "obj2 {\n\tclass = \"Script\"\n\tparent = 1\n\tflags = 1\n"
+                     "\tscriptfile = \"breaks.script\"\n}\n"
+                     "obj3 {\n\tclass = \"Script\"\n\tparent = 1\n\tprev = 2\n\tflags = 1\n"
+                     "\tscriptfile = \"frames.script\"\n}\n");
+    ToolRun run = RunTool(folder, {"render", "level.scene", "--frames", "5", "--out", "a.png"},
+                          "QUARN_LOG=1");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "0\n1\n2\n3\n4\n");
+    const std::string passed = "script: Script \"breaks\" at breaks.asm:14: breakpoint passed "
+                               "over: no script debugger here can resume it\n";
+    const size_t at = run.err.find(passed);
+    EXPECT_NE(at, std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(passed, at + 1), std::string::npos) << run.err;
 }
 
 // An old version and a cycle of parents: the player opens no scene, or not the file's.

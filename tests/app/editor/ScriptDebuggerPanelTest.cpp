@@ -80,6 +80,34 @@ protected:
         folder.WriteFile(name + ".sym", bytes(WriteScriptSymbols(symbols)));
     }
 
+    // "breaks" reaches a breakpoint at line 4 in its first update; "counter" keeps the frame
+    // count of its last update.
+    void StartOnBreakpoint(bool editor) {
+        WriteProgram("breaks",
+                     "header 0 0\nstack 32\nvar \"reached\" int\nfunction \"update\" (float) "
+                     "at=@update\nupdate:\nline\npush 0\nload 1\njumpif done\nline\npush 0\n"
+                     "push 1\nstore 1\nline\nbreakpoint\ndone:\nreturn 1 0\n",
+                     4);
+        WriteProgram("counter",
+                     "header 0 0\nstack 32\nvar \"count\" int\nfunction \"update\" (float) "
+                     "at=@update\nupdate:\nline\npush 0\nfunc 155\nstore 1\nreturn 1 0\n",
+                     2);
+        folder.WriteFile("level.scene",
+                         "version = 44\nnum_nodes = 3\nobj1 {\n\tclass = \"Node\"\n"
+                         "\tname = \"root\"\n\tflags = 1\n}\nobj2 {\n\tclass = \"Script\"\n"
+                         "\tname = \"breaks\"\n\tparent = 1\n\tflags = 1\n"
+                         "\tscriptfile = \"breaks.script\"\n}\nobj3 {\n\tclass = \"Script\"\n"
+                         "\tname = \"counter\"\n\tparent = 1\n\tprev = 2\n\tflags = 1\n"
+                         "\tscriptfile = \"counter.script\"\n}\n");
+        folder.WriteFile("config.txt", "autorun = \"level.scene\"\n");
+        folder.WriteFile("data/Quarn/init.txt", "editor_windowsize = \"640,480\"\n");
+        ASSERT_TRUE(editor ? StartEditor() : Start());
+    }
+    static uint32_t Counted() {
+        Script* counter = Named("counter");
+        return counter && counter->GetVariableCount() > 0 ? counter->GetVariables()[0] : 0;
+    }
+
     static ScriptDebuggerPanel& Panel() { return *GetScriptDebuggerPanel(); }
     static Script* Named(const char* name) {
         for (Node* node = GetSceneRoot()->GetFirstChild(); node; node = node->GetNext()) {
@@ -212,6 +240,32 @@ FRESH_PROCESS_TEST_F(ScriptDebuggerRun, ThePlayerHasNoPanel) {
     EXPECT_EQ(GetScriptDebugPanel(), nullptr);
     EXPECT_EQ(Named("broken")->GetRunState(), ScriptErrorPending);
     EXPECT_EQ(GetEditorUi(), nullptr) << "nothing to draw over the player's frames";
+}
+
+// A breakpoint stops its script only where the editor's debugger can resume it. The player has
+// none: the breakpoint is passed over with one line, and the frames run on (the game stayed
+// paused after the first, so the script beside it ran no more).
+FRESH_PROCESS_TEST_F(ScriptDebuggerRun, ABreakpointInThePlayerIsPassedOverAndTheGameRunsOn) {
+    StartOnBreakpoint(false);
+    ASSERT_TRUE(StepFrames(10));
+    EXPECT_EQ(Named("breaks")->GetRunState(), ScriptReady);
+    EXPECT_FALSE(GamePaused);
+    EXPECT_GE(Counted(), 9u) << LogText();
+    const std::string line = "Script \"breaks\" line 4: breakpoint passed over: no script "
+                             "debugger here can resume it\n";
+    const std::string logged = LogText();
+    const size_t at = logged.find(line);
+    EXPECT_NE(at, std::string::npos) << logged;
+    EXPECT_EQ(logged.find(line, at + 1), std::string::npos) << logged;
+}
+
+FRESH_PROCESS_TEST_F(ScriptDebuggerRun, ABreakpointInTheEditorStopsTheGameForItsDebugger) {
+    StartOnBreakpoint(true);
+    ASSERT_TRUE(StepFrames(10));
+    EXPECT_EQ(Named("breaks")->GetRunState(), ScriptDebug);
+    EXPECT_TRUE(GamePaused);
+    EXPECT_LT(Counted(), 3u);
+    EXPECT_EQ(LogText().find("breakpoint passed over"), std::string::npos);
 }
 
 FRESH_PROCESS_TEST_F(ScriptDebuggerRun, TheEditorsClassesStayAsGolden) {

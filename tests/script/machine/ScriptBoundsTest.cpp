@@ -3,6 +3,8 @@
 // memory the game holds; each hostile program ends with its error, on both of the machine's
 // paths.
 #include "TestPaths.h"
+#include "core/filesystem/DiskPlace.h"
+#include "core/os/FrameWaits.h"
 #include "core/os/HeldMemory.h"
 #include "core/scenefile/SceneLoader.h"
 #include "core/scenefile/SceneSaver.h"
@@ -12,6 +14,7 @@
 #include "script/nodes/Network.h"
 #include "tests/script/machine/ScriptRunSupport.h"
 #include "tests/support/CapturingLogSink.h"
+#include "tests/support/TempFolder.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -22,6 +25,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -34,10 +38,13 @@ const std::string LoopError = "Infinite loop detected (100million'th instruction
 const std::string NestingError =
     "Calls between scripts nest deeper than " + std::to_string(MaxScriptNesting);
 
-// A server on 127.0.0.1 that answers every request, one after another, `delay` after it came.
+// A server on 127.0.0.1 that answers every request, one after another, `delay` after it came;
+// or, trickling, begins a page of a megabyte at once and sends it a byte every `delay`, until
+// the client goes.
 class SlowHttpServer {
 public:
-    explicit SlowHttpServer(std::chrono::milliseconds delay) : delay_(delay) {
+    explicit SlowHttpServer(std::chrono::milliseconds delay, bool trickle = false)
+        : delay_(delay), trickle_(trickle) {
         listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -78,19 +85,42 @@ private:
                 }
                 request.append(buffer, size_t(count));
             }
-            std::this_thread::sleep_for(delay_);
-            const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
-            send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+            if (trickle_) {
+                Trickle(connection);
+            } else {
+                std::this_thread::sleep_for(delay_);
+                const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+                send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+            }
             close(connection);
         }
     }
 
+    void Trickle(int connection) {
+        const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\n";
+        bool sent = send(connection, head.data(), head.size(), MSG_NOSIGNAL) > 0;
+        while (sent && !stop_) {
+            std::this_thread::sleep_for(delay_);
+            sent = send(connection, "x", 1, MSG_NOSIGNAL) == 1;
+        }
+    }
+
     std::chrono::milliseconds delay_;
+    bool trickle_;
     int listener_ = -1;
     uint16_t port_ = 0;
     std::atomic<bool> stop_{false};
     std::atomic<int> served_{0};
     std::thread thread_;
+};
+
+// The frame's waits bounded for the scope.
+class ScopedFrameWaitBound {
+public:
+    explicit ScopedFrameWaitBound(std::chrono::milliseconds bound) { SetFrameWaitBound(bound); }
+    ~ScopedFrameWaitBound() { SetFrameWaitBound({}); }
+    ScopedFrameWaitBound(const ScopedFrameWaitBound&) = delete;
+    ScopedFrameWaitBound& operator=(const ScopedFrameWaitBound&) = delete;
 };
 
 // A node a script makes to hold its texts.
@@ -401,9 +431,8 @@ TEST_F(ScriptBounds, MemoryHeldAcrossFramesStopsAtTheBudget) {
 TEST_F(ScriptBounds, TheBudgetsErrorNamesTheEngineFunctionByItsName) {
     Holder* held = Make<Holder>();
     held->SetName(std::string(size_t(8) << 20, 'h').c_str());
-    Script* script = MakeScript(Fill("stack 16\npush $0\n" + Func(69) + "\ndrop 1\nend\n",
-                                     {held->GetId()}),
-                                "copier");
+    Script* script = MakeScript(
+        Fill("stack 16\npush $0\n" + Func(69) + "\ndrop 1\nend\n", {held->GetId()}), "copier");
     SetMemoryBudget(GetHeldMemory() + (size_t(1) << 20));
     EXPECT_FALSE(Call(script));
     EXPECT_EQ(LastError().rfind("function Copy: the game holds ", 0), 0u) << LastError();
@@ -454,9 +483,8 @@ TEST_F(ScriptBounds, AGridLargerThanTheBudgetIsRefusedBeforeItIsMade) {
 // stack at its first run, past any budget.
 TEST_F(ScriptBounds, NodesHoldTheStackTheirRunsReachNotTheOneTheyDeclare) {
     constexpr int Nodes = 100;
-    Script* first =
-        MakeScript("stack 1048576\nfunction \"f\" () at=@f\nf:\npush 1\ndrop 1\nreturn 0 0\n",
-                   "widestack");
+    Script* first = MakeScript(
+        "stack 1048576\nfunction \"f\" () at=@f\nf:\npush 1\ndrop 1\nreturn 0 0\n", "widestack");
     std::vector<Script*> scripts{first};
     for (int i = 1; i < Nodes; ++i) {
         scripts.push_back(Make<Script>());
@@ -484,9 +512,9 @@ TEST_F(ScriptBounds, AStackGrowingPastTheBudgetIsTheRunsError) {
     for (const bool translated : {false, true}) {
         ScriptTranslatedRuns = translated;
         for (const auto& [name, code, error] : cases) {
-            Script* script = MakeScript(std::string("stack 1048576\nfunction \"f\" () at=@f\nf:\n") +
-                                            code,
-                                        std::string(name) + (translated ? "fast" : "plain"));
+            Script* script =
+                MakeScript(std::string("stack 1048576\nfunction \"f\" () at=@f\nf:\n") + code,
+                           std::string(name) + (translated ? "fast" : "plain"));
             const size_t held = GetHeldMemory();
             const size_t budget = held + (size_t(2) << 20);
             SetMemoryBudget(budget);
@@ -548,9 +576,10 @@ TEST_F(ScriptBounds, NodesWhoseVariablesPassTheBudgetAreRefusedAndNamed) {
     SetMemoryBudget(GetHeldMemory() + 10 * Array);
     EXPECT_TRUE(Call(maker, {}, "f")) << LastError();
     EXPECT_EQ(maker->GetVariables()[0], 40u);
-    const auto refused = std::count_if(log.Lines().begin(), log.Lines().end(), [](const auto& line) {
-        return line.text.find("is not run: the variables of hugearray") != std::string::npos;
-    });
+    const auto refused =
+        std::count_if(log.Lines().begin(), log.Lines().end(), [](const auto& line) {
+            return line.text.find("is not run: the variables of hugearray") != std::string::npos;
+        });
     EXPECT_EQ(refused, 38);
     EXPECT_LE(GetHeldMemory(), budget);
     maker->Delete();
@@ -571,7 +600,8 @@ TEST_F(ScriptBounds, ALoopOfSlowFetchesEndsWithTheLoopError) {
         ScriptTranslatedRuns = translated;
         Script* script = MakeScript(
             "var \"i\" int\nstack 16\nfunction \"f\" () at=@f\nf:\nfetch:\npush " +
-                std::to_string(node->GetId()) + "\ntext \"127.0.0.1\"\ntext \"/slow\"\nmethod method:" +
+                std::to_string(node->GetId()) +
+                "\ntext \"127.0.0.1\"\ntext \"/slow\"\nmethod method:" +
                 MethodOf(Network::classInfo, 12) +
                 " 2\ndrop 1\npush 0\npush 0\nload 1\npush 1\nop int \"+(int):int\"\nstore 1\n"
                 "push 0\nload 1\npush 40\nop int \"<(int):bool\"\njumpif fetch\nreturn 0 0\n",
@@ -584,6 +614,77 @@ TEST_F(ScriptBounds, ALoopOfSlowFetchesEndsWithTheLoopError) {
         EXPECT_LE(script->GetVariables()[0], 10u);
         EXPECT_EQ(uint32_t(server.Served() - served), script->GetVariables()[0] + 1);
         script->Delete();
+    }
+}
+
+// The waits of one frame on the outside share one bound, however many nodes wait: the first
+// fetch from a server that trickles its page waits what the frame may wait (here 150 ms, its
+// own time-out being a second) and the others fail at once, with one line a frame; the next
+// frame fetches afresh. A settings save waiting on another process's lock takes its wait from
+// the same bound. Before, each fetch and each save waited its own time-out: six nodes held a
+// frame for six seconds.
+TEST_F(ScriptBounds, TheWaitsOfAFrameShareOneBound) {
+    using namespace std::chrono_literals;
+    Network::RegisterClass();
+    const ScopedFrameWaitBound bound(150ms);
+    test::TempFolder user;
+    files_.SetUserFolder((user.Path() + "/").c_str());
+    const std::string waitsSpent =
+        "A Network page fetch fails until the next frame: the calls of this frame have waited "
+        "150 ms, the most a frame waits";
+    const struct {
+        int fetchers;
+        bool lockHeld;
+        int fetchesAFrame;
+    } cases[] = {{3, false, 1}, {12, false, 1}, {6, true, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.fetchers) + (c.lockHeld ? " with the lock held" : ""));
+        SlowHttpServer server(20ms, true);
+        auto* network = Make<Network>();
+        network->SetPort(server.Port());
+        network->SetTimeout(1s);
+        auto* root = Make<Node>();
+        root->SetFlag(NodeEnabled, true);
+        const auto add = [&](Script* script) {
+            script->SetFlag(NodeEnabled, true);
+            script->AttachAsLast(root);
+        };
+        // A save of a changed setting, first in the frame.
+        add(MakeScript("var \"saves\" int\nstack 16\nfunction \"update\" (float) at=@update\n"
+                       "update:\npush 0\npush 0\nload 1\npush 1\nop int \"+(int):int\"\nstore 1\n"
+                       "text \"k\"\npush 0\nload 1\n" +
+                           Func(29) + "\n" + Func(114) + "\nreturn 1 0\n",
+                       "saver"));
+        for (int i = 0; i < c.fetchers; ++i) {
+            add(MakeScript("stack 16\nfunction \"update\" (float) at=@update\nupdate:\npush " +
+                               std::to_string(network->GetId()) +
+                               "\ntext \"127.0.0.1\"\ntext \"/trickle\"\nmethod method:" +
+                               MethodOf(Network::classInfo, 12) + " 2\ndrop 1\nreturn 1 0\n",
+                           "fetcher"));
+        }
+        Descriptor lock;
+        if (c.lockHeld) {
+            lock = Descriptor(open(user.Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            ASSERT_EQ(flock(lock.Get(), LOCK_EX | LOCK_NB), 0);
+        }
+        test::CapturingLogSink log;
+        GameRunning = true;
+        for (int frame = 1; frame <= 2; ++frame) {
+            UpdateNodeTree(root);
+            EXPECT_EQ(server.Served(), c.fetchesAFrame * frame);
+            const auto lines =
+                std::count_if(log.Lines().begin(), log.Lines().end(),
+                              [&](const auto& line) { return line.text == waitsSpent; });
+            EXPECT_EQ(lines, frame);
+        }
+        GameRunning = false;
+        EXPECT_EQ(log.Contains("are saved without their lock: the calls of this frame have "
+                               "waited 150 ms, the most a frame waits"),
+                  c.lockHeld);
+        EXPECT_EQ(user.ReadFile("init.txt"), "k = \"2\"\n");
+        EXPECT_EQ(ErrorReports(), 0) << LastError();
+        root->Delete();
+        network->Delete();
     }
 }
 

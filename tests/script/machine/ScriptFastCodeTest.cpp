@@ -400,7 +400,8 @@ TEST_F(ScriptFastCodeTest, ARunSeesTheCodeAndOperatorsAsTheyAreNow) {
     ASSERT_TRUE(Call(script));
     EXPECT_LE(ScriptFastCode::MadeCount(), made + 1);
 
-    // A breakpoint at the operator stops the run there.
+    // A breakpoint at the operator stops the run there, for the debugger.
+    const ScopedScriptDebugger debugger;
     ScriptResource* program = script->GetProgram();
     program->Breakpoints().push_back({4, 0, 2});
     program->ArmBreakpoints();

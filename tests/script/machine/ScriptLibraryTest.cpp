@@ -35,6 +35,7 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -518,8 +519,7 @@ TEST_F(ScriptLibraryTest, TheUserFolderHoldsAtMostItsCap) {
     const std::string cap = "user:// may hold at most 1 MiB";
 
     // 512 KiB kept, 512 KiB copied: full. The next copy is refused, the one after never runs.
-    Script* filling = RunCalling(copy("big.bin", "user://a.bin") +
-                                     copy("big.bin", "user://b.bin") +
+    Script* filling = RunCalling(copy("big.bin", "user://a.bin") + copy("big.bin", "user://b.bin") +
                                      copy("small.bin", "user://c.bin"),
                                  "filling");
     EXPECT_FALSE(WentOn(filling));
@@ -676,8 +676,8 @@ TEST_F(ScriptLibraryTest, ALoopOfChangedSettingsIsStoppedByTheStepLimit) {
         files_.SetUserFolder((user.Path() + "/").c_str());
         ScriptStepLimit = 1000000;
         Script* script = MakeScript(
-            "var \"rounds\" int\nstack 16\nloop:\ntext \"k\"\npush 0\nload 1\n" + Func(29) +
-                "\n" + Func(114) +
+            "var \"rounds\" int\nstack 16\nloop:\ntext \"k\"\npush 0\nload 1\n" + Func(29) + "\n" +
+                Func(114) +
                 "\npush 0\npush 0\nload 1\npush 1\nop int \"+(int):int\"\nstore 1\njump loop\n",
             failing ? "failing" : "changes");
         EXPECT_FALSE(Call(script));
@@ -690,39 +690,48 @@ TEST_F(ScriptLibraryTest, ALoopOfChangedSettingsIsStoppedByTheStepLimit) {
     }
 }
 
-// The editor offers its script debugger; the player, which has none, offers what it can carry
-// out, going on first: a run without a display answers with the first button.
+// The editor offers its script debugger; the player, which has none, and the editor's
+// standalone play, which shows none, offer what they can carry out, going on first: a run
+// without a display answers with the first button.
 TEST_F(ScriptLibraryTest, TheHookOffersTheChoicesTheProgramCanCarryOut) {
     const std::string code = "push 0\npush 20000000\n" + Func(125) + "\ndrop 1";
+    enum Program { Editor, StandalonePlay, Player };
     struct Case {
-        bool editor;
+        Program program;
         int answer;
         bool goesOn;
         int state;
     };
     const Case cases[] = {
-        {true, 3, true, ScriptReady},  {true, 1, true, ScriptReady},
-        {true, 2, false, ScriptReady}, {true, 0, true, ScriptDebug},
-        {false, 0, true, ScriptReady}, {false, 1, false, ScriptReady},
+        {Editor, 3, true, ScriptReady},         {Editor, 1, true, ScriptReady},
+        {Editor, 2, false, ScriptReady},        {Editor, 0, true, ScriptDebug},
+        {StandalonePlay, 0, true, ScriptReady}, {StandalonePlay, 1, false, ScriptReady},
+        {Player, 0, true, ScriptReady},         {Player, 1, false, ScriptReady},
     };
     const test::ScopedValue<bool> editorBefore(EditorRunning, false);
     for (const Case& c : cases) {
-        EditorRunning = c.editor;
+        EditorRunning = c.program != Player;
+        std::optional<test::ScopedScriptDebugger> debugger;
+        if (EditorRunning) {
+            debugger.emplace(c.program == Editor);
+        }
         dialogs_.Answer(c.answer);
-        Script* script = RunCalling(code, ("hook" + std::to_string(c.answer)).c_str());
+        Script* script = RunCalling(
+            code, ("hook" + std::to_string(c.program) + std::to_string(c.answer)).c_str());
         ASSERT_FALSE(dialogs_.Dialogs().empty());
         const auto& dialog = dialogs_.Dialogs().back();
         EXPECT_EQ(dialog.title, "Invalid parameter during script execution");
-        EXPECT_EQ(dialog.buttons, c.editor ? "Debug script#Debug c++#Terminate script#Ignore"
-                                           : "Ignore#Terminate script");
+        EXPECT_EQ(dialog.buttons, c.program == Editor
+                                      ? "Debug script#Debug c++#Terminate script#Ignore"
+                                      : "Ignore#Terminate script");
         EXPECT_NE(dialog.text.find("\" Line "), std::string::npos) << dialog.text;
         EXPECT_NE(dialog.text.find("larger than the"), std::string::npos) << dialog.text;
         EXPECT_EQ(dialog.text.substr(dialog.text.size() - 2), "\n.");
         // Ignored, the body went on with the size it guarded: nothing changed.
         EXPECT_EQ(Word(134, {0}), 0u);
-        EXPECT_EQ(WentOn(script), c.goesOn) << c.editor << c.answer;
+        EXPECT_EQ(WentOn(script), c.goesOn) << c.program << c.answer;
         if (c.goesOn) {
-            EXPECT_EQ(script->GetRunState(), c.state) << c.editor << c.answer;
+            EXPECT_EQ(script->GetRunState(), c.state) << c.program << c.answer;
         }
     }
     // Outside a script the plain box reports it.
@@ -735,6 +744,7 @@ TEST_F(ScriptLibraryTest, TheHookOffersTheChoicesTheProgramCanCarryOut) {
 // next one to return into, which ended the program with "Invalid command".
 TEST_F(ScriptLibraryTest, AScriptPausedForTheDebuggerTakesEachLaterEventWhole) {
     const test::ScopedValue<bool> editor(EditorRunning, true);
+    const test::ScopedScriptDebugger debugger;
     Script* script = MakeScript(
         "var \"count\" int\nstack 32\nfunction \"hit\" (entity, entity, float) at=@hit port\n"
         "hit:\nline\npush 0\npush 20000000\n" +
@@ -846,7 +856,8 @@ TEST_F(ScriptLibraryTest, AScenePartSavedByAScriptIsOneTreeThatLoadsBackUnderAPa
         ASSERT_NE(copy->GetLastChild(), copy->GetFirstChild());
         EXPECT_EQ(static_cast<ScriptThing*>(copy->GetLastChild())->value, 11);
         std::vector<Node*> roots;
-        Node* again = LoadSceneFile(path.c_str(), 0, SceneKeepUnmappedIds, nullptr, &roots, nullptr);
+        Node* again =
+            LoadSceneFile(path.c_str(), 0, SceneKeepUnmappedIds, nullptr, &roots, nullptr);
         EXPECT_EQ(roots.size(), 1u) << withRoot;
         EXPECT_TRUE(log_.Lines().empty()) << log_.Lines()[0].text;
         for (Node* top : roots) {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -392,7 +393,8 @@ TEST_F(ScriptMachineTest, TheReportNamesTheLineAndEveryFrame) {
             outer:
             push $0
             line
-            extcall 0 0 1 hash:)" + callee + R"(
+            extcall 0 0 1 hash:)" + callee +
+                                           R"(
             end
         )",
                                        {inner->GetId()});
@@ -510,42 +512,86 @@ TEST_F(ScriptMachineTest, ExternalCallsCheckTheProgramAndMayRunInTheTargetsConte
                            "there may be multiple resolves))");
 }
 
-TEST_F(ScriptMachineTest, BreakpointsActByTheirAction) {
+// With a debugger to resume it a breakpoint stops the script; without one (the player, the
+// tools, the editor's standalone play) a stop would hold the game for good, so the breakpoint is
+// passed over, armed still, and the log names its place once.
+TEST_F(ScriptMachineTest, BreakpointsActByTheirActionAndStopOnlyWhereADebuggerCanResume) {
+    enum Debugger { Shown, Hidden, None };
     struct Case {
         uint32_t action;
+        Debugger debugger;
         int state;
         std::vector<uint32_t> stack;
         uint32_t wordAfter;
     };
+    const uint32_t armed = ScriptResource::BreakpointCommand;
     const Case cases[] = {
-        {0, ScriptReady, {1, 2, 3}, 0},
-        {1, ScriptReady, {1, 2, 3}, ScriptResource::BreakpointCommand},
-        {2, ScriptDebug, {1}, 0},
-        {9, ScriptErrorPending, {1}, 0},
+        {0, Shown, ScriptReady, {1, 2, 3}, 0},    {1, Shown, ScriptReady, {1, 2, 3}, armed},
+        {2, Shown, ScriptDebug, {1}, 0},          {9, Shown, ScriptErrorPending, {1}, 0},
+        {0, None, ScriptReady, {1, 2, 3}, 0},     {1, None, ScriptReady, {1, 2, 3}, armed},
+        {2, None, ScriptReady, {1, 2, 3}, armed}, {2, Hidden, ScriptReady, {1, 2, 3}, armed},
+        {9, None, ScriptErrorPending, {1}, 0},
     };
     for (const Case& c : cases) {
+        std::optional<test::ScopedScriptDebugger> debugger;
+        if (c.debugger != None) {
+            debugger.emplace(c.debugger == Shown);
+        }
         Script* script = MakeScript("push 1\npush 2\npush 3\nend\n", "breaks");
         ScriptResource* program = script->GetProgram();
         program->Breakpoints().assign(1, {2, 0, c.action});
         program->ArmBreakpoints();
         GamePaused = false;
+        const size_t lines = log_.Lines().size();
         Call(script);
-        EXPECT_EQ(script->GetRunState(), c.state) << c.action;
-        EXPECT_EQ(StackOf(script), c.stack) << c.action;
+        const std::string at = std::to_string(c.action) + " " + std::to_string(c.debugger);
+        EXPECT_EQ(script->GetRunState(), c.state) << at;
+        EXPECT_EQ(StackOf(script), c.stack) << at;
         if (c.action != 9) {
-            EXPECT_EQ(program->GetCode()[2], c.wordAfter) << c.action;
+            EXPECT_EQ(program->GetCode()[2], c.wordAfter) << at;
         }
-        EXPECT_EQ(GamePaused, c.state == ScriptDebug) << c.action;
+        EXPECT_EQ(GamePaused, c.state == ScriptDebug) << at;
+        const bool passed = c.action == 2 && c.debugger != Shown;
+        EXPECT_EQ(log_.Lines().size(), lines + (passed ? 1u : 0u)) << at;
         program->Breakpoints().clear();
         script->Delete();
     }
-    // A breakpoint command with no record breaks too.
-    Script* raw = MakeScript("push 1\nbreakpoint\npush 2\nend\n", "raw");
-    Call(raw);
-    EXPECT_EQ(raw->GetRunState(), ScriptDebug);
+    // A breakpoint command with no record stops too where a debugger can resume it; elsewhere
+    // the script goes on, and each place is named once however often it is passed.
+    {
+        const test::ScopedScriptDebugger debugger;
+        Script* raw = MakeScript("push 1\nbreakpoint\npush 2\nend\n", "raw");
+        Call(raw);
+        EXPECT_EQ(raw->GetRunState(), ScriptDebug);
+        raw->Delete();
+    }
+    GamePaused = false;
+    for (const bool translated : {false, true}) {
+        ScriptTranslatedRuns = translated;
+        Script* raw = MakeScript("line\npush 1\nline\nbreakpoint\nline\npush 2\nbreakpoint\nend\n",
+                                 translated ? "fastraw" : "plainraw");
+        const size_t lines = log_.Lines().size();
+        for (size_t call = 1; call <= 3; ++call) {
+            Call(raw);
+            EXPECT_EQ(raw->GetRunState(), ScriptReady);
+            EXPECT_EQ(StackOf(raw).size(), 2 * call) << translated;
+        }
+
+        EXPECT_FALSE(GamePaused);
+        ASSERT_EQ(log_.Lines().size(), lines + 2) << translated;
+        for (const char* line : {" line 3: ", " line 4: "}) {
+            EXPECT_TRUE(log_.Contains(std::string("Script \"") + (translated ? "fast" : "plain") +
+                                      "raw\"" + line +
+                                      "breakpoint passed over: no script debugger here can "
+                                      "resume it"))
+                << line;
+        }
+    }
+    ScriptTranslatedRuns = true;
 }
 
 TEST_F(ScriptMachineTest, TheDebugStateRunsOneSourceLineAtATime) {
+    const test::ScopedScriptDebugger debugger;
     Script* script = MakeScript("line\npush 1\npush 2\nline\npush 3\nline\npush 4\nend\n", "lines");
     ScriptResource* program = script->GetProgram();
     program->Breakpoints().assign(1, {0, 0, 2});
@@ -559,8 +605,8 @@ TEST_F(ScriptMachineTest, TheDebugStateRunsOneSourceLineAtATime) {
     EXPECT_EQ(script->GetCurrentLine(), 4);
 
     // A program that names its source steps through the lines of that file instead.
-    Script* sourced = MakeScript("line\npush 1\npush 2\nline\npush 3\nend\n", "sourced", true,
-                                 "sourced.asm");
+    Script* sourced =
+        MakeScript("line\npush 1\npush 2\nline\npush 3\nend\n", "sourced", true, "sourced.asm");
     sourced->GetProgram()->Breakpoints().assign(1, {0, 0, 2});
     sourced->GetProgram()->ArmBreakpoints();
     Call(sourced);
@@ -586,6 +632,7 @@ TEST_F(ScriptMachineTest, TheStepLimitFiresOnItsLastStepEvenWhenTheRunEnds) {
     EXPECT_EQ(loop->GetRunState(), ScriptErrorPending);
 
     // Stepping one line in the debugger ends too when the line never ends.
+    const test::ScopedScriptDebugger debugger;
     Script* line = MakeScript("line\nbreakpoint\nline\npush 0\nagain:\njump again\n", "line");
     Call(line);
     ASSERT_EQ(line->GetRunState(), ScriptDebug);

@@ -2,10 +2,12 @@
 
 #include "core/object/MethodInfo.h"
 #include "core/object/PropertyScalar.h"
+#include "core/os/FrameWaits.h"
 #include "core/scene/EngineState.h"
 #include "core/scene/Node.h"
 #include "render/Camera.h"
 #include "script/machine/ScriptContext.h"
+#include "script/machine/ScriptDebugHooks.h"
 #include "script/machine/ScriptLibrary.h"
 #include "script/machine/ScriptNode.h"
 #include "script/machine/ScriptOperators.h"
@@ -94,6 +96,25 @@ inline void TestFunctionDelete(Entity* entity) {
     }
 }
 
+// A script debugger panel for the scope, as the editor has one; `shown` false stands for the
+// editor's standalone play, which shows none.
+class ScopedScriptDebugger : public ScriptDebugPanel {
+public:
+    explicit ScopedScriptDebugger(bool shown = true) {
+        AddScriptDebugPanel(this);
+        SetScriptDebuggerShownHook(shown ? nullptr : +[] { return false; });
+    }
+    ~ScopedScriptDebugger() override {
+        SetScriptDebuggerShownHook(nullptr);
+        RemoveScriptDebugPanel(this);
+    }
+    ScopedScriptDebugger(const ScopedScriptDebugger&) = delete;
+    ScopedScriptDebugger& operator=(const ScopedScriptDebugger&) = delete;
+    void ShowScript(Script& script) override { shown = &script; }
+
+    Script* shown = nullptr;
+};
+
 // Scripts assembled from text, run on Script nodes; every runtime error dialog is recorded.
 class ScriptRunTest : public ScriptProgramTest {
 protected:
@@ -112,6 +133,8 @@ protected:
             },
             0);
         ScriptStepLimit = MaxScriptSteps;
+        // Each test a frame of its own: the waits of earlier tests do not count towards it.
+        BeginFrameWaits();
     }
     void TearDown() override {
         for (uint64_t serial : made_) {

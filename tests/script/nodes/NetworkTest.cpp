@@ -2,6 +2,7 @@
 
 #include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
+#include "core/os/FrameWaits.h"
 #include "core/string/TextArena.h"
 #include "script/machine/ScriptApp.h"
 #include "script/nodes/HttpReplyReader.h"
@@ -33,6 +34,12 @@ using namespace std::chrono_literals;
 
 using test::OneShotServer;
 
+// Each test a frame of its own: the waits of earlier tests do not count towards its bound.
+class NetworkTest : public ::testing::Test {
+protected:
+    void SetUp() override { BeginFrameWaits(); }
+};
+
 std::string Get(Network& node, uint16_t port, const char* path = "/x") {
     node.SetPort(port);
     node.SetTimeout(2s);
@@ -47,7 +54,7 @@ std::string Repeated(const std::string& text, int count) {
     return repeated;
 }
 
-TEST(NetworkTest, TheRequestIsExactAndRepliesReachTheScriptAsTheirRulesSay) {
+TEST_F(NetworkTest, TheRequestIsExactAndRepliesReachTheScriptAsTheirRulesSay) {
     const std::string bigBody(100 * 1024, 'b');
     // A fetch that ends by its time-out is given 500 ms; every other one ends by itself, at
     // its end or at a bound of the reader, and is given ten times as long, so that its outcome
@@ -251,7 +258,7 @@ int TwoAddresses(const char*, const char* service, const addrinfo* hints, addrin
     return 0;
 }
 
-TEST(NetworkTest, TheAddressesAreTriedInOrderAndSuccessClearsTheErrorText) {
+TEST_F(NetworkTest, TheAddressesAreTriedInOrderAndSuccessClearsTheErrorText) {
     OneShotServer server({"HTTP/1.1 200 OK\r\n\r\nsecond"});
     Network node;
     Network::SetResolver(&TwoAddresses);
@@ -260,7 +267,7 @@ TEST(NetworkTest, TheAddressesAreTriedInOrderAndSuccessClearsTheErrorText) {
     EXPECT_STREQ(node.GetLastError(), "");
 }
 
-TEST(NetworkTest, TransportFailuresLeaveTheirTextAndAnswerEmpty) {
+TEST_F(NetworkTest, TransportFailuresLeaveTheirTextAndAnswerEmpty) {
     Network node;
     Network::SetResolver(&FailLookUp);
     EXPECT_EQ(Get(node, 80), "");
@@ -280,7 +287,7 @@ TEST(NetworkTest, TransportFailuresLeaveTheirTextAndAnswerEmpty) {
     EXPECT_STREQ(node.GetLastError(), "");
 }
 
-TEST(NetworkTest, ABodyOfNoLengthThatNeverEndsIsNoPage) {
+TEST_F(NetworkTest, ABodyOfNoLengthThatNeverEndsIsNoPage) {
     OneShotServer server({"HTTP/1.1 200 OK\r\n\r\npartial", 0, true});
     test::CapturingLogSink log;
     Network node;
@@ -302,7 +309,7 @@ int StuckLookUp(const char*, const char*, const addrinfo*, addrinfo**) {
     return EAI_AGAIN;
 }
 
-TEST(NetworkTest, ANameLookUpThatDoesNotAnswerEndsWithTheTimeOut) {
+TEST_F(NetworkTest, ANameLookUpThatDoesNotAnswerEndsWithTheTimeOut) {
     Network node;
     node.SetTimeout(100ms);
     Network::SetResolver(&StuckLookUp);
@@ -318,7 +325,7 @@ TEST(NetworkTest, ANameLookUpThatDoesNotAnswerEndsWithTheTimeOut) {
     }
 }
 
-TEST(NetworkTest, ALineBreakInHostOrPathSendsNothing) {
+TEST_F(NetworkTest, ALineBreakInHostOrPathSendsNothing) {
     OneShotServer server({"HTTP/1.1 200 OK\r\n\r\nx"});
     Network node;
     EXPECT_EQ(Get(node, server.Port(), "/a\nGET /b"), "");
@@ -327,7 +334,7 @@ TEST(NetworkTest, ALineBreakInHostOrPathSendsNothing) {
     EXPECT_FALSE(server.Accepted());
 }
 
-TEST(NetworkTest, ReplyReaderRefusesABodyBeyondItsLimit) {
+TEST_F(NetworkTest, ReplyReaderRefusesABodyBeyondItsLimit) {
     const std::string head = "HTTP/1.1 200 OK\r\n\r\n";
     const size_t total = HttpReplyReader::MaxBodyLength + 10;
     size_t given = 0;
