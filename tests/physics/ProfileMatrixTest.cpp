@@ -3,6 +3,10 @@
 #include "physics/ScratchArena.h"
 #include "tests/physics/DenseReference.h"
 
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
 #include <gtest/gtest.h>
 #include <random>
 #include <vector>
@@ -47,7 +51,45 @@ void MakeRandomProfile(std::mt19937& random, ScratchArena& scratch, RandomProfil
     }
 }
 
-TEST(ProfileMatrix, ProductSubmatrixAndSolveMatchTheDenseMatrixOnRandomProfiles) {
+// The factor row by row, each row's columns in order, with the same four sums a dot product
+// takes: the order whatever the factor interleaves must keep.
+double ReferenceDot(const double* a, const double* b, int64_t n) {
+    double s[4] = {};
+    int64_t k = 0;
+    for (; k + 4 <= n; k += 4) {
+        for (int lane = 0; lane < 4; ++lane) {
+            s[lane] += a[k + lane] * b[k + lane];
+        }
+    }
+    for (; k < n; ++k) {
+        s[0] += a[k] * b[k];
+    }
+    return (s[0] + s[1]) + (s[2] + s[3]);
+}
+
+bool ReferenceFactor(ProfileMatrix& a) {
+    for (int32_t i = 0; i < a.n; ++i) {
+        double* row = a.Row(i);
+        const int32_t first = a.first[i];
+        for (int32_t j = first; j < i; ++j) {
+            const int32_t from = std::max(first, a.first[j]);
+            row[j] -= ReferenceDot(row + from, a.Row(j) + from, j - from);
+        }
+        double pivot = row[i];
+        for (int32_t j = first; j < i; ++j) {
+            const double scaled = row[j];
+            row[j] = scaled / a.Row(j)[j];
+            pivot -= scaled * row[j];
+        }
+        if (!(pivot > 0.0) || !std::isfinite(pivot)) {
+            return false;
+        }
+        row[i] = pivot;
+    }
+    return true;
+}
+
+TEST(ProfileMatrix, ProductSubmatrixFactorAndSolveMatchTheReferencesOnRandomProfiles) {
     std::mt19937 random(89);
     ScratchArena scratch;
     for (int trial = 0; trial < 200; ++trial) {
@@ -88,7 +130,16 @@ TEST(ProfileMatrix, ProductSubmatrixAndSolveMatchTheDenseMatrixOnRandomProfiles)
 
         std::vector<double> reference;
         ASSERT_TRUE(test::SolveDense(a.dense, x, reference));
+        ProfileMatrix rowByRow;
+        TakeProfile(rowByRow, n, a.matrix.first, scratch);
+        std::copy(a.matrix.values, a.matrix.values + a.matrix.Size(), rowByRow.values);
+        ASSERT_TRUE(ReferenceFactor(rowByRow));
         ASSERT_TRUE(FactorProfileLDLT(a.matrix)) << trial;
+        for (int64_t k = 0; k < a.matrix.Size(); ++k) {
+            ASSERT_EQ(std::bit_cast<uint64_t>(a.matrix.values[k]),
+                      std::bit_cast<uint64_t>(rowByRow.values[k]))
+                << trial << " value " << k;
+        }
         SolveProfileLDLT(a.matrix, x.data());
         for (int i = 0; i < n; ++i) {
             EXPECT_NEAR(x[i], reference[i], 1e-10 * (1.0 + std::fabs(reference[i]))) << trial;
