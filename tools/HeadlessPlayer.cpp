@@ -5,6 +5,7 @@
 #include "app/player/Engine.h"
 #include "app/player/InputScript.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/SceneGame.h"
 #include "core/scene/Node.h"
 #include "core/string/Text.h"
 #include "tools/ToolStatus.h"
@@ -82,12 +83,15 @@ HeadlessStart StartHeadlessPlayer(const std::string& scene, float step, Int2 siz
     // A packed game is the resource root, so its "autorun" and the scene given here are paths
     // in the archive, as the player opens them; a scene only on disk is still found there.
     const bool packed = here.Exists("data.zoo");
-    const bool inArchive = packed && (here.Exists(("data.zoo/" + scene).c_str()) ||
-                                      !here.Exists(scene.c_str()));
+    const bool inArchive =
+        packed && (here.Exists(("data.zoo/" + scene).c_str()) || !here.Exists(scene.c_str()));
     const std::string scenePath = inArchive ? scene : FromCurrentFolder(scene);
-    // Outside a game folder, what the scene names lies beside it: its folder is the game's.
-    if (scene.find(':') == std::string::npos && !packed && !here.Exists("config.txt")) {
-        setup.resourceRoot = scenePath.substr(0, scenePath.rfind('/') + 1);
+    // The scene runs as its own game, whatever folder the tool runs in; a packed game's scene
+    // as that game, as the player opens it.
+    if (StartsWithNoCase(scene.c_str(), "res://")) {
+        setup.resourceRoot = "res://";
+    } else if (!inArchive && scene.find(':') == std::string::npos) {
+        setup.resourceRoot = FindSceneGame(here, scenePath).root;
     }
     // Nothing may wait for a display, a sound card or an answer.
     setenv("SDL_VIDEODRIVER", "offscreen", 1);
@@ -139,12 +143,11 @@ std::string ToolStopReason(bool cut) {
     const int32_t run = stepsRun.load();
     // "frames" -> "frame"
     const std::string one = stepUnit.substr(0, stepUnit.size() - 1);
-    std::string reason =
-        cut && run < stepsPlanned
-            ? StringFormat("stopped by a signal during %s %d of %d (%d ran whole)", one.c_str(),
-                           run + 1, stepsPlanned, run)
-            : StringFormat("stopped by a signal after %d of %d %s", run, stepsPlanned,
-                           stepUnit.c_str());
+    std::string reason = cut && run < stepsPlanned
+                             ? StringFormat("stopped by a signal during %s %d of %d (%d ran whole)",
+                                            one.c_str(), run + 1, stepsPlanned, run)
+                             : StringFormat("stopped by a signal after %d of %d %s", run,
+                                            stepsPlanned, stepUnit.c_str());
     return stopCost.empty() ? reason : reason + "; " + stopCost;
 }
 

@@ -18,10 +18,11 @@ enum class HeadlessStart {
 };
 
 // Starts the player on SCENE in place of the configuration's "autorun" (relative to the
-// current folder, or a res:// path). The current folder is the game's folder when it holds a
-// "config.txt" or a "data.zoo"; otherwise SCENE's own folder is. In a packed game a relative
-// SCENE lies in the archive, as quarn finds its "autorun" and every file a scene names (on disk
-// only when the archive lacks it). Each frame steps the game by
+// current folder, or a res:// path), as its own game (SceneGame): the nearest folder at or
+// above it holding a "config.txt", else its own folder, never the current folder for being
+// current. In a current folder holding a packed game ("data.zoo") a relative SCENE lies in the
+// archive, as quarn finds its "autorun" and every file a scene names (on disk only when the
+// archive lacks it). Each frame steps the game by
 // `step` seconds, not by the clock, and particles take fixed seeds, so a run repeats exactly.
 // A `size` above 0 is the window's size. Log lines go to the sink installed before.
 HeadlessStart StartHeadlessPlayer(const std::string& scene, float step, Int2 size);

@@ -3,8 +3,12 @@
 #include "app/ClassRegistration.h"
 #include "core/debug/Log.h"
 #include "core/debug/Validity.h"
+#include "core/filesystem/DataFolders.h"
 #include "core/filesystem/FileReader.h"
+#include "core/filesystem/FileSystem.h"
+#include "core/filesystem/SceneGame.h"
 #include "core/filesystem/ScriptFileAccess.h"
+#include "core/filesystem/SettingsFile.h"
 #include "core/scene/Node.h"
 #include "core/scenefile/SceneCompactFormat.h"
 #include "core/scenefile/SceneLoader.h"
@@ -68,6 +72,14 @@ Node* LoadToolScene(const std::string& scene, std::string& reason, bool asGame) 
     if (!reader.Open(scene.c_str(), (loadFlags & SceneCompact) != 0, false)) {
         reason = "cannot open " + scene;
         return nullptr;
+    }
+    if (asGame) {
+        // The scene runs as its own game, whatever folder the tool runs in.
+        FileSystem& files = *GetFileSystem();
+        PathString native;
+        files.GetNativePath(native, scene.c_str());
+        EnterGame(files, FindSceneGame(files, native.Text()), GetMainSettings(), DataHomeFolder());
+        files.MakeDirectories("user://");
     }
     HoldGameReachAlways(asGame);
     SceneLoader loader(scene.c_str(), 0, loadFlags, nullptr, nullptr);

@@ -21,8 +21,9 @@ void RegisterPlayerClasses();
 // Loads SCENE as the "scene" command does, with every class registered. What the engine notes
 // while loading, and afterwards, goes to stderr as "quarn-tool: warning: ...". Null, with
 // `reason` set, when the scene cannot be opened or holds no node. For a game's run (`asGame`),
-// SCENE itself is the user's to name, but what it names and what its scripts open stay inside
-// the current folder's game for the rest of the run, as in the player.
+// SCENE itself is the user's to name, but it runs as its own game (SceneGame), whatever folder
+// the tool runs in: what it names and what its scripts open stay inside that game for the rest
+// of the run, as in the player.
 Node* LoadToolScene(const std::string& scene, std::string& reason, bool asGame = false);
 
 } // namespace quarn

@@ -8,6 +8,7 @@
 #include "app/player/Engine.h"
 #include "app/player/SceneCommands.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/SceneGame.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/object/Signals.h"
 #include "core/os/EditorToolbar.h"
@@ -303,9 +304,12 @@ void ChangeResourcePath() {
     }
     // Folders end in '/' here, where the engine's paths have always used '/'.
     folder += '/';
-    // The user's choice, unlike a game's own settings, moves the game's reach along.
-    GetFileSystem()->SetBaseFolder(folder.c_str());
-    GetFileSystem()->SetGameRoot(folder.c_str());
+    // The user's choice, unlike a game's own settings, moves the game's reach along; a folder
+    // without a "config.txt" is a game for reading, as a scene's is.
+    FileSystem& files = *GetFileSystem();
+    files.SetBaseFolder(folder.c_str());
+    files.SetGameRoot(folder.c_str());
+    files.SetGameReadOnly(!FolderGame(files, folder).configured);
     user.SetString("resource_path", folder.c_str());
 }
 

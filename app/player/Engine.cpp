@@ -23,6 +23,7 @@
 #include "core/filesystem/DataFolders.h"
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/filesystem/GameSettings.h"
+#include "core/filesystem/SceneGame.h"
 #include "core/filesystem/ScriptFileAccess.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/object/ClassInfo.h"
@@ -334,8 +335,10 @@ bool InitEngine(const EngineSetup& setup) {
         files->SetBaseFolder(setup.resourceRoot.c_str());
     }
 
+    // The game is the root start-up found: its settings, its reach and its own folder.
     SettingsFile& config = GetMainSettings();
-    config.Load("config.txt", false);
+    const std::string dataHome = platform->GetAppDataFolder();
+    EnterGame(*files, FolderGame(*files, files->GetBaseFolder()), config, dataHome);
     for (const auto& [key, value] : setup.settings) {
         config.SetString(key.c_str(), value.c_str());
     }
@@ -346,15 +349,6 @@ bool InitEngine(const EngineSetup& setup) {
         InstallUndoHistory();
     } else {
         RemoveUndoHistory();
-    }
-    // The game is the root start-up found: a "resource_path" of its own moves the base folder,
-    // never the game's reach. Its own folder is named the same way in the player and the editor.
-    files->SetGameRoot(files->GetBaseFolder());
-    const std::string dataHome = platform->GetAppDataFolder();
-    files->SetUserFolder(
-        GameDataFolder(dataHome, config.GetString("name"), files->GetBaseFolder()).c_str());
-    if (config.HasKey("resource_path")) {
-        files->SetBaseFolder(config.GetString("resource_path"));
     }
     if (!dataHome.empty()) {
         files->MakeDirectories(EngineDataFolder(dataHome).c_str());

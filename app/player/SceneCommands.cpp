@@ -10,6 +10,7 @@
 #include "core/filesystem/FileReader.h"
 #include "core/filesystem/FileStamp.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/filesystem/SceneGame.h"
 #include "core/filesystem/ScriptFileAccess.h"
 #include "core/filesystem/SettingsFile.h"
 #include "core/object/IdMap.h"
@@ -363,6 +364,37 @@ void MoveBaseFolder(const std::string& gameFolder, const char* resourcePath) {
     }
 }
 
+// Whether the scene is a copy the engine made in its own folder (an autosave, a play copy): a
+// scene of the game in force, which made it.
+bool IsEngineCopy(const std::string& scene) {
+    const std::string engine = EngineFile("");
+    return !engine.empty() && scene.starts_with(engine) &&
+           scene.find('/', engine.size()) == std::string::npos;
+}
+
+// A scene runs as its own game (SceneGame). One the user picked is entered wherever it lies;
+// one a game names (its start scene, File/New's) only where it lies inside the game in force,
+// so that no game's settings open another game's files.
+void EnterSceneGame(const std::string& scene, uint32_t flags) {
+    FileSystem& files = *GetFileSystem();
+    if (IsEngineCopy(scene)) {
+        return;
+    }
+    const SceneGame game = FindSceneGame(files, scene);
+    if (game.root == files.GetGameRoot() ||
+        (!(flags & OpenUsersFile) && !IsNativeInsideGame(files, scene.c_str()))) {
+        return;
+    }
+    EnterGame(files, game, GetMainSettings(), GetPlatform()->GetAppDataFolder());
+    {
+        // Made as start-up makes it: a folder not there yet would be no place inside the game.
+        const EngineFilesScope engineFiles;
+        files.MakeDirectories("user://");
+    }
+    CopyLanguageCode();
+    LogMessage("Game folder is now '%s'", game.root.c_str());
+}
+
 // The nearest "game_cfg.txt" in the scene's folder or above it (never the base folder itself)
 // overrides the main settings, and may move the base folder.
 void ReadGameSettings(const char* absoluteScene) {
@@ -554,6 +586,7 @@ bool OpenScene(const char* path, uint32_t flags) {
     if (!files.GetNativePath(absolute, chosen.c_str())) {
         LogMessage("Scene path is too long: '%s'", chosen.c_str());
     } else {
+        EnterSceneGame(absolute.Text(), flags);
         ReadGameSettings(absolute.Text());
         uint32_t readerFlags = SceneKeepUnmappedIds;
         if (flags & OpenRawIds) {
@@ -624,18 +657,15 @@ std::string WhyNotThisGamesScene(const char* path) {
     if (!path || !*path || !files.GetNativePath(absolute, path)) {
         return "it names no file this game can reach";
     }
-    const std::string scene = absolute.Text();
     const std::string root = files.GetGameRoot();
-    if (root.empty() || !scene.starts_with(root) || !files.IsInsideGame(scene.c_str(), 0)) {
+    const SceneGame game = FindSceneGame(files, absolute.Text());
+    if (game.root == root) {
+        return "";
+    }
+    if (!game.root.starts_with(root)) {
         return "it is not in this game's folder '" + root + "'";
     }
-    for (std::string folder = scene.substr(0, scene.rfind('/') + 1); folder.size() > root.size();
-         folder = folder.substr(0, folder.rfind('/', folder.size() - 2) + 1)) {
-        if (files.Exists((folder + "config.txt").c_str())) {
-            return "it belongs to the game in '" + folder + "'";
-        }
-    }
-    return "";
+    return "it belongs to the game in '" + game.root + "'";
 }
 
 void OpenRecentScene(const char* path) {
@@ -643,13 +673,9 @@ void OpenRecentScene(const char* path) {
     if (RefuseSecondScene(chosen)) {
         return;
     }
-    // A missing entry opens with an empty path: the open dialog asks.
-    if (const std::string why = chosen.empty() ? "" : WhyNotThisGamesScene(path); !why.empty()) {
-        RefuseLoad("Recent file '" + chosen + "' is not opened: " + why +
-                   ". Start the editor in its game's folder to edit it.");
-        return;
-    }
-    OpenScene(path, OpenStartScene);
+    // The user's list of scenes, each opened as its own game; a missing entry opens with an
+    // empty path, which the open dialog asks for.
+    OpenScene(path, OpenStartScene | (chosen.empty() ? 0u : OpenUsersFile));
 }
 
 bool CloseScene(bool skipPrompt) {

@@ -22,8 +22,9 @@ enum OpenSceneFlags : uint32_t {
     OpenLogsLoaded = 0x4,      // on success: "Scene '%s' loaded"
     OpenRawIds = 0x80,         // the reader takes ids as plain numbers
     OpenNativeClasses = 0x200, // the reader takes classes as their nearest native base
-    // The file is the user's pick (a dialog's, a tool's argument, an autosave the user
-    // recovers): opened with the user's reach. What it names is the game's either way.
+    // The file is the user's pick (a dialog's, a recent file, a tool's argument, an autosave
+    // the user recovers): opened with the user's reach, and run as its own game (SceneGame)
+    // wherever it lies. What it names is the game's either way.
     OpenUsersFile = 0x10000,
     // The words the callers pass.
     OpenStartScene = 0x105, // start-up, Load..., a recent file, Play...
@@ -67,11 +68,10 @@ bool IsStandalonePlay();
 // editor also shows it in one box, hangs the scene's other top-level nodes under its root and
 // asks before a save writes over the file.
 bool OpenScene(const char* path, uint32_t flags);
-// A recent file runs only as the game it belongs to, never as the game of the folder the
-// program started in: "" when the scene lies in this game's folder and in no other game's folder
-// below it (one with a "config.txt" of its own), else why it is not this game's.
+// The start-up runs the game of the folder it starts in: the recent file it would start in
+// place of a start scene must be a scene of that game (SceneGame). "" when it is, else why not.
 std::string WhyNotThisGamesScene(const char* path);
-// A recent file of the File menu: opened when it is this game's, else refused with the reason.
+// A recent file of the File menu, opened as the user's pick: as its own game.
 void OpenRecentScene(const char* path);
 // Closes the scene: with a scene loaded that ends the process. With an undo history holding
 // unsaved changes, and unless skipped, "Save?" comes first: false when the user cancels it or

@@ -1,5 +1,6 @@
 #include "core/filesystem/DiskFileSystem.h"
 
+#include "core/debug/Log.h"
 #include "core/filesystem/DiskFile.h"
 #include "core/filesystem/EmbeddedFile.h"
 #include "core/filesystem/FileOutputStream.h"
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace quarn {
@@ -317,6 +319,23 @@ bool DiskFileSystem::ToPlace(const char* path, DiskPlace& place) const {
     return true;
 }
 
+bool DiskFileSystem::ToWritePlace(const char* path, DiskPlace& place) {
+    std::string native;
+    return ToPlace(path, place) && ToNative(path, native) && MayWrite(native);
+}
+
+bool DiskFileSystem::MayWrite(const std::string& native) {
+    if (!gameReadOnly_ || !IsGameAtWork() || userSpace_.Holds(Absolute(native))) {
+        return true;
+    }
+    NoteFileFailure(ReadOnlyGameReason);
+    if (!std::exchange(toldReadOnly_, true)) {
+        LogMessage("The game in '%s' is one for reading: %s", RootText().c_str(),
+                   ReadOnlyGameReason);
+    }
+    return false;
+}
+
 std::string DiskFileSystem::RootText() const {
     return gameRoot_.empty() ? baseFolder_ : gameRoot_;
 }
@@ -438,7 +457,7 @@ std::unique_ptr<File> DiskFileSystem::Open(const char* path, uint32_t flags) {
 
 std::unique_ptr<OutputStream> DiskFileSystem::OpenForWrite(const char* path, uint32_t flags) {
     DiskPlace target;
-    if (!ToPlace(path, target)) {
+    if (!ToWritePlace(path, target)) {
         return nullptr;
     }
     auto stream = std::make_unique<FileOutputStream>();
@@ -501,7 +520,7 @@ uint32_t DiskFileSystem::GetAttributes(const char* path) {
 
 bool DiskFileSystem::SetReadOnly(const char* path, uint32_t mask, uint32_t value) {
     DiskPlace place;
-    if (!ToPlace(path, place)) {
+    if (!ToWritePlace(path, place)) {
         return false;
     }
     // Changed through a descriptor of the file itself, so a link is followed only as far as
@@ -529,6 +548,12 @@ void DiskFileSystem::SetBaseFolder(const char* path) {
 
 void DiskFileSystem::SetGameRoot(const char* path) {
     gameRoot_ = WithTrailingSlash(Normalised(path));
+    toldReadOnly_ = false;
+}
+
+void DiskFileSystem::SetGameReadOnly(bool readOnly) {
+    gameReadOnly_ = readOnly;
+    toldReadOnly_ = false;
 }
 
 bool DiskFileSystem::IsInBaseFolder(const char* path) const {
@@ -604,7 +629,7 @@ uint64_t DiskFileSystem::GetFileTime(const char* path) {
 bool DiskFileSystem::MakeDirectory(const char* path) {
     DiskPlace place;
     struct stat info;
-    if (!ToPlace(path, place)) {
+    if (!ToWritePlace(path, place)) {
         return false;
     }
     if (place.Stat(info)) {
@@ -617,7 +642,7 @@ bool DiskFileSystem::MakeDirectory(const char* path) {
 
 bool DiskFileSystem::RemoveFolder(const char* path, bool recursive) {
     DiskPlace place;
-    if (!ToPlace(path, place)) {
+    if (!ToWritePlace(path, place)) {
         return false;
     }
     if (FolderSpace* space = SpaceOf(path)) {
@@ -638,14 +663,14 @@ bool DiskFileSystem::DeleteTree(const char* nativeFolder) {
 
 bool DiskFileSystem::MakeDirectories(const char* path) {
     std::string native;
-    return ToNative(path, native) && IsDiskPath(native) &&
+    return ToNative(path, native) && IsDiskPath(native) && MayWrite(native) &&
            Locate(native).WithCaseResolved().MakeFoldersAbove();
 }
 
 bool DiskFileSystem::Copy(const char* source, const char* destination) {
     DiskPlace from;
     std::string to;
-    if (!ToPlace(source, from) || !ToNative(destination, to) || !IsDiskPath(to)) {
+    if (!ToPlace(source, from) || !ToNative(destination, to) || !IsDiskPath(to) || !MayWrite(to)) {
         return false;
     }
     return CopyPlace(from, Locate(WithoutTrailingSlash(to)), to.back() == '/',
@@ -675,9 +700,9 @@ bool DiskFileSystem::CopyPlace(const DiskPlace& source, const DiskPlace& destina
         auto from = std::make_shared<const Descriptor>(source.Open(O_PATH | O_DIRECTORY));
         const Descriptor to = folder.Open(O_PATH | O_DIRECTORY);
         std::vector<CopiedLink> links;
-        const bool copied = from->IsOpen() && to.IsOpen() &&
-                            CopyEntries(from, source.GetNativePath(), to.Get(), folder, links,
-                                        space);
+        const bool copied =
+            from->IsOpen() && to.IsOpen() &&
+            CopyEntries(from, source.GetNativePath(), to.Get(), folder, links, space);
         return MakeCopiedLinks(std::move(links)) && copied;
     }
     if (!S_ISREG(info.st_mode)) {
@@ -698,12 +723,12 @@ bool DiskFileSystem::CopyCreatingFolders(const char* source, const char* destina
 
 bool DiskFileSystem::CreateEmptyFile(const char* path) {
     DiskPlace place;
-    return ToPlace(path, place) && place.Open(O_WRONLY | O_CREAT | O_EXCL, 0666).IsOpen();
+    return ToWritePlace(path, place) && place.Open(O_WRONLY | O_CREAT | O_EXCL, 0666).IsOpen();
 }
 
 bool DiskFileSystem::RemoveFile(const char* path) {
     DiskPlace place;
-    if (!ToPlace(path, place)) {
+    if (!ToWritePlace(path, place)) {
         return false;
     }
     std::string name;

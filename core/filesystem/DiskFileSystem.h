@@ -43,6 +43,8 @@ public:
     const char* GetBaseFolder() const override { return baseFolder_.c_str(); }
     void SetGameRoot(const char* path) override;
     const char* GetGameRoot() const override { return gameRoot_.c_str(); }
+    void SetGameReadOnly(bool readOnly) override;
+    bool IsGameReadOnly() const override { return gameReadOnly_; }
     bool IsInsideGame(const char* path, uint32_t flags) const override;
     bool IsInBaseFolder(const char* path) const override;
     bool GetNativePath(PathString& out, const char* path) const override;
@@ -79,6 +81,12 @@ private:
     // Where a virtual path lies on disk, its case resolved; false, with a note, for paths the
     // disk cannot serve (too long, inside an archive, or under a scheme such as "res://").
     bool ToPlace(const char* path, DiskPlace& place) const;
+    // ToPlace for a write; false, with a note, where the game may not write (SetGameReadOnly).
+    bool ToWritePlace(const char* path, DiskPlace& place);
+    // Whether the running game may write at the native path: anywhere its reach allows, unless
+    // it is a game for reading at work, which writes only in its user folder. A refusal is
+    // noted, and told in the log once a game.
+    bool MayWrite(const std::string& native);
     // The place of a native disk path: anywhere unless the game's reach is held.
     DiskPlace Locate(const std::string& native) const;
     // Beneath the longest root whose text the path starts with; nowhere under none.
@@ -94,6 +102,8 @@ private:
     std::string baseFolder_;
     std::string gameRoot_;
     std::string userFolder_;
+    bool gameReadOnly_ = false;
+    bool toldReadOnly_ = false;
     FolderSpace userSpace_;
     ArchiveSet archives_;
 };

@@ -65,6 +65,11 @@ public:
     // base folder is the root.
     virtual void SetGameRoot(const char* path) = 0;
     virtual const char* GetGameRoot() const = 0;
+    // A game whose folder holds no "config.txt" is one for reading (SceneGame): while its
+    // scripts are at work (IsGameAtWork) they write, copy over and remove only in "user://", and
+    // every other write fails noting ReadOnlyGameReason.
+    virtual void SetGameReadOnly(bool readOnly) = 0;
+    virtual bool IsGameReadOnly() const = 0;
     // Whether the path lies inside the game as the disk resolves it now: beneath its root or
     // "user://" (links followed only while they stay there, never an absolute one), or among
     // the built-in files. Judged so whether or not the reach is held. Flags: OpenNative.
@@ -119,6 +124,9 @@ void NoteWriteSucceeded();
 
 // Why a path is refused while the game's reach is held.
 inline constexpr const char* OutsideGameReason = "it leads outside the game's folder and user://";
+// Why a script of a game for reading may not write beneath its folder.
+inline constexpr const char* ReadOnlyGameReason =
+    "the game's folder holds no config.txt, so its scripts write only in user://";
 // Why a pipe, a device or a socket is not read: it may never end, or wait for ever.
 inline constexpr const char* NotAFileReason = "it is no regular file";
 

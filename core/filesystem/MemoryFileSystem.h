@@ -43,6 +43,8 @@ public:
     const char* GetBaseFolder() const override { return ""; }
     void SetGameRoot(const char*) override {}
     const char* GetGameRoot() const override { return ""; }
+    void SetGameReadOnly(bool) override {}
+    bool IsGameReadOnly() const override { return false; }
     // Nothing lies outside memory but what names another place: an absolute path, a scheme
     // other than "user://" and "res://", or ".." climbing above the start.
     bool IsInsideGame(const char* path, uint32_t flags) const override;

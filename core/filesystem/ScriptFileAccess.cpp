@@ -48,6 +48,10 @@ void SetScriptRunning(bool running) {
     scriptRunning = running;
 }
 
+bool IsGameAtWork() {
+    return scriptRunning || holds > 0;
+}
+
 bool IsGameReachHeld() {
     return heldAlways || scriptRunning || holds > 0;
 }

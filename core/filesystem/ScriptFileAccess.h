@@ -35,6 +35,11 @@ bool ScriptMayReachNative(const char* function, const char* nativePath);
 bool IsScriptRunning();
 void SetScriptRunning(bool running);
 
+// Whether the game itself is at work: a script runs, or work a script set in motion
+// (GameReachHold). What a game for reading may write is judged by this, not by the reach, which
+// the editor and the tools hold for their own work too.
+bool IsGameAtWork();
+
 // Whether the file system holds every file to the game now: always once a game's run holds it,
 // while a script runs, and within a GameReachHold; within an EngineFilesScope or a
 // UserChoiceScope only while a script that started in it runs.
