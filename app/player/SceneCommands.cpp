@@ -836,18 +836,25 @@ void PlayScene(bool standalone) {
     AutosaveScene();
     const std::string standaloneCopy = EngineFile(StandaloneCopy);
     SaveScene(EngineFile("play.scene").c_str(), SavePlayCopy);
-    if (standalone) {
-        SaveScene(standaloneCopy.c_str(), SaveStandaloneCopy);
+    // The player's run reads the scene from its file: without the copy there is none to run.
+    if (standalone && !SaveScene(standaloneCopy.c_str(), SaveStandaloneCopy)) {
+        LogMessage("The scene is not played standalone: its copy '%s' could not be written%s",
+                   standaloneCopy.c_str(), FileFailureSuffix().c_str());
+        State().played.reset();
+        RefreshMainMenu();
+        return;
     }
     ReloadResources();
     if (SendSignal("play", nullptr, true)) {
         if (standalone) {
             HoldAllResources();
-            // Ends the process while the scene is still there, unless the user keeps it.
-            if (!CloseScene(false)) {
-                ReleaseHeldResources();
-                return;
+            // The edited tree gives way to the copy, read back as the player reads a scene; the
+            // process goes on, and the edit stays what Stop and a close ask about, as after Play.
+            if (Node* edited = GetSceneRoot()) {
+                edited->Delete();
             }
+            TheIdMap().Clear();
+            Profiler().ClosePeriod();
             FileReader reader;
             SceneLoader loader(standaloneCopy.c_str(), 0, SceneKeepUnmappedIds, nullptr, nullptr);
             bool opened = false;

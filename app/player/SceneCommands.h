@@ -97,7 +97,9 @@ void OpenSceneDialog();
 void NewScene();
 // Play keeps the scene and its edited branches as they are when it has unsaved changes, and
 // writes no game file; Stop, and a close while the game runs, ask "Save?" for them before the
-// process ends (Cancel keeps the game running).
+// process ends (Cancel keeps the game running). Play Standalone (`standalone`) runs the scene as
+// the player would: written to the engine's "standalone.scene" and read back from it in place of
+// the edited tree.
 void PlayScene(bool standalone);
 void PlayWithDialog(uint32_t openFlags);
 void StopScene();

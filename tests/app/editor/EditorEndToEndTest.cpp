@@ -325,16 +325,35 @@ TEST(EditorRun, ClosingTheWindowAfterAnUnsavedStepAsksAndNoEndsWithoutWriting) {
     EXPECT_FALSE(std::filesystem::exists(folder.Join("level.scn")));
 }
 
+// Game > Play Standalone plays the edited scene from its copy, the editor running on, and Stop
+// asks for the edit made before: Yes writes it, the new node and all.
+TEST(EditorRun, PlayStandaloneFromTheMenuPlaysAndStopSavesTheEdit) {
+    test::TempFolder folder;
+    MakeGame(folder);
+    folder.WriteFile("input.txt", std::string(UnsavedStep) + "50 command 40024\n60 command 40014\n"
+                                                             "60 answer 0\n64 close\n");
+    const test::PlayerExit run = test::RunPlayerIn(
+        folder, "", std::string(test::Headless) + " QUARN_INPUT='" + folder.Join("input.txt") + "'",
+        "--editor");
+    EXPECT_EQ(run.status, 0) << run.log;
+    for (const char* line : {"Play...\n", "\"Save?\"", "Scene saved as '~/level.scene'\n"}) {
+        EXPECT_NE(run.log.find(line), std::string::npos) << line << run.log;
+    }
+    for (const char* file : {"level.scene", "data/Quarn/standalone.scene"}) {
+        EXPECT_NE(folder.ReadFile(file).find("num_nodes = 6\n"), std::string::npos) << file;
+    }
+}
+
 // A stop signal gives no time for an answer: the editor ends without asking, and what was not
 // saved stays unsaved.
 TEST(EditorRun, AStopSignalAfterAnUnsavedStepEndsWithoutAskingOrWriting) {
     test::TempFolder folder;
     MakeGame(folder);
     folder.WriteFile("input.txt", std::string(UnsavedStep) + "30 key F11\n");
-    const test::PlayerExit run = test::RunPlayerIn(
-        folder, "Screenshot saved as",
-        std::string(test::Headless) + " QUARN_INPUT='" + folder.Join("input.txt") + "'",
-        "--editor");
+    const test::PlayerExit run = test::RunPlayerIn(folder, "Screenshot saved as",
+                                                   std::string(test::Headless) + " QUARN_INPUT='" +
+                                                       folder.Join("input.txt") + "'",
+                                                   "--editor");
     EXPECT_EQ(run.status, 0) << run.log;
     EXPECT_GE(run.secondsAfterSignal, 0.0);
     EXPECT_EQ(run.log.find("\"Save?\""), std::string::npos) << run.log;

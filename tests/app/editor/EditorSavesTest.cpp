@@ -200,6 +200,44 @@ FRESH_PROCESS_TEST_F(EditorSaves, StopAfterPlayWithAChangeAsksAndSavesTheSceneAs
     EXPECT_EQ(RootNameIn("level.scn"), "edited");
 }
 
+// Play Standalone runs the scene as the player reads it, from the copy it writes, in place of
+// the edited tree; the editor goes on, and Stop asks for the edit as after Play.
+FRESH_PROCESS_TEST_F(EditorSaves, PlayStandaloneRunsTheSceneFromItsCopyAndStopAsksForTheEdit) {
+    folder.WriteFile("tick.asm", "header 0 0\nstack 32\nfunction \"update\" (float) "
+                                 "at=@update\nupdate:\n    line\n    text \"tick\"\n"
+                                 "    func 36\n    return 1 0\n");
+    ASSERT_EQ(test::RunTool(folder, {"script", "asm", "tick.asm", "tick"}).status, 0);
+    folder.WriteFile("config.txt", "");
+    folder.WriteFile("level.scene",
+                     "version = 44\nnum_nodes = 2\nobj1 {\n\tclass = \"Node\"\n"
+                     "\tname = \"root\"\n\tflags = 1\n}\nobj2 {\n\tclass = "
+                     "\"Script\"\n\tparent = 1\n\tscriptfile = \"tick.script\"\n}\n");
+    EngineSetup setup;
+    setup.editScene = "level.scene";
+    ASSERT_TRUE(StartEditor(setup));
+    ASSERT_TRUE(StepFrames(2));
+    EXPECT_FALSE(log.Contains("tick"));
+    Rename("edited");
+    const uint64_t edited = GetSceneRoot()->GetSerial();
+    CatchExit();
+    PlayScene(true);
+    ASSERT_TRUE(GameRunning);
+    EXPECT_TRUE(IsStandalonePlay());
+    ASSERT_NE(GetSceneRoot(), nullptr);
+    EXPECT_NE(GetSceneRoot()->GetSerial(), edited);
+    EXPECT_FALSE(IsAlive(edited));
+    EXPECT_EQ(GetSceneRoot()->GetName(), "edited");
+    EXPECT_EQ(RootNameIn("data/Quarn/standalone.scene"), "edited");
+    ASSERT_TRUE(StepFrames(3));
+    EXPECT_EQ(Count("tick"), 3u);
+    EXPECT_EQ(RootNameIn("level.scene"), "root");
+
+    dialogs->AnswerButton(0);
+    EXPECT_THROW(StopScene(), test::ProgramExit);
+    EXPECT_EQ(dialogs->Requests().back().title, "Save?");
+    EXPECT_EQ(RootNameIn("level.scene"), "edited");
+}
+
 // A scene the editor cannot open at all is told in a box with the reason; a box fits an
 // 800-pixel screen however long the path it names.
 FRESH_PROCESS_TEST_F(EditorSaves, AnUnopenableSceneIsToldInABoxThatFitsTheScreen) {
