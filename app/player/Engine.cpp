@@ -487,6 +487,9 @@ bool FrameUpdate() {
     device.EndScene();
     // Before the UI is drawn over the view's image, so the picture is the scene alone.
     if (!IsStandalone() && keyboard && keyboard->WentDown(ScreenshotKey)) {
+        // The user's key, not the game's doing: the picture lands below the base folder wherever
+        // the game's "resource_path" puts it, inside the game's folder or not.
+        const UserChoiceScope picked;
         TakeScreenshot("bmp");
     }
     ComposeEditorFrame(platform);

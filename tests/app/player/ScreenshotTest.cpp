@@ -1,10 +1,10 @@
-#include "app/input/Keyboard.h"
 #include "app/player/Screenshot.h"
+
+#include "app/input/Keyboard.h"
 #include "core/filesystem/FileSystem.h"
+#include "core/string/Text.h"
 #include "device/DeviceTexture.h"
 #include "tests/app/player/PlayerTestSupport.h"
-
-#include "core/string/Text.h"
 
 #include <filesystem>
 #include <fstream>
@@ -30,8 +30,9 @@ struct Bitmap {
 Bitmap ReadBitmap(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
-    auto word = [&](size_t at) { return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
-                                        uint32_t(bytes[at + 3]) << 24; };
+    auto word = [&](size_t at) {
+        return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | uint32_t(bytes[at + 3]) << 24;
+    };
     Bitmap bitmap;
     if (bytes.size() < 54 || bytes[0] != 'B' || bytes[1] != 'M' || (word(28) & 0xFFFF) != 24) {
         return bitmap;
@@ -121,6 +122,19 @@ FRESH_PROCESS_TEST_F(ScreenshotRun, LandsBelowTheBaseFolderNotTheCurrentOne) {
     ASSERT_TRUE(PressF11());
     EXPECT_TRUE(std::filesystem::exists(folder.Join("game/Screenshots/screenshot0001.bmp")));
     EXPECT_FALSE(std::filesystem::exists(folder.Join("Screenshots")));
+}
+
+// F11 is the user's: its picture lands below the base folder the game's "resource_path" names,
+// inside the game's folder or outside it.
+FRESH_PROCESS_TEST_F(ScreenshotRun, LandsBelowTheFolderTheResourcePathNamesWhereverItLies) {
+    folder.WriteFile("launcher/config.txt", "resource_path = \"../game/\"\n");
+    folder.WriteFile("game/level.scene", SpriteScene);
+    ASSERT_EQ(chdir(folder.Join("launcher").c_str()), 0);
+    ASSERT_TRUE(StartEditor());
+    ASSERT_TRUE(PressF11());
+    EXPECT_TRUE(log.Contains("Screenshot saved as ./Screenshots/screenshot0001.bmp")) << LogText();
+    EXPECT_TRUE(std::filesystem::exists(folder.Join("game/Screenshots/screenshot0001.bmp")));
+    EXPECT_FALSE(std::filesystem::exists(folder.Join("launcher/Screenshots")));
 }
 
 FRESH_PROCESS_TEST_F(ScreenshotRun, AViewLargerThanTheBackBufferWritesTheBackBuffersSize) {
