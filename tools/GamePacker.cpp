@@ -456,6 +456,11 @@ bool FolderPacker::AddFile(const Level& level, const ListedEntry& entry) {
     uint64_t total = 0;
     bool written = true;
     while (const uint32_t got = file.Read(chunk.data(), ReadChunk)) {
+        // A large file is many chunks: the stop is seen between them, not after the file.
+        if (StopRequested()) {
+            zipCloseFileInZip(zip_);
+            return Fail(StoppedText);
+        }
         total += got;
         if (total > ZipArchive::MaxEntrySize) {
             zipCloseFileInZip(zip_);

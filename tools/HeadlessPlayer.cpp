@@ -26,16 +26,11 @@ int32_t stepsPlanned = 0;
 std::string stepUnit;
 std::string stopCost;
 
-// On the stop watch's thread, for a step that never ends: stdio's locks may be held.
+std::atomic<bool> stopTold{false};
+
+// On the stop watch's thread, for a command that holds on past the grace.
 void SayStepCutShort() {
-    const std::string line = "quarn-tool: " + ToolStopReason(true) + "\n";
-    for (size_t written = 0; written < line.size();) {
-        const ssize_t put = write(STDERR_FILENO, line.data() + written, line.size() - written);
-        if (put <= 0) {
-            return;
-        }
-        written += static_cast<size_t>(put);
-    }
+    SayToolStopped(true);
 }
 
 // No screen bounds the window: a picture has exactly the size asked.
@@ -127,6 +122,10 @@ void RunHeadlessFrames(int32_t frames) {
     FinishInputScript();
 }
 
+void WatchToolStop(std::string lost) {
+    WatchToolStopSignals("", 0, std::move(lost));
+}
+
 void WatchToolStopSignals(const char* unit, int32_t planned, std::string lost) {
     stepUnit = unit;
     stepsPlanned = planned;
@@ -135,11 +134,29 @@ void WatchToolStopSignals(const char* unit, int32_t planned, std::string lost) {
     WatchStopSignals();
 }
 
+void SayToolStopped(bool cut) {
+    if (stopTold.exchange(true)) {
+        return;
+    }
+    // Written whole with no lock: on the watch's thread the main thread may hold stdio's.
+    const std::string line = "quarn-tool: " + ToolStopReason(cut) + "\n";
+    for (size_t written = 0; written < line.size();) {
+        const ssize_t put = write(STDERR_FILENO, line.data() + written, line.size() - written);
+        if (put <= 0) {
+            return;
+        }
+        written += static_cast<size_t>(put);
+    }
+}
+
 void CountToolStep() {
     ++stepsRun;
 }
 
 std::string ToolStopReason(bool cut) {
+    if (stepUnit.empty()) {
+        return stopCost.empty() ? "stopped by a signal" : "stopped by a signal; " + stopCost;
+    }
     const int32_t run = stepsRun.load();
     // "frames" -> "frame"
     const std::string one = stepUnit.substr(0, stepUnit.size() - 1);

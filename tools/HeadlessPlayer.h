@@ -31,6 +31,13 @@ HeadlessStart StartHeadlessPlayer(const std::string& scene, float step, Int2 siz
 // (StopRequested()). Each counts as a step of WatchToolStopSignals.
 void RunHeadlessFrames(int32_t frames);
 
+// From here on the stop signals stop the command as a failure that says so, "stopped by a
+// signal" followed by `lost` when given ("out.scene is left as it was"): what it writes is left
+// as it was, with no temporary behind, however far it came. Every command of the tool watches.
+void WatchToolStop(std::string lost);
+// Says once on stderr why the command stopped (ToolStopReason): the command failing on the
+// stop, or the watch ending a command that holds on, whichever comes first.
+void SayToolStopped(bool cut = false);
 // From here on the stop signals stop the tool as they stop the player, but never as a success:
 // between two of its `planned` frames (or steps, as `unit` names them) the run ends and the
 // command fails with ToolStopReason(); one that holds the process StopGraceSeconds after the
@@ -40,7 +47,8 @@ void WatchToolStopSignals(const char* unit, int32_t planned, std::string lost);
 // One more frame or step ran whole.
 void CountToolStep();
 // "stopped by a signal after 3 of 100 frames; shot.png is not written"; `cut` says the step
-// after the last counted was cut short.
+// after the last counted was cut short. A command counting no steps: "stopped by a signal" and
+// what it loses.
 std::string ToolStopReason(bool cut = false);
 
 // A path the tool's user gave, as the player must see it: relative to the current folder.

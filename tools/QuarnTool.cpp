@@ -99,8 +99,13 @@ private:
     uint32_t position_ = 0;
 };
 
+// A command that fails once a stop signal came fails for the stop, which says so.
 int Fail(const std::string& reason) {
-    std::fprintf(stderr, "quarn-tool: %s\n", reason.c_str());
+    if (StopRequested()) {
+        SayToolStopped();
+    } else {
+        std::fprintf(stderr, "quarn-tool: %s\n", reason.c_str());
+    }
     return ExitFailed;
 }
 
@@ -135,6 +140,7 @@ struct Command {
     // The arguments that follow the given ones are null.
     int (*run)(char** arguments);
     int optionalCount = 0; // arguments that may follow the required ones
+    int output = -1;       // the argument naming the one file the command writes, if any
 };
 
 constexpr const char* RenderArguments =
@@ -150,9 +156,9 @@ constexpr Command Commands[] = {
     {"settings", "FILE", 1, "print the settings file FILE as saving it would write it",
      RunSettings},
     {"classes", "", 0, "print the registered classes and script value types", RunClasses},
-    {"scene", "IN OUT [--compact]", 2, "load the scene IN and save it as OUT", RunScene, 1},
+    {"scene", "IN OUT [--compact]", 2, "load the scene IN and save it as OUT", RunScene, 1, 1},
     {"image", "IN OUT.png", 2, "decode the PNG, BMP or JPEG image IN and save it as OUT.png",
-     RunImage},
+     RunImage, 0, 1},
     {"glyphcache", "FACE SIZE OUT", 3,
      "rasterise the font FACE at SIZE points into the glyph cache OUT.png and OUT.dat",
      RunGlyphCache},
@@ -161,17 +167,17 @@ constexpr Command Commands[] = {
      4},
     {"mesh", "IN [OUT.mesh]", 1,
      "load the mesh IN, print its counts and topology, and save it as OUT.mesh when given", RunMesh,
-     1},
+     1, 1},
     {"table", "IN [OUT.csv]", 1, "print the data table IN; with OUT.csv, save it there", RunTable,
-     1},
-    {"grid", "IN [OUT]", 1, "print the height grid IN; with OUT, save it in OUT's form", RunGrid,
+     1, 1},
+    {"grid", "IN [OUT]", 1, "print the height grid IN; with OUT, save it in OUT's form", RunGrid, 1,
      1},
     {"griddata", "FILE", 1, "print the grid data file FILE as a GridData node loads it",
      RunGridData},
     {"http-get", "HOST PATH [--port N]", 2,
      "fetch PATH from HOST by a Network node's GET and print the page", RunHttpGet, 2},
     {"pack", "FOLDER OUT.zoo", 2,
-     "pack the game in FOLDER into the archive OUT.zoo that quarn runs as data.zoo", RunPack},
+     "pack the game in FOLDER into the archive OUT.zoo that quarn runs as data.zoo", RunPack, 0, 1},
     {"shader", "asm IN OUT | dis FILE | syntax", 1,
      "assemble IN into the shader file OUT, print FILE's programs, or print the source form",
      RunShader, 2},
@@ -222,6 +228,11 @@ void PrintHelp(FILE* out) {
                "name of its folder (the folder holding a \"data.zoo\"), each byte that cannot\n"
                "stand in a file name written as '%' and two hexadecimal digits, as the player\n"
                "names it; \"res://\" names the files built into the tool.\n"
+               "\n"
+               "SIGTERM, SIGINT, SIGHUP and SIGQUIT stop every command as a failure (status\n"
+               "1) that says so, \"stopped by a signal\", followed for a command writing OUT by\n"
+               "\"; OUT is left as it was\": however far its writing came, a file is left\n"
+               "whole or as it was, with no temporary beside it.\n"
                "\n"
                "\"classes\" prints the classes in registration order, one line each, followed\n"
                "by a line per own property and per own script method:\n"
@@ -285,12 +296,14 @@ void PrintHelp(FILE* out) {
                "it; each side from 1 to 16384); without it the picture is the player's view\n"
                "in a window of 1024x768, or of the size the\n"
                "configuration names, less the two-pixel edge around the view on each side. A\n"
-               "configuration's \"fullscreen\" is ignored. The current folder is the game's\n"
-               "folder when it holds a \"config.txt\" or a \"data.zoo\", as for quarn; otherwise\n"
-               "SCENE's own folder is, so what the scene names is found beside it (\"res://\"\n"
-               "paths reach the built-in files either way). SCENE may lie anywhere, but what\n"
-               "it names and what its scripts open stay inside the game, its user:// and the\n"
-               "built-in files, as in quarn. A script's Print writes its text as\n"
+               "configuration's \"fullscreen\" is ignored. SCENE runs as its own game, as in\n"
+               "quarn: the nearest folder at or above it that holds a \"config.txt\" (or a\n"
+               "\"data.zoo\", whose game it is), else SCENE's own folder, never the current\n"
+               "folder for being current; a relative SCENE in a current folder holding a\n"
+               "\"data.zoo\" lies in the archive. What it names and what its scripts open stay\n"
+               "inside that game, its user:// and the built-in files; a game without a\n"
+               "\"config.txt\" is one for reading, whose scripts write only in user://. A\n"
+               "script's Print writes its text as\n"
                "a line of stdout. What the engine noted meanwhile (a texture it did not find, a\n"
                "class it does not know, the scene's mistakes as \"scene\" names them) is\n"
                "printed on stderr as \"quarn-tool: warning: ...\"; with QUARN_LOG set, every\n"
@@ -374,8 +387,7 @@ void PrintHelp(FILE* out) {
                "file larger than the engine reads from an archive (1 GiB), or an archive past\n"
                "4 GiB, fails the command. The archive is built in a scratch file beside OUT\n"
                "(else in $TMPDIR or /tmp), not in memory; OUT is replaced only once it is\n"
-               "written whole. SIGTERM, SIGINT, SIGHUP and SIGQUIT stop it as a failure,\n"
-               "\"stopped by a signal; OUT is left as it was\", leaving no file behind.\n"
+               "written whole.\n"
                "\n"
                "\"script asm\" reads IN in the script assembler's text form (one statement a\n"
                "line: header, stack, include, var, function, local, fixup, line marks,\n"
@@ -469,11 +481,11 @@ void PrintHelp(FILE* out) {
                "speed, the tangent speed and the contact area; for \"probe\" the depth, the point\n"
                "and the normal; none for \"trig\" (the script reference's \"Hearing collisions\"\n"
                "tells what each means). Numbers are \"%.9g\". A scene that does not load or has no\n"
-               "physics master, and a name that is no rigid body, fail the command. What SCENE\n"
-               "names and its scripts open stay inside the current folder, its user:// and the\n"
-               "built-in files, as a game's do in quarn. It takes at most 67 arguments, SCENE\n"
-               "and \"--steps N\" among them: 32 --print names, 31 with --every, 30 with --every\n"
-               "and --events; more are refused with that count.\n"
+               "physics master, and a name that is no rigid body, fail the command. SCENE runs\n"
+               "as its own game, as for \"render\": what it names and its scripts open stay\n"
+               "inside that game, its user:// and the built-in files. It takes at most 67\n"
+               "arguments, SCENE and \"--steps N\" among them: 32 --print names, 31 with\n"
+               "--every, 30 with --every and --events; more are refused with that count.\n"
                "\n"
                "\"editor-shot\" starts the editor as \"quarn --editor\" does in FOLDER, without a\n"
                "display, sound card or dialogs, runs N frames (1 unless --frames says\n"
@@ -1160,10 +1172,6 @@ int RunGrid(char** arguments) {
 }
 
 int RunPack(char** arguments) {
-    // A stop leaves OUT as it was: the pack ends at its next file or chunk, or, held longer,
-    // the watch ends it, the temporary beside OUT removed.
-    SetStopEnding(ExitFailed, nullptr);
-    WatchStopSignals();
     std::string error;
     std::vector<std::string> skipped;
     const bool packed = PackFolder(arguments[0], arguments[1], error, skipped);
@@ -1252,6 +1260,9 @@ int Run(int argc, char** argv) {
             return Fail("cannot read the current folder");
         }
         SetFileSystem(fileSystem.get());
+        // Every command stops on a stop signal as a failure saying so.
+        const char* output = command.output >= 0 ? argv[2 + command.output] : nullptr;
+        WatchToolStop(output ? std::string(output) + " is left as it was" : "");
         int status = command.run(argv + 2);
         // A player started by the command keeps its own for the rest of the run.
         if (GetFileSystem() == fileSystem.get()) {

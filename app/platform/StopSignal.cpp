@@ -40,6 +40,9 @@ pid_t forkingProcess = 0;
 
 void OnStopSignal(int) {
     const int saved = errno;
+    // At once, not on the watch's thread: a write the main thread is about to finish must not
+    // replace its file after the stop was asked for.
+    EndWrites();
     if (!stopRequested.exchange(true)) {
         sem_post(&signalled);
     }
@@ -120,7 +123,14 @@ void ForgetLastWords() {
 } // namespace
 
 void WatchStopSignals() {
-    sem_init(&signalled, 0, 0);
+    // Once: a second watch would wait on a semaphore made again under the first one.
+    static std::once_flag watching;
+    std::call_once(watching, [] {
+        sem_init(&signalled, 0, 0);
+        pthread_atfork(BeforeFork, AfterForkInProgram, InForkedChild);
+        std::atexit(ForgetLastWords);
+        std::thread(EndWhenNotEnded).detach();
+    });
     struct sigaction action = {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
@@ -134,13 +144,6 @@ void WatchStopSignals() {
             sigaction(signal, &action, nullptr);
         }
     }
-    // Once only: handlers registered twice would save the mask the first one had just narrowed.
-    static std::once_flag forkHandlers;
-    std::call_once(forkHandlers, [] {
-        pthread_atfork(BeforeFork, AfterForkInProgram, InForkedChild);
-        std::atexit(ForgetLastWords);
-    });
-    std::thread(EndWhenNotEnded).detach();
 }
 
 void SetStopEnding(int status, void (*words)()) {

@@ -10,12 +10,14 @@ namespace quarn {
 // else holds the main thread (a script that runs for minutes, a huge image, a dialog), the
 // process ends by itself StopGraceSeconds after the signal, with the status a close gives (0).
 // Nothing it writes is left in part: files are written to a temporary that replaces the file
-// only once whole, and the watch removes the temporaries of the writes it cuts short (one that
-// a harder end left is removed by the next save beside it).
+// only once whole, no write replaces its file once the signal came (EndWrites), and the watch
+// removes the temporaries of the writes it cuts short (one that a harder end left is removed by
+// the next save beside it).
 inline constexpr double StopGraceSeconds = 0.5;
 
 // Installs the handlers and starts the thread that ends a process which does not end by
-// itself; once per process, before start-up, so that a signal during start-up counts too.
+// itself, before start-up, so that a signal during start-up counts too. Later calls change
+// nothing.
 void WatchStopSignals();
 bool StopRequested();
 // How a process the watch ends goes: with `status` instead of 0, `words` (when given) run first

@@ -3,6 +3,7 @@
 #include "core/filesystem/FileSystem.h"
 #include "core/os/EngineWork.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -37,6 +38,10 @@ struct UnfinishedTemporaries {
     std::vector<UnfinishedTemporary> list;
     bool removed = false; // by a stop: the process is ending
 };
+// Set by a stop signal's handler: no stream opens or replaces its target from then on.
+std::atomic<bool> writesEnded{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
 UnfinishedTemporaries& Unfinished() {
     static auto* unfinished = new UnfinishedTemporaries();
     return *unfinished;
@@ -161,7 +166,7 @@ bool FileOutputStream::OpenEntry(Descriptor folder, const std::string& name, uin
         // before it, and none is made after it to outlive the process.
         UnfinishedTemporaries& unfinished = Unfinished();
         const std::lock_guard<std::mutex> lock(unfinished.mutex);
-        if (unfinished.removed) {
+        if (unfinished.removed || writesEnded.load()) {
             NoteFileFailure(ECANCELED);
             return false;
         }
@@ -212,6 +217,10 @@ void FileOutputStream::Untrack() {
             return;
         }
     }
+}
+
+void EndWrites() {
+    writesEnded.store(true);
 }
 
 void RemoveUnfinishedTemporaries() {
@@ -352,6 +361,10 @@ bool FileOutputStream::Close() {
         Fail();
     }
     handle_ = nullptr;
+    if (!failed_ && writesEnded.load()) {
+        errno = ECANCELED;
+        Fail();
+    }
     if (!failed_ &&
         renameat(folder_.Get(), temporaryName_.c_str(), folder_.Get(), name_.c_str()) != 0) {
         Fail();

@@ -72,6 +72,11 @@ private:
     bool capped_ = false;
 };
 
+// From now on no stream opens, and none replaces its target: each fails noting ECANCELED and
+// leaves the target as it was. For a process asked to stop, which must leave every file whole or
+// as it was however far its writes came; safe in a signal handler.
+void EndWrites();
+
 // Removes the temporaries of the streams still being written, for a process that must end in
 // the middle of a write (a stop signal's last resort): no temporary outlives it. Safe on any
 // thread; the streams it cut short then fail, and no stream opens after it.

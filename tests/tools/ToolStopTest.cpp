@@ -1,6 +1,8 @@
 #include "TestPaths.h"
 #include "tests/tools/ToolRun.h"
 
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -100,8 +102,7 @@ TEST(ToolStop, AStoppedSimulationSaysHowManyStepsRan) {
     ASSERT_NE(run.out.rfind("step "), std::string::npos) << run.out;
     const std::string last = run.out.substr(run.out.rfind("step ") + 5);
     const std::string steps = last.substr(0, last.find(' '));
-    EXPECT_EQ(run.err,
-              "quarn-tool: stopped by a signal after " + steps + " of 1000000000 steps\n");
+    EXPECT_EQ(run.err, "quarn-tool: stopped by a signal after " + steps + " of 1000000000 steps\n");
 }
 
 // A pack stopped late, in its copy to OUT (once OUT's temporary shows beside it), fails saying
@@ -120,9 +121,9 @@ TEST(ToolStop, AStoppedPackLeavesOutAsItWasAndNoFileBehind) {
         const std::string command =
             "cd '" + folder.Path() + "' && env --default-signal=" + signal + " XDG_DATA_HOME='" +
             scratch.Path() + "' timeout -k 10 120 '" + QUARN_TOOL + "' pack game out.zoo 2>'" +
-            scratch.Join("err") + "' & tool=$!; for i in $(seq 12000); do ls -a '" +
-            folder.Path() + "' | grep -q '^\\.out\\.zoo\\..*\\.tmp$' && break; sleep 0.01; done; kill -" +
-            signal + " $tool; wait $tool";
+            scratch.Join("err") + "' & tool=$!; for i in $(seq 12000); do ls -a '" + folder.Path() +
+            "' | grep -q '^\\.out\\.zoo\\..*\\.tmp$' && break; sleep 0.01; done; kill -" + signal +
+            " $tool; wait $tool";
         const int status = std::system(command.c_str());
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << signal << ": " << status;
         EXPECT_EQ(scratch.ReadFile("err"),
@@ -132,6 +133,64 @@ TEST(ToolStop, AStoppedPackLeavesOutAsItWasAndNoFileBehind) {
         for (const auto& entry : std::filesystem::directory_iterator(folder.Path())) {
             EXPECT_FALSE(entry.path().filename().string().ends_with(".tmp"))
                 << signal << ": " << entry.path();
+        }
+    }
+}
+
+// Runs the tool in `folder` and sends it `signal` (at its default, as a shell's background job
+// would not have it) as soon as it has its handler, which /proc tells: whatever the command is
+// doing by then. A tool that does not end within a minute is killed, failing the test.
+ToolRun RunToolStoppedOnceWatching(const test::TempFolder& folder,
+                                   const std::vector<std::string>& arguments, int signal) {
+    test::TempFolder scratch;
+    const std::string name = std::string(sigabbrev_np(signal));
+    std::string command = "cd '" + folder.Path() + "' && env --default-signal=" + name +
+                          " XDG_DATA_HOME='" + scratch.Path() + "' '" + QUARN_TOOL + "'";
+    for (const std::string& argument : arguments) {
+        command += " '" + argument + "'";
+    }
+    command += " 2>'" + scratch.Join("err") + "' & tool=$!; for i in $(seq 100000); do " +
+               "mask=$(awk '/^SigCgt/ {print $2}' /proc/$tool/status 2>/dev/null); " +
+               "[ -n \"$mask\" ] && [ $(( 0x$mask >> " + std::to_string(signal - 1) +
+               " & 1 )) = 1 ] && break; done; kill -" + name +
+               " $tool; for i in $(seq 600); do kill -0 $tool 2>/dev/null || break; sleep 0.1; "
+               "done; kill -KILL $tool 2>/dev/null; wait $tool";
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", scratch.ReadFile("err")};
+}
+
+// A command that writes a file, stopped by any stop signal wherever it is (reading its input,
+// its temporary open, about to put it in place), fails saying so every time and leaves its file
+// as it was, with no temporary beside it.
+TEST(ToolStop, AStoppedCommandSaysSoAndLeavesItsFileAsItWasWithNoTemporary) {
+    test::TempFolder folder;
+    std::string scene = "version = 44\nnum_nodes = 20000\nobj1 {\n\tclass = \"Node\"\n}\n";
+    for (int id = 2; id <= 20000; ++id) {
+        scene += "obj" + std::to_string(id) + " {\n\tclass = \"Pivot\"\n\tparent = 1\n}\n";
+    }
+    folder.WriteFile("big.scene", scene);
+    std::mt19937 random(11);
+    std::string noise(8 << 20, '\0');
+    for (char& byte : noise) {
+        byte = static_cast<char>(random());
+    }
+    folder.WriteFile("game/noise.bin", noise);
+    const std::vector<std::string> commands[] = {{"scene", "big.scene", "out.scene"},
+                                                 {"pack", "game", "out.zoo"}};
+    for (const auto& arguments : commands) {
+        for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
+            const std::string& out = arguments[2];
+            folder.WriteFile(out, "old");
+            const ToolRun run = RunToolStoppedOnceWatching(folder, arguments, signal);
+            const std::string what = arguments[0] + " " + sigabbrev_np(signal);
+            EXPECT_EQ(run.status, 1) << what << "\n" << run.err;
+            EXPECT_EQ(run.err, "quarn-tool: stopped by a signal; " + out + " is left as it was\n")
+                << what;
+            EXPECT_EQ(folder.ReadFile(out), "old") << what;
+            for (const auto& entry : std::filesystem::directory_iterator(folder.Path())) {
+                EXPECT_FALSE(entry.path().filename().string().ends_with(".tmp"))
+                    << what << ": " << entry.path();
+            }
         }
     }
 }

@@ -1,10 +1,12 @@
 #include "app/platform/StopSignal.h"
 
 #include "app/dialogs/DialogBackend.h"
+#include "core/filesystem/FileOutputStream.h"
 #include "tests/support/TempFolder.h"
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
@@ -32,6 +34,40 @@ TEST(StopSignal, TermAndIntAreSeenAtOnceAndEndAProcessThatCarriesOnWithStatusZer
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     for (int signal : {SIGTERM, SIGINT}) {
         EXPECT_EXIT(SignalAndCarryOn(signal), testing::ExitedWithCode(0), "") << signal;
+    }
+}
+
+// A write under way when a stop signal comes never replaces its file: its close fails and takes
+// the temporary with it, and no later write opens, whichever signal it was.
+TEST(StopSignal, AWriteUnderWayLeavesItsFileAsItWasAndNoneOpensAfter) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
+        test::TempFolder folder;
+        folder.WriteFile("out.scene", "old");
+        EXPECT_EXIT(
+            {
+                SetStopEnding(1, nullptr);
+                WatchStopSignals();
+                FileOutputStream stream;
+                if (!stream.Open(folder.Join("out.scene").c_str(), 0) ||
+                    stream.Write("new", 3) != 3) {
+                    _exit(2);
+                }
+                raise(signal);
+                FileOutputStream later;
+                if (stream.Close() || later.Open(folder.Join("later").c_str(), 0)) {
+                    _exit(3);
+                }
+                for (;;) {
+                    pause();
+                }
+            },
+            testing::ExitedWithCode(1), "")
+            << signal;
+        EXPECT_EQ(folder.ReadFile("out.scene"), "old") << signal;
+        for (const auto& entry : std::filesystem::directory_iterator(folder.Path())) {
+            EXPECT_EQ(entry.path().filename(), "out.scene") << signal;
+        }
     }
 }
 
