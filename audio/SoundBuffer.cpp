@@ -3,6 +3,7 @@
 #include "audio/AudioSystem.h"
 #include "audio/SoundVoice.h"
 #include "core/debug/Log.h"
+#include "core/string/Text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -24,11 +25,31 @@ bool SoundBuffer::IsFormatSupported(uint32_t bits, uint32_t channels) {
     return (bits == 8 || bits == 16) && (channels == 1 || channels == 2);
 }
 
+std::string SoundBuffer::WhyRefused(uint32_t length, uint32_t bits, uint32_t rate,
+                                    uint32_t channels) {
+    if (!IsFormatSupported(bits, channels)) {
+        return StringFormat("its %u-bit samples in %u channel%s are none a sound buffer takes "
+                            "(8 or 16 bits in 1 or 2 channels)",
+                            bits, channels, channels == 1 ? "" : "s");
+    }
+    if (rate < MinSampleRate || rate > MaxSampleRate) {
+        return StringFormat("its sample rate of %u Hz is outside the %u to %u Hz a sound buffer "
+                            "plays",
+                            rate, MinSampleRate, MaxSampleRate);
+    }
+    if (length < 1) {
+        return "it holds no sample";
+    }
+    if (length > MaxByteSize / (bits / 8 * channels)) {
+        return StringFormat("it decodes to more than the %u bytes a sound buffer holds",
+                            MaxByteSize);
+    }
+    return "";
+}
+
 bool SoundBuffer::Create(uint32_t flags, uint32_t length, uint32_t bits, uint32_t rate,
                          uint32_t channels) {
-    const bool valid = IsFormatSupported(bits, channels) && rate >= MinSampleRate &&
-                       rate <= MaxSampleRate && length >= 1 &&
-                       length <= MaxByteSize / (bits / 8 * channels) && voices_.empty();
+    const bool valid = WhyRefused(length, bits, rate, channels).empty() && voices_.empty();
     if (valid) {
         length_ = length;
         channels_ = channels;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace quarn {
@@ -29,6 +30,9 @@ public:
     static constexpr uint32_t MaxSampleRate = 200000;
     static constexpr uint32_t MaxByteSize = 0x0FFFFFFF;
     static bool IsFormatSupported(uint32_t bits, uint32_t channels);
+    // Why a buffer of that format cannot be made, as a sound's load tells it ("its sample rate
+    // of 50 Hz is outside the 100 to 200000 Hz a sound buffer plays"); "" when it can.
+    static std::string WhyRefused(uint32_t length, uint32_t bits, uint32_t rate, uint32_t channels);
 
     // Makes a buffer of `length` frames of silence. False, with GetLastError() "Failed to create
     // audio buffer" (also logged), when the format is not supported, the audio system has no

@@ -63,10 +63,48 @@ uint32_t SoundResource::RoomLeft() {
         std::clamp<int64_t>(SceneByteLimit - heldSoundBytes, 0, SoundBuffer::MaxByteSize));
 }
 
+void SoundResource::Refuse(const std::string& why) const {
+    LogMessage("Sound '%s' is not loaded: %s", GetFullPath(), why.c_str());
+}
+
 void SoundResource::RefuseForTotal() const {
-    LogMessage("Sound '%s' is not loaded: it decodes to more than the %u bytes left of the %lld "
-               "all sounds hold together",
-               GetFullPath(), RoomLeft(), static_cast<long long>(SceneByteLimit));
+    Refuse(StringFormat("it decodes to more than the %u bytes left of the %lld all sounds hold "
+                        "together",
+                        RoomLeft(), static_cast<long long>(SceneByteLimit)));
+}
+
+std::unique_ptr<File> SoundResource::OpenFile() const {
+    ClearFileFailure();
+    std::unique_ptr<File> file = GetFileSystem()->Open(GetFullPath(), 0);
+    if (!file) {
+        Refuse("it cannot be opened" + FileFailureSuffix());
+    }
+    return file;
+}
+
+bool SoundResource::TakeSamples(AudioSystem& audio, uint32_t frames, uint32_t bits, uint32_t rate,
+                                uint32_t channels, const void* samples) {
+    if (const std::string why = SoundBuffer::WhyRefused(frames, bits, rate, channels);
+        !why.empty()) {
+        Refuse(why);
+        return false;
+    }
+    const uint64_t bytes = uint64_t{frames} * (bits / 8) * channels;
+    if (bytes > RoomLeft()) {
+        RefuseForTotal();
+        return false;
+    }
+    buffer_ = MakeBuffer(audio, SoundBuffer3D, frames, bits, rate, channels, samples);
+    if (!buffer_) {
+        // Without a device every sound fails alike, and the run said once that sound is off.
+        if (audio.GetStateFlags() & AudioDeviceCreated) {
+            Refuse("Failed to create audio buffer");
+        }
+        return false;
+    }
+    heldBytes_ = static_cast<uint32_t>(bytes);
+    heldSoundBytes += heldBytes_;
+    return true;
 }
 
 uint32_t SoundResource::GetDataSize() const {
@@ -109,12 +147,12 @@ bool SoundResource::Load() {
         } else if (CompareNoCase(extension, "ogg") == 0) {
             loaded = LoadOgg(*audio);
         } else if (CompareNoCase(extension, "mp3") == 0) {
-            LogMessage("Mp3 files are not supported in this version");
+            LogMessage("Mp3 files are not supported in this version: '%s'", path);
         } else {
             LogMessage("Unknown sound format: '%s'", path);
         }
     } catch (const std::bad_alloc&) {
-        LogMessage("Sound '%s' is not loaded: there is not enough memory for it", path);
+        Refuse("there is not enough memory for it");
     }
     if (!loaded) {
         Unload();
@@ -126,31 +164,23 @@ bool SoundResource::Load() {
 }
 
 bool SoundResource::LoadWav(AudioSystem& audio) {
-    std::unique_ptr<File> file = GetFileSystem()->Open(GetFullPath(), 0);
+    std::unique_ptr<File> file = OpenFile();
+    if (!file) {
+        return false;
+    }
     WavData wav;
-    const int result = file ? ParseWav(*file, wav) : WavNotRiff;
     // Samples the device cannot take are refused rather than cut down to a width it can.
-    if (result != WavOk || !SoundBuffer::IsFormatSupported(wav.bytesPerSample * 8, wav.channels)) {
+    if (ParseWav(*file, wav) != WavOk ||
+        !SoundBuffer::IsFormatSupported(wav.bytesPerSample * 8, wav.channels)) {
         LogMessage("Invalid wav file: '%s'", GetFullPath());
         return false;
     }
-    const uint64_t bytes = uint64_t{wav.frameCount} * wav.bytesPerSample * wav.channels;
-    // One past what any buffer holds is the device's to refuse, as it always was.
-    if (bytes <= SoundBuffer::MaxByteSize && bytes > RoomLeft()) {
-        RefuseForTotal();
-        return false;
-    }
-    buffer_ = MakeBuffer(audio, SoundBuffer3D, wav.frameCount, wav.bytesPerSample * 8,
-                         wav.sampleRate, wav.channels, wav.samples.data());
-    if (buffer_) {
-        heldBytes_ = static_cast<uint32_t>(bytes);
-        heldSoundBytes += heldBytes_;
-    }
-    return buffer_ != nullptr;
+    return TakeSamples(audio, wav.frameCount, wav.bytesPerSample * 8, wav.sampleRate, wav.channels,
+                       wav.samples.data());
 }
 
 bool SoundResource::LoadOgg(AudioSystem& audio) {
-    std::unique_ptr<File> file = GetFileSystem()->Open(GetFullPath(), 0);
+    std::unique_ptr<File> file = OpenFile();
     if (!file) {
         return false;
     }
@@ -166,22 +196,16 @@ bool SoundResource::LoadOgg(AudioSystem& audio) {
         return false;
     }
     if (error == OggTooLong) {
-        LogMessage("Sound '%s' is not loaded: it decodes to more than the %u bytes a sound "
-                   "buffer holds",
-                   GetFullPath(), static_cast<unsigned>(SoundBuffer::MaxByteSize));
+        Refuse(StringFormat("it decodes to more than the %u bytes a sound buffer holds",
+                            SoundBuffer::MaxByteSize));
         return false;
     }
     if (error != 0) {
         LogMessage("Error while loading ogg file '%s': error code %d", GetFullPath(), error);
         return false;
     }
-    buffer_ = MakeBuffer(audio, SoundBuffer3D, sound.frameCount, 16, sound.sampleRate,
-                         sound.channels, sound.samples.data());
-    if (buffer_) {
-        heldBytes_ = static_cast<uint32_t>(sound.samples.size() * sizeof(int16_t));
-        heldSoundBytes += heldBytes_;
-    }
-    return buffer_ != nullptr;
+    return TakeSamples(audio, sound.frameCount, 16, sound.sampleRate, sound.channels,
+                       sound.samples.data());
 }
 
 void SoundResource::Unload() {

@@ -3,12 +3,14 @@
 #include "resources/Resource.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace quarn {
 
 class AudioSystem;
+class File;
 class SoundBuffer;
 
 // A sound file ("wav" or "ogg") decoded whole into one sound buffer of the current audio system,
@@ -43,9 +45,17 @@ public:
 private:
     bool LoadWav(AudioSystem& audio);
     bool LoadOgg(AudioSystem& audio);
+    // The file, or null with the line saying why it cannot be opened.
+    std::unique_ptr<File> OpenFile() const;
+    // Puts the decoded samples in a buffer of their own; false, with the line saying why,
+    // when none may or can hold them.
+    bool TakeSamples(AudioSystem& audio, uint32_t frames, uint32_t bits, uint32_t rate,
+                     uint32_t channels, const void* samples);
     void DestroyBuffer();
     // The bytes SceneByteLimit leaves for another sound.
     static uint32_t RoomLeft();
+    // "Sound 'PATH' is not loaded: WHY": every failure names the file.
+    void Refuse(const std::string& why) const;
     void RefuseForTotal() const;
 
     SoundBuffer* buffer_ = nullptr;

@@ -32,6 +32,30 @@ TEST(SoundBufferCreate, RefusesWhatTheDeviceCannotPlay) {
     EXPECT_FALSE(stereo->Is3D()); // stereo is never 3D
 }
 
+// What a sound's load says of a buffer it cannot have, the file's name before it.
+TEST(SoundBufferCreate, SaysWhyItRefusesAFormat) {
+    const struct {
+        uint32_t length, bits, rate, channels;
+        const char* why;
+    } cases[] = {
+        {100, 24, 22050, 1,
+         "its 24-bit samples in 1 channel are none a sound buffer takes (8 "
+         "or 16 bits in 1 or 2 channels)"},
+        {100, 16, 99, 1,
+         "its sample rate of 99 Hz is outside the 100 to 200000 Hz a sound "
+         "buffer plays"},
+        {0, 16, 22050, 1, "it holds no sample"},
+        {0x4000000, 16, 22050, 2,
+         "it decodes to more than the 268435455 bytes a sound buffer "
+         "holds"},
+        {0x3FFFFFF, 16, 22050, 2, ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SoundBuffer::WhyRefused(c.length, c.bits, c.rate, c.channels), c.why)
+            << c.length << " " << c.bits << " " << c.rate << " " << c.channels;
+    }
+}
+
 TEST(SoundBufferSamples, ComeAndGoAtFullScaleWhileLocked) {
     test::LoopbackAudio loopback;
     SoundBuffer* narrow = loopback.system.CreateSoundBuffer();

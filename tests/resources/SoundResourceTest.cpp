@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 
 namespace quarn {
 namespace {
@@ -75,18 +76,28 @@ TEST_F(SoundResources, BrokenSoundsGetThePlaceholderAndSayWhy) {
          "Invalid wav file: '12bit.wav'"},
         {"24bit.wav", WavFile(WavFormat(1, 1, 8000, 3, 24) + data),
          "Invalid wav file: '24bit.wav'"},
-        {"slow.wav", WavFile(WavFormat(1, 1, 50, 1, 8) + data), "Failed to create audio buffer"},
+        {"slow.wav", WavFile(WavFormat(1, 1, 50, 1, 8) + data),
+         "Sound 'slow.wav' is not loaded: its sample rate of 50 Hz is outside the 100 to 200000 "
+         "Hz a sound buffer plays"},
+        {"fast.wav", WavFile(WavFormat(1, 2, 300000, 4, 16) + data),
+         "Sound 'fast.wav' is not loaded: its sample rate of 300000 Hz is outside"},
         {"noise.ogg", std::string(500, 'x'),
          "Error while loading ogg file 'noise.ogg': error code"},
-        {"song.mp3", "ID3", "Mp3 files are not supported in this version"},
+        {"song.mp3", "ID3", "Mp3 files are not supported in this version: 'song.mp3'"},
         {"song.flac", "fLaC", "Unknown sound format: 'song.flac'"},
+        {"pipe.wav", "", "Sound 'pipe.wav' is not loaded: it cannot be opened: it is no regular"},
+        {"pipe.ogg", "", "Sound 'pipe.ogg' is not loaded: it cannot be opened: it is no regular"},
     };
     for (const auto& c : cases) {
-        temp_.WriteFile(c.name, c.bytes);
+        if (std::string(c.name).starts_with("pipe")) {
+            ASSERT_EQ(mkfifo(temp_.Join(c.name).c_str(), 0600), 0);
+        } else {
+            temp_.WriteFile(c.name, c.bytes);
+        }
         log_.Clear();
         SoundResource* sound = GetSoundResource(c.name, nullptr);
         EXPECT_EQ(sound->GetState(), ResourceFailed) << c.name;
-        EXPECT_TRUE(log_.Contains(c.log)) << c.name;
+        EXPECT_TRUE(log_.Contains(c.log)) << c.name << "\n" << log_.Lines().back().text;
         ExpectPlaceholder(*sound, c.name);
         sound->Release();
     }
