@@ -856,7 +856,9 @@ void PlayScene(bool standalone) {
             TheIdMap().Clear();
             Profiler().ClosePeriod();
             FileReader reader;
-            SceneLoader loader(standaloneCopy.c_str(), 0, SceneKeepUnmappedIds, nullptr, nullptr);
+            // Read as the player reads its start scene.
+            SceneLoader loader(standaloneCopy.c_str(), 0, SceneKeepUnmappedIds | SceneNativeClasses,
+                               nullptr, nullptr);
             bool opened = false;
             {
                 const EngineFilesScope engineFiles;

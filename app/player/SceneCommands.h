@@ -48,9 +48,11 @@ enum SaveSceneFlags : uint32_t {
     SaveCurrent = 0x10D,
     SaveAutosave = 0xD0,
     // Play's copies hold the branches' content as the editor shows it, so the edited game is
-    // the one played, and they send no "quarn_save": a copy writes no game file.
+    // the one played, and they send no "quarn_save": a copy writes no game file. Play
+    // Standalone's is Play's: written as the native classes alone, it lost every script's node
+    // variables, and the game it played was not the scene.
     SavePlayCopy = 0x50,
-    SaveStandaloneCopy = 0x52,
+    SaveStandaloneCopy = 0x50,
 };
 
 // Seconds of stopped editing between two autosaves.

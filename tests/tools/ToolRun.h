@@ -27,12 +27,13 @@ struct ToolRun {
 };
 
 // Runs the built tool in the folder `path` with the environment's settings, its user folder in
-// a scratch folder, and collects what it printed. No argument holds a single quote.
+// `dataHome` (a scratch folder when empty), and collects what it printed. No argument holds a
+// single quote.
 inline ToolRun RunToolIn(const std::string& path, const std::vector<std::string>& arguments,
-                         const std::string& environment = "") {
+                         const std::string& environment = "", const std::string& dataHome = "") {
     TempFolder scratch;
     std::string command = "cd '" + path + "' && " + environment + " XDG_DATA_HOME='" +
-                          scratch.Path() + "' '" + QUARN_TOOL + "'";
+                          (dataHome.empty() ? scratch.Path() : dataHome) + "' '" + QUARN_TOOL + "'";
     for (const std::string& argument : arguments) {
         command += " '" + argument + "'";
     }
