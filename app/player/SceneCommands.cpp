@@ -32,6 +32,7 @@
 
 #include <map>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace quarn {
@@ -372,15 +373,40 @@ bool IsEngineCopy(const std::string& scene) {
            scene.find('/', engine.size()) == std::string::npos;
 }
 
+// An autosave names the game it was made of in a note beside it ("autosave0.game"): it lies
+// in the engine's folder, which is no game's.
+std::string GameNoteOf(const std::string& copy) {
+    return ReplaceExtension(copy.c_str(), "game");
+}
+
+void NoteGameOf(const std::string& copy) {
+    const std::string root = GetFileSystem()->GetGameRoot();
+    const EngineFilesScope engineFiles;
+    WriteWholeFile(GameNoteOf(copy).c_str(),
+                   std::span(reinterpret_cast<const uint8_t*>(root.data()), root.size()), 0);
+}
+
+// The game the note beside an engine's copy names; "" without one.
+std::string NotedGameOf(const std::string& copy) {
+    const EngineFilesScope engineFiles;
+    std::unique_ptr<File> note = GetFileSystem()->Open(GameNoteOf(copy).c_str(), 0);
+    char root[PathString::Size()];
+    const uint32_t got = note ? note->Read(root, sizeof root) : 0;
+    // Longer than a path: no note of the engine's.
+    return got < sizeof root ? std::string(root, got) : "";
+}
+
 // A scene runs as its own game (SceneGame). One the user picked is entered wherever it lies;
 // one a game names (its start scene, File/New's) only where it lies inside the game in force,
-// so that no game's settings open another game's files.
+// so that no game's settings open another game's files. A copy the engine made runs as the game
+// its note names, else as the game in force.
 void EnterSceneGame(const std::string& scene, uint32_t flags) {
     FileSystem& files = *GetFileSystem();
-    if (IsEngineCopy(scene)) {
+    const std::string noted = IsEngineCopy(scene) ? NotedGameOf(scene) : "";
+    if (IsEngineCopy(scene) && noted.empty()) {
         return;
     }
-    const SceneGame game = FindSceneGame(files, scene);
+    const SceneGame game = noted.empty() ? FindSceneGame(files, scene) : FolderGame(files, noted);
     if (game.root == files.GetGameRoot() ||
         (!(flags & OpenUsersFile) && !IsNativeInsideGame(files, scene.c_str()))) {
         return;
@@ -768,6 +794,7 @@ void AutosaveScene() {
     const std::string path =
         EngineFile(StringFormat("autosave%d.scene", State().autosaveSlot).c_str());
     if (SaveScene(path.c_str(), SaveAutosave)) {
+        NoteGameOf(path);
         LogMessage("Scene auto-saved as '%s'", path.c_str());
     } else {
         LogMessage("Scene auto-save as '%s' failed", path.c_str());

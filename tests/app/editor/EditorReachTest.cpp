@@ -23,6 +23,7 @@ constexpr uint32_t LoadCommand = 40002;
 constexpr uint32_t SaveAsCommand = 40012;
 constexpr uint32_t PlayCommand = 40013;
 constexpr uint32_t PlayStandaloneCommand = 40024;
+constexpr uint32_t RecoverCommand = 40104;
 
 class EditorReach : public test::WithOpenWays<test::PlayerTest> {
 protected:
@@ -151,6 +152,18 @@ FRESH_PROCESS_TEST_F(HostileHomeRoutes, FileLoadFromTheHomeFolderThenPlay) {
     Command(LoadCommand);
     PlayAndExpectNothingReached();
     EXPECT_FALSE(server.Requests().empty());
+    // Play's autosave names its game, which a recovery runs it as.
+    EXPECT_EQ(folder.ReadFile("data/Quarn/autosave0.game"), folder.Join(test::EvilGame) + "/");
+}
+
+// An autosave of the game's scene recovered in an editor started in the home folder runs as the
+// game it was made of, which the note beside it names.
+FRESH_PROCESS_TEST_F(HostileHomeRoutes, RecoverFromAutosaveInTheHomeFolderThenPlay) {
+    folder.WriteFile("data/Quarn/autosave0.scene", folder.ReadFile(test::EvilScene));
+    folder.WriteFile("data/Quarn/autosave0.game", folder.Join(test::EvilGame) + "/");
+    ASSERT_TRUE(StartEditor());
+    Command(RecoverCommand);
+    PlayAndExpectNothingReached();
 }
 
 // The editor's command line, started in the home folder, at the top of the disk and in another
