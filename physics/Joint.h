@@ -190,6 +190,8 @@ private:
     int32_t substeps_ = 1;
     // Node 0 holds the first body and sits in the second body's list; node 1 the other way round.
     JointNode nodes_[2];
+    // Whether Attach counted the joint on its bodies as one that is not a contact.
+    bool countedOnBodies_ = false;
     PhysicsMaster* world_ = nullptr;
 };
 

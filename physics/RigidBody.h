@@ -151,6 +151,9 @@ public:
     // Called by Joint only.
     void PushJointNode(JointNode* node);
     void RemoveJointNode(JointNode* node);
+    // The joints in the list that are not contacts (Joint keeps the count).
+    int32_t GetNonContactJointCount() const { return nonContactJoints_; }
+    void CountNonContactJoint(int32_t change) { nonContactJoints_ += change; }
 
     int32_t GetIslandTag() const { return islandTag_; }
     void SetIslandTag(int32_t tag) { islandTag_ = tag; }
@@ -211,6 +214,7 @@ private:
     float idleTimer_ = 0.0f;
     int32_t islandTag_ = 0;
     JointNode* joints_ = nullptr;
+    int32_t nonContactJoints_ = 0;
     CollisionVolume* volumes_ = nullptr;
     PhysicsMaster* world_ = nullptr;
     // Where ResetIfAbsurd puts a body back: its own position at the last sound check or

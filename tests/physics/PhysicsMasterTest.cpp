@@ -2,6 +2,7 @@
 #include "core/filesystem/MemoryFileSystem.h"
 #include "core/object/Signals.h"
 #include "core/os/MenuRefresh.h"
+#include "physics/JointTypes.h"
 #include "resources/DataBaseResource.h"
 #include "resources/ResourceRegistry.h"
 #include "tests/physics/PhysicsTestSupport.h"
@@ -181,6 +182,38 @@ TEST_F(JointLinks, AttachLinksBothBodiesCrosswiseAndDetachUnlinks) {
     b->Delete();
     EXPECT_EQ(contact.GetBody(1), nullptr);
     EXPECT_EQ(a->GetJointList(), nullptr);
+}
+
+// Contacts are skipped for joints of other kinds, which each body counts as they come and go:
+// the pairs of bodies without any are answered without a walk of their contacts.
+TEST_F(JointLinks, AJointOfAnotherKindIsFoundAmongContactsUntilItGoes) {
+    auto* a = Body(Float3());
+    auto* b = Body(Float3(1.0f, 0.0f, 0.0f));
+    auto* c = Body(Float3(2.0f, 0.0f, 0.0f));
+    ContactJoint ab;
+    ab.Attach(a, b);
+    ContactJoint ac;
+    ac.Attach(a, c);
+    EXPECT_EQ(a->GetNonContactJointCount(), 0);
+    EXPECT_FALSE(Joint::AreConnected(a, b, JointContact));
+    {
+        BallJoint ball;
+        ball.Attach(b, a);
+        EXPECT_EQ(a->GetNonContactJointCount(), 1);
+        EXPECT_EQ(b->GetNonContactJointCount(), 1);
+        EXPECT_TRUE(Joint::AreConnected(a, b, JointContact));
+        EXPECT_TRUE(Joint::AreConnected(b, a, JointContact));
+        EXPECT_FALSE(Joint::AreConnected(a, c, JointContact));
+        ball.Attach(a, c); // attached anew: counted once, on its new bodies
+        EXPECT_EQ(b->GetNonContactJointCount(), 0);
+        EXPECT_EQ(a->GetNonContactJointCount(), 1);
+        EXPECT_TRUE(Joint::AreConnected(c, a, JointContact));
+        EXPECT_FALSE(Joint::AreConnected(a, b, JointContact));
+    } // destroyed while attached
+    EXPECT_EQ(a->GetNonContactJointCount(), 0);
+    EXPECT_EQ(c->GetNonContactJointCount(), 0);
+    EXPECT_FALSE(Joint::AreConnected(a, c, JointContact));
+    EXPECT_TRUE(Joint::AreConnected(a, c, 0));
 }
 
 } // namespace
