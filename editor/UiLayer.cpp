@@ -232,8 +232,8 @@ void UiLayer::MouseMove(float x, float y) {
     ImGui::GetIO().MousePos = ImVec2(x, y);
 }
 
-void UiLayer::MouseButton(UiMouseButton button, bool down) {
-    queued_.push_back({InputEvent::Button, static_cast<int32_t>(button), down});
+void UiLayer::MouseButton(UiMouseButton button, bool down, bool doubleClick) {
+    queued_.push_back({InputEvent::Button, static_cast<int32_t>(button), down, doubleClick});
 }
 
 void UiLayer::MouseWheel(float steps) {
@@ -248,11 +248,8 @@ void UiLayer::Key(int32_t key, bool down) {
 }
 
 void UiLayer::Modifiers(bool ctrl, bool shift, bool alt) {
-    ContextScope scope(context_);
-    ImGuiIO& io = ImGui::GetIO();
-    io.KeyCtrl = ctrl;
-    io.KeyShift = shift;
-    io.KeyAlt = alt;
+    const int32_t bits = (ctrl ? 1 : 0) | (shift ? 2 : 0) | (alt ? 4 : 0);
+    queued_.push_back({InputEvent::ModifierChange, bits, false});
 }
 
 void UiLayer::Text(std::string_view utf8) {
@@ -295,7 +292,11 @@ void UiLayer::ApplyQueuedInput() {
     std::vector<bool> keyChanged(ImGuiKey_COUNT);
     while (!queued_.empty()) {
         const InputEvent& event = queued_.front();
-        if (event.kind == InputEvent::Button) {
+        if (event.kind == InputEvent::ModifierChange) {
+            io.KeyCtrl = (event.index & 1) != 0;
+            io.KeyShift = (event.index & 2) != 0;
+            io.KeyAlt = (event.index & 4) != 0;
+        } else if (event.kind == InputEvent::Button) {
             if (event.index >= static_cast<int32_t>(ButtonCount)) {
                 queued_.pop_front();
                 continue;
@@ -305,6 +306,14 @@ void UiLayer::ApplyQueuedInput() {
             }
             buttonChanged[event.index] = io.MouseDown[event.index] != event.down;
             io.MouseDown[event.index] = event.down;
+            if (event.down && buttonChanged[event.index]) {
+                // The library counts clicks by its own frame times, which a slow frame or a
+                // press held back a frame would stretch past its limit: the window system's
+                // count holds instead (the new frame's time is a step on from now).
+                io.MouseClickedTime[event.index] =
+                    event.doubleClick ? context_->Time + io.DeltaTime : context_->Time - 1.0e6;
+                io.MouseClickedPos[event.index] = io.MousePos;
+            }
         } else {
             if (keyChanged[event.index]) {
                 break;

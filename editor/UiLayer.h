@@ -38,10 +38,14 @@ public:
     // Input in the layer's pixels. Each button or key changes at most once per frame: a press
     // and release between two frames reach the UI in two frames, so the click is not lost.
     void MouseMove(float x, float y);
-    void MouseButton(UiMouseButton button, bool down);
+    // `doubleClick`: the press is a double click's second, as the window system counted it,
+    // however many frames lie between the two presses by the time they reach the UI.
+    void MouseButton(UiMouseButton button, bool down, bool doubleClick = false);
     void MouseWheel(float steps);
-    // key: an ImGuiKey of the UI library's key map; modifiers are taken as they stand.
+    // key: an ImGuiKey of the UI library's key map.
     void Key(int32_t key, bool down);
+    // Queued with the keys and buttons: each reaches the UI with the modifiers its own event
+    // had, though the keys of a quick chord are let go before its frame.
     void Modifiers(bool ctrl, bool shift, bool alt);
     // Typed text, UTF-8, whole.
     void Text(std::string_view utf8);
@@ -89,9 +93,10 @@ public:
 
 private:
     struct InputEvent {
-        enum Kind { Button, KeyChange } kind;
-        int32_t index;
+        enum Kind { Button, KeyChange, ModifierChange } kind;
+        int32_t index; // ModifierChange: bits 1 Ctrl, 2 Shift, 4 Alt
         bool down;
+        bool doubleClick = false;
     };
     void ApplyQueuedInput();
     void Draw(const ImDrawData& data);

@@ -235,7 +235,10 @@ constexpr ScriptNote Classes[] = {
     {"MockupCylinder", "", "A textured cylinder for building levels; it also collides."},
     {"MockupShadow", "", "The stencil shadow of the mockup box it is a child of."},
     {"PathPivot", "", "A waypoint of a path, with a speed factor."},
-    {"PathController", "", "Moves a target pivot along the waypoints of a path."},
+    {"PathController", "",
+     "Moves a target pivot along the waypoints of a path. When a path without `loop` ends, "
+     "the program of its `witness` is called as `function \"pathdone\" (PathController) ... "
+     "export`, with the controller."},
     {"Annotations", "", "Draws gizmos, and what scripts ask for, for one frame."},
     {"Joystick", "",
      "Script methods over the first joystick or game pad. Its buttons are numbered as Pad "
@@ -248,7 +251,18 @@ constexpr ScriptNote Classes[] = {
      "pressed in the next one, even when it was let go before it. Key codes are listed under "
      "Keys."},
     {"ClickHandler", "",
-     "Picks the clickable object under the mouse each frame and calls \"click\" on its target."},
+     "Picks the clickable object under the mouse each frame and calls \"click\" on its target "
+     "while the game runs and a camera draws. The target's program takes it as `function "
+     "\"click\" (RenderObject, int) ... export`: the entry's render object (none for an entry "
+     "added with object 0, which catches what no other entry is hit by) and what happened to "
+     "it, the event bits masked by the entry's mask: 1 press, 2 hold (each frame while held), "
+     "4 release, 8 click (released before the press became a drag), 32 enter, 64 over, 128 "
+     "leave, 256 drag and 512 drop (held past `clicktimelimit` seconds or `clickpixellimit` "
+     "pixels, with `enabledrag` in `clickflags`), 1024 pick (PickNow); no call is made when "
+     "none is left. A mask's 2048 reacts to the left button (the default when it names "
+     "neither), 4096 to the right one. The second press of a double click is a press only "
+     "with `double_as_single` in `clickflags`: without it, that press and its release are "
+     "not reported."},
     {"InputCode", "",
      "Watches one key (`keycode`) and sends an event to its \"on\" output (`witness_on`) when "
      "the key goes down and to \"off\" when it goes up."},

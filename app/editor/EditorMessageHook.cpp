@@ -2,6 +2,7 @@
 
 #include "app/editor/EditorCommands.h"
 #include "app/platform/Platform.h"
+#include "app/platform/SdlPlatform.h"
 #include "app/platform/StopSignal.h"
 #include "app/platform/WindowMessage.h"
 #include "app/player/Engine.h"
@@ -55,7 +56,7 @@ intptr_t EditorMessageHook(uint32_t message, uintptr_t wParam, intptr_t) {
     case MessageKeyDown:
         // Only the editor's keys. In the player the current scene path is the game's own scene
         // file, and Ctrl+S would write the running game's state over it.
-        if (!IsStandalone() && (SDL_GetModState() & KMOD_CTRL)) {
+        if (!IsStandalone() && (GetPlatformEventModifiers() & KMOD_CTRL)) {
             if (wParam == SDLK_h) {
                 ToggleFullscreenView();
             } else if (wParam == SDLK_s) {

@@ -139,6 +139,12 @@ int32_t UiKeyOf(uintptr_t key) {
     }
 }
 
+// The modifiers of the event being handled go to the UI ahead of it.
+void EventModifiersToUi(UiLayer& layer) {
+    const uint16_t mods = GetPlatformEventModifiers();
+    layer.Modifiers((mods & KMOD_CTRL) != 0, (mods & KMOD_SHIFT) != 0, (mods & KMOD_ALT) != 0);
+}
+
 bool UiMouseMessage(UiLayer& layer, uint32_t message, uintptr_t detail, intptr_t packed) {
     const auto x = static_cast<float>(LowWord(packed));
     const auto y = static_cast<float>(HighWord(packed) + menuBarHeight);
@@ -168,7 +174,8 @@ bool UiMouseMessage(UiLayer& layer, uint32_t message, uintptr_t detail, intptr_t
             const bool down = message != entry.down + 1;
             // A release always reaches the UI, so no button stays held there.
             if (overUi || !down) {
-                layer.MouseButton(entry.button, down);
+                EventModifiersToUi(layer);
+                layer.MouseButton(entry.button, down, message == entry.down + 2);
             }
             return overUi;
         }
@@ -262,8 +269,7 @@ intptr_t EditorUiMessageHook(uint32_t message, uintptr_t detail, intptr_t packed
         return overUi ? 1 : 0;
     }
     if (message == MessageKeyDown || message == MessageKeyUp) {
-        const SDL_Keymod mods = SDL_GetModState();
-        ui->Modifiers((mods & KMOD_CTRL) != 0, (mods & KMOD_SHIFT) != 0, (mods & KMOD_ALT) != 0);
+        EventModifiersToUi(*ui);
         ui->Key(UiKeyOf(detail), message == MessageKeyDown);
         // A focused text field takes the editor's keys, as a focused edit control did.
         if (ui->WantsKeyboard()) {

@@ -1,5 +1,6 @@
 #include "app/editor/SelectionOutline.h"
 
+#include "core/scene/EngineState.h"
 #include "core/scene/Pivot.h"
 #include "core/scene/RenderObjectBounds.h"
 #include "core/scene/SelectionSet.h"
@@ -61,7 +62,8 @@ bool GetScreenBounds(Node& node, Float2& min, Float2& max) {
 
 void DrawSelectionOutlines(Int2 place, Int2 size) {
     SelectionSet* selection = GetSelectionSet();
-    if (!selection) {
+    // The running game's frames are the game's alone.
+    if (!selection || GameRunning) {
         return;
     }
     ImDrawList& list = *ImGui::GetBackgroundDrawList();

@@ -1,8 +1,9 @@
 #pragma once
 
-// The editor marks its selection in the view: a line around each selected drawable's bounds as
-// the current camera sees them, drawn over the view's picture and under the menus and panels.
-// It is the editor's, not the scene's: a screenshot, which takes the scene alone, never shows it.
+// The editor marks its selection in the stopped view: a line around each selected drawable's
+// bounds as the current camera sees them, drawn over the view's picture and under the menus and
+// panels. It is the editor's, not the scene's: a screenshot, which takes the scene alone, never
+// shows it, and neither does a frame of the running game.
 
 #include "core/math/Vector.h"
 

@@ -72,6 +72,10 @@ bool Mouse::WentDown(int32_t button, const char* name) const {
     return Answers(button, name, MouseFlagPressed);
 }
 
+bool Mouse::WentDownSingly(int32_t button, const char* name) const {
+    return Answers(button, name, MouseFlagSinglePress);
+}
+
 bool Mouse::WentUp(int32_t button, const char* name) const {
     return Answers(button, name, MouseFlagReleased);
 }
@@ -87,7 +91,7 @@ bool Mouse::WasClicked(int32_t button) const {
 
 void Mouse::ConsumePress(int32_t button) {
     if (IsButton(button) && owners_[button].empty()) {
-        flags_[button] &= ~MouseFlagPressed;
+        flags_[button] &= ~(MouseFlagPressed | MouseFlagSinglePress);
     }
 }
 
@@ -95,18 +99,16 @@ void Mouse::HandleMessage(uint32_t message, uintptr_t detail, intptr_t) {
     uint32_t now = static_cast<uint32_t>(static_cast<int64_t>(source_.GetTime() * 1000.0));
     bool takeCapture = false;
     bool releaseCapture = false;
-    auto press = [&](int32_t button) {
-        flags_[button] |= MouseFlagDown | MouseFlagPressed | MouseFlagClick;
+    auto press = [&](int32_t button, uint32_t single) {
+        flags_[button] |= MouseFlagDown | MouseFlagPressed | MouseFlagClick | single;
         pressPosition_[button] = position_;
         pressTime_[button] = now;
         takeCapture = true;
     };
     auto release = [&](int32_t button) {
-        flags_[button] = (flags_[button] & (MouseFlagPressed | MouseFlagClick)) | MouseFlagReleased;
-        if (button == MouseLeft &&
-            (flags_[MouseDoubleClick] & (MouseFlagDown | MouseFlagPressed))) {
-            flags_[MouseDoubleClick] = MouseFlagReleased;
-        }
+        flags_[button] =
+            (flags_[button] & (MouseFlagPressed | MouseFlagSinglePress | MouseFlagClick)) |
+            MouseFlagReleased;
         float dx = static_cast<float>(position_.x - pressPosition_[button].x);
         float dy = static_cast<float>(position_.y - pressPosition_[button].y);
         if (dx * dx + dy * dy > ClickDistanceSquared ||
@@ -117,16 +119,21 @@ void Mouse::HandleMessage(uint32_t message, uintptr_t detail, intptr_t) {
     };
     switch (message) {
     case MessageLeftButtonDown:
-        press(MouseLeft);
+        press(MouseLeft, MouseFlagSinglePress);
         break;
     case MessageMiddleButtonDown:
-        press(MouseMiddle);
+        press(MouseMiddle, MouseFlagSinglePress);
         break;
     case MessageRightButtonDown:
-        press(MouseRight);
+        press(MouseRight, MouseFlagSinglePress);
         break;
     case MessageLeftButtonUp:
         release(MouseLeft);
+        // The double click ends with the left button, and keeps its press as the left button
+        // does: a quick press and release in one frame still went down in it.
+        if (flags_[MouseDoubleClick] & (MouseFlagDown | MouseFlagPressed)) {
+            release(MouseDoubleClick);
+        }
         break;
     case MessageMiddleButtonUp:
         release(MouseMiddle);
@@ -137,14 +144,14 @@ void Mouse::HandleMessage(uint32_t message, uintptr_t detail, intptr_t) {
     // The second press of a double click is a press as the first was, or a game would miss
     // every other quick click; the double click's own button tells it besides.
     case MessageLeftButtonDoubleClick:
-        press(MouseLeft);
-        flags_[MouseDoubleClick] |= MouseFlagDown | MouseFlagPressed | MouseFlagClick;
+        press(MouseLeft, 0);
+        press(MouseDoubleClick, 0);
         break;
     case MessageMiddleButtonDoubleClick:
-        press(MouseMiddle);
+        press(MouseMiddle, 0);
         break;
     case MessageRightButtonDoubleClick:
-        press(MouseRight);
+        press(MouseRight, 0);
         break;
     case MessageMouseWheel:
         wheel_ += HighWord(static_cast<intptr_t>(detail));

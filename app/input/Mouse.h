@@ -33,6 +33,9 @@ enum MouseButtonFlag : uint32_t {
     MouseFlagPressed = 2,  // in this frame
     MouseFlagReleased = 4, // in this frame
     MouseFlagClick = 8,    // still short and still enough to count as a click
+    // In this frame, by a press that is no double click's second: a quick double click may
+    // bring both presses in one frame.
+    MouseFlagSinglePress = 16,
 };
 
 class Mouse {
@@ -40,6 +43,10 @@ public:
     // A press stays a click within this distance and time of its release.
     static constexpr float ClickDistanceSquared = 16.0f;
     static constexpr uint32_t ClickMilliseconds = 200;
+    // A left press within this time and distance of the one before it is a double click's second
+    // press, as the window system is told to count them.
+    static constexpr uint32_t DoubleClickMilliseconds = 500;
+    static constexpr int32_t DoubleClickRadius = 32;
 
     explicit Mouse(PointerSource& source);
     virtual ~Mouse();
@@ -65,6 +72,8 @@ public:
     const char* GetOwner(int32_t button) const;
     void Unused(int32_t, int32_t) {}
     bool WentDown(int32_t button, const char* name) const;
+    // Went down by a press that is no double click's second.
+    bool WentDownSingly(int32_t button, const char* name) const;
     bool WentUp(int32_t button, const char* name) const;
     bool IsDown(int32_t button, const char* name) const;
     bool WasClicked(int32_t button) const;

@@ -212,6 +212,11 @@ SdlPlatform::SdlPlatform(const char* commandLine, std::unique_ptr<MonotonicClock
     SetPlatform(this);
     // Window managers group and name windows by this class.
     setenv("SDL_VIDEO_X11_WMCLASS", "Quarn", 0);
+    // The double clicks SDL counts are the ones the mouse and input scripts know.
+    SDL_SetHint(SDL_HINT_MOUSE_DOUBLE_CLICK_TIME,
+                std::to_string(Mouse::DoubleClickMilliseconds).c_str());
+    SDL_SetHint(SDL_HINT_MOUSE_DOUBLE_CLICK_RADIUS,
+                std::to_string(Mouse::DoubleClickRadius).c_str());
     sdlStarted_ = SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0;
     if (!sdlStarted_) {
         lastError_ = StringFormat("Failed to start SDL: %s", SDL_GetError());
@@ -738,13 +743,13 @@ void SdlPlatform::InjectMouseMove(Int2 window) {
     PumpMessages();
 }
 
-void SdlPlatform::InjectButton(InjectedButton button, bool down) {
+void SdlPlatform::InjectButton(InjectedButton button, bool down, bool doubleClick) {
     static constexpr uint8_t SdlButtons[] = {SDL_BUTTON_LEFT, SDL_BUTTON_RIGHT, SDL_BUTTON_MIDDLE};
     SDL_Event event = {};
     event.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
     event.button.button = SdlButtons[static_cast<int>(button)];
     event.button.state = down ? SDL_PRESSED : SDL_RELEASED;
-    event.button.clicks = 1;
+    event.button.clicks = doubleClick ? 2 : 1;
     event.button.x = cursor_.x;
     event.button.y = cursor_.y + menuBarHeight_;
     SDL_PushEvent(&event);
@@ -902,6 +907,7 @@ bool SdlPlatform::HandleEvent(const SDL_Event& event) {
     case SDL_KEYDOWN:
     case SDL_KEYUP: {
         bool down = event.type == SDL_KEYDOWN;
+        eventModifiers_ = event.key.keysym.mod;
         uint8_t scan = ScanCodeOf(event.key.keysym.scancode);
         if (scan) {
             keyState_[scan] = down ? 0x80 : 0;
@@ -1083,6 +1089,11 @@ void SdlPlatform::SetCursorPosition(int32_t x, int32_t y) {
 
 void SdlPlatform::SetCapture(bool capture) {
     SDL_CaptureMouse(capture ? SDL_TRUE : SDL_FALSE);
+}
+
+uint16_t GetPlatformEventModifiers() {
+    const auto* platform = dynamic_cast<const SdlPlatform*>(GetPlatform());
+    return platform ? platform->GetEventModifiers() : 0;
 }
 
 } // namespace quarn

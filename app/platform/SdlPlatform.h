@@ -128,7 +128,8 @@ public:
     // menu bar's rows included; a button changes at the last position.
     enum class InjectedButton { Left, Right, Middle };
     void InjectMouseMove(Int2 window);
-    void InjectButton(InjectedButton button, bool down);
+    // `doubleClick` makes a press the second of a double click, as SDL counts a real one.
+    void InjectButton(InjectedButton button, bool down, bool doubleClick = false);
     void InjectWheel(int32_t notches);
     // A physical engine key code (0-70); others are ignored. Shift, Ctrl and Alt also set the
     // modifier state, as a real keyboard does.
@@ -136,6 +137,11 @@ public:
     void InjectText(std::string_view utf8);
     // The window's close box.
     void InjectClose();
+
+    // Shift, Ctrl and Alt (SDL's KMOD_ bits) as the events handled so far left them: while a
+    // key's message is handled, the key event's own. SDL's live state runs ahead to the events
+    // still queued, where a quick chord has let Ctrl go already.
+    uint16_t GetEventModifiers() const { return eventModifiers_; }
 
     // One frame of the main loop after its messages: the frame callback, then the frame clock.
     // False when the callback ends the loop.
@@ -213,6 +219,7 @@ private:
     std::vector<std::string> droppedPaths_;
     bool quitRequested_ = false;
     bool ignoreNextQuit_ = false;
+    uint16_t eventModifiers_ = 0;
     bool stopSeen_ = false;
     bool busy_ = false;
     SDL_Cursor* savedCursor_ = nullptr;
@@ -226,5 +233,8 @@ private:
     std::string fileDialogResult_;
     std::string folderResult_;
 };
+
+// The SDL platform's GetEventModifiers; none on another platform.
+uint16_t GetPlatformEventModifiers();
 
 } // namespace quarn

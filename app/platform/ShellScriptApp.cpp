@@ -138,6 +138,11 @@ bool ShellScriptApp::MouseWentDownFor(int32_t button, const char* owner) {
     return mouse && mouse->WentDown(button, owner);
 }
 
+bool ShellScriptApp::MouseWentDownSinglyFor(int32_t button, const char* owner) {
+    Mouse* mouse = Mouse::Get();
+    return mouse && mouse->WentDownSingly(button, owner);
+}
+
 bool ShellScriptApp::MouseWentUpFor(int32_t button, const char* owner) {
     Mouse* mouse = Mouse::Get();
     return mouse && mouse->WentUp(button, owner);

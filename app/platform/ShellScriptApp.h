@@ -22,6 +22,7 @@ public:
     void SetMouseTag(int32_t button, const char* tag) override;
     std::string GetMouseTag(int32_t button) override;
     bool MouseWentDownFor(int32_t button, const char* owner) override;
+    bool MouseWentDownSinglyFor(int32_t button, const char* owner) override;
     bool MouseWentUpFor(int32_t button, const char* owner) override;
     bool MouseIsDownFor(int32_t button, const char* owner) override;
     void ShowCursor(bool show) override;

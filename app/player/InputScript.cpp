@@ -4,9 +4,11 @@
 #include "app/editor/EditorMenus.h"
 #include "app/editor/EditorUi.h"
 #include "app/input/Keyboard.h"
+#include "app/input/Mouse.h"
 #include "app/platform/SdlPlatform.h"
 #include "app/platform/WindowMessage.h"
 #include "core/debug/Log.h"
+#include "core/scene/EngineState.h"
 #include "core/string/Text.h"
 #include "editor/EditorMenu.h"
 #include "editor/UiLayer.h"
@@ -57,10 +59,12 @@ bool ParseNumber(std::string_view word, Number& value) {
     return error == std::errc() && end == word.data() + word.size() && !word.empty();
 }
 
-// A physical key's code by its engine name; KeyCount for none.
+// A physical key's code by its engine name, in any case (no two names differ only in case);
+// KeyCount for none.
 int32_t KeyCodeByName(std::string_view name) {
+    const std::string text(name);
     for (int32_t code = 0; code < KeyShift; ++code) {
-        if (name == GetKeyName(code)) {
+        if (CompareNoCase(text.c_str(), GetKeyName(code)) == 0) {
             return code;
         }
     }
@@ -130,6 +134,7 @@ bool InputScript::ParseLine(std::string_view line, Event& event, std::string& re
                  {"keyup", Verb::KeyUp},
                  {"text", Verb::Text},
                  {"click", Verb::Click},
+                 {"doubleclick", Verb::DoubleClick},
                  {"press", Verb::Press},
                  {"release", Verb::Release},
                  {"move", Verb::Move},
@@ -170,6 +175,7 @@ bool InputScript::ParseLine(std::string_view line, Event& event, std::string& re
         }
         return true;
     case Verb::Click:
+    case Verb::DoubleClick:
     case Verb::Move: {
         // Window messages carry positions in 16 bits.
         if (!ParseNumber(NextWord(rest), event.x) || !ParseNumber(NextWord(rest), event.y) ||
@@ -179,7 +185,7 @@ bool InputScript::ParseLine(std::string_view line, Event& event, std::string& re
             return false;
         }
         const std::string_view button = NextWord(rest);
-        if (event.verb == Verb::Click && !button.empty()) {
+        if (event.verb != Verb::Move && !button.empty()) {
             static constexpr std::string_view Buttons[] = {"left", "right", "middle"};
             const auto* named = std::find(std::begin(Buttons), std::end(Buttons), button);
             if (named == std::end(Buttons)) {
@@ -267,12 +273,15 @@ bool InputScript::Parse(std::string_view text, std::string& error) {
 bool InputScript::PlayFrame(SdlPlatform& platform) {
     // The last frame's step is over: the answers it was to use had their dialogs.
     CheckAnswers(platform, false);
+    if (frame_ > 0) {
+        seconds_ += FrameTime;
+    }
     // Last frame's key taps and clicks end first.
     for (int32_t key : std::exchange(keysToRelease_, {})) {
         platform.InjectKey(key, false);
     }
     for (int32_t button : std::exchange(buttonsToRelease_, {})) {
-        platform.InjectButton(static_cast<SdlPlatform::InjectedButton>(button), false);
+        PressButton(button, false, platform);
     }
     PlayPendingClicks(platform);
     for (; next_ < events_.size() && events_[next_].frame == frame_; ++next_) {
@@ -328,11 +337,34 @@ bool InputScript::ClickItem(const std::string& name, SdlPlatform& platform) {
     if (!item) {
         return false;
     }
-    platform.InjectMouseMove(
-        {static_cast<int32_t>(item->CentreX()), static_cast<int32_t>(item->CentreY())});
-    platform.InjectButton(SdlPlatform::InjectedButton::Left, true);
-    buttonsToRelease_.push_back(static_cast<int32_t>(SdlPlatform::InjectedButton::Left));
+    MoveTo({static_cast<int32_t>(item->CentreX()), static_cast<int32_t>(item->CentreY())},
+           platform);
+    const auto left = static_cast<int32_t>(SdlPlatform::InjectedButton::Left);
+    PressButton(left, true, platform);
+    buttonsToRelease_.push_back(left);
     return true;
+}
+
+void InputScript::MoveTo(Int2 window, SdlPlatform& platform) {
+    pointer_ = window;
+    platform.InjectMouseMove(window);
+}
+
+void InputScript::PressButton(int32_t button, bool down, SdlPlatform& platform) {
+    const auto injected = static_cast<SdlPlatform::InjectedButton>(button);
+    if (!down) {
+        platform.InjectButton(injected, false);
+        return;
+    }
+    PressRun& run = pressRuns_[button];
+    if (seconds_ - run.seconds >= Mouse::DoubleClickMilliseconds / 1000.0 ||
+        std::abs(pointer_.x - run.place.x) > Mouse::DoubleClickRadius ||
+        std::abs(pointer_.y - run.place.y) > Mouse::DoubleClickRadius) {
+        run.count = 0;
+    }
+    run = {run.count + 1, seconds_, pointer_};
+    // Every second press of a run is a double click's, as the platform takes SDL's counts.
+    platform.InjectButton(injected, true, run.count % 2 == 0);
 }
 
 void InputScript::PlayPendingClicks(SdlPlatform& platform) {
@@ -363,8 +395,8 @@ void InputScript::OpenTowards(const PendingClick& click, SdlPlatform& platform) 
     // The node menu's levels open as the pointer rests on them, the user's way through them.
     for (auto level = click.menus.rbegin(); level != click.menus.rend(); ++level) {
         if (const auto item = ui->FindItem(*level)) {
-            platform.InjectMouseMove(
-                {static_cast<int32_t>(item->CentreX()), static_cast<int32_t>(item->CentreY())});
+            MoveTo({static_cast<int32_t>(item->CentreX()), static_cast<int32_t>(item->CentreY())},
+                   platform);
             return;
         }
     }
@@ -385,16 +417,25 @@ void InputScript::Play(const Event& event, SdlPlatform& platform) {
         platform.InjectText(event.text);
         break;
     case Verb::Click:
-        platform.InjectMouseMove(ViewToWindow(platform, event.x, event.y));
-        platform.InjectButton(static_cast<Button>(event.button), true);
+        MoveTo(ViewToWindow(platform, event.x, event.y), platform);
+        PressButton(event.button, true, platform);
+        buttonsToRelease_.push_back(event.button);
+        break;
+    case Verb::DoubleClick:
+        MoveTo(ViewToWindow(platform, event.x, event.y), platform);
+        // Its own run of two presses, whatever clicks came just before.
+        pressRuns_[event.button].count = 0;
+        PressButton(event.button, true, platform);
+        PressButton(event.button, false, platform);
+        PressButton(event.button, true, platform);
         buttonsToRelease_.push_back(event.button);
         break;
     case Verb::Press:
     case Verb::Release:
-        platform.InjectButton(Button::Left, event.verb == Verb::Press);
+        PressButton(static_cast<int32_t>(Button::Left), event.verb == Verb::Press, platform);
         break;
     case Verb::Move:
-        platform.InjectMouseMove(ViewToWindow(platform, event.x, event.y));
+        MoveTo(ViewToWindow(platform, event.x, event.y), platform);
         break;
     case Verb::Wheel:
         platform.InjectWheel(event.x);

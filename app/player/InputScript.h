@@ -10,7 +10,12 @@
 //   click X Y [left|right|middle]
 //                        a press there (view pixels, as the mouse sees them), released in the
 //                        next frame
+//   doubleclick X Y [left|right|middle]
+//                        a click and a double click's second press there, released in the next
+//                        frame
 //   press, release       the left button where the pointer is
+// A press within Mouse::DoubleClickMilliseconds of the game's time and Mouse::DoubleClickRadius
+// pixels of its button's last press is a double click's second press, as a real mouse's is.
 //   move X Y             the pointer to a view pixel
 //   wheel N              N notches, away from the user when positive
 //   click-item NAME      a click at the centre of a named UI item of the last frame; a menu
@@ -26,6 +31,8 @@
 // An answer is for the dialogs of its own frame's step (which, for a frame that clicks, ends
 // with the next frame, where the click is released): one no dialog took by then is a warning,
 // and is dropped so that no later dialog takes it.
+
+#include "core/math/Vector.h"
 
 #include <cstdint>
 #include <string>
@@ -52,6 +59,7 @@ private:
         KeyUp,
         Text,
         Click,
+        DoubleClick,
         Press,
         Release,
         Move,
@@ -94,6 +102,19 @@ private:
     void OpenTowards(const PendingClick& click, SdlPlatform& platform);
     // Warns of the answers due before `frame` (all of them when `ended`) that no dialog took.
     void CheckAnswers(SdlPlatform& platform, bool ended);
+    // Moves the pointer to a window pixel.
+    void MoveTo(Int2 window, SdlPlatform& platform);
+    // A press or release of a button (SdlPlatform::InjectedButton) where the pointer is; a press
+    // is counted as the window system counts a real one.
+    void PressButton(int32_t button, bool down, SdlPlatform& platform);
+
+    // The presses of one button in a row, each within the double-click time and radius of the
+    // one before.
+    struct PressRun {
+        uint32_t count = 0;
+        double seconds = 0.0;
+        Int2 place;
+    };
 
     std::vector<Event> events_; // by frame, in file order within one
     size_t next_ = 0;
@@ -102,6 +123,9 @@ private:
     std::vector<int32_t> buttonsToRelease_;
     std::vector<Answer> answers_;
     std::vector<PendingClick> pendingClicks_;
+    double seconds_ = 0.0; // the game's time at the start of the frame being played
+    Int2 pointer_;         // in window pixels
+    PressRun pressRuns_[3];
 };
 
 // Reads the script QUARN_INPUT names, when it is set; its frames are then played by

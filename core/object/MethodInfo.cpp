@@ -175,6 +175,16 @@ void MethodInfo::CallSignal(Entity* object, void* argument) const {
     }
 }
 
+void MethodInfo::CallWithRecord(Entity* object, std::span<uint32_t> record) const {
+    if (signalThunk_) {
+        CallSignal(object, record.data());
+        return;
+    }
+    uint32_t block[MaxValueWords + MaxArguments * MaxValueWords] = {};
+    std::copy_n(record.begin(), std::min(record.size(), std::size(block)), block);
+    Call(object, block);
+}
+
 void MethodInfo::SetWrittenFiles(const char* label, WrittenFilesFunction files) {
     writtenLabel_ = label ? label : "";
     writtenFiles_ = files;

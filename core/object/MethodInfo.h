@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,10 @@ public:
     // Delivers a named signal: a bound signal handler gets the argument; any other method is
     // called as by Call on a zeroed block.
     void CallSignal(Entity* object, void* argument) const;
+    // Delivers a record of words: a bound signal handler gets its address; any other method
+    // (a script's function among them) runs on it as its block, the first word in the result's
+    // place and the others as its arguments, zero past the record's end.
+    void CallWithRecord(Entity* object, std::span<uint32_t> record) const;
 
     // Declares that the method writes or deletes the files `files` names. Called while a script
     // runs (by number, by name or as a signal), it does nothing and leaves zero result words

@@ -245,6 +245,15 @@ bool CallEntityMethod(Entity* entity, const char* name, void* argument) {
     return true;
 }
 
+bool CallEntityMethodWithRecord(Entity* entity, const char* name, std::span<uint32_t> record) {
+    MethodInfo* method = entity && name ? entity->FindMethod(name) : nullptr;
+    if (!method) {
+        return false;
+    }
+    method->CallWithRecord(entity, record);
+    return true;
+}
+
 // The tables ----------------------------------------------------------------------------------
 
 void AddSignalListener(const char* name, Entity* entity) {

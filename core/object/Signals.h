@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 namespace quarn {
 
@@ -52,6 +53,9 @@ void CallSignalOnClassInstances(ClassInfo* classInfo, const MethodInfo* method, 
                                 bool force);
 // Calls the entity's method of that name (its class and bases); false when it has none.
 bool CallEntityMethod(Entity* entity, const char* name, void* argument);
+// The same with a record of words (MethodInfo::CallWithRecord): a script's function of that
+// name reads the words after the first as its arguments.
+bool CallEntityMethodWithRecord(Entity* entity, const char* name, std::span<uint32_t> record);
 
 // The two tables. Names compare exactly; entries of one name keep the order of addition.
 // The method of a listener entry is the entity's method of the signal's name (found ignoring

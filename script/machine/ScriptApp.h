@@ -30,6 +30,8 @@ public:
     // The button as the owner named sees it: an owned button answers only its owner, a free
     // one only "".
     virtual bool MouseWentDownFor(int32_t, const char*) { return false; }
+    // Went down by a press that is no double click's second.
+    virtual bool MouseWentDownSinglyFor(int32_t, const char*) { return false; }
     virtual bool MouseWentUpFor(int32_t, const char*) { return false; }
     virtual bool MouseIsDownFor(int32_t, const char*) { return false; }
     virtual void ShowCursor(bool) {}

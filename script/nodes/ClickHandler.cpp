@@ -198,7 +198,7 @@ bool ClickHandler::Report(const Clickable& entry, uint32_t bits) {
     }
     uint32_t record[3] = {target->GetId(), IdOfSerial(entry.object), reported};
     const uint64_t self = GetSerial();
-    CallEntityMethod(target, "click", record);
+    CallEntityMethodWithRecord(target, "click", record);
     return Entity::FindBySerial(self) == this;
 }
 
@@ -296,11 +296,11 @@ void ClickHandler::Update(float frameTime, int mode) {
         const bool on2 = (mask & ClickButton2) != 0;
         bits = index == current_ ? ClickOver : ClickEnter;
         // The second press of a double click, a press of button 0 as well, is one here only
-        // with double_as_single.
-        const bool doublePress = app.MouseWentDownFor(3, app.GetMouseTag(3).c_str());
+        // with double_as_single; a single press in the same frame (a quick double click in a
+        // slow frame) is one all the same.
         const bool press0 =
-            on0 && (doublePress ? (clickFlags_ & ClickDoubleAsSingle) && app.MouseWentDownFor(3, "")
-                                : app.MouseWentDownFor(0, ""));
+            on0 && (app.MouseWentDownSinglyFor(0, "") ||
+                    ((clickFlags_ & ClickDoubleAsSingle) && app.MouseWentDownFor(3, "")));
         const bool press2 = on2 && app.MouseWentDownFor(2, "");
         if (press0 || press2) {
             bits |= ClickPress;

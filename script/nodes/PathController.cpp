@@ -278,7 +278,7 @@ bool PathController::StepPath(float time) {
             SetActive(false);
             if (Entity* witness = witness_.GetTarget()) {
                 uint32_t record[2] = {0, GetId()};
-                CallEntityMethod(witness, "pathdone", record);
+                CallEntityMethodWithRecord(witness, "pathdone", record);
             }
             return Entity::FindBySerial(self) != nullptr;
         }

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <imgui.h>
 #include <imgui_stdlib.h>
+#include <string>
+#include <vector>
 
 namespace quarn {
 namespace {
@@ -23,10 +25,10 @@ protected:
     }
 
     // One UI frame over a cleared target.
-    void Frame(const std::function<void()>& widgets) {
+    void Frame(const std::function<void()>& widgets, float seconds = 1.0f / 60.0f) {
         device_->BeginScene();
         device_->Clear({}, GpuClearTarget, Background, 1.0f, 0);
-        layer_->BeginFrame(Width, Height, 1.0f / 60.0f);
+        layer_->BeginFrame(Width, Height, seconds);
         widgets();
         layer_->EndFrame();
         device_->EndScene();
@@ -136,6 +138,47 @@ TEST_F(UiLayerTest, APressAndReleaseBetweenTwoFramesStillClickAButton) {
     layer_->MouseMove(Width + 10.0f, Height + 10.0f);
     Frame(widgets);
     EXPECT_FALSE(layer_->WantsMouse());
+}
+
+// A press is a double click's second when the window system counted it so, whatever time the
+// frames took that brought the presses: slow frames, and a press held back a frame behind its
+// click's release, stretch the UI's own count.
+TEST_F(UiLayerTest, APressIsADoubleClicksSecondAsTheWindowSystemCountedIt) {
+    for (const bool marked : {true, false}) {
+        for (const float seconds : {1.0f / 60.0f, 0.4f}) {
+            std::vector<int> counts;
+            layer_->MouseMove(10.0f, 10.0f);
+            layer_->MouseButton(UiMouseButton::Left, true);
+            layer_->MouseButton(UiMouseButton::Left, false);
+            layer_->MouseButton(UiMouseButton::Left, true, marked);
+            layer_->MouseButton(UiMouseButton::Left, false);
+            for (int frame = 0; frame < 4; ++frame) {
+                Frame([&counts] { counts.push_back(ImGui::GetMouseClickedCount(0)); }, seconds);
+            }
+            EXPECT_EQ(counts, (std::vector<int>{1, 0, marked ? 2 : 1, 0}))
+                << marked << " " << seconds;
+            Frame([] {}, 1.0f);
+        }
+    }
+}
+
+// Modifiers go in line with the keys: a chord let go before its frame reaches the UI as it was
+// pressed.
+TEST_F(UiLayerTest, AKeyReachesTheUiWithTheModifiersOfItsOwnEvent) {
+    layer_->Modifiers(true, false, false);
+    layer_->Key(ImGuiKey_A, true);
+    layer_->Modifiers(true, false, false);
+    layer_->Key(ImGuiKey_A, false);
+    layer_->Modifiers(false, false, false);
+    std::vector<std::string> seen;
+    for (int frame = 0; frame < 3; ++frame) {
+        Frame([&seen] {
+            const ImGuiIO& io = ImGui::GetIO();
+            seen.push_back(std::string(io.KeyCtrl ? "ctrl" : "") +
+                           (io.KeysDown[ImGuiKey_A] ? "+A" : ""));
+        });
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"ctrl+A", "", ""}));
 }
 
 TEST_F(UiLayerTest, NamedItemsAreFoundByTheirVisiblePartAfterTheirFrame) {

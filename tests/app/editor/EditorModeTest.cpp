@@ -14,6 +14,7 @@
 #include <SDL.h>
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <imgui.h>
 #include <imgui_stdlib.h>
 #include <set>
@@ -230,6 +231,84 @@ FRESH_PROCESS_TEST_F(EditorMode, AMouseOverTheUiStaysThereAndKeysInAFieldSkipThe
     EXPECT_EQ(folder.ReadFile("level.scene"), test::SceneText());
 }
 
+// Key and button events as the window system hands them over, queued, not yet handled.
+void PushKey(SDL_Scancode code, bool down, uint16_t modifiers) {
+    SDL_Event event = {};
+    event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+    event.key.state = down ? SDL_PRESSED : SDL_RELEASED;
+    event.key.keysym.scancode = code;
+    event.key.keysym.sym = SDL_GetKeyFromScancode(code);
+    event.key.keysym.mod = modifiers;
+    SDL_PushEvent(&event);
+}
+
+// A quick chord whose keys are all let go before its frame: SDL's own modifier state has run
+// ahead to Ctrl's release when the events between are handled, and they hold the Ctrl they came
+// with.
+void QuickChord(const std::function<void()>& inside) {
+    PushKey(SDL_SCANCODE_LCTRL, true, KMOD_LCTRL);
+    inside();
+    PushKey(SDL_SCANCODE_LCTRL, false, KMOD_NONE);
+    SDL_SetModState(KMOD_NONE);
+}
+void QuickChord(SDL_Scancode key) {
+    QuickChord([key] {
+        PushKey(key, true, KMOD_LCTRL);
+        PushKey(key, false, KMOD_LCTRL);
+    });
+}
+
+// Ctrl+S saves, Ctrl+H gives the view the whole window, a Ctrl+click reaches the UI with its
+// Ctrl and a text field's Ctrl+A selects all (so that typing replaces it), however quick.
+FRESH_PROCESS_TEST_F(EditorMode, AQuickChordKeepsTheModifiersOfItsOwnEvents) {
+    folder.WriteFile("config.txt", "autorun = \"level.scene\"\n");
+    folder.WriteFile("level.scene", test::SceneText());
+    folder.WriteFile("data/Quarn/init.txt", "editor_windowsize = \"160,120\"\n");
+    ASSERT_TRUE(StartEditor());
+    GameRunning = false;
+    GetSceneRoot()->SetName("edited");
+    QuickChord(SDL_SCANCODE_S);
+    ASSERT_TRUE(Step());
+    EXPECT_NE(folder.ReadFile("level.scene").find("edited"), std::string::npos);
+    QuickChord(SDL_SCANCODE_H);
+    ASSERT_TRUE(Step());
+    EXPECT_NE(GetPlatform()->TestWindowState(WindowFullMonitor), 0u);
+    QuickChord(SDL_SCANCODE_H);
+    ASSERT_TRUE(Step());
+    EXPECT_EQ(GetPlatform()->TestWindowState(WindowFullMonitor), 0u);
+
+    std::vector<bool> ctrlClicks;
+    SetEditorWidgets([&ctrlClicks] {
+        FieldWindow();
+        if (ImGui::IsMouseClicked(0)) {
+            ctrlClicks.push_back(ImGui::GetIO().KeyCtrl);
+        }
+    });
+    ASSERT_TRUE(StepFrames(2));
+    MoveTo({60, 25});
+    QuickChord([] {
+        for (const bool down : {true, false}) {
+            SDL_Event event = {};
+            event.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
+            event.button.button = SDL_BUTTON_LEFT;
+            event.button.clicks = 1;
+            event.button.x = 60;
+            event.button.y = 25;
+            SDL_PushEvent(&event);
+        }
+    });
+    ASSERT_TRUE(StepFrames(3));
+    EXPECT_EQ(ctrlClicks, std::vector<bool>{true});
+    Sdl().InjectText("typed");
+    ASSERT_TRUE(Step());
+    ASSERT_EQ(fieldText, "typed");
+    QuickChord(SDL_SCANCODE_A);
+    ASSERT_TRUE(StepFrames(3));
+    Sdl().InjectText("x");
+    ASSERT_TRUE(Step());
+    EXPECT_EQ(fieldText, "x");
+}
+
 FRESH_PROCESS_TEST_F(EditorMode, ThePlayerKeepsItsGameSettingsAndItsDeviceFlags) {
     folder.WriteFile("config.txt", "editor_windowsize = \"300,200\"\n");
     folder.WriteFile("data/Quarn/init.txt", "editor_windowsize = \"640,480\"\n");
@@ -432,6 +511,12 @@ FRESH_PROCESS_TEST_F(EditorMode, ARightClickInTheStoppedViewSelectsTheNodeThereA
     ASSERT_TRUE(FrameUpdate());
     EXPECT_TRUE(GetEditorNodeMenu().IsOpen());
     EXPECT_EQ(outlined(), std::vector<bool>(4, true));
+    // Play keeps the selection, not its outline: the game's frames are the game's alone.
+    GameRunning = true;
+    ASSERT_TRUE(FrameUpdate());
+    EXPECT_EQ(outlined(), std::vector<bool>(4, false));
+    EXPECT_TRUE(sprite->HasFlag(NodeSelected));
+    GameRunning = false;
     // The menu's first line names the node its entries act on.
     EXPECT_EQ(GetEditorNodeMenu().GetTitle(), "Sprite obj4 (Aim)");
     ASSERT_TRUE(FrameUpdate());

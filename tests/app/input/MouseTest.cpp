@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace quarn {
 namespace {
@@ -81,8 +82,50 @@ TEST_F(MouseTest, ADoubleClicksSecondPressIsAPressOfItsButtonAndTheLeftOneSetsIt
         pointer.seconds += 0.1;
         Send(down + 1);
         EXPECT_EQ(Seen(index), "+-c") << index;
-        EXPECT_EQ(Seen(MouseDoubleClick), index == MouseLeft ? "-" : "") << index;
+        EXPECT_EQ(Seen(MouseDoubleClick), index == MouseLeft ? "+-c" : "") << index;
         mouse.EndFrame();
+    }
+}
+
+// A double click is one whatever frames its presses and releases fall in: each case is the
+// messages of a left double click (D down, U up, B the double click's press) with '|' ending a
+// frame and 0.1 s passing, and what the left button and the double-click button show in each
+// frame. Only the left button's single presses show as such.
+TEST_F(MouseTest, ADoubleClickIsSeenWhateverFramesItsPressesAndReleasesFallIn) {
+    const struct {
+        const char* messages;
+        std::vector<std::string> left, doubled;
+    } cases[] = {
+        {"DUBU", {"+-c1"}, {"+-c"}},
+        {"DU|BU", {"+-c1", "+-c"}, {"", "+-c"}},
+        {"D|U|B|U", {"d+1", "-c", "d+", "-c"}, {"", "", "d+", "-c"}},
+        {"D|UB|U", {"d+1", "d+-c", "-c"}, {"", "d+", "-c"}},
+        {"DU|B|||U", {"+-c1", "d+", "d", "d", "-"}, {"", "d+", "d", "d", "-"}},
+        {"DUBUDU", {"+-c1"}, {"+-c"}},
+        {"DUBU|DU", {"+-c1", "+-c1"}, {"+-c", ""}},
+    };
+    for (const auto& each : cases) {
+        std::vector<std::string> left(1);
+        std::vector<std::string> doubled(1);
+        for (const char* at = each.messages;; ++at) {
+            if (*at == '|' || *at == '\0') {
+                left.back() = Seen(MouseLeft) + (mouse.WentDownSingly(MouseLeft, "") ? "1" : "");
+                doubled.back() = Seen(MouseDoubleClick);
+                mouse.EndFrame();
+                pointer.seconds += 0.1;
+                if (*at == '\0') {
+                    break;
+                }
+                left.emplace_back();
+                doubled.emplace_back();
+                continue;
+            }
+            Send(*at == 'D'   ? MessageLeftButtonDown
+                 : *at == 'U' ? MessageLeftButtonUp
+                              : MessageLeftButtonDoubleClick);
+        }
+        EXPECT_EQ(left, each.left) << each.messages;
+        EXPECT_EQ(doubled, each.doubled) << each.messages;
     }
 }
 

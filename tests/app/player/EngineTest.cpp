@@ -195,7 +195,7 @@ FRESH_PROCESS_TEST_F(PlayerFrame, ASkippedFrameKeepsTheInputFrameAndEachMouseMes
 FRESH_PROCESS_TEST_F(PlayerFrame, CtrlSSavesOnlyInTheStoppedEditorNeverOverARunningGame) {
     const std::string handWritten = test::SceneText();
     ASSERT_TRUE(StartOn(handWritten));
-    SDL_SetModState(KMOD_LCTRL);
+    Sdl().InjectKey(KeyLeftCtrl, true);
     EditorMessageHook(MessageKeyDown, SDLK_s, 0);
     GetMainSettings().SetString("standalone", "false");
     EditorMessageHook(MessageKeyDown, SDLK_s, 0);

@@ -3,6 +3,7 @@
 #include "TestPaths.h"
 #include "app/input/Keyboard.h"
 #include "app/input/Mouse.h"
+#include "core/string/Text.h"
 #include "tests/app/player/PlayerTestSupport.h"
 
 #include <imgui.h>
@@ -17,6 +18,9 @@ TEST(InputScript, AMalformedLineIsRefusedWithItsNumber) {
         {"first key A", "line 1: the line does not start with a frame number"},
         {"-1 close", "line 1: the line does not start with a frame number"},
         {"0 close\n\n# a note\n0 key Nothing", "line 4: no key is named \"Nothing\""},
+        {"0 key Return", "line 1: no key is named \"Return\""},
+        {"0 doubleclick 1", "line 1: a position needs two whole numbers from -32767 to 32767"},
+        {"0 doubleclick 1 2 twice", "line 1: the button is left, right or middle"},
         {"0 key Shift", "line 1: no key is named \"Shift\""},
         {"0 click 1", "line 1: a position needs two whole numbers from -32767 to 32767"},
         {"0 move 1 2.5", "line 1: a position needs two whole numbers from -32767 to 32767"},
@@ -42,6 +46,14 @@ TEST(InputScript, AMalformedLineIsRefusedWithItsNumber) {
     std::string error;
     EXPECT_TRUE(script.Parse("2 key Left Ctrl\r\n0 answer-path\n1 click 3 -4 middle\n", error))
         << error;
+    // Key names in any case: no two of them differ only in case.
+    EXPECT_TRUE(script.Parse("0 key enter\n0 keydown LEFT CTRL\n1 keyup page up\n", error))
+        << error;
+    for (int32_t a = 0; a < KeyCount; ++a) {
+        for (int32_t b = a + 1; b < KeyCount; ++b) {
+            EXPECT_NE(CompareNoCase(GetKeyName(a), GetKeyName(b)), 0) << a << " " << b;
+        }
+    }
     // The fuzzing seed holds every verb.
     test::ScopedEnvironment input("QUARN_INPUT", QUARN_TEST_DATA "/input/verbs.txt");
     EXPECT_TRUE(LoadInputScriptWhenAsked(error)) << error;
@@ -58,6 +70,7 @@ protected:
         Int2 position;
         int32_t wheel = 0;
         bool left = false, right = false;
+        bool doubled = false;
     };
 
     void Run(const std::string& text) {
@@ -82,7 +95,7 @@ protected:
         const Mouse& mouse = *Mouse::Get();
         seen.push_back({keyboard.IsKeyDown(KeyA), keyboard.IsKeyDown(KeyLeftShift),
                         mouse.GetPosition(), mouse.GetWheel(), mouse.IsDown(0, ""),
-                        mouse.IsDown(2, "")});
+                        mouse.IsDown(2, ""), mouse.WentDown(MouseDoubleClick, "")});
         if (askInFrame == seen.size() - 1) {
             choice = dialogs->ShowChoiceBox("Title", "Text", "A#B#C");
             path = dialogs->FileDialog("Scenes\0*.scene\0", true, "");
@@ -157,6 +170,36 @@ FRESH_PROCESS_TEST_F(InputScriptRun, EachVerbReachesTheRunInItsFrame) {
     EXPECT_EQ(GetInputScriptWarningCount(), 0u) << LogText();
     // The editor started outside a game opens no scene of its own: the close ends the loop.
     EXPECT_FALSE(Step());
+}
+
+// A double click by its verb, and by two presses of a button within the double-click time and
+// radius, as a real mouse's; one a button's press too far away or too late, or of another
+// button, is none.
+FRESH_PROCESS_TEST_F(InputScriptRun, TwoQuickPressesInOnePlaceAreADoubleClick) {
+    toolsShown = false;
+    Run("1 doubleclick 50 60\n"
+        "14 click 50 60\n"
+        "16 click 90 60\n"
+        "30 move 50 60\n"
+        "30 press\n"
+        "31 release\n"
+        "32 press\n"
+        "33 release\n"
+        "46 click 50 60\n"
+        "58 click 50 60\n"
+        "60 click 52 61\n"
+        "62 doubleclick 50 60 right\n");
+    // 0.05 s a frame: two frames are 0.1 s, twelve 0.6 s.
+    ASSERT_TRUE(StepFrames(64, 0.05));
+    std::vector<size_t> doubled;
+    for (size_t frame = 0; frame < seen.size(); ++frame) {
+        if (seen[frame].doubled) {
+            doubled.push_back(frame);
+        }
+    }
+    EXPECT_EQ(doubled, (std::vector<size_t>{1, 32, 60}));
+    EXPECT_TRUE(seen[62].right);
+    EXPECT_EQ(GetInputScriptWarningCount(), 0u) << LogText();
 }
 
 FRESH_PROCESS_TEST_F(InputScriptRun, AMissingItemIsLoggedAndTheRunGoesOn) {

@@ -2,6 +2,7 @@
 
 #include "core/object/IdMap.h"
 #include "core/object/Signals.h"
+#include "tests/script/machine/ScriptRunSupport.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/MathExpectations.h"
 #include "tests/support/TestClass.h"
@@ -243,6 +244,32 @@ TEST_F(PathControllerTest, BoundingBoxesHoldTheWaypoints) {
     const Aabb local = path->GetLocalBoundingBox();
     test::ExpectNear(local.min, Float3(-2, 0, -1));
     test::ExpectNear(local.max, Float3(4, 3, 0));
+}
+
+// A script's "pathdone" function takes the controller, the word after the record's first.
+using PathControllerScriptTest = test::ScriptRunTest;
+
+TEST_F(PathControllerScriptTest, AScriptsPathDoneFunctionReadsTheController) {
+    PathController::RegisterClass(); // the program's signature names it
+    Script* script = MakeScript("var \"controller\" int kind=2\n"
+                                "function \"pathdone\" (PathController) at=@done export\n"
+                                "done:\npush 0\npush -1\nloadlocal 1\nstore 1\nreturn 1 0\n",
+                                "witness");
+    auto* target = Make<Pivot>();
+    auto* path = Make<PathController>();
+    for (float x : {0.0f, 1.0f}) {
+        auto* waypoint = Make<PathPivot>();
+        waypoint->AttachTo(path);
+        waypoint->SetPosition(Float3(x, 0, 0));
+    }
+    path->SetPathFlags(PathActive);
+    path->SetSpeed(5.0f);
+    path->SetTargetId({target->GetId()});
+    path->SetWitnessId({script->GetId()});
+    for (int step = 0; step < 4; ++step) {
+        path->Update(0.25f, UpdateRunning);
+    }
+    EXPECT_EQ(script->ReadVariable<int32_t>("controller"), static_cast<int32_t>(path->GetId()));
 }
 
 } // namespace
