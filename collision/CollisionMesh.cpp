@@ -424,8 +424,8 @@ ClassInfo* CollisionMesh::RegisterClass() {
         "CollisionMesh", []() -> Entity* { return new CollisionMesh(); }, &classInfo);
     classInfo->SetParent(base);
     classInfo->SetCategory("Collision");
-    classInfo->AddProperty<PropertyResource, &CollisionMesh::GetMeshName,
-                           &CollisionMesh::SetMesh>("mesh:mesh");
+    classInfo->AddResourceProperty<&CollisionMesh::GetMeshName, &CollisionMesh::SetMesh>(
+        "mesh:mesh", &Mesh::GetLoadableExtensions);
     classInfo->AddProperty<PropertyInt, &CollisionMesh::GetSubmeshFlags,
                            &CollisionMesh::SetSubmeshFlags>("submeshflags:binary");
     MethodInfo* resourceChanged = classInfo->AddMethod(

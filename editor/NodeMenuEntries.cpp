@@ -7,6 +7,7 @@
 #include "core/filesystem/SettingsFile.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/IdMap.h"
+#include "core/object/PropertyText.h"
 #include "core/object/Signals.h"
 #include "core/os/DesktopOpen.h"
 #include "core/os/Dialogs.h"
@@ -21,13 +22,10 @@
 #include "core/scenefile/SceneSaver.h"
 #include "core/scenefile/VersionControl.h"
 #include "core/string/Text.h"
-#include "device/ImageTexture.h"
 #include "editor/FolderMenu.h"
 #include "render/Camera.h"
 #include "render/Sprite.h"
-#include "resources/Mesh.h"
 #include "resources/Resource.h"
-#include "resources/SoundResource.h"
 #include "resources/Texture.h"
 
 #include <algorithm>
@@ -65,17 +63,11 @@ const Property* FileProperty(const ClassInfo& classInfo) {
     return nullptr;
 }
 
-// The files a resource property of the type loads: a picture property ("bmp") takes every
-// format a texture reads, a sound or mesh property every format its resource reads.
-std::vector<std::string> LoadablePatterns(const std::string& fileType) {
-    std::vector<std::string> extensions = {fileType};
-    if (CompareNoCase(fileType.c_str(), "bmp") == 0) {
-        extensions = GetImageTextureExtensions();
-    } else if (CompareNoCase(fileType.c_str(), "wav") == 0) {
-        extensions = SoundResource::GetLoadableExtensions();
-    } else if (CompareNoCase(fileType.c_str(), "mesh") == 0) {
-        extensions = Mesh::GetLoadableExtensions();
-    }
+// Every format the property's resource loads, as file patterns.
+std::vector<std::string> LoadablePatterns(const Property& property) {
+    const auto* resource = dynamic_cast<const PropertyResource*>(&property);
+    std::vector<std::string> extensions = resource ? resource->GetLoadableExtensions()
+                                                   : std::vector<std::string>{property.GetRange()};
     for (std::string& extension : extensions) {
         extension.insert(0, "*.");
     }
@@ -106,8 +98,9 @@ void BuildClassMenu(NodeMenuItem& item, bool files) {
         NodeMenuItem entry;
         entry.label = classInfo->GetName();
         if (const Property* property = files ? FileProperty(*classInfo) : nullptr) {
-            entry.open = [type = std::string(property->GetRange())](NodeMenuItem& menu) {
-                BuildFolderMenu(menu, FileFolder(type.c_str()), LoadablePatterns(type));
+            entry.open = [type = std::string(property->GetRange()),
+                          patterns = LoadablePatterns(*property)](NodeMenuItem& menu) {
+                BuildFolderMenu(menu, FileFolder(type.c_str()), patterns);
             };
         }
         const std::string category = classInfo->GetCategory();

@@ -3,6 +3,7 @@
 #include "core/object/ClassInfo.h"
 #include "core/object/PropertyText.h"
 #include "core/object/Signals.h"
+#include "device/ImageTexture.h"
 #include "device/RenderDevice.h"
 #include "resources/Texture.h"
 
@@ -45,8 +46,8 @@ ClassInfo* CubeMap::RegisterClass() {
         "CubeMap", []() -> Entity* { return new CubeMap(); }, &classInfo);
     classInfo->SetParent(RenderObject::RegisterClass());
     classInfo->SetCategory("Gfx");
-    classInfo->AddProperty<PropertyResource, &CubeMap::GetTextureName, &CubeMap::SetTextureName>(
-        "texture:bmp");
+    classInfo->AddResourceProperty<&CubeMap::GetTextureName, &CubeMap::SetTextureName>(
+        "texture:bmp", &GetImageTextureExtensions);
     return classInfo;
 }
 

@@ -4,6 +4,7 @@
 #include "core/object/PropertyText.h"
 #include "core/object/PropertyVector.h"
 #include "core/object/Signals.h"
+#include "device/ImageTexture.h"
 #include "device/VertexBuffer.h"
 #include "resources/Texture.h"
 
@@ -112,8 +113,8 @@ ClassInfo* DoubleSprite::RegisterClass() {
         "DoubleSprite", []() -> Entity* { return new DoubleSprite(); }, &classInfo);
     classInfo->SetParent(Sprite::RegisterClass());
     classInfo->SetCategory("Gfx");
-    classInfo->AddProperty<PropertyResource, &DoubleSprite::GetTexture2Name,
-                           &DoubleSprite::SetTexture2Name>("texture2:bmp");
+    classInfo->AddResourceProperty<&DoubleSprite::GetTexture2Name, &DoubleSprite::SetTexture2Name>(
+        "texture2:bmp", &GetImageTextureExtensions);
     classInfo->AddProperty<PropertyFloat2, &DoubleSprite::GetMinUV2, &DoubleSprite::SetMinUV2>(
         "minuv2");
     classInfo->AddProperty<PropertyFloat2, &DoubleSprite::GetMaxUV2, &DoubleSprite::SetMaxUV2>(

@@ -9,6 +9,7 @@
 #include "core/object/PropertyScalar.h"
 #include "core/object/PropertyText.h"
 #include "core/object/Signals.h"
+#include "device/ImageTexture.h"
 #include "device/RenderDevice.h"
 #include "device/VertexBuffer.h"
 #include "render/AnnotationSink.h"
@@ -457,9 +458,10 @@ ClassInfo* Model::RegisterClass() {
     classInfo->SetParent(RenderObject::RegisterClass());
     classInfo->SetCategory("Gfx");
 
-    classInfo->AddProperty<PropertyResource, &Model::GetMeshName, &Model::SetMesh>("mesh:mesh");
-    classInfo->AddProperty<PropertyResource, &Model::GetTextureName, &Model::SetTextureName>(
-        "texture:bmp");
+    classInfo->AddResourceProperty<&Model::GetMeshName, &Model::SetMesh>(
+        "mesh:mesh", &Mesh::GetLoadableExtensions);
+    classInfo->AddResourceProperty<&Model::GetTextureName, &Model::SetTextureName>(
+        "texture:bmp", &GetImageTextureExtensions);
     classInfo->AddProperty<PropertyInt, &Model::GetVertexColorMode, &Model::SetVertexColorMode>(
         "vcc:mesh");
     classInfo->AddProperty<PropertyFloat, &Model::GetLightBias, &Model::SetLightBias>(

@@ -11,6 +11,7 @@
 #include "core/object/PropertyVector.h"
 #include "core/object/Signals.h"
 #include "core/scene/WitnessProperty.h"
+#include "device/ImageTexture.h"
 #include "device/IndexBuffer.h"
 #include "device/RenderDevice.h"
 #include "device/VertexBuffer.h"
@@ -619,7 +620,8 @@ ClassInfo* ParticleEmitter::RegisterClass() {
     classInfo->SetFlags(classInfo->GetFlags() | ClassUpdateWhileStopped);
 
     using E = ParticleEmitter;
-    classInfo->AddProperty<PropertyResource, &E::GetTextureName, &E::SetTextureName>("texture:bmp");
+    classInfo->AddResourceProperty<&E::GetTextureName, &E::SetTextureName>(
+        "texture:bmp", &GetImageTextureExtensions);
     classInfo->AddProperty<PropertyFloat3, &E::GetEmitterSize, &E::SetEmitterSize>("emittersize");
     classInfo->AddProperty<PropertyFloat, &E::GetGrowthRate, &E::SetGrowthRate>("growthrate");
     classInfo->AddProperty<PropertyFloat, &E::GetStartSize, &E::SetStartSize>("startsize");

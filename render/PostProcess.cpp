@@ -7,6 +7,7 @@
 #include "core/object/PropertyVector.h"
 #include "core/object/Signals.h"
 #include "device/DeviceTexture.h"
+#include "device/ImageTexture.h"
 #include "device/IndexBuffer.h"
 #include "device/RenderDevice.h"
 #include "device/Shader.h"
@@ -421,10 +422,11 @@ ClassInfo* PostProcess::RegisterClass() {
     classInfo->SetCategory("Gfx");
     classInfo->SetCleanUp(&ReleasePostProcessTextures);
 
-    classInfo->AddProperty<PropertyResource, &PostProcess::GetTextureName,
-                           &PostProcess::SetTextureName>("texture:bmp");
-    classInfo->AddProperty<PropertyResource, &PostProcess::GetPixelShaderName,
-                           &PostProcess::SetPixelShaderName>("pixelshader:fx");
+    classInfo->AddResourceProperty<&PostProcess::GetTextureName, &PostProcess::SetTextureName>(
+        "texture:bmp", &GetImageTextureExtensions);
+    classInfo
+        ->AddResourceProperty<&PostProcess::GetPixelShaderName, &PostProcess::SetPixelShaderName>(
+            "pixelshader:fx", &EffectShader::GetLoadableExtensions);
     minUVProperty =
         classInfo->AddProperty<PropertyFloat2, &PostProcess::GetMinUV, &PostProcess::SetMinUV>(
             "minuv");

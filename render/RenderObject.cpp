@@ -517,9 +517,8 @@ ClassInfo* RenderObject::RegisterClass() {
         "renderflags:geometry,wireframe,gizmo,zwrite,doublesided,lighting,specular,fog,"
         "cubemap,bilinear,zbias,ztest,castshadows,hardalpha,stencil_write,stencil_read,"
         "clickable,sortinggroup,sortingplane,sortingbias");
-    classInfo
-        ->AddProperty<PropertyResource, &RenderObject::GetShaderName, &RenderObject::SetShaderName>(
-            "shader:fx");
+    classInfo->AddResourceProperty<&RenderObject::GetShaderName, &RenderObject::SetShaderName>(
+        "shader:fx", &EffectShader::GetLoadableExtensions);
 
     // Script-visible under generated names: the order is fixed (compiled scripts hold them).
     classInfo->AddMethod(NextShortName(), "(float3, float3):float",

@@ -383,9 +383,8 @@ ClassInfo* RenderTarget::RegisterClass() {
                            &RenderTarget::SetHighlightedBatch>("highlightedbatch");
     classInfo->AddProperty<PropertyEntity, &RenderTarget::GetComparedBatch,
                            &RenderTarget::SetComparedBatch>("comparewithbatch");
-    classInfo
-        ->AddProperty<PropertyResource, &RenderTarget::GetShaderName, &RenderTarget::SetShaderName>(
-            "shader:fx");
+    classInfo->AddResourceProperty<&RenderTarget::GetShaderName, &RenderTarget::SetShaderName>(
+        "shader:fx", &EffectShader::GetLoadableExtensions);
 
     // Declared for scripts that name them; a render target has nothing to release.
     classInfo->AddMethod("releasevideomemory", "(entity)", MethodBinding(), MethodClassSignal);

@@ -125,8 +125,9 @@ ClassInfo* ShaderSettings::RegisterClass() {
         "ShaderSettings", []() -> Entity* { return new ShaderSettings(); }, &classInfo);
     classInfo->SetParent(Node::RegisterClass());
     classInfo->SetCategory("Gfx");
-    classInfo->AddProperty<PropertyResource, &ShaderSettings::GetPixelShaderName,
-                           &ShaderSettings::SetPixelShaderName>("pixelshader:fx");
+    classInfo->AddResourceProperty<&ShaderSettings::GetPixelShaderName,
+                                   &ShaderSettings::SetPixelShaderName>(
+        "pixelshader:fx", &EffectShader::GetLoadableExtensions);
     classInfo->AddProperty<PropertyFloat, &ShaderSettings::GetShaderPropertyX,
                            &ShaderSettings::SetShaderPropertyX>("shaderpropertyx");
     classInfo->AddProperty<PropertyFloat, &ShaderSettings::GetShaderPropertyY,

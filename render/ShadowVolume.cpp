@@ -392,8 +392,8 @@ ClassInfo* ShadowVolume::RegisterClass() {
     classInfo->SetCategory("Gfx");
     classInfo->SetCleanUp(&ReleaseShadowShader);
 
-    classInfo->AddProperty<PropertyResource, &ShadowVolume::GetMeshName, &ShadowVolume::SetMesh>(
-        "mesh:mesh");
+    classInfo->AddResourceProperty<&ShadowVolume::GetMeshName, &ShadowVolume::SetMesh>(
+        "mesh:mesh", &Mesh::GetLoadableExtensions);
     classInfo->AddProperty<PropertyFloat, &ShadowVolume::GetExtrusion,
                            &ShadowVolume::SetExtrusion>("extrusion:0.0,10.0");
     classInfo->AddProperty<PropertyFloat3, &ShadowVolume::GetLightDir,

@@ -7,6 +7,7 @@
 #include "core/object/PropertyText.h"
 #include "core/object/PropertyVector.h"
 #include "core/object/Signals.h"
+#include "device/ImageTexture.h"
 #include "device/IndexBuffer.h"
 #include "device/RenderDevice.h"
 #include "device/VertexBuffer.h"
@@ -441,8 +442,8 @@ ClassInfo* Sprite::RegisterClass() {
     classInfo->SetParent(RenderObject::RegisterClass());
     classInfo->SetCategory("Gfx");
 
-    classInfo->AddProperty<PropertyResource, &Sprite::GetTextureName, &Sprite::SetTextureName>(
-        "texture:bmp");
+    classInfo->AddResourceProperty<&Sprite::GetTextureName, &Sprite::SetTextureName>(
+        "texture:bmp", &GetImageTextureExtensions);
     classInfo->AddProperty<PropertyFloat2, &Sprite::GetSize, &Sprite::SetSize>("size");
     classInfo->AddProperty<PropertyFloat2, &Sprite::GetMinUV, &Sprite::SetMinUV>("minuv");
     classInfo->AddProperty<PropertyFloat2, &Sprite::GetMaxUV, &Sprite::SetMaxUV>("maxuv");

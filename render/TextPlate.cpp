@@ -617,8 +617,8 @@ ClassInfo* TextPlate::RegisterClass() {
         "pointsize");
     classInfo->AddProperty<PropertyBitfield, &TextPlate::GetFontFlags, &TextPlate::SetFontFlags>(
         "fontflags:bold,italic,extrabold,utf8");
-    classInfo->AddProperty<PropertyResource, &TextPlate::GetFontName, &TextPlate::SetFontName>(
-        "font:ttf");
+    classInfo->AddResourceProperty<&TextPlate::GetFontName, &TextPlate::SetFontName>(
+        "font:ttf", &FontNew::GetLoadableExtensions);
     classInfo->AddProperty<PropertyString, &TextPlate::GetText, &TextPlate::SetTextProperty>(
         "text");
     classInfo->AddProperty<PropertyFloat2, &TextPlate::GetSize, &TextPlate::SetSize>("size");

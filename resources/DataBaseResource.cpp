@@ -129,6 +129,10 @@ bool DataBaseResource::Load() {
     return LoadFromFile(GetFullPath());
 }
 
+std::vector<std::string> DataBaseResource::GetLoadableExtensions() {
+    return {"csv", "data"};
+}
+
 bool DataBaseResource::LoadFromFile(const char* path) {
     Clear();
     SetState(ResourceLoaded);

@@ -40,6 +40,9 @@ public:
 
     DataBaseResource(const char* path, const char* options);
 
+    // A text table's and a typed table's, which may take any extension but ".csv".
+    static std::vector<std::string> GetLoadableExtensions();
+
     // False only when the file does not open; an integrity failure is logged as
     // "Database \"path\" integrity failure: reason" and leaves the fields as read and no
     // records.

@@ -107,6 +107,10 @@ uint64_t EffectShader::GetFileTime() const {
     return files && *path ? files->GetFileTime(FileToLoad(path).c_str()) : 0;
 }
 
+std::vector<std::string> EffectShader::GetLoadableExtensions() {
+    return {"fx", "fx_raw", "vsh", "vsh_raw", "psh", "psh_raw"};
+}
+
 bool EffectShader::Load() {
     const std::string path = FileToLoad(GetFullPath());
     std::unique_ptr<File> file = OpenFile(path.c_str());

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quarn {
 
@@ -34,6 +35,9 @@ public:
 
     // Null without a render device.
     Shader* GetShader() const { return shader_.get(); }
+
+    // Source names and their compiled twins, as LoadShader tells them apart.
+    static std::vector<std::string> GetLoadableExtensions();
 
     static ClassInfo* RegisterClass();
     static ClassInfo* classInfo;

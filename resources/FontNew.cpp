@@ -230,6 +230,10 @@ FontNew::FontNew(const char* path, int32_t size, uint32_t style)
 
 FontNew::~FontNew() = default;
 
+std::vector<std::string> FontNew::GetLoadableExtensions() {
+    return {"ttf", "ttc", "otf", "otc"};
+}
+
 bool FontNew::Load() {
     DropDeviceData();
     return LoadCharacterSet(GetFullPath(), pointSize_, style_);

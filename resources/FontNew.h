@@ -128,6 +128,9 @@ public:
     // Whether the last new glyph texture came from a glyph cache.
     bool IsFromCache() const { return fromCache_; }
 
+    // The font files a face is read from: TrueType and OpenType, alone or in collections.
+    static std::vector<std::string> GetLoadableExtensions();
+
     // "FontNew" (base "ResourceRef", a factory that makes nothing) and the extension "ttf".
     static ClassInfo* RegisterClass();
     static ClassInfo* classInfo;

@@ -7,6 +7,7 @@
 #include "core/object/PropertyText.h"
 #include "core/object/Signals.h"
 #include "core/os/BusyCursor.h"
+#include "device/ImageTexture.h"
 #include "device/IndexBuffer.h"
 #include "device/RenderDevice.h"
 #include "device/VertexBuffer.h"
@@ -631,8 +632,8 @@ ClassInfo* MockupBox::RegisterClass() {
     classInfo->SetParent(base);
     classInfo->SetCategory("Mockup");
     using B = MockupBox;
-    classInfo->AddProperty<PropertyResource, &B::GetTextureName, &B::SetTextureName>(
-        "texture:bmp");
+    classInfo->AddResourceProperty<&B::GetTextureName, &B::SetTextureName>(
+        "texture:bmp", &GetImageTextureExtensions);
     classInfo->AddProperty<PropertyEnum, &B::GetTextureMode, &B::SetTextureMode>(
         "texturemode:STRETCH,TILE,TILE_DIAG,CENTRE");
     classInfo->AddProperty<PropertyFloat, &B::GetTileSize, &B::SetTileSize>("tilesize:0.0,10.0");

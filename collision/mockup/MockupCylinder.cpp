@@ -8,6 +8,7 @@
 #include "core/object/Signals.h"
 #include "core/os/BusyCursor.h"
 #include "device/DeviceMesh.h"
+#include "device/ImageTexture.h"
 #include "device/IndexBuffer.h"
 #include "device/RenderDevice.h"
 #include "render/LightBakeSettings.h"
@@ -626,10 +627,10 @@ ClassInfo* MockupCylinder::RegisterClass() {
     classInfo->SetParent(base);
     classInfo->SetCategory("Mockup");
     using C = MockupCylinder;
-    classInfo->AddProperty<PropertyResource, &C::GetHullTextureName, &C::SetHullTextureName>(
-        "hulltexture:bmp");
-    classInfo->AddProperty<PropertyResource, &C::GetCapTextureName, &C::SetCapTextureName>(
-        "captexture:bmp");
+    classInfo->AddResourceProperty<&C::GetHullTextureName, &C::SetHullTextureName>(
+        "hulltexture:bmp", &GetImageTextureExtensions);
+    classInfo->AddResourceProperty<&C::GetCapTextureName, &C::SetCapTextureName>(
+        "captexture:bmp", &GetImageTextureExtensions);
     classInfo->AddProperty<PropertyBitfield, &C::GetMockupFlags, &C::SetMockupFlags>(
         "mockupflags:stretch_hull,stretch_cap,lightbias_0.2,lightbias_0.4,facemap_cap,"
         "segments_x2,square_texuv,mirror_texuv");

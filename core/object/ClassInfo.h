@@ -2,6 +2,7 @@
 
 #include "core/object/MethodInfo.h"
 #include "core/object/Property.h"
+#include "core/object/PropertyText.h"
 
 #include <cstdint>
 #include <memory>
@@ -56,6 +57,13 @@ public:
     Property* AddProperty(const char* declaration) {
         return AddProperty(declaration, std::make_unique<Descriptor>(), MakeGetter<Getter>(),
                            MakeSetter<Setter>());
+    }
+    // A resource property that takes the files `loads` lists, the named resource's own list
+    // (PropertyResource).
+    template <auto Getter, auto Setter>
+    Property* AddResourceProperty(const char* declaration, LoadableExtensions loads) {
+        return AddProperty(declaration, std::make_unique<PropertyResource>(loads),
+                           MakeGetter<Getter>(), MakeSetter<Setter>());
     }
     Property* AddPropertyObject(std::unique_ptr<Property> descriptor);
     bool RemoveProperty(const char* name);

@@ -69,6 +69,15 @@ void PropertyString::Parse(const char* text, uint32_t* value) const {
     ValueTraits<const char*>::Write(text, value);
 }
 
+// PropertyResource --------------------------------------------------------------------------
+
+std::vector<std::string> PropertyResource::GetLoadableExtensions() const {
+    if (loads_) {
+        return loads_();
+    }
+    return *GetRange() ? std::vector<std::string>{GetRange()} : std::vector<std::string>{};
+}
+
 // PropertyString64 --------------------------------------------------------------------------
 
 int PropertyString64::ValuesDiffer(const uint32_t* a, const uint32_t* b) const {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace quarn {
 
@@ -25,10 +26,21 @@ public:
     int32_t GetKind() const override { return KindString; }
 };
 
+// The extensions (no dot, any case) of the files a resource class loads.
+using LoadableExtensions = std::vector<std::string> (*)();
+
 // The name of a resource file; the range text names the kind of file offered ("texture:bmp").
 class PropertyResource : public PropertyString {
 public:
+    // `loads` is the list of the resource the property names, where it loads more than files of
+    // the range's kind.
+    explicit PropertyResource(LoadableExtensions loads = nullptr) : loads_(loads) {}
     int32_t GetKind() const override { return KindResource; }
+    // What the editor offers for it: the resource's list, else the range's kind alone.
+    std::vector<std::string> GetLoadableExtensions() const;
+
+private:
+    LoadableExtensions loads_;
 };
 
 // Up to 63 characters in the 16 words of the value itself; longer texts are cut.

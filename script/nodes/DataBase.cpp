@@ -181,7 +181,8 @@ ClassInfo* DataBase::RegisterClass() {
     classInfo->SetCategory("Data");
 
     using D = DataBase;
-    classInfo->AddProperty<PropertyResource, &D::GetDataPath, &D::SetDataPath>("database:data");
+    classInfo->AddResourceProperty<&D::GetDataPath, &D::SetDataPath>(
+        "database:data", &DataBaseResource::GetLoadableExtensions);
     // Script-visible under generated names: the order is fixed (compiled scripts hold them).
     classInfo->AddMethod(NextShortName(), "():int", BindMethod<&D::GetRecordCount>(), MethodScript);
     classInfo->AddMethod(NextShortName(), "():int", BindMethod<&D::GetFieldCount>(), MethodScript);

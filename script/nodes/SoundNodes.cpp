@@ -401,7 +401,8 @@ ClassInfo* SoundEmitter::RegisterClass() {
     classInfo->AddProperty<PropertyFloat, &E::GetVolume, &E::SetVolume>("volume:0.0,1.0");
     panProperty = classInfo->AddProperty<PropertyFloat, &E::GetPan, &E::SetPan>("pan:-1.0,1.0");
     classInfo->AddProperty<PropertyFloat, &E::GetProgress, &E::SetProgress>("progress:0.0,1.0");
-    classInfo->AddProperty<PropertyResource, &E::GetSoundFile, &E::SetSoundFile>("soundfile:wav");
+    classInfo->AddResourceProperty<&E::GetSoundFile, &E::SetSoundFile>(
+        "soundfile:wav", &SoundResource::GetLoadableExtensions);
     AddWitnessProperty(classInfo, "witness:signal", 0);
 
     // Script-visible under generated names: the order is fixed (compiled scripts hold them).

@@ -20,6 +20,11 @@ const char* TextOrEmpty(const char* text) {
     return text ? text : "";
 }
 
+// The raw data's bytes are read as a settings file; the engine's own are ".txt".
+std::vector<std::string> KeyValueExtensions() {
+    return {"data", "txt"};
+}
+
 } // namespace
 
 VarData::VarData() = default;
@@ -141,7 +146,8 @@ ClassInfo* VarData::RegisterClass() {
 
     using V = VarData;
     classInfo->AddProperty<PropertyBool, &V::GetObfuscate, &V::SetObfuscate>("obfuscate");
-    classInfo->AddProperty<PropertyResource, &V::GetDataPath, &V::SetDataPath>("vardata:data");
+    classInfo->AddResourceProperty<&V::GetDataPath, &V::SetDataPath>("vardata:data",
+                                                                     &KeyValueExtensions);
     // Script-visible under generated names: the order is fixed (compiled scripts hold them).
     classInfo->AddMethod(NextShortName(), "():RawData", BindMethod<&V::GetData>(), MethodScript);
     classInfo->AddMethod(NextShortName(), "():int", BindMethod<&V::GetKeyCount>(), MethodScript);

@@ -1,6 +1,7 @@
 #include "editor/NodeMenuEntries.h"
 
 #include "TestPaths.h"
+#include "collision/CollisionMesh.h"
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/object/IdMap.h"
 #include "core/object/Signals.h"
@@ -11,9 +12,14 @@
 #include "core/scenefile/SceneLoader.h"
 #include "render/Camera.h"
 #include "render/Model.h"
+#include "render/ShaderSettings.h"
 #include "render/Sprite.h"
+#include "render/TextPlate.h"
 #include "resources/Branch.h"
 #include "resources/Texture.h"
+#include "script/nodes/DataBase.h"
+#include "script/nodes/SoundNodes.h"
+#include "script/nodes/VarData.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/RecordingDialogHook.h"
 #include "tests/support/ScopedEnvironment.h"
@@ -205,27 +211,42 @@ TEST_F(NodeMenuEntriesTest, AddNewChildMakesASpriteFromAFileOfItsSubmenu) {
 // Every file the class's resource loads is offered, whatever its case; other files are not.
 TEST_F(NodeMenuEntriesTest, AFileSubmenuListsEveryFormatTheResourceLoads) {
     Model::RegisterClass();
-    for (const char* name :
-         {"a.bmp", "b.PNG", "c.jpg", "d.dds", "e.txt", "f.png.txt", "g.mesh", "h.OBJ", "i.ply"}) {
+    TextPlate::RegisterClass();
+    ShaderSettings::RegisterClass();
+    CollisionMesh::RegisterClass();
+    DataBase::RegisterClass();
+    VarData::RegisterClass();
+    SoundEmitter::RegisterClass();
+    for (const char* name : {"a.bmp", "b.PNG", "c.jpg", "d.dds", "e.txt", "f.png.txt", "g.mesh",
+                             "h.OBJ", "i.ply", "levels.csv", "monsters.data", "j.ttf", "k.OTF",
+                             "l.ttc", "glow.fx_raw", "m.psh", "n.wav", "o.ogg", "p.mp3"}) {
         folder_.WriteFile(std::string("art/") + name, "x");
     }
     const struct {
+        const char* category;
         const char* className;
         std::vector<std::string> listed;
         std::vector<std::string> left;
     } cases[] = {
-        {"Sprite",
+        {"Gfx",
+         "Sprite",
          {"<art/a.bmp>", "<art/b.PNG>", "<art/c.jpg>", "<art/d.dds>"},
          {"<art/e.txt>", "<art/f.png.txt>", "<art/g.mesh>"}},
-        {"Model", {"<art/g.mesh>", "<art/h.OBJ>"}, {"<art/i.ply>", "<art/a.bmp>"}},
+        {"Gfx", "Model", {"<art/g.mesh>", "<art/h.OBJ>"}, {"<art/i.ply>", "<art/a.bmp>"}},
+        {"Collision", "CollisionMesh", {"<art/g.mesh>", "<art/h.OBJ>"}, {"<art/a.bmp>"}},
+        {"Gfx", "TextPlate", {"<art/j.ttf>", "<art/k.OTF>", "<art/l.ttc>"}, {"<art/e.txt>"}},
+        {"Gfx", "ShaderSettings", {"<art/glow.fx_raw>", "<art/m.psh>"}, {"<art/a.bmp>"}},
+        {"Data", "DataBase", {"<art/levels.csv>", "<art/monsters.data>"}, {"<art/e.txt>"}},
+        {"Data", "VarData", {"<art/monsters.data>", "<art/e.txt>"}, {"<art/levels.csv>"}},
+        {"Sfx", "SoundEmitter", {"<art/n.wav>", "<art/o.ogg>"}, {"<art/p.mp3>"}},
     };
     for (const auto& each : cases) {
         NodeMenuItem item = Build(AddChild, *pivot_);
         for (const std::string& file : each.listed) {
-            EXPECT_GE(Leaf(item, {"Gfx", each.className, "art", file}), 0) << file;
+            EXPECT_GE(Leaf(item, {each.category, each.className, "art", file}), 0) << file;
         }
         for (const std::string& file : each.left) {
-            EXPECT_EQ(Leaf(item, {"Gfx", each.className, "art", file}), -1) << file;
+            EXPECT_EQ(Leaf(item, {each.category, each.className, "art", file}), -1) << file;
         }
     }
 }
