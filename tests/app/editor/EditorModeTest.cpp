@@ -10,6 +10,7 @@
 #include "core/scene/SelectionSet.h"
 #include "editor/NodeContextMenu.h"
 #include "tests/app/player/PlayerTestSupport.h"
+#include "tests/app/support/SdlEvents.h"
 
 #include <SDL.h>
 #include <algorithm>
@@ -231,30 +232,19 @@ FRESH_PROCESS_TEST_F(EditorMode, AMouseOverTheUiStaysThereAndKeysInAFieldSkipThe
     EXPECT_EQ(folder.ReadFile("level.scene"), test::SceneText());
 }
 
-// Key and button events as the window system hands them over, queued, not yet handled.
-void PushKey(SDL_Scancode code, bool down, uint16_t modifiers) {
-    SDL_Event event = {};
-    event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
-    event.key.state = down ? SDL_PRESSED : SDL_RELEASED;
-    event.key.keysym.scancode = code;
-    event.key.keysym.sym = SDL_GetKeyFromScancode(code);
-    event.key.keysym.mod = modifiers;
-    SDL_PushEvent(&event);
-}
-
 // A quick chord whose keys are all let go before its frame: SDL's own modifier state has run
 // ahead to Ctrl's release when the events between are handled, and they hold the Ctrl they came
 // with.
 void QuickChord(const std::function<void()>& inside) {
-    PushKey(SDL_SCANCODE_LCTRL, true, KMOD_LCTRL);
+    test::PushKeyEvent(SDL_SCANCODE_LCTRL, true, KMOD_LCTRL);
     inside();
-    PushKey(SDL_SCANCODE_LCTRL, false, KMOD_NONE);
+    test::PushKeyEvent(SDL_SCANCODE_LCTRL, false, KMOD_NONE);
     SDL_SetModState(KMOD_NONE);
 }
 void QuickChord(SDL_Scancode key) {
     QuickChord([key] {
-        PushKey(key, true, KMOD_LCTRL);
-        PushKey(key, false, KMOD_LCTRL);
+        test::PushKeyEvent(key, true, KMOD_LCTRL);
+        test::PushKeyEvent(key, false, KMOD_LCTRL);
     });
 }
 
@@ -288,13 +278,7 @@ FRESH_PROCESS_TEST_F(EditorMode, AQuickChordKeepsTheModifiersOfItsOwnEvents) {
     MoveTo({60, 25});
     QuickChord([] {
         for (const bool down : {true, false}) {
-            SDL_Event event = {};
-            event.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
-            event.button.button = SDL_BUTTON_LEFT;
-            event.button.clicks = 1;
-            event.button.x = 60;
-            event.button.y = 25;
-            SDL_PushEvent(&event);
+            test::PushButtonEvent(SDL_BUTTON_LEFT, down, 1, {60, 25});
         }
     });
     ASSERT_TRUE(StepFrames(3));

@@ -3,6 +3,7 @@
 #include "script/machine/ScriptLibrary.h"
 #include "script/nodes/ClickHandler.h"
 #include "tests/app/player/PlayerTestSupport.h"
+#include "tests/app/support/SdlEvents.h"
 
 #include <SDL.h>
 #include <set>
@@ -47,19 +48,7 @@ public:
     uint32_t clickBits = 0;
 };
 
-class MouseWindow : public test::PlayerTest {
-protected:
-    static void PushButton(bool down, uint8_t clicks) {
-        SDL_Event event = {};
-        event.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
-        event.button.button = SDL_BUTTON_LEFT;
-        event.button.state = down ? SDL_PRESSED : SDL_RELEASED;
-        event.button.clicks = clicks;
-        event.button.x = 50;
-        event.button.y = 50;
-        SDL_PushEvent(&event);
-    }
-};
+using MouseWindow = test::PlayerTest;
 
 // A double click as SDL gives it (press, release, the second press counted 2, release, each
 // press held 40 ms, 250 ms apart) at 60, 30, 5 and 2 frames a second: at 5 each press and its
@@ -103,7 +92,7 @@ FRESH_PROCESS_TEST_F(MouseWindow, ADoubleClickIsOneAtEveryFrameRate) {
                     ASSERT_TRUE(Step(1.0 / rate));
                     ++frame;
                 }
-                PushButton(event.down, event.clicks);
+                test::PushButtonEvent(SDL_BUTTON_LEFT, event.down, event.clicks, {50, 50});
                 frameOf.push_back(frame);
             }
             ASSERT_TRUE(StepFrames(2, 1.0 / rate));

@@ -4,6 +4,7 @@
 #include "app/input/Mouse.h"
 #include "app/platform/WindowMessage.h"
 #include "core/scene/EngineState.h"
+#include "tests/app/support/SdlEvents.h"
 #include "tests/support/ScopedEnvironment.h"
 
 #include <SDL.h>
@@ -230,14 +231,7 @@ TEST_F(SdlPlatformTest, EveryClickOfADoubleClickIsAPressInItsFrame) {
         mouse.HandleMessage(message, detail, packed);
     });
     auto push = [&](uint8_t button, bool down, uint8_t clicks) {
-        SDL_Event event = {};
-        event.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
-        event.button.button = button;
-        event.button.state = down ? SDL_PRESSED : SDL_RELEASED;
-        event.button.clicks = clicks;
-        event.button.x = 100;
-        event.button.y = 100;
-        SDL_PushEvent(&event);
+        test::PushButtonEvent(button, down, clicks, {100, 100});
         platform->PumpMessages();
     };
     // A press is a click only where the pointer stays.
