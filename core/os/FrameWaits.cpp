@@ -1,6 +1,5 @@
 #include "core/os/FrameWaits.h"
 
-#include "core/debug/Log.h"
 #include "core/os/EngineWork.h"
 
 namespace quarn {
@@ -33,14 +32,13 @@ void CountFrameWait(Microseconds wait) {
     ChargeMicrosecondsWaited(uint64_t(wait.count()));
 }
 
-bool FrameWaitsSpent(const char* what) {
+bool FrameWaitsSpent(bool& tell) {
+    tell = false;
     if (FrameWaitLeft().count() > 0) {
         return false;
     }
-    if (!toldSpent) {
-        toldSpent = true;
-        LogMessage("%s fails until the next frame: %s", what, FrameWaitsSpentText().c_str());
-    }
+    tell = !toldSpent;
+    toldSpent = true;
     return true;
 }
 

@@ -19,9 +19,9 @@ void BeginFrameWaits();
 std::chrono::microseconds FrameWaitLeft();
 // The frame waited `waited`: counted against the bound and charged to the running script.
 void CountFrameWait(std::chrono::microseconds waited);
-// Whether the frame's waits reached the bound; the first call of a frame that finds them so
-// logs that `what` fails for it until the next frame.
-bool FrameWaitsSpent(const char* what);
+// Whether the frame's waits reached the bound. `tell` is set for the first call of a frame that
+// finds them so, whose caller says once what fails until the next frame.
+bool FrameWaitsSpent(bool& tell);
 // "the calls of this frame have waited 10 s, the most a frame waits"
 std::string FrameWaitsSpentText();
 

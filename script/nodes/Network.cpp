@@ -273,8 +273,11 @@ bool Network::Fetch(const char* host, const char* path, std::string& body) {
         return false;
     }
     // Every fetch of a frame, and its other waits on the outside, share one bound.
-    if (FrameWaitsSpent("A Network page fetch")) {
+    if (bool tell = false; FrameWaitsSpent(tell)) {
         failure_ = FrameWaitsSpentText();
+        if (tell) {
+            LogMessage("A Network page fetch fails until the next frame: %s", failure_.c_str());
+        }
         return false;
     }
     const Clock::time_point start = Clock::now();
