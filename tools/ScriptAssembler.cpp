@@ -1,5 +1,6 @@
 #include "tools/ScriptAssembler.h"
 
+#include "core/io/Tokenizer.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/Property.h"
 #include "core/object/ValueType.h"
@@ -513,15 +514,19 @@ bool Assembler::Declare(const ScriptIdentifier& record, int line) {
                             std::to_string(IdentifierNameChars) + " characters");
     }
     hints.declarationLines.push_back(static_cast<uint32_t>(line));
+    const bool isPublic = !record.IsFunction() && record.kind == IdentifierPublicVariable;
     const ClassInfo* script = FindClass("Script");
     const Property* own =
-        script && !record.IsFunction() && record.kind == IdentifierPublicVariable
+        script && isPublic
             ? script->FindProperty(record.name.substr(0, IdentifierNameChars).c_str())
             : nullptr;
     if (own) {
         return failure.Fail("public variable \"" + record.name +
                             "\" takes the name of the property \"" + own->GetName() +
                             "\" every Script node has");
+    }
+    if (isPublic && !IsIdentifierText(record.name)) {
+        return failure.Fail("public variable \"" + record.name + "\" is " + NoSceneKeyReason);
     }
     return true;
 }

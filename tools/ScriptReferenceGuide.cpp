@@ -80,11 +80,13 @@ are decimal or `0x` hexadecimal, negative, or floats when they have a `.`.
 Names are told apart without case, by their first 31 characters (the loader keeps no more):
 the program's variables and functions share one set of names, so no two may have one, nor two
 locals visible over the same code, and a public variable cannot take the name of a property
-every Script node has (`name`, `parent`, `prev`, `flags`, `scriptfile`). `script asm` refuses
-such a program, naming both lines (`game.asm:12: "status" is declared twice: a public variable
-on line 5 and a public variable on line 12`); a program whose symbol file names two public
-variables alike is not loaded, and the log says why, so a scene never holds a value under one
-name twice. A local may have a global's name.
+every Script node has (`name`, `parent`, `prev`, `flags`, `scriptfile`), nor a name a scene
+file cannot hold as a property's (one that is not a letter or `_` followed by letters, digits
+and `_`: `high score`, `x-pos`). `script asm` refuses such a program, naming both lines
+(`game.asm:12: "status" is declared twice: a public variable on line 5 and a public variable
+on line 12`); a program whose symbol file names two public variables alike, or one so, is not
+loaded, and the log says why, so a scene never holds a value under one name twice or loses one
+at its next load. A local may have a global's name.
 
 A program keeps the name of its source and the line of each command: runtime errors, the
 reports of engine functions and the debugger name `game.asm:28`, and the debugger shows the

@@ -2,6 +2,7 @@
 
 #include "core/string/NumberText.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -67,6 +68,13 @@ void UnreadBytes(File& file, size_t count) {
 }
 
 } // namespace
+
+bool IsIdentifierText(std::string_view text) {
+    return !text.empty() && !IsDigit(text[0]) &&
+           std::all_of(text.begin(), text.end(), [](char byte) {
+               return IsIdentifierByte(static_cast<unsigned char>(byte));
+           });
+}
 
 void TokenTable::Add(int32_t id, const char* text) {
     entries_.push_back(Entry{id, text ? text : ""});

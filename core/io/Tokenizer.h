@@ -20,6 +20,10 @@ enum TokenKind : int32_t {
     TokenNewline = 10,   // LF, only when LF is not a delimiter
 };
 
+// Whether the tokenizer reads `text` back whole as one TokenIdentifier (without a table): the
+// form of a key in the engine's text files.
+bool IsIdentifierText(std::string_view text);
+
 // The script parser's 32-bit token codes keep their class in the high 16 bits; class 2 is the
 // one it tests for.
 constexpr bool IsClass2Code(uint32_t code) {

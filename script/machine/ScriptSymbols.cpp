@@ -2,6 +2,7 @@
 
 #include "core/io/ByteOrder.h"
 #include "core/io/Scrambler.h"
+#include "core/io/Tokenizer.h"
 #include "core/object/ValueType.h"
 #include "core/string/Text.h"
 
@@ -189,13 +190,19 @@ bool CheckOffsets(const ScriptSymbols& symbols, uint32_t codeWords, SymbolReader
 }
 
 // Public variables are the properties of the program's class, which scenes hold by name without
-// case: two of one name would be saved twice and read back into the first.
+// case: two of one name would be saved twice and read back into the first, and a name a text
+// scene cannot read back loses its value.
 void CheckPublicNames(const ScriptSymbols& symbols, SymbolReader& reader) {
     std::unordered_map<std::string, size_t> seen;
     for (size_t i = 0; i < symbols.globals.size() && !reader.Failed(); ++i) {
         const ScriptIdentifier& record = symbols.globals[i];
         if (record.IsFunction() || record.kind != IdentifierPublicVariable) {
             continue;
+        }
+        if (!IsIdentifierText(record.name)) {
+            reader.Fail("the public variable \"" + record.name + "\" (global " +
+                        std::to_string(i + 1) + ") is " + NoSceneKeyReason);
+            return;
         }
         std::string key = record.name;
         ToLowerAscii(key.data());

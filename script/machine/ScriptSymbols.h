@@ -26,6 +26,11 @@ enum ScriptIdentifierKind : uint32_t {
 // Names are cut to this many characters when read.
 inline constexpr size_t IdentifierNameChars = 31;
 
+// Why a public variable's name is refused when a text scene could not read it back as the
+// node's property (IsIdentifierText): its value, and the next ones', would be lost.
+inline constexpr const char* NoSceneKeyReason =
+    "no name a scene can hold (a letter or '_', then letters, digits and '_')";
+
 // One global, function or local of a program. The twelve words are kept as the file has them.
 struct ScriptIdentifier {
     std::string name;

@@ -293,6 +293,33 @@ TEST_F(ScriptAssemblerTest, ANameDeclaredTwiceIsRefusedNamingBothLines) {
         << error;
 }
 
+// A public variable is saved as a line "NAME = VALUE" of its node's block, which a scene reads
+// back only for an identifier: any other name would lose its value (and the next ones', or cut
+// the file short) at the next load. Private variables and functions are saved by no scene.
+TEST_F(ScriptAssemblerTest, APublicNameASceneCannotHoldIsRefused) {
+    RegisterScriptNodeClass();
+    for (const char* name : {"a b", "", "x=y", "q\\\"q", "line\\nbreak", "}", "trail ", "9lives",
+                             "a-b", "\\xC3\\xBCber"}) {
+        for (const char* form : {"int kind=2", "entity kind=2 hint=\"signal\""}) {
+            const std::string source =
+                std::string("var \"ok\" int kind=2\nvar \"") + name + "\" " + form;
+            ScriptProgramBuilder builder;
+            std::string error;
+            EXPECT_FALSE(AssembleScript(source, builder, error)) << source;
+            EXPECT_TRUE(error.starts_with("2: public variable \"")) << error;
+            EXPECT_TRUE(error.ends_with("\" is no name a scene can hold (a letter or '_', then "
+                                        "letters, digits and '_')"))
+                << error;
+        }
+    }
+    ScriptProgramBuilder builder;
+    std::string error;
+    EXPECT_TRUE(AssembleScript("var \"_Obj9\" int kind=2\nvar \"a b\" int\n"
+                               "function \"x=y\" () at=0\nend\n",
+                               builder, error))
+        << error;
+}
+
 TEST_F(ScriptAssemblerTest, ClassMembersResolveToTheirIndexInTheChain) {
     ScriptProgramBuilder builder;
     std::string error;

@@ -553,6 +553,8 @@ TEST_F(ScriptProgramTest, HostileFilesLoadWithoutCode) {
         {"inherited", goodCode, publicNamed("score", "Flags", IdentifierPublicVariable),
          "the public variable \"Flags\" takes the name of the property \"flags\" every Script "
          "node has"},
+        {"unsaved", goodCode, publicNamed("score", "high score", IdentifierPublicVariable),
+         "the public variable \"high score\" (global 3) is no name a scene can hold"},
         {"record", goodCode,
          RawSymbols().Word(1).Text(std::string("a\0b\0c\0", 6)).Text(std::string(45, 'z')).bytes,
          "ends inside a record"},
@@ -575,6 +577,9 @@ TEST_F(ScriptProgramTest, HostileFilesLoadWithoutCode) {
     temp_.WriteFile("private.sym",
                     Bytes(publicNamed("flags", "Flags", IdentifierInstanceVariable)));
     EXPECT_NE(Load("private")->GetCode(), nullptr);
+    temp_.WriteFile("spaced.bin", Bytes(goodCode));
+    temp_.WriteFile("spaced.sym", Bytes(publicNamed("a b", "x=y", IdentifierInstanceVariable)));
+    EXPECT_NE(Load("spaced")->GetCode(), nullptr);
 }
 
 } // namespace
