@@ -33,13 +33,16 @@ std::string FolderAbove(const std::string& folder) {
 }
 
 // The scene's folder as it lies on the disk, links and ".." resolved: a name that climbs or
-// passes a link must not make another folder look like the one above the scene.
+// passes a link, the scene's own name among them, must not make another folder look like the
+// one the scene lies in.
 std::string DiskFolderOf(const std::string& scene) {
-    const std::string folder = FolderPart(scene);
     std::error_code error;
     const std::filesystem::path resolved =
-        std::filesystem::weakly_canonical(folder.empty() ? "." : folder, error);
-    return WithTrailingSlash(error ? folder : resolved.string());
+        std::filesystem::weakly_canonical(scene.empty() ? "." : scene, error);
+    if (error) {
+        return WithTrailingSlash(FolderPart(scene));
+    }
+    return WithTrailingSlash(scene.empty() ? resolved.string() : resolved.parent_path().string());
 }
 
 bool Holds(FileSystem& files, const std::string& folder, const char* name) {

@@ -51,6 +51,10 @@ TEST_F(SceneGameTest, ASceneIsTheGameOfTheNearestFolderWithSettingsAtOrAboveIt) 
     fs::create_directory_symlink(home.Join("Downloads/evil"), home.Join("evil-link"));
     fs::create_directories(home.Join("Downloads/evil/levels/deep"));
     fs::create_directories(home.Join("notes"));
+    // A link to a scene is the scene: its game is the one it lies in, not the link's folder.
+    home.WriteFile("Downloads/evil/levels/w.scene", "");
+    fs::create_symlink("../Downloads/evil/levels/w.scene", home.Join("notes/linked.scene"));
+    fs::create_symlink(home.Join("notes/linked.scene"), home.Join("Downloads/evil/sub/l.scene"));
     const struct {
         const char* scene;
         const char* game;
@@ -65,6 +69,9 @@ TEST_F(SceneGameTest, ASceneIsTheGameOfTheNearestFolderWithSettingsAtOrAboveIt) 
         {"evil-link/w.scene", "~/Downloads/evil/", true},
         {"Downloads/evil/../w.scene", "~/Downloads/", false},
         {"Downloads/evil/sub/../../../notes/w.scene", "~/notes/", false},
+        {"notes/linked.scene", "~/Downloads/evil/", true},
+        {"Downloads/evil/sub/l.scene", "~/Downloads/evil/", true},
+        {"evil-link/sub/l.scene", "~/Downloads/evil/", true},
     };
     // Whatever the reach in force: the scene is the user's to name.
     HoldGameReachAlways(true);
