@@ -254,8 +254,10 @@ void PrintHelp(FILE* out) {
                "  constant NAME VALUE\n"
                "\n"
                "\"scene\" reads IN as the editor opens a scene (the compact form when its\n"
-               "extension is \"scn\" or a branch's \"bscn\", else the text form) and writes it as\n"
-               "the editor saves one: the text form, or the compact form with --compact.\n"
+               "extension is \"scn\" or a branch's \"bscn\", else the text form), as its own\n"
+               "game (as \"render\" finds it: what it names and the scripts its load runs are\n"
+               "that game's), and writes it as the editor saves one: the text form, or the\n"
+               "compact form with --compact.\n"
                "Saving a file the tool wrote gives the same bytes again. OUT is replaced only\n"
                "once it is written whole. A scene has one top-level node; IN with several is\n"
                "refused, and so is IN whose parent lines form a cycle. What the engine noted\n"
@@ -406,7 +408,8 @@ void PrintHelp(FILE* out) {
                "the same two files again. A program that cannot be loaded or has no code\n"
                "fails with the loader's reason.\n"
                "\"script run\" puts one Script node running PROGRAM (its folder the base\n"
-               "folder, \"user://\" made when it is missing, as quarn makes it at start)\n"
+               "folder; the game it lies in, as \"render\" finds a scene's, its settings,\n"
+               "reach and \"user://\", made when it is missing, as quarn makes it at start)\n"
                "under a new scene root, starts the game (\"quarn_start\", then\n"
                "\"start\"), updates the tree for N frames of 1/60 s (1 unless --frames says\n"
                "otherwise) and, with --call, then calls the program's function NAME with the\n"
@@ -740,6 +743,11 @@ int RunScene(char** arguments) {
     if (!reader.Open(in.c_str(), (loadFlags & SceneCompact) != 0, false)) {
         return Fail("cannot open " + in);
     }
+    // OUT is named from the current folder, which the scene's game does not keep.
+    PathString target;
+    const std::string outPath =
+        GetFileSystem()->GetNativePath(target, out.c_str()) ? target.Text() : out;
+    EnterToolSceneGame(in);
     SceneLoader loader(in.c_str(), 0, loadFlags, nullptr, &loaded);
     if (!loader.Load(reader)) {
         return Fail(lastLogLine.empty() ? "cannot load " + in + ": it holds no node"
@@ -778,7 +786,7 @@ int RunScene(char** arguments) {
             saveFlags |= SceneCompact;
         }
         lastLogLine.clear();
-        saved = SaveSceneFile(out.c_str(), *roots[0], 0, saveFlags);
+        saved = SaveSceneFile(outPath.c_str(), *roots[0], 0, saveFlags);
     }
     for (Node* root : roots) {
         root->Delete();
@@ -794,6 +802,10 @@ int RunScene(char** arguments) {
                     " top-level nodes; a scene has one" + misplaced);
     }
     if (!saved) {
+        // The engine names the native path it wrote to; the user knows OUT by the name given.
+        if (const size_t at = lastLogLine.find(outPath); at != std::string::npos) {
+            lastLogLine.replace(at, outPath.size(), out);
+        }
         return Fail(Explained("cannot save " + out));
     }
     PrintWarnings();

@@ -245,9 +245,11 @@ int RunProgram(char** arguments, std::string& reason) {
     if (!ParseRunRequest(arguments, request, reason)) {
         return ExitUsage;
     }
-    // The program's folder is the base folder, as a game's scripts have it.
+    // The program runs as the game it lies in, as a scene there would (its settings, user://
+    // and reach), whatever folder the tool runs in; its own folder is the base folder.
     std::error_code error;
-    const std::filesystem::path path = std::filesystem::absolute(request.path, error);
+    const std::filesystem::path path = std::filesystem::weakly_canonical(request.path, error);
+    EnterToolSceneGame(path.string());
     GetFileSystem()->SetBaseFolder(path.parent_path().string().c_str());
     // The game's own folder is made as the player makes it at start-up: one not there yet would
     // be no place inside the game.

@@ -57,6 +57,13 @@ void RegisterPlayerClasses() {
     RegisterAllClasses();
 }
 
+void EnterToolSceneGame(const std::string& scene) {
+    FileSystem& files = *GetFileSystem();
+    PathString native;
+    files.GetNativePath(native, scene.c_str());
+    EnterGame(files, FindSceneGame(files, native.Text()), GetMainSettings(), DataHomeFolder());
+}
+
 Node* LoadToolScene(const std::string& scene, std::string& reason, bool asGame) {
     RegisterPlayerClasses();
     SetLogSink(Note);
@@ -73,13 +80,9 @@ Node* LoadToolScene(const std::string& scene, std::string& reason, bool asGame) 
         reason = "cannot open " + scene;
         return nullptr;
     }
+    EnterToolSceneGame(scene);
     if (asGame) {
-        // The scene runs as its own game, whatever folder the tool runs in.
-        FileSystem& files = *GetFileSystem();
-        PathString native;
-        files.GetNativePath(native, scene.c_str());
-        EnterGame(files, FindSceneGame(files, native.Text()), GetMainSettings(), DataHomeFolder());
-        files.MakeDirectories("user://");
+        GetFileSystem()->MakeDirectories("user://");
     }
     HoldGameReachAlways(asGame);
     SceneLoader loader(scene.c_str(), 0, loadFlags, nullptr, nullptr);

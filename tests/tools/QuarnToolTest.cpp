@@ -1229,6 +1229,30 @@ TEST(QuarnToolScript, RunMakesTheGamesOwnFolderBeforeTheProgramWritesThere) {
     EXPECT_EQ(run.out + run.err, "result: 1\nstate: READY\n");
 }
 
+// A program runs as the game it lies in, whatever folder the tool starts in: the user:// of that
+// game, not of the start folder's, and, in a folder without a config.txt, writes only there.
+TEST(QuarnToolScript, RunRunsTheProgramAsTheGameItLiesIn) {
+    test::TempFolder folder;
+    folder.WriteFile("loose/taker.asm",
+                     "header 0 0\nstack 16\nfunction \"take\" () at=@take\n"
+                     "take:\n    line\n    text \"user://save.txt\"\n    func 90\n"
+                     "    line\n    text \"payload.txt\"\n    text \"victim.txt\"\n    func 92\n"
+                     "    line\n    text \"payload.txt\"\n    text \"user://mine.txt\"\n"
+                     "    func 92\n    return 0 0\n");
+    ASSERT_EQ(RunTool(folder, {"script", "asm", "loose/taker.asm", "loose/taker"}).status, 0);
+    folder.WriteFile("loose/payload.txt", "pwned");
+    folder.WriteFile("loose/victim.txt", "kept");
+    folder.WriteFile("other/config.txt", "name = \"other\"\n");
+    folder.WriteFile("data/Quarn/games/other/save.txt", "other's");
+    const ToolRun run = test::RunToolIn(
+        folder.Join("other"), {"script", "run", "../loose/taker.script", "--call", "take"}, "",
+        folder.Join("data"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(folder.ReadFile("data/Quarn/games/other/save.txt"), "other's");
+    EXPECT_EQ(folder.ReadFile("loose/victim.txt"), "kept");
+    EXPECT_EQ(folder.ReadFile("data/Quarn/games/loose/mine.txt"), "pwned");
+}
+
 // Texts of the program's own string64 type, a type no property has, and the reports of invalid
 // parameters, after which the script goes on: the tool has no script debugger, and its dialog's
 // first button is Ignore.
