@@ -256,8 +256,9 @@ void PrintHelp(FILE* out) {
                "\"scene\" reads IN as the editor opens a scene (the compact form when its\n"
                "extension is \"scn\" or a branch's \"bscn\", else the text form), as its own\n"
                "game (as \"render\" finds it: what it names and the scripts its load runs are\n"
-               "that game's), and writes it as the editor saves one: the text form, or the\n"
-               "compact form with --compact.\n"
+               "that game's), and writes it as the editor saves one, in the form OUT's name\n"
+               "says: compact for \"scn\" or \"bscn\", else text (--compact, which asks for\n"
+               "the compact form, is refused for an OUT named otherwise: no loader reads it).\n"
                "Saving a file the tool wrote gives the same bytes again. OUT is replaced only\n"
                "once it is written whole. A scene has one top-level node; IN with several is\n"
                "refused, and so is IN whose parent lines form a cycle. What the engine noted\n"
@@ -723,6 +724,14 @@ int RunScene(char** arguments) {
             return CommandUsage("scene");
         }
         compact = true;
+    }
+    // Every loader takes a file's form from its name, as the editor's save writes it: a form the
+    // name does not say would be read by none.
+    if (IsCompactSceneName(out.c_str())) {
+        compact = true;
+    } else if (compact) {
+        return CommandUsage("scene", out + " names no compact scene, and no loader reads one "
+                                           "there: name it .scn (.bscn for a branch)");
     }
     // Numbered as the player numbers them: a script's symbol file names classes by number.
     RegisterPlayerClasses();

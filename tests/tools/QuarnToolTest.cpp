@@ -125,6 +125,35 @@ TEST(QuarnToolScene, ASavedSceneSavesToTheSameBytesInEitherForm) {
     EXPECT_EQ(builtIn.err, "");
 }
 
+// Every loader takes a file's form from its name: OUT holds the form its name says, with or
+// without --compact, and --compact into a name no loader reads compact is refused, OUT unmade.
+TEST(QuarnToolScene, OutHoldsTheFormItsNameSays) {
+    test::TempFolder folder;
+    folder.WriteFile("a.scene", HandWrittenScene);
+    ASSERT_EQ(RunTool(folder, {"scene", "a.scene", "b.scene"}).status, 0);
+    for (const char* out : {"c.scn", "c.bscn", "C2.BSCN"}) {
+        for (const bool asked : {false, true}) {
+            std::vector<std::string> arguments = {"scene", "b.scene", out};
+            if (asked) {
+                arguments.push_back("--compact");
+            }
+            ASSERT_EQ(RunTool(folder, arguments).status, 0) << out;
+            const ToolRun back = RunTool(folder, {"scene", out, "x.scene"});
+            EXPECT_EQ(back.status, 0) << out << ": " << back.err;
+            EXPECT_EQ(folder.ReadFile("x.scene"), folder.ReadFile("b.scene")) << out;
+        }
+    }
+    for (const char* out : {"d.scene", "d.dat"}) {
+        const ToolRun refused = RunTool(folder, {"scene", "b.scene", out, "--compact"});
+        EXPECT_EQ(refused.status, 2);
+        EXPECT_EQ(refused.err.substr(0, refused.err.find('\n')),
+                  std::string("quarn-tool: ") + out +
+                      " names no compact scene, and no loader reads one there: name it .scn "
+                      "(.bscn for a branch)");
+        EXPECT_FALSE(std::filesystem::exists(folder.Join(out)));
+    }
+}
+
 // A branch's compact copy is read as the compact form, whatever the letters' case, by "scene"
 // and by "render" (which opens it as the player does).
 TEST(QuarnToolScene, ABranchsCompactCopyReadsAsTheCompactForm) {
