@@ -725,11 +725,9 @@ int RunScene(char** arguments) {
         }
         compact = true;
     }
-    // Every loader takes a file's form from its name, as the editor's save writes it: a form the
-    // name does not say would be read by none.
-    if (IsCompactSceneName(out.c_str())) {
-        compact = true;
-    } else if (compact) {
+    // Every loader takes a file's form from its name, and so does the save (a compact name gets
+    // the compact form): asked of any other name, it would be read by none.
+    if (compact && !IsCompactSceneName(out.c_str())) {
         return CommandUsage("scene", out + " names no compact scene, and no loader reads one "
                                            "there: name it .scn (.bscn for a branch)");
     }

@@ -217,6 +217,11 @@ bool SaveSceneFileWithIds(const char* path, Node& root, const Guid& guid, uint32
     if (!path || !VersionControlCheckSave(path, VersionControlSaveMode)) {
         return false;
     }
+    // Every reader takes a file's form from its name: a compact name holds the compact form
+    // whatever is asked, or no load would read the file back.
+    if (IsCompactSceneName(path)) {
+        flags |= SceneCompact;
+    }
     // The whole file is made in memory first: a writer that cannot hold the tree then leaves
     // the file on disk as it was.
     std::string text;

@@ -15,7 +15,8 @@ class SceneWriter;
 
 // Writes a node tree as a scene file: the header with the id system's values, then the nodes in
 // pre-order (parent before children), the root itself only with SceneWriteRoot. `flags` are
-// SceneFlags. The file is written whole or not at all: false, with the old file untouched, when
+// SceneFlags; a compact name (IsCompactSceneName) gets the compact form, as every reader takes
+// it. The file is written whole or not at all: false, with the old file untouched, when
 // version control refuses, the file cannot be written, or the compact form cannot hold the
 // tree; the reason is logged and noted as the file failure (LastFileFailure).
 bool SaveSceneFile(const char* path, Node& root, uint32_t idSystem, uint32_t flags);

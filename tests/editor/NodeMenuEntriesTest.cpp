@@ -361,25 +361,30 @@ TEST_F(NodeMenuEntriesTest, OpenResourceHandsThePathToTheDesktopProgramAsOneArgu
     EXPECT_EQ(argument, folder_.Join(name));
 }
 
+// Under a compact name too: the save writes the form the name says, as the insert reads it.
 TEST_F(NodeMenuEntriesTest, ASavedSubtreeInsertsUnderAnotherNodeWhole) {
     std::filesystem::create_directory(folder_.Join("parts"));
-    dialogs_.AnswerPath(folder_.Join("parts/pivot"));
-    Run(SaveSubtree, *pivot_, Build(SaveSubtree, *pivot_), 0);
-    ASSERT_TRUE(std::filesystem::exists(folder_.Join("parts/pivot.branch")));
-    EXPECT_EQ(dialogs_.Dialogs().back().title, "Branch");
+    for (const char* name : {"pivot", "pivot.bscn"}) {
+        const std::string file = std::string("parts/") + name;
+        const std::string saved = folder_.Join(file == "parts/pivot" ? "parts/pivot.branch" : file);
+        dialogs_.AnswerPath(folder_.Join(file));
+        Run(SaveSubtree, *pivot_, Build(SaveSubtree, *pivot_), 0);
+        ASSERT_TRUE(std::filesystem::exists(saved)) << name;
+        EXPECT_EQ(dialogs_.Dialogs().back().title, "Branch");
 
-    Node* target = tree_.Make<Node>("target", root_);
-    dialogs_.AnswerPath(folder_.Join("parts/pivot.branch"));
-    heard.clear();
-    Run(InsertSubtree, *target, Build(InsertSubtree, *target), 0);
-    EXPECT_EQ(dialogs_.Dialogs().back().text, folder_.Join("parts/"));
-    Node* copy = target->GetFirstChild();
-    ASSERT_NE(copy, nullptr);
-    EXPECT_EQ(copy->GetName(), "pivot");
-    ASSERT_NE(copy->GetFirstChild(), nullptr);
-    EXPECT_EQ(copy->GetFirstChild()->GetName(), "inner");
-    EXPECT_NE(copy->GetId(), pivot_->GetId()) << "a taken id is not shared";
-    EXPECT_EQ(heard.back(), "addundolabel insert subtree");
+        Node* target = tree_.Make<Node>("target", root_);
+        dialogs_.AnswerPath(saved);
+        heard.clear();
+        Run(InsertSubtree, *target, Build(InsertSubtree, *target), 0);
+        EXPECT_EQ(dialogs_.Dialogs().back().text, folder_.Join("parts/"));
+        Node* copy = target->GetFirstChild();
+        ASSERT_NE(copy, nullptr) << name;
+        EXPECT_EQ(copy->GetName(), "pivot");
+        ASSERT_NE(copy->GetFirstChild(), nullptr);
+        EXPECT_EQ(copy->GetFirstChild()->GetName(), "inner");
+        EXPECT_NE(copy->GetId(), pivot_->GetId()) << "a taken id is not shared";
+        EXPECT_EQ(heard.back(), "addundolabel insert subtree");
+    }
 }
 
 TEST_F(NodeMenuEntriesTest, ReferentsListsTheHoldersAndSelectsTheChosenOne) {

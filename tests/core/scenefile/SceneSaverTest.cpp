@@ -145,5 +145,29 @@ TEST_F(SceneSaving, AFailedSaveLeavesTheOldFileAsItWas) {
     EXPECT_NE(files.Written("fine.scene"), nullptr);
 }
 
+// Every reader takes a file's form from its name: a compact name holds the compact form whether
+// or not the caller asked for it, in any letter case; other names keep the form asked.
+TEST_F(SceneSaving, ACompactNameHoldsTheCompactFormAsked) {
+    Node* root = MakeTree();
+    MemoryFileSystem files;
+    SetFileSystem(&files);
+    ASSERT_TRUE(SaveSceneFile("asked.scn", *root, 0, EditorSave | SceneCompact));
+    for (const char* path : {"a.scn", "b.bscn", "c.SCN", "d.Bscn"}) {
+        ASSERT_TRUE(SaveSceneFile(path, *root, 0, EditorSave)) << path;
+    }
+    ASSERT_TRUE(SaveSceneFile("text.scene", *root, 0, EditorSave));
+    ASSERT_TRUE(SaveSceneFile("text.scn.scene", *root, 0, EditorSave));
+    SetFileSystem(nullptr);
+    const std::string* asked = files.Written("asked.scn");
+    ASSERT_NE(asked, nullptr);
+    for (const char* path : {"a.scn", "b.bscn", "c.SCN", "d.Bscn"}) {
+        ASSERT_NE(files.Written(path), nullptr) << path;
+        EXPECT_EQ(*files.Written(path), *asked) << path;
+    }
+    ASSERT_NE(files.Written("text.scene"), nullptr);
+    EXPECT_NE(*files.Written("text.scene"), *asked);
+    EXPECT_EQ(*files.Written("text.scn.scene"), *files.Written("text.scene"));
+}
+
 } // namespace
 } // namespace quarn
