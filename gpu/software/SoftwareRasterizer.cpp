@@ -228,61 +228,85 @@ void SoftwareRasterizer::Draw(const GpuState& state, const GpuDrawCall& call) {
         // Every slice but the last the same size; even, so no strip triangle changes its turn.
         const uint32_t perSlice = std::max(((sliceVertices_ - (corners - step)) / step) & ~1u, 2u);
         for (uint32_t first = 0; first < call.primitiveCount; first += perSlice) {
-            DrawSlice(state, call, first, std::min(perSlice, call.primitiveCount - first));
+            DrawRange(state, call, first, std::min(perSlice, call.primitiveCount - first));
         }
         return;
     }
-    // A slice ends before the primitive that would widen its vertex range past the bound: the
-    // vertices it processes are that range, however its indices are spread.
+    // A slice gathers the vertices its primitives name, each once however often or far apart
+    // they are named, and ends before the primitive that would take it past the bound of
+    // vertices or of primitives: a vertex is processed once for each slice naming it, so a draw
+    // costs in proportion to its indices, however they are spread.
+    // The device points indexData at the draw's first index.
     const auto* data = static_cast<const uint8_t*>(call.indexData);
-    auto index = [&](uint64_t i) -> uint32_t {
-        const uint8_t* at = data + (call.startIndex + i) * (call.index32 ? 4 : 2);
-        return call.index32 ? ReadLittleEndian32(at) : ReadLittleEndian16(at);
+    auto vertexAt = [&](uint64_t i) -> uint32_t {
+        const uint8_t* at = data + i * (call.index32 ? 4 : 2);
+        const uint32_t index = call.index32 ? ReadLittleEndian32(at) : ReadLittleEndian16(at);
+        // The device has checked every index plus the base against the streams.
+        return static_cast<uint32_t>(int64_t{index} + call.baseVertex);
     };
+    StartGathering(std::min<uint64_t>(VerticesOf(call.type, call.primitiveCount),
+                                      uint64_t{sliceVertices_} + corners));
     uint32_t first = 0;
-    uint32_t low = UINT32_MAX;
-    uint32_t high = 0;
+    uint64_t gatheredUpTo = 0; // indices_ holds the slots of the slice's indices before this one
     for (uint32_t p = 0; p < call.primitiveCount; ++p) {
-        uint32_t primitiveLow = UINT32_MAX;
-        uint32_t primitiveHigh = 0;
+        const uint64_t start = uint64_t{p} * step;
+        uint32_t named[3];
+        uint32_t fresh = 0;
         for (uint32_t c = 0; c < corners; ++c) {
-            const uint32_t i = index(uint64_t{p} * step + c);
-            primitiveLow = std::min(primitiveLow, i);
-            primitiveHigh = std::max(primitiveHigh, i);
+            named[c] = vertexAt(start + c);
+            const bool repeated = (c > 0 && named[c] == named[0]) || (c > 1 && named[c] == named[1]);
+            fresh += !repeated && FindSlot(named[c]) == NoVertex ? 1 : 0;
         }
-        const uint32_t newLow = std::min(low, primitiveLow);
-        const uint32_t newHigh = std::max(high, primitiveHigh);
         // A strip's slices start at even primitives, so each triangle keeps its turn.
         const bool mayCut = p > first && (call.type != GpuPrimitiveType::TriangleStrip ||
                                           (p - first) % 2 == 0);
-        if (mayCut && uint64_t{newHigh} - newLow >= sliceVertices_) {
-            DrawSlice(state, call, first, p - first);
+        if (mayCut && (gathered_.size() + fresh > sliceVertices_ || p - first >= sliceVertices_)) {
+            DrawGathered(state, call, p - first);
+            NextGathering();
             first = p;
-            low = primitiveLow;
-            high = primitiveHigh;
-        } else {
-            low = newLow;
-            high = newHigh;
+            gatheredUpTo = start;
         }
+        for (uint64_t i = std::max(gatheredUpTo, start); i < start + corners; ++i) {
+            indices_.push_back(GatherSlot(named[i - start]));
+        }
+        gatheredUpTo = start + corners;
     }
-    DrawSlice(state, call, first, call.primitiveCount - first);
+    DrawGathered(state, call, call.primitiveCount - first);
 }
 
-void SoftwareRasterizer::DrawSlice(const GpuState& state, const GpuDrawCall& call, uint32_t first,
+void SoftwareRasterizer::DrawRange(const GpuState& state, const GpuDrawCall& call, uint32_t first,
                                    uint32_t count) {
     GpuDrawCall slice = call;
     slice.primitiveCount = count;
-    if (first > 0) {
-        const bool strip = call.type == GpuPrimitiveType::TriangleStrip ||
-                           call.type == GpuPrimitiveType::LineStrip;
-        const uint32_t step = strip                                        ? 1
-                              : call.type == GpuPrimitiveType::LineList ? 2
-                                                                         : 3;
-        (call.indexed ? slice.startIndex : slice.startVertex) += first * step;
+    const bool strip = call.type == GpuPrimitiveType::TriangleStrip ||
+                       call.type == GpuPrimitiveType::LineStrip;
+    const uint32_t step = strip ? 1 : call.type == GpuPrimitiveType::LineList ? 2 : 3;
+    slice.startVertex += first * step;
+    const uint32_t vertices = VerticesOf(slice.type, count);
+    indices_.resize(vertices);
+    for (uint32_t i = 0; i < vertices; ++i) {
+        indices_[i] = i;
     }
-    if (!FetchVertices(state, slice, VerticesOf(slice.type, count))) {
-        return;
+    if (ProcessVertices(state, slice, {nullptr, slice.startVertex, vertices}, vertices_,
+                        pretransformed_, threads_)) {
+        shadedVertices_ += vertices;
+        Rasterize(slice);
     }
+}
+
+void SoftwareRasterizer::DrawGathered(const GpuState& state, const GpuDrawCall& call,
+                                      uint32_t count) {
+    GpuDrawCall slice = call;
+    slice.primitiveCount = count;
+    const auto vertices = static_cast<uint32_t>(gathered_.size());
+    if (ProcessVertices(state, slice, {gathered_.data(), 0, vertices}, vertices_,
+                        pretransformed_, threads_)) {
+        shadedVertices_ += vertices;
+        Rasterize(slice);
+    }
+}
+
+void SoftwareRasterizer::Rasterize(const GpuDrawCall& slice) {
     const double pixels = AssemblePrimitives(slice);
     if (primitives_.empty()) {
         return;
@@ -299,6 +323,63 @@ void SoftwareRasterizer::DrawSlice(const GpuState& state, const GpuDrawCall& cal
         return;
     }
     threads_.Run(bands, [&](uint32_t band) { DrawBand(band); });
+}
+
+void SoftwareRasterizer::StartGathering(uint64_t mostVertices) {
+    // At most half full, so a probe ends soon; a table of an earlier, larger draw serves as it
+    // is, its first entries alone in use.
+    uint32_t bits = 4;
+    while (bits < 31 && (uint64_t{1} << bits) < 2 * mostVertices) {
+        ++bits;
+    }
+    slotBits_ = bits;
+    if (slotTable_.size() < (size_t{1} << bits)) {
+        slotTable_.assign(size_t{1} << bits, SlotEntry{});
+        slotStamp_ = 0;
+    }
+    NextGathering();
+}
+
+void SoftwareRasterizer::NextGathering() {
+    gathered_.clear();
+    indices_.clear();
+    // Entries of earlier slices keep older stamps and count as empty.
+    if (++slotStamp_ == 0) {
+        std::fill(slotTable_.begin(), slotTable_.end(), SlotEntry{});
+        slotStamp_ = 1;
+    }
+}
+
+uint32_t SoftwareRasterizer::SlotHome(uint32_t vertex) const {
+    return (vertex * 0x9E3779B1u) >> (32 - slotBits_);
+}
+
+uint32_t SoftwareRasterizer::FindSlot(uint32_t vertex) const {
+    const uint32_t mask = (1u << slotBits_) - 1;
+    for (uint32_t i = SlotHome(vertex);; i = (i + 1) & mask) {
+        const SlotEntry& entry = slotTable_[i];
+        if (entry.stamp != slotStamp_) {
+            return NoVertex;
+        }
+        if (entry.vertex == vertex) {
+            return entry.slot;
+        }
+    }
+}
+
+uint32_t SoftwareRasterizer::GatherSlot(uint32_t vertex) {
+    const uint32_t mask = (1u << slotBits_) - 1;
+    for (uint32_t i = SlotHome(vertex);; i = (i + 1) & mask) {
+        SlotEntry& entry = slotTable_[i];
+        if (entry.stamp != slotStamp_) {
+            entry = {vertex, static_cast<uint32_t>(gathered_.size()), slotStamp_};
+            gathered_.push_back(vertex);
+            return entry.slot;
+        }
+        if (entry.vertex == vertex) {
+            return entry.slot;
+        }
+    }
 }
 
 uint32_t SoftwareRasterizer::BinPrimitives() {
@@ -327,47 +408,6 @@ uint32_t SoftwareRasterizer::BinPrimitives() {
         }
     }
     return bands;
-}
-
-bool SoftwareRasterizer::FetchVertices(const GpuState& state, const GpuDrawCall& call,
-                                       uint32_t count) {
-    indices_.resize(count);
-    int64_t first = 0;
-    if (call.indexed) {
-        int64_t low = INT64_MAX;
-        int64_t high = INT64_MIN;
-        for (uint32_t i = 0; i < count; ++i) {
-            const uint8_t* at = static_cast<const uint8_t*>(call.indexData) +
-                                (static_cast<size_t>(call.startIndex) + i) * (call.index32 ? 4 : 2);
-            const uint32_t index = call.index32 ? ReadLittleEndian32(at) : ReadLittleEndian16(at);
-            const int64_t v = static_cast<int64_t>(index) + call.baseVertex;
-            low = std::min(low, v);
-            high = std::max(high, v);
-            indices_[i] = index;
-        }
-        if (low < 0) {
-            return false;
-        }
-        first = low;
-        for (uint32_t& index : indices_) {
-            index = static_cast<uint32_t>(static_cast<int64_t>(index) + call.baseVertex - low);
-        }
-        if (!ProcessVertices(state, call, static_cast<uint32_t>(low),
-                             static_cast<uint32_t>(high - low + 1), vertices_, pretransformed_,
-                             threads_)) {
-            return false;
-        }
-    } else {
-        for (uint32_t i = 0; i < count; ++i) {
-            indices_[i] = i;
-        }
-        first = call.startVertex;
-        if (!ProcessVertices(state, call, static_cast<uint32_t>(first), count, vertices_,
-                             pretransformed_, threads_)) {
-            return false;
-        }
-    }
-    return true;
 }
 
 double SoftwareRasterizer::AssemblePrimitives(const GpuDrawCall& call) {

@@ -32,15 +32,20 @@ inline constexpr GpuVertexElement ScreenVertexElements[] = {
 // same whatever the thread count.
 class SoftwareRasterizer final : public GpuRasterizer {
 public:
-    // The vertices one slice of a draw processes at most. A draw spanning more (a merged batch,
-    // a field of grass) is drawn slice after slice, its primitives in their order, so it draws
-    // the same pixels while its records (some hundred bytes a vertex) take what a slice takes.
+    // The vertices (and the primitives) one slice of a draw processes at most. A draw naming
+    // more (a merged batch, a field of grass) is drawn slice after slice, its primitives in
+    // their order, so it draws the same pixels while its records (some hundred bytes a vertex)
+    // take what a slice takes.
     static constexpr uint32_t MaxSliceVertices = 65536;
 
-    // Tests give a slice of a few vertices, to draw every draw in many slices.
+    // Tests give a slice of a few vertices, to draw every draw in many slices, or of
+    // UINT32_MAX, to draw every draw whole.
     explicit SoftwareRasterizer(uint32_t threads = RenderThreadCount(),
                                 uint32_t sliceVertices = MaxSliceVertices);
     void Draw(const GpuState& state, const GpuDrawCall& call) override;
+
+    // The vertices processed so far, over every draw: tests bound a draw's work by it.
+    uint64_t ShadedVertexCount() const { return shadedVertices_; }
 
 private:
     struct Viewport {
@@ -59,12 +64,22 @@ private:
         int32_t top, bottom;
     };
 
-    // Draws primitives [first, first + count) of the call as a draw of their own.
-    void DrawSlice(const GpuState& state, const GpuDrawCall& call, uint32_t first,
+    // Draws primitives [first, first + count) of a draw without indices as a draw of their own.
+    void DrawRange(const GpuState& state, const GpuDrawCall& call, uint32_t first,
                    uint32_t count);
-    // The vertices the draw touches, each processed once however often the indices repeat it;
-    // indices_ then index vertices_. False when there is nothing to draw.
-    bool FetchVertices(const GpuState& state, const GpuDrawCall& call, uint32_t count);
+    // Draws the slice gathered so far, the call's next `count` primitives: processes the
+    // gathered vertices, which indices_ name by their slots.
+    void DrawGathered(const GpuState& state, const GpuDrawCall& call, uint32_t count);
+    // Assembles the slice's primitives from vertices_ through indices_, bins and draws them.
+    void Rasterize(const GpuDrawCall& slice);
+    // The first slice of an indexed draw gathering at most this many vertices, then each next.
+    void StartGathering(uint64_t mostVertices);
+    void NextGathering();
+    uint32_t SlotHome(uint32_t vertex) const;
+    // The vertex's slot in the slice, or UINT32_MAX before it is gathered.
+    uint32_t FindSlot(uint32_t vertex) const;
+    // The vertex's slot, gathering it first when new to the slice.
+    uint32_t GatherSlot(uint32_t vertex);
     // Clips and projects the draw's primitives into primitives_; answers roughly how many
     // pixels they cover.
     double AssemblePrimitives(const GpuDrawCall& call);
@@ -107,6 +122,19 @@ private:
     std::vector<uint32_t> bandStart_;
     std::vector<uint32_t> bandPrimitives_;
     std::vector<uint32_t> bandNext_; // BinPrimitives' scratch
+    // An indexed slice's vertices (draw vertex numbers, base added) by slot, and the slots by
+    // vertex: open addressing over the table's first 1 << slotBits_ entries; entries of other
+    // slices keep older stamps, so a new slice needs no clearing.
+    struct SlotEntry {
+        uint32_t vertex = 0;
+        uint32_t slot = 0;
+        uint32_t stamp = 0;
+    };
+    std::vector<uint32_t> gathered_;
+    std::vector<SlotEntry> slotTable_;
+    uint32_t slotBits_ = 4;
+    uint32_t slotStamp_ = 0;
+    uint64_t shadedVertices_ = 0;
     uint32_t sliceVertices_;
     int32_t bandRows_ = 0;
     uint32_t attributes_ = 0;

@@ -470,15 +470,16 @@ void ReadVertexInput(const GpuDrawCall& call, const VertexInput& input, uint64_t
 }
 
 // The reference interpreter, vertex by vertex.
-void ShadeVerticesOneByOne(const GpuState& state, const GpuDrawCall& call, uint32_t first,
-                           const std::vector<VertexInput>& inputs, std::vector<RasterVertex>& out) {
+void ShadeVerticesOneByOne(const GpuState& state, const GpuDrawCall& call,
+                           const VertexSelection& which, const std::vector<VertexInput>& inputs,
+                           std::vector<RasterVertex>& out) {
     const auto& program = static_cast<const SoftwareShader*>(state.vertexShader)->Program();
     ShaderMachine machine;
     machine.Setup(program, state.vertexConstants, GpuVertexConstCount);
     ShaderRegisters r{};
     for (uint32_t i = 0; i < out.size(); ++i) {
         for (const VertexInput& input : inputs) {
-            ReadVertexInput(call, input, static_cast<uint64_t>(first) + i, r.inputs[input.index]);
+            ReadVertexInput(call, input, which[i], r.inputs[input.index]);
         }
         r.written = 0;
         for (auto& o : r.outputs) {
@@ -490,7 +491,7 @@ void ShadeVerticesOneByOne(const GpuState& state, const GpuDrawCall& call, uint3
 }
 
 // Runs the vertex program over blocks of vertices, a large draw's blocks spread over `threads`.
-bool ShadeVertices(const GpuState& state, const GpuDrawCall& call, uint32_t first, uint32_t count,
+bool ShadeVertices(const GpuState& state, const GpuDrawCall& call, const VertexSelection& which,
                    std::vector<RasterVertex>& out, RenderThreads& threads) {
     const auto* declaration = static_cast<const SoftwareVertexDeclaration*>(state.declaration);
     if (declaration == nullptr) {
@@ -498,9 +499,10 @@ bool ShadeVertices(const GpuState& state, const GpuDrawCall& call, uint32_t firs
     }
     const auto* shader = static_cast<const SoftwareShader*>(state.vertexShader);
     const std::vector<VertexInput> inputs = VertexInputs(*declaration, shader->Program());
+    const uint32_t count = which.count;
     out.resize(count);
     if (!ShaderBlocks()) {
-        ShadeVerticesOneByOne(state, call, first, inputs, out);
+        ShadeVerticesOneByOne(state, call, which, inputs, out);
         return true;
     }
     const BlockProgram& block = shader->Block();
@@ -524,8 +526,7 @@ bool ShadeVertices(const GpuState& state, const GpuDrawCall& call, uint32_t firs
                 for (uint32_t lane = 0; lane < run.lanes; ++lane) {
                     float value[4] = {0.0f, 0.0f, 0.0f, 1.0f};
                     if (lane < n) {
-                        ReadVertexInput(call, input, static_cast<uint64_t>(first) + start + lane,
-                                        value);
+                        ReadVertexInput(call, input, which[start + lane], value);
                     }
                     for (uint32_t c = 0; c < 4; ++c) {
                         file[offset + c * BlockLanes + lane] = value[c];
@@ -559,12 +560,13 @@ bool ShadeVertices(const GpuState& state, const GpuDrawCall& call, uint32_t firs
 
 } // namespace
 
-bool ProcessVertices(const GpuState& state, const GpuDrawCall& call, uint32_t first, uint32_t count,
+bool ProcessVertices(const GpuState& state, const GpuDrawCall& call, const VertexSelection& which,
                      std::vector<RasterVertex>& out, bool& pretransformed, RenderThreads& threads) {
     if (state.vertexShader != nullptr) {
         pretransformed = false;
-        return ShadeVertices(state, call, first, count, out, threads);
+        return ShadeVertices(state, call, which, out, threads);
     }
+    const uint32_t count = which.count;
     VertexSetup setup;
     if (!SetUpVertices(state, setup)) {
         return false;
@@ -577,7 +579,7 @@ bool ProcessVertices(const GpuState& state, const GpuDrawCall& call, uint32_t fi
     threads.Run(static_cast<uint32_t>((count + Block - 1) / Block), [&](uint32_t block) {
         const uint64_t end = std::min<uint64_t>(count, (block + 1) * Block);
         for (uint64_t i = block * Block; i < end; ++i) {
-            const uint64_t v = first + i;
+            const uint64_t v = which[static_cast<uint32_t>(i)];
             const uint8_t* streams[GpuStreamCount];
             for (uint32_t s = 0; s < GpuStreamCount; ++s) {
                 streams[s] = call.streamData[s] != nullptr

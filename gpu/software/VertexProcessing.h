@@ -27,11 +27,20 @@ struct RasterVertex {
 // Stages the pixel pipeline evaluates: up to the first whose colour operation is Disable.
 uint32_t ActiveStageCount(const GpuState& state);
 
-// Transforms vertices [first, first + count) of the draw (indices relative to the base vertex)
-// into out, spreading large draws of the fixed-function path over `threads`. Answers false when
-// the declaration has no position. pretransformed tells whether the positions are already in
-// screen space.
-bool ProcessVertices(const GpuState& state, const GpuDrawCall& call, uint32_t first, uint32_t count,
+// The vertices of a draw to process (numbers from the start of the streams, the base vertex
+// added): `count` of them from `first` on, or, with a list, the ones it holds in its order.
+struct VertexSelection {
+    const uint32_t* list = nullptr;
+    uint32_t first = 0;
+    uint32_t count = 0;
+
+    uint64_t operator[](uint32_t i) const { return list ? list[i] : uint64_t{first} + i; }
+};
+
+// Transforms the selected vertices of the draw into out, one each in the selection's order,
+// spreading large draws over `threads`. Answers false when the declaration has no position.
+// pretransformed tells whether the positions are already in screen space.
+bool ProcessVertices(const GpuState& state, const GpuDrawCall& call, const VertexSelection& which,
                      std::vector<RasterVertex>& out, bool& pretransformed, RenderThreads& threads);
 
 // The vertex fog factor for a camera-space distance, 1 meaning no fog.

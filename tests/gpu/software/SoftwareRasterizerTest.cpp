@@ -2,11 +2,13 @@
 
 #include "gpu/software/SoftwareDevice.h"
 #include "gpu/software/VertexProcessing.h"
+#include "tests/support/ShaderTokens.h"
 
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <set>
 #include <tuple>
 #include <vector>
 
@@ -470,6 +472,165 @@ TEST(RasterizerThreads, AMixedFrameIsTheSameWhateverTheThreadCountAndTheSlices) 
     EXPECT_TRUE(render(7, SoftwareRasterizer::MaxSliceVertices) == one);
     // Slices of an odd count split strips and lines at either parity.
     EXPECT_TRUE(render(1, 7) == one) << "slices of 7";
+}
+
+// An indexed draw gathers each slice's vertices, however far apart its indices name them: the
+// picture is the whole draw's byte for byte, and every vertex is processed once for each slice
+// that names it, never once for each vertex the slice's indices span (a shadow volume joins a
+// mesh vertex to its far copy in every quad). The draws start past the buffer's first index. Lists, strips and lines of both index sizes, far
+// joins, short steps and repeats, a base vertex, clip-space vertices through the fixed function
+// and through a vertex program, screen-space ones enough to be assembled in parallel.
+TEST(RasterizerSlices, IndexedDrawsGatherTheirVerticesAndDrawTheWholeDrawsPicture) {
+    using test::DclUsage, test::Dst, test::End, test::Op, test::Src;
+    struct Vertex {
+        float x, y, z, w;
+        uint32_t color;
+    };
+    struct Frame {
+        std::vector<uint8_t> color, depthStencil;
+        bool operator==(const Frame&) const = default;
+    };
+    constexpr uint32_t Count = 600; // vertices in each buffer
+    constexpr int32_t Base = 7;
+    uint32_t seed = 5;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    auto unit = [&next] { return static_cast<float>(next()) / 16777216.0f; };
+    std::vector<Vertex> clip(Count + Base), screen(Count + Base);
+    for (Vertex& v : clip) {
+        v = {unit() * 2.6f - 1.3f, unit() * 2.6f - 1.3f, unit() * 1.2f - 0.1f, 1.0f, next()};
+    }
+    for (Vertex& v : screen) {
+        v = {unit() * 76.0f - 6.0f, unit() * 60.0f - 6.0f, unit(), 1.0f, next() | 0xFF000000u};
+    }
+    // Index patterns, each 600 long.
+    std::vector<std::vector<uint32_t>> patterns(3);
+    for (uint32_t i = 0; i < 200; ++i) { // far joins: a vertex, its half-way and third-way kin
+        for (uint32_t offset : {0u, Count / 2, Count / 3}) {
+            patterns[0].push_back((i * 7 + offset) % Count);
+        }
+    }
+    uint32_t at = 0;
+    for (uint32_t i = 0; i < 600; ++i) { // short steps, now and then a jump or a repeat
+        const uint32_t roll = next() % 16;
+        at = roll == 0 ? next() % Count : roll == 1 ? at : (at + next() % 9) % Count;
+        patterns[1].push_back(at);
+    }
+    for (uint32_t i = 0; i < 600; ++i) { // a strip zigzagging between both ends
+        patterns[2].push_back(i % 2 == 0 ? i / 2 % Count : Count - 1 - i / 2 % Count);
+    }
+    // oPos = v0 by c0..c3 (the identity); oD0 = v1.
+    const std::vector<uint32_t> program = {
+        test::Vs11, Op(31, 0), DclUsage(0), Dst(1, 0), Op(31, 0),  DclUsage(10), Dst(1, 1),
+        Op(20, 0),  Dst(4, 0), Src(1, 0),   Src(2, 0), Op(1, 0),   Dst(5, 0),    Src(1, 1),
+        End};
+    const float identity[4][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}};
+
+    auto render = [&](uint32_t threads, uint32_t slice) {
+        constexpr uint32_t Width = 64, Height = 48;
+        auto device = SoftwareDevice::Create({.backBufferWidth = Width,
+                                              .backBufferHeight = Height,
+                                              .backBufferFormat = GpuFormat::A8R8G8B8,
+                                              .enableAutoDepthStencil = true});
+        auto owned = std::make_unique<SoftwareRasterizer>(threads, slice);
+        SoftwareRasterizer& rasterizer = *owned;
+        device->SetRasterizer(std::move(owned));
+        const GpuVertexElement clipElements[] = {
+            {0, 0, GpuDeclType::Float4, GpuDeclUsage::Position, 0},
+            {0, 16, GpuDeclType::Color, GpuDeclUsage::Color, 0},
+        };
+        const GpuVertexElement screenElements[] = {
+            {0, 0, GpuDeclType::Float4, GpuDeclUsage::PositionT, 0},
+            {0, 16, GpuDeclType::Color, GpuDeclUsage::Color, 0},
+        };
+        auto clipDeclaration = device->CreateVertexDeclaration(clipElements);
+        auto screenDeclaration = device->CreateVertexDeclaration(screenElements);
+        std::string error;
+        auto shader =
+            device->CreateShader(GpuShaderKind::Vertex, test::StreamBytes(program), error);
+        EXPECT_NE(shader, nullptr) << error;
+        device->SetShaderConstants(GpuShaderKind::Vertex, 0, identity[0], 4);
+        auto buffer = [&](const std::vector<Vertex>& vertices) {
+            const auto bytes = static_cast<uint32_t>(vertices.size() * sizeof(Vertex));
+            auto made = device->CreateVertexBuffer(bytes, 0, 0, GpuPool::Managed);
+            void* data = nullptr;
+            made->Lock(0, 0, data, 0);
+            std::memcpy(data, vertices.data(), bytes);
+            made->Unlock();
+            return made;
+        };
+        auto clipBuffer = buffer(clip);
+        auto screenBuffer = buffer(screen);
+        device->Clear({}, GpuClearTarget | GpuClearZBuffer | GpuClearStencil, 0xFF102030, 1.0f, 0);
+        using enum GpuRenderState;
+        for (auto [state, value] : {std::pair{CullMode, uint32_t(GpuCull::None)},
+                                    {ZFunc, uint32_t(GpuCompare::LessEqual)},
+                                    {StencilEnable, 1u},
+                                    {StencilPass, uint32_t(GpuStencilOp::Incr)},
+                                    {StencilZFail, uint32_t(GpuStencilOp::Decr)}}) {
+            device->SetRenderState(state, value);
+        }
+        for (GpuFormat format : {GpuFormat::Index16, GpuFormat::Index32}) {
+            for (const std::vector<uint32_t>& pattern : patterns) {
+                const bool wide = format == GpuFormat::Index32;
+                auto indices = device->CreateIndexBuffer(
+                    static_cast<uint32_t>(pattern.size() * (wide ? 4 : 2)), 0, format,
+                    GpuPool::Managed);
+                void* data = nullptr;
+                indices->Lock(0, 0, data, 0);
+                for (size_t i = 0; i < pattern.size(); ++i) {
+                    if (wide) {
+                        static_cast<uint32_t*>(data)[i] = pattern[i];
+                    } else {
+                        static_cast<uint16_t*>(data)[i] = static_cast<uint16_t>(pattern[i]);
+                    }
+                }
+                indices->Unlock();
+                device->SetIndices(indices.get());
+                // From the pattern's third index on: `indexCount` of them.
+                auto draw = [&](GpuPrimitiveType type, uint32_t primitives, size_t indexCount) {
+                    const uint64_t before = rasterizer.ShadedVertexCount();
+                    ASSERT_EQ(device->DrawIndexedPrimitive(type, Base, 0, Count, 2, primitives),
+                              GpuResult::Ok);
+                    const uint64_t shaded = rasterizer.ShadedVertexCount() - before;
+                    // A strip's slices share their first corners with the slice before.
+                    EXPECT_LE(shaded, 2 * indexCount) << slice << " " << int(type);
+                    const std::set<uint32_t> named(pattern.begin() + 2,
+                                                   pattern.begin() + 2 + long(indexCount));
+                    if (slice == UINT32_MAX) {
+                        EXPECT_EQ(shaded, named.size()) << int(type);
+                    }
+                };
+                device->SetVertexDeclaration(clipDeclaration.get());
+                device->SetStreamSource(0, clipBuffer.get(), 0, sizeof(Vertex));
+                draw(GpuPrimitiveType::TriangleList, 199, 597);
+                draw(GpuPrimitiveType::LineStrip, 400, 401);
+                device->SetVertexShader(shader.get());
+                draw(GpuPrimitiveType::TriangleStrip, 596, 598);
+                draw(GpuPrimitiveType::LineList, 299, 598);
+                device->SetVertexShader(nullptr);
+                device->SetVertexDeclaration(screenDeclaration.get());
+                device->SetStreamSource(0, screenBuffer.get(), 0, sizeof(Vertex));
+                draw(GpuPrimitiveType::TriangleStrip, 596, 598);
+            }
+        }
+        Frame frame;
+        auto* back = static_cast<SoftwareSurface*>(device->GetBackBuffer());
+        frame.color.assign(back->Bits(), back->Bits() + size_t(back->Pitch()) * Height);
+        auto* depth = static_cast<SoftwareSurface*>(device->GetDepthStencilSurface());
+        const auto* depthBytes = reinterpret_cast<const uint8_t*>(depth->DepthPlane());
+        frame.depthStencil.assign(depthBytes, depthBytes + Width * Height * sizeof(float));
+        frame.depthStencil.insert(frame.depthStencil.end(), depth->StencilPlane(),
+                                  depth->StencilPlane() + Width * Height);
+        return frame;
+    };
+    const Frame whole = render(1, UINT32_MAX);
+    for (const auto& [threads, slice] :
+         {std::pair{1u, SoftwareRasterizer::MaxSliceVertices}, {3u, 7u}, {1u, 64u}, {7u, 200u}}) {
+        EXPECT_TRUE(render(threads, slice) == whole) << threads << " threads, slices of " << slice;
+    }
 }
 
 } // namespace
