@@ -1,10 +1,11 @@
-// The software rasteriser against a software OpenGL (OSMesa, llvmpipe) on the same two frames,
-// each on one thread and on all of them: eight full-screen bilinear blended quads, and ten
-// thousand blended 16 x 16 sprites. The peer runs in child processes, since its thread count is
-// read once per process, and the engine and the peer take turns round by round. Both frames are
-// read back and compared before any time is taken. The all-threads rows take the engine's count
-// from QUARN_RENDER_THREADS and llvmpipe's from LP_NUM_THREADS, each by default one per hardware
-// thread, and say the counts they used.
+// The software rasteriser against a software OpenGL (OSMesa, llvmpipe) on the same three frames,
+// each on one thread and on all of them: eight full-screen bilinear blended quads, ten thousand
+// blended 16 x 16 sprites, and an indexed draw joining every vertex to its far copy, as a shadow
+// volume's quads do, whose vertices the engine gathers slice by slice. The peer runs in child
+// processes, since its thread count is read once per process, and the engine and the peer take
+// turns round by round. Both frames are read back and compared before any time is taken. The
+// all-threads rows take the engine's count from QUARN_RENDER_THREADS and llvmpipe's from
+// LP_NUM_THREADS, each by default one per hardware thread, and say the counts they used.
 
 #include "bench/BenchTiming.h"
 #include "bench/FrameCompare.h"
@@ -26,8 +27,6 @@ using bench::Height;
 using bench::Width;
 
 constexpr uint32_t ClearColor = 0xFF203040;
-
-enum class Frame { Fill, Sprites };
 
 void AppendQuad(std::vector<ScreenVertex>& out, float x0, float y0, float x1, float y1,
                 const float uv[4], const uint32_t colors[4]) {
@@ -67,12 +66,49 @@ std::vector<ScreenVertex> SpriteVertices() {
     return vertices;
 }
 
-enum Job : uint32_t { FillJob, SpritesJob };
+// A 256 x 256 grid of vertices over the screen and, 65,536 vertices on, a copy of each a little
+// below it; every edge to a right neighbour joins its two ends to their copies in a tile of two
+// triangles, so each triangle names vertices 65,536 apart, as a shadow volume's quads join a
+// mesh vertex to its far copy: more than a slice holds.
+constexpr uint32_t GridSide = 256;
+constexpr uint32_t GridVertices = GridSide * GridSide;
+
+std::vector<ScreenVertex> FarJoinedVertices() {
+    std::vector<ScreenVertex> vertices(2 * GridVertices);
+    for (uint32_t i = 0; i < GridVertices; ++i) {
+        // Edges a twentieth of a pixel or more off the pixel centres, where the snapping of the
+        // two rasterisers could part.
+        const float x = static_cast<float>(i % GridSide) * 3.75f + 4.3f - Half;
+        const float y = static_cast<float>(i / GridSide) * 2.75f + 4.3f - Half;
+        const float u = static_cast<float>(i % GridSide) / GridSide;
+        const float v = static_cast<float>(i / GridSide) / GridSide;
+        const uint32_t tint = 0xC0000000 | (i * 2654435761u >> 8 | 0x404040);
+        vertices[i] = {x, y, 0.5f, 1, tint, u, v};
+        vertices[i + GridVertices] = {x, y + 1.5f, 0.5f, 1, tint, u, v};
+    }
+    return vertices;
+}
+
+std::vector<uint32_t> FarJoinedIndices() {
+    std::vector<uint32_t> indices;
+    for (uint32_t i = 0; i < GridVertices; ++i) {
+        if (i % GridSide + 1 < GridSide) {
+            const uint32_t b = i + 1;
+            indices.insert(indices.end(),
+                           {i, b + GridVertices, b, i, i + GridVertices, b + GridVertices});
+        }
+    }
+    return indices;
+}
+
+enum Job : uint32_t { FillJob, SpritesJob, FarJoinedJob };
 
 // Blended by source alpha, sampled bilinearly.
 class EngineRenderer {
 public:
-    explicit EngineRenderer(uint32_t threads) : frame_(threads) {
+    explicit EngineRenderer(uint32_t threads,
+                            uint32_t sliceVertices = SoftwareRasterizer::MaxSliceVertices)
+        : frame_(threads, sliceVertices) {
         SoftwareDevice& device = frame_.Device();
         device.SetRenderState(GpuRenderState::AlphaBlendEnable, 1);
         device.SetRenderState(GpuRenderState::SrcBlend, static_cast<uint32_t>(GpuBlend::SrcAlpha));
@@ -91,9 +127,42 @@ public:
         Draw(vertices);
         return frame_.ReadBack();
     }
+    // The far-joined frame, from buffers made at the first draw.
+    void DrawFarJoined() {
+        SoftwareDevice& device = frame_.Device();
+        if (!farVertices_) {
+            const std::vector<ScreenVertex> vertices = FarJoinedVertices();
+            const std::vector<uint32_t> indices = FarJoinedIndices();
+            const auto bytes = static_cast<uint32_t>(vertices.size() * sizeof(ScreenVertex));
+            farVertices_ = device.CreateVertexBuffer(bytes, 0, 0, GpuPool::Managed);
+            farIndices_ = device.CreateIndexBuffer(static_cast<uint32_t>(indices.size() * 4), 0,
+                                                   GpuFormat::Index32, GpuPool::Managed);
+            void* data = nullptr;
+            farVertices_->Lock(0, 0, data, 0);
+            std::memcpy(data, vertices.data(), bytes);
+            farVertices_->Unlock();
+            farIndices_->Lock(0, 0, data, 0);
+            std::memcpy(data, indices.data(), indices.size() * 4);
+            farIndices_->Unlock();
+            farTriangles_ = static_cast<uint32_t>(indices.size() / 3);
+        }
+        device.Clear({}, GpuClearTarget, ClearColor, 1.0f, 0);
+        device.SetStreamSource(0, farVertices_.get(), 0, sizeof(ScreenVertex));
+        device.SetIndices(farIndices_.get());
+        device.DrawIndexedPrimitive(GpuPrimitiveType::TriangleList, 0, 0, 2 * GridVertices, 0,
+                                    farTriangles_);
+        frame_.Finish();
+    }
+    std::vector<uint32_t> FarJoinedPixels() {
+        DrawFarJoined();
+        return frame_.ReadBack();
+    }
 
 private:
     bench::EngineFrame frame_;
+    std::unique_ptr<GpuVertexBuffer> farVertices_;
+    std::unique_ptr<GpuIndexBuffer> farIndices_;
+    uint32_t farTriangles_ = 0;
 };
 
 // The same frames through fixed-function OpenGL.
@@ -112,25 +181,39 @@ public:
         bench::PeerFrame::UseVertices(vertices);
         frame_.Draw(static_cast<GLsizei>(vertices.size()), ClearColor);
     }
+    void DrawIndexed(const std::vector<ScreenVertex>& vertices,
+                     const std::vector<uint32_t>& indices) {
+        bench::PeerFrame::UseVertices(vertices);
+        frame_.DrawIndexed(indices, ClearColor);
+    }
     const std::vector<uint32_t>& Pixels() const { return frame_.Pixels(); }
 
 private:
     bench::PeerFrame frame_;
 };
 
-// llvmpipe on `threads` threads in a child process: both frames first, then rounds of either.
+// llvmpipe on `threads` threads in a child process: every frame first, then rounds of any.
 bench::PeerRounds StartPeer(uint32_t threads) {
     return bench::PeerRounds(threads, [](bench::PeerLink& link) {
         PeerRenderer peer;
-        const std::vector<ScreenVertex> frames[] = {FillVertices(), SpriteVertices()};
-        for (const std::vector<ScreenVertex>& vertices : frames) {
-            peer.Draw(vertices);
+        const std::vector<ScreenVertex> frames[] = {FillVertices(), SpriteVertices(),
+                                                    FarJoinedVertices()};
+        const std::vector<uint32_t> farIndices = FarJoinedIndices();
+        auto draw = [&](uint32_t job) {
+            if (job == FarJoinedJob) {
+                peer.DrawIndexed(frames[job], farIndices);
+            } else {
+                peer.Draw(frames[job]);
+            }
+        };
+        for (uint32_t job : {FillJob, SpritesJob, FarJoinedJob}) {
+            draw(job);
             link.Out().Put(peer.Pixels().data(), peer.Pixels().size() * 4);
         }
         link.Serve([&](uint32_t job) {
-            auto draw = [&] { peer.Draw(frames[job]); };
-            draw();
-            return bench::RoundOf(draw, 0.25);
+            auto round = [&] { draw(job); };
+            round();
+            return bench::RoundOf(round, 0.25);
         });
     });
 }
@@ -153,17 +236,26 @@ int main() {
     bench::PeerRounds peerAll = StartPeer(peerThreads);
     const std::vector<uint32_t> peerFill = TakeFrame(peer1.Setup());
     const std::vector<uint32_t> peerSprites = TakeFrame(peer1.Setup());
+    const std::vector<uint32_t> peerFar = TakeFrame(peer1.Setup());
     EngineRenderer engine1(1);
     EngineRenderer engineAll(engineThreads);
     const std::vector<ScreenVertex> fill = FillVertices();
     const std::vector<ScreenVertex> sprites = SpriteVertices();
+    // The far-joined frame drawn whole is the one its slices must give.
+    EngineRenderer whole(1, UINT32_MAX);
 
     bool agree = true;
-    for (const auto& [name, vertices, peer] :
-         {std::tuple{"quads", &fill, &peerFill}, std::tuple{"sprites", &sprites, &peerSprites}}) {
-        const std::vector<uint32_t> engine = engine1.Pixels(*vertices);
+    for (const auto& [name, job, peer] :
+         {std::tuple{"quads", FillJob, &peerFill}, std::tuple{"sprites", SpritesJob, &peerSprites},
+          std::tuple{"far-joined", FarJoinedJob, &peerFar}}) {
+        auto pixels = [&](EngineRenderer& engine) {
+            return job == FarJoinedJob ? engine.FarJoinedPixels()
+                                       : engine.Pixels(job == FillJob ? fill : sprites);
+        };
+        const std::vector<uint32_t> engine = pixels(engine1);
         const bench::Difference d = bench::Compare(engine, *peer);
-        const bool identical = engine == engineAll.Pixels(*vertices);
+        const bool identical =
+            engine == pixels(engineAll) && (job != FarJoinedJob || engine == pixels(whole));
         const double share = d.BeyondShare(engine.size());
         std::printf("%s: engine and llvmpipe differ by at most %u per channel", name, d.largest);
         if (d.largest > 0) {
@@ -171,8 +263,9 @@ int main() {
                         engine[d.pixel], (*peer)[d.pixel]);
         }
         std::printf(", by more than %u in %.4f%% of channels; the engine's frames on 1 and %u "
-                    "threads are %s\n",
+                    "threads%s are %s\n",
                     bench::Tolerance, share * 100.0, engineThreads,
+                    job == FarJoinedJob ? " and drawn unsliced" : "",
                     identical ? "byte-identical" : "DIFFERENT");
         agree = agree && d.IsRounding(engine.size()) && identical;
     }
@@ -186,12 +279,20 @@ int main() {
         ", " + std::to_string(engineThreads) + " / " + std::to_string(peerThreads) + " threads";
     for (const auto& [name, job, vertices] :
          {std::tuple{std::string("8 full-screen quads"), FillJob, &fill},
-          std::tuple{std::string("10000 sprites"), SpritesJob, &sprites}}) {
+          std::tuple{std::string("10000 sprites"), SpritesJob, &sprites},
+          std::tuple{std::string("far-joined tiles"), FarJoinedJob, &fill}}) {
         for (const auto& [suffix, engine, peer] :
              {std::tuple{std::string(", 1 thread"), &engine1, &peer1},
               std::tuple{allText, &engineAll, &peerAll}}) {
-            const bench::SideBySide t = bench::TimeTurns([&] { engine->Draw(*vertices); },
-                                                         [&] { return peer->Round(job); });
+            const bench::SideBySide t = bench::TimeTurns(
+                [&] {
+                    if (job == FarJoinedJob) {
+                        engine->DrawFarJoined();
+                    } else {
+                        engine->Draw(*vertices);
+                    }
+                },
+                [&] { return peer->Round(job); });
             table.Row(name + suffix, t.engine, t.peer);
         }
     }

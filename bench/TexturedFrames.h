@@ -36,18 +36,19 @@ inline std::vector<uint32_t> TextureTexels() {
     return texels;
 }
 
-// The engine's device on `threads` rasteriser threads, the texture bound to stage 0 and
-// modulated by the diffuse colour, alpha included; no culling.
+// The engine's device on `threads` rasteriser threads (slicing draws as `sliceVertices` says),
+// the texture bound to stage 0 and modulated by the diffuse colour, alpha included; no culling.
 class EngineFrame {
 public:
-    explicit EngineFrame(uint32_t threads) {
+    explicit EngineFrame(uint32_t threads,
+                         uint32_t sliceVertices = SoftwareRasterizer::MaxSliceVertices) {
         GpuPresentParameters p;
         p.backBufferWidth = Width;
         p.backBufferHeight = Height;
         p.backBufferFormat = GpuFormat::A8R8G8B8;
         p.lockableBackBuffer = true;
         device_ = SoftwareDevice::Create(p);
-        device_->SetRasterizer(std::make_unique<SoftwareRasterizer>(threads));
+        device_->SetRasterizer(std::make_unique<SoftwareRasterizer>(threads, sliceVertices));
         declaration_ = device_->CreateVertexDeclaration(ScreenVertexElements);
         device_->SetVertexDeclaration(declaration_.get());
         texture_ = device_->CreateTexture(TextureSize, TextureSize, 1, 0, GpuFormat::A8R8G8B8,
@@ -154,16 +155,27 @@ public:
     }
 
     void Draw(GLsizei vertexCount, uint32_t clearColor) {
-        glClearColor(((clearColor >> 16) & 0xFF) / 255.0f, ((clearColor >> 8) & 0xFF) / 255.0f,
-                     (clearColor & 0xFF) / 255.0f, (clearColor >> 24) / 255.0f);
-        glClear(GL_COLOR_BUFFER_BIT);
+        Clear(clearColor);
         glDrawArrays(GL_TRIANGLES, 0, vertexCount);
+        glFinish();
+    }
+    // Triangles through the indices into the arrays UseVertices set.
+    void DrawIndexed(const std::vector<uint32_t>& indices, uint32_t clearColor) {
+        Clear(clearColor);
+        glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(indices.size()), GL_UNSIGNED_INT,
+                       indices.data());
         glFinish();
     }
 
     const std::vector<uint32_t>& Pixels() const { return pixels_; }
 
 private:
+    static void Clear(uint32_t clearColor) {
+        glClearColor(((clearColor >> 16) & 0xFF) / 255.0f, ((clearColor >> 8) & 0xFF) / 255.0f,
+                     (clearColor & 0xFF) / 255.0f, (clearColor >> 24) / 255.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
+    }
+
     std::vector<uint32_t> pixels_;
     OSMesaContext context_ = nullptr;
 };

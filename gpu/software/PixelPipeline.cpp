@@ -107,6 +107,19 @@ uint32_t CubeFace(const float* d, float& u, float& v) {
     return face;
 }
 
+// Whether a stage after the first gives back the colour it is given: it modulates it by a
+// texture factor of one, as a mesh's colour layer does for a white, opaque node.
+bool ModulatesByOne(const StageSetup& st, const float factor[4]) {
+    auto byOne = [&](GpuTextureOp op, GpuTextureArg a, GpuTextureArg b, int first, int last) {
+        const bool arguments = (a == GpuTextureArg::Current && b == GpuTextureArg::TFactor) ||
+                               (a == GpuTextureArg::TFactor && b == GpuTextureArg::Current);
+        return op == GpuTextureOp::Modulate && arguments &&
+               std::all_of(factor + first, factor + last, [](float f) { return f == 1.0f; });
+    };
+    return byOne(st.colorOp, st.colorArg1, st.colorArg2, 0, 3) &&
+           byOne(st.alphaOp, st.alphaArg1, st.alphaArg2, 3, 4);
+}
+
 void Operate(GpuTextureOp op, const float* a, const float* b, float* out, int first, int last) {
     for (int c = first; c < last; ++c) {
         switch (op) {
@@ -251,6 +264,13 @@ bool PixelPipeline::Setup(const GpuState& state) {
                                             ReadsTexture(st.alphaOp, st.alphaArg1, st.alphaArg2));
         SetupSampler(state, s, st.samples ? texture : nullptr);
     }
+    Unpack(state.Get(GpuRenderState::TextureFactor), textureFactor_);
+    // x * 1 is x to the bit, so such a last stage is left out and the draw keeps the textured
+    // spans a single stage has.
+    while (stageCount_ > 1 && ModulatesByOne(stages_[stageCount_ - 1], textureFactor_)) {
+        --stageCount_;
+        attributeCount_ -= 4;
+    }
     shader_ = {};
     block_.program = nullptr;
     if (state.pixelShader != nullptr) {
@@ -266,7 +286,6 @@ bool PixelPipeline::Setup(const GpuState& state) {
             SetupSampler(state, s, static_cast<const SoftwareTexture*>(state.textures[s]));
         }
     }
-    Unpack(state.Get(GpuRenderState::TextureFactor), textureFactor_);
     float fog[4];
     Unpack(state.Get(GpuRenderState::FogColor), fog);
     std::copy(fog, fog + 3, fogColor_);
@@ -391,8 +410,7 @@ void PixelPipeline::SetupLaneWrite(LaneWrite& w) const {
 
 void PixelPipeline::SetupFastPath() {
     fastPath_ = false;
-    if (stageCount_ != 1 || specular_ || fog_ || stencilTest_ || !targetArgb32_ ||
-        writeMask_ != 0xF) {
+    if (stageCount_ != 1 || specular_ || stencilTest_ || !targetArgb32_ || writeMask_ != 0xF) {
         return;
     }
     if (blend_ && (srcBlend_ != GpuBlend::SrcAlpha || destBlend_ != GpuBlend::InvSrcAlpha ||
@@ -407,6 +425,8 @@ void PixelPipeline::SetupFastPath() {
         return;
     }
     f.blend = blend_;
+    f.fog = fog_;
+    std::copy(fogColor_, fogColor_ + 3, f.fogColor);
     f.wide = WideLanes();
     SetupLaneWrite(f.write);
     fastPath_ = true;

@@ -75,10 +75,12 @@ public:
                            float (*out)[4]) const;
 
     // Whether the draw is the common textured case (one 32-bit texture without mip selection,
-    // combined only with the diffuse colour, no fog, specular or stencil, written straight or
-    // blended by source alpha into a 32-bit target). Its spans then go to ShadeTexturedSpan,
-    // which writes exactly the pixels ShadePixel would.
+    // combined only with the diffuse colour, no specular or stencil, fogged or not, written
+    // straight or blended by source alpha into a 32-bit target). Its spans then go to
+    // ShadeTexturedSpan, which writes exactly the pixels ShadePixel would.
     bool HasTexturedSpan() const { return fastPath_; }
+    // Whether those spans read the fog factor too.
+    bool TexturedSpanFogs() const { return fast_.fog; }
     void ShadeTexturedSpan(const TexturedSpan& span) const {
         quarn::ShadeTexturedSpan(fast_, span);
     }

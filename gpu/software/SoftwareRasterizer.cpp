@@ -244,8 +244,15 @@ void SoftwareRasterizer::Draw(const GpuState& state, const GpuDrawCall& call) {
         // The device has checked every index plus the base against the streams.
         return static_cast<uint32_t>(int64_t{index} + call.baseVertex);
     };
-    StartGathering(std::min<uint64_t>(VerticesOf(call.type, call.primitiveCount),
-                                      uint64_t{sliceVertices_} + corners));
+    const uint32_t indexCount = VerticesOf(call.type, call.primitiveCount);
+    uint32_t low = UINT32_MAX;
+    uint32_t high = 0;
+    for (uint32_t i = 0; i < indexCount; ++i) {
+        const uint32_t v = vertexAt(i);
+        low = std::min(low, v);
+        high = std::max(high, v);
+    }
+    StartGathering(low, high, indexCount, uint64_t{sliceVertices_} + corners);
     uint32_t first = 0;
     uint64_t gatheredUpTo = 0; // indices_ holds the slots of the slice's indices before this one
     for (uint32_t p = 0; p < call.primitiveCount; ++p) {
@@ -316,26 +323,44 @@ void SoftwareRasterizer::Rasterize(const GpuDrawCall& slice) {
     const bool solo = threads_.Count() == 1 || pixels < ParallelPixels;
     bandRows_ = solo ? SoloBandRows : BandRows;
     const uint32_t bands = BinPrimitives();
+    bandPixels_.assign(bands, {});
     if (solo) {
         for (uint32_t band = 0; band < bands; ++band) {
             DrawBand(band);
         }
-        return;
+    } else {
+        threads_.Run(bands, [&](uint32_t band) { DrawBand(band); });
     }
-    threads_.Run(bands, [&](uint32_t band) { DrawBand(band); });
+    for (const auto& [pixels, spanPixels] : bandPixels_) {
+        shadedPixels_ += pixels;
+        spanPixels_ += spanPixels;
+    }
 }
 
-void SoftwareRasterizer::StartGathering(uint64_t mostVertices) {
-    // At most half full, so a probe ends soon; a table of an earlier, larger draw serves as it
-    // is, its first entries alone in use.
-    uint32_t bits = 4;
-    while (bits < 31 && (uint64_t{1} << bits) < 2 * mostVertices) {
-        ++bits;
-    }
-    slotBits_ = bits;
-    if (slotTable_.size() < (size_t{1} << bits)) {
-        slotTable_.assign(size_t{1} << bits, SlotEntry{});
-        slotStamp_ = 0;
+void SoftwareRasterizer::StartGathering(uint32_t low, uint32_t high, uint32_t indices,
+                                        uint64_t sliceBound) {
+    // A draw naming vertices close together (most meshes, batches, sprites) finds their slots
+    // by their place in its range, which keeps neighbours together in the cache; one whose
+    // range is wide for its indices (a few indices into a large buffer) hashes them.
+    const uint64_t range = uint64_t{high} - low + 1;
+    dense_ = range <= std::min<uint64_t>(2 * uint64_t{indices} + 1024, MaxDenseRange);
+    if (dense_) {
+        denseLow_ = low;
+        if (denseSlots_.size() < range) {
+            denseSlots_.resize(range);
+        }
+    } else {
+        // At most half full, so a probe ends soon; a table of an earlier, larger draw serves as
+        // it is, its first entries alone in use.
+        const uint64_t most = std::min<uint64_t>(indices, sliceBound);
+        uint32_t bits = 4;
+        while (bits < 31 && (uint64_t{1} << bits) < 2 * most) {
+            ++bits;
+        }
+        slotBits_ = bits;
+        if (slotTable_.size() < (size_t{1} << bits)) {
+            slotTable_.resize(size_t{1} << bits);
+        }
     }
     NextGathering();
 }
@@ -346,6 +371,7 @@ void SoftwareRasterizer::NextGathering() {
     // Entries of earlier slices keep older stamps and count as empty.
     if (++slotStamp_ == 0) {
         std::fill(slotTable_.begin(), slotTable_.end(), SlotEntry{});
+        std::fill(denseSlots_.begin(), denseSlots_.end(), DenseSlot{});
         slotStamp_ = 1;
     }
 }
@@ -355,6 +381,10 @@ uint32_t SoftwareRasterizer::SlotHome(uint32_t vertex) const {
 }
 
 uint32_t SoftwareRasterizer::FindSlot(uint32_t vertex) const {
+    if (dense_) {
+        const DenseSlot& entry = denseSlots_[vertex - denseLow_];
+        return entry.stamp == slotStamp_ ? entry.slot : NoVertex;
+    }
     const uint32_t mask = (1u << slotBits_) - 1;
     for (uint32_t i = SlotHome(vertex);; i = (i + 1) & mask) {
         const SlotEntry& entry = slotTable_[i];
@@ -368,11 +398,20 @@ uint32_t SoftwareRasterizer::FindSlot(uint32_t vertex) const {
 }
 
 uint32_t SoftwareRasterizer::GatherSlot(uint32_t vertex) {
+    const auto next = static_cast<uint32_t>(gathered_.size());
+    if (dense_) {
+        DenseSlot& entry = denseSlots_[vertex - denseLow_];
+        if (entry.stamp != slotStamp_) {
+            entry = {next, slotStamp_};
+            gathered_.push_back(vertex);
+        }
+        return entry.slot;
+    }
     const uint32_t mask = (1u << slotBits_) - 1;
     for (uint32_t i = SlotHome(vertex);; i = (i + 1) & mask) {
         SlotEntry& entry = slotTable_[i];
         if (entry.stamp != slotStamp_) {
-            entry = {vertex, static_cast<uint32_t>(gathered_.size()), slotStamp_};
+            entry = {vertex, next, slotStamp_};
             gathered_.push_back(vertex);
             return entry.slot;
         }
@@ -650,9 +689,9 @@ double SoftwareRasterizer::Line(uint32_t ia, uint32_t ib) {
     return AddPrimitive(v, true);
 }
 
-void SoftwareRasterizer::DrawBand(uint32_t index) const {
+void SoftwareRasterizer::DrawBand(uint32_t index) {
     const int32_t top = viewport_.top + static_cast<int32_t>(index) * bandRows_;
-    const Band band{top, std::min(top + bandRows_, viewport_.bottom)};
+    Band band{top, std::min(top + bandRows_, viewport_.bottom)};
     const std::vector<RasterVertex>& screen = pretransformed_ ? vertices_ : projected_;
     for (uint32_t i = bandStart_[index]; i < bandStart_[index + 1]; ++i) {
         const Primitive& p = primitives_[bandPrimitives_[i]];
@@ -662,10 +701,11 @@ void SoftwareRasterizer::DrawBand(uint32_t index) const {
             ScreenTriangle(screen[p.v[0]], screen[p.v[1]], screen[p.v[2]], band);
         }
     }
+    bandPixels_[index] = {band.pixels, band.spanPixels};
 }
 
 void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVertex& b,
-                                        const RasterVertex& c, const Band& band) const {
+                                        const RasterVertex& c, Band& band) const {
     const RasterVertex* v[3] = {&a, &b, &c};
     for (const RasterVertex* p : v) {
         if (!(std::fabs(p->pos[0]) < GuardBand * 2.0f) ||
@@ -743,15 +783,17 @@ void SoftwareRasterizer::ScreenTriangle(const RasterVertex& a, const RasterVerte
     }
     t.zPlane = makePlane(v[0]->pos[2], v[1]->pos[2], v[2]->pos[2]);
     t.qPlane = makePlane(q[0], q[1], q[2]);
-    // Textured spans read the diffuse colour and the first texture's u and v alone.
+    // Textured spans read the diffuse colour, the first texture's u and v and the fog alone.
     const bool texturedSpans = pixels_.HasTexturedSpan();
+    const bool fogSpans = texturedSpans && pixels_.TexturedSpanFogs();
     for (uint32_t i = 0; i < attributes_; ++i) {
-        if (texturedSpans && i >= AttrDiffuse + 4 && i != AttrTexture && i != AttrTexture + 1) {
+        if (texturedSpans && i >= AttrDiffuse + 4 && i != AttrTexture && i != AttrTexture + 1 &&
+            !(fogSpans && i == AttrFog)) {
             continue;
         }
         t.planes[i] = makePlane(v[0]->attr[i] * q[0], v[1]->attr[i] * q[1], v[2]->attr[i] * q[2]);
     }
-    WalkSpans(t);
+    WalkSpans(t, band);
 }
 
 std::array<EdgeBound, 3> SoftwareRasterizer::TriangleSetup::FirstRowEdges() const {
@@ -764,9 +806,9 @@ std::array<EdgeBound, 3> SoftwareRasterizer::TriangleSetup::FirstRowEdges() cons
     return {edge(0), edge(1), edge(2)};
 }
 
-void SoftwareRasterizer::WalkSpans(const TriangleSetup& t) const {
+void SoftwareRasterizer::WalkSpans(const TriangleSetup& t, Band& band) const {
     if (pixels_.HasPixelProgram()) {
-        WalkQuads(t);
+        WalkQuads(t, band);
         return;
     }
     const uint32_t attributes = attributes_;
@@ -797,6 +839,7 @@ void SoftwareRasterizer::WalkSpans(const TriangleSetup& t) const {
         }
         const auto left = static_cast<int32_t>(t.x0 + spanLow);
         const auto right = static_cast<int32_t>(t.x0 + spanHigh);
+        band.pixels += static_cast<uint64_t>(right - left + 1);
         const float fy = static_cast<float>(py);
         const SpanValue z{t.zPlane.base + t.zPlane.dy * fy, t.zPlane.dx};
         const SpanValue q{t.qPlane.base + t.qPlane.dy * fy, t.qPlane.dx};
@@ -816,7 +859,11 @@ void SoftwareRasterizer::WalkSpans(const TriangleSetup& t) const {
             }
             span.u = along(AttrTexture);
             span.v = along(AttrTexture + 1);
+            if (pixels_.TexturedSpanFogs()) {
+                span.fog = along(AttrFog);
+            }
             pixels_.ShadeTexturedSpan(span);
+            band.spanPixels += static_cast<uint64_t>(right - left + 1);
             continue;
         }
         for (uint32_t i = 0; i < attributes; ++i) {
@@ -849,7 +896,7 @@ void SoftwareRasterizer::WalkSpans(const TriangleSetup& t) const {
 // Pixel programs shade 2 x 2 quads on even rows and columns, so that texld can take the
 // differences of its coordinates; lanes outside the triangle (or this band) run as helpers and
 // are not written. A quad that two bands share runs in both, each writing its own row.
-void SoftwareRasterizer::WalkQuads(const TriangleSetup& t) const {
+void SoftwareRasterizer::WalkQuads(const TriangleSetup& t, Band& band) const {
     const uint32_t attributes = attributes_;
     std::array<EdgeBound, 3> edges = t.FirstRowEdges();
     thread_local QuadRows rows;
@@ -874,6 +921,7 @@ void SoftwareRasterizer::WalkQuads(const TriangleSetup& t) const {
             if (low <= high) {
                 rows.left[row] = static_cast<int32_t>(t.x0 + low);
                 rows.right[row] = static_cast<int32_t>(t.x0 + high);
+                band.pixels += static_cast<uint64_t>(high - low + 1);
             }
         }
         if (rows.left[0] > rows.right[0] && rows.left[1] > rows.right[1]) {
@@ -892,7 +940,7 @@ void SoftwareRasterizer::WalkQuads(const TriangleSetup& t) const {
 }
 
 void SoftwareRasterizer::ScreenLine(const RasterVertex& a, const RasterVertex& b,
-                                    const Band& band) const {
+                                    Band& band) const {
     for (const RasterVertex* p : {&a, &b}) {
         if (!(std::fabs(p->pos[0]) < GuardBand * 2.0f) ||
             !(std::fabs(p->pos[1]) < GuardBand * 2.0f)) {
@@ -973,6 +1021,7 @@ void SoftwareRasterizer::ScreenLine(const RasterVertex& a, const RasterVertex& b
         }
         const float z = a.pos[2] + (b.pos[2] - a.pos[2]) * t;
         pixels_.ShadePixel(px, py, std::clamp(z, 0.0f, 1.0f), attr, footprints);
+        ++band.pixels;
     }
 }
 

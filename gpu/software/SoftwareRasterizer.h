@@ -9,6 +9,7 @@
 #include "gpu/software/RenderThreads.h"
 #include "gpu/software/VertexProcessing.h"
 
+#include <utility>
 #include <vector>
 
 namespace quarn {
@@ -44,8 +45,11 @@ public:
                                 uint32_t sliceVertices = MaxSliceVertices);
     void Draw(const GpuState& state, const GpuDrawCall& call) override;
 
-    // The vertices processed so far, over every draw: tests bound a draw's work by it.
+    // The vertices processed and the pixels shaded so far, over every draw, and of those pixels
+    // the ones shaded as textured spans: tests bound a draw's work by them.
     uint64_t ShadedVertexCount() const { return shadedVertices_; }
+    uint64_t ShadedPixelCount() const { return shadedPixels_; }
+    uint64_t SpanPixelCount() const { return spanPixels_; }
 
 private:
     struct Viewport {
@@ -59,9 +63,11 @@ private:
         int32_t top, bottom;
         bool line;
     };
-    // Rows [top, bottom) of the viewport.
+    // Rows [top, bottom) of the viewport, and the pixels drawn in them.
     struct Band {
         int32_t top, bottom;
+        uint64_t pixels = 0;
+        uint64_t spanPixels = 0; // of those, shaded as textured spans
     };
 
     // Draws primitives [first, first + count) of a draw without indices as a draw of their own.
@@ -72,8 +78,9 @@ private:
     void DrawGathered(const GpuState& state, const GpuDrawCall& call, uint32_t count);
     // Assembles the slice's primitives from vertices_ through indices_, bins and draws them.
     void Rasterize(const GpuDrawCall& slice);
-    // The first slice of an indexed draw gathering at most this many vertices, then each next.
-    void StartGathering(uint64_t mostVertices);
+    // The first slice of an indexed draw of `indices` naming vertices [low, high], a slice
+    // gathering about sliceBound at most; then each next.
+    void StartGathering(uint32_t low, uint32_t high, uint32_t indices, uint64_t sliceBound);
     void NextGathering();
     uint32_t SlotHome(uint32_t vertex) const;
     // The vertex's slot in the slice, or UINT32_MAX before it is gathered.
@@ -100,14 +107,14 @@ private:
     // Lists each band's primitives; answers the number of bands.
     uint32_t BinPrimitives();
     // Draws band `index`'s primitives, clipped to its rows.
-    void DrawBand(uint32_t index) const;
+    void DrawBand(uint32_t index);
     struct TriangleSetup;
     // Set-up: culling, snapping, edge equations and attribute planes; then the span walk.
     void ScreenTriangle(const RasterVertex& a, const RasterVertex& b, const RasterVertex& c,
-                        const Band& band) const;
-    void WalkSpans(const TriangleSetup& t) const;
-    void WalkQuads(const TriangleSetup& t) const;
-    void ScreenLine(const RasterVertex& a, const RasterVertex& b, const Band& band) const;
+                        Band& band) const;
+    void WalkSpans(const TriangleSetup& t, Band& band) const;
+    void WalkQuads(const TriangleSetup& t, Band& band) const;
+    void ScreenLine(const RasterVertex& a, const RasterVertex& b, Band& band) const;
 
     PixelPipeline pixels_;
     Viewport viewport_;
@@ -122,19 +129,31 @@ private:
     std::vector<uint32_t> bandStart_;
     std::vector<uint32_t> bandPrimitives_;
     std::vector<uint32_t> bandNext_; // BinPrimitives' scratch
+    std::vector<std::pair<uint64_t, uint64_t>> bandPixels_; // each band's two pixel counts
     // An indexed slice's vertices (draw vertex numbers, base added) by slot, and the slots by
-    // vertex: open addressing over the table's first 1 << slotBits_ entries; entries of other
-    // slices keep older stamps, so a new slice needs no clearing.
+    // vertex: by the vertex's place in the draw's range (dense_), or by open addressing over
+    // the table's first 1 << slotBits_ entries. Entries of other slices keep older stamps, so a
+    // new slice needs no clearing.
+    static constexpr uint64_t MaxDenseRange = uint64_t{1} << 20;
     struct SlotEntry {
         uint32_t vertex = 0;
         uint32_t slot = 0;
         uint32_t stamp = 0;
     };
+    struct DenseSlot {
+        uint32_t slot = 0;
+        uint32_t stamp = 0;
+    };
     std::vector<uint32_t> gathered_;
     std::vector<SlotEntry> slotTable_;
+    std::vector<DenseSlot> denseSlots_;
+    uint32_t denseLow_ = 0;
+    bool dense_ = false;
     uint32_t slotBits_ = 4;
     uint32_t slotStamp_ = 0;
     uint64_t shadedVertices_ = 0;
+    uint64_t shadedPixels_ = 0;
+    uint64_t spanPixels_ = 0;
     uint32_t sliceVertices_;
     int32_t bandRows_ = 0;
     uint32_t attributes_ = 0;

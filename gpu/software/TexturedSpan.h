@@ -1,9 +1,9 @@
 #pragma once
 
 // The common textured case of the pixel pipeline, four pixels at a time: one 32-bit texture
-// combined with the diffuse colour, the alpha and depth tests, written straight or blended by
-// source alpha into a 32-bit target. It writes exactly the bytes the general per-pixel path
-// writes: its float operations are that path's, lane by lane in the same order, and the texel
+// combined with the diffuse colour, vertex fog, the alpha and depth tests, written straight or
+// blended by source alpha into a 32-bit target. It writes exactly the bytes the general per-pixel
+// path writes: its float operations are that path's, lane by lane in the same order, and the texel
 // arithmetic below is shared by both.
 
 #include "gpu/GpuLayer.h"
@@ -104,7 +104,9 @@ struct TexturedSpanSetup {
     SpanSource color = SpanSource::Product;
     SpanSource alpha = SpanSource::Texture;
     bool blend = false; // by source alpha
-    bool wide = false;  // eight lanes at a time (WideLanes)
+    bool fog = false;   // towards fogColor by the interpolated factor
+    float fogColor[3] = {};
+    bool wide = false; // eight lanes at a time (WideLanes)
 };
 
 // One attribute along a row: its value at x is row + dx * x (times 1/w where perspective).
@@ -124,6 +126,7 @@ struct TexturedSpan {
     SpanValue diffuse[4];
     SpanValue u;
     SpanValue v;
+    SpanValue fog; // read only where the setup fogs
 };
 
 void ShadeTexturedSpan(const TexturedSpanSetup& setup, const TexturedSpan& span);

@@ -50,6 +50,10 @@ void SpanLoop(const TexturedSpanSetup& s, const TexturedSpan& span) {
         // Texture stage: r, g, b, a.
         const F t[4] = {Channel<L>(texel, 16), Channel<L>(texel, 8), Channel<L>(texel, 0),
                         Channel<L>(texel, 24)};
+        F fog = one;
+        if (s.fog) {
+            fog = Clamp01Lanes<L>(Unit ? at(span.fog, x) : L::Mul(at(span.fog, x), w));
+        }
         F current[4];
         for (int c = 0; c < 4; ++c) {
             const SpanSource source = c < 3 ? s.color : s.alpha;
@@ -57,6 +61,9 @@ void SpanLoop(const TexturedSpanSetup& s, const TexturedSpan& span) {
             if (needsDiffuse && source != SpanSource::Texture) {
                 const F diffuse = Unit ? at(span.diffuse[c], x) : L::Mul(at(span.diffuse[c], x), w);
                 value = source == SpanSource::Diffuse ? diffuse : L::Mul(t[c], diffuse);
+            }
+            if (s.fog && c < 3) {
+                value = L::Add(L::Mul(value, fog), L::Mul(L::Set(s.fogColor[c]), L::Sub(one, fog)));
             }
             current[c] = Clamp01Lanes<L>(value);
         }

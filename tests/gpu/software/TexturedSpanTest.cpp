@@ -4,6 +4,7 @@
 #include "gpu/software/SoftwareRasterizer.h"
 #include "gpu/software/WideLanes.h"
 
+#include <bit>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <tuple>
@@ -32,6 +33,12 @@ struct Case {
     GpuTextureOp alphaOp;
     bool alphaTest = false;
     bool rhwOne = false; // every vertex at 1/w = 1, as sprites are: the spans skip the divide
+    // Triangles in the scene, under the fixed function's linear vertex fog, as world sprites
+    // and particles are drawn.
+    bool fog = false;
+    // A second stage modulating by a white texture factor, as a mesh's colour layer is for a
+    // white, opaque node: it changes nothing, so the spans stay.
+    bool whiteFactor = false;
 };
 
 struct Frame {
@@ -67,9 +74,6 @@ protected:
             }
         }
         device->Clear({}, GpuClearZBuffer, 0, 1.0f, 0);
-
-        auto declaration = device->CreateVertexDeclaration(ScreenVertexElements);
-        device->SetVertexDeclaration(declaration.get());
         device->SetTexture(0, texture.get());
         using enum GpuRenderState;
         device->SetRenderState(CullMode, static_cast<uint32_t>(GpuCull::None));
@@ -90,6 +94,18 @@ protected:
         device->SetTextureStageState(0, ColorArg2, static_cast<uint32_t>(GpuTextureArg::Diffuse));
         device->SetTextureStageState(0, AlphaOp, static_cast<uint32_t>(c.alphaOp));
         device->SetTextureStageState(0, AlphaArg2, static_cast<uint32_t>(GpuTextureArg::Current));
+        if (c.whiteFactor) {
+            device->SetRenderState(GpuRenderState::TextureFactor, 0xFFFFFFFF);
+            for (GpuStageState op : {ColorOp, AlphaOp}) {
+                device->SetTextureStageState(1, op, static_cast<uint32_t>(GpuTextureOp::Modulate));
+            }
+            for (GpuStageState arg : {ColorArg1, AlphaArg1}) {
+                device->SetTextureStageState(1, arg, static_cast<uint32_t>(GpuTextureArg::Current));
+            }
+            for (GpuStageState arg : {ColorArg2, AlphaArg2}) {
+                device->SetTextureStageState(1, arg, static_cast<uint32_t>(GpuTextureArg::TFactor));
+            }
+        }
         if (general) {
             for (GpuStageState op : {ColorOp, AlphaOp}) {
                 device->SetTextureStageState(1, op,
@@ -99,11 +115,38 @@ protected:
                 device->SetTextureStageState(1, arg, static_cast<uint32_t>(GpuTextureArg::Current));
             }
         }
+        if (c.fog) {
+            using enum GpuRenderState;
+            for (auto [state, value] : {std::pair{Lighting, 0u},
+                                        {FogEnable, 1u},
+                                        {FogColor, 0xFF3080C0u},
+                                        {FogVertexMode, uint32_t(GpuFogMode::Linear)},
+                                        {FogStart, std::bit_cast<uint32_t>(0.2f)},
+                                        {FogEnd, std::bit_cast<uint32_t>(3.5f)}}) {
+                device->SetRenderState(state, value);
+            }
+        }
         PixelPipeline pipeline;
         *fast = pipeline.Setup(device->State()) && pipeline.HasTexturedSpan();
 
-        // Overlapping triangles at different depths and 1/w, so perspective, the depth test
-        // and blending over earlier pixels all take part.
+        if (c.fog) {
+            DrawFogged(*device, noise);
+        } else {
+            DrawOnScreen(*device, noise);
+        }
+        Frame frame;
+        frame.color.assign(back->Bits(), back->Bits() + back->Pitch() * 30);
+        auto* depth = static_cast<SoftwareSurface*>(device->GetDepthStencilSurface());
+        frame.depth.assign(depth->DepthPlane(), depth->DepthPlane() + 40 * 30);
+        return frame;
+    }
+
+    // Overlapping triangles at different depths and 1/w, so perspective, the depth test and
+    // blending over earlier pixels all take part.
+    void DrawOnScreen(SoftwareDevice& device, Noise& noise) {
+        const Case& c = GetParam();
+        auto declaration = device.CreateVertexDeclaration(ScreenVertexElements);
+        device.SetVertexDeclaration(declaration.get());
         std::vector<ScreenVertex> vertices;
         for (int i = 0; i < 12; ++i) {
             for (int k = 0; k < 3; ++k) {
@@ -118,14 +161,44 @@ protected:
                                     static_cast<float>(noise.Next() % 500) / 100.0f - 2.0f});
             }
         }
-        EXPECT_EQ(device->DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 12, vertices.data(),
-                                          sizeof(ScreenVertex)),
+        EXPECT_EQ(device.DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 12, vertices.data(),
+                                         sizeof(ScreenVertex)),
                   GpuResult::Ok);
-        Frame frame;
-        frame.color.assign(back->Bits(), back->Bits() + back->Pitch() * 30);
-        auto* depth = static_cast<SoftwareSurface*>(device->GetDepthStencilSurface());
-        frame.depth.assign(depth->DepthPlane(), depth->DepthPlane() + 40 * 30);
-        return frame;
+    }
+
+    // The same in the scene: a projection with w = z, vertices 0.5 to 3 away, fogged linearly
+    // from 0.2 to 3.5 towards a colour, so every pixel's fog factor differs.
+    void DrawFogged(SoftwareDevice& device, Noise& noise) {
+        struct Vertex {
+            float x, y, z;
+            uint32_t color;
+            float u, v;
+        };
+        const GpuVertexElement elements[] = {
+            {0, 0, GpuDeclType::Float3, GpuDeclUsage::Position, 0},
+            {0, 12, GpuDeclType::Color, GpuDeclUsage::Color, 0},
+            {0, 16, GpuDeclType::Float2, GpuDeclUsage::TexCoord, 0},
+        };
+        auto declaration = device.CreateVertexDeclaration(elements);
+        device.SetVertexDeclaration(declaration.get());
+        Matrix4 projection;
+        projection.m[11] = 1.0f;
+        projection.m[14] = -0.1f;
+        projection.m[15] = 0.0f;
+        device.SetTransform(GpuTransform::Projection, projection);
+        std::vector<Vertex> vertices;
+        for (int i = 0; i < 36; ++i) {
+            const uint32_t r = noise.Next();
+            const float z = 0.5f + static_cast<float>(r % 250) / 100.0f;
+            vertices.push_back({(static_cast<float>((r >> 8) % 240) / 100.0f - 1.2f) * z,
+                                (static_cast<float>((r >> 16) % 240) / 100.0f - 1.2f) * z, z,
+                                noise.Next(),
+                                static_cast<float>(noise.Next() % 500) / 100.0f - 2.0f,
+                                static_cast<float>(noise.Next() % 500) / 100.0f - 2.0f});
+        }
+        EXPECT_EQ(device.DrawPrimitiveUP(GpuPrimitiveType::TriangleList, 12, vertices.data(),
+                                         sizeof(Vertex)),
+                  GpuResult::Ok);
     }
 };
 
@@ -165,7 +238,12 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{GpuFilter::Linear, true, GpuFormat::A8R8G8B8, 8, GpuAddress::Wrap,
                            GpuTextureOp::Modulate, GpuTextureOp::Modulate, false, true},
                       Case{GpuFilter::Point, true, GpuFormat::X8R8G8B8, 5, GpuAddress::Wrap,
-                           GpuTextureOp::Modulate, GpuTextureOp::SelectArg2, true, true}));
+                           GpuTextureOp::Modulate, GpuTextureOp::SelectArg2, true, true},
+                      Case{GpuFilter::Linear, true, GpuFormat::A8R8G8B8, 8, GpuAddress::Wrap,
+                           GpuTextureOp::Modulate, GpuTextureOp::Modulate, false, false, true,
+                           true},
+                      Case{GpuFilter::Point, false, GpuFormat::X8R8G8B8, 6, GpuAddress::Clamp,
+                           GpuTextureOp::SelectArg1, GpuTextureOp::Modulate, true, false, true}));
 
 } // namespace
 } // namespace quarn
