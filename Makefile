@@ -67,6 +67,7 @@ bench:
 	cmake --build $(BUILD_DIR)/release -j $(JOBS) --target quarn_raster_bench quarn_png_decode_bench \
 		quarn_png_encode_bench quarn_scene_bench quarn_player_load_bench quarn_mesh_bench quarn_shader_bench \
 		quarn_table_bench quarn_undo_bench quarn_lcp_bench quarn_broadphase_bench quarn_postprocess_bench \
+		quarn_particle_bench \
 		quarn_script_bench quarn_convex_route_bench \
 		quarn_chain_bench quarn_ui_bench quarn_physics_world_bench quarn_physics_peer_bench \
 		quarn_http_reply_bench
@@ -82,6 +83,7 @@ bench:
 	$(BUILD_DIR)/release/bench/quarn_lcp_bench
 	$(BUILD_DIR)/release/bench/quarn_broadphase_bench
 	$(BUILD_DIR)/release/bench/quarn_postprocess_bench
+	$(BUILD_DIR)/release/bench/quarn_particle_bench
 	$(BUILD_DIR)/release/bench/quarn_script_bench
 	$(BUILD_DIR)/release/bench/quarn_convex_route_bench
 	$(BUILD_DIR)/release/bench/quarn_chain_bench

@@ -1,6 +1,7 @@
 #include "device/BatchStore.h"
 
 #include "core/debug/Log.h"
+#include "device/DrawBufferShare.h"
 #include "device/IndexBuffer.h"
 #include "device/RenderDevice.h"
 #include "device/VertexBuffer.h"
@@ -77,6 +78,7 @@ void Batch::Merged::Reset() {
     indices.reset();
     stream1.reset();
     stream0.reset();
+    share.Release();
 }
 
 BatchStore& TheBatchStore() {
@@ -266,6 +268,18 @@ void BatchStore::UpdateMerged(Batch& batch, uint32_t group) {
         // Room for half as much again, so a growing group is not rebuilt every frame.
         const uint32_t capacity =
             static_cast<uint32_t>(std::min<uint64_t>(uint64_t{3} * total / 2, UINT32_MAX));
+        const uint64_t bytes =
+            DrawBufferShare::MeshBytes(capacity, source0->GetFormat(), capacity,
+                                       sourceIndices->GetIndexSize()) +
+            (source1 ? DrawBufferShare::MeshBytes(capacity, source1->GetFormat(), 0, 0) : 0);
+        if (!merged.share.Hold(bytes, nullptr)) {
+            // Past the scene's draw buffers the group's members are drawn one by one.
+            for (Batch::Member& member : batch.members_) {
+                member.alone = member.alone || member.group == group;
+            }
+            mergedVertices_ -= std::exchange(merged.vertices, 0u);
+            return;
+        }
         const uint32_t dynamic = VertexDynamic | VertexStartEmpty;
         merged.stream0 = device->CreateVertexData();
         merged.indices = device->CreateIndexData();

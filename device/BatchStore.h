@@ -9,6 +9,7 @@
 // meshes, so a scene of many large meshes holds no copy of them all.
 
 #include "device/DeviceMesh.h"
+#include "device/DrawBufferShare.h"
 
 #include <array>
 #include <cstdint>
@@ -58,6 +59,7 @@ private:
         std::unique_ptr<IndexBuffer> indices;
         std::unique_ptr<DeviceMesh> mesh;
         uint32_t vertices = 0; // of its members, counted towards the store's total
+        DrawBufferShare share; // its buffers, counted in the scene's draw buffers
         void Reset();
     };
 

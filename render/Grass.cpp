@@ -5,6 +5,7 @@
 #include "core/object/ClassInfo.h"
 #include "core/object/PropertyScalar.h"
 #include "core/object/PropertyVector.h"
+#include "device/DrawBufferShare.h"
 #include "device/IndexBuffer.h"
 #include "device/VertexBuffer.h"
 
@@ -103,6 +104,11 @@ void Grass::BuildGeometry() {
                        GetName().c_str(), GetId(), count_, static_cast<long long>(SceneBladeLimit));
             loggedCount_ = count_;
         }
+        blades = 0;
+    }
+    if (!share_.Hold(DrawBufferShare::MeshBytes(uint64_t{blades} * 4, GetVertexFormat(),
+                                                uint64_t{blades} * 6, indices_->GetIndexSize()),
+                     this)) {
         blades = 0;
     }
     sceneBlades += blades;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/math/Vector.h"
+#include "device/DrawBufferShare.h"
 #include "render/RenderObject.h"
 
 #include <cstdint>
@@ -77,6 +78,7 @@ private:
     int32_t loggedCount_ = 0;
     // What this node holds built, within the sum of every node's against SceneBladeLimit.
     uint32_t builtBlades_ = 0;
+    DrawBufferShare share_; // the blades' buffers, counted in the scene's
     std::unique_ptr<VertexBuffer> vertices_;
     std::unique_ptr<IndexBuffer> indices_;
     std::unique_ptr<DeviceMesh> mesh_;

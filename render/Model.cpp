@@ -144,6 +144,7 @@ void Model::DropVertexColors() {
     DetachColors();
     vertexColors_.reset();
     colorArray_.clear();
+    colorShare_.Release();
 }
 
 void Model::LoadVertexColors() {
@@ -155,12 +156,17 @@ void Model::LoadVertexColors() {
     }
     // The float copy would no longer match what the file holds.
     colorArray_.clear();
+    if (!colorShare_.Hold(uint64_t{count} * sizeof(uint32_t), this, "has no vertex colours")) {
+        DropVertexColors();
+        return;
+    }
     int32_t fileCount = 0;
     const bool opened = LoadVertexColourFile(path.Text(), vertexColors_, count, &fileCount);
     if (!opened || fileCount < 0 || static_cast<uint32_t>(fileCount) != count) {
         LogAtPosition("resource", GetId(),
                       "Missing vertex color file or wrong number of vertices: %s", path.Text());
         vertexColors_.reset();
+        colorShare_.Release();
     }
 }
 
@@ -173,6 +179,12 @@ void Model::PrepareColorsForMesh() {
     }
     if (colorArray_.size() != count) {
         colorArray_.clear();
+    }
+    // The buffer and its float copy.
+    if (!colorShare_.Hold(uint64_t{count} * (sizeof(uint32_t) + sizeof(Float4)), this,
+                          "has no vertex colours")) {
+        DropVertexColors();
+        return;
     }
     PrepareVertexColourBuffers(colorArray_, vertexColors_, count);
 }
@@ -204,6 +216,9 @@ void Model::BakeVertexLighting() {
     const uint32_t count = GetMeshVertexCount();
     if (vertexColors_->GetCount() != count || colorArray_.size() != count) {
         PrepareColorsForMesh();
+        if (!vertexColors_) {
+            return;
+        }
     }
     // The mesh's own data: the device mesh takes it over only at the next state update.
     ComputeVertexLighting(*this, colorArray_, vertexColors_.get(), mesh_->GetVertexData(),

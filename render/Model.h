@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/math/Vector.h"
+#include "device/DrawBufferShare.h"
 #include "render/RenderObject.h"
 
 #include <cstdint>
@@ -104,6 +105,7 @@ private:
     std::unique_ptr<DeviceMesh> wireframeMesh_;
     std::unique_ptr<VertexBuffer> vertexColors_;
     std::vector<Float4> colorArray_; // empty: none
+    DrawBufferShare colorShare_;     // both, counted in the scene's draw buffers
 };
 
 } // namespace quarn

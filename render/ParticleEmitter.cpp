@@ -11,6 +11,7 @@
 #include "core/object/PropertyVector.h"
 #include "core/object/Signals.h"
 #include "core/scene/WitnessProperty.h"
+#include "device/DrawBufferShare.h"
 #include "device/ImageTexture.h"
 #include "device/IndexBuffer.h"
 #include "device/RenderDevice.h"
@@ -23,6 +24,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace quarn {
 
@@ -81,6 +83,94 @@ Camera* ViewCamera() {
 // The particles every emitter holds alive.
 int64_t sceneParticles = 0;
 
+// The pixels the particle quads of the frame being drawn cover together, each by its box on the
+// screen, so that emitters filling the view cost a bounded number of screens a frame.
+class FrameFill {
+public:
+    // Ready for an emitter's quads, `flat` ones in pixels, others in the world; a new frame of
+    // the device starts from nothing.
+    void Begin(RenderDevice& device, bool flat) {
+        if (device.GetSerial() != device_ || device.GetFrameCount() != frame_) {
+            device_ = device.GetSerial();
+            frame_ = device.GetFrameCount();
+            pixels_ = 0;
+        }
+        flat_ = flat;
+        device.GetViewProjectionMatrix(viewProjection_);
+        const Int2 origin = device.GetViewportOrigin();
+        const Int2 size = device.GetViewportSize();
+        left_ = origin.x;
+        top_ = origin.y;
+        width_ = std::max(size.x, 0);
+        height_ = std::max(size.y, 0);
+    }
+    // Whether the quad fits what the frame has left of the bound; counted when it does.
+    bool Take(const Float3 (&corners)[4]) {
+        const int64_t cover = Cover(corners);
+        if (cover > ParticleEmitter::FramePixelLimit - pixels_) {
+            return false;
+        }
+        pixels_ += cover;
+        return true;
+    }
+    // Whether the bound was told of in this run.
+    bool Told() { return std::exchange(told_, true); }
+
+private:
+    // At least the pixels the rasteriser lights for the quad, within the viewport: the columns
+    // and rows of its box, a pixel more each way for the snapping of its corners; the whole
+    // viewport where the quad reaches behind the camera.
+    int64_t Cover(const Float3 (&corners)[4]) const {
+        float low[2] = {INFINITY, INFINITY};
+        float high[2] = {-INFINITY, -INFINITY};
+        int ahead = 0;
+        for (const Float3& c : corners) {
+            float at[2] = {c.x, c.y};
+            if (!flat_) {
+                const Float4 clip = Float4Transform({c.x, c.y, c.z, 1.0f}, viewProjection_);
+                if (!(clip.w > 0.0f)) {
+                    continue;
+                }
+                ++ahead;
+                at[0] = static_cast<float>(left_) + (clip.x / clip.w + 1.0f) * 0.5f * width_;
+                at[1] = static_cast<float>(top_) + (1.0f - clip.y / clip.w) * 0.5f * height_;
+            }
+            for (int axis = 0; axis < 2; ++axis) {
+                if (std::isnan(at[axis])) {
+                    return 0; // the rasteriser draws no triangle with such a corner
+                }
+                low[axis] = std::min(low[axis], at[axis]);
+                high[axis] = std::max(high[axis], at[axis]);
+            }
+        }
+        if (!flat_ && ahead == 0) {
+            return 0; // wholly behind the camera: clipped away
+        }
+        if (!flat_ && ahead < 4) {
+            return int64_t{width_} * height_;
+        }
+        auto span = [](float from, float to, int32_t first, int32_t count) -> int64_t {
+            const double a = std::max<double>(std::floor(from) - 1.0, first);
+            const double b = std::min<double>(std::ceil(to) + 1.0, double(first) + count);
+            return b > a ? static_cast<int64_t>(b - a) : 0;
+        };
+        return span(low[0], high[0], left_, width_) * span(low[1], high[1], top_, height_);
+    }
+
+    uint64_t device_ = 0;
+    uint32_t frame_ = 0;
+    int64_t pixels_ = 0;
+    bool told_ = false;
+    bool flat_ = false;
+    Matrix4 viewProjection_;
+    int32_t left_ = 0, top_ = 0, width_ = 0, height_ = 0;
+};
+
+FrameFill& TheFrameFill() {
+    static FrameFill fill;
+    return fill;
+}
+
 } // namespace
 
 uint32_t ClockParticleSeed() {
@@ -105,11 +195,17 @@ ParticleEmitter::ParticleEmitter() {
     }
 }
 
-void ParticleEmitter::SizeBuffers(uint32_t quads, uint32_t format) {
+bool ParticleEmitter::SizeBuffers(uint32_t quads, uint32_t format) {
+    if (!share_.Hold(DrawBufferShare::MeshBytes(uint64_t{quads} * 4, format, uint64_t{quads} * 6,
+                                                indices_->GetIndexSize()),
+                     this)) {
+        quads = 0;
+    }
     bufferQuads_ = quads;
     vertices_->Create(4 * quads, format, VertexDynamic | VertexStartEmpty);
     indices_->Create(6 * quads, 0);
     indices_->FillQuadIndices(0, quads, 0, true);
+    return quads > 0;
 }
 
 ParticleEmitter::~ParticleEmitter() {
@@ -393,7 +489,7 @@ void ParticleEmitter::WriteVertex(uint32_t i, Float3 position, Float3 normal, Fl
     vertices_->SetTexCoord(i, 0, uv.x, uv.y);
 }
 
-void ParticleEmitter::FillQuads(float h, bool flat) {
+uint32_t ParticleEmitter::FillQuads(float h, bool flat) {
     Camera* camera = ViewCamera();
     const Rows cameraRotation = camera ? RotationOf(camera->GetWorldMatrix()) : Rows{};
     const Float3 cameraZ = camera ? camera->GetWorldAxisZ() : Float3(0, 0, 1);
@@ -407,7 +503,8 @@ void ParticleEmitter::FillQuads(float h, bool flat) {
     const Float2 flatUv[4] = {{0, 1}, {0, 0}, {1, 0}, {1, 1}};
     const int* order = flat ? FlatOrder : WorldOrder;
     const Float2* uv = flat ? flatUv : worldUv;
-
+    FrameFill& fill = TheFrameFill();
+    uint32_t kept = 0;
     for (int32_t n = 0; n < activeCount_; ++n) {
         const Particle& p = pool_[static_cast<size_t>(active_[static_cast<size_t>(n)])];
         const uint32_t color = ParticleColor(p, true);
@@ -457,15 +554,19 @@ void ParticleEmitter::FillQuads(float h, bool flat) {
                 normal = world.TransformNormal(normal);
             }
         }
-        const uint32_t first = static_cast<uint32_t>(n) * 4;
+        if (!fill.Take(points)) {
+            continue;
+        }
+        const uint32_t first = kept++ * 4;
         for (int v = 0; v < 4; ++v) {
             const int c = order[v];
             WriteVertex(first + static_cast<uint32_t>(v), points[c], normal, uv[v], color, flat);
         }
     }
+    return kept;
 }
 
-void ParticleEmitter::FillRibbon(bool flat) {
+uint32_t ParticleEmitter::FillRibbon(bool flat) {
     Camera* camera = ViewCamera();
     const Rows cameraRotation = camera ? RotationOf(camera->GetWorldMatrix()) : Rows{};
     struct Edge {
@@ -481,6 +582,7 @@ void ParticleEmitter::FillRibbon(bool flat) {
                     r.Apply(Float3(0.5f * p.size, 0, 0)) + p.position, r.z,
                     ParticleColor(p, false)};
     };
+    FrameFill& fill = TheFrameFill();
     Edge previous{};
     uint32_t vertex = 0;
     for (int32_t n = activeCount_ - 1; n >= 0; --n) {
@@ -488,12 +590,18 @@ void ParticleEmitter::FillRibbon(bool flat) {
         if (n == activeCount_ - 1) {
             previous = e;
         }
-        WriteVertex(vertex++, e.left, e.normal, Float2(0, 0), e.color, flat);
-        WriteVertex(vertex++, e.right, e.normal, Float2(0, 1), e.color, flat);
-        WriteVertex(vertex++, previous.right, previous.normal, Float2(1, 0), previous.color, flat);
-        WriteVertex(vertex++, previous.left, previous.normal, Float2(1, 1), previous.color, flat);
+        const Float3 corners[4] = {e.left, e.right, previous.right, previous.left};
+        if (fill.Take(corners)) {
+            WriteVertex(vertex++, e.left, e.normal, Float2(0, 0), e.color, flat);
+            WriteVertex(vertex++, e.right, e.normal, Float2(0, 1), e.color, flat);
+            WriteVertex(vertex++, previous.right, previous.normal, Float2(1, 0), previous.color,
+                        flat);
+            WriteVertex(vertex++, previous.left, previous.normal, Float2(1, 1), previous.color,
+                        flat);
+        }
         previous = e;
     }
+    return vertex / 4;
 }
 
 int32_t ParticleEmitter::Render() {
@@ -522,21 +630,35 @@ int32_t ParticleEmitter::Render() {
     if (count > bufferQuads_ || vertices_->GetFormat() != format) {
         // Grown by doubling up to the pool, so a filling pool is not remade every frame.
         const uint32_t doubled = std::min(2 * bufferQuads_, static_cast<uint32_t>(poolSize_));
-        SizeBuffers(count > bufferQuads_ ? std::max(count, doubled) : bufferQuads_, format);
+        const bool sized =
+            SizeBuffers(count > bufferQuads_ ? std::max(count, doubled) : bufferQuads_, format);
         mesh_->SetVertexStream(vertices_.get(), 0);
+        if (!sized) {
+            return 0;
+        }
     }
+    TheFrameFill().Begin(*TheRenderDevice(), flat);
     vertices_->Clear();
     vertices_->Lock(2);
     vertices_->AddVertices(4 * count);
     const float width = static_cast<float>(std::max(texture_->GetWidth(), 1));
-    if (ribbon) {
-        FillRibbon(flat);
-    } else {
-        FillQuads(static_cast<float>(texture_->GetHeight()) * 0.5f / width, flat);
-    }
+    const uint32_t drawn =
+        ribbon ? FillRibbon(flat)
+               : FillQuads(static_cast<float>(texture_->GetHeight()) * 0.5f / width, flat);
+    // Quads past the frame's bound were left out; the ones drawn come first.
+    vertices_->Clear();
+    vertices_->AddVertices(4 * drawn);
     vertices_->Lock(0);
-    indices_->SetCount(6 * count);
-    mesh_->Draw();
+    if (drawn < count && !TheFrameFill().Told()) {
+        LogMessage("ParticleEmitter '%s' (id %u): the particles of a frame cover at most %lld "
+                   "pixels together; the rest are not drawn in that frame, here or in other "
+                   "emitters, and not told again",
+                   GetName().c_str(), GetId(), static_cast<long long>(FramePixelLimit));
+    }
+    indices_->SetCount(6 * drawn);
+    if (drawn > 0) {
+        mesh_->Draw();
+    }
     return 0;
 }
 

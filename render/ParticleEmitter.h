@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/object/EntityRef.h"
+#include "device/DrawBufferShare.h"
 #include "render/RenderObject.h"
 
 #include <cstdint>
@@ -65,6 +66,11 @@ public:
     // took seconds a frame. An emitter spawns nothing while the scene's are at it (the log says
     // so once for each). Tests lower it.
     static inline int64_t SceneParticleLimit = 65536;
+    // The pixels the particles of a frame cover together, each quad by its box on the screen
+    // (the whole view where it reaches behind the camera): a hundred emitters at the camera
+    // filled the screen a few hundred times a frame. Quads past it are not drawn in that frame
+    // (the log says so once). Tests lower it.
+    static inline int64_t FramePixelLimit = int64_t{1} << 25;
     static constexpr uint32_t GizmoColor = 0xFFFFFF00;
 
     ParticleEmitter();
@@ -151,16 +157,19 @@ private:
     // pool was emptied; -1 when the pool or the scene's total is full.
     int32_t TakeIndex();
     void FreeIndex(int32_t index);
-    // Room in the vertex and index data for this many particles' quads, in this layout.
-    void SizeBuffers(uint32_t quads, uint32_t format);
+    // Room in the vertex and index data for this many particles' quads, in this layout; false,
+    // with room for none, where the scene's draw buffers have no room.
+    bool SizeBuffers(uint32_t quads, uint32_t format);
     bool Spawn();
     bool IsFlat() const;
     // False when the particle died.
     bool Step(Particle& particle, float dt) const;
     void SortByDepth();
     uint32_t ParticleColor(const Particle& particle, bool twinkle);
-    void FillQuads(float halfHeight, bool flat);
-    void FillRibbon(bool flat);
+    // Each fills the vertex data with the quads that fit the frame's bound, the first first,
+    // and answers how many it wrote.
+    uint32_t FillQuads(float halfHeight, bool flat);
+    uint32_t FillRibbon(bool flat);
     void WriteVertex(uint32_t i, Float3 position, Float3 normal, Float2 uv, uint32_t color,
                      bool flat);
 
@@ -203,6 +212,7 @@ private:
     std::unique_ptr<VertexBuffer> vertices_;
     std::unique_ptr<IndexBuffer> indices_;
     std::unique_ptr<DeviceMesh> mesh_;
+    DrawBufferShare share_; // the quads' buffers, counted in the scene's
 };
 
 } // namespace quarn

@@ -113,6 +113,9 @@ public:
     // Around a lost device.
     virtual void ReleaseVideoMemory() {}
     virtual void RestoreVideoMemory() {}
+    // The bytes of the lightmap the lightmap commands would make for the node under the
+    // installed bake settings; 0 for a node that makes none.
+    virtual uint64_t GetLightMapBytes() const { return 0; }
 
     void InvalidateTransform() override;
     void UpgradeVersion(int fileVersion) override;

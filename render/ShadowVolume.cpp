@@ -7,6 +7,7 @@
 #include "core/object/PropertyText.h"
 #include "core/object/PropertyVector.h"
 #include "core/object/Signals.h"
+#include "device/DrawBufferShare.h"
 #include "device/IndexBuffer.h"
 #include "device/RenderDevice.h"
 #include "device/Shader.h"
@@ -187,10 +188,22 @@ void ShadowVolume::RebuildVolume() {
     // Each edge gives at most one quad, each triangle at most its two caps.
     const uint64_t indexCount =
         6 * (static_cast<uint64_t>(mesh_->GetEdges().size()) + mesh_->GetTriangleCount());
+    const uint64_t bytes = DrawBufferShare::MeshBytes(
+        2 * uint64_t{vertexCount_}, VolumeVertexFormat, indexCount, indices_->GetIndexSize());
+    if (!share_.Hold(bytes, this)) {
+        // What an earlier mesh's volume held goes back too.
+        deviceMesh_.reset();
+        vertices_.reset();
+        indices_.reset();
+        share_.Release();
+        vertexCount_ = 0;
+        return;
+    }
     if (indexCount > Mesh::MaxBufferBytes / sizeof(uint32_t) ||
         !vertices_->Create(2 * vertexCount_, VolumeVertexFormat, 0) ||
         !indices_->Create(static_cast<uint32_t>(indexCount), IndexDiscard)) {
         LogMessage("Shadow volume of '%s': the device refused its buffers", GetMeshName());
+        share_.Release();
         vertexCount_ = 0;
         return;
     }

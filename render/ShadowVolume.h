@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/math/Vector.h"
+#include "device/DrawBufferShare.h"
 #include "render/RenderObject.h"
 
 #include <cstdint>
@@ -87,6 +88,7 @@ private:
     std::unique_ptr<VertexBuffer> vertices_;
     std::unique_ptr<IndexBuffer> indices_;
     std::unique_ptr<DeviceMesh> deviceMesh_;
+    DrawBufferShare share_; // the volume's buffers, counted in the scene's
 };
 
 } // namespace quarn

@@ -9,6 +9,7 @@
 #include "core/object/PropertyVector.h"
 #include "core/string/Text.h"
 #include "core/string/TextArena.h"
+#include "device/DrawBufferShare.h"
 #include "device/IndexBuffer.h"
 #include "device/RenderDevice.h"
 #include "device/VertexBuffer.h"
@@ -354,7 +355,10 @@ void TextPlate::BuildGlyphs() {
     const std::string cut = drawn < text_.size() ? text_.substr(0, drawn) : std::string();
     const char* text = drawn < text_.size() ? cut.c_str() : text_.c_str();
     const auto quads = static_cast<uint32_t>(drawn);
-    if (!CreateQuadBuffers(*vertices_, indices_.get(), quads, screen, false)) {
+    if (!share_.Hold(DrawBufferShare::MeshBytes(uint64_t{quads} * 4, QuadVertexFormat(screen),
+                                                uint64_t{quads} * 6, indices_->GetIndexSize()),
+                     this) ||
+        !CreateQuadBuffers(*vertices_, indices_.get(), quads, screen, false)) {
         return;
     }
     drawnBytes_ = drawn;

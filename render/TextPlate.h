@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/DrawBufferShare.h"
 #include "render/RenderObject.h"
 
 #include <cstdint>
@@ -122,6 +123,7 @@ private:
     int32_t lineCount_ = 0;
     uint32_t quadCount_ = 0;
     size_t drawnBytes_ = 0; // counted in the total of all plates
+    DrawBufferShare share_; // the glyph buffers, counted in the scene's
     // The length of the text last logged as cut, so that rebuilds do not repeat the line; and
     // the bytes drawn when the total last cut it.
     size_t loggedCutLength_ = 0;

@@ -235,16 +235,18 @@ int32_t FontNew::LayoutText(const char* text, float x, float y, float z, float b
     return characters;
 }
 
+uint32_t QuadVertexFormat(bool screen) {
+    return (screen ? VertexScreenPosition : VertexPosition) | VertexDiffuse | VertexTexCoord0;
+}
+
 bool CreateQuadBuffers(VertexBuffer& vertices, IndexBuffer* indices, uint32_t quads, bool screen,
                        bool dynamic) {
     // Six indices per quad must still count in 32 bits.
     if (quads > UINT32_MAX / 6) {
         return false;
     }
-    const uint32_t format = screen ? VertexScreenPosition | VertexDiffuse | VertexTexCoord0
-                                   : VertexPosition | VertexDiffuse | VertexTexCoord0;
     const uint32_t flags = VertexStartEmpty | (dynamic ? VertexDynamic : 0);
-    const bool made = vertices.Create(4 * quads, format, flags);
+    const bool made = vertices.Create(4 * quads, QuadVertexFormat(screen), flags);
     if (!made || !indices) {
         return made;
     }

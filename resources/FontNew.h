@@ -175,9 +175,11 @@ DecodedText DecodeText(const char* text, bool utf8);
 // last '.'.
 std::string GetFontFaceName(const char* path);
 
-// Sizes a vertex buffer (and an index buffer, when given) for `quads` glyph quads: screen
-// vertices with `screen`, else world vertices; dynamic with `dynamic`. False when a buffer is
-// refused; a refused vertex buffer leaves the index buffer untouched.
+// The vertex format of glyph quads: screen vertices with `screen`, else world vertices.
+uint32_t QuadVertexFormat(bool screen);
+// Sizes a vertex buffer (and an index buffer, when given) for `quads` glyph quads in the
+// vertex format above; dynamic with `dynamic`. False when a buffer is refused; a refused vertex
+// buffer leaves the index buffer untouched.
 bool CreateQuadBuffers(VertexBuffer& vertices, IndexBuffer* indices, uint32_t quads, bool screen,
                        bool dynamic);
 

@@ -124,8 +124,13 @@ int RunLightMapTool(char** arguments, std::string& reason) {
         selection.Add(root);
     }
     SetSelectionSet(&selection);
-    CreateLightMaps();
-    UpdateLightMaps();
+    lastLine.clear();
+    if (CreateLightMaps() == LightMapsRefused || UpdateLightMaps() == LightMapsRefused) {
+        SetSelectionSet(nullptr);
+        SetLightBakeSettings(nullptr);
+        reason = lastLine;
+        return ExitFailed;
+    }
     if (save) {
         SaveLightMaps();
     }

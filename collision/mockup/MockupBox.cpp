@@ -126,6 +126,7 @@ void MockupBox::SetMapFlags(uint32_t flags) {
     if ((flags ^ mapFlags_) & MockupApplyMap) {
         if (!(flags & MockupApplyMap)) {
             TakeLightMap(nullptr);
+            lightMapShare_.Release();
         } else if (!lightMap_) {
             Texture* loaded = LoadSavedLightMap(*this);
             TakeLightMap(loaded);
@@ -313,6 +314,12 @@ MockupBox::Layout MockupBox::ComputeLayout() const {
     return layout;
 }
 
+uint64_t MockupBox::GetLightMapBytes() const {
+    const Layout layout = ComputeLayout();
+    return layout.valid ? LightMapBytes(layout.width, layout.height, PixelFormat::A16B16G16R16F)
+                        : 0;
+}
+
 Int2 MockupBox::GetLightMapSize() const {
     const Layout layout = ComputeLayout();
     if (!layout.valid) {
@@ -459,9 +466,9 @@ void MockupBox::UpdateFaceMatrices() {
 bool MockupBox::RecreateLightMap(bool fill) {
     const Layout layout = ComputeLayout();
     bool ok = false;
-    if (Texture* made = MakeLightMapFor(*this, "MockupBox", layout.valid, layout.width,
-                                        layout.height, lightMap_, PixelFormat::A16B16G16R16F,
-                                        ok)) {
+    if (Texture* made =
+            MakeLightMapFor(*this, "MockupBox", layout.valid, layout.width, layout.height,
+                            lightMap_, PixelFormat::A16B16G16R16F, lightMapShare_, ok)) {
         TakeLightMap(made);
         BuildMesh();
     }

@@ -72,6 +72,7 @@ public:
     float GetTexelSpacing() const;
     // The size the layout asks for; (0, 0) with no face, or when it does not fit 32 bits.
     Int2 GetLightMapSize() const;
+    uint64_t GetLightMapBytes() const override;
     void CreateLightMap();
     void InitLightMap();
     void UpdateLightMap();
@@ -137,6 +138,7 @@ private:
     int32_t textureMode_ = MockupStretch;
     float tileSize_ = 1.0f;
     Texture* lightMap_ = nullptr;
+    DrawBufferShare lightMapShare_; // a lightmap made here, counted in the scene's buffers
     uint32_t faceFlags_ = 0x6003F;
     uint32_t mapFlags_ = 0;
     std::unique_ptr<VertexBuffer> vertices_;

@@ -124,6 +124,7 @@ void MockupCylinder::SetMapFlags(uint32_t flags) {
     if ((flags ^ mapFlags_) & MockupApplyMap) {
         if (!(flags & MockupApplyMap)) {
             TakeLightMap(nullptr);
+            lightMapShare_.Release();
         } else if (!lightMap_) {
             TakeLightMap(LoadSavedLightMap(*this));
         }
@@ -296,6 +297,11 @@ MockupCylinder::Layout MockupCylinder::ComputeLayout() const {
     return layout;
 }
 
+uint64_t MockupCylinder::GetLightMapBytes() const {
+    const Layout layout = ComputeLayout();
+    return layout.valid ? LightMapBytes(layout.width, layout.height, PixelFormat::A8R8G8B8) : 0;
+}
+
 Int2 MockupCylinder::GetLightMapSize() const {
     const Layout layout = ComputeLayout();
     if (!layout.valid) {
@@ -449,8 +455,9 @@ void MockupCylinder::BuildCaps(const Float2& allocated, const Float2& origin) {
 bool MockupCylinder::RecreateLightMap() {
     const Layout layout = ComputeLayout();
     bool ok = false;
-    if (Texture* made = MakeLightMapFor(*this, "MockupCylinder", layout.valid, layout.width,
-                                        layout.height, lightMap_, PixelFormat::A8R8G8B8, ok)) {
+    if (Texture* made =
+            MakeLightMapFor(*this, "MockupCylinder", layout.valid, layout.width, layout.height,
+                            lightMap_, PixelFormat::A8R8G8B8, lightMapShare_, ok)) {
         TakeLightMap(made);
         BuildMesh();
     }

@@ -69,6 +69,7 @@ public:
 
     // The size the layout asks for; (0, 0) when a count is not finite or past 32 bits.
     Int2 GetLightMapSize() const;
+    uint64_t GetLightMapBytes() const override;
     void CreateLightMap();
     void InitLightMap();
     void UpdateLightMap();
@@ -141,6 +142,7 @@ private:
     uint32_t mockupFlags_ = 0;
     uint32_t mapFlags_ = 0;
     Texture* lightMap_ = nullptr;
+    DrawBufferShare lightMapShare_; // a lightmap made here, counted in the scene's buffers
     MeshSet hull_;
     MeshSet caps_;
     PartRect partRects_[3];

@@ -82,8 +82,13 @@ void FillLightMapStart(Texture* lightMap, float brightness) {
     map->Lock(TextureUnlocked, 0);
 }
 
+uint64_t LightMapBytes(int64_t width, int64_t height, PixelFormat format) {
+    return uint64_t(width) * uint64_t(height) * GetPixelFormatRecord(format).bitsPerPixel / 8;
+}
+
 Texture* MakeLightMapFor(const Node& node, const char* className, bool valid, int64_t width,
-                         int64_t height, Texture* held, PixelFormat format, bool& ok) {
+                         int64_t height, Texture* held, PixelFormat format, DrawBufferShare& share,
+                         bool& ok) {
     RenderDevice* device = TheRenderDevice();
     const int64_t largest = device ? device->GetMaxTextureSize() : 0;
     ok = valid && width <= largest && height <= largest;
@@ -97,6 +102,10 @@ Texture* MakeLightMapFor(const Node& node, const char* className, bool valid, in
     DeviceTexture* current = held ? held->GetDeviceTexture() : nullptr;
     const Int2 size = current ? current->GetSize() : Int2{};
     if (held && size.x == w && size.y == h && held->GetReferenceCount() < 2) {
+        return nullptr;
+    }
+    if (!share.Hold(LightMapBytes(width, height, format), &node, "makes no lightmap")) {
+        ok = false;
         return nullptr;
     }
     return new Texture(w, h, format, TextureKind::Texture2D, 0);

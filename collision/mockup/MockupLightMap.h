@@ -3,6 +3,7 @@
 #include "core/math/Vector.h"
 #include "core/object/ValueBinding.h"
 #include "device/DeviceTexture.h"
+#include "device/DrawBufferShare.h"
 #include "device/VertexBuffer.h"
 #include "render/RenderObject.h"
 
@@ -64,11 +65,15 @@ Texture* LoadSavedLightMap(const Node& node);
 bool SaveMockupLightMap(const Node& node, Texture* lightMap);
 // Fills every texel with (b, b, b, 1), b the brightness above 1.
 void FillLightMapStart(Texture* lightMap, float brightness);
-// A new lightmap of the size the layout asks for, or null with `ok` when the held one is of
-// that size and not shared; `ok` false, and a log line naming the node, when the counts are
-// not valid or exceed the device's largest texture.
+// The bytes of a lightmap of that size and format.
+uint64_t LightMapBytes(int64_t width, int64_t height, PixelFormat format);
+// A new lightmap of the size the layout asks for, its texels held in `share`, or null with
+// `ok` when the held one is of that size and not shared; `ok` false, and a log line naming the
+// node, when the counts are not valid, exceed the device's largest texture or would take the
+// scene's draw buffers past their total.
 Texture* MakeLightMapFor(const Node& node, const char* className, bool valid, int64_t width,
-                         int64_t height, Texture* held, PixelFormat format, bool& ok);
+                         int64_t height, Texture* held, PixelFormat format, DrawBufferShare& share,
+                         bool& ok);
 // The lightmap as scripts see it, given an id of the global map when it has none.
 Entity* LightMapForScript(Texture* lightMap);
 // The allocated device size of the lightmap and its place in an atlas; (1, 1) and (0, 0)

@@ -1,6 +1,7 @@
 #include "device/BatchStore.h"
 
 #include "device/DeviceTexture.h"
+#include "device/DrawBufferShare.h"
 #include "device/IndexBuffer.h"
 #include "device/VertexBuffer.h"
 #include "tests/support/CapturingLogSink.h"
@@ -173,6 +174,26 @@ TEST_F(BatchStoreTest, MembersPastTheMergedTotalAreDrawnOneByOne) {
     }
     s = Draw(tiles, true);
     EXPECT_EQ(s.numModelsRendered, 10u + 2u);
+}
+
+// A merged mesh is counted in the scene's draw buffers: where they have no room for it, its
+// members are drawn one by one, the picture the same, and one line says so.
+TEST_F(BatchStoreTest, AGroupPastTheScenesDrawBuffersIsDrawnOneByOne) {
+    test::CapturingLogSink log;
+    const auto expected = Reference(Grid(12));
+    auto tiles = Grid(12);
+    Draw(tiles, true);
+    const uint64_t merged = DrawBufferShare::SceneBytes();
+    EXPECT_GT(merged, 0u);
+    store_.ClearStore();
+    EXPECT_EQ(DrawBufferShare::SceneBytes(), 0u);
+    test::ScopedValue<uint64_t> limit(DrawBufferShare::SceneByteLimit, merged - 1);
+    const RenderStatistics s = Draw(tiles, true);
+    EXPECT_EQ(s.numModelsRendered, 12u);
+    EXPECT_EQ(s.numDynamicBatchesRendered, 0u);
+    EXPECT_EQ(Image(), expected);
+    EXPECT_EQ(DrawBufferShare::SceneBytes(), 0u);
+    EXPECT_TRUE(log.Contains("A merged batch of " + std::to_string(merged) + " bytes"));
 }
 
 TEST_F(BatchStoreTest, MembersLeaveWhenNotSubmittedOrDeleted) {

@@ -1,6 +1,7 @@
 #include "render/Grass.h"
 
 #include "core/math/Random.h"
+#include "device/DrawBufferShare.h"
 #include "tests/render/SpriteScene.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/MathExpectations.h"
@@ -219,6 +220,19 @@ TEST_F(GrassTest, CountsThatCannotBeBuiltDrawNothingAndStayAsGiven) {
         }
         Unload();
     }
+}
+
+// A field's buffers are counted in the scene's draw buffers: with no room left it draws no
+// blade, and one line names it.
+TEST_F(GrassTest, AFieldPastTheScenesDrawBuffersDrawsNone) {
+    test::CapturingLogSink log;
+    const test::ScopedValue<uint64_t> full(DrawBufferShare::SceneByteLimit,
+                                           DrawBufferShare::SceneBytes());
+    Grass* grass =
+        Load({Visible + "\tpos = 0.0,0.0,10.0\n\trootbox = 4.0,4.0,0.0\n\tcount = 40\n"});
+    Frame();
+    EXPECT_EQ(Vertices(grass)->GetCount(), 0u);
+    EXPECT_TRUE(log.Contains("Grass '' (id " + std::to_string(grass->GetId()) + ") is not drawn"));
 }
 
 // Ten nodes each at the limit of one would hold gigabytes: the blades of all of them together are

@@ -6,6 +6,7 @@
 #include "core/object/MethodInfo.h"
 #include "core/object/Signals.h"
 #include "core/object/ValueBinding.h"
+#include "device/DrawBufferShare.h"
 #include "render/AnnotationSink.h"
 #include "render/LightBakeSettings.h"
 #include "render/lightmap/LightEvaluation.h"
@@ -15,6 +16,7 @@
 #include "tests/support/MathExpectations.h"
 #include "tests/support/OpenWays.h"
 #include "tests/support/PngFixture.h"
+#include "tests/support/ScopedValue.h"
 #include "tests/support/TempFolder.h"
 
 #include <cmath>
@@ -255,6 +257,27 @@ TEST_F(ModelTest, VertexColoursOnStreamOneReplaceTheMeshColoursAndAFailedLoadIsL
         Frame();
         EXPECT_EQ(Pixel(32, 24), Red);
     }
+}
+
+// A model's vertex colours are counted in the scene's draw buffers: with no room left it reads
+// none and draws its mesh's colours, and one line names it.
+TEST_F(ModelTest, VertexColoursPastTheScenesDrawBuffersAreNotRead) {
+    temp_.WriteFile("coloured.mesh", SquaresMesh({{}}, Red));
+    temp_.WriteFile("pelgrath/maps/scene/4.dat", ColourFile({Blue, Blue, Blue, Blue}));
+    Model* model = LoadModel("\tmesh = \"coloured.mesh\"\n" + std::string(Unlit));
+    test::CapturingLogSink log;
+    const test::ScopedValue<uint64_t> full(DrawBufferShare::SceneByteLimit,
+                                           DrawBufferShare::SceneBytes());
+    model->SetVertexColorMode(1);
+    Frame();
+    EXPECT_EQ(model->GetVertexColorData(), nullptr);
+    EXPECT_EQ(Pixel(32, 24), Red);
+    model->CreateVertexColors();
+    EXPECT_EQ(model->GetVertexColorData(), nullptr);
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_EQ(log.Lines()[0].text.rfind("Model '' (id 4) has no vertex colours: its 16 bytes", 0),
+              0u)
+        << log.Lines()[0].text;
 }
 
 TEST_F(ModelTest, TheWireframePassDrawsTheEdgesInWhiteAndFollowsTheModel) {

@@ -1,11 +1,17 @@
 #include "render/ParticleEmitter.h"
 
+#include "core/filesystem/DiskFileSystem.h"
 #include "core/math/Random.h"
+#include "core/scene/EngineState.h"
+#include "device/DrawBufferShare.h"
+#include "gpu/software/SoftwareRasterizer.h"
 #include "resources/Texture.h"
 #include "tests/render/RenderTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/EventLog.h"
+#include "tests/support/PngFixture.h"
 #include "tests/support/ScopedValue.h"
+#include "tests/support/TempFolder.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -179,6 +185,59 @@ TEST_F(ParticleEmitterTest, NanAndZeroCasesStayFinite) {
     ASSERT_EQ(emitter_->GetActiveCount(), 2);
     EXPECT_FALSE(std::isnan(emitter_->GetActiveParticle(0).position.x));
     EXPECT_TRUE(std::isfinite(emitter_->GetActiveParticle(1).velocity.x));
+}
+
+// A hundred emitters at the camera's place each fill the view with a few particles a frame: the
+// particles of a frame draw at most FramePixelLimit pixels together, counted by the rasteriser,
+// one line tells of the rest, and every particle pixel is shaded as a textured span, as a
+// sprite's is. The emitters' quad buffers are counted in the scene's draw buffers.
+TEST_F(ParticleEmitterTest, EmittersAtTheCameraShareTheFramesParticlePixels) {
+    auto owned = std::make_unique<SoftwareRasterizer>(2);
+    const SoftwareRasterizer& rasterizer = *owned;
+    static_cast<SoftwareDevice*>(device_->Gpu())->SetRasterizer(std::move(owned));
+    const int64_t limit = int64_t{10} * Width * Height;
+    const test::ScopedValue<int64_t> bound(ParticleEmitter::FramePixelLimit, limit);
+    const test::ScopedValue<float> step(GameStep, 1.0f / 60.0f);
+    test::TempFolder folder;
+    folder.WriteFile("dot.png", test::EncodePng(8, 8, [](uint32_t x, uint32_t y) {
+                         return (x + y) * 0x10000000u | 0xFFC040u;
+                     }));
+    DiskFileSystem files;
+    files.SetBaseFolder(folder.Path().c_str());
+    SetFileSystem(&files);
+    test::CapturingLogSink log;
+    const uint64_t heldBefore = DrawBufferShare::SceneBytes();
+    std::vector<ParticleEmitter*> emitters{emitter_};
+    while (emitters.size() < 100) {
+        emitters.push_back(tree_.Make<ParticleEmitter>("emitter", root_));
+    }
+    for (ParticleEmitter* emitter : emitters) {
+        emitter->SetTextureName("dot.png");
+        emitter->SetSpawnInterval(0.01f);
+        emitter->SetEmittingTime(0.02f);
+    }
+    EXPECT_GT(DrawBufferShare::SceneBytes(), heldBefore);
+    uint64_t particlePixels = 0;
+    for (int frame = 0; frame < 12; ++frame) {
+        const uint64_t pixels = rasterizer.ShadedPixelCount();
+        const uint64_t spans = rasterizer.SpanPixelCount();
+        Frame(0xFF000000);
+        const uint64_t drawn = rasterizer.ShadedPixelCount() - pixels;
+        EXPECT_LE(drawn, uint64_t(limit)) << frame;
+        EXPECT_EQ(rasterizer.SpanPixelCount() - spans, drawn) << frame;
+        particlePixels += drawn;
+    }
+    EXPECT_GT(particlePixels, 0u);
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_NE(log.Lines()[0].text.find("the particles of a frame cover at most " +
+                                       std::to_string(limit) + " pixels together"),
+              std::string::npos)
+        << log.Lines()[0].text;
+    for (size_t i = 1; i < emitters.size(); ++i) {
+        emitters[i]->Delete();
+    }
+    EXPECT_EQ(DrawBufferShare::SceneBytes(), heldBefore);
+    SetFileSystem(nullptr);
 }
 
 // Draws two translucent particles on the view axis: the far one green, the near one red, the

@@ -2,12 +2,14 @@
 
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/object/Signals.h"
+#include "device/DrawBufferShare.h"
 #include "device/IndexBuffer.h"
 #include "render/Model.h"
 #include "render/RenderQueue.h"
 #include "resources/Mesh.h"
 #include "tests/render/RenderTestSupport.h"
 #include "tests/support/CapturingLogSink.h"
+#include "tests/support/ScopedValue.h"
 #include "tests/support/TempFolder.h"
 
 #include <algorithm>
@@ -436,6 +438,38 @@ TEST_F(ShadowVolumeTest, ALostDeviceAndAMeshReloadGiveTheSameShadowAgain) {
     SendSignal("resourcechanged", static_cast<Resource*>(mesh), true);
     Frame(Background);
     EXPECT_LT(BlackPixels(), 20);
+}
+
+// Each volume keeps buffers of its own, counted in the scene's draw buffers: of a thousand on
+// one mesh, those past the total build nothing and one line names the first of them, while the
+// ones within still cast the shadow.
+TEST_F(ShadowVolumeTest, AThousandVolumesOfOneMeshStayWithinTheScenesDrawBuffers) {
+    test::CapturingLogSink log;
+    const uint64_t before = DrawBufferShare::SceneBytes();
+    const Float3 at(-1.0f, 2.5f, 7.0f);
+    const Float3 light(0.3f, -1.0f, 0.0f);
+    std::vector<ShadowVolume*> volumes{Caster("cube.mesh", at, light)};
+    const uint64_t one = DrawBufferShare::SceneBytes() - before;
+    ASSERT_GT(one, 0u);
+    const uint64_t total = before + 10 * one + one / 2;
+    const test::ScopedValue<uint64_t> limit(DrawBufferShare::SceneByteLimit, total);
+    while (volumes.size() < 1000) {
+        volumes.push_back(Caster("cube.mesh", at, light, false));
+    }
+    EXPECT_EQ(DrawBufferShare::SceneBytes(), before + 10 * one);
+    Frame(Background);
+    Frame(Background);
+    EXPECT_LE(DrawBufferShare::SceneBytes(), total); // merged batches took what room was left
+    const auto built = std::count_if(volumes.begin(), volumes.end(),
+                                     [](ShadowVolume* v) { return v->GetIndexData() != nullptr; });
+    EXPECT_EQ(built, 10);
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_EQ(log.Lines()[0].text, "ShadowVolume 'volume' (id " +
+                                       std::to_string(volumes[10]->GetId()) +
+                                       ") is not drawn: its " + std::to_string(one) +
+                                       " bytes of draw buffers would take the scene's past " +
+                                       std::to_string(total) + "; others past it are not told");
+    EXPECT_GT(BlackPixels(), 20);
 }
 
 // The scene on a device of other capabilities.

@@ -1,6 +1,7 @@
 #include "render/TextPlate.h"
 
 #include "core/filesystem/DiskFileSystem.h"
+#include "device/DrawBufferShare.h"
 #include "device/IndexBuffer.h"
 #include "resources/FontNew.h"
 #include "resources/ResourceRegistry.h"
@@ -256,6 +257,19 @@ TEST_F(TextPlateTest, ATextPastTheDrawnBoundIsDrawnUpToItAndToldOnce) {
         }
         plate->Delete();
     }
+}
+
+// A plate's glyph buffers are counted in the scene's draw buffers: with no room left it draws
+// nothing, and one line names it.
+TEST_F(TextPlateTest, APlatePastTheScenesDrawBuffersDrawsNothing) {
+    test::CapturingLogSink log;
+    const test::ScopedValue<uint64_t> full(DrawBufferShare::SceneByteLimit,
+                                           DrawBufferShare::SceneBytes());
+    const TextPlate* plate = Plate("hello");
+    Draw();
+    EXPECT_EQ(Lit().top, -1);
+    EXPECT_TRUE(
+        log.Contains("TextPlate 'plate' (id " + std::to_string(plate->GetId()) + ") is not drawn"));
 }
 
 // Plates at their own bound multiply: all of them together draw at most SceneDrawnTextLimit

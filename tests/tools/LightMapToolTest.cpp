@@ -95,6 +95,22 @@ TEST(QuarnToolLightMap, BakesSavesAndPacksTheLightmapsAndTheGameRendersTheShadow
     }
 }
 
+// A bake whose lightmaps would pass the bytes the commands may ask for makes none and fails
+// with the line naming the spacing that fits; nothing is saved.
+TEST(QuarnToolLightMap, ABakePastTheBoundMakesNothingAndNamesTheSpacingThatFits) {
+    test::TempFolder folder;
+    folder.WriteFile("level.scene", ShadowScene("\tsize = 400,400,0.2\n"));
+    ToolRun run =
+        RunTool(folder, {"lightmap", "level.scene", "--bake", "--spacing", "0.05", "--save"});
+    EXPECT_EQ(run.status, 1);
+    const std::string line = "No lightmap was made: at spacing 0.05 those of the 2 nodes would "
+                             "take 2051073152 bytes, past the 536870912 a bake may ask for; "
+                             "spacing 0.0978 fits\n";
+    EXPECT_EQ(run.out, line);
+    EXPECT_EQ(run.err, "quarn-tool: " + line);
+    EXPECT_FALSE(std::filesystem::exists(folder.Join("pelgrath")));
+}
+
 TEST(QuarnToolLightMap, FailsWithTheReasonAndRefusesWhatItCannotRead) {
     test::TempFolder folder;
     folder.WriteFile("level.scene", ShadowScene(""));

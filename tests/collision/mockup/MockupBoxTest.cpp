@@ -10,6 +10,7 @@
 #include "core/scene/SelectionSet.h"
 #include "core/scenefile/SceneLoader.h"
 #include "core/scenefile/SceneSaver.h"
+#include "device/DrawBufferShare.h"
 #include "editor/EditorSelectionSet.h"
 #include "render/LightBakeSettings.h"
 #include "render/lightmap/AtlasAssembly.h"
@@ -21,6 +22,7 @@
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/OpenWays.h"
 #include "tests/support/PngFixture.h"
+#include "tests/support/ScopedValue.h"
 #include "tests/support/TempFolder.h"
 
 #include <cmath>
@@ -232,6 +234,58 @@ TEST_F(MockupBoxTest, TexelCountsBeyondTheDeviceCreateNoLightmapAndSayWhich) {
     EXPECT_EQ(box->GetLightMapSize(), Int2(0, 0));
     box->CreateLightMap();
     EXPECT_EQ(box->GetLightMap(), nullptr);
+}
+
+// The lightmap commands ask for no more lightmap bytes than their bound together: past it they
+// make none and name the spacing that fits, at which they then make them all. Each box's map is
+// counted in the scene's draw buffers, and one past them is not made.
+TEST_F(MockupBoxTest, ABakePastTheBoundMakesNoLightmapAndNamesTheSpacingThatFits) {
+    test::CapturingLogSink log;
+    const uint64_t before = DrawBufferShare::SceneBytes();
+    const uint64_t bound = 40000;
+    const test::ScopedValue<uint64_t> limit(DrawBufferShare::SceneByteLimit, before + bound);
+    std::vector<MockupBox*> boxes;
+    for (int i = 0; i < 20; ++i) {
+        boxes.push_back(Box(Float3(3.0f * float(i), 0, 10), Float3(2, 1, 2), nullptr));
+    }
+    LightBakeSettings settings;
+    settings.texelSpacing = 0.05f;
+    SetLightBakeSettings(&settings);
+    EditorSelectionSet selection;
+    selection.Add(root_);
+    SetSelectionSet(&selection);
+    EXPECT_EQ(CreateLightMaps(), LightMapsRefused);
+    EXPECT_EQ(LightMapByteBound(), before + bound);
+    ASSERT_EQ(log.Lines().size(), 1u);
+    const std::string& line = log.Lines()[0].text;
+    EXPECT_EQ(
+        line.rfind("No lightmap was made: at spacing 0.05 those of the 20 nodes would take ", 0),
+        0u)
+        << line;
+    const size_t at = line.find("; spacing ");
+    ASSERT_NE(at, std::string::npos) << line;
+    settings.texelSpacing = std::stof(line.substr(at + 10));
+    EXPECT_GT(settings.texelSpacing, 0.05f);
+    EXPECT_EQ(CreateLightMaps(), 20);
+    for (MockupBox* box : boxes) {
+        EXPECT_NE(box->GetLightMap(), nullptr);
+    }
+    EXPECT_LE(DrawBufferShare::SceneBytes(), before + bound);
+    SetSelectionSet(nullptr);
+
+    // A larger map past the scene's draw buffers is not made; the box keeps the one it had.
+    log.Clear();
+    const uint64_t held = DrawBufferShare::SceneBytes();
+    const test::ScopedValue<uint64_t> full(DrawBufferShare::SceneByteLimit, held);
+    Texture* map = boxes[0]->GetLightMap();
+    boxes[0]->SetSize(Float3(4, 1, 2));
+    boxes[0]->CreateLightMap();
+    EXPECT_EQ(boxes[0]->GetLightMap(), map);
+    EXPECT_EQ(DrawBufferShare::SceneBytes(), held);
+    EXPECT_TRUE(log.Contains("MockupBox 'box' (id " + std::to_string(boxes[0]->GetId()) +
+                             ") makes no lightmap"))
+        << log.Lines().size();
+    SetLightBakeSettings(nullptr);
 }
 
 TEST_F(MockupBoxTest, ColourQueriesReadTheFilledLightmapWhereTheFillPutIt) {
