@@ -90,6 +90,9 @@ public:
     // Ready for an emitter's quads, `flat` ones in pixels, others in the world; a new frame of
     // the device starts from nothing.
     void Begin(RenderDevice& device, bool flat) {
+        if (device.GetSerial() != device_) {
+            told_ = false;
+        }
         if (device.GetSerial() != device_ || device.GetFrameCount() != frame_) {
             device_ = device.GetSerial();
             frame_ = device.GetFrameCount();
@@ -113,7 +116,7 @@ public:
         pixels_ += cover;
         return true;
     }
-    // Whether the bound was told of in this run.
+    // Whether the bound was told of on this device (for the run, but for a test's new one).
     bool Told() { return std::exchange(told_, true); }
 
 private:
