@@ -6,6 +6,7 @@
 // while timed.
 
 #include "bench/BenchTiming.h"
+#include "bench/EngineScene.h"
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/IdMap.h"
@@ -30,27 +31,20 @@
 namespace quarn {
 namespace {
 
+using bench::MakeNode;
+
 constexpr uint32_t Width = 1024;
 constexpr uint32_t Height = 768;
 constexpr const char* Image = "res://particle.png";
-
-template <class T>
-T* Make(Node* parent) {
-    auto* node = static_cast<T*>(T::RegisterClass()->CreateInstance());
-    if (parent) {
-        node->AttachAsLast(parent);
-    }
-    return node;
-}
 
 // A scene of its own under a camera at the origin looking along +z, drawn on the device given.
 class Scene {
 public:
     Scene() {
-        root_ = Make<Node>(nullptr);
+        root_ = MakeNode<Node>(nullptr);
         root_->SetIdSystem(0);
-        auto* camera = Make<Camera>(root_);
-        auto* target = Make<RenderTarget>(root_);
+        auto* camera = MakeNode<Camera>(root_);
+        auto* target = MakeNode<RenderTarget>(root_);
         target->SetCameraId({camera->GetId()});
     }
     ~Scene() { root_->Delete(); }
@@ -77,16 +71,7 @@ private:
 
 class Bench {
 public:
-    Bench() {
-        GpuDisplayMode display;
-        display.width = Width;
-        display.height = Height;
-        device_ = std::make_unique<GpuRenderDevice>(&SoftwareDevice::Create, GpuCaps{}, display);
-        if (!device_->Create(DeviceDepthStencil, nullptr, Width, Height)) {
-            std::fprintf(stderr, "the engine's device failed: %s\n",
-                         device_->GetErrorText().c_str());
-            std::exit(1);
-        }
+    Bench() : device_(bench::MakeSceneDevice(Width, Height)) {
         SetFileSystem(&files_);
         RegisterSceneClasses();
         Texture::RegisterClass();
@@ -116,7 +101,7 @@ int main() {
     Bench bench;
     Scene particles;
     for (int i = 0; i < 100; ++i) {
-        auto* emitter = Make<ParticleEmitter>(particles.Root());
+        auto* emitter = MakeNode<ParticleEmitter>(particles.Root());
         emitter->SetTextureName(Image);
         emitter->SetSpawnInterval(0.01f);
         emitter->SetEmittingTime(0.02f);
@@ -134,7 +119,7 @@ int main() {
 
     Scene sprites;
     for (int i = 0; i < screens; ++i) {
-        auto* sprite = Make<Sprite>(sprites.Root());
+        auto* sprite = MakeNode<Sprite>(sprites.Root());
         sprite->SetPosition(Float3(0.0f, 0.0f, 1.0f));
         sprite->SetSize(Float2(4.0f, 4.0f));
         sprite->SetTextureName(Image);

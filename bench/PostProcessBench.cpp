@@ -6,6 +6,7 @@
 // before any time is taken.
 
 #include "bench/BenchTiming.h"
+#include "bench/EngineScene.h"
 #include "bench/FrameCompare.h"
 #include "bench/GlProgram.h"
 #include "bench/PeerProcess.h"
@@ -45,25 +46,16 @@ uint32_t Pattern(uint32_t x, uint32_t y) {
 // The engine as a game runs it: a render target drawing the chain's nodes.
 class EngineChain {
 public:
-    EngineChain() {
-        GpuDisplayMode display;
-        display.width = Width;
-        display.height = Height;
-        device_ = std::make_unique<GpuRenderDevice>(&SoftwareDevice::Create, GpuCaps{}, display);
-        if (!device_->Create(DeviceDepthStencil, nullptr, Width, Height)) {
-            std::fprintf(stderr, "the engine's device failed: %s\n",
-                         device_->GetErrorText().c_str());
-            std::exit(1);
-        }
+    EngineChain() : device_(bench::MakeSceneDevice(Width, Height)) {
         Software().SetRasterizer(std::make_unique<SoftwareRasterizer>(1));
         SetFileSystem(&files_);
         RegisterSceneClasses();
         Texture::RegisterClass();
-        root_ = Make<Node>(nullptr);
+        root_ = bench::MakeNode<Node>(nullptr);
         root_->SetIdSystem(0);
         TheIdMap().SetSceneRoot(0, root_);
-        auto* camera = Make<Camera>(root_);
-        auto* target = Make<RenderTarget>(root_);
+        auto* camera = bench::MakeNode<Camera>(root_);
+        auto* target = bench::MakeNode<RenderTarget>(root_);
         target->SetCameraId({camera->GetId()});
         Step(PostProcessOp::BlurHorizontal, PostProcessImage::BackBuffer, PostProcessImage::Result,
              1.0f);
@@ -112,16 +104,8 @@ public:
 private:
     SoftwareDevice& Software() { return *static_cast<SoftwareDevice*>(device_->Gpu()); }
 
-    template <class T>
-    T* Make(Node* parent) {
-        auto* node = static_cast<T*>(T::RegisterClass()->CreateInstance());
-        if (parent) {
-            node->AttachAsLast(parent);
-        }
-        return node;
-    }
     void Step(PostProcessOp op, PostProcessImage source, PostProcessImage target, float value) {
-        auto* node = Make<PostProcess>(root_);
+        auto* node = bench::MakeNode<PostProcess>(root_);
         node->SetRenderType(Render2D);
         node->SetTexOp(static_cast<uint32_t>(op));
         node->SetSource(static_cast<uint32_t>(source));
