@@ -4,6 +4,7 @@
 #include "core/object/Signals.h"
 #include "device/DrawBufferShare.h"
 #include "device/IndexBuffer.h"
+#include "gpu/software/SoftwareRasterizer.h"
 #include "render/Model.h"
 #include "render/RenderQueue.h"
 #include "resources/Mesh.h"
@@ -470,6 +471,39 @@ TEST_F(ShadowVolumeTest, AThousandVolumesOfOneMeshStayWithinTheScenesDrawBuffers
                                        " bytes of draw buffers would take the scene's past " +
                                        std::to_string(total) + "; others past it are not told");
     EXPECT_GT(BlackPixels(), 20);
+}
+
+// A volume joins each mesh vertex to its far copy in its quads and back cap, so its indices name
+// vertices a mesh apart throughout. Drawn in slices far narrower than the mesh, each vertex is
+// still processed a bounded number of times (not once a primitive) and the frame is the whole
+// draw's byte for byte, batched or not, on one thread or several.
+TEST_F(ShadowVolumeTest, AFarJoinedVolumeInNarrowSlicesDrawsTheWholeDrawsPicture) {
+    temp_.WriteFile("wide.mesh", GridMesh(16)); // 289 vertices, 578 volume vertices
+    Caster("wide.mesh", {-8.0f, 1.5f, 5.0f}, {0.4f, -1.0f, 0.2f});
+    auto* gpu = static_cast<SoftwareDevice*>(device_->Gpu());
+    for (const bool batched : {true, false}) {
+        Batching(batched);
+        std::vector<uint32_t> whole;
+        uint64_t wholeShaded = 0;
+        for (const auto& [threads, slice] : {std::pair{1u, UINT32_MAX}, {1u, 64u}, {3u, 7u}}) {
+            auto owned = std::make_unique<SoftwareRasterizer>(threads, slice);
+            const SoftwareRasterizer& rasterizer = *owned;
+            gpu->SetRasterizer(std::move(owned));
+            Frame(Background);
+            Frame(Background); // a batch merges from its second frame
+            const uint64_t shaded = rasterizer.ShadedVertexCount();
+            if (slice == UINT32_MAX) {
+                whole = Image();
+                wholeShaded = shaded;
+                EXPECT_GT(BlackPixels(), 100) << batched;
+                continue;
+            }
+            EXPECT_TRUE(Image() == whole) << batched << " " << threads << " " << slice;
+            // A slice per primitive, each over the mesh's span, would process some hundreds
+            // of times as many.
+            EXPECT_LE(shaded, 4 * wholeShaded) << batched << " " << slice;
+        }
+    }
 }
 
 // The scene on a device of other capabilities.

@@ -497,9 +497,10 @@ TEST(RasterizerThreads, AMixedFrameIsTheSameWhateverTheThreadCountAndTheSlices) 
 // An indexed draw gathers each slice's vertices, however far apart its indices name them: the
 // picture is the whole draw's byte for byte, and every vertex is processed once for each slice
 // that names it, never once for each vertex the slice's indices span (a shadow volume joins a
-// mesh vertex to its far copy in every quad). The draws start past the buffer's first index. Lists, strips and lines of both index sizes, far
-// joins, short steps and repeats, a base vertex, clip-space vertices through the fixed function
-// and through a vertex program, screen-space ones enough to be assembled in parallel.
+// mesh vertex to its far copy in every quad). The draws start past the buffer's first index.
+// Lists, strips and lines of both index sizes, far joins, short steps and repeats, a base
+// vertex, clip-space vertices through the fixed function and through a vertex program,
+// screen-space ones enough to be assembled in parallel.
 TEST(RasterizerSlices, IndexedDrawsGatherTheirVerticesAndDrawTheWholeDrawsPicture) {
     using test::DclUsage, test::Dst, test::End, test::Op, test::Src;
     struct Vertex {
