@@ -32,7 +32,7 @@ double Bound(float value) {
     return value >= LCPInfinity ? HUGE_VAL : value;
 }
 
-Place Guess(double x, double lo, double hi) {
+Place Guess(double x, double lo, double hi, bool zerosHeld) {
     if (lo == hi) {
         return Place::AtLo;
     }
@@ -42,8 +42,9 @@ Place Guess(double x, double lo, double hi) {
     if (x <= lo + band) {
         // A row held at 0 without a force of its own starts free: a new contact has no force
         // to go by, and guessed held, a stack placed touching would load its contacts one box
-        // a solve. A row that then pulls is held in the next solve.
-        return lo == 0.0 && x == 0.0 ? Place::Free : Place::AtLo;
+        // a solve. A row that then pulls is held in the next solve. Where the start is an
+        // answer of these rows, its rows at 0 stay held.
+        return lo == 0.0 && x == 0.0 && !zerosHeld ? Place::Free : Place::AtLo;
     }
     return x >= hi - band ? Place::AtHi : Place::Free;
 }
@@ -228,14 +229,14 @@ bool ProfileActiveSetMatrix::SolveTaken(double* rhs, ScratchArena&) {
 
 bool SolveActiveSetLCP(const ProfileMatrix& a, double* x, const double* b, const float* lo,
                        const float* hi, const int32_t* findex, int32_t maxSolves,
-                       ScratchArena& scratch, int64_t* work) {
+                       ScratchArena& scratch, int64_t* work, bool zerosHeld) {
     ProfileActiveSetMatrix matrix(a);
-    return SolveActiveSetLCP(matrix, x, b, lo, hi, findex, maxSolves, scratch, work);
+    return SolveActiveSetLCP(matrix, x, b, lo, hi, findex, maxSolves, scratch, work, zerosHeld);
 }
 
 bool SolveActiveSetLCP(ActiveSetMatrix& a, double* x, const double* b, const float* lo,
                        const float* hi, const int32_t* findex, int32_t maxSolves,
-                       ScratchArena& scratch, int64_t* work) {
+                       ScratchArena& scratch, int64_t* work, bool zerosHeld) {
     const int32_t n = a.Rows();
     ScratchArena::Scope scope(scratch);
     double* low = scratch.Take<double>(n);
@@ -249,7 +250,7 @@ bool SolveActiveSetLCP(ActiveSetMatrix& a, double* x, const double* b, const flo
         friction = friction || frictionRow;
         low[i] = Bound(lo[i]);
         high[i] = Bound(hi[i]);
-        place[i] = frictionRow ? Place::Left : Guess(x[i], low[i], high[i]);
+        place[i] = frictionRow ? Place::Left : Guess(x[i], low[i], high[i], zerosHeld);
     }
     const Rows rows{a, b, low, high, place, x, work};
     int32_t solvesLeft = maxSolves;
@@ -269,7 +270,7 @@ bool SolveActiveSetLCP(ActiveSetMatrix& a, double* x, const double* b, const flo
         const double reach = std::fabs(static_cast<double>(hi[i]) * f);
         high[i] = f == 0.0 ? 0.0 : reach >= LCPInfinity ? HUGE_VAL : reach;
         low[i] = -high[i];
-        place[i] = Guess(guess[i], low[i], high[i]);
+        place[i] = Guess(guess[i], low[i], high[i], zerosHeld);
     }
     return SolveFixedBounds(rows, solvesLeft, scratch);
 }

@@ -54,13 +54,15 @@ private:
 // a positive definite problem has one solution. False, with x spoilt, when a pivot is not a
 // positive number or `maxSolves` solves do not settle it. With `work`, the multiply-adds left to
 // spend: each solve takes what its free rows' solve takes and two products, and one that would
-// take more than is left is not begun (false).
+// take more than is left is not begun (false). A row given 0 with a lower bound of 0 starts
+// free (a new contact has no force to go by) unless `zerosHeld`: x is then an answer of the same
+// rows, whose rows at 0 stay there.
 bool SolveActiveSetLCP(ActiveSetMatrix& a, double* x, const double* b, const float* lo,
                        const float* hi, const int32_t* findex, int32_t maxSolves,
-                       ScratchArena& scratch, int64_t* work = nullptr);
+                       ScratchArena& scratch, int64_t* work = nullptr, bool zerosHeld = false);
 // The same for a matrix held by its profile.
 bool SolveActiveSetLCP(const ProfileMatrix& a, double* x, const double* b, const float* lo,
                        const float* hi, const int32_t* findex, int32_t maxSolves,
-                       ScratchArena& scratch, int64_t* work = nullptr);
+                       ScratchArena& scratch, int64_t* work = nullptr, bool zerosHeld = false);
 
 } // namespace quarn

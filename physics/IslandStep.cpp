@@ -17,10 +17,22 @@ bool InIsland(const RigidBody* body, RigidBody* const* bodies, int32_t nb) {
     return tag >= 0 && tag < nb && bodies[tag] == body;
 }
 
-bool ComingToRest(RigidBody* const* bodies, int32_t nb) {
-    return std::none_of(bodies, bodies + nb, [](const RigidBody* body) {
-        return body->GetLinearVelocity().LengthSquared() > RestingSpeed * RestingSpeed;
+namespace {
+
+bool NoBodyFasterThan(RigidBody* const* bodies, int32_t nb, float speed) {
+    return std::none_of(bodies, bodies + nb, [speed](const RigidBody* body) {
+        return body->GetLinearVelocity().LengthSquared() > speed * speed;
     });
+}
+
+} // namespace
+
+bool ComingToRest(RigidBody* const* bodies, int32_t nb) {
+    return NoBodyFasterThan(bodies, nb, RestingSpeed);
+}
+
+bool HasCalmed(RigidBody* const* bodies, int32_t nb) {
+    return NoBodyFasterThan(bodies, nb, CalmSpeed);
 }
 
 Float3 ToWorldSpace(Pivot* parent, Float3 v) {

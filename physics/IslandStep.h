@@ -26,6 +26,13 @@ inline constexpr float RestingSpeed = 3.0f;
 // Whether no body of the island moves faster than RestingSpeed.
 bool ComingToRest(RigidBody* const* bodies, int32_t nb);
 
+// The speed (m/s) every body of an island is under where it has calmed: above the trembling the
+// sweeps leave stacks and loops in, below boxes still tumbling onto a heap.
+inline constexpr float CalmSpeed = 0.5f;
+
+// Whether no body of the island moves faster than CalmSpeed.
+bool HasCalmed(RigidBody* const* bodies, int32_t nb);
+
 // Whether the body is one of the island's.
 bool InIsland(const RigidBody* body, RigidBody* const* bodies, int32_t nb);
 

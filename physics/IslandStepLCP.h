@@ -128,7 +128,9 @@ void AssembleIslandProfile(const IslandSystem& system, RigidBody* const* bodies,
 // enough is solved by active sets over it (over its bodies where that costs less,
 // IslandBodySpace), starting from the forces the joints kept; the pivoting solve takes the others
 // and any the active sets do not settle, and once more with every row's cfm at least a hundredth
-// of its diagonal. A solve that forces a step is taken as failed. None takes more than
+// of its diagonal. Past the pivoting solve's work the active sets take the island once more with
+// its contacts softened so, then twice more toward the rows' own answer, and it goes on so while
+// its bodies keep together. A solve that forces a step is taken as failed. None takes more than
 // ExactWorkPerRow times the rows. An island no exact solve takes within that is stepped by the
 // iterative step with the world's sweeps (or, should that fail too, keeps its motion), the world
 // hears of it (unless reportFallback is false: the iterative method's own islands), and the

@@ -171,6 +171,10 @@ public:
     // The world's step counter when the body's island was last solved exactly (0: never).
     uint32_t GetExactSolveStep() const { return exactSolveStep_; }
     void SetExactSolveStep(uint32_t step) { exactSolveStep_ = step; }
+    // Whether the exact solve of the body's island last took its contacts softened, its rows as
+    // they were not settling.
+    bool WasSolvedSoftened() const { return solvedSoftened_; }
+    void SetSolvedSoftened(bool softened) { solvedSoftened_ = softened; }
 
     // The world's body list.
     RigidBody* nextInWorld_ = nullptr;
@@ -223,6 +227,7 @@ private:
     int32_t exactFailures_ = 0;
     uint32_t exactRetryStep_ = 0;
     uint32_t exactSolveStep_ = 0;
+    bool solvedSoftened_ = false;
     bool reportedImmovable_ = false;
     bool reportedAbsurd_ = false;
     bool reportedOffCentre_ = false;
