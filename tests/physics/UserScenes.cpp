@@ -199,7 +199,17 @@ struct Judging {
     // Loose bodies strike each other: none may pass what the highest one's fall gives by more
     // than a step's worth.
     bool highestFall = false;
+    // A struck structure's: the step of the blow, its top and its face (the structure's half
+    // depth across), and the speed every body resting on or against another must end under.
+    int strikeStep = -1;
+    float top = 0.0f;
+    float face = 0.0f;
+    float stillSpeed = 0.0f;
 };
+
+// A built structure settles within a second; the blow comes then, and the run ends 10 s after.
+constexpr float StrikeAfter = 1.0f;
+constexpr float SettleAfterBlow = 10.0f;
 
 // Builds the scene; answers how it is judged.
 Judging Build(const SceneCase& scene, SceneWorld& world) {
@@ -238,21 +248,28 @@ Judging Build(const SceneCase& scene, SceneWorld& world) {
         const int links = scene.links;
         const float height = 1.5f * (links + 1) * s + 1.0f;
         const Float3 along = level ? Float3(1.0f, 0.0f, 0.0f) : Float3(0.0f, -1.0f, 0.0f);
-        const Float3 pivot(0.0f, height, 0.0f);
         const Quaternion turn = Quaternion::FromAxisAngle(HalfPi, level ? Float3(0.0f, 1.0f, 0.0f)
                                                                         : Float3(1.0f, 0.0f, 0.0f));
-        RigidBody* previous = nullptr;
-        for (int i = 0; i < links; ++i) {
-            RigidBody* link =
-                world.Capsule(pivot + along * ((i + 0.5f) * s), 0.8f * s, 0.1f * s, rho, turn);
-            world.Link<BallJoint>(link, previous, pivot + along * (i * s));
-            previous = link;
-        }
-        if (scene.load > 0.0f) {
-            const float endDensity = scene.load * previous->GetMass() / (s * s * s);
-            RigidBody* end =
-                world.Box(pivot + along * ((links + 0.5f) * s), Float3(s, s, s), endDensity);
-            world.Link<BallJoint>(end, previous, pivot + along * (links * s));
+        // Several chains in rows three links apart across the swing, and along it far enough
+        // apart that none swings into another.
+        const int perRow =
+            static_cast<int>(std::ceil(std::sqrt(static_cast<float>(scene.chains))));
+        for (int c = 0; c < scene.chains; ++c) {
+            const Float3 pivot(static_cast<float>((c % perRow) * (2 * links + 4)) * s, height,
+                               static_cast<float>(c / perRow) * 3.0f * s);
+            RigidBody* previous = nullptr;
+            for (int i = 0; i < links; ++i) {
+                RigidBody* link = world.Capsule(pivot + along * ((i + 0.5f) * s), 0.8f * s,
+                                                0.1f * s, rho, turn);
+                world.Link<BallJoint>(link, previous, pivot + along * (i * s));
+                previous = link;
+            }
+            if (scene.load > 0.0f) {
+                const float endDensity = scene.load * previous->GetMass() / (s * s * s);
+                RigidBody* end =
+                    world.Box(pivot + along * ((links + 0.5f) * s), Float3(s, s, s), endDensity);
+                world.Link<BallJoint>(end, previous, pivot + along * (links * s));
+            }
         }
         judging.rests = !level;
         judging.sideways = false;
@@ -318,6 +335,21 @@ Judging Build(const SceneCase& scene, SceneWorld& world) {
         }
         break;
     }
+    case SceneKind::SquarePyramid:
+        for (int layer = 0; layer < scene.boxes; ++layer) {
+            const int count = scene.boxes - layer;
+            for (int i = 0; i < count * count; ++i) {
+                const float x = (static_cast<float>(i % count) - 0.5f * (count - 1)) * s;
+                const float z = (static_cast<float>(i / count) - 0.5f * (count - 1)) * s;
+                world.Box(Float3(x, (0.5f + layer) * s, z), Float3(s, s, s), rho);
+            }
+        }
+        judging.seconds = 12.0f;
+        judging.driftBound = 0.01f * s;
+        judging.restSpeed = 0.01f * s;
+        judging.top = scene.boxes * s;
+        judging.face = 0.5f * scene.boxes * s;
+        break;
     case SceneKind::BuiltPyramid:
     case SceneKind::Wall:
     case SceneKind::Tower: {
@@ -345,6 +377,12 @@ Judging Build(const SceneCase& scene, SceneWorld& world) {
         judging.seconds = 12.0f;
         judging.driftBound = 0.01f * s;
         judging.restSpeed = 0.01f * s;
+        judging.top = scene.boxes * (scene.kind == SceneKind::BuiltPyramid ? s
+                                     : scene.kind == SceneKind::Wall       ? 0.5f * s
+                                                                           : 0.3f * s);
+        judging.face = scene.kind == SceneKind::Tower  ? 0.75f * s
+                       : scene.kind == SceneKind::Wall ? 0.25f * s
+                                                       : 0.5f * s;
         break;
     }
     case SceneKind::MixedPile: {
@@ -411,7 +449,45 @@ Judging Build(const SceneCase& scene, SceneWorld& world) {
         break;
     }
     }
+    if (scene.blow != Blow::None) {
+        judging.strikeStep =
+            static_cast<int>(std::lround(StrikeAfter / world.World().GetTimestep()));
+        judging.seconds = StrikeAfter + SettleAfterBlow;
+        judging.rests = false; // knocked out of place
+        judging.stillSpeed = 0.01f;
+    }
     return judging;
+}
+
+// The body that strikes a structure, launched at it: a ball or a thrown box half a metre before
+// the middle of its face at mid-height (a radius up, for a low one), a box dropped above its top.
+RigidBody* Strike(const SceneCase& scene, const Judging& judging, SceneWorld& world) {
+    constexpr float BoxSide = 0.5f;
+    const float radius = scene.blow == Blow::LightBall ? 0.15f : 0.5f * BoxSide;
+    const Float3 thrown(0.0f, std::max(0.5f * judging.top, radius + 0.01f),
+                        -(judging.face + radius + 0.5f));
+    RigidBody* body = nullptr;
+    switch (scene.blow) {
+    case Blow::LightBall:
+        body = world.Sphere(thrown, radius, 1.0f);
+        body->SetLinearVelocity(Float3(0.0f, 0.0f, 10.0f));
+        break;
+    case Blow::HeavyBall:
+        body = world.Sphere(thrown, radius, 5.0f);
+        body->SetLinearVelocity(Float3(0.0f, 0.0f, 8.0f));
+        break;
+    case Blow::DroppedBox:
+        body = world.Box(Float3(0.0f, judging.top + 2.0f + radius, 0.0f),
+                         Float3(BoxSide, BoxSide, BoxSide), 1.0f);
+        break;
+    case Blow::ThrownBox:
+        body = world.Box(thrown, Float3(BoxSide, BoxSide, BoxSide), 1.0f);
+        body->SetLinearVelocity(Float3(0.0f, 0.0f, 8.0f));
+        break;
+    case Blow::None:
+        break;
+    }
+    return body;
 }
 
 const char* KindName(SceneKind kind) {
@@ -442,6 +518,8 @@ const char* KindName(SceneKind kind) {
         return "wall";
     case SceneKind::Tower:
         return "tower";
+    case SceneKind::SquarePyramid:
+        return "square-pyramid";
     case SceneKind::MixedPile:
         return "mixed-pile";
     }
@@ -482,8 +560,15 @@ std::string SceneName(const SceneCase& scene) {
         std::snprintf(text, sizeof text, " %d boxes", static_cast<int>(scene.boxes));
         name += text;
     } else if (scene.kind == SceneKind::BuiltPyramid || scene.kind == SceneKind::Wall ||
-               scene.kind == SceneKind::Tower) {
+               scene.kind == SceneKind::Tower || scene.kind == SceneKind::SquarePyramid) {
         std::snprintf(text, sizeof text, " %d rows", static_cast<int>(scene.boxes));
+        name += text;
+    }
+    static const char* const blows[] = {"", " struck by a light ball", " struck by a heavy ball",
+                                        " struck by a dropped box", " struck by a thrown box"};
+    name += blows[static_cast<int>(scene.blow)];
+    if (scene.chains > 1) {
+        std::snprintf(text, sizeof text, " %d chains", static_cast<int>(scene.chains));
         name += text;
     }
     if (scene.gap > 0.0f) {
@@ -585,7 +670,7 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
     SceneVerdict verdict;
     const int steps = static_cast<int>(std::lround(judging.seconds / h));
     const int lastSecond = steps - static_cast<int>(std::lround(1.0f / h));
-    const float startRelease = released;
+    float startRelease = released;
     // A slide's speed down the slope once it has settled on it, then at the end.
     constexpr int SlideStart = 20;
     float slideSpeed = 0.0f;
@@ -593,7 +678,31 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
     for (const Float3& start : starts) {
         highestFall = std::max(highestFall, std::sqrt(2.0f * g * std::max(0.0f, start.y)));
     }
+    // Whether a body rests on or against another moving body.
+    const auto restsOnAnother = [](const RigidBody& body) {
+        for (const JointNode* node = body.GetJointList(); node; node = node->next) {
+            if (node->joint->GetType() == JointContact && node->body && node->body->IsMovable()) {
+                return true;
+            }
+        }
+        return false;
+    };
+    // A struck structure is judged by its bodies that rest on or against another moving body,
+    // over the steps of the last tenth of a second.
+    const auto judged = [&](size_t b) {
+        return judging.strikeStep < 0 || restsOnAnother(*bodies[b]);
+    };
+    const int stillFrom = steps - static_cast<int>(std::lround(0.1f / h));
+    std::vector<float> stillSpeed;
     for (int step = 0; step < steps; ++step) {
+        if (step == judging.strikeStep) {
+            // The blow's energy is the scene's to move with: every body is held to it.
+            RigidBody* blow = Strike(scene, judging, world);
+            starts.push_back(blow->GetWorldPosition());
+            startSpeeds.push_back(blow->GetLinearVelocity().Length());
+            jointed.push_back(true);
+            startRelease += Kinetic(*blow);
+        }
         world.Step();
         if (judging.slides && step + 1 == SlideStart) {
             slideSpeed = bodies[0]->GetLinearVelocity().Dot(judging.down);
@@ -606,7 +715,7 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
             const Float3 p = bodies[b]->GetWorldPosition();
             const float speed = bodies[b]->GetLinearVelocity().Length();
             float excess = 0.0f;
-            if (jointed[b]) {
+            if (jointed[b] || judging.strikeStep >= 0) {
                 // As speeds: the speed of its kinetic energy and of the energy released, which
                 // it may pass by a tenth (the joints' error correction moves bodies too).
                 const float mass = bodies[b]->GetMass();
@@ -624,7 +733,11 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
                 verdict.worstExcess = HUGE_VALF;
             }
             if (step >= lastSecond) {
-                verdict.endSpeed = std::max(verdict.endSpeed, speed);
+                verdict.endSpeed = std::max(verdict.endSpeed, judged(b) ? speed : 0.0f);
+            }
+            if (step >= stillFrom) {
+                stillSpeed.resize(bodies.size(), 0.0f);
+                stillSpeed[b] = std::max(stillSpeed[b], speed);
             }
         }
         for (size_t b = 0; step >= lastSecond && b < bodies.size(); ++b) {
@@ -641,6 +754,10 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
                     .Length();
             verdict.worstGap = std::max(verdict.worstGap, std::isfinite(gap) ? gap : HUGE_VALF);
         }
+    }
+    int notStill = 0;
+    for (size_t b = 0; judging.strikeStep >= 0 && b < stillSpeed.size(); ++b) {
+        notStill += judged(b) && !(stillSpeed[b] < judging.stillSpeed) ? 1 : 0;
     }
     // A stack's boxes in the order they were placed, each above the one below it.
     int passedThrough = 0;
@@ -698,6 +815,9 @@ SceneVerdict RunSceneCountingLog(const SceneCase& scene) {
     } else if ((judging.rests || scene.kind == SceneKind::Bridge) && verdict.endSpeed > restSpeed) {
         std::snprintf(reason, sizeof reason, "still moving at %.3g m/s in the last second",
                       static_cast<double>(verdict.endSpeed));
+    } else if (notStill > 0) {
+        std::snprintf(reason, sizeof reason,
+                      "%d bodies resting on others still moving 10 s after the blow", notStill);
     } else if (awake) {
         std::snprintf(reason, sizeof reason, "a body is awake at the end");
     }
@@ -823,6 +943,35 @@ std::vector<SceneCase> AllScenes() {
             SceneCase idle{kind, 1.0f, 1.0f, method, 0.0f, low};
             idle.idle = true;
             scenes.push_back(idle);
+        }
+    }
+    // Larger structures placed touching, and each structure struck once it rests, by every blow
+    // at a metre's size and by the heavy ball at two: every body resting on another still 10 s
+    // after the blow.
+    const std::tuple<SceneKind, int32_t> structures[] = {
+        {SceneKind::BuiltPyramid, 6}, {SceneKind::BuiltPyramid, 10}, {SceneKind::BuiltPyramid, 15},
+        {SceneKind::SquarePyramid, 8}, {SceneKind::Wall, 6},         {SceneKind::Wall, 8},
+        {SceneKind::Wall, 12},         {SceneKind::Tower, 8},        {SceneKind::Tower, 12},
+        {SceneKind::Tower, 24}};
+    for (int32_t method : {PhysicsLcp, PhysicsIterative}) {
+        for (const auto& [kind, rows] : structures) {
+            if (rows > 10 || kind == SceneKind::SquarePyramid) {
+                scenes.push_back({kind, 1.0f, 1.0f, method, 0.0f, rows});
+            }
+            for (Blow blow : {Blow::LightBall, Blow::HeavyBall, Blow::DroppedBox, Blow::ThrownBox}) {
+                SceneCase struck{kind, 1.0f, 1.0f, method, 0.0f, rows};
+                struck.blow = blow;
+                scenes.push_back(struck);
+            }
+            SceneCase large{kind, 2.0f, 1.0f, method, 0.0f, rows};
+            large.blow = Blow::HeavyBall;
+            scenes.push_back(large);
+        }
+        // Many chains with heavy ends let go at once, sharing the world's parts of a step.
+        for (int32_t chains : {100, 300}) {
+            SceneCase crowd{SceneKind::ChainLevel, 0.5f, 1.0f, method, 1000.0f, 8, 0, 10};
+            crowd.chains = chains;
+            scenes.push_back(crowd);
         }
     }
     // Bodies of three densities a hundred times apart, piled: 2.6 g to 8.7 kg at 1 kg/l, and in

@@ -2,15 +2,17 @@
 
 // Scenes as users write them, generated: stacks placed touching (also at world steps of 1/60 to
 // 1/30 s), dropped from a few millimetres (columns of 20 small boxes from 1 to 10 mm) or sunk,
-// pyramids, chains with heavy ends let go level or hanging and ropes of like links, plank
+// pyramids, walls and towers (also struck by balls and boxes once they rest), chains with heavy
+// ends let go level (a few hundred at once too) or hanging and ropes of like links, plank
 // bridges with loads of 0, 10 and 100 times a plank's mass, single drops and heaps of thousands
 // of boxes, piles of mixed bodies in five layouts, at sizes from 5 cm to 2 m and densities from
 // 1e-3 to 1e3, and boxes and capsules on slopes, in the world as a scene leaves it (on a static
 // box floor, 40 m across, 120 m for a heap or a pile) under either method. Each run ends in a
 // physical verdict: the scene rests within its bound, no body moves faster than a fall from its
-// start allows (a jointed one: than the energy the whole scene has released), no joint's anchors
-// part, and a stack's boxes end in the order they were placed. The tests run a fixed sample;
-// `make physics-scenes` the whole set.
+// start allows (a jointed one, or one a blow may reach: than the energy the whole scene has
+// released), no joint's anchors part, a stack's boxes end in the order they were placed, and a
+// struck structure's bodies that rest on others are still 10 s after the blow. The tests run a
+// fixed sample; `make physics-scenes` the whole set.
 
 #include <cstdint>
 #include <string>
@@ -36,7 +38,21 @@ enum class SceneKind {
     BuiltPyramid,
     Wall,
     Tower,
+    // Square layers of cubes, each a box narrower than the one below, each cube on four.
+    SquarePyramid,
     MixedPile,     // 200 spheres, capsules, cylinders and boxes of every size and density
+};
+
+// What strikes a built structure once it has come to rest, a second after it was placed: a ball
+// thrown at the middle of its face at mid-height, or a half-metre box (125 g) dropped from 2 m
+// above its top or thrown as the balls are. The structure is then judged by its bodies' speeds
+// 10 s after the blow: every one that rests on or against another moving body still.
+enum class Blow {
+    None,
+    LightBall, // 0.3 m across, 14 g, at 10 m/s
+    HeavyBall, // 0.5 m across, 330 g, at 8 m/s
+    DroppedBox,
+    ThrownBox, // at 8 m/s
 };
 
 struct SceneCase {
@@ -60,6 +76,8 @@ struct SceneCase {
     float timestep = 0.0f; // the world's step (s), 0 for its default
     float gap = 0.0f;      // between a gapped stack's boxes (m), 0 for the usual few millimetres
     int32_t seed = 0;      // a pile's layout: its bodies' sizes and turns
+    Blow blow = Blow::None; // a built structure's
+    int32_t chains = 1;     // level chains let go together, side by side
 };
 
 // One line: the kind, size, density, load (or a stack's boxes and gap, a structure's rows), a
