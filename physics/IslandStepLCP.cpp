@@ -896,27 +896,41 @@ void StepIslandInstead(RigidBody* const* bodies, int nb, Joint* const* joints, i
 bool ExactSolveDue(RigidBody* const* bodies, int32_t nb) {
     const PhysicsMaster* world = bodies[0]->GetWorld();
     uint32_t retry = 0;
+    bool failedCalm = false;
     for (int32_t b = 0; b < nb; ++b) {
         retry = std::max(retry, bodies[b]->GetExactRetryStep());
+        failedCalm = failedCalm || bodies[b]->FailedExactlyWhenCalm();
     }
-    return !world || retry <= world->GetStepCounter();
+    if (!world || retry <= world->GetStepCounter()) {
+        return true;
+    }
+    // The waits its tumbling earned do not hold an island that has calmed since: it has the
+    // whole bound now, and a struck wall swept through them trembled on between its tries.
+    return !failedCalm && HasCalmed(bodies, nb);
 }
 
 namespace {
 
 // Keeps on the island's bodies whether its exact solve went past its bound, and when the next
-// is tried (ExactSolveDue).
+// is tried (ExactSolveDue). The first try that fails with every body calm starts the waits
+// afresh.
 void NoteExactSolve(RigidBody* const* bodies, int32_t nb, bool overBound, uint32_t step) {
     int32_t failures = 0;
+    bool failedCalm = false;
     if (overBound) {
         for (int32_t b = 0; b < nb; ++b) {
             failures = std::max(failures, bodies[b]->GetExactFailures());
+            failedCalm = failedCalm || bodies[b]->FailedExactlyWhenCalm();
+        }
+        if (!failedCalm && HasCalmed(bodies, nb)) {
+            failures = 0;
+            failedCalm = true;
         }
         failures = std::min(failures + 1, MaxExactFailures);
     }
     const uint32_t retry = failures > 0 ? step + (1u << (failures - 1)) : 0;
     for (int32_t b = 0; b < nb; ++b) {
-        bodies[b]->SetExactFailures(failures, retry);
+        bodies[b]->SetExactFailures(failures, retry, failedCalm);
     }
 }
 

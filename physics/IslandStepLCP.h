@@ -82,7 +82,9 @@ constexpr int64_t ExactWorkPerRow = 12288;
 // after step, on islands then stepped iteratively all the same. After each one the island waits
 // twice as many steps before it tries again (1, 2, 4 ... up to 2^(MaxExactFailures - 1)), being
 // stepped iteratively meanwhile as past its bound; bodies that join it do not cut the wait
-// short, and a solve that does not go past the bound ends it.
+// short, and a solve that does not go past the bound ends it. An island whose bodies have all
+// calmed (HasCalmed) since is tried at once with the whole bound, and waits afresh (1, 2 ...)
+// should that go past it too.
 constexpr int32_t MaxExactFailures = 6;
 // Whether the island's exact solve is tried this step.
 bool ExactSolveDue(RigidBody* const* bodies, int32_t nb);

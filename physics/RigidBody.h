@@ -160,13 +160,16 @@ public:
     bool IsMovable() const { return state_ == BodyDynamic || state_ == BodyGhost; }
     // Whether the exact solve of the body's island went past its bound of work the last time.
     bool WasOverExactBound() const { return exactFailures_ > 0; }
-    // The exact solves of the body's island that went past their bound in a row, and the world's
-    // step counter from which its next is tried (0: whenever the island is stepped).
+    // The exact solves of the body's island that went past their bound in a row, the world's
+    // step counter from which its next is tried (0: whenever the island is stepped), and whether
+    // one of them went past it with every body of the island calm (HasCalmed).
     int32_t GetExactFailures() const { return exactFailures_; }
     uint32_t GetExactRetryStep() const { return exactRetryStep_; }
-    void SetExactFailures(int32_t failures, uint32_t retryStep) {
+    bool FailedExactlyWhenCalm() const { return exactFailedCalm_; }
+    void SetExactFailures(int32_t failures, uint32_t retryStep, bool failedCalm) {
         exactFailures_ = failures;
         exactRetryStep_ = retryStep;
+        exactFailedCalm_ = failedCalm;
     }
     // The world's step counter when the body's island was last solved exactly (0: never).
     uint32_t GetExactSolveStep() const { return exactSolveStep_; }
@@ -227,6 +230,7 @@ private:
     int32_t exactFailures_ = 0;
     uint32_t exactRetryStep_ = 0;
     uint32_t exactSolveStep_ = 0;
+    bool exactFailedCalm_ = false;
     bool solvedSoftened_ = false;
     bool reportedImmovable_ = false;
     bool reportedAbsurd_ = false;

@@ -9,6 +9,7 @@
 #include "core/object/ValueBinding.h"
 #include "core/os/EditorToolbar.h"
 #include "core/scene/EngineState.h"
+#include "physics/IslandStep.h"
 #include "physics/IslandStepIterative.h"
 #include "physics/JointTypes.h"
 #include "physics/RigidStruct.h"
@@ -125,8 +126,8 @@ protected:
         return balls;
     }
     // The balls spread evenly over a sphere of 0.3 m about the origin, each moving into it at
-    // 1 m/s: every two of them touch.
-    static void CrowdInward(const std::vector<RigidBody*>& balls) {
+    // `speed`: every two of them touch.
+    static void CrowdInward(const std::vector<RigidBody*>& balls, float speed = 1.0f) {
         for (size_t i = 0; i < balls.size(); ++i) {
             const float y = 1.0f - 2.0f * (static_cast<float>(i) + 0.5f) / balls.size();
             const float r = std::sqrt(1.0f - y * y);
@@ -134,7 +135,7 @@ protected:
             const Float3 out(r * std::cos(turn), y, r * std::sin(turn));
             balls[i]->ResetMotion();
             balls[i]->SetPosition(out * 0.3f);
-            balls[i]->SetLinearVelocity(out * -1.0f);
+            balls[i]->SetLinearVelocity(out * -speed);
         }
     }
     void Run(int steps) {
@@ -916,6 +917,37 @@ TEST_F(PhysicsWorld, AnIslandWhoseExactSolvesKeepGoingPastTheBoundWaitsLongerBef
     }
     EXPECT_EQ(tried, expected);
     EXPECT_EQ(balls[0]->GetExactFailures(), MaxExactFailures);
+}
+
+// The waits tumbling earned end once every body has calmed: the crowd, slowed below the calm
+// speed, is tried the very next step with the whole bound, and should that go past it as well,
+// waits afresh from one step.
+TEST_F(PhysicsWorld, AnIslandThatCalmsIsTriedAtOnceWhateverItsTumblingEarned) {
+    world_->SetMethod(PhysicsLcp);
+    world_->SetGravity(0.0f);
+    const int count = 40;
+    const int rows = 3 * count * (count - 1) / 2;
+    const std::vector<RigidBody*> balls = BallsOnOneSpot(count);
+    for (int step = 0; step < 64; ++step) {
+        CrowdInward(balls);
+        Run(1);
+    }
+    ASSERT_EQ(balls[0]->GetExactFailures(), MaxExactFailures);
+    ASSERT_GT(balls[0]->GetExactRetryStep(), world_->GetStepCounter() + 1);
+    std::vector<uint32_t> tried;
+    uint32_t due = balls[0]->GetExactRetryStep();
+    const uint32_t calmFrom = world_->GetStepCounter() + 1;
+    for (int step = 0; step < 12; ++step) {
+        CrowdInward(balls, 0.5f * CalmSpeed);
+        Run(1);
+        if (balls[0]->GetExactRetryStep() != due) {
+            due = balls[0]->GetExactRetryStep();
+            tried.push_back(world_->GetStepCounter());
+            EXPECT_GT(LastExactSolveWork, ExactWorkPerRow / 4 * rows) << "the whole bound";
+        }
+    }
+    EXPECT_EQ(tried, (std::vector<uint32_t>{calmFrom, calmFrom + 1, calmFrom + 3, calmFrom + 7}));
+    EXPECT_EQ(balls[0]->GetExactFailures(), 4);
 }
 
 // Balls piled on one spot, far more pairs than a space holds, then a static floor put under
