@@ -6,6 +6,7 @@
 #include "core/object/PropertyScalar.h"
 #include "core/scene/EngineState.h"
 #include "device/DeviceMesh.h"
+#include "device/DrawBufferShare.h"
 #include "device/IndexBuffer.h"
 #include "device/RenderDevice.h"
 #include "device/VertexBuffer.h"
@@ -56,9 +57,6 @@ Annotations::Annotations() {
         SetActiveAnnotations(this);
     }
     iconTexture_ = GetTexture("res://icon_atlas.png", "");
-    if (worldMesh_.Create(WorldMeshVertices, WorldMeshIndices, WorldMeshFormat, DynamicLines)) {
-        worldMesh_.Clear();
-    }
 }
 
 Annotations::~Annotations() {
@@ -155,9 +153,23 @@ void Annotations::FlushShapes() {
     if (shapes_.empty()) {
         return;
     }
-    if (!worldMesh_.GetVertexBuffer() &&
-        !worldMesh_.Create(WorldMeshVertices, WorldMeshIndices, WorldMeshFormat, DynamicLines)) {
-        return; // no device yet: the shapes wait for one
+    if (!worldMesh_.GetVertexBuffer()) {
+        // Made at the first shapes, not with the node: a scene of many annotation nodes holds
+        // buffers only for those drawing shapes, and those within the scene's draw buffers.
+        if (!worldShare_.Hold(DrawBufferShare::MeshBytes(WorldMeshVertices,
+                                                         WorldMeshFormat & 0xFFFF, WorldMeshIndices,
+                                                         sizeof(uint32_t)),
+                              this, "draws no spheres or boxes")) {
+            shapes_.clear();
+            return;
+        }
+        if (!worldMesh_.Create(WorldMeshVertices, WorldMeshIndices, WorldMeshFormat,
+                               DynamicLines)) {
+            worldMesh_.Destroy();
+            worldShare_.Release();
+            return; // no device yet: the shapes wait for one
+        }
+        worldMesh_.Clear();
     }
     auto add = [this](const Shape& s) {
         if (s.sphere) {
@@ -194,7 +206,10 @@ void Annotations::RenderScreen() {
 
 bool Annotations::MakeIconMesh() {
     RenderDevice* device = TheRenderDevice();
-    if (!device) {
+    if (!device ||
+        !iconShare_.Hold(DrawBufferShare::MeshBytes(4 * AnnotationMaxIcons, IconFormat,
+                                                    6 * AnnotationMaxIcons, sizeof(uint32_t)),
+                         this, "draws no icons")) {
         return false;
     }
     iconIndices_ = device->CreateIndexData();
@@ -203,6 +218,7 @@ bool Annotations::MakeIconMesh() {
     if (!iconIndices_ || !iconVertices_ || !iconMesh_ ||
         !iconIndices_->Create(6 * AnnotationMaxIcons, IndexSystemMemory)) {
         iconMesh_.reset();
+        iconShare_.Release();
         return false;
     }
     iconIndices_->FillQuadIndices(0, AnnotationMaxIcons, 0, true);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/DrawBufferShare.h"
 #include "render/AnnotationSink.h"
 #include "render/RenderObject.h"
 #include "resources/DynamicMesh.h"
@@ -138,6 +139,8 @@ private:
     std::unique_ptr<VertexBuffer> iconVertices_;
     std::unique_ptr<DeviceMesh> iconMesh_;
     DynamicMesh worldMesh_;
+    DrawBufferShare worldShare_;
+    DrawBufferShare iconShare_;
 };
 
 } // namespace quarn

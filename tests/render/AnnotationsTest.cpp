@@ -3,11 +3,14 @@
 #include "core/filesystem/DiskFileSystem.h"
 #include "core/scene/EngineState.h"
 #include "core/string/TextArena.h"
+#include "device/DrawBufferShare.h"
 #include "render/ParticleEmitter.h"
 #include "render/TextPlate.h"
 #include "resources/DynamicMesh.h"
 #include "resources/FontNew.h"
 #include "tests/render/RenderTestSupport.h"
+#include "tests/support/CapturingLogSink.h"
+#include "tests/support/ScopedValue.h"
 
 #include <bit>
 #include <cmath>
@@ -261,6 +264,48 @@ TEST_F(AnnotationsTest, EverySphereQueuedInAFrameIsDrawn) {
     EXPECT_TRUE(Shows({4.5f + 0.3f, 2, 10}, Green)) << "the last";
     const RenderStatistics after = CountedFrame();
     EXPECT_EQ(after.numPrimitivesRendered, none.numPrimitivesRendered) << "drawn once";
+}
+
+// A node holds its shape and icon buffers from its first shapes and icons on, counted in the
+// scene's draw buffers: a thousand nodes hold nothing until they draw, and of those drawing, the
+// ones past the total draw no shapes or icons and one line names the first.
+TEST_F(AnnotationsTest, NodesHoldTheirBuffersOnlyWhileDrawingAndWithinTheScenesDrawBuffers) {
+    test::CapturingLogSink log;
+    const uint64_t before = DrawBufferShare::SceneBytes();
+    std::vector<Annotations*> nodes{notes_};
+    while (nodes.size() < 1000) {
+        nodes.push_back(tree_.Make<Annotations>("notes", root_));
+        nodes.back()->SetPosition(Float3(0, 0, 10));
+    }
+    Frame(Background);
+    EXPECT_EQ(DrawBufferShare::SceneBytes(), before);
+    notes_->AddSphere({0, 0, 10}, 0.3f, Green);
+    Frame(Background);
+    const uint64_t one = DrawBufferShare::SceneBytes() - before;
+    ASSERT_GT(one, 0u);
+    EXPECT_TRUE(Shows({0.3f, 0, 10}, Green));
+    notes_->AddIcon({20.5f, 20.5f}, 0.0f, 1, Red, 0.0f);
+    Frame(Background);
+    const uint64_t held = DrawBufferShare::SceneBytes();
+    EXPECT_GT(held, before + one) << "the icons' buffers";
+    const uint64_t total = held + 2 * one + one / 2;
+    const test::ScopedValue<uint64_t> limit(DrawBufferShare::SceneByteLimit, total);
+    for (Annotations* node : nodes) {
+        node->AddBox({0, 0, 12}, {1, 1, 1}, Quaternion{}, Blue);
+    }
+    const RenderStatistics drawn = CountedFrame();
+    EXPECT_EQ(DrawBufferShare::SceneBytes(), held + 2 * one);
+    EXPECT_EQ(drawn.numPrimitivesRendered, 3u * 12u);
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_EQ(log.Lines()[0].text,
+              "Annotations 'notes' (id " + std::to_string(nodes[3]->GetId()) +
+                  ") draws no spheres or boxes: its " + std::to_string(one) +
+                  " bytes of draw buffers would take the scene's past " + std::to_string(total) +
+                  "; others past it are not told");
+    for (size_t i = 1; i < nodes.size(); ++i) {
+        nodes[i]->Delete();
+    }
+    EXPECT_EQ(DrawBufferShare::SceneBytes(), held);
 }
 
 TEST_F(AnnotationsTest, TheFirstNodeMadeIsTheActiveOneUntilItGoes) {
