@@ -29,7 +29,9 @@ void Mouse::Poll() {
 
 void Mouse::EndFrame() {
     for (int32_t button = 0; button < MouseButtonCount; ++button) {
-        if (flags_[button] & MouseFlagReleased) {
+        // A button let go and pressed again within the frame is held: its owner keeps it, or
+        // the release of that second press would reach no one.
+        if ((flags_[button] & (MouseFlagReleased | MouseFlagDown)) == MouseFlagReleased) {
             owners_[button].clear();
         }
         flags_[button] &= MouseFlagDown | MouseFlagClick;

@@ -219,13 +219,19 @@ void ClickHandler::Update(float frameTime, int mode) {
     const int32_t hoveredIndex = PickEntry(mouse);
     const uint32_t hovered = hoveredIndex >= 0 ? entries_[size_t(hoveredIndex)].key : 0;
 
+    uint32_t released = 0;
     if (current_ >= 0) {
         // A copy: the "click" call may change the list.
         const Clickable entry = entries_[size_t(current_)];
         const bool on0 = (entry.mask & ClickButton0) != 0;
         const bool on2 = (entry.mask & ClickButton2) != 0;
-        if ((on0 && app.MouseIsDownFor(0, OwnerName)) ||
-            (on2 && app.MouseIsDownFor(2, OwnerName))) {
+        const bool up0 = on0 && app.MouseWentUpFor(0, OwnerName);
+        const bool up2 = on2 && app.MouseWentUpFor(2, OwnerName);
+        // A release and a new press in one frame (a quick double click in a slow frame) leave
+        // the button down: the release comes first.
+        if (!up0 && !up2 &&
+            ((on0 && app.MouseIsDownFor(0, OwnerName)) ||
+             (on2 && app.MouseIsDownFor(2, OwnerName)))) {
             uint32_t bits = ClickHold | ClickOver;
             if (clickFlags_ & ClickEnableDrag) {
                 if (timer_ > 0.0f) {
@@ -248,8 +254,6 @@ void ClickHandler::Update(float frameTime, int mode) {
             Report(entry, bits);
             return;
         }
-        const bool up0 = on0 && app.MouseWentUpFor(0, OwnerName);
-        const bool up2 = on2 && app.MouseWentUpFor(2, OwnerName);
         if (up0 || up2) {
             uint32_t bits = !resolved_                        ? ClickRelease | ClickClick
                             : (clickFlags_ & ClickEnableDrag) ? ClickRelease | ClickDrop
@@ -263,7 +267,17 @@ void ClickHandler::Update(float frameTime, int mode) {
                 current_ = -1;
                 lastReport_ = 0;
             }
-            Report(entry, bits);
+            // Pressed again after the release, in the same frame (the press this entry took came
+            // in an earlier one): that press is taken below, as the next click's, and over the
+            // same entry the release goes in the same call.
+            const bool pressedAgain = (up0 && app.MouseWentDownFor(0, OwnerName)) ||
+                                      (up2 && app.MouseWentDownFor(2, OwnerName));
+            bool alive = true;
+            if (pressedAgain && current_ >= 0) {
+                released = bits;
+            } else {
+                alive = Report(entry, bits);
+            }
             // The buttons are the mouse's, so they go back even when the call deleted this node.
             if (up0) {
                 app.SetMouseTag(0, "");
@@ -271,7 +285,9 @@ void ClickHandler::Update(float frameTime, int mode) {
             if (up2) {
                 app.SetMouseTag(2, "");
             }
-            return;
+            if (!pressedAgain || !alive) {
+                return;
+            }
         }
     }
 
@@ -294,7 +310,7 @@ void ClickHandler::Update(float frameTime, int mode) {
         const uint32_t mask = entries_[size_t(index)].mask;
         const bool on0 = (mask & ClickButton0) != 0;
         const bool on2 = (mask & ClickButton2) != 0;
-        bits = index == current_ ? ClickOver : ClickEnter;
+        bits = (index == current_ ? ClickOver : ClickEnter) | released;
         // The second press of a double click, a press of button 0 as well, is one here only
         // with double_as_single; a single press in the same frame (a quick double click in a
         // slow frame) is one all the same.
@@ -314,8 +330,9 @@ void ClickHandler::Update(float frameTime, int mode) {
             timer_ = timeLimit_;
             pressPosition_ = mouse;
         }
-        if ((on0 && app.MouseWentUpFor(0, OwnerName)) ||
-            (on2 && app.MouseWentUpFor(2, OwnerName))) {
+        // A release with the button down again was an earlier press's.
+        if ((on0 && app.MouseWentUpFor(0, OwnerName) && !app.MouseIsDownFor(0, OwnerName)) ||
+            (on2 && app.MouseWentUpFor(2, OwnerName) && !app.MouseIsDownFor(2, OwnerName))) {
             bits |= ClickRelease | ClickClick;
             timer_ = 0.0f;
             resolved_ = true;

@@ -141,6 +141,19 @@ TEST_F(MouseTest, OwnedButtonsAnswerOnlyTheirOwnerAndConsumedPressesStayDown) {
     Send(MessageLeftButtonUp);
     mouse.EndFrame();
     EXPECT_FALSE(mouse.HasOwner(MouseLeft));
+    // Let go and pressed again within a frame, the button is held: its owner keeps it for the
+    // second press's release.
+    Send(MessageLeftButtonDown);
+    mouse.SetOwner(MouseLeft, "gizmo");
+    mouse.EndFrame();
+    Send(MessageLeftButtonUp);
+    Send(MessageLeftButtonDoubleClick);
+    EXPECT_EQ(Seen(MouseLeft, "gizmo"), "d+-c");
+    mouse.EndFrame();
+    Send(MessageLeftButtonUp);
+    EXPECT_EQ(Seen(MouseLeft, "gizmo"), "-c");
+    mouse.EndFrame();
+    EXPECT_FALSE(mouse.HasOwner(MouseLeft));
     // Buttons outside the four are ignored.
     mouse.SetOwner(7, "x");
     EXPECT_STREQ(mouse.GetOwner(-1), "");

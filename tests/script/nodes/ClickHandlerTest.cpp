@@ -47,10 +47,11 @@ public:
         down[button] = false;
         released[button] = true;
     }
-    // What the device forgets at the end of a frame: released owners and one-frame states.
+    // What the device forgets at the end of a frame: the owners of released buttons that were
+    // not pressed again, and one-frame states.
     void EndFrame() {
         for (int b = 0; b < 4; ++b) {
-            if (released[b]) {
+            if (released[b] && !down[b]) {
                 owners[b].clear();
             }
             pressed[b] = single[b] = released[b] = false;
@@ -285,6 +286,49 @@ TEST_F(ClickHandlerTest, TheSecondPressOfADoubleClickPressesOnlyWithDoubleAsSing
         EXPECT_EQ(target->Bits(), (std::vector<uint32_t>{0x2D, second, release, quick, 0x4D}))
             << flags;
         Frame(OffBox);
+    }
+}
+
+// A quick double click in slow frames: the first click's release and the second press may share
+// a frame, the button ending it down. Each case is a left double click's events (D down, U up,
+// B the double click's press) with '|' ending a frame, and the calls with and without
+// double_as_single: the first click is always whole, and no release is lost or made up.
+TEST_F(ClickHandlerTest, AReleaseAndAPressInOneFrameAreBothReported) {
+    const struct {
+        const char* events;
+        std::vector<uint32_t> single, taken;
+    } cases[] = {
+        {"D|UB|U", {0x21, 0x4C, 0x40}, {0x21, 0x4D, 0x4C}},
+        {"D|UBU", {0x21, 0x4C}, {0x21, 0x4D}},
+        {"DU|B|U", {0x2D, 0x40, 0x40}, {0x2D, 0x41, 0x4C}},
+        {"DUB|U", {0x21, 0x4C}, {0x21, 0x4C}},
+        {"D|UB||U", {0x21, 0x4C, 0x40, 0x40}, {0x21, 0x4D, 0x42, 0x4C}},
+    };
+    auto* target = Make<ClickTarget>("target", root_);
+    Add(Box(0.0f, 100.0f), target, 0x7FF);
+    for (const auto& each : cases) {
+        for (const bool doubleAsSingle : {false, true}) {
+            handler_->SetClickFlags(doubleAsSingle ? ClickDoubleAsSingle : 0);
+            target->calls.clear();
+            for (const char* at = each.events;; ++at) {
+                if (*at == '|' || *at == '\0') {
+                    Frame(OnBox);
+                    if (*at == '\0') {
+                        break;
+                    }
+                } else if (*at == 'D') {
+                    mouse_.Press(0);
+                } else if (*at == 'B') {
+                    mouse_.DoublePress();
+                } else {
+                    mouse_.Release(0);
+                    mouse_.Release(3);
+                }
+            }
+            EXPECT_EQ(target->Bits(), doubleAsSingle ? each.taken : each.single)
+                << each.events << " " << doubleAsSingle;
+            Frame(OffBox);
+        }
     }
 }
 
