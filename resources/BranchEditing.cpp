@@ -11,6 +11,7 @@
 #include "core/os/Dialogs.h"
 #include "core/scene/EngineState.h"
 #include "core/scene/NodeMenu.h"
+#include "core/scenefile/SceneCompactFormat.h"
 #include "core/scenefile/VersionControl.h"
 #include "core/string/Text.h"
 #include "resources/Branch.h"
@@ -340,7 +341,8 @@ bool MaySaveOverChangedBranches(const std::vector<BranchFileSave>& saves) {
         if (save.stamped && save.textStamp.ChangedOnDisk(save.path)) {
             changed.push_back(save.path);
         }
-        if (save.stamped && save.compactStamp.ChangedOnDisk(compact)) {
+        if (save.stamped && !IsCompactSceneName(save.path.c_str()) &&
+            save.compactStamp.ChangedOnDisk(compact)) {
             changed.push_back(compact);
         }
     }

@@ -50,9 +50,10 @@ bool BranchFile::LoadFromFile(const char* path) {
     UpdateFileTime();
     guid_ = Guid();
     FileReader file;
-    bool compact = false;
+    // Read in the form the name says, as every scene load reads a file.
+    bool compact = IsCompactSceneName(path);
     readPath_ = path;
-    if (!file.Open(path, false, false)) {
+    if (!file.Open(path, compact, false)) {
         compact = true;
         // Earlier versions wrote the copy as "scn", the name a scene's compact twin takes.
         readPath_ = ReplaceExtension(path, CompactExtension);
@@ -177,6 +178,10 @@ bool WriteForm(const std::string& path, const std::string& bytes, const std::str
 } // namespace
 
 bool BranchFile::WriteForms(const std::string& path, const Forms& forms) {
+    // A compact name is its own compact copy: the text form there would be read by no load.
+    if (IsCompactSceneName(path.c_str())) {
+        return WriteForm(path, forms.compact, forms.compactError);
+    }
     if (!WriteForm(path, forms.text, forms.textError)) {
         return false;
     }

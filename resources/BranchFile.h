@@ -54,7 +54,8 @@ public:
 
     // Writes the subtree below `root` (not `root` itself) in both forms, giving the file a GUID
     // first when it has none; each file is written whole or not at all. True when the text form
-    // was written; a compact form that could not be is removed (logged), never left stale.
+    // was written; a compact form that could not be is removed (logged), never left stale. A
+    // file under a compact name (IsCompactSceneName) holds the compact form alone, as it is read.
     bool Save(Node& root, uint32_t idSystem);
     // The forms Save writes, and their write. A file without a GUID is written with one made
     // for it, which the file takes only once written: until then its instances' contents are

@@ -162,6 +162,36 @@ TEST_F(BranchEditingTest, SavingUnderANewNameAsksForItInTheBranchFolder) {
     }
 }
 
+// Every load takes a file's form from its name: a branch under a compact name (its own compact
+// copy, a ".scn") is read in the compact form and saved in it alone, with no text twin.
+TEST_F(BranchEditingTest, ABranchUnderACompactNameIsReadAndSavedInTheCompactForm) {
+    Branch* door = Instance("door.branch");
+    door->GetClass()->GetOwnMethods()[2]->Call(door, nullptr);
+    door->Delete();
+    for (const char* name : {"door.bscn", "hall.scn", "rooms/hall.bscn"}) {
+        if (std::string(name) != "door.bscn") {
+            std::filesystem::create_directories(folder_.Join("rooms"));
+            Branch* made = Instance("");
+            Make<test::BrItem>(made)->label = "made";
+            dialogs_.AnswerPath(folder_.Join(name));
+            ASSERT_TRUE(made->SaveAs()) << name;
+            made->Delete();
+            for (const char* twin : {"branch", "bscn"}) {
+                const std::string path = ReplaceExtension(name, twin);
+                EXPECT_TRUE(path == name || !std::filesystem::exists(folder_.Join(path))) << path;
+            }
+        }
+        ASSERT_TRUE(std::filesystem::exists(folder_.Join(name))) << name;
+        EXPECT_NE(folder_.ReadFile(name).rfind("version", 0), 0u) << name << " holds text";
+        Branch* branch = Instance(name);
+        const bool door = std::string(name) == "door.bscn";
+        auto* item = door ? Inner(branch, 5) : dynamic_cast<test::BrItem*>(branch->GetFirstChild());
+        ASSERT_NE(item, nullptr) << name;
+        EXPECT_EQ(item->label, door ? "five" : "made") << name;
+        branch->Delete();
+    }
+}
+
 // Called by a script, a save writes the branch file only inside the game or user://, wherever
 // the scene put it; the editor's save reaches every file.
 TEST_F(BranchEditingTest, AScriptSavesABranchOnlyInsideTheGame) {
