@@ -8,10 +8,12 @@
 #include "core/string/Text.h"
 #include "resources/Resource.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quarn {
@@ -118,11 +120,40 @@ Resource* TakeIfFitting(Resource* loaded, ResourceFits fits) {
     return loaded;
 }
 
+// Without its "." components and doubled '/' (a scheme's "://" kept): "./b.branch" and
+// "rooms//b.branch" are the files "b.branch" and "rooms/b.branch" are, and one file under two
+// keys would be two resources, each saving over the other's edits. ".." is kept: through a link
+// or a missing folder it leads elsewhere than the text says.
+std::string WithoutEmptySteps(const std::string& path) {
+    const size_t scheme = path.find("://");
+    const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+    std::string result = path.substr(0, start);
+    if (start < path.size() && path[start] == '/') {
+        result += '/';
+    }
+    size_t kept = 0;
+    for (size_t begin = start; begin <= path.size();) {
+        const size_t end = std::min(path.find('/', begin), path.size());
+        const std::string_view step(path.data() + begin, end - begin);
+        if (!step.empty() && step != ".") {
+            result += kept++ ? "/" : "";
+            result += step;
+        }
+        begin = end + 1;
+    }
+    if (kept > 0 && path.back() == '/') {
+        result += '/';
+    }
+    // A path of nothing but such steps names what it named.
+    return kept > 0 ? result : path;
+}
+
 } // namespace
 
 PathString NormalizeResourcePath(const char* path) {
-    PathString result(path ? path : "");
-    ReplaceChar(result.text, '\\', '/');
+    std::string text(path ? path : "");
+    std::replace(text.begin(), text.end(), '\\', '/');
+    PathString result(WithoutEmptySteps(text).c_str());
     if (FileSystem* files = GetFileSystem()) {
         const char* relative = files->GetRelativePath(result.Text());
         if (relative != result.Text()) {

@@ -13,8 +13,8 @@ class Resource;
 // without ASCII case. It does not own the resources: their reference counts decide their life.
 // File times and existence go through GetFileSystem().
 
-// '\\' becomes '/', the base folder is stripped when the path starts with it, and A-Z are
-// lower-cased; other bytes stay.
+// '\\' becomes '/', "." steps and doubled '/' go (not a scheme's "://"; ".." stays), the base
+// folder is stripped when the path starts with it, and A-Z are lower-cased; other bytes stay.
 PathString NormalizeResourcePath(const char* path);
 
 // The registered resource under name + options with its count raised, or null.

@@ -4,6 +4,7 @@
 #include "core/string/TextArena.h"
 #include "resources/RawData.h"
 #include "resources/Resource.h"
+#include "resources/ResourceRegistry.h"
 #include "tests/resources/ResourceTestSupport.h"
 
 #include <functional>
@@ -72,6 +73,18 @@ TEST_F(ResourceAcquisition, SpellingsOfOnePathShareOneObjectAndOptionsMakeDistin
     ASSERT_EQ(first, second);
     EXPECT_EQ(first->GetReferenceCount(), 2u);
     EXPECT_STREQ(first->GetKey(), "data/notes.txt");
+    // "." steps and doubled separators name the same file; ".." may not (a link, a missing
+    // folder), and a scheme keeps its "://".
+    for (const std::string& spelling :
+         {std::string("./Data/Notes.txt"), std::string("Data//./Notes.txt"),
+          std::string(".\\Data\\\\Notes.txt"), temp_.Path() + "//Data/./notes.txt"}) {
+        RawData* same = GetRawData(spelling.c_str(), nullptr);
+        EXPECT_EQ(same, first) << spelling;
+        same->Release();
+    }
+    EXPECT_STREQ(NormalizeResourcePath("Data/../Data/Notes.txt").Text(), "data/../data/notes.txt");
+    EXPECT_STREQ(NormalizeResourcePath("user://./Saves//A.txt").Text(), "user://saves/a.txt");
+    EXPECT_STREQ(NormalizeResourcePath("./").Text(), "./");
     RawData* optioned = GetRawData("Data/Notes.txt", "a");
     EXPECT_NE(optioned, first);
     EXPECT_STREQ(optioned->GetKey(), "data/notes.txta");
