@@ -911,7 +911,7 @@ std::vector<SceneCase> AllScenes() {
     }
     // Ropes of like links and long chains with heavy ends, swung from level.
     for (int32_t method : {PhysicsLcp, PhysicsIterative}) {
-        for (int32_t links : {50, 80, 100, 200}) {
+        for (int32_t links : {50, 80, 100, 200, 300}) {
             scenes.push_back({SceneKind::ChainLevel, 0.5f, 1.0f, method, 0.0f, 8, 0, links});
         }
         for (int32_t links : {100, 200, 400}) {
