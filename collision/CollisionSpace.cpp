@@ -6,6 +6,7 @@
 #include "core/object/MethodInfo.h"
 #include "core/object/NamedConstants.h"
 #include "core/object/PropertyScalar.h"
+#include "core/os/EngineWork.h"
 #include "core/scene/Picking.h"
 #include "resources/DynamicMesh.h"
 
@@ -281,12 +282,15 @@ void CollisionSpace::FilterBoxPair(CollisionVolume& a, CollisionVolume& b, void*
 int CollisionSpace::BoxQuery(const Float3& min, const Float3& max, CollisionVolume** out,
                              int capacity) {
     int count = 0;
+    uint64_t passed = 0;
     for (CollisionVolume* volume = firstVolume_; volume && count < capacity;
          volume = volume->GetNextInSpace()) {
+        ++passed;
         if (volume->IsFullyEnabled() && BoxesOverlap(volume->GetWorldBoundingBox(), min, max)) {
             out[count++] = volume;
         }
     }
+    ChargeNodesVisited(passed);
     return count;
 }
 

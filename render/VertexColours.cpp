@@ -5,6 +5,7 @@
 #include "core/io/Tokenizer.h"
 #include "core/math/Color.h"
 #include "core/os/BusyCursor.h"
+#include "core/os/EngineWork.h"
 #include "core/scene/Pivot.h"
 #include "core/string/NumberText.h"
 #include "device/IndexBuffer.h"
@@ -111,6 +112,7 @@ void FillVertexColours(std::vector<Float4>& colours, VertexBuffer* buffer, float
         colours.resize(buffer->GetCount());
     }
     std::fill(colours.begin(), colours.end(), Float4(r, g, b, a));
+    ChargeElementsPassed(buffer->GetCount());
     const uint32_t packed = PackColor(r, g, b, a);
     buffer->SetWriteState(2);
     for (uint32_t i = 0; i < buffer->GetCount(); ++i) {
@@ -126,6 +128,9 @@ void ComputeVertexLighting(Pivot& model, std::vector<Float4>& colours, VertexBuf
     }
     ShowBusyCursor(0.0f, "Filling lightmap buffer");
     const uint32_t vertexCount = vertices->GetCount();
+    // Each vertex lit, and each corner of each triangle sampled: a script's bake of a large
+    // mesh is work in proportion.
+    ChargeElementsPassed(uint64_t(vertexCount) + indices->GetIndexCount());
     std::vector<SampleSum>& sums = Accumulator();
     sums.assign(vertexCount, SampleSum());
 

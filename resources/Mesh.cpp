@@ -9,6 +9,7 @@
 #include "core/object/NamedConstants.h"
 #include "core/object/Signals.h"
 #include "core/object/ValueBinding.h"
+#include "core/os/EngineWork.h"
 #include "core/string/Text.h"
 #include "device/IndexBuffer.h"
 #include "device/RenderDevice.h"
@@ -382,6 +383,8 @@ void Mesh::Commit() {
 
 float Mesh::IntersectRay(const Float3& origin, const Float3& direction, Float3* normal,
                          uint32_t* triangle) const {
+    // A pick or a script's ray meets a mesh of a million triangles as a million tests.
+    ChargeElementsPassed(triangles_.size());
     float best = FloatMax;
     for (uint32_t t = 0; t < triangles_.size(); ++t) {
         uint32_t corners[3];

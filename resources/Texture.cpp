@@ -8,6 +8,7 @@
 #include "core/object/NamedConstants.h"
 #include "core/object/Signals.h"
 #include "core/object/ValueBinding.h"
+#include "core/os/EngineWork.h"
 #include "core/string/Text.h"
 #include "device/ImageTexture.h"
 #include "device/RenderDevice.h"
@@ -259,6 +260,8 @@ void Texture::CreateEmpty(int32_t width, int32_t height, bool renderTarget) {
     }
     width_ = width;
     height_ = height;
+    // Made filled: its bytes are work as any memory filled.
+    ChargeBytesScanned(uint64_t(width) * uint64_t(height) * 4);
     left_ = top_ = 0;
     textureFlags_ &= ~TextureInAtlas;
     creationFlags_ = ownTexture_->HasFlags(~0u);
@@ -366,6 +369,7 @@ void Texture::ScriptFill(uint32_t color) {
         return;
     }
     // The texture's own rectangle: filling an atlas member must leave the other members be.
+    ChargeBytesScanned(uint64_t(std::max(width_, 0)) * uint64_t(std::max(height_, 0)) * 4);
     texture->Lock(TextureLockWrite, 0);
     for (int32_t y = 0; y < height_; ++y) {
         for (int32_t x = 0; x < width_; ++x) {

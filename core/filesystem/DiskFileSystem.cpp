@@ -5,6 +5,7 @@
 #include "core/filesystem/EmbeddedFile.h"
 #include "core/filesystem/FileOutputStream.h"
 #include "core/filesystem/ScriptFileAccess.h"
+#include "core/os/EngineWork.h"
 #include "core/string/Text.h"
 
 #include <cerrno>
@@ -104,8 +105,10 @@ bool RemoveContents(int folder) {
             const Descriptor child(
                 openat(folder, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             const bool emptied = child.IsOpen() && RemoveContents(child.Get());
+            ChargeFileMade();
             removed = emptied && unlinkat(folder, name.c_str(), AT_REMOVEDIR) == 0 && removed;
         } else {
+            ChargeFileMade();
             removed = unlinkat(folder, name.c_str(), 0) == 0 && removed;
         }
     }
@@ -120,8 +123,11 @@ bool DeleteTreeAt(const DiskPlace& place) {
     }
     const Descriptor folder(
         openat(holder.Get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    return folder.IsOpen() && RemoveContents(folder.Get()) &&
-           unlinkat(holder.Get(), name.c_str(), AT_REMOVEDIR) == 0;
+    if (!folder.IsOpen() || !RemoveContents(folder.Get())) {
+        return false;
+    }
+    ChargeFileMade();
+    return unlinkat(holder.Get(), name.c_str(), AT_REMOVEDIR) == 0;
 }
 
 // Whether `place`, made or not, is the folder `folder` stands for or lies below it, on the disk
@@ -162,8 +168,10 @@ bool LiesWithin(const DiskPlace& place, const struct stat& folder) {
 Descriptor CopyTargetFolder(int folder, const char* name) {
     struct stat info;
     if (fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode)) {
+        ChargeFileMade();
         unlinkat(folder, name, 0);
     }
+    ChargeFileMade();
     if (mkdirat(folder, name, 0777) != 0 && errno != EEXIST) {
         return {};
     }
@@ -212,6 +220,7 @@ bool MakeCopiedLink(const CopiedLink& link) {
     if (!folder.IsOpen()) {
         return false;
     }
+    ChargeFileMade();
     if (fstatat(folder.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
         (S_ISDIR(info.st_mode) || unlinkat(folder.Get(), name.c_str(), 0) != 0)) {
         return false;
@@ -275,6 +284,25 @@ bool CopyEntries(const std::shared_ptr<const Descriptor>& from, const std::strin
         }
     }
     return copied;
+}
+
+// Makes one empty file or folder by `make`, its block counted in `space` (if any) first: refused
+// at the cap, and given back when the making fails.
+template <class Make>
+bool MakeCountedEntry(FolderSpace* space, Make make) {
+    if (space && !space->Make()) {
+        FolderSpace::Refuse();
+        NoteFileFailure(FolderSpace::CapText().c_str());
+        return false;
+    }
+    ChargeFileMade();
+    if (make()) {
+        return true;
+    }
+    if (space) {
+        space->Removed(MinimumFileBytes);
+    }
+    return false;
 }
 
 } // namespace
@@ -370,6 +398,7 @@ DiskPlace DiskFileSystem::LocateBeneath(const std::string& native) const {
     if (best.empty() || absolute.empty()) {
         return DiskPlace::Nowhere(native);
     }
+    ChargePathResolved();
     auto root =
         std::make_shared<const Descriptor>(open(best.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!root->IsOpen()) {
@@ -637,7 +666,9 @@ bool DiskFileSystem::MakeDirectory(const char* path) {
     }
     std::string name;
     const Descriptor holder = place.OpenFolder(name);
-    return holder.IsOpen() && mkdirat(holder.Get(), name.c_str(), 0777) == 0;
+    return holder.IsOpen() && MakeCountedEntry(SpaceOf(path), [&] {
+               return mkdirat(holder.Get(), name.c_str(), 0777) == 0;
+           });
 }
 
 bool DiskFileSystem::RemoveFolder(const char* path, bool recursive) {
@@ -653,7 +684,11 @@ bool DiskFileSystem::RemoveFolder(const char* path, bool recursive) {
     }
     std::string name;
     const Descriptor holder = place.OpenFolder(name);
-    return holder.IsOpen() && unlinkat(holder.Get(), name.c_str(), AT_REMOVEDIR) == 0;
+    if (!holder.IsOpen()) {
+        return false;
+    }
+    ChargeFileMade();
+    return unlinkat(holder.Get(), name.c_str(), AT_REMOVEDIR) == 0;
 }
 
 bool DiskFileSystem::DeleteTree(const char* nativeFolder) {
@@ -663,8 +698,15 @@ bool DiskFileSystem::DeleteTree(const char* nativeFolder) {
 
 bool DiskFileSystem::MakeDirectories(const char* path) {
     std::string native;
-    return ToNative(path, native) && IsDiskPath(native) && MayWrite(native) &&
-           Locate(native).WithCaseResolved().MakeFoldersAbove();
+    if (!ToNative(path, native) || !IsDiskPath(native) || !MayWrite(native)) {
+        return false;
+    }
+    const bool made = Locate(native).WithCaseResolved().MakeFoldersAbove();
+    // The folders it made count towards the cap: measured again before the next write there.
+    if (FolderSpace* space = SpaceOf(path)) {
+        space->Forget();
+    }
+    return made;
 }
 
 bool DiskFileSystem::Copy(const char* source, const char* destination) {
@@ -693,7 +735,11 @@ bool DiskFileSystem::CopyPlace(const DiskPlace& source, const DiskPlace& destina
         if (!folder.Stat(made)) {
             std::string name;
             const Descriptor holder = folder.OpenFolder(name);
-            if (!holder.IsOpen() || mkdirat(holder.Get(), name.c_str(), 0777) != 0) {
+            if (!holder.IsOpen()) {
+                return false;
+            }
+            ChargeFileMade();
+            if (mkdirat(holder.Get(), name.c_str(), 0777) != 0) {
                 return false;
             }
         }
@@ -703,6 +749,10 @@ bool DiskFileSystem::CopyPlace(const DiskPlace& source, const DiskPlace& destina
         const bool copied =
             from->IsOpen() && to.IsOpen() &&
             CopyEntries(from, source.GetNativePath(), to.Get(), folder, links, space);
+        // The folders it made count towards the cap: measured again before the next write.
+        if (space) {
+            space->Forget();
+        }
         return MakeCopiedLinks(std::move(links)) && copied;
     }
     if (!S_ISREG(info.st_mode)) {
@@ -723,7 +773,9 @@ bool DiskFileSystem::CopyCreatingFolders(const char* source, const char* destina
 
 bool DiskFileSystem::CreateEmptyFile(const char* path) {
     DiskPlace place;
-    return ToWritePlace(path, place) && place.Open(O_WRONLY | O_CREAT | O_EXCL, 0666).IsOpen();
+    return ToWritePlace(path, place) && MakeCountedEntry(SpaceOf(path), [&] {
+               return place.Open(O_WRONLY | O_CREAT | O_EXCL, 0666).IsOpen();
+           });
 }
 
 bool DiskFileSystem::RemoveFile(const char* path) {
@@ -735,11 +787,15 @@ bool DiskFileSystem::RemoveFile(const char* path) {
     const Descriptor holder = place.OpenFolder(name);
     struct stat info;
     if (!holder.IsOpen() || fstatat(holder.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-        S_ISDIR(info.st_mode) || unlinkat(holder.Get(), name.c_str(), 0) != 0) {
+        S_ISDIR(info.st_mode)) {
+        return false;
+    }
+    ChargeFileMade();
+    if (unlinkat(holder.Get(), name.c_str(), 0) != 0) {
         return false;
     }
     if (FolderSpace* space = SpaceOf(path); space && S_ISREG(info.st_mode)) {
-        space->Removed(static_cast<uint64_t>(info.st_size));
+        space->Removed(HeldFileBytes(static_cast<uint64_t>(info.st_size)));
     }
     return true;
 }

@@ -1,5 +1,6 @@
 #include "core/filesystem/DiskPlace.h"
 
+#include "core/os/EngineWork.h"
 #include "core/string/Text.h"
 
 #include <algorithm>
@@ -259,6 +260,7 @@ std::vector<std::string> ListFolder(int folder) {
         }
     }
     closedir(listing);
+    ChargeFolderRead(names.size());
     return names;
 }
 
@@ -306,6 +308,7 @@ Descriptor DiskPlace::Open(int flags, mode_t mode) const {
         errno = EXDEV;
         return {};
     }
+    ChargePathResolved();
     if (root_) {
         return OpenBeneath(root_->Get(), path_, flags, mode);
     }
@@ -318,6 +321,7 @@ Descriptor DiskPlace::Open(int flags, mode_t mode) const {
 
 bool DiskPlace::Stat(struct stat& info) const {
     if (!root_ && !nowhere_) {
+        ChargePathResolved();
         return !path_.empty() && stat(path_.c_str(), &info) == 0;
     }
     const Descriptor file = Open(O_PATH);
@@ -326,6 +330,7 @@ bool DiskPlace::Stat(struct stat& info) const {
 
 bool DiskPlace::StatEntry(struct stat& info) const {
     if (!root_ && !nowhere_) {
+        ChargePathResolved();
         return !path_.empty() && lstat(path_.c_str(), &info) == 0;
     }
     std::string name;
@@ -443,8 +448,11 @@ bool DiskPlace::MakeFoldersAbove() const {
         }
         std::string name;
         const Descriptor holder = folder.OpenFolder(name);
-        if (!holder.IsOpen() ||
-            (mkdirat(holder.Get(), name.c_str(), 0777) != 0 && errno != EEXIST)) {
+        if (!holder.IsOpen()) {
+            return false;
+        }
+        ChargeFileMade();
+        if (mkdirat(holder.Get(), name.c_str(), 0777) != 0 && errno != EEXIST) {
             return false;
         }
     }

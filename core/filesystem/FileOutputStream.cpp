@@ -155,9 +155,17 @@ bool FileOutputStream::OpenEntry(Descriptor folder, const std::string& name, uin
         return false;
     }
     if (replacing && S_ISREG(info.st_mode)) {
-        replaced_ = static_cast<uint64_t>(info.st_size);
+        replaced_ = HeldFileBytes(static_cast<uint64_t>(info.st_size));
     }
 
+    // Even the empty file must fit; asked before the temporary is made, which the folder's
+    // first measure would count as one more file.
+    if (space_ && !space_->Allows(HeldFileBytes(0), replaced_)) {
+        capped_ = true;
+        FolderSpace::Refuse();
+        NoteFileFailure(FolderSpace::CapText().c_str());
+        return false;
+    }
     RemoveStaleTemporaries(folder.Get());
     const std::string stem = name.substr(0, TemporaryNameStemLength);
     int descriptor = -1;
@@ -244,7 +252,7 @@ bool FileOutputStream::Fits(uint64_t more) {
         written_ += more;
         return !failed_;
     }
-    if (space_->Allows(written_ + more, replaced_)) {
+    if (space_->Allows(HeldFileBytes(written_ + more), replaced_)) {
         written_ += more;
         return true;
     }
@@ -353,6 +361,8 @@ bool FileOutputStream::Close() {
         return closeResult_;
     }
     ChargeFileWritten(Tell());
+    // Even an empty file takes its room (HeldFileBytes), which no write asked for.
+    Fits(0);
     // The bytes must be on the disk before the rename makes them the file.
     if (!failed_ && (fflush(handle_) != 0 || fsync(fileno(handle_)) != 0)) {
         Fail();
@@ -382,7 +392,7 @@ bool FileOutputStream::Close() {
     }
     if (!failed_) {
         if (space_) {
-            space_->Written(written_, replaced_);
+            space_->Written(HeldFileBytes(written_), replaced_);
         }
         NoteWriteSucceeded();
     }

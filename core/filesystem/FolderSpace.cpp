@@ -49,6 +49,14 @@ void FolderSpace::Removed(uint64_t bytes) {
     used_ -= std::min(used_, bytes);
 }
 
+bool FolderSpace::Make() {
+    if (!Allows(MinimumFileBytes, 0)) {
+        return false;
+    }
+    Written(MinimumFileBytes, 0);
+    return true;
+}
+
 std::string FolderSpace::CapText() {
     return StringFormat("user:// may hold at most %llu MiB",
                         static_cast<unsigned long long>((GetUserFolderCap() + (1u << 20) - 1) >>
@@ -64,16 +72,26 @@ void FolderSpace::Measure() {
     used_ = 0;
     measured_ = true;
     std::error_code error;
+    uint64_t entries = 0;
+    uint64_t folders = 1;
     const auto options = std::filesystem::directory_options::skip_permission_denied;
     for (auto walk = std::filesystem::recursive_directory_iterator(folder_, options, error);
          !error && walk != std::filesystem::recursive_directory_iterator();
          walk.increment(error)) {
+        ++entries;
         std::error_code unread;
-        if (walk->is_regular_file(unread) && !walk->is_symlink(unread)) {
+        if (walk->is_symlink(unread)) {
+            continue;
+        }
+        if (walk->is_directory(unread)) {
+            ++folders;
+            used_ += MinimumFileBytes;
+        } else if (walk->is_regular_file(unread)) {
             const uintmax_t size = walk->file_size(unread);
-            used_ += unread ? 0 : uint64_t(size);
+            used_ += unread ? 0 : HeldFileBytes(uint64_t(size));
         }
     }
+    ChargeEngineWork(folders * StepsPerPathResolved + entries * StepsPerEntryRead);
 }
 
 } // namespace quarn

@@ -4,6 +4,7 @@
 #include "core/object/ClassInfo.h"
 #include "core/object/Entity.h"
 #include "core/object/MethodInfo.h"
+#include "core/os/EngineWork.h"
 
 #include <algorithm>
 #include <map>
@@ -164,6 +165,9 @@ bool SendSignalToNodes(const char* name, void* argument, bool force) {
     for (const ListenerEntry& entry : names->second) {
         ids.push_back(entry.id);
     }
+    // Each listener is looked up and called, as a node of a walk is: a signal thousands hear
+    // (a node's deletion, which every script hears) is work in proportion.
+    ChargeNodesVisited(ids.size());
     for (uint64_t id : ids) {
         const ListenerEntry* entry = FindEntry(key, id);
         // An entity being destroyed leaves the serial table before its entries go.
@@ -223,6 +227,7 @@ void CallSignalOnClassInstances(ClassInfo* classInfo, const MethodInfo* method, 
     // ones, which this delivery then leaves out.
     std::vector<InstanceVisit> visits;
     CollectInstances(classInfo, visits);
+    ChargeNodesVisited(visits.size());
     for (const InstanceVisit& visit : visits) {
         // Still alive, and not moved to another list (a class change) since the walk began.
         if (Entity::FindBySerial(visit.serial) == visit.instance &&

@@ -43,6 +43,31 @@ inline void ChargeFileWritten(uint64_t bytes) {
     ChargeEngineWork(StepsPerFileWritten + bytes);
 }
 
+// What the disk's file system costs besides. A path the kernel resolves to open or look at a
+// file takes a few system calls, some 8 microseconds; a folder read takes one such look and an
+// entry read a node's time (a name that is not there exactly reads its whole folder, to match it
+// without case); a file or folder made, removed or renamed takes the journal's work, some 64
+// microseconds.
+inline constexpr uint64_t StepsPerPathResolved = 512;
+inline constexpr uint64_t StepsPerEntryRead = 32;
+inline constexpr uint64_t StepsPerFileMade = 4096;
+
+inline void ChargePathResolved() {
+    ChargeEngineWork(StepsPerPathResolved);
+}
+inline void ChargeFolderRead(uint64_t entries) {
+    ChargeEngineWork(StepsPerPathResolved + entries * StepsPerEntryRead);
+}
+inline void ChargeFileMade() {
+    ChargeEngineWork(StepsPerFileMade);
+}
+
+// An element of the game's own data passed over in a search (a mesh's triangle tested against a
+// ray, a table's record compared) takes about a command's time.
+inline void ChargeElementsPassed(uint64_t elements) {
+    ChargeEngineWork(elements);
+}
+
 // A call that blocks (a page fetch waiting on its server) works little but holds the frame all
 // the same: a second waited costs a sixteenth of the step limit, so a run waits some 16 s in all
 // and one fetch at its longest (10 s) still leaves the run most of its budget.

@@ -1,5 +1,6 @@
 #include "core/scene/Picking.h"
 
+#include "core/os/EngineWork.h"
 #include "core/scene/CameraView.h"
 #include "core/scene/Node.h"
 
@@ -35,7 +36,8 @@ void PickQuery::KeepNearestHit() {
 
 bool PickQuery::PickNode(Node* node, const Float3& origin, const Float3& direction) {
     // Iterative: a deep scene must not exhaust the stack. The ray tests only read the tree.
-    for (Node* walk = node; walk;) {
+    uint64_t visited = 0;
+    for (Node* walk = node; walk; ++visited) {
         if (!walk->IsFullyEnabled()) {
             walk = NextInSubtree(walk, node, false);
             continue;
@@ -45,6 +47,7 @@ bool PickQuery::PickNode(Node* node, const Float3& origin, const Float3& directi
         }
         walk = NextInSubtree(walk, node, true);
     }
+    ChargeNodesVisited(visited);
     return best.node != nullptr;
 }
 

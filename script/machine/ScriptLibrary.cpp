@@ -26,6 +26,7 @@
 #include "core/object/ValueBinding.h"
 #include "core/os/Dialogs.h"
 #include "core/os/EngineWork.h"
+#include "core/os/FrameWaits.h"
 #include "core/scene/EngineState.h"
 #include "core/scene/Node.h"
 #include "core/scene/NodeSignals.h"
@@ -55,6 +56,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdint>
@@ -774,9 +776,8 @@ int32_t OpenCurrent(const char* a) {
     return currentFile ? 1 : 0;
 }
 int32_t ListCurrent(int32_t) {
+    // Charged by the file system, by the entries read.
     listedEntries = currentFile ? currentFile->ListFolder() : 0;
-    // Each entry of the folder is read, as a node of a walk is visited.
-    ChargeNodesVisited(uint64_t(listedEntries));
     return listedEntries;
 }
 // Reads the listing the last count made, so walking a folder lists it once.
@@ -822,6 +823,8 @@ void TouchEntry(int32_t a, int32_t b) {
     }
 }
 const char* DesktopFolder() {
+    // Read from the user's folder settings each time.
+    ChargePathResolved();
     std::string folder = GetScriptApp().GetDesktopFolder();
     for (char& c : folder) {
         if (c >= 'A' && c <= 'Z') {
@@ -833,8 +836,19 @@ const char* DesktopFolder() {
 const char* ProgramPath() {
     return Temp(GetScriptApp().GetProgramPath());
 }
+// The clipboard is another program's to answer: its wait is one of the frame's waits.
 const char* ClipboardText() {
+    if (bool tell = false; FrameWaitsSpent(tell)) {
+        if (tell) {
+            LogChannelMessage("script", "ClipboardText answers \"\" until the next frame: %s",
+                              FrameWaitsSpentText().c_str());
+        }
+        return Temp("");
+    }
+    const auto start = std::chrono::steady_clock::now();
     const std::string text = RemoveCarriageReturns(GetScriptApp().GetClipboardText().c_str());
+    CountFrameWait(std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - start));
     return Temp(text.size() > 256 ? std::string() : text);
 }
 const char* GetSetting(const char* a) {
@@ -874,6 +888,8 @@ bool True() {
     return true;
 }
 const char* UserName() {
+    // The user data base is read, or asked of a directory service.
+    ChargePathResolved();
     if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_name) {
         return Temp(entry->pw_name);
     }

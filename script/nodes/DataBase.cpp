@@ -8,10 +8,12 @@
 #include "core/object/Signals.h"
 #include "core/object/ValueBinding.h"
 #include "core/object/ValueType.h"
+#include "core/os/EngineWork.h"
 #include "core/string/NumberText.h"
 #include "core/string/Text.h"
 #include "resources/DataBaseResource.h"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -65,9 +67,11 @@ int32_t DataBase::FindRecord(int32_t field, const char* text) const {
     const int32_t records = GetRecordCount();
     for (int32_t record = 0; record < records; ++record) {
         if (EqualsNoCase(table_->GetStringValue(record, field), text ? text : "")) {
+            ChargeElementsPassed(uint64_t(record) + 1);
             return record;
         }
     }
+    ChargeElementsPassed(uint64_t(std::max(records, 0)));
     return -1;
 }
 

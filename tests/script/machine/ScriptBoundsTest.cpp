@@ -4,6 +4,9 @@
 // paths.
 #include "TestPaths.h"
 #include "core/filesystem/DiskPlace.h"
+#include "core/filesystem/FolderSpace.h"
+#include "core/filesystem/ScriptFileAccess.h"
+#include "core/object/IdMap.h"
 #include "core/os/FrameWaits.h"
 #include "core/os/HeldMemory.h"
 #include "core/scenefile/SceneLoader.h"
@@ -324,6 +327,12 @@ TEST_F(ScriptBounds, EngineWorkIsChargedByTheWorkDone) {
     }
     const std::string rootId = std::to_string(root->GetId());
     std::filesystem::copy_file(QUARN_TEST_DATA "/archives/sample.zip", temp_.Join("game.zip"));
+    {
+        // The archive is read in once, held to the game as a script's call is, before either
+        // path's count.
+        const GameReachHold held(true);
+        EXPECT_NE(GetFileSystem()->Open("game.zip/config.txt", 0), nullptr);
+    }
     temp_.WriteFile("small.txt", std::string(1000, 'x'));
     auto* grid = Make<GridData>();
     const std::string gridId = std::to_string(grid->GetId());
@@ -351,8 +360,11 @@ TEST_F(ScriptBounds, EngineWorkIsChargedByTheWorkDone) {
         {"GetChild",
          "push " + rootId + "\npush 998\nmethod method:" + MethodOf(nodes, 19) + " 1\ndrop 1\n",
          (Children - 1) * StepsPerNodeVisited},
+        // The member inflated, and the three looks at the disk that tell whether the archive
+        // lies inside the game.
         {"OpenRead of a packed member",
-         "text \"game.zip/config.txt\"\npush 0\n" + Func(97) + "\n" + Func(98) + "\n", 660},
+         "text \"game.zip/config.txt\"\npush 0\n" + Func(97) + "\n" + Func(98) + "\n",
+         660 + 3 * StepsPerPathResolved},
         {"CopyFile", "text \"small.txt\"\ntext \"copy.txt\"\n" + Func(92) + "\n",
          StepsPerFileWritten + 1000, false},
         {"SaveScene",
@@ -388,6 +400,118 @@ TEST_F(ScriptBounds, EngineWorkIsChargedByTheWorkDone) {
             EXPECT_GT(uint64_t(rounds[1] + 1) * (charged + MostCommandsARound), Limit) << name;
         }
     }
+}
+
+// Calls whose work lies on the disk or among the scene's listeners, looped: each is charged by
+// its work (the entries of a folder read, a path looked at, a file or folder made, a listener
+// called), so every loop ends with the loop error. Uncharged, a look-up of a name not there read
+// its whole folder for a case-free match and cost one command: every loop ran all its rounds.
+TEST_F(ScriptBounds, LoopsOfCallsOnTheDiskOrTheListenersEndWithTheLoopError) {
+    constexpr uint32_t Limit = 500000;
+    constexpr uint32_t Files = 1000;
+    constexpr uint32_t Scripts = 300;
+    std::filesystem::create_directory(temp_.Join("big"));
+    for (uint32_t i = 0; i < Files; ++i) {
+        temp_.WriteFile("big/f" + std::to_string(i) + ".txt", "");
+    }
+    test::TempFolder user;
+    files_.SetUserFolder((user.Path() + "/").c_str());
+    // A scene of 20 scripts whose programs are not there: each is looked for without case, the
+    // first load's charge alone past the limit (the next ones find them missing already).
+    std::string missing = "version = 44\nnum_nodes = 20\n";
+    for (int i = 1; i <= 20; ++i) {
+        missing += "obj" + std::to_string(i) +
+                   " {\n\tclass = \"Script\"\n\tscriptfile = \"big/gone" + std::to_string(i) +
+                   ".script\"\n}\n";
+    }
+    temp_.WriteFile("big/missing.scene", missing);
+    for (uint32_t i = 0; i < Scripts; ++i) {
+        Make<Script>();
+    }
+    const std::string loadsUnder = std::to_string(Make<Node>()->GetId());
+    // The round's number appended to a text.
+    const auto numbered = [](const char* text) {
+        return "text \"" + std::string(text) + "\"\npush 0\nload 1\n" + Func(29) +
+               "\nop string \"+(string):string\"\n";
+    };
+    const uint64_t folderRead = Files * StepsPerEntryRead;
+    const struct {
+        const char* name;
+        std::string body;
+        uint64_t least; // charged a round at least
+    } cases[] = {
+        {"PathExists of a name not there", "text \"big/none.txt\"\n" + Func(89) + "\ndrop 1\n",
+         folderRead},
+        {"PathExists of a file there", "text \"big/f7.txt\"\n" + Func(89) + "\ndrop 1\n",
+         StepsPerPathResolved},
+        {"OpenRead of a name not there",
+         "text \"big/none.txt\"\npush 0\n" + Func(97) + "\n" + Func(98) + "\n", folderRead},
+        {"RemoveFile of a name not there", "text \"big/none.txt\"\n" + Func(90) + "\n", folderRead},
+        {"CreateFile of new names", numbered("user://e") + Func(91) + "\n", StepsPerFileMade},
+        {"MakeFolder of new names", numbered("user://d") + Func(93) + "\n", StepsPerFileMade},
+        {"ListCurrent",
+         "text \"" + temp_.Join("big") + "\"\n" + Func(94) + "\ndrop 1\npush 0\n" + Func(95) +
+             "\ndrop 1\n",
+         folderRead},
+        {"Delete of a node every script hears of",
+         "text \"Node\"\n" + Func(68) + "\n" + Func(82) + "\n", Scripts * StepsPerNodeVisited},
+        {"LoadScene naming scripts not there",
+         "text \"big/missing.scene\"\npush " + loadsUnder + "\npush 0\n" + Func(71) + "\ndrop 1\n",
+         20 * folderRead},
+    };
+    for (const auto& [name, body, least] : cases) {
+        ScriptStepLimit = Limit;
+        Script* script = MakeScript("var \"rounds\" int\nstack 16\nloop:\n" + body +
+                                        "push 0\npush 0\nload 1\npush 1\nop int \"+(int):int\"\n"
+                                        "store 1\npush 0\nload 1\npush 4000\n"
+                                        "op int \"<(int):bool\"\njumpif loop\nend\n",
+                                    "loops");
+        EXPECT_FALSE(Call(script)) << name;
+        EXPECT_EQ(LastError(), LoopError) << name;
+        EXPECT_LE(uint64_t(script->GetVariables()[0]) * least, Limit) << name;
+        script->Delete();
+    }
+}
+
+// An empty file or folder in the game's own folder takes a block of the disk and an entry of
+// its table of files, and counts 4 KiB towards the cap, those there before the run included: a
+// loop making them is refused at the cap with its runtime error, and a removed one gives its
+// room back. Counted as nothing, a loop of empty files filled the disk's table unchecked.
+TEST_F(ScriptBounds, AnEmptyFileOrFolderInTheUserFolderCountsABlock) {
+    SetUserFolderCap(64 * 1024);
+    const struct {
+        const char* function;
+        int index;
+    } cases[] = {{"CreateFile", 91}, {"MakeFolder", 93}};
+    for (const auto& c : cases) {
+        test::TempFolder user;
+        for (const char* name : {"a", "b", "c", "d"}) {
+            user.WriteFile(name, "");
+        }
+        files_.SetUserFolder((user.Path() + "/").c_str());
+        Script* script =
+            MakeScript("var \"made\" int\nstack 16\nloop:\ntext \"user://n\"\npush 0\n"
+                       "load 1\n" +
+                           Func(29) + "\nop string \"+(string):string\"\n" + Func(c.index) +
+                           "\npush 0\npush 0\nload 1\npush 1\nop int \"+(int):int\"\n"
+                           "store 1\npush 0\nload 1\npush 100\n"
+                           "op int \"<(int):bool\"\njumpif loop\nend\n",
+                       c.function);
+        EXPECT_FALSE(Call(script)) << c.function;
+        EXPECT_EQ(LastError(), "user:// may hold at most 1 MiB") << c.function;
+        // 4 there and 12 made fill the 64 KiB; the 13th is refused.
+        EXPECT_EQ(script->GetVariables()[0], 12u) << c.function;
+        EXPECT_FALSE(std::filesystem::exists(user.Join("n12"))) << c.function;
+        std::remove(user.Join("a").c_str());
+        ASSERT_TRUE(GetFileSystem()->RemoveFile("user://b"));
+        Script* again =
+            MakeScript("stack 16\ntext \"user://n12\"\n" + Func(c.index) + "\nend\n", "again");
+        EXPECT_TRUE(Call(again)) << LastError();
+        again->Delete();
+        EXPECT_TRUE(std::filesystem::exists(user.Join("n12"))) << c.function;
+        script->Delete();
+    }
+    SetUserFolderCap(0);
 }
 
 // Nodes a script makes and names, frame after frame, hold their texts: once the game holds more
