@@ -44,6 +44,23 @@ std::vector<const BranchFile*>& FilesBeingLoaded() {
     return files;
 }
 
+// A fresh id system for `root`, or 0. Inside a scene load, once none was left none is asked for
+// again: each branch instance of a large fan would ask, and each ask fail.
+uint32_t AllocateIdSystem(Branch* root) {
+    SceneLoadState& state = TheSceneLoadState();
+    if (state.depth >= 0 && state.outOfIdSystems) {
+        return 0;
+    }
+    const int32_t fresh = TheIdMap().AllocateScene(root);
+    if (fresh > 0) {
+        return static_cast<uint32_t>(fresh);
+    }
+    if (state.depth >= 0) {
+        state.outOfIdSystems = true;
+    }
+    return 0;
+}
+
 // While a scene that holds its branches' content is read, that content comes from the scene.
 bool LoadingSceneWithBranches() {
     return (EngineState == EngineLoading || EngineState == EngineLoadingScene) &&
@@ -223,8 +240,7 @@ void Branch::SetIdSystemNumber(int32_t number) {
         map.SetSceneRoot(static_cast<uint32_t>(number), this);
         idSystem_ = static_cast<uint32_t>(number);
     } else {
-        const int32_t fresh = map.AllocateScene(this);
-        idSystem_ = fresh > 0 ? static_cast<uint32_t>(fresh) : 0;
+        idSystem_ = AllocateIdSystem(this);
     }
     UpdateSceneGuid();
 }
@@ -240,8 +256,7 @@ void Branch::FreeIdSystem() {
 
 uint32_t Branch::EnsureIdSystem() {
     if (idSystem_ == 0) {
-        const int32_t fresh = TheIdMap().AllocateScene(this);
-        idSystem_ = fresh > 0 ? static_cast<uint32_t>(fresh) : 0;
+        idSystem_ = AllocateIdSystem(this);
         UpdateSceneGuid();
     }
     return idSystem_;
@@ -427,6 +442,10 @@ bool Branch::LoadContent(int direction) {
         return false;
     }
     const uint64_t self = GetSerial();
+    if (file_ && !MayLoadContent()) {
+        flags_ |= BranchLoaded;
+        return false;
+    }
     if (BranchFile* file = file_) {
         std::vector<const BranchFile*>& loading = FilesBeingLoaded();
         if (std::find(loading.begin(), loading.end(), file) != loading.end()) {
@@ -511,6 +530,26 @@ bool Branch::LoadContent(int direction) {
         fileContent_ = FileContent::Pending;
     }
     return true;
+}
+
+bool Branch::MayLoadContent() {
+    // Without an id system of its own the content would take the ids of the scene around it.
+    SceneLoadState& state = TheSceneLoadState();
+    const bool ownIds = (flags_ & BranchNoIdSystem) != 0 || idSystem_ != 0;
+    if (ownIds && !(state.depth >= 0 && state.outOfIdSystems)) {
+        return true;
+    }
+    shortfall_ = StringFormat("it is not read: all %d id systems are in use", IdMap::MaxIdSystems);
+    // Inside a scene load, no branch load is tried once the id systems ran out; the outermost
+    // load counts them in one line.
+    if (state.depth >= 0) {
+        state.outOfIdSystems = true;
+        ++state.leftForIdSystems;
+    } else {
+        LogMessage("Branch '%s' is left unloaded: all %d id systems are in use",
+                   file_->GetFullPath(), IdMap::MaxIdSystems);
+    }
+    return false;
 }
 
 int Branch::UnloadContent() {

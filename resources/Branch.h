@@ -94,6 +94,9 @@ public:
     // loaded bit set, when the instance already has children; false, left unloaded, when an
     // enclosing instance is loading the same file (a file that holds itself).
     bool LoadContent(int direction);
+    // Whether the content may be loaded now: the instance has an id system to hold it, and the
+    // scene load it is part of has not run out of them. When not, says so (or counts it).
+    bool MayLoadContent();
     // Deletes the children and resets the id system, so a load gives the same ids again.
     // Returns the number of children deleted.
     int UnloadContent();

@@ -164,7 +164,11 @@ int32_t IdMap::AllocateScene(Entity* root) {
         ResetRecord(number, root);
         return static_cast<int32_t>(number);
     }
-    ValidityReport("All %d id systems are in use", MaxIdSystems);
+    // Each branch instance of a large scene asks: once is enough until one is given back.
+    if (!reportedAllInUse_) {
+        reportedAllInUse_ = true;
+        ValidityReport("All %d id systems are in use", MaxIdSystems);
+    }
     return -1;
 }
 
@@ -173,6 +177,7 @@ void IdMap::FreeScene(uint32_t number) {
         return;
     }
     freeNumbers_.Insert(number);
+    reportedAllInUse_ = false;
     if (number < records_.size()) {
         ResetRecord(number, nullptr);
     }
@@ -243,6 +248,7 @@ const IdSystem* IdMap::GetIdSystem(uint32_t number) const {
 
 void IdMap::Clear() {
     records_.clear();
+    reportedAllInUse_ = false;
     guidBuckets_.fill(-1);
     freeNumbers_.Fill();
     AllocateScene(nullptr);

@@ -81,7 +81,8 @@ public:
     // The local id to use next in an id system; 0 when the system is full (reported).
     uint32_t GetFreeLocalId(uint32_t idSystem);
 
-    // A fresh id system with `root` in entry 0; -1 when all are taken (reported).
+    // A fresh id system with `root` in entry 0; -1 when all are taken (reported once, until one
+    // is free again).
     int32_t AllocateScene(Entity* root);
     void FreeScene(uint32_t number);
     void ResetScene(uint32_t number, Entity* root);
@@ -126,6 +127,7 @@ private:
         int count_ = 0;
     };
     FreeNumbers freeNumbers_;
+    bool reportedAllInUse_ = false;
 };
 
 // The look-ups are inline: scripts resolve an id on every command that names an entity.

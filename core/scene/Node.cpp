@@ -833,9 +833,18 @@ bool IsNodePlacement(const Property& property) {
     return property.GetOwner() != nullptr && property.GetOwner() == Node::classInfo;
 }
 
+namespace {
+uint64_t sceneFrame = 0;
+} // namespace
+
 void BeginSceneFrame() {
+    ++sceneFrame;
     Entity::BeginEventFrame();
     BeginFrameWaits();
+}
+
+uint64_t GetSceneFrame() {
+    return sceneFrame;
 }
 
 void UpdateNodeTree(Node* root) {

@@ -206,6 +206,8 @@ bool IsNodePlacement(const Property& property);
 // start afresh. The scene update begins each of its frames so; what runs the scene without it
 // (a tool's steps) begins its own.
 void BeginSceneFrame();
+// The number of frames begun so far, for what is told once a frame.
+uint64_t GetSceneFrame();
 
 // The scene update, once per frame on the root: disabled subtrees are skipped; while the game
 // runs unpaused nodes whose class has ClassUpdateWhileRunning get Update(GameStep, 1),

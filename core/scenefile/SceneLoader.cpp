@@ -140,6 +140,16 @@ std::vector<LoadedSceneFile>& LoadedSceneFiles() {
     return files;
 }
 
+// Whether the loads of `path` that found no id have not been told in this frame yet.
+bool FirstLeftOutForIdsThisFrame(const std::string& path) {
+    static auto* told = new std::pair<std::string, uint64_t>();
+    if (told->first == path && told->second == GetSceneFrame()) {
+        return false;
+    }
+    *told = {path, GetSceneFrame()};
+    return true;
+}
+
 } // namespace
 
 SceneLoader::SceneLoader(const char* path, int32_t idSystem, uint32_t flags, Node* parent,
@@ -158,6 +168,9 @@ Node* SceneLoader::Load(File& stream) {
         state.shortLoads.clear();
         state.nodes = 0;
         state.unread = 0;
+        state.tooDeep = 0;
+        state.outOfIdSystems = false;
+        state.leftForIdSystems = 0;
     }
     failure_.clear();
     topLevel_.clear();
@@ -182,8 +195,10 @@ Node* SceneLoader::Load(File& stream) {
         ReadFile(stream);
         FollowMovedNodes();
         DeleteOrphans();
-        // One line for all of them: a file far past the limit would otherwise log thousands.
-        if (leftOutForIds_ > 0) {
+        // One line for all of them: a file far past the limit would otherwise log thousands. A
+        // scene loaded again and again into a full id system (by each of its copies) is told
+        // once a frame.
+        if (leftOutForIds_ > 0 && FirstLeftOutForIdsThisFrame(path_)) {
             LogMessage("Scene %s: %d of its objects are left out: no id was left for them (an id "
                        "system holds at most %u objects)",
                        path_.c_str(), leftOutForIds_, LocalIdMask);
@@ -193,13 +208,15 @@ Node* SceneLoader::Load(File& stream) {
                        "most %lld nodes",
                        path_.c_str(), leftOutForLimit_, static_cast<long long>(SceneNodeLimit));
         }
-        if (std::string shortfall = DescribeShortfall(); !shortfall.empty()) {
+        // Past the nesting depth the first file is told; a fan of branches meets it thousands
+        // of times over, and the outermost load counts them.
+        if (std::string shortfall = DescribeShortfall();
+            !shortfall.empty() && !(nestedTooDeep_ && state.tooDeep > 1)) {
             state.shortLoads.emplace_back(path_, std::move(shortfall));
         }
         --state.depth;
-        if (state.depth < 0 && state.unread > 1) {
-            LogMessage("Scene %s: %lld branch loads in it were left unloaded at its node limit",
-                       path_.c_str(), static_cast<long long>(state.unread));
+        if (state.depth < 0) {
+            TellBranchLoadsLeftOut(state);
         }
         ResolvePendingReferences(idSystem_);
     }
@@ -224,6 +241,22 @@ Node* SceneLoader::Load(File& stream) {
     return first;
 }
 
+void SceneLoader::TellBranchLoadsLeftOut(const SceneLoadState& state) const {
+    if (state.unread > 1) {
+        LogMessage("Scene %s: %lld branch loads in it were left unloaded at its node limit",
+                   path_.c_str(), static_cast<long long>(state.unread));
+    }
+    if (state.tooDeep > 1) {
+        LogMessage("Scene %s: %lld branch loads in it were left unloaded nested deeper than %d",
+                   path_.c_str(), static_cast<long long>(state.tooDeep), MaxSceneLoadNesting);
+    }
+    if (state.leftForIdSystems > 0) {
+        LogMessage("Scene %s: %lld branch loads in it were left out: all %d id systems are in use",
+                   path_.c_str(), static_cast<long long>(state.leftForIdSystems),
+                   IdMap::MaxIdSystems);
+    }
+}
+
 int SceneLoader::ReadFile(File& stream) {
     EnterSection(0, "Creating nodes");
     Node::RegisterClass();
@@ -238,11 +271,13 @@ int SceneLoader::ReadFile(File& stream) {
         }
         return 0;
     }
-    if (TheSceneLoadState().depth > MaxSceneLoadNesting) {
+    if (SceneLoadState& state = TheSceneLoadState(); state.depth > MaxSceneLoadNesting) {
         nestedTooDeep_ = true;
-        LogMessage("Scene %s is left unloaded: branch files nest at most %d deep, and it is "
-                   "nested %d deep",
-                   path_.c_str(), MaxSceneLoadNesting, TheSceneLoadState().depth);
+        if (state.tooDeep++ == 0) {
+            LogMessage("Scene %s is left unloaded: branch files nest at most %d deep, and it is "
+                       "nested %d deep",
+                       path_.c_str(), MaxSceneLoadNesting, state.depth);
+        }
         return 0;
     }
     std::unique_ptr<SceneReader> reader = BeginReading(stream);
@@ -344,13 +379,6 @@ void SceneLoader::CreateNodes(SceneReader& reader) {
         path.Parse(idText.c_str());
         className = MapLegacyClassName(className.c_str(), fileVersion_);
 
-        EnterSection(1, "Create node");
-        bool reused = false;
-        Node* node = CreateNode(path, className, reused);
-        nodesMade += reused ? 0 : 1;
-        const ClassInfo& made = *node->GetClass();
-        classAsWritten_.push_back(className == made.GetName() || className == made.GetShortName());
-
         EnterSection(1, "Determine id");
         uint32_t wanted = 0;
         if (flags_ & SceneRawIds) {
@@ -358,6 +386,25 @@ void SceneLoader::CreateNodes(SceneReader& reader) {
         } else {
             wanted = ResolveIdPath(path, SceneKeepUnmappedIds);
         }
+        // A node no id is left for would be made only to be deleted again, which every script
+        // and listener hears of: a scene loading itself into a full id system took a tenth of a
+        // second a copy. The object is left out unmade, and counted as one.
+        if (NoIdLeftFor(wanted)) {
+            ChargeNodesVisited(1);
+            reader.MapId(wanted, 0);
+            classAsWritten_.push_back(true);
+            created_.push_back(0);
+            ++objectCount_;
+            ++leftOutForIds_;
+            continue;
+        }
+
+        EnterSection(1, "Create node");
+        bool reused = false;
+        Node* node = CreateNode(path, className, reused);
+        nodesMade += reused ? 0 : 1;
+        const ClassInfo& made = *node->GetClass();
+        classAsWritten_.push_back(className == made.GetName() || className == made.GetShortName());
         ++objectCount_;
         // As the file writes it: the remap table already sends a second object of an id to the
         // node the first one took.
@@ -400,6 +447,21 @@ void SceneLoader::CreateNodes(SceneReader& reader) {
             givenIds_.emplace_back(node->GetId(), serial);
         }
     }
+}
+
+bool SceneLoader::NoIdLeftFor(uint32_t wanted) const {
+    // A reused node has its id; one the load deletes for its class may free the one wanted.
+    if (flags_ & SceneReuseNodes) {
+        return false;
+    }
+    IdMap& map = TheIdMap();
+    if ((wanted & LocalIdMask) != 0 && ((flags_ & SceneForceFileIds) || map.IsIdFree(wanted, 0))) {
+        return false;
+    }
+    // As AssignLoadedNodeId looks: in the wanted id's system, else in the load's own.
+    const uint32_t system = (wanted & LocalIdMask) != 0 ? (wanted & IdSystemMask) >> IdSystemShift
+                                                        : static_cast<uint32_t>(idSystem_);
+    return map.GetFreeLocalId(system) == 0;
 }
 
 uint64_t SceneLoader::KeepCreatedNode(Node& node, bool reused) {

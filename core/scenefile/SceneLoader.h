@@ -17,6 +17,7 @@ class FileReader;
 class Node;
 class Property;
 class SceneReader;
+struct SceneLoadState;
 
 // The current load's depth (0 for the outermost), the fraction of its objects done, and
 // "loading <path>": once before each object's properties, and once with 1 after the last.
@@ -88,6 +89,10 @@ private:
     // The serial the second pass finds a first-pass node by: 0 for a node the load did not
     // make, and for one left out (deleted) because no id was left for it.
     uint64_t KeepCreatedNode(Node& node, bool reused);
+    // Whether a new node for an object that wants `wanted` would get no id at all.
+    bool NoIdLeftFor(uint32_t wanted) const;
+    // At the end of the outermost load: the branch loads it left out, one line for each cause.
+    void TellBranchLoadsLeftOut(const SceneLoadState& state) const;
     // Second pass, one object (the index-th of the first pass): its properties, its place in
     // the tree, version upgrades.
     bool LoadObjectProperties(SceneReader& reader, size_t index);

@@ -32,9 +32,14 @@ struct PendingReference {
 };
 
 struct SceneLoadState {
-    int32_t depth = -1;                 // of the load running now; -1 when none runs
-    int64_t nodes = 0;                  // made by the outermost load and the loads inside it
-    int64_t unread = 0;                 // loads inside it refused for the node limit
+    int32_t depth = -1;  // of the load running now; -1 when none runs
+    int64_t nodes = 0;   // made by the outermost load and the loads inside it
+    int64_t unread = 0;  // loads inside it refused for the node limit
+    int64_t tooDeep = 0; // loads inside it refused for their nesting
+    // Set once a branch instance inside it found no id system left (each instance needs one
+    // of its own): from then on no branch load is tried in it, and those not tried are counted.
+    bool outOfIdSystems = false;
+    int64_t leftForIdSystems = 0;
     std::map<uint32_t, uint32_t> remap; // id in the file (as resolved) -> id its node got
     std::vector<PendingReference> pending;
     // Each file of the loads since the outermost began that did not load as it is written,
