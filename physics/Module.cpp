@@ -6,6 +6,7 @@
 #include "core/object/NamedConstants.h"
 #include "core/object/PropertyScalar.h"
 #include "core/object/ValueType.h"
+#include "core/os/EngineWork.h"
 #include "core/scene/NodeSignals.h"
 #include "core/string/Text.h"
 #include "core/string/TextArena.h"
@@ -270,10 +271,12 @@ Anchor* Module::FindConnectingAnchor(Module* from, Module* to) {
 
 int32_t Module::CountAttachedAnchors(Node* node) {
     int32_t count = 0;
+    uint64_t visited = 0;
     std::vector<Node*> pending{node};
     while (!pending.empty()) {
         Node* current = pending.back();
         pending.pop_back();
+        ++visited;
         if (Anchor* anchor = ToAnchor(current)) {
             count += anchor->GetJoint() ? 1 : 0;
             continue;
@@ -282,6 +285,7 @@ int32_t Module::CountAttachedAnchors(Node* node) {
             pending.push_back(child);
         }
     }
+    ChargeNodesVisited(visited);
     return count;
 }
 

@@ -3,6 +3,7 @@
 #include "core/object/ClassInfo.h"
 #include "core/object/MethodInfo.h"
 #include "core/object/PropertyScalar.h"
+#include "core/os/EngineWork.h"
 #include "resources/DynamicMesh.h"
 
 #include <cstring>
@@ -32,8 +33,9 @@ void LineDrawer::CollectMockupBoxLines() {
     }
     // Iterative, so a deep level cannot exhaust the stack.
     const Node* end = parent->GetNextInTree(false);
+    uint64_t visited = 0;
     for (Node* node = parent->GetNextInTree(true); node && node != end;
-         node = node->GetNextInTree(true)) {
+         node = node->GetNextInTree(true), ++visited) {
         if (!node->IsFullyEnabled()) {
             continue;
         }
@@ -56,6 +58,7 @@ void LineDrawer::CollectMockupBoxLines() {
             segments_.push_back({corners[edge[0]], corners[edge[1]]});
         }
     }
+    ChargeNodesVisited(visited);
 }
 
 int32_t LineDrawer::Render() {

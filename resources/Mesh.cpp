@@ -376,6 +376,8 @@ bool Mesh::ValidateTriangles() const {
 }
 
 void Mesh::Commit() {
+    // Every triangle is checked, changed or not.
+    ChargeElementsPassed(triangles_.size());
     if (ValidateTriangles() && (stateFlags_ & Changed)) {
         FinishChange();
     }

@@ -6,6 +6,7 @@
 #include "core/object/PropertyScalar.h"
 #include "core/object/PropertyVector.h"
 #include "core/object/Signals.h"
+#include "core/os/EngineWork.h"
 #include "core/scene/RenderObjectBounds.h"
 
 #include <limits>
@@ -160,7 +161,8 @@ bool ContainerBox::AddChildExtents(Node* node) {
 
 void ContainerBox::AddNodeExtents(Node* node) {
     // Iterative: a deep subtree must not exhaust the stack.
-    for (Node* walk = node; walk;) {
+    uint64_t visited = 0;
+    for (Node* walk = node; walk; ++visited) {
         if (ContainerBox* child = AsContainerBox(walk)) {
             const uint32_t mask = GrowBy(child->GetExtents());
             for (int face = 0; face < FaceCount; ++face) {
@@ -174,6 +176,7 @@ void ContainerBox::AddNodeExtents(Node* node) {
             walk = NextInSubtree(walk, node, true);
         }
     }
+    ChargeNodesVisited(visited);
 }
 
 void ContainerBox::SelectPeripheryNodes() {

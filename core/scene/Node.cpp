@@ -678,6 +678,8 @@ bool Node::DeleteChildrenSafely() {
 // Visit stamps --------------------------------------------------------------------------------
 
 void Node::Stamp() {
+    // Stamps mark the nodes a walk of a graph has reached (a module's anchors): each is visited.
+    ChargeNodesVisited(1);
     visitStamp_ = visitCounter;
 }
 

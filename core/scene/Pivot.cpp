@@ -7,6 +7,7 @@
 #include "core/object/PropertyScalar.h"
 #include "core/object/PropertyVector.h"
 #include "core/object/Signals.h"
+#include "core/os/EngineWork.h"
 #include "core/scene/CameraView.h"
 #include "core/scene/EngineState.h"
 
@@ -784,7 +785,9 @@ void Pivot::CenterOnChildren() {
     bool nearZero = false;
     Float3 low;
     Float3 high;
+    uint64_t visited = 0;
     for (Node* node = GetFirstChild(); node; node = NextInSubtree(node, this, true)) {
+        ++visited;
         Pivot* pivot = AsPivot(node);
         if (!pivot) {
             continue;
@@ -800,6 +803,7 @@ void Pivot::CenterOnChildren() {
         }
         nearZero = nearZero || std::fabs(p.z) < 0.01f;
     }
+    ChargeNodesVisited(visited);
     if (!found) {
         return;
     }

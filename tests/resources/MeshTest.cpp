@@ -4,6 +4,7 @@
 #include "core/object/ClassInfo.h"
 #include "core/object/Signals.h"
 #include "core/object/ValueBinding.h"
+#include "core/os/EngineWork.h"
 #include "device/IndexBuffer.h"
 #include "device/VertexBuffer.h"
 #include "tests/resources/MeshTestSupport.h"
@@ -291,6 +292,23 @@ TEST_F(MeshTest, ACubeIsConvexUntilACornerMovesOutOfAFlagFreeFace) {
         cube.SetTriangleFlags(t, 1);
     }
     EXPECT_TRUE(cube.IsConvex());
+}
+
+// A commit checks every triangle, changed or not: a script committing a large mesh in a loop is
+// charged for each, where it cost a command a call.
+TEST_F(MeshTest, ACommitIsChargedForEachTriangleItChecks) {
+    constexpr uint32_t Triangles = 1000;
+    Mesh mesh("", nullptr);
+    mesh.Create(3, Triangles, VertexPosition);
+    for (uint32_t t = 0; t < Triangles; ++t) {
+        mesh.SetTriangle(t, 0, 1, 2);
+    }
+    static uint64_t charged = 0;
+    SetEngineWorkHook([](uint64_t steps) { charged += steps; });
+    mesh.Commit();
+    mesh.Commit();
+    SetEngineWorkHook(nullptr);
+    EXPECT_GE(charged, 2 * Triangles);
 }
 
 } // namespace

@@ -7,11 +7,16 @@
 #include "core/filesystem/FolderSpace.h"
 #include "core/filesystem/ScriptFileAccess.h"
 #include "core/object/IdMap.h"
+#include "core/os/EngineWork.h"
 #include "core/os/FrameWaits.h"
 #include "core/os/HeldMemory.h"
+#include "core/scene/ContainerBox.h"
+#include "core/scene/Pivot.h"
 #include "core/scenefile/SceneLoader.h"
 #include "core/scenefile/SceneSaver.h"
 #include "core/string/TextArena.h"
+#include "physics/Module.h"
+#include "render/LineDrawer.h"
 #include "script/machine/ScriptContext.h"
 #include "script/nodes/GridData.h"
 #include "script/nodes/Network.h"
@@ -24,6 +29,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -488,6 +494,48 @@ TEST_F(ScriptBounds, LoopsOfCallsOnTheDiskOrTheListenersEndWithTheLoopError) {
         EXPECT_EQ(LastError(), LoopError) << name;
         EXPECT_LE(uint64_t(script->GetVariables()[0]) * least, Limit) << name;
         script->Delete();
+    }
+}
+
+uint64_t chargedSteps = 0;
+void CountCharge(uint64_t steps) {
+    chargedSteps += steps;
+}
+
+// Script methods that walk the scene below a node (or a module's graph) are charged for each
+// node they pass, as the engine's own searches are: uncharged, a loop of them over a large
+// subtree cost a command a call.
+TEST_F(ScriptBounds, MethodsWalkingASubtreeAreChargedByTheNodesTheyPass) {
+    constexpr uint64_t Children = 1000;
+    const auto holding = [this](auto* parent) {
+        for (uint64_t i = 0; i < Children; ++i) {
+            Make<Node>()->SetParent(parent);
+        }
+        return parent;
+    };
+    auto* pivot = holding(Make<Pivot>());
+    auto* box = holding(Make<ContainerBox>());
+    auto* drawer = Make<LineDrawer>();
+    drawer->SetParent(holding(Make<Node>()));
+    auto* module = holding(Make<Module>());
+    auto* apart = Make<Module>();
+    const struct {
+        const char* name;
+        std::function<void()> call;
+    } cases[] = {
+        {"Pivot.CenterOnChildren", [&] { pivot->CenterOnChildren(); }},
+        {"ContainerBox.RefreshExtents", [&] { box->UpdateExtents(); }},
+        {"LineDrawer.CollectMockupBoxLines", [&] { drawer->CollectMockupBoxLines(); }},
+        {"Module.CountAttachedAnchors", [&] { Module::CountAttachedAnchors(module); }},
+        {"Module.FindConnectingAnchor", [&] { Module::FindConnectingAnchor(module, apart); }},
+        {"Module.SnapToModule", [&] { Module::SnapToModule(module); }},
+    };
+    for (const auto& [name, call] : cases) {
+        chargedSteps = 0;
+        SetEngineWorkHook(&CountCharge);
+        call();
+        SetEngineWorkHook(nullptr);
+        EXPECT_GE(chargedSteps, Children * StepsPerNodeVisited) << name;
     }
 }
 
