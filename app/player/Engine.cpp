@@ -487,8 +487,8 @@ bool FrameUpdate() {
     device.EndScene();
     // Before the UI is drawn over the view's image, so the picture is the scene alone.
     if (!IsStandalone() && keyboard && keyboard->WentDown(ScreenshotKey)) {
-        // The user's key, not the game's doing: the picture lands below the base folder wherever
-        // the game's "resource_path" puts it, inside the game's folder or not.
+        // The user's key, not the game's doing: it writes in a game for reading too, and the
+        // picture's place stays inside the game (NextScreenshotPath).
         const UserChoiceScope picked;
         TakeScreenshot("bmp");
     }

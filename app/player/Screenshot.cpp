@@ -31,9 +31,19 @@ std::string NextScreenshotPath(const char* extension) {
     // The folder itself is made by the save, through the file system, so that it lands below
     // the base folder and not below whatever folder the process happens to run in.
     FileSystem* files = GetFileSystem();
+    // A game's "resource_path" may put its base folder outside the game, and its "Screenshots"
+    // may be a link leading out: the user's key writes inside the game's own folder, never
+    // where a downloaded game points it.
+    std::string folder = screenshotFolder + "/Screenshots";
+    if (files && !files->IsInsideGame(folder.c_str(), 0)) {
+        folder = std::string(files->GetGameRoot()) + "Screenshots";
+        if (!files->IsInsideGame(folder.c_str(), 0)) {
+            return "";
+        }
+    }
     for (uint32_t number = 1;; ++number) {
-        std::string path = StringFormat("%s/Screenshots/screenshot%04u.%s",
-                                        screenshotFolder.c_str(), number, extension);
+        std::string path =
+            StringFormat("%s/screenshot%04u.%s", folder.c_str(), number, extension);
         if (!files || !files->Exists(path.c_str())) {
             return path;
         }
@@ -55,7 +65,10 @@ void TakeScreenshot(const char* extension) {
         backBuffer->SetSize(size.x, size.y);
         const std::string path = NextScreenshotPath(extension);
         ClearFileFailure();
-        if (SaveImageFile(path.c_str(), backBuffer.get(), 0, 0, size.x, size.y)) {
+        if (path.empty()) {
+            LogMessage("Screenshot failed: the game's Screenshots folder leads outside its "
+                       "folder.");
+        } else if (SaveImageFile(path.c_str(), backBuffer.get(), 0, 0, size.x, size.y)) {
             LogMessage("Screenshot saved as %s", path.c_str());
         } else {
             LogMessage("Screenshot failed during save.");

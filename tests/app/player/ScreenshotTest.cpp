@@ -124,17 +124,46 @@ FRESH_PROCESS_TEST_F(ScreenshotRun, LandsBelowTheBaseFolderNotTheCurrentOne) {
     EXPECT_FALSE(std::filesystem::exists(folder.Join("Screenshots")));
 }
 
-// F11 is the user's: its picture lands below the base folder the game's "resource_path" names,
-// inside the game's folder or outside it.
-FRESH_PROCESS_TEST_F(ScreenshotRun, LandsBelowTheFolderTheResourcePathNamesWhereverItLies) {
+// F11 is the user's, but where it writes is the game's to say only inside the game: a base
+// folder the game's "resource_path" moves out of it, next to it or anywhere on the disk, gives
+// way to the game's own folder.
+FRESH_PROCESS_TEST_F(ScreenshotRun, LandsInsideTheGameWhereverItsResourcePathLeads) {
     folder.WriteFile("launcher/config.txt", "resource_path = \"../game/\"\n");
     folder.WriteFile("game/level.scene", SpriteScene);
     ASSERT_EQ(chdir(folder.Join("launcher").c_str()), 0);
     ASSERT_TRUE(StartEditor());
     ASSERT_TRUE(PressF11());
-    EXPECT_TRUE(log.Contains("Screenshot saved as ./Screenshots/screenshot0001.bmp")) << LogText();
-    EXPECT_TRUE(std::filesystem::exists(folder.Join("game/Screenshots/screenshot0001.bmp")));
-    EXPECT_FALSE(std::filesystem::exists(folder.Join("launcher/Screenshots")));
+    EXPECT_TRUE(std::filesystem::exists(folder.Join("launcher/Screenshots/screenshot0001.bmp")))
+        << LogText();
+    EXPECT_TRUE(log.Contains("Screenshot saved as " + folder.Join("launcher/Screenshots/")))
+        << LogText();
+    EXPECT_FALSE(std::filesystem::exists(folder.Join("game/Screenshots")));
+}
+
+FRESH_PROCESS_TEST_F(ScreenshotRun, LandsInsideTheGameWhenItsResourcePathIsAnAbsoluteFolder) {
+    std::filesystem::create_directories(folder.Join("elsewhere"));
+    folder.WriteFile("launcher/config.txt",
+                     "resource_path = \"" + folder.Join("elsewhere/") + "\"\n");
+    ASSERT_EQ(chdir(folder.Join("launcher").c_str()), 0);
+    ASSERT_TRUE(StartEditor());
+    ASSERT_TRUE(PressF11());
+    EXPECT_TRUE(std::filesystem::exists(folder.Join("launcher/Screenshots/screenshot0001.bmp")))
+        << LogText();
+    EXPECT_FALSE(std::filesystem::exists(folder.Join("elsewhere/Screenshots")));
+}
+
+// A game that ships its "Screenshots" as a link out of its folder gets no picture there, nor
+// anywhere else, and the log says why.
+FRESH_PROCESS_TEST_F(ScreenshotRun, AScreenshotsLinkLeadingOutOfTheGameIsRefused) {
+    std::filesystem::create_directories(folder.Join("outside"));
+    folder.WriteFile("launcher/config.txt", "");
+    std::filesystem::create_symlink("../outside", folder.Join("launcher/Screenshots"));
+    ASSERT_EQ(chdir(folder.Join("launcher").c_str()), 0);
+    ASSERT_TRUE(StartEditor());
+    ASSERT_TRUE(PressF11());
+    EXPECT_TRUE(std::filesystem::is_empty(folder.Join("outside")));
+    EXPECT_TRUE(log.Contains("Screenshot failed: the game's Screenshots folder leads outside"))
+        << LogText();
 }
 
 FRESH_PROCESS_TEST_F(ScreenshotRun, AViewLargerThanTheBackBufferWritesTheBackBuffersSize) {
