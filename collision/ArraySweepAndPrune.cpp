@@ -329,12 +329,18 @@ void ArraySweepAndPrune::MoveEndpoint(int axis, uint32_t index, uint32_t value) 
         }
         // Did the move open this axis's interval onto the other box, or close it?
         const bool opens = movingDown ? !isMax : isMax;
-        if (!opens) {
-            DeleteTouchedPair(handle, other);
-            return;
-        }
         const BoxRecord& mine = boxes_[handle];
         const BoxRecord& theirs = boxes_[other];
+        if (!opens) {
+            // A held pair overlaps on every axis until it is flagged parted; apart on another
+            // axis, it is gone or flagged already, so the lookup (most of a crowded axis's
+            // crossings) is skipped.
+            if (OverlapByPosition(mine, theirs, (axis + 1) % 3) &&
+                OverlapByPosition(mine, theirs, (axis + 2) % 3)) {
+                DeleteTouchedPair(handle, other);
+            }
+            return;
+        }
         if (OverlapByPosition(mine, theirs, 0) && OverlapByPosition(mine, theirs, 1) &&
             OverlapByPosition(mine, theirs, 2)) {
             AddTouchedPair(handle, other);
