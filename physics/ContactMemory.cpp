@@ -19,6 +19,8 @@ constexpr double MatchWindow = 0.0201;
 // Up to this many contacts a pair's kept ones are all looked at: fewer than ordering them
 // costs.
 constexpr int32_t CrowdedRun = 16;
+// How many contacts ahead Keep fetches a pair's slot (and twice as many, the contact itself).
+constexpr int32_t PairsAhead = 4;
 
 // Where a run is ordered by x: x itself, a value that is not a number (which matches nothing)
 // past every other.
@@ -55,6 +57,19 @@ void ContactMemory::Keep(const std::unique_ptr<ContactJoint>* contacts, int32_t 
         }
     };
     for (int32_t i = 0; i < count; ++i) {
+        // The contacts lie scattered, and so do their pairs' slots: both are fetched ahead, so
+        // that their misses overlap.
+        if (i + 2 * PairsAhead < count) {
+            const char* ahead = reinterpret_cast<const char*>(contacts[i + 2 * PairsAhead].get());
+            for (size_t line = 0; line < sizeof(ContactJoint); line += 64) {
+                __builtin_prefetch(ahead + line);
+            }
+        }
+        if (i + PairsAhead < count) {
+            const ContactJoint& ahead = *contacts[i + PairsAhead];
+            __builtin_prefetch(
+                &slots_[Hash(ahead.GetVolumeSerial(0), ahead.GetVolumeSerial(1)) & mask]);
+        }
         const ContactJoint& contact = *contacts[i];
         if (!contact.GetBody(0)) {
             continue;
