@@ -184,10 +184,11 @@ private:
     void ClearSavedLambda();
 
     JointFeedback* feedback_ = nullptr;
-    int32_t islandTag_ = 0;
     Pivot* anchors_[2] = {};
     float savedLambda_[6] = {};
     int32_t substeps_ = 1;
+    // Beside the nodes: the walk that finds the islands reads it from a body's list, node by node.
+    int32_t islandTag_ = 0;
     // Node 0 holds the first body and sits in the second body's list; node 1 the other way round.
     JointNode nodes_[2];
     // Whether Attach counted the joint on its bodies as one that is not a contact.
