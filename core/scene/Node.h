@@ -2,6 +2,7 @@
 
 #include "core/object/Entity.h"
 #include "core/object/ValueBinding.h"
+#include "core/scene/HeldSceneLines.h"
 
 #include <cstdint>
 
@@ -73,6 +74,9 @@ public:
     // A scene load applied the values the node's block holds, which may be fewer than a save
     // writes; the node is not placed in the tree yet.
     virtual void OnValuesLoaded() {}
+    // The lines of its block a load could not apply, for a class that keeps them for the save;
+    // null for every other class, whose unknown lines are dropped with a warning.
+    virtual HeldSceneLines* GetHeldLines() { return nullptr; }
     // The node as a pivot, or null: what a cast would answer, without its cost on the paths that
     // ask for every transform read.
     virtual Pivot* ToPivot() { return nullptr; }

@@ -6,8 +6,10 @@
 #include "core/object/ClassInfo.h"
 #include "core/object/Entity.h"
 #include "core/object/EntityRef.h"
+#include "core/object/IdPath.h"
 #include "core/object/Property.h"
 #include "core/object/ValueType.h"
+#include "core/scene/Node.h"
 #include "core/scenefile/CustomDeclarations.h"
 #include "core/scenefile/SceneReferences.h"
 #include "core/string/Text.h"
@@ -167,6 +169,18 @@ void SceneCompactWriter::WriteProperty(Entity& entity, const Property& property,
         return;
     }
     PutWords(*stream_, words, std::min(property.GetSize(), MaxValueWords * 4));
+}
+
+void SceneCompactWriter::WriteHeldLines(const Entity& entity, const HeldSceneLines& held) {
+    if (!held.lines.empty()) {
+        Fail(StringFormat("%s keeps %zu value(s) its class does not name (first '%s'), which the "
+                          "compact scene file %s cannot number; save it in the text form, or "
+                          "load its program first",
+                          DescribeEntity(entity).c_str(), held.lines.size(),
+                          held.lines.front().name.c_str(), fileName_.c_str()));
+        return;
+    }
+    stream_->Write(held.compactTail.data(), static_cast<uint32_t>(held.compactTail.size()));
 }
 
 void SceneCompactWriter::EndObject() {
@@ -371,6 +385,7 @@ bool SceneCompactReader::ReadProperty(Entity& entity, std::string& key, std::str
     }
     if (!property) {
         // The rest of the block cannot be read without knowing this value's size.
+        HoldRestOfBlock(entity, stream.Tell() - 1);
         EndBlock();
         return false;
     }
@@ -418,6 +433,28 @@ bool SceneCompactReader::ReadProperty(Entity& entity, std::string& key, std::str
     }
     property->WriteValue(entity, words);
     return true;
+}
+
+void SceneCompactReader::HoldRestOfBlock(Entity& entity, uint32_t from) {
+    auto* node = dynamic_cast<Node*>(&entity);
+    HeldSceneLines* held = node ? node->GetHeldLines() : nullptr;
+    const uint32_t end = BlockEnd();
+    if (!held || from >= end || !stream_->Seek(from)) {
+        return;
+    }
+    std::string& tail = held->compactTail;
+    tail.reserve(end - from);
+    while (stream_->Tell() < end) {
+        const int byte = stream_->ReadByte();
+        if (byte == -1) {
+            break;
+        }
+        tail.push_back(static_cast<char>(byte));
+    }
+    // The writer ends every block with its marker again.
+    if (!tail.empty() && static_cast<uint8_t>(tail.back()) == EndOfBlock) {
+        tail.pop_back();
+    }
 }
 
 bool SceneCompactReader::NextObject() {

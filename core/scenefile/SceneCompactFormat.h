@@ -30,6 +30,9 @@ public:
     void WriteHeader(const SceneHeader& header) override;
     void BeginObject(Entity& entity, const char* idText, const char* className) override;
     void WriteProperty(Entity& entity, const Property& property, uint32_t flags) override;
+    // Writes a compact block's kept values back as read; fails the file for kept text lines,
+    // which the compact form cannot number.
+    void WriteHeldLines(const Entity& entity, const HeldSceneLines& held) override;
     void EndObject() override;
     const std::string& GetError() const override { return error_; }
 
@@ -61,7 +64,9 @@ public:
     bool ReadHeader(SceneHeader& header) override;
     bool ReadObject(std::string& idText, std::string* className) override;
     void MapId(uint32_t storedId, uint32_t assignedId) override;
-    // Applies the next stored value to the entity; key and value are untouched.
+    // Applies the next stored value to the entity; key and value are untouched. A number the
+    // entity's class does not name ends the block; a node that keeps such values is given the
+    // rest of the block.
     bool ReadProperty(Entity& entity, std::string& key, std::string& value) override;
     bool LastReferenceMissing() const override { return referenceMissing_; }
     bool NextObject() override;
@@ -74,6 +79,8 @@ private:
     void Report(std::string error);
     // Leaves the current block: the stream moves to the next block's start.
     void EndBlock();
+    // The rest of the current block from `from` to a node that keeps what it cannot apply.
+    void HoldRestOfBlock(Entity& entity, uint32_t from);
     // Reads up to a zero byte, within the current block.
     bool ReadText(std::string& text);
     // Where the current block ends (0 before the table is read).

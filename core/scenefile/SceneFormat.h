@@ -13,6 +13,7 @@ class Entity;
 class File;
 class OutputStream;
 class Property;
+struct HeldSceneLines;
 class Tokenizer;
 
 // One flag word is shared by loading, saving and cloning; each side reads the bits it knows.
@@ -84,6 +85,9 @@ public:
     // `className` is what appears in the file.
     virtual void BeginObject(Entity& entity, const char* idText, const char* className) = 0;
     virtual void WriteProperty(Entity& entity, const Property& property, uint32_t flags) = 0;
+    // After the properties: the lines a load kept for the node. What the form cannot hold fails
+    // the file rather than being dropped.
+    virtual void WriteHeldLines(const Entity& entity, const HeldSceneLines& held) = 0;
     virtual void EndObject() = 0;
     virtual const std::string& GetError() const = 0;
 };
@@ -109,6 +113,8 @@ public:
     // Compact form: the reference the last ReadProperty wrote named an object no block of the
     // file holds, and was written as none. The text form leaves references to the caller.
     virtual bool LastReferenceMissing() const { return false; }
+    // Text form: the last value read was quoted.
+    virtual bool LastValueQuoted() const { return false; }
     virtual bool NextObject() = 0;
     virtual void Rewind() = 0;
     virtual const std::string& GetError() const = 0;

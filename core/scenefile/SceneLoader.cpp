@@ -568,6 +568,10 @@ bool SceneLoader::LoadObjectProperties(SceneReader& reader, size_t index) {
     std::vector<std::string> mistakes;
     parentFault_ = ParentFault::None;
     firstObject_ = index == 0;
+    // A reused node takes its block anew, kept lines included.
+    if (HeldSceneLines* held = node->GetHeldLines()) {
+        held->Clear();
+    }
     if (reader.IsCompact()) {
         bool more = true;
         while (more && IsAlive(serial)) {
@@ -583,6 +587,10 @@ bool SceneLoader::LoadObjectProperties(SceneReader& reader, size_t index) {
         }
         if (!IsAlive(serial)) {
             reader.NextObject(); // a setter took the node: the rest of its block is passed over
+        } else if (const HeldSceneLines* held = node->GetHeldLines();
+                   held && !held->compactTail.empty()) {
+            mistakes.push_back("values numbered beyond the properties of class " + className +
+                               " are not known; they are kept for the save");
         }
     } else {
         const bool classAsWritten = index < classAsWritten_.size() && classAsWritten_[index];
@@ -591,6 +599,12 @@ bool SceneLoader::LoadObjectProperties(SceneReader& reader, size_t index) {
                 continue; // the rest of the block is still read
             }
             const Property* property = node->FindAnyProperty(key.c_str());
+            if (HeldSceneLines* held = property ? nullptr : node->GetHeldLines()) {
+                held->lines.push_back({key, value, reader.LastValueQuoted()});
+                mistakes.push_back("unknown property '" + key + "' of class " + className +
+                                   ": its value is kept for the save");
+                continue;
+            }
             if (!property) {
                 if (classAsWritten) {
                     mistakes.push_back("unknown property '" + key + "' of class " + className);

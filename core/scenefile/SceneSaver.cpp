@@ -162,6 +162,9 @@ void WriteNodeObject(SceneWriter& writer, Node& node, uint32_t idSystem, uint32_
             WriteProperties(writer, node, *custom, true, flags);
         }
     }
+    if (const HeldSceneLines* held = node.GetHeldLines(); held && !held->IsEmpty()) {
+        writer.WriteHeldLines(node, *held);
+    }
     writer.EndObject();
 }
 

@@ -7,8 +7,10 @@
 #include "core/object/ClassInfo.h"
 #include "core/object/Entity.h"
 #include "core/object/EntityRef.h"
+#include "core/object/IdPath.h"
 #include "core/object/Property.h"
 #include "core/object/ValueType.h"
+#include "core/scene/HeldSceneLines.h"
 #include "core/scenefile/CustomDeclarations.h"
 #include "core/string/NumberText.h"
 #include "core/string/Text.h"
@@ -80,7 +82,7 @@ bool SceneTextWriter::Begin(OutputStream& stream, const char* fileName, uint32_t
 }
 
 bool SceneTextWriter::Finish() {
-    return true;
+    return error_.empty();
 }
 
 void SceneTextWriter::WriteHeader(const SceneHeader& header) {
@@ -146,6 +148,22 @@ void SceneTextWriter::WriteProperty(Entity& entity, const Property& property, ui
     WriteText(*stream_, quoted ? " = \"" : " = ");
     WriteText(*stream_, text);
     WriteText(*stream_, quoted ? "\"\n" : "\n");
+}
+
+void SceneTextWriter::WriteHeldLines(const Entity& entity, const HeldSceneLines& held) {
+    if (!held.compactTail.empty() && error_.empty()) {
+        error_ = StringFormat("%s keeps values of a compact scene file that only its class can "
+                              "name, which the text form cannot hold; save it in the compact "
+                              "form, or load its program first",
+                              DescribeEntity(entity).c_str());
+    }
+    for (const HeldSceneLine& line : held.lines) {
+        stream_->PutChar('\t');
+        WriteText(*stream_, line.name);
+        WriteText(*stream_, line.quoted ? " = \"" : " = ");
+        WriteText(*stream_, line.value);
+        WriteText(*stream_, line.quoted ? "\"\n" : "\n");
+    }
 }
 
 void SceneTextWriter::EndObject() {
@@ -315,9 +333,12 @@ bool SceneTextReader::ReadObject(std::string& idText, std::string* className) {
     return Expect(TokenString);
 }
 
-void SceneTextReader::ReadValue(std::string& value) {
+void SceneTextReader::ReadValue(std::string& value, bool* quoted) {
     File& stream = *stream_;
     ReadSceneLine(stream, value);
+    if (quoted) {
+        *quoted = !value.empty() && value[0] == '"';
+    }
     if (value.empty() || value[0] != '"') {
         return;
     }
@@ -354,7 +375,7 @@ bool SceneTextReader::ReadProperty(Entity&, std::string& key, std::string& value
     }
     // The blank after '=' is not part of the value.
     stream_->ReadByte();
-    ReadValue(value);
+    ReadValue(value, &lastQuoted_);
     tokenizer_->Next(*stream_);
     return true;
 }

@@ -20,6 +20,8 @@ public:
     // Reads flag bits 0x2 (references counted from id system 0 keep their path), 0x20
     // (references as the raw id in decimal) and SceneWriteDefaults.
     void WriteProperty(Entity& entity, const Property& property, uint32_t flags) override;
+    // Fails the file for a compact block's kept values, which only the node's class can name.
+    void WriteHeldLines(const Entity& entity, const HeldSceneLines& held) override;
     void EndObject() override;
     const std::string& GetError() const override { return error_; }
 
@@ -43,6 +45,7 @@ public:
     void MapId(uint32_t, uint32_t) override {}
     // Fills key and value; the entity is not read.
     bool ReadProperty(Entity& entity, std::string& key, std::string& value) override;
+    bool LastValueQuoted() const override { return lastQuoted_; }
     bool NextObject() override;
     void Rewind() override;
     const std::string& GetError() const override { return error_; }
@@ -59,7 +62,7 @@ private:
     void ReportEndOfFile();
     bool IsObjectToken() const;
     // The rest of a property line after '=' into `value`, by the quoted-value rule.
-    void ReadValue(std::string& value);
+    void ReadValue(std::string& value, bool* quoted = nullptr);
 
     File* stream_ = nullptr;
     std::string fileName_;
@@ -70,6 +73,7 @@ private:
     // Between an object's '{' and its '}'.
     bool insideBlock_ = false;
     bool endedEarly_ = false;
+    bool lastQuoted_ = false;
 };
 
 } // namespace quarn

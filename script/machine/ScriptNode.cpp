@@ -164,6 +164,9 @@ void Script::SetScriptFile(const char* path) {
         ApplyDefaults();
     }
     const uint64_t self = GetSerial();
+    if (!ApplyHeldLines()) {
+        return;
+    }
     SendSignal("propertychange", static_cast<Entity*>(this), true);
     if (!IsAlive(self)) {
         return;
@@ -198,6 +201,86 @@ void Script::ApplyDefaults() {
         ParseTypedValue(type, record.declaration.c_str() + found + std::strlen("default="), value);
         std::copy(value, value + words, variables_.begin() + record.offset);
     }
+}
+
+bool Script::ApplyHeldLines() {
+    const uint64_t self = GetSerial();
+    if (!program_ || !program_->GetClassInfo() || held_.IsEmpty()) {
+        return true;
+    }
+    HeldSceneLines held = std::move(held_);
+    held_.Clear();
+    for (size_t i = 0; i < held.lines.size(); ++i) {
+        HeldSceneLine& line = held.lines[i];
+        const Property* property = FindAnyProperty(line.name.c_str());
+        if (!property) {
+            held_.lines.push_back(std::move(line));
+            continue;
+        }
+        ApplyHeldText(*property, line.value);
+        if (!IsAlive(self)) {
+            return false;
+        }
+    }
+    ApplyHeldCompactTail(std::move(held.compactTail));
+    return IsAlive(self);
+}
+
+void Script::ApplyHeldText(const Property& property, const std::string& text) {
+    if (!property.IsEntityReference()) {
+        property.SetFromText(*this, text.c_str());
+        return;
+    }
+    // The scene is loaded: a path names a node that is there now, or none.
+    IdPath path;
+    uint32_t words[MaxValueWords] = {};
+    if (path.Parse(text.c_str()) && path.ToId() != 0 && LookupEntity(path.ToId())) {
+        words[0] = path.ToId() | ((path.port & 0xF) << PortShift);
+    }
+    property.WriteValue(*this, words);
+}
+
+void Script::ApplyHeldCompactTail(std::string tail) {
+    const uint64_t self = GetSerial();
+    size_t at = 0;
+    while (at < tail.size()) {
+        const int number = static_cast<uint8_t>(tail[at]);
+        const Property* property = number < GetPropertyCount() ? GetProperty(number) : nullptr;
+        if (!property) {
+            break;
+        }
+        const size_t start = at + 1;
+        uint32_t words[MaxValueWords] = {};
+        if (property->GetValueType() == TypeString) {
+            const size_t zero = tail.find('\0', start);
+            if (zero == std::string::npos) {
+                break;
+            }
+            property->SetFromText(*this, tail.substr(start, zero - start).c_str());
+            at = zero + 1;
+        } else {
+            const size_t bytes =
+                property->IsEntityReference()
+                    ? 4
+                    : size_t(std::clamp(property->GetSize(), 0, int(MaxValueWords) * 4));
+            if (tail.size() - start < bytes) {
+                break;
+            }
+            for (size_t i = 0; i < bytes; ++i) {
+                words[i / 4] |= uint32_t(uint8_t(tail[start + i])) << (8 * (i % 4));
+            }
+            if (property->IsEntityReference() &&
+                ((words[0] & LocalIdMask) == 0 || !LookupEntity(words[0]))) {
+                words[0] = 0;
+            }
+            property->WriteValue(*this, words);
+            at = start + bytes;
+        }
+        if (!IsAlive(self)) {
+            return;
+        }
+    }
+    held_.compactTail = tail.substr(at);
 }
 
 void Script::ResizeVariables(uint32_t words, bool keep) {
@@ -733,6 +816,9 @@ void Script::OnScriptChanged(void* program) {
     ResolveCallbacks();
     if (program_->GetVariableWords() > variables_.size()) {
         TakeVariables(program_->GetVariableWords(), true);
+    }
+    if (!ApplyHeldLines()) {
+        return;
     }
     RebuildReferences();
 }

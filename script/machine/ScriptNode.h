@@ -60,6 +60,8 @@ public:
     EntityRef GetPortValue(int port) const override;
     std::string GetStatusText(int selector) const override;
     int GetIconIndex() const override { return 5; }
+    // The lines of its block a load could not apply while its program was missing or refused.
+    HeldSceneLines* GetHeldLines() override { return &held_; }
 
     // The program's path relative to the base folder; "" without program.
     const char* GetScriptFile() const;
@@ -158,6 +160,13 @@ private:
     // Frees the context, or leaves it to the run still using it.
     void ReleaseContext();
     void ApplyDefaults();
+    // Gives the held lines whose properties the program now declares their values, as a load
+    // would have; the others stay held. False when the node went away meanwhile.
+    bool ApplyHeldLines();
+    void ApplyHeldText(const Property& property, const std::string& text);
+    // The compact tail's values up to the first the program does not number; what is left
+    // stays held.
+    void ApplyHeldCompactTail(std::string tail);
     // Turns a run's result into the run state (see Run).
     int Conclude(ScriptContext& context, int result);
     // Whether the program can run: code, its variables, and no error pending.
@@ -204,6 +213,7 @@ private:
     // Variable offset -> the node word the scene gave and CheckBoundClass refused: written in
     // the variable's place while it holds none, so a save keeps what the scene said.
     std::map<uint32_t, uint32_t> refusedWords_;
+    HeldSceneLines held_;
 };
 
 } // namespace quarn

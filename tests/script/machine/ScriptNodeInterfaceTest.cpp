@@ -1,5 +1,7 @@
 #include "core/object/Property.h"
 #include "core/object/Signals.h"
+#include "core/scenefile/NodeCloning.h"
+#include "core/scenefile/SceneFormat.h"
 #include "core/scenefile/SceneLoader.h"
 #include "core/scenefile/SceneSaver.h"
 #include "core/string/Text.h"
@@ -31,6 +33,14 @@ protected:
         }
         made_.push_back(root->GetSerial());
         return dynamic_cast<Script*>(root->GetChild(0));
+    }
+    static std::string SaveBytes(Node& root, uint32_t flags) {
+        std::string bytes;
+        std::string error;
+        EXPECT_TRUE(WriteSceneBytes(bytes, error, "", root, Guid(), 0, nullptr,
+                                    SceneWriteRoot | flags))
+            << error;
+        return bytes;
     }
 };
 
@@ -110,14 +120,139 @@ TEST_F(ScriptNodeInterfaceTest, AProgramNamingAPublicVariableTwiceIsRefusedAndNo
     ASSERT_NE(script, nullptr);
     EXPECT_EQ(script->GetProgram()->GetCode(), nullptr);
     EXPECT_TRUE(log_.Contains("not loaded: two public variables are named \"STATUS\""));
-    std::string bytes;
-    std::string error;
-    ASSERT_TRUE(WriteSceneBytes(bytes, error, "", *script->GetParent(), Guid(), 0, nullptr,
-                                SceneWriteRoot));
+    // The lines the refused program could not take are written back as read, each once.
+    const std::string bytes = SaveBytes(*script->GetParent(), 0);
+    EXPECT_NE(bytes.find("\tscriptfile = \"twice.script\"\n\tstatus = 68\n\tSTATUS = 0\n}"),
+              std::string::npos)
+        << bytes;
     std::string lower = bytes;
     ToLowerAscii(lower.data());
-    EXPECT_EQ(lower.find("status"), std::string::npos) << bytes;
-    EXPECT_NE(bytes.find("scriptfile = \"twice.script\""), std::string::npos) << bytes;
+    EXPECT_EQ(lower.find("status", lower.find("status = 0") + 1), std::string::npos) << bytes;
+}
+
+// The values of a Script whose program is missing or refused outlive every save of the scene
+// until the program loads, which then takes them as a load would have.
+TEST_F(ScriptNodeInterfaceTest, AProgramThatDoesNotLoadLosesNoValueOfItsScriptToASave) {
+    const std::string values = "\tstatus = 68\n\tlabel = \"two\nlines = 3\"\n\tspeed = 2.50\n";
+    auto mend = [&](const std::string& name) {
+        ScriptProgramBuilder builder;
+        builder.AddVariable("status", TypeInt, IdentifierPublicVariable);
+        builder.AddVariable("label", TypeString, IdentifierPublicVariable);
+        builder.AddVariable("speed", TypeFloat, IdentifierPublicVariable);
+        builder.Command(32, {});
+        Write(builder, name);
+    };
+    auto expectValues = [](Script* script) {
+        ASSERT_NE(script, nullptr);
+        EXPECT_EQ(script->ReadVariable<int32_t>("status"), 68);
+        EXPECT_STREQ(LookupText(script->ReadVariable<uint32_t>("label")), "two\nlines = 3");
+        EXPECT_EQ(script->ReadVariable<float>("speed"), 2.5f);
+        EXPECT_TRUE(script->GetHeldLines()->IsEmpty());
+    };
+    for (const bool refused : {false, true}) {
+        SCOPED_TRACE(refused ? "refused" : "missing");
+        const std::string name = refused ? "refused" : "missing";
+        if (refused) {
+            ScriptProgramBuilder builder;
+            builder.AddVariable("status", TypeInt, IdentifierPublicVariable);
+            builder.AddVariable("STATUS", TypeInt, IdentifierPublicVariable);
+            builder.Command(32, {});
+            Write(builder, name);
+        }
+        log_.Clear();
+        Script* script = LoadScriptScene(name, values);
+        ASSERT_NE(script, nullptr);
+        EXPECT_TRUE(log_.Contains("unknown property 'status' of class Script: its value is kept "
+                                  "for the save"));
+        const std::string first = SaveBytes(*script->GetParent(), 0);
+        EXPECT_NE(first.find("\tscriptfile = \"" + name + ".script\"\n" + values + "}"),
+                  std::string::npos)
+            << first;
+        // The compact form cannot number them: the save fails rather than drop them.
+        std::string bytes;
+        std::string error;
+        EXPECT_FALSE(WriteSceneBytes(bytes, error, "", *script->GetParent(), Guid(), 0, nullptr,
+                                     SceneWriteRoot | SceneCompact));
+        EXPECT_NE(error.find("cannot number"), std::string::npos) << error;
+        // A copy carries them, as the editor's copies and undo states do.
+        Node* copy = CloneNode(*script, false, true, false, nullptr);
+        ASSERT_NE(copy, nullptr);
+        made_.push_back(copy->GetSerial());
+        ASSERT_NE(copy->GetHeldLines(), nullptr);
+        EXPECT_EQ(copy->GetHeldLines()->lines.size(), 3u);
+        copy->Delete();
+
+        // Loaded again from the save and saved again: byte for byte.
+        script->GetParent()->Delete();
+        temp_.WriteFile(name + "2.scene", first);
+        Node* again = LoadSceneFile((name + "2.scene").c_str(), 0, 0, nullptr, nullptr, nullptr);
+        ASSERT_NE(again, nullptr);
+        made_.push_back(again->GetSerial());
+        // The ids move with a new load; the Script's block does not.
+        auto block = [](const std::string& bytes) { return bytes.substr(bytes.find("\tscriptfile")); };
+        EXPECT_EQ(block(SaveBytes(*again, 0)), block(first));
+
+        // Mended and reloaded, the program takes the values, and the next save writes them as
+        // its own.
+        mend(name);
+        script = dynamic_cast<Script*>(again->GetChild(0));
+        ASSERT_NE(script, nullptr);
+        ASSERT_TRUE(script->GetProgram()->Load());
+        expectValues(script);
+        const std::string mended = SaveBytes(*again, 0);
+        EXPECT_NE(mended.find("\tstatus = 68\n"), std::string::npos) << mended;
+        EXPECT_EQ(mended.find("status", mended.find("status") + 1), std::string::npos) << mended;
+        again->Delete();
+        // And so does the next load of the scene saved while the program was missing.
+        Node* next = LoadSceneFile((name + "2.scene").c_str(), 0, 0, nullptr, nullptr, nullptr);
+        ASSERT_NE(next, nullptr);
+        made_.push_back(next->GetSerial());
+        expectValues(dynamic_cast<Script*>(next->GetChild(0)));
+        next->Delete();
+    }
+}
+
+// A compact file written while the program loaded keeps the values it numbers through a load
+// and save without the program.
+TEST_F(ScriptNodeInterfaceTest, ACompactFileKeepsTheValuesItsMissingProgramNumbers) {
+    ScriptProgramBuilder builder;
+    builder.AddVariable("status", TypeInt, IdentifierPublicVariable);
+    builder.AddVariable("label", TypeString, IdentifierPublicVariable);
+    builder.Command(32, {});
+    Write(builder, "packed");
+    Script* script = LoadScriptScene("packed", "\tstatus = 68\n\tlabel = \"kept\"\n");
+    ASSERT_NE(script, nullptr);
+    const std::string packed = SaveBytes(*script->GetParent(), SceneCompact);
+    script->GetParent()->Delete();
+    ScriptProgramBuilder refused;
+    refused.AddVariable("status", TypeInt, IdentifierPublicVariable);
+    refused.AddVariable("STATUS", TypeInt, IdentifierPublicVariable);
+    refused.Command(32, {});
+    Write(refused, "packed");
+    Load("packed")->Load();
+
+    temp_.WriteFile("packed.scn", packed);
+    log_.Clear();
+    Node* root = LoadSceneFile("packed.scn", 0, SceneCompact, nullptr, nullptr, nullptr);
+    ASSERT_NE(root, nullptr);
+    made_.push_back(root->GetSerial());
+    EXPECT_TRUE(log_.Contains("they are kept for the save"));
+    // The ids move with a new load; the Script's block does not.
+    auto block = [](const std::string& bytes) { return bytes.substr(bytes.find("packed.script")); };
+    EXPECT_EQ(block(SaveBytes(*root, SceneCompact)), block(packed));
+    std::string bytes;
+    std::string error;
+    EXPECT_FALSE(WriteSceneBytes(bytes, error, "", *root, Guid(), 0, nullptr, SceneWriteRoot));
+    EXPECT_NE(error.find("text form cannot hold"), std::string::npos) << error;
+
+    Write(builder, "packed");
+    script = dynamic_cast<Script*>(root->GetChild(0));
+    ASSERT_NE(script, nullptr);
+    ASSERT_TRUE(script->GetProgram()->Load());
+    EXPECT_EQ(script->ReadVariable<int32_t>("status"), 68);
+    EXPECT_STREQ(LookupText(script->ReadVariable<uint32_t>("label")), "kept");
+    EXPECT_TRUE(script->GetHeldLines()->IsEmpty());
+    EXPECT_EQ(block(SaveBytes(*root, SceneCompact)), block(packed));
 }
 
 TEST_F(ScriptNodeInterfaceTest, AnotherProgramsChangeIsIgnoredAndAReloadKeepsTheVariables) {
