@@ -203,6 +203,33 @@ TEST(QuarnToolScene, AScriptsNodeVariablesAreCheckedAsThePlayerChecksThemAndKept
     EXPECT_EQ(folder.ReadFile("back.scene"), folder.ReadFile("out.scene"));
 }
 
+// A Script whose program is missing, or was packed while it loaded and is missing now, keeps
+// its values through the conversion; the other form's save fails rather than drop them.
+TEST(QuarnToolScene, AScriptWhoseProgramIsMissingKeepsItsValues) {
+    test::TempFolder folder;
+    const std::string values = "\tstatus = 68\n\tlabel = \"kept\"\n";
+    folder.WriteFile("level.scene", "version = 44\nnum_nodes = 2\nobj1 {\n\tclass = \"Node\"\n}\n"
+                                    "obj2 {\n\tclass = \"Script\"\n\tparent = 1\n"
+                                    "\tscriptfile = \"gone.bin\"\n" +
+                                        values + "}\n");
+    EXPECT_EQ(RunTool(folder, {"scene", "level.scene", "out.scene"}).status, 0);
+    EXPECT_NE(folder.ReadFile("out.scene").find("\"gone.bin\"\n" + values + "}"),
+              std::string::npos)
+        << folder.ReadFile("out.scene");
+    const ToolRun refused = RunTool(folder, {"scene", "out.scene", "out.scn", "--compact"});
+    EXPECT_NE(refused.status, 0);
+    EXPECT_NE(refused.err.find("cannot number"), std::string::npos) << refused.err;
+
+    folder.WriteFile("gone.asm", "var \"status\" int kind=2\nvar \"label\" string kind=2\nend\n");
+    ASSERT_EQ(RunTool(folder, {"script", "asm", "gone.asm", "gone"}).status, 0);
+    ASSERT_EQ(RunTool(folder, {"scene", "out.scene", "packed.scn", "--compact"}).status, 0);
+    const std::string packed = folder.ReadFile("packed.scn");
+    std::remove(folder.Join("gone.bin").c_str());
+    EXPECT_EQ(RunTool(folder, {"scene", "packed.scn", "again.scn", "--compact"}).status, 0);
+    EXPECT_EQ(folder.ReadFile("again.scn"), packed);
+    EXPECT_NE(RunTool(folder, {"scene", "packed.scn", "text.scene"}).status, 0);
+}
+
 TEST(QuarnToolScene, AnOldScenesScanCodeIsSavedAsItsKeyCode) {
     test::TempFolder folder;
     folder.WriteFile("old.scene", "version = 29\nobj1 {\n\tclass = \"Node\"\n}\n"
