@@ -171,20 +171,21 @@ void SceneCompactWriter::WriteProperty(Entity& entity, const Property& property,
     PutWords(*stream_, words, std::min(property.GetSize(), MaxValueWords * 4));
 }
 
-void SceneCompactWriter::WriteHeldLines(const Entity& entity, const HeldSceneLines& held) {
-    if (!held.lines.empty()) {
-        Fail(StringFormat("%s keeps %zu value(s) its class does not name (first '%s'), which the "
-                          "compact scene file %s cannot number; save it in the text form, or "
-                          "load its program first",
-                          DescribeEntity(entity).c_str(), held.lines.size(),
-                          held.lines.front().name.c_str(), fileName_.c_str()));
-        return;
-    }
+void SceneCompactWriter::WriteHeldLines(const Entity&, const HeldSceneLines& held) {
     stream_->Write(held.compactTail.data(), static_cast<uint32_t>(held.compactTail.size()));
+    heldLines_ = held.lines;
 }
 
 void SceneCompactWriter::EndObject() {
     stream_->PutChar(EndOfBlock);
+    // Behind the end marker, where a reader that does not know them passes over them: a block's
+    // length comes from the table. A quoted value keeps its quotes, which no bare value starts
+    // with.
+    for (const HeldSceneLine& line : heldLines_) {
+        PutText(*stream_, line.name);
+        PutText(*stream_, line.quoted ? '"' + line.value + '"' : line.value);
+    }
+    heldLines_.clear();
 }
 
 bool SceneCompactWriter::Finish() {
@@ -371,6 +372,7 @@ bool SceneCompactReader::ReadProperty(Entity& entity, std::string& key, std::str
     }
     int number = stream.ReadByte() & 0xFF;
     if (number == EndOfBlock) {
+        ReadHeldLines(entity);
         EndBlock();
         return false;
     }
@@ -454,6 +456,21 @@ void SceneCompactReader::HoldRestOfBlock(Entity& entity, uint32_t from) {
     // The writer ends every block with its marker again.
     if (!tail.empty() && static_cast<uint8_t>(tail.back()) == EndOfBlock) {
         tail.pop_back();
+    }
+}
+
+void SceneCompactReader::ReadHeldLines(Entity& entity) {
+    auto* node = dynamic_cast<Node*>(&entity);
+    HeldSceneLines* held = node ? node->GetHeldLines() : nullptr;
+    HeldSceneLine line;
+    while (held && stream_->Tell() < BlockEnd() && ReadText(line.name) && ReadText(line.value)) {
+        line.quoted = line.value.size() >= 2 && line.value.front() == '"' &&
+                      line.value.back() == '"';
+        if (line.quoted) {
+            line.value = line.value.substr(1, line.value.size() - 2);
+        }
+        held->lines.push_back(std::move(line));
+        line = HeldSceneLine();
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/scene/HeldSceneLines.h"
 #include "core/scenefile/SceneFormat.h"
 
 #include <cstdint>
@@ -30,8 +31,8 @@ public:
     void WriteHeader(const SceneHeader& header) override;
     void BeginObject(Entity& entity, const char* idText, const char* className) override;
     void WriteProperty(Entity& entity, const Property& property, uint32_t flags) override;
-    // Writes a compact block's kept values back as read; fails the file for kept text lines,
-    // which the compact form cannot number.
+    // Writes a compact block's kept values back as read, and kept text lines by name behind the
+    // block's end marker.
     void WriteHeldLines(const Entity& entity, const HeldSceneLines& held) override;
     void EndObject() override;
     const std::string& GetError() const override { return error_; }
@@ -50,6 +51,8 @@ private:
     int32_t idSystem_ = 0;
     int32_t nodeCount_ = 0;
     std::vector<uint32_t> positions_;
+    // The current object's kept text lines, written after its end marker.
+    std::vector<HeldSceneLine> heldLines_;
 };
 
 class SceneCompactReader : public SceneReader {
@@ -79,6 +82,8 @@ private:
     void Report(std::string error);
     // Leaves the current block: the stream moves to the next block's start.
     void EndBlock();
+    // The kept text lines behind the current block's end marker, to a node that keeps them.
+    void ReadHeldLines(Entity& entity);
     // The rest of the current block from `from` to a node that keeps what it cannot apply.
     void HoldRestOfBlock(Entity& entity, uint32_t from);
     // Reads up to a zero byte, within the current block.

@@ -587,10 +587,22 @@ bool SceneLoader::LoadObjectProperties(SceneReader& reader, size_t index) {
         }
         if (!IsAlive(serial)) {
             reader.NextObject(); // a setter took the node: the rest of its block is passed over
-        } else if (const HeldSceneLines* held = node->GetHeldLines();
-                   held && !held->compactTail.empty()) {
-            mistakes.push_back("values numbered beyond the properties of class " + className +
-                               " are not known; they are kept for the save");
+        } else if (HeldSceneLines* held = node->GetHeldLines()) {
+            if (!held->compactTail.empty()) {
+                mistakes.push_back("values numbered beyond the properties of class " +
+                                   className + " are not known; they are kept for the save");
+            }
+            // Lines kept by an earlier save, which the class may name now.
+            std::vector<HeldSceneLine> lines = std::move(held->lines);
+            held->lines.clear();
+            for (HeldSceneLine& line : lines) {
+                if (!IsAlive(serial)) {
+                    break;
+                }
+                if (!ApplyLoadedLine(*node, line.name, line.value, className, mistakes)) {
+                    held->lines.push_back(std::move(line));
+                }
+            }
         }
     } else {
         const bool classAsWritten = index < classAsWritten_.size() && classAsWritten_[index];
@@ -598,26 +610,14 @@ bool SceneLoader::LoadObjectProperties(SceneReader& reader, size_t index) {
             if (!IsAlive(serial)) {
                 continue; // the rest of the block is still read
             }
-            const Property* property = node->FindAnyProperty(key.c_str());
-            if (HeldSceneLines* held = property ? nullptr : node->GetHeldLines()) {
+            if (ApplyLoadedLine(*node, key, value, className, mistakes)) {
+                continue;
+            }
+            if (HeldSceneLines* held = node->GetHeldLines()) {
                 held->lines.push_back({key, value, reader.LastValueQuoted()});
-                mistakes.push_back("unknown property '" + key + "' of class " + className +
-                                   ": its value is kept for the save");
-                continue;
+            } else if (classAsWritten) {
+                mistakes.push_back("unknown property '" + key + "' of class " + className);
             }
-            if (!property) {
-                if (classAsWritten) {
-                    mistakes.push_back("unknown property '" + key + "' of class " + className);
-                }
-                continue;
-            }
-            PropertyLoadNotes notes;
-            const std::string mistake = ApplyProperty(*node, *property, value.c_str());
-            if (!mistake.empty()) {
-                mistakes.push_back("property '" + key + "' of class " + className + ": '" + value +
-                                   "' " + mistake);
-            }
-            TakeNotes(notes, key, className, mistakes);
         }
     }
     LogMistakes(idText, FindLiveNode(serial), mistakes);
@@ -658,6 +658,27 @@ bool SceneLoader::LoadObjectProperties(SceneReader& reader, size_t index) {
             }
         }
     }
+    return true;
+}
+
+bool SceneLoader::ApplyLoadedLine(Node& node, const std::string& key, const std::string& value,
+                                  const std::string& className,
+                                  std::vector<std::string>& mistakes) {
+    const Property* property = node.FindAnyProperty(key.c_str());
+    if (!property) {
+        if (node.GetHeldLines()) {
+            mistakes.push_back("unknown property '" + key + "' of class " + className +
+                               ": its value is kept for the save");
+        }
+        return false;
+    }
+    PropertyLoadNotes notes;
+    const std::string mistake = ApplyProperty(node, *property, value.c_str());
+    if (!mistake.empty()) {
+        mistakes.push_back("property '" + key + "' of class " + className + ": '" + value + "' " +
+                           mistake);
+    }
+    TakeNotes(notes, key, className, mistakes);
     return true;
 }
 

@@ -100,6 +100,10 @@ private:
     // holds, moved to the id its path names now that the instance has its id system (or
     // remapped to its own when that id is taken); null for any other object.
     Node* TakeInstanceContent(size_t index, const IdPath& path, uint32_t id);
+    // Applies a property line by name, its mistakes noted; false when the node's class names no
+    // such property (noted as kept for a node that keeps such lines).
+    bool ApplyLoadedLine(Node& node, const std::string& key, const std::string& value,
+                         const std::string& className, std::vector<std::string>& mistakes);
     // What the text's reading passed over (Property::FindTextMistake), or "".
     std::string ApplyProperty(Node& node, const Property& property, const char* text);
     // A node whose parent line could not place it, noted for DescribeShortfall.
