@@ -229,6 +229,11 @@ void UndoHistory::ApplyState(const std::string& state) {
         }
         Entity* entity = LookupStoredEntity(idText);
         const uint64_t serial = entity ? entity->GetSerial() : 0;
+        // The lines a node keeps for the save are the state's, as its properties are.
+        auto* node = dynamic_cast<Node*>(entity);
+        if (HeldSceneLines* held = node ? node->GetHeldLines() : nullptr) {
+            held->Clear();
+        }
         // A setter may delete the node; the next block's search passes over the rest of its own.
         // The block's class line was read with its header: a "class" here is a property (a
         // script's public variable may have the name).
@@ -239,6 +244,8 @@ void UndoHistory::ApplyState(const std::string& state) {
             }
             if (property) {
                 WriteStoredValue(*entity, *property, key, value);
+            } else if (HeldSceneLines* held = node ? node->GetHeldLines() : nullptr) {
+                held->lines.push_back({key, value, reader.LastValueQuoted()});
             }
         }
     }

@@ -40,6 +40,15 @@ public:
     int32_t kind = 0;
 };
 
+// A node that keeps the lines its class does not name, as a script without its program does.
+class SlHolding : public test::TestClass<SlHolding, Node> {
+public:
+    static constexpr const char* Name = "SlHolding";
+    static void Declare(ClassInfo&) {}
+    HeldSceneLines* GetHeldLines() override { return &held; }
+    HeldSceneLines held;
+};
+
 int menuRefreshes = 0;
 
 class UndoHistoryTest : public test::SceneTestBase {
@@ -139,6 +148,31 @@ TEST_F(UndoHistoryTest, UndoRemovesWhatAStepMadeAndRedoRemovesWhatItRemoved) {
     history_.Redo();
     EXPECT_EQ(LookupEntity(itemId), nullptr);
     EXPECT_EQ(LookupEntity(madeId), nullptr);
+}
+
+TEST_F(UndoHistoryTest, ANodesHeldLinesComeBackWithItAndAreNotRepeated) {
+    auto* holding = Make<SlHolding>(root_);
+    holding->held.lines = {{"status", "68", false}, {"label", "two\nlines", true}};
+    const uint32_t id = holding->GetId();
+    history_.RecordStep("SlHolding creation");
+    item_->count = 5;
+    history_.RecordStep("edit");
+    history_.Undo();
+    ASSERT_EQ(LookupEntity(id), holding);
+    EXPECT_EQ(holding->held.lines.size(), 2u);
+
+    holding->Delete();
+    history_.RecordStep("delete");
+    history_.Undo();
+    auto* back = dynamic_cast<SlHolding*>(LookupEntity(id));
+    ASSERT_NE(back, nullptr);
+    Keep(back);
+    ASSERT_EQ(back->held.lines.size(), 2u);
+    EXPECT_EQ(back->held.lines[0].name, "status");
+    EXPECT_EQ(back->held.lines[0].value, "68");
+    EXPECT_FALSE(back->held.lines[0].quoted);
+    EXPECT_EQ(back->held.lines[1].value, "two\nlines");
+    EXPECT_TRUE(back->held.lines[1].quoted);
 }
 
 TEST_F(UndoHistoryTest, TheFirstPassSettlesWhichNodesExist) {
