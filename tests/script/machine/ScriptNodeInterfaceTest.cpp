@@ -34,6 +34,14 @@ protected:
         made_.push_back(root->GetSerial());
         return dynamic_cast<Script*>(root->GetChild(0));
     }
+    // A program that names one public variable twice, which its load refuses.
+    void WriteRefused(const std::string& name) {
+        ScriptProgramBuilder builder;
+        builder.AddVariable("status", TypeInt, IdentifierPublicVariable);
+        builder.AddVariable("STATUS", TypeInt, IdentifierPublicVariable);
+        builder.Command(32, {});
+        Write(builder, name);
+    }
     static std::string SaveBytes(Node& root, uint32_t flags) {
         std::string bytes;
         std::string error;
@@ -111,11 +119,7 @@ TEST_F(ScriptNodeInterfaceTest, ASceneFilesScriptsRunAndKeepTheirTextsAfterTheLo
 // file with one name twice is refused at load, so a save of its node writes no value twice for
 // the next load to read both into the first.
 TEST_F(ScriptNodeInterfaceTest, AProgramNamingAPublicVariableTwiceIsRefusedAndNoSaveRepeatsIt) {
-    ScriptProgramBuilder builder;
-    builder.AddVariable("status", TypeInt, IdentifierPublicVariable);
-    builder.AddVariable("STATUS", TypeInt, IdentifierPublicVariable);
-    builder.Command(32, {});
-    Write(builder, "twice");
+    WriteRefused("twice");
     Script* script = LoadScriptScene("twice", "\tstatus = 68\n\tSTATUS = 0\n");
     ASSERT_NE(script, nullptr);
     EXPECT_EQ(script->GetProgram()->GetCode(), nullptr);
@@ -153,11 +157,7 @@ TEST_F(ScriptNodeInterfaceTest, AProgramThatDoesNotLoadLosesNoValueOfItsScriptTo
         SCOPED_TRACE(refused ? "refused" : "missing");
         const std::string name = refused ? "refused" : "missing";
         if (refused) {
-            ScriptProgramBuilder builder;
-            builder.AddVariable("status", TypeInt, IdentifierPublicVariable);
-            builder.AddVariable("STATUS", TypeInt, IdentifierPublicVariable);
-            builder.Command(32, {});
-            Write(builder, name);
+            WriteRefused(name);
         }
         log_.Clear();
         Script* script = LoadScriptScene(name, values);
@@ -232,11 +232,7 @@ TEST_F(ScriptNodeInterfaceTest, ACompactFileKeepsTheValuesItsMissingProgramNumbe
     ASSERT_NE(script, nullptr);
     const std::string packed = SaveBytes(*script->GetParent(), SceneCompact);
     script->GetParent()->Delete();
-    ScriptProgramBuilder refused;
-    refused.AddVariable("status", TypeInt, IdentifierPublicVariable);
-    refused.AddVariable("STATUS", TypeInt, IdentifierPublicVariable);
-    refused.Command(32, {});
-    Write(refused, "packed");
+    WriteRefused("packed");
     Load("packed")->Load();
 
     temp_.WriteFile("packed.scn", packed);
