@@ -1,12 +1,14 @@
 #include "resources/Resource.h"
 
 #include "core/debug/Log.h"
+#include "core/filesystem/DiskFile.h"
 #include "core/filesystem/FileSystem.h"
 #include "core/filesystem/ScriptFileAccess.h"
 #include "core/object/ClassInfo.h"
 #include "core/object/EntityRef.h"
 #include "core/object/MethodInfo.h"
 #include "core/object/ValueBinding.h"
+#include "core/os/EngineWork.h"
 #include "core/string/Text.h"
 #include "resources/ResourceRegistry.h"
 
@@ -85,10 +87,17 @@ bool Resource::ReloadIfChanged() {
     if (time == fileTime_) {
         return false;
     }
-    Load();
+    LoadCharged();
     fileTime_ = time;
     LogMessage("Resource '%s' reloaded", fullPath_.Text());
     return true;
+}
+
+bool Resource::LoadCharged() {
+    const uint64_t before = DiskBytesRead();
+    const bool loaded = Load();
+    ChargeBytesDecoded(DiskBytesRead() - before);
+    return loaded;
 }
 
 void Resource::RemoveUser(uint32_t entityId) {

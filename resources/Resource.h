@@ -65,6 +65,9 @@ public:
     uint64_t GetStoredFileTime() const { return fileTime_; }
     // Reloads when the file's time differs from the stored one; true when it did.
     bool ReloadIfChanged();
+    // Load again, the running script charged a command a byte read from disk, as a scene's load
+    // is: a reload reads and decodes the whole file each call.
+    bool LoadCharged();
 
     // Users are entity ids told through OnResourceChanged when the data changes; an id that no
     // longer names an entity is skipped.
@@ -92,7 +95,7 @@ private:
     void SetNames(const char* path, const char* options);
 
     // Script methods.
-    void ScriptReload() { Load(); }
+    void ScriptReload() { LoadCharged(); }
     void ScriptRename(const char* path);
     void ScriptSaveAs(const char* path);
     const char* ScriptGetFileName() const { return fullPath_.Text(); }

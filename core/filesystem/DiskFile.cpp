@@ -12,6 +12,8 @@ namespace quarn {
 
 namespace {
 
+thread_local uint64_t bytesRead = 0;
+
 uint32_t ClampToUInt32(int64_t value) {
     if (value < 0) {
         return 0;
@@ -20,6 +22,10 @@ uint32_t ClampToUInt32(int64_t value) {
 }
 
 } // namespace
+
+uint64_t DiskBytesRead() {
+    return bytesRead;
+}
 
 DiskFile::DiskFile(DiskPlace place)
     : place_(std::move(place)), nativePath_(place_.GetNativePath()) {
@@ -130,6 +136,7 @@ int DiskFile::ReadByte() {
         return -1;
     }
     lastRawByte_ = raw;
+    ++bytesRead;
     return scrambled_ ? scrambler_.Unscramble(static_cast<uint8_t>(raw)) : raw;
 }
 
@@ -155,6 +162,7 @@ uint32_t DiskFile::Read(void* buffer, uint32_t count) {
         return 0;
     }
     lastRawByte_ = bytes[got - 1];
+    bytesRead += got;
     if (scrambled_) {
         for (uint32_t i = 0; i < got; ++i) {
             bytes[i] = scrambler_.Unscramble(bytes[i]);

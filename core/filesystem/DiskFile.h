@@ -75,4 +75,8 @@ private:
     int lastRawByte_ = -1;
 };
 
+// Bytes this thread has read from disk files so far: what a load read, taken as the difference
+// around it, charges its script (a packed member is charged as it is inflated instead).
+uint64_t DiskBytesRead();
+
 } // namespace quarn

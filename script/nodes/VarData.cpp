@@ -120,7 +120,7 @@ void VarData::Reload() {
     store_.reset();
     if (data_) {
         // The load tells the users, this node among them when it has an id.
-        data_->Load();
+        data_->LoadCharged();
         if (!store_) {
             BuildStore();
         }

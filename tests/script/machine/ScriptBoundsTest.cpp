@@ -17,9 +17,12 @@
 #include "core/string/TextArena.h"
 #include "physics/Module.h"
 #include "render/LineDrawer.h"
+#include "resources/RawData.h"
+#include "resources/Resource.h"
 #include "script/machine/ScriptContext.h"
 #include "script/nodes/GridData.h"
 #include "script/nodes/Network.h"
+#include "script/nodes/VarData.h"
 #include "tests/script/machine/ScriptRunSupport.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/TempFolder.h"
@@ -364,6 +367,17 @@ TEST_F(ScriptBounds, EngineWorkIsChargedByTheWorkDone) {
     const uint64_t sceneBytes = std::filesystem::file_size(temp_.Join("tree.scene"));
     const std::string loadsUnder = std::to_string(Make<Node>()->GetId());
     ClassInfo* nodes = Node::RegisterClass();
+    // Keys a reload reads whole again each call, some 100 KB.
+    std::string keys;
+    for (int i = 0; keys.size() < 100000; ++i) {
+        keys += "key" + std::to_string(i) + " = value\n";
+    }
+    temp_.WriteFile("keys.txt", keys);
+    auto* vars = Make<VarData>();
+    vars->SetDataPath("keys.txt");
+    ASSERT_NE(vars->GetData(), nullptr);
+    const std::string varsId = std::to_string(vars->GetId());
+    const std::string rawId = std::to_string(vars->GetData()->GetId());
     const struct {
         const char* name;
         std::string body;
@@ -401,6 +415,12 @@ TEST_F(ScriptBounds, EngineWorkIsChargedByTheWorkDone) {
          "push " + gridId + "\npush 2000\nmethod method:" + MethodOf(GridData::classInfo, 6) +
              " 1\n",
          2000 * 2 * 4 / BytesScannedPerStep},
+        {"ResourceRef.Reload",
+         "push " + rawId + "\nmethod method:" + MethodOf(Resource::RegisterClass(), 0) + " 0\n",
+         keys.size(), false},
+        {"VarData.Reload",
+         "push " + varsId + "\nmethod method:" + MethodOf(VarData::RegisterClass(), 8) + " 0\n",
+         keys.size(), false},
     };
     constexpr uint32_t MostCommandsARound = 32;
     for (const auto& [name, body, charged, exact] : cases) {
@@ -495,6 +515,26 @@ TEST_F(ScriptBounds, LoopsOfCallsOnTheDiskOrTheListenersEndWithTheLoopError) {
         EXPECT_LE(uint64_t(script->GetVariables()[0]) * least, Limit) << name;
         script->Delete();
     }
+}
+
+// ReloadResource of a file changed since it was read reads and decodes it whole: one call on a
+// file past the step limit's bytes ends with the loop error. Charged as its look-up alone, it
+// was a few hundred commands whatever the file's size.
+TEST_F(ScriptBounds, ReloadResourceOfAChangedFileIsChargedByItsBytes) {
+    constexpr uint32_t Limit = 50000;
+    temp_.WriteFile("changed.txt", std::string(2 * Limit, 'x'));
+    RawData* data = GetRawData("changed.txt", "");
+    ASSERT_NE(data, nullptr);
+    std::filesystem::last_write_time(temp_.Join("changed.txt"),
+                                     std::filesystem::last_write_time(temp_.Join("changed.txt")) -
+                                         std::chrono::hours(1));
+    ScriptStepLimit = Limit;
+    Script* script =
+        MakeScript("stack 16\ntext \"changed.txt\"\n" + Func(163) + "\nend\n", "reloads");
+    EXPECT_FALSE(Call(script));
+    EXPECT_EQ(LastError(), LoopError);
+    script->Delete();
+    data->Release();
 }
 
 uint64_t chargedSteps = 0;
