@@ -562,7 +562,9 @@ Node* Node::GetNextInTree(bool descend) const {
     if (descend && firstChild_) {
         return firstChild_;
     }
-    for (const Node* node = this; node; node = node->parent_) {
+    // A deep chain of last children is climbed a parent at a time.
+    NodesVisited visited;
+    for (const Node* node = this; node; node = node->parent_, visited.Count()) {
         if (node->next_) {
             return node->next_;
         }

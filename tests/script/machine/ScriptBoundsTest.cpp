@@ -367,6 +367,14 @@ TEST_F(ScriptBounds, EngineWorkIsChargedByTheWorkDone) {
     const uint64_t sceneBytes = std::filesystem::file_size(temp_.Join("tree.scene"));
     const std::string loadsUnder = std::to_string(Make<Node>()->GetId());
     ClassInfo* nodes = Node::RegisterClass();
+    // A chain of last children, its deepest climbed back up to the top.
+    Node* deepest = Make<Node>();
+    for (uint32_t i = 0; i < Children; ++i) {
+        Node* below = Make<Node>();
+        below->SetParent(deepest);
+        deepest = below;
+    }
+    const std::string deepestId = std::to_string(deepest->GetId());
     // Keys a reload reads whole again each call, some 100 KB.
     std::string keys;
     for (int i = 0; keys.size() < 100000; ++i) {
@@ -415,6 +423,9 @@ TEST_F(ScriptBounds, EngineWorkIsChargedByTheWorkDone) {
          "push " + gridId + "\npush 2000\nmethod method:" + MethodOf(GridData::classInfo, 6) +
              " 1\n",
          2000 * 2 * 4 / BytesScannedPerStep},
+        {"GetNextInTree up a chain",
+         "push " + deepestId + "\npush 0\nmethod method:" + MethodOf(nodes, 12) + " 1\ndrop 1\n",
+         (Children + 1) * StepsPerNodeVisited},
         {"ResourceRef.Reload",
          "push " + rawId + "\nmethod method:" + MethodOf(Resource::RegisterClass(), 0) + " 0\n",
          keys.size(), false},
