@@ -7,6 +7,7 @@
 #include "core/object/PropertyScalar.h"
 #include "core/object/PropertyText.h"
 #include "core/object/Signals.h"
+#include "core/os/EngineWork.h"
 #include "resources/DynamicMesh.h"
 #include "resources/Mesh.h"
 
@@ -163,7 +164,10 @@ Float3 CollisionMesh::GetWorldCenter() {
     return LocalToWorld(localCentre_);
 }
 
+// A script's test against a mesh volume passes its vertices, triangles or faces at every query
+// the collision makes: each charged as a ray's triangle is.
 uint32_t CollisionMesh::LocalSupportVertex(const Float3& local) const {
+    ChargeElementsPassed(mesh_->GetVertexCount());
     uint32_t best = 0;
     float bestValue = mesh_->GetPoint(0).Dot(local);
     for (uint32_t i = 1, count = mesh_->GetVertexCount(); i < count; ++i) {
@@ -199,6 +203,7 @@ float CollisionMesh::GetPointDepth(Float3 point, Float3* normal) {
     const Float3 p = WorldToLocal(point);
     float largest = FarOutside;
     Float3 largestNormal;
+    ChargeElementsPassed(mesh_->GetTriangleCount());
     for (uint32_t t = 0, count = mesh_->GetTriangleCount(); t < count; ++t) {
         const Float3 n = mesh_->GetTriangleNormal(t);
         const float s = n.Dot(p - mesh_->GetPoint(static_cast<uint32_t>(mesh_->GetTriangle(t).x)));
@@ -219,6 +224,7 @@ const SupportFace* CollisionMesh::GetSupportFace(Float3 direction) {
     }
     const Float3 local = WorldToLocalDirection(direction);
     const std::vector<MeshFace>& faces = mesh_->GetFaces();
+    ChargeElementsPassed(faces.size());
     const MeshFace* best = nullptr;
     float bestValue = -1.0f;
     for (const MeshFace& face : faces) {

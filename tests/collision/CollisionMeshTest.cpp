@@ -3,10 +3,12 @@
 #include "collision/CollisionCapsule.h"
 #include "collision/CollisionSpaceHash.h"
 #include "collision/ConvexRoute.h"
+#include "core/os/EngineWork.h"
 #include "tests/collision/CollisionMeshTestSupport.h"
 
 #include <array>
 #include <cmath>
+#include <functional>
 
 namespace quarn {
 namespace {
@@ -273,6 +275,41 @@ TEST_F(CollisionMeshes, LargeFacesFaceToFaceStayWithinTheArray) {
     EXPECT_EQ(CollisionVolume::GetLastTestDepth(), 0.0f);
     test::ExpectNear(CollisionVolume::GetLastTestPosition(),
                      (lower->GetWorldCenter() + upper->GetWorldCenter()) * 0.5f, 1e-5f);
+}
+
+uint64_t chargedSteps = 0;
+void CountCharge(uint64_t steps) {
+    chargedSteps += steps;
+}
+
+// A script's query of a mesh volume passes the mesh's elements at each look the collision takes:
+// each is charged as a ray's triangle is, so a loop of them over a large mesh ends with the loop
+// error. Uncharged, a test against a mesh of any size cost one command.
+TEST_F(CollisionMeshes, QueriesOfAMeshVolumeAreChargedByTheElementsTheyPass) {
+    constexpr int Sides = 500;
+    CollisionMesh* prism = Prism("many.obj", Sides, 1, 0, 1);
+    const uint64_t triangles = prism->GetMesh()->GetTriangleCount();
+    const uint64_t vertices = prism->GetMesh()->GetVertexCount();
+    ASSERT_GE(triangles, uint64_t(4 * Sides - 4));
+    CollisionSphere* touching = Sphere(Float3(1, 0.5f, 0), 0.5f);
+    CollisionSphere* apart = Sphere(Float3(5, 0.5f, 0), 0.5f);
+    const struct {
+        const char* name;
+        std::function<void()> call;
+        uint64_t least;
+    } cases[] = {
+        {"TestVolume touching", [&] { prism->TestVolume(touching); }, vertices},
+        {"TestVolume apart", [&] { prism->TestVolume(apart); }, vertices},
+        {"GetPointDepth", [&] { prism->GetPointDepth(Float3(0, 0.5f, 0), nullptr); }, triangles},
+        {"GetSupportPoint", [&] { prism->GetSupportPoint(Float3(1, 0, 0)); }, vertices},
+    };
+    for (const auto& [name, call, least] : cases) {
+        chargedSteps = 0;
+        SetEngineWorkHook(&CountCharge);
+        call();
+        SetEngineWorkHook(nullptr);
+        EXPECT_GE(chargedSteps, least) << name;
+    }
 }
 
 } // namespace
