@@ -2,6 +2,7 @@
 
 #include "core/io/ByteOrder.h"
 #include "core/math/Geometry.h"
+#include "core/os/EngineWork.h"
 #include "core/string/Text.h"
 #include "gpu/GpuFormats.h"
 
@@ -358,6 +359,7 @@ bool DeviceTexture::Lock(uint32_t mode, uint32_t index) {
             result = staging_->UnlockRect();
             // Read-write locks are written back too, or their changes would be lost.
             if (result == GpuResult::Ok && (lockMode_ & TextureLockWrite)) {
+                ChargeStagingCopy();
                 GpuSurface* target = GetSurface(0);
                 result = target ? device_.StretchRect(staging_.get(), nullptr, target, nullptr)
                                 : GpuResult::InvalidCall;
@@ -395,6 +397,7 @@ bool DeviceTexture::Lock(uint32_t mode, uint32_t index) {
                                                                 desc.format, GpuPool::SystemMem)
                           : nullptr;
         if (staging_) {
+            ChargeStagingCopy();
             result = (mode & TextureLockRead) ? device_.GetRenderTargetData(target, staging_.get())
                                               : GpuResult::Ok;
             if (result == GpuResult::Ok) {
@@ -428,6 +431,14 @@ bool DeviceTexture::Lock(uint32_t mode, uint32_t index) {
     lockMode_ = mode;
     lockIndex_ = index;
     return true;
+}
+
+// A render target is locked through a copy in memory, made (and read back into) at the lock
+// and written back at the unlock: work of the texture's size each time, whatever the script does
+// with it.
+void DeviceTexture::ChargeStagingCopy() const {
+    const GpuSurfaceDesc desc = staging_->GetDesc();
+    ChargeBytesScanned(uint64_t(desc.width) * uint64_t(desc.height) * 4);
 }
 
 bool DeviceTexture::InImage(int32_t x, int32_t y) const {

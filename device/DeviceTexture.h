@@ -140,6 +140,7 @@ private:
     void SetUVRange(int32_t width, int32_t height);
     void Report(const char* text);
     uint8_t* TexelAddress(int32_t x, int32_t y, uint32_t bytesPerTexel) const;
+    void ChargeStagingCopy() const;
     bool InImage(int32_t x, int32_t y) const;
 
     GpuDevice& device_;

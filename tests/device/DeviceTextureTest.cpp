@@ -1,5 +1,6 @@
 #include "device/DeviceTexture.h"
 
+#include "core/os/EngineWork.h"
 #include "gpu/software/SoftwareDevice.h"
 #include "tests/device/DeviceTestSupport.h"
 
@@ -146,6 +147,31 @@ TEST_F(DeviceTextureTest, RenderTargetLocksReadTheTargetAndWriteBack) {
         EXPECT_EQ(ReadTexel(*texture, 5, 6), colour);
     }
     device_->SetRenderTarget(0, device_->GetBackBuffer());
+}
+
+uint64_t chargedSteps = 0;
+void CountCharge(uint64_t steps) {
+    chargedSteps += steps;
+}
+
+// Each lock of a render target copies the whole target into memory and each unlock after a
+// write copies it back: a script's loop of them is charged by the bytes copied, as a fill is,
+// whatever it reads or writes in between.
+TEST_F(DeviceTextureTest, RenderTargetLocksAreChargedByTheBytesTheyCopy) {
+    auto texture = Make(256, 256, PixelFormat::A8R8G8B8, TextureFlagRenderTarget);
+    constexpr uint64_t Copy = 256 * 256 * 4 / BytesScannedPerStep;
+    const struct {
+        uint32_t mode;
+        uint64_t copies; // at the lock and the unlock together
+    } cases[] = {{TextureLockRead, 1}, {TextureLockWrite, 2}, {TextureLockReadWrite, 2}};
+    for (const auto& [mode, copies] : cases) {
+        chargedSteps = 0;
+        SetEngineWorkHook(&CountCharge);
+        ASSERT_TRUE(texture->Lock(mode, 0));
+        ASSERT_TRUE(texture->Lock(TextureUnlocked, 0));
+        SetEngineWorkHook(nullptr);
+        EXPECT_GE(chargedSteps, copies * Copy) << mode;
+    }
 }
 
 TEST_F(DeviceTextureTest, DrawToScreenAndCopyToReachTheirTargets) {
