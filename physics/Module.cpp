@@ -19,6 +19,7 @@
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 namespace quarn {
 
@@ -48,31 +49,40 @@ Module* AttachedModule(Anchor* anchor) {
     return partner ? partner->GetModule() : nullptr;
 }
 
-Anchor* ConnectingAnchorSearch(Node* node, Module* target) {
-    if (!node) {
-        return nullptr;
+// The anchor of `start`'s own subtree through which `target` is reached, walked depth first
+// with an explicit stack (a chain of modules may be longer than the thread's stack is deep).
+Anchor* ConnectingAnchorSearch(Node* start, Module* target) {
+    struct Pending {
+        Node* node;
+        Anchor* through; // the anchor of `start`'s subtree that led here; null inside it
+    };
+    std::vector<Pending> pending;
+    if (start) {
+        pending.push_back({start, nullptr});
     }
-    node->Stamp();
-    Anchor* anchor = ToAnchor(node);
-    if (!anchor) {
-        for (Node* child = node->GetFirstChild(); child; child = child->GetNext()) {
-            if (Anchor* found = ConnectingAnchorSearch(child, target)) {
-                return found;
+    while (!pending.empty()) {
+        const Pending current = pending.back();
+        pending.pop_back();
+        current.node->Stamp();
+        Anchor* anchor = ToAnchor(current.node);
+        if (!anchor) {
+            const size_t first = pending.size();
+            for (Node* child = current.node->GetFirstChild(); child; child = child->GetNext()) {
+                pending.push_back({child, current.through});
             }
+            std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(first), pending.end());
+            continue;
         }
-        return nullptr;
+        Anchor* through = current.through ? current.through : anchor;
+        Module* reached = AttachedModule(anchor);
+        if (reached == target && reached) {
+            return through;
+        }
+        if (reached && !reached->IsStamped()) {
+            pending.push_back({reached, through});
+        }
     }
-    Module* reached = AttachedModule(anchor);
-    if (!reached) {
-        return nullptr;
-    }
-    if (reached == target) {
-        return anchor;
-    }
-    if (reached->IsStamped()) {
-        return nullptr;
-    }
-    return ConnectingAnchorSearch(reached, target) ? anchor : nullptr;
+    return nullptr;
 }
 
 // The kinds of module a build code names, by module name.

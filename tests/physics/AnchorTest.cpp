@@ -8,6 +8,7 @@
 #include "tests/support/TestClass.h"
 
 #include <cmath>
+#include <pthread.h>
 #include <string>
 
 namespace quarn::test {
@@ -417,6 +418,46 @@ TEST_F(ModuleWalks, FindConnectingAnchorFollowsChainsOfAttachedModules) {
     EXPECT_EQ(Module::FindConnectingAnchor(loose_.module, loose_.module), nullptr);
     EXPECT_EQ(Module::CountAttachedAnchors(spoke_.module), 2);
     EXPECT_EQ(Module::CountAttachedAnchors(loose_.module), 0);
+}
+
+// A chain of modules longer than a walk a call deep per module could follow on a small stack
+// (a thread's, here 256 KiB): the search ends, either way along it.
+TEST_F(Anchors, FindConnectingAnchorFollowsAChainOfAnyLength) {
+    constexpr int Length = 5000;
+    Module* first = MakePart(Float3(), false).module;
+    Anchor* firstOut = AnchorOn(first, Float3(1.0f, 0.0f, 0.0f), AnchorBall);
+    Anchor* leaving = firstOut;
+    Module* last = first;
+    Anchor* lastIn = nullptr;
+    for (int i = 1; i < Length; ++i) {
+        last = MakePart(Float3(static_cast<float>(i), 0.0f, 0.0f), false).module;
+        lastIn = AnchorOn(last, Float3(-1.0f, 0.0f, 0.0f), AnchorBall);
+        leaving->SetJointAnchor(lastIn);
+        ASSERT_EQ(leaving->GetPartner(), lastIn);
+        leaving = AnchorOn(last, Float3(1.0f, 0.0f, 0.0f), AnchorBall);
+    }
+    struct Search {
+        Module *from, *to;
+        Anchor* found;
+    } searches[] = {{first, last, nullptr}, {last, first, nullptr}};
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, 256 * 1024);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(
+                  &thread, &attributes,
+                  [](void* all) -> void* {
+                      for (Search& search : *static_cast<Search(*)[2]>(all)) {
+                          search.found = Module::FindConnectingAnchor(search.from, search.to);
+                      }
+                      return nullptr;
+                  },
+                  &searches),
+              0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
+    EXPECT_EQ(searches[0].found, firstOut);
+    EXPECT_EQ(searches[1].found, lastIn);
 }
 
 // Where a game keeps the key codes of its current module, as a script's variables would.
