@@ -202,6 +202,8 @@ bool ParticleEmitter::SizeBuffers(uint32_t quads, uint32_t format) {
     if (!share_.Hold(DrawBufferShare::MeshBytes(uint64_t{quads} * 4, format, uint64_t{quads} * 6,
                                                 indices_->GetIndexSize()),
                      this)) {
+        // The buffers are remade empty below: what they held leaves the scene's total.
+        share_.Release();
         quads = 0;
     }
     bufferQuads_ = quads;

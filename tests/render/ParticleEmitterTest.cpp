@@ -240,6 +240,31 @@ TEST_F(ParticleEmitterTest, EmittersAtTheCameraShareTheFramesParticlePixels) {
     SetFileSystem(nullptr);
 }
 
+// An emitter refused room to grow its buffers remakes them empty and gives back what it held,
+// so the scene's total counts only buffers that are there and other nodes keep that room.
+TEST_F(ParticleEmitterTest, AnEmitterRefusedRoomToGrowGivesBackWhatItHeld) {
+    const uint64_t before = DrawBufferShare::SceneBytes();
+    ASSERT_GT(before, 0u);
+    const test::ScopedValue<uint64_t> limit(DrawBufferShare::SceneByteLimit, before);
+    test::TempFolder folder;
+    folder.WriteFile("dot.png",
+                     test::EncodePng(8, 8, [](uint32_t, uint32_t) { return 0xFFC040u; }));
+    DiskFileSystem files;
+    files.SetBaseFolder(folder.Path().c_str());
+    SetFileSystem(&files);
+    test::CapturingLogSink log;
+    emitter_->SetTextureName("dot.png");
+    emitter_->SetPosition(Float3(0, 0, 5));
+    emitter_->SetMaxParticles(500);
+    for (int i = 0; i < 300; ++i) {
+        emitter_->EmitParticle(Float3(0, 0, 5), Float3(), 10.0f, 0.0f, 0.0f);
+    }
+    Frame();
+    EXPECT_LT(DrawBufferShare::SceneBytes(), before) << "the refused buffers stay counted";
+    EXPECT_FALSE(log.Lines().empty());
+    SetFileSystem(nullptr);
+}
+
 // Draws two translucent particles on the view axis: the far one green, the near one red, the
 // near one spawned first.
 class ParticleFrameTest : public ParticleEmitterTest {
